@@ -1,0 +1,62 @@
+#include "support/pgm.h"
+
+#include <cstdlib>
+#include <fstream>
+#include <stdexcept>
+
+namespace zyltest {
+
+namespace {
+// Skips white space and '#' comments between header fields.
+void skip_space(std::istream& in) {
+  for (;;) {
+    int c = in.peek();
+    if (c == '#') {
+      std::string line;
+      std::getline(in, line);
+    } else if (c == ' ' || c == '\t' || c == '\n' || c == '\r') {
+      in.get();
+    } else {
+      return;
+    }
+  }
+}
+}  // namespace
+
+GreyImage read_pgm(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw std::runtime_error("cannot open " + path);
+  std::string magic;
+  in >> magic;
+  if (magic != "P5") throw std::runtime_error("not a binary PGM: " + path);
+  int w = 0, h = 0, maxval = 0;
+  skip_space(in);
+  in >> w;
+  skip_space(in);
+  in >> h;
+  skip_space(in);
+  in >> maxval;
+  in.get();
+  if (!in || w <= 0 || h <= 0 || maxval != 255) throw std::runtime_error("bad PGM header: " + path);
+  GreyImage img;
+  img.width = w;
+  img.height = h;
+  img.pixels.resize(static_cast<size_t>(w) * h);
+  in.read(reinterpret_cast<char*>(img.pixels.data()), static_cast<std::streamsize>(img.pixels.size()));
+  if (!in) throw std::runtime_error("short PGM: " + path);
+  return img;
+}
+
+void write_pgm(const std::string& path, const GreyImage& image) {
+  std::ofstream out(path, std::ios::binary);
+  out << "P5\n" << image.width << " " << image.height << "\n255\n";
+  out.write(reinterpret_cast<const char*>(image.pixels.data()), static_cast<std::streamsize>(image.pixels.size()));
+  if (!out) throw std::runtime_error("cannot write " + path);
+}
+
+std::string test_data(const std::string& name) {
+  const char* dir = std::getenv("ZYL_TEST_DATA_DIR");
+  return std::string(dir ? dir : ZYL_TEST_DATA_DIR) + "/" + name;
+}
+
+}  // namespace zyltest
