@@ -1,0 +1,231 @@
+// Graph lines of the test and sample templates and the preparation of a
+// match side.
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+#include <iterator>
+
+#include "api/match_data.h"
+#include "api/xw_context.h"
+#include "zylscan/geometry.h"
+#include "zylscan/graph_matcher.h"
+
+namespace zyl::api {
+namespace {
+
+// ComputeDistance answers this for coordinates too far apart for its table;
+// no counting array needs more entries than one past it.
+constexpr std::int32_t kOutOfRangeLength = 8193;
+
+std::int32_t distance(std::int32_t x0, std::int32_t y0, std::int32_t x1, std::int32_t y1) {
+  const auto span = [](std::int32_t a, std::int32_t b) {
+    const std::int64_t d = std::llabs(std::int64_t{a} - b);
+    return static_cast<std::int32_t>(std::min<std::int64_t>(d, kOutOfRangeLength));
+  };
+  return ComputeDistance(span(x0, x1), span(y0, y1));
+}
+
+std::int32_t minutia_distance(const FeatureRecord& f, std::int32_t j, std::int32_t k) {
+  return distance(f.minutiaX[j], f.minutiaY[j], f.minutiaX[k], f.minutiaY[k]);
+}
+
+void clear_bins(MatchSide& side) { std::fill(std::begin(side.binCounts), std::end(side.binCounts), 0); }
+
+// Collects the pairs j < k with shortest <= length < longest, in the order
+// found. Returns how many were collected (fewer when memory ran out).
+std::int32_t collect_pairs(const FeatureRecord& f, PairSorter& sorter, std::int32_t longest,
+                           std::int32_t shortest) {
+  const std::int32_t n = minutia_count(f);
+  std::int32_t count = 0;
+  for (std::int32_t j = 0; j < n; ++j) {
+    for (std::int32_t k = j + 1; k < n; ++k) {
+      const std::int32_t len = minutia_distance(f, j, k);
+      if (len < shortest || len >= longest) continue;
+      if (!reserve_one_more(sorter.pairs, sorter.pairCapacity, count, kListGrowth)) return count;
+      sorter.pairs[count++] = {static_cast<std::uint16_t>(len), static_cast<std::uint16_t>(j),
+                               static_cast<std::uint16_t>(k)};
+    }
+  }
+  return count;
+}
+
+// Orders the pointer array by length, shortest first, pairs of equal length
+// in the reverse of the order found (a counting sort filled from the back).
+void sort_pairs_by_length(PairSorter& sorter, std::int32_t count) {
+  std::int32_t* slots = sorter.counts;
+  std::fill(slots, slots + sorter.countSize, 0);
+  for (std::int32_t p = 0; p < count; ++p) ++slots[sorter.pairs[p].length];
+  for (std::int32_t len = 1; len < sorter.countSize; ++len) slots[len] += slots[len - 1];
+  for (std::int32_t p = 0; p < count; ++p)
+    sorter.pointers[--slots[sorter.pairs[p].length]] = &sorter.pairs[p];
+}
+
+void fill_core_distances(MatchSide& side) {
+  const FeatureRecord& f = side.features;
+  side.coreIndex = GetTheOnlyCore(&f);
+  side.hasCore = side.coreIndex != -1 ? 1 : 0;
+  if (!side.hasCore) return;
+  const std::int32_t cx = f.singularX[side.coreIndex];
+  const std::int32_t cy = f.singularY[side.coreIndex];
+  const std::int32_t n = minutia_count(f);
+  for (std::int32_t i = 0; i < n; ++i) side.coreDistances[i] = distance(cx, cy, f.minutiaX[i], f.minutiaY[i]);
+}
+
+}  // namespace
+}  // namespace zyl::api
+
+using namespace zyl::api;
+
+extern "C" {
+
+ZYL_API void FillLineData(GraphLine* line, const int32_t* xs, const int32_t* ys,
+                          const int32_t* angles) {
+  const std::int32_t j = line->first;
+  const std::int32_t k = line->second;
+  const std::int32_t direction = ComputeLineDirection(xs[j], ys[j], xs[k], ys[k]);
+  line->orientation = direction >= 120 ? direction - 120 : direction;
+  // A full modulo rather than one correction, so that an angle outside
+  // 0..239 in a damaged record cannot give a bin outside the table.
+  line->firstAngle = wrap240(direction - angles[j]);
+  line->secondAngle = wrap240(wrap240(direction + 120) - angles[k]);
+}
+
+ZYL_API void FillLineData1(GraphLine* line, const GraphLine* previous) {
+  line->orientation = previous->orientation;
+  line->firstAngle = previous->secondAngle;
+  line->secondAngle = previous->firstAngle;
+}
+
+ZYL_API int32_t GetTheOnlyCore(const FeatureRecord* features) {
+  if (!features) return -1;
+  const std::int32_t n = std::clamp(features->singularCount, 0, ZYL_MAX_SINGULAR_POINTS);
+  std::int32_t found = -1;
+  for (std::int32_t i = 0; i < n; ++i) {
+    if (features->singularKind[i] != 1) continue;
+    if (found != -1) return -1;
+    found = i;
+  }
+  return found;
+}
+
+ZYL_API int32_t TestFingerprintGraphLines(MatchSide* side, PairSorter* sorter, int32_t budget,
+                                          int32_t longest, int32_t shortest) {
+  if (!side || !sorter) return 0;
+  side->lengthBound = 0;
+  // Lengths never exceed the out-of-range answer of ComputeDistance, so the
+  // counting array needs no more entries than that whatever the setting.
+  std::int32_t usable_longest = std::min(longest, kOutOfRangeLength + 1);
+  if (sorter->countSize < usable_longest) {
+    void* grown = std::realloc(sorter->counts, static_cast<std::size_t>(usable_longest) * sizeof(std::int32_t));
+    if (grown) {
+      sorter->counts = static_cast<std::int32_t*>(grown);
+      sorter->countSize = usable_longest;
+    } else {
+      usable_longest = sorter->countSize;  // sort only the lengths it can count
+    }
+  }
+
+  const std::int32_t count = collect_pairs(side->features, *sorter, usable_longest, shortest);
+  // The line table holds two lines per kept pair.
+  const std::int32_t half = std::clamp(budget, 0, ZYL_GRAPH_LINES) / 2;
+  std::int32_t kept = count;
+  bool sorted = false;
+  if (count >= half) {
+    kept = half;
+    if (sorter->pointerCapacity < count) {
+      void* grown = std::realloc(sorter->pointers, static_cast<std::size_t>(count) * sizeof(GraphPair*));
+      if (grown) {
+        sorter->pointers = static_cast<GraphPair**>(grown);
+        sorter->pointerCapacity = count;
+      }
+    }
+    if (sorter->pointerCapacity >= count) {
+      sort_pairs_by_length(*sorter, count);
+      sorted = true;
+    }
+  }
+
+  clear_bins(*side);
+  const FeatureRecord& f = side->features;
+  for (std::int32_t t = 0; t < kept; ++t) {
+    const GraphPair& pair = sorted ? *sorter->pointers[t] : sorter->pairs[t];
+    GraphLine& forward = side->lines[2 * t];
+    forward.length = pair.length;
+    forward.first = pair.first;
+    forward.second = pair.second;
+    FillLineData(&forward, f.minutiaX, f.minutiaY, f.minutiaAngle);
+    if (forward.length > side->lengthBound) side->lengthBound = forward.length + 1;
+    add_to_bin(*side, &forward);
+
+    GraphLine& reverse = side->lines[2 * t + 1];
+    reverse.length = pair.length;
+    reverse.first = pair.second;
+    reverse.second = pair.first;
+    FillLineData1(&reverse, &forward);
+    add_to_bin(*side, &reverse);
+  }
+  return 2 * kept;
+}
+
+ZYL_API int32_t SampleFingerprintGraphLines(MatchSide* side, int32_t budget, int32_t length_bound,
+                                            int32_t shortest) {
+  if (!side) return 0;
+  clear_bins(*side);
+  const std::int32_t limit = std::min(budget, ZYL_GRAPH_LINES);
+  if (limit <= 0) return 0;
+  const FeatureRecord& f = side->features;
+  const std::int32_t n = minutia_count(f);
+  std::int32_t i = 0;
+  for (std::int32_t j = 0; j < n; ++j) {
+    for (std::int32_t k = j + 1; k < n; ++k) {
+      const std::int32_t len = minutia_distance(f, j, k);
+      if (len <= shortest || len >= length_bound) continue;
+      GraphLine& line = side->lines[i];
+      line.length = len;
+      line.first = j;
+      line.second = k;
+      FillLineData(&line, f.minutiaX, f.minutiaY, f.minutiaAngle);
+      add_to_bin(*side, &line);
+      if (++i == limit) return i;
+    }
+  }
+  return i;
+}
+
+ZYL_API int32_t FillTestFeaturesMatchData(XWContext* context, MatchSide* side) {
+  XWContext* c = resolve_context(context);
+  if (!c) return XW_ERR_NO_CONTEXT;
+  if (!side) return XW_ERR_NULL_ARGUMENT;
+  MatchData* md = ensure_match_data(*c);
+  if (!md) return XW_ERR_NO_MEMORY;
+  side->lineCount = TestFingerprintGraphLines(side, &md->sorter, c->testLineBudget,
+                                              c->longestLine, c->shortestLine);
+  side->hasCore = 0;
+  if (c->coreOption) fill_core_distances(*side);
+  return side->lineCount;
+}
+
+ZYL_API int32_t FillSampleFeaturesMatchData(XWContext* context, MatchSide* side,
+                                            int32_t length_bound, int32_t core_flag) {
+  XWContext* c = resolve_context(context);
+  if (!c) return XW_ERR_NO_CONTEXT;
+  if (!side) return XW_ERR_NULL_ARGUMENT;
+  side->lineCount = SampleFingerprintGraphLines(side, c->sampleLineBudget, length_bound, c->shortestLine);
+  side->hasCore = 0;
+  if (core_flag) fill_core_distances(*side);
+
+  const FeatureRecord& f = side->features;
+  const std::int32_t n = minutia_count(f);
+  std::int32_t min_x = 10000, max_x = 0, min_y = 10000, max_y = 0;
+  for (std::int32_t i = 0; i < n; ++i) {
+    min_x = std::min(min_x, f.minutiaX[i]);
+    max_x = std::max(max_x, f.minutiaX[i]);
+    min_y = std::min(min_y, f.minutiaY[i]);
+    max_y = std::max(max_y, f.minutiaY[i]);
+  }
+  side->centreX = (min_x + max_x) / 2;
+  side->centreY = (min_y + max_y) / 2;
+  return side->lineCount;
+}
+
+}  // extern "C"

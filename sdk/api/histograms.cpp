@@ -1,0 +1,166 @@
+// Rotation and translation histograms of the graph matcher: votes of the
+// candidate line pairs become the rotation and shift of the sample template.
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+#include <iterator>
+
+#include "api/match_data.h"
+#include "zylscan/geometry.h"
+#include "zylscan/graph_matcher.h"
+
+namespace zyl::api {
+namespace {
+
+constexpr std::int32_t kSmoothRadius = 4;    // rotation bins b-4..b+4
+constexpr std::int32_t kCentroidRadius = 10; // 21 bins around the peak
+constexpr std::int32_t kMinCentroidVotes = 20;
+constexpr std::int32_t kNoRotationPeak = 230; // answer when no bin weighs
+constexpr std::int32_t kShiftWindowBefore = 5;  // translation bins i-5..i+4
+constexpr std::int32_t kShiftWindowAfter = 4;
+constexpr std::int32_t kShiftPeakRadius = 10;
+
+// Rounds v / 10000 half away from zero (truncating division after the offset).
+std::int64_t round_x10E4(std::int64_t v) { return v > 0 ? (v + 5000) / 10000 : (v - 5000) / 10000; }
+
+std::int32_t find_rotation(std::int32_t* histogram, const std::uint8_t* flags) {
+  std::int32_t smoothed[ZYL_ANGLE_BINS];
+  for (std::int32_t b = 0; b < ZYL_ANGLE_BINS; ++b) {
+    std::int32_t sum = 0;
+    for (std::int32_t d = -kSmoothRadius; d <= kSmoothRadius; ++d) sum += histogram[wrap240(b + d)];
+    smoothed[b] = sum;
+  }
+  std::copy(std::begin(smoothed), std::end(smoothed), histogram);
+
+  std::int32_t max = 0;
+  std::int32_t peak = 0;
+  for (std::int32_t b = 0; b < ZYL_ANGLE_BINS; ++b) {
+    if (flags[b] == 1 && histogram[b] > max) {
+      max = histogram[b];
+      peak = b;
+    }
+  }
+
+  std::int64_t weights = 0;
+  std::int64_t moments = 0;
+  for (std::int32_t e = 0; e <= 2 * kCentroidRadius; ++e) {
+    const std::int32_t v = histogram[wrap240(peak - kCentroidRadius + e)];
+    if (v > max / 2 && v > kMinCentroidVotes) {
+      const std::int64_t w = v - max / 2;
+      weights += w;
+      moments += w * e * 100;
+    }
+  }
+  if (weights == 0) return kNoRotationPeak;
+  const std::int64_t position = (moments / weights + 50) / 100;
+  return wrap240(static_cast<std::int32_t>(peak - kCentroidRadius + position));
+}
+
+// Smooths one translation histogram over ten bins and returns the offset of
+// the weighted centre of its peak from the middle.
+std::int32_t find_shift(std::int32_t* hist, std::int32_t* scratch, std::int32_t size) {
+  if (size <= 0) return 0;
+  for (std::int32_t i = 0; i < size; ++i) {
+    std::int32_t sum = 0;
+    // Sums stop two bins short of the end: bins 5..size-6 only.
+    if (i >= kShiftWindowBefore && i <= size - 6)
+      for (std::int32_t k = i - kShiftWindowBefore; k <= i + kShiftWindowAfter; ++k) sum += hist[k];
+    scratch[i] = sum;
+  }
+  std::copy(scratch, scratch + size, hist);
+
+  std::int32_t peak = 0;
+  for (std::int32_t i = 1; i < size; ++i)
+    if (hist[i] > hist[peak]) peak = i;
+  const std::int32_t max = hist[peak];
+  const std::int32_t from = std::max(peak - kShiftPeakRadius, 0);
+  const std::int32_t to = std::min(peak + kShiftPeakRadius, size - 1);  // exclusive
+  std::int64_t votes = 0;
+  std::int64_t moments = 0;
+  for (std::int32_t i = from; i < to; ++i) {
+    if (hist[i] > 2 * max / 3) {
+      votes += hist[i];
+      moments += std::int64_t{hist[i]} * i;
+    }
+  }
+  if (votes == 0) return 0;
+  return static_cast<std::int32_t>(moments / votes - size / 2);
+}
+
+}  // namespace
+}  // namespace zyl::api
+
+using namespace zyl::api;
+
+extern "C" {
+
+ZYL_API int32_t RotationHistogramProcessing(int32_t* histogram, const uint8_t* flags, int32_t n,
+                                            int32_t* xs, int32_t* ys, int32_t* angles,
+                                            int32_t line_count, GraphLine* lines, int32_t cx,
+                                            int32_t cy) {
+  const std::int32_t rotation = find_rotation(histogram, flags);
+  const std::int32_t q = wrap240(240 - rotation);
+  const std::int64_t cq = cos_x10E4[q];
+  const std::int64_t sq = sin_x10E4[q];
+  for (std::int32_t i = 0; i < n; ++i) {
+    const std::int64_t dx = std::int64_t{xs[i]} - cx;
+    const std::int64_t dy = std::int64_t{ys[i]} - cy;
+    xs[i] = static_cast<std::int32_t>(cx + round_x10E4(dx * cq + dy * sq));
+    ys[i] = static_cast<std::int32_t>(cy + round_x10E4(dy * cq - dx * sq));
+    angles[i] = wrap240(angles[i] + rotation);
+  }
+  for (std::int32_t i = 0; i < line_count; ++i) {
+    const std::int32_t o = wrap240(lines[i].orientation + rotation);
+    lines[i].orientation = o >= 120 ? o - 120 : o;
+  }
+  return rotation;
+}
+
+ZYL_API void AddTranslationHistogramValue(const int32_t* txs, const int32_t* tys,
+                                          const int32_t* sxs, const int32_t* sys,
+                                          int32_t* hist_x, int32_t* hist_y, int32_t half_x,
+                                          int32_t half_y, const GraphLine* test_line,
+                                          const GraphLine* sample_line, int32_t weight,
+                                          int32_t tolerance) {
+  if (weight == 0) return;
+  const std::int32_t ex1 = txs[test_line->first] - sxs[sample_line->first];
+  const std::int32_t ex2 = txs[test_line->second] - sxs[sample_line->second];
+  const std::int32_t ey1 = tys[test_line->first] - sys[sample_line->first];
+  const std::int32_t ey2 = tys[test_line->second] - sys[sample_line->second];
+  if (std::abs(ex1 - ex2) >= tolerance || std::abs(ey1 - ey2) >= tolerance) return;
+  if (std::abs(ex2) >= half_x || std::abs(ey2) >= half_x) return;
+  if (std::abs(ex1) >= half_y || std::abs(ey1) >= half_y) return;
+  const std::int32_t bx = half_x + (ex1 + ex2) / 2;
+  const std::int32_t by = half_y + (ey1 + ey2) / 2;
+  // The endpoint tests mix the two half sizes; with unequal halves the bins
+  // could still fall outside the histograms (each 2 x half long).
+  if (bx < 0 || bx >= 2 * half_x || by < 0 || by >= 2 * half_y) return;
+  hist_x[bx] += weight;
+  hist_y[by] += weight;
+}
+
+ZYL_API void TranslationHistogramProcessing(int32_t* hist_x, int32_t* hist_y, int32_t* scratch,
+                                            int32_t size_x, int32_t size_y, int32_t* xs,
+                                            int32_t* ys, int32_t n, int32_t* dx, int32_t* dy) {
+  const std::int32_t shift_x = find_shift(hist_x, scratch, size_x);
+  const std::int32_t shift_y = find_shift(hist_y, scratch, size_y);
+  for (std::int32_t i = 0; i < n; ++i) {
+    xs[i] += shift_x;
+    ys[i] += shift_y;
+  }
+  if (dx) *dx = shift_x;
+  if (dy) *dy = shift_y;
+}
+
+ZYL_API int32_t LineLocationSimilarity(const int32_t* txs, const int32_t* tys,
+                                       const int32_t* sxs, const int32_t* sys,
+                                       const GraphLine* test_line, const GraphLine* sample_line,
+                                       int32_t tolerance) {
+  const bool near = std::abs(txs[test_line->first] - sxs[sample_line->first]) < tolerance &&
+                    std::abs(tys[test_line->first] - sys[sample_line->first]) < tolerance &&
+                    std::abs(txs[test_line->second] - sxs[sample_line->second]) < tolerance &&
+                    std::abs(tys[test_line->second] - sys[sample_line->second]) < tolerance;
+  return near ? 1 : 0;
+}
+
+}  // extern "C"

@@ -1,0 +1,52 @@
+// Internal helpers of the graph matcher's work data.
+#pragma once
+
+#include <cstdint>
+#include <cstdlib>
+#include <algorithm>
+
+#include "zylscan/graph_matcher.h"
+
+namespace zyl::api {
+
+// Initial capacities of the growable arrays.
+inline constexpr std::int32_t kPairCapacity = 2500;
+inline constexpr std::int32_t kCountCapacity = 400;
+inline constexpr std::int32_t kCandidateCapacity = 1500;
+inline constexpr std::int32_t kIndexCapacity = 800;
+inline constexpr std::int32_t kBinCapacity = 40;
+inline constexpr std::int32_t kListGrowth = 500;
+inline constexpr std::int32_t kBinGrowth = 20;
+
+// Makes room for one more element of a malloc'ed array of trivially copyable
+// T holding `count` elements. The capacity grows by `step` entries, or by half
+// when that is more, so that a template with very many minutiae does not cost
+// a quadratic number of copies. On failure the array stays as it was and
+// false is returned: the caller then drops the element.
+template <typename T>
+bool reserve_one_more(T*& data, std::int32_t& capacity, std::int32_t count, std::int32_t step) {
+  if (count < capacity) return true;
+  const std::int64_t wanted = std::int64_t{capacity} + std::max<std::int64_t>(step, capacity / 2);
+  if (wanted > INT32_MAX / static_cast<std::int64_t>(sizeof(T))) return false;
+  void* grown = std::realloc(data, static_cast<std::size_t>(wanted) * sizeof(T));
+  if (!grown) return false;
+  data = static_cast<T*>(grown);
+  capacity = static_cast<std::int32_t>(wanted);
+  return true;
+}
+
+// Appends a line to its bin (the bin of its first relative angle, 0..239).
+void add_to_bin(MatchSide& side, GraphLine* line);
+
+// Brings an angle into 0..239 whatever its range.
+constexpr std::int32_t wrap240(std::int32_t a) {
+  a %= 240;
+  return a < 0 ? a + 240 : a;
+}
+
+// Number of usable minutiae of a record (its count, kept within the table).
+inline std::int32_t minutia_count(const FeatureRecord& f) {
+  return std::clamp(f.minutiaCount, 0, ZYL_MAX_MINUTIAE);
+}
+
+}  // namespace zyl::api
