@@ -1,0 +1,66 @@
+// The bad-area map: pixels whose surroundings hold too few pixels with a
+// clear orientation are marked bad in bit 7 of the direction image; the
+// mean noise of the rest measures the image's quality.
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <limits>
+
+#include "extract/orientation_estimate.h"
+#include "extract/window_sums.h"
+#include "zylscan/direction_image.h"
+
+namespace zyl::extract {
+namespace {
+
+// Pixels within this distance of a singular point are never marked: the
+// ridges there turn sharply and read as noise.
+constexpr int kSingularGuard = 16;
+
+std::int32_t map_bad_area(int width, int height, ByteImage D, ByteImage W, const SingularPointList* points,
+                          int radius, int threshold) {
+  // The limit is half of the full window even where the image clips it.
+  const std::int64_t side = 2 * static_cast<std::int64_t>(std::max(radius, 0)) + 1;
+  const std::int64_t limit = side > 0xFFFFF ? std::numeric_limits<std::int64_t>::max() : side * side / 2;
+  WindowSums<std::int32_t, 1> good(width, height, effective_radius(radius, width, height));
+  std::int64_t total = 0, count = 0;
+  for (int y = 0; y < height; ++y) {
+    good.advance([&](int yy, const std::array<std::int32_t*, 1>& out) {
+      const std::uint8_t* noise = W[yy];
+      for (int x = 0; x < width; ++x) out[0][x] = noise[x] < threshold ? 1 : 0;
+    });
+    const std::int32_t* n = good.sums(0);
+    const std::uint8_t* noise = W[y];
+    std::uint8_t* dir = D[y];
+    for (int x = 0; x < width; ++x) {
+      if (n[x] <= limit && !(points && IsSingularPointNear(points, y, x, kSingularGuard))) {
+        dir[x] |= kBadBit;
+      } else {
+        total += noise[x];
+        ++count;
+      }
+    }
+  }
+  return count == 0 ? -1 : static_cast<std::int32_t>(total / count);
+}
+
+}  // namespace
+}  // namespace zyl::extract
+
+using namespace zyl::extract;
+
+extern "C" {
+
+ZYL_API int32_t ComputeBadArea(int32_t width, int32_t height, ByteImage D, ByteImage W,
+                               const SingularPointList* singular_points, int32_t radius, int32_t threshold) {
+  if (!valid_image(width, height, D) || !W) return -1;
+  return map_bad_area(width, height, D, W, singular_points, radius, threshold);
+}
+
+ZYL_API int32_t ComputeBadAreaA(int32_t width, int32_t height, ByteImage D, ByteImage W, int32_t radius,
+                                int32_t threshold) {
+  if (!valid_image(width, height, D) || !W) return -1;
+  return map_bad_area(width, height, D, W, nullptr, radius, threshold);
+}
+
+}  // extern "C"

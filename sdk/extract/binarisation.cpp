@@ -1,0 +1,119 @@
+// Binarisations of the grey image against window means, and the 3 x 3
+// majority smoothing of binary images.
+#include <algorithm>
+#include <cstdint>
+
+#include "extract/window_sums.h"
+#include "zylscan/extract_filters.h"
+
+namespace zyl::extract {
+namespace {
+
+constexpr std::uint8_t kRidge = 0;
+constexpr std::uint8_t kBackground = 255;
+
+std::uint8_t threshold(int value, int limit) { return value >= limit ? kBackground : kRidge; }
+
+void binarize(int width, int height, ByteImage image, int radius) {
+  const int r = effective_radius(radius, width, height);
+  RowRing rows(image, width, height, ring_rows(r, 0, height));
+  MeanWindow means(rows, width, height, r);
+  for (int y = 0; y < height; ++y) {
+    means.advance();
+    const std::uint8_t* g = rows[y];
+    std::uint8_t* out = image[y];
+    for (int x = 0; x < width; ++x) out[x] = threshold(g[x], means.mean(x));
+  }
+}
+
+// Both means are taken from grey as it was before the call, so the two
+// radii may come in either order (and out may even be grey itself).
+void binarize_two(int width, int height, ByteImage grey, ByteImage out, int r1, int r2) {
+  const int a = effective_radius(r1, width, height);
+  const int b = effective_radius(r2, width, height);
+  RowRing rows(grey, width, height, ring_rows(std::max(a, b), 0, height));
+  MeanWindow first(rows, width, height, a);
+  MeanWindow second(rows, width, height, b);
+  for (int y = 0; y < height; ++y) {
+    first.advance();
+    second.advance();
+    const std::uint8_t* g = rows[y];
+    std::uint8_t* o = out[y];
+    for (int x = 0; x < width; ++x) o[x] = threshold(g[x], (second.mean(x) + first.mean(x)) >> 1);
+  }
+}
+
+// Dense ridge regions are compared with the small window, sparse ones with
+// the large window. Any order of the radii gives the means it names.
+void binarize_adaptive(int width, int height, ByteImage grey, ByteImage density, int high, int low, int r_small,
+                       int r_middle, int r_large) {
+  const int rs = effective_radius(r_small, width, height);
+  const int rm = effective_radius(r_middle, width, height);
+  const int rl = effective_radius(r_large, width, height);
+  RowRing rows(grey, width, height, ring_rows(std::max({rs, rm, rl}), 0, height));
+  MeanWindow small(rows, width, height, rs);
+  MeanWindow middle(rows, width, height, rm);
+  MeanWindow large(rows, width, height, rl);
+  for (int y = 0; y < height; ++y) {
+    small.advance();
+    middle.advance();
+    large.advance();
+    const std::uint8_t* g = rows[y];
+    const std::uint8_t* dens = density[y];
+    std::uint8_t* out = grey[y];
+    for (int x = 0; x < width; ++x) {
+      const int d = dens[x];
+      const int mean = d >= high ? small.mean(x) : d >= low ? middle.mean(x) : large.mean(x);
+      out[x] = threshold(g[x], mean);
+    }
+  }
+}
+
+// Five or more background pixels of nine (sum >= 5 x 255 - 123) make
+// background; the frame becomes background.
+void majority(int width, int height, ByteImage image) {
+  RowRing rows(image, width, height, std::min(3, height));
+  for (int y = 1; y + 1 < height; ++y) {
+    const std::uint8_t* above = rows[y - 1];
+    const std::uint8_t* here = rows[y];
+    const std::uint8_t* below = rows[y + 1];
+    std::uint8_t* out = image[y];
+    for (int x = 1; x + 1 < width; ++x) {
+      int sum = 0;
+      for (int dx = -1; dx <= 1; ++dx) sum += above[x + dx] + here[x + dx] + below[x + dx];
+      out[x] = sum >= 1152 ? kBackground : kRidge;
+    }
+  }
+  std::fill_n(image[0], width, kBackground);
+  std::fill_n(image[height - 1], width, kBackground);
+  for (int y = 0; y < height; ++y) image[y][0] = image[y][width - 1] = kBackground;
+}
+
+}  // namespace
+}  // namespace zyl::extract
+
+using namespace zyl::extract;
+
+extern "C" {
+
+ZYL_API void BinarizeImage(int32_t width, int32_t height, ByteImage image, int32_t r) {
+  if (valid_image(width, height, image)) binarize(width, height, image, r);
+}
+
+ZYL_API void BinarizeImageTwo(int32_t width, int32_t height, ByteImage grey, ByteImage out, int32_t r1,
+                              int32_t r2) {
+  if (valid_image(width, height, grey) && out) binarize_two(width, height, grey, out, r1, r2);
+}
+
+ZYL_API void BinarizeImageA(int32_t width, int32_t height, ByteImage grey, ByteImage density, int32_t high,
+                            int32_t low, int32_t r_small, int32_t r_middle, int32_t r_large) {
+  if (valid_image(width, height, grey) && density)
+    binarize_adaptive(width, height, grey, density, high, low, r_small, r_middle, r_large);
+}
+
+ZYL_API int32_t BSmoothImage(int32_t width, int32_t height, ByteImage image) {
+  if (valid_image(width, height, image)) majority(width, height, image);
+  return height - 1;
+}
+
+}  // extern "C"

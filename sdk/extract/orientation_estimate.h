@@ -1,0 +1,137 @@
+// The four-direction ridge orientation estimate shared by the block and
+// pixel direction images and the directional filters.
+//
+// Four sums of grey differences along the horizontal (H), the falling
+// diagonal (D1, towards x + 1, y + 1), the vertical (V) and the rising
+// diagonal (D2, towards x - 1, y + 1) are smallest along the ridges; the
+// orientation lies between the adjacent pair with the smallest sum and is
+// interpolated from all four.
+#pragma once
+
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <cstdlib>
+
+#include "extract/window_sums.h"
+#include "zylscan/feature_record.h"
+
+namespace zyl::extract {
+
+inline constexpr int kFlatOrientation = 127;
+inline constexpr int kNoOrientation = 255;
+inline constexpr int kUnreliableNoise = 255;
+inline constexpr std::uint8_t kBadBit = 0x80;
+
+struct OrientationEstimate {
+  int orientation;    // 0..119, or kFlatOrientation
+  int noise;          // 0..255
+  std::int64_t peak;  // the largest of the four scaled sums (for contrast tests)
+};
+
+// Runs the estimate on the four scaled sums h (H), b (D1), c (V), d (D2).
+inline OrientationEstimate estimate_orientation(std::int64_t h, std::int64_t b, std::int64_t c, std::int64_t d) {
+  const std::int64_t peak = std::max({h, b, c, d});
+  // Adjacent pair with the smallest sum; ties keep the earlier pair.
+  int base = 45;
+  std::int64_t u = h, p = b, q = c, z = d;
+  std::int64_t best = b + c;
+  if (c + d < best) {
+    best = c + d;
+    base = 75;
+    u = b, p = c, q = d, z = h;
+  }
+  if (d + h < best) {
+    best = d + h;
+    base = 105;
+    u = c, p = d, q = h, z = b;
+  }
+  if (h + b < best) {
+    base = 15;
+    u = d, p = h, q = b, z = c;
+  }
+  const std::int64_t total = u + p + q + z;
+  if (4 * peak == total) return {kFlatOrientation, kUnreliableNoise, peak};
+
+  const std::int64_t offset = (q + 3 * z - p - 3 * u) * 15 / (total - 4 * peak);
+  int orientation = base + static_cast<int>(offset);
+  if (orientation == 120) orientation = 0;
+
+  std::int64_t lo = p, hi = z;
+  if (q < p) lo = q, hi = u;
+  const std::int64_t k = (hi - lo) * (15 - std::abs(offset)) / 30;
+  lo = lo < k ? 0 : lo - k;
+  const int noise = hi + k == 0 ? kUnreliableNoise : static_cast<int>(lo * 255 / (hi + k));
+  return {orientation, noise, peak};
+}
+
+// The four differences of one pixel, as absolute values or squares.
+enum class DifferenceKind { Absolute, Squares };
+
+// Writes the H, D1, V, D2 differences of image row y into out[0..3]; only
+// pixels with 1 <= x <= width - 2 and 1 <= y <= height - 2 contribute, every
+// other entry is 0. `rows[yy]` must give image row yy for yy = y - 1..y + 1.
+template <DifferenceKind kKind, typename Sum, typename Rows>
+void direction_differences(Rows& rows, int width, int height, int y, const std::array<Sum*, 4>& out) {
+  std::fill_n(out[0], width, Sum{0});
+  std::fill_n(out[1], width, Sum{0});
+  std::fill_n(out[2], width, Sum{0});
+  std::fill_n(out[3], width, Sum{0});
+  if (y < 1 || y > height - 2 || width < 3) return;
+  const std::uint8_t* below = rows[y + 1];
+  const std::uint8_t* here = rows[y];
+  const std::uint8_t* above = rows[y - 1];
+  auto term = [](int a, int b) -> Sum {
+    const int diff = a - b;
+    if constexpr (kKind == DifferenceKind::Squares)
+      return static_cast<Sum>(diff * diff);
+    else
+      return static_cast<Sum>(diff < 0 ? -diff : diff);
+  };
+  for (int x = 1; x <= width - 2; ++x) {
+    const int p = here[x];
+    out[0][x] = term(p, here[x + 1]) + term(p, here[x - 1]);
+    out[1][x] = term(p, below[x + 1]) + term(p, above[x - 1]);
+    out[2][x] = term(p, below[x]) + term(p, above[x]);
+    out[3][x] = term(p, below[x - 1]) + term(p, above[x + 1]);
+  }
+}
+
+// Window sums of the four differences around every pixel of an image, row
+// after row, over windows of one radius; only pixels with 1 <= x <= width - 2
+// and 1 <= y <= height - 2 contribute, and the sums are not divided by the
+// number of contributing pixels. A filter that writes over the image it
+// estimates from reads it through a RowRing of ring_rows(radius, 1, height)
+// rows.
+template <DifferenceKind kKind, typename Rows>
+class DirectionWindow {
+ public:
+  DirectionWindow(Rows& rows, int width, int height, int radius)
+      : rows_(rows), width_(width), height_(height), sums_(width, height, radius) {}
+
+  // Moves to the next output row (0, 1, ...).
+  void advance() {
+    sums_.advance([this](int y, const std::array<std::int64_t*, 4>& out) {
+      direction_differences<kKind>(rows_, width_, height_, y, out);
+    });
+  }
+  std::int64_t sum(int k, int x) const { return sums_.sums(k)[x]; }
+
+  // The estimate at column x of the current row. Diagonal neighbours lie
+  // farther away: their sums are scaled by 71 / 100, or halved for squares.
+  OrientationEstimate estimate(int x) const {
+    const std::int64_t h = sum(0, x), d1 = sum(1, x), v = sum(2, x), d2 = sum(3, x);
+    if constexpr (kKind == DifferenceKind::Squares)
+      return estimate_orientation(h, d1 / 2, v, d2 / 2);
+    else
+      return estimate_orientation(h, d1 * 71 / 100, v, d2 * 71 / 100);
+  }
+
+ private:
+  Rows& rows_;
+  int width_;
+  int height_;
+  WindowSums<std::int64_t, 4> sums_;
+};
+
+}  // namespace zyl::extract
