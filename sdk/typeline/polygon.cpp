@@ -64,7 +64,9 @@ int convex_hull(std::span<const std::int32_t> xs, std::span<const std::int32_t> 
       for (std::size_t m = 0; m < n; ++m) {
         if (m == j) continue;
         const Point p = point(m);
-        if (p == last) continue;
+        // A repeat of the candidate is the candidate itself: on its line it
+        // would otherwise close the hull early when the candidate is the start.
+        if (p == last || p == q) continue;
         const std::int64_t cross = (p.y - last.y) * (q.x - last.x) - (p.x - last.x) * (q.y - last.y);
         if (cross < 0) {
           ++negative;
