@@ -1,0 +1,63 @@
+// Neighbourhood and straight-walk helpers shared by thinning and ridge clean-up.
+#pragma once
+
+#include <cstdint>
+#include <cstdlib>
+
+#include "zylscan/feature_record.h"
+
+namespace zyl::extract {
+
+// Offsets of neighbours 0..7, clockwise from north (y grows downwards).
+inline constexpr int kNeighbourDx[8] = {0, 1, 1, 1, 0, -1, -1, -1};
+inline constexpr int kNeighbourDy[8] = {-1, -1, 0, 1, 1, 1, 0, -1};
+
+// Background-to-ridge steps clockwise round (x, y), whatever the pixel itself
+// holds: the ridge walks look at a pixel they have already erased.
+inline int RingTransitions(ByteImage image, int y, int x) {
+  const std::uint8_t* up = image[y - 1];
+  const std::uint8_t* mid = image[y];
+  const std::uint8_t* down = image[y + 1];
+  const bool ridge[9] = {up[x] == 0,       up[x + 1] == 0,  mid[x + 1] == 0,
+                         down[x + 1] == 0, down[x] == 0,    down[x - 1] == 0,
+                         mid[x - 1] == 0,  up[x - 1] == 0,  up[x] == 0};
+  int count = 0;
+  for (int i = 0; i < 8; ++i) count += !ridge[i] && ridge[i + 1];
+  return count;
+}
+
+// The digital straight walk from (x0, y0) towards (x1, y1): steps the
+// coordinate with the larger difference by one and carries the other with an
+// error in hundredths. Calls visit(x, y) at every pixel from the start up to
+// but excluding the end; stops early and returns true when visit returns true.
+// Coinciding points visit nothing. Every visited pixel lies in the bounding
+// box of the two points.
+template <class Visit>
+bool WalkStraight(int x0, int y0, int x1, int y1, Visit&& visit) {
+  const int dx = x1 - x0;
+  const int dy = y1 - y0;
+  const bool step_x = std::abs(dy) < std::abs(dx);
+  int stepped = step_x ? x0 : y0;
+  int carried = step_x ? y0 : x0;
+  const int stepped_end = step_x ? x1 : y1;
+  if (stepped == stepped_end) return false;
+  const int stepped_diff = step_x ? dx : dy;
+  const int slope = (step_x ? dy : dx) * 100 / std::abs(stepped_diff);
+  const int dir = stepped_diff > 0 ? 1 : -1;
+  int error = 0;
+  while (stepped != stepped_end) {
+    if (step_x ? visit(stepped, carried) : visit(carried, stepped)) return true;
+    error += slope;
+    if (error > 50) {
+      ++carried;
+      error -= 100;
+    } else if (error <= -50) {
+      --carried;
+      error += 100;
+    }
+    stepped += dir;
+  }
+  return false;
+}
+
+}  // namespace zyl::extract

@@ -1,0 +1,114 @@
+// Table-driven thinning of the binary ridge image, transition count and the
+// straight-path ridge test.
+#include "zylscan/extract_thinning.h"
+
+#include <cstdint>
+#include <cstring>
+#include <vector>
+
+#include "extract/skeleton_walk.h"
+
+extern "C" {
+
+// skelet[index]: index bit i set = neighbour i is ridge. Built by the rule of
+// FESkltInit; 34 entries are 1.
+ZYL_API std::uint8_t skelet[256] = {
+    0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 1, 1,
+    0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0, 1, 1,
+    0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+    0, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0, 1, 0, 1, 1,
+    0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+    0, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0,
+    0, 1, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+    1, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0, 1, 0, 1, 0,
+    0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 1,
+    0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1,
+    0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+    0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1,
+    0, 1, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+    1, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0,
+    1, 1, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+    1, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0, 1, 0, 1, 0,
+};
+
+ZYL_API void FESkltInit(void) {
+  for (int index = 0; index < 256; ++index) {
+    int r[9];
+    int n = 0;
+    for (int i = 0; i < 8; ++i) n += r[i] = (index >> i) & 1;
+    r[8] = r[0];
+    if (n < 3 || n > 7) continue;
+    int t = 0;
+    for (int i = 0; i < 8; ++i) t += r[i] == 0 && r[i + 1] == 1;
+    bool removable = false;
+    if (t == 1) {
+      // Keep a pixel that holds a T together: N, E and W, or N, S and W ridge.
+      removable = !((r[0] && r[2] && r[6]) || (r[0] && r[4] && r[6]));
+    } else if (t == 2) {
+      removable = (r[0] && r[6] && !r[2] && !r[3] && !r[4]) ||
+                  (r[4] && r[6] && !r[0] && !r[1] && !r[2]);
+    }
+    skelet[index] = removable ? 1 : 0;
+  }
+}
+
+ZYL_API void SkeletonizeImage(std::int32_t width, std::int32_t height, ByteImage image,
+                              std::int32_t passes) {
+  if (image == nullptr || width < 3 || height < 3 || passes <= 0) return;
+  const std::size_t w = static_cast<std::size_t>(width);
+  // Rows as they were when the sub-pass began: the row above (already
+  // rewritten in the image) and the current row; the row below is not yet
+  // touched and is read from the image.
+  std::vector<std::uint8_t> above(w), current(w);
+  // Per sub-pass and row: 1 = settled (visited without a removal).
+  std::vector<std::uint8_t> settled[2] = {std::vector<std::uint8_t>(height, 0),
+                                          std::vector<std::uint8_t>(height, 0)};
+  for (; passes > 0; --passes) {
+    bool removed_in_pass = false;
+    for (int sub = 0; sub < 2; ++sub) {
+      // Second sub-pass: the neighbourhood turned by 180 degrees, so index
+      // bit i describes neighbour (i + 4) mod 8: the nibbles swap.
+      const int turn = sub == 0 ? 0 : 4;
+      std::memcpy(above.data(), image[0], w);
+      for (int y = 1; y <= height - 2; ++y) {
+        std::memcpy(current.data(), image[y], w);
+        if (!settled[sub][y]) {
+          settled[sub][y] = 1;
+          const std::uint8_t* below = image[y + 1];
+          std::uint8_t* out = image[y];
+          for (int x = 1; x <= width - 2; ++x) {
+            if (current[x] != 0) continue;
+            unsigned index = (above[x] == 0) | (above[x + 1] == 0) << 1 |
+                             (current[x + 1] == 0) << 2 | (below[x + 1] == 0) << 3 |
+                             (below[x] == 0) << 4 | (below[x - 1] == 0) << 5 |
+                             (current[x - 1] == 0) << 6 | (above[x - 1] == 0) << 7;
+            index = ((index >> turn) | (index << (8 - turn))) & 0xFF;
+            if (skelet[index]) {
+              out[x] = 255;
+              settled[sub][y] = 0;
+              removed_in_pass = true;
+            }
+          }
+        }
+        above.swap(current);
+      }
+    }
+    if (!removed_in_pass) break;
+  }
+}
+
+ZYL_API std::int32_t GetTransitionCount(ByteImage image, std::int32_t y, std::int32_t x) {
+  if (image[y][x] != 0) return -1;
+  return zyl::extract::RingTransitions(image, y, x);
+}
+
+ZYL_API std::int32_t PixelOnLine(std::int32_t x0, std::int32_t y0, std::int32_t x1,
+                                 std::int32_t y1, ByteImage image) {
+  if (x0 == x1 && y0 == y1) return 1;
+  const bool hit = zyl::extract::WalkStraight(x0, y0, x1, y1, [&](int x, int y) {
+    return !(x == x0 && y == y0) && image[y][x] == 0;
+  });
+  return hit ? 1 : 0;
+}
+
+}  // extern "C"
