@@ -1,0 +1,132 @@
+// Global init and free, device count, open and close.
+#include <cstdio>
+#include <memory>
+#include <vector>
+
+#include "device/device_info.h"
+#include "device/device_record.h"
+#include "device/usb_transport.h"
+#include "common/byte_io.h"
+#include "zylscan/zylfpscan.h"
+
+using namespace zyl::device;
+
+namespace {
+
+// Everything an open has acquired so far, released unless the open succeeds.
+struct OpenInProgress {
+  std::unique_ptr<DeviceRecord> record;
+  ~OpenInProgress() {
+    if (!record) return;
+    if (record->algorithmReady) DevAlgFreeCtx(record->algorithmContext);
+    if (record->usbHandle) libusb_close(record->usbHandle);
+  }
+};
+
+}  // namespace
+
+extern "C" {
+
+ZYL_API int ZYLFPSCAN_GlobalInit(void) {
+  if (sdk().initialised == 1) return ZYLFPSCAN_ERR_ALREADY_INIT;
+  if (libusb_init(nullptr) != 0) return ZYLFPSCAN_ERR_DEVICE_INIT;
+  sdk().initialised = 1;
+  return ZYLFPSCAN_OK;
+}
+
+ZYL_API int ZYLFPSCAN_GlobalFree(void) { return ZYLFPSCAN_OK; }
+
+ZYL_API int ZYLFPSCAN_GetDeviceCount(int* count) {
+  if (!count) return ZYLFPSCAN_ERR_NULL_BUFFER;
+  *count = 0;
+  if (libusb_init(nullptr) != 0) return ZYLFPSCAN_ERR_DEVICE_LIST;
+  int rc = ZYLFPSCAN_ERR_DEVICE_LIST;
+  {
+    DeviceList list;
+    if (list.size() > 0) {
+      *count = list.CountScanners();
+      rc = ZYLFPSCAN_OK;
+    }
+  }
+  libusb_exit(nullptr);
+  return rc;
+}
+
+ZYL_API int ZYLFPSCAN_OpenDevice(void** handle, int index) {
+  if (!sdk().initialised) return ZYLFPSCAN_ERR_NOT_INIT;
+  if (!handle) return ZYLFPSCAN_ERR_NULL_BUFFER;
+  if (*handle) return ZYLFPSCAN_ERR_ALREADY_OPEN;
+  int count = 0;
+  ZYLFPSCAN_GetDeviceCount(&count);
+  if (index < 0 || index >= count || index >= kMaxDevices) return ZYLFPSCAN_ERR_PARAM;
+
+  DeviceList list;
+  libusb_device_descriptor descriptor{};
+  libusb_device* device = list.FindScanner(index, &descriptor);
+  // The scanner may have gone between the count and the walk.
+  if (!device) return ZYLFPSCAN_ERR_PARAM;
+
+  OpenInProgress open;
+  open.record = std::make_unique<DeviceRecord>();
+  DeviceRecord& r = *open.record;
+  r.deviceIndex = index;
+  r.vendorId = descriptor.idVendor;
+  r.productId = descriptor.idProduct;
+
+  if (sdk().openDeviceTable[index].isOpen == 1) {
+    std::printf("\n ind[%d].IsOpen = %d", index, 1);
+    return ZYLFPSCAN_ERR_ALREADY_OPEN;
+  }
+
+  libusb_config_descriptor* config = nullptr;
+  if (libusb_get_config_descriptor(device, 0, &config) != 0 || !config) {
+    std::printf("\n Couldn't retrieve descriptors\n");
+  } else {
+    DiscoverEndpoints(*config);
+    libusb_free_config_descriptor(config);
+  }
+
+  if (libusb_open(device, &r.usbHandle) != 0) {
+    r.usbHandle = nullptr;
+    return ZYLFPSCAN_ERR_OPEN_DEVICE;
+  }
+  if (DevAlgCreateCtx(&r.algorithmContext) != 1) return ZYLFPSCAN_ERR_ALG_INIT;
+  r.algorithmReady = 1;
+
+  ApplyProductSettings(r, r.productId, r.vendorId);
+  setAlgMode(sdk().algorithmMode);
+
+  std::vector<std::uint8_t> description(kDescriptionSize, 0);
+  if (r.productId != product::kCamera && ZYLFPSCAN_GetDeviceDescription(index, description.data()) != 0)
+    return ZYLFPSCAN_ERR_DEVICE_INFO;
+  r.resolution = 500;
+  zyl::ByteReader words(description, zyl::Endian::Little);
+  words.seek(100);
+  r.descriptionModel = words.u16();
+
+  if (IsLargeSensor(r.productId) && ReadRectifyParameters(r.rectifyParameters, r.usbHandle) != 0)
+    return ZYLFPSCAN_ERR_HARDWARE_INFO;
+
+  sdk().openDeviceTable[index] = {r.usbHandle, 1};
+  *handle = open.record.release();
+  return ZYLFPSCAN_OK;
+}
+
+ZYL_API int ZYLFPSCAN_CloseDevice(void** handle) {
+  if (!sdk().initialised) return ZYLFPSCAN_ERR_NOT_INIT;
+  sdk().initialised = 0;
+  int rc = ZYLFPSCAN_ERR_NOT_OPEN;
+  if (handle && *handle) {
+    auto* r = static_cast<DeviceRecord*>(*handle);
+    DevAlgFreeCtx(r->algorithmContext);
+    if (r->deviceIndex >= 0 && r->deviceIndex < kMaxDevices) sdk().openDeviceTable[r->deviceIndex] = {};
+    libusb_close(r->usbHandle);
+    delete r;
+    *handle = nullptr;
+    rc = ZYLFPSCAN_OK;
+  }
+  libusb_exit(nullptr);
+  return rc;
+}
+
+}  // extern "C"
