@@ -1,7 +1,7 @@
 // Global init and free, device count, open and close.
 #include <cstdio>
 #include <memory>
-#include <vector>
+#include <array>
 
 #include "device/device_info.h"
 #include "device/device_record.h"
@@ -96,7 +96,7 @@ ZYL_API int ZYLFPSCAN_OpenDevice(void** handle, int index) {
   ApplyProductSettings(r, r.productId, r.vendorId);
   setAlgMode(sdk().algorithmMode);
 
-  std::vector<std::uint8_t> description(kDescriptionSize, 0);
+  std::array<std::uint8_t, kDescriptionSize> description{};
   if (r.productId != product::kCamera && ZYLFPSCAN_GetDeviceDescription(index, description.data()) != 0)
     return ZYLFPSCAN_ERR_DEVICE_INFO;
   r.resolution = 500;
