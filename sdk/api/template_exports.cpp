@@ -1,0 +1,151 @@
+// The exported C names of the template codecs and converters. Each converts
+// pointers to bounded spans and passes status codes through.
+#include <algorithm>
+#include <cstring>
+#include <memory>
+
+#include "api/idcard_feature.h"
+#include "api/iso_ansi_record.h"
+#include "api/nuvel_codec.h"
+#include "api/template_format.h"
+#include "zylscan/idcard_feature.h"
+#include "zylscan/minutiae_record.h"
+#include "zylscan/nuvel.h"
+#include "zylscan/template_format.h"
+
+namespace {
+
+using namespace zyl::api;
+
+constexpr std::int32_t kNullArgument = -4;
+constexpr std::size_t kBlockSectionMax = 2 + ZYL_MAX_BLOCKS * ZYL_MAX_BLOCKS;
+
+std::span<const std::uint8_t> in(const std::uint8_t* p, std::size_t n) { return {p, n}; }
+std::span<std::uint8_t> out_of(std::uint8_t* p, std::size_t n) { return {p, n}; }
+
+std::int32_t record_to_nuvel(MinutiaeRecordKind kind, const std::uint8_t* record, std::uint8_t* out,
+                             std::int32_t* outLength) {
+  if (!record || !out || !outLength) return kNullArgument;
+  // The record's own length field bounds the reading; the reader also never
+  // looks past the header and the first 90 minutiae.
+  const int length = minutiae_record_to_nuvel(kind, in(record, minutiae_record_read_limit(kind)),
+                                              out_of(out, 7 + kRecordReadMinutiae * 4));
+  if (length < 0) return length;
+  *outLength = length;
+  return 0;
+}
+
+}  // namespace
+
+extern "C" {
+
+ZYL_API int32_t DecompressFeatures(const uint8_t* tmpl, FeatureRecord* record) {
+  if (!tmpl || !record) return kNullArgument;
+  return decompress_features(in(tmpl, kTemplateBufferSize), *record);
+}
+
+ZYL_API int32_t CompressBO(const FeatureRecord* record, uint8_t* out) {
+  if (!record || !out) return kNullArgument;
+  return static_cast<int32_t>(compress_block_grid(*record, out_of(out, kBlockSectionMax)));
+}
+
+ZYL_API int32_t CompressBOLine(int32_t previous, int32_t count, const uint8_t* values, uint8_t* out) {
+  if (!values || !out) return kNullArgument;
+  if (count <= 0) return 0;
+  const std::size_t n = static_cast<std::size_t>(count);
+  zyl::ByteWriter w(out_of(out, n));
+  int prev = previous;
+  compress_block_line(prev, in(values, n), w);
+  return static_cast<int32_t>(w.pos());
+}
+
+ZYL_API int32_t DecompressBO(const uint8_t* data, FeatureRecord* record) {
+  if (!data || !record) return kNullArgument;
+  return static_cast<int32_t>(decompress_block_grid(in(data, kTemplateBufferSize), *record));
+}
+
+ZYL_API int32_t GetFeatureNum(const uint8_t* tmpl) {
+  if (!tmpl) return 0;
+  return tmpl[5] | tmpl[6] << 8;
+}
+
+ZYL_API void SetFingerPoint(int32_t value) { set_finger_point(value); }
+ZYL_API int32_t GetFingerPoint(void) { return finger_point(); }
+
+ZYL_API int32_t ZYL_getFormatType(const uint8_t* buffer, int32_t length) {
+  if (!buffer || length <= 0) return ZYL_FORMAT_UNKNOWN;
+  return static_cast<int32_t>(detect_format(in(buffer, static_cast<std::size_t>(length))));
+}
+
+ZYL_API int32_t CheckFeaFormat(void) { return 0; }
+
+ZYL_API int32_t ZYL_FromNuvelToQXE(const uint8_t* nuvel, int32_t n, QxeIdentifier identifier,
+                                   uint8_t* out, int32_t* outLength, QxeInfo info) {
+  if (!out || !outLength || (!nuvel && n != 0)) return ZYL_QXE_NULL_ARGUMENT;
+  if (n < 0 || static_cast<std::size_t>(n) > kQxeMaxTemplate) return ZYL_QXE_LENGTH_MISMATCH;
+  const std::size_t size = static_cast<std::size_t>(n);
+  const std::size_t total =
+      wrap_qxe(in(nuvel, size), identifier, info, out_of(out, size + kQxeOverhead));
+  *outLength = static_cast<int32_t>(total);
+  return ZYL_QXE_OK;
+}
+
+ZYL_API int32_t ZYL_FromQXEToNuvel(const uint8_t* container, int32_t length, uint8_t* out,
+                                   int32_t* nuvelLength, QxeInfo* info, QxeIdentifier* identifier) {
+  if (!container || !out || !nuvelLength || !info || !identifier) return ZYL_QXE_NULL_ARGUMENT;
+  if (length < 0) return ZYL_QXE_LENGTH_MISMATCH;
+  QxeContents contents;
+  const int32_t status = unwrap_qxe(in(container, static_cast<std::size_t>(length)), contents);
+  if (status != ZYL_QXE_OK) return status;
+  std::copy(contents.nuvel.begin(), contents.nuvel.end(), out);
+  *nuvelLength = static_cast<int32_t>(contents.nuvel.size());
+  *info = contents.info;
+  *identifier = contents.identifier;
+  return ZYL_QXE_OK;
+}
+
+ZYL_API int32_t CompressFeatures_ISO(const FeatureRecord* record, uint8_t* out, XWContext*,
+                                     uint8_t fingerPosition, int32_t width, int32_t height) {
+  if (!record || !out) return kNullArgument;
+  return static_cast<int32_t>(write_minutiae_record(MinutiaeRecordKind::Iso, *record,
+                                                    out_of(out, ZYL_ISO_RECORD_MAX), fingerPosition,
+                                                    width, height));
+}
+
+ZYL_API int32_t CompressFeatures_ANSI(const FeatureRecord* record, uint8_t* out, XWContext*,
+                                      uint8_t fingerPosition, int32_t width, int32_t height) {
+  if (!record || !out) return kNullArgument;
+  return static_cast<int32_t>(write_minutiae_record(MinutiaeRecordKind::Ansi, *record,
+                                                    out_of(out, ZYL_ANSI_RECORD_MAX),
+                                                    fingerPosition, width, height));
+}
+
+ZYL_API int32_t ZylISOToNuvel(const uint8_t* record, uint8_t* out, int32_t* outLength) {
+  return record_to_nuvel(MinutiaeRecordKind::Iso, record, out, outLength);
+}
+
+ZYL_API int32_t ZylANSIToNuvel(const uint8_t* record, uint8_t* out, int32_t* outLength) {
+  return record_to_nuvel(MinutiaeRecordKind::Ansi, record, out, outLength);
+}
+
+ZYL_API int32_t myround(float x) { return round_half_up(x); }
+
+ZYL_API int32_t ZYL_Zylfea2IDCardfea(const uint8_t* nuvel, int32_t length, uint8_t* out,
+                                     uint8_t fingerCode, uint8_t secondaryCode) {
+  if (!nuvel || !out) return kNullArgument;
+  const std::size_t size = length > 0 ? static_cast<std::size_t>(length) : kTemplateBufferSize;
+  return nuvel_to_idcard(in(nuvel, size), out_of(out, kIdCardSize), fingerCode, secondaryCode);
+}
+
+ZYL_API int32_t IDcardfea2Nuvelfea(const uint8_t* card, uint8_t* out) {
+  if (!card || !out) return kNullArgument;
+  return idcard_to_nuvel(in(card, kIdCardSize), out_of(out, kTemplateBufferSize));
+}
+
+ZYL_API int32_t DecompressFeaturesIdcardtoNuvel(const uint8_t* card, FeatureRecord* record,
+                                                uint8_t* secondaryCode) {
+  if (!card || !record || !secondaryCode) return kNullArgument;
+  return idcard_to_record(in(card, kIdCardSize), *record, *secondaryCode);
+}
+
+}  // extern "C"
