@@ -19,7 +19,7 @@
 /* Status of a record that is not a minutiae record or is malformed. */
 #define ZYL_ERR_NOT_MINUTIAE_RECORD (-901)
 
-typedef struct XWContext XWContext;
+#include "zylscan/xw.h"
 
 ZYL_EXTERN_C_BEGIN
 

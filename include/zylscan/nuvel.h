@@ -28,7 +28,7 @@
 /* Status of a template or record that is malformed or truncated. */
 #define ZYL_ERR_BAD_TEMPLATE (-901)
 
-typedef struct XWContext XWContext;
+#include "zylscan/xw.h"
 
 ZYL_EXTERN_C_BEGIN
 

@@ -8,6 +8,7 @@
 #include "api/iso_ansi_record.h"
 #include "api/nuvel_codec.h"
 #include "api/template_format.h"
+#include "api/xw_context.h"
 #include "zylscan/idcard_feature.h"
 #include "zylscan/minutiae_record.h"
 #include "zylscan/nuvel.h"
@@ -35,9 +36,29 @@ std::int32_t record_to_nuvel(MinutiaeRecordKind kind, const std::uint8_t* record
   return 0;
 }
 
+// Writer settings of a context; without one (no default context either)
+// those of a freshly created context, which is what a caller that never
+// touched the settings expects.
+NuvelWriterSettings writer_settings(XWContext* context) {
+  NuvelWriterSettings settings;
+  if (const XWContext* c = resolve_context(context)) {
+    settings.curvature = c->writeCurvature != 0;
+    settings.singular = c->writeSingularPoints != 0;
+    settings.kind1Only = c->onlyKind1Singular != 0;
+    settings.blocks = c->writeBlockDirections != 0;
+  }
+  return settings;
+}
+
 }  // namespace
 
 extern "C" {
+
+ZYL_API int32_t CompressFeatures(const FeatureRecord* record, uint8_t* out, XWContext* context) {
+  if (!record || !out) return kNullArgument;
+  return static_cast<int32_t>(
+      compress_features(*record, out_of(out, kTemplateBufferSize), writer_settings(context)));
+}
 
 ZYL_API int32_t DecompressFeatures(const uint8_t* tmpl, FeatureRecord* record) {
   if (!tmpl || !record) return kNullArgument;
