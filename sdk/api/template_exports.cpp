@@ -13,6 +13,7 @@
 #include "zylscan/minutiae_record.h"
 #include "zylscan/nuvel.h"
 #include "zylscan/template_format.h"
+#include "zylscan/typeline_template.h"
 
 namespace {
 
@@ -48,6 +49,27 @@ NuvelWriterSettings writer_settings(XWContext* context) {
     settings.blocks = c->writeBlockDirections != 0;
   }
   return settings;
+}
+
+// The type-line minutiae at base + offset, copied out (the offset need not
+// be aligned). Only entries that lie inside a TypelineRecord at base are
+// taken, at most the 90 the converters use.
+struct TypelineEntries {
+  TypelineMinutia entries[kRecordReadMinutiae];
+  std::size_t count = 0;
+  std::span<const TypelineMinutia> span() const { return {entries, count}; }
+};
+
+TypelineEntries typeline_entries(const void* base, int32_t count, int32_t offset) {
+  TypelineEntries e;
+  constexpr std::size_t kRecordSize = sizeof(TypelineRecord);
+  if (count <= 0 || offset < 0 || static_cast<std::size_t>(offset) >= kRecordSize) return e;
+  const std::size_t inside = (kRecordSize - static_cast<std::size_t>(offset)) / sizeof(TypelineMinutia);
+  e.count = std::min({static_cast<std::size_t>(count), inside,
+                      static_cast<std::size_t>(kRecordReadMinutiae)});
+  std::memcpy(e.entries, static_cast<const std::uint8_t*>(base) + offset,
+              e.count * sizeof(TypelineMinutia));
+  return e;
 }
 
 }  // namespace
@@ -147,6 +169,24 @@ ZYL_API int32_t ZylISOToNuvel(const uint8_t* record, uint8_t* out, int32_t* outL
 
 ZYL_API int32_t ZylANSIToNuvel(const uint8_t* record, uint8_t* out, int32_t* outLength) {
   return record_to_nuvel(MinutiaeRecordKind::Ansi, record, out, outLength);
+}
+
+ZYL_API int32_t TerrakTemplateISO(const void* base, int32_t count, int32_t offset, uint8_t* out,
+                                  int32_t* outLength, int32_t width, int32_t height,
+                                  int32_t xResolution, int32_t yResolution) {
+  if (!base || !out || !outLength) return kNullArgument;
+  const TypelineEntries e = typeline_entries(base, count, offset);
+  *outLength = static_cast<int32_t>(typeline_to_iso(e.span(), out_of(out, kConvertedBufferSize),
+                                                    width, height, xResolution, yResolution));
+  return 1;
+}
+
+ZYL_API int32_t TerrakTemplateNuvel(const void* base, int32_t count, int32_t offset, uint8_t* out,
+                                    int32_t* outLength) {
+  if (!base || !out || !outLength) return kNullArgument;
+  const TypelineEntries e = typeline_entries(base, count, offset);
+  *outLength = static_cast<int32_t>(typeline_to_nuvel(e.span(), out_of(out, kConvertedBufferSize)));
+  return 1;
 }
 
 ZYL_API int32_t myround(float x) { return round_half_up(x); }

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -121,7 +122,7 @@ TEST(QxeContainer, RoundTripReturnsWhatTheWriterWasGiven) {
                                  &info, &id),
               1);
     ASSERT_EQ(length, int32_t(n));
-    EXPECT_EQ(0, memcmp(out.data(), nuvel.data(), n));
+    EXPECT_TRUE(std::equal(nuvel.begin(), nuvel.end(), out.begin()));
     EXPECT_EQ(out[n], 0xEE);
     EXPECT_EQ(0, memcmp(id.bytes, kId.bytes, 9));
     EXPECT_EQ(info.infoByte1, 0xA1);
