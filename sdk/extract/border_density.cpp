@@ -45,6 +45,7 @@ void border_density_image(int width, int height, ByteImage image, ByteImage D, i
     counts.advance([&](int yy, const std::array<std::int32_t*, 2>& out) {
       border_row(rows, D, width, height, yy, out[0], out[1]);
     });
+    rows.load_through(y);
     const std::int32_t* n = counts.sums(0);
     const std::int32_t* b = counts.sums(1);
     const std::uint8_t* dir = D[y];

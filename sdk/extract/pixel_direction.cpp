@@ -25,45 +25,23 @@ std::uint8_t with_bad_bit(int orientation, std::uint8_t old) {
   return static_cast<std::uint8_t>(orientation | (old & kBadBit));
 }
 
-void direction_and_noise(int width, int height, ByteImage W, ByteImage D, int radius, int contrast) {
-  const int r = effective_radius(radius, width, height);
-  const std::int64_t limit = contrast_limit(contrast, radius);
-  RowRing rows(W, width, height, ring_rows(r, 1, height));
-  DirectionWindow<DifferenceKind::Absolute, RowRing> window(rows, width, height, r);
-  for (int y = 0; y < height; ++y) {
-    window.advance();
-    std::uint8_t* dir = D[y];
-    std::uint8_t* noise = W[y];
-    for (int x = 0; x < width; ++x) {
-      const OrientationEstimate e = window.estimate(x);
-      dir[x] = with_bad_bit(e.orientation, dir[x]);
-      noise[x] = static_cast<std::uint8_t>(limit >= e.peak ? kUnreliableNoise : e.noise);
-    }
-  }
-}
-
+// One windowed pass over W: orientations into D when D is given, noise over
+// W when write_noise is set (which is why W is read through a row ring).
 template <DifferenceKind kKind>
-void direction_only(int width, int height, ByteImage W, ByteImage D, int radius) {
-  DirectRows rows(W);
-  DirectionWindow<kKind, DirectRows> window(rows, width, height, effective_radius(radius, width, height));
-  for (int y = 0; y < height; ++y) {
-    window.advance();
-    std::uint8_t* dir = D[y];
-    for (int x = 0; x < width; ++x) dir[x] = with_bad_bit(window.estimate(x).orientation, dir[x]);
-  }
-}
-
-void noise_only(int width, int height, ByteImage W, int radius, int contrast) {
+void estimate_pass(int width, int height, ByteImage W, ByteImage D, bool write_noise, int radius, int contrast) {
   const int r = effective_radius(radius, width, height);
   const std::int64_t limit = contrast_limit(contrast, radius);
   RowRing rows(W, width, height, ring_rows(r, 1, height));
-  DirectionWindow<DifferenceKind::Absolute, RowRing> window(rows, width, height, r);
+  DirectionWindow<kKind, RowRing> window(rows, width, height, r);
   for (int y = 0; y < height; ++y) {
     window.advance();
+    rows.load_through(y);
+    std::uint8_t* dir = D ? D[y] : nullptr;
     std::uint8_t* noise = W[y];
     for (int x = 0; x < width; ++x) {
       const OrientationEstimate e = window.estimate(x);
-      noise[x] = static_cast<std::uint8_t>(limit >= e.peak ? kUnreliableNoise : e.noise);
+      if (dir) dir[x] = with_bad_bit(e.orientation, dir[x]);
+      if (write_noise) noise[x] = static_cast<std::uint8_t>(limit >= e.peak ? kUnreliableNoise : e.noise);
     }
   }
 }
@@ -79,21 +57,23 @@ extern "C" {
 
 ZYL_API void ComputeDirImageSimple(int32_t width, int32_t height, ByteImage W, ByteImage D, int32_t r,
                                    int32_t contrast) {
-  if (valid_pair(width, height, W, D)) direction_and_noise(width, height, W, D, r, contrast);
+  if (valid_pair(width, height, W, D))
+    estimate_pass<DifferenceKind::Absolute>(width, height, W, D, true, r, contrast);
 }
 
 ZYL_API void CDI_Dir(int32_t width, int32_t height, ByteImage W, ByteImage D, int32_t r, int32_t /*contrast*/,
                      int32_t squares) {
   if (!valid_pair(width, height, W, D)) return;
   if (squares)
-    direction_only<DifferenceKind::Squares>(width, height, W, D, r);
+    estimate_pass<DifferenceKind::Squares>(width, height, W, D, false, r, 0);
   else
-    direction_only<DifferenceKind::Absolute>(width, height, W, D, r);
+    estimate_pass<DifferenceKind::Absolute>(width, height, W, D, false, r, 0);
 }
 
 ZYL_API void CDI_Noise(int32_t width, int32_t height, ByteImage W, int32_t r, int32_t contrast,
                        int32_t /*squares*/) {
-  if (valid_image(width, height, W)) noise_only(width, height, W, r, contrast);
+  if (valid_image(width, height, W))
+    estimate_pass<DifferenceKind::Absolute>(width, height, W, nullptr, true, r, contrast);
 }
 
 ZYL_API void ComputeDirImage(int32_t width, int32_t height, ByteImage W, ByteImage D, int32_t r_dir,

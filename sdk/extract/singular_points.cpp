@@ -212,10 +212,13 @@ void group_singular_points(int width, int height, ByteImage D, SingularPointList
     if (!std::all_of(group.kind, group.kind + group.count, [kind](int k) { return k == kind; })) continue;
 
     Placement place{width, height, D};
-    for (int m = 0; m < group.count; ++m)
+    for (int m = 0; m < group.count; ++m) {
+      if (group.x[m] < 0 || group.y[m] < 0 || group.x[m] >= width / kBlock || group.y[m] >= height / kBlock)
+        continue;  // a block off the image
       for (int y = kBlock * group.y[m]; y < kBlock * group.y[m] + kBlock; ++y)
         for (int x = kBlock * group.x[m]; x < kBlock * group.x[m] + kBlock; ++x) place.consider(y, x);
-    if (place.row < 0) continue;  // a scratch entry off the image
+    }
+    if (place.row < 0) continue;  // no member on the image
     const int r0 = place.row, c0 = place.column;
     for (int y = r0 - kBlock; y <= r0 + kBlock; ++y)
       for (int x = c0 - kBlock; x <= c0 + kBlock; ++x) place.consider(y, x);

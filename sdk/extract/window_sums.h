@@ -39,8 +39,8 @@ class DirectRows {
 
 // Copies of the most recent `capacity` rows of an image, loaded on demand
 // in increasing row order. A row is loaded together with every row above it
-// that is not loaded yet, so a filter that asks for row y + k before it
-// writes output row y always finds its input rows unchanged here.
+// that is not loaded yet; a filter calls load_through(y) before it writes
+// output row y, so it always finds its input rows unchanged here.
 class RowRing {
  public:
   RowRing(ByteImage image, int width, int height, int capacity)
@@ -50,11 +50,17 @@ class RowRing {
         buffer_(static_cast<std::size_t>(capacity_) * static_cast<std::size_t>(std::max(width, 0))) {}
 
   const std::uint8_t* operator[](int y) {
+    load_through(y);
+    return slot(y);
+  }
+
+  // A filter calls this before it writes output row y, so that row y is
+  // copied even when no window has read it yet.
+  void load_through(int y) {
     while (loaded_ < y) {
       ++loaded_;
       std::copy_n(image_[loaded_], width_, slot(loaded_));
     }
-    return slot(y);
   }
 
  private:

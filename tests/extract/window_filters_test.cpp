@@ -1,0 +1,264 @@
+// The window filters against plain brute-force references on random images
+// of random sizes and radii, radii beyond the image included. Every filter
+// writes over its input, so matching a reference computed from a copy of
+// the input also shows that each window read only values from before the
+// call.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <random>
+
+#include "extract/field_images.h"
+#include "zylscan/extract_filters.h"
+#include "zylscan/geometry.h"
+
+namespace {
+
+using fieldtest::Grid;
+
+struct Shape {
+  int width, height, radius;
+};
+
+// Random sizes from 1 x 1 up; radii from 0 to well beyond the image.
+std::vector<Shape> random_shapes(std::mt19937& rng, int n) {
+  std::uniform_int_distribution<int> side(1, 37);
+  std::uniform_int_distribution<int> radius(0, 12);
+  std::vector<Shape> shapes = {{1, 1, 0}, {1, 9, 3}, {9, 1, 2}, {5, 4, 40}, {23, 17, 1000}};
+  for (int i = 0; i < n; ++i) shapes.push_back({side(rng), side(rng), radius(rng)});
+  shapes.push_back({30, 20, 25});
+  return shapes;
+}
+
+int window_mean(const Grid& g, int x, int y, int r) {
+  long sum = 0, count = 0;
+  for (int yy = std::max(0, y - r); yy <= std::min(g.height - 1, y + r); ++yy)
+    for (int xx = std::max(0, x - r); xx <= std::min(g.width - 1, x + r); ++xx) {
+      sum += g.at(xx, yy);
+      ++count;
+    }
+  return static_cast<int>(sum / count);
+}
+
+Grid means(const Grid& g, int r) {
+  Grid out(g.width, g.height);
+  for (int y = 0; y < g.height; ++y)
+    for (int x = 0; x < g.width; ++x) out.at(x, y) = window_mean(g, x, y, r);
+  return out;
+}
+
+Grid random_binary(std::mt19937& rng, int w, int h) {
+  Grid g = fieldtest::random_grid(rng, w, h, 0, 2);
+  for (int& p : g.v) p = p == 0 ? 0 : 255;
+  return g;
+}
+
+// Direction bytes: orientations 0..127, a third of them with the bad bit.
+Grid random_directions(std::mt19937& rng, int w, int h) {
+  Grid g = fieldtest::random_grid(rng, w, h, 0, 127);
+  std::bernoulli_distribution bad(1.0 / 3);
+  for (int& p : g.v)
+    if (bad(rng)) p |= 0x80;
+  return g;
+}
+
+bool good(const Grid& D, int x, int y) { return (D.at(x, y) & 0x80) == 0; }
+bool interior(const Grid& g, int x, int y) { return x >= 1 && y >= 1 && x <= g.width - 2 && y <= g.height - 2; }
+bool on_border(const Grid& binary, int x, int y) {
+  int sum = 0;
+  for (int dy = -1; dy <= 1; ++dy)
+    for (int dx = -1; dx <= 1; ++dx) sum += binary.at(x + dx, y + dy);
+  return sum >= 9 && sum <= 2286;
+}
+
+TEST(WindowFilters, MeanFiltersMatchBruteForce) {
+  std::mt19937 rng(11);
+  for (const Shape& s : random_shapes(rng, 25)) {
+    SCOPED_TRACE(testing::Message() << s.width << "x" << s.height << " r=" << s.radius);
+    const Grid g = fieldtest::random_grid(rng, s.width, s.height);
+
+    auto smooth = g.image();
+    SmoothImage(s.width, s.height, smooth.get(), s.radius);
+    EXPECT_EQ(Grid::of(smooth), means(g, s.radius));
+
+    auto putty = g.image();
+    PuttyImage(s.width, s.height, putty.get());
+    EXPECT_EQ(Grid::of(putty), means(g, 1));
+  }
+}
+
+TEST(WindowFilters, BinarisationsMatchBruteForce) {
+  std::mt19937 rng(12);
+  std::uniform_int_distribution<int> radius(0, 9);
+  for (const Shape& s : random_shapes(rng, 25)) {
+    SCOPED_TRACE(testing::Message() << s.width << "x" << s.height << " r=" << s.radius);
+    const Grid g = fieldtest::random_grid(rng, s.width, s.height);
+
+    auto plain = g.image();
+    BinarizeImage(s.width, s.height, plain.get(), s.radius);
+    const Grid m = means(g, s.radius);
+    Grid expected(s.width, s.height);
+    for (std::size_t i = 0; i < g.v.size(); ++i) expected.v[i] = g.v[i] >= m.v[i] ? 255 : 0;
+    EXPECT_EQ(Grid::of(plain), expected);
+
+    // Two windows, in either order of the radii.
+    const int r2 = radius(rng);
+    auto grey = g.image();
+    zyl::extract::OwnedByteImage out(s.width, s.height);
+    BinarizeImageTwo(s.width, s.height, grey.get(), out.get(), s.radius, r2);
+    const Grid m2 = means(g, r2);
+    for (std::size_t i = 0; i < g.v.size(); ++i) expected.v[i] = g.v[i] >= (m.v[i] + m2.v[i]) / 2 ? 255 : 0;
+    EXPECT_EQ(Grid::of(out), expected);
+    EXPECT_EQ(Grid::of(grey), g) << "grey is only read";
+
+    // Density-adaptive: densities around both limits, so that a density
+    // equal to high takes the small window and one equal to low the middle.
+    const int high = 130, low = 115;
+    const Grid density = fieldtest::random_grid(rng, s.width, s.height, low - 2, high + 2);
+    const int rs = radius(rng), rm = radius(rng), rl = radius(rng);
+    auto adaptive = g.image();
+    auto dens = density.image();
+    BinarizeImageA(s.width, s.height, adaptive.get(), dens.get(), high, low, rs, rm, rl);
+    const Grid ms = means(g, rs), mm = means(g, rm), ml = means(g, rl);
+    for (std::size_t i = 0; i < g.v.size(); ++i) {
+      const int d = density.v[i];
+      const int mean = d >= high ? ms.v[i] : d >= low ? mm.v[i] : ml.v[i];
+      expected.v[i] = g.v[i] >= mean ? 255 : 0;
+    }
+    EXPECT_EQ(Grid::of(adaptive), expected);
+  }
+}
+
+TEST(WindowFilters, NormalisationMatchesBruteForce) {
+  std::mt19937 rng(13);
+  for (const Shape& s : random_shapes(rng, 25)) {
+    SCOPED_TRACE(testing::Message() << s.width << "x" << s.height << " r=" << s.radius);
+    const Grid g = fieldtest::random_grid(rng, s.width, s.height);
+    // A smoothed image lies close to the grey one; clamp into 0..255.
+    Grid sm = means(g, 2);
+    std::uniform_int_distribution<int> jitter(-30, 30);
+    for (int& p : sm.v) p = std::clamp(p + jitter(rng), 0, 255);
+
+    Grid deviation(s.width, s.height);
+    for (std::size_t i = 0; i < g.v.size(); ++i) deviation.v[i] = std::abs(sm.v[i] - g.v[i]);
+    const Grid d = means(deviation, s.radius);
+    Grid expected(s.width, s.height);
+    for (std::size_t i = 0; i < g.v.size(); ++i) {
+      const int low = d.v[i] > sm.v[i] ? 0 : sm.v[i] - d.v[i];
+      const int high = std::min(255, sm.v[i] + d.v[i]);
+      const int grey = g.v[i];
+      expected.v[i] = low == high    ? grey
+                      : grey <= low  ? 0
+                      : grey >= high ? 255
+                                     : (grey - low) * 255 / (high - low);
+    }
+    auto grey = g.image();
+    auto smooth = sm.image();
+    NormalizeImage(s.width, s.height, grey.get(), smooth.get(), s.radius);
+    EXPECT_EQ(Grid::of(smooth), expected);
+    EXPECT_EQ(Grid::of(grey), g);
+  }
+}
+
+TEST(WindowFilters, BorderDensityImageMatchesBruteForce) {
+  std::mt19937 rng(14);
+  for (const Shape& s : random_shapes(rng, 25)) {
+    SCOPED_TRACE(testing::Message() << s.width << "x" << s.height << " r=" << s.radius);
+    const Grid binary = random_binary(rng, s.width, s.height);
+    const Grid D = random_directions(rng, s.width, s.height);
+    Grid expected(s.width, s.height);
+    for (int y = 0; y < s.height; ++y)
+      for (int x = 0; x < s.width; ++x) {
+        int n = 0, b = 0;
+        for (int yy = std::max(0, y - s.radius); yy <= std::min(s.height - 1, y + s.radius); ++yy)
+          for (int xx = std::max(0, x - s.radius); xx <= std::min(s.width - 1, x + s.radius); ++xx) {
+            if (!interior(binary, xx, yy) || !good(D, xx, yy)) continue;
+            ++n;
+            b += on_border(binary, xx, yy);
+          }
+        const int o = D.at(x, y) & 0x7F;
+        const int k = o <= 119 ? dir_koefs[o] : 100;
+        expected.at(x, y) = n == 0 ? 0 : (b * 255 / n) * k / 100;
+      }
+    auto image = binary.image();
+    auto dirs = D.image();
+    ComputeGImage(s.width, s.height, image.get(), dirs.get(), s.radius);
+    EXPECT_EQ(Grid::of(image), expected);
+  }
+}
+
+TEST(WindowFilters, MajorityAndAreaMeasuresMatchBruteForce) {
+  std::mt19937 rng(15);
+  for (const Shape& s : random_shapes(rng, 25)) {
+    SCOPED_TRACE(testing::Message() << s.width << "x" << s.height);
+    const Grid binary = random_binary(rng, s.width, s.height);
+    const Grid D = random_directions(rng, s.width, s.height);
+
+    Grid expected(s.width, s.height, 255);
+    int good_count = 0, border_count = 0;
+    for (int y = 1; y < s.height - 1; ++y)
+      for (int x = 1; x < s.width - 1; ++x) {
+        int sum = 0;
+        for (int dy = -1; dy <= 1; ++dy)
+          for (int dx = -1; dx <= 1; ++dx) sum += binary.at(x + dx, y + dy);
+        expected.at(x, y) = sum >= 1152 ? 255 : 0;
+        if (good(D, x, y)) {
+          ++good_count;
+          border_count += on_border(binary, x, y);
+        }
+      }
+    auto image = binary.image();
+    auto dirs = D.image();
+    EXPECT_EQ(ComputeG(s.width, s.height, image.get(), dirs.get()),
+              good_count == 0 ? 0 : border_count * 255 / good_count);
+    EXPECT_EQ(ComputeA(s.width, s.height, image.get(), dirs.get()), good_count * 100 / (s.width * s.height));
+    EXPECT_EQ(BSmoothImage(s.width, s.height, image.get()), s.height - 1);
+    EXPECT_EQ(Grid::of(image), expected);
+  }
+}
+
+TEST(WindowFilters, UniformImagePassesUnchanged) {
+  const int w = 21, h = 13;
+  const Grid uniform(w, h, 77);
+  auto a = uniform.image(), b = uniform.image(), grey = uniform.image(), smooth = uniform.image();
+  PuttyImage(w, h, a.get());
+  SmoothImage(w, h, b.get(), 6);
+  NormalizeImage(w, h, grey.get(), smooth.get(), 128);
+  EXPECT_EQ(Grid::of(a), uniform);
+  EXPECT_EQ(Grid::of(b), uniform);
+  EXPECT_EQ(Grid::of(smooth), uniform) << "low equals high: the grey value stays";
+  auto bin = uniform.image();
+  BinarizeImage(w, h, bin.get(), 5);
+  EXPECT_EQ(Grid::of(bin), Grid(w, h, 255));
+}
+
+TEST(WindowFilters, AreaOfAllGoodAndAllBadDirectionImages) {
+  const int w = 40, h = 30;
+  auto binary = Grid(w, h, 0).image();
+  auto all_good = Grid(w, h, 5).image();
+  auto all_bad = Grid(w, h, 0x85).image();
+  EXPECT_EQ(ComputeA(w, h, binary.get(), all_good.get()), 38 * 28 * 100 / (40 * 30));
+  EXPECT_EQ(ComputeA(w, h, binary.get(), all_bad.get()), 0);
+  EXPECT_EQ(ComputeG(w, h, binary.get(), all_bad.get()), 0);
+  ComputeGImage(w, h, binary.get(), all_bad.get(), 4);
+  EXPECT_EQ(Grid::of(binary), Grid(w, h, 0)) << "no good pixel in reach gives 0";
+}
+
+TEST(WindowFilters, IgnoresNullAndEmptyImages) {
+  auto img = Grid(4, 4, 9).image();
+  PuttyImage(4, 4, nullptr);
+  SmoothImage(0, 4, img.get(), 2);
+  SmoothImage(4, -1, img.get(), 2);
+  NormalizeImage(4, 4, img.get(), nullptr, 2);
+  BinarizeImage(4, 4, nullptr, 2);
+  BinarizeImageTwo(4, 4, img.get(), nullptr, 1, 2);
+  BinarizeImageA(4, 4, img.get(), nullptr, 130, 115, 3, 5, 7);
+  ComputeGImage(4, 4, img.get(), nullptr, 3);
+  EXPECT_EQ(ComputeG(4, 4, nullptr, img.get()), 0);
+  EXPECT_EQ(ComputeA(0, 0, img.get(), img.get()), 0);
+  EXPECT_EQ(BSmoothImage(4, 4, nullptr), 3);
+  EXPECT_EQ(EliminateSpots(4, 4, nullptr), 4);
+  EXPECT_EQ(Grid::of(img), Grid(4, 4, 9));
+}
+
+}  // namespace
