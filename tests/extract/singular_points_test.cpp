@@ -3,9 +3,11 @@
 // deltas of real prints.
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <random>
 
 #include "extract/field_images.h"
+#include "extract/singular_point_list.h"
 #include "zylscan/direction_image.h"
 #include "zylscan/extract_filters.h"
 #include "zylscan/singular_points.h"
@@ -242,6 +244,25 @@ TEST(SingularPoints, EntriesOffTheImageAreSkipped) {
   scratch.x[1] = -7, scratch.y[1] = 50000, scratch.kind[1] = -1;
   GroupSingularPoints(64, 64, D.get(), &scratch, &list);
   EXPECT_EQ(list.count, 0);
+}
+
+TEST(SingularPoints, RecordListRoundTripAndBoundedCounts) {
+  auto record = std::make_unique<FeatureRecord>();
+  record->singularCount = 2;
+  record->singularX[1] = 7, record->singularY[1] = 8, record->singularAngle[1] = 9, record->singularKind[1] = -1;
+  const SingularPointList list = zyl::extract::singular_points_of(*record);
+  EXPECT_EQ(list.count, 2);
+  EXPECT_EQ(list.kind[1], -1);
+  auto copy = std::make_unique<FeatureRecord>();
+  zyl::extract::store_singular_points(*copy, list);
+  EXPECT_EQ(copy->singularCount, 2);
+  EXPECT_EQ(copy->singularX[1], 7);
+  EXPECT_EQ(copy->singularAngle[1], 9);
+
+  record->singularCount = 1000;  // a corrupt count never reads past the columns
+  EXPECT_EQ(zyl::extract::singular_points_of(*record).count, 64);
+  record->singularCount = -5;
+  EXPECT_EQ(zyl::extract::singular_points_of(*record).count, 0);
 }
 
 // Steps 2 to 9 of the extractor, enough to find the singular points.
