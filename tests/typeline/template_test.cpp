@@ -322,6 +322,21 @@ struct ReadCase {
   int usable;
 };
 
+// A 750-byte template whose only known section starts at `offset`, behind
+// unknown sections that the reader steps over.
+Bytes section_at(std::size_t offset, const Bytes& section) {
+  Bytes b = {'A', 4, 10, 10};
+  while (b.size() < offset) {
+    const std::size_t body = std::min<std::size_t>(255, offset - b.size() - 2);
+    b.push_back('Q');
+    b.push_back(static_cast<std::uint8_t>(body));
+    b.resize(b.size() + body, 0);
+  }
+  b.insert(b.end(), section.begin(), section.end());
+  b.resize(TYPELINE_TEMPLATE_SIZE, 0);
+  return b;
+}
+
 TEST(TypelineTemplate, ReaderHandlesDamagedAndUnusualTemplates) {
   const Bytes e3 = {'E', 17, 3, 0, 0, 0, 1, 2, 0, 0, 0, 3, 4, 0, 0, 0, 5, 6};
   auto with_e3 = [&](Bytes head) {
@@ -361,37 +376,10 @@ TEST(TypelineTemplate, ReaderHandlesDamagedAndUnusualTemplates) {
        'A', 0, 50, 0, 1},
       {"negative minutia count", {'A', 4, 10, 10, 'E', 17, 0xF0, 0, 0, 0, 1, 2, 0, 0, 0, 3, 4}, 'A', 0, 0, 0, 0},
       {"minutiae cut short", {'A', 4, 10, 10, 'E', 17, 3, 0, 0, 0, 1, 2, 0, 0, 0, 3, 4, 0, 0}, 'A', 0, 2, 0, 0},
-      {"section reaching offset 750", [] {
-         // Skipped sections up to 740, then a section E that would end at 752.
-         Bytes b = {'A', 4, 10, 10, 'Q', 255};
-         b.resize(261, 0);
-         b.push_back('Q');
-         b.push_back(255);
-         b.resize(518, 0);
-         b.push_back('Q');
-         b.push_back(220);
-         b.resize(740, 0);
-         const Bytes e = {'E', 10, 1, 0, 0, 0, 1, 2};
-         b.insert(b.end(), e.begin(), e.end());
-         b.resize(750, 0);
-         return b;
-       }(),
-       'A', 0, 0, 0, 0},
-      {"section ending at 749", [] {
-         Bytes b = {'A', 4, 10, 10, 'Q', 255};
-         b.resize(261, 0);
-         b.push_back('Q');
-         b.push_back(255);
-         b.resize(518, 0);
-         b.push_back('Q');
-         b.push_back(214);
-         b.resize(734, 0);
-         Bytes e = {'E', 13, 3};
-         for (int k = 0; k < 15; ++k) e.push_back(static_cast<std::uint8_t>(k));
-         b.insert(b.end(), e.begin(), e.end());
-         b.resize(750, 0);
-         return b;
-       }(),
+      // Unknown sections skipped up to 740, then a section E that would end at 752.
+      {"section reaching offset 750", section_at(740, {'E', 10, 1, 0, 0, 0, 1, 2}), 'A', 0, 0, 0, 0},
+      // Ending at 749 it is read, but its third record would pass offset 750.
+      {"section ending at 749", section_at(734, {'E', 13, 3, 0, 0, 0, 1, 2, 0, 0, 0, 3, 4, 0, 0, 0, 5, 6}),
        'A', 0, 2, 0, 0},
   };
   for (const ReadCase& c : cases) {
