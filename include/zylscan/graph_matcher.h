@@ -143,4 +143,21 @@ ZYL_API int32_t LineLocationSimilarity(const int32_t* txs, const int32_t* tys,
                                        const GraphLine* test_line, const GraphLine* sample_line,
                                        int32_t tolerance);
 
+/* Scores how well the sample side fits the test side (both prepared by the
+ * fill operations) with the context's matcher settings; 0 when a stage stays
+ * below the threshold (its score then goes into details->score). The sample
+ * side is rotated and shifted in place. details may be null. */
+ZYL_API int32_t MatchFeatures(MatchSide* test_side, MatchSide* sample_side, int32_t threshold,
+                              MatchDetails* details, XWContext* context);
+/* Turns a record's block-direction grid by rotation (0..239) about (cx, cy)
+ * in pixels; the grid becomes square. */
+ZYL_API void RotateRidgesOrientation(int32_t cx, int32_t cy, int32_t rotation, FeatureRecord* grid);
+/* Shifts a record's block-direction grid by (dx, dy) pixels, rounded to blocks. */
+ZYL_API void TranslateRidgesOrientation(int32_t dx, int32_t dy, FeatureRecord* grid);
+/* Similarity of two block-direction grids; writes the weight it is out of. */
+ZYL_API int32_t OrientationStructureComparison(const FeatureRecord* test_grid,
+                                               const FeatureRecord* sample_grid, int32_t* weight);
+/* The larger of a and b. */
+ZYL_API int32_t Zylmax(int32_t a, int32_t b);
+
 ZYL_EXTERN_C_END

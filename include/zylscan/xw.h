@@ -29,6 +29,24 @@ typedef struct XWContext XWContext;
 #define XW_TYPE_FLAG 10
 #define XW_TYPE_STRING 100
 
+/* Sizes of a MatchDetails record: the short form ends after shiftY. */
+#define XW_DETAILS_SHORT 20
+#define XW_DETAILS_LONG 4120
+#define XW_DETAILS_MAX_PAIRS 1024
+
+/* Outcome of a verification, filled by the caller's choice of form. */
+typedef struct MatchDetails {
+  int32_t size;     /* set by the caller: XW_DETAILS_SHORT or XW_DETAILS_LONG */
+  int32_t score;    /* 0..1000 */
+  int32_t rotation; /* alignment of the sample on the test template */
+  int32_t shiftX;
+  int32_t shiftY;
+  /* long form only: the paired minutiae (test index, sample index) */
+  int32_t pairCount;
+  uint16_t testIndexes[XW_DETAILS_MAX_PAIRS];
+  uint16_t sampleIndexes[XW_DETAILS_MAX_PAIRS];
+} MatchDetails;
+
 ZYL_EXTERN_C_BEGIN
 
 /* Creates the default context on the first call; returns the number of

@@ -20,9 +20,6 @@ constexpr std::int32_t kShiftWindowBefore = 5;  // translation bins i-5..i+4
 constexpr std::int32_t kShiftWindowAfter = 4;
 constexpr std::int32_t kShiftPeakRadius = 10;
 
-// Rounds v / 10000 half away from zero (truncating division after the offset).
-std::int64_t round_x10E4(std::int64_t v) { return v > 0 ? (v + 5000) / 10000 : (v - 5000) / 10000; }
-
 std::int32_t find_rotation(std::int32_t* histogram, const std::uint8_t* flags) {
   std::int32_t smoothed[ZYL_ANGLE_BINS];
   for (std::int32_t b = 0; b < ZYL_ANGLE_BINS; ++b) {

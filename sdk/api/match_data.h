@@ -44,6 +44,12 @@ constexpr std::int32_t wrap240(std::int32_t a) {
   return a < 0 ? a + 240 : a;
 }
 
+// v / 10000 rounded half away from zero (truncating division after the
+// offset), for products with the x 10^4 sine and cosine tables.
+constexpr std::int64_t round_x10E4(std::int64_t v) {
+  return v > 0 ? (v + 5000) / 10000 : (v - 5000) / 10000;
+}
+
 // Number of usable minutiae of a record (its count, kept within the table).
 inline std::int32_t minutia_count(const FeatureRecord& f) {
   return std::clamp(f.minutiaCount, 0, ZYL_MAX_MINUTIAE);

@@ -135,7 +135,7 @@ std::int32_t clamp_to_rule(Rule rule, std::int32_t value) {
   return value;
 }
 
-// Settings the direction-adaptive filter cannot work with are refused rather
+// Settings the extractor and the matcher cannot work with are refused rather
 // than clamped: a cap not above the base would never end the strength loop, a
 // start plus factor above 7 does not fit the three strength bits, and a
 // directional filter radius below 5 gives a row ring shorter than the
@@ -147,9 +147,12 @@ bool acceptable(const XWContext& c, std::int32_t id, std::int32_t value) {
   switch (id) {
     case 10013: return value > c.filteredDirectionBase;
     case 10014: return c.filteredDirectionCap > value;
-    case 10015: return value + c.filteredDirectionFactor <= kMaxFilterStrength;
-    case 10016: return c.filteredDirectionStart + value <= kMaxFilterStrength;
+    case 10015: return std::int64_t{value} + c.filteredDirectionFactor <= kMaxFilterStrength;
+    case 10016: return std::int64_t{c.filteredDirectionStart} + value <= kMaxFilterStrength;
     case 10031: return value >= kMinFilterRadius;
+    // The matcher divides by the core-distance and curvature divisors.
+    case 20008:
+    case 20011: return value > 0;
     default: return true;
   }
 }

@@ -148,7 +148,7 @@ TEST(XWContext, ClampsValuesAtAndBeyondEveryBound) {
   }
 }
 
-TEST(XWContext, RefusesFilterSettingsTheFilterCannotRun) {
+TEST(XWContext, RefusesSettingsTheExtractorOrMatcherCannotRun) {
   // Defaults: cap 30, base 20, start 0, factor 4, filter radius 12.
   struct Case {
     std::int32_t id;
@@ -160,6 +160,9 @@ TEST(XWContext, RefusesFilterSettingsTheFilterCannotRun) {
       {10014, 30, -5}, {10014, 300, -5}, {10014, 29, 0},
       {10015, 4, -5},  {10015, 3, 0},   {10016, 8, -5},  {10016, 7, 0},  {10016, -4, 0},
       {10031, 4, -5},  {10031, 0, -5},  {10031, -8, -5}, {10031, 5, 0},
+      {10015, 2147483647, -5},
+      // the matcher divides by these
+      {20008, 0, -5},  {20008, -3, -5}, {20008, 1, 0},  {20011, 0, -5}, {20011, 1, 0},
   };
   for (const Case& k : cases) {
     Context c = make_context();

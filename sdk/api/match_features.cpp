@@ -1,0 +1,503 @@
+// The graph matcher: pairs look-alike graph lines of two templates, lets the
+// pairs vote for a rotation and a translation of the sample, and scores the
+// pairs whose endpoints then coincide.
+#include "api/match_features.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+#include <vector>
+
+#include "api/match_data.h"
+#include "api/xw_context.h"
+#include "zylscan/geometry.h"
+#include "zylscan/graph_matcher.h"
+#include "zylscan/xw.h"
+
+namespace zyl::api {
+namespace {
+
+constexpr std::int32_t kHalfTranslation = ZYL_TRANSLATION_BINS / 2;
+constexpr std::int32_t kMaxGroupMembers = 255;
+// Candidate scores are stored in a byte in which 255 marks a used entry.
+constexpr std::int32_t kMaxStoredScore = 254;
+// The index list holds 16-bit positions in the candidate list.
+constexpr std::int32_t kMaxCandidates = 65536;
+constexpr std::int32_t kBlockSize = 16;
+constexpr std::uint8_t kNoBlock = 255;
+
+std::int32_t fold_angle(std::int32_t a, std::int32_t b) {
+  const std::int32_t d = std::abs(a - b);
+  return d > 119 ? 240 - d : d;
+}
+
+std::int32_t fold_orientation(std::int32_t a, std::int32_t b) {
+  const std::int32_t d = std::abs(a - b);
+  return d > 59 ? 120 - d : d;
+}
+
+// Keeps a grid size within the record's 128 x 128 table.
+std::int32_t grid_size(std::uint32_t n) {
+  return static_cast<std::int32_t>(std::min<std::uint32_t>(n, ZYL_MAX_BLOCKS));
+}
+
+std::uint8_t& block(FeatureRecord& f, std::int32_t row, std::int32_t column) {
+  return f.blockDirections[row * ZYL_MAX_BLOCKS + column];
+}
+std::uint8_t block(const FeatureRecord& f, std::int32_t row, std::int32_t column) {
+  return f.blockDirections[row * ZYL_MAX_BLOCKS + column];
+}
+
+// Copies the n x n corner of a grid and fills that corner with "no block".
+std::vector<std::uint8_t> take_square(FeatureRecord& f, std::int32_t n) {
+  std::vector<std::uint8_t> copy(static_cast<std::size_t>(n) * n);
+  for (std::int32_t i = 0; i < n; ++i)
+    for (std::int32_t j = 0; j < n; ++j) {
+      copy[i * n + j] = block(f, i, j);
+      block(f, i, j) = kNoBlock;
+    }
+  return copy;
+}
+
+// Shift in whole blocks: truncating division, rounded away from zero when the
+// remainder is at least half a block.
+std::int32_t shift_in_blocks(std::int32_t d) {
+  std::int32_t b = d / kBlockSize;
+  if (std::abs(d % kBlockSize) >= kBlockSize / 2) b += d > 0 ? 1 : -1;
+  return b;
+}
+
+}  // namespace
+
+std::int64_t scale_by_lines(const XWContext& c, std::int64_t raw, std::int32_t test_lines) {
+  if (c.normalisationLimit < test_lines) return c.normalisationFactor * raw / test_lines;
+  return 2 * raw;
+}
+
+std::int64_t weigh_by_border_density(std::int64_t v, std::int32_t test_density, std::int32_t sample_density) {
+  std::int32_t g = 255 - std::abs(test_density - sample_density);
+  if (g > 240) g = 255;
+  return v * g / 255;
+}
+
+void add_detail_pair(MatchDetails& d, std::int32_t test_index, std::int32_t sample_index) {
+  for (std::int32_t i = 0; i < d.pairCount; ++i)
+    if (d.testIndexes[i] == test_index && d.sampleIndexes[i] == sample_index) return;
+  if (d.pairCount >= XW_DETAILS_MAX_PAIRS) return;
+  d.testIndexes[d.pairCount] = static_cast<std::uint16_t>(test_index);
+  d.sampleIndexes[d.pairCount] = static_cast<std::uint16_t>(sample_index);
+  ++d.pairCount;
+}
+
+// Groups grow from each candidate not yet taken by adding every candidate
+// that shares a test line or a sample line with a member, scan after scan,
+// up to 255 members (the 255th ends the scan, counts below, but stays free
+// for later groups). A group of up to 3 members adds its best score; a larger
+// one adds, per distinct line of the side with fewer distinct lines (test
+// side on a tie), the best score of the members on that line.
+std::int64_t score_by_groups(const std::vector<LocatedCandidate>& cands) {
+  const auto count = static_cast<std::int32_t>(cands.size());
+  std::int32_t lines = 0;
+  for (const LocatedCandidate& c : cands) lines = std::max({lines, c.test_line + 1, c.sample_line + 1});
+  // Stamps per line: a line belongs to the current group when its stamp is
+  // the group's starting position.
+  std::vector<std::int32_t> test_stamp(static_cast<std::size_t>(lines), -1);
+  std::vector<std::int32_t> sample_stamp(static_cast<std::size_t>(lines), -1);
+  std::vector<std::uint8_t> taken(static_cast<std::size_t>(count), 0);
+  std::vector<std::int32_t> members, test_lines, sample_lines;
+  std::vector<std::uint8_t> used;
+  std::int64_t raw = 0;
+
+  for (std::int32_t start = 0; start < count; ++start) {
+    if (taken[start]) continue;
+    members.assign(1, start);
+    taken[start] = 1;
+    test_stamp[cands[start].test_line] = start;
+    sample_stamp[cands[start].sample_line] = start;
+    std::int32_t best = cands[start].score;
+    bool grew = true;
+    bool full = false;
+    while (grew && !full) {
+      grew = false;
+      for (std::int32_t q = 0; q < count; ++q) {
+        if (q == start || taken[q]) continue;
+        const LocatedCandidate& c = cands[q];
+        if (test_stamp[c.test_line] != start && sample_stamp[c.sample_line] != start) continue;
+        members.push_back(q);
+        if (static_cast<std::int32_t>(members.size()) == kMaxGroupMembers) {
+          full = true;
+          break;
+        }
+        taken[q] = 1;
+        test_stamp[c.test_line] = start;
+        sample_stamp[c.sample_line] = start;
+        best = std::max(best, c.score);
+        grew = true;
+      }
+    }
+
+    if (members.size() <= 3) {
+      raw += best;
+      continue;
+    }
+    test_lines.clear();
+    sample_lines.clear();
+    for (std::int32_t m : members) {
+      test_lines.push_back(cands[m].test_line);
+      sample_lines.push_back(cands[m].sample_line);
+    }
+    const auto distinct = [](std::vector<std::int32_t> v) {
+      std::int32_t* first = v.data();
+      std::int32_t* last = first + v.size();
+      std::sort(first, last);
+      return std::unique(first, last) - first;
+    };
+    const std::vector<std::int32_t>& chosen =
+        distinct(sample_lines) < distinct(test_lines) ? sample_lines : test_lines;
+    used.assign(members.size(), 0);
+    for (std::size_t i = 0; i < members.size(); ++i) {
+      if (used[i]) continue;
+      std::int32_t line_best = cands[members[i]].score;
+      for (std::size_t k = i + 1; k < members.size(); ++k) {
+        if (used[k] || chosen[k] != chosen[i]) continue;
+        used[k] = 1;
+        line_best = std::max(line_best, cands[members[k]].score);
+      }
+      raw += line_best;
+    }
+  }
+  return raw;
+}
+
+namespace {
+
+class Matcher {
+ public:
+  Matcher(const XWContext& c, MatchData& md, MatchSide& test, MatchSide& sample, MatchDetails* details)
+      : c_(c), md_(md), test_(test), sample_(sample), details_(details),
+        long_form_(details && details->size == XW_DETAILS_LONG) {}
+
+  std::int32_t run(std::int32_t threshold);
+
+ private:
+  // Normalisation of a raw sum by the number of test lines.
+  std::int64_t per_lines(std::int64_t raw) const { return scale_by_lines(c_, raw, test_.lineCount); }
+  std::int32_t normalised(std::int64_t raw) const { return normalise_score(c_, per_lines(raw)); }
+
+  std::int32_t early_stop(std::int32_t stage_score) {
+    if (details_) details_->score = stage_score;
+    return 0;
+  }
+
+  std::int64_t collect_candidates();
+  std::int32_t pair_score(const GraphLine& t, const GraphLine& s, bool core) const;
+  void add_candidate(std::int32_t score, GraphLine* s, GraphLine* t);
+  std::int64_t vote_translations();
+  void keep_located_candidates();
+  std::int64_t score_by_groups();
+  std::int64_t score_by_test_lines();
+  void record_pair(std::int32_t t, std::int32_t s);
+
+  const MatchCandidate& indexed(std::int32_t p) const { return md_.candidates[md_.indexes[p]]; }
+
+  const XWContext& c_;
+  MatchData& md_;
+  MatchSide& test_;
+  MatchSide& sample_;
+  MatchDetails* details_;
+  bool long_form_;
+  std::int32_t candidate_count_ = 0;
+  std::int32_t index_count_ = 0;
+};
+
+std::int32_t Matcher::pair_score(const GraphLine& t, const GraphLine& s, bool core) const {
+  const std::int32_t L = c_.lengthTolerance;
+  const std::int32_t A = c_.angleTolerance;
+  const std::int32_t da = fold_angle(t.firstAngle, s.firstAngle);
+  if (da >= A) return 0;
+  const std::int32_t dl = std::abs(t.length - s.length);
+  if (dl >= L) return 0;
+  const std::int32_t db = fold_angle(t.secondAngle, s.secondAngle);
+  if (db >= A) return 0;
+  std::int64_t score = std::int64_t{L + A} * 600 / 1000 - ComputeDistance3D(dl, da, db);
+  if (score <= 0) return 0;
+
+  if (core) {
+    const auto factor = [&](std::int32_t ti, std::int32_t si) {
+      const std::int32_t e = std::max(std::abs(test_.coreDistances[ti] - sample_.coreDistances[si]) - c_.coreSlack, 0);
+      return std::int64_t{std::max(c_.coreWindow - e, 0)};
+    };
+    // A divisor of 0 cannot be set; a record written directly is read as 1.
+    score = score * factor(t.first, s.first) * factor(t.second, s.second) / std::max(c_.coreDivisor, 1);
+  }
+
+  if (score > 0 && c_.curvatureWeighting) {
+    const FeatureRecord& tf = test_.features;
+    const FeatureRecord& sf = sample_.features;
+    const std::int32_t tc1 = tf.minutiaCurvature[t.first], tc2 = tf.minutiaCurvature[t.second];
+    const std::int32_t sc1 = sf.minutiaCurvature[s.first], sc2 = sf.minutiaCurvature[s.second];
+    if (tc1 != -1 && tc2 != -1 && sc1 != -1 && sc2 != -1) {
+      const std::int64_t g1 = std::max(c_.curvatureWindow - std::abs(tc1 - sc1), 0);
+      const std::int64_t g2 = std::max(c_.curvatureWindow - std::abs(tc2 - sc2), 0);
+      score = score * g1 * g2 / std::max(c_.curvatureDivisor, 1);
+    }
+  }
+  return static_cast<std::int32_t>(std::min<std::int64_t>(score, INT32_MAX));
+}
+
+void Matcher::add_candidate(std::int32_t score, GraphLine* s, GraphLine* t) {
+  if (candidate_count_ >= kMaxCandidates) return;
+  if (!reserve_one_more(md_.candidates, md_.candidateCapacity, candidate_count_, kListGrowth)) return;
+  // Saturate below the "used" mark: only tolerances far beyond any preset
+  // give scores that do not fit the byte.
+  md_.candidates[candidate_count_++] = {static_cast<std::uint8_t>(std::min(score, kMaxStoredScore)), s, t};
+  const FeatureRecord& tf = test_.features;
+  const FeatureRecord& sf = sample_.features;
+  md_.rotationHistogram[wrap240(tf.minutiaAngle[t->first] - sf.minutiaAngle[s->first])] += score;
+  md_.rotationHistogram[wrap240(tf.minutiaAngle[t->second] - sf.minutiaAngle[s->second])] += score;
+}
+
+std::int64_t Matcher::collect_candidates() {
+  const std::int32_t A = c_.angleTolerance;
+  const bool core = test_.hasCore && sample_.hasCore;
+  // The sample bins b - A .. b + A - 1 around each test bin, each bin once
+  // even when the tolerance is set to half a turn or more.
+  const std::int32_t span = std::clamp(2 * A, 0, ZYL_ANGLE_BINS);
+  std::fill(std::begin(md_.rotationHistogram), std::end(md_.rotationHistogram), 0);
+  candidate_count_ = 0;
+  std::int64_t raw = 0;
+  for (std::int32_t b = 0; b < ZYL_ANGLE_BINS; ++b) {
+    for (std::int32_t ti = 0; ti < test_.binCounts[b]; ++ti) {
+      GraphLine* t = test_.bins[b][ti];
+      std::int32_t best = 0;
+      for (std::int32_t d = 0; d < span; ++d) {
+        const std::int32_t sb = wrap240(b - A + d);
+        for (std::int32_t si = 0; si < sample_.binCounts[sb]; ++si) {
+          GraphLine* s = sample_.bins[sb][si];
+          const std::int32_t score = pair_score(*t, *s, core);
+          if (score > 0) add_candidate(score, s, t);
+          best = std::max(best, score);
+        }
+      }
+      raw += best;
+    }
+  }
+  return raw;
+}
+
+std::int64_t Matcher::vote_translations() {
+  std::fill(md_.histogramX, md_.histogramX + md_.histogramSizeX, 0);
+  std::fill(md_.histogramY, md_.histogramY + md_.histogramSizeY, 0);
+  const FeatureRecord& tf = test_.features;
+  const FeatureRecord& sf = sample_.features;
+  std::int64_t raw = 0;
+  std::int32_t best = 0;
+  const GraphLine* current = candidate_count_ > 0 ? md_.candidates[0].test : nullptr;
+  index_count_ = 0;
+  for (std::int32_t k = 0; k < candidate_count_; ++k) {
+    const MatchCandidate& cand = md_.candidates[k];
+    if (fold_orientation(cand.sample->orientation, cand.test->orientation) >= c_.angleTolerance) continue;
+    AddTranslationHistogramValue(tf.minutiaX, tf.minutiaY, sf.minutiaX, sf.minutiaY, md_.histogramX,
+                                 md_.histogramY, kHalfTranslation, kHalfTranslation, cand.test,
+                                 cand.sample, cand.score, c_.lengthTolerance);
+    if (reserve_one_more(md_.indexes, md_.indexCapacity, index_count_, kListGrowth))
+      md_.indexes[index_count_++] = static_cast<std::uint16_t>(k);
+    if (cand.test != current) {
+      raw += best;
+      best = 0;
+      current = cand.test;
+    }
+    best = std::max<std::int32_t>(best, cand.score);
+  }
+  return raw + best;
+}
+
+void Matcher::record_pair(std::int32_t t, std::int32_t s) {
+  if (long_form_) add_detail_pair(*details_, t, s);
+}
+
+void Matcher::keep_located_candidates() {
+  const FeatureRecord& tf = test_.features;
+  const FeatureRecord& sf = sample_.features;
+  std::int32_t kept = 0;
+  for (std::int32_t p = 0; p < index_count_; ++p) {
+    const MatchCandidate& cand = indexed(p);
+    if (LineLocationSimilarity(tf.minutiaX, tf.minutiaY, sf.minutiaX, sf.minutiaY, cand.test,
+                               cand.sample, c_.lengthTolerance) != 1)
+      continue;
+    record_pair(cand.test->first, cand.sample->first);
+    record_pair(cand.test->second, cand.sample->second);
+    md_.indexes[kept++] = md_.indexes[p];
+  }
+  index_count_ = kept;
+}
+
+std::int64_t Matcher::score_by_groups() {
+  keep_located_candidates();
+  std::vector<LocatedCandidate> located;
+  located.reserve(static_cast<std::size_t>(index_count_));
+  for (std::int32_t p = 0; p < index_count_; ++p) {
+    const MatchCandidate& cand = indexed(p);
+    located.push_back({static_cast<std::int32_t>(cand.test - test_.lines),
+                       static_cast<std::int32_t>(cand.sample - sample_.lines), cand.score});
+  }
+  return zyl::api::score_by_groups(located);
+}
+
+std::int64_t Matcher::score_by_test_lines() {
+  const FeatureRecord& tf = test_.features;
+  const FeatureRecord& sf = sample_.features;
+  std::int64_t raw = 0;
+  std::int32_t best = 0;
+  const GraphLine* current = index_count_ > 0 ? indexed(0).test : nullptr;
+  for (std::int32_t p = 0; p < index_count_; ++p) {
+    const MatchCandidate& cand = indexed(p);
+    if (LineLocationSimilarity(tf.minutiaX, tf.minutiaY, sf.minutiaX, sf.minutiaY, cand.test,
+                               cand.sample, c_.lengthTolerance) != 1)
+      continue;
+    if (cand.test != current) {
+      raw += best;
+      best = 0;
+      current = cand.test;
+    }
+    best = std::max<std::int32_t>(best, cand.score);
+    record_pair(cand.test->first, cand.sample->first);
+    record_pair(cand.test->second, cand.sample->second);
+  }
+  return raw + best;
+}
+
+std::int32_t Matcher::run(std::int32_t threshold) {
+  FeatureRecord& tf = test_.features;
+  FeatureRecord& sf = sample_.features;
+  const bool grid = c_.blockGridComparison && tf.blockColumns && tf.blockRows && sf.blockColumns &&
+                    sf.blockRows;
+
+  // Stage 1: candidate pairs and their votes for a rotation.
+  const std::int32_t s1 = normalised(collect_candidates());
+  if (s1 < threshold) return early_stop(s1);
+
+  // Stage 2: turn the sample; pairs whose orientations then agree vote for a shift.
+  const std::int32_t n = minutia_count(sf);
+  const std::int32_t rotation =
+      RotationHistogramProcessing(md_.rotationHistogram, md_.rotationFlags, n, sf.minutiaX, sf.minutiaY,
+                                  sf.minutiaAngle, sample_.lineCount, sample_.lines, sample_.centreX,
+                                  sample_.centreY);
+  if (grid) RotateRidgesOrientation(sample_.centreX, sample_.centreY, rotation, &sf);
+  if (details_) details_->rotation = rotation;
+  const std::int32_t s2 = normalised(vote_translations());
+  if (s2 < threshold) return early_stop(s2);
+
+  // Stage 3: shift the sample and score the pairs whose endpoints coincide.
+  std::int32_t dx = 0, dy = 0;
+  TranslationHistogramProcessing(md_.histogramX, md_.histogramY, md_.histogramScratch, md_.histogramSizeX,
+                                 md_.histogramSizeY, sf.minutiaX, sf.minutiaY, n, &dx, &dy);
+  std::int32_t similarity = 0, weight = 1;
+  if (grid) {
+    TranslateRidgesOrientation(dx, dy, &sf);
+    similarity = OrientationStructureComparison(&tf, &sf, &weight);
+  }
+  if (details_) {
+    details_->shiftX = dx;
+    details_->shiftY = dy;
+    if (long_form_) details_->pairCount = 0;
+  }
+  const std::int64_t raw = c_.groupScoring ? score_by_groups() : score_by_test_lines();
+
+  std::int64_t v = per_lines(raw);
+  if (grid) v = v * similarity / weight;
+  if (c_.borderDensityWeighting) v = weigh_by_border_density(v, tf.borderDensity, sf.borderDensity);
+  return std::max(normalise_score(c_, v), 0);
+}
+
+}  // namespace
+}  // namespace zyl::api
+
+using namespace zyl::api;
+
+extern "C" {
+
+ZYL_API int32_t MatchFeatures(MatchSide* test_side, MatchSide* sample_side, int32_t threshold,
+                              MatchDetails* details, XWContext* context) {
+  XWContext* c = resolve_context(context);
+  if (!c) return XW_ERR_NO_CONTEXT;
+  if (!test_side || !sample_side) return XW_ERR_NULL_ARGUMENT;
+  MatchData* md = ensure_match_data(*c);
+  if (!md) return XW_ERR_NO_MEMORY;
+  return Matcher(*c, *md, *test_side, *sample_side, details).run(threshold);
+}
+
+ZYL_API void RotateRidgesOrientation(int32_t cx, int32_t cy, int32_t rotation, FeatureRecord* grid) {
+  if (!grid) return;
+  const std::int32_t n = grid_size(std::max(grid->blockColumns, grid->blockRows));
+  if (n == 0) return;
+  grid->blockColumns = grid->blockRows = static_cast<std::uint32_t>(n);
+  const std::vector<std::uint8_t> copy = take_square(*grid, n);
+  rotation = wrap240(rotation);
+  const std::int64_t c = cos_x10E4[rotation];
+  const std::int64_t s = sin_x10E4[rotation];
+  for (std::int32_t i = 0; i < n; ++i) {
+    for (std::int32_t j = 0; j < n; ++j) {
+      const std::int64_t d = kBlockSize * j - cx;
+      const std::int64_t e = kBlockSize * i - cy;
+      const std::int64_t x = round_x10E4(d * c + e * s) + cx;
+      const std::int64_t y = round_x10E4(e * c - d * s) + cy;
+      const std::int64_t sx = x / kBlockSize;  // truncating towards zero
+      const std::int64_t sy = y / kBlockSize;
+      if (sx < 0 || sx >= n || sy < 0 || sy >= n) continue;
+      const std::uint8_t v = copy[sy * n + sx];
+      if (v == kNoBlock) continue;
+      const std::int32_t turned = (v + rotation) % 240;
+      block(*grid, i, j) = static_cast<std::uint8_t>(turned >= 120 ? turned - 120 : turned);
+    }
+  }
+}
+
+ZYL_API void TranslateRidgesOrientation(int32_t dx, int32_t dy, FeatureRecord* grid) {
+  if (!grid) return;
+  const std::int32_t n = grid_size(grid->blockRows);
+  if (n == 0) return;
+  const std::int32_t bx = shift_in_blocks(dx);
+  const std::int32_t by = shift_in_blocks(dy);
+  const std::vector<std::uint8_t> copy = take_square(*grid, n);
+  for (std::int32_t i = 0; i < n; ++i) {
+    for (std::int32_t j = 0; j < n; ++j) {
+      const std::int64_t si = std::int64_t{i} - by;
+      const std::int64_t sj = std::int64_t{j} - bx;
+      if (si < 0 || si >= n || sj < 0 || sj >= n) continue;
+      block(*grid, i, j) = copy[si * n + sj];
+    }
+  }
+}
+
+ZYL_API int32_t OrientationStructureComparison(const FeatureRecord* test_grid,
+                                               const FeatureRecord* sample_grid, int32_t* weight) {
+  std::int32_t total_weight = 0;
+  std::int32_t sum = 0;
+  if (test_grid && sample_grid) {
+    const std::int32_t n = grid_size(
+        std::max({test_grid->blockRows, test_grid->blockColumns, sample_grid->blockRows}));
+    if (n == 0) {
+      if (weight) *weight = 1;
+      return 1;
+    }
+    for (std::int32_t i = 0; i < n; ++i) {
+      for (std::int32_t j = 0; j < n; ++j) {
+        const std::int32_t a = block(*test_grid, i, j);
+        const std::int32_t b = block(*sample_grid, i, j);
+        if (a == kNoBlock || b == kNoBlock) continue;
+        std::int32_t d = std::abs(a - b);
+        if (d > 60) d = 120 - d;  // negative for a flat 127 against an orientation below 7
+        if (d <= 4) d = 0;
+        if (d <= 50) sum += 60 - d;
+        total_weight += 60;
+      }
+    }
+  }
+  if (weight) *weight = total_weight ? total_weight : 1;
+  return total_weight ? sum : 0;
+}
+
+ZYL_API int32_t Zylmax(int32_t a, int32_t b) { return b < a ? a : b; }
+
+}  // extern "C"

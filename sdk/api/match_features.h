@@ -1,0 +1,35 @@
+// Steps of the graph matcher's scoring, shared with its tests.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "zylscan/xw.h"
+
+struct XWContext;
+
+namespace zyl::api {
+
+// A candidate pair whose endpoints coincide after alignment: the indexes of
+// its lines in the test and sample line tables, and its score.
+struct LocatedCandidate {
+  std::int32_t test_line;
+  std::int32_t sample_line;
+  std::int32_t score;
+};
+
+// Sums the scores of groups of candidates linked by shared lines.
+std::int64_t score_by_groups(const std::vector<LocatedCandidate>& candidates);
+
+// The raw sum brought to the scale of a default-sized test side: limited by
+// the line count (parameters 20012, 20013), else doubled.
+std::int64_t scale_by_lines(const XWContext& context, std::int64_t raw, std::int32_t test_lines);
+
+// Reduces v when the two templates' border densities differ by more than 14.
+std::int64_t weigh_by_border_density(std::int64_t v, std::int32_t test_density, std::int32_t sample_density);
+
+// Lists a (test, sample) minutia pair in long-form details once; pairs beyond
+// the record's room are dropped.
+void add_detail_pair(MatchDetails& details, std::int32_t test_index, std::int32_t sample_index);
+
+}  // namespace zyl::api

@@ -1,0 +1,412 @@
+// The graph matcher: alignment recovery, scores, grouping and block grids.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <memory>
+#include <random>
+#include <set>
+#include <utility>
+#include <vector>
+
+#include "api/match_features.h"
+#include "api/xw_context.h"
+#include "zylscan/geometry.h"
+#include "zylscan/graph_matcher.h"
+#include "zylscan/xw.h"
+
+namespace {
+
+using zyl::api::LocatedCandidate;
+
+struct ContextDeleter {
+  void operator()(XWContext* c) const { XWFreeContext(c); }
+};
+
+struct Minutia {
+  std::int32_t x, y, angle;
+};
+
+// A plausible print: n minutiae at least 12 pixels apart in a 260 x 340
+// area, with curvatures.
+std::vector<Minutia> random_print(int n, unsigned seed) {
+  std::mt19937 rng(seed);
+  std::uniform_int_distribution<std::int32_t> x(40, 300), y(40, 380), a(0, 239);
+  std::vector<Minutia> ms;
+  while (static_cast<int>(ms.size()) < n) {
+    Minutia m{x(rng), y(rng), a(rng)};
+    const bool crowded = std::any_of(ms.begin(), ms.end(), [&](const Minutia& o) {
+      return std::hypot(o.x - m.x, o.y - m.y) < 12;
+    });
+    if (!crowded) ms.push_back(m);
+  }
+  return ms;
+}
+
+// The print turned by `steps` (1.5 degrees each, towards +y) about (cx, cy)
+// and then shifted by (dx, dy).
+std::vector<Minutia> transformed(const std::vector<Minutia>& ms, int steps, double cx, double cy,
+                                 int dx, int dy) {
+  const double r = steps * 1.5 * M_PI / 180;
+  std::vector<Minutia> out;
+  for (const Minutia& m : ms) {
+    const double x = cx + (m.x - cx) * std::cos(r) - (m.y - cy) * std::sin(r);
+    const double y = cy + (m.x - cx) * std::sin(r) + (m.y - cy) * std::cos(r);
+    out.push_back({static_cast<std::int32_t>(std::lround(x)) + dx,
+                   static_cast<std::int32_t>(std::lround(y)) + dy, (m.angle + steps + 240) % 240});
+  }
+  return out;
+}
+
+void set_minutiae(FeatureRecord& f, const std::vector<Minutia>& ms) {
+  f = FeatureRecord{};
+  f.minutiaCount = static_cast<std::int32_t>(ms.size());
+  for (std::size_t i = 0; i < ms.size(); ++i) {
+    f.minutiaX[i] = ms[i].x;
+    f.minutiaY[i] = ms[i].y;
+    f.minutiaAngle[i] = ms[i].angle;
+    f.minutiaCurvature[i] = static_cast<std::int32_t>((i * 37) % 90);
+  }
+}
+
+class Matching : public testing::Test {
+ protected:
+  std::unique_ptr<XWContext, ContextDeleter> context{XWCreateContext()};
+  MatchData* md = nullptr;
+
+  void SetUp() override {
+    ASSERT_NE(context, nullptr);
+    md = zyl::api::ensure_match_data(*context);
+    ASSERT_NE(md, nullptr);
+  }
+
+  MatchSide& test() { return md->sides[0]; }
+  MatchSide& sample() { return md->sides[2]; }
+
+  // Prepares both sides the way a verification does, with every rotation
+  // allowed, and matches them.
+  std::int32_t match(const FeatureRecord& t, const FeatureRecord& s, MatchDetails* details,
+                     std::int32_t threshold = 47) {
+    std::fill(std::begin(md->rotationFlags), std::end(md->rotationFlags), 1);
+    test().features = t;
+    sample().features = s;
+    FillTestFeaturesMatchData(context.get(), &test());
+    FillSampleFeaturesMatchData(context.get(), &sample(), test().lengthBound, test().coreIndex != -1);
+    return MatchFeatures(&test(), &sample(), threshold, details, context.get());
+  }
+
+  std::int32_t match(const std::vector<Minutia>& t, const std::vector<Minutia>& s, MatchDetails* details,
+                     std::int32_t threshold = 47) {
+    auto a = std::make_unique<FeatureRecord>();
+    auto b = std::make_unique<FeatureRecord>();
+    set_minutiae(*a, t);
+    set_minutiae(*b, s);
+    return match(*a, *b, details, threshold);
+  }
+};
+
+MatchDetails long_details() {
+  MatchDetails d{};
+  d.size = XW_DETAILS_LONG;
+  return d;
+}
+
+TEST_F(Matching, TemplatesWithoutLinesStopAtTheFirstStage) {
+  MatchDetails d{};
+  d.size = XW_DETAILS_SHORT;
+  d.rotation = 77;
+  EXPECT_EQ(match(std::vector<Minutia>{}, std::vector<Minutia>{}, &d), 0);
+  EXPECT_EQ(d.score, 1);  // (1360 + 500) / 1000
+  EXPECT_EQ(d.rotation, 77);  // not reached
+}
+
+TEST_F(Matching, ASingleLinePairScoresTwelve) {
+  // One pair of minutiae: two test lines, one sample line; only the forward
+  // test line agrees with it, scoring 13 - ComputeDistance3D(0, 0, 0) = 12.
+  const std::vector<Minutia> pair = {{100, 100, 10}, {200, 100, 100}};
+  MatchDetails d = long_details();
+  EXPECT_EQ(match(pair, pair, &d), 0);  // below the default threshold
+  EXPECT_EQ(d.score, (535 * 24 + 1360 + 500) / 1000);  // v = 2 x raw with few lines
+
+  d = long_details();
+  EXPECT_EQ(match(pair, pair, &d, 0), 14);
+  EXPECT_EQ(d.rotation, 0);
+  EXPECT_EQ(d.shiftX, 0);
+  EXPECT_EQ(d.shiftY, 0);
+  ASSERT_EQ(d.pairCount, 2);
+  EXPECT_EQ(d.testIndexes[0], 0);
+  EXPECT_EQ(d.sampleIndexes[0], 0);
+  EXPECT_EQ(d.testIndexes[1], 1);
+  EXPECT_EQ(d.sampleIndexes[1], 1);
+}
+
+TEST_F(Matching, RecoversTheRotationAndShiftOfATransformedCopy) {
+  struct Case {
+    int steps;
+    int dx, dy;
+  };
+  const Case cases[] = {{0, 0, 0}, {0, 17, -9}, {20, 0, 0}, {-20, 12, 25}, {40, -30, 8}, {-60, 5, 5}};
+  const auto print = random_print(45, 1);
+  for (const Case& k : cases) {
+    SCOPED_TRACE(testing::Message() << "turn " << k.steps << " shift " << k.dx << ", " << k.dy);
+    const auto copy = transformed(print, k.steps, 170, 210, k.dx, k.dy);
+    MatchDetails d = long_details();
+    const std::int32_t score = match(print, copy, &d);
+    EXPECT_GT(score, 200);
+    EXPECT_EQ(d.score, 0);  // the matcher leaves the final score to its caller
+    // The sample is turned back by the opposite rotation ...
+    const int expected = (240 - k.steps) % 240;
+    const int turn_error = std::min((d.rotation - expected + 240) % 240, (expected - d.rotation + 240) % 240);
+    EXPECT_LE(turn_error, 1) << "rotation " << d.rotation;
+    // ... about the sample's centre, then shifted onto the print.
+    const double r = -d.rotation * 1.5 * M_PI / 180;
+    std::vector<Minutia> moved = copy;
+    const double cx = sample().centreX, cy = sample().centreY;
+    const Minutia& t0 = print[0];
+    const Minutia& s0 = copy[0];
+    const double x = cx + (s0.x - cx) * std::cos(-r) - (s0.y - cy) * std::sin(-r);
+    const double y = cy + (s0.x - cx) * std::sin(-r) + (s0.y - cy) * std::cos(-r);
+    EXPECT_NEAR(d.shiftX, t0.x - x, 4);
+    EXPECT_NEAR(d.shiftY, t0.y - y, 4);
+    // Every minutia is paired with itself.
+    std::int32_t self_pairs = 0;
+    for (std::int32_t i = 0; i < d.pairCount; ++i) self_pairs += d.testIndexes[i] == d.sampleIndexes[i];
+    EXPECT_GE(self_pairs, 40);
+  }
+}
+
+TEST_F(Matching, UnrelatedPrintsScoreLow) {
+  for (unsigned seed = 10; seed < 16; ++seed) {
+    MatchDetails d{};
+    d.size = XW_DETAILS_SHORT;
+    const std::int32_t score = match(random_print(45, seed), random_print(45, seed + 100), &d);
+    EXPECT_LT(score, 47) << "seed " << seed;
+  }
+}
+
+TEST_F(Matching, LongDetailsHoldEachPairOnce) {
+  const auto print = random_print(80, 4);
+  MatchDetails d = long_details();
+  ASSERT_GT(match(print, transformed(print, 10, 150, 150, 3, 4), &d), 0);
+  std::set<std::pair<int, int>> seen;
+  for (std::int32_t i = 0; i < d.pairCount; ++i)
+    EXPECT_TRUE(seen.insert({d.testIndexes[i], d.sampleIndexes[i]}).second) << i;
+  EXPECT_GT(d.pairCount, 60);
+}
+
+TEST(DetailPairs, AreUniqueAndStopAt1024) {
+  auto d = std::make_unique<MatchDetails>();
+  d->size = XW_DETAILS_LONG;
+  zyl::api::add_detail_pair(*d, 3, 4);
+  zyl::api::add_detail_pair(*d, 3, 4);
+  zyl::api::add_detail_pair(*d, 4, 3);
+  EXPECT_EQ(d->pairCount, 2);
+  for (int i = 0; i < 1100; ++i) zyl::api::add_detail_pair(*d, i, 1023 - i % 1024);
+  EXPECT_EQ(d->pairCount, 1024);
+  EXPECT_EQ(d->testIndexes[1023], 1021);  // 3 and 4 were listed before
+}
+
+TEST(GroupScoring, FollowsTheGroupRules) {
+  struct Case {
+    const char* what;
+    std::vector<LocatedCandidate> candidates;  // test line, sample line, score
+    std::int64_t raw;
+  };
+  const Case cases[] = {
+      {"no candidates", {}, 0},
+      {"separate candidates add up", {{0, 0, 5}, {1, 1, 7}, {2, 2, 3}}, 15},
+      {"three members give their best once", {{0, 0, 5}, {0, 1, 9}, {1, 1, 4}}, 9},
+      {"four on one test line: best once", {{0, 0, 5}, {0, 1, 9}, {0, 2, 4}, {0, 3, 6}}, 9},
+      {"two test lines, four sample lines: best per test line",
+       {{0, 0, 5}, {0, 1, 9}, {1, 1, 1}, {1, 2, 4}, {1, 3, 6}}, 9 + 6},
+      {"fewer sample lines than test lines: best per sample line",
+       {{0, 0, 5}, {1, 0, 9}, {2, 0, 4}, {3, 1, 6}, {4, 1, 8}, {2, 1, 1}}, 9 + 8},
+      {"two groups, the second of three",
+       {{0, 0, 5}, {1, 0, 9}, {2, 0, 4}, {3, 1, 6}, {4, 1, 8}, {3, 2, 1}}, 9 + 8},
+      {"a scan again picks up candidates linked by a later member",
+       {{0, 0, 5}, {1, 1, 2}, {1, 0, 3}, {9, 9, 1}}, 5 + 1},
+  };
+  for (const Case& k : cases)
+    EXPECT_EQ(zyl::api::score_by_groups(k.candidates), k.raw) << k.what;
+}
+
+TEST(GroupScoring, StopsAGroupAt255Members) {
+  // 300 candidates on one test line: the first group takes 254 and counts
+  // the 255th; the 46 left form a second group, the 255th among them.
+  std::vector<LocatedCandidate> cands;
+  for (int i = 0; i < 300; ++i) cands.push_back({0, i, i == 254 ? 200 : 1 + i % 7});
+  // Group 1: best over the first 255 members per test line (one line) = 200.
+  // Group 2: candidates 254..299 = 200 again (the 255th was left free).
+  EXPECT_EQ(zyl::api::score_by_groups(cands), 400);
+}
+
+TEST(ScoreScaling, FollowsLineCountsAndBorderDensities) {
+  std::unique_ptr<XWContext, ContextDeleter> c(XWCreateContext());
+  struct Case {
+    std::int32_t lines;
+    std::int64_t raw;
+    std::int32_t score;
+  };
+  for (const Case& k : {Case{350, 100, 32}, Case{100, 100, 108}, Case{101, 100, 107}, Case{0, 0, 1},
+                        Case{700, 350, 55}}) {
+    EXPECT_EQ(zyl::api::normalise_score(*c, zyl::api::scale_by_lines(*c, k.raw, k.lines)), k.score)
+        << k.lines << " lines, raw " << k.raw;
+  }
+  struct Border {
+    std::int32_t a, b;
+    std::int64_t v;
+  };
+  for (const Border& k : {Border{100, 110, 255}, Border{100, 114, 255}, Border{100, 115, 240},
+                          Border{100, 130, 225}, Border{130, 100, 225}, Border{0, 255, 0}}) {
+    EXPECT_EQ(zyl::api::weigh_by_border_density(255, k.a, k.b), k.v) << k.a << " vs " << k.b;
+  }
+}
+
+TEST_F(Matching, BorderDensityWeighsTheFinalScore) {
+  const auto print = random_print(45, 2);
+  auto t = std::make_unique<FeatureRecord>();
+  auto s = std::make_unique<FeatureRecord>();
+  set_minutiae(*t, print);
+  set_minutiae(*s, print);
+  t->borderDensity = s->borderDensity = 100;
+  const std::int32_t same = match(*t, *s, nullptr);
+  s->borderDensity = 110;
+  EXPECT_EQ(match(*t, *s, nullptr), same);
+  s->borderDensity = 130;
+  const std::int32_t reduced = match(*t, *s, nullptr);
+  EXPECT_LT(reduced, same);
+  EXPECT_NEAR(reduced + 1.36, (same + 1.36) * 225 / 255, 2.0);
+  XWSetAdditionalParameter(20016, 0, context.get());
+  EXPECT_EQ(match(*t, *s, nullptr), same);
+}
+
+TEST_F(Matching, GroupAndPerLineScoringBothFindTheMatch) {
+  const auto print = random_print(45, 3);
+  const auto copy = transformed(print, 8, 100, 100, 6, -6);
+  const std::int32_t grouped = match(print, copy, nullptr);
+  XWSetAdditionalParameter(20020, 0, context.get());
+  const std::int32_t per_line = match(print, copy, nullptr);
+  EXPECT_GT(grouped, 200);
+  EXPECT_GT(per_line, 200);
+}
+
+// --- block grids -----------------------------------------------------------
+
+std::unique_ptr<FeatureRecord> grid(std::uint32_t columns, std::uint32_t rows,
+                                    const std::vector<std::uint8_t>& values) {
+  auto f = std::make_unique<FeatureRecord>();
+  std::fill(std::begin(f->blockDirections), std::end(f->blockDirections), 255);
+  f->blockColumns = columns;
+  f->blockRows = rows;
+  for (std::uint32_t i = 0; i < rows; ++i)
+    for (std::uint32_t j = 0; j < columns; ++j) f->blockDirections[i * 128 + j] = values[i * columns + j];
+  return f;
+}
+
+std::uint8_t at(const FeatureRecord& f, int row, int column) { return f.blockDirections[row * 128 + column]; }
+
+TEST(BlockGrid, RotationTurnsBlocksAndTheirOrientations) {
+  // 4 x 4 blocks, turned a quarter (60 steps) about the middle (24, 24):
+  // block (i, j) takes block (3 - j, i), orientation + 60 folded into 0..119.
+  std::vector<std::uint8_t> values(16);
+  for (int k = 0; k < 16; ++k) values[k] = static_cast<std::uint8_t>(k * 7);
+  values[5] = 255;
+  auto f = grid(4, 4, values);
+  RotateRidgesOrientation(24, 24, 60, f.get());
+  for (int i = 0; i < 4; ++i)
+    for (int j = 0; j < 4; ++j) {
+      const std::uint8_t v = values[(3 - j) * 4 + i];
+      EXPECT_EQ(at(*f, i, j), v == 255 ? 255 : (v + 60) % 120) << i << ", " << j;
+    }
+}
+
+TEST(BlockGrid, RotationSquaresTheGrid) {
+  auto f = grid(3, 2, {10, 20, 30, 40, 50, 60});
+  RotateRidgesOrientation(0, 0, 0, f.get());
+  EXPECT_EQ(f->blockColumns, 3u);
+  EXPECT_EQ(f->blockRows, 3u);
+  const std::uint8_t expected[3][3] = {{10, 20, 30}, {40, 50, 60}, {255, 255, 255}};
+  for (int i = 0; i < 3; ++i)
+    for (int j = 0; j < 3; ++j) EXPECT_EQ(at(*f, i, j), expected[i][j]);
+  auto empty = grid(0, 0, {});
+  RotateRidgesOrientation(0, 0, 30, empty.get());
+  EXPECT_EQ(empty->blockRows, 0u);
+}
+
+TEST(BlockGrid, TranslationMovesWholeBlocksRounded) {
+  struct Case {
+    std::int32_t dx, dy;
+    int bx, by;
+  };
+  const Case cases[] = {{0, 0, 0, 0},   {7, -7, 0, 0},   {8, -8, 1, -1}, {15, 16, 1, 1},
+                        {24, -24, 2, -2}, {-23, 40, -1, 3}, {100, 0, 6, 0}};
+  std::vector<std::uint8_t> values(25);
+  for (int k = 0; k < 25; ++k) values[k] = static_cast<std::uint8_t>(k);
+  for (const Case& k : cases) {
+    auto f = grid(5, 5, values);
+    TranslateRidgesOrientation(k.dx, k.dy, f.get());
+    for (int i = 0; i < 5; ++i)
+      for (int j = 0; j < 5; ++j) {
+        const int si = i - k.by, sj = j - k.bx;
+        const bool inside = si >= 0 && si < 5 && sj >= 0 && sj < 5;
+        EXPECT_EQ(at(*f, i, j), inside ? values[si * 5 + sj] : 255) << k.dx << ", " << k.dy;
+      }
+  }
+}
+
+TEST(BlockGrid, ComparisonWeighsDifferencesOfOrientation) {
+  struct Case {
+    std::uint8_t a, b;
+    std::int32_t sum, weight;
+  };
+  const Case cases[] = {
+      {30, 30, 60, 60},  {30, 34, 60, 60},  {30, 35, 55, 60}, {10, 60, 10, 60},
+      {10, 61, 0, 60},   {0, 119, 60, 60},  {0, 70, 10, 60},  {127, 3, 60, 60},
+      {127, 7, 60, 60},  {127, 30, 37, 60}, {127, 60, 0, 60},  {255, 30, 0, 1},  {30, 255, 0, 1},
+  };
+  for (const Case& k : cases) {
+    auto t = grid(1, 1, {k.a});
+    auto s = grid(1, 1, {k.b});
+    std::int32_t weight = -1;
+    EXPECT_EQ(OrientationStructureComparison(t.get(), s.get(), &weight), k.sum) << +k.a << " vs " << +k.b;
+    EXPECT_EQ(weight, k.weight) << +k.a << " vs " << +k.b;
+  }
+  auto none = grid(0, 0, {});
+  std::int32_t weight = -1;
+  EXPECT_EQ(OrientationStructureComparison(none.get(), none.get(), &weight), 1);
+  EXPECT_EQ(weight, 1);
+}
+
+TEST_F(Matching, BlockGridComparisonLowersTheScoreOfDisagreeingGrids) {
+  ASSERT_EQ(SetMatchFeatures(0, context.get()), 0);
+  const auto print = random_print(45, 5);
+  auto t = std::make_unique<FeatureRecord>();
+  auto s = std::make_unique<FeatureRecord>();
+  set_minutiae(*t, print);
+  set_minutiae(*s, print);
+  for (auto* f : {t.get(), s.get()}) {
+    f->blockColumns = 20;
+    f->blockRows = 25;
+    for (int k = 0; k < 128 * 128; ++k) f->blockDirections[k] = 40;
+  }
+  const std::int32_t agreeing = match(*t, *s, nullptr);
+  EXPECT_GT(agreeing, 200);
+  for (int k = 0; k < 128 * 128; ++k) s->blockDirections[k] = 100;  // 60 steps off everywhere
+  EXPECT_EQ(match(*t, *s, nullptr), (2898 + 500) / 1000);  // nothing left but the offset
+}
+
+TEST(Zylmax, IsTheLargerValue) {
+  EXPECT_EQ(Zylmax(3, 5), 5);
+  EXPECT_EQ(Zylmax(5, 3), 5);
+  EXPECT_EQ(Zylmax(-2, -2), -2);
+  EXPECT_EQ(Zylmax(INT32_MIN, 0), 0);
+}
+
+TEST(MatchFeaturesArguments, AreChecked) {
+  std::unique_ptr<XWContext, ContextDeleter> c(XWCreateContext());
+  EXPECT_EQ(MatchFeatures(nullptr, nullptr, 47, nullptr, c.get()), -4);
+  EXPECT_EQ(MatchFeatures(nullptr, nullptr, 47, nullptr, nullptr), -3);
+}
+
+}  // namespace
