@@ -16,86 +16,93 @@ namespace zyl::extract {
 namespace {
 
 constexpr int kReach = 6;                     // the kernels reach 6 pixels each way
-constexpr int kKernelRows = 2 * kReach + 1;   // rows one output row reads
 constexpr std::uint8_t kStrengthBits = 0x07;  // S bits 0..2: passes still due
 
-// The input rows y - 6..y + 6 of one output row (null outside the image).
-struct RowWindow {
-  const std::uint8_t* rows[kKernelRows];
-  const std::uint8_t* operator[](int dy) const { return rows[dy + kReach]; }
-};
-
-template <typename Rows>
-RowWindow FetchRows(Rows& source, int height, int y) {
-  RowWindow w{};
-  // Ask for the lowest row first: a RowRing loads rows in order.
-  for (int dy = kReach; dy >= -kReach; --dy) {
-    const int yy = y + dy;
-    w.rows[dy + kReach] = (yy >= 0 && yy < height) ? source[yy] : nullptr;
-  }
-  return w;
-}
-
-// Mean of the 3 x 3 window clipped to the image: the smoothing of a pixel
-// without an orientation.
-std::uint8_t FlatMean(const RowWindow& r, int width, int x) {
-  int sum = 0, count = 0;
-  for (int dy = -1; dy <= 1; ++dy) {
-    const std::uint8_t* row = r[dy];
-    if (row == nullptr) continue;
-    for (int xx = std::max(0, x - 1); xx <= std::min(width - 1, x + 1); ++xx) {
-      sum += row[xx];
-      ++count;
+// The image as it was when a pass began: every pass reads only these values
+// and writes its results straight into the image. One contiguous copy lets
+// an interior pixel reach its taps by fixed offsets.
+class PassInput {
+ public:
+  PassInput(ByteImage image, int width, int height)
+      : width_(width), height_(height),
+        pixels_(static_cast<std::size_t>(width) * static_cast<std::size_t>(height)),
+        rows_(static_cast<std::size_t>(height)) {
+    for (int y = 0; y < height; ++y) {
+      rows_[y] = pixels_.data() + static_cast<std::size_t>(y) * width;
+      std::copy_n(image[y], width, rows_[y]);
     }
+    // Offsets of every tap for this row length.
+    for (int m = 0; m < 120; ++m)
+      for (int k = 0; k < filter_c[m]; ++k) offsets_[m][k] = filter_y[m][k] * width + filter_x[m][k];
   }
-  return static_cast<std::uint8_t>(sum / count);
-}
+  void reload(ByteImage image) {
+    for (int y = 0; y < height_; ++y) std::copy_n(image[y], width_, rows_[y]);
+  }
+  ByteImage rows() { return rows_.data(); }
 
-// The oriented kernel at pixel x of the row centred in r. Orientations
-// outside 0..119 (127 flat, and values a direction byte should not hold)
-// take the 3 x 3 mean.
-std::uint8_t SmoothPixel(const RowWindow& r, int width, int height, int x, int y, int m) {
-  if (m < 0 || m >= 120) return FlatMean(r, width, x);
-  const int taps = filter_c[m];
-  const std::int32_t* ty = filter_y[m];
-  const std::int32_t* tx = filter_x[m];
-  const std::int32_t* tw = filter_w[m];
-  std::int32_t sum = filter_w0[m] * r[0][x];
-  if (x >= kReach && x <= width - 1 - kReach && y >= kReach && y <= height - 1 - kReach) {
-    for (int k = 0; k < taps; ++k) {
-      sum += tw[k] * (r[ty[k]][x + tx[k]] + r[-ty[k]][x - tx[k]]);
-    }
+  // The oriented kernel at (x, y). Orientations outside 0..119 (127 flat,
+  // and values a direction byte should not hold) take the 3 x 3 mean.
+  std::uint8_t smooth(int x, int y, int m) const {
+    if (m < 0 || m >= 120) return flat_mean(x, y);
+    if (x < kReach || x > width_ - 1 - kReach || y < kReach || y > height_ - 1 - kReach)
+      return smooth_near_border(x, y, m);
+    const std::uint8_t* p = rows_[y] + x;
+    const std::int32_t* off = offsets_[m];
+    const std::int32_t* tw = filter_w[m];
+    std::int32_t sum = filter_w0[m] * p[0];
+    for (int k = 0, taps = filter_c[m]; k < taps; ++k) sum += tw[k] * (p[off[k]] + p[-off[k]]);
     return static_cast<std::uint8_t>(sum / ZYL_KERNEL_TOTAL);
   }
+
+ private:
   // Near the border: only the taps whose pixel lies inside, divided by the
   // weights actually used.
-  std::int32_t total = filter_w0[m];
-  for (int k = 0; k < taps; ++k) {
-    for (int side : {1, -1}) {
-      const int dy = side * ty[k];
-      const int xx = x + side * tx[k];
-      if (r[dy] == nullptr || xx < 0 || xx >= width) continue;
-      sum += tw[k] * r[dy][xx];
-      total += tw[k];
+  std::uint8_t smooth_near_border(int x, int y, int m) const {
+    std::int32_t sum = filter_w0[m] * rows_[y][x];
+    std::int32_t total = filter_w0[m];
+    for (int k = 0; k < filter_c[m]; ++k) {
+      for (int side : {1, -1}) {
+        const int yy = y + side * filter_y[m][k];
+        const int xx = x + side * filter_x[m][k];
+        if (yy < 0 || yy >= height_ || xx < 0 || xx >= width_) continue;
+        sum += filter_w[m][k] * rows_[yy][xx];
+        total += filter_w[m][k];
+      }
     }
+    return static_cast<std::uint8_t>(sum / total);
   }
-  return static_cast<std::uint8_t>(sum / total);
-}
 
-// One smoothing pass over G reading only values from before the pass.
-// orientation(x, y) gives the kernel of a pixel, or -1 to leave it alone.
-// Returns the number of pixels smoothed.
+  // Mean of the 3 x 3 window clipped to the image: the smoothing of a pixel
+  // without an orientation.
+  std::uint8_t flat_mean(int x, int y) const {
+    int sum = 0, count = 0;
+    for (int yy = std::max(0, y - 1); yy <= std::min(height_ - 1, y + 1); ++yy)
+      for (int xx = std::max(0, x - 1); xx <= std::min(width_ - 1, x + 1); ++xx) {
+        sum += rows_[yy][xx];
+        ++count;
+      }
+    return static_cast<std::uint8_t>(sum / count);
+  }
+
+  int width_;
+  int height_;
+  std::vector<std::uint8_t> pixels_;
+  std::vector<std::uint8_t*> rows_;
+  std::int32_t offsets_[120][ZYL_KERNEL_TAPS] = {};
+};
+
+// One smoothing pass over G. orientation(x, y) gives the kernel of a pixel,
+// or -1 to leave it alone. Returns the number of pixels smoothed.
 template <typename Orientation>
-long SmoothPass(int width, int height, ByteImage g, Orientation&& orientation) {
-  RowRing ring(g, width, height, kKernelRows);
+long SmoothPass(PassInput& input, int width, int height, ByteImage g, Orientation&& orientation) {
+  input.reload(g);
   long smoothed = 0;
   for (int y = 0; y < height; ++y) {
-    const RowWindow r = FetchRows(ring, height, y);
     std::uint8_t* out = g[y];
     for (int x = 0; x < width; ++x) {
       const int m = orientation(x, y);
       if (m == -1) continue;
-      out[x] = SmoothPixel(r, width, height, x, y, m);
+      out[x] = input.smooth(x, y, m);
       ++smoothed;
     }
   }
@@ -111,25 +118,27 @@ extern "C" {
 
 ZYL_API void DirectSmoothImage(std::int32_t width, std::int32_t height, ByteImage G, ByteImage D) {
   if (!valid_image(width, height, G) || D == nullptr) return;
-  SmoothPass(width, height, G, [D](int x, int y) { return D[y][x] & 0x7F; });
+  PassInput input(G, width, height);
+  SmoothPass(input, width, height, G, [D](int x, int y) { return D[y][x] & 0x7F; });
 }
 
 ZYL_API std::int32_t DirFilterImage(std::int32_t width, std::int32_t height, ByteImage G,
                                     std::int32_t radius, std::int32_t passes) {
   if (!valid_image(width, height, G)) return ZYL_FILTER_BAD_IMAGE;
-  // The pass keeps 2 x radius + 4 input rows; below the minimum that ring
-  // would not hold the 13 rows the kernel reads.
+  // Radii below the kernel's reach are refused as the context refuses them:
+  // a filter that kept only 2 x radius + 4 input rows could not serve the
+  // 13 rows the kernel reads.
   if (radius < ZYL_FILTER_MIN_RADIUS) return ZYL_FILTER_REFUSED;
-  std::vector<std::uint8_t> orientation(static_cast<std::size_t>(width));
+  PassInput input(G, width, height);
   for (int pass = 0; pass < passes; ++pass) {
-    RowRing ring(G, width, height, ring_rows(radius, 1, height));
-    DirectionWindow<DifferenceKind::Absolute, RowRing> window(ring, width, height, radius);
+    input.reload(G);
+    ByteImage before = input.rows();
+    DirectRows rows(before);
+    DirectionWindow<DifferenceKind::Absolute, DirectRows> window(rows, width, height, radius);
     for (int y = 0; y < height; ++y) {
       window.advance();
-      for (int x = 0; x < width; ++x) orientation[x] = window.estimate(x).orientation;
-      const RowWindow r = FetchRows(ring, height, y);
       std::uint8_t* out = G[y];
-      for (int x = 0; x < width; ++x) out[x] = SmoothPixel(r, width, height, x, y, orientation[x]);
+      for (int x = 0; x < width; ++x) out[x] = input.smooth(x, y, window.estimate(x).orientation);
     }
   }
   return 0;
@@ -177,8 +186,9 @@ ZYL_API void FilterImage(std::int32_t width, std::int32_t height, ByteImage G, B
   if (!valid_image(width, height, G) || D == nullptr || S == nullptr) return;
   // Each pass smooths every pixel that still has passes due and counts it
   // down; strengths are at most 7, so this ends after at most 8 passes.
+  PassInput input(G, width, height);
   for (;;) {
-    const long smoothed = SmoothPass(width, height, G, [D, S](int x, int y) {
+    const long smoothed = SmoothPass(input, width, height, G, [D, S](int x, int y) {
       std::uint8_t& s = S[y][x];
       if ((s & kStrengthBits) == 0) return -1;
       --s;  // bits 0..2 are non-zero, so nothing borrows from bit 3

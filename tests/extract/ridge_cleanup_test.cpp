@@ -60,6 +60,14 @@ TEST(RidgeDirection, BifurcationPointsBetweenItsClosestBranches) {
   corner.stroke({{5, 30}, {30, 30}}).stroke({{30, 30}, {30, 5}}).stroke({{30, 30}, {50, 50}});
   EXPECT_EQ(ComputeBranchDirection(60, 60, corner.get(), 30, 30), 150);
 
+  // Branches that leave north, east and south but all bend eastwards: they
+  // do not spread (largest difference below 60).
+  Canvas fan(60, 60);
+  fan.stroke({{10, 30}, {10, 28}, {13, 25}, {45, 25}})
+      .stroke({{10, 30}, {45, 30}})
+      .stroke({{10, 30}, {10, 32}, {13, 35}, {45, 35}});
+  EXPECT_EQ(ComputeBranchDirection(60, 60, fan.get(), 30, 10), -20);
+
   // A branch shorter than ten steps.
   Canvas stub(60, 60);
   stub.stroke({{5, 30}, {50, 30}}).stroke({{30, 30}, {30, 36}});
@@ -202,6 +210,27 @@ TEST(RidgeLoops, OpensASmallLoopOnItsLongerSide) {
   for (int x = 27; x <= 41; ++x) EXPECT_TRUE(img.ridge(x, 32)) << "lower arc at " << x;
   for (int x = 5; x <= 25; ++x) EXPECT_TRUE(img.ridge(x, 30)) << "stem at " << x;
   for (int x = 43; x <= 70; ++x) EXPECT_TRUE(img.ridge(x, 30)) << "continuation at " << x;
+}
+
+TEST(RidgeLoops, CutsAShortBridgeBetweenTwoYJunctions) {
+  // Two Y-shaped junctions, each with arms 97.5 degrees either side of the
+  // bridge, joined by an 11-pixel bridge: a crossing split in two.
+  Canvas img(80, 70);
+  img.stroke({{30, 30}, {27, 5}}).stroke({{30, 30}, {27, 55}})
+      .stroke({{30, 30}, {40, 30}})
+      .stroke({{40, 30}, {43, 5}}).stroke({{40, 30}, {43, 55}});
+  NodeRecord j, k;
+  ASSERT_EQ(GetNode(img.get(), 80, 70, 30, 30, &j, 1), 3);
+  ASSERT_EQ(GetNode(img.get(), 80, 70, 40, 30, &k, 1), 3);
+  ASSERT_EQ(NodeType(&j), 2);
+  ASSERT_EQ(NodeType(&k), 2);
+  const int before = img.ridge_count();
+  auto d = zyltest::GoodDirections(80, 70);
+  EliminateEyes(80, 70, img.get(), d.get());
+  for (int x = 31; x <= 39; ++x) EXPECT_FALSE(img.ridge(x, 30)) << "bridge at " << x;
+  EXPECT_TRUE(img.ridge(30, 30));
+  EXPECT_TRUE(img.ridge(40, 30));
+  EXPECT_EQ(img.ridge_count(), before - 9) << "only the bridge goes";
 }
 
 TEST(RidgeLoops, IgnoresJunctionsNearTheBorder) {
