@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <cstdlib>
 #include <vector>
 
 #include "extract/filter_strength.h"
@@ -163,7 +164,7 @@ ZYL_API std::int32_t ComputeDirImageF(std::int32_t width, std::int32_t height, B
     // Only rows within reach of a singular point need the per-pixel test.
     bool near_row = false;
     for (int i = 0; i < points && !near_row; ++i) {
-      near_row = std::abs(singular_points->y[i] - y) < kProtectRadius;
+      near_row = std::abs(std::int64_t{singular_points->y[i]} - y) < kProtectRadius;
     }
     std::uint8_t* d = D[y];
     std::uint8_t* s = S[y];

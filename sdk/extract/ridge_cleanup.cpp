@@ -364,9 +364,8 @@ ZYL_API std::int32_t NodeType(const NodeRecord* node) {
 ZYL_API void EliminateEye(std::int32_t width, std::int32_t height, ByteImage skeleton,
                           std::int32_t x, std::int32_t y) {
   using namespace zyl::extract;
-  if (skeleton == nullptr || skeleton[y][x] != kRidge || RingTransitions(skeleton, y, x) != 3) {
-    return;
-  }
+  if (skeleton == nullptr || x < 1 || y < 1 || x > width - 2 || y > height - 2) return;
+  if (skeleton[y][x] != kRidge || RingTransitions(skeleton, y, x) != 3) return;
   const Pixel centre{x, y};
   NodeRecord j;
   TraceNode(skeleton, width, height, centre, j, false);

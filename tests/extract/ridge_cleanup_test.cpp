@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <utility>
+
 #include "extract/skeleton_canvas.h"
 #include "zylscan/extract_ridges.h"
 #include "zylscan/extract_thinning.h"
@@ -244,6 +247,23 @@ TEST(RidgeLoops, IgnoresJunctionsNearTheBorder) {
   const auto before = img.text();
   auto d = zyltest::GoodDirections(80, 60);
   EliminateEyes(80, 60, img.get(), d.get());
+  EXPECT_EQ(img.text(), before);
+}
+
+TEST(RidgeLoops, PositionsAtTheBorderAndEmptyImagesAreHarmless) {
+  Canvas img(30, 30);
+  img.stroke({{0, 0}, {29, 29}}).stroke({{0, 29}, {29, 0}});
+  const auto before = img.text();
+  NodeRecord node;
+  for (auto [x, y] : {std::pair{0, 0}, std::pair{29, 29}, std::pair{1, 1}, std::pair{-3, 40}}) {
+    EliminateEye(30, 30, img.get(), x, y);
+    EXPECT_EQ(GetNode(img.get(), 30, 30, x, y, &node, 1), 0) << x << "," << y;
+    EXPECT_EQ(ComputeBranchDirection(30, 30, img.get(), std::clamp(y, 0, 29), std::clamp(x, 0, 29)), -666);
+  }
+  EXPECT_EQ(img.text(), before);
+  EliminateLines(30, 30, nullptr, nullptr);
+  EliminateEyes(30, 30, img.get(), nullptr);
+  EliminateLines(2, 2, img.get(), img.get());
   EXPECT_EQ(img.text(), before);
 }
 
