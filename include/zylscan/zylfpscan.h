@@ -67,6 +67,14 @@ ZYL_API int ZYLFPSCAN_SearchFromModule(void* handle, unsigned char* result, int*
  * products have no description and leave out untouched. */
 ZYL_API int ZYLFPSCAN_GetDeviceDescription(int index, unsigned char* out);
 
+/* Captures one raw image (width x height 8-bit pixels, row after row) into
+ * image, which holds at least that many bytes, and keeps it as the device's
+ * last image. t is a time-out in seconds for the products that take one.
+ * -905, -103, 10; -104 (large sensors, also for an unusable calibration),
+ * -1000, -309 and -310 (general family), transport codes (packet and camera
+ * families). The last image is kept when a capture fails. */
+ZYL_API int ZYLFPSCAN_CaptureRawData(void* handle, int t, unsigned char* image);
+
 ZYL_EXTERN_C_END
 
 #ifdef __cplusplus

@@ -1,0 +1,179 @@
+// Rectification of the large sensor's raw frames.
+#include "zylscan/rectify.h"
+
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <span>
+#include <vector>
+
+#include "common/byte_io.h"
+
+namespace zyl::device {
+namespace {
+
+constexpr int kCalibrationOffset = 36;
+constexpr double kTransformScale = 1000000.0;
+
+// Truncates the nine coefficients to ints; false when one is not finite or
+// does not fit, which a degenerate calibration yields.
+bool TruncateCoefficients(const double* m, std::int64_t* h) {
+  for (int i = 0; i < 9; ++i) {
+    if (!std::isfinite(m[i]) || m[i] <= static_cast<double>(std::numeric_limits<std::int32_t>::min()) - 1.0 ||
+        m[i] >= static_cast<double>(std::numeric_limits<std::int32_t>::max()) + 1.0)
+      return false;
+    h[i] = static_cast<std::int32_t>(m[i]);
+  }
+  return true;
+}
+
+// The quotient truncated toward zero, plus 1 when twice the remainder (with
+// the dividend's sign) exceeds the divisor.
+std::int64_t RoundedQuotient(std::int64_t dividend, std::int64_t divisor) {
+  std::int64_t q = dividend / divisor;
+  std::int64_t r = dividend % divisor;
+  return 2 * r > divisor ? q + 1 : q;
+}
+
+}  // namespace
+}  // namespace zyl::device
+
+using namespace zyl::device;
+
+extern "C" {
+
+ZYL_API void squareToQuadrilateral(double* m, double x0, double y0, double x1, double y1, double x2, double y2,
+                                   double x3, double y3) {
+  const double dx3 = x0 - x1 + x2 - x3;
+  const double dy3 = y0 - y1 + y2 - y3;
+  if (dx3 == 0.0 && dy3 == 0.0) {
+    const double affine[9] = {x1 - x0, y1 - y0, 0, x2 - x1, y2 - y1, 0, x0, y0, 1};
+    for (int i = 0; i < 9; ++i) m[i] = affine[i];
+    return;
+  }
+  const double dx1 = x1 - x2, dx2 = x3 - x2, dy1 = y1 - y2, dy2 = y3 - y2;
+  const double den = dx1 * dy2 - dx2 * dy1;
+  const double a13 = (dx3 * dy2 - dx2 * dy3) / den;
+  const double a23 = (dx1 * dy3 - dx3 * dy1) / den;
+  const double projective[9] = {x1 - x0 + a13 * x1, y1 - y0 + a13 * y1, a13, x3 - x0 + a23 * x3,
+                                y3 - y0 + a23 * y3, a23, x0, y0, 1};
+  for (int i = 0; i < 9; ++i) m[i] = projective[i];
+}
+
+ZYL_API void matrixInversion(double* out, const double* m) {
+  double det = m[0] * (m[4] * m[8] - m[5] * m[7]) - m[1] * (m[3] * m[8] - m[5] * m[6]) +
+               m[2] * (m[3] * m[7] - m[4] * m[6]);
+  if (det == 0.0) det = 1.0;
+  const double adj[9] = {m[4] * m[8] - m[5] * m[7],    -(m[1] * m[8] - m[2] * m[7]), m[1] * m[5] - m[2] * m[4],
+                         -(m[3] * m[8] - m[5] * m[6]), m[0] * m[8] - m[2] * m[6],    -(m[0] * m[5] - m[2] * m[3]),
+                         m[3] * m[7] - m[4] * m[6],    -(m[0] * m[7] - m[1] * m[6]), m[0] * m[4] - m[1] * m[3]};
+  for (int i = 0; i < 9; ++i) out[i] = adj[i] / det;
+}
+
+ZYL_API void matrixMultiplication(double* out, const double* p, const double* q) {
+  for (int r = 0; r < 3; ++r)
+    for (int c = 0; c < 3; ++c) out[r * 3 + c] = p[r * 3] * q[c] + p[r * 3 + 1] * q[3 + c] + p[r * 3 + 2] * q[6 + c];
+}
+
+ZYL_API void quadrilateralToSquare(double* m, const double* quad) {
+  double s[9];
+  squareToQuadrilateral(s, quad[0], quad[1], quad[2], quad[3], quad[4], quad[5], quad[6], quad[7]);
+  matrixInversion(m, s);
+}
+
+ZYL_API void quadrilateralToQuadrilateral(double* m, const double* a, const double* b) {
+  double p[9], q[9];
+  quadrilateralToSquare(p, a);
+  squareToQuadrilateral(q, b[0], b[1], b[2], b[3], b[4], b[5], b[6], b[7]);
+  matrixMultiplication(m, p, q);
+  for (int i = 0; i < 8; ++i) m[i] /= m[8];
+  m[8] = 1.0;
+}
+
+ZYL_API int getPerspectiveTransform(double* matrix, float scale, const RectifyPoint* target,
+                                    const RectifyPoint* source) {
+  if (!matrix || !target || !source) return -1;
+  double a[8], b[8];
+  for (int i = 0; i < 4; ++i) {
+    a[2 * i] = target[i].x;
+    a[2 * i + 1] = target[i].y;
+    b[2 * i] = source[i].x;
+    b[2 * i + 1] = source[i].y;
+  }
+  quadrilateralToQuadrilateral(matrix, a, b);
+  for (int i = 0; i < 9; ++i) matrix[i] *= scale;
+  return 0;
+}
+
+ZYL_API int getBigFourPoints(const unsigned char* parameters, RectifyPoint* points) {
+  if (!parameters || !points) return -1;
+  zyl::ByteReader r(std::span<const std::uint8_t>(parameters, ZYL_RECTIFY_PARAMETERS_SIZE));
+  const int order[4] = {1, 3, 7, 5};
+  for (int i = 0; i < 4; ++i) {
+    r.seek(kCalibrationOffset + 4 * order[i]);
+    points[i].x = static_cast<float>(r.u16()) / 2;
+    points[i].y = static_cast<float>(r.u16()) / 2;
+  }
+  return 0;
+}
+
+ZYL_API int getSmallFourPoints(int height, int width, int dpiX, int dpiY, RectifyPoint* points) {
+  if (!points) return -1;
+  // Half the side of a 1 cm square at each resolution.
+  const float sx = static_cast<float>(dpiX) / 2.54f / 2;
+  const float sy = static_cast<float>(dpiY) / 2.54f / 2;
+  const float cx = static_cast<float>(width / 2);
+  const float cy = static_cast<float>(height / 2);
+  if (cx - sx <= 0 || cy - sy <= 0) return -1;
+  points[0] = {cx - sx, cy - sy};
+  points[1] = {cx + sx, cy - sy};
+  points[2] = {cx - sx, cy + sy};
+  points[3] = {cx + sx, cy + sy};
+  return 0;
+}
+
+ZYL_API int convertBigImage2SmallImage(const unsigned char* source, int sourceRows, int sourceColumns,
+                                       unsigned char* output, int outputRows, int outputColumns,
+                                       const double* matrix) {
+  if (!source || !output || !matrix || sourceRows <= 0 || sourceColumns <= 0 || outputRows <= 0 ||
+      outputColumns <= 0)
+    return -1;
+  std::int64_t h[9];
+  if (!TruncateCoefficients(matrix, h)) return -1;
+  // 64-bit sums: the same values as 32-bit ones wherever those do not
+  // overflow, and no overflow for any coefficient that fits in 32 bits.
+  for (std::int64_t i = 0; i < outputRows; ++i) {
+    for (std::int64_t j = 0; j < outputColumns; ++j) {
+      const std::int64_t den = h[8] + h[2] * j + h[5] * i;
+      if (den == 0) continue;  // the point maps to infinity: no source pixel
+      const std::int64_t k = RoundedQuotient(h[6] + h[0] * j + h[3] * i, den);
+      const std::int64_t l = RoundedQuotient(h[7] + h[1] * j + h[4] * i, den);
+      if (k >= 0 && k < sourceColumns && l >= 0 && l < sourceRows)
+        output[i * outputColumns + j] = source[l * sourceColumns + k];
+    }
+  }
+  return 0;
+}
+
+ZYL_API int FPDEV_ReadFM_ImgRectifyWithInWH_MCU(const unsigned char* frame, int frameWidth, int frameHeight,
+                                                unsigned char* output, const unsigned char* parameters,
+                                                int outputWidth, int outputHeight) {
+  if (!frame || !output || !parameters || frameWidth <= 0 || frameHeight <= 0) return -1;
+  RectifyPoint source[4], target[4];
+  getBigFourPoints(parameters, source);
+  if (getSmallFourPoints(outputHeight, outputWidth, 500, 500, target) != 0) return -1;
+  double h[9];
+  getPerspectiveTransform(h, static_cast<float>(kTransformScale), target, source);
+  std::int64_t check[9];
+  if (!TruncateCoefficients(h, check)) return -1;
+  // The sensor sees the finger upside down.
+  const std::size_t w = static_cast<std::size_t>(frameWidth);
+  std::vector<unsigned char> work(w * static_cast<std::size_t>(frameHeight));
+  for (int r = 0; r < frameHeight; ++r) {
+    const unsigned char* from = frame + static_cast<std::size_t>(frameHeight - 1 - r) * w;
+    std::copy(from, from + w, work.begin() + static_cast<long>(static_cast<std::size_t>(r) * w));
+  }
+  return convertBigImage2SmallImage(work.data(), frameHeight, frameWidth, output, outputHeight, outputWidth, h);
+}
+
+}  // extern "C"
