@@ -166,10 +166,8 @@ int write_template(const TypelineRecord& record, std::span<std::uint8_t, kTempla
   pack_type_lines(record.typeLines, w);
 
   w.u8(kSectionC);
-  const int block_length_at = static_cast<int>(w.pos());
-  w.u8(0);
-  const int block_bytes = pack_block_grid(record.grid, w);
-  out[first + static_cast<std::size_t>(block_length_at)] = static_cast<std::uint8_t>(block_bytes);
+  w.u8(static_cast<std::uint32_t>(2 + stored_block_rows(record.grid) * record.grid.columns / 2));
+  pack_block_grid(record.grid, w);
 
   w.u8(kSectionD);
   w.u8(static_cast<std::uint32_t>(4 * clamp_count(record.singular.count, TYPELINE_MAX_SINGULAR_POINTS) + 1));

@@ -34,9 +34,9 @@ int append_shifted(Point* a, int count_a, const Point* b, int count_b, int limit
 }  // namespace
 
 TypelineMinutiaList template_minutiae(std::span<const std::uint8_t> templ) {
-  auto record = std::make_unique<TypelineRecord>();
-  read_template(templ, *record);
-  return record->minutiae;
+  TypelineRecord record;  // about 1 KB: no allocation that could fail
+  read_template(templ, record);
+  return record.minutiae;
 }
 
 int merge_templates(std::span<const std::uint8_t> a, std::span<const std::uint8_t> b, int y_shift,
