@@ -9,7 +9,6 @@ namespace zyl::api {
 namespace {
 
 constexpr int kOriginBias = 2048;
-constexpr int kBlockSectionMax = 2 + ZYL_MAX_BLOCKS * ZYL_MAX_BLOCKS;
 
 int clamp_origin(int v) { return std::clamp(v, -kOriginBias, kOriginBias - 1); }
 

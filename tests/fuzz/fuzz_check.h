@@ -1,0 +1,12 @@
+// A check that stops a fuzz target at once: a failed condition is a finding.
+#pragma once
+
+#include <cstdlib>
+
+namespace zylfuzz {
+
+inline void require(bool condition) {
+  if (!condition) std::abort();
+}
+
+}  // namespace zylfuzz
