@@ -25,9 +25,42 @@ std::int32_t distance(std::int32_t x0, std::int32_t y0, std::int32_t x1, std::in
   return ComputeDistance(span(x0, x1), span(y0, y1));
 }
 
-std::int32_t minutia_distance(const FeatureRecord& f, std::int32_t j, std::int32_t k) {
-  return distance(f.minutiaX[j], f.minutiaY[j], f.minutiaX[k], f.minutiaY[k]);
-}
+// Lengths lo <= length < hi, decided on the squared span where that is
+// enough. ComputeDistance grows with dx^2 + dy^2, so a pair whose squared
+// span is at most that of a point below lo is too short, and one at least
+// that of a point reaching hi is too long; only the pairs in between need
+// the table search. Filled by probing (x, 0) spans, a few hundred calls.
+class LengthWindow {
+ public:
+  LengthWindow(std::int32_t lo, std::int32_t hi) {
+    std::int32_t x = 0;
+    while (x <= kOutOfRangeLength && ComputeDistance(x, 0) < lo) ++x;
+    too_short_up_to_ = x == 0 ? -1 : std::int64_t{x - 1} * (x - 1);
+    while (x <= kOutOfRangeLength && ComputeDistance(x, 0) < hi) ++x;
+    too_long_from_ = x <= kOutOfRangeLength ? std::int64_t{x} * x : INT64_MAX;
+    lo_ = lo;
+    hi_ = hi;
+  }
+
+  // The pair's length when it lies in the window, else -1.
+  std::int32_t length(const FeatureRecord& f, std::int32_t j, std::int32_t k) const {
+    const std::int64_t dx = span(f.minutiaX[j], f.minutiaX[k]);
+    const std::int64_t dy = span(f.minutiaY[j], f.minutiaY[k]);
+    const std::int64_t squared = dx * dx + dy * dy;
+    if (squared <= too_short_up_to_ || squared >= too_long_from_) return -1;
+    const std::int32_t len = ComputeDistance(static_cast<std::int32_t>(dx), static_cast<std::int32_t>(dy));
+    return len >= lo_ && len < hi_ ? len : -1;
+  }
+
+ private:
+  static std::int64_t span(std::int32_t a, std::int32_t b) {
+    return std::min<std::int64_t>(std::llabs(std::int64_t{a} - b), kOutOfRangeLength);
+  }
+  std::int64_t too_short_up_to_ = -1;
+  std::int64_t too_long_from_ = INT64_MAX;
+  std::int32_t lo_ = 0;
+  std::int32_t hi_ = 0;
+};
 
 void clear_bins(MatchSide& side) { std::fill(std::begin(side.binCounts), std::end(side.binCounts), 0); }
 
@@ -36,11 +69,12 @@ void clear_bins(MatchSide& side) { std::fill(std::begin(side.binCounts), std::en
 std::int32_t collect_pairs(const FeatureRecord& f, PairSorter& sorter, std::int32_t longest,
                            std::int32_t shortest) {
   const std::int32_t n = minutia_count(f);
+  const LengthWindow window(shortest, longest);
   std::int32_t count = 0;
   for (std::int32_t j = 0; j < n; ++j) {
     for (std::int32_t k = j + 1; k < n; ++k) {
-      const std::int32_t len = minutia_distance(f, j, k);
-      if (len < shortest || len >= longest) continue;
+      const std::int32_t len = window.length(f, j, k);
+      if (len < 0) continue;
       if (!reserve_one_more(sorter.pairs, sorter.pairCapacity, count, kListGrowth)) return count;
       sorter.pairs[count++] = {static_cast<std::uint16_t>(len), static_cast<std::uint16_t>(j),
                                static_cast<std::uint16_t>(k)};
@@ -175,11 +209,13 @@ ZYL_API int32_t SampleFingerprintGraphLines(MatchSide* side, int32_t budget, int
   if (limit <= 0) return 0;
   const FeatureRecord& f = side->features;
   const std::int32_t n = minutia_count(f);
+  // Strictly longer than the shortest length on this side.
+  const LengthWindow window(shortest < INT32_MAX ? shortest + 1 : shortest, length_bound);
   std::int32_t i = 0;
   for (std::int32_t j = 0; j < n; ++j) {
     for (std::int32_t k = j + 1; k < n; ++k) {
-      const std::int32_t len = minutia_distance(f, j, k);
-      if (len <= shortest || len >= length_bound) continue;
+      const std::int32_t len = window.length(f, j, k);
+      if (len < 0) continue;
       GraphLine& line = side->lines[i];
       line.length = len;
       line.first = j;

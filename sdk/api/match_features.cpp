@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
+#include <functional>
 #include <vector>
 
 #include "api/match_data.h"
@@ -89,51 +90,103 @@ void add_detail_pair(MatchDetails& d, std::int32_t test_index, std::int32_t samp
   ++d.pairCount;
 }
 
+// Candidate positions per line, ascending: a compressed table of lists.
+class LineIndex {
+ public:
+  LineIndex(const std::vector<LocatedCandidate>& cands, std::int32_t lines,
+            std::int32_t LocatedCandidate::*line)
+      : start_(static_cast<std::size_t>(lines) + 1, 0), positions_(cands.size()) {
+    for (const LocatedCandidate& c : cands) ++start_[c.*line + 1];
+    for (std::int32_t l = 0; l < lines; ++l) start_[l + 1] += start_[l];
+    std::vector<std::int32_t> fill(start_.begin(), start_.end() - 1);
+    for (std::size_t p = 0; p < cands.size(); ++p)
+      positions_[fill[cands[p].*line]++] = static_cast<std::int32_t>(p);
+  }
+  const std::int32_t* begin(std::int32_t l) const { return positions_.data() + start_[l]; }
+  const std::int32_t* end(std::int32_t l) const { return positions_.data() + start_[l + 1]; }
+
+ private:
+  std::vector<std::int32_t> start_;
+  std::vector<std::int32_t> positions_;
+};
+
 // Groups grow from each candidate not yet taken by adding every candidate
-// that shares a test line or a sample line with a member, scan after scan,
-// up to 255 members (the 255th ends the scan, counts below, but stays free
-// for later groups). A group of up to 3 members adds its best score; a larger
-// one adds, per distinct line of the side with fewer distinct lines (test
-// side on a tie), the best score of the members on that line.
+// that shares a test line or a sample line with a member, in scans over the
+// list in order, scan after scan while a scan adds one, up to 255 members
+// (the 255th ends the scan, counts below, but stays free for later groups).
+// A group of up to 3 members adds its best score; a larger one adds, per
+// distinct line of the side with fewer distinct lines (test side on a tie),
+// the best score of the members on that line.
+//
+// The scans are replayed without visiting every position: when a member
+// joins at position q, the free candidates on its lines are due in the
+// running scan if they lie after q and in the next scan otherwise, so
+// taking them from two ordered queues admits them in the very order the
+// scans would.
 std::int64_t score_by_groups(const std::vector<LocatedCandidate>& cands) {
   const auto count = static_cast<std::int32_t>(cands.size());
   std::int32_t lines = 0;
   for (const LocatedCandidate& c : cands) lines = std::max({lines, c.test_line + 1, c.sample_line + 1});
-  // Stamps per line: a line belongs to the current group when its stamp is
-  // the group's starting position.
+  const LineIndex by_test(cands, lines, &LocatedCandidate::test_line);
+  const LineIndex by_sample(cands, lines, &LocatedCandidate::sample_line);
+  // A line's candidates are queued once per group: its stamp is the group's start.
   std::vector<std::int32_t> test_stamp(static_cast<std::size_t>(lines), -1);
   std::vector<std::int32_t> sample_stamp(static_cast<std::size_t>(lines), -1);
   std::vector<std::uint8_t> taken(static_cast<std::size_t>(count), 0);
-  std::vector<std::int32_t> members, test_lines, sample_lines;
+  std::vector<std::int32_t> members, test_lines, sample_lines, this_scan, next_scan;
   std::vector<std::uint8_t> used;
+  const auto later_first = std::greater<std::int32_t>();
   std::int64_t raw = 0;
 
   for (std::int32_t start = 0; start < count; ++start) {
     if (taken[start]) continue;
     members.assign(1, start);
     taken[start] = 1;
-    test_stamp[cands[start].test_line] = start;
-    sample_stamp[cands[start].sample_line] = start;
     std::int32_t best = cands[start].score;
-    bool grew = true;
+    this_scan.clear();
+    next_scan.clear();
+    // Queues the free candidates on a new member's lines.
+    const auto link = [&](std::int32_t q, std::int32_t cursor) {
+      const auto queue_line = [&](const LineIndex& index, std::vector<std::int32_t>& stamp, std::int32_t line) {
+        if (stamp[line] == start) return;
+        stamp[line] = start;
+        for (const std::int32_t* p = index.begin(line); p != index.end(line); ++p) {
+          if (taken[*p] || *p == q) continue;
+          if (*p > cursor) {
+            this_scan.push_back(*p);
+            std::push_heap(this_scan.begin(), this_scan.end(), later_first);
+          } else {
+            next_scan.push_back(*p);
+          }
+        }
+      };
+      queue_line(by_test, test_stamp, cands[q].test_line);
+      queue_line(by_sample, sample_stamp, cands[q].sample_line);
+    };
+    link(start, -1);  // the first scan runs over the whole list
+
     bool full = false;
-    while (grew && !full) {
-      grew = false;
-      for (std::int32_t q = 0; q < count; ++q) {
-        if (q == start || taken[q]) continue;
-        const LocatedCandidate& c = cands[q];
-        if (test_stamp[c.test_line] != start && sample_stamp[c.sample_line] != start) continue;
+    while (!full && !this_scan.empty()) {
+      bool grew = false;
+      while (!this_scan.empty()) {
+        std::pop_heap(this_scan.begin(), this_scan.end(), later_first);
+        const std::int32_t q = this_scan.back();
+        this_scan.pop_back();
+        if (taken[q]) continue;  // queued through both of its lines
         members.push_back(q);
         if (static_cast<std::int32_t>(members.size()) == kMaxGroupMembers) {
           full = true;
           break;
         }
         taken[q] = 1;
-        test_stamp[c.test_line] = start;
-        sample_stamp[c.sample_line] = start;
-        best = std::max(best, c.score);
+        best = std::max(best, cands[q].score);
         grew = true;
+        link(q, q);
       }
+      if (!grew) break;
+      this_scan.swap(next_scan);
+      next_scan.clear();
+      std::make_heap(this_scan.begin(), this_scan.end(), later_first);
     }
 
     if (members.size() <= 3) {

@@ -1,7 +1,9 @@
 // Graph lines of the test and sample sides and the preparation of a side.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
+#include <cstdlib>
 #include <memory>
 #include <random>
 #include <utility>
@@ -240,6 +242,47 @@ TEST_F(GraphLines, SampleSideKeepsFoundOrderUpToItsBudget) {
   expect_binned(sample, 7);
   EXPECT_EQ(SampleFingerprintGraphLines(&sample, 0, 8000, 1), 0);
   EXPECT_EQ(SampleFingerprintGraphLines(&sample, -5, 8000, 1), 0);
+}
+
+TEST_F(GraphLines, LineLengthsMatchAPlainDistanceCheckOfEveryPair) {
+  // Brute force over every pair against both builders, for windows at and
+  // around odd and even bounds, empty and unbounded ones.
+  struct Window {
+    std::int32_t shortest, longest;
+  };
+  const Window windows[] = {{0, 1}, {0, 2}, {1, 3}, {50, 150}, {51, 151}, {49, 52},
+                            {0, 8194}, {300, 200}, {8193, 9000}, {0, INT32_MAX}};
+  auto ms = scattered(60, 5);
+  ms.push_back({ms[0].x, ms[0].y, 3});         // a pair at distance 0
+  ms.push_back({100000, -7, 0});               // out of the distance table's range
+  set_minutiae(test.features, ms);
+  set_minutiae(sample.features, ms);
+  const std::int32_t n = static_cast<std::int32_t>(ms.size());
+  const auto length = [&](int j, int k) {
+    const auto span = [](std::int64_t a, std::int64_t b) {
+      return static_cast<std::int32_t>(std::min<std::int64_t>(std::llabs(a - b), 8193));
+    };
+    return ComputeDistance(span(ms[j].x, ms[k].x), span(ms[j].y, ms[k].y));
+  };
+  for (const Window& w : windows) {
+    SCOPED_TRACE(testing::Message() << w.shortest << " .. " << w.longest);
+    std::vector<std::pair<int, int>> test_expected, sample_expected;
+    for (int j = 0; j < n; ++j)
+      for (int k = j + 1; k < n; ++k) {
+        const std::int32_t len = length(j, k);
+        if (len >= w.shortest && len < w.longest) test_expected.emplace_back(j, k);
+        if (len > w.shortest && len < w.longest) sample_expected.emplace_back(j, k);
+      }
+    const std::int32_t lines = TestFingerprintGraphLines(&test, &md->sorter, 5000, w.longest, w.shortest);
+    ASSERT_EQ(lines, 2 * static_cast<std::int32_t>(test_expected.size()));
+    EXPECT_EQ(test_pairs(lines), test_expected);
+    const std::int32_t sample_lines = SampleFingerprintGraphLines(&sample, 5000, w.longest, w.shortest);
+    ASSERT_EQ(sample_lines, static_cast<std::int32_t>(sample_expected.size()));
+    for (std::int32_t i = 0; i < sample_lines; ++i) {
+      EXPECT_EQ(std::make_pair(sample.lines[i].first, sample.lines[i].second), sample_expected[i]);
+      EXPECT_EQ(sample.lines[i].length, length(sample.lines[i].first, sample.lines[i].second));
+    }
+  }
 }
 
 TEST_F(GraphLines, BudgetsNeverExceedTheLineTable) {

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <random>
 #include <set>
@@ -239,6 +240,67 @@ TEST(GroupScoring, StopsAGroupAt255Members) {
   // Group 1: best over the first 255 members per test line (one line) = 200.
   // Group 2: candidates 254..299 = 200 again (the 255th was left free).
   EXPECT_EQ(zyl::api::score_by_groups(cands), 400);
+}
+
+// The group rules written as plainly as they read: whole scans over the list.
+std::int64_t reference_group_score(const std::vector<LocatedCandidate>& c) {
+  const int count = static_cast<int>(c.size());
+  std::vector<bool> taken(count, false);
+  std::int64_t raw = 0;
+  for (int start = 0; start < count; ++start) {
+    if (taken[start]) continue;
+    std::vector<int> members{start};
+    taken[start] = true;
+    int best = c[start].score;
+    bool grew = true, full = false;
+    while (grew && !full) {
+      grew = false;
+      for (int q = 0; q < count && !full; ++q) {
+        if (taken[q]) continue;
+        bool linked = false;
+        for (int m : members)
+          linked = linked || c[m].test_line == c[q].test_line || c[m].sample_line == c[q].sample_line;
+        if (!linked) continue;
+        members.push_back(q);
+        if (members.size() == 255) {
+          full = true;
+          break;
+        }
+        taken[q] = true;
+        best = std::max(best, c[q].score);
+        grew = true;
+      }
+    }
+    if (members.size() <= 3) {
+      raw += best;
+      continue;
+    }
+    std::set<int> tl, sl;
+    for (int m : members) {
+      tl.insert(c[m].test_line);
+      sl.insert(c[m].sample_line);
+    }
+    const bool by_sample = sl.size() < tl.size();
+    std::map<int, int> line_best;
+    for (int m : members) {
+      int& b = line_best[by_sample ? c[m].sample_line : c[m].test_line];
+      b = std::max(b, c[m].score);
+    }
+    for (const auto& [line, b] : line_best) raw += b;
+  }
+  return raw;
+}
+
+TEST(GroupScoring, AgreesWithPlainScansOnRandomCandidates) {
+  std::mt19937 rng(99);
+  for (int round = 0; round < 300; ++round) {
+    const int count = std::uniform_int_distribution<int>(0, round < 250 ? 60 : 700)(rng);
+    const int lines = std::uniform_int_distribution<int>(1, round % 3 == 0 ? 8 : 120)(rng);
+    std::uniform_int_distribution<int> line(0, lines - 1), score(1, 254);
+    std::vector<LocatedCandidate> cands;
+    for (int i = 0; i < count; ++i) cands.push_back({line(rng), line(rng), score(rng)});
+    ASSERT_EQ(zyl::api::score_by_groups(cands), reference_group_score(cands)) << "round " << round;
+  }
 }
 
 TEST(ScoreScaling, FollowsLineCountsAndBorderDensities) {
