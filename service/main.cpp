@@ -1,3 +1,19 @@
-// vyx-fingerprint-driver: the D-Bus fingerprint service. Start-up, the adaptor
-// and the workers are not written yet; until then the program exits at once.
-int main() { return 0; }
+// vyx-fingerprint-driver: the D-Bus service through which the host
+// authentication framework claims the scanner, enrols and verifies fingers.
+#include <QCoreApplication>
+#include <QDBusConnection>
+
+#include "fingerprint_driver_service.h"
+
+int main(int argc, char *argv[]) {
+  QCoreApplication app(argc, argv);
+  vyxFingerprintDriverDbusService service(&app);
+
+  QDBusConnection bus = QDBusConnection::systemBus();
+  // Without the name the object is not exported either: a second instance
+  // idles on the event loop until it is killed.
+  if (bus.registerService(QStringLiteral("com.vyx.fingerprintdriver")))
+    bus.registerObject(QStringLiteral("/com/vyx/fingerprintdriver"), &app,
+                       QDBusConnection::ExportAdaptors);
+  return app.exec();
+}

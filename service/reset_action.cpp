@@ -1,0 +1,12 @@
+#include "reset_action.h"
+
+#include "service_log.h"
+
+CResetAction::CResetAction(void *handle, QObject *parent) : DriverThread(parent) { m_handle = handle; }
+
+void CResetAction::RecvResetCmd(QString dataPath) {
+  vyx::logDebug("vyx-fingerprint-driver    RecvResetCmd   dataPath: %s", qPrintable(dataPath));
+  // Clearing the scanner's on-host database is not built yet; the stored
+  // files are removed by the adaptor once this result arrives.
+  emit SendResetResult(0);
+}
