@@ -14,6 +14,13 @@
 
 using vyx::logDebug;
 
+namespace {
+
+// How long ending a worker waits for its thread before terminating it.
+constexpr unsigned long kWorkerEndTimeoutMs = 5000;
+
+}  // namespace
+
 void ensureDir(const QString &dir) {
   QDir d(dir);
   if (!d.exists() && !d.mkpath(dir)) qDebug() << "mkdir error:" << d;
@@ -36,10 +43,36 @@ vyxFingerprintDriverDbusService::~vyxFingerprintDriverDbusService() {
 
 template <typename Worker>
 void vyxFingerprintDriverDbusService::endWorker(QThread &thread, Worker *&worker) {
-  thread.terminate();
-  thread.wait();
+  // A worker whose command has ended waits in its thread's event loop, and
+  // quitting that loop ends the thread cleanly; terminating it there could
+  // kill it while it holds a lock of the event dispatcher. Only a thread that
+  // does not finish in time (a command still inside a scanner call) is
+  // terminated.
+  if (worker) worker->requestStop();
+  thread.quit();
+  if (!thread.wait(kWorkerEndTimeoutMs)) {
+    thread.terminate();
+    thread.wait();
+  }
   delete worker;
   worker = nullptr;
+}
+
+template <typename Worker, typename Connect>
+Worker *vyxFingerprintDriverDbusService::wireWorker(QThread &thread, Worker *&worker,
+                                                    Connect connectSignals) {
+  // An earlier worker of this kind may still run its command: it is asked to
+  // stop and its thread ended before the worker is deleted.
+  endWorker(thread, worker);
+  worker = new Worker(m_handle, nullptr);
+  connectSignals(worker);
+  worker->moveToThread(&thread);
+  thread.start(QThread::InheritPriority);
+  return worker;
+}
+
+QString vyxFingerprintDriverDbusService::userFeatureDir(const QString &userId) {
+  return QStringLiteral("%1%2").arg(QString::fromLatin1(kDataRoot), userId);
 }
 
 bool vyxFingerprintDriverDbusService::checkstate() const { return m_state == DeviceStateClaimed; }
@@ -136,7 +169,33 @@ void vyxFingerprintDriverDbusService::setStorageType(int type) { m_storageType =
 void vyxFingerprintDriverDbusService::resetDevice(int) {}
 void vyxFingerprintDriverDbusService::enroll(QString, QString) {}
 void vyxFingerprintDriverDbusService::stopEnroll() {}
-void vyxFingerprintDriverDbusService::verify(QString, int) {}
+void vyxFingerprintDriverDbusService::verify(QString userId, int tryCount) {
+  m_userId = userId;
+  if (!checkstate()) return;
+  if (getDeviceCount() < 1) {
+    emit verifyStatusChanged(m_userId, 1, QString());
+    return;
+  }
+  m_action = ActionVerifying;
+  wireWorker(m_authThread, m_authAction, [this](CAuthAction *worker) {
+    connect(this, &vyxFingerprintDriverDbusService::SendAuthCmd, worker, &CAuthAction::RecvAuthCmd);
+    connect(this, &vyxFingerprintDriverDbusService::SendStopAuthCmd, worker, &CAuthAction::RecvStopAuthCmd);
+    connect(worker, &CAuthAction::SendAuthResult, this, &vyxFingerprintDriverDbusService::RecvAuthResult);
+  });
+  emit SendAuthCmd(m_deviceIndex, userId, userFeatureDir(userId), tryCount);
+}
+
+void vyxFingerprintDriverDbusService::RecvAuthResult(QString, int code, int) {
+  // A result still queued from a worker that a newer verify already ended
+  // belongs to no running verification.
+  if (sender() != m_authAction) return;
+  endWorker(m_authThread, m_authAction);
+  m_state = DeviceStateReleased;
+  emit verifyStatusChanged(m_userId, code, QString());
+}
+
+// Stopping a running verification comes with the verification worker's
+// capture loop.
 void vyxFingerprintDriverDbusService::verifyStop() {}
 void vyxFingerprintDriverDbusService::deleteFingerByName(QString, QString) {}
 void vyxFingerprintDriverDbusService::deleteAllFeatureByUserId(QString) {}
@@ -146,7 +205,6 @@ void vyxFingerprintDriverDbusService::renamefingerName(QString, QString, QString
 void vyxFingerprintDriverDbusService::RecvRegResult(QString, int, int) {}
 void vyxFingerprintDriverDbusService::RecvRegStatus(QString, int) {}
 void vyxFingerprintDriverDbusService::RecvResetResult(int) {}
-void vyxFingerprintDriverDbusService::RecvAuthResult(QString, int, int) {}
 
 // Data export and import are not offered by these scanners; the methods exist
 // because the framework's interface has them.

@@ -86,10 +86,16 @@ class vyxFingerprintDriverDbusService : public QDBusAbstractAdaptor {
   // Closes the open scanner and ends the SDK session (no state change).
   void closeHandle();
 
+  // Makes a new worker of one kind on its thread (ending an earlier one
+  // first), lets `connectSignals` wire it to the adaptor and starts the thread.
+  template <typename Worker, typename Connect>
+  Worker *wireWorker(QThread &thread, Worker *&worker, Connect connectSignals);
   // Ends a worker as every result slot does: stop its thread, wait for it,
   // delete the worker and clear the pointer.
   template <typename Worker>
   static void endWorker(QThread &thread, Worker *&worker);
+  // The directory of a user's finger files.
+  static QString userFeatureDir(const QString &userId);
 
   int m_state = DeviceStateReleased;
   int m_storageType = 0;

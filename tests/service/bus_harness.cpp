@@ -1,0 +1,752 @@
+#include "bus_harness.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <set>
+#include <sstream>
+#include <stdexcept>
+
+#include <QCoreApplication>
+#include <QDBusConnection>
+#include <QDBusReply>
+
+extern char **environ;
+
+namespace fs = std::filesystem;
+
+namespace zyl::servicetest {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// A setting of the build (a macro), overridden by the environment variable of
+// the same name.
+std::string setting(const char *name, const char *builtIn) {
+  const char *value = std::getenv(name);
+  if (value && *value) return value;
+  if (builtIn && *builtIn) return builtIn;
+  throw std::runtime_error(std::string("not configured: ") + name);
+}
+
+#ifndef ZYL_VSCANNER_LIB
+#define ZYL_VSCANNER_LIB ""
+#endif
+
+std::string serviceBinary() { return setting("ZYL_SERVICE_BIN", ZYL_SERVICE_BIN); }
+std::string servicePolicy() { return setting("ZYL_SERVICE_POLICY", ZYL_SERVICE_POLICY); }
+
+std::string readFile(const fs::path &path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream out;
+  out << in.rdbuf();
+  return out.str();
+}
+
+void writeFile(const fs::path &path, const std::string &text) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << text;
+  if (!out) throw std::runtime_error("cannot write " + path.string());
+}
+
+fs::path makeTempDir(const char *prefix) {
+  std::string pattern = (fs::temp_directory_path() / (std::string(prefix) + "XXXXXX")).string();
+  if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed: " + std::string(strerror(errno)));
+  // Clients that run as another user must reach the bus socket inside.
+  chmod(pattern.c_str(), 0755);
+  return pattern;
+}
+
+// The current environment with `extra` entries added or replacing same-named ones.
+std::vector<std::string> mergedEnvironment(const std::vector<std::string> &extra) {
+  std::set<std::string> overridden;
+  for (const auto &entry : extra) overridden.insert(entry.substr(0, entry.find('=')));
+  std::vector<std::string> env;
+  for (char **e = environ; *e; ++e) {
+    std::string entry(*e);
+    if (!overridden.count(entry.substr(0, entry.find('=')))) env.push_back(entry);
+  }
+  env.insert(env.end(), extra.begin(), extra.end());
+  return env;
+}
+
+std::vector<char *> cStrings(std::vector<std::string> &strings) {
+  std::vector<char *> out;
+  for (auto &s : strings) out.push_back(s.data());
+  out.push_back(nullptr);
+  return out;
+}
+
+// Starts argv with stdin from /dev/null and stdout and stderr into files.
+pid_t spawn(std::vector<std::string> argv, const std::vector<std::string> &extraEnv,
+            const fs::path &outPath, const fs::path &errPath) {
+  std::vector<std::string> env = mergedEnvironment(extraEnv);
+  std::vector<char *> cArgv = cStrings(argv);
+  std::vector<char *> cEnv = cStrings(env);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  if (errPath == outPath)
+    posix_spawn_file_actions_adddup2(&actions, 1, 2);
+  else
+    posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  pid_t pid = -1;
+  int rc = posix_spawnp(&pid, cArgv[0], &actions, nullptr, cArgv.data(), cEnv.data());
+  posix_spawn_file_actions_destroy(&actions);
+  return rc == 0 ? pid : -1;
+}
+
+// Waits for `pid` up to `timeout`; the exit code, or -1 after a timeout or a
+// death by signal.
+int waitFor(pid_t pid, Milliseconds timeout, bool *exited = nullptr) {
+  const auto deadline = Clock::now() + timeout;
+  for (;;) {
+    int status = 0;
+    pid_t r = waitpid(pid, &status, WNOHANG);
+    if (r == pid) {
+      if (exited) *exited = true;
+      return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+    if (r < 0) {
+      if (exited) *exited = true;
+      return -1;
+    }
+    if (Clock::now() >= deadline) {
+      if (exited) *exited = false;
+      return -1;
+    }
+    std::this_thread::sleep_for(Milliseconds(5));
+  }
+}
+
+bool tryConnect(const fs::path &socketPath) {
+  int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return false;
+  sockaddr_un addr{};
+  addr.sun_family = AF_UNIX;
+  std::strncpy(addr.sun_path, socketPath.c_str(), sizeof addr.sun_path - 1);
+  bool ok = connect(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) == 0;
+  close(fd);
+  return ok;
+}
+
+// Runs inside a new mount namespace: overlays over /usr, /opt and /dev whose
+// upper layers are the instance's directories, the syslog catcher's socket
+// over /dev/log, then the command. Arguments: instance dir, syslog socket,
+// command...
+constexpr char kNamespaceScript[] = R"(set -eu
+inst=$1; logsock=$2; shift 2
+for d in usr opt dev; do
+  mkdir -p "$inst/$d.up" "$inst/$d.work"
+  mount -t overlay overlay -o "lowerdir=/$d,upperdir=$inst/$d.up,workdir=$inst/$d.work" "/$d"
+done
+touch /dev/log
+mount --bind "$logsock" /dev/log
+exec "$@"
+)";
+
+std::vector<std::string> namespaceCommand(const fs::path &instanceDir, const fs::path &syslogSocket,
+                                          const std::vector<std::string> &command) {
+  std::vector<std::string> argv = {"unshare", "--mount", "--propagation", "private", "--",
+                                   "/bin/sh", "-c", kNamespaceScript, "sh", instanceDir.string(),
+                                   syslogSocket.string()};
+  argv.insert(argv.end(), command.begin(), command.end());
+  return argv;
+}
+
+std::string busConfig(const fs::path &socketPath, const std::string &policyFile) {
+  // A system bus in miniature: EXTERNAL authentication and a policy that
+  // denies owning names and calling methods unless a policy file allows it.
+  return R"(<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-BUS Bus Configuration 1.0//EN"
+ "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
+<busconfig>
+  <type>system</type>
+  <listen>unix:path=)" +
+         socketPath.string() + R"(</listen>
+  <auth>EXTERNAL</auth>
+  <policy context="default">
+    <allow user="*"/>
+    <deny own="*"/>
+    <deny send_type="method_call"/>
+    <allow send_type="signal"/>
+    <allow send_requested_reply="true" send_type="method_return"/>
+    <allow send_requested_reply="true" send_type="error"/>
+    <allow receive_type="method_call"/>
+    <allow receive_type="method_return"/>
+    <allow receive_type="error"/>
+    <allow receive_type="signal"/>
+    <allow send_destination="org.freedesktop.DBus" send_interface="org.freedesktop.DBus"/>
+    <allow send_destination="org.freedesktop.DBus" send_interface="org.freedesktop.DBus.Introspectable"/>
+    <allow send_destination="org.freedesktop.DBus" send_interface="org.freedesktop.DBus.Properties"/>
+  </policy>
+  <policy user="root">
+    <allow send_destination="org.freedesktop.DBus" send_interface="org.freedesktop.DBus.Monitoring"/>
+  </policy>
+  <include>)" +
+         policyFile + R"(</include>
+</busconfig>
+)";
+}
+
+bool onPath(const std::string &tool) {
+  const char *path = std::getenv("PATH");
+  std::stringstream dirs(path ? path : "/usr/bin:/bin");
+  std::string dir;
+  while (std::getline(dirs, dir, ':'))
+    if (!dir.empty() && access((fs::path(dir) / tool).c_str(), X_OK) == 0) return true;
+  return false;
+}
+
+// Minimal reader of the GVariant text that gdbus prints.
+class ReplyParser {
+ public:
+  explicit ReplyParser(const std::string &text) : t_(text) {}
+
+  std::optional<std::vector<ReplyValue>> tuple() {
+    std::vector<ReplyValue> values;
+    skip();
+    if (!eat('(')) return std::nullopt;
+    for (;;) {
+      skip();
+      if (eat(')')) break;
+      auto v = value();
+      if (!v) return std::nullopt;
+      values.push_back(*v);
+      skip();
+      if (eat(',')) continue;
+      if (eat(')')) break;
+      return std::nullopt;
+    }
+    skip();
+    return p_ == t_.size() ? std::optional(values) : std::nullopt;
+  }
+
+ private:
+  std::optional<ReplyValue> value() {
+    skip();
+    // Type annotations that gdbus puts before values it cannot print plainly.
+    for (const char *prefix : {"@as ", "uint32 ", "int64 ", "uint64 ", "int16 ", "uint16 ", "byte "})
+      if (t_.compare(p_, std::strlen(prefix), prefix) == 0) p_ += std::strlen(prefix);
+    if (p_ >= t_.size()) return std::nullopt;
+    ReplyValue v;
+    char c = t_[p_];
+    if (c == '[') {
+      ++p_;
+      v.kind = ReplyValue::StringList;
+      skip();
+      if (eat(']')) return v;
+      for (;;) {
+        auto s = string();
+        if (!s) return std::nullopt;
+        v.list.push_back(*s);
+        skip();
+        if (eat(',')) continue;
+        if (eat(']')) return v;
+        return std::nullopt;
+      }
+    }
+    if (c == '\'' || c == '"') {
+      auto s = string();
+      if (!s) return std::nullopt;
+      v.kind = ReplyValue::String;
+      v.s = *s;
+      return v;
+    }
+    std::size_t end = p_;
+    if (end < t_.size() && t_[end] == '-') ++end;
+    while (end < t_.size() && std::isdigit(static_cast<unsigned char>(t_[end]))) ++end;
+    if (end == p_) return std::nullopt;
+    v.kind = ReplyValue::Int;
+    v.i = std::stoll(t_.substr(p_, end - p_));
+    p_ = end;
+    return v;
+  }
+
+  std::optional<std::string> string() {
+    skip();
+    if (p_ >= t_.size() || (t_[p_] != '\'' && t_[p_] != '"')) return std::nullopt;
+    char quote = t_[p_++];
+    std::string out;
+    while (p_ < t_.size()) {
+      char c = t_[p_++];
+      if (c == quote) return out;
+      if (c != '\\') {
+        out += c;
+        continue;
+      }
+      if (p_ >= t_.size()) return std::nullopt;
+      char e = t_[p_++];
+      switch (e) {
+        case 'n': out += '\n'; break;
+        case 't': out += '\t'; break;
+        case 'r': out += '\r'; break;
+        case 'u':
+        case 'U': {
+          std::size_t digits = e == 'u' ? 4 : 8;
+          if (p_ + digits > t_.size()) return std::nullopt;
+          unsigned long cp = std::stoul(t_.substr(p_, digits), nullptr, 16);
+          p_ += digits;
+          appendUtf8(out, cp);
+          break;
+        }
+        default: out += e;
+      }
+    }
+    return std::nullopt;
+  }
+
+  static void appendUtf8(std::string &out, unsigned long cp) {
+    if (cp < 0x80) {
+      out += static_cast<char>(cp);
+    } else if (cp < 0x800) {
+      out += static_cast<char>(0xC0 | (cp >> 6));
+      out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else if (cp < 0x10000) {
+      out += static_cast<char>(0xE0 | (cp >> 12));
+      out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else {
+      out += static_cast<char>(0xF0 | (cp >> 18));
+      out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+      out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (cp & 0x3F));
+    }
+  }
+
+  void skip() {
+    while (p_ < t_.size() && std::isspace(static_cast<unsigned char>(t_[p_]))) ++p_;
+  }
+  bool eat(char c) {
+    if (p_ < t_.size() && t_[p_] == c) {
+      ++p_;
+      return true;
+    }
+    return false;
+  }
+
+  const std::string &t_;
+  std::size_t p_ = 0;
+};
+
+}  // namespace
+
+CommandResult runCommand(const std::vector<std::string> &argv, const std::vector<std::string> &extraEnv,
+                         Milliseconds timeout) {
+  CommandResult result;
+  fs::path dir = makeTempDir("zyl-cmd-");
+  pid_t pid = spawn(argv, extraEnv, dir / "out", dir / "err");
+  if (pid > 0) {
+    bool exited = false;
+    result.exitCode = waitFor(pid, timeout, &exited);
+    if (!exited) {
+      kill(pid, SIGKILL);
+      waitpid(pid, nullptr, 0);
+    }
+    result.out = readFile(dir / "out");
+    result.err = readFile(dir / "err");
+  } else {
+    result.err = "cannot start " + argv.front();
+  }
+  std::error_code ignored;
+  fs::remove_all(dir, ignored);
+  return result;
+}
+
+const std::string &busTestsUnavailableReason() {
+  static const std::string reason = [] () -> std::string {
+    if (geteuid() != 0) return "the service tests need root (mount namespaces, overlays)";
+    for (const char *tool : {"dbus-daemon", "gdbus", "unshare", "setpriv", "mount"})
+      if (!onPath(tool)) return std::string("the service tests need the tool ") + tool;
+    // A dry run of the namespace set-up that every service instance gets.
+    fs::path dir = makeTempDir("zyl-nscheck-");
+    writeFile(dir / "log", "");
+    CommandResult r = runCommand(namespaceCommand(dir / "inst", dir / "log", {"true"}));
+    std::error_code ignored;
+    fs::remove_all(dir, ignored);
+    if (r.exitCode != 0)
+      return "cannot run a service in a private mount namespace with overlays: " + r.err;
+    return {};
+  }();
+  return reason;
+}
+
+std::string virtualScannerLibrary() {
+  const char *value = std::getenv("ZYL_VSCANNER_LIB");
+  return value && *value ? value : ZYL_VSCANNER_LIB;
+}
+
+std::string gvariantString(const std::string &s) {
+  std::string out = "'";
+  for (char c : s) {
+    if (c == '\'' || c == '\\') out += '\\';
+    out += c;
+  }
+  return out + "'";
+}
+
+std::optional<std::vector<ReplyValue>> parseGdbusReply(const std::string &text) {
+  return ReplyParser(text).tuple();
+}
+
+// ---------------------------------------------------------------- syslog
+
+SyslogCatcher::SyslogCatcher(const fs::path &socketPath) {
+  fd_ = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+  sockaddr_un addr{};
+  addr.sun_family = AF_UNIX;
+  if (socketPath.string().size() >= sizeof addr.sun_path) throw std::runtime_error("socket path too long");
+  std::strncpy(addr.sun_path, socketPath.c_str(), sizeof addr.sun_path - 1);
+  if (fd_ < 0 || bind(fd_, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0)
+    throw std::runtime_error("cannot bind the syslog socket: " + std::string(strerror(errno)));
+  chmod(socketPath.c_str(), 0666);
+  thread_ = std::thread([this] { run(); });
+}
+
+SyslogCatcher::~SyslogCatcher() {
+  {
+    std::lock_guard lock(mutex_);
+    stop_ = true;
+  }
+  thread_.join();
+  close(fd_);
+}
+
+void SyslogCatcher::drainLocked() const {
+  char buffer[8192];
+  for (;;) {
+    ssize_t n = recv(fd_, buffer, sizeof buffer, 0);
+    if (n < 0) return;
+    std::string line(buffer, static_cast<std::size_t>(n));
+    while (!line.empty() && (line.back() == '\n' || line.back() == '\0')) line.pop_back();
+    lines_.push_back(std::move(line));
+  }
+}
+
+void SyslogCatcher::run() {
+  // Keeps the socket drained so that a service that logs a lot never blocks
+  // on a full queue while a test waits for something else.
+  for (;;) {
+    pollfd p{fd_, POLLIN, 0};
+    poll(&p, 1, 50);
+    std::lock_guard lock(mutex_);
+    if (stop_) return;
+    drainLocked();
+  }
+}
+
+std::vector<std::string> SyslogCatcher::raw() const {
+  // A line logged before a D-Bus reply is already queued on the socket when
+  // the reply arrives, so draining here makes the answer exact.
+  std::lock_guard lock(mutex_);
+  drainLocked();
+  return lines_;
+}
+
+std::vector<std::string> SyslogCatcher::messages(pid_t pid) const {
+  std::vector<std::string> out;
+  const std::string tag = pid > 0 ? "[" + std::to_string(pid) + "]: " : "]: ";
+  for (const auto &line : raw()) {
+    std::size_t at = line.find(tag);
+    if (at != std::string::npos) out.push_back(line.substr(at + tag.size()));
+  }
+  return out;
+}
+
+bool SyslogCatcher::waitFor(const std::string &needle, Milliseconds timeout) const {
+  const auto deadline = Clock::now() + timeout;
+  for (;;) {
+    for (const auto &line : raw())
+      if (line.find(needle) != std::string::npos) return true;
+    if (Clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(Milliseconds(10));
+  }
+}
+
+void SyslogCatcher::clear() {
+  std::lock_guard lock(mutex_);
+  drainLocked();
+  lines_.clear();
+}
+
+// ---------------------------------------------------------------- harness
+
+ServiceHarness::ServiceHarness() : root_(makeTempDir("zyl-service-")) {
+  syslog_ = std::make_unique<SyslogCatcher>(root_ / "syslog.sock");
+  startBus();
+}
+
+ServiceHarness::~ServiceHarness() {
+  for (std::size_t i = 0; i < instances_.size(); ++i) stopService(static_cast<int>(i));
+  if (busPid_ > 0) {
+    kill(busPid_, SIGTERM);
+    if (bool exited = false; waitFor(busPid_, Milliseconds(3000), &exited), !exited) {
+      kill(busPid_, SIGKILL);
+      waitpid(busPid_, nullptr, 0);
+    }
+  }
+  syslog_.reset();
+  std::error_code ignored;
+  fs::remove_all(root_, ignored);
+}
+
+void ServiceHarness::startBus() {
+  const fs::path socketPath = root_ / "bus.sock";
+  writeFile(root_ / "bus.conf", busConfig(socketPath, servicePolicy()));
+  busPid_ = spawn({"dbus-daemon", "--config-file=" + (root_ / "bus.conf").string(), "--nofork",
+                   "--nopidfile", "--nosyslog"},
+                  {}, root_ / "bus.log", root_ / "bus.log");
+  if (busPid_ <= 0) throw std::runtime_error("cannot start dbus-daemon");
+  const auto deadline = Clock::now() + Milliseconds(10000);
+  while (!tryConnect(socketPath)) {
+    if (Clock::now() >= deadline || waitpid(busPid_, nullptr, WNOHANG) == busPid_)
+      throw std::runtime_error("the private bus did not come up: " + readFile(root_ / "bus.log"));
+    std::this_thread::sleep_for(Milliseconds(10));
+  }
+}
+
+std::string ServiceHarness::busAddress() const { return "unix:path=" + (root_ / "bus.sock").string(); }
+
+std::vector<std::string> ServiceHarness::busEnv() const {
+  return {"DBUS_SYSTEM_BUS_ADDRESS=" + busAddress()};
+}
+
+fs::path ServiceHarness::hostPath(const std::string &servicePath, int instance) const {
+  fs::path p(servicePath);
+  auto it = p.begin();
+  if (p.is_relative() || ++it == p.end()) throw std::invalid_argument("not an overlaid path: " + servicePath);
+  const std::string top = it->string();
+  if (top != "usr" && top != "opt" && top != "dev") throw std::invalid_argument("not an overlaid path: " + servicePath);
+  fs::path out = root_ / ("inst" + std::to_string(instance)) / (top + ".up");
+  for (++it; it != p.end(); ++it) out /= *it;
+  return out;
+}
+
+int ServiceHarness::startService(const std::vector<std::string> &extraEnv) {
+  const int instance = static_cast<int>(instances_.size());
+  const fs::path dir = root_ / ("inst" + std::to_string(instance));
+  fs::create_directories(dir);
+  std::vector<std::string> env = busEnv();
+  // A sanitizer build must accept a preloaded library (the virtual scanner)
+  // that comes before its runtime.
+  std::string asan = "verify_asan_link_order=0";
+  if (const char *a = std::getenv("ASAN_OPTIONS"); a && *a) asan = std::string(a) + ":" + asan;
+  env.push_back("ASAN_OPTIONS=" + asan);
+  env.insert(env.end(), extraEnv.begin(), extraEnv.end());
+  pid_t pid = spawn(namespaceCommand(dir, root_ / "syslog.sock", {serviceBinary()}), env,
+                    dir / "service.log", dir / "service.log");
+  if (pid <= 0) throw std::runtime_error("cannot start the service");
+  instances_.push_back({pid, false});
+  return instance;
+}
+
+std::vector<std::string> ServiceHarness::scannerEnv(const std::string &scenario, const fs::path &tracePath) {
+  const std::string library = virtualScannerLibrary();
+  if (library.empty()) throw std::runtime_error("this build has no virtual scanner");
+  static int counter = 0;
+  const fs::path file = root_ / ("scenario" + std::to_string(counter++) + ".txt");
+  writeFile(file, scenario);
+  std::vector<std::string> env = {"LD_PRELOAD=" + library, "VSCANNER_SCENARIO=" + file.string()};
+  if (!tracePath.empty()) env.push_back("VSCANNER_TRACE=" + tracePath.string());
+  return env;
+}
+
+bool ServiceHarness::isRunning(int instance) {
+  Instance &in = instances_.at(instance);
+  if (in.reaped) return false;
+  if (waitpid(in.pid, nullptr, WNOHANG) == in.pid) in.reaped = true;
+  return !in.reaped;
+}
+
+void ServiceHarness::stopService(int instance) {
+  Instance &in = instances_.at(instance);
+  if (in.reaped) return;
+  kill(in.pid, SIGTERM);
+  bool exited = false;
+  waitFor(in.pid, Milliseconds(5000), &exited);
+  if (!exited) {
+    kill(in.pid, SIGKILL);
+    waitpid(in.pid, nullptr, 0);
+  }
+  in.reaped = true;
+}
+
+std::string ServiceHarness::serviceOutput(int instance) const {
+  return readFile(root_ / ("inst" + std::to_string(instance)) / "service.log");
+}
+
+namespace {
+
+CommandResult busCall(const std::vector<std::string> &env, const std::string &method,
+                      const std::vector<std::string> &args) {
+  std::vector<std::string> argv = {"gdbus", "call", "--system", "--dest", "org.freedesktop.DBus",
+                                   "--object-path", "/org/freedesktop/DBus", "--method",
+                                   "org.freedesktop.DBus." + method};
+  argv.insert(argv.end(), args.begin(), args.end());
+  return runCommand(argv, env);
+}
+
+std::string singleString(const CommandResult &r) {
+  if (r.exitCode != 0) return {};
+  auto values = parseGdbusReply(r.out);
+  if (!values || values->size() != 1 || (*values)[0].kind != ReplyValue::String) return {};
+  return (*values)[0].s;
+}
+
+}  // namespace
+
+std::string ServiceHarness::nameOwner() {
+  return singleString(busCall(busEnv(), "GetNameOwner", {gvariantString(kServiceName)}));
+}
+
+std::string ServiceHarness::uniqueNameOf(int instance) {
+  CommandResult r = busCall(busEnv(), "ListNames", {});
+  auto values = parseGdbusReply(r.out);
+  if (r.exitCode != 0 || !values || values->size() != 1) return {};
+  for (const auto &name : (*values)[0].list) {
+    if (name.empty() || name[0] != ':') continue;
+    CommandResult p = busCall(busEnv(), "GetConnectionUnixProcessID", {gvariantString(name)});
+    auto pidValue = parseGdbusReply(p.out);
+    if (p.exitCode == 0 && pidValue && pidValue->size() == 1 && (*pidValue)[0].i == pid(instance))
+      return name;
+  }
+  return {};
+}
+
+bool ServiceHarness::waitForName(Milliseconds timeout) {
+  const auto deadline = Clock::now() + timeout;
+  while (Clock::now() < deadline) {
+    if (!nameOwner().empty()) return true;
+    std::this_thread::sleep_for(Milliseconds(50));
+  }
+  return false;
+}
+
+CommandResult ServiceHarness::call(const std::string &method, const std::vector<std::string> &args,
+                                   std::optional<uid_t> asUser) {
+  std::vector<std::string> argv;
+  if (asUser) {
+    const std::string id = std::to_string(*asUser);
+    argv = {"setpriv", "--reuid=" + id, "--regid=" + id, "--clear-groups", "--"};
+  }
+  for (const char *a : {"gdbus", "call", "--system", "--timeout", "60", "--dest", kServiceName,
+                        "--object-path", kObjectPath, "--method"})
+    argv.push_back(a);
+  argv.push_back(std::string(kInterface) + "." + method);
+  argv.insert(argv.end(), args.begin(), args.end());
+  return runCommand(argv, busEnv(), Milliseconds(70000));
+}
+
+namespace {
+
+ReplyValue single(const CommandResult &r, const std::string &method, ReplyValue::Kind kind) {
+  if (r.exitCode != 0) throw std::runtime_error(method + " failed: " + r.err);
+  auto values = parseGdbusReply(r.out);
+  if (!values || values->size() != 1 || (*values)[0].kind != kind)
+    throw std::runtime_error(method + " answered an unexpected reply: " + r.out);
+  return (*values)[0];
+}
+
+}  // namespace
+
+void ServiceHarness::callVoid(const std::string &method, const std::vector<std::string> &args) {
+  CommandResult r = call(method, args);
+  auto values = parseGdbusReply(r.out);
+  if (r.exitCode != 0 || !values || !values->empty())
+    throw std::runtime_error(method + " failed: " + r.err + r.out);
+}
+
+long long ServiceHarness::callInt(const std::string &method, const std::vector<std::string> &args) {
+  return single(call(method, args), method, ReplyValue::Int).i;
+}
+
+std::string ServiceHarness::callString(const std::string &method, const std::vector<std::string> &args) {
+  return single(call(method, args), method, ReplyValue::String).s;
+}
+
+std::vector<std::string> ServiceHarness::callStringList(const std::string &method,
+                                                        const std::vector<std::string> &args) {
+  return single(call(method, args), method, ReplyValue::StringList).list;
+}
+
+std::string ServiceHarness::introspectXml() {
+  CommandResult r = runCommand(
+      {"gdbus", "introspect", "--system", "--dest", kServiceName, "--object-path", kObjectPath, "--xml"},
+      busEnv());
+  if (r.exitCode != 0) throw std::runtime_error("introspection failed: " + r.err);
+  return r.out;
+}
+
+// ---------------------------------------------------------------- signals
+
+namespace {
+
+void ensureQtApplication() {
+  if (QCoreApplication::instance()) return;
+  static int argc = 1;
+  static char name[] = "service_tests";
+  static char *argv[] = {name, nullptr};
+  new QCoreApplication(argc, argv);
+}
+
+}  // namespace
+
+SignalRecorder::SignalRecorder(const std::string &busAddress) {
+  ensureQtApplication();
+  static int counter = 0;
+  connectionName_ = QStringLiteral("zyl-recorder-%1").arg(++counter);
+  QDBusConnection bus = QDBusConnection::connectToBus(QString::fromStdString(busAddress), connectionName_);
+  if (!bus.isConnected()) return;
+  // Any sender: a restarted service has a new unique name.
+  connected_ = bus.connect(QString(), QString::fromLatin1(kObjectPath), QString::fromLatin1(kInterface),
+                           QString(), this, SLOT(onSignal(QDBusMessage)));
+  // One round trip: the bus handles a connection's messages in order, so the
+  // match rule is in force once this answer is back.
+  bus.call(QDBusMessage::createMethodCall("org.freedesktop.DBus", "/org/freedesktop/DBus",
+                                          "org.freedesktop.DBus", "GetId"));
+}
+
+SignalRecorder::~SignalRecorder() { QDBusConnection::disconnectFromBus(connectionName_); }
+
+void SignalRecorder::onSignal(const QDBusMessage &message) {
+  received_.push_back({message.member().toStdString(), message.path().toStdString(), message.arguments(),
+                       message.service().toStdString()});
+  taken_.push_back(false);
+}
+
+std::optional<RecordedSignal> SignalRecorder::waitFor(const std::string &member, Milliseconds timeout) {
+  const auto deadline = Clock::now() + timeout;
+  for (;;) {
+    for (std::size_t i = 0; i < received_.size(); ++i) {
+      if (!taken_[i] && received_[i].member == member) {
+        taken_[i] = true;
+        return received_[i];
+      }
+    }
+    if (Clock::now() >= deadline) return std::nullopt;
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    std::this_thread::sleep_for(Milliseconds(2));
+  }
+}
+
+std::vector<RecordedSignal> SignalRecorder::collect(Milliseconds time) {
+  const auto deadline = Clock::now() + time;
+  while (Clock::now() < deadline) {
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    std::this_thread::sleep_for(Milliseconds(2));
+  }
+  return received_;
+}
+
+}  // namespace zyl::servicetest

@@ -1,0 +1,198 @@
+// Test harness for vyx-fingerprint-driver on a real, private system bus.
+//
+// A ServiceHarness owns a temporary directory holding a private dbus-daemon
+// (configured like a system bus, with the service's own policy file), a
+// catcher for the service's syslog lines and, per started service instance,
+// the upper layers of overlays over "/usr", "/opt" and "/dev". Each instance
+// runs unmodified in its own mount namespace, so the fixed paths it writes
+// ("/usr/share/vyx-authentication/...", "/opt/vantor/db/vantor.db", the SDK's
+// files under "/usr") land in the harness's directory and nothing on the
+// machine changes. Clients are the standard gdbus tool; signals are recorded
+// with a QtDBus client (SignalRecorder). See README.md beside this file.
+#pragma once
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <filesystem>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <QDBusMessage>
+#include <QObject>
+#include <QVariantList>
+
+namespace zyl::servicetest {
+
+inline constexpr char kServiceName[] = "com.vyx.fingerprintdriver";
+inline constexpr char kObjectPath[] = "/com/vyx/fingerprintdriver";
+inline constexpr char kInterface[] = "com.vyx.FingerprintIndentifyDriver";
+
+using Milliseconds = std::chrono::milliseconds;
+
+struct CommandResult {
+  int exitCode = -1;  // -1 when the command could not run or timed out
+  std::string out;
+  std::string err;
+};
+
+// Runs argv with the current environment plus `extraEnv` ("NAME=value"),
+// capturing both outputs; the command is killed after `timeout`.
+CommandResult runCommand(const std::vector<std::string> &argv,
+                         const std::vector<std::string> &extraEnv = {},
+                         Milliseconds timeout = Milliseconds(20000));
+
+// Why the bus tests cannot run on this machine (not root, a missing tool,
+// no mount namespaces or overlays), or empty when they can.
+const std::string &busTestsUnavailableReason();
+
+// Path of the virtual scanner library for LD_PRELOAD; empty when the build
+// has none.
+std::string virtualScannerLibrary();
+
+// GVariant text of a string, as gdbus expects a string argument.
+std::string gvariantString(const std::string &s);
+
+// Values of gdbus's reply text "(v1, v2, ...)": ints, strings and string arrays.
+struct ReplyValue {
+  enum Kind { Int, String, StringList } kind = Int;
+  long long i = 0;
+  std::string s;
+  std::vector<std::string> list;
+};
+std::optional<std::vector<ReplyValue>> parseGdbusReply(const std::string &text);
+
+// Receives the datagrams that syslog() sends to "/dev/log".
+class SyslogCatcher {
+ public:
+  explicit SyslogCatcher(const std::filesystem::path &socketPath);
+  ~SyslogCatcher();
+  SyslogCatcher(const SyslogCatcher &) = delete;
+  SyslogCatcher &operator=(const SyslogCatcher &) = delete;
+
+  // Raw datagrams, e.g. "<15>Dec 10 13:28:14 vyx-fingerprint-driver [42]: text".
+  std::vector<std::string> raw() const;
+  // Message texts (after "]: "), optionally only those of one process.
+  std::vector<std::string> messages(pid_t pid = 0) const;
+  // Waits until a message contains `needle`; true when one did.
+  bool waitFor(const std::string &needle, Milliseconds timeout) const;
+  void clear();
+
+ private:
+  void run();
+  void drainLocked() const;
+  int fd_ = -1;
+  bool stop_ = false;
+  mutable std::mutex mutex_;
+  mutable std::vector<std::string> lines_;
+  std::thread thread_;
+};
+
+class ServiceHarness {
+ public:
+  // Starts the private bus; the service itself starts with startService.
+  ServiceHarness();
+  ~ServiceHarness();
+  ServiceHarness(const ServiceHarness &) = delete;
+  ServiceHarness &operator=(const ServiceHarness &) = delete;
+
+  const std::filesystem::path &root() const { return root_; }
+  std::string busAddress() const;
+  // Environment entries every client and service instance gets.
+  std::vector<std::string> busEnv() const;
+
+  // Where a file that instance `instance` sees at the absolute `servicePath`
+  // (under "/usr", "/opt" or "/dev") is kept on the host. Files written there
+  // before startService are what the instance finds; files the instance
+  // writes appear there.
+  std::filesystem::path hostPath(const std::string &servicePath, int instance = 0) const;
+
+  // Starts a service instance in its own mount namespace with `extraEnv`
+  // (e.g. LD_PRELOAD of the virtual scanner and its scenario). Instances are
+  // numbered from 0 in start order; the answer is the instance number.
+  int startService(const std::vector<std::string> &extraEnv = {});
+  pid_t pid(int instance) const { return instances_.at(instance).pid; }
+  bool isRunning(int instance);
+  // Stops an instance (SIGTERM, then SIGKILL) and waits for it.
+  void stopService(int instance);
+  // Standard output and error of an instance.
+  std::string serviceOutput(int instance) const;
+
+  // Unique bus name owning kServiceName, empty when none.
+  std::string nameOwner();
+  // Unique bus name of an instance's connection, found by its process id.
+  std::string uniqueNameOf(int instance);
+  bool waitForName(Milliseconds timeout = Milliseconds(15000));
+
+  // gdbus call of a method of the service's interface. `args` are GVariant
+  // texts (see gvariantString). With `asUser` a non-root uid makes the call.
+  CommandResult call(const std::string &method, const std::vector<std::string> &args = {},
+                     std::optional<uid_t> asUser = std::nullopt);
+  // Calls that must succeed, with their single result.
+  void callVoid(const std::string &method, const std::vector<std::string> &args = {});
+  long long callInt(const std::string &method, const std::vector<std::string> &args = {});
+  std::string callString(const std::string &method, const std::vector<std::string> &args = {});
+  std::vector<std::string> callStringList(const std::string &method,
+                                          const std::vector<std::string> &args = {});
+  // The service object's introspection XML.
+  std::string introspectXml();
+
+  SyslogCatcher &syslog() { return *syslog_; }
+
+  // Environment that makes an instance see the scanners of a virtual scanner
+  // scenario (text format: tests/vscanner/README.md); with `tracePath` the
+  // scanner's traffic is recorded there. Throws when the build has no
+  // virtual scanner.
+  std::vector<std::string> scannerEnv(const std::string &scenario,
+                                      const std::filesystem::path &tracePath = {});
+
+ private:
+  struct Instance {
+    pid_t pid = -1;
+    bool reaped = false;
+  };
+  void startBus();
+  std::filesystem::path root_;
+  pid_t busPid_ = -1;
+  std::unique_ptr<SyslogCatcher> syslog_;
+  std::vector<Instance> instances_;
+};
+
+// One D-Bus signal as the recorder received it.
+struct RecordedSignal {
+  std::string member;
+  std::string path;
+  QVariantList args;
+  std::string sender;
+};
+
+// A QtDBus client on the harness's bus that records every signal of the
+// service's interface. Signals are delivered while a wait runs.
+class SignalRecorder : public QObject {
+  Q_OBJECT
+ public:
+  explicit SignalRecorder(const std::string &busAddress);
+  ~SignalRecorder() override;
+
+  // Waits for the next not yet taken signal named `member`.
+  std::optional<RecordedSignal> waitFor(const std::string &member,
+                                        Milliseconds timeout = Milliseconds(5000));
+  // Lets signals arrive for `time`, then answers all received so far.
+  std::vector<RecordedSignal> collect(Milliseconds time);
+  bool connected() const { return connected_; }
+
+ private slots:
+  void onSignal(const QDBusMessage &message);
+
+ private:
+  QString connectionName_;
+  bool connected_ = false;
+  std::vector<RecordedSignal> received_;
+  std::vector<bool> taken_;
+};
+
+}  // namespace zyl::servicetest

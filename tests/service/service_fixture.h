@@ -1,0 +1,46 @@
+// GoogleTest base for the whole-program service tests.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "bus_harness.h"
+
+namespace zyl::servicetest {
+
+// Skips with the reason when this machine cannot run the service on a
+// private bus (see busTestsUnavailableReason); otherwise each test gets a
+// harness with its own running bus.
+class ServiceBusTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const std::string &why = busTestsUnavailableReason();
+    if (!why.empty()) GTEST_SKIP() << why;
+    harness_ = std::make_unique<ServiceHarness>();
+  }
+
+  ServiceHarness &bus() { return *harness_; }
+
+  // Starts an instance and waits until it owns the service name.
+  int startAndWait(const std::vector<std::string> &env = {}) {
+    int instance = bus().startService(env);
+    if (!bus().waitForName())
+      ADD_FAILURE() << "the service did not take its name; its output:\n" << bus().serviceOutput(instance);
+    return instance;
+  }
+
+  std::unique_ptr<ServiceHarness> harness_;
+};
+
+// The same with the virtual scanner: skips when the build has none.
+class ServiceWithScannersTest : public ServiceBusTest {
+ protected:
+  void SetUp() override {
+    ServiceBusTest::SetUp();
+    if (IsSkipped()) return;
+    if (virtualScannerLibrary().empty()) GTEST_SKIP() << "this build has no virtual scanner";
+  }
+};
+
+}  // namespace zyl::servicetest

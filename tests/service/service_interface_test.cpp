@@ -1,0 +1,177 @@
+// The service's start-up and its D-Bus face: the exported interface, the bus
+// policy, syslog reporting, and a second instance that finds the name taken.
+#include <QString>
+#include <QXmlStreamReader>
+
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "service_fixture.h"
+
+namespace zyl::servicetest {
+namespace {
+
+constexpr uid_t kNobody = 65534;
+constexpr char kDataRoot[] = "/usr/share/vyx-authentication/modes/zq3300/data/";
+
+// Members of one interface in introspection order, each written as
+// "name(type arg, ...) -> outTypes" (methods) or "name(type arg, ...)" (signals).
+struct InterfaceMembers {
+  std::vector<std::string> methods;
+  std::vector<std::string> signalList;
+};
+
+InterfaceMembers membersOf(const std::string &xml, const std::string &interfaceName) {
+  InterfaceMembers out;
+  QXmlStreamReader reader(QString::fromStdString(xml));
+  bool inInterface = false;
+  std::string current, ins, outs;
+  bool isSignal = false;
+  while (!reader.atEnd()) {
+    reader.readNext();
+    const std::string name = reader.name().toString().toStdString();
+    const auto attr = [&](const char *a) { return reader.attributes().value(a).toString().toStdString(); };
+    if (reader.isStartElement()) {
+      if (name == "interface") inInterface = attr("name") == interfaceName;
+      if (!inInterface) continue;
+      if (name == "method" || name == "signal") {
+        current = attr("name");
+        isSignal = name == "signal";
+        ins.clear();
+        outs.clear();
+      } else if (name == "arg") {
+        // Signal arguments are all "out"; they are listed like method inputs.
+        if (!isSignal && attr("direction") == "out") {
+          outs += attr("type");
+        } else {
+          if (!ins.empty()) ins += ", ";
+          ins += attr("type") + " " + attr("name");
+        }
+      }
+    } else if (reader.isEndElement() && inInterface) {
+      if (name == "method") out.methods.push_back(current + "(" + ins + ")" + (outs.empty() ? "" : " -> " + outs));
+      if (name == "signal") out.signalList.push_back(current + "(" + ins + ")");
+      if (name == "interface") inInterface = false;
+    }
+  }
+  EXPECT_FALSE(reader.hasError()) << reader.errorString().toStdString();
+  return out;
+}
+
+std::vector<std::string> scannerlessEnv(ServiceHarness &bus) {
+  // Without a virtual scanner the service would look at this machine's USB.
+  return virtualScannerLibrary().empty() ? std::vector<std::string>{} : bus.scannerEnv("");
+}
+
+using ServiceInterface = ServiceBusTest;
+
+TEST_F(ServiceInterface, IntrospectedInterfaceEqualsMethodAndSignalTables) {
+  startAndWait(scannerlessEnv(bus()));
+  const InterfaceMembers members = membersOf(bus().introspectXml(), kInterface);
+
+  const std::vector<std::string> methods = {
+      "getDeviceName() -> s",
+      "getDeviceCount() -> i",
+      "setStorageType(i type)",
+      "openDevice(i i)",
+      "releaseDevice(i i)",
+      "resetDevice(i i)",
+      "enroll(s userId, s fingerName)",
+      "stopEnroll()",
+      "verify(s userId, i tryCount)",
+      "verifyStop()",
+      "deleteFingerByName(s userId, s fingerName)",
+      "deleteAllFeatureByUserId(s userId)",
+      "listfingers(s userId) -> as",
+      "renamefingerName(s userId, s fingerName, s newName)",
+      "exportAllDataFromDevice(s path)",
+      "exportDataStop()",
+      "importAllDataToDevice()",
+      "importDataStop()",
+  };
+  const std::vector<std::string> signalList = {
+      "enrollStatusChanged(s id, i code, s msg)",
+      "verifyStatusChanged(s id, i code, s msg)",
+      "DataExportStatus(s id, i code, s msg)",
+      "DataImportStatus(s id, i code, s msg)",
+      "restStatus(s id, i code, s msg)",
+      "SendRegCmd(i deviceIndex, s pUid, i id, s featureDir, s featureFile)",
+      "SendStopRegCmd(i deviceIndex)",
+      "SendResetCmd(s dataPath)",
+      "SendAuthCmd(i deviceIndex, s pUid, s featureDir, i tryCount)",
+      "SendStopAuthCmd(i deviceIndex)",
+  };
+  EXPECT_EQ(members.methods, methods);
+  EXPECT_EQ(members.signalList, signalList);
+}
+
+TEST_F(ServiceInterface, StartUpCreatesDataRootAndLogsToSyslogAtDebugLevel) {
+  int instance = startAndWait(scannerlessEnv(bus()));
+  EXPECT_TRUE(std::filesystem::is_directory(bus().hostPath(kDataRoot, instance)));
+
+  bus().syslog().clear();
+  bus().callVoid("releaseDevice", {"3"});
+  // Priority 15 is LOG_USER | LOG_DEBUG; the identity keeps its trailing
+  // blank and LOG_PID adds the process id.
+  const std::string expected = "vyx-fingerprint-driver [" + std::to_string(bus().pid(instance)) +
+                               "]: vyx-fingerprint-driver     releaseDevice";
+  const auto raw = bus().syslog().raw();
+  ASSERT_EQ(raw.size(), 1u);
+  EXPECT_EQ(raw[0].rfind("<15>", 0), 0u) << raw[0];
+  EXPECT_NE(raw[0].find(expected), std::string::npos) << raw[0];
+}
+
+TEST_F(ServiceInterface, PolicyLetsAnyUserCallButOnlyRootOwnTheName) {
+  startAndWait(scannerlessEnv(bus()));
+
+  CommandResult call = bus().call("getDeviceCount", {}, kNobody);
+  EXPECT_EQ(call.exitCode, 0) << call.err;
+  EXPECT_EQ(call.out, "(0,)\n");
+
+  const auto requestName = [&](std::vector<std::string> prefix) {
+    std::vector<std::string> argv = std::move(prefix);
+    for (const char *a : {"gdbus", "call", "--system", "--dest", "org.freedesktop.DBus", "--object-path",
+                          "/org/freedesktop/DBus", "--method", "org.freedesktop.DBus.RequestName"})
+      argv.push_back(a);
+    argv.push_back(gvariantString(kServiceName));
+    argv.push_back("4");  // do not queue
+    return runCommand(argv, bus().busEnv());
+  };
+  CommandResult asNobody = requestName({"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "--"});
+  EXPECT_NE(asNobody.exitCode, 0);
+  EXPECT_NE(asNobody.err.find("AccessDenied"), std::string::npos) << asNobody.err;
+  // Root may ask; the name is taken, so the answer is "exists" (3).
+  CommandResult asRoot = requestName({});
+  EXPECT_EQ(asRoot.exitCode, 0) << asRoot.err;
+  EXPECT_EQ(asRoot.out, "(uint32 3,)\n");
+}
+
+TEST_F(ServiceInterface, SecondInstanceFindsNameTakenAndIdles) {
+  const auto env = scannerlessEnv(bus());
+  const int first = startAndWait(env);
+  const std::string owner = bus().nameOwner();
+  ASSERT_EQ(owner, bus().uniqueNameOf(first));
+
+  const int second = bus().startService(env);
+  std::string secondName;
+  for (int i = 0; i < 200 && secondName.empty(); ++i) {
+    std::this_thread::sleep_for(Milliseconds(50));
+    secondName = bus().uniqueNameOf(second);
+  }
+  ASSERT_FALSE(secondName.empty()) << bus().serviceOutput(second);
+  EXPECT_EQ(bus().nameOwner(), owner);
+  EXPECT_TRUE(bus().isRunning(second));
+
+  // It did not queue for the name either: the name stays free once the
+  // first instance is gone, and the second goes on idling.
+  bus().stopService(first);
+  for (int i = 0; i < 100 && !bus().nameOwner().empty(); ++i) std::this_thread::sleep_for(Milliseconds(20));
+  std::this_thread::sleep_for(Milliseconds(300));
+  EXPECT_EQ(bus().nameOwner(), "");
+  EXPECT_TRUE(bus().isRunning(second));
+}
+
+}  // namespace
+}  // namespace zyl::servicetest
