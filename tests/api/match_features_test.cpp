@@ -458,6 +458,43 @@ TEST_F(Matching, BlockGridComparisonLowersTheScoreOfDisagreeingGrids) {
   EXPECT_EQ(match(*t, *s, nullptr), (2898 + 500) / 1000);  // nothing left but the offset
 }
 
+TEST_F(Matching, SurvivesDamagedRecords) {
+  // Values a damaged template could decode into: counts beyond the tables,
+  // 16-bit coordinates, angles up to 255, any block grid size.
+  std::mt19937 rng(17);
+  auto t = std::make_unique<FeatureRecord>();
+  auto s = std::make_unique<FeatureRecord>();
+  for (int round = 0; round < 6; ++round) {
+    for (FeatureRecord* f : {t.get(), s.get()}) {
+      std::uniform_int_distribution<std::int32_t> coord(0, round % 2 ? 65535 : 300), byte(0, 255);
+      *f = FeatureRecord{};
+      f->minutiaCount = round == 5 ? 100000 : std::uniform_int_distribution<std::int32_t>(-5, 200)(rng);
+      for (int i = 0; i < ZYL_MAX_MINUTIAE; ++i) {
+        f->minutiaX[i] = coord(rng);
+        f->minutiaY[i] = coord(rng);
+        f->minutiaAngle[i] = byte(rng);
+        f->minutiaCurvature[i] = byte(rng) - 1;
+      }
+      f->singularCount = round == 4 ? 1000 : 3;
+      for (int i = 0; i < ZYL_MAX_SINGULAR_POINTS; ++i) {
+        f->singularKind[i] = byte(rng) % 3 - 1;
+        f->singularX[i] = coord(rng);
+        f->singularY[i] = coord(rng);
+      }
+      f->blockColumns = static_cast<std::uint32_t>(byte(rng));
+      f->blockRows = static_cast<std::uint32_t>(byte(rng));
+      for (auto& b : f->blockDirections) b = static_cast<std::uint8_t>(byte(rng));
+      f->borderDensity = static_cast<std::uint8_t>(byte(rng));
+    }
+    XWSetAdditionalParameter(20019, 1, context.get());
+    SetMatchFeatures(round % 3, context.get());
+    MatchDetails d = long_details();
+    const std::int32_t score = match(*t, *s, &d, 0);
+    EXPECT_GE(score, 0);
+    EXPECT_LE(d.pairCount, XW_DETAILS_MAX_PAIRS);
+  }
+}
+
 TEST(Zylmax, IsTheLargerValue) {
   EXPECT_EQ(Zylmax(3, 5), 5);
   EXPECT_EQ(Zylmax(5, 3), 5);
