@@ -21,6 +21,9 @@
 #include <QCoreApplication>
 #include <QDBusConnection>
 #include <QDBusReply>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
 
 extern char **environ;
 
@@ -531,6 +534,30 @@ fs::path ServiceHarness::hostPath(const std::string &servicePath, int instance) 
   fs::path out = root_ / ("inst" + std::to_string(instance)) / (top + ".up");
   for (++it; it != p.end(); ++it) out /= *it;
   return out;
+}
+
+void ServiceHarness::writeUserDatabase(const std::vector<std::string> &userIds, int instance) {
+  const fs::path file = hostPath("/opt/vantor/db/vantor.db", instance);
+  fs::create_directories(file.parent_path());
+  fs::remove(file);
+  static int counter = 0;
+  const QString connection = QStringLiteral("zyl-userdb-%1").arg(++counter);
+  {
+    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connection);
+    db.setDatabaseName(QString::fromStdString(file.string()));
+    if (!db.open()) throw std::runtime_error("cannot create " + file.string());
+    QSqlQuery query(db);
+    // The framework's table has more columns; the service reads only user_id.
+    if (!query.exec(QStringLiteral("CREATE TABLE user (id INTEGER PRIMARY KEY, user_id TEXT, name TEXT)")))
+      throw std::runtime_error(query.lastError().text().toStdString());
+    for (const auto &id : userIds) {
+      query.prepare(QStringLiteral("INSERT INTO user (user_id, name) VALUES (:user_id, :user_id)"));
+      query.bindValue(QStringLiteral(":user_id"), QString::fromStdString(id));
+      if (!query.exec()) throw std::runtime_error(query.lastError().text().toStdString());
+    }
+    db.close();
+  }
+  QSqlDatabase::removeDatabase(connection);
 }
 
 int ServiceHarness::startService(const std::vector<std::string> &extraEnv) {

@@ -111,6 +111,11 @@ class ServiceHarness {
   // writes appear there.
   std::filesystem::path hostPath(const std::string &servicePath, int instance = 0) const;
 
+  // Writes the host framework's user database as instance `instance` will
+  // find it ("/opt/vantor/db/vantor.db": table `user` with column `user_id`,
+  // one row per id). Call before startService.
+  void writeUserDatabase(const std::vector<std::string> &userIds, int instance = 0);
+
   // Starts a service instance in its own mount namespace with `extraEnv`
   // (e.g. LD_PRELOAD of the virtual scanner and its scenario). Instances are
   // numbered from 0 in start order; the answer is the instance number.
