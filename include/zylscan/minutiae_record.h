@@ -12,14 +12,13 @@
 #include <stdint.h>
 
 #include "zylscan/feature_record.h"
+#include "zylscan/xw.h"
 #include "zylscan/zyl_export.h"
 
 #define ZYL_ISO_RECORD_MAX 630
 #define ZYL_ANSI_RECORD_MAX 632
 /* Status of a record that is not a minutiae record or is malformed. */
 #define ZYL_ERR_NOT_MINUTIAE_RECORD (-901)
-
-#include "zylscan/xw.h"
 
 ZYL_EXTERN_C_BEGIN
 

@@ -16,6 +16,7 @@
 #include <stdint.h>
 
 #include "zylscan/feature_record.h"
+#include "zylscan/xw.h"
 #include "zylscan/zyl_export.h"
 
 #define ZYL_TEMPLATE_BUFFER_SIZE 1024
@@ -27,8 +28,6 @@
 #define ZYL_NUVEL_MAX_SINGULAR 5
 /* Status of a template or record that is malformed or truncated. */
 #define ZYL_ERR_BAD_TEMPLATE (-901)
-
-#include "zylscan/xw.h"
 
 ZYL_EXTERN_C_BEGIN
 
