@@ -3,7 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -92,23 +92,31 @@ std::vector<char *> cStrings(std::vector<std::string> &strings) {
 }
 
 // Starts argv with stdin from /dev/null and stdout and stderr into files.
+// The child is killed when the test process dies, so a crashed or timed-out
+// test leaves no bus or service behind.
 pid_t spawn(std::vector<std::string> argv, const std::vector<std::string> &extraEnv,
             const fs::path &outPath, const fs::path &errPath) {
   std::vector<std::string> env = mergedEnvironment(extraEnv);
   std::vector<char *> cArgv = cStrings(argv);
   std::vector<char *> cEnv = cStrings(env);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  if (errPath == outPath)
-    posix_spawn_file_actions_adddup2(&actions, 1, 2);
-  else
-    posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  pid_t pid = -1;
-  int rc = posix_spawnp(&pid, cArgv[0], &actions, nullptr, cArgv.data(), cEnv.data());
-  posix_spawn_file_actions_destroy(&actions);
-  return rc == 0 ? pid : -1;
+  const bool oneFile = errPath == outPath;
+  const char *outFile = outPath.c_str();
+  const char *errFile = errPath.c_str();
+  const pid_t parent = getpid();
+  const pid_t pid = fork();
+  if (pid != 0) return pid;
+  // Child: only async-signal-safe calls until exec.
+  int in = open("/dev/null", O_RDONLY);
+  int out = open(outFile, O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  int err = oneFile ? out : open(errFile, O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  if (in < 0 || out < 0 || err < 0) _exit(127);
+  dup2(in, 0);
+  dup2(out, 1);
+  dup2(err, 2);
+  prctl(PR_SET_PDEATHSIG, SIGKILL);
+  if (getppid() != parent) _exit(127);
+  execvpe(cArgv[0], cArgv.data(), cEnv.data());
+  _exit(127);
 }
 
 // Waits for `pid` up to `timeout`; the exit code, or -1 after a timeout or a
