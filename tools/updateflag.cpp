@@ -11,6 +11,7 @@
 #include <cstdio>
 
 #include "zylscan/zylfpscan.h"
+#include "zylscan/zylfpscan_image.h"
 
 namespace {
 

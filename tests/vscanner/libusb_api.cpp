@@ -75,6 +75,8 @@ void write_trace_line(State& s, const Call& c) {
   if (c.what == "control" || c.what == "bulk" || c.what == "interrupt")
     std::fprintf(s.trace_file, " len=%d timeout=%u rc=%d n=%d data=", c.length, c.timeout, c.result,
                  c.transferred);
+  else if (c.what == "sleep")
+    std::fprintf(s.trace_file, " len=%d rc=%d", c.length, c.result);
   else
     std::fprintf(s.trace_file, " rc=%d", c.result);
   std::size_t shown = std::min<std::size_t>(c.data.size(), 64);
@@ -483,14 +485,14 @@ VS_EXPORT int libusb_get_config_descriptor(libusb_device* dev, uint8_t config_in
     e.bLength = LIBUSB_DT_ENDPOINT_SIZE;
     e.bDescriptorType = LIBUSB_DT_ENDPOINT;
     e.bEndpointAddress = ep;
-    e.bmAttributes = LIBUSB_TRANSFER_TYPE_BULK;
+    e.bmAttributes = d->spec().transfer_type;
     e.wMaxPacketSize = 512;
     b->endpoints.push_back(e);
   }
   b->setting.bLength = LIBUSB_DT_INTERFACE_SIZE;
   b->setting.bDescriptorType = LIBUSB_DT_INTERFACE;
   b->setting.bNumEndpoints = static_cast<uint8_t>(b->endpoints.size());
-  b->setting.bInterfaceClass = LIBUSB_CLASS_VENDOR_SPEC;
+  b->setting.bInterfaceClass = d->spec().interface_class;
   b->setting.endpoint = b->endpoints.data();
   b->interface.altsetting = &b->setting;
   b->interface.num_altsetting = 1;

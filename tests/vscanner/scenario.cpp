@@ -1,6 +1,7 @@
 #include "scenario.h"
 
 #include <cstdlib>
+#include <fstream>
 #include <sstream>
 #include <stdexcept>
 
@@ -22,6 +23,7 @@ struct Product {
 // it hands out its description.
 constexpr Product kProducts[] = {
     {0x0020, 256, 360, Family::Camera, DeviceSpec::Description::None},
+    {0x0503, 0, 0, Family::Update, DeviceSpec::Description::None},
     {0x1023, 256, 360, Family::General, DeviceSpec::Description::Plain},
     {0x1024, 300, 400, Family::LargeSensor, DeviceSpec::Description::Plain},
     {0x1061, 160, 160, Family::General, DeviceSpec::Description::Session},
@@ -192,6 +194,7 @@ void parse_device(std::istringstream& in, DeviceSpec& d) {
       d.family = p.family;
       d.description = p.description;
     }
+  if (d.family == Family::Update) d.interface_class = 3;
   for (int i = 0; i < 24; ++i) d.description_key[i] = static_cast<std::uint8_t>(0xA0 + i * 3);
   std::vector<std::pair<std::string, std::string>> opts;
   std::vector<std::string> rest;
@@ -207,6 +210,11 @@ void parse_device(std::istringstream& in, DeviceSpec& d) {
       std::istringstream list(v);
       std::string ep;
       while (std::getline(list, ep, ',')) d.endpoints.push_back(static_cast<std::uint8_t>(bounded(ep, 0, 255)));
+    } else if (k == "transfer") {
+      if (v != "bulk" && v != "interrupt") throw std::runtime_error("transfer is bulk or interrupt");
+      d.transfer_type = v == "bulk" ? 2 : 3;
+    } else if (k == "class") {
+      d.interface_class = static_cast<std::uint8_t>(bounded(v, 0, 255));
     } else if (k == "size") {
       auto x = v.find('x');
       if (x == std::string::npos) throw std::runtime_error("size needs WxH");
@@ -284,6 +292,19 @@ std::string parse_scenario(const std::string& text, const std::string& base_dir,
           out.faults.push_back(f);
         else
           d.faults.push_back(f);
+      } else if (key == "update_state") {
+        std::string rest;
+        std::getline(in, rest);
+        d.update_state_file = trim(rest);
+        if (!d.update_state_file.empty() && d.update_state_file[0] != '/')
+          d.update_state_file = base_dir + "/" + d.update_state_file;
+        // A scanner flagged by an earlier process comes back in update state.
+        if (std::ifstream(d.update_state_file).good()) {
+          d.pid = 0x0503;
+          d.family = Family::Update;
+          d.interface_class = 3;
+          d.description = DeviceSpec::Description::None;
+        }
       } else if (key == "fw") {
         parse_bytes(in, d.fw);
       } else if (key == "minor") {

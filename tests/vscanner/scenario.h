@@ -9,7 +9,7 @@
 
 namespace vscanner {
 
-enum class Family { General, LargeSensor, Packet, Camera, Ef01 };
+enum class Family { General, LargeSensor, Packet, Camera, Ef01, Update };
 
 enum class FaultPlace {
   Transfer,    // the device's n-th transfer (any kind)
@@ -52,6 +52,12 @@ struct DeviceSpec {
   std::uint8_t search_status = 0, search_byte = 0;
   std::uint16_t search_value = 0;
   std::vector<std::vector<std::uint8_t>> frames;  // served frames, in order, looping
+  std::uint8_t interface_class = 0xFF;            // vendor specific; 3 (HID) in update state
+  std::uint8_t transfer_type = 2;                  // endpoint attributes: 2 bulk, 3 interrupt
+  // Firmware update state: the file marks a scanner that was told to enter
+  // it (created by the flag command); a scanner whose file exists at load
+  // enumerates as the update-state device instead.
+  std::string update_state_file;
   std::vector<Fault> faults;
 };
 

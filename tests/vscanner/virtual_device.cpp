@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <fstream>
 #include <libusb.h>
 
 #include "zyl_config.h"
@@ -96,6 +97,15 @@ Fault* VirtualDevice::match_transfer_fault(int transfer) {
 
 std::string VirtualDevice::classify(const std::uint8_t* p, int n) const {
   if (expecting_key_ && n == 24) return "key";
+  if (spec_.family == Family::Update && n == 64) {
+    switch (p[0]) {  // word 0, little-endian: the command
+      case 1: return "handshake";
+      case 9: return "describe";
+      case 5: return "data";
+      case 7: return "done";
+      default: return "update";
+    }
+  }
   if (n >= 6 && p[0] == 0xFF && p[1] == 0xAA) return hex_token(p[5]);
   if (n >= 10 && p[0] == 0xEF && p[1] == 0x01) return hex_token(p[9]);
   if (n == 19 && p[0] == 0x6F) return "start";
@@ -169,6 +179,8 @@ bool VirtualDevice::receive(const std::uint8_t* p, int n, std::string& note) {
     ok = receive_ef01(p, n, note);
   } else if (n >= 1 && p[0] == 0x6F && spec_.family == Family::Packet) {
     ok = receive_packet(p, n, note);
+  } else if (spec_.family == Family::Update) {
+    ok = receive_update(p, n, note);
   } else if (token == "camera" && spec_.family == Family::Camera) {
     take_next_image();
     queue(captured_);
@@ -190,6 +202,8 @@ bool VirtualDevice::receive(const std::uint8_t* p, int n, std::string& note) {
       std::uint16_t s = sum_span(b.data(), 6, static_cast<int>(b.size()) - 3);
       b[b.size() - 2] = static_cast<std::uint8_t>(s >> 8);
       b[b.size() - 1] = static_cast<std::uint8_t>(s);
+    } else if (fault->kind == FaultKind::Status && b.size() == 64 && spec_.family == Family::Update) {
+      b[8] = static_cast<std::uint8_t>(fault->arg);  // word 2: the status
     } else if (fault->kind == FaultKind::Corrupt && !b.empty()) {
       b.back() ^= 0x5A;
     } else {
@@ -264,6 +278,7 @@ bool VirtualDevice::receive_ffaa(const std::uint8_t* p, int n, std::string& note
     case 0xB0:
       if (!params_zero(6)) break;
       state_.update_flag = true;
+      if (!spec_.update_state_file.empty()) std::ofstream(spec_.update_state_file) << "update\n";
       reply(op, 0);
       note = "update flag set";
       return true;

@@ -59,6 +59,7 @@ class VirtualDevice {
   bool receive_ffaa(const std::uint8_t* p, int n, std::string& note);
   bool receive_ef01(const std::uint8_t* p, int n, std::string& note);
   bool receive_packet(const std::uint8_t* p, int n, std::string& note);
+  bool receive_update(const std::uint8_t* p, int n, std::string& note);
 
   DeviceSpec spec_;
   DeviceState state_;
@@ -76,6 +77,8 @@ class VirtualDevice {
   bool streaming_ = false;
   int requests_ = 0;
   std::size_t streamed_ = 0;
+  // Firmware update state.
+  bool described_ = false;
 };
 
 // Three-key 3DES-ECB over whole blocks (n a multiple of 8).

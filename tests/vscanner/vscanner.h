@@ -66,6 +66,12 @@ struct DeviceState {
   int led[2] = {0, 0};     // LED 0 and LED 1
   int captures = 0;
   bool present = true;
+  // Firmware update state: what the description announced and what arrived.
+  bool handshake = false;
+  std::uint32_t fw_address = 0, fw_size = 0, fw_sum = 0;
+  std::vector<std::uint8_t> firmware;
+  int data_packets = 0;
+  bool fw_done = false;
 };
 VSCANNER_API DeviceState device_state(int device);
 
