@@ -1,0 +1,21 @@
+// Nearest-neighbour resampling into and out of ByteImage rows.
+#include "api/image_stretch.h"
+
+#include "zylscan/image_stretch.h"
+
+extern "C" {
+
+ZYL_API int32_t StretchImageFromLinear(int32_t source_width, int32_t source_height, const uint8_t* source,
+                                       int32_t destination_width, int32_t destination_height,
+                                       ByteImage destination) {
+  if (!source || !destination || source_width <= 0 || source_height <= 0 || destination_width <= 0 ||
+      destination_height <= 0)
+    return 0;
+  zyl::api::stretch_nearest(
+      source_width, source_height,
+      [&](std::int64_t row) { return source + row * source_width; }, destination_width, destination_height,
+      [&](std::int32_t row) { return destination[row]; });
+  return destination_height;
+}
+
+}  // extern "C"

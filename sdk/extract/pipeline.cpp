@@ -1,0 +1,206 @@
+// The skeleton engine's pipeline: grey image to feature record, and the
+// texture quality of an image from the first half of the same chain.
+#include "extract/pipeline.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+
+#include "api/xw_context.h"
+#include "extract/byte_image.h"
+#include "zylscan/direction_image.h"
+#include "zylscan/extract_filters.h"
+#include "zylscan/extract_minutiae.h"
+#include "zylscan/extract_pipeline.h"
+#include "zylscan/extract_ridges.h"
+#include "zylscan/extract_thinning.h"
+#include "zylscan/oriented_filter.h"
+#include "zylscan/singular_points.h"
+
+namespace zyl::extract {
+
+namespace {
+
+constexpr std::int32_t kBlockSide = 16;
+// Larger sides would give a block grid beyond the record's 128 x 128.
+constexpr std::int32_t kMaxSide = ZYL_MAX_BLOCKS * kBlockSide;
+constexpr std::uint8_t kBadBit = 0x80;
+// Above this quality value the contrast test of the minutiae is skipped:
+// on such a noisy image it would reject nearly everything.
+constexpr std::int32_t kContrastTestLimit = 95;
+constexpr std::int32_t kGoodAreaGrowth = 5;
+
+// Settings of ExtractFeatures_GetQ, which has no context.
+constexpr std::int32_t kQSmoothRadius = 4;
+constexpr std::int32_t kQNormaliseRadius = 128;
+constexpr std::int32_t kQDirectionRadius = 12;
+constexpr std::int32_t kQContrast = 19;
+constexpr std::int32_t kQBadAreaRadius = 16;
+constexpr std::int32_t kQBadAreaThreshold = 196;
+constexpr std::int32_t kQBinariseRadius = 5;
+
+void copy(const OwnedByteImage& from, const OwnedByteImage& to) {
+  CopyByteImage(from.width(), from.height(), from.get(), to.get());
+}
+
+// Block directions, stored in the record, and the singular point candidates
+// read off them.
+SingularPointList block_stage(const XWContext& p, const OwnedByteImage& W, FeatureRecord& record) {
+  const std::int32_t columns = W.width() / kBlockSide;
+  const std::int32_t rows = W.height() / kBlockSide;
+  record.blockColumns = static_cast<std::uint32_t>(std::min(columns, ZYL_MAX_BLOCKS));
+  record.blockRows = static_cast<std::uint32_t>(std::min(rows, ZYL_MAX_BLOCKS));
+  // Cells outside the grid read as "no direction", so a reused record
+  // carries nothing over from an earlier image.
+  std::memset(record.blockDirections, 255, sizeof record.blockDirections);
+  SingularPointList scratch{};
+  if (columns == 0 || rows == 0) return scratch;
+  OwnedByteImage directions(columns, rows), noise(columns, rows);
+  ComputeBlockDirImage(W.width(), W.height(), W.get(), columns, rows, directions.get(), noise.get(),
+                       p.blockDirectionContrast);
+  CleanupBlockDirImage(columns, rows, directions.get(), noise.get(), p.blockCleanupLimit);
+  for (std::uint32_t r = 0; r < record.blockRows; ++r)
+    std::memcpy(record.blockDirections + r * ZYL_MAX_BLOCKS, directions[static_cast<int>(r)], record.blockColumns);
+  ExtractSingularPoints(columns, rows, directions.get(), &scratch);
+  return scratch;
+}
+
+std::int32_t extract(const XWContext& p, std::int32_t width, std::int32_t height, ByteImage image,
+                     FeatureRecord& record) {
+  // The grey image G is the caller's rows; the work images are owned here.
+  const std::int32_t w = width, h = height;
+  OwnedByteImage O;
+  if (p.imageTest) {
+    O = OwnedByteImage(w, h);
+    CopyByteImage(w, h, image, O.get());
+  }
+  PuttyImage(w, h, image);
+  if (p.extraMeanPasses) PuttyImage(w, h, image);
+
+  OwnedByteImage W(w, h), D(w, h);
+  if (!W || !D || (p.imageTest && !O)) return ZYL_EXTRACT_BAD_ARGUMENT;
+  CopyByteImage(w, h, image, W.get());
+  SmoothImage(w, h, W.get(), p.smoothingRadius);
+  NormalizeImage(w, h, image, W.get(), p.normalisationRadius);
+  for (int i = p.extraMeanPasses ? 3 : 2; i > 0; --i) PuttyImage(w, h, W.get());
+
+  SingularPointList scratch = block_stage(p, W, record);
+  ComputeDirImage(w, h, W.get(), D.get(), p.directionRadius, p.noiseRadius, p.pixelDirectionContrast,
+                  p.directionSquares);
+  SingularPointList points{};
+  GroupSingularPoints(w, h, D.get(), &scratch, &points);
+  record.singularCount = std::clamp(points.count, 0, ZYL_MAX_SINGULAR_POINTS);
+  std::memcpy(record.singularX, points.x, sizeof points.x);
+  std::memcpy(record.singularY, points.y, sizeof points.y);
+  std::memcpy(record.singularAngle, points.angle, sizeof points.angle);
+  std::memcpy(record.singularKind, points.kind, sizeof points.kind);
+
+  // -1 (no good pixel) reads as 255, the worst quality.
+  const std::int32_t q =
+      static_cast<std::uint8_t>(ComputeBadArea(w, h, D.get(), W.get(), &points, p.badAreaWindowRadius, p.badAreaThreshold));
+  if (p.goodAreaGrowing) EnhanceGoodArea(w, h, D.get(), kGoodAreaGrowth);
+  if (p.spotRemoval) {
+    copy(D, W);
+    EliminateSpots(w, h, W.get());
+    for (std::int32_t y = 0; y < h; ++y)
+      for (std::int32_t x = 0; x < w; ++x) D[y][x] = static_cast<std::uint8_t>((D[y][x] & 0x7F) | (W[y][x] & kBadBit));
+  }
+
+  DirectSmoothImage(w, h, image, D.get());
+  if (p.adaptiveBinarisation) {
+    BinarizeImageTwo(w, h, image, W.get(), p.binarisationRadiusSmall, p.binarisationRadiusLarge);
+    ComputeGImage(w, h, W.get(), D.get(), p.densityRadius);
+    SmoothImage(w, h, W.get(), p.densitySmoothingRadius);
+  }
+  auto binarise = [&] {
+    if (p.adaptiveBinarisation)
+      BinarizeImageA(w, h, image, W.get(), p.densityHigh, p.densityLow, p.binarisationRadiusSmall,
+                     p.binarisationRadiusMiddle, p.binarisationRadiusLarge);
+    else
+      BinarizeImage(w, h, image, p.binarisationRadiusMiddle);
+  };
+  binarise();
+  if (p.filterPasses + p.filteredDirectionStart + p.filteredDirectionFactor != 0) {
+    if (p.filterPasses) DirFilterImage(w, h, image, p.filterRadius, p.filterPasses);
+    if (p.filteredDirectionStart + p.filteredDirectionFactor != 0 &&
+        ComputeDirImageF(w, h, image, D.get(), W.get(), &points, p.filteredDirectionRadius, p.filteredDirectionCap,
+                         p.filteredDirectionBase, p.filteredDirectionStart, p.filteredDirectionFactor) == 0)
+      FilterImage(w, h, image, D.get(), W.get());
+    // The density image of the first binarisation is reused as it stands.
+    binarise();
+  }
+  BSmoothImage(w, h, image);
+
+  CopyByteImage(w, h, image, W.get());
+  record.borderDensity = static_cast<std::uint8_t>(ComputeG(w, h, W.get(), D.get()));
+  SkeletonizeImage(w, h, W.get(), p.thinningPasses);
+  EliminateLines(w, h, W.get(), D.get());
+  EliminateEyes(w, h, W.get(), D.get());
+  CopyByteImage(w, h, W.get(), image);
+
+  ExtractMinutiae(w, h, W.get(), D.get(), &record);
+  SelectBadMinutiae(w, h, O.get(), D.get(), &record, p.pairingRule, p.imageTest && q <= kContrastTestLimit);
+  EliminateBadMinutiae(&record);
+
+  if (p.rawExtractionResult) return q;
+  return q < p.qualityThreshold ? 1 : 0;
+}
+
+}  // namespace
+
+std::int32_t texture_quality_score(std::int32_t noise, std::int32_t area) {
+  // Single precision where the formula says so, each term truncated on its
+  // own: the values are compared against fixed thresholds by callers.
+  const auto c = static_cast<std::int32_t>(static_cast<float>((255 - noise) * 100 / 256) * 1.6f);
+  const std::int32_t s = 2 * c + area;
+  const std::int32_t t = 2 * (100 - c) * (100 - c) + (100 - area) * (100 - area);
+  std::int32_t g = 100;
+  if (t != 0) {
+    auto term = [&](std::int32_t v) {
+      float f = static_cast<float>(s - v) / 300.0f;
+      f *= static_cast<float>(v);
+      f *= static_cast<float>(100 - v);
+      f *= static_cast<float>(100 - v);
+      f /= static_cast<float>(t);
+      return static_cast<std::int32_t>(f);
+    };
+    g = 2 * term(c) + term(area);
+  }
+  return std::clamp(static_cast<std::int32_t>(static_cast<float>(g) * 1.2f), 0, 100);
+}
+
+}  // namespace zyl::extract
+
+extern "C" {
+
+ZYL_API int32_t ExtractFeatures(int32_t width, int32_t height, ByteImage image, FeatureRecord* record,
+                                XWContext* context) {
+  using namespace zyl::extract;
+  const XWContext* p = zyl::api::resolve_context(context);
+  if (!p || !image || !record || width < 1 || height < 1 || width > kMaxSide || height > kMaxSide)
+    return ZYL_EXTRACT_BAD_ARGUMENT;
+  return extract(*p, width, height, image, *record);
+}
+
+ZYL_API int32_t ExtractFeatures_GetQ(int32_t width, int32_t height, ByteImage rows) {
+  using namespace zyl::extract;
+  if (!rows || width < 1 || height < 1) return -1;
+  const std::int32_t w = width, h = height;
+  OwnedByteImage W(w, h), D(w, h);
+  if (!W || !D) return -1;
+  PuttyImage(w, h, rows);
+  CopyByteImage(w, h, rows, W.get());
+  SmoothImage(w, h, W.get(), kQSmoothRadius);
+  NormalizeImage(w, h, rows, W.get(), kQNormaliseRadius);
+  PuttyImage(w, h, W.get());
+  ComputeDirImage(w, h, W.get(), D.get(), kQDirectionRadius, kQDirectionRadius, kQContrast, 0);
+  const std::int32_t noise = static_cast<std::uint8_t>(ComputeBadAreaA(w, h, D.get(), W.get(), kQBadAreaRadius, kQBadAreaThreshold));
+  DirectSmoothImage(w, h, rows, D.get());
+  BinarizeImage(w, h, rows, kQBinariseRadius);
+  BSmoothImage(w, h, rows);
+  MapBadArea(w, h, rows, D.get());
+  const std::int32_t area = ComputeA(w, h, rows, D.get());
+  return texture_quality_score(noise, area);
+}
+
+}  // extern "C"
