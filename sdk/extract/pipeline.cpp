@@ -8,6 +8,7 @@
 
 #include "api/xw_context.h"
 #include "extract/byte_image.h"
+#include "extract/singular_point_list.h"
 #include "zylscan/direction_image.h"
 #include "zylscan/extract_filters.h"
 #include "zylscan/extract_minutiae.h"
@@ -89,11 +90,7 @@ std::int32_t extract(const XWContext& p, std::int32_t width, std::int32_t height
                   p.directionSquares);
   SingularPointList points{};
   GroupSingularPoints(w, h, D.get(), &scratch, &points);
-  record.singularCount = std::clamp(points.count, 0, ZYL_MAX_SINGULAR_POINTS);
-  std::memcpy(record.singularX, points.x, sizeof points.x);
-  std::memcpy(record.singularY, points.y, sizeof points.y);
-  std::memcpy(record.singularAngle, points.angle, sizeof points.angle);
-  std::memcpy(record.singularKind, points.kind, sizeof points.kind);
+  store_singular_points(record, points);
 
   // -1 (no good pixel) reads as 255, the worst quality.
   const std::int32_t q =
