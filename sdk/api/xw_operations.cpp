@@ -1,0 +1,198 @@
+// The context API's comparison calls: verification of two templates in both
+// directions, identification of candidates against one probe, and the
+// generalisation of three templates into one.
+#include "api/xw_operations.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <new>
+
+#include "api/match_data.h"
+#include "api/xw_context.h"
+#include "zylscan/generalize.h"
+#include "zylscan/graph_matcher.h"
+#include "zylscan/nuvel.h"
+#include "zylscan/xw_operations.h"
+
+namespace zyl::api {
+
+void set_rotation_mask(MatchData& md, std::int32_t max_rotation) {
+  const std::int32_t l = std::clamp(max_rotation, 0, kMaxRotation);
+  for (std::int32_t b = 0; b < ZYL_ANGLE_BINS; ++b)
+    md.rotationFlags[b] = (b < l || b >= ZYL_ANGLE_BINS - l) ? 1 : 0;
+}
+
+std::int32_t match_sides(XWContext& c, MatchSide& test, const FeatureRecord& sample, MatchSide& work,
+                         std::int32_t threshold, MatchDetails* details) {
+  CopyFeatures(&work.features, &sample);
+  FillSampleFeaturesMatchData(&c, &work, test.lengthBound, test.coreIndex != -1 ? 1 : 0);
+  return MatchFeatures(&test, &work, threshold, details, &c);
+}
+
+namespace {
+
+bool valid_details_size(const MatchDetails* details) {
+  return !details || details->size == XW_DETAILS_SHORT || details->size == XW_DETAILS_LONG;
+}
+
+void clear_details(MatchDetails* details) {
+  if (!details) return;
+  details->score = 0;
+  details->rotation = 0;
+  details->shiftX = 0;
+  details->shiftY = 0;
+  if (details->size == XW_DETAILS_LONG) details->pairCount = 0;
+}
+
+// Side roles in the match data: the first template, the second template, and
+// the work copy that matching turns and shifts.
+constexpr int kFirstSide = 0;
+constexpr int kSecondSide = 1;
+constexpr int kWorkSide = 2;
+
+// Scores the template decoded in the second side against the first side,
+// already prepared as the test. Only a first score inside the verification
+// window is worth the reverse match: clear rejects and clear matches cost one
+// matcher pass.
+std::int32_t score_both_ways(XWContext& c, MatchData& md, MatchDetails* details, bool details_in_reverse) {
+  MatchSide& first = md.sides[kFirstSide];
+  MatchSide& second = md.sides[kSecondSide];
+  MatchSide& work = md.sides[kWorkSide];
+  const std::int32_t s1 = match_sides(c, first, second.features, work, c.matchThreshold, details);
+  if (s1 < c.verifyWindowLow || s1 > c.verifyWindowHigh) return s1;
+  FillTestFeaturesMatchData(&c, &second);
+  const std::int32_t s2 =
+      match_sides(c, second, first.features, work, c.matchThreshold, details_in_reverse ? details : nullptr);
+  return (s1 + s2) / 2;
+}
+
+std::int32_t decode(const std::uint8_t* tmpl, FeatureRecord& record) {
+  return DecompressFeatures(tmpl, &record) < 0 ? XW_ERR_BAD_TEMPLATE : XW_OK;
+}
+
+// Fills the result's non-minutia fields from the base impression: singular
+// points, border density and its block grid (cells outside the grid 255).
+void take_base_fields(const FeatureRecord& base, FeatureRecord& result) {
+  result.singularCount = std::clamp(base.singularCount, 0, ZYL_MAX_SINGULAR_POINTS);
+  std::copy_n(base.singularX, result.singularCount, result.singularX);
+  std::copy_n(base.singularY, result.singularCount, result.singularY);
+  std::copy_n(base.singularAngle, result.singularCount, result.singularAngle);
+  std::copy_n(base.singularKind, result.singularCount, result.singularKind);
+  result.borderDensity = base.borderDensity;
+  const std::uint32_t columns = std::min<std::uint32_t>(base.blockColumns, ZYL_MAX_BLOCKS);
+  const std::uint32_t rows = std::min<std::uint32_t>(base.blockRows, ZYL_MAX_BLOCKS);
+  result.blockColumns = columns;
+  result.blockRows = rows;
+  std::memset(result.blockDirections, 255, sizeof result.blockDirections);
+  for (std::uint32_t r = 0; r < rows; ++r)
+    std::copy_n(base.blockDirections + r * ZYL_MAX_BLOCKS, columns, result.blockDirections + r * ZYL_MAX_BLOCKS);
+}
+
+}  // namespace
+}  // namespace zyl::api
+
+using namespace zyl::api;
+
+extern "C" {
+
+ZYL_API int32_t XWVerify(const uint8_t* template_a, const uint8_t* template_b, MatchDetails* details,
+                         XWContext* context) {
+  XWContext* c = resolve_context(context);
+  if (!c) return XW_ERR_NO_CONTEXT;
+  if (c->identifyInProgress) return XW_ERR_IDENTIFY_IN_PROGRESS;
+  if (!template_a || !template_b) return XW_ERR_NULL_ARGUMENT;
+  MatchData* md = ensure_match_data(*c);
+  if (!md) return XW_ERR_NO_MEMORY;
+  if (!valid_details_size(details)) return XW_ERR_BAD_VALUE;
+  clear_details(details);
+  set_rotation_mask(*md, c->maxRotation);
+
+  // A malformed template is refused rather than scored as an empty one.
+  if (decode(template_a, md->sides[kFirstSide].features) != XW_OK ||
+      decode(template_b, md->sides[kSecondSide].features) != XW_OK)
+    return XW_ERR_BAD_TEMPLATE;
+  FillTestFeaturesMatchData(c, &md->sides[kFirstSide]);
+  const std::int32_t score = score_both_ways(*c, *md, details, true);
+  if (details) details->score = score;
+  return XW_VERIFY_COMPLETED;
+}
+
+ZYL_API int32_t XWFVerify(const uint8_t* template_a, const uint8_t* template_b, XWContext* context) {
+  MatchDetails details{};
+  details.size = XW_DETAILS_SHORT;
+  XWVerify(template_a, template_b, &details, context);
+  return details.score;
+}
+
+// The identification start step: the probe is decoded and prepared as the
+// test side once, then every candidate is only decoded and matched.
+ZYL_API int32_t XWIdentifyStart(const uint8_t* probe, XWContext* context) {
+  XWContext* c = resolve_context(context);
+  if (!c) return XW_ERR_NO_CONTEXT;
+  if (c->identifyInProgress) return XW_ERR_IDENTIFY_IN_PROGRESS;
+  if (!probe) return XW_ERR_NULL_ARGUMENT;
+  MatchData* md = ensure_match_data(*c);
+  if (!md) return XW_ERR_NO_MEMORY;
+  if (decode(probe, md->sides[kFirstSide].features) != XW_OK) return XW_ERR_BAD_TEMPLATE;
+  FillTestFeaturesMatchData(c, &md->sides[kFirstSide]);
+  c->identifyInProgress = 1;
+  return XW_OK;
+}
+
+ZYL_API int32_t XWIdentifyNext(const uint8_t* candidate, MatchDetails* details, XWContext* context) {
+  XWContext* c = resolve_context(context);
+  if (!c) return XW_ERR_NO_CONTEXT;
+  if (!c->identifyInProgress) return XW_ERR_IDENTIFY_IN_PROGRESS;
+  if (!candidate) return XW_ERR_NULL_ARGUMENT;
+  MatchData* md = ensure_match_data(*c);
+  if (!md) return XW_ERR_NO_MEMORY;
+  if (!valid_details_size(details)) return XW_ERR_BAD_VALUE;
+  clear_details(details);
+  set_rotation_mask(*md, c->maxRotation);
+  if (decode(candidate, md->sides[kSecondSide].features) != XW_OK) return XW_ERR_BAD_TEMPLATE;
+  const std::int32_t score = score_both_ways(*c, *md, details, false);
+  if (details) details->score = score;
+  return score > c->matchThreshold ? 0 : -1;
+}
+
+ZYL_API int32_t XWIdentifyEnd(XWContext* context) {
+  XWContext* c = resolve_context(context);
+  if (!c) return XW_ERR_NO_CONTEXT;
+  if (!c->identifyInProgress) return XW_ERR_IDENTIFY_IN_PROGRESS;
+  c->identifyInProgress = 0;
+  return XW_OK;
+}
+
+ZYL_API int32_t XWGeneralize(int32_t count, const uint8_t* const* templates, uint8_t* out, int32_t* out_length,
+                             XWContext* context) {
+  XWContext* c = resolve_context(context);
+  if (!c) return XW_ERR_NO_CONTEXT;
+  if (c->identifyInProgress) return XW_ERR_IDENTIFY_IN_PROGRESS;
+  if (count != 3) return XW_ERR_BAD_VALUE;
+  if (!templates || !out || !out_length || !templates[0] || !templates[1] || !templates[2])
+    return XW_ERR_NULL_ARGUMENT;
+  if (!ensure_match_data(*c)) return XW_ERR_NO_MEMORY;
+
+  // Decoded impressions and the result: four records of about 37 KB each.
+  std::unique_ptr<FeatureRecord[]> records(new (std::nothrow) FeatureRecord[4]{});
+  if (!records) return XW_ERR_NO_MEMORY;
+  for (int k = 0; k < 3; ++k)
+    if (decode(templates[k], records[k]) != XW_OK) return XW_ERR_BAD_TEMPLATE;
+  FeatureRecord& result = records[3];
+  const std::int32_t threshold = c->generalisationThreshold;
+  const std::int32_t base = GeneralizeFeatures(&records[0], &records[1], &records[2], &result, &threshold, c);
+  if (base < 0) return base;
+  take_base_fields(records[base], result);
+  *out_length = CompressFeatures(&result, out, c);
+  return base;
+}
+
+ZYL_API int32_t XWFGeneralize(const uint8_t* const* templates, uint8_t* out, int32_t* out_length,
+                              XWContext* context) {
+  return XWGeneralize(3, templates, out, out_length, context);
+}
+
+}  // extern "C"
