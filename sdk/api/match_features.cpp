@@ -21,7 +21,7 @@ namespace {
 constexpr std::int32_t kHalfTranslation = ZYL_TRANSLATION_BINS / 2;
 constexpr std::int32_t kMaxGroupMembers = 255;
 // Candidate scores are stored in a byte in which 255 marks a used entry.
-constexpr std::int32_t kMaxStoredScore = 254;
+constexpr std::int64_t kMaxStoredScore = 254;
 // The index list holds 16-bit positions in the candidate list.
 constexpr std::int32_t kMaxCandidates = 65536;
 constexpr std::int32_t kBlockSize = 16;
@@ -272,16 +272,23 @@ std::int32_t Matcher::pair_score(const GraphLine& t, const GraphLine& s, bool co
   if (dl >= L) return 0;
   const std::int32_t db = fold_angle(t.secondAngle, s.secondAngle);
   if (db >= A) return 0;
-  std::int64_t score = std::int64_t{L + A} * 600 / 1000 - ComputeDistance3D(dl, da, db);
+  // Products of the weightings can pass 64 bits with windows set near their
+  // top; 128 bits hold each step exactly.
+  using Wide = __int128;
+  Wide score = (Wide{L} + A) * 600 / 1000 - ComputeDistance3D(dl, da, db);
   if (score <= 0) return 0;
 
   if (core) {
     const auto factor = [&](std::int32_t ti, std::int32_t si) {
-      const std::int32_t e = std::max(std::abs(test_.coreDistances[ti] - sample_.coreDistances[si]) - c_.coreSlack, 0);
-      return std::int64_t{std::max(c_.coreWindow - e, 0)};
+      const std::int64_t e =
+          std::max<std::int64_t>(std::llabs(std::int64_t{test_.coreDistances[ti]} - sample_.coreDistances[si]) - c_.coreSlack, 0);
+      return Wide{std::max<std::int64_t>(c_.coreWindow - e, 0)};
     };
     // A divisor of 0 cannot be set; a record written directly is read as 1.
     score = score * factor(t.first, s.first) * factor(t.second, s.second) / std::max(c_.coreDivisor, 1);
+    // Past 2^40 the result is the cap below whatever the curvature step does
+    // (unless it gives 0), and the next products stay within 128 bits.
+    score = std::min<Wide>(score, Wide{1} << 40);
   }
 
   if (score > 0 && c_.curvatureWeighting) {
@@ -290,20 +297,22 @@ std::int32_t Matcher::pair_score(const GraphLine& t, const GraphLine& s, bool co
     const std::int32_t tc1 = tf.minutiaCurvature[t.first], tc2 = tf.minutiaCurvature[t.second];
     const std::int32_t sc1 = sf.minutiaCurvature[s.first], sc2 = sf.minutiaCurvature[s.second];
     if (tc1 != -1 && tc2 != -1 && sc1 != -1 && sc2 != -1) {
-      const std::int64_t g1 = std::max(c_.curvatureWindow - std::abs(tc1 - sc1), 0);
-      const std::int64_t g2 = std::max(c_.curvatureWindow - std::abs(tc2 - sc2), 0);
-      score = score * g1 * g2 / std::max(c_.curvatureDivisor, 1);
+      const auto g = [&](std::int64_t a, std::int64_t b) {
+        return Wide{std::max<std::int64_t>(c_.curvatureWindow - std::llabs(a - b), 0)};
+      };
+      score = score * g(tc1, sc1) * g(tc2, sc2) / std::max(c_.curvatureDivisor, 1);
     }
   }
-  return static_cast<std::int32_t>(std::min<std::int64_t>(score, INT32_MAX));
+  // A candidate entry holds its score in a byte below the "used" mark; only
+  // tolerances and windows far beyond any preset reach it, and keeping every
+  // score within it keeps the vote and score sums within their integers.
+  return static_cast<std::int32_t>(std::min<Wide>(score, kMaxStoredScore));
 }
 
 void Matcher::add_candidate(std::int32_t score, GraphLine* s, GraphLine* t) {
   if (candidate_count_ >= kMaxCandidates) return;
   if (!reserve_one_more(md_.candidates, md_.candidateCapacity, candidate_count_, kListGrowth)) return;
-  // Saturate below the "used" mark: only tolerances far beyond any preset
-  // give scores that do not fit the byte.
-  md_.candidates[candidate_count_++] = {static_cast<std::uint8_t>(std::min(score, kMaxStoredScore)), s, t};
+  md_.candidates[candidate_count_++] = {static_cast<std::uint8_t>(score), s, t};
   const FeatureRecord& tf = test_.features;
   const FeatureRecord& sf = sample_.features;
   md_.rotationHistogram[wrap240(tf.minutiaAngle[t->first] - sf.minutiaAngle[s->first])] += score;
@@ -315,7 +324,7 @@ std::int64_t Matcher::collect_candidates() {
   const bool core = test_.hasCore && sample_.hasCore;
   // The sample bins b - A .. b + A - 1 around each test bin, each bin once
   // even when the tolerance is set to half a turn or more.
-  const std::int32_t span = std::clamp(2 * A, 0, ZYL_ANGLE_BINS);
+  const auto span = static_cast<std::int32_t>(std::clamp<std::int64_t>(2 * std::int64_t{A}, 0, ZYL_ANGLE_BINS));
   std::fill(std::begin(md_.rotationHistogram), std::end(md_.rotationHistogram), 0);
   candidate_count_ = 0;
   std::int64_t raw = 0;
@@ -457,7 +466,9 @@ std::int32_t Matcher::run(std::int32_t threshold) {
   }
   const std::int64_t raw = c_.groupScoring ? score_by_groups() : score_by_test_lines();
 
-  std::int64_t v = per_lines(raw);
+  // Beyond 2^31 the score saturates anyway; capping first keeps the
+  // weighting products within 64 bits.
+  std::int64_t v = std::min<std::int64_t>(per_lines(raw), INT32_MAX);
   if (grid) v = v * similarity / weight;
   if (c_.borderDensityWeighting) v = weigh_by_border_density(v, tf.borderDensity, sf.borderDensity);
   return std::max(normalise_score(c_, v), 0);

@@ -5,6 +5,7 @@
 // directly. Field comments give the parameter id.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 
 #include "zylscan/graph_matcher.h"
@@ -95,9 +96,12 @@ XWContext* resolve_context(XWContext* context);
 MatchData* ensure_match_data(XWContext& context);
 
 // Score normalisation shared by the matcher and the verification calls:
-// (scale x v + offset + 500) / 1000, truncating towards zero.
+// (scale x v + offset + 500) / 1000, truncating towards zero. Values far
+// outside any real score saturate instead of overflowing.
 inline std::int32_t normalise_score(const XWContext& context, std::int64_t v) {
-  return static_cast<std::int32_t>((context.scoreScale * v + context.scoreOffset + 500) / 1000);
+  v = std::clamp<std::int64_t>(v, INT32_MIN, INT32_MAX);
+  const std::int64_t score = (context.scoreScale * v + context.scoreOffset + 500) / 1000;
+  return static_cast<std::int32_t>(std::clamp<std::int64_t>(score, INT32_MIN, INT32_MAX));
 }
 
 }  // namespace zyl::api
