@@ -679,6 +679,8 @@ CommandResult ServiceHarness::call(const std::string &method, const std::vector<
                         "--object-path", kObjectPath, "--method"})
     argv.push_back(a);
   argv.push_back(std::string(kInterface) + "." + method);
+  // Negative numbers would read as options.
+  argv.push_back("--");
   argv.insert(argv.end(), args.begin(), args.end());
   return runCommand(argv, busEnv(), Milliseconds(70000));
 }

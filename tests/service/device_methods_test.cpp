@@ -129,6 +129,24 @@ TEST_F(DeviceMethods, GetDeviceNameReadsScannerZeroAndClosesOnlyWhatItOpened) {
   run({{"openDevice", 0, {openLine(0), kClaimed}, "the framework's claim survives the name call"}});
 }
 
+TEST_F(DeviceMethods, BadArgumentsAreRefusedAndTheServiceCarriesOn) {
+  start(kTwoScanners);
+  run({
+      {"openDevice", -1, {openLine(-1)}, "equals the index of no claim: nothing happens"},
+      {"openDevice", -5, {openLine(-5), initLine(0), openResultLine(-900), kOpenFailed}, "the SDK refuses it"},
+      {"openDevice", 0, {openLine(0), initLine(-904), openResultLine(0)}, "a good index still opens"},
+  });
+  // Arguments of the wrong type never reach the adaptor.
+  CommandResult wrongType =
+      runCommand({"dbus-send", "--system", "--print-reply", std::string("--dest=") + kServiceName, kObjectPath,
+                  std::string(kInterface) + ".openDevice", "string:0"},
+                 bus().busEnv());
+  EXPECT_NE(wrongType.exitCode, 0);
+  EXPECT_NE(wrongType.err.find("UnknownMethod"), std::string::npos) << wrongType.err;
+  EXPECT_EQ(bus().callInt("getDeviceCount"), 2);
+  EXPECT_TRUE(bus().isRunning(instance_));
+}
+
 TEST_F(DeviceMethods, WithoutScannersCountIsZeroAndNameEmpty) {
   start("");
   EXPECT_EQ(bus().callInt("getDeviceCount"), 0);
