@@ -4,6 +4,7 @@
 #include <QXmlStreamReader>
 
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -121,6 +122,20 @@ TEST_F(ServiceInterface, StartUpCreatesDataRootAndLogsToSyslogAtDebugLevel) {
   ASSERT_EQ(raw.size(), 1u);
   EXPECT_EQ(raw[0].rfind("<15>", 0), 0u) << raw[0];
   EXPECT_NE(raw[0].find(expected), std::string::npos) << raw[0];
+}
+
+TEST_F(ServiceInterface, DataRootThatCannotBeMadeIsReportedAndServiceRuns) {
+  // A plain file where a directory of the data root's path should be.
+  const auto blocker = bus().hostPath("/usr/share/vyx-authentication");
+  std::filesystem::create_directories(blocker.parent_path());
+  std::ofstream(blocker) << "not a directory";
+
+  const int instance = startAndWait(scannerlessEnv(bus()));
+  EXPECT_EQ(bus().callInt("getDeviceCount"), 0);
+  const std::string output = bus().serviceOutput(instance);
+  EXPECT_NE(output.find("mkdir error: QDir( \"/usr/share/vyx-authentication/modes/zq3300/data\""),
+            std::string::npos)
+      << output;
 }
 
 TEST_F(ServiceInterface, PolicyLetsAnyUserCallButOnlyRootOwnTheName) {
