@@ -8,10 +8,14 @@
 #include <memory>
 #include <random>
 #include <set>
+#include <string>
 #include <utility>
 #include <vector>
 
 #include "api/match_features.h"
+#include "extract/byte_image.h"
+#include "support/pgm.h"
+#include "zylscan/extract_pipeline.h"
 #include "api/xw_context.h"
 #include "zylscan/geometry.h"
 #include "zylscan/graph_matcher.h"
@@ -515,6 +519,37 @@ TEST_F(Matching, ExtremeSettingsNeitherOverflowNorCrash) {
   EXPECT_GE(match(*t, *t, &d, 0), 0);
   ASSERT_EQ(XWSetAdditionalParameter(20021, INT32_MIN, context.get()), 0);
   EXPECT_EQ(match(*t, *t, &d, 0), 0);  // a negative final score reads 0
+}
+
+// Features of a real print, extracted with the context's settings.
+std::unique_ptr<FeatureRecord> extract_print(const std::string& name, XWContext* context) {
+  const zyltest::GreyImage image = zyltest::read_pgm(zyltest::test_data(name));
+  zyl::extract::OwnedByteImage rows(image.width, image.height);
+  for (int y = 0; y < image.height; ++y)
+    for (int x = 0; x < image.width; ++x) rows[y][x] = image.at(x, y);
+  auto f = std::make_unique<FeatureRecord>();
+  EXPECT_GE(ExtractFeatures(image.width, image.height, rows.get(), f.get(), context), 0) << name;
+  return f;
+}
+
+TEST_F(Matching, SameFingerScoresClearlyAboveOtherFingers) {
+  // Two impressions of each of two fingers. Both directions are matched and
+  // averaged inside the verification window, as a verification does.
+  const char* names[] = {"fvc2000_101_1.pgm", "fvc2000_101_4.pgm", "fvc2000_102_1.pgm", "fvc2000_102_2.pgm"};
+  std::vector<std::unique_ptr<FeatureRecord>> prints;
+  for (const char* name : names) prints.push_back(extract_print(name, context.get()));
+  const auto verify = [&](int a, int b) {
+    const std::int32_t s1 = match(*prints[a], *prints[b], nullptr);
+    if (s1 < 20 || s1 > 500) return s1;
+    return (s1 + match(*prints[b], *prints[a], nullptr)) / 2;
+  };
+  const std::int32_t genuine[] = {verify(0, 1), verify(2, 3)};
+  const std::int32_t impostor[] = {verify(0, 2), verify(0, 3), verify(1, 2), verify(1, 3)};
+  for (std::int32_t g : genuine) {
+    EXPECT_GE(g, 100);
+    for (std::int32_t i : impostor) EXPECT_GT(g, i + 50);
+  }
+  for (std::int32_t i : impostor) EXPECT_LT(i, 47);  // below the default match threshold
 }
 
 TEST(Zylmax, IsTheLargerValue) {
