@@ -173,6 +173,7 @@ ZYL_API int32_t TestFingerprintGraphLines(MatchSide* side, PairSorter* sorter, i
         sorter->pointerCapacity = count;
       }
     }
+    // Without memory to sort, the first pairs found are kept instead.
     if (sorter->pointerCapacity >= count) {
       sort_pairs_by_length(*sorter, count);
       sorted = true;
