@@ -53,7 +53,8 @@ ZYL_API void Putty1FTR1(ByteImage patch, ByteImage scratch, int32_t width, int32
 
 /* 1 when the n x n patch shows too little row-to-row contrast in one of its
  * halves, else 0. Uses scratch as work space; width, height, D, list and
- * index are accepted for the caller's convenience and not read. */
+ * index are accepted for the caller's convenience and not read. scratch must
+ * hold n x n pixels. */
 ZYL_API int32_t GetFtrQuality(int32_t width, int32_t height, ByteImage D, ByteImage patch,
                               ByteImage scratch, int32_t n, const FeatureRecord* list, int32_t index);
 

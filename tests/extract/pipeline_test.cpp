@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <map>
+#include <random>
 #include <memory>
 #include <string>
 #include <vector>
@@ -11,6 +12,7 @@
 #include "extract/pipeline.h"
 #include "support/pgm.h"
 #include "zylscan/extract_pipeline.h"
+#include "zylscan/image_quality.h"
 #include "zylscan/image_stretch.h"
 #include "zylscan/xw.h"
 
@@ -267,6 +269,75 @@ TEST(ExtractFeaturesGetQ, ScoresNoiseAndAreaByTheSinglePrecisionFormula) {
   };
   for (const Case& c : cases)
     EXPECT_EQ(zyl::extract::texture_quality_score(c.noise, c.area), c.expected) << c.noise << "/" << c.area;
+}
+
+}  // namespace
+
+namespace {
+
+// Small and odd sizes with random pixels: every entry answers within its
+// range and nothing reads or writes outside the images (the sanitizer build
+// checks the latter).
+TEST(ExtractFeatures, SurvivesRandomImagesOfSmallAndOddSizes) {
+  std::mt19937 rng(11);
+  Context ctx;
+  ctx.set(11000, 1);
+  for (int w : {1, 2, 3, 5, 16, 17, 33, 47})
+    for (int h : {1, 4, 15, 16, 31, 48}) {
+      SCOPED_TRACE(testing::Message() << w << "x" << h);
+      GreyImage g = uniform(w, h, 0);
+      for (auto& p : g.pixels) p = static_cast<std::uint8_t>(rng());
+      const Extraction e = extract(g, ctx.c);
+      EXPECT_GE(e.result, 0);
+      EXPECT_LE(e.result, 255);
+      EXPECT_LE(e.record->minutiaCount, ZYL_MAX_MINUTIAE);
+      OwnedByteImage rows = rows_of(g);
+      const int q = ExtractFeatures_GetQ(w, h, rows.get());
+      EXPECT_GE(q, 0);
+      EXPECT_LE(q, 100);
+      const int capture = ZylEx_GetQuality(w, h, g.pixels.data());
+      EXPECT_GE(capture, 1);
+      EXPECT_LE(capture, 100);
+    }
+}
+
+}  // namespace
+
+namespace {
+
+// The presets and switches that change which stages run reach a clean record:
+// the optional stages (spot removal, good-area growing, extra mean passes,
+// plain binarisation, filtering off) all run on a real print.
+TEST(ExtractFeatures, EveryPresetAndSwitchGivesACleanRecord) {
+  const GreyImage g = zyltest::read_pgm(zyltest::test_data("fvc2002_101_1_160.pgm"));
+  struct Case {
+    int mode;
+    std::vector<std::pair<int, int>> settings;
+  };
+  // Presets that switch a stage on or off (the others differ in numbers only).
+  const Case cases[] = {{0, {}},
+                        {200, {}},   // spot removal, squared differences
+                        {900, {}},   // extra mean passes
+                        {1100, {}},  // good-area growing
+                        {0, {{10001, 0}}},
+                        {0, {{10012, 0}, {10016, 0}}},
+                        {0, {{10019, 0}, {10018, 0}}}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << "mode " << c.mode << " with " << c.settings.size() << " settings");
+    Context ctx;
+    ASSERT_EQ(SetMode(c.mode, ctx.c), 0);
+    for (auto [id, value] : c.settings) ctx.set(id, value);
+    const Extraction e = extract(g, ctx.c);
+    EXPECT_TRUE(e.result == 0 || e.result == 1);
+    EXPECT_GT(e.record->minutiaCount, 0);
+    for (int i = 0; i < e.record->minutiaCount; ++i) {
+      EXPECT_GE(e.record->minutiaAngle[i], 0);
+      EXPECT_GE(e.record->minutiaX[i], 10);
+      EXPECT_LT(e.record->minutiaX[i], g.width - 10);
+    }
+    for (int y = 0; y < g.height; ++y)
+      for (int x = 0; x < g.width; ++x) ASSERT_TRUE(e.skeleton[y][x] == 0 || e.skeleton[y][x] == 255);
+  }
 }
 
 }  // namespace
