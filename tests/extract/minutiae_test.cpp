@@ -261,16 +261,31 @@ TEST(SelectBadMinutiae, ContrastTestSamplesThePatchTurnedToTheMinutia) {
   }
 }
 
-TEST(GetFtrQuality, NeedsContrastInEveryHalf) {
-  OwnedByteImage patch(30, 30), scratch(30, 30);
-  auto fill_rows = [&](int from, int to) {
-    for (int y = 0; y < 30; ++y)
-      for (int x = 0; x < 30; ++x) patch[y][x] = (y >= from && y < to && y % 2) ? 200 : 0;
+TEST(GetFtrQuality, NeedsCappedContrastInEveryHalf) {
+  struct Case {
+    const char* name;
+    int (*pixel)(int x, int y);
+    int expected;
   };
-  fill_rows(0, 30);  // every row differs from the next by 200
-  EXPECT_EQ(GetFtrQuality(0, 0, nullptr, patch.get(), scratch.get(), 30, nullptr, 0), 0);
-  fill_rows(0, 15);  // contrast in the top half only
-  EXPECT_EQ(GetFtrQuality(0, 0, nullptr, patch.get(), scratch.get(), 30, nullptr, 0), 1);
+  const Case cases[] = {
+      // Rows alternate by 2: halves 200 (top), 186 (bottom, with the zero
+      // last row), 193, 193; all at least 130 and 772 in sum.
+      {"rows alternating by 2", [](int, int y) { return (y % 2) * 2; }, 0},
+      {"rows alternating by 1", [](int, int y) { return y % 2; }, 1},
+      // Two sharp edges (rows 4/5 and 19/20, columns 0..19): capped at twice
+      // the mean difference (22) they fall short; uncapped every half would
+      // pass.
+      {"two sharp edges", [](int x, int y) { return x < 20 && y >= 5 && y < 20 ? 255 : 0; }, 1},
+      {"contrast in the top half only", [](int, int y) { return y < 15 ? (y % 2) * 200 : 0; }, 1},
+      {"contrast in the left half only", [](int x, int y) { return x < 15 ? (y % 2) * 200 : 0; }, 1},
+      {"strong rows everywhere", [](int, int y) { return (y % 2) * 200; }, 0},
+  };
+  OwnedByteImage patch(30, 30), scratch(30, 30);
+  for (const Case& c : cases) {
+    for (int y = 0; y < 30; ++y)
+      for (int x = 0; x < 30; ++x) patch[y][x] = static_cast<std::uint8_t>(c.pixel(x, y));
+    EXPECT_EQ(GetFtrQuality(0, 0, nullptr, patch.get(), scratch.get(), 30, nullptr, 0), c.expected) << c.name;
+  }
   EXPECT_EQ(GetFtrQuality(0, 0, nullptr, patch.get(), scratch.get(), 1, nullptr, 0), 1);
 }
 
