@@ -119,7 +119,8 @@ ZYL_API void FillLineData1(GraphLine* line, const GraphLine* previous);
 ZYL_API int32_t GetTheOnlyCore(const FeatureRecord* features);
 
 /* Finds the rotation in the vote histogram and turns the sample's minutiae
- * about (cx, cy) and its lines' orientations by it; returns it (0..239). */
+ * about (cx, cy) and its lines' orientations by it; returns it (0..239), or
+ * -4 for a missing array. */
 ZYL_API int32_t RotationHistogramProcessing(int32_t* histogram, const uint8_t* flags, int32_t n,
                                             int32_t* xs, int32_t* ys, int32_t* angles,
                                             int32_t line_count, GraphLine* lines, int32_t cx,
@@ -133,7 +134,8 @@ ZYL_API void AddTranslationHistogramValue(const int32_t* txs, const int32_t* tys
                                           const GraphLine* sample_line, int32_t weight,
                                           int32_t tolerance);
 /* Finds the shift in the two histograms and moves the sample's n minutiae by
- * it; writes it to *dx and *dy (either may be null). */
+ * it; writes it to *dx and *dy (either may be null). Does nothing when an
+ * array is missing. */
 ZYL_API void TranslationHistogramProcessing(int32_t* hist_x, int32_t* hist_y, int32_t* scratch,
                                             int32_t size_x, int32_t size_y, int32_t* xs,
                                             int32_t* ys, int32_t n, int32_t* dx, int32_t* dy);

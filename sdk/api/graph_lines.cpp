@@ -114,6 +114,7 @@ extern "C" {
 
 ZYL_API void FillLineData(GraphLine* line, const int32_t* xs, const int32_t* ys,
                           const int32_t* angles) {
+  if (!line || !xs || !ys || !angles) return;
   const std::int32_t j = line->first;
   const std::int32_t k = line->second;
   const std::int32_t direction = ComputeLineDirection(xs[j], ys[j], xs[k], ys[k]);
@@ -125,6 +126,7 @@ ZYL_API void FillLineData(GraphLine* line, const int32_t* xs, const int32_t* ys,
 }
 
 ZYL_API void FillLineData1(GraphLine* line, const GraphLine* previous) {
+  if (!line || !previous) return;
   line->orientation = previous->orientation;
   line->firstAngle = previous->secondAngle;
   line->secondAngle = previous->firstAngle;

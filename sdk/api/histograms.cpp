@@ -8,6 +8,7 @@
 #include "api/match_data.h"
 #include "zylscan/geometry.h"
 #include "zylscan/graph_matcher.h"
+#include "zylscan/xw.h"
 
 namespace zyl::api {
 namespace {
@@ -95,6 +96,8 @@ ZYL_API int32_t RotationHistogramProcessing(int32_t* histogram, const uint8_t* f
                                             int32_t* xs, int32_t* ys, int32_t* angles,
                                             int32_t line_count, GraphLine* lines, int32_t cx,
                                             int32_t cy) {
+  if (!histogram || !flags || (n > 0 && (!xs || !ys || !angles)) || (line_count > 0 && !lines))
+    return XW_ERR_NULL_ARGUMENT;
   const std::int32_t rotation = find_rotation(histogram, flags);
   const std::int32_t q = wrap240(240 - rotation);
   const std::int64_t cq = cos_x10E4[q];
@@ -120,6 +123,7 @@ ZYL_API void AddTranslationHistogramValue(const int32_t* txs, const int32_t* tys
                                           const GraphLine* sample_line, int32_t weight,
                                           int32_t tolerance) {
   if (weight == 0) return;
+  if (!txs || !tys || !sxs || !sys || !hist_x || !hist_y || !test_line || !sample_line) return;
   const std::int32_t ex1 = txs[test_line->first] - sxs[sample_line->first];
   const std::int32_t ex2 = txs[test_line->second] - sxs[sample_line->second];
   const std::int32_t ey1 = tys[test_line->first] - sys[sample_line->first];
@@ -139,6 +143,7 @@ ZYL_API void AddTranslationHistogramValue(const int32_t* txs, const int32_t* tys
 ZYL_API void TranslationHistogramProcessing(int32_t* hist_x, int32_t* hist_y, int32_t* scratch,
                                             int32_t size_x, int32_t size_y, int32_t* xs,
                                             int32_t* ys, int32_t n, int32_t* dx, int32_t* dy) {
+  if (!hist_x || !hist_y || !scratch || (n > 0 && (!xs || !ys))) return;
   const std::int32_t shift_x = find_shift(hist_x, scratch, size_x);
   const std::int32_t shift_y = find_shift(hist_y, scratch, size_y);
   for (std::int32_t i = 0; i < n; ++i) {
@@ -153,6 +158,7 @@ ZYL_API int32_t LineLocationSimilarity(const int32_t* txs, const int32_t* tys,
                                        const int32_t* sxs, const int32_t* sys,
                                        const GraphLine* test_line, const GraphLine* sample_line,
                                        int32_t tolerance) {
+  if (!txs || !tys || !sxs || !sys || !test_line || !sample_line) return 0;
   const bool near = std::abs(txs[test_line->first] - sxs[sample_line->first]) < tolerance &&
                     std::abs(tys[test_line->first] - sys[sample_line->first]) < tolerance &&
                     std::abs(txs[test_line->second] - sxs[sample_line->second]) < tolerance &&

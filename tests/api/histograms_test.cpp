@@ -185,4 +185,32 @@ TEST(LineLocation, IsSimilarWhenAllFourDifferencesAreBelowTheTolerance) {
     EXPECT_EQ(LineLocationSimilarity(k.e.tx, k.e.ty, k.e.sx, k.e.sy, &kLine, &kLine, 13), k.similar);
 }
 
+TEST(HistogramArguments, MissingArraysAreRefusedWithoutTouchingAnything) {
+  Bins bins{};
+  bins[10] = 100;
+  const Flags flags = all_allowed();
+  std::int32_t xs[] = {5}, ys[] = {6}, as[] = {7};
+  GraphLine line{50, 10, 0, 0, 0, 0};
+  EXPECT_EQ(RotationHistogramProcessing(nullptr, flags.data(), 1, xs, ys, as, 1, &line, 0, 0), -4);
+  EXPECT_EQ(RotationHistogramProcessing(bins.data(), nullptr, 1, xs, ys, as, 1, &line, 0, 0), -4);
+  EXPECT_EQ(RotationHistogramProcessing(bins.data(), flags.data(), 1, nullptr, ys, as, 1, &line, 0, 0), -4);
+  EXPECT_EQ(RotationHistogramProcessing(bins.data(), flags.data(), 1, xs, ys, as, 1, nullptr, 0, 0), -4);
+  EXPECT_EQ(bins[10], 100);  // not smoothed
+  EXPECT_EQ(xs[0], 5);
+
+  std::vector<std::int32_t> hx(2048), hy(2048), scratch(2048);
+  hx[1034] = 9;
+  std::int32_t dx = -1;
+  TranslationHistogramProcessing(hx.data(), hy.data(), nullptr, 2048, 2048, xs, ys, 1, &dx, nullptr);
+  EXPECT_EQ(dx, -1);
+  EXPECT_EQ(hx[1034], 9);
+  const std::int32_t p[] = {0, 0};
+  AddTranslationHistogramValue(p, p, nullptr, p, hx.data(), hy.data(), 1024, 1024, &kLine, &kLine, 3, 13);
+  EXPECT_EQ(hx[1024], 0);
+  EXPECT_EQ(LineLocationSimilarity(p, p, p, p, nullptr, &kLine, 13), 0);
+  FillLineData(nullptr, p, p, p);
+  FillLineData1(&line, nullptr);
+  EXPECT_EQ(line.orientation, 10);
+}
+
 }  // namespace
