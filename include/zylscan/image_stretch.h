@@ -19,4 +19,14 @@ ZYL_API int32_t StretchImageFromLinear(int32_t source_width, int32_t source_heig
                                        int32_t destination_width, int32_t destination_height,
                                        ByteImage destination);
 
+/* The same sampling from a ByteImage into a linear buffer. */
+ZYL_API int32_t StretchImageToLinear(int32_t source_width, int32_t source_height, ByteImage source,
+                                     int32_t destination_width, int32_t destination_height, uint8_t* destination);
+/* The same sampling between two ByteImages. */
+ZYL_API int32_t StretchImage(int32_t source_width, int32_t source_height, ByteImage source,
+                             int32_t destination_width, int32_t destination_height, ByteImage destination);
+/* The same sampling between two linear buffers. */
+ZYL_API int32_t StretchLinearImage(int32_t source_width, int32_t source_height, const uint8_t* source,
+                                   int32_t destination_width, int32_t destination_height, uint8_t* destination);
+
 ZYL_EXTERN_C_END

@@ -18,4 +18,38 @@ ZYL_API int32_t StretchImageFromLinear(int32_t source_width, int32_t source_heig
   return destination_height;
 }
 
+ZYL_API int32_t StretchImageToLinear(int32_t source_width, int32_t source_height, ByteImage source,
+                                     int32_t destination_width, int32_t destination_height, uint8_t* destination) {
+  if (!zyl::api::stretch_arguments_valid(source, source_width, source_height, destination, destination_width,
+                                         destination_height))
+    return 0;
+  zyl::api::stretch_nearest(
+      source_width, source_height, [&](std::int64_t row) { return source[row]; }, destination_width,
+      destination_height, [&](std::int32_t row) { return destination + std::int64_t{row} * destination_width; });
+  return destination_height;
+}
+
+ZYL_API int32_t StretchImage(int32_t source_width, int32_t source_height, ByteImage source,
+                             int32_t destination_width, int32_t destination_height, ByteImage destination) {
+  if (!zyl::api::stretch_arguments_valid(source, source_width, source_height, destination, destination_width,
+                                         destination_height))
+    return 0;
+  zyl::api::stretch_nearest(
+      source_width, source_height, [&](std::int64_t row) { return source[row]; }, destination_width,
+      destination_height, [&](std::int32_t row) { return destination[row]; });
+  return destination_height;
+}
+
+ZYL_API int32_t StretchLinearImage(int32_t source_width, int32_t source_height, const uint8_t* source,
+                                   int32_t destination_width, int32_t destination_height, uint8_t* destination) {
+  if (!zyl::api::stretch_arguments_valid(source, source_width, source_height, destination, destination_width,
+                                         destination_height))
+    return 0;
+  zyl::api::stretch_nearest(
+      source_width, source_height, [&](std::int64_t row) { return source + row * source_width; },
+      destination_width, destination_height,
+      [&](std::int32_t row) { return destination + std::int64_t{row} * destination_width; });
+  return destination_height;
+}
+
 }  // extern "C"

@@ -29,4 +29,11 @@ void stretch_nearest(std::int32_t sw, std::int32_t sh, SourceRow&& source_row, s
   }
 }
 
+// Both buffers present and both sizes positive.
+template <class Source, class Destination>
+bool stretch_arguments_valid(const Source& source, std::int32_t sw, std::int32_t sh, const Destination& destination,
+                             std::int32_t dw, std::int32_t dh) {
+  return source && destination && sw > 0 && sh > 0 && dw > 0 && dh > 0;
+}
+
 }  // namespace zyl::api

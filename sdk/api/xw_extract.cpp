@@ -4,8 +4,59 @@
 #include <algorithm>
 #include <climits>
 #include <cstdint>
+#include <memory>
+#include <new>
 
+#include "api/xw_context.h"
+#include "extract/byte_image.h"
+#include "zylscan/extract_pipeline.h"
+#include "zylscan/image_stretch.h"
+#include "zylscan/minutiae_record.h"
+#include "zylscan/nuvel.h"
 #include "zylscan/xw_operations.h"
+
+namespace zyl::api {
+namespace {
+
+enum class TemplateKind { Native, Iso, Ansi };
+
+std::int32_t extract(XWContext* context, std::int32_t width, std::int32_t height, std::uint8_t* pixels,
+                     std::int32_t resolution, std::uint8_t* out, std::int32_t* out_length, TemplateKind kind,
+                     std::uint8_t finger_position) {
+  XWContext* c = resolve_context(context);
+  if (!c) return XW_ERR_NO_CONTEXT;
+  if (!pixels || !out || !out_length) return XW_ERR_NULL_ARGUMENT;
+  std::int32_t w = 0, h = 0;
+  if (const std::int32_t status = ComputeStretchedImageSize(width, height, resolution, &w, &h); status != XW_OK)
+    return status;
+
+  zyl::extract::OwnedByteImage work(w, h);
+  std::unique_ptr<FeatureRecord> record(new (std::nothrow) FeatureRecord{});
+  if (!work || !record) return XW_ERR_NO_MEMORY;
+  StretchImageFromLinear(width, height, pixels, w, h, work.get());
+  const std::int32_t r = ExtractFeatures(w, h, work.get(), record.get(), c);
+  if (r < 0) return XW_ERR_POOR_IMAGE;  // not reached: context and sizes are checked above
+
+  // The template is written even for a poor image; the status says so.
+  switch (kind) {
+    case TemplateKind::Native: *out_length = CompressFeatures(record.get(), out, c); break;
+    case TemplateKind::Iso:
+      *out_length = CompressFeatures_ISO(record.get(), out, c, finger_position, width, height);
+      break;
+    case TemplateKind::Ansi:
+      *out_length = CompressFeatures_ANSI(record.get(), out, c, finger_position, width, height);
+      break;
+  }
+  // The caller's image receives the extractor's skeleton at its own size.
+  StretchImageToLinear(w, h, work.get(), width, height, pixels);
+  if (c->rawExtractionResult) return r;
+  return r != 0 ? XW_OK : XW_ERR_POOR_IMAGE;
+}
+
+}  // namespace
+}  // namespace zyl::api
+
+using namespace zyl::api;
 
 extern "C" {
 
@@ -19,6 +70,27 @@ ZYL_API int32_t ComputeStretchedImageSize(int32_t width, int32_t height, int32_t
   *stretched_width = static_cast<std::int32_t>(std::clamp<std::int64_t>(w, INT32_MIN, INT32_MAX));
   *stretched_height = static_cast<std::int32_t>(std::clamp<std::int64_t>(h, INT32_MIN, INT32_MAX));
   return inside(w) && inside(h) ? XW_OK : XW_ERR_IMAGE_SIZE;
+}
+
+ZYL_API int32_t XWExtract(int32_t width, int32_t height, uint8_t* pixels, int32_t resolution, uint8_t* out,
+                          int32_t* out_length, XWContext* context) {
+  return extract(context, width, height, pixels, resolution, out, out_length, TemplateKind::Native, 0);
+}
+
+ZYL_API int32_t XWExtract_ISO(int32_t width, int32_t height, uint8_t* pixels, int32_t resolution, uint8_t* out,
+                              int32_t* out_length, uint8_t finger_position, XWContext* context) {
+  return extract(context, width, height, pixels, resolution, out, out_length, TemplateKind::Iso, finger_position);
+}
+
+ZYL_API int32_t XWExtract_ANSI(int32_t width, int32_t height, uint8_t* pixels, int32_t resolution, uint8_t* out,
+                               int32_t* out_length, uint8_t finger_position, XWContext* context) {
+  return extract(context, width, height, pixels, resolution, out, out_length, TemplateKind::Ansi,
+                 finger_position);
+}
+
+ZYL_API int32_t XWFExtract(int32_t width, int32_t height, uint8_t* pixels, uint8_t* out, int32_t* out_length,
+                           XWContext* context) {
+  return XWExtract(width, height, pixels, XW_WORK_RESOLUTION, out, out_length, context);
 }
 
 }  // extern "C"
