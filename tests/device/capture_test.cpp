@@ -1,10 +1,13 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <atomic>
+#include <thread>
 #include <memory>
 #include <vector>
 
 #include "device/capture.h"
+#include "device/command_frames.h"
 #include "device_fixture.h"
 #include "support/pgm.h"
 
@@ -315,4 +318,54 @@ TEST(CameraFrame, ResamplesInvertsAndCrops) {
   // v = (199e5 - 199 * 40000) / 1e5 = 119.4 -> 119.
   EXPECT_EQ(out[359 * 256 + 255], 255 - 119);
   EXPECT_EQ((*work)[419 * 320 + 32], out[0]);
+}
+
+TEST_F(CaptureTest, ShortFormCarriesASaturatedTimeOutByte) {
+  Open("device vid1:0x1023\n" + Image("fvc2000_102_1.pgm"));
+  struct Case {
+    int t;
+    int byte6;
+  };
+  std::vector<std::uint8_t> image(256 * 360);
+  for (auto c : {Case{0, 0}, Case{-2, 0}, Case{3, 15}, Case{51, 255}, Case{52, 255}, Case{100000, 255}}) {
+    vscanner::clear_trace();
+    ASSERT_EQ(CaptureShortForm(record(), image, c.t), 0) << c.t;
+    auto out = Bulk(false);
+    ASSERT_EQ(out.size(), 2u);
+    EXPECT_EQ(out[0].data[5], 0x90);
+    EXPECT_EQ(out[0].data[6], c.byte6) << c.t;
+    EXPECT_EQ(zyl::device::CheckCommandFrame(out[0].data), 1) << "check over bytes 2..9";
+  }
+  EXPECT_EQ(image, Fitted("fvc2000_102_1.pgm", 256, 360));
+}
+
+TEST_F(CaptureTest, ShortFormMapsTheCaptureStatus) {
+  struct Case {
+    const char* fault;
+    int code;
+  };
+  const Case cases[] = {{"fault reply=ping stall skip=1", -1000},
+                        {"fault reply=0x90 status=1", -309},
+                        {"fault reply=0x90 timeout", -309},
+                        {"fault reply=0x0a timeout", -310}};
+  std::vector<std::uint8_t> image(256 * 360);
+  for (const auto& c : cases) {
+    ResetSdk();
+    Open(std::string("device vid1:0x1023\n") + c.fault + "\n");
+    EXPECT_EQ(CaptureShortForm(record(), image, 1), c.code) << c.fault;
+    ZYLFPSCAN_CloseDevice(&handle_);
+  }
+}
+
+TEST_F(CaptureTest, BlockedCaptureWaitsUntilReleased) {
+  Open("device vid1:0x1023\n" + Image("fvc2000_102_1.pgm") + "fault reply=0x90 block\n");
+  std::vector<std::uint8_t> image(256 * 360);
+  std::atomic<int> result{1};
+  std::thread capture([&] { result = ZYLFPSCAN_CaptureRawData(handle_, 0, image.data()); });
+  while (vscanner::blocked_reads() == 0) std::this_thread::yield();
+  EXPECT_EQ(result, 1);
+  vscanner::release_captures();
+  capture.join();
+  EXPECT_EQ(result, 0);
+  EXPECT_EQ(image, Fitted("fvc2000_102_1.pgm", 256, 360));
 }

@@ -42,6 +42,7 @@ struct State {
   std::mutex mutex;
   std::condition_variable released;
   int release_count = 0;
+  int blocked = 0;
   int generation = 0;
   Scenario scenario;
   std::vector<std::unique_ptr<VirtualDevice>> devices;
@@ -255,8 +256,10 @@ int transfer(const char* what, libusb_device_handle* h, unsigned char endpoint, 
       case FaultKind::Block: {
         c.note = "blocked until released";
         int seen = s.release_count;
+        ++s.blocked;
         while (s.release_count == seen && !release_file_exists(s))
           s.released.wait_for(lock, std::chrono::milliseconds(10));
+        --s.blocked;
         break;
       }
       default:
@@ -355,6 +358,11 @@ DeviceState device_state(int device) {
   auto& s = state();
   if (device < 0 || device >= static_cast<int>(s.devices.size())) return {};
   return s.devices[static_cast<std::size_t>(device)]->state();
+}
+
+int blocked_reads() {
+  std::lock_guard lock(state().mutex);
+  return state().blocked;
 }
 
 void release_captures() {

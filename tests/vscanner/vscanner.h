@@ -75,7 +75,9 @@ struct DeviceState {
 };
 VSCANNER_API DeviceState device_state(int device);
 
-// Releases every capture that a "block" fault holds.
+// Releases every read that a "block" fault holds at the moment of the call.
 VSCANNER_API void release_captures();
+// Number of reads waiting in a "block" fault now.
+VSCANNER_API int blocked_reads();
 
 }  // namespace vscanner
