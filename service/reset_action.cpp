@@ -6,7 +6,7 @@ CResetAction::CResetAction(void *handle, QObject *parent) : DriverThread(parent)
 
 void CResetAction::RecvResetCmd(QString dataPath) {
   vyx::logDebug("vyx-fingerprint-driver    RecvResetCmd   dataPath: %s", qPrintable(dataPath));
-  // Clearing the scanner's on-host database is not built yet; the stored
-  // files are removed by the adaptor once this result arrives.
-  emit SendResetResult(0);
+  // Clearing the scanner's on-host database is not built yet: report a
+  // failure, so that the adaptor removes no stored data.
+  emit SendResetResult(1);
 }
