@@ -207,4 +207,15 @@ TEST_F(Extraction, GenuinePairsScoreClearlyAboveImpostorPairs) {
     EXPECT_GT(g, 2 * worst_impostor) << "impostor " << worst_impostor;
   }
   EXPECT_LT(worst_impostor, 47);
+  EXPECT_GE(XWFVerify(t[0].data(), t[0].data(), context.get()), 500);
+
+  // Merged from impressions of one finger, the template still matches each
+  // of them and still does not match the other finger.
+  const std::uint8_t* set[3] = {t[0].data(), t[1].data(), t[0].data()};
+  std::vector<std::uint8_t> merged(ZYL_TEMPLATE_BUFFER_SIZE);
+  std::int32_t merged_length = 0;
+  ASSERT_GE(XWFGeneralize(set, merged.data(), &merged_length, context.get()), 0);
+  EXPECT_GT(XWFVerify(merged.data(), t[0].data(), context.get()), 47);
+  EXPECT_GT(XWFVerify(merged.data(), t[1].data(), context.get()), 47);
+  EXPECT_LT(XWFVerify(merged.data(), t[2].data(), context.get()), 47);
 }
