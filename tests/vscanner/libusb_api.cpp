@@ -294,6 +294,16 @@ void load_from_environment() {
 
 __attribute__((constructor)) void at_load() { load_from_environment(); }
 
+// The trace ends with the clock's totals.
+__attribute__((destructor)) void at_unload() {
+  State& s = state();
+  std::lock_guard lock(s.mutex);
+  if (!s.trace_file) return;
+  std::fprintf(s.trace_file, "end clock=%llu slept=%llu\n", static_cast<unsigned long long>(s.clock.load()),
+               static_cast<unsigned long long>(s.slept.load()));
+  std::fflush(s.trace_file);
+}
+
 }  // namespace
 
 std::string load(const std::string& text, const std::string& base_dir) {
