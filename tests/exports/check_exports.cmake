@@ -36,6 +36,12 @@ set(mangled "")
 foreach(name IN LISTS names)
   if(name MATCHES "^_Z")
     set(allowed FALSE)
+    # Inline variables and guards of the standard library (std::ranges
+    # customisation points, say) keep default visibility in libstdc++; they
+    # are not this library's internals.
+    if(name MATCHES "^_Z(GV)?N?St")
+      set(allowed TRUE)
+    endif()
     foreach(t IN LISTS typed)
       string(LENGTH "${t}" tl)
       if(name MATCHES "^_Z${tl}${t}")
