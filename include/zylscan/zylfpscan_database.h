@@ -1,0 +1,58 @@
+/* On-host finger database of the device API.
+ *
+ * A database is the file "/usr/ZYL_<database name>" holding ten finger
+ * records, enciphered whole with 3DES under the library's stored key; the
+ * file is exactly ZYLFPSCAN_DATABASE_FILE_SIZE bytes. A finger is enrolled
+ * in ten calls (steps 1..10) and kept with up to 15 templates; identification
+ * adds a template to the record it matches when the match is sure but not
+ * too close.
+ *
+ * Names: a database name holds no '/' and at most
+ * ZYLFPSCAN_DATABASE_NAME_MAX bytes; a finger name at most
+ * ZYLFPSCAN_FINGER_NAME_SIZE bytes. Other names are refused with -900.
+ * Fingers are found by prefix: a record matches a name when its name starts
+ * with the name's bytes.
+ *
+ * Every changing call writes the whole database to a new file in the same
+ * directory and renames it over the old one, so a failed write (-233) leaves
+ * the previous database intact. Calls that find no file treat it as empty
+ * (-232) and do not create it; only the last enrolment step creates it.
+ *
+ * File codes of every call: -1 the file cannot be opened ("open file fail"
+ * on standard output), -232 the file is empty or missing, -231 it is
+ * shorter than ZYLFPSCAN_DATABASE_FILE_SIZE, -233 the new file could not be
+ * written, -118 no memory. No lock protects a database: callers serialise. */
+#pragma once
+
+#include "zylscan/zyl_export.h"
+#include "zylscan/zylfpscan_status.h"
+
+#define ZYLFPSCAN_DATABASE_FILE_SIZE 3072640
+#define ZYLFPSCAN_DATABASE_RECORDS 10
+#define ZYLFPSCAN_DATABASE_NAME_MAX 190
+/* Size of a finger name field: names are zero-filled to it, and a name of
+ * exactly this size has no terminating zero. */
+#define ZYLFPSCAN_FINGER_NAME_SIZE 24
+#define ZYLFPSCAN_ENROLL_STEPS 10
+
+ZYL_EXTERN_C_BEGIN
+
+/* The handle of the calls below is not used. */
+
+/* Frees the first enrolled finger whose name starts with finger and
+ * rewrites the database: 0 deleted, 1 no such finger, -900, file codes. */
+ZYL_API int ZYLFPSCAN_DeleteFinger(void* handle, const char* database, const char* finger);
+/* Frees every enrolled finger and rewrites the database: 0, -900, file
+ * codes. */
+ZYL_API int ZYLFPSCAN_DeleteAllFinger(void* handle, const char* database);
+/* Copies the name field of every enrolled finger, ZYLFPSCAN_FINGER_NAME_SIZE
+ * bytes each, in record order into names (room for
+ * ZYLFPSCAN_DATABASE_RECORDS names), and their number into *count: 0, 10
+ * (null names or count), -900, file codes. Nothing is written to the file. */
+ZYL_API int ZYLFPSCAN_EnrollListFingers(void* handle, const char* database, char* names, int* count);
+/* Renames the first enrolled finger whose name starts with old_name and
+ * rewrites the database; 0 also when no finger matched. -900, file codes. */
+ZYL_API int ZYLFPSCAN_RenameFinger(void* handle, const char* database, const char* old_name,
+                                   const char* new_name);
+
+ZYL_EXTERN_C_END
