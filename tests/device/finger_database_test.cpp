@@ -2,9 +2,13 @@
 // calls, the name rules, safe rewrites, and the enrolment and identification
 // flows driven by a scripted scanner.
 #include <gtest/gtest.h>
+#include <sched.h>
 #include <signal.h>
+#include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -470,6 +474,54 @@ TEST_F(FingerDatabaseTest, ExportedCallsRefuseNullNamesWithoutAHandle) {
   EXPECT_EQ(ZYLFPSCAN_EnrollListFingers(nullptr, nullptr, names, &count), -900);
   EXPECT_EQ(ZYLFPSCAN_RenameFinger(nullptr, nullptr, "a", "b"), -900);
   EXPECT_EQ(ZYLFPSCAN_RenameFinger(nullptr, "x", "a", "bbbbbbbbbbbbbbbbbbbbbbbbb"), -900);
+}
+
+// Runs body in a child process with a private, empty "/usr", so that the
+// exported calls can work on their fixed directory without touching the
+// machine's. The child's exit status is body's result.
+int InPrivateUsr(const std::function<int()>& body) {
+  const pid_t child = ::fork();
+  if (child == 0) {
+    if (::unshare(CLONE_NEWNS) != 0 || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+        ::mount("fingerdb", "/usr", "tmpfs", 0, "size=16m") != 0)
+      ::_exit(77);
+    ::_exit(body());
+  }
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 128;
+}
+
+TEST(FingerDatabaseExports, WorkOnUsrZylFiles) {
+  Bytes plain = BlankPlain();
+  EnrolRecord(plain, 0, "thumb", 0x10);
+  EnrolRecord(plain, 1, "index", 0x20);
+  const Bytes file = Encipher(plain);
+  Bytes expected = plain;
+  Rec(expected, 0)[7] = 0;
+  std::fill(Rec(expected, 0) + 43, Rec(expected, 0) + 43 + 15 * kSlot, 0);
+  std::fill(Rec(expected, 0) + kName, Rec(expected, 0) + kName + 24, 0xFF);
+  const std::string ring = Padded("ring");
+  std::copy(ring.begin(), ring.end(), Rec(expected, 1) + kName);
+
+  const int status = InPrivateUsr([&] {
+    WriteFile("/usr/ZYL_people", file);
+    char names[240];
+    int count = 0;
+    if (ZYLFPSCAN_DeleteFinger(nullptr, "people", "thumb") != 0) return 1;
+    if (ZYLFPSCAN_RenameFinger(nullptr, "people", "ind", "ring") != 0) return 2;
+    if (ZYLFPSCAN_EnrollListFingers(nullptr, "people", names, &count) != 0 || count != 1) return 3;
+    if (std::string(names, 24) != Padded("ring")) return 4;
+    if (Decipher(ReadFile("/usr/ZYL_people")) != expected) return 5;
+    // A database that does not exist stays so.
+    if (ZYLFPSCAN_DeleteAllFinger(nullptr, "nobody") != -232) return 6;
+    if (fs::exists("/usr/ZYL_nobody")) return 7;
+    std::size_t entries = 0;
+    for ([[maybe_unused]] const auto& e : fs::directory_iterator("/usr")) ++entries;
+    return entries == 1 ? 0 : 8;
+  });
+  if (status == 77) GTEST_SKIP() << "no private mount namespace here (needs root)";
+  EXPECT_EQ(status, 0);
 }
 
 TEST_F(FingerDatabaseTest, FlowsNeedAHandleWithAnAlgorithmContext) {
