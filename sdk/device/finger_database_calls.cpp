@@ -252,22 +252,38 @@ int Identify(std::string_view directory, const DeviceCalls& calls, void* handle,
 
 using zyl::device::fingerdb::kProductDirectory;
 
+namespace {
+
+// No exception leaves the library: the only one these calls can meet is a
+// failed allocation of a path.
+template <typename Call>
+int Guarded(Call call) {
+  try {
+    return call();
+  } catch (...) {
+    return ZYLFPSCAN_ERR_NO_MEMORY;
+  }
+}
+
+}  // namespace
+
 extern "C" ZYL_API int ZYLFPSCAN_DeleteFinger(void* /*handle*/, const char* database, const char* finger) {
-  return zyl::device::DeleteFinger(kProductDirectory, database, finger);
+  return Guarded([&] { return zyl::device::DeleteFinger(kProductDirectory, database, finger); });
 }
 
 extern "C" ZYL_API int ZYLFPSCAN_DeleteAllFinger(void* /*handle*/, const char* database) {
-  return zyl::device::DeleteAllFinger(kProductDirectory, database);
+  return Guarded([&] { return zyl::device::DeleteAllFinger(kProductDirectory, database); });
 }
 
 extern "C" ZYL_API int ZYLFPSCAN_EnrollListFingers(void* /*handle*/, const char* database, char* names,
                                                    int* count) {
-  return zyl::device::EnrollListFingers(kProductDirectory, database, names, count);
+  return Guarded([&] { return zyl::device::EnrollListFingers(kProductDirectory, database, names, count); });
 }
 
 extern "C" ZYL_API int ZYLFPSCAN_RenameFinger(void* /*handle*/, const char* database, const char* old_name,
                                               const char* new_name) {
-  return zyl::device::RenameFinger(kProductDirectory, database, old_name, new_name);
+  return Guarded(
+      [&] { return zyl::device::RenameFinger(kProductDirectory, database, old_name, new_name); });
 }
 
 static_assert(ZYLFPSCAN_DATABASE_FILE_SIZE == zyl::device::fingerdb::kPlainSize);
