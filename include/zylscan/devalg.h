@@ -24,3 +24,56 @@ ZYL_API int32_t DevAlgFreeCtx(XWContext* context);
 ZYL_API int32_t DevAlg_GetVersion(void);
 
 ZYL_EXTERN_C_END
+
+/* Engine dispatch. Each call takes the device's algorithm context last.
+ *
+ * AlgMode chooses the engine: images of at most 192 x 192 go to the
+ * type-line engine in mode 2 and to the matcher library in modes 3 and 4;
+ * every other image to the skeleton engine. Verification uses the type-line
+ * engine in mode 1, the matcher library above mode 2, and otherwise converts
+ * both templates (native, ISO, ANSI or identity-card feature) to the native
+ * format and compares them with the skeleton engine. Until the type-line
+ * engine and the matcher library are joined, those roads answer: extraction
+ * -1 in mode 2 and DEVALG_ERR_NO_ENGINE in modes 3 and 4; verification -1
+ * in mode 1 and -2 above mode 2; outputs untouched. */
+
+#define DEVALG_ERR_NO_CONTEXT (-2)
+/* Extraction in modes 3 and 4 without the matcher library. */
+#define DEVALG_ERR_NO_ENGINE 2
+#define DEVALG_ERR_VERIFY_INCOMPLETE (-401)
+#define DEVALG_ERR_UNKNOWN_FORMAT (-402)
+/* Bytes of each template that format detection looks at. */
+#define DEVALG_TEMPLATE_READ_SIZE 512
+
+ZYL_EXTERN_C_BEGIN
+
+/* Extracts a template from a width x height grey image into out (1024
+ * bytes) and its length into *out_length. On the skeleton road: -2 without
+ * a context, else XWExtract's result (0, -103 for a poor image, -101, -102,
+ * -4); the pixels are overwritten with the skeleton there, so callers that
+ * keep the image pass a copy. */
+ZYL_API int32_t DevAlgExtract(int32_t width, int32_t height, uint8_t* pixels, int32_t resolution, uint8_t* out,
+                              int32_t* out_length, XWContext* context);
+/* The same into an ISO/IEC 19794-2 or ANSI INCITS 378 minutiae record with
+ * the given finger position: -2 without a context, else XWExtract_ISO's or
+ * XWExtract_ANSI's result. */
+ZYL_API int32_t DevAlgExtract_ISO(int32_t width, int32_t height, uint8_t* pixels, int32_t resolution, uint8_t* out,
+                                  int32_t* out_length, uint8_t finger_position, XWContext* context);
+ZYL_API int32_t DevAlgExtract_ANSI(int32_t width, int32_t height, uint8_t* pixels, int32_t resolution, uint8_t* out,
+                                   int32_t* out_length, uint8_t finger_position, XWContext* context);
+/* Compares two templates: the score 0..1000, or a negative status: -4 for
+ * a null template, -402 for a template in none of the four formats (a QXE
+ * container included), a converter's status (-901), -2 without a context,
+ * -401 when the comparison did not complete. */
+ZYL_API int32_t DevAlgVerify(const uint8_t* template_a, const uint8_t* template_b, XWContext* context);
+/* Merges three native templates of one finger: -2 without a context, else
+ * XWGeneralize's result. */
+ZYL_API int32_t DevAlgGeneralize(const uint8_t* template_1, const uint8_t* template_2, const uint8_t* template_3,
+                                 uint8_t* out, int32_t* out_length, XWContext* context);
+/* Reads a 512-byte identity-card feature into a native template (out holds
+ * 1024 bytes), its length and the feature's secondary code: 0, the reader's
+ * -1 or -2, -4 for a null argument, -2 when no work context can be made. */
+ZYL_API int32_t DevAlgIdcfeaToNuvelfea(const uint8_t* card, uint8_t* out, int32_t* out_length,
+                                       uint8_t* secondary_code);
+
+ZYL_EXTERN_C_END

@@ -1,0 +1,129 @@
+// Engine dispatch: the device API's extraction and verification go through
+// here, and the library-wide algorithm mode picks the engine.
+#include <array>
+#include <cstring>
+#include <memory>
+#include <new>
+
+#include "zylscan/devalg.h"
+#include "zylscan/feature_record.h"
+#include "zylscan/idcard_feature.h"
+#include "zylscan/minutiae_record.h"
+#include "zylscan/nuvel.h"
+#include "zylscan/template_format.h"
+#include "zylscan/xw.h"
+#include "zylscan/xw_operations.h"
+
+namespace zyl::api {
+
+namespace {
+
+// Images up to this size on both sides go to the small-sensor engines.
+constexpr int kSmallImageSide = 192;
+constexpr std::size_t kWorkBufferSize = 1024;
+
+// Answers of the roads whose engines are not joined yet. Modes 1 and 2 have
+// no status of their own for this, so they answer -1 with the outputs
+// untouched; modes 3 and above answer what the matcher library's wrappers
+// give for a missing engine.
+constexpr std::int32_t kTypelineUnavailable = -1;
+constexpr std::int32_t kMatcherExtractUnavailable = DEVALG_ERR_NO_ENGINE;
+constexpr std::int32_t kMatcherVerifyUnavailable = -2;
+
+bool SmallImage(std::int32_t width, std::int32_t height) {
+  return width <= kSmallImageSide && height <= kSmallImageSide;
+}
+
+// Brings one template of any known format into a zeroed native work buffer.
+// Returns 0 or the status that ends the verification.
+std::int32_t ToNuvel(const std::uint8_t* in, std::array<std::uint8_t, kWorkBufferSize>& work) {
+  std::int32_t length = 0;
+  switch (ZYL_getFormatType(in, DEVALG_TEMPLATE_READ_SIZE)) {
+    case ZYL_FORMAT_NUVEL:
+      std::memcpy(work.data(), in, DEVALG_TEMPLATE_READ_SIZE);
+      return 0;
+    case ZYL_FORMAT_ISO:
+      return ZylISOToNuvel(in, work.data(), &length);
+    case ZYL_FORMAT_ANSI:
+      return ZylANSIToNuvel(in, work.data(), &length);
+    case ZYL_FORMAT_IDCARD:
+      // A feature the reader refuses leaves the work buffer zeroed: a
+      // template without minutiae, which matches nothing.
+      IDcardfea2Nuvelfea(in, work.data());
+      return 0;
+    default:
+      return DEVALG_ERR_UNKNOWN_FORMAT;
+  }
+}
+
+std::int32_t VerifyNative(const std::uint8_t* a, const std::uint8_t* b, XWContext* context) {
+  if (!a || !b) return XW_ERR_NULL_ARGUMENT;
+  std::array<std::uint8_t, kWorkBufferSize> workA{}, workB{};
+  if (std::int32_t rc = ToNuvel(a, workA)) return rc;
+  if (std::int32_t rc = ToNuvel(b, workB)) return rc;
+  if (!context) return DEVALG_ERR_NO_CONTEXT;
+  MatchDetails details{};
+  details.size = XW_DETAILS_SHORT;
+  if (XWVerify(workA.data(), workB.data(), &details, context) != XW_VERIFY_COMPLETED)
+    return DEVALG_ERR_VERIFY_INCOMPLETE;
+  return details.score;
+}
+
+}  // namespace
+
+}  // namespace zyl::api
+
+using namespace zyl::api;
+
+extern "C" {
+
+ZYL_API int32_t DevAlgExtract(int32_t width, int32_t height, uint8_t* pixels, int32_t resolution, uint8_t* out,
+                              int32_t* out_length, XWContext* context) {
+  if (SmallImage(width, height)) {
+    if (AlgMode == 2) return kTypelineUnavailable;
+    if (AlgMode == 3 || AlgMode == 4) return kMatcherExtractUnavailable;
+  }
+  if (!context) return DEVALG_ERR_NO_CONTEXT;
+  return XWExtract(width, height, pixels, resolution, out, out_length, context);
+}
+
+ZYL_API int32_t DevAlgExtract_ISO(int32_t width, int32_t height, uint8_t* pixels, int32_t resolution, uint8_t* out,
+                                  int32_t* out_length, uint8_t finger_position, XWContext* context) {
+  if (!context) return DEVALG_ERR_NO_CONTEXT;
+  return XWExtract_ISO(width, height, pixels, resolution, out, out_length, finger_position, context);
+}
+
+ZYL_API int32_t DevAlgExtract_ANSI(int32_t width, int32_t height, uint8_t* pixels, int32_t resolution, uint8_t* out,
+                                   int32_t* out_length, uint8_t finger_position, XWContext* context) {
+  if (!context) return DEVALG_ERR_NO_CONTEXT;
+  return XWExtract_ANSI(width, height, pixels, resolution, out, out_length, finger_position, context);
+}
+
+ZYL_API int32_t DevAlgVerify(const uint8_t* template_a, const uint8_t* template_b, XWContext* context) {
+  if (AlgMode == 1) return kTypelineUnavailable;
+  if (AlgMode > 2) return kMatcherVerifyUnavailable;
+  return VerifyNative(template_a, template_b, context);
+}
+
+ZYL_API int32_t DevAlgGeneralize(const uint8_t* template_1, const uint8_t* template_2, const uint8_t* template_3,
+                                 uint8_t* out, int32_t* out_length, XWContext* context) {
+  if (!context) return DEVALG_ERR_NO_CONTEXT;
+  const uint8_t* set[3] = {template_1, template_2, template_3};
+  return XWGeneralize(3, set, out, out_length, context);
+}
+
+ZYL_API int32_t DevAlgIdcfeaToNuvelfea(const uint8_t* card, uint8_t* out, int32_t* out_length,
+                                       uint8_t* secondary_code) {
+  if (!card || !out || !out_length || !secondary_code) return XW_ERR_NULL_ARGUMENT;
+  // The template is written under the settings of a fresh context, whatever
+  // the device's own context holds.
+  std::unique_ptr<XWContext, decltype(&XWFreeContext)> context(XWCreateContext(), &XWFreeContext);
+  if (!context) return DEVALG_ERR_NO_CONTEXT;
+  std::unique_ptr<FeatureRecord> record(new (std::nothrow) FeatureRecord{});
+  if (!record) return DEVALG_ERR_NO_CONTEXT;
+  if (int32_t rc = DecompressFeaturesIdcardtoNuvel(card, record.get(), secondary_code)) return rc;
+  *out_length = CompressFeatures(record.get(), out, context.get());
+  return 0;
+}
+
+}  // extern "C"
