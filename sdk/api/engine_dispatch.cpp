@@ -1,5 +1,6 @@
 // Engine dispatch: the device API's extraction and verification go through
 // here, and the library-wide algorithm mode picks the engine.
+#include <algorithm>
 #include <array>
 #include <cstring>
 #include <memory>
@@ -66,7 +67,9 @@ std::int32_t VerifyNative(const std::uint8_t* a, const std::uint8_t* b, XWContex
   details.size = XW_DETAILS_SHORT;
   if (XWVerify(workA.data(), workB.data(), &details, context) != XW_VERIFY_COMPLETED)
     return DEVALG_ERR_VERIFY_INCOMPLETE;
-  return details.score;
+  // A context whose score offset pushes a poor match below 0 must not hand
+  // back something that reads as a failure status.
+  return std::max(details.score, 0);
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include "support/pgm.h"
 #include "zylscan/crc8.h"
 #include "zylscan/template_format.h"
+#include "zylscan/xw.h"
 #include "zylscan/zylfpscan_feature.h"
 #include "zylscan/zylfpscan_image.h"
 
@@ -109,6 +110,25 @@ TEST_F(FeatureCallsTest, VerifyExtDecidesTheBestScoreAtItsOwnLevel) {
     EXPECT_EQ(rc, score > SecurityThreshold(level) ? 0 : 1) << level;
     EXPECT_EQ(result, rc);
   }
+}
+
+TEST_F(FeatureCallsTest, ScoresAreKeptInsideTheirRange) {
+  Open("device vid1:0x1024\n" + kPrints);
+  const Buffer t = CaptureAndExtract();
+  auto* context = record().algorithmContext;
+  // A large score scale takes a template against itself far above 1000.
+  ASSERT_EQ(XWSetAdditionalParameter(20021, 100000, context), 0);
+  auto o = Verify(11, t, t);
+  EXPECT_EQ(o.rc, 0);
+  EXPECT_EQ(o.score, 1000);
+  EXPECT_EQ(o.match, 1);
+  // A large negative offset takes it below 0: no match, not a failure.
+  ASSERT_EQ(XWSetAdditionalParameter(20021, 535, context), 0);
+  ASSERT_EQ(XWSetAdditionalParameter(20022, -10000000, context), 0);
+  o = Verify(1, t, t);
+  EXPECT_EQ(o.rc, 0);
+  EXPECT_EQ(o.score, 0);
+  EXPECT_EQ(o.match, 0);
 }
 
 TEST_F(FeatureCallsTest, IsoFeatureAgainstNativeTemplateMatches) {
