@@ -1,0 +1,128 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <numeric>
+#include <string>
+#include <vector>
+
+#include "support/pgm.h"
+#include "zylscan/typeline_extract.h"
+#include "zylscan/typeline_template.h"
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+struct Extraction {
+  int result = 0;
+  Bytes out = Bytes(TYPELINE_TEMPLATE_SIZE, 0xEE);
+  Bytes image;
+};
+
+Extraction extract(const zyltest::GreyImage& img) {
+  Extraction e;
+  e.image = img.pixels;
+  e.result = create_template(e.image.data(), img.width, img.height, e.out.data());
+  return e;
+}
+
+TEST(TypelineExtractor, RefusesNullBuffersBeforeSizes) {
+  Bytes image(16, 0), out(TYPELINE_TEMPLATE_SIZE);
+  struct Case {
+    bool image, out;
+    int width, height, expected;
+  };
+  const Case cases[] = {
+      {false, true, 160, 160, -1}, {true, false, 160, 160, -1}, {false, true, 401, 160, -1},
+      {true, false, -5, 900, -1},  {true, true, 401, 160, -41}, {true, true, 160, 401, -41},
+      {true, true, -1, 160, -41},  {true, true, 160, -1, -41},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.width) + " x " + std::to_string(c.height));
+    EXPECT_EQ(create_template(c.image ? image.data() : nullptr, c.width, c.height, c.out ? out.data() : nullptr),
+              c.expected);
+    EXPECT_EQ(dyn_image_height, c.height);
+    EXPECT_EQ(create_template_devided(c.image ? image.data() : nullptr, c.width, c.height,
+                                      c.out ? out.data() : nullptr),
+              c.expected);
+  }
+}
+
+TEST(TypelineExtractor, FeaturelessImagesGiveTooFewFeaturesAndZeroOutput) {
+  struct Case {
+    int width, height;
+  };
+  // 400 x 400 is the largest accepted size; 0 and sizes below one block
+  // pass the checks and find nothing.
+  for (const Case c : {Case{400, 400}, Case{160, 160}, Case{0, 0}, Case{0, 50}, Case{15, 15}, Case{17, 3}}) {
+    SCOPED_TRACE(std::to_string(c.width) + " x " + std::to_string(c.height));
+    Bytes image(static_cast<std::size_t>(c.width) * c.height + 1, 200), out(TYPELINE_TEMPLATE_SIZE, 0xEE);
+    EXPECT_EQ(create_template(image.data(), c.width, c.height, out.data()), -31);
+    EXPECT_TRUE(std::all_of(out.begin(), out.end(), [](std::uint8_t b) { return b == 0; }));
+  }
+}
+
+TEST(TypelineExtractor, RealCropsGiveTemplatesTheReaderAccepts) {
+  for (const char* name : {"fvc2002_101_1_160.pgm", "fvc2004_102_1_160.pgm", "fvc2000_102_1_160.pgm"}) {
+    SCOPED_TRACE(name);
+    const auto img = zyltest::read_pgm(zyltest::test_data(name));
+    const Extraction e = extract(img);
+    ASSERT_GT(e.result, 0);
+    const int length = e.result / 100, count = e.result % 100;
+    // Header 4, sections A 5, B 11, C 54 (10 x 10 blocks), D 3 + 4n, E 3 + 5m.
+    TypelineRecord record;
+    mch_sub_func_02(e.out.data(), &record);
+    EXPECT_EQ(mch_sub_func_03(&record), 1);
+    EXPECT_EQ(count, record.minutiae.count);
+    EXPECT_EQ(length, 4 + 5 + 11 + 54 + 3 + 4 * record.singular.count + 3 + 5 * count);
+    EXPECT_TRUE(std::all_of(e.out.begin() + length, e.out.end(), [](std::uint8_t b) { return b == 0; }));
+    EXPECT_EQ(record.width, 160);
+    EXPECT_EQ(record.height, 160);
+    EXPECT_EQ(record.grid.columns, 10);
+    EXPECT_EQ(record.grid.rows, 10);
+    EXPECT_GE(count, 5);
+    EXPECT_LE(count, 50);
+    EXPECT_GT(record.frequency, 30);  // ridge periods of 5..15 pixels
+    EXPECT_LT(record.frequency, 90);
+    for (int k = 1; k < count; ++k) EXPECT_GE(record.minutiae.minutiae[k - 1].quality, record.minutiae.minutiae[k].quality);
+    for (int k = 0; k < count; ++k) {
+      const TypelineMinutia& m = record.minutiae.minutiae[k];
+      EXPECT_GE(m.x, 8);
+      EXPECT_LT(m.x, 152);
+      EXPECT_GE(m.y, 8);
+      EXPECT_LT(m.y, 152);
+      EXPECT_LT(m.direction, 240);
+      EXPECT_GE(m.quality, 11);
+    }
+    // The work images replaced the caller's pixels.
+    EXPECT_NE(e.image, img.pixels);
+    // Deterministic.
+    const Extraction again = extract(img);
+    EXPECT_EQ(again.result, e.result);
+    EXPECT_EQ(again.out, e.out);
+  }
+}
+
+TEST(TypelineExtractor, ReportsVersion) { EXPECT_EQ(GetAlgorithmLibraryVersin(), 4098); }
+
+TEST(TypelineExtractor, ResizeKeepsTheCentredPartAndZeroesTheRest) {
+  Bytes buffer(80);
+  std::iota(buffer.begin(), buffer.end(), 1);  // 10 x 8, value 1 + 10 y + x
+  ASSERT_EQ(ResizeImage(buffer.data(), 10, 8, 6, 4), 0);
+  for (int y = 0; y < 4; ++y)
+    for (int x = 0; x < 6; ++x) EXPECT_EQ(buffer[y * 6 + x], 1 + 10 * (y + 2) + (x + 2));
+  EXPECT_TRUE(std::all_of(buffer.begin() + 24, buffer.end(), [](std::uint8_t b) { return b == 0; }));
+
+  Bytes original(80);
+  std::iota(original.begin(), original.end(), 1);
+  Bytes same = original;
+  EXPECT_EQ(ResizeImage(same.data(), 10, 8, 11, 4), -1);
+  EXPECT_EQ(ResizeImage(same.data(), 10, 8, 6, 9), -1);
+  EXPECT_EQ(ResizeImage(nullptr, 10, 8, 6, 4), -1);
+  EXPECT_EQ(same, original);
+  EXPECT_EQ(ResizeImage(same.data(), 10, 8, 10, 8), 0);
+  EXPECT_EQ(same, original);
+}
+
+}  // namespace
