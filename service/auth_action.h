@@ -15,6 +15,10 @@ class CAuthAction : public DriverThread {
 
   void stop();
 
+  // 0 when the first good capture matches one of the user's files, 1
+  // otherwise (also when stopped, out of time or without a scanner).
+  int verifyFingerprint(const QString &pUid, const QString &featureDir, long startTime);
+
  signals:
   void SendAuthResult(QString uid, int code, int subCode);
 

@@ -1,12 +1,17 @@
 #include "fingerprint_driver_service.h"
 
-#include <array>
+#include <climits>
 #include <cstring>
 
-#include <QDebug>
+#include <array>
+
+#include <QCoreApplication>
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
 
 #include "auth_action.h"
+#include "finger_store.h"
 #include "reg_action.h"
 #include "reset_action.h"
 #include "service_log.h"
@@ -16,21 +21,20 @@ using vyx::logDebug;
 
 namespace {
 
-// How long ending a worker waits for its thread before terminating it.
-constexpr unsigned long kWorkerEndTimeoutMs = 5000;
+// The result messages of the enrolment signal.
+const QString kDuplicateNameMessage = QString::fromUtf8("{\u201Csubcode\u201D:\u201C2}");
+const QString kAlreadyEnrolledMessage = QStringLiteral("{\"subcode\":2}");
+const QString kEnrollFailedMessage = QStringLiteral("{\"subcode\":3}");
+
+QString dataRoot() { return QString::fromLatin1(vyx::kDataRoot); }
 
 }  // namespace
-
-void ensureDir(const QString &dir) {
-  QDir d(dir);
-  if (!d.exists() && !d.mkpath(dir)) qDebug() << "mkdir error:" << d;
-}
 
 vyxFingerprintDriverDbusService::vyxFingerprintDriverDbusService(QObject *parent)
     : QDBusAbstractAdaptor(parent) {
   vyx::openServiceLog();
   setAutoRelaySignals(true);
-  ensureDir(QString::fromLatin1(kDataRoot));
+  vyx::ensureDir(dataRoot());
 }
 
 vyxFingerprintDriverDbusService::~vyxFingerprintDriverDbusService() {
@@ -43,26 +47,40 @@ vyxFingerprintDriverDbusService::~vyxFingerprintDriverDbusService() {
 
 template <typename Worker>
 void vyxFingerprintDriverDbusService::endWorker(QThread &thread, Worker *&worker) {
-  // A worker whose command has ended waits in its thread's event loop, and
-  // quitting that loop ends the thread cleanly; terminating it there could
-  // kill it while it holds a lock of the event dispatcher. Only a thread that
-  // does not finish in time (a command still inside a scanner call) is
-  // terminated.
-  if (worker) worker->requestStop();
-  thread.quit();
-  if (!thread.wait(kWorkerEndTimeoutMs)) {
-    thread.terminate();
-    thread.wait();
+  // Terminating a thread could kill it inside malloc or syslog with their
+  // locks held. The command is asked to stop and comes back at its next
+  // check (a scanner call in progress finishes first); the thread then
+  // leaves its event loop by itself.
+  if (worker) {
+    worker->requestStop();
+    worker->waitUntilFinished();
   }
+  thread.quit();
+  thread.wait();
   delete worker;
   worker = nullptr;
 }
 
+template <typename Worker>
+void vyxFingerprintDriverDbusService::finishRun(QThread &thread, Worker *&worker) {
+  if (!worker) return;
+  worker->requestStop();
+  worker->waitUntilFinished();
+  // The command has returned, so its progress and result signals are queued
+  // here; delivering them now reports that run before anything new starts,
+  // and its result slot ends the worker.
+  QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
+  if (worker) endWorker(thread, worker);
+}
+
+void vyxFingerprintDriverDbusService::finishAllRuns() {
+  finishRun(m_authThread, m_authAction);
+  finishRun(m_regThread, m_regAction);
+  finishRun(m_resetThread, m_resetAction);
+}
+
 template <typename Worker, typename Connect>
-Worker *vyxFingerprintDriverDbusService::wireWorker(QThread &thread, Worker *&worker,
-                                                    Connect connectSignals) {
-  // An earlier worker of this kind may still run its command: it is asked to
-  // stop and its thread ended before the worker is deleted.
+Worker *vyxFingerprintDriverDbusService::wireWorker(QThread &thread, Worker *&worker, Connect connectSignals) {
   endWorker(thread, worker);
   worker = new Worker(m_handle, nullptr);
   connectSignals(worker);
@@ -71,14 +89,10 @@ Worker *vyxFingerprintDriverDbusService::wireWorker(QThread &thread, Worker *&wo
   return worker;
 }
 
-QString vyxFingerprintDriverDbusService::userFeatureDir(const QString &userId) {
-  return QStringLiteral("%1%2").arg(QString::fromLatin1(kDataRoot), userId);
-}
-
 bool vyxFingerprintDriverDbusService::checkstate() const { return m_state == DeviceStateClaimed; }
 
 bool vyxFingerprintDriverDbusService::workerRunning() const {
-  return m_regThread.isRunning() || m_resetThread.isRunning() || m_authThread.isRunning();
+  return m_regAction || m_resetAction || m_authAction;
 }
 
 void vyxFingerprintDriverDbusService::closeHandle() {
@@ -86,6 +100,8 @@ void vyxFingerprintDriverDbusService::closeHandle() {
   m_handle = nullptr;
   ZYLFPSCAN_GlobalFree();
 }
+
+// ---------------------------------------------------------------- device
 
 int vyxFingerprintDriverDbusService::getDeviceCount() {
   int count = 0;
@@ -134,6 +150,9 @@ void vyxFingerprintDriverDbusService::openDevice(int i) {
 
 void vyxFingerprintDriverDbusService::releaseDevice(int) {
   logDebug("vyx-fingerprint-driver     releaseDevice");
+  // Workers use the handle: each running one is stopped and has returned
+  // (and reported) before the scanner closes under it.
+  finishAllRuns();
   if (m_handle) closeHandle();
   m_state = DeviceStateReleased;
   m_deviceIndex = -1;
@@ -164,47 +183,208 @@ QString vyxFingerprintDriverDbusService::getDeviceName() {
 
 void vyxFingerprintDriverDbusService::setStorageType(int type) { m_storageType = type; }
 
-// Enrolment, verification, storage management and reset run on the workers;
-// until they are built these methods accept their calls and do nothing.
-void vyxFingerprintDriverDbusService::resetDevice(int) {}
-void vyxFingerprintDriverDbusService::enroll(QString, QString) {}
-void vyxFingerprintDriverDbusService::stopEnroll() {}
+// ---------------------------------------------------------------- enrolment
+
+void vyxFingerprintDriverDbusService::enroll(QString userId, QString fingerName) {
+  logDebug("vyx-fingerprint-driver     enroll   userId: %s    fingerName: %s", qPrintable(userId),
+           qPrintable(fingerName));
+  const QString featureDir = vyx::userFeatureDir(userId);
+  m_userId = userId;
+  m_fingerName = fingerName;
+  // Both names become parts of a file path.
+  if (!vyx::isSafeName(userId) || !vyx::isSafeName(fingerName)) {
+    logDebug("vyx-fingerprint-driver     enroll   refused name");
+    emit enrollStatusChanged(userId, 1, kEnrollFailedMessage);
+    return;
+  }
+  if (m_authAction || m_resetAction) {
+    logDebug("vyx-fingerprint-driver     enroll   device busy");
+    emit enrollStatusChanged(userId, 1, kEnrollFailedMessage);
+    return;
+  }
+  // An enrolment still running ends (and reports) first, so that the file
+  // it may have written counts for the name check and the id.
+  finishRun(m_regThread, m_regAction);
+
+  if (vyx::getSameFinger(vyx::scanFingerFiles(featureDir), fingerName)) {
+    logDebug("vyx-fingerprint-driver     enroll   getSameFinger(pFileNameMap,_enrollName)==1)//手指名重复");
+    emit enrollStatusChanged(userId, 1, kDuplicateNameMessage);
+    return;
+  }
+  const int id = vyx::nextFingerId(featureDir);
+  const QString pUid = QStringLiteral("%1%2").arg(userId, vyx::paddedFingerId(id));
+  const QString featureFile = vyx::fingerFilePath(featureDir, userId, id, fingerName);
+  // A name too long for the file system would fail only after three
+  // captures; it is refused before the first.
+  if (QFile::encodeName(QFileInfo(featureFile).fileName()).size() > NAME_MAX) {
+    logDebug("vyx-fingerprint-driver     enroll   refused name");
+    emit enrollStatusChanged(userId, 1, kEnrollFailedMessage);
+    return;
+  }
+  logDebug("vyx-fingerprint-driver     enroll   pUid: %s", qPrintable(pUid));
+
+  m_action = ActionEnrolling;
+  m_regUserId = userId;
+  wireWorker(m_regThread, m_regAction, [this](CRegAction *worker) {
+    connect(this, &vyxFingerprintDriverDbusService::SendRegCmd, worker, &CRegAction::RecvRegCmd);
+    connect(this, &vyxFingerprintDriverDbusService::SendStopRegCmd, worker, &CRegAction::RecvStopRegCmd);
+    connect(worker, &CRegAction::SendRegResult, this, &vyxFingerprintDriverDbusService::RecvRegResult);
+    connect(worker, &CRegAction::SendRegStatus, this, &vyxFingerprintDriverDbusService::RecvRegStatus);
+  });
+  emit SendRegCmd(m_deviceIndex, pUid, id, featureDir, featureFile);
+}
+
+void vyxFingerprintDriverDbusService::stopEnroll() {
+  logDebug("vyx-fingerprint-driver    stopEnroll");
+  if (m_action != ActionEnrolling) return;
+  if (!checkstate()) {
+    logDebug("vyx-fingerprint-driver    stopEnroll   !checkstate()");
+    // A running enrolment is stopped even so: a run started after an
+    // earlier result released the claim would otherwise go on until its
+    // time limit.
+    if (!m_regAction) return;
+  }
+  m_action = ActionEnrollStopAsked;
+  if (m_regAction) m_regAction->stop();
+}
+
+void vyxFingerprintDriverDbusService::RecvRegStatus(QString pUid, int progress) {
+  if (sender() != m_regAction) return;
+  logDebug("vyx-fingerprint-driver    RecvRegStatus   pUid: %s   progress: %d", qPrintable(pUid), progress);
+  emit enrollStatusChanged(m_regUserId, 2,
+                           QStringLiteral("{\"msg\":\"enroll Stage Passed !\",\"progress\": %1}").arg(progress));
+}
+
+void vyxFingerprintDriverDbusService::RecvRegResult(QString pUid, int code, int subCode) {
+  if (sender() != m_regAction) return;
+  logDebug("vyx-fingerprint-driver    RecvRegResult   pUid: %s   code: %d   subCode: %d", qPrintable(pUid), code,
+           subCode);
+  endWorker(m_regThread, m_regAction);
+  m_state = DeviceStateReleased;
+  QString message;
+  if (code == 1) message = subCode == 2 ? kAlreadyEnrolledMessage : kEnrollFailedMessage;
+  emit enrollStatusChanged(m_regUserId, code, message);
+}
+
+// ---------------------------------------------------------------- verification
+
 void vyxFingerprintDriverDbusService::verify(QString userId, int tryCount) {
   m_userId = userId;
-  if (!checkstate()) return;
+  // Without a claimed scanner, a bad user id or a scanner busy with another
+  // worker no run starts; the framework still gets its result.
+  if (!checkstate() || !vyx::isSafeName(userId) || m_regAction || m_resetAction) {
+    emit verifyStatusChanged(userId, 1, QString());
+    return;
+  }
+  // A verification still running ends (and reports) first.
+  finishRun(m_authThread, m_authAction);
   if (getDeviceCount() < 1) {
-    emit verifyStatusChanged(m_userId, 1, QString());
+    emit verifyStatusChanged(userId, 1, QString());
     return;
   }
   m_action = ActionVerifying;
+  m_authUserId = userId;
   wireWorker(m_authThread, m_authAction, [this](CAuthAction *worker) {
     connect(this, &vyxFingerprintDriverDbusService::SendAuthCmd, worker, &CAuthAction::RecvAuthCmd);
     connect(this, &vyxFingerprintDriverDbusService::SendStopAuthCmd, worker, &CAuthAction::RecvStopAuthCmd);
     connect(worker, &CAuthAction::SendAuthResult, this, &vyxFingerprintDriverDbusService::RecvAuthResult);
   });
-  emit SendAuthCmd(m_deviceIndex, userId, userFeatureDir(userId), tryCount);
+  emit SendAuthCmd(m_deviceIndex, userId, vyx::userFeatureDir(userId), tryCount);
 }
 
 void vyxFingerprintDriverDbusService::RecvAuthResult(QString, int code, int) {
-  // A result still queued from a worker that a newer verify already ended
-  // belongs to no running verification.
   if (sender() != m_authAction) return;
   endWorker(m_authThread, m_authAction);
   m_state = DeviceStateReleased;
-  emit verifyStatusChanged(m_userId, code, QString());
+  emit verifyStatusChanged(m_authUserId, code, QString());
 }
 
-// Stopping a running verification comes with the verification worker's
-// capture loop.
-void vyxFingerprintDriverDbusService::verifyStop() {}
-void vyxFingerprintDriverDbusService::deleteFingerByName(QString, QString) {}
-void vyxFingerprintDriverDbusService::deleteAllFeatureByUserId(QString) {}
-QStringList vyxFingerprintDriverDbusService::listfingers(QString) { return {}; }
-void vyxFingerprintDriverDbusService::renamefingerName(QString, QString, QString) {}
+void vyxFingerprintDriverDbusService::verifyStop() {
+  logDebug("vyx-fingerprint-driver     verifyStop()");
+  m_action = ActionVerifyStopAsked;
+  // releaseDevice stops the running verification and waits until it has
+  // returned and reported before the scanner closes; no fixed pause is
+  // needed.
+  releaseDevice(0);
+}
 
-void vyxFingerprintDriverDbusService::RecvRegResult(QString, int, int) {}
-void vyxFingerprintDriverDbusService::RecvRegStatus(QString, int) {}
-void vyxFingerprintDriverDbusService::RecvResetResult(int) {}
+// ---------------------------------------------------------------- storage
+
+QStringList vyxFingerprintDriverDbusService::listfingers(QString userId) {
+  QStringList names;
+  if (!vyx::isSafeName(userId) || !vyx::userExists(userId)) return names;
+  const QString featureDir = vyx::userFeatureDir(userId);
+  if (!QDir(featureDir).exists()) {
+    logDebug("vyx-fingerprint-driver    listfingers    !dir.exists()    featureDir: %s", qPrintable(featureDir));
+    return names;
+  }
+  for (const vyx::FingerFile &file : vyx::listFingerFiles(featureDir)) names << file.fingerName;
+  return names;
+}
+
+void vyxFingerprintDriverDbusService::renamefingerName(QString userId, QString fingerName, QString newName) {
+  if (!vyx::isSafeName(userId) || !vyx::isSafeName(newName) || !vyx::userExists(userId)) return;
+  const QString featureDir = vyx::userFeatureDir(userId);
+  if (!QDir(featureDir).exists()) return;
+  for (const vyx::FingerFile &file : vyx::listFingerFiles(featureDir)) {
+    if (file.fingerName != fingerName) continue;
+    // QFile::rename never replaces an existing file: a name already taken
+    // leaves both files as they are.
+    QFile::rename(file.path, QStringLiteral("%1/%2_%3_%4").arg(featureDir, userId, file.idText, newName));
+  }
+}
+
+void vyxFingerprintDriverDbusService::deleteFingerByName(QString userId, QString fingerName) {
+  if (!vyx::isSafeName(userId) || !vyx::userExists(userId)) return;
+  const QString featureDir = vyx::userFeatureDir(userId);
+  if (!QDir(featureDir).exists()) return;
+  for (const vyx::FingerFile &file : vyx::listFingerFiles(featureDir)) {
+    if (file.fingerName != fingerName) continue;
+    QFile::remove(file.path);
+    if (vyx::directoryHoldsNoFiles(featureDir)) vyx::removePath(featureDir);
+    return;
+  }
+}
+
+void vyxFingerprintDriverDbusService::deleteAllFeatureByUserId(QString userId) {
+  logDebug("vyx-fingerprint-driver    deleteAllFeatureByUserId   userId: %s", qPrintable(userId));
+  if (vyx::isSafeName(userId) && vyx::userExists(userId)) vyx::removePath(vyx::userFeatureDir(userId));
+}
+
+// ---------------------------------------------------------------- reset
+
+void vyxFingerprintDriverDbusService::resetDevice(int i) {
+  logDebug("vyx-fingerprint-driver     resetDevice   i: %d ", i);
+  if (m_regAction || m_authAction) {
+    logDebug("vyx-fingerprint-driver     resetDevice   device busy");
+    emit restStatus(QString(), 3, QString());
+    return;
+  }
+  finishRun(m_resetThread, m_resetAction);
+  openDevice(i);
+  if (!m_handle) {
+    emit restStatus(QString(), 3, QString());
+    return;
+  }
+  wireWorker(m_resetThread, m_resetAction, [this](CResetAction *worker) {
+    connect(this, &vyxFingerprintDriverDbusService::SendResetCmd, worker, &CResetAction::RecvResetCmd);
+    connect(worker, &CResetAction::SendResetResult, this, &vyxFingerprintDriverDbusService::RecvResetResult);
+  });
+  emit SendResetCmd(dataRoot());
+}
+
+void vyxFingerprintDriverDbusService::RecvResetResult(int code) {
+  if (sender() != m_resetAction) return;
+  endWorker(m_resetThread, m_resetAction);
+  m_state = DeviceStateReleased;
+  if (code != 0) {
+    emit restStatus(QString(), code, QString());
+    return;
+  }
+  vyx::removePath(dataRoot());
+  releaseDevice(0);
+  emit restStatus(QString(), 0, QString());
+}
 
 // Data export and import are not offered by these scanners; the methods exist
 // because the framework's interface has them.

@@ -2,6 +2,12 @@
 // "com.vyx.FingerprintIndentifyDriver" that the host authentication framework
 // calls, the device state it tracks, and the three worker threads on which
 // enrolment, verification and reset run.
+//
+// One device worker runs at a time: a call that needs the scanner while a
+// worker of another kind holds it ends at once with its failure signal; a
+// second call of the same kind stops the earlier run, waits for it to
+// return and reports its result before it starts. The scanner is closed only
+// when no worker uses it.
 #pragma once
 
 #include <QDBusAbstractAdaptor>
@@ -12,14 +18,6 @@
 class CRegAction;
 class CResetAction;
 class CAuthAction;
-
-// Where the framework keeps the enrolled fingers; a user's directory is this
-// text followed directly by the user id.
-inline constexpr char kDataRoot[] = "/usr/share/vyx-authentication/modes/zq3300/data/";
-
-// Creates `dir` (with its parents) when it is missing; a failure is only
-// reported as a debug message.
-void ensureDir(const QString &dir);
 
 class vyxFingerprintDriverDbusService : public QDBusAbstractAdaptor {
   Q_OBJECT
@@ -80,22 +78,29 @@ class vyxFingerprintDriverDbusService : public QDBusAbstractAdaptor {
   void RecvAuthResult(QString pUid, int code, int subCode);
 
  private:
-  // True while any worker thread runs: the scanner then belongs to that
-  // worker and the adaptor must not use or close it.
+  // True while a worker object exists, from its start until its result
+  // has been handled: the scanner then belongs to that worker and the
+  // adaptor must not use or close it.
   bool workerRunning() const;
   // Closes the open scanner and ends the SDK session (no state change).
   void closeHandle();
 
-  // Makes a new worker of one kind on its thread (ending an earlier one
-  // first), lets `connectSignals` wire it to the adaptor and starts the thread.
+  // Makes a new worker of one kind on its thread, lets `connectSignals` wire
+  // it to the adaptor and starts the thread.
   template <typename Worker, typename Connect>
   Worker *wireWorker(QThread &thread, Worker *&worker, Connect connectSignals);
-  // Ends a worker as every result slot does: stop its thread, wait for it,
-  // delete the worker and clear the pointer.
+  // Ends a worker: asks it to stop, waits until its command has returned,
+  // quits its thread's event loop, waits for the thread, deletes the worker
+  // and clears the pointer. A worker is never terminated.
   template <typename Worker>
   static void endWorker(QThread &thread, Worker *&worker);
-  // The directory of a user's finger files.
-  static QString userFeatureDir(const QString &userId);
+  // Ends a running worker and reports its result: asks it to stop, waits
+  // for its command to return, then delivers its queued signals (progress
+  // and result) to this adaptor at once, whose result slot ends it.
+  template <typename Worker>
+  void finishRun(QThread &thread, Worker *&worker);
+  // Ends every running worker, reporting each result.
+  void finishAllRuns();
 
   int m_state = DeviceStateReleased;
   int m_storageType = 0;
@@ -103,6 +108,10 @@ class vyxFingerprintDriverDbusService : public QDBusAbstractAdaptor {
   int m_action = ActionIdle;
   QString m_fingerName;
   QString m_userId;
+  // The user of the running enrolment and of the running verification:
+  // each result goes out with the id of the call that started that run.
+  QString m_regUserId;
+  QString m_authUserId;
   void *m_handle = nullptr;
   QThread m_regThread;
   CRegAction *m_regAction = nullptr;

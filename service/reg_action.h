@@ -22,4 +22,12 @@ class CRegAction : public DriverThread {
  public slots:
   void RecvRegCmd(int deviceIndex, QString pUid, int id, QString featureDir, QString featureFile);
   void RecvStopRegCmd(int deviceIndex);
+
+ private:
+  struct Result {
+    int code;
+    int subCode;
+  };
+  // The capture loop: the result that RecvRegCmd reports.
+  Result enrollFinger(const QString &pUid, const QString &featureDir, const QString &featureFile);
 };
