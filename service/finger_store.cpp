@@ -209,7 +209,14 @@ void removePath(const QString &path) {
   while (files.hasNext()) removeFile(files.next());
   QStringList dirs;
   QDirIterator subdirs(path, QDir::Dirs | QDir::NoDotAndDotDot | everything, QDirIterator::Subdirectories);
-  while (subdirs.hasNext()) dirs << subdirs.next();
+  while (subdirs.hasNext()) {
+    const QString entry = subdirs.next();
+    // A link to a directory is removed as the link it is.
+    if (QFileInfo(entry).isSymLink())
+      QFile::remove(entry);
+    else
+      dirs << entry;
+  }
   // Deepest first, so that every directory is empty when its turn comes.
   for (auto it = dirs.crbegin(); it != dirs.crend(); ++it) QDir().rmdir(*it);
   QDir().rmdir(path);
