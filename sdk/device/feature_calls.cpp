@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "api/idcard_feature.h"
+#include "common/guarded_call.h"
 #include "device/device_record.h"
 #include "device/image_records.h"
 #include "zylscan/devalg.h"
@@ -106,46 +107,54 @@ using namespace zyl::device;
 extern "C" {
 
 ZYL_API int ZYLFPSCAN_ExtractFeature(void* handle, int count, unsigned char* feature) {
-  if (int rc = CheckCall(handle, feature)) return rc;
-  if (count < 0 || count > kMaxExtractCount) return ZYLFPSCAN_ERR_PARAM;
-  auto& r = *static_cast<DeviceRecord*>(handle);
-  if (int rc = CheckContext(r)) return rc;
-  Feature work{};
-  const int rc = ExtractNative(r, work);
-  std::memcpy(feature, work.data(), work.size());
-  return rc;
+  // The work buffers are the only things that can fail to be had.
+  return zyl::GuardedCall(ZYLFPSCAN_ERR_NO_MEMORY, [&]() -> int {
+    if (int rc = CheckCall(handle, feature)) return rc;
+    if (count < 0 || count > kMaxExtractCount) return ZYLFPSCAN_ERR_PARAM;
+    auto& r = *static_cast<DeviceRecord*>(handle);
+    if (int rc = CheckContext(r)) return rc;
+    Feature work{};
+    const int rc = ExtractNative(r, work);
+    std::memcpy(feature, work.data(), work.size());
+    return rc;
+  });
 }
 
 ZYL_API int ZYLFPSCAN_ExtractISOFeature(void* handle, int fingerPosition, unsigned char* feature) {
-  return ExtractRecord(handle, fingerPosition, feature, RecordKind::Iso);
+  return zyl::GuardedCall(ZYLFPSCAN_ERR_NO_MEMORY,
+                          [&] { return ExtractRecord(handle, fingerPosition, feature, RecordKind::Iso); });
 }
 
 ZYL_API int ZYLFPSCAN_ExtractANSIFeature(void* handle, int fingerPosition, unsigned char* feature) {
-  return ExtractRecord(handle, fingerPosition, feature, RecordKind::Ansi);
+  return zyl::GuardedCall(ZYLFPSCAN_ERR_NO_MEMORY,
+                          [&] { return ExtractRecord(handle, fingerPosition, feature, RecordKind::Ansi); });
 }
 
 ZYL_API int ZYLFPSCAN_ExtractCIDFeature(void* handle, int count, unsigned char* feature) {
-  if (int rc = CheckCall(handle, feature)) return rc;
-  if (count < 0 || count > kMaxExtractCount) return ZYLFPSCAN_ERR_PARAM;
-  auto& r = *static_cast<DeviceRecord*>(handle);
-  if (int rc = CheckContext(r)) return rc;
+  // The work buffers are the only things that can fail to be had.
+  return zyl::GuardedCall(ZYLFPSCAN_ERR_NO_MEMORY, [&]() -> int {
+    if (int rc = CheckCall(handle, feature)) return rc;
+    if (count < 0 || count > kMaxExtractCount) return ZYLFPSCAN_ERR_PARAM;
+    auto& r = *static_cast<DeviceRecord*>(handle);
+    if (int rc = CheckContext(r)) return rc;
 
-  FlipRows(r);
-  Feature native{};
-  const int rc = ExtractNative(r, native);
-  if (r.width <= kNarrowImageWidth || rc != ZYLFPSCAN_OK) {
-    std::memcpy(feature, native.data(), native.size());
-    return rc;
-  }
-  std::printf("\n sizeof(DWORD) = %d\n", 4);
-  Feature card{};
-  if (zyl::api::nuvel_to_idcard(native, std::span(card).first(kIdCardFeatureSize), kIdCardFingerCode,
-                                kIdCardSecondaryCode) != zyl::api::kIdCardWritten) {
-    std::memcpy(feature, native.data(), native.size());
-    return ZYLFPSCAN_ERR_EXTRACT;
-  }
-  std::memcpy(feature, card.data(), card.size());
-  return ZYLFPSCAN_OK;
+    FlipRows(r);
+    Feature native{};
+    const int rc = ExtractNative(r, native);
+    if (r.width <= kNarrowImageWidth || rc != ZYLFPSCAN_OK) {
+      std::memcpy(feature, native.data(), native.size());
+      return rc;
+    }
+    std::printf("\n sizeof(DWORD) = %d\n", 4);
+    Feature card{};
+    if (zyl::api::nuvel_to_idcard(native, std::span(card).first(kIdCardFeatureSize), kIdCardFingerCode,
+                                  kIdCardSecondaryCode) != zyl::api::kIdCardWritten) {
+      std::memcpy(feature, native.data(), native.size());
+      return ZYLFPSCAN_ERR_EXTRACT;
+    }
+    std::memcpy(feature, card.data(), card.size());
+    return ZYLFPSCAN_OK;
+  });
 }
 
 ZYL_API int ZYLFPSCAN_Verify(void* handle, int level, const unsigned char* template_a,

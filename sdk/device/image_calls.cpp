@@ -8,6 +8,7 @@
 #include <new>
 #include <vector>
 
+#include "common/guarded_call.h"
 #include "device/capture.h"
 #include "device/image_records.h"
 #include "zylscan/image_quality.h"
@@ -108,6 +109,40 @@ int LiveCapture(void* handle, unsigned char* out, bool bitmap) {
   return ZYLFPSCAN_OK;
 }
 
+int CaptureBitmap(void* handle, int t, unsigned char* bitmap) {
+  if (int rc = CheckHandle(handle)) return rc;
+  if (!bitmap) return ZYLFPSCAN_ERR_NULL_BUFFER;
+  if (t <= 0) return ZYLFPSCAN_ERR_PARAM;
+  auto& r = *static_cast<DeviceRecord*>(handle);
+  if (!UsableSize(r)) return ZYLFPSCAN_ERR_PARAM;
+  std::vector<std::uint8_t> buffer(ImageSize(r), 0);
+  const auto image = View(buffer);
+  if (int rc = CaptureImage(r, t, image, SmallSensorCapture::GeneralOrStream)) return rc;
+  KeepLastImage(r, image);
+  WriteBitmap(image, r.width, r.height, std::span(bitmap, BitmapSize(r.width, r.height)));
+  return ZYLFPSCAN_OK;
+}
+
+int CaptureBitmapWithoutTimeOut(void* handle, unsigned char* bitmap) {
+  if (!sdk().initialised) return ZYLFPSCAN_ERR_NOT_INIT;
+  if (!handle) return ZYLFPSCAN_ERR_NOT_OPEN;
+  if (!bitmap) return ZYLFPSCAN_ERR_BITMAP_BUFFER;
+  auto& r = *static_cast<DeviceRecord*>(handle);
+  if (!UsableSize(r)) return ZYLFPSCAN_ERR_PARAM;
+  // The image becomes the last image only when the whole call succeeds.
+  const std::size_t size = ImageSize(r);
+  std::vector<std::uint8_t> previous(r.lastImage.begin(), r.lastImage.begin() + static_cast<std::ptrdiff_t>(size));
+  std::vector<std::uint8_t> buffer(size, 0);
+  const auto image = View(buffer);
+  if (ZYLFPSCAN_CaptureRawData(handle, 0, image.data()) != 0) return ZYLFPSCAN_BITMAP_CAPTURE_FAILED;
+  if (ImageQuality(r.width, r.height, image.data()) < kBitmapMinQuality) {
+    KeepLastImage(r, View(previous));
+    return ZYLFPSCAN_ERR_LOW_QUALITY;
+  }
+  WriteBitmap(image, r.width, r.height, std::span(bitmap, BitmapSize(r.width, r.height)));
+  return ZYLFPSCAN_OK;
+}
+
 }  // namespace
 
 int CaptureImage(const DeviceRecord& r, int t, std::span<std::uint8_t> image, SmallSensorCapture how) {
@@ -173,27 +208,21 @@ ZYL_API int ZYLFPSCAN_BitmapToRaw(const unsigned char* bitmap, unsigned char* ra
 }
 
 ZYL_API int ZYLFPSCAN_CaptureBitmapData(void* handle, int t, unsigned char* bitmap) {
-  if (int rc = CheckHandle(handle)) return rc;
-  if (!bitmap) return ZYLFPSCAN_ERR_NULL_BUFFER;
-  if (t <= 0) return ZYLFPSCAN_ERR_PARAM;
-  auto& r = *static_cast<DeviceRecord*>(handle);
-  if (!UsableSize(r)) return ZYLFPSCAN_ERR_PARAM;
-  std::vector<std::uint8_t> buffer(ImageSize(r), 0);
-  const auto image = View(buffer);
-  if (int rc = CaptureImage(r, t, image, SmallSensorCapture::GeneralOrStream)) return rc;
-  KeepLastImage(r, image);
-  WriteBitmap(image, r.width, r.height, std::span(bitmap, BitmapSize(r.width, r.height)));
-  return ZYLFPSCAN_OK;
+  return zyl::GuardedCall(ZYLFPSCAN_ERR_NO_MEMORY, [&] { return CaptureBitmap(handle, t, bitmap); });
 }
 
 ZYL_API int ZYLFPSCAN_CaptureISOData(void* handle, int t, int fingerPosition, int compression, unsigned char* record,
                                      int* length) {
-  return RecordCapture(handle, t, fingerPosition, compression, record, length, ImageRecordKind::Iso);
+  return zyl::GuardedCall(ZYLFPSCAN_ERR_NO_MEMORY, [&] {
+    return RecordCapture(handle, t, fingerPosition, compression, record, length, ImageRecordKind::Iso);
+  });
 }
 
 ZYL_API int ZYLFPSCAN_CaptureANSIData(void* handle, int t, int fingerPosition, int compression, unsigned char* record,
                                       int* length) {
-  return RecordCapture(handle, t, fingerPosition, compression, record, length, ImageRecordKind::Ansi);
+  return zyl::GuardedCall(ZYLFPSCAN_ERR_NO_MEMORY, [&] {
+    return RecordCapture(handle, t, fingerPosition, compression, record, length, ImageRecordKind::Ansi);
+  });
 }
 
 ZYL_API int ZYLFPSCAN_BeginLiveCapture(void* handle) {
@@ -212,30 +241,18 @@ ZYL_API int ZYLFPSCAN_EndLiveCapture(void* handle) {
   return was ? ZYLFPSCAN_OK : ZYLFPSCAN_ERR_LIVE_NOT_STARTED;
 }
 
-ZYL_API int ZYLFPSCAN_LiveCaptureRawData(void* handle, unsigned char* image) { return LiveCapture(handle, image, false); }
+ZYL_API int ZYLFPSCAN_LiveCaptureRawData(void* handle, unsigned char* image) {
+  return zyl::GuardedCall(ZYLFPSCAN_ERR_NO_MEMORY, [&] { return LiveCapture(handle, image, false); });
+}
 
-ZYL_API int ZYLFPSCAN_LiveCaptureBitmap(void* handle, unsigned char* bitmap) { return LiveCapture(handle, bitmap, true); }
+ZYL_API int ZYLFPSCAN_LiveCaptureBitmap(void* handle, unsigned char* bitmap) {
+  return zyl::GuardedCall(ZYLFPSCAN_ERR_NO_MEMORY, [&] { return LiveCapture(handle, bitmap, true); });
+}
 
 }  // extern "C"
 
 // The older two-argument bitmap capture: no time-out, a quality gate, and its
 // own codes (-117 for a null bitmap, 1 for a failed capture).
 ZYL_API int ZYLFPSCAN_CaptureBitmapData(void* handle, unsigned char* bitmap) {
-  if (!sdk().initialised) return ZYLFPSCAN_ERR_NOT_INIT;
-  if (!handle) return ZYLFPSCAN_ERR_NOT_OPEN;
-  if (!bitmap) return ZYLFPSCAN_ERR_BITMAP_BUFFER;
-  auto& r = *static_cast<DeviceRecord*>(handle);
-  if (!UsableSize(r)) return ZYLFPSCAN_ERR_PARAM;
-  // The image becomes the last image only when the whole call succeeds.
-  const std::size_t size = ImageSize(r);
-  std::vector<std::uint8_t> previous(r.lastImage.begin(), r.lastImage.begin() + static_cast<std::ptrdiff_t>(size));
-  std::vector<std::uint8_t> buffer(size, 0);
-  const auto image = View(buffer);
-  if (ZYLFPSCAN_CaptureRawData(handle, 0, image.data()) != 0) return ZYLFPSCAN_BITMAP_CAPTURE_FAILED;
-  if (ImageQuality(r.width, r.height, image.data()) < kBitmapMinQuality) {
-    KeepLastImage(r, View(previous));
-    return ZYLFPSCAN_ERR_LOW_QUALITY;
-  }
-  WriteBitmap(image, r.width, r.height, std::span(bitmap, BitmapSize(r.width, r.height)));
-  return ZYLFPSCAN_OK;
+  return zyl::GuardedCall(ZYLFPSCAN_ERR_NO_MEMORY, [&] { return CaptureBitmapWithoutTimeOut(handle, bitmap); });
 }
