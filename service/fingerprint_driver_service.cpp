@@ -64,6 +64,7 @@ void vyxFingerprintDriverDbusService::endWorker(QThread &thread, Worker *&worker
 template <typename Worker>
 void vyxFingerprintDriverDbusService::finishRun(QThread &thread, Worker *&worker) {
   if (!worker) return;
+  logDebug("vyx-fingerprint-driver     finishRun   stop and wait for the running worker");
   worker->requestStop();
   worker->waitUntilFinished();
   // The command has returned, so its progress and result signals are queued

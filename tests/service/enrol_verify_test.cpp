@@ -58,5 +58,87 @@ TEST_F(EnrolVerify, EnrolsFromThreeCapturesVerifiesAndRefusesTheSameFingerAgain)
   EXPECT_EQ(filesOf("alice"), std::vector<std::string>{"alice_01_left_thumb"});
 }
 
+TEST_F(EnrolVerify, NewFingerTakesTheFirstFreeNumberAndTakenNamesAreRefusedAtOnce) {
+  // Stored fingers whose (zero) templates match nothing; ids 1, 2 and 4.
+  storeFinger("alice", "alice_01_left_thumb");
+  storeFinger("alice", "alice_02_right");
+  storeFinger("alice", "alice_04_ring");
+  const fs::path trace = bus().root() / "trace.txt";
+  start(largeSensor({"fvc2004_102_1.pgm"}), trace);
+  bus().callVoid("openDevice", {"0"});
+  // "left" is not "left_thumb": the name is read whole, "_" and all.
+  bus().callVoid("enroll", {gvariantString("alice"), gvariantString("left")});
+  ASSERT_EQ(enrolmentSignals(), enrolled("alice")) << diagnostics();
+  EXPECT_EQ(filesOf("alice"),
+            (std::vector<std::string>{"alice_01_left_thumb", "alice_02_right", "alice_03_left", "alice_04_ring"}));
+
+  for (const char *taken : {"left_thumb", "right", "ring", "left"}) {
+    bus().syslog().clear();
+    const std::size_t traffic = traceLines(trace).size();
+    bus().callVoid("enroll", {gvariantString("alice"), gvariantString(taken)});
+    EXPECT_EQ(enrolmentSignals(), (std::vector<Status>{{"alice", 1, kDuplicateName}})) << taken;
+    EXPECT_FALSE(loggedLine("RecvRegCmd")) << taken << ": no worker starts";
+    EXPECT_EQ(traceLines(trace).size(), traffic) << taken << ": the scanner is not touched";
+  }
+  EXPECT_EQ(filesOf("alice").size(), 4u);
+}
+
+TEST_F(EnrolVerify, PoorAndFailedCapturesGiveNoTemplate) {
+  // Blank frames between the prints, and one capture whose reply fails.
+  start("device vid1:0x1024\nimage solid=255\n" + scenarioImages({"fvc2004_102_1.pgm"}) +
+        "fault reply=0x90 error skip=2\n");
+  bus().callVoid("openDevice", {"0"});
+  bus().callVoid("enroll", {gvariantString("bob"), gvariantString("index")});
+  ASSERT_EQ(enrolmentSignals(), enrolled("bob")) << diagnostics();
+  EXPECT_TRUE(loggedLine("FPDEV_GetFPRawImage   ret: -104")) << diagnostics();
+
+  const std::string file = readFileBytes(userDir("bob") / "bob_01_index");
+  ASSERT_EQ(file.size(), static_cast<std::size_t>(kFingerFileSize));
+  // Every slot holds the print's template, none a blank frame's or a failed
+  // capture's.
+  const std::string first = file.substr(0, kSlotSize);
+  EXPECT_NE(first.substr(0, 16), std::string(16, '\0'));
+  EXPECT_EQ(file.substr(kSlotSize, kSlotSize), first);
+  EXPECT_EQ(file.substr(2 * kSlotSize), first);
+}
+
+TEST_F(EnrolVerify, VerifyOfAUserWithoutFingersAnswersNoMatchWithoutCapturing) {
+  const fs::path trace = bus().root() / "trace.txt";
+  start(largeSensor({"fvc2004_102_1.pgm"}), trace);
+  bus().callVoid("openDevice", {"0"});
+  const std::size_t traffic = traceLines(trace).size();
+  bus().callVoid("verify", {gvariantString("nobody"), "5"});
+  EXPECT_EQ(next("verifyStatusChanged"), (Status{"nobody", 1, ""}));
+  EXPECT_EQ(traceLines(trace).size(), traffic);
+  EXPECT_TRUE(loggedLine("verifyFingerprint   !dir.exists()"));
+}
+
+TEST_F(EnrolVerify, NamesThatWouldLeaveTheDataRootAreRefused) {
+  start(largeSensor({"fvc2004_102_1.pgm"}));
+  const fs::path parent = bus().hostPath("/usr/share/vyx-authentication/modes/zq3300", instance_);
+  struct Case {
+    const char *user;
+    const char *finger;
+  };
+  const Case cases[] = {{"", "thumb"}, {".", "thumb"},   {"..", "thumb"}, {"../zq3300", "thumb"},
+                        {"a/b", "thumb"}, {"alice", ""}, {"alice", ".."}, {"alice", "../../x"}};
+  for (const Case &c : cases) {
+    bus().callVoid("openDevice", {"0"});
+    bus().callVoid("enroll", {gvariantString(c.user), gvariantString(c.finger)});
+    EXPECT_EQ(enrolmentSignals(Milliseconds(5000)), (std::vector<Status>{{c.user, 1, kEnrollFailed}}))
+        << c.user << " / " << c.finger;
+    if (std::string(c.user) == "alice") continue;
+    bus().callVoid("verify", {gvariantString(c.user), "1"});
+    EXPECT_EQ(next("verifyStatusChanged", Milliseconds(5000)), (Status{c.user, 1, ""})) << c.user;
+  }
+  EXPECT_FALSE(loggedLine("RecvRegCmd")) << diagnostics();
+  EXPECT_FALSE(loggedLine("RecvAuthCmd"));
+  // Nothing was made beside the data root.
+  std::vector<std::string> entries;
+  for (const auto &e : fs::directory_iterator(parent)) entries.push_back(e.path().filename().string());
+  EXPECT_EQ(entries, std::vector<std::string>{"data"});
+  EXPECT_TRUE(fs::is_empty(dataRoot()));
+}
+
 }  // namespace
 }  // namespace zyl::servicetest

@@ -4,10 +4,12 @@
 #pragma once
 
 #include <filesystem>
+#include <algorithm>
 #include <fstream>
 #include <iterator>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "service_fixture.h"
@@ -121,6 +123,34 @@ class ServiceWorkersTest : public ServiceWithScannersTest {
     std::string out = "service output:\n" + bus().serviceOutput(instance_) + "\nsyslog:\n";
     for (const auto &line : logged()) out += line + "\n";
     return out;
+  }
+
+  // Scenario lines that make the first capture wait until release() (the
+  // large sensor's capture reply blocks).
+  std::string blockedCapture() { return "release_file " + releaseFile().string() + "\n"; }
+  static constexpr char kBlockFirstCapture[] = "fault reply=0x90 block\n";
+  std::filesystem::path releaseFile() { return bus().root() / "release"; }
+  void release() { std::ofstream(releaseFile()) << "go"; }
+
+  // Lines of the scanner's trace file.
+  static std::vector<std::string> traceLines(const std::filesystem::path &trace) {
+    std::vector<std::string> lines;
+    std::ifstream in(trace);
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+  }
+  // Waits until the trace shows `count` capture commands; the read of the
+  // last one's reply follows at once.
+  static bool waitForCaptures(const std::filesystem::path &trace, int count) {
+    for (int i = 0; i < 1000; ++i) {
+      const auto lines = traceLines(trace);
+      if (std::count_if(lines.begin(), lines.end(), [](const std::string &l) {
+            return l.find("# capture") != std::string::npos;
+          }) >= count)
+        return true;
+      std::this_thread::sleep_for(Milliseconds(10));
+    }
+    return false;
   }
 
   std::unique_ptr<SignalRecorder> recorder_;
