@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <numeric>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -123,6 +124,41 @@ TEST(TypelineExtractor, ResizeKeepsTheCentredPartAndZeroesTheRest) {
   EXPECT_EQ(same, original);
   EXPECT_EQ(ResizeImage(same.data(), 10, 8, 10, 8), 0);
   EXPECT_EQ(same, original);
+}
+
+}  // namespace
+
+namespace {
+
+// Odd, tiny, narrow and large sizes, noise and real ridges cut to size:
+// every stage must stay inside its buffers (the sanitizer build checks).
+TEST(TypelineExtractor, AnySizeAndContentStaysInBounds) {
+  const auto print = zyltest::read_pgm(zyltest::test_data("fvc2002_101_1_160.pgm"));
+  std::mt19937 rng(11);
+  struct Case {
+    int width, height;
+  };
+  for (const Case c : {Case{1, 1}, Case{2, 3}, Case{16, 16}, Case{17, 33}, Case{33, 17}, Case{63, 95}, Case{160, 7},
+                       Case{7, 160}, Case{101, 157}, Case{400, 23}, Case{250, 400}}) {
+    for (int kind = 0; kind < 2; ++kind) {
+      SCOPED_TRACE(std::to_string(c.width) + " x " + std::to_string(c.height) + (kind ? " print" : " noise"));
+      Bytes image(static_cast<std::size_t>(c.width) * c.height);
+      for (int y = 0; y < c.height; ++y)
+        for (int x = 0; x < c.width; ++x)
+          image[static_cast<std::size_t>(y) * c.width + x] =
+              kind ? print.at(x % print.width, y % print.height) : static_cast<std::uint8_t>(rng());
+      Bytes out(TYPELINE_TEMPLATE_SIZE, 0xEE);
+      const int r = create_template(image.data(), c.width, c.height, out.data());
+      if (r < 0) {
+        EXPECT_EQ(r, -31);
+        continue;
+      }
+      TypelineRecord record;
+      mch_sub_func_02(out.data(), &record);
+      EXPECT_EQ(r % 100, record.minutiae.count);
+      EXPECT_LE(r / 100, TYPELINE_TEMPLATE_SIZE);
+    }
+  }
 }
 
 }  // namespace
