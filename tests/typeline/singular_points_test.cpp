@@ -275,4 +275,45 @@ TEST(TypelineTypeLines, ArchWhenTheDeltaSitsOnALine) {
   EXPECT_EQ(check_arch(&lines, &core, &far), 0);
 }
 
+// Horizontal ridges everywhere and one core at (200, 100) pointing down:
+// its two type lines leave the start point (200, 97) along the rows, one
+// pixel a step, to the right from x = 206 and to the left from x = 194.
+struct StraightLines {
+  static constexpr int w = 400, h = 200;
+  Bytes map = Bytes(static_cast<std::size_t>(w) * h, 0);
+  Bytes work = Bytes(map.size());
+  CoreList cores{};
+  TypelineRecord record{};
+  StraightLines() {
+    cores.count = 1;
+    cores.x[0] = 200, cores.y[0] = 100, cores.direction[0] = 60, cores.kind[0] = 1;
+  }
+  int run() { return get_type_line(&record, &cores, map.data(), work.data(), w, h); }
+};
+
+TEST(TypelineTypeLines, LinesStopAt96Points) {
+  StraightLines f;
+  const int type = f.run();
+  const std::int16_t expected[8] = {206 + 95, 194 - 95, 0, 0, 97, 97, 0, 0};
+  for (int k = 0; k < 8; ++k) EXPECT_EQ(f.record.typeLines[k], expected[k]) << k;
+  EXPECT_EQ(std::count(f.work.begin(), f.work.end(), 1), 95);  // the 96th point is not labelled
+  // Points 30 of both lines lie level with the start point: their midpoint
+  // is the start point itself, seen in direction 180.
+  EXPECT_EQ(f.cores.direction[0], 180);
+  EXPECT_EQ(type, 4);
+}
+
+TEST(TypelineTypeLines, ALineEndingInTheBackgroundSetsTheCoreDirection) {
+  StraightLines f;
+  for (int y = 0; y < f.h; ++y)
+    for (int x = 236; x < f.w; ++x) f.map[static_cast<std::size_t>(y) * f.w + x] = 255;
+  f.run();
+  EXPECT_EQ(f.record.typeLines[0], 235);  // 30 points: 206 .. 235
+  EXPECT_EQ(f.record.typeLines[1], 194 - 95);
+  // The shorter count is 30: the midpoint of the points 29, (235, 97) and
+  // (165, 97), is the start point again.
+  EXPECT_EQ(f.cores.direction[0], 180);
+  EXPECT_EQ(std::count(f.work.begin(), f.work.end(), 1), 30);
+}
+
 }  // namespace
