@@ -84,13 +84,19 @@ TEST_F(EnrolVerify, NewFingerTakesTheFirstFreeNumberAndTakenNamesAreRefusedAtOnc
 }
 
 TEST_F(EnrolVerify, PoorAndFailedCapturesGiveNoTemplate) {
-  // Blank frames between the prints, and one capture whose reply fails.
-  start("device vid1:0x1024\nimage solid=255\n" + scenarioImages({"fvc2004_102_1.pgm"}) +
+  // A blank frame and a poor print (quality 28) between the good prints,
+  // and one capture whose reply fails.
+  start("device vid1:0x1024\nimage solid=255\n" + scenarioImages({"fvc2004_102_1.pgm", "fvc2004_101_1.pgm"}) +
         "fault reply=0x90 error skip=2\n");
   bus().callVoid("openDevice", {"0"});
   bus().callVoid("enroll", {gvariantString("bob"), gvariantString("index")});
   ASSERT_EQ(enrolmentSignals(), enrolled("bob")) << diagnostics();
   EXPECT_TRUE(loggedLine("FPDEV_GetFPRawImage   ret: -104")) << diagnostics();
+  const auto lines = logged();
+  EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                          [](const std::string &l) { return l.find("ZYLFPSCAN_ExtractFeature   ret") != std::string::npos; }),
+            3)
+      << "only the three good prints are extracted";
 
   const std::string file = readFileBytes(userDir("bob") / "bob_01_index");
   ASSERT_EQ(file.size(), static_cast<std::size_t>(kFingerFileSize));
