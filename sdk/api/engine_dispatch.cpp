@@ -13,7 +13,11 @@
 #include "zylscan/nuvel.h"
 #include "zylscan/template_format.h"
 #include "zylscan/xw.h"
+#include "zylscan/typeline_extract.h"
+#include "zylscan/typeline_match.h"
 #include "zylscan/xw_operations.h"
+#include "api/engine_dispatch.h"
+#include "api/xw_operations.h"
 
 namespace zyl::api {
 
@@ -23,16 +27,71 @@ namespace {
 constexpr int kSmallImageSide = 192;
 constexpr std::size_t kWorkBufferSize = 1024;
 
-// Answers of the roads whose engines are not joined yet. Modes 1 and 2 have
-// no status of their own for this, so they answer -1 with the outputs
-// untouched; modes 3 and above answer what the matcher library's wrappers
-// give for a missing engine.
-constexpr std::int32_t kTypelineUnavailable = -1;
+// Answers of the road whose engine is not joined yet: modes 3 and above
+// answer what the matcher library's wrappers give for a missing engine.
 constexpr std::int32_t kMatcherExtractUnavailable = DEVALG_ERR_NO_ENGINE;
 constexpr std::int32_t kMatcherVerifyUnavailable = -2;
 
 bool SmallImage(std::int32_t width, std::int32_t height) {
   return width <= kSmallImageSide && height <= kSmallImageSide;
+}
+
+// The small-sensor template of mode 2: the type-line template at byte 0, the
+// native template from byte 512 on, both in the caller's 1024-byte buffer.
+constexpr std::size_t kNativeHalfOffset = 512;
+constexpr std::size_t kNativeHalfSize = kWorkBufferSize - kNativeHalfOffset;
+
+// Mode 2 extraction: the type-line template, then (with a context) the native
+// one behind it. Answers the minutiae count, 0 for any failure of the
+// type-line extractor.
+std::int32_t ExtractTypeline(std::int32_t width, std::int32_t height, const std::uint8_t* pixels,
+                             std::int32_t resolution, std::uint8_t* out, std::int32_t* out_length,
+                             XWContext* context) {
+  if (!pixels || !out) return 0;
+  // The type-line extractor works in its input image; the native extraction
+  // below must see the image as captured, so each gets its own copy.
+  const std::size_t area = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
+  std::unique_ptr<std::uint8_t[]> work(new (std::nothrow) std::uint8_t[area]);
+  if (!work) return 0;
+  std::memcpy(work.get(), pixels, area);
+  const int r = create_template(work.get(), width, height, out);
+  if (context && out_length) {
+    std::memcpy(work.get(), pixels, area);
+    // Its status is not looked at: the type-line result decides.
+    extract_native(context, width, height, work.get(), resolution, {out + kNativeHalfOffset, kNativeHalfSize},
+                   out_length);
+  }
+  return r / 100 > 0 ? r % 100 : r / 100;
+}
+
+}  // namespace
+
+std::int32_t TypelineVerdict(std::int32_t score, bool confirmed) {
+  if (score >= 100 && !confirmed) score = 0;
+  return score > 40 ? score - 40 : score;
+}
+
+namespace {
+
+// Mode 1 verification: the type-line templates at byte 0, confirmed by the
+// native halves from byte 512 on.
+std::int32_t VerifyTypeline(const std::uint8_t* a, const std::uint8_t* b, XWContext* context) {
+  if (!a || !b) return XW_ERR_NULL_ARGUMENT;
+  const std::int32_t score = finger_match(a, b, 1);
+  bool confirmed = true;
+  if (score >= 100 && context) {
+    // The native halves hold at most 512 bytes; the verifier reads a whole
+    // native buffer, so each half is copied into one rather than read past
+    // the caller's template.
+    std::array<std::uint8_t, kWorkBufferSize> halfA{}, halfB{};
+    std::memcpy(halfA.data(), a + kNativeHalfOffset, kNativeHalfSize);
+    std::memcpy(halfB.data(), b + kNativeHalfOffset, kNativeHalfSize);
+    MatchDetails details{};
+    details.size = XW_DETAILS_SHORT;
+    const std::int32_t rc = XWVerify(halfA.data(), halfB.data(), &details, context);
+    confirmed = rc == XW_VERIFY_COMPLETED && details.score > 47;
+  }
+  return TypelineVerdict(score, confirmed);
 }
 
 // Brings one template of any known format into a zeroed native work buffer.
@@ -83,7 +142,7 @@ extern "C" {
 ZYL_API int32_t DevAlgExtract(int32_t width, int32_t height, uint8_t* pixels, int32_t resolution, uint8_t* out,
                               int32_t* out_length, XWContext* context) {
   if (SmallImage(width, height)) {
-    if (AlgMode == 2) return kTypelineUnavailable;
+    if (AlgMode == 2) return ExtractTypeline(width, height, pixels, resolution, out, out_length, context);
     if (AlgMode == 3 || AlgMode == 4) return kMatcherExtractUnavailable;
   }
   if (!context) return DEVALG_ERR_NO_CONTEXT;
@@ -103,7 +162,7 @@ ZYL_API int32_t DevAlgExtract_ANSI(int32_t width, int32_t height, uint8_t* pixel
 }
 
 ZYL_API int32_t DevAlgVerify(const uint8_t* template_a, const uint8_t* template_b, XWContext* context) {
-  if (AlgMode == 1) return kTypelineUnavailable;
+  if (AlgMode == 1) return VerifyTypeline(template_a, template_b, context);
   if (AlgMode > 2) return kMatcherVerifyUnavailable;
   return VerifyNative(template_a, template_b, context);
 }

@@ -9,6 +9,7 @@
 #include "api/nuvel_codec.h"
 #include "api/template_format.h"
 #include "api/xw_context.h"
+#include "api/xw_operations.h"
 #include "zylscan/idcard_feature.h"
 #include "zylscan/minutiae_record.h"
 #include "zylscan/nuvel.h"
@@ -37,6 +38,10 @@ std::int32_t record_to_nuvel(MinutiaeRecordKind kind, const std::uint8_t* record
   return 0;
 }
 
+}  // namespace
+
+namespace zyl::api {
+
 // Writer settings of a context; without one (no default context either)
 // those of a freshly created context, which is what a caller that never
 // touched the settings expects.
@@ -50,6 +55,12 @@ NuvelWriterSettings writer_settings(XWContext* context) {
   }
   return settings;
 }
+
+}  // namespace zyl::api
+
+namespace {
+
+using namespace zyl::api;
 
 // The type-line minutiae at base + offset, copied out (the offset need not
 // be aligned). Only entries that lie inside a TypelineRecord at base are

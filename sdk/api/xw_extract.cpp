@@ -8,6 +8,7 @@
 #include <new>
 
 #include "api/xw_context.h"
+#include "api/xw_operations.h"
 #include "extract/byte_image.h"
 #include "zylscan/extract_pipeline.h"
 #include "zylscan/image_stretch.h"
@@ -21,8 +22,8 @@ namespace {
 enum class TemplateKind { Native, Iso, Ansi };
 
 std::int32_t extract(XWContext* context, std::int32_t width, std::int32_t height, std::uint8_t* pixels,
-                     std::int32_t resolution, std::uint8_t* out, std::int32_t* out_length, TemplateKind kind,
-                     std::uint8_t finger_position) {
+                     std::int32_t resolution, std::uint8_t* out, std::size_t capacity, std::int32_t* out_length,
+                     TemplateKind kind, std::uint8_t finger_position) {
   XWContext* c = resolve_context(context);
   if (!c) return XW_ERR_NO_CONTEXT;
   if (!pixels || !out || !out_length) return XW_ERR_NULL_ARGUMENT;
@@ -39,7 +40,9 @@ std::int32_t extract(XWContext* context, std::int32_t width, std::int32_t height
 
   // The template is written even for a poor image; the status says so.
   switch (kind) {
-    case TemplateKind::Native: *out_length = CompressFeatures(record.get(), out, c); break;
+    case TemplateKind::Native:
+      *out_length = static_cast<std::int32_t>(compress_features(*record, {out, capacity}, writer_settings(c)));
+      break;
     case TemplateKind::Iso:
       *out_length = CompressFeatures_ISO(record.get(), out, c, finger_position, width, height);
       break;
@@ -54,6 +57,13 @@ std::int32_t extract(XWContext* context, std::int32_t width, std::int32_t height
 }
 
 }  // namespace
+
+std::int32_t extract_native(XWContext* context, std::int32_t width, std::int32_t height, std::uint8_t* pixels,
+                            std::int32_t resolution, std::span<std::uint8_t> out, std::int32_t* out_length) {
+  return extract(context, width, height, pixels, resolution, out.data(), out.size(), out_length,
+                 TemplateKind::Native, 0);
+}
+
 }  // namespace zyl::api
 
 using namespace zyl::api;
@@ -74,17 +84,19 @@ ZYL_API int32_t ComputeStretchedImageSize(int32_t width, int32_t height, int32_t
 
 ZYL_API int32_t XWExtract(int32_t width, int32_t height, uint8_t* pixels, int32_t resolution, uint8_t* out,
                           int32_t* out_length, XWContext* context) {
-  return extract(context, width, height, pixels, resolution, out, out_length, TemplateKind::Native, 0);
+  return extract(context, width, height, pixels, resolution, out, kTemplateBufferSize, out_length,
+                 TemplateKind::Native, 0);
 }
 
 ZYL_API int32_t XWExtract_ISO(int32_t width, int32_t height, uint8_t* pixels, int32_t resolution, uint8_t* out,
                               int32_t* out_length, uint8_t finger_position, XWContext* context) {
-  return extract(context, width, height, pixels, resolution, out, out_length, TemplateKind::Iso, finger_position);
+  return extract(context, width, height, pixels, resolution, out, ZYL_ISO_RECORD_MAX, out_length, TemplateKind::Iso,
+                 finger_position);
 }
 
 ZYL_API int32_t XWExtract_ANSI(int32_t width, int32_t height, uint8_t* pixels, int32_t resolution, uint8_t* out,
                                int32_t* out_length, uint8_t finger_position, XWContext* context) {
-  return extract(context, width, height, pixels, resolution, out, out_length, TemplateKind::Ansi,
+  return extract(context, width, height, pixels, resolution, out, ZYL_ANSI_RECORD_MAX, out_length, TemplateKind::Ansi,
                  finger_position);
 }
 

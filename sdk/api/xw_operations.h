@@ -3,6 +3,9 @@
 
 #include <cstdint>
 
+#include <span>
+
+#include "api/nuvel_codec.h"
 #include "zylscan/graph_matcher.h"
 #include "zylscan/xw.h"
 
@@ -17,5 +20,15 @@ void set_rotation_mask(MatchData& md, std::int32_t max_rotation);
 // rotated and shifted into the test frame.
 std::int32_t match_sides(XWContext& c, MatchSide& test, const FeatureRecord& sample, MatchSide& work,
                          std::int32_t threshold, MatchDetails* details);
+
+// The native template writer's settings of a context (a new context's
+// settings when there is none).
+NuvelWriterSettings writer_settings(XWContext* context);
+
+// XWExtract writing its native template into `out`, whatever its size: the
+// writer leaves out what does not fit (the combined small-sensor template
+// has only the 512 bytes after its type-line half).
+std::int32_t extract_native(XWContext* context, std::int32_t width, std::int32_t height, std::uint8_t* pixels,
+                            std::int32_t resolution, std::span<std::uint8_t> out, std::int32_t* out_length);
 
 }  // namespace zyl::api
