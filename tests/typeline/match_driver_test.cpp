@@ -7,7 +7,7 @@
 
 namespace {
 
-using namespace zyl_test;
+using namespace zyltest;
 
 // A second impression of the same finger: moved, with position noise, some
 // minutiae missing and some spurious ones.

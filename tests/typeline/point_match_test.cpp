@@ -13,7 +13,7 @@
 
 namespace {
 
-using namespace zyl_test;
+using namespace zyltest;
 
 TypelineMinutia minutia(int x, int y, int direction, int quality = 40, int curvature = 5, int type = 0) {
   return {static_cast<std::int16_t>(x), static_cast<std::int16_t>(y), static_cast<std::uint8_t>(direction),

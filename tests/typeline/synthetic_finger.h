@@ -11,7 +11,7 @@
 #include "zylscan/typeline_match.h"
 #include "zylscan/typeline_template.h"
 
-namespace zyl_test {
+namespace zyltest {
 
 using Template = std::vector<std::uint8_t>;
 
@@ -127,4 +127,4 @@ inline std::unique_ptr<TypelineRecord> decode(const Template& t) {
   return r;
 }
 
-}  // namespace zyl_test
+}  // namespace zyltest
