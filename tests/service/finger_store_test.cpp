@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -82,6 +83,29 @@ TEST(FingerFileNames, ReadBackAsUserIdNumberAndTheRest) {
     EXPECT_EQ(file->id, c.id) << c.file;
     EXPECT_EQ(file->idText, q(c.idText)) << c.file;
     EXPECT_EQ(file->fingerName, q(c.finger)) << c.file;
+  }
+}
+
+TEST(FingerFileNames, EveryNameWrittenReadsBackAsWritten) {
+  // Random user ids and finger names over an alphabet rich in "_", digits
+  // and dots: what a file name is built from is exactly what it reads back
+  // as, so no name can pass for another.
+  std::mt19937 random(7);
+  const std::string alphabet = "_0123456789.ab_";
+  const auto randomName = [&] {
+    std::string name(1 + random() % 8, ' ');
+    for (char &c : name) c = alphabet[random() % alphabet.size()];
+    return q(name);
+  };
+  for (int i = 0; i < 5000; ++i) {
+    const QString user = randomName();
+    const QString finger = randomName();
+    const int id = 1 + static_cast<int>(random() % 150);
+    const QString path = vyx::fingerFilePath("/d/" + user, user, id, finger);
+    const auto file = vyx::parseFingerFileName(path.mid(path.lastIndexOf('/') + 1), user);
+    ASSERT_TRUE(file) << path.toStdString();
+    EXPECT_EQ(file->id, id) << path.toStdString();
+    EXPECT_EQ(file->fingerName, finger) << path.toStdString();
   }
 }
 

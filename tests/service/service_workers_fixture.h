@@ -153,6 +153,18 @@ class ServiceWorkersTest : public ServiceWithScannersTest {
     return false;
   }
 
+  // Waits until the trace has not grown for a while; its number of lines.
+  static std::size_t settledTrace(const std::filesystem::path &trace) {
+    std::size_t lines = traceLines(trace).size();
+    for (int quietPolls = 0, i = 0; quietPolls < 20 && i < 1000; ++i) {
+      std::this_thread::sleep_for(Milliseconds(10));
+      const std::size_t now = traceLines(trace).size();
+      quietPolls = now == lines ? quietPolls + 1 : 0;
+      lines = now;
+    }
+    return lines;
+  }
+
   std::unique_ptr<SignalRecorder> recorder_;
   int instance_ = 0;
 };

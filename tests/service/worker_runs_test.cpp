@@ -68,11 +68,10 @@ TEST_F(WorkerRuns, VerifyStopClosesTheScannerOnlyAfterTheBlockedCaptureReturned)
   bus().callVoid("openDevice", {"0"});
   bus().callVoid("verify", {gvariantString("alice"), "1"});
   ASSERT_TRUE(waitForCaptures(trace_, 1));
-  std::this_thread::sleep_for(Milliseconds(100));
 
   // While the worker holds the scanner the name comes from before and the
   // scanner sees nothing new.
-  const std::size_t traffic = traceLines(trace_).size();
+  const std::size_t traffic = settledTrace(trace_);
   EXPECT_EQ(bus().callString("getDeviceName"), "Alpha Scanner");
   std::this_thread::sleep_for(Milliseconds(100));
   EXPECT_EQ(traceLines(trace_).size(), traffic);
