@@ -65,6 +65,28 @@ TEST(TypelineSingularPoints, FindsADelta) {
   EXPECT_EQ(get_orient_core(80, 80, map.data(), w, h), -2);
 }
 
+TEST(TypelineSingularPoints, GapsFacingTheImageCentreRejectACandidate) {
+  const int w = 160, h = 160;
+  const Bytes clean = singular_field(w, h, 60, 80, true);
+  const int direction = get_orient_core(60, 80, clean.data(), w, h);
+  ASSERT_GE(direction, 0);
+  auto with_gap = [&](int gx, int gy) {
+    Bytes map = clean;
+    for (int y = gy - 3; y <= gy + 3; ++y)
+      for (int x = gx - 3; x <= gx + 3; ++x) map[static_cast<std::size_t>(y) * w + x] = 255;
+    return get_orient_core(60, 80, map.data(), w, h);
+  };
+  // The centre (80, 80) lies in direction 0: a gap 30 pixels that way cuts
+  // the profile where the print goes on.
+  EXPECT_EQ(with_gap(90, 80), -1);
+  // On the far side the samples fall back to a quarter of the radius.
+  EXPECT_EQ(with_gap(30, 80), direction);
+  // A gap there too cuts the profile.
+  Bytes map = clean;
+  for (int x = 20; x <= 55; ++x) map[80 * w + x] = 255;
+  EXPECT_EQ(get_orient_core(60, 80, map.data(), w, h), -1);
+}
+
 TEST(TypelineSingularPoints, ParallelRidgesHaveNoSingularPoint) {
   const int w = 96, h = 96;
   Bytes map(static_cast<std::size_t>(w) * h, 40);
