@@ -37,6 +37,29 @@
 
 ZYL_EXTERN_C_BEGIN
 
+/* One step (1..10) of an enrolment, capturing for at most timeout_ms + 10
+ * milliseconds until an image of quality 50 or more: -103 (null handle or no
+ * algorithm context), -900 (step or names), the capture's failure code,
+ * -110 (no good image in time), the extraction's failure code, -238 (the
+ * finger matches an enrolled one), -236 (0x1061 scanners: too similar to
+ * an earlier sample). Steps 1..9 stage the sample and return 0; step 10
+ * stores the ten samples in the first free record (creating the database
+ * when it does not exist): 0, -234 (no free record) or a file code. */
+ZYL_API int ZYLFPSCAN_Enroll(void* handle, int timeout_ms, int step, const char* database,
+                             const char* finger);
+
+/* Captures for timeout_ms + 10 milliseconds and compares every capture of
+ * quality 50 or more with every enrolled finger at the security level
+ * (1..11); the last such capture decides. 0 when it matched a finger: name
+ * receives the finger's ZYLFPSCAN_FINGER_NAME_SIZE-byte name field; -235
+ * when it matched none; -211 when no capture was good enough. *score holds
+ * the best score of the last comparison. -103 (null handle or no algorithm
+ * context), -900 (null or bad database name, null name or score), the
+ * capture's failure code, file codes; -233 when a learnt template could not
+ * be written. */
+ZYL_API int ZYLFPSCAN_Identify(void* handle, int level, int timeout_ms, const char* database,
+                               char* name, int* score);
+
 /* The handle of the calls below is not used. */
 
 /* Frees the first enrolled finger whose name starts with finger and

@@ -7,7 +7,10 @@
 
 #include "device/device_record.h"
 #include "device/finger_database.h"
+#include "zylscan/zylfpscan.h"
 #include "zylscan/zylfpscan_database.h"
+#include "zylscan/zylfpscan_feature.h"
+#include "zylscan/zylfpscan_image.h"
 #include "zylscan/zylfpscan_status.h"
 
 namespace zyl::device {
@@ -54,6 +57,26 @@ std::unique_ptr<std::uint8_t[]> ImageBuffer(const DeviceRecord& record) {
 }
 
 }  // namespace
+
+const DeviceCalls& ProductDeviceCalls() {
+  // Lambdas rather than the bare function pointers: std::function would
+  // otherwise emit type information for the pointer types, visible outside.
+  static const DeviceCalls calls{
+      [](void* handle, int t, std::uint8_t* image) { return ZYLFPSCAN_CaptureRawData(handle, t, image); },
+      [](int width, int height, const std::uint8_t* image, int* quality) {
+        return ZYLFPSCAN_ImgQuality(width, height, image, quality);
+      },
+      [](void* handle, int count, std::uint8_t* feature) {
+        return ZYLFPSCAN_ExtractFeature(handle, count, feature);
+      },
+      [](void* handle, int level, const std::uint8_t* feature, int count, const std::uint8_t* slots,
+         int* best_score, int* result) {
+        return ZYLFPSCAN_VerifyExt(handle, level, feature, count, slots, best_score, result);
+      },
+      [] { return std::chrono::steady_clock::now(); },
+  };
+  return calls;
+}
 
 StagingArea& EnrolmentStaging() {
   static StagingArea staging{};
@@ -254,8 +277,8 @@ using zyl::device::fingerdb::kProductDirectory;
 
 namespace {
 
-// No exception leaves the library: the only one these calls can meet is a
-// failed allocation of a path.
+// No exception leaves the library: the only ones these calls can meet are
+// failed allocations.
 template <typename Call>
 int Guarded(Call call) {
   try {
@@ -266,6 +289,22 @@ int Guarded(Call call) {
 }
 
 }  // namespace
+
+extern "C" ZYL_API int ZYLFPSCAN_Enroll(void* handle, int timeout_ms, int step, const char* database,
+                                        const char* finger) {
+  return Guarded([&] {
+    return zyl::device::Enroll(kProductDirectory, zyl::device::ProductDeviceCalls(), handle, timeout_ms, step,
+                               database, finger);
+  });
+}
+
+extern "C" ZYL_API int ZYLFPSCAN_Identify(void* handle, int level, int timeout_ms, const char* database,
+                                          char* name, int* score) {
+  return Guarded([&] {
+    return zyl::device::Identify(kProductDirectory, zyl::device::ProductDeviceCalls(), handle, level,
+                                 timeout_ms, database, name, score);
+  });
+}
 
 extern "C" ZYL_API int ZYLFPSCAN_DeleteFinger(void* /*handle*/, const char* database, const char* finger) {
   return Guarded([&] { return zyl::device::DeleteFinger(kProductDirectory, database, finger); });

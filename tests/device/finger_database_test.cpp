@@ -23,8 +23,10 @@
 #include <vector>
 
 #include "device/des_buffer.h"
+#include "device_fixture.h"
 #include "device/device_record.h"
 #include "device/finger_database.h"
+#include "support/pgm.h"
 #include "zylscan/zylfpscan_database.h"
 
 namespace {
@@ -844,6 +846,64 @@ TEST_F(FingerDatabaseTest, IdentificationStopsAtTheFirstMatchingRecord) {
   EXPECT_EQ(scanner.verifies[0].count, 0) << "an empty record is compared with nothing";
   EXPECT_EQ(scanner.verifies[1].count, 13);
   EXPECT_EQ(scanner.verifies[1].level, 7);
+}
+
+// --- through the virtual scanner ---------------------------------------------------
+
+class FingerDatabaseScannerTest : public DeviceTest {
+ protected:
+  void SetUp() override {
+    DeviceTest::SetUp();
+    char pattern[] = "/tmp/fingerdb_XXXXXX";
+    ASSERT_NE(::mkdtemp(pattern), nullptr);
+    dir_ = pattern;
+    zyl::device::EnrolmentStaging().fill(0);
+  }
+  void TearDown() override {
+    fs::remove_all(dir_);
+    DeviceTest::TearDown();
+  }
+  static std::string Image(const std::string& name) { return "image " + zyltest::test_data(name) + "\n"; }
+
+  fs::path dir_;
+};
+
+TEST_F(FingerDatabaseScannerTest, EnrolsIdentifiesAndRefusesAKnownFinger) {
+  // Ten captures of one finger for the enrolment, then another finger,
+  // then the first again; the scanner loops back to the start after that.
+  std::string scenario = "device vid1:0x2023\n";
+  for (int i = 0; i < 5; ++i) scenario += Image("fvc2002_101_1_crop.pgm") + Image("fvc2002_101_2_crop.pgm");
+  scenario += Image("fvc2002_102_1_crop.pgm") + Image("fvc2002_101_2_crop.pgm");
+  Open(scenario);
+  const auto& calls = zyl::device::ProductDeviceCalls();
+  const std::string dir = dir_.string();
+
+  for (int step = 1; step <= 10; ++step)
+    ASSERT_EQ(zyl::device::Enroll(dir, calls, handle_, 1000, step, "db", "thumb"), 0) << step;
+  ASSERT_EQ(vscanner::device_state(0).captures, 10) << "every capture was good enough";
+  char name[24];
+  int score = -1;
+  EXPECT_EQ(zyl::device::Identify(dir, calls, handle_, 5, 0, "db", name, &score), ZYLFPSCAN_ERR_DB_NO_MATCH);
+  EXPECT_LE(score, 59);
+  EXPECT_EQ(zyl::device::Identify(dir, calls, handle_, 5, 0, "db", name, &score), 0);
+  EXPECT_EQ(std::string(name, 24), Padded("thumb"));
+  EXPECT_GT(score, 59);
+  EXPECT_EQ(zyl::device::Enroll(dir, calls, handle_, 1000, 1, "db", "again"), ZYLFPSCAN_ERR_DB_ENROLLED);
+
+  char names[240];
+  int count = 0;
+  ASSERT_EQ(zyl::device::EnrollListFingers(dir, "db", names, &count), 0);
+  EXPECT_EQ(count, 1);
+}
+
+TEST_F(FingerDatabaseScannerTest, ExportedFlowsCheckTheHandleFirst) {
+  char name[24];
+  int score = 0;
+  EXPECT_EQ(ZYLFPSCAN_Enroll(nullptr, 0, 1, "db", "thumb"), -103);
+  EXPECT_EQ(ZYLFPSCAN_Identify(nullptr, 5, 0, "db", name, &score), -103);
+  Open("device vid1:0x2023\n");
+  EXPECT_EQ(ZYLFPSCAN_Enroll(handle_, 0, 0, "db", "thumb"), -900);
+  EXPECT_EQ(ZYLFPSCAN_Identify(handle_, 5, 0, "a/b", name, &score), -900);
 }
 
 }  // namespace
