@@ -33,6 +33,17 @@ inline int table_divide(std::int64_t x, int n) {
 inline int step_x(int d, int k) { return (_table_03[d] * k) >> 14; }
 inline int step_y(int d, int k) { return (_table_04[d] * k) >> 14; }
 
+// Squared distance, saturated: positions handed in by callers may lie
+// anywhere in the int range and their squares must not wrap. Differences
+// beyond 2^20 already saturate.
+inline int squared_distance(int x0, int y0, int x1, int y1) {
+  constexpr std::int64_t kLimit = std::int64_t{1} << 20;
+  const std::int64_t dx = std::clamp<std::int64_t>(std::int64_t{x0} - x1, -kLimit, kLimit);
+  const std::int64_t dy = std::clamp<std::int64_t>(std::int64_t{y0} - y1, -kLimit, kLimit);
+  const std::int64_t d = dx * dx + dy * dy;
+  return d > INT32_MAX ? INT32_MAX : static_cast<int>(d);
+}
+
 inline int wrap_direction(int d) {
   d %= 240;
   return d < 0 ? d + 240 : d;

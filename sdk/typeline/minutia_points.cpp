@@ -14,8 +14,7 @@ namespace tl = zyl::typeline;
 namespace {
 
 int squared_distance(const MinutiaCandidate& a, const MinutiaCandidate& b) {
-  const int dx = a.x - b.x, dy = a.y - b.y;
-  return dx * dx + dy * dy;
+  return tl::squared_distance(a.x, a.y, b.x, b.y);
 }
 
 bool marked(const MinutiaCandidate& e) { return e.direction < 0; }
@@ -111,8 +110,7 @@ ZYL_API void filter_mp_points(MinutiaCandidateList* list, const CoreList* cores,
     if (marked(e[i])) continue;
     for (int k = 0; k < ns; ++k) {
       if (cores->kind[k] != 1) continue;
-      const int dx = e[i].x - cores->x[k], dy = e[i].y - cores->y[k];
-      if (dx * dx + dy * dy < 256) {
+      if (tl::squared_distance(e[i].x, e[i].y, cores->x[k], cores->y[k]) < 256) {
         mark(e[i]);
         break;
       }

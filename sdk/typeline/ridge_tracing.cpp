@@ -76,8 +76,10 @@ Point sector_step(int d) {
 // orientation or orientation + 120, whichever is nearer to the current
 // direction (the orientation itself on a tie).
 int follow_orientation(int orientation, int current) {
-  int other = orientation + 120;
-  if (other >= 240) other -= 240;
+  // Flat pixels (127) read as an orientation too; any value brought into
+  // the direction range so that it can index the step tables.
+  orientation = tl::wrap_direction(orientation);
+  const int other = tl::wrap_direction(orientation + 120);
   return tl::direction_difference(other, current) < tl::direction_difference(orientation, current) ? other : orientation;
 }
 
@@ -166,8 +168,7 @@ ZYL_API int get_max_index(Point p, const TypelineSection* section, int margin) {
   for (int k = margin + 1; k < n - margin - 1; ++k) {
     const int v = section->value[k];
     if (v > section->value[k - 1] || v > section->value[k + 1]) continue;
-    const int dx = section->x[k] - p.x, dy = section->y[k] - p.y;
-    const int d = dx * dx + dy * dy;
+    const int d = tl::squared_distance(section->x[k], section->y[k], p.x, p.y);
     if (best < 0 || d <= best_d) {
       best = k;
       best_d = d;
@@ -246,8 +247,7 @@ ZYL_API int get_point_orient1(Point end, Point reference, int direction, int lab
                               const std::uint16_t* labels, int w, int h) {
   if (!tl::image_ok(orientation, w, h) || !labels || !inside(end, w, h)) return -1;
   const int D = tl::wrap_direction(direction);
-  const int dx = end.x - reference.x, dy = end.y - reference.y;
-  const int rho = tl::rounded_sqrt(dx * dx + dy * dy);
+  const int rho = tl::rounded_sqrt(tl::squared_distance(end.x, end.y, reference.x, reference.y));
   int hits = 0;
   int hit_dir[2] = {0, 0};
   Point last{};

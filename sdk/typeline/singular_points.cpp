@@ -21,7 +21,7 @@ struct Point {
   int x = 0, y = 0, direction = 0, score = 0;
 };
 
-int squared_distance(int x0, int y0, int x1, int y1) { return (x0 - x1) * (x0 - x1) + (y0 - y1) * (y0 - y1); }
+using tl::squared_distance;
 
 bool outside(int x, int y, int w, int h) { return x < 0 || y < 0 || x >= w || y >= h; }
 
@@ -81,7 +81,10 @@ ZYL_API void check_core_cand(int x, int y, int score, std::int16_t* xs, std::int
       }
       return;
     }
-  if (m == kMaxCandidates) return;
+  if (m == kMaxCandidates) {
+    *count = m;
+    return;
+  }
   xs[m] = static_cast<std::int16_t>(x);
   ys[m] = static_cast<std::int16_t>(y);
   scores[m] = static_cast<std::int16_t>(score);

@@ -19,8 +19,7 @@ struct Singular {
   int x = 0, y = 0, direction = 0, index = 0;
 };
 
-int sq(int v) { return v * v; }
-int squared_distance(int x0, int y0, int x1, int y1) { return sq(x0 - x1) + sq(y0 - y1); }
+using tl::squared_distance;
 int distance(int x0, int y0, int x1, int y1) { return tl::rounded_sqrt(squared_distance(x0, y0, x1, y1)); }
 // a - b brought into 0..239.
 int turn(int a, int b) { return tl::wrap_direction(a - b); }
@@ -142,9 +141,13 @@ ZYL_API int check_near_line(const TypeLineSet* lines, int line, int limit) {
 
 ZYL_API int check_line_lr(int x0, int y0, int x1, int y1, const std::int16_t* xs, const std::int16_t* ys, int n) {
   if (!xs || !ys) return 0;
+  // Positions are 16-bit throughout the engine; clamped so that the
+  // products below stay within 64 bits.
+  auto c16 = [](int v) { return static_cast<std::int64_t>(std::clamp(v, -32768, 32767)); };
+  const std::int64_t ax = c16(x0), ay = c16(y0), bx = c16(x1), by = c16(y1);
   bool neg = false, pos = false;
   for (int i = 0; i < n; ++i) {
-    const int s = (xs[i] - x0) * (y1 - y0) - (ys[i] - y0) * (x1 - x0);
+    const std::int64_t s = (xs[i] - ax) * (by - ay) - (ys[i] - ay) * (bx - ax);
     neg |= s < 0;
     pos |= s > 0;
   }
@@ -157,8 +160,8 @@ ZYL_API int check_whorl(const CoreList* cores, const TypeLineSet* lines) {
   if (!cores || !lines) return 0;
   const int xa = cores->x[0], ya = cores->y[0], xb = cores->x[1], yb = cores->y[1];
   const int mx = (xa + xb) / 2, my = (ya + yb) / 2;
-  const int vx = xb - xa, vy = yb - ya;
-  const int len = tl::rounded_sqrt(vx * vx + vy * vy);
+  const std::int64_t vx = xb - xa, vy = yb - ya;
+  const int len = tl::rounded_sqrt(squared_distance(xa, ya, xb, yb));
   if (len == 0) return 1;
   const int g = (tl::direction_towards(xb, yb, xa, ya) + 60) % 240;
   int c[4];
@@ -168,7 +171,7 @@ ZYL_API int check_whorl(const CoreList* cores, const TypeLineSet* lines) {
     const int n = std::min<int>(lines->count[i], TYPELINE_TYPE_LINE_POINTS);
     for (int j = 0; j < n; ++j) {
       const int px = lines->x[i][j], py = lines->y[i][j];
-      const int t = std::abs(vx * px + vy * py - (vx * mx + vy * my)) / len;
+      const std::int64_t t = std::abs(vx * px + vy * py - (vx * mx + vy * my)) / len;
       if (t >= best) continue;
       if (j0 > 0 && j - j0 > 3) break;
       c[i] = tl::rounded_sqrt(squared_distance(px, py, mx, my));
@@ -335,7 +338,9 @@ ZYL_API int get_type_line(TypelineRecord* record, CoreList* cores, const std::ui
   if (mx < 100 && ad < tol / 2) return 8;
   // The delta and the core on the same side as seen from both line ends.
   auto same_side = [&] {
-    auto dot = [&](int ex, int ey) { return (delta[0].x - ex) * (cx - ex) + (delta[0].y - ey) * (cy - ey); };
+    auto dot = [&](std::int64_t ex, std::int64_t ey) {
+      return (delta[0].x - ex) * (cx - ex) + (delta[0].y - ey) * (cy - ey);
+    };
     return dot(e0x, e0y) > 0 && dot(e1x, e1y) > 0;
   };
   if (R != 5) {
