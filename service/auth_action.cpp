@@ -14,13 +14,6 @@
 
 using vyx::logDebug;
 
-namespace {
-
-constexpr int kMinQuality = 60;
-constexpr long kTimeLimitSeconds = 49;
-
-}  // namespace
-
 CAuthAction::CAuthAction(void *handle, QObject *parent) : DriverThread(parent) { m_handle = handle; }
 
 void CAuthAction::stop() { requestStop(); }
@@ -102,12 +95,7 @@ int CAuthAction::verifyFingerprint(const QString &pUid, const QString &featureDi
     if (stopRequested()) return 1;
     if (qualityRet != 0 || quality < kMinQuality) continue;
 
-    std::printf("ZYLFPSCAN_ExtractFeature\n");
-    std::fill(feature.begin(), feature.end(), 0);
-    const int extractRet = ZYLFPSCAN_ExtractFeature(m_handle, 0, feature.data());
-    std::printf("ZYLFPSCAN_ExtractFeature   featurebuf: %s\n", reinterpret_cast<const char *>(feature.data()));
-    std::printf("ZYLFPSCAN_ExtractFeature   ret: %d\n", extractRet);
-    std::fflush(stdout);
+    const int extractRet = extractFeature(feature.data());
     logDebug("vyx-fingerprint-driver    verifyFingerprint   ZYLFPSCAN_ExtractFeature   ret: %d ", extractRet);
     if (stopSeen()) return 1;
     QThread::msleep(10);

@@ -2,6 +2,7 @@
 
 #include <sys/time.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <vector>
 
@@ -31,6 +32,17 @@ long DriverThread::currentSeconds() {
   timeval now{};
   gettimeofday(&now, nullptr);
   return now.tv_sec;
+}
+
+int DriverThread::extractFeature(unsigned char *feature) {
+  std::printf("ZYLFPSCAN_ExtractFeature\n");
+  std::fill(feature, feature + vyx::kTemplateSlotSize, 0);
+  const int ret = ZYLFPSCAN_ExtractFeature(m_handle, 0, feature);
+  // The buffer is zero behind the template, so it ends as text.
+  std::printf("ZYLFPSCAN_ExtractFeature   featurebuf: %s\n", reinterpret_cast<const char *>(feature));
+  std::printf("ZYLFPSCAN_ExtractFeature   ret: %d\n", ret);
+  std::fflush(stdout);
+  return ret;
 }
 
 int DriverThread::verifyByTemp(const unsigned char *feature, const QString &featureDir) {

@@ -34,7 +34,16 @@ class DriverThread : public QObject {
   int verifyByTemp(const unsigned char *feature, const QString &featureDir);
 
  protected:
+  // Captures of at least this quality give templates.
+  static constexpr int kMinQuality = 60;
+  // Whole seconds after which a capture loop gives up.
+  static constexpr long kTimeLimitSeconds = 49;
+
   bool stopRequested() const { return m_stop.load() != 0; }
+  // Zeroes the 20480-byte feature buffer and extracts the template of the
+  // last capture into it, with the debug lines on standard output; the
+  // SDK's answer.
+  int extractFeature(unsigned char *feature);
   // Marks the command as returned; every command calls it once, after its
   // result signal.
   void commandFinished();

@@ -15,10 +15,6 @@ using vyx::logDebug;
 
 namespace {
 
-// Captures of at least this quality give templates.
-constexpr int kMinQuality = 60;
-// Seconds after which a run gives up.
-constexpr long kTimeLimitSeconds = 49;
 constexpr int kTemplatesPerFinger = 3;
 
 }  // namespace
@@ -103,12 +99,7 @@ CRegAction::Result CRegAction::enrollFinger(const QString &pUid, const QString &
     if (stopSeen()) return stopped;
 
     if (qualityRet == 0 && quality >= kMinQuality) {
-      std::printf("ZYLFPSCAN_ExtractFeature\n");
-      std::fill(feature.begin(), feature.end(), 0);
-      const int extractRet = ZYLFPSCAN_ExtractFeature(m_handle, 0, feature.data());
-      std::printf("ZYLFPSCAN_ExtractFeature   featurebuf: %s\n", reinterpret_cast<const char *>(feature.data()));
-      std::printf("ZYLFPSCAN_ExtractFeature   ret: %d\n", extractRet);
-      std::fflush(stdout);
+      const int extractRet = extractFeature(feature.data());
       logDebug("vyx-fingerprint-driver    RecvRegCmd   ZYLFPSCAN_ExtractFeature   ret: %d ", extractRet);
       if (stopSeen()) return stopped;
       QThread::msleep(10);
@@ -142,7 +133,9 @@ CRegAction::Result CRegAction::enrollFinger(const QString &pUid, const QString &
       logDebug("vyx-fingerprint-driver    RecvRegCmd   saveFeatureData   ret: %d", s);
       if (s != 0) {
         logDebug("vyx-fingerprint-driver    RecvRegCmd   saveFeatureData   存储模板失败");
-        return {s, 1};
+        // The framework reads code 2 as progress and knows 1 as failure:
+        // every save failure is reported as 1 (the log above has the cause).
+        return {1, 1};
       }
       emit SendRegStatus(pUid, 100);
       return {0, 0};

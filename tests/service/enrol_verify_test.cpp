@@ -146,5 +146,19 @@ TEST_F(EnrolVerify, NamesThatWouldLeaveTheDataRootAreRefused) {
   EXPECT_TRUE(fs::is_empty(dataRoot()));
 }
 
+TEST_F(EnrolVerify, FingerFileThatCannotBeWrittenEndsInFailure) {
+  // A plain file where the user's directory belongs.
+  fs::create_directories(userDir("carol").parent_path());
+  std::ofstream(userDir("carol")) << "not a directory";
+  start(largeSensor({"fvc2004_102_1.pgm"}));
+  bus().callVoid("openDevice", {"0"});
+  bus().callVoid("enroll", {gvariantString("carol"), gvariantString("thumb")});
+  std::vector<Status> expected;
+  for (int p : {0, 30, 60, 90}) expected.push_back({"carol", 2, progressMessage(p)});
+  expected.push_back({"carol", 1, kEnrollFailed});
+  EXPECT_EQ(enrolmentSignals(), expected) << diagnostics();
+  EXPECT_EQ(readFileBytes(userDir("carol")), "not a directory");
+}
+
 }  // namespace
 }  // namespace zyl::servicetest
