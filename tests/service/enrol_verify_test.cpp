@@ -160,5 +160,13 @@ TEST_F(EnrolVerify, FingerFileThatCannotBeWrittenEndsInFailure) {
   EXPECT_EQ(readFileBytes(userDir("carol")), "not a directory");
 }
 
+TEST_F(EnrolVerify, EnrolWithoutAClaimedScannerReportsTheFailure) {
+  start(largeSensor({"fvc2004_102_1.pgm"}));
+  bus().callVoid("enroll", {gvariantString("alice"), gvariantString("thumb")});
+  EXPECT_EQ(enrolmentSignals(), (std::vector<Status>{{"alice", 2, progressMessage(0)}, {"alice", 1, kEnrollFailed}}));
+  EXPECT_TRUE(loggedLine("RecvRegCmd   _end  pUid: alice01   ret: 1   retval: -905")) << diagnostics();
+  EXPECT_FALSE(fs::exists(userDir("alice")));
+}
+
 }  // namespace
 }  // namespace zyl::servicetest
