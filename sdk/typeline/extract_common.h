@@ -3,6 +3,8 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <new>
+#include <stdexcept>
 #include <vector>
 
 #include "zylscan/typeline_extract.h"
@@ -19,6 +21,18 @@ inline constexpr std::uint8_t kFlat = 127;
 // for that bound.
 inline bool image_ok(const void* p, int w, int h) {
   return p != nullptr && w >= 1 && h >= 1 && w <= kMaxSide && h <= kMaxSide;
+}
+
+// Stages take their scratch from the heap: a failed allocation happens
+// before any output is written, leaves the outputs as they were and must
+// not cross the C boundary as an exception.
+template <typename F>
+void run_stage(F&& stage) noexcept {
+  try {
+    stage();
+  } catch (const std::bad_alloc&) {
+  } catch (const std::length_error&) {
+  }
 }
 
 inline std::size_t pixels(int w, int h) { return static_cast<std::size_t>(w) * static_cast<std::size_t>(h); }

@@ -92,12 +92,12 @@ extern "C" {
 
 ZYL_API void get_orient_image(std::uint8_t* map, const std::uint8_t* image, int w, int h, std::uint8_t* reliability) {
   if (!tl::image_ok(image, w, h) || !map || !reliability) return;
-  estimate_orientation(map, image, w, h, reliability);
+  tl::run_stage([&] { estimate_orientation(map, image, w, h, reliability); });
 }
 
 ZYL_API void re_get_orient_image(std::uint8_t* map, const std::uint8_t* binary, int w, int h) {
   if (!tl::image_ok(binary, w, h) || !map) return;
-  estimate_orientation(map, binary, w, h, nullptr);
+  tl::run_stage([&] { estimate_orientation(map, binary, w, h, nullptr); });
 }
 
 ZYL_API void image_proc_01(std::uint8_t* image, const std::uint8_t* map, std::uint8_t* copy, int w, int h) {
@@ -133,27 +133,30 @@ ZYL_API void image_proc_01(std::uint8_t* image, const std::uint8_t* map, std::ui
 ZYL_API void get_binary_image2(const std::uint8_t* map, std::uint8_t* out, const std::uint8_t* image, int w, int h,
                                int r1, int r2) {
   if (!tl::image_ok(image, w, h) || !map || !out || r1 < 0 || r2 < 0) return;
-  const std::size_t n = tl::pixels(w, h);
-  std::vector<std::int32_t> mean1(n);
-  tl::for_each_window_sum(image, w, h, r1, [&](int x, int y, std::int32_t s, int rows, int cols) {
-    mean1[static_cast<std::size_t>(y) * w + x] = s / (rows * cols);
-  });
-  tl::for_each_window_sum(image, w, h, r2, [&](int x, int y, std::int32_t s, int rows, int cols) {
-    const std::size_t i = static_cast<std::size_t>(y) * w + x;
-    if (map[i] < 128) out[i] = image[i] < (s / (rows * cols) + mean1[i]) / 2 ? 0 : 255;
+  tl::run_stage([&] {
+    std::vector<std::int32_t> mean1(tl::pixels(w, h));
+    tl::for_each_window_sum(image, w, h, r1, [&](int x, int y, std::int32_t s, int rows, int cols) {
+      mean1[static_cast<std::size_t>(y) * w + x] = s / (rows * cols);
+    });
+    tl::for_each_window_sum(image, w, h, r2, [&](int x, int y, std::int32_t s, int rows, int cols) {
+      const std::size_t i = static_cast<std::size_t>(y) * w + x;
+      if (map[i] < 128) out[i] = image[i] < (s / (rows * cols) + mean1[i]) / 2 ? 0 : 255;
+    });
   });
 }
 
 ZYL_API void image_proc_04(std::uint8_t* binary, int w, int h) {
   if (!tl::image_ok(binary, w, h)) return;
-  std::vector<std::uint8_t> in(binary, binary + tl::pixels(w, h));
-  for (int y = 1; y < h; ++y)
-    for (int x = 1; x < w; ++x) {
-      int s = 0;
-      for (int yy = y - 1; yy <= std::min(y + 1, h - 1); ++yy)
-        for (int xx = x - 1; xx <= std::min(x + 1, w - 1); ++xx) s += in[static_cast<std::size_t>(yy) * w + xx];
-      binary[static_cast<std::size_t>(y) * w + x] = s >= 1152 ? 255 : 0;
-    }
+  tl::run_stage([&] {
+    const std::vector<std::uint8_t> in(binary, binary + tl::pixels(w, h));
+    for (int y = 1; y < h; ++y)
+      for (int x = 1; x < w; ++x) {
+        int s = 0;
+        for (int yy = y - 1; yy <= std::min(y + 1, h - 1); ++yy)
+          for (int xx = x - 1; xx <= std::min(x + 1, w - 1); ++xx) s += in[static_cast<std::size_t>(yy) * w + xx];
+        binary[static_cast<std::size_t>(y) * w + x] = s >= 1152 ? 255 : 0;
+      }
+  });
 }
 
 ZYL_API void remove_hole(const std::uint8_t* map, std::uint8_t* binary, int w, int h) {

@@ -32,11 +32,11 @@ constexpr int kProfileCapacity = 100;
 extern "C" {
 
 ZYL_API void get_smoothed_image(std::uint8_t* image, int w, int h) {
-  if (tl::image_ok(image, w, h)) box_mean(image, w, h, 1);
+  if (tl::image_ok(image, w, h)) tl::run_stage([&] { box_mean(image, w, h, 1); });
 }
 
 ZYL_API void get_smoothed_image4(std::uint8_t* image, int w, int h) {
-  if (tl::image_ok(image, w, h)) box_mean(image, w, h, 4);
+  if (tl::image_ok(image, w, h)) tl::run_stage([&] { box_mean(image, w, h, 4); });
 }
 
 ZYL_API void histogram_smooth(std::int32_t* values, int n, int r) {
@@ -51,8 +51,11 @@ ZYL_API void histogram_smooth(std::int32_t* values, int n, int r) {
   }
 }
 
-ZYL_API void get_segmentation(const std::uint8_t* image, std::uint8_t* mask, int w, int h) {
-  if (!tl::image_ok(image, w, h) || !mask) return;
+}  // extern "C"
+
+namespace {
+
+void segment(const std::uint8_t* image, std::uint8_t* mask, int w, int h) {
   const int W4 = w / 4, H4 = h / 4;
   const int bands = (h + 15) / 16;
   std::vector<std::int32_t> V(static_cast<std::size_t>(std::max(W4, 1)) * bands, 0);
@@ -174,9 +177,7 @@ ZYL_API void get_segmentation(const std::uint8_t* image, std::uint8_t* mask, int
   }
 }
 
-ZYL_API void get_sharpend_image(std::uint8_t* target, const std::uint8_t* source, const std::uint8_t* mask, int w,
-                                int h, int R) {
-  if (!tl::image_ok(target, w, h) || !source || !mask || R < 0) return;
+void sharpen(std::uint8_t* target, const std::uint8_t* source, const std::uint8_t* mask, int w, int h, int R) {
   // Deviations on the even grid and their summed-area table.
   const int gw = (w + 1) / 2, gh = (h + 1) / 2;
   std::vector<std::int32_t> sat(static_cast<std::size_t>(gw + 1) * (gh + 1), 0);
@@ -234,6 +235,20 @@ ZYL_API void get_sharpend_image(std::uint8_t* target, const std::uint8_t* source
         }
     }
   }
+}
+
+}  // namespace
+
+extern "C" {
+
+ZYL_API void get_segmentation(const std::uint8_t* image, std::uint8_t* mask, int w, int h) {
+  if (tl::image_ok(image, w, h) && mask) tl::run_stage([&] { segment(image, mask, w, h); });
+}
+
+ZYL_API void get_sharpend_image(std::uint8_t* target, const std::uint8_t* source, const std::uint8_t* mask, int w,
+                                int h, int R) {
+  if (tl::image_ok(target, w, h) && source && mask && R >= 0)
+    tl::run_stage([&] { sharpen(target, source, mask, w, h, R); });
 }
 
 }  // extern "C"
