@@ -364,7 +364,7 @@ ZYL_API int follow_ridge_point(Point start, int direction, int forward, const st
         int d = direction_from(e, ref);
         if (s == 3) {
           const int refined = get_point_orient1(e, ref, d, *metLabel, orientation, labels, w, h);
-          if (refined >= 0) d = refined;
+          d = refined;
         }
         *endDirection = d;
       }
@@ -380,7 +380,7 @@ ZYL_API int follow_ridge_point(Point start, int direction, int forward, const st
       int d = direction_from(e, ref);
       if (s == 3) {
         const int refined = get_point_orient1(e, ref, d, *metLabel, orientation, labels, w, h);
-        if (refined >= 0) d = refined;
+        d = refined;
       }
       *endDirection = d;
     }
@@ -442,7 +442,7 @@ ZYL_API int start_trace(Point g, const std::uint8_t* grey, std::uint16_t* labels
     int d = direction_from(end, ref);
     if (walk.entry.type == 1) {
       const int refined = get_point_orient1(end, ref, d, walk.met, orientation, labels, w, h);
-      if (refined >= 0) d = refined;
+      d = refined;
     }
     walk.entry.direction = static_cast<std::int16_t>(d);
     return true;

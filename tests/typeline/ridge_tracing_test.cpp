@@ -155,10 +155,31 @@ TEST(TypelineRidgeTracing, MeetingATracedRidgeIsABifurcation) {
   EXPECT_EQ(list.entries[0].type, 1);
   EXPECT_EQ(list.entries[0].x, 99);
   EXPECT_EQ(list.entries[0].y, 75);
-  EXPECT_EQ(list.entries[0].direction, 120);
+  // The end direction is refined on the met ridge about 20 pixels back
+  // along the walk; a ridge met square on has no branch there, so the
+  // entry comes out marked for removal.
+  EXPECT_EQ(list.entries[0].direction, -1);
   // A start point next to a traced pixel is refused and uses no label.
   EXPECT_EQ(start_trace({62, 76}, grey.data(), labels.data(), orientation.data(), W, H, &list, &counter), 0);
   EXPECT_EQ(counter, 8);
+}
+
+TEST(TypelineRidgeTracing, BifurcationDirectionLeansTowardsTheMetBranch) {
+  const Bytes grey = ridges();
+  const Bytes orientation(W * H, 0);
+  Labels labels(W * H, 0);
+  // A traced branch that joins the ridge at y = 75 from the upper left.
+  labelling({100, 75}, {80, 68}, labels.data(), W, H, 5);
+  labelling({80, 68}, {60, 61}, labels.data(), W, H, 5);
+  MinutiaCandidateList list{};
+  int counter = 7;
+  ASSERT_EQ(start_trace({50, 75}, grey.data(), labels.data(), orientation.data(), W, H, &list, &counter), 1);
+  ASSERT_EQ(list.count, 1);
+  EXPECT_EQ(list.entries[0].type, 1);
+  // Between straight back along the ridge (120) and along the branch
+  // (about 133).
+  EXPECT_GT(list.entries[0].direction, 120);
+  EXPECT_LT(list.entries[0].direction, 133);
 }
 
 TEST(TypelineRidgeTracing, CandidateListStopsCountingAt299) {
