@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstdint>
 #include <numeric>
 #include <random>
@@ -117,6 +118,44 @@ TEST(TypelineExtractor, RealCropsGiveTemplatesTheReaderAccepts) {
     const Extraction again = extract(img);
     EXPECT_EQ(again.result, e.result);
     EXPECT_EQ(again.out, e.out);
+  }
+}
+
+TEST(TypelineExtractor, APrintMovedByOneBlockKeepsItsFeatures) {
+  // The crop set 16 pixels into a flat 192 x 192 frame: block grids, bands
+  // and the start-point grid stay aligned, so the features move with it.
+  constexpr int kOffset = 16;
+  for (const char* name : {"fvc2002_101_1_160.pgm", "fvc2004_102_1_160.pgm", "fvc2000_102_1_160.pgm"}) {
+    SCOPED_TRACE(name);
+    const auto img = zyltest::read_pgm(zyltest::test_data(name));
+    const int W = img.width + 2 * kOffset, H = img.height + 2 * kOffset;
+    zyltest::GreyImage framed{W, H, Bytes(static_cast<std::size_t>(W) * H, 200)};
+    for (int y = 0; y < img.height; ++y)
+      for (int x = 0; x < img.width; ++x) framed.pixels[static_cast<std::size_t>(y + kOffset) * W + x + kOffset] = img.at(x, y);
+    const Extraction a = extract(img), b = extract(framed);
+    ASSERT_GT(a.result, 0);
+    ASSERT_GT(b.result, 0);
+    TypelineRecord ra, rb;
+    mch_sub_func_02(a.out.data(), &ra);
+    mch_sub_func_02(b.out.data(), &rb);
+    int found = 0;
+    for (int i = 0; i < ra.minutiae.count; ++i)
+      for (int j = 0; j < rb.minutiae.count; ++j) {
+        const TypelineMinutia &m = ra.minutiae.minutiae[i], &n = rb.minutiae.minutiae[j];
+        if (std::abs(m.x + kOffset - n.x) <= 2 && std::abs(m.y + kOffset - n.y) <= 2 && m.type == n.type) {
+          ++found;
+          break;
+        }
+      }
+    EXPECT_GE(4 * found, 3 * ra.minutiae.count);
+    ASSERT_EQ(rb.singular.count, ra.singular.count);
+    for (int i = 0; i < ra.singular.count; ++i) {
+      bool near = false;
+      for (int j = 0; j < rb.singular.count; ++j)
+        near |= std::abs(ra.singular.points[i].x + kOffset - rb.singular.points[j].x) <= 6 &&
+                std::abs(ra.singular.points[i].y + kOffset - rb.singular.points[j].y) <= 6;
+      EXPECT_TRUE(near) << i;
+    }
   }
 }
 
