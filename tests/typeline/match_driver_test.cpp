@@ -109,6 +109,38 @@ TEST(TypelineMatchDriver, LeavesTheTemplatesUntouched) {
   EXPECT_EQ(b, b0);
 }
 
+TEST(TypelineMatchDriver, DirectionsBeyondATurnAreTakenModuloATurn) {
+  // A damaged template can store directions 240..255; they act as their
+  // remainder and never index past the engine's tables.
+  Finger f;
+  f.core = false;
+  auto r = make_record(f);
+  for (int k = 0; k < r->minutiae.count; ++k)
+    if (r->minutiae.minutiae[k].direction < 16) r->minutiae.minutiae[k].direction += 240;
+  const Template damaged = encode(*r);
+  EXPECT_EQ(matching_main(damaged.data(), make_template(f).data(), 1), 100);
+  EXPECT_EQ(matching_main(make_template(f).data(), damaged.data(), 1), 100);
+}
+
+TEST(TypelineMatchDriver, CallerRecordsOutsideTheLimitsStayInBounds) {
+  // Counts beyond the record's arrays are read up to the arrays' end, and
+  // far-off co-ordinates do not overflow the squared distances.
+  auto a = make_record(Finger{});
+  a->minutiae.count = 120;
+  a->singular.count = 9;
+  a->grid.columns = a->grid.rows = 200;
+  auto b = make_record(Finger{});
+  b->minutiae.minutiae[0] = {-32000, -32000, 0, 0, 40, 0};
+  b->minutiae.minutiae[1] = {32000, 32000, 0, 0, 40, 0};
+  EXPECT_GE(coarse_matching(a.get(), b.get()), 0);
+  EXPECT_GE(get_point_score(a.get(), b.get()), 0);
+  EXPECT_GE(check_block(30, 5, &a->grid, &b->grid), 0);
+  EXPECT_EQ(check_exist(32000, 32000, 0, -1, 5, 5, &b->minutiae, nullptr, 0, 1, 0), 1);
+  a->minutiae.count = -5;
+  EXPECT_EQ(get_score_sub(&a->minutiae, &b->minutiae), 0);
+  EXPECT_EQ(coarse_matching(a.get(), b.get()), -1);
+}
+
 // ---- One-to-many search ----
 
 std::vector<std::uint8_t> gallery_of(const std::vector<Template>& templates) {

@@ -462,6 +462,32 @@ TEST(TypelineAlignment, SharedAreaKeepsAndRenumbers) {
   EXPECT_EQ(re_arrange_point(cand.data(), selected.data(), 4, &k, &c, &d, la.get(), lb.get()), 0);
 }
 
+TEST(TypelineAlignment, SharedAreaRenumbersEveryCandidate) {
+  // 700 candidates lose their first-record tag; the one behind them keeps
+  // its tag, which becomes tag 0. However many are dropped, the kept one is
+  // renumbered and stays selected.
+  TypelineRecord a{}, b{};
+  a.grid = grid_of(3, 1, 40);
+  b.grid = grid_of(3, 1, 40);
+  a.minutiae = list_of({minutia(100, 100, 0), minutia(10, 8, 0), minutia(30, 8, 0)});
+  b.minutiae = list_of({minutia(10, 8, 0), minutia(30, 8, 0)});
+  auto la = std::make_unique<PairTagList>(), lb = std::make_unique<PairTagList>();
+  la->count = 2;
+  la->tags[0] = {1, 0, 0, 0, 0, 1};  // drops with minutia 0
+  la->tags[1] = {1, 0, 0, 0, 1, 2};
+  lb->count = 1;
+  lb->tags[0] = {1, 0, 0, 0, 0, 1};
+  std::vector<PairCandidate> cand(701, PairCandidate{5, 0, 0});
+  cand[700].firstTag = 1;
+  std::vector<int> selected{700};
+  int k = 1;
+  ASSERT_EQ(re_arrange_point(cand.data(), selected.data(), 701, &k, &a, &b, la.get(), lb.get()), 1);
+  ASSERT_EQ(k, 1);
+  EXPECT_EQ(selected[0], 700);
+  EXPECT_EQ(cand[700].firstTag, 0);
+  EXPECT_EQ(la->count, 1);
+}
+
 // ---- Grey-level normalisation ----
 
 TEST(TypelineNormalise, StretchesToTheFullRange) {
