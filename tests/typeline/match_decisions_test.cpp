@@ -4,21 +4,12 @@
 #include <initializer_list>
 #include <utility>
 
+#include "typeline/synthetic_finger.h"
 #include "zylscan/typeline_match.h"
 
 namespace {
 
-TypelineMinutia minutia(int x, int y, int direction, int quality = 40, int type = 0) {
-  return {static_cast<std::int16_t>(x), static_cast<std::int16_t>(y), static_cast<std::uint8_t>(direction), 5,
-          static_cast<std::uint8_t>(quality), static_cast<std::uint8_t>(type)};
-}
-
-TypelineMinutiaList list_of(std::initializer_list<TypelineMinutia> m, int mean_quality = 40) {
-  TypelineMinutiaList l{};
-  for (const TypelineMinutia& p : m) l.minutiae[l.count++] = p;
-  l.meanQuality = static_cast<std::uint8_t>(mean_quality);
-  return l;
-}
+using namespace zyltest;
 
 PointMatchResult pairs(std::initializer_list<std::pair<int, int>> p, int rotation = 0) {
   PointMatchResult r{};
@@ -61,16 +52,19 @@ TEST(TypelineDecisions, MatchedAreaAgainstUnmatchedGoodMinutiae) {
   // minutiae sit `gap` to its right.
   for (const auto& [gap, expected] : {std::pair{78, 1}, std::pair{79, 0}}) {
     const TypelineMinutiaList a = list_of({minutia(100, 100, 0), minutia(110, 100, 0), minutia(105, 110, 0),
-                                           minutia(300, 300, 0, 10), minutia(310, 300, 0, 10), minutia(320, 300, 0, 10)});
+                                           minutia(300, 300, 0, 10), minutia(310, 300, 0, 10), minutia(320, 300, 0, 10)},
+                                          40);
     const int x = 105 + gap;
     const TypelineMinutiaList b = list_of({minutia(100, 100, 0), minutia(110, 100, 0), minutia(105, 110, 0),
-                                           minutia(x, 103, 0), minutia(x, 103, 0), minutia(x, 103, 0)});
+                                           minutia(x, 103, 0), minutia(x, 103, 0), minutia(x, 103, 0)},
+                                          40);
     const PointMatchResult r = pairs({{0, 0}, {1, 1}, {2, 2}});
     EXPECT_EQ(check_paired_mp(&a, &b, &r), expected) << gap;
   }
   // Everything good is paired, qualities are low, or too many pairs: 1.
   const TypelineMinutiaList all = list_of({minutia(10, 10, 0), minutia(20, 10, 0), minutia(300, 300, 0, 10),
-                                           minutia(310, 300, 0, 10)});
+                                           minutia(310, 300, 0, 10)},
+                                          40);
   const PointMatchResult r = pairs({{0, 0}, {1, 1}});
   EXPECT_EQ(check_paired_mp(&all, &all, &r), 1);
 }
@@ -127,8 +121,8 @@ TEST(TypelineDecisions, MinutiaTypesOfThePairs) {
     TypelineMinutiaList a{}, b{};
     PointMatchResult r{};
     for (int i = 0; i < c.pairs; ++i) {
-      a.minutiae[a.count++] = minutia(10 * i, 0, 0, 40, 0);
-      b.minutiae[b.count++] = minutia(10 * i, 0, 0, 40, i < c.differing ? 1 : 0);
+      a.minutiae[a.count++] = minutia(10 * i, 0, 0, 40, 5, 0);
+      b.minutiae[b.count++] = minutia(10 * i, 0, 0, 40, 5, i < c.differing ? 1 : 0);
       r.first[i] = r.second[i] = static_cast<std::int16_t>(i);
     }
     r.pairCount = static_cast<std::int16_t>(c.pairs);

@@ -15,17 +15,6 @@ namespace {
 
 using namespace zyltest;
 
-TypelineMinutia minutia(int x, int y, int direction, int quality = 40, int curvature = 5, int type = 0) {
-  return {static_cast<std::int16_t>(x), static_cast<std::int16_t>(y), static_cast<std::uint8_t>(direction),
-          static_cast<std::uint8_t>(curvature), static_cast<std::uint8_t>(quality), static_cast<std::uint8_t>(type)};
-}
-
-TypelineMinutiaList list_of(std::initializer_list<TypelineMinutia> m) {
-  TypelineMinutiaList l{};
-  for (const TypelineMinutia& p : m) l.minutiae[l.count++] = p;
-  return l;
-}
-
 struct Tables {
   std::array<int, TYPELINE_TAG_BUCKETS> counts{};
   std::array<int, TYPELINE_TAG_BUCKETS * TYPELINE_TAG_BUCKET_SLOTS> slots{};

@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <initializer_list>
 #include <memory>
 #include <random>
 #include <vector>
@@ -110,6 +111,19 @@ inline std::unique_ptr<TypelineRecord> make_record(const Finger& f, const Motion
                                  static_cast<std::uint8_t>(f.quality), static_cast<std::uint8_t>(type(noise))};
   r->minutiae.count = static_cast<std::int8_t>(n);
   return r;
+}
+
+// One minutia and a minutia list, for tests that lay out points by hand.
+inline TypelineMinutia minutia(int x, int y, int direction, int quality = 40, int curvature = 5, int type = 0) {
+  return {static_cast<std::int16_t>(x), static_cast<std::int16_t>(y), static_cast<std::uint8_t>(direction),
+          static_cast<std::uint8_t>(curvature), static_cast<std::uint8_t>(quality), static_cast<std::uint8_t>(type)};
+}
+
+inline TypelineMinutiaList list_of(std::initializer_list<TypelineMinutia> m, int mean_quality = 0) {
+  TypelineMinutiaList l{};
+  for (const TypelineMinutia& p : m) l.minutiae[l.count++] = p;
+  l.meanQuality = static_cast<std::uint8_t>(mean_quality);
+  return l;
 }
 
 inline Template encode(const TypelineRecord& r) {
