@@ -1,0 +1,100 @@
+/* Matcher library grey image: the reference-counted 8-bit image object
+ * (height rows of width pixels, row after row), with its resolutions,
+ * optional mask plane, finger information, source window and cached
+ * statistics. Height always comes first. */
+#pragma once
+
+#include <stdint.h>
+
+#include "zylscan/matchlib_finger_info.h"
+#include "zylscan/matchlib_mask.h"
+#include "zylscan/zyl_export.h"
+
+ZYL_EXTERN_C_BEGIN
+
+typedef struct GrayImage GrayImage;
+
+/* Called with its user data when an image dies, and by
+ * image_release_pixels; also the type of that routine's deallocator. */
+typedef void (*ImageUserRelease)(void* user);
+
+/* Where an image cut or scaled from another lies in it. */
+typedef struct SourceWindow {
+  uint16_t source_height;
+  uint16_t source_width;
+  uint16_t height;
+  uint16_t width;
+  int16_t row_offset;
+  int16_t column_offset;
+} SourceWindow;
+
+/* Impression type a null image reports. */
+#define IMAGE_NULL_IMPRESSION_TYPE 29
+
+/* Lifecycle states. */
+enum ImageLifecycle { IMAGE_STATE_NEW = 0, IMAGE_STATE_IN_USE = 1, IMAGE_STATE_FINISHED = 2 };
+
+/* ---- constructors: a new image with one reference, or null when memory
+ * runs out or a size does not fit the record (height, width and the
+ * resolutions 0..65535, height x width below 2^31) ---- */
+ZYL_API GrayImage* image_create(int height, int width, int resolution_y, int resolution_x,
+                                const uint8_t* pixels, int impression_type);
+ZYL_API GrayImage* image_wrap(int height, int width, int resolution_y, int resolution_x,
+                              uint8_t* pixels, int impression_type);
+ZYL_API GrayImage* image_create_general(int height, int width, int resolution_y,
+                                        int resolution_x, uint8_t* pixels, int impression_type,
+                                        int32_t capacity, int read_only,
+                                        ImageUserRelease release, void* user, int copy);
+ZYL_API GrayImage* image_wrap_general(int height, int width, int resolution_y, int resolution_x,
+                                      uint8_t* pixels, int impression_type, int32_t capacity,
+                                      int writable, ImageUserRelease release, void* user);
+ZYL_API GrayImage* image_create_with_mask(int height, int width, int resolution_y,
+                                          int resolution_x, const uint8_t* pixels,
+                                          int impression_type, MaskPlane* mask);
+ZYL_API GrayImage* image_clone(const GrayImage* image);
+ZYL_API GrayImage* image_copy_header(const GrayImage* image);
+
+/* ---- reference counting ---- */
+ZYL_API GrayImage* image_retain(GrayImage* image);
+ZYL_API void image_release(GrayImage* image);
+ZYL_API void image_destroy(GrayImage* image);
+/* The first int of any reference-counted record; 0 for null. */
+ZYL_API int32_t object_refcount(const void* object);
+
+/* ---- accessors ---- */
+ZYL_API int image_height(const GrayImage* image);
+ZYL_API int image_width(const GrayImage* image);
+ZYL_API uint32_t image_pixel_count(const GrayImage* image);
+ZYL_API int32_t image_capacity(const GrayImage* image);
+ZYL_API int image_resolution_y(const GrayImage* image);
+ZYL_API int image_resolution_x(const GrayImage* image);
+ZYL_API int image_resolution(const GrayImage* image);
+ZYL_API int image_impression_type(const GrayImage* image);
+ZYL_API uint8_t* image_pixels(const GrayImage* image);
+ZYL_API MaskPlane* image_mask_plane(const GrayImage* image);
+ZYL_API MaskPlane* image_mask_plane_ensure(GrayImage* image);
+ZYL_API void image_set_mask_plane(GrayImage* image, MaskPlane* plane);
+ZYL_API uint32_t image_flag_word(const GrayImage* image);
+ZYL_API void image_set_flag_word(GrayImage* image, uint32_t value);
+ZYL_API int image_property_byte(const GrayImage* image);
+/* 0, or 1 (nothing changed) for a value of 32 or more. */
+ZYL_API int image_set_property_byte(GrayImage* image, int value);
+ZYL_API FingerInfo* image_finger_info(const GrayImage* image);
+ZYL_API FingerInfo* image_set_finger_info(GrayImage* image, FingerInfo* info);
+ZYL_API uint16_t image_stored_quality(const GrayImage* image);
+ZYL_API void image_set_stored_quality(GrayImage* image, uint16_t value);
+ZYL_API int image_is_writable(const GrayImage* image);
+ZYL_API void image_set_writable(GrayImage* image, int writable);
+/* A new height x width map (freed by the caller): 255 where the mask plane
+ * allows the pixel, else 0. 0, or 9 when memory runs out (*out null). */
+ZYL_API int image_usable_mask_bytes(const GrayImage* image, uint8_t** out_map);
+
+/* ---- lifecycle ---- */
+ZYL_API int image_begin_use(GrayImage* image);
+ZYL_API int image_end_use(GrayImage* image);
+ZYL_API void image_mark_releasable(GrayImage* image);
+ZYL_API int image_is_finished(const GrayImage* image);
+/* 1 when a finished image with one reference gave up its pixels, else 0. */
+ZYL_API int image_release_pixels(GrayImage* image, ImageUserRelease deallocator);
+
+ZYL_EXTERN_C_END

@@ -1,0 +1,91 @@
+/* Matcher library mask plane: the reference-counted per-pixel flag plane of
+ * a grey image (one byte per pixel, row after row), the tests on its bits,
+ * and the nine settings from which the region-of-interest and background
+ * bits are built. */
+#pragma once
+
+#include <stdint.h>
+
+#include "zylscan/matchlib_context.h"
+#include "zylscan/zyl_export.h"
+
+ZYL_EXTERN_C_BEGIN
+
+typedef struct MaskPlane MaskPlane;
+typedef struct GrayImage GrayImage;
+
+/* Cell bits: why a pixel must not be used. */
+enum MaskBits {
+  MASK_OUTSIDE_ROI = 0x01,
+  MASK_BACKGROUND = 0x02,
+  MASK_OUTSIDE_SOURCE = 0x10,
+  MASK_ACCUMULATOR_WEAK = 0x20,
+  MASK_ACCUMULATOR_STRONG = 0x40,
+  MASK_EXCLUSION = 0x13, /* not part of the finger area */
+  MASK_INVALID = 0x53    /* must not be used for measurement */
+};
+
+/* The settings the region-of-interest and background bits are built from. */
+typedef struct MaskSettings {
+  int32_t circle_radius;     /* pixels; 0 = no circle */
+  int32_t circle_column;
+  int32_t circle_row;
+  int32_t rect_width;
+  int32_t rect_height;
+  int32_t rect_left;
+  int32_t rect_top;
+  int32_t variance_threshold; /* 0 or less means 64 */
+  int32_t vote_percent;       /* 0 or less means 75 */
+} MaskSettings;
+
+/* ---- plane objects ---- */
+ZYL_API MaskPlane* mask_create(int height, int width);
+ZYL_API MaskPlane* mask_retain(MaskPlane* plane);
+ZYL_API void mask_release(MaskPlane* plane);
+ZYL_API void mask_destroy(MaskPlane* plane);
+ZYL_API MaskPlane* mask_clone(const MaskPlane* plane);
+ZYL_API int mask_equal(const MaskPlane* a, const MaskPlane* b);
+ZYL_API int mask_height(const MaskPlane* plane);
+ZYL_API int mask_width(const MaskPlane* plane);
+/* The flag bytes (height x width), null for a null plane. */
+ZYL_API uint8_t* mask_cells(const MaskPlane* plane);
+
+/* ---- cell operations (a null plane or map is ignored; maps are
+ * height x width bytes; an index outside the plane is ignored or
+ * answers 0) ---- */
+ZYL_API void mask_set_bits_where_set(MaskPlane* plane, int bits, const uint8_t* map);
+ZYL_API void mask_set_bits_where_clear(MaskPlane* plane, int bits, const uint8_t* map);
+ZYL_API void mask_assign_bits_where_set(MaskPlane* plane, int bits, const uint8_t* map);
+ZYL_API void mask_assign_bits_where_clear(MaskPlane* plane, int bits, const uint8_t* map);
+ZYL_API void mask_set_outside_where_set(MaskPlane* plane, const uint8_t* map);
+ZYL_API void mask_assign_outside(MaskPlane* plane, const uint8_t* map);
+ZYL_API void mask_clear_bits(MaskPlane* plane, int bits);
+ZYL_API void mask_extract_bits(const MaskPlane* plane, int bits, uint8_t* out_map);
+ZYL_API void mask_set_cell_bits(MaskPlane* plane, int bits, int index);
+ZYL_API int mask_test_bits(const MaskPlane* plane, int bits, int index);
+ZYL_API int mask_exclusion_bits(const MaskPlane* plane, int index);
+ZYL_API int mask_cell_is_clear(const MaskPlane* plane, int index);
+/* 0, or 2 when the plane or the map is null. */
+ZYL_API int mask_to_valid_bytes(const MaskPlane* plane, uint8_t* out_map);
+ZYL_API int mask_to_region_bytes(const MaskPlane* plane, uint8_t* out_map);
+ZYL_API int mask_to_display_bytes(const MaskPlane* plane, uint8_t* out_map);
+
+/* ---- percentages (0 for a plane without cells) ---- */
+ZYL_API int mask_bits_percent(const MaskPlane* plane, int bits);
+ZYL_API int mask_bits_percent_in_region(const MaskPlane* plane, int bits);
+ZYL_API int mask_valid_percent(const MaskPlane* plane);
+ZYL_API int image_background_percent(const GrayImage* image);
+ZYL_API int image_mask_bit40_percent(const GrayImage* image);
+ZYL_API int image_usable_percent(const GrayImage* image);
+
+/* ---- serialisation (size-or-write) ---- */
+ZYL_API uint32_t mask_write(uint8_t* out, const MaskPlane* plane);
+/* Answers the bytes consumed (1 for no plane, 5 + cells for a plane); 0
+ * with *out = null when memory runs out. The caller vouches for the bytes;
+ * readers of untrusted bytes use mask_read_bounded. */
+ZYL_API uint32_t mask_read(const uint8_t* in, MaskPlane** out);
+/* As mask_read within `available` bytes; 0 with *out = null when the record
+ * does not fit in them. */
+ZYL_API uint32_t mask_read_bounded(const uint8_t* in, uint32_t available, MaskPlane** out);
+
+ZYL_EXTERN_C_END
