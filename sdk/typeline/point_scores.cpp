@@ -6,17 +6,62 @@
 
 namespace zyl::typeline {
 
+namespace {
+
+constexpr int kNoPartner = 10000;
+
+// Cost of pairing two minutiae, or kNoPartner beyond 16 pixels on an axis
+// or 10 direction steps.
+int pair_cost(const TypelineMinutia& p, const TypelineMinutia& q) {
+  const int dx = std::abs(p.x - q.x), dy = std::abs(p.y - q.y);
+  if (dx > 16 || dy > 16) return kNoPartner;
+  const int d = turn_difference(p.direction, q.direction);
+  return d <= 10 ? dx + dy + d : kNoPartner;
+}
+
+// A minutia's cost against b, scanning b in its own order: the scan stops at
+// the first partner cheaper than 20, else the cheapest one counts.
+template <typename Indexes>
+int scan_cost(const TypelineMinutia& p, std::span<const TypelineMinutia> b, const Indexes& indexes) {
+  int best = kNoPartner;
+  for (const int j : indexes) {
+    best = std::min(best, pair_cost(p, b[static_cast<std::size_t>(j)]));
+    if (best < 20) break;
+  }
+  return best;
+}
+
+}  // namespace
+
 int set_score(std::span<const TypelineMinutia> a, std::span<const TypelineMinutia> b) {
+  // Only b's minutiae within 16 pixels in x can pair, so b is ordered by x
+  // once and each minutia of a scans that window, taken in b's own order
+  // (which decides where the scan stops): the result is that of a scan of
+  // the whole of b.
+  constexpr std::size_t kIndexed = 64;  // the engine's lists hold at most 54
+  std::array<int, kIndexed> by_x{}, window{};
+  const bool indexed = b.size() <= kIndexed;
+  const auto x_of = [&](int j) { return b[static_cast<std::size_t>(j)].x; };
+  if (indexed) {
+    for (std::size_t j = 0; j < b.size(); ++j) by_x[j] = static_cast<int>(j);
+    std::stable_sort(by_x.begin(), by_x.begin() + static_cast<std::ptrdiff_t>(b.size()),
+                     [&](int i, int j) { return x_of(i) < x_of(j); });
+  }
   int sum = 0;
   for (const TypelineMinutia& p : a) {
-    int e = 10000;
-    for (const TypelineMinutia& q : b) {
-      const int dx = std::abs(p.x - q.x), dy = std::abs(p.y - q.y);
-      if (dx > 16 || dy > 16) continue;
-      const int d = turn_difference(p.direction, q.direction);
-      if (d > 10) continue;
-      e = std::min(e, dx + dy + d);
-      if (e < 20) break;
+    int e;
+    if (indexed) {
+      const auto first = by_x.begin(), last = by_x.begin() + static_cast<std::ptrdiff_t>(b.size());
+      const auto lo = std::partition_point(first, last, [&](int j) { return x_of(j) < p.x - 16; });
+      std::size_t n = 0;
+      for (auto it = lo; it != last && x_of(*it) <= p.x + 16; ++it)
+        if (std::abs(b[static_cast<std::size_t>(*it)].y - p.y) <= 16) window[n++] = *it;
+      std::sort(window.begin(), window.begin() + static_cast<std::ptrdiff_t>(n));
+      e = scan_cost(p, b, std::span(window).first(n));
+    } else {
+      std::vector<int> all(b.size());
+      for (std::size_t j = 0; j < b.size(); ++j) all[j] = static_cast<int>(j);
+      e = scan_cost(p, b, all);
     }
     if (e <= 34) sum += 35 - e;
   }

@@ -5,9 +5,12 @@
 #include <array>
 #include <cstring>
 #include <memory>
+#include <random>
+#include <vector>
 #include <set>
 #include <utility>
 
+#include "typeline/matching.h"
 #include "typeline/synthetic_finger.h"
 #include "zylscan/typeline_match.h"
 
@@ -41,6 +44,40 @@ TEST(TypelinePointScore, SetScoreKnownAnswers) {
   // e = 35 adds nothing: 16 + 9 + 10.
   const TypelineMinutiaList edge = list_of({minutia(66, 59, 20)});
   EXPECT_EQ(get_score_sub(&a, &edge), 0);
+}
+
+// The set score as written: every minutia of a scans b in order and stops
+// at the first partner cheaper than 20.
+int reference_set_score(const std::vector<TypelineMinutia>& a, const std::vector<TypelineMinutia>& b) {
+  int sum = 0;
+  for (const TypelineMinutia& p : a) {
+    int e = 10000;
+    for (const TypelineMinutia& q : b) {
+      const int dx = std::abs(p.x - q.x), dy = std::abs(p.y - q.y);
+      int d = std::abs(p.direction % 240 - q.direction % 240);
+      if (d >= 120) d = 240 - d;
+      if (dx > 16 || dy > 16 || d > 10) continue;
+      e = std::min(e, dx + dy + d);
+      if (e < 20) break;
+    }
+    if (e <= 34) sum += 35 - e;
+  }
+  const int n = static_cast<int>(a.size() + b.size()) / 2;
+  return n == 0 ? 0 : sum * 100 / n;
+}
+
+TEST(TypelinePointScore, SetScoreAgreesWithAPlainScan) {
+  // Dense random sets (many partners within reach, ties on x, directions
+  // up to 255), up to 70 entries so that both ways through are taken.
+  std::mt19937 rng(11);
+  for (int round = 0; round < 400; ++round) {
+    const int span = round % 2 ? 60 : 200;
+    std::uniform_int_distribution<int> pos(0, span), dir(0, 255), count(0, round < 200 ? 50 : 70);
+    std::vector<TypelineMinutia> a(static_cast<std::size_t>(count(rng))), b(static_cast<std::size_t>(count(rng)));
+    for (auto* list : {&a, &b})
+      for (TypelineMinutia& m : *list) m = minutia(pos(rng), pos(rng), dir(rng));
+    ASSERT_EQ(zyl::typeline::set_score(a, b), reference_set_score(a, b)) << round;
+  }
 }
 
 TEST(TypelinePointScore, NeedsThreeMinutiaeOnEachSide) {
