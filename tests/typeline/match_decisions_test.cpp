@@ -178,6 +178,92 @@ TEST(TypelineDecisions, UnpairedMinutiaeAroundASharedCore) {
   EXPECT_EQ(dec_func_12(100, &a, &b, &r), 100);
 }
 
+TEST(TypelineDecisions, CrowdsOnOneSideOnly) {
+  // Around each of two pairs the first record shows three good unpaired
+  // minutiae, the second record none.
+  const auto crowded = [](int pairs_with_crowd, bool second_has_one) {
+    TypelineMinutiaList a = list_of({minutia(100, 100, 0, 50), minutia(300, 100, 0, 50)});
+    TypelineMinutiaList b = list_of({minutia(100, 100, 0, 40), minutia(300, 100, 0, 40)});
+    for (int p = 0; p < pairs_with_crowd; ++p)
+      for (int k = 1; k <= 3; ++k) a.minutiae[a.count++] = minutia(100 + 200 * p + 10 * k, 110, 0, 50);
+    if (second_has_one) b.minutiae[b.count++] = minutia(90, 90, 0, 5);
+    const PointMatchResult r = pairs({{0, 0}, {1, 1}});
+    return dec_func_02(100, &a, &b, &r);
+  };
+  EXPECT_EQ(crowded(2, false), 75);
+  EXPECT_EQ(crowded(1, false), 100);
+  EXPECT_EQ(crowded(2, true), 100);
+}
+
+// Paired minutiae on a large triangle in both records, `inside` good
+// unpaired minutiae of the first record within it that the second lacks.
+struct Unexplained {
+  TypelineRecord a{}, b{};
+  PointMatchResult r = pairs({{0, 0}, {1, 1}, {2, 2}});
+  Unexplained(int inside, int paired_quality, int mean_quality) {
+    for (TypelineRecord* rec : {&a, &b}) {
+      rec->minutiae = list_of({minutia(0, 0, 0, paired_quality), minutia(200, 0, 0, paired_quality),
+                               minutia(100, 200, 0, paired_quality)},
+                              mean_quality);
+    }
+    for (int k = 0; k < inside; ++k) a.minutiae.minutiae[a.minutiae.count++] = minutia(60 + 25 * k, 60, 0, 45);
+  }
+};
+
+TEST(TypelineDecisions, GoodMinutiaeTheOtherRecordLacks) {
+  struct Case {
+    int inside, paired_quality, expected;
+  };
+  const Case cases[] = {{3, 60, 85}, {4, 60, 80}, {5, 60, 50}, {2, 60, 100}, {5, 49, 100}};
+  for (const Case& c : cases) {
+    Unexplained u(c.inside, c.paired_quality, 40);
+    EXPECT_EQ(dec_func_04(100, &u.a, &u.b, &u.r), c.expected) << c.inside << " " << c.paired_quality;
+  }
+  // A counterpart in the second record explains a minutia.
+  Unexplained u(3, 60, 40);
+  u.b.minutiae.minutiae[u.b.minutiae.count++] = minutia(62, 58, 5, 10);
+  EXPECT_EQ(dec_func_04(100, &u.a, &u.b, &u.r), 100);
+}
+
+TEST(TypelineDecisions, LackingMinutiaeUnderLimits) {
+  struct Case {
+    int inside, mean, s, t, expected;
+  };
+  const Case cases[] = {
+      {3, 40, 100, 50, 85},   // 3 or 4: -5 each with good qualities
+      {3, 30, 100, 50, 91},   // -3 each otherwise
+      {5, 40, 100, 50, 70},   // more than 4, cores not near
+      {5, 40, 150, 50, 150},  // s not below 3t
+  };
+  for (const Case& c : cases) {
+    Unexplained u(c.inside, 60, c.mean);
+    EXPECT_EQ(dec_func_06(c.s, &u.a, &u.b, &u.r, c.t, 200, 90, 0), c.expected) << c.inside << " " << c.mean;
+  }
+  Unexplained u(5, 60, 40);
+  u.a.singular = u.b.singular = cores({{100, 100, 0, 1}});
+  EXPECT_EQ(dec_func_06(100, &u.a, &u.b, &u.r, 50, 200, 90, 0), 50);
+  const PointMatchResult none{};
+  EXPECT_EQ(dec_func_06(100, &u.a, &u.b, &none, 50, 200, 90, 0), 0);
+}
+
+TEST(TypelineDecisions, TrianglesOfPairsThatDisagree) {
+  // Pair 0 sees pairs 1 and 2 at directions 0 and 60 in the first record;
+  // in the second, pair 2 is moved so that it lies at 18.
+  const auto run = [](int kx, int ky, bool cores_overlap) {
+    TypelineRecord a{}, b{};
+    a.minutiae = list_of({minutia(100, 100, 0), minutia(120, 100, 0), minutia(100, 120, 0)});
+    b.minutiae = list_of({minutia(100, 100, 0), minutia(120, 100, 0),
+                          minutia(kx, ky, 0)});
+    if (cores_overlap) a.singular = b.singular = cores({{50, 50, 10, 1}});
+    const PointMatchResult r = pairs({{0, 0}, {1, 1}, {2, 2}});
+    return dec_func_05(100, &a, &b, &r);
+  };
+  EXPECT_EQ(run(120, 110, false), 80);
+  EXPECT_EQ(run(120, 110, true), 70);
+  EXPECT_EQ(run(100, 120, false), 100);
+  EXPECT_EQ(run(101, 119, false), 100);  // a turn of a few steps is no disagreement
+}
+
 // ---- Unpaired minutiae ----
 
 TEST(TypelineUnpaired, ExistenceLookUp) {
