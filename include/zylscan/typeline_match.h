@@ -217,6 +217,10 @@ ZYL_API int dec_func_06(int s, const TypelineRecord* a, const TypelineRecord* b,
 
 /* ---- Unpaired-minutia decisions ---- */
 
+/* 1 when the list holds a minutia within radius of (x, y) (and, unless
+ * positionOnly, with a direction within angleLimit); paired minutiae of the
+ * given side (0 first, 1 second) are left out when excludePaired is set,
+ * which needs a result. */
 ZYL_API int check_exist(int x, int y, int direction, int skip, int radius, int angleLimit,
                         const TypelineMinutiaList* minutiae, const PointMatchResult* result, int excludePaired,
                         int positionOnly, int side);
@@ -233,6 +237,8 @@ ZYL_API int dec_func_11(int s, const TypelineRecord* a, const TypelineRecord* b,
 ZYL_API void get_neighbor(int x, int y, const TypelineMinutiaList* minutiae, const int16_t* indexes, int listLength,
                           int excludeListed, int radius, int filterQuality, int minQuality, int keepNearest, int k,
                           TypelineMinutiaList* out);
+/* 0 when the neighbours of a pair show minutiae the other record lacks
+ * around it, else 1 (also for a null argument or a record without a hull). */
 ZYL_API int check_neighbor(int firstIndex, int secondIndex, const TypelineMinutiaList* firstNeighbours,
                            const TypelineMinutiaList* secondNeighbours, const TypelineRecord* a,
                            const TypelineRecord* b);
