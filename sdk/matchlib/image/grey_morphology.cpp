@@ -1,0 +1,122 @@
+// Grey-level morphology on 8-bit images: minimum and maximum over the
+// clipped 3x3 square or 5-pixel cross, opening and closing, and the local
+// grey range over a disk.
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "zylscan/matchlib_image_stats.h"
+#include "zylscan/matchlib_object.h"
+
+namespace zyl::matchlib {
+namespace {
+
+enum class Shape { kSquare, kCross };
+
+// One pass over the rows, keeping copies of the source row above and of the
+// current row so that the destination may be the source.
+template <class Pick>
+int window_extreme(const uint8_t* src, int height, int width, uint8_t* dst, Shape shape,
+                   Pick pick) {
+  if (!src || !dst || height < 0 || width < 0) return ML_BAD_ARGUMENT;
+  if (height == 0 || width == 0) return ML_OK;
+  const std::size_t w = static_cast<std::size_t>(width);
+  auto* above = static_cast<uint8_t*>(std::malloc(w));
+  auto* current = static_cast<uint8_t*>(std::malloc(w));
+  if (alloc_check(above, current, nullptr, nullptr, nullptr, nullptr, nullptr, 2) != ML_OK)
+    return ML_NO_MEMORY;
+  std::memcpy(current, src, w);
+  for (int y = 0; y < height; ++y) {
+    const uint8_t* below = y + 1 < height ? src + (y + 1) * w : nullptr;
+    for (int x = 0; x < width; ++x) {
+      const int x0 = std::max(0, x - 1), x1 = std::min(width - 1, x + 1);
+      uint8_t v = current[x];
+      for (int u = x0; u <= x1; ++u) v = pick(v, current[u]);
+      if (shape == Shape::kSquare) {
+        for (int u = x0; u <= x1; ++u) {
+          if (y > 0) v = pick(v, above[u]);
+          if (below) v = pick(v, below[u]);
+        }
+      } else {
+        if (y > 0) v = pick(v, above[x]);
+        if (below) v = pick(v, below[x]);
+      }
+      dst[y * w + x] = v;
+    }
+    std::swap(above, current);
+    if (below) std::memcpy(current, below, w);
+  }
+  std::free(above);
+  std::free(current);
+  return ML_OK;
+}
+
+constexpr auto kMin = [](uint8_t a, uint8_t b) { return std::min(a, b); };
+constexpr auto kMax = [](uint8_t a, uint8_t b) { return std::max(a, b); };
+
+}  // namespace
+}  // namespace zyl::matchlib
+
+using namespace zyl::matchlib;
+
+extern "C" {
+
+ZYL_API int filter_min3x3_u8(const uint8_t* src, int height, int width, uint8_t* dst) {
+  return window_extreme(src, height, width, dst, Shape::kSquare, kMin);
+}
+ZYL_API int filter_max3x3_u8(const uint8_t* src, int height, int width, uint8_t* dst) {
+  return window_extreme(src, height, width, dst, Shape::kSquare, kMax);
+}
+ZYL_API int filter_min_cross_u8(const uint8_t* src, int height, int width, uint8_t* dst) {
+  return window_extreme(src, height, width, dst, Shape::kCross, kMin);
+}
+ZYL_API int filter_max_cross_u8(const uint8_t* src, int height, int width, uint8_t* dst) {
+  return window_extreme(src, height, width, dst, Shape::kCross, kMax);
+}
+
+ZYL_API int filter_open3x3_u8(const uint8_t* src, int height, int width, uint8_t* dst) {
+  const int st = filter_min3x3_u8(src, height, width, dst);
+  return st != ML_OK ? st : filter_max3x3_u8(dst, height, width, dst);
+}
+
+ZYL_API int filter_close3x3_u8(const uint8_t* src, int height, int width, uint8_t* dst) {
+  const int st = filter_max3x3_u8(src, height, width, dst);
+  return st != ML_OK ? st : filter_min3x3_u8(dst, height, width, dst);
+}
+
+ZYL_API int filter_local_range_disk_u8(const uint8_t* src, int height, int width, int radius,
+                                       uint8_t* dst) {
+  if (!src || !dst || height < 0 || width < 0 || radius < 0) return ML_BAD_ARGUMENT;
+  if (height == 0 || width == 0) return ML_OK;
+  // Each row of the disk dy*dy + dx*dx <= r*r + r is one run |dx| <= reach[|dy|].
+  const std::int64_t r = radius, limit = r * r + r;
+  std::vector<int> reach(static_cast<std::size_t>(radius) + 1);
+  for (int dy = 0; dy <= radius; ++dy) {
+    std::int64_t dx = 0;
+    while ((dx + 1) * (dx + 1) + std::int64_t{dy} * dy <= limit) ++dx;
+    reach[dy] = static_cast<int>(dx);
+  }
+  const std::size_t w = static_cast<std::size_t>(width);
+  for (int y = 0; y < height; ++y) {
+    const int y0 = std::max(0, y - radius), y1 = std::min(height - 1, y + radius);
+    for (int x = 0; x < width; ++x) {
+      uint8_t lo = 255, hi = 0;
+      for (int v = y0; v <= y1; ++v) {
+        const int d = reach[std::abs(v - y)];
+        const int x0 = std::max(0, x - d), x1 = std::min(width - 1, x + d);
+        const uint8_t* row = src + v * w;
+        for (int u = x0; u <= x1; ++u) {
+          lo = std::min(lo, row[u]);
+          hi = std::max(hi, row[u]);
+        }
+      }
+      dst[y * w + x] = static_cast<uint8_t>(hi - lo);
+    }
+  }
+  return ML_OK;
+}
+
+}  // extern "C"
