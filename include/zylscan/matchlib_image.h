@@ -97,4 +97,49 @@ ZYL_API int image_is_finished(const GrayImage* image);
 /* 1 when a finished image with one reference gave up its pixels, else 0. */
 ZYL_API int image_release_pixels(GrayImage* image, ImageUserRelease deallocator);
 
+/* ---- stored record (size-or-write; big-endian) ---- */
+/* Writes or counts the record; a null image is the 2 bytes 1, 0. */
+ZYL_API uint32_t image_write(uint8_t* out, const GrayImage* image);
+/* Parses a record the caller vouches for into a new image in *out (null
+ * when none results); answers the bytes consumed (0 for a version of 2 or
+ * more, a corrupt record or a memory failure; 2 for a null image). */
+ZYL_API uint32_t image_read(const uint8_t* in, GrayImage** out);
+/* As image_read within `available` bytes (0 when the record does not fit):
+ * the reader for untrusted bytes. */
+ZYL_API uint32_t image_read_bounded(const uint8_t* in, uint32_t available, GrayImage** out);
+/* 1 or 13 bytes. */
+ZYL_API uint32_t source_window_write(uint8_t* out, const SourceWindow* window);
+/* 1 with no window, 13 with a new malloc'd window in *out (0 when memory
+ * runs out). */
+ZYL_API uint32_t source_window_read(const uint8_t* in, SourceWindow** out);
+
+/* ---- cached statistics (computed on first request; -1 for a null image
+ * or when the computation fails, which the next call retries) ---- */
+ZYL_API int image_quality(GrayImage* image);
+ZYL_API int image_foreground_percent(GrayImage* image);
+/* Square millimetres; -1 also when the image has no common resolution of
+ * at least 18 dpi. */
+ZYL_API int image_foreground_area(GrayImage* image);
+ZYL_API int image_bright_percent(GrayImage* image);
+/* Both outputs (may be null) are -1 first and get the companions. */
+ZYL_API int image_block_contrast(GrayImage* image, int* out_first, int* out_second);
+ZYL_API int image_block_range_mean(GrayImage* image);
+ZYL_API int image_laplacian_spread(GrayImage* image);
+/* Flags 0x02, 0x04, 0x08 (block-contrast maps) and 0x10 (quality map). */
+ZYL_API void image_keep_maps(GrayImage* image, uint32_t flags);
+ZYL_API uint8_t* image_alloc_kept_map(GrayImage* image, int flag);
+/* Code 1 the pixels, 2/4/8/16 a kept map, else null; the image's height and
+ * width through the outputs. */
+ZYL_API uint8_t* image_plane_by_code(GrayImage* image, int code, int* out_height,
+                                     int* out_width);
+/* Percentage of pixels whose grey levels differ by more than the threshold
+ * (optionally after a radial band filter). 0, 2 for null arguments,
+ * mismatched sizes or resolutions, 9 when memory runs out, or the filter's
+ * status. */
+ZYL_API int image_compare_pixels(const GrayImage* a, const GrayImage* b, int threshold,
+                                 int filter, int* out_percent);
+/* Class code of the sensor size (0 without a resolution). */
+ZYL_API int sensor_size_class(int height, int width, int resolution_y, int resolution_x);
+ZYL_API int image_sensor_size_class(const GrayImage* image);
+
 ZYL_EXTERN_C_END

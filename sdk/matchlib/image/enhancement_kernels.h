@@ -1,0 +1,84 @@
+// The enhancement, quality and frequency-domain kernels that the image
+// objects call. They belong to the filtering and quality part of the
+// library, which is built separately; the image code refers to them weakly
+// and answers "routine missing" (18) while a build carries none of them.
+#pragma once
+
+#include <cstdint>
+
+#include "zylscan/matchlib_object.h"
+
+extern "C" {
+__attribute__((weak)) int quality_from_pixel_coherence(const std::uint8_t* pixels, int height,
+                                                       int width, const std::uint8_t* usable,
+                                                       int radius, std::uint8_t* quality,
+                                                       std::uint32_t* foreground,
+                                                       std::uint8_t* kept_map);
+__attribute__((weak)) int imgstat_bright_percent(const std::uint8_t* pixels, int height,
+                                                 int width, const std::uint8_t* usable,
+                                                 std::uint8_t* percent);
+__attribute__((weak)) int imgstat_block_contrast(const std::uint8_t* pixels, int height,
+                                                 int width, int resolution,
+                                                 std::uint8_t* contrast, std::uint8_t* first,
+                                                 std::uint8_t* second, std::uint8_t* map_02,
+                                                 std::uint8_t* map_04, std::uint8_t* map_08);
+__attribute__((weak)) int imgstat_block_range_mean(const std::uint8_t* pixels, int height,
+                                                   int width, std::uint8_t* value);
+__attribute__((weak)) int imgstat_laplacian_spread(const std::uint8_t* pixels, int height,
+                                                   int width, std::uint8_t* value);
+__attribute__((weak)) int quality_assess_image(const std::uint8_t* pixels, int height, int width,
+                                               std::uint8_t* quality, std::uint32_t* foreground,
+                                               std::uint8_t* bright);
+__attribute__((weak)) int fftfilt_radial_u8(const std::uint8_t* pixels, int height, int width,
+                                            int resolution, int g1, int g2, int g3, int g4,
+                                            int zero_frequency, std::uint8_t* out);
+__attribute__((weak)) int fftfilt_radial_u16(const std::uint16_t* pixels, int height, int width,
+                                             int resolution, int g1, int g2, int g3, int g4,
+                                             int flag, std::uint16_t* out);
+__attribute__((weak)) int fftfilt_band_by_resolution_u8(const std::uint8_t* pixels, int height,
+                                                        int width, int resolution,
+                                                        std::uint8_t* out);
+__attribute__((weak)) int imgproc_remove_checker(const std::uint8_t* pixels, int height,
+                                                 int width, std::uint8_t* out);
+__attribute__((weak)) int imgproc_normalize_local_ring(const std::uint8_t* pixels, int height,
+                                                       int width, int radius, int mean,
+                                                       int deviation, std::uint8_t* out);
+__attribute__((weak)) int imgproc_normalize_local(const std::uint8_t* pixels, int height,
+                                                  int width, const std::uint8_t* mask,
+                                                  int radius, int mean, int deviation,
+                                                  std::uint8_t* out);
+__attribute__((weak)) int imgproc_normalize_global(const std::uint8_t* pixels, int height,
+                                                   int width, int mean, int deviation,
+                                                   std::uint8_t* out);
+__attribute__((weak)) int imgproc_equalize_recursive(const std::uint8_t* pixels, int height,
+                                                     int width, std::uint8_t* out);
+__attribute__((weak)) int imgproc_stretch_percentile(const std::uint8_t* pixels, int height,
+                                                     int width, int percent, std::uint8_t* out);
+__attribute__((weak)) int imgproc_stretch_percentile_below(const std::uint8_t* pixels,
+                                                           int height, int width, int percent,
+                                                           int cutoff, std::uint8_t* out);
+__attribute__((weak)) int imgproc_open_close_mean3x3(const std::uint8_t* pixels, int height,
+                                                     int width, std::uint8_t* out);
+__attribute__((weak)) int filter_binomial3x3_u8(const std::uint8_t* pixels, int height,
+                                                int width, std::uint8_t* out);
+__attribute__((weak)) int filter_box3x3_u8(const std::uint8_t* pixels, int height, int width,
+                                           std::uint8_t* out);
+__attribute__((weak)) int stripe_detect_columns(const std::uint8_t* pixels, int height,
+                                                int width, int strip, int mode,
+                                                std::uint8_t* found);
+__attribute__((weak)) int stripe_correct_columns(const std::uint8_t* pixels, int height,
+                                                 int width, int strip, int threshold,
+                                                 std::uint8_t* out);
+__attribute__((weak)) int stripe_correct_rows(const std::uint8_t* pixels, int height, int width,
+                                              int strip, int threshold, std::uint8_t* out);
+}
+
+namespace zyl::matchlib {
+
+// Calls a weakly referenced kernel, or answers 18 when the build has none.
+template <class F, class... Args>
+int call_kernel(F* kernel, Args... args) {
+  return kernel ? kernel(args...) : ML_OUT_OF_LIMITS;
+}
+
+}  // namespace zyl::matchlib

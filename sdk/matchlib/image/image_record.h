@@ -1,0 +1,20 @@
+// Internal face of the stored image record: bounded readers of the record
+// and of its source-window part.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+
+#include "matchlib/core/ref.h"
+#include "matchlib/image/grey_image.h"
+
+namespace zyl::matchlib {
+
+// Reads one image record from the front of `in`. Answers the bytes
+// consumed: 2 for a record of no image; 0 with `out` empty for a version of
+// 2 or more, a record that does not fit in `in`, a mask plane of another
+// size than the image, or a memory failure.
+std::size_t read_image(std::span<const std::uint8_t> in, Ref<GrayImage>& out);
+
+}  // namespace zyl::matchlib
