@@ -12,6 +12,7 @@
 
 #include "zylscan/matchlib_filter_kernels.h"
 #include "zylscan/matchlib_local_stats.h"
+#include "matchlib/image/pixel_rows.h"
 #include "zylscan/matchlib_object.h"
 
 // The interior variance is defined in single precision; a fused multiply-add
@@ -24,17 +25,6 @@
 
 namespace zyl::matchlib {
 namespace {
-
-struct FreeDeleter {
-  void operator()(void* p) const { std::free(p); }
-};
-template <class T>
-using Scratch = std::unique_ptr<T[], FreeDeleter>;
-
-template <class T>
-Scratch<T> scratch(std::size_t count) {
-  return Scratch<T>(static_cast<T*>(std::malloc(count ? count * sizeof(T) : 1)));
-}
 
 bool bad_window_args(const void* pixels, const void* out, int height, int width, int radius) {
   return !pixels || !out || height < 0 || width < 0 || radius < 0;
@@ -77,8 +67,8 @@ ZYL_API int filter_local_variance_u8(const uint8_t* pixels, int height, int widt
   if (bad_window_args(pixels, out, height, width, radius)) return ML_BAD_ARGUMENT;
   if (height == 0 || width == 0) return ML_OK;
   const std::size_t cells = (static_cast<std::size_t>(height) + 1) * (width + 1);
-  auto s = scratch<std::uint32_t>(cells);
-  auto q = scratch<std::uint32_t>(cells);
+  Scratch<std::uint32_t> s(cells);
+  Scratch<std::uint32_t> q(cells);
   if (!s || !q) return ML_NO_MEMORY;
   build_integrals(pixels, height, width, s.get(), q.get());
   const int r = radius;
@@ -125,8 +115,8 @@ ZYL_API int filter_local_variance_ring_u8(const uint8_t* pixels, int height, int
   if (bad_window_args(pixels, out, height, width, radius)) return ML_BAD_ARGUMENT;
   if (height == 0 || width == 0) return ML_OK;
   const std::size_t stride = static_cast<std::size_t>(width) + 1;
-  auto s = scratch<std::int32_t>(16 * stride);
-  auto q = scratch<std::int32_t>(16 * stride);
+  Scratch<std::int32_t> s(16 * stride);
+  Scratch<std::int32_t> q(16 * stride);
   if (!s || !q) return ML_NO_MEMORY;
   const int r = radius;
   // Integral row k lives in slot k mod 16; a window needs 2r + 2 <= 16 rows.
@@ -192,8 +182,8 @@ namespace {
 template <class Emit>
 int box_sums(const uint8_t* pixels, int height, int width, int r, Emit emit) {
   const std::size_t cells = static_cast<std::size_t>(height) * width;
-  auto table = scratch<std::int32_t>(cells);
-  auto column = scratch<std::int64_t>(static_cast<std::size_t>(width));
+  Scratch<std::int32_t> table(cells);
+  Scratch<std::int64_t> column(static_cast<std::size_t>(width));
   if (!table || !column) return ML_NO_MEMORY;
   for (int y = 0; y < height; ++y) {
     const uint8_t* row = pixels + static_cast<std::size_t>(y) * width;
@@ -280,14 +270,14 @@ ZYL_API int filter_adaptive_smooth_u8(const uint8_t* pixels, int height, int wid
   if (bad_window_args(pixels, out, height, width, radius)) return ML_BAD_ARGUMENT;
   if (height == 0 || width == 0) return ML_OK;
   const std::size_t cells = static_cast<std::size_t>(height) * width;
-  auto smooth = scratch<uint8_t>(cells);
+  Scratch<uint8_t> smooth(cells);
   if (!smooth) return ML_NO_MEMORY;
   std::memcpy(smooth.get(), pixels, cells);
   for (int k = 0; k < radius; ++k) {
     const int st = filter_box3x3_u8(smooth.get(), height, width, smooth.get());
     if (st != ML_OK) return st;
   }
-  auto variance = scratch<uint16_t>(cells);
+  Scratch<uint16_t> variance(cells);
   if (!variance) return ML_NO_MEMORY;
   const int st = filter_local_variance_u8(pixels, height, width, radius, variance.get());
   if (st != ML_OK) return st;
