@@ -15,7 +15,8 @@ int acceptance_threshold(int mode) {
 
 namespace {
 
-// Work areas of one comparison.
+// Work areas of one comparison, obtained as one heap block so that a
+// failure leaves nothing to release.
 struct MatchWork {
   TypelineRecord a, b, a_entry, b_entry;
   PairTagList first_list, second_list;

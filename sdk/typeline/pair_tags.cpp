@@ -103,6 +103,8 @@ int search_tags(const TypelineRecord& record, PairTagList& list, const BucketInd
       swap_ends(tag);
       append(list, tag, buckets);
     }
+    // Checked after each pair: a pair filed both ways round may take the
+    // list to 501, well within its 600 slots.
     if (list.count >= kMaxSearchTags) break;
   }
   return bound;

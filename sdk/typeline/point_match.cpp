@@ -138,6 +138,8 @@ int point_matching(TypelineRecord& first, TypelineRecord& second, PointMatchResu
 
   // 3, 4. Early refusal and the normalised first-pass score.
   if (strict && sum * 2 < c * 5 && sum < 3 * t) return 0;
+  // The second list's size here serves every later normalisation and the
+  // score adjustment, though the shared-area cut may shorten the list.
   const int n_tags = second_list.count;
   if (normalised(sum, n_tags) < t) return 0;
 
