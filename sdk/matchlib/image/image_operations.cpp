@@ -1,0 +1,286 @@
+// Guarded wrappers and type selectors over the enhancement kernels, and the
+// small pixel operations.
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <utility>
+
+#include "matchlib/image/enhancement_kernels.h"
+#include "zylscan/matchlib_filters3x3.h"
+#include "zylscan/matchlib_image_ops.h"
+#include "zylscan/matchlib_local_stats.h"
+#include "zylscan/matchlib_param.h"
+
+namespace zyl::matchlib {
+namespace {
+
+constexpr std::uint32_t kDestripeModeKey = 0x7001808b;
+constexpr std::uint32_t kDestripeStripKey = 0x17e400f4;
+
+// The wrappers take sizes as 16-bit values: a size that is 0 there (or
+// that the record could not hold) is refused.
+bool size16_ok(int v) { return static_cast<std::uint16_t>(v) != 0; }
+
+bool guard(const std::uint8_t* pixels, const std::uint8_t* out, int height, int width) {
+  return pixels && out && size16_ok(height) && size16_ok(width);
+}
+
+// Local normalisation radius: 0.175 mm in pixels, rounded (3 at 500 dpi).
+int normalisation_radius(int resolution) { return (resolution * 7 + 508) / 1016; }
+
+}  // namespace
+}  // namespace zyl::matchlib
+
+using namespace zyl::matchlib;
+
+extern "C" {
+
+ZYL_API int img_remove_checker_guarded(const uint8_t* pixels, int height, int width, int,
+                                       uint8_t* out) {
+  if (!guard(pixels, out, height, width)) return ML_BAD_ARGUMENT;
+  return call_kernel(imgproc_remove_checker, pixels, int{std::uint16_t(height)},
+                     int{std::uint16_t(width)}, out);
+}
+
+ZYL_API int imgproc_destripe_by_type(const uint8_t* pixels, int height, int width, int type,
+                                     int strip, uint8_t* out) {
+  switch (type) {
+    case 0:
+      return call_kernel(imgproc_remove_checker, pixels, height, width, out);
+    case 1: {
+      if (strip != 1) {
+        std::uint8_t found = 0;
+        const int st = call_kernel(stripe_detect_columns, pixels, height, width, strip, 1, &found);
+        if (st != ML_OK) return st;
+        if (!found) {
+          if (out != pixels && height > 0 && width > 0)
+            std::memmove(out, pixels, std::size_t(height) * std::size_t(width));
+          return ML_OK;
+        }
+      }
+      return call_kernel(stripe_correct_columns, pixels, height, width, strip, 0, out);
+    }
+    case 2:
+      return call_kernel(stripe_correct_columns, pixels, height, width, width, 0, out);
+    case 3:
+      return call_kernel(stripe_correct_rows, pixels, height, width, height, 0, out);
+    case 4:
+      return call_kernel(stripe_correct_columns, pixels, height, width, 1, 0, out);
+    default:
+      return ML_WRONG_KIND;
+  }
+}
+
+ZYL_API int img_destripe_guarded(const uint8_t* pixels, int height, int width, int, int mode,
+                                 int strip, uint8_t* out) {
+  if (!guard(pixels, out, height, width)) return ML_BAD_ARGUMENT;
+  if (mode < 0 || mode > 3) return ML_WRONG_KIND;
+  return imgproc_destripe_by_type(pixels, std::uint16_t(height), std::uint16_t(width), mode + 1,
+                                  strip, out);
+}
+
+ZYL_API int imgproc_normalize_local_dpi(const uint8_t* pixels, int height, int width,
+                                        int resolution, uint8_t* out) {
+  if (!guard(pixels, out, height, width) || !size16_ok(resolution)) return ML_BAD_ARGUMENT;
+  return call_kernel(imgproc_normalize_local_ring, pixels, int{std::uint16_t(height)},
+                     int{std::uint16_t(width)},
+                     normalisation_radius(std::uint16_t(resolution)), 128, 75, out);
+}
+
+ZYL_API int img_smooth_binomial_guarded(const uint8_t* pixels, int height, int width, int,
+                                        uint8_t* out) {
+  if (!guard(pixels, out, height, width)) return ML_BAD_ARGUMENT;
+  return call_kernel(filter_binomial3x3_u8, pixels, int{std::uint16_t(height)},
+                     int{std::uint16_t(width)}, out);
+}
+
+ZYL_API int img_band_filter_guarded(const uint8_t* pixels, int height, int width,
+                                    int resolution, uint8_t* out) {
+  if (!guard(pixels, out, height, width) || !size16_ok(resolution)) return ML_BAD_ARGUMENT;
+  return call_kernel(fftfilt_band_by_resolution_u8, pixels, int{std::uint16_t(height)},
+                     int{std::uint16_t(width)}, int{std::uint16_t(resolution)}, out);
+}
+
+ZYL_API int imgop_remove_checker(MatchContext*, const uint8_t* pixels, const void*, int height,
+                                 int width, int resolution, const void*, uint8_t* out) {
+  return img_remove_checker_guarded(pixels, height, width, resolution, out);
+}
+
+ZYL_API int imgop_destripe_by_params(MatchContext* ctx, const uint8_t* pixels, const void*,
+                                     int height, int width, int resolution, const void*,
+                                     uint8_t* out) {
+  const int mode = param_get(ctx, kDestripeModeKey, 0);
+  const int strip = param_get(ctx, kDestripeStripKey, 1);
+  return img_destripe_guarded(pixels, height, width, resolution, mode, strip, out);
+}
+
+ZYL_API int imgop_normalize_local(MatchContext*, const uint8_t* pixels, const void*, int height,
+                                  int width, int resolution, const void*, uint8_t* out) {
+  return imgproc_normalize_local_dpi(pixels, height, width, resolution, out);
+}
+
+ZYL_API int imgop_smooth_binomial(MatchContext*, const uint8_t* pixels, const void*, int height,
+                                  int width, int resolution, const void*, uint8_t* out) {
+  return img_smooth_binomial_guarded(pixels, height, width, resolution, out);
+}
+
+ZYL_API int imgop_band_filter(MatchContext*, const uint8_t* pixels, const void*, int height,
+                              int width, int resolution, const void*, uint8_t* out) {
+  return img_band_filter_guarded(pixels, height, width, resolution, out);
+}
+
+const ImageOperation image_operation_table[5] = {
+    imgop_remove_checker, imgop_destripe_by_params, imgop_normalize_local,
+    imgop_smooth_binomial, imgop_band_filter};
+
+ZYL_API int img_scaled_pixel_count(int height, int width, int from_resolution,
+                                   int to_resolution, uint32_t* out_count) {
+  if (!out_count || height <= 0 || width <= 0 || to_resolution <= 0 ||
+      to_resolution >= from_resolution)
+    return ML_BAD_ARGUMENT;
+  const std::int64_t from = from_resolution, to = to_resolution;
+  if (from - to <= 8) {
+    *out_count = static_cast<uint32_t>(std::int64_t{height} * width);
+  } else {
+    const std::int64_t h = (to * height + from / 2) / from;
+    const std::int64_t w = (to * width + from / 2) / from;
+    *out_count = static_cast<uint32_t>(h * w);
+  }
+  return ML_OK;
+}
+
+ZYL_API int img_quality_guarded(const uint8_t* pixels, int height, int width,
+                                uint8_t* out_quality, uint32_t* out_foreground,
+                                uint8_t* out_bright) {
+  if (!pixels || height <= 0 || width <= 0) return ML_BAD_ARGUMENT;
+  std::uint8_t q = 0, bright = 0;
+  std::uint32_t fg = 0;
+  const int st = call_kernel(quality_assess_image, pixels, height, width, &q, &fg, &bright);
+  if (out_quality) *out_quality = q;
+  if (out_foreground) *out_foreground = fg;
+  if (out_bright) *out_bright = bright;
+  return st;
+}
+
+ZYL_API int img_block_contrast_guarded(const uint8_t* pixels, int height, int width,
+                                       int resolution, uint8_t* out) {
+  if (!pixels || !out || height <= 0 || width <= 0) return ML_BAD_ARGUMENT;
+  *out = 0;
+  std::uint8_t value = 0, first = 0, second = 0;
+  const int st = call_kernel(imgstat_block_contrast, pixels, height, width, resolution, &value,
+                             &first, &second, static_cast<std::uint8_t*>(nullptr),
+                             static_cast<std::uint8_t*>(nullptr),
+                             static_cast<std::uint8_t*>(nullptr));
+  if (st == ML_OK) *out = value;
+  return st;
+}
+
+ZYL_API int imgproc_normalize_by_type(const uint8_t* pixels, int height, int width,
+                                      int resolution, int type, uint8_t* out) {
+  switch (type) {
+    case 0:
+      call_kernel(imgproc_stretch_percentile, pixels, height, width, 1, out);
+      return ML_OK;
+    case 1:
+      call_kernel(imgproc_stretch_percentile_below, pixels, height, width, 1, 250, out);
+      return ML_OK;
+    case 2:
+      return call_kernel(imgproc_equalize_recursive, pixels, height, width, out);
+    case 3:
+      return imgproc_normalize_global(pixels, height, width, 128, 75, out);
+    case 4:
+      return call_kernel(imgproc_normalize_local, pixels, height, width,
+                         static_cast<const std::uint8_t*>(nullptr),
+                         normalisation_radius(resolution), 128, 75, out);
+    default:
+      return ML_WRONG_KIND;
+  }
+}
+
+ZYL_API int img_smooth_by_type(const uint8_t* pixels, int height, int width, int resolution,
+                               int type, int strength, uint8_t* out) {
+  switch (type) {
+    case 0: return filter_box3x3_u8(pixels, height, width, out);
+    case 1: return call_kernel(filter_binomial3x3_u8, pixels, height, width, out);
+    case 3: return filter_adaptive_smooth_u8(pixels, height, width, -1, strength, out);
+    case 4:
+      return call_kernel(fftfilt_radial_u8, pixels, height, width, resolution, 0, 0, strength,
+                         156, 0, out);
+    default: return ML_WRONG_KIND;
+  }
+}
+
+ZYL_API int img_sharpen_by_type(const uint8_t* pixels, int height, int width, int resolution,
+                                int type, int amount, uint8_t* out) {
+  switch (type) {
+    case 0: {
+      // The 3x3 filter takes a byte: an amount of a whole turn or more
+      // would wrap, so it is held at 2.
+      const auto strength = static_cast<std::uint8_t>(amount >= 256 ? 2 : amount);
+      return filter_sharpen3x3_u8(pixels, height, width, strength, out);
+    }
+    case 1:
+      return call_kernel(fftfilt_radial_u8, pixels, height, width, resolution, amount, 156, -1,
+                         0, 0, out);
+    case 2:
+      return call_kernel(fftfilt_radial_u8, pixels, height, width, resolution, amount, 0, -1, 0,
+                         0, out);
+    default:
+      return ML_WRONG_KIND;
+  }
+}
+
+ZYL_API int img_band_filter(const uint8_t* pixels, int height, int width, int resolution,
+                            uint8_t* out) {
+  return call_kernel(fftfilt_band_by_resolution_u8, pixels, height, width, resolution, out);
+}
+
+ZYL_API void img_transpose_square(const uint8_t* pixels, int n, uint8_t* out) {
+  if (!pixels || !out || n <= 0) return;
+  const std::size_t s = n;
+  if (out == pixels) {
+    for (std::size_t i = 0; i < s; ++i)
+      for (std::size_t j = i + 1; j < s; ++j) std::swap(out[i * s + j], out[j * s + i]);
+    return;
+  }
+  for (std::size_t i = 0; i < s; ++i)
+    for (std::size_t j = 0; j < s; ++j) out[i * s + j] = pixels[j * s + i];
+}
+
+ZYL_API void img_mirror_rows(const uint8_t* pixels, int height, int width, uint8_t* out) {
+  if (!pixels || !out || height <= 0 || width <= 0) return;
+  const std::size_t w = width;
+  for (std::size_t r = 0; r < std::size_t(height); ++r) {
+    if (out != pixels) std::memcpy(out + r * w, pixels + r * w, w);
+    std::reverse(out + r * w, out + (r + 1) * w);
+  }
+}
+
+ZYL_API void img_reverse_rows(const uint8_t* pixels, int height, int width, uint8_t* out) {
+  if (!pixels || !out || height <= 0 || width <= 0) return;
+  const std::size_t w = width, h = height;
+  if (out != pixels) {
+    for (std::size_t r = 0; r < h; ++r) std::memcpy(out + r * w, pixels + (h - 1 - r) * w, w);
+    return;
+  }
+  for (std::size_t r = 0; r < h / 2; ++r)
+    std::swap_ranges(out + r * w, out + (r + 1) * w, out + (h - 1 - r) * w);
+}
+
+ZYL_API void img_gain_saturate(const uint8_t* pixels, int height, int width, int factor,
+                               uint8_t* out) {
+  if (!pixels || !out || height <= 0 || width <= 0) return;
+  const std::size_t n = std::size_t(height) * std::size_t(width);
+  for (std::size_t i = 0; i < n; ++i)
+    out[i] = static_cast<std::uint8_t>(
+        std::clamp<std::int64_t>(std::int64_t{pixels[i]} * factor, 0, 255));
+}
+
+ZYL_API void img_divide(const uint8_t* pixels, int height, int width, int divisor,
+                        uint8_t* out) {
+  if (!pixels || !out || height <= 0 || width <= 0 || divisor <= 0) return;
+  const std::size_t n = std::size_t(height) * std::size_t(width);
+  for (std::size_t i = 0; i < n; ++i) out[i] = static_cast<std::uint8_t>(pixels[i] / divisor);
+}
+
+}  // extern "C"

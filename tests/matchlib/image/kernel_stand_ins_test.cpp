@@ -1,0 +1,162 @@
+// Definitions of the kernel stand-ins (see kernel_stand_ins.h).
+#include "kernel_stand_ins.h"
+
+#include <cstring>
+
+namespace kernel_fakes {
+
+std::uint32_t foreground = 0;
+std::vector<std::uint8_t> last_usable;
+bool kept_map_given = false;
+
+std::vector<Call>& calls() {
+  static std::vector<Call> c;
+  return c;
+}
+std::map<std::string, int>& setting() {
+  static std::map<std::string, int> s;
+  return s;
+}
+void reset() {
+  calls().clear();
+  setting().clear();
+  foreground = 0;
+  last_usable.clear();
+  kept_map_given = false;
+}
+std::vector<std::string> names() {
+  std::vector<std::string> n;
+  for (const auto& c : calls()) n.push_back(c.name);
+  return n;
+}
+std::uint8_t marker(const std::string& name) {
+  return static_cast<std::uint8_t>(std::hash<std::string>{}(name) % 200 + 20);
+}
+
+namespace {
+int record(const char* name, std::vector<long> args) {
+  calls().push_back({name, std::move(args)});
+  auto it = setting().find(name);
+  return it == setting().end() ? 0 : it->second;
+}
+void fill(const char* name, std::uint8_t* out, int height, int width) {
+  if (out) std::memset(out, marker(name), std::size_t(height) * std::size_t(width));
+}
+}  // namespace
+
+}  // namespace kernel_fakes
+
+using kernel_fakes::fill;
+using kernel_fakes::record;
+using std::uint8_t;
+using std::uint16_t;
+using std::uint32_t;
+
+#define STAND_IN extern "C" __attribute__((weak))
+
+STAND_IN int quality_from_pixel_coherence(const uint8_t*, int h, int w, const uint8_t* usable,
+                                          int radius, uint8_t* quality, uint32_t* fg,
+                                          uint8_t* kept_map) {
+  kernel_fakes::last_usable.assign(usable, usable + std::size_t(h) * w);
+  kernel_fakes::kept_map_given = kept_map != nullptr;
+  if (kept_map) std::memset(kept_map, 7, std::size_t(h) * w);
+  *quality = 42;
+  *fg = kernel_fakes::foreground;
+  return record("quality_from_pixel_coherence", {h, w, radius});
+}
+STAND_IN int imgstat_bright_percent(const uint8_t*, int h, int w, const uint8_t*, uint8_t* p) {
+  *p = 33;
+  return record("imgstat_bright_percent", {h, w});
+}
+STAND_IN int imgstat_block_contrast(const uint8_t*, int h, int w, int resolution, uint8_t* v,
+                                    uint8_t* first, uint8_t* second, uint8_t* m2, uint8_t* m4,
+                                    uint8_t* m8) {
+  *v = 11;
+  *first = 12;
+  *second = 13;
+  for (uint8_t* m : {m2, m4, m8})
+    if (m) std::memset(m, 1, std::size_t(h) * w);
+  return record("imgstat_block_contrast", {h, w, resolution});
+}
+STAND_IN int imgstat_block_range_mean(const uint8_t*, int h, int w, uint8_t* v) {
+  *v = 5;
+  return record("imgstat_block_range_mean", {h, w});
+}
+STAND_IN int imgstat_laplacian_spread(const uint8_t*, int h, int w, uint8_t* v) {
+  *v = 6;
+  return record("imgstat_laplacian_spread", {h, w});
+}
+STAND_IN int quality_assess_image(const uint8_t*, int h, int w, uint8_t* q, uint32_t* fg,
+                                  uint8_t* bright) {
+  *q = 77;
+  *fg = 1234;
+  *bright = 44;
+  return record("quality_assess_image", {h, w});
+}
+// Keeps the high nibble: images that differ only below 16 grey levels
+// compare equal after it.
+STAND_IN int fftfilt_radial_u8(const uint8_t* src, int h, int w, int r, int g1, int g2, int g3,
+                               int g4, int flag, uint8_t* out) {
+  for (std::size_t i = 0; i < std::size_t(h) * w; ++i) out[i] = src[i] & 0xF0;
+  return record("fftfilt_radial_u8", {h, w, r, g1, g2, g3, g4, flag});
+}
+STAND_IN int fftfilt_radial_u16(const uint16_t* src, int h, int w, int r, int g1, int g2, int g3,
+                                int g4, int flag, uint16_t* out) {
+  if (out != src) std::memcpy(out, src, std::size_t(h) * w * 2);
+  return record("fftfilt_radial_u16", {h, w, r, g1, g2, g3, g4, flag});
+}
+STAND_IN int fftfilt_band_by_resolution_u8(const uint8_t*, int h, int w, int r, uint8_t* out) {
+  fill("fftfilt_band_by_resolution_u8", out, h, w);
+  return record("fftfilt_band_by_resolution_u8", {h, w, r});
+}
+STAND_IN int imgproc_remove_checker(const uint8_t*, int h, int w, uint8_t* out) {
+  fill("imgproc_remove_checker", out, h, w);
+  return record("imgproc_remove_checker", {h, w});
+}
+STAND_IN int imgproc_normalize_local_ring(const uint8_t*, int h, int w, int radius, int mean,
+                                          int dev, uint8_t* out) {
+  fill("imgproc_normalize_local_ring", out, h, w);
+  return record("imgproc_normalize_local_ring", {h, w, radius, mean, dev});
+}
+STAND_IN int imgproc_normalize_local(const uint8_t*, int h, int w, const uint8_t* mask,
+                                     int radius, int mean, int dev, uint8_t* out) {
+  fill("imgproc_normalize_local", out, h, w);
+  return record("imgproc_normalize_local", {h, w, mask ? 1 : 0, radius, mean, dev});
+}
+STAND_IN int imgproc_equalize_recursive(const uint8_t*, int h, int w, uint8_t* out) {
+  fill("imgproc_equalize_recursive", out, h, w);
+  return record("imgproc_equalize_recursive", {h, w});
+}
+STAND_IN int imgproc_stretch_percentile(const uint8_t*, int h, int w, int p, uint8_t* out) {
+  fill("imgproc_stretch_percentile", out, h, w);
+  return record("imgproc_stretch_percentile", {h, w, p});
+}
+STAND_IN int imgproc_stretch_percentile_below(const uint8_t*, int h, int w, int p, int cut,
+                                              uint8_t* out) {
+  fill("imgproc_stretch_percentile_below", out, h, w);
+  return record("imgproc_stretch_percentile_below", {h, w, p, cut});
+}
+STAND_IN int imgproc_open_close_mean3x3(const uint8_t* src, int h, int w, uint8_t* out) {
+  if (out != src) std::memcpy(out, src, std::size_t(h) * w);
+  return record("imgproc_open_close_mean3x3", {h, w});
+}
+// Identity: the foreground smoothing test sees the disk range directly.
+STAND_IN int filter_binomial3x3_u8(const uint8_t* src, int h, int w, uint8_t* out) {
+  if (out != src) std::memcpy(out, src, std::size_t(h) * w);
+  return record("filter_binomial3x3_u8", {h, w});
+}
+STAND_IN int stripe_detect_columns(const uint8_t*, int h, int w, int strip, int mode,
+                                   uint8_t* found) {
+  *found = static_cast<uint8_t>(kernel_fakes::setting()["stripes"]);
+  return record("stripe_detect_columns", {h, w, strip, mode});
+}
+STAND_IN int stripe_correct_columns(const uint8_t*, int h, int w, int strip, int threshold,
+                                    uint8_t* out) {
+  fill("stripe_correct_columns", out, h, w);
+  return record("stripe_correct_columns", {h, w, strip, threshold});
+}
+STAND_IN int stripe_correct_rows(const uint8_t*, int h, int w, int strip, int threshold,
+                                 uint8_t* out) {
+  fill("stripe_correct_rows", out, h, w);
+  return record("stripe_correct_rows", {h, w, strip, threshold});
+}
