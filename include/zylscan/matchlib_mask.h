@@ -88,4 +88,35 @@ ZYL_API uint32_t mask_read(const uint8_t* in, MaskPlane** out);
  * does not fit in them. */
 ZYL_API uint32_t mask_read_bounded(const uint8_t* in, uint32_t available, MaskPlane** out);
 
+/* ---- derived planes (new, one reference; null on memory failure) ---- */
+/* Reorientation code of img_flip_rotate_u8 (4 and 5 exchange the sides). */
+ZYL_API MaskPlane* mask_reorient(const MaskPlane* plane, int code);
+/* Turned by a direction of 256 steps a turn; cells from outside the plane
+ * carry 0x10. */
+ZYL_API MaskPlane* mask_rotate(const MaskPlane* plane, int direction);
+/* A copy of base with other pasted at the offsets (nothing transparent). */
+ZYL_API MaskPlane* mask_paste(const MaskPlane* base, const MaskPlane* other, int row_offset,
+                              int column_offset);
+
+/* ---- settings and building on images ---- */
+/* 2 when the image or the output is null. */
+ZYL_API int mask_settings_from_params(const GrayImage* image, const MatchContext* ctx,
+                                      MaskSettings* out);
+/* Builds the region bits (circle and/or rectangle; when not built yet or
+ * forced) and the background bits (local-variance segmentation); bits are
+ * only added. 0, 2 for null arguments or an image without pixels, 9 when
+ * memory runs out (the built flags stay as they were). */
+ZYL_API int image_build_masks(GrayImage* image, const MaskSettings* settings, int force);
+ZYL_API int image_build_masks_from_params(GrayImage* image, const MatchContext* ctx);
+ZYL_API int image_rebuild_masks(GrayImage* image);
+/* Background bits with threshold 64 and vote 75 %, nothing else. */
+ZYL_API int image_build_background_default(GrayImage* image);
+/* which 0: bit 0x01, else 0x02. The first assigns the bit where the map is
+ * 0 and clears it elsewhere, the second only ORs it where the map is 0. */
+ZYL_API int image_mask_from_map(GrayImage* image, const uint8_t* map, int which);
+ZYL_API int image_mask_or_from_map(GrayImage* image, const uint8_t* map, int which);
+/* Writes 0 into every byte outside the ellipse centred on the map. */
+ZYL_API void mask_ellipse_map(uint8_t* map, int height, int width, int row_semi_axis,
+                              int column_semi_axis);
+
 ZYL_EXTERN_C_END
