@@ -5,54 +5,12 @@
 #include <cstring>
 
 #include "matchlib/image/pixel_rows.h"
+#include "matchlib/image/weighted_mean3x3.h"
 #include "zylscan/matchlib_filters3x3.h"
 #include "zylscan/matchlib_object.h"
 
 namespace zyl::matchlib {
 namespace {
-
-// Weighted mean of the clipped 3x3 window; the first and last rows take the
-// plain mean of their clipped window (weights ignored there).
-template <class T>
-int weighted_mean3x3(const T* src, std::uint32_t h, std::uint32_t w, const std::uint8_t* weights,
-                     T* dst) {
-  // A window needs a second row and column to exist.
-  if (!src || !weights || !dst || h < 2 || w < 2) return ML_BAD_ARGUMENT;
-  RollingRows<T> rows(src, w, 1, same_buffer(src, dst));
-  if (!rows.ok()) return ML_NO_MEMORY;
-  using Wide = std::int64_t;
-  for (std::uint32_t r = 0; r < h; ++r) {
-    rows.enter(r);
-    const T* mid = rows.row(r);
-    T* out = dst + static_cast<std::size_t>(r) * w;
-    if (r == 0 || r == h - 1) {
-      const T* other = rows.row(r == 0 ? 1 : r - 1);
-      for (std::uint32_t c = 0; c < w; ++c) {
-        const std::uint32_t c0 = c ? c - 1 : 0, c1 = std::min(c + 1, w - 1);
-        Wide sum = 0;
-        for (std::uint32_t k = c0; k <= c1; ++k) sum += Wide{mid[k]} + Wide{other[k]};
-        out[c] = static_cast<T>(sum / static_cast<Wide>(2 * (c1 - c0 + 1)));
-      }
-      continue;
-    }
-    const T* lines[3] = {rows.row(r - 1), mid, rows.row(r + 1)};
-    const std::uint8_t* wl[3] = {weights + static_cast<std::size_t>(r - 1) * w,
-                                 weights + static_cast<std::size_t>(r) * w,
-                                 weights + static_cast<std::size_t>(r + 1) * w};
-    for (std::uint32_t c = 0; c < w; ++c) {
-      const std::uint32_t c0 = c ? c - 1 : 0, c1 = std::min(c + 1, w - 1);
-      Wide sum = 0;
-      std::int32_t wsum = 0;
-      for (int i = 0; i < 3; ++i)
-        for (std::uint32_t k = c0; k <= c1; ++k) {
-          sum += Wide{wl[i][k]} * Wide{lines[i][k]};
-          wsum += wl[i][k];
-        }
-      out[c] = wsum ? static_cast<T>(sum / wsum) : T{0};
-    }
-  }
-  return ML_OK;
-}
 
 // Mean of the clipped 3x3 window over the mask-set pixels.
 template <class T>
