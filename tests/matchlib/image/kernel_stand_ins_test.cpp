@@ -140,11 +140,6 @@ STAND_IN int imgproc_open_close_mean3x3(const uint8_t* src, int h, int w, uint8_
   if (out != src) std::memcpy(out, src, std::size_t(h) * w);
   return record("imgproc_open_close_mean3x3", {h, w});
 }
-// Identity: the foreground smoothing test sees the disk range directly.
-STAND_IN int filter_binomial3x3_u8(const uint8_t* src, int h, int w, uint8_t* out) {
-  if (out != src) std::memcpy(out, src, std::size_t(h) * w);
-  return record("filter_binomial3x3_u8", {h, w});
-}
 STAND_IN int stripe_detect_columns(const uint8_t*, int h, int w, int strip, int mode,
                                    uint8_t* found) {
   *found = static_cast<uint8_t>(kernel_fakes::setting()["stripes"]);
