@@ -1,6 +1,7 @@
 // Region tools on byte maps: centroid, largest 4-connected component, hole
-// filling, masked fills and 5 x 5 inpainting. Breadth-first searches use
-// flat coordinate queues sized to the map instead of recursion.
+// filling, masked fills, 5 x 5 inpainting, and the blend towards a grey
+// value by the step distance to a mask's zero cells. Breadth-first searches
+// use flat coordinate queues sized to the map instead of recursion.
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
@@ -8,8 +9,22 @@
 #include <utility>
 
 #include "matchlib/image/pixel_rows.h"
+#include "zylscan/matchlib_image_ops.h"
 #include "zylscan/matchlib_object.h"
 #include "zylscan/matchlib_segmentation.h"
+
+namespace zyl::matchlib {
+namespace {
+
+int distance_checks(const uint8_t* image, const uint8_t* mask, int rows, int cols, int radius,
+                    const uint8_t* out) {
+  if (radius <= 0 || image == out) return ML_BAD_ARGUMENT;
+  if (!image || !mask || !out || rows < 0 || cols < 0) return ML_BAD_ARGUMENT;
+  return ML_OK;
+}
+
+}  // namespace
+}  // namespace zyl::matchlib
 
 using namespace zyl::matchlib;
 
@@ -205,6 +220,28 @@ ZYL_API int img_inpaint_masked_5x5(const uint8_t* src, int height, int width,
       }
     std::memcpy(known.get(), next.get(), cells);
     if (starved == 0 || filled == 0) break;
+  }
+  return ML_OK;
+}
+
+ZYL_API int mask_distance_map(const uint8_t* image, int rows, int cols, const uint8_t* mask,
+                              int radius, uint8_t* out) {
+  const int st = distance_checks(image, mask, rows, cols, radius, out);
+  if (st != ML_OK) return st;
+  return img_distance_in_mask(rows, cols, mask, radius, out);
+}
+
+ZYL_API int img_blend_by_mask_distance(const uint8_t* image, int rows, int cols,
+                                       const uint8_t* mask, int radius, uint8_t grey,
+                                       uint8_t* out) {
+  int st = mask_distance_map(image, rows, cols, mask, radius, out);
+  if (st != ML_OK) return st;
+  const std::int64_t r2 = std::int64_t{radius} * radius;
+  const std::size_t cells = static_cast<std::size_t>(rows) * cols;
+  for (std::size_t k = 0; k < cells; ++k) {
+    const std::int64_t d = std::min<std::int64_t>(out[k], radius);
+    const std::int64_t v = (grey * (r2 - d * d) + d * d * image[k]) / r2;
+    out[k] = static_cast<uint8_t>(std::min<std::int64_t>(v, 255));
   }
   return ML_OK;
 }

@@ -130,3 +130,35 @@ TEST(Inpaint, FillsFromWeightedKnownNeighbours) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(DistanceBlend, MovesPixelsNearZeroCellsTowardsGrey) {
+  // A 1 x 9 strip with one zero mask cell at the left end.
+  const int rows = 1, cols = 9;
+  std::vector<uint8_t> image(cols, 200), mask(cols, 1), out(cols), dist(cols);
+  mask[0] = 0;
+  ASSERT_EQ(mask_distance_map(image.data(), rows, cols, mask.data(), 4, dist.data()), ML_OK);
+  EXPECT_EQ(dist, (std::vector<uint8_t>{0, 1, 2, 3, 255, 255, 255, 255, 255}));
+  ASSERT_EQ(img_blend_by_mask_distance(image.data(), rows, cols, mask.data(), 4, 40, out.data()), ML_OK);
+  EXPECT_EQ(out[0], 40);                       // zero cell: the grey value
+  EXPECT_EQ(out[1], (40 * 15 + 200 * 1) / 16);  // one step in
+  EXPECT_EQ(out[2], (40 * 12 + 200 * 4) / 16);
+  EXPECT_EQ(out[3], (40 * 7 + 200 * 9) / 16);
+  EXPECT_EQ(out[4], 200);                      // radius steps inside: unchanged
+  EXPECT_EQ(out[8], 200);
+}
+
+TEST(DistanceBlend, RefusesBadRadiusAndInPlaceOutput) {
+  std::vector<uint8_t> image(4, 9), mask(4, 1), out(4, 7);
+  struct Case { int radius; bool in_place; } cases[] = {{0, false}, {-3, false}, {2, true}};
+  for (const auto& c : cases) {
+    uint8_t* target = c.in_place ? image.data() : out.data();
+    EXPECT_EQ(img_blend_by_mask_distance(image.data(), 2, 2, mask.data(), c.radius, 0, target), ML_BAD_ARGUMENT);
+    EXPECT_EQ(mask_distance_map(image.data(), 2, 2, mask.data(), c.radius, target), ML_BAD_ARGUMENT);
+  }
+  EXPECT_EQ(out, std::vector<uint8_t>(4, 7));
+  EXPECT_EQ(image, std::vector<uint8_t>(4, 9));
+}
+
+}  // namespace
