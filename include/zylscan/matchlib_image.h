@@ -51,6 +51,13 @@ ZYL_API GrayImage* image_wrap_general(int height, int width, int resolution_y, i
 ZYL_API GrayImage* image_create_with_mask(int height, int width, int resolution_y,
                                           int resolution_x, const uint8_t* pixels,
                                           int impression_type, MaskPlane* mask);
+/* A new image holding the pixels reoriented by an img_flip_rotate_u8 code
+ * (0 copy, 1 mirror rows, 2 reverse row order, 3 half turn, 4 and 5
+ * quarter turns, which exchange the sides and the resolutions); white
+ * without pixels. */
+ZYL_API GrayImage* image_create_oriented(int height, int width, int resolution_y,
+                                         int resolution_x, const uint8_t* pixels,
+                                         int impression_type, int orientation);
 ZYL_API GrayImage* image_clone(const GrayImage* image);
 ZYL_API GrayImage* image_copy_header(const GrayImage* image);
 

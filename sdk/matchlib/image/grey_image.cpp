@@ -8,6 +8,7 @@
 #include <new>
 
 #include "zylscan/matchlib_object.h"
+#include "zylscan/matchlib_reorient.h"
 
 namespace zyl::matchlib {
 
@@ -137,6 +138,19 @@ ZYL_API GrayImage* image_create_with_mask(int height, int width, int resolution_
   GrayImage* img =
       image_create(height, width, resolution_y, resolution_x, pixels, impression_type);
   if (img) img->mask = mask_retain(mask);
+  return img;
+}
+
+ZYL_API GrayImage* image_create_oriented(int height, int width, int resolution_y,
+                                         int resolution_x, const uint8_t* pixels,
+                                         int impression_type, int orientation) {
+  const bool quarter =
+      orientation == IMG_ORIENT_QUARTER_CW || orientation == IMG_ORIENT_QUARTER_CCW;
+  GrayImage* img =
+      quarter ? image_create(width, height, resolution_x, resolution_y, nullptr, impression_type)
+              : image_create(height, width, resolution_y, resolution_x, nullptr, impression_type);
+  if (img && pixels && pixel_count(img))
+    img_flip_rotate_u8(pixels, height, width, orientation, img->pixels);
   return img;
 }
 

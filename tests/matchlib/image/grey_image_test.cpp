@@ -10,6 +10,7 @@
 #include "matchlib/image/grey_image.h"
 #include "zylscan/matchlib_image.h"
 #include "zylscan/matchlib_object.h"
+#include "zylscan/matchlib_reorient.h"
 
 namespace {
 
@@ -314,6 +315,29 @@ TEST(GreyImage, ReleasePixelsFreesOwnPixelsOrHandsThemOver) {
   auto plain = adopt(image_wrap(2, 2, 500, 500, buf.data(), 0));
   image_mark_releasable(plain.get());
   EXPECT_EQ(image_release_pixels(plain.get(), nullptr), 0);  // nobody to give them to
+}
+
+TEST(GreyImage, OrientedCreationTurnsPixelsAndExchangesQuarterTurnAxes) {
+  const Bytes px = {1, 2, 3, 4, 5, 6};  // 2 rows of 3
+  struct Case {
+    int code, h, w, ry, rx;
+  } cases[] = {{0, 2, 3, 500, 250}, {1, 2, 3, 500, 250}, {2, 2, 3, 500, 250},
+               {3, 2, 3, 500, 250}, {4, 3, 2, 250, 500}, {5, 3, 2, 250, 500}};
+  for (const auto& c : cases) {
+    auto img = adopt(image_create_oriented(2, 3, 500, 250, px.data(), 7, c.code));
+    ASSERT_TRUE(img) << c.code;
+    EXPECT_EQ(image_height(img.get()), c.h);
+    EXPECT_EQ(image_width(img.get()), c.w);
+    EXPECT_EQ(image_resolution_y(img.get()), c.ry);
+    EXPECT_EQ(image_resolution_x(img.get()), c.rx);
+    EXPECT_EQ(image_impression_type(img.get()), 7);
+    Bytes expected(6);
+    img_flip_rotate_u8(px.data(), 2, 3, c.code, expected.data());
+    EXPECT_EQ(Bytes(image_pixels(img.get()), image_pixels(img.get()) + 6), expected) << c.code;
+  }
+  auto white = adopt(image_create_oriented(2, 3, 500, 500, nullptr, 0, 4));
+  EXPECT_EQ(image_height(white.get()), 3);
+  EXPECT_EQ(Bytes(image_pixels(white.get()), image_pixels(white.get()) + 6), Bytes(6, 255));
 }
 
 TEST(GreyImage, CopyHeaderKeepsAttributesButNoPixelsOrMask) {

@@ -1,0 +1,210 @@
+// Keyed reference planes: creation checks, the running average with its
+// count cap, centring, and the correction of a frame into an 8-bit image.
+// The radial 16-bit filter is a stand-in that copies (kernel_stand_ins.h).
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <vector>
+
+#include "kernel_stand_ins.h"
+#include "matchlib/image/ref_planes.h"
+#include "zylscan/matchlib_image.h"
+#include "zylscan/matchlib_object.h"
+#include "zylscan/matchlib_ref_planes.h"
+
+namespace {
+
+using Words = std::vector<uint16_t>;
+
+struct SetHolder {
+  RefPlaneSet* set = nullptr;
+  ~SetHolder() { ref_plane_set_destroy(set); }
+};
+
+Plane16 frame_of(Words& px, int h, int w, int row = 0, int col = 0) {
+  return Plane16{px.data(), uint16_t(h), uint16_t(w), 500, int16_t(row), int16_t(col)};
+}
+
+TEST(RefPlanes, CreationRefusesBadKeys) {
+  struct Case {
+    const char* name;
+    std::vector<RefPlaneKey> keys;
+    int status;
+  } cases[] = {
+      {"two keys", {{100, 0, 0}, {200, 1, 1}}, 0},
+      {"repeated key", {{100, 0, 1}, {200, 0, 1}}, ML_BAD_ARGUMENT},
+      {"range 0", {{0, 0, 0}}, ML_BAD_ARGUMENT},
+      {"key beyond the count", {{100, 0, 0}, {100, 0, 2}}, ML_BAD_ARGUMENT},
+      {"no keys", {}, 0},
+  };
+  for (const auto& c : cases) {
+    SetHolder h;
+    EXPECT_EQ(ref_plane_set_create(4, 4, nullptr, c.keys.data(), int(c.keys.size()), &h.set),
+              c.status)
+        << c.name;
+    EXPECT_EQ(h.set != nullptr, c.status == 0) << c.name;
+  }
+  const RefPlaneKey key{100, 0, 0};
+  EXPECT_EQ(ref_plane_set_create(4, 4, nullptr, &key, 1, nullptr), ML_BAD_ARGUMENT);
+  RefPlaneSet* s = nullptr;
+  EXPECT_EQ(ref_plane_set_create(0, 4, nullptr, &key, 1, &s), ML_BAD_ARGUMENT);
+  EXPECT_EQ(ref_plane_set_create(4, 4, nullptr, nullptr, 1, &s), ML_BAD_ARGUMENT);
+
+  const RefPlaneSettings settings{0, 5, 3, 100, 200, 300};
+  SetHolder h;
+  ASSERT_EQ(ref_plane_set_create(4, 4, &settings, &key, 1, &h.set), 0);
+  EXPECT_EQ(h.set->learning, 0);
+  EXPECT_EQ(h.set->count_cap, 5);
+  EXPECT_EQ(h.set->band, 300);
+  SetHolder d;
+  ASSERT_EQ(ref_plane_set_create(4, 4, nullptr, &key, 1, &d.set), 0);
+  EXPECT_EQ(d.set->count_cap, 20);
+  EXPECT_EQ(d.set->weight_threshold, 10);
+  EXPECT_EQ(d.set->pre_filter, 768);
+  EXPECT_EQ(d.set->post_filter, 128);
+  EXPECT_EQ(d.set->band, 1536);
+}
+
+TEST(RefPlanes, FirstFrameFillsItsWindowAndLeavesTheRestUnlearned) {
+  const RefPlaneKey key{100, 0, 0};
+  SetHolder h;
+  ASSERT_EQ(ref_plane_set_create(4, 5, nullptr, &key, 1, &h.set), 0);
+  Words values = {1, 2, 3, 4};
+  Plane16 f = frame_of(values, 2, 2, 1, 2);
+  ASSERT_EQ(ref_plane_accumulate(h.set, 0, &f, values.data()), 0);
+  const RefPlane& p = h.set->planes[0];
+  for (int i = 0; i < 4; ++i)
+    for (int j = 0; j < 5; ++j) {
+      const bool in = i >= 1 && i < 3 && j >= 2 && j < 4;
+      EXPECT_EQ(p.counts[i * 5 + j], in ? 1 : 0) << i << "," << j;
+      EXPECT_EQ(p.reference[i * 5 + j], in ? values[(i - 1) * 2 + j - 2] : 0x7FFF);
+    }
+}
+
+TEST(RefPlanes, AverageWeighsNewFramesUntilTheCountCap) {
+  const RefPlaneKey key{100, 0, 0};
+  SetHolder h;
+  ASSERT_EQ(ref_plane_set_create(1, 1, nullptr, &key, 1, &h.set), 0);
+  Words v = {1000};
+  Plane16 f = frame_of(v, 1, 1);
+  for (int k = 0; k < 24; ++k) ASSERT_EQ(ref_plane_accumulate(h.set, 0, &f, v.data()), 0);
+  EXPECT_EQ(h.set->planes[0].counts[0], 20);
+  Words late = {1000 + 21 * 10};
+  ASSERT_EQ(ref_plane_accumulate(h.set, 0, &f, late.data()), 0);
+  EXPECT_EQ(h.set->planes[0].reference[0], 1010);  // the 25th frame weighs 1/21
+  EXPECT_EQ(h.set->planes[0].counts[0], 20);
+
+  SetHolder g;
+  ASSERT_EQ(ref_plane_set_create(1, 1, nullptr, &key, 1, &g.set), 0);
+  Words a = {100}, b = {400};
+  ASSERT_EQ(ref_plane_accumulate(g.set, 0, &f, a.data()), 0);
+  ASSERT_EQ(ref_plane_accumulate(g.set, 0, &f, b.data()), 0);
+  EXPECT_EQ(g.set->planes[0].reference[0], 250);
+  EXPECT_EQ(g.set->planes[0].counts[0], 2);
+}
+
+TEST(RefPlanes, AccumulateRefusesOutsideFramesAndUnknownKeysAndHeldKeysLearnNothing) {
+  const RefPlaneKey keys[] = {{100, 0, 0}, {100, 1, 1}};
+  SetHolder h;
+  ASSERT_EQ(ref_plane_set_create(4, 4, nullptr, keys, 2, &h.set), 0);
+  Words v(4, 9);
+  struct Case {
+    int row, col;
+  } outside[] = {{-1, 0}, {0, -1}, {3, 0}, {0, 3}};
+  for (const auto& c : outside) {
+    Plane16 f = frame_of(v, 2, 2, c.row, c.col);
+    EXPECT_EQ(ref_plane_accumulate(h.set, 0, &f, v.data()), ML_CORRUPT) << c.row << "," << c.col;
+  }
+  Plane16 f = frame_of(v, 2, 2);
+  EXPECT_EQ(ref_plane_accumulate(h.set, 2, &f, v.data()), ML_BAD_ARGUMENT);
+  EXPECT_EQ(ref_plane_accumulate(h.set, -1, &f, v.data()), ML_BAD_ARGUMENT);
+  EXPECT_EQ(ref_plane_accumulate(h.set, 1, &f, v.data()), 0);
+  EXPECT_EQ(h.set->planes[1].reference, nullptr);
+}
+
+TEST(RefPlanes, CentringShiftsTheMeanToMidLevelAndSaturates) {
+  Words plane = {100, 300, 200, 200};  // mean 200
+  Words source = {0, 65535, 10, 20};
+  Words out(4);
+  plane16_center_mean(plane.data(), source.data(), out.data(), 2, 2);
+  const int shift = 0x7FFF - 200;
+  EXPECT_EQ(plane, (Words{uint16_t(100 + shift), uint16_t(300 + shift), 0x7FFF, 0x7FFF}));
+  EXPECT_EQ(out, (Words{uint16_t(shift), 65535, uint16_t(10 + shift), uint16_t(20 + shift)}));
+  Words high = {65535, 65535, 0, 0};  // mean 32767: no shift
+  plane16_center_mean(high.data(), nullptr, nullptr, 2, 2);
+  EXPECT_EQ(high, (Words{65535, 65535, 0, 0}));
+}
+
+struct RoutineLog {
+  std::vector<std::vector<int>> pre;
+  std::vector<int> post;
+};
+void log_pre(void* user, int a, int b) { static_cast<RoutineLog*>(user)->pre.push_back({a, b}); }
+void log_post(void* user, int st) { static_cast<RoutineLog*>(user)->post.push_back(st); }
+
+TEST(RefPlanes, CorrectionSubtractsAWellLearnedReference) {
+  kernel_fakes::reset();
+  const RefPlaneKey key{512, 0, 0};
+  SetHolder h;
+  ASSERT_EQ(ref_plane_set_create(3, 4, nullptr, &key, 1, &h.set), 0);
+  RoutineLog log;
+  ref_plane_set_routines(h.set, log_pre, log_post, &log);
+  // A fixed pattern of the sensor: every frame repeats it.
+  Words pattern = {30000, 31000, 32000, 33000, 34000, 35000,
+                   30500, 31500, 32500, 33500, 34500, 35500};
+  Plane16 f = frame_of(pattern, 3, 4);
+  GrayImage* img = nullptr;
+  // The first corrections see counts below the weight threshold 10: the
+  // centred frame is mapped as it is, clipped to the range around 0x7FFF.
+  ASSERT_EQ(ref_plane_correct_image(h.set, &f, 0, &img, 7, 8), 0);
+  ASSERT_NE(img, nullptr);
+  EXPECT_EQ(image_height(img), 3);
+  EXPECT_EQ(image_resolution(img), 500);
+  EXPECT_EQ(image_pixels(img)[0], 0);    // far below the window
+  EXPECT_EQ(image_pixels(img)[11], 255);  // far above it
+  image_release(img);
+  for (int k = 0; k < 9; ++k) ASSERT_EQ(ref_plane_correct_image(h.set, &f, 0, nullptr, k, 0), 0);
+  ASSERT_EQ(ref_plane_correct_image(h.set, &f, 0, &img, 1, 2), 0);
+  // low = 0x7FFF - 256, high = 256 + 32766: 0x7FFF maps to 256 * 255 / 511.
+  for (int i = 0; i < 12; ++i) EXPECT_EQ(image_pixels(img)[i], 127) << i;
+  image_release(img);
+  ASSERT_EQ(log.pre.size(), 11u);
+  EXPECT_EQ(log.pre[0], (std::vector<int>{7, 8}));
+  EXPECT_EQ(log.post, std::vector<int>(11, 0));
+  // The filter ran with the pre-filter strength, then the post filter.
+  const auto names = kernel_fakes::names();
+  ASSERT_GE(kernel_fakes::calls().size(), 2u);
+  EXPECT_EQ(kernel_fakes::calls()[0].args, (std::vector<long>{3, 4, 500, 768, 128, -1, 0, 1}));
+  EXPECT_EQ(kernel_fakes::calls()[1].args, (std::vector<long>{3, 4, 500, 128, 0, 1536, 128, 1}));
+}
+
+TEST(RefPlanes, CorrectionAndLearningRefuseBadArguments) {
+  const RefPlaneKey key{100, 0, 0};
+  SetHolder h;
+  ASSERT_EQ(ref_plane_set_create(3, 3, nullptr, &key, 1, &h.set), 0);
+  Words px(9, 100);
+  Plane16 good = frame_of(px, 3, 3);
+  Plane16 no_res = good;
+  no_res.resolution = 0;
+  Plane16 no_px = good;
+  no_px.pixels = nullptr;
+  GrayImage* img = reinterpret_cast<GrayImage*>(1);
+  EXPECT_EQ(ref_plane_correct_image(nullptr, &good, 0, &img, 0, 0), ML_BAD_ARGUMENT);
+  EXPECT_EQ(img, nullptr);
+  EXPECT_EQ(ref_plane_correct_image(h.set, &no_res, 0, &img, 0, 0), ML_BAD_ARGUMENT);
+  EXPECT_EQ(ref_plane_correct_image(h.set, &no_px, 0, &img, 0, 0), ML_BAD_ARGUMENT);
+  EXPECT_EQ(ref_plane_correct_image(h.set, &good, 1, &img, 0, 0), ML_BAD_ARGUMENT);
+  Plane16 list[] = {good, no_res};
+  EXPECT_EQ(ref_plane_learn_list(h.set, list, 2, 0), ML_BAD_ARGUMENT);
+  EXPECT_EQ(h.set->planes[0].counts[0], 1);  // the first frame was learned
+  EXPECT_EQ(ref_plane_learn_list(h.set, list, 1, 3), ML_BAD_ARGUMENT);
+  RoutineLog log;
+  ref_plane_set_routines(h.set, log_pre, log_post, &log);
+  const Plane16* ptrs[] = {&good, &good};
+  EXPECT_EQ(ref_plane_learn_frames(h.set, ptrs, 2, 0), 0);
+  EXPECT_EQ(log.pre, (std::vector<std::vector<int>>{{0, 2}, {1, 2}}));
+  EXPECT_EQ(log.post, (std::vector<int>{0, 0}));
+  EXPECT_EQ(h.set->planes[0].counts[0], 3);
+}
+
+}  // namespace
