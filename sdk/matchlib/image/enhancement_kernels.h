@@ -7,6 +7,9 @@
 #include <cstdint>
 
 #include "zylscan/matchlib_filter_kernels.h"
+#include "zylscan/matchlib_smoothing.h"
+#include "zylscan/matchlib_stretch.h"
+#include "zylscan/matchlib_stripe.h"
 #include "zylscan/matchlib_object.h"
 
 extern "C" {
@@ -48,25 +51,8 @@ __attribute__((weak)) int imgproc_normalize_local(const std::uint8_t* pixels, in
                                                   int width, const std::uint8_t* mask,
                                                   int radius, int mean, int deviation,
                                                   std::uint8_t* out);
-__attribute__((weak)) int imgproc_equalize_recursive(const std::uint8_t* pixels, int height,
-                                                     int width, std::uint8_t* out);
-__attribute__((weak)) int imgproc_stretch_percentile(const std::uint8_t* pixels, int height,
-                                                     int width, int percent, std::uint8_t* out);
-__attribute__((weak)) int imgproc_stretch_percentile_below(const std::uint8_t* pixels,
-                                                           int height, int width, int percent,
-                                                           int cutoff, std::uint8_t* out);
 __attribute__((weak)) int imgproc_open_close_mean3x3(const std::uint8_t* pixels, int height,
                                                      int width, std::uint8_t* out);
-__attribute__((weak)) int filter_binomial3x3_u8(const std::uint8_t* pixels, int height,
-                                                int width, std::uint8_t* out);
-__attribute__((weak)) int stripe_detect_columns(const std::uint8_t* pixels, int height,
-                                                int width, int strip, int mode,
-                                                std::uint8_t* found);
-__attribute__((weak)) int stripe_correct_columns(const std::uint8_t* pixels, int height,
-                                                 int width, int strip, int threshold,
-                                                 std::uint8_t* out);
-__attribute__((weak)) int stripe_correct_rows(const std::uint8_t* pixels, int height, int width,
-                                              int strip, int threshold, std::uint8_t* out);
 }
 
 namespace zyl::matchlib {

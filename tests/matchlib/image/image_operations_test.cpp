@@ -12,114 +12,143 @@
 #include "zylscan/matchlib_image_ops.h"
 #include "zylscan/matchlib_object.h"
 #include "zylscan/matchlib_param.h"
+#include "zylscan/matchlib_filter_kernels.h"
 #include "zylscan/matchlib_smoothing.h"
+#include "zylscan/matchlib_stretch.h"
+#include "zylscan/matchlib_stripe.h"
 
 namespace {
 
 using Bytes = std::vector<uint8_t>;
 using kernel_fakes::calls;
 
-struct Dispatch {
-  int type;
-  int status;
-  std::string kernel;       // empty: none called
-  std::vector<long> args;   // the recorded int arguments
-};
+// A grey ramp with noise: something for every kernel to change.
+Bytes test_image(int h, int w, unsigned seed) {
+  Bytes px(size_t(h) * w);
+  for (size_t i = 0; i < px.size(); ++i) px[i] = uint8_t((i * 7 + (i * seed) % 23) % 256);
+  return px;
+}
+
+// Column stripes of period 4: one column of each strip is much brighter.
+Bytes striped_image(int h, int w) {
+  Bytes px(size_t(h) * w);
+  for (int i = 0; i < h; ++i)
+    for (int j = 0; j < w; ++j) px[size_t(i) * w + j] = uint8_t(90 + (j % 4 == 0 ? 80 : 0) + i % 3);
+  return px;
+}
+
+Bytes run(int (*f)(const uint8_t*, int, int, uint8_t*), const Bytes& px, int h, int w) {
+  Bytes out(px.size());
+  EXPECT_EQ(f(px.data(), h, w, out.data()), 0);
+  return out;
+}
 
 TEST(ImageOperations, NormalizeByTypeReachesItsKernel) {
-  const Dispatch cases[] = {
-      {0, 0, "imgproc_stretch_percentile", {6, 5, 1}},
-      {1, 0, "imgproc_stretch_percentile_below", {6, 5, 1, 250}},
-      {2, 0, "imgproc_equalize_recursive", {6, 5}},
-      {4, 0, "imgproc_normalize_local", {6, 5, 0, 3, 128, 75}},
-      {5, 1, "", {}},
-      {-1, 1, "", {}},
+  const int h = 6, w = 5;
+  const Bytes px = test_image(h, w, 3);
+  struct Case {
+    int type;
+    Bytes expected;
+  } cases[] = {
+      {0, run([](const uint8_t* p, int hh, int ww, uint8_t* o) {
+                return imgproc_stretch_percentile(p, hh, ww, 1, o);
+              }, px, h, w)},
+      {1, run([](const uint8_t* p, int hh, int ww, uint8_t* o) {
+                return imgproc_stretch_percentile_below(p, hh, ww, 1, 250, o);
+              }, px, h, w)},
+      {2, run(imgproc_equalize_recursive, px, h, w)},
+      {3, run([](const uint8_t* p, int hh, int ww, uint8_t* o) {
+                return imgproc_normalize_global(p, hh, ww, 128, 75, o);
+              }, px, h, w)},
   };
-  const Bytes px(30, 100);
   for (const auto& c : cases) {
-    kernel_fakes::reset();
-    Bytes out(30, 1);
-    EXPECT_EQ(imgproc_normalize_by_type(px.data(), 6, 5, 500, c.type, out.data()), c.status);
-    if (c.kernel.empty()) {
-      EXPECT_TRUE(calls().empty());
-      EXPECT_EQ(out, Bytes(30, 1)) << "type " << c.type << " left the output";
-      continue;
-    }
-    ASSERT_EQ(calls().size(), 1u) << c.type;
-    EXPECT_EQ(calls()[0].name, c.kernel);
-    EXPECT_EQ(calls()[0].args, c.args) << c.type;
+    Bytes out(px.size());
+    EXPECT_EQ(imgproc_normalize_by_type(px.data(), h, w, 500, c.type, out.data()), 0);
+    EXPECT_EQ(out, c.expected) << "type " << c.type;
   }
-  // The stretches' status is not consulted.
   kernel_fakes::reset();
-  kernel_fakes::setting()["imgproc_stretch_percentile"] = 9;
-  Bytes out(30);
-  EXPECT_EQ(imgproc_normalize_by_type(px.data(), 6, 5, 500, 0, out.data()), 0);
-  // Type 3 is the global normalisation itself.
-  EXPECT_EQ(imgproc_normalize_by_type(px.data(), 6, 5, 500, 3, out.data()), 0);
+  Bytes out(px.size(), 1);
+  EXPECT_EQ(imgproc_normalize_by_type(px.data(), h, w, 500, 4, out.data()), 0);
+  ASSERT_EQ(calls().size(), 1u);
+  EXPECT_EQ(calls()[0].name, "imgproc_normalize_local");
+  EXPECT_EQ(calls()[0].args, (std::vector<long>{6, 5, 0, 3, 128, 75}));  // no mask, radius 3
+  for (int type : {5, -1}) {
+    Bytes untouched(px.size(), 1);
+    EXPECT_EQ(imgproc_normalize_by_type(px.data(), h, w, 500, type, untouched.data()), 1);
+    EXPECT_EQ(untouched, Bytes(px.size(), 1)) << type;
+  }
 }
 
 TEST(ImageOperations, DestripeByTypeReachesItsCorrection) {
-  const Bytes px(6 * 7, 100);
-  struct Case {
-    int type, strip, stripes;
-    std::vector<std::string> names;
-    std::vector<long> last_args;
-  } cases[] = {
-      {0, 0, 0, {"imgproc_remove_checker"}, {6, 7}},
-      {1, 1, 0, {"stripe_correct_columns"}, {6, 7, 1, 0}},
-      {1, 4, 1, {"stripe_detect_columns", "stripe_correct_columns"}, {6, 7, 4, 0}},
-      {2, 0, 0, {"stripe_correct_columns"}, {6, 7, 7, 0}},
-      {3, 0, 0, {"stripe_correct_rows"}, {6, 7, 6, 0}},
-      {4, 9, 0, {"stripe_correct_columns"}, {6, 7, 1, 0}},
-  };
-  for (const auto& c : cases) {
-    kernel_fakes::reset();
-    kernel_fakes::setting()["stripes"] = c.stripes;
+  const int h = 12, w = 16;
+  const Bytes px = striped_image(h, w);
+  auto columns = [&](int n) {
     Bytes out(px.size());
-    EXPECT_EQ(imgproc_destripe_by_type(px.data(), 6, 7, c.type, c.strip, out.data()), 0);
-    EXPECT_EQ(kernel_fakes::names(), c.names) << c.type;
-    EXPECT_EQ(calls().back().args, c.last_args) << c.type;
+    EXPECT_EQ(stripe_correct_columns(px.data(), h, w, n, 0, out.data()), 0);
+    return out;
+  };
+  Bytes rows(px.size());
+  ASSERT_EQ(stripe_correct_rows(px.data(), h, w, h, 0, rows.data()), 0);
+  uint8_t found = 0;
+  ASSERT_EQ(stripe_detect_columns(px.data(), h, w, 4, 1, &found), 0);
+  ASSERT_EQ(found, 1);
+  struct Case {
+    int type, strip;
+    Bytes expected;
+  } cases[] = {{1, 1, columns(1)}, {1, 4, columns(4)}, {2, 0, columns(w)},
+               {3, 0, rows},       {4, 9, columns(1)}};
+  for (const auto& c : cases) {
+    Bytes out(px.size());
+    EXPECT_EQ(imgproc_destripe_by_type(px.data(), h, w, c.type, c.strip, out.data()), 0);
+    EXPECT_EQ(out, c.expected) << c.type << " strip " << c.strip;
   }
+  kernel_fakes::reset();
   Bytes out(px.size());
-  EXPECT_EQ(imgproc_destripe_by_type(px.data(), 6, 7, 5, 1, out.data()), ML_WRONG_KIND);
+  EXPECT_EQ(imgproc_destripe_by_type(px.data(), h, w, 0, 0, out.data()), 0);
+  EXPECT_EQ(kernel_fakes::names(), std::vector<std::string>{"imgproc_remove_checker"});
+  EXPECT_EQ(imgproc_destripe_by_type(px.data(), h, w, 5, 1, out.data()), ML_WRONG_KIND);
 }
 
 TEST(ImageOperations, DestripeWithoutStripesCopiesTheInput) {
-  kernel_fakes::reset();
-  Bytes px(4 * 8);
-  for (size_t i = 0; i < px.size(); ++i) px[i] = uint8_t(i);
+  const int h = 8, w = 16;
+  Bytes px(size_t(h) * w);
+  for (int i = 0; i < h; ++i)
+    for (int j = 0; j < w; ++j) px[size_t(i) * w + j] = uint8_t(100 + i);
+  uint8_t found = 1;
+  ASSERT_EQ(stripe_detect_columns(px.data(), h, w, 4, 1, &found), 0);
+  ASSERT_EQ(found, 0);
   Bytes out(px.size(), 0);
-  EXPECT_EQ(imgproc_destripe_by_type(px.data(), 4, 8, 1, 4, out.data()), 0);
+  EXPECT_EQ(imgproc_destripe_by_type(px.data(), h, w, 1, 4, out.data()), 0);
   EXPECT_EQ(out, px);
-  EXPECT_EQ(kernel_fakes::names(), std::vector<std::string>{"stripe_detect_columns"});
-  EXPECT_EQ(calls()[0].args, (std::vector<long>{4, 8, 4, 1}));
-  EXPECT_EQ(imgproc_destripe_by_type(px.data(), 4, 8, 1, 4, px.data()), 0);  // same buffer
+  EXPECT_EQ(imgproc_destripe_by_type(px.data(), h, w, 1, 4, px.data()), 0);  // same buffer
 }
 
 TEST(ImageOperations, DestripeByParamsReadsModeAndStrip) {
   MatchContext* ctx = ctx_create();
-  const Bytes px(25, 1);
-  Bytes out(25);
+  const int h = 12, w = 16;
+  const Bytes px = striped_image(h, w);
   struct Case {
-    int mode, strip, status;
-    std::string kernel;
-  } cases[] = {{0, 1, 0, "stripe_correct_columns"},  // mode m acts as type m + 1
-               {1, 3, 0, "stripe_correct_columns"},
-               {2, 1, 0, "stripe_correct_rows"},
-               {3, 1, 0, "stripe_correct_columns"},
-               {4, 1, 1, ""}};
+    int mode, strip;  // mode m acts as type m + 1
+  } cases[] = {{0, 1}, {0, 4}, {1, 3}, {2, 1}, {3, 1}};
   for (const auto& c : cases) {
-    kernel_fakes::reset();
     param_set(ctx, 0x7001808b, c.mode);
     param_set(ctx, 0x17e400f4, c.strip);
-    EXPECT_EQ(imgop_destripe_by_params(ctx, px.data(), nullptr, 5, 5, 500, nullptr, out.data()),
-              c.status);
-    if (!c.kernel.empty()) {
-      ASSERT_FALSE(calls().empty());
-      EXPECT_EQ(calls().back().name, c.kernel) << c.mode;
-    }
+    Bytes out(px.size()), expected(px.size());
+    EXPECT_EQ(imgop_destripe_by_params(ctx, px.data(), nullptr, h, w, 500, nullptr, out.data()),
+              0);
+    ASSERT_EQ(imgproc_destripe_by_type(px.data(), h, w, c.mode + 1, c.strip, expected.data()), 0);
+    EXPECT_EQ(out, expected) << c.mode;
   }
+  param_set(ctx, 0x7001808b, 4);
+  Bytes out(px.size());
+  EXPECT_EQ(imgop_destripe_by_params(ctx, px.data(), nullptr, h, w, 500, nullptr, out.data()), 1);
   ctx_release(ctx);
+  // Without a context the defaults apply: mode 0, strip 1.
+  Bytes expected(px.size());
+  ASSERT_EQ(imgproc_destripe_by_type(px.data(), h, w, 1, 1, expected.data()), 0);
+  EXPECT_EQ(imgop_destripe_by_params(nullptr, px.data(), nullptr, h, w, 500, nullptr, out.data()),
+            0);
+  EXPECT_EQ(out, expected);
 }
 
 TEST(ImageOperations, GuardsRefuseNullBuffersAndZero16BitSizes) {
@@ -134,8 +163,10 @@ TEST(ImageOperations, GuardsRefuseNullBuffersAndZero16BitSizes) {
               ML_BAD_ARGUMENT);
     EXPECT_TRUE(calls().empty());
     EXPECT_EQ(op(nullptr, px.data(), nullptr, 4, 4, 500, nullptr, out.data()), 0);
-    // The binomial smoothing is the real kernel, which records nothing.
-    EXPECT_EQ(calls().size(), op == imgop_smooth_binomial ? 0u : 1u);
+    // Smoothing and stripe correction are the real kernels, which record
+    // nothing; the others reach a stand-in once.
+    const bool real = op == imgop_smooth_binomial || op == imgop_destripe_by_params;
+    EXPECT_EQ(calls().size(), real ? 0u : 1u);
   }
   // Resolution is checked where it is used.
   EXPECT_EQ(imgproc_normalize_local_dpi(px.data(), 4, 4, 0, out.data()), ML_BAD_ARGUMENT);

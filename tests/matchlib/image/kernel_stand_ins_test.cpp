@@ -123,35 +123,7 @@ STAND_IN int imgproc_normalize_local(const uint8_t*, int h, int w, const uint8_t
   fill("imgproc_normalize_local", out, h, w);
   return record("imgproc_normalize_local", {h, w, mask ? 1 : 0, radius, mean, dev});
 }
-STAND_IN int imgproc_equalize_recursive(const uint8_t*, int h, int w, uint8_t* out) {
-  fill("imgproc_equalize_recursive", out, h, w);
-  return record("imgproc_equalize_recursive", {h, w});
-}
-STAND_IN int imgproc_stretch_percentile(const uint8_t*, int h, int w, int p, uint8_t* out) {
-  fill("imgproc_stretch_percentile", out, h, w);
-  return record("imgproc_stretch_percentile", {h, w, p});
-}
-STAND_IN int imgproc_stretch_percentile_below(const uint8_t*, int h, int w, int p, int cut,
-                                              uint8_t* out) {
-  fill("imgproc_stretch_percentile_below", out, h, w);
-  return record("imgproc_stretch_percentile_below", {h, w, p, cut});
-}
 STAND_IN int imgproc_open_close_mean3x3(const uint8_t* src, int h, int w, uint8_t* out) {
   if (out != src) std::memcpy(out, src, std::size_t(h) * w);
   return record("imgproc_open_close_mean3x3", {h, w});
-}
-STAND_IN int stripe_detect_columns(const uint8_t*, int h, int w, int strip, int mode,
-                                   uint8_t* found) {
-  *found = static_cast<uint8_t>(kernel_fakes::setting()["stripes"]);
-  return record("stripe_detect_columns", {h, w, strip, mode});
-}
-STAND_IN int stripe_correct_columns(const uint8_t*, int h, int w, int strip, int threshold,
-                                    uint8_t* out) {
-  fill("stripe_correct_columns", out, h, w);
-  return record("stripe_correct_columns", {h, w, strip, threshold});
-}
-STAND_IN int stripe_correct_rows(const uint8_t*, int h, int w, int strip, int threshold,
-                                 uint8_t* out) {
-  fill("stripe_correct_rows", out, h, w);
-  return record("stripe_correct_rows", {h, w, strip, threshold});
 }
