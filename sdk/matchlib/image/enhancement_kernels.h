@@ -6,6 +6,7 @@
 
 #include <cstdint>
 
+#include "zylscan/matchlib_checker.h"
 #include "zylscan/matchlib_filter_kernels.h"
 #include "zylscan/matchlib_smoothing.h"
 #include "zylscan/matchlib_stretch.h"
@@ -42,8 +43,6 @@ __attribute__((weak)) int fftfilt_radial_u16(const std::uint16_t* pixels, int he
 __attribute__((weak)) int fftfilt_band_by_resolution_u8(const std::uint8_t* pixels, int height,
                                                         int width, int resolution,
                                                         std::uint8_t* out);
-__attribute__((weak)) int imgproc_remove_checker(const std::uint8_t* pixels, int height,
-                                                 int width, std::uint8_t* out);
 __attribute__((weak)) int imgproc_normalize_local_ring(const std::uint8_t* pixels, int height,
                                                        int width, int radius, int mean,
                                                        int deviation, std::uint8_t* out);
@@ -51,8 +50,6 @@ __attribute__((weak)) int imgproc_normalize_local(const std::uint8_t* pixels, in
                                                   int width, const std::uint8_t* mask,
                                                   int radius, int mean, int deviation,
                                                   std::uint8_t* out);
-__attribute__((weak)) int imgproc_open_close_mean3x3(const std::uint8_t* pixels, int height,
-                                                     int width, std::uint8_t* out);
 }
 
 namespace zyl::matchlib {

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "kernel_stand_ins.h"
+#include "zylscan/matchlib_checker.h"
 #include "zylscan/matchlib_context.h"
 #include "zylscan/matchlib_filters3x3.h"
 #include "zylscan/matchlib_image_ops.h"
@@ -102,10 +103,9 @@ TEST(ImageOperations, DestripeByTypeReachesItsCorrection) {
     EXPECT_EQ(imgproc_destripe_by_type(px.data(), h, w, c.type, c.strip, out.data()), 0);
     EXPECT_EQ(out, c.expected) << c.type << " strip " << c.strip;
   }
-  kernel_fakes::reset();
   Bytes out(px.size());
   EXPECT_EQ(imgproc_destripe_by_type(px.data(), h, w, 0, 0, out.data()), 0);
-  EXPECT_EQ(kernel_fakes::names(), std::vector<std::string>{"imgproc_remove_checker"});
+  EXPECT_EQ(out, run(imgproc_remove_checker, px, h, w));
   EXPECT_EQ(imgproc_destripe_by_type(px.data(), h, w, 5, 1, out.data()), ML_WRONG_KIND);
 }
 
@@ -163,9 +163,11 @@ TEST(ImageOperations, GuardsRefuseNullBuffersAndZero16BitSizes) {
               ML_BAD_ARGUMENT);
     EXPECT_TRUE(calls().empty());
     EXPECT_EQ(op(nullptr, px.data(), nullptr, 4, 4, 500, nullptr, out.data()), 0);
-    // Smoothing and stripe correction are the real kernels, which record
+    // Smoothing, checker removal and stripe correction are the real kernels,
+    // which record
     // nothing; the others reach a stand-in once.
-    const bool real = op == imgop_smooth_binomial || op == imgop_destripe_by_params;
+    const bool real = op == imgop_smooth_binomial || op == imgop_destripe_by_params ||
+                      op == imgop_remove_checker;
     EXPECT_EQ(calls().size(), real ? 0u : 1u);
   }
   // Resolution is checked where it is used.

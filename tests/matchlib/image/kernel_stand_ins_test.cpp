@@ -109,10 +109,6 @@ STAND_IN int fftfilt_band_by_resolution_u8(const uint8_t*, int h, int w, int r, 
   fill("fftfilt_band_by_resolution_u8", out, h, w);
   return record("fftfilt_band_by_resolution_u8", {h, w, r});
 }
-STAND_IN int imgproc_remove_checker(const uint8_t*, int h, int w, uint8_t* out) {
-  fill("imgproc_remove_checker", out, h, w);
-  return record("imgproc_remove_checker", {h, w});
-}
 STAND_IN int imgproc_normalize_local_ring(const uint8_t*, int h, int w, int radius, int mean,
                                           int dev, uint8_t* out) {
   fill("imgproc_normalize_local_ring", out, h, w);
@@ -122,8 +118,4 @@ STAND_IN int imgproc_normalize_local(const uint8_t*, int h, int w, const uint8_t
                                      int radius, int mean, int dev, uint8_t* out) {
   fill("imgproc_normalize_local", out, h, w);
   return record("imgproc_normalize_local", {h, w, mask ? 1 : 0, radius, mean, dev});
-}
-STAND_IN int imgproc_open_close_mean3x3(const uint8_t* src, int h, int w, uint8_t* out) {
-  if (out != src) std::memcpy(out, src, std::size_t(h) * w);
-  return record("imgproc_open_close_mean3x3", {h, w});
 }
