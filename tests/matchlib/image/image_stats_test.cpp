@@ -141,24 +141,27 @@ TEST(GreyMorphology, OpeningRemovesBrightSpotClosingFillsDarkSpot) {
 }
 
 TEST(GreyMorphology, DiskRangeUsesOffsetsWithinRSquaredPlusR) {
-  const int h = 12, w = 15;
-  auto img = random_pixels<uint8_t>(h * w, 77, 0, 255);
-  for (int r : {0, 1, 2, 3, 5}) {
-    std::vector<uint8_t> out(img.size());
-    ASSERT_EQ(filter_local_range_disk_u8(img.data(), h, w, r, out.data()), ML_OK);
-    for (int y = 0; y < h; ++y)
-      for (int x = 0; x < w; ++x) {
-        int lo = 255, hi = 0;
-        for (int dy = -r; dy <= r; ++dy)
-          for (int dx = -r; dx <= r; ++dx) {
-            if (dy * dy + dx * dx > r * r + r) continue;
-            const int yy = y + dy, xx = x + dx;
-            if (yy < 0 || yy >= h || xx < 0 || xx >= w) continue;
-            lo = std::min<int>(lo, img[yy * w + xx]);
-            hi = std::max<int>(hi, img[yy * w + xx]);
-          }
-        ASSERT_EQ(out[y * w + x], hi - lo) << r << " " << y << " " << x;
-      }
+  // Widths that take the narrow path, the 16-column chunks with an
+  // overlapped last chunk, and the wide chunks.
+  for (auto [h, w] : {std::pair{12, 15}, {9, 40}, {7, 300}}) {
+    auto img = random_pixels<uint8_t>(h * w, 77 + w, 0, 255);
+    for (int r : {0, 1, 2, 3, 5}) {
+      std::vector<uint8_t> out(img.size());
+      ASSERT_EQ(filter_local_range_disk_u8(img.data(), h, w, r, out.data()), ML_OK);
+      for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+          int lo = 255, hi = 0;
+          for (int dy = -r; dy <= r; ++dy)
+            for (int dx = -r; dx <= r; ++dx) {
+              if (dy * dy + dx * dx > r * r + r) continue;
+              const int yy = y + dy, xx = x + dx;
+              if (yy < 0 || yy >= h || xx < 0 || xx >= w) continue;
+              lo = std::min<int>(lo, img[yy * w + xx]);
+              hi = std::max<int>(hi, img[yy * w + xx]);
+            }
+          ASSERT_EQ(out[y * w + x], hi - lo) << w << " r" << r << " " << y << "," << x;
+        }
+    }
   }
   // r = 1 admits the diagonals; r = 2 leaves out the (2, 2) corners.
   std::vector<uint8_t> spot(5 * 5, 0), out(25);
