@@ -5,18 +5,12 @@
 #include <random>
 #include <vector>
 
+#include "matchlib/image/pixel_reference.h"
 #include "zylscan/matchlib_filters3x3.h"
 
 namespace {
 
-template <class T>
-std::vector<T> random_image(size_t n, int lo, int hi, uint32_t seed) {
-  std::mt19937 rng(seed);
-  std::uniform_int_distribution<int> d(lo, hi);
-  std::vector<T> v(n);
-  for (auto& x : v) x = static_cast<T>(d(rng));
-  return v;
-}
+using zyl_test::random_pixels;
 
 // Plain mean of the clipped window, weighted inside when weights are given.
 template <class T>
@@ -41,15 +35,15 @@ std::vector<T> reference_weighted(const std::vector<T>& src, const std::vector<u
 
 TEST(WeightedMean3x3, MatchesReferenceForBothTypesAlsoInPlace) {
   for (auto [h, w] : {std::pair{2, 2}, {2, 5}, {3, 3}, {9, 14}}) {
-    const auto wt = random_image<uint8_t>(h * w, 0, 255, h * 31 + w);
-    auto s16 = random_image<int16_t>(h * w, -32768, 32767, 7);
+    const auto wt = random_pixels<uint8_t>(h * w, 0, 255, h * 31 + w);
+    auto s16 = random_pixels<int16_t>(h * w, -32768, 32767, 7);
     auto want16 = reference_weighted(s16, wt, h, w);
     std::vector<int16_t> out16(h * w);
     ASSERT_EQ(filter_weighted_mean3x3_s16(s16.data(), h, w, wt.data(), out16.data()), 0);
     EXPECT_EQ(out16, want16);
     ASSERT_EQ(filter_weighted_mean3x3_s16(s16.data(), h, w, wt.data(), s16.data()), 0);
     EXPECT_EQ(s16, want16);
-    auto s32 = random_image<int32_t>(h * w, -2000000000, 2000000000, 8);
+    auto s32 = random_pixels<int32_t>(h * w, -2000000000, 2000000000, 8);
     auto want32 = reference_weighted(s32, wt, h, w);
     ASSERT_EQ(filter_weighted_mean3x3_s32(s32.data(), h, w, wt.data(), s32.data()), 0);
     EXPECT_EQ(s32, want32);
@@ -58,7 +52,7 @@ TEST(WeightedMean3x3, MatchesReferenceForBothTypesAlsoInPlace) {
 
 TEST(WeightedMean3x3, ZeroWeightsGiveZeroInsideAndEqualWeightsThePlainMean) {
   const int h = 4, w = 5;
-  const auto src = random_image<int16_t>(h * w, -500, 500, 3);
+  const auto src = random_pixels<int16_t>(h * w, -500, 500, 3);
   std::vector<uint8_t> zero(h * w, 0), same(h * w, 17);
   std::vector<int16_t> out(h * w);
   ASSERT_EQ(filter_weighted_mean3x3_s16(src.data(), h, w, zero.data(), out.data()), 0);
@@ -136,7 +130,7 @@ TEST(FrameExtrapolate, SeparateOutputReadsTheSourceRings) {
 
 TEST(MaskedMean3x3, FullMaskSmoothsOnlyTheBorderAndEmptyMaskChangesNothing) {
   const int h = 5, w = 6;
-  const auto src = random_image<uint8_t>(h * w, 0, 255, 11);
+  const auto src = random_pixels<uint8_t>(h * w, 0, 255, 11);
   std::vector<uint8_t> full(h * w, 1), none(h * w, 0), out(h * w);
   ASSERT_EQ(filter_masked_mean3x3_u8(src.data(), full.data(), h, w, out.data()), 0);
   for (int r = 0; r < h; ++r)

@@ -6,27 +6,19 @@
 #include <random>
 #include <vector>
 
+#include "matchlib/image/pixel_reference.h"
 #include "zylscan/matchlib_filters3x3.h"
 
 namespace {
 
-// Brute force: sort the clipped window, take the middle or the mean of the
-// two middle values (formed wide, divided toward zero).
+// Brute force over the clipped 3x3 window; thin images are copied.
 template <class T>
 std::vector<T> reference_median(const std::vector<T>& src, uint32_t h, uint32_t w) {
   if (h == 1 || w == 1) return src;
-  std::vector<T> out(src.size());
-  for (uint32_t r = 0; r < h; ++r)
-    for (uint32_t c = 0; c < w; ++c) {
-      std::vector<int64_t> v;
-      for (int64_t y = int64_t{r} - 1; y <= r + 1; ++y)
-        for (int64_t x = int64_t{c} - 1; x <= c + 1; ++x)
-          if (y >= 0 && y < h && x >= 0 && x < w) v.push_back(src[y * w + x]);
-      std::sort(v.begin(), v.end());
-      const size_t n = v.size();
-      out[r * w + c] = static_cast<T>(n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2);
-    }
-  return out;
+  std::vector<std::pair<int, int>> window;
+  for (int dr = -1; dr <= 1; ++dr)
+    for (int dc = -1; dc <= 1; ++dc) window.push_back({dr, dc});
+  return zyl_test::reference_median(src, int(h), int(w), window);
 }
 
 template <class T>

@@ -1,0 +1,30 @@
+// Window copy shared by the crops, the block fitting and the mask plane.
+#pragma once
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+
+namespace zyl::matchlib {
+
+// Copies the overlap of src (h x w) with the window (wh x ww at row_off,
+// col_off in source coordinates) into dst (wh x ww); dst pixels outside
+// the overlap are not touched.
+template <class T>
+void copy_window(const T* src, std::uint32_t h, std::uint32_t w, std::uint32_t wh,
+                 std::uint32_t ww, std::int64_t row_off, std::int64_t col_off, T* dst) {
+  if (h == wh && w == ww && row_off == 0 && col_off == 0) {
+    std::memmove(dst, src, sizeof(T) * static_cast<std::size_t>(std::uint64_t{h} * w));
+    return;
+  }
+  const std::int64_t r0 = std::max<std::int64_t>(row_off, 0);
+  const std::int64_t r1 = std::min<std::int64_t>(h, std::int64_t{wh} + row_off);
+  const std::int64_t c0 = std::max<std::int64_t>(col_off, 0);
+  const std::int64_t c1 = std::min<std::int64_t>(w, std::int64_t{ww} + col_off);
+  if (r0 >= r1 || c0 >= c1) return;
+  for (std::int64_t r = r0; r < r1; ++r)
+    std::memmove(dst + (r - row_off) * std::int64_t{ww} + (c0 - col_off), src + r * w + c0,
+                 sizeof(T) * static_cast<std::size_t>(c1 - c0));
+}
+
+}  // namespace zyl::matchlib
