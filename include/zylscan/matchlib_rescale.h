@@ -57,13 +57,4 @@ ZYL_API int img_resample_to_500dpi_u8(const uint8_t* src, uint32_t height, uint3
                                       uint32_t resolution, uint8_t** out, uint32_t* out_height,
                                       uint32_t* out_width);
 
-/* The two kernels the resamplers are built on. 1-2-1 by 1-2-1 smoothing
- * (interior sums / 16, edges / 12, corners / 9, truncated), dst may be src;
- * 0, 2 for a null buffer or a negative size, 9 when the row copies cannot
- * be allocated (dst untouched). */
-ZYL_API int filter_binomial3x3_u8(const uint8_t* src, int height, int width, uint8_t* dst);
-/* 2x2 means (sum >> 2) into (height / 2) x (width / 2); 1 and nothing
- * written when a side is odd, 2 for a null buffer or a negative size. */
-ZYL_API int filter_halve2x2_u8(const uint8_t* src, int height, int width, uint8_t* dst);
-
 ZYL_EXTERN_C_END

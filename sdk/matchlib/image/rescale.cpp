@@ -178,16 +178,6 @@ using namespace zyl::matchlib;
 
 extern "C" {
 
-ZYL_API int filter_binomial3x3_u8(const uint8_t* src, int height, int width, uint8_t* dst) {
-  if (!src || !dst || height < 0 || width < 0) return ML_BAD_ARGUMENT;
-  return binomial3x3_u8(src, static_cast<uint32_t>(height), static_cast<uint32_t>(width), dst);
-}
-
-ZYL_API int filter_halve2x2_u8(const uint8_t* src, int height, int width, uint8_t* dst) {
-  if (!src || !dst || height < 0 || width < 0) return ML_BAD_ARGUMENT;
-  return halve2x2_u8(src, static_cast<uint32_t>(height), static_cast<uint32_t>(width), dst);
-}
-
 ZYL_API int img_resize_u8(const uint8_t* src, uint32_t height, uint32_t width, uint8_t* dst,
                           uint32_t new_height, uint32_t new_width) {
   return resize_u8(src, height, width, dst, new_height, new_width);
