@@ -1,13 +1,14 @@
 // Enlarging an image into a bigger frame (ring-by-ring extension, fill from
 // edge maxima) and fitting it to multiples of a block size.
 #include <algorithm>
+#include <climits>
 #include <cstdint>
 #include <cstring>
 
 #include "matchlib/image/pixel_rows.h"
-#include "matchlib/image/smoothing_kernels.h"
 #include "matchlib/image/window_copy.h"
 #include "zylscan/matchlib_object.h"
+#include "zylscan/matchlib_smoothing.h"
 #include "zylscan/matchlib_window.h"
 
 namespace zyl::matchlib {
@@ -97,7 +98,9 @@ void group_max(std::uint8_t* a, std::size_t n, std::size_t g) {
 
 int pad_profile(const std::uint8_t* src, std::uint32_t h, std::uint32_t w, std::uint32_t oh,
                 std::uint32_t ow, std::int32_t ro, std::int32_t co, std::uint8_t* frame) {
-  if (!fits_frame(src, frame, h, w, oh, ow, ro, co)) return ML_BAD_ARGUMENT;
+  // The smoothing kernel takes int sides.
+  if (!fits_frame(src, frame, h, w, oh, ow, ro, co) || oh > INT32_MAX || ow > INT32_MAX)
+    return ML_BAD_ARGUMENT;
   Scratch<std::uint8_t> top(w, true), bottom(w, true), left(h, true), right(h, true);
   if (!top || !bottom || !left || !right) return ML_NO_MEMORY;
   place_in_frame(src, h, w, oh, ow, ro, co, frame);
@@ -134,7 +137,7 @@ int pad_profile(const std::uint8_t* src, std::uint32_t h, std::uint32_t w, std::
     std::fill(row + c_end, row + ow, above ? above_right : below_right);
   }
   for (int pass = 0; pass < 2; ++pass)
-    if (const int st = binomial3x3_u8(frame, oh, ow, frame); st != ML_OK) return st;
+    if (const int st = filter_binomial3x3_u8(frame, int(oh), int(ow), frame); st != ML_OK) return st;
   // Only the margin and a two-pixel rim of the source stay smoothed.
   for (std::uint32_t y = 2; y + 2 < h && w > 4; ++y)
     std::memcpy(frame + (std::uint64_t{y} + ro) * ow + co + 2,

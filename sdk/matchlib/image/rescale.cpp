@@ -2,46 +2,35 @@
 // smoothed halving, nearest-neighbour and windowed-sinc resampling, pixel
 // replication and resampling to 500 dpi.
 #include <algorithm>
+#include <climits>
 #include <cstdint>
 #include <cstring>
 #include <type_traits>
 
 #include "matchlib/image/pixel_rows.h"
-#include "matchlib/image/smoothing_kernels.h"
 #include "zylscan/matchlib_fixed.h"
+#include "zylscan/matchlib_gradient.h"
 #include "zylscan/matchlib_object.h"
 #include "zylscan/matchlib_rescale.h"
+#include "zylscan/matchlib_smoothing.h"
 
 namespace zyl::matchlib {
 
-int binomial3x3_u8(const std::uint8_t* src, std::uint32_t h, std::uint32_t w, std::uint8_t* dst) {
-  RollingRows<std::uint8_t> rows(src, w, 1, same_buffer(src, dst));
-  if (!rows.ok()) return ML_NO_MEMORY;
-  for (std::uint32_t r = 0; r < h; ++r) {
-    rows.enter(r);
-    const std::uint8_t* up = r ? rows.row(r - 1) : nullptr;
-    const std::uint8_t* down = r + 1 < h ? rows.row(r + 1) : nullptr;
-    const std::uint8_t* mid = rows.row(r);
-    std::uint8_t* out = dst + static_cast<std::size_t>(r) * w;
-    for (std::uint32_t c = 0; c < w; ++c) out[c] = binomial_at(up, mid, down, w, c);
-  }
-  return ML_OK;
-}
-
-int halve2x2_u8(const std::uint8_t* src, std::uint32_t h, std::uint32_t w, std::uint8_t* dst) {
-  if (h % 2 || w % 2) return ML_WRONG_KIND;
-  const std::uint32_t oh = h / 2, ow = w / 2;
-  for (std::uint32_t y = 0; y < oh; ++y) {
-    const std::uint8_t* a = src + static_cast<std::size_t>(2 * y) * w;
-    const std::uint8_t* b = a + w;
-    std::uint8_t* out = dst + static_cast<std::size_t>(y) * ow;
-    for (std::uint32_t x = 0; x < ow; ++x)
-      out[x] = static_cast<std::uint8_t>((a[2 * x] + a[2 * x + 1] + b[2 * x] + b[2 * x + 1]) >> 2);
-  }
-  return ML_OK;
-}
-
 namespace {
+
+// The binomial smoothing kernel of each pixel type.
+inline int binomial3x3(const std::uint8_t* s, int h, int w, std::uint8_t* d) {
+  return filter_binomial3x3_u8(s, h, w, d);
+}
+inline int binomial3x3(const std::int8_t* s, int h, int w, std::int8_t* d) {
+  return filter_binomial3x3_s8(s, h, w, d);
+}
+inline int binomial3x3(const std::uint16_t* s, int h, int w, std::uint16_t* d) {
+  return filter_binomial3x3_u16(s, h, w, d);
+}
+inline int binomial3x3(const std::int16_t* s, int h, int w, std::int16_t* d) {
+  return filter_binomial3x3_s16(s, h, w, d);
+}
 
 // Smoothed halving: each output pixel is the mean of a 2x2 block of the
 // binomially smoothed source; an odd last row or column only enters through
@@ -49,22 +38,17 @@ namespace {
 // even.
 template <class T>
 int halve_smooth(const T* src, std::uint32_t h, std::uint32_t w, T* dst) {
-  if (!src || !dst || h < 2 || w < 2) return ML_BAD_ARGUMENT;
+  if (!src || !dst || h < 2 || w < 2 || h > INT32_MAX || w > INT32_MAX) return ML_BAD_ARGUMENT;
   if constexpr (std::is_same_v<T, std::uint8_t>) {
-    if (h % 2 == 0 && w % 2 == 0) return halve2x2_u8(src, h, w, dst);
+    if (h % 2 == 0 && w % 2 == 0) return filter_halve2x2_u8(src, int(h), int(w), dst);
   }
-  Scratch<T> s0(w), s1(w);
-  if (!s0 || !s1) return ML_NO_MEMORY;
-  auto smooth_row = [&](std::uint32_t r, T* out) {
-    const T* mid = src + static_cast<std::size_t>(r) * w;
-    const T* up = r ? mid - w : nullptr;
-    const T* down = r + 1 < h ? mid + w : nullptr;
-    for (std::uint32_t c = 0; c < w; ++c) out[c] = binomial_at(up, mid, down, w, c);
-  };
+  Scratch<T> smooth(pixel_count(h, w));
+  if (!smooth) return ML_NO_MEMORY;
+  if (const int st = binomial3x3(src, int(h), int(w), smooth.get()); st != ML_OK) return st;
   const std::uint32_t oh = h / 2, ow = w / 2;
   for (std::uint32_t y = 0; y < oh; ++y) {
-    smooth_row(2 * y, s0.get());
-    smooth_row(2 * y + 1, s1.get());
+    const T* s0 = smooth.get() + static_cast<std::size_t>(2 * y) * w;
+    const T* s1 = s0 + w;
     T* out = dst + static_cast<std::size_t>(y) * ow;
     for (std::uint32_t x = 0; x < ow; ++x) {
       const std::int32_t sum = std::int32_t{s0[2 * x]} + s0[2 * x + 1] + s1[2 * x] + s1[2 * x + 1];
@@ -126,12 +110,14 @@ void bilinear(const std::uint8_t* src, std::uint32_t sh, std::uint32_t sw, std::
 int resize_u8(const std::uint8_t* src, std::uint32_t sh, std::uint32_t sw, std::uint8_t* dst,
               std::uint32_t h, std::uint32_t w) {
   if (h == 0 || w == 0) return ML_OK;
-  if (!src || !dst || sh == 0 || sw == 0) return ML_BAD_ARGUMENT;
+  // The halving kernels take int sides.
+  if (!src || !dst || sh == 0 || sw == 0 || sh > INT32_MAX || sw > INT32_MAX) return ML_BAD_ARGUMENT;
   if (sh == h && sw == w) {
     std::memmove(dst, src, pixel_count(h, w));
     return ML_OK;
   }
-  if (sh == std::uint64_t{2} * h && sw == std::uint64_t{2} * w) return halve2x2_u8(src, sh, sw, dst);
+  if (sh == std::uint64_t{2} * h && sw == std::uint64_t{2} * w)
+    return filter_halve2x2_u8(src, int(sh), int(sw), dst);
   Scratch<std::uint8_t> halved;  // the latest intermediate; the caller's source is never freed
   const std::uint8_t* cur = src;
   std::uint32_t ch = sh, cw = sw;

@@ -6,7 +6,6 @@
 #include <vector>
 
 #include "matchlib/image/pixel_reference.h"
-#include "matchlib/image/smoothing_kernels.h"
 #include "zylscan/matchlib_rescale.h"
 
 namespace {
@@ -219,40 +218,6 @@ TEST(ResampleTo500Dpi, SizesFollowTheResolution) {
   EXPECT_EQ(img_resample_to_500dpi_u8(ramp.data(), 2, 2, 0, &out, &oh, &ow), 2);
   EXPECT_EQ(out, nullptr);
   EXPECT_EQ(img_resample_to_500dpi_u8(ramp.data(), 1, 2, 500, &out, &oh, &ow), 2);
-}
-
-}  // namespace
-
-namespace {
-
-TEST(Binomial3x3, ClippedKernelDividesBySixteenTwelveOrNineInPlace) {
-  const int h = 5, w = 7;
-  auto src = zyl_test::random_pixels<uint8_t>(h * w, 0, 255, 17);
-  std::vector<uint8_t> want(h * w);
-  for (int r = 0; r < h; ++r)
-    for (int c = 0; c < w; ++c) {
-      int sum = 0, wsum = 0;
-      for (int y = r - 1; y <= r + 1; ++y)
-        for (int x = c - 1; x <= c + 1; ++x) {
-          if (y < 0 || y >= h || x < 0 || x >= w) continue;
-          const int k = (y == r ? 2 : 1) * (x == c ? 2 : 1);
-          sum += k * src[y * w + x];
-          wsum += k;
-        }
-      want[r * w + c] = static_cast<uint8_t>(sum / wsum);
-    }
-  ASSERT_EQ(zyl::matchlib::binomial3x3_u8(src.data(), h, w, src.data()), 0);
-  EXPECT_EQ(src, want);
-}
-
-TEST(Halve2x2, OddSidesAreRefused) {
-  const std::vector<uint8_t> src = {1, 2, 3, 4, 5, 6};  // 2 x 3
-  uint8_t out = 77;
-  EXPECT_EQ(zyl::matchlib::halve2x2_u8(src.data(), 2, 3, &out), 1);
-  EXPECT_EQ(out, 77);
-  const std::vector<uint8_t> even = {1, 2, 4, 5};
-  ASSERT_EQ(zyl::matchlib::halve2x2_u8(even.data(), 2, 2, &out), 0);
-  EXPECT_EQ(out, 3);  // 12 >> 2
 }
 
 }  // namespace
