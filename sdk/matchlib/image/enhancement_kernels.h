@@ -8,6 +8,7 @@
 
 #include "zylscan/matchlib_checker.h"
 #include "zylscan/matchlib_filter_kernels.h"
+#include "zylscan/matchlib_normalize.h"
 #include "zylscan/matchlib_smoothing.h"
 #include "zylscan/matchlib_stretch.h"
 #include "zylscan/matchlib_stripe.h"
@@ -43,13 +44,6 @@ __attribute__((weak)) int fftfilt_radial_u16(const std::uint16_t* pixels, int he
 __attribute__((weak)) int fftfilt_band_by_resolution_u8(const std::uint8_t* pixels, int height,
                                                         int width, int resolution,
                                                         std::uint8_t* out);
-__attribute__((weak)) int imgproc_normalize_local_ring(const std::uint8_t* pixels, int height,
-                                                       int width, int radius, int mean,
-                                                       int deviation, std::uint8_t* out);
-__attribute__((weak)) int imgproc_normalize_local(const std::uint8_t* pixels, int height,
-                                                  int width, const std::uint8_t* mask,
-                                                  int radius, int mean, int deviation,
-                                                  std::uint8_t* out);
 }
 
 namespace zyl::matchlib {

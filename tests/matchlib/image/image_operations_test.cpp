@@ -10,6 +10,7 @@
 #include "zylscan/matchlib_checker.h"
 #include "zylscan/matchlib_context.h"
 #include "zylscan/matchlib_filters3x3.h"
+#include "zylscan/matchlib_normalize.h"
 #include "zylscan/matchlib_image_ops.h"
 #include "zylscan/matchlib_object.h"
 #include "zylscan/matchlib_param.h"
@@ -67,12 +68,10 @@ TEST(ImageOperations, NormalizeByTypeReachesItsKernel) {
     EXPECT_EQ(imgproc_normalize_by_type(px.data(), h, w, 500, c.type, out.data()), 0);
     EXPECT_EQ(out, c.expected) << "type " << c.type;
   }
-  kernel_fakes::reset();
-  Bytes out(px.size(), 1);
+  Bytes out(px.size()), expected(px.size());
   EXPECT_EQ(imgproc_normalize_by_type(px.data(), h, w, 500, 4, out.data()), 0);
-  ASSERT_EQ(calls().size(), 1u);
-  EXPECT_EQ(calls()[0].name, "imgproc_normalize_local");
-  EXPECT_EQ(calls()[0].args, (std::vector<long>{6, 5, 0, 3, 128, 75}));  // no mask, radius 3
+  ASSERT_EQ(imgproc_normalize_local(px.data(), h, w, nullptr, 3, 128, 75, expected.data()), 0);
+  EXPECT_EQ(out, expected);  // no mask, radius 3 at 500 dpi
   for (int type : {5, -1}) {
     Bytes untouched(px.size(), 1);
     EXPECT_EQ(imgproc_normalize_by_type(px.data(), h, w, 500, type, untouched.data()), 1);
@@ -163,11 +162,11 @@ TEST(ImageOperations, GuardsRefuseNullBuffersAndZero16BitSizes) {
               ML_BAD_ARGUMENT);
     EXPECT_TRUE(calls().empty());
     EXPECT_EQ(op(nullptr, px.data(), nullptr, 4, 4, 500, nullptr, out.data()), 0);
-    // Smoothing, checker removal and stripe correction are the real kernels,
-    // which record
+    // Smoothing, checker removal, stripe correction and local normalisation
+    // are the real kernels, which record
     // nothing; the others reach a stand-in once.
     const bool real = op == imgop_smooth_binomial || op == imgop_destripe_by_params ||
-                      op == imgop_remove_checker;
+                      op == imgop_remove_checker || op == imgop_normalize_local;
     EXPECT_EQ(calls().size(), real ? 0u : 1u);
   }
   // Resolution is checked where it is used.
@@ -178,12 +177,12 @@ TEST(ImageOperations, GuardsRefuseNullBuffersAndZero16BitSizes) {
 }
 
 TEST(ImageOperations, LocalNormalisationRadiusFollowsTheResolution) {
-  const Bytes px(16, 1);
-  Bytes out(16);
+  const Bytes px = test_image(12, 14, 5);
+  Bytes out(px.size()), expected(px.size());
   for (auto [dpi, radius] : {std::pair{500, 3}, {1000, 7}, {250, 2}, {72, 0}}) {
-    kernel_fakes::reset();
-    ASSERT_EQ(imgproc_normalize_local_dpi(px.data(), 4, 4, dpi, out.data()), 0);
-    EXPECT_EQ(calls()[0].args, (std::vector<long>{4, 4, radius, 128, 75})) << dpi;
+    ASSERT_EQ(imgproc_normalize_local_dpi(px.data(), 12, 14, dpi, out.data()), 0);
+    ASSERT_EQ(imgproc_normalize_local_ring(px.data(), 12, 14, radius, 128, 75, expected.data()), 0);
+    EXPECT_EQ(out, expected) << dpi;
   }
 }
 

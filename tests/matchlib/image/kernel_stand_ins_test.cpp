@@ -109,13 +109,3 @@ STAND_IN int fftfilt_band_by_resolution_u8(const uint8_t*, int h, int w, int r, 
   fill("fftfilt_band_by_resolution_u8", out, h, w);
   return record("fftfilt_band_by_resolution_u8", {h, w, r});
 }
-STAND_IN int imgproc_normalize_local_ring(const uint8_t*, int h, int w, int radius, int mean,
-                                          int dev, uint8_t* out) {
-  fill("imgproc_normalize_local_ring", out, h, w);
-  return record("imgproc_normalize_local_ring", {h, w, radius, mean, dev});
-}
-STAND_IN int imgproc_normalize_local(const uint8_t*, int h, int w, const uint8_t* mask,
-                                     int radius, int mean, int dev, uint8_t* out) {
-  fill("imgproc_normalize_local", out, h, w);
-  return record("imgproc_normalize_local", {h, w, mask ? 1 : 0, radius, mean, dev});
-}
