@@ -1,0 +1,15 @@
+// Internal steps of the block segmentation, reachable by tests.
+#pragma once
+
+#include <cstdint>
+
+namespace zyl::matchlib {
+
+// Clears, in place and in a fixed order (the four corners, then the top and
+// bottom rows left to right, then the left and right columns top to
+// bottom), every set border block of a rows x cols 0/1 map that has at
+// most 2 of its listed neighbours set (corners: 3 neighbours, other border
+// blocks: 5). Earlier clearings count in later tests.
+void clear_sparse_border(std::uint8_t* map, int rows, int cols);
+
+}  // namespace zyl::matchlib
