@@ -40,4 +40,11 @@ ZYL_API int filter_directional_median5_u8(const uint8_t* src, uint32_t height, u
 ZYL_API int filter_directional_mean9_u8(const uint8_t* src, uint32_t height, uint32_t width,
                                         const uint8_t* directions, uint8_t* dst);
 
+/* Bilateral filter over the disk of the given radius: weights fall with the
+ * distance and with the grey difference in the guide (the source itself
+ * when the guide is null); samples further in grey than six standard
+ * deviations of the guide are skipped. Radius 0 copies the source. */
+ZYL_API int filter_bilateral_u8(const uint8_t* src, uint32_t height, uint32_t width,
+                                uint32_t radius, const uint8_t* guide, uint8_t* dst);
+
 ZYL_EXTERN_C_END

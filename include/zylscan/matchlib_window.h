@@ -78,6 +78,18 @@ ZYL_API int img_pad_profile_u8(const uint8_t* src, uint32_t height, uint32_t wid
                                uint32_t out_height, uint32_t out_width, int32_t row_offset,
                                int32_t column_offset, uint8_t* frame);
 
+/* Continues the image's texture into the margin of an out_height x
+ * out_width output through the spectrum: a checkerboard canvas 8 pixels
+ * larger each side holds the source at (row_offset + 8, column_offset + 8),
+ * is filtered tile by tile keeping each tile's dominant band and
+ * directions, stretched to the source's range and blended back at the
+ * source's rim. 1 when the canvas would be smaller than the source or more
+ * than 32 larger, 2 when the source does not fit the canvas at the offset,
+ * 18 when the build carries no frequency-domain filter. */
+ZYL_API int img_pad_spectral_u8(const uint8_t* src, uint32_t height, uint32_t width,
+                                uint32_t out_height, uint32_t out_width, int32_t row_offset,
+                                int32_t column_offset, uint8_t* out);
+
 /* Makes both sides multiples of the block: a side is cropped centred when
  * its remainder is at most a quarter block (or in mode 2), else padded
  * centred (mode 0 ring extension, mode 1 profile fill). With *out null the

@@ -1,10 +1,15 @@
-// Cross median, single-pixel 3x3 median and smoothing along a direction
-// map.
+// Cross median, single-pixel 3x3 median, smoothing along a direction map
+// and the bilateral filter.
 #include <algorithm>
+#include <array>
+#include <climits>
+#include <cmath>
 #include <cstdint>
 #include <cstring>
 
 #include "matchlib/image/pixel_rows.h"
+#include "zylscan/matchlib_fixed.h"
+#include "zylscan/matchlib_histogram.h"
 #include "zylscan/matchlib_noise_filters.h"
 #include "zylscan/matchlib_object.h"
 
@@ -92,6 +97,66 @@ int directional(const std::uint8_t* src, std::uint32_t h, std::uint32_t w,
   return ML_OK;
 }
 
+// Gaussian weights of standard deviation 85 on the 0..255 scale:
+// T[i] = round(255 * exp(-i^2 / (2 * 85^2))).
+const std::array<std::uint8_t, 256>& bilateral_weights() {
+  static const std::array<std::uint8_t, 256> table = [] {
+    std::array<std::uint8_t, 256> t{};
+    for (int i = 0; i < 256; ++i)
+      t[i] = static_cast<std::uint8_t>(std::lround(255.0 * std::exp(-double(i) * i / (2.0 * 85 * 85))));
+    return t;
+  }();
+  return table;
+}
+
+int bilateral(const std::uint8_t* src, std::uint32_t h, std::uint32_t w, std::uint32_t radius,
+              const std::uint8_t* guide, std::uint8_t* dst) {
+  if (!src || !dst || h > INT32_MAX || w > INT32_MAX) return ML_BAD_ARGUMENT;
+  const std::size_t n = pixel_count(h, w);
+  Scratch<std::uint8_t> copy, guide_copy;
+  if (guide && guide == dst && guide != src) {  // the output would overwrite the guide
+    guide_copy = Scratch<std::uint8_t>(n);
+    if (!guide_copy) return ML_NO_MEMORY;
+    std::memcpy(guide_copy.get(), guide, n);
+    guide = guide_copy.get();
+  }
+  if (src == dst) {
+    copy = Scratch<std::uint8_t>(n);
+    if (!copy) return ML_NO_MEMORY;
+    std::memcpy(copy.get(), src, n);
+    if (guide == src) guide = copy.get();
+    src = copy.get();
+  }
+  if (!guide) guide = src;
+  if (radius == 0 || n == 0) {
+    std::memmove(dst, src, n);
+    return ML_OK;
+  }
+  const auto& T = bilateral_weights();
+  const int c = std::min(255, 6 * int{img_stddev_hist_u8(guide, int(h), int(w), nullptr)});
+  const std::int64_t r = radius, rr = r * r;
+  for (std::int64_t y = 0; y < h; ++y)
+    for (std::int64_t x = 0; x < w; ++x) {
+      const int t = guide[y * w + x];
+      // 64-bit sums: no radius overflows them.
+      std::uint64_t wsum = 0, sum = 0;
+      for (std::int64_t m = std::max<std::int64_t>(0, y - r); m <= std::min<std::int64_t>(h - 1, y + r); ++m)
+        for (std::int64_t k = std::max<std::int64_t>(0, x - r); k <= std::min<std::int64_t>(w - 1, x + r); ++k) {
+          const int b = std::abs(guide[m * w + k] - t);
+          const std::int64_t q = (m - y) * (m - y) + (k - x) * (k - x);
+          if (b > c || q > rr) continue;
+          const std::uint32_t d = fx_isqrt30_round(static_cast<std::uint32_t>((q * 65025 + rr / 2) / rr));
+          // A flat guide (c = 0) keeps only equal samples, at range index 0.
+          const int e = c ? (b * 255 + c / 2) / c : 0;
+          const std::uint32_t weight = std::uint32_t{T[e]} * T[std::min<std::uint32_t>(d, 255)];
+          wsum += weight;
+          sum += std::uint64_t{weight} * src[m * w + k];
+        }
+      dst[y * w + x] = wsum ? static_cast<std::uint8_t>(sum / wsum) : src[y * w + x];
+    }
+  return ML_OK;
+}
+
 }  // namespace
 }  // namespace zyl::matchlib
 
@@ -152,6 +217,11 @@ ZYL_API int filter_directional_mean9_u8(const uint8_t* src, uint32_t height, uin
                        for (const Offset o : kMean9Offsets[k]) sum += rows.row(r + o.dr)[c + o.dc];
                        return static_cast<uint8_t>(sum / 9);
                      });
+}
+
+ZYL_API int filter_bilateral_u8(const uint8_t* src, uint32_t height, uint32_t width,
+                                uint32_t radius, const uint8_t* guide, uint8_t* dst) {
+  return bilateral(src, height, width, radius, guide, dst);
 }
 
 }  // extern "C"

@@ -1,9 +1,12 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <vector>
 
+#include "zylscan/matchlib_stretch.h"
 #include "zylscan/matchlib_window.h"
 
 namespace {
@@ -167,6 +170,88 @@ TEST(BytesGroupMax, EachGroupTakesItsMaximum) {
   bytes_group_max(a.data(), 0, 3);
   bytes_group_max(a.data(), -2, 3);
   EXPECT_EQ(a, (std::vector<uint8_t>{5, 5, 5, 9, 9, 9, 4}));
+}
+
+}  // namespace
+
+// Stand-ins for the frequency-domain tile filter, which the Fourier part of
+// the library provides. They are weak: when the build carries the real
+// filter, these go unused and the test that relies on them is skipped.
+namespace spectral_stand_in {
+int runs = 0;
+int overlap = -1;
+void* callback = nullptr;
+}  // namespace spectral_stand_in
+
+extern "C" {
+typedef int (*StandInCallback)(int32_t*, int32_t*, int, void*, int, void*);
+__attribute__((weak)) int fftfilt_keep_dominant_cb(int32_t*, int32_t*, int, void*, int, void*) {
+  return 0;
+}
+__attribute__((weak)) int fftfilt_work_size(int n) { return n * ((n / 2 * 3 + n + 3) * 4 + n) + 4; }
+// The identity filter: the canvas passes unchanged.
+__attribute__((weak)) int fftfilt_run32_u8(uint8_t* dst, const uint8_t* src, int height, int width,
+                                           int overlap, void*, int, StandInCallback callback,
+                                           void*) {
+  ++spectral_stand_in::runs;
+  spectral_stand_in::overlap = overlap;
+  spectral_stand_in::callback = reinterpret_cast<void*>(callback);
+  std::memcpy(dst, src, size_t(height) * width);
+  return 0;
+}
+}
+
+namespace {
+
+TEST(PadSpectral, RefusesCanvasesOutsideTheSourceRange) {
+  std::vector<uint8_t> src(40 * 40, 100), out(80 * 80);
+  struct Case {
+    uint32_t oh, ow;
+    int32_t ro, co;
+    int status;
+  };
+  for (Case c : {Case{23, 40, 0, 0, 1},    // canvas 39 < 40
+                 Case{57, 40, 0, 0, 1},    // canvas 73 > 40 + 32
+                 Case{40, 40, 9, 0, 2},    // source past the canvas
+                 Case{40, 40, -9, 0, 2}})  // source before it
+    EXPECT_EQ(img_pad_spectral_u8(src.data(), 40, 40, c.oh, c.ow, c.ro, c.co, out.data()), c.status)
+        << c.oh << "x" << c.ow << " at " << c.ro << "," << c.co;
+}
+
+TEST(PadSpectral, StretchesTheContinuationAndBlendsTheSourceRim) {
+  const uint32_t H = 40, W = 36, OH = 56, OW = 52;
+  const int32_t RO = 8, CO = 8;
+  std::vector<uint8_t> src(H * W);
+  for (uint32_t i = 0; i < src.size(); ++i) src[i] = static_cast<uint8_t>(60 + (i * 37) % 120);
+  std::vector<uint8_t> out(OH * OW, 1);
+  spectral_stand_in::runs = 0;
+  ASSERT_EQ(img_pad_spectral_u8(src.data(), H, W, OH, OW, RO, CO, out.data()), 0);
+  if (spectral_stand_in::runs == 0) GTEST_SKIP() << "the build carries the real tile filter";
+  EXPECT_EQ(spectral_stand_in::overlap, 16);
+  EXPECT_EQ(spectral_stand_in::callback, reinterpret_cast<void*>(&fftfilt_keep_dominant_cb));
+  // The identity filter leaves a 0/255 checkerboard in the margin: its 20 %
+  // range is 0..255, so 255 maps to the source's 1 % high end T and 0 to
+  // L * T / 255.
+  uint8_t L = 0, T = 0;
+  imgstat_percentile_range(src.data(), H, W, 1, &L, &T);
+  for (uint32_t y = 0; y < RO; ++y)
+    for (uint32_t x = 0; x < OW; ++x) {
+      const bool white = (y + 8 + x + 8) % 2 == 0;
+      ASSERT_EQ(out[y * OW + x], white ? T : L * T / 255) << y << "," << x;
+    }
+  // Inside its two-pixel rim the source is unchanged.
+  for (uint32_t y = 2; y + 2 < H; ++y)
+    for (uint32_t x = 2; x + 2 < W; ++x)
+      ASSERT_EQ(out[(y + RO) * OW + x + CO], src[y * W + x]) << y << "," << x;
+  // Rim: the stretched source value blended with the source, rows first.
+  auto stretched = [&](int v) { return std::min<int>(T, v > 0 ? v * T / 255 : L * T / 255); };
+  const int s01 = src[0 * W + 5];
+  EXPECT_EQ(out[RO * OW + CO + 5], (3 * stretched(s01) + s01) >> 2);
+  const int s15 = src[1 * W + 5];
+  EXPECT_EQ(out[(RO + 1) * OW + CO + 5], (3 * s15 + stretched(s15)) >> 2);
+  const int s00 = src[0];
+  const int once = (3 * stretched(s00) + s00) >> 2;
+  EXPECT_EQ(out[RO * OW + CO], (3 * once + s00) >> 2);
 }
 
 }  // namespace

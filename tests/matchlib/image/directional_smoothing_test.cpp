@@ -132,3 +132,75 @@ TEST(DirectionalMean9, AveragesAlongTheLineAndSkipsSmallImages) {
 }
 
 }  // namespace
+
+#include <cmath>
+
+#include "zylscan/matchlib_fixed.h"
+#include "zylscan/matchlib_histogram.h"
+
+namespace {
+
+// Direct evaluation of the bilateral sums with a table computed here.
+std::vector<uint8_t> reference_bilateral(const std::vector<uint8_t>& src, int h, int w, int r,
+                                         const std::vector<uint8_t>& guide) {
+  int T[256];
+  for (int i = 0; i < 256; ++i) T[i] = int(std::lround(255 * std::exp(-i * i / (2.0 * 85 * 85))));
+  const int c = std::min(255, 6 * int(img_stddev_hist_u8(guide.data(), h, w, nullptr)));
+  std::vector<uint8_t> out(src.size());
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) {
+      uint64_t ws = 0, s = 0;
+      for (int m = y - r; m <= y + r; ++m)
+        for (int k = x - r; k <= x + r; ++k) {
+          if (m < 0 || m >= h || k < 0 || k >= w) continue;
+          const int b = std::abs(guide[m * w + k] - guide[y * w + x]);
+          const int q = (m - y) * (m - y) + (k - x) * (k - x);
+          if (b > c || q > r * r) continue;
+          const int d = int(fx_isqrt30_round(uint32_t((q * 65025 + r * r / 2) / (r * r))));
+          const int e = c ? (b * 255 + c / 2) / c : 0;
+          ws += uint64_t(T[e] * T[d]);
+          s += uint64_t(T[e] * T[d]) * src[m * w + k];
+        }
+      out[y * w + x] = ws ? uint8_t(s / ws) : src[y * w + x];
+    }
+  return out;
+}
+
+TEST(Bilateral, MatchesDirectSumsWithAndWithoutGuideAlsoInPlace) {
+  const int h = 13, w = 17;
+  const auto src = zyl_test::random_pixels<uint8_t>(h * w, 0, 255, 41);
+  const auto guide = zyl_test::random_pixels<uint8_t>(h * w, 90, 140, 42);
+  for (int r : {1, 2, 4}) {
+    std::vector<uint8_t> out(h * w);
+    ASSERT_EQ(filter_bilateral_u8(src.data(), h, w, r, nullptr, out.data()), 0);
+    EXPECT_EQ(out, reference_bilateral(src, h, w, r, src)) << r;
+    ASSERT_EQ(filter_bilateral_u8(src.data(), h, w, r, guide.data(), out.data()), 0);
+    EXPECT_EQ(out, reference_bilateral(src, h, w, r, guide)) << r;
+    std::vector<uint8_t> in_place = src;
+    ASSERT_EQ(filter_bilateral_u8(in_place.data(), h, w, r, nullptr, in_place.data()), 0);
+    EXPECT_EQ(in_place, reference_bilateral(src, h, w, r, src)) << r;
+  }
+}
+
+TEST(Bilateral, RadiusZeroCopiesAndAFlatGuideCountsEverySample) {
+  const std::vector<uint8_t> src = {10, 200, 30, 40, 250, 60};
+  std::vector<uint8_t> out(6);
+  ASSERT_EQ(filter_bilateral_u8(src.data(), 2, 3, 0, nullptr, out.data()), 0);
+  EXPECT_EQ(out, src);
+  // A flat guide counts only samples equal to the centre: all of them.
+  const std::vector<uint8_t> flat(6, 7);
+  ASSERT_EQ(filter_bilateral_u8(src.data(), 2, 3, 1, flat.data(), out.data()), 0);
+  EXPECT_EQ(out, reference_bilateral(src, 2, 3, 1, flat));
+}
+
+TEST(Bilateral, KeepsAStepEdgeSharperThanABoxMean) {
+  const int h = 8, w = 8;
+  std::vector<uint8_t> step(h * w), out(h * w);
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) step[y * w + x] = x < 4 ? 20 : 220;
+  ASSERT_EQ(filter_bilateral_u8(step.data(), h, w, 2, nullptr, out.data()), 0);
+  EXPECT_LT(out[4 * w + 3], 20 + 30);
+  EXPECT_GT(out[4 * w + 4], 220 - 30);
+}
+
+}  // namespace
