@@ -47,6 +47,14 @@ ZYL_API uint32_t blob_read(const uint8_t* in, DataBlob** out);
  * the serialised blob does not fit in them. */
 ZYL_API uint32_t blob_read_bounded(const uint8_t* in, uint32_t available, DataBlob** out);
 
+/* View quality: the low byte of the quality word of the blob's sample
+ * information section; 0 for null or when the section is absent or
+ * unreadable. blob_with_quality answers a new blob equal to the given one
+ * with that byte replaced (null for null or on any failure); the given blob
+ * is neither changed nor released. Defined with the template containers. */
+ZYL_API uint8_t blob_get_quality(const DataBlob* blob);
+ZYL_API DataBlob* blob_with_quality(DataBlob* blob, uint8_t quality);
+
 /* CRC-32 (reflected polynomial 0xEDB88320, initial all ones, final complement). */
 ZYL_API uint32_t crc32_compute(const void* data, uint32_t length);
 ZYL_API void crc32_init(uint32_t* state);
