@@ -17,7 +17,8 @@ enum ImgOrientCode {
   IMG_ORIENT_QUARTER_CCW = 5   /* width rows of height pixels */
 };
 
-/* Destination distinct from the source; unknown codes copy. Answers 0. */
+/* Destination distinct from the source; unknown codes copy. Answers 0, or
+ * 2 for a null buffer. */
 ZYL_API int img_flip_rotate_u8(const uint8_t* src, int height, int width, int code,
                                uint8_t* dst);
 

@@ -16,8 +16,20 @@ namespace {
 
 enum class Shape { kSquare, kCross };
 
-// One pass over the rows, keeping copies of the source row above and of the
-// current row so that the destination may be the source.
+// Extreme over the clipped 3 pixels of a row around x.
+template <class Pick>
+inline uint8_t row3(const uint8_t* row, int x, int width, Pick pick) {
+  uint8_t v = row[x];
+  if (x > 0) v = pick(v, row[x - 1]);
+  if (x + 1 < width) v = pick(v, row[x + 1]);
+  return v;
+}
+
+// One pass over the rows with two scratch rows, so that the destination may
+// be the source. The square window is separable: the scratch rows hold the
+// horizontal extremes of the source rows above and at the current row, and
+// the row below is reduced as it is read. The cross keeps plain copies of
+// the source rows above and at the current row.
 template <class Pick>
 int window_extreme(const uint8_t* src, int height, int width, uint8_t* dst, Shape shape,
                    Pick pick) {
@@ -28,26 +40,40 @@ int window_extreme(const uint8_t* src, int height, int width, uint8_t* dst, Shap
   auto* current = static_cast<uint8_t*>(std::malloc(w));
   if (alloc_check(above, current, nullptr, nullptr, nullptr, nullptr, nullptr, 2) != ML_OK)
     return ML_NO_MEMORY;
-  std::memcpy(current, src, w);
+  const bool square = shape == Shape::kSquare;
+  auto load = [&](uint8_t* into, const uint8_t* row) {
+    if (square)
+      for (int x = 0; x < width; ++x) into[x] = row3(row, x, width, pick);
+    else
+      std::memcpy(into, row, w);
+  };
+  load(current, src);
   for (int y = 0; y < height; ++y) {
     const uint8_t* below = y + 1 < height ? src + (y + 1) * w : nullptr;
-    for (int x = 0; x < width; ++x) {
-      const int x0 = std::max(0, x - 1), x1 = std::min(width - 1, x + 1);
-      uint8_t v = current[x];
-      for (int u = x0; u <= x1; ++u) v = pick(v, current[u]);
-      if (shape == Shape::kSquare) {
-        for (int u = x0; u <= x1; ++u) {
-          if (y > 0) v = pick(v, above[u]);
-          if (below) v = pick(v, below[u]);
+    uint8_t* out = dst + y * w;
+    if (square) {
+      // above[x] is read for the last time here, so it takes the row
+      // below's horizontal extreme, the next row's "current".
+      for (int x = 0; x < width; ++x) {
+        uint8_t v = current[x];
+        if (y > 0) v = pick(v, above[x]);
+        if (below) {
+          const uint8_t b = row3(below, x, width, pick);
+          v = pick(v, b);
+          above[x] = b;
         }
-      } else {
+        out[x] = v;
+      }
+    } else {
+      for (int x = 0; x < width; ++x) {
+        uint8_t v = row3(current, x, width, pick);
         if (y > 0) v = pick(v, above[x]);
         if (below) v = pick(v, below[x]);
+        out[x] = v;
       }
-      dst[y * w + x] = v;
+      if (below) std::memcpy(above, below, w);  // becomes "current" after the swap
     }
     std::swap(above, current);
-    if (below) std::memcpy(current, below, w);
   }
   std::free(above);
   std::free(current);

@@ -142,7 +142,8 @@ extern "C" {
 
 ZYL_API int img_flip_rotate_u8(const uint8_t* src, int height, int width, int code,
                                uint8_t* dst) {
-  if (!src || !dst || height <= 0 || width <= 0) return ML_OK;
+  if (!src || !dst) return ML_BAD_ARGUMENT;
+  if (height <= 0 || width <= 0) return ML_OK;  // nothing to reorient
   flip_rotate(src, height, width, code, dst);
   return ML_OK;
 }

@@ -28,6 +28,10 @@ TEST(Reorient, EveryCodeOnTwoByThree) {
     EXPECT_EQ(img_flip_rotate_u8(src, 2, 3, c.code, out.data()), ML_OK);
     EXPECT_EQ(out, c.expected) << c.code;
   }
+  uint8_t out[6] = {};
+  EXPECT_EQ(img_flip_rotate_u8(nullptr, 2, 3, 1, out), ML_BAD_ARGUMENT);
+  EXPECT_EQ(img_flip_rotate_u8(src, 2, 3, 1, nullptr), ML_BAD_ARGUMENT);
+  EXPECT_EQ(img_flip_rotate_u8(src, 0, 3, 1, out), ML_OK);
 }
 
 TEST(Rotate, QuarterTurnsAreExactWithTheirOrigins) {
