@@ -17,6 +17,25 @@ struct Canvas {
     if (image && x >= 0 && y >= 0 && x < width && y < height)
       image[static_cast<std::size_t>(y) * width + x] = value;
   }
+  // Steps k = lo .. hi of a run start + k * step (step -1, 0 or 1) cut to
+  // the k whose position lies in 0 .. size - 1, so that far-away or huge
+  // shapes cost only the pixels that can be drawn.
+  static void cut(long start, int step, long size, long& lo, long& hi) {
+    if (step == 0) {
+      if (start < 0 || start >= size) hi = lo - 1;
+      return;
+    }
+    const long a = step > 0 ? -start : start - (size - 1);
+    const long b = step > 0 ? size - 1 - start : start;
+    lo = std::max(lo, a);
+    hi = std::min(hi, b);
+  }
+  // Pixels (x0 + k*sx, y0 + k*sy) for k = lo .. hi, each clipped.
+  void run(long x0, long y0, int sx, int sy, long lo, long hi, uint8_t value) const {
+    cut(x0, sx, width, lo, hi);
+    cut(y0, sy, height, lo, hi);
+    for (long k = lo; k <= hi; ++k) put(x0 + k * sx, y0 + k * sy, value);
+  }
 };
 
 // Glyphs of the digit font, 4 columns by 7 rows, 'X' drawn.
@@ -43,11 +62,21 @@ void line(const Canvas& c, long x0, long y0, long x1, long y1, uint8_t value) {
   const long dy = y1 - y0, dx = x1 - x0;
   if (dy == 0 && dx == 0) return;
   const long adx = std::labs(dx);
+  // The steps are cut to those whose stepping coordinate lies inside the
+  // image (the same pixels, without walking a far-away line point by
+  // point); the products are formed in 128 bits.
+  long lo = 1;
   if (adx >= dy) {
-    for (long k = 1; k < adx; ++k) c.put(dx < 0 ? x0 - k : x0 + k, y0 + k * dy / adx, value);
+    long hi = adx - 1;
+    Canvas::cut(x0, dx < 0 ? -1 : 1, c.width, lo, hi);
+    for (long k = lo; k <= hi; ++k)
+      c.put(dx < 0 ? x0 - k : x0 + k, y0 + static_cast<long>(static_cast<__int128>(k) * dy / adx), value);
   } else {
+    long hi = dy - 1;
+    Canvas::cut(y0, 1, c.height, lo, hi);
     // C++ division truncates toward zero, as the step rule wants.
-    for (long k = 1; k < dy; ++k) c.put(x0 + k * dx / dy, y0 + k, value);
+    for (long k = lo; k <= hi; ++k)
+      c.put(x0 + static_cast<long>(static_cast<__int128>(k) * dx / dy), y0 + k, value);
   }
 }
 
@@ -92,15 +121,12 @@ ZYL_API void draw_rect(uint8_t* image, int height, int width, int x, int y, int 
   const Canvas c{image, height, width};
   const long left = x, right = long{x} + rect_width - 1;
   const long top = y, bottom = long{y} + rect_height - 1;
-  for (long u = left; u <= right; ++u) {
-    c.put(u, top, value);
-    c.put(u, bottom, value);
+  c.run(left, top, 1, 0, 0, right - left, value);
+  c.run(left, bottom, 1, 0, 0, right - left, value);
+  if (rect_height >= 3) {
+    c.run(left, top + 1, 0, 1, 0, bottom - top - 2, value);
+    c.run(right, top + 1, 0, 1, 0, bottom - top - 2, value);
   }
-  if (rect_height >= 3)
-    for (long v = top + 1; v < bottom; ++v) {
-      c.put(left, v, value);
-      c.put(right, v, value);
-    }
 }
 
 ZYL_API void draw_marker(uint8_t* image, int height, int width, int size, int x, int y,
@@ -124,19 +150,15 @@ ZYL_API void draw_marker(uint8_t* image, int height, int width, int size, int x,
   static constexpr long kAdjust[4] = {0, 1, -1, 0};  // by n mod 4: 0, 1, 2, 3
   const long h = n / 2 + kAdjust[n % 4];
   const long start = (n - h) / 2;
-  for (long k = 0; k < h; ++k) {
-    c.put(x0 + start + k, y0, value);          // top run
-    c.put(x0 + start + k, y0 + n - 1, value);  // bottom run
-    c.put(x0, y0 + start + k, value);          // left run
-    c.put(x0 + n - 1, y0 + start + k, value);  // right run
-  }
+  c.run(x0 + start, y0, 1, 0, 0, h - 1, value);          // top run
+  c.run(x0 + start, y0 + n - 1, 1, 0, 0, h - 1, value);  // bottom run
+  c.run(x0, y0 + start, 0, 1, 0, h - 1, value);          // left run
+  c.run(x0 + n - 1, y0 + start, 0, 1, 0, h - 1, value);  // right run
   // Corner diagonals of start - 1 pixels join the ends of the runs.
-  for (long k = 1; k < start; ++k) {
-    c.put(x0 + start - k, y0 + k, value);
-    c.put(x0 + n - 1 - start + k, y0 + k, value);
-    c.put(x0 + start - k, y0 + n - 1 - k, value);
-    c.put(x0 + n - 1 - start + k, y0 + n - 1 - k, value);
-  }
+  c.run(x0 + start, y0, -1, 1, 1, start - 1, value);
+  c.run(x0 + n - 1 - start, y0, 1, 1, 1, start - 1, value);
+  c.run(x0 + start, y0 + n - 1, -1, -1, 1, start - 1, value);
+  c.run(x0 + n - 1 - start, y0 + n - 1, 1, -1, 1, start - 1, value);
 }
 
 ZYL_API void draw_number(uint8_t* image, int height, int width, int32_t number,

@@ -201,3 +201,49 @@ TEST(WindowFrame, PercentageLimits) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(Draw, HugeShapesCostOnlyTheirVisiblePixels) {
+  // Each of these would walk billions of clipped points one by one.
+  const Points row2 = {{0, 2}, {1, 2}, {2, 2}, {3, 2}, {4, 2}, {5, 2}, {6, 2}};
+  {
+    Image img(6, 7);
+    draw_line(img.px.data(), 6, 7, 0, 2, 2147483647, 2, 9);
+    EXPECT_EQ(img.where(9), row2);
+  }
+  {
+    Image img(6, 7);
+    draw_line(img.px.data(), 6, 7, -2000000000, 2, 2000000000, 2, 9);
+    EXPECT_EQ(img.where(9), row2);
+  }
+  {
+    Image img(6, 7);
+    draw_line(img.px.data(), 6, 7, 3, 2000000000, 3, -2000000000, 9);
+    EXPECT_EQ(img.where(9), (Points{{3, 0}, {3, 1}, {3, 2}, {3, 3}, {3, 4}, {3, 5}}));
+  }
+  {
+    // A steep line from far above: x = x0 + k*dx/dy, products beyond 64 bits.
+    Image img(6, 7);
+    draw_line(img.px.data(), 6, 7, -2147483647 - 1, -2147483647 - 1, 2147483647, 2147483647, 9);
+    EXPECT_EQ(img.where(9).size(), 6u);  // the diagonal through the image
+  }
+  {
+    Image img(6, 7);
+    draw_rect(img.px.data(), 6, 7, -1000000000, 2, 2000000000, 3, 9);
+    Points expected = row2;
+    for (int x = 0; x < 7; ++x) expected.insert({x, 4});
+    EXPECT_EQ(img.where(9), expected);
+  }
+  {
+    // A ring of diameter 1000001 whose top run crosses row 2.
+    Image img(6, 7);
+    draw_marker(img.px.data(), 6, 7, 1000001, 3, 500002, 9);
+    EXPECT_EQ(img.where(9), row2);
+    Image none(6, 7);
+    draw_marker(none.px.data(), 6, 7, 2147483647, 3, 3, 9);
+    EXPECT_TRUE(none.where(9).empty());
+  }
+}
+
+}  // namespace
