@@ -29,6 +29,13 @@ ZYL_API int binarize_blocks_percentile_bits(const int8_t* grey, const uint8_t* p
                                             int block, int percentile, uint8_t* planes,
                                             int polarity);
 
+/* Threshold per block: the mean of its pixels whose quality byte exceeds
+ * 15 (blocks without any take the mean of their neighbours), box-smoothed
+ * and interpolated bilinearly to every pixel; only pixels of quality above
+ * 15 are decided. 2 (outputs all 1) for fewer than 2 x 2 blocks. */
+ZYL_API int binarize_blocks_mean_interp(const int8_t* grey, const uint8_t* quality, int height,
+                                        int width, int block, uint8_t* first, uint8_t* second);
+
 /* One threshold: the mean of the pixels whose quality byte exceeds 15. */
 ZYL_API int binarize_global_mean(const int8_t* grey, const uint8_t* quality, int height,
                                  int width, uint8_t* first, uint8_t* second);

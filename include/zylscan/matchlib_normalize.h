@@ -43,6 +43,32 @@ ZYL_API int imgproc_normalize_blocks_apply(const uint8_t* pixels, int width,
                                            int block_columns, int target_mean,
                                            int target_deviation, const uint8_t* local_mean,
                                            const uint16_t* block_variance, uint8_t* out);
+/* Block form: block means (filled in from the mask's blocks across the
+ * mask's edge), enlarged bilinearly into a local mean image; block
+ * variances likewise, box-smoothed and at least 100; then the per-block
+ * mapping. Grids below 2 x 2 blocks answer 2. */
+ZYL_API int imgproc_normalize_blocks(const uint8_t* pixels, int height, int width,
+                                     const uint8_t* block_mask, int block, int block_rows,
+                                     int block_columns, int target_mean, int target_deviation,
+                                     uint8_t* out);
+/* The block form with the mask's background and edge blocks given the
+ * statistics of their foreground neighbours first (the mask is changed:
+ * edge blocks gain bit 0x02), both maps binomial-smoothed. */
+ZYL_API int imgproc_normalize_blocks_filled(const uint8_t* pixels, int height, int width,
+                                            uint8_t* block_mask, int block, int block_rows,
+                                            int block_columns, int target_mean,
+                                            int target_deviation, uint8_t* out);
+/* The block form centred on each block's mid-range in the image median-
+ * filtered twice, with the variances taken from that filtered image. */
+ZYL_API int imgproc_normalize_blocks_midrange(const uint8_t* pixels, int height, int width,
+                                              const uint8_t* block_mask, int block,
+                                              int block_rows, int block_columns,
+                                              int target_mean, int target_deviation,
+                                              uint8_t* out);
+/* level + x - local mean, clamped; the local mean from 8 x 8 block means
+ * box-smoothed twice and enlarged bilinearly. */
+ZYL_API int imgproc_flatten_background(const uint8_t* pixels, int height, int width, int level,
+                                       uint8_t* out);
 /* Whole-image form with mean 127 and deviation 80, 255 coming out 254. */
 ZYL_API int imgproc_normalize_global_127_80(const uint8_t* pixels, int height, int width,
                                             uint8_t* out);

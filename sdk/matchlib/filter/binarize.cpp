@@ -7,6 +7,7 @@
 
 #include "matchlib/image/pixel_rows.h"
 #include "zylscan/matchlib_binarize.h"
+#include "zylscan/matchlib_cell_map.h"
 #include "zylscan/matchlib_fixed.h"
 #include "zylscan/matchlib_object.h"
 #include "zylscan/matchlib_smoothing.h"
@@ -153,6 +154,50 @@ ZYL_API int binarize_blocks_percentile_bits(const int8_t* grey, const uint8_t* p
                                             int polarity) {
   return blocks_percentile_bits(grey, pixel_mask, height, width, block_mask, block, percentile,
                                 planes, polarity);
+}
+
+ZYL_API int binarize_blocks_mean_interp(const int8_t* grey, const uint8_t* quality, int height,
+                                        int width, int block, uint8_t* first, uint8_t* second) {
+  if (!grey || !quality || !first || !second || bad_sizes(height, width, block))
+    return ML_BAD_ARGUMENT;
+  const std::size_t n = static_cast<std::size_t>(height) * width;
+  std::memset(first, 1, n);
+  std::memset(second, 1, n);
+  const int rows = height / block, cols = width / block;
+  if (rows < 2 || cols < 2) return ML_BAD_ARGUMENT;
+  Scratch<int8_t> thr(static_cast<std::size_t>(rows) * cols);
+  Scratch<int8_t> pixel_thr(n);
+  if (!thr || !pixel_thr) return ML_NO_MEMORY;
+  const std::size_t w = static_cast<std::size_t>(width);
+  for (int bi = 0; bi < rows; ++bi)
+    for (int bj = 0; bj < cols; ++bj) {
+      int sum = 0, count = 0;
+      for (int y = bi * block; y < (bi + 1) * block; ++y)
+        for (int x = bj * block; x < (bj + 1) * block; ++x)
+          if (quality[y * w + x] > 15) sum += grey[y * w + x], ++count;
+      thr[static_cast<std::size_t>(bi) * cols + bj] = static_cast<int8_t>(count ? sum / count : 127);
+    }
+  // Blocks without a value take the mean of their valued neighbours, in
+  // grid order, so later blocks see the values given to earlier ones.
+  for (int bi = 0; bi < rows; ++bi)
+    for (int bj = 0; bj < cols; ++bj) {
+      int8_t& t = thr[static_cast<std::size_t>(bi) * cols + bj];
+      if (t != 127) continue;
+      int sum = 0, count = 0;
+      for (int i = std::max(bi - 1, 0); i <= std::min(bi + 1, rows - 1); ++i)
+        for (int j = std::max(bj - 1, 0); j <= std::min(bj + 1, cols - 1); ++j) {
+          const int v = thr[static_cast<std::size_t>(i) * cols + j];
+          if (v != 127) sum += v, ++count;
+        }
+      t = static_cast<int8_t>(count ? sum / count : 0);
+    }
+  int st = filter_box3x3_s8(thr.get(), rows, cols, thr.get());
+  if (st == ML_OK)
+    st = img_expand_bilinear_s8(thr.get(), rows, cols, block, pixel_thr.get(), height, width);
+  if (st != ML_OK) return st;
+  for (std::size_t i = 0; i < n; ++i)
+    if (quality[i] > 15) (grey[i] < pixel_thr[i] ? first : second)[i] = 0;
+  return ML_OK;
 }
 
 ZYL_API int binarize_global_mean(const int8_t* grey, const uint8_t* quality, int height,

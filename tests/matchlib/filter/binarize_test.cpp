@@ -149,6 +149,34 @@ TEST(BlockPercentileBits, RowsBelowTheLastBlockKeepEveryBit) {
   EXPECT_EQ(planes[0], 0) << "equal pixels are not below their threshold";
 }
 
+TEST(MeanInterp, UniformBlocksGiveOneThresholdAndLowQualityPixelsStay) {
+  // Every block holds -40 and 40 alike, so every threshold is 0 and each
+  // pixel of quality above 15 is decided against 0.
+  const int h = 16, w = 16, block = 4;
+  std::vector<int8_t> grey(h * w);
+  std::vector<uint8_t> quality(h * w, 200);
+  for (int i = 0; i < h * w; ++i) grey[i] = static_cast<int8_t>(i % 2 ? 40 : -40);
+  quality[5] = 15;
+  // Block (1, 1) has no usable pixel: it takes its neighbours' mean, 0.
+  for (int y = 4; y < 8; ++y)
+    for (int x = 4; x < 8; ++x) quality[y * w + x] = 0;
+  std::vector<uint8_t> first(h * w), second(h * w);
+  ASSERT_EQ(binarize_blocks_mean_interp(grey.data(), quality.data(), h, w, block, first.data(),
+                                        second.data()),
+            ML_OK);
+  for (int i = 0; i < h * w; ++i) {
+    if (quality[i] <= 15) {
+      EXPECT_EQ(first[i] & second[i], 1) << i;
+      continue;
+    }
+    EXPECT_EQ(first[i], grey[i] < 0 ? 0 : 1) << i;
+    EXPECT_EQ(second[i], grey[i] < 0 ? 1 : 0) << i;
+  }
+  EXPECT_EQ(binarize_blocks_mean_interp(grey.data(), quality.data(), 7, 16, block, first.data(),
+                                        second.data()),
+            ML_BAD_ARGUMENT);
+}
+
 TEST(GlobalMean, OnlyQualityPixelsTakePart) {
   const std::vector<int8_t> grey{-100, -10, 10, 30, 120, -128};
   const std::vector<uint8_t> quality{16, 16, 16, 16, 15, 0};

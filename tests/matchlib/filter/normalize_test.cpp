@@ -151,3 +151,68 @@ TEST(Normalize, VariantsWithoutCallers) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(NormalizeBlocks, NearlyFlatBlocksTakeVariance100) {
+  // Every 4 x 4 block alternates 100 and 102 by column: mean 101, and the
+  // sampled (even) offsets all read 100, a variance of 1, raised to 100.
+  const int h = 8, w = 8;
+  std::vector<uint8_t> img(h * w);
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) img[y * w + x] = x % 2 ? 102 : 100;
+  std::vector<uint8_t> out(h * w);
+  ASSERT_EQ(imgproc_normalize_blocks(img.data(), h, w, nullptr, 4, 2, 2, 150, 120, out.data()),
+            ML_OK);
+  const int64_t g = gain_reference(14400, 100);
+  for (int i = 0; i < h * w; ++i) ASSERT_EQ(out[i], map_reference(img[i], 101, 150, g)) << i;
+  EXPECT_EQ(out[0], 138);
+  EXPECT_EQ(out[1], 162);
+}
+
+TEST(NormalizeBlocks, BackgroundBlocksComeOutWhite) {
+  const int h = 12, w = 12;
+  const auto img = random_image(h, w, 12);
+  uint8_t mask[9] = {1, 1, 0, 1, 1, 0, 1, 1, 1};
+  std::vector<uint8_t> out(h * w);
+  ASSERT_EQ(imgproc_normalize_blocks(img.data(), h, w, mask, 4, 3, 3, 150, 120, out.data()), ML_OK);
+  for (int y = 0; y < 8; ++y)
+    for (int x = 8; x < 12; ++x) EXPECT_EQ(out[y * w + x], 255);
+  EXPECT_NE(std::count(out.begin(), out.end(), 255), h * w);
+  std::vector<uint8_t> mid(h * w);
+  ASSERT_EQ(imgproc_normalize_blocks_midrange(img.data(), h, w, mask, 4, 3, 3, 150, 120,
+                                              mid.data()),
+            ML_OK);
+  for (int y = 0; y < 8; ++y)
+    for (int x = 8; x < 12; ++x) EXPECT_EQ(mid[y * w + x], 255);
+  // The filled form marks the foreground blocks on the region's edge.
+  std::vector<uint8_t> filled(h * w);
+  ASSERT_EQ(imgproc_normalize_blocks_filled(img.data(), h, w, mask, 4, 3, 3, 150, 120,
+                                            filled.data()),
+            ML_OK);
+  EXPECT_EQ(mask[0] & 0x02, 0x02) << "on the grid's edge";
+  EXPECT_EQ(mask[4] & 0x02, 0x02) << "next to a background block";
+  EXPECT_EQ(mask[2], 0);
+  for (int y = 0; y < 8; ++y)
+    for (int x = 8; x < 12; ++x) EXPECT_EQ(filled[y * w + x], 255);
+  // A grid of one block row cannot be enlarged; a grid past the image is refused.
+  EXPECT_EQ(imgproc_normalize_blocks(img.data(), h, w, nullptr, 4, 4, 3, 150, 120, out.data()),
+            ML_BAD_ARGUMENT);
+}
+
+TEST(NormalizeBlocks, FlattenBackgroundRemovesTheLocalMean) {
+  const int h = 32, w = 24;
+  std::vector<uint8_t> flat(h * w, 90), out(h * w);
+  ASSERT_EQ(imgproc_flatten_background(flat.data(), h, w, 128, out.data()), ML_OK);
+  EXPECT_EQ(out, std::vector<uint8_t>(h * w, 128));
+  // A slow ramp is flattened toward the level away from the top and bottom
+  // block rows, where the clipped smoothing of the block means bends it.
+  const int rh = 80;
+  std::vector<uint8_t> ramp(rh * w), flattened(rh * w);
+  for (int y = 0; y < rh; ++y)
+    for (int x = 0; x < w; ++x) ramp[y * w + x] = static_cast<uint8_t>(40 + 2 * y);
+  ASSERT_EQ(imgproc_flatten_background(ramp.data(), rh, w, 128, flattened.data()), ML_OK);
+  for (int y = 24; y < 56; ++y) EXPECT_NEAR(flattened[y * w + 12], 128, 2) << y;
+}
+
+}  // namespace
