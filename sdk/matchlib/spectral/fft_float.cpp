@@ -10,7 +10,7 @@
 #include <memory>
 #include <vector>
 
-#include "spectral_deps.h"
+#include "zylscan/matchlib_window.h"
 #include "zylscan/matchlib_fft.h"
 #include "zylscan/matchlib_object.h"
 
@@ -190,7 +190,6 @@ ZYL_API int fftfilt_run_float_u16(uint16_t* dst, const uint16_t* src, int height
   // Only a 256 x 256 frame is processed; the image must fit inside it.
   if (frame_rows != kN || frame_columns != kN) return ML_WRONG_KIND;
   if (height > kN || width > kN) return ML_BAD_ARGUMENT;
-  if (!img_pad_extend_u16 || !img_copy_centered_u16) return ML_OUT_OF_LIMITS;
   std::vector<uint16_t> frame16;
   std::vector<float> in, out;
   try {

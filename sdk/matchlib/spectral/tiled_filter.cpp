@@ -8,7 +8,7 @@
 #include <cstring>
 #include <memory>
 
-#include "spectral_deps.h"
+#include "zylscan/matchlib_window.h"
 #include "zylscan/matchlib_fftfilt.h"
 #include "zylscan/matchlib_object.h"
 
@@ -158,7 +158,6 @@ int run_framed(Pixel* dst, const Pixel* src, int height, int width, int side, in
     std::memcpy(copy.get(), src, sizeof(Pixel) * height * width);
     return kernel(dst, copy.get(), height, width, work.get(), work_size);
   }
-  if (!pad_extend || !copy_centered) return ML_OUT_OF_LIMITS;
   const int64_t fh64 = std::max<int64_t>(int64_t{height} + 2 * int64_t{pad}, side);
   const int64_t fw64 = std::max<int64_t>(int64_t{width} + 2 * int64_t{pad}, side);
   if (fh64 * fw64 > (int64_t{1} << 28)) return ML_BAD_ARGUMENT;  // far beyond any sensor
