@@ -33,7 +33,9 @@ int eval_linear(const std::int32_t* features, int count, const void* rows_ptr, s
   const int n = count & 0xff;  // only the low 8 bits of the count are used
   const auto* rows = static_cast<const Row*>(rows_ptr);
   if (n == 0 || !rows || !features) return ML_OK;
-  std::int64_t sum = 0;
+  // The sum wraps like the 64-bit register it models: a stored model with
+  // extreme rows must not make the arithmetic undefined.
+  std::uint64_t sum = 0;
   std::int64_t total_weight = 0;
   for (int j = 0; j < n; ++j) {
     const Row& row = rows[j];
@@ -56,7 +58,7 @@ int eval_linear(const std::int32_t* features, int count, const void* rows_ptr, s
         u = prod / static_cast<std::int64_t>(row.spread);
       }
     }
-    sum += t + u;
+    sum += static_cast<std::uint64_t>(t) + static_cast<std::uint64_t>(u);
     total_weight += magnitude16(row.weight);
     float weight = row.weight;
     if constexpr (kQuadratic<Row>) {
@@ -70,11 +72,13 @@ int eval_linear(const std::int32_t* features, int count, const void* rows_ptr, s
                             static_cast<float>(row.mean) / 65536.0f,
                             static_cast<float>(row.spread) / 65536.0f,
                             weight,
-                            static_cast<float>(t + u)};
+                            static_cast<float>(t) + static_cast<float>(u)};
     }
   }
   const std::int64_t divisor = std::max<std::int64_t>(1, total_weight >> 3);
-  *out = static_cast<std::int32_t>(base + sum * 4096 / divisor);
+  const auto scaled = static_cast<std::int64_t>(sum * 4096u);
+  *out = static_cast<std::int32_t>(static_cast<std::uint64_t>(base) +
+                                   static_cast<std::uint64_t>(scaled / divisor));
   return ML_OK;
 }
 
@@ -88,9 +92,13 @@ bool rows_cover(const ScoreModel* m, int count) {
   return m->feature_count >= 0 && (count & 0xff) <= m->feature_count;
 }
 
-// Rounds half away from zero.
+// Rounds half away from zero, saturating: a stored table whose points lie
+// almost on top of each other can ask for more than 32 bits.
 std::int32_t round_away(double v) {
-  return static_cast<std::int32_t>(v >= 0 ? std::floor(v + 0.5) : -std::floor(-v + 0.5));
+  const double r = v >= 0 ? std::floor(v + 0.5) : -std::floor(-v + 0.5);
+  if (r >= 2147483647.0) return std::numeric_limits<std::int32_t>::max();
+  if (r <= -2147483648.0) return std::numeric_limits<std::int32_t>::min();
+  return static_cast<std::int32_t>(r);
 }
 
 }  // namespace
