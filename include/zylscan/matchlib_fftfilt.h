@@ -18,30 +18,30 @@ ZYL_EXTERN_C_BEGIN
 
 /* Called once per tile; may change the coefficients in place. work is what
  * remains of the driver's work area. A non-zero answer stops the driver. */
-typedef int (*SpectrumCallback)(int32_t* re, int32_t* im, int n, void* work, uint32_t work_size,
+typedef int (*SpectrumCallback)(int32_t* re, int32_t* im, int n, void* work, int work_size,
                                 void* user);
 
 /* Work area the 8-bit kernel needs for side n, alignment included. */
-ZYL_API uint32_t fftfilt_work_size(int n);
+ZYL_API int fftfilt_work_size(int n);
 
 /* The 8-bit kernel with N = 2^log2_side; dst and src are height x width. */
 ZYL_API int fftfilt_tiles_u8(uint8_t* dst, const uint8_t* src, int height, int width, int margin,
-                             void* work, uint32_t work_size, int log2_side, FftForwardFn forward,
+                             void* work, int work_size, int log2_side, FftForwardFn forward,
                              FftInverseFn inverse, SpectrumCallback callback, void* user);
 ZYL_API int fftfilt_run_sized_u8(uint8_t* dst, const uint8_t* src, int height, int width,
-                                 int side, int margin, void* work, uint32_t work_size,
+                                 int side, int margin, void* work, int work_size,
                                  SpectrumCallback callback, void* user);
 ZYL_API int fftfilt_run16_u8(uint8_t* dst, const uint8_t* src, int height, int width, int margin,
-                             void* work, uint32_t work_size, SpectrumCallback callback,
+                             void* work, int work_size, SpectrumCallback callback,
                              void* user);
 ZYL_API int fftfilt_run32_u8(uint8_t* dst, const uint8_t* src, int height, int width, int margin,
-                             void* work, uint32_t work_size, SpectrumCallback callback,
+                             void* work, int work_size, SpectrumCallback callback,
                              void* user);
 ZYL_API int fftfilt_run64_u8(uint8_t* dst, const uint8_t* src, int height, int width, int margin,
-                             void* work, uint32_t work_size, SpectrumCallback callback,
+                             void* work, int work_size, SpectrumCallback callback,
                              void* user);
 ZYL_API int fftfilt_run128_u8(uint8_t* dst, const uint8_t* src, int height, int width,
-                              int margin, void* work, uint32_t work_size,
+                              int margin, void* work, int work_size,
                               SpectrumCallback callback, void* user);
 
 /* Allocates its own work area; dst may equal src. With pad > 0, or an image
@@ -51,17 +51,17 @@ ZYL_API int fftfilt_run_u8(uint8_t* dst, const uint8_t* src, int height, int wid
 
 /* 16-bit twins, tile side 64 only. */
 ZYL_API int fftfilt_tiles64_u16(uint16_t* dst, const uint16_t* src, int height, int width,
-                                int margin, void* work, uint32_t work_size,
+                                int margin, void* work, int work_size,
                                 SpectrumCallback callback, void* user);
 ZYL_API int fftfilt_run_tiles64_u16(uint16_t* dst, const uint16_t* src, int height, int width,
-                                    int margin, void* work, uint32_t work_size,
+                                    int margin, void* work, int work_size,
                                     SpectrumCallback callback, void* user);
 ZYL_API int fftfilt_run_u16(uint16_t* dst, const uint16_t* src, int height, int width, int side,
                             int margin, int pad, SpectrumCallback callback, void* user);
 
 /* Byte gains (user: N * (N/2 + 1) bytes laid out like the half spectrum):
  * x becomes about x * g / 255. Answers 0. */
-ZYL_API int fftfilt_gain_cb(int32_t* re, int32_t* im, int n, void* work, uint32_t work_size,
+ZYL_API int fftfilt_gain_cb(int32_t* re, int32_t* im, int n, void* work, int work_size,
                             void* user);
 /* Float gains for the 256 x 256 float path (user: 256 * 129 floats). */
 ZYL_API void fftfilt_gain_float_cb(float* re, float* im, int rows, int columns, void* user);

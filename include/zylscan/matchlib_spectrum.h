@@ -33,6 +33,6 @@ ZYL_API void window_gauss(uint8_t* out, int length, int a);
 
 /* Tile callback for 32 x 32 tiles (1 for any other side). */
 ZYL_API int fftfilt_keep_dominant_cb(int32_t* re, int32_t* im, int n, void* work,
-                                     uint32_t work_size, void* user);
+                                     int work_size, void* user);
 
 ZYL_EXTERN_C_END

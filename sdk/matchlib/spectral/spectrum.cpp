@@ -186,7 +186,7 @@ ZYL_API void window_gauss(uint8_t* out, int length, int a) {
   }
 }
 
-ZYL_API int fftfilt_keep_dominant_cb(int32_t* re, int32_t* im, int n, void*, uint32_t, void*) {
+ZYL_API int fftfilt_keep_dominant_cb(int32_t* re, int32_t* im, int n, void*, int, void*) {
   constexpr int N = 32, C = N / 2;
   if (!re || !im) return ML_BAD_ARGUMENT;
   if (n != N) return ML_WRONG_KIND;

@@ -68,7 +68,7 @@ struct Words {
 // callback (6 for the 16-bit kernel), byte_shift is the output shift s.
 template <class P>
 int run_tiles(typename P::Pixel* dst, const typename P::Pixel* src, int height, int width,
-              int margin, void* work, uint32_t work_size, int n, FftForwardFn forward,
+              int margin, void* work, int work_size, int n, FftForwardFn forward,
               FftInverseFn inverse, SpectrumCallback callback, void* user, int spectrum_gain_shift,
               int byte_shift) {
   using Pixel = typename P::Pixel;
@@ -76,7 +76,8 @@ int run_tiles(typename P::Pixel* dst, const typename P::Pixel* src, int height, 
   if (dst == src || height < n || width < n) return ML_BAD_ARGUMENT;
   uint8_t* base = align4(work);
   const size_t lead = static_cast<size_t>(base - static_cast<uint8_t*>(work));
-  const size_t have = work_size > lead ? work_size - lead : 0;
+  const size_t total = work_size > 0 ? static_cast<size_t>(work_size) : 0;
+  const size_t have = total > lead ? total - lead : 0;
   const size_t w = static_cast<size_t>(n / 2 + 1) * n;
   const size_t tile_bytes = static_cast<size_t>(n) * n * sizeof(Pixel);
   const size_t fixed = tile_bytes + (static_cast<size_t>(n) * n + 3 * w) * sizeof(int32_t);
@@ -87,7 +88,7 @@ int run_tiles(typename P::Pixel* dst, const typename P::Pixel* src, int height, 
   int32_t* im = re + w;
   int32_t* inv_scratch = im + w;
   void* rest = base + fixed;
-  const uint32_t rest_size = static_cast<uint32_t>(have - fixed);
+  const int rest_size = static_cast<int>(have - fixed);
 
   const Tiling rows = make_tiling(height, n, margin);
   const Tiling cols = make_tiling(width, n, margin);
@@ -147,9 +148,10 @@ constexpr int kByteShift[8] = {0, 0, 0, 0, 4, 2, 0, 0};
 // extended from the image's borders.
 template <class Pixel, class Kernel, class Pad, class Crop>
 int run_framed(Pixel* dst, const Pixel* src, int height, int width, int side, int pad,
-               uint32_t work_size, Kernel kernel, Pad pad_extend, Crop copy_centered) {
+               int work_size, Kernel kernel, Pad pad_extend, Crop copy_centered) {
   if (!dst || !src || height <= 0 || width <= 0 || pad < 0) return ML_BAD_ARGUMENT;
-  Scratch<uint8_t> work = scratch<uint8_t>(work_size);
+  if (work_size <= 0) return ML_WRONG_KIND;
+  Scratch<uint8_t> work = scratch<uint8_t>(static_cast<size_t>(work_size));
   if (!work) return ML_NO_MEMORY;
   if (pad == 0 && height >= side && width >= side) {
     if (dst != src) return kernel(dst, src, height, width, work.get(), work_size);
@@ -179,14 +181,14 @@ using namespace zyl::matchlib;
 
 extern "C" {
 
-ZYL_API uint32_t fftfilt_work_size(int n) {
+ZYL_API int fftfilt_work_size(int n) {
   if (n <= 0 || n > 1024) return 0;
   const uint32_t u = static_cast<uint32_t>(n);
-  return u * ((u / 2 * 3 + u + 3) * 4 + u) + 4;
+  return static_cast<int>(u * ((u / 2 * 3 + u + 3) * 4 + u) + 4);
 }
 
 ZYL_API int fftfilt_tiles_u8(uint8_t* dst, const uint8_t* src, int height, int width, int margin,
-                             void* work, uint32_t work_size, int log2_side, FftForwardFn forward,
+                             void* work, int work_size, int log2_side, FftForwardFn forward,
                              FftInverseFn inverse, SpectrumCallback callback, void* user) {
   if (log2_side < 4 || log2_side > 7) return ML_WRONG_KIND;
   return run_tiles<Bytes>(dst, src, height, width, margin, work, work_size, 1 << log2_side,
@@ -194,7 +196,7 @@ ZYL_API int fftfilt_tiles_u8(uint8_t* dst, const uint8_t* src, int height, int w
 }
 
 ZYL_API int fftfilt_run_sized_u8(uint8_t* dst, const uint8_t* src, int height, int width,
-                                 int side, int margin, void* work, uint32_t work_size,
+                                 int side, int margin, void* work, int work_size,
                                  SpectrumCallback callback, void* user) {
   Pair p;
   if (!pair_for_side(side, &p)) return ML_WRONG_KIND;
@@ -204,7 +206,7 @@ ZYL_API int fftfilt_run_sized_u8(uint8_t* dst, const uint8_t* src, int height, i
 
 #define ZYL_FFTFILT_FIXED_SIDE(N)                                                                \
   ZYL_API int fftfilt_run##N##_u8(uint8_t* dst, const uint8_t* src, int height, int width,     \
-                                  int margin, void* work, uint32_t work_size,                  \
+                                  int margin, void* work, int work_size,                  \
                                   SpectrumCallback callback, void* user) {                     \
     return fftfilt_run_sized_u8(dst, src, height, width, N, margin, work, work_size, callback, \
                                 user);                                                         \
@@ -219,7 +221,7 @@ ZYL_API int fftfilt_run_u8(uint8_t* dst, const uint8_t* src, int height, int wid
                            int margin, int pad, SpectrumCallback callback, void* user) {
   Pair p;
   if (!pair_for_side(side, &p)) return ML_WRONG_KIND;
-  auto kernel = [&](uint8_t* d, const uint8_t* s, int h, int w, void* work, uint32_t size) {
+  auto kernel = [&](uint8_t* d, const uint8_t* s, int h, int w, void* work, int size) {
     return fftfilt_tiles_u8(d, s, h, w, margin, work, size, p.log2, p.forward, p.inverse,
                             callback, user);
   };
@@ -228,14 +230,14 @@ ZYL_API int fftfilt_run_u8(uint8_t* dst, const uint8_t* src, int height, int wid
 }
 
 ZYL_API int fftfilt_tiles64_u16(uint16_t* dst, const uint16_t* src, int height, int width,
-                                int margin, void* work, uint32_t work_size,
+                                int margin, void* work, int work_size,
                                 SpectrumCallback callback, void* user) {
   return run_tiles<Words>(dst, src, height, width, margin, work, work_size, 64, fft2d_forward64,
                           fft2d_inverse64, callback, user, 6, 0);
 }
 
 ZYL_API int fftfilt_run_tiles64_u16(uint16_t* dst, const uint16_t* src, int height, int width,
-                                    int margin, void* work, uint32_t work_size,
+                                    int margin, void* work, int work_size,
                                     SpectrumCallback callback, void* user) {
   return fftfilt_tiles64_u16(dst, src, height, width, margin, work, work_size, callback, user);
 }
@@ -243,7 +245,7 @@ ZYL_API int fftfilt_run_tiles64_u16(uint16_t* dst, const uint16_t* src, int heig
 ZYL_API int fftfilt_run_u16(uint16_t* dst, const uint16_t* src, int height, int width, int side,
                             int margin, int pad, SpectrumCallback callback, void* user) {
   if (side != 64) return ML_WRONG_KIND;
-  auto kernel = [&](uint16_t* d, const uint16_t* s, int h, int w, void* work, uint32_t size) {
+  auto kernel = [&](uint16_t* d, const uint16_t* s, int h, int w, void* work, int size) {
     return fftfilt_tiles64_u16(d, s, h, w, margin, work, size, callback, user);
   };
   return run_framed(dst, src, height, width, side, pad, 2 * fftfilt_work_size(64), kernel,
@@ -253,7 +255,7 @@ ZYL_API int fftfilt_run_u16(uint16_t* dst, const uint16_t* src, int height, int 
 // x * g / 255 approximated as (x g + (x g >> 8) + 1) >> 8. The products are
 // formed in 64 bits: the 16-bit path scales its coefficients by 64, and a
 // 32-bit product would wrap for bright tiles.
-ZYL_API int fftfilt_gain_cb(int32_t* re, int32_t* im, int n, void*, uint32_t, void* user) {
+ZYL_API int fftfilt_gain_cb(int32_t* re, int32_t* im, int n, void*, int, void* user) {
   if (!re || !im || !user || n <= 0) return ML_BAD_ARGUMENT;
   const auto* gain = static_cast<const uint8_t*>(user);
   const int count = n * (n / 2 + 1);

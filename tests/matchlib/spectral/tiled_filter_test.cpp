@@ -10,7 +10,7 @@
 
 namespace {
 
-int keep_cb(int32_t*, int32_t*, int, void*, uint32_t, void*) { return 0; }
+int keep_cb(int32_t*, int32_t*, int, void*, int, void*) { return 0; }
 
 std::vector<uint8_t> random_image(int h, int w, unsigned seed) {
   std::mt19937 rng(seed);
@@ -23,17 +23,17 @@ std::vector<uint8_t> random_image(int h, int w, unsigned seed) {
 TEST(TiledFilter, WorkSizeBySide) {
   struct Case {
     int n;
-    uint32_t size;
+    int size;
   };
   for (Case c : {Case{16, 3012}, Case{32, 11652}, Case{64, 45828}, Case{128, 181764}})
     EXPECT_EQ(fftfilt_work_size(c.n), c.size) << c.n;
 }
 
 struct WorkSeen {
-  uint32_t size = 0;
+  int size = 0;
   int calls = 0;
 };
-int record_work_cb(int32_t*, int32_t*, int, void*, uint32_t size, void* user) {
+int record_work_cb(int32_t*, int32_t*, int, void*, int size, void* user) {
   auto* seen = static_cast<WorkSeen*>(user);
   seen->size = size;
   ++seen->calls;
@@ -50,18 +50,18 @@ TEST(TiledFilter, CallbackGetsTheRestOfAnExactlySizedWorkAreaWhateverItsAlignmen
                                fftfilt_work_size(16), record_work_cb, &seen),
               0);
     EXPECT_EQ(seen.calls, 1);
-    EXPECT_GE(seen.size, 1u);
-    EXPECT_LE(seen.size, 4u);
+    EXPECT_GE(seen.size, 1);
+    EXPECT_LE(seen.size, 4);
   }
 }
 
-int fail_cb(int32_t*, int32_t*, int, void*, uint32_t, void*) { return 17; }
+int fail_cb(int32_t*, int32_t*, int, void*, int, void*) { return 17; }
 
 TEST(TiledFilter, RefusalsAndCallbackStatus) {
   auto img = random_image(40, 40, 2);
   std::vector<uint8_t> dst(40 * 40);
   std::vector<uint8_t> work(fftfilt_work_size(32));
-  const uint32_t ws = fftfilt_work_size(32);
+  const int ws = fftfilt_work_size(32);
   struct Case {
     const char* what;
     int status;
@@ -92,7 +92,7 @@ TEST(TiledFilter, RefusalsAndCallbackStatus) {
 
 // Replaces each tile's spectrum by a DC term that reads back as 128 + the
 // tile's number, so the output shows which tile every pixel came from.
-int number_tiles_cb(int32_t* re, int32_t* im, int n, void*, uint32_t, void* user) {
+int number_tiles_cb(int32_t* re, int32_t* im, int n, void*, int, void* user) {
   int& tile = *static_cast<int*>(user);
   const int w = n / 2 + 1;
   for (int i = 0; i < n * w; ++i) re[i] = im[i] = 0;
@@ -128,7 +128,7 @@ TEST(TiledFilter, TilesAreCutInTheMiddleOfTheirOverlap) {
     std::vector<uint8_t> work(fftfilt_work_size(16));
     int tile = 0;
     ASSERT_EQ(fftfilt_run16_u8(dst.data(), img.data(), c.height, c.width, c.margin, work.data(),
-                               uint32_t(work.size()), number_tiles_cb, &tile),
+                               int(work.size()), number_tiles_cb, &tile),
               0);
     if (c.row_tile.empty()) {
       if (c.margin == 100) {
