@@ -6,6 +6,8 @@
 
 #include <stdint.h>
 
+#include "zylscan/matchlib_blob.h"
+#include "zylscan/matchlib_context.h"
 #include "zylscan/matchlib_finger_info.h"
 #include "zylscan/matchlib_mask.h"
 #include "zylscan/zyl_export.h"
@@ -27,6 +29,31 @@ typedef struct SourceWindow {
   int16_t row_offset;
   int16_t column_offset;
 } SourceWindow;
+
+/* Tiling request. */
+typedef struct TilingSpec {
+  int32_t max_height;  /* with max_width positive: crop around the foreground first */
+  int32_t max_width;
+  int32_t variance_threshold;
+  int32_t tiles_down;
+  int32_t tiles_across;
+  int32_t tile_height;
+  int32_t tile_width;
+  int32_t extra_tile;  /* non-zero: one more tile, centred, comes first */
+} TilingSpec;
+
+/* A preprocessing routine: (context, source pixels, usable map (255
+ * usable) or null, height, width, vertical resolution, source window,
+ * output pixels, out malloc'd map of pixels to mark as background (0
+ * bytes) or null, out code (1: nothing usable)); 0 or a status. */
+typedef int (*ImagePrepRoutine)(MatchContext* ctx, const uint8_t* pixels, const uint8_t* usable,
+                                int height, int width, int resolution,
+                                const SourceWindow* window, uint8_t* out, uint8_t** out_map,
+                                int* out_code);
+/* The preprocessing step of a stage; its routine comes first. */
+typedef struct ImagePrepDescriptor {
+  ImagePrepRoutine routine;
+} ImagePrepDescriptor;
 
 /* Impression type a null image reports. */
 #define IMAGE_NULL_IMPRESSION_TYPE 29
@@ -103,6 +130,83 @@ ZYL_API void image_mark_releasable(GrayImage* image);
 ZYL_API int image_is_finished(const GrayImage* image);
 /* 1 when a finished image with one reference gave up its pixels, else 0. */
 ZYL_API int image_release_pixels(GrayImage* image, ImageUserRelease deallocator);
+
+/* ---- geometry: each a new image with one reference (or the source
+ * itself, retained, where said), null on failure ---- */
+ZYL_API GrayImage* image_resize(const GrayImage* image, int height, int width);
+ZYL_API GrayImage* image_resample_to_resolution(const GrayImage* image, int resolution_y,
+                                                int resolution_x);
+ZYL_API GrayImage* image_resize_with_resolution(const GrayImage* image, int height, int width,
+                                                int resolution_y, int resolution_x);
+/* The window at (row, column) of the image (negative offsets allowed,
+ * uncovered pixels 255); the image itself for its own size at (0, 0); the
+ * rows of a read-only image are shared when the window spans them whole. */
+ZYL_API GrayImage* image_window(GrayImage* image, int height, int width, int row_offset,
+                                int column_offset);
+ZYL_API GrayImage* image_crop_centred(GrayImage* image, int height, int width);
+ZYL_API GrayImage* image_crop_centred_out(GrayImage* image, int height, int width,
+                                          int* out_row_offset, int* out_column_offset);
+ZYL_API GrayImage* image_crop_on_foreground(GrayImage* image, int height, int width,
+                                            int threshold, int* out_row_offset,
+                                            int* out_column_offset);
+/* A larger image with the old one centred and the border filled from its
+ * edges; null when a side shrinks. */
+ZYL_API GrayImage* image_extend(const GrayImage* image, int height, int width);
+ZYL_API GrayImage* image_framed(GrayImage* image);
+/* 0, 2 for a null image, 9 when memory runs out. */
+ZYL_API int image_set_source_window(GrayImage* image, int row_offset, int column_offset,
+                                    int source_height, int source_width);
+ZYL_API void image_clear_source_window(GrayImage* image);
+ZYL_API const SourceWindow* image_source_window(const GrayImage* image);
+ZYL_API int image_source_height(const GrayImage* image);
+ZYL_API int image_source_width(const GrayImage* image);
+ZYL_API int image_offset_y(const GrayImage* image);
+ZYL_API int image_offset_x(const GrayImage* image);
+
+/* ---- tiling ---- */
+ZYL_API int tiling_tile_count(const TilingSpec* spec);
+/* 1 when the tiles fit the image and overlap less than limit % (a limit
+ * outside 1..99 tests the sizes only). */
+ZYL_API int tiling_fits(const GrayImage* image, const TilingSpec* spec, int limit);
+/* Fills out (tiling_tile_count entries) with new tiles; 0, 2 when the spec
+ * does not fit, 9 when memory runs out (the array is cleared). */
+ZYL_API int image_split_tiles(GrayImage* image, const TilingSpec* spec, GrayImage** out);
+
+/* ---- pixel transforms ---- */
+ZYL_API GrayImage* image_reorient(const GrayImage* image, int code);
+/* Turned by a direction of 256 steps a turn; the outputs receive the
+ * column and the row at which the source's origin lies in the result. */
+ZYL_API GrayImage* image_rotate(const GrayImage* image, int direction, int* out_first_offset,
+                                int* out_second_offset);
+ZYL_API GrayImage* image_create_inverted(const GrayImage* image);
+ZYL_API GrayImage* image_window_frame(const GrayImage* image, int percent);
+ZYL_API GrayImage* image_preview_copy(const GrayImage* image);
+ZYL_API GrayImage* image_ridge_cleanup_copy(const GrayImage* image);
+
+/* ---- combining ---- */
+/* A copy of base with other pasted at the offsets (other's 255 pixels are
+ * transparent). */
+ZYL_API GrayImage* image_paste(const GrayImage* base, const GrayImage* other, int column_offset,
+                               int row_offset);
+ZYL_API GrayImage* image_paste_opaque(const GrayImage* base, const GrayImage* other,
+                                      int column_offset, int row_offset);
+ZYL_API GrayImage* image_overlay_blend(const GrayImage* base, const GrayImage* overlay,
+                                       int column_offset, int row_offset);
+ZYL_API GrayImage* image_join(GrayImage* first, GrayImage* second, int gap, int vertical);
+
+/* ---- preprocessing ---- */
+ZYL_API GrayImage* image_preprocess_copy(const GrayImage* image, MatchContext* ctx,
+                                         const ImagePrepDescriptor* descriptor);
+/* Runs the null-terminated routines in place, then rebuilds the
+ * background bits; the first non-zero status is answered. */
+ZYL_API int image_apply_preprocessors(GrayImage* image, MatchContext* ctx,
+                                      const ImagePrepRoutine* routines);
+
+/* ---- packed image blobs (format 71) ---- */
+/* 0, 3 for a null or empty image, 9, or the packer's status. */
+ZYL_API int image_to_blob(const GrayImage* image, DataBlob** out);
+/* Always 0; *out is null unless the blob is a valid packed image. */
+ZYL_API int image_from_blob(const DataBlob* blob, GrayImage** out);
 
 /* ---- stored record (size-or-write; big-endian) ---- */
 /* Writes or counts the record; a null image is the 2 bytes 1, 0. */

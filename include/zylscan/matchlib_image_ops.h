@@ -54,6 +54,11 @@ ZYL_API int img_band_filter_guarded(const uint8_t* pixels, int height, int width
 /* 2 unless 0 < to < from and height, width and out are given. */
 ZYL_API int img_scaled_pixel_count(int height, int width, int from_resolution,
                                    int to_resolution, uint32_t* out_count);
+/* Resizes into output (capacity bytes) at the lower resolution: 2 unless
+ * every argument is given, to < from and the output holds the result. */
+ZYL_API int img_downscale_into(const uint8_t* pixels, int from_resolution, int height, int width,
+                               uint8_t* output, int to_resolution, int* out_height,
+                               int* out_width, uint32_t output_capacity);
 ZYL_API int img_quality_guarded(const uint8_t* pixels, int height, int width,
                                 uint8_t* out_quality, uint32_t* out_foreground,
                                 uint8_t* out_bright);

@@ -89,6 +89,14 @@ ZYL_API uint32_t mask_read(const uint8_t* in, MaskPlane** out);
 ZYL_API uint32_t mask_read_bounded(const uint8_t* in, uint32_t available, MaskPlane** out);
 
 /* ---- derived planes (new, one reference; null on memory failure) ---- */
+/* Nearest-cell resampling to the new size. */
+ZYL_API MaskPlane* mask_resize(const MaskPlane* plane, int height, int width);
+/* The window at the offsets (negative allowed); cells outside are 0. */
+ZYL_API MaskPlane* mask_window(const MaskPlane* plane, int height, int width, int row_offset,
+                               int column_offset);
+/* A larger plane of 0x10 cells holding the old ones centred; null when a
+ * side shrinks. */
+ZYL_API MaskPlane* mask_extend(const MaskPlane* plane, int height, int width);
 /* Reorientation code of img_flip_rotate_u8 (4 and 5 exchange the sides). */
 ZYL_API MaskPlane* mask_reorient(const MaskPlane* plane, int code);
 /* Turned by a direction of 256 steps a turn; cells from outside the plane
