@@ -49,11 +49,6 @@ __attribute__((weak)) int imgproc_normalize_preview(const std::uint8_t* pixels, 
                                                     std::uint8_t* out);
 __attribute__((weak)) int imgstat_has_ridges(const std::uint8_t* pixels, int height, int width,
                                              int* flag);
-__attribute__((weak)) int imgproc_normalize_blocks(const std::uint8_t* pixels, int height,
-                                                   int width, const std::uint8_t* block_map,
-                                                   int block, int block_rows, int block_columns,
-                                                   int target_mean, int target_deviation,
-                                                   std::uint8_t* out);
 }
 
 namespace zyl::matchlib {
