@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -125,6 +126,32 @@ TEST(SegmentBlocks, RealPrintGivesOneCentredRegion) {
   ASSERT_EQ(imgproc_segment_blocks(print.pixels.data(), print.height, print.width, rows, cols, n, a.data(), 1, 1), ML_OK);
   ASSERT_EQ(imgproc_segment_blocks_half(print.pixels.data(), print.height, print.width, rows, cols, n, b.data()), ML_OK);
   EXPECT_EQ(a, b);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(SegmentBlocks, AnyGridAndSideStaysInBoundsAndAnswersZeroOrOne) {
+  // Odd sides at half resolution spread the leftover rows and columns over
+  // the grid; a side of 1 leaves blocks of no pixels. Under the sanitizers
+  // this also checks that no block reads outside the working image.
+  std::mt19937 rng(21);
+  for (int n : {1, 2, 3, 5, 7, 12}) {
+    for (int rows : {1, 3, 9}) {
+      const int cols = 1 + static_cast<int>(rng() % 11);
+      std::vector<uint8_t> img(static_cast<size_t>(rows) * n * cols * n);
+      for (auto& p : img) p = static_cast<uint8_t>(rng() % 256);
+      for (int half : {0, 1}) {
+        for (int normalise : {0, 1}) {
+          std::vector<uint8_t> out(rows * cols, 7);
+          ASSERT_EQ(imgproc_segment_blocks(img.data(), rows * n, cols * n, rows, cols, n, out.data(), half, normalise), ML_OK)
+              << n << " " << rows << "x" << cols;
+          for (uint8_t v : out) ASSERT_LE(v, 1);
+        }
+      }
+    }
+  }
 }
 
 }  // namespace
