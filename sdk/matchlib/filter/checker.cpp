@@ -54,6 +54,18 @@ void subtract(const std::uint8_t* src, const std::int8_t* r, std::size_t n, std:
   for (std::size_t i = 0; i < n; ++i) out[i] = static_cast<std::uint8_t>(std::clamp(src[i] - r[i], 0, 255));
 }
 
+// (a + b) >> 1 of two images that make(a, b) computes from the source.
+template <class Make>
+int average_of_two(const std::uint8_t* src, int h, int w, std::uint8_t* out, Make make) {
+  if (bad_image(src, h, w, out)) return ML_BAD_ARGUMENT;
+  const std::size_t n = static_cast<std::size_t>(h) * w;
+  Scratch<std::uint8_t> a(n), b(n);
+  if (!a || !b) return ML_NO_MEMORY;
+  if (const int st = make(a.get(), b.get())) return st;
+  for (std::size_t i = 0; i < n; ++i) out[i] = static_cast<std::uint8_t>((a[i] + b[i]) >> 1);
+  return ML_OK;
+}
+
 }  // namespace
 }  // namespace zyl::matchlib
 
@@ -101,30 +113,21 @@ ZYL_API int imgproc_remove_checker_repeat(const uint8_t* pixels, int height, int
 
 ZYL_API int imgproc_open_close_mean3x3(const uint8_t* pixels, int height, int width,
                                        uint8_t* out) {
-  if (bad_image(pixels, height, width, out)) return ML_BAD_ARGUMENT;
-  const std::size_t n = static_cast<std::size_t>(height) * width;
-  Scratch<uint8_t> a(n), b(n);
-  if (!a || !b) return ML_NO_MEMORY;
-  int st = filter_open3x3_u8(pixels, height, width, a.get());
-  if (st == ML_OK) st = filter_close3x3_u8(a.get(), height, width, a.get());
-  if (st == ML_OK) st = filter_close3x3_u8(pixels, height, width, b.get());
-  if (st == ML_OK) st = filter_open3x3_u8(b.get(), height, width, b.get());
-  if (st != ML_OK) return st;
-  for (std::size_t i = 0; i < n; ++i) out[i] = static_cast<uint8_t>((a[i] + b[i]) >> 1);
-  return ML_OK;
+  return average_of_two(pixels, height, width, out, [&](uint8_t* a, uint8_t* b) {
+    int st = filter_open3x3_u8(pixels, height, width, a);
+    if (st == ML_OK) st = filter_close3x3_u8(a, height, width, a);
+    if (st == ML_OK) st = filter_close3x3_u8(pixels, height, width, b);
+    if (st == ML_OK) st = filter_open3x3_u8(b, height, width, b);
+    return st;
+  });
 }
 
 ZYL_API int imgproc_open_close_mean3x3_single(const uint8_t* pixels, int height, int width,
                                               uint8_t* out) {
-  if (bad_image(pixels, height, width, out)) return ML_BAD_ARGUMENT;
-  const std::size_t n = static_cast<std::size_t>(height) * width;
-  Scratch<uint8_t> a(n), b(n);
-  if (!a || !b) return ML_NO_MEMORY;
-  int st = filter_open3x3_u8(pixels, height, width, a.get());
-  if (st == ML_OK) st = filter_close3x3_u8(pixels, height, width, b.get());
-  if (st != ML_OK) return st;
-  for (std::size_t i = 0; i < n; ++i) out[i] = static_cast<uint8_t>((a[i] + b[i]) >> 1);
-  return ML_OK;
+  return average_of_two(pixels, height, width, out, [&](uint8_t* a, uint8_t* b) {
+    const int st = filter_open3x3_u8(pixels, height, width, a);
+    return st == ML_OK ? filter_close3x3_u8(pixels, height, width, b) : st;
+  });
 }
 
 ZYL_API int img_fill_random(const uint8_t* pixels, int height, int width, int count,
