@@ -12,7 +12,8 @@
 ZYL_EXTERN_C_BEGIN
 
 /* 3x3 mean, truncated; corners over 4 pixels, edges over 6; in place
- * allowed; 0 or 9. */
+ * allowed; 0 or 9. (The same declaration as in matchlib_smoothing.h, where
+ * the whole 3x3 family lives.) */
 ZYL_API int filter_box3x3_u8(const uint8_t* src, int height, int width, uint8_t* dst);
 
 /* Sobel differences divided by 8 (toward zero) of the inner pixels; the
