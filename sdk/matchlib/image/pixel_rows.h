@@ -92,13 +92,13 @@ inline T mean2(T a, T b) {
   return static_cast<T>((static_cast<std::int64_t>(a) + static_cast<std::int64_t>(b)) / 2);
 }
 
+// Branch-free on purpose: on noisy pixels the comparison is unpredictable.
 template <class T>
 inline void sort2(T& a, T& b) {
-  if (b < a) {
-    const T t = a;
-    a = b;
-    b = t;
-  }
+  const T lo = b < a ? b : a;
+  const T hi = b < a ? a : b;
+  a = lo;
+  b = hi;
 }
 
 template <class T>
