@@ -85,7 +85,7 @@ ZYL_API int img_pad_profile_u8(const uint8_t* src, uint32_t height, uint32_t wid
  * directions, stretched to the source's range and blended back at the
  * source's rim. 1 when the canvas would be smaller than the source or more
  * than 32 larger, 2 when the source does not fit the canvas at the offset,
- * 18 when the build carries no frequency-domain filter. */
+ * 9 when memory runs out, or the status of the tile filter. */
 ZYL_API int img_pad_spectral_u8(const uint8_t* src, uint32_t height, uint32_t width,
                                 uint32_t out_height, uint32_t out_width, int32_t row_offset,
                                 int32_t column_offset, uint8_t* out);

@@ -6,10 +6,11 @@
 #include <cstring>
 
 #include "matchlib/image/pixel_rows.h"
-#include "matchlib/image/spectral_kernels.h"
 #include "matchlib/image/window_copy.h"
+#include "zylscan/matchlib_fftfilt.h"
 #include "zylscan/matchlib_object.h"
 #include "zylscan/matchlib_smoothing.h"
+#include "zylscan/matchlib_spectrum.h"
 #include "zylscan/matchlib_stretch.h"
 #include "zylscan/matchlib_window.h"
 
@@ -157,8 +158,6 @@ int pad_spectral(const std::uint8_t* src, std::uint32_t h, std::uint32_t w, std:
   const std::int64_t top = std::int64_t{ro} + 8, left = std::int64_t{co} + 8;
   if (top < 0 || left < 0 || top + h > ch || left + w > cw || ch > INT32_MAX || cw > INT32_MAX)
     return ML_BAD_ARGUMENT;
-  if (!fftfilt_run32_u8 || !fftfilt_keep_dominant_cb || !fftfilt_work_size)
-    return ML_OUT_OF_LIMITS;
   const std::size_t n = pixel_count(ch, cw);
   Scratch<std::uint8_t> canvas(n);
   if (!canvas) return ML_NO_MEMORY;

@@ -3,9 +3,10 @@
 #include <cstdint>
 #include <algorithm>
 #include <cstdlib>
-#include <cstring>
 #include <vector>
 
+#include "zylscan/matchlib_fftfilt.h"
+#include "zylscan/matchlib_spectrum.h"
 #include "zylscan/matchlib_stretch.h"
 #include "zylscan/matchlib_window.h"
 
@@ -174,33 +175,6 @@ TEST(BytesGroupMax, EachGroupTakesItsMaximum) {
 
 }  // namespace
 
-// Stand-ins for the frequency-domain tile filter, which the Fourier part of
-// the library provides. They are weak: when the build carries the real
-// filter, these go unused and the test that relies on them is skipped.
-namespace spectral_stand_in {
-int runs = 0;
-int overlap = -1;
-void* callback = nullptr;
-}  // namespace spectral_stand_in
-
-extern "C" {
-typedef int (*StandInCallback)(int32_t*, int32_t*, int, void*, int, void*);
-__attribute__((weak)) int fftfilt_keep_dominant_cb(int32_t*, int32_t*, int, void*, int, void*) {
-  return 0;
-}
-__attribute__((weak)) int fftfilt_work_size(int n) { return n * ((n / 2 * 3 + n + 3) * 4 + n) + 4; }
-// The identity filter: the canvas passes unchanged.
-__attribute__((weak)) int fftfilt_run32_u8(uint8_t* dst, const uint8_t* src, int height, int width,
-                                           int overlap, void*, int, StandInCallback callback,
-                                           void*) {
-  ++spectral_stand_in::runs;
-  spectral_stand_in::overlap = overlap;
-  spectral_stand_in::callback = reinterpret_cast<void*>(callback);
-  std::memcpy(dst, src, size_t(height) * width);
-  return 0;
-}
-}
-
 namespace {
 
 TEST(PadSpectral, RefusesCanvasesOutsideTheSourceRange) {
@@ -218,40 +192,68 @@ TEST(PadSpectral, RefusesCanvasesOutsideTheSourceRange) {
         << c.oh << "x" << c.ow << " at " << c.ro << "," << c.co;
 }
 
-TEST(PadSpectral, StretchesTheContinuationAndBlendsTheSourceRim) {
-  const uint32_t H = 40, W = 36, OH = 56, OW = 52;
-  const int32_t RO = 8, CO = 8;
-  std::vector<uint8_t> src(H * W);
-  for (uint32_t i = 0; i < src.size(); ++i) src[i] = static_cast<uint8_t>(60 + (i * 37) % 120);
-  std::vector<uint8_t> out(OH * OW, 1);
-  spectral_stand_in::runs = 0;
-  ASSERT_EQ(img_pad_spectral_u8(src.data(), H, W, OH, OW, RO, CO, out.data()), 0);
-  if (spectral_stand_in::runs == 0) GTEST_SKIP() << "the build carries the real tile filter";
-  EXPECT_EQ(spectral_stand_in::overlap, 16);
-  EXPECT_EQ(spectral_stand_in::callback, reinterpret_cast<void*>(&fftfilt_keep_dominant_cb));
-  // The identity filter leaves a 0/255 checkerboard in the margin: its 20 %
-  // range is 0..255, so 255 maps to the source's 1 % high end T and 0 to
-  // L * T / 255.
-  uint8_t L = 0, T = 0;
+// The continuation composed step by step from the tile filter and the
+// stretch kernels: checkerboard canvas, filter, margin histogram, stretch,
+// source put back with its rim blended rows first, output window at (8, 8).
+std::vector<uint8_t> reference_spectral(const std::vector<uint8_t>& src, int H, int W, int h,
+                                        int w, int ro, int co) {
+  const int ch = h + 16, cw = w + 16, top = ro + 8, left = co + 8;
+  std::vector<uint8_t> canvas(ch * cw), f(ch * cw);
+  for (int y = 0; y < ch; ++y)
+    for (int x = 0; x < cw; ++x) canvas[y * cw + x] = (y + x) % 2 ? 0 : 255;
+  for (int y = 0; y < H; ++y)
+    for (int x = 0; x < W; ++x) canvas[(y + top) * cw + x + left] = src[y * W + x];
+  std::vector<uint8_t> work(fftfilt_work_size(32));
+  EXPECT_EQ(fftfilt_run32_u8(f.data(), canvas.data(), ch, cw, 16, work.data(), int(work.size()),
+                             fftfilt_keep_dominant_cb, nullptr),
+            0);
+  uint8_t L, T, l2, h2;
   imgstat_percentile_range(src.data(), H, W, 1, &L, &T);
-  for (uint32_t y = 0; y < RO; ++y)
-    for (uint32_t x = 0; x < OW; ++x) {
-      const bool white = (y + 8 + x + 8) % 2 == 0;
-      ASSERT_EQ(out[y * OW + x], white ? T : L * T / 255) << y << "," << x;
+  int32_t hist[256] = {};
+  for (int y = 8; y < h + 8; ++y)
+    for (int x = 8; x < w + 8; ++x) {
+      const bool margin = y < top || y >= ch - top || x < left || x >= cw - left;
+      if (margin) ++hist[f[y * cw + x]];
     }
-  // Inside its two-pixel rim the source is unchanged.
-  for (uint32_t y = 2; y + 2 < H; ++y)
-    for (uint32_t x = 2; x + 2 < W; ++x)
-      ASSERT_EQ(out[(y + RO) * OW + x + CO], src[y * W + x]) << y << "," << x;
-  // Rim: the stretched source value blended with the source, rows first.
-  auto stretched = [&](int v) { return std::min<int>(T, v > 0 ? v * T / 255 : L * T / 255); };
-  const int s01 = src[0 * W + 5];
-  EXPECT_EQ(out[RO * OW + CO + 5], (3 * stretched(s01) + s01) >> 2);
-  const int s15 = src[1 * W + 5];
-  EXPECT_EQ(out[(RO + 1) * OW + CO + 5], (3 * s15 + stretched(s15)) >> 2);
-  const int s00 = src[0];
-  const int once = (3 * stretched(s00) + s00) >> 2;
-  EXPECT_EQ(out[RO * OW + CO], (3 * once + s00) >> 2);
+  hist_percentile_range(hist, 20, &l2, &h2);
+  for (auto& v : f) v = uint8_t(std::min<int>(T, (v > l2 ? v - l2 : L) * T / (h2 - l2)));
+  for (int y = 0; y < H; ++y)
+    for (int x = 0; x < W; ++x) {
+      int v = f[(y + top) * cw + x + left];
+      const int s = src[y * W + x];
+      const bool er = y < 2 || y >= H - 2, ec = x < 2 || x >= W - 2;
+      if (!er && !ec) v = s;
+      if (er) v = (y == 0 || y == H - 1) ? (3 * v + s) >> 2 : (3 * s + v) >> 2;
+      if (ec) v = (x == 0 || x == W - 1) ? (3 * v + s) >> 2 : (3 * s + v) >> 2;
+      f[(y + top) * cw + x + left] = uint8_t(v);
+    }
+  std::vector<uint8_t> out(h * w);
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) out[y * w + x] = f[(y + 8) * cw + x + 8];
+  return out;
+}
+
+TEST(PadSpectral, ComposesFilterStretchAndRimBlend) {
+  struct Case {
+    int H, W, h, w, ro, co;
+  };
+  for (Case c : {Case{48, 48, 64, 64, 8, 8}, Case{40, 52, 56, 60, 4, 2}, Case{50, 45, 40, 45, -3, -5}}) {
+    std::vector<uint8_t> src(c.H * c.W);
+    for (int y = 0; y < c.H; ++y)
+      for (int x = 0; x < c.W; ++x) src[y * c.W + x] = uint8_t((x % 8) < 4 ? 200 - y : 60 + x);
+    std::vector<uint8_t> out(c.h * c.w);
+    ASSERT_EQ(img_pad_spectral_u8(src.data(), c.H, c.W, c.h, c.w, c.ro, c.co, out.data()), 0);
+    EXPECT_EQ(out, reference_spectral(src, c.H, c.W, c.h, c.w, c.ro, c.co))
+        << c.H << "x" << c.W << " into " << c.h << "x" << c.w;
+    // Inside its two-pixel rim the source is unchanged where the output shows it.
+    for (int y = 2; y + 2 < c.H; ++y)
+      for (int x = 2; x + 2 < c.W; ++x) {
+        const int oy = y + c.ro, ox = x + c.co;
+        if (oy >= 0 && oy < c.h && ox >= 0 && ox < c.w) {
+          ASSERT_EQ(out[oy * c.w + ox], src[y * c.W + x]);
+        }
+      }
+  }
 }
 
 }  // namespace
