@@ -9,6 +9,7 @@
 #include "zylscan/matchlib_blob.h"
 #include "zylscan/matchlib_context.h"
 #include "zylscan/matchlib_finger_info.h"
+#include "zylscan/matchlib_xform.h"
 #include "zylscan/matchlib_mask.h"
 #include "zylscan/zyl_export.h"
 
@@ -193,6 +194,11 @@ ZYL_API GrayImage* image_paste_opaque(const GrayImage* base, const GrayImage* ot
 ZYL_API GrayImage* image_overlay_blend(const GrayImage* base, const GrayImage* overlay,
                                        int column_offset, int row_offset);
 ZYL_API GrayImage* image_join(GrayImage* first, GrayImage* second, int gap, int vertical);
+/* A picture of a pair under a transform: both images joined vertically,
+ * beside them the second turned and moved onto the first, with the
+ * transform's angle and offsets written as digits. */
+ZYL_API GrayImage* image_composite(GrayImage* first, GrayImage* second,
+                                   const RigidTransform* transform);
 
 /* ---- preprocessing ---- */
 ZYL_API GrayImage* image_preprocess_copy(const GrayImage* image, MatchContext* ctx,

@@ -101,6 +101,15 @@ ZYL_API void img_clear_outside_rect(uint8_t* map, int height, int width, int fir
 ZYL_API int img_is_region_border(const uint8_t* map, int height, int width, int row,
                                  int column, int flags);
 ZYL_API void img_mark_region_border(uint8_t* map, int height, int width);
+/* The largest disc, centred on a grid of step 2 within the search radius of
+ * the given centre (0: the image centre), whose rings (radius step 2 from
+ * the minimum) change their texture no more than their running mean plus
+ * the threshold; with a map, 1 strictly inside the disc and 0 elsewhere.
+ * 0, or 2 for bad arguments. */
+ZYL_API int img_fit_disc(const uint8_t* pixels, int height, int width, int min_radius,
+                         int max_radius, int centre_column, int centre_row, int search_radius,
+                         int threshold, uint8_t* out_map, int* out_column, int* out_row,
+                         int* out_radius);
 
 /* ---- small pixel operations (out may be the source) ---- */
 ZYL_API void img_transpose_square(const uint8_t* pixels, int n, uint8_t* out);

@@ -19,6 +19,7 @@
 #include "zylscan/matchlib_reorient.h"
 #include "zylscan/matchlib_segmentation.h"
 #include "zylscan/matchlib_stretch.h"
+#include "zylscan/matchlib_xform.h"
 
 // The block segmentation is declared with the region tools but built after
 // them; until it exists the ridge clean-up takes every block as foreground.
@@ -226,6 +227,38 @@ ZYL_API GrayImage* image_join(GrayImage* first, GrayImage* second, int gap, int 
   if (!with_first) return nullptr;
   return vertical ? image_paste_opaque(with_first.get(), b.get(), 0, first->height + gap)
                   : image_paste_opaque(with_first.get(), b.get(), first->width + gap, 0);
+}
+
+ZYL_API GrayImage* image_composite(GrayImage* first, GrayImage* second,
+                                   const RigidTransform* transform) {
+  if (!first || !second || !transform) return nullptr;
+  Ref<GrayImage> framed_first = Ref<GrayImage>::adopt(image_framed(first));
+  Ref<GrayImage> framed_second = Ref<GrayImage>::adopt(image_framed(second));
+  std::unique_ptr<RigidTransform, decltype(&xform_release)> inverse(xform_invert(transform),
+                                                                    xform_release);
+  if (!framed_first || !framed_second || !inverse) return nullptr;
+  int first_offset = 0, second_offset = 0;
+  Ref<GrayImage> turned = Ref<GrayImage>::adopt(image_rotate(
+      framed_second.get(), xform_get_angle(inverse.get()), &first_offset, &second_offset));
+  if (!turned) return nullptr;
+  const int side = std::max(framed_second->height, framed_second->width);
+  Ref<GrayImage> wide = Ref<GrayImage>::adopt(
+      image_window(framed_first.get(), framed_first->height + 2 * side,
+                   framed_first->width + 2 * side, -side, -side));
+  if (!wide) return nullptr;
+  Ref<GrayImage> blend = Ref<GrayImage>::adopt(image_overlay_blend(
+      wide.get(), turned.get(), side + xform_get_dx(inverse.get()) - first_offset,
+      side + xform_get_dy(inverse.get()) - second_offset));
+  if (!blend) return nullptr;
+  Ref<GrayImage> pair = Ref<GrayImage>::adopt(image_join(first, second, 10, 1));
+  if (!pair) return nullptr;
+  GrayImage* out = image_join(pair.get(), blend.get(), 2, 0);
+  if (!out) return nullptr;
+  const int values[3] = {xform_get_angle(transform), xform_get_dx(transform),
+                         xform_get_dy(transform)};
+  for (int k = 0; k < 3; ++k)
+    draw_number(out->pixels, out->height, out->width, values[k], 1, 5, 5 + 10 * k, 255);
+  return out;
 }
 
 ZYL_API GrayImage* image_preprocess_copy(const GrayImage* image, MatchContext* ctx,

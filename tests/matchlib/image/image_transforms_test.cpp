@@ -2,6 +2,7 @@
 // preprocessing copies and the packed-image blob conversion.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -14,6 +15,7 @@
 #include "zylscan/matchlib_image.h"
 #include "zylscan/matchlib_object.h"
 #include "zylscan/matchlib_reorient.h"
+#include "zylscan/matchlib_xform.h"
 
 namespace {
 
@@ -247,6 +249,35 @@ TEST(ImageBlob, PackedImageRoundTripAndRefusals) {
     EXPECT_EQ(back, nullptr) << type;
     blob_release(other);
   }
+}
+
+}  // namespace
+
+namespace {
+
+TEST(ImageComposite, PairBesideTheBlendWithDigits) {
+  Bytes a_px(20 * 30), b_px(25 * 20);
+  for (size_t i = 0; i < a_px.size(); ++i) a_px[i] = uint8_t(40 + i % 50);
+  for (size_t i = 0; i < b_px.size(); ++i) b_px[i] = uint8_t(60 + i % 70);
+  auto a = adopt(image_create(20, 30, 500, 500, a_px.data(), 0));
+  auto b = adopt(image_create(25, 20, 500, 500, b_px.data(), 0));
+  RigidTransform* t = xform_create(3, -2, 16);
+  auto c = adopt(image_composite(a.get(), b.get(), t));
+  ASSERT_TRUE(c);
+  // Pair: 20 + 10 + 25 rows, 30 wide. Blend: the framed first (22 x 32)
+  // widened by twice the framed second's larger side (27) both ways.
+  EXPECT_EQ(image_width(c.get()), 30 + 2 + (32 + 2 * 27));
+  EXPECT_EQ(image_height(c.get()), std::max(20 + 10 + 25, 22 + 2 * 27));
+  auto plain = adopt(image_join(a.get(), b.get(), 10, 1));
+  // The digits are drawn over the pair's corner in white.
+  bool white_in_corner = false;
+  for (int y = 5; y < 12; ++y)
+    for (int x = 5; x < 10; ++x)
+      white_in_corner |= image_pixels(c.get())[size_t(y) * image_width(c.get()) + x] == 255;
+  EXPECT_TRUE(white_in_corner);
+  EXPECT_EQ(image_composite(a.get(), nullptr, t), nullptr);
+  EXPECT_EQ(image_composite(a.get(), b.get(), nullptr), nullptr);
+  xform_release(t);
 }
 
 }  // namespace

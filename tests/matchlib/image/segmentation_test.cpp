@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <random>
 #include <vector>
@@ -218,6 +219,43 @@ TEST(SmallPixelOps, TransposeMirrorReverseGainDivide) {
   Bytes untouched(4, 9);
   img_divide(grey.data(), 2, 2, 0, untouched.data());
   EXPECT_EQ(untouched, Bytes(4, 9));
+}
+
+}  // namespace
+
+namespace {
+
+TEST(DiscFit, FindsTheTexturedDiscAndDrawsIt) {
+  // Inside a disc of radius 20 the grey level follows the angle (six
+  // periods a turn), so every ring inside shows the same texture; outside
+  // the image is flat.
+  const int h = 80, w = 90, cy = 40, cx = 45;
+  Bytes px(size_t(h) * w, 128);
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) {
+      const double dy = y - cy, dx = x - cx;
+      if (dy * dy + dx * dx < 20.0 * 20.0)
+        px[size_t(y) * w + x] = uint8_t(128 + 100 * std::sin(6 * std::atan2(dy, dx)));
+    }
+  Bytes map(px.size(), 7);
+  int col = -1, row = -1, radius = -1;
+  ASSERT_EQ(img_fit_disc(px.data(), h, w, 10, 36, 0, 0, 2, 50, map.data(), &col, &row, &radius),
+            0);
+  EXPECT_NEAR(radius, 19, 3);
+  EXPECT_NEAR(row, cy, 2);
+  EXPECT_NEAR(col, cx, 2);
+  size_t inside = 0;
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) {
+      const bool in = (y - row) * (y - row) + (x - col) * (x - col) < radius * radius;
+      ASSERT_EQ(map[size_t(y) * w + x], in ? 1 : 0);
+      inside += in;
+    }
+  EXPECT_GT(inside, 0u);
+  EXPECT_EQ(img_fit_disc(nullptr, h, w, 4, 36, 0, 0, 2, 20, nullptr, &col, &row, &radius),
+            ML_BAD_ARGUMENT);
+  EXPECT_EQ(img_fit_disc(px.data(), h, w, 10, 4, 0, 0, 2, 20, nullptr, &col, &row, &radius),
+            ML_BAD_ARGUMENT);
 }
 
 }  // namespace
