@@ -1,0 +1,505 @@
+// The minutiae record and the four standard finger minutiae records:
+// builders, bounded parsers, converters, size checks and the two-view merge.
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <span>
+
+#include "common/byte_io.h"
+#include "matchlib/template/minutiae_layout.h"
+#include "zylscan/matchlib_minutiae.h"
+#include "zylscan/matchlib_object.h"
+
+namespace zyl::matchlib {
+
+int fmr_version_of(std::span<const std::uint8_t> b) {
+  if (b.size() < 8 || std::memcmp(b.data(), "FMR\0", 4) != 0) return 0;
+  if ((b[4] != ' ' && b[4] != '0') || b[7] != 0) return 0;
+  if (b[5] == '2' && b[6] == '0') return 20;
+  if (b[5] == '3' && b[6] == '0') return 30;
+  return 0;
+}
+
+namespace {
+
+enum class Form { Iso2005, Ansi2004, Ansi2009, Iso2011 };
+
+bool ansi(Form f) { return f == Form::Ansi2004 || f == Form::Ansi2009; }
+
+std::uint32_t header_size(Form f) {
+  switch (f) {
+    case Form::Iso2005: return 28;
+    case Form::Ansi2004: return 30;
+    case Form::Ansi2009: return 38;
+    case Form::Iso2011: return 52;
+  }
+  return 0;
+}
+
+std::uint8_t to_ansi_angle(std::uint8_t direction) {
+  return static_cast<std::uint8_t>((direction * 180 + 128) >> 8);
+}
+std::uint8_t from_ansi_angle(std::uint8_t angle) {
+  return static_cast<std::uint8_t>((angle * 256 + 90) / 180);
+}
+
+int build(const MinutiaeRecord* m, Form form, bool check_resolution, std::uint8_t** out,
+          std::uint32_t* out_size) {
+  if (!m || !out) return ML_BAD_ARGUMENT;
+  if (check_resolution && m->resolution != MINREC_RESOLUTION) return ML_UNAVAILABLE;
+  const std::uint32_t n = m->count;
+  const std::uint32_t size = header_size(form) + 6 * n + 2;
+  auto* buffer = static_cast<std::uint8_t*>(std::calloc(size, 1));
+  if (!buffer) return ML_NO_MEMORY;
+  ByteWriter w({buffer, size});
+  const bool v30 = form == Form::Ansi2009 || form == Form::Iso2011;
+  w.bytes(reinterpret_cast<const std::uint8_t*>(v30 ? "FMR\0" "030\0" : "FMR\0" " 20\0"), 8);
+  switch (form) {
+    case Form::Iso2005:
+      w.u32(size);
+      w.u16(0);
+      w.u16(m->width);
+      w.u16(m->height);
+      w.u16(MINREC_RESOLUTION);
+      w.u16(MINREC_RESOLUTION);
+      w.u8(1);
+      w.u8(0);
+      w.u8(m->finger_position);
+      w.u8(m->impression_type & 0x0F);
+      w.u8(m->finger_quality);
+      break;
+    case Form::Ansi2004:
+      w.u16(size);
+      w.u32(m->product_id);
+      w.u16(0);
+      w.u16(m->width);
+      w.u16(m->height);
+      w.u16(MINREC_RESOLUTION);
+      w.u16(MINREC_RESOLUTION);
+      w.u8(1);
+      w.u8(0);
+      w.u8(m->finger_position);
+      w.u8(m->impression_type & 0x0F);
+      w.u8(m->finger_quality);
+      break;
+    case Form::Ansi2009:
+      w.u32(size);
+      w.u32(m->product_id);
+      w.fill(0, 3);
+      w.u8(1);
+      w.u8(0);
+      w.u8(m->finger_position);
+      w.u8(0);
+      w.u8(m->impression_type);
+      w.u8(m->finger_quality);
+      w.u16(FMR_QUALITY_VENDOR_ID);
+      w.u16(0);
+      w.u16(m->width);
+      w.u16(m->height);
+      w.u16(MINREC_RESOLUTION);
+      w.u16(MINREC_RESOLUTION);
+      break;
+    case Form::Iso2011:
+      w.u32(size);
+      w.u16(1);
+      w.u8(0);
+      w.u32(39 + 6 * n);
+      w.fill(0xFF, 9);
+      w.u8(0);
+      w.u32(m->product_id);
+      w.u8(1);
+      w.u8(m->finger_quality);
+      w.u16(FMR_QUALITY_VENDOR_ID);
+      w.u16(0);
+      w.u8(m->finger_position);
+      w.u8(0);
+      w.u16(MINREC_RESOLUTION);
+      w.u16(MINREC_RESOLUTION);
+      w.u8(m->impression_type);
+      w.u16(m->width);
+      w.u16(m->height);
+      w.u8(0x60);
+      break;
+  }
+  w.u8(n);
+  for (std::uint32_t i = 0; i < n; ++i) {
+    const MinutiaEntry& e = m->minutiae[i];
+    w.u8(static_cast<std::uint32_t>((e.type & 3) << 6 | ((e.x >> 8) & 0x3F)));
+    w.u8(e.x & 0xFF);
+    w.u8((e.y >> 8) & 0x3F);
+    w.u8(e.y & 0xFF);
+    w.u8(ansi(form) ? to_ansi_angle(e.direction) : e.direction);
+    w.u8(e.quality);
+  }
+  w.u16(0);
+  if (!w.ok() || w.pos() != size) {
+    std::free(buffer);
+    return ML_CORRUPT;
+  }
+  *out = buffer;
+  if (out_size) *out_size = size;
+  return ML_OK;
+}
+
+// Reads n packed minutiae of `entry` bytes each.
+void read_minutiae(ByteReader& r, MinutiaeRecord* m, int n, int entry, bool ansi_angles,
+                   bool clamp_quality) {
+  m->count = static_cast<std::uint8_t>(n);
+  for (int i = 0; i < n; ++i) {
+    const std::size_t start = r.pos();
+    MinutiaEntry& e = m->minutiae[i];
+    const std::uint8_t b0 = r.u8();
+    e.type = b0 >> 6;
+    e.x = static_cast<std::uint16_t>((b0 & 0x3F) << 8 | r.u8());
+    e.y = static_cast<std::uint16_t>((r.u8() & 0x3F) << 8);
+    e.y = static_cast<std::uint16_t>(e.y | r.u8());
+    const std::uint8_t angle = r.u8();
+    e.direction = ansi_angles ? from_ansi_angle(angle) : angle;
+    if (entry == 6) {
+      e.quality = r.u8();
+      if (clamp_quality && e.quality > 100) e.quality = 0;
+    } else {
+      e.quality = 0;
+    }
+    e.extra = 5;
+    r.seek(start + static_cast<std::size_t>(entry));
+  }
+}
+
+// The bytes a record declares, which must be present.
+bool declared(std::span<const std::uint8_t> all, std::uint32_t length,
+              std::span<const std::uint8_t>& out) {
+  if (length > all.size()) return false;
+  out = all.first(length);
+  return true;
+}
+
+int resolutions(ByteReader& r, MinutiaeRecord* m) {
+  const std::uint16_t h = r.u16();
+  const std::uint16_t v = r.u16();
+  if (!r.ok()) return ML_UNAVAILABLE;
+  if (h != v || h != MINREC_RESOLUTION) return ML_WRONG_KIND;
+  m->resolution = h;
+  return ML_OK;
+}
+
+int parse_iso2005(std::span<const std::uint8_t> all, MinutiaeRecord* m) {
+  if (fmr_version_of(all) != 20 || all.size() < 12) return ML_UNAVAILABLE;
+  std::span<const std::uint8_t> b;
+  const std::uint32_t length = ByteReader(all.subspan(8)).u32();
+  if (length < 28 || !declared(all, length, b)) return ML_UNAVAILABLE;
+  ByteReader r(b);
+  r.seek(14);
+  m->width = r.u16();
+  m->height = r.u16();
+  if (const int s = resolutions(r, m)) return s;
+  r.seek(24);
+  m->finger_position = r.u8();
+  m->impression_type = r.u8() & 0x0F;
+  m->finger_quality = r.u8();
+  const int n = r.u8();
+  if (length < 30u + 6u * n) return ML_UNAVAILABLE;
+  read_minutiae(r, m, n, 6, false, false);
+  m->product_id = MINREC_DEFAULT_PRODUCT_ID;
+  return r.ok() ? ML_OK : ML_UNAVAILABLE;
+}
+
+int parse_iso2011(std::span<const std::uint8_t> all, MinutiaeRecord* m) {
+  if (fmr_version_of(all) != 30 || all.size() < 12) return ML_UNAVAILABLE;
+  std::span<const std::uint8_t> b;
+  const std::uint32_t length = ByteReader(all.subspan(8)).u32();
+  if (length <= 48 || !declared(all, length, b)) return ML_UNAVAILABLE;
+  ByteReader r(b);
+  r.seek(14);
+  const bool certified = r.u8() != 0;
+  r.seek(33);
+  const std::uint32_t q = r.u8();
+  std::size_t p = 34 + 5 * q;
+  if (certified) {
+    r.seek(p);
+    p += 3 * std::size_t{r.u8()} + 1;
+  }
+  r.seek(p + 11);
+  const int entry = r.u8() >> 4;
+  const int n = r.u8();
+  if (!r.ok() || length < p + 13 + std::size_t(entry) * n + 2) return ML_UNAVAILABLE;
+  // An entry must hold the five bytes of coordinates, type and angle.
+  if (entry < 5) return ML_UNAVAILABLE;
+  r.seek(p + 2);
+  if (const int s = resolutions(r, m)) return s;
+  r.seek(p + 7);
+  m->width = r.u16();
+  m->height = r.u16();
+  r.seek(p + 13);
+  read_minutiae(r, m, n, entry, false, true);
+  r.seek(p);
+  m->finger_position = r.u8();
+  r.seek(p + 6);
+  m->impression_type = r.u8();
+  r.seek(34);
+  m->finger_quality = r.u8();
+  if (m->finger_quality > 100) m->finger_quality = 0;
+  r.seek(29);
+  m->product_id = r.u32();
+  return r.ok() ? ML_OK : ML_UNAVAILABLE;
+}
+
+int parse_ansi2004(std::span<const std::uint8_t> all, MinutiaeRecord* m) {
+  if (fmr_version_of(all) != 20 || all.size() < 10) return ML_UNAVAILABLE;
+  std::span<const std::uint8_t> b;
+  const std::uint32_t length = ByteReader(all.subspan(8)).u16();
+  if (length < 30 || !declared(all, length, b)) return ML_UNAVAILABLE;
+  ByteReader r(b);
+  r.seek(10);
+  m->product_id = r.u32();
+  r.seek(16);
+  m->width = r.u16();
+  m->height = r.u16();
+  if (const int s = resolutions(r, m)) return s;
+  r.seek(26);
+  m->finger_position = r.u8();
+  m->impression_type = r.u8() & 0x0F;
+  m->finger_quality = r.u8();
+  const int n = r.u8();
+  if (31u + 6u * n >= length) return ML_UNAVAILABLE;
+  read_minutiae(r, m, n, 6, true, false);
+  return r.ok() ? ML_OK : ML_UNAVAILABLE;
+}
+
+int parse_ansi2009(std::span<const std::uint8_t> all, MinutiaeRecord* m) {
+  if (fmr_version_of(all) != 30 || all.size() < 12) return ML_UNAVAILABLE;
+  std::span<const std::uint8_t> b;
+  const std::uint32_t length = ByteReader(all.subspan(10)).u16();
+  if (length <= 37 || !declared(all, length, b)) return ML_UNAVAILABLE;
+  ByteReader r(b);
+  r.seek(12);
+  m->product_id = r.u32();
+  r.seek(29);
+  m->width = r.u16();
+  m->height = r.u16();
+  if (const int s = resolutions(r, m)) return s;
+  const int n = r.u8();
+  if (39u + 6u * n >= length) return ML_UNAVAILABLE;
+  read_minutiae(r, m, n, 6, true, true);
+  r.seek(21);
+  m->finger_position = r.u8();
+  r.seek(23);
+  m->impression_type = r.u8() & 0x0F;
+  m->finger_quality = r.u8();
+  if (m->finger_quality > 100) m->finger_quality = 0;
+  return r.ok() ? ML_OK : ML_UNAVAILABLE;
+}
+
+using Parser = int (*)(std::span<const std::uint8_t>, MinutiaeRecord*);
+
+int parse_family(std::span<const std::uint8_t> b, MinutiaeRecord* m, Parser v20, Parser v30) {
+  switch (fmr_version_of(b)) {
+    case 20: return v20(b, m);
+    case 30: return v30(b, m);
+    default: return ML_UNAVAILABLE;
+  }
+}
+
+int convert(const std::uint8_t* bytes, std::uint32_t size, int max_minutiae, bool from_ansi,
+            Form target, std::uint8_t** out, std::uint32_t* out_size) {
+  if (!bytes || !out) return ML_BAD_ARGUMENT;
+  MinutiaeRecord* m = minrec_create();
+  if (!m) return ML_NO_MEMORY;
+  const std::span<const std::uint8_t> b(bytes, size);
+  int status = from_ansi ? parse_family(b, m, parse_ansi2004, parse_ansi2009)
+                         : parse_family(b, m, parse_iso2005, parse_iso2011);
+  if (status == ML_OK) {
+    m->count = static_cast<std::uint8_t>(std::clamp<int>(max_minutiae, 0, m->count));
+    status = build(m, target, true, out, out_size);
+  }
+  minrec_free(m);
+  return status;
+}
+
+int check_iso_size(std::span<const std::uint8_t> b) {
+  if (b.size() <= 11 || std::memcmp(b.data(), "FMR", 3) != 0) return ML_UNAVAILABLE;
+  ByteReader r(b);
+  r.seek(8);
+  if (r.u32() != b.size()) return ML_UNAVAILABLE;
+  const int version = fmr_version_of(b);
+  if (version == 20) return ML_OK;
+  if (version != 30 || b.size() <= 46) return ML_UNAVAILABLE;
+  const int count = r.u16();
+  if (count < 1 || count > 8192) return ML_UNAVAILABLE;
+  std::uint64_t pos = 15;
+  for (int i = 0; i < count; ++i) {
+    if (pos + 4 > b.size()) return ML_UNAVAILABLE;
+    r.seek(static_cast<std::size_t>(pos));
+    const std::uint32_t length = r.u32();
+    if (length < 34) return ML_UNAVAILABLE;
+    pos += length;
+  }
+  return pos == b.size() ? ML_OK : ML_UNAVAILABLE;
+}
+
+int merge_views(std::span<const std::uint8_t> a, int finger_a, std::span<const std::uint8_t> b,
+                int finger_b, std::uint8_t** out, std::uint32_t* out_size) {
+  const int version = fmr_version_of(a);
+  if (finger_a == finger_b || version == 0 || version != fmr_version_of(b)) return ML_UNAVAILABLE;
+  std::uint8_t* buffer = nullptr;
+  std::size_t size = 0;
+  if (version == 20) {
+    if (a.size() < 30 || b.size() < 30 || std::memcmp(a.data(), b.data(), 8) != 0 ||
+        std::memcmp(a.data() + 10, b.data() + 10, 14) != 0)
+      return ML_UNAVAILABLE;
+    size = a.size() + b.size() - 26;
+    if (size > 0xFFFF) return ML_UNAVAILABLE;  // the length field is 16 bits
+    buffer = static_cast<std::uint8_t*>(std::malloc(size));
+    if (!buffer) return ML_NO_MEMORY;
+    std::memcpy(buffer, a.data(), a.size());
+    std::memcpy(buffer + a.size(), b.data() + 26, b.size() - 26);
+    ByteWriter w({buffer, size});
+    w.patch_u16(8, static_cast<std::uint32_t>(size));
+    buffer[24] = 2;
+    buffer[26] = static_cast<std::uint8_t>(finger_a);
+    buffer[27] &= 0x0F;
+    buffer[a.size()] = static_cast<std::uint8_t>(finger_b);
+    buffer[a.size() + 1] &= 0x0F;
+  } else {
+    if (a.size() < 40 || b.size() < 40) return ML_UNAVAILABLE;
+    const std::size_t n1 = a[37], n2 = b[37];
+    if (std::memcmp(a.data() + 12, b.data() + 12, 4) != 0 || a[19] == 0 || b[19] == 0 ||
+        a.size() < 38 + 6 * n1 || b.size() < 38 + 6 * n2)
+      return ML_UNAVAILABLE;
+    size = 59 + 6 * n1 + 6 * n2;
+    buffer = static_cast<std::uint8_t*>(std::calloc(size, 1));
+    if (!buffer) return ML_NO_MEMORY;
+    std::memcpy(buffer, a.data(), 38 + 6 * n1);
+    std::size_t pos = 38 + 6 * n1 + 2;
+    std::memcpy(buffer + pos, b.data() + 21, 17 + 6 * n2);
+    ByteWriter w({buffer, size});
+    w.patch_u32(8, static_cast<std::uint32_t>(size));
+    buffer[19] = 2;
+    buffer[21] = static_cast<std::uint8_t>(finger_a);
+    buffer[pos] = static_cast<std::uint8_t>(finger_b);
+  }
+  *out = buffer;
+  if (out_size) *out_size = static_cast<std::uint32_t>(size);
+  return ML_OK;
+}
+
+}  // namespace
+}  // namespace zyl::matchlib
+
+using namespace zyl::matchlib;
+using zyl::ByteReader;
+using zyl::ByteWriter;
+
+extern "C" {
+
+ZYL_API MinutiaeRecord* minrec_create(void) {
+  return static_cast<MinutiaeRecord*>(std::calloc(1, sizeof(MinutiaeRecord)));
+}
+
+ZYL_API void minrec_free(MinutiaeRecord* record) {
+  if (!record) return;
+  std::free(record->zonal_quality.cells);
+  std::free(record->orientation.cells);
+  std::free(record->frequency.cells);
+  std::free(record);
+}
+
+ZYL_API int fmr_build_iso2005(const MinutiaeRecord* record, uint8_t** out, uint32_t* out_size) {
+  return build(record, Form::Iso2005, true, out, out_size);
+}
+ZYL_API int fmr_build_ansi2004(const MinutiaeRecord* record, uint8_t** out, uint32_t* out_size) {
+  return build(record, Form::Ansi2004, true, out, out_size);
+}
+ZYL_API int fmr_build_ansi2009(const MinutiaeRecord* record, uint8_t** out, uint32_t* out_size) {
+  return build(record, Form::Ansi2009, true, out, out_size);
+}
+ZYL_API int fmr_build_iso2011(const MinutiaeRecord* record, uint8_t** out, uint32_t* out_size) {
+  return build(record, Form::Iso2011, true, out, out_size);
+}
+ZYL_API int fmr_write_iso2011(const MinutiaeRecord* record, uint8_t** out, uint32_t* out_size) {
+  return build(record, Form::Iso2011, false, out, out_size);
+}
+
+#define ZYL_FMR_PARSER(name, impl)                                                      \
+  ZYL_API int name(const uint8_t* bytes, uint32_t size, MinutiaeRecord* record) {       \
+    if (!bytes || !record) return ML_BAD_ARGUMENT;                                      \
+    return impl;                                                                        \
+  }
+ZYL_FMR_PARSER(fmr_parse_iso2005, parse_iso2005({bytes, size}, record))
+ZYL_FMR_PARSER(fmr_parse_iso2011, parse_iso2011({bytes, size}, record))
+ZYL_FMR_PARSER(fmr_parse_iso, parse_family({bytes, size}, record, parse_iso2005, parse_iso2011))
+ZYL_FMR_PARSER(fmr_parse_ansi2004, parse_ansi2004({bytes, size}, record))
+ZYL_FMR_PARSER(fmr_parse_ansi2009, parse_ansi2009({bytes, size}, record))
+ZYL_FMR_PARSER(fmr_parse_ansi,
+               parse_family({bytes, size}, record, parse_ansi2004, parse_ansi2009))
+#undef ZYL_FMR_PARSER
+
+ZYL_API int fmr_to_iso2005(const uint8_t* bytes, uint32_t size, int max_minutiae, uint8_t** out,
+                           uint32_t* out_size) {
+  return convert(bytes, size, max_minutiae, true, Form::Iso2005, out, out_size);
+}
+ZYL_API int fmr_to_iso2011(const uint8_t* bytes, uint32_t size, int max_minutiae, uint8_t** out,
+                           uint32_t* out_size) {
+  return convert(bytes, size, max_minutiae, true, Form::Iso2011, out, out_size);
+}
+ZYL_API int fmr_to_ansi2004(const uint8_t* bytes, uint32_t size, int max_minutiae, uint8_t** out,
+                            uint32_t* out_size) {
+  return convert(bytes, size, max_minutiae, false, Form::Ansi2004, out, out_size);
+}
+ZYL_API int fmr_to_ansi2009(const uint8_t* bytes, uint32_t size, int max_minutiae, uint8_t** out,
+                            uint32_t* out_size) {
+  return convert(bytes, size, max_minutiae, false, Form::Ansi2009, out, out_size);
+}
+
+ZYL_API int fmr_version(const uint8_t* bytes, uint32_t size) {
+  return bytes ? fmr_version_of({bytes, size}) : 0;
+}
+
+ZYL_API uint32_t fmr_get_length(const uint8_t* bytes, uint32_t size) {
+  if (!bytes || size < 12 || fmr_version_of({bytes, size}) == 0) return 0;
+  return ByteReader({bytes + 8, 4}).u32();
+}
+
+ZYL_API uint32_t fmr_get_length_ansi(const uint8_t* bytes, uint32_t size) {
+  if (!bytes || size < 12) return 0;
+  switch (fmr_version_of({bytes, size})) {
+    case 20: return ByteReader({bytes + 8, 2}).u16();
+    case 30: return ByteReader({bytes + 10, 2}).u16();
+    default: return 0;
+  }
+}
+
+ZYL_API int fmr_check_iso_size(const uint8_t* bytes, uint32_t size) {
+  return bytes ? check_iso_size({bytes, size}) : ML_UNAVAILABLE;
+}
+
+ZYL_API int fmr_check_ansi_size(const uint8_t* bytes, uint32_t size) {
+  if (!bytes || size <= 11) return ML_UNAVAILABLE;
+  const std::span<const std::uint8_t> b(bytes, size);
+  ByteReader r(b);
+  switch (fmr_version_of(b)) {
+    case 20: {
+      r.seek(8);
+      const std::uint16_t short_length = r.u16();
+      r.seek(8);
+      const std::uint32_t long_length = r.u32();
+      return short_length == size && long_length != size ? ML_OK : ML_UNAVAILABLE;
+    }
+    case 30:
+      r.seek(10);
+      if (r.u16() != size) return ML_UNAVAILABLE;
+      return check_iso_size(b) == ML_OK ? ML_UNAVAILABLE : ML_OK;
+    default: return ML_UNAVAILABLE;
+  }
+}
+
+ZYL_API int fmr_merge_views(const uint8_t* first, uint32_t first_size, int first_finger,
+                            const uint8_t* second, uint32_t second_size, int second_finger,
+                            uint8_t** out, uint32_t* out_size) {
+  if (!first || !second || !out) return ML_BAD_ARGUMENT;
+  return merge_views({first, first_size}, first_finger, {second, second_size}, second_finger,
+                     out, out_size);
+}
+
+}  // extern "C"
