@@ -5,22 +5,17 @@
 #pragma once
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 
 namespace zyl::matchlib {
 
+// Floor of the square root of a value below 2^53: the double root is
+// within one of the exact one, and the two steps below settle it.
 inline std::uint64_t isqrt64(std::uint64_t a) {
-  std::uint64_t r = 0, bit = std::uint64_t{1} << 62;
-  while (bit > a) bit >>= 2;
-  while (bit) {
-    if (a >= r + bit) {
-      a -= r + bit;
-      r = (r >> 1) + bit;
-    } else {
-      r >>= 1;
-    }
-    bit >>= 2;
-  }
+  auto r = static_cast<std::uint64_t>(std::sqrt(static_cast<double>(a)));
+  while (r * r > a) --r;
+  while ((r + 1) * (r + 1) <= a) ++r;
   return r;
 }
 

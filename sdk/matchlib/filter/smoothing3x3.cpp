@@ -19,9 +19,12 @@
 namespace zyl::matchlib {
 namespace {
 
-// Sums of 16 elements fit 32 bits for 8- and 16-bit types, 64 bits otherwise.
+// Sums of 16 elements fit 32 bits for 8- and 16-bit types, 64 bits
+// otherwise; unsigned pixels keep unsigned sums, whose divisions by the
+// constant weights are cheaper and truncate alike.
 template <class T>
-using SumOf = std::conditional_t<(sizeof(T) >= 4), std::int64_t, std::int32_t>;
+using SumOf = std::conditional_t<(sizeof(T) >= 4), std::int64_t,
+                                 std::conditional_t<std::is_unsigned_v<T>, std::uint32_t, std::int32_t>>;
 
 // Horizontal 1-C-1 sum of a row, the missing neighbour left out at the ends.
 template <int Centre, class In, class Sum>
@@ -35,10 +38,11 @@ void row_sum(const In* row, int w, Sum* out) {
   out[w - 1] = Sum{row[w - 2]} + Centre * Sum{row[w - 1]};
 }
 
-// Runs the separable 1-C-1 by 1-C-1 window over the image; store(r, c,
-// weighted sum, remaining weight) gives each output element.
-template <int Centre, class In, class Out, class Store>
-int separable3x3(const In* src, int h, int w, Out* dst, Store store) {
+// Runs the separable 1-C-1 by 1-C-1 window over the image: interior(sum)
+// gives each output with its whole window inside the image, store(r, c,
+// weighted sum, remaining weight) every other output.
+template <int Centre, class In, class Out, class Interior, class Store>
+int separable3x3(const In* src, int h, int w, Out* dst, Interior interior, Store store) {
   if (!src || !dst || h < 0 || w < 0) return ML_BAD_ARGUMENT;
   if (h == 0 || w == 0) return ML_OK;
   using Sum = SumOf<In>;
@@ -55,12 +59,19 @@ int separable3x3(const In* src, int h, int w, Out* dst, Store store) {
     const Sum* below = down ? ring(r + 1) : nullptr;
     const int vweight = Centre + up + down;
     Out* out = dst + static_cast<std::size_t>(r) * width;
-    for (int c = 0; c < w; ++c) {
+    auto general = [&](int c) {
       Sum s = Centre * mid[c];
       if (above) s += above[c];
       if (below) s += below[c];
       const int hweight = Centre + (c > 0) + (c + 1 < w);
       out[c] = store(r, c, s, hweight * vweight);
+    };
+    if (up && down && w >= 3) {
+      general(0);
+      for (int c = 1; c + 1 < w; ++c) out[c] = interior(above[c] + Centre * mid[c] + below[c]);
+      general(w - 1);
+    } else {
+      for (int c = 0; c < w; ++c) general(c);
     }
   }
   return ML_OK;
@@ -70,9 +81,14 @@ int separable3x3(const In* src, int h, int w, Out* dst, Store store) {
 // signed sums and is exact truncation for the non-negative unsigned ones.
 template <int Centre, class T>
 int mean3x3(const T* src, int h, int w, T* dst) {
-  return separable3x3<Centre>(src, h, w, dst, [](int, int, SumOf<T> s, int weight) {
-    return static_cast<T>(s / weight);
-  });
+  // Inside, the divisor is a constant (9 or 16) the compiler turns into
+  // multiplications and shifts.
+  constexpr int kFull = (Centre + 2) * (Centre + 2);
+  return separable3x3<Centre>(
+      src, h, w, dst, [](SumOf<T> s) { return static_cast<T>(s / kFull); },
+      [](int, int, SumOf<T> s, int weight) {
+        return static_cast<T>(s / static_cast<SumOf<T>>(weight));
+      });
 }
 
 int sigma_mean(const std::uint8_t* src, int h, int w, int radius, int tolerance,
@@ -115,7 +131,10 @@ int upsample2x_fill(const std::int8_t* src, int h, int w, std::int8_t* dst) {
   // on one side remain, so the divisor halves, and at the last pixel of an
   // image even both ways only one sample at weight 1 is left.
   const bool even_w = w % 2 == 0, even_h = h % 2 == 0;
-  return separable3x3<2>(src, h, w, dst, [=](int r, int c, std::int32_t s, int) {
+  return separable3x3<2>(
+      src, h, w, dst,
+      [](std::int32_t s) { return static_cast<std::int8_t>(static_cast<std::uint8_t>(s / 4)); },
+      [=](int r, int c, std::int32_t s, int) {
     const bool last_c = even_w && c == w - 1, last_r = even_h && r == h - 1;
     const int d = (last_c && last_r) ? 1 : (last_c || last_r) ? 2 : 4;
     return static_cast<std::int8_t>(static_cast<std::uint8_t>(s / d));

@@ -216,3 +216,20 @@ TEST(NormalizeBlocks, FlattenBackgroundRemovesTheLocalMean) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(Normalize, GainIsTheExactRootAcrossItsRanges) {
+  // One pixel 1 above its centre: the output is target + G / 32 (clamped),
+  // so G / 32 is read back wherever it stays below the clamp.
+  std::mt19937 rng(21);
+  const uint8_t px[1] = {101};
+  for (int k = 0; k < 3000; ++k) {
+    const uint32_t d = rng() % 65536, v = 1 + rng() % (k % 3 == 0 ? 16 : 70000);
+    uint8_t out[1];
+    ASSERT_EQ(imgproc_apply_gain(px, 1, 1, 100, 0, v, d, out), ML_OK);
+    EXPECT_EQ(out[0], map_reference(101, 100, 0, gain_reference(d, v))) << d << "/" << v;
+  }
+}
+
+}  // namespace
