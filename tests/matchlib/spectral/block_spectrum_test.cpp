@@ -139,9 +139,9 @@ TEST(PeriodMap, CleanUpCases) {
 TEST(PeriodMap, FinishSeedsAnEmptyMapAndFillsHoles) {
   std::vector<uint16_t> lone(5 * 6, 0);
   lone[7] = 3000;
-  std::vector<uint8_t> out(30);
+  std::vector<uint8_t> out(36);
   ASSERT_EQ(stft_map_finish_u16(lone.data(), 5, 6, out.data()), 0);
-  for (uint8_t v : out) EXPECT_EQ(v, 10);
+  for (int k = 0; k < 30; ++k) EXPECT_EQ(out[k], 10);
   // A uniform map with holes fills them with the surrounding period.
   std::vector<uint16_t> holes(6 * 6, 9 * 256);
   holes[14] = holes[15] = holes[21] = 0;
