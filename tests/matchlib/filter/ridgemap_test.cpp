@@ -220,3 +220,44 @@ TEST(RidgemapSkeleton, RealPrintAtItsOwnAndAtDoubleResolution) {
 }
 
 }  // namespace
+
+namespace {
+
+// Two ridge patches on a flat background: blocks (rows 1-2) x (columns
+// left_first .. left_first + left_cols - 1) and the same rows at columns
+// 6 .. 6 + right_cols - 1 of a 4 x 9 block grid.
+std::vector<uint8_t> two_patches(int left_cols, int right_cols) {
+  const int h = 64, w = 144;
+  const auto g = grating(h, w, 9.0);
+  std::vector<uint8_t> img(h * w, 128);
+  for (int y = 16; y < 48; ++y)
+    for (int x = 0; x < w; ++x) {
+      const int bj = x / 16;
+      if ((bj >= 1 && bj < 1 + left_cols) || (bj >= 6 && bj < 6 + right_cols)) img[y * w + x] = g[y * w + x];
+    }
+  return img;
+}
+
+int foreground_in_columns(const std::vector<uint8_t>& map, int x0, int x1) {
+  int n = 0;
+  for (int y = 0; y < 64; ++y)
+    for (int x = x0; x < x1; ++x) n += map[y * 144 + x] != 0;
+  return n;
+}
+
+TEST(RidgemapSkeleton, KeepsTheLargestRegionAndTheFirstOnATie) {
+  struct Case {
+    int left_cols, right_cols;
+    bool left_wins;
+  };
+  for (const Case c : {Case{2, 2, true}, Case{2, 3, false}, Case{3, 2, true}}) {
+    auto img = two_patches(c.left_cols, c.right_cols);
+    std::vector<uint8_t> o(4 * 9), coh(4 * 9), p(4 * 9);
+    ridgemap_skeleton(img.data(), 64, 144, o.data(), coh.data(), p.data(), 4, 9, 500);
+    const int left = foreground_in_columns(img, 0, 80), right = foreground_in_columns(img, 80, 144);
+    EXPECT_EQ(left > 0, c.left_wins) << c.left_cols << " vs " << c.right_cols;
+    EXPECT_EQ(right > 0, !c.left_wins) << c.left_cols << " vs " << c.right_cols;
+  }
+}
+
+}  // namespace
