@@ -4,6 +4,7 @@
 
 #include <stdint.h>
 
+#include "zylscan/matchlib_tlv.h"
 #include "zylscan/zyl_export.h"
 
 ZYL_EXTERN_C_BEGIN
@@ -25,5 +26,30 @@ typedef struct CompactMinutia {
  * closer than 8: distance + 20), 255 without conflict. 2 for null arguments
  * with a non-zero count, else 0. */
 ZYL_API int minutiae_conflict_distance(const CompactMinutia* minutiae, uint32_t count, uint8_t* out);
+
+/* Element lookups in a card template (a 7F2E element at the start of `card`,
+ * which must lie within `length` bytes; every lookup is bounded by it).
+ * card_find_element seeks the tag among the children of 7F2E, then of
+ * 7F2E/A1: 0 found, 3 otherwise (2 for null arguments). */
+ZYL_API int card_find_element(const uint8_t* card, uint32_t length, uint16_t tag, TlvElement* out);
+/* The minutiae element, tried as 7F2E/81, 7F2E/A1/81, 7F2E/90, 7F2E/A1/90:
+ * 0 with its value; 3 when none is found or its length is not a multiple of 3. */
+ZYL_API int card_get_minutiae(const uint8_t* card, uint32_t length, const uint8_t** value,
+                              uint32_t* value_length);
+/* Total size of the leading element when it is a 7F2E element lying within
+ * `length` bytes, else 0. */
+ZYL_API uint32_t card_template_size(const uint8_t* bytes, uint32_t length);
+
+/* Size of the scratch area card_read_minutiae takes. */
+enum { CARD_READ_WORK_SIZE = 128 + 128 + 4 * CARD_MAX_MINUTIAE };
+
+/* Reads at most min(maximum, 128) compact minutiae out of a card template.
+ * With `reduce` set and more minutiae than the maximum, repeats go, the
+ * central band is kept and the minutiae without conflict come first. The
+ * work area (CARD_READ_WORK_SIZE bytes) may be null. 0; 2 for null outputs;
+ * 17 without a minutiae element or when a quality element (98 EC 15 E1 ...)
+ * disagrees with the minutia count. */
+ZYL_API int card_read_minutiae(const uint8_t* card, uint32_t length, uint32_t maximum, int reduce,
+                               void* work, CompactMinutia* out, uint32_t* count, int* has_quality);
 
 ZYL_EXTERN_C_END

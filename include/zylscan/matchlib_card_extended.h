@@ -6,6 +6,7 @@
 
 #include <stdint.h>
 
+#include "zylscan/matchlib_tlv.h"
 #include "zylscan/zyl_export.h"
 
 ZYL_EXTERN_C_BEGIN
@@ -58,5 +59,23 @@ ZYL_API int diffcode_pack(const int8_t* values, uint32_t count, uint32_t max_byt
                           uint32_t* out_bytes);
 ZYL_API int diffcode_unpack(const uint8_t* bytes, uint32_t length, uint32_t count,
                             uint8_t* out_values, uint32_t* out_count);
+
+/* Splits an extended card template: the bytes must be one element spanning
+ * exactly `length`: E1 { 7F2E card, C1, C2, C3 } or 7F2E { ..., A2 { C1,
+ * C2, C3 } }. The card part points into the bytes. C1..C3 are zeroed when
+ * absent (0 is answered all the same) and always zeroed first; any output
+ * may be null. 3 for any other shape, 2 for null bytes. */
+ZYL_API int card_parse_extended(const uint8_t* bytes, uint32_t length, const uint8_t** card,
+                                uint32_t* card_size, TlvElement* c1, TlvElement* c2, TlvElement* c3);
+/* Re-encodes the template without its first C2 (packed image) element, for
+ * a 7F2E template with 7F2E/A2/C2 or an E1 wrapper with a C2 child. The
+ * output is allocated here (free()). 3 without C2 or of another shape, 9 out
+ * of memory. */
+ZYL_API int card_strip_image(const uint8_t* bytes, uint32_t length, uint8_t** out, uint32_t* out_size);
+/* Appends a primitive element (tag, value) as the last child of the first A2
+ * element (pre-order) and re-encodes: 2 without A2, 3 unparsable, 9 out of
+ * memory. The output is allocated here (free()). */
+ZYL_API int card_add_a2_element(const uint8_t* card, uint32_t length, uint16_t tag, const uint8_t* value,
+                                uint32_t value_length, uint8_t** out, uint32_t* out_size);
 
 ZYL_EXTERN_C_END

@@ -1,0 +1,103 @@
+// Card templates: element lookups and the compact minutiae reader.
+#include <algorithm>
+#include <initializer_list>
+#include <vector>
+
+#include "common/guarded_call.h"
+#include "matchlib/template/card_minutiae.h"
+#include "zylscan/matchlib_card.h"
+#include "zylscan/matchlib_object.h"
+#include "zylscan/matchlib_tlv.h"
+
+namespace zyl::matchlib {
+namespace {
+
+constexpr std::uint16_t kCard = 0x7F2E;
+constexpr std::uint8_t kQualityPrefix[4] = {0x98, 0xEC, 0x15, 0xE1};
+
+// The leading 7F2E element, which must lie within the bytes.
+bool card_element(const std::uint8_t* card, std::uint32_t length, TlvElement& out) {
+  return tlv_read_element(card, &out, length) != 0 && out.tag == kCard;
+}
+
+bool find_path(const std::uint8_t* card, std::uint32_t length, std::initializer_list<std::uint16_t> path,
+               TlvElement& out) {
+  return tlv_find_path(card, length, path.begin(), static_cast<int>(path.size()), &out) == 1;
+}
+
+// The minutiae element in its four places, in the order readers try them.
+bool minutiae_element(const std::uint8_t* card, std::uint32_t length, TlvElement& out) {
+  return find_path(card, length, {kCard, 0x81}, out) || find_path(card, length, {kCard, 0xA1, 0x81}, out) ||
+         find_path(card, length, {kCard, 0x90}, out) || find_path(card, length, {kCard, 0xA1, 0x90}, out);
+}
+
+int read_minutiae(const std::uint8_t* card, std::uint32_t length, std::uint32_t maximum, bool reduce,
+                  CompactMinutia* out, std::uint32_t* count, int* has_quality) {
+  TlvElement minutiae{};
+  if (!minutiae_element(card, length, minutiae)) return ML_CORRUPT;
+  const std::uint32_t n = (minutiae.length / 3) & 0xFF;
+  TlvElement quality{};
+  bool with_quality = false;
+  if (find_path(card, length, {kCard, 0x82}, quality) || find_path(card, length, {kCard, 0xA2, 0x82}, quality)) {
+    if (quality.length > 3 && std::equal(kQualityPrefix, kQualityPrefix + 4, quality.value)) {
+      if (quality.length != n + 4) return ML_CORRUPT;
+      with_quality = true;
+    }
+  }
+  const std::uint32_t k = std::min<std::uint32_t>(n, CARD_MAX_MINUTIAE);
+  std::vector<CompactMinutia> m(k);
+  for (std::uint32_t i = 0; i < k; ++i) {
+    const std::uint8_t* p = minutiae.value + 3 * i;
+    m[i] = {p[0], p[1], record_direction(p[2]), with_quality ? quality.value[4 + i] : std::uint8_t{240}};
+  }
+  if (reduce && maximum < k) reduce_compact_minutiae(m, maximum);
+  const std::size_t handed = std::min<std::size_t>(maximum, m.size());
+  std::copy_n(m.begin(), handed, out);
+  *count = static_cast<std::uint32_t>(handed);
+  *has_quality = with_quality ? 1 : 0;
+  return ML_OK;
+}
+
+}  // namespace
+}  // namespace zyl::matchlib
+
+using namespace zyl::matchlib;
+
+extern "C" {
+
+ZYL_API int card_find_element(const uint8_t* card, uint32_t length, uint16_t tag, TlvElement* out) {
+  if (!card || !out) return ML_BAD_ARGUMENT;
+  TlvElement top{};
+  if (!card_element(card, length, top)) return ML_UNAVAILABLE;
+  if (tlv_next_element(top.value, top.length, tag, out)) return ML_OK;
+  TlvElement a1{};
+  if (tlv_next_element(top.value, top.length, 0xA1, &a1) && tlv_next_element(a1.value, a1.length, tag, out))
+    return ML_OK;
+  return ML_UNAVAILABLE;
+}
+
+ZYL_API int card_get_minutiae(const uint8_t* card, uint32_t length, const uint8_t** value,
+                              uint32_t* value_length) {
+  if (!card || !value || !value_length) return ML_BAD_ARGUMENT;
+  TlvElement e{};
+  if (!minutiae_element(card, length, e) || e.length % 3 != 0) return ML_UNAVAILABLE;
+  *value = e.value;
+  *value_length = e.length;
+  return ML_OK;
+}
+
+ZYL_API uint32_t card_template_size(const uint8_t* bytes, uint32_t length) {
+  if (!bytes) return 0;
+  TlvElement e{};
+  const uint32_t size = tlv_read_element(bytes, &e, length);
+  return size && e.tag == 0x7F2E ? size : 0;
+}
+
+ZYL_API int card_read_minutiae(const uint8_t* card, uint32_t length, uint32_t maximum, int reduce, void*,
+                               CompactMinutia* out, uint32_t* count, int* has_quality) {
+  if (!card || !out || !count || !has_quality) return ML_BAD_ARGUMENT;
+  return zyl::GuardedCall(ML_NO_MEMORY,
+                          [&] { return read_minutiae(card, length, maximum, reduce != 0, out, count, has_quality); });
+}
+
+}  // extern "C"
