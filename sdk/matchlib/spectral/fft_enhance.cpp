@@ -10,6 +10,7 @@
 
 #include "zylscan/matchlib_fft.h"
 #include "zylscan/matchlib_fft_enhance.h"
+#include "no_memory_guard.h"
 #include "zylscan/matchlib_object.h"
 #include "zylscan/matchlib_smoothing.h"
 
@@ -240,15 +241,6 @@ int enhance16(const uint8_t* image, int height, int width, const uint8_t* freq, 
     }
   if (d == 2) return filter_upsample2x_fill_s8(out, height, width, out);
   return ML_OK;
-}
-
-template <class F>
-int guarded(F f) {
-  try {
-    return f();
-  } catch (const std::bad_alloc&) {
-    return ML_NO_MEMORY;
-  }
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include "zylscan/matchlib_cell_map.h"
 #include "zylscan/matchlib_filter_kernels.h"
 #include "zylscan/matchlib_fixed.h"
+#include "no_memory_guard.h"
 #include "zylscan/matchlib_object.h"
 #include "zylscan/matchlib_orientation.h"
 #include "zylscan/matchlib_smoothing.h"
@@ -275,15 +276,6 @@ int pixel_vectors(const uint8_t* image, int height, int width, const uint8_t* ma
     }
   }
   return ML_OK;
-}
-
-template <class F>
-int guarded(F f) {
-  try {
-    return f();
-  } catch (const std::bad_alloc&) {
-    return ML_NO_MEMORY;
-  }
 }
 
 }  // namespace
