@@ -6,6 +6,7 @@
 
 #include <cstdint>
 
+#include "zylscan/matchlib_band_filter.h"
 #include "zylscan/matchlib_checker.h"
 #include "zylscan/matchlib_filter_kernels.h"
 #include "zylscan/matchlib_normalize.h"
@@ -35,15 +36,6 @@ __attribute__((weak)) int imgstat_laplacian_spread(const std::uint8_t* pixels, i
 __attribute__((weak)) int quality_assess_image(const std::uint8_t* pixels, int height, int width,
                                                std::uint8_t* quality, std::uint32_t* foreground,
                                                std::uint8_t* bright);
-__attribute__((weak)) int fftfilt_radial_u8(const std::uint8_t* pixels, int height, int width,
-                                            int resolution, int g1, int g2, int g3, int g4,
-                                            int zero_frequency, std::uint8_t* out);
-__attribute__((weak)) int fftfilt_radial_u16(const std::uint16_t* pixels, int height, int width,
-                                             int resolution, int g1, int g2, int g3, int g4,
-                                             int flag, std::uint16_t* out);
-__attribute__((weak)) int fftfilt_band_by_resolution_u8(const std::uint8_t* pixels, int height,
-                                                        int width, int resolution,
-                                                        std::uint8_t* out);
 __attribute__((weak)) int imgproc_normalize_preview(const std::uint8_t* pixels, int height,
                                                     int width, int out_height, int out_width,
                                                     std::uint8_t* out);

@@ -40,14 +40,10 @@ int record(const char* name, std::vector<long> args) {
   auto it = setting().find(name);
   return it == setting().end() ? 0 : it->second;
 }
-void fill(const char* name, std::uint8_t* out, int height, int width) {
-  if (out) std::memset(out, marker(name), std::size_t(height) * std::size_t(width));
-}
 }  // namespace
 
 }  // namespace kernel_fakes
 
-using kernel_fakes::fill;
 using kernel_fakes::record;
 using std::uint8_t;
 using std::uint16_t;
@@ -93,22 +89,6 @@ STAND_IN int quality_assess_image(const uint8_t*, int h, int w, uint8_t* q, uint
   *fg = 1234;
   *bright = 44;
   return record("quality_assess_image", {h, w});
-}
-// Keeps the high nibble: images that differ only below 16 grey levels
-// compare equal after it.
-STAND_IN int fftfilt_radial_u8(const uint8_t* src, int h, int w, int r, int g1, int g2, int g3,
-                               int g4, int flag, uint8_t* out) {
-  for (std::size_t i = 0; i < std::size_t(h) * w; ++i) out[i] = src[i] & 0xF0;
-  return record("fftfilt_radial_u8", {h, w, r, g1, g2, g3, g4, flag});
-}
-STAND_IN int fftfilt_radial_u16(const uint16_t* src, int h, int w, int r, int g1, int g2, int g3,
-                                int g4, int flag, uint16_t* out) {
-  if (out != src) std::memcpy(out, src, std::size_t(h) * w * 2);
-  return record("fftfilt_radial_u16", {h, w, r, g1, g2, g3, g4, flag});
-}
-STAND_IN int fftfilt_band_by_resolution_u8(const uint8_t*, int h, int w, int r, uint8_t* out) {
-  fill("fftfilt_band_by_resolution_u8", out, h, w);
-  return record("fftfilt_band_by_resolution_u8", {h, w, r});
 }
 // Packed image record stand-in: 12 header bytes (height, width, x and y
 // resolution, impression type, each as a little-endian 16-bit value, then

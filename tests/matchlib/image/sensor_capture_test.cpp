@@ -38,7 +38,11 @@ int fake_capture(SensorDevice* s, SensorEventHandler handler, void* data, uint16
   script->stopped = false;
   for (const Step& step : script->captures[index]) {
     if (script->stopped) break;
-    std::vector<uint8_t> px(kSide * kSide, step.grey);
+    // Ridges of period 8 placed by the step's grey value: equal values give
+    // equal frames, others frames that the band filter of the still-finger
+    // comparison tells apart.
+    std::vector<uint8_t> px(kSide * kSide);
+    for (size_t i = 0; i < px.size(); ++i) px[i] = ((i % kSide + step.grey) / 4) % 2 ? 200 : 50;
     kernel_fakes::foreground = step.foreground;
     GrayImage* img = image_create(kSide, kSide, 500, 500, px.data(), 0);
     ++script->frames_delivered;
