@@ -1,0 +1,478 @@
+// Multi-view template: the enrolled views of one finger in a KWZD store,
+// its header of settings, the per-view sections and the view queries.
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+#include "common/byte_io.h"
+#include "common/guarded_call.h"
+#include "zylscan/matchlib_mvt.h"
+#include "zylscan/matchlib_object.h"
+
+struct MultiViewTemplate {
+  int32_t refcount;
+  void (*destroy)(MultiViewTemplate*);
+  KwzdContainer* store;
+  uint8_t max_views;
+  uint8_t append_mode;
+  uint8_t second_mode;
+  uint32_t size_limit;
+  int32_t all_unmarked;
+  MvtSectionLimit limits[5];
+  uint8_t limit_count;
+  int32_t selection_mode;
+  int32_t size_estimate;
+  int32_t view_estimate;
+  int32_t reference_key;
+  RigidTransform* reference;
+  uint32_t random_state;
+  int32_t replacement_key;
+};
+
+namespace zyl::matchlib {
+namespace {
+
+constexpr std::size_t kHeaderLength = 21;
+constexpr int kContainerOverhead = 39;
+
+void destroy(MultiViewTemplate* t) {
+  xform_release(t->reference);
+  kwzd_free(t->store);
+  delete t;
+}
+
+MultiViewTemplate* fresh() {
+  auto* t = new (std::nothrow) MultiViewTemplate{};
+  if (!t) return nullptr;
+  t->refcount = 1;
+  t->destroy = destroy;
+  t->store = kwzd_create();
+  if (!t->store) {
+    delete t;
+    return nullptr;
+  }
+  t->limits[0] = {0, 255};
+  t->limit_count = 1;
+  t->selection_mode = 2;
+  t->replacement_key = -1;
+  return t;
+}
+
+int write_header(MultiViewTemplate* t, bool clear_append) {
+  std::uint8_t h[kHeaderLength] = {};
+  ByteWriter w(h);
+  w.u8(t->max_views);
+  w.u8(12);
+  w.u8(((t->append_mode && !clear_append) ? 2u : 0u) | (t->second_mode ? 1u : 0u));
+  w.u32(t->size_limit);
+  w.u8(0);  // the older one-entry table, no longer written
+  w.u8(0);
+  w.u8(2);  // header version
+  w.u8(t->limit_count);
+  for (const MvtSectionLimit& e : t->limits) {
+    w.u8(static_cast<std::uint32_t>(e.format));
+    w.u8(e.limit);
+  }
+  kwzd_remove_section(t->store, KWZD_HEADER_KEY, MVT_HEADER_SECTION);
+  return kwzd_add_section(t->store, KWZD_HEADER_KEY, MVT_HEADER_SECTION, h, kHeaderLength);
+}
+
+// Settings from the header section; defaults stay for a short or missing one.
+int read_header(MultiViewTemplate* t) {
+  std::uint16_t length = 0;
+  const std::uint8_t* h = kwzd_get_section(t->store, KWZD_HEADER_KEY, MVT_HEADER_SECTION, &length);
+  if (!h) return ML_OK;
+  ByteReader r({h, length});
+  if (length >= 7) {
+    t->max_views = r.u8();
+    r.u8();
+    const std::uint8_t modes = r.u8();
+    t->append_mode = (modes >> 1) & 1;
+    t->second_mode = modes & 1;
+    t->size_limit = r.u32();
+  }
+  if (length >= 9) {
+    const std::uint8_t old_limit = r.u8();
+    const std::uint8_t old_format = r.u8();
+    t->limit_count = 2;
+    t->limits[0] = {old_format, old_limit};
+    for (int i = 1; i < 5; ++i) t->limits[i] = {0, 255};
+  }
+  if (length > 20) {
+    if (r.u8() < 2) return ML_UNAVAILABLE;
+    const std::uint8_t count = r.u8();
+    // A count beyond the five entries the table holds is a broken header.
+    if (count > 5) return ML_UNAVAILABLE;
+    t->limit_count = count;
+    for (MvtSectionLimit& e : t->limits) {
+      e.format = r.u8();
+      e.limit = r.u8();
+    }
+  }
+  return ML_OK;
+}
+
+struct ViewInfo {
+  int32_t key = 0;
+  bool has_info = false;  // section 1 of 6 bytes or more
+  std::uint8_t flags = 0;
+  const std::uint8_t* info = nullptr;
+};
+
+ViewInfo view_info(const KwzdContainer* store, int32_t key) {
+  ViewInfo v;
+  v.key = key;
+  std::uint16_t length = 0;
+  v.info = kwzd_get_section(store, key, MVT_VIEW_INFO_SECTION, &length);
+  v.has_info = v.info && length >= 6;
+  v.flags = v.has_info ? v.info[5] : 0;
+  return v;
+}
+
+bool marked(const ViewInfo& v) { return v.flags & MVT_VIEW_MARKED; }
+
+// Calls f(key, blob) for every view in store order; the blob reference is
+// released afterwards.
+template <typename F>
+void for_each_view(const KwzdContainer* store, F&& f) {
+  const int n = kwzd_record_count(store);
+  for (int i = 0; i < n; ++i) {
+    int32_t key = 0;
+    DataBlob* blob = kwzd_get_at(store, i, &key);
+    if (!blob) continue;
+    f(key, blob);
+    blob_release(blob);
+  }
+}
+
+std::uint8_t class_byte(const KwzdContainer* store, int32_t key) {
+  std::uint16_t length = 0;
+  const std::uint8_t* c = kwzd_get_section(store, key, MVT_CLASS_SECTION, &length);
+  return c && length ? c[0] : 255;
+}
+
+RigidTransform* view_transform(const KwzdContainer* store, int32_t key) {
+  const ViewInfo v = view_info(store, key);
+  RigidTransform* t = v.has_info ? xform_create(static_cast<std::int16_t>((v.info[0] << 8) | v.info[1]),
+                                                static_cast<std::int16_t>((v.info[2] << 8) | v.info[3]), v.info[4])
+                                 : xform_create(0, 0, 0);
+  std::uint16_t length = 0;
+  const std::uint8_t* f = kwzd_get_section(store, key, MVT_ALIGN_FLAG_SECTION, &length);
+  if (t && f && length) xform_set_flag(t, f[0]);
+  return t;
+}
+
+bool any_classed(const KwzdContainer* store) {
+  bool found = false;
+  for_each_view(store, [&](int32_t key, DataBlob*) {
+    std::uint16_t length = 0;
+    if (kwzd_get_section(store, key, MVT_CLASS_SECTION, &length) && length) found = true;
+  });
+  return found;
+}
+
+std::uint32_t leading_crc(const DataBlob* blob) {
+  return crc32_compute(blob_data(blob), std::min<std::uint32_t>(blob_size(blob), 1024));
+}
+
+}  // namespace
+}  // namespace zyl::matchlib
+
+using namespace zyl::matchlib;
+
+extern "C" {
+
+ZYL_API MultiViewTemplate* mvt_create(uint8_t maximum_views) {
+  MultiViewTemplate* t = fresh();
+  if (!t) return nullptr;
+  t->max_views = maximum_views;
+  t->append_mode = 1;
+  t->second_mode = 1;
+  if (write_header(t, false) != ML_OK) {
+    destroy(t);
+    return nullptr;
+  }
+  return t;
+}
+
+ZYL_API int mvt_from_blob(DataBlob* blob, MultiViewTemplate** out) {
+  if (!out) return ML_BAD_ARGUMENT;
+  *out = nullptr;
+  if (!blob) return ML_BAD_ARGUMENT;
+  MultiViewTemplate* t = fresh();
+  if (!t) return ML_NO_MEMORY;
+  KwzdContainer* store = nullptr;
+  if (const int status = kwzd_parse(blob, &store); status != ML_OK) {
+    destroy(t);
+    return status;
+  }
+  kwzd_free(t->store);
+  t->store = store;
+  if (const int status = read_header(t); status != ML_OK) {
+    destroy(t);
+    return status;
+  }
+  t->all_unmarked = kwzd_record_count(store) > 0 && !any_classed(store) ? 1 : 0;
+  t->random_state = leading_crc(blob);
+  *out = t;
+  return ML_OK;
+}
+
+ZYL_API void mvt_release(MultiViewTemplate* t) {
+  if (t && --t->refcount == 0) t->destroy(t);
+}
+
+ZYL_API MultiViewTemplate* mvt_retain(MultiViewTemplate* t) {
+  if (t) ++t->refcount;
+  return t;
+}
+
+ZYL_API DataBlob* mvt_serialize_with(MultiViewTemplate* t, int clear_append, const KwzdWriter* writer,
+                                     void* writer_context) {
+  if (!t || write_header(t, clear_append != 0) != ML_OK) return nullptr;
+  DataBlob* out = nullptr;
+  const int status = writer ? kwzd_serialize_with(t->store, &out, writer, writer_context)
+                            : kwzd_serialize(t->store, &out);
+  if (status != ML_OK) {
+    blob_release(out);
+    return nullptr;
+  }
+  return out;
+}
+
+ZYL_API DataBlob* mvt_serialize(MultiViewTemplate* t, int clear_append) {
+  return mvt_serialize_with(t, clear_append, nullptr, nullptr);
+}
+
+ZYL_API MultiViewTemplate* mvt_reserialize(MultiViewTemplate* t) {
+  DataBlob* blob = mvt_serialize(t, 0);
+  if (!blob) return nullptr;
+  MultiViewTemplate* copy = nullptr;
+  mvt_from_blob(blob, &copy);
+  blob_release(blob);
+  return copy;
+}
+
+ZYL_API int mvt_equal(MultiViewTemplate* a, MultiViewTemplate* b) {
+  DataBlob* x = mvt_serialize(a, 0);
+  DataBlob* y = mvt_serialize(b, 0);
+  const int equal = x && y && blob_size(x) == blob_size(y) &&
+                    std::memcmp(blob_data(x), blob_data(y), blob_size(x)) == 0;
+  blob_release(x);
+  blob_release(y);
+  return equal ? 1 : 0;
+}
+
+ZYL_API uint8_t mvt_view_flags(const uint8_t* section, uint32_t length) {
+  return section && length > 5 ? section[5] : 0;
+}
+
+ZYL_API uint8_t mvt_max_views(const MultiViewTemplate* t) { return t ? t->max_views : 0; }
+ZYL_API KwzdContainer* mvt_store(const MultiViewTemplate* t) { return t ? t->store : nullptr; }
+ZYL_API int mvt_append_mode(const MultiViewTemplate* t) { return t ? t->append_mode : 0; }
+ZYL_API uint32_t mvt_size_limit(const MultiViewTemplate* t) { return t ? t->size_limit : 0; }
+ZYL_API int mvt_all_unmarked(const MultiViewTemplate* t) { return t ? t->all_unmarked : 0; }
+
+ZYL_API int mvt_section_limits(const MultiViewTemplate* t, MvtSectionLimit* out) {
+  if (!t || !out) return 0;
+  std::copy(std::begin(t->limits), std::end(t->limits), out);
+  return t->limit_count;
+}
+
+ZYL_API void mvt_set_size_limit(MultiViewTemplate* t, uint32_t limit) {
+  if (t) t->size_limit = limit;
+}
+ZYL_API void mvt_set_reference_key(MultiViewTemplate* t, int32_t key) {
+  if (t) t->reference_key = key;
+}
+ZYL_API void mvt_set_reference_transform(MultiViewTemplate* t, RigidTransform* transform) {
+  if (!t) return;
+  xform_retain(transform);
+  xform_release(t->reference);
+  t->reference = transform;
+}
+ZYL_API void mvt_set_eviction_rule(MultiViewTemplate* t, int32_t replacement_key) {
+  if (t) t->replacement_key = replacement_key;
+}
+
+ZYL_API int mvt_set_quality_table(MultiViewTemplate* t, const MvtSectionLimit* entries, int n) {
+  if (!t || n < 0 || n > 4 || (n > 0 && !entries)) return ML_BAD_ARGUMENT;
+  for (int i = 0; i < n; ++i) t->limits[i] = {entries[i].format, entries[i].limit ? entries[i].limit : uint8_t{255}};
+  t->limits[n] = {0, 255};
+  t->limit_count = static_cast<uint8_t>(n + 1);
+  return ML_OK;
+}
+
+ZYL_API void mvt_check_view_marks(MultiViewTemplate* t) {
+  if (t) t->all_unmarked = any_classed(t->store) ? 0 : 1;
+}
+
+ZYL_API int mvt_count_flagged_views(const MultiViewTemplate* t, uint8_t mask) {
+  if (!t) return 0;
+  int n = 0;
+  for_each_view(t->store, [&](int32_t key, DataBlob*) { n += (view_info(t->store, key).flags & mask) != 0; });
+  return n;
+}
+
+ZYL_API int mvt_count_marked_views(const MultiViewTemplate* t) { return mvt_count_flagged_views(t, MVT_VIEW_MARKED); }
+
+ZYL_API int mvt_count_unmarked_views(const MultiViewTemplate* t) {
+  return t ? kwzd_record_count(t->store) - mvt_count_marked_views(t) : 0;
+}
+
+ZYL_API int mvt_unmarked_percent(const MultiViewTemplate* t) {
+  // A template without a view limit has no meaningful share: 0.
+  if (!t || t->max_views == 0) return 0;
+  return mvt_count_unmarked_views(t) * 100 / t->max_views;
+}
+
+ZYL_API int mvt_count_views_with_quality(const MultiViewTemplate* t, uint8_t quality) {
+  if (!t) return 0;
+  int n = 0;
+  for_each_view(t->store, [&](int32_t, DataBlob* blob) { n += blob_get_quality(blob) == quality; });
+  return n;
+}
+
+ZYL_API int mvt_list_unmarked_keys(const MultiViewTemplate* t, int32_t* out_keys, int* out_count) {
+  if (!t || !out_keys || !out_count) return ML_BAD_ARGUMENT;
+  int n = 0;
+  for_each_view(t->store, [&](int32_t key, DataBlob*) {
+    if (!marked(view_info(t->store, key)) && n < KWZD_MAX_RECORDS) out_keys[n++] = key;
+  });
+  *out_count = n;
+  return ML_OK;
+}
+
+ZYL_API DataBlob* mvt_get_view(const MultiViewTemplate* t, int n, RigidTransform** transform,
+                               uint8_t* view_class, int32_t* key) {
+  if (!t || n < 0) return nullptr;
+  const int count = kwzd_record_count(t->store);
+  for (int i = 0, seen = 0; i < count; ++i) {
+    int32_t k = 0;
+    DataBlob* blob = kwzd_get_at(t->store, i, &k);
+    if (!blob) continue;
+    if (marked(view_info(t->store, k)) || seen++ != n) {
+      blob_release(blob);
+      continue;
+    }
+    if (transform) *transform = view_transform(t->store, k);
+    if (view_class) *view_class = class_byte(t->store, k);
+    if (key) *key = k;
+    return blob;
+  }
+  return nullptr;
+}
+
+ZYL_API RigidTransform* mvt_view_alignment(const MultiViewTemplate* t, const DataBlob* blob,
+                                           uint8_t* view_class) {
+  if (!t || !blob) return nullptr;
+  RigidTransform* found = nullptr;
+  for_each_view(t->store, [&](int32_t key, DataBlob* b) {
+    if (found || b != blob) return;
+    found = view_transform(t->store, key);
+    if (view_class) *view_class = class_byte(t->store, key);
+  });
+  return found;
+}
+
+ZYL_API int32_t mvt_blob_get_view(DataBlob* blob, int i, DataBlob** view, int* count) {
+  KwzdContainer* store = nullptr;
+  if (!blob || kwzd_parse(blob, &store) != ML_OK) return KWZD_HEADER_KEY;
+  int32_t key = KWZD_HEADER_KEY;
+  DataBlob* b = kwzd_get_at(store, i, &key);
+  if (count) *count = kwzd_record_count(store);
+  if (!b) key = KWZD_HEADER_KEY;
+  if (view)
+    *view = b;
+  else
+    blob_release(b);
+  kwzd_free(store);
+  return key;
+}
+
+ZYL_API int mvt_write_view_sections(KwzdContainer* store, int32_t key, const RigidTransform* transform,
+                                    uint8_t flag_byte, uint8_t view_class, uint8_t view_flags) {
+  if (!store) return ML_BAD_ARGUMENT;
+  int16_t dx = 0, dy = 0;
+  uint8_t angle = 0;
+  xform_get_dpi(transform, &dx, &dy, &angle, 500);
+  uint8_t info[6];
+  zyl::ByteWriter w(info);
+  w.u16(static_cast<uint16_t>(dx));
+  w.u16(static_cast<uint16_t>(dy));
+  w.u8(angle);
+  w.u8(view_flags);
+  for (const int type : {MVT_VIEW_INFO_SECTION, MVT_CLASS_SECTION, MVT_ALIGN_FLAG_SECTION})
+    kwzd_remove_section(store, key, type);
+  int status = kwzd_add_section(store, key, MVT_VIEW_INFO_SECTION, info, 6);
+  if (status == ML_OK) status = kwzd_add_section(store, key, MVT_CLASS_SECTION, &view_class, 1);
+  if (status == ML_OK) status = kwzd_add_section(store, key, MVT_ALIGN_FLAG_SECTION, &flag_byte, 1);
+  return status;
+}
+
+ZYL_API int mvt_add_view(KwzdContainer* store, DataBlob* blob, const RigidTransform* transform,
+                         uint8_t view_class, uint8_t flag_byte, int32_t* key) {
+  if (!store || !blob) return ML_BAD_ARGUMENT;
+  int32_t k = 0;
+  if (const int status = kwzd_append(store, blob, &k); status != ML_OK) return status;
+  const int status = mvt_write_view_sections(store, k, transform, flag_byte, view_class, 0);
+  if (status != ML_OK) {
+    kwzd_remove(store, k);
+    return status;
+  }
+  if (key) *key = k;
+  return ML_OK;
+}
+
+ZYL_API int mvt_remove_views_with_quality(MultiViewTemplate* t, uint8_t quality) {
+  if (!t) return ML_BAD_ARGUMENT;
+  return zyl::GuardedCall(ML_NO_MEMORY, [&] {
+    std::vector<int32_t> keys;
+    for_each_view(t->store, [&](int32_t key, DataBlob* blob) {
+      if (blob_get_quality(blob) == quality && !(view_info(t->store, key).flags & MVT_VIEW_KEEP)) keys.push_back(key);
+    });
+    for (const int32_t key : keys) kwzd_remove(t->store, key);
+    return static_cast<int>(ML_OK);
+  });
+}
+
+ZYL_API int mvt_set_views_quality(MultiViewTemplate* t, uint8_t from, uint8_t to) {
+  if (!t) return ML_BAD_ARGUMENT;
+  int status = ML_OK;
+  for_each_view(t->store, [&](int32_t key, DataBlob* blob) {
+    if (status != ML_OK || blob_get_quality(blob) != from) return;
+    DataBlob* changed = blob_with_quality(blob, to);
+    if (!changed) {
+      status = ML_NO_MEMORY;
+      return;
+    }
+    status = kwzd_replace(t->store, key, changed);
+    blob_release(changed);
+  });
+  return status;
+}
+
+ZYL_API int mvt_drop_newest(MultiViewTemplate* t, int n) {
+  if (!t) return ML_BAD_ARGUMENT;
+  return kwzd_drop_newest(t->store, n);
+}
+
+ZYL_API int mvt_capacity(const MultiViewTemplate* t) {
+  if (!t) return 0;
+  if (t->size_limit == 0) return t->max_views;
+  long long total = 0;
+  int n = 0;
+  for_each_view(t->store, [&](int32_t key, DataBlob* blob) {
+    if (marked(view_info(t->store, key))) return;
+    total += blob_size(blob);
+    ++n;
+  });
+  // Without unmarked views the maximum number of views stands in for the
+  // mean; a mean of 0 (views without bytes) leaves nothing to divide by.
+  const long long mean = n ? total / n : t->max_views;
+  if (mean == 0) return t->max_views;
+  const long long fit = (static_cast<long long>(t->size_limit) + mean / 2 - kContainerOverhead) / mean;
+  return static_cast<int>(std::clamp<long long>(fit, 0, t->max_views));
+}
+
+}  // extern "C"
