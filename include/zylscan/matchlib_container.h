@@ -99,9 +99,8 @@ ZYL_API int tmpl_get_section(const DataBlob* blob, int32_t format, const uint8_t
                              uint32_t* length);
 ZYL_API int tmpl_has_section(const DataBlob* blob, int32_t format);
 
-/* Section of a composite card template (format 67 or 78): defined with the
- * composite card templates; until a build carries it, such templates hold
- * no sections. */
+/* Section of a composite card template (format 67 or 78); defined with the
+ * composite card templates. */
 ZYL_API int tmpl_card_section(const uint8_t* bytes, uint32_t length, int32_t format,
                               const uint8_t** data, uint32_t* data_length);
 

@@ -10,12 +10,6 @@
 #include "zylscan/matchlib_container.h"
 #include "zylscan/matchlib_object.h"
 
-// The composite card templates define this; a build without them finds no
-// section in such a template.
-extern "C" __attribute__((weak)) int tmpl_card_section(const uint8_t* bytes, uint32_t length,
-                                                       int32_t format, const uint8_t** data,
-                                                       uint32_t* data_length);
-
 namespace zyl::matchlib {
 namespace {
 
@@ -182,11 +176,9 @@ bool container_blob(const DataBlob* blob) {
   return bytes.size() >= CONTAINER_MIN_SIZE && magic_ok(bytes);
 }
 
-// Section of a composite card template, through its part when the build
-// carries it.
+// Section of a composite card template.
 int card_section(std::span<const std::uint8_t> bytes, std::int32_t code, const std::uint8_t** data,
                  std::uint32_t* length) {
-  if (!tmpl_card_section) return ML_UNAVAILABLE;
   const int status = tmpl_card_section(bytes.data(), static_cast<std::uint32_t>(bytes.size()),
                                        code, data, length);
   if (status != ML_OK) {

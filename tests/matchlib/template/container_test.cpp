@@ -302,6 +302,26 @@ TEST(Container, SectionAccess) {
   EXPECT_EQ(container_has_entry(points.p, 79), 0);
 }
 
+TEST(Container, SectionsOfACompositeCardTemplate) {
+  // 7F2E { A2 { C6 <points> } }: the points section inside a card template.
+  const uint8_t card[] = {0x7F, 0x2E, 0x06, 0xA2, 0x04, 0xC6, 0x02, 0x33, 0x44};
+  BlobHolder info(section(86, "i"));
+  BlobHolder card_blob(blob_create(67, card, sizeof card));
+  BlobHolder c(container_merge(info.p, card_blob.p));
+  const uint8_t* d = nullptr;
+  uint32_t n = 0;
+  ASSERT_EQ(tmpl_get_section(c.p, 79, &d, &n), 0);
+  EXPECT_EQ(n, 2u);
+  EXPECT_EQ(d[0], 0x33);
+  EXPECT_EQ(tmpl_has_section(c.p, 79), 1);
+  ASSERT_EQ(tmpl_get_section(card_blob.p, 79, &d, &n), 0);
+  EXPECT_EQ(d, blob_data(card_blob.p) + 7);
+  EXPECT_EQ(tmpl_get_section(card_blob.p, 77, &d, &n), 3);  // no C5 element
+  EXPECT_EQ(tmpl_has_section(card_blob.p, 77), 0);
+  BlobHolder without(container_from_blob(info.p));
+  EXPECT_EQ(tmpl_get_section(without.p, 79, &d, &n), 6);
+}
+
 TEST(Container, LocateRefusesHeadersThatLeaveTheBytes) {
   BlobHolder c(container_of(3));
   Bytes b = bytes_of(c.p);
