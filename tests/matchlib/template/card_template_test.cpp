@@ -299,8 +299,8 @@ TEST(CompositeSections, ReachedThroughTemplatesAndContainers) {
   BlobPtr c67{blob_create(67, card.data(), card.size())};
   BlobPtr info{blob_create(86, "info", 4)};
   BlobPtr with_card{container_merge(info.p, c67.p)};
-  BlobPtr other{blob_create(84, "x", 1)};
-  BlobPtr without_card{container_merge(info.p, blob_create(85, "y", 1))};
+  BlobPtr c85{blob_create(85, "y", 1)};
+  BlobPtr without_card{container_merge(info.p, c85.p)};
   const uint8_t* d = nullptr;
   uint32_t n = 0;
   ASSERT_EQ(tmpl_get_section(c67.p, 79, &d, &n), ML_OK);
