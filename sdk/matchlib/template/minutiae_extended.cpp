@@ -24,14 +24,7 @@ std::optional<std::size_t> fmr_ext_offset(std::span<const std::uint8_t> b) {
       offset = 28 + 6 * std::size_t{r.u8()};
       break;
     case 30: {
-      r.seek(14);
-      const bool certified = r.u8() != 0;
-      r.seek(33);
-      std::size_t p = 34 + 5 * std::size_t{r.u8()};
-      if (certified) {
-        r.seek(p);
-        p += 3 * std::size_t{r.u8()} + 1;
-      }
+      const std::size_t p = iso2011_body_start(r);
       r.seek(p + 11);
       const std::size_t entry = r.u8() >> 4;
       offset = p + 13 + entry * r.u8();
@@ -319,19 +312,7 @@ ZYL_API int fmr_read_zonal_quality_block(const uint8_t* record, uint32_t size,
   // Image size from the record header: ISO 2005 at 14 and 16, ISO 2011 in
   // the finger representation (at P + 7 and P + 9).
   ByteReader h(b);
-  if (version == 20) {
-    h.seek(14);
-  } else {
-    h.seek(14);
-    const bool certified = h.u8() != 0;
-    h.seek(33);
-    std::size_t p = 34 + 5 * std::size_t{h.u8()};
-    if (certified) {
-      h.seek(p);
-      p += 3 * std::size_t{h.u8()} + 1;
-    }
-    h.seek(p + 7);
-  }
+  h.seek(version == 20 ? 14 : iso2011_body_start(h) + 7);
   const int width = h.u16();
   const int height = h.u16();
   const std::size_t head = version == 30 ? 7 : 3;

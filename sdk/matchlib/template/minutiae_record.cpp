@@ -21,6 +21,18 @@ int fmr_version_of(std::span<const std::uint8_t> b) {
   return 0;
 }
 
+std::size_t iso2011_body_start(ByteReader& r) {
+  r.seek(14);
+  const bool certified = r.u8() != 0;
+  r.seek(33);
+  std::size_t p = 34 + 5 * std::size_t{r.u8()};
+  if (certified) {
+    r.seek(p);
+    p += 3 * std::size_t{r.u8()} + 1;
+  }
+  return p;
+}
+
 namespace {
 
 enum class Form { Iso2005, Ansi2004, Ansi2009, Iso2011 };
@@ -211,15 +223,7 @@ int parse_iso2011(std::span<const std::uint8_t> all, MinutiaeRecord* m) {
   const std::uint32_t length = ByteReader(all.subspan(8)).u32();
   if (length <= 48 || !declared(all, length, b)) return ML_UNAVAILABLE;
   ByteReader r(b);
-  r.seek(14);
-  const bool certified = r.u8() != 0;
-  r.seek(33);
-  const std::uint32_t q = r.u8();
-  std::size_t p = 34 + 5 * q;
-  if (certified) {
-    r.seek(p);
-    p += 3 * std::size_t{r.u8()} + 1;
-  }
+  const std::size_t p = iso2011_body_start(r);
   r.seek(p + 11);
   const int entry = r.u8() >> 4;
   const int n = r.u8();

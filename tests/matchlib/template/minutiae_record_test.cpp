@@ -339,6 +339,36 @@ TEST(MinutiaeExtended, ZonalQualityLevels) {
   EXPECT_EQ(fmr_add_zonal_quality_block(&p, &zq, 9), 2);
 }
 
+TEST(MinutiaeExtended, ZonalQualityOnIso2011CarriesTheVendorBytes) {
+  auto m = sample_record(3);
+  m->width = 30;
+  m->height = 20;
+  const Bytes iso = built(kForms[3], m.get());
+  static uint8_t values[6] = {100, 0, 50, 25, 75, 100};
+  static ZonalQuality zq{values, 2, 3, 10, 10};
+  const Bytes b = with_block(iso, [](uint8_t** p) { return fmr_add_zonal_quality_block(p, &zq, 8); });
+  ASSERT_EQ(b.size(), iso.size() + 11 + 6);
+  const std::size_t block = iso.size();
+  EXPECT_EQ(Bytes(b.begin() + block, b.begin() + block + 11),
+            (Bytes{0, 3, 0, 13, 0, 0, 0, 0, 10, 10, 8}));
+  const uint8_t* area = nullptr;
+  ASSERT_EQ(fmr_ext_data(b.data(), static_cast<uint32_t>(b.size()), &area), 0);
+  EXPECT_EQ(area, b.data() + 52 + 18);
+  EXPECT_EQ(area[0] << 8 | area[1], 17);
+  ZonalQuality back{};
+  ASSERT_EQ(fmr_read_zonal_quality_block(b.data(), static_cast<uint32_t>(b.size()), &back), 0);
+  ASSERT_EQ(back.rows, 2);
+  ASSERT_EQ(back.columns, 3);
+  // 8 bits: the level is the value itself; it reads back as (1600 / 255 x level) >> 4.
+  EXPECT_EQ(back.cells[0], (1600 / 255 * 100) >> 4);
+  EXPECT_EQ(back.cells[1], 0);
+  std::free(back.cells);
+  // A cell size of zero describes no map.
+  Bytes zero = b;
+  zero[block + 8] = 0;
+  EXPECT_EQ(fmr_read_zonal_quality_block(zero.data(), static_cast<uint32_t>(zero.size()), &back), 3);
+}
+
 TEST(MinutiaeExtended, MapsOnIso2011RaiseBothLengths) {
   auto m = sample_record(2);
   const Bytes iso = built(kForms[3], m.get());
