@@ -49,6 +49,19 @@ ZYL_API int orient_pixel_field(const uint8_t* image, int height, int width,
 ZYL_API int orient_map_resize(const uint8_t* map, int rows, int columns, int factor, uint8_t* out,
                               int out_rows, int out_columns);
 
+/* Map repairs on half-turn orientation maps (0..127) with coherence and
+ * weight bytes. Hole filling fills cells of coherence 0 from their weighted
+ * 8 neighbours, pass after pass, until a pass fills nothing or no hole is
+ * left. Outlier repair sets a cell to the mean of an agreeing opposite
+ * pair of neighbours when it differs from it by more than 20. Weighted
+ * smoothing takes the 3x3 binomial mean, weighted by the weight map, at
+ * every cell whose mask and coherence are set. Answer 0, 2 or 9. */
+ZYL_API int orient_fill_holes(uint8_t* orientation, uint8_t* coherence, uint8_t* weight, int rows,
+                              int columns);
+ZYL_API int orient_fix_outliers(uint8_t* map, int unused, int rows, int columns);
+ZYL_API int orient_smooth_weighted(uint8_t* orientation, uint8_t* coherence, uint8_t* weight,
+                                   const uint8_t* mask, int rows, int columns);
+
 /* Singular points of a pixel orientation map (values repeating every 128
  * steps): code 253 core, 254 double core, 255 delta. */
 typedef struct SingularPoint {
