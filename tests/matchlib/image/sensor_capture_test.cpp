@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "kernel_stand_ins.h"
+#include "zylscan/matchlib_support.h"
 #include "zylscan/matchlib_sensor.h"
 
 namespace {
@@ -29,6 +30,7 @@ struct Script {
   bool stopped = false;
   int frames_delivered = 0;
   int stops = 0;
+  int frame_gap_ms = 0;  // wall-clock time that passes before each frame
 };
 
 int fake_capture(SensorDevice* s, SensorEventHandler handler, void* data, uint16_t) {
@@ -41,6 +43,13 @@ int fake_capture(SensorDevice* s, SensorEventHandler handler, void* data, uint16
     // Ridges of period 8 placed by the step's grey value: equal values give
     // equal frames, others frames that the band filter of the still-finger
     // comparison tells apart.
+    if (script->frame_gap_ms) {
+      // Waits on the clock the capture reads (sleeping may be virtual here).
+      Timestamp start;
+      time_now(&start);
+      while (time_elapsed_ms(&start) <= script->frame_gap_ms) {
+      }
+    }
     std::vector<uint8_t> px(kSide * kSide);
     for (size_t i = 0; i < px.size(); ++i) px[i] = ((i % kSide + step.grey) / 4) % 2 ? 200 : 50;
     kernel_fakes::foreground = step.foreground;
@@ -170,18 +179,17 @@ TEST(CaptureImages, ReportsShortFramesAndAcceptsAGoodOne) {
 }
 
 TEST(CaptureImages, StillFingerTestAndLiftBetweenImages) {
-  // The test clock does not move between frames, so the still-finger test
-  // compares the newest frame with the oldest of three. First image: three
-  // equal frames. Then a lift. Then a finger that moves twice: the fourth
-  // frame pushes the first out of the list, so the fifth meets only equal
-  // frames.
+  // More than 32 ms pass before every frame, so the still-finger test
+  // compares each frame with the one before it, however long the
+  // comparison itself takes. First image: the finger moves once, then
+  // holds. Then a lift. Then a finger that moves twice before it holds.
   Fixture f(0);
+  f.script.frame_gap_ms = 40;
   f.script.captures = {
-      {{SENSOR_EVENT_FRAME, 8000}, {SENSOR_EVENT_FRAME, 8000}, {SENSOR_EVENT_FRAME, 8000}},
+      {{SENSOR_EVENT_FRAME, 8000, 90}, {SENSOR_EVENT_FRAME, 8000, 150}, {SENSOR_EVENT_FRAME, 8000, 150}},
       {{SENSOR_EVENT_FRAME, 8000}, {SENSOR_EVENT_FRAME, 1000}, {SENSOR_EVENT_FRAME, 9000}},
       {{SENSOR_EVENT_FRAME, 8000, 90},
-       {SENSOR_EVENT_FRAME, 8000, 90},
-       {SENSOR_EVENT_FRAME, 8000, 200},
+       {SENSOR_EVENT_FRAME, 8000, 121},  // ridges shifted by 31 and then 79 columns
        {SENSOR_EVENT_FRAME, 8000, 200},
        {SENSOR_EVENT_FRAME, 8000, 200},
        {SENSOR_EVENT_FRAME, 8000, 200}},
@@ -191,7 +199,7 @@ TEST(CaptureImages, StillFingerTestAndLiftBetweenImages) {
   ASSERT_EQ(capture_images(&f.rec, f.sensor, nullptr, &f.h, 2, 100, &st, out), 0);
   EXPECT_NE(out[0], nullptr);
   EXPECT_NE(out[1], nullptr);
-  EXPECT_EQ(f.script.frames_delivered, 3 + 2 + 5);
+  EXPECT_EQ(f.script.frames_delivered, 3 + 2 + 4);
   EXPECT_EQ(f.rec.accepted, 2);
   // No prompts on a sensor of kind 0.
   for (int e : f.rec.events) EXPECT_NE(e, CAPTURE_EVENT_PROMPT);
