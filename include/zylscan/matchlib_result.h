@@ -74,6 +74,9 @@ ZYL_API uint32_t* match_result_stage_scores(MatchResult* r, int32_t candidate, i
 ZYL_API uint16_t match_result_candidate_threshold(const MatchResult* r, int32_t candidate);
 ZYL_API int match_result_set_indices(MatchResult* r, const uint16_t* values, int32_t count);
 ZYL_API void match_result_set_probe_blob(MatchResult* r, DataBlob* blob);
+/* Sets the probe image's property byte and the probe blob's view quality:
+ * 0; 2 without a probe image; the image's status when it refuses the value. */
+ZYL_API int match_result_set_quality(MatchResult* r, int value);
 ZYL_API int match_result_check(const MatchResult* r);
 ZYL_API uint16_t match_result_score(const MatchResult* r);
 ZYL_API uint16_t match_result_best_raw_score(const MatchResult* r);
