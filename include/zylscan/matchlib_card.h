@@ -52,4 +52,17 @@ enum { CARD_READ_WORK_SIZE = 128 + 128 + 4 * CARD_MAX_MINUTIAE };
 ZYL_API int card_read_minutiae(const uint8_t* card, uint32_t length, uint32_t maximum, int reduce,
                                void* work, CompactMinutia* out, uint32_t* count, int* has_quality);
 
+typedef struct MinutiaeRecord MinutiaeRecord;
+
+/* Re-encodes the card (a malloc'd buffer of `length` bytes at *card) with a
+ * quality element 82 built from the record: 98 EC 15 E1, then per minutia
+ * the quality in 16 steps (high 4 bits; quality 100 gives 15) and the extra
+ * value (low 4 bits). The minutiae and the 91-95 elements stay, inside A1
+ * when two or more of A1, 81, 90-95 are present. *card then holds the new
+ * buffer and the old one is freed. On any failure (2 null arguments, 3 not
+ * a well-formed 7F2E card, 9 memory, encoding errors) the old buffer is
+ * freed too and *card is set to null. */
+ZYL_API int card_add_quality_element(uint8_t** card, uint32_t length, const MinutiaeRecord* record,
+                                     uint32_t* out_size);
+
 ZYL_EXTERN_C_END

@@ -1,11 +1,14 @@
 // Card templates: element lookups and the compact minutiae reader.
 #include <algorithm>
+#include <cstdlib>
+#include <memory>
 #include <initializer_list>
 #include <vector>
 
 #include "common/guarded_call.h"
 #include "matchlib/template/card_minutiae.h"
 #include "zylscan/matchlib_card.h"
+#include "zylscan/matchlib_minutiae.h"
 #include "zylscan/matchlib_object.h"
 #include "zylscan/matchlib_tlv.h"
 
@@ -58,6 +61,53 @@ int read_minutiae(const std::uint8_t* card, std::uint32_t length, std::uint32_t 
   return ML_OK;
 }
 
+// The quality nibble of a minutia: 16 steps over 0..99; quality 100 would
+// give 16, which the 4-bit field cannot hold, so it is written as 15 (the
+// best step) rather than wrapping to 0, the worst.
+std::uint8_t quality_byte(const MinutiaEntry& m) {
+  const int step = std::min(m.quality * 16 / 100, 15);
+  return static_cast<std::uint8_t>((step << 4) | (m.extra & 0x0F));
+}
+
+int add_quality_element(const std::uint8_t* card, std::uint32_t length, const MinutiaeRecord& record,
+                        std::uint8_t** out, std::uint32_t* out_size) {
+  TlvElement top{};
+  if (!card_element(card, length, top)) return ML_UNAVAILABLE;
+  std::vector<std::uint8_t> quality(kQualityPrefix, kQualityPrefix + 4);
+  for (int i = 0; i < record.count; ++i) quality.push_back(quality_byte(record.minutiae[i]));
+
+  constexpr std::uint16_t kCounted[] = {0xA1, 0x81, 0x90, 0x91, 0x92, 0x93, 0x94, 0x95};
+  constexpr std::uint16_t kCopied[] = {0x81, 0x90, 0x91, 0x92, 0x93, 0x94, 0x95};
+  int present = 0;
+  TlvElement e{};
+  for (const std::uint16_t tag : kCounted) present += card_find_element(card, length, tag, &e) == ML_OK;
+
+  using Tree = std::unique_ptr<TlvNode, decltype(&tlv_node_free)>;
+  Tree root(tlv_node_create(kCard, 0, nullptr), &tlv_node_free);
+  if (!root) return ML_NO_MEMORY;
+  TlvNode* parent = root.get();
+  auto attach = [](TlvNode* to, TlvNode* node) {
+    if (!node) return static_cast<int>(ML_NO_MEMORY);
+    const int status = tlv_append_child(to, node);
+    if (status != ML_OK) tlv_node_free(node);
+    return status;
+  };
+  if (present >= 2) {
+    TlvNode* a1 = tlv_node_create(0xA1, 0, nullptr);
+    if (const int status = attach(parent, a1); status != ML_OK) return status;
+    parent = a1;
+  }
+  for (const std::uint16_t tag : kCopied)
+    if (card_find_element(card, length, tag, &e) == ML_OK)
+      if (const int status = attach(parent, tlv_node_create(tag, e.length, e.value)); status != ML_OK)
+        return status;
+  if (const int status = attach(root.get(), tlv_node_create(0x82, static_cast<std::uint32_t>(quality.size()),
+                                                             quality.data()));
+      status != ML_OK)
+    return status;
+  return tlv_encode(root.get(), out, out_size);
+}
+
 }  // namespace
 }  // namespace zyl::matchlib
 
@@ -98,6 +148,22 @@ ZYL_API int card_read_minutiae(const uint8_t* card, uint32_t length, uint32_t ma
   if (!card || !out || !count || !has_quality) return ML_BAD_ARGUMENT;
   return zyl::GuardedCall(ML_NO_MEMORY,
                           [&] { return read_minutiae(card, length, maximum, reduce != 0, out, count, has_quality); });
+}
+
+ZYL_API int card_add_quality_element(uint8_t** card, uint32_t length, const MinutiaeRecord* record,
+                                     uint32_t* out_size) {
+  if (!card) return ML_BAD_ARGUMENT;
+  uint8_t* old = *card;
+  uint8_t* fresh = nullptr;
+  uint32_t size = 0;
+  int status = ML_BAD_ARGUMENT;
+  if (old && record && out_size)
+    status = zyl::GuardedCall(ML_NO_MEMORY, [&] { return add_quality_element(old, length, *record, &fresh, &size); });
+  // Callers hand the card over: it is freed whatever the outcome.
+  std::free(old);
+  *card = status == ML_OK ? fresh : nullptr;
+  if (status == ML_OK) *out_size = size;
+  return status;
 }
 
 }  // extern "C"

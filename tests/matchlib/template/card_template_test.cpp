@@ -4,13 +4,16 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <algorithm>
 #include <cstdlib>
+#include <memory>
 #include <vector>
 
 #include "zylscan/matchlib_blob.h"
 #include "zylscan/matchlib_card.h"
 #include "zylscan/matchlib_card_extended.h"
 #include "zylscan/matchlib_container.h"
+#include "zylscan/matchlib_minutiae.h"
 #include "zylscan/matchlib_object.h"
 
 namespace {
@@ -310,6 +313,70 @@ TEST(CompositeSections, ReachedThroughTemplatesAndContainers) {
   EXPECT_EQ(tmpl_has_section(with_card.p, 79), 1);
   EXPECT_EQ(tmpl_get_section(without_card.p, 79, &d, &n), 6);
   EXPECT_EQ(tmpl_has_section(c67.p, 77), 0);
+}
+
+}  // namespace
+
+namespace {
+
+uint8_t* malloc_copy(const Bytes& b) {
+  auto* p = static_cast<uint8_t*>(std::malloc(b.size()));
+  std::copy(b.begin(), b.end(), p);
+  return p;
+}
+
+TEST(CardQualityElement, AddsTheElementAndRegroupsTheMinutiae) {
+  auto record = std::unique_ptr<MinutiaeRecord, decltype(&minrec_free)>(minrec_create(), &minrec_free);
+  record->count = 4;
+  const uint8_t qualities[4] = {0, 50, 99, 100};
+  for (int i = 0; i < 4; ++i) {
+    record->minutiae[i].quality = qualities[i];
+    record->minutiae[i].extra = static_cast<uint8_t>(5 + i * 4);  // 21 keeps its low 4 bits
+  }
+  const Bytes q = {0x98, 0xEC, 0x15, 0xE1, 0x05, 0x89, 0xFD, 0xF1};
+  const Bytes m = minutiae_bytes(4);
+  struct Case {
+    const char* what;
+    Bytes card;
+    Bytes expected;
+  };
+  const Case cases[] = {
+      {"81 alone", el(0x7F2E, el(0x81, m)), el(0x7F2E, cat({el(0x81, m), el(0x82, q)}))},
+      {"81 and 92", el(0x7F2E, cat({el(0x81, m), el(0x92, {0})})),
+       el(0x7F2E, cat({el(0xA1, cat({el(0x81, m), el(0x92, {0})})), el(0x82, q)}))},
+      {"A1 with 90, an old 82 replaced", el(0x7F2E, cat({el(0xA1, el(0x90, m)), el(0x82, {1})})),
+       el(0x7F2E, cat({el(0xA1, el(0x90, m)), el(0x82, q)}))},
+  };
+  for (const Case& c : cases) {
+    uint8_t* card = malloc_copy(c.card);
+    uint32_t size = 0;
+    ASSERT_EQ(card_add_quality_element(&card, c.card.size(), record.get(), &size), ML_OK) << c.what;
+    EXPECT_EQ(take(card, size), c.expected) << c.what;
+  }
+  // The result reads back with its quality bytes.
+  uint8_t* card = malloc_copy(cases[1].card);
+  uint32_t size = 0;
+  ASSERT_EQ(card_add_quality_element(&card, cases[1].card.size(), record.get(), &size), ML_OK);
+  const Read r = read(take(card, size), 10);
+  ASSERT_EQ(r.status, ML_OK);
+  EXPECT_EQ(r.has_quality, 1);
+  EXPECT_EQ(r.m[3].quality, 0xF1);
+}
+
+TEST(CardQualityElement, FailureFreesTheCardAndClearsTheCursor) {
+  auto record = std::unique_ptr<MinutiaeRecord, decltype(&minrec_free)>(minrec_create(), &minrec_free);
+  const Bytes not_card = el(0xE1, el(0x81, {}));
+  uint8_t* card = malloc_copy(not_card);
+  uint32_t size = 0;
+  EXPECT_EQ(card_add_quality_element(&card, not_card.size(), record.get(), &size), ML_UNAVAILABLE);
+  EXPECT_EQ(card, nullptr);
+  const Bytes good = el(0x7F2E, el(0x81, {}));
+  card = malloc_copy(good);
+  EXPECT_EQ(card_add_quality_element(&card, good.size() - 1, record.get(), &size), ML_UNAVAILABLE);
+  EXPECT_EQ(card, nullptr);
+  card = malloc_copy(good);
+  EXPECT_EQ(card_add_quality_element(&card, good.size(), nullptr, &size), ML_BAD_ARGUMENT);
+  EXPECT_EQ(card, nullptr);
 }
 
 }  // namespace
