@@ -97,4 +97,20 @@ ZYL_API int singular_find_points(const uint8_t* map, const uint8_t* mask, int he
 ZYL_API int singular_split_cores_deltas(const SingularPoint* points, int count, int width,
                                         SingularList* cores, SingularList* deltas);
 
+/* Inconsistency of a pixel orientation map: 0 where the 3 x 3 doubled-angle
+ * vectors agree, high where they cancel. 0, 2 or 9. */
+ZYL_API int orient_inconsistency_map(const uint8_t* orientation, int height, int width,
+                                     uint8_t* out);
+ZYL_API int orient_inconsistency_from_vectors(const int16_t* c, const int16_t* s, int height,
+                                              int width, uint8_t* out);
+/* Local maxima above 128 of an inconsistency map whose radius-1 Poincare
+ * code marks a core or delta (direction 0). 0 or 2. */
+ZYL_API int singular_find_candidates(const uint8_t* inconsistency, const uint8_t* orientation,
+                                     int height, int width, SingularPoint* points, int* count,
+                                     int max_count);
+/* A lightened copy of the image with a marker and direction lines for
+ * every point (three for a delta); the caller frees *out with free(). */
+ZYL_API int singular_draw_points(const uint8_t* image, int height, int width,
+                                 const SingularPoint* points, int count, uint8_t** out);
+
 ZYL_EXTERN_C_END

@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <cstdlib>
 #include <random>
 #include <vector>
 
@@ -237,6 +238,43 @@ TEST(SingularPoints, SplitIntoCoreAndDeltaLists) {
   EXPECT_EQ(d.direction[2], 114);
   EXPECT_EQ(singular_split_cores_deltas(pts, 8, 50, nullptr, &deltas), 0);
   EXPECT_EQ(deltas.count, 2);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(SingularCandidates, InconsistencyPeaksAtTheCoreAndFindsIt) {
+  const auto map = singular_field(31, 31, 15, 15, 1);
+  std::vector<uint8_t> inc(31 * 31);
+  ASSERT_EQ(orient_inconsistency_map(map.data(), 31, 31, inc.data()), 0);
+  // A uniform field is consistent everywhere, corners included.
+  const std::vector<uint8_t> flat(31 * 31, 90);
+  std::vector<uint8_t> flat_inc(31 * 31, 7);
+  ASSERT_EQ(orient_inconsistency_map(flat.data(), 31, 31, flat_inc.data()), 0);
+  for (uint8_t v : flat_inc) ASSERT_LE(v, 1);  // Q14 unit vectors round a little short
+  EXPECT_GT(inc[15 * 31 + 15], 128);
+  EXPECT_LT(inc[5 * 31 + 5], 20);
+  std::vector<SingularPoint> pts(4);
+  int count = -1;
+  ASSERT_EQ(singular_find_candidates(inc.data(), map.data(), 31, 31, pts.data(), &count, 4), 0);
+  ASSERT_GE(count, 1);
+  EXPECT_LE(std::abs(int(pts[0].index / 31) - 15), 1);
+  EXPECT_LE(std::abs(int(pts[0].index % 31) - 15), 1);
+  EXPECT_EQ(pts[0].code, 253);
+}
+
+TEST(SingularCandidates, DrawingMarksThePointsOnALightenedCopy) {
+  std::vector<uint8_t> img(40 * 40, 100);
+  const SingularPoint pts[] = {{20 * 40 + 20, 255, 0}};
+  uint8_t* out = nullptr;
+  ASSERT_EQ(singular_draw_points(img.data(), 40, 40, pts, 1, &out), 0);
+  ASSERT_NE(out, nullptr);
+  EXPECT_EQ(out[0], 177);          // 100 moved half way to white
+  EXPECT_EQ(out[20 * 40 + 34], 0);  // the arm at direction 0 reaches 16 pixels
+  EXPECT_EQ(img[20 * 40 + 34], 100);
+  std::free(out);
+  EXPECT_EQ(singular_draw_points(img.data(), 40, 40, nullptr, 1, &out), 2);
 }
 
 }  // namespace
