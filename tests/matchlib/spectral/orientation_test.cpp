@@ -278,3 +278,31 @@ TEST(SingularCandidates, DrawingMarksThePointsOnALightenedCopy) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(OrientationBlocks, ABlockOf12NeedsEightCountedPixelsForACoherence) {
+  // Random sparse bright dots give blocks with every small count of strong
+  // gradients; 12 * 12 * 5 / 100 = 7, so a coherence needs a count of 8.
+  std::mt19937 rng(12);
+  std::uniform_int_distribution<int> pos(0, 143), dots(1, 3);
+  bool seven_without = false, eight_with = false;
+  for (int trial = 0; trial < 1500; ++trial) {
+    std::vector<uint8_t> img(12 * 12, 0);
+    for (int d = dots(rng); d > 0; --d) img[pos(rng)] = 200;
+    int32_t gxy, gxx, gyy;
+    int16_t count;
+    ASSERT_EQ(orient_block_moments(img.data(), 12, 12, nullptr, 1, 1, 12, &gxy, &gxx, &gyy, &count, 0), 0);
+    uint8_t coh = 99;
+    ASSERT_EQ(orient_block_coherence(img.data(), 12, 12, &coh, nullptr, 1, 1, 12, 0), 0);
+    const int64_t g = int64_t{gxx} - gyy, h = 2 * int64_t{gxy};
+    const int would_be = gxx + gyy > 0 ? int(fx_isqrt30_round(uint32_t(g * g + h * h)) * 255 / (gxx + gyy)) : 0;
+    ASSERT_EQ(coh, count > 7 ? would_be : 0) << "count " << count;
+    seven_without |= count == 7 && would_be > 0;
+    eight_with |= count == 8 && coh > 0;
+  }
+  EXPECT_TRUE(seven_without);
+  EXPECT_TRUE(eight_with);
+}
+
+}  // namespace
