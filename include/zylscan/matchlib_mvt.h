@@ -85,6 +85,13 @@ ZYL_API RigidTransform* mvt_view_alignment(const MultiViewTemplate* t, const Dat
  * on failure. */
 ZYL_API int32_t mvt_blob_get_view(DataBlob* blob, int i, DataBlob** view, int* count);
 
+/* Per view in store order (arrays of 255 entries; any may be null): its
+ * alignment (a new transform each, released by the caller), class byte
+ * (255 when absent) and the finger value of its sample information (0 when
+ * the view has none). 0 with the view count, 2 for null arguments. */
+ZYL_API int mvt_view_details(const MultiViewTemplate* t, RigidTransform** transforms, uint8_t* classes,
+                             uint32_t* finger_values, int* count);
+
 ZYL_API int mvt_add_view(KwzdContainer* store, DataBlob* blob, const RigidTransform* transform,
                          uint8_t view_class, uint8_t flag_byte, int32_t* key);
 ZYL_API int mvt_write_view_sections(KwzdContainer* store, int32_t key, const RigidTransform* transform,

@@ -6,6 +6,7 @@
 
 #include "common/byte_io.h"
 #include "common/guarded_call.h"
+#include "zylscan/matchlib_container.h"
 #include "zylscan/matchlib_mvt.h"
 #include "zylscan/matchlib_object.h"
 
@@ -388,6 +389,23 @@ ZYL_API int32_t mvt_blob_get_view(DataBlob* blob, int i, DataBlob** view, int* c
     blob_release(b);
   kwzd_free(store);
   return key;
+}
+
+ZYL_API int mvt_view_details(const MultiViewTemplate* t, RigidTransform** transforms, uint8_t* classes,
+                             uint32_t* finger_values, int* count) {
+  if (!t || !count) return ML_BAD_ARGUMENT;
+  int n = 0;
+  for_each_view(t->store, [&](int32_t key, DataBlob* blob) {
+    if (transforms) transforms[n] = view_transform(t->store, key);
+    if (classes) classes[n] = class_byte(t->store, key);
+    if (finger_values) {
+      SampleInfo info{};
+      finger_values[n] = sample_info_read(nullptr, blob, &info) == ML_OK ? info.finger_value : 0;
+    }
+    ++n;
+  });
+  *count = n;
+  return ML_OK;
 }
 
 ZYL_API int mvt_write_view_sections(KwzdContainer* store, int32_t key, const RigidTransform* transform,

@@ -154,6 +154,17 @@ TEST(MultiView, ViewSectionsAndQueries) {
   Blob stranger{blob_create(1, "c", 1)};
   EXPECT_EQ(mvt_view_alignment(t.p, stranger.p, &cls), nullptr);
 
+  RigidTransform* transforms[255] = {};
+  uint8_t classes[255];
+  uint32_t fingers[255];
+  int detailed = 0;
+  ASSERT_EQ(mvt_view_details(t.p, transforms, classes, fingers, &detailed), ML_OK);
+  ASSERT_EQ(detailed, 3);
+  EXPECT_EQ(classes[1], 3);
+  EXPECT_EQ(xform_get_dy(transforms[1]), xform_get_dy(moved.p));
+  EXPECT_EQ(fingers[0], 0u);  // plain blobs carry no sample information
+  for (int i = 0; i < detailed; ++i) xform_release(transforms[i]);
+
   mvt_check_view_marks(t.p);
   EXPECT_EQ(mvt_all_unmarked(t.p), 0);  // views carry class bytes
 
