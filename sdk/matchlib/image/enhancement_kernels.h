@@ -10,6 +10,7 @@
 #include "zylscan/matchlib_checker.h"
 #include "zylscan/matchlib_filter_kernels.h"
 #include "zylscan/matchlib_normalize.h"
+#include "zylscan/matchlib_quality_stats.h"
 #include "zylscan/matchlib_smoothing.h"
 #include "zylscan/matchlib_stretch.h"
 #include "zylscan/matchlib_stripe.h"
@@ -21,26 +22,17 @@ __attribute__((weak)) int quality_from_pixel_coherence(const std::uint8_t* pixel
                                                        int radius, std::uint8_t* quality,
                                                        std::uint32_t* foreground,
                                                        std::uint8_t* kept_map);
-__attribute__((weak)) int imgstat_bright_percent(const std::uint8_t* pixels, int height,
-                                                 int width, const std::uint8_t* usable,
-                                                 std::uint8_t* percent);
 __attribute__((weak)) int imgstat_block_contrast(const std::uint8_t* pixels, int height,
                                                  int width, int resolution,
                                                  std::uint8_t* contrast, std::uint8_t* first,
                                                  std::uint8_t* second, std::uint8_t* map_02,
                                                  std::uint8_t* map_04, std::uint8_t* map_08);
-__attribute__((weak)) int imgstat_block_range_mean(const std::uint8_t* pixels, int height,
-                                                   int width, std::uint8_t* value);
-__attribute__((weak)) int imgstat_laplacian_spread(const std::uint8_t* pixels, int height,
-                                                   int width, std::uint8_t* value);
 __attribute__((weak)) int quality_assess_image(const std::uint8_t* pixels, int height, int width,
                                                std::uint8_t* quality, std::uint32_t* foreground,
                                                std::uint8_t* bright);
 __attribute__((weak)) int imgproc_normalize_preview(const std::uint8_t* pixels, int height,
                                                     int width, int out_height, int out_width,
                                                     std::uint8_t* out);
-__attribute__((weak)) int imgstat_has_ridges(const std::uint8_t* pixels, int height, int width,
-                                             int* flag);
 }
 
 namespace zyl::matchlib {

@@ -61,10 +61,6 @@ STAND_IN int quality_from_pixel_coherence(const uint8_t*, int h, int w, const ui
   *fg = kernel_fakes::foreground;
   return record("quality_from_pixel_coherence", {h, w, radius});
 }
-STAND_IN int imgstat_bright_percent(const uint8_t*, int h, int w, const uint8_t*, uint8_t* p) {
-  *p = 33;
-  return record("imgstat_bright_percent", {h, w});
-}
 STAND_IN int imgstat_block_contrast(const uint8_t*, int h, int w, int resolution, uint8_t* v,
                                     uint8_t* first, uint8_t* second, uint8_t* m2, uint8_t* m4,
                                     uint8_t* m8) {
@@ -74,14 +70,6 @@ STAND_IN int imgstat_block_contrast(const uint8_t*, int h, int w, int resolution
   for (uint8_t* m : {m2, m4, m8})
     if (m) std::memset(m, 1, std::size_t(h) * w);
   return record("imgstat_block_contrast", {h, w, resolution});
-}
-STAND_IN int imgstat_block_range_mean(const uint8_t*, int h, int w, uint8_t* v) {
-  *v = 5;
-  return record("imgstat_block_range_mean", {h, w});
-}
-STAND_IN int imgstat_laplacian_spread(const uint8_t*, int h, int w, uint8_t* v) {
-  *v = 6;
-  return record("imgstat_laplacian_spread", {h, w});
 }
 STAND_IN int quality_assess_image(const uint8_t*, int h, int w, uint8_t* q, uint32_t* fg,
                                   uint8_t* bright) {

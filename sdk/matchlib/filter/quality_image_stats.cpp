@@ -1,0 +1,205 @@
+// Single-number statistics of 8-bit images that the image object caches:
+// the bright-pixel share, the Laplacian spread, the robust block grey range
+// and the ridge-presence test.
+#include <algorithm>
+#include <cstdint>
+#include <new>
+#include <vector>
+
+#include "zylscan/matchlib_filter_kernels.h"
+#include "zylscan/matchlib_filters3x3.h"
+#include "zylscan/matchlib_gradient.h"
+#include "zylscan/matchlib_histogram.h"
+#include "zylscan/matchlib_local_stats.h"
+#include "zylscan/matchlib_object.h"
+#include "zylscan/matchlib_quality_stats.h"
+#include "zylscan/matchlib_stretch.h"
+#include "zylscan/matchlib_window.h"
+
+namespace zyl::matchlib {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+bool bad_image(const void* pixels, int h, int w) { return !pixels || h <= 0 || w <= 0; }
+
+// 3x3 median of the image followed by a stretch between its 5 % percentiles.
+int median_and_stretch(const std::uint8_t* pixels, int h, int w, Bytes& out) {
+  const std::size_t n = static_cast<std::size_t>(h) * static_cast<std::size_t>(w);
+  Bytes median(n);
+  out.assign(n, 0);
+  int rc = filter_median3x3_u8(pixels, static_cast<std::uint32_t>(h),
+                               static_cast<std::uint32_t>(w), median.data());
+  if (rc != ML_OK) return rc;
+  return imgproc_stretch_percentile(median.data(), h, w, 5, out.data());
+}
+
+std::uint8_t bright_share(std::uint64_t bright, std::uint64_t total) {
+  return total ? static_cast<std::uint8_t>(bright * 100 / total) : 0;
+}
+
+// Mean block variance of the smoothed central window, or -1 when the window
+// holds less than one whole block (the caller answers 2).
+int mean_window_variance(const std::uint8_t* pixels, int h, int w, int scale) {
+  const int b = 16 / scale;
+  const int wh = std::min(h, 256 / scale);
+  const int ww = std::min(w, 192 / scale);
+  if (wh < b || ww < b) return -1;
+  const std::size_t n = static_cast<std::size_t>(wh) * static_cast<std::size_t>(ww);
+  Bytes window(n), work(n);
+  img_copy_centered_u8(pixels, static_cast<std::uint32_t>(h), static_cast<std::uint32_t>(w),
+                       static_cast<std::uint32_t>(wh), static_cast<std::uint32_t>(ww),
+                       window.data());
+  filter_median3x3_u8(window.data(), static_cast<std::uint32_t>(wh),
+                      static_cast<std::uint32_t>(ww), work.data());
+  if (scale == 1) {
+    filter_box3x3_u8(work.data(), wh, ww, window.data());
+    filter_box3x3_u8(window.data(), wh, ww, work.data());
+  }
+  const int rows = wh / b, cols = ww / b;
+  Bytes means(static_cast<std::size_t>(rows) * static_cast<std::size_t>(cols));
+  std::vector<std::uint16_t> variances(means.size());
+  img_block_mean_u8(work.data(), wh, ww, b, rows, cols, means.data());
+  img_block_variance_u8(work.data(), wh, ww, means.data(), b, rows, cols, variances.data());
+  std::uint64_t sum = 0;
+  for (std::uint16_t v : variances) sum += v;
+  return static_cast<int>(sum / variances.size());
+}
+
+}  // namespace
+}  // namespace zyl::matchlib
+
+using namespace zyl::matchlib;
+
+extern "C" {
+
+ZYL_API int imgstat_bright_percent(const uint8_t* pixels, int height, int width,
+                                   const uint8_t* mask, uint8_t* percent) {
+  if (percent) *percent = 0;
+  if (!percent || bad_image(pixels, height, width)) return ML_BAD_ARGUMENT;
+  try {
+    Bytes s;
+    if (int rc = median_and_stretch(pixels, height, width, s); rc != ML_OK) return rc;
+    std::uint64_t bright = 0, total = 0;
+    for (std::size_t i = 0; i < s.size(); ++i) {
+      if (mask && !mask[i]) continue;
+      ++total;
+      bright += s[i] >= 128;
+    }
+    *percent = bright_share(bright, total);
+    return ML_OK;
+  } catch (const std::bad_alloc&) {
+    return ML_NO_MEMORY;
+  }
+}
+
+ZYL_API int imgstat_bright_percent_blocks(const uint8_t* pixels, int height, int width,
+                                          int block_rows, int block_columns, int block,
+                                          const uint8_t* block_mask, uint8_t* percent) {
+  if (percent) *percent = 0;
+  if (!percent || bad_image(pixels, height, width) || block_rows < 1 || block_columns < 1 ||
+      block < 1)
+    return ML_BAD_ARGUMENT;
+  // The grid must lie inside the image: a larger one would read past it.
+  if (static_cast<std::int64_t>(block_rows) * block > height ||
+      static_cast<std::int64_t>(block_columns) * block > width)
+    return ML_BAD_ARGUMENT;
+  if (block_rows < 3 || block_columns < 3) return ML_OK;
+  try {
+    Bytes s;
+    if (int rc = median_and_stretch(pixels, height, width, s); rc != ML_OK) return rc;
+    auto fg = [&](int i, int j) { return !block_mask || block_mask[i * block_columns + j]; };
+    std::uint64_t bright = 0, total = 0;
+    for (int i = 1; i + 1 < block_rows; ++i)
+      for (int j = 1; j + 1 < block_columns; ++j) {
+        if (!(fg(i, j) && fg(i - 1, j) && fg(i + 1, j) && fg(i, j - 1) && fg(i, j + 1))) continue;
+        for (int y = i * block; y < (i + 1) * block; ++y) {
+          const std::uint8_t* row = s.data() + static_cast<std::size_t>(y) * width;
+          for (int x = j * block; x < (j + 1) * block; ++x) bright += row[x] >= 128;
+        }
+        total += static_cast<std::uint64_t>(block) * block;
+      }
+    *percent = bright_share(bright, total);
+    return ML_OK;
+  } catch (const std::bad_alloc&) {
+    return ML_NO_MEMORY;
+  }
+}
+
+ZYL_API int imgstat_laplacian_spread(const uint8_t* pixels, int height, int width,
+                                     uint8_t* spread) {
+  if (spread) *spread = 0;
+  if (!spread || bad_image(pixels, height, width)) return ML_BAD_ARGUMENT;
+  try {
+    std::vector<std::int8_t> lap(static_cast<std::size_t>(height) * width);
+    if (int rc = filter_laplace_s8(pixels, height, width, lap.data()); rc != ML_OK) return rc;
+    std::int32_t hist[256];
+    hist_build_s8(lap.data(), height, width, hist);
+    *spread = static_cast<std::uint8_t>(std::min<std::uint32_t>(
+        255, hist_stddev_x4(hist, hist_mean(hist))));
+    return ML_OK;
+  } catch (const std::bad_alloc&) {
+    return ML_NO_MEMORY;
+  }
+}
+
+ZYL_API int imgstat_block_range_mean(const uint8_t* pixels, int height, int width,
+                                     uint8_t* range) {
+  if (range) *range = 0;
+  if (!range || !pixels || height < 0 || width < 0) return ML_BAD_ARGUMENT;
+  const int rows = height / 16, cols = width / 16;
+  if (rows == 0 || cols == 0) return ML_OK;
+  try {
+    std::vector<int> ranges;
+    ranges.reserve(static_cast<std::size_t>(rows) * cols);
+    std::int64_t total = 0;
+    for (int i = 0; i < rows; ++i)
+      for (int j = 0; j < cols; ++j) {
+        std::int32_t hist[256] = {};
+        for (int y = i * 16; y < i * 16 + 16; ++y) {
+          const std::uint8_t* row = pixels + static_cast<std::size_t>(y) * width + j * 16;
+          for (int x = 0; x < 16; ++x) ++hist[row[x]];
+        }
+        std::uint8_t low = 0, high = 0;
+        hist_percentile_range(hist, 1, &low, &high);
+        ranges.push_back(high - low);
+        total += high - low;
+      }
+    const std::int64_t half = total / static_cast<std::int64_t>(ranges.size()) / 2;
+    std::int64_t sum = 0, count = 0;
+    for (int r : ranges)
+      if (r > half) sum += r, ++count;
+    *range = count ? static_cast<std::uint8_t>(sum / count) : 0;
+    return ML_OK;
+  } catch (const std::bad_alloc&) {
+    return ML_NO_MEMORY;
+  }
+}
+
+ZYL_API int imgstat_has_ridges_scaled(const uint8_t* pixels, int height, int width, int scale,
+                                      int* flag) {
+  if (flag) *flag = 0;
+  if (!flag || bad_image(pixels, height, width) || (scale != 1 && scale != 2))
+    return ML_BAD_ARGUMENT;
+  try {
+    const int v = mean_window_variance(pixels, height, width, scale);
+    if (v < 0) return ML_BAD_ARGUMENT;
+    *flag = v > 20;
+    return ML_OK;
+  } catch (const std::bad_alloc&) {
+    return ML_NO_MEMORY;
+  }
+}
+
+ZYL_API int imgstat_has_ridges(const uint8_t* pixels, int height, int width, int* flag) {
+  return imgstat_has_ridges_scaled(pixels, height, width, 1, flag);
+}
+
+ZYL_API int imgstat_has_ridges_nonempty(const uint8_t* pixels, int height, int width, int scale,
+                                        int* flag) {
+  if (flag) *flag = 0;
+  if (height == 0 || width == 0) return ML_BAD_ARGUMENT;
+  return imgstat_has_ridges_scaled(pixels, height, width, scale, flag);
+}
+
+}  // extern "C"
