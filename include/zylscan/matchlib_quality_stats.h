@@ -42,4 +42,11 @@ ZYL_API int imgstat_has_ridges(const uint8_t* pixels, int height, int width, int
 ZYL_API int imgstat_has_ridges_nonempty(const uint8_t* pixels, int height, int width, int scale,
                                         int* flag);
 
+/* Preview of the image normalised to mean 150 and deviation 300 over its
+ * foreground 12 x 12 blocks and resized to out_height x out_width; all 255
+ * when the image shows no ridges. A crop to multiples of 12 under 16 rows
+ * or columns gives 2; a failure leaves the output untouched. */
+ZYL_API int imgproc_normalize_preview(const uint8_t* pixels, int height, int width,
+                                      int out_height, int out_width, uint8_t* out);
+
 ZYL_EXTERN_C_END

@@ -1,8 +1,10 @@
 // Single-number statistics of 8-bit images that the image object caches:
 // the bright-pixel share, the Laplacian spread, the robust block grey range
-// and the ridge-presence test.
+// and the ridge-presence test; and the normalised preview.
 #include <algorithm>
 #include <cstdint>
+#include <cstdlib>
+#include <memory>
 #include <new>
 #include <vector>
 
@@ -11,8 +13,11 @@
 #include "zylscan/matchlib_gradient.h"
 #include "zylscan/matchlib_histogram.h"
 #include "zylscan/matchlib_local_stats.h"
+#include "zylscan/matchlib_normalize.h"
 #include "zylscan/matchlib_object.h"
 #include "zylscan/matchlib_quality_stats.h"
+#include "zylscan/matchlib_rescale.h"
+#include "zylscan/matchlib_segmentation.h"
 #include "zylscan/matchlib_stretch.h"
 #include "zylscan/matchlib_window.h"
 
@@ -200,6 +205,50 @@ ZYL_API int imgstat_has_ridges_nonempty(const uint8_t* pixels, int height, int w
   if (flag) *flag = 0;
   if (height == 0 || width == 0) return ML_BAD_ARGUMENT;
   return imgstat_has_ridges_scaled(pixels, height, width, scale, flag);
+}
+
+ZYL_API int imgproc_normalize_preview(const uint8_t* pixels, int height, int width,
+                                      int out_height, int out_width, uint8_t* out) {
+  if (!out || bad_image(pixels, height, width) || out_height <= 0 || out_width <= 0)
+    return ML_BAD_ARGUMENT;
+  uint8_t* raw = nullptr;
+  std::uint32_t ch = 0, cw = 0;
+  std::int32_t ry = 0, rx = 0;
+  int rc = img_crop_to_block_multiple(pixels, static_cast<std::uint32_t>(height),
+                                      static_cast<std::uint32_t>(width), 12, &raw, &ch, &cw, &ry,
+                                      &rx);
+  std::unique_ptr<uint8_t, decltype(&std::free)> crop(raw, &std::free);
+  if (rc != ML_OK) return rc;
+  if (cw == 0 || ch < 16 || cw < 16) return ML_BAD_ARGUMENT;
+  const int h = static_cast<int>(ch), w = static_cast<int>(cw);
+  const std::size_t n_out = static_cast<std::size_t>(out_height) * out_width;
+  try {
+    const int v = mean_window_variance(crop.get(), h, w, 1);
+    if (v < 0) return ML_BAD_ARGUMENT;
+    if (v <= 20) {
+      std::fill(out, out + n_out, 255);
+      return ML_OK;
+    }
+    const int rows = h / 12, cols = w / 12;
+    Bytes mask(static_cast<std::size_t>(rows) * cols), smooth(static_cast<std::size_t>(h) * w),
+        normal(smooth.size()), result(n_out);
+    if ((rc = imgproc_segment_blocks_half(crop.get(), h, w, rows, cols, 12, mask.data())) != ML_OK)
+      return rc;
+    if ((rc = filter_box3x3_u8(crop.get(), h, w, smooth.data())) != ML_OK) return rc;
+    if ((rc = imgproc_normalize_global_masked(smooth.data(), h, w, mask.data(), 12, rows, cols,
+                                              150, 300, normal.data())) != ML_OK)
+      return rc;
+    // Resized into a scratch buffer first so that a failure leaves the
+    // caller's output untouched.
+    if ((rc = img_resize_u8(normal.data(), ch, cw, result.data(),
+                            static_cast<std::uint32_t>(out_height),
+                            static_cast<std::uint32_t>(out_width))) != ML_OK)
+      return rc;
+    std::copy(result.begin(), result.end(), out);
+    return ML_OK;
+  } catch (const std::bad_alloc&) {
+    return ML_NO_MEMORY;
+  }
 }
 
 }  // extern "C"

@@ -30,9 +30,6 @@ __attribute__((weak)) int imgstat_block_contrast(const std::uint8_t* pixels, int
 __attribute__((weak)) int quality_assess_image(const std::uint8_t* pixels, int height, int width,
                                                std::uint8_t* quality, std::uint32_t* foreground,
                                                std::uint8_t* bright);
-__attribute__((weak)) int imgproc_normalize_preview(const std::uint8_t* pixels, int height,
-                                                    int width, int out_height, int out_width,
-                                                    std::uint8_t* out);
 }
 
 namespace zyl::matchlib {

@@ -2,6 +2,7 @@
 // block range and ridge presence, on small synthetic images.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <vector>
@@ -147,6 +148,38 @@ TEST(HasRidges, FlagsTexturedImagesAndRefusesTinyWindows) {
   EXPECT_EQ(imgstat_has_ridges_nonempty(striped.data(), 300, 300, 1, &flag), 0);
   EXPECT_EQ(flag, 1);
   EXPECT_EQ(imgstat_has_ridges(nullptr, 300, 300, &flag), 2);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(NormalizePreview, FlatImageGivesWhiteAndRidgesAreNormalised) {
+  const Bytes flat(120 * 100, 70);
+  Bytes out(50 * 40, 0);
+  EXPECT_EQ(imgproc_normalize_preview(flat.data(), 120, 100, 50, 40, out.data()), 0);
+  EXPECT_EQ(out, Bytes(out.size(), 255));
+
+  const Bytes striped = ridges(130, 110, 40);
+  Bytes big(130 * 110, 0);
+  ASSERT_EQ(imgproc_normalize_preview(striped.data(), 130, 110, 130, 110, big.data()), 0);
+  int lo = 255, hi = 0;
+  for (uint8_t v : big) lo = std::min<int>(lo, v), hi = std::max<int>(hi, v);
+  EXPECT_GT(hi - lo, 80);  // the contrast of +-40 is widened toward deviation 300
+
+  // A crop under 16 rows (15 -> 12) and bad arguments leave the output alone.
+  Bytes keep(20 * 20, 7);
+  struct Case {
+    const uint8_t* px;
+    int h, w, oh, ow;
+  } bad[] = {{striped.data(), 15, 100, 20, 20},
+             {striped.data(), 11, 100, 20, 20},
+             {nullptr, 100, 100, 20, 20},
+             {striped.data(), 100, 100, 0, 20}};
+  for (const Case& c : bad) {
+    EXPECT_EQ(imgproc_normalize_preview(c.px, c.h, c.w, c.oh, c.ow, keep.data()), 2) << c.h;
+    EXPECT_EQ(keep, Bytes(keep.size(), 7));
+  }
 }
 
 }  // namespace
