@@ -1,0 +1,94 @@
+// Coherence quality: the mapping of mean coherence points to 1..100, the
+// foreground area, and the enlarged per-pixel quality map.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <vector>
+
+#include "zylscan/matchlib_quality.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+TEST(QualityFromBlockCoherence, MapsMeanPointsToQualityAndArea) {
+  // Coherence 75, 153 and 231 map to the points 30, 60 and 90.
+  struct Case {
+    uint8_t coherence;
+    int quality;
+  } cases[] = {{0, 1}, {75, 1}, {153, 50}, {231, 100}, {255, 100}};
+  for (const Case& c : cases) {
+    const Bytes map(4, c.coherence);
+    uint8_t q = 0;
+    uint32_t area = 0;
+    EXPECT_EQ(quality_from_block_coherence(nullptr, 0, 0, 2, 2, 12, nullptr, map.data(), 24, 24,
+                                           &q, &area, 1),
+              0);
+    EXPECT_EQ(q, c.quality) << int(c.coherence);
+    EXPECT_EQ(area, 576u);
+  }
+  // Points 30 and 90 in two foreground blocks: mean 60, quality 50, half
+  // the area; the background blocks' values are ignored.
+  const Bytes map = {75, 231, 0, 0};
+  const Bytes half = {1, 1, 0, 0}, none(4, 0);
+  uint8_t q = 9;
+  uint32_t area = 9;
+  ASSERT_EQ(quality_from_block_coherence(nullptr, 0, 0, 2, 2, 12, half.data(), map.data(), 24,
+                                         24, &q, &area, 1),
+            0);
+  EXPECT_EQ(q, 50);
+  EXPECT_EQ(area, 288u);
+  ASSERT_EQ(quality_from_block_coherence(nullptr, 0, 0, 2, 2, 12, none.data(), map.data(), 24,
+                                         24, &q, &area, 1),
+            0);
+  EXPECT_EQ(q, 0);
+  EXPECT_EQ(area, 0u);
+  // No rows with a map: nothing to do; without one, or no columns: refused.
+  EXPECT_EQ(quality_from_block_coherence(nullptr, 0, 0, 0, 2, 12, nullptr, map.data(), 24, 24,
+                                         &q, &area, 1),
+            0);
+  EXPECT_EQ(quality_from_block_coherence(nullptr, 0, 0, 2, 0, 12, nullptr, map.data(), 24, 24,
+                                         &q, &area, 1),
+            2);
+  EXPECT_EQ(quality_from_block_coherence(nullptr, 0, 0, 2, 2, 12, nullptr, map.data(), 24, 24,
+                                         nullptr, &area, 1),
+            2);
+}
+
+TEST(QualityFromBlockCoherence, ComputesCoherenceFromTheImage) {
+  // Straight vertical ridges are fully coherent: quality 100 on the whole area.
+  const int h = 48, w = 48;
+  Bytes px(h * w);
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) px[y * w + x] = (x / 3) % 2 ? 200 : 40;
+  uint8_t q = 0;
+  uint32_t area = 0;
+  ASSERT_EQ(quality_from_block_coherence(px.data(), h, w, 4, 4, 12, nullptr, nullptr, h, w, &q,
+                                         &area, 1),
+            0);
+  EXPECT_GE(q, 90);
+  EXPECT_EQ(area, uint32_t(h * w));
+}
+
+TEST(QualityMapExpand, MapsPointsAndClearsBackgroundBlocks) {
+  // 5 x 5 blocks of 4 pixels; a bright map whose block (2, 0) is background.
+  const Bytes bright(25, 255);
+  Bytes mask(25, 1);
+  mask[2 * 5 + 0] = 0;
+  Bytes out(20 * 20, 7);
+  ASSERT_EQ(quality_map_expand(bright.data(), mask.data(), 5, 5, 4, out.data(), 20, 20), 0);
+  EXPECT_EQ(out[10 * 20 + 10], 99);  // centre: 255 maps to 99
+  for (int y = 8; y < 12; ++y)
+    for (int x = 0; x < 4; ++x) EXPECT_EQ(out[y * 20 + x], 0);
+  for (uint8_t v : out) EXPECT_LE(v, 99);
+
+  const Bytes dark(25, 0);
+  ASSERT_EQ(quality_map_expand(dark.data(), nullptr, 5, 5, 4, out.data(), 20, 20), 0);
+  EXPECT_EQ(out, Bytes(out.size(), 1));
+
+  EXPECT_EQ(quality_map_expand(dark.data(), nullptr, 5, 5, 4, out.data(), 19, 20), 2);
+  EXPECT_EQ(quality_map_expand(nullptr, nullptr, 5, 5, 4, out.data(), 20, 20), 2);
+  EXPECT_EQ(quality_map_expand(dark.data(), nullptr, 0, 5, 4, out.data(), 20, 20), 2);
+}
+
+}  // namespace
