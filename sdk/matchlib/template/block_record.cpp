@@ -14,11 +14,6 @@
 #include "zylscan/matchlib_container.h"
 #include "zylscan/matchlib_object.h"
 
-// The descriptor part of the library defines this; without it no
-// descriptor type is known to the readers.
-extern "C" __attribute__((weak)) int desc_types_select(const DescriptorType** list,
-                                                       uint32_t flags);
-
 namespace zyl::matchlib {
 namespace {
 
@@ -52,7 +47,7 @@ struct LibraryTypes {
   const DescriptorType* list[11] = {};
   int count = 0;
   LibraryTypes() {
-    if (desc_types_select) count = std::clamp(desc_types_select(list, 0xFFFFFFFFu), 0, 10);
+    count = std::clamp(desc_types_select(list, 0xFFFFFFFFu), 0, 10);
   }
   DescriptorTypes span() const { return {list, static_cast<std::size_t>(count)}; }
 };

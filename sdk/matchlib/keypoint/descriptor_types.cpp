@@ -1,0 +1,109 @@
+// The ten static descriptor type records, their selection from a flag word,
+// and the 8-byte operations of type 0x10.
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+#include "matchlib/keypoint/hamming_match.h"
+#include "zylscan/matchlib_blockrec.h"
+#include "zylscan/matchlib_object.h"
+
+using namespace zyl::matchlib;
+
+namespace {
+
+constexpr std::uint32_t kShort = 8;
+
+std::uint32_t size16() { return 16; }
+std::uint32_t size8() { return kShort; }
+std::uint32_t size0() { return 0; }
+
+// Descriptor computation of a type whose sampler this build does not carry
+// yet: the keypoint stage gets a clear "not available" instead of
+// descriptors left at zero.
+int compute_unavailable(BlockRecord*, int, const std::uint8_t*, const std::uint8_t*, int, int) {
+  return ML_UNAVAILABLE;
+}
+
+// Pattern ids of the sampling patterns stored templates were made with; a
+// reader compares them with the id of a stored extension.
+template <std::uint32_t Id>
+std::uint32_t pattern() {
+  return Id;
+}
+
+std::uint32_t get8(const std::uint8_t* array, int index, std::uint8_t* destination) {
+  if (destination && array && index >= 0) std::memcpy(destination, array + kShort * index, kShort);
+  return kShort;
+}
+
+std::uint32_t put8(const std::uint8_t* source, std::uint8_t* array, int index) {
+  if (!source || !array || index < 0) return 0;
+  std::memcpy(array + kShort * index, source, kShort);
+  return kShort;
+}
+
+// Type 0x10: 64-bit distance of the 8-byte descriptors whatever the mode,
+// invert and swap ignored; a gallery point changes hands only on a strictly
+// smaller distance.
+int match_lists8(std::uint32_t probe, std::uint32_t start, std::uint32_t count, int, int, int,
+                 const BlockRecord* a, const BlockRecord* b, MatchBests* bests) {
+  if (const int st = check_lists(probe, start, count, a, b, bests); st || count == 0) return st;
+  constexpr std::uint32_t kRun = 64;
+  int d[kRun];
+  std::uint8_t part[kRun];
+  for (std::uint32_t done = 0; done < count; done += kRun) {
+    const std::uint32_t n = std::min(kRun, count - done);
+    hamming_to_many(a->extension_arrays[0] + kShort * probe,
+                    b->extension_arrays[0] + kShort * (start + done), kShort, 1,
+                    static_cast<int>(n), 0, 0, part);
+    std::copy_n(part, n, d);
+    update_bests(*bests, probe, start + done, std::span<const int>(d, n), false);
+  }
+  return ML_OK;
+}
+
+int pair_distance8(int i, int j, int count, const std::uint8_t* a, const std::uint8_t* b, int,
+                   int invert, std::uint8_t* out) {
+  if (count != 1 || invert) return ML_WRONG_KIND;
+  if (!a || !b || !out || i < 0 || j < 0) return ML_BAD_ARGUMENT;
+  hamming_to_many(a + kShort * i, b + kShort * j, kShort, 1, 1, 0, 0, out);
+  return ML_OK;
+}
+
+template <std::uint32_t Id, std::uint32_t Variant, std::uint32_t Pattern,
+          int (*Distance)(int, int, int, const std::uint8_t*, const std::uint8_t*, int, int,
+                          std::uint8_t*)>
+constexpr DescriptorType pattern_type() {
+  return {Id,          Variant,          compute_unavailable, size16, desc16_get,
+          desc16_put,  desc_match_lists, Distance,            pattern<Pattern>, size16};
+}
+
+// In the fixed selection order.
+constexpr DescriptorType kTypes[DESC_TYPE_COUNT] = {
+    {0x10, 0, compute_unavailable, size8, get8, put8, match_lists8, pair_distance8,
+     pattern<0xa6d77c88>, size8},
+    // Type 0x8 has no list matching and is not counted by the pair matcher.
+    {0x8, 0, compute_unavailable, size16, desc16_get, desc16_put, nullptr, desc8_distance,
+     pattern<0xc3bafb41>, size0},
+    {0x4, 0, compute_unavailable, size16, desc16_get, desc16_put, desc_match_lists,
+     desc4_pair_distance, pattern<1>, size16},
+    pattern_type<0x2, 0, 0x47a12f37, desc_pair_distance>(),
+    pattern_type<0x20, 3, 0x681d80a4, desc_pair_distance_sym>(),
+    pattern_type<0x200, 1, 0xdd015412, desc_pair_distance>(),
+    pattern_type<0x400, 0, 0xde33bf6c, desc_pair_distance>(),
+    pattern_type<0x800, 3, 0xb267b6ee, desc_pair_distance_sym>(),
+    pattern_type<0x1000, 0, 0x99f916e4, desc_pair_distance>(),
+    pattern_type<0x2000, 0, 0x75440840, desc_pair_distance>(),
+};
+
+}  // namespace
+
+extern "C" ZYL_API int desc_types_select(const DescriptorType** list, uint32_t flags) {
+  if (!list) return 0;
+  int n = 0;
+  for (const DescriptorType& t : kTypes)
+    if (flags & t.type_id) list[n++] = &t;
+  list[n] = nullptr;
+  return n;
+}

@@ -1,0 +1,220 @@
+// Hamming distances of keypoint descriptors: the one-to-many kernels, the
+// list matching that keeps the best pairs of two point records, and the
+// pair distances of the descriptor types.
+#include "matchlib/keypoint/hamming_match.h"
+
+#include <algorithm>
+#include <bit>
+#include <cstring>
+#include <utility>
+
+#include "zylscan/matchlib_blockrec.h"
+#include "zylscan/matchlib_object.h"
+
+namespace zyl::matchlib {
+namespace {
+
+std::uint64_t load64(const std::uint8_t* p) {
+  std::uint64_t v;
+  std::memcpy(&v, p, 8);
+  return v;
+}
+
+// The probe after its transform, as up to four 64-bit words; `gallery_skip`
+// is the byte offset of the compared half within each gallery descriptor
+// (the upper half for the 64-bit distance with invert and swap).
+struct Probe {
+  std::uint64_t w[4] = {};
+  std::size_t gallery_skip = 0;
+};
+
+Probe prepare(const std::uint8_t* probe, int words, int invert, int swap) {
+  Probe p;
+  for (int k = 0; k < words; ++k) p.w[k] = load64(probe + 8 * k);
+  if (!invert) return p;
+  for (int k = 0; k < words; ++k) p.w[k] = ~p.w[k];
+  if (swap) {
+    if (words == 1) p.gallery_skip = 8;
+    if (words == 2) std::swap(p.w[0], p.w[1]);
+    if (words == 4) {
+      std::swap(p.w[0], p.w[2]);
+      std::swap(p.w[1], p.w[3]);
+    }
+  }
+  return p;
+}
+
+int distance(const Probe& p, const std::uint8_t* g, int words) {
+  int d = 0;
+  g += p.gallery_skip;
+  for (int k = 0; k < words; ++k) d += std::popcount(p.w[k] ^ load64(g + 8 * k));
+  return d;
+}
+
+}  // namespace
+
+void hamming_to_many(const std::uint8_t* probe, const std::uint8_t* gallery, std::size_t stride,
+                     int words, int count, int invert, int swap, std::uint8_t* out) {
+  const Probe p = prepare(probe, words, invert, swap);
+  for (int c = 0; c < count; ++c)
+    out[c] = static_cast<std::uint8_t>(std::min(distance(p, gallery + stride * c, words), 255));
+}
+
+void update_bests(MatchBests& bests, std::uint32_t probe, std::uint32_t start,
+                  std::span<const int> d, bool gallery_ties_replace) {
+  if (d.empty()) return;
+  int best = d[0];
+  std::uint32_t best_at = start;
+  for (std::size_t k = 0; k < d.size(); ++k) {
+    const std::uint32_t j = start + static_cast<std::uint32_t>(k);
+    const int stored = bests.gallery_best[j];
+    if (d[k] < stored || (gallery_ties_replace && d[k] == stored)) {
+      bests.gallery_best[j] = static_cast<std::uint16_t>(d[k]);
+      bests.gallery_match[j] = static_cast<std::int16_t>(probe);
+    }
+    if (d[k] < best) {
+      best = d[k];
+      best_at = j;
+    }
+  }
+  if (best < bests.probe_best[probe]) {
+    bests.probe_best[probe] = static_cast<std::uint16_t>(best);
+    bests.probe_match[probe] = static_cast<std::int16_t>(best_at);
+  }
+}
+
+int check_lists(std::uint32_t probe, std::uint32_t start, std::uint32_t count,
+                const BlockRecord* a, const BlockRecord* b, const MatchBests* bests) {
+  if (!a || !b || !bests || !bests->probe_best || !bests->gallery_best || !bests->probe_match ||
+      !bests->gallery_match)
+    return ML_BAD_ARGUMENT;
+  if (count == 0) return ML_OK;
+  if (!a->extension_arrays[0] || !b->extension_arrays[0]) return ML_BAD_ARGUMENT;
+  const auto points_a = static_cast<std::uint64_t>(std::max(a->point_count, 0));
+  const auto points_b = static_cast<std::uint64_t>(std::max(b->point_count, 0));
+  if (probe >= points_a || std::uint64_t{start} + count > points_b) return ML_BAD_ARGUMENT;
+  return ML_OK;
+}
+
+}  // namespace zyl::matchlib
+
+using namespace zyl::matchlib;
+
+namespace {
+
+constexpr std::size_t kDesc = 16;
+
+// 64-bit words compared per mode: 1 (64-bit), 2 (128-bit), 4 (256-bit,
+// where the caller allows it), 0 for a refused mode.
+int words_for(int mode, bool allow256) {
+  if (mode == 0 || mode == 0x80) return 2;
+  if (mode == 64) return 1;
+  if (mode == 256 && allow256) return 4;
+  return 0;
+}
+
+int pair16(int i, int j, int count, const std::uint8_t* a, const std::uint8_t* b, int mode,
+           int invert, int swap, bool allow256, std::uint8_t* out) {
+  const int words = words_for(mode, allow256);
+  if (!words) return ML_WRONG_KIND;
+  if (count <= 0) return ML_OK;
+  if (!a || !b || !out || i < 0 || j < 0) return ML_BAD_ARGUMENT;
+  const std::size_t stride = words == 4 ? 32 : kDesc;
+  hamming_to_many(a + kDesc * i, b + kDesc * j, stride, words, count, invert, swap, out);
+  return ML_OK;
+}
+
+}  // namespace
+
+extern "C" {
+
+ZYL_API uint32_t desc16_get(const uint8_t* array, int index, uint8_t* destination) {
+  if (destination && array && index >= 0) std::memcpy(destination, array + kDesc * index, kDesc);
+  return kDesc;
+}
+
+ZYL_API uint32_t desc16_put(const uint8_t* source, uint8_t* array, int index) {
+  if (!source || !array || index < 0) return 0;
+  std::memcpy(array + kDesc * index, source, kDesc);
+  return kDesc;
+}
+
+ZYL_API void hamming64_to_many(const uint8_t* probe, const uint8_t* gallery, int count, int invert,
+                               int swap, uint8_t* out) {
+  hamming_to_many(probe, gallery, kDesc, 1, count, invert, swap, out);
+}
+
+ZYL_API void hamming128_to_many(const uint8_t* probe, const uint8_t* gallery, int count,
+                                int invert, int swap, uint8_t* out) {
+  hamming_to_many(probe, gallery, kDesc, 2, count, invert, swap, out);
+}
+
+ZYL_API void hamming256_to_many(const uint8_t* probe, const uint8_t* gallery, int count,
+                                int invert, int swap, uint8_t* out) {
+  hamming_to_many(probe, gallery, 32, 4, count, invert, swap, out);
+}
+
+ZYL_API int desc_match_lists(uint32_t probe, uint32_t start, uint32_t count, int invert, int swap,
+                             int mode, const BlockRecord* a, const BlockRecord* b,
+                             MatchBests* bests) {
+  const int words = words_for(mode, false);
+  if (!words) return ML_WRONG_KIND;
+  const bool combined = a && a->extension_type_count >= 2 && a->extension_arrays[1];
+  if (combined && (invert || swap)) return ML_WRONG_KIND;
+  if (const int st = check_lists(probe, start, count, a, b, bests); st || count == 0) return st;
+
+  // Runs of at most 64 gallery points keep the distances on the stack.
+  constexpr std::uint32_t kRun = 64;
+  int d[kRun];
+  std::uint8_t part[kRun];
+  const int extensions =
+      combined ? std::min<int>(a->extension_type_count, BLOCKREC_MAX_EXTENSIONS) : 1;
+  for (std::uint32_t done = 0; done < count; done += kRun) {
+    const std::uint32_t n = std::min(kRun, count - done);
+    const std::uint32_t s = start + done;
+    std::fill_n(d, n, 0);
+    for (int e = 0; e < extensions; ++e) {
+      const std::uint8_t* pa = a->extension_arrays[e];
+      const std::uint8_t* pb = b->extension_arrays[e];
+      if (!pa || !pb) break;
+      hamming_to_many(pa + kDesc * probe, pb + kDesc * s, kDesc, words, static_cast<int>(n),
+                      invert, swap, part);
+      for (std::uint32_t k = 0; k < n; ++k) d[k] = std::min(d[k] + part[k], 255);
+    }
+    update_bests(*bests, probe, s, std::span<const int>(d, n), true);
+  }
+  return ML_OK;
+}
+
+ZYL_API int desc_pair_distance(int i, int j, int count, const uint8_t* a, const uint8_t* b,
+                               int mode, int invert, uint8_t* out) {
+  return pair16(i, j, count, a, b, mode, invert, 0, true, out);
+}
+
+ZYL_API int desc_pair_distance_sym(int i, int j, int count, const uint8_t* a, const uint8_t* b,
+                                   int mode, int invert, uint8_t* out) {
+  return pair16(i, j, count, a, b, mode, invert, 1, true, out);
+}
+
+ZYL_API int desc8_distance(int i, int j, int count, const uint8_t* a, const uint8_t* b, int,
+                           int invert, uint8_t* out) {
+  if (count <= 0) return ML_OK;
+  if (!a || !b || !out || i < 0 || j < 0) return ML_BAD_ARGUMENT;
+  static constexpr std::uint8_t kZero[kDesc] = {};
+  if (!std::memcmp(a + kDesc * i, kZero, kDesc) || !std::memcmp(b + kDesc * j, kZero, kDesc)) {
+    out[0] = 64;
+    return ML_OK;
+  }
+  return pair16(i, j, count, a, b, 0, invert, 0, false, out);
+}
+
+}  // extern "C"
+
+namespace zyl::matchlib {
+
+int desc4_pair_distance(int i, int j, int count, const std::uint8_t* a, const std::uint8_t* b,
+                        int mode, int invert, std::uint8_t* out) {
+  return pair16(i, j, count, a, b, mode, invert, 0, false, out);
+}
+
+}  // namespace zyl::matchlib
