@@ -30,4 +30,15 @@ ZYL_API int quality_map_expand(const uint8_t* block_map, const uint8_t* block_ma
                                int block_rows, int block_columns, int block, uint8_t* out,
                                int out_height, int out_width);
 
+/* Whole-image quality at scale 1 or 2 (blocks of 12/s): the centred crop to
+ * whole blocks is stretched, tested for ridges, segmented, measured for its
+ * bright share and block-normalised before the coherence quality; the area
+ * is at most height x width. An image under one block, or one without
+ * ridges, gives 0 with every output 0. */
+ZYL_API int quality_assess_image_scaled(const uint8_t* pixels, int height, int width,
+                                        uint8_t* quality, uint32_t* area, uint8_t* bright,
+                                        int scale);
+ZYL_API int quality_assess_image(const uint8_t* pixels, int height, int width, uint8_t* quality,
+                                 uint32_t* area, uint8_t* bright);
+
 ZYL_EXTERN_C_END

@@ -1,15 +1,23 @@
 // Classical image quality from the coherence of the ridge orientation, and
-// the per-pixel quality map enlarged from a block map.
+// the per-pixel quality map enlarged from a block map, and the whole-image
+// quality assessment.
 #include <algorithm>
 #include <cstdint>
+#include <cstdlib>
+#include <memory>
 #include <new>
 #include <vector>
 
 #include "zylscan/matchlib_cell_map.h"
 #include "zylscan/matchlib_filters3x3.h"
+#include "zylscan/matchlib_normalize.h"
 #include "zylscan/matchlib_object.h"
 #include "zylscan/matchlib_orientation.h"
 #include "zylscan/matchlib_quality.h"
+#include "zylscan/matchlib_quality_stats.h"
+#include "zylscan/matchlib_segmentation.h"
+#include "zylscan/matchlib_stretch.h"
+#include "zylscan/matchlib_window.h"
 
 namespace {
 
@@ -93,6 +101,67 @@ ZYL_API int quality_map_expand(const uint8_t* block_map, const uint8_t* block_ma
   } catch (const std::bad_alloc&) {
     return ML_NO_MEMORY;
   }
+}
+
+ZYL_API int quality_assess_image_scaled(const uint8_t* pixels, int height, int width,
+                                        uint8_t* quality, uint32_t* area, uint8_t* bright,
+                                        int scale) {
+  if (quality) *quality = 0;
+  if (area) *area = 0;
+  if (bright) *bright = 0;
+  if (!pixels || !quality || !area || !bright || height < 0 || width < 0 ||
+      (scale != 1 && scale != 2))
+    return ML_BAD_ARGUMENT;
+  const int n = 12 / scale;
+  if (std::min(height, width) < n) return ML_OK;
+  uint8_t* raw = nullptr;
+  std::uint32_t ch = 0, cw = 0;
+  std::int32_t ry = 0, rx = 0;
+  int rc = img_crop_to_block_multiple(pixels, static_cast<std::uint32_t>(height),
+                                      static_cast<std::uint32_t>(width),
+                                      static_cast<std::uint32_t>(n), &raw, &ch, &cw, &ry, &rx);
+  std::unique_ptr<uint8_t, decltype(&std::free)> crop(raw, &std::free);
+  if (rc != ML_OK) return rc;
+  if (ch == 0 || cw == 0) return ML_BAD_ARGUMENT;
+  const int h = static_cast<int>(ch), w = static_cast<int>(cw);
+  try {
+    if ((rc = imgproc_stretch_percentile(crop.get(), h, w, 1, crop.get())) != ML_OK) return rc;
+    // A crop smaller than one ridge-test block cannot be judged for ridges;
+    // it is assessed rather than dismissed, so that a one-block image still
+    // gets a quality.
+    int ridges = 1;
+    if (imgstat_has_ridges_scaled(crop.get(), h, w, scale, &ridges) == ML_OK && !ridges)
+      return ML_OK;
+    const int rows = h / n, cols = w / n;
+    std::vector<std::uint8_t> mask(static_cast<std::size_t>(rows) * cols),
+        normal(static_cast<std::size_t>(h) * w);
+    if ((rc = imgproc_segment_blocks(crop.get(), h, w, rows, cols, n, mask.data(), scale, 1)) !=
+        ML_OK)
+      return rc;
+    std::uint8_t b = 0, q = 0;
+    std::uint32_t a = 0;
+    if ((rc = imgstat_bright_percent_blocks(crop.get(), h, w, rows, cols, n, mask.data(), &b)) !=
+        ML_OK)
+      return rc;
+    if ((rc = imgproc_normalize_blocks(crop.get(), h, w, mask.data(), n, rows, cols, 150, 120,
+                                       normal.data())) != ML_OK)
+      return rc;
+    if ((rc = quality_from_block_coherence(normal.data(), h, w, rows, cols, n, mask.data(), nullptr,
+                                           height, width, &q, &a, scale)) != ML_OK)
+      return rc;
+    *quality = q;
+    *area = static_cast<std::uint32_t>(
+        std::min<std::uint64_t>(a, static_cast<std::uint64_t>(height) * width));
+    *bright = b;
+    return ML_OK;
+  } catch (const std::bad_alloc&) {
+    return ML_NO_MEMORY;
+  }
+}
+
+ZYL_API int quality_assess_image(const uint8_t* pixels, int height, int width, uint8_t* quality,
+                                 uint32_t* area, uint8_t* bright) {
+  return quality_assess_image_scaled(pixels, height, width, quality, area, bright, 1);
 }
 
 }  // extern "C"

@@ -10,6 +10,7 @@
 #include "zylscan/matchlib_checker.h"
 #include "zylscan/matchlib_filter_kernels.h"
 #include "zylscan/matchlib_normalize.h"
+#include "zylscan/matchlib_quality.h"
 #include "zylscan/matchlib_quality_stats.h"
 #include "zylscan/matchlib_smoothing.h"
 #include "zylscan/matchlib_stretch.h"
@@ -27,9 +28,6 @@ __attribute__((weak)) int imgstat_block_contrast(const std::uint8_t* pixels, int
                                                  std::uint8_t* contrast, std::uint8_t* first,
                                                  std::uint8_t* second, std::uint8_t* map_02,
                                                  std::uint8_t* map_04, std::uint8_t* map_08);
-__attribute__((weak)) int quality_assess_image(const std::uint8_t* pixels, int height, int width,
-                                               std::uint8_t* quality, std::uint32_t* foreground,
-                                               std::uint8_t* bright);
 }
 
 namespace zyl::matchlib {

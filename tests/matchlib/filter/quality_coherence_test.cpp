@@ -92,3 +92,42 @@ TEST(QualityMapExpand, MapsPointsAndClearsBackgroundBlocks) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(QualityAssessImage, AssessesRidgedImagesAndSkipsFlatOrTinyOnes) {
+  // Slanted ridges of period 8 over a 120 x 120 image.
+  const int h = 120, w = 120;
+  Bytes ridged(h * w);
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) ridged[y * w + x] = ((x + y) / 4) % 2 ? 220 : 30;
+  const Bytes flat(h * w, 128);
+  struct Case {
+    const uint8_t* px;
+    int h, w, scale;
+    bool assessed;
+  } cases[] = {{ridged.data(), h, w, 1, true}, {ridged.data(), h, w, 2, true},
+               {flat.data(), h, w, 1, false},  {ridged.data(), 11, 100, 1, false},
+               {ridged.data(), 5, 100, 2, false}};
+  for (const Case& c : cases) {
+    uint8_t q = 9, bright = 9;
+    uint32_t area = 9;
+    EXPECT_EQ(quality_assess_image_scaled(c.px, c.h, c.w, &q, &area, &bright, c.scale), 0);
+    if (c.assessed) {
+      EXPECT_GE(q, 1);
+      EXPECT_LE(q, 100);
+      EXPECT_LE(area, uint32_t(c.h * c.w));
+      EXPECT_GT(area, 0u);
+    } else {
+      EXPECT_EQ(q, 0) << c.h << " s" << c.scale;
+      EXPECT_EQ(area, 0u);
+      EXPECT_EQ(bright, 0);
+    }
+  }
+  uint8_t q = 0, bright = 9;
+  uint32_t area = 0;
+  EXPECT_EQ(quality_assess_image(nullptr, 12, 12, &q, &area, &bright), 2);
+  EXPECT_EQ(quality_assess_image_scaled(ridged.data(), h, w, &q, &area, &bright, 3), 2);
+}
+
+}  // namespace

@@ -273,10 +273,13 @@ TEST(ImageOperations, QualityAndContrastGuardedForms) {
   const Bytes px(9, 1);
   uint8_t q = 0, bright = 0;
   uint32_t fg = 0;
+  // The real assessment: an image under one 12-pixel block is not assessed.
+  q = bright = 5;
+  fg = 5;
   EXPECT_EQ(img_quality_guarded(px.data(), 3, 3, &q, &fg, &bright), 0);
-  EXPECT_EQ(q, 77);
-  EXPECT_EQ(fg, 1234u);
-  EXPECT_EQ(bright, 44);
+  EXPECT_EQ(q, 0);
+  EXPECT_EQ(fg, 0u);
+  EXPECT_EQ(bright, 0);
   EXPECT_EQ(img_quality_guarded(px.data(), 3, 3, nullptr, nullptr, nullptr), 0);
   EXPECT_EQ(img_quality_guarded(nullptr, 3, 3, &q, &fg, &bright), ML_BAD_ARGUMENT);
   uint8_t contrast = 99;

@@ -71,13 +71,6 @@ STAND_IN int imgstat_block_contrast(const uint8_t*, int h, int w, int resolution
     if (m) std::memset(m, 1, std::size_t(h) * w);
   return record("imgstat_block_contrast", {h, w, resolution});
 }
-STAND_IN int quality_assess_image(const uint8_t*, int h, int w, uint8_t* q, uint32_t* fg,
-                                  uint8_t* bright) {
-  *q = 77;
-  *fg = 1234;
-  *bright = 44;
-  return record("quality_assess_image", {h, w});
-}
 // Packed image record stand-in: 12 header bytes (height, width, x and y
 // resolution, impression type, each as a little-endian 16-bit value, then
 // two zero bytes) before the pixels.
