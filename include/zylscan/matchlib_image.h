@@ -169,7 +169,7 @@ ZYL_API int tiling_tile_count(const TilingSpec* spec);
 /* 1 when the tiles fit the image and overlap less than limit % (a limit
  * outside 1..99 tests the sizes only). */
 ZYL_API int tiling_fits(const GrayImage* image, const TilingSpec* spec, int limit);
-/* Fills out (tiling_tile_count entries) with new tiles; 0, 2 when the spec
+/* Fills out (tiling_tile_count entries) with new tiles; 0, 2 when the tiling
  * does not fit, 9 when memory runs out (the array is cleared). */
 ZYL_API int image_split_tiles(GrayImage* image, const TilingSpec* spec, GrayImage** out);
 
