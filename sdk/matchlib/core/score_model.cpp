@@ -95,6 +95,9 @@ bool rows_cover(const ScoreModel* m, int count) {
 // Rounds half away from zero, saturating: a stored table whose points lie
 // almost on top of each other can ask for more than 32 bits.
 std::int32_t round_away(double v) {
+  // Coincident table points (a zero-width step) give 0/0: such an entry
+  // contributes nothing rather than an undefined conversion.
+  if (std::isnan(v)) return 0;
   const double r = v >= 0 ? std::floor(v + 0.5) : -std::floor(-v + 0.5);
   if (r >= 2147483647.0) return std::numeric_limits<std::int32_t>::max();
   if (r <= -2147483648.0) return std::numeric_limits<std::int32_t>::min();
