@@ -16,7 +16,7 @@
 #include "zylscan/matchlib_image_ops.h"
 #include "zylscan/matchlib_object.h"
 #include "zylscan/matchlib_param.h"
-#include "zylscan/matchlib_spectrum.h"
+#include "zylscan/matchlib_frequency.h"
 #include "zylscan/matchlib_stretch.h"
 #include "zylscan/matchlib_stripe.h"
 

@@ -10,7 +10,7 @@
 #include "zylscan/matchlib_fftfilt.h"
 #include "zylscan/matchlib_object.h"
 #include "zylscan/matchlib_smoothing.h"
-#include "zylscan/matchlib_spectrum.h"
+#include "zylscan/matchlib_frequency.h"
 #include "zylscan/matchlib_stretch.h"
 #include "zylscan/matchlib_window.h"
 

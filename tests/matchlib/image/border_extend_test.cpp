@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "zylscan/matchlib_fftfilt.h"
-#include "zylscan/matchlib_spectrum.h"
+#include "zylscan/matchlib_frequency.h"
 #include "zylscan/matchlib_stretch.h"
 #include "zylscan/matchlib_window.h"
 

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "zylscan/matchlib_fft.h"
-#include "zylscan/matchlib_spectrum.h"
+#include "zylscan/matchlib_frequency.h"
 
 namespace {
 

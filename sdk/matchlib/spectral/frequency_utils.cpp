@@ -12,7 +12,7 @@
 #include "zylscan/matchlib_fft.h"
 #include "zylscan/matchlib_fixed.h"
 #include "zylscan/matchlib_object.h"
-#include "zylscan/matchlib_spectrum.h"
+#include "zylscan/matchlib_frequency.h"
 
 namespace zyl::matchlib {
 namespace {
