@@ -7,6 +7,7 @@
 #include <memory>
 #include <vector>
 
+#include "matchlib/extract/grating.h"
 #include "zylscan/matchlib_grid_extract.h"
 #include "zylscan/matchlib_gridblock.h"
 #include "zylscan/matchlib_object.h"
@@ -14,21 +15,6 @@
 
 namespace zyl::test {
 namespace {
-
-// A sine grating: period in pixels, wave-vector angle in radians.
-std::vector<uint8_t> grating(int h, int w, double period, double angle, double amplitude,
-                             double period2 = 0, double angle2 = 0, double amplitude2 = 0) {
-  std::vector<uint8_t> px(static_cast<size_t>(h) * w);
-  const double k = 2 * M_PI / period;
-  for (int y = 0; y < h; ++y)
-    for (int x = 0; x < w; ++x) {
-      double v = 128 + amplitude * std::sin(k * (x * std::cos(angle) + y * std::sin(angle)));
-      if (period2 > 0)
-        v += amplitude2 * std::sin(2 * M_PI / period2 * (x * std::cos(angle2) + y * std::sin(angle2)));
-      px[static_cast<size_t>(y) * w + x] = static_cast<uint8_t>(std::lround(std::clamp(v, 0.0, 255.0)));
-    }
-  return px;
-}
 
 GridExtractParams defaults(int cell) {
   GridExtractParams p;
