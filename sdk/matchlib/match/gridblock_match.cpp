@@ -43,6 +43,9 @@ struct BlockDeleter {
   void operator()(GridFeatureBlock* b) const { gridblock_free(b); }
 };
 using BlockPtr = std::unique_ptr<GridFeatureBlock, BlockDeleter>;
+struct TransformRelease {
+  void operator()(RigidTransform* t) const { xform_release(t); }
+};
 
 struct Pose {
   int angle = 0, x = 0, y = 0;
@@ -431,14 +434,11 @@ int match(const uint8_t* probe_bytes, uint32_t probe_length, const uint8_t* gall
   PlaneCache cache(*probe, side);
   Search search(gallery_plane, cache, prm, initial);
   const Pose final_pose = search.run();
+  std::unique_ptr<RigidTransform, TransformRelease> out(alignment_from(geo, final_pose, dpi));
+  if (!out) return ML_NO_MEMORY;  // the sub-scores stay cleared
   sub_scores(*probe, *gallery, final_pose, prm, scores);
   *count = GRIDBLOCK_SUBSCORES;
-  RigidTransform* out = alignment_from(geo, final_pose, dpi);
-  if (!out) return ML_NO_MEMORY;
-  if (alignment)
-    *alignment = out;
-  else
-    xform_release(out);
+  if (alignment) *alignment = out.release();
   return ML_OK;
 }
 
