@@ -186,6 +186,38 @@ TEST(BandGrid, CropLimitsKeepTheFullestRowsAndColumns) {
   EXPECT_EQ(len, 11 + 2 * map[6] * map[7]);
 }
 
+TEST(BandGrid, FinishClearsStrayAndLonelyFrequencies) {
+  // Cells set by hand on a flat grid: a 3 x 3 block of frequency 100 whose
+  // centre strays to 131 (|13100 - 10620| > 2400), and a lonely cell.
+  const std::vector<uint8_t> px(60 * 60, 90);
+  Grid g(60, 60, 6, false);
+  bandgrid_feed_rows(g.g, 60, px.data());
+  auto set = [&](int r, int c, int f) {
+    auto* cell = const_cast<uint8_t*>(bandgrid_cell(g.g, r, c));
+    cell[0] = 7;
+    cell[1] = static_cast<uint8_t>(f);
+    cell[2] = 100;  // contrast over the threshold the histogram gives
+  };
+  for (int r = 2; r <= 4; ++r)
+    for (int c = 2; c <= 4; ++c) set(r, c, 100);
+  set(3, 3, 131);
+  set(7, 7, 100);
+  const uint8_t* map = nullptr;
+  uint16_t len = 0;
+  uint8_t quality = 0;
+  ASSERT_EQ(bandgrid_finish(g.g, 255, 255, &map, &len, &quality, nullptr), ML_OK);
+  EXPECT_EQ(quality, 100);  // no ratio recorded by hand
+  ASSERT_EQ(map[6], 3);     // cropped to the block
+  ASSERT_EQ(map[7], 3);
+  for (int k = 0; k < 9; ++k) {
+    const bool centre = k == 4;
+    EXPECT_EQ(map[10 + 2 * k], centre ? 0 : 7) << k;
+    EXPECT_EQ(map[10 + 2 * k + 1], centre ? 0 : 100) << k;
+  }
+  EXPECT_EQ(len, 11 + 18);
+  EXPECT_EQ(map[len - 1], 100);
+}
+
 TEST(BandGrid, ContrastReductionRoundsHalvesAwayFromTheMean) {
   const uint8_t px[4] = {100, 101, 99, 100};  // mean 100
   uint8_t out[4];

@@ -227,6 +227,23 @@ TEST(GridMapMatch, RecoversAShiftAndTurnIn500DpiPixels) {
   EXPECT_EQ(found[0].alignment.dy, found[1].alignment.dy);
 }
 
+TEST(GridMapMatch, FullTurnFindsALargeRotation) {
+  // A turn of 85/512 about the maps' centre (96, 96) is beyond the three
+  // default candidate angles: p2 = R (p1 - c) + c.
+  const double a = 85 * 2 * M_PI / 512;
+  const double tx = 96 - (std::cos(a) * 96 - std::sin(a) * 96);
+  const double ty = 96 - (std::sin(a) * 96 + std::cos(a) * 96);
+  const Map m2 = world_map(24, 24, 8, 0, 0, 0);
+  const Map m1 = world_map(24, 24, 8, 85, tx, ty);
+  const Result wide = match(m1, m2, GRIDMAP_FULL_TURN | GRIDMAP_RAW_SCORE);
+  const Result narrow = match(m1, m2, GRIDMAP_RAW_SCORE);
+  ASSERT_EQ(wide.status, ML_OK);
+  EXPECT_NEAR(wide.alignment.angle, 42, 1);
+  EXPECT_NEAR(wide.alignment.dx, tx, 8);
+  EXPECT_NEAR(wide.alignment.dy, ty, 8);
+  EXPECT_GT(wide.score, 2 * narrow.score);
+}
+
 TEST(GridMapMatch, GivenAlignmentIsScoredInPlace) {
   const Map m = world_map(20, 20, 8, 0, 0, 0);
   const Result free = match(m, m, GRIDMAP_RAW_SCORE);
