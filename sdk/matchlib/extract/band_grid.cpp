@@ -29,7 +29,8 @@ struct HeldRows {
 
 HeldRows held_rows(BandGrid* g) {
   const uint8_t* base = g->has_row_buffer ? row_buffer(g) : g->in_place;
-  return {base, g->first_row, g->rows_held, g->width, g->stride};
+  // Outside a feeding call a grid without a row buffer sees no pixels.
+  return {base, g->first_row, base ? g->rows_held : uint16_t{0}, g->width, g->stride};
 }
 
 // P(u, v) with u = -2..8 by the symmetry P(-u, v) = P(u, -v); v mod 16.

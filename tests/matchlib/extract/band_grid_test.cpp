@@ -153,6 +153,38 @@ TEST(BandGrid, GratingCellsCarryOrientationAndFrequency) {
   }
 }
 
+TEST(BandGrid, CellSpectrumPeaksAtTheGratingsBin) {
+  // Wave vectors of (3, 0) and (2, -4) cycles per 16-pixel window.
+  struct Case {
+    int u, v;
+  } cases[] = {{3, 0}, {2, -4}, {0, 5}};
+  for (const Case& c : cases) {
+    const double period = 16 / std::hypot(c.u, c.v);
+    const auto px = grating(32, 32, period, std::atan2(c.v, c.u), 60);
+    // Half the image through a row buffer: rows 2..15 stay held for the
+    // second cell row, whose window starts at row 2.
+    Grid g(32, 32, 6, true);
+    ASSERT_EQ(bandgrid_feed_rows(g.g, 16, px.data()), 16u);
+    bandgrid_cell_spectrum(g.g, 2, 8, 16, 128);
+    uint32_t best = 0;
+    int bu = -1, bv = 0;
+    for (int u = 0; u <= 8; ++u)
+      for (int v = -8; v <= 7; ++v)
+        if (bandgrid_spectrum_at(g.g, u, v) > best) best = bandgrid_spectrum_at(g.g, u, v), bu = u, bv = v;
+    // The half spectrum holds (u, v) or its mirror (-u, -v).
+    const bool mirrored = c.u == 0 && bu == 0 && bv == -c.v;
+    EXPECT_TRUE((bu == c.u && bv == c.v) || mirrored) << c.u << "," << c.v << " at " << bu << "," << bv;
+    EXPECT_EQ(bandgrid_spectrum_at(g.g, 9, 0), 0u);
+  }
+  // A grid without a row buffer holds no pixels between calls: the
+  // spectrum of a window is then empty rather than read from stale rows.
+  const auto px = grating(32, 32, 5.0, 0.0, 60);
+  Grid g(32, 32, 6, false);
+  bandgrid_feed_rows(g.g, 32, px.data());
+  bandgrid_cell_spectrum(g.g, 8, 8, 32, 128);
+  for (int u = 0; u <= 8; ++u) EXPECT_EQ(bandgrid_spectrum_at(g.g, u, 0), 0u);
+}
+
 TEST(BandGrid, MapOfTheLargestGridStaysInsideItsStorage) {
   // 80 x 80 cells: the map is written over the cells it reads.
   const auto px = grating(480, 480, 4.0, 0.3, 60);
