@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <memory>
+#include <random>
 #include <vector>
 
 #include "matchlib/extract/grating.h"
@@ -107,6 +108,25 @@ TEST(BandGrid, FeedingInBandsOfAnyHeightGivesTheSameMap) {
     }
     EXPECT_EQ(got, static_cast<uint32_t>(h));
     EXPECT_EQ(map_of(g.g), expected) << "band " << band;
+  }
+}
+
+TEST(BandGrid, BandsMatchOneCallForAnySizeAndCell) {
+  std::mt19937 rng(11);
+  for (int round = 0; round < 40; ++round) {
+    const int w = 8 + static_cast<int>(rng() % 200), h = 8 + static_cast<int>(rng() % 200);
+    const int cell = 2 + static_cast<int>(rng() % 20);
+    if ((w + cell / 2) / cell > 80 || (h + cell / 2) / cell > 80) continue;
+    auto px = grating(h, w, 3.0 + rng() % 9, (rng() % 628) / 100.0, 50);
+    for (auto& p : px) p = static_cast<uint8_t>(std::clamp(p + static_cast<int>(rng() % 31) - 15, 0, 255));
+    Grid whole(w, h, cell, false);
+    ASSERT_EQ(bandgrid_feed_rows(whole.g, h, px.data()), static_cast<uint32_t>(h));
+    const auto expected = map_of(whole.g);
+    const int band = 1 + static_cast<int>(rng() % 40);
+    Grid g(w, h, cell, true);
+    for (int y = 0; y < h; y += band)
+      bandgrid_feed_rows(g.g, std::min(band, h - y), px.data() + static_cast<size_t>(y) * w);
+    EXPECT_EQ(map_of(g.g), expected) << w << " x " << h << " cell " << cell << " band " << band;
   }
 }
 
