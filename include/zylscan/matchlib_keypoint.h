@@ -73,6 +73,30 @@ ZYL_API int detect_saddle(const MatchContext* ctx, const uint8_t* pixels, int he
 ZYL_API int detect_saddle_scaled(const MatchContext* ctx, const uint8_t* pixels, int height,
                                  int width, KeyPoint** points, int* count);
 
+/* --- gap filling and direction helpers --- */
+
+/* Adds up to wanted - count points where the two nearest given points are
+ * farthest (candidates of at least 32 in the saturating 16-bit sum of two
+ * squared distances), classed, with the mask cell's bit 0x20 and an angle
+ * from the orientation histogram refined by the structure axis. The given
+ * points come first in the malloc'd out list. 1 for an image without a
+ * resolution, 2 without a mask plane of the image's size, 9, or the usable
+ * map's status. */
+ZYL_API int keypoint_fill_gaps(GrayImage* image, const KeyPoint* points, int count, int wanted,
+                               KeyPoint** out, int* out_count);
+/* GapCandidate comparator for shell_sort: higher values first. */
+ZYL_API int keypoint_cmp_score_desc(const void* a, const void* b);
+/* Angle of each point from a 32-bin histogram of 1-2-1 gradients over the
+ * weighted 11 x 11 window, refined by a parabola through the peak. */
+ZYL_API int kp_orientation_histogram(const uint8_t* pixels, int width, int height,
+                                     KeyPoint* points, int n);
+/* fx_atan2 of the disc's sums of -dy x p and -dx x p (the grey-level
+ * moment seen from the point), and the gradient axis turned by a quarter
+ * turn; the disc
+ * i*i + j*j <= r*r + r must lie inside the image. */
+ZYL_API int kp_centroid_direction(const uint8_t* pixels, int width, int y, int x, int r);
+ZYL_API int kp_axis_direction(const int8_t* gx, const int8_t* gy, int width, int y, int x, int r);
+
 /* --- corners --- */
 
 /* out[i] = dy[i] x stride + dx[i]. */
