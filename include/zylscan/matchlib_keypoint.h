@@ -136,4 +136,18 @@ ZYL_API int corner_pipeline_v2(const MatchContext* ctx, const uint8_t* pixels, i
 ZYL_API int corner_pipeline_v3(const MatchContext* ctx, const uint8_t* pixels, int height,
                                int width, KeyPoint** points, int* count);
 
+/* Block pipeline: enhanced, binarised into ridge and valley maps, thinned;
+ * samples along the lines at key 0x6dd096c5 spacing become points (ridges
+ * class 2, valleys class 1, score the pixel quality). */
+ZYL_API int detect_block_corners(const MatchContext* ctx, const uint8_t* pixels, int height,
+                                 int width, KeyPoint** points, int* count);
+/* Samples line pixels (0) of a thinned map in row order: 254 for a sample,
+ * 127 for a line pixel within `border` of an edge or closer than `radius`
+ * to an earlier sample. Answers the number of samples. */
+ZYL_API int block_candidates_thin(uint8_t* map, int height, int width, int border, int radius);
+/* Moves every sample (254) to the strongest corner response in the square
+ * of `radius` around it inside the border, where that beats its own. */
+ZYL_API void block_candidates_by_corner(uint8_t* map, const uint8_t* corner, int height, int width,
+                                        int radius, int border, int no_background);
+
 ZYL_EXTERN_C_END

@@ -31,6 +31,10 @@ namespace zyl::matchlib {
 int run_driver(const MatchContext* ctx, const std::uint8_t* pixels, int height, int width,
                int record, KeyPoint** points, int* count);
 
+// The ring corner score map (border widened to the widest ring used).
+int ring_corner_map(const MatchContext* ctx, const std::uint8_t* px, int height, int width,
+                    std::uint8_t* map);
+
 // Sampling patterns (dy, dx) of the detectors.
 struct RingPattern {
   int n;

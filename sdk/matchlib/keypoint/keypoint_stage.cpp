@@ -39,6 +39,7 @@ constexpr DetectorEntry kList4[] = {
     {detect_rings_scaled, 0, -1, -1}, {corner_pipeline_v3, 1, -1, -1}, {}};
 constexpr DetectorEntry kList8[] = {{detect_variance_scaled, 1, -1, -1}, {}};
 constexpr DetectorEntry kList16[] = {{detect_corners_sparse, 0, -1, -1}, {}};
+constexpr DetectorEntry kList32[] = {{detect_block_corners, 0, -1, -1}, {}};
 constexpr DetectorEntry kList64[] = {{detect_extremum_scaled, 0, -1, -1}, {}};
 constexpr DetectorEntry kList128[] = {{detect_saddle_scaled, 0, 50, -1}, {}};
 constexpr DetectorEntry kList256[] = {{detect_corners_dense_scaled, 0, -1, -1}, {}};
@@ -340,7 +341,7 @@ ZYL_API const DetectorEntry* keypoint_detector_list(int32_t value) {
     case 4: return kList4;
     case 8: return kList8;
     case 16: return kList16;
-    case 32: return kEmpty;
+    case 32: return kList32;
     case 64: return kList64;
     case 128: return kList128;
     case 256: return kList256;

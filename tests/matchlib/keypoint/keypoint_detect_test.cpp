@@ -9,10 +9,12 @@
 #include <vector>
 
 #include "support/pgm.h"
+#include "zylscan/matchlib_context.h"
 #include "zylscan/matchlib_extract_driver.h"
 #include "zylscan/matchlib_filter_kernels.h"
 #include "zylscan/matchlib_keypoint.h"
 #include "zylscan/matchlib_object.h"
+#include "zylscan/matchlib_param.h"
 
 namespace zyl::test {
 namespace {
@@ -195,6 +197,52 @@ TEST(KeypointDetect, EveryDriverRecordFindsPointsInsideItsBorderOnAPrint) {
   }
   EXPECT_EQ(extdrv_record(0), nullptr);
   EXPECT_EQ(extdrv_record(9), nullptr);
+}
+
+}  // namespace
+}  // namespace zyl::test
+
+namespace zyl::test {
+namespace {
+
+TEST(KeypointDetect, LineSamplesKeepTheirSpacingAndTheBorder) {
+  const int h = 21, w = 60;
+  std::vector<std::uint8_t> map(h * w, 1);
+  for (int x = 0; x < w; ++x) map[10 * w + x] = 0;
+  EXPECT_EQ(block_candidates_thin(map.data(), h, w, 4, 4), 13);
+  for (int x = 0; x < w; ++x) {
+    const bool sample = x >= 4 && x <= 52 && x % 4 == 0;
+    EXPECT_EQ(map[10 * w + x], sample ? 254 : 127) << x;
+  }
+  // A sample moves to a stronger corner response beside it.
+  std::vector<std::uint8_t> corner(h * w, 0);
+  corner[11 * w + 9] = 50;
+  block_candidates_by_corner(map.data(), corner.data(), h, w, 1, 4, 0);
+  EXPECT_EQ(map[10 * w + 8], 127);
+  EXPECT_EQ(map[11 * w + 9], 254);
+}
+
+TEST(KeypointDetect, BlockPipelineSamplesRidgesAndValleysOfAPrint) {
+  const auto img = zyltest::read_pgm(zyltest::test_data("fvc2004_102_1_160.pgm"));
+  for (int move : {0, 1}) {
+    std::unique_ptr<MatchContext, void (*)(MatchContext*)> ctx(ctx_create(), ctx_release);
+    ASSERT_EQ(param_set(ctx.get(), 0xb7831aa4, move), ML_OK);
+    KeyPoint* p = nullptr;
+    int n = 0;
+    ASSERT_EQ(detect_block_corners(ctx.get(), img.pixels.data(), img.height, img.width, &p, &n),
+              ML_OK);
+    std::unique_ptr<KeyPoint, decltype(&std::free)> hold(p, &std::free);
+    ASSERT_GT(n, 50);
+    int ridges = 0, valleys = 0;
+    for (int i = 0; i < n; ++i) {
+      EXPECT_TRUE(p[i].x >= 0 && p[i].x < img.width && p[i].y >= 0 && p[i].y < img.height);
+      ridges += p[i].cls == 2;
+      valleys += p[i].cls == 1;
+    }
+    EXPECT_EQ(ridges + valleys, n);
+    EXPECT_GT(ridges, 10);
+    EXPECT_GT(valleys, 10);
+  }
 }
 
 }  // namespace
