@@ -3,7 +3,10 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "matchlib/core/allocation.h"
 #include "zylscan/matchlib_stage.h"
+
+using zyl::matchlib::ml_calloc;
 
 extern "C" {
 
@@ -11,7 +14,7 @@ ZYL_API StageObject* stage_create(const StageExtractor* extractor, int32_t kind,
                                   const StageImageRoutine* image_routines,
                                   const StageMatchOps* match_ops, int32_t threshold_offset,
                                   int32_t far_level) {
-  auto* s = static_cast<StageObject*>(std::calloc(1, sizeof(StageObject)));
+  auto* s = static_cast<StageObject*>(ml_calloc(1, sizeof(StageObject)));
   if (!s) return nullptr;
   s->match_ops = match_ops;
   s->max_candidates = 255;
@@ -94,7 +97,7 @@ ZYL_API StageObject* stage_find_flagged(const void* from, uint16_t bits, uint8_t
 }
 
 ZYL_API StageChain* chain_create(void) {
-  return static_cast<StageChain*>(std::calloc(1, sizeof(StageChain)));
+  return static_cast<StageChain*>(ml_calloc(1, sizeof(StageChain)));
 }
 
 ZYL_API void chain_free(StageChain* chain) {
