@@ -80,6 +80,28 @@ ZYL_API int minutiae_merge_close_pairs(MinutiaEntry* minutiae, int count, int sc
 ZYL_API int minutiae_keep_in_map(MinutiaEntry* minutiae, int count, const uint8_t* map,
                                  int width);
 
+/* ---- Branch points of thinned bit planes ----
+ * The neighbour-count map holds rows x ((width + 1) / 2) bytes, a 4-bit
+ * count a pixel, the even column in the low nibble. Step codes as above.
+ * The line neighbours of a pixel, in the order up-left, up, up-right,
+ * left, right, down-left, down, down-right. */
+ZYL_API void bilevel_bits_line_neighbours(const uint8_t* plane, int width, int rows, int column, int row,
+                                          int* codes, int* column_steps, int* row_steps, int* count);
+/* One step along a line: 1 moved, 0 stayed. */
+ZYL_API int bilevel_bits_step(const uint8_t* plane, int width, int rows, int* code, int* column, int* row);
+/* Makes a line pixel background and lowers its counted neighbours. */
+ZYL_API void bilevel_bits_take_pixel(uint8_t* plane, uint8_t* counts, int width, int rows, int row, int column);
+/* Appends the branch points of a thinned plane (type 1 for a non-zero
+ * kind, else 2) with qualities from the quality map (rows / s2 rows of
+ * width / s2 bytes); s1 is the arm-step increment (2). */
+ZYL_API void bilevel_bits_trace_minutiae(uint8_t* plane, int rows, int width, int kind, const uint8_t* quality,
+                                         MinutiaEntry* minutiae, uint8_t* count, uint8_t* counts, int s1, int s2);
+/* The ending validation on a plane with its count map and the block ridge
+ * periods (cells of `cell` plane pixels); answers the minutiae kept. */
+ZYL_API int bilevel_bits_check_endings(MinutiaEntry* minutiae, int count, const uint8_t* plane,
+                                       const uint8_t* counts, const uint8_t* block_frequency, int rows,
+                                       int width, int scale, int cell);
+
 /* ---- Validation, flow check and ordering ---- */
 ZYL_API int minutiae_validate_endings(MinutiaEntry* minutiae, int count, const uint8_t* skeleton,
                                       const uint8_t* counts, const uint8_t* frequency,
@@ -99,5 +121,57 @@ typedef struct FacingPair {
 } FacingPair;
 ZYL_API int minutiae_find_facing_pairs(const MinutiaEntry* minutiae, int count, FacingPair* out,
                                        int limit, int* out_count);
+
+ZYL_EXTERN_C_END
+
+ZYL_EXTERN_C_BEGIN
+
+/* ---- Grey-image pipelines ---- */
+
+/* The work record of one pipeline run, handed to the callbacks. */
+typedef struct MinutiaeWorkInfo {
+  uint8_t* image; /* the normalised working image; null once released */
+  int32_t height; /* working frame, a multiple of the block size */
+  int32_t width;
+  int32_t resolution; /* pixels per centimetre */
+  int32_t block;
+  int32_t centroid_row; /* foreground centroid in the working frame */
+  int32_t centroid_column;
+  uint16_t input_height;
+  uint16_t input_width;
+  uint8_t finger_quality;
+  int32_t area;
+} MinutiaeWorkInfo;
+
+/* Runs on the thinned ridges (0 = skeleton pixel) of the working frame; a
+ * non-zero answer ends the pipeline with it. The image may be null. */
+typedef int (*RidgeTraceCallback)(MinutiaeWorkInfo* work, uint8_t* thinned, const uint8_t* block_map,
+                                  int block, int kind, const uint8_t* quality, MinutiaeRecord* record,
+                                  int extra);
+
+/* Fills the record from a grey image (mask bytes of 128 or more usable, or
+ * null) by the record's options: exactly one of MINX_FULL (blocks of 12)
+ * and MINX_HALF (blocks of 6, positions and sizes doubled at the end), else
+ * 1. Positions come back in the input's coordinates, inside the image. */
+ZYL_API int minutiae_pipeline_grey(const uint8_t* pixels, const uint8_t* mask, int height, int width,
+                                   MinutiaeRecord* record, RidgeTraceCallback ridge_trace,
+                                   RidgeTraceCallback second);
+/* The maps, quality, centroid and area of a half-resolution image without
+ * minutiae; 1 under MINX_FULL. */
+ZYL_API int minutiae_pipeline_maps(const uint8_t* pixels, const uint8_t* mask, int height, int width,
+                                   MinutiaeRecord* record);
+/* The same record from bit planes of twice the frame's resolution: needs
+ * MINX_HALF and MINX_DOUBLE_OUTPUT (17 otherwise; 1 without exactly one
+ * sampling mode); positions at twice the input's resolution. The callback
+ * and user pointer are not used. */
+ZYL_API int minutiae_pipeline_bilevel(const uint8_t* pixels, const uint8_t* mask, int height, int width,
+                                      MinutiaeRecord* record, RidgeTraceCallback callback, void* user);
+/* Samples a map of map_height x map_width (placed at (y_origin, x_origin)
+ * of an image of image_height x image_width) into a zonal map of
+ * image_height / cell_height + 1 rows and image_width / cell_width + 1
+ * columns: each cell takes the map value at its centre, 0 outside. */
+ZYL_API int cellmap_sample(const uint8_t* map, int image_height, int image_width, int map_height,
+                           int map_width, int y_origin, int x_origin, int cell_height, int cell_width,
+                           ZonalQuality* out);
 
 ZYL_EXTERN_C_END
