@@ -17,6 +17,7 @@
 #include "zylscan/matchlib_context.h"
 #include "zylscan/matchlib_image.h"
 #include "zylscan/matchlib_minutiae_extract.h"
+#include "zylscan/matchlib_stage.h"
 #include "zylscan/zyl_export.h"
 
 ZYL_EXTERN_C_BEGIN
@@ -53,6 +54,13 @@ ZYL_API int minutiae_driver_grey(const uint8_t* pixels, const uint8_t* mask, uin
                                  uint8_t order_code, uint16_t options, uint8_t format, uint8_t** out,
                                  uint32_t* out_size, RidgeTraceCallback ridge_trace,
                                  RidgeTraceCallback second);
+/* The grey driver over the bit-packed pipeline: finger positions over 10
+ * are refused (2); formats 1 and 3 give no output (0, no buffer). */
+ZYL_API int minutiae_driver_bilevel(const uint8_t* pixels, const uint8_t* mask, uint16_t height,
+                                    uint16_t width, uint8_t finger_position, uint8_t impression_type,
+                                    const void* reserved, uint8_t min_count, uint8_t max_count,
+                                    uint8_t order_code, uint16_t options, uint8_t format, uint8_t** out,
+                                    uint32_t* out_size, RidgeTraceCallback callback, void* user);
 ZYL_API int minutiae_driver_maps(const uint8_t* pixels, const uint8_t* mask, uint16_t height,
                                  uint16_t width, uint8_t finger_position, uint8_t impression_type,
                                  uint16_t options, uint8_t format, uint8_t** out, uint32_t* out_size);
@@ -82,6 +90,10 @@ ZYL_API int extract_minutiae_grey(MatchContext* context, GrayImage* image, void*
 /* Stage extraction routines (the engine's signature; the argument is not
  * read: the finger position comes from the image's finger information).
  * Slot order of the minutiae extraction operation table. */
+/* Type 67 only (else 18), on the bit planes at half resolution; 18 also
+ * under the 360 setting of small sensors. */
+ZYL_API int extract_minutiae_bilevel(MatchContext* context, GrayImage* image, void* argument,
+                                     int32_t requested, DataBlob** out);
 ZYL_API int extract_minutiae_grey_half(MatchContext* context, GrayImage* image, void* argument,
                                        int32_t requested, DataBlob** out);
 ZYL_API int extract_minutiae_grey_full(MatchContext* context, GrayImage* image, void* argument,
@@ -90,6 +102,22 @@ ZYL_API int extract_minutiae_grey_plain(MatchContext* context, GrayImage* image,
                                         int32_t requested, DataBlob** out);
 ZYL_API int extract_block_maps(MatchContext* context, GrayImage* image, void* argument,
                                int32_t requested, DataBlob** out);
+
+/* The minutiae extraction operation table: bilevel, grey half, grey full,
+ * grey plain (read as full resolution), block maps. */
+extern const StageExtractor minutiae_extract_operations[5];
+/* The card-template stage routines A to E of the engine's chains: the
+ * table's slots in order. */
+ZYL_API int card_extract_a(MatchContext* context, GrayImage* image, void* argument, int32_t kind,
+                           DataBlob** out);
+ZYL_API int card_extract_b(MatchContext* context, GrayImage* image, void* argument, int32_t kind,
+                           DataBlob** out);
+ZYL_API int card_extract_c(MatchContext* context, GrayImage* image, void* argument, int32_t kind,
+                           DataBlob** out);
+ZYL_API int card_extract_d(MatchContext* context, GrayImage* image, void* argument, int32_t kind,
+                           DataBlob** out);
+ZYL_API int card_extract_e(MatchContext* context, GrayImage* image, void* argument, int32_t kind,
+                           DataBlob** out);
 
 /* Card template (requested type 2; other types: 0 without a blob) of the
  * first 64 minutiae found at 508 dpi; images off by 9 dpi or more are

@@ -230,17 +230,22 @@ int encode(MinutiaeRecord& r, const std::uint8_t* pixels, int height, int width,
   return ML_OK;
 }
 
+// The grey driver; with `bits` the bit-packed pipeline runs instead (it
+// refuses finger positions over 10 and gives no standard records).
 int driver_grey(const std::uint8_t* pixels, const std::uint8_t* mask, int height, int width, int finger_position,
                 int impression, int min_count, int max_count, int order, int options, int format,
                 std::uint8_t** out, std::uint32_t* out_size, RidgeTraceCallback ridge_trace,
-                RidgeTraceCallback second) {
+                RidgeTraceCallback second, bool bits = false, void* user = nullptr) {
   if (!impression_ok(impression) || !order_ok(order)) return ML_BAD_ARGUMENT;
+  if (bits && finger_position > 10) return ML_BAD_ARGUMENT;
   RecordPtr r(minrec_create(), &minrec_free);
   if (!r) return ML_NO_MEMORY;
   prepare(*r, finger_position, impression, max_count, order, options, format, false);
-  int status = minutiae_pipeline_grey(pixels, mask, height, width, r.get(), ridge_trace, second);
+  int status = bits ? minutiae_pipeline_bilevel(pixels, mask, height, width, r.get(), ridge_trace, user)
+                    : minutiae_pipeline_grey(pixels, mask, height, width, r.get(), ridge_trace, second);
   if (status != ML_OK) return status;
   if (r->count < min_count) return ML_CORRUPT;
+  if (bits && (format == MINX_FORMAT_RECORD || format == MINX_FORMAT_ANSI)) return ML_OK;
   if (format == MINX_FORMAT_MINREC) {
     *out_size = sizeof(MinutiaeRecord);
     *out = reinterpret_cast<std::uint8_t*>(r.release());
@@ -372,6 +377,29 @@ int grey_operation(MatchContext* ctx, GrayImage* image, int requested, DataBlob*
   return wrap_blob(bytes, size, type->blob_type, out);
 }
 
+int bilevel_operation(MatchContext* ctx, GrayImage* image, int requested, DataBlob** out) {
+  if (requested != 67) return ML_OUT_OF_LIMITS;
+  const int sensor = param_get_text(ctx, "vn.algorithm.sensor_size", 0);
+  if (sensor >= 4 && sensor <= 9 && param_get(ctx, kKeyNo360, 0) == 0 && param_get_text(ctx, "vn.algorithm.360", 0))
+    return ML_OUT_OF_LIMITS;
+  ImageHold hold;
+  int status = working_image(ctx, image, 2, &hold.image);
+  if (status != ML_OK) return status;
+  if (image_mask_plane(hold.image) && (status = image_usable_mask_bytes(hold.image, &hold.mask)) != ML_OK)
+    return status;
+  std::uint8_t* bytes = nullptr;
+  std::uint32_t size = 0;
+  status = minutiae_driver_bilevel(
+      image_pixels(hold.image), hold.mask, static_cast<std::uint16_t>(image_height(hold.image)),
+      static_cast<std::uint16_t>(image_width(hold.image)), static_cast<std::uint8_t>(std::clamp(finger_position_of(image), 0, 255)),
+      static_cast<std::uint8_t>(image_impression_type(image)), nullptr, 0,
+      static_cast<std::uint8_t>(param_get(ctx, kKeyMaxCount, 64) & 0xFF),
+      static_cast<std::uint8_t>(minutiae_order_from_key(param_get(ctx, kKeyOrder, 0))), 0x9472, MINX_FORMAT_CARD,
+      &bytes, &size, ridgetrace_run, nullptr);
+  if (status != ML_OK || !bytes) return status;
+  return wrap_blob(bytes, size, 67, out);
+}
+
 int maps_operation(MatchContext* ctx, GrayImage* image, int requested, DataBlob** out) {
   if (requested != 67) return ML_BAD_ARGUMENT;
   ImageHold hold;
@@ -455,6 +483,22 @@ ZYL_API int minutiae_driver_grey(const uint8_t* pixels, const uint8_t* mask, uin
   });
 }
 
+ZYL_API int minutiae_driver_bilevel(const uint8_t* pixels, const uint8_t* mask, uint16_t height, uint16_t width,
+                                    uint8_t finger_position, uint8_t impression_type, const void* reserved,
+                                    uint8_t min_count, uint8_t max_count, uint8_t order_code, uint16_t options,
+                                    uint8_t format, uint8_t** out, uint32_t* out_size, RidgeTraceCallback callback,
+                                    void* user) {
+  (void)reserved;
+  if (!out || !out_size) return ML_BAD_ARGUMENT;
+  *out = nullptr;
+  *out_size = 0;
+  if (!pixels) return ML_BAD_ARGUMENT;
+  return zyl::GuardedCall(ML_NO_MEMORY, [&] {
+    return driver_grey(pixels, mask, height, width, finger_position, impression_type, min_count, max_count,
+                       order_code, options, format, out, out_size, callback, nullptr, true, user);
+  });
+}
+
 ZYL_API int minutiae_driver_maps(const uint8_t* pixels, const uint8_t* mask, uint16_t height, uint16_t width,
                                  uint8_t finger_position, uint8_t impression_type, uint16_t options, uint8_t format,
                                  uint8_t** out, uint32_t* out_size) {
@@ -514,12 +558,49 @@ ZYL_API int extract_minutiae_grey_plain(MatchContext* context, GrayImage* image,
   return extract_minutiae_grey(context, image, argument, requested, out, MINX_FULL);
 }
 
+ZYL_API int extract_minutiae_bilevel(MatchContext* context, GrayImage* image, void* argument, int32_t requested,
+                                     DataBlob** out) {
+  (void)argument;
+  if (!image || !out || !image_pixels(image)) return ML_BAD_ARGUMENT;
+  *out = nullptr;
+  return zyl::GuardedCall(ML_NO_MEMORY, [&] { return bilevel_operation(context, image, requested, out); });
+}
+
 ZYL_API int extract_block_maps(MatchContext* context, GrayImage* image, void* argument, int32_t requested,
                                DataBlob** out) {
   (void)argument;
   if (!image || !out || !image_pixels(image)) return ML_BAD_ARGUMENT;
   *out = nullptr;
   return zyl::GuardedCall(ML_NO_MEMORY, [&] { return maps_operation(context, image, requested, out); });
+}
+
+}  // extern "C"
+
+// The minutiae extraction operation table, in slot order. The card-template
+// stage routines that the engine's chains name A to E are these slots in
+// the same order (A = slot 0 ... E = slot 4).
+const StageExtractor minutiae_extract_operations[5] = {{extract_minutiae_bilevel},
+                                                      {extract_minutiae_grey_half},
+                                                      {extract_minutiae_grey_full},
+                                                      {extract_minutiae_grey_plain},
+                                                      {extract_block_maps}};
+
+extern "C" {
+
+ZYL_API int card_extract_a(MatchContext* c, GrayImage* i, void* a, int32_t k, DataBlob** o) {
+  return extract_minutiae_bilevel(c, i, a, k, o);
+}
+ZYL_API int card_extract_b(MatchContext* c, GrayImage* i, void* a, int32_t k, DataBlob** o) {
+  return extract_minutiae_grey_half(c, i, a, k, o);
+}
+ZYL_API int card_extract_c(MatchContext* c, GrayImage* i, void* a, int32_t k, DataBlob** o) {
+  return extract_minutiae_grey_full(c, i, a, k, o);
+}
+ZYL_API int card_extract_d(MatchContext* c, GrayImage* i, void* a, int32_t k, DataBlob** o) {
+  return extract_minutiae_grey_plain(c, i, a, k, o);
+}
+ZYL_API int card_extract_e(MatchContext* c, GrayImage* i, void* a, int32_t k, DataBlob** o) {
+  return extract_block_maps(c, i, a, k, o);
 }
 
 }  // extern "C"

@@ -1,12 +1,14 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <algorithm>
 #include <cstdint>
 #include <functional>
 #include <random>
 #include <vector>
 
 #include "matchlib/extract/thinning_tables.h"
+#include "zylscan/matchlib_contour_thin.h"
 #include "zylscan/matchlib_minutiae_extract.h"
 #include "zylscan/matchlib_object.h"
 
@@ -82,6 +84,16 @@ bool has_full_2x2(const Picture& p) {
     for (int x = 0; x + 1 < p.width; ++x)
       if (p.at(y, x) && p.at(y + 1, x) && p.at(y, x + 1) && p.at(y + 1, x + 1)) return true;
   return false;
+}
+
+// The byte form of the same thinning (0 = object, 1 = background).
+Picture thin_bytes(const Picture& in) {
+  std::vector<std::uint8_t> img(in.px.size());
+  for (std::size_t i = 0; i < img.size(); ++i) img[i] = in.px[i] ? 0 : 1;
+  EXPECT_EQ(bilevel_thin(img.data(), in.rows, in.width), ML_OK);
+  Picture out(in.rows, in.width);
+  for (std::size_t i = 0; i < img.size(); ++i) out.px[i] = img[i] == 0;
+  return out;
 }
 
 TEST(BitPlaneThin, TablesAreClosedUnderTheEightSymmetries) {
@@ -188,6 +200,43 @@ TEST(BitPlaneThin, RandomBlobsKeepConnectivityAndHoles) {
       if (t.px[i]) {
         ASSERT_TRUE(p.px[i]) << trial;
       }
+  }
+}
+
+// On drawn shapes both forms give the same lines. (On irregular blobs they
+// can differ by a few pixels: the two trace and restart their outlines
+// differently; both keep connectivity and holes.)
+TEST(BitPlaneThin, MatchesTheByteForm) {
+  std::vector<Picture> shapes;
+  {
+    Picture p(40, 60);  // a bar and a post
+    for (int y = 8; y < 15; ++y)
+      for (int x = 5; x < 55; ++x) p.at(y, x) = 1;
+    for (int y = 15; y < 35; ++y)
+      for (int x = 25; x < 31; ++x) p.at(y, x) = 1;
+    shapes.push_back(p);
+  }
+  {
+    Picture p(48, 48);  // a thick ring
+    for (int y = 0; y < 48; ++y)
+      for (int x = 0; x < 48; ++x) {
+        const int d2 = (y - 24) * (y - 24) + (x - 24) * (x - 24);
+        p.at(y, x) = d2 <= 18 * 18 && d2 >= 12 * 12;
+      }
+    shapes.push_back(p);
+  }
+  {
+    Picture p(48, 48);  // a thick diagonal and a thick cross
+    for (int k = 4; k < 44; ++k)
+      for (int t = -2; t <= 2; ++t) p.at(k, std::clamp(k + t, 2, 45)) = 1;
+    for (int y = 20; y < 25; ++y)
+      for (int x = 4; x < 44; ++x) p.at(y, x) = 1;
+    shapes.push_back(p);
+  }
+  for (std::size_t i = 0; i < shapes.size(); ++i) {
+    const Picture bits = thin(shapes[i]);
+    const Picture bytes = thin_bytes(shapes[i]);
+    EXPECT_EQ(bits.px, bytes.px) << i;
   }
 }
 

@@ -194,6 +194,50 @@ TEST(MinutiaeOperations, HalfModeAndBlockMaps) {
   EXPECT_EQ(rows, 384);  // 192 rows at 250 dpi, doubled
 }
 
+TEST(MinutiaeOperations, BilevelOperationAndTheTable) {
+  Context c;
+  const Bytes px = zyl::test::synthetic_print(384, 384, 18, {{120, 120, 2, 1}, {260, 120, 2, 1}, {120, 260, 2, -1}});
+  Image img(px, 384, 384);
+  Blob refused;
+  EXPECT_EQ(extract_minutiae_bilevel(c.ctx, img.image, nullptr, 2, &refused.blob), ML_OUT_OF_LIMITS);
+  EXPECT_EQ(refused.blob, nullptr);
+  Blob ext;
+  ASSERT_EQ(minutiae_extract_operations[0].extract(c.ctx, img.image, nullptr, 67, &ext.blob), ML_OK);
+  EXPECT_EQ(blob_type(ext.blob), 67);
+  const Bytes b = ext.bytes();
+  MinutiaeRecord r{};
+  ASSERT_EQ(card_to_minrec_any(b.data(), static_cast<std::uint32_t>(b.size()), &r), ML_OK);
+  EXPECT_EQ(r.count, 3);
+  TlvElement c1{};
+  ASSERT_EQ(card_parse_extended(b.data(), static_cast<std::uint32_t>(b.size()), nullptr, nullptr, &c1, nullptr, nullptr),
+            ML_OK);
+  EXPECT_NE(c1.value, nullptr);
+  // The chains' routines A to E are the table's slots in order; D reads the
+  // plain slot as full resolution, the same as C.
+  const Operation named[] = {card_extract_a, card_extract_b, card_extract_c, card_extract_d, card_extract_e};
+  const int type[] = {67, 2, 2, 2, 67};
+  for (int slot = 0; slot < 5; ++slot) {
+    Blob x, y;
+    ASSERT_EQ(named[slot](c.ctx, img.image, nullptr, type[slot], &x.blob), ML_OK) << slot;
+    ASSERT_EQ(minutiae_extract_operations[slot].extract(c.ctx, img.image, nullptr, type[slot], &y.blob), ML_OK);
+    EXPECT_EQ(x.bytes(), y.bytes()) << slot;
+  }
+  Blob c_card, d_card;
+  ASSERT_EQ(card_extract_c(c.ctx, img.image, nullptr, 2, &c_card.blob), ML_OK);
+  ASSERT_EQ(card_extract_d(c.ctx, img.image, nullptr, 2, &d_card.blob), ML_OK);
+  EXPECT_EQ(c_card.bytes(), d_card.bytes());
+  // The driver itself: no standard records, finger positions up to 10.
+  std::uint8_t* out = nullptr;
+  std::uint32_t size = 0;
+  EXPECT_EQ(minutiae_driver_bilevel(px.data(), nullptr, 192, 192, 1, 0, nullptr, 0, 64, 21, 0x9472, 1, &out, &size,
+                                    nullptr, nullptr),
+            ML_OK);
+  EXPECT_EQ(out, nullptr);
+  EXPECT_EQ(minutiae_driver_bilevel(px.data(), nullptr, 192, 192, 11, 0, nullptr, 0, 64, 21, 0x9472, 2, &out, &size,
+                                    nullptr, nullptr),
+            ML_BAD_ARGUMENT);
+}
+
 TEST(MinutiaeOperations, DriverChecks) {
   const Bytes px = zyl::test::synthetic_print(96, 96, 9, {{48, 48, 2, 1}});
   std::uint8_t* out = reinterpret_cast<std::uint8_t*>(1);
@@ -343,6 +387,7 @@ TEST(MinutiaeOperations, RealPrintsGiveRecordsAndCards) {
     const zyltest::GreyImage g = zyltest::read_pgm(zyltest::test_data(name));
     Image img(g.pixels, g.height, g.width);
     for (Operation op : {extract_minutiae_grey_full, extract_minutiae_grey_half, extract_minutiae_grey_plain}) {
+      // (the bit-plane operation gives extended cards only; see below)
       Blob rec;
       ASSERT_EQ(op(c.ctx, img.image, nullptr, 1, &rec.blob), ML_OK) << name;
       const Bytes b = rec.bytes();
@@ -389,8 +434,13 @@ TEST(MinutiaeOperations, RealPrintsGiveRecordsAndCards) {
         }
       }
     }
-    Blob maps;
+    Blob maps, bits;
     EXPECT_EQ(extract_block_maps(c.ctx, img.image, nullptr, 67, &maps.blob), ML_OK) << name;
+    ASSERT_EQ(extract_minutiae_bilevel(c.ctx, img.image, nullptr, 67, &bits.blob), ML_OK) << name;
+    const Bytes e = bits.bytes();
+    MinutiaeRecord r{};
+    ASSERT_EQ(card_to_minrec_any(e.data(), static_cast<std::uint32_t>(e.size()), &r), ML_OK) << name;
+    EXPECT_GT(r.count, 5) << name;
   }
 }
 
