@@ -28,6 +28,8 @@ struct ScoreScript {
   int extract_status = 0;
   std::uint16_t default_score = 0;
   std::int16_t transform_dx = 0;  // the match routine's transform moves by this many pixels
+  // When not empty: the sub-scores of the n-th call, whatever the pair.
+  std::vector<std::vector<std::uint16_t>> sequence;
 };
 
 inline ScoreScript& script() {
@@ -70,8 +72,11 @@ inline int scripted_match(MatchContext*, DataBlob* view, DataBlob* probe, std::u
   s.calls.push_back(key);
   if (s.fail_status) return s.fail_status;
   auto it = s.table.find(key);
+  const std::size_t call = s.calls.size() - 1;
   const std::vector<std::uint16_t> scores =
-      it != s.table.end() ? it->second : std::vector<std::uint16_t>{s.default_score};
+      call < s.sequence.size() ? s.sequence[call]
+      : it != s.table.end()    ? it->second
+                               : std::vector<std::uint16_t>{s.default_score};
   *out_count = static_cast<std::uint16_t>(scores.size());
   *out_scores = static_cast<std::uint16_t*>(std::malloc(scores.size() * 2 + 2));
   if (!*out_scores) return ML_NO_MEMORY;

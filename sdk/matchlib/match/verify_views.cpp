@@ -346,11 +346,13 @@ int walk_gallery(DataBlob* const* gallery, std::uint8_t count, const StageChain*
 }
 
 // The entry with the highest adjusted score (the first on ties) fills the
-// result; 17 when it has no best view.
+// result; 17 when no entry has a best view. Entries without a best view
+// (emptied by the quality gate, rejected early) take no part, so an empty
+// entry that ties at 0 cannot hide one that was compared.
 int finish(const std::vector<ViewList>& lists, DataBlob* probe, GrayImage* image, MatchResult* r) {
   const ViewList* chosen = nullptr;
   for (const ViewList& l : lists)
-    if (!chosen || l.adjusted > chosen->adjusted) chosen = &l;
+    if (l.best && (!chosen || l.adjusted > chosen->adjusted)) chosen = &l;
   if (!chosen || !chosen->best) return ML_CORRUPT;
   return fill_result(r, *chosen, probe, image);
 }
