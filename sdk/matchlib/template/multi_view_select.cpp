@@ -357,14 +357,20 @@ int organize(MultiViewTemplate* t, MatchEngine* engine, PairList* pairs,
     candidates[i]->view_class = MVT_NO_CLASS;
   }
   mark_protected(engine, slots);
+  // The matching pairs, best first, make the trees.
+  PairList matching{};
+  int status = ML_OK;
+  for (PairListItem* it = pairs->first; status == ML_OK && it; it = it->next)
+    if (it->result && pair_result_is_match(it->result)) status = pair_result_list_insert(it->result, &matching);
   AlignForest forest{};
-  int status = align_forest_build(pairs, (options & MVT_OPTION_FOREST) ? 1 : 0, &forest);
+  if (status == ML_OK) status = align_forest_build(&matching, (options & MVT_OPTION_FOREST) ? 1 : 0, &forest);
   int next_class = 0;
   for (AlignForestItem* it = forest.first; status == ML_OK && it; it = it->next) {
     WalkState w{&slots, static_cast<std::uint8_t>(std::min(next_class++, 254))};
     status = align_tree_walk(align_tree_root_slot(it->tree), take_node, &w);
   }
   align_forest_clear(&forest);
+  pair_result_list_clear(&matching);
   if (status != ML_OK) return status;
   for (Slot& s : slots) {
     if (s.c->view_class != MVT_NO_CLASS) continue;
