@@ -113,7 +113,7 @@ const ScoreProfile* stage_profile(MatchContext* ctx, const StageObject* stage) {
                             stage_get_match_ops(stage), 0);
 }
 
-void drop_missing_kind(const StageObject* stage, std::vector<std::unique_ptr<View>>& views) {
+void view_list_drop_missing_kind(const StageObject* stage, std::vector<std::unique_ptr<View>>& views) {
   const int32_t kind = stage_get_kind(stage);
   std::erase_if(views, [kind](const std::unique_ptr<View>& v) {
     return !tmpl_has_section(v->blob.get(), kind);
@@ -125,7 +125,7 @@ void sort_by_far(std::vector<std::unique_ptr<View>>& views) {
                    [](const auto& a, const auto& b) { return a->far > b->far; });
 }
 
-int list_from_blob(DataBlob* gallery, int index, ViewList& list) {
+int view_list_from_blob(DataBlob* gallery, int index, ViewList& list) {
   MultiViewTemplate* t = nullptr;
   if (mvt_from_blob(gallery, &t) != ML_OK) return ML_UNAVAILABLE;
   std::unique_ptr<MultiViewTemplate, decltype(&mvt_release)> owned(t, mvt_release);
@@ -246,7 +246,7 @@ int walk_gallery(DataBlob* const* gallery, std::uint8_t count, const StageChain*
 
   lists.resize(count);
   for (int i = 0; i < count; ++i) {
-    const int status = list_from_blob(gallery[i], i, lists[static_cast<std::size_t>(i)]);
+    const int status = view_list_from_blob(gallery[i], i, lists[static_cast<std::size_t>(i)]);
     if (status != ML_OK) return status;
   }
   for (ViewList& l : lists)
@@ -326,7 +326,7 @@ int walk_gallery(DataBlob* const* gallery, std::uint8_t count, const StageChain*
       if (B == 0) l.finished = true;
       if (l.fused_far < R) l.finished = true;
       if (!l.finished) {
-        drop_missing_kind(N, l.views);
+        view_list_drop_missing_kind(N, l.views);
         sort_by_far(l.views);
         if (l.views.size() > static_cast<std::size_t>(B)) l.views.resize(static_cast<std::size_t>(B));
         if (std::none_of(l.views.begin(), l.views.end(),
@@ -402,7 +402,7 @@ int rank_views(DataBlob* const* blobs, std::uint8_t count, const StageChain* cha
       }
     }
     const StageObject* next = stage_next(stage);
-    if (next) drop_missing_kind(next, views);
+    if (next) view_list_drop_missing_kind(next, views);
     sort_by_far(views);
     if (next) {
       const std::size_t keep = static_cast<std::size_t>(std::max<int>(capacity, stage_get_max_candidates(next)));
