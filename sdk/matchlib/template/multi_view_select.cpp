@@ -12,9 +12,11 @@
 #include "matchlib/core/blob.h"
 #include "matchlib/template/multi_view.h"
 #include "zylscan/matchlib_align.h"
+#include "zylscan/matchlib_card.h"
 #include "zylscan/matchlib_container.h"
 #include "zylscan/matchlib_engine.h"
 #include "zylscan/matchlib_fixed.h"
+#include "zylscan/matchlib_minutiae.h"
 #include "zylscan/matchlib_object.h"
 #include "zylscan/matchlib_param.h"
 
@@ -348,6 +350,71 @@ int take_node(AlignTreeNode**, AlignTreeNode* node, RigidTransform* accumulated,
   return 0;
 }
 
+// Minutia positions (500 dpi pixels) of a template, read with the standard
+// record and card readers: 0 with the points; formats that carry no
+// minutiae give none; 17 for a template that should carry them and cannot
+// be read, or a format of no known kind.
+int minutiae_points(const DataBlob* blob, std::vector<std::pair<int, int>>& out) {
+  std::int32_t format = blob_type(blob);
+  const std::uint8_t* data = blob_data(blob);
+  std::uint32_t length = blob_size(blob);
+  if (format == CONTAINER_FORMAT) {
+    // A container carries minutiae only in a card-template entry.
+    if (tmpl_get_section(blob, 67, &data, &length) != ML_OK) return ML_OK;
+    format = 67;
+  }
+  switch (format) {
+    case 66:
+    case 68:
+    case 79:
+      return ML_OK;
+    case 1:
+    case 3: {
+      std::unique_ptr<MinutiaeRecord, decltype(&minrec_free)> rec(minrec_create(), minrec_free);
+      if (!rec) return ML_NO_MEMORY;
+      if (fmr_parse_iso(data, length, rec.get()) != ML_OK && fmr_parse_ansi(data, length, rec.get()) != ML_OK)
+        return ML_CORRUPT;
+      for (int i = 0; i < rec->count; ++i) out.push_back({rec->minutiae[i].x, rec->minutiae[i].y});
+      return ML_OK;
+    }
+    case 2:
+    case 67:
+    case 78: {
+      CompactMinutia m[CARD_MAX_MINUTIAE];
+      std::uint32_t count = 0;
+      int has_quality = 0;
+      if (card_read_minutiae(data, length, CARD_MAX_MINUTIAE, 0, nullptr, m, &count, &has_quality) != ML_OK)
+        return ML_CORRUPT;
+      // Card coordinates are in 0.1 mm.
+      for (std::uint32_t i = 0; i < count; ++i)
+        out.push_back({(m[i].x * 197 + 50) / 100, (m[i].y * 197 + 50) / 100});
+      return ML_OK;
+    }
+    default:
+      return ML_CORRUPT;
+  }
+}
+
+// Each candidate's minutiae through its alignment: the points the coverage
+// rule counts.
+int coverage_points(std::vector<Slot>& slots) {
+  for (Slot& s : slots) {
+    std::vector<std::pair<int, int>> pts;
+    if (const int st = minutiae_points(s.c->blob, pts); st != ML_OK) return st;
+    std::free(s.c->points);
+    s.c->points = nullptr;
+    s.c->point_count = 0;
+    if (pts.empty()) continue;
+    s.c->points = static_cast<std::int32_t*>(std::malloc(pts.size() * 2 * sizeof(std::int32_t)));
+    if (!s.c->points) return ML_NO_MEMORY;
+    for (std::size_t i = 0; i < pts.size(); ++i)
+      xform_apply(s.c->alignment, static_cast<std::int16_t>(pts[i].first), static_cast<std::int16_t>(pts[i].second),
+                  &s.c->points[2 * i], &s.c->points[2 * i + 1]);
+    s.c->point_count = static_cast<std::int32_t>(pts.size());
+  }
+  return ML_OK;
+}
+
 int organize(MultiViewTemplate* t, MatchEngine* engine, PairList* pairs,
              MvtCandidate* const* candidates, int n, int options, int* out_taken) {
   std::vector<Slot> slots;
@@ -378,6 +445,7 @@ int organize(MultiViewTemplate* t, MatchEngine* engine, PairList* pairs,
     xform_release(s.c->alignment);
     s.c->alignment = xform_create(0, 0, 0);
   }
+  if (const int st = coverage_points(slots); st != ML_OK) return st;
   if (const int st = select_views(t, engine, slots); st != ML_OK) return st;
   return commit(t, engine, slots, options, out_taken);
 }

@@ -8,6 +8,7 @@
 
 #include "support/scripted_stages.h"
 #include "zylscan/matchlib_fixed.h"
+#include "zylscan/matchlib_minutiae.h"
 #include "zylscan/matchlib_mvt.h"
 #include "zylscan/matchlib_param.h"
 #include "zylscan/matchlib_result.h"
@@ -215,6 +216,61 @@ TEST(ViewSelection, OrganizeMakesAClassOfEachAlignmentTree) {
   blob_release(b);
   blob_release(c);
   mvt_release(t);
+}
+
+}  // namespace
+
+namespace {
+
+// A format-3 standard record with minutiae on a 3 x 3 grid of 20-pixel
+// cells starting at (x0, y0).
+DataBlob* record_at(int x0, int y0) {
+  MinutiaeRecord* rec = minrec_create();
+  rec->width = 300;
+  rec->height = 300;
+  rec->resolution = MINREC_RESOLUTION;
+  for (int i = 0; i < 9; ++i) {
+    rec->minutiae[i].x = static_cast<uint16_t>(x0 + 20 * (i % 3) + 5);
+    rec->minutiae[i].y = static_cast<uint16_t>(y0 + 20 * (i / 3) + 5);
+    rec->minutiae[i].type = 1;
+  }
+  rec->count = 9;
+  uint8_t* bytes = nullptr;
+  uint32_t size = 0;
+  EXPECT_EQ(fmr_build_iso2005(rec, &bytes, &size), 0);
+  minrec_free(rec);
+  DataBlob* blob = blob_create(3, bytes, size);
+  std::free(bytes);
+  return blob;
+}
+
+TEST(ViewSelection, CoverageRuleDropsTheViewTheOthersCoverBest) {
+  MatchContext* ctx = ctx_create();
+  MatchEngine* engine = engine_create(ctx, chain_create(), 84, 0, 0, nullptr, 0, nullptr, 0, nullptr);
+  param_set(ctx, 0xac395352, 0);
+  MultiViewTemplate* t = mvt_create(2);
+  DataBlob* a = record_at(0, 0);
+  DataBlob* b = record_at(0, 0);  // the same area as a
+  DataBlob* c = record_at(200, 200);
+  MvtCandidate* cands[] = {mvt_candidate_create(a), mvt_candidate_create(b), mvt_candidate_create(c)};
+  PairList none{};
+  int taken = 0;
+  ASSERT_EQ(mvt_organize(t, engine, &none, cands, 3, 0, &taken), ML_OK);
+  EXPECT_EQ(cands[0]->point_count, 9);
+  ASSERT_EQ(kwzd_record_count(mvt_store(t)), 2);
+  DataBlob* first = kwzd_get_at(mvt_store(t), 0, nullptr);
+  DataBlob* second = kwzd_get_at(mvt_store(t), 1, nullptr);
+  EXPECT_EQ(first, a);  // b leaves a and c covering everything; ties go to the later one
+  EXPECT_EQ(second, c);
+  blob_release(first);
+  blob_release(second);
+  for (MvtCandidate* x : cands) mvt_candidate_free(x);
+  blob_release(a);
+  blob_release(b);
+  blob_release(c);
+  mvt_release(t);
+  engine_release(engine);
+  ctx_release(ctx);
 }
 
 }  // namespace
