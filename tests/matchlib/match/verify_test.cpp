@@ -224,7 +224,6 @@ TEST(VerifyWalk, RefusesBadArguments) {
   Walk v;
   v.entry({1});
   EXPECT_EQ(v.run(INT_MAX), ML_BAD_ARGUMENT);
-  v.result = match_result_create(1);
   GrayImage* image = image_create(8, 8, 500, 500, nullptr, 0);
   EXPECT_EQ(verify_against_gallery(v.gallery.data(), 1, engine_get_chain(v.engine), v.ctx, v.probe, image, 28,
                                    v.result, engine_get_config(v.engine)),
