@@ -360,3 +360,22 @@ TEST(PairScoring, ViewScoresOfAMultiViewTemplate) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(VerifyWalk, AStageGroupKeepsAtMost64SubScores) {
+  Walk w;
+  w.entry({1});
+  std::vector<uint16_t> many(70);
+  for (size_t i = 0; i < many.size(); ++i) many[i] = static_cast<uint16_t>(i + 1);
+  script().table[{1, kProbe}] = many;
+  ASSERT_EQ(w.run(28), ML_OK);
+  const uint32_t* g = w.result->candidates[0].slots[0];
+  EXPECT_EQ(g[36], 64u);
+  EXPECT_EQ(g[4], 1u | (2u << 16));
+  EXPECT_EQ(g[35], 63u | (64u << 16));
+  EXPECT_EQ(g[2] & 0xffff, 70u);  // the fused raw score: the newest sub-score
+  EXPECT_EQ(w.result->index_count, 70);  // the result's own list is not cut
+}
+
+}  // namespace
