@@ -4,7 +4,6 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
-#include <type_traits>
 #include <vector>
 
 #include "matchlib/core/blob.h"
@@ -106,16 +105,9 @@ ZYL_API int engine_run_stage_extract(MatchContext* context, const StageObject* s
   Ref<DataBlob> old = Ref<DataBlob>::adopt(std::exchange(*blob, nullptr));
   Ref<GrayImage> copy = Ref<GrayImage>::adopt(image_clone(image));
   if (!copy) return ML_NO_MEMORY;
-  for (const StageImageRoutine* r = stage_get_image_routines(stage); r && *r; ++r) {
-    const int st = [&](auto routine) -> int {
-      if constexpr (std::is_same_v<decltype(routine), ImagePrepRoutine>) {
-        const ImagePrepDescriptor d{routine};
-        return prep_step(copy, context, &d) ? ML_OK : ML_NO_MEMORY;
-      } else {
-        return ML_OUT_OF_LIMITS;  // TEMP until the stage routine is the preprocessing routine
-      }
-    }(*r);
-    if (st != ML_OK) return st;
+  for (const ImagePrepRoutine* r = stage_get_image_routines(stage); r && *r; ++r) {
+    const ImagePrepDescriptor d{*r};
+    if (!prep_step(copy, context, &d)) return ML_NO_MEMORY;
   }
   DataBlob* section = nullptr;
   const int status = extractor->extract(context, copy.get(), info, stage_get_kind(stage), &section);
@@ -131,7 +123,7 @@ ZYL_API int engine_run_stage_extract_pixels(MatchContext* context, const StageOb
                                             const StageChain* /*chain*/, GrayImage* image,
                                             FingerInfo* info, DataBlob** blob) {
   if (!context || !stage || !image || !blob) return ML_BAD_ARGUMENT;
-  const StageImageRoutine* routines = stage_get_image_routines(stage);
+  const ImagePrepRoutine* routines = stage_get_image_routines(stage);
   if (routines && *routines) return ML_BAD_ARGUMENT;  // the raw path prepares nothing
   const StageExtractor* extractor = stage_get_extractor(stage);
   if (!extractor || !extractor->extract) return *blob ? ML_OK : ML_BAD_ARGUMENT;

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <memory>
 
+#include "matchlib/core/allocation.h"
 #include "matchlib/core/blob.h"
 #include "matchlib/core/match_engine.h"
 #include "matchlib/image/grey_image.h"
@@ -72,7 +73,7 @@ ZYL_API void engine_free_views(DataBlob** views, uint8_t count) {
 
 ZYL_API DataBlob** engine_gallery_to_views(MatchEngine* e, DataBlob* const* gallery, uint8_t count) {
   if (!e || !gallery || count == 0) return nullptr;
-  auto* views = static_cast<DataBlob**>(std::calloc(count, sizeof(DataBlob*)));
+  auto* views = static_cast<DataBlob**>(ml_calloc(count, sizeof(DataBlob*)));
   if (!views) return nullptr;
   for (int i = 0; i < count; ++i) {
     DataBlob* b = gallery[i];
@@ -219,7 +220,7 @@ ZYL_API int engine_score_pair(MatchEngine* e, DataBlob* probe, DataBlob* gallery
   if (!out_count) return ML_BAD_ARGUMENT;
   *out_count = 0;
   if (!e || !probe || !gallery) return ML_BAD_ARGUMENT;
-  auto* vec = static_cast<std::uint16_t*>(std::calloc(kPairVector, sizeof(std::uint16_t)));
+  auto* vec = static_cast<std::uint16_t*>(ml_calloc(kPairVector, sizeof(std::uint16_t)));
   if (!vec) return ML_NO_MEMORY;
   std::unique_ptr<std::uint16_t, decltype(&std::free)> vector(vec, std::free);
   RigidTransform* xf = nullptr;

@@ -1,5 +1,6 @@
 // The match engine object: creation on a context, teardown, and the
 // configuration that presets and callers set.
+#include "matchlib/core/allocation.h"
 #include "matchlib/core/match_engine.h"
 
 #include <cstdint>
@@ -82,7 +83,7 @@ ZYL_API int engine_new(MatchContext* context, StageChain* chain, MatchEngine** o
   Ref<MatchContext> ctx = Ref<MatchContext>::adopt(ctx_create_or_retain(context));
   if (!ctx) return ML_NO_MEMORY;
   if (ctx_find(ctx.get(), CTX_KEY_ENGINE)) return ML_BAD_ARGUMENT;
-  auto* e = static_cast<MatchEngine*>(std::calloc(1, sizeof(MatchEngine)));
+  auto* e = static_cast<MatchEngine*>(ml_calloc(1, sizeof(MatchEngine)));
   if (!e) return ML_NO_MEMORY;
   e->refcount = 1;
   e->context = ctx_retain(ctx.get());

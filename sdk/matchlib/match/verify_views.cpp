@@ -9,6 +9,7 @@
 #include <memory>
 #include <vector>
 
+#include "matchlib/core/allocation.h"
 #include "common/guarded_call.h"
 #include "matchlib/core/blob.h"
 #include "matchlib/core/match_engine.h"
@@ -50,15 +51,23 @@ struct View {
   int index = 0;
   Ref<DataBlob> blob;
   Ref<RigidTransform> placement;  // the view's transform inside its template
-  std::vector<std::uint16_t> scores;
+  HookedVector<std::uint16_t> scores;
   std::uint16_t raw = 0;
   std::uint16_t far = 0;
   Ref<RigidTransform> match;  // carried from stage to stage
   int decision = 0;
 };
 
+// A view under the allocation hook; a failed allocation throws, as the
+// containers do, and the exported calls answer it as out of memory.
+std::unique_ptr<View> new_view() {
+  View* v = ml_new<View>();
+  if (!v) throw std::bad_alloc();
+  return std::unique_ptr<View>(v);
+}
+
 struct ViewList {
-  std::vector<std::unique_ptr<View>> views;
+  HookedVector<std::unique_ptr<View>> views;
   int gallery_index = 0;
   std::uint8_t template_views = 0;
   Ref<DataBlob> gallery;
@@ -113,21 +122,22 @@ const ScoreProfile* stage_profile(MatchContext* ctx, const StageObject* stage) {
                             stage_get_match_ops(stage), 0);
 }
 
-void view_list_drop_missing_kind(const StageObject* stage, std::vector<std::unique_ptr<View>>& views) {
+void view_list_drop_missing_kind(const StageObject* stage, HookedVector<std::unique_ptr<View>>& views) {
   const int32_t kind = stage_get_kind(stage);
   std::erase_if(views, [kind](const std::unique_ptr<View>& v) {
     return !tmpl_has_section(v->blob.get(), kind);
   });
 }
 
-void sort_by_far(std::vector<std::unique_ptr<View>>& views) {
+void sort_by_far(HookedVector<std::unique_ptr<View>>& views) {
   std::stable_sort(views.begin(), views.end(),
                    [](const auto& a, const auto& b) { return a->far > b->far; });
 }
 
 int view_list_from_blob(DataBlob* gallery, int index, ViewList& list) {
   MultiViewTemplate* t = nullptr;
-  if (mvt_from_blob(gallery, &t) != ML_OK) return ML_UNAVAILABLE;
+  if (const int st = mvt_from_blob(gallery, &t); st != ML_OK)
+    return st == ML_NO_MEMORY ? ML_NO_MEMORY : ML_UNAVAILABLE;
   std::unique_ptr<MultiViewTemplate, decltype(&mvt_release)> owned(t, mvt_release);
   const int n = mvt_count_unmarked_views(t);
   list.gallery_index = index;
@@ -137,8 +147,12 @@ int view_list_from_blob(DataBlob* gallery, int index, ViewList& list) {
     RigidTransform* xf = nullptr;
     DataBlob* b = mvt_get_view(t, i, &xf, nullptr, nullptr);
     Ref<RigidTransform> placement = Ref<RigidTransform>::adopt(xf);
-    if (!b) continue;
-    auto v = std::make_unique<View>();
+    // Every unmarked view exists: a view that cannot be had ran out of memory.
+    if (!b || !placement) {
+      blob_release(b);
+      return ML_NO_MEMORY;
+    }
+    auto v = new_view();
     v->index = i;
     v->blob = Ref<DataBlob>::adopt(b);
     v->placement = std::move(placement);
@@ -197,6 +211,9 @@ int fill_result(MatchResult* r, const ViewList& list, DataBlob* probe, GrayImage
   r->best_view = v.index;
   r->marker_byte = blob_get_quality(v.blob.get());
   r->record_key = mvt_blob_get_view(list.gallery.get(), v.index, nullptr, nullptr);
+  // The view was read from this very blob: not finding it again means the
+  // container could not be parsed for lack of memory.
+  if (r->record_key == KWZD_HEADER_KEY) return ML_NO_MEMORY;
   blob_release(r->best_blob);
   r->best_blob = blob_retain(v.blob.get());
   RigidTransform* match = xform_copy(v.match.get());
@@ -211,6 +228,13 @@ int fill_result(MatchResult* r, const ViewList& list, DataBlob* probe, GrayImage
   if (sample_info_read(nullptr, probe, &info) == ML_OK) {
     r->probe_resolution = info.resolution;
     r->overlap_percent = xform_overlap_percent(match, info.height, info.width, info.resolution);
+    // -1 for a probe whose size has an area at 500 dpi: the polygons could
+    // not be built.
+    const long dpi = info.resolution ? info.resolution : 500;
+    const long h500 = (info.height * 500L + dpi / 2) / dpi;
+    const long w500 = (info.width * 500L + dpi / 2) / dpi;
+    if (r->overlap_percent < 0 && h500 >= 1 && w500 >= 1 && h500 <= 32767 && w500 <= 32767)
+      return ML_NO_MEMORY;
   }
   if (match_result_set_indices(r, v.scores.data(), static_cast<int32_t>(v.scores.size())) != ML_OK)
     return ML_NO_MEMORY;
@@ -226,7 +250,7 @@ int fill_result(MatchResult* r, const ViewList& list, DataBlob* probe, GrayImage
 // for the next stage; the lists and the probe stay with the caller.
 int walk_gallery(DataBlob* const* gallery, std::uint8_t count, const StageChain* chain,
                  MatchContext* ctx, DataBlob* probe_blob, GrayImage* image, int level,
-                 MatchResult* r, const EngineConfig* config, std::vector<ViewList>& lists,
+                 MatchResult* r, const EngineConfig* config, HookedVector<ViewList>& lists,
                  Ref<DataBlob>& probe) {
   // Scores on the FAR scale are 16-bit: level 28 maps to 63278, which no
   // fused score passes.
@@ -268,14 +292,16 @@ int walk_gallery(DataBlob* const* gallery, std::uint8_t count, const StageChain*
       if (status != ML_OK) return status;
     }
     match_result_set_probe_blob(r, probe.get());
-    if (!(stage_get_flags(stage) & STAGE_FLAG_SKIP_PAIR)) {
+    // A stage without match operations only extracts: like a stage that
+    // skips pairs, it compares nothing and keeps the lists' scores.
+    if (!(stage_get_flags(stage) & STAGE_FLAG_SKIP_PAIR) && stage_get_match_ops(stage)) {
       for (ViewList& l : lists) l.reset_stage();
       const ScoreProfile* profile = stage_profile(ctx, stage);
       const StageMatchOps* ops = stage_get_match_ops(stage);
       const std::size_t L = lists.size();
       std::size_t cur = 0;
       while (cur < L && (lists[cur].finished || lists[cur].views.empty())) ++cur;
-      while (ops && cur < L) {
+      while (cur < L) {
         ViewList& l = lists[cur];
         View& v = *l.views[static_cast<std::size_t>(++l.cursor)];
         int status = score_view(ctx, ops, profile, v, probe.get(), l.template_views);
@@ -349,7 +375,7 @@ int walk_gallery(DataBlob* const* gallery, std::uint8_t count, const StageChain*
 // result; 17 when no entry has a best view. Entries without a best view
 // (emptied by the quality gate, rejected early) take no part, so an empty
 // entry that ties at 0 cannot hide one that was compared.
-int finish(const std::vector<ViewList>& lists, DataBlob* probe, GrayImage* image, MatchResult* r) {
+int finish(const HookedVector<ViewList>& lists, DataBlob* probe, GrayImage* image, MatchResult* r) {
   const ViewList* chosen = nullptr;
   for (const ViewList& l : lists)
     if (l.best && (!chosen || l.adjusted > chosen->adjusted)) chosen = &l;
@@ -381,9 +407,9 @@ int rank_views(DataBlob* const* blobs, std::uint8_t count, const StageChain* cha
                ViewVerdict* verdicts) {
   const int capacity = *result_count;
   *result_count = 0;
-  std::vector<std::unique_ptr<View>> views;
+  HookedVector<std::unique_ptr<View>> views;
   for (int i = 0; i < count; ++i) {
-    auto v = std::make_unique<View>();
+    auto v = new_view();
     v->index = i;
     v->blob = Ref<DataBlob>::share(blobs[i]);
     views.push_back(std::move(v));
@@ -422,7 +448,8 @@ int rank_views(DataBlob* const* blobs, std::uint8_t count, const StageChain* cha
 int score_views(DataBlob* gallery, const StageMatchOps* last_ops, MatchContext* ctx,
                 DataBlob* probe, GalleryEntry* entry) {
   MultiViewTemplate* t = nullptr;
-  if (mvt_from_blob(gallery, &t) != ML_OK) return ML_UNAVAILABLE;
+  if (const int st = mvt_from_blob(gallery, &t); st != ML_OK)
+    return st == ML_NO_MEMORY ? ML_NO_MEMORY : ML_UNAVAILABLE;
   std::unique_ptr<MultiViewTemplate, decltype(&mvt_release)> owned(t, mvt_release);
   const int n = mvt_count_unmarked_views(t);
   if (n == 0) return ML_WRONG_KIND;
@@ -487,7 +514,7 @@ ZYL_API int verify_against_gallery(DataBlob* const* gallery, uint8_t count, cons
     if (!gallery[i]) return ML_BAD_ARGUMENT;
   result->decision = 0;
   return zyl::GuardedCall(ML_NO_MEMORY, [&] {
-    std::vector<ViewList> lists;
+    HookedVector<ViewList> lists;
     Ref<DataBlob> owned_probe;
     int status = walk_gallery(gallery, count, chain, context, probe, probe_image, level, result,
                               config, lists, owned_probe);

@@ -8,6 +8,7 @@
 #include <set>
 #include <vector>
 
+#include "matchlib/core/allocation.h"
 #include "common/guarded_call.h"
 #include "matchlib/core/blob.h"
 #include "matchlib/template/multi_view.h"
@@ -53,19 +54,19 @@ int quality_limit(const MatchEngine* engine, std::uint8_t quality) {
 
 // A candidate is protected while the engine asks for at least as many views
 // of its quality as there are.
-void mark_protected(const MatchEngine* engine, std::vector<Slot>& slots) {
+void mark_protected(const MatchEngine* engine, HookedVector<Slot>& slots) {
   int per_quality[256] = {};
   for (const Slot& s : slots) ++per_quality[s.c->quality];
   for (Slot& s : slots) s.protect = quality_limit(engine, s.c->quality) >= per_quality[s.c->quality];
 }
 
 // Random choice among the eligible slots of the lowest rank: p of 100 or 50.
-int random_choice(std::uint32_t& state, const std::vector<Slot>& slots,
-                  const std::vector<int>& eligible, int percent) {
+int random_choice(std::uint32_t& state, const HookedVector<Slot>& slots,
+                  const HookedVector<int>& eligible, int percent) {
   if (eligible.empty()) return -1;
   int lowest = INT32_MAX;
   for (const Slot& s : slots) lowest = std::min(lowest, s.rank);
-  std::vector<int> of_rank;
+  HookedVector<int> of_rank;
   for (int i : eligible)
     if (slots[static_cast<std::size_t>(i)].rank == lowest) of_rank.push_back(i);
   if (of_rank.empty()) return -1;
@@ -75,14 +76,14 @@ int random_choice(std::uint32_t& state, const std::vector<Slot>& slots,
   return of_rank[state % span];
 }
 
-long long estimate(const std::vector<Slot>& slots) {
+long long estimate(const HookedVector<Slot>& slots) {
   long long size = 39;
   for (const Slot& s : slots)
     if (s.state == State::Counted) size += blob_size(s.c->blob) + kViewOverhead;
   return size;
 }
 
-int counted(const std::vector<Slot>& slots) {
+int counted(const HookedVector<Slot>& slots) {
   return static_cast<int>(std::count_if(slots.begin(), slots.end(),
                                         [](const Slot& s) { return s.state == State::Counted; }));
 }
@@ -90,9 +91,9 @@ int counted(const std::vector<Slot>& slots) {
 // Victim by coverage: from the class with the fewest counted candidates,
 // the one whose removal leaves the most 20 x 20 cells covered by the
 // others' points (later candidates win ties).
-int coverage_victim(const std::vector<Slot>& slots, const std::vector<int>& eligible) {
+int coverage_victim(const HookedVector<Slot>& slots, const HookedVector<int>& eligible) {
   if (eligible.empty()) return -1;
-  std::vector<int> per_class(256, 0);
+  HookedVector<int> per_class(256, 0);
   for (const Slot& s : slots)
     if (s.state == State::Counted) ++per_class[s.c->view_class];
   int fewest = INT32_MAX;
@@ -102,7 +103,7 @@ int coverage_victim(const std::vector<Slot>& slots, const std::vector<int>& elig
   for (int i : eligible) {
     const MvtCandidate* c = slots[static_cast<std::size_t>(i)].c;
     if (per_class[c->view_class] != fewest) continue;
-    std::set<std::pair<int, int>> cells;
+    std::set<std::pair<int, int>, std::less<>, HookedAllocator<std::pair<int, int>>> cells;
     for (std::size_t j = 0; j < slots.size(); ++j) {
       const Slot& o = slots[j];
       if (static_cast<int>(j) == i || o.state != State::Counted) continue;
@@ -118,9 +119,9 @@ int coverage_victim(const std::vector<Slot>& slots, const std::vector<int>& elig
 }
 
 // Chooses a victim among the slots counted in this round; -1 when none.
-int choose_victim(MultiViewTemplate* t, const MatchEngine* engine, std::vector<Slot>& slots,
+int choose_victim(MultiViewTemplate* t, const MatchEngine* engine, HookedVector<Slot>& slots,
                   int round, int& status) {
-  std::vector<int> eligible;
+  HookedVector<int> eligible;
   for (std::size_t i = 0; i < slots.size(); ++i) {
     const Slot& s = slots[i];
     if (s.state == State::Counted && s.round == round && !s.c->keep && !s.protect)
@@ -144,7 +145,7 @@ int choose_victim(MultiViewTemplate* t, const MatchEngine* engine, std::vector<S
   return victim;
 }
 
-int select_views(MultiViewTemplate* t, const MatchEngine* engine, std::vector<Slot>& slots) {
+int select_views(MultiViewTemplate* t, const MatchEngine* engine, HookedVector<Slot>& slots) {
   if (t->replacement_key >= 0 && t->size_limit) return ML_WRONG_KIND;
   for (Slot& s : slots)
     if (s.c->keep) s.state = State::Counted;
@@ -188,7 +189,7 @@ int write_sections(KwzdContainer* store, int32_t key, const MvtCandidate* c, std
   return mvt_write_view_sections(store, key, c->alignment, c->flag_byte, c->view_class, flags);
 }
 
-int commit(MultiViewTemplate* t, const MatchEngine* engine, std::vector<Slot>& slots, int options,
+int commit(MultiViewTemplate* t, const MatchEngine* engine, HookedVector<Slot>& slots, int options,
            int* out_taken) {
   const EngineConfig* config = engine_get_config(engine);
   const bool mark_classed = config && config->view_selection != 0;
@@ -230,7 +231,7 @@ int commit(MultiViewTemplate* t, const MatchEngine* engine, std::vector<Slot>& s
 }
 
 // Every blob of the inputs, format-80 blobs expanded into their views.
-int expand_inputs(DataBlob* const* blobs, int n, std::vector<Ref<DataBlob>>& out) {
+int expand_inputs(DataBlob* const* blobs, int n, HookedVector<Ref<DataBlob>>& out) {
   for (int i = 0; i < n; ++i) {
     DataBlob* b = blobs[i];
     if (!b) return ML_BAD_ARGUMENT;
@@ -250,7 +251,7 @@ int expand_inputs(DataBlob* const* blobs, int n, std::vector<Ref<DataBlob>>& out
   return ML_OK;
 }
 
-int append_views(MultiViewTemplate* t, const std::vector<Ref<DataBlob>>& blobs, int* out_taken) {
+int append_views(MultiViewTemplate* t, const HookedVector<Ref<DataBlob>>& blobs, int* out_taken) {
   bool any = false;
   for (const Ref<DataBlob>& b : blobs) {
     if (kwzd_record_count(t->store) >= t->max_views) break;
@@ -270,7 +271,7 @@ int append_views(MultiViewTemplate* t, const std::vector<Ref<DataBlob>>& blobs, 
 }
 
 // Classes and alignments of candidates that have none.
-void assign_classes(MultiViewTemplate* t, std::vector<Slot>& slots) {
+void assign_classes(MultiViewTemplate* t, HookedVector<Slot>& slots) {
   int smallest = MVT_NO_CLASS;
   int largest = -1;
   for (const Slot& s : slots)
@@ -301,7 +302,7 @@ void assign_classes(MultiViewTemplate* t, std::vector<Slot>& slots) {
   }
 }
 
-int load_stored(const MultiViewTemplate* t, std::vector<CandidatePtr>& owned) {
+int load_stored(const MultiViewTemplate* t, HookedVector<CandidatePtr>& owned) {
   const int n = kwzd_record_count(t->store);
   for (int i = 0; i < n; ++i) {
     MvtCandidate* c = mvt_load_candidate(t->store, i);
@@ -313,18 +314,18 @@ int load_stored(const MultiViewTemplate* t, std::vector<CandidatePtr>& owned) {
 
 int add_views(MultiViewTemplate* t, MatchEngine* engine, DataBlob* const* blobs, int n, int options,
               int* out_taken) {
-  std::vector<Ref<DataBlob>> inputs;
+  HookedVector<Ref<DataBlob>> inputs;
   if (const int st = expand_inputs(blobs, n, inputs); st != ML_OK) return st;
   if (inputs.size() + static_cast<std::size_t>(kwzd_record_count(t->store)) > 255) return ML_WRONG_KIND;
   if (t->append_mode && mvt_count_marked_views(t) == 0) return append_views(t, inputs, out_taken);
-  std::vector<CandidatePtr> owned;
+  HookedVector<CandidatePtr> owned;
   if (const int st = load_stored(t, owned); st != ML_OK) return st;
   for (const Ref<DataBlob>& b : inputs) {
     MvtCandidate* c = mvt_candidate_create(b.get());
     if (!c) return ML_NO_MEMORY;
     owned.emplace_back(c);
   }
-  std::vector<Slot> slots;
+  HookedVector<Slot> slots;
   for (const CandidatePtr& c : owned) slots.push_back(Slot{c.get()});
   mark_protected(engine, slots);
   assign_classes(t, slots);
@@ -335,7 +336,7 @@ int add_views(MultiViewTemplate* t, MatchEngine* engine, DataBlob* const* blobs,
 // Each tree of the forest becomes a class; its members take their
 // transforms to the tree's root.
 struct WalkState {
-  std::vector<Slot>* slots;
+  HookedVector<Slot>* slots;
   std::uint8_t view_class;
 };
 
@@ -354,7 +355,7 @@ int take_node(AlignTreeNode**, AlignTreeNode* node, RigidTransform* accumulated,
 // record and card readers: 0 with the points; formats that carry no
 // minutiae give none; 17 for a template that should carry them and cannot
 // be read, or a format of no known kind.
-int minutiae_points(const DataBlob* blob, std::vector<std::pair<int, int>>& out) {
+int minutiae_points(const DataBlob* blob, HookedVector<std::pair<int, int>>& out) {
   std::int32_t format = blob_type(blob);
   const std::uint8_t* data = blob_data(blob);
   std::uint32_t length = blob_size(blob);
@@ -397,15 +398,15 @@ int minutiae_points(const DataBlob* blob, std::vector<std::pair<int, int>>& out)
 
 // Each candidate's minutiae through its alignment: the points the coverage
 // rule counts.
-int coverage_points(std::vector<Slot>& slots) {
+int coverage_points(HookedVector<Slot>& slots) {
   for (Slot& s : slots) {
-    std::vector<std::pair<int, int>> pts;
+    HookedVector<std::pair<int, int>> pts;
     if (const int st = minutiae_points(s.c->blob, pts); st != ML_OK) return st;
     std::free(s.c->points);
     s.c->points = nullptr;
     s.c->point_count = 0;
     if (pts.empty()) continue;
-    s.c->points = static_cast<std::int32_t*>(std::malloc(pts.size() * 2 * sizeof(std::int32_t)));
+    s.c->points = static_cast<std::int32_t*>(ml_malloc(pts.size() * 2 * sizeof(std::int32_t)));
     if (!s.c->points) return ML_NO_MEMORY;
     for (std::size_t i = 0; i < pts.size(); ++i)
       xform_apply(s.c->alignment, static_cast<std::int16_t>(pts[i].first), static_cast<std::int16_t>(pts[i].second),
@@ -417,7 +418,7 @@ int coverage_points(std::vector<Slot>& slots) {
 
 int organize(MultiViewTemplate* t, MatchEngine* engine, PairList* pairs,
              MvtCandidate* const* candidates, int n, int options, int* out_taken) {
-  std::vector<Slot> slots;
+  HookedVector<Slot> slots;
   for (int i = 0; i < n; ++i) {
     if (!candidates[i]) return ML_BAD_ARGUMENT;
     slots.push_back(Slot{candidates[i]});
@@ -459,7 +460,7 @@ extern "C" {
 
 ZYL_API MvtCandidate* mvt_candidate_create(DataBlob* blob) {
   if (!blob) return nullptr;
-  auto* c = static_cast<MvtCandidate*>(std::calloc(1, sizeof(MvtCandidate)));
+  auto* c = static_cast<MvtCandidate*>(ml_calloc(1, sizeof(MvtCandidate)));
   if (!c) return nullptr;
   c->blob = blob_retain(blob);
   c->quality = blob_get_quality(blob);
@@ -520,12 +521,12 @@ ZYL_API int mvt_pick_view_to_replace(MultiViewTemplate* t, MatchEngine* engine, 
   return zyl::GuardedCall(ML_NO_MEMORY, [&]() -> int {
     if (kwzd_record_count(t->store) >= t->max_views) {
       t->random_state += leading_crc(blob);
-      std::vector<CandidatePtr> owned;
+      HookedVector<CandidatePtr> owned;
       if (const int st = load_stored(t, owned); st != ML_OK) return st;
-      std::vector<Slot> slots;
+      HookedVector<Slot> slots;
       for (const CandidatePtr& c : owned) slots.push_back(Slot{c.get(), 0, false, State::Counted});
       mark_protected(engine, slots);
-      std::vector<int> eligible;
+      HookedVector<int> eligible;
       for (std::size_t i = 0; i < slots.size(); ++i)
         if (!slots[i].c->keep && !slots[i].protect) eligible.push_back(static_cast<int>(i));
       const int v = random_choice(t->random_state, slots, eligible, 100);
