@@ -145,16 +145,13 @@ int view_list_from_blob(DataBlob* gallery, int index, ViewList& list) {
   list.gallery = Ref<DataBlob>::share(gallery);
   for (int i = 0; i < n; ++i) {
     RigidTransform* xf = nullptr;
-    DataBlob* b = mvt_get_view(t, i, &xf, nullptr, nullptr);
+    Ref<DataBlob> b = Ref<DataBlob>::adopt(mvt_get_view(t, i, &xf, nullptr, nullptr));
     Ref<RigidTransform> placement = Ref<RigidTransform>::adopt(xf);
     // Every unmarked view exists: a view that cannot be had ran out of memory.
-    if (!b || !placement) {
-      blob_release(b);
-      return ML_NO_MEMORY;
-    }
+    if (!b || !placement) return ML_NO_MEMORY;
     auto v = new_view();
     v->index = i;
-    v->blob = Ref<DataBlob>::adopt(b);
+    v->blob = std::move(b);
     v->placement = std::move(placement);
     list.views.push_back(std::move(v));
   }

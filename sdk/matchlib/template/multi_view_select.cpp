@@ -189,8 +189,35 @@ int write_sections(KwzdContainer* store, int32_t key, const MvtCandidate* c, std
   return mvt_write_view_sections(store, key, c->alignment, c->flag_byte, c->view_class, flags);
 }
 
+// A deep copy of a store, through its stored form; null when memory runs out.
+using StorePtr = std::unique_ptr<KwzdContainer, decltype(&kwzd_free)>;
+StorePtr copy_store(KwzdContainer* store) {
+  DataBlob* stored = nullptr;
+  KwzdContainer* copy = nullptr;
+  if (kwzd_serialize(store, &stored) == ML_OK) kwzd_parse(stored, &copy);
+  blob_release(stored);
+  return StorePtr(copy, kwzd_free);
+}
+
+// Writes the outcome into a copy of the store and puts the copy in place
+// only when every step succeeded, so a failure leaves the template as it was.
+int commit_into(KwzdContainer* store, const MatchEngine* engine, HookedVector<Slot>& slots,
+                int options, int* out_taken);
+
 int commit(MultiViewTemplate* t, const MatchEngine* engine, HookedVector<Slot>& slots, int options,
            int* out_taken) {
+  StorePtr copy = copy_store(t->store);
+  if (!copy) return ML_NO_MEMORY;
+  int taken = 0;
+  if (const int st = commit_into(copy.get(), engine, slots, options, &taken); st != ML_OK) return st;
+  kwzd_free(t->store);
+  t->store = copy.release();
+  if (out_taken) *out_taken = taken;
+  return ML_OK;
+}
+
+int commit_into(KwzdContainer* store, const MatchEngine* engine, HookedVector<Slot>& slots,
+                int options, int* out_taken) {
   const EngineConfig* config = engine_get_config(engine);
   const bool mark_classed = config && config->view_selection != 0;
   int taken = 0;
@@ -210,21 +237,21 @@ int commit(MultiViewTemplate* t, const MatchEngine* engine, HookedVector<Slot>& 
     if (c->origin == MVT_ORIGIN_NEW) {
       if (!keep) continue;
       int32_t key = 0;
-      if (int st = kwzd_append(t->store, c->blob, &key); st != ML_OK) return st;
-      if (int st = write_sections(t->store, key, c, flags); st != ML_OK) return st;
+      if (int st = kwzd_append(store, c->blob, &key); st != ML_OK) return st;
+      if (int st = write_sections(store, key, c, flags); st != ML_OK) return st;
       taken = mark ? (taken == 1 ? 1 : 2) : 1;
       continue;
     }
     stored_changed = true;
     if (!keep) {
-      kwzd_remove(t->store, c->key);
+      kwzd_remove(store, c->key);
       continue;
     }
     if (s.replaced) {
-      kwzd_remove(t->store, c->key);
-      if (int st = kwzd_add_record(t->store, c->key, c->blob); st != ML_OK) return st;
+      kwzd_remove(store, c->key);
+      if (int st = kwzd_add_record(store, c->key, c->blob); st != ML_OK) return st;
     }
-    if (int st = write_sections(t->store, c->key, c, flags); st != ML_OK) return st;
+    if (int st = write_sections(store, c->key, c, flags); st != ML_OK) return st;
   }
   if (out_taken) *out_taken = taken ? taken : stored_changed ? 3 : 0;
   return ML_OK;
@@ -239,14 +266,15 @@ int expand_inputs(DataBlob* const* blobs, int n, HookedVector<Ref<DataBlob>>& ou
       out.push_back(Ref<DataBlob>::share(b));
       continue;
     }
-    KwzdContainer* store = nullptr;
-    if (const int st = kwzd_parse(b, &store); st != ML_OK) return st;
-    const int count = kwzd_record_count(store);
+    KwzdContainer* parsed = nullptr;
+    if (const int st = kwzd_parse(b, &parsed); st != ML_OK) return st;
+    std::unique_ptr<KwzdContainer, decltype(&kwzd_free)> store(parsed, kwzd_free);
+    const int count = kwzd_record_count(store.get());
     for (int j = 0; j < count; ++j) {
-      DataBlob* v = kwzd_get_at(store, j, nullptr);
-      if (v) out.push_back(Ref<DataBlob>::adopt(v));
+      Ref<DataBlob> v = Ref<DataBlob>::adopt(kwzd_get_at(store.get(), j, nullptr));
+      if (!v) return ML_NO_MEMORY;
+      out.push_back(std::move(v));
     }
-    kwzd_free(store);
   }
   return ML_OK;
 }
@@ -271,7 +299,7 @@ int append_views(MultiViewTemplate* t, const HookedVector<Ref<DataBlob>>& blobs,
 }
 
 // Classes and alignments of candidates that have none.
-void assign_classes(MultiViewTemplate* t, HookedVector<Slot>& slots) {
+int assign_classes(MultiViewTemplate* t, HookedVector<Slot>& slots) {
   int smallest = MVT_NO_CLASS;
   int largest = -1;
   for (const Slot& s : slots)
@@ -299,15 +327,17 @@ void assign_classes(MultiViewTemplate* t, HookedVector<Slot>& slots) {
       c->view_class = static_cast<std::uint8_t>(smallest == MVT_NO_CLASS ? 0 : smallest);
       if (!c->alignment) c->alignment = xform_create(0, 0, 0);
     }
+    if (!c->alignment) return ML_NO_MEMORY;
   }
+  return ML_OK;
 }
 
 int load_stored(const MultiViewTemplate* t, HookedVector<CandidatePtr>& owned) {
   const int n = kwzd_record_count(t->store);
   for (int i = 0; i < n; ++i) {
-    MvtCandidate* c = mvt_load_candidate(t->store, i);
+    CandidatePtr c(mvt_load_candidate(t->store, i));
     if (!c) return ML_NO_MEMORY;
-    owned.emplace_back(c);
+    owned.push_back(std::move(c));
   }
   return ML_OK;
 }
@@ -321,14 +351,14 @@ int add_views(MultiViewTemplate* t, MatchEngine* engine, DataBlob* const* blobs,
   HookedVector<CandidatePtr> owned;
   if (const int st = load_stored(t, owned); st != ML_OK) return st;
   for (const Ref<DataBlob>& b : inputs) {
-    MvtCandidate* c = mvt_candidate_create(b.get());
+    CandidatePtr c(mvt_candidate_create(b.get()));
     if (!c) return ML_NO_MEMORY;
-    owned.emplace_back(c);
+    owned.push_back(std::move(c));
   }
   HookedVector<Slot> slots;
   for (const CandidatePtr& c : owned) slots.push_back(Slot{c.get()});
   mark_protected(engine, slots);
-  assign_classes(t, slots);
+  if (const int st = assign_classes(t, slots); st != ML_OK) return st;
   if (const int st = select_views(t, engine, slots); st != ML_OK) return st;
   return commit(t, engine, slots, options, out_taken);
 }
@@ -445,6 +475,7 @@ int organize(MultiViewTemplate* t, MatchEngine* engine, PairList* pairs,
     s.c->view_class = static_cast<std::uint8_t>(std::min(next_class++, 254));
     xform_release(s.c->alignment);
     s.c->alignment = xform_create(0, 0, 0);
+    if (!s.c->alignment) return ML_NO_MEMORY;
   }
   if (const int st = coverage_points(slots); st != ML_OK) return st;
   if (const int st = select_views(t, engine, slots); st != ML_OK) return st;
@@ -519,6 +550,7 @@ ZYL_API int mvt_pick_view_to_replace(MultiViewTemplate* t, MatchEngine* engine, 
   *out_removed_key = -1;
   *out_new_key = -1;
   return zyl::GuardedCall(ML_NO_MEMORY, [&]() -> int {
+    int32_t removed = -1;
     if (kwzd_record_count(t->store) >= t->max_views) {
       t->random_state += leading_crc(blob);
       HookedVector<CandidatePtr> owned;
@@ -531,13 +563,16 @@ ZYL_API int mvt_pick_view_to_replace(MultiViewTemplate* t, MatchEngine* engine, 
         if (!slots[i].c->keep && !slots[i].protect) eligible.push_back(static_cast<int>(i));
       const int v = random_choice(t->random_state, slots, eligible, 100);
       if (v < 0) return ML_NOT_FOUND;
-      const int32_t key = slots[static_cast<std::size_t>(v)].c->key;
-      kwzd_remove(t->store, key);
-      *out_removed_key = key;
+      removed = slots[static_cast<std::size_t>(v)].c->key;
     }
-    const RigidTransform* identity = nullptr;
+    StorePtr copy = copy_store(t->store);
+    if (!copy) return ML_NO_MEMORY;
+    if (removed != -1) kwzd_remove(copy.get(), removed);
     int32_t key = 0;
-    if (const int st = mvt_add_view(t->store, blob, identity, 0, 0, &key); st != ML_OK) return st;
+    if (const int st = mvt_add_view(copy.get(), blob, nullptr, 0, 0, &key); st != ML_OK) return st;
+    kwzd_free(t->store);
+    t->store = copy.release();
+    *out_removed_key = removed;
     *out_new_key = key;
     return ML_OK;
   });

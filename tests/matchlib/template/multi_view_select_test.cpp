@@ -274,3 +274,43 @@ TEST(ViewSelection, CoverageRuleDropsTheViewTheOthersCoverBest) {
 }
 
 }  // namespace
+
+#include "support/allocation_sweep.h"
+
+namespace {
+
+TEST(ViewSelection, AllocationFailuresLeaveTheTemplateAsItWas) {
+  Full f({10, 10, 10, 10}, {0, 0, MVT_VIEW_KEEP, 0}, 0);
+  DataBlob* incoming = make_template(9, 10);
+  MultiViewTemplate* t = f.parse();
+  DataBlob* before = mvt_serialize(t, 0);
+  zyltest::sweep_allocation_failures([&] {
+    int taken = 0;
+    const int status = mvt_add_views(t, f.engine, &incoming, 1, 0, &taken);
+    if (!zyltest::allocation_failed()) {
+      EXPECT_EQ(status, ML_OK);
+      return;
+    }
+    EXPECT_EQ(status, ML_NO_MEMORY);
+    DataBlob* now = mvt_serialize(t, 0);
+    EXPECT_EQ(blob_equal(now, before), 1);
+    blob_release(now);
+  });
+  mvt_release(t);
+  t = f.parse();
+  zyltest::sweep_allocation_failures([&] {
+    int32_t removed = 0, added = 0;
+    const int status = mvt_pick_view_to_replace(t, f.engine, incoming, &removed, &added);
+    if (!zyltest::allocation_failed()) {
+      EXPECT_EQ(status, ML_OK);
+      return;
+    }
+    EXPECT_EQ(status, ML_NO_MEMORY);
+    EXPECT_EQ(kwzd_record_count(mvt_store(t)), 4);
+  });
+  mvt_release(t);
+  blob_release(before);
+  blob_release(incoming);
+}
+
+}  // namespace
