@@ -31,6 +31,11 @@ struct FreeDeleter {
 template <class T>
 using Malloced = std::unique_ptr<T, FreeDeleter>;
 
+struct FeatureVectorDeleter {
+  void operator()(FeatureVector* v) const { featvec_free(v); }
+};
+using OwnedVector = std::unique_ptr<FeatureVector, FeatureVectorDeleter>;
+
 template <class T>
 Malloced<T> malloc_array(std::size_t n) {
   return Malloced<T>(static_cast<T*>(std::calloc(n ? n : 1, sizeof(T))));
@@ -88,7 +93,7 @@ int image_score(const QualityModelHolder& holder, GrayImage* image, std::int16_t
 }
 
 // The kind-87 feature vector of a template container.
-int template_vector(const DataBlob* blob, Malloced<FeatureVector>& out) {
+int template_vector(const DataBlob* blob, OwnedVector& out) {
   const std::uint8_t* data = nullptr;
   std::uint32_t length = 0;
   int rc = container_find_entry(blob, 87, &data, &length);
@@ -108,7 +113,7 @@ int learned_match_inputs(const std::uint16_t* sub_scores, int count, const DataB
   *out_values = nullptr;
   *out_length = 0;
   if (count < 0 || (count > 0 && !sub_scores)) return ML_BAD_ARGUMENT;
-  Malloced<FeatureVector> a, b;
+  OwnedVector a, b;
   int rc = template_vector(first, a);
   if (rc == ML_OK) rc = template_vector(second, b);
   if (rc != ML_OK) return rc;
