@@ -54,6 +54,32 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     minrec_free(m);
   }
+  // The version dispatch: it accepts what one of its family's versions
+  // accepts, with the same minutiae.
+  struct Family {
+    Parser dispatch, first, second;
+  };
+  for (const Family& f : {Family{fmr_parse_iso, fmr_parse_iso2005, fmr_parse_iso2011},
+                          Family{fmr_parse_ansi, fmr_parse_ansi2004, fmr_parse_ansi2009}}) {
+    MinutiaeRecord* m = minrec_create();
+    const int status = f.dispatch(data, n, m);
+    require(status == 0 || status == 1 || status == 3);
+    if (status == 0) {
+      bool same = false;
+      for (Parser version : {f.first, f.second}) {
+        MinutiaeRecord* v = minrec_create();
+        if (version(data, n, v) == 0 && v->count == m->count) {
+          same = true;
+          for (int i = 0; i < m->count; ++i)
+            same = same && v->minutiae[i].x == m->minutiae[i].x && v->minutiae[i].y == m->minutiae[i].y;
+        }
+        minrec_free(v);
+      }
+      require(same);
+    }
+    minrec_free(m);
+  }
+
   fmr_check_iso_size(data, n);
   fmr_check_ansi_size(data, n);
   fmr_get_length(data, n);

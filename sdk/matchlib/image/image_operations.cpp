@@ -1,7 +1,7 @@
 // Guarded wrappers and type selectors over the enhancement kernels, and the
 // small pixel operations.
-#include <cstdint>
 #include <algorithm>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <utility>

@@ -1,11 +1,12 @@
 // Cached whole-image statistics, the kept statistic maps, the pixel
 // comparison of two images and the sensor-size classes.
-#include <cstdint>
 #include <algorithm>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 
+#include "matchlib/core/allocation.h"
 #include "matchlib/image/grey_image.h"
 #include "zylscan/matchlib_band_filter.h"
 #include "zylscan/matchlib_checker.h"
@@ -27,7 +28,7 @@ struct FreeDeleter {
 using Buffer = std::unique_ptr<std::uint8_t[], FreeDeleter>;
 
 Buffer alloc_bytes(std::size_t n) {
-  return Buffer(static_cast<std::uint8_t*>(std::malloc(n ? n : 1)));
+  return Buffer(static_cast<std::uint8_t*>(ml_malloc(n ? n : 1)));
 }
 
 std::uint8_t** kept_map_slot(GrayImage* img, int flag) {
@@ -45,7 +46,7 @@ std::uint8_t** kept_map_slot(GrayImage* img, int flag) {
 std::uint8_t* kept_map(GrayImage* img, int flag) {
   if (!(img->keep_map_flags & static_cast<std::uint32_t>(flag))) return nullptr;
   std::uint8_t** slot = kept_map_slot(img, flag);
-  if (!*slot) *slot = static_cast<std::uint8_t*>(std::calloc(pixel_count(img) ? pixel_count(img) : 1, 1));
+  if (!*slot) *slot = static_cast<std::uint8_t*>(ml_calloc(pixel_count(img) ? pixel_count(img) : 1, 1));
   return *slot;
 }
 

@@ -2,8 +2,8 @@
 // framing, preview and ridge clean-up), combinations of two images, the
 // preprocessing copies, tiling, and the conversion to and from a packed
 // image blob.
-#include <cstdint>
 #include <algorithm>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <memory>

@@ -1,13 +1,14 @@
 // Local-variance foreground segmentation, the window vote filters, the
 // iterative histogram threshold, distances inside a mask, and region
 // borders of byte maps.
-#include <cstdint>
 #include <algorithm>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <vector>
 
+#include "matchlib/core/allocation.h"
 #include "zylscan/matchlib_band_filter.h"
 #include "zylscan/matchlib_checker.h"
 #include "zylscan/matchlib_filter_kernels.h"
@@ -34,7 +35,7 @@ using Buffer = std::unique_ptr<T[], FreeDeleter>;
 
 template <class T>
 Buffer<T> alloc_array(std::size_t n) {
-  return Buffer<T>(static_cast<T*>(std::malloc((n ? n : 1) * sizeof(T))));
+  return Buffer<T>(static_cast<T*>(ml_malloc((n ? n : 1) * sizeof(T))));
 }
 
 // The window vote: out = 255 where the marked cells of the (2r+1)^2
