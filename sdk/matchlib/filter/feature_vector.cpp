@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <span>
 
+#include "matchlib/core/allocation.h"
 #include "common/byte_io.h"
 #include "zylscan/matchlib_featvec.h"
 #include "zylscan/matchlib_object.h"
@@ -20,7 +21,7 @@ extern "C" {
 ZYL_API int featvec_create(uint16_t height, uint16_t width, FeatureVector** out) {
   if (!out) return ML_BAD_ARGUMENT;
   *out = nullptr;
-  auto* v = static_cast<FeatureVector*>(std::calloc(1, sizeof(FeatureVector)));
+  auto* v = static_cast<FeatureVector*>(zyl::matchlib::ml_calloc(1, sizeof(FeatureVector)));
   if (!v) return ML_NO_MEMORY;
   v->width = width;
   v->height = height;
@@ -34,7 +35,7 @@ ZYL_API int featvec_write(const FeatureVector* vector, uint8_t** out_bytes, uint
       (vector->count && !vector->values))
     return ML_BAD_ARGUMENT;
   const std::size_t size = stored_size(vector->count);
-  auto* bytes = static_cast<std::uint8_t*>(std::malloc(size));
+  auto* bytes = static_cast<std::uint8_t*>(zyl::matchlib::ml_malloc(size));
   if (!bytes) return ML_NO_MEMORY;
   zyl::ByteWriter w(std::span<std::uint8_t>(bytes, size));
   w.u16(vector->reserved1);
@@ -61,7 +62,7 @@ ZYL_API int featvec_read(const uint8_t* bytes, uint32_t length, FeatureVector** 
   v->reserved1 = reserved1;
   v->reserved2 = reserved2;
   if (count) {
-    v->values = static_cast<std::int32_t*>(std::malloc(4u * count));
+    v->values = static_cast<std::int32_t*>(zyl::matchlib::ml_malloc(4u * count));
     if (!v->values) {
       featvec_free(v);
       return ML_NO_MEMORY;

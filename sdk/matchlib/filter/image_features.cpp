@@ -10,6 +10,7 @@
 #include <new>
 #include <vector>
 
+#include "matchlib/core/allocation.h"
 #include "zylscan/matchlib_fixed.h"
 #include "zylscan/matchlib_image.h"
 #include "zylscan/matchlib_image_features.h"
@@ -119,7 +120,7 @@ ZYL_API int imgfeat_compute(const void*, const GrayImage* image, int16_t** out_v
   if (dpi < 492 || dpi > 508) return ML_WRONG_KIND;
   if (!image_pixels(image) || image_height(image) <= 0 || image_width(image) <= 0)
     return ML_BAD_ARGUMENT;
-  auto* v = static_cast<std::int16_t*>(std::calloc(IMAGE_FEATURE_COUNT, sizeof(std::int16_t)));
+  auto* v = static_cast<std::int16_t*>(ml_calloc(IMAGE_FEATURE_COUNT, sizeof(std::int16_t)));
   if (!v) return ML_NO_MEMORY;
   int rc = ML_OK;
   try {

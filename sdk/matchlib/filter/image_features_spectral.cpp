@@ -22,6 +22,7 @@
 #include <new>
 #include <vector>
 
+#include "matchlib/core/allocation.h"
 #include "zylscan/matchlib_fft.h"
 #include "zylscan/matchlib_fixed.h"
 #include "zylscan/matchlib_image.h"
@@ -353,7 +354,7 @@ extern "C" {
 ZYL_API int specfeat_compute(const GrayImage* image, SpectralFeatureVector** out) {
   if (!image || !out) return ML_BAD_ARGUMENT;
   *out = nullptr;
-  auto* sv = static_cast<SpectralFeatureVector*>(std::calloc(1, sizeof(SpectralFeatureVector)));
+  auto* sv = static_cast<SpectralFeatureVector*>(ml_calloc(1, sizeof(SpectralFeatureVector)));
   if (!sv) return ML_NO_MEMORY;
   int rc = ML_OK;
   try {

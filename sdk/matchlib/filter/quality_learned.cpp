@@ -11,6 +11,7 @@
 #include <new>
 #include <vector>
 
+#include "matchlib/core/allocation.h"
 #include "zylscan/matchlib_container.h"
 #include "zylscan/matchlib_featvec.h"
 #include "zylscan/matchlib_image.h"
@@ -38,7 +39,7 @@ using OwnedVector = std::unique_ptr<FeatureVector, FeatureVectorDeleter>;
 
 template <class T>
 Malloced<T> malloc_array(std::size_t n) {
-  return Malloced<T>(static_cast<T*>(std::calloc(n ? n : 1, sizeof(T))));
+  return Malloced<T>(static_cast<T*>(ml_calloc(n ? n : 1, sizeof(T))));
 }
 
 int extract_features(const QualityModelHolder& holder, const GrayImage* image,

@@ -10,6 +10,7 @@
 #include <memory>
 #include <new>
 
+#include "matchlib/core/allocation.h"
 #include "zylscan/matchlib_object.h"
 #include "zylscan/matchlib_quality_model.h"
 
@@ -140,7 +141,9 @@ void evaluate_batch(const MlpBatch& batch, const MlpNetwork& net, std::int32_t* 
     return;
   }
   // Zeroed, so that inputs beyond a short sample read 0.
-  std::unique_ptr<std::int32_t[]> scratch(new (std::nothrow) std::int32_t[total]());
+  std::unique_ptr<std::int32_t, decltype(&std::free)> scratch(
+      static_cast<std::int32_t*>(ml_calloc(static_cast<std::size_t>(total), sizeof(std::int32_t))),
+      &std::free);
   if (!scratch) {
     g_error_index = MLP_ERROR_NO_MEMORY;
     return;
@@ -168,7 +171,7 @@ ZYL_API const QualityModel* quality_model_builtin(void) { return &kBuiltinModel;
 
 ZYL_API QualityModelHolder* quality_model_create(MatchContext* ctx, const QualityModel* model) {
   if (!model) return nullptr;
-  auto* holder = static_cast<QualityModelHolder*>(std::calloc(1, sizeof(QualityModelHolder)));
+  auto* holder = static_cast<QualityModelHolder*>(ml_calloc(1, sizeof(QualityModelHolder)));
   if (!holder) return nullptr;
   holder->refcount = 1;
   holder->context = ctx_retain(ctx);

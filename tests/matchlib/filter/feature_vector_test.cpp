@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <vector>
 
+#include "support/allocation_sweep.h"
 #include "zylscan/matchlib_featvec.h"
 #include "zylscan/matchlib_object.h"
 
@@ -79,6 +80,29 @@ TEST(FeatureVector, RefusesTruncatedAndNullInput) {
   std::uint8_t* out = nullptr;
   std::uint16_t size = 5;
   EXPECT_EQ(featvec_write(&big, &out, &size), ML_BAD_ARGUMENT);
+  EXPECT_EQ(size, 0);
+}
+
+TEST(FeatureVector, OutOfMemoryLeavesNothingBehind) {
+  const std::vector<std::uint8_t> two = {0, 0, 0, 1, 0, 1, 0, 0, 0, 2, 0, 0, 0, 1, 0, 0, 0, 2};
+  const int reads = zyltest::sweep_allocation_failures([&] {
+    FeatureVector* r = nullptr;
+    const int st = featvec_read(two.data(), two.size(), &r);
+    if (zyltest::allocation_failed()) {
+      EXPECT_EQ(st, ML_NO_MEMORY);
+      EXPECT_EQ(r, nullptr);
+    } else {
+      EXPECT_EQ(st, ML_OK);
+    }
+    featvec_free(r);
+  });
+  EXPECT_EQ(reads, 2);  // the record and its values
+  FeatureVector v{};
+  std::uint8_t* out = nullptr;
+  std::uint16_t size = 9;
+  zyl::matchlib::test_hook::fail_allocation(1);
+  EXPECT_EQ(featvec_write(&v, &out, &size), ML_NO_MEMORY);
+  EXPECT_TRUE(zyltest::allocation_failed());
   EXPECT_EQ(size, 0);
 }
 

@@ -4,30 +4,12 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <new>
 #include <vector>
 
+#include "support/allocation_sweep.h"
 #include "zylscan/matchlib_context.h"
 #include "zylscan/matchlib_object.h"
 #include "zylscan/matchlib_quality_model.h"
-
-namespace {
-bool g_fail_next_nothrow_array = false;
-}  // namespace
-
-// Lets a test make the next nothrow array allocation fail; every other
-// allocation goes to the usual operator.
-void* operator new[](std::size_t n, const std::nothrow_t&) noexcept {
-  if (g_fail_next_nothrow_array) {
-    g_fail_next_nothrow_array = false;
-    return nullptr;
-  }
-  try {
-    return ::operator new[](n);
-  } catch (...) {
-    return nullptr;
-  }
-}
 
 namespace {
 
@@ -131,8 +113,9 @@ TEST(QualityNetwork, AllocationFailureIsReportedOnce) {
   std::int32_t score = -5;
   const MlpBatch batch = {190, 1, sample.data()};
   mlp_set_error(0);
-  g_fail_next_nothrow_array = true;
+  zyl::matchlib::test_hook::fail_allocation(1);
   mlp_evaluate_batch(&batch, quality_model_network(m.h), &score);
+  EXPECT_TRUE(zyltest::allocation_failed());
   EXPECT_EQ(mlp_get_error(), std::uint32_t{MLP_ERROR_NO_MEMORY});
   EXPECT_EQ(mlp_error_status(mlp_get_error()), ML_NO_MEMORY);
   EXPECT_EQ(score, -5);

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "support/allocation_sweep.h"
 #include "support/pgm.h"
 #include "zylscan/matchlib_blob.h"
 #include "zylscan/matchlib_container.h"
@@ -49,6 +50,19 @@ TEST(TextureAlgorithm, RealCropBecomesAKind87Template) {
   EXPECT_GT(v->values[142], 0);
   featvec_free(v);
   blob_release(blob);
+
+  // Out of memory at any step: 9 and no blob.
+  zyltest::sweep_allocation_failures([&] {
+    DataBlob* b = nullptr;
+    const int st = texture_extract(ctx, img, nullptr, 87, &b);
+    if (zyltest::allocation_failed()) {
+      EXPECT_EQ(st, ML_NO_MEMORY);
+      EXPECT_EQ(b, nullptr);
+    } else {
+      EXPECT_EQ(st, ML_OK);
+    }
+    blob_release(b);
+  });
 
   // An image under the model's limits passes the extraction's status on.
   GrayImage* tiny = texture_image_wrap(pgm.pixels.data(), 9, 9, 500);
