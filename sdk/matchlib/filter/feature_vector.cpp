@@ -10,9 +10,7 @@
 
 namespace {
 
-constexpr std::size_t stored_size(std::size_t count) {
-  return FEATVEC_HEADER_SIZE + 4 * count;
-}
+constexpr std::size_t stored_size(std::size_t count) { return FEATVEC_HEADER_SIZE + 4 * count; }
 
 }  // namespace
 
@@ -43,7 +41,8 @@ ZYL_API int featvec_write(const FeatureVector* vector, uint8_t** out_bytes, uint
   w.u16(vector->height);
   w.u16(vector->reserved2);
   w.u16(vector->count);
-  for (std::size_t i = 0; i < vector->count; ++i) w.u32(static_cast<std::uint32_t>(vector->values[i]));
+  for (std::size_t i = 0; i < vector->count; ++i)
+    w.u32(static_cast<std::uint32_t>(vector->values[i]));
   *out_bytes = bytes;
   *out_size = static_cast<std::uint16_t>(size);
   return ML_OK;
@@ -53,8 +52,8 @@ ZYL_API int featvec_read(const uint8_t* bytes, uint32_t length, FeatureVector** 
   if (!bytes || !out) return ML_BAD_ARGUMENT;
   *out = nullptr;
   zyl::ByteReader r(std::span<const std::uint8_t>(bytes, length));
-  const std::uint16_t reserved1 = r.u16(), width = r.u16(), height = r.u16(),
-                      reserved2 = r.u16(), count = r.u16();
+  const std::uint16_t reserved1 = r.u16(), width = r.u16(), height = r.u16(), reserved2 = r.u16(),
+                      count = r.u16();
   // The entry must hold every value its count announces.
   if (!r.ok() || r.remaining() < 4u * count) return ML_CORRUPT;
   FeatureVector* v = nullptr;

@@ -81,8 +81,8 @@ int compute(const GrayImage* image, std::int16_t* v) {
   const std::uint8_t* px = image_pixels(image);
   const std::size_t n = static_cast<std::size_t>(h) * w;
   const int m = img_mean_u8(px, h, w);
-  const int d = static_cast<int>(
-      fx_isqrt16_alt(static_cast<std::uint16_t>(std::min<std::uint32_t>(img_variance_u8(px, h, w), 0xFFFF))));
+  const int d = static_cast<int>(fx_isqrt16_alt(
+      static_cast<std::uint16_t>(std::min<std::uint32_t>(img_variance_u8(px, h, w), 0xFFFF))));
   grey_stats(px, n, m, d, v + kStats);
   grey_stats(px, n, 127, d, v + kStats127);
   dark_neighbourhoods(px, h, w, m, v + kDark);

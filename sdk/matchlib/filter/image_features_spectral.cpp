@@ -103,11 +103,11 @@ void analyse(const std::array<std::int32_t, kTile * kTile>& block, Tile& t) {
   for (int r = 0; r < kTile; ++r)
     for (int c = 0; c < kTile; ++c) {
       if (p[r][c] <= (total >> 7)) continue;
-      sharp[r][c] = 16 * p[r][c] -
-                    2 * (at(p, r - 1, c) + at(p, r + 1, c) + at(p, r, c - 1) + at(p, r, c + 1)) -
-                    (at(p, r - 1, c - 1) + at(p, r - 1, c + 1) + at(p, r + 1, c - 1) +
-                     at(p, r + 1, c + 1)) -
-                    (at(p, r - 2, c) + at(p, r + 2, c) + at(p, r, c - 2) + at(p, r, c + 2));
+      sharp[r][c] =
+          16 * p[r][c] -
+          2 * (at(p, r - 1, c) + at(p, r + 1, c) + at(p, r, c - 1) + at(p, r, c + 1)) -
+          (at(p, r - 1, c - 1) + at(p, r - 1, c + 1) + at(p, r + 1, c - 1) + at(p, r + 1, c + 1)) -
+          (at(p, r - 2, c) + at(p, r + 2, c) + at(p, r, c - 2) + at(p, r, c + 2));
     }
   std::int64_t best = 0, second = 0;
   for (int r = 0; r < kTile; ++r)
@@ -132,17 +132,17 @@ void analyse(const std::array<std::int32_t, kTile * kTile>& block, Tile& t) {
         }
       const std::int64_t fr = (r - kCentre) * 4096 + (w ? wr * 4096 / w : 0);
       const std::int64_t fc = (c - kCentre) * 4096 + (w ? wc * 4096 / w : 0);
-      const std::uint32_t mag = fx_isqrt32_alt(static_cast<std::uint32_t>(
-          std::min<std::int64_t>(fr * fr + fc * fc, 0xFFFFFFFF)));
+      const std::uint32_t mag = fx_isqrt32_alt(
+          static_cast<std::uint32_t>(std::min<std::int64_t>(fr * fr + fc * fc, 0xFFFFFFFF)));
       if (!mag) continue;
       const std::int64_t period = 0x2000000 / mag;
       if (period < kPeriodMin || period > kPeriodMax) continue;
       ++t.in_band;
-      const std::int64_t mean9 =
-          9 * v + 2 * (at(sharp, r - 1, c) + at(sharp, r + 1, c) + at(sharp, r, c - 1) +
-                       at(sharp, r, c + 1)) +
-          at(sharp, r - 1, c - 1) + at(sharp, r - 1, c + 1) + at(sharp, r + 1, c - 1) +
-          at(sharp, r + 1, c + 1);
+      const std::int64_t mean9 = 9 * v +
+                                 2 * (at(sharp, r - 1, c) + at(sharp, r + 1, c) +
+                                      at(sharp, r, c - 1) + at(sharp, r, c + 1)) +
+                                 at(sharp, r - 1, c - 1) + at(sharp, r - 1, c + 1) +
+                                 at(sharp, r + 1, c - 1) + at(sharp, r + 1, c + 1);
       if (256 * (mean9 / 21) < 180 * v) ++t.standing_out;
       if (v > best) {
         second = best;
@@ -218,8 +218,8 @@ void tile_values(const std::uint8_t* px, int h, int w, int centre_row, int centr
     }
 
   Stats energy, half_period, sharpness;
-  std::int64_t accepted = 0, maxima = 0, in_band = 0, standing = 0, none = 0, dull = 0,
-               mostly = 0, seldom = 0;
+  std::int64_t accepted = 0, maxima = 0, in_band = 0, standing = 0, none = 0, dull = 0, mostly = 0,
+               seldom = 0;
   for (int ti = 0; ti < rows; ++ti)
     for (int tj = 0; tj < cols; ++tj) {
       const Tile& t = tiles[ti][tj];
@@ -264,7 +264,8 @@ void tile_values(const std::uint8_t* px, int h, int w, int centre_row, int centr
         if (ni >= rows || nj >= cols) continue;
         const Tile& o = tiles[ni][nj];
         if (!o.accepted || !o.has_peak) continue;
-        const int d_dir = std::abs(static_cast<int>(static_cast<std::int8_t>(t.direction - o.direction)));
+        const int d_dir =
+            std::abs(static_cast<int>(static_cast<std::int8_t>(t.direction - o.direction)));
         const int d_per = std::abs(t.period - o.period);
         dirs.add(d_dir);
         pers.add(d_per);
@@ -314,8 +315,8 @@ int compute(const GrayImage* image, SpectralFeatureVector& sv) {
   const std::int64_t r = at_500(image_resolution_y(work)) ? image_resolution_y(work) : 500;
   sv.quality = quality;
   sv.bright = bright;
-  sv.area_mm2 = static_cast<std::int16_t>(std::min<std::int64_t>(
-      250000 / r * static_cast<std::int64_t>(area) / 388 / r, 32767));
+  sv.area_mm2 = static_cast<std::int16_t>(
+      std::min<std::int64_t>(250000 / r * static_cast<std::int64_t>(area) / 388 / r, 32767));
 
   const std::size_t n = static_cast<std::size_t>(h) * w;
   std::vector<std::uint8_t> foreground(n);
@@ -338,8 +339,7 @@ int compute(const GrayImage* image, SpectralFeatureVector& sv) {
   return ML_OK;
 }
 
-int score_with(const ScoreModel* model, const std::int32_t* values, int count,
-               std::int32_t* out) {
+int score_with(const ScoreModel* model, const std::int32_t* values, int count, std::int32_t* out) {
   if (!model) return ML_BAD_ARGUMENT;
   return score_model_evaluate(model, values, count, out, nullptr);
 }
@@ -378,8 +378,8 @@ ZYL_API int specfeat_score_with(const void*, const ScoreModel* model,
   return score_with(model, vector->values, vector->count, out_score);
 }
 
-ZYL_API int specfeat_info(const SpectralFeatureVector* vector, uint8_t* quality,
-                          int16_t* area_mm2, uint8_t* bright) {
+ZYL_API int specfeat_info(const SpectralFeatureVector* vector, uint8_t* quality, int16_t* area_mm2,
+                          uint8_t* bright) {
   if (!vector) return ML_BAD_ARGUMENT;
   if (quality) *quality = vector->quality;
   if (area_mm2) *area_mm2 = vector->area_mm2;

@@ -57,12 +57,14 @@ ZYL_API int quality_from_block_coherence(const uint8_t* pixels, int height, int 
     if (used == 0) return ML_OK;
     const std::int64_t q = (((sum - 30 * used) * 100) / 60) / used;
     *quality = static_cast<std::uint8_t>(std::clamp<std::int64_t>(q, 1, 100));
-    const std::uint32_t n = static_cast<std::uint32_t>(block);
-    const std::uint32_t e = static_cast<std::uint32_t>(used);
-    *area = static_cast<std::uint32_t>(full_height) *
-            ((n * n * static_cast<std::uint32_t>(full_width) * e) /
-             (static_cast<std::uint32_t>(block_columns) * n)) /
-            (n * static_cast<std::uint32_t>(block_rows));
+    // 64 bits: on large images (10000 x 10000) the products pass 32 bits.
+    const std::uint64_t n = static_cast<std::uint64_t>(block);
+    const std::uint64_t e = static_cast<std::uint64_t>(used);
+    const std::uint64_t a = static_cast<std::uint64_t>(std::max(full_height, 0)) *
+                            ((n * n * static_cast<std::uint64_t>(std::max(full_width, 0)) * e) /
+                             (static_cast<std::uint64_t>(block_columns) * n)) /
+                            (n * static_cast<std::uint64_t>(block_rows));
+    *area = static_cast<std::uint32_t>(std::min<std::uint64_t>(a, 0xFFFFFFFFu));
     return ML_OK;
   } catch (const std::bad_alloc&) {
     return ML_NO_MEMORY;

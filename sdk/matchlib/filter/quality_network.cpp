@@ -63,8 +63,8 @@ std::uint32_t g_error_index = 0;
 
 template <class Wide>
 std::int32_t saturate32(Wide v) {
-  return static_cast<std::int32_t>(std::clamp<Wide>(
-      v, std::numeric_limits<std::int32_t>::min(), std::numeric_limits<std::int32_t>::max()));
+  return static_cast<std::int32_t>(std::clamp<Wide>(v, std::numeric_limits<std::int32_t>::min(),
+                                                    std::numeric_limits<std::int32_t>::max()));
 }
 
 // Sum of the layer sizes, or -1 when a size is not positive, the layers do
@@ -92,9 +92,8 @@ int activation_count(const MlpNetwork& net) {
 // Scaling in 64 bits: a range of 2^20 or more must not wrap the shift.
 std::int32_t scale_input(std::int32_t v, std::int32_t lo, std::int32_t hi) {
   if (hi == lo) return 0;
-  const std::int64_t scaled =
-      (static_cast<std::int64_t>(v) - lo) * (std::int64_t{1} << kShift) /
-      (static_cast<std::int64_t>(hi) - lo);
+  const std::int64_t scaled = (static_cast<std::int64_t>(v) - lo) * (std::int64_t{1} << kShift) /
+                              (static_cast<std::int64_t>(hi) - lo);
   return saturate32(scaled);
 }
 
@@ -107,9 +106,9 @@ int forward(const std::int32_t* values, const MlpNetwork& net) {
   const int inputs = net.layer_sizes[0];
   for (int i = 0; i < inputs; ++i) act[i] = scale_input(values[i], net.minimum[i], net.maximum[i]);
 
-  int in = 0;            // start of the layer's inputs in the activations
-  std::int64_t w0 = 0;   // start of the layer's weights
-  int b0 = 0;            // start of the layer's biases
+  int in = 0;           // start of the layer's inputs in the activations
+  std::int64_t w0 = 0;  // start of the layer's weights
+  int b0 = 0;           // start of the layer's biases
   for (int l = 1; l < net.layer_count; ++l) {
     const int n = net.layer_sizes[l - 1], m = net.layer_sizes[l];
     const int out = in + n;

@@ -37,15 +37,14 @@ constexpr std::array<std::uint8_t, 70> kPhaseClasses = {
 constexpr std::array<int, 6> kDiagonal = {0, 1, 1, 2, 3, 4};
 
 // The 16-tap Daubechies pair with 8 vanishing moments in Q17, newest first.
-constexpr std::array<std::int64_t, 16> kLow = {-15,    89,    -51,    -638,  1146,  1833,
-                                               -5779,  -2277, 16875,  62,    -37226, -2075,
-                                               76724,  88556, 41009,  7132};
+constexpr std::array<std::int64_t, 16> kLow = {-15,   89, -51,    -638,  1146,  1833,  -5779, -2277,
+                                               16875, 62, -37226, -2075, 76724, 88556, 41009, 7132};
 constexpr std::array<std::int64_t, 16> kHigh = {-7132, 41009, -88556, 76724, 2075,  -37226,
                                                 -62,   16875, 2277,   -5779, -1833, 1146,
                                                 638,   -51,   -89,    -15};
 
-constexpr std::array<std::int32_t, 10> kVarianceCentres = {30,   60,   120,  210,  360,
-                                                           660,  1200, 2220, 4020, 7350};
+constexpr std::array<std::int32_t, 10> kVarianceCentres = {30,  60,   120,  210,  360,
+                                                           660, 1200, 2220, 4020, 7350};
 constexpr std::array<std::int32_t, 9> kRunCentres = {2, 3, 4, 6, 8, 13, 21, 34, 56};
 
 struct Offset {
@@ -112,8 +111,8 @@ std::int32_t scale_bin(std::int64_t c, std::int64_t n) {
 // Adds every code's count to its class (the smallest of its rotations by
 // multiples of `step` bits) and writes the classes scaled.
 template <std::size_t K>
-void fold_and_scale(Histogram& h, int step, std::int64_t n, const std::array<std::uint8_t, K>& classes,
-                    std::int32_t* out) {
+void fold_and_scale(Histogram& h, int step, std::int64_t n,
+                    const std::array<std::uint8_t, K>& classes, std::int32_t* out) {
   for (int code = 1; code < 256; ++code) {
     std::uint8_t smallest = static_cast<std::uint8_t>(code);
     for (int k = step; k < 8; k += step)
@@ -391,14 +390,14 @@ ZYL_API void phase_code_histogram(const uint8_t* pixels, const uint8_t* ridge_ma
   phase_codes(pixels, ridge_map, height, width, out);
 }
 
-ZYL_API void ridge_trace_features(const uint8_t* pixels, uint8_t* ridge_map, int height,
-                                  int width, int32_t* vector) {
+ZYL_API void ridge_trace_features(const uint8_t* pixels, uint8_t* ridge_map, int height, int width,
+                                  int32_t* vector) {
   if (pixels && ridge_map && vector && height > 2 && width > 2)
     trace_features(pixels, ridge_map, height, width, 0x02, TEXTURE_RIDGE_PROFILE, vector);
 }
 
-ZYL_API void valley_trace_features(const uint8_t* pixels, uint8_t* ridge_map, int height,
-                                   int width, int32_t* vector) {
+ZYL_API void valley_trace_features(const uint8_t* pixels, uint8_t* ridge_map, int height, int width,
+                                   int32_t* vector) {
   if (pixels && ridge_map && vector && height > 2 && width > 2)
     trace_features(pixels, ridge_map, height, width, 0x04, TEXTURE_VALLEY_PROFILE, vector);
 }

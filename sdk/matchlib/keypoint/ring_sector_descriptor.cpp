@@ -47,8 +47,7 @@ std::vector<std::uint8_t> cell_map(const Settings& st, int ph, int pw) {
       if (!ring) continue;
       // The division leaves the last directions one past the last sector
       // for several sector counts (3, 5, 9, ...): they belong to it.
-      const int sector =
-          std::min((fx_atan2(i, j) & 0xFF) / step, st.sectors - 1);
+      const int sector = std::min((fx_atan2(i, j) & 0xFF) / step, st.sectors - 1);
       cells[static_cast<std::size_t>(cy + i) * pw + cx + j] =
           static_cast<std::uint8_t>(st.sectors * (ring - 1) + sector);
     }
@@ -130,8 +129,8 @@ ZYL_API int ring_sector_descriptor(const uint8_t* pixels, int height, int width,
   int n = (p * 142 + 50) / 100;  // room for the patch at any angle
   if (n % 2 == 0) ++n;
   try {
-    std::vector<std::uint8_t> square(static_cast<std::size_t>(n) * n, 128), patch(
-        static_cast<std::size_t>(p) * p);
+    std::vector<std::uint8_t> square(static_cast<std::size_t>(n) * n, 128),
+        patch(static_cast<std::size_t>(p) * p);
     int rc = img_copy_window_u8(pixels, static_cast<std::uint32_t>(height),
                                 static_cast<std::uint32_t>(width), static_cast<std::uint32_t>(n),
                                 static_cast<std::uint32_t>(n), row - n / 2, column - n / 2,

@@ -55,8 +55,8 @@ ZYL_API int texture_extract(MatchContext* ctx, const GrayImage* image, const voi
   return ML_OK;
 }
 
-ZYL_API int texture_image_from_raw(const void*, const uint8_t* pixels, uint32_t length,
-                                   int height, int width, int resolution, GrayImage** out) {
+ZYL_API int texture_image_from_raw(const void*, const uint8_t* pixels, uint32_t length, int height,
+                                   int width, int resolution, GrayImage** out) {
   if (!out) return ML_BAD_ARGUMENT;
   *out = nullptr;
   const std::uint32_t h = static_cast<std::uint16_t>(height), w = static_cast<std::uint16_t>(width);

@@ -159,3 +159,23 @@ TEST(QualityFromPixelCoherence, MaskDecidesThePixelsAndTheCount) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(QualityFromBlockCoherence, AreaOfALargeImageDoesNotWrap) {
+  // 10000 x 10000 pixels in 833 x 833 blocks of 12, all foreground: the
+  // area is the blocks' share of the whole image, just under 10^8.
+  const int rows = 833;
+  const Bytes map(static_cast<std::size_t>(rows) * rows, 231);
+  uint8_t q = 0;
+  uint32_t area = 0;
+  ASSERT_EQ(quality_from_block_coherence(nullptr, 0, 0, rows, rows, 12, nullptr, map.data(), 10000,
+                                         10000, &q, &area, 1),
+            0);
+  const std::uint64_t e = std::uint64_t{rows} * rows;
+  const std::uint64_t expected = 10000 * ((144 * 10000 * e) / (rows * 12)) / (12 * rows);
+  EXPECT_EQ(area, expected);
+  EXPECT_GT(area, 99000000u);
+}
+
+}  // namespace
