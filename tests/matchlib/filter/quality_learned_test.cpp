@@ -5,9 +5,11 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <memory>
 #include <vector>
 
 #include "matchlib/filter/learned_match.h"
+#include "support/allocation_sweep.h"
 #include "support/pgm.h"
 #include "zylscan/matchlib_container.h"
 #include "zylscan/matchlib_featvec.h"
@@ -103,6 +105,29 @@ TEST(QualityFeatures, RealPrintHasTextureAndScores500) {
     ASSERT_EQ(quality_model_image_meets_level(m.h, img.p, level, &flag), ML_OK);
     EXPECT_EQ(flag, level <= 6 ? 1 : 0) << level;
   }
+}
+
+TEST(QualityScore, AFailedAllocationAnswers9OnceAndTheNextCallScores) {
+  Model m;
+  // Fresh images made before the failures are armed: a score is cached.
+  std::vector<std::unique_ptr<Image>> images;
+  for (int i = 0; i < 10; ++i) images.push_back(std::make_unique<Image>(flat(40, 40)));
+  std::size_t next = 0;
+  const int allocations = zyltest::sweep_allocation_failures([&] {
+    Image& img = *images.at(next++);
+    std::int16_t score = -1;
+    const int st = quality_model_image_score(m.h, img.p, &score);
+    if (zyltest::allocation_failed()) {
+      EXPECT_EQ(st, ML_NO_MEMORY);
+      EXPECT_EQ(image_stored_quality(img.p), 0xFFFF);  // nothing cached
+      // The failure does not outlive its call.
+      EXPECT_EQ(quality_model_image_score(m.h, img.p, &score), ML_OK);
+    } else {
+      EXPECT_EQ(st, ML_OK);
+    }
+    EXPECT_EQ(score, 500);
+  });
+  EXPECT_EQ(allocations, 6);  // working copy, features, three block maps, scratch
 }
 
 TEST(QualityScore, StoredValueComesBackUncomputed) {
