@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "support/allocation_sweep.h"
 #include "support/pgm.h"
 #include "zylscan/matchlib_image.h"
 #include "zylscan/matchlib_image_features.h"
@@ -28,6 +29,13 @@ TEST(ImageFeatures, UniformGrey100) {
                                              0, 0, 0, 0}));
   EXPECT_EQ(v[209], 100);
   imgfeat_free(v);
+
+  // Out of memory: 9 and no vector handed out.
+  v = nullptr;
+  zyl::matchlib::test_hook::fail_allocation(1);
+  EXPECT_EQ(imgfeat_compute(nullptr, img.p, &v, &count), ML_NO_MEMORY);
+  EXPECT_TRUE(zyltest::allocation_failed());
+  EXPECT_EQ(v, nullptr);
 }
 
 TEST(ImageFeatures, StatisticsAndDarkNeighbourhoods) {
