@@ -119,4 +119,34 @@ ZYL_API int card_probe_from_template(uint16_t algorithm_word, const DataBlob* pr
 ZYL_API int card_reference_from_mvt(uint16_t algorithm_word, DataBlob* mvt_blob, int mode,
                                     uint32_t size_limit, DataBlob** out, int* out_count);
 
+/* What card_parse_reference found: the probe moved to the end of its
+ * buffer, the room in front of it, and the tables of part 0. */
+typedef struct CardProbeSetup {
+  uint16_t mode_mask;          /* 2046 without a C0 02 prefix */
+  uint16_t algorithm_word;
+  uint8_t* probe;              /* the 7F2E element, ending at the buffer's end */
+  uint32_t probe_length;
+  uint8_t* work;               /* room in front of the probe (after the packing room) */
+  uint32_t work_size;
+  uint8_t* packing_room;       /* 1428 bytes in packing form 0, else null */
+  const uint8_t* table;        /* C4: 30 entries + offset */
+  const uint8_t* alt_table;    /* C5 with the alternative set: 9 entries + offset */
+  uint16_t thresholds[7];      /* C2 */
+  uint16_t alt_thresholds[7];  /* C6 with the alternative set */
+  uint16_t option_word;        /* C3 bytes 0-1 */
+  uint8_t list_length;         /* C3 byte 2, else 8 with pre-selection, 32 without */
+} CardProbeSetup;
+
+enum { CARD_PACKING_ROOM = 1428 };
+
+/* Prepares the probe at `offset` of `buffer` (free room behind it) and
+ * reads part 0, setting card_flags to its algorithm word. 0; 1 algorithm
+ * id not 18; 2 null arguments; 17 a probe that is not one 7F2E element
+ * (after an optional C0 02 mask), too little room, part 0 not found or a
+ * required element missing (C4 of 304 bytes, C2 over 14, C3 over 2; C5 of
+ * 94 and C6 over 14 with the alternative set). */
+ZYL_API int card_parse_reference(const uint8_t* const* parts, const uint32_t* sizes, int k,
+                                 uint8_t* buffer, uint32_t buffer_size, uint32_t offset,
+                                 CardProbeSetup* out);
+
 ZYL_EXTERN_C_END

@@ -314,4 +314,74 @@ ZYL_API int card_get_algorithm_info(const uint8_t* const* parts, const uint32_t*
   return be16(c0.value + 1) != word ? ML_WRONG_KIND : ML_OK;
 }
 
+ZYL_API int card_parse_reference(const uint8_t* const* parts, const uint32_t* sizes, int k,
+                                 uint8_t* buffer, uint32_t buffer_size, uint32_t offset,
+                                 CardProbeSetup* out) {
+  if (!out || !buffer) return ML_BAD_ARGUMENT;
+  *out = CardProbeSetup{};
+  out->mode_mask = CARD_MODE_MASK_ALL;
+  if (offset >= buffer_size) return ML_CORRUPT;
+  uint32_t at = offset;
+  TlvElement e{};
+  uint32_t n = tlv_read_element(buffer + at, &e, buffer_size - at);
+  if (n && e.tag == 0xC0 && e.length == 2) {
+    out->mode_mask = be16(e.value);
+    at += n;
+    n = at < buffer_size ? tlv_read_element(buffer + at, &e, buffer_size - at) : 0;
+  }
+  if (!n || e.tag != 0x7F2E) return ML_CORRUPT;
+  // The template goes to the end of the buffer; the room before it is work.
+  uint8_t* probe = buffer + buffer_size - n;
+  if (probe != buffer + at) std::memmove(probe, buffer + at, n);
+  out->probe = probe;
+  out->probe_length = n;
+  uint8_t* room = buffer + offset;
+  uint32_t room_size = static_cast<uint32_t>(probe - room);
+
+  TlvElement p0{}, c0{};
+  if (card_read_params_header(parts, sizes, k, 0, &p0) != ML_OK ||
+      !tlv_read_element(p0.value, &c0, p0.length))
+    return ML_CORRUPT;
+  const uint16_t word = be16(c0.value + 1);
+  set_flags(word);
+  out->algorithm_word = word;
+  if ((word >> 8) != CARD_ALGORITHM_ID) return ML_WRONG_KIND;
+  if ((word & CARD_PACKING_MASK) == 0) {
+    if (room_size < CARD_PACKING_ROOM) return ML_CORRUPT;
+    out->packing_room = room;
+    room += CARD_PACKING_ROOM;
+    room_size -= CARD_PACKING_ROOM;
+  }
+  out->work = room;
+  out->work_size = room_size;
+
+  const bool alt = word & CARD_ALTERNATIVE;
+  bool table = false, c2 = false, c3 = false, c5 = !alt, c6 = !alt;
+  const uint8_t* end = p0.value + p0.length;
+  for (const uint8_t* q = p0.value; q < end;) {
+    TlvElement c{};
+    const uint32_t m = tlv_read_element(q, &c, static_cast<uint32_t>(end - q));
+    if (!m) break;
+    q += m;
+    if (c.tag == 0xC4 && c.length == 304) {
+      out->table = c.value;
+      table = true;
+    } else if (c.tag == 0xC2 && c.length > 14) {
+      for (int i = 0; i < 7; ++i) out->thresholds[i] = be16(c.value + 1 + 2 * i);
+      c2 = true;
+    } else if (c.tag == 0xC3 && c.length > 2) {
+      out->option_word = be16(c.value);
+      out->list_length = c.value[2] ? c.value[2] : ((word & CARD_PRESELECT) ? 8 : 32);
+      c3 = true;
+    } else if (alt && c.tag == 0xC5 && c.length == 94) {
+      out->alt_table = c.value;
+      c5 = true;
+    } else if (alt && c.tag == 0xC6 && c.length > 14) {
+      for (int i = 0; i < 7; ++i) out->alt_thresholds[i] = be16(c.value + 1 + 2 * i);
+      c6 = true;
+    }
+  }
+  return table && c2 && c3 && c5 && c6 ? ML_OK : ML_CORRUPT;
+}
+
 }  // extern "C"

@@ -3,6 +3,7 @@
 // probe forms and references built from multi-view templates.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -427,6 +428,76 @@ TEST(CardInput, PartsAreLocatedInListsAndInOneBuffer) {
   EXPECT_EQ(be16(info + 11), 1 << 3);
   ASSERT_EQ(card_get_algorithm_info(nullptr, nullptr, 0, info, 13, &size), ML_OK);
   EXPECT_EQ(Bytes(info, info + 13), (Bytes{0xC0, 0x0B, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}));
+}
+
+TEST(CardProbeSetupTest, ProbeMovesToTheEndAndPartZeroIsRead) {
+  Params p;
+  const Bytes t = card_template();
+  Blob in{blob_create(67, t.data(), static_cast<uint32_t>(t.size()))};
+  Blob probe, ref;
+  ASSERT_EQ(card_probe_from_template(0x1200, in.p, &probe.p, 0x0006), ML_OK);
+  Blob mvt{multi_view(1, t)};
+  int n = 0;
+  ASSERT_EQ(card_reference_from_mvt(0x1200, mvt.p, 2, 0, &ref.p, &n), ML_OK);
+  const Bytes pr = probe.bytes(), p1 = ref.bytes();
+
+  struct Case {
+    const char* what;
+    uint16_t word;
+    uint16_t tag;
+    uint32_t room;
+    int status;
+  } cases[] = {
+      {"plain", 0x1208, 0xC4, 3544, ML_OK},
+      {"alternative set", 0x1211, 0xC4, 100, ML_OK},  // pre-packed: no packing room needed
+      {"score table under C1", 0x1200, 0xC1, 3544, ML_CORRUPT},
+      {"algorithm 17", 0x1100, 0xC4, 3544, ML_WRONG_KIND},
+      {"no packing room", 0x1200, 0xC4, 1423, ML_CORRUPT},  // with the mask: 1427
+  };
+  for (const Case& c : cases) {
+    Blob params;
+    ASSERT_EQ(p.build(c.word, params, 0, 5, 0, c.tag), ML_OK) << c.what;
+    const Bytes p0 = params.bytes();
+    const uint8_t* parts[2] = {p0.data(), p1.data()};
+    const uint32_t sizes[2] = {static_cast<uint32_t>(p0.size()), static_cast<uint32_t>(p1.size())};
+    Bytes buffer(5 + pr.size() + c.room, 0xAA);
+    std::copy(pr.begin(), pr.end(), buffer.begin() + 5);
+    CardProbeSetup s{};
+    EXPECT_EQ(card_parse_reference(parts, sizes, 2, buffer.data(), static_cast<uint32_t>(buffer.size()),
+                                   5, &s),
+              c.status)
+        << c.what;
+    EXPECT_EQ(card_flags_get(), c.word) << c.what;
+    if (c.status != ML_OK) continue;
+    EXPECT_EQ(s.mode_mask, 6);
+    EXPECT_EQ(s.probe + s.probe_length, buffer.data() + buffer.size());
+    EXPECT_EQ(Bytes(s.probe, s.probe + s.probe_length), Bytes(pr.begin() + 4, pr.end()));
+    EXPECT_EQ(s.thresholds[0], 1005);
+    EXPECT_EQ(s.list_length, (c.word & 0x08) ? 8 : 32);  // the element asked for the default
+    EXPECT_EQ(s.option_word, 1);
+    ASSERT_NE(s.table, nullptr);
+    if (c.word & 0x10) {
+      EXPECT_NE(s.alt_table, nullptr);
+      EXPECT_EQ(s.alt_thresholds[6], 2605);
+      EXPECT_EQ(s.packing_room, nullptr);
+    } else {
+      EXPECT_EQ(s.packing_room, buffer.data() + 5);
+      EXPECT_EQ(s.work, buffer.data() + 5 + CARD_PACKING_ROOM);
+    }
+    EXPECT_EQ(s.work + s.work_size, s.probe);
+  }
+
+  // A probe that is not a 7F2E element.
+  Blob params;
+  ASSERT_EQ(p.build(0x1200, params), ML_OK);
+  const Bytes p0 = params.bytes();
+  const uint8_t* parts[1] = {p0.data()};
+  const uint32_t sizes[1] = {static_cast<uint32_t>(p0.size())};
+  Bytes junk = el(0x7F2F, {1, 2, 3});
+  junk.resize(2000, 0);
+  CardProbeSetup s{};
+  EXPECT_EQ(card_parse_reference(parts, sizes, 1, junk.data(), static_cast<uint32_t>(junk.size()), 0, &s),
+            ML_CORRUPT);
 }
 
 }  // namespace
