@@ -66,6 +66,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     require(inside(packed, all.data(), all.size()) && inside(map, all.data(), all.size()));
   }
 
+  // The second half as a probe buffer with room behind it, the first as
+  // part 0: the probe ends up at the buffer's end, the work in front.
+  std::vector<std::uint8_t> buffer(b);
+  buffer.resize(b.size() + (data[0] & 1 ? 1500 : 16), 0);
+  CardProbeSetup setup{};
+  const std::uint8_t* p0[1] = {a.data()};
+  if (card_parse_reference(p0, two_size, 1, buffer.data(), static_cast<std::uint32_t>(buffer.size()),
+                           0, &setup) == ML_OK) {
+    require(setup.probe + setup.probe_length == buffer.data() + buffer.size());
+    require(setup.work + setup.work_size == setup.probe);
+    require(setup.table != nullptr && setup.list_length != 0);
+  }
+
   // The two halves as grid maps: similarity and the bounded comparison in
   // exact-size work memory.
   std::uint16_t sim[2] = {0, 0};
