@@ -304,6 +304,9 @@ ZYL_API GrayImage* image_preprocess_copy(const GrayImage* image, MatchContext* c
 ZYL_API int image_apply_preprocessors(GrayImage* image, MatchContext* ctx,
                                       const ImagePrepRoutine* routines) {
   if (!image || !image->pixels) return ML_BAD_ARGUMENT;
+  // The routines write in place: a read-only image (a caller's wrapped
+  // buffer) is refused rather than changed behind the caller's back.
+  if (image->read_only) return ML_WRONG_KIND;
   for (const ImagePrepRoutine* r = routines; r && *r; ++r) {
     std::uint8_t* map = nullptr;
     int code = 0;

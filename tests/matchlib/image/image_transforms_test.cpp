@@ -220,6 +220,20 @@ TEST(ImagePreprocess, ListRunsInPlaceAndStopsAtTheFirstFailure) {
   EXPECT_EQ(pixels_of(img.get()), (Bytes{4, 5, 6, 7}));
 }
 
+TEST(ImagePreprocess, InPlaceListRefusesAReadOnlyImage) {
+  Bytes caller{1, 2, 3, 4};
+  GrayImage* wrapped = image_wrap(2, 2, 500, 500, caller.data(), 0);
+  ASSERT_NE(wrapped, nullptr);
+  ASSERT_EQ(image_is_writable(wrapped), 0);
+  const ImagePrepRoutine once[] = {add_one_routine, nullptr};
+  EXPECT_EQ(image_apply_preprocessors(wrapped, nullptr, once), ML_WRONG_KIND);
+  EXPECT_EQ(caller, (Bytes{1, 2, 3, 4}));
+  image_set_writable(wrapped, 1);  // the caller lends its buffer for writing
+  EXPECT_EQ(image_apply_preprocessors(wrapped, nullptr, once), ML_OK);
+  EXPECT_EQ(caller, (Bytes{2, 3, 4, 5}));
+  image_release(wrapped);
+}
+
 TEST(ImagePreprocess, AStageRoutineIsAPreprocessingRoutine) {
   // A stage's image routines run through the preprocessing copy, so they are
   // one routine type.
