@@ -71,35 +71,3 @@ STAND_IN int imgstat_block_contrast(const uint8_t*, int h, int w, int resolution
     if (m) std::memset(m, 1, std::size_t(h) * w);
   return record("imgstat_block_contrast", {h, w, resolution});
 }
-// Packed image record stand-in: 12 header bytes (height, width, x and y
-// resolution, impression type, each as a little-endian 16-bit value, then
-// two zero bytes) before the pixels.
-STAND_IN int packed_image_write(const uint8_t* pixels, int h, int w, int rx, int ry,
-                                int impression, uint8_t** out, uint32_t* length) {
-  const std::size_t n = std::size_t(h) * w;
-  auto* rec = static_cast<uint8_t*>(std::malloc(12 + n));
-  const int fields[5] = {h, w, rx, ry, impression};
-  for (int i = 0; i < 5; ++i) {
-    rec[2 * i] = uint8_t(fields[i]);
-    rec[2 * i + 1] = uint8_t(fields[i] >> 8);
-  }
-  rec[10] = rec[11] = 0;
-  std::memcpy(rec + 12, pixels, n);
-  *out = rec;
-  *length = uint32_t(12 + n);
-  return record("packed_image_write", {h, w, rx, ry, impression});
-}
-STAND_IN int packed_image_read(const uint8_t* rec, uint32_t length, const uint8_t** pixels,
-                               int* h, int* w, int* rx, int* ry, int* impression) {
-  if (length < 12) return 3;
-  int f[5];
-  for (int i = 0; i < 5; ++i) f[i] = rec[2 * i] | rec[2 * i + 1] << 8;
-  if (length != 12 + uint32_t(f[0]) * f[1]) return 3;
-  *h = f[0];
-  *w = f[1];
-  *rx = f[2];
-  *ry = f[3];
-  *impression = f[4];
-  *pixels = rec + 12;
-  return record("packed_image_read", {f[0], f[1]});
-}
