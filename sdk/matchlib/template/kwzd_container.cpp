@@ -63,6 +63,11 @@ void raise_next_key(KwzdContainer* c, std::int32_t key) {
   if (std::int64_t{key} + 1 > next_key_value(c)) c->next_key = plus_one(key);
 }
 
+std::int32_t next_key_from_stored(std::uint32_t stored) {
+  if (stored > INT32_MAX) return KWZD_HEADER_KEY;
+  return std::max<std::int32_t>(1, static_cast<std::int32_t>(stored));
+}
+
 Record* find_record(KwzdContainer* c, std::int32_t key) {
   for (Record& r : c->records)
     if (r.key == key) return &r;
@@ -189,8 +194,9 @@ int parse(DataBlob* blob, KwzdContainer*& out) {
   c->next_key = 1;
   for (const Section& s : c->header)
     if (s.type == KWZD_NEXT_KEY_SECTION && s.data.size() == 4)
-      // The next key is at least 1 whatever the bytes say.
-      c->next_key = std::max<std::int32_t>(1, static_cast<std::int32_t>(ByteReader(s.data).u32()));
+      // The next key is at least 1 whatever the bytes say; 0x80000000 and
+      // above mean that every key has been handed out.
+      c->next_key = next_key_from_stored(ByteReader(s.data).u32());
   out = holder.release();
   return ML_OK;
 }
@@ -238,7 +244,7 @@ int serialize(KwzdContainer* c, DataBlob** out, const KwzdWriter& writer, void* 
   std::erase_if(c->header, [](const Section& s) { return s.type == KWZD_NEXT_KEY_SECTION; });
   std::int32_t largest = 0;
   const bool any = largest_key(c, largest);
-  if (any ? static_cast<std::int64_t>(c->next_key) > std::int64_t{largest} + 1 : c->next_key > 0) {
+  if (any ? next_key_value(c) > std::int64_t{largest} + 1 : next_key_value(c) > 0) {
     std::vector<std::uint8_t> key(4);
     ByteWriter(key).u32(static_cast<std::uint32_t>(c->next_key));
     c->header.insert(c->header.begin(), Section{KWZD_NEXT_KEY_SECTION, {key.begin(), key.end()}});

@@ -155,6 +155,11 @@ TEST(Kwzd, KeysHandedOutBeforeAreNotHandedOutAgain) {
   EXPECT_EQ(key, KWZD_HEADER_KEY);
   ASSERT_EQ(kwzd_remove(s.c, INT32_MAX), 0);
   EXPECT_EQ(kwzd_append(s.c, b, &key), ML_BAD_ARGUMENT);  // INT32_MAX was handed out
+  // The stored form keeps that state.
+  KwzdContainer* back = nullptr;
+  ASSERT_EQ(parse_bytes(serialize(s.c), &back), 0);
+  EXPECT_EQ(kwzd_append(back, b, &key), ML_BAD_ARGUMENT);
+  kwzd_free(back);
   blob_release(b);
 }
 
