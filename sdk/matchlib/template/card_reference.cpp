@@ -6,8 +6,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
-#include <vector>
 
+#include "matchlib/core/allocation.h"
 #include "matchlib/template/card_params.h"
 #include "zylscan/matchlib_blob.h"
 #include "zylscan/matchlib_card_compare.h"
@@ -33,13 +33,15 @@ struct BlobRelease {
 };
 using Blob = std::unique_ptr<DataBlob, BlobRelease>;
 
-DataBlob* encode_blob(const TlvNode* root) {
+// 0 with a new format-76 blob, or 9 when memory runs out.
+int encode_blob(const TlvNode* root, DataBlob** out) {
   uint8_t* bytes = nullptr;
   uint32_t size = 0;
-  if (tlv_encode(root, &bytes, &size) != ML_OK) return nullptr;
-  DataBlob* b = blob_create(CARD_FORMAT, bytes, size);
+  const int st = tlv_encode(root, &bytes, &size);
+  if (st != ML_OK) return st;
+  *out = blob_create(CARD_FORMAT, bytes, size);
   std::free(bytes);
-  return b;
+  return *out ? ML_OK : ML_NO_MEMORY;
 }
 
 bool append(TlvNode* parent, uint16_t tag, const uint8_t* value, uint32_t length) {
@@ -52,18 +54,22 @@ bool append(TlvNode* parent, uint16_t tag, const uint8_t* value, uint32_t length
   return true;
 }
 
-DataBlob* probe_form(const DataBlob* blob, uint32_t packing_word) {
-  if (!blob || blob_type(blob) != kCardTemplateFormat) return nullptr;
+// 0 with the probe form in *out; 9 when memory runs out; 3 for a blob that
+// does not convert.
+int probe_form(const DataBlob* blob, uint32_t packing_word, DataBlob** out) {
+  *out = nullptr;
+  if (!blob || blob_type(blob) != kCardTemplateFormat) return ML_UNAVAILABLE;
   // Packed local-structure forms (1, 2) need the packing routines of the
   // local-structure matchers; form 3 is invalid.
-  if ((packing_word & CARD_PACKING_MASK) != 0) return nullptr;
+  if ((packing_word & CARD_PACKING_MASK) != 0) return ML_UNAVAILABLE;
   const uint8_t* bytes = blob_data(blob);
   const uint32_t length = blob_size(blob);
   TlvElement c1{};
   if (card_parse_extended(bytes, length, nullptr, nullptr, &c1, nullptr, nullptr) != ML_OK)
-    return nullptr;
+    return ML_UNAVAILABLE;
   TlvNode* raw = nullptr;
-  if (tlv_parse(bytes, length, &raw) != ML_OK) return nullptr;
+  int st = tlv_parse(bytes, length, &raw);
+  if (st != ML_OK) return st == ML_NO_MEMORY ? st : ML_UNAVAILABLE;
   Tree root(raw, tlv_node_free);
   if (TlvNode* c2 = tlv_find(root.get(), 0xC2)) {
     tlv_detach(c2);
@@ -75,22 +81,21 @@ DataBlob* probe_form(const DataBlob* blob, uint32_t packing_word) {
     uint8_t* m = nullptr;
     uint32_t map_size = 0;
     int vo = 0, ho = 0, rows = 0, columns = 0;
-    if (gridmap_from_compact(c1.value, c1.length, &m, &map_size, &vo, &ho, &rows, &columns, 0,
-                             nullptr, nullptr) != ML_OK)
-      return nullptr;
+    st = gridmap_from_compact(c1.value, c1.length, &m, &map_size, &vo, &ho, &rows, &columns, 0,
+                              nullptr, nullptr);
+    if (st != ML_OK) return st == ML_NO_MEMORY ? st : ML_UNAVAILABLE;
     map.reset(m);
     origin[0] = static_cast<uint8_t>(vo);
     origin[1] = static_cast<uint8_t>(ho);
     TlvNode* c1_node = tlv_find(root.get(), 0xC1);
-    if (!c1_node) return nullptr;
-    TlvNode* parent = tlv_node_parent(c1_node);
-    if (!parent || !append(parent, 0xC4, map.get(), map_size) ||
-        !append(parent, 0xC5, origin, 2))
-      return nullptr;
+    TlvNode* parent = c1_node ? tlv_node_parent(c1_node) : nullptr;
+    if (!parent) return ML_UNAVAILABLE;
+    if (!append(parent, 0xC4, map.get(), map_size) || !append(parent, 0xC5, origin, 2))
+      return ML_NO_MEMORY;
     tlv_detach(c1_node);
     tlv_node_free(c1_node);
   }
-  return encode_blob(root.get());
+  return encode_blob(root.get(), out);
 }
 
 }  // namespace
@@ -140,7 +145,9 @@ ZYL_API uint32_t card_template_extent(const uint8_t* bytes, uint32_t length, uin
 }
 
 ZYL_API DataBlob* card_template_to_probe_form(const DataBlob* template_blob, uint32_t packing_word) {
-  return probe_form(template_blob, packing_word);
+  DataBlob* out = nullptr;
+  probe_form(template_blob, packing_word, &out);
+  return out;
 }
 
 ZYL_API int card_probe_from_template(uint16_t algorithm_word, const DataBlob* probe,
@@ -149,16 +156,22 @@ ZYL_API int card_probe_from_template(uint16_t algorithm_word, const DataBlob* pr
   *out = nullptr;
   if (!probe || blob_type(probe) != kCardTemplateFormat || (mode_mask & 0xF801)) return ML_BAD_ARGUMENT;
   if ((algorithm_word >> 8) != CARD_ALGORITHM_ID) return ML_WRONG_KIND;
-  Blob form(probe_form(probe, algorithm_word & ~0x0Fu));
-  if (!form) return ML_UNAVAILABLE;
+  DataBlob* converted = nullptr;
+  const int st = probe_form(probe, algorithm_word & ~0x0Fu, &converted);
+  if (st != ML_OK) return st == ML_NO_MEMORY ? st : ML_UNAVAILABLE;
+  Blob form(converted);
   if (mode_mask == 0 || mode_mask == CARD_MODE_MASK_ALL) {
     *out = form.release();
     return ML_OK;
   }
-  std::vector<uint8_t> bytes{0xC0, 0x02, static_cast<uint8_t>(mode_mask >> 8),
+  const uint32_t n = blob_size(form.get());
+  Bytes bytes(static_cast<uint8_t*>(zyl::matchlib::ml_malloc(n + 4)));
+  if (!bytes) return ML_NO_MEMORY;
+  const uint8_t prefix[4] = {0xC0, 0x02, static_cast<uint8_t>(mode_mask >> 8),
                              static_cast<uint8_t>(mode_mask)};
-  bytes.insert(bytes.end(), blob_data(form.get()), blob_data(form.get()) + blob_size(form.get()));
-  *out = blob_create(CARD_FORMAT, bytes.data(), static_cast<uint32_t>(bytes.size()));
+  std::memcpy(bytes.get(), prefix, 4);
+  std::memcpy(bytes.get() + 4, blob_data(form.get()), n);
+  *out = blob_create(CARD_FORMAT, bytes.get(), n + 4);
   return *out ? ML_OK : ML_NO_MEMORY;
 }
 
@@ -172,8 +185,7 @@ ZYL_API int card_reference_from_mvt(uint16_t algorithm_word, DataBlob* mvt_blob,
   if (!mvt_blob) {
     const uint8_t value = static_cast<uint8_t>(mode);
     if (!append(root.get(), 0xC0, &value, 1)) return ML_NO_MEMORY;
-    *out = encode_blob(root.get());
-    return *out ? ML_OK : ML_NO_MEMORY;
+    return encode_blob(root.get(), out);
   }
   if (blob_type(mvt_blob) != kMultiViewFormat) return ML_BAD_ARGUMENT;
   MultiViewTemplate* raw = nullptr;
@@ -182,23 +194,40 @@ ZYL_API int card_reference_from_mvt(uint16_t algorithm_word, DataBlob* mvt_blob,
   if (st != ML_OK) return ML_UNAVAILABLE;
   std::unique_ptr<MultiViewTemplate, decltype(&mvt_release)> mvt(raw, mvt_release);
 
-  std::vector<Blob> forms;  // the tree borrows their bytes
   const int views = mvt_count_unmarked_views(mvt.get());
+  // The tree borrows the probe forms' bytes: they live until it is encoded.
+  struct Forms {
+    DataBlob** p = nullptr;
+    int n = 0;
+    ~Forms() {
+      for (int i = 0; i < n; ++i) blob_release(p[i]);
+      std::free(p);
+    }
+  } forms;
+  if (views > 0) {
+    forms.p = static_cast<DataBlob**>(zyl::matchlib::ml_calloc(static_cast<size_t>(views), sizeof(DataBlob*)));
+    if (!forms.p) return ML_NO_MEMORY;
+  }
   int taken = 0;
   for (int i = 0; i < views; ++i) {
     Blob view(mvt_get_view(mvt.get(), i, nullptr, nullptr, nullptr));
-    if (!view) continue;
-    Blob form(probe_form(view.get(), algorithm_word & CARD_PACKING_MASK));
-    if (!form) continue;
+    if (!view) return ML_NO_MEMORY;
+    DataBlob* converted = nullptr;
+    int st_form = probe_form(view.get(), algorithm_word & CARD_PACKING_MASK, &converted);
+    if (st_form == ML_NO_MEMORY) return st_form;
+    if (st_form != ML_OK) continue;  // a view that does not convert is left out
+    Blob form(converted);
     TlvNode* sub = nullptr;
-    if (tlv_parse(blob_data(form.get()), blob_size(form.get()), &sub) != ML_OK) continue;
+    st_form = tlv_parse(blob_data(form.get()), blob_size(form.get()), &sub);
+    if (st_form == ML_NO_MEMORY) return st_form;
+    if (st_form != ML_OK) continue;
     TlvNode* ee = tlv_node_create(0xEE, 0, nullptr);
     if (!ee || tlv_append_child(ee, sub) != ML_OK || tlv_append_child(root.get(), ee) != ML_OK) {
       tlv_node_free(sub);
       tlv_node_free(ee);
       return ML_NO_MEMORY;
     }
-    forms.push_back(std::move(form));
+    forms.p[forms.n++] = form.release();
     if (size_limit) {
       uint32_t size = 0;
       // The class element still to come takes 4 bytes.
@@ -216,8 +245,8 @@ ZYL_API int card_reference_from_mvt(uint16_t algorithm_word, DataBlob* mvt_blob,
     tlv_node_free(head);
     return ML_NO_MEMORY;
   }
-  *out = encode_blob(root.get());
-  if (!*out) return ML_NO_MEMORY;
+  const int st_out = encode_blob(root.get(), out);
+  if (st_out != ML_OK) return st_out;
   if (out_count) *out_count = taken;
   return ML_OK;
 }

@@ -10,6 +10,7 @@
 #include <random>
 #include <vector>
 
+#include "support/allocation_sweep.h"
 #include "zylscan/matchlib_blob.h"
 #include "zylscan/matchlib_card_compare.h"
 #include "zylscan/matchlib_mvt.h"
@@ -54,7 +55,7 @@ uint16_t be16(const uint8_t* p) { return static_cast<uint16_t>(p[0] << 8 | p[1])
 // -2 and 3), a packed image and image information of quality 77.
 Bytes card_template(bool with_maps = true) {
   const Bytes minutiae = el(0xA1, el(0x90, {10, 20, 0x41, 30, 40, 0x42}));
-  const Bytes c1 = el(0xC1, {0x18, 0xFE, 2, 3, 3, 10, 60, 11, 61, 12, 62, 13, 63, 14, 64, 15, 65});
+  const Bytes c1 = el(0xC1, {8, 0xFE, 2, 3, 3, 10, 60, 11, 61, 12, 62, 13, 63, 14, 64, 15, 65});
   const Bytes rest = cat({el(0xC2, {1, 2, 3}), el(0xC3, {1, 0, 1, 0, 1, 77})});
   return el(0x7F2E, cat({minutiae, el(0xA2, with_maps ? cat({c1, rest}) : rest)}));
 }
@@ -498,6 +499,51 @@ TEST(CardProbeSetupTest, ProbeMovesToTheEndAndPartZeroIsRead) {
   CardProbeSetup s{};
   EXPECT_EQ(card_parse_reference(parts, sizes, 1, junk.data(), static_cast<uint32_t>(junk.size()), 0, &s),
             ML_CORRUPT);
+}
+
+TEST(CardAllocationFailure, BuildersAnswerNoMemoryAndLeakNothing) {
+  Params p;
+  const Bytes t = card_template();
+  Blob in{blob_create(67, t.data(), static_cast<uint32_t>(t.size()))};
+  Blob mvt{multi_view(3, t)};
+  Blob whole_ref, whole_probe, whole_params;
+  int n = 0;
+  ASSERT_EQ(card_reference_from_mvt(0x1200, mvt.p, 2, 0, &whole_ref.p, &n), ML_OK);
+  ASSERT_EQ(card_probe_from_template(0x1200, in.p, &whole_probe.p, 6), ML_OK);
+  ASSERT_EQ(p.build(0x1210, whole_params, 0), ML_OK);
+
+  zyltest::sweep_allocation_failures([&] {
+    Blob ref;
+    int count = -1;
+    const int st = card_reference_from_mvt(0x1200, mvt.p, 2, 0, &ref.p, &count);
+    if (zyltest::allocation_failed()) {
+      EXPECT_EQ(st, ML_NO_MEMORY);
+      EXPECT_EQ(ref.p, nullptr);
+    } else {
+      ASSERT_EQ(st, ML_OK);
+      EXPECT_EQ(ref.bytes(), whole_ref.bytes());
+    }
+  });
+  zyltest::sweep_allocation_failures([&] {
+    Blob probe;
+    const int st = card_probe_from_template(0x1200, in.p, &probe.p, 6);
+    if (zyltest::allocation_failed()) {
+      EXPECT_EQ(st, ML_NO_MEMORY);
+      EXPECT_EQ(probe.p, nullptr);
+    } else {
+      EXPECT_EQ(probe.bytes(), whole_probe.bytes());
+    }
+  });
+  zyltest::sweep_allocation_failures([&] {
+    Blob params;
+    const int st = p.build(0x1210, params, 0);
+    if (zyltest::allocation_failed()) {
+      EXPECT_EQ(st, ML_NO_MEMORY);
+      EXPECT_EQ(params.p, nullptr);
+    } else {
+      EXPECT_EQ(params.bytes(), whole_params.bytes());
+    }
+  });
 }
 
 }  // namespace
