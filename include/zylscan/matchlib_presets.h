@@ -28,4 +28,30 @@ ZYL_API int stage_image_normalize_grid(MatchContext* ctx, const uint8_t* pixels,
                                        int resolution, const SourceWindow* window, uint8_t* out,
                                        uint8_t** out_map, int* out_code);
 
+/* One row of the engine preset table: output format; most views (A), the
+ * byte field that defaults to 32 (B) and the candidate budget; the two
+ * preset-only fields (D, E); F (its low byte counts); sensor size class;
+ * G (always 1); H (first value of the quality-table entry). */
+typedef struct AlgorithmPreset {
+  int32_t format;
+  uint8_t most_views;
+  uint8_t byte_b;
+  uint8_t budget;
+  int32_t d;
+  int32_t e;
+  int32_t f;
+  int32_t size_class;
+  int32_t g;
+  int32_t h;
+} AlgorithmPreset;
+
+enum { PRESET_TABLE_ROWS = 13 };
+
+/* Row 0..12 of the preset table, or null. */
+ZYL_API const AlgorithmPreset* preset_table_row(int row);
+/* The row's first (which 0) or second (which 1) option list: values 0, 1,
+ * 2 in order for each switch that is on; answers the count (0..3), -1 for
+ * a row or list outside the table. */
+ZYL_API int preset_option_list(int row, int which, int32_t out[3]);
+
 ZYL_EXTERN_C_END

@@ -65,3 +65,47 @@ TEST(StageImageRoutines, SwitchChoosesLocalOrGlobalNormalisation) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(PresetTable, RowsAndOptionLists) {
+  // format, A, B, budget, D, E, F, size class, G, H, first list, second list
+  struct Row {
+    int a, b, budget, d, e, size_class, h;
+    std::vector<int32_t> first, second;
+  } rows[PRESET_TABLE_ROWS] = {
+      {32, 16, 16, 65, 121, 3, 0, {0, 1}, {0}},    {64, 24, 24, 70, 81, 4, 0, {0, 1, 2}, {0, 2}},
+      {72, 32, 32, 75, 81, 5, 0, {0, 1, 2}, {0, 2}}, {96, 32, 40, 80, 81, 6, 0, {0, 1, 2}, {0, 2}},
+      {96, 32, 40, 80, 81, 7, 0, {0, 1, 2}, {0, 2}}, {64, 24, 24, 70, 81, 8, 0, {0, 1, 2}, {0, 2}},
+      {72, 32, 32, 75, 81, 9, 0, {0, 1, 2}, {0, 2}}, {96, 32, 40, 80, 81, 6, 79, {0, 1, 2}, {0, 2}},
+      {96, 32, 40, 80, 81, 7, 79, {0, 1, 2}, {0, 2}}, {72, 32, 32, 75, 81, 9, 79, {0, 1, 2}, {0, 2}},
+      {72, 32, 32, 75, 81, 5, 0, {0, 1}, {0}},     {16, 8, 8, 60, 121, 2, 0, {0, 1}, {0}},
+      {8, 4, 4, 60, 121, 1, 0, {0, 1}, {0}},
+  };
+  for (int i = 0; i < PRESET_TABLE_ROWS; ++i) {
+    const AlgorithmPreset* p = preset_table_row(i);
+    ASSERT_NE(p, nullptr);
+    const Row& r = rows[i];
+    EXPECT_EQ(p->format, 79) << i;
+    EXPECT_EQ(p->most_views, r.a) << i;
+    EXPECT_EQ(p->byte_b, r.b) << i;
+    EXPECT_EQ(p->budget, r.budget) << i;
+    EXPECT_EQ(p->d, r.d) << i;
+    EXPECT_EQ(p->e, r.e) << i;
+    EXPECT_EQ(p->f, 20) << i;
+    EXPECT_EQ(p->size_class, r.size_class) << i;
+    EXPECT_EQ(p->g, 1) << i;
+    EXPECT_EQ(p->h, r.h) << i;
+    int32_t out[3];
+    const int n1 = preset_option_list(i, 0, out);
+    EXPECT_EQ(std::vector<int32_t>(out, out + n1), r.first) << i;
+    const int n2 = preset_option_list(i, 1, out);
+    EXPECT_EQ(std::vector<int32_t>(out, out + n2), r.second) << i;
+  }
+  int32_t out[3];
+  EXPECT_EQ(preset_table_row(13), nullptr);
+  EXPECT_EQ(preset_option_list(13, 0, out), -1);
+  EXPECT_EQ(preset_option_list(0, 2, out), -1);
+}
+
+}  // namespace
