@@ -67,6 +67,17 @@ ZYL_API int card_params_from_models(uint16_t algorithm_word, const ScoreLinearRo
                                     uint16_t part_count, uint16_t part0_size, uint16_t part_size,
                                     int level, uint16_t option_word, int list_length,
                                     DataBlob** out);
+/* Parameter element from the engine's first score profile (a 30-row
+ * model and its threshold table; with the word's bit 4 the second profile
+ * must hold a 9-row model and its table). Quadratic rows give their linear
+ * part. 0; 2 level above 27, list length above 255 or a null engine; 1 when
+ * the profiles do not supply the models and tables (nothing is built); 17
+ * a model the table cannot be built from; 9 no memory. */
+typedef struct MatchEngine MatchEngine;
+ZYL_API int card_params_from_engine(const MatchEngine* engine, uint16_t algorithm_word,
+                                    uint16_t part_count, uint16_t part0_size, uint16_t part_size,
+                                    int level, uint16_t option_word, int list_length,
+                                    DataBlob** out);
 /* Built-in table sets 1..5: 2 level above 27 or list length above 255; 1
  * algorithm id below 18; 18 set outside 1..5; 1 for every set, whose data
  * the library does not carry. */

@@ -12,6 +12,7 @@
 #include "matchlib/template/card_params.h"
 #include "zylscan/matchlib_blob.h"
 #include "zylscan/matchlib_card_compare.h"
+#include "zylscan/matchlib_engine.h"
 #include "zylscan/matchlib_object.h"
 #include "zylscan/matchlib_tlv.h"
 
@@ -204,6 +205,45 @@ ZYL_API int card_params_from_models(uint16_t algorithm_word, const ScoreLinearRo
   *out = blob_create(CARD_FORMAT, bytes, size);
   std::free(bytes);
   return *out ? ML_OK : ML_NO_MEMORY;
+}
+
+ZYL_API int card_params_from_engine(const MatchEngine* engine, uint16_t algorithm_word,
+                                    uint16_t part_count, uint16_t part0_size, uint16_t part_size,
+                                    int level, uint16_t option_word, int list_length,
+                                    DataBlob** out) {
+  if (!out) return ML_BAD_ARGUMENT;
+  *out = nullptr;
+  if (!engine || level < 0 || level >= FAR_LEVEL_COUNT || list_length < 0 || list_length > 255)
+    return ML_BAD_ARGUMENT;
+  const ScoreProfile* const* profiles = engine_get_score_profiles(engine);
+  // The linear part of a profile's model of exactly n rows.
+  auto rows_of = [](const ScoreProfile* p, int n, ScoreLinearRow* rows) {
+    if (!p || !p->thresholds || !p->model.rows || p->model.feature_count != n) return false;
+    const int kind = score_model_kind(&p->model);
+    if (kind == 2 || kind == 3) {
+      std::memcpy(rows, p->model.rows, sizeof(ScoreLinearRow) * n);
+      return true;
+    }
+    if (kind == 4 || kind == 5) {
+      const auto* q = static_cast<const ScoreQuadraticRow*>(p->model.rows);
+      for (int i = 0; i < n; ++i)
+        rows[i] = ScoreLinearRow{q[i].minimum, q[i].maximum, q[i].mean, q[i].spread, q[i].weight};
+      return true;
+    }
+    return false;
+  };
+  ScoreLinearRow rows30[CARD_TABLE_ENTRIES], rows9[CARD_ALT_TABLE_ENTRIES];
+  const ScoreProfile* first = profiles ? profiles[0] : nullptr;
+  const ScoreProfile* second = first ? profiles[1] : nullptr;
+  const bool alt = algorithm_word & CARD_ALTERNATIVE;
+  // Without the models there is no element; answering success with none
+  // would let a caller compare without one.
+  if (!rows_of(first, CARD_TABLE_ENTRIES, rows30) ||
+      (alt && !rows_of(second, CARD_ALT_TABLE_ENTRIES, rows9)))
+    return ML_WRONG_KIND;
+  return card_params_from_models(algorithm_word, rows30, first->thresholds, alt ? rows9 : nullptr,
+                                 alt ? second->thresholds : nullptr, 0xC4, part_count, part0_size,
+                                 part_size, level, option_word, list_length, out);
 }
 
 ZYL_API int card_params_from_tables(uint16_t algorithm_word, int table_set, uint16_t /*part_count*/,

@@ -13,6 +13,9 @@
 #include "support/allocation_sweep.h"
 #include "zylscan/matchlib_blob.h"
 #include "zylscan/matchlib_card_compare.h"
+#include "zylscan/matchlib_context.h"
+#include "zylscan/matchlib_engine.h"
+#include "zylscan/matchlib_stage.h"
 #include "zylscan/matchlib_mvt.h"
 #include "zylscan/matchlib_object.h"
 #include "zylscan/matchlib_tlv.h"
@@ -544,6 +547,37 @@ TEST(CardAllocationFailure, BuildersAnswerNoMemoryAndLeakNothing) {
       EXPECT_EQ(params.bytes(), whole_params.bytes());
     }
   });
+}
+
+TEST(CardParams, FromTheEnginesFirstProfile) {
+  Params p;
+  MatchContext* ctx = ctx_create();
+  MatchEngine* engine = engine_create(ctx, chain_create(), 79, 1, 2, nullptr, 0, nullptr, 0, nullptr);
+  ASSERT_NE(engine, nullptr);
+  Blob none;
+  // No profiles: nothing to build from, and no success without an element.
+  EXPECT_EQ(card_params_from_engine(engine, 0x1200, 2, 1024, 4000, 5, 1, 7, &none.p), ML_WRONG_KIND);
+  ScoreProfile first{}, second{};
+  first.model = ScoreModel{p.rows30.data(), 30, score_model_eval_linear, nullptr};
+  first.thresholds = &p.t;
+  second.model = ScoreModel{p.rows9.data(), 9, score_model_eval_linear, nullptr};
+  second.thresholds = &p.t_alt;
+  const ScoreProfile* list[3] = {&first, &second, nullptr};
+  engine_set_score_profiles(engine, list);
+  for (uint16_t word : {0x1200, 0x1210}) {
+    Blob from_engine, from_models;
+    ASSERT_EQ(card_params_from_engine(engine, word, 2, 1024, 4000, 5, 1, 7, &from_engine.p), ML_OK);
+    ASSERT_EQ(p.build(word, from_models), ML_OK);
+    EXPECT_EQ(from_engine.bytes(), from_models.bytes()) << word;
+  }
+  EXPECT_EQ(card_params_from_engine(engine, 0x1200, 2, 1024, 4000, 28, 1, 7, &none.p), ML_BAD_ARGUMENT);
+  const ScoreProfile* short_list[2] = {&second, nullptr};  // a 9-row model first
+  engine_set_score_profiles(engine, short_list);
+  EXPECT_EQ(card_params_from_engine(engine, 0x1200, 2, 1024, 4000, 5, 1, 7, &none.p), ML_WRONG_KIND);
+  EXPECT_EQ(none.p, nullptr);
+  engine_set_score_profiles(engine, nullptr);
+  engine_release(engine);
+  ctx_release(ctx);
 }
 
 }  // namespace
