@@ -2,6 +2,7 @@
 // virtual scanner serving real prints: the progress and result signals, the
 // finger file written, and the comparisons against it.
 #include <algorithm>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -38,6 +39,19 @@ TEST_F(EnrolVerify, EnrolsFromThreeCapturesVerifiesAndRefusesTheSameFingerAgain)
   }
   EXPECT_EQ(slot(0), slot(2)) << "the first and third captures were the same print";
   EXPECT_NE(slot(0), slot(1));
+  EXPECT_EQ(fs::status(userDir("alice")).permissions() & fs::perms::all, fs::perms::owner_all)
+      << "only the service lists who enrolled";
+
+  // The service's standard output goes to the journal: the extraction line
+  // tells the template's length, never its bytes.
+  const std::string output = bus().serviceOutput(instance_);
+  const std::regex featureLine("ZYLFPSCAN_ExtractFeature   featurebuf: ([^\n]*)\n");
+  int featureLines = 0;
+  for (auto it = std::sregex_iterator(output.begin(), output.end(), featureLine); it != std::sregex_iterator(); ++it) {
+    ++featureLines;
+    EXPECT_TRUE(std::regex_match((*it)[1].str(), std::regex("[1-9][0-9]* bytes"))) << (*it)[0];
+  }
+  EXPECT_GE(featureLines, 3);
 
   // A result leaves the scanner open but released: claim it again.
   bus().callVoid("releaseDevice", {"0"});
