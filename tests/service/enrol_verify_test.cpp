@@ -2,6 +2,8 @@
 // virtual scanner serving real prints: the progress and result signals, the
 // finger file written, and the comparisons against it.
 #include <algorithm>
+#include <cstring>
+#include <memory>
 #include <regex>
 #include <string>
 #include <vector>
@@ -71,6 +73,34 @@ TEST_F(EnrolVerify, EnrolsFromThreeCapturesVerifiesAndRefusesTheSameFingerAgain)
       << diagnostics();
   EXPECT_EQ(filesOf("alice"), std::vector<std::string>{"alice_01_left_thumb"});
 }
+
+#ifdef ZYL_ALG_MODE_PRELOAD
+TEST_F(EnrolVerify, NarrowScannerOnTheTypelineEngineEnrolsItsGoodCaptures) {
+  // A 192 x 192 scanner serving the centres of two impressions of one
+  // finger, in a service whose host application chose the type-line engine:
+  // each good capture gives a template with minutiae, which the service
+  // keeps.
+  recorder_ = std::make_unique<SignalRecorder>(bus().busAddress());
+  ASSERT_TRUE(recorder_->connected());
+  std::vector<std::string> env = bus().scannerEnv(
+      "device vid1:0x2021\n" + scenarioImages({"fvc2004_102_1.pgm", "fvc2004_102_2.pgm", "fvc2004_102_1.pgm"}));
+  for (std::string &e : env)
+    if (e.rfind("LD_PRELOAD=", 0) == 0) e.insert(std::strlen("LD_PRELOAD="), std::string(ZYL_ALG_MODE_PRELOAD) + ":");
+  env.push_back("ZYL_TEST_ALG_MODE=2");
+  instance_ = startAndWait(env);
+  bus().callVoid("openDevice", {"0"});
+  bus().callVoid("enroll", {gvariantString("carol"), gvariantString("index")});
+  EXPECT_EQ(enrolmentSignals(), enrolled("carol")) << diagnostics();
+  ASSERT_EQ(filesOf("carol"), std::vector<std::string>{"carol_01_index"});
+  const std::string file = readFileBytes(userDir("carol") / "carol_01_index");
+  ASSERT_EQ(file.size(), static_cast<std::size_t>(kFingerFileSize));
+  for (int n = 0; n < 3; ++n) {
+    const std::string slot = file.substr(static_cast<std::size_t>(n) * kSlotSize, 1024);
+    EXPECT_NE(slot.substr(0, 16), std::string(16, '\0')) << "slot " << n << ": the type-line template";
+    EXPECT_NE(slot.substr(512, 16), std::string(16, '\0')) << "slot " << n << ": the native template behind it";
+  }
+}
+#endif
 
 TEST_F(EnrolVerify, NewFingerTakesTheFirstFreeNumberAndTakenNamesAreRefusedAtOnce) {
   // Stored fingers whose (zero) templates match nothing; ids 1, 2 and 4.
