@@ -4,9 +4,13 @@
 // the code; each row names the comparison it straddles.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
 #include <cstdint>
+#include <vector>
 #include <string>
 
+#include "typeline/matching.h"
 #include "zylscan/typeline_match.h"
 
 namespace {
@@ -706,6 +710,169 @@ TEST(TypelineDecisionThresholds, UnpairedGatesOnEachSideOfEveryThreshold) {
     EXPECT_EQ(dec_func_10(r.s, r.L, &records.first, &records.second, &records.result, r.bA, r.D, r.P, r.K, r.bB, 0),
               r.expected)
         << Describe(r);
+  }
+}
+
+TEST(TypelineDecisionThresholds, PointMatchingGatesOnEachSideOfTheirThresholds) {
+  struct Normalised {
+    int sum, tags, expected;
+  };
+  // Up to 100 tags the sum is doubled, from 101 on scaled by 200 / tags;
+  // then (v x 929 + 1637) / 1000.
+  for (const Normalised& r : {Normalised{100, 100, 187}, Normalised{100, 101, 185}, Normalised{30, 50, 57},
+                              Normalised{0, 10, 1}, Normalised{101, 200, 95}, Normalised{1000, 600, 310}})
+    EXPECT_EQ(zyl::typeline::normalised_tag_sum(r.sum, r.tags), r.expected) << r.sum << " over " << r.tags;
+
+  struct Refusal {
+    int sum, candidates, t;
+    bool weak;
+  };
+  // Weak when sum x 2 < candidates x 5 and sum < 3 t.
+  for (const Refusal& r : {Refusal{30, 13, 50, true}, Refusal{30, 12, 50, false}, Refusal{149, 1000, 50, true},
+                           Refusal{150, 1000, 50, false}, Refusal{299, 120, 100, true}, Refusal{300, 120, 100, false}})
+    EXPECT_EQ(zyl::typeline::weak_first_pass(r.sum, r.candidates, r.t), r.weak)
+        << r.sum << " from " << r.candidates << " at t " << r.t;
+
+  struct Grids {
+    int bA, bB, candidates;
+    bool agree;
+  };
+  // bA below 75 needs 110 candidates; bB below 30 ends; bA below 80 needs bB
+  // of 50.
+  for (const Grids& r : {Grids{74, 90, 110, true}, Grids{74, 90, 109, false}, Grids{75, 90, 0, true},
+                         Grids{90, 30, 0, true}, Grids{90, 29, 500, false}, Grids{79, 49, 200, false},
+                         Grids{80, 49, 200, true}, Grids{79, 50, 200, true}})
+    EXPECT_EQ(zyl::typeline::block_grids_agree(r.bA, r.bB, r.candidates), r.agree)
+        << "bA " << r.bA << " bB " << r.bB << " candidates " << r.candidates;
+
+  // A point score of 1701 decides at once; 1700 goes on through the chain.
+  EXPECT_EQ(zyl::typeline::kDecisivePointScore, 1700);
+}
+
+TEST(TypelineDecisionThresholds, FirstPassStopsAtItsThousandthCandidate) {
+  // Tags of one shape: the first list holds 19 tags of first angle 0 and 18
+  // of angle 1, so every second-list tag meets 37 of them (score 15 at the
+  // same angle, 14 one step off). The second list holds 19 tags at each of
+  // the angles 0 and 1: 27 tags give 999 candidates, and the first
+  // candidate of the 28th is the 1000th.
+  TypelineRecord first{}, second{};
+  for (TypelineRecord* r : {&first, &second}) {
+    r->minutiae.count = 2;
+    for (TypelineMinutia& m : r->minutiae.minutiae) m.quality = 40;
+    r->minutiae.minutiae[1].x = 50;
+  }
+  PairTagList first_list{}, second_list{};
+  zyl::typeline::BucketStore first_store, second_store;
+  const auto fb = first_store.view(), sb = second_store.view();
+  fb.clear();
+  sb.clear();
+  auto add_tag = [](PairTagList& list, const zyl::typeline::BucketIndex& buckets, int angle) {
+    PairTag& t = list.tags[list.count];
+    t = PairTag{50, 0, static_cast<std::int16_t>(angle), 0, 0, 1};
+    buckets.file(angle, list.count++);
+  };
+  for (int i = 0; i < 19; ++i) add_tag(first_list, fb, 0);
+  for (int i = 0; i < 18; ++i) add_tag(first_list, fb, 1);
+  for (int angle : {0, 1})
+    for (int i = 0; i < 19; ++i) add_tag(second_list, sb, angle);
+
+  std::array<int, TYPELINE_ROTATION_VOTES> votes{};
+  std::vector<PairCandidate> candidates(1000);
+  const zyl::typeline::FirstPass pass =
+      zyl::typeline::first_voting_pass(first, second, first_list, second_list, fb, sb, false, false, votes, candidates);
+  EXPECT_EQ(pass.candidates, 1000);
+  // 27 tags with a best of 15 each; the 28th tag's only candidate is the
+  // 1000th, which does not count toward its best.
+  EXPECT_EQ(pass.sum, 27 * 15);
+  // Every candidate votes twice for rotation 0: 19 tags of angle 0 with
+  // 19 x 15 + 18 x 14 each, 8 of angle 1 with 19 x 14 + 18 x 15, and the
+  // 1000th (angle 0 against angle 1: 14).
+  EXPECT_EQ(votes[0], 2 * (19 * (19 * 15 + 18 * 14) + 8 * (19 * 14 + 18 * 15) + 14));
+  EXPECT_EQ(std::count(votes.begin(), votes.end(), 0), TYPELINE_ROTATION_VOTES - 1);
+  EXPECT_EQ(candidates[999].score, 14) << "the 1000th stays in the list";
+
+  // With room for one candidate fewer than a tag needs, the same holds one
+  // tag earlier: 999 candidates end the pass at the last of the 27th tag.
+  std::fill(votes.begin(), votes.end(), 0);
+  candidates.resize(999);
+  const zyl::typeline::FirstPass shorter =
+      zyl::typeline::first_voting_pass(first, second, first_list, second_list, fb, sb, false, false, votes, candidates);
+  EXPECT_EQ(shorter.candidates, 999);
+  EXPECT_EQ(shorter.sum, 27 * 15) << "the 27th tag's best was 15 before its last candidate";
+}
+
+// n pairs along a line, 20 pixels apart: pair i joins first-record minutia i
+// and second-record minutia i. The first `odd` pairs get the qualities q1, q2
+// (the others 40, 40), differ in type when `types_differ`, and lie `apart`
+// pixels apart in x.
+struct PairedRecords {
+  TypelineRecord first{}, second{};
+  PointMatchResult result{};
+  PairedRecords(int n, int odd, int q1, int q2, bool types_differ, int apart) {
+    for (int i = 0; i < n; ++i) {
+      TypelineMinutia &a = first.minutiae.minutiae[i], &b = second.minutiae.minutiae[i];
+      const bool special = i < odd;
+      a.x = static_cast<std::int16_t>(20 + 20 * i);
+      b.x = static_cast<std::int16_t>(20 + 20 * i + (special ? apart : 0));
+      a.y = b.y = 50;
+      a.quality = static_cast<std::uint8_t>(special ? q1 : 40);
+      b.quality = static_cast<std::uint8_t>(special ? q2 : 40);
+      b.type = special && types_differ ? 1 : 0;
+      result.first[i] = result.second[i] = static_cast<std::int16_t>(i);
+    }
+    first.minutiae.count = second.minutiae.count = static_cast<std::int8_t>(n);
+    result.pairCount = static_cast<std::int16_t>(n);
+  }
+};
+
+TEST(TypelineDecisionThresholds, PairsThatStayedApartOnEachSideOfTheirThresholds) {
+  struct Row {
+    int n, apart_pairs, q1, q2, distance, D, bA;
+    int expected;
+  };
+  // s = 100. Pairs count when both qualities are 30 or more and their
+  // minutiae lie more than 7 apart; 1..5 of them take 2, 3, 12, 20 or half.
+  const Row rows[] = {
+      {9, 1, 40, 40, 8, 240, 88, 98},    {10, 1, 40, 40, 8, 240, 88, 100},  // 10 pairs: unchanged
+      {9, 1, 40, 40, 8, 250, 90, 100},   {9, 1, 40, 40, 8, 249, 90, 98},    // D 250 with bA 90: unchanged
+      {9, 1, 40, 40, 8, 250, 89, 98},                                        // bA below 90
+      {9, 1, 40, 40, 7, 240, 88, 100},   {9, 1, 40, 40, 8, 240, 88, 98},    // 7 apart is together
+      {9, 1, 29, 40, 8, 240, 88, 100},   {9, 1, 30, 40, 8, 240, 88, 98},    // quality 30 counts
+      {9, 1, 40, 29, 8, 240, 88, 100},   {9, 1, 40, 30, 8, 240, 88, 98},
+      {9, 0, 40, 40, 8, 240, 88, 100},   {9, 2, 40, 40, 8, 240, 88, 97},
+      {9, 3, 40, 40, 8, 240, 88, 88},    {9, 4, 40, 40, 8, 240, 88, 80},
+      {9, 5, 40, 40, 8, 240, 88, 50},    {9, 9, 40, 40, 8, 240, 88, 50},
+      // Any such pair with D below 229 and bA below 87 takes a third more.
+      {9, 1, 40, 40, 8, 228, 86, 65},    {9, 1, 40, 40, 8, 229, 86, 98},
+      {9, 1, 40, 40, 8, 228, 87, 98},    {9, 0, 40, 40, 8, 228, 86, 100},
+  };
+  for (const Row& r : rows) {
+    PairedRecords records(r.n, r.apart_pairs, r.q1, r.q2, false, r.distance);
+    EXPECT_EQ(dec_func_13(100, &records.first, &records.second, &records.result, 50, r.D, r.bA, 0), r.expected)
+        << "n " << r.n << " apart " << r.apart_pairs << " q " << r.q1 << "/" << r.q2 << " distance " << r.distance
+        << " D " << r.D << " bA " << r.bA;
+  }
+}
+
+TEST(TypelineDecisionThresholds, MinutiaTypesOnEachSideOfTheirThresholds) {
+  struct Row {
+    int n, differing, q1, q2;
+    int expected;
+  };
+  // s = 100. From 5 pairs on, x pairs of differing types (larger quality 40
+  // or smaller 25) take half (10 x >= 7 n), a quarter (3 x >= 2 n) or 15/80
+  // (2 x >= n).
+  const Row rows[] = {
+      {0, 0, 40, 40, 0},    {4, 4, 40, 40, 100},  {5, 5, 40, 40, 50},   // n = 0 answers 0; 4 pairs never change
+      {10, 7, 40, 40, 50},  {10, 6, 40, 40, 81},  {10, 5, 40, 40, 81},  {10, 4, 40, 40, 100},
+      {9, 7, 40, 40, 50},   {9, 6, 40, 40, 75},   {9, 5, 40, 40, 81},   {9, 4, 40, 40, 100},
+      {10, 7, 39, 24, 100}, {10, 7, 40, 0, 50},   {10, 7, 0, 40, 50},   // larger quality 40 counts
+      {10, 7, 24, 25, 100}, {10, 7, 25, 25, 50},                        // smaller quality 25 counts
+  };
+  for (const Row& r : rows) {
+    PairedRecords records(r.n, r.differing, r.q1, r.q2, true, 0);
+    EXPECT_EQ(dec_func_07(100, &records.first.minutiae, &records.second.minutiae, &records.result), r.expected)
+        << "n " << r.n << " differing " << r.differing << " q " << r.q1 << "/" << r.q2;
   }
 }
 
