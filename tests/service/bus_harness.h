@@ -187,7 +187,7 @@ class SignalRecorder : public QObject {
 
   // Waits for the next not yet taken signal named `member`.
   std::optional<RecordedSignal> waitFor(const std::string &member,
-                                        Milliseconds timeout = Milliseconds(5000));
+                                        Milliseconds timeout = Milliseconds(60000));
   // Lets signals arrive for `time`, then answers all received so far.
   std::vector<RecordedSignal> collect(Milliseconds time);
   bool connected() const { return connected_; }
