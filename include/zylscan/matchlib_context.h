@@ -25,9 +25,9 @@ ZYL_API MatchContext* ctx_retain(MatchContext* ctx);
 ZYL_API void ctx_release(MatchContext* ctx);
 ZYL_API void ctx_destroy(MatchContext* ctx);
 ZYL_API void* ctx_find(const MatchContext* ctx, int32_t key);
-/* Replaces the first attachment of the key (destroying its value), then
- * attaches the value in front. 0, 2 for a null context, 9 when memory runs
- * out (the caller then still owns the value). */
+/* Replaces the first attachment of the key (destroying its value) with the
+ * value, attached in front. 0, 2 for a null context, 9 when memory runs out
+ * (the old attachment then stays and the caller still owns the value). */
 ZYL_API int ctx_attach(MatchContext* ctx, void* value, int32_t key, AttachmentDestroy destroy);
 ZYL_API void ctx_detach(MatchContext* ctx, int32_t key);
 ZYL_API MatchEngine* ctx_get_engine(const MatchContext* ctx);

@@ -43,10 +43,11 @@ typedef struct TilingSpec {
   int32_t extra_tile;  /* non-zero: one more tile, centred, comes first */
 } TilingSpec;
 
-/* A preprocessing routine: (context, source pixels, usable map (255
- * usable) or null, height, width, vertical resolution, source window,
- * output pixels, out malloc'd map of pixels to mark as background (0
- * bytes) or null, out code (1: nothing usable)); 0 or a status. */
+/* A preprocessing routine, also the image routine a stage runs before its
+ * extraction: (context, source pixels, usable map (255 usable) or null,
+ * height, width, vertical resolution, source window, output pixels, out
+ * malloc'd map of pixels to mark as background (0 bytes) or null, out code
+ * (1: nothing usable)); 0 or a status. */
 typedef int (*ImagePrepRoutine)(MatchContext* ctx, const uint8_t* pixels, const uint8_t* usable,
                                 int height, int width, int resolution,
                                 const SourceWindow* window, uint8_t* out, uint8_t** out_map,

@@ -7,6 +7,7 @@
 
 #include "zylscan/matchlib_blob.h"
 #include "zylscan/matchlib_context.h"
+#include "zylscan/matchlib_image.h"
 #include "zylscan/matchlib_score.h"
 #include "zylscan/matchlib_xform.h"
 #include "zylscan/zyl_export.h"
@@ -34,11 +35,6 @@ typedef struct StageExtractor {
   StageExtractRoutine extract;
 } StageExtractor;
 
-/* Image routine run on a copy of the image before a stage's extraction. */
-typedef int (*StageImageRoutine)(MatchContext* context, const uint8_t* pixels, void* reserved,
-                                 int height, int width, int resolution, void* reserved2,
-                                 uint8_t* out_pixels);
-
 enum StageFlag {
   STAGE_FLAG_RESTART_SCORES = 2, /* sub-scores are not carried into the next stage */
   STAGE_FLAG_SKIP_PAIR = 4,      /* skipped when a single pair is scored */
@@ -57,7 +53,9 @@ typedef struct StageObject {
   uint16_t flags;
   const StageExtractor* extractor;
   int32_t kind;
-  const StageImageRoutine* image_routines; /* null-terminated, may be null */
+  /* Preprocessing routines run in order, each on a copy of the image, before
+   * the extraction; null-terminated, may be null. */
+  const ImagePrepRoutine* image_routines;
 } StageObject;
 
 typedef struct StageChain {
@@ -67,14 +65,14 @@ typedef struct StageChain {
 } StageChain;
 
 ZYL_API StageObject* stage_create(const StageExtractor* extractor, int32_t kind,
-                                  const StageImageRoutine* image_routines,
+                                  const ImagePrepRoutine* image_routines,
                                   const StageMatchOps* match_ops, int32_t threshold_offset,
                                   int32_t far_level);
 ZYL_API void stage_free(StageObject* stage);
 ZYL_API void stage_set_max_candidates(StageObject* stage, uint8_t limit);
 ZYL_API uint8_t stage_get_max_candidates(const StageObject* stage);
 ZYL_API int32_t stage_get_kind(const StageObject* stage);
-ZYL_API const StageImageRoutine* stage_get_image_routines(const StageObject* stage);
+ZYL_API const ImagePrepRoutine* stage_get_image_routines(const StageObject* stage);
 ZYL_API const StageMatchOps* stage_get_match_ops(const StageObject* stage);
 ZYL_API const StageExtractor* stage_get_extractor(const StageObject* stage);
 ZYL_API int32_t stage_get_threshold_offset(const StageObject* stage);

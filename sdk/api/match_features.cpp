@@ -224,6 +224,9 @@ std::int64_t score_by_groups(const std::vector<LocatedCandidate>& cands) {
 
 namespace {
 
+// Top of the details score's documented range.
+constexpr std::int32_t kMaxDetailsScore = 1000;
+
 class Matcher {
  public:
   Matcher(const XWContext& c, MatchData& md, MatchSide& test, MatchSide& sample, MatchDetails* details)
@@ -238,7 +241,7 @@ class Matcher {
   std::int32_t normalised(std::int64_t raw) const { return normalise_score(c_, per_lines(raw)); }
 
   std::int32_t early_stop(std::int32_t stage_score) {
-    if (details_) details_->score = stage_score;
+    if (details_) details_->score = std::min(stage_score, kMaxDetailsScore);
     return 0;
   }
 
@@ -471,7 +474,9 @@ std::int32_t Matcher::run(std::int32_t threshold) {
   std::int64_t v = std::min<std::int64_t>(per_lines(raw), INT32_MAX);
   if (grid) v = v * similarity / weight;
   if (c_.borderDensityWeighting) v = weigh_by_border_density(v, tf.borderDensity, sf.borderDensity);
-  return std::max(normalise_score(c_, v), 0);
+  // The details score runs 0..1000: the weightings above can lift a crafted
+  // pair past the top of the scale, which callers must never see.
+  return std::clamp(normalise_score(c_, v), 0, kMaxDetailsScore);
 }
 
 }  // namespace

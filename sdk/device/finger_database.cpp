@@ -253,7 +253,11 @@ int DecodeDatabase(std::span<const std::uint8_t> file, Plain plain) {
 }
 
 int ReadDatabase(const std::string& path, Plain plain) {
-  FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  // Opened without blocking: a FIFO or a device in the file's place would
+  // otherwise hold the call in open() before the type check below refuses it.
+  // The check runs on the open descriptor, so the file cannot be swapped in
+  // between.
+  FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
   if (fd.get() < 0) {
     // Reading never creates the file: a missing database reads as an empty
     // one.

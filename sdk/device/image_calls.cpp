@@ -155,6 +155,13 @@ int CaptureImage(const DeviceRecord& r, int t, std::span<std::uint8_t> image, Sm
 
 int ImageQuality(int width, int height, const std::uint8_t* image) { return ZylEx_GetQuality(width, height, image); }
 
+int BitmapToRaw(std::span<const std::uint8_t> bitmap, int width, int height, std::span<std::uint8_t> raw) {
+  // Either letter of the signature is accepted in first place.
+  if (bitmap.empty() || (bitmap[0] != 'B' && bitmap[0] != 'M')) return ZYLFPSCAN_ERR_PARAM;
+  if (!ValidImageSize(width, height)) return ZYLFPSCAN_ERR_PARAM;
+  return ReadBitmap(bitmap, width, height, raw) ? ZYLFPSCAN_OK : ZYLFPSCAN_ERR_PARAM;
+}
+
 void KeepLastImage(DeviceRecord& r, std::span<const std::uint8_t> image) {
   std::copy_n(image.begin(), std::min(image.size(), r.lastImage.size()), r.lastImage.begin());
 }
@@ -199,12 +206,11 @@ ZYL_API int ZYLFPSCAN_RawToBitmap(const unsigned char* raw, unsigned char* bitma
 ZYL_API int ZYLFPSCAN_BitmapToRaw(const unsigned char* bitmap, unsigned char* raw, int width, int height) {
   if (!sdk().initialised) return ZYLFPSCAN_ERR_NOT_INIT;
   if (!bitmap || !raw) return ZYLFPSCAN_ERR_NULL_BUFFER;
-  // Either letter of the signature is accepted in first place.
-  if (bitmap[0] != 'B' && bitmap[0] != 'M') return ZYLFPSCAN_ERR_PARAM;
+  // The caller's buffers hold the bitmap and the image of the size it gives;
+  // an invalid size is refused before any length is derived from it.
   if (!ValidImageSize(width, height)) return ZYLFPSCAN_ERR_PARAM;
-  const std::size_t pixels = PixelCount(width, height);
-  ReadBitmap(std::span(bitmap, BitmapSize(width, height)), width, height, std::span(raw, pixels));
-  return ZYLFPSCAN_OK;
+  return BitmapToRaw(std::span(bitmap, BitmapSize(width, height)), width, height,
+                     std::span(raw, PixelCount(width, height)));
 }
 
 ZYL_API int ZYLFPSCAN_CaptureBitmapData(void* handle, int t, unsigned char* bitmap) {

@@ -27,6 +27,11 @@ int CaptureImage(const DeviceRecord& r, int t, std::span<std::uint8_t> image, Sm
 // negative one for sizes it cannot measure).
 int ImageQuality(int width, int height, const std::uint8_t* image);
 
+// The pixels of a bitmap (the caller's bytes, `bitmap.size()` of them) back
+// into a width x height raw image: 0, or -900 when the first byte is neither
+// 'B' nor 'M', the size is invalid, or either buffer is too small for it.
+int BitmapToRaw(std::span<const std::uint8_t> bitmap, int width, int height, std::span<std::uint8_t> raw);
+
 // Keeps a successful capture as the device's last image.
 void KeepLastImage(DeviceRecord& r, std::span<const std::uint8_t> image);
 

@@ -553,6 +553,9 @@ TEST_F(FingerDatabaseTest, FileProblemsGiveTheirCodes) {
       {"empty", [&] { WriteFile(Path(), {}); }, -232},
       {"one block short", [&] { WriteFile(Path(), Bytes(kFile - 8, 0)); }, -231},
       {"a directory", [&] { fs::create_directory(Path()); }, -1},
+      // Special files must be refused, not waited on.
+      {"a FIFO", [&] { ASSERT_EQ(::mkfifo(Path().c_str(), 0600), 0); }, -1},
+      {"a symlink to a device", [&] { fs::create_symlink("/dev/null", Path()); }, -1},
   };
   for (const Case& c : cases) {
     fs::remove_all(Path());

@@ -379,6 +379,57 @@ CommandResult runCommand(const std::vector<std::string> &argv, const std::vector
   return result;
 }
 
+std::vector<std::string> asUserPrefix(uid_t uid) {
+  const std::string id = std::to_string(uid);
+  return {"setpriv", "--reuid=" + id, "--regid=" + id, "--clear-groups", "--"};
+}
+
+BackgroundCommand::BackgroundCommand(const std::vector<std::string> &argv,
+                                     const std::vector<std::string> &extraEnv, const fs::path &outputFile)
+    : outputFile_(outputFile) {
+  pid_ = spawn(argv, extraEnv, outputFile, outputFile);
+  if (pid_ <= 0) throw std::runtime_error("cannot start " + argv.front());
+}
+
+BackgroundCommand::~BackgroundCommand() {
+  if (reaped_) return;
+  kill(pid_, SIGTERM);
+  bool exited = false;
+  waitFor(pid_, Milliseconds(5000), &exited);
+  if (!exited) {
+    kill(pid_, SIGKILL);
+    waitpid(pid_, nullptr, 0);
+  }
+}
+
+std::string BackgroundCommand::output() const { return readFile(outputFile_); }
+
+bool BackgroundCommand::waitForOutput(const std::string &needle, Milliseconds timeout) {
+  const auto deadline = Clock::now() + timeout;
+  for (;;) {
+    if (output().find(needle) != std::string::npos) return true;
+    if (reaped_ || Clock::now() >= deadline) return false;
+    if (int status = 0; waitpid(pid_, &status, WNOHANG) == pid_) {
+      reaped_ = true;
+      exitCode_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+      continue;  // one more look at what it wrote before it ended
+    }
+    std::this_thread::sleep_for(Milliseconds(10));
+  }
+}
+
+int BackgroundCommand::wait(Milliseconds timeout) {
+  if (reaped_) return exitCode_;
+  bool exited = false;
+  exitCode_ = waitFor(pid_, timeout, &exited);
+  if (!exited) {
+    kill(pid_, SIGKILL);
+    waitpid(pid_, nullptr, 0);
+  }
+  reaped_ = true;
+  return exitCode_;
+}
+
 const std::string &busTestsUnavailableReason() {
   static const std::string reason = [] () -> std::string {
     if (geteuid() != 0) return "the service tests need root (mount namespaces, overlays)";
@@ -697,10 +748,7 @@ bool ServiceHarness::waitForName(Milliseconds timeout, int instance) {
 CommandResult ServiceHarness::call(const std::string &method, const std::vector<std::string> &args,
                                    std::optional<uid_t> asUser) {
   std::vector<std::string> argv;
-  if (asUser) {
-    const std::string id = std::to_string(*asUser);
-    argv = {"setpriv", "--reuid=" + id, "--regid=" + id, "--clear-groups", "--"};
-  }
+  if (asUser) argv = asUserPrefix(*asUser);
   for (const char *a : {"gdbus", "call", "--system", "--timeout", "60", "--dest", kServiceName,
                         "--object-path", kObjectPath, "--method"})
     argv.push_back(a);

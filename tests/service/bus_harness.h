@@ -46,6 +46,35 @@ CommandResult runCommand(const std::vector<std::string> &argv,
                          const std::vector<std::string> &extraEnv = {},
                          Milliseconds timeout = Milliseconds(120000));
 
+// The prefix that runs a command under another uid (and that uid as its
+// group, without supplementary groups).
+std::vector<std::string> asUserPrefix(uid_t uid);
+
+// A command running in the background with stdout and stderr in one file;
+// stopped (SIGTERM, then SIGKILL) when destroyed.
+class BackgroundCommand {
+ public:
+  BackgroundCommand(const std::vector<std::string> &argv, const std::vector<std::string> &extraEnv,
+                    const std::filesystem::path &outputFile);
+  ~BackgroundCommand();
+  BackgroundCommand(const BackgroundCommand &) = delete;
+  BackgroundCommand &operator=(const BackgroundCommand &) = delete;
+
+  std::string output() const;
+  // Waits until the output holds `needle`; false when the command ended or
+  // the time ran out first.
+  bool waitForOutput(const std::string &needle, Milliseconds timeout);
+  // Waits for the command to end by itself; its exit code, -1 after a
+  // timeout (the command is then killed) or a death by signal.
+  int wait(Milliseconds timeout);
+
+ private:
+  pid_t pid_ = -1;
+  bool reaped_ = false;
+  int exitCode_ = -1;
+  std::filesystem::path outputFile_;
+};
+
 // Why the bus tests cannot run on this machine (not root, a missing tool,
 // no mount namespaces or overlays), or empty when they can.
 const std::string &busTestsUnavailableReason();

@@ -2,14 +2,18 @@
 #include <cstdint>
 #include <cstdlib>
 
+#include "matchlib/core/allocation.h"
 #include "zylscan/matchlib_align.h"
 #include "zylscan/matchlib_object.h"
+
+using zyl::matchlib::ml_calloc;
+using zyl::matchlib::ml_malloc;
 
 extern "C" {
 
 ZYL_API WorkItem* worklist_push(WorkList* list, void* payload, RigidTransform* transform) {
   if (!list) return nullptr;
-  auto* item = static_cast<WorkItem*>(std::malloc(sizeof(WorkItem)));
+  auto* item = static_cast<WorkItem*>(ml_malloc(sizeof(WorkItem)));
   if (!item) return nullptr;
   *item = WorkItem{nullptr, list->last, payload, transform};
   if (list->last)
@@ -234,7 +238,7 @@ ZYL_API void* worklist_peek_back(const WorkList* list, RigidTransform** out_tran
 ZYL_API AlignNode* align_node_create(DataBlob* blob, AlignTree* tree, RigidTransform* transform) {
   RigidTransform* t = transform ? xform_retain(transform) : xform_copy(nullptr);
   if (!t) return nullptr;
-  auto* n = static_cast<AlignNode*>(std::malloc(sizeof(AlignNode)));
+  auto* n = static_cast<AlignNode*>(ml_malloc(sizeof(AlignNode)));
   if (!n) {
     xform_release(t);
     return nullptr;
@@ -281,7 +285,7 @@ ZYL_API void align_node_set_transform(AlignNode* n, RigidTransform* t) {
 
 ZYL_API AlignTreeNode* align_tree_node_create(DataBlob* blob, AlignTree* tree,
                                               RigidTransform* transform) {
-  auto* tn = static_cast<AlignTreeNode*>(std::calloc(1, sizeof(AlignTreeNode)));
+  auto* tn = static_cast<AlignTreeNode*>(ml_calloc(1, sizeof(AlignTreeNode)));
   if (!tn) return nullptr;
   tn->node = align_node_create(blob, tree, transform);
   if (!tn->node) {
@@ -298,7 +302,7 @@ ZYL_API void align_tree_node_free(AlignTreeNode* tn) {
 }
 
 ZYL_API AlignTree* align_tree_create(void) {
-  auto* t = static_cast<AlignTree*>(std::malloc(sizeof(AlignTree)));
+  auto* t = static_cast<AlignTree*>(ml_malloc(sizeof(AlignTree)));
   if (!t) return nullptr;
   *t = AlignTree{1, nullptr, destroy_tree};
   return t;
@@ -321,7 +325,7 @@ ZYL_API int align_tree_set_root(AlignTree* t, AlignNode* node) {
   if (!t) return ML_BAD_ARGUMENT;
   AlignTreeNode* root = nullptr;
   if (node) {
-    root = static_cast<AlignTreeNode*>(std::calloc(1, sizeof(AlignTreeNode)));
+    root = static_cast<AlignTreeNode*>(ml_calloc(1, sizeof(AlignTreeNode)));
     if (!root) return ML_NO_MEMORY;
     root->node = align_node_retain(node);
   }
@@ -364,8 +368,8 @@ ZYL_API int align_tree_reroot(AlignTreeNode** slot, AlignTreeNode* n) {
   // inverse of the transform the node below it held.
   int32_t length = 0;
   for (AlignTreeNode* p = n; p; p = p->parent) ++length;
-  auto* path = static_cast<AlignTreeNode**>(std::calloc(length, sizeof(AlignTreeNode*)));
-  auto* fresh = static_cast<RigidTransform**>(std::calloc(length, sizeof(RigidTransform*)));
+  auto* path = static_cast<AlignTreeNode**>(ml_calloc(length, sizeof(AlignTreeNode*)));
+  auto* fresh = static_cast<RigidTransform**>(ml_calloc(length, sizeof(RigidTransform*)));
   bool ok = path && fresh;
   int32_t i = 0;
   for (AlignTreeNode* p = n; ok && p; p = p->parent, ++i) {
@@ -476,7 +480,7 @@ ZYL_API int align_forest_build(PairList* pairs, int majority, AlignForest* fores
       AlignTree* tree = align_tree_create();
       AlignTreeNode* root = tree ? align_tree_node_create(p, tree, nullptr) : nullptr;
       AlignTreeNode* child = root ? align_tree_node_create(g, tree, t) : nullptr;
-      auto* fi = child ? static_cast<AlignForestItem*>(std::malloc(sizeof(AlignForestItem)))
+      auto* fi = child ? static_cast<AlignForestItem*>(ml_malloc(sizeof(AlignForestItem)))
                        : nullptr;
       if (!fi) {
         align_tree_node_free(child);

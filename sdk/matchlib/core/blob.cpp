@@ -1,4 +1,5 @@
 // The matcher library's data blob.
+#include "matchlib/core/allocation.h"
 #include "matchlib/core/blob.h"
 
 #include <algorithm>
@@ -32,7 +33,7 @@ void release_image(GrayImage* image) {
 }
 
 DataBlob* new_header(std::size_t extra) {
-  void* mem = std::malloc(sizeof(DataBlob) + extra);
+  void* mem = ml_malloc(sizeof(DataBlob) + extra);
   if (!mem) return nullptr;
   return new (mem) DataBlob{1, nullptr, 0, 0, nullptr, 0, nullptr, nullptr};
 }

@@ -7,6 +7,7 @@
 #include <span>
 
 #include "common/byte_io.h"
+#include "matchlib/core/allocation.h"
 #include "zylscan/matchlib_codec.h"
 #include "zylscan/matchlib_object.h"
 
@@ -111,7 +112,7 @@ ZYL_API int bytes_dup(void** out, const void* src, uint32_t n) {
   *out = nullptr;
   if (!src && n) return ML_BAD_ARGUMENT;
   // A copy of zero bytes is still a block the caller can free.
-  void* copy = std::malloc(n ? n : 1);
+  void* copy = ml_malloc(n ? n : 1);
   if (!copy) return ML_NO_MEMORY;
   if (n) std::memcpy(copy, src, n);
   *out = copy;

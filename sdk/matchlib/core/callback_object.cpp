@@ -2,8 +2,11 @@
 #include <algorithm>
 #include <cstdlib>
 
+#include "matchlib/core/allocation.h"
 #include "zylscan/matchlib_object.h"
 #include "zylscan/matchlib_support.h"
+
+using zyl::matchlib::ml_malloc;
 
 struct CallbackObject {
   uint32_t refcount;
@@ -30,7 +33,7 @@ extern "C" {
 
 ZYL_API CallbackObject* cbobj_create(void* handle, uint8_t kind, const CallbackOps* ops,
                                      void* user, CallbackUserDestroy user_destroy) {
-  auto* o = static_cast<CallbackObject*>(std::malloc(sizeof(CallbackObject)));
+  auto* o = static_cast<CallbackObject*>(ml_malloc(sizeof(CallbackObject)));
   if (!o) return nullptr;
   *o = CallbackObject{1, handle, kind, ops, user, user_destroy, cbobj_free};
   return o;

@@ -2,8 +2,11 @@
 #include <cstdint>
 #include <cstdlib>
 
+#include "matchlib/core/allocation.h"
 #include "zylscan/matchlib_enrol.h"
 #include "zylscan/matchlib_object.h"
+
+using zyl::matchlib::ml_malloc;
 
 extern "C" {
 
@@ -60,7 +63,7 @@ ZYL_API void enrol_set_observer(EnrolSession* s, void* data, EnrolAddSample call
 
 ZYL_API CallbackHolder* callback_holder_create(void* user, HolderCallback callback,
                                                void (*release_user)(void* user)) {
-  auto* h = static_cast<CallbackHolder*>(std::malloc(sizeof(CallbackHolder)));
+  auto* h = static_cast<CallbackHolder*>(ml_malloc(sizeof(CallbackHolder)));
   if (!h) return nullptr;
   *h = CallbackHolder{1, user, callback, release_user, callback_holder_destroy};
   return h;

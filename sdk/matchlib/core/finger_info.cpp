@@ -1,4 +1,5 @@
 // Finger information and attribute values.
+#include "matchlib/core/allocation.h"
 #include "matchlib/core/finger_info.h"
 
 #include <cstdlib>
@@ -6,6 +7,8 @@
 #include <new>
 
 #include "common/byte_io.h"
+
+using zyl::matchlib::ml_malloc;
 
 namespace {
 
@@ -92,7 +95,7 @@ using zyl::matchlib::Ref;
 extern "C" {
 
 ZYL_API AttributeValue* attribute_create_full(uint32_t id, uint16_t value, int32_t flag) {
-  auto* a = static_cast<AttributeValue*>(std::malloc(sizeof(AttributeValue)));
+  auto* a = static_cast<AttributeValue*>(ml_malloc(sizeof(AttributeValue)));
   if (!a) return nullptr;
   new (a) AttributeValue{1, id, value, flag, destroy_attribute};
   return a;
@@ -149,7 +152,7 @@ ZYL_API uint32_t attribute_read(const uint8_t* in, AttributeValue** out) {
 
 ZYL_API FingerInfo* finger_info_create_full(int32_t position, AttributeValue* attribute,
                                             int32_t second_value) {
-  auto* f = static_cast<FingerInfo*>(std::malloc(sizeof(FingerInfo)));
+  auto* f = static_cast<FingerInfo*>(ml_malloc(sizeof(FingerInfo)));
   if (!f) return nullptr;
   new (f) FingerInfo{1, position, nullptr, second_value, destroy_info};
   f->attribute = attribute_retain(attribute ? attribute : &g_default_attribute);

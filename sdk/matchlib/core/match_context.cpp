@@ -1,5 +1,6 @@
 // The matcher library's context: a reference-counted list of keyed
 // attachments, newest first.
+#include "matchlib/core/allocation.h"
 #include "matchlib/core/match_context.h"
 
 #include <cstdint>
@@ -45,7 +46,7 @@ using namespace zyl::matchlib;
 extern "C" {
 
 ZYL_API MatchContext* ctx_create(void) {
-  auto* c = static_cast<MatchContext*>(std::malloc(sizeof(MatchContext)));
+  auto* c = static_cast<MatchContext*>(ml_malloc(sizeof(MatchContext)));
   if (!c) return nullptr;
   *c = MatchContext{1, nullptr, nullptr, 0, ctx_destroy};
   return c;
@@ -79,9 +80,11 @@ ZYL_API void* ctx_find(const MatchContext* ctx, int32_t key) {
 
 ZYL_API int ctx_attach(MatchContext* ctx, void* value, int32_t key, AttachmentDestroy destroy) {
   if (!ctx) return ML_BAD_ARGUMENT;
-  ctx_detach(ctx, key);
-  auto* n = static_cast<ContextAttachment*>(std::malloc(sizeof(ContextAttachment)));
+  // Allocate before replacing: when memory runs out the old value stays
+  // attached and the caller keeps the new one.
+  auto* n = static_cast<ContextAttachment*>(ml_malloc(sizeof(ContextAttachment)));
   if (!n) return ML_NO_MEMORY;
+  ctx_detach(ctx, key);
   *n = ContextAttachment{key, value, destroy, nullptr, nullptr};
   list_push_front(*ctx, n);
   return ML_OK;

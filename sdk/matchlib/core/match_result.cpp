@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "matchlib/core/allocation.h"
 #include "zylscan/matchlib_image.h"
 #include "zylscan/matchlib_object.h"
 #include "zylscan/matchlib_result.h"
@@ -42,7 +43,7 @@ void free_record(MatchResult* r) {
 }
 
 std::uint16_t* copy_indices(const std::uint16_t* values, std::int32_t count) {
-  auto* out = static_cast<std::uint16_t*>(std::malloc(sizeof(std::uint16_t) * count));
+  auto* out = static_cast<std::uint16_t*>(ml_malloc(sizeof(std::uint16_t) * count));
   if (out) std::memcpy(out, values, sizeof(std::uint16_t) * count);
   return out;
 }
@@ -65,9 +66,9 @@ extern "C" {
 
 ZYL_API MatchResult* match_result_create(int32_t n) {
   if (n <= 0) return nullptr;
-  auto* r = static_cast<MatchResult*>(std::calloc(1, sizeof(MatchResult)));
+  auto* r = static_cast<MatchResult*>(ml_calloc(1, sizeof(MatchResult)));
   if (!r) return nullptr;
-  r->candidates = static_cast<MatchCandidate*>(std::calloc(n, sizeof(MatchCandidate)));
+  r->candidates = static_cast<MatchCandidate*>(ml_calloc(n, sizeof(MatchCandidate)));
   if (!r->candidates) {
     std::free(r);
     return nullptr;
@@ -100,7 +101,7 @@ ZYL_API void match_result_release(MatchResult* r) {
 
 ZYL_API MatchResult* match_result_copy(const MatchResult* r) {
   if (!r) return nullptr;
-  auto* c = static_cast<MatchResult*>(std::malloc(sizeof(MatchResult)));
+  auto* c = static_cast<MatchResult*>(ml_malloc(sizeof(MatchResult)));
   if (!c) return nullptr;
   std::memcpy(c, r, sizeof(MatchResult));
   c->refcount = 1;
@@ -124,7 +125,7 @@ ZYL_API MatchResult* match_result_copy(const MatchResult* r) {
   }
   if (ok) {
     c->candidates =
-        static_cast<MatchCandidate*>(std::malloc(sizeof(MatchCandidate) * r->candidate_count));
+        static_cast<MatchCandidate*>(ml_malloc(sizeof(MatchCandidate) * r->candidate_count));
     ok = c->candidates != nullptr;
     if (ok)
       std::memcpy(c->candidates, r->candidates, sizeof(MatchCandidate) * r->candidate_count);

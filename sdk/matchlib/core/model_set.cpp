@@ -6,6 +6,7 @@
 #include <span>
 
 #include "common/byte_io.h"
+#include "matchlib/core/allocation.h"
 #include "zylscan/matchlib_codec.h"
 #include "zylscan/matchlib_model_set.h"
 #include "zylscan/matchlib_object.h"
@@ -27,7 +28,7 @@ int copy_model(const ScoreModel& from, ScoreModel& to) {
   to = ScoreModel{nullptr, 0, nullptr, nullptr};
   const std::uint32_t size = score_model_write(nullptr, &from);
   if (size == 0) return ML_WRONG_KIND;
-  auto* buf = static_cast<std::uint8_t*>(std::malloc(size));
+  auto* buf = static_cast<std::uint8_t*>(ml_malloc(size));
   if (!buf) return ML_NO_MEMORY;
   score_model_write(buf, &from);
   int status = score_model_read_bounded(buf, size, &to);
@@ -41,7 +42,7 @@ int copy_model(const ScoreModel& from, ScoreModel& to) {
 }
 
 ScoreModelSet* new_set() {
-  return static_cast<ScoreModelSet*>(std::calloc(1, sizeof(ScoreModelSet)));
+  return static_cast<ScoreModelSet*>(ml_calloc(1, sizeof(ScoreModelSet)));
 }
 
 int read_block(void* target, const std::uint8_t* body, std::uint32_t length, void*,
@@ -53,8 +54,8 @@ const BlockHandler kHandlers[] = {{MODEL_SET_BLOCK_TYPE, read_block}, {0, nullpt
 
 int build_profiles(ScoreModelSet* set, const ScoreProfile* const* current) {
   const auto n = static_cast<std::size_t>(set->count);
-  set->profile_storage = static_cast<ScoreProfile*>(std::calloc(n ? n : 1, sizeof(ScoreProfile)));
-  set->profiles = static_cast<const ScoreProfile**>(std::calloc(n + 1, sizeof(ScoreProfile*)));
+  set->profile_storage = static_cast<ScoreProfile*>(ml_calloc(n ? n : 1, sizeof(ScoreProfile)));
+  set->profiles = static_cast<const ScoreProfile**>(ml_calloc(n + 1, sizeof(ScoreProfile*)));
   if (!set->profile_storage || !set->profiles) return ML_NO_MEMORY;
   for (std::size_t i = 0; i < n; ++i) {
     // The engine's profiles must cover every entry of the set.
@@ -151,7 +152,7 @@ ZYL_API int model_set_serialize(const ScoreModelSet* set, uint8_t** out, uint32_
   std::uint32_t size = 4;
   for (int32_t i = 0; i < set->count; ++i)
     size += score_model_write(nullptr, &set->entries[i].model) + kEntryOverhead;
-  auto* buf = static_cast<std::uint8_t*>(std::malloc(size));
+  auto* buf = static_cast<std::uint8_t*>(ml_malloc(size));
   if (!buf) return ML_NO_MEMORY;
   zyl::ByteWriter w(std::span<std::uint8_t>(buf, size));
   w.u16(1);
@@ -165,7 +166,7 @@ ZYL_API int model_set_serialize(const ScoreModelSet* set, uint8_t** out, uint32_
     w.u16(model_size);
     for (const auto& row : e.table.t)
       for (std::uint16_t v : row) w.u16(v);
-    auto* model = static_cast<std::uint8_t*>(std::malloc(model_size ? model_size : 1));
+    auto* model = static_cast<std::uint8_t*>(ml_malloc(model_size ? model_size : 1));
     if (!model) {
       std::free(buf);
       return ML_NO_MEMORY;

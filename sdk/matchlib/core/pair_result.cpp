@@ -2,8 +2,11 @@
 #include <cstdint>
 #include <cstdlib>
 
+#include "matchlib/core/allocation.h"
 #include "zylscan/matchlib_object.h"
 #include "zylscan/matchlib_result.h"
+
+using zyl::matchlib::ml_malloc;
 
 namespace {
 
@@ -20,7 +23,7 @@ extern "C" {
 
 ZYL_API PairResult* pair_result_create(DataBlob* first, DataBlob* second, uint16_t score,
                                        int32_t decision, RigidTransform* transform) {
-  auto* r = static_cast<PairResult*>(std::malloc(sizeof(PairResult)));
+  auto* r = static_cast<PairResult*>(ml_malloc(sizeof(PairResult)));
   if (!r) return nullptr;
   r->refcount = 1;
   r->score = score;
@@ -72,7 +75,7 @@ ZYL_API RigidTransform* pair_result_transform(const PairResult* r) {
 
 ZYL_API int pair_result_list_insert(PairResult* r, PairList* list) {
   if (!r || !list) return ML_BAD_ARGUMENT;
-  auto* item = static_cast<PairListItem*>(std::malloc(sizeof(PairListItem)));
+  auto* item = static_cast<PairListItem*>(ml_malloc(sizeof(PairListItem)));
   if (!item) return ML_NO_MEMORY;
   item->result = pair_result_retain(r);
   PairListItem* at = list->first;

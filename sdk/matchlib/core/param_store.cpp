@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "matchlib/core/allocation.h"
 #include "matchlib/core/linked_list.h"
 #include "zylscan/matchlib_object.h"
 #include "zylscan/matchlib_param.h"
@@ -54,7 +55,7 @@ void free_store(ParamStore* store) {
 }
 
 ParamStore* new_store() {
-  auto* s = static_cast<ParamStore*>(std::malloc(sizeof(ParamStore)));
+  auto* s = static_cast<ParamStore*>(ml_malloc(sizeof(ParamStore)));
   if (s) *s = ParamStore{nullptr, nullptr, 0};
   return s;
 }
@@ -117,7 +118,7 @@ ZYL_API int param_set(MatchContext* ctx, uint32_t key, int32_t value) {
     e->value = value;
     return ML_OK;
   }
-  auto* e = static_cast<ParamEntry*>(std::calloc(1, sizeof(ParamEntry)));
+  auto* e = static_cast<ParamEntry*>(ml_calloc(1, sizeof(ParamEntry)));
   if (!e) return ML_NO_MEMORY;
   e->key = key;
   e->value = value;
@@ -158,7 +159,7 @@ ZYL_API int param_list(const MatchContext* ctx, ParamRecord** out_records, int* 
   const ParamStore* store = context_store(ctx);
   const uint32_t n = store ? store->count : 0;
   // At least one record's room, so success always hands over a block to free.
-  auto* records = static_cast<ParamRecord*>(std::calloc(n ? n : 1, sizeof(ParamRecord)));
+  auto* records = static_cast<ParamRecord*>(ml_calloc(n ? n : 1, sizeof(ParamRecord)));
   if (!records) return ML_NO_MEMORY;
   uint32_t i = 0;
   for (const ParamEntry* e = store ? store->first : nullptr; e && i < n; e = e->next, ++i)

@@ -3,7 +3,10 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "matchlib/core/allocation.h"
 #include "zylscan/matchlib_sampling.h"
+
+using zyl::matchlib::ml_malloc;
 
 extern "C" {
 
@@ -12,7 +15,7 @@ ZYL_API PixelPlane* plane_create(int rows, int width, int channels, int stride) 
   if (std::int64_t{stride} < std::int64_t{width} * channels) return nullptr;
   const std::uint64_t bytes = std::uint64_t(rows) * std::uint64_t(stride);
   if (bytes > SIZE_MAX - sizeof(PixelPlane)) return nullptr;
-  auto* p = static_cast<PixelPlane*>(std::malloc(sizeof(PixelPlane) + bytes));
+  auto* p = static_cast<PixelPlane*>(ml_malloc(sizeof(PixelPlane) + bytes));
   if (!p) return nullptr;
   p->data = reinterpret_cast<uint8_t*>(p + 1);
   p->rows = rows;

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "matchlib/core/allocation.h"
 #include "zylscan/matchlib_fixed.h"
 #include "zylscan/matchlib_polygon.h"
 #include "zylscan/matchlib_support.h"
@@ -27,7 +28,7 @@ bool same_point(PolyPoint a, PolyPoint b) { return a.x == b.x && a.y == b.y; }
 
 Polygon* make_polygon(std::uint32_t inline_capacity) {
   auto* p = static_cast<Polygon*>(
-      std::malloc(sizeof(Polygon) + sizeof(PolyPoint) * inline_capacity));
+      ml_malloc(sizeof(Polygon) + sizeof(PolyPoint) * inline_capacity));
   if (!p) return nullptr;
   p->points = reinterpret_cast<PolyPoint*>(p + 1);
   p->count = 0;
@@ -57,7 +58,7 @@ int hull_into(const PolyPoint* pts, std::uint32_t n, PolyPoint* out) {
   for (std::uint32_t i = 1; i < n; ++i)
     if (pts[i].y < pts[pivot].y || (pts[i].y == pts[pivot].y && pts[i].x < pts[pivot].x))
       pivot = i;
-  auto* rec = static_cast<HullRecord*>(std::malloc(sizeof(HullRecord) * (n - 1)));
+  auto* rec = static_cast<HullRecord*>(ml_malloc(sizeof(HullRecord) * (n - 1)));
   if (!rec) return -1;
   std::uint32_t m = 0;
   for (std::uint32_t i = 0; i < n; ++i) {
@@ -86,7 +87,7 @@ int hull_into(const PolyPoint* pts, std::uint32_t n, PolyPoint* out) {
 int reserve(Polygon* p, std::uint32_t needed) {
   if (needed <= p->capacity) return 0;
   const std::uint32_t cap = std::max({needed, p->count * 2, 8u});
-  auto* buf = static_cast<PolyPoint*>(std::malloc(sizeof(PolyPoint) * cap));
+  auto* buf = static_cast<PolyPoint*>(ml_malloc(sizeof(PolyPoint) * cap));
   if (!buf) return -1;
   if (p->count) std::memcpy(buf, p->points, sizeof(PolyPoint) * p->count);
   std::free(p->heap);
@@ -229,7 +230,7 @@ ZYL_API void polygon_hull_init(Polygon* record, const PolyPoint* points, uint32_
   if (!record) return;
   *record = Polygon{nullptr, 0, 0, nullptr};
   if (!points || n < 2) return;
-  auto* buf = static_cast<PolyPoint*>(std::malloc(sizeof(PolyPoint) * n));
+  auto* buf = static_cast<PolyPoint*>(ml_malloc(sizeof(PolyPoint) * n));
   if (!buf) return;
   const int h = hull_into(points, n, buf);
   if (h <= 0) {

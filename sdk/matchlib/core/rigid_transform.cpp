@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstdlib>
 
+#include "matchlib/core/allocation.h"
 #include "zylscan/matchlib_fixed.h"
 #include "zylscan/matchlib_polygon.h"
 #include "zylscan/matchlib_xform.h"
@@ -29,7 +30,7 @@ void set_angle(RigidTransform* t, std::int64_t phase) {
 }
 
 RigidTransform* make(std::int64_t dx, std::int64_t dy, std::int64_t phase, std::int32_t flag) {
-  auto* t = static_cast<RigidTransform*>(std::malloc(sizeof(RigidTransform)));
+  auto* t = static_cast<RigidTransform*>(ml_malloc(sizeof(RigidTransform)));
   if (!t) return nullptr;
   t->refcount = 1;
   t->dx = static_cast<std::int32_t>(dx);

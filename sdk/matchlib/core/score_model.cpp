@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "common/byte_io.h"
+#include "matchlib/core/allocation.h"
 #include "zylscan/matchlib_object.h"
 #include "zylscan/matchlib_score.h"
 
@@ -246,7 +247,7 @@ ZYL_API int score_model_evaluate_u16(const ScoreModel* model, const uint16_t* sc
   const int n = count > 0 ? count : 0;
   if (n && !scores) return ML_BAD_ARGUMENT;
   if (!rows_cover(model, n)) return ML_CORRUPT;
-  auto* wide = static_cast<std::int32_t*>(std::malloc(sizeof(std::int32_t) * (n ? n : 1)));
+  auto* wide = static_cast<std::int32_t*>(ml_malloc(sizeof(std::int32_t) * (n ? n : 1)));
   if (!wide) return ML_NO_MEMORY;
   for (int i = 0; i < n; ++i) wide[i] = scores[i];
   std::int32_t value = 0;
@@ -341,7 +342,7 @@ int read_rows(ByteReader& r, std::int32_t count, void** out) {
   if (count <= 0) return ML_OK;
   const std::size_t bytes = static_cast<std::size_t>(count) * (kQuadratic<Row> ? 16 : 14);
   if (!r.has(bytes)) return ML_TOO_SHORT;
-  auto* rows = static_cast<Row*>(std::calloc(static_cast<std::size_t>(count), sizeof(Row)));
+  auto* rows = static_cast<Row*>(ml_calloc(static_cast<std::size_t>(count), sizeof(Row)));
   if (!rows) return ML_NO_MEMORY;
   for (std::int32_t i = 0; i < count; ++i) {
     rows[i].minimum = r.u16();
@@ -362,10 +363,10 @@ int read_table(ByteReader& r, void** out) {
   if (version != 1) return ML_WRONG_KIND;
   const std::uint16_t n = r.u16();
   if (!r.ok() || !r.has(static_cast<std::size_t>(n) * 24)) return ML_TOO_SHORT;
-  auto* t = static_cast<ScoreTableModel*>(std::calloc(1, sizeof(ScoreTableModel)));
+  auto* t = static_cast<ScoreTableModel*>(ml_calloc(1, sizeof(ScoreTableModel)));
   if (!t) return ML_NO_MEMORY;
   if (n) {
-    t->terms = static_cast<ScoreTerm*>(std::calloc(n, sizeof(ScoreTerm)));
+    t->terms = static_cast<ScoreTerm*>(ml_calloc(n, sizeof(ScoreTerm)));
     if (!t->terms) {
       score_table_model_free(t);
       return ML_NO_MEMORY;
@@ -392,7 +393,7 @@ int read_table(ByteReader& r, void** out) {
     return ML_TOO_SHORT;
   }
   if (m) {
-    t->points = static_cast<ScoreTablePoint*>(std::calloc(m, sizeof(ScoreTablePoint)));
+    t->points = static_cast<ScoreTablePoint*>(ml_calloc(m, sizeof(ScoreTablePoint)));
     if (!t->points) {
       score_table_model_free(t);
       return ML_NO_MEMORY;

@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "matchlib/core/allocation.h"
 #include "zylscan/matchlib_object.h"
 #include "zylscan/matchlib_sensor.h"
 #include "zylscan/matchlib_support.h"
@@ -208,7 +209,7 @@ ZYL_API SensorDevice* sensor_create(const char* label, const char* model_label, 
   const std::size_t label_len = label ? strnlen(label, 128) : 0;
   const std::size_t model_len = strnlen(model_label, 128);
   if (label_len >= 128 || model_len >= 128) return nullptr;
-  auto* s = static_cast<SensorDevice*>(std::calloc(1, sizeof(SensorDevice)));
+  auto* s = static_cast<SensorDevice*>(ml_calloc(1, sizeof(SensorDevice)));
   if (!s) return nullptr;
   s->refcount = 1;
   if (label) std::memcpy(s->label, label, label_len);

@@ -4,8 +4,11 @@
 #include <cstdint>
 #include <cstdlib>
 
+#include "matchlib/core/allocation.h"
 #include "zylscan/matchlib_object.h"
 #include "zylscan/matchlib_support.h"
+
+using zyl::matchlib::ml_malloc;
 
 namespace zyl::matchlib {
 namespace {
@@ -57,7 +60,7 @@ ZYL_API int index_list_from_counts(const int32_t* counts, int n, int64_t** out_l
   if (total == 0) return ML_TOO_SHORT;
   if (total > INT32_MAX) return ML_BAD_ARGUMENT;
   *out_total = static_cast<int>(total);
-  auto* list = static_cast<int64_t*>(std::malloc(static_cast<std::size_t>(total) * sizeof(int64_t)));
+  auto* list = static_cast<int64_t*>(ml_malloc(static_cast<std::size_t>(total) * sizeof(int64_t)));
   if (!list) return ML_NO_MEMORY;
   int64_t* w = list;
   for (int i = n - 1; i >= 0; --i) w = std::fill_n(w, std::max<int32_t>(counts[i], 0), i);

@@ -3,15 +3,18 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "matchlib/core/allocation.h"
 #include "zylscan/matchlib_stage.h"
+
+using zyl::matchlib::ml_calloc;
 
 extern "C" {
 
 ZYL_API StageObject* stage_create(const StageExtractor* extractor, int32_t kind,
-                                  const StageImageRoutine* image_routines,
+                                  const ImagePrepRoutine* image_routines,
                                   const StageMatchOps* match_ops, int32_t threshold_offset,
                                   int32_t far_level) {
-  auto* s = static_cast<StageObject*>(std::calloc(1, sizeof(StageObject)));
+  auto* s = static_cast<StageObject*>(ml_calloc(1, sizeof(StageObject)));
   if (!s) return nullptr;
   s->match_ops = match_ops;
   s->max_candidates = 255;
@@ -33,7 +36,7 @@ ZYL_API void stage_set_max_candidates(StageObject* s, uint8_t limit) {
 }
 ZYL_API uint8_t stage_get_max_candidates(const StageObject* s) { return s ? s->max_candidates : 0; }
 ZYL_API int32_t stage_get_kind(const StageObject* s) { return s ? s->kind : 0; }
-ZYL_API const StageImageRoutine* stage_get_image_routines(const StageObject* s) {
+ZYL_API const ImagePrepRoutine* stage_get_image_routines(const StageObject* s) {
   return s ? s->image_routines : nullptr;
 }
 ZYL_API const StageMatchOps* stage_get_match_ops(const StageObject* s) {
@@ -94,7 +97,7 @@ ZYL_API StageObject* stage_find_flagged(const void* from, uint16_t bits, uint8_t
 }
 
 ZYL_API StageChain* chain_create(void) {
-  return static_cast<StageChain*>(std::calloc(1, sizeof(StageChain)));
+  return static_cast<StageChain*>(ml_calloc(1, sizeof(StageChain)));
 }
 
 ZYL_API void chain_free(StageChain* chain) {

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <memory>
 
+#include "matchlib/core/allocation.h"
 #include "matchlib/image/pixel_rows.h"
 #include "zylscan/matchlib_band_filter.h"
 #include "zylscan/matchlib_fft.h"
@@ -242,7 +243,7 @@ ZYL_API int imgproc_preprocess_bandpass(const MatchContext* ctx, const uint8_t* 
   imgproc_stretch_percentile(out, h, w, 1, out);
   const int threshold = param_get(ctx, 0x5d116701u, 64);
   const int votes = param_get(ctx, 0x0da173d0u, 75);
-  Owned<uint8_t> map(static_cast<uint8_t*>(std::malloc(n ? n : 1)));
+  Owned<uint8_t> map(static_cast<uint8_t*>(ml_malloc(n ? n : 1)));
   if (!map) return ML_NO_MEMORY;
   st = imgproc_segment_local_variance(out, h, w, threshold, votes, map.get());
   if (st != ML_OK) return st;

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "matchlib/core/allocation.h"
 #include "zylscan/matchlib_filter_kernels.h"
 #include "zylscan/matchlib_object.h"
 
@@ -19,8 +20,8 @@ int window3x3(const uint8_t* src, int height, int width, uint8_t* dst, Cell cell
   if (!src || !dst || height < 0 || width < 0) return ML_BAD_ARGUMENT;
   if (height == 0 || width == 0) return ML_OK;
   const std::size_t w = static_cast<std::size_t>(width);
-  auto* above = static_cast<uint8_t*>(std::malloc(w));
-  auto* current = static_cast<uint8_t*>(std::malloc(w));
+  auto* above = static_cast<uint8_t*>(ml_malloc(w));
+  auto* current = static_cast<uint8_t*>(ml_malloc(w));
   if (alloc_check(above, current, nullptr, nullptr, nullptr, nullptr, nullptr, 2) != ML_OK)
     return ML_NO_MEMORY;
   std::memcpy(current, src, w);

@@ -1,5 +1,6 @@
 // The grey image object: construction, reference counting, accessors and
 // the lifecycle that lets an image hand its pixels back early.
+#include "matchlib/core/allocation.h"
 #include "matchlib/image/grey_image.h"
 
 #include <climits>
@@ -23,7 +24,7 @@ namespace {
 
 GrayImage* new_record(int height, int width, int resolution_y, int resolution_x,
                       int impression_type) {
-  auto* img = static_cast<GrayImage*>(std::calloc(1, sizeof(GrayImage)));
+  auto* img = static_cast<GrayImage*>(ml_calloc(1, sizeof(GrayImage)));
   if (!img) return nullptr;
   img->refcount = 1;
   img->height = static_cast<std::uint16_t>(height);
@@ -41,7 +42,7 @@ GrayImage* new_record(int height, int width, int resolution_y, int resolution_x,
 SourceWindow* copy_window(const SourceWindow* w, bool& failed) {
   failed = false;
   if (!w) return nullptr;
-  auto* c = static_cast<SourceWindow*>(std::malloc(sizeof(SourceWindow)));
+  auto* c = static_cast<SourceWindow*>(ml_malloc(sizeof(SourceWindow)));
   if (!c) {
     failed = true;
     return nullptr;
@@ -91,7 +92,7 @@ ZYL_API GrayImage* image_create_general(int height, int width, int resolution_y,
   img->capacity = capacity;
   if (copy) {
     // malloc(0) may answer null; an empty image still gets a buffer.
-    img->pixels = static_cast<std::uint8_t*>(std::malloc(capacity ? capacity : 1));
+    img->pixels = static_cast<std::uint8_t*>(ml_malloc(capacity ? capacity : 1));
     if (!img->pixels) {
       image_destroy(img);
       return nullptr;
@@ -171,7 +172,7 @@ ZYL_API GrayImage* image_clone(const GrayImage* image) {
   GrayImage* img = image_copy_header(image);
   if (!img) return nullptr;
   const std::size_t n = pixel_count(image);
-  img->pixels = static_cast<std::uint8_t*>(std::malloc(n ? n : 1));
+  img->pixels = static_cast<std::uint8_t*>(ml_malloc(n ? n : 1));
   if (!img->pixels) {
     image_destroy(img);
     return nullptr;
@@ -307,7 +308,7 @@ ZYL_API int image_usable_mask_bytes(const GrayImage* image, uint8_t** out_map) {
   if (!out_map) return ML_BAD_ARGUMENT;
   *out_map = nullptr;
   const std::size_t n = pixel_count(image);
-  auto* map = static_cast<std::uint8_t*>(std::malloc(n ? n : 1));
+  auto* map = static_cast<std::uint8_t*>(ml_malloc(n ? n : 1));
   if (!map) return ML_NO_MEMORY;
   if (image->mask)
     mask_to_valid_bytes(image->mask, map);

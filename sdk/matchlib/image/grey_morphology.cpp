@@ -8,6 +8,7 @@
 #include <cstring>
 #include <vector>
 
+#include "matchlib/core/allocation.h"
 #include "zylscan/matchlib_image_stats.h"
 #include "zylscan/matchlib_object.h"
 
@@ -36,8 +37,8 @@ int window_extreme(const uint8_t* src, int height, int width, uint8_t* dst, Shap
   if (!src || !dst || height < 0 || width < 0) return ML_BAD_ARGUMENT;
   if (height == 0 || width == 0) return ML_OK;
   const std::size_t w = static_cast<std::size_t>(width);
-  auto* above = static_cast<uint8_t*>(std::malloc(w));
-  auto* current = static_cast<uint8_t*>(std::malloc(w));
+  auto* above = static_cast<uint8_t*>(ml_malloc(w));
+  auto* current = static_cast<uint8_t*>(ml_malloc(w));
   if (alloc_check(above, current, nullptr, nullptr, nullptr, nullptr, nullptr, 2) != ML_OK)
     return ML_NO_MEMORY;
   const bool square = shape == Shape::kSquare;

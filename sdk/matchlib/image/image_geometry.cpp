@@ -1,6 +1,7 @@
 // Images derived by geometry: resized and resampled copies, windows that
 // remember where they came from, centred and foreground crops, extensions,
 // framed copies, and the source window itself.
+#include "matchlib/core/allocation.h"
 #include "matchlib/image/image_geometry.h"
 
 #include <algorithm>
@@ -25,7 +26,7 @@ GrayImage* derive_with_pixels(const GrayImage* src, int height, int width) {
   img->height = static_cast<std::uint16_t>(height);
   img->width = static_cast<std::uint16_t>(width);
   img->capacity = static_cast<std::int32_t>(pixel_count(img));
-  img->pixels = static_cast<std::uint8_t*>(std::malloc(pixel_count(img) ? pixel_count(img) : 1));
+  img->pixels = static_cast<std::uint8_t*>(ml_malloc(pixel_count(img) ? pixel_count(img) : 1));
   if (!img->pixels) {
     image_destroy(img);
     return nullptr;
@@ -69,7 +70,7 @@ bool place_window(GrayImage* img, const GrayImage* src, long long row, long long
   w.row_offset = static_cast<std::int16_t>(row);
   w.column_offset = static_cast<std::int16_t>(column);
   if (!img->source_window) {
-    img->source_window = static_cast<SourceWindow*>(std::malloc(sizeof(SourceWindow)));
+    img->source_window = static_cast<SourceWindow*>(ml_malloc(sizeof(SourceWindow)));
     if (!img->source_window) return false;
   }
   *img->source_window = w;
@@ -302,7 +303,7 @@ ZYL_API int image_set_source_window(GrayImage* image, int row_offset, int column
                                     int source_height, int source_width) {
   if (!image) return ML_BAD_ARGUMENT;
   if (!image->source_window) {
-    image->source_window = static_cast<SourceWindow*>(std::malloc(sizeof(SourceWindow)));
+    image->source_window = static_cast<SourceWindow*>(ml_malloc(sizeof(SourceWindow)));
     if (!image->source_window) return ML_NO_MEMORY;
   }
   *image->source_window = SourceWindow{

@@ -1,5 +1,6 @@
 // The stored form of a whole grey image: size-or-write writer and bounded
 // reader, all multi-byte fields big-endian.
+#include "matchlib/core/allocation.h"
 #include "matchlib/image/image_record.h"
 
 #include <cstdint>
@@ -109,7 +110,7 @@ std::size_t read_image(std::span<const std::uint8_t> in, Ref<GrayImage>& out) {
       impression_type, 0, 0, nullptr, nullptr, 1));
   if (!img) return 0;
   if (has_window) {
-    img->source_window = static_cast<SourceWindow*>(std::malloc(sizeof(SourceWindow)));
+    img->source_window = static_cast<SourceWindow*>(ml_malloc(sizeof(SourceWindow)));
     if (!img->source_window) return 0;
     *img->source_window = window;
   }
@@ -150,7 +151,7 @@ ZYL_API uint32_t source_window_read(const uint8_t* in, SourceWindow** out) {
   bool present = false;
   const std::size_t n = read_window(r, window, present);
   if (present) {
-    *out = static_cast<SourceWindow*>(std::malloc(sizeof(SourceWindow)));
+    *out = static_cast<SourceWindow*>(ml_malloc(sizeof(SourceWindow)));
     if (!*out) return 0;
     **out = window;
   }

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <memory>
 
+#include "matchlib/core/allocation.h"
 #include "matchlib/image/enhancement_kernels.h"
 #include "matchlib/image/grey_image.h"
 
@@ -17,7 +18,7 @@ struct FreeDeleter {
 using Buffer = std::unique_ptr<std::uint8_t[], FreeDeleter>;
 
 Buffer alloc_bytes(std::size_t n) {
-  return Buffer(static_cast<std::uint8_t*>(std::malloc(n ? n : 1)));
+  return Buffer(static_cast<std::uint8_t*>(ml_malloc(n ? n : 1)));
 }
 
 std::uint8_t** kept_map_slot(GrayImage* img, int flag) {
@@ -35,7 +36,7 @@ std::uint8_t** kept_map_slot(GrayImage* img, int flag) {
 std::uint8_t* kept_map(GrayImage* img, int flag) {
   if (!(img->keep_map_flags & static_cast<std::uint32_t>(flag))) return nullptr;
   std::uint8_t** slot = kept_map_slot(img, flag);
-  if (!*slot) *slot = static_cast<std::uint8_t*>(std::calloc(pixel_count(img) ? pixel_count(img) : 1, 1));
+  if (!*slot) *slot = static_cast<std::uint8_t*>(ml_calloc(pixel_count(img) ? pixel_count(img) : 1, 1));
   return *slot;
 }
 

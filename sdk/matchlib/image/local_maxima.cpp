@@ -6,8 +6,11 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "matchlib/core/allocation.h"
 #include "zylscan/matchlib_image_stats.h"
 #include "zylscan/matchlib_object.h"
+
+using zyl::matchlib::ml_malloc;
 
 extern "C" {
 
@@ -16,8 +19,8 @@ ZYL_API int img_local_maxima_u8(const uint8_t* src, int height, int width, int r
   if (!src || !dst || height < 0 || width < 0) return ML_BAD_ARGUMENT;
   const int b = radius > 0 ? radius : 1;
   const std::size_t w = static_cast<std::size_t>(width);
-  auto* above = static_cast<uint8_t*>(std::malloc(w ? w : 1));
-  auto* current = static_cast<uint8_t*>(std::malloc(w ? w : 1));
+  auto* above = static_cast<uint8_t*>(ml_malloc(w ? w : 1));
+  auto* current = static_cast<uint8_t*>(ml_malloc(w ? w : 1));
   if (alloc_check(above, current, nullptr, nullptr, nullptr, nullptr, nullptr, 2) != ML_OK)
     return ML_NO_MEMORY;
   int survivors = 0;

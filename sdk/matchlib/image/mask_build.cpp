@@ -4,6 +4,7 @@
 #include <cstring>
 #include <memory>
 
+#include "matchlib/core/allocation.h"
 #include "matchlib/image/grey_image.h"
 #include "zylscan/matchlib_image_ops.h"
 #include "zylscan/matchlib_object.h"
@@ -17,7 +18,7 @@ struct FreeDeleter {
 };
 using Map = std::unique_ptr<std::uint8_t[], FreeDeleter>;
 
-Map alloc_map(std::size_t n) { return Map(static_cast<std::uint8_t*>(std::malloc(n ? n : 1))); }
+Map alloc_map(std::size_t n) { return Map(static_cast<std::uint8_t*>(ml_malloc(n ? n : 1))); }
 
 constexpr int kDefaultVarianceThreshold = 64;
 constexpr int kDefaultVotePercent = 75;

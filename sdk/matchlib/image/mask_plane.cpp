@@ -1,5 +1,6 @@
 // The mask plane: reference-counted per-pixel flag bytes, their tests and
 // conversions, percentages and the stored record.
+#include "matchlib/core/allocation.h"
 #include "matchlib/image/mask_plane.h"
 
 #include <algorithm>
@@ -67,8 +68,8 @@ extern "C" {
 ZYL_API MaskPlane* mask_create(int height, int width) {
   if (height < 0 || width < 0 || height > 0xFFFF || width > 0xFFFF) return nullptr;
   const std::size_t n = std::size_t(height) * std::size_t(width);
-  auto* m = static_cast<MaskPlane*>(std::malloc(sizeof(MaskPlane)));
-  auto* cells = static_cast<std::uint8_t*>(std::calloc(n ? n : 1, 1));
+  auto* m = static_cast<MaskPlane*>(ml_malloc(sizeof(MaskPlane)));
+  auto* cells = static_cast<std::uint8_t*>(ml_calloc(n ? n : 1, 1));
   if (alloc_check(m, cells, nullptr, nullptr, nullptr, nullptr, nullptr, 2) != ML_OK)
     return nullptr;
   *m = MaskPlane{1, static_cast<std::uint16_t>(height), static_cast<std::uint16_t>(width), cells,

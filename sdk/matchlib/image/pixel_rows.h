@@ -12,6 +12,8 @@
 #include <memory>
 #include <type_traits>
 
+#include "matchlib/core/allocation.h"
+
 namespace zyl::matchlib {
 
 struct FreeDeleter {
@@ -27,7 +29,7 @@ class Scratch {
   explicit Scratch(std::size_t count, bool zeroed = false) {
     if (count > std::numeric_limits<std::size_t>::max() / sizeof(T)) return;
     const std::size_t bytes = count ? count * sizeof(T) : 1;
-    p_.reset(static_cast<T*>(zeroed ? std::calloc(bytes, 1) : std::malloc(bytes)));
+    p_.reset(static_cast<T*>(zeroed ? ml_calloc(bytes, 1) : ml_malloc(bytes)));
   }
   T* get() const { return p_.get(); }
   explicit operator bool() const { return p_ != nullptr; }

@@ -1,5 +1,6 @@
 // Keyed 16-bit reference planes: learning a running-average reference of
 // the full sensor area per key, and correcting frames by it.
+#include "matchlib/core/allocation.h"
 #include "matchlib/image/ref_planes.h"
 
 #include <algorithm>
@@ -24,7 +25,7 @@ using Buffer = std::unique_ptr<T[], FreeDeleter>;
 
 template <class T>
 Buffer<T> alloc_array(std::size_t n) {
-  return Buffer<T>(static_cast<T*>(std::malloc((n ? n : 1) * sizeof(T))));
+  return Buffer<T>(static_cast<T*>(ml_malloc((n ? n : 1) * sizeof(T))));
 }
 
 std::uint16_t saturate16(std::int64_t v) {
@@ -150,7 +151,7 @@ ZYL_API int ref_plane_set_create(int full_height, int full_width,
     for (int j = 0; j < i; ++j)
       if (keys[j].key == keys[i].key) return ML_BAD_ARGUMENT;
   }
-  auto* set = static_cast<RefPlaneSet*>(std::calloc(1, sizeof(RefPlaneSet)));
+  auto* set = static_cast<RefPlaneSet*>(ml_calloc(1, sizeof(RefPlaneSet)));
   if (!set) return ML_NO_MEMORY;
   set->refcount = 1;
   set->full_height = static_cast<std::uint16_t>(full_height);
@@ -172,8 +173,8 @@ ZYL_API int ref_plane_set_create(int full_height, int full_width,
     set->post_filter = settings->post_filter;
     set->band = settings->band;
   }
-  set->keys = static_cast<RefPlaneKey*>(std::malloc(sizeof(RefPlaneKey) * (key_count ? key_count : 1)));
-  set->planes = static_cast<RefPlane*>(std::calloc(key_count ? key_count : 1, sizeof(RefPlane)));
+  set->keys = static_cast<RefPlaneKey*>(ml_malloc(sizeof(RefPlaneKey) * (key_count ? key_count : 1)));
+  set->planes = static_cast<RefPlane*>(ml_calloc(key_count ? key_count : 1, sizeof(RefPlane)));
   if (!set->keys || !set->planes) {
     destroy_set(set);
     return ML_NO_MEMORY;

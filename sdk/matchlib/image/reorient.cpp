@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "matchlib/core/allocation.h"
 #include "zylscan/matchlib_fixed.h"
 #include "zylscan/matchlib_object.h"
 #include "zylscan/matchlib_reorient.h"
@@ -58,7 +59,7 @@ struct RotationOut {
 bool quarter_turn(const uint8_t* src, int height, int width, int angle, const RotationOut& out,
                   int* status) {
   if (angle % 64 != 0) return false;
-  auto* buf = static_cast<uint8_t*>(std::malloc(static_cast<std::size_t>(height) * width));
+  auto* buf = static_cast<uint8_t*>(ml_malloc(static_cast<std::size_t>(height) * width));
   if (!buf) {
     *status = ML_NO_MEMORY;
     return true;
@@ -93,7 +94,7 @@ int rotate_general(int height, int width, int angle, P background, const Rotatio
   int rh = 0, rw = 0, r0 = 0, c0 = 0;
   geom_rotated_box(height, width, angle, &rh, &rw, &r0, &c0);
   const std::size_t cells = static_cast<std::size_t>(rh) * static_cast<std::size_t>(rw);
-  auto* buf = static_cast<P*>(std::malloc(cells ? cells * sizeof(P) : 1));
+  auto* buf = static_cast<P*>(ml_malloc(cells ? cells * sizeof(P) : 1));
   if (!buf) return ML_NO_MEMORY;
   std::memset(buf, static_cast<uint8_t>(background), cells * sizeof(P));
   const std::int64_t c = fx_cos256_alt(-angle), s = fx_sin256_alt(-angle);

@@ -7,6 +7,7 @@
 #include <memory>
 #include <vector>
 
+#include "matchlib/core/allocation.h"
 #include "matchlib/image/enhancement_kernels.h"
 #include "zylscan/matchlib_histogram.h"
 #include "zylscan/matchlib_image_ops.h"
@@ -24,7 +25,7 @@ using Buffer = std::unique_ptr<T[], FreeDeleter>;
 
 template <class T>
 Buffer<T> alloc_array(std::size_t n) {
-  return Buffer<T>(static_cast<T*>(std::malloc((n ? n : 1) * sizeof(T))));
+  return Buffer<T>(static_cast<T*>(ml_malloc((n ? n : 1) * sizeof(T))));
 }
 
 // The window vote: out = 255 where the marked cells of the (2r+1)^2

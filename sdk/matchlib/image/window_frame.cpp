@@ -5,10 +5,13 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "matchlib/core/allocation.h"
 #include "zylscan/matchlib_drawing.h"
 #include "zylscan/matchlib_filters3x3.h"
 #include "zylscan/matchlib_fixed.h"
 #include "zylscan/matchlib_object.h"
+
+using zyl::matchlib::ml_malloc;
 
 extern "C" {
 
@@ -57,7 +60,7 @@ ZYL_API int img_window_frame_u8(const uint8_t* src, int height, int width, int p
     fade(y, left + ww - 1, 1);
   }
 
-  auto* median = static_cast<uint8_t*>(std::malloc(cells));
+  auto* median = static_cast<uint8_t*>(ml_malloc(cells));
   if (!median) return ML_NO_MEMORY;
   const int st = filter_median3x3_u8(dst, static_cast<uint32_t>(h), static_cast<uint32_t>(w), median);
   if (st != ML_OK) {

@@ -10,6 +10,7 @@
 #include <memory>
 #include <vector>
 
+#include "matchlib/core/allocation.h"
 #include "zylscan/matchlib_window.h"
 #include "zylscan/matchlib_fft.h"
 #include "zylscan/matchlib_object.h"
@@ -74,7 +75,7 @@ extern "C" {
 ZYL_API FftFloatPlan* fftf_plan_create(int n) {
   // Sizes beyond 4096 have no use here and would overflow the work size.
   if (n < 1 || n > 4096) return nullptr;
-  auto* plan = static_cast<FftFloatPlan*>(std::calloc(1, sizeof(FftFloatPlan)));
+  auto* plan = static_cast<FftFloatPlan*>(ml_calloc(1, sizeof(FftFloatPlan)));
   if (!plan) return nullptr;
   plan->n = n;
   int size = 4;
@@ -82,8 +83,8 @@ ZYL_API FftFloatPlan* fftf_plan_create(int n) {
   if (n >= 64 && n <= 67) size = 16;
   if (n >= 128 && n <= 131) size = 32;
   if (n >= 256 && n <= 259) size = 64;
-  plan->bitrev = static_cast<int32_t*>(std::malloc(sizeof(int32_t) * size));
-  plan->work = static_cast<float*>(std::malloc(sizeof(float) * n * (n / 2 + 1)));
+  plan->bitrev = static_cast<int32_t*>(ml_malloc(sizeof(int32_t) * size));
+  plan->work = static_cast<float*>(ml_malloc(sizeof(float) * n * (n / 2 + 1)));
   if (!plan->bitrev || !plan->work) {
     fftf_plan_free(plan);
     return nullptr;
@@ -165,9 +166,9 @@ ZYL_API int fftfilt_float256(float* out, const float* in, FloatSpectrumCallback 
                              void* user) {
   if (!out || !in) return ML_BAD_ARGUMENT;
   std::unique_ptr<float, decltype(&std::free)> re(
-      static_cast<float*>(std::malloc(sizeof(float) * kN * kW)), std::free);
+      static_cast<float*>(ml_malloc(sizeof(float) * kN * kW)), std::free);
   std::unique_ptr<float, decltype(&std::free)> im(
-      static_cast<float*>(std::malloc(sizeof(float) * kN * kW)), std::free);
+      static_cast<float*>(ml_malloc(sizeof(float) * kN * kW)), std::free);
   std::unique_ptr<FftFloatPlan, decltype(&fftf_plan_free)> plan(fftf_plan_create(kN),
                                                                  fftf_plan_free);
   if (!re || !im || !plan) return ML_NO_MEMORY;

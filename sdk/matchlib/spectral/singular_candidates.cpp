@@ -6,6 +6,7 @@
 #include <cstring>
 #include <vector>
 
+#include "matchlib/core/allocation.h"
 #include "no_memory_guard.h"
 #include "zylscan/matchlib_drawing.h"
 #include "zylscan/matchlib_fixed.h"
@@ -109,7 +110,7 @@ ZYL_API int singular_draw_points(const uint8_t* image, int height, int width,
   if (!image || !out || height <= 0 || width <= 0 || (count > 0 && !points))
     return ML_BAD_ARGUMENT;
   const size_t n = static_cast<size_t>(height) * width;
-  auto* copy = static_cast<uint8_t*>(std::malloc(n));
+  auto* copy = static_cast<uint8_t*>(ml_malloc(n));
   if (!copy) return ML_NO_MEMORY;
   draw_lighten(image, height, width, 50, copy);
   for (int i = 0; i < count; ++i) {

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <memory>
 
+#include "matchlib/core/allocation.h"
 #include "zylscan/matchlib_window.h"
 #include "zylscan/matchlib_fftfilt.h"
 #include "zylscan/matchlib_object.h"
@@ -22,7 +23,7 @@ template <class T>
 using Scratch = std::unique_ptr<T[], FreeDeleter>;
 template <class T>
 Scratch<T> scratch(size_t n) {
-  return Scratch<T>(static_cast<T*>(std::malloc(sizeof(T) * (n ? n : 1))));
+  return Scratch<T>(static_cast<T*>(ml_malloc(sizeof(T) * (n ? n : 1))));
 }
 
 // Start rows (or columns) of the tiles along one side and the row from

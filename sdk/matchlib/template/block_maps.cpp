@@ -1,5 +1,6 @@
 // C1 block maps: encoding, the detail layer's difference code, and the
 // expansion into the grid feature map byte form.
+#include "matchlib/core/allocation.h"
 #include "matchlib/template/block_maps.h"
 
 #include <cstdlib>
@@ -115,7 +116,7 @@ int expand(std::span<const std::uint8_t> in, std::uint8_t** out_map, std::uint32
   const std::size_t detail_bytes = l.detail_type ? 18 * n : 0;
   const std::size_t size = kMapHead + 2 * n + detail_bytes + (trailing4 ? 4 : 0) + (trailing_byte ? 1 : 0);
   if (out_map) {
-    auto* map = static_cast<std::uint8_t*>(std::calloc(size, 1));
+    auto* map = static_cast<std::uint8_t*>(ml_calloc(size, 1));
     if (!map) return ML_NO_MEMORY;
     ByteWriter w({map, size});
     w.bytes(kMapPrefix, 3);

@@ -1,6 +1,7 @@
 // The block-structured point record: creation, type ordering, compaction,
 // best-score selection, the stored form's writer and bounded readers, the
 // separate extension byte string, and the disc crop.
+#include "matchlib/core/allocation.h"
 #include "matchlib/template/block_record.h"
 
 #include <algorithm>
@@ -64,7 +65,7 @@ void free_arrays(BlockRecord* r) {
 int register_type(BlockRecord* r, const DescriptorType* t) {
   if (r->extension_type_count >= BLOCKREC_MAX_EXTENSIONS) return ML_BAD_ARGUMENT;
   const std::size_t bytes = std::size_t{element_size(t)} * static_cast<std::size_t>(r->capacity);
-  auto* array = static_cast<std::uint8_t*>(std::calloc(bytes ? bytes : 1, 1));
+  auto* array = static_cast<std::uint8_t*>(ml_calloc(bytes ? bytes : 1, 1));
   if (!array) return ML_NO_MEMORY;
   const int k = r->extension_type_count++;
   r->extension_types[k] = t;
@@ -115,7 +116,7 @@ int write_record(const BlockRecord* r, bool with_extensions, std::uint8_t** out,
   total += 8 + c + 8 + (c + 7) / 8;
   // A point entry that alone passes the 16-bit body length cannot be stored.
   if (entry + 5 > 0xFFFF || total > UINT32_MAX) return ML_BAD_ARGUMENT;
-  auto* buffer = static_cast<std::uint8_t*>(std::calloc(total, 1));
+  auto* buffer = static_cast<std::uint8_t*>(ml_calloc(total, 1));
   if (!buffer) return ML_NO_MEMORY;
   ByteWriter w({buffer, total});
   w.u16(kVersion);
@@ -211,7 +212,7 @@ int on_header(void* target, const std::uint8_t* body, std::uint32_t length, void
   rec->point_count = r.u16();
   rec->capacity = rec->point_count;
   rec->points = static_cast<KeyPoint*>(
-      std::calloc(static_cast<std::size_t>(std::max(1, rec->point_count)), sizeof(KeyPoint)));
+      ml_calloc(static_cast<std::size_t>(std::max(1, rec->point_count)), sizeof(KeyPoint)));
   return rec->points ? ML_OK : ML_NO_MEMORY;
 }
 
@@ -361,7 +362,7 @@ int blockrec_parse_with(std::span<const std::uint8_t> data, int skip, int limit,
   if (!out) return ML_BAD_ARGUMENT;
   *out = nullptr;
   if (!data.data()) return ML_BAD_ARGUMENT;
-  auto* rec = static_cast<BlockRecord*>(std::calloc(1, sizeof(BlockRecord)));
+  auto* rec = static_cast<BlockRecord*>(ml_calloc(1, sizeof(BlockRecord)));
   if (!rec) return ML_NO_MEMORY;
   int status = version_status(data);
   if (status == ML_OK && data.size() > 2) {
@@ -410,7 +411,7 @@ int blockrec_read_extensions_with(BlockRecord* rec, std::span<const std::uint8_t
     auto elements = br.view(bytes);
     if (!br.ok() || r->extension_arrays[slot]) return ML_UNAVAILABLE;
     const std::size_t allocated = std::size_t{size} * static_cast<std::size_t>(r->capacity);
-    auto* array = static_cast<std::uint8_t*>(std::calloc(allocated ? allocated : 1, 1));
+    auto* array = static_cast<std::uint8_t*>(ml_calloc(allocated ? allocated : 1, 1));
     if (!array) return ML_NO_MEMORY;
     if (bytes) std::memcpy(array, elements.data(), bytes);
     r->extension_types[slot] = t;
@@ -452,13 +453,13 @@ ZYL_API int blockrec_create(int height, int width, int capacity, const Descripto
   *out = nullptr;
   if (capacity < 0 || height < 0 || width < 0 || height > 0xFFFF || width > 0xFFFF)
     return ML_BAD_ARGUMENT;
-  auto* r = static_cast<BlockRecord*>(std::calloc(1, sizeof(BlockRecord)));
+  auto* r = static_cast<BlockRecord*>(ml_calloc(1, sizeof(BlockRecord)));
   if (!r) return ML_NO_MEMORY;
   r->height = static_cast<std::uint16_t>(height);
   r->width = static_cast<std::uint16_t>(width);
   r->resolution_x = r->resolution_y = 500;
   r->capacity = capacity;
-  r->points = static_cast<KeyPoint*>(std::calloc(static_cast<std::size_t>(std::max(1, capacity)),
+  r->points = static_cast<KeyPoint*>(ml_calloc(static_cast<std::size_t>(std::max(1, capacity)),
                                                  sizeof(KeyPoint)));
   int status = r->points ? ML_OK : ML_NO_MEMORY;
   for (int k = 0; status == ML_OK && types && types[k]; ++k) status = register_type(r, types[k]);
@@ -566,7 +567,7 @@ ZYL_API int blockrec_read_points(const uint8_t* data, uint32_t length, uint8_t**
     status = ML_NO_MEMORY;
   }
   if (status != ML_OK) return status;
-  auto* array = static_cast<std::uint8_t*>(std::malloc(pairs.empty() ? 1 : pairs.size()));
+  auto* array = static_cast<std::uint8_t*>(ml_malloc(pairs.empty() ? 1 : pairs.size()));
   if (!array) return ML_NO_MEMORY;
   if (!pairs.empty()) std::memcpy(array, pairs.data(), pairs.size());
   *out = array;
@@ -609,7 +610,7 @@ ZYL_API int blockrec_write_extensions(const BlockRecord* record, uint8_t** out, 
   for (int k = 0; k < record->extension_type_count; ++k)
     total += 14 + element_size(record->extension_types[k]) * points;
   if (total > UINT32_MAX) return ML_BAD_ARGUMENT;
-  auto* buffer = static_cast<std::uint8_t*>(std::malloc(total));
+  auto* buffer = static_cast<std::uint8_t*>(ml_malloc(total));
   if (!buffer) return ML_NO_MEMORY;
   ByteWriter w({buffer, total});
   // The count of types rather than a fixed 1, so that a record with several

@@ -7,6 +7,7 @@
 
 #include "common/byte_io.h"
 #include "common/guarded_call.h"
+#include "matchlib/core/allocation.h"
 #include "matchlib/template/bit_stream.h"
 #include "zylscan/matchlib_gridblock.h"
 #include "zylscan/matchlib_object.h"
@@ -121,7 +122,7 @@ int serialize(const GridFeatureBlock& b, const GridBlockSettings& s, std::uint8_
   // a little more than that, so never allocate less than is filled.
   const std::size_t filled = 11 + stream_bytes;
   const std::size_t capacity = std::max(cell_count(b) * GRIDBLOCK_VALUES + 2057, filled);
-  auto* buffer = static_cast<std::uint8_t*>(std::calloc(capacity, 1));
+  auto* buffer = static_cast<std::uint8_t*>(ml_calloc(capacity, 1));
   if (!buffer) return ML_NO_MEMORY;
 
   ByteWriter head({buffer, 11});
@@ -213,7 +214,7 @@ ZYL_API const GridBlockSettings* gridblock_default_settings(void) { return &kExt
 ZYL_API GridFeatureBlock* gridblock_create(uint8_t rows, uint8_t columns, uint16_t resolution,
                                            uint8_t origin_y, uint8_t origin_x) {
   const std::size_t n = static_cast<std::size_t>(rows) * columns;
-  auto* b = static_cast<GridFeatureBlock*>(std::calloc(1, sizeof(GridFeatureBlock) + n * sizeof(GridCell)));
+  auto* b = static_cast<GridFeatureBlock*>(ml_calloc(1, sizeof(GridFeatureBlock) + n * sizeof(GridCell)));
   if (!b) return nullptr;
   b->magic = GRIDBLOCK_MAGIC;
   b->version = GRIDBLOCK_VERSION;

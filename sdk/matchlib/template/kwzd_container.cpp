@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "common/byte_io.h"
+#include "matchlib/core/allocation.h"
 #include "matchlib/core/blob.h"
 #include "zylscan/matchlib_kwzd.h"
 #include "zylscan/matchlib_object.h"
@@ -18,9 +19,9 @@ namespace {
 
 struct Section {
   std::uint8_t type;
-  std::vector<std::uint8_t> data;
+  zyl::matchlib::HookedVector<std::uint8_t> data;
 };
-using SectionList = std::vector<Section>;
+using SectionList = zyl::matchlib::HookedVector<Section>;
 
 struct Record {
   std::int32_t key;
@@ -35,7 +36,7 @@ constexpr std::uint32_t kStoredMinusOne = 0x80000000;
 }  // namespace
 
 struct KwzdContainer {
-  std::vector<Record> records;
+  zyl::matchlib::HookedVector<Record> records;
   SectionList header;
   std::int32_t next_key = 1;
 };
@@ -99,7 +100,7 @@ bool read_sections(ByteReader& r, int n, SectionList& list) {
     auto bytes = r.view(length);
     if (!r.ok()) return false;
     std::erase_if(list, [type](const Section& s) { return s.type == type; });
-    list.push_back({type, std::vector<std::uint8_t>(bytes.begin(), bytes.end())});
+    list.push_back({type, {bytes.begin(), bytes.end()}});
   }
   return true;
 }
@@ -114,7 +115,9 @@ int parse(DataBlob* blob, KwzdContainer*& out) {
   if (version == 0 || version > 3) return ML_UNAVAILABLE;
   const int count = bytes[6];
   const int header_count = bytes[7];
-  std::unique_ptr<KwzdContainer, void (*)(KwzdContainer*)> holder(new KwzdContainer, kwzd_free);
+  std::unique_ptr<KwzdContainer, void (*)(KwzdContainer*)> holder(ml_new<KwzdContainer>(),
+                                                                   kwzd_free);
+  if (!holder) return ML_NO_MEMORY;
   KwzdContainer* c = holder.get();
   auto fail = [](int status) { return status; };
   ByteReader r(bytes);
@@ -197,7 +200,7 @@ struct BufferWriter {
 int default_allocate(void* context, std::uint32_t total, std::uint8_t** buffer, int* owns,
                      BlobReleaseRoutine* release, void** release_argument) {
   auto* w = static_cast<BufferWriter*>(context);
-  auto* b = static_cast<std::uint8_t*>(std::malloc(total ? total : 1));
+  auto* b = static_cast<std::uint8_t*>(ml_malloc(total ? total : 1));
   if (!b) return ML_NO_MEMORY;
   *w = {b, total, 0};
   *buffer = b;
@@ -224,7 +227,7 @@ int serialize(KwzdContainer* c, DataBlob** out, const KwzdWriter& writer, void* 
   if (any ? static_cast<std::int64_t>(c->next_key) > std::int64_t{largest} + 1 : c->next_key > 0) {
     std::vector<std::uint8_t> key(4);
     ByteWriter(key).u32(static_cast<std::uint32_t>(c->next_key));
-    c->header.insert(c->header.begin(), Section{KWZD_NEXT_KEY_SECTION, std::move(key)});
+    c->header.insert(c->header.begin(), Section{KWZD_NEXT_KEY_SECTION, {key.begin(), key.end()}});
   }
   const std::uint64_t size = serialized_size(c);
   if (size > UINT32_MAX) return ML_BAD_ARGUMENT;
@@ -283,7 +286,7 @@ using namespace zyl::matchlib;
 
 extern "C" {
 
-ZYL_API KwzdContainer* kwzd_create(void) { return new (std::nothrow) KwzdContainer; }
+ZYL_API KwzdContainer* kwzd_create(void) { return ml_new<KwzdContainer>(); }
 
 ZYL_API void kwzd_free(KwzdContainer* container) {
   if (!container) return;
@@ -400,9 +403,7 @@ ZYL_API int kwzd_add_section(KwzdContainer* container, int32_t key, int type, co
   if (type < 0 || type > 255 || find_section(*list, type) || (!data && length))
     return ML_BAD_ARGUMENT;
   try {
-    list->insert(list->begin(),
-                 Section{static_cast<std::uint8_t>(type),
-                         std::vector<std::uint8_t>(data, data + length)});
+    list->insert(list->begin(), Section{static_cast<std::uint8_t>(type), {data, data + length}});
   } catch (...) {
     return ML_NO_MEMORY;
   }

@@ -9,6 +9,7 @@
 #include <span>
 
 #include "common/byte_io.h"
+#include "matchlib/core/allocation.h"
 #include "matchlib/template/minutiae_layout.h"
 #include "zylscan/matchlib_minutiae.h"
 #include "zylscan/matchlib_object.h"
@@ -81,7 +82,7 @@ int append_block(std::uint8_t** cursor, std::uint32_t size, Fill fill) {
   if (!offset) return ML_UNAVAILABLE;
   const std::uint64_t grown = std::uint64_t{length} + size;
   if (grown > UINT32_MAX) return ML_UNAVAILABLE;
-  auto* buffer = static_cast<std::uint8_t*>(std::calloc(grown, 1));
+  auto* buffer = static_cast<std::uint8_t*>(ml_calloc(grown, 1));
   if (!buffer) return ML_NO_MEMORY;
   std::memcpy(buffer, old, length);
   ByteWriter w({buffer, static_cast<std::size_t>(grown)});
@@ -141,7 +142,7 @@ int read_map(std::span<const std::uint8_t> record, CellMap* map, std::uint16_t t
     *map = CellMap{};
     return ML_UNAVAILABLE;
   }
-  map->cells = static_cast<std::uint8_t*>(std::malloc(cells ? cells : 1));
+  map->cells = static_cast<std::uint8_t*>(ml_malloc(cells ? cells : 1));
   if (!map->cells) {
     *map = CellMap{};
     return ML_NO_MEMORY;
@@ -159,7 +160,7 @@ int cut_map(CellMap& map, int rows, int columns) {
   const int new_rows = std::max(0, map.rows - rows);
   const int new_columns = std::max(0, map.columns - columns);
   const std::size_t n = std::size_t(new_rows) * new_columns;
-  auto* cells = static_cast<std::uint8_t*>(std::malloc(n ? n : 1));
+  auto* cells = static_cast<std::uint8_t*>(ml_malloc(n ? n : 1));
   if (!cells) return ML_NO_MEMORY;
   for (int y = 0; y < new_rows; ++y)
     for (int x = 0; x < new_columns; ++x)
@@ -331,7 +332,7 @@ ZYL_API int fmr_read_zonal_quality_block(const uint8_t* record, uint32_t size,
   const std::size_t cells = std::size_t(rows) * columns;
   auto packed = r.view((bits * cells + 7) / 8);
   if (!r.ok()) return ML_UNAVAILABLE;
-  auto* values = static_cast<std::uint8_t*>(std::malloc(cells ? cells : 1));
+  auto* values = static_cast<std::uint8_t*>(ml_malloc(cells ? cells : 1));
   if (!values) return ML_NO_MEMORY;
   const int step = 1600 / ((1 << bits) - 1);
   for (std::size_t i = 0; i < cells; ++i) {
@@ -418,7 +419,7 @@ ZYL_API int minrec_fit_coordinates(MinutiaeRecord* m) {
   auto copy = [](const CellMap& from, CellMap& to) {
     if (!from.cells) return true;
     const std::size_t n = std::size_t{from.rows} * from.columns;
-    to.cells = static_cast<std::uint8_t*>(std::malloc(n ? n : 1));
+    to.cells = static_cast<std::uint8_t*>(ml_malloc(n ? n : 1));
     if (!to.cells) return false;
     std::memcpy(to.cells, from.cells, n);
     return true;

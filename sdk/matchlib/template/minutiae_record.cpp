@@ -7,6 +7,7 @@
 #include <span>
 
 #include "common/byte_io.h"
+#include "matchlib/core/allocation.h"
 #include "matchlib/template/minutiae_layout.h"
 #include "zylscan/matchlib_minutiae.h"
 #include "zylscan/matchlib_object.h"
@@ -62,7 +63,7 @@ int build(const MinutiaeRecord* m, Form form, bool check_resolution, std::uint8_
   if (check_resolution && m->resolution != MINREC_RESOLUTION) return ML_UNAVAILABLE;
   const std::uint32_t n = m->count;
   const std::uint32_t size = header_size(form) + 6 * n + 2;
-  auto* buffer = static_cast<std::uint8_t*>(std::calloc(size, 1));
+  auto* buffer = static_cast<std::uint8_t*>(ml_calloc(size, 1));
   if (!buffer) return ML_NO_MEMORY;
   ByteWriter w({buffer, size});
   const bool v30 = form == Form::Ansi2009 || form == Form::Iso2011;
@@ -354,7 +355,7 @@ int merge_views(std::span<const std::uint8_t> a, int finger_a, std::span<const s
       return ML_UNAVAILABLE;
     size = a.size() + b.size() - 26;
     if (size > 0xFFFF) return ML_UNAVAILABLE;  // the length field is 16 bits
-    buffer = static_cast<std::uint8_t*>(std::malloc(size));
+    buffer = static_cast<std::uint8_t*>(ml_malloc(size));
     if (!buffer) return ML_NO_MEMORY;
     std::memcpy(buffer, a.data(), a.size());
     std::memcpy(buffer + a.size(), b.data() + 26, b.size() - 26);
@@ -372,7 +373,7 @@ int merge_views(std::span<const std::uint8_t> a, int finger_a, std::span<const s
         a.size() < 38 + 6 * n1 || b.size() < 38 + 6 * n2)
       return ML_UNAVAILABLE;
     size = 59 + 6 * n1 + 6 * n2;
-    buffer = static_cast<std::uint8_t*>(std::calloc(size, 1));
+    buffer = static_cast<std::uint8_t*>(ml_calloc(size, 1));
     if (!buffer) return ML_NO_MEMORY;
     std::memcpy(buffer, a.data(), 38 + 6 * n1);
     std::size_t pos = 38 + 6 * n1 + 2;
@@ -398,7 +399,7 @@ using zyl::ByteWriter;
 extern "C" {
 
 ZYL_API MinutiaeRecord* minrec_create(void) {
-  return static_cast<MinutiaeRecord*>(std::calloc(1, sizeof(MinutiaeRecord)));
+  return static_cast<MinutiaeRecord*>(ml_calloc(1, sizeof(MinutiaeRecord)));
 }
 
 ZYL_API void minrec_free(MinutiaeRecord* record) {
@@ -406,6 +407,9 @@ ZYL_API void minrec_free(MinutiaeRecord* record) {
   std::free(record->zonal_quality.cells);
   std::free(record->orientation.cells);
   std::free(record->frequency.cells);
+  std::free(record->orientation_fine);
+  std::free(record->frequency_fine);
+  for (auto& slot : record->trace_slots) std::free(slot.data);
   std::free(record);
 }
 

@@ -4,8 +4,11 @@
 #include <cstring>
 
 #include "common/byte_io.h"
+#include "matchlib/core/allocation.h"
 #include "zylscan/matchlib_card_extended.h"
 #include "zylscan/matchlib_object.h"
+
+using zyl::matchlib::ml_malloc;
 
 namespace {
 
@@ -36,7 +39,7 @@ ZYL_API int packed_image_write(const uint8_t* pixels, uint16_t rows, uint16_t co
   const std::size_t n = static_cast<std::size_t>(rows) * columns;
   if (!out || !out_size || (!pixels && n)) return ML_BAD_ARGUMENT;
   const std::size_t size = kPackedHead + n;
-  auto* record = static_cast<std::uint8_t*>(std::malloc(size));
+  auto* record = static_cast<std::uint8_t*>(ml_malloc(size));
   if (!record) return ML_NO_MEMORY;
   zyl::ByteWriter w({record, size});
   w.bytes(kPackedMagic, 4);

@@ -5,6 +5,7 @@
 #include <span>
 
 #include "common/byte_io.h"
+#include "matchlib/core/allocation.h"
 #include "zylscan/matchlib_object.h"
 #include "zylscan/matchlib_tlv.h"
 
@@ -351,7 +352,7 @@ ZYL_API int tlv_validate(const uint8_t* bytes, uint32_t length) {
 }
 
 ZYL_API TlvNode* tlv_node_create(uint16_t tag, uint32_t length, const uint8_t* value) {
-  auto* node = static_cast<TlvNode*>(std::calloc(1, sizeof(TlvNode)));
+  auto* node = static_cast<TlvNode*>(ml_calloc(1, sizeof(TlvNode)));
   if (!node) return nullptr;
   node->tag = tag;
   if (!constructed(tag)) {
@@ -464,7 +465,7 @@ ZYL_API int tlv_encode(const TlvNode* root, uint8_t** out, uint32_t* size) {
   if (!encoded_size(root, total) || total > UINT32_MAX) return ML_BAD_ARGUMENT;
   *size = static_cast<std::uint32_t>(total);
   if (!out) return ML_OK;
-  auto* buffer = static_cast<std::uint8_t*>(std::malloc(total ? total : 1));
+  auto* buffer = static_cast<std::uint8_t*>(ml_malloc(total ? total : 1));
   if (!buffer) return ML_NO_MEMORY;
   if (encode_into(buffer, root) != total) {
     std::free(buffer);

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "matchlib/core/match_context.h"
+#include "support/allocation_sweep.h"
 #include "zylscan/matchlib_context.h"
 #include "zylscan/matchlib_object.h"
 #include "zylscan/matchlib_param.h"
@@ -42,7 +43,7 @@ TEST(MatchContext, CountsReferencesAndDestroysAttachmentsNewestFirst) {
   EXPECT_EQ(g_destroyed, (std::vector<std::string>{"store", "engine"}));
 }
 
-TEST(MatchContext, AttachReplacesTheOldValueFirst) {
+TEST(MatchContext, AttachReplacesTheOldValue) {
   g_destroyed.clear();
   auto ctx = Ref<MatchContext>::adopt(ctx_create());
   char first[] = "first", second[] = "second";
@@ -64,6 +65,26 @@ TEST(MatchContext, AttachReplacesTheOldValueFirst) {
   ctx_detach(ctx.get(), 1);
   ctx_detach(ctx.get(), 2);
   EXPECT_EQ(ctx_attachment_count(ctx.get()), 0u);
+}
+
+TEST(MatchContext, FailedReattachKeepsTheOldValue) {
+  g_destroyed.clear();
+  auto ctx = Ref<MatchContext>::adopt(ctx_create());
+  char first[] = "first", second[] = "second";
+  ASSERT_EQ(ctx_attach(ctx.get(), first, CTX_KEY_PARAMS, destroy_named), ML_OK);
+  zyltest::sweep_allocation_failures([&] {
+    const int status = ctx_attach(ctx.get(), second, CTX_KEY_PARAMS, destroy_named);
+    if (!zyltest::allocation_failed()) {
+      EXPECT_EQ(status, ML_OK);
+      return;
+    }
+    EXPECT_EQ(status, ML_NO_MEMORY);
+    EXPECT_TRUE(g_destroyed.empty());
+    EXPECT_EQ(ctx_find(ctx.get(), CTX_KEY_PARAMS), first);
+    EXPECT_EQ(ctx_attachment_count(ctx.get()), 1u);
+  });
+  EXPECT_EQ(g_destroyed, (std::vector<std::string>{"first"}));
+  EXPECT_EQ(ctx_find(ctx.get(), CTX_KEY_PARAMS), second);
 }
 
 TEST(MatchContext, NullContextIsAcceptedEverywhere) {

@@ -15,6 +15,7 @@
 #include "zylscan/matchlib_image.h"
 #include "zylscan/matchlib_object.h"
 #include "zylscan/matchlib_reorient.h"
+#include "zylscan/matchlib_stage.h"
 #include "zylscan/matchlib_xform.h"
 
 namespace {
@@ -217,6 +218,22 @@ TEST(ImagePreprocess, ListRunsInPlaceAndStopsAtTheFirstFailure) {
   const ImagePrepRoutine failing[] = {add_one_routine, failing_routine, add_one_routine, nullptr};
   EXPECT_EQ(image_apply_preprocessors(img.get(), nullptr, failing), 7);
   EXPECT_EQ(pixels_of(img.get()), (Bytes{4, 5, 6, 7}));
+}
+
+TEST(ImagePreprocess, AStageRoutineIsAPreprocessingRoutine) {
+  // A stage's image routines run through the preprocessing copy, so they are
+  // one routine type.
+  const ImagePrepRoutine list[] = {add_one_routine, nullptr};
+  StageObject* stage = stage_create(nullptr, 67, list, nullptr, 0, 0);
+  ASSERT_NE(stage, nullptr);
+  const ImagePrepDescriptor step{stage_get_image_routines(stage)[0]};
+  auto img = image_of(2, 2, Bytes{1, 2, 3, 4});
+  auto out = adopt(image_preprocess_copy(img.get(), nullptr, &step));
+  ASSERT_TRUE(out);
+  EXPECT_EQ(pixels_of(out.get()), (Bytes{2, 3, 4, 5}));
+  EXPECT_EQ(image_apply_preprocessors(img.get(), nullptr, stage_get_image_routines(stage)), 0);
+  EXPECT_EQ(pixels_of(img.get()), (Bytes{2, 3, 4, 5}));
+  stage_free(stage);
 }
 
 TEST(ImageBlob, PackedImageRoundTripAndRefusals) {
