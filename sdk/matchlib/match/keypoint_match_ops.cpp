@@ -1,7 +1,7 @@
 // Stage match and fuse operations on keypoint sections: settings from the
 // parameter store, the frame around the global and paired matchers, the
 // orientation-histogram comparison and scoring of stored pairings.
-#include "zylscan/matchlib_keypoint_match.h"
+#include "zylscan/matchlib_match_ops.h"
 
 #include <algorithm>
 #include <array>

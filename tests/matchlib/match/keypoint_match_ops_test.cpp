@@ -16,7 +16,7 @@
 #include "zylscan/matchlib_blockrec.h"
 #include "zylscan/matchlib_context.h"
 #include "zylscan/matchlib_image.h"
-#include "zylscan/matchlib_keypoint_match.h"
+#include "zylscan/matchlib_match_ops.h"
 #include "zylscan/matchlib_keypoint_stage.h"
 #include "zylscan/matchlib_object.h"
 #include "zylscan/matchlib_param.h"

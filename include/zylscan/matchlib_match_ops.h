@@ -1,8 +1,9 @@
-/* Matcher library match and fuse operations on keypoint sections (format
- * 79): the coarse orientation-histogram comparison, the global and paired
+/* Matcher library stage match and fuse operations: on keypoint sections
+ * (format 79) the coarse orientation-histogram comparison, the global and paired
  * keypoint matchers behind the stage operations, scoring of a stored
  * pairing, and the settings record the keypoint matchers read from the
- * parameter store.
+ * parameter store; on grid feature blocks (format 77) the grid-block
+ * refinements.
  *
  * Match operations follow StageMatchRoutine: the first template is the
  * enrolled view (A), the second the probe (B). On failure the sub-scores
@@ -67,6 +68,19 @@ ZYL_API int match_keypoints_with_pairing(MatchContext* context, DataBlob* a, con
                                          uint32_t ext_b_length, const MinutiaPairing* pairing,
                                          uint16_t** out_scores, uint16_t* out_count,
                                          RigidTransform** alignment);
+
+/* Grid-block sub-scores (27) under the incoming alignment, which is
+ * required (1 without). match_gridblock_refine searches around a copy and
+ * hands the incoming alignment back unchanged; the in-place form refines
+ * the caller's alignment itself and hands back the refined one. */
+ZYL_API int match_gridblock_refine(MatchContext* context, DataBlob* a, DataBlob* b,
+                                   uint16_t** out_scores, uint16_t* out_count,
+                                   RigidTransform** alignment);
+ZYL_API int match_gridblock_refine_inplace(MatchContext* context, DataBlob* a, DataBlob* b,
+                                           uint16_t** out_scores, uint16_t* out_count,
+                                           RigidTransform** alignment);
+ZYL_API int match_gridblock(MatchContext* context, DataBlob* a, DataBlob* b, uint16_t** out_scores,
+                            uint16_t* out_count, RigidTransform** alignment);
 
 ZYL_API int fuse_with_profile(MatchContext* context, DataBlob* a, DataBlob* b,
                               const uint16_t* scores, uint16_t count, const ScoreProfile* profile,
