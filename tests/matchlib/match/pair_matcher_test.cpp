@@ -317,3 +317,64 @@ TEST(PairingCodec, RefusesShortInputBadVersionsAndForeignIndices) {
 }
 
 }  // namespace
+
+namespace {
+
+// Type-0x2 records (16-byte descriptors): B holds the complement of A's
+// descriptors with the bright and dark classes exchanged, as a print of
+// inverted contrast gives.
+Bytes contrast_record(const Print& p, bool inverted) {
+  const DescriptorType* types[11] = {};
+  EXPECT_EQ(desc_types_select(types, 0x2), 1);
+  BlockRecord* r = nullptr;
+  EXPECT_EQ(blockrec_create(200, 200, static_cast<int>(p.pts.size()) + 1, types, &r), ML_OK);
+  Record rec(r);
+  // Records keep their points grouped by class: the class-1 points first.
+  const std::size_t n = p.pts.size();
+  for (std::size_t slot = 0; slot < n; ++slot) {
+    const std::size_t k = inverted ? (slot + n / 2) % n : slot;
+    const std::uint8_t cls = k < n / 2 ? 1 : 2;
+    r->points[slot] = {static_cast<std::int16_t>(p.pts[k].x), static_cast<std::int16_t>(p.pts[k].y),
+                    static_cast<std::uint8_t>(p.pts[k].angle), 100,
+                    static_cast<std::uint8_t>(inverted ? 3 - cls : cls), 0};
+    std::uint64_t d[2] = {p.desc[k], p.desc[k] * 0x9E3779B97F4A7C15ull};
+    if (inverted) d[0] = ~d[0], d[1] = ~d[1];
+    types[0]->put(reinterpret_cast<const std::uint8_t*>(d), r->extension_arrays[0], static_cast<int>(slot));
+  }
+  r->point_count = static_cast<int>(p.pts.size());
+  blockrec_count_types(r);
+  return bytes_of(r);
+}
+
+TEST(PairMatcher, TwoRunSearchFindsAnInvertedContrastPrint) {
+  const Print a = random_print(41, 50);
+  const Print b = turned(a, 0, 5, 5);
+  const Bytes ba = contrast_record(a, false);
+  const SampleInfo info{};
+  MatcherSettings s = plain_settings();
+  s.extension_types = 0x2;
+  for (bool inverted : {false, true}) {
+    const Bytes bb = contrast_record(b, inverted);
+    for (int two_run : {0, 1}) {
+      s.two_run = two_run;
+      std::uint16_t* v = nullptr;
+      int count = 0, flag = -1;
+      PairAlignment al;
+      pair_alignment_identity(&al);
+      ASSERT_EQ(pairs_match_and_score(ba.data(), static_cast<std::uint32_t>(ba.size()), &info, bb.data(),
+                                      static_cast<std::uint32_t>(bb.size()), &info, &s, &v, &count, &al, &flag),
+                ML_OK);
+      ASSERT_EQ(count, 5);
+      if (!inverted || two_run) {
+        EXPECT_GT(v[0], 1000) << inverted << two_run;
+        EXPECT_EQ(flag, inverted ? 1 : 0);
+        EXPECT_NEAR(al.dx / 16384.0, 5, 1.0);
+      } else {
+        EXPECT_LT(v[0], 1000);  // one run only: the contrast is not undone
+      }
+      std::free(v);
+    }
+  }
+}
+
+}  // namespace
