@@ -21,6 +21,25 @@ enum {
   LOCALSTRUCT64_SIZE = 258 + 64 * 33 /* 2370 */
 };
 
+/* Result of a card comparison, preset by the caller: kind 10 and count 0
+ * ask for the sub-values; the comparison sets the count to 1, and to 9
+ * when it fills them. */
+typedef struct CardMatchResult {
+  uint16_t score;
+  uint16_t kind;
+  uint16_t count;
+  uint16_t sub[8];
+} CardMatchResult;
+
+/* Alignment of a card comparison: angle in 256 steps, offsets in card units. */
+typedef struct CardAlignment {
+  uint8_t angle;
+  int16_t dx;
+  int16_t dy;
+} CardAlignment;
+
+enum { CARD_RESULT_KIND = 10, LOCALSTRUCT64_COMPARE_WORK = 2050, LOCALSTRUCT64_LINKS = 614 };
+
 /* Copy callback: (output, offset, source, length) -> 0, non-zero refuses. */
 typedef int (*LocalStructCopy)(uint8_t* output, uint16_t offset, const uint8_t* source,
                                uint16_t length);
@@ -42,5 +61,14 @@ ZYL_API int localstruct64_prepare(uint8_t* work, uint16_t work_size, const uint8
  * most 64, and every record's count is at most 24, equals its neighbour
  * set's popcount and names no index at or past n; 17 otherwise. */
 ZYL_API int localstruct64_form_check(const uint8_t* form, uint32_t length);
+
+/* Compares a prepared form (card A, `form_length` bytes) with card B. Mode
+ * bit 0: full-turn rotation tolerance; bit 1: fill the sub-values. 0; 17
+ * for a work area of 2049 bytes or less or a form that fails
+ * localstruct64_form_check; card_read_minutiae's status for card B. Fewer
+ * than two pairs score 0. */
+ZYL_API int localstruct64_compare(uint8_t* work, uint16_t work_size, const uint8_t* form,
+                                  uint32_t form_length, const uint8_t* card, uint32_t card_length,
+                                  CardMatchResult* result, CardAlignment* alignment, int mode);
 
 ZYL_EXTERN_C_END

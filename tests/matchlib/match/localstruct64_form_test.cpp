@@ -3,7 +3,9 @@
 // callback's bound, and the checks of a stored form.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdint>
+#include <cstdlib>
 #include <vector>
 
 #include "zylscan/matchlib_localstruct.h"
@@ -163,6 +165,95 @@ TEST(LocalStruct64, StoredFormChecks) {
   f = p.form;
   f[0] = 65;
   EXPECT_EQ(check(f), ML_CORRUPT);
+}
+
+}  // namespace
+
+namespace {
+
+struct Compared {
+  int status;
+  CardMatchResult result;
+  CardAlignment alignment;
+};
+
+Compared compare(const Bytes& a, const Bytes& b, int mode = 2, std::uint16_t work_size = 2064) {
+  const Prepared form = prepare(a);
+  EXPECT_EQ(form.status, ML_OK);
+  Bytes work(work_size);
+  Compared c{};
+  c.result.kind = CARD_RESULT_KIND;
+  c.status = localstruct64_compare(work.data(), work_size, form.form.data(), static_cast<std::uint32_t>(form.form.size()),
+                                   b.data(), static_cast<std::uint32_t>(b.size()), &c.result, &c.alignment, mode);
+  return c;
+}
+
+// A print-like spread of minutiae: jittered grid inside the card window.
+std::vector<Min> finger(std::uint32_t seed, int n) {
+  std::uint32_t st = seed * 2654435761u + 1;
+  auto rnd = [&st](int m) {
+    st = st * 1664525u + 1013904223u;
+    return static_cast<int>((st >> 8) % static_cast<std::uint32_t>(m));
+  };
+  std::vector<Min> m;
+  for (int k = 0; k < n; ++k) m.push_back({70 + (k % 6) * 20 + rnd(9), 70 + (k / 6) * 20 + rnd(9), rnd(64) * 4});
+  return m;
+}
+
+// Card directions turn against the positions' (x, y) sense: a turn of the
+// positions by +steps moves directions by -steps.
+std::vector<Min> turn(const std::vector<Min>& m, int steps, int dx, int dy) {
+  const double a = steps * 2 * M_PI / 256;
+  std::vector<Min> out;
+  for (const Min& p : m) {
+    const double x = p.x - 128, y = p.y - 128;
+    out.push_back({static_cast<int>(std::lround(std::cos(a) * x - std::sin(a) * y)) + 128 + dx,
+                   static_cast<int>(std::lround(std::sin(a) * x + std::cos(a) * y)) + 128 + dy,
+                   ((p.direction - steps) & 255) & 0xFC});
+  }
+  return out;
+}
+
+TEST(LocalStruct64Compare, SelfTurnedAndImpostor) {
+  const auto a = finger(1, 30);
+  const Compared self = compare(card(a), card(a));
+  ASSERT_EQ(self.status, ML_OK);
+  EXPECT_EQ(self.result.count, 9);
+  EXPECT_GE(self.result.sub[1], 24);  // pairs
+  EXPECT_EQ(self.alignment.angle, 0);
+  EXPECT_EQ(self.alignment.dx, 0);
+  EXPECT_EQ(self.alignment.dy, 0);
+  // Turned 30 degrees (about 21 steps) and shifted.
+  const Compared turned = compare(card(a), card(turn(a, 21, 6, -4)));
+  ASSERT_EQ(turned.status, ML_OK);
+  EXPECT_GT(turned.result.sub[1], 15);
+  // Card directions come in steps of 4.
+  EXPECT_LE(std::abs(static_cast<std::int8_t>(turned.alignment.angle - 21)), 4) << int(turned.alignment.angle);
+  for (std::uint32_t seed = 2; seed < 7; ++seed) {
+    const Compared imp = compare(card(a), card(finger(seed, 30)));
+    ASSERT_EQ(imp.status, ML_OK);
+    EXPECT_LT(imp.result.score * 4, turned.result.score) << seed;
+  }
+  EXPECT_GT(turned.result.score * 2, self.result.score / 4);
+}
+
+TEST(LocalStruct64Compare, EmptySidesOnePairAndBadForms) {
+  const auto a = finger(3, 20);
+  const Compared none = compare(card({}), card(a));
+  ASSERT_EQ(none.status, ML_OK);
+  EXPECT_EQ(none.result.score, 0);
+  EXPECT_EQ(none.result.count, 1);
+  // Two minutiae: at most one pair, which scores 0.
+  const std::vector<Min> two = {{100, 100, 0}, {130, 100, 64}};
+  EXPECT_EQ(compare(card(two), card(two)).result.score, 0);
+  EXPECT_EQ(compare(card(a), card(a), 2, 2049).status, ML_CORRUPT);
+  Prepared f = prepare(card(a));
+  f.form[258] = 25;
+  Bytes work(2064);
+  const Bytes b = card(a);
+  EXPECT_EQ(localstruct64_compare(work.data(), 2064, f.form.data(), static_cast<std::uint32_t>(f.form.size()), b.data(),
+                                  static_cast<std::uint32_t>(b.size()), nullptr, nullptr, 0),
+            ML_CORRUPT);
 }
 
 }  // namespace
