@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "matchlib/match/localstruct_neighbours.h"
 #include "zylscan/matchlib_card.h"
 #include "zylscan/matchlib_fixed.h"
 #include "zylscan/matchlib_localstruct.h"
@@ -64,16 +65,9 @@ void build_probe_list(State& s, int p) {
   for (int j = 0; j < s.nb; ++j) {
     if (j == p) continue;
     const int dx = m.x - s.b[j].x, dy = m.y - s.b[j].y, sq = dx * dx + dy * dy;
-    if (sq < 31 || sq > 12209) continue;
+    if (sq < zyl::matchlib::kLocalNearSquared || sq > zyl::matchlib::kLocalFarSquared) continue;
     const ProbeNeighbour e{isqrt16c(sq), (m.direction - dir_of(dx, dy)) & 255, (m.direction - s.b[j].direction) & 255, j};
-    if (c < kNb) {
-      kept[c++] = e;
-      continue;
-    }
-    int far = 0;
-    for (int k = 1; k < c; ++k)
-      if (kept[k].distance > kept[far].distance) far = k;
-    if (e.distance <= kept[far].distance) kept[far] = e;
+    zyl::matchlib::keep_nearest(kept, c, kNb, e);
   }
   std::stable_sort(kept, kept + c, [](const ProbeNeighbour& x, const ProbeNeighbour& y) { return x.angle < y.angle; });
   std::copy(kept, kept + c, s.list.begin());

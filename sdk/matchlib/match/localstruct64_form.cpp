@@ -8,14 +8,15 @@
 #include <cstdint>
 #include <cstring>
 
+#include "matchlib/match/localstruct_neighbours.h"
 #include "zylscan/matchlib_card.h"
 #include "zylscan/matchlib_fixed.h"
 #include "zylscan/matchlib_object.h"
 
 namespace {
 
-constexpr int kNearSquared = 31;
-constexpr int kFarSquared = 12209;
+using zyl::matchlib::kLocalFarSquared;
+using zyl::matchlib::kLocalNearSquared;
 
 struct Neighbour {
   std::uint8_t index;
@@ -31,20 +32,13 @@ int collect(const CompactMinutia* m, int n, int i, Neighbour out[LOCALSTRUCT64_M
     if (j == i) continue;
     const int dx = m[i].x - m[j].x, dy = m[i].y - m[j].y;
     const int sq = dx * dx + dy * dy;
-    if (sq < kNearSquared || sq > kFarSquared) continue;
+    if (sq < kLocalNearSquared || sq > kLocalFarSquared) continue;
     const Neighbour nb{static_cast<std::uint8_t>(j),
                        static_cast<std::uint8_t>(m[i].direction -
                                                  fx_atan2_s16(static_cast<std::int16_t>(dx),
                                                               static_cast<std::int16_t>(dy))),
                        static_cast<std::uint16_t>(fx_isqrt16(static_cast<std::uint16_t>(sq)))};
-    if (c < LOCALSTRUCT64_MAX_NEIGHBOURS) {
-      out[c++] = nb;
-      continue;
-    }
-    int far = 0;
-    for (int k = 1; k < c; ++k)
-      if (out[k].distance > out[far].distance) far = k;
-    if (nb.distance <= out[far].distance) out[far] = nb;
+    zyl::matchlib::keep_nearest(out, c, LOCALSTRUCT64_MAX_NEIGHBOURS, nb);
   }
   // Shell sort by neighbour index, gaps c / 2, c / 4, ..., 1.
   for (int gap = c / 2; gap > 0; gap /= 2)
