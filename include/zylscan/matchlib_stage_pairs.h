@@ -17,6 +17,13 @@ ZYL_EXTERN_C_BEGIN
 ZYL_API int match_gridmap_histogram(MatchContext* context, DataBlob* probe, DataBlob* gallery,
                                     uint16_t** out_scores, uint16_t* out_count,
                                     RigidTransform** transform);
+/* match_keypoints, then match_gridblock_refine from its alignment: [first
+ * grid-block value, first keypoint value]; the caller's transform
+ * reference receives the keypoint alignment. A matcher's status passes
+ * through (vector null, count 0, transform null); 9 no memory. */
+ZYL_API int match_keypoints_then_gridblock(MatchContext* context, DataBlob* probe,
+                                           DataBlob* gallery, uint16_t** out_scores,
+                                           uint16_t* out_count, RigidTransform** transform);
 /* 2 s0 + 3 s1 + 3 s2, saturated at 65535; 17 (score 0) unless 3 values. */
 ZYL_API int fuse_weighted_three(MatchContext* context, DataBlob* probe, DataBlob* gallery,
                                 const uint16_t* scores, uint16_t count,

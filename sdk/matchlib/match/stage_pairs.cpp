@@ -10,6 +10,7 @@
 #include "zylscan/matchlib_card_extended.h"
 #include "zylscan/matchlib_container.h"
 #include "zylscan/matchlib_grid_match.h"
+#include "zylscan/matchlib_match_ops.h"
 #include "zylscan/matchlib_object.h"
 #include "zylscan/matchlib_score.h"
 #include "zylscan/matchlib_stage_pairs.h"
@@ -82,6 +83,43 @@ ZYL_API int match_gridmap_histogram(MatchContext* /*context*/, DataBlob* probe, 
   v[2] = third;
   *out_scores = v;
   *out_count = 3;
+  return ML_OK;
+}
+
+ZYL_API int match_keypoints_then_gridblock(MatchContext* context, DataBlob* probe,
+                                           DataBlob* gallery, uint16_t** out_scores,
+                                           uint16_t* out_count, RigidTransform** transform) {
+  if (transform) {
+    xform_release(*transform);
+    *transform = nullptr;
+  }
+  if (!out_scores || !out_count) return ML_BAD_ARGUMENT;
+  *out_scores = nullptr;
+  *out_count = 0;
+  using Scores = std::unique_ptr<uint16_t, decltype(&std::free)>;
+  RigidTransform* t = nullptr;
+  uint16_t* raw_a = nullptr;
+  uint16_t na = 0;
+  int st = match_keypoints(context, probe, gallery, &raw_a, &na, &t);
+  Scores a(raw_a, &std::free);
+  uint16_t* raw_b = nullptr;
+  uint16_t nb = 0;
+  if (st == ML_OK) st = match_gridblock_refine(context, probe, gallery, &raw_b, &nb, &t);
+  Scores b(raw_b, &std::free);
+  uint16_t* v = st == ML_OK ? static_cast<uint16_t*>(ml_malloc(2 * sizeof(uint16_t))) : nullptr;
+  if (st == ML_OK && !v) st = ML_NO_MEMORY;
+  if (st != ML_OK) {
+    xform_release(t);
+    return st;
+  }
+  v[0] = nb ? b.get()[0] : 0;
+  v[1] = na ? a.get()[0] : 0;
+  *out_scores = v;
+  *out_count = 2;
+  if (transform)
+    *transform = t;  // our reference goes to the caller
+  else
+    xform_release(t);
   return ML_OK;
 }
 

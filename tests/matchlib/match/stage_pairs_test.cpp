@@ -10,6 +10,7 @@
 #include "zylscan/matchlib_object.h"
 #include "zylscan/matchlib_score.h"
 #include "zylscan/matchlib_stage_pairs.h"
+#include "zylscan/matchlib_xform.h"
 
 namespace {
 
@@ -101,6 +102,29 @@ TEST(StagePairs, Fusions) {
   EXPECT_EQ(fuse_two_with_profile(nullptr, nullptr, nullptr, three, 3, &pass, &score), ML_CORRUPT);
   EXPECT_EQ(fuse_two_with_profile(nullptr, nullptr, nullptr, two, 2, &pass, &score), ML_OK);
   EXPECT_EQ(score, 5);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(StagePairs, KeypointsThenGridblockPassesFailuresThrough) {
+  // Templates without keypoint sections: the keypoint matcher's status
+  // comes back with no vector and no transform, and the incoming
+  // transform is released (the leak checker sees it otherwise).
+  const std::vector<uint8_t> junk = {1, 2, 3, 4};
+  DataBlob* a = blob_create(79, junk.data(), 4);
+  DataBlob* b = blob_create(79, junk.data(), 4);
+  RigidTransform* t = xform_create(1, 2, 3);
+  uint16_t* v = reinterpret_cast<uint16_t*>(&t);  // any non-null value
+  uint16_t n = 7;
+  const int st = match_keypoints_then_gridblock(nullptr, a, b, &v, &n, &t);
+  EXPECT_NE(st, ML_OK);
+  EXPECT_EQ(v, nullptr);
+  EXPECT_EQ(n, 0);
+  EXPECT_EQ(t, nullptr);
+  blob_release(a);
+  blob_release(b);
 }
 
 }  // namespace
