@@ -83,10 +83,11 @@ std::int32_t find_shift(std::int32_t* hist, std::int32_t* scratch, std::int32_t 
   }
   std::copy(scratch, scratch + size, hist);
 
-  std::int32_t peak = 0;
-  for (std::int32_t i = 1; i < size; ++i)
-    if (hist[i] > hist[peak]) peak = i;
-  const std::int32_t max = hist[peak];
+  // The first bin holding the largest value: a maximum the compiler can
+  // vectorise, then a search for it.
+  std::int32_t max = hist[0];
+  for (std::int32_t i = 1; i < size; ++i) max = std::max(max, hist[i]);
+  const auto peak = static_cast<std::int32_t>(std::find(hist, hist + size, max) - hist);
   const std::int32_t from = std::max(peak - kShiftPeakRadius, 0);
   const std::int32_t to = std::min(peak + kShiftPeakRadius, size - 1);  // exclusive
   std::int64_t votes = 0;
