@@ -70,24 +70,28 @@ std::int32_t find_shift(std::int32_t* hist, std::int32_t* scratch, std::int32_t 
   // Sums stop two bins short of the end: bins 5..size-6 only, the others 0.
   // A running sum over the window i-5..i+4 (64 bits, so no step between two
   // windows can overflow) gives each bin the same value as adding its ten.
+  // The peak is the first bin holding the largest value; bin 0 is always 0,
+  // so it is the answer until a bin exceeds 0.
   std::fill(scratch, scratch + size, 0);
+  std::int32_t max = 0;
+  std::int32_t peak = 0;
   const std::int32_t last = size - 6;
   if (last >= kShiftWindowBefore) {
     std::int64_t sum = 0;
     for (std::int32_t k = 0; k <= kShiftWindowBefore + kShiftWindowAfter; ++k) sum += hist[k];
-    scratch[kShiftWindowBefore] = static_cast<std::int32_t>(sum);
-    for (std::int32_t i = kShiftWindowBefore + 1; i <= last; ++i) {
+    for (std::int32_t i = kShiftWindowBefore;;) {
+      const auto v = static_cast<std::int32_t>(sum);
+      scratch[i] = v;
+      if (v > max) {
+        max = v;
+        peak = i;
+      }
+      if (++i > last) break;
       sum += std::int64_t{hist[i + kShiftWindowAfter]} - hist[i - kShiftWindowBefore - 1];
-      scratch[i] = static_cast<std::int32_t>(sum);
     }
   }
   std::copy(scratch, scratch + size, hist);
 
-  // The first bin holding the largest value: a maximum the compiler can
-  // vectorise, then a search for it.
-  std::int32_t max = hist[0];
-  for (std::int32_t i = 1; i < size; ++i) max = std::max(max, hist[i]);
-  const auto peak = static_cast<std::int32_t>(std::find(hist, hist + size, max) - hist);
   const std::int32_t from = std::max(peak - kShiftPeakRadius, 0);
   const std::int32_t to = std::min(peak + kShiftPeakRadius, size - 1);  // exclusive
   std::int64_t votes = 0;
