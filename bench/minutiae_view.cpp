@@ -1,10 +1,13 @@
-// Prints the minutiae that the skeleton engine finds in an 8-bit PGM image
-// and can draw them onto a colour copy of the image (or of its skeleton).
+// Prints the minutiae that the skeleton engine (or, with --matchlib, the
+// matcher library's grey pipeline) finds in an 8-bit PGM image and can draw
+// them onto a colour copy of the image (or of its skeleton).
 //
 //   minutiae_view IMAGE.pgm [--draw OUT.ppm] [--skeleton] [--mode N]
+//   minutiae_view IMAGE.pgm --matchlib [--half] [--draw OUT.ppm]
 //
 // Endings are drawn red, bifurcations blue, each with a tick along its
 // direction; singular points are green crosses.
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -19,6 +22,8 @@
 #include "zylscan/geometry.h"
 #include "zylscan/image_quality.h"
 #include "zylscan/image_stretch.h"
+#include "zylscan/matchlib_minutiae_ops.h"
+#include "zylscan/matchlib_rescale.h"
 #include "zylscan/xw.h"
 
 namespace {
@@ -43,6 +48,12 @@ class Canvas {
       dot(x + r, y + i, c);
     }
   }
+  // A direction in 256 steps a turn, rows counted upward.
+  void tick256(int x, int y, int direction, int length, Rgb c) {
+    const double a = direction * 2 * 3.14159265358979 / 256;
+    for (int i = 0; i <= length; ++i)
+      dot(x + static_cast<int>(std::lround(i * std::cos(a))), y - static_cast<int>(std::lround(i * std::sin(a))), c);
+  }
   void tick(int x, int y, int angle, int length, Rgb c) {
     for (int i = 0; i <= length; ++i)
       dot(x + i * cos_x10E4[angle] / 10000, y + i * sin_x10E4[angle] / 10000, c);
@@ -60,15 +71,74 @@ class Canvas {
 };
 
 int usage() {
-  std::fprintf(stderr, "usage: minutiae_view IMAGE.pgm [--draw OUT.ppm] [--skeleton] [--mode N]\n");
+  std::fprintf(stderr,
+               "usage: minutiae_view IMAGE.pgm [--draw OUT.ppm] [--skeleton] [--mode N]\n"
+               "       minutiae_view IMAGE.pgm --matchlib [--half] [--draw OUT.ppm]\n");
   return 2;
+}
+
+// The matcher library's record of a 500-dpi image: at full resolution, or
+// on the image halved (positions doubled back).
+int matchlib_view(const zyltest::GreyImage& grey, const std::string& input, bool half, const std::string& draw) {
+  int h = grey.height, w = grey.width;
+  std::vector<std::uint8_t> pixels = grey.pixels;
+  if (half) {
+    h /= 2;
+    w /= 2;
+    std::vector<std::uint8_t> halved(static_cast<size_t>(h) * w);
+    img_resize_u8(grey.pixels.data(), grey.height, grey.width, halved.data(), h, w);
+    pixels.swap(halved);
+  }
+  std::uint8_t* out = nullptr;
+  std::uint32_t size = 0;
+  const int status = minutiae_driver_grey(pixels.data(), nullptr, static_cast<std::uint16_t>(h),
+                                          static_cast<std::uint16_t>(w), 0, 0, nullptr, 0, 255, 21,
+                                          (half ? MINX_HALF : MINX_FULL) | MINX_CORES | MINX_DELTAS,
+                                          MINX_FORMAT_MINREC, &out, &size, nullptr, nullptr);
+  if (status != 0) {
+    std::fprintf(stderr, "minutiae_view: the matcher library refused the image (%d)\n", status);
+    return 1;
+  }
+  MinutiaeRecord* r = reinterpret_cast<MinutiaeRecord*>(out);
+  std::printf("image %s: %d x %d, matcher library %s resolution, finger quality %d, area %d\n", input.c_str(),
+              grey.width, grey.height, half ? "half" : "full", r->finger_quality, r->area);
+  std::printf("%d minutiae\n  #     x     y  direction  type    quality\n", r->count);
+  for (int i = 0; i < r->count; ++i)
+    std::printf("%3d %5d %5d  %9d  %-7s %3d\n", i, r->minutiae[i].x, r->minutiae[i].y, r->minutiae[i].direction,
+                r->minutiae[i].type == 1 ? "ending" : "branch", r->minutiae[i].quality);
+  std::printf("%d cores, %d deltas\n", r->cores.count, r->deltas.count);
+  int result = 0;
+  if (!draw.empty()) {
+    Canvas canvas(grey);
+    for (int i = 0; i < r->count; ++i) {
+      const MinutiaEntry& m = r->minutiae[i];
+      const Rgb c = m.type == 1 ? Rgb{230, 20, 20} : Rgb{20, 60, 240};
+      canvas.box(m.x, m.y, 3, c);
+      canvas.tick256(m.x, m.y, m.direction, 10, c);
+    }
+    for (int i = 0; i < r->cores.count + r->deltas.count; ++i) {
+      const bool core = i < r->cores.count;
+      const int x = core ? r->cores.entries[i].x : r->deltas.entries[i - r->cores.count].x;
+      const int y = core ? r->cores.entries[i].y : r->deltas.entries[i - r->cores.count].y;
+      for (int d = -6; d <= 6; ++d) {
+        canvas.dot(x + d, y, {20, 200, 20});
+        canvas.dot(x, y + d, {20, 200, 20});
+      }
+    }
+    if (!canvas.save(draw)) {
+      std::fprintf(stderr, "minutiae_view: cannot write %s\n", draw.c_str());
+      result = 1;
+    }
+  }
+  minrec_free(r);
+  return result;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
   std::string input, draw;
-  bool on_skeleton = false;
+  bool on_skeleton = false, matchlib = false, half = false;
   int mode = 0;
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
@@ -76,6 +146,10 @@ int main(int argc, char** argv) {
       draw = argv[++i];
     else if (a == "--skeleton")
       on_skeleton = true;
+    else if (a == "--matchlib")
+      matchlib = true;
+    else if (a == "--half")
+      half = true;
     else if (a == "--mode" && i + 1 < argc)
       mode = std::atoi(argv[++i]);
     else if (!a.empty() && a[0] != '-' && input.empty())
@@ -92,6 +166,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "minutiae_view: %s\n", e.what());
     return 1;
   }
+  if (matchlib) return matchlib_view(grey, input, half, draw);
   const int w = grey.width, h = grey.height;
 
   XWContext* context = XWCreateContext();

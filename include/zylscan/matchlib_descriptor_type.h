@@ -85,4 +85,10 @@ ZYL_API void hamming128_to_many(const uint8_t* probe, const uint8_t* gallery, in
 ZYL_API void hamming256_to_many(const uint8_t* probe, const uint8_t* gallery, int count,
                                 int invert, int swap, uint8_t* out);
 
+/* Direction (fx_atan2 of the vertical and horizontal Sobel differences, as
+ * a signed byte) and magnitude of every pixel's gradient into two caller
+ * arrays of height x width bytes. 0, 2, 9. */
+ZYL_API int desc_gradient_maps(const uint8_t* pixels, int height, int width, uint8_t* direction,
+                               uint8_t* magnitude);
+
 ZYL_EXTERN_C_END

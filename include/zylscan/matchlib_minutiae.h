@@ -98,6 +98,27 @@ typedef struct MinutiaeRecord {
   ZonalQuality zonal_quality;
   CellMap orientation;
   CellMap frequency;
+  /* Extraction fields: set by the extraction drivers and filled by the
+   * minutiae pipelines; the standard-record builders do not read them. */
+  uint16_t options;       /* MinutiaeOptions of the run */
+  uint8_t max_count;      /* most minutiae kept by the selection */
+  uint8_t order_code;     /* MinutiaeOrder */
+  uint8_t cores_wanted;   /* non-zero: the core list is filled */
+  uint8_t deltas_wanted;  /* non-zero: the delta list is filled */
+  uint16_t zonal_wanted;  /* bit 0: the zonal-quality map is filled */
+  uint16_t orientation_wanted; /* bit 0 wanted, bit 1 fine 3 x 3 sub-cells */
+  uint16_t frequency_wanted;   /* bit 0 wanted, bit 1 fine 3 x 3 sub-cells */
+  uint8_t* orientation_fine;   /* 3 rows x 3 columns per cell; malloc'd */
+  uint8_t* frequency_fine;     /* 3 rows x 3 columns per cell; malloc'd */
+  int32_t centroid_row;        /* foreground centroid */
+  int32_t centroid_column;
+  uint8_t quality_value;       /* copy of the finger quality */
+  int32_t area;                /* foreground area in pixels */
+  uint8_t trace_value[4];      /* ridge-trace statistics (card element CA) */
+  struct {
+    uint32_t length;
+    uint8_t* data; /* malloc'd */
+  } trace_slots[57];
 } MinutiaeRecord;
 
 ZYL_API MinutiaeRecord* minrec_create(void);

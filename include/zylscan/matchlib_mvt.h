@@ -8,6 +8,7 @@
 
 #include "zylscan/matchlib_blob.h"
 #include "zylscan/matchlib_kwzd.h"
+#include "zylscan/matchlib_result.h"
 #include "zylscan/matchlib_xform.h"
 #include "zylscan/zyl_export.h"
 
@@ -100,5 +101,58 @@ ZYL_API int mvt_remove_views_with_quality(MultiViewTemplate* t, uint8_t quality)
 ZYL_API int mvt_set_views_quality(MultiViewTemplate* t, uint8_t from, uint8_t to);
 ZYL_API int mvt_drop_newest(MultiViewTemplate* t, int n);
 ZYL_API int mvt_capacity(const MultiViewTemplate* t);
+
+/* ---- view selection ---- */
+
+typedef struct MatchEngine MatchEngine;
+
+enum {
+  MVT_ORIGIN_NEW = 0,
+  MVT_ORIGIN_STORED = 1,
+  MVT_ORIGIN_MARKED = 2,
+  MVT_NO_CLASS = 255,
+  MVT_NEW_KEY = (int32_t)0x80000000,
+  MVT_OPTION_KEEP = 2,          /* option flag: new views get the keep flag */
+  MVT_OPTION_DROP_MARKED = 4,   /* option flag: views that would be kept marked are removed */
+  MVT_OPTION_FOREST = 8         /* option flag: handed to the alignment forest */
+};
+
+/* A view under selection: a stored view or a new one. */
+typedef struct MvtCandidate {
+  DataBlob* blob;             /* one reference */
+  uint8_t quality;            /* the blob's view quality byte */
+  int32_t key;                /* MVT_NEW_KEY for a new view */
+  int32_t origin;             /* MVT_ORIGIN_* */
+  uint8_t view_class;         /* MVT_NO_CLASS when none */
+  uint8_t flag_byte;          /* becomes the flag of the view's transform */
+  int32_t keep;               /* keep flag: never chosen as a victim */
+  RigidTransform* alignment;  /* one reference, may be null */
+  int32_t* points;            /* malloc'd coverage points (x, y pairs), may be null */
+  int32_t point_count;
+} MvtCandidate;
+
+ZYL_API MvtCandidate* mvt_candidate_create(DataBlob* blob);
+ZYL_API void mvt_candidate_free(MvtCandidate* candidate);
+/* The candidate of the i-th stored view, or null (no such view, no view
+ * information section, no memory). */
+ZYL_API MvtCandidate* mvt_load_candidate(const KwzdContainer* store, int i);
+/* When the template is full, removes the view a new one replaces (chosen at
+ * random among views neither keep-flagged nor protected by the engine's
+ * per-quality limit), then appends the new blob. 0; 1 with a size limit
+ * set; 6 nothing to replace; 2; 9. Keys are -1 where nothing happened. */
+ZYL_API int mvt_pick_view_to_replace(MultiViewTemplate* t, MatchEngine* engine, DataBlob* blob,
+                                     int32_t* out_removed_key, int32_t* out_new_key);
+/* Adds the blobs as views (format-80 blobs contribute their views): 0; 1
+ * more than 255 views or a refused replacement-key setting; 9; 17 no victim
+ * or an inconsistent selection; 19 the template left empty or over its
+ * size limit. taken (optional): 1 a new view added unmarked, 2 added
+ * marked, 3 stored views removed or rewritten, 0 nothing. */
+ZYL_API int mvt_add_views(MultiViewTemplate* t, MatchEngine* engine, DataBlob* const* blobs, int n,
+                          int options, int* out_taken);
+/* Classes and alignments from the given pair results (matching pairs
+ * grouped into alignment trees), then selection and commit as
+ * mvt_add_views. */
+ZYL_API int mvt_organize(MultiViewTemplate* t, MatchEngine* engine, PairList* pairs,
+                         MvtCandidate* const* candidates, int n, int options, int* out_taken);
 
 ZYL_EXTERN_C_END

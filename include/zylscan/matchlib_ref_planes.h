@@ -49,9 +49,25 @@ ZYL_API int ref_plane_set_create(int full_height, int full_width,
                                  int key_count, RefPlaneSet** out);
 ZYL_API void ref_plane_set_destroy(RefPlaneSet* set);
 /* Sets the routines called before and after each correction (either may
- * be null). */
-ZYL_API void ref_plane_set_routines(RefPlaneSet* set, RefPlanePreRoutine pre,
-                                    RefPlanePostRoutine post, void* user);
+ * be null): 0, or 2 for a null set. */
+ZYL_API int ref_plane_set_routines(RefPlaneSet* set, RefPlanePreRoutine pre,
+                                   RefPlanePostRoutine post, void* user);
+
+/* ---- accessors ---- */
+/* The settings block inside the set (null for null). */
+ZYL_API RefPlaneSettings* ref_plane_set_settings(RefPlaneSet* set);
+ZYL_API int ref_plane_set_key_count(const RefPlaneSet* set);
+/* The key byte of entry i; -1 for a null set or i outside 0 .. count - 1. */
+ZYL_API int ref_plane_set_key_at(const RefPlaneSet* set, int i);
+/* The first key entry with that key byte; null when absent. */
+ZYL_API const RefPlaneKey* ref_plane_set_find_key(const RefPlaneSet* set, uint8_t key);
+ZYL_API RefPlaneSet* ref_plane_set_retain(RefPlaneSet* set);
+/* The last release destroys the set. */
+ZYL_API void ref_plane_set_release(RefPlaneSet* set);
+/* Learning 1, count cap 20, weight threshold 10, pre-filter 768,
+ * post-filter 128, band 1536. */
+ZYL_API void ref_plane_settings_default(RefPlaneSettings* settings);
+ZYL_API int ref_plane_stub_one(void);
 
 /* Adds 0x7FFF - mean(plane) to every value of the plane (saturating); with
  * a source and an output, writes source + the same shift into the

@@ -8,7 +8,9 @@
 
 #include "fuzz_check.h"
 #include "zylscan/matchlib_card.h"
+#include "zylscan/matchlib_card_convert.h"
 #include "zylscan/matchlib_card_extended.h"
+#include "zylscan/matchlib_minutiae.h"
 #include "zylscan/matchlib_container.h"
 #include "zylscan/matchlib_object.h"
 
@@ -53,6 +55,30 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::uint8_t value[2] = {1, 2};
   if (card_add_a2_element(data, length, 0xC9, value, 2, &out, &out_size) == ML_OK) {
     require(tmpl_card_section(out, out_size, 85, &v, &n) == ML_OK || out_size > 0);
+    std::free(out);
+  }
+  // Card to record and the extended builders: every accepted card gives a
+  // record of its own declared length, or an extended template that splits
+  // again.
+  for (auto convert : {card_to_iso2005, card_to_iso2011})
+    if (convert(data, length, &out, &out_size) == ML_OK) {
+      require(fmr_get_length(out, out_size) == out_size);
+      std::free(out);
+    }
+  MinutiaeRecord* record = minrec_create();
+  if (record) {
+    if (card_to_minrec_any(data, length, record) == ML_OK) require(record->count <= MINREC_MAX_MINUTIAE);
+    minrec_free(record);
+  }
+  std::uint8_t cells[6] = {70, 8, 80, 9, 90, 10};
+  const CellMap map{cells, 2, 3, 12, 0, 0};
+  if (card_build_extended(data, length, &map, &map, nullptr, nullptr, cells, 2, 3, 0, 0, &out, &out_size) ==
+      ML_OK) {
+    require(card_parse_extended(out, out_size, &v, &n, &c1, &c2, &c3) == ML_OK && c1.value && c3.value);
+    std::free(out);
+  }
+  if (card_wrap_block_maps(data, length, &map, &map, &out, &out_size) == ML_OK) {
+    require(out_size > 0);
     std::free(out);
   }
   return 0;

@@ -7,6 +7,8 @@
 #include <initializer_list>
 
 #include "fuzz_check.h"
+#include "zylscan/matchlib_card.h"
+#include "zylscan/matchlib_card_convert.h"
 #include "zylscan/matchlib_minutiae.h"
 
 using zylfuzz::require;
@@ -103,5 +105,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (fmr_to_iso2005(data, n, 20, &out, &out_size) == 0) std::free(out);
   if (fmr_to_ansi2009(data, n, 20, &out, &out_size) == 0) std::free(out);
   if (fmr_merge_views(data, n, 1, data, n, 2, &out, &out_size) == 0) std::free(out);
+  // Record to card: an accepted record gives a card that reads back.
+  if (fmr_to_card(data, n, 128, &out, &out_size) == 0) {
+    const std::uint8_t* v = nullptr;
+    std::uint32_t vn = 0;
+    require(card_get_minutiae(out, out_size, &v, &vn) == 0 && vn <= 3 * CARD_MAX_MINUTIAE);
+    std::uint8_t* back = nullptr;
+    std::uint32_t back_size = 0;
+    const int status = card_to_iso2005(out, out_size, &back, &back_size);
+    require(status == 0 || status == 3);
+    if (status == 0) {
+      require(fmr_get_length(back, back_size) == back_size);
+      std::free(back);
+    }
+    std::free(out);
+  }
   return 0;
 }

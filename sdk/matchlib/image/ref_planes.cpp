@@ -4,13 +4,22 @@
 #include "matchlib/image/ref_planes.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <new>
 
-#include "matchlib/image/enhancement_kernels.h"
+#include "zylscan/matchlib_band_filter.h"
+#include "zylscan/matchlib_checker.h"
+#include "zylscan/matchlib_filter_kernels.h"
+#include "zylscan/matchlib_normalize.h"
 #include "zylscan/matchlib_object.h"
+#include "zylscan/matchlib_quality.h"
+#include "zylscan/matchlib_quality_stats.h"
+#include "zylscan/matchlib_smoothing.h"
+#include "zylscan/matchlib_stretch.h"
+#include "zylscan/matchlib_stripe.h"
 
 namespace zyl::matchlib {
 namespace {
@@ -65,9 +74,9 @@ void destroy_set(RefPlaneSet* set) {
 
 // Filters a frame into `work` and centres it to mid-level.
 int filter_and_centre(const Plane16* f, int strength, std::uint16_t* work) {
-  const int st = call_kernel(fftfilt_radial_u16, static_cast<const std::uint16_t*>(f->pixels),
-                             int{f->height}, int{f->width}, int{f->resolution}, strength, 128, -1,
-                             0, 1, work);
+  const int st =
+      fftfilt_radial_u16(static_cast<const std::uint16_t*>(f->pixels), int{f->height},
+                         int{f->width}, int{f->resolution}, strength, 128, -1, 0, 1, work);
   if (st != ML_OK) return st;
   plane16_center_mean(work, nullptr, nullptr, f->height, f->width);
   return ML_OK;
@@ -79,7 +88,7 @@ int learn_one(RefPlaneSet* set, const Plane16* f, int key, int strength) {
   if (!work) return ML_NO_MEMORY;
   const int st = filter_and_centre(f, strength, work.get());
   if (st != ML_OK) return st;
-  return set->learning ? ref_plane_accumulate(set, key, f, work.get()) : ML_OK;
+  return set->settings.learning ? ref_plane_accumulate(set, key, f, work.get()) : ML_OK;
 }
 
 int correct(RefPlaneSet* set, const Plane16* f, int key, GrayImage** out_image) {
@@ -89,31 +98,31 @@ int correct(RefPlaneSet* set, const Plane16* f, int key, GrayImage** out_image) 
   auto work = alloc_array<std::uint16_t>(n);
   auto copy = alloc_array<std::uint16_t>(n);
   if (!work || !copy) return ML_NO_MEMORY;
-  int st = call_kernel(fftfilt_radial_u16, static_cast<const std::uint16_t*>(f->pixels),
-                       int{f->height}, int{f->width}, int{f->resolution}, set->pre_filter, 128,
-                       -1, 0, 1, work.get());
+  int st = fftfilt_radial_u16(static_cast<const std::uint16_t*>(f->pixels), int{f->height},
+                              int{f->width}, int{f->resolution}, set->settings.pre_filter, 128, -1, 0, 1,
+                              work.get());
   if (st != ML_OK) return st;
   plane16_center_mean(work.get(), f->pixels, copy.get(), f->height, f->width);
-  if (set->learning) {
+  if (set->settings.learning) {
     st = ref_plane_accumulate(set, key, f, work.get());
     if (st != ML_OK) return st;
   }
   if (!out_image) return ML_OK;
   const RefPlane& plane = set->planes[key];
-  if (set->learning && !entry->hold && plane.reference) {
+  if (set->settings.learning && !entry->hold && plane.reference) {
     if (!inside_full_area(set, f)) return ML_CORRUPT;
     for (std::size_t i = 0; i < f->height; ++i) {
       const std::size_t at = (i + f->row_offset) * set->full_width + f->column_offset;
       for (std::size_t j = 0; j < f->width; ++j) {
-        if (plane.counts[at + j] < set->weight_threshold) continue;
+        if (plane.counts[at + j] < set->settings.weight_threshold) continue;
         std::uint16_t& v = copy[i * f->width + j];
         v = saturate16(std::int64_t{v} - plane.reference[at + j] + kMid);
       }
     }
   }
-  st = call_kernel(fftfilt_radial_u16, static_cast<const std::uint16_t*>(copy.get()),
-                   int{f->height}, int{f->width}, int{f->resolution}, set->post_filter, 0,
-                   set->band, 128, 1, copy.get());
+  st = fftfilt_radial_u16(static_cast<const std::uint16_t*>(copy.get()), int{f->height},
+                          int{f->width}, int{f->resolution}, set->settings.post_filter, 0, set->settings.band, 128, 1,
+                          copy.get());
   if (st != ML_OK) return st;
   const int range = entry->range;
   const int low = kMid - range / 2;
@@ -157,21 +166,11 @@ ZYL_API int ref_plane_set_create(int full_height, int full_width,
   set->full_height = static_cast<std::uint16_t>(full_height);
   set->full_width = static_cast<std::uint16_t>(full_width);
   set->key_count = key_count;
-  set->learning = 1;
-  set->count_cap = 20;
-  set->weight_threshold = 10;
-  set->pre_filter = 768;
-  set->post_filter = 128;
-  set->band = 1536;
+  ref_plane_settings_default(&set->settings);
   set->flag = 1;
   set->destroy = destroy_set;
   if (settings) {
-    set->learning = settings->learning;
-    set->count_cap = settings->count_cap;
-    set->weight_threshold = settings->weight_threshold;
-    set->pre_filter = settings->pre_filter;
-    set->post_filter = settings->post_filter;
-    set->band = settings->band;
+    set->settings = *settings;
   }
   set->keys = static_cast<RefPlaneKey*>(ml_malloc(sizeof(RefPlaneKey) * (key_count ? key_count : 1)));
   set->planes = static_cast<RefPlane*>(ml_calloc(key_count ? key_count : 1, sizeof(RefPlane)));
@@ -186,12 +185,13 @@ ZYL_API int ref_plane_set_create(int full_height, int full_width,
 
 ZYL_API void ref_plane_set_destroy(RefPlaneSet* set) { destroy_set(set); }
 
-ZYL_API void ref_plane_set_routines(RefPlaneSet* set, RefPlanePreRoutine pre,
-                                    RefPlanePostRoutine post, void* user) {
-  if (!set) return;
+ZYL_API int ref_plane_set_routines(RefPlaneSet* set, RefPlanePreRoutine pre,
+                                   RefPlanePostRoutine post, void* user) {
+  if (!set) return ML_BAD_ARGUMENT;
   set->pre = pre;
   set->post = post;
   set->user = user;
+  return ML_OK;
 }
 
 ZYL_API void plane16_center_mean(uint16_t* plane, const uint16_t* source, uint16_t* out,
@@ -236,7 +236,7 @@ ZYL_API int ref_plane_accumulate(RefPlaneSet* set, int key, const Plane16* frame
         continue;
       }
       ref = static_cast<std::uint16_t>((std::uint64_t{ref} * count + v) / (count + 1u));
-      if (count < set->count_cap) ++count;
+      if (count < set->settings.count_cap) ++count;
     }
   }
   return ML_OK;
@@ -256,7 +256,7 @@ ZYL_API int ref_plane_learn_frames(RefPlaneSet* set, const Plane16* const* frame
   if (!find_key(set, key) || (count > 0 && !frames)) return ML_BAD_ARGUMENT;
   for (int i = 0; i < count; ++i) {
     if (set->pre) set->pre(set->user, i, count);
-    const int st = learn_one(set, frames[i], key, set->pre_filter);
+    const int st = learn_one(set, frames[i], key, set->settings.pre_filter);
     if (set->post) set->post(set->user, st);
     if (st != ML_OK) return st;
   }

@@ -17,12 +17,7 @@ struct RefPlaneSet {
   std::uint16_t full_width;
   RefPlaneKey* keys;
   std::int32_t key_count;
-  std::int32_t learning;
-  std::uint8_t count_cap;
-  std::uint8_t weight_threshold;
-  std::int32_t pre_filter;
-  std::int32_t post_filter;
-  std::int32_t band;
+  RefPlaneSettings settings;
   std::int32_t flag;  // set at creation; nothing reads it
   RefPlane* planes;   // one per key, indexed by the key value
   RefPlanePreRoutine pre;

@@ -4,6 +4,8 @@
 #include <cstring>
 #include <vector>
 
+#include "matchlib/keypoint/descriptor_compute.h"
+#include "matchlib/keypoint/descriptor_patterns.h"
 #include "matchlib/keypoint/hamming_match.h"
 #include "zylscan/matchlib_blockrec.h"
 #include "zylscan/matchlib_object.h"
@@ -18,19 +20,14 @@ std::uint32_t size16() { return 16; }
 std::uint32_t size8() { return kShort; }
 std::uint32_t size0() { return 0; }
 
-// Descriptor computation of a type whose sampler this build does not carry
-// yet: the keypoint stage gets a clear "not available" instead of
-// descriptors left at zero.
-int compute_unavailable(BlockRecord*, int, const std::uint8_t*, const std::uint8_t*, int, int) {
-  return ML_UNAVAILABLE;
-}
-
-// Pattern ids of the sampling patterns stored templates were made with; a
-// reader compares them with the id of a stored extension.
-template <std::uint32_t Id>
+// Pattern ids: the CRC-32 of the sampling pattern's bytes, which stored
+// extensions carry so that a reader can refuse descriptors made with other
+// patterns. Type 0x4 samples no pattern and answers 1.
+template <const std::int8_t* Pattern, std::size_t Bytes>
 std::uint32_t pattern() {
-  return Id;
+  return pattern_crc(Pattern, Bytes);
 }
+std::uint32_t no_pattern() { return 1; }
 
 std::uint32_t get8(const std::uint8_t* array, int index, std::uint8_t* destination) {
   if (destination && array && index >= 0) std::memcpy(destination, array + kShort * index, kShort);
@@ -71,30 +68,30 @@ int pair_distance8(int i, int j, int count, const std::uint8_t* a, const std::ui
   return ML_OK;
 }
 
-template <std::uint32_t Id, std::uint32_t Variant, std::uint32_t Pattern,
+template <std::uint32_t Id, std::uint32_t Variant, ComputeFn Compute, const std::int8_t* Pattern,
           int (*Distance)(int, int, int, const std::uint8_t*, const std::uint8_t*, int, int,
                           std::uint8_t*)>
 constexpr DescriptorType pattern_type() {
-  return {Id,          Variant,          compute_unavailable, size16, desc16_get,
-          desc16_put,  desc_match_lists, Distance,            pattern<Pattern>, size16};
+  return {Id,         Variant,          Compute,  size16,                 desc16_get,
+          desc16_put, desc_match_lists, Distance, pattern<Pattern, 512>, size16};
 }
 
 // In the fixed selection order.
 constexpr DescriptorType kTypes[DESC_TYPE_COUNT] = {
-    {0x10, 0, compute_unavailable, size8, get8, put8, match_lists8, pair_distance8,
-     pattern<0xa6d77c88>, size8},
+    {0x10, 0, compute_rotated_pairs, size8, get8, put8, match_lists8, pair_distance8,
+     pattern<kPattern10, 256>, size8},
     // Type 0x8 has no list matching and is not counted by the pair matcher.
-    {0x8, 0, compute_unavailable, size16, desc16_get, desc16_put, nullptr, desc8_distance,
-     pattern<0xc3bafb41>, size0},
-    {0x4, 0, compute_unavailable, size16, desc16_get, desc16_put, desc_match_lists,
-     desc4_pair_distance, pattern<1>, size16},
-    pattern_type<0x2, 0, 0x47a12f37, desc_pair_distance>(),
-    pattern_type<0x20, 3, 0x681d80a4, desc_pair_distance_sym>(),
-    pattern_type<0x200, 1, 0xdd015412, desc_pair_distance>(),
-    pattern_type<0x400, 0, 0xde33bf6c, desc_pair_distance>(),
-    pattern_type<0x800, 3, 0xb267b6ee, desc_pair_distance_sym>(),
-    pattern_type<0x1000, 0, 0x99f916e4, desc_pair_distance>(),
-    pattern_type<0x2000, 0, 0x75440840, desc_pair_distance>(),
+    {0x8, 0, compute_fixed_pairs, size16, desc16_get, desc16_put, nullptr, desc8_distance,
+     pattern<kPattern8, 512>, size0},
+    {0x4, 0, compute_texture_code, size16, desc16_get, desc16_put, desc_match_lists,
+     desc4_pair_distance, no_pattern, size16},
+    pattern_type<0x2, 0, compute_pairs_2, kPattern2, desc_pair_distance>(),
+    pattern_type<0x20, 3, compute_pairs_20, kPattern20, desc_pair_distance_sym>(),
+    pattern_type<0x200, 1, compute_pairs_200, kPattern200, desc_pair_distance>(),
+    pattern_type<0x400, 0, compute_pairs_400, kPattern400, desc_pair_distance>(),
+    pattern_type<0x800, 3, compute_pairs_800, kPattern800, desc_pair_distance_sym>(),
+    pattern_type<0x1000, 0, compute_pairs_1000, kPattern1000, desc_pair_distance>(),
+    pattern_type<0x2000, 0, compute_spectral, kPattern2000, desc_pair_distance>(),
 };
 
 }  // namespace

@@ -407,6 +407,9 @@ ZYL_API void minrec_free(MinutiaeRecord* record) {
   std::free(record->zonal_quality.cells);
   std::free(record->orientation.cells);
   std::free(record->frequency.cells);
+  std::free(record->orientation_fine);
+  std::free(record->frequency_fine);
+  for (auto& slot : record->trace_slots) std::free(slot.data);
   std::free(record);
 }
 

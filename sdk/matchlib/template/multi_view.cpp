@@ -6,29 +6,11 @@
 
 #include "common/byte_io.h"
 #include "common/guarded_call.h"
+#include "matchlib/template/multi_view.h"
 #include "zylscan/matchlib_container.h"
 #include "zylscan/matchlib_mvt.h"
 #include "zylscan/matchlib_object.h"
 
-struct MultiViewTemplate {
-  int32_t refcount;
-  void (*destroy)(MultiViewTemplate*);
-  KwzdContainer* store;
-  uint8_t max_views;
-  uint8_t append_mode;
-  uint8_t second_mode;
-  uint32_t size_limit;
-  int32_t all_unmarked;
-  MvtSectionLimit limits[5];
-  uint8_t limit_count;
-  int32_t selection_mode;
-  int32_t size_estimate;
-  int32_t view_estimate;
-  int32_t reference_key;
-  RigidTransform* reference;
-  uint32_t random_state;
-  int32_t replacement_key;
-};
 
 namespace zyl::matchlib {
 namespace {
@@ -111,69 +93,6 @@ int read_header(MultiViewTemplate* t) {
     }
   }
   return ML_OK;
-}
-
-struct ViewInfo {
-  int32_t key = 0;
-  bool has_info = false;  // section 1 of 6 bytes or more
-  std::uint8_t flags = 0;
-  const std::uint8_t* info = nullptr;
-};
-
-ViewInfo view_info(const KwzdContainer* store, int32_t key) {
-  ViewInfo v;
-  v.key = key;
-  std::uint16_t length = 0;
-  v.info = kwzd_get_section(store, key, MVT_VIEW_INFO_SECTION, &length);
-  v.has_info = v.info && length >= 6;
-  v.flags = v.has_info ? v.info[5] : 0;
-  return v;
-}
-
-bool marked(const ViewInfo& v) { return v.flags & MVT_VIEW_MARKED; }
-
-// Calls f(key, blob) for every view in store order; the blob reference is
-// released afterwards.
-template <typename F>
-void for_each_view(const KwzdContainer* store, F&& f) {
-  const int n = kwzd_record_count(store);
-  for (int i = 0; i < n; ++i) {
-    int32_t key = 0;
-    DataBlob* blob = kwzd_get_at(store, i, &key);
-    if (!blob) continue;
-    f(key, blob);
-    blob_release(blob);
-  }
-}
-
-std::uint8_t class_byte(const KwzdContainer* store, int32_t key) {
-  std::uint16_t length = 0;
-  const std::uint8_t* c = kwzd_get_section(store, key, MVT_CLASS_SECTION, &length);
-  return c && length ? c[0] : 255;
-}
-
-RigidTransform* view_transform(const KwzdContainer* store, int32_t key) {
-  const ViewInfo v = view_info(store, key);
-  RigidTransform* t = v.has_info ? xform_create(static_cast<std::int16_t>((v.info[0] << 8) | v.info[1]),
-                                                static_cast<std::int16_t>((v.info[2] << 8) | v.info[3]), v.info[4])
-                                 : xform_create(0, 0, 0);
-  std::uint16_t length = 0;
-  const std::uint8_t* f = kwzd_get_section(store, key, MVT_ALIGN_FLAG_SECTION, &length);
-  if (t && f && length) xform_set_flag(t, f[0]);
-  return t;
-}
-
-bool any_classed(const KwzdContainer* store) {
-  bool found = false;
-  for_each_view(store, [&](int32_t key, DataBlob*) {
-    std::uint16_t length = 0;
-    if (kwzd_get_section(store, key, MVT_CLASS_SECTION, &length) && length) found = true;
-  });
-  return found;
-}
-
-std::uint32_t leading_crc(const DataBlob* blob) {
-  return crc32_compute(blob_data(blob), std::min<std::uint32_t>(blob_size(blob), 1024));
 }
 
 }  // namespace

@@ -7,7 +7,9 @@
 #include <vector>
 
 #include "zylscan/matchlib_enrol.h"
+#include "zylscan/matchlib_engine.h"
 #include "zylscan/matchlib_model_set.h"
+#include "zylscan/matchlib_object.h"
 
 namespace {
 
@@ -171,6 +173,64 @@ TEST(CallbackHolder, CallsWithItsDataAndReleasesOnce) {
   callback_holder_release(h);
   EXPECT_EQ(released, 5);
   EXPECT_EQ(callback_holder_call(nullptr, nullptr, nullptr, nullptr), 2);
+}
+
+}  // namespace
+
+namespace {
+
+struct EngineWithProfiles {
+  Profiles p;
+  MatchContext* ctx = ctx_create();
+  MatchEngine* engine = engine_create(ctx, chain_create(), 79, 0, 0, nullptr, 0, nullptr, 0, nullptr);
+  EngineWithProfiles() { engine_set_score_profiles(engine, p.list); }
+  ~EngineWithProfiles() {
+    engine_release(engine);
+    ctx_release(ctx);
+  }
+};
+
+TEST(EngineModelSet, WrittenSetLoadsIntoAFreshEngineWithTheSameBytes) {
+  EngineWithProfiles a;
+  uint8_t* bytes = nullptr;
+  uint32_t length = 0;
+  ASSERT_EQ(model_set_write(a.engine, &bytes, &length), 0);
+  const Bytes written(bytes, bytes + length);
+  std::free(bytes);
+  EXPECT_EQ(length, 4u + 2 * 401 + score_model_write(nullptr, &a.p.pass.model) +
+                        score_model_write(nullptr, &a.p.linear.model));
+  ASSERT_NE(engine_get_model_set(a.engine), nullptr);
+  EXPECT_EQ(model_set_write(a.engine, &bytes, &length), ML_TOO_MANY);
+
+  EngineWithProfiles b;
+  ASSERT_EQ(model_set_load(b.engine, written.data(), static_cast<uint32_t>(written.size())), 0);
+  const ScoreProfile* const* loaded = engine_get_score_profiles(b.engine);
+  ASSERT_NE(loaded, b.p.list);
+  EXPECT_EQ(loaded[0]->thresholds->t[3][4], 304);
+  EXPECT_EQ(loaded[1]->thresholds->t[6][27], 60087);
+  EXPECT_EQ(loaded[2], nullptr);
+  EXPECT_EQ(serialize(engine_get_model_set(b.engine)), written);
+  EXPECT_EQ(model_set_load(b.engine, written.data(), static_cast<uint32_t>(written.size())), ML_TOO_MANY);
+  EXPECT_EQ(model_set_write(b.engine, &bytes, &length), ML_TOO_MANY);
+}
+
+TEST(EngineModelSet, ARefusedLoadLeavesTheOldProfiles) {
+  EngineWithProfiles e;
+  const Bytes version0 = {0, 0, 0, 0};
+  EXPECT_EQ(model_set_load(e.engine, version0.data(), 4), ML_UNAVAILABLE);
+  EXPECT_EQ(engine_get_score_profiles(e.engine), e.p.list);
+  EXPECT_EQ(engine_get_model_set(e.engine), nullptr);
+  // Three entries but two profiles: the set cannot be built.
+  EngineWithProfiles three;
+  const ScoreProfile* list3[4] = {&three.p.pass, &three.p.linear, &three.p.pass, nullptr};
+  engine_set_score_profiles(three.engine, list3);
+  uint8_t* bytes = nullptr;
+  uint32_t length = 0;
+  ASSERT_EQ(model_set_write(three.engine, &bytes, &length), 0);
+  EXPECT_EQ(model_set_load(e.engine, bytes, length), ML_CORRUPT);
+  EXPECT_EQ(engine_get_score_profiles(e.engine), e.p.list);
+  std::free(bytes);
+  EXPECT_EQ(model_set_load(nullptr, version0.data(), 4), ML_BAD_ARGUMENT);
 }
 
 }  // namespace

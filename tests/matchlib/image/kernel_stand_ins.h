@@ -24,10 +24,8 @@ void reset();
 // Names of the recorded calls, in order.
 std::vector<std::string> names();
 
-// Quality stand-in: the foreground count it reports and what it was given.
-extern std::uint32_t foreground;
+// The usable map a test routine was last given.
 extern std::vector<std::uint8_t> last_usable;
-extern bool kept_map_given;
 
 // Value every output pixel of a named stand-in receives.
 std::uint8_t marker(const std::string& name);

@@ -6,9 +6,7 @@
 
 namespace kernel_fakes {
 
-std::uint32_t foreground = 0;
 std::vector<std::uint8_t> last_usable;
-bool kept_map_given = false;
 
 std::vector<Call>& calls() {
   static std::vector<Call> c;
@@ -21,9 +19,7 @@ std::map<std::string, int>& setting() {
 void reset() {
   calls().clear();
   setting().clear();
-  foreground = 0;
   last_usable.clear();
-  kept_map_given = false;
 }
 std::vector<std::string> names() {
   std::vector<std::string> n;
@@ -51,26 +47,6 @@ using std::uint32_t;
 
 #define STAND_IN extern "C" __attribute__((weak))
 
-STAND_IN int quality_from_pixel_coherence(const uint8_t*, int h, int w, const uint8_t* usable,
-                                          int radius, uint8_t* quality, uint32_t* fg,
-                                          uint8_t* kept_map) {
-  kernel_fakes::last_usable.assign(usable, usable + std::size_t(h) * w);
-  kernel_fakes::kept_map_given = kept_map != nullptr;
-  if (kept_map) std::memset(kept_map, 7, std::size_t(h) * w);
-  *quality = 42;
-  *fg = kernel_fakes::foreground;
-  return record("quality_from_pixel_coherence", {h, w, radius});
-}
-STAND_IN int imgstat_block_contrast(const uint8_t*, int h, int w, int resolution, uint8_t* v,
-                                    uint8_t* first, uint8_t* second, uint8_t* m2, uint8_t* m4,
-                                    uint8_t* m8) {
-  *v = 11;
-  *first = 12;
-  *second = 13;
-  for (uint8_t* m : {m2, m4, m8})
-    if (m) std::memset(m, 1, std::size_t(h) * w);
-  return record("imgstat_block_contrast", {h, w, resolution});
-}
 // Packed image record stand-in: 12 header bytes (height, width, x and y
 // resolution, impression type, each as a little-endian 16-bit value, then
 // two zero bytes) before the pixels.

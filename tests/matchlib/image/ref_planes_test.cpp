@@ -54,16 +54,16 @@ TEST(RefPlanes, CreationRefusesBadKeys) {
   const RefPlaneSettings settings{0, 5, 3, 100, 200, 300};
   SetHolder h;
   ASSERT_EQ(ref_plane_set_create(4, 4, &settings, &key, 1, &h.set), 0);
-  EXPECT_EQ(h.set->learning, 0);
-  EXPECT_EQ(h.set->count_cap, 5);
-  EXPECT_EQ(h.set->band, 300);
+  EXPECT_EQ(h.set->settings.learning, 0);
+  EXPECT_EQ(h.set->settings.count_cap, 5);
+  EXPECT_EQ(h.set->settings.band, 300);
   SetHolder d;
   ASSERT_EQ(ref_plane_set_create(4, 4, nullptr, &key, 1, &d.set), 0);
-  EXPECT_EQ(d.set->count_cap, 20);
-  EXPECT_EQ(d.set->weight_threshold, 10);
-  EXPECT_EQ(d.set->pre_filter, 768);
-  EXPECT_EQ(d.set->post_filter, 128);
-  EXPECT_EQ(d.set->band, 1536);
+  EXPECT_EQ(d.set->settings.count_cap, 20);
+  EXPECT_EQ(d.set->settings.weight_threshold, 10);
+  EXPECT_EQ(d.set->settings.pre_filter, 768);
+  EXPECT_EQ(d.set->settings.post_filter, 128);
+  EXPECT_EQ(d.set->settings.band, 1536);
 }
 
 TEST(RefPlanes, FirstFrameFillsItsWindowAndLeavesTheRestUnlearned) {
@@ -225,6 +225,41 @@ TEST(RefPlanes, CorrectionAndLearningRefuseBadArguments) {
   EXPECT_EQ(log.pre, (std::vector<std::vector<int>>{{0, 2}, {1, 2}}));
   EXPECT_EQ(log.post, (std::vector<int>{0, 0}));
   EXPECT_EQ(h.set->planes[0].counts[0], 3);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(RefPlaneSetAccess, KeysSettingsAndCounting) {
+  const RefPlaneKey keys[] = {{100, 0, 1}, {200, 1, 0}};
+  RefPlaneSet* set = nullptr;
+  ASSERT_EQ(ref_plane_set_create(8, 8, nullptr, keys, 2, &set), 0);
+  EXPECT_EQ(ref_plane_set_key_count(set), 2);
+  EXPECT_EQ(ref_plane_set_key_at(set, 0), 1);
+  EXPECT_EQ(ref_plane_set_key_at(set, 1), 0);
+  EXPECT_EQ(ref_plane_set_key_at(set, 2), -1);
+  EXPECT_EQ(ref_plane_set_key_at(nullptr, 0), -1);
+  ASSERT_NE(ref_plane_set_find_key(set, 0), nullptr);
+  EXPECT_EQ(ref_plane_set_find_key(set, 0)->range, 200);
+  EXPECT_EQ(ref_plane_set_find_key(set, 5), nullptr);
+  RefPlaneSettings defaults{};
+  ref_plane_settings_default(&defaults);
+  const RefPlaneSettings* s = ref_plane_set_settings(set);
+  ASSERT_NE(s, nullptr);
+  EXPECT_EQ(s->learning, defaults.learning);
+  EXPECT_EQ(s->count_cap, 20);
+  EXPECT_EQ(s->weight_threshold, 10);
+  EXPECT_EQ(s->pre_filter, 768);
+  EXPECT_EQ(s->post_filter, 128);
+  EXPECT_EQ(s->band, 1536);
+  EXPECT_EQ(ref_plane_set_settings(nullptr), nullptr);
+  EXPECT_EQ(ref_plane_set_routines(nullptr, nullptr, nullptr, nullptr), 2);
+  EXPECT_EQ(ref_plane_set_routines(set, nullptr, nullptr, nullptr), 0);
+  EXPECT_EQ(ref_plane_stub_one(), 1);
+  EXPECT_EQ(ref_plane_set_retain(set), set);
+  ref_plane_set_release(set);
+  ref_plane_set_release(set);  // the last reference destroys it
 }
 
 }  // namespace

@@ -1,0 +1,232 @@
+// The engine's extraction path: an image object or a caller's raw pixel
+// buffer becomes a template container, one section per stage, led by the
+// sample-information section.
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "matchlib/core/blob.h"
+#include "matchlib/core/match_engine.h"
+#include "matchlib/image/grey_image.h"
+#include "zylscan/matchlib_container.h"
+#include "zylscan/matchlib_mask.h"
+#include "zylscan/matchlib_object.h"
+
+namespace zyl::matchlib {
+namespace {
+
+// The process-wide finger information of extractions that bring none.
+FingerInfo* default_info(FingerInfo* info) { return info ? info : finger_info_default(); }
+
+// An image size passes when it lies within 10 % of the expected one, in
+// either orientation.
+bool size_passes(int height, int width, int want_h, int want_w) {
+  auto near = [](long want, long have) { return std::labs(want - have) * 100 / have <= 10; };
+  return (near(want_h, height) && near(want_w, width)) ||
+         (near(want_h, width) && near(want_w, height));
+}
+
+// Replaces *image by the output of one preprocessing step; false when the
+// step gives nothing.
+bool prep_step(Ref<GrayImage>& image, MatchContext* ctx, const ImagePrepDescriptor* d) {
+  GrayImage* next = image_preprocess_copy(image.get(), ctx, d);
+  if (!next) return false;
+  image = Ref<GrayImage>::adopt(next);
+  return true;
+}
+
+}  // namespace
+}  // namespace zyl::matchlib
+
+using namespace zyl::matchlib;
+
+extern "C" {
+
+ZYL_API int engine_attach_sample_info(MatchEngine* engine, GrayImage* image, FingerInfo* info,
+                                      DataBlob** blob) {
+  if (!engine || !blob || !image) return ML_BAD_ARGUMENT;
+  if (*blob && tmpl_has_section(*blob, SAMPLE_INFO_FORMAT)) return ML_OK;
+  info = default_info(info);
+  SampleInfo s{};
+  s.height = static_cast<std::uint16_t>(image_height(image));
+  s.width = static_cast<std::uint16_t>(image_width(image));
+  if (engine->quality) {
+    std::uint16_t rating = 0;
+    const int status = engine->quality(engine->context, image, &rating);
+    if (status != ML_OK) return status;
+    s.quality = rating;
+  } else {
+    s.quality = static_cast<std::uint8_t>(image_property_byte(image));
+  }
+  s.resolution = image_resolution_y(image) == image_resolution_x(image)
+                     ? static_cast<std::uint16_t>(image_resolution_y(image))
+                     : 0;
+  s.source_height = static_cast<std::uint16_t>(image_source_height(image));
+  s.source_width = static_cast<std::uint16_t>(image_source_width(image));
+  s.offset_y = static_cast<std::uint16_t>(image_offset_y(image));
+  s.offset_x = static_cast<std::uint16_t>(image_offset_x(image));
+  s.finger_attribute = finger_info_attribute_id(info);
+  s.finger_position = static_cast<std::uint32_t>(finger_info_position(info));
+  s.finger_value = static_cast<std::uint32_t>(finger_info_second_value(info));
+  DataBlob* merged = *blob;
+  if (sample_info_write(nullptr, &s, &merged) != ML_OK) return ML_NO_MEMORY;
+  blob_release(*blob);
+  *blob = merged;
+  return ML_OK;
+}
+
+ZYL_API int engine_apply_converters(MatchEngine* engine, GrayImage* image, GrayImage** out) {
+  if (!engine || !image || !out) return ML_BAD_ARGUMENT;
+  *out = nullptr;
+  if (!engine->converters && !engine->precheck) {
+    *out = image_retain(image);
+    return ML_OK;
+  }
+  Ref<GrayImage> copy = Ref<GrayImage>::adopt(image_clone(image));
+  if (!copy) return ML_NO_MEMORY;
+  for (const ImagePrepDescriptor* const* d = engine->converters; d && *d; ++d)
+    if (!prep_step(copy, engine->context, *d)) return ML_NO_MEMORY;
+  if (engine->precheck) {
+    const int status = engine->precheck(engine->context, copy.get());
+    if (status != ML_OK) return status;
+  }
+  *out = copy.release();
+  return ML_OK;
+}
+
+ZYL_API int engine_run_stage_extract(MatchContext* context, const StageObject* stage,
+                                     GrayImage* image, FingerInfo* info, DataBlob** blob) {
+  if (!stage || !context || !blob) return ML_BAD_ARGUMENT;
+  const StageExtractor* extractor = stage_get_extractor(stage);
+  if (!extractor || !extractor->extract || !image)
+    return image && !*blob ? ML_BAD_ARGUMENT : ML_OK;  // the stage only matches
+  if (*blob && tmpl_has_section(*blob, stage_get_kind(stage))) return ML_OK;
+  Ref<DataBlob> old = Ref<DataBlob>::adopt(std::exchange(*blob, nullptr));
+  Ref<GrayImage> copy = Ref<GrayImage>::adopt(image_clone(image));
+  if (!copy) return ML_NO_MEMORY;
+  for (const ImagePrepRoutine* r = stage_get_image_routines(stage); r && *r; ++r) {
+    const ImagePrepDescriptor d{*r};
+    if (!prep_step(copy, context, &d)) return ML_NO_MEMORY;
+  }
+  DataBlob* section = nullptr;
+  const int status = extractor->extract(context, copy.get(), info, stage_get_kind(stage), &section);
+  Ref<DataBlob> owned = Ref<DataBlob>::adopt(section);
+  if (status != ML_OK) return status;
+  DataBlob* merged = container_merge(old.get(), owned.get());
+  if (!merged) return ML_NO_MEMORY;
+  *blob = merged;
+  return ML_OK;
+}
+
+ZYL_API int engine_run_stage_extract_pixels(MatchContext* context, const StageObject* stage,
+                                            const StageChain* /*chain*/, GrayImage* image,
+                                            FingerInfo* info, DataBlob** blob) {
+  if (!context || !stage || !image || !blob) return ML_BAD_ARGUMENT;
+  const ImagePrepRoutine* routines = stage_get_image_routines(stage);
+  if (routines && *routines) return ML_BAD_ARGUMENT;  // the raw path prepares nothing
+  const StageExtractor* extractor = stage_get_extractor(stage);
+  if (!extractor || !extractor->extract) return *blob ? ML_OK : ML_BAD_ARGUMENT;
+  if (*blob && tmpl_has_section(*blob, stage_get_kind(stage))) return ML_OK;
+  Ref<DataBlob> old = Ref<DataBlob>::adopt(std::exchange(*blob, nullptr));
+  DataBlob* section = nullptr;
+  const int status = extractor->extract(context, image, info, stage_get_kind(stage), &section);
+  Ref<DataBlob> owned = Ref<DataBlob>::adopt(section);
+  if (status != ML_OK) return status;
+  DataBlob* merged = container_merge(old.get(), owned.get());
+  if (!merged) return ML_NO_MEMORY;
+  *blob = merged;
+  return ML_OK;
+}
+
+ZYL_API int engine_extract(MatchEngine* engine, GrayImage* image, FingerInfo* info,
+                           DataBlob** blob) {
+  if (!engine || !blob) return ML_BAD_ARGUMENT;
+  if (engine->before) engine->before(engine->user, image, info, blob);
+  info = default_info(info);
+  int status = ML_OK;
+  Ref<DataBlob> working;
+  if (image) {
+    status = image_build_masks_from_params(image, engine->context);
+    Ref<GrayImage> work;
+    if (status == ML_OK) {
+      const TilingSpec& t = engine->config.tiling;
+      if (tiling_fits(image, &t, 0)) {
+        int row = 0;
+        int column = 0;
+        work = Ref<GrayImage>::adopt(image_crop_on_foreground(image, t.tile_height, t.tile_width,
+                                                              t.variance_threshold, &row, &column));
+        if (!work) status = ML_NO_MEMORY;
+      } else {
+        work = Ref<GrayImage>::share(image);
+      }
+    }
+    Ref<GrayImage> converted;
+    if (status == ML_OK) {
+      working = Ref<DataBlob>::adopt(std::exchange(*blob, nullptr));
+      DataBlob* w = working.release();
+      status = engine_attach_sample_info(engine, work.get(), info, &w);
+      working = Ref<DataBlob>::adopt(w);
+    }
+    if (status == ML_OK) {
+      GrayImage* c = nullptr;
+      status = engine_apply_converters(engine, work.get(), &c);
+      converted = Ref<GrayImage>::adopt(c);
+    }
+    for (StageObject* s = chain_first(engine->chain); status == ML_OK && s; s = stage_next(s)) {
+      DataBlob* w = working.release();
+      status = engine_run_stage_extract(engine->context, s, converted.get(), info, &w);
+      working = Ref<DataBlob>::adopt(w);
+    }
+    if (status == ML_OK) *blob = working.release();
+  }
+  if (engine->after) engine->after(engine->user, status == ML_OK ? *blob : nullptr, status);
+  return status;
+}
+
+ZYL_API int engine_extract_image(MatchEngine* engine, GrayImage* image, FingerInfo* info,
+                                 DataBlob** out) {
+  if (!engine || !out) return ML_BAD_ARGUMENT;
+  *out = nullptr;
+  if (engine->input_mode != ENGINE_INPUT_IMAGE) return ML_WRONG_KIND;
+  // Without an image there is no template to give: a caller that wrote the
+  // empty answer out would store a template of nothing.
+  if (!image) return ML_BAD_ARGUMENT;
+  return engine_extract(engine, image, info, out);
+}
+
+ZYL_API int engine_extract_pixels(MatchEngine* engine, const uint8_t* pixels, int height,
+                                  int width, int resolution, FingerInfo* info, DataBlob** out) {
+  if (!engine) return ML_BAD_ARGUMENT;
+  if (out) *out = nullptr;
+  if (!info || !out || !pixels || height <= 0 || width <= 0 || engine->config.tiling.tiles_down != 0)
+    return ML_BAD_ARGUMENT;
+  if (engine->input_mode == ENGINE_INPUT_IMAGE) return ML_WRONG_KIND;
+  if (engine->expected_dpi != 0 && std::abs(engine->expected_dpi - resolution) > 8)
+    return ML_BAD_ARGUMENT;
+  if (engine->expected_height != 0 && engine->expected_width != 0 &&
+      !size_passes(height, width, engine->expected_height, engine->expected_width))
+    return ML_BAD_ARGUMENT;
+  // The converters rewrite pixels in place: they work on the image's own
+  // copy, so the caller's buffer (a captured image, extracted again later)
+  // stays as it was.
+  Ref<GrayImage> wrapped = Ref<GrayImage>::adopt(
+      image_create(height, width, resolution, resolution, pixels, IMAGE_NULL_IMPRESSION_TYPE));
+  if (!wrapped) return ML_NO_MEMORY;
+  std::uint8_t* own = image_pixels(wrapped.get());
+  int status = ML_OK;
+  for (const ImagePrepDescriptor* const* d = engine->converters; status == ML_OK && d && *d; ++d)
+    status = (*d)->routine(engine->context, own, nullptr, height, width, resolution, nullptr, own,
+                           nullptr, nullptr);
+  if (status == ML_OK && engine->precheck) status = engine->precheck(engine->context, wrapped.get());
+  Ref<DataBlob> working;
+  for (StageObject* s = chain_first(engine->chain); status == ML_OK && s; s = stage_next(s)) {
+    DataBlob* w = working.release();
+    status = engine_run_stage_extract_pixels(engine->context, s, engine->chain, wrapped.get(), info, &w);
+    working = Ref<DataBlob>::adopt(w);
+  }
+  if (status == ML_OK) *out = working.release();
+  return status;
+}
+
+}  // extern "C"

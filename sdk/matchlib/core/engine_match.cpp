@@ -1,0 +1,404 @@
+// The engine's matching: galleries become multi-view templates for the
+// verification walk, single pairs are scored stage by stage, and
+// multi-view templates are merged and adapted.
+#include <climits>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
+#include "matchlib/core/allocation.h"
+#include "matchlib/core/blob.h"
+#include "matchlib/core/match_engine.h"
+#include "matchlib/image/grey_image.h"
+#include "zylscan/matchlib_container.h"
+#include "zylscan/matchlib_mask.h"
+#include "zylscan/matchlib_mvt.h"
+#include "zylscan/matchlib_object.h"
+#include "zylscan/matchlib_param.h"
+#include "zylscan/matchlib_verify.h"
+
+namespace zyl::matchlib {
+
+template <>
+struct RefTraits<MatchResult> {
+  static void retain(MatchResult* r) { match_result_retain(r); }
+  static void release(MatchResult* r) { match_result_release(r); }
+};
+
+namespace {
+
+constexpr std::uint32_t kViewStageKey = 0x4bc0d3c6;  // stage whose ops score views (-1: the last)
+constexpr std::uint32_t kEvictionRuleKey = 0xac395352;
+constexpr int kPairVector = 128;
+
+using TemplatePtr = std::unique_ptr<MultiViewTemplate, decltype(&mvt_release)>;
+
+TemplatePtr parse_template(DataBlob* blob) {
+  MultiViewTemplate* t = nullptr;
+  mvt_from_blob(blob, &t);
+  return TemplatePtr(t, mvt_release);
+}
+
+DataBlob* serialize(MultiViewTemplate* t, int flag, const KwzdWriter* writer, void* data) {
+  return writer ? mvt_serialize_with(t, flag, writer, data) : mvt_serialize(t, flag);
+}
+
+// A one-view multi-view template of a plain template blob.
+DataBlob* wrap_as_views(MatchEngine* e, DataBlob* blob) {
+  const EngineConfig& c = e->config;
+  TemplatePtr t(mvt_create(c.most_views), mvt_release);
+  if (!t) return nullptr;
+  mvt_set_size_limit(t.get(), static_cast<std::uint32_t>(c.size_limit));
+  const MvtSectionLimit entry{c.quality_value, c.quality_limit};
+  if (mvt_set_quality_table(t.get(), &entry, 1) != ML_OK) return nullptr;
+  int mode = c.view_selection && param_get(e->context, kEvictionRuleKey, 2) != 0 ? 6 : 2;
+  if (!c.view_mode_keep) mode -= 2;
+  if (mvt_add_views(t.get(), e, &blob, 1, mode, nullptr) != ML_OK) return nullptr;
+  return mvt_serialize(t.get(), c.serialize_flag);
+}
+
+}  // namespace
+}  // namespace zyl::matchlib
+
+using namespace zyl::matchlib;
+
+extern "C" {
+
+ZYL_API void engine_free_views(DataBlob** views, uint8_t count) {
+  if (!views) return;
+  for (int i = 0; i < count; ++i) blob_release(views[i]);
+  std::free(views);
+}
+
+ZYL_API DataBlob** engine_gallery_to_views(MatchEngine* e, DataBlob* const* gallery, uint8_t count) {
+  if (!e || !gallery || count == 0) return nullptr;
+  auto* views = static_cast<DataBlob**>(ml_calloc(count, sizeof(DataBlob*)));
+  if (!views) return nullptr;
+  for (int i = 0; i < count; ++i) {
+    DataBlob* b = gallery[i];
+    views[i] = !b ? nullptr : blob_type(b) == KWZD_FORMAT ? blob_retain(b) : wrap_as_views(e, b);
+    if (!views[i]) {
+      engine_free_views(views, count);
+      return nullptr;
+    }
+  }
+  return views;
+}
+
+ZYL_API int engine_match_gallery(MatchEngine* e, DataBlob* const* gallery, uint8_t count,
+                                 DataBlob* probe, GrayImage* image, int level, MatchResult* result) {
+  if (!e || !gallery || !result || count == 0 || (probe == nullptr) == (image == nullptr))
+    return ML_BAD_ARGUMENT;
+  DataBlob** views = engine_gallery_to_views(e, gallery, count);
+  if (!views) return ML_NO_MEMORY;
+  const int status = verify_against_gallery(views, count, e->chain, e->context, probe, image, level,
+                                            result, &e->config);
+  engine_free_views(views, count);
+  return status;
+}
+
+ZYL_API int engine_match_image(MatchEngine* e, DataBlob* const* gallery, uint8_t count,
+                               DataBlob* probe, GrayImage* image, int level, MatchResult* result) {
+  if (!e) return ML_BAD_ARGUMENT;
+  if (!image) return e->match(e, gallery, count, probe, nullptr, level, result);
+  int status = image_build_masks_from_params(image, e->context);
+  if (status != ML_OK) return status;
+  Ref<GrayImage> work;
+  const TilingSpec& t = e->config.tiling;
+  if (tiling_fits(image, &t, 0)) {
+    int row = 0;
+    int column = 0;
+    work = Ref<GrayImage>::adopt(
+        image_crop_on_foreground(image, t.tile_height, t.tile_width, t.variance_threshold, &row, &column));
+    if (!work) return ML_NO_MEMORY;
+  } else {
+    work = Ref<GrayImage>::share(image);
+  }
+  GrayImage* converted = nullptr;
+  status = engine_apply_converters(e, work.get(), &converted);
+  Ref<GrayImage> owned = Ref<GrayImage>::adopt(converted);
+  if (status != ML_OK) return status;
+  return e->match(e, gallery, count, nullptr, owned.get(), level, result);
+}
+
+ZYL_API int engine_match_result(MatchEngine* e, DataBlob* const* gallery, uint8_t count,
+                                DataBlob* probe, int level, MatchResult** out) {
+  if (!out) return ML_BAD_ARGUMENT;
+  *out = nullptr;
+  if (!e || !gallery || count == 0 || !probe) return ML_BAD_ARGUMENT;
+  Ref<MatchResult> r = Ref<MatchResult>::adopt(match_result_create(count));
+  if (!r) return ML_NO_MEMORY;
+  const int status = e->match(e, gallery, count, probe, nullptr, level, r.get());
+  if (status == ML_OK) *out = r.release();
+  return status;
+}
+
+ZYL_API int engine_match_image_result(MatchEngine* e, DataBlob* const* gallery, uint8_t count,
+                                      GrayImage* image, int level, MatchResult** out) {
+  if (!out) return ML_BAD_ARGUMENT;
+  *out = nullptr;
+  if (!e || !gallery || count == 0 || !image) return ML_BAD_ARGUMENT;
+  Ref<MatchResult> r = Ref<MatchResult>::adopt(match_result_create(count));
+  if (!r) return ML_NO_MEMORY;
+  const int status = engine_match_image(e, gallery, count, nullptr, image, level, r.get());
+  if (status == ML_OK) *out = r.release();
+  return status;
+}
+
+ZYL_API int engine_match_decide(MatchEngine* e, DataBlob* const* gallery, uint8_t count,
+                                DataBlob* probe, int level, int32_t* out_decision,
+                                RigidTransform** out_transform, int32_t* out_gallery_index,
+                                int32_t* out_view_index) {
+  if (out_decision) *out_decision = 0;
+  if (out_transform) *out_transform = nullptr;
+  if (out_gallery_index) *out_gallery_index = 0;
+  if (out_view_index) *out_view_index = 0;
+  if (!e || !gallery || count == 0 || !probe || !out_decision) return ML_BAD_ARGUMENT;
+  Ref<MatchResult> r = Ref<MatchResult>::adopt(match_result_create(count));
+  if (!r) return ML_NO_MEMORY;
+  const int status = e->match(e, gallery, count, probe, nullptr, level, r.get());
+  if (status != ML_OK) return status;
+  *out_decision = r->decision;
+  if (out_transform) *out_transform = xform_retain(r->transform);
+  if (out_gallery_index) *out_gallery_index = r->best_candidate;
+  if (out_view_index) *out_view_index = r->best_view;
+  return ML_OK;
+}
+
+ZYL_API int engine_match_image_decide(MatchEngine* e, DataBlob* const* gallery, uint8_t count,
+                                      GrayImage* image, int level, int32_t* out_decision,
+                                      RigidTransform** out_transform, int32_t* out_gallery_index,
+                                      int32_t* out_view_index, DataBlob** out_probe) {
+  if (out_decision) *out_decision = 0;
+  if (out_transform) *out_transform = nullptr;
+  if (out_gallery_index) *out_gallery_index = 0;
+  if (out_view_index) *out_view_index = 0;
+  if (out_probe) *out_probe = nullptr;
+  if (!e || !gallery || count == 0 || !image || !out_decision) return ML_BAD_ARGUMENT;
+  Ref<MatchResult> r = Ref<MatchResult>::adopt(match_result_create(count));
+  if (!r) return ML_NO_MEMORY;
+  const int status = engine_match_image(e, gallery, count, nullptr, image, level, r.get());
+  if (status != ML_OK) return status;
+  *out_decision = r->decision;
+  if (out_transform) *out_transform = xform_retain(r->transform);
+  if (out_gallery_index) *out_gallery_index = r->best_candidate;
+  if (out_view_index) *out_view_index = r->best_view;
+  if (out_probe) *out_probe = blob_retain(r->probe_blob);
+  return ML_OK;
+}
+
+ZYL_API int engine_verify_score(MatchEngine* e, DataBlob* const* gallery, uint8_t count,
+                                DataBlob* probe, uint16_t* out_score) {
+  if (out_score) *out_score = 0;
+  if (!e || !gallery || count == 0 || !probe || !out_score) return ML_BAD_ARGUMENT;
+  Ref<MatchResult> r = Ref<MatchResult>::adopt(match_result_create(count));
+  if (!r) return ML_NO_MEMORY;
+  const int status = e->match(e, gallery, count, probe, nullptr, ENGINE_LEVEL_BEYOND, r.get());
+  if (status == ML_OK) *out_score = r->score;
+  return status;
+}
+
+ZYL_API const StageMatchOps* engine_pick_stage(const MatchEngine* e) {
+  if (!e) return nullptr;
+  const int choice = param_get(e->context, kViewStageKey, -1);
+  if (choice == -1) {
+    for (const StageObject* s = chain_last(e->chain); s; s = stage_prev(s))
+      if (stage_get_match_ops(s)) return stage_get_match_ops(s);
+    return nullptr;
+  }
+  if (choice >= 0 && static_cast<std::uint32_t>(choice) < engine_stage_count(e))
+    return stage_get_match_ops(engine_get_stage(e, choice));
+  return nullptr;
+}
+
+ZYL_API int engine_score_pair(MatchEngine* e, DataBlob* probe, DataBlob* gallery,
+                              uint16_t* out_score, uint16_t** out_scores, uint16_t* out_count,
+                              RigidTransform** out_transform, const StageMatchOps* last_ops) {
+  if (out_scores) *out_scores = nullptr;
+  if (out_transform) *out_transform = nullptr;
+  if (!out_count) return ML_BAD_ARGUMENT;
+  *out_count = 0;
+  if (!e || !probe || !gallery) return ML_BAD_ARGUMENT;
+  auto* vec = static_cast<std::uint16_t*>(ml_calloc(kPairVector, sizeof(std::uint16_t)));
+  if (!vec) return ML_NO_MEMORY;
+  std::unique_ptr<std::uint16_t, decltype(&std::free)> vector(vec, std::free);
+  RigidTransform* xf = nullptr;
+  int position = 0;
+  int count = -1;
+  int status = ML_OK;
+  for (const StageObject* s = chain_first(e->chain); s; s = stage_next(s)) {
+    const StageMatchOps* ops = stage_get_match_ops(s);
+    if ((stage_get_flags(s) & STAGE_FLAG_SKIP_PAIR) || !ops) continue;
+    const ScoreProfile* profile = engine_find_score_profile(e, ops, 0, nullptr);
+    std::uint16_t* subs = nullptr;
+    std::uint16_t n = 0;
+    status = ops->match(e->context, probe, gallery, &subs, &n, &xf);
+    std::unique_ptr<std::uint16_t, decltype(&std::free)> owned(subs, std::free);
+    if (status != ML_OK) break;
+    // The pair's vector holds 128 sub-scores; a chain that gives more is
+    // refused rather than cut.
+    if (position + n > kPairVector) {
+      status = ML_CORRUPT;
+      break;
+    }
+    if (n) std::memcpy(vec + position, subs, n * sizeof(std::uint16_t));
+    const int so_far = position + n;
+    if (out_score) {
+      status = ops->fuse(e->context, probe, gallery, vec, static_cast<std::uint16_t>(so_far), profile,
+                         out_score);
+      if (status != ML_OK) break;
+    }
+    if (ops == last_ops) {
+      count = so_far;
+      break;
+    }
+    if (stage_get_flags(s) & STAGE_FLAG_DROP_TRANSFORM) {
+      xform_release(xf);
+      xf = nullptr;
+    }
+    position = stage_carries_scores(s) ? so_far : 0;
+  }
+  if (status != ML_OK) {
+    xform_release(xf);
+    if (out_score) *out_score = 0;
+    return status;
+  }
+  *out_count = static_cast<std::uint16_t>(count < 0 ? position : count);
+  if (out_scores) *out_scores = vector.release();
+  if (out_transform)
+    *out_transform = xf;
+  else
+    xform_release(xf);
+  return ML_OK;
+}
+
+ZYL_API int engine_score_gallery(MatchEngine* e, DataBlob* const* gallery, uint8_t count,
+                                 DataBlob* probe, MatchResult* result) {
+  if (!result || !probe || !e) return ML_BAD_ARGUMENT;
+  DataBlob** views = engine_gallery_to_views(e, gallery, count);
+  if (!views) return ML_NO_MEMORY;
+  const StageMatchOps* ops = engine_pick_stage(e);
+  int status = ops ? ML_OK : ML_CORRUPT;
+  for (int i = 0; status == ML_OK && i < count; ++i) {
+    GalleryEntry entry{};
+    if (blob_type(probe) == KWZD_FORMAT) {
+      TemplatePtr pt = parse_template(probe);
+      if (!pt) status = ML_UNAVAILABLE;
+      const int n = pt ? mvt_count_unmarked_views(pt.get()) : 0;
+      for (int j = 0; status == ML_OK && j < n; ++j) {
+        Ref<DataBlob> pv = Ref<DataBlob>::adopt(mvt_get_view(pt.get(), j, nullptr, nullptr, nullptr));
+        GalleryEntry e2{};
+        if (pv && mvt_score_views(views[i], ops, e->context, pv.get(), &e2) == ML_OK &&
+            (!entry.best_blob || e2.best_score > entry.best_score))
+          gallery_entry_move(&entry, &e2);
+        gallery_entry_clear(&e2);
+      }
+    } else {
+      SampleInfo info{};
+      if (sample_info_read(nullptr, probe, &info) == ML_OK)
+        result->marker_byte = static_cast<std::uint8_t>(info.quality & 0xff);
+      status = mvt_score_views(views[i], ops, e->context, probe, &entry);
+    }
+    if (status == ML_OK && entry.best_blob && entry.best_score >= result->best_raw_score) {
+      xform_release(result->transform);
+      xform_release(result->second_transform);
+      result->transform = xform_retain(entry.alignment);
+      result->second_transform = xform_retain(entry.match_transform);
+      result->best_raw_score = entry.best_score;
+      status = match_result_set_indices(result, entry.top, entry.top_count);
+      DataBlob* copy = blob_copy(probe);
+      if (!copy && status == ML_OK) status = ML_NO_MEMORY;
+      match_result_set_probe_blob(result, copy);
+      blob_release(copy);
+      result->best_view = static_cast<int32_t>(entry.best_view);
+      result->best_candidate = i;
+      result->record_key = mvt_blob_get_view(views[i], static_cast<int>(entry.best_view), nullptr, nullptr);
+      blob_release(result->best_blob);
+      result->best_blob = blob_retain(entry.best_blob);
+      SampleInfo info{};
+      if (sample_info_read(nullptr, probe, &info) == ML_OK)
+        result->overlap_percent =
+            xform_overlap_percent(entry.match_transform, info.height, info.width, info.resolution);
+    }
+    gallery_entry_clear(&entry);
+  }
+  engine_free_views(views, count);
+  return status;
+}
+
+ZYL_API int engine_best_score(MatchEngine* e, DataBlob* const* gallery, uint8_t count,
+                              DataBlob* probe, uint16_t* out_score, RigidTransform** out_transform) {
+  if (out_score) *out_score = 0;
+  if (out_transform) *out_transform = nullptr;
+  if (!e || !gallery || count == 0 || !probe || !out_score) return ML_BAD_ARGUMENT;
+  Ref<MatchResult> r = Ref<MatchResult>::adopt(match_result_create(count));
+  if (!r) return ML_NO_MEMORY;
+  const int status = e->gallery_score(e, gallery, count, probe, r.get());
+  if (status != ML_OK) return status;
+  *out_score = r->best_raw_score;
+  if (out_transform) *out_transform = xform_retain(r->transform);
+  return ML_OK;
+}
+
+ZYL_API int engine_merge_templates(MatchEngine* e, DataBlob* base, DataBlob* const* blobs,
+                                   int count, DataBlob** out, const KwzdWriter* writer,
+                                   void* writer_data) {
+  if (!out || !base || !e) return ML_BAD_ARGUMENT;
+  *out = nullptr;
+  TemplatePtr t = parse_template(base);
+  if (!t) return ML_NO_MEMORY;
+  mvt_set_size_limit(t.get(), static_cast<std::uint32_t>(e->config.size_limit));
+  int taken = 0;
+  const int status = mvt_add_views(t.get(), e, const_cast<DataBlob**>(blobs), count, 0, &taken);
+  if (status != ML_OK) return status;
+  // Nothing added: no new template; the caller keeps the one it has.
+  if (!taken) return ML_CORRUPT;
+  *out = serialize(t.get(), e->config.serialize_flag, writer, writer_data);
+  return *out ? ML_OK : ML_NO_MEMORY;
+}
+
+ZYL_API int engine_adapt_template(MatchEngine* e, DataBlob* blob, MatchResult* result,
+                                  DataBlob** out, const KwzdWriter* writer, void* writer_data) {
+  if (!blob || !result || !e || !out) return ML_BAD_ARGUMENT;
+  *out = nullptr;
+  TemplatePtr t = parse_template(blob);
+  if (!t) return ML_NO_MEMORY;
+  int status = engine_extract(e, result->probe_image, nullptr, &result->probe_blob);
+  if (status != ML_OK) return status;
+  mvt_set_reference_key(t.get(), result->record_key);
+  mvt_set_reference_transform(t.get(), result->transform);
+  mvt_set_eviction_rule(t.get(), -1);
+  DataBlob* probe = result->probe_blob;
+  status = mvt_add_views(t.get(), e, &probe, 1, 0, nullptr);
+  if (status != ML_OK) return status;
+  *out = serialize(t.get(), e->config.serialize_flag, writer, writer_data);
+  return *out ? ML_OK : ML_NO_MEMORY;
+}
+
+ZYL_API int engine_far_accept(MatchEngine* e, uint16_t score, int level, int* out_accept) {
+  if (!e || !out_accept) return ML_BAD_ARGUMENT;
+  const StageMatchOps* ops = engine_pick_stage(e);
+  if (!ops) return ML_CORRUPT;
+  const ScoreProfile* p = engine_find_score_profile(e, ops, 0, nullptr);
+  if (!p || !p->thresholds) return ML_WRONG_KIND;
+  *out_accept = 0;
+  return far_threshold_accept(e->context, score, 1, level, p->thresholds, out_accept, nullptr);
+}
+
+ZYL_API int engine_count_decision(MatchEngine* e, DataBlob* const* gallery, uint8_t count,
+                                  DataBlob* probe, GrayImage* image, uint32_t* counters) {
+  if (!e || (!probe && !image) || !counters) return ML_BAD_ARGUMENT;
+  if (!gallery || count == 0) return ML_BAD_ARGUMENT;
+  Ref<MatchResult> r = Ref<MatchResult>::adopt(match_result_create(count));
+  if (!r) return ML_NO_MEMORY;
+  const int status = probe ? e->match(e, gallery, count, probe, nullptr, ENGINE_LEVEL_BEYOND, r.get())
+                           : engine_match_image(e, gallery, count, nullptr, image, ENGINE_LEVEL_BEYOND,
+                                                r.get());
+  if (status != ML_OK) return status;
+  // The counters are indexed by a 16-bit score: the caller's array holds 65536.
+  ++counters[r->score];
+  return ML_OK;
+}
+
+}  // extern "C"

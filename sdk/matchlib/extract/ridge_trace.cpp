@@ -1,0 +1,196 @@
+// Ridge-trace flow statistics: every ridge of a thinned image is followed
+// from a free end, a window slides along each long ridge and measures how
+// far the ridge bulges from its chord, and the bulges of the whole finger
+// are condensed into four bytes (mean direction, direction spread, mean
+// magnitude, magnitude spread): the record's trace value.
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+#include <new>
+#include <vector>
+
+#include "common/guarded_call.h"
+#include "zylscan/matchlib_fixed.h"
+#include "zylscan/matchlib_minutiae_ops.h"
+#include "zylscan/matchlib_object.h"
+
+namespace zyl::matchlib {
+namespace {
+
+struct RidgePoint {
+  std::int16_t row, column;
+  std::uint8_t first, last;  // last: 4 on the point where a trace met a branch
+};
+
+struct Bulge {
+  std::int16_t a, b;
+  std::uint8_t magnitude, flag;
+};
+
+constexpr std::uint8_t kNoTrace[4] = {0x00, 0x80, 0x00, 0xFF};
+
+// Lists grow by 100 entries at a time.
+template <class T>
+void push(std::vector<T>& list, const T& item) {
+  if (list.size() == list.capacity()) list.reserve(list.capacity() + 100);
+  list.push_back(item);
+}
+
+class Image {
+ public:
+  Image(std::uint8_t* px, int h, int w) : px_(px), h_(h), w_(w) {}
+  bool skeleton(int r, int c) const { return r >= 0 && c >= 0 && r < h_ && c < w_ && px_[r * w_ + c] == 0; }
+  std::uint8_t& at(int r, int c) { return px_[r * w_ + c]; }
+  int skeleton_neighbours(int r, int c) const {
+    int n = 0;
+    for (int dr = -1; dr <= 1; ++dr)
+      for (int dc = -1; dc <= 1; ++dc) n += (dr || dc) && skeleton(r + dr, c + dc);
+    return n;
+  }
+
+ private:
+  std::uint8_t* px_;
+  int h_, w_;
+};
+
+bool excluded(int row, int column, const std::uint8_t* blocks, int block, int margin, int h, int w, int s) {
+  const int m = margin / s;
+  if (m >= column || column >= w - m - 1 || m >= row || row >= h - m - 1) return true;
+  if (!blocks || block <= 0) return false;
+  const int per_row = w / block;
+  auto background = [&](int r, int c) { return blocks[(r / block) * per_row + c / block] == 0; };
+  return background(row, column - m) || background(row, column + m) || background(row - m, column) ||
+         background(row + m, column);
+}
+
+void follow(Image& img, int row, int column, std::vector<RidgePoint>& list) {
+  static constexpr int kRow[8] = {-1, -1, 0, 1, 1, 1, 0, -1};
+  static constexpr int kCol[8] = {0, 1, 1, 1, 0, -1, -1, -1};
+  for (;;) {
+    push(list, RidgePoint{static_cast<std::int16_t>(row), static_cast<std::int16_t>(column), 0, 5});
+    img.at(row, column) = 255;
+    if (row > 0 && column > 0 && img.skeleton_neighbours(row, column) > 1) {
+      // A branch: the trace stops here. (Appending one further neighbour
+      // of the branch first is left out; the branch point itself is not
+      // appended either.) The last two points become skeleton again so
+      // other traces can still reach the branch.
+      list.back().last = 4;
+      if (list.size() >= 2)
+        for (std::size_t i = list.size() - 2; i < list.size(); ++i) img.at(list[i].row, list[i].column) = 0;
+      return;
+    }
+    int d = 0;
+    while (d < 8 && !img.skeleton(row + kRow[d], column + kCol[d])) ++d;
+    if (d == 8) return;
+    row += kRow[d];
+    column += kCol[d];
+  }
+}
+
+void windows(const std::vector<RidgePoint>& p, int window, int step, std::vector<Bulge>& bulges) {
+  const int count = static_cast<int>(p.size());
+  const int u = 1800 / window;
+  for (int i = 0; i <= count - window; i += step) {
+    long sy = 0, sx = 0;
+    for (int k = i; k < i + window; ++k) {
+      sy += p[k].row;
+      sx += p[k].column;
+    }
+    const RidgePoint& m = p[i + window / 2];
+    const RidgePoint& f = p[i];
+    const RidgePoint& l = p[i + window - 1];
+    const int xl = l.column == f.column ? f.column + 1 : l.column;
+    const long v = u * sx / window - long(m.column) * u;
+    const long w = sy * u / window - long(m.row) * u;
+    const int a = static_cast<int>(fx_isqrt30_round(static_cast<std::uint32_t>(std::min<long>(v * v + w * w, 0x3FFFFFFF))));
+    const int dx = f.column - xl, dy = l.row - f.row;
+    const int chord = static_cast<int>(fx_isqrt30_round(static_cast<std::uint32_t>(dx * dx + dy * dy)));
+    if (a >= 256 || chord <= (step == 1 ? 18 : 36)) continue;
+    const int cs = dy * 100 / dx;
+    const int d = fx_atan2(static_cast<int>(w), static_cast<int>(v));
+    const int e = fx_atan2(100, cs), fn = fx_atan2(-100, -cs);
+    const int normal = std::abs(static_cast<std::int8_t>(e - d)) < std::abs(static_cast<std::int8_t>(fn - d)) ? e : fn;
+    push(bulges, Bulge{static_cast<std::int16_t>((a * fx_sin256_alt(normal)) >> 14),
+                       static_cast<std::int16_t>((a * fx_cos256_alt(normal)) >> 14), static_cast<std::uint8_t>(a), 5});
+  }
+}
+
+void condense(const std::vector<Bulge>& bulges, std::uint8_t* value) {
+  const long n = static_cast<long>(bulges.size());
+  if (n == 0) {
+    std::copy(kNoTrace, kNoTrace + 4, value);
+    return;
+  }
+  // The components are summed as unsigned 16-bit values: stored trace
+  // values of peers are compared with ones made this way.
+  long sa = 0, sb = 0, sm = 0;
+  for (const Bulge& b : bulges) {
+    sa += static_cast<std::uint16_t>(b.a);
+    sb += static_cast<std::uint16_t>(b.b);
+    sm += b.magnitude;
+  }
+  const int direction = (sa == 0 && sb == 0) ? 0 : fx_atan2(static_cast<int>(sa), static_cast<int>(sb)) & 255;
+  const int mean = static_cast<int>(sm / n);
+  long spread = 0, magnitude_spread = 0;
+  for (const Bulge& b : bulges) {
+    int diff = direction;
+    if (b.a || b.b)
+      diff = static_cast<std::int8_t>(direction - fx_atan2(static_cast<std::uint16_t>(b.a), static_cast<std::uint16_t>(b.b)));
+    spread += long(diff) * diff;
+    magnitude_spread += long(mean - b.magnitude) * (mean - b.magnitude);
+  }
+  value[0] = static_cast<std::uint8_t>(direction);
+  value[1] = static_cast<std::uint8_t>(fx_isqrt30_round(static_cast<std::uint32_t>(spread / n)));
+  value[2] = static_cast<std::uint8_t>(mean);
+  value[3] = static_cast<std::uint8_t>(fx_isqrt30_round(static_cast<std::uint32_t>(magnitude_spread / n)));
+}
+
+int run(MinutiaeWorkInfo* work, std::uint8_t* thinned, const std::uint8_t* blocks, int block, int margin,
+        MinutiaeRecord* record) {
+  const int h = work->height, w = work->width;
+  const int window = std::min(w / 2, h / 2);
+  if (window <= 1) {
+    std::copy(kNoTrace, kNoTrace + 4, record->trace_value);
+    return ML_OK;
+  }
+  const int s = (record->options & MINX_HALF) ? 2 : 1;
+  const int step = (record->options & MINX_HALF) ? 1 : 2;
+  Image img(thinned, h, w);
+  std::vector<Bulge> bulges;
+  std::vector<RidgePoint> points;
+  auto visit = [&](int r, int c) {
+    if (excluded(r, c, blocks, block, margin, h, w, s)) {
+      img.at(r, c) = 255;
+      return;
+    }
+    if (!img.skeleton(r, c) || img.skeleton_neighbours(r, c) != 1) return;
+    points.clear();
+    follow(img, r, c, points);
+    windows(points, window, step, bulges);
+  };
+  for (int k = 1; k < window; ++k) {
+    for (int r = k; r <= h - 1 - k; ++r) visit(r, k);
+    for (int r = k; r <= h - 1 - k; ++r) visit(r, w - 1 - k);
+    for (int c = k + 1; c <= w - 2 - k; ++c) visit(k, c);
+    for (int c = k + 1; c <= w - 2 - k; ++c) visit(h - 1 - k, c);
+  }
+  condense(bulges, record->trace_value);
+  return ML_OK;
+}
+
+}  // namespace
+}  // namespace zyl::matchlib
+
+using namespace zyl::matchlib;
+
+ZYL_API int ridgetrace_run(MinutiaeWorkInfo* work, uint8_t* thinned, const uint8_t* block_map, int block,
+                           int margin, const uint8_t* quality, MinutiaeRecord* record, int extra) {
+  (void)quality;
+  (void)extra;
+  if (!work || !record) return ML_BAD_ARGUMENT;
+  if (!thinned) {
+    std::copy(kNoTrace, kNoTrace + 4, record->trace_value);
+    return ML_OK;
+  }
+  return zyl::GuardedCall(ML_NO_MEMORY, [&] { return run(work, thinned, block_map, block, margin, record); });
+}

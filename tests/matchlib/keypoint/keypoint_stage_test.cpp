@@ -1,0 +1,269 @@
+// Keypoint extraction stage: arguments, resampling, budgets, record order,
+// the dense grid, and both operations on real prints (blobs that parse,
+// points that follow a shift and a quarter turn of the print).
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <vector>
+
+#include "support/pgm.h"
+#include "zylscan/matchlib_blockrec.h"
+#include "zylscan/matchlib_context.h"
+#include "zylscan/matchlib_keypoint_stage.h"
+#include "zylscan/matchlib_object.h"
+#include "zylscan/matchlib_param.h"
+
+namespace zyl::test {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+struct ImageDeleter {
+  void operator()(GrayImage* i) const { image_release(i); }
+};
+struct BlobDeleter {
+  void operator()(DataBlob* b) const { blob_release(b); }
+};
+struct RecordDeleter {
+  void operator()(BlockRecord* r) const { blockrec_free(r); }
+};
+struct ContextDeleter {
+  void operator()(MatchContext* c) const { ctx_release(c); }
+};
+using Image = std::unique_ptr<GrayImage, ImageDeleter>;
+using Blob = std::unique_ptr<DataBlob, BlobDeleter>;
+using Record = std::unique_ptr<BlockRecord, RecordDeleter>;
+using Context = std::unique_ptr<MatchContext, ContextDeleter>;
+
+Image make_image(const Bytes& px, int h, int w, int resolution = 500) {
+  return Image(image_create(h, w, resolution, resolution, px.data(), 0));
+}
+
+using Operation = int (*)(MatchContext*, GrayImage*, void*, int32_t, DataBlob**);
+const Operation kOperations[] = {keypoint_stage_extract, keypoint_stage_extract_light};
+
+Record run(Operation op, MatchContext* ctx, GrayImage* img) {
+  DataBlob* out = nullptr;
+  EXPECT_EQ(op(ctx, img, nullptr, BLOCKREC_FORMAT, &out), ML_OK);
+  Blob blob(out);
+  if (!blob) return nullptr;
+  EXPECT_EQ(blob_type(blob.get()), BLOCKREC_FORMAT);
+  BlockRecord* rec = nullptr;
+  EXPECT_EQ(blockrec_parse(blob_data(blob.get()), blob_size(blob.get()), 0, 0, &rec), ML_OK);
+  return Record(rec);
+}
+
+zyltest::GreyImage print(const char* name) { return zyltest::read_pgm(zyltest::test_data(name)); }
+
+TEST(KeypointStage, RefusesWrongKindAndMissingOutput) {
+  const Bytes px(64 * 64, 100);
+  auto img = make_image(px, 64, 64);
+  for (Operation op : kOperations) {
+    DataBlob* out = reinterpret_cast<DataBlob*>(1);
+    EXPECT_EQ(op(nullptr, img.get(), nullptr, 77, &out), ML_WRONG_KIND);
+    EXPECT_EQ(op(nullptr, img.get(), nullptr, BLOCKREC_FORMAT, nullptr), ML_BAD_ARGUMENT);
+    // An image whose resolution was never set is refused, not divided by.
+    auto unset = make_image(px, 64, 64, 0);
+    EXPECT_EQ(op(nullptr, unset.get(), nullptr, BLOCKREC_FORMAT, &out), ML_BAD_ARGUMENT);
+    EXPECT_EQ(out, nullptr);
+  }
+  EXPECT_EQ(keypoint_stage_extractors()[0].extract, keypoint_stage_extract_light);
+  EXPECT_EQ(keypoint_stage_extractors()[1].extract, keypoint_stage_extract);
+}
+
+TEST(KeypointStage, ResamplesOnlyBeyondEightDpi) {
+  const auto p = print("fvc2004_102_1_160.pgm");
+  struct Case {
+    int resolution, width;
+  };
+  for (Operation op : kOperations)
+    for (const Case c : {Case{492, 160}, Case{508, 160}, Case{491, 163}, Case{509, 157}}) {
+      auto img = make_image(p.pixels, p.height, p.width, c.resolution);
+      auto rec = run(op, nullptr, img.get());
+      ASSERT_TRUE(rec);
+      EXPECT_EQ(rec->width, c.width) << c.resolution;
+    }
+}
+
+TEST(KeypointStage, BudgetFromArea) {
+  struct Case {
+    int area, budget;
+  };
+  for (const Case c : {Case{96 * 96, 350}, Case{50 * 50, 100}, Case{0, 0}, Case{12, 0},
+                       Case{13, 1}, Case{-13, -1}, Case{-40, -2}})
+    EXPECT_EQ(keypoint_budget_from_area(c.area), c.budget) << c.area;
+}
+
+// A checkerboard of 6-pixel squares: a saddle at every inner corner.
+Bytes checkerboard(int n) {
+  Bytes px(n * n);
+  for (int y = 0; y < n; ++y)
+    for (int x = 0; x < n; ++x) px[y * n + x] = ((y / 6 + x / 6) % 2) ? 200 : 50;
+  return px;
+}
+
+TEST(KeypointStage, KeepPercentageCutsTheListBeforeTheBudget) {
+  Context ctx(ctx_create());
+  ASSERT_EQ(param_set(ctx.get(), 0x041e91f6, 128), ML_OK);  // saddles, keep 50 %
+  ASSERT_EQ(param_set(ctx.get(), 0xc901dcad, 350), ML_OK);
+  const int n = 200;
+  auto img = make_image(checkerboard(n), n, n);
+  auto rec = run(keypoint_stage_extract, ctx.get(), img.get());
+  ASSERT_TRUE(rec);
+  EXPECT_EQ(rec->point_count, 175);
+  for (int i = 0; i < rec->point_count; ++i) EXPECT_TRUE(rec->points[i].cls & 4);
+}
+
+TEST(KeypointStage, RecordIsOrderedByClassThenScoreAndWithinBudget) {
+  const auto p = print("fvc2004_102_1_160.pgm");
+  auto img = make_image(p.pixels, p.height, p.width);
+  for (Operation op : kOperations) {
+    auto rec = run(op, nullptr, img.get());
+    ASSERT_TRUE(rec);
+    EXPECT_GT(rec->point_count, 50);
+    EXPECT_LE(rec->point_count, keypoint_budget_from_area(160 * 160));
+    for (int i = 1; i < rec->point_count; ++i) {
+      const KeyPoint &a = rec->points[i - 1], &b = rec->points[i];
+      EXPECT_TRUE(a.cls < b.cls || (a.cls == b.cls && a.score >= b.score)) << i;
+    }
+  }
+}
+
+TEST(KeypointStage, DetectorListOutsideTheTableGivesAnEmptyRecord) {
+  Context ctx(ctx_create());
+  ASSERT_EQ(param_set(ctx.get(), 0x041e91f6, 3), ML_OK);
+  const auto p = print("fvc2004_102_1_160.pgm");
+  auto img = make_image(p.pixels, p.height, p.width);
+  auto rec = run(keypoint_stage_extract, ctx.get(), img.get());
+  ASSERT_TRUE(rec);
+  EXPECT_EQ(rec->point_count, 0);
+  EXPECT_EQ(rec->extension_type_count, 1);  // type 0x2 by default
+}
+
+TEST(KeypointStage, DenseGridCoversTheImageEveryFivePixels) {
+  const Bytes px(100 * 100, 90);
+  auto img = make_image(px, 100, 100);
+  for (int flag : {0, 1}) {
+    DataBlob* out = nullptr;
+    ASSERT_EQ(keypoint_dense_grid_features(img.get(), &out, flag), ML_OK);
+    Blob blob(out);
+    BlockRecord* r = nullptr;
+    ASSERT_EQ(blockrec_parse(blob_data(blob.get()), blob_size(blob.get()), 0, 0, &r), ML_OK);
+    Record rec(r);
+    ASSERT_EQ(rec->point_count, 400);
+    EXPECT_EQ(rec->points[0].x, 4);
+    EXPECT_EQ(rec->points[0].y, 4);
+    EXPECT_EQ(rec->points[399].x, 99);
+    EXPECT_EQ(rec->points[399].y, 99);
+    EXPECT_EQ(rec->points[0].cls, 3);
+  }
+  EXPECT_EQ(keypoint_dense_grid_features(img.get(), nullptr, 0), ML_WRONG_KIND);
+}
+
+// Pixels of a window of a print, or the print turned a quarter turn
+// clockwise: (x, y) goes to (h - 1 - y, x).
+Bytes window(const zyltest::GreyImage& p, int x0, int y0, int w, int h) {
+  Bytes out(w * h);
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) out[y * w + x] = p.at(x0 + x, y0 + y);
+  return out;
+}
+Bytes turned(const zyltest::GreyImage& p) {
+  Bytes out(p.width * p.height);
+  for (int y = 0; y < p.height; ++y)
+    for (int x = 0; x < p.width; ++x) out[x * p.height + (p.height - 1 - y)] = p.at(x, y);
+  return out;
+}
+
+const KeyPoint* find(const BlockRecord& r, int x, int y) {
+  for (int i = 0; i < r.point_count; ++i)
+    if (r.points[i].x == x && r.points[i].y == y) return &r.points[i];
+  return nullptr;
+}
+
+bool same_descriptors(const BlockRecord& a, const KeyPoint* pa, const BlockRecord& b,
+                      const KeyPoint* pb) {
+  for (int k = 0; k < a.extension_type_count; ++k) {
+    const std::uint32_t s = a.extension_types[k]->size();
+    if (!std::equal(a.extension_arrays[k] + s * (pa - a.points),
+                    a.extension_arrays[k] + s * (pa - a.points + 1),
+                    b.extension_arrays[k] + s * (pb - b.points)))
+      return false;
+  }
+  return true;
+}
+
+TEST(KeypointStage, PointsFollowAShiftOfThePrint) {
+  const auto p = print("fvc2004_102_1_160.pgm");
+  const int w = 152, h = 160;
+  auto left = make_image(window(p, 0, 0, w, h), h, w);
+  auto right = make_image(window(p, 8, 0, w, h), h, w);
+  for (Operation op : kOperations) {
+    auto a = run(op, nullptr, left.get());
+    auto b = run(op, nullptr, right.get());
+    ASSERT_TRUE(a && b);
+    int inside = 0, moved = 0, equal = 0;
+    for (int i = 0; i < a->point_count; ++i) {
+      const KeyPoint& k = a->points[i];
+      if (k.x < 20 || k.x > w - 12) continue;
+      ++inside;
+      if (const KeyPoint* m = find(*b, k.x - 8, k.y)) {
+        ++moved;
+        equal += same_descriptors(*a, &k, *b, m);
+      }
+    }
+    ASSERT_GT(inside, 20);
+    EXPECT_GT(moved * 2, inside) << moved << " of " << inside;
+    EXPECT_GT(equal * 2, moved) << equal << " of " << moved;
+  }
+}
+
+TEST(KeypointStage, PointsAndAnglesFollowAQuarterTurn) {
+  const auto p = print("fvc2004_102_1_160.pgm");
+  auto upright = make_image(p.pixels, p.height, p.width);
+  auto turn = make_image(turned(p), p.width, p.height);
+  for (Operation op : kOperations) {
+    auto a = run(op, nullptr, upright.get());
+    auto b = run(op, nullptr, turn.get());
+    ASSERT_TRUE(a && b);
+    int found = 0, angle = 0;
+    for (int i = 0; i < a->point_count; ++i) {
+      const KeyPoint& k = a->points[i];
+      const KeyPoint* m = find(*b, p.height - 1 - k.y, k.x);
+      if (!m) continue;
+      ++found;
+      const int d = (m->angle - k.angle - 64) & 0xFF;
+      angle += d <= 2 || d >= 254;
+    }
+    EXPECT_GT(found * 2, a->point_count) << found << " of " << a->point_count;
+    EXPECT_GT(angle * 2, found) << angle << " of " << found;
+  }
+}
+
+// Every crop of the shared 160 x 160 sets, when they are beside the
+// repository (the sanitizer build runs this over all of them).
+TEST(KeypointStage, EverySharedCropGivesABlob) {
+  const std::filesystem::path root = ZYL_SHARED_DATA_DIR "/fingerprints";
+  if (!std::filesystem::exists(root)) GTEST_SKIP() << "no shared prints";
+  int images = 0;
+  for (const char* set : {"fvc2000-db4b-160", "fvc2002-db1b-part-160", "fvc2004-db4b-160"})
+    for (const auto& e : std::filesystem::directory_iterator(root / set)) {
+      if (e.path().extension() != ".pgm") continue;
+      const auto p = zyltest::read_pgm(e.path().string());
+      auto img = make_image(p.pixels, p.height, p.width);
+      for (Operation op : kOperations) {
+        auto rec = run(op, nullptr, img.get());
+        ASSERT_TRUE(rec) << e.path();
+        EXPECT_LE(rec->point_count, keypoint_budget_from_area(p.height * p.width));
+      }
+      ++images;
+    }
+  EXPECT_EQ(images, 200);
+}
+
+}  // namespace
+}  // namespace zyl::test
