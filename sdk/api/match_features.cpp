@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <functional>
 #include <vector>
 
@@ -373,6 +374,10 @@ std::int64_t Matcher::collect_candidates() {
           ok[at] = (fold_angle(t_first, fs[at]) < A) & (std::abs(t_length - ls[at]) < L) &
                    (fold_angle(t_second, ss[at]) < A);
         for (std::int32_t at = run[0]; at < run[1]; ++at) {
+          // Most pairs fail: eight flags are skipped at a time while all are 0.
+          std::uint64_t eight;
+          while (at + 8 <= run[1] && (std::memcpy(&eight, ok + at, 8), eight == 0)) at += 8;
+          if (at >= run[1]) break;
           if (!ok[at]) continue;
           GraphLine* s = lines[at];
           const std::int32_t score = pair_score(*t, *s, core);
