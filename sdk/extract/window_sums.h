@@ -158,37 +158,35 @@ class WindowSums {
     }
   }
 
-  // The horizontal window over the column sums, in three stretches so that
-  // no column needs a test: the window's right edge still inside the row,
-  // then both edges inside, then only its left edge.
+  // The horizontal window over the column sums, in stretches so that no
+  // column needs a test: the window's right edge still inside the row, then
+  // both edges inside, then only its left edge. The K channels advance
+  // together, K independent running sums per column.
   void slide_rows() {
-    const int first = std::min(radius_, width_ - 1);
+    const Sum* col[K];
+    Sum* out[K];
+    Sum s[K];
     for (int k = 0; k < K; ++k) {
-      const Sum* __restrict col = columns_.data() + static_cast<std::size_t>(k) * width_;
-      Sum* __restrict out = sums_.data() + static_cast<std::size_t>(k) * width_;
-      Sum s = 0;
-      for (int x = 0; x <= first; ++x) s += col[x];
-      out[0] = s;
-      // x + r < width and x - r - 1 >= 0 split 1..width-1 into stretches.
-      const int enter_end = std::max(1, width_ - radius_);  // x < enter_end: column x + r enters
-      const int leave_from = radius_ + 1;                   // x >= leave_from: column x - r - 1 leaves
-      int x = 1;
-      for (; x < width_ && x < enter_end && x < leave_from; ++x) {
-        s += col[x + radius_];
-        out[x] = s;
-      }
-      if (x < leave_from) {  // the window covers the whole row: nothing enters or leaves
-        for (; x < width_ && x < leave_from; ++x) out[x] = s;
-      }
-      for (; x < width_ && x < enter_end; ++x) {
-        s += col[x + radius_] - col[x - radius_ - 1];
-        out[x] = s;
-      }
-      for (; x < width_; ++x) {
-        s -= col[x - radius_ - 1];
-        out[x] = s;
-      }
+      col[k] = columns_.data() + static_cast<std::size_t>(k) * width_;
+      out[k] = sums_.data() + static_cast<std::size_t>(k) * width_;
+      s[k] = 0;
     }
+    const int first = std::min(radius_, width_ - 1);
+    for (int x = 0; x <= first; ++x)
+      for (int k = 0; k < K; ++k) s[k] += col[k][x];
+    for (int k = 0; k < K; ++k) out[k][0] = s[k];
+    // x + r < width and x - r - 1 >= 0 split 1..width-1 into stretches.
+    const int enter_end = std::max(1, width_ - radius_);  // x < enter_end: column x + r enters
+    const int leave_from = radius_ + 1;                   // x >= leave_from: column x - r - 1 leaves
+    int x = 1;
+    for (; x < width_ && x < enter_end && x < leave_from; ++x)
+      for (int k = 0; k < K; ++k) out[k][x] = s[k] += col[k][x + radius_];
+    for (; x < width_ && x < leave_from; ++x)  // the window spans the row: nothing enters or leaves
+      for (int k = 0; k < K; ++k) out[k][x] = s[k];
+    for (; x < width_ && x < enter_end; ++x)
+      for (int k = 0; k < K; ++k) out[k][x] = s[k] += col[k][x + radius_] - col[k][x - radius_ - 1];
+    for (; x < width_; ++x)
+      for (int k = 0; k < K; ++k) out[k][x] = s[k] -= col[k][x - radius_ - 1];
   }
 
   int width_;
