@@ -240,6 +240,7 @@ ZYL_API int gridblock_serialize(const GridFeatureBlock* block, uint8_t** out, ui
 
 ZYL_API int gridblock_parse(const uint8_t* bytes, uint32_t length, GridFeatureBlock** out) {
   if (!bytes || !out) return ML_BAD_ARGUMENT;
+  *out = nullptr;  // nothing is handed out on failure
   return zyl::GuardedCall(ML_NO_MEMORY, [&] { return parse({bytes, length}, out); });
 }
 

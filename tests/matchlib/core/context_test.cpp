@@ -45,8 +45,10 @@ TEST(MatchContext, CountsReferencesAndDestroysAttachmentsNewestFirst) {
 
 TEST(MatchContext, AttachReplacesTheOldValue) {
   g_destroyed.clear();
-  auto ctx = Ref<MatchContext>::adopt(ctx_create());
+  // The values outlive the context: its destructor still hands them to
+  // destroy_named.
   char first[] = "first", second[] = "second";
+  auto ctx = Ref<MatchContext>::adopt(ctx_create());
   ASSERT_EQ(ctx_attach(ctx.get(), first, CTX_KEY_PARAMS, destroy_named), ML_OK);
   ASSERT_EQ(ctx_attach(ctx.get(), second, CTX_KEY_PARAMS, destroy_named), ML_OK);
   EXPECT_EQ(g_destroyed, (std::vector<std::string>{"first"}));
@@ -69,8 +71,10 @@ TEST(MatchContext, AttachReplacesTheOldValue) {
 
 TEST(MatchContext, FailedReattachKeepsTheOldValue) {
   g_destroyed.clear();
-  auto ctx = Ref<MatchContext>::adopt(ctx_create());
+  // The values outlive the context: its destructor still hands them to
+  // destroy_named.
   char first[] = "first", second[] = "second";
+  auto ctx = Ref<MatchContext>::adopt(ctx_create());
   ASSERT_EQ(ctx_attach(ctx.get(), first, CTX_KEY_PARAMS, destroy_named), ML_OK);
   zyltest::sweep_allocation_failures([&] {
     const int status = ctx_attach(ctx.get(), second, CTX_KEY_PARAMS, destroy_named);
