@@ -635,9 +635,18 @@ int ServiceHarness::startService(const std::vector<std::string> &extraEnv) {
   std::string asan = "verify_asan_link_order=0";
   if (const char *a = std::getenv("ASAN_OPTIONS"); a && *a) asan = std::string(a) + ":" + asan;
   env.push_back("ASAN_OPTIONS=" + asan);
-  env.insert(env.end(), extraEnv.begin(), extraEnv.end());
-  pid_t pid = spawn(namespaceCommand(dir, root_ / "syslog.sock", {serviceBinary()}), env,
-                    dir / "service.log", dir / "service.log");
+  // A preloaded library reaches the service alone: `env` sets it at the
+  // last exec, so the namespace's helper programs (unshare, sh, mount) never
+  // load it. A library built for a sanitizer may not load into them.
+  std::vector<std::string> command = {serviceBinary()};
+  for (const std::string &e : extraEnv) {
+    if (e.rfind("LD_PRELOAD=", 0) == 0)
+      command = {"env", e, serviceBinary()};
+    else
+      env.push_back(e);
+  }
+  pid_t pid = spawn(namespaceCommand(dir, root_ / "syslog.sock", command), env, dir / "service.log",
+                    dir / "service.log");
   if (pid <= 0) throw std::runtime_error("cannot start the service");
   instances_.push_back({pid, false});
   return instance;
