@@ -5,7 +5,9 @@
 
 #include <stdint.h>
 
+#include "zylscan/matchlib_engine.h"
 #include "zylscan/matchlib_image.h"
+#include "zylscan/matchlib_stage.h"
 #include "zylscan/zyl_export.h"
 
 ZYL_EXTERN_C_BEGIN
@@ -53,5 +55,28 @@ ZYL_API const AlgorithmPreset* preset_table_row(int row);
  * 2 in order for each switch that is on; answers the count (0..3), -1 for
  * a row or list outside the table. */
 ZYL_API int preset_option_list(int row, int which, int32_t out[3]);
+
+/* Builds a new stage chain for a preset row, or null. */
+typedef StageChain* (*PresetChainBuilder)(MatchContext* context, const AlgorithmPreset* row);
+
+/* Engine from table row 0..12: configuration, option lists and format
+ * from the row, chain from the builder, the profile list (kept by
+ * reference: it must outlive the engine) and the hook when one is given.
+ * Null for a bad row or builder, a null chain, or a failed creation (the
+ * chain is then freed). */
+ZYL_API MatchEngine* preset_create_indexed(MatchContext* context, int row,
+                                           const ScoreProfile* const* profiles,
+                                           PresetChainBuilder builder, EngineHook hook);
+/* The two light keypoint stages: the orientation-histogram comparison
+ * (its scores restart), then the global light keypoint comparison
+ * (match_keypoints_global_light) rejecting at
+ * "vn.morva_light.far.reject" (default 0) with candidate limit 0x522624e7
+ * (default 5). The row is not read. */
+ZYL_API StageChain* preset_build_light_chain(MatchContext* context, const AlgorithmPreset* row);
+/* The engine of every algorithm mode but 4: raw pixel buffers normalised
+ * globally, the light chain on row 10, one profile on the light stage.
+ * Null when a default cannot be written or the context already holds an
+ * engine. The caller releases the engine. */
+ZYL_API MatchEngine* preset_create_light(MatchContext* context);
 
 ZYL_EXTERN_C_END
