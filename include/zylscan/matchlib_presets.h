@@ -79,4 +79,15 @@ ZYL_API StageChain* preset_build_light_chain(MatchContext* context, const Algori
  * engine. The caller releases the engine. */
 ZYL_API MatchEngine* preset_create_light(MatchContext* context);
 
+/* One full keypoint stage with the given match ops and the keypoint image
+ * routines: destripe and band filter when 0x031185aa is non-zero, none
+ * when 0x03214c8e is, else the band filter. Null on allocation failure. */
+ZYL_API StageChain* preset_build_pair_chain(MatchContext* context, const StageMatchOps* ops);
+/* Reconfiguration hook (EngineHook; the first argument is the engine):
+ * replaces the engine's chain with the pair chain of {match_keypoints,
+ * fuse_with_profile} and installs that pair's profile. 0; 17 without an
+ * engine or context; 9 no memory. */
+ZYL_API int preset_pair_chain_hook(void* engine, void* unused_b, void* unused_c, void* unused_d,
+                                   void* unused_e);
+
 ZYL_EXTERN_C_END

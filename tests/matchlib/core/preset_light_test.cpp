@@ -268,3 +268,63 @@ TEST_F(PresetLightPrints, ProbeAgainstItselfScoresNearTheTop) {
 }
 
 }  // namespace
+
+namespace {
+
+std::string dump_pair_chain(const StageChain* chain) {
+  std::string s;
+  for (const StageObject* st = chain_first(chain); st; st = stage_next(st)) {
+    s += "kind " + std::to_string(stage_get_kind(st));
+    s += stage_get_extractor(st) == &keypoint_stage_extractors()[1] ? " extract full" : " extract ?";
+    s += " images";
+    for (const ImagePrepRoutine* r = stage_get_image_routines(st); r && *r; ++r)
+      s += *r == prep_band_filter ? " band" : *r == prep_destripe ? " destripe" : " ?";
+    const StageMatchOps* ops = stage_get_match_ops(st);
+    s += ops && ops->match == match_keypoints && ops->fuse == fuse_with_profile ? " ops keypoints/profile"
+                                                                                : " ops ?";
+    s += " offset " + std::to_string(stage_get_threshold_offset(st));
+    s += " level " + std::to_string(stage_get_far_level(st));
+    s += " flags " + std::to_string(stage_get_flags(st)) + "\n";
+  }
+  return s;
+}
+
+TEST(PresetPairChain, ImageListsBySwitches) {
+  const StageMatchOps ops{match_keypoints, fuse_with_profile};
+  struct Case {
+    int32_t smooth, none;
+    const char* images;
+  };
+  const Case cases[] = {{0, 0, " band"}, {1, 0, " destripe band"}, {1, 1, " destripe band"}, {0, 1, ""}};
+  for (const Case& c : cases) {
+    MatchContext* ctx = ctx_create();
+    param_set(ctx, 0x031185aau, c.smooth);
+    param_set(ctx, 0x03214c8eu, c.none);
+    StageChain* chain = preset_build_pair_chain(ctx, &ops);
+    ASSERT_NE(chain, nullptr);
+    EXPECT_EQ(dump_pair_chain(chain), std::string("kind 79 extract full images") + c.images +
+                                          " ops keypoints/profile offset 0 level 0 flags 0\n");
+    chain_free(chain);
+    ctx_release(ctx);
+  }
+}
+
+TEST(PresetPairChain, HookReplacesChainAndProfiles) {
+  Light l;
+  l.engine = preset_create_light(l.ctx);
+  ASSERT_NE(l.engine, nullptr);
+  EXPECT_EQ(preset_pair_chain_hook(nullptr, nullptr, nullptr, nullptr, nullptr), ML_CORRUPT);
+  engine_set_hook(l.engine, preset_pair_chain_hook);
+  ASSERT_EQ(engine_call_hook(l.engine, l.engine, nullptr, nullptr, nullptr, nullptr), ML_OK);
+  EXPECT_EQ(engine_stage_count(l.engine), 1u);
+  EXPECT_EQ(dump_pair_chain(engine_get_chain(l.engine)),
+            "kind 79 extract full images band ops keypoints/profile offset 0 level 0 flags 0\n");
+  const ScoreProfile* const* profiles = engine_get_score_profiles(l.engine);
+  ASSERT_NE(profiles, nullptr);
+  ASSERT_NE(profiles[0], nullptr);
+  EXPECT_EQ(profiles[1], nullptr);
+  EXPECT_EQ(profiles[0]->match_ops, stage_get_match_ops(engine_get_stage(l.engine, 0)));
+  EXPECT_EQ(profiles[0]->thresholds, far_table_neutral());
+}
+
+}  // namespace
