@@ -15,6 +15,7 @@
 #include "zylscan/matchlib_image.h"
 #include "zylscan/matchlib_kwzd.h"
 #include "zylscan/matchlib_model_set.h"
+#include "zylscan/matchlib_quality_model.h"
 #include "zylscan/matchlib_result.h"
 #include "zylscan/matchlib_score.h"
 #include "zylscan/matchlib_stage.h"
@@ -53,15 +54,8 @@ typedef struct EngineConfig {
   TilingSpec tiling;                     /* crop request for input images */
 } EngineConfig;
 
-/* Holder of a learned quality model for a context (reference count, the
- * context, the static model record, destroy routine); the engine keeps one
- * reference. */
-typedef struct QualityModelHolder {
-  uint32_t refcount;
-  MatchContext* context;
-  const void* model;
-  void (*destroy)(struct QualityModelHolder* holder);
-} QualityModelHolder;
+/* The engine keeps one reference to a learned quality model holder
+ * (matchlib_quality_model.h). */
 
 typedef int (*EngineMatchOp)(MatchEngine* engine, DataBlob* const* gallery, uint8_t count,
                              DataBlob* probe, GrayImage* probe_image, int level,

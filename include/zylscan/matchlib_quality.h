@@ -30,6 +30,14 @@ ZYL_API int quality_map_expand(const uint8_t* block_map, const uint8_t* block_ma
                                int block_rows, int block_columns, int block, uint8_t* out,
                                int out_height, int out_width);
 
+/* Quality over the pixels of the mask (all without one) from per-pixel
+ * coherence over (2r+1)^2 windows of the locally normalised image (mean
+ * 128, deviation 75); the count is the number of pixels used. A mask
+ * without a set pixel gives quality 1 and count 0. With a coherence map
+ * the unmasked per-pixel coherence goes there too. */
+ZYL_API int quality_from_pixel_coherence(const uint8_t* pixels, int height, int width,
+                                         const uint8_t* mask, int radius, uint8_t* quality,
+                                         uint32_t* count, uint8_t* coherence_map);
 /* Whole-image quality at scale 1 or 2 (blocks of 12/s): the centred crop to
  * whole blocks is stretched, tested for ridges, segmented, measured for its
  * bright share and block-normalised before the coherence quality; the area

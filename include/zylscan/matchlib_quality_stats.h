@@ -24,6 +24,16 @@ ZYL_API int imgstat_bright_percent(const uint8_t* pixels, int height, int width,
 ZYL_API int imgstat_bright_percent_blocks(const uint8_t* pixels, int height, int width,
                                           int block_rows, int block_columns, int block,
                                           const uint8_t* block_mask, uint8_t* percent);
+/* Contrast of the 16 x 16 blocks of the band-passed image F against the
+ * spread of the flattened image (pixel + mean(F) - F): mean range over
+ * mean spread, 0..255 (255 when the spread vanishes, 0 when no block's
+ * range exceeds half the mean range). Optional outputs: the mean range of
+ * those blocks, the mean spread, and per-pixel maps of the block ratio,
+ * range and spread (height x width bytes each). 21 for an image under 16
+ * rows or columns. */
+ZYL_API int imgstat_block_contrast(const uint8_t* pixels, int height, int width, int resolution,
+                                   uint8_t* contrast, uint8_t* mean_range, uint8_t* mean_spread,
+                                   uint8_t* ratio_map, uint8_t* range_map, uint8_t* spread_map);
 /* Standard deviation of the signed Laplacian in quarter grey levels, at
  * most 255. */
 ZYL_API int imgstat_laplacian_spread(const uint8_t* pixels, int height, int width,

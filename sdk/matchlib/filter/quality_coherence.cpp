@@ -57,12 +57,14 @@ ZYL_API int quality_from_block_coherence(const uint8_t* pixels, int height, int 
     if (used == 0) return ML_OK;
     const std::int64_t q = (((sum - 30 * used) * 100) / 60) / used;
     *quality = static_cast<std::uint8_t>(std::clamp<std::int64_t>(q, 1, 100));
-    const std::uint32_t n = static_cast<std::uint32_t>(block);
-    const std::uint32_t e = static_cast<std::uint32_t>(used);
-    *area = static_cast<std::uint32_t>(full_height) *
-            ((n * n * static_cast<std::uint32_t>(full_width) * e) /
-             (static_cast<std::uint32_t>(block_columns) * n)) /
-            (n * static_cast<std::uint32_t>(block_rows));
+    // 64 bits: on large images (10000 x 10000) the products pass 32 bits.
+    const std::uint64_t n = static_cast<std::uint64_t>(block);
+    const std::uint64_t e = static_cast<std::uint64_t>(used);
+    const std::uint64_t a = static_cast<std::uint64_t>(std::max(full_height, 0)) *
+                            ((n * n * static_cast<std::uint64_t>(std::max(full_width, 0)) * e) /
+                             (static_cast<std::uint64_t>(block_columns) * n)) /
+                            (n * static_cast<std::uint64_t>(block_rows));
+    *area = static_cast<std::uint32_t>(std::min<std::uint64_t>(a, 0xFFFFFFFFu));
     return ML_OK;
   } catch (const std::bad_alloc&) {
     return ML_NO_MEMORY;
@@ -153,6 +155,47 @@ ZYL_API int quality_assess_image_scaled(const uint8_t* pixels, int height, int w
     *area = static_cast<std::uint32_t>(
         std::min<std::uint64_t>(a, static_cast<std::uint64_t>(height) * width));
     *bright = b;
+    return ML_OK;
+  } catch (const std::bad_alloc&) {
+    return ML_NO_MEMORY;
+  }
+}
+
+ZYL_API int quality_from_pixel_coherence(const uint8_t* pixels, int height, int width,
+                                         const uint8_t* mask, int radius, uint8_t* quality,
+                                         uint32_t* count, uint8_t* coherence_map) {
+  if (!quality || !count) return ML_BAD_ARGUMENT;
+  *quality = 0;
+  *count = 0;
+  if (!pixels || height <= 0 || width <= 0) return ML_BAD_ARGUMENT;
+  const std::size_t n = static_cast<std::size_t>(height) * static_cast<std::size_t>(width);
+  try {
+    std::vector<std::uint8_t> normalised(n), coherence(n);
+    int rc = imgproc_normalize_local(pixels, height, width, mask, radius, 128, 75,
+                                     normalised.data());
+    if (rc != ML_OK) return rc;
+    rc = orient_pixel_vectors(normalised.data(), height, width, mask, radius, coherence.data(),
+                              nullptr, nullptr);
+    if (rc != ML_OK) return rc;
+    if (coherence_map) {
+      rc = orient_pixel_vectors(normalised.data(), height, width, nullptr, radius, coherence_map,
+                                nullptr, nullptr);
+      if (rc != ML_OK) return rc;
+    }
+    // 64-bit sums: a large image's points pass 32 bits.
+    std::int64_t sum = 0, used = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+      if (mask && !mask[i]) continue;
+      sum += coherence_point(coherence[i]);
+      ++used;
+    }
+    if (used == 0) {
+      *quality = 1;
+      return ML_OK;
+    }
+    const std::int64_t q = (((sum - 30 * used) * 100) / 60) / used;
+    *quality = static_cast<std::uint8_t>(std::clamp<std::int64_t>(q, 1, 100));
+    *count = static_cast<std::uint32_t>(used);
     return ML_OK;
   } catch (const std::bad_alloc&) {
     return ML_NO_MEMORY;

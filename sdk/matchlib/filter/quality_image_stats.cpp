@@ -8,10 +8,12 @@
 #include <new>
 #include <vector>
 
+#include "zylscan/matchlib_band_filter.h"
 #include "zylscan/matchlib_filter_kernels.h"
 #include "zylscan/matchlib_filters3x3.h"
 #include "zylscan/matchlib_gradient.h"
 #include "zylscan/matchlib_histogram.h"
+#include "zylscan/matchlib_image_stats.h"
 #include "zylscan/matchlib_local_stats.h"
 #include "zylscan/matchlib_normalize.h"
 #include "zylscan/matchlib_object.h"
@@ -71,12 +73,107 @@ int mean_window_variance(const std::uint8_t* pixels, int h, int w, int scale) {
   return static_cast<int>(sum / variances.size());
 }
 
+struct BlockContrast {
+  std::uint8_t range = 0, spread = 0;
+};
+
+// Range of the band-passed image and spread of the flattened image for
+// each whole 16 x 16 block.
+std::vector<BlockContrast> block_contrasts(const Bytes& band, const Bytes& flat, int h, int w) {
+  constexpr int b = 16;
+  const int rows = h / b, cols = w / b;
+  std::vector<BlockContrast> blocks(static_cast<std::size_t>(rows) * cols);
+  for (int bi = 0; bi < rows; ++bi)
+    for (int bj = 0; bj < cols; ++bj) {
+      std::int32_t hist[256] = {};
+      int lo = 255, hi = 0;
+      for (int y = bi * b; y < bi * b + b; ++y)
+        for (int x = bj * b; x < bj * b + b; ++x) {
+          const std::size_t i = static_cast<std::size_t>(y) * w + x;
+          lo = std::min<int>(lo, band[i]);
+          hi = std::max<int>(hi, band[i]);
+          ++hist[flat[i]];
+        }
+      const int s = hist_stddev(hist, hist_mean(hist));
+      blocks[static_cast<std::size_t>(bi) * cols + bj] = {
+          static_cast<std::uint8_t>(hi - lo), static_cast<std::uint8_t>(s < 64 ? 4 * s : 255)};
+    }
+  return blocks;
+}
+
+void fill_block_maps(const std::vector<BlockContrast>& blocks, int h, int w, std::uint8_t* ratio,
+                     std::uint8_t* range, std::uint8_t* spread) {
+  constexpr int b = 16;
+  const std::size_t n = static_cast<std::size_t>(h) * w;
+  for (std::uint8_t* m : {ratio, range, spread})
+    if (m) std::fill_n(m, n, 0);
+  const int cols = w / b;
+  for (std::size_t k = 0; k < blocks.size(); ++k) {
+    const BlockContrast& c = blocks[k];
+    const std::uint8_t r =
+        c.spread ? static_cast<std::uint8_t>(std::min(255, c.range * 8 / c.spread)) : 255;
+    const int y0 = static_cast<int>(k / cols) * b, x0 = static_cast<int>(k % cols) * b;
+    for (int y = y0; y < y0 + b; ++y) {
+      const std::size_t row = static_cast<std::size_t>(y) * w + x0;
+      if (ratio) std::fill_n(ratio + row, b, r);
+      if (range) std::fill_n(range + row, b, c.range);
+      if (spread) std::fill_n(spread + row, b, c.spread);
+    }
+  }
+}
+
 }  // namespace
 }  // namespace zyl::matchlib
 
 using namespace zyl::matchlib;
 
 extern "C" {
+
+ZYL_API int imgstat_block_contrast(const uint8_t* pixels, int height, int width, int resolution,
+                                   uint8_t* contrast, uint8_t* mean_range, uint8_t* mean_spread,
+                                   uint8_t* ratio_map, uint8_t* range_map, uint8_t* spread_map) {
+  if (contrast) *contrast = 0;
+  if (!pixels || !contrast || height < 0 || width < 0) return ML_BAD_ARGUMENT;
+  if (height < 16 || width < 16) return ML_TOO_POOR;
+  const std::size_t n = static_cast<std::size_t>(height) * static_cast<std::size_t>(width);
+  try {
+    Bytes band(n), flat(n);
+    int rc = fftfilt_radial_u8(pixels, height, width, resolution, 64, 0, 1280, 128, 0,
+                               band.data());
+    if (rc != ML_OK) return rc;
+    const int t = img_mean_u8(band.data(), height, width);
+    for (std::size_t i = 0; i < n; ++i)
+      flat[i] = static_cast<std::uint8_t>(std::clamp(pixels[i] + t - band[i], 0, 255));
+    const auto blocks = block_contrasts(band, flat, height, width);
+    fill_block_maps(blocks, height, width, ratio_map, range_map, spread_map);
+    // 64-bit sums and products: a large image's block sums pass 32 bits.
+    std::uint64_t total_range = 0, spreads = 0;
+    for (const BlockContrast& c : blocks) {
+      total_range += c.range;
+      spreads += c.spread;
+    }
+    const std::uint64_t blocks_n = blocks.size();
+    const std::uint64_t g = total_range / blocks_n;
+    std::uint64_t v = 0, i = 0;
+    for (const BlockContrast& c : blocks)
+      if (c.range > g / 2) {
+        v += c.range;
+        ++i;
+      }
+    if (mean_range) *mean_range = static_cast<std::uint8_t>(i ? v / i : 0);
+    if (mean_spread) *mean_spread = static_cast<std::uint8_t>((spreads / 4) / blocks_n);
+    if (i == 0)
+      *contrast = 0;
+    else if (spreads <= 3)
+      *contrast = 255;
+    else
+      *contrast = static_cast<std::uint8_t>(
+          std::min<std::uint64_t>(255, v * blocks_n * 8 / ((spreads / 4) * i)));
+    return ML_OK;
+  } catch (const std::bad_alloc&) {
+    return ML_NO_MEMORY;
+  }
+}
 
 ZYL_API int imgstat_bright_percent(const uint8_t* pixels, int height, int width,
                                    const uint8_t* mask, uint8_t* percent) {

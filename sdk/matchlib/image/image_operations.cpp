@@ -1,15 +1,25 @@
 // Guarded wrappers and type selectors over the enhancement kernels, and the
 // small pixel operations.
 #include <algorithm>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <utility>
 
-#include "matchlib/image/enhancement_kernels.h"
+#include "zylscan/matchlib_band_filter.h"
+#include "zylscan/matchlib_checker.h"
+#include "zylscan/matchlib_filter_kernels.h"
 #include "zylscan/matchlib_filters3x3.h"
 #include "zylscan/matchlib_image_ops.h"
 #include "zylscan/matchlib_local_stats.h"
+#include "zylscan/matchlib_normalize.h"
+#include "zylscan/matchlib_object.h"
 #include "zylscan/matchlib_param.h"
+#include "zylscan/matchlib_quality.h"
+#include "zylscan/matchlib_quality_stats.h"
+#include "zylscan/matchlib_smoothing.h"
+#include "zylscan/matchlib_stretch.h"
+#include "zylscan/matchlib_stripe.h"
 
 namespace zyl::matchlib {
 namespace {
@@ -38,19 +48,18 @@ extern "C" {
 ZYL_API int img_remove_checker_guarded(const uint8_t* pixels, int height, int width, int,
                                        uint8_t* out) {
   if (!guard(pixels, out, height, width)) return ML_BAD_ARGUMENT;
-  return call_kernel(imgproc_remove_checker, pixels, int{std::uint16_t(height)},
-                     int{std::uint16_t(width)}, out);
+  return imgproc_remove_checker(pixels, int{std::uint16_t(height)}, int{std::uint16_t(width)}, out);
 }
 
 ZYL_API int imgproc_destripe_by_type(const uint8_t* pixels, int height, int width, int type,
                                      int strip, uint8_t* out) {
   switch (type) {
     case 0:
-      return call_kernel(imgproc_remove_checker, pixels, height, width, out);
+      return imgproc_remove_checker(pixels, height, width, out);
     case 1: {
       if (strip != 1) {
         std::uint8_t found = 0;
-        const int st = call_kernel(stripe_detect_columns, pixels, height, width, strip, 1, &found);
+        const int st = stripe_detect_columns(pixels, height, width, strip, 1, &found);
         if (st != ML_OK) return st;
         if (!found) {
           if (out != pixels && height > 0 && width > 0)
@@ -58,14 +67,14 @@ ZYL_API int imgproc_destripe_by_type(const uint8_t* pixels, int height, int widt
           return ML_OK;
         }
       }
-      return call_kernel(stripe_correct_columns, pixels, height, width, strip, 0, out);
+      return stripe_correct_columns(pixels, height, width, strip, 0, out);
     }
     case 2:
-      return call_kernel(stripe_correct_columns, pixels, height, width, width, 0, out);
+      return stripe_correct_columns(pixels, height, width, width, 0, out);
     case 3:
-      return call_kernel(stripe_correct_rows, pixels, height, width, height, 0, out);
+      return stripe_correct_rows(pixels, height, width, height, 0, out);
     case 4:
-      return call_kernel(stripe_correct_columns, pixels, height, width, 1, 0, out);
+      return stripe_correct_columns(pixels, height, width, 1, 0, out);
     default:
       return ML_WRONG_KIND;
   }
@@ -82,23 +91,23 @@ ZYL_API int img_destripe_guarded(const uint8_t* pixels, int height, int width, i
 ZYL_API int imgproc_normalize_local_dpi(const uint8_t* pixels, int height, int width,
                                         int resolution, uint8_t* out) {
   if (!guard(pixels, out, height, width) || !size16_ok(resolution)) return ML_BAD_ARGUMENT;
-  return call_kernel(imgproc_normalize_local_ring, pixels, int{std::uint16_t(height)},
-                     int{std::uint16_t(width)},
-                     normalisation_radius(std::uint16_t(resolution)), 128, 75, out);
+  return imgproc_normalize_local_ring(pixels, int{std::uint16_t(height)}, int{std::uint16_t(width)},
+                                      normalisation_radius(std::uint16_t(resolution)), 128, 75,
+                                      out);
 }
 
 ZYL_API int img_smooth_binomial_guarded(const uint8_t* pixels, int height, int width, int,
                                         uint8_t* out) {
   if (!guard(pixels, out, height, width)) return ML_BAD_ARGUMENT;
-  return call_kernel(filter_binomial3x3_u8, pixels, int{std::uint16_t(height)},
-                     int{std::uint16_t(width)}, out);
+  return filter_binomial3x3_u8(pixels, int{std::uint16_t(height)}, int{std::uint16_t(width)}, out);
 }
 
 ZYL_API int img_band_filter_guarded(const uint8_t* pixels, int height, int width,
                                     int resolution, uint8_t* out) {
   if (!guard(pixels, out, height, width) || !size16_ok(resolution)) return ML_BAD_ARGUMENT;
-  return call_kernel(fftfilt_band_by_resolution_u8, pixels, int{std::uint16_t(height)},
-                     int{std::uint16_t(width)}, int{std::uint16_t(resolution)}, out);
+  return fftfilt_band_by_resolution_u8(pixels, int{std::uint16_t(height)},
+                                       int{std::uint16_t(width)}, int{std::uint16_t(resolution)},
+                                       out);
 }
 
 ZYL_API int imgop_remove_checker(MatchContext*, const uint8_t* pixels, const void*, int height,
@@ -155,7 +164,7 @@ ZYL_API int img_quality_guarded(const uint8_t* pixels, int height, int width,
   if (!pixels || height <= 0 || width <= 0) return ML_BAD_ARGUMENT;
   std::uint8_t q = 0, bright = 0;
   std::uint32_t fg = 0;
-  const int st = call_kernel(quality_assess_image, pixels, height, width, &q, &fg, &bright);
+  const int st = quality_assess_image(pixels, height, width, &q, &fg, &bright);
   if (out_quality) *out_quality = q;
   if (out_foreground) *out_foreground = fg;
   if (out_bright) *out_bright = bright;
@@ -167,10 +176,10 @@ ZYL_API int img_block_contrast_guarded(const uint8_t* pixels, int height, int wi
   if (!pixels || !out || height <= 0 || width <= 0) return ML_BAD_ARGUMENT;
   *out = 0;
   std::uint8_t value = 0, first = 0, second = 0;
-  const int st = call_kernel(imgstat_block_contrast, pixels, height, width, resolution, &value,
-                             &first, &second, static_cast<std::uint8_t*>(nullptr),
-                             static_cast<std::uint8_t*>(nullptr),
-                             static_cast<std::uint8_t*>(nullptr));
+  const int st = imgstat_block_contrast(pixels, height, width, resolution, &value, &first, &second,
+                                        static_cast<std::uint8_t*>(nullptr),
+                                        static_cast<std::uint8_t*>(nullptr),
+                                        static_cast<std::uint8_t*>(nullptr));
   if (st == ML_OK) *out = value;
   return st;
 }
@@ -179,19 +188,19 @@ ZYL_API int imgproc_normalize_by_type(const uint8_t* pixels, int height, int wid
                                       int resolution, int type, uint8_t* out) {
   switch (type) {
     case 0:
-      call_kernel(imgproc_stretch_percentile, pixels, height, width, 1, out);
+      imgproc_stretch_percentile(pixels, height, width, 1, out);
       return ML_OK;
     case 1:
-      call_kernel(imgproc_stretch_percentile_below, pixels, height, width, 1, 250, out);
+      imgproc_stretch_percentile_below(pixels, height, width, 1, 250, out);
       return ML_OK;
     case 2:
-      return call_kernel(imgproc_equalize_recursive, pixels, height, width, out);
+      return imgproc_equalize_recursive(pixels, height, width, out);
     case 3:
       return imgproc_normalize_global(pixels, height, width, 128, 75, out);
     case 4:
-      return call_kernel(imgproc_normalize_local, pixels, height, width,
-                         static_cast<const std::uint8_t*>(nullptr),
-                         normalisation_radius(resolution), 128, 75, out);
+      return imgproc_normalize_local(pixels, height, width,
+                                     static_cast<const std::uint8_t*>(nullptr),
+                                     normalisation_radius(resolution), 128, 75, out);
     default:
       return ML_WRONG_KIND;
   }
@@ -201,11 +210,11 @@ ZYL_API int img_smooth_by_type(const uint8_t* pixels, int height, int width, int
                                int type, int strength, uint8_t* out) {
   switch (type) {
     case 0: return filter_box3x3_u8(pixels, height, width, out);
-    case 1: return call_kernel(filter_binomial3x3_u8, pixels, height, width, out);
+    case 1:
+      return filter_binomial3x3_u8(pixels, height, width, out);
     case 3: return filter_adaptive_smooth_u8(pixels, height, width, -1, strength, out);
     case 4:
-      return call_kernel(fftfilt_radial_u8, pixels, height, width, resolution, 0, 0, strength,
-                         156, 0, out);
+      return fftfilt_radial_u8(pixels, height, width, resolution, 0, 0, strength, 156, 0, out);
     default: return ML_WRONG_KIND;
   }
 }
@@ -220,11 +229,9 @@ ZYL_API int img_sharpen_by_type(const uint8_t* pixels, int height, int width, in
       return filter_sharpen3x3_u8(pixels, height, width, strength, out);
     }
     case 1:
-      return call_kernel(fftfilt_radial_u8, pixels, height, width, resolution, amount, 156, -1,
-                         0, 0, out);
+      return fftfilt_radial_u8(pixels, height, width, resolution, amount, 156, -1, 0, 0, out);
     case 2:
-      return call_kernel(fftfilt_radial_u8, pixels, height, width, resolution, amount, 0, -1, 0,
-                         0, out);
+      return fftfilt_radial_u8(pixels, height, width, resolution, amount, 0, -1, 0, 0, out);
     default:
       return ML_WRONG_KIND;
   }
@@ -232,7 +239,7 @@ ZYL_API int img_sharpen_by_type(const uint8_t* pixels, int height, int width, in
 
 ZYL_API int img_band_filter(const uint8_t* pixels, int height, int width, int resolution,
                             uint8_t* out) {
-  return call_kernel(fftfilt_band_by_resolution_u8, pixels, height, width, resolution, out);
+  return fftfilt_band_by_resolution_u8(pixels, height, width, resolution, out);
 }
 
 ZYL_API void img_transpose_square(const uint8_t* pixels, int n, uint8_t* out) {

@@ -1,13 +1,23 @@
 // Cached whole-image statistics, the kept statistic maps, the pixel
 // comparison of two images and the sensor-size classes.
 #include <algorithm>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 
 #include "matchlib/core/allocation.h"
-#include "matchlib/image/enhancement_kernels.h"
 #include "matchlib/image/grey_image.h"
+#include "zylscan/matchlib_band_filter.h"
+#include "zylscan/matchlib_checker.h"
+#include "zylscan/matchlib_filter_kernels.h"
+#include "zylscan/matchlib_normalize.h"
+#include "zylscan/matchlib_object.h"
+#include "zylscan/matchlib_quality.h"
+#include "zylscan/matchlib_quality_stats.h"
+#include "zylscan/matchlib_smoothing.h"
+#include "zylscan/matchlib_stretch.h"
+#include "zylscan/matchlib_stripe.h"
 
 namespace zyl::matchlib {
 namespace {
@@ -65,9 +75,9 @@ bool compute_quality_group(GrayImage* img) {
   const int radius = (r * 12 + 508) / 1016;
   std::uint8_t quality = 0;
   std::uint32_t count = 0;
-  if (call_kernel(quality_from_pixel_coherence, img->pixels, int{img->height}, int{img->width},
-                  static_cast<const std::uint8_t*>(usable.get()), radius, &quality, &count,
-                  map) != ML_OK) {
+  if (quality_from_pixel_coherence(img->pixels, int{img->height}, int{img->width},
+                                   static_cast<const std::uint8_t*>(usable.get()), radius, &quality,
+                                   &count, map) != ML_OK) {
     img->stats.quality = -1;
     return false;
   }
@@ -76,8 +86,8 @@ bool compute_quality_group(GrayImage* img) {
       n ? static_cast<std::int32_t>((std::uint64_t{count} * 100 + n / 2) / n) : 0;
   img->stats.foreground_area = foreground_area(count, r);
   std::uint8_t bright = 0;
-  if (call_kernel(imgstat_bright_percent, img->pixels, int{img->height}, int{img->width},
-                  static_cast<const std::uint8_t*>(usable.get()), &bright) != ML_OK) {
+  if (imgstat_bright_percent(img->pixels, int{img->height}, int{img->width},
+                             static_cast<const std::uint8_t*>(usable.get()), &bright) != ML_OK) {
     img->stats.quality = -1;
     return false;
   }
@@ -124,9 +134,9 @@ ZYL_API int image_block_contrast(GrayImage* image, int* out_first, int* out_seco
     std::uint8_t* m4 = kept_map(image, 0x04);
     std::uint8_t* m8 = kept_map(image, 0x08);
     std::uint8_t value = 0, first = 0, second = 0;
-    if (call_kernel(imgstat_block_contrast, static_cast<const std::uint8_t*>(image->pixels),
-                    int{image->height}, int{image->width}, image_resolution(image), &value,
-                    &first, &second, m2, m4, m8) != ML_OK)
+    if (imgstat_block_contrast(static_cast<const std::uint8_t*>(image->pixels), int{image->height},
+                               int{image->width}, image_resolution(image), &value, &first, &second,
+                               m2, m4, m8) != ML_OK)
       return -1;
     s.block_contrast = value;
     s.contrast_first = first;
@@ -141,8 +151,8 @@ ZYL_API int image_block_range_mean(GrayImage* image) {
   if (!image) return -1;
   if (image->stats.block_range_mean == -1 && image->pixels) {
     std::uint8_t v = 0;
-    if (call_kernel(imgstat_block_range_mean, static_cast<const std::uint8_t*>(image->pixels),
-                    int{image->height}, int{image->width}, &v) == ML_OK)
+    if (imgstat_block_range_mean(static_cast<const std::uint8_t*>(image->pixels),
+                                 int{image->height}, int{image->width}, &v) == ML_OK)
       image->stats.block_range_mean = v;
   }
   return image->stats.block_range_mean;
@@ -152,8 +162,8 @@ ZYL_API int image_laplacian_spread(GrayImage* image) {
   if (!image) return -1;
   if (image->stats.laplacian_spread == -1 && image->pixels) {
     std::uint8_t v = 0;
-    if (call_kernel(imgstat_laplacian_spread, static_cast<const std::uint8_t*>(image->pixels),
-                    int{image->height}, int{image->width}, &v) == ML_OK)
+    if (imgstat_laplacian_spread(static_cast<const std::uint8_t*>(image->pixels),
+                                 int{image->height}, int{image->width}, &v) == ML_OK)
       image->stats.laplacian_spread = v;
   }
   return image->stats.laplacian_spread;
@@ -200,8 +210,8 @@ ZYL_API int image_compare_pixels(const GrayImage* a, const GrayImage* b, int thr
     if (!fa || !fb) return ML_NO_MEMORY;
     const int r = image_resolution(a);
     for (auto [src, dst] : {std::pair{pa, fa.get()}, std::pair{pb, fb.get()}}) {
-      const int st = call_kernel(fftfilt_radial_u8, src, int{a->height}, int{a->width}, r, 64, 0,
-                                 1280, 128, 0, dst);
+      const int st =
+          fftfilt_radial_u8(src, int{a->height}, int{a->width}, r, 64, 0, 1280, 128, 0, dst);
       if (st != ML_OK) return st;
     }
     pa = fa.get();

@@ -3,29 +3,31 @@
 // preprocessing copies, tiling, and the conversion to and from a packed
 // image blob.
 #include <algorithm>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <new>
 #include <vector>
 
-#include "matchlib/image/enhancement_kernels.h"
 #include "matchlib/image/image_geometry.h"
-#include "matchlib/image/packed_image_kernels.h"
+#include "zylscan/matchlib_band_filter.h"
 #include "zylscan/matchlib_blob.h"
+#include "zylscan/matchlib_card_extended.h"
+#include "zylscan/matchlib_checker.h"
 #include "zylscan/matchlib_drawing.h"
+#include "zylscan/matchlib_filter_kernels.h"
 #include "zylscan/matchlib_histogram.h"
+#include "zylscan/matchlib_normalize.h"
 #include "zylscan/matchlib_object.h"
+#include "zylscan/matchlib_quality.h"
+#include "zylscan/matchlib_quality_stats.h"
 #include "zylscan/matchlib_reorient.h"
 #include "zylscan/matchlib_segmentation.h"
+#include "zylscan/matchlib_smoothing.h"
 #include "zylscan/matchlib_stretch.h"
+#include "zylscan/matchlib_stripe.h"
 #include "zylscan/matchlib_xform.h"
-
-// The block segmentation is declared with the region tools but built after
-// them; until it exists the ridge clean-up takes every block as foreground.
-extern "C" __attribute__((weak)) int imgproc_segment_blocks_half(const uint8_t* pixels, int height,
-                                                                 int width, int rows, int cols,
-                                                                 int n, uint8_t* out);
 
 namespace zyl::matchlib {
 namespace {
@@ -119,9 +121,9 @@ ZYL_API GrayImage* image_preview_copy(const GrayImage* image) {
   if (!image || !image->pixels) return nullptr;
   const std::size_t n = pixel_count(image);
   Bytes out(n);
-  if (n && call_kernel(imgproc_normalize_preview, static_cast<const std::uint8_t*>(image->pixels),
-                       int{image->height}, int{image->width}, int{image->height},
-                       int{image->width}, out.data()) != ML_OK)
+  if (n && imgproc_normalize_preview(static_cast<const std::uint8_t*>(image->pixels),
+                                     int{image->height}, int{image->width}, int{image->height},
+                                     int{image->width}, out.data()) != ML_OK)
     return nullptr;
   Ref<GrayImage> img = Ref<GrayImage>::adopt(create_like(image, out.data()));
   if (!img || !derive_mask(img.get(), image, clone_plane)) return nullptr;
@@ -134,18 +136,18 @@ ZYL_API GrayImage* image_ridge_cleanup_copy(const GrayImage* image) {
   const std::size_t n = pixel_count(image);
   Bytes px(n, 254);
   int ridges = 0;
-  if (n && call_kernel(imgstat_has_ridges, static_cast<const std::uint8_t*>(image->pixels), H, W,
-                       &ridges) == ML_OK &&
+  if (n &&
+      imgstat_has_ridges(static_cast<const std::uint8_t*>(image->pixels), H, W, &ridges) == ML_OK &&
       ridges) {
     const int rows = H / 8, cols = W / 8;
     Bytes map(std::size_t(rows) * cols, 1);
-    if (!map.empty() &&
-        call_kernel(imgproc_segment_blocks_half, static_cast<const std::uint8_t*>(image->pixels),
-                    H, W, rows, cols, 8, map.data()) != ML_OK)
+    if (!map.empty() && imgproc_segment_blocks_half(static_cast<const std::uint8_t*>(image->pixels),
+                                                    H, W, rows, cols, 8, map.data()) != ML_OK)
       std::fill(map.begin(), map.end(), 1);
     std::memcpy(px.data(), image->pixels, n);
-    call_kernel(imgproc_normalize_blocks, static_cast<const std::uint8_t*>(px.data()), H, W,
-                static_cast<const std::uint8_t*>(map.data()), 8, rows, cols, 150, 120, px.data());
+    imgproc_normalize_blocks(static_cast<const std::uint8_t*>(px.data()), H, W,
+                             static_cast<const std::uint8_t*>(map.data()), 8, rows, cols, 150, 120,
+                             px.data());
     for (int round = 0; round < 8; ++round) {
       filter_box3x3_u8(px.data(), H, W, px.data());
       imgproc_stretch_percentile_masked(px.data(), H, W, 33, map.data(), rows, cols, 8,
@@ -304,6 +306,9 @@ ZYL_API GrayImage* image_preprocess_copy(const GrayImage* image, MatchContext* c
 ZYL_API int image_apply_preprocessors(GrayImage* image, MatchContext* ctx,
                                       const ImagePrepRoutine* routines) {
   if (!image || !image->pixels) return ML_BAD_ARGUMENT;
+  // The routines write in place: a read-only image (a caller's wrapped
+  // buffer) is refused rather than changed behind the caller's back.
+  if (image->read_only) return ML_WRONG_KIND;
   for (const ImagePrepRoutine* r = routines; r && *r; ++r) {
     std::uint8_t* map = nullptr;
     int code = 0;
@@ -395,9 +400,12 @@ ZYL_API int image_to_blob(const GrayImage* image, DataBlob** out) {
   if (!image || !image->pixels || !pixel_count(image)) return ML_UNAVAILABLE;
   std::uint8_t* record = nullptr;
   std::uint32_t length = 0;
-  const int st = call_kernel(packed_image_write, static_cast<const std::uint8_t*>(image->pixels),
-                             int{image->height}, int{image->width}, int{image->resolution_x},
-                             int{image->resolution_y}, image->impression_type, &record, &length);
+  // The record's flag byte carries the impression type.
+  const int st = packed_image_write(static_cast<const std::uint8_t*>(image->pixels),
+                                    image->height, image->width, image->resolution_x,
+                                    image->resolution_y,
+                                    static_cast<std::uint8_t>(image->impression_type), &record,
+                                    &length);
   if (st != ML_OK) return st;
   *out = blob_wrap(71, record, length, 1, free_callback, record);
   if (!*out) {
@@ -410,9 +418,10 @@ ZYL_API int image_to_blob(const GrayImage* image, DataBlob** out) {
 ZYL_API int image_from_blob(const DataBlob* blob, GrayImage** out) {
   if (!out) return ML_OK;
   *out = nullptr;
-  if (!blob || blob_type(blob) != 71 || !packed_image_read) return ML_OK;
+  if (!blob || blob_type(blob) != 71) return ML_OK;
   const std::uint8_t* px = nullptr;
-  int h = 0, w = 0, rx = 0, ry = 0, impression = 0;
+  std::uint16_t h = 0, w = 0, rx = 0, ry = 0;
+  std::uint8_t impression = 0;
   if (packed_image_read(blob_data(blob), blob_size(blob), &px, &h, &w, &rx, &ry, &impression) !=
       ML_OK)
     return ML_OK;

@@ -4,13 +4,22 @@
 #include "matchlib/image/ref_planes.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <new>
 
-#include "matchlib/image/enhancement_kernels.h"
+#include "zylscan/matchlib_band_filter.h"
+#include "zylscan/matchlib_checker.h"
+#include "zylscan/matchlib_filter_kernels.h"
+#include "zylscan/matchlib_normalize.h"
 #include "zylscan/matchlib_object.h"
+#include "zylscan/matchlib_quality.h"
+#include "zylscan/matchlib_quality_stats.h"
+#include "zylscan/matchlib_smoothing.h"
+#include "zylscan/matchlib_stretch.h"
+#include "zylscan/matchlib_stripe.h"
 
 namespace zyl::matchlib {
 namespace {
@@ -65,9 +74,9 @@ void destroy_set(RefPlaneSet* set) {
 
 // Filters a frame into `work` and centres it to mid-level.
 int filter_and_centre(const Plane16* f, int strength, std::uint16_t* work) {
-  const int st = call_kernel(fftfilt_radial_u16, static_cast<const std::uint16_t*>(f->pixels),
-                             int{f->height}, int{f->width}, int{f->resolution}, strength, 128, -1,
-                             0, 1, work);
+  const int st =
+      fftfilt_radial_u16(static_cast<const std::uint16_t*>(f->pixels), int{f->height},
+                         int{f->width}, int{f->resolution}, strength, 128, -1, 0, 1, work);
   if (st != ML_OK) return st;
   plane16_center_mean(work, nullptr, nullptr, f->height, f->width);
   return ML_OK;
@@ -89,9 +98,9 @@ int correct(RefPlaneSet* set, const Plane16* f, int key, GrayImage** out_image) 
   auto work = alloc_array<std::uint16_t>(n);
   auto copy = alloc_array<std::uint16_t>(n);
   if (!work || !copy) return ML_NO_MEMORY;
-  int st = call_kernel(fftfilt_radial_u16, static_cast<const std::uint16_t*>(f->pixels),
-                       int{f->height}, int{f->width}, int{f->resolution}, set->settings.pre_filter, 128,
-                       -1, 0, 1, work.get());
+  int st = fftfilt_radial_u16(static_cast<const std::uint16_t*>(f->pixels), int{f->height},
+                              int{f->width}, int{f->resolution}, set->settings.pre_filter, 128, -1, 0, 1,
+                              work.get());
   if (st != ML_OK) return st;
   plane16_center_mean(work.get(), f->pixels, copy.get(), f->height, f->width);
   if (set->settings.learning) {
@@ -111,9 +120,9 @@ int correct(RefPlaneSet* set, const Plane16* f, int key, GrayImage** out_image) 
       }
     }
   }
-  st = call_kernel(fftfilt_radial_u16, static_cast<const std::uint16_t*>(copy.get()),
-                   int{f->height}, int{f->width}, int{f->resolution}, set->settings.post_filter, 0,
-                   set->settings.band, 128, 1, copy.get());
+  st = fftfilt_radial_u16(static_cast<const std::uint16_t*>(copy.get()), int{f->height},
+                          int{f->width}, int{f->resolution}, set->settings.post_filter, 0, set->settings.band, 128, 1,
+                          copy.get());
   if (st != ML_OK) return st;
   const int range = entry->range;
   const int low = kMid - range / 2;

@@ -2,17 +2,27 @@
 // iterative histogram threshold, distances inside a mask, and region
 // borders of byte maps.
 #include <algorithm>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <vector>
 
 #include "matchlib/core/allocation.h"
-#include "matchlib/image/enhancement_kernels.h"
+#include "zylscan/matchlib_band_filter.h"
+#include "zylscan/matchlib_checker.h"
+#include "zylscan/matchlib_filter_kernels.h"
 #include "zylscan/matchlib_histogram.h"
 #include "zylscan/matchlib_image_ops.h"
 #include "zylscan/matchlib_image_stats.h"
 #include "zylscan/matchlib_local_stats.h"
+#include "zylscan/matchlib_normalize.h"
+#include "zylscan/matchlib_object.h"
+#include "zylscan/matchlib_quality.h"
+#include "zylscan/matchlib_quality_stats.h"
+#include "zylscan/matchlib_smoothing.h"
+#include "zylscan/matchlib_stretch.h"
+#include "zylscan/matchlib_stripe.h"
 
 namespace zyl::matchlib {
 namespace {
@@ -160,11 +170,11 @@ ZYL_API int img_smooth_foreground(const uint8_t* pixels, int height, int width, 
   auto work = alloc_array<std::uint8_t>(n);
   auto range = alloc_array<std::uint8_t>(n);
   int st = work && range ? ML_OK : ML_NO_MEMORY;
-  if (st == ML_OK) st = call_kernel(imgproc_open_close_mean3x3, pixels, height, width, work.get());
+  if (st == ML_OK) st = imgproc_open_close_mean3x3(pixels, height, width, work.get());
   if (st == ML_OK) st = filter_local_range_disk_u8(work.get(), height, width, 5, range.get());
   for (int round = 0; round < 10 && st == ML_OK; ++round)
-    st = call_kernel(filter_binomial3x3_u8, static_cast<const std::uint8_t*>(range.get()), height,
-                     width, range.get());
+    st = filter_binomial3x3_u8(static_cast<const std::uint8_t*>(range.get()), height, width,
+                               range.get());
   if (st != ML_OK) {
     std::memset(out, 0, n);
     return st;

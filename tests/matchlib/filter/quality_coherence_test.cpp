@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "zylscan/matchlib_object.h"
 #include "zylscan/matchlib_quality.h"
 
 namespace {
@@ -128,6 +129,53 @@ TEST(QualityAssessImage, AssessesRidgedImagesAndSkipsFlatOrTinyOnes) {
   uint32_t area = 0;
   EXPECT_EQ(quality_assess_image(nullptr, 12, 12, &q, &area, &bright), 2);
   EXPECT_EQ(quality_assess_image_scaled(ridged.data(), h, w, &q, &area, &bright, 3), 2);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(QualityFromPixelCoherence, MaskDecidesThePixelsAndTheCount) {
+  const int h = 40, w = 40;
+  Bytes ridges(h * w);
+  for (int i = 0; i < h * w; ++i) ridges[i] = (i % w / 4) % 2 ? 200 : 40;
+  const Bytes none(h * w, 0), all(h * w, 1);
+  uint8_t q = 9;
+  uint32_t count = 9;
+  ASSERT_EQ(quality_from_pixel_coherence(ridges.data(), h, w, none.data(), 6, &q, &count, nullptr),
+            0);
+  EXPECT_EQ(q, 1);
+  EXPECT_EQ(count, 0u);
+  ASSERT_EQ(quality_from_pixel_coherence(ridges.data(), h, w, all.data(), 6, &q, &count, nullptr),
+            0);
+  EXPECT_EQ(count, 1600u);
+  EXPECT_GT(q, 50);  // straight ridges are coherent
+  const Bytes flat(h * w, 128);
+  ASSERT_EQ(quality_from_pixel_coherence(flat.data(), h, w, nullptr, 6, &q, &count, nullptr), 0);
+  EXPECT_EQ(q, 1);
+  EXPECT_EQ(count, 1600u);
+  EXPECT_EQ(quality_from_pixel_coherence(flat.data(), h, w, nullptr, 6, nullptr, &count, nullptr),
+            ML_BAD_ARGUMENT);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(QualityFromBlockCoherence, AreaOfALargeImageDoesNotWrap) {
+  // 10000 x 10000 pixels in 833 x 833 blocks of 12, all foreground: the
+  // area is the blocks' share of the whole image, just under 10^8.
+  const int rows = 833;
+  const Bytes map(static_cast<std::size_t>(rows) * rows, 231);
+  uint8_t q = 0;
+  uint32_t area = 0;
+  ASSERT_EQ(quality_from_block_coherence(nullptr, 0, 0, rows, rows, 12, nullptr, map.data(), 10000,
+                                         10000, &q, &area, 1),
+            0);
+  const std::uint64_t e = std::uint64_t{rows} * rows;
+  const std::uint64_t expected = 10000 * ((144 * 10000 * e) / (rows * 12)) / (12 * rows);
+  EXPECT_EQ(area, expected);
+  EXPECT_GT(area, 99000000u);
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "zylscan/matchlib_object.h"
 #include "zylscan/matchlib_quality_stats.h"
 #include "zylscan/matchlib_stretch.h"
 
@@ -180,6 +181,51 @@ TEST(NormalizePreview, FlatImageGivesWhiteAndRidgesAreNormalised) {
     EXPECT_EQ(imgproc_normalize_preview(c.px, c.h, c.w, c.oh, c.ow, keep.data()), 2) << c.h;
     EXPECT_EQ(keep, Bytes(keep.size(), 7));
   }
+}
+
+}  // namespace
+
+namespace {
+
+TEST(BlockContrast, SmallAndUniformImages) {
+  std::vector<uint8_t> px(15 * 100, 90);
+  uint8_t c = 7, range = 7, spread = 7;
+  EXPECT_EQ(imgstat_block_contrast(px.data(), 15, 100, 500, &c, &range, &spread, nullptr,
+                                   nullptr, nullptr),
+            ML_TOO_POOR);
+  EXPECT_EQ(c, 0);
+  EXPECT_EQ(imgstat_block_contrast(nullptr, 16, 16, 500, &c, nullptr, nullptr, nullptr, nullptr,
+                                   nullptr),
+            ML_BAD_ARGUMENT);
+
+  // Uniform grey: every range and spread is 0, no range exceeds half the
+  // mean, so the contrast is 0; the ratio map is all 255.
+  std::vector<uint8_t> flat(48 * 32, 90), ratio(48 * 32, 1);
+  ASSERT_EQ(imgstat_block_contrast(flat.data(), 48, 32, 500, &c, &range, &spread, ratio.data(),
+                                   nullptr, nullptr),
+            ML_OK);
+  EXPECT_EQ(c, 0);
+  EXPECT_EQ(range, 0);
+  EXPECT_EQ(spread, 0);
+  EXPECT_EQ(ratio, std::vector<uint8_t>(48 * 32, 255));
+}
+
+TEST(BlockContrast, RidgesHaveContrastAndMapsCoverWholeBlocks) {
+  // 40 x 40: two whole blocks each way; the last 8 rows and columns are
+  // not in any block and stay 0 in the maps.
+  const int n = 40;
+  std::vector<uint8_t> px(n * n), range_map(n * n, 9), spread_map(n * n, 9);
+  for (int i = 0; i < n * n; ++i) px[i] = (i % n / 4) % 2 ? 220 : 30;
+  uint8_t c = 0, range = 0, spread = 0;
+  ASSERT_EQ(imgstat_block_contrast(px.data(), n, n, 500, &c, &range, &spread, nullptr,
+                                   range_map.data(), spread_map.data()),
+            ML_OK);
+  EXPECT_GT(c, 0);
+  EXPECT_GT(range, 0);
+  EXPECT_EQ(range_map[0], range_map[15 * n + 15]);  // one value per block
+  EXPECT_EQ(range_map[39 * n + 39], 0);
+  EXPECT_EQ(spread_map[32], 0);
+  EXPECT_EQ(spread_map[0] / 4 * 4, spread_map[0]);  // 4s below 64, else 255
 }
 
 }  // namespace

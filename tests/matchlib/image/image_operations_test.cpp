@@ -15,6 +15,7 @@
 #include "zylscan/matchlib_image_ops.h"
 #include "zylscan/matchlib_object.h"
 #include "zylscan/matchlib_param.h"
+#include "zylscan/matchlib_quality_stats.h"
 #include "zylscan/matchlib_filter_kernels.h"
 #include "zylscan/matchlib_smoothing.h"
 #include "zylscan/matchlib_stretch.h"
@@ -282,12 +283,19 @@ TEST(ImageOperations, QualityAndContrastGuardedForms) {
   EXPECT_EQ(bright, 0);
   EXPECT_EQ(img_quality_guarded(px.data(), 3, 3, nullptr, nullptr, nullptr), 0);
   EXPECT_EQ(img_quality_guarded(nullptr, 3, 3, &q, &fg, &bright), ML_BAD_ARGUMENT);
+  // The real block contrast: under 16 rows it refuses, and the guarded form
+  // passes that on with the output cleared.
   uint8_t contrast = 99;
-  EXPECT_EQ(img_block_contrast_guarded(px.data(), 3, 3, 500, &contrast), 0);
-  EXPECT_EQ(contrast, 11);
-  kernel_fakes::setting()["imgstat_block_contrast"] = 4;
-  EXPECT_EQ(img_block_contrast_guarded(px.data(), 3, 3, 500, &contrast), 4);
+  EXPECT_EQ(img_block_contrast_guarded(px.data(), 3, 3, 500, &contrast), ML_TOO_POOR);
   EXPECT_EQ(contrast, 0);
+  Bytes ridges(32 * 32);
+  for (size_t i = 0; i < ridges.size(); ++i) ridges[i] = (i % 32 / 4) % 2 ? 200 : 40;
+  uint8_t expected = 0;
+  ASSERT_EQ(imgstat_block_contrast(ridges.data(), 32, 32, 500, &expected, nullptr, nullptr,
+                                   nullptr, nullptr, nullptr),
+            0);
+  EXPECT_EQ(img_block_contrast_guarded(ridges.data(), 32, 32, 500, &contrast), 0);
+  EXPECT_EQ(contrast, expected);
 }
 
 }  // namespace

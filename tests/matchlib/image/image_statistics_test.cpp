@@ -1,8 +1,7 @@
 // Cached image statistics: what is passed to the measuring kernels, how
 // their results are converted and cached, the kept maps, the pixel
-// comparison and the sensor-size classes. The kernels belong to the
-// filtering and quality part of the library; stand-ins record their calls
-// (kernel_stand_ins.h).
+// comparison and the sensor-size classes, checked against direct calls of
+// the measuring kernels.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -11,11 +10,12 @@
 #include <string>
 #include <vector>
 
-#include "kernel_stand_ins.h"
 #include "zylscan/matchlib_band_filter.h"
 #include "matchlib/image/grey_image.h"
 #include "zylscan/matchlib_image.h"
+#include "zylscan/matchlib_mask.h"
 #include "zylscan/matchlib_object.h"
+#include "zylscan/matchlib_quality.h"
 #include "zylscan/matchlib_quality_stats.h"
 
 namespace {
@@ -26,23 +26,39 @@ Ref<GrayImage> make(int h, int w, int ry = 500, int rx = 500) {
   return Ref<GrayImage>::adopt(image_create(h, w, ry, rx, nullptr, 0));
 }
 
+// Vertical ridges of period 8, so the coherence kernels find structure.
+Ref<GrayImage> ridged(int h, int w, int ry = 500, int rx = 500) {
+  auto img = make(h, w, ry, rx);
+  auto* px = image_pixels(img.get());
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) px[y * w + x] = (x / 4) % 2 ? 200 : 40;
+  return img;
+}
+
+// Marks all but the first `usable` pixels as background (0x02).
+void keep_usable(GrayImage* img, std::size_t usable) {
+  uint8_t* cells = mask_cells(image_mask_plane_ensure(img));
+  const std::size_t n = image_pixel_count(img);
+  for (std::size_t i = usable; i < n; ++i) cells[i] = 0x02;
+}
+
 TEST(ImageStatistics, QualityGroupIsMeasuredOnceAndCached) {
-  kernel_fakes::reset();
-  kernel_fakes::foreground = 100000;
-  auto img = make(400, 500);
-  // The left 165 of 500 columns bright: the real bright-share kernel finds 33 %.
-  auto* px = static_cast<uint8_t*>(image_pixels(img.get()));
-  for (int y = 0; y < 400; ++y)
-    for (int x = 0; x < 500; ++x) px[y * 500 + x] = x < 165 ? 255 : 0;
-  EXPECT_EQ(image_quality(img.get()), 42);
-  EXPECT_EQ(image_quality(img.get()), 42);
-  EXPECT_EQ(image_foreground_area(img.get()), 258);  // (100000 + 194) / 388
-  EXPECT_EQ(image_foreground_percent(img.get()), 50);
-  EXPECT_EQ(image_bright_percent(img.get()), 33);
-  ASSERT_EQ(kernel_fakes::names(), (std::vector<std::string>{"quality_from_pixel_coherence"}));
-  EXPECT_EQ(kernel_fakes::calls()[0].args[2], 6);  // radius: 0.3 mm at 500 dpi
-  EXPECT_EQ(kernel_fakes::last_usable, std::vector<uint8_t>(200000, 1));
-  EXPECT_FALSE(kernel_fakes::kept_map_given);
+  auto img = ridged(200, 240);
+  const std::vector<uint8_t> all(200 * 240, 1);
+  uint8_t quality = 0;
+  uint32_t count = 0;
+  // Radius 6: 0.3 mm at 500 dpi.
+  ASSERT_EQ(quality_from_pixel_coherence(image_pixels(img.get()), 200, 240, all.data(), 6,
+                                         &quality, &count, nullptr),
+            ML_OK);
+  EXPECT_GT(quality, 50);
+  EXPECT_EQ(image_quality(img.get()), quality);
+  EXPECT_EQ(image_foreground_area(img.get()), 124);  // (48000 + 194) / 388
+  EXPECT_EQ(image_foreground_percent(img.get()), 100);
+  EXPECT_EQ(image_bright_percent(img.get()), 50);
+  // Cached: changed pixels are not measured again.
+  std::memset(image_pixels(img.get()), 0, 200 * 240);
+  EXPECT_EQ(image_quality(img.get()), quality);
 }
 
 TEST(ImageStatistics, AreaNeedsACommonResolutionOfAtLeast18Dpi) {
@@ -53,73 +69,86 @@ TEST(ImageStatistics, AreaNeedsACommonResolutionOfAtLeast18Dpi) {
   } cases[] = {{500, 500, 100000, 258}, {500, 500, 0, 0},  {1000, 1000, 1550, 1},
                {500, 508, 1000, -1},    {17, 17, 1000, -1}, {18, 18, 3, 3}};
   for (const auto& c : cases) {
-    kernel_fakes::reset();
-    kernel_fakes::foreground = c.count;
-    auto img = make(10, 10, c.ry, c.rx);
+    auto img = make(200, 500, c.ry, c.rx);
+    keep_usable(img.get(), c.count);
     EXPECT_EQ(image_foreground_area(img.get()), c.area) << c.ry << "/" << c.rx << " " << c.count;
-    EXPECT_EQ(image_quality(img.get()), 42);
+    EXPECT_EQ(image_quality(img.get()), 1);  // a black image has no coherence
   }
 }
 
 TEST(ImageStatistics, MaskDecidesWhichPixelsAreMeasured) {
-  kernel_fakes::reset();
-  auto img = make(2, 3);
+  auto img = ridged(20, 30);
   MaskPlane* m = image_mask_plane_ensure(img.get());
+  // 0x01, 0x02 and 0x10 exclude a pixel; 0x40 does not.
   const uint8_t cells[6] = {0x01, 0x01, 0x02, 0x10, 0x40, 0x00};
-  std::memcpy(mask_cells(m), cells, 6);
+  for (int i = 0; i < 20 * 30; ++i) mask_cells(m)[i] = cells[i % 6];
   image_keep_maps(img.get(), 0x10);
-  image_quality(img.get());
-  EXPECT_EQ(kernel_fakes::last_usable, (std::vector<uint8_t>{0, 0, 0, 0, 255, 255}));
-  EXPECT_TRUE(kernel_fakes::kept_map_given);
+  ASSERT_GE(image_quality(img.get()), 1);
+  EXPECT_EQ(image_foreground_percent(img.get()), 33);  // 200 of 600 pixels
+  std::vector<uint8_t> usable(600), expected(600);
+  for (int i = 0; i < 600; ++i) usable[i] = i % 6 >= 4 ? 255 : 0;
+  uint8_t quality = 0;
+  uint32_t count = 0;
+  ASSERT_EQ(quality_from_pixel_coherence(image_pixels(img.get()), 20, 30, usable.data(), 6,
+                                         &quality, &count, expected.data()),
+            ML_OK);
+  EXPECT_EQ(count, 200u);
+  EXPECT_EQ(image_quality(img.get()), quality);
   int h = 0, w = 0;
   uint8_t* kept = image_plane_by_code(img.get(), 16, &h, &w);
   ASSERT_NE(kept, nullptr);
-  EXPECT_EQ(h * w, 6);
-  EXPECT_EQ(kept[5], 7);
+  ASSERT_EQ(h * w, 600);
+  EXPECT_EQ(std::vector<uint8_t>(kept, kept + 600), expected);
   EXPECT_EQ(image_plane_by_code(img.get(), 1, &h, &w), image_pixels(img.get()));
   EXPECT_EQ(image_plane_by_code(img.get(), 3, &h, &w), nullptr);
 }
 
-TEST(ImageStatistics, FailedMeasurementAnswersMinusOneAndIsRetried) {
-  kernel_fakes::reset();
-  kernel_fakes::setting()["quality_from_pixel_coherence"] = 3;
-  auto img = make(4, 4);
+TEST(ImageStatistics, FailedMeasurementAnswersMinusOne) {
+  // 6000 dpi asks for a window radius the orientation kernel refuses.
+  auto img = ridged(4, 4, 6000, 6000);
   EXPECT_EQ(image_quality(img.get()), -1);
   EXPECT_EQ(image_foreground_area(img.get()), -1);
-  EXPECT_EQ(kernel_fakes::calls().size(), 2u);
-  kernel_fakes::setting()["quality_from_pixel_coherence"] = 0;
+  EXPECT_EQ(image_quality(img.get()), -1);
+  auto ok = ridged(4, 4);
   uint8_t bright = 0;
   const uint8_t usable[16] = {1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1};
-  ASSERT_EQ(imgstat_bright_percent(static_cast<const uint8_t*>(image_pixels(img.get())), 4, 4,
-                                   usable, &bright),
-            0);
-  EXPECT_EQ(image_bright_percent(img.get()), bright);
+  ASSERT_EQ(imgstat_bright_percent(image_pixels(ok.get()), 4, 4, usable, &bright), 0);
+  EXPECT_EQ(image_bright_percent(ok.get()), bright);
   EXPECT_EQ(image_quality(nullptr), -1);
 }
 
 TEST(ImageStatistics, BlockContrastFillsCompanionsAndKeptMaps) {
-  kernel_fakes::reset();
   int first = 0, second = 0;
   EXPECT_EQ(image_block_contrast(nullptr, &first, &second), -1);
   EXPECT_EQ(first, -1);
   EXPECT_EQ(second, -1);
 
-  auto img = make(3, 3, 500, 508);
+  auto img = ridged(64, 48);
   image_keep_maps(img.get(), 0x02 | 0x08);
-  EXPECT_EQ(image_block_contrast(img.get(), &first, &second), 11);
-  EXPECT_EQ(first, 12);
-  EXPECT_EQ(second, 13);
-  EXPECT_EQ(image_block_contrast(img.get(), nullptr, nullptr), 11);
-  ASSERT_EQ(kernel_fakes::calls().size(), 1u);
-  EXPECT_EQ(kernel_fakes::calls()[0].args[2], 0);  // the axes differ
-  EXPECT_NE(image_plane_by_code(img.get(), 2, nullptr, nullptr), nullptr);
+  uint8_t value = 0, range = 0, spread = 0;
+  std::vector<uint8_t> ratio(64 * 48), spreads(64 * 48);
+  ASSERT_EQ(imgstat_block_contrast(image_pixels(img.get()), 64, 48, 500, &value, &range, &spread,
+                                   ratio.data(), nullptr, spreads.data()),
+            ML_OK);
+  EXPECT_EQ(image_block_contrast(img.get(), &first, &second), value);
+  EXPECT_EQ(first, range);
+  EXPECT_EQ(second, spread);
+  EXPECT_EQ(image_block_contrast(img.get(), nullptr, nullptr), value);
+  const uint8_t* kept2 = image_plane_by_code(img.get(), 2, nullptr, nullptr);
+  const uint8_t* kept8 = image_plane_by_code(img.get(), 8, nullptr, nullptr);
+  ASSERT_NE(kept2, nullptr);
+  ASSERT_NE(kept8, nullptr);
+  EXPECT_EQ(std::vector<uint8_t>(kept2, kept2 + ratio.size()), ratio);
+  EXPECT_EQ(std::vector<uint8_t>(kept8, kept8 + spreads.size()), spreads);
   EXPECT_EQ(image_plane_by_code(img.get(), 4, nullptr, nullptr), nullptr);
-  EXPECT_NE(image_plane_by_code(img.get(), 8, nullptr, nullptr), nullptr);
 
+  // Under 16 rows the kernel refuses, and the image answers -1.
+  auto small = make(3, 3);
+  EXPECT_EQ(image_block_contrast(small.get(), &first, &second), -1);
   // The real kernels: a 3 x 3 image has no whole 16 x 16 block, and a
   // uniform one no Laplacian.
-  EXPECT_EQ(image_block_range_mean(img.get()), 0);
-  EXPECT_EQ(image_laplacian_spread(img.get()), 0);
+  EXPECT_EQ(image_block_range_mean(small.get()), 0);
+  EXPECT_EQ(image_laplacian_spread(small.get()), 0);
   EXPECT_EQ(image_laplacian_spread(nullptr), -1);
 }
 

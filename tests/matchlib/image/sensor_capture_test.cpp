@@ -1,13 +1,15 @@
 // Sensor descriptors and the capture routines, driven by a scripted sensor.
-// Frame quality comes from the quality stand-in: every frame rates 42 and
-// its foreground percentage follows the stand-in's foreground count.
+// Frames are measured by the real quality kernels: each frame's mask plane
+// leaves its first `foreground` pixels usable, so its foreground percentage
+// follows the step's count; ridged frames rate well, flat ones 1.
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
-#include "kernel_stand_ins.h"
+#include "zylscan/matchlib_image.h"
+#include "zylscan/matchlib_mask.h"
 #include "zylscan/matchlib_support.h"
 #include "zylscan/matchlib_sensor.h"
 
@@ -21,6 +23,7 @@ struct Step {
   int type = SENSOR_EVENT_FRAME;
   uint32_t foreground = 0;
   uint8_t grey = 90;
+  bool flat = false;  // no ridges
 };
 
 struct Script {
@@ -51,9 +54,12 @@ int fake_capture(SensorDevice* s, SensorEventHandler handler, void* data, uint16
       }
     }
     std::vector<uint8_t> px(kSide * kSide);
-    for (size_t i = 0; i < px.size(); ++i) px[i] = ((i % kSide + step.grey) / 4) % 2 ? 200 : 50;
-    kernel_fakes::foreground = step.foreground;
+    for (size_t i = 0; i < px.size(); ++i)
+      px[i] = step.flat ? 128 : ((i % kSide + step.grey) / 4) % 2 ? 200 : 50;
     GrayImage* img = image_create(kSide, kSide, 500, 500, px.data(), 0);
+    // Background (0x02) beyond the first `foreground` pixels.
+    uint8_t* cells = mask_cells(image_mask_plane_ensure(img));
+    for (size_t i = step.foreground; i < px.size(); ++i) cells[i] = 0x02;
     ++script->frames_delivered;
     handler(data, step.type, img, 77, 0);
   }
@@ -113,7 +119,6 @@ struct Fixture {
   explicit Fixture(int kind) {
     sensor = sensor_create("left", "model", kind, kSide, kSide, 500, 500, &kOps, &script);
     rec.sensor = sensor;
-    kernel_fakes::reset();
   }
   ~Fixture() { sensor_release(sensor); }
 };
@@ -170,9 +175,9 @@ TEST(CaptureImages, ReportsShortFramesAndAcceptsAGoodOne) {
   image_release(out[0]);
 
   Fixture g(1);
-  g.script.captures = {{{SENSOR_EVENT_FRAME, 8000}}};
+  g.script.captures = {{{SENSOR_EVENT_FRAME, 8000, 90, true}}};
   g.script.end_status = {0};
-  const CaptureSettings strict{43, 10, 0};  // every frame rates 42
+  const CaptureSettings strict{2, 10, 0};  // the flat frame rates 1
   EXPECT_EQ(capture_images(&g.rec, g.sensor, nullptr, &g.h, 1, 100, &strict, out), 8);
   EXPECT_EQ(out[0], nullptr);
   EXPECT_EQ(g.rec.events, (std::vector<int>{4097, 4099, 8199, 8197, 4099, 4098}));
