@@ -8,6 +8,7 @@
 
 #include "zylscan/matchlib_blob.h"
 #include "zylscan/matchlib_context.h"
+#include "zylscan/matchlib_finger_info.h"
 #include "zylscan/zyl_export.h"
 
 ZYL_EXTERN_C_BEGIN
@@ -24,6 +25,8 @@ struct EnrolSession {
   void (*destroy)(EnrolSession* session);
   int (*optional)(EnrolSession* session, void* a, void* b, void* c, void* d, void* e); /* may be null */
   int (*set_limits)(EnrolSession* session, uint16_t a, uint8_t b, void* further);
+  MatchContext* (*context)(EnrolSession* session); /* may be null */
+  int (*reset)(EnrolSession* session);             /* may be null */
   /* observer */
   void* observer_data;
   EnrolAddSample observer;
@@ -41,6 +44,33 @@ ZYL_API void enrol_destroy(EnrolSession* session);
 ZYL_API int enrol_call_optional(EnrolSession* session, void* a, void* b, void* c, void* d, void* e);
 ZYL_API int enrol_set_limits(EnrolSession* session, uint16_t a, uint8_t b, void* further);
 ZYL_API void enrol_set_value(EnrolSession* session, int32_t value);
+/* The object's context (null without the slot). */
+ZYL_API MatchContext* enrol_context(EnrolSession* session);
+/* 2 for a null object, 18 without the slot. */
+ZYL_API int enrol_reset(EnrolSession* session);
+
+/* Enrolment events, raised through the hooks' event routine. */
+enum EnrolEvent {
+  ENROL_EVENT_SAME_PLACE = 4103,     /* matches the most recent sample at the same place */
+  ENROL_EVENT_UNMATCHED = 4104,      /* matches no earlier sample */
+  ENROL_EVENT_EXTRACTED = 8203,      /* a template was taken from an impression */
+  ENROL_EVENT_FINISHED = 8204,       /* the enrolment template was delivered */
+  ENROL_EVENT_REFUSED = 61441,       /* a duplicate of an earlier sample */
+  ENROL_EVENT_LOW_COVERAGE = 61442,  /* too little of the grid covered */
+  ENROL_EVENT_SMALL_TEMPLATE = 61443,
+  ENROL_EVENT_NEAR = 61444           /* closer to its neighbour than the least distance */
+};
+
+/* Hooks of an enrolment object, called with the enrolment's context;
+ * every routine may be null. */
+typedef struct EnrolHooks {
+  int (*event)(MatchContext* context, int code, FingerInfo* finger);
+  int (*layout)(MatchContext* context, void* corner_lists, int tree_count);
+  void (*picture)(MatchContext* context, GrayImage* image);
+  void* unused;
+  void (*progress)(MatchContext* context, int count, int capacity);
+  int (*veto)(MatchContext* context, void* record); /* 0 refuses */
+} EnrolHooks;
 /* Installs an observer (the previous one released first). */
 ZYL_API void enrol_set_observer(EnrolSession* session, void* data, EnrolAddSample callback,
                                 void (*release)(void* data));
