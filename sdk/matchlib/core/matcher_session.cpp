@@ -183,8 +183,12 @@ int read_accepted(void* target, const std::uint8_t* body, std::uint32_t length, 
   ByteReader r(std::span<const std::uint8_t>(body, length));
   if (r.u16() > 1 || !r.ok()) return ML_WRONG_KIND;
   DataBlob* blob = nullptr;
-  std::uint32_t used = blob_read_bounded(body + 2, length - 2, &blob);
-  if (used == 0) return ML_WRONG_KIND;
+  const std::uint32_t used = blob_read_bounded(body + 2, length - 2, &blob);
+  if (used == 0) {
+    // A blob record that fits its section failed for want of memory.
+    const bool fits = length >= 8 && body[2] == 1 && bytes_read_be32(body + 4) <= length - 8;
+    return fits ? ML_NO_MEMORY : ML_WRONG_KIND;
+  }
   GrayImage* image = nullptr;
   const std::uint32_t image_used = image_read_bounded(body + 2 + used, length - 2 - used, &image);
   if (image_used == 0) {

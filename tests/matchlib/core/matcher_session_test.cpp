@@ -8,6 +8,7 @@
 #include <cstring>
 #include <vector>
 
+#include "support/allocation_sweep.h"
 #include "zylscan/matchlib_engine.h"
 #include "zylscan/matchlib_image.h"
 #include "zylscan/matchlib_param.h"
@@ -341,6 +342,45 @@ TEST(MatcherSession, TilingFollowsTheEngineRequest) {
   config->tiling = TilingSpec{0, 0, 0, 1, 22, 1, 1, 0};
   EXPECT_EQ(session_tiling(s.s, image, tiles, &count), 1);
   image_release(image);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(MatcherSession, AllocationFailuresAnswerOutOfMemoryAndLeakNothing) {
+  Engine e;
+  Session s;
+  ASSERT_EQ(session_create(nullptr, e.engine, &s.s), 0);
+  s.s->accumulator = accum_create_sized(3, 3);
+  const uint8_t t[3] = {9, 8, 7};
+  s.s->accepted_template = blob_create(79, t, 3);
+  session_log_event(s.s, 1, 0, t, 3);
+  const Bytes block = saved(s.s);
+  zyltest::sweep_allocation_failures([&] {
+    Session r;
+    const int status = restore(block, e.engine, r);
+    if (zyltest::allocation_failed()) {
+      EXPECT_EQ(status, 9);
+      EXPECT_EQ(r.s, nullptr);
+    }
+  });
+  zyltest::sweep_allocation_failures([&] {
+    Session c;
+    const int status = session_copy(s.s, &c.s);
+    if (zyltest::allocation_failed()) {
+      EXPECT_EQ(status, 9);
+    }
+  });
+  zyltest::sweep_allocation_failures([&] {
+    uint8_t* b = nullptr;
+    uint32_t n = 0;
+    const int status = session_save(s.s, &b, &n);
+    if (zyltest::allocation_failed()) {
+      EXPECT_EQ(status, 9);
+    }
+    std::free(b);
+  });
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <vector>
 
+#include "support/allocation_sweep.h"
 #include "zylscan/matchlib_accum.h"
 #include "zylscan/matchlib_blob.h"
 #include "zylscan/matchlib_context.h"
@@ -381,6 +382,46 @@ TEST(ImpressionAccumulator, MapStatistics) {
 
   std::vector<uint8_t> big(257 * 256);
   EXPECT_EQ(accum_map_statistics(nullptr, big.data(), 257, 256, s), 1);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(ImpressionAccumulator, AllocationFailuresAnswerOutOfMemory) {
+  ImpressionAccumulator* a = accum_create_sized(2, 3);
+  ASSERT_NE(a, nullptr);
+  const uint8_t t[] = {1, 2, 3};
+  a->slots[0] = blob_create(79, t, 3);
+  a->slots[6] = blob_create(79, t, 3);
+  a->count_map = static_cast<uint8_t*>(std::calloc(6, 1));
+  a->mean_image = static_cast<uint8_t*>(std::calloc(6, 1));
+  const Bytes form = written(a);
+  for (const Bytes& input : {form, old_form(6, 2, 2, 2, {5, 6})}) {
+    const int n = zyltest::sweep_allocation_failures([&] {
+      ImpressionAccumulator* out = nullptr;
+      const int status = accum_parse(input.data(), static_cast<uint32_t>(input.size()), &out);
+      const bool failed = zyltest::allocation_failed();
+      if (failed && input.size() != form.size() + 1) {
+        EXPECT_EQ(status, 9);
+        EXPECT_EQ(out, nullptr);
+      }
+      accum_release(out);
+    });
+    EXPECT_GT(n, 2);
+  }
+  zyltest::sweep_allocation_failures([&] {
+    AccumState* s = nullptr;
+    uint32_t size = 0;
+    const int status = accum_serialize(a, &s, &size);
+    if (zyltest::allocation_failed()) {
+      EXPECT_EQ(status, 9);
+    }
+    accum_state_release(s);
+    ImpressionAccumulator* c = accum_copy(a);
+    accum_release(c);
+  });
+  accum_release(a);
 }
 
 }  // namespace
