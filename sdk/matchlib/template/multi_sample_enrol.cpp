@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "matchlib/core/allocation.h"
+#include "matchlib/template/grid_coverage.h"
 #include "zylscan/matchlib_card_extended.h"
 #include "zylscan/matchlib_container.h"
 #include "zylscan/matchlib_engine.h"
@@ -48,27 +49,6 @@ void template_geometry(const DataBlob* tmpl, std::uint16_t& rows, std::uint16_t&
   }
   if (rows == 0) rows = kMissingSide;
   if (columns == 0) columns = kMissingSide;
-}
-
-// Percentage of grid cells with a non-zero second byte; -1 when the
-// template has no grid section. An empty grid covers 0 percent.
-int grid_coverage(const DataBlob* tmpl, int& status) {
-  status = ML_OK;
-  const std::uint8_t* section = nullptr;
-  std::uint32_t length = 0;
-  if (tmpl_get_section(tmpl, 66, &section, &length) != ML_OK) return -1;
-  std::uint8_t* map = nullptr;
-  std::uint32_t size = 0;
-  int vo = 0, ho = 0, rows = 0, columns = 0;
-  status = gridmap_from_compact(section, length, &map, &size, &vo, &ho, &rows, &columns, 0, nullptr,
-                                nullptr);
-  if (status != ML_OK) return -1;
-  const std::uint64_t cells = static_cast<std::uint64_t>(std::max(rows, 0)) * std::max(columns, 0);
-  std::uint64_t covered = 0;
-  for (std::uint64_t c = 0; c < cells && 10 + 2 * c + 1 < size; ++c)
-    if (map[10 + 2 * c + 1] != 0) ++covered;
-  std::free(map);
-  return cells ? static_cast<int>(covered * 100 / cells) : 0;
 }
 
 int compare_by_distance(const void* a, const void* b) {
@@ -246,6 +226,26 @@ int add(MultiSampleEnrol& m, DataBlob* tmpl, int* progress) {
 }
 
 }  // namespace
+
+int grid_coverage(const DataBlob* tmpl, int& status) {
+  status = ML_OK;
+  const std::uint8_t* section = nullptr;
+  std::uint32_t length = 0;
+  if (tmpl_get_section(tmpl, 66, &section, &length) != ML_OK) return -1;
+  std::uint8_t* map = nullptr;
+  std::uint32_t size = 0;
+  int vo = 0, ho = 0, rows = 0, columns = 0;
+  status = gridmap_from_compact(section, length, &map, &size, &vo, &ho, &rows, &columns, 0, nullptr,
+                                nullptr);
+  if (status != ML_OK) return -1;
+  const std::uint64_t cells = static_cast<std::uint64_t>(std::max(rows, 0)) * std::max(columns, 0);
+  std::uint64_t covered = 0;
+  for (std::uint64_t c = 0; c < cells && 10 + 2 * c + 1 < size; ++c)
+    if (map[10 + 2 * c + 1] != 0) ++covered;
+  std::free(map);
+  return cells ? static_cast<int>(covered * 100 / cells) : 0;
+}
+
 }  // namespace zyl::matchlib
 
 using namespace zyl::matchlib;
