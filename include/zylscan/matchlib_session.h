@@ -129,4 +129,15 @@ ZYL_API int session_collect_type1(const MatcherSession* session, uint8_t* buffer
 ZYL_API int session_tiling(const MatcherSession* session, GrayImage* image, GrayImage** tiles,
                            int* count);
 
+/* The template's format-86 sample information and format-79 keypoints:
+ * the keypoint record's extension blocks as a format-0 blob, and a new
+ * container of the sample information and the keypoints without their
+ * extension data. Either output may be null. The section lookup's status,
+ * the record parser's, or 9. */
+ZYL_API int template_reduce_keypoints(const DataBlob* tmpl, DataBlob** out_extensions,
+                                      DataBlob** out_reduced);
+/* Every view of a multi-view template reduced as above; 9 when the template
+ * does not parse or memory runs out, 17 for a missing view. */
+ZYL_API int session_strip_views(DataBlob* multi_view, DataBlob** out);
+
 ZYL_EXTERN_C_END

@@ -6,7 +6,11 @@
 
 #include "common/byte_io.h"
 #include "matchlib/core/allocation.h"
+#include "zylscan/matchlib_blockrec.h"
 #include "zylscan/matchlib_codec.h"
+#include "zylscan/matchlib_container.h"
+#include "zylscan/matchlib_kwzd.h"
+#include "zylscan/matchlib_mvt.h"
 #include "zylscan/matchlib_engine.h"
 #include "zylscan/matchlib_image.h"
 #include "zylscan/matchlib_object.h"
@@ -440,6 +444,83 @@ ZYL_API int session_tiling(const MatcherSession* s, GrayImage* image, GrayImage*
   if (n > SESSION_MAX_TILES) return ML_WRONG_KIND;
   const int status = image_split_tiles(image, &config->tiling, tiles);
   if (status == ML_OK) *count = n;
+  return status;
+}
+
+ZYL_API int template_reduce_keypoints(const DataBlob* tmpl, DataBlob** out_extensions,
+                                      DataBlob** out_reduced) {
+  if (out_extensions) *out_extensions = nullptr;
+  if (out_reduced) *out_reduced = nullptr;
+  const std::uint8_t* info = nullptr;
+  const std::uint8_t* keypoints = nullptr;
+  std::uint32_t info_length = 0, keypoint_length = 0;
+  int status = tmpl_get_section(tmpl, 86, &info, &info_length);
+  if (status == ML_OK) status = tmpl_get_section(tmpl, 79, &keypoints, &keypoint_length);
+  if (status != ML_OK) return status;
+  BlockRecord* record = nullptr;
+  status = blockrec_parse(keypoints, keypoint_length, 0, 0, &record);
+  if (status != ML_OK) return status;
+  std::uint8_t* bytes = nullptr;
+  std::uint32_t size = 0;
+  DataBlob* extensions = nullptr;
+  DataBlob* reduced = nullptr;
+  if (out_extensions) {
+    status = blockrec_write_extensions(record, &bytes, &size);
+    if (status == ML_OK) {
+      extensions = blob_create(0, bytes, size);
+      if (!extensions) status = ML_NO_MEMORY;
+    }
+    std::free(bytes);
+    bytes = nullptr;
+  }
+  if (status == ML_OK && out_reduced) {
+    // The sample information unchanged and the keypoints without their
+    // extension data, in a new container.
+    status = blockrec_write_copy(record, &bytes, &size);
+    if (status == ML_OK) {
+      DataBlob* with_info = container_put_entry(nullptr, 86, info, info_length);
+      reduced = with_info ? container_put_entry(with_info, 79, bytes, size) : nullptr;
+      if (reduced != with_info) blob_release(with_info);
+      if (!reduced) status = ML_NO_MEMORY;
+    }
+    std::free(bytes);
+  }
+  blockrec_free(record);
+  if (status != ML_OK) {
+    blob_release(extensions);
+    blob_release(reduced);
+    return status;
+  }
+  if (out_extensions) *out_extensions = extensions;
+  if (out_reduced) *out_reduced = reduced;
+  return ML_OK;
+}
+
+ZYL_API int session_strip_views(DataBlob* multi_view, DataBlob** out) {
+  if (!multi_view || !out) return ML_BAD_ARGUMENT;
+  *out = nullptr;
+  MultiViewTemplate* t = nullptr;
+  if (mvt_from_blob(multi_view, &t) != ML_OK) return ML_NO_MEMORY;
+  KwzdContainer* store = mvt_store(t);
+  int status = ML_OK;
+  for (int i = 0; status == ML_OK && i < kwzd_record_count(store); ++i) {
+    std::int32_t key = 0;
+    DataBlob* view = kwzd_get_at(store, i, &key);
+    if (!view) {
+      status = ML_CORRUPT;
+      break;
+    }
+    DataBlob* reduced = nullptr;
+    status = template_reduce_keypoints(view, nullptr, &reduced);
+    if (status == ML_OK) status = kwzd_replace(store, key, reduced);
+    blob_release(reduced);
+    blob_release(view);
+  }
+  if (status == ML_OK) {
+    *out = mvt_serialize(t, 0);
+    if (!*out) status = ML_NO_MEMORY;
+  }
+  mvt_release(t);
   return status;
 }
 

@@ -9,7 +9,11 @@
 #include <vector>
 
 #include "support/allocation_sweep.h"
+#include "zylscan/matchlib_blockrec.h"
+#include "zylscan/matchlib_container.h"
 #include "zylscan/matchlib_engine.h"
+#include "zylscan/matchlib_kwzd.h"
+#include "zylscan/matchlib_mvt.h"
 #include "zylscan/matchlib_image.h"
 #include "zylscan/matchlib_param.h"
 #include "zylscan/matchlib_session.h"
@@ -269,8 +273,9 @@ TEST(MatcherSession, RestoreRefusesBadBlocks) {
     Bytes bytes;
     int status;
   };
+  ASSERT_EQ(good.size(), 105u);
   Bytes wrong_trailer = good;
-  wrong_trailer.back() = 'X';
+  wrong_trailer[104] = 'X';
   Bytes wrong_head = good;
   wrong_head[0] = 'X';
   Bytes statistics_v2(46, 0);
@@ -381,6 +386,85 @@ TEST(MatcherSession, AllocationFailuresAnswerOutOfMemoryAndLeakNothing) {
     }
     std::free(b);
   });
+}
+
+}  // namespace
+
+namespace {
+
+// A container of sample information (86) and a two-point keypoint record (79).
+DataBlob* keypoint_template(int x) {
+  BlockRecord* r = nullptr;
+  EXPECT_EQ(blockrec_create(20, 30, 2, nullptr, &r), 0);
+  r->point_count = 2;
+  r->points[0] = {static_cast<int16_t>(x), 6, 7, 8, 1, 1};
+  r->points[1] = {9, 10, 11, 12, 2, 0};
+  blockrec_count_types(r);
+  uint8_t* bytes = nullptr;
+  uint32_t size = 0;
+  EXPECT_EQ(blockrec_write(r, &bytes, &size), 0);
+  blockrec_free(r);
+  const uint8_t info[] = {1, 2, 3, 4};
+  DataBlob* a = container_put_entry(nullptr, 86, info, sizeof info);
+  DataBlob* b = container_put_entry(a, 79, bytes, size);
+  if (b != a) blob_release(a);
+  std::free(bytes);
+  return b;
+}
+
+Bytes section(const DataBlob* blob, int32_t format) {
+  const uint8_t* data = nullptr;
+  uint32_t length = 0;
+  if (tmpl_get_section(blob, format, &data, &length) != 0) return {};
+  return Bytes(data, data + length);
+}
+
+TEST(MatcherSession, ReducedTemplatesKeepSampleInformationAndBareKeypoints) {
+  DataBlob* t = keypoint_template(5);
+  DataBlob* extensions = nullptr;
+  DataBlob* reduced = nullptr;
+  ASSERT_EQ(template_reduce_keypoints(t, &extensions, &reduced), 0);
+  ASSERT_NE(extensions, nullptr);
+  EXPECT_EQ(blob_type(extensions), 0);
+  ASSERT_NE(reduced, nullptr);
+  EXPECT_EQ(section(reduced, 86), (Bytes{1, 2, 3, 4}));
+  BlockRecord* back = nullptr;
+  const Bytes kp = section(reduced, 79);
+  ASSERT_EQ(blockrec_parse(kp.data(), static_cast<uint32_t>(kp.size()), 0, 0, &back), 0);
+  EXPECT_EQ(back->point_count, 2);
+  EXPECT_EQ(back->points[0].x, 5);
+  blockrec_free(back);
+  blob_release(extensions);
+  blob_release(reduced);
+
+  // Without sample information the lookup's status comes back.
+  const uint8_t only[] = {0};
+  DataBlob* bare = container_put_entry(nullptr, 79, only, 1);
+  EXPECT_EQ(template_reduce_keypoints(bare, &extensions, &reduced), 6);
+  EXPECT_EQ(reduced, nullptr);
+  blob_release(bare);
+
+  // Every view of a multi-view template is reduced in its place.
+  MultiViewTemplate* mvt = mvt_create(4);
+  DataBlob* second = keypoint_template(7);
+  for (DataBlob* v : {t, second}) mvt_add_view(mvt_store(mvt), v, nullptr, 0, 0, nullptr);
+  DataBlob* stored = mvt_serialize(mvt, 0);
+  mvt_release(mvt);
+  DataBlob* stripped = nullptr;
+  ASSERT_EQ(session_strip_views(stored, &stripped), 0);
+  MultiViewTemplate* parsed = nullptr;
+  ASSERT_EQ(mvt_from_blob(stripped, &parsed), 0);
+  ASSERT_EQ(kwzd_record_count(mvt_store(parsed)), 2);
+  DataBlob* view = kwzd_get_at(mvt_store(parsed), 1, nullptr);
+  EXPECT_EQ(section(view, 86), (Bytes{1, 2, 3, 4}));
+  EXPECT_FALSE(section(view, 79).empty());
+  blob_release(view);
+  mvt_release(parsed);
+  blob_release(stripped);
+  blob_release(stored);
+  blob_release(second);
+  blob_release(t);
+  EXPECT_EQ(session_strip_views(nullptr, &stripped), 2);
 }
 
 }  // namespace
