@@ -22,8 +22,9 @@ enum {
   ACCUM_BLOCK_BASE_MAP = 0x202,
   ACCUM_BLOCK_MAPS = 0x203,
   ACCUM_HEAD_LENGTH = 23,
-  /* Largest sensor area a saved form that carries no map may ask for. */
-  ACCUM_MAX_CELLS = 16 * 1024 * 1024
+  /* Largest sensor area a saved form that carries no map may ask for: the
+   * most cells the map statistics take. */
+  ACCUM_MAX_CELLS = 65536
 };
 
 /* Base-map byte bits. */

@@ -179,8 +179,11 @@ int parse_old(std::span<const std::uint8_t> in, std::uint16_t version, Impressio
   }
   const unsigned n = r.u8();
   const std::uint32_t length = r.u32();
-  if (!r.ok() || n > ACCUM_SLOTS || static_cast<std::uint64_t>(n) * length > r.remaining())
-    return ML_CORRUPT;
+  // The templates, and from version 3 the base map, must be in the bytes
+  // before anything is allocated for them.
+  const std::uint64_t needed =
+      static_cast<std::uint64_t>(n) * length + (version >= 3 ? cells : 0);
+  if (!r.ok() || n > ACCUM_SLOTS || needed > r.remaining()) return ML_CORRUPT;
   ImpressionAccumulator* a = new_accumulator(h, w, true);
   if (!a) return ML_NO_MEMORY;
   a->last_height = last[0];
