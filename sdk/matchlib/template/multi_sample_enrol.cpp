@@ -71,11 +71,9 @@ int add(MultiSampleEnrol& m, DataBlob* tmpl, int* progress) {
   if (n + m.spare < capacity) {
     if (m.spare) slots[n + m.spare] = slots[n];
   } else if (m.spare) {
+    // The first spare makes room; the others stay right after slot n.
     blob_release(slots[n].tmpl);
     --m.spare;
-    // The remaining spares move up so the spare region starts after n.
-    std::memmove(slots + n, slots + n + 1, sizeof(MultiSampleSlot) * m.spare);
-    slots[n + m.spare] = {};
   } else {
     if (m.pending)
       --m.pending;
@@ -184,13 +182,10 @@ int add(MultiSampleEnrol& m, DataBlob* tmpl, int* progress) {
   if (displaced.tmpl) {
     const int at = m.accepted + m.pending;
     if (m.spare && at < capacity) {
+      // It takes the first spare's slot at the end of the pending region.
       blob_release(slots[at].tmpl);
-      --m.spare;
-      std::memmove(slots + at, slots + at + 1, sizeof(MultiSampleSlot) * m.spare);
-      slots[at + m.spare] = {};
-      // Make room at the end of the pending region.
-      std::memmove(slots + at + 1, slots + at, sizeof(MultiSampleSlot) * m.spare);
       slots[at] = displaced;
+      --m.spare;
       ++m.pending;
     } else {
       blob_release(displaced.tmpl);

@@ -5,6 +5,7 @@
 
 #include <vector>
 
+#include "support/allocation_sweep.h"
 #include "support/scripted_stages.h"
 #include "zylscan/matchlib_multi_enrol.h"
 #include "zylscan/matchlib_mvt.h"
@@ -192,6 +193,62 @@ TEST(MultiSampleEnrol, CreationRefusals) {
   EXPECT_EQ(m.settings.most_compared, 3);
   EXPECT_EQ(m.settings.capacity, 10);
   enrol_destroy(d);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(MultiSampleEnrol, AllocationFailuresLeaveTheEnrolmentUsable) {
+  Rig r;
+  script().default_score = 60000;
+  script().transform_dx = 60;
+  ASSERT_EQ(r.add(r.tmpl(1)), 0);
+  // Templates made before the sweep, so only the enrolment's allocations fail.
+  std::vector<DataBlob*> fresh;
+  for (int id = 2; id < 200; ++id) fresh.push_back(r.tmpl(id));
+  size_t next = 0;
+  zyltest::sweep_allocation_failures([&] {
+    const int before = enrol_count(r.e);
+    ASSERT_LT(next, fresh.size());
+    const int status = r.add(fresh[next++]);
+    if (zyltest::allocation_failed()) {
+      EXPECT_EQ(status, 9);
+      EXPECT_EQ(enrol_count(r.e), before);
+    }
+  });
+  zyltest::sweep_allocation_failures([&] {
+    DataBlob* out = nullptr;
+    const int status = enrol_finalise(r.e, 10, &out, nullptr);
+    if (zyltest::allocation_failed()) {
+      EXPECT_EQ(status, 9);
+      EXPECT_EQ(out, nullptr);
+    }
+    blob_release(out);
+  });
+}
+
+}  // namespace
+
+namespace {
+
+TEST(MultiSampleEnrol, SparesMakeRoomForNewSamples) {
+  Rig r(0, 3, 50);
+  for (int id : {1, 2}) {
+    DataBlob* poor = with_grid(r.tmpl(id), 1);
+    r.blobs.push_back(poor);
+    ASSERT_EQ(r.add(poor), 0);
+  }
+  EXPECT_EQ(r.m().spare, 2);
+  for (int id : {3, 4}) {
+    DataBlob* good = with_grid(r.tmpl(id), 4);
+    r.blobs.push_back(good);
+    ASSERT_EQ(r.add(good), 0);
+  }
+  // The second good sample took the room of one spare; the other stays.
+  EXPECT_EQ(enrol_count(r.e), 2);
+  EXPECT_EQ(r.m().spare, 1);
+  EXPECT_EQ(zyltest::template_id(r.m().slots[2].tmpl), 2);
 }
 
 }  // namespace
