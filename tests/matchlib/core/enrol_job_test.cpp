@@ -4,6 +4,7 @@
 
 #include <vector>
 
+#include "support/allocation_sweep.h"
 #include "support/scripted_stages.h"
 #include "zylscan/matchlib_enrol_job.h"
 #include "zylscan/matchlib_mvt.h"
@@ -138,6 +139,38 @@ TEST(EnrolJob, ToleratedDuplicatesAndFinaliseGuards) {
   ASSERT_NE(j, nullptr);
   EXPECT_EQ(reinterpret_cast<EnrolJob*>(j)->settings.sample_limit, 4);
   enrol_destroy(j);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(EnrolJob, AllocationFailuresLeaveTheJobUsable) {
+  Rig r(1);
+  script().default_score = 60000;
+  script().transform_dx = 60;
+  std::vector<DataBlob*> fresh;
+  for (int id = 1; id < 100; ++id) fresh.push_back(gridded(id));
+  size_t next = 0;
+  zyltest::sweep_allocation_failures([&] {
+    const int before = enrol_count(r.job);
+    ASSERT_LT(next, fresh.size());
+    const int status = enrol_add_sample(r.job, nullptr, fresh[next++], nullptr);
+    if (zyltest::allocation_failed()) {
+      EXPECT_EQ(status, 9);
+      EXPECT_EQ(enrol_count(r.job), before);
+    }
+  });
+  zyltest::sweep_allocation_failures([&] {
+    DataBlob* out = nullptr;
+    const int status = enrol_finalise(r.job, 5, &out, nullptr);
+    if (zyltest::allocation_failed()) {
+      EXPECT_EQ(status, 9);
+      EXPECT_EQ(out, nullptr);
+    }
+    blob_release(out);
+  });
+  for (DataBlob* b : fresh) blob_release(b);
 }
 
 }  // namespace
