@@ -9,6 +9,7 @@
 #include "zylscan/matchlib_blob.h"
 #include "zylscan/matchlib_context.h"
 #include "zylscan/matchlib_finger_info.h"
+#include "zylscan/matchlib_sensor.h" /* event codes */
 #include "zylscan/zyl_export.h"
 
 ZYL_EXTERN_C_BEGIN
@@ -48,18 +49,6 @@ ZYL_API void enrol_set_value(EnrolSession* session, int32_t value);
 ZYL_API MatchContext* enrol_context(EnrolSession* session);
 /* 2 for a null object, 18 without the slot. */
 ZYL_API int enrol_reset(EnrolSession* session);
-
-/* Enrolment events, raised through the hooks' event routine. */
-enum EnrolEvent {
-  ENROL_EVENT_SAME_PLACE = 4103,     /* matches the most recent sample at the same place */
-  ENROL_EVENT_UNMATCHED = 4104,      /* matches no earlier sample */
-  ENROL_EVENT_EXTRACTED = 8203,      /* a template was taken from an impression */
-  ENROL_EVENT_FINISHED = 8204,       /* the enrolment template was delivered */
-  ENROL_EVENT_REFUSED = 61441,       /* a duplicate of an earlier sample */
-  ENROL_EVENT_LOW_COVERAGE = 61442,  /* too little of the grid covered */
-  ENROL_EVENT_SMALL_TEMPLATE = 61443,
-  ENROL_EVENT_NEAR = 61444           /* closer to its neighbour than the least distance */
-};
 
 /* Hooks of an enrolment object, called with the enrolment's context;
  * every routine may be null. */
