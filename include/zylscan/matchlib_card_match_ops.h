@@ -46,4 +46,31 @@ ZYL_API int fuse_card(MatchContext* context, DataBlob* a, DataBlob* b, const uin
 ZYL_API int fuse_card_grid(MatchContext* context, DataBlob* a, DataBlob* b, const uint16_t* scores,
                            uint16_t count, const ScoreProfile* profile, uint16_t* out_score);
 
+/* Width, height (192 when absent) and quality byte (0 when absent) of a
+ * template's image-information element; a container is read through its
+ * extended card. 0, or the section lookup's or parsers' status. */
+ZYL_API int card_template_image_info(const DataBlob* blob, uint16_t* width, uint16_t* height,
+                                     uint8_t* quality);
+
+/* 30 sub-scores: card score and its 8 sub-values (0-8), the grid score
+ * scaled by the image quality (9), the grid detail (10-25), the distance
+ * and angle between the card and grid alignments (26, 27), the quality
+ * difference (28) and the quality shortfall (29). The card alignment is
+ * used (and handed back) when it pairs 8 minutiae or more, or on sensors
+ * of a size outside 4..9; else the grid searches from the incoming one. */
+ZYL_API int match_card_grid(MatchContext* context, DataBlob* a, DataBlob* b,
+                            uint16_t** out_scores, uint16_t* out_count, RigidTransform** alignment);
+/* As match_card_grid with the maps' detail layers. */
+ZYL_API int match_card_grid_detail(MatchContext* context, DataBlob* a, DataBlob* b,
+                                   uint16_t** out_scores, uint16_t* out_count,
+                                   RigidTransform** alignment);
+/* The grid scored only at the card alignment, which is handed back. */
+ZYL_API int match_card_grid_fixed(MatchContext* context, DataBlob* a, DataBlob* b,
+                                  uint16_t** out_scores, uint16_t* out_count,
+                                  RigidTransform** alignment);
+/* The grid alone, scored at the incoming alignment, which is required (2
+ * without) and consumed; entries 0-8, 26 and 27 are 0. */
+ZYL_API int match_grid_map(MatchContext* context, DataBlob* a, DataBlob* b, uint16_t** out_scores,
+                           uint16_t* out_count, RigidTransform** alignment);
+
 ZYL_EXTERN_C_END

@@ -39,9 +39,9 @@ Bytes card(std::uint32_t seed, int n) {
     inner.push_back(static_cast<std::uint8_t>(70 + (k / 6) * 20 + rnd(9)));
     inner.push_back(static_cast<std::uint8_t>(rnd(64)));
   }
-  Bytes out{0x7F, 0x2E, 0x81, static_cast<std::uint8_t>(inner.size())};
-  out.insert(out.end(), inner.begin(), inner.end());
-  return out;
+  const auto size = static_cast<std::uint8_t>(inner.size());
+  inner.insert(inner.begin(), {0x7F, 0x2E, 0x81, size});
+  return inner;
 }
 
 Blob card_blob(const Bytes& c) { return Blob(blob_create(2, c.data(), static_cast<std::uint32_t>(c.size()))); }
