@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <array>
 #include <cstdint>
 #include <vector>
@@ -12,6 +13,8 @@
 
 #include "typeline/matching.h"
 #include "zylscan/typeline_match.h"
+#include "zylscan/typeline_math.h"
+#include "zylscan/typeline_template.h"
 
 namespace {
 
@@ -877,3 +880,336 @@ TEST(TypelineDecisionThresholds, MinutiaTypesOnEachSideOfTheirThresholds) {
 }
 
 }  // namespace
+
+// ---- Singular-point and placement decisions ----
+// Small references written from the written rules alone; each table below
+// walks its inputs across every threshold of the rule and checks the engine
+// against the reference, plus a few worked values that pin the reference.
+namespace {
+
+int Circ240(int a, int b) {
+  const int d = std::abs(a - b);
+  return d > 119 ? 240 - d : d;
+}
+int Circ120(int a, int b) {
+  const int d = std::abs(a - b);
+  return d > 59 ? 120 - d : d;
+}
+int Sq(int dx, int dy) { return dx * dx + dy * dy; }
+int Sq(const TypelineSingularPoint& p, const TypelineSingularPoint& q) { return Sq(p.x - q.x, p.y - q.y); }
+
+void AddPoint(TypelineRecord& r, int x, int y, int direction, int kind) {
+  TypelineSingularPoint& p = r.singular.points[r.singular.count++];
+  p.x = static_cast<std::int16_t>(x);
+  p.y = static_cast<std::int16_t>(y);
+  p.direction = static_cast<std::uint8_t>(kind == 1 ? direction : 255);
+  p.kind = static_cast<std::uint8_t>(kind);
+}
+
+int RefDec03(int s, const TypelineRecord& a, const TypelineRecord& b, int D, int bA, int L) {
+  TypelineSingularPoint c1[2], c2[2];
+  const int n1 = mch_sub_func_01(&a.singular, c1, nullptr, nullptr);
+  const int n2 = mch_sub_func_01(&b.singular, c2, nullptr, nullptr);
+  bool near = false;
+  for (int i = 0; i < n1; ++i)
+    for (int j = 0; j < n2; ++j) near = near || Sq(c1[i], c2[j]) < 324;
+  if (!near) return s;
+  if (D < 221 && bA < 91) return s / 2;
+  if (D < 231 && bA < 80) return s * 2 / 3;
+  if (D < 223 && bA < 97) return s * 2 / 3;
+  if (D < 228 && bA < 90) return s * 8 / 10;
+  if (D < 236 && bA < 95 && L < 2) return s * 8 / 10;
+  return s;
+}
+
+// Core-to-core (or delta-to-delta, core-to-delta) line: rounded length and
+// direction folded onto a half turn.
+void Line(const TypelineSingularPoint& p, const TypelineSingularPoint& q, int& length, int& direction) {
+  length = op_func_02(Sq(p, q));
+  direction = op_func_01(p.x, p.y, q.x, q.y);
+  if (direction > 119) direction -= 120;
+}
+
+int RefDec01(int s, const TypelineRecord& A, const TypelineRecord& B, const PointMatchResult& r, int L) {
+  TypelineSingularPoint c1[2], c2[2], e1[2], e2[2];
+  int ne1 = 0, ne2 = 0;
+  const int nc1 = mch_sub_func_01(&A.singular, c1, e1, &ne1);
+  const int nc2 = mch_sub_func_01(&B.singular, c2, e2, &ne2);
+  const int q1 = A.minutiae.meanQuality, q2 = B.minutiae.meanQuality;
+  const bool h = !(q1 < 30 || q2 < 30);
+  const int s0 = s;
+  if (nc1 == 1 && nc2 == 1) {
+    const int d = op_func_02(Sq(c1[0], c2[0]));
+    const int a = Circ240(c1[0].direction, c2[0].direction);
+    if (d < 13 && a >= 40) {
+      s = h ? s / 2 : s * 2 / 3;
+    } else if (d >= 39 && a <= 19) {
+      s = h ? s / 2 : (L <= 1 ? s * 68 / 100 : s * 80 / 100);
+    } else if (h && a <= 9 && d >= 33) {
+      s = s * 2 / 3;
+    } else if (h && a <= 9 && d >= 23) {
+      s = s * 85 / 100;
+    } else if (d >= 14 && a >= 31) {
+      s = s * 80 / 100;
+    }
+    if (r.rotation >= 90 && r.rotation <= 149 && d >= 39 && a >= 30 && h) s = s / 2;
+    const int t1 = A.patternType, t2 = B.patternType;
+    const bool crossed = (t1 == 8 && (t2 == 4 || t2 == 5)) || (t2 == 8 && (t1 == 4 || t1 == 5));
+    if (d >= 91 && std::abs(120 - a) >= 30) {
+      s = h ? s / 2 : s * 2 / 3;
+    } else if (d >= 120 && h) {
+      s = crossed ? s * 3 / 5 : s / 3;
+    } else if (d > 100) {
+      s = s * 2 / 3;
+    }
+  }
+  if (nc1 == 2 && nc2 == 2) {
+    int l1, r1, l2, r2;
+    Line(c1[0], c1[1], l1, r1);
+    Line(c2[0], c2[1], l2, r2);
+    const int dd = std::abs(l1 - l2), da = Circ120(r1, r2);
+    if (op_func_02(da * da + dd * dd) >= 50) s = q1 < 30 && q2 < 30 ? s * 2 / 3 : s / 2;
+  }
+  if ((nc1 == 1 && nc2 == 2) || (nc1 == 2 && nc2 == 1)) {
+    const TypelineSingularPoint& single = nc1 == 1 ? c1[0] : c2[0];
+    const TypelineSingularPoint* pair = nc1 == 1 ? c2 : c1;
+    const int g = std::min(Sq(single, pair[0]), Sq(single, pair[1]));
+    if (g > 16899) s = 0;
+    if (g > 10815) s = s / 2;
+  }
+  if (ne1 > 0 && ne2 > 0) {
+    if (ne1 == 2 && ne2 == 2) {
+      int l1, r1, l2, r2;
+      Line(e1[0], e1[1], l1, r1);
+      Line(e2[0], e2[1], l2, r2);
+      const int dd = std::abs(l1 - l2), da = Circ120(r1, r2);
+      const int e = op_func_02(da * da + dd * dd);
+      if (e >= 200 || (h && e >= 100)) s = 0;
+      if (e >= 60 || da > 40) s = s - s * e / 200;
+      if (dd < 13 && da < 10) s = s * 6 / 5;
+    } else if (nc1 == 1 && nc2 == 1 && ne1 == 1 && ne2 == 1 && A.patternType == B.patternType &&
+               (A.patternType == 4 || A.patternType == 5 || A.patternType == 7)) {
+      int l1, r1, l2, r2;
+      Line(c1[0], e1[0], l1, r1);
+      Line(c2[0], e2[0], l2, r2);
+      const int dd = std::abs(l1 - l2), da = Circ120(r1, r2);
+      if (h && dd >= 130) s = 0;
+      if (dd >= 53 || da >= 31) s = h ? s / 3 : s * 2 / 3;
+      if (dd < 11 && da < 8 && s0 > 50) s = s * 6 / 5;
+    }
+  }
+  return s;
+}
+
+TypelineRecord Quality(int q) {
+  TypelineRecord r{};
+  r.minutiae.meanQuality = static_cast<std::uint8_t>(q);
+  return r;
+}
+
+}  // namespace
+
+TEST(TypelineDecisionThresholds, CoresCloseTogetherOnEachSideOfEveryThreshold) {
+  // Worked values: cores 18 apart (324) are not close, 16/8 apart (320) are.
+  {
+    TypelineRecord a{}, b{};
+    AddPoint(a, 100, 100, 0, 1);
+    AddPoint(b, 118, 100, 0, 1);
+    EXPECT_EQ(dec_func_03(300, &a, &b, 200, 50, 0), 300);
+    b.singular.points[0].x = 116;
+    b.singular.points[0].y = 108;
+    EXPECT_EQ(dec_func_03(300, &a, &b, 200, 50, 0), 150);
+    EXPECT_EQ(dec_func_03(300, &a, &b, 230, 79, 0), 200);
+    EXPECT_EQ(dec_func_03(300, &a, &b, 235, 94, 1), 240);
+    EXPECT_EQ(dec_func_03(300, &a, &b, 235, 94, 2), 300);
+    TypelineRecord none{};
+    EXPECT_EQ(dec_func_03(300, &a, &none, 200, 50, 0), 300);
+  }
+  const int Ds[] = {220, 221, 222, 223, 227, 228, 230, 231, 235, 236};
+  const int bAs[] = {79, 80, 89, 90, 91, 94, 95, 96, 97};
+  for (int second_x : {116, 118}) {
+    for (int second_core : {0, 1}) {  // the close core first or second in the list
+      TypelineRecord a{}, b{};
+      AddPoint(a, 100, 100, 0, 1);
+      if (second_core) AddPoint(b, 300, 300, 0, 1);
+      AddPoint(b, second_x, second_x == 116 ? 108 : 100, 0, 1);
+      for (int D : Ds)
+        for (int bA : bAs)
+          for (int L : {1, 2}) {
+            EXPECT_EQ(dec_func_03(300, &a, &b, D, bA, L), RefDec03(300, a, b, D, bA, L))
+                << "x " << second_x << " D " << D << " bA " << bA << " L " << L;
+          }
+    }
+  }
+}
+
+TEST(TypelineDecisionThresholds, SingularGeometryOnEachSideOfEveryThreshold) {
+  PointMatchResult result{};
+  // One core each, d apart along x, directions a apart.
+  {
+    TypelineRecord a = Quality(30), b = Quality(30);
+    AddPoint(a, 100, 100, 120, 1);
+    AddPoint(b, 100, 100, 0, 1);
+    EXPECT_EQ(dec_func_01(600, &a, &b, &result, 0), 300) << "same place, opposite directions";
+  }
+  const int ds[] = {0, 12, 13, 14, 22, 23, 32, 33, 38, 39, 90, 91, 100, 101, 119, 120};
+  const int as[] = {0, 9, 10, 19, 20, 29, 30, 31, 39, 40, 90, 91, 120};
+  for (int q : {29, 30})
+    for (int rot : {89, 90, 149, 150})
+      for (int L : {1, 2})
+        for (int types : {0, 1, 2, 3})
+          for (int d : ds)
+            for (int a_ : as) {
+              TypelineRecord a = Quality(q), b = Quality(35);
+              const int type_pairs[4][2] = {{8, 4}, {5, 8}, {8, 6}, {7, 4}};
+              a.patternType = static_cast<std::uint8_t>(type_pairs[types][0]);
+              b.patternType = static_cast<std::uint8_t>(type_pairs[types][1]);
+              AddPoint(a, 100 + d, 100, (230 + a_) % 240, 1);
+              AddPoint(b, 100, 100, 230, 1);
+              result.rotation = static_cast<std::int16_t>(rot);
+              EXPECT_EQ(dec_func_01(600, &a, &b, &result, L), RefDec01(600, a, b, result, L))
+                  << "one core: q " << q << " rot " << rot << " L " << L << " types " << types << " d " << d
+                  << " a " << a_;
+            }
+  result.rotation = 0;
+  // Two cores each: the second record's core line longer by dd and turned.
+  for (int q : {29, 30})
+    for (int dd = 0; dd <= 60; dd += 3)
+      for (int dy = 0; dy <= 60; dy += 4) {
+        TypelineRecord a = Quality(q), b = Quality(29);
+        AddPoint(a, 100, 100, 0, 1);
+        AddPoint(a, 180, 100, 0, 1);
+        AddPoint(b, 100, 100, 0, 1);
+        AddPoint(b, 180 + dd, 100 + dy, 0, 1);
+        EXPECT_EQ(dec_func_01(600, &a, &b, &result, 0), RefDec01(600, a, b, result, 0))
+            << "two cores: q " << q << " dd " << dd << " dy " << dy;
+      }
+  // One core against two: the nearer of the two at squared distance g.
+  for (int x : {103, 104, 129, 130, 131})
+    for (int one_first : {0, 1}) {
+      TypelineRecord one = Quality(35), two = Quality(35);
+      AddPoint(one, 0, 0, 0, 1);
+      AddPoint(two, x, 0, 0, 1);
+      AddPoint(two, 300, 300, 0, 1);
+      const TypelineRecord& a = one_first ? one : two;
+      const TypelineRecord& b = one_first ? two : one;
+      const int expected = x <= 103 ? 600 : x < 130 ? 300 : 0;
+      EXPECT_EQ(RefDec01(600, a, b, result, 0), expected) << x;
+      EXPECT_EQ(dec_func_01(600, &a, &b, &result, 0), expected) << "one core against two: x " << x;
+    }
+  // Two deltas each (no cores): the second delta line stretched and turned.
+  for (int q : {29, 30})
+    for (int dx = -100; dx <= 260; dx += 7)
+      for (int dy = 0; dy <= 120; dy += 5) {
+        TypelineRecord a = Quality(q), b = Quality(35);
+        AddPoint(a, 100, 100, 0, 0);
+        AddPoint(a, 200, 100, 0, 0);
+        AddPoint(b, 100, 100, 0, 0);
+        AddPoint(b, 200 + dx, 100 + dy, 0, 0);
+        EXPECT_EQ(dec_func_01(600, &a, &b, &result, 0), RefDec01(600, a, b, result, 0))
+            << "two deltas: q " << q << " dx " << dx << " dy " << dy;
+      }
+  // One core and one delta each, same pattern type: the second core-to-delta
+  // line stretched and turned (the cores sit together so case 1 stays calm).
+  for (int type : {4, 6, 7})
+    for (int q : {29, 30})
+      for (int s : {50, 51})
+        for (int dx = -100; dx <= 260; dx += 6)
+          for (int dy = 0; dy <= 90; dy += 3) {
+            TypelineRecord a = Quality(q), b = Quality(35);
+            a.patternType = b.patternType = static_cast<std::uint8_t>(type);
+            AddPoint(a, 100, 100, 0, 1);
+            AddPoint(a, 200, 100, 0, 0);
+            AddPoint(b, 100, 100, 0, 1);
+            AddPoint(b, 200 + dx, 100 + dy, 0, 0);
+            EXPECT_EQ(dec_func_01(s, &a, &b, &result, 0), RefDec01(s, a, b, result, 0))
+                << "core and delta: type " << type << " q " << q << " dx " << dx << " dy " << dy;
+          }
+}
+
+namespace {
+
+int RefPairedMp(const TypelineMinutiaList& a, const TypelineMinutiaList& b, const PointMatchResult& r) {
+  if (a.meanQuality < 35 || b.meanQuality < 35) return 1;
+  const int n = r.pairCount, m = std::min<int>(a.count, b.count);
+  if (m * 50 < n * 100) return 1;
+  int mx = 0, my = 0;
+  for (int i = 0; i < n; ++i) {
+    mx += a.minutiae[r.first[i]].x;
+    my += a.minutiae[r.first[i]].y;
+  }
+  mx /= n;
+  my /= n;
+  const bool use_first = b.count < a.count;
+  const TypelineMinutiaList& side = use_first ? a : b;
+  const std::int16_t* listed = use_first ? r.first : r.second;
+  int ux = 0, uy = 0, u = 0;
+  for (int k = 0; k < side.count; ++k) {
+    if (side.minutiae[k].quality < 30 || std::find(listed, listed + n, k) != listed + n) continue;
+    ux += side.minutiae[k].x;
+    uy += side.minutiae[k].y;
+    ++u;
+  }
+  if (u == 0) return 1;
+  return op_func_02(Sq(ux / u - mx, uy / u - my)) < 79 ? 1 : 0;
+}
+
+// `paired` pairs at (100, 100) on both sides, then `extra_first` and
+// `extra_second` unpaired minutiae at (100 + dx, 100 + dy) of quality q.
+struct PlacedRecords {
+  TypelineMinutiaList a{}, b{};
+  PointMatchResult r{};
+  PlacedRecords(int paired, int extra_first, int extra_second, int q, int dx, int dy, int qa, int qb) {
+    auto fill = [&](TypelineMinutiaList& list, int extra, int mean) {
+      for (int i = 0; i < paired + extra; ++i) {
+        TypelineMinutia& p = list.minutiae[i];
+        p.x = static_cast<std::int16_t>(i < paired ? 100 : 100 + dx);
+        p.y = static_cast<std::int16_t>(i < paired ? 100 : 100 + dy);
+        p.quality = static_cast<std::uint8_t>(i < paired ? 40 : q);
+      }
+      list.count = static_cast<std::int8_t>(paired + extra);
+      list.meanQuality = static_cast<std::uint8_t>(mean);
+    };
+    fill(a, extra_first, qa);
+    fill(b, extra_second, qb);
+    for (int i = 0; i < paired; ++i) r.first[i] = r.second[i] = static_cast<std::int16_t>(i);
+    r.pairCount = static_cast<std::int16_t>(paired);
+  }
+};
+
+}  // namespace
+
+TEST(TypelineDecisionThresholds, MatchedAreaPlacementOnEachSideOfEveryThreshold) {
+  struct Row {
+    int paired, extra_first, extra_second, q, dx, dy, qa, qb;
+    int expected;
+  };
+  // Centres 78 (1), 79 (0); 78/8 apart rounds to 78 (1), 78/9 to 79 (0).
+  const Row rows[] = {
+      {3, 3, 3, 30, 78, 0, 35, 35, 1},  {3, 3, 3, 30, 79, 0, 35, 35, 0},
+      {3, 3, 3, 30, 78, 8, 35, 35, 1},  {3, 3, 3, 30, 78, 9, 35, 35, 0},
+      {3, 3, 3, 30, 79, 0, 34, 35, 1},  {3, 3, 3, 30, 79, 0, 35, 34, 1},  // mean quality below 35
+      {3, 2, 3, 30, 79, 0, 35, 35, 1},  {3, 3, 2, 30, 79, 0, 35, 35, 1},  // m 5 < 2 n
+      {3, 3, 3, 29, 79, 0, 35, 35, 1},                                    // no good unpaired minutia
+      {3, 0, 0, 30, 79, 0, 35, 35, 1},                                    // all paired
+  };
+  for (const Row& w : rows) {
+    PlacedRecords p(w.paired, w.extra_first, w.extra_second, w.q, w.dx, w.dy, w.qa, w.qb);
+    EXPECT_EQ(RefPairedMp(p.a, p.b, p.r), w.expected) << "reference, dx " << w.dx << " dy " << w.dy;
+    EXPECT_EQ(check_paired_mp(&p.a, &p.b, &p.r), w.expected)
+        << "paired " << w.paired << " extra " << w.extra_first << "/" << w.extra_second << " q " << w.q << " dx "
+        << w.dx << " dy " << w.dy << " mean " << w.qa << "/" << w.qb;
+  }
+  // Which record's unpaired minutiae count: the first one's only when the
+  // second record holds fewer minutiae.
+  for (int far_first : {0, 1})
+    for (int first_count_extra : {0, 1}) {
+      PlacedRecords p(3, 3 + first_count_extra, 3, 30, 0, 0, 40, 40);
+      TypelineMinutiaList& far = far_first ? p.a : p.b;
+      for (int k = 3; k < far.count; ++k) far.minutiae[k].x = 200;
+      const int expected = (first_count_extra == 1) == (far_first == 1) ? 0 : 1;
+      EXPECT_EQ(RefPairedMp(p.a, p.b, p.r), expected);
+      EXPECT_EQ(check_paired_mp(&p.a, &p.b, &p.r), expected)
+          << "far side " << (far_first ? "first" : "second") << " first count " << int{p.a.count};
+    }
+}
