@@ -1213,3 +1213,118 @@ TEST(TypelineDecisionThresholds, MatchedAreaPlacementOnEachSideOfEveryThreshold)
           << "far side " << (far_first ? "first" : "second") << " first count " << int{p.a.count};
     }
 }
+
+namespace {
+
+int RefDec12(int s, const TypelineRecord& A, const TypelineRecord& B, const PointMatchResult& r) {
+  TypelineSingularPoint c1[2], c2[2];
+  const int n1 = mch_sub_func_01(&A.singular, c1, nullptr, nullptr);
+  const int n2 = mch_sub_func_01(&B.singular, c2, nullptr, nullptr);
+  const TypelineSingularPoint *C1 = nullptr, *C2 = nullptr;
+  for (int i = 0; i < n1 && !C1; ++i)
+    for (int j = 0; j < n2 && !C1; ++j)
+      if (Circ240(c1[i].direction, c2[j].direction) <= 10 && Sq(c1[i], c2[j]) < 169) {
+        C1 = &c1[i];
+        C2 = &c2[j];
+      }
+  if (!C1) return s;
+  PointPolygon p1{}, p2{};
+  if (!get_polygon_points(&A.minutiae, &p1) || !get_polygon_points(&B.minutiae, &p2)) return s;
+  const int n = r.pairCount;
+  auto paired = [n](const std::int16_t* list, int k) { return std::find(list, list + n, k) != list + n; };
+  for (int k = 0; k < A.minutiae.count; ++k) {
+    const TypelineMinutia& mk = A.minutiae.minutiae[k];
+    if (mk.quality < 20 || paired(r.first, k)) continue;
+    const int dk = Sq(mk.x - C1->x, mk.y - C1->y);
+    if (dk < 169 || dk > 2499 || !check_in_polygon(mk.x, mk.y, &p2, 0)) continue;
+    int h = 0;
+    for (int j = 0; j < B.minutiae.count; ++j) {
+      const TypelineMinutia& mj = B.minutiae.minutiae[j];
+      if (paired(r.second, j)) continue;
+      const int dj = Sq(mj.x - C2->x, mj.y - C2->y);
+      if (dj < 169 || dj > 2499 || Sq(mk.x - mj.x, mk.y - mj.y) >= 324) continue;
+      ++h;
+      const int dd = Circ240(mk.direction, mj.direction);
+      if (dd >= 40) s -= 5;
+      else if (dd >= 25) s -= 2;
+    }
+    if (h == 0 && mk.quality >= 40) s -= 7;
+  }
+  return std::max(s, 0);
+}
+
+}  // namespace
+
+TEST(TypelineDecisionThresholds, CoreNeighbourhoodOnEachSideOfEveryThreshold) {
+  // Both records: four paired corner minutiae spanning (0..400)^2 and a
+  // core near (200, 200); the first record has one unpaired minutia k at
+  // kx right of its core, the second one unpaired minutia j at (jx, jy)
+  // from its core.
+  struct Setup {
+    int core_dx, core_dir, kx, kq, kdir, jx, jy, jdir;
+  };
+  auto build = [](const Setup& u, TypelineRecord& a, TypelineRecord& b, PointMatchResult& r) {
+    a = Quality(40);
+    b = Quality(40);
+    const int corners[4][2] = {{0, 0}, {400, 0}, {0, 400}, {400, 400}};
+    for (int i = 0; i < 4; ++i) {
+      for (TypelineRecord* rec : {&a, &b}) {
+        TypelineMinutia& p = rec->minutiae.minutiae[i];
+        p.x = static_cast<std::int16_t>(corners[i][0]);
+        p.y = static_cast<std::int16_t>(corners[i][1]);
+        p.quality = 40;
+      }
+      r.first[i] = r.second[i] = static_cast<std::int16_t>(i);
+    }
+    r.pairCount = 4;
+    TypelineMinutia& k = a.minutiae.minutiae[4];
+    k.x = static_cast<std::int16_t>(200 + u.kx);
+    k.y = 200;
+    k.quality = static_cast<std::uint8_t>(u.kq);
+    k.direction = static_cast<std::uint8_t>(u.kdir);
+    TypelineMinutia& j = b.minutiae.minutiae[4];
+    j.x = static_cast<std::int16_t>(200 + u.core_dx + u.jx);
+    j.y = static_cast<std::int16_t>(200 + u.jy);
+    j.quality = 40;
+    j.direction = static_cast<std::uint8_t>(u.jdir);
+    a.minutiae.count = b.minutiae.count = 5;
+    AddPoint(a, 200, 200, 5, 1);
+    AddPoint(b, 200 + u.core_dx, 200, (5 + u.core_dir) % 240, 1);
+  };
+  // Worked values at s = 100.
+  const struct {
+    Setup u;
+    int expected;
+  } worked[] = {
+      {{0, 0, 30, 40, 0, 30, 0, 40}, 95},   // j in place, 40 apart in direction
+      {{0, 0, 30, 40, 0, 30, 0, 39}, 98},   // 39 apart
+      {{0, 0, 30, 40, 0, 30, 0, 24}, 100},  // 24 apart
+      {{0, 0, 30, 40, 0, 30, 18, 0}, 93},   // j 18 from k: k has no partner
+      {{0, 0, 30, 39, 0, 30, 18, 0}, 100},  // ... but k below quality 40
+      {{0, 11, 30, 40, 0, 30, 18, 0}, 100}, // cores 11 apart in direction
+      {{13, 0, 30, 40, 0, 30, 18, 0}, 100}, // cores 13 apart in place
+  };
+  for (const auto& w : worked) {
+    TypelineRecord a, b;
+    PointMatchResult r{};
+    build(w.u, a, b, r);
+    EXPECT_EQ(RefDec12(100, a, b, r), w.expected) << "reference";
+    EXPECT_EQ(dec_func_12(100, &a, &b, &r), w.expected)
+        << "core " << w.u.core_dx << "/" << w.u.core_dir << " k " << w.u.kx << " q " << w.u.kq << " j " << w.u.jx
+        << "," << w.u.jy << " dir " << w.u.jdir;
+  }
+  for (int core_dx : {0, 12, 13})
+    for (int core_dir : {10, 11, 230})
+      for (int kx : {12, 13, 49, 50})
+        for (int kq : {19, 20, 39, 40})
+          for (int jy : {0, 17, 18})
+            for (int jdir : {0, 24, 25, 39, 40, 200}) {
+              const Setup u{core_dx, core_dir, kx, kq, 3, kx - core_dx, jy, (3 + jdir) % 240};
+              TypelineRecord a, b;
+              PointMatchResult r{};
+              build(u, a, b, r);
+              EXPECT_EQ(dec_func_12(100, &a, &b, &r), RefDec12(100, a, b, r))
+                  << "core " << core_dx << "/" << core_dir << " kx " << kx << " q " << kq << " jy " << jy << " dir "
+                  << jdir;
+            }
+}
