@@ -1317,9 +1317,10 @@ TEST(TypelineDecisionThresholds, CoreNeighbourhoodOnEachSideOfEveryThreshold) {
     for (int core_dir : {10, 11, 230})
       for (int kx : {12, 13, 49, 50})
         for (int kq : {19, 20, 39, 40})
-          for (int jy : {0, 17, 18})
+          for (int jy : {0, 16, 17, 18})  // 16 goes with 8 across: 320 from k
             for (int jdir : {0, 24, 25, 39, 40, 200}) {
-              const Setup u{core_dx, core_dir, kx, kq, 3, kx - core_dx, jy, (3 + jdir) % 240};
+              const int jx = kx - core_dx + (jy == 16 ? 8 : 0);
+              const Setup u{core_dx, core_dir, kx, kq, 3, jx, jy, (3 + jdir) % 240};
               TypelineRecord a, b;
               PointMatchResult r{};
               build(u, a, b, r);
