@@ -1329,3 +1329,53 @@ TEST(TypelineDecisionThresholds, CoreNeighbourhoodOnEachSideOfEveryThreshold) {
                   << jdir;
             }
 }
+
+TEST(TypelineDecisionThresholds, InconsistentSurroundingsOnEachSideOfEveryThreshold) {
+  // n pairs on a grid 100 apart, the same in both records, inside a frame of
+  // four low-quality minutiae; the first g pairs have both qualities 30 or
+  // more (the rest 29 on the second side), and the first b of those get an
+  // unpaired first-record neighbour that the second record does not show.
+  // Cores at one place in both records when ov.
+  struct Row {
+    int n, g, b, qa, qb, ov;
+    int expected;
+  };
+  const Row rows[] = {
+      {14, 14, 5, 40, 40, 1, 100},  {13, 13, 5, 40, 40, 1, 50},  // 14 pairs: unchanged
+      {13, 13, 5, 40, 40, 0, 66},   {13, 13, 5, 34, 40, 1, 66},  {13, 13, 5, 40, 34, 1, 66},
+      {13, 13, 6, 40, 40, 1, 50},                                 // b >= 5
+      {13, 13, 4, 35, 35, 0, 76},   {13, 13, 4, 34, 35, 0, 80},  // b = 4
+      {13, 13, 3, 35, 35, 0, 85},   {13, 5, 3, 34, 40, 0, 87},   {13, 4, 3, 34, 40, 0, 85},  // b = 3
+      {13, 13, 2, 40, 40, 0, 95},   {13, 13, 1, 40, 40, 0, 97},  {13, 13, 0, 40, 40, 0, 100},
+      {3, 0, 0, 40, 40, 0, 80},     {3, 1, 0, 40, 40, 0, 100},   // no good pair: 80 %
+  };
+  for (const Row& w : rows) {
+    TypelineRecord a = Quality(w.qa), b = Quality(w.qb);
+    PointMatchResult r{};
+    auto add = [](TypelineRecord& rec, int x, int y, int q) {
+      TypelineMinutia& p = rec.minutiae.minutiae[rec.minutiae.count++];
+      p.x = static_cast<std::int16_t>(x);
+      p.y = static_cast<std::int16_t>(y);
+      p.quality = static_cast<std::uint8_t>(q);
+    };
+    for (int i = 0; i < w.n; ++i) {
+      const int x = 100 + 100 * (i % 5), y = 100 + 100 * (i / 5);
+      add(a, x, y, 40);
+      add(b, x, y, i < w.g ? 30 : 29);
+      r.first[i] = r.second[i] = static_cast<std::int16_t>(i);
+    }
+    r.pairCount = static_cast<std::int16_t>(w.n);
+    for (int i = 0; i < w.b; ++i) add(a, 130 + 100 * (i % 5), 130 + 100 * (i / 5), 40);
+    for (TypelineRecord* rec : {&a, &b}) {
+      for (int corner = 0; corner < 4; ++corner) add(*rec, corner % 2 ? 700 : 0, corner / 2 ? 700 : 0, 10);
+      if (w.ov) AddPoint(*rec, 350, 350, 60, 1);
+    }
+    EXPECT_EQ(dec_func_11(100, &a, &b, &r, 240, 1000, 0), w.expected)
+        << "n " << w.n << " g " << w.g << " b " << w.b << " mean " << w.qa << "/" << w.qb << " ov " << w.ov;
+  }
+  TypelineRecord a = Quality(40), empty = Quality(40);
+  PointMatchResult r{};
+  a.minutiae.count = 1;
+  EXPECT_EQ(dec_func_11(100, &a, &empty, &r, 240, 1000, 0), 0) << "a record without minutiae";
+  EXPECT_EQ(dec_func_11(100, &a, &a, &r, 240, 1000, 0), 80) << "no pairs at all: no good pair";
+}
