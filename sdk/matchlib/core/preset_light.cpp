@@ -5,12 +5,12 @@
 #include "zylscan/matchlib_context.h"
 #include "zylscan/matchlib_engine.h"
 #include "zylscan/matchlib_keypoint_stage.h"
-#include "zylscan/matchlib_match_ops.h"
 #include "zylscan/matchlib_object.h"
 #include "zylscan/matchlib_param.h"
 #include "zylscan/matchlib_prep_steps.h"
 #include "zylscan/matchlib_presets.h"
 #include "zylscan/matchlib_profiles.h"
+#include "zylscan/matchlib_stage_tables.h"
 
 namespace zyl::matchlib {
 namespace {
@@ -22,12 +22,14 @@ constexpr int32_t kInputPixels = 2;
 constexpr uint32_t kKeySecondLimit = 0x522624e7u;
 constexpr const char* kKeyLightReject = "vn.morva_light.far.reject";
 
-const StageMatchOps kCoarseOps{match_orientation_histogram, fuse_orientation_histogram};
-const StageMatchOps kLightOps{match_keypoints_global_light, fuse_with_profile};
+// Rows of the keypoint-section operation table: the orientation histogram
+// and the global light keypoint comparison.
+const StageMatchOps* const kCoarseOps = keypoint_stage_ops(6);
+const StageMatchOps* const kLightOps = keypoint_stage_ops(2);
 
 // The light stage's one profile: its score passes through and the light
 // threshold table maps it to the FAR scale.
-const ScoreProfile kLightProfile{&kLightOps, 0, {nullptr, -1, score_model_eval_pass, nullptr},
+const ScoreProfile kLightProfile{kLightOps, 0, {nullptr, -1, score_model_eval_pass, nullptr},
                                  far_table_light()};
 const ScoreProfile* const kLightProfiles[] = {&kLightProfile, nullptr};
 
@@ -58,10 +60,10 @@ extern "C" {
 ZYL_API StageChain* preset_build_light_chain(MatchContext* context, const AlgorithmPreset*) {
   StageChain* chain = chain_create();
   if (!chain) return nullptr;
-  StageObject* coarse = stage_create(light_extractor(), kKindKeypoints, nullptr, &kCoarseOps, 0, 0);
+  StageObject* coarse = stage_create(light_extractor(), kKindKeypoints, nullptr, kCoarseOps, 0, 0);
   if (coarse) stage_set_flags(coarse, STAGE_FLAG_RESTART_SCORES);
   if (!append_or_free(chain, coarse)) return nullptr;
-  StageObject* fine = stage_create(light_extractor(), kKindKeypoints, nullptr, &kLightOps, 0,
+  StageObject* fine = stage_create(light_extractor(), kKindKeypoints, nullptr, kLightOps, 0,
                                    param_get_text(context, kKeyLightReject, 0));
   if (fine)
     stage_set_max_candidates(fine, static_cast<uint8_t>(param_get(context, kKeySecondLimit, 5)));

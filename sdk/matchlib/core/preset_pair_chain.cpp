@@ -4,12 +4,12 @@
 
 #include "zylscan/matchlib_engine.h"
 #include "zylscan/matchlib_keypoint_stage.h"
-#include "zylscan/matchlib_match_ops.h"
 #include "zylscan/matchlib_object.h"
 #include "zylscan/matchlib_param.h"
 #include "zylscan/matchlib_prep_steps.h"
 #include "zylscan/matchlib_presets.h"
 #include "zylscan/matchlib_profiles.h"
+#include "zylscan/matchlib_stage_tables.h"
 
 namespace zyl::matchlib {
 namespace {
@@ -22,10 +22,11 @@ constexpr uint32_t kKeyNoImages = 0x03214c8eu;
 constexpr ImagePrepRoutine kKeypointImages[] = {prep_band_filter, nullptr};
 constexpr ImagePrepRoutine kSmoothKeypointImages[] = {prep_destripe, prep_band_filter, nullptr};
 
-const StageMatchOps kPairOps{match_keypoints, fuse_with_profile};
+// {match_keypoints, fuse_with_profile} of the keypoint-section table.
+const StageMatchOps* const kPairOps = keypoint_stage_ops(5);
 // Placeholder profile: the pair score passes through and every raw score
 // above 0 passes every level, until fitted data for this pair exist.
-const ScoreProfile kPairProfile{&kPairOps, 0, {nullptr, -1, score_model_eval_pass, nullptr},
+const ScoreProfile kPairProfile{kPairOps, 0, {nullptr, -1, score_model_eval_pass, nullptr},
                                 far_table_neutral()};
 const ScoreProfile* const kPairProfiles[] = {&kPairProfile, nullptr};
 
@@ -58,7 +59,7 @@ ZYL_API int preset_pair_chain_hook(void* engine, void*, void*, void*, void*) {
   auto* e = static_cast<MatchEngine*>(engine);
   MatchContext* context = e ? engine_get_context(e) : nullptr;
   if (!context) return ML_CORRUPT;
-  StageChain* chain = preset_build_pair_chain(context, &kPairOps);
+  StageChain* chain = preset_build_pair_chain(context, kPairOps);
   if (!chain) return ML_NO_MEMORY;
   engine_set_chain(e, chain);
   engine_set_score_profiles(e, kPairProfiles);
