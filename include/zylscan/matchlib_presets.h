@@ -79,6 +79,18 @@ ZYL_API StageChain* preset_build_light_chain(MatchContext* context, const Algori
  * engine. The caller releases the engine. */
 ZYL_API MatchEngine* preset_create_light(MatchContext* context);
 
+/* The verification chain: two keypoint stages (orientation histogram,
+ * then the keypoint comparison with early rejection), the card stage when
+ * card_switch or 0x79ce7252 is non-zero, the grid-block stage, the
+ * combined last stage, and the texture stage when 0x79ce7252 is non-zero.
+ * Null on allocation failure (what was made is freed). */
+ZYL_API StageChain* preset_build_verify_chain(MatchContext* context, int card_switch);
+/* The engine of algorithm mode 4: image objects, the verification chain,
+ * profiles on its second and last keypoint stages, the pair-chain hook.
+ * Values set on the context before stay, except 0x2a1d740f (the card and
+ * grid part of the last stage), which is set to 0. */
+ZYL_API MatchEngine* preset_create_light_verify(MatchContext* context);
+
 /* One full keypoint stage with the given match ops and the keypoint image
  * routines: destripe and band filter when 0x031185aa is non-zero, none
  * when 0x03214c8e is, else the band filter. Null on allocation failure. */
