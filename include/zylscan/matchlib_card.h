@@ -60,8 +60,8 @@ typedef struct MinutiaeRecord MinutiaeRecord;
  * value (low 4 bits). The minutiae and the 91-95 elements stay, inside A1
  * when two or more of A1, 81, 90-95 are present. *card then holds the new
  * buffer and the old one is freed. On any failure (2 null arguments, 3 not
- * a well-formed 7F2E card, 9 memory, encoding errors) the old buffer is
- * freed too and *card is set to null. */
+ * a well-formed 7F2E card, 9 memory, encoding errors) *card and its buffer
+ * stay as they were: the caller still owns and frees it. */
 ZYL_API int card_add_quality_element(uint8_t** card, uint32_t length, const MinutiaeRecord* record,
                                      uint32_t* out_size);
 

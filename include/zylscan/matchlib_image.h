@@ -205,7 +205,8 @@ ZYL_API GrayImage* image_composite(GrayImage* first, GrayImage* second,
 ZYL_API GrayImage* image_preprocess_copy(const GrayImage* image, MatchContext* ctx,
                                          const ImagePrepDescriptor* descriptor);
 /* Runs the null-terminated routines in place, then rebuilds the
- * background bits; the first non-zero status is answered. */
+ * background bits; the first non-zero status is answered. A read-only
+ * image is refused with ML_WRONG_KIND and left as it is. */
 ZYL_API int image_apply_preprocessors(GrayImage* image, MatchContext* ctx,
                                       const ImagePrepRoutine* routines);
 

@@ -22,7 +22,9 @@ ZYL_API void imgstat_percentile_range(const uint8_t* pixels, int height, int wid
                                       uint8_t* low, uint8_t* high);
 
 /* Pixels above the low level map to min(255, (x - low) * 255 / (high -
- * low)), the others to 0; with p of 100 or more the image is unchanged. */
+ * low)), the others to 0; with p of 100 or more the image is unchanged.
+ * A p from 50 to 99 is refused with ML_BAD_ARGUMENT (nothing written): its
+ * levels meet or cross. */
 ZYL_API int imgproc_stretch_percentile(const uint8_t* pixels, int height, int width, int percent,
                                        uint8_t* out);
 /* The same with the levels from the cut-off up left out of the histogram. */

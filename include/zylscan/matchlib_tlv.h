@@ -48,7 +48,8 @@ ZYL_API int tlv_write_tag(uint8_t* buffer, uint16_t tag);
 /* Unbounded: the caller guarantees the tag's bytes are there. */
 ZYL_API int tlv_read_tag(const uint8_t* bytes, uint16_t* tag);
 
-/* Lengths. */
+/* Lengths. tlv_write_length answers the bytes written, 0 for a length above
+ * TLV_MAX_LENGTH (nothing written). */
 ZYL_API int tlv_length_size(uint32_t length);
 ZYL_API int tlv_write_length(uint8_t* buffer, uint32_t length);
 ZYL_API int tlv_read_length(const uint8_t* bytes, uint32_t* length);

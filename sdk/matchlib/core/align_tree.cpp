@@ -403,9 +403,12 @@ ZYL_API int align_tree_reroot(AlignTreeNode** slot, AlignTreeNode* n) {
 ZYL_API int align_tree_walk(AlignTreeNode** slot, AlignWalkCallback callback, void* user) {
   if (!slot || !*slot) return ML_OK;
   WorkList queue{};
-  AlignTreeNode* root = *slot;
-  if (!worklist_push(&queue, root, xform_retain(root->node->transform))) {
-    xform_release(root->node->transform);
+  // The root carries the identity, so its accumulated transform is its own
+  // (a root that is not the identity is not applied twice).
+  RigidTransform* identity = xform_copy(nullptr);
+  if (!identity) return ML_NO_MEMORY;
+  if (!worklist_push(&queue, *slot, identity)) {
+    xform_release(identity);
     return ML_NO_MEMORY;
   }
   while (queue.first) {

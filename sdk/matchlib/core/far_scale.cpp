@@ -184,7 +184,9 @@ ZYL_API int far_threshold_accept(const MatchContext* context, uint16_t raw, uint
     const std::int64_t n_lo = 1 << (k - 1);
     t = lo + floor_div((hi - lo) * (c - n_lo), n_lo);
   }
-  const auto threshold = static_cast<std::uint16_t>(t);
+  // Extrapolating beyond 64 candidates can leave the 16-bit range: saturate,
+  // so a large gallery never wraps to a low threshold (a false accept).
+  const auto threshold = static_cast<std::uint16_t>(std::clamp<std::int64_t>(t, 0, 0xffff));
   *out_accept = threshold < raw ? 1 : 0;
   if (out_threshold) *out_threshold = threshold;
   return ML_OK;

@@ -96,6 +96,18 @@ int reserve(Polygon* p, std::uint32_t needed) {
   return 0;
 }
 
+// The sign of the first non-zero turn of the closed point sequence (1 for
+// counter-clockwise), 0 when every turn is straight.
+int first_turn(const PolyPoint* q, std::uint32_t n) {
+  for (std::uint32_t i = 0; i < n; ++i) {
+    const PolyPoint p0 = q[i], p1 = q[(i + 1) % n], p2 = q[(i + 2) % n];
+    const int turn = sign((std::int64_t{p1.x} - p0.x) * (p2.y - p1.y) -
+                          (std::int64_t{p1.y} - p0.y) * (p2.x - p1.x));
+    if (turn != 0) return turn;
+  }
+  return 0;
+}
+
 }  // namespace
 }  // namespace zyl::matchlib
 
@@ -291,10 +303,12 @@ ZYL_API Polygon* polygon_intersect(const Polygon* a, const Polygon* b) {
   Polygon* result = work[0];
   // A clip polygon of fewer than 3 points encloses nothing: the result is
   // empty rather than a side taken from points that are not there.
-  if (b->count >= 3) {
+  // Its orientation is that of its first turn that is not straight: a hull
+  // may keep collinear points at its start. A polygon whose points all lie
+  // on one line encloses nothing either.
+  const int side = b->count >= 3 ? first_turn(b->points, b->count) : 0;
+  if (side != 0) {
     const PolyPoint* q = b->points;
-    const int side = sign((std::int64_t{q[1].x} - q[0].x) * (q[2].y - q[1].y) -
-                          (std::int64_t{q[1].y} - q[0].y) * (q[2].x - q[1].x));
     const Polygon* subject = a;
     int target = 0;
     for (std::uint32_t k = 0; k < b->count; ++k) {

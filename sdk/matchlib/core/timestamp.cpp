@@ -1,7 +1,25 @@
 // Wall-clock timestamps for the image capture's frame timing.
 #include <sys/time.h>
 
+#include <algorithm>
+#include <climits>
+#include <cstdint>
+
 #include "zylscan/matchlib_support.h"
+
+namespace {
+
+std::int64_t difference_us(const Timestamp& later, const Timestamp& earlier) {
+  return (later.seconds - earlier.seconds) * 1000000 + (later.microseconds - earlier.microseconds);
+}
+
+// The whole difference is rounded, half away from zero: rounding the
+// microsecond part alone made 1 us across a second boundary read as 1 ms.
+std::int64_t rounded_quotient(std::int64_t us, std::int64_t unit) {
+  return us >= 0 ? (us + unit / 2) / unit : -((-us + unit / 2) / unit);
+}
+
+}  // namespace
 
 extern "C" {
 
@@ -19,14 +37,13 @@ ZYL_API void time_zero(Timestamp* out) {
 
 ZYL_API int time_diff_ms(const Timestamp* later, const Timestamp* earlier) {
   if (!later || !earlier) return 0;
-  return static_cast<int>((later->seconds - earlier->seconds) * 1000 +
-                          (later->microseconds - earlier->microseconds + 500) / 1000);
+  const std::int64_t ms = rounded_quotient(difference_us(*later, *earlier), 1000);
+  return static_cast<int>(std::clamp<std::int64_t>(ms, INT_MIN, INT_MAX));
 }
 
 ZYL_API int64_t time_diff_s(const Timestamp* later, const Timestamp* earlier) {
   if (!later || !earlier) return 0;
-  return later->seconds - earlier->seconds +
-         (later->microseconds - earlier->microseconds + 500000) / 1000000;
+  return rounded_quotient(difference_us(*later, *earlier), 1000000);
 }
 
 ZYL_API int time_later(const Timestamp* t1, const Timestamp* t0) {

@@ -9,6 +9,7 @@
 #include <memory>
 
 #include "common/guarded_call.h"
+#include "matchlib/core/allocation.h"
 #include "matchlib/extract/band_grid_layout.h"
 #include "zylscan/matchlib_bandgrid.h"
 #include "zylscan/matchlib_blob.h"
@@ -179,7 +180,7 @@ int extract_gridmap(GrayImage* image, int32_t format, DataBlob** out_blob) {
   uint32_t need = 0;
   bandgrid_init(nullptr, 0, 0, static_cast<uint16_t>(w), static_cast<uint16_t>(h), kStageCell, &need);
   if (need == 0) return ML_TOO_SHORT;  // more than 80 cells a side
-  std::unique_ptr<void, FreeDeleter> storage(std::malloc(need));
+  std::unique_ptr<void, FreeDeleter> storage(zyl::matchlib::ml_malloc(need));
   if (!storage) return ML_NO_MEMORY;
   BandGrid* grid = bandgrid_init(storage.get(), need, 0, static_cast<uint16_t>(w),
                                  static_cast<uint16_t>(h), kStageCell, nullptr);

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "common/guarded_call.h"
+#include "matchlib/core/allocation.h"
 #include "zylscan/matchlib_binarize.h"
 #include "zylscan/matchlib_bilevel.h"
 #include "zylscan/matchlib_cell_map.h"
@@ -50,7 +51,7 @@ int fit_frame(const std::uint8_t* src, int height, int width, int block, Frame& 
 // A cell map of the record: cells of `cell` pixels over the grid.
 int set_cell_map(CellMap& map, const Bytes& values, int rows, int columns, int cell) {
   std::free(map.cells);
-  map.cells = static_cast<std::uint8_t*>(std::malloc(values.empty() ? 1 : values.size()));
+  map.cells = static_cast<std::uint8_t*>(ml_malloc(values.empty() ? 1 : values.size()));
   if (!map.cells) return ML_NO_MEMORY;
   std::copy(values.begin(), values.end(), map.cells);
   map.rows = static_cast<std::uint8_t>(rows);
@@ -267,8 +268,8 @@ int PipelineFrame::fine_maps(const Bytes& analysis, int ah, int aw, int step) {
     }
   std::free(r_.orientation_fine);
   std::free(r_.frequency_fine);
-  r_.orientation_fine = static_cast<std::uint8_t*>(std::malloc(direction.size()));
-  r_.frequency_fine = static_cast<std::uint8_t*>(std::malloc(period.size()));
+  r_.orientation_fine = static_cast<std::uint8_t*>(ml_malloc(direction.size()));
+  r_.frequency_fine = static_cast<std::uint8_t*>(ml_malloc(period.size()));
   if (!r_.orientation_fine || !r_.frequency_fine) return ML_NO_MEMORY;
   std::copy(direction.begin(), direction.end(), r_.orientation_fine);
   std::copy(period.begin(), period.end(), r_.frequency_fine);
@@ -448,7 +449,7 @@ ZYL_API int cellmap_sample(const uint8_t* map, int image_height, int image_width
   if (rows > 255 || columns > 255) return ML_WRONG_KIND;
   const std::size_t n = std::size_t(rows) * columns;
   // A map already present may be of another size: it is replaced.
-  auto* cells = static_cast<std::uint8_t*>(std::malloc(n));
+  auto* cells = static_cast<std::uint8_t*>(ml_malloc(n));
   if (!cells) return ML_NO_MEMORY;
   std::free(out->cells);
   out->cells = cells;

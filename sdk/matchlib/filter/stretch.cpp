@@ -64,6 +64,9 @@ void stretch_levels(const std::uint8_t* src, std::size_t n, int low, int range,
 // The stretch between the percentile levels of a prepared histogram.
 int stretch_by_histogram(const std::uint8_t* src, int h, int w, const std::int32_t* hist,
                          int percent, std::uint8_t* out) {
+  // From 50 % up the two levels meet or cross and the stretch would blank
+  // the image; 100 % and more is the documented "no stretch".
+  if (percent >= 50 && percent < 100) return ML_BAD_ARGUMENT;
   int low = 0, range = 255;
   if (percent < 100) {
     std::uint8_t lo = 0, hi = 0;

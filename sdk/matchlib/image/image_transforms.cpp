@@ -11,9 +11,9 @@
 #include <vector>
 
 #include "matchlib/image/image_geometry.h"
-#include "matchlib/image/packed_image_kernels.h"
 #include "zylscan/matchlib_band_filter.h"
 #include "zylscan/matchlib_blob.h"
+#include "zylscan/matchlib_card_extended.h"
 #include "zylscan/matchlib_checker.h"
 #include "zylscan/matchlib_drawing.h"
 #include "zylscan/matchlib_filter_kernels.h"
@@ -306,6 +306,9 @@ ZYL_API GrayImage* image_preprocess_copy(const GrayImage* image, MatchContext* c
 ZYL_API int image_apply_preprocessors(GrayImage* image, MatchContext* ctx,
                                       const ImagePrepRoutine* routines) {
   if (!image || !image->pixels) return ML_BAD_ARGUMENT;
+  // The routines write in place: a read-only image (a caller's wrapped
+  // buffer) is refused rather than changed behind the caller's back.
+  if (image->read_only) return ML_WRONG_KIND;
   for (const ImagePrepRoutine* r = routines; r && *r; ++r) {
     std::uint8_t* map = nullptr;
     int code = 0;
@@ -397,11 +400,12 @@ ZYL_API int image_to_blob(const GrayImage* image, DataBlob** out) {
   if (!image || !image->pixels || !pixel_count(image)) return ML_UNAVAILABLE;
   std::uint8_t* record = nullptr;
   std::uint32_t length = 0;
-  // The packed-image writer is referenced weakly: "routine missing" without it.
-  if (!packed_image_write) return ML_OUT_OF_LIMITS;
-  const int st = packed_image_write(
-      static_cast<const std::uint8_t*>(image->pixels), int{image->height}, int{image->width},
-      int{image->resolution_x}, int{image->resolution_y}, image->impression_type, &record, &length);
+  // The record's flag byte carries the impression type.
+  const int st = packed_image_write(static_cast<const std::uint8_t*>(image->pixels),
+                                    image->height, image->width, image->resolution_x,
+                                    image->resolution_y,
+                                    static_cast<std::uint8_t>(image->impression_type), &record,
+                                    &length);
   if (st != ML_OK) return st;
   *out = blob_wrap(71, record, length, 1, free_callback, record);
   if (!*out) {
@@ -414,9 +418,10 @@ ZYL_API int image_to_blob(const GrayImage* image, DataBlob** out) {
 ZYL_API int image_from_blob(const DataBlob* blob, GrayImage** out) {
   if (!out) return ML_OK;
   *out = nullptr;
-  if (!blob || blob_type(blob) != 71 || !packed_image_read) return ML_OK;
+  if (!blob || blob_type(blob) != 71) return ML_OK;
   const std::uint8_t* px = nullptr;
-  int h = 0, w = 0, rx = 0, ry = 0, impression = 0;
+  std::uint16_t h = 0, w = 0, rx = 0, ry = 0;
+  std::uint8_t impression = 0;
   if (packed_image_read(blob_data(blob), blob_size(blob), &px, &h, &w, &rx, &ry, &impression) !=
       ML_OK)
     return ML_OK;

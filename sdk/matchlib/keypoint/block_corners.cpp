@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "common/guarded_call.h"
+#include "matchlib/core/allocation.h"
 #include "matchlib/extract/contour_thinning.h"
 #include "matchlib/keypoint/keypoint_detect.h"
 #include "zylscan/matchlib_bilevel.h"
@@ -163,7 +164,7 @@ int block_corners(const MatchContext* ctx, const std::uint8_t* px, int height, i
   if (const int st = orient_points(ctx, px, height, width, found.data(),
                                    static_cast<int>(found.size())))
     return st;
-  auto* list = static_cast<KeyPoint*>(std::malloc(sizeof(KeyPoint) * found.size()));
+  auto* list = static_cast<KeyPoint*>(ml_malloc(sizeof(KeyPoint) * found.size()));
   if (!list) return ML_NO_MEMORY;
   std::copy(found.begin(), found.end(), list);
   *points = list;

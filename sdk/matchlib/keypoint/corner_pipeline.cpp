@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "common/guarded_call.h"
+#include "matchlib/core/allocation.h"
 #include "matchlib/keypoint/keypoint_detect.h"
 #include "zylscan/matchlib_filter_kernels.h"
 #include "zylscan/matchlib_fixed.h"
@@ -107,7 +108,7 @@ int pipeline(const MatchContext* ctx, const std::uint8_t* pixels, int height, in
         orientation_disc(gx.data(), gy.data(), height, width, p.y, p.x, kOrientRadius));
 
   if (found.empty()) return ML_OK;
-  auto* list = static_cast<KeyPoint*>(std::malloc(sizeof(KeyPoint) * found.size()));
+  auto* list = static_cast<KeyPoint*>(ml_malloc(sizeof(KeyPoint) * found.size()));
   if (!list) return ML_NO_MEMORY;
   std::copy(found.begin(), found.end(), list);
   *points = list;

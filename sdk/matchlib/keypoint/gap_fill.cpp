@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "common/guarded_call.h"
+#include "matchlib/core/allocation.h"
 #include "matchlib/keypoint/keypoint_detect.h"
 #include "zylscan/matchlib_filter_kernels.h"
 #include "zylscan/matchlib_fixed.h"
@@ -157,7 +158,7 @@ int fill_gaps(GrayImage* image, const KeyPoint* points, int count, int wanted, K
     }
   }
   if (result.empty()) return ML_OK;
-  auto* list = static_cast<KeyPoint*>(std::malloc(sizeof(KeyPoint) * result.size()));
+  auto* list = static_cast<KeyPoint*>(ml_malloc(sizeof(KeyPoint) * result.size()));
   if (!list) return ML_NO_MEMORY;
   std::copy(result.begin(), result.end(), list);
   *out = list;

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "common/guarded_call.h"
+#include "matchlib/core/allocation.h"
 #include "matchlib/keypoint/keypoint_detect.h"
 #include "zylscan/matchlib_filter_kernels.h"
 #include "zylscan/matchlib_fixed.h"
@@ -76,7 +77,7 @@ int collect_points(const MatchContext* ctx, const std::uint8_t* pixels, std::uin
   int found = 0;
   if (const int st = img_local_maxima_u8(map, height, width, border, map, &found)) return st;
   if (found <= 0) return ML_OK;
-  auto* list = static_cast<KeyPoint*>(std::malloc(sizeof(KeyPoint) * found));
+  auto* list = static_cast<KeyPoint*>(ml_malloc(sizeof(KeyPoint) * found));
   if (!list) return ML_NO_MEMORY;
   int n = 0;
   for (int y = border; y < height - border; ++y)

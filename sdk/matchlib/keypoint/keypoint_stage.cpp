@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "common/guarded_call.h"
+#include "matchlib/core/allocation.h"
 #include "matchlib/image/grey_image.h"
 #include "zylscan/matchlib_filter_kernels.h"
 #include "zylscan/matchlib_keypoint_stage.h"
@@ -128,7 +129,7 @@ int run_entry(const MatchContext* ctx, const DetectorEntry& e, const std::uint8_
   if (param_get(ctx, kKeyDoubleMixed, 0) && list.n > 0) {
     int extra = 0;
     for (int i = 0; i < list.n; ++i) extra += (list.p[i].cls & 3) == 3;
-    auto* grown = static_cast<KeyPoint*>(std::malloc(sizeof(KeyPoint) * (list.n + extra)));
+    auto* grown = static_cast<KeyPoint*>(ml_malloc(sizeof(KeyPoint) * (list.n + extra)));
     if (!grown) return ML_NO_MEMORY;
     std::copy(list.p, list.p + list.n, grown);
     int n = list.n;

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "common/guarded_call.h"
+#include "matchlib/core/allocation.h"
 #include "zylscan/matchlib_band_filter.h"
 #include "zylscan/matchlib_filter_kernels.h"
 #include "zylscan/matchlib_histogram.h"
@@ -133,7 +134,7 @@ int band_filter(MatchContext* ctx, const std::uint8_t* px, int h, int w, int res
   if (st) return st;
   imgproc_stretch_percentile(out, h, w, param_get(ctx, kKeyFinalPercent, 0), out);
   if (!param_get(ctx, kKeyBuildMask, 0)) return ML_OK;
-  auto* mask = static_cast<std::uint8_t*>(std::malloc(static_cast<std::size_t>(h) * w));
+  auto* mask = static_cast<std::uint8_t*>(ml_malloc(static_cast<std::size_t>(h) * w));
   if (!mask) return ML_NO_MEMORY;
   std::memset(mask, 1, static_cast<std::size_t>(h) * w);
   std::uint32_t count = 0;

@@ -25,6 +25,23 @@ constexpr int kMasks = 9;  // direction classes 0..8; 9..15 mirror 7..1
 // m x 11.25 degrees from the horizontal-frequency axis toward positive row
 // frequency, Gaussian along and across that direction. The gains are built
 // once, one byte per half-spectrum coefficient (gain / 256).
+//
+// The shape constants are fitted to the reference rows of both tables (row 0
+// of f = 0 and f = 10, and row 1 of the 16-point f = 0 mask), which they
+// reproduce to within one grey step. The variance along the direction grows
+// with k0 squared down to a floor; the 16-point masks have a quarter of that
+// growth and their spectrum repeats with the tile, so the lobes of the
+// lowest classes, which lie past the last column, fold back onto it.
+struct MaskShape {
+  double peak_f0, peak_f10;  // peak gain, linear in f between the two
+  double along_growth;       // variance along = max(floor, growth x k0^2)
+  double along_floor;
+  double across;             // variance across the direction
+  bool periodic;             // add the lobes' images one tile away
+};
+constexpr MaskShape kShape32{199.05, 199.05, 0.2921, 1.92, 8.0, false};
+constexpr MaskShape kShape16{178.24, 202.67, 0.07275, 1.92, 2.069, true};
+
 struct MaskTable {
   int side = 0;
   std::vector<uint8_t> gains;  // [f][m][row][column]
@@ -35,34 +52,33 @@ struct MaskTable {
 };
 
 MaskTable build_table(int side) {
+  const MaskShape& shape = side == 32 ? kShape32 : kShape16;
   MaskTable t;
   t.side = side;
   const int w = side / 2 + 1;
   t.gains.resize(static_cast<size_t>(kFreqClasses) * kMasks * side * w);
+  const int images = shape.periodic ? 1 : 0;
   for (int f = 0; f < kFreqClasses; ++f)
     for (int m = 0; m < kMasks; ++m) {
       const double k0 = 32.0 / (f + 5);
-      double along, across, peak;
-      if (side == 32) {
-        along = std::max(2.0, 0.29 * k0 * k0);
-        across = 8.0;  // exp(-v^2 / 16)
-        peak = 200.0;
-      } else {
-        along = f == 0 ? 5.0 : 2.0;
-        across = 2.0;
-        peak = 216.0;
-      }
+      const double along = std::max(shape.along_floor, shape.along_growth * k0 * k0);
+      const double peak = shape.peak_f0 + (shape.peak_f10 - shape.peak_f0) * f / 10.0;
       const double th = m * 11.25 * M_PI / 180.0;
       uint8_t* g = const_cast<uint8_t*>(t.mask(f, m));
       for (int r = 0; r < side; ++r)
         for (int c = 0; c < w; ++c) {
-          const double fy = r <= side / 2 ? r : r - side, fx = c;
-          const double u = fx * std::cos(th) + fy * std::sin(th);
-          const double v = -fx * std::sin(th) + fy * std::cos(th);
-          const double lobes = std::exp(-(u - k0) * (u - k0) / (2 * along)) +
-                               std::exp(-(u + k0) * (u + k0) / (2 * along));
-          const double gain = peak * std::exp(-v * v / (2 * across)) * lobes;
-          g[r * w + c] = static_cast<uint8_t>(std::clamp(std::lround(gain), 0L, 255L));
+          double sum = 0;
+          for (int iy = -images; iy <= images; ++iy)
+            for (int ix = -images; ix <= images; ++ix) {
+              const double fy = (r <= side / 2 ? r : r - side) + iy * side;
+              const double fx = c + ix * side;
+              const double u = fx * std::cos(th) + fy * std::sin(th);
+              const double v = -fx * std::sin(th) + fy * std::cos(th);
+              const double lobes = std::exp(-(u - k0) * (u - k0) / (2 * along)) +
+                                   std::exp(-(u + k0) * (u + k0) / (2 * along));
+              sum += std::exp(-v * v / (2 * shape.across)) * lobes;
+            }
+          g[r * w + c] = static_cast<uint8_t>(std::clamp(std::lround(peak * sum), 0L, 255L));
         }
     }
   return t;

@@ -53,7 +53,8 @@ struct Bytes {
   using Pixel = uint8_t;
   static int32_t load(uint8_t p, int) { return (int32_t{p} - 128) * 4096; }
   static uint8_t store(int32_t v, int s) {
-    const int64_t r = s > 0 ? (int64_t{v} + (1 << (s - 1)) + (128 << s)) >> s : int64_t{v} + 128;
+    const int64_t r = s > 0 ? (int64_t{v} + (1 << (s - 1)) + (128 << s)) >> s
+                            : int64_t{v} * (int64_t{1} << -s) + 128;
     return static_cast<uint8_t>(std::clamp<int64_t>(r, 0, 255));
   }
 };
@@ -139,10 +140,10 @@ bool pair_for_side(int side, Pair* p) {
   }
 }
 
-// Output shift by log2 of the tile side (4..7): it undoes the transforms'
-// scaling for 16, 32 and 64; a 128 tile comes back at a quarter of the
-// contrast, as the 12-bit input scaling leaves it.
-constexpr int kByteShift[8] = {0, 0, 0, 0, 4, 2, 0, 0};
+// Output shift by log2 of the tile side (4..7), undoing the transforms'
+// scaling so every side returns the input's contrast: the 128 pair leaves a
+// quarter of it, which a negative shift (a factor of 4) restores.
+constexpr int kByteShift[8] = {0, 0, 0, 0, 4, 2, 0, -2};
 
 // Shared body of the two self-allocating entries: direct filtering when no
 // padding is wanted and the image holds a tile, else through a centred frame

@@ -52,7 +52,7 @@ int read_layout(std::span<const std::uint8_t> in, bool skip_detail, Layout& out)
     if (!r.ok()) return 5;
   }
   if (base.size() < 5) return ML_WRONG_KIND;
-  out.cell_size = base[0] & 0x0F;
+  out.cell_size = base[0];  // the whole byte: a doubled map has cells of 16
   out.vertical_origin = static_cast<std::int8_t>(base[1]);
   out.rows = base[2];
   out.horizontal_origin = static_cast<std::int8_t>(base[3]);

@@ -13,6 +13,7 @@
 
 #include "common/byte_io.h"
 #include "common/guarded_call.h"
+#include "matchlib/core/allocation.h"
 #include "matchlib/template/minutiae_layout.h"
 #include "zylscan/matchlib_card.h"
 #include "zylscan/matchlib_card_convert.h"
@@ -303,7 +304,7 @@ int card_to_record(const std::uint8_t* card, std::uint32_t length, int version, 
   std::free(built);
   if (!core_delta.empty()) append_block(record, version, 0x0002, core_delta);
   if (!zonal.empty()) append_block(record, version, 0x0003, zonal);
-  auto* buffer = static_cast<std::uint8_t*>(std::malloc(record.size()));
+  auto* buffer = static_cast<std::uint8_t*>(ml_malloc(record.size()));
   if (!buffer) return ML_NO_MEMORY;
   std::memcpy(buffer, record.data(), record.size());
   *out = buffer;

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "common/guarded_call.h"
+#include "matchlib/core/allocation.h"
 #include "matchlib/template/block_maps.h"
 #include "zylscan/matchlib_card.h"
 #include "zylscan/matchlib_card_convert.h"
@@ -118,7 +119,7 @@ int wrap_block_maps(const std::uint8_t* card, std::uint32_t size, const CellMap*
   const std::uint32_t c1_total = static_cast<std::uint32_t>(tlv_tag_size(0xC1) + tlv_length_size(c1_size)) + c1_size;
   const std::uint32_t inner = card_size + c1_total;
   const std::uint32_t total = static_cast<std::uint32_t>(tlv_tag_size(0xE1) + tlv_length_size(inner)) + inner;
-  auto* buffer = static_cast<std::uint8_t*>(std::malloc(total));
+  auto* buffer = static_cast<std::uint8_t*>(ml_malloc(total));
   if (!buffer) return ML_CORRUPT;
   std::uint32_t at = static_cast<std::uint32_t>(tlv_write_tag(buffer, 0xE1));
   at += static_cast<std::uint32_t>(tlv_write_length(buffer + at, inner));

@@ -159,11 +159,13 @@ ZYL_API int card_add_quality_element(uint8_t** card, uint32_t length, const Minu
   int status = ML_BAD_ARGUMENT;
   if (old && record && out_size)
     status = zyl::GuardedCall(ML_NO_MEMORY, [&] { return add_quality_element(old, length, *record, &fresh, &size); });
-  // Callers hand the card over: it is freed whatever the outcome.
+  // The old card goes only once the new one exists; on failure the caller
+  // keeps its card.
+  if (status != ML_OK) return status;
   std::free(old);
-  *card = status == ML_OK ? fresh : nullptr;
-  if (status == ML_OK) *out_size = size;
-  return status;
+  *card = fresh;
+  *out_size = size;
+  return ML_OK;
 }
 
 }  // extern "C"

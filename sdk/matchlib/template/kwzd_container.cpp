@@ -1,6 +1,7 @@
 // The "KWZD" keyed-record container: records and sections in memory, the
 // bounded parser of its stored form, and the serialiser with its writer pair.
 #include <algorithm>
+#include <climits>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -49,6 +50,24 @@ std::int32_t plus_one(std::int32_t key) {
   return static_cast<std::int32_t>(static_cast<std::uint32_t>(key) + 1);
 }
 
+// The next key as a number: 0x80000000 there means every key up to the
+// largest has been handed out.
+std::int64_t next_key_value(const KwzdContainer* c) {
+  return c->next_key == KWZD_HEADER_KEY ? std::int64_t{INT32_MAX} + 1 : c->next_key;
+}
+
+// The next key only ever rises past a key in use, so no key handed out
+// before is handed out again; after INT32_MAX it stays at 0x80000000, the
+// key no record may take.
+void raise_next_key(KwzdContainer* c, std::int32_t key) {
+  if (std::int64_t{key} + 1 > next_key_value(c)) c->next_key = plus_one(key);
+}
+
+std::int32_t next_key_from_stored(std::uint32_t stored) {
+  if (stored > INT32_MAX) return KWZD_HEADER_KEY;
+  return std::max<std::int32_t>(1, static_cast<std::int32_t>(stored));
+}
+
 Record* find_record(KwzdContainer* c, std::int32_t key) {
   for (Record& r : c->records)
     if (r.key == key) return &r;
@@ -81,7 +100,7 @@ bool largest_key(const KwzdContainer* c, std::int32_t& key) {
 }
 
 int remove_record(KwzdContainer* c, std::int32_t key) {
-  if (key >= c->next_key) c->next_key = plus_one(key);
+  raise_next_key(c, key);
   auto it = std::find_if(c->records.begin(), c->records.end(),
                          [key](const Record& r) { return r.key == key; });
   if (it == c->records.end()) return ML_NOT_FOUND;
@@ -175,8 +194,9 @@ int parse(DataBlob* blob, KwzdContainer*& out) {
   c->next_key = 1;
   for (const Section& s : c->header)
     if (s.type == KWZD_NEXT_KEY_SECTION && s.data.size() == 4)
-      // The next key is at least 1 whatever the bytes say.
-      c->next_key = std::max<std::int32_t>(1, static_cast<std::int32_t>(ByteReader(s.data).u32()));
+      // The next key is at least 1 whatever the bytes say; 0x80000000 and
+      // above mean that every key has been handed out.
+      c->next_key = next_key_from_stored(ByteReader(s.data).u32());
   out = holder.release();
   return ML_OK;
 }
@@ -224,7 +244,7 @@ int serialize(KwzdContainer* c, DataBlob** out, const KwzdWriter& writer, void* 
   std::erase_if(c->header, [](const Section& s) { return s.type == KWZD_NEXT_KEY_SECTION; });
   std::int32_t largest = 0;
   const bool any = largest_key(c, largest);
-  if (any ? static_cast<std::int64_t>(c->next_key) > std::int64_t{largest} + 1 : c->next_key > 0) {
+  if (any ? next_key_value(c) > std::int64_t{largest} + 1 : next_key_value(c) > 0) {
     std::vector<std::uint8_t> key(4);
     ByteWriter(key).u32(static_cast<std::uint32_t>(c->next_key));
     c->header.insert(c->header.begin(), Section{KWZD_NEXT_KEY_SECTION, {key.begin(), key.end()}});
@@ -308,17 +328,19 @@ ZYL_API int kwzd_add_record(KwzdContainer* container, int32_t key, DataBlob* blo
     blob_release(blob);
     return ML_NO_MEMORY;
   }
-  container->next_key = plus_one(key);
+  raise_next_key(container, key);
   return ML_OK;
 }
 
 ZYL_API int kwzd_append(KwzdContainer* container, DataBlob* blob, int32_t* key) {
   if (!container) return ML_BAD_ARGUMENT;
-  std::int32_t k = container->next_key;
+  std::int64_t k = next_key_value(container);
   std::int32_t largest;
-  if (largest_key(container, largest)) k = std::max(k, plus_one(largest));
-  if (key) *key = k;
-  return kwzd_add_record(container, k, blob);
+  if (largest_key(container, largest)) k = std::max(k, std::int64_t{largest} + 1);
+  // Every key is taken: 0x80000000 is refused by kwzd_add_record.
+  const std::int32_t key_out = k > INT32_MAX ? KWZD_HEADER_KEY : static_cast<std::int32_t>(k);
+  if (key) *key = key_out;
+  return kwzd_add_record(container, key_out, blob);
 }
 
 ZYL_API int kwzd_remove(KwzdContainer* container, int32_t key) {
@@ -337,7 +359,7 @@ ZYL_API int kwzd_drop_newest(KwzdContainer* container, int count) {
   for (int i = 0; i < count; ++i) {
     std::int32_t largest;
     if (!largest_key(container, largest)) break;
-    container->next_key = std::max(container->next_key, plus_one(largest));
+    raise_next_key(container, largest);
     remove_record(container, largest);
   }
   return ML_OK;

@@ -242,8 +242,11 @@ int parse_iso2011(std::span<const std::uint8_t> all, MinutiaeRecord* m) {
   m->finger_position = r.u8();
   r.seek(p + 6);
   m->impression_type = r.u8();
-  r.seek(34);
-  m->finger_quality = r.u8();
+  // The finger quality is that of the first quality record; without one,
+  // byte 34 already belongs to the finger representation.
+  r.seek(33);
+  const bool has_quality = r.u8() != 0;
+  m->finger_quality = has_quality ? r.u8() : 0;
   if (m->finger_quality > 100) m->finger_quality = 0;
   r.seek(29);
   m->product_id = r.u32();
@@ -290,7 +293,7 @@ int parse_ansi2009(std::span<const std::uint8_t> all, MinutiaeRecord* m) {
   r.seek(21);
   m->finger_position = r.u8();
   r.seek(23);
-  m->impression_type = r.u8() & 0x0F;
+  m->impression_type = r.u8();  // a whole byte here: codes run to 29
   m->finger_quality = r.u8();
   if (m->finger_quality > 100) m->finger_quality = 0;
   return r.ok() ? ML_OK : ML_UNAVAILABLE;

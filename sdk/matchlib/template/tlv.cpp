@@ -230,6 +230,8 @@ ZYL_API int tlv_read_tag(const uint8_t* bytes, uint16_t* tag) {
 ZYL_API int tlv_length_size(uint32_t length) { return length_size(length); }
 
 ZYL_API int tlv_write_length(uint8_t* buffer, uint32_t length) {
+  // Three length bytes at most: a longer length would be written truncated.
+  if (length > TLV_MAX_LENGTH) return 0;
   const int size = length_size(length);
   if (size == 1) {
     buffer[0] = static_cast<std::uint8_t>(length);

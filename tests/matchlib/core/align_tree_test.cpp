@@ -120,6 +120,29 @@ TEST(AlignTree, SeparateTreesMergeIntoAChain) {
   EXPECT_EQ(offsets, (std::vector<int>{0, 1, 101, 111}));
 }
 
+TEST(AlignTree, WalkAppliesTheRootTransformOnce) {
+  Blobs b(3);
+  Pairs pairs;
+  pairs.add(b[0], b[1], 10, 1);
+  pairs.add(b[1], b[2], 5, 100);
+  Forest forest;
+  ASSERT_EQ(align_forest_build(&pairs.list, 0, &forest.f), 0);
+  AlignTree* t = forest.tree(0);
+  // A root that is not the identity (as after giving it a shift of 10).
+  RigidTransform* shift = xform_create(10, -4, 0);
+  ASSERT_NE(shift, nullptr);
+  align_node_set_transform(t->root->node, shift);
+  xform_release(shift);
+  std::vector<std::pair<int, int>> offsets;
+  auto collect = [](AlignTreeNode**, AlignTreeNode*, RigidTransform* acc, void* user) {
+    static_cast<std::vector<std::pair<int, int>>*>(user)->push_back(
+        {xform_get_dx(acc), xform_get_dy(acc)});
+    return 0;
+  };
+  ASSERT_EQ(align_tree_walk(align_tree_root_slot(t), collect, &offsets), 0);
+  EXPECT_EQ(offsets, (std::vector<std::pair<int, int>>{{10, -4}, {11, -4}, {111, -4}}));
+}
+
 TEST(AlignTree, WalkStopsWhenTheCallbackAsks) {
   Blobs b(3);
   Pairs pairs;

@@ -127,6 +127,41 @@ TEST(FarThresholdAccept, InterpolatesByGallerySize) {
   }
 }
 
+TEST(FarThresholdAccept, ExtrapolationSaturatesInsteadOfWrapping) {
+  Context c;
+  FarThresholdTable t = rising_table();
+  t.t[5][3] = 40000;  // 32 candidates
+  t.t[6][3] = 50000;  // 64 candidates
+  struct Case {
+    uint8_t candidates;
+    uint16_t raw;
+    uint16_t threshold;
+    int accept;
+  } cases[] = {
+      {64, 45000, 50000, 0},
+      {255, 45000, 0xffff, 0},  // 40000 + 10000 * 223 / 32 is beyond 16 bits
+      {255, 0xffff, 0xffff, 0},
+      {128, 65000, 0xffff, 0},  // 70000
+      {96, 60000, 60000, 0},    // still inside the range
+      {96, 60001, 60000, 1},
+  };
+  for (const Case& k : cases) {
+    int accept = -1;
+    uint16_t thr = 0;
+    ASSERT_EQ(far_threshold_accept(c.ctx, k.raw, k.candidates, 3, &t, &accept, &thr), 0);
+    EXPECT_EQ(thr, k.threshold) << int(k.candidates);
+    EXPECT_EQ(accept, k.accept) << int(k.candidates);
+  }
+  // A falling table extrapolates below zero: the threshold stops at 0.
+  t.t[5][3] = 50000;
+  t.t[6][3] = 40000;
+  int accept = -1;
+  uint16_t thr = 7;
+  ASSERT_EQ(far_threshold_accept(c.ctx, 1, 255, 3, &t, &accept, &thr), 0);
+  EXPECT_EQ(thr, 0);
+  EXPECT_EQ(accept, 1);
+}
+
 TEST(FarThresholdAccept, RefusesBadInputAndUnusableTables) {
   Context c;
   FarThresholdTable t = rising_table();

@@ -186,6 +186,21 @@ TEST(Polygon, ClippingAndIntersection) {
   Poly flat(polygon_intersect(sq.p, line.p));
   EXPECT_EQ(flat.p->count, 0u);
   EXPECT_EQ(polygon_intersect(nullptr, sq.p), nullptr);
+  // Clip polygons whose first three points are collinear take their
+  // orientation from the first real turn, in either direction.
+  for (const Points& pts : {Points{{20, 20}, {25, 20}, {30, 20}, {30, 30}, {20, 30}},
+                            Points{{20, 30}, {25, 30}, {30, 30}, {30, 20}, {20, 20}}}) {
+    Poly disjoint(pts);
+    Poly empty(polygon_intersect(sq.p, disjoint.p));
+    ASSERT_NE(empty.p, nullptr);
+    EXPECT_EQ(empty.p->count, 0u);
+  }
+  Poly straight_start(Points{{5, 5}, {10, 5}, {15, 5}, {15, 15}, {5, 15}});
+  Poly quarter3(polygon_intersect(sq.p, straight_start.p));
+  EXPECT_EQ(polygon_area(quarter3.p), 26);
+  Poly collinear(Points{{0, 0}, {5, 5}, {10, 10}});
+  Poly flat2(polygon_intersect(sq.p, collinear.p));
+  EXPECT_EQ(flat2.p->count, 0u);
   ASSERT_EQ(polygon_clip_edge(nullptr, PolyPoint{0, 0}, PolyPoint{1, 1}, 1, out.p), 0);
   EXPECT_EQ(out.p->count, 0u);
 }

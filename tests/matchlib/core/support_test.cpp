@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <climits>
 #include <cstdint>
 #include <cstdlib>
 #include <random>
@@ -109,7 +110,15 @@ TEST(Timestamps, DifferencesRoundAsStated) {
   };
   const Case cases[] = {
       {{1, 999600}, {1, 0}, 1000, 1, 1},
-      {{2, 0}, {1, 999999}, 1, 1, 1},
+      {{2, 0}, {1, 999999}, 0, 0, 1},  // 1 us across a second
+      {{2, 400}, {1, 999999}, 0, 0, 1},
+      {{2, 499}, {1, 999999}, 1, 0, 1},  // 500 us: half a millisecond rounds up
+      {{1, 999999}, {2, 499}, -1, 0, 0},  // and symmetrically down
+      {{3, 499499}, {2, 0}, 1499, 1, 1},
+      {{3, 500000}, {2, 0}, 1500, 2, 1},
+      {{1, 968000}, {2, 0}, -32, 0, 0},
+      {{3000000, 0}, {0, 0}, INT_MAX, 3000000, 1},  // beyond 32 bits of milliseconds
+      {{0, 0}, {3000000, 0}, INT_MIN, -3000000, 0},
       {{5, 400}, {5, 0}, 0, 0, 1},
       {{5, 0}, {5, 0}, 0, 0, 0},
       {{4, 0}, {5, 0}, -1000, -1, 0},

@@ -43,6 +43,26 @@ TEST(PercentileRange, LevelsFromTheTable) {
   EXPECT_EQ(high, 255);
 }
 
+TEST(PercentileStretch, RefusesPercentagesWhoseLevelsMeet) {
+  std::mt19937 rng(4);
+  std::vector<uint8_t> img(64);
+  for (auto& p : img) p = static_cast<uint8_t>(rng());
+  const uint8_t mask[] = {1};
+  for (int percent : {50, 60, 99}) {
+    std::vector<uint8_t> out(64, 7);
+    EXPECT_EQ(imgproc_stretch_percentile(img.data(), 8, 8, percent, out.data()), ML_BAD_ARGUMENT);
+    EXPECT_EQ(imgproc_stretch_percentile_below(img.data(), 8, 8, percent, 250, out.data()),
+              ML_BAD_ARGUMENT);
+    EXPECT_EQ(imgproc_stretch_percentile_masked(img.data(), 8, 8, percent, mask, 1, 1, 8,
+                                                out.data()),
+              ML_BAD_ARGUMENT);
+    EXPECT_EQ(out, std::vector<uint8_t>(64, 7)) << percent;
+  }
+  std::vector<uint8_t> out(64);
+  ASSERT_EQ(imgproc_stretch_percentile(img.data(), 8, 8, 49, out.data()), ML_OK);
+  EXPECT_NE(out, std::vector<uint8_t>(64, 0));
+}
+
 TEST(PercentileStretch, MapsBetweenTheLevels) {
   std::vector<uint8_t> flat(16, 100), out(16);
   ASSERT_EQ(imgproc_stretch_percentile(flat.data(), 4, 4, 1, out.data()), ML_OK);

@@ -220,6 +220,20 @@ TEST(ImagePreprocess, ListRunsInPlaceAndStopsAtTheFirstFailure) {
   EXPECT_EQ(pixels_of(img.get()), (Bytes{4, 5, 6, 7}));
 }
 
+TEST(ImagePreprocess, InPlaceListRefusesAReadOnlyImage) {
+  Bytes caller{1, 2, 3, 4};
+  GrayImage* wrapped = image_wrap(2, 2, 500, 500, caller.data(), 0);
+  ASSERT_NE(wrapped, nullptr);
+  ASSERT_EQ(image_is_writable(wrapped), 0);
+  const ImagePrepRoutine once[] = {add_one_routine, nullptr};
+  EXPECT_EQ(image_apply_preprocessors(wrapped, nullptr, once), ML_WRONG_KIND);
+  EXPECT_EQ(caller, (Bytes{1, 2, 3, 4}));
+  image_set_writable(wrapped, 1);  // the caller lends its buffer for writing
+  EXPECT_EQ(image_apply_preprocessors(wrapped, nullptr, once), ML_OK);
+  EXPECT_EQ(caller, (Bytes{2, 3, 4, 5}));
+  image_release(wrapped);
+}
+
 TEST(ImagePreprocess, AStageRoutineIsAPreprocessingRoutine) {
   // A stage's image routines run through the preprocessing copy, so they are
   // one routine type.
@@ -237,14 +251,17 @@ TEST(ImagePreprocess, AStageRoutineIsAPreprocessingRoutine) {
 }
 
 TEST(ImageBlob, PackedImageRoundTripAndRefusals) {
-  kernel_fakes::reset();
   auto img = image_of(2, 3, Bytes{1, 2, 3, 4, 5, 6}, 500, 508);
   img->impression_type = 8;
   DataBlob* blob = nullptr;
   ASSERT_EQ(image_to_blob(img.get(), &blob), 0);
   ASSERT_NE(blob, nullptr);
   EXPECT_EQ(blob_type(blob), 71);
-  EXPECT_EQ(kernel_fakes::calls()[0].args, (std::vector<long>{2, 3, 508, 500, 8}));
+  // The packed image record: magic, version, rows, columns, vertical and
+  // horizontal resolution, the impression type as its flag, the pixels.
+  const Bytes record = {'K', 'W', 'I', 'M', 0, 1, 0, 2, 0, 3, 0x01, 0xF4, 0x01, 0xFC, 8,
+                        1,   2,   3,   4,   5, 6};
+  EXPECT_EQ(Bytes(blob_data(blob), blob_data(blob) + blob_size(blob)), record);
   GrayImage* back = nullptr;
   EXPECT_EQ(image_from_blob(blob, &back), 0);
   ASSERT_NE(back, nullptr);
@@ -264,6 +281,15 @@ TEST(ImageBlob, PackedImageRoundTripAndRefusals) {
     back = reinterpret_cast<GrayImage*>(1);
     EXPECT_EQ(image_from_blob(other, &back), 0) << type;
     EXPECT_EQ(back, nullptr) << type;
+    blob_release(other);
+  }
+  // A record cut short, or of another version, gives no image.
+  for (Bytes bad : {Bytes(record.begin(), record.end() - 1), record}) {
+    if (bad.size() == record.size()) bad[5] = 2;
+    DataBlob* other = blob_create(71, bad.data(), static_cast<uint32_t>(bad.size()));
+    back = reinterpret_cast<GrayImage*>(1);
+    EXPECT_EQ(image_from_blob(other, &back), 0);
+    EXPECT_EQ(back, nullptr);
     blob_release(other);
   }
 }

@@ -1,7 +1,6 @@
-// Stand-ins for the enhancement and quality kernels that the image objects
-// call but that belong to the filtering part of the library. They are
-// weak, so a build that carries the real kernels still links (the tests of
-// the calls then need the stand-ins renamed). Each records its call.
+// A recorder of calls for the routines that the image tests hand to the
+// image objects (preprocessors, test kernels): each records its name and
+// int arguments, and answers the status a test set for it.
 #pragma once
 
 #include <cstdint>

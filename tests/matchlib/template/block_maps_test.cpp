@@ -47,7 +47,7 @@ Bytes short_form(uint8_t cell, uint8_t vo, uint8_t rows, uint8_t ho, uint8_t col
 
 TEST(BlockMaps, ShortFormExpandsToMapAt500Dpi) {
   const Bytes cells = {10, 20, 11, 21, 12, 22, 13, 23, 14, 24, 15, 25};
-  const Expanded e = expand(short_form(0x18, 0xFE, 2, 3, 3, cells));
+  const Expanded e = expand(short_form(8, 0xFE, 2, 3, 3, cells));
   ASSERT_EQ(e.status, ML_OK);
   Bytes expected = {0x5B, 0xDA, 0x02, 0x08, 0x01, 0xF4, 3, 2, 0, 0};
   expected.insert(expected.end(), cells.begin(), cells.end());
@@ -56,6 +56,19 @@ TEST(BlockMaps, ShortFormExpandsToMapAt500Dpi) {
   EXPECT_EQ(e.ho, 3);
   EXPECT_EQ(e.rows, 2);
   EXPECT_EQ(e.columns, 3);
+}
+
+TEST(BlockMaps, CellSizeKeepsItsWholeByte) {
+  const uint8_t ori[] = {10, 11}, fre[] = {20, 21};
+  for (uint8_t cell : {8, 16, 24, 255}) {
+    // Written by the encoder, read back by the expansion.
+    const Bytes c1 = encode_block_maps({cell, 0, 0, 1, 2, ori, fre, {}, {}});
+    ASSERT_FALSE(c1.empty());
+    EXPECT_EQ(c1[0], cell);
+    const Expanded e = expand(c1);
+    ASSERT_EQ(e.status, ML_OK);
+    EXPECT_EQ(e.map[3], cell);
+  }
 }
 
 TEST(BlockMaps, ThreeByteCellsGiveTheirFirstTwoBytes) {

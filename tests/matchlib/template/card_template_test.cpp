@@ -363,20 +363,30 @@ TEST(CardQualityElement, AddsTheElementAndRegroupsTheMinutiae) {
   EXPECT_EQ(r.m[3].quality, 0xF1);
 }
 
-TEST(CardQualityElement, FailureFreesTheCardAndClearsTheCursor) {
+TEST(CardQualityElement, FailureLeavesTheCallersCard) {
   auto record = std::unique_ptr<MinutiaeRecord, decltype(&minrec_free)>(minrec_create(), &minrec_free);
   const Bytes not_card = el(0xE1, el(0x81, {}));
-  uint8_t* card = malloc_copy(not_card);
-  uint32_t size = 0;
-  EXPECT_EQ(card_add_quality_element(&card, not_card.size(), record.get(), &size), ML_UNAVAILABLE);
-  EXPECT_EQ(card, nullptr);
   const Bytes good = el(0x7F2E, el(0x81, {}));
-  card = malloc_copy(good);
-  EXPECT_EQ(card_add_quality_element(&card, good.size() - 1, record.get(), &size), ML_UNAVAILABLE);
-  EXPECT_EQ(card, nullptr);
-  card = malloc_copy(good);
-  EXPECT_EQ(card_add_quality_element(&card, good.size(), nullptr, &size), ML_BAD_ARGUMENT);
-  EXPECT_EQ(card, nullptr);
+  struct Case {
+    const char* what;
+    const Bytes& card;
+    uint32_t length;
+    const MinutiaeRecord* record;
+    int status;
+  } cases[] = {
+      {"not a card", not_card, static_cast<uint32_t>(not_card.size()), record.get(), ML_UNAVAILABLE},
+      {"cut short", good, static_cast<uint32_t>(good.size() - 1), record.get(), ML_UNAVAILABLE},
+      {"no record", good, static_cast<uint32_t>(good.size()), nullptr, ML_BAD_ARGUMENT},
+  };
+  for (const Case& c : cases) {
+    uint8_t* card = malloc_copy(c.card);
+    uint8_t* const mine = card;
+    uint32_t size = 0;
+    EXPECT_EQ(card_add_quality_element(&card, c.length, c.record, &size), c.status) << c.what;
+    EXPECT_EQ(card, mine) << c.what;
+    EXPECT_EQ(Bytes(card, card + c.card.size()), c.card) << c.what;  // still readable: not freed
+    std::free(card);
+  }
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <cstdint>
 #include <cstdlib>
 #include <string>
@@ -7,6 +8,7 @@
 
 #include "zylscan/matchlib_blob.h"
 #include "zylscan/matchlib_kwzd.h"
+#include "zylscan/matchlib_object.h"
 
 namespace {
 
@@ -60,7 +62,7 @@ TEST(Kwzd, RoundTripKeepsRecordsSectionsAndKeys) {
   ASSERT_EQ(kwzd_add_record(s.c, -1, a), 0);
   blob_release(a);
   const int32_t k = append_text(s.c, "beta");
-  EXPECT_EQ(k, 0);  // next key after -1
+  EXPECT_EQ(k, 1);  // a lower key added by hand does not lower the next key
   const uint8_t info[] = {1, 2, 3, 4, 5, 6};
   ASSERT_EQ(kwzd_add_section(s.c, -1, 1, info, 6), 0);
   ASSERT_EQ(kwzd_add_section(s.c, -1, 2, info, 1), 0);
@@ -130,6 +132,35 @@ TEST(Kwzd, KeysAfterRemoval) {
   EXPECT_EQ(kwzd_next_key(s.c, &key), 0);
   key = 77;
   EXPECT_EQ(kwzd_next_key(s.c, &key), 0);
+}
+
+TEST(Kwzd, KeysHandedOutBeforeAreNotHandedOutAgain) {
+  Store s;
+  EXPECT_EQ(append_text(s.c, "1"), 1);
+  EXPECT_EQ(append_text(s.c, "2"), 2);
+  EXPECT_EQ(append_text(s.c, "3"), 3);
+  ASSERT_EQ(kwzd_remove(s.c, 2), 0);
+  ASSERT_EQ(kwzd_remove(s.c, 3), 0);
+  DataBlob* b = text_blob(84, "again");
+  ASSERT_EQ(kwzd_add_record(s.c, 2, b), 0);  // a lower key, added by hand
+  blob_release(b);
+  EXPECT_EQ(append_text(s.c, "new"), 4);  // not 3 a second time
+
+  // At the top of the key range appending stops instead of wrapping.
+  b = text_blob(84, "top");
+  ASSERT_EQ(kwzd_add_record(s.c, INT32_MAX, b), 0);
+  ASSERT_EQ(kwzd_add_record(s.c, 7, b), 0);
+  int32_t key = 0;
+  EXPECT_EQ(kwzd_append(s.c, b, &key), ML_BAD_ARGUMENT);
+  EXPECT_EQ(key, KWZD_HEADER_KEY);
+  ASSERT_EQ(kwzd_remove(s.c, INT32_MAX), 0);
+  EXPECT_EQ(kwzd_append(s.c, b, &key), ML_BAD_ARGUMENT);  // INT32_MAX was handed out
+  // The stored form keeps that state.
+  KwzdContainer* back = nullptr;
+  ASSERT_EQ(parse_bytes(serialize(s.c), &back), 0);
+  EXPECT_EQ(kwzd_append(back, b, &key), ML_BAD_ARGUMENT);
+  kwzd_free(back);
+  blob_release(b);
 }
 
 TEST(Kwzd, RecordAndBlobReferences) {

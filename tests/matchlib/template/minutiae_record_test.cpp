@@ -186,6 +186,37 @@ TEST(MinutiaeRecord, ParsersStayWithinTheBytes) {
   EXPECT_EQ(fmr_parse_iso2005(iso.data(), static_cast<uint32_t>(iso.size()), r.get()), 3);
 }
 
+TEST(MinutiaeRecord, Iso2011WithoutQualityRecordHasQualityZero) {
+  auto m = sample_record(2);
+  Bytes b = built(kForms[3], m.get());
+  // Drop the one quality record (bytes 34..38) and shorten both lengths.
+  ASSERT_EQ(b[33], 1);
+  b.erase(b.begin() + 34, b.begin() + 39);
+  b[33] = 0;
+  b[11] = static_cast<uint8_t>(b[11] - 5);
+  b[18] = static_cast<uint8_t>(b[18] - 5);
+  RecordPtr r(minrec_create());
+  ASSERT_EQ(fmr_parse_iso2011(b.data(), static_cast<uint32_t>(b.size()), r.get()), 0);
+  EXPECT_EQ(r->finger_quality, 0);
+  EXPECT_EQ(r->finger_position, 3);
+  EXPECT_EQ(r->impression_type, 0x21);
+  EXPECT_EQ(r->count, 2);
+  EXPECT_EQ(r->minutiae[1].x, m->minutiae[1].x);
+}
+
+TEST(MinutiaeRecord, ImpressionTypeKeepsItsWholeByteInVersion30Forms) {
+  auto m = sample_record(1);
+  for (int type : {0, 8, 20, 24, 29}) {
+    m->impression_type = static_cast<uint8_t>(type);
+    for (const Form& f : {kForms[2], kForms[3]}) {
+      const Bytes b = built(f, m.get());
+      RecordPtr back(minrec_create());
+      ASSERT_EQ(f.parse(b.data(), static_cast<uint32_t>(b.size()), back.get()), 0) << f.name;
+      EXPECT_EQ(back->impression_type, type) << f.name;
+    }
+  }
+}
+
 TEST(MinutiaeRecord, Iso2011WithShortMinutiaFields) {
   auto m = sample_record(2);
   Bytes b = built(kForms[3], m.get());

@@ -34,6 +34,11 @@ TEST(Tlv, LengthForms) {
     EXPECT_EQ(tlv_read_length(c.encoded.data(), &back), n);
     EXPECT_EQ(back, c.length);
   }
+  for (uint32_t too_long : {0x1000000u, 0xFFFFFFFFu}) {
+    uint8_t buf[8] = {7, 7, 7, 7, 7, 7, 7, 7};
+    EXPECT_EQ(tlv_write_length(buf, too_long), 0) << too_long;
+    EXPECT_EQ(Bytes(buf, buf + 8), Bytes(8, 7));
+  }
   for (uint8_t bad : {0x80, 0x84, 0xFF}) {
     const uint8_t b[5] = {bad, 1, 1, 1, 1};
     uint32_t len = 9;
