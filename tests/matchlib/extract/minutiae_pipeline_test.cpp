@@ -208,6 +208,21 @@ TEST(MinutiaePipeline, MapsWindowOfALargeImage) {
   ASSERT_EQ(minutiae_pipeline_maps(img.data(), nullptr, 1200, 120, r.get()), ML_OK);
   EXPECT_EQ(r->orientation.rows, 1122 / 6);
   EXPECT_EQ(r->orientation.origin_second % 12, 0);
+  // With the finger at the far end the window keeps its place past the
+  // frame; the cells there are empty, not left over.
+  Image low(std::size_t(1200) * 120, 200);
+  std::copy(print.begin(), print.end(), low.begin() + std::size_t(600) * 120);
+  RecordPtr far = fresh(MINX_HALF | MINX_ORIENTATION | MINX_FREQUENCY);
+  ASSERT_EQ(minutiae_pipeline_maps(low.data(), nullptr, 1200, 120, far.get()), ML_OK);
+  const int rows = far->orientation.rows, columns = far->orientation.columns;
+  ASSERT_EQ(rows, 1122 / 6);
+  const int first_row_past = (1200 - far->orientation.origin_second / 2) / 6;  // origin doubled
+  ASSERT_LT(first_row_past, rows);
+  for (int y = first_row_past; y < rows; ++y)
+    for (int x = 0; x < columns; ++x) {
+      EXPECT_EQ(far->orientation.cells[y * columns + x], 0) << y;
+      EXPECT_EQ(far->frequency.cells[y * columns + x], 0) << y;
+    }
 }
 
 }  // namespace
