@@ -89,10 +89,13 @@ int compare(MatchContext* ctx, DataBlob* first, DataBlob* second, const GridAlig
   scores[0] = detail.score;
   for (int k = 0; k < GRIDMAP_DETAIL_VALUES; ++k) scores[1 + k] = detail.values[k];
   if (start) {
-    const int dpi = param_get(ctx, kTransformResolutionKey, kDefaultResolution);
-    *found = xform_create_dpi(static_cast<std::int16_t>(alignment.dx),
-                              static_cast<std::int16_t>(alignment.dy), alignment.angle,
-                              static_cast<std::int16_t>(dpi));
+    // A resolution that is not positive cannot scale the offsets; it is
+    // taken as the default rather than failing the comparison.
+    int dpi = param_get(ctx, kTransformResolutionKey, kDefaultResolution);
+    if (dpi <= 0) dpi = kDefaultResolution;
+    // 32-bit offsets: a wide map's shift does not wrap.
+    *found = xform_create_dpi_phase(alignment.dx, alignment.dy,
+                                    static_cast<std::int32_t>(alignment.angle) << 16, dpi);
     if (!*found) {
       std::free(scores);
       return ML_NO_MEMORY;

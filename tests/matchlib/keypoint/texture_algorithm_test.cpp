@@ -224,6 +224,13 @@ TEST(TextureAlgorithm, GivenTransformIsScoredAndReplaced) {
   xform_get_dpi(at250.transform, &x, &y, &angle, 500);
   EXPECT_EQ(x, 32);
   xform_release(at250.transform);
+  // A resolution of 0 falls back to 500 dpi.
+  ASSERT_EQ(param_set(ctx, 0x94547f74, 0), ML_OK);
+  const MatchOutcome at0 = run_match(ctx, t, t, xform_create_dpi(16, 0, 0, 500));
+  ASSERT_EQ(at0.status, ML_OK);
+  xform_get_dpi(at0.transform, &x, &y, &angle, 500);
+  EXPECT_EQ(x, 16);
+  xform_release(at0.transform);
   xform_release(identity);
   blob_release(t);
   ctx_release(ctx);
