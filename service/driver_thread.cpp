@@ -38,8 +38,12 @@ int DriverThread::extractFeature(unsigned char *feature) {
   std::printf("ZYLFPSCAN_ExtractFeature\n");
   std::fill(feature, feature + vyx::kTemplateSlotSize, 0);
   const int ret = ZYLFPSCAN_ExtractFeature(m_handle, 0, feature);
-  // The buffer is zero behind the template, so it ends as text.
-  std::printf("ZYLFPSCAN_ExtractFeature   featurebuf: %s\n", reinterpret_cast<const char *>(feature));
+  // Standard output ends up in the system journal, so the template itself
+  // (biometric data) is never printed: only how many bytes it takes, counted
+  // up to its last non-zero byte in the zeroed buffer.
+  const unsigned char *end = feature + ZYLFPSCAN_FEATURE_SIZE;
+  while (end != feature && end[-1] == 0) --end;
+  std::printf("ZYLFPSCAN_ExtractFeature   featurebuf: %d bytes\n", static_cast<int>(end - feature));
   std::printf("ZYLFPSCAN_ExtractFeature   ret: %d\n", ret);
   std::fflush(stdout);
   return ret;

@@ -28,6 +28,20 @@ void ensureDir(const QString &dir) {
   if (!d.exists() && !d.mkpath(dir)) qDebug() << "mkdir error:" << d;
 }
 
+void ensureUserDir(const QString &dir) {
+  if (QFileInfo(dir).isDir()) return;
+  ensureDir(QFileInfo(dir).absolutePath());
+  // Who enrolled and the names of their fingers are nobody else's business:
+  // only the service lists the directory. The mode is set again after mkdir
+  // because the umask may have taken bits off it.
+  const QByteArray path = QFile::encodeName(dir);
+  if (::mkdir(path.constData(), 0700) != 0 && errno != EEXIST) {
+    qDebug() << "mkdir error:" << dir;
+    return;
+  }
+  ::chmod(path.constData(), 0700);
+}
+
 bool isSafeName(const QString &name) {
   return !name.isEmpty() && name != QLatin1String(".") && name != QLatin1String("..") &&
          !name.contains(QLatin1Char('/')) && !name.contains(QChar(0));
@@ -133,7 +147,7 @@ bool renameNoReplace(const char *from, const char *to) {
 
 int saveFeatureData(const void *data, int length, const QString &featureDir, const QString &featureFile) {
   if (!data || length < 0) return kSaveShortWrite;
-  ensureDir(featureDir);
+  ensureUserDir(featureDir);
   const QByteArray target = QFile::encodeName(featureFile);
   // The temporary name has no "_", so it never reads back as a finger file.
   QByteArray temp =

@@ -23,6 +23,9 @@ inline constexpr char kUserDatabase[] = "/opt/vantor/db/vantor.db";
 // Creates `dir` (with its parents) when it is missing; a failure is only
 // reported as a debug message.
 void ensureDir(const QString &dir);
+// Creates a user's directory when it is missing (its parents as ensureDir
+// does), readable by its owner alone (0700).
+void ensureUserDir(const QString &dir);
 
 // Size of one template slot and of a whole finger file (three slots, no
 // header).
@@ -69,7 +72,7 @@ bool getSameFinger(const QMap<int, QString> &fileNames, const QString &name);
 // The smallest id from 1 upward that no finger file of `dir` carries.
 int nextFingerId(const QString &dir);
 
-// Writes `length` bytes as `featureFile` (in `featureDir`, created when
+// Writes `length` bytes as `featureFile` (in `featureDir`, created 0700 when
 // missing): the bytes go to a temporary file in the same directory, which
 // is flushed to disk and then renamed to its name, so a reader never sees a
 // partial file and a failed write leaves nothing behind. An existing file of

@@ -32,10 +32,17 @@ ZYL_EXTERN_C_END
  * every other image to the skeleton engine. Verification uses the type-line
  * engine in mode 1, the matcher library above mode 2, and otherwise converts
  * both templates (native, ISO, ANSI or identity-card feature) to the native
- * format and compares them with the skeleton engine. Until the type-line
- * engine and the matcher library are joined, those roads answer: extraction
- * -1 in mode 2 and DEVALG_ERR_NO_ENGINE in modes 3 and 4; verification -1
- * in mode 1 and -2 above mode 2; outputs untouched. */
+ * format and compares them with the skeleton engine.
+ *
+ * The type-line road writes the type-line template at byte 0 of the output
+ * and, with a context, the native template from byte 512 on; extraction in
+ * mode 2 answers the template's minutiae count, 0 when the type-line
+ * extractor fails (the device API turns that into its extraction failure).
+ * Verification in mode 1 answers the type-line score 0..1000, set to 0 when
+ * a score of 100 or more is not confirmed by the native halves, and lowered
+ * by 40 when above 40. Until the matcher library is joined, its road
+ * answers DEVALG_ERR_NO_ENGINE for extraction in modes 3 and 4 and -2 for
+ * verification above mode 2, outputs untouched. */
 
 #define DEVALG_ERR_NO_CONTEXT (-2)
 /* Extraction in modes 3 and 4 without the matcher library. */
@@ -51,7 +58,8 @@ ZYL_EXTERN_C_BEGIN
  * bytes) and its length into *out_length. On the skeleton road: -2 without
  * a context, else XWExtract's result (0, -103 for a poor image, -101, -102,
  * -4); the pixels are overwritten with the skeleton there, so callers that
- * keep the image pass a copy. */
+ * keep the image pass a copy. On the type-line road (mode 2, see above):
+ * the minutiae count, 0 on failure. */
 ZYL_API int32_t DevAlgExtract(int32_t width, int32_t height, uint8_t* pixels, int32_t resolution, uint8_t* out,
                               int32_t* out_length, XWContext* context);
 /* The same into an ISO/IEC 19794-2 or ANSI INCITS 378 minutiae record with

@@ -24,9 +24,11 @@
 ZYL_EXTERN_C_BEGIN
 
 /* Native template of the last image into feature (1024 bytes, zeroed
- * first). count (0..10) is checked and otherwise unused. Images at most 192
- * pixels wide: the engine's own result. Wider ones: 0 when the template has
- * more than 4 minutiae, else -221. The last image is left as it was. */
+ * first). count (0..10) is checked and otherwise unused. Images that go to
+ * the type-line engine (AlgMode 2, at most 192 x 192): 0 when it found
+ * minutiae, else -221. Other images at most 192 pixels wide: the engine's
+ * own result. Wider ones: 0 when the template has more than 4 minutiae,
+ * else -221. The last image is left as it was. */
 ZYL_API int ZYLFPSCAN_ExtractFeature(void* handle, int count, unsigned char* feature);
 /* ISO/IEC 19794-2 (or ANSI INCITS 378) minutiae record of the last image
  * into feature (1024 bytes, zeroed first), for a finger position whose low

@@ -66,6 +66,8 @@ std::int32_t ExtractTypeline(std::int32_t width, std::int32_t height, const std:
 
 }  // namespace
 
+bool ExtractsByTypeline(std::int32_t width, std::int32_t height) { return AlgMode == 2 && SmallImage(width, height); }
+
 std::int32_t TypelineVerdict(std::int32_t score, bool confirmed) {
   if (score >= 100 && !confirmed) score = 0;
   return score > 40 ? score - 40 : score;
@@ -141,10 +143,9 @@ extern "C" {
 
 ZYL_API int32_t DevAlgExtract(int32_t width, int32_t height, uint8_t* pixels, int32_t resolution, uint8_t* out,
                               int32_t* out_length, XWContext* context) {
-  if (SmallImage(width, height)) {
-    if (AlgMode == 2) return ExtractTypeline(width, height, pixels, resolution, out, out_length, context);
-    if (AlgMode == 3 || AlgMode == 4) return kMatcherExtractUnavailable;
-  }
+  if (ExtractsByTypeline(width, height))
+    return ExtractTypeline(width, height, pixels, resolution, out, out_length, context);
+  if (SmallImage(width, height) && (AlgMode == 3 || AlgMode == 4)) return kMatcherExtractUnavailable;
   if (!context) return DEVALG_ERR_NO_CONTEXT;
   return XWExtract(width, height, pixels, resolution, out, out_length, context);
 }

@@ -10,4 +10,9 @@ namespace zyl::api {
 // result is lowered by 40.
 std::int32_t TypelineVerdict(std::int32_t score, bool confirmed);
 
+// True when DevAlgExtract sends a width x height image to the type-line
+// engine under the current AlgMode. Its answer on that road is the
+// template's minutiae count, 0 for a failure, not a status.
+bool ExtractsByTypeline(std::int32_t width, std::int32_t height);
+
 }  // namespace zyl::api

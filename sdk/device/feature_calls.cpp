@@ -8,6 +8,7 @@
 #include <cstring>
 #include <vector>
 
+#include "api/engine_dispatch.h"
 #include "api/idcard_feature.h"
 #include "common/guarded_call.h"
 #include "device/device_record.h"
@@ -60,8 +61,15 @@ int ExtractNative(DeviceRecord& r, Feature& feature) {
   feature.fill(0);
   std::vector<std::uint8_t> pixels = CopyOfLastImage(r);
   std::int32_t length = 0;
+  // Asked before the call: the road is chosen by the mode and size as they
+  // stand now.
+  const bool typeline = zyl::api::ExtractsByTypeline(r.width, r.height);
   const std::int32_t rc = DevAlgExtract(r.width, r.height, pixels.data(), r.resolution, feature.data(), &length,
                                         r.algorithmContext);
+  // The type-line road answers the minutiae count, 0 when extraction
+  // failed; callers of the device API read 0 as success, so the count is
+  // turned into a status here.
+  if (typeline) return rc > 0 ? ZYLFPSCAN_OK : ZYLFPSCAN_ERR_EXTRACT;
   if (r.width <= kNarrowImageWidth) return rc;
   return feature[kMinutiaeCountOffset] >= kMinMinutiae ? ZYLFPSCAN_OK : ZYLFPSCAN_ERR_EXTRACT;
 }

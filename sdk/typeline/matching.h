@@ -179,6 +179,31 @@ bool arrange_points_sub(int cx, int cy, int r, int dx, int dy, TypelineMinutiaLi
 
 // Working tables of point matching, obtained once per call.
 struct PointMatchTables;
+// The numbered gates of point matching, on the numbers of one call.
+// A pass's tag-score sum normalised by the second record's tag count: doubled
+// up to 100 tags, else scaled by 200 / tags; then (v x 929 + 1637) / 1000.
+int normalised_tag_sum(int sum, int n_tags);
+// True when a strict first pass is too weak to go on: its sum is small for
+// its candidates and below 3 t.
+bool weak_first_pass(int sum, int candidates, int t);
+// True when the turned and shifted block grids agree enough to go on (bA,
+// bB in percent; a pass with many candidates is let through a lower bA).
+bool block_grids_agree(int bA, int bB, int candidates);
+// A point score above this decides a comparison at once (the call answers
+// 2 t).
+inline constexpr int kDecisivePointScore = 1700;
+// The first voting pass: every second-list tag against the first-list tags
+// of the 20 buckets around its first angle. Each agreeing pair votes its two
+// rotations and is listed as a candidate; the sum adds each second-list
+// tag's best score. A full candidate list ends the pass.
+struct FirstPass {
+  int sum = 0;
+  int candidates = 0;
+};
+FirstPass first_voting_pass(const TypelineRecord& first, const TypelineRecord& second, const PairTagList& first_list,
+                            const PairTagList& second_list, const BucketIndex& fb, const BucketIndex& sb,
+                            bool block_check, bool type_check, std::span<int, TYPELINE_ROTATION_VOTES> votes,
+                            std::span<PairCandidate> candidates);
 int point_matching(TypelineRecord& first, TypelineRecord& second, PointMatchResult& result, bool strict, int t,
                    std::int32_t& cache, PairTagList& first_list, PairTagList& second_list);
 bool check_core(const TypelineSingularList& a, const TypelineSingularList& b, int distance_limit, int angle_limit);

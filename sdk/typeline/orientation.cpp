@@ -57,7 +57,10 @@ void estimate_orientation(std::uint8_t* map, const std::uint8_t* image, int w, i
                sat[static_cast<std::size_t>(y1 + 1) * SW + x0][k] + sat[static_cast<std::size_t>(y0) * SW + x0][k];
       const int b = S[0], c = (S[1] * 91) >> 7, d = S[2], e = (S[3] * 91) >> 7;
       const int f = (b + c + d + e) / 4;
-      if (rel) *rel = f == 0 ? 0 : static_cast<std::uint8_t>((std::abs(f - b) + std::abs(f - c) + std::abs(f - d) + std::abs(f - e)) * 40 / f);
+      // The measure runs 0..240 (the minutia quality reads it so); a field
+      // dominated by one direction drives the formula past that, so it is
+      // capped rather than left to wrap in the byte.
+      if (rel) *rel = f == 0 ? 0 : static_cast<std::uint8_t>(std::min((std::abs(f - b) + std::abs(f - c) + std::abs(f - d) + std::abs(f - e)) * 40 / f, 240));
       const int G = 4 * (f - std::max(std::max(b, c), std::max(d, e)));
       if (G == 0) {
         map[at] = tl::kFlat;

@@ -74,13 +74,60 @@ int tag_score(const PairTag& t1, const PairTag& t2, const TypelineRecord& first,
   return s;
 }
 
-// Sum normalised by the second list's size.
-int normalised(int sum, int n_tags) {
+}  // namespace
+
+int normalised_tag_sum(int sum, int n_tags) {
   const long long v = n_tags <= 100 ? 2LL * sum : 200LL * sum / n_tags;
   return static_cast<int>((v * 929 + 1637) / 1000);
 }
 
-}  // namespace
+bool weak_first_pass(int sum, int candidates, int t) { return sum * 2 < candidates * 5 && sum < 3 * t; }
+
+bool block_grids_agree(int bA, int bB, int candidates) {
+  if (bA < 75 && candidates < 110) return false;
+  if (bB < 30) return false;
+  return !(bA < 80 && bB < 50);
+}
+
+FirstPass first_voting_pass(const TypelineRecord& first, const TypelineRecord& second, const PairTagList& first_list,
+                            const PairTagList& second_list, const BucketIndex& fb, const BucketIndex& sb,
+                            bool block_check, bool type_check, std::span<int, TYPELINE_ROTATION_VOTES> votes,
+                            std::span<PairCandidate> candidates) {
+  FirstPass pass;
+  const int capacity = static_cast<int>(candidates.size());
+  int& c = pass.candidates;
+  bool full = capacity == 0;
+  for (int a = 0; a < TYPELINE_TAG_BUCKETS && !full; ++a) {
+    for (int j = sb.count(a) - 1; j >= 0 && !full; --j) {
+      const int i2 = sb.slot(a, j);
+      const PairTag& t2 = second_list.tags[i2];
+      int best = 0;
+      for (int a1 = a - 10; a1 < a + 10 && !full; ++a1) {
+        const int bucket = wrap_direction(a1);
+        for (int k = fb.count(bucket) - 1; k >= 0; --k) {
+          const int i1 = fb.slot(bucket, k);
+          const PairTag& t1 = first_list.tags[i1];
+          const int s = tag_score(t1, t2, first, second, block_check, type_check);
+          if (s < 1) continue;
+          const TypelineMinutiaList &ma = first.minutiae, &mb = second.minutiae;
+          votes[wrap_direction(mb.minutiae[t2.first].direction - ma.minutiae[t1.first].direction)] += s;
+          votes[wrap_direction(mb.minutiae[t2.second].direction - ma.minutiae[t1.second].direction)] += s;
+          candidates[c++] = {static_cast<std::int16_t>(s), static_cast<std::int16_t>(i2),
+                             static_cast<std::int16_t>(i1)};
+          // A full list ends the whole pass; this last candidate has voted
+          // and stays, but its tag's best is counted as it stood.
+          if (c == capacity) {
+            full = true;
+            break;
+          }
+          best = std::max(best, s);
+        }
+      }
+      pass.sum += best;
+    }
+  }
+  return pass;
+}
 
 int point_matching(TypelineRecord& first, TypelineRecord& second, PointMatchResult& result, bool strict, int t,
                    std::int32_t& cache, PairTagList& first_list, PairTagList& second_list) {
@@ -106,42 +153,17 @@ int point_matching(TypelineRecord& first, TypelineRecord& second, PointMatchResu
 
   // 2. First voting pass: rotation votes and candidates.
   const bool type_check = qa >= 33 || qb >= 33;
-  int sum = 0, c = 0;
-  bool full = false;
-  for (int a = 0; a < TYPELINE_TAG_BUCKETS && !full; ++a) {
-    for (int j = sb.count(a) - 1; j >= 0 && !full; --j) {
-      const int i2 = sb.slot(a, j);
-      const PairTag& t2 = second_list.tags[i2];
-      int best = 0;
-      for (int a1 = a - 10; a1 < a + 10 && !full; ++a1) {
-        const int bucket = wrap_direction(a1);
-        for (int k = fb.count(bucket) - 1; k >= 0; --k) {
-          const int i1 = fb.slot(bucket, k);
-          const PairTag& t1 = first_list.tags[i1];
-          const int s = tag_score(t1, t2, first, second, block_check, type_check);
-          if (s < 1) continue;
-          const TypelineMinutiaList &ma = first.minutiae, &mb = second.minutiae;
-          w.rotation_votes[wrap_direction(mb.minutiae[t2.first].direction - ma.minutiae[t1.first].direction)] += s;
-          w.rotation_votes[wrap_direction(mb.minutiae[t2.second].direction - ma.minutiae[t1.second].direction)] += s;
-          w.candidates[c++] = {static_cast<std::int16_t>(s), static_cast<std::int16_t>(i2),
-                               static_cast<std::int16_t>(i1)};
-          if (c == PointMatchTables::kMaxCandidates) {
-            full = true;
-            break;
-          }
-          best = std::max(best, s);
-        }
-      }
-      sum += best;
-    }
-  }
+  const FirstPass pass = first_voting_pass(first, second, first_list, second_list, fb, sb, block_check, type_check,
+                                           w.rotation_votes, w.candidates);
+  int sum = pass.sum;
+  const int c = pass.candidates;
 
   // 3, 4. Early refusal and the normalised first-pass score.
-  if (strict && sum * 2 < c * 5 && sum < 3 * t) return 0;
+  if (strict && weak_first_pass(sum, c, t)) return 0;
   // The second list's size here serves every later normalisation and the
   // score adjustment, though the shared-area cut may shorten the list.
   const int n_tags = second_list.count;
-  if (normalised(sum, n_tags) < t) return 0;
+  if (normalised_tag_sum(sum, n_tags) < t) return 0;
 
   // 5. Rotation.
   const int rotation = rotate_points(centre.x, centre.y, w.rotation_votes, first_list, first);
@@ -168,16 +190,14 @@ int point_matching(TypelineRecord& first, TypelineRecord& second, PointMatchResu
     }
     sum += best;
   }
-  if (normalised(sum, n_tags) < t) return 0;
+  if (normalised_tag_sum(sum, n_tags) < t) return 0;
 
   // 7. Shift, grids and their agreement.
   const Shift shift = shift_points(first, w.x_votes, w.y_votes);
   transform_block(rotation, shift.dx, shift.dy, centre.x, centre.y, first.grid);
   const int bA = block_agreement(30, 5, first.grid, second.grid);
-  if (bA < 75 && c < 110) return 0;
   const int bB = block_overlap(4, first.grid, second.grid);
-  if (bB < 30) return 0;
-  if (bA < 80 && bB < 50) return 0;
+  if (!block_grids_agree(bA, bB, c)) return 0;
 
   // 8. The shared area.
   if (!re_arrange_point(std::span(w.candidates).first(static_cast<std::size_t>(c)), w.selected, k, first, second,
@@ -304,7 +324,7 @@ int point_matching(TypelineRecord& first, TypelineRecord& second, PointMatchResu
   if (P <= 0) {
     P = point_score(w.first_entry, w.second_entry);
     cache = P;
-    if (P > 1700) return 2 * t;
+    if (P > kDecisivePointScore) return 2 * t;
   }
 
   // 15. Score adjustment.

@@ -192,6 +192,26 @@ TEST_F(FeatureCallsTest, NarrowImagesReportTheEngineResult) {
   EXPECT_LT(feature[0], 0x20);
 }
 
+TEST_F(FeatureCallsTest, TypelineRoadAnswersSuccessForMinutiaeAndFailureForNone) {
+  // A 192 x 192 scanner whose application picks the type-line engine: a
+  // print, then a blank image.
+  Open("device vid1:0x2021\n" + Image("fvc2002_101_1_160.pgm") + "image solid=255\n");
+  setAlgMode(2);
+  Buffer image(192 * 192);
+  ASSERT_EQ(ZYLFPSCAN_CaptureRawData(handle_, 1, image.data()), 0);
+  Buffer feature(1024, 0xEE);
+  EXPECT_EQ(ZYLFPSCAN_ExtractFeature(handle_, 0, feature.data()), ZYLFPSCAN_OK) << "a template with minutiae";
+  EXPECT_TRUE(std::any_of(feature.begin(), feature.begin() + 512, [](auto b) { return b != 0; }))
+      << "the type-line template at byte 0";
+  Buffer card(1024, 0xEE);
+  EXPECT_EQ(ZYLFPSCAN_ExtractCIDFeature(handle_, 0, card.data()), ZYLFPSCAN_OK) << "narrow: the same rule";
+
+  ASSERT_EQ(ZYLFPSCAN_CaptureRawData(handle_, 1, image.data()), 0);
+  EXPECT_EQ(ZYLFPSCAN_ExtractFeature(handle_, 0, feature.data()), ZYLFPSCAN_ERR_EXTRACT) << "nothing found";
+  EXPECT_EQ(ZYLFPSCAN_ExtractCIDFeature(handle_, 0, card.data()), ZYLFPSCAN_ERR_EXTRACT);
+  setAlgMode(0);
+}
+
 TEST_F(FeatureCallsTest, IdentityCardFeatureFlipsTheLastImage) {
   Open("device vid1:0x1024\n" + Image("fvc2004_102_1.pgm"));
   Buffer image(300 * 400);

@@ -20,6 +20,8 @@
 
 #include <QCoreApplication>
 #include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusServiceWatcher>
 #include <QDBusReply>
 #include <QSqlDatabase>
 #include <QSqlError>
@@ -33,6 +35,8 @@ namespace zyl::servicetest {
 namespace {
 
 using Clock = std::chrono::steady_clock;
+
+void ensureQtApplication();
 
 // A setting of the build (a macro), overridden by the environment variable of
 // the same name.
@@ -570,7 +574,9 @@ void ServiceHarness::startBus() {
                    "--nopidfile", "--nosyslog"},
                   {}, root_ / "bus.log", root_ / "bus.log");
   if (busPid_ <= 0) throw std::runtime_error("cannot start dbus-daemon");
-  const auto deadline = Clock::now() + Milliseconds(10000);
+  // A loaded machine may take long to start the daemon; one that died is
+  // noticed at once.
+  const auto deadline = Clock::now() + Milliseconds(120000);
   while (!tryConnect(socketPath)) {
     if (Clock::now() >= deadline || waitpid(busPid_, nullptr, WNOHANG) == busPid_)
       throw std::runtime_error("the private bus did not come up: " + readFile(root_ / "bus.log"));
@@ -710,13 +716,33 @@ std::string ServiceHarness::uniqueNameOf(int instance) {
   return {};
 }
 
-bool ServiceHarness::waitForName(Milliseconds timeout) {
-  const auto deadline = Clock::now() + timeout;
-  while (Clock::now() < deadline) {
-    if (!nameOwner().empty()) return true;
-    std::this_thread::sleep_for(Milliseconds(50));
+bool ServiceHarness::waitForName(Milliseconds timeout, int instance) {
+  ensureQtApplication();
+  static int counter = 0;
+  const QString connectionName = QStringLiteral("zyl-name-watch-%1").arg(++counter);
+  bool owned = false;
+  {
+    QDBusConnection bus = QDBusConnection::connectToBus(QString::fromStdString(busAddress()), connectionName);
+    if (bus.isConnected()) {
+      // The bus announces the new owner (NameOwnerChanged); the watcher's
+      // match rule is in force once the question below has come back, so a
+      // name taken before that is seen by the question and one taken after
+      // it by the watcher.
+      QDBusServiceWatcher watcher(QString::fromLatin1(kServiceName), bus,
+                                  QDBusServiceWatcher::WatchForRegistration);
+      QObject::connect(&watcher, &QDBusServiceWatcher::serviceRegistered, [&owned] { owned = true; });
+      const QDBusReply<bool> registered = bus.interface()->isServiceRegistered(QString::fromLatin1(kServiceName));
+      if (registered.isValid() && registered.value()) owned = true;
+      const auto deadline = Clock::now() + timeout;
+      while (!owned && Clock::now() < deadline) {
+        // An instance that has ended will never take the name.
+        if (instance >= 0 && !isRunning(instance)) break;
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 200);
+      }
+    }
   }
-  return false;
+  QDBusConnection::disconnectFromBus(connectionName);
+  return owned;
 }
 
 CommandResult ServiceHarness::call(const std::string &method, const std::vector<std::string> &args,

@@ -44,7 +44,7 @@ struct CommandResult {
 // capturing both outputs; the command is killed after `timeout`.
 CommandResult runCommand(const std::vector<std::string> &argv,
                          const std::vector<std::string> &extraEnv = {},
-                         Milliseconds timeout = Milliseconds(20000));
+                         Milliseconds timeout = Milliseconds(120000));
 
 // The prefix that runs a command under another uid (and that uid as its
 // group, without supplementary groups).
@@ -160,7 +160,9 @@ class ServiceHarness {
   std::string nameOwner();
   // Unique bus name of an instance's connection, found by its process id.
   std::string uniqueNameOf(int instance);
-  bool waitForName(Milliseconds timeout = Milliseconds(15000));
+  // Waits, on the bus's own announcement, until kServiceName has an owner;
+  // false after `timeout`, or at once when `instance` (if given) has ended.
+  bool waitForName(Milliseconds timeout = Milliseconds(180000), int instance = -1);
 
   // gdbus call of a method of the service's interface. `args` are GVariant
   // texts (see gvariantString). With `asUser` a non-root uid makes the call.
@@ -214,7 +216,7 @@ class SignalRecorder : public QObject {
 
   // Waits for the next not yet taken signal named `member`.
   std::optional<RecordedSignal> waitFor(const std::string &member,
-                                        Milliseconds timeout = Milliseconds(5000));
+                                        Milliseconds timeout = Milliseconds(60000));
   // Lets signals arrive for `time`, then answers all received so far.
   std::vector<RecordedSignal> collect(Milliseconds time);
   bool connected() const { return connected_; }

@@ -2,6 +2,9 @@
 // virtual scanner serving real prints: the progress and result signals, the
 // finger file written, and the comparisons against it.
 #include <algorithm>
+#include <cstring>
+#include <memory>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -38,6 +41,19 @@ TEST_F(EnrolVerify, EnrolsFromThreeCapturesVerifiesAndRefusesTheSameFingerAgain)
   }
   EXPECT_EQ(slot(0), slot(2)) << "the first and third captures were the same print";
   EXPECT_NE(slot(0), slot(1));
+  EXPECT_EQ(fs::status(userDir("alice")).permissions() & fs::perms::all, fs::perms::owner_all)
+      << "only the service lists who enrolled";
+
+  // The service's standard output goes to the journal: the extraction line
+  // tells the template's length, never its bytes.
+  const std::string output = bus().serviceOutput(instance_);
+  const std::regex featureLine("ZYLFPSCAN_ExtractFeature   featurebuf: ([^\n]*)\n");
+  int featureLines = 0;
+  for (auto it = std::sregex_iterator(output.begin(), output.end(), featureLine); it != std::sregex_iterator(); ++it) {
+    ++featureLines;
+    EXPECT_TRUE(std::regex_match((*it)[1].str(), std::regex("[1-9][0-9]* bytes"))) << (*it)[0];
+  }
+  EXPECT_GE(featureLines, 3);
 
   // A result leaves the scanner open but released: claim it again.
   bus().callVoid("releaseDevice", {"0"});
@@ -57,6 +73,34 @@ TEST_F(EnrolVerify, EnrolsFromThreeCapturesVerifiesAndRefusesTheSameFingerAgain)
       << diagnostics();
   EXPECT_EQ(filesOf("alice"), std::vector<std::string>{"alice_01_left_thumb"});
 }
+
+#ifdef ZYL_ALG_MODE_PRELOAD
+TEST_F(EnrolVerify, NarrowScannerOnTheTypelineEngineEnrolsItsGoodCaptures) {
+  // A 192 x 192 scanner serving the centres of two impressions of one
+  // finger, in a service whose host application chose the type-line engine:
+  // each good capture gives a template with minutiae, which the service
+  // keeps.
+  recorder_ = std::make_unique<SignalRecorder>(bus().busAddress());
+  ASSERT_TRUE(recorder_->connected());
+  std::vector<std::string> env = bus().scannerEnv(
+      "device vid1:0x2021\n" + scenarioImages({"fvc2004_102_1.pgm", "fvc2004_102_2.pgm", "fvc2004_102_1.pgm"}));
+  for (std::string &e : env)
+    if (e.rfind("LD_PRELOAD=", 0) == 0) e.insert(std::strlen("LD_PRELOAD="), std::string(ZYL_ALG_MODE_PRELOAD) + ":");
+  env.push_back("ZYL_TEST_ALG_MODE=2");
+  instance_ = startAndWait(env);
+  bus().callVoid("openDevice", {"0"});
+  bus().callVoid("enroll", {gvariantString("carol"), gvariantString("index")});
+  EXPECT_EQ(enrolmentSignals(), enrolled("carol")) << diagnostics();
+  ASSERT_EQ(filesOf("carol"), std::vector<std::string>{"carol_01_index"});
+  const std::string file = readFileBytes(userDir("carol") / "carol_01_index");
+  ASSERT_EQ(file.size(), static_cast<std::size_t>(kFingerFileSize));
+  for (int n = 0; n < 3; ++n) {
+    const std::string slot = file.substr(static_cast<std::size_t>(n) * kSlotSize, 1024);
+    EXPECT_NE(slot.substr(0, 16), std::string(16, '\0')) << "slot " << n << ": the type-line template";
+    EXPECT_NE(slot.substr(512, 16), std::string(16, '\0')) << "slot " << n << ": the native template behind it";
+  }
+}
+#endif
 
 TEST_F(EnrolVerify, NewFingerTakesTheFirstFreeNumberAndTakenNamesAreRefusedAtOnce) {
   // Stored fingers whose (zero) templates match nothing; ids 1, 2 and 4.
@@ -131,11 +175,11 @@ TEST_F(EnrolVerify, NamesThatWouldLeaveTheDataRootAreRefused) {
   for (const Case &c : cases) {
     bus().callVoid("openDevice", {"0"});
     bus().callVoid("enroll", {gvariantString(c.user), gvariantString(c.finger)});
-    EXPECT_EQ(enrolmentSignals(Milliseconds(5000)), (std::vector<Status>{{c.user, 1, kEnrollFailed}}))
+    EXPECT_EQ(enrolmentSignals(Milliseconds(30000)), (std::vector<Status>{{c.user, 1, kEnrollFailed}}))
         << c.user << " / " << c.finger;
     if (std::string(c.user) == "alice") continue;
     bus().callVoid("verify", {gvariantString(c.user), "1"});
-    EXPECT_EQ(next("verifyStatusChanged", Milliseconds(5000)), (Status{c.user, 1, ""})) << c.user;
+    EXPECT_EQ(next("verifyStatusChanged", Milliseconds(30000)), (Status{c.user, 1, ""})) << c.user;
   }
   EXPECT_FALSE(loggedLine("RecvRegCmd")) << diagnostics();
   EXPECT_FALSE(loggedLine("RecvAuthCmd"));

@@ -154,6 +154,18 @@ TEST_F(FingerStore, SaveWritesTheWholeFileUnderItsNameAndLeavesNoTemporaryFile) 
   EXPECT_EQ(readAll(file), bytes);
   EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 1);
   EXPECT_EQ(fs::status(file).permissions() & fs::perms::all, fs::perms::owner_read | fs::perms::owner_write);
+  EXPECT_EQ(fs::status(dir).permissions() & fs::perms::all, fs::perms::owner_all)
+      << "a new user directory lists its fingers to its owner alone";
+}
+
+TEST_F(FingerStore, UserDirectoryIsPrivateWhateverTheUmask) {
+  const mode_t saved = ::umask(0);
+  const fs::path dir = root_ / "bob";
+  const std::string bytes(16, 'n');
+  const int status = vyx::saveFeatureData(bytes.data(), 16, q(dir.string()), q((dir / "bob_01_x").string()));
+  ::umask(saved);
+  ASSERT_EQ(status, vyx::kSaveOk);
+  EXPECT_EQ(fs::status(dir).permissions() & fs::perms::all, fs::perms::owner_all);
 }
 
 TEST_F(FingerStore, SaveNeverReplacesAStoredFinger) {

@@ -22,13 +22,18 @@ class ServiceBusTest : public ::testing::Test {
 
   ServiceHarness &bus() { return *harness_; }
 
-  // Starts an instance and waits until it owns the service name.
+  // Starts an instance and waits until it owns the service name. A loaded
+  // machine (and the sanitizer build) may start it slowly: the wait is for
+  // the bus's announcement, with a deadline of minutes, and ends early only
+  // when the instance has exited.
   int startAndWait(const std::vector<std::string> &env = {}) {
     int instance = bus().startService(env);
-    if (!bus().waitForName())
+    if (!bus().waitForName(kNameDeadline, instance))
       ADD_FAILURE() << "the service did not take its name; its output:\n" << bus().serviceOutput(instance);
     return instance;
   }
+
+  static constexpr Milliseconds kNameDeadline{180000};
 
   std::unique_ptr<ServiceHarness> harness_;
 };

@@ -141,8 +141,10 @@ class ServiceWorkersTest : public ServiceWithScannersTest {
   }
   // Waits until the trace shows `count` capture commands; the read of the
   // last one's reply follows at once.
+  // The deadline is generous: a loaded machine may be slow to get there.
   static bool waitForCaptures(const std::filesystem::path &trace, int count) {
-    for (int i = 0; i < 1000; ++i) {
+    const auto deadline = std::chrono::steady_clock::now() + Milliseconds(120000);
+    while (std::chrono::steady_clock::now() < deadline) {
       const auto lines = traceLines(trace);
       if (std::count_if(lines.begin(), lines.end(), [](const std::string &l) {
             return l.find("# capture") != std::string::npos;

@@ -74,8 +74,8 @@ TEST(TypelineExtractor, RealCropsGiveTemplatesTheReaderAccepts) {
     const char* name;
     int result, pattern, cores;
   };
-  const Case cases[] = {{"fvc2002_101_1_160.pgm", 13911, 8, 1},
-                        {"fvc2004_102_1_160.pgm", 20424, 8, 1},
+  const Case cases[] = {{"fvc2002_101_1_160.pgm", 13410, 8, 1},
+                        {"fvc2004_102_1_160.pgm", 19923, 8, 1},
                         {"fvc2000_102_1_160.pgm", 17818, 0, 2}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -148,13 +148,19 @@ TEST(TypelineExtractor, APrintMovedByOneBlockKeepsItsFeatures) {
         }
       }
     EXPECT_GE(4 * found, 3 * ra.minutiae.count);
-    ASSERT_EQ(rb.singular.count, ra.singular.count);
+    auto near = [&](const TypelineSingularPoint& p, const TypelineRecord& other, int shift) {
+      for (int j = 0; j < other.singular.count; ++j)
+        if (std::abs(p.x + shift - other.singular.points[j].x) <= 6 && std::abs(p.y + shift - other.singular.points[j].y) <= 6)
+          return true;
+      return false;
+    };
+    // The frame adds no singular point, and every one away from the crop's
+    // edges stays; one within the reach of the orientation windows (24
+    // pixels) of an edge depends on what lies beyond it.
+    for (int j = 0; j < rb.singular.count; ++j) EXPECT_TRUE(near(rb.singular.points[j], ra, -kOffset)) << j;
     for (int i = 0; i < ra.singular.count; ++i) {
-      bool near = false;
-      for (int j = 0; j < rb.singular.count; ++j)
-        near |= std::abs(ra.singular.points[i].x + kOffset - rb.singular.points[j].x) <= 6 &&
-                std::abs(ra.singular.points[i].y + kOffset - rb.singular.points[j].y) <= 6;
-      EXPECT_TRUE(near) << i;
+      const TypelineSingularPoint& p = ra.singular.points[i];
+      if (std::min({int{p.x}, int{p.y}, img.width - 1 - p.x, img.height - 1 - p.y}) > 24) EXPECT_TRUE(near(p, rb, kOffset)) << i;
     }
   }
 }

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <random>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "zylscan/typeline_extract.h"
@@ -156,8 +157,9 @@ TEST(TypelineImageStages, FilterTablesRunAlongEachOrientation) {
       EXPECT_TRUE(dy < 0 || (dy == 0 && dx < 0));
       EXPECT_LE(dx * dx + dy * dy, 36);
       EXPECT_GT(wgt, 0);
-      // Within a pixel of the ridge line.
-      EXPECT_LT(std::abs(-dx * std::sin(a) + dy * std::cos(a)), 1.0);
+      // Touched by a bar one pixel wide along the ridge line: its half
+      // width plus half a pixel's diagonal.
+      EXPECT_LT(std::abs(-dx * std::sin(a) + dy * std::cos(a)), 0.5 + M_SQRT1_2);
       sum += 2 * wgt;
     }
     EXPECT_GE(sum, 16362);
@@ -171,6 +173,59 @@ TEST(TypelineImageStages, FilterTablesRunAlongEachOrientation) {
       const int along = k - 5;  // (0, -5) .. (0, -1)
       EXPECT_EQ(o == 0 ? _table3[o * 18 + k] : _table4[o * 18 + k], 0);
       EXPECT_EQ(o == 0 ? _table4[o * 18 + k] : _table3[o * 18 + k], along);
+    }
+  }
+}
+
+TEST(TypelineImageStages, FilterTableRowsKnownByTheirWeights) {
+  // The 45-degree row: 12 taps from the far diagonal tap to the nearest one.
+  EXPECT_EQ(_table1[30], 1363);
+  ASSERT_EQ(_table2[30], 12);
+  EXPECT_EQ(_table3[30 * 18], -4);
+  EXPECT_EQ(_table4[30 * 18], -4);
+  EXPECT_EQ(_table5[30 * 18], 453);
+  EXPECT_EQ(_table3[30 * 18 + 11], 0);
+  EXPECT_EQ(_table4[30 * 18 + 11], -1);
+  EXPECT_EQ(_table5[30 * 18 + 11], 372);
+  for (int k = 0; k < 12; ++k) {
+    const int dy = _table3[30 * 18 + k], dx = _table4[30 * 18 + k];
+    EXPECT_LE(std::abs(dy - dx), 1) << "tap " << k << " next to the diagonal";
+  }
+  for (int k = 1; k < 12; ++k) {
+    const int here = _table3[30 * 18 + k] * _table3[30 * 18 + k] + _table4[30 * 18 + k] * _table4[30 * 18 + k];
+    const int before = _table3[30 * 18 + k - 1] * _table3[30 * 18 + k - 1] + _table4[30 * 18 + k - 1] * _table4[30 * 18 + k - 1];
+    EXPECT_LE(here, before) << "taps run from the farthest to the nearest, tap " << k;
+  }
+  // The 22.5-degree row: 13 taps, weights 9 .. 1284.
+  EXPECT_EQ(_table1[15], 1390);
+  ASSERT_EQ(_table2[15], 13);
+  const auto first = _table5 + 15 * 18, last = first + 13;
+  EXPECT_EQ(*std::min_element(first, last), 9);
+  EXPECT_EQ(*std::max_element(first, last), 1284);
+}
+
+TEST(TypelineImageStages, FilterTablesMirrorAcrossTheAxesAndDiagonals) {
+  // A tap pair as a set of offsets, whichever of its two pixels is stored.
+  using Tap = std::tuple<int, int, int>;
+  auto row = [](int o, bool exchange, bool negate) {
+    std::vector<Tap> taps;
+    for (int k = 0; k < _table2[o]; ++k) {
+      int dy = _table3[o * 18 + k], dx = _table4[o * 18 + k];
+      if (exchange) std::swap(dy, dx);
+      if (negate) dx = -dx;
+      if (dy > 0 || (dy == 0 && dx > 0)) dy = -dy, dx = -dx;
+      taps.emplace_back(dy, dx, _table5[o * 18 + k]);
+    }
+    std::sort(taps.begin(), taps.end());
+    return taps;
+  };
+  for (int m = 1; m < 60; ++m) {
+    SCOPED_TRACE(m);
+    EXPECT_EQ(_table1[120 - m], _table1[m]);
+    EXPECT_EQ(row(120 - m, false, false), row(m, false, true));
+    if (m <= 30) {
+      EXPECT_EQ(_table1[60 - m], _table1[m]);
+      EXPECT_EQ(row(60 - m, false, false), row(m, true, false));
     }
   }
 }
@@ -222,6 +277,42 @@ TEST(TypelineImageStages, OddSizedReliabilityGridStaysInItsBounds) {
   Bytes rel((h / 2) * (w / 2) + 16, 0xAB);
   get_orient_image(map.data(), img.data(), w, h, rel.data());
   for (std::size_t i = (h / 2) * (w / 2); i < rel.size(); ++i) EXPECT_EQ(rel[i], 0xAB);
+}
+
+// Reliability of the even pixel (r, c) straight from its formula, without
+// any bound: the four gradient measures summed over the window of cells.
+int formula_reliability(const Bytes& img, int w, int h, int r, int c) {
+  auto p = [&](int y, int x) { return static_cast<int>(img[static_cast<std::size_t>(y) * w + x]); };
+  long S[4] = {0, 0, 0, 0};
+  for (int y = std::max(2, r - 14); y <= std::min(h - 3, r + 16); y += 2)
+    for (int x = std::max(2, c - 16); x <= std::min(w - 4, c + 18); x += 2) {
+      const int v = p(y, x);
+      S[0] += std::abs(v - p(y, x - 1)) + std::abs(v - p(y, x + 1));
+      S[1] += std::abs(v - p(y + 1, x + 1)) + std::abs(v - p(y - 1, x - 1));
+      S[2] += std::abs(v - p(y + 1, x)) + std::abs(v - p(y - 1, x));
+      S[3] += std::abs(v - p(y - 1, x + 1)) + std::abs(v - p(y + 1, x - 1));
+    }
+  const long b = S[0], cc = (S[1] * 91) >> 7, d = S[2], e = (S[3] * 91) >> 7;
+  const long f = (b + cc + d + e) / 4;
+  return f == 0 ? 0 : static_cast<int>((std::labs(f - b) + std::labs(f - cc) + std::labs(f - d) + std::labs(f - e)) * 40 / f);
+}
+
+TEST(TypelineImageStages, ReliabilityFollowsItsFormulaAndStopsAt240) {
+  // A small bump in a flat field: the measures are tiny, their mean is
+  // truncated, and the formula goes past what a byte holds.
+  const int w = 64, h = 64;
+  Bytes img(static_cast<std::size_t>(w) * h, 100);
+  img[32 * w + 33] = 107;
+  Bytes map(img.size(), 0), rel(img.size(), 0);
+  get_orient_image(map.data(), img.data(), w, h, rel.data());
+  int above = 0;
+  for (int r = 0; r < h; r += 2)
+    for (int c = 0; c < w; c += 2) {
+      const int want = formula_reliability(img, w, h, r, c);
+      above += want > 255;
+      ASSERT_EQ(rel[(r / 2) * (w / 2) + c / 2], std::min(want, 240)) << r << "," << c << " formula " << want;
+    }
+  EXPECT_GT(above, 0) << "the bump should drive the formula past 255 somewhere";
 }
 
 TEST(TypelineImageStages, DirectionalFilterSmoothsAlongTheRidges) {
