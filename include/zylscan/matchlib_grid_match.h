@@ -77,6 +77,45 @@ ZYL_API int gridmap_histogram_similarity(const uint8_t* map1, uint16_t length1,
 /* Entropy in 1/100 bit of a histogram of n bins (piecewise-linear log). */
 ZYL_API uint32_t histogram_entropy(const uint32_t* counts, int n);
 
+/* ---- bounded grid-map comparison (card comparison path) ---- */
+
+enum {
+  GRIDMAP_BOUNDED_HEAD = 136,    /* histogram bytes in front of the resampled map */
+  GRIDMAP_BOUNDED_MAX_PROBE = 256 /* cells of the probe map at most */
+};
+
+/* 0 when the map is valid and its length is one of 2c + 10, 2c + 11,
+ * 20c + 10, 20c + 11 (c = columns x rows); 1 otherwise. Outputs may be null. */
+ZYL_API int gridmap_validate(const uint8_t* bytes, uint32_t length, uint8_t* columns,
+                             uint8_t* rows, uint8_t* cell_size, uint16_t* resolution,
+                             const uint8_t** cells);
+
+/* Work bytes gridmap_match_bounded needs for reference a in probe b: 0 when
+ * a map is invalid, 1 when a resampled side is 0, else 2 x cells + 136. */
+ZYL_API uint32_t gridmap_bounded_work_size(const uint8_t* a, uint32_t length_a, const uint8_t* b,
+                                           uint32_t length_b);
+
+/* 100 x the Shannon entropy in bits of a 22-bin histogram, at most 65535. */
+ZYL_API uint32_t gridmap_cell_entropy(const uint8_t* histogram22);
+
+/* 0 with out[0] = best circular orientation-histogram intersection and
+ * out[1] = value-histogram intersection; out[0] = 0 and out[1] untouched
+ * when a has no cells; 17 (out[0] = 0) when a map is invalid. */
+ZYL_API int gridmap_histogram_similarity_card(const uint8_t* a, uint32_t length_a,
+                                              const uint8_t* b, uint32_t length_b, uint16_t* out);
+
+/* Compares the reference map, resampled into the probe's frame under the
+ * given alignment (direction in 256 steps a turn, offsets in probe pixels),
+ * cell by cell. scores points at entry 9 of a card score vector: [0] score,
+ * [1] kind (18 on entry), [2] status (0 on entry; 1 started, 17 sub-values
+ * written), [3..18] sub-values. Mode must have bits 0 and 3 (25, 29). The
+ * alignment comes back with offsets in 500-dpi pixels. 0; 1 a map invalid;
+ * 2 work too small, probe over 256 cells, or a call of another form. */
+ZYL_API int gridmap_match_bounded(void* work, uint32_t work_size, const uint8_t* reference,
+                                  uint32_t reference_length, const uint8_t* probe,
+                                  uint32_t probe_length, int reserved, uint16_t* scores,
+                                  void* reserved_out, GridAlignment* alignment, int mode);
+
 /* ---- grid feature block ---- */
 
 enum { GRIDBLOCK_SUBSCORES = 27, GRIDBLOCK_SEARCH_PARAMS = 14 };

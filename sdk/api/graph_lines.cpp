@@ -1,6 +1,7 @@
 // Graph lines of the test and sample templates and the preparation of a
 // match side.
 #include <algorithm>
+#include <array>
 #include <cstdint>
 #include <cstdlib>
 #include <iterator>
@@ -32,11 +33,23 @@ std::int32_t distance(std::int32_t x0, std::int32_t y0, std::int32_t x1, std::in
 // the table search. Filled by probing (x, 0) spans, a few hundred calls.
 class LengthWindow {
  public:
+  // ComputeDistance(x, 0) for every x the window probes: one table for the
+  // process instead of a table search per probe on every side prepared.
+  static const std::array<std::int32_t, kOutOfRangeLength + 1>& axis_lengths() {
+    static const auto table = [] {
+      std::array<std::int32_t, kOutOfRangeLength + 1> t{};
+      for (std::int32_t x = 0; x <= kOutOfRangeLength; ++x) t[x] = ComputeDistance(x, 0);
+      return t;
+    }();
+    return table;
+  }
+
   LengthWindow(std::int32_t lo, std::int32_t hi) {
+    const std::array<std::int32_t, kOutOfRangeLength + 1>& axis = axis_lengths();
     std::int32_t x = 0;
-    while (x <= kOutOfRangeLength && ComputeDistance(x, 0) < lo) ++x;
+    while (x <= kOutOfRangeLength && axis[x] < lo) ++x;
     too_short_up_to_ = x == 0 ? -1 : std::int64_t{x - 1} * (x - 1);
-    while (x <= kOutOfRangeLength && ComputeDistance(x, 0) < hi) ++x;
+    while (x <= kOutOfRangeLength && axis[x] < hi) ++x;
     too_long_from_ = x <= kOutOfRangeLength ? std::int64_t{x} * x : INT64_MAX;
     lo_ = lo;
     hi_ = hi;

@@ -22,11 +22,20 @@ constexpr std::int32_t kShiftWindowAfter = 4;
 constexpr std::int32_t kShiftPeakRadius = 10;
 
 std::int32_t find_rotation(std::int32_t* histogram, const std::uint8_t* flags) {
+  // A running sum over the bins b-4..b+4 of the histogram laid out once more
+  // around its ends, so no bin needs wrapping. Every window sum is the
+  // 32-bit sum of the same nine votes; the running total is kept in 64 bits
+  // so that no step between two windows can overflow.
+  std::int32_t ring[ZYL_ANGLE_BINS + 2 * kSmoothRadius];
+  for (std::int32_t i = 0; i < ZYL_ANGLE_BINS + 2 * kSmoothRadius; ++i)
+    ring[i] = histogram[wrap240(i - kSmoothRadius)];
   std::int32_t smoothed[ZYL_ANGLE_BINS];
-  for (std::int32_t b = 0; b < ZYL_ANGLE_BINS; ++b) {
-    std::int32_t sum = 0;
-    for (std::int32_t d = -kSmoothRadius; d <= kSmoothRadius; ++d) sum += histogram[wrap240(b + d)];
-    smoothed[b] = sum;
+  std::int64_t sum = 0;
+  for (std::int32_t i = 0; i < 2 * kSmoothRadius + 1; ++i) sum += ring[i];
+  smoothed[0] = static_cast<std::int32_t>(sum);
+  for (std::int32_t b = 1; b < ZYL_ANGLE_BINS; ++b) {
+    sum += std::int64_t{ring[b + 2 * kSmoothRadius]} - ring[b - 1];
+    smoothed[b] = static_cast<std::int32_t>(sum);
   }
   std::copy(std::begin(smoothed), std::end(smoothed), histogram);
 
@@ -58,19 +67,31 @@ std::int32_t find_rotation(std::int32_t* histogram, const std::uint8_t* flags) {
 // the weighted centre of its peak from the middle.
 std::int32_t find_shift(std::int32_t* hist, std::int32_t* scratch, std::int32_t size) {
   if (size <= 0) return 0;
-  for (std::int32_t i = 0; i < size; ++i) {
-    std::int32_t sum = 0;
-    // Sums stop two bins short of the end: bins 5..size-6 only.
-    if (i >= kShiftWindowBefore && i <= size - 6)
-      for (std::int32_t k = i - kShiftWindowBefore; k <= i + kShiftWindowAfter; ++k) sum += hist[k];
-    scratch[i] = sum;
+  // Sums stop two bins short of the end: bins 5..size-6 only, the others 0.
+  // A running sum over the window i-5..i+4 (64 bits, so no step between two
+  // windows can overflow) gives each bin the same value as adding its ten.
+  // The peak is the first bin holding the largest value; bin 0 is always 0,
+  // so it is the answer until a bin exceeds 0.
+  std::fill(scratch, scratch + size, 0);
+  std::int32_t max = 0;
+  std::int32_t peak = 0;
+  const std::int32_t last = size - 6;
+  if (last >= kShiftWindowBefore) {
+    std::int64_t sum = 0;
+    for (std::int32_t k = 0; k <= kShiftWindowBefore + kShiftWindowAfter; ++k) sum += hist[k];
+    for (std::int32_t i = kShiftWindowBefore;;) {
+      const auto v = static_cast<std::int32_t>(sum);
+      scratch[i] = v;
+      if (v > max) {
+        max = v;
+        peak = i;
+      }
+      if (++i > last) break;
+      sum += std::int64_t{hist[i + kShiftWindowAfter]} - hist[i - kShiftWindowBefore - 1];
+    }
   }
   std::copy(scratch, scratch + size, hist);
 
-  std::int32_t peak = 0;
-  for (std::int32_t i = 1; i < size; ++i)
-    if (hist[i] > hist[peak]) peak = i;
-  const std::int32_t max = hist[peak];
   const std::int32_t from = std::max(peak - kShiftPeakRadius, 0);
   const std::int32_t to = std::min(peak + kShiftPeakRadius, size - 1);  // exclusive
   std::int64_t votes = 0;

@@ -17,13 +17,15 @@ std::uint8_t threshold(int value, int limit) { return value >= limit ? kBackgrou
 void binarize(int width, int height, ByteImage image, int radius) {
   const int r = effective_radius(radius, width, height);
   RowRing rows(image, width, height, ring_rows(r, 0, height));
-  MeanWindow means(rows, width, height, r);
-  for (int y = 0; y < height; ++y) {
-    means.advance();
-    const std::uint8_t* g = rows[y];
-    std::uint8_t* out = image[y];
-    for (int x = 0; x < width; ++x) out[x] = threshold(g[x], means.mean(x));
-  }
+  with_sum_type(window_sum_fits(width, height, 255), [&](auto zero) {
+    MeanWindow<RowRing, decltype(zero)> means(rows, width, height, r);
+    for (int y = 0; y < height; ++y) {
+      means.advance();
+      const std::uint8_t* g = rows[y];
+      std::uint8_t* out = image[y];
+      for (int x = 0; x < width; ++x) out[x] = threshold(g[x], means.mean(x));
+    }
+  });
 }
 
 // Both means are taken from grey as it was before the call, so the two
@@ -32,15 +34,17 @@ void binarize_two(int width, int height, ByteImage grey, ByteImage out, int r1, 
   const int a = effective_radius(r1, width, height);
   const int b = effective_radius(r2, width, height);
   RowRing rows(grey, width, height, ring_rows(std::max(a, b), 0, height));
-  MeanWindow first(rows, width, height, a);
-  MeanWindow second(rows, width, height, b);
-  for (int y = 0; y < height; ++y) {
-    first.advance();
-    second.advance();
-    const std::uint8_t* g = rows[y];
-    std::uint8_t* o = out[y];
-    for (int x = 0; x < width; ++x) o[x] = threshold(g[x], (second.mean(x) + first.mean(x)) >> 1);
-  }
+  with_sum_type(window_sum_fits(width, height, 255), [&](auto zero) {
+    MeanWindow<RowRing, decltype(zero)> first(rows, width, height, a);
+    MeanWindow<RowRing, decltype(zero)> second(rows, width, height, b);
+    for (int y = 0; y < height; ++y) {
+      first.advance();
+      second.advance();
+      const std::uint8_t* g = rows[y];
+      std::uint8_t* o = out[y];
+      for (int x = 0; x < width; ++x) o[x] = threshold(g[x], (second.mean(x) + first.mean(x)) >> 1);
+    }
+  });
 }
 
 // Dense ridge regions are compared with the small window, sparse ones with
@@ -51,22 +55,24 @@ void binarize_adaptive(int width, int height, ByteImage grey, ByteImage density,
   const int rm = effective_radius(r_middle, width, height);
   const int rl = effective_radius(r_large, width, height);
   RowRing rows(grey, width, height, ring_rows(std::max({rs, rm, rl}), 0, height));
-  MeanWindow small(rows, width, height, rs);
-  MeanWindow middle(rows, width, height, rm);
-  MeanWindow large(rows, width, height, rl);
-  for (int y = 0; y < height; ++y) {
-    small.advance();
-    middle.advance();
-    large.advance();
-    const std::uint8_t* g = rows[y];
-    const std::uint8_t* dens = density[y];
-    std::uint8_t* out = grey[y];
-    for (int x = 0; x < width; ++x) {
-      const int d = dens[x];
-      const int mean = d >= high ? small.mean(x) : d >= low ? middle.mean(x) : large.mean(x);
-      out[x] = threshold(g[x], mean);
+  with_sum_type(window_sum_fits(width, height, 255), [&](auto zero) {
+    MeanWindow<RowRing, decltype(zero)> small(rows, width, height, rs);
+    MeanWindow<RowRing, decltype(zero)> middle(rows, width, height, rm);
+    MeanWindow<RowRing, decltype(zero)> large(rows, width, height, rl);
+    for (int y = 0; y < height; ++y) {
+      small.advance();
+      middle.advance();
+      large.advance();
+      const std::uint8_t* g = rows[y];
+      const std::uint8_t* dens = density[y];
+      std::uint8_t* out = grey[y];
+      for (int x = 0; x < width; ++x) {
+        const int d = dens[x];
+        const int mean = d >= high ? small.mean(x) : d >= low ? middle.mean(x) : large.mean(x);
+        out[x] = threshold(g[x], mean);
+      }
     }
-  }
+  });
 }
 
 // Five or more background pixels of nine (sum >= 5 x 255 - 123) make

@@ -73,14 +73,17 @@ enum class DifferenceKind { Absolute, Squares };
 // other entry is 0. `rows[yy]` must give image row yy for yy = y - 1..y + 1.
 template <DifferenceKind kKind, typename Sum, typename Rows>
 void direction_differences(Rows& rows, int width, int height, int y, const std::array<Sum*, 4>& out) {
-  std::fill_n(out[0], width, Sum{0});
-  std::fill_n(out[1], width, Sum{0});
-  std::fill_n(out[2], width, Sum{0});
-  std::fill_n(out[3], width, Sum{0});
-  if (y < 1 || y > height - 2 || width < 3) return;
-  const std::uint8_t* below = rows[y + 1];
-  const std::uint8_t* here = rows[y];
-  const std::uint8_t* above = rows[y - 1];
+  if (y < 1 || y > height - 2 || width < 3) {
+    for (Sum* o : out) std::fill_n(o, width, Sum{0});
+    return;
+  }
+  const std::uint8_t* __restrict below = rows[y + 1];
+  const std::uint8_t* __restrict here = rows[y];
+  const std::uint8_t* __restrict above = rows[y - 1];
+  Sum* __restrict h = out[0];
+  Sum* __restrict d1 = out[1];
+  Sum* __restrict v = out[2];
+  Sum* __restrict d2 = out[3];
   auto term = [](int a, int b) -> Sum {
     const int diff = a - b;
     if constexpr (kKind == DifferenceKind::Squares)
@@ -88,12 +91,13 @@ void direction_differences(Rows& rows, int width, int height, int y, const std::
     else
       return static_cast<Sum>(diff < 0 ? -diff : diff);
   };
+  for (Sum* o : out) o[0] = o[width - 1] = 0;
   for (int x = 1; x <= width - 2; ++x) {
     const int p = here[x];
-    out[0][x] = term(p, here[x + 1]) + term(p, here[x - 1]);
-    out[1][x] = term(p, below[x + 1]) + term(p, above[x - 1]);
-    out[2][x] = term(p, below[x]) + term(p, above[x]);
-    out[3][x] = term(p, below[x - 1]) + term(p, above[x + 1]);
+    h[x] = term(p, here[x + 1]) + term(p, here[x - 1]);
+    d1[x] = term(p, below[x + 1]) + term(p, above[x - 1]);
+    v[x] = term(p, below[x]) + term(p, above[x]);
+    d2[x] = term(p, below[x - 1]) + term(p, above[x + 1]);
   }
 }
 
@@ -103,7 +107,10 @@ void direction_differences(Rows& rows, int width, int height, int y, const std::
 // number of contributing pixels. A filter that writes over the image it
 // estimates from reads it through a RowRing of ring_rows(radius, 1, height)
 // rows.
-template <DifferenceKind kKind, typename Rows>
+//
+// Sum must hold every window sum: std::int32_t does for absolute differences
+// when direction_sum_fits says so, squares always take std::int64_t.
+template <DifferenceKind kKind, typename Rows, typename Sum = std::int64_t>
 class DirectionWindow {
  public:
   DirectionWindow(Rows& rows, int width, int height, int radius)
@@ -111,7 +118,7 @@ class DirectionWindow {
 
   // Moves to the next output row (0, 1, ...).
   void advance() {
-    sums_.advance([this](int y, const std::array<std::int64_t*, 4>& out) {
+    sums_.advance([this](int y, const std::array<Sum*, 4>& out) {
       direction_differences<kKind>(rows_, width_, height_, y, out);
     });
   }
@@ -131,7 +138,12 @@ class DirectionWindow {
   Rows& rows_;
   int width_;
   int height_;
-  WindowSums<std::int64_t, 4> sums_;
+  // The differences of a row are kept while it is inside the window.
+  WindowSums<Sum, 4, true> sums_;
 };
+
+// True when the window sums of absolute differences of an image fit in 32
+// bits (each pixel adds at most 2 x 255 to a sum).
+inline bool direction_sum_fits(int width, int height) { return window_sum_fits(width, height, 2 * 255); }
 
 }  // namespace zyl::extract

@@ -131,17 +131,19 @@ ZYL_API std::int32_t DirFilterImage(std::int32_t width, std::int32_t height, Byt
   // 13 rows the kernel reads.
   if (radius < ZYL_FILTER_MIN_RADIUS) return ZYL_FILTER_REFUSED;
   PassInput input(G, width, height);
-  for (int pass = 0; pass < passes; ++pass) {
-    input.reload(G);
-    ByteImage before = input.rows();
-    DirectRows rows(before);
-    DirectionWindow<DifferenceKind::Absolute, DirectRows> window(rows, width, height, radius);
-    for (int y = 0; y < height; ++y) {
-      window.advance();
-      std::uint8_t* out = G[y];
-      for (int x = 0; x < width; ++x) out[x] = input.smooth(x, y, window.estimate(x).orientation);
+  with_sum_type(direction_sum_fits(width, height), [&](auto zero) {
+    for (int pass = 0; pass < passes; ++pass) {
+      input.reload(G);
+      ByteImage before = input.rows();
+      DirectRows rows(before);
+      DirectionWindow<DifferenceKind::Absolute, DirectRows, decltype(zero)> window(rows, width, height, radius);
+      for (int y = 0; y < height; ++y) {
+        window.advance();
+        std::uint8_t* out = G[y];
+        for (int x = 0; x < width; ++x) out[x] = input.smooth(x, y, window.estimate(x).orientation);
+      }
     }
-  }
+  });
   return 0;
 }
 
@@ -158,27 +160,29 @@ ZYL_API std::int32_t ComputeDirImageF(std::int32_t width, std::int32_t height, B
       singular_points ? std::clamp(singular_points->count, 0, ZYL_MAX_SINGULAR_POINTS) : 0;
 
   DirectRows rows(G);
-  DirectionWindow<DifferenceKind::Absolute, DirectRows> window(rows, width, height, radius);
-  for (int y = 0; y < height; ++y) {
-    window.advance();
-    // Only rows within reach of a singular point need the per-pixel test.
-    bool near_row = false;
-    for (int i = 0; i < points && !near_row; ++i) {
-      near_row = std::abs(std::int64_t{singular_points->y[i]} - y) < kProtectRadius;
-    }
-    std::uint8_t* d = D[y];
-    std::uint8_t* s = S[y];
-    for (int x = 0; x < width; ++x) {
-      const OrientationEstimate e = window.estimate(x);
-      const bool bad = (d[x] & kBadBit) != 0;
-      d[x] = static_cast<std::uint8_t>(e.orientation | (d[x] & kBadBit));
-      std::uint8_t strength = 0;
-      if (!bad && !(near_row && IsSingularPointNear(singular_points, y, x, kProtectRadius))) {
-        strength = strength_of[e.noise];
+  with_sum_type(direction_sum_fits(width, height), [&](auto zero) {
+    DirectionWindow<DifferenceKind::Absolute, DirectRows, decltype(zero)> window(rows, width, height, radius);
+    for (int y = 0; y < height; ++y) {
+      window.advance();
+      // Only rows within reach of a singular point need the per-pixel test.
+      bool near_row = false;
+      for (int i = 0; i < points && !near_row; ++i) {
+        near_row = std::abs(std::int64_t{singular_points->y[i]} - y) < kProtectRadius;
       }
-      s[x] = static_cast<std::uint8_t>((s[x] & ~kStrengthBits) | strength);
+      std::uint8_t* d = D[y];
+      std::uint8_t* s = S[y];
+      for (int x = 0; x < width; ++x) {
+        const OrientationEstimate e = window.estimate(x);
+        const bool bad = (d[x] & kBadBit) != 0;
+        d[x] = static_cast<std::uint8_t>(e.orientation | (d[x] & kBadBit));
+        std::uint8_t strength = 0;
+        if (!bad && !(near_row && IsSingularPointNear(singular_points, y, x, kProtectRadius))) {
+          strength = strength_of[e.noise];
+        }
+        s[x] = static_cast<std::uint8_t>((s[x] & ~kStrengthBits) | strength);
+      }
     }
-  }
+  });
   return 0;
 }
 

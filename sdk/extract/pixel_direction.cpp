@@ -32,18 +32,21 @@ void estimate_pass(int width, int height, ByteImage W, ByteImage D, bool write_n
   const int r = effective_radius(radius, width, height);
   const std::int64_t limit = contrast_limit(contrast, radius);
   RowRing rows(W, width, height, ring_rows(r, 1, height));
-  DirectionWindow<kKind, RowRing> window(rows, width, height, r);
-  for (int y = 0; y < height; ++y) {
-    window.advance();
-    rows.load_through(y);
-    std::uint8_t* dir = D ? D[y] : nullptr;
-    std::uint8_t* noise = W[y];
-    for (int x = 0; x < width; ++x) {
-      const OrientationEstimate e = window.estimate(x);
-      if (dir) dir[x] = with_bad_bit(e.orientation, dir[x]);
-      if (write_noise) noise[x] = static_cast<std::uint8_t>(limit >= e.peak ? kUnreliableNoise : e.noise);
+  const bool narrow = kKind == DifferenceKind::Absolute && direction_sum_fits(width, height);
+  with_sum_type(narrow, [&](auto zero) {
+    DirectionWindow<kKind, RowRing, decltype(zero)> window(rows, width, height, r);
+    for (int y = 0; y < height; ++y) {
+      window.advance();
+      rows.load_through(y);
+      std::uint8_t* dir = D ? D[y] : nullptr;
+      std::uint8_t* noise = W[y];
+      for (int x = 0; x < width; ++x) {
+        const OrientationEstimate e = window.estimate(x);
+        if (dir) dir[x] = with_bad_bit(e.orientation, dir[x]);
+        if (write_noise) noise[x] = static_cast<std::uint8_t>(limit >= e.peak ? kUnreliableNoise : e.noise);
+      }
     }
-  }
+  });
 }
 
 bool valid_pair(int width, int height, ByteImage W, ByteImage D) { return valid_image(width, height, W) && D; }

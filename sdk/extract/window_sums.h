@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <array>
+#include <climits>
 #include <cstdint>
 #include <vector>
 
@@ -83,99 +84,171 @@ inline int ring_rows(int radius, int halo, int height) {
 
 // Window sums of K per-pixel channels. Call advance() once per output row,
 // rows 0, 1, ... in order; `fill(y, out)` must write the channel values of
-// image row y into out[k][0..width). Sums is wide enough for every window of
-// the image (callers choose std::int64_t when a pixel value times the pixel
-// count could pass 32 bits).
-template <typename Sum, int K>
+// image row y into out[k][0..width), the same values every time it is asked
+// for row y. Sum must hold every window sum of the image: window_sum_fits
+// tells when 32 bits do. With kKeepRows the values of the rows inside the
+// window are kept, so a row leaving the window is not filled a second time
+// (worth it when filling costs more than copying).
+template <typename Sum, int K, bool kKeepRows = false>
 class WindowSums {
  public:
   WindowSums(int width, int height, int radius)
       : width_(width),
         height_(height),
         radius_(effective_radius(radius, width, height)),
-        values_(static_cast<std::size_t>(K) * static_cast<std::size_t>(width)),
+        slots_(kKeepRows ? std::min(2 * radius_ + 1, std::max(height, 1)) : 2),
+        values_(static_cast<std::size_t>(slots_) * K * static_cast<std::size_t>(width)),
         columns_(static_cast<std::size_t>(K) * static_cast<std::size_t>(width)),
-        sums_(static_cast<std::size_t>(K) * static_cast<std::size_t>(width)) {}
+        sums_(static_cast<std::size_t>(K) * static_cast<std::size_t>(width)),
+        column_counts_(static_cast<std::size_t>(std::max(width, 0))) {
+    for (int x = 0; x < width; ++x)
+      column_counts_[x] = std::min(width_ - 1, x + radius_) - std::max(0, x - radius_) + 1;
+  }
 
   template <typename Fill>
   void advance(Fill&& fill) {
     ++y_;
     if (y_ == 0) {
-      for (int yy = 0; yy <= std::min(radius_, height_ - 1); ++yy) add_row(yy, 1, fill);
+      for (int yy = 0; yy <= std::min(radius_, height_ - 1); ++yy) add_row(yy, fill);
     } else {
-      if (y_ - radius_ - 1 >= 0) add_row(y_ - radius_ - 1, -1, fill);
-      if (y_ + radius_ < height_) add_row(y_ + radius_, 1, fill);
+      if (y_ - radius_ - 1 >= 0) remove_row(y_ - radius_ - 1, fill);
+      if (y_ + radius_ < height_) add_row(y_ + radius_, fill);
     }
+    row_count_ = std::min(height_ - 1, y_ + radius_) - std::max(0, y_ - radius_) + 1;
     slide_rows();
   }
 
   int y() const { return y_; }
   const Sum* sums(int k) const { return sums_.data() + static_cast<std::size_t>(k) * width_; }
   // Rows and columns of the clipped window of the current row / of column x.
-  int row_count() const { return std::min(height_ - 1, y_ + radius_) - std::max(0, y_ - radius_) + 1; }
-  int column_count(int x) const { return std::min(width_ - 1, x + radius_) - std::max(0, x - radius_) + 1; }
-  int pixel_count(int x) const { return row_count() * column_count(x); }
+  int row_count() const { return row_count_; }
+  int column_count(int x) const { return column_counts_[x]; }
+  int pixel_count(int x) const { return row_count_ * column_counts_[x]; }
 
  private:
-  template <typename Fill>
-  void add_row(int yy, int sign, Fill& fill) {
+  // Values of row yy: its own slot when rows are kept, else slot 0 for an
+  // entering row and slot 1 for a leaving one.
+  std::array<Sum*, K> slot(int yy, bool leaving) {
+    const int s = kKeepRows ? yy % slots_ : (leaving ? 1 : 0);
     std::array<Sum*, K> out;
-    for (int k = 0; k < K; ++k) out[k] = values_.data() + static_cast<std::size_t>(k) * width_;
+    for (int k = 0; k < K; ++k)
+      out[k] = values_.data() + (static_cast<std::size_t>(s) * K + k) * static_cast<std::size_t>(width_);
+    return out;
+  }
+
+  template <typename Fill>
+  void add_row(int yy, Fill& fill) {
+    const std::array<Sum*, K> out = slot(yy, false);
     fill(yy, out);
     for (int k = 0; k < K; ++k) {
-      Sum* col = columns_.data() + static_cast<std::size_t>(k) * width_;
-      const Sum* v = out[k];
-      if (sign > 0)
-        for (int x = 0; x < width_; ++x) col[x] += v[x];
-      else
-        for (int x = 0; x < width_; ++x) col[x] -= v[x];
+      Sum* __restrict col = columns_.data() + static_cast<std::size_t>(k) * width_;
+      const Sum* __restrict v = out[k];
+      for (int x = 0; x < width_; ++x) col[x] += v[x];
     }
   }
 
-  void slide_rows() {
-    const int first = std::min(radius_, width_ - 1);
+  template <typename Fill>
+  void remove_row(int yy, Fill& fill) {
+    const std::array<Sum*, K> out = slot(yy, true);
+    if constexpr (!kKeepRows) fill(yy, out);
     for (int k = 0; k < K; ++k) {
-      const Sum* col = columns_.data() + static_cast<std::size_t>(k) * width_;
-      Sum* out = sums_.data() + static_cast<std::size_t>(k) * width_;
-      Sum s = 0;
-      for (int x = 0; x <= first; ++x) s += col[x];
-      out[0] = s;
-      for (int x = 1; x < width_; ++x) {
-        if (x + radius_ < width_) s += col[x + radius_];
-        if (x - radius_ - 1 >= 0) s -= col[x - radius_ - 1];
-        out[x] = s;
-      }
+      Sum* __restrict col = columns_.data() + static_cast<std::size_t>(k) * width_;
+      const Sum* __restrict v = out[k];
+      for (int x = 0; x < width_; ++x) col[x] -= v[x];
     }
+  }
+
+  // The horizontal window over the column sums, in stretches so that no
+  // column needs a test: the window's right edge still inside the row, then
+  // both edges inside, then only its left edge. The K channels advance
+  // together, K independent running sums per column.
+  void slide_rows() {
+    const Sum* col[K];
+    Sum* out[K];
+    Sum s[K];
+    for (int k = 0; k < K; ++k) {
+      col[k] = columns_.data() + static_cast<std::size_t>(k) * width_;
+      out[k] = sums_.data() + static_cast<std::size_t>(k) * width_;
+      s[k] = 0;
+    }
+    const int first = std::min(radius_, width_ - 1);
+    for (int x = 0; x <= first; ++x)
+      for (int k = 0; k < K; ++k) s[k] += col[k][x];
+    for (int k = 0; k < K; ++k) out[k][0] = s[k];
+    // x + r < width and x - r - 1 >= 0 split 1..width-1 into stretches.
+    const int enter_end = std::max(1, width_ - radius_);  // x < enter_end: column x + r enters
+    const int leave_from = radius_ + 1;                   // x >= leave_from: column x - r - 1 leaves
+    int x = 1;
+    for (; x < width_ && x < enter_end && x < leave_from; ++x)
+      for (int k = 0; k < K; ++k) out[k][x] = s[k] += col[k][x + radius_];
+    for (; x < width_ && x < leave_from; ++x)  // the window spans the row: nothing enters or leaves
+      for (int k = 0; k < K; ++k) out[k][x] = s[k];
+    for (; x < width_ && x < enter_end; ++x)
+      for (int k = 0; k < K; ++k) out[k][x] = s[k] += col[k][x + radius_] - col[k][x - radius_ - 1];
+    for (; x < width_; ++x)
+      for (int k = 0; k < K; ++k) out[k][x] = s[k] -= col[k][x - radius_ - 1];
   }
 
   int width_;
   int height_;
   int radius_;
   int y_ = -1;
+  int row_count_ = 0;
+  int slots_;
   std::vector<Sum> values_;
   std::vector<Sum> columns_;
   std::vector<Sum> sums_;
+  std::vector<int> column_counts_;
 };
 
+// True when a window sum of values up to max_value over any window of the
+// image fits in 32 bits: a window never holds more than width x height
+// pixels. Every image the engine accepts (at most 2048 x 2048) passes for
+// byte values (255 x 2048^2 < 2^31) and for the pairs of absolute byte
+// differences of the direction estimate (510 x 2048^2 < 2^31).
+inline bool window_sum_fits(int width, int height, std::int64_t max_value) {
+  return max_value * std::max(width, 0) * std::max(height, 0) <= INT32_MAX;
+}
+
+// Calls f with a value of the sum type to use: std::int32_t when the sums
+// fit, std::int64_t otherwise.
+template <typename F>
+void with_sum_type(bool narrow, F&& f) {
+  if (narrow)
+    f(std::int32_t{});
+  else
+    f(std::int64_t{});
+}
+
+// floor(sum / count) for 0 <= sum < 2^31 and count >= 1. Done in double:
+// both convert exactly, and when the quotient is not a whole number it lies
+// at least 1 / count below the next one, while the rounding of the division
+// moves it by at most 2^-53 x sum / count < 1 / count; so truncation gives
+// the integer quotient. Unlike an integer division it vectorises.
+inline int mean_of(std::int32_t sum, int count) {
+  return static_cast<int>(static_cast<double>(sum) / static_cast<double>(count));
+}
+inline int mean_of(std::int64_t sum, int count) { return static_cast<int>(sum / count); }
+
 // Running means of the bytes of an image over windows of one radius, row
-// after row.
-template <typename Rows>
+// after row. Sum as for WindowSums (byte values).
+template <typename Rows, typename Sum = std::int64_t>
 class MeanWindow {
  public:
   MeanWindow(Rows& rows, int width, int height, int radius) : rows_(rows), width_(width), sums_(width, height, radius) {}
 
   void advance() {
-    sums_.advance([this](int y, const std::array<std::int64_t*, 1>& out) {
+    sums_.advance([this](int y, const std::array<Sum*, 1>& out) {
       const std::uint8_t* row = rows_[y];
       std::copy_n(row, width_, out[0]);
     });
   }
-  int mean(int x) const { return static_cast<int>(sums_.sums(0)[x] / sums_.pixel_count(x)); }
+  int mean(int x) const { return mean_of(sums_.sums(0)[x], sums_.pixel_count(x)); }
 
  private:
   Rows& rows_;
   int width_;
-  WindowSums<std::int64_t, 1> sums_;
+  WindowSums<Sum, 1> sums_;
 };
 
 // True when the arguments describe an image the filters can walk.

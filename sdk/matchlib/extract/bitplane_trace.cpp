@@ -229,7 +229,8 @@ ZYL_API void bilevel_bits_trace_minutiae(uint8_t* plane, int rows, int width, in
     bool rejected = false;
     for (int a = 0; a < 3 && !rejected; ++a) {
       int ac = c + dxs[a], ar = r + dys[a], code = codes[a];
-      auto m_of = [&] { return (ac - c) * (ac - c) + (ar - r) * (ar - r); };
+      // c and r are copied in: clang 14 cannot capture structured bindings.
+      auto m_of = [&, c = c, r = r] { return (ac - c) * (ac - c) + (ar - r) * (ar - r); };
       if (n.get(ac, ar) == 2) {
         for (int counter = 2; counter <= 40; counter += s1) {
           if (!bilevel_bits_step(plane, width, rows, &code, &ac, &ar)) break;
