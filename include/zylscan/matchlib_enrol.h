@@ -8,6 +8,8 @@
 
 #include "zylscan/matchlib_blob.h"
 #include "zylscan/matchlib_context.h"
+#include "zylscan/matchlib_finger_info.h"
+#include "zylscan/matchlib_sensor.h" /* event codes */
 #include "zylscan/zyl_export.h"
 
 ZYL_EXTERN_C_BEGIN
@@ -24,6 +26,8 @@ struct EnrolSession {
   void (*destroy)(EnrolSession* session);
   int (*optional)(EnrolSession* session, void* a, void* b, void* c, void* d, void* e); /* may be null */
   int (*set_limits)(EnrolSession* session, uint16_t a, uint8_t b, void* further);
+  MatchContext* (*context)(EnrolSession* session); /* may be null */
+  int (*reset)(EnrolSession* session);             /* may be null */
   /* observer */
   void* observer_data;
   EnrolAddSample observer;
@@ -41,6 +45,21 @@ ZYL_API void enrol_destroy(EnrolSession* session);
 ZYL_API int enrol_call_optional(EnrolSession* session, void* a, void* b, void* c, void* d, void* e);
 ZYL_API int enrol_set_limits(EnrolSession* session, uint16_t a, uint8_t b, void* further);
 ZYL_API void enrol_set_value(EnrolSession* session, int32_t value);
+/* The object's context (null without the slot). */
+ZYL_API MatchContext* enrol_context(EnrolSession* session);
+/* 2 for a null object, 18 without the slot. */
+ZYL_API int enrol_reset(EnrolSession* session);
+
+/* Hooks of an enrolment object, called with the enrolment's context;
+ * every routine may be null. */
+typedef struct EnrolHooks {
+  int (*event)(MatchContext* context, int code, FingerInfo* finger);
+  int (*layout)(MatchContext* context, void* corner_lists, int tree_count);
+  void (*picture)(MatchContext* context, GrayImage* image);
+  void* unused;
+  void (*progress)(MatchContext* context, int count, int capacity);
+  int (*veto)(MatchContext* context, void* record); /* 0 refuses */
+} EnrolHooks;
 /* Installs an observer (the previous one released first). */
 ZYL_API void enrol_set_observer(EnrolSession* session, void* data, EnrolAddSample callback,
                                 void (*release)(void* data));

@@ -51,7 +51,7 @@ struct SensorDevice {
   void (*destroy)(SensorDevice* sensor);
 };
 
-/* Event codes sent to the caller's event routine. */
+/* Event codes sent to the caller's event routine, capture and enrolment alike. */
 enum CaptureEvent {
   CAPTURE_EVENT_BEFORE = 4097,
   CAPTURE_EVENT_AFTER = 4098,
@@ -61,7 +61,16 @@ enum CaptureEvent {
   CAPTURE_EVENT_SENSOR_3 = 8194,
   CAPTURE_EVENT_LOW_QUALITY = 8197,
   CAPTURE_EVENT_SMALL_AREA = 8198,
-  CAPTURE_EVENT_FRAME = 8199
+  CAPTURE_EVENT_FRAME = 8199,
+  /* Enrolment events, raised through an enrolment object's hooks. */
+  ENROL_EVENT_SAME_PLACE = 4103,    /* matches the most recent sample at the same place */
+  ENROL_EVENT_UNMATCHED = 4104,     /* matches no earlier sample */
+  ENROL_EVENT_EXTRACTED = 8203,     /* a template was taken from an impression */
+  ENROL_EVENT_FINISHED = 8204,      /* the enrolment template was delivered */
+  ENROL_EVENT_REFUSED = 61441,      /* a duplicate of an earlier sample */
+  ENROL_EVENT_LOW_COVERAGE = 61442, /* too little of the grid covered */
+  ENROL_EVENT_SMALL_TEMPLATE = 61443,
+  ENROL_EVENT_NEAR = 61444          /* closer to its neighbour than the least distance */
 };
 
 /* The caller's capture table (slots 1 and 4 are not used here). */

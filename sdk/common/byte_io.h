@@ -121,6 +121,17 @@ class ByteWriter {
     std::memset(out_.data() + pos_, value, n);
     pos_ += n;
   }
+  // Room for n bytes that the caller fills (a size-or-write routine, say);
+  // null with the failure flag set when they do not fit.
+  std::uint8_t* reserve(std::size_t n) {
+    if (n > remaining()) {
+      ok_ = false;
+      return nullptr;
+    }
+    std::uint8_t* p = out_.data() + pos_;
+    pos_ += n;
+    return p;
+  }
   // Overwrites an earlier field (a length filled in last, say).
   void patch_u16(std::size_t at, std::uint32_t v) { patch(at, v, 2); }
   void patch_u32(std::size_t at, std::uint32_t v) { patch(at, v, 4); }

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <array>
 #include <cstdint>
 #include <vector>
@@ -12,6 +13,8 @@
 
 #include "typeline/matching.h"
 #include "zylscan/typeline_match.h"
+#include "zylscan/typeline_math.h"
+#include "zylscan/typeline_template.h"
 
 namespace {
 
@@ -877,3 +880,502 @@ TEST(TypelineDecisionThresholds, MinutiaTypesOnEachSideOfTheirThresholds) {
 }
 
 }  // namespace
+
+// ---- Singular-point and placement decisions ----
+// Small references written from the written rules alone; each table below
+// walks its inputs across every threshold of the rule and checks the engine
+// against the reference, plus a few worked values that pin the reference.
+namespace {
+
+int Circ240(int a, int b) {
+  const int d = std::abs(a - b);
+  return d > 119 ? 240 - d : d;
+}
+int Circ120(int a, int b) {
+  const int d = std::abs(a - b);
+  return d > 59 ? 120 - d : d;
+}
+int Sq(int dx, int dy) { return dx * dx + dy * dy; }
+int Sq(const TypelineSingularPoint& p, const TypelineSingularPoint& q) { return Sq(p.x - q.x, p.y - q.y); }
+
+void AddPoint(TypelineRecord& r, int x, int y, int direction, int kind) {
+  TypelineSingularPoint& p = r.singular.points[r.singular.count++];
+  p.x = static_cast<std::int16_t>(x);
+  p.y = static_cast<std::int16_t>(y);
+  p.direction = static_cast<std::uint8_t>(kind == 1 ? direction : 255);
+  p.kind = static_cast<std::uint8_t>(kind);
+}
+
+int RefDec03(int s, const TypelineRecord& a, const TypelineRecord& b, int D, int bA, int L) {
+  TypelineSingularPoint c1[2], c2[2];
+  const int n1 = mch_sub_func_01(&a.singular, c1, nullptr, nullptr);
+  const int n2 = mch_sub_func_01(&b.singular, c2, nullptr, nullptr);
+  bool near = false;
+  for (int i = 0; i < n1; ++i)
+    for (int j = 0; j < n2; ++j) near = near || Sq(c1[i], c2[j]) < 324;
+  if (!near) return s;
+  if (D < 221 && bA < 91) return s / 2;
+  if (D < 231 && bA < 80) return s * 2 / 3;
+  if (D < 223 && bA < 97) return s * 2 / 3;
+  if (D < 228 && bA < 90) return s * 8 / 10;
+  if (D < 236 && bA < 95 && L < 2) return s * 8 / 10;
+  return s;
+}
+
+// Core-to-core (or delta-to-delta, core-to-delta) line: rounded length and
+// direction folded onto a half turn.
+void Line(const TypelineSingularPoint& p, const TypelineSingularPoint& q, int& length, int& direction) {
+  length = op_func_02(Sq(p, q));
+  direction = op_func_01(p.x, p.y, q.x, q.y);
+  if (direction > 119) direction -= 120;
+}
+
+int RefDec01(int s, const TypelineRecord& A, const TypelineRecord& B, const PointMatchResult& r, int L) {
+  TypelineSingularPoint c1[2], c2[2], e1[2], e2[2];
+  int ne1 = 0, ne2 = 0;
+  const int nc1 = mch_sub_func_01(&A.singular, c1, e1, &ne1);
+  const int nc2 = mch_sub_func_01(&B.singular, c2, e2, &ne2);
+  const int q1 = A.minutiae.meanQuality, q2 = B.minutiae.meanQuality;
+  const bool h = !(q1 < 30 || q2 < 30);
+  const int s0 = s;
+  if (nc1 == 1 && nc2 == 1) {
+    const int d = op_func_02(Sq(c1[0], c2[0]));
+    const int a = Circ240(c1[0].direction, c2[0].direction);
+    if (d < 13 && a >= 40) {
+      s = h ? s / 2 : s * 2 / 3;
+    } else if (d >= 39 && a <= 19) {
+      s = h ? s / 2 : (L <= 1 ? s * 68 / 100 : s * 80 / 100);
+    } else if (h && a <= 9 && d >= 33) {
+      s = s * 2 / 3;
+    } else if (h && a <= 9 && d >= 23) {
+      s = s * 85 / 100;
+    } else if (d >= 14 && a >= 31) {
+      s = s * 80 / 100;
+    }
+    if (r.rotation >= 90 && r.rotation <= 149 && d >= 39 && a >= 30 && h) s = s / 2;
+    const int t1 = A.patternType, t2 = B.patternType;
+    const bool crossed = (t1 == 8 && (t2 == 4 || t2 == 5)) || (t2 == 8 && (t1 == 4 || t1 == 5));
+    if (d >= 91 && std::abs(120 - a) >= 30) {
+      s = h ? s / 2 : s * 2 / 3;
+    } else if (d >= 120 && h) {
+      s = crossed ? s * 3 / 5 : s / 3;
+    } else if (d > 100) {
+      s = s * 2 / 3;
+    }
+  }
+  if (nc1 == 2 && nc2 == 2) {
+    int l1, r1, l2, r2;
+    Line(c1[0], c1[1], l1, r1);
+    Line(c2[0], c2[1], l2, r2);
+    const int dd = std::abs(l1 - l2), da = Circ120(r1, r2);
+    if (op_func_02(da * da + dd * dd) >= 50) s = q1 < 30 && q2 < 30 ? s * 2 / 3 : s / 2;
+  }
+  if ((nc1 == 1 && nc2 == 2) || (nc1 == 2 && nc2 == 1)) {
+    const TypelineSingularPoint& single = nc1 == 1 ? c1[0] : c2[0];
+    const TypelineSingularPoint* pair = nc1 == 1 ? c2 : c1;
+    const int g = std::min(Sq(single, pair[0]), Sq(single, pair[1]));
+    if (g > 16899) s = 0;
+    if (g > 10815) s = s / 2;
+  }
+  if (ne1 > 0 && ne2 > 0) {
+    if (ne1 == 2 && ne2 == 2) {
+      int l1, r1, l2, r2;
+      Line(e1[0], e1[1], l1, r1);
+      Line(e2[0], e2[1], l2, r2);
+      const int dd = std::abs(l1 - l2), da = Circ120(r1, r2);
+      const int e = op_func_02(da * da + dd * dd);
+      if (e >= 200 || (h && e >= 100)) s = 0;
+      if (e >= 60 || da > 40) s = s - s * e / 200;
+      if (dd < 13 && da < 10) s = s * 6 / 5;
+    } else if (nc1 == 1 && nc2 == 1 && ne1 == 1 && ne2 == 1 && A.patternType == B.patternType &&
+               (A.patternType == 4 || A.patternType == 5 || A.patternType == 7)) {
+      int l1, r1, l2, r2;
+      Line(c1[0], e1[0], l1, r1);
+      Line(c2[0], e2[0], l2, r2);
+      const int dd = std::abs(l1 - l2), da = Circ120(r1, r2);
+      if (h && dd >= 130) s = 0;
+      if (dd >= 53 || da >= 31) s = h ? s / 3 : s * 2 / 3;
+      if (dd < 11 && da < 8 && s0 > 50) s = s * 6 / 5;
+    }
+  }
+  return s;
+}
+
+TypelineRecord Quality(int q) {
+  TypelineRecord r{};
+  r.minutiae.meanQuality = static_cast<std::uint8_t>(q);
+  return r;
+}
+
+}  // namespace
+
+TEST(TypelineDecisionThresholds, CoresCloseTogetherOnEachSideOfEveryThreshold) {
+  // Worked values: cores 18 apart (324) are not close, 16/8 apart (320) are.
+  {
+    TypelineRecord a{}, b{};
+    AddPoint(a, 100, 100, 0, 1);
+    AddPoint(b, 118, 100, 0, 1);
+    EXPECT_EQ(dec_func_03(300, &a, &b, 200, 50, 0), 300);
+    b.singular.points[0].x = 116;
+    b.singular.points[0].y = 108;
+    EXPECT_EQ(dec_func_03(300, &a, &b, 200, 50, 0), 150);
+    EXPECT_EQ(dec_func_03(300, &a, &b, 230, 79, 0), 200);
+    EXPECT_EQ(dec_func_03(300, &a, &b, 235, 94, 1), 240);
+    EXPECT_EQ(dec_func_03(300, &a, &b, 235, 94, 2), 300);
+    TypelineRecord none{};
+    EXPECT_EQ(dec_func_03(300, &a, &none, 200, 50, 0), 300);
+  }
+  const int Ds[] = {220, 221, 222, 223, 227, 228, 230, 231, 235, 236};
+  const int bAs[] = {79, 80, 89, 90, 91, 94, 95, 96, 97};
+  for (int second_x : {116, 118}) {
+    for (int second_core : {0, 1}) {  // the close core first or second in the list
+      TypelineRecord a{}, b{};
+      AddPoint(a, 100, 100, 0, 1);
+      if (second_core) AddPoint(b, 300, 300, 0, 1);
+      AddPoint(b, second_x, second_x == 116 ? 108 : 100, 0, 1);
+      for (int D : Ds)
+        for (int bA : bAs)
+          for (int L : {1, 2}) {
+            EXPECT_EQ(dec_func_03(300, &a, &b, D, bA, L), RefDec03(300, a, b, D, bA, L))
+                << "x " << second_x << " D " << D << " bA " << bA << " L " << L;
+          }
+    }
+  }
+}
+
+TEST(TypelineDecisionThresholds, SingularGeometryOnEachSideOfEveryThreshold) {
+  PointMatchResult result{};
+  // One core each, d apart along x, directions a apart.
+  {
+    TypelineRecord a = Quality(30), b = Quality(30);
+    AddPoint(a, 100, 100, 120, 1);
+    AddPoint(b, 100, 100, 0, 1);
+    EXPECT_EQ(dec_func_01(600, &a, &b, &result, 0), 300) << "same place, opposite directions";
+  }
+  const int ds[] = {0, 12, 13, 14, 22, 23, 32, 33, 38, 39, 90, 91, 100, 101, 119, 120};
+  const int as[] = {0, 9, 10, 19, 20, 29, 30, 31, 39, 40, 90, 91, 120};
+  for (int q : {29, 30})
+    for (int rot : {89, 90, 149, 150})
+      for (int L : {1, 2})
+        for (int types : {0, 1, 2, 3})
+          for (int d : ds)
+            for (int a_ : as) {
+              TypelineRecord a = Quality(q), b = Quality(35);
+              const int type_pairs[4][2] = {{8, 4}, {5, 8}, {8, 6}, {7, 4}};
+              a.patternType = static_cast<std::uint8_t>(type_pairs[types][0]);
+              b.patternType = static_cast<std::uint8_t>(type_pairs[types][1]);
+              AddPoint(a, 100 + d, 100, (230 + a_) % 240, 1);
+              AddPoint(b, 100, 100, 230, 1);
+              result.rotation = static_cast<std::int16_t>(rot);
+              EXPECT_EQ(dec_func_01(600, &a, &b, &result, L), RefDec01(600, a, b, result, L))
+                  << "one core: q " << q << " rot " << rot << " L " << L << " types " << types << " d " << d
+                  << " a " << a_;
+            }
+  result.rotation = 0;
+  // Two cores each: the second record's core line longer by dd and turned.
+  for (int q : {29, 30})
+    for (int dd = 0; dd <= 60; dd += 3)
+      for (int dy = 0; dy <= 60; dy += 4) {
+        TypelineRecord a = Quality(q), b = Quality(29);
+        AddPoint(a, 100, 100, 0, 1);
+        AddPoint(a, 180, 100, 0, 1);
+        AddPoint(b, 100, 100, 0, 1);
+        AddPoint(b, 180 + dd, 100 + dy, 0, 1);
+        EXPECT_EQ(dec_func_01(600, &a, &b, &result, 0), RefDec01(600, a, b, result, 0))
+            << "two cores: q " << q << " dd " << dd << " dy " << dy;
+      }
+  // One core against two: the nearer of the two at squared distance g.
+  for (int x : {103, 104, 129, 130, 131})
+    for (int one_first : {0, 1}) {
+      TypelineRecord one = Quality(35), two = Quality(35);
+      AddPoint(one, 0, 0, 0, 1);
+      AddPoint(two, x, 0, 0, 1);
+      AddPoint(two, 300, 300, 0, 1);
+      const TypelineRecord& a = one_first ? one : two;
+      const TypelineRecord& b = one_first ? two : one;
+      const int expected = x <= 103 ? 600 : x < 130 ? 300 : 0;
+      EXPECT_EQ(RefDec01(600, a, b, result, 0), expected) << x;
+      EXPECT_EQ(dec_func_01(600, &a, &b, &result, 0), expected) << "one core against two: x " << x;
+    }
+  // Two deltas each (no cores): the second delta line stretched and turned.
+  for (int q : {29, 30})
+    for (int dx = -100; dx <= 260; dx += 7)
+      for (int dy = 0; dy <= 120; dy += 5) {
+        TypelineRecord a = Quality(q), b = Quality(35);
+        AddPoint(a, 100, 100, 0, 0);
+        AddPoint(a, 200, 100, 0, 0);
+        AddPoint(b, 100, 100, 0, 0);
+        AddPoint(b, 200 + dx, 100 + dy, 0, 0);
+        EXPECT_EQ(dec_func_01(600, &a, &b, &result, 0), RefDec01(600, a, b, result, 0))
+            << "two deltas: q " << q << " dx " << dx << " dy " << dy;
+      }
+  // One core and one delta each, same pattern type: the second core-to-delta
+  // line stretched and turned (the cores sit together so case 1 stays calm).
+  for (int type : {4, 6, 7})
+    for (int q : {29, 30})
+      for (int s : {50, 51})
+        for (int dx = -100; dx <= 260; dx += 6)
+          for (int dy = 0; dy <= 90; dy += 3) {
+            TypelineRecord a = Quality(q), b = Quality(35);
+            a.patternType = b.patternType = static_cast<std::uint8_t>(type);
+            AddPoint(a, 100, 100, 0, 1);
+            AddPoint(a, 200, 100, 0, 0);
+            AddPoint(b, 100, 100, 0, 1);
+            AddPoint(b, 200 + dx, 100 + dy, 0, 0);
+            EXPECT_EQ(dec_func_01(s, &a, &b, &result, 0), RefDec01(s, a, b, result, 0))
+                << "core and delta: type " << type << " q " << q << " dx " << dx << " dy " << dy;
+          }
+}
+
+namespace {
+
+int RefPairedMp(const TypelineMinutiaList& a, const TypelineMinutiaList& b, const PointMatchResult& r) {
+  if (a.meanQuality < 35 || b.meanQuality < 35) return 1;
+  const int n = r.pairCount, m = std::min<int>(a.count, b.count);
+  if (m * 50 < n * 100) return 1;
+  int mx = 0, my = 0;
+  for (int i = 0; i < n; ++i) {
+    mx += a.minutiae[r.first[i]].x;
+    my += a.minutiae[r.first[i]].y;
+  }
+  mx /= n;
+  my /= n;
+  const bool use_first = b.count < a.count;
+  const TypelineMinutiaList& side = use_first ? a : b;
+  const std::int16_t* listed = use_first ? r.first : r.second;
+  int ux = 0, uy = 0, u = 0;
+  for (int k = 0; k < side.count; ++k) {
+    if (side.minutiae[k].quality < 30 || std::find(listed, listed + n, k) != listed + n) continue;
+    ux += side.minutiae[k].x;
+    uy += side.minutiae[k].y;
+    ++u;
+  }
+  if (u == 0) return 1;
+  return op_func_02(Sq(ux / u - mx, uy / u - my)) < 79 ? 1 : 0;
+}
+
+// `paired` pairs at (100, 100) on both sides, then `extra_first` and
+// `extra_second` unpaired minutiae at (100 + dx, 100 + dy) of quality q.
+struct PlacedRecords {
+  TypelineMinutiaList a{}, b{};
+  PointMatchResult r{};
+  PlacedRecords(int paired, int extra_first, int extra_second, int q, int dx, int dy, int qa, int qb) {
+    auto fill = [&](TypelineMinutiaList& list, int extra, int mean) {
+      for (int i = 0; i < paired + extra; ++i) {
+        TypelineMinutia& p = list.minutiae[i];
+        p.x = static_cast<std::int16_t>(i < paired ? 100 : 100 + dx);
+        p.y = static_cast<std::int16_t>(i < paired ? 100 : 100 + dy);
+        p.quality = static_cast<std::uint8_t>(i < paired ? 40 : q);
+      }
+      list.count = static_cast<std::int8_t>(paired + extra);
+      list.meanQuality = static_cast<std::uint8_t>(mean);
+    };
+    fill(a, extra_first, qa);
+    fill(b, extra_second, qb);
+    for (int i = 0; i < paired; ++i) r.first[i] = r.second[i] = static_cast<std::int16_t>(i);
+    r.pairCount = static_cast<std::int16_t>(paired);
+  }
+};
+
+}  // namespace
+
+TEST(TypelineDecisionThresholds, MatchedAreaPlacementOnEachSideOfEveryThreshold) {
+  struct Row {
+    int paired, extra_first, extra_second, q, dx, dy, qa, qb;
+    int expected;
+  };
+  // Centres 78 (1), 79 (0); 78/8 apart rounds to 78 (1), 78/9 to 79 (0).
+  const Row rows[] = {
+      {3, 3, 3, 30, 78, 0, 35, 35, 1},  {3, 3, 3, 30, 79, 0, 35, 35, 0},
+      {3, 3, 3, 30, 78, 8, 35, 35, 1},  {3, 3, 3, 30, 78, 9, 35, 35, 0},
+      {3, 3, 3, 30, 79, 0, 34, 35, 1},  {3, 3, 3, 30, 79, 0, 35, 34, 1},  // mean quality below 35
+      {3, 2, 3, 30, 79, 0, 35, 35, 1},  {3, 3, 2, 30, 79, 0, 35, 35, 1},  // m 5 < 2 n
+      {3, 3, 3, 29, 79, 0, 35, 35, 1},                                    // no good unpaired minutia
+      {3, 0, 0, 30, 79, 0, 35, 35, 1},                                    // all paired
+  };
+  for (const Row& w : rows) {
+    PlacedRecords p(w.paired, w.extra_first, w.extra_second, w.q, w.dx, w.dy, w.qa, w.qb);
+    EXPECT_EQ(RefPairedMp(p.a, p.b, p.r), w.expected) << "reference, dx " << w.dx << " dy " << w.dy;
+    EXPECT_EQ(check_paired_mp(&p.a, &p.b, &p.r), w.expected)
+        << "paired " << w.paired << " extra " << w.extra_first << "/" << w.extra_second << " q " << w.q << " dx "
+        << w.dx << " dy " << w.dy << " mean " << w.qa << "/" << w.qb;
+  }
+  // Which record's unpaired minutiae count: the first one's only when the
+  // second record holds fewer minutiae.
+  for (int far_first : {0, 1})
+    for (int first_count_extra : {0, 1}) {
+      PlacedRecords p(3, 3 + first_count_extra, 3, 30, 0, 0, 40, 40);
+      TypelineMinutiaList& far = far_first ? p.a : p.b;
+      for (int k = 3; k < far.count; ++k) far.minutiae[k].x = 200;
+      const int expected = (first_count_extra == 1) == (far_first == 1) ? 0 : 1;
+      EXPECT_EQ(RefPairedMp(p.a, p.b, p.r), expected);
+      EXPECT_EQ(check_paired_mp(&p.a, &p.b, &p.r), expected)
+          << "far side " << (far_first ? "first" : "second") << " first count " << int{p.a.count};
+    }
+}
+
+namespace {
+
+int RefDec12(int s, const TypelineRecord& A, const TypelineRecord& B, const PointMatchResult& r) {
+  TypelineSingularPoint c1[2], c2[2];
+  const int n1 = mch_sub_func_01(&A.singular, c1, nullptr, nullptr);
+  const int n2 = mch_sub_func_01(&B.singular, c2, nullptr, nullptr);
+  const TypelineSingularPoint *C1 = nullptr, *C2 = nullptr;
+  for (int i = 0; i < n1 && !C1; ++i)
+    for (int j = 0; j < n2 && !C1; ++j)
+      if (Circ240(c1[i].direction, c2[j].direction) <= 10 && Sq(c1[i], c2[j]) < 169) {
+        C1 = &c1[i];
+        C2 = &c2[j];
+      }
+  if (!C1) return s;
+  PointPolygon p1{}, p2{};
+  if (!get_polygon_points(&A.minutiae, &p1) || !get_polygon_points(&B.minutiae, &p2)) return s;
+  const int n = r.pairCount;
+  auto paired = [n](const std::int16_t* list, int k) { return std::find(list, list + n, k) != list + n; };
+  for (int k = 0; k < A.minutiae.count; ++k) {
+    const TypelineMinutia& mk = A.minutiae.minutiae[k];
+    if (mk.quality < 20 || paired(r.first, k)) continue;
+    const int dk = Sq(mk.x - C1->x, mk.y - C1->y);
+    if (dk < 169 || dk > 2499 || !check_in_polygon(mk.x, mk.y, &p2, 0)) continue;
+    int h = 0;
+    for (int j = 0; j < B.minutiae.count; ++j) {
+      const TypelineMinutia& mj = B.minutiae.minutiae[j];
+      if (paired(r.second, j)) continue;
+      const int dj = Sq(mj.x - C2->x, mj.y - C2->y);
+      if (dj < 169 || dj > 2499 || Sq(mk.x - mj.x, mk.y - mj.y) >= 324) continue;
+      ++h;
+      const int dd = Circ240(mk.direction, mj.direction);
+      if (dd >= 40) s -= 5;
+      else if (dd >= 25) s -= 2;
+    }
+    if (h == 0 && mk.quality >= 40) s -= 7;
+  }
+  return std::max(s, 0);
+}
+
+}  // namespace
+
+TEST(TypelineDecisionThresholds, CoreNeighbourhoodOnEachSideOfEveryThreshold) {
+  // Both records: four paired corner minutiae spanning (0..400)^2 and a
+  // core near (200, 200); the first record has one unpaired minutia k at
+  // kx right of its core, the second one unpaired minutia j at (jx, jy)
+  // from its core.
+  struct Setup {
+    int core_dx, core_dir, kx, kq, kdir, jx, jy, jdir;
+  };
+  auto build = [](const Setup& u, TypelineRecord& a, TypelineRecord& b, PointMatchResult& r) {
+    a = Quality(40);
+    b = Quality(40);
+    const int corners[4][2] = {{0, 0}, {400, 0}, {0, 400}, {400, 400}};
+    for (int i = 0; i < 4; ++i) {
+      for (TypelineRecord* rec : {&a, &b}) {
+        TypelineMinutia& p = rec->minutiae.minutiae[i];
+        p.x = static_cast<std::int16_t>(corners[i][0]);
+        p.y = static_cast<std::int16_t>(corners[i][1]);
+        p.quality = 40;
+      }
+      r.first[i] = r.second[i] = static_cast<std::int16_t>(i);
+    }
+    r.pairCount = 4;
+    TypelineMinutia& k = a.minutiae.minutiae[4];
+    k.x = static_cast<std::int16_t>(200 + u.kx);
+    k.y = 200;
+    k.quality = static_cast<std::uint8_t>(u.kq);
+    k.direction = static_cast<std::uint8_t>(u.kdir);
+    TypelineMinutia& j = b.minutiae.minutiae[4];
+    j.x = static_cast<std::int16_t>(200 + u.core_dx + u.jx);
+    j.y = static_cast<std::int16_t>(200 + u.jy);
+    j.quality = 40;
+    j.direction = static_cast<std::uint8_t>(u.jdir);
+    a.minutiae.count = b.minutiae.count = 5;
+    AddPoint(a, 200, 200, 5, 1);
+    AddPoint(b, 200 + u.core_dx, 200, (5 + u.core_dir) % 240, 1);
+  };
+  // Worked values at s = 100.
+  const struct {
+    Setup u;
+    int expected;
+  } worked[] = {
+      {{0, 0, 30, 40, 0, 30, 0, 40}, 95},   // j in place, 40 apart in direction
+      {{0, 0, 30, 40, 0, 30, 0, 39}, 98},   // 39 apart
+      {{0, 0, 30, 40, 0, 30, 0, 24}, 100},  // 24 apart
+      {{0, 0, 30, 40, 0, 30, 18, 0}, 93},   // j 18 from k: k has no partner
+      {{0, 0, 30, 39, 0, 30, 18, 0}, 100},  // ... but k below quality 40
+      {{0, 11, 30, 40, 0, 30, 18, 0}, 100}, // cores 11 apart in direction
+      {{13, 0, 30, 40, 0, 30, 18, 0}, 100}, // cores 13 apart in place
+  };
+  for (const auto& w : worked) {
+    TypelineRecord a, b;
+    PointMatchResult r{};
+    build(w.u, a, b, r);
+    EXPECT_EQ(RefDec12(100, a, b, r), w.expected) << "reference";
+    EXPECT_EQ(dec_func_12(100, &a, &b, &r), w.expected)
+        << "core " << w.u.core_dx << "/" << w.u.core_dir << " k " << w.u.kx << " q " << w.u.kq << " j " << w.u.jx
+        << "," << w.u.jy << " dir " << w.u.jdir;
+  }
+  for (int core_dx : {0, 12, 13})
+    for (int core_dir : {10, 11, 230})
+      for (int kx : {12, 13, 49, 50})
+        for (int kq : {19, 20, 39, 40})
+          for (int jy : {0, 16, 17, 18})  // 16 goes with 8 across: 320 from k
+            for (int jdir : {0, 24, 25, 39, 40, 200}) {
+              const int jx = kx - core_dx + (jy == 16 ? 8 : 0);
+              const Setup u{core_dx, core_dir, kx, kq, 3, jx, jy, (3 + jdir) % 240};
+              TypelineRecord a, b;
+              PointMatchResult r{};
+              build(u, a, b, r);
+              EXPECT_EQ(dec_func_12(100, &a, &b, &r), RefDec12(100, a, b, r))
+                  << "core " << core_dx << "/" << core_dir << " kx " << kx << " q " << kq << " jy " << jy << " dir "
+                  << jdir;
+            }
+}
+
+TEST(TypelineDecisionThresholds, InconsistentSurroundingsOnEachSideOfEveryThreshold) {
+  // n pairs on a grid 100 apart, the same in both records, inside a frame of
+  // four low-quality minutiae; the first g pairs have both qualities 30 or
+  // more (the rest 29 on the second side), and the first b of those get an
+  // unpaired first-record neighbour that the second record does not show.
+  // Cores at one place in both records when ov.
+  struct Row {
+    int n, g, b, qa, qb, ov;
+    int expected;
+  };
+  const Row rows[] = {
+      {14, 14, 5, 40, 40, 1, 100},  {13, 13, 5, 40, 40, 1, 50},  // 14 pairs: unchanged
+      {13, 13, 5, 40, 40, 0, 66},   {13, 13, 5, 34, 40, 1, 66},  {13, 13, 5, 40, 34, 1, 66},
+      {13, 13, 6, 40, 40, 1, 50},                                 // b >= 5
+      {13, 13, 4, 35, 35, 0, 76},   {13, 13, 4, 34, 35, 0, 80},  // b = 4
+      {13, 13, 3, 35, 35, 0, 85},   {13, 5, 3, 34, 40, 0, 87},   {13, 4, 3, 34, 40, 0, 85},  // b = 3
+      {13, 13, 2, 40, 40, 0, 95},   {13, 13, 1, 40, 40, 0, 97},  {13, 13, 0, 40, 40, 0, 100},
+      {3, 0, 0, 40, 40, 0, 80},     {3, 1, 0, 40, 40, 0, 100},   // no good pair: 80 %
+  };
+  for (const Row& w : rows) {
+    TypelineRecord a = Quality(w.qa), b = Quality(w.qb);
+    PointMatchResult r{};
+    auto add = [](TypelineRecord& rec, int x, int y, int q) {
+      TypelineMinutia& p = rec.minutiae.minutiae[rec.minutiae.count++];
+      p.x = static_cast<std::int16_t>(x);
+      p.y = static_cast<std::int16_t>(y);
+      p.quality = static_cast<std::uint8_t>(q);
+    };
+    for (int i = 0; i < w.n; ++i) {
+      const int x = 100 + 100 * (i % 5), y = 100 + 100 * (i / 5);
+      add(a, x, y, 40);
+      add(b, x, y, i < w.g ? 30 : 29);
+      r.first[i] = r.second[i] = static_cast<std::int16_t>(i);
+    }
+    r.pairCount = static_cast<std::int16_t>(w.n);
+    for (int i = 0; i < w.b; ++i) add(a, 130 + 100 * (i % 5), 130 + 100 * (i / 5), 40);
+    for (TypelineRecord* rec : {&a, &b}) {
+      for (int corner = 0; corner < 4; ++corner) add(*rec, corner % 2 ? 700 : 0, corner / 2 ? 700 : 0, 10);
+      if (w.ov) AddPoint(*rec, 350, 350, 60, 1);
+    }
+    EXPECT_EQ(dec_func_11(100, &a, &b, &r, 240, 1000, 0), w.expected)
+        << "n " << w.n << " g " << w.g << " b " << w.b << " mean " << w.qa << "/" << w.qb << " ov " << w.ov;
+  }
+  TypelineRecord a = Quality(40), empty = Quality(40);
+  PointMatchResult r{};
+  a.minutiae.count = 1;
+  EXPECT_EQ(dec_func_11(100, &a, &empty, &r, 240, 1000, 0), 0) << "a record without minutiae";
+  EXPECT_EQ(dec_func_11(100, &a, &a, &r, 240, 1000, 0), 80) << "no pairs at all: no good pair";
+}

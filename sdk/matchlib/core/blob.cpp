@@ -9,27 +9,19 @@
 
 #include "common/byte_io.h"
 #include "zylscan/matchlib_codec.h"
+#include "zylscan/matchlib_image.h"
 #include "zylscan/matchlib_object.h"
-
-// The grey image object is defined with the image primitives. The blob only
-// holds a reference to an attached image, so it refers to the image's
-// counting routines weakly: a program that carries no image object can
-// attach none, and its blobs never call them.
-extern "C" {
-__attribute__((weak)) GrayImage* image_retain(GrayImage* image);
-__attribute__((weak)) void image_release(GrayImage* image);
-}
 
 namespace zyl::matchlib {
 namespace {
 
 GrayImage* retain_image(GrayImage* image) {
-  if (image && image_retain) image_retain(image);
+  if (image) image_retain(image);
   return image;
 }
 
 void release_image(GrayImage* image) {
-  if (image && image_release) image_release(image);
+  if (image) image_release(image);
 }
 
 DataBlob* new_header(std::size_t extra) {

@@ -52,6 +52,15 @@ ZYL_API void enrol_set_value(EnrolSession* s, int32_t value) {
   if (s) s->setting = value;
 }
 
+ZYL_API MatchContext* enrol_context(EnrolSession* s) {
+  return s && s->context ? s->context(s) : nullptr;
+}
+
+ZYL_API int enrol_reset(EnrolSession* s) {
+  if (!s) return ML_BAD_ARGUMENT;
+  return s->reset ? s->reset(s) : ML_OUT_OF_LIMITS;
+}
+
 ZYL_API void enrol_set_observer(EnrolSession* s, void* data, EnrolAddSample callback,
                                 void (*release)(void* data)) {
   if (!s) return;

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "support/grid_maps.h"
 #include "zylscan/matchlib_grid_match.h"
 #include "zylscan/matchlib_object.h"
 
@@ -14,37 +15,9 @@ namespace {
 using Map = std::vector<uint8_t>;
 
 Map header(int columns, int rows, int cell = 8, int resolution = 500) {
-  return Map{0x5B, 0xDA, 0x02, static_cast<uint8_t>(cell), static_cast<uint8_t>(resolution >> 8),
-             static_cast<uint8_t>(resolution), static_cast<uint8_t>(columns),
-             static_cast<uint8_t>(rows), 0, 0};
+  return zyltest::grid_map_header(columns, rows, cell, resolution);
 }
-
-// Orientation (256 steps a half turn) and value of a smooth synthetic
-// finger at a point in pixels.
-uint8_t world_orientation(double x, double y) {
-  return static_cast<uint8_t>(std::lround(128 + 60 * std::sin(x / 50) + 40 * std::cos(y / 45)) & 255);
-}
-uint8_t world_value(double x, double y) {
-  return static_cast<uint8_t>(std::lround(100 + 60 * std::sin(x / 45 + 0.5) * std::cos(y / 60)));
-}
-
-// A map of the world seen through p2 = R(angle) p1 + (tx, ty): cell
-// centres p1 of this map, orientations relative to its own frame.
-Map world_map(int columns, int rows, int cell, int angle512, double tx, double ty,
-              int quality = -1) {
-  Map m = header(columns, rows, cell);
-  const double a = angle512 * 2 * M_PI / 512;
-  for (int i = 0; i < rows; ++i)
-    for (int j = 0; j < columns; ++j) {
-      const double x1 = (j + 0.5) * cell, y1 = (i + 0.5) * cell;
-      const double x2 = std::cos(a) * x1 - std::sin(a) * y1 + tx;
-      const double y2 = std::sin(a) * x1 + std::cos(a) * y1 + ty;
-      m.push_back(static_cast<uint8_t>(world_orientation(x2, y2) - angle512));
-      m.push_back(world_value(x2, y2));
-    }
-  if (quality >= 0) m.push_back(static_cast<uint8_t>(quality));
-  return m;
-}
+using zyltest::world_map;
 
 void seal(Map& m) {  // put the XOR check into bytes 8-9
   m[8] = 0;

@@ -20,6 +20,8 @@
 #include "zylscan/matchlib_keypoint_stage.h"
 #include "zylscan/matchlib_object.h"
 #include "zylscan/matchlib_param.h"
+#include "zylscan/matchlib_card_match_ops.h"
+#include "zylscan/matchlib_stage_tables.h"
 
 namespace {
 
@@ -310,6 +312,57 @@ TEST(KeypointMatchOpsPrints, GenuinePairsOutrankImpostorsUnderBothEngines) {
     EXPECT_GT(*std::min_element(g.begin(), g.end()), *std::max_element(i.begin(), i.end())) << e.name << ": " << text;
     std::printf("%s: %s\n", e.name, text.c_str());
   }
+}
+
+TEST(MatchFull, LayoutWithCardGridAndGridBlockOff) {
+  Context ctx(ctx_create());
+  param_set(ctx.get(), static_cast<std::uint32_t>(KP_KEY_EXTENSIONS), 16);
+  param_set(ctx.get(), static_cast<std::uint32_t>(FULL_KEY_CARD_GRID), 0);
+  param_set(ctx.get(), static_cast<std::uint32_t>(FULL_KEY_GRID_BLOCK), 0);
+  const Drawn d = drawn_pair(5, 50);
+  Blob a = blob_of(d.a, d.desc), b = blob_of(d.b, d.desc);
+  const Answer key = run(match_keypoints, ctx.get(), a.get(), b.get());
+  ASSERT_EQ(key.status, ML_OK);
+  xform_release(key.alignment);
+  for (int n : {1, 3}) {
+    param_set(ctx.get(), static_cast<std::uint32_t>(KP_KEY_REQUIRED), n);
+    Answer r = run(match_full, ctx.get(), a.get(), b.get());
+    ASSERT_EQ(r.status, ML_OK);
+    ASSERT_EQ(r.v.size(), static_cast<std::size_t>(57 + n));
+    for (int k = 0; k < 57; ++k) EXPECT_EQ(r.v[k], 0) << k;
+    EXPECT_EQ(r.v[57], key.v[0]);
+    ASSERT_NE(r.alignment, nullptr);  // the keypoint alignment
+    EXPECT_NEAR(r.alignment->dx, 6 * 256, 64);
+    xform_release(r.alignment);
+  }
+  // More than the matcher answers, or none at all, is refused.
+  for (const auto& [n, status] : {std::pair{100, ML_CORRUPT}, {0, ML_BAD_ARGUMENT}, {-5, ML_BAD_ARGUMENT}}) {
+    param_set(ctx.get(), static_cast<std::uint32_t>(KP_KEY_REQUIRED), n);
+    EXPECT_EQ(run(match_full, ctx.get(), a.get(), b.get()).status, status) << n;
+  }
+}
+
+TEST(MatchFull, MissingSectionsOfTheLaterPartsFailCleanly) {
+  Context ctx(ctx_create());
+  param_set(ctx.get(), static_cast<std::uint32_t>(KP_KEY_EXTENSIONS), 16);
+  const Drawn d = drawn_pair(5, 50);
+  Blob a = blob_of(d.a, d.desc), b = blob_of(d.b, d.desc);
+  // Keypoint-only templates carry no card, block map or grid block.
+  EXPECT_NE(run(match_full, ctx.get(), a.get(), b.get()).status, ML_OK);
+  param_set(ctx.get(), static_cast<std::uint32_t>(FULL_KEY_CARD_GRID), 0);
+  EXPECT_NE(run(match_full, ctx.get(), a.get(), b.get()).status, ML_OK);
+}
+
+TEST(StageTables, RowsAndBounds) {
+  EXPECT_EQ(keypoint_stage_ops(9)->match, match_full);
+  EXPECT_EQ(keypoint_stage_ops(6)->fuse, fuse_orientation_histogram);
+  EXPECT_EQ(refine_stage_ops(2)->match, match_gridblock_refine_inplace);
+  EXPECT_EQ(card_stage_ops(1)->match, match_grid_map);
+  EXPECT_EQ(card_stage_ops(5)->fuse, fuse_card);
+  EXPECT_EQ(keypoint_stage_ops(0), nullptr);
+  EXPECT_EQ(keypoint_stage_ops(11), nullptr);
+  EXPECT_EQ(refine_stage_ops(3), nullptr);
+  EXPECT_EQ(card_stage_ops(6), nullptr);
 }
 
 }  // namespace

@@ -1,0 +1,143 @@
+/* Matcher library session: accompanies one engine through an enrolment and
+ * verification life, keeps counters, settings and a log of the last 1000
+ * events, and saves itself to one self-describing byte block ("KWZR" ...
+ * "RZWK"). */
+#pragma once
+
+#include <stdint.h>
+
+#include "zylscan/matchlib_accum.h"
+#include "zylscan/matchlib_blob.h"
+#include "zylscan/matchlib_context.h"
+#include "zylscan/matchlib_enrol.h"
+#include "zylscan/zyl_export.h"
+
+ZYL_EXTERN_C_BEGIN
+
+enum {
+  SESSION_VERSION = 5,
+  SESSION_LOG_SIZE = 1000,
+  SESSION_SETTINGS = 4,
+  SESSION_STATISTICS = 11,
+  SESSION_MAX_TILES = 21,
+  /* Event types. */
+  SESSION_EVENT_FINALISED = 0,
+  SESSION_EVENT_VERIFIED = 1,
+  SESSION_EVENT_COMMITTED = 2,
+  SESSION_EVENT_ADDED = 3,
+  /* Parameter that receives setting S0. */
+  SESSION_S0_PARAMETER = (int32_t)0xfb0008aa
+};
+
+/* Statistics T0..T10. */
+enum {
+  SESSION_FINISHED_ENROLMENTS,
+  SESSION_ACCEPTED,
+  SESSION_REJECTED,
+  SESSION_COMMITTED,
+  SESSION_ACCEPTED_SINCE_ENROLMENT,
+  SESSION_REJECTED_SINCE_ENROLMENT,
+  SESSION_CONSECUTIVE_ACCEPTS,
+  SESSION_CONSECUTIVE_REJECTS,
+  SESSION_TEMPLATE_UPDATES,
+  SESSION_ACCEPTED_SINCE_UPDATE,
+  SESSION_REJECTED_SINCE_UPDATE
+};
+
+typedef struct SessionEvent {
+  uint8_t type;     /* 0..7 */
+  int32_t code;     /* low 5 bits kept in the saved form */
+  uint8_t payload[4];
+} SessionEvent;
+
+typedef struct SessionImageNode SessionImageNode;
+struct SessionImageNode {
+  SessionImageNode* next;
+  SessionImageNode* previous;
+  GrayImage* image; /* one reference held */
+  int32_t seen;
+  int32_t enrolled;
+};
+
+typedef struct MatcherSession MatcherSession;
+struct MatcherSession {
+  uint32_t refcount;
+  int32_t version;
+  ImpressionAccumulator* accumulator; /* or null */
+  int32_t settings[SESSION_SETTINGS];
+  int32_t statistics[SESSION_STATISTICS];
+  SessionEvent events[SESSION_LOG_SIZE]; /* ring: index = event number mod 1000 */
+  int32_t event_total;
+  SessionImageNode* first_image;
+  SessionImageNode* last_image;
+  int32_t image_count;
+  EnrolSession* enrolment; /* or null */
+  int32_t trigger_done;
+  MatchEngine* engine; /* one reference */
+  MatchResult* pending; /* owned, or null */
+  void* user_data;
+  void (*user_release)(void* user_data);
+  GrayImage* accepted_image;
+  DataBlob* accepted_template;
+  uint8_t drift_updates; /* U0 */
+  uint8_t skip_count;    /* U1 */
+  void (*destroy)(MatcherSession* session);
+};
+
+/* settings: S0..S3 as four native i32 (16 bytes) or null for zeros.
+ * 2 without engine or out; 9. */
+ZYL_API int session_create(const int32_t* settings, MatchEngine* engine, MatcherSession** out);
+/* Null session: 0 and a null copy; 2 without engine; 9. The copy shares the
+ * engine, carries settings, statistics, the log and a deep copy of the
+ * accumulator (none when the session has none). */
+ZYL_API int session_copy(const MatcherSession* session, MatcherSession** out);
+ZYL_API MatcherSession* session_retain(MatcherSession* session);
+ZYL_API void session_release(MatcherSession* session);
+ZYL_API void session_set_user_data(MatcherSession* session, void* data,
+                                   void (*release)(void* data));
+ZYL_API void* session_user_data(const MatcherSession* session);
+/* Empties the accumulator (0 without one; 2 for null). */
+ZYL_API int session_reset_accumulator(MatcherSession* session);
+/* Releases the enrolment object and the image list; 0. */
+ZYL_API int session_reset_enrolment(MatcherSession* session);
+
+/* 0 with a new malloc'd block (the caller frees it); 2, 9. */
+ZYL_API int session_save(const MatcherSession* session, uint8_t** out, uint32_t* out_size);
+/* 2 for a null block, zero size or no engine; 4 below 10 bytes; 1 for a
+ * wrong head or trailer or a malformed section; 9. */
+ZYL_API int session_restore(const uint8_t* block, uint32_t size, MatchEngine* engine,
+                            MatcherSession** out);
+
+/* Event log. */
+ZYL_API int session_event_count(const MatcherSession* session);
+/* The i-th newest entry, or null. */
+ZYL_API const SessionEvent* session_event_at(const MatcherSession* session, int i);
+/* 2 for a null session or a type above 7; copies at most the type's
+ * payload length. */
+ZYL_API int session_log_event(MatcherSession* session, int type, int32_t code,
+                              const uint8_t* payload, int length);
+/* Over type-1 events with code 0, newest first. */
+ZYL_API int session_count_recent_type1(const MatcherSession* session, int threshold, int limit);
+/* Rounded mean of the fourth payload byte of the newest `limit`; 28 when none. */
+ZYL_API int session_mean_recent_type1(const MatcherSession* session, int limit);
+/* Copies the four payload bytes of each into buffer (4 bytes an entry),
+ * up to *count entries; *count receives the number copied. */
+ZYL_API int session_collect_type1(const MatcherSession* session, uint8_t* buffer, int* count);
+
+/* Splits an image with the engine's tiling request into new tiles (at most
+ * SESSION_MAX_TILES entries of `tiles`); 1 when the request yields 22 or more. */
+ZYL_API int session_tiling(const MatcherSession* session, GrayImage* image, GrayImage** tiles,
+                           int* count);
+
+/* The template's format-86 sample information and format-79 keypoints:
+ * the keypoint record's extension blocks as a format-0 blob, and a new
+ * container of the sample information and the keypoints without their
+ * extension data. Either output may be null. The section lookup's status,
+ * the record parser's, or 9. */
+ZYL_API int template_reduce_keypoints(const DataBlob* tmpl, DataBlob** out_extensions,
+                                      DataBlob** out_reduced);
+/* Every view of a multi-view template reduced as above; 9 when the template
+ * does not parse or memory runs out, 17 for a missing view. */
+ZYL_API int session_strip_views(DataBlob* multi_view, DataBlob** out);
+
+ZYL_EXTERN_C_END

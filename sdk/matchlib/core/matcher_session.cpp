@@ -1,0 +1,527 @@
+// Matcher session: the object, its event log and its saved block.
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <span>
+
+#include "common/byte_io.h"
+#include "matchlib/core/allocation.h"
+#include "zylscan/matchlib_blockrec.h"
+#include "zylscan/matchlib_codec.h"
+#include "zylscan/matchlib_container.h"
+#include "zylscan/matchlib_kwzd.h"
+#include "zylscan/matchlib_mvt.h"
+#include "zylscan/matchlib_engine.h"
+#include "zylscan/matchlib_image.h"
+#include "zylscan/matchlib_object.h"
+#include "zylscan/matchlib_param.h"
+#include "zylscan/matchlib_result.h"
+#include "zylscan/matchlib_session.h"
+
+namespace zyl::matchlib {
+namespace {
+
+// Payload length of each event type.
+constexpr int kPayloadLength[8] = {1, 4, 0, 1, 0, 0, 0, 0};
+
+constexpr std::uint8_t kHead[4] = {'K', 'W', 'Z', 'R'};
+constexpr std::uint8_t kTrailer[4] = {'R', 'Z', 'W', 'K'};
+
+enum : std::uint16_t {
+  kAccumulatorSection = 0x100,
+  kStatisticsSection = 0x200,
+  kLogSection = 0x300,
+  kSettingsSection = 0x400,
+  kAcceptedSection = 0x500,
+  kDriftSection = 0x600,
+};
+
+void clear_images(MatcherSession& s) {
+  for (SessionImageNode* n = s.first_image; n;) {
+    SessionImageNode* next = n->next;
+    image_release(n->image);
+    std::free(n);
+    n = next;
+  }
+  s.first_image = s.last_image = nullptr;
+  s.image_count = 0;
+}
+
+void destroy_session(MatcherSession* s) {
+  engine_release(s->engine);
+  match_result_release(s->pending);
+  accum_release(s->accumulator);
+  if (s->user_release) s->user_release(s->user_data);
+  image_release(s->accepted_image);
+  blob_release(s->accepted_template);
+  // The image list and the enrolment object die with the session too.
+  clear_images(*s);
+  enrol_destroy(s->enrolment);
+  std::free(s);
+}
+
+MatcherSession* new_session(MatchEngine* engine) {
+  auto* s = static_cast<MatcherSession*>(ml_calloc(1, sizeof(MatcherSession)));
+  if (!s) return nullptr;
+  s->refcount = 1;
+  s->version = SESSION_VERSION;
+  s->engine = engine_retain(engine);
+  s->destroy = destroy_session;
+  return s;
+}
+
+void publish_s0(const MatcherSession& s) {
+  param_set(engine_get_context(s.engine), static_cast<std::uint32_t>(SESSION_S0_PARAMETER),
+            s.settings[0]);
+}
+
+// Index in the ring of the i-th newest event.
+int ring_index(const MatcherSession& s, int i) {
+  return static_cast<int>((static_cast<std::int64_t>(s.event_total) - 1 - i) % SESSION_LOG_SIZE);
+}
+
+void append_event(MatcherSession& s, int type, std::int32_t code, const std::uint8_t* payload,
+                  int length) {
+  SessionEvent& e = s.events[s.event_total % SESSION_LOG_SIZE];
+  e = SessionEvent{};
+  e.type = static_cast<std::uint8_t>(type);
+  e.code = code;
+  const int n = std::clamp(length, 0, kPayloadLength[type]);
+  if (payload && n > 0) std::memcpy(e.payload, payload, static_cast<std::size_t>(n));
+  // The total only counts up; past INT32_MAX events it stays on the last
+  // ring cycle instead of turning negative.
+  s.event_total = s.event_total == INT32_MAX ? INT32_MAX - SESSION_LOG_SIZE + 1 : s.event_total + 1;
+}
+
+template <class F>
+void for_each_type1(const MatcherSession& s, F&& f) {
+  const int n = session_event_count(&s);
+  for (int i = 0; i < n; ++i) {
+    const SessionEvent& e = s.events[ring_index(s, i)];
+    if (e.type == SESSION_EVENT_VERIFIED && e.code == 0 && !f(e)) return;
+  }
+}
+
+// ---- saved block ----
+
+std::uint32_t log_body_size(const MatcherSession& s) {
+  std::uint32_t n = 4;
+  const int count = session_event_count(&s);
+  const int oldest = count < SESSION_LOG_SIZE ? 0 : s.event_total % SESSION_LOG_SIZE;
+  for (int i = 0; i < count; ++i)
+    n += 1 + kPayloadLength[s.events[(oldest + i) % SESSION_LOG_SIZE].type & 7];
+  return n;
+}
+
+struct Restore {
+  MatcherSession* s;
+};
+
+int read_accumulator(void* target, const std::uint8_t* body, std::uint32_t length, void*,
+                     const std::uint8_t*) {
+  auto& s = *static_cast<Restore*>(target)->s;
+  ImpressionAccumulator* a = nullptr;
+  const int status = accum_parse(body, length, &a);
+  if (status != ML_OK) return status == ML_NO_MEMORY ? ML_NO_MEMORY : ML_WRONG_KIND;
+  accum_release(s.accumulator);
+  s.accumulator = a;
+  return ML_OK;
+}
+
+int read_statistics(void* target, const std::uint8_t* body, std::uint32_t length, void*,
+                    const std::uint8_t*) {
+  auto& s = *static_cast<Restore*>(target)->s;
+  ByteReader r(std::span<const std::uint8_t>(body, length));
+  if (r.u16() > 1) return ML_WRONG_KIND;
+  std::int32_t t[SESSION_STATISTICS];
+  for (auto& v : t) v = r.s32();
+  if (!r.ok()) return ML_WRONG_KIND;
+  std::memcpy(s.statistics, t, sizeof t);
+  return ML_OK;
+}
+
+int read_log(void* target, const std::uint8_t* body, std::uint32_t length, void*,
+             const std::uint8_t*) {
+  auto& s = *static_cast<Restore*>(target)->s;
+  ByteReader r(std::span<const std::uint8_t>(body, length));
+  const std::uint16_t version = r.u16();
+  const std::uint16_t count = r.u16();
+  if (!r.ok() || version > 1) return ML_WRONG_KIND;
+  // Check the whole section before taking any entry.
+  ByteReader check = r;
+  for (unsigned i = 0; i < count; ++i) check.skip(static_cast<std::size_t>(kPayloadLength[check.u8() >> 5]));
+  if (!check.ok()) return ML_WRONG_KIND;
+  for (unsigned i = 0; i < count && i < SESSION_LOG_SIZE; ++i) {
+    const std::uint8_t head = r.u8();
+    const int type = head >> 5;
+    const auto payload = r.view(static_cast<std::size_t>(kPayloadLength[type]));
+    append_event(s, type, head & 0x1f, payload.data(), static_cast<int>(payload.size()));
+  }
+  return ML_OK;
+}
+
+int read_settings(void* target, const std::uint8_t* body, std::uint32_t length, void*,
+                  const std::uint8_t*) {
+  auto& s = *static_cast<Restore*>(target)->s;
+  ByteReader r(std::span<const std::uint8_t>(body, length));
+  const std::uint16_t version = r.u16();
+  if (!r.ok() || version > 3) return ML_WRONG_KIND;
+  std::int32_t v[SESSION_SETTINGS] = {};
+  v[0] = r.u8();
+  if (version == 2) {
+    v[1] = v[2] = v[3] = r.u8();
+  } else if (version == 3) {
+    for (int i = 1; i < SESSION_SETTINGS; ++i) v[i] = r.u8();
+  }
+  if (!r.ok()) return ML_WRONG_KIND;
+  // Version 1 holds S0 alone; the others keep their values.
+  s.settings[0] = v[0];
+  if (version >= 2) std::copy(v + 1, v + SESSION_SETTINGS, s.settings + 1);
+  publish_s0(s);
+  return ML_OK;
+}
+
+int read_accepted(void* target, const std::uint8_t* body, std::uint32_t length, void*,
+                  const std::uint8_t*) {
+  auto& s = *static_cast<Restore*>(target)->s;
+  ByteReader r(std::span<const std::uint8_t>(body, length));
+  if (r.u16() > 1 || !r.ok()) return ML_WRONG_KIND;
+  DataBlob* blob = nullptr;
+  const std::uint32_t used = blob_read_bounded(body + 2, length - 2, &blob);
+  if (used == 0) {
+    // A blob record that fits its section failed for want of memory.
+    const bool fits = length >= 8 && body[2] == 1 && bytes_read_be32(body + 4) <= length - 8;
+    return fits ? ML_NO_MEMORY : ML_WRONG_KIND;
+  }
+  GrayImage* image = nullptr;
+  const std::uint32_t image_used = image_read_bounded(body + 2 + used, length - 2 - used, &image);
+  if (image_used == 0) {
+    blob_release(blob);
+    return ML_WRONG_KIND;
+  }
+  blob_release(s.accepted_template);
+  image_release(s.accepted_image);
+  s.accepted_template = blob;
+  s.accepted_image = image;
+  return ML_OK;
+}
+
+int read_drift(void* target, const std::uint8_t* body, std::uint32_t length, void*,
+               const std::uint8_t*) {
+  auto& s = *static_cast<Restore*>(target)->s;
+  ByteReader r(std::span<const std::uint8_t>(body, length));
+  const std::uint16_t version = r.u16();
+  const std::uint8_t u0 = r.u8(), u1 = r.u8();
+  if (!r.ok() || version > 1) return ML_WRONG_KIND;
+  s.drift_updates = u0;
+  s.skip_count = u1;
+  return ML_OK;
+}
+
+constexpr BlockHandler kSections[] = {{kAccumulatorSection, read_accumulator},
+                                      {kStatisticsSection, read_statistics},
+                                      {kLogSection, read_log},
+                                      {kSettingsSection, read_settings},
+                                      {kAcceptedSection, read_accepted},
+                                      {kDriftSection, read_drift},
+                                      {0, nullptr}};
+
+}  // namespace
+}  // namespace zyl::matchlib
+
+using namespace zyl::matchlib;
+
+extern "C" {
+
+ZYL_API int session_create(const int32_t* settings, MatchEngine* engine, MatcherSession** out) {
+  if (!engine || !out) return ML_BAD_ARGUMENT;
+  MatcherSession* s = new_session(engine);
+  if (!s) return ML_NO_MEMORY;
+  if (settings) std::memcpy(s->settings, settings, sizeof s->settings);
+  publish_s0(*s);
+  *out = s;
+  return ML_OK;
+}
+
+ZYL_API int session_copy(const MatcherSession* session, MatcherSession** out) {
+  if (!out) return ML_BAD_ARGUMENT;
+  *out = nullptr;
+  if (!session) return ML_OK;
+  if (!session->engine) return ML_BAD_ARGUMENT;
+  MatcherSession* c = new_session(session->engine);
+  if (!c) return ML_NO_MEMORY;
+  std::memcpy(c->settings, session->settings, sizeof c->settings);
+  std::memcpy(c->statistics, session->statistics, sizeof c->statistics);
+  std::memcpy(c->events, session->events, sizeof c->events);
+  c->event_total = session->event_total;
+  // A session without accumulator copies as one without.
+  if (session->accumulator) {
+    c->accumulator = accum_copy(session->accumulator);
+    if (!c->accumulator) {
+      destroy_session(c);
+      return ML_NO_MEMORY;
+    }
+  }
+  publish_s0(*c);
+  *out = c;
+  return ML_OK;
+}
+
+ZYL_API MatcherSession* session_retain(MatcherSession* s) {
+  if (s) ++s->refcount;
+  return s;
+}
+
+ZYL_API void session_release(MatcherSession* s) {
+  if (!s || --s->refcount != 0) return;
+  if (s->destroy) s->destroy(s);
+}
+
+ZYL_API void session_set_user_data(MatcherSession* s, void* data, void (*release)(void* data)) {
+  if (!s) return;
+  if (s->user_data && s->user_release) s->user_release(s->user_data);
+  s->user_data = data;
+  s->user_release = release;
+}
+
+ZYL_API void* session_user_data(const MatcherSession* s) { return s ? s->user_data : nullptr; }
+
+ZYL_API int session_reset_accumulator(MatcherSession* s) {
+  if (!s) return ML_BAD_ARGUMENT;
+  return s->accumulator ? accum_reset(s->accumulator) : ML_OK;
+}
+
+ZYL_API int session_reset_enrolment(MatcherSession* s) {
+  if (!s) return ML_OK;
+  enrol_destroy(s->enrolment);
+  s->enrolment = nullptr;
+  clear_images(*s);
+  s->trigger_done = 0;
+  return ML_OK;
+}
+
+ZYL_API int session_save(const MatcherSession* s, uint8_t** out, uint32_t* out_size) {
+  if (!s || !out || !out_size) return ML_BAD_ARGUMENT;
+  const std::uint32_t accum_size = s->accumulator ? accum_write(nullptr, s->accumulator) : 0;
+  const std::uint32_t log_size = log_body_size(*s);
+  const std::uint32_t accepted_size =
+      2 + blob_write(nullptr, s->accepted_template) + image_write(nullptr, s->accepted_image);
+  const std::uint64_t total = 6 + (accum_size ? 6 + std::uint64_t{accum_size} : 0) + 52 +
+                              (6 + log_size) + 12 + (6 + std::uint64_t{accepted_size}) + 10 + 4;
+  if (total > UINT32_MAX) return ML_BAD_ARGUMENT;
+  auto* block = static_cast<std::uint8_t*>(ml_malloc(total));
+  if (!block) return ML_NO_MEMORY;
+  zyl::ByteWriter w(std::span<std::uint8_t>(block, total));
+  w.bytes(kHead, 4);
+  w.u16(static_cast<std::uint32_t>(s->version));
+  if (accum_size) {
+    w.u16(kAccumulatorSection);
+    w.u32(6 + accum_size);
+    if (std::uint8_t* p = w.reserve(accum_size)) accum_write(p, s->accumulator);
+  }
+  w.u16(kStatisticsSection);
+  w.u32(52);
+  w.u16(1);
+  for (std::int32_t t : s->statistics) w.u32(static_cast<std::uint32_t>(t));
+  w.u16(kLogSection);
+  w.u32(6 + log_size);
+  w.u16(1);
+  const int count = session_event_count(s);
+  w.u16(static_cast<std::uint32_t>(count));
+  const int oldest = count < SESSION_LOG_SIZE ? 0 : s->event_total % SESSION_LOG_SIZE;
+  for (int i = 0; i < count; ++i) {
+    const SessionEvent& e = s->events[(oldest + i) % SESSION_LOG_SIZE];
+    const int type = e.type & 7;
+    w.u8(static_cast<std::uint32_t>(type << 5 | (e.code & 0x1f)));
+    w.bytes(e.payload, static_cast<std::size_t>(kPayloadLength[type]));
+  }
+  w.u16(kSettingsSection);
+  w.u32(12);
+  w.u16(3);
+  for (std::int32_t v : s->settings) w.u8(static_cast<std::uint32_t>(v) & 0xff);
+  w.u16(kAcceptedSection);
+  w.u32(6 + accepted_size);
+  w.u16(1);
+  if (std::uint8_t* p = w.reserve(blob_write(nullptr, s->accepted_template)))
+    blob_write(p, s->accepted_template);
+  if (std::uint8_t* p = w.reserve(image_write(nullptr, s->accepted_image)))
+    image_write(p, s->accepted_image);
+  w.u16(kDriftSection);
+  w.u32(10);
+  w.u16(1);
+  w.u8(s->drift_updates);
+  w.u8(s->skip_count);
+  w.bytes(kTrailer, 4);
+  if (!w.ok() || w.pos() != total) {
+    std::free(block);
+    return ML_CORRUPT;
+  }
+  *out = block;
+  *out_size = static_cast<std::uint32_t>(total);
+  return ML_OK;
+}
+
+ZYL_API int session_restore(const uint8_t* block, uint32_t size, MatchEngine* engine,
+                            MatcherSession** out) {
+  if (!block || size == 0 || !engine || !out) return ML_BAD_ARGUMENT;
+  *out = nullptr;
+  if (size < 10) return ML_TOO_SHORT;
+  if (std::memcmp(block, kHead, 4) != 0 || std::memcmp(block + size - 4, kTrailer, 4) != 0)
+    return ML_WRONG_KIND;
+  MatcherSession* s = new_session(engine);
+  if (!s) return ML_NO_MEMORY;
+  s->version = bytes_read_be16(block + 4);
+  publish_s0(*s);
+  Restore r{s};
+  int status = blocks_dispatch6(&r, kSections, block + 6, size - 10, nullptr);
+  if (status != ML_OK && status != ML_NO_MEMORY) status = ML_WRONG_KIND;
+  if (status != ML_OK) {
+    destroy_session(s);
+    return status;
+  }
+  *out = s;
+  return ML_OK;
+}
+
+ZYL_API int session_event_count(const MatcherSession* s) {
+  return s ? std::min(s->event_total, static_cast<int32_t>(SESSION_LOG_SIZE)) : 0;
+}
+
+ZYL_API const SessionEvent* session_event_at(const MatcherSession* s, int i) {
+  if (!s || i < 0 || i >= session_event_count(s)) return nullptr;
+  return &s->events[ring_index(*s, i)];
+}
+
+ZYL_API int session_log_event(MatcherSession* s, int type, int32_t code, const uint8_t* payload,
+                              int length) {
+  if (!s || type < 0 || type > 7) return ML_BAD_ARGUMENT;
+  append_event(*s, type, code, payload, length);
+  return ML_OK;
+}
+
+ZYL_API int session_count_recent_type1(const MatcherSession* s, int threshold, int limit) {
+  int count = 0;
+  if (!s || limit <= 0) return 0;
+  for_each_type1(*s, [&](const SessionEvent& e) {
+    if (e.payload[3] >= threshold) ++count;
+    return count < limit;
+  });
+  return count;
+}
+
+ZYL_API int session_mean_recent_type1(const MatcherSession* s, int limit) {
+  int count = 0, sum = 0;
+  if (s && limit > 0) {
+    for_each_type1(*s, [&](const SessionEvent& e) {
+      sum += e.payload[3];
+      return ++count < limit;
+    });
+  }
+  return count ? (sum + count / 2) / count : 28;
+}
+
+ZYL_API int session_collect_type1(const MatcherSession* s, uint8_t* buffer, int* count) {
+  if (!s || !buffer || !count) return ML_BAD_ARGUMENT;
+  const int capacity = *count;
+  int n = 0;
+  if (capacity > 0) {
+    for_each_type1(*s, [&](const SessionEvent& e) {
+      std::memcpy(buffer + 4 * n, e.payload, 4);
+      return ++n < capacity;
+    });
+  }
+  *count = n;
+  return ML_OK;
+}
+
+ZYL_API int session_tiling(const MatcherSession* s, GrayImage* image, GrayImage** tiles,
+                           int* count) {
+  if (!s || !image || !tiles || !count) return ML_BAD_ARGUMENT;
+  *count = 0;
+  const EngineConfig* config = engine_get_config(s->engine);
+  if (!config) return ML_BAD_ARGUMENT;
+  const int n = tiling_tile_count(&config->tiling);
+  if (n > SESSION_MAX_TILES) return ML_WRONG_KIND;
+  const int status = image_split_tiles(image, &config->tiling, tiles);
+  if (status == ML_OK) *count = n;
+  return status;
+}
+
+ZYL_API int template_reduce_keypoints(const DataBlob* tmpl, DataBlob** out_extensions,
+                                      DataBlob** out_reduced) {
+  if (out_extensions) *out_extensions = nullptr;
+  if (out_reduced) *out_reduced = nullptr;
+  const std::uint8_t* info = nullptr;
+  const std::uint8_t* keypoints = nullptr;
+  std::uint32_t info_length = 0, keypoint_length = 0;
+  int status = tmpl_get_section(tmpl, 86, &info, &info_length);
+  if (status == ML_OK) status = tmpl_get_section(tmpl, 79, &keypoints, &keypoint_length);
+  if (status != ML_OK) return status;
+  BlockRecord* record = nullptr;
+  status = blockrec_parse(keypoints, keypoint_length, 0, 0, &record);
+  if (status != ML_OK) return status;
+  std::uint8_t* bytes = nullptr;
+  std::uint32_t size = 0;
+  DataBlob* extensions = nullptr;
+  DataBlob* reduced = nullptr;
+  if (out_extensions) {
+    status = blockrec_write_extensions(record, &bytes, &size);
+    if (status == ML_OK) {
+      extensions = blob_create(0, bytes, size);
+      if (!extensions) status = ML_NO_MEMORY;
+    }
+    std::free(bytes);
+    bytes = nullptr;
+  }
+  if (status == ML_OK && out_reduced) {
+    // The sample information unchanged and the keypoints without their
+    // extension data, in a new container.
+    status = blockrec_write_copy(record, &bytes, &size);
+    if (status == ML_OK) {
+      DataBlob* with_info = container_put_entry(nullptr, 86, info, info_length);
+      reduced = with_info ? container_put_entry(with_info, 79, bytes, size) : nullptr;
+      if (reduced != with_info) blob_release(with_info);
+      if (!reduced) status = ML_NO_MEMORY;
+    }
+    std::free(bytes);
+  }
+  blockrec_free(record);
+  if (status != ML_OK) {
+    blob_release(extensions);
+    blob_release(reduced);
+    return status;
+  }
+  if (out_extensions) *out_extensions = extensions;
+  if (out_reduced) *out_reduced = reduced;
+  return ML_OK;
+}
+
+ZYL_API int session_strip_views(DataBlob* multi_view, DataBlob** out) {
+  if (!multi_view || !out) return ML_BAD_ARGUMENT;
+  *out = nullptr;
+  MultiViewTemplate* t = nullptr;
+  if (mvt_from_blob(multi_view, &t) != ML_OK) return ML_NO_MEMORY;
+  KwzdContainer* store = mvt_store(t);
+  int status = ML_OK;
+  for (int i = 0; status == ML_OK && i < kwzd_record_count(store); ++i) {
+    std::int32_t key = 0;
+    DataBlob* view = kwzd_get_at(store, i, &key);
+    if (!view) {
+      status = ML_CORRUPT;
+      break;
+    }
+    DataBlob* reduced = nullptr;
+    status = template_reduce_keypoints(view, nullptr, &reduced);
+    if (status == ML_OK) status = kwzd_replace(store, key, reduced);
+    blob_release(reduced);
+    blob_release(view);
+  }
+  if (status == ML_OK) {
+    *out = mvt_serialize(t, 0);
+    if (!*out) status = ML_NO_MEMORY;
+  }
+  mvt_release(t);
+  return status;
+}
+
+}  // extern "C"

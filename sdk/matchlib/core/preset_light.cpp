@@ -1,0 +1,135 @@
+// The light preset (raw pixel buffers, two keypoint stages) and the
+// indexed creation routine the table-driven presets share.
+#include <cstdint>
+
+#include "zylscan/matchlib_context.h"
+#include "zylscan/matchlib_engine.h"
+#include "zylscan/matchlib_keypoint_stage.h"
+#include "zylscan/matchlib_object.h"
+#include "zylscan/matchlib_param.h"
+#include "zylscan/matchlib_prep_steps.h"
+#include "zylscan/matchlib_presets.h"
+#include "zylscan/matchlib_profiles.h"
+#include "zylscan/matchlib_stage_tables.h"
+
+namespace zyl::matchlib {
+namespace {
+
+constexpr int32_t kKindKeypoints = 79;
+constexpr int32_t kSensorType = 1;
+constexpr int kLightRow = 10;
+constexpr int32_t kInputPixels = 2;
+constexpr uint32_t kKeySecondLimit = 0x522624e7u;
+constexpr const char* kKeyLightReject = "vn.morva_light.far.reject";
+
+// Rows of the keypoint-section operation table: the orientation histogram
+// and the global light keypoint comparison.
+const StageMatchOps* const kCoarseOps = keypoint_stage_ops(6);
+const StageMatchOps* const kLightOps = keypoint_stage_ops(2);
+
+// The light stage's one profile: its score passes through and the light
+// threshold table maps it to the FAR scale.
+const ScoreProfile kLightProfile{kLightOps, 0, {nullptr, -1, score_model_eval_pass, nullptr},
+                                 far_table_light()};
+const ScoreProfile* const kLightProfiles[] = {&kLightProfile, nullptr};
+
+// Raw buffers are normalised globally before any stage sees them.
+constexpr ImagePrepDescriptor kNormalizeRaw{prep_normalize_global};
+const ImagePrepDescriptor* const kRawConverters[] = {&kNormalizeRaw, nullptr};
+
+const StageExtractor* light_extractor() { return &keypoint_stage_extractors()[0]; }
+
+// Appends the stage or, when it could not be made, frees the chain.
+bool append_or_free(StageChain*& chain, StageObject* stage) {
+  if (!stage) {
+    chain_free(chain);
+    chain = nullptr;
+    return false;
+  }
+  chain_append(chain, stage);
+  return true;
+}
+
+}  // namespace
+}  // namespace zyl::matchlib
+
+using namespace zyl::matchlib;
+
+extern "C" {
+
+ZYL_API StageChain* preset_build_light_chain(MatchContext* context, const AlgorithmPreset*) {
+  StageChain* chain = chain_create();
+  if (!chain) return nullptr;
+  StageObject* coarse = stage_create(light_extractor(), kKindKeypoints, nullptr, kCoarseOps, 0, 0);
+  if (coarse) stage_set_flags(coarse, STAGE_FLAG_RESTART_SCORES);
+  if (!append_or_free(chain, coarse)) return nullptr;
+  StageObject* fine = stage_create(light_extractor(), kKindKeypoints, nullptr, kLightOps, 0,
+                                   param_get_text(context, kKeyLightReject, 0));
+  if (fine)
+    stage_set_max_candidates(fine, static_cast<uint8_t>(param_get(context, kKeySecondLimit, 5)));
+  if (!append_or_free(chain, fine)) return nullptr;
+  return chain;
+}
+
+ZYL_API MatchEngine* preset_create_indexed(MatchContext* context, int row,
+                                           const ScoreProfile* const* profiles,
+                                           PresetChainBuilder builder, EngineHook hook) {
+  const AlgorithmPreset* p = preset_table_row(row);
+  if (!p || !builder) return nullptr;
+  EngineConfig config;
+  engine_config_init(&config);
+  config.most_views = p->most_views;
+  config.unnamed_u8_1 = p->byte_b;
+  config.unnamed_i32_2 = p->d;
+  config.unnamed_i32_3 = p->e;
+  config.unnamed_u8_2 = static_cast<uint8_t>(p->f & 0xff);
+  int32_t first[3] = {}, second[3] = {};
+  const int first_count = preset_option_list(row, 0, first);
+  const int second_count = preset_option_list(row, 1, second);
+  StageChain* chain = builder(context, p);
+  if (!chain) return nullptr;
+  config.quality_value = p->h;
+  MatchEngine* engine = engine_create(context, chain, p->format, kSensorType, p->size_class, first,
+                                      first_count, second, second_count, &config);
+  if (!engine) {
+    chain_free(chain);
+    return nullptr;
+  }
+  engine_set_score_profiles(engine, profiles);
+  if (hook) engine_set_hook(engine, hook);
+  return engine;
+}
+
+ZYL_API MatchEngine* preset_create_light(MatchContext* context) {
+  MatchContext* ctx = ctx_create_or_retain(context);
+  if (!ctx) return nullptr;
+  struct Default {
+    uint32_t key;
+    int32_t value;
+    bool set;
+  };
+  static constexpr Default kDefaults[] = {
+      {0x222432cdu, 2, false},   {0xdd9f4ee9u, 10, false},  {0x0461d4c7u, 4, false},
+      {0xd35784c3u, 0, false},   {0x47664bccu, 363, false}, {0xa932dde5u, 508, false},
+      {0x2d09c049u, 20, false},  {kKeySecondLimit, 16, false}, {0xaeeec432u, 16, true},
+      {0xc901dcadu, 175, false}, {0x641a9b75u, 4, false},   {0x9d55e9b7u, 14, false},
+  };
+  for (const Default& d : kDefaults) {
+    const int st = d.set ? param_set(ctx, d.key, d.value) : param_ensure(ctx, d.key, d.value);
+    if (st != ML_OK) {
+      ctx_release(ctx);
+      return nullptr;
+    }
+  }
+  (void)param_ensure(ctx, 0x7ad82b4du, 0);
+  MatchEngine* engine =
+      preset_create_indexed(ctx, kLightRow, kLightProfiles, preset_build_light_chain, nullptr);
+  if (engine) {
+    engine_set_input_mode(engine, kInputPixels);
+    engine_set_converters(engine, kRawConverters);
+  }
+  ctx_release(ctx);
+  return engine;
+}
+
+}  // extern "C"

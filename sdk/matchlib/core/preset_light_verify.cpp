@@ -1,0 +1,182 @@
+// The light verification preset of algorithm mode 4: image objects,
+// keypoint stages with early rejection, the grid-block stage and the
+// combined last stage.
+#include <cstdint>
+
+#include "zylscan/matchlib_context.h"
+#include "zylscan/matchlib_engine.h"
+#include "zylscan/matchlib_grid_extract.h"
+#include "zylscan/matchlib_keypoint_stage.h"
+#include "zylscan/matchlib_minutiae_ops.h"
+#include "zylscan/matchlib_object.h"
+#include "zylscan/matchlib_param.h"
+#include "zylscan/matchlib_prep_steps.h"
+#include "zylscan/matchlib_presets.h"
+#include "zylscan/matchlib_profiles.h"
+#include "zylscan/matchlib_stage_tables.h"
+#include "zylscan/matchlib_texture_algorithm.h"
+
+namespace zyl::matchlib {
+namespace {
+
+constexpr int32_t kKindKeypoints = 79, kKindGridBlock = 77, kKindCard = 67, kKindTexture = 87;
+constexpr int32_t kFormat = 79, kSensorType = 1, kSensorSize = 7;
+constexpr uint32_t kKeyTexture = 0x79ce7252u;
+constexpr uint32_t kKeySecondLimit = 0x522624e7u;
+constexpr uint32_t kKeySecondEarlyCount = 0xc1c1874du;
+constexpr uint32_t kKeyLateLimit = 0xdb4cd8b0u;
+constexpr uint32_t kKeyLastEarlyCount = 0x1ba6e66cu;
+constexpr const char* kKeyLightReject = "vn.morva_light.far.reject";
+constexpr const char* kKeyLightEarly = "vn.morva_light.verify.reject_far";
+constexpr const char* kKeyLastEarly = "vn.morva.verify.reject_far";
+
+const StageMatchOps* const kCoarseOps = keypoint_stage_ops(6);
+const StageMatchOps* const kBundleOps = keypoint_stage_ops(7);
+const StageMatchOps* const kFullOps = keypoint_stage_ops(9);
+
+constexpr ImagePrepRoutine kKeypointImages[] = {prep_band_filter, nullptr};
+constexpr ImagePrepRoutine kCardImages[] = {stage_image_normalize, nullptr};
+constexpr ImagePrepRoutine kGridImages[] = {stage_image_normalize_grid, nullptr};
+
+int texture_stage_extract(MatchContext* ctx, GrayImage* image, void* aux, int32_t kind,
+                          DataBlob** out) {
+  return texture_extract(ctx, image, aux, kind, out);
+}
+
+constexpr StageExtractor kCardExtractor{card_extract_d};
+constexpr StageExtractor kGridExtractor{gridext_extract};
+constexpr StageExtractor kTextureExtractor{texture_stage_extract};
+
+const StageExtractor* full_extractor() { return &keypoint_stage_extractors()[1]; }
+
+// The second stage's profile passes its score through; the last stage's
+// maps its sub-scores through the 58-feature model.
+const ScoreProfile kSecondProfile{kBundleOps, 0, {nullptr, -1, score_model_eval_pass, nullptr},
+                                  far_table_light_verify()};
+const ScoreProfile kLastProfile{kFullOps, 0, score_model_light_verify(),
+                                far_table_light_verify_model()};
+const ScoreProfile* const kProfiles[] = {&kSecondProfile, &kLastProfile, nullptr};
+
+uint8_t limit_of(MatchContext* ctx, uint32_t key, int32_t fallback) {
+  return static_cast<uint8_t>(param_get(ctx, key, fallback));
+}
+
+}  // namespace
+}  // namespace zyl::matchlib
+
+using namespace zyl::matchlib;
+
+extern "C" {
+
+ZYL_API StageChain* preset_build_verify_chain(MatchContext* context, int card_switch) {
+  const int32_t texture = param_get(context, kKeyTexture, 0);
+  StageChain* chain = chain_create();
+  if (!chain) return nullptr;
+  const auto add = [&](StageObject* stage) {
+    if (!stage) return false;
+    chain_append(chain, stage);
+    return true;
+  };
+  bool ok = true;
+  // 1: coarse orientation histogram; its scores are not carried on.
+  if (StageObject* s = stage_create(full_extractor(), kKindKeypoints, kKeypointImages, kCoarseOps, 0, 0)) {
+    stage_set_flags(s, STAGE_FLAG_RESTART_SCORES);
+    ok = add(s);
+  } else {
+    ok = false;
+  }
+  // 2: keypoint comparison with early rejection.
+  if (ok) {
+    StageObject* s = stage_create(full_extractor(), kKindKeypoints, kKeypointImages, kBundleOps, 3,
+                                  param_get_text(context, kKeyLightReject, 2));
+    if (s) {
+      stage_set_flags(s, STAGE_FLAG_DROP_TRANSFORM);
+      stage_set_max_candidates(s, limit_of(context, kKeySecondLimit, 16));
+      stage_set_early_decision(s, param_get_text(context, kKeyLightEarly, 0),
+                               limit_of(context, kKeySecondEarlyCount, 14));
+      stage_set_flags(s, STAGE_FLAG_RESTART_SCORES);
+    }
+    ok = add(s);
+  }
+  // 3: card template, extraction only.
+  if (ok && (card_switch || texture)) {
+    StageObject* s = stage_create(&kCardExtractor, kKindCard, kCardImages, nullptr, 0, 0);
+    if (s) {
+      stage_set_max_candidates(s, limit_of(context, kKeyLateLimit, 8));
+      stage_set_flags(s, STAGE_FLAG_SKIP_PAIR | STAGE_FLAG_RESTART_SCORES);
+    }
+    ok = add(s);
+  }
+  // 4: grid block, extraction only.
+  if (ok) {
+    StageObject* s = stage_create(&kGridExtractor, kKindGridBlock, kGridImages, nullptr, 0, 0);
+    if (s) {
+      stage_set_max_candidates(s, limit_of(context, kKeyLateLimit, 8));
+      stage_set_flags(s, STAGE_FLAG_SKIP_PAIR | STAGE_FLAG_RESTART_SCORES);
+    }
+    ok = add(s);
+  }
+  // 5: the combined last stage.
+  if (ok) {
+    StageObject* s = stage_create(full_extractor(), kKindKeypoints, kKeypointImages, kFullOps, 0, 0);
+    if (s) {
+      stage_set_max_candidates(s, limit_of(context, kKeyLateLimit, 8));
+      stage_set_early_decision(s, param_get_text(context, kKeyLastEarly, 4),
+                               limit_of(context, kKeyLastEarlyCount, 4));
+    }
+    ok = add(s);
+  }
+  // 6: texture template, extraction only, never for a single pair.
+  if (ok && texture) {
+    StageObject* s = stage_create(&kTextureExtractor, kKindTexture, nullptr, nullptr, 0, 0);
+    if (s) stage_set_flags(s, STAGE_FLAG_SKIP_PAIR);
+    ok = add(s);
+  }
+  if (!ok) {
+    chain_free(chain);
+    return nullptr;
+  }
+  return chain;
+}
+
+ZYL_API MatchEngine* preset_create_light_verify(MatchContext* context) {
+  MatchContext* ctx = ctx_create_or_retain(context);
+  if (!ctx) return nullptr;
+  // A failed write leaves the chain builder's read defaults in force.
+  (void)param_ensure(ctx, 0x94547f74u, 650);
+  (void)param_ensure_text(ctx, kKeyLightEarly, 0);
+  (void)param_ensure(ctx, kKeySecondEarlyCount, 255);
+  (void)param_ensure_text(ctx, kKeyLightReject, 1);
+  (void)param_ensure(ctx, kKeySecondLimit, 40);
+  (void)param_ensure_text(ctx, kKeyLastEarly, 6);
+  (void)param_ensure(ctx, kKeyLastEarlyCount, 16);
+  (void)param_ensure(ctx, kKeyLateLimit, 30);
+  (void)param_ensure(ctx, 0xaeeec432u, 6);
+  (void)param_set(ctx, 0x2a1d740fu, 0);
+
+  EngineConfig config;
+  engine_config_init(&config);
+  config.most_views = 96;
+  config.unnamed_u8_1 = 32;
+  config.unnamed_i32_2 = 80;
+  config.unnamed_i32_3 = 81;
+  config.unnamed_u8_2 = 20;
+  config.quality_value = 0;
+  static constexpr int32_t kFirst[] = {0, 1, 2};
+  static constexpr int32_t kSecond[] = {0, 2};
+
+  MatchEngine* engine = nullptr;
+  if (StageChain* chain = preset_build_verify_chain(ctx, 0)) {
+    engine = engine_create(ctx, chain, kFormat, kSensorType, kSensorSize, kFirst, 3, kSecond, 2,
+                           &config);
+    if (!engine) chain_free(chain);
+  }
+  if (engine) {
+    engine_set_score_profiles(engine, kProfiles);
+    engine_set_hook(engine, preset_pair_chain_hook);
+  }
+  ctx_release(ctx);
+  return engine;
+}
+
+}  // extern "C"

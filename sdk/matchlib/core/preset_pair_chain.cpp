@@ -1,0 +1,69 @@
+// The one-stage pair chain an engine is rebuilt with by its
+// reconfiguration hook: full keypoint extraction, the given match ops.
+#include <cstdint>
+
+#include "zylscan/matchlib_engine.h"
+#include "zylscan/matchlib_keypoint_stage.h"
+#include "zylscan/matchlib_object.h"
+#include "zylscan/matchlib_param.h"
+#include "zylscan/matchlib_prep_steps.h"
+#include "zylscan/matchlib_presets.h"
+#include "zylscan/matchlib_profiles.h"
+#include "zylscan/matchlib_stage_tables.h"
+
+namespace zyl::matchlib {
+namespace {
+
+constexpr int32_t kKindKeypoints = 79;
+constexpr uint32_t kKeySmooth = 0x031185aau;
+constexpr uint32_t kKeyNoImages = 0x03214c8eu;
+
+// The keypoint stages' band filter, optionally after destriping.
+constexpr ImagePrepRoutine kKeypointImages[] = {prep_band_filter, nullptr};
+constexpr ImagePrepRoutine kSmoothKeypointImages[] = {prep_destripe, prep_band_filter, nullptr};
+
+// {match_keypoints, fuse_with_profile} of the keypoint-section table.
+const StageMatchOps* const kPairOps = keypoint_stage_ops(5);
+// Placeholder profile: the pair score passes through and every raw score
+// above 0 passes every level, until fitted data for this pair exist.
+const ScoreProfile kPairProfile{kPairOps, 0, {nullptr, -1, score_model_eval_pass, nullptr},
+                                far_table_neutral()};
+const ScoreProfile* const kPairProfiles[] = {&kPairProfile, nullptr};
+
+}  // namespace
+}  // namespace zyl::matchlib
+
+using namespace zyl::matchlib;
+
+extern "C" {
+
+ZYL_API StageChain* preset_build_pair_chain(MatchContext* context, const StageMatchOps* ops) {
+  const ImagePrepRoutine* images = kKeypointImages;
+  if (param_get(context, kKeySmooth, 0))
+    images = kSmoothKeypointImages;
+  else if (param_get(context, kKeyNoImages, 0))
+    images = nullptr;
+  StageChain* chain = chain_create();
+  if (!chain) return nullptr;
+  StageObject* stage =
+      stage_create(&keypoint_stage_extractors()[1], kKindKeypoints, images, ops, 0, 0);
+  if (!stage) {
+    chain_free(chain);
+    return nullptr;
+  }
+  chain_append(chain, stage);
+  return chain;
+}
+
+ZYL_API int preset_pair_chain_hook(void* engine, void*, void*, void*, void*) {
+  auto* e = static_cast<MatchEngine*>(engine);
+  MatchContext* context = e ? engine_get_context(e) : nullptr;
+  if (!context) return ML_CORRUPT;
+  StageChain* chain = preset_build_pair_chain(context, kPairOps);
+  if (!chain) return ML_NO_MEMORY;
+  engine_set_chain(e, chain);
+  engine_set_score_profiles(e, kPairProfiles);
+  return ML_OK;
+}
+
+}  // extern "C"

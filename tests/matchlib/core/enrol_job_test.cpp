@@ -1,0 +1,176 @@
+// Enrolment job over a scripted engine: quality and size refusals, the
+// duplicate refusal with its events, finalise, and the result slot.
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "support/allocation_sweep.h"
+#include "support/scripted_stages.h"
+#include "zylscan/matchlib_enrol_job.h"
+#include "zylscan/matchlib_mvt.h"
+#include "zylscan/matchlib_param.h"
+
+namespace {
+
+using zyltest::make_template;
+using zyltest::script;
+
+const ScoreProfile kProfile{&zyltest::kScriptedOps, 0, {nullptr, -1, score_model_eval_pass, nullptr}, nullptr};
+const ScoreProfile* const kProfiles[] = {&kProfile, nullptr};
+
+std::vector<int>& events() {
+  static std::vector<int> e;
+  return e;
+}
+std::vector<std::pair<int, int>>& progress_calls() {
+  static std::vector<std::pair<int, int>> p;
+  return p;
+}
+const EnrolHooks kHooks{[](MatchContext*, int code, FingerInfo*) {
+                          events().push_back(code);
+                          return 0;
+                        },
+                        nullptr, nullptr, nullptr,
+                        [](MatchContext*, int count, int limit) { progress_calls().push_back({count, limit}); },
+                        nullptr};
+
+// A grid section (66) of 4 cells, `covered` of them non-empty.
+DataBlob* gridded(int id, int covered = 4) {
+  DataBlob* base = make_template(id, 60);
+  std::vector<uint8_t> c1 = {8, 0, 2, 0, 2};
+  for (int i = 0; i < 4; ++i) c1.insert(c1.end(), {10, static_cast<uint8_t>(i < covered ? 5 : 0)});
+  DataBlob* out = container_put_entry(base, 66, c1.data(), static_cast<uint32_t>(c1.size()));
+  if (out != base) blob_release(base);
+  return out;
+}
+
+struct Rig {
+  MatchContext* ctx = ctx_create();
+  MatchEngine* engine = nullptr;
+  EnrolSession* job = nullptr;
+  std::vector<DataBlob*> blobs;
+  explicit Rig(uint32_t reject = 1) {
+    script() = {};
+    events().clear();
+    progress_calls().clear();
+    StageChain* chain = chain_create();
+    chain_append(chain, stage_create(nullptr, 79, nullptr, &zyltest::kScriptedOps, 0, 0));
+    engine = engine_create(ctx, chain, 84, 0, 0, nullptr, 0, nullptr, 0, nullptr);
+    engine_set_score_profiles(engine, kProfiles);
+    EnrolJobSettings s{};
+    s.sample_limit = 3;
+    s.quality_minimum = 50;
+    s.minimum_size = 10;
+    s.reject_duplicates = reject;
+    s.shift_limit = 12;
+    s.angle_limit = 16;
+    job = enrol_job_create(ctx, nullptr, nullptr, &s, &kHooks, this);
+  }
+  ~Rig() {
+    enrol_destroy(job);
+    for (DataBlob* b : blobs) blob_release(b);
+    engine_release(engine);
+    ctx_release(ctx);
+  }
+  int add(DataBlob* t, int* progress = nullptr) {
+    blobs.push_back(t);
+    return enrol_add_sample(job, nullptr, t, progress);
+  }
+};
+
+TEST(EnrolJob, RefusesPoorSamplesAndDuplicatesWith21) {
+  Rig r;
+  ASSERT_NE(r.job, nullptr);
+  EXPECT_EQ(r.add(gridded(1, 1)), 21);          // 25 % of the grid
+  EXPECT_EQ(r.add(make_template(2, 60)), 21);   // no grid at all
+  ASSERT_EQ(r.add(gridded(3)), 0);
+  EXPECT_EQ(enrol_count(r.job), 1);
+  EXPECT_TRUE(script().calls.empty());
+  script().default_score = 60000;
+  script().transform_dx = 0;
+  EXPECT_EQ(r.add(gridded(4)), 21);
+  EXPECT_EQ(events(), std::vector<int>{4103});
+  EXPECT_EQ(enrol_count(r.job), 1);
+  script().transform_dx = 60;
+  int progress = -1;
+  ASSERT_EQ(r.add(gridded(5), &progress), 0);
+  EXPECT_EQ(progress, 0);
+  ASSERT_EQ(r.add(gridded(6), &progress), 0);
+  EXPECT_EQ(progress, 100);
+  EXPECT_EQ(progress_calls().back(), (std::pair<int, int>{3, 3}));
+  EXPECT_EQ(r.add(gridded(7), &progress), 19);
+  EXPECT_EQ(enrol_add_sample(r.job, nullptr, nullptr, &progress), 18);
+
+  DataBlob* out = nullptr;
+  ASSERT_EQ(enrol_finalise(r.job, 5, &out, nullptr), 0);
+  MultiViewTemplate* t = nullptr;
+  ASSERT_EQ(mvt_from_blob(out, &t), 0);
+  EXPECT_EQ(kwzd_record_count(mvt_store(t)), 3);
+  mvt_release(t);
+  // The result slot keeps one reference and hands it over once.
+  EXPECT_EQ(enrol_result_slot_set(out), 0);
+  blob_release(out);
+  DataBlob* taken = enrol_result_slot_take();
+  EXPECT_NE(taken, nullptr);
+  EXPECT_EQ(enrol_result_slot_take(), nullptr);
+  blob_release(taken);
+}
+
+TEST(EnrolJob, ToleratedDuplicatesAndFinaliseGuards) {
+  Rig r(0);
+  DataBlob* out = nullptr;
+  EXPECT_EQ(enrol_finalise(r.job, 5, &out, nullptr), 17);
+  ASSERT_EQ(r.add(gridded(1)), 0);
+  script().default_score = 60000;
+  ASSERT_EQ(r.add(gridded(2)), 0);
+  EXPECT_EQ(enrol_count(r.job), 2);
+  MatchContext* other_ctx = ctx_create();
+  MatchEngine* other = engine_create(other_ctx, chain_create(), 79, 0, 0, nullptr, 0, nullptr, 0, nullptr);
+  EXPECT_EQ(enrol_finalise_engine(other, r.job, &out), 1);
+  engine_release(other);
+  ctx_release(other_ctx);
+  EnrolJobSettings s{};
+  s.sample_limit = 2;
+  EXPECT_EQ(enrol_job_create_guarded(r.ctx, nullptr, nullptr, &s, &kHooks, nullptr), nullptr);
+  s.reject_duplicates = 1;
+  EXPECT_EQ(enrol_job_create_guarded(r.ctx, nullptr, nullptr, &s, nullptr, nullptr), nullptr);
+  param_set(r.ctx, 0x87d98ca7u, 4);
+  EnrolSession* j = enrol_job_create_from_params(r.ctx, nullptr, nullptr, nullptr, nullptr);
+  ASSERT_NE(j, nullptr);
+  EXPECT_EQ(reinterpret_cast<EnrolJob*>(j)->settings.sample_limit, 4);
+  enrol_destroy(j);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(EnrolJob, AllocationFailuresLeaveTheJobUsable) {
+  Rig r(1);
+  script().default_score = 60000;
+  script().transform_dx = 60;
+  std::vector<DataBlob*> fresh;
+  for (int id = 1; id < 100; ++id) fresh.push_back(gridded(id));
+  size_t next = 0;
+  zyltest::sweep_allocation_failures([&] {
+    const int before = enrol_count(r.job);
+    ASSERT_LT(next, fresh.size());
+    const int status = enrol_add_sample(r.job, nullptr, fresh[next++], nullptr);
+    if (zyltest::allocation_failed()) {
+      EXPECT_EQ(status, 9);
+      EXPECT_EQ(enrol_count(r.job), before);
+    }
+  });
+  zyltest::sweep_allocation_failures([&] {
+    DataBlob* out = nullptr;
+    const int status = enrol_finalise(r.job, 5, &out, nullptr);
+    if (zyltest::allocation_failed()) {
+      EXPECT_EQ(status, 9);
+      EXPECT_EQ(out, nullptr);
+    }
+    blob_release(out);
+  });
+  for (DataBlob* b : fresh) blob_release(b);
+}
+
+}  // namespace

@@ -1,0 +1,470 @@
+// Matcher session: creation and copy, the event log and its statistics,
+// the saved block byte by byte, restore and its refusals.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "support/allocation_sweep.h"
+#include "zylscan/matchlib_blockrec.h"
+#include "zylscan/matchlib_container.h"
+#include "zylscan/matchlib_engine.h"
+#include "zylscan/matchlib_kwzd.h"
+#include "zylscan/matchlib_mvt.h"
+#include "zylscan/matchlib_image.h"
+#include "zylscan/matchlib_param.h"
+#include "zylscan/matchlib_session.h"
+#include "zylscan/matchlib_stage.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+struct Engine {
+  MatchContext* ctx = ctx_create();
+  MatchEngine* engine = nullptr;
+  Engine() { engine = engine_create(ctx, chain_create(), 79, 0, 0, nullptr, 0, nullptr, 0, nullptr); }
+  ~Engine() {
+    engine_release(engine);
+    ctx_release(ctx);
+  }
+};
+
+struct Session {
+  MatcherSession* s = nullptr;
+  ~Session() { session_release(s); }
+};
+
+Bytes saved(const MatcherSession* s) {
+  uint8_t* block = nullptr;
+  uint32_t size = 0;
+  EXPECT_EQ(session_save(s, &block, &size), 0);
+  Bytes b(block, block + size);
+  std::free(block);
+  return b;
+}
+
+int restore(const Bytes& b, MatchEngine* engine, Session& out) {
+  return session_restore(b.data(), static_cast<uint32_t>(b.size()), engine, &out.s);
+}
+
+TEST(MatcherSession, CreatePublishesS0AndCopyCarriesTheState) {
+  Engine e;
+  ASSERT_NE(e.engine, nullptr);
+  const int32_t settings[4] = {7, 1, 2, 3};
+  Session s;
+  ASSERT_EQ(session_create(settings, e.engine, &s.s), 0);
+  EXPECT_EQ(s.s->version, 5);
+  EXPECT_EQ(s.s->settings[3], 3);
+  EXPECT_EQ(param_get(e.ctx, 0xfb0008aau, -1), 7);
+  EXPECT_EQ(engine_refcount(e.engine), 2u);
+  MatcherSession* none = nullptr;
+  EXPECT_EQ(session_create(settings, nullptr, &none), 2);
+  EXPECT_EQ(session_create(settings, e.engine, nullptr), 2);
+
+  s.s->statistics[SESSION_ACCEPTED] = 4;
+  session_log_event(s.s, 3, 0, nullptr, 0);
+  // No accumulator: the copy has none either.
+  Session c;
+  ASSERT_EQ(session_copy(s.s, &c.s), 0);
+  ASSERT_NE(c.s, nullptr);
+  EXPECT_EQ(c.s->accumulator, nullptr);
+  EXPECT_EQ(c.s->statistics[SESSION_ACCEPTED], 4);
+  EXPECT_EQ(session_event_count(c.s), 1);
+  EXPECT_EQ(c.s->engine, e.engine);
+  // With one, a deep copy.
+  s.s->accumulator = accum_create_sized(4, 4);
+  Session d;
+  ASSERT_EQ(session_copy(s.s, &d.s), 0);
+  ASSERT_NE(d.s->accumulator, nullptr);
+  EXPECT_NE(d.s->accumulator, s.s->accumulator);
+  EXPECT_EQ(d.s->accumulator->height, 4);
+  MatcherSession* null_copy = reinterpret_cast<MatcherSession*>(1);
+  EXPECT_EQ(session_copy(nullptr, &null_copy), 0);
+  EXPECT_EQ(null_copy, nullptr);
+}
+
+int released_with = 0;
+void count_release(void* data) { released_with += *static_cast<int*>(data); }
+
+TEST(MatcherSession, UserDataIsReleasedWhenReplacedAndWithTheSession) {
+  Engine e;
+  int one = 1, ten = 10;
+  released_with = 0;
+  {
+    Session s;
+    ASSERT_EQ(session_create(nullptr, e.engine, &s.s), 0);
+    session_set_user_data(s.s, &one, count_release);
+    EXPECT_EQ(session_user_data(s.s), &one);
+    session_set_user_data(s.s, &ten, count_release);
+    EXPECT_EQ(released_with, 1);
+  }
+  EXPECT_EQ(released_with, 11);
+  EXPECT_EQ(engine_refcount(e.engine), 1u);
+}
+
+TEST(MatcherSession, EventLogRingAndGuards) {
+  Engine e;
+  Session s;
+  ASSERT_EQ(session_create(nullptr, e.engine, &s.s), 0);
+  EXPECT_EQ(session_event_at(s.s, 0), nullptr);
+  // A type above 7 is refused; a long payload is cut to the type's length.
+  const uint8_t payload[16] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16};
+  EXPECT_EQ(session_log_event(s.s, 8, 0, payload, 4), 2);
+  EXPECT_EQ(session_log_event(s.s, -1, 0, payload, 4), 2);
+  EXPECT_EQ(session_event_count(s.s), 0);
+  ASSERT_EQ(session_log_event(s.s, 0, 3, payload, 16), 0);
+  const SessionEvent* ev = session_event_at(s.s, 0);
+  ASSERT_NE(ev, nullptr);
+  EXPECT_EQ(ev->payload[0], 1);
+  EXPECT_EQ(ev->payload[1], 0);
+  for (int i = 0; i < 1499; ++i) session_log_event(s.s, 4, i, nullptr, 0);
+  EXPECT_EQ(session_event_count(s.s), 1000);
+  EXPECT_EQ(s.s->event_total, 1500);
+  EXPECT_EQ(session_event_at(s.s, 0)->code, 1498);
+  EXPECT_EQ(session_event_at(s.s, 999)->code, 499);
+  EXPECT_EQ(session_event_at(s.s, 1000), nullptr);
+}
+
+TEST(MatcherSession, Type1Statistics) {
+  Engine e;
+  Session s;
+  ASSERT_EQ(session_create(nullptr, e.engine, &s.s), 0);
+  EXPECT_EQ(session_mean_recent_type1(s.s, 5), 28);
+  // Oldest to newest: levels 10, 3 (code 1, not counted), 12, 20; a type-0 between.
+  const uint8_t p1[4] = {1, 0, 0, 10}, p2[4] = {2, 0, 0, 3}, p3[4] = {3, 0, 0, 12},
+                p4[4] = {4, 0, 0, 20};
+  session_log_event(s.s, 1, 0, p1, 4);
+  session_log_event(s.s, 1, 1, p2, 4);
+  session_log_event(s.s, 0, 0, p2, 1);
+  session_log_event(s.s, 1, 0, p3, 4);
+  session_log_event(s.s, 1, 0, p4, 4);
+  EXPECT_EQ(session_count_recent_type1(s.s, 12, 10), 2);
+  EXPECT_EQ(session_count_recent_type1(s.s, 0, 2), 2);
+  EXPECT_EQ(session_count_recent_type1(s.s, 21, 10), 0);
+  EXPECT_EQ(session_mean_recent_type1(s.s, 2), 16);
+  EXPECT_EQ(session_mean_recent_type1(s.s, 10), 14);  // (42 + 1) / 3
+  uint8_t buffer[12] = {};
+  int count = 2;
+  ASSERT_EQ(session_collect_type1(s.s, buffer, &count), 0);
+  EXPECT_EQ(count, 2);
+  EXPECT_EQ(buffer[0], 4);
+  EXPECT_EQ(buffer[4], 3);
+  EXPECT_EQ(buffer[8], 0);
+  count = 3;
+  ASSERT_EQ(session_collect_type1(s.s, buffer, &count), 0);
+  EXPECT_EQ(count, 3);
+  EXPECT_EQ(buffer[8], 1);
+}
+
+TEST(MatcherSession, FreshSessionSavesItsExactBlock) {
+  Engine e;
+  const int32_t settings[4] = {0x101, 2, 3, 4};
+  Session s;
+  ASSERT_EQ(session_create(settings, e.engine, &s.s), 0);
+  const Bytes b = saved(s.s);
+  Bytes expected = {'K', 'W', 'Z', 'R', 0, 5};
+  // statistics: id, length 52, version 1, eleven zero u32
+  expected.insert(expected.end(), {0x02, 0x00, 0, 0, 0, 52, 0, 1});
+  expected.insert(expected.end(), 44, 0);
+  // log: id, length 10, version 1, count 0
+  expected.insert(expected.end(), {0x03, 0x00, 0, 0, 0, 10, 0, 1, 0, 0});
+  // settings: id, length 12, version 3, the low bytes
+  expected.insert(expected.end(), {0x04, 0x00, 0, 0, 0, 12, 0, 3, 1, 2, 3, 4});
+  // accepted pair: id, length 11, version 1, no blob, no image
+  expected.insert(expected.end(), {0x05, 0x00, 0, 0, 0, 11, 0, 1, 0, 1, 0});
+  // drift bytes: id, length 10, version 1, U0, U1
+  expected.insert(expected.end(), {0x06, 0x00, 0, 0, 0, 10, 0, 1, 0, 0});
+  expected.insert(expected.end(), {'R', 'Z', 'W', 'K'});
+  EXPECT_EQ(b.size(), 105u);
+  EXPECT_EQ(b, expected);
+
+  Session r;
+  ASSERT_EQ(restore(b, e.engine, r), 0);
+  EXPECT_EQ(r.s->version, 5);
+  for (int i = 0; i < 4; ++i) EXPECT_EQ(r.s->settings[i], settings[i] & 0xff);
+  for (int32_t t : r.s->statistics) EXPECT_EQ(t, 0);
+  EXPECT_EQ(session_event_count(r.s), 0);
+  EXPECT_EQ(r.s->accumulator, nullptr);
+  EXPECT_EQ(saved(r.s), expected);
+}
+
+TEST(MatcherSession, FullSessionRoundTrips) {
+  Engine e;
+  Session s;
+  const int32_t settings[4] = {1, 2, 3, 4};
+  ASSERT_EQ(session_create(settings, e.engine, &s.s), 0);
+  for (int i = 0; i < SESSION_STATISTICS; ++i) s.s->statistics[i] = 100 * i + 1;
+  s.s->accumulator = accum_create_sized(3, 5);
+  s.s->accumulator->base_map[7] = 0x83;
+  const uint8_t t[3] = {9, 8, 7};
+  s.s->accepted_template = blob_create(79, t, 3);
+  uint8_t pixels[6] = {1, 2, 3, 4, 5, 6};
+  s.s->accepted_image = image_create(2, 3, 500, 500, pixels, 0);
+  s.s->drift_updates = 2;
+  s.s->skip_count = 3;
+  // 1500 events: the block keeps 1000, event 500 the oldest.
+  for (int i = 0; i < 1500; ++i) {
+    const uint8_t p[4] = {static_cast<uint8_t>(i), static_cast<uint8_t>(i >> 8), 0, 9};
+    session_log_event(s.s, i % 4, i % 32, p, 4);
+  }
+  const Bytes b = saved(s.s);
+  Session r;
+  ASSERT_EQ(restore(b, e.engine, r), 0);
+  EXPECT_EQ(session_event_count(r.s), 1000);
+  const SessionEvent* oldest = session_event_at(r.s, 999);
+  ASSERT_NE(oldest, nullptr);
+  EXPECT_EQ(oldest->type, 500 % 4);
+  EXPECT_EQ(oldest->code, 500 % 32);
+  EXPECT_EQ(oldest->payload[0], 500 & 0xff);  // type 0: one payload byte
+  const SessionEvent* newest = session_event_at(r.s, 0);
+  EXPECT_EQ(newest->type, 1499 % 4);
+  EXPECT_EQ(newest->payload[0], 1499 & 0xff);
+  EXPECT_EQ(std::memcmp(r.s->statistics, s.s->statistics, sizeof r.s->statistics), 0);
+  ASSERT_NE(r.s->accumulator, nullptr);
+  EXPECT_EQ(r.s->accumulator->base_map[7], 0x83);
+  ASSERT_NE(r.s->accepted_template, nullptr);
+  EXPECT_EQ(blob_equal(r.s->accepted_template, s.s->accepted_template), 1);
+  ASSERT_NE(r.s->accepted_image, nullptr);
+  EXPECT_EQ(image_pixels(r.s->accepted_image)[5], 6);
+  EXPECT_EQ(r.s->drift_updates, 2);
+  EXPECT_EQ(r.s->skip_count, 3);
+  // Everything before the accepted pair saves again byte for byte (the
+  // image record of a restored image may carry more than the original's).
+  const Bytes again = saved(r.s);
+  const size_t pair = b.size() - 4 - 10 - (6 + 2 + 9 + image_write(nullptr, s.s->accepted_image));
+  ASSERT_GE(again.size(), pair);
+  EXPECT_TRUE(std::equal(b.begin(), b.begin() + static_cast<long>(pair), again.begin()));
+}
+
+// Replaces the body of the first section of the given type.
+Bytes with_section(const Bytes& block, uint16_t type, const Bytes& body) {
+  size_t at = 6;
+  while (at + 6 <= block.size() - 4) {
+    const uint16_t t = static_cast<uint16_t>(block[at] << 8 | block[at + 1]);
+    const uint32_t len = static_cast<uint32_t>(block[at + 2]) << 24 | block[at + 3] << 16 |
+                         block[at + 4] << 8 | block[at + 5];
+    if (t == type) {
+      Bytes out(block.begin(), block.begin() + static_cast<long>(at));
+      const uint32_t n = static_cast<uint32_t>(6 + body.size());
+      out.insert(out.end(), {static_cast<uint8_t>(t >> 8), static_cast<uint8_t>(t),
+                             static_cast<uint8_t>(n >> 24), static_cast<uint8_t>(n >> 16),
+                             static_cast<uint8_t>(n >> 8), static_cast<uint8_t>(n)});
+      out.insert(out.end(), body.begin(), body.end());
+      out.insert(out.end(), block.begin() + static_cast<long>(at + len), block.end());
+      return out;
+    }
+    at += len;
+  }
+  ADD_FAILURE() << "no section " << type;
+  return block;
+}
+
+TEST(MatcherSession, RestoreRefusesBadBlocks) {
+  Engine e;
+  Session s;
+  ASSERT_EQ(session_create(nullptr, e.engine, &s.s), 0);
+  const Bytes good = saved(s.s);
+  struct Case {
+    const char* what;
+    Bytes bytes;
+    int status;
+  };
+  ASSERT_EQ(good.size(), 105u);
+  Bytes wrong_trailer = good;
+  wrong_trailer[104] = 'X';
+  Bytes wrong_head = good;
+  wrong_head[0] = 'X';
+  Bytes statistics_v2(46, 0);
+  statistics_v2[1] = 2;
+  Bytes chain_short = good;
+  chain_short.erase(chain_short.begin() + 10);
+  const std::vector<Case> cases = {
+      {"9 bytes", Bytes(good.begin(), good.begin() + 9), 4},
+      {"wrong trailer", wrong_trailer, 1},
+      {"wrong head", wrong_head, 1},
+      {"broken chain", chain_short, 1},
+      {"statistics of version 2", with_section(good, 0x200, statistics_v2), 1},
+      {"short statistics", with_section(good, 0x200, {0, 1, 0, 0}), 1},
+      {"settings of version 4", with_section(good, 0x400, {0, 4, 1, 2, 3, 4}), 1},
+      {"truncated event section", with_section(good, 0x300, {0, 1, 0, 2, 0x20, 1, 2, 3, 4, 0x00}), 1},
+      {"event count beyond the entries", with_section(good, 0x300, {0, 1, 0, 3, 0x40, 0x40}), 1},
+      {"blob past its section", with_section(good, 0x500, {0, 1, 1, 79, 0, 0, 0, 9, 1}), 1},
+      {"drift bytes of version 1", with_section(good, 0x600, {0, 1, 0, 0}), 0},
+  };
+  for (const Case& c : cases) {
+    Session r;
+    EXPECT_EQ(restore(c.bytes, e.engine, r), c.status) << c.what;
+    EXPECT_EQ(r.s == nullptr, c.status != 0) << c.what;
+  }
+  Session r;
+  EXPECT_EQ(session_restore(nullptr, 20, e.engine, &r.s), 2);
+  EXPECT_EQ(session_restore(good.data(), 0, e.engine, &r.s), 2);
+  EXPECT_EQ(session_restore(good.data(), static_cast<uint32_t>(good.size()), nullptr, &r.s), 2);
+}
+
+TEST(MatcherSession, RestoreReadsOlderSettingsAndAnAccumulatorSection) {
+  Engine e;
+  Session s;
+  const int32_t settings[4] = {9, 9, 9, 9};
+  ASSERT_EQ(session_create(settings, e.engine, &s.s), 0);
+  const Bytes good = saved(s.s);
+  {
+    Session r;
+    ASSERT_EQ(restore(with_section(good, 0x400, {0, 1, 6}), e.engine, r), 0);
+    EXPECT_EQ(r.s->settings[0], 6);
+    EXPECT_EQ(r.s->settings[1], 0);
+    EXPECT_EQ(param_get(e.ctx, 0xfb0008aau, -1), 6);
+  }
+  {
+    Session r;
+    ASSERT_EQ(restore(with_section(good, 0x400, {0, 2, 6, 5}), e.engine, r), 0);
+    EXPECT_EQ(r.s->settings[3], 5);
+  }
+  // An accumulator section that does not parse is a malformed block.
+  Bytes bad = good;
+  const Bytes section = {0x01, 0x00, 0, 0, 0, 9, 0, 7, 1};
+  bad.insert(bad.begin() + 6, section.begin(), section.end());
+  Session r;
+  EXPECT_EQ(restore(bad, e.engine, r), 1);
+}
+
+TEST(MatcherSession, TilingFollowsTheEngineRequest) {
+  Engine e;
+  Session s;
+  ASSERT_EQ(session_create(nullptr, e.engine, &s.s), 0);
+  EngineConfig* config = const_cast<EngineConfig*>(engine_get_config(e.engine));
+  config->tiling = TilingSpec{0, 0, 0, 2, 2, 10, 10, 0};
+  GrayImage* image = image_create(20, 20, 500, 500, nullptr, 0);
+  GrayImage* tiles[SESSION_MAX_TILES] = {};
+  int count = 0;
+  ASSERT_EQ(session_tiling(s.s, image, tiles, &count), 0);
+  EXPECT_EQ(count, 4);
+  for (int i = 0; i < count; ++i) image_release(tiles[i]);
+  config->tiling = TilingSpec{0, 0, 0, 1, 22, 1, 1, 0};
+  EXPECT_EQ(session_tiling(s.s, image, tiles, &count), 1);
+  image_release(image);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(MatcherSession, AllocationFailuresAnswerOutOfMemoryAndLeakNothing) {
+  Engine e;
+  Session s;
+  ASSERT_EQ(session_create(nullptr, e.engine, &s.s), 0);
+  s.s->accumulator = accum_create_sized(3, 3);
+  const uint8_t t[3] = {9, 8, 7};
+  s.s->accepted_template = blob_create(79, t, 3);
+  session_log_event(s.s, 1, 0, t, 3);
+  const Bytes block = saved(s.s);
+  zyltest::sweep_allocation_failures([&] {
+    Session r;
+    const int status = restore(block, e.engine, r);
+    if (zyltest::allocation_failed()) {
+      EXPECT_EQ(status, 9);
+      EXPECT_EQ(r.s, nullptr);
+    }
+  });
+  zyltest::sweep_allocation_failures([&] {
+    Session c;
+    const int status = session_copy(s.s, &c.s);
+    if (zyltest::allocation_failed()) {
+      EXPECT_EQ(status, 9);
+    }
+  });
+  zyltest::sweep_allocation_failures([&] {
+    uint8_t* b = nullptr;
+    uint32_t n = 0;
+    const int status = session_save(s.s, &b, &n);
+    if (zyltest::allocation_failed()) {
+      EXPECT_EQ(status, 9);
+    }
+    std::free(b);
+  });
+}
+
+}  // namespace
+
+namespace {
+
+// A container of sample information (86) and a two-point keypoint record (79).
+DataBlob* keypoint_template(int x) {
+  BlockRecord* r = nullptr;
+  EXPECT_EQ(blockrec_create(20, 30, 2, nullptr, &r), 0);
+  r->point_count = 2;
+  r->points[0] = {static_cast<int16_t>(x), 6, 7, 8, 1, 1};
+  r->points[1] = {9, 10, 11, 12, 2, 0};
+  blockrec_count_types(r);
+  uint8_t* bytes = nullptr;
+  uint32_t size = 0;
+  EXPECT_EQ(blockrec_write(r, &bytes, &size), 0);
+  blockrec_free(r);
+  const uint8_t info[] = {1, 2, 3, 4};
+  DataBlob* a = container_put_entry(nullptr, 86, info, sizeof info);
+  DataBlob* b = container_put_entry(a, 79, bytes, size);
+  if (b != a) blob_release(a);
+  std::free(bytes);
+  return b;
+}
+
+Bytes section(const DataBlob* blob, int32_t format) {
+  const uint8_t* data = nullptr;
+  uint32_t length = 0;
+  if (tmpl_get_section(blob, format, &data, &length) != 0) return {};
+  return Bytes(data, data + length);
+}
+
+TEST(MatcherSession, ReducedTemplatesKeepSampleInformationAndBareKeypoints) {
+  DataBlob* t = keypoint_template(5);
+  DataBlob* extensions = nullptr;
+  DataBlob* reduced = nullptr;
+  ASSERT_EQ(template_reduce_keypoints(t, &extensions, &reduced), 0);
+  ASSERT_NE(extensions, nullptr);
+  EXPECT_EQ(blob_type(extensions), 0);
+  ASSERT_NE(reduced, nullptr);
+  EXPECT_EQ(section(reduced, 86), (Bytes{1, 2, 3, 4}));
+  BlockRecord* back = nullptr;
+  const Bytes kp = section(reduced, 79);
+  ASSERT_EQ(blockrec_parse(kp.data(), static_cast<uint32_t>(kp.size()), 0, 0, &back), 0);
+  EXPECT_EQ(back->point_count, 2);
+  EXPECT_EQ(back->points[0].x, 5);
+  blockrec_free(back);
+  blob_release(extensions);
+  blob_release(reduced);
+
+  // Without sample information the lookup's status comes back.
+  const uint8_t only[] = {0};
+  DataBlob* bare = container_put_entry(nullptr, 79, only, 1);
+  EXPECT_EQ(template_reduce_keypoints(bare, &extensions, &reduced), 6);
+  EXPECT_EQ(reduced, nullptr);
+  blob_release(bare);
+
+  // Every view of a multi-view template is reduced in its place.
+  MultiViewTemplate* mvt = mvt_create(4);
+  DataBlob* second = keypoint_template(7);
+  for (DataBlob* v : {t, second}) mvt_add_view(mvt_store(mvt), v, nullptr, 0, 0, nullptr);
+  DataBlob* stored = mvt_serialize(mvt, 0);
+  mvt_release(mvt);
+  DataBlob* stripped = nullptr;
+  ASSERT_EQ(session_strip_views(stored, &stripped), 0);
+  MultiViewTemplate* parsed = nullptr;
+  ASSERT_EQ(mvt_from_blob(stripped, &parsed), 0);
+  ASSERT_EQ(kwzd_record_count(mvt_store(parsed)), 2);
+  DataBlob* view = kwzd_get_at(mvt_store(parsed), 1, nullptr);
+  EXPECT_EQ(section(view, 86), (Bytes{1, 2, 3, 4}));
+  EXPECT_FALSE(section(view, 79).empty());
+  blob_release(view);
+  mvt_release(parsed);
+  blob_release(stripped);
+  blob_release(stored);
+  blob_release(second);
+  blob_release(t);
+  EXPECT_EQ(session_strip_views(nullptr, &stripped), 2);
+}
+
+}  // namespace
