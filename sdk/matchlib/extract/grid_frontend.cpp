@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "common/guarded_call.h"
+#include "matchlib/spectral/spectral_peaks.h"
 #include "zylscan/matchlib_fft.h"
 #include "zylscan/matchlib_fixed.h"
 #include "zylscan/matchlib_frequency.h"
@@ -61,42 +62,6 @@ struct SpectrumMaps {
   }
 };
 
-struct Candidate {
-  int64_t value = 0;
-  int row = 0, col = 0;
-};
-
-// The five largest maxima in descending order (later among equals), and
-// the count of insertions.
-struct CandidateList {
-  Candidate e[5];
-  int size = 0;
-  int insertions = 0;
-  void offer(int64_t v, int row, int col) {
-    if (v <= (size == 5 ? e[4].value : 0)) return;
-    int at = 0;
-    while (at < size && e[at].value >= v) ++at;
-    for (int k = std::min(size, 4); k > at; --k) e[k] = e[k - 1];
-    e[at] = {v, row, col};
-    size = std::min(size + 1, 5);
-    ++insertions;
-  }
-};
-
-// fx_atan2(2xy / R', (x^2 - y^2) / R') with R' normalised to 15 bits.
-int doubled_angle(int64_t x, int64_t y, uint32_t r) {
-  int64_t dc = x * x - y * y, ds = 2 * x * y;
-  const int t = 30 - fx_log2_floor(r);
-  if (t >= 0) {
-    dc *= int64_t{1} << t;
-    ds *= int64_t{1} << t;
-  }
-  const int down = 15 - t;
-  int64_t rp = down >= 0 ? int64_t{r} >> down : int64_t{r} << -down;
-  if (rp == 0) rp = 1;
-  return fx_atan2(static_cast<int>(ds / rp), static_cast<int>(dc / rp));
-}
-
 // What differs between the forms in the peak analysis.
 struct PeakRules {
   Form form;
@@ -139,7 +104,7 @@ void find_peaks(SpectrumMaps<N, C>& m, const PeakRules& rules, const GridExtract
                      (P[r - 2][c] + P[r + 2][c] + P[r][c - 2] + P[r][c + 2]) -
                      (P[r - 1][c - 1] + P[r - 1][c + 1] + P[r + 1][c - 1] + P[r + 1][c + 1]);
     }
-  CandidateList list;
+  SpectralCandidateList list;
   for (int r = O - 6; r <= std::min(O + 6, N - 3); ++r)
     for (int c = O - 6; c <= O; ++c) {
       if (c == O && r > O - 1) continue;
@@ -156,7 +121,7 @@ void find_peaks(SpectrumMaps<N, C>& m, const PeakRules& rules, const GridExtract
   work.maxima = list.insertions;
   work.accepted = 0;
   for (int k = 0; k < list.size; ++k) {
-    const Candidate& cand = list.e[k];
+    const SpectralCandidate& cand = list.e[k];
     if (cand.value <= 0) continue;
     int64_t v = 0, dx = 0, dy = 0;
     for (int a = -1; a <= 1; ++a)

@@ -13,6 +13,9 @@
 #include "zylscan/matchlib_minutiae.h"
 #include "zylscan/matchlib_object.h"
 #include "zylscan/matchlib_param.h"
+#include "matchlib/match/match_op_failure.h"
+
+using zyl::matchlib::fail_match_op;
 
 namespace {
 
@@ -32,19 +35,6 @@ struct BlobDeleter {
   void operator()(DataBlob* b) const { blob_release(b); }
 };
 using BlobPtr = std::unique_ptr<DataBlob, BlobDeleter>;
-
-int fail(int status, uint16_t** scores, uint16_t* count, RigidTransform** alignment) {
-  if (scores) {
-    std::free(*scores);
-    *scores = nullptr;
-  }
-  if (count) *count = 0;
-  if (alignment) {
-    xform_release(*alignment);
-    *alignment = nullptr;
-  }
-  return status;
-}
 
 // Card offsets are in 0.1 mm; 197 / 100 brings them to pixels at 500 dpi.
 std::int16_t card_to_pixels(std::int16_t v) { return static_cast<std::int16_t>(v * 197 / 100); }
@@ -104,10 +94,10 @@ ZYL_API int match_card(MatchContext* context, DataBlob* a, DataBlob* b, uint16_t
   if (out_scores) *out_scores = nullptr;
   if (out_count) *out_count = 0;
   if (!context || !a || !b || !out_scores || !out_count)
-    return fail(ML_BAD_ARGUMENT, out_scores, out_count, alignment);
+    return fail_match_op(ML_BAD_ARGUMENT, out_scores, out_count, alignment);
   const BlobPtr card_a(card_section_to_template(a));
   const BlobPtr card_b(card_section_to_template(b));
-  if (!card_a || !card_b) return fail(ML_WRONG_KIND, out_scores, out_count, alignment);
+  if (!card_a || !card_b) return fail_match_op(ML_WRONG_KIND, out_scores, out_count, alignment);
   CardMatchResult result{};
   result.kind = CARD_RESULT_KIND;
   CardAlignment card_alignment{};
@@ -115,16 +105,16 @@ ZYL_API int match_card(MatchContext* context, DataBlob* a, DataBlob* b, uint16_t
   if (const int st = match_card_local64(blob_data(card_a.get()), blob_size(card_a.get()),
                                         blob_data(card_b.get()), blob_size(card_b.get()), &result,
                                         alignment ? &card_alignment : nullptr, mode))
-    return fail(st, out_scores, out_count, alignment);
-  if (result.count != 1 && result.count != 9) return fail(ML_CORRUPT, out_scores, out_count, alignment);
+    return fail_match_op(st, out_scores, out_count, alignment);
+  if (result.count != 1 && result.count != 9) return fail_match_op(ML_CORRUPT, out_scores, out_count, alignment);
   if (alignment) {
     const int dpi = param_get(context, static_cast<std::uint32_t>(CARD_KEY_RESOLUTION), 500);
     *alignment = xform_create_dpi(card_to_pixels(card_alignment.dx), card_to_pixels(card_alignment.dy),
                                   card_alignment.angle, static_cast<std::int16_t>(dpi));
-    if (!*alignment) return fail(ML_NO_MEMORY, out_scores, out_count, alignment);
+    if (!*alignment) return fail_match_op(ML_NO_MEMORY, out_scores, out_count, alignment);
   }
   auto* scores = static_cast<std::uint16_t*>(std::calloc(CARD_SUBSCORES, sizeof(std::uint16_t)));
-  if (!scores) return fail(ML_NO_MEMORY, out_scores, out_count, alignment);
+  if (!scores) return fail_match_op(ML_NO_MEMORY, out_scores, out_count, alignment);
   scores[0] = result.score;
   // A result of count 1 carries no sub-values: they stay 0.
   if (result.count == 9) std::memcpy(scores + 1, result.sub, sizeof result.sub);

@@ -14,6 +14,9 @@
 #include "zylscan/matchlib_match_ops.h"
 #include "zylscan/matchlib_object.h"
 #include "zylscan/matchlib_param.h"
+#include "matchlib/match/match_op_failure.h"
+
+using zyl::matchlib::fail_match_op;
 
 namespace {
 
@@ -55,19 +58,6 @@ struct FreeDeleter {
 };
 using Scores = std::unique_ptr<std::uint16_t, FreeDeleter>;
 
-int fail(int status, uint16_t** scores, uint16_t* count, RigidTransform** alignment) {
-  if (scores) {
-    std::free(*scores);
-    *scores = nullptr;
-  }
-  if (count) *count = 0;
-  if (alignment) {
-    xform_release(*alignment);
-    *alignment = nullptr;
-  }
-  return status;
-}
-
 // A copy of an alignment that may be null; false when memory runs out.
 bool copy_of(const RigidTransform* t, Xform& out) {
   out.reset(t ? xform_copy(t) : nullptr);
@@ -84,12 +74,12 @@ ZYL_API int match_full(MatchContext* context, DataBlob* a, DataBlob* b, uint16_t
                        uint16_t* out_count, RigidTransform** alignment) {
   if (out_scores) *out_scores = nullptr;
   if (out_count) *out_count = 0;
-  if (!out_scores || !out_count) return fail(ML_BAD_ARGUMENT, out_scores, out_count, alignment);
+  if (!out_scores || !out_count) return fail_match_op(ML_BAD_ARGUMENT, out_scores, out_count, alignment);
   MatcherSettings settings{};
   matcher_settings_defaults(&settings, context);
   // N sizes the answer; a count below 1 would size it below its fixed part.
   const int n = param_get(context, static_cast<std::uint32_t>(KP_KEY_REQUIRED), settings.required_count);
-  if (n < 1 || n > 0xFFFF - FULL_FIXED_SUBSCORES) return fail(ML_BAD_ARGUMENT, out_scores, out_count, alignment);
+  if (n < 1 || n > 0xFFFF - FULL_FIXED_SUBSCORES) return fail_match_op(ML_BAD_ARGUMENT, out_scores, out_count, alignment);
   const bool card_grid = param_get(context, static_cast<std::uint32_t>(FULL_KEY_CARD_GRID), 1) != 0;
   const bool grid_block = param_get(context, static_cast<std::uint32_t>(FULL_KEY_GRID_BLOCK), 1) != 0;
   const bool alternative = param_get(context, static_cast<std::uint32_t>(FULL_KEY_ALTERNATIVE), 0) != 0;
@@ -101,7 +91,7 @@ ZYL_API int match_full(MatchContext* context, DataBlob* a, DataBlob* b, uint16_t
     const bool copied = copy_of(*alignment, key);
     xform_release(*alignment);
     *alignment = nullptr;
-    if (!copied) return fail(ML_NO_MEMORY, out_scores, out_count, alignment);
+    if (!copied) return fail_match_op(ML_NO_MEMORY, out_scores, out_count, alignment);
   }
   std::uint16_t* raw = nullptr;
   std::uint16_t key_count = 0;
@@ -109,13 +99,13 @@ ZYL_API int match_full(MatchContext* context, DataBlob* a, DataBlob* b, uint16_t
   int st = keypoints_paired_core(context, a, b, &settings, &raw, &key_count, &key_raw);
   key.reset(key_raw);
   const Scores key_scores(raw);
-  if (st) return fail(st, out_scores, out_count, alignment);
-  if (key_count < n) return fail(ML_CORRUPT, out_scores, out_count, alignment);
+  if (st) return fail_match_op(st, out_scores, out_count, alignment);
+  if (key_count < n) return fail_match_op(ML_CORRUPT, out_scores, out_count, alignment);
 
   Scores card_scores;
   Xform card_alignment;
   if (card_grid) {
-    if (!copy_of(key.get(), card_alignment)) return fail(ML_NO_MEMORY, out_scores, out_count, alignment);
+    if (!copy_of(key.get(), card_alignment)) return fail_match_op(ML_NO_MEMORY, out_scores, out_count, alignment);
     const StageMatchRoutine op = variant       ? match_grid_map
                                  : alternative ? match_card_grid
                                                : match_card_grid_fixed;
@@ -125,16 +115,16 @@ ZYL_API int match_full(MatchContext* context, DataBlob* a, DataBlob* b, uint16_t
     st = op(context, a, b, &v, &count, &t);
     card_alignment.reset(t);
     card_scores.reset(v);
-    if (st) return fail(st, out_scores, out_count, alignment);
-    if (!card_scores) return fail(ML_NO_MEMORY, out_scores, out_count, alignment);
-    if (count != CARD_GRID_SUBSCORES) return fail(ML_CORRUPT, out_scores, out_count, alignment);
+    if (st) return fail_match_op(st, out_scores, out_count, alignment);
+    if (!card_scores) return fail_match_op(ML_NO_MEMORY, out_scores, out_count, alignment);
+    if (count != CARD_GRID_SUBSCORES) return fail_match_op(ML_CORRUPT, out_scores, out_count, alignment);
   }
 
   Scores block_scores;
   if (grid_block) {
     Xform start;
     const RigidTransform* from = alternative ? card_alignment.get() : key.get();
-    if (!copy_of(from, start)) return fail(ML_NO_MEMORY, out_scores, out_count, alignment);
+    if (!copy_of(from, start)) return fail_match_op(ML_NO_MEMORY, out_scores, out_count, alignment);
     const StageMatchOps* ops = refine_stage_ops(alternative ? 2 : 1);
     std::uint16_t* v = nullptr;
     std::uint16_t count = 0;
@@ -142,13 +132,13 @@ ZYL_API int match_full(MatchContext* context, DataBlob* a, DataBlob* b, uint16_t
     st = ops->match(context, a, b, &v, &count, &t);
     start.reset(t);
     block_scores.reset(v);
-    if (st) return fail(st, out_scores, out_count, alignment);
-    if (!block_scores || count != GRIDBLOCK_SUBSCORES) return fail(ML_WRONG_KIND, out_scores, out_count, alignment);
+    if (st) return fail_match_op(st, out_scores, out_count, alignment);
+    if (!block_scores || count != GRIDBLOCK_SUBSCORES) return fail_match_op(ML_WRONG_KIND, out_scores, out_count, alignment);
   }
 
   const int total = n + FULL_FIXED_SUBSCORES;
   auto* v = static_cast<std::uint16_t*>(std::calloc(static_cast<std::size_t>(total), sizeof(std::uint16_t)));
-  if (!v) return fail(ML_NO_MEMORY, out_scores, out_count, alignment);
+  if (!v) return fail_match_op(ML_NO_MEMORY, out_scores, out_count, alignment);
   if (card_scores) std::memcpy(v, card_scores.get(), CARD_GRID_SUBSCORES * sizeof(std::uint16_t));
   if (block_scores) std::memcpy(v + 30, block_scores.get(), GRIDBLOCK_SUBSCORES * sizeof(std::uint16_t));
   std::memcpy(v + FULL_FIXED_SUBSCORES, key_scores.get(), static_cast<std::size_t>(n) * sizeof(std::uint16_t));

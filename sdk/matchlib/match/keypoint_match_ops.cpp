@@ -14,6 +14,9 @@
 #include "zylscan/matchlib_container.h"
 #include "zylscan/matchlib_object.h"
 #include "zylscan/matchlib_param.h"
+#include "matchlib/match/match_op_failure.h"
+
+using zyl::matchlib::fail_match_op;
 
 namespace {
 
@@ -21,20 +24,6 @@ constexpr std::uint32_t kSectionKeypoints = 79;
 
 std::int32_t get(const MatchContext* c, std::int32_t key, std::int32_t fallback) {
   return param_get(c, static_cast<std::uint32_t>(key), fallback);
-}
-
-// Every operation leaves its outputs in this state when it fails.
-int fail(int status, uint16_t** scores, uint16_t* count, RigidTransform** alignment) {
-  if (scores) {
-    std::free(*scores);
-    *scores = nullptr;
-  }
-  if (count) *count = 0;
-  if (alignment) {
-    xform_release(*alignment);
-    *alignment = nullptr;
-  }
-  return status;
 }
 
 // An absent or unreadable-as-absent sample section reads as zeros.
@@ -85,12 +74,12 @@ int keypoints_core(MatchContext* ctx, DataBlob* a, DataBlob* b, const MatcherSet
                    RigidTransform** alignment) {
   if (out_scores) *out_scores = nullptr;
   if (out_count) *out_count = 0;
-  if (!out_scores || !out_count) return fail(ML_BAD_ARGUMENT, out_scores, out_count, alignment);
+  if (!out_scores || !out_count) return fail_match_op(ML_BAD_ARGUMENT, out_scores, out_count, alignment);
   // The required count sizes the answer; a count below 1 is no answer.
   const int n = get(ctx, KP_KEY_REQUIRED, settings.required_count);
-  if (n < 1) return fail(ML_BAD_ARGUMENT, out_scores, out_count, alignment);
+  if (n < 1) return fail_match_op(ML_BAD_ARGUMENT, out_scores, out_count, alignment);
   Sections s;
-  if (const int st = get_sections(ctx, a, b, s)) return fail(st, out_scores, out_count, alignment);
+  if (const int st = get_sections(ctx, a, b, s)) return fail_match_op(st, out_scores, out_count, alignment);
   const int r = get(ctx, KP_KEY_RESOLUTION, 500);
   PairAlignment al;
   alignment_from_xform(alignment ? *alignment : nullptr, r, &al);
@@ -106,11 +95,11 @@ int keypoints_core(MatchContext* ctx, DataBlob* a, DataBlob* b, const MatcherSet
                                &m.count, &al)
           : pairs_match_and_score(s.a, s.a_length, &s.ia, s.b, s.b_length, &s.ib, &settings,
                                   &m.scores, &m.count, &al, &flag);
-  if (st) return fail(st, out_scores, out_count, alignment);
-  if (const int c = cut_to(m, n, out_scores, out_count)) return fail(c, out_scores, out_count, alignment);
+  if (st) return fail_match_op(st, out_scores, out_count, alignment);
+  if (const int c = cut_to(m, n, out_scores, out_count)) return fail_match_op(c, out_scores, out_count, alignment);
   if (alignment) {
     *alignment = alignment_to_xform(&al, r);
-    if (!*alignment) return fail(ML_NO_MEMORY, out_scores, out_count, alignment);
+    if (!*alignment) return fail_match_op(ML_NO_MEMORY, out_scores, out_count, alignment);
     if (which == Matcher::paired) xform_set_flag(*alignment, flag);
   }
   return ML_OK;
@@ -180,7 +169,7 @@ ZYL_API void matcher_settings_defaults(MatcherSettings* s, const MatchContext* c
 ZYL_API int keypoints_paired_core(MatchContext* context, DataBlob* a, DataBlob* b,
                                   const MatcherSettings* settings, uint16_t** out_scores,
                                   uint16_t* out_count, RigidTransform** alignment) {
-  if (!settings) return fail(ML_BAD_ARGUMENT, out_scores, out_count, alignment);
+  if (!settings) return fail_match_op(ML_BAD_ARGUMENT, out_scores, out_count, alignment);
   return keypoints_core(context, a, b, *settings, Matcher::paired, out_scores, out_count, alignment);
 }
 
@@ -330,7 +319,7 @@ ZYL_API int match_keypoints_with_pairing(MatchContext* context, DataBlob* a, con
     if (!*alignment) st = ML_NO_MEMORY;
     else xform_set_flag(*alignment, pairing->alignment_flag);
   }
-  return st ? fail(st, out_scores, out_count, alignment) : ML_OK;
+  return st ? fail_match_op(st, out_scores, out_count, alignment) : ML_OK;
 }
 
 ZYL_API int fuse_with_profile(MatchContext* context, DataBlob* a, DataBlob* b,

@@ -9,6 +9,7 @@
 #include <new>
 #include <vector>
 
+#include "matchlib/spectral/spectral_peaks.h"
 #include "zylscan/matchlib_fft.h"
 #include "zylscan/matchlib_fixed.h"
 #include "zylscan/matchlib_object.h"
@@ -83,42 +84,6 @@ Centroid centroid(PowerAt power, int row, int col, int origin_row, int origin_co
           (row - origin_row) * (int64_t{1} << frac_bits) + dy / v, raw_v};
 }
 
-// fx_atan2(2xy / R', (x^2 - y^2) / R') with R' normalised to 15 bits.
-int doubled_angle(int64_t x, int64_t y, uint32_t r) {
-  int64_t dc = x * x - y * y, ds = 2 * x * y;
-  const int t = 30 - fx_log2_floor(r);
-  if (t >= 0) {
-    dc *= int64_t{1} << t;
-    ds *= int64_t{1} << t;
-  }
-  const int down = 15 - t;
-  int64_t rp = down >= 0 ? int64_t{r} >> down : int64_t{r} << -down;
-  if (rp == 0) rp = 1;
-  return fx_atan2(static_cast<int>(ds / rp), static_cast<int>(dc / rp));
-}
-
-struct Candidate {
-  int64_t value;
-  int row, col;
-};
-
-// Keeps the five largest local maxima in descending order (later among
-// equals), as the scan inserts them.
-struct CandidateList {
-  Candidate e[5] = {};
-  int size = 0;
-  int insertions = 0;
-  void offer(int64_t v, int row, int col) {
-    if (v <= (size == 5 ? e[4].value : 0)) return;
-    int at = 0;
-    while (at < size && e[at].value >= v) ++at;
-    for (int k = std::min(size, 4); k > at; --k) e[k] = e[k - 1];
-    e[at] = {v, row, col};
-    size = std::min(size + 1, 5);
-    ++insertions;
-  }
-};
-
 struct Result32 {
   uint32_t period = 0;
   int orientation = 0;
@@ -155,7 +120,7 @@ class Analyzer32 {
                      (power[r - 2][c] + power[r + 2][c] + power[r][c - 2] + power[r][c + 2]) -
                      (power[r - 1][c - 1] + power[r - 1][c + 1] + power[r + 1][c - 1] + power[r + 1][c + 1]);
       }
-    CandidateList list;
+    SpectralCandidateList list;
     for (int r = 10; r <= 22; ++r)
       for (int c = 10; c <= 16; ++c) {
         if (c == 16 && r > 15) continue;
@@ -172,7 +137,7 @@ class Analyzer32 {
     Result32 out;
     auto at = [&](int r, int c) { return power[r][c]; };
     for (int k = 0; k < list.size; ++k) {
-      const Candidate& cand = list.e[k];
+      const SpectralCandidate& cand = list.e[k];
       if (cand.value == 0) continue;
       const Centroid cg = centroid(at, cand.row, cand.col, 16, 16, 12);
       const int64_t r64 = cg.x * cg.x + cg.y * cg.y;
@@ -234,7 +199,7 @@ class Analyzer16 {
         if (static_cast<uint64_t>(m) <= floor) continue;
         peak[r][c] = 4 * m - (power[r - 1][c] + power[r + 1][c] + power[r][c - 1] + power[r][c + 1]);
       }
-    CandidateList list;
+    SpectralCandidateList list;
     for (int r = 2; r <= 14; ++r)
       for (int c = 2; c <= 8; ++c) {
         if (c == 2 && r < 9) continue;
@@ -246,7 +211,7 @@ class Analyzer16 {
     Result16 out;
     auto at = [&](int r, int c) { return power[r][c]; };
     for (int k = 0; k < list.size; ++k) {
-      const Candidate& cand = list.e[k];
+      const SpectralCandidate& cand = list.e[k];
       if (cand.value == 0) continue;
       const Centroid cg = centroid(at, cand.row, cand.col, 8, 2, 11);
       const int64_t r64 = cg.x * cg.x + cg.y * cg.y;
