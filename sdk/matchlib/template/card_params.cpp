@@ -15,6 +15,7 @@
 #include "zylscan/matchlib_engine.h"
 #include "zylscan/matchlib_object.h"
 #include "zylscan/matchlib_tlv.h"
+#include "matchlib/template/tlv_tree.h"
 
 namespace zyl::matchlib::card {
 
@@ -57,16 +58,6 @@ int64_t clamp64(__int128 v) {
 
 using Tree = std::unique_ptr<TlvNode, decltype(&tlv_node_free)>;
 
-bool add(TlvNode* parent, uint16_t tag, const uint8_t* value, uint32_t length) {
-  TlvNode* n = tlv_node_create(tag, length, value);
-  if (!n) return false;
-  if (tlv_append_child(parent, n) != ML_OK) {
-    tlv_node_free(n);
-    return false;
-  }
-  return true;
-}
-
 void thresholds_at(const FarThresholdTable& t, int level, uint8_t* out15) {
   out15[0] = static_cast<uint8_t>(level);
   for (int c = 0; c < FAR_CLASS_COUNT; ++c) put16(out15 + 1 + 2 * c, t.t[c][level]);
@@ -76,6 +67,7 @@ void thresholds_at(const FarThresholdTable& t, int level, uint8_t* out15) {
 }  // namespace zyl::matchlib::card
 
 using namespace zyl::matchlib::card;
+using zyl::matchlib::tlv_add_child;
 
 extern "C" {
 
@@ -189,9 +181,9 @@ ZYL_API int card_params_from_models(uint16_t algorithm_word, const ScoreLinearRo
   if (alt) thresholds_at(*alt_thresholds, level, c6);
 
   Tree root(tlv_node_create(0xEF, 0, nullptr), tlv_node_free);
-  if (!root || !add(root.get(), 0xC0, c0, 9) || !add(root.get(), table_tag, table, 304) ||
-      !add(root.get(), 0xC2, c2, 15) || !add(root.get(), 0xC3, c3, 3) ||
-      (alt && (!add(root.get(), 0xC5, table9, 94) || !add(root.get(), 0xC6, c6, 15))))
+  if (!root || !tlv_add_child(root.get(), 0xC0, c0, 9) || !tlv_add_child(root.get(), table_tag, table, 304) ||
+      !tlv_add_child(root.get(), 0xC2, c2, 15) || !tlv_add_child(root.get(), 0xC3, c3, 3) ||
+      (alt && (!tlv_add_child(root.get(), 0xC5, table9, 94) || !tlv_add_child(root.get(), 0xC6, c6, 15))))
     return ML_NO_MEMORY;
   if (part0_size == 0) {
     uint32_t size = 0;

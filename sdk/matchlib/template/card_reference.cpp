@@ -15,6 +15,7 @@
 #include "zylscan/matchlib_mvt.h"
 #include "zylscan/matchlib_object.h"
 #include "zylscan/matchlib_tlv.h"
+#include "matchlib/template/tlv_tree.h"
 
 namespace zyl::matchlib::card {
 namespace {
@@ -42,16 +43,6 @@ int encode_blob(const TlvNode* root, DataBlob** out) {
   *out = blob_create(CARD_FORMAT, bytes, size);
   std::free(bytes);
   return *out ? ML_OK : ML_NO_MEMORY;
-}
-
-bool append(TlvNode* parent, uint16_t tag, const uint8_t* value, uint32_t length) {
-  TlvNode* n = tlv_node_create(tag, length, value);
-  if (!n) return false;
-  if (tlv_append_child(parent, n) != ML_OK) {
-    tlv_node_free(n);
-    return false;
-  }
-  return true;
 }
 
 // 0 with the probe form in *out; 9 when memory runs out; 3 for a blob that
@@ -90,7 +81,7 @@ int probe_form(const DataBlob* blob, uint32_t packing_word, DataBlob** out) {
     TlvNode* c1_node = tlv_find(root.get(), 0xC1);
     TlvNode* parent = c1_node ? tlv_node_parent(c1_node) : nullptr;
     if (!parent) return ML_UNAVAILABLE;
-    if (!append(parent, 0xC4, map.get(), map_size) || !append(parent, 0xC5, origin, 2))
+    if (!tlv_add_child(parent, 0xC4, map.get(), map_size) || !tlv_add_child(parent, 0xC5, origin, 2))
       return ML_NO_MEMORY;
     tlv_detach(c1_node);
     tlv_node_free(c1_node);
@@ -102,6 +93,7 @@ int probe_form(const DataBlob* blob, uint32_t packing_word, DataBlob** out) {
 }  // namespace zyl::matchlib::card
 
 using namespace zyl::matchlib::card;
+using zyl::matchlib::tlv_add_child;
 
 extern "C" {
 
@@ -184,7 +176,7 @@ ZYL_API int card_reference_from_mvt(uint16_t algorithm_word, DataBlob* mvt_blob,
   if (!root) return ML_NO_MEMORY;
   if (!mvt_blob) {
     const uint8_t value = static_cast<uint8_t>(mode);
-    if (!append(root.get(), 0xC0, &value, 1)) return ML_NO_MEMORY;
+    if (!tlv_add_child(root.get(), 0xC0, &value, 1)) return ML_NO_MEMORY;
     return encode_blob(root.get(), out);
   }
   if (blob_type(mvt_blob) != kMultiViewFormat) return ML_BAD_ARGUMENT;
