@@ -19,32 +19,14 @@
 #include "zylscan/matchlib_mvt.h"
 #include "zylscan/matchlib_object.h"
 #include "zylscan/matchlib_tlv.h"
+#include "support/tlv_bytes.h"
 
 namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-Bytes el(uint16_t tag, const Bytes& value) {
-  Bytes out;
-  if (tag > 0xFF) out.push_back(static_cast<uint8_t>(tag >> 8));
-  out.push_back(static_cast<uint8_t>(tag));
-  const size_t n = value.size();
-  if (n < 128) {
-    out.push_back(static_cast<uint8_t>(n));
-  } else if (n < 256) {
-    out.insert(out.end(), {0x81, static_cast<uint8_t>(n)});
-  } else {
-    out.insert(out.end(), {0x82, static_cast<uint8_t>(n >> 8), static_cast<uint8_t>(n)});
-  }
-  out.insert(out.end(), value.begin(), value.end());
-  return out;
-}
-
-Bytes cat(std::initializer_list<Bytes> parts) {
-  Bytes out;
-  for (const Bytes& p : parts) out.insert(out.end(), p.begin(), p.end());
-  return out;
-}
+using zyltest::cat;
+using zyltest::el;
 
 struct Blob {
   DataBlob* p = nullptr;
