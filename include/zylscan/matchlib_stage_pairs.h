@@ -1,6 +1,8 @@
 /* Matcher library stage match pairs of the catalogue's card and grid
  * stages: the grid-map histogram comparison with its three-value fusion,
- * and the fusions that take a profile or the first value. */
+ * the keypoint or card matcher followed by the grid-block refinement, the
+ * fusions that take a profile or the first value, and the static table of
+ * the four pairs the catalogue's chains use. */
 #pragma once
 
 #include <stdint.h>
@@ -24,6 +26,11 @@ ZYL_API int match_gridmap_histogram(MatchContext* context, DataBlob* probe, Data
 ZYL_API int match_keypoints_then_gridblock(MatchContext* context, DataBlob* probe,
                                            DataBlob* gallery, uint16_t** out_scores,
                                            uint16_t* out_count, RigidTransform** transform);
+/* As match_keypoints_then_gridblock with match_card_grid as the first
+ * matcher; one value: the first grid-block value. */
+ZYL_API int match_card_then_gridblock(MatchContext* context, DataBlob* probe, DataBlob* gallery,
+                                      uint16_t** out_scores, uint16_t* out_count,
+                                      RigidTransform** transform);
 /* 2 s0 + 3 s1 + 3 s2, saturated at 65535; 17 (score 0) unless 3 values. */
 ZYL_API int fuse_weighted_three(MatchContext* context, DataBlob* probe, DataBlob* gallery,
                                 const uint16_t* scores, uint16_t count,
@@ -36,5 +43,13 @@ ZYL_API int fuse_two_with_profile(MatchContext* context, DataBlob* probe, DataBl
 ZYL_API int fuse_first(MatchContext* context, DataBlob* probe, DataBlob* gallery,
                        const uint16_t* scores, uint16_t count, const ScoreProfile* profile,
                        uint16_t* out_score);
+
+enum { STAGE_PAIR_COUNT = 4 };
+
+/* Pair 1..4 of the static table, null otherwise: 1 {match_gridmap_histogram,
+ * fuse_weighted_three}, 2 {match_keypoints_then_gridblock,
+ * fuse_two_with_profile}, 3 {match_card_then_gridblock, fuse_first}, 4
+ * {match_keypoints_then_gridblock, fuse_first}. */
+ZYL_API const StageMatchOps* stage_pair_ops(int pair);
 
 ZYL_EXTERN_C_END

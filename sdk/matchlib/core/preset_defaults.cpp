@@ -2,6 +2,8 @@
 // routines of the card and grid-block stages.
 #include <cstdint>
 
+#include "matchlib/core/preset_build.h"
+
 #include "zylscan/matchlib_image_ops.h"
 #include "zylscan/matchlib_object.h"
 #include "zylscan/matchlib_param.h"
@@ -26,12 +28,7 @@ using namespace zyl::matchlib;
 extern "C" {
 
 ZYL_API int preset_register_far_defaults(MatchContext* context) {
-  struct Default {
-    const char* text;
-    uint32_t key;
-    int32_t value;
-  };
-  static constexpr Default kDefaults[] = {
+  static constexpr PresetDefault kDefaults[] = {
       {"vn.morva_light.far.reject", 0, 1},
       {"vn.morva.far.reject", 0, 3},
       {nullptr, 0x522624e7u, 32},
@@ -41,12 +38,7 @@ ZYL_API int preset_register_far_defaults(MatchContext* context) {
       {"vn.morva.verify.reject_far", 0, 9},
       {nullptr, 0x1ba6e66cu, 3},
   };
-  for (const Default& d : kDefaults) {
-    const int st = d.text ? param_ensure_text(context, d.text, d.value)
-                          : param_ensure(context, d.key, d.value);
-    if (st != ML_OK) return st;
-  }
-  return ML_OK;
+  return write_defaults(context, kDefaults);
 }
 
 ZYL_API int stage_image_normalize(MatchContext* ctx, const uint8_t* pixels, const uint8_t*,

@@ -1,6 +1,9 @@
 // The light preset (raw pixel buffers, two keypoint stages) and the
 // indexed creation routine the table-driven presets share.
 #include <cstdint>
+#include <span>
+
+#include "matchlib/core/preset_build.h"
 
 #include "zylscan/matchlib_context.h"
 #include "zylscan/matchlib_engine.h"
@@ -32,10 +35,6 @@ const StageMatchOps* const kLightOps = keypoint_stage_ops(2);
 const ScoreProfile kLightProfile{kLightOps, 0, {nullptr, -1, score_model_eval_pass, nullptr},
                                  far_table_light()};
 const ScoreProfile* const kLightProfiles[] = {&kLightProfile, nullptr};
-
-// Raw buffers are normalised globally before any stage sees them.
-constexpr ImagePrepDescriptor kNormalizeRaw{prep_normalize_global};
-const ImagePrepDescriptor* const kRawConverters[] = {&kNormalizeRaw, nullptr};
 
 const StageExtractor* light_extractor() { return &keypoint_stage_extractors()[0]; }
 
@@ -76,57 +75,35 @@ ZYL_API MatchEngine* preset_create_indexed(MatchContext* context, int row,
                                            PresetChainBuilder builder, EngineHook hook) {
   const AlgorithmPreset* p = preset_table_row(row);
   if (!p || !builder) return nullptr;
-  EngineConfig config;
-  engine_config_init(&config);
-  config.most_views = p->most_views;
-  config.unnamed_u8_1 = p->byte_b;
-  config.unnamed_i32_2 = p->d;
-  config.unnamed_i32_3 = p->e;
-  config.unnamed_u8_2 = static_cast<uint8_t>(p->f & 0xff);
   int32_t first[3] = {}, second[3] = {};
   const int first_count = preset_option_list(row, 0, first);
   const int second_count = preset_option_list(row, 1, second);
-  StageChain* chain = builder(context, p);
-  if (!chain) return nullptr;
-  config.quality_value = p->h;
-  MatchEngine* engine = engine_create(context, chain, p->format, kSensorType, p->size_class, first,
-                                      first_count, second, second_count, &config);
-  if (!engine) {
-    chain_free(chain);
-    return nullptr;
-  }
-  engine_set_score_profiles(engine, profiles);
-  if (hook) engine_set_hook(engine, hook);
-  return engine;
+  const EngineShape shape{p->format, kSensorType, p->size_class, p->most_views, p->byte_b, p->d,
+                          p->e, p->f, p->h, std::span<const int32_t>(first, first_count),
+                          std::span<const int32_t>(second, second_count)};
+  return engine_of(context, builder(context, p), shape, profiles, hook);
 }
 
 ZYL_API MatchEngine* preset_create_light(MatchContext* context) {
   MatchContext* ctx = ctx_create_or_retain(context);
   if (!ctx) return nullptr;
-  struct Default {
-    uint32_t key;
-    int32_t value;
-    bool set;
+  static constexpr PresetDefault kDefaults[] = {
+      {nullptr, 0x222432cdu, 2},    {nullptr, 0xdd9f4ee9u, 10},  {nullptr, 0x0461d4c7u, 4},
+      {nullptr, 0xd35784c3u, 0},    {nullptr, 0x47664bccu, 363}, {nullptr, 0xa932dde5u, 508},
+      {nullptr, 0x2d09c049u, 20},   {nullptr, kKeySecondLimit, 16},
+      {nullptr, 0xaeeec432u, 16, true}, {nullptr, 0xc901dcadu, 175}, {nullptr, 0x641a9b75u, 4},
+      {nullptr, 0x9d55e9b7u, 14},
   };
-  static constexpr Default kDefaults[] = {
-      {0x222432cdu, 2, false},   {0xdd9f4ee9u, 10, false},  {0x0461d4c7u, 4, false},
-      {0xd35784c3u, 0, false},   {0x47664bccu, 363, false}, {0xa932dde5u, 508, false},
-      {0x2d09c049u, 20, false},  {kKeySecondLimit, 16, false}, {0xaeeec432u, 16, true},
-      {0xc901dcadu, 175, false}, {0x641a9b75u, 4, false},   {0x9d55e9b7u, 14, false},
-  };
-  for (const Default& d : kDefaults) {
-    const int st = d.set ? param_set(ctx, d.key, d.value) : param_ensure(ctx, d.key, d.value);
-    if (st != ML_OK) {
-      ctx_release(ctx);
-      return nullptr;
-    }
+  if (write_defaults(ctx, kDefaults) != ML_OK) {
+    ctx_release(ctx);
+    return nullptr;
   }
   (void)param_ensure(ctx, 0x7ad82b4du, 0);
   MatchEngine* engine =
       preset_create_indexed(ctx, kLightRow, kLightProfiles, preset_build_light_chain, nullptr);
   if (engine) {
     engine_set_input_mode(engine, kInputPixels);
-    engine_set_converters(engine, kRawConverters);
+    engine_set_converters(engine, kRawImageList);  // raw buffers are normalised globally
   }
   ctx_release(ctx);
   return engine;

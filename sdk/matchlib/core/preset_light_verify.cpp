@@ -3,6 +3,8 @@
 // combined last stage.
 #include <cstdint>
 
+#include "matchlib/core/preset_build.h"
+
 #include "zylscan/matchlib_context.h"
 #include "zylscan/matchlib_engine.h"
 #include "zylscan/matchlib_grid_extract.h"
@@ -34,20 +36,7 @@ const StageMatchOps* const kCoarseOps = keypoint_stage_ops(6);
 const StageMatchOps* const kBundleOps = keypoint_stage_ops(7);
 const StageMatchOps* const kFullOps = keypoint_stage_ops(9);
 
-constexpr ImagePrepRoutine kKeypointImages[] = {prep_band_filter, nullptr};
-constexpr ImagePrepRoutine kCardImages[] = {stage_image_normalize, nullptr};
-constexpr ImagePrepRoutine kGridImages[] = {stage_image_normalize_grid, nullptr};
-
-int texture_stage_extract(MatchContext* ctx, GrayImage* image, void* aux, int32_t kind,
-                          DataBlob** out) {
-  return texture_extract(ctx, image, aux, kind, out);
-}
-
-constexpr StageExtractor kCardExtractor{card_extract_d};
-constexpr StageExtractor kGridExtractor{gridext_extract};
-constexpr StageExtractor kTextureExtractor{texture_stage_extract};
-
-const StageExtractor* full_extractor() { return &keypoint_stage_extractors()[1]; }
+const StageExtractor* full_extractor() { return extractor_keypoints_full(); }
 
 // The second stage's profile passes its score through; the last stage's
 // maps its sub-scores through the 58-feature model.
@@ -100,7 +89,7 @@ ZYL_API StageChain* preset_build_verify_chain(MatchContext* context, int card_sw
   }
   // 3: card template, extraction only.
   if (ok && (card_switch || texture)) {
-    StageObject* s = stage_create(&kCardExtractor, kKindCard, kCardImages, nullptr, 0, 0);
+    StageObject* s = stage_create(extractor_card('D'), kKindCard, kCardImages, nullptr, 0, 0);
     if (s) {
       stage_set_max_candidates(s, limit_of(context, kKeyLateLimit, 8));
       stage_set_flags(s, STAGE_FLAG_SKIP_PAIR | STAGE_FLAG_RESTART_SCORES);
@@ -109,7 +98,7 @@ ZYL_API StageChain* preset_build_verify_chain(MatchContext* context, int card_sw
   }
   // 4: grid block, extraction only.
   if (ok) {
-    StageObject* s = stage_create(&kGridExtractor, kKindGridBlock, kGridImages, nullptr, 0, 0);
+    StageObject* s = stage_create(extractor_gridblock(), kKindGridBlock, kGridImages, nullptr, 0, 0);
     if (s) {
       stage_set_max_candidates(s, limit_of(context, kKeyLateLimit, 8));
       stage_set_flags(s, STAGE_FLAG_SKIP_PAIR | STAGE_FLAG_RESTART_SCORES);
@@ -128,7 +117,7 @@ ZYL_API StageChain* preset_build_verify_chain(MatchContext* context, int card_sw
   }
   // 6: texture template, extraction only, never for a single pair.
   if (ok && texture) {
-    StageObject* s = stage_create(&kTextureExtractor, kKindTexture, nullptr, nullptr, 0, 0);
+    StageObject* s = stage_create(extractor_texture(), kKindTexture, nullptr, nullptr, 0, 0);
     if (s) stage_set_flags(s, STAGE_FLAG_SKIP_PAIR);
     ok = add(s);
   }

@@ -2,6 +2,8 @@
 // reconfiguration hook: full keypoint extraction, the given match ops.
 #include <cstdint>
 
+#include "matchlib/core/preset_build.h"
+
 #include "zylscan/matchlib_engine.h"
 #include "zylscan/matchlib_keypoint_stage.h"
 #include "zylscan/matchlib_object.h"
@@ -17,10 +19,6 @@ namespace {
 constexpr int32_t kKindKeypoints = 79;
 constexpr uint32_t kKeySmooth = 0x031185aau;
 constexpr uint32_t kKeyNoImages = 0x03214c8eu;
-
-// The keypoint stages' band filter, optionally after destriping.
-constexpr ImagePrepRoutine kKeypointImages[] = {prep_band_filter, nullptr};
-constexpr ImagePrepRoutine kSmoothKeypointImages[] = {prep_destripe, prep_band_filter, nullptr};
 
 // {match_keypoints, fuse_with_profile} of the keypoint-section table.
 const StageMatchOps* const kPairOps = keypoint_stage_ops(5);

@@ -1,6 +1,8 @@
 // Stage match pairs of the card and grid stages: the grid-map histogram
 // comparison over the templates' grid-map sections and its fusion, the
-// two-value profile fusion and the first-value fusion.
+// keypoint or card matcher followed by the grid-block refinement, the
+// two-value profile fusion and the first-value fusion, and the static
+// table of the four pairs.
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
@@ -8,6 +10,7 @@
 
 #include "matchlib/core/allocation.h"
 #include "zylscan/matchlib_card_extended.h"
+#include "zylscan/matchlib_card_match_ops.h"
 #include "zylscan/matchlib_container.h"
 #include "zylscan/matchlib_grid_match.h"
 #include "zylscan/matchlib_match_ops.h"
@@ -44,6 +47,48 @@ int read_section(const DataBlob* blob, Section& s) {
     s.data = map;
     s.length = size;
   }
+  return ML_OK;
+}
+
+// A first matcher that finds the alignment, then the grid-block refinement
+// from it: [first grid-block value, first value of the first matcher] when
+// both are kept, else the grid-block value alone. The caller's transform
+// reference receives the first matcher's alignment.
+int then_gridblock(StageMatchRoutine first, bool keep_first, MatchContext* context,
+                   DataBlob* probe, DataBlob* gallery, uint16_t** out_scores, uint16_t* out_count,
+                   RigidTransform** transform) {
+  if (transform) {
+    xform_release(*transform);
+    *transform = nullptr;
+  }
+  if (!out_scores || !out_count) return ML_BAD_ARGUMENT;
+  *out_scores = nullptr;
+  *out_count = 0;
+  using Scores = std::unique_ptr<uint16_t, decltype(&std::free)>;
+  RigidTransform* t = nullptr;
+  uint16_t* raw_a = nullptr;
+  uint16_t na = 0;
+  int st = first(context, probe, gallery, &raw_a, &na, &t);
+  Scores a(raw_a, &std::free);
+  uint16_t* raw_b = nullptr;
+  uint16_t nb = 0;
+  if (st == ML_OK) st = match_gridblock_refine(context, probe, gallery, &raw_b, &nb, &t);
+  Scores b(raw_b, &std::free);
+  const uint16_t n = keep_first ? 2 : 1;
+  uint16_t* v = st == ML_OK ? static_cast<uint16_t*>(ml_malloc(n * sizeof(uint16_t))) : nullptr;
+  if (st == ML_OK && !v) st = ML_NO_MEMORY;
+  if (st != ML_OK) {
+    xform_release(t);
+    return st;
+  }
+  v[0] = nb ? b.get()[0] : 0;
+  if (keep_first) v[1] = na ? a.get()[0] : 0;
+  *out_scores = v;
+  *out_count = n;
+  if (transform)
+    *transform = t;  // our reference goes to the caller
+  else
+    xform_release(t);
   return ML_OK;
 }
 
@@ -89,38 +134,15 @@ ZYL_API int match_gridmap_histogram(MatchContext* /*context*/, DataBlob* probe, 
 ZYL_API int match_keypoints_then_gridblock(MatchContext* context, DataBlob* probe,
                                            DataBlob* gallery, uint16_t** out_scores,
                                            uint16_t* out_count, RigidTransform** transform) {
-  if (transform) {
-    xform_release(*transform);
-    *transform = nullptr;
-  }
-  if (!out_scores || !out_count) return ML_BAD_ARGUMENT;
-  *out_scores = nullptr;
-  *out_count = 0;
-  using Scores = std::unique_ptr<uint16_t, decltype(&std::free)>;
-  RigidTransform* t = nullptr;
-  uint16_t* raw_a = nullptr;
-  uint16_t na = 0;
-  int st = match_keypoints(context, probe, gallery, &raw_a, &na, &t);
-  Scores a(raw_a, &std::free);
-  uint16_t* raw_b = nullptr;
-  uint16_t nb = 0;
-  if (st == ML_OK) st = match_gridblock_refine(context, probe, gallery, &raw_b, &nb, &t);
-  Scores b(raw_b, &std::free);
-  uint16_t* v = st == ML_OK ? static_cast<uint16_t*>(ml_malloc(2 * sizeof(uint16_t))) : nullptr;
-  if (st == ML_OK && !v) st = ML_NO_MEMORY;
-  if (st != ML_OK) {
-    xform_release(t);
-    return st;
-  }
-  v[0] = nb ? b.get()[0] : 0;
-  v[1] = na ? a.get()[0] : 0;
-  *out_scores = v;
-  *out_count = 2;
-  if (transform)
-    *transform = t;  // our reference goes to the caller
-  else
-    xform_release(t);
-  return ML_OK;
+  return then_gridblock(match_keypoints, true, context, probe, gallery, out_scores, out_count,
+                        transform);
+}
+
+ZYL_API int match_card_then_gridblock(MatchContext* context, DataBlob* probe, DataBlob* gallery,
+                                      uint16_t** out_scores, uint16_t* out_count,
+                                      RigidTransform** transform) {
+  return then_gridblock(match_card_grid, false, context, probe, gallery, out_scores, out_count,
+                        transform);
 }
 
 ZYL_API int fuse_weighted_three(MatchContext*, DataBlob*, DataBlob*, const uint16_t* scores,
@@ -140,6 +162,16 @@ ZYL_API int fuse_two_with_profile(MatchContext*, DataBlob*, DataBlob*, const uin
   *out_score = 0;
   if (count != 2 || !profile || !scores) return ML_CORRUPT;
   return score_profile_fuse(scores, 2, profile, out_score);
+}
+
+ZYL_API const StageMatchOps* stage_pair_ops(int pair) {
+  static constexpr StageMatchOps kPairs[STAGE_PAIR_COUNT] = {
+      {match_gridmap_histogram, fuse_weighted_three},
+      {match_keypoints_then_gridblock, fuse_two_with_profile},
+      {match_card_then_gridblock, fuse_first},
+      {match_keypoints_then_gridblock, fuse_first},
+  };
+  return pair >= 1 && pair <= STAGE_PAIR_COUNT ? &kPairs[pair - 1] : nullptr;
 }
 
 ZYL_API int fuse_first(MatchContext*, DataBlob*, DataBlob*, const uint16_t* scores, uint16_t count,

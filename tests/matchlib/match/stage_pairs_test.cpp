@@ -6,7 +6,19 @@
 #include <cstdlib>
 #include <vector>
 
+#include "support/pgm.h"
+#include "support/tlv_bytes.h"
+#include "zylscan/matchlib_bandgrid.h"
 #include "zylscan/matchlib_blob.h"
+#include "zylscan/matchlib_card_match_ops.h"
+#include "zylscan/matchlib_container.h"
+#include "zylscan/matchlib_context.h"
+#include "zylscan/matchlib_grid_extract.h"
+#include "zylscan/matchlib_image.h"
+#include "zylscan/matchlib_keypoint_stage.h"
+#include "zylscan/matchlib_match_ops.h"
+#include "zylscan/matchlib_minutiae_ops.h"
+#include "zylscan/matchlib_param.h"
 #include "zylscan/matchlib_object.h"
 #include "zylscan/matchlib_score.h"
 #include "zylscan/matchlib_stage_pairs.h"
@@ -125,6 +137,165 @@ TEST(StagePairs, KeypointsThenGridblockPassesFailuresThrough) {
   EXPECT_EQ(t, nullptr);
   blob_release(a);
   blob_release(b);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(StagePairs, TableOfFourPairs) {
+  struct Row {
+    StageMatchRoutine match;
+    StageFuseRoutine fuse;
+  };
+  const Row rows[STAGE_PAIR_COUNT] = {
+      {match_gridmap_histogram, fuse_weighted_three},
+      {match_keypoints_then_gridblock, fuse_two_with_profile},
+      {match_card_then_gridblock, fuse_first},
+      {match_keypoints_then_gridblock, fuse_first},
+  };
+  for (int pair = 1; pair <= STAGE_PAIR_COUNT; ++pair) {
+    const StageMatchOps* ops = stage_pair_ops(pair);
+    ASSERT_NE(ops, nullptr);
+    EXPECT_EQ(ops->match, rows[pair - 1].match) << pair;
+    EXPECT_EQ(ops->fuse, rows[pair - 1].fuse) << pair;
+  }
+  EXPECT_EQ(stage_pair_ops(0), nullptr);
+  EXPECT_EQ(stage_pair_ops(STAGE_PAIR_COUNT + 1), nullptr);
+}
+
+TEST(StagePairs, CardThenGridblockPassesFailuresThrough) {
+  // Card templates without grid-block sections: the card-and-grid matcher
+  // has no grid map and fails; its status comes back with nothing handed
+  // out and the incoming transform released.
+  DataBlob* a = card_with_maps(2, 3, 60);
+  DataBlob* b = card_with_maps(2, 3, 60);
+  for (bool with_transform : {true, false}) {
+    RigidTransform* t = with_transform ? xform_create(1, 2, 3) : nullptr;
+    uint16_t* v = nullptr;
+    uint16_t n = 7;
+    const int st = match_card_then_gridblock(nullptr, a, b, &v, &n, with_transform ? &t : nullptr);
+    EXPECT_NE(st, ML_OK);
+    EXPECT_EQ(v, nullptr);
+    EXPECT_EQ(n, 0);
+    EXPECT_EQ(t, nullptr);
+  }
+  EXPECT_EQ(match_card_then_gridblock(nullptr, a, b, nullptr, nullptr, nullptr), ML_BAD_ARGUMENT);
+  blob_release(a);
+  blob_release(b);
+}
+
+}  // namespace
+
+namespace {
+
+// A real print's template holding the sections both two-step pairs read:
+// an extended card (67: the card, its grid map in the short compact form
+// the card-and-grid matcher expands (cell size, vertical origin, rows,
+// horizontal origin, columns, cells) and image information of quality 80),
+// the grid block (77) and the keypoints (79).
+DataBlob* composite(MatchContext* ctx, const char* name) {
+  const zyltest::GreyImage g = zyltest::read_pgm(zyltest::test_data(name));
+  GrayImage* image = image_create(g.height, g.width, 500, 500, g.pixels.data(), 0);
+  const auto section = [&](StageExtractRoutine extract, int32_t format) {
+    DataBlob* blob = nullptr;
+    EXPECT_EQ(extract(ctx, image, nullptr, format, &blob), ML_OK) << name << " " << format;
+    Bytes bytes;
+    if (blob) bytes.assign(blob_data(blob), blob_data(blob) + blob_size(blob));
+    blob_release(blob);
+    return bytes;
+  };
+  const Bytes card = section(card_extract_d, 2);
+  const Bytes map = section(stage_extract_gridmap250, 66);
+  Bytes compact;
+  if (map.size() > 10) {
+    const int columns = map[6], rows = map[7];
+    compact = {map[3], 0, static_cast<uint8_t>(rows), 0, static_cast<uint8_t>(columns)};
+    compact.insert(compact.end(), map.begin() + 10, map.begin() + 10 + 2 * rows * columns);
+  }
+  const Bytes extended = zyltest::el(
+      0xE1, zyltest::cat({card, zyltest::el(0xC1, compact), zyltest::el(0xC3, {1, 160, 0, 160, 0, 80})}));
+  struct Part {
+    int32_t format;
+    Bytes bytes;
+  };
+  const Part parts[] = {{67, extended},
+                        {77, section(gridext_extract, 77)},
+                        {79, section(keypoint_stage_extract, 79)}};
+  DataBlob* all = nullptr;
+  for (const Part& p : parts) {
+    DataBlob* next =
+        container_put_entry(all, p.format, p.bytes.data(), static_cast<uint32_t>(p.bytes.size()));
+    blob_release(all);
+    all = next;
+  }
+  image_release(image);
+  return all;
+}
+
+struct PairRun {
+  int status;
+  std::vector<uint16_t> v;
+  bool transform;
+};
+
+PairRun run_pair(StageMatchRoutine match, MatchContext* ctx, DataBlob* a, DataBlob* b) {
+  uint16_t* scores = nullptr;
+  uint16_t count = 0;
+  RigidTransform* t = nullptr;
+  PairRun r{match(ctx, a, b, &scores, &count, &t), {}, t != nullptr};
+  if (scores) r.v.assign(scores, scores + count);
+  std::free(scores);
+  xform_release(t);
+  return r;
+}
+
+TEST(StagePairsPrints, TwoStepPairsOnRealPrints) {
+  MatchContext* ctx = ctx_create();
+  DataBlob* a = composite(ctx, "fvc2004_102_1.pgm");
+  DataBlob* b = composite(ctx, "fvc2004_102_2.pgm");
+  ASSERT_NE(a, nullptr);
+  ASSERT_NE(b, nullptr);
+
+  // The first matcher's alignment feeds the refinement; the vectors carry
+  // the refinement's first value (and the keypoint score).
+  RigidTransform* t = nullptr;
+  uint16_t* kp = nullptr;
+  uint16_t nkp = 0;
+  ASSERT_EQ(match_keypoints(ctx, a, b, &kp, &nkp, &t), ML_OK);
+  uint16_t* grid = nullptr;
+  uint16_t ngrid = 0;
+  ASSERT_EQ(match_gridblock_refine(ctx, a, b, &grid, &ngrid, &t), ML_OK);
+  const PairRun k = run_pair(match_keypoints_then_gridblock, ctx, a, b);
+  ASSERT_EQ(k.status, ML_OK);
+  EXPECT_EQ(k.v, (std::vector<uint16_t>{grid[0], kp[0]}));
+  EXPECT_TRUE(k.transform);
+  std::free(kp);
+  std::free(grid);
+  xform_release(t);
+
+  t = nullptr;
+  uint16_t* card = nullptr;
+  uint16_t ncard = 0;
+  ASSERT_EQ(match_card_grid(ctx, a, b, &card, &ncard, &t), ML_OK);
+  ASSERT_EQ(match_gridblock_refine(ctx, a, b, &grid, &ngrid, &t), ML_OK);
+  const PairRun c = run_pair(match_card_then_gridblock, ctx, a, b);
+  ASSERT_EQ(c.status, ML_OK);
+  EXPECT_EQ(c.v, (std::vector<uint16_t>{grid[0]}));
+  EXPECT_TRUE(c.transform);
+  std::free(card);
+  std::free(grid);
+  xform_release(t);
+
+  // The print against itself refines at least as well as the genuine pair.
+  const PairRun self = run_pair(match_card_then_gridblock, ctx, a, a);
+  ASSERT_EQ(self.status, ML_OK);
+  EXPECT_GE(self.v[0], c.v[0]);
+  EXPECT_GT(self.v[0], 0);
+
+  blob_release(a);
+  blob_release(b);
+  ctx_release(ctx);
 }
 
 }  // namespace
