@@ -116,9 +116,10 @@ ZYL_API StageChain* preset_build_card_verify_chain(MatchContext* context,
                                                    const AlgorithmPreset* row);
 /* preset_build_pair_chain with {match_keypoints, fuse_with_profile}. */
 ZYL_API StageChain* preset_build_pair_chain_alt(MatchContext* context);
-/* Format 78 engine of card descriptor 'B' or 'D' (null otherwise): stage
- * pair 1, then {match_card_grid, fuse_card_grid} (offset 2, level 2,
- * limit 24), then the grid-block refinement in place (limit 8). */
+/* Format 78 engine on a card descriptor (the catalogue uses B and D; null
+ * without one): stage pair 1 on the card, then {match_card_grid,
+ * fuse_card_grid} (offset 2, level 2, limit 24), then the grid-block
+ * refinement in place (limit 8); first quality-table value 77. */
 ZYL_API MatchEngine* preset_create_card_grid(MatchContext* context, const StageExtractor* card);
 /* Light-chain engine of a table row with the light defaults at 363 dpi:
  * raw pixel buffers, globally normalised. Null when a default cannot be

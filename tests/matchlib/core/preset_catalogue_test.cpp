@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "support/allocation_sweep.h"
 #include "zylscan/matchlib_context.h"
 #include "zylscan/matchlib_engine.h"
 #include "zylscan/matchlib_grid_extract.h"
@@ -690,6 +691,33 @@ TEST(PresetCatalogue, VerifyChainGridWithTexture) {
             "  87 texture img - ops - off 0 lvl 0 lim 255 early 0/255 flags 4\n");
   chain_free(chain);
   ctx_release(ctx);
+}
+
+TEST(PresetCatalogue, AllocationFailuresLeaveNothingBehind) {
+  // Every factory under a failing allocation at each step: a null answer
+  // or a whole engine, and nothing left allocated either way (the leak
+  // checker of the sanitizer build sees it otherwise).
+  for (int l = 0; l < PRESET_LIST_COUNT; ++l) {
+    int n = 0;
+    const PresetFactory* list = preset_factory_list(l, &n);
+    for (int i = 0; i < n; ++i) {
+      SCOPED_TRACE(::testing::Message() << "list " << l << " position " << i);
+      const int made = zyltest::sweep_allocation_failures([&] {
+        MatchContext* ctx = ctx_create();
+        MatchEngine* e = ctx ? list[i](ctx) : nullptr;
+        const bool failed = zyltest::allocation_failed();
+        if (e) {
+          EXPECT_GT(chain_count(engine_get_chain(e)), 0u);
+          EXPECT_EQ(engine_get_context(e), ctx);
+        } else if (ctx) {
+          EXPECT_TRUE(failed);
+        }
+        engine_release(e);
+        ctx_release(ctx);
+      });
+      EXPECT_GT(made, 0);
+    }
+  }
 }
 
 }  // namespace
