@@ -41,8 +41,8 @@ enum {
   PROFILE_TABLE_ROWS = 9,
   PROFILE_GRIDMAP_ROWS = 1,
   PROFILE_CARD9_ROWS = 4,
-  PROFILE_KEY_SKIP = (int32_t)0xa5f67fc5,    /* candidates the card stages leave out */
-  PROFILE_KEY_TRIPLE = (int32_t)0xb6623030,  /* absent reads as 4711 */
+  PROFILE_KEY_SKIP = (int32_t)0xa5f67fc5,   /* candidates the card stages leave out */
+  PROFILE_KEY_TRIPLE = (int32_t)0xb6623030, /* absent reads as 4711 */
   PROFILE_ABSENT = 4711
 };
 
@@ -64,8 +64,7 @@ ZYL_API StageChain* profile_chain_card(MatchContext* context, const StageExtract
                                        const AlgorithmProfile* row);
 /* As profile_chain_card with {match_card_grid_detail, fuse_card_grid} in
  * stage 2. */
-ZYL_API StageChain* profile_chain_card_alt(MatchContext* context,
-                                           const StageExtractor* descriptor,
+ZYL_API StageChain* profile_chain_card_alt(MatchContext* context, const StageExtractor* descriptor,
                                            const AlgorithmProfile* row);
 /* Kind 74 throughout; k = PROFILE_KEY_SKIP (default 3b/4 - 1), limited to
  * 0 .. b - 1. Stage 1 as in profile_chain_card; stage 2 {match_card_grid,
@@ -91,8 +90,7 @@ ZYL_API StageChain* profile_chain_card9(const StageExtractor* descriptor,
 /* An engine from a profile row as preset_create_indexed builds one from a
  * preset row (the row's H is not copied), the chain from the row's
  * builder on the descriptor; input mode 2 (raw pixel buffers). */
-ZYL_API MatchEngine* profile_create_engine(MatchContext* context,
-                                           const StageExtractor* descriptor,
+ZYL_API MatchEngine* profile_create_engine(MatchContext* context, const StageExtractor* descriptor,
                                            const AlgorithmProfile* row,
                                            const ScoreProfile* const* profiles);
 
@@ -138,8 +136,8 @@ ZYL_API MatchEngine* preset_create_indexed_card(MatchContext* context,
  * catalogue's profiles. */
 ZYL_API int preset_card_grid_hook(void* engine, void* unused_b, void* unused_c, void* unused_d,
                                   void* unused_e);
-ZYL_API int preset_pair_chain_hook_alt(void* engine, void* unused_b, void* unused_c,
-                                       void* unused_d, void* unused_e);
+ZYL_API int preset_pair_chain_hook_alt(void* engine, void* unused_b, void* unused_c, void* unused_d,
+                                       void* unused_e);
 
 /* The catalogue's placeholder profile list (see above). */
 ZYL_API const ScoreProfile* const* preset_catalogue_profiles(void);

@@ -61,7 +61,8 @@ StageChain* chain_of(std::initializer_list<StageSpec> stages) {
       return nullptr;
     }
     if (s.limit >= 0) stage_set_max_candidates(stage, static_cast<uint8_t>(s.limit));
-    if (s.early) stage_set_early_decision(stage, s.early_level, static_cast<uint8_t>(s.early_count));
+    if (s.early)
+      stage_set_early_decision(stage, s.early_level, static_cast<uint8_t>(s.early_count));
     if (s.flags) stage_set_flags(stage, s.flags);
     chain_append(chain, stage);
   }
@@ -79,10 +80,10 @@ MatchEngine* engine_of(MatchContext* ctx, StageChain* chain, const EngineShape& 
   config.unnamed_i32_3 = shape.e;
   config.unnamed_u8_2 = static_cast<uint8_t>(shape.f & 0xff);
   config.quality_value = shape.h;
-  MatchEngine* engine = engine_create(
-      ctx, chain, shape.format, shape.sensor_type, shape.size_class, shape.first.data(),
-      static_cast<int>(shape.first.size()), shape.second.data(),
-      static_cast<int>(shape.second.size()), &config);
+  MatchEngine* engine =
+      engine_create(ctx, chain, shape.format, shape.sensor_type, shape.size_class,
+                    shape.first.data(), static_cast<int>(shape.first.size()), shape.second.data(),
+                    static_cast<int>(shape.second.size()), &config);
   if (!engine) {
     chain_free(chain);
     return nullptr;

@@ -77,46 +77,75 @@ ZYL_API StageChain* preset_build_card_keypoint_grid_chain(const StageMatchOps* o
                                                           const StageExtractor* grid) {
   constexpr uint16_t kPairOnly = STAGE_FLAG_RESTART_SCORES | STAGE_FLAG_SKIP_PAIR;
   return chain_of({
-      {.extractor = extractor_card('D'), .kind = kKindCard, .images = kCardImages,
-       .ops = card_stage_ops(4), .flags = kPairOnly},
-      {.extractor = extractor_keypoints_full(), .kind = kKindKeypoints, .images = kKeypointImages,
-       .ops = keypoint_ops(), .flags = kPairOnly},
+      {.extractor = extractor_card('D'),
+       .kind = kKindCard,
+       .images = kCardImages,
+       .ops = card_stage_ops(4),
+       .flags = kPairOnly},
+      {.extractor = extractor_keypoints_full(),
+       .kind = kKindKeypoints,
+       .images = kKeypointImages,
+       .ops = keypoint_ops(),
+       .flags = kPairOnly},
       {.extractor = grid, .kind = kKindGridBlock, .images = kGridImages, .ops = ops},
   });
 }
 
 ZYL_API StageChain* preset_build_verify_chain_grid(MatchContext* context) {
   const StageSpec head[] = {
-      {.extractor = extractor_keypoints_full(), .kind = kKindKeypoints, .images = kKeypointImages,
-       .ops = coarse_ops(), .flags = STAGE_FLAG_RESTART_SCORES},
-      {.extractor = extractor_keypoints_full(), .kind = kKindKeypoints, .images = kKeypointImages,
-       .ops = keypoint_ops(), .offset = 3, .level = param_get_text(context, kKeyReject, 3),
+      {.extractor = extractor_keypoints_full(),
+       .kind = kKindKeypoints,
+       .images = kKeypointImages,
+       .ops = coarse_ops(),
+       .flags = STAGE_FLAG_RESTART_SCORES},
+      {.extractor = extractor_keypoints_full(),
+       .kind = kKindKeypoints,
+       .images = kKeypointImages,
+       .ops = keypoint_ops(),
+       .offset = 3,
+       .level = param_get_text(context, kKeyReject, 3),
        .limit = param_get(context, kKeyLateLimit, 24)},
-      {.extractor = extractor_gridblock(), .kind = kKindGridBlock, .images = kGridImages,
-       .ops = gridblock_ops(), .limit = param_get(context, kKeyGridLimit, 16)},
+      {.extractor = extractor_gridblock(),
+       .kind = kKindGridBlock,
+       .images = kGridImages,
+       .ops = gridblock_ops(),
+       .limit = param_get(context, kKeyGridLimit, 16)},
   };
   if (!param_get(context, kKeyTexture, 0)) return chain_of({head[0], head[1], head[2]});
-  return chain_of({head[0], head[1], head[2],
-                   {.extractor = extractor_card('D'), .kind = kKindCard, .images = kCardImages,
-                    .limit = param_get(context, kKeyLateLimit, 8), .flags = kExtractOnly},
-                   {.extractor = extractor_texture(), .kind = kKindTexture,
-                    .flags = STAGE_FLAG_SKIP_PAIR}});
+  return chain_of(
+      {head[0],
+       head[1],
+       head[2],
+       {.extractor = extractor_card('D'),
+        .kind = kKindCard,
+        .images = kCardImages,
+        .limit = param_get(context, kKeyLateLimit, 8),
+        .flags = kExtractOnly},
+       {.extractor = extractor_texture(), .kind = kKindTexture, .flags = STAGE_FLAG_SKIP_PAIR}});
 }
 
 ZYL_API StageChain* preset_build_card_verify_chain(MatchContext* context, const AlgorithmPreset*) {
   (void)param_ensure(context, kKeyKeypointSettings, 16);
-  const StageSpec coarse{.extractor = extractor_keypoints_light(), .kind = kKindKeypoints,
-                         .ops = coarse_ops(), .flags = STAGE_FLAG_RESTART_SCORES};
-  const StageSpec card{.extractor = extractor_card('E'), .kind = kKindCard,
-                       .limit = param_get(context, kKeyLateLimit, 8), .flags = kExtractOnly};
+  const StageSpec coarse{.extractor = extractor_keypoints_light(),
+                         .kind = kKindKeypoints,
+                         .ops = coarse_ops(),
+                         .flags = STAGE_FLAG_RESTART_SCORES};
+  const StageSpec card{.extractor = extractor_card('E'),
+                       .kind = kKindCard,
+                       .limit = param_get(context, kKeyLateLimit, 8),
+                       .flags = kExtractOnly};
   // match_full then runs its card-and-grid part with the grid map alone
   // and skips its grid-block part.
   (void)param_set(context, FULL_KEY_GRID_BLOCK, 0);
   (void)param_set(context, FULL_KEY_VARIANT, 1);
-  return chain_of({coarse, card,
-                   {.extractor = extractor_keypoints_light(), .kind = kKindKeypoints,
-                    .ops = keypoint_stage_ops(9), .limit = param_get(context, kKeyLateLimit, 8),
-                    .early = true, .early_level = param_get_text(context, kKeyLastEarly, 4),
+  return chain_of({coarse,
+                   card,
+                   {.extractor = extractor_keypoints_light(),
+                    .kind = kKindKeypoints,
+                    .ops = keypoint_stage_ops(9),
+                    .limit = param_get(context, kKeyLateLimit, 8),
+                    .early = true,
+                    .early_level = param_get_text(context, kKeyLastEarly, 4),
                     .early_count = param_get(context, kKeyLastEarlyCount, 4)}});
 }
 
@@ -129,11 +158,17 @@ ZYL_API MatchEngine* preset_create_card_grid(MatchContext* context, const StageE
   MatchContext* ctx = ctx_create_or_retain(context);
   if (!ctx) return nullptr;
   StageChain* chain = chain_of({
-      {.extractor = card, .kind = kKindCard, .images = kCardImages, .ops = stage_pair_ops(1),
+      {.extractor = card,
+       .kind = kKindCard,
+       .images = kCardImages,
+       .ops = stage_pair_ops(1),
        .flags = STAGE_FLAG_RESTART_SCORES},
       {.kind = kKindCard, .ops = card_stage_ops(4), .offset = 2, .level = 2, .limit = 24},
-      {.extractor = extractor_gridblock(), .kind = kKindGridBlock, .images = kGridImages,
-       .ops = second_grid_ops(), .limit = 8},
+      {.extractor = extractor_gridblock(),
+       .kind = kKindGridBlock,
+       .images = kGridImages,
+       .ops = second_grid_ops(),
+       .limit = 8},
   });
   const EngineShape shape{78, 1, 4, 64, 24, 70, 81, 20, 77, kFirstAll, kSecond02};
   MatchEngine* engine = engine_of(ctx, chain, shape, preset_catalogue_profiles(), nullptr);
@@ -196,7 +231,8 @@ ZYL_API MatchEngine* preset_create_indexed_card(MatchContext* context,
 ZYL_API int preset_card_grid_hook(void* engine, void*, void*, void*, void*) {
   auto* e = static_cast<MatchEngine*>(engine);
   if (!e || !engine_get_context(e)) return ML_CORRUPT;
-  StageChain* chain = preset_build_card_keypoint_grid_chain(stage_pair_ops(4), extractor_gridblock());
+  StageChain* chain =
+      preset_build_card_keypoint_grid_chain(stage_pair_ops(4), extractor_gridblock());
   if (!chain) return ML_NO_MEMORY;
   engine_set_chain(e, chain);
   engine_set_score_profiles(e, preset_catalogue_profiles());

@@ -195,13 +195,16 @@ MatchEngine* pair_factory(MatchContext* context) {
   if (V.level == 1)
     (void)write_defaults(ctx, {{nullptr, 0xaeeec432u, 32}, {nullptr, 0x95e5efb5u, 1}}, false);
   if (V.level >= 2)
-    (void)write_defaults(ctx, {{nullptr, 0xaeeec432u, 512}, {nullptr, 0x95e5efb5u, 1},
-                               {nullptr, 0x142ccb9bu, 1}, {nullptr, 0x86931a0au, 1}},
+    (void)write_defaults(ctx,
+                         {{nullptr, 0xaeeec432u, 512},
+                          {nullptr, 0x95e5efb5u, 1},
+                          {nullptr, 0x142ccb9bu, 1},
+                          {nullptr, 0x86931a0au, 1}},
                          false);
   if (V.level == 3)
-    (void)write_defaults(ctx, {{nullptr, 0x031185aau, 1}, {nullptr, 0x41fd08a3u, 1},
-                               {nullptr, 0xc901dcadu, 500}},
-                         false);
+    (void)write_defaults(
+        ctx, {{nullptr, 0x031185aau, 1}, {nullptr, 0x41fd08a3u, 1}, {nullptr, 0xc901dcadu, 500}},
+        false);
   StageChain* chain = V.level >= 2 ? preset_build_pair_chain_alt(ctx)
                                    : preset_build_pair_chain(ctx, keypoint_stage_ops(V.ops_row));
   return engine_of(ctx, chain, shape_32(), profiles(), preset_pair_chain_hook);
@@ -219,27 +222,35 @@ MatchEngine* own_keypoint_factory(MatchContext* context) {
                         : param_ensure(ctx, 0x35a97c9bu, 1);
   if (st != ML_OK) return nullptr;
   StageChain* chain = chain_of({
-      {.extractor = extractor_keypoints_light(), .kind = kKindKeypoints,
-       .ops = keypoint_stage_ops(6), .flags = STAGE_FLAG_RESTART_SCORES},
+      {.extractor = extractor_keypoints_light(),
+       .kind = kKindKeypoints,
+       .ops = keypoint_stage_ops(6),
+       .flags = STAGE_FLAG_RESTART_SCORES},
       {.extractor = Second ? extractor_keypoints_light() : extractor_keypoints_full(),
-       .kind = kKindKeypoints, .images = Second ? nullptr : kKeypointImages,
-       .ops = keypoint_stage_ops(5), .offset = Second ? 3 : 28,
+       .kind = kKindKeypoints,
+       .images = Second ? nullptr : kKeypointImages,
+       .ops = keypoint_stage_ops(5),
+       .offset = Second ? 3 : 28,
        .level = param_get_text(ctx, "vn.morva.far.reject", 3),
-       .limit = param_get(ctx, 0xdb4cd8b0u, 32), .flags = STAGE_FLAG_RESTART_SCORES},
+       .limit = param_get(ctx, 0xdb4cd8b0u, 32),
+       .flags = STAGE_FLAG_RESTART_SCORES},
       {.extractor = Second ? extractor_gridblock_alt() : extractor_gridblock(),
-       .kind = kKindGridBlock, .images = kGridImages, .ops = keypoint_stage_ops(4),
+       .kind = kKindGridBlock,
+       .images = kGridImages,
+       .ops = keypoint_stage_ops(4),
        .limit = param_get(ctx, 0xda569574u, Second ? 16 : 1)},
   });
   MatchEngine* engine = engine_of(ctx, chain, shape_64(4), profiles(), preset_pair_chain_hook);
   if (!engine) return nullptr;
   const int32_t dpi = Second ? 363 : 508;
-  (void)write_defaults(ctx, {{nullptr, 0x47664bccu, dpi},
-                             {nullptr, 0xaeeec432u, 16},
-                             {nullptr, 0xa2d1d9d5u, 5},
-                             {nullptr, 0x8916c384u, 20},
-                             {nullptr, 0xc901dcadu, 300},
-                             {nullptr, 0x142ccb9bu, 0},
-                             {nullptr, 0x7ad82b4du, 0}},
+  (void)write_defaults(ctx,
+                       {{nullptr, 0x47664bccu, dpi},
+                        {nullptr, 0xaeeec432u, 16},
+                        {nullptr, 0xa2d1d9d5u, 5},
+                        {nullptr, 0x8916c384u, 20},
+                        {nullptr, 0xc901dcadu, 300},
+                        {nullptr, 0x142ccb9bu, 0},
+                        {nullptr, 0x7ad82b4du, 0}},
                        false);
   return raw_input(engine, dpi, Second ? kSecondRawImageList : kRawImageList);
 }
@@ -265,9 +276,14 @@ MatchEngine* card_then_grid(MatchContext* context) {
   Context c(context);
   if (!c.get()) return nullptr;
   StageChain* chain = chain_of({
-      {.extractor = extractor_card('D'), .kind = kKindCard, .images = kCardImages,
-       .ops = card_stage_ops(4), .flags = STAGE_FLAG_RESTART_SCORES | STAGE_FLAG_SKIP_PAIR},
-      {.extractor = extractor_gridblock(), .kind = kKindGridBlock, .images = kGridImages,
+      {.extractor = extractor_card('D'),
+       .kind = kKindCard,
+       .images = kCardImages,
+       .ops = card_stage_ops(4),
+       .flags = STAGE_FLAG_RESTART_SCORES | STAGE_FLAG_SKIP_PAIR},
+      {.extractor = extractor_gridblock(),
+       .kind = kKindGridBlock,
+       .images = kGridImages,
        .ops = stage_pair_ops(3)},
   });
   return engine_of(c.get(), chain, card_grid_shape(), profiles(), nullptr);
@@ -313,8 +329,8 @@ MatchEngine* card9_factory(MatchContext* context) {
   const AlgorithmProfile* row = profile_card9_row(0);
   const EngineShape s = shape(row->preset.size_class, row->preset.most_views, row->preset.byte_b,
                               row->preset.d, row->preset.e, k0, k0, row->preset.format);
-  MatchEngine* engine = engine_of(c.get(), profile_chain_card9(extractor_card(Card), row, kCardImages),
-                                  s, profiles(), nullptr);
+  MatchEngine* engine = engine_of(
+      c.get(), profile_chain_card9(extractor_card(Card), row, kCardImages), s, profiles(), nullptr);
   if (engine) engine_set_input_mode(engine, kInputPixels);
   return engine;
 }
@@ -397,8 +413,26 @@ constexpr auto S3 = pair_factory<PairValues{5, 1}>;
 constexpr auto S4 = pair_factory<PairValues{5, 2}>;
 constexpr auto S5 = pair_factory<PairValues{5, 3}>;
 constexpr PresetFactory kMain[] = {
-    VF6, preset_create_light, preset_create_light, L3, L2, L1, S2, C1, VF4,
-    preset_create_light_verify, preset_create_light_verify, VF5, VF2, VF1, VF3, S3, S4, S5, S0, S1,
+    VF6,
+    preset_create_light,
+    preset_create_light,
+    L3,
+    L2,
+    L1,
+    S2,
+    C1,
+    VF4,
+    preset_create_light_verify,
+    preset_create_light_verify,
+    VF5,
+    VF2,
+    VF1,
+    VF3,
+    S3,
+    S4,
+    S5,
+    S0,
+    S1,
 };
 
 constexpr PresetFactory kCard9[] = {card9_compare_only, card9_factory<'B'>, card9_factory<'D'>};
@@ -413,8 +447,8 @@ extern "C" {
 
 ZYL_API const PresetFactory* preset_factory_list(int list, int* out_count) {
   const std::span<const PresetFactory> lists[PRESET_LIST_COUNT] = {
-      {}, kCardSmall, kCardLarge, kCardGrid, kLightIndexed, kKeypointGrid,
-      kKeypointOwn, kMain, kCard9, kGridmap};
+      {},           kCardSmall, kCardLarge, kCardGrid, kLightIndexed, kKeypointGrid,
+      kKeypointOwn, kMain,      kCard9,     kGridmap};
   const bool inside = list >= 0 && list < PRESET_LIST_COUNT && !lists[list].empty();
   if (out_count) *out_count = inside ? static_cast<int>(lists[list].size()) : 0;
   return inside ? lists[list].data() : nullptr;

@@ -39,7 +39,9 @@ StageChain* card_chain(MatchContext* ctx, const StageExtractor* descriptor,
   const int k = skipped(ctx, b, 0);
   const int32_t kind = row->preset.format;
   return chain_of({
-      {.extractor = descriptor, .kind = kind, .ops = stage_pair_ops(1),
+      {.extractor = descriptor,
+       .kind = kind,
+       .ops = stage_pair_ops(1),
        .flags = STAGE_FLAG_RESTART_SCORES},
       {.kind = kind, .ops = second, .limit = b - k},
   });
@@ -57,8 +59,7 @@ ZYL_API StageChain* profile_chain_card(MatchContext* context, const StageExtract
   return card_chain(context, descriptor, row, card_grid_ops());
 }
 
-ZYL_API StageChain* profile_chain_card_alt(MatchContext* context,
-                                           const StageExtractor* descriptor,
+ZYL_API StageChain* profile_chain_card_alt(MatchContext* context, const StageExtractor* descriptor,
                                            const AlgorithmProfile* row) {
   return card_chain(context, descriptor, row, card_grid_detail_ops());
 }
@@ -70,10 +71,15 @@ ZYL_API StageChain* profile_chain_triple(MatchContext* context, const StageExtra
   const int k = skipped(context, b, 3 * b / 4 - 1);
   const int rest = b - k;
   return chain_of({
-      {.extractor = descriptor, .kind = kKindTriple, .ops = stage_pair_ops(1),
+      {.extractor = descriptor,
+       .kind = kKindTriple,
+       .ops = stage_pair_ops(1),
        .flags = STAGE_FLAG_RESTART_SCORES},
-      {.kind = kKindTriple, .ops = card_grid_ops(), .offset = 2,
-       .level = param_get_text(context, kKeyTripleReject, 4), .limit = b - k / 3,
+      {.kind = kKindTriple,
+       .ops = card_grid_ops(),
+       .offset = 2,
+       .level = param_get_text(context, kKeyTripleReject, 4),
+       .limit = b - k / 3,
        .flags = STAGE_FLAG_RESTART_SCORES},
       {.kind = kKindTriple, .ops = card_grid_detail_ops(), .limit = rest < 2 ? 1 : rest / 2},
   });
@@ -92,7 +98,9 @@ ZYL_API StageChain* profile_chain_gridmap(MatchContext*, const StageExtractor* d
   if (!row) return nullptr;
   const int32_t kind = row->preset.format;
   return chain_of({
-      {.extractor = descriptor, .kind = kind, .ops = stage_pair_ops(1),
+      {.extractor = descriptor,
+       .kind = kind,
+       .ops = stage_pair_ops(1),
        .flags = STAGE_FLAG_RESTART_SCORES},
       {.kind = kind, .ops = texture_stage_ops(), .limit = row->preset.budget},
   });
@@ -102,12 +110,13 @@ ZYL_API StageChain* profile_chain_card9(const StageExtractor* descriptor,
                                         const AlgorithmProfile* row,
                                         const ImagePrepRoutine* images) {
   if (!row) return nullptr;
-  return chain_of({{.extractor = descriptor, .kind = row->preset.format, .images = images,
+  return chain_of({{.extractor = descriptor,
+                    .kind = row->preset.format,
+                    .images = images,
                     .ops = card_stage_ops(5)}});
 }
 
-ZYL_API MatchEngine* profile_create_engine(MatchContext* context,
-                                           const StageExtractor* descriptor,
+ZYL_API MatchEngine* profile_create_engine(MatchContext* context, const StageExtractor* descriptor,
                                            const AlgorithmProfile* row,
                                            const ScoreProfile* const* profiles) {
   if (!row || !row->builder) return nullptr;
@@ -116,7 +125,15 @@ ZYL_API MatchEngine* profile_create_engine(MatchContext* context,
   const int second_count = profile_option_list(row, 1, second);
   const AlgorithmPreset& p = row->preset;
   // The row's H is not copied: the quality-table value keeps its default.
-  const EngineShape shape{p.format, 1, p.size_class, p.most_views, p.byte_b, p.d, p.e, p.f, 0,
+  const EngineShape shape{p.format,
+                          1,
+                          p.size_class,
+                          p.most_views,
+                          p.byte_b,
+                          p.d,
+                          p.e,
+                          p.f,
+                          0,
                           std::span<const int32_t>(first, first_count),
                           std::span<const int32_t>(second, second_count)};
   MatchEngine* engine =
