@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "support/allocation_sweep.h"
 #include "support/pgm.h"
 #include "zylscan/matchlib_accum.h"
 #include "zylscan/matchlib_blockrec.h"
@@ -264,6 +265,99 @@ TEST(AccumAddImage, RunningMeanCountsEachWindowCell) {
   EXPECT_EQ(accum_write(nullptr, a.get()), 2u + 23 + 6 + 160 * 160 + 6 + 2 * 160 * 160);
 }
 
+// Mean absolute distance of the mean image from mid grey.
+int mean_spread(const ImpressionAccumulator& a) {
+  long sum = 0;
+  for (int i = 0; i < a.height * a.width; ++i) sum += std::abs(a.mean_image[i] - 128);
+  return static_cast<int>(sum / (a.height * a.width));
+}
+
+TEST(AccumAddImage, InversionTestKeepsAnInvertedImpressionFromFlatteningTheMean) {
+  // Without the test an inverted impression averages the mean image
+  // towards flat grey; with it the impression is turned back first.
+  int spread[2] = {};
+  for (int test = 0; test < 2; ++test) {
+    Ctx ctx(ctx_create());
+    ASSERT_EQ(param_set(ctx.get(), 0x41fd08a3u, 1), ML_OK);
+    ASSERT_EQ(param_set(ctx.get(), 0xfb0008aau, 1), ML_OK);
+    if (test) {
+      ASSERT_EQ(param_set(ctx.get(), 0xee8003dbu, 1), ML_OK);
+    }
+    Image first = full(finger(1));
+    Accum a(accum_create(first.get()));
+    ASSERT_EQ(accum_add_image(a.get(), ctx.get(), first.get()), ML_OK);
+    const int before = mean_spread(*a);
+    Image neg = inverted(finger(1));
+    ASSERT_EQ(accum_add_image(a.get(), ctx.get(), neg.get()), ML_OK);
+    spread[test] = mean_spread(*a);
+    EXPECT_GT(before, 8);
+    if (test) {
+      EXPECT_GT(spread[test] * 4, before * 3);
+    }
+  }
+  EXPECT_LT(spread[0] * 2, spread[1]);
+}
+
+TEST(AccumAddImage, SettledMeanIsTakenOutOfThePixelsUnlessItAddsAPattern) {
+  Ctx ctx(ctx_create());
+  ASSERT_EQ(param_set(ctx.get(), 0x41fd08a3u, 1), ML_OK);
+  ASSERT_EQ(param_set(ctx.get(), 0xfb0008aau, 1), ML_OK);
+  ASSERT_EQ(param_set(ctx.get(), 0xdf8699d4u, 2), ML_OK);
+  Image first = full(finger(1));
+  Accum a(accum_create(first.get()));
+  ASSERT_EQ(accum_add_image(a.get(), ctx.get(), first.get()), ML_OK);
+  // Not settled after one impression: the pixels are as captured.
+  const auto& g = print(finger(1));
+  EXPECT_EQ(std::memcmp(image_pixels(first.get()), g.pixels.data(), g.pixels.size()), 0);
+  Image second = full(finger(1));
+  ASSERT_EQ(accum_add_image(a.get(), ctx.get(), second.get()), ML_OK);
+  // The same impression twice: its filtered pixels equal the mean, so the
+  // settled result is flat grey, which shows no checker pattern and
+  // replaces the pixels.
+  const std::uint8_t* px = image_pixels(second.get());
+  for (int i = 0; i < 160 * 160; ++i) ASSERT_NEAR(px[i], 128, 1) << i;
+}
+
+TEST(AccumAddImage, MemoryFailureLeavesTheSlotsAsTheyWere) {
+  Ctx ctx(ctx_create());
+  Image first = full(finger(1));
+  Accum base(accum_create(first.get()));
+  ASSERT_EQ(accum_add_image(base.get(), ctx.get(), first.get()), ML_OK);
+  Image second = full(finger(2));
+  ASSERT_EQ(accum_add_image(base.get(), ctx.get(), second.get()), ML_OK);
+  const std::vector<uint8_t> saved = [&] {
+    std::vector<uint8_t> b(accum_write(nullptr, base.get()));
+    accum_write(b.data(), base.get());
+    return b;
+  }();
+  // A full-size impression (slot shift) and a window (point-wise merge),
+  // with the 1st, 2nd, ... allocation of the add failing.
+  for (int merge = 0; merge < 2; ++merge) {
+    int n = 1;
+    for (; n < 10000; ++n) {
+      SCOPED_TRACE(::testing::Message() << "merge " << merge << ", allocation " << n << " fails");
+      Accum a(accum_copy(base.get()));
+      ASSERT_NE(a, nullptr);
+      Image next = merge ? window(finger(3), 60, 60, 30, 30) : full(finger(3));
+      zyl::matchlib::test_hook::fail_allocation(static_cast<std::uint64_t>(n));
+      const int status = accum_add_image(a.get(), ctx.get(), next.get());
+      if (!zyltest::allocation_failed()) {
+        ASSERT_EQ(status, ML_OK);
+        break;
+      }
+      // 9, or 1 where the descriptors' band filter finds no gain table.
+      ASSERT_TRUE(status == ML_NO_MEMORY || status == ML_WRONG_KIND) << status;
+      std::vector<uint8_t> now(accum_write(nullptr, a.get()));
+      accum_write(now.data(), a.get());
+      // Only the geometry of the last impression may have moved.
+      ASSERT_EQ(now.size(), saved.size());
+      ASSERT_EQ(std::memcmp(now.data() + 31, saved.data() + 31, now.size() - 31), 0);
+    }
+    EXPECT_GT(n, 1) << merge;
+    EXPECT_LT(n, 10000) << merge;
+  }
+}
+
 std::vector<int> g_progress;
 void record_progress(MatchContext*, int index, void* user) {
   g_progress.push_back(index);
@@ -369,6 +463,11 @@ TEST(AccumObserver, SixthImpressionRestartsTheEnrolmentWithoutRecursion) {
   AccumState* state = accum_state_create(0);
   EXPECT_EQ(accum_observe_install(nullptr, state), ML_BAD_ARGUMENT);
   EXPECT_EQ(accum_observe_install(&r.head, nullptr), ML_BAD_ARGUMENT);
+  zyl::matchlib::test_hook::fail_allocation(1);
+  EXPECT_EQ(accum_observe_install(&r.head, state), ML_NO_MEMORY);
+  EXPECT_TRUE(zyltest::allocation_failed());
+  EXPECT_EQ(state->refcount, 1u);
+  EXPECT_EQ(r.head.observer_data, nullptr);
   ASSERT_EQ(accum_observe_install(&r.head, state), ML_OK);
   // Installing again replaces the observer (the first one's reference on
   // the state is given back).
