@@ -1,6 +1,7 @@
 // Dense-descriptor similarity of two point records that carry the same grid
 // of points with type-0x8 descriptors: a per-pixel map of how far the two
 // impressions differ around each grid point, and a one-value summary.
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -138,13 +139,14 @@ ZYL_API int blockrec_similarity_map(const uint8_t* a, uint32_t a_length, const u
       for (int i = 0; i < n; ++i) {
         const int v = d[i] == 0 ? 1 : d[i] >= kDescriptorBits ? 255 : 2 * d[i];
         const int cx = pair.a->points[i].x - x_shift, cy = pair.a->points[i].y - y_shift;
-        for (int y = cy - half; y <= cy + half; ++y) {
-          if (y < 0 || y >= rows) continue;
+        // Only the part of the patch inside the map (a stored first point far
+        // out makes huge patches).
+        const int y0 = std::max(cy - half, 0), y1 = std::min(cy + half, rows - 1);
+        const int x0 = std::max(cx - half, 0), x1 = std::min(cx + half, columns - 1);
+        for (int y = y0; y <= y1; ++y) {
           std::uint8_t* row = out + y * w;
-          for (int x = cx - half; x <= cx + half; ++x) {
-            if (x < 0 || x >= columns) continue;
+          for (int x = x0; x <= x1; ++x)
             row[x] = static_cast<std::uint8_t>(row[x] ? (row[x] + v) >> 1 : v);
-          }
         }
       }
     }
