@@ -160,4 +160,70 @@ ZYL_API int card_parse_reference(const uint8_t* const* parts, const uint32_t* si
                                  uint8_t* buffer, uint32_t buffer_size, uint32_t offset,
                                  CardProbeSetup* out);
 
+/* ---- comparison ---- */
+
+typedef struct MatchResult MatchResult;
+typedef struct GrayImage GrayImage;
+
+enum {
+  CARD_SCORE_ENTRIES = 30,  /* the score vector of one reference template */
+  CARD_GROUPS = 10,         /* group modes 1..10 */
+  CARD_VERIFY_ROOM = 3544   /* room behind the probe that card_verify_gallery gives */
+};
+
+/* One reference template (a 7F2E probe form) against the probe template,
+ * under the current card_flags: the reference's packed form (packed now
+ * into the 1428-byte packing room in packing form 0), the local-structure
+ * matcher the flags select, the bounded grid comparison of the two grid
+ * maps under the matcher's alignment, and the qualities. Fills the 30
+ * entries of `scores`. 0; 7 nothing to compare (packed form or grid map
+ * missing); 17 corrupt elements, too little work room or a matcher result
+ * of another count; 2 null arguments; 1 a packing form or matcher set the
+ * library does not carry; a matcher's status. */
+ZYL_API int card_compare_core(const uint8_t* reference, uint32_t reference_length, uint8_t* work,
+                              uint32_t work_size, const uint8_t* probe, uint32_t probe_length,
+                              uint16_t option_word, uint8_t* packing_room, uint16_t* scores);
+
+/* First pass: the probe at `offset` of `buffer` against the reference
+ * parts of the comparison input, rank by rank (pre-selected by grid-map
+ * histograms with card_flags bit 3), stopping at the first template whose
+ * folded score exceeds its group's threshold. *decision 1 = matched, with
+ * the group mode, the template index and its score; *max_score the largest
+ * score seen. Outputs other than the decision may be null; the template
+ * index is -1 without a match. 0; 2 null decision; 17 corrupt input, too
+ * little room, a group mode outside 1..10 or a class index of 7; 1
+ * algorithm id not 18; card_compare_core's failures. */
+ZYL_API int card_compare_reference(const uint8_t* const* parts, const uint32_t* sizes, int k,
+                                   uint8_t* buffer, uint32_t buffer_size, uint32_t offset,
+                                   int* decision, uint32_t* max_score, int* template_index,
+                                   int* group_mode, uint32_t* best_score);
+
+/* Second pass: recomputes the score of template `template_index` of the
+ * parts of `group_mode` from a fresh copy of the probe; clears *decision
+ * when the score does not exceed the group's threshold. 0; 2 null
+ * decision or score, or a decision of 0; otherwise as the first pass. */
+ZYL_API int card_compare_recheck(const uint8_t* const* parts, const uint32_t* sizes, int k,
+                                 uint8_t* buffer, uint32_t buffer_size, uint32_t offset,
+                                 int* decision, int template_index, int group_mode,
+                                 uint32_t* score);
+
+/* Card verification of a format-67 probe against format-80 gallery
+ * templates: builds the parameter element (from the engine's first score
+ * profile, else a built-in table set), a reference and a probe form per
+ * gallery template and runs both passes, stopping at the first accepted
+ * entry. Level 28 compares at level 27 and keeps the best score seen in
+ * the result. 0; 1 wrong formats or algorithm id; 2 null arguments; 9 no
+ * memory; 17 corrupt data, no parameter element or passes that disagree;
+ * 18 no table set selected. */
+ZYL_API int card_verify_gallery(MatchEngine* engine, DataBlob* const* gallery, int count,
+                                DataBlob* probe, int level, MatchResult* result);
+/* The engine's match operation of the card profiles: 1 with an image, 2
+ * without a probe, else card_verify_gallery. */
+ZYL_API int card_verify_op(MatchEngine* engine, DataBlob* const* gallery, uint8_t count,
+                           DataBlob* probe, GrayImage* image, int level, MatchResult* result);
+/* The engine's gallery-score operation of the card profiles: level 28; on
+ * success the best raw score repeats the score. 2 without a probe. */
+ZYL_API int card_score_op(MatchEngine* engine, DataBlob* const* gallery, uint8_t count,
+                          DataBlob* probe, MatchResult* result);
+
 ZYL_EXTERN_C_END

@@ -89,6 +89,8 @@ double double_model(const std::vector<ScoreLinearRow>& rows, const uint16_t* v) 
 
 TEST(CardScoreTable, WeightedSumFollowsTheModel) {
   std::mt19937 rng(29);
+  double total_miss = 0;
+  int scored = 0;
   for (int n : {30, 9}) {
     for (int trial = 0; trial < 40; ++trial) {
       const auto rows = random_model(rng, n);
@@ -104,11 +106,16 @@ TEST(CardScoreTable, WeightedSumFollowsTheModel) {
         uint32_t score = 0;
         ASSERT_EQ(card_score_weighted_sum(table.data(), n, v, &score), ML_OK);
         // The card arithmetic floors every term (30 x under 1/32), the
-        // final shift (under 1) and the offset (under 1, the other way).
-        EXPECT_NEAR(score, double_model(rows, v), 2.0) << n << " " << trial;
+        // final shift (under 1) and the offset (under 1, the other way):
+        // one score may miss by up to 2, the mean miss stays within 1.
+        const double miss = score - double_model(rows, v);
+        EXPECT_NEAR(miss, 0.0, 2.0) << n << " " << trial;
+        total_miss += std::abs(miss);
+        ++scored;
       }
     }
   }
+  EXPECT_LT(total_miss / scored, 1.0);
 }
 
 TEST(CardScoreTable, ExponentsAndRefusals) {
