@@ -505,3 +505,4 @@ TEST(CardVerifyGallery, Refusals) {
   EXPECT_EQ(r->decision, 0);
   match_result_release(r);
 }
+
