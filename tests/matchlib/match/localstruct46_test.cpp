@@ -303,3 +303,44 @@ TEST(LocalStructCompact, QualityNibblesMustAgree) {
 }
 
 }  // namespace
+
+namespace {
+
+// The unreduced 64-minutia build reads cards as stored and counts poor
+// minutiae by quality alone; the plain build reduces cards of more than 64
+// minutiae and counts unpaired minutiae in conflict as poor.
+TEST(LocalStruct64Unreduced, ReadsAsStoredAndIgnoresConflicts) {
+  std::vector<Min> many;
+  for (int k = 0; k < 70; ++k) many.push_back({20 + (k % 10) * 18, 20 + (k / 10) * 18, (k * 52) & 0xFC});
+  const Packed plain = pack64(card_of(many)), unreduced = pack64(card_of(many), localstruct64_prepare_unreduced);
+  ASSERT_EQ(plain.status, ML_OK);
+  ASSERT_EQ(unreduced.status, ML_OK);
+  ASSERT_EQ(unreduced.form[0], 64);
+  for (int k = 0; k < 64; ++k) {
+    EXPECT_EQ(unreduced.form[1 + 4 * k], many[k].x) << k;
+    EXPECT_EQ(unreduced.form[2 + 4 * k], many[k].y) << k;
+  }
+  EXPECT_NE(plain.form, unreduced.form);
+
+  // A probe with one more minutia beside minutia 10, parallel to it and 3
+  // away: a conflict that the plain build counts as poor.
+  const auto a = card_finger(1, 30);
+  auto b = a;
+  b.push_back({a[10].x + 3, a[10].y, a[10].direction});
+  const Bytes form = pack64(card_of(a)).form;
+  auto compare = [&](auto fn) {
+    Bytes work(2064);
+    CardMatchResult r{};
+    r.kind = CARD_RESULT_KIND;
+    const Bytes probe = card_of(b);
+    EXPECT_EQ(fn(work.data(), 2064, form.data(), static_cast<std::uint32_t>(form.size()), probe.data(),
+                 static_cast<std::uint32_t>(probe.size()), &r, nullptr, 2),
+              ML_OK);
+    return r;
+  };
+  const CardMatchResult p = compare(localstruct64_compare), u = compare(localstruct64_compare_unreduced);
+  EXPECT_EQ(p.sub[1], u.sub[1]);  // the same pairs
+  EXPECT_GT(p.score, u.score);    // one inside minutia fewer, one poor more
+}
+
+}  // namespace
