@@ -172,14 +172,16 @@ enum {
 };
 
 /* One reference template (a 7F2E probe form) against the probe template,
- * under the current card_flags: the reference's packed form (packed now
- * into the 1428-byte packing room in packing form 0), the local-structure
- * matcher the flags select, the bounded grid comparison of the two grid
- * maps under the matcher's alignment, and the qualities. Fills the 30
- * entries of `scores`. 0; 7 nothing to compare (packed form or grid map
- * missing); 17 corrupt elements, too little work room or a matcher result
- * of another count; 2 null arguments; 1 a packing form or matcher set the
- * library does not carry; a matcher's status. */
+ * under the current card_flags: the reference's packed form (in packing
+ * form 0 packed now into the 1428-byte packing room as a 46-minutia form),
+ * the local-structure matcher the flags select (alternative set: 64- or
+ * 46-minutia forms with 24 probe neighbours; else the compact matchers),
+ * the bounded grid comparison of the two grid maps under the matcher's
+ * alignment, and the qualities (limited to 100). Fills the 30 entries of
+ * `scores`. 0; 7 nothing to compare (no packed form, no minutiae, no grid
+ * map); 17 corrupt elements, a pre-packed element in packing form 0, too
+ * little work room or a matcher result of another count; 2 null
+ * arguments; a packing or matcher status. */
 ZYL_API int card_compare_core(const uint8_t* reference, uint32_t reference_length, uint8_t* work,
                               uint32_t work_size, const uint8_t* probe, uint32_t probe_length,
                               uint16_t option_word, uint8_t* packing_room, uint16_t* scores);

@@ -39,13 +39,17 @@ std::vector<std::uint8_t> parameter_element(std::uint16_t word, int list_length,
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size < 3 || size > 12000) return 0;
-  static const std::vector<std::uint8_t> elements[4] = {
+  static const std::vector<std::uint8_t> elements[8] = {
       parameter_element(0x1211, 0, 1),  // alternative set, pre-packed 64-minutia forms
       parameter_element(0x1219, 2, 0),  // the same with pre-selection, two candidates
-      parameter_element(0x1211, 1, 0),
+      parameter_element(0x1200, 0, 1),  // packed while comparing, compact matcher
       parameter_element(0x1219, 0, 1),
+      parameter_element(0x1201, 1, 0),  // pre-packed 64-minutia forms, compact matcher
+      parameter_element(0x1212, 0, 1),  // pre-packed 46-minutia forms, alternative matcher
+      parameter_element(0x1218, 3, 0),  // packed while comparing, alternative, pre-selection
+      parameter_element(0x1202, 0, 0),
   };
-  const std::vector<std::uint8_t>& p0 = elements[data[0] & 3];
+  const std::vector<std::uint8_t>& p0 = elements[data[0] & 7];
   const std::size_t split = std::min<std::size_t>(size - 3, std::size_t{data[1]} << 8 | data[2]);
   // Each piece in its own exact-size buffer so that overreads show.
   const std::vector<std::uint8_t> part(data + 3, data + 3 + split);

@@ -105,20 +105,29 @@ int isqrt16(uint32_t v) { return static_cast<int>(fx_isqrt16(static_cast<uint16_
 int run_matcher(uint32_t flags, uint8_t* work, uint32_t work_size, const uint8_t* form,
                 uint32_t form_length, const uint8_t* probe, uint32_t probe_length,
                 CardMatchResult* result, CardAlignment* alignment, int option) {
-  const int packing = flags & CARD_PACKING_MASK;
+  const bool alternative = flags & CARD_ALTERNATIVE;
+  const bool form64 = (flags & CARD_PACKING_MASK) == 1;
   const uint16_t room = static_cast<uint16_t>(std::min<uint32_t>(work_size, 0xFFFF));
-  if ((flags & CARD_ALTERNATIVE) && packing == 1)
-    return localstruct64_compare(work, room, form, form_length, probe, probe_length, result,
-                                 alignment, option);
-  // The 46-minutia matchers (and the compact matcher over the 64-minutia
-  // form) are not part of this library yet.
-  return ML_WRONG_KIND;
+  auto* matcher = alternative && form64 ? localstruct64_compare_unreduced
+                  : alternative         ? localstruct46_compare_alt
+                  : form64              ? localstruct64_compare_compact
+                                        : localstruct46_compare;
+  return matcher(work, room, form, form_length, probe, probe_length, result, alignment, option);
 }
 
-// The reference's packed form: pre-packed (forms 1, 2), or packed now.
+// Copies a batch of the 46-minutia form into the packing room; the form
+// never passes its 1428 bytes, a batch that would is refused.
+int copy_into_packing_room(uint8_t* output, uint16_t offset, const uint8_t* source, uint16_t length) {
+  if (uint32_t{offset} + length > CARD_PACKING_ROOM) return 1;
+  std::memcpy(output + offset, source, length);
+  return 0;
+}
+
+// The reference's packed form: pre-packed (forms 1, 2), or packed now into
+// the packing room (form 0).
 int reference_form(uint32_t flags, const uint8_t* reference, uint32_t reference_length,
-                   const TlvElement& packed, uint8_t* packing_room, const uint8_t** form,
-                   uint32_t* form_length) {
+                   const TlvElement& packed, uint8_t* work, uint32_t work_size,
+                   uint8_t* packing_room, const uint8_t** form, uint32_t* form_length) {
   const int packing = flags & CARD_PACKING_MASK;
   if (packing != 0) {
     if (!packed.value) return ML_NOTHING_TO_COMPARE;
@@ -134,8 +143,16 @@ int reference_form(uint32_t flags, const uint8_t* reference, uint32_t reference_
     if (e.value) return ML_CORRUPT;
   }
   if (!packing_room) return ML_BAD_ARGUMENT;
-  // The 46-minutia packing routine is not part of this library yet.
-  return ML_WRONG_KIND;
+  auto* prepare = (flags & CARD_ALTERNATIVE) ? localstruct46_prepare_alt : localstruct46_prepare;
+  uint16_t size = 0;
+  if (const int st = prepare(work, static_cast<uint16_t>(std::min<uint32_t>(work_size, 0xFFFF)),
+                             reference, reference_length, packing_room, CARD_PACKING_ROOM, &size,
+                             copy_into_packing_room))
+    return st;
+  if (size <= LOCALSTRUCT46_HEAD || packing_room[0] == 0) return ML_NOTHING_TO_COMPARE;
+  *form = packing_room;
+  *form_length = size;
+  return ML_OK;
 }
 
 // The folded score of a vector and its group's threshold. With the
@@ -379,8 +396,8 @@ ZYL_API int card_compare_core(const uint8_t* reference, uint32_t reference_lengt
     return ML_CORRUPT;
   const uint8_t* form = nullptr;
   uint32_t form_length = 0;
-  if (const int st = reference_form(word, reference, reference_length, packed, packing_room, &form,
-                                    &form_length))
+  if (const int st = reference_form(word, reference, reference_length, packed, work, work_size,
+                                    packing_room, &form, &form_length))
     return st;
   if (!ref_map.value) return ML_NOTHING_TO_COMPARE;
 

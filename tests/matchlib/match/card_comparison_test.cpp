@@ -53,13 +53,17 @@ Bytes minutiae_element(const std::vector<Min>& m) {
   return el(0x90, b);
 }
 
-// The 64-minutia local-structure form of a card holding the minutiae.
-Bytes packed64(const std::vector<Min>& m) {
+// The 64- or 46-minutia local-structure form of a card holding the
+// minutiae, as the card comparison packs them.
+Bytes packed(const std::vector<Min>& m, bool form64 = true) {
   const Bytes card = el(0x7F2E, el(0xA1, minutiae_element(m)));
   Bytes work(2064), out(LOCALSTRUCT64_SIZE);
   uint16_t length = 0;
-  EXPECT_EQ(localstruct64_prepare(work.data(), 2064, card.data(), static_cast<uint32_t>(card.size()), out.data(),
-                                  LOCALSTRUCT64_SIZE, &length, localstruct64_copy),
+  const uint32_t n = static_cast<uint32_t>(card.size());
+  EXPECT_EQ(form64 ? localstruct64_prepare_unreduced(work.data(), 2064, card.data(), n, out.data(), LOCALSTRUCT64_SIZE,
+                                                     &length, localstruct64_copy)
+                   : localstruct46_prepare(work.data(), 2064, card.data(), n, out.data(), LOCALSTRUCT46_SIZE, &length,
+                                           localstruct64_copy),
             ML_OK);
   out.resize(length);
   return out;
@@ -82,10 +86,11 @@ Bytes probe_form(const Form& f) {
   return el(0x7F2E, cat({el(0xA1, minutiae_element(f.minutiae)), el(0xA2, a2)}));
 }
 
-// A reference template as the comparison finds it: pre-packed 64-minutia
-// form next to the grid map.
-Bytes reference_template(const std::vector<Min>& m, const Bytes& map, int quality = 80) {
-  return probe_form({m, map, quality, 0xCD, packed64(m)});
+// A reference template as the comparison finds it: the grid map and, in
+// packing forms 1 and 2, the pre-packed form (else the minutiae alone).
+Bytes reference_template(const std::vector<Min>& m, const Bytes& map, int quality = 80, int packing = 1) {
+  if (packing == 0) return probe_form({m, map, quality});
+  return probe_form({m, map, quality, static_cast<uint16_t>(0xCC + packing), packed(m, packing == 1)});
 }
 
 Bytes reference_part(int mode, uint8_t class_byte, const std::vector<Bytes>& templates) {
@@ -123,7 +128,7 @@ Bytes impostor_reference() { return reference_template(finger(7, 28), impostor_m
 
 // A test model over the local-structure score (entry 0) and the grid score
 // (entry 9); the 9-row model over entry 0 alone. Thresholds 8000, and
-// 20000 from class 2 on, at every level.
+// 20000 from class 2 on, at every level but the last (60000).
 struct Model {
   std::vector<ScoreLinearRow> rows30, rows9;
   FarThresholdTable t{};
@@ -132,7 +137,7 @@ struct Model {
     rows30[9] = ScoreLinearRow{0, 65535, 5000u << 16, 40000u << 16, 1};
     rows9[0] = rows30[0];
     for (int c = 0; c < 7; ++c)
-      for (int l = 0; l < 28; ++l) t.t[c][l] = c < 2 ? 8000 : 20000;
+      for (int l = 0; l < 28; ++l) t.t[c][l] = l == 27 ? 60000 : c < 2 ? 8000 : 20000;
   }
   // The double-precision score of a vector under the 30-row model.
   static double score(const uint16_t* v) {
@@ -506,3 +511,112 @@ TEST(CardVerifyGallery, Refusals) {
   match_result_release(r);
 }
 
+
+TEST(CardComparePasses, EveryMatcherSet) {
+  // Packed while comparing (46-minutia form), pre-packed 64- and
+  // 46-minutia forms; compact and alternative matchers.
+  for (uint16_t word : {0x1200, 0x1210, 0x1201, 0x1211, 0x1202, 0x1212}) {
+    const int packing = word & 3;
+    const Bytes p0 = parameter_element(word);
+    const Bytes part = reference_part(2, 0, {reference_template(finger(7, 28), impostor_map(), 80, packing),
+                                             reference_template(finger_a(), genuine_map(), 80, packing)});
+    const Pass g = compare(p0, part, genuine_probe());
+    ASSERT_EQ(g.status, ML_OK) << std::hex << word;
+    EXPECT_EQ(g.decision, 1) << std::hex << word;
+    EXPECT_EQ(g.index, 1) << std::hex << word;
+    EXPECT_EQ(g.recheck_status, ML_OK) << std::hex << word;
+    EXPECT_EQ(g.recheck_decision, 1) << std::hex << word;
+    EXPECT_EQ(g.recheck_score, g.best_score) << std::hex << word;
+    const Pass i = compare(p0, part, impostor_probe());
+    ASSERT_EQ(i.status, ML_OK) << std::hex << word;
+    EXPECT_EQ(i.decision, 0) << std::hex << word;
+    EXPECT_LT(i.max_score, 8000u) << std::hex << word;
+    EXPECT_GT(g.best_score, i.max_score + 5000) << std::hex << word;
+  }
+  // Packing while comparing needs its 1428 bytes in front of the work.
+  const Bytes part0 = reference_part(2, 0, {reference_template(finger_a(), genuine_map(), 80, 0)});
+  EXPECT_EQ(compare(parameter_element(0x1200), part0, genuine_probe(), 1427 + 1000).status, ML_CORRUPT);
+  // A reference without minutiae has nothing to compare.
+  const Bytes bare = reference_part(2, 0, {reference_template({}, genuine_map(), 80, 0)});
+  const Pass b = compare(parameter_element(0x1200), bare, genuine_probe());
+  EXPECT_EQ(b.status, ML_OK);
+  EXPECT_EQ(b.decision, 0);
+}
+
+// The genuine finger's and an impostor's extended card templates, and the
+// genuine finger seen again as the probe.
+Bytes genuine_view() { return extended_template(finger_a(), genuine_map()); }
+Bytes impostor_view() { return extended_template(finger(7, 28), impostor_map()); }
+Bytes genuine_probe_view() { return extended_template(genuine_probe_minutiae(finger_a(), 6, -4), genuine_map(6, -4)); }
+Bytes impostor_probe_view() { return extended_template(finger(5, 30), impostor_map()); }
+
+TEST(CardVerifyGallery, GenuineAcceptedImpostorRefused) {
+  for (uint16_t word : {0x1200, 0x1210}) {
+    CardEngine e;
+    e.word(word);
+    BlobRef other(gallery_entry({impostor_view()}));
+    BlobRef finger_entry(gallery_entry({impostor_view(), genuine_view()}));
+    DataBlob* gallery[2] = {other.p, finger_entry.p};
+    BlobRef genuine(67, genuine_probe_view()), impostor(67, impostor_probe_view());
+
+    MatchResult* r = match_result_create(2);
+    ASSERT_EQ(card_verify_op(e.engine, gallery, 2, genuine.p, nullptr, 5, r), ML_OK) << word;
+    EXPECT_EQ(r->decision, 1);
+    EXPECT_EQ(r->best_candidate, 1);
+    EXPECT_EQ(r->best_view, 1);
+    EXPECT_EQ(r->transform, nullptr);
+    EXPECT_EQ(r->score, 0);  // scores are kept at level 28 only
+    match_result_release(r);
+
+    r = match_result_create(2);
+    ASSERT_EQ(card_verify_gallery(e.engine, gallery, 2, impostor.p, 5, r), ML_OK);
+    EXPECT_EQ(r->decision, 0);
+    match_result_release(r);
+
+    // Level 28 compares at 27, where nothing passes, and keeps the best
+    // score seen.
+    r = match_result_create(2);
+    ASSERT_EQ(card_verify_gallery(e.engine, gallery, 2, genuine.p, 28, r), ML_OK);
+    EXPECT_EQ(r->decision, 0);
+    EXPECT_GT(r->score, 8000);
+    EXPECT_EQ(r->best_candidate, 1);
+    EXPECT_EQ(r->best_view, -1);
+    const uint16_t genuine_score = r->score;
+    match_result_release(r);
+    r = match_result_create(2);
+    ASSERT_EQ(card_score_op(e.engine, gallery, 2, genuine.p, r), ML_OK);
+    EXPECT_EQ(r->score, genuine_score);
+    EXPECT_EQ(r->best_raw_score, genuine_score);
+    match_result_release(r);
+    r = match_result_create(2);
+    ASSERT_EQ(card_score_op(e.engine, gallery, 2, impostor.p, r), ML_OK);
+    EXPECT_EQ(r->decision, 0);
+    EXPECT_LT(r->score + 5000, genuine_score);
+    EXPECT_EQ(r->best_raw_score, r->score);
+    match_result_release(r);
+
+    // The thread's card flags now hold the word: the next verification
+    // takes it as its default.
+    EXPECT_EQ(card_flags_get(), word);
+  }
+}
+
+TEST(CardVerifyGallery, ProbeRewrappedToItsMinutiaeComparesNothingWithoutTheAlternativeSet) {
+  CardEngine e;
+  e.word(0x1200);
+  param_set(e.ctx, 0xbf15e9c0, 1);
+  BlobRef entry(gallery_entry({genuine_view()}));
+  DataBlob* gallery[1] = {entry.p};
+  BlobRef genuine(67, genuine_probe_view());
+  MatchResult* r = match_result_create(1);
+  ASSERT_EQ(card_verify_gallery(e.engine, gallery, 1, genuine.p, 28, r), ML_OK);
+  EXPECT_EQ(r->decision, 0);
+  EXPECT_EQ(r->score, 0);
+  match_result_release(r);
+  // With the alternative set the minutiae alone decide.
+  e.word(0x1210);
+  r = match_result_create(1);
+  ASSERT_EQ(card_verify_gallery(e.engine, gallery, 1, genuine.p, 5, r), ML_OK);
+  EXPECT_EQ(r->decision, 1);
+  match_result_release(r);
+}
