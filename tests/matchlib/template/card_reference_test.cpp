@@ -734,6 +734,25 @@ TEST(CardReferenceEntry, ProbeAppendsToItsGroupInEveryPackingForm) {
       EXPECT_EQ(value_of(templ, {0x7F2E, 0xA2, tag}), value_of(probe, {0x7F2E, 0xA2, tag})) << tag;
     EXPECT_FALSE(value_of(templ, {0x7F2E, 0xA2, 0xC4}).empty());
   }
+
+  // One buffer holding both parts: part 1 at part 0's stated size; the
+  // offsets are within that buffer.
+  EntryInput input(p, 0x1202, 3, 4000);
+  uint16_t f[5];
+  ASSERT_EQ(card_read_c0_header(input.p0.data(), static_cast<uint32_t>(input.p0.size()), nullptr, nullptr, f), ML_OK);
+  Bytes one = input.p0;
+  one.resize(f[2], 0);
+  one.insert(one.end(), input.p1.begin(), input.p1.end());
+  const uint8_t* single[1] = {one.data()};
+  const uint32_t single_size[1] = {static_cast<uint32_t>(one.size())};
+  ProbeBuffer b1(probe, 3544), b2(probe, 3544);
+  CardReferenceEntry listed{}, joined{};
+  ASSERT_EQ(card_probe_to_reference_entry(input.parts, input.sizes, 2, b1.data(), b1.size, 3, 3, &listed), ML_OK);
+  ASSERT_EQ(card_probe_to_reference_entry(single, single_size, 1, b2.data(), b2.size, 3, 3, &joined), ML_OK);
+  EXPECT_EQ(joined.length_at, f[2] + listed.length_at);
+  EXPECT_EQ(joined.content_end, f[2] + listed.content_end);
+  EXPECT_EQ(Bytes(joined.element, joined.element + joined.element_size),
+            Bytes(listed.element, listed.element + listed.element_size));
 }
 
 TEST(CardReferenceEntry, Refusals) {
