@@ -117,8 +117,11 @@ ZYL_API int card_find_probe_elements(const uint8_t* bytes, uint32_t length, int 
  * when there is none. */
 ZYL_API uint32_t card_template_extent(const uint8_t* bytes, uint32_t length, uint32_t offset);
 
-/* Format-67 card template to a format-76 probe form; packing forms other
- * than 0 are refused (null) here. Null on any failure. */
+/* Format-67 card template to a format-76 probe form. Packing forms 1 and
+ * 2 (bits 0-1 of the word) replace the minutiae (A1) and their qualities
+ * (82) by the packed local-structure form under A2: CD holds the 64-minutia
+ * form (minutiae as stored), CE the 46-minutia form. Form 3 and any other
+ * failure answer null. */
 ZYL_API DataBlob* card_template_to_probe_form(const DataBlob* template_blob, uint32_t packing_word);
 /* 0; 2 not format 67 or a mask with bits outside 1-10; 1 algorithm id not
  * 18; 3 conversion failed; 9 no memory. A mask of 0 or 2046 adds no prefix. */
@@ -227,5 +230,35 @@ ZYL_API int card_verify_op(MatchEngine* engine, DataBlob* const* gallery, uint8_
  * success the best raw score repeats the score. 2 without a probe. */
 ZYL_API int card_score_op(MatchEngine* engine, DataBlob* const* gallery, uint8_t count,
                           DataBlob* probe, MatchResult* result);
+
+/* The probe as a new reference template, ready to be appended to the
+ * reference part of a group. Offsets are within the buffer that holds the
+ * part (parts[part] when k >= 2, else parts[0]). */
+typedef struct CardReferenceEntry {
+  uint8_t* element;       /* the new EE element */
+  uint32_t element_size;
+  int part;               /* the reference part of the group */
+  uint32_t length_at;     /* the part's EF length bytes (after 0x82) */
+  uint32_t length_width;  /* 2 */
+  uint8_t* new_length;    /* BE u16: the part's EF length with the element */
+  uint32_t content_end;   /* end of the part's content, where the element goes */
+} CardReferenceEntry;
+
+/* Prepares the probe (as card_parse_reference does) as a new EE template
+ * for the reference part whose group mode (C0 byte 0 & 0x7F) is `mode`.
+ * Packing form 0: the probe gets an EE 82 LL LL header in place and the
+ * new part length goes to the front of the room. Forms 1 and 2: the
+ * probe's minutiae are packed (64 minutiae as stored, or 46; the
+ * alternative packing with bit 4) and EE { 7F2E { A2 { CD or CE, copies of
+ * the probe's C3, C4, C5 } } } is built at the front of the room, all
+ * lengths in the 0x82 form, followed by the new part length; the packed
+ * bytes may take at most 2370 (CD) or 1428 (CE) bytes and the buffer size
+ * less 971. 0; card_parse_reference's and the packing's statuses; 17 for
+ * mode 0, no part of the mode, a part length not in the 0x82 form, a
+ * buffer under 971 bytes (forms 1, 2), too little room, or a part too
+ * small for its new length + 4. */
+ZYL_API int card_probe_to_reference_entry(const uint8_t* const* parts, const uint32_t* sizes, int k,
+                                          uint8_t* buffer, uint32_t buffer_size, uint32_t offset,
+                                          int mode, CardReferenceEntry* out);
 
 ZYL_EXTERN_C_END
