@@ -551,7 +551,10 @@ Bytes genuine_probe_view() { return extended_template(genuine_probe_minutiae(fin
 Bytes impostor_probe_view() { return extended_template(finger(5, 30), impostor_map()); }
 
 TEST(CardVerifyGallery, GenuineAcceptedImpostorRefused) {
-  for (uint16_t word : {0x1200, 0x1210}) {
+  // Every packing form (references pre-packed or packed while comparing)
+  // under both matcher sets.
+  for (uint16_t word : {0x1200, 0x1210, 0x1201, 0x1211, 0x1202, 0x1212, 0x1208}) {
+    SCOPED_TRACE(word);
     CardEngine e;
     e.word(word);
     BlobRef other(gallery_entry({impostor_view()}));
