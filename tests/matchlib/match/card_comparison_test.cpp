@@ -9,6 +9,7 @@
 #include <cstring>
 #include <vector>
 
+#include "support/allocation_sweep.h"
 #include "support/grid_maps.h"
 #include "support/tlv_bytes.h"
 #include "zylscan/matchlib_blob.h"
@@ -622,4 +623,30 @@ TEST(CardVerifyGallery, ProbeRewrappedToItsMinutiaeComparesNothingWithoutTheAlte
   ASSERT_EQ(card_verify_gallery(e.engine, gallery, 1, genuine.p, 5, r), ML_OK);
   EXPECT_EQ(r->decision, 1);
   match_result_release(r);
+}
+
+TEST(CardVerifyGallery, AllocationFailuresAnswerNoMemoryAndLeakNothing) {
+  CardEngine e;
+  e.word(0x1211);
+  param_set(e.ctx, 0xbf15e9c0, 1);  // the re-wrap allocates too
+  param_set_360(e.ctx, 0);
+  BlobRef entry(gallery_entry({impostor_view(), genuine_view()}));
+  DataBlob* gallery[1] = {entry.p};
+  BlobRef genuine(67, genuine_probe_view());
+  zyltest::sweep_allocation_failures([&] {
+    MatchResult* r = match_result_create(1);
+    if (!r) {
+      zyltest::allocation_failed();
+      return;
+    }
+    const int st = card_verify_gallery(e.engine, gallery, 1, genuine.p, 28, r);
+    if (zyltest::allocation_failed()) {
+      EXPECT_EQ(st, ML_NO_MEMORY);
+    } else {
+      EXPECT_EQ(st, ML_OK);
+      EXPECT_EQ(r->decision, 0);  // nothing passes level 27
+      EXPECT_GT(r->score, 8000);
+    }
+    match_result_release(r);
+  });
 }
