@@ -41,13 +41,14 @@ typedef struct EnrolPlacement {
   PolyPoint corners[4]; /* (0,0), (w,0), (w,h), (0,h) mapped into the root's frame */
   uint32_t flags;
 } EnrolPlacement;
-/* The placements of one alignment tree; what the layout hook receives is an
- * array of these, one per tree, largest tree first. */
+/* The placements of one alignment tree. The layout hook receives an array
+ * of these, one per tree, largest tree first, lent for the call. */
 typedef struct EnrolCornerList {
-  EnrolPlacement* placements; /* owned (malloc) */
+  EnrolPlacement* placements;
   int32_t count;
 } EnrolCornerList;
-/* Frees the n lists' buffers and the array itself (null passes). */
+/* Frees an array of n lists whose buffers, like the array, were allocated
+ * with malloc (a hook's kept copy); null passes. */
 ZYL_API void enrol_corner_lists_free(EnrolCornerList* lists, int n);
 
 /* A new enrolment (its head dispatches through matchlib_enrol.h), or null

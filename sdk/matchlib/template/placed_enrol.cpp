@@ -7,6 +7,7 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <type_traits>
 #include <utility>
 
@@ -158,6 +159,7 @@ using CornerLists = HookedVector<HookedVector<EnrolPlacement>>;
 struct WalkState {
   const PlacedEnrol* e;
   HookedVector<EnrolPlacement>* out;
+  int status;  // the walk itself cannot carry a failure of the callback
 };
 
 int place_node(AlignTreeNode**, AlignTreeNode* node, RigidTransform* accumulated, void* user) {
@@ -177,7 +179,14 @@ int place_node(AlignTreeNode**, AlignTreeNode* node, RigidTransform* accumulated
   if (!e.offered.empty() && e.offered.back().blob == blob) p.flags |= ENROL_PLACEMENT_NEWEST;
   for (const Offered& o : e.offered)
     if (o.blob == blob && o.refused) p.flags |= ENROL_PLACEMENT_REFUSED;
-  w.out->push_back(p);
+  // No exception may pass through the walk: it would leak the walk's
+  // transforms.
+  try {
+    w.out->push_back(p);
+  } catch (const std::bad_alloc&) {
+    w.status = ML_NO_MEMORY;
+    return 1;
+  }
   return 0;
 }
 
@@ -296,8 +305,9 @@ int placement_work(PlacedEnrol& e, int* coverage) {
   int status = build_forest(e, forest);
   for (AlignForestItem* it = forest.first; status == ML_OK && it; it = it->next) {
     lists.emplace_back();
-    WalkState w{&e, &lists.back()};
+    WalkState w{&e, &lists.back(), ML_OK};
     status = align_tree_walk(align_tree_root_slot(it->tree), place_node, &w);
+    if (status == ML_OK) status = w.status;
   }
   if (status == ML_OK && e.base && e.count > 0 && !lists.empty()) {
     set_display_offset(e, forest, lists.front());
