@@ -306,6 +306,21 @@ TEST_F(PlacedEnrolTest, HeadSlotsReachTheEnrolment) {
   enrol_destroy(other);
 }
 
+TEST_F(PlacedEnrolTest, DefaultSettingsComeFromTheEngine) {
+  e_ = enrol_create_default(engine_, nullptr, &kAllHooks, image(impression(4)));
+  ASSERT_NE(e_, nullptr);
+  EXPECT_EQ(enrol_context(e_), engine_get_context(engine_));
+  EXPECT_EQ(seen().pictures, 1);  // the base image's padded picture at once
+  EXPECT_EQ(seen().picture_height, 260);
+  // Duplicates are refused by default.
+  ASSERT_EQ(add(impression(4)), ML_OK);
+  ASSERT_EQ(add(impression(4)), ML_OK);
+  EXPECT_EQ(seen().events, (Events{ENROL_EVENT_EXTRACTED, ENROL_EVENT_SAME_PLACE, ENROL_EVENT_REFUSED}));
+  EXPECT_EQ(enrol_count(e_), 1);
+  // The capacity is the configuration's sample count.
+  EXPECT_EQ(seen().progress.back(), std::make_pair(1, static_cast<int>(engine_get_config(engine_)->unnamed_u8_1)));
+}
+
 TEST_F(PlacedEnrolTest, BestMatchScoresAndOverlap) {
   create();
   uint8_t overlap = 7;
