@@ -9,7 +9,11 @@
  * Score profiles of the catalogue are placeholders: each stage that fuses
  * through a profile finds one whose model passes the first sub-score
  * through and whose threshold table is the neutral one (every raw score
- * above 0 passes every level), until fitted data for these engines exist. */
+ * above 0 passes every level), until fitted data for these engines exist.
+ * The engine-only card comparison engines have no chain; the comparison
+ * builds its parameter element from a 30-row model in the first profile,
+ * which the placeholder lacks, so their verification answers 17 until
+ * fitted models exist. */
 #pragma once
 
 #include <stdint.h>
@@ -146,7 +150,7 @@ ZYL_API const ScoreProfile* const* preset_catalogue_profiles(void);
 typedef MatchEngine* (*PresetFactory)(MatchContext* context);
 
 enum PresetFactoryList {
-  PRESET_LIST_CARD_ENGINE = 0, /* engine-only card comparison: not yet built (empty) */
+  PRESET_LIST_CARD_ENGINE = 0, /* engine-only card comparison */
   PRESET_LIST_CARD_SMALL,
   PRESET_LIST_CARD_LARGE,
   PRESET_LIST_CARD_GRID,

@@ -7,12 +7,15 @@
 #include <span>
 
 #include "matchlib/core/preset_build.h"
+#include "zylscan/matchlib_card_compare.h"
+#include "zylscan/matchlib_card_match_ops.h"
 #include "zylscan/matchlib_context.h"
 #include "zylscan/matchlib_engine.h"
 #include "zylscan/matchlib_object.h"
 #include "zylscan/matchlib_param.h"
 #include "zylscan/matchlib_preset_catalogue.h"
 #include "zylscan/matchlib_presets.h"
+#include "zylscan/matchlib_profiles.h"
 #include "zylscan/matchlib_quality_model.h"
 #include "zylscan/matchlib_stage_pairs.h"
 #include "zylscan/matchlib_stage_tables.h"
@@ -345,7 +348,42 @@ MatchEngine* card9_compare_only(MatchContext* context) {
                    profiles(), nullptr);
 }
 
+// ---- engine-only card comparison (E0..E5) ----
+// No chain: the engine's match and gallery-score operations are the card
+// comparison's, which builds its parameter element from the engine's first
+// score profile (a 30-row model and its threshold table). The placeholder
+// profile here carries no such model, so until fitted models exist the
+// comparison finds no parameter element and answers 17.
+const ScoreProfile* const* card_engine_profiles() {
+  static const ScoreProfile kPlaceholder{
+      card_stage_ops(4), 0, {nullptr, -1, score_model_eval_pass, nullptr}, far_table_neutral()};
+  static const ScoreProfile* const kList[] = {&kPlaceholder, nullptr};
+  return kList;
+}
+
+template <int32_t SizeClass, int32_t SensorType, bool Profiles>
+MatchEngine* card_engine_factory(MatchContext* context) {
+  Context c(context);
+  if (!c.get()) return nullptr;
+  const EngineConfig zero{};  // an all-zero configuration block
+  MatchEngine* engine =
+      engine_create(c.get(), nullptr, 0, SensorType, SizeClass, nullptr, 0, nullptr, 0, &zero);
+  if (!engine) return nullptr;
+  static constexpr EngineMatchOps kCardComparison{card_verify_op, card_score_op};
+  engine_set_match_ops(engine, &kCardComparison);
+  if (Profiles) engine_set_score_profiles(engine, card_engine_profiles());
+  return engine;
+}
+
 // ---- the lists ----
+constexpr auto E0 = card_engine_factory<0, 0, false>;
+constexpr auto E1 = card_engine_factory<3, 1, true>;
+constexpr auto E2 = card_engine_factory<2, 1, true>;
+constexpr auto E3 = card_engine_factory<2, 1, true>;
+constexpr auto E4 = card_engine_factory<3, 1, true>;
+constexpr auto E5 = card_engine_factory<2, 1, true>;
+constexpr PresetFactory kCardEngine[] = {E5, E4, E3, E2, E1, E0};
+
 constexpr PresetFactory kCardSmall[] = {
     card_profile_factory<CardProfileValues{'A', 0, 96, 96, 254}>,
     card_profile_factory<CardProfileValues{'A', 5, 80, 80, 254}>,
@@ -447,8 +485,8 @@ extern "C" {
 
 ZYL_API const PresetFactory* preset_factory_list(int list, int* out_count) {
   const std::span<const PresetFactory> lists[PRESET_LIST_COUNT] = {
-      {},           kCardSmall, kCardLarge, kCardGrid, kLightIndexed, kKeypointGrid,
-      kKeypointOwn, kMain,      kCard9,     kGridmap};
+      kCardEngine,   kCardSmall,   kCardLarge, kCardGrid, kLightIndexed,
+      kKeypointGrid, kKeypointOwn, kMain,      kCard9,    kGridmap};
   const bool inside = list >= 0 && list < PRESET_LIST_COUNT && !lists[list].empty();
   if (out_count) *out_count = inside ? static_cast<int>(lists[list].size()) : 0;
   return inside ? lists[list].data() : nullptr;

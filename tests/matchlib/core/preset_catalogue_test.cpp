@@ -21,6 +21,8 @@
 #include "zylscan/matchlib_prep_steps.h"
 #include "zylscan/matchlib_preset_catalogue.h"
 #include "zylscan/matchlib_presets.h"
+#include "zylscan/matchlib_result.h"
+#include "zylscan/matchlib_verify.h"
 #include "zylscan/matchlib_profiles.h"
 #include "zylscan/matchlib_stage_pairs.h"
 #include "zylscan/matchlib_stage_tables.h"
@@ -275,6 +277,18 @@ std::string run_factory(PresetFactory f, const std::string& label) {
 // per stage (kind, descriptor, image routines, match ops, threshold offset,
 // reject level, candidate limit, early reject level/count, flags).
 const std::vector<Golden> kGolden = {
+    {PRESET_LIST_CARD_ENGINE, 0, "E5",
+     "format 0 sensor 1 class 2 options 000/000 images size 0x0 dpi 0 config 0/0/0/0/0/0\n"},
+    {PRESET_LIST_CARD_ENGINE, 1, "E4",
+     "format 0 sensor 1 class 3 options 000/000 images size 0x0 dpi 0 config 0/0/0/0/0/0\n"},
+    {PRESET_LIST_CARD_ENGINE, 2, "E3",
+     "format 0 sensor 1 class 2 options 000/000 images size 0x0 dpi 0 config 0/0/0/0/0/0\n"},
+    {PRESET_LIST_CARD_ENGINE, 3, "E2",
+     "format 0 sensor 1 class 2 options 000/000 images size 0x0 dpi 0 config 0/0/0/0/0/0\n"},
+    {PRESET_LIST_CARD_ENGINE, 4, "E1",
+     "format 0 sensor 1 class 3 options 000/000 images size 0x0 dpi 0 config 0/0/0/0/0/0\n"},
+    {PRESET_LIST_CARD_ENGINE, 5, "E0",
+     "format 0 sensor 0 class 0 options 000/000 images size 0x0 dpi 0 config 0/0/0/0/0/0\n"},
     {PRESET_LIST_CARD_SMALL, 0, "small 0",
      "format 67 sensor 1 class 2 options 100/101 pixels size 96x96 dpi 254 config 16/8/60/121/20/0\n"
      "  67 card-A img - ops pair1 off 0 lvl 0 lim 255 early 0/255 flags 2\n"
@@ -577,7 +591,7 @@ TEST(PresetCatalogue, EveryFactoryMatchesItsGoldenDump) {
 }
 
 TEST(PresetCatalogue, ListSizesAndBounds) {
-  const int sizes[PRESET_LIST_COUNT] = {0, 8, 9, 6, 8, 3, 3, 20, 3, 1};
+  const int sizes[PRESET_LIST_COUNT] = {6, 8, 9, 6, 8, 3, 3, 20, 3, 1};
   for (int l = 0; l < PRESET_LIST_COUNT; ++l) {
     int n = -1;
     const PresetFactory* f = preset_factory_list(l, &n);
@@ -707,7 +721,8 @@ TEST(PresetCatalogue, AllocationFailuresLeaveNothingBehind) {
         MatchEngine* e = ctx ? list[i](ctx) : nullptr;
         const bool failed = zyltest::allocation_failed();
         if (e) {
-          EXPECT_GT(chain_count(engine_get_chain(e)), 0u);
+          // Only the engine-only card comparison engines have no chain.
+          EXPECT_EQ(chain_count(engine_get_chain(e)) > 0, l != PRESET_LIST_CARD_ENGINE);
           EXPECT_EQ(engine_get_context(e), ctx);
         } else if (ctx) {
           EXPECT_TRUE(failed);
@@ -717,6 +732,36 @@ TEST(PresetCatalogue, AllocationFailuresLeaveNothingBehind) {
       });
       EXPECT_GT(made, 0);
     }
+  }
+}
+
+TEST(PresetCatalogue, CardEnginesCompareThroughTheCardComparison) {
+  int n = 0;
+  const PresetFactory* list = preset_factory_list(PRESET_LIST_CARD_ENGINE, &n);
+  const uint8_t bytes[] = {1, 2, 3, 4};
+  for (int i = 0; i < n; ++i) {
+    MatchContext* ctx = ctx_create();
+    MatchEngine* e = list[i](ctx);
+    ASSERT_NE(e, nullptr);
+    // The card comparison refuses an image probe and templates of other
+    // formats (the stage walk would answer otherwise without a chain).
+    DataBlob* probe = blob_create(79, bytes, sizeof bytes);
+    DataBlob* gallery = blob_create(79, bytes, sizeof bytes);
+    GrayImage* image = image_create(8, 8, 500, 500, nullptr, 0);
+    MatchResult* r = match_result_create(1);
+    EXPECT_EQ(engine_match_image(e, &gallery, 1, nullptr, image, 5, r), ML_WRONG_KIND) << i;
+    MatchResult* out = nullptr;
+    EXPECT_EQ(engine_match_result(e, &gallery, 1, probe, 5, &out), ML_WRONG_KIND) << i;
+    EXPECT_EQ(out, nullptr);
+    // E1..E5 carry the placeholder profile; E0 none.
+    const ScoreProfile* const* profiles = engine_get_score_profiles(e);
+    EXPECT_EQ(profiles != nullptr, i != n - 1) << i;
+    match_result_release(r);
+    image_release(image);
+    blob_release(probe);
+    blob_release(gallery);
+    engine_release(e);
+    ctx_release(ctx);
   }
 }
 
