@@ -101,6 +101,27 @@ ZYL_API int session_reset_accumulator(MatcherSession* session);
 /* Releases the enrolment object and the image list; 0. */
 ZYL_API int session_reset_enrolment(MatcherSession* session);
 
+/* The caller's own decision on a pending result. */
+typedef struct SessionDecision {
+  int32_t present;  /* 1: the record holds a decision */
+  int32_t decision; /* 1 match, 0 no match */
+  int32_t level;    /* FAR level it was taken at; -1: none */
+} SessionDecision;
+
+/* Commits the pending verification result: a matching result's probe
+ * image becomes the accepted image (its template extracted through the
+ * engine); with `out`, a matching result that carries its gallery template
+ * and probe image is adapted into a new multi-view template through the
+ * engine's template-adapt operation. Logs event 2; the pending result is
+ * gone afterwards. 1 without a pending result; 2; the extraction's or the
+ * adaptation's status. */
+ZYL_API int session_commit_result(MatcherSession* session, DataBlob** out);
+/* As session_commit_result after putting the caller's decision into the
+ * pending result (only a present record with a level; otherwise nothing is
+ * adapted); 22 when the result had decided otherwise. */
+ZYL_API int session_commit_with_decision(MatcherSession* session, const SessionDecision* decision,
+                                         DataBlob** out);
+
 /* 0 with a new malloc'd block (the caller frees it); 2, 9. */
 ZYL_API int session_save(const MatcherSession* session, uint8_t** out, uint32_t* out_size);
 /* 2 for a null block, zero size or no engine; 4 below 10 bytes; 1 for a

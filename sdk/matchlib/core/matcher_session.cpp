@@ -6,6 +6,7 @@
 
 #include "common/byte_io.h"
 #include "matchlib/core/allocation.h"
+#include "matchlib/core/match_engine.h"
 #include "zylscan/matchlib_blockrec.h"
 #include "zylscan/matchlib_codec.h"
 #include "zylscan/matchlib_container.h"
@@ -100,6 +101,43 @@ void for_each_type1(const MatcherSession& s, F&& f) {
     const SessionEvent& e = s.events[ring_index(s, i)];
     if (e.type == SESSION_EVENT_VERIFIED && e.code == 0 && !f(e)) return;
   }
+}
+
+// ---- committing ----
+
+int commit(MatcherSession& s, DataBlob** out) {
+  MatchResult* r = s.pending;
+  if (out) *out = nullptr;
+  const bool accepted = match_result_is_match(r) != 0;
+  int status = ML_OK;
+  if (accepted && r->probe_image && r->probe_image != s.accepted_image) {
+    DataBlob* tmpl = nullptr;
+    status = engine_extract_image(s.engine, r->probe_image, image_finger_info(r->probe_image), &tmpl);
+    if (status == ML_OK) {
+      image_release(s.accepted_image);
+      blob_release(s.accepted_template);
+      s.accepted_image = image_retain(r->probe_image);
+      s.accepted_template = tmpl;
+    } else {
+      blob_release(tmpl);
+    }
+  }
+  // Only a match that carries the gallery template it matched and the
+  // probe image can be adapted: the adaptation adds the probe as a view.
+  if (status == ML_OK && out && accepted && r->further_blob && r->probe_image &&
+      blob_type(r->further_blob) == 80) {
+    status = s.engine->adapt(s.engine, r->further_blob, r, out, nullptr, nullptr);
+    if (status == ML_OK && *out) {
+      ++s.statistics[SESSION_TEMPLATE_UPDATES];
+      s.statistics[SESSION_ACCEPTED_SINCE_UPDATE] = 1;
+      s.statistics[SESSION_REJECTED_SINCE_UPDATE] = 0;
+    }
+  }
+  append_event(s, SESSION_EVENT_COMMITTED, status, nullptr, 0);
+  if (status == ML_OK) ++s.statistics[SESSION_COMMITTED];
+  match_result_release(r);
+  s.pending = nullptr;
+  return status;
 }
 
 // ---- saved block ----
@@ -298,6 +336,29 @@ ZYL_API int session_reset_enrolment(MatcherSession* s) {
   clear_images(*s);
   s->trigger_done = 0;
   return ML_OK;
+}
+
+ZYL_API int session_commit_result(MatcherSession* s, DataBlob** out) {
+  if (out) *out = nullptr;
+  if (!s) return ML_BAD_ARGUMENT;
+  if (!s->pending) return ML_WRONG_KIND;
+  return commit(*s, out);
+}
+
+ZYL_API int session_commit_with_decision(MatcherSession* s, const SessionDecision* decision,
+                                         DataBlob** out) {
+  if (out) *out = nullptr;
+  if (!s || !decision) return ML_BAD_ARGUMENT;
+  if (!s->pending) return ML_WRONG_KIND;
+  const std::int32_t own = s->pending->decision;
+  const bool taken = decision->present == 1 && decision->level != -1;
+  if (taken) {
+    s->pending->decision = decision->decision;
+    s->pending->reached_level = decision->level;
+  }
+  const int status = commit(*s, taken ? out : nullptr);
+  if (status == ML_OK && taken && own != decision->decision) return ML_NOT_SET;
+  return status;
 }
 
 ZYL_API int session_save(const MatcherSession* s, uint8_t** out, uint32_t* out_size) {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "support/allocation_sweep.h"
+#include "support/scripted_stages.h"
 #include "zylscan/matchlib_blockrec.h"
 #include "zylscan/matchlib_container.h"
 #include "zylscan/matchlib_engine.h"
@@ -16,6 +17,7 @@
 #include "zylscan/matchlib_mvt.h"
 #include "zylscan/matchlib_image.h"
 #include "zylscan/matchlib_param.h"
+#include "zylscan/matchlib_result.h"
 #include "zylscan/matchlib_session.h"
 #include "zylscan/matchlib_stage.h"
 
@@ -465,6 +467,142 @@ TEST(MatcherSession, ReducedTemplatesKeepSampleInformationAndBareKeypoints) {
   blob_release(second);
   blob_release(t);
   EXPECT_EQ(session_strip_views(nullptr, &stripped), 2);
+}
+
+}  // namespace
+
+namespace {
+
+// Committing a pending verification result, over an engine whose one stage
+// extracts a template that carries the image's first pixel as its id.
+struct CommitRig {
+  MatchContext* ctx = ctx_create();
+  MatchEngine* engine = nullptr;
+  MatcherSession* s = nullptr;
+  GrayImage* probe = nullptr;
+  DataBlob* gallery = nullptr;
+
+  CommitRig() {
+    zyltest::script() = {};
+    StageChain* chain = chain_create();
+    chain_append(chain, stage_create(&zyltest::kScriptedExtractor, 79, nullptr, &zyltest::kScriptedOps, 0, 0));
+    EngineConfig config;
+    engine_config_init(&config);
+    config.most_views = 8;
+    engine = engine_create(ctx, chain, 84, 0, 0, nullptr, 0, nullptr, 0, &config);
+    session_create(nullptr, engine, &s);
+    const std::vector<uint8_t> px(64 * 64, 33);
+    probe = image_create(64, 64, 500, 500, px.data(), 0);
+    MultiViewTemplate* t = mvt_create(8);
+    DataBlob* view = zyltest::make_template(5);
+    mvt_add_view(mvt_store(t), view, nullptr, 0, 0, nullptr);
+    blob_release(view);
+    gallery = mvt_serialize(t, 0);
+    mvt_release(t);
+  }
+  ~CommitRig() {
+    session_release(s);
+    image_release(probe);
+    blob_release(gallery);
+    engine_release(engine);
+    ctx_release(ctx);
+  }
+  // A pending result of the given decision for the probe image against the gallery.
+  void pend(int decision) {
+    MatchResult* r = match_result_create(1);
+    r->decision = decision;
+    r->probe_image = image_retain(probe);
+    r->further_blob = blob_retain(gallery);
+    r->transform = xform_create(0, 0, 0);
+    s->pending = r;
+  }
+  int views(DataBlob* blob) const {
+    MultiViewTemplate* t = nullptr;
+    if (mvt_from_blob(blob, &t) != ML_OK) return -1;
+    const int n = kwzd_record_count(mvt_store(t));
+    mvt_release(t);
+    return n;
+  }
+  const SessionEvent& newest() const { return *session_event_at(s, 0); }
+};
+
+TEST(MatcherSessionCommit, AMatchBecomesTheAcceptedImageAndAnUpdatedTemplate) {
+  CommitRig r;
+  DataBlob* out = nullptr;
+  EXPECT_EQ(session_commit_result(r.s, &out), 1);  // nothing pending
+  EXPECT_EQ(session_commit_result(nullptr, &out), 2);
+  EXPECT_EQ(session_event_count(r.s), 0);
+
+  r.pend(1);
+  ASSERT_EQ(session_commit_result(r.s, &out), 0);
+  ASSERT_NE(out, nullptr);
+  EXPECT_EQ(r.views(out), 2);  // the probe joined the gallery's view
+  EXPECT_EQ(r.s->accepted_image, r.probe);
+  ASSERT_NE(r.s->accepted_template, nullptr);
+  EXPECT_EQ(zyltest::template_id(r.s->accepted_template), 33);
+  EXPECT_EQ(r.s->pending, nullptr);
+  const int32_t* t = r.s->statistics;
+  EXPECT_EQ(t[SESSION_COMMITTED], 1);
+  EXPECT_EQ(t[SESSION_TEMPLATE_UPDATES], 1);
+  EXPECT_EQ(t[SESSION_ACCEPTED_SINCE_UPDATE], 1);
+  EXPECT_EQ(t[SESSION_REJECTED_SINCE_UPDATE], 0);
+  EXPECT_EQ(r.newest().type, SESSION_EVENT_COMMITTED);
+  EXPECT_EQ(r.newest().code, 0);
+  blob_release(out);
+
+  // A rejection changes neither the accepted image nor the template.
+  r.s->statistics[SESSION_REJECTED_SINCE_UPDATE] = 4;
+  const int extractions = zyltest::script().extract_calls;
+  r.pend(0);
+  ASSERT_EQ(session_commit_result(r.s, &out), 0);
+  EXPECT_EQ(out, nullptr);
+  EXPECT_EQ(zyltest::script().extract_calls, extractions);
+  EXPECT_EQ(r.s->statistics[SESSION_COMMITTED], 2);
+  EXPECT_EQ(r.s->statistics[SESSION_TEMPLATE_UPDATES], 1);
+  EXPECT_EQ(r.s->statistics[SESSION_REJECTED_SINCE_UPDATE], 4);
+}
+
+TEST(MatcherSessionCommit, AFailingExtractionIsLoggedAndDropsTheResult) {
+  CommitRig r;
+  zyltest::script().extract_status = 17;
+  r.pend(1);
+  DataBlob* out = nullptr;
+  EXPECT_EQ(session_commit_result(r.s, &out), 17);
+  EXPECT_EQ(out, nullptr);
+  EXPECT_EQ(r.s->pending, nullptr);
+  EXPECT_EQ(r.s->accepted_image, nullptr);
+  EXPECT_EQ(r.s->statistics[SESSION_COMMITTED], 0);
+  EXPECT_EQ(r.newest().type, SESSION_EVENT_COMMITTED);
+  EXPECT_EQ(r.newest().code, 17);
+}
+
+TEST(MatcherSessionCommit, TheCallersDecisionOverridesAndADisagreementAnswers22) {
+  CommitRig r;
+  DataBlob* out = nullptr;
+  // The engine rejected; the caller accepts at level 9.
+  r.pend(0);
+  const SessionDecision accept{1, 1, 9};
+  EXPECT_EQ(session_commit_with_decision(r.s, &accept, &out), 22);
+  ASSERT_NE(out, nullptr);
+  EXPECT_EQ(r.views(out), 2);
+  EXPECT_EQ(r.s->accepted_image, r.probe);
+  blob_release(out);
+  out = nullptr;
+  // A record without a level is not taken: the engine's match stands, but
+  // nothing is adapted.
+  r.pend(1);
+  const SessionDecision no_level{1, 0, -1};
+  EXPECT_EQ(session_commit_with_decision(r.s, &no_level, &out), 0);
+  EXPECT_EQ(out, nullptr);
+  EXPECT_EQ(r.s->statistics[SESSION_COMMITTED], 2);
+  // Agreement answers 0.
+  r.pend(1);
+  const SessionDecision agree{1, 1, 9};
+  EXPECT_EQ(session_commit_with_decision(r.s, &agree, &out), 0);
+  EXPECT_NE(out, nullptr);
+  blob_release(out);
+  EXPECT_EQ(session_commit_with_decision(r.s, &agree, &out), 1);
+  EXPECT_EQ(session_commit_with_decision(r.s, nullptr, &out), 2);
 }
 
 }  // namespace
