@@ -122,6 +122,31 @@ ZYL_API int session_commit_result(MatcherSession* session, DataBlob** out);
 ZYL_API int session_commit_with_decision(MatcherSession* session, const SessionDecision* decision,
                                          DataBlob** out);
 
+enum {
+  SESSION_RECORD_VERSION = 1,
+  SESSION_RECORD_MAX_SCORES = 64
+};
+
+/* Replays a verification record against a multi-view template. The record
+ * blob holds a stored minutia pairing (pairing_write form) followed by the
+ * result record: version byte (below 2), BE u32 key of the matched view,
+ * BE u16 best value, byte m, m BE u16 sub-scores, a stage selector byte,
+ * then the keypoint extension blobs of the matched view and of the probe
+ * (blob_write form, a single 0 byte when absent). The probe is matched
+ * against that view with the pairing; the m-entry vector (the new
+ * sub-scores first, at most m of them, then the record's) is fused by the
+ * selected stage and put on the FAR scale for the template's view count.
+ * The caller's decision stands unless at most m new sub-scores were found,
+ * they equal the record's and the fused score equals the record's best
+ * value: the decision then becomes a match when the FAR-scale score beats
+ * FAR level 9. With `update` and a match, the probe replaces the view the
+ * template picks and the template is returned. 0; 2; 1 for a record
+ * version of 2 or more; 17 for a malformed record or more than 64
+ * sub-scores; 6 for an unknown view; 9; the matcher's status. */
+ZYL_API int session_update_from_record(MatchEngine* engine, DataBlob* multi_view, DataBlob* probe,
+                                       DataBlob* record, int update, SessionDecision* decision,
+                                       DataBlob** out);
+
 /* 0 with a new malloc'd block (the caller frees it); 2, 9. */
 ZYL_API int session_save(const MatcherSession* session, uint8_t** out, uint32_t* out_size);
 /* 2 for a null block, zero size or no engine; 4 below 10 bytes; 1 for a

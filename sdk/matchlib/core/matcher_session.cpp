@@ -2,7 +2,9 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <span>
+#include <vector>
 
 #include "common/byte_io.h"
 #include "matchlib/core/allocation.h"
@@ -11,6 +13,10 @@
 #include "zylscan/matchlib_codec.h"
 #include "zylscan/matchlib_container.h"
 #include "zylscan/matchlib_kwzd.h"
+#include "zylscan/matchlib_match_ops.h"
+#include "zylscan/matchlib_pair_matcher.h"
+#include "zylscan/matchlib_score.h"
+#include "zylscan/matchlib_stage.h"
 #include "zylscan/matchlib_mvt.h"
 #include "zylscan/matchlib_engine.h"
 #include "zylscan/matchlib_image.h"
@@ -138,6 +144,51 @@ int commit(MatcherSession& s, DataBlob** out) {
   match_result_release(r);
   s.pending = nullptr;
   return status;
+}
+
+// ---- verification records ----
+
+struct BlobDeleter {
+  void operator()(DataBlob* b) const { blob_release(b); }
+};
+using BlobPtr = std::unique_ptr<DataBlob, BlobDeleter>;
+
+struct VerifyRecord {
+  std::unique_ptr<MinutiaPairing, decltype(&pairing_free)> pairing{nullptr, pairing_free};
+  std::int32_t key = 0;
+  std::uint16_t best = 0;
+  std::vector<std::uint16_t> scores;
+  std::uint8_t stage = 0;
+  BlobPtr view_extensions, probe_extensions;
+};
+
+// The pairing, then the result record; every byte must belong to them.
+int parse_record(const DataBlob* blob, VerifyRecord& out) {
+  const std::uint8_t* bytes = blob_data(blob);
+  const std::uint32_t size = blob_size(blob);
+  MinutiaPairing* pairing = nullptr;
+  const std::uint32_t used = bytes ? pairing_read(bytes, size, &pairing) : 0;
+  out.pairing.reset(pairing);
+  if (used == 0) return ML_CORRUPT;
+  ByteReader r(std::span<const std::uint8_t>(bytes + used, size - used));
+  const std::uint8_t version = r.u8();
+  if (r.ok() && version >= 2) return ML_WRONG_KIND;
+  out.key = static_cast<std::int32_t>(r.u32());
+  out.best = r.u16();
+  const std::uint8_t m = r.u8();
+  if (m > SESSION_RECORD_MAX_SCORES) return ML_CORRUPT;
+  for (int i = 0; i < m; ++i) out.scores.push_back(r.u16());
+  out.stage = r.u8();
+  if (!r.ok()) return ML_CORRUPT;
+  std::uint32_t at = used + static_cast<std::uint32_t>(r.pos());
+  for (BlobPtr* extensions : {&out.view_extensions, &out.probe_extensions}) {
+    DataBlob* b = nullptr;
+    const std::uint32_t n = blob_read_bounded(bytes + at, size - at, &b);
+    extensions->reset(b);
+    if (n == 0) return at < size && bytes[at] == 1 && size - at >= 6 ? ML_NO_MEMORY : ML_CORRUPT;
+    at += n;
+  }
+  return at == size ? ML_OK : ML_CORRUPT;
 }
 
 // ---- saved block ----
@@ -359,6 +410,59 @@ ZYL_API int session_commit_with_decision(MatcherSession* s, const SessionDecisio
   const int status = commit(*s, taken ? out : nullptr);
   if (status == ML_OK && taken && own != decision->decision) return ML_NOT_SET;
   return status;
+}
+
+ZYL_API int session_update_from_record(MatchEngine* engine, DataBlob* multi_view, DataBlob* probe,
+                                       DataBlob* record, int update, SessionDecision* decision,
+                                       DataBlob** out) {
+  if (out) *out = nullptr;
+  if (!engine || !multi_view || !probe || !record || !decision || !out) return ML_BAD_ARGUMENT;
+  VerifyRecord rec;
+  int status = parse_record(record, rec);
+  if (status != ML_OK) return status;
+  MultiViewTemplate* parsed = nullptr;
+  if (mvt_from_blob(multi_view, &parsed) != ML_OK) return ML_NO_MEMORY;
+  std::unique_ptr<MultiViewTemplate, decltype(&mvt_release)> t(parsed, mvt_release);
+  BlobPtr view(kwzd_find(mvt_store(t.get()), rec.key));
+  if (!view) return ML_NOT_FOUND;
+  const StageObject* stage = engine_get_stage(engine, rec.stage);
+  const StageMatchOps* ops = stage ? stage_get_match_ops(stage) : nullptr;
+  const ScoreProfile* profile =
+      ops ? score_profile_find(engine_get_score_profiles(engine), ops, 0) : nullptr;
+  if (!profile || !ops->fuse) return ML_BAD_ARGUMENT;
+
+  MatchContext* ctx = engine_get_context(engine);
+  auto extension = [](const BlobPtr& b) { return b ? blob_data(b.get()) : nullptr; };
+  auto extension_size = [](const BlobPtr& b) { return b ? blob_size(b.get()) : 0u; };
+  std::uint16_t* fresh = nullptr;
+  std::uint16_t n = 0;
+  status = match_keypoints_with_pairing(
+      ctx, view.get(), extension(rec.view_extensions), extension_size(rec.view_extensions), probe,
+      extension(rec.probe_extensions), extension_size(rec.probe_extensions), rec.pairing.get(), &fresh,
+      &n, nullptr);
+  if (status != ML_OK) return status;
+  // The vector keeps the record's length: the new sub-scores first (no more
+  // than fit), then the record's own.
+  const std::size_t m = rec.scores.size();
+  std::vector<std::uint16_t> vector = rec.scores;
+  const std::size_t taken = std::min<std::size_t>(n, m);
+  if (taken) std::copy(fresh, fresh + taken, vector.begin());
+  const bool same = n <= m && std::equal(fresh, fresh + n, rec.scores.begin());
+  std::free(fresh);
+  std::uint16_t fused = 0;
+  status = ops->fuse(ctx, probe, view.get(), vector.data(), static_cast<std::uint16_t>(m), profile,
+                     &fused);
+  if (status != ML_OK) return status;
+  const int views = kwzd_record_count(mvt_store(t.get()));
+  const int far = far_score_from_thresholds(fused, views, profile->thresholds);
+  if (same && fused == rec.best && far > far_level_row(9).score) decision->decision = 1;
+  if (!update || decision->decision != 1) return ML_OK;
+  std::int32_t removed = -1, added = -1;
+  status = mvt_pick_view_to_replace(t.get(), engine, probe, &removed, &added);
+  if (status != ML_OK) return status;
+  const EngineConfig* config = engine_get_config(engine);
+  *out = mvt_serialize(t.get(), config ? config->serialize_flag : 0);
+  return *out ? ML_OK : ML_NO_MEMORY;
 }
 
 ZYL_API int session_save(const MatcherSession* s, uint8_t** out, uint32_t* out_size) {

@@ -9,11 +9,14 @@
 #include <vector>
 
 #include "support/allocation_sweep.h"
+#include "support/drawn_keypoints.h"
 #include "support/scripted_stages.h"
 #include "zylscan/matchlib_blockrec.h"
 #include "zylscan/matchlib_container.h"
 #include "zylscan/matchlib_engine.h"
 #include "zylscan/matchlib_kwzd.h"
+#include "zylscan/matchlib_match_ops.h"
+#include "zylscan/matchlib_pair_matcher.h"
 #include "zylscan/matchlib_mvt.h"
 #include "zylscan/matchlib_image.h"
 #include "zylscan/matchlib_param.h"
@@ -603,6 +606,157 @@ TEST(MatcherSessionCommit, TheCallersDecisionOverridesAndADisagreementAnswers22)
   blob_release(out);
   EXPECT_EQ(session_commit_with_decision(r.s, &agree, &out), 1);
   EXPECT_EQ(session_commit_with_decision(r.s, nullptr, &out), 2);
+}
+
+}  // namespace
+
+namespace {
+
+// Replaying a verification record: a drawn keypoint view and its shifted
+// copy as the probe, a stored pairing of the two, an engine whose one stage
+// matches keypoints and fuses every vector to 60000.
+int fuse_fixed(MatchContext*, DataBlob*, DataBlob*, const uint16_t*, uint16_t count, const ScoreProfile*,
+               uint16_t* out) {
+  *out = count ? 60000 : 0;
+  return ML_OK;
+}
+const StageMatchOps kKeypointOps{match_keypoints, fuse_fixed};
+const ScoreProfile kKeypointProfile{&kKeypointOps, 0, {nullptr, -1, score_model_eval_pass, nullptr}, nullptr};
+const ScoreProfile* const kKeypointProfiles[] = {&kKeypointProfile, nullptr};
+
+struct RecordRig {
+  MatchContext* ctx = ctx_create();
+  MatchEngine* engine = nullptr;
+  zyltest::KeypointBlob view, probe;
+  MinutiaPairing* pairing = nullptr;
+  std::vector<uint16_t> fresh;  // the sub-scores the stored pairing gives
+  DataBlob* gallery = nullptr;
+  int32_t key = 0;
+
+  RecordRig() {
+    param_set(ctx, static_cast<uint32_t>(KP_KEY_EXTENSIONS), 16);
+    param_set(ctx, static_cast<uint32_t>(KP_KEY_REQUIRED), 5);
+    StageChain* chain = chain_create();
+    chain_append(chain, stage_create(nullptr, 79, nullptr, &kKeypointOps, 0, 0));
+    engine = engine_create(ctx, chain, 84, 0, 0, nullptr, 0, nullptr, 0, nullptr);
+    engine_set_score_profiles(engine, kKeypointProfiles);
+    const zyltest::Drawn d = zyltest::drawn_pair(9, 40);
+    view = zyltest::blob_of(d.a, d.desc);
+    probe = zyltest::blob_of(d.b, d.desc);
+    EXPECT_EQ(match_keypoint_pairs(ctx, view.get(), probe.get(), &pairing), ML_OK);
+    uint16_t* v = nullptr;
+    uint16_t n = 0;
+    EXPECT_EQ(match_keypoints_with_pairing(ctx, view.get(), nullptr, 0, probe.get(), nullptr, 0, pairing, &v, &n,
+                                           nullptr),
+              ML_OK);
+    fresh.assign(v, v + n);
+    std::free(v);
+    MultiViewTemplate* t = mvt_create(4);
+    mvt_add_view(mvt_store(t), view.get(), nullptr, 0, 0, nullptr);
+    blob_release(kwzd_get_at(mvt_store(t), 0, &key));
+    gallery = mvt_serialize(t, 0);
+    mvt_release(t);
+  }
+  ~RecordRig() {
+    pairing_free(pairing);
+    blob_release(gallery);
+    engine_release(engine);
+    ctx_release(ctx);
+  }
+  // The pairing and the result record, as a format-0 blob.
+  Bytes record_bytes(const std::vector<uint16_t>& scores, uint16_t best = 60000, uint8_t version = 1,
+                     int32_t view_key = INT32_MIN, uint8_t stage = 0) const {
+    Bytes b(pairing_write(pairing, nullptr));
+    pairing_write(pairing, b.data());
+    const uint32_t k = static_cast<uint32_t>(view_key == INT32_MIN ? key : view_key);
+    b.insert(b.end(), {version, static_cast<uint8_t>(k >> 24), static_cast<uint8_t>(k >> 16),
+                       static_cast<uint8_t>(k >> 8), static_cast<uint8_t>(k), static_cast<uint8_t>(best >> 8),
+                       static_cast<uint8_t>(best), static_cast<uint8_t>(scores.size())});
+    for (uint16_t s : scores) b.insert(b.end(), {static_cast<uint8_t>(s >> 8), static_cast<uint8_t>(s)});
+    b.insert(b.end(), {stage, 0, 0});  // stage selector, no extension blobs
+    return b;
+  }
+  int replay(const Bytes& record, int update, SessionDecision& decision, DataBlob** out) {
+    DataBlob* r = blob_create(0, record.data(), static_cast<uint32_t>(record.size()));
+    const int status = session_update_from_record(engine, gallery, probe.get(), r, update, &decision, out);
+    blob_release(r);
+    return status;
+  }
+  int views(DataBlob* blob) const {
+    MultiViewTemplate* t = nullptr;
+    if (mvt_from_blob(blob, &t) != ML_OK) return -1;
+    const int n = kwzd_record_count(mvt_store(t));
+    mvt_release(t);
+    return n;
+  }
+};
+
+TEST(MatcherSessionRecord, AFaithfulReplayBecomesAMatchAndUpdatesTheTemplate) {
+  RecordRig r;
+  ASSERT_EQ(r.fresh.size(), 5u);
+  ASSERT_GT(60000, far_level_row(9).score);
+  SessionDecision d{1, 0, 9};
+  DataBlob* out = nullptr;
+  ASSERT_EQ(r.replay(r.record_bytes(r.fresh), 1, d, &out), 0);
+  EXPECT_EQ(d.decision, 1);
+  ASSERT_NE(out, nullptr);
+  EXPECT_EQ(r.views(out), 2);  // room left: the probe joins the view
+  blob_release(out);
+  // Without the update switch the decision alone.
+  d = {1, 0, 9};
+  ASSERT_EQ(r.replay(r.record_bytes(r.fresh), 0, d, &out), 0);
+  EXPECT_EQ(d.decision, 1);
+  EXPECT_EQ(out, nullptr);
+}
+
+TEST(MatcherSessionRecord, TheCallersDecisionStandsUnlessTheRecordIsReproduced) {
+  RecordRig r;
+  DataBlob* out = nullptr;
+  std::vector<uint16_t> tampered = r.fresh;
+  tampered[2] ^= 1;
+  // A different sub-score, a different best value, and a record shorter
+  // than the new vector (only its length is copied; the decision stands).
+  const std::vector<Bytes> records = {r.record_bytes(tampered), r.record_bytes(r.fresh, 59999),
+                                      r.record_bytes({r.fresh[0], r.fresh[1]})};
+  for (const Bytes& record : records) {
+    SessionDecision d{1, 0, 9};
+    ASSERT_EQ(r.replay(record, 1, d, &out), 0);
+    EXPECT_EQ(d.decision, 0);
+    EXPECT_EQ(out, nullptr);
+  }
+  // A caller's match is kept and updates the template.
+  SessionDecision d{1, 1, 9};
+  ASSERT_EQ(r.replay(r.record_bytes(tampered), 1, d, &out), 0);
+  EXPECT_EQ(d.decision, 1);
+  EXPECT_NE(out, nullptr);
+  blob_release(out);
+}
+
+TEST(MatcherSessionRecord, MalformedRecordsAreRefused) {
+  RecordRig r;
+  SessionDecision d{1, 0, 9};
+  DataBlob* out = nullptr;
+  Bytes longer = r.record_bytes(r.fresh);
+  longer.push_back(0);
+  Bytes shorter = r.record_bytes(r.fresh);
+  shorter.pop_back();
+  const std::vector<std::pair<Bytes, int>> cases = {
+      {longer, 17},
+      {shorter, 17},
+      {r.record_bytes(std::vector<uint16_t>(65, 1)), 17},
+      {r.record_bytes(r.fresh, 60000, 2), 1},
+      {r.record_bytes(r.fresh, 60000, 1, r.key + 100), 6},
+      {r.record_bytes(r.fresh, 60000, 1, INT32_MIN, 3), 2},  // no such stage
+      {Bytes{1, 2, 3}, 17},
+  };
+  for (const auto& [record, status] : cases) {
+    EXPECT_EQ(r.replay(record, 1, d, &out), status);
+    EXPECT_EQ(out, nullptr);
+    EXPECT_EQ(d.decision, 0);
+  }
+  DataBlob* rec = blob_create(0, longer.data(), 4);
+  EXPECT_EQ(session_update_from_record(r.engine, r.gallery, r.probe.get(), rec, 1, nullptr, &out), 2);
+  blob_release(rec);
 }
 
 }  // namespace
