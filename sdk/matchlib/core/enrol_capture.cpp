@@ -75,8 +75,7 @@ struct Loop {
                                 &settings.capture, out);
     if (status != ML_OK) return status;
     image = out[0];
-    // Placement-checking enrolment writes its coverage as one byte: the
-    // value starts at 0 so that both widths read alike.
+    // The enrolment object reports its coverage (or its fill) in percent.
     progress = 0;
     if (settings.offer == ENROL_CAPTURE_OFFER_TEMPLATE) {
       DataBlob* tmpl = nullptr;
