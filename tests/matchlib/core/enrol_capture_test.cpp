@@ -20,9 +20,6 @@ namespace {
 using zyltest::script;
 using zyltest::Step;
 
-const ScoreProfile kProfile{&zyltest::kScriptedOps, 0, {nullptr, -1, score_model_eval_pass, nullptr}, nullptr};
-const ScoreProfile* const kProfiles[] = {&kProfile, nullptr};
-
 // One list of events, observer and enrolment alike; a test may act when an
 // event arrives.
 struct Log {
@@ -85,13 +82,10 @@ struct Rig {
     script().default_score = 60000;  // every pair matches...
     script().transform_dx = 60;      // ...moved far enough to be a new sample
     log() = {};
-    StageChain* chain = chain_create();
-    chain_append(chain, stage_create(&zyltest::kScriptedExtractor, 79, nullptr, &zyltest::kScriptedOps, 0, 0));
     EngineConfig config;
     engine_config_init(&config);
     config.most_views = 10;
-    engine = engine_create(ctx, chain, 84, 0, 0, nullptr, 0, nullptr, 0, &config);
-    engine_set_score_profiles(engine, kProfiles);
+    engine = zyltest::scripted_engine(ctx, config);
     MultiSampleSettings s{};
     s.capacity = capacity;
     s.shift_tolerance = 12;
@@ -116,14 +110,7 @@ struct Rig {
   int run() {
     return enrol_capture_run(enrolment, engine, sensor, nullptr, &observer, &settings, Sink::deliver, &sink);
   }
-  int views_delivered() const {
-    if (sink.delivered.size() != 1) return -1;
-    MultiViewTemplate* t = nullptr;
-    if (mvt_from_blob(sink.delivered[0], &t) != ML_OK) return -1;
-    const int n = kwzd_record_count(mvt_store(t));
-    mvt_release(t);
-    return n;
-  }
+  int views_delivered() const { return sink.delivered.size() == 1 ? zyltest::view_count(sink.delivered[0]) : -1; }
 };
 
 TEST(EnrolCapture, CapturesUntilTheEnrolmentIsFullAndDeliversItsTemplate) {

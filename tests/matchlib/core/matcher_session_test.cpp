@@ -487,12 +487,10 @@ struct CommitRig {
 
   CommitRig() {
     zyltest::script() = {};
-    StageChain* chain = chain_create();
-    chain_append(chain, stage_create(&zyltest::kScriptedExtractor, 79, nullptr, &zyltest::kScriptedOps, 0, 0));
     EngineConfig config;
     engine_config_init(&config);
     config.most_views = 8;
-    engine = engine_create(ctx, chain, 84, 0, 0, nullptr, 0, nullptr, 0, &config);
+    engine = zyltest::scripted_engine(ctx, config);
     session_create(nullptr, engine, &s);
     const std::vector<uint8_t> px(64 * 64, 33);
     probe = image_create(64, 64, 500, 500, px.data(), 0);
@@ -519,13 +517,6 @@ struct CommitRig {
     r->transform = xform_create(0, 0, 0);
     s->pending = r;
   }
-  int views(DataBlob* blob) const {
-    MultiViewTemplate* t = nullptr;
-    if (mvt_from_blob(blob, &t) != ML_OK) return -1;
-    const int n = kwzd_record_count(mvt_store(t));
-    mvt_release(t);
-    return n;
-  }
   const SessionEvent& newest() const { return *session_event_at(s, 0); }
 };
 
@@ -539,7 +530,7 @@ TEST(MatcherSessionCommit, AMatchBecomesTheAcceptedImageAndAnUpdatedTemplate) {
   r.pend(1);
   ASSERT_EQ(session_commit_result(r.s, &out), 0);
   ASSERT_NE(out, nullptr);
-  EXPECT_EQ(r.views(out), 2);  // the probe joined the gallery's view
+  EXPECT_EQ(zyltest::view_count(out), 2);  // the probe joined the gallery's view
   EXPECT_EQ(r.s->accepted_image, r.probe);
   ASSERT_NE(r.s->accepted_template, nullptr);
   EXPECT_EQ(zyltest::template_id(r.s->accepted_template), 33);
@@ -587,7 +578,7 @@ TEST(MatcherSessionCommit, TheCallersDecisionOverridesAndADisagreementAnswers22)
   const SessionDecision accept{1, 1, 9};
   EXPECT_EQ(session_commit_with_decision(r.s, &accept, &out), 22);
   ASSERT_NE(out, nullptr);
-  EXPECT_EQ(r.views(out), 2);
+  EXPECT_EQ(zyltest::view_count(out), 2);
   EXPECT_EQ(r.s->accepted_image, r.probe);
   blob_release(out);
   out = nullptr;
@@ -682,13 +673,6 @@ struct RecordRig {
     blob_release(r);
     return status;
   }
-  int views(DataBlob* blob) const {
-    MultiViewTemplate* t = nullptr;
-    if (mvt_from_blob(blob, &t) != ML_OK) return -1;
-    const int n = kwzd_record_count(mvt_store(t));
-    mvt_release(t);
-    return n;
-  }
 };
 
 TEST(MatcherSessionRecord, AFaithfulReplayBecomesAMatchAndUpdatesTheTemplate) {
@@ -700,7 +684,7 @@ TEST(MatcherSessionRecord, AFaithfulReplayBecomesAMatchAndUpdatesTheTemplate) {
   ASSERT_EQ(r.replay(r.record_bytes(r.fresh), 1, d, &out), 0);
   EXPECT_EQ(d.decision, 1);
   ASSERT_NE(out, nullptr);
-  EXPECT_EQ(r.views(out), 2);  // room left: the probe joins the view
+  EXPECT_EQ(zyltest::view_count(out), 2);  // room left: the probe joins the view
   blob_release(out);
   // Without the update switch the decision alone.
   d = {1, 0, 9};
