@@ -9,6 +9,7 @@
 #include <stdint.h>
 
 #include "zylscan/matchlib_enrol.h"
+#include "zylscan/matchlib_placed_enrol.h"
 #include "zylscan/matchlib_sensor.h"
 #include "zylscan/zyl_export.h"
 
@@ -53,6 +54,25 @@ ZYL_API int enrol_capture_run(EnrolSession* enrolment, MatchEngine* engine, Sens
                               FingerInfo* finger, const EnrolCaptureObserver* observer,
                               const EnrolCaptureSettings* settings, EnrolCaptureSink sink,
                               void* sink_data);
+
+/* Creates a placement-checking enrolment (enrol_create) with the hooks,
+ * the format code and the settings, runs the capture loop over it and
+ * destroys it. The capture values are the settings' carried fields:
+ * further[0] the least foreground percentage, further[1] the coverage
+ * quality, further[2] the least frame quality, further[3] the still-finger
+ * check, further_limit the time-out. 2 for a format code below 2 or a
+ * missing argument; 9 when the enrolment cannot be made; otherwise as
+ * enrol_capture_run. */
+ZYL_API int enrol_capture_driver(MatchContext* context, MatchEngine* engine, FingerInfo* finger,
+                                 const EnrolHooks* hooks, EnrolCaptureSink sink, void* sink_data,
+                                 SensorDevice* sensor, const EnrolCaptureObserver* observer,
+                                 int32_t format, int32_t offer, const EnrolSettings* settings);
+/* The same with the context's engine and the default enrolment settings
+ * of that engine (enrol_create_default); the template is handed over
+ * through *out (the process-wide result slot is left empty). */
+ZYL_API int enrol_capture_to_slot(MatchContext* context, FingerInfo* finger, const EnrolHooks* hooks,
+                                  SensorDevice* sensor, const EnrolCaptureObserver* observer,
+                                  int32_t format, DataBlob** out);
 
 /* Sink that stores the template in the process-wide result slot. */
 ZYL_API int enrol_capture_slot_sink(void* unused, MatchEngine* engine, DataBlob* tmpl,

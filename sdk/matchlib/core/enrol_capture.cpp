@@ -113,6 +113,46 @@ struct Loop {
   }
 };
 
+// The capture values an enrolment's settings carry.
+EnrolCaptureSettings capture_settings(const EnrolSettings& s, int32_t offer) {
+  EnrolCaptureSettings c{};
+  c.timeout = s.further_limit;
+  c.sample_count = s.capacity;
+  c.coverage_quality = static_cast<std::int32_t>(s.further[1]);
+  c.capture.min_quality = static_cast<std::uint8_t>(std::min<std::uint32_t>(s.further[2], 100));
+  c.capture.min_foreground_percent = static_cast<std::int32_t>(std::min<std::uint32_t>(s.further[0], 100));
+  c.capture.still_finger_check = s.further[3] != 0;
+  c.offer = offer;
+  return c;
+}
+
+// Default carried fields of an enrolment's settings (those of
+// enrol_create_default): 20 % foreground, coverage quality 121 (53 % of a
+// finger), frame quality 50, still-finger check on, 30 s per capture.
+EnrolSettings default_capture_fields(std::uint16_t capacity) {
+  EnrolSettings s{};
+  s.further[0] = 20;
+  s.further[1] = 121;
+  s.further[2] = 50;
+  s.further[3] = 1;
+  s.further_limit = 30000;
+  s.capacity = capacity;
+  return s;
+}
+
+int run_created(EnrolSession* enrolment, MatchEngine* engine, SensorDevice* sensor,
+                FingerInfo* finger, const EnrolCaptureObserver* observer,
+                const EnrolCaptureSettings& settings, EnrolCaptureSink sink, void* sink_data) {
+  if (!enrolment) return ML_NO_MEMORY;
+  // The placement enrolment holds as many samples as it has slots.
+  EnrolCaptureSettings c = settings;
+  if (c.sample_count == 0) c.sample_count = 1;
+  const int status =
+      enrol_capture_run(enrolment, engine, sensor, finger, observer, &c, sink, sink_data);
+  enrol_destroy(enrolment);
+  return status;
+}
+
 }  // namespace
 }  // namespace zyl::matchlib
 
@@ -128,6 +168,39 @@ ZYL_API int enrol_capture_run(EnrolSession* enrolment, MatchEngine* engine, Sens
   Loop loop{enrolment, engine, sensor, finger,
             observer ? *observer : EnrolCaptureObserver{nullptr, nullptr}, *settings};
   return loop.run(sink, sink_data);
+}
+
+ZYL_API int enrol_capture_driver(MatchContext* context, MatchEngine* engine, FingerInfo* finger,
+                                 const EnrolHooks* hooks, EnrolCaptureSink sink, void* sink_data,
+                                 SensorDevice* sensor, const EnrolCaptureObserver* observer,
+                                 int32_t format, int32_t offer, const EnrolSettings* settings) {
+  if (format < 2 || !engine || !sensor || !settings) return ML_BAD_ARGUMENT;
+  EnrolSession* e = enrol_create(engine, context, finger, hooks, static_cast<std::uint32_t>(format),
+                                 settings);
+  return run_created(e, engine, sensor, finger, observer, capture_settings(*settings, offer), sink,
+                     sink_data);
+}
+
+ZYL_API int enrol_capture_to_slot(MatchContext* context, FingerInfo* finger, const EnrolHooks* hooks,
+                                  SensorDevice* sensor, const EnrolCaptureObserver* observer,
+                                  int32_t format, DataBlob** out) {
+  if (out) *out = nullptr;
+  MatchEngine* engine = ctx_get_engine(context);
+  if (format < 2 || !engine || !sensor || !out) return ML_BAD_ARGUMENT;
+  const EngineConfig* config = engine_get_config(engine);
+  EnrolSession* e = enrol_create_default(engine, finger, hooks, nullptr);
+  const EnrolSettings fields = default_capture_fields(config ? config->unnamed_u8_1 : 1);
+  const int status = run_created(e, engine, sensor, finger, observer,
+                                 capture_settings(fields, ENROL_CAPTURE_OFFER_IMAGE),
+                                 enrol_capture_slot_sink, nullptr);
+  // The slot only carries the template across: the caller gets it.
+  DataBlob* tmpl = enrol_result_slot_take();
+  if (status == ML_OK) {
+    *out = tmpl;
+  } else {
+    blob_release(tmpl);
+  }
+  return status;
 }
 
 ZYL_API int enrol_capture_slot_sink(void*, MatchEngine*, DataBlob* tmpl, FingerInfo*) {

@@ -14,6 +14,7 @@
 #include "zylscan/matchlib_kwzd.h"
 #include "zylscan/matchlib_multi_enrol.h"
 #include "zylscan/matchlib_mvt.h"
+#include "zylscan/matchlib_placed_enrol.h"
 
 namespace {
 
@@ -247,6 +248,84 @@ TEST(EnrolCapture, SlotSinkHandsTheTemplateOver) {
   EXPECT_EQ(enrol_result_slot_take(), nullptr);
   blob_release(t);
   EXPECT_EQ(log().events, (std::vector<int>{8203}));
+}
+
+}  // namespace
+
+namespace {
+
+// The drivers create a placement-checking enrolment themselves; its
+// coverage (the hull of the placed 200 x 200 impressions over 87500 square
+// units) must reach 53 % for the default coverage quality 121.
+struct DriverRig : Rig {
+  EnrolSettings s{};
+  DriverRig() : Rig(1, 3) {
+    s.further[0] = 10;   // least foreground percentage
+    s.further[1] = 121;  // coverage quality: 53 %
+    s.further[2] = 40;   // least frame quality
+    s.further[3] = 0;    // no still-finger check
+    s.further_limit = 100;
+    s.capacity = 3;
+    s.shift_tolerance = 10;
+    s.angle_tolerance = 16;
+  }
+  int drive(int32_t format = 84) {
+    return enrol_capture_driver(ctx, engine, nullptr, &kEnrolHooks, Sink::deliver, &sink, sensor, &observer,
+                                format, ENROL_CAPTURE_OFFER_IMAGE, &s);
+  }
+};
+
+TEST(EnrolCaptureDriver, PlacedImpressionsBecomeAMultiViewTemplate) {
+  DriverRig r;
+  r.sensor_script.captures = {kOneGood, kOneGood, kOneGood, kOneGood};
+  ASSERT_EQ(r.drive(), 0);
+  EXPECT_EQ(log().events, (std::vector<int>{4097, 8199, 8203, 4098,  // the first is accepted at once
+                                            4097, 8199, 8203, 4098,  //
+                                            4097, 8199, 8203, 4098,  //
+                                            8204}));
+  EXPECT_EQ(r.views_delivered(), 3);
+  EXPECT_EQ(r.sensor_script.next, 3u);
+}
+
+TEST(EnrolCaptureDriver, TooLittleCoverageAnswers8) {
+  DriverRig r;
+  r.s.capacity = 1;  // one impression covers 45 %
+  r.sensor_script.captures = {kOneGood};
+  EXPECT_EQ(r.drive(), 8);
+  EXPECT_TRUE(r.sink.delivered.empty());
+  r.s.further[1] = 100;  // 44 % asked for
+  r.sensor_script.next = 0;
+  EXPECT_EQ(r.drive(), 0);
+  EXPECT_EQ(r.views_delivered(), 1);
+}
+
+TEST(EnrolCaptureDriver, RefusalsBeforeAnythingIsCaptured) {
+  DriverRig r;
+  EXPECT_EQ(r.drive(1), 2);
+  r.s.capacity = 0;  // the enrolment cannot be made
+  EXPECT_EQ(r.drive(), 9);
+  EXPECT_EQ(r.sensor_script.next, 0u);
+  DataBlob* out = nullptr;
+  EXPECT_EQ(enrol_capture_to_slot(r.ctx, nullptr, nullptr, r.sensor, nullptr, 1, &out), 2);
+  EXPECT_EQ(enrol_capture_to_slot(nullptr, nullptr, nullptr, r.sensor, nullptr, 84, &out), 2);
+  EXPECT_TRUE(log().events.empty());
+}
+
+TEST(EnrolCaptureDriver, ToSlotHandsTheTemplateOverAndLeavesTheSlotEmpty) {
+  DriverRig r;
+  // The engine's configuration holds two samples; the default settings ask
+  // for 53 % coverage, a frame quality of 50 and 20 % foreground (the
+  // still-finger check they ask for concerns lifting sensors only).
+  EngineConfig& config = const_cast<EngineConfig&>(*engine_get_config(r.engine));
+  config.unnamed_u8_1 = 2;
+  r.sensor_script.captures = {kOneGood, kOneGood};
+  DataBlob* out = nullptr;
+  ASSERT_EQ(enrol_capture_to_slot(r.ctx, nullptr, &kEnrolHooks, r.sensor, &r.observer, 84, &out), 0);
+  ASSERT_NE(out, nullptr);
+  EXPECT_EQ(blob_type(out), 80);
+  EXPECT_EQ(enrol_result_slot_take(), nullptr);
+  blob_release(out);
+  EXPECT_EQ(log().events.back(), 8204);
 }
 
 }  // namespace
