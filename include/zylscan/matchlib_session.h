@@ -10,6 +10,7 @@
 #include "zylscan/matchlib_blob.h"
 #include "zylscan/matchlib_context.h"
 #include "zylscan/matchlib_enrol.h"
+#include "zylscan/matchlib_image.h"
 #include "zylscan/zyl_export.h"
 
 ZYL_EXTERN_C_BEGIN
@@ -100,6 +101,46 @@ ZYL_API void* session_user_data(const MatcherSession* session);
 ZYL_API int session_reset_accumulator(MatcherSession* session);
 /* Releases the enrolment object and the image list; 0. */
 ZYL_API int session_reset_enrolment(MatcherSession* session);
+
+/* Adds impressions to the accumulator (made from the first image when the
+ * session has none), after the six-image trigger when it is due: 0; 2 for
+ * a null session or an empty list; 9; the first failing add's status.
+ * Logs event 3 with the status and the number offered. */
+ZYL_API int session_add_images(MatcherSession* session, GrayImage* const* images, int n);
+/* The same for one image, with the given context (the engine's when null). */
+ZYL_API int session_add_image(MatcherSession* session, MatchContext* context, GrayImage* image);
+/* Finalises the enrolment of the listed impressions into a multi-view
+ * template (an empty enrolment when none is under way), logs event 0 with
+ * the status and the number of enrolled impressions, and ends the
+ * enrolment: the enrolment object, the image list, the trigger and the
+ * pending result are dropped. On success T0 counts up and T4, T5 restart. */
+ZYL_API int session_finalise_enrolment(MatcherSession* session, DataBlob** out);
+
+/* What session_add_impression reports about an image. */
+typedef struct SessionImageStatistics {
+  uint8_t foreground_percent;
+  uint8_t quality;
+  uint8_t block_contrast;
+  uint8_t reserved;
+  int32_t engine_rating; /* the engine's rating under setting S1 */
+} SessionImageStatistics;
+typedef struct SessionImageMatch {
+  uint8_t best_overlap;  /* with the enrolment's samples */
+  uint8_t first_overlap; /* with the first enrolled impression, when it matches */
+  uint16_t best_score;
+} SessionImageMatch;
+/* Lists an impression (accumulating it when new) and marks it seen; with
+ * the outputs, its statistics (17 when one cannot be measured) and how it
+ * compares with the enrolment's samples. 2; 9; the add's, the engine's or
+ * the comparison's status. */
+ZYL_API int session_add_impression(MatcherSession* session, GrayImage* image,
+                                   SessionImageStatistics* statistics, SessionImageMatch* match);
+/* Offers impressions to the enrolment (listing and accumulating new
+ * ones); the last becomes the accepted image with its template. 17
+ * without session or images, 2 for n = 0; a failure ends the enrolment.
+ * *enrolled (optional): the number of enrolled impressions. */
+ZYL_API int session_enrol_images(MatcherSession* session, GrayImage* const* images, int n,
+                                 int* enrolled, void* sample_data);
 
 /* The caller's own decision on a pending result. */
 typedef struct SessionDecision {

@@ -10,6 +10,7 @@
 
 #include "support/allocation_sweep.h"
 #include "support/drawn_keypoints.h"
+#include "support/pgm.h"
 #include "support/scripted_stages.h"
 #include "zylscan/matchlib_blockrec.h"
 #include "zylscan/matchlib_container.h"
@@ -741,6 +742,177 @@ TEST(MatcherSessionRecord, MalformedRecordsAreRefused) {
   DataBlob* rec = blob_create(0, longer.data(), 4);
   EXPECT_EQ(session_update_from_record(r.engine, r.gallery, r.probe.get(), rec, 1, nullptr, &out), 2);
   blob_release(rec);
+}
+
+}  // namespace
+
+namespace {
+
+const ScoreProfile kScriptedProfile{&zyltest::kScriptedOps, 0, {nullptr, -1, score_model_eval_pass, nullptr}, nullptr};
+const ScoreProfile* const kScriptedProfiles[] = {&kScriptedProfile, nullptr};
+
+// Impressions through the session: real 160 x 160 prints accumulate; the
+// enrolment (placement-checking, five slots) compares them through a
+// scripted engine whose templates carry the image's first pixel as id.
+struct ImpressionRig {
+  MatchContext* ctx = ctx_create();
+  MatchEngine* engine = nullptr;
+  MatcherSession* s = nullptr;
+  std::vector<GrayImage*> images;
+
+  ImpressionRig() {
+    zyltest::script() = {};
+    zyltest::script().default_score = 60000;  // every pair matches,
+    zyltest::script().transform_dx = 60;      // placed apart
+    StageChain* chain = chain_create();
+    chain_append(chain, stage_create(&zyltest::kScriptedExtractor, 79, nullptr, &zyltest::kScriptedOps, 0, 0));
+    EngineConfig config;
+    engine_config_init(&config);
+    config.most_views = 10;
+    config.unnamed_u8_1 = 8;  // enrolment slots
+    engine = engine_create(ctx, chain, 84, 0, 0, nullptr, 0, nullptr, 0, &config);
+    engine_set_score_profiles(engine, kScriptedProfiles);
+    session_create(nullptr, engine, &s);
+  }
+  ~ImpressionRig() {
+    session_release(s);
+    for (GrayImage* i : images) image_release(i);
+    engine_release(engine);
+    ctx_release(ctx);
+  }
+  GrayImage* print(const char* name) {
+    const zyltest::GreyImage g = zyltest::read_pgm(zyltest::test_data(name));
+    images.push_back(image_create(g.height, g.width, 500, 500, g.pixels.data(), 0));
+    return images.back();
+  }
+  std::vector<GrayImage*> finger(int n) {
+    const char* names[] = {"fvc2002_101_1_160.pgm", "fvc2002_101_2_160.pgm", "fvc2002_101_3_160.pgm",
+                           "fvc2002_101_4_160.pgm", "fvc2002_101_5_160.pgm", "fvc2002_102_1_160.pgm",
+                           "fvc2002_103_1_160.pgm", "fvc2002_104_1_160.pgm"};
+    std::vector<GrayImage*> out;
+    for (int i = 0; i < n; ++i) out.push_back(print(names[i]));
+    return out;
+  }
+  const SessionEvent& newest() const { return *session_event_at(s, 0); }
+};
+
+TEST(MatcherSessionImpressions, AddingAnswersTheFirstFailureAndLogsEvent3) {
+  ImpressionRig r;
+  EXPECT_EQ(session_add_images(r.s, nullptr, 0), 2);
+  EXPECT_EQ(r.newest().type, SESSION_EVENT_ADDED);
+  EXPECT_EQ(r.newest().code, 2);
+  EXPECT_EQ(r.newest().payload[0], 0);
+  EXPECT_EQ(session_add_images(nullptr, nullptr, 0), 2);
+  EXPECT_EQ(session_event_count(r.s), 1);
+
+  std::vector<GrayImage*> two = r.finger(2);
+  ASSERT_EQ(session_add_images(r.s, two.data(), 2), 0);
+  ASSERT_NE(r.s->accumulator, nullptr);
+  EXPECT_EQ(r.s->accumulator->height, 160);
+  EXPECT_EQ(r.newest().code, 0);
+  EXPECT_EQ(r.newest().payload[0], 2);
+  // An impression of another size does not fit the accumulator: its
+  // status is answered, not 0.
+  const std::vector<uint8_t> px(100 * 120, 128);
+  GrayImage* other = image_create(100, 120, 500, 500, px.data(), 0);
+  EXPECT_EQ(session_add_image(r.s, nullptr, other), 2);
+  EXPECT_EQ(r.newest().code, 2);
+  EXPECT_EQ(r.newest().payload[0], 1);
+  image_release(other);
+}
+
+TEST(MatcherSessionImpressions, EnrolledImpressionsFinaliseIntoAMultiViewTemplate) {
+  ImpressionRig r;
+  DataBlob* out = nullptr;
+  // Nothing enrolled: the empty enrolment refuses with 1.
+  EXPECT_EQ(session_finalise_enrolment(r.s, &out), 1);
+  EXPECT_EQ(out, nullptr);
+  EXPECT_EQ(r.newest().type, SESSION_EVENT_FINALISED);
+  EXPECT_EQ(r.newest().code, 1);
+  EXPECT_EQ(r.s->statistics[SESSION_FINISHED_ENROLMENTS], 0);
+
+  std::vector<GrayImage*> three = r.finger(3);
+  int enrolled = -1;
+  ASSERT_EQ(session_enrol_images(r.s, three.data(), 3, &enrolled, nullptr), 0);
+  EXPECT_EQ(enrolled, 3);
+  EXPECT_EQ(enrol_count(r.s->enrolment), 3);
+  EXPECT_EQ(r.s->image_count, 3);
+  EXPECT_EQ(r.s->accepted_image, three[2]);
+  ASSERT_NE(r.s->accepted_template, nullptr);
+  r.s->statistics[SESSION_ACCEPTED_SINCE_ENROLMENT] = 5;
+  ASSERT_EQ(session_finalise_enrolment(r.s, &out), 0);
+  ASSERT_NE(out, nullptr);
+  EXPECT_EQ(blob_type(out), 80);
+  MultiViewTemplate* t = nullptr;
+  ASSERT_EQ(mvt_from_blob(out, &t), 0);
+  EXPECT_EQ(kwzd_record_count(mvt_store(t)), 3);
+  mvt_release(t);
+  blob_release(out);
+  EXPECT_EQ(r.newest().code, 0);
+  EXPECT_EQ(r.newest().payload[0], 3);
+  EXPECT_EQ(r.s->statistics[SESSION_FINISHED_ENROLMENTS], 1);
+  EXPECT_EQ(r.s->statistics[SESSION_ACCEPTED_SINCE_ENROLMENT], 0);
+  EXPECT_EQ(r.s->enrolment, nullptr);
+  EXPECT_EQ(r.s->image_count, 0);
+
+  EXPECT_EQ(session_enrol_images(r.s, nullptr, 1, nullptr, nullptr), 17);
+  EXPECT_EQ(session_enrol_images(r.s, three.data(), 0, nullptr, nullptr), 2);
+  // A failing offer ends the enrolment.
+  zyltest::script().extract_status = 17;
+  EXPECT_EQ(session_enrol_images(r.s, three.data(), 3, &enrolled, nullptr), 17);
+  EXPECT_EQ(r.s->enrolment, nullptr);
+  EXPECT_EQ(r.s->image_count, 0);
+}
+
+TEST(MatcherSessionImpressions, AnImpressionIsListedMeasuredAndCompared) {
+  ImpressionRig r;
+  std::vector<GrayImage*> prints = r.finger(3);
+  SessionImageStatistics st{};
+  SessionImageMatch m{1, 1, 1};
+  ASSERT_EQ(session_add_impression(r.s, prints[0], &st, &m), 0);
+  EXPECT_EQ(r.s->image_count, 1);
+  EXPECT_EQ(r.s->first_image->seen, 1);
+  EXPECT_EQ(r.s->first_image->enrolled, 0);
+  EXPECT_EQ(st.quality, image_quality(prints[0]));
+  EXPECT_EQ(st.foreground_percent, image_foreground_percent(prints[0]));
+  EXPECT_GT(st.quality, 0);
+  // Nothing enrolled yet: nothing to compare with.
+  EXPECT_EQ(m.best_score, 0);
+  EXPECT_EQ(m.best_overlap, 0);
+  EXPECT_EQ(m.first_overlap, 0);
+  // Offered again it is not added again.
+  ASSERT_EQ(session_add_impression(r.s, prints[0], nullptr, nullptr), 0);
+  EXPECT_EQ(r.s->image_count, 1);
+  // Enrol it (it goes straight to the enrolment), then compare another.
+  ASSERT_EQ(session_enrol_images(r.s, prints.data(), 1, nullptr, nullptr), 0);
+  ASSERT_EQ(session_add_impression(r.s, prints[1], nullptr, &m), 0);
+  EXPECT_GT(m.best_score, 0);
+  EXPECT_GT(m.first_overlap, 0);  // 60 pixels apart on a 160-pixel square
+  EXPECT_LT(m.first_overlap, 100);
+  EXPECT_EQ(session_add_impression(r.s, nullptr, nullptr, nullptr), 2);
+}
+
+TEST(MatcherSessionImpressions, TheSixthListedImpressionTriggersARebuild) {
+  ImpressionRig r;
+  std::vector<GrayImage*> prints = r.finger(7);
+  ASSERT_EQ(session_enrol_images(r.s, prints.data(), 6, nullptr, nullptr), 0);
+  EXPECT_EQ(r.s->trigger_done, 0);
+  // The next add finds six listed impressions: they are accumulated as one
+  // series and a new enrolment takes (extracts) the six enrolled ones again.
+  const int extractions = zyltest::script().extract_calls;
+  ASSERT_EQ(session_add_impression(r.s, prints[6], nullptr, nullptr), 0);
+  EXPECT_EQ(r.s->trigger_done, 1);
+  EXPECT_EQ(zyltest::script().extract_calls - extractions, 6);
+  EXPECT_EQ(enrol_count(r.s->enrolment), 6);
+  EXPECT_EQ(r.s->image_count, 7);
+  // Once an enrolment has finished, six impressions trigger nothing.
+  session_reset_enrolment(r.s);
+  r.s->statistics[SESSION_FINISHED_ENROLMENTS] = 1;
+  ASSERT_EQ(session_enrol_images(r.s, prints.data(), 6, nullptr, nullptr), 0);
+  const int later = zyltest::script().extract_calls;
+  ASSERT_EQ(session_add_impression(r.s, prints[6], nullptr, nullptr), 0);
+  EXPECT_EQ(r.s->trigger_done, 0);
+  EXPECT_EQ(zyltest::script().extract_calls, later);
 }
 
 }  // namespace
