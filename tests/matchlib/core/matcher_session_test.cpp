@@ -748,9 +748,6 @@ TEST(MatcherSessionRecord, MalformedRecordsAreRefused) {
 
 namespace {
 
-const ScoreProfile kScriptedProfile{&zyltest::kScriptedOps, 0, {nullptr, -1, score_model_eval_pass, nullptr}, nullptr};
-const ScoreProfile* const kScriptedProfiles[] = {&kScriptedProfile, nullptr};
-
 // Impressions through the session: real 160 x 160 prints accumulate; the
 // enrolment (placement-checking, five slots) compares them through a
 // scripted engine whose templates carry the image's first pixel as id.
@@ -764,14 +761,11 @@ struct ImpressionRig {
     zyltest::script() = {};
     zyltest::script().default_score = 60000;  // every pair matches,
     zyltest::script().transform_dx = 60;      // placed apart
-    StageChain* chain = chain_create();
-    chain_append(chain, stage_create(&zyltest::kScriptedExtractor, 79, nullptr, &zyltest::kScriptedOps, 0, 0));
     EngineConfig config;
     engine_config_init(&config);
     config.most_views = 10;
     config.unnamed_u8_1 = 8;  // enrolment slots
-    engine = engine_create(ctx, chain, 84, 0, 0, nullptr, 0, nullptr, 0, &config);
-    engine_set_score_profiles(engine, kScriptedProfiles);
+    engine = zyltest::scripted_engine(ctx, config);
     session_create(nullptr, engine, &s);
   }
   ~ImpressionRig() {
