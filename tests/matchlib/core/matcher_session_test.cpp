@@ -749,7 +749,7 @@ TEST(MatcherSessionRecord, MalformedRecordsAreRefused) {
 namespace {
 
 // Impressions through the session: real 160 x 160 prints accumulate; the
-// enrolment (placement-checking, five slots) compares them through a
+// enrolment (placement-checking, eight slots) compares them through a
 // scripted engine whose templates carry the image's first pixel as id.
 struct ImpressionRig {
   MatchContext* ctx = ctx_create();
