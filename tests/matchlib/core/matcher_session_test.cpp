@@ -509,15 +509,16 @@ struct CommitRig {
     engine_release(engine);
     ctx_release(ctx);
   }
-  // A pending result of the given decision for the probe image against the gallery.
-  void pend(int decision) {
+  // A result of the given decision for the probe image against the gallery.
+  MatchResult* result(int decision) const {
     MatchResult* r = match_result_create(1);
     r->decision = decision;
     r->probe_image = image_retain(probe);
     r->further_blob = blob_retain(gallery);
     r->transform = xform_create(0, 0, 0);
-    s->pending = r;
+    return r;
   }
+  void pend(int decision) { s->pending = result(decision); }
   const SessionEvent& newest() const { return *session_event_at(s, 0); }
 };
 
@@ -907,6 +908,58 @@ TEST(MatcherSessionImpressions, TheSixthListedImpressionTriggersARebuild) {
   ASSERT_EQ(session_add_impression(r.s, prints[6], nullptr, nullptr), 0);
   EXPECT_EQ(r.s->trigger_done, 0);
   EXPECT_EQ(zyltest::script().extract_calls, later);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(MatcherSessionAllocation, CommitAndReplayAnswerOutOfMemoryAndLeakNothing) {
+  {
+    CommitRig r;
+    // Results made beforehand, so that only the commit's allocations fail.
+    std::vector<MatchResult*> results;
+    for (int i = 0; i < 400; ++i) results.push_back(r.result(1));
+    size_t next = 0;
+    const int n = zyltest::sweep_allocation_failures([&] {
+      ASSERT_LT(next, results.size());
+      r.s->pending = results[next++];
+      image_release(r.s->accepted_image);
+      blob_release(r.s->accepted_template);
+      r.s->accepted_image = nullptr;
+      r.s->accepted_template = nullptr;
+      DataBlob* out = nullptr;
+      const int status = session_commit_result(r.s, &out);
+      if (zyltest::allocation_failed()) {
+        EXPECT_EQ(status, 9);
+        EXPECT_EQ(out, nullptr);
+        EXPECT_EQ(r.s->pending, nullptr);
+      } else {
+        EXPECT_EQ(status, 0);
+      }
+      blob_release(out);
+    });
+    EXPECT_GT(n, 0);
+    for (; next < results.size(); ++next) match_result_release(results[next]);
+  }
+  RecordRig r;
+  const Bytes record = r.record_bytes(r.fresh);
+  DataBlob* rec = blob_create(0, record.data(), static_cast<uint32_t>(record.size()));
+  const int n = zyltest::sweep_allocation_failures([&] {
+    SessionDecision d{1, 0, 9};
+    DataBlob* out = nullptr;
+    const int status = session_update_from_record(r.engine, r.gallery, r.probe.get(), rec, 1, &d, &out);
+    if (zyltest::allocation_failed()) {
+      EXPECT_EQ(status, 9);
+      EXPECT_EQ(out, nullptr);
+    } else {
+      EXPECT_EQ(status, 0);
+      EXPECT_EQ(zyltest::view_count(out), 2);
+    }
+    blob_release(out);
+  });
+  EXPECT_GT(n, 0);
+  blob_release(rec);
 }
 
 }  // namespace
