@@ -8,6 +8,8 @@
 
 #include "zylscan/matchlib_blob.h"
 #include "zylscan/matchlib_context.h"
+#include "zylscan/matchlib_enrol.h"
+#include "zylscan/matchlib_image.h"
 #include "zylscan/zyl_export.h"
 
 ZYL_EXTERN_C_BEGIN
@@ -94,5 +96,49 @@ ZYL_API ImpressionAccumulator* accum_copy(const ImpressionAccumulator* accumulat
  * mean}. */
 ZYL_API int accum_map_statistics(const MatchContext* ctx, const uint8_t* map, int height, int width,
                                  uint16_t out[4]);
+
+/* ---- adding impressions ---- */
+
+/* Progress of accum_add_images_progress: called before each image of the
+ * ordered pass with its index. */
+typedef void (*AccumProgress)(MatchContext* ctx, int index, void* user);
+
+/* Adds one impression: 2 unless the image's source height and width are the
+ * accumulator's and its window (offsets and size) lies inside the area;
+ * otherwise the status of the add: 0, 17 for a running-mean window outside
+ * the area, 9, or a failing step's status (the slots and maps keep their
+ * previous content). The image's mask plane receives bit 0x40 where the
+ * impression repeats the accumulated ones and 0x20 where it repeats the
+ * most recent one. */
+ZYL_API int accum_add_image(ImpressionAccumulator* accumulator, MatchContext* ctx,
+                            GrayImage* image);
+/* Adds n images: with more than 5 the last five first, then all n in
+ * order; otherwise all in order. 2 for a null list or n below 1; stops at
+ * and answers the first failure. The progress form calls progress (may be
+ * null) before each image of the ordered pass. */
+ZYL_API int accum_add_images(ImpressionAccumulator* accumulator, MatchContext* ctx,
+                             GrayImage* const* images, int n);
+ZYL_API int accum_add_images_progress(ImpressionAccumulator* accumulator, MatchContext* ctx,
+                                      GrayImage* const* images, int n, AccumProgress progress,
+                                      void* user);
+/* Statistics (accum_map_statistics) of the similarity map of slot index + 1
+ * against slot 0 over the last impression's window: 0; 1 for an index
+ * outside 0..5; 5 for an empty slot; 9; or the map's status. */
+ZYL_API int accum_slot_overlap_stats(const ImpressionAccumulator* accumulator,
+                                     const MatchContext* ctx, int index, uint16_t out[4]);
+/* The accumulator's band filter: fftfilt_band_by_resolution_u8. */
+ZYL_API int accum_band_filter(const uint8_t* pixels, int height, int width, int resolution,
+                              uint8_t* out);
+
+/* ---- observing an enrolment object ---- */
+
+/* Installs on the enrolment object an observer that keeps an accumulator in
+ * the state buffer (retained) across the object's adds: each offered image
+ * is added to it; the first six are also kept, and when the sixth arrives
+ * the object and the accumulator are reset, the six are added as one list
+ * and the first five offered to the object again (the sixth follows through
+ * the current add). 2 for null arguments, 9; a previous observer is
+ * removed first. */
+ZYL_API int accum_observe_install(EnrolSession* session, AccumState* state);
 
 ZYL_EXTERN_C_END

@@ -120,4 +120,22 @@ ZYL_API int pairs_match_global(const uint8_t* a, uint32_t a_length, const Sample
                                const MatcherSettings* settings, uint16_t** out_scores,
                                int* out_count, PairAlignment* alignment);
 
+/* Dense-descriptor similarity of two records holding the same grid of
+ * points with type-0x8 descriptors (the dense-grid features): each point's
+ * 128-bit distance paints a square patch (1 for equal descriptors, 2 x the
+ * distance, 255 from 128 on; overlapping patches averaged) into the rows x
+ * columns map at its position less the shifts; the border the patches do
+ * not reach continues the nearest painted cell. With the invert check,
+ * distances whose mean exceeds 64 are taken as 128 - d. 0; 1 without dense
+ * descriptors in both or for unequal point counts; 2 for a null map or an
+ * empty size; the parser's status for bad records; 9. */
+ZYL_API int blockrec_similarity_map(const uint8_t* a, uint32_t a_length, const uint8_t* b,
+                                    uint32_t b_length, uint8_t* out, int rows, int columns,
+                                    int y_shift, int x_shift, int invert_check);
+/* One sub-score (a malloc'd array of one): the summed point distances x 256
+ * / points. 0; 1 as above; 2 for null arguments; 7 for records without
+ * points; the parser's status; 9. */
+ZYL_API int desc8_similarity_blob(const DataBlob* a, const DataBlob* b, uint16_t** out_scores,
+                                  int* out_count);
+
 ZYL_EXTERN_C_END

@@ -7,6 +7,7 @@
 
 #include "common/byte_io.h"
 #include "matchlib/core/allocation.h"
+#include "matchlib/template/impression_accumulator.h"
 #include "zylscan/matchlib_accum.h"
 #include "zylscan/matchlib_codec.h"
 #include "zylscan/matchlib_image.h"
@@ -19,9 +20,7 @@ namespace {
 constexpr std::uint8_t kDefaultSettings[ACCUM_SETTINGS] = {100, 100, 80, 95, 20};
 constexpr std::uint32_t kTemplateFormat = 79;
 
-std::size_t area(const ImpressionAccumulator& a) {
-  return static_cast<std::size_t>(a.height) * a.width;
-}
+std::size_t area(const ImpressionAccumulator& a) { return accum_area(a); }
 
 void destroy_accumulator(ImpressionAccumulator* a) {
   for (DataBlob*& slot : a->slots) {
@@ -53,13 +52,6 @@ ImpressionAccumulator* new_accumulator(std::uint16_t height, std::uint16_t width
     }
   }
   return a;
-}
-
-// Both optional maps, zeroed.
-int ensure_optional_maps(ImpressionAccumulator& a) {
-  if (!a.count_map) a.count_map = static_cast<std::uint8_t*>(ml_calloc(area(a), 1));
-  if (!a.mean_image) a.mean_image = static_cast<std::uint8_t*>(ml_calloc(area(a), 1));
-  return a.count_map && a.mean_image ? ML_OK : ML_NO_MEMORY;
 }
 
 int put_template(ImpressionAccumulator& a, unsigned slot, std::int32_t format,
@@ -128,7 +120,7 @@ int read_maps(void* target, const std::uint8_t* body, std::uint32_t length, void
   auto& p = *static_cast<BlockParse*>(target);
   ++p.blocks;
   if (!p.have_head || length != 2 * area(*p.acc)) return ML_CORRUPT;
-  if (int s = ensure_optional_maps(*p.acc); s != ML_OK) return s;
+  if (int s = accum_ensure_maps(*p.acc); s != ML_OK) return s;
   std::memcpy(p.acc->count_map, body, length / 2);
   std::memcpy(p.acc->mean_image, body + length / 2, length / 2);
   return ML_OK;
@@ -202,7 +194,7 @@ int parse_old(std::span<const std::uint8_t> in, std::uint16_t version, Impressio
     if (!r.ok()) {
       status = ML_CORRUPT;
     } else if (flag != 0) {
-      status = ensure_optional_maps(*a);
+      status = accum_ensure_maps(*a);
       if (status == ML_OK) {
         if (version == 6) {
           if (!r.bytes(a->count_map, cells)) status = ML_CORRUPT;
@@ -230,6 +222,13 @@ std::uint32_t written_size(const ImpressionAccumulator& a) {
 }
 
 }  // namespace
+
+int accum_ensure_maps(ImpressionAccumulator& a) {
+  if (!a.count_map) a.count_map = static_cast<std::uint8_t*>(ml_calloc(accum_area(a), 1));
+  if (!a.mean_image) a.mean_image = static_cast<std::uint8_t*>(ml_calloc(accum_area(a), 1));
+  return a.count_map && a.mean_image ? ML_OK : ML_NO_MEMORY;
+}
+
 }  // namespace zyl::matchlib
 
 using namespace zyl::matchlib;
