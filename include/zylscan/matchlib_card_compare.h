@@ -117,8 +117,11 @@ ZYL_API int card_find_probe_elements(const uint8_t* bytes, uint32_t length, int 
  * when there is none. */
 ZYL_API uint32_t card_template_extent(const uint8_t* bytes, uint32_t length, uint32_t offset);
 
-/* Format-67 card template to a format-76 probe form; packing forms other
- * than 0 are refused (null) here. Null on any failure. */
+/* Format-67 card template to a format-76 probe form. Packing forms 1 and
+ * 2 (bits 0-1 of the word) replace the minutiae (A1) and their qualities
+ * (82) by the packed local-structure form under A2: CD holds the 64-minutia
+ * form (minutiae as stored), CE the 46-minutia form. Form 3 and any other
+ * failure answer null. */
 ZYL_API DataBlob* card_template_to_probe_form(const DataBlob* template_blob, uint32_t packing_word);
 /* 0; 2 not format 67 or a mask with bits outside 1-10; 1 algorithm id not
  * 18; 3 conversion failed; 9 no memory. A mask of 0 or 2046 adds no prefix. */
@@ -159,5 +162,103 @@ enum { CARD_PACKING_ROOM = 1428 };
 ZYL_API int card_parse_reference(const uint8_t* const* parts, const uint32_t* sizes, int k,
                                  uint8_t* buffer, uint32_t buffer_size, uint32_t offset,
                                  CardProbeSetup* out);
+
+/* ---- comparison ---- */
+
+typedef struct MatchResult MatchResult;
+typedef struct GrayImage GrayImage;
+
+enum {
+  CARD_SCORE_ENTRIES = 30,  /* the score vector of one reference template */
+  CARD_GROUPS = 10,         /* group modes 1..10 */
+  CARD_VERIFY_ROOM = 3544   /* room behind the probe that card_verify_gallery gives */
+};
+
+/* One reference template (a 7F2E probe form) against the probe template,
+ * under the current card_flags: the reference's packed form (in packing
+ * form 0 packed now into the 1428-byte packing room as a 46-minutia form),
+ * the local-structure matcher the flags select (alternative set: 64- or
+ * 46-minutia forms with 24 probe neighbours; else the compact matchers),
+ * the bounded grid comparison of the two grid maps under the matcher's
+ * alignment, and the qualities (limited to 100). Fills the 30 entries of
+ * `scores`. 0; 7 nothing to compare (no packed form, no minutiae, no grid
+ * map); 17 corrupt elements, a pre-packed element in packing form 0, too
+ * little work room or a matcher result of another count; 2 null
+ * arguments; a packing or matcher status. */
+ZYL_API int card_compare_core(const uint8_t* reference, uint32_t reference_length, uint8_t* work,
+                              uint32_t work_size, const uint8_t* probe, uint32_t probe_length,
+                              uint16_t option_word, uint8_t* packing_room, uint16_t* scores);
+
+/* First pass: the probe at `offset` of `buffer` against the reference
+ * parts of the comparison input, rank by rank (pre-selected by grid-map
+ * histograms with card_flags bit 3), stopping at the first template whose
+ * folded score exceeds its group's threshold. *decision 1 = matched, with
+ * the group mode, the template index and its score; *max_score the largest
+ * score seen. Outputs other than the decision may be null; the template
+ * index is -1 without a match. 0; 2 null decision; 17 corrupt input, too
+ * little room, a group mode outside 1..10 or a class index of 7; 1
+ * algorithm id not 18; card_compare_core's failures. */
+ZYL_API int card_compare_reference(const uint8_t* const* parts, const uint32_t* sizes, int k,
+                                   uint8_t* buffer, uint32_t buffer_size, uint32_t offset,
+                                   int* decision, uint32_t* max_score, int* template_index,
+                                   int* group_mode, uint32_t* best_score);
+
+/* Second pass: recomputes the score of template `template_index` of the
+ * parts of `group_mode` from a fresh copy of the probe; clears *decision
+ * when the score does not exceed the group's threshold. 0; 2 null
+ * decision or score, or a decision of 0; otherwise as the first pass. */
+ZYL_API int card_compare_recheck(const uint8_t* const* parts, const uint32_t* sizes, int k,
+                                 uint8_t* buffer, uint32_t buffer_size, uint32_t offset,
+                                 int* decision, int template_index, int group_mode,
+                                 uint32_t* score);
+
+/* Card verification of a format-67 probe against format-80 gallery
+ * templates: builds the parameter element (from the engine's first score
+ * profile, else a built-in table set), a reference and a probe form per
+ * gallery template and runs both passes, stopping at the first accepted
+ * entry. Level 28 compares at level 27 and keeps the best score seen in
+ * the result. 0; 1 wrong formats or algorithm id; 2 null arguments; 9 no
+ * memory; 17 corrupt data, no parameter element or passes that disagree;
+ * 18 no table set selected. */
+ZYL_API int card_verify_gallery(MatchEngine* engine, DataBlob* const* gallery, int count,
+                                DataBlob* probe, int level, MatchResult* result);
+/* The engine's match operation of the card profiles: 1 with an image, 2
+ * without a probe, else card_verify_gallery. */
+ZYL_API int card_verify_op(MatchEngine* engine, DataBlob* const* gallery, uint8_t count,
+                           DataBlob* probe, GrayImage* image, int level, MatchResult* result);
+/* The engine's gallery-score operation of the card profiles: level 28; on
+ * success the best raw score repeats the score. 2 without a probe. */
+ZYL_API int card_score_op(MatchEngine* engine, DataBlob* const* gallery, uint8_t count,
+                          DataBlob* probe, MatchResult* result);
+
+/* The probe as a new reference template, ready to be appended to the
+ * reference part of a group. Offsets are within the buffer that holds the
+ * part (parts[part] when k >= 2, else parts[0]). */
+typedef struct CardReferenceEntry {
+  uint8_t* element;       /* the new EE element */
+  uint32_t element_size;
+  int part;               /* the reference part of the group */
+  uint32_t length_at;     /* the part's EF length bytes (after 0x82) */
+  uint32_t length_width;  /* 2 */
+  uint8_t* new_length;    /* BE u16: the part's EF length with the element */
+  uint32_t content_end;   /* end of the part's content, where the element goes */
+} CardReferenceEntry;
+
+/* Prepares the probe (as card_parse_reference does) as a new EE template
+ * for the reference part whose group mode (C0 byte 0 & 0x7F) is `mode`.
+ * Packing form 0: the probe gets an EE 82 LL LL header in place and the
+ * new part length goes to the front of the room. Forms 1 and 2: the
+ * probe's minutiae are packed (64 minutiae as stored, or 46; the
+ * alternative packing with bit 4) and EE { 7F2E { A2 { CD or CE, copies of
+ * the probe's C3, C4, C5 } } } is built at the front of the room, all
+ * lengths in the 0x82 form, followed by the new part length; the packed
+ * bytes may take at most 2370 (CD) or 1428 (CE) bytes and the buffer size
+ * less 971. 0; card_parse_reference's and the packing's statuses; 17 for
+ * mode 0, no part of the mode, a part length not in the 0x82 form, a
+ * buffer under 971 bytes (forms 1, 2), too little room, or a part too
+ * small for its new length + 4. */
+ZYL_API int card_probe_to_reference_entry(const uint8_t* const* parts, const uint32_t* sizes, int k,
+                                          uint8_t* buffer, uint32_t buffer_size, uint32_t offset,
+                                          int mode, CardReferenceEntry* out);
 
 ZYL_EXTERN_C_END

@@ -1,6 +1,7 @@
-// Local-structure forms and cards on arbitrary bytes: the form check guards
-// the comparison (no read past the form, no neighbour index past its
-// minutiae), and a card that prepares gives a form that passes the check.
+// Local-structure forms and cards on arbitrary bytes (64- and 46-minutia
+// forms): the form checks guard the comparisons (no read past the form, no
+// neighbour index past its minutiae), and a card that prepares gives a form
+// that passes the check.
 #include <algorithm>
 #include <cstdint>
 #include <vector>
@@ -30,6 +31,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     require(localstruct64_form_check(out.data(), length) == 0);
     CardMatchResult self{};
     require(localstruct64_compare(work.data(), 2064, out.data(), length, card, card_length, &self, nullptr, 0) == 0);
+  }
+  CardMatchResult compact{};
+  compact.kind = CARD_RESULT_KIND;
+  localstruct46_compare_alt(work.data(), 2064, form, form_length, card, card_length, &compact, &alignment, data[1] & 3);
+  localstruct64_compare_compact(work.data(), 2064, form, form_length, card, card_length, &compact, nullptr, 2);
+  require(compact.count == 0 || compact.count == 1 || compact.count == 9);
+  if (localstruct46_prepare(work.data(), 2064, card, card_length, out.data(), LOCALSTRUCT46_SIZE, &length,
+                            localstruct64_copy) == 0) {
+    require(length >= LOCALSTRUCT46_HEAD && length <= LOCALSTRUCT46_SIZE);
+    require(localstruct46_form_check(out.data(), length) == 0);
+    CardMatchResult self{};
+    require(localstruct46_compare(work.data(), 2064, out.data(), length, card, card_length, &self, nullptr, 1) == 0);
   }
   return 0;
 }

@@ -40,6 +40,36 @@ void put32(uint8_t* p, uint32_t v) {
   put16(p + 2, v);
 }
 
+int locate_part(const uint8_t* const* parts, const uint32_t* sizes, int k, int n, const uint8_t** start,
+                uint32_t* size) {
+  *start = nullptr;
+  *size = 0;
+  if (!parts || !sizes || !parts[0] || n < 0) return ML_CORRUPT;
+  // Part 0: EF whose first child is C0 of more than 8 bytes starting 0x80.
+  TlvElement ef{}, c0{};
+  if (!tlv_read_element(parts[0], &ef, sizes[0]) || ef.tag != 0xEF ||
+      !tlv_read_element(ef.value, &c0, ef.length) || c0.tag != 0xC0 || c0.length <= 8 ||
+      c0.value[0] != 0x80)
+    return ML_CORRUPT;
+  const uint32_t N = be16(c0.value + 3), S0 = be16(c0.value + 5), S = be16(c0.value + 7);
+  if ((k >= 2 && static_cast<uint32_t>(k) != N) || static_cast<uint32_t>(n) >= N) return ML_CORRUPT;
+  if (n == 0) {
+    *start = parts[0];
+    *size = std::min(S0, sizes[0]);
+  } else if (k >= 2) {
+    if (!parts[n]) return ML_CORRUPT;
+    *start = parts[n];
+    *size = std::min(S, sizes[n]);
+  } else {
+    // One buffer: part n at S0 + S (n - 1), within the buffer.
+    const uint64_t at = uint64_t{S0} + uint64_t{S} * (n - 1);
+    if (at >= sizes[0]) return ML_CORRUPT;
+    *start = parts[0] + at;
+    *size = static_cast<uint32_t>(std::min<uint64_t>(S, sizes[0] - at));
+  }
+  return ML_OK;
+}
+
 namespace {
 
 int bit_length(uint64_t v) {
@@ -284,31 +314,9 @@ ZYL_API int card_read_params_header(const uint8_t* const* parts, const uint32_t*
                                     int n, TlvElement* out) {
   if (!out) return ML_BAD_ARGUMENT;
   *out = TlvElement{};
-  if (!parts || !sizes || !parts[0] || n < 0) return ML_CORRUPT;
-  // Part 0: EF whose first child is C0 of more than 8 bytes starting 0x80.
-  TlvElement ef{}, c0{};
-  if (!tlv_read_element(parts[0], &ef, sizes[0]) || ef.tag != 0xEF ||
-      !tlv_read_element(ef.value, &c0, ef.length) || c0.tag != 0xC0 || c0.length <= 8 ||
-      c0.value[0] != 0x80)
-    return ML_CORRUPT;
-  const uint32_t N = be16(c0.value + 3), S0 = be16(c0.value + 5), S = be16(c0.value + 7);
-  if ((k >= 2 && static_cast<uint32_t>(k) != N) || static_cast<uint32_t>(n) >= N) return ML_CORRUPT;
-  const uint8_t* p;
-  uint32_t size;
-  if (n == 0) {
-    p = parts[0];
-    size = std::min(S0, sizes[0]);
-  } else if (k >= 2) {
-    p = parts[n];
-    size = std::min(S, sizes[n]);
-    if (!p) return ML_CORRUPT;
-  } else {
-    // One buffer: part n at S0 + S (n - 1), within the buffer.
-    const uint64_t at = uint64_t{S0} + uint64_t{S} * (n - 1);
-    if (at >= sizes[0]) return ML_CORRUPT;
-    p = parts[0] + at;
-    size = static_cast<uint32_t>(std::min<uint64_t>(S, sizes[0] - at));
-  }
+  const uint8_t* p = nullptr;
+  uint32_t size = 0;
+  if (locate_part(parts, sizes, k, n, &p, &size) != ML_OK) return ML_CORRUPT;
   TlvElement part{}, first{};
   if (!tlv_read_element(p, &part, size) || part.tag != 0xEF ||
       !tlv_read_element(part.value, &first, part.length) || first.tag != 0xC0 ||

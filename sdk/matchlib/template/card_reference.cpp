@@ -2,6 +2,7 @@
 // became a grid feature map and its origin, a probe with its optional mode
 // mask, and the reference part built from the views of a multi-view
 // template with its candidate class byte.
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -11,7 +12,9 @@
 #include "matchlib/template/card_params.h"
 #include "zylscan/matchlib_blob.h"
 #include "zylscan/matchlib_card_compare.h"
+#include "zylscan/matchlib_card.h"
 #include "zylscan/matchlib_card_extended.h"
+#include "zylscan/matchlib_localstruct.h"
 #include "zylscan/matchlib_mvt.h"
 #include "zylscan/matchlib_object.h"
 #include "zylscan/matchlib_tlv.h"
@@ -45,19 +48,40 @@ int encode_blob(const TlvNode* root, DataBlob** out) {
   return *out ? ML_OK : ML_NO_MEMORY;
 }
 
+constexpr uint16_t kPackWork = 2064;
+
+// Packs a card's minutiae into the local-structure form of packing form 1
+// (64 minutiae) or 2 (46; the alternative matchers' packing with
+// `alternative`), through the copy that refuses writes past 2370 bytes.
+int pack_minutiae(int form, bool alternative, const uint8_t* card, uint32_t card_size, uint8_t work[kPackWork],
+                  uint8_t out[LOCALSTRUCT64_SIZE], uint16_t* out_size) {
+  const auto prepare = form == 1 ? localstruct64_prepare_unreduced
+                                 : alternative ? localstruct46_prepare_alt : localstruct46_prepare;
+  return prepare(work, kPackWork, card, card_size, out, LOCALSTRUCT64_SIZE, out_size, localstruct64_copy);
+}
+
 // 0 with the probe form in *out; 9 when memory runs out; 3 for a blob that
 // does not convert.
 int probe_form(const DataBlob* blob, uint32_t packing_word, DataBlob** out) {
   *out = nullptr;
   if (!blob || blob_type(blob) != kCardTemplateFormat) return ML_UNAVAILABLE;
-  // Packed local-structure forms (1, 2) need the packing routines of the
-  // local-structure matchers; form 3 is invalid.
-  if ((packing_word & CARD_PACKING_MASK) != 0) return ML_UNAVAILABLE;
+  const int form = static_cast<int>(packing_word & CARD_PACKING_MASK);
+  if (form == 3) return ML_UNAVAILABLE;
   const uint8_t* bytes = blob_data(blob);
   const uint32_t length = blob_size(blob);
+  const uint8_t* card = nullptr;
   TlvElement c1{};
-  if (card_parse_extended(bytes, length, nullptr, nullptr, &c1, nullptr, nullptr) != ML_OK)
+  if (card_parse_extended(bytes, length, &card, nullptr, &c1, nullptr, nullptr) != ML_OK)
     return ML_UNAVAILABLE;
+  // Pre-packed forms: the minutiae become the packed local-structure form.
+  uint8_t packed[LOCALSTRUCT64_SIZE];
+  uint16_t packed_size = 0;
+  if (form != 0) {
+    uint8_t work[kPackWork];
+    const uint32_t card_size = card ? card_template_size(card, static_cast<uint32_t>(bytes + length - card)) : 0;
+    if (!card_size || pack_minutiae(form, false, card, card_size, work, packed, &packed_size) != ML_OK)
+      return ML_UNAVAILABLE;
+  }
   TlvNode* raw = nullptr;
   int st = tlv_parse(bytes, length, &raw);
   if (st != ML_OK) return st == ML_NO_MEMORY ? st : ML_UNAVAILABLE;
@@ -85,6 +109,20 @@ int probe_form(const DataBlob* blob, uint32_t packing_word, DataBlob** out) {
       return ML_NO_MEMORY;
     tlv_detach(c1_node);
     tlv_node_free(c1_node);
+  }
+  if (form != 0) {
+    TlvNode* a2 = tlv_find(root.get(), 0xA2);
+    if (!a2) return ML_UNAVAILABLE;
+    TlvNode* card_node = tlv_node_tag(root.get()) == kCard ? root.get() : tlv_find(root.get(), kCard);
+    // The minutiae (A1) and their qualities (82, beside them or under A2)
+    // travel in the packed form only.
+    for (TlvNode* gone : {tlv_find(root.get(), 0xA1), card_node ? tlv_find_child(card_node, 0x82) : nullptr,
+                          tlv_find_child(a2, 0x82)}) {
+      if (!gone) continue;
+      tlv_detach(gone);
+      tlv_node_free(gone);
+    }
+    if (!tlv_add_child(a2, static_cast<uint16_t>(0xCC + form), packed, packed_size)) return ML_NO_MEMORY;
   }
   return encode_blob(root.get(), out);
 }
@@ -240,6 +278,113 @@ ZYL_API int card_reference_from_mvt(uint16_t algorithm_word, DataBlob* mvt_blob,
   const int st_out = encode_blob(root.get(), out);
   if (st_out != ML_OK) return st_out;
   if (out_count) *out_count = taken;
+  return ML_OK;
+}
+
+ZYL_API int card_probe_to_reference_entry(const uint8_t* const* parts, const uint32_t* sizes, int k,
+                                          uint8_t* buffer, uint32_t buffer_size, uint32_t offset,
+                                          int mode, CardReferenceEntry* out) {
+  if (!out || !buffer) return ML_BAD_ARGUMENT;
+  *out = CardReferenceEntry{};
+  if (mode == 0) return ML_CORRUPT;
+  CardProbeSetup setup{};
+  if (const int st = card_parse_reference(parts, sizes, k, buffer, buffer_size, offset, &setup)) return st;
+
+  // The reference part of the mode: EF 82 LL LL { C0 {0x80 | mode, ...}, ... }.
+  TlvElement p0{}, c0{};
+  card_read_params_header(parts, sizes, k, 0, &p0);
+  tlv_read_element(p0.value, &c0, p0.length);
+  const int count = be16(c0.value + 3);
+  const uint8_t* part = nullptr;
+  uint32_t part_size = 0;
+  int n = 1;
+  for (; n < count; ++n) {
+    TlvElement ef{}, group{};
+    if (card_read_params_header(parts, sizes, k, n, &ef) != ML_OK) continue;
+    tlv_read_element(ef.value, &group, ef.length);
+    if ((group.value[0] & 0x7F) == mode) break;
+  }
+  if (n >= count || locate_part(parts, sizes, k, n, &part, &part_size) != ML_OK) return ML_CORRUPT;
+  // The caller grows the part in place: its length must be in the two-byte form.
+  if (part_size < 4 || part[1] != 0x82) return ML_CORRUPT;
+  const uint8_t* holder = k >= 2 ? parts[n] : parts[0];
+  const uint32_t at = static_cast<uint32_t>(part - holder);
+  const uint32_t old_length = be16(part + 2);
+
+  uint8_t* room = buffer + offset;
+  const uint32_t room_size = static_cast<uint32_t>(setup.probe - room);
+  uint8_t* element = nullptr;
+  uint32_t element_size = 0;
+  uint8_t* new_length = nullptr;
+  const int form = setup.algorithm_word & CARD_PACKING_MASK;
+  if (form == 0) {
+    // The probe itself becomes the element behind an EE header.
+    if (room_size < 6 || setup.probe_length + 4 > 0xFFFF) return ML_CORRUPT;
+    element = setup.probe - 4;
+    element_size = setup.probe_length + 4;
+    element[0] = 0xEE;
+    element[1] = 0x82;
+    put16(element + 2, setup.probe_length);
+    new_length = room;
+  } else {
+    // EE { 7F2E { A2 { CC + form {packed}, C3, C4, C5 } } }, built at the
+    // front of the room; the packed bytes are bounded by the form's size
+    // and by the buffer less 971 bytes.
+    const uint32_t form_limit = form == 1 ? uint32_t{LOCALSTRUCT64_SIZE} : uint32_t{LOCALSTRUCT46_SIZE};
+    if (buffer_size < 971) return ML_CORRUPT;
+    const uint32_t limit = std::min<uint32_t>(form_limit, buffer_size - 971);
+    uint8_t work[kPackWork], packed[LOCALSTRUCT64_SIZE];
+    uint16_t packed_size = 0;
+    if (const int st = pack_minutiae(form, setup.algorithm_word & CARD_ALTERNATIVE, setup.probe,
+                                     setup.probe_length, work, packed, &packed_size))
+      return st;
+    if (packed_size > limit) return ML_CORRUPT;
+    // Copies of the probe's C3, C4 and C5, whole elements.
+    struct Span {
+      const uint8_t* p = nullptr;
+      uint32_t n = 0;
+    } copies[3];
+    const uint16_t a2_path[2] = {kCard, 0xA2};
+    TlvElement a2{};
+    if (tlv_find_path(setup.probe, setup.probe_length, a2_path, 2, &a2) == 1 && a2.value) {
+      for (uint32_t q = 0; q < a2.length;) {
+        TlvElement c{};
+        const uint32_t m = tlv_read_element(a2.value + q, &c, a2.length - q);
+        if (!m) return ML_CORRUPT;
+        if (c.tag >= 0xC3 && c.tag <= 0xC5 && !copies[c.tag - 0xC3].p) copies[c.tag - 0xC3] = {a2.value + q, m};
+        q += m;
+      }
+    }
+    uint32_t a2_value = 4 + packed_size;
+    for (const Span& c : copies) a2_value += c.n;
+    const uint32_t card_value = 4 + a2_value, ee_value = 5 + card_value;
+    element_size = 4 + ee_value;
+    if (ee_value > 0xFFFF || element_size + 2 > room_size) return ML_CORRUPT;
+    element = room;
+    uint8_t* w = element;
+    auto header = [&w](uint16_t tag, uint32_t length) {
+      if (tag > 0xFF) *w++ = static_cast<uint8_t>(tag >> 8);
+      *w++ = static_cast<uint8_t>(tag);
+      *w++ = 0x82;
+      put16(w, length);
+      w += 2;
+    };
+    header(0xEE, ee_value);
+    header(kCard, card_value);
+    header(0xA2, a2_value);
+    header(static_cast<uint16_t>(0xCC + form), packed_size);
+    std::memcpy(w, packed, packed_size);
+    w += packed_size;
+    for (const Span& c : copies) {
+      if (c.n) std::memmove(w, c.p, c.n);
+      w += c.n;
+    }
+    new_length = w;
+  }
+  const uint32_t grown = old_length + element_size;
+  if (grown > 0xFFFF || part_size < grown + 4) return ML_CORRUPT;
+  put16(new_length, grown);
+  *out = CardReferenceEntry{element, element_size, n, at + 2, 2, new_length, at + 4 + old_length};
   return ML_OK;
 }
 

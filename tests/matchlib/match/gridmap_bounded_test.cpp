@@ -180,6 +180,16 @@ TEST(GridmapMatchBounded, IdenticalMapsAgreeInEveryCell) {
   EXPECT_EQ(r.al.dy, 0);
 }
 
+TEST(GridmapMatchBounded, FullAgreementOfTheLargestProbeScoresExactly) {
+  // 256 cells in full agreement: the joint sum times 32768 passes 32 bits;
+  // M = 32768, G = 39, score = M x isqrt(39 x isqrt(256 << 12)) >> 8.
+  const Map m = world_map(16, 16, 8, 0, 0, 0);
+  const Bounded r = run(m, m, GridAlignment{0, 0, 0});
+  ASSERT_EQ(r.status, ML_OK);
+  EXPECT_EQ(r.e[3], 256);
+  EXPECT_EQ(r.e[0], 32768 * 199 >> 8);
+}
+
 TEST(GridmapMatchBounded, GivenAlignmentOverlaysShiftedAndTurnedMaps) {
   const Map probe = world_map(16, 16, 8, 0, 0, 0);
   // Shifted by three cells: the overlap is the shared 13 x 16 cells.

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <vector>
 
+#include "support/card_prints.h"
 #include "zylscan/matchlib_localstruct.h"
 #include "zylscan/matchlib_object.h"
 
@@ -15,32 +16,9 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-struct Min {
-  int x, y, direction;
-};
+using Min = zyltest::CardMinutia;
 
-// A card template holding only a minutiae element (7F2E / 81).
-Bytes card(const std::vector<Min>& m) {
-  // BER lengths: one byte below 128, else 0x81 and the length.
-  auto put_length = [](Bytes& b, std::size_t n) {
-    if (n >= 128) b.push_back(0x81);
-    b.push_back(static_cast<std::uint8_t>(n));
-  };
-  Bytes inner;
-  inner.push_back(0x81);
-  put_length(inner, 3 * m.size());
-  for (const Min& p : m) {
-    inner.push_back(static_cast<std::uint8_t>(p.x));
-    inner.push_back(static_cast<std::uint8_t>(p.y));
-    inner.push_back(static_cast<std::uint8_t>(p.direction / 4));
-  }
-  Bytes out;
-  out.push_back(0x7F);
-  out.push_back(0x2E);
-  put_length(out, inner.size());
-  out.insert(out.end(), inner.begin(), inner.end());
-  return out;
-}
+Bytes card(const std::vector<Min>& m) { return zyltest::card_of(m); }
 
 struct Prepared {
   int status;
@@ -188,30 +166,9 @@ Compared compare(const Bytes& a, const Bytes& b, int mode = 2, std::uint16_t wor
   return c;
 }
 
-// A print-like spread of minutiae: jittered grid inside the card window.
-std::vector<Min> finger(std::uint32_t seed, int n) {
-  std::uint32_t st = seed * 2654435761u + 1;
-  auto rnd = [&st](int m) {
-    st = st * 1664525u + 1013904223u;
-    return static_cast<int>((st >> 8) % static_cast<std::uint32_t>(m));
-  };
-  std::vector<Min> m;
-  for (int k = 0; k < n; ++k) m.push_back({70 + (k % 6) * 20 + rnd(9), 70 + (k / 6) * 20 + rnd(9), rnd(64) * 4});
-  return m;
-}
-
-// Card directions turn against the positions' (x, y) sense: a turn of the
-// positions by +steps moves directions by -steps.
+std::vector<Min> finger(std::uint32_t seed, int n) { return zyltest::card_finger(seed, n); }
 std::vector<Min> turn(const std::vector<Min>& m, int steps, int dx, int dy) {
-  const double a = steps * 2 * M_PI / 256;
-  std::vector<Min> out;
-  for (const Min& p : m) {
-    const double x = p.x - 128, y = p.y - 128;
-    out.push_back({static_cast<int>(std::lround(std::cos(a) * x - std::sin(a) * y)) + 128 + dx,
-                   static_cast<int>(std::lround(std::sin(a) * x + std::cos(a) * y)) + 128 + dy,
-                   ((p.direction - steps) & 255) & 0xFC});
-  }
-  return out;
+  return zyltest::card_turn(m, steps, dx, dy);
 }
 
 TEST(LocalStruct64Compare, SelfTurnedAndImpostor) {

@@ -15,6 +15,7 @@
 #include "zylscan/matchlib_card_compare.h"
 #include "zylscan/matchlib_context.h"
 #include "zylscan/matchlib_engine.h"
+#include "zylscan/matchlib_localstruct.h"
 #include "zylscan/matchlib_stage.h"
 #include "zylscan/matchlib_mvt.h"
 #include "zylscan/matchlib_object.h"
@@ -89,6 +90,8 @@ double double_model(const std::vector<ScoreLinearRow>& rows, const uint16_t* v) 
 
 TEST(CardScoreTable, WeightedSumFollowsTheModel) {
   std::mt19937 rng(29);
+  double total_miss = 0;
+  int scored = 0;
   for (int n : {30, 9}) {
     for (int trial = 0; trial < 40; ++trial) {
       const auto rows = random_model(rng, n);
@@ -104,11 +107,16 @@ TEST(CardScoreTable, WeightedSumFollowsTheModel) {
         uint32_t score = 0;
         ASSERT_EQ(card_score_weighted_sum(table.data(), n, v, &score), ML_OK);
         // The card arithmetic floors every term (30 x under 1/32), the
-        // final shift (under 1) and the offset (under 1, the other way).
-        EXPECT_NEAR(score, double_model(rows, v), 2.0) << n << " " << trial;
+        // final shift (under 1) and the offset (under 1, the other way):
+        // one score may miss by up to 2, the mean miss stays within 1.
+        const double miss = score - double_model(rows, v);
+        EXPECT_NEAR(miss, 0.0, 2.0) << n << " " << trial;
+        total_miss += std::abs(miss);
+        ++scored;
       }
     }
   }
+  EXPECT_LT(total_miss / scored, 1.0);
 }
 
 TEST(CardScoreTable, ExponentsAndRefusals) {
@@ -560,6 +568,240 @@ TEST(CardParams, FromTheEnginesFirstProfile) {
   engine_set_score_profiles(engine, nullptr);
   engine_release(engine);
   ctx_release(ctx);
+}
+
+// A card template with four minutiae in A1, their qualities in 82, block
+// maps, a packed image and image information.
+Bytes card_with_qualities() {
+  const Bytes minutiae = el(0xA1, el(0x90, {60, 60, 0x01, 70, 62, 0x12, 64, 75, 0x23, 80, 80, 0x34}));
+  const Bytes quality = el(0x82, {0x98, 0xEC, 0x15, 0xE1, 0xA1, 0xB2, 0xC3, 0xD4});
+  const Bytes c1 = el(0xC1, {8, 0xFE, 2, 3, 3, 10, 60, 11, 61, 12, 62, 13, 63, 14, 64, 15, 65});
+  const Bytes a2 = el(0xA2, cat({c1, el(0xC2, {1, 2, 3}), el(0xC3, {1, 0, 1, 0, 1, 77})}));
+  return el(0x7F2E, cat({minutiae, quality, a2}));
+}
+
+using Prepare = int (*)(uint8_t*, uint16_t, const uint8_t*, uint32_t, uint8_t*, uint16_t, uint16_t*, LocalStructCopy);
+
+Bytes packed_form(Prepare prepare, const uint8_t* card, uint32_t length) {
+  Bytes work(2064), out(LOCALSTRUCT64_SIZE);
+  uint16_t size = 0;
+  EXPECT_EQ(prepare(work.data(), 2064, card, length, out.data(), LOCALSTRUCT64_SIZE, &size, localstruct64_copy), ML_OK);
+  out.resize(size);
+  return out;
+}
+
+Bytes value_of(const Bytes& bytes, std::initializer_list<uint16_t> path) {
+  const std::vector<uint16_t> p(path);
+  TlvElement e{};
+  if (tlv_find_path(bytes.data(), static_cast<uint32_t>(bytes.size()), p.data(), static_cast<int>(p.size()), &e) != 1 ||
+      !e.value)
+    return {};
+  return Bytes(e.value, e.value + e.length);
+}
+
+TEST(CardProbeForm, PackingFormsReplaceTheMinutiae) {
+  const Bytes t = card_with_qualities();
+  Blob in{blob_create(67, t.data(), static_cast<uint32_t>(t.size()))};
+  struct Case {
+    uint32_t word;
+    uint16_t tag;
+    Prepare prepare;
+  } cases[] = {{1, 0xCD, localstruct64_prepare_unreduced}, {2, 0xCE, localstruct46_prepare}};
+  for (const Case& c : cases) {
+    Blob form{card_template_to_probe_form(in.p, c.word)};
+    ASSERT_NE(form.p, nullptr) << c.word;
+    const Bytes f = form.bytes();
+    const Bytes want = packed_form(c.prepare, t.data(), static_cast<uint32_t>(t.size()));
+    ASSERT_EQ(want[0], 4);
+    EXPECT_EQ(value_of(f, {0x7F2E, 0xA2, c.tag}), want) << c.word;
+    EXPECT_TRUE(value_of(f, {0x7F2E, 0xA1}).empty()) << c.word;
+    EXPECT_TRUE(value_of(f, {0x7F2E, 0x82}).empty()) << c.word;
+    EXPECT_EQ(value_of(f, {0x7F2E, 0xA2, 0xC3}), (Bytes{1, 0, 1, 0, 1, 77}));
+    EXPECT_EQ(value_of(f, {0x7F2E, 0xA2, 0xC5}), (Bytes{0xFE, 3}));
+    TlvElement packed{};
+    ASSERT_EQ(card_find_probe_elements(f.data(), static_cast<uint32_t>(f.size()), static_cast<int>(c.word), &packed,
+                                       nullptr, nullptr, nullptr),
+              ML_OK);
+    EXPECT_EQ(Bytes(packed.value, packed.value + packed.length), want);
+    // References of packing forms hold the packed templates too.
+    Blob mvt{multi_view(2, t)}, ref;
+    int n = 0;
+    ASSERT_EQ(card_reference_from_mvt(static_cast<uint16_t>(0x1200 | c.word), mvt.p, 2, 0, &ref.p, &n), ML_OK);
+    EXPECT_EQ(n, 2);
+    EXPECT_EQ(value_of(ref.bytes(), {0xEF, 0xEE, 0x7F2E, 0xA2, c.tag}), want);
+  }
+  // A template without minutiae cannot be packed.
+  const Bytes bare = el(0x7F2E, el(0xA2, el(0xC3, {1, 0, 1, 0, 1, 77})));
+  Blob no_minutiae{blob_create(67, bare.data(), static_cast<uint32_t>(bare.size()))};
+  EXPECT_EQ(card_template_to_probe_form(no_minutiae.p, 2), nullptr);
+  Blob unpacked{card_template_to_probe_form(no_minutiae.p, 0)};
+  EXPECT_NE(unpacked.p, nullptr);
+}
+
+// A comparison input for a probe entry: part 0 from the models, part 1 a
+// reference of group `mode` whose EF length is in the two-byte form,
+// holding one template, inside a part buffer of `part_size` bytes.
+struct EntryInput {
+  Bytes p0, p1;
+  const uint8_t* parts[2];
+  uint32_t sizes[2];
+  EntryInput(Params& p, uint16_t word, int mode, uint32_t part_size, bool long_length = true) {
+    Blob params;
+    EXPECT_EQ(p.build(word, params, 0), ML_OK);
+    p0 = params.bytes();
+    const Bytes content = cat({el(0xC0, {static_cast<uint8_t>(0x80 | mode), 0}), el(0xEE, card_template())});
+    p1 = long_length ? cat({Bytes{0xEF, 0x82, static_cast<uint8_t>(content.size() >> 8),
+                                 static_cast<uint8_t>(content.size())},
+                           content})
+                     : el(0xEF, content);
+    p1.resize(part_size, 0);
+    parts[0] = p0.data();
+    parts[1] = p1.data();
+    sizes[0] = static_cast<uint32_t>(p0.size());
+    sizes[1] = part_size;
+  }
+};
+
+// The probe at `offset` of a buffer with `room` bytes behind it, between guards.
+struct ProbeBuffer {
+  Bytes bytes;
+  uint32_t size;
+  ProbeBuffer(const Bytes& probe, uint32_t room, uint32_t offset = 3)
+      : bytes(16 + offset + probe.size() + room + 16, 0x5A) {
+    size = static_cast<uint32_t>(offset + probe.size() + room);
+    std::fill_n(data(), size, 0);
+    std::copy(probe.begin(), probe.end(), data() + offset);
+  }
+  uint8_t* data() { return bytes.data() + 16; }
+  bool intact() const {
+    return std::all_of(bytes.begin(), bytes.begin() + 16, [](uint8_t b) { return b == 0x5A; }) &&
+           std::all_of(bytes.end() - 16, bytes.end(), [](uint8_t b) { return b == 0x5A; });
+  }
+};
+
+// The probe form of card_with_qualities (no mask, no packing).
+Bytes probe_with_qualities() {
+  const Bytes t = card_with_qualities();
+  Blob in{blob_create(67, t.data(), static_cast<uint32_t>(t.size()))};
+  Blob probe;
+  EXPECT_EQ(card_probe_from_template(0x1200, in.p, &probe.p, 0), ML_OK);
+  return probe.bytes();
+}
+
+TEST(CardReferenceEntry, ProbeAppendsToItsGroupInEveryPackingForm) {
+  Params p;
+  const Bytes probe = probe_with_qualities();
+  ASSERT_FALSE(probe.empty());
+  struct Case {
+    uint16_t word;
+    uint16_t tag;
+    Prepare prepare;
+  } cases[] = {{0x1200, 0, nullptr},
+               {0x1201, 0xCD, localstruct64_prepare_unreduced},
+               {0x1202, 0xCE, localstruct46_prepare},
+               {0x1212, 0xCE, localstruct46_prepare_alt}};
+  for (const Case& c : cases) {
+    EntryInput input(p, c.word, 3, 4000);
+    ProbeBuffer buffer(probe, 3544);
+    CardReferenceEntry e{};
+    ASSERT_EQ(card_probe_to_reference_entry(input.parts, input.sizes, 2, buffer.data(), buffer.size, 3, 3, &e), ML_OK)
+        << c.word;
+    EXPECT_TRUE(buffer.intact()) << c.word;
+    EXPECT_EQ(e.part, 1);
+    EXPECT_EQ(e.length_at, 2u);
+    EXPECT_EQ(e.length_width, 2u);
+    const uint32_t old_length = be16(input.p1.data() + 2);
+    EXPECT_EQ(e.content_end, 4 + old_length);
+    EXPECT_EQ(be16(e.new_length), old_length + e.element_size);
+    const Bytes element(e.element, e.element + e.element_size);
+    // The caller appends the element and writes the new length.
+    Bytes part = input.p1;
+    std::copy(element.begin(), element.end(), part.begin() + e.content_end);
+    std::copy(e.new_length, e.new_length + 2, part.begin() + e.length_at);
+    const uint8_t* parts[2] = {input.p0.data(), part.data()};
+    TlvElement ef{};
+    ASSERT_EQ(card_read_params_header(parts, input.sizes, 2, 1, &ef), ML_OK);
+    EXPECT_EQ(ef.value + ef.length, part.data() + e.content_end + e.element_size);
+    TlvElement ee{};
+    ASSERT_EQ(tlv_read_element(element.data(), &ee, e.element_size), e.element_size);
+    EXPECT_EQ(ee.tag, 0xEE);
+    const Bytes templ(ee.value, ee.value + ee.length);
+    if (c.tag == 0) {
+      EXPECT_EQ(templ, probe);  // the probe itself, behind its new header
+      EXPECT_EQ(e.new_length, buffer.data() + 3);
+      continue;
+    }
+    EXPECT_EQ(e.element, buffer.data() + 3);
+    EXPECT_EQ(e.new_length, e.element + e.element_size);
+    // All lengths in the two-byte form.
+    EXPECT_EQ(element[1], 0x82);
+    EXPECT_EQ(Bytes(element.begin() + 4, element.begin() + 7), (Bytes{0x7F, 0x2E, 0x82}));
+    EXPECT_EQ(value_of(templ, {0x7F2E, 0xA2, c.tag}), packed_form(c.prepare, probe.data(), static_cast<uint32_t>(probe.size())));
+    for (uint16_t tag : {0xC3, 0xC4, 0xC5})
+      EXPECT_EQ(value_of(templ, {0x7F2E, 0xA2, tag}), value_of(probe, {0x7F2E, 0xA2, tag})) << tag;
+    EXPECT_FALSE(value_of(templ, {0x7F2E, 0xA2, 0xC4}).empty());
+  }
+
+  // One buffer holding both parts: part 1 at part 0's stated size; the
+  // offsets are within that buffer.
+  EntryInput input(p, 0x1202, 3, 4000);
+  uint16_t f[5];
+  ASSERT_EQ(card_read_c0_header(input.p0.data(), static_cast<uint32_t>(input.p0.size()), nullptr, nullptr, f), ML_OK);
+  Bytes one = input.p0;
+  one.resize(f[2], 0);
+  one.insert(one.end(), input.p1.begin(), input.p1.end());
+  const uint8_t* single[1] = {one.data()};
+  const uint32_t single_size[1] = {static_cast<uint32_t>(one.size())};
+  ProbeBuffer b1(probe, 3544), b2(probe, 3544);
+  CardReferenceEntry listed{}, joined{};
+  ASSERT_EQ(card_probe_to_reference_entry(input.parts, input.sizes, 2, b1.data(), b1.size, 3, 3, &listed), ML_OK);
+  ASSERT_EQ(card_probe_to_reference_entry(single, single_size, 1, b2.data(), b2.size, 3, 3, &joined), ML_OK);
+  EXPECT_EQ(joined.length_at, f[2] + listed.length_at);
+  EXPECT_EQ(joined.content_end, f[2] + listed.content_end);
+  EXPECT_EQ(Bytes(joined.element, joined.element + joined.element_size),
+            Bytes(listed.element, listed.element + listed.element_size));
+}
+
+TEST(CardReferenceEntry, Refusals) {
+  Params p;
+  const Bytes probe = probe_with_qualities();
+  ASSERT_FALSE(probe.empty());
+  // The packed bytes may take the buffer less 971 bytes: a buffer of
+  // exactly 971 + the 46-minutia form of four minutiae fits.
+  const uint32_t form46 = 186 + 4 * 27, at_limit = static_cast<uint32_t>(971 + form46 - 3 - probe.size());
+  struct Case {
+    const char* what;
+    uint16_t word;
+    int mode;
+    uint32_t part_size;
+    bool long_length;
+    uint32_t room, offset;
+    int status;
+  } cases[] = {
+      {"fits", 0x1202, 3, 4000, true, at_limit, 3, ML_OK},
+      {"mode 0", 0x1202, 0, 4000, true, at_limit, 3, ML_CORRUPT},
+      {"no part of the mode", 0x1202, 4, 4000, true, at_limit, 3, ML_CORRUPT},
+      {"short-form part length", 0x1202, 3, 4000, false, at_limit, 3, ML_CORRUPT},
+      {"part too small for the new length", 0x1202, 3, 300, true, at_limit, 3, ML_CORRUPT},
+      {"buffer under 971 bytes", 0x1202, 3, 4000, true, 700, 3, ML_CORRUPT},
+      {"packed form over the buffer less 971", 0x1202, 3, 4000, true, at_limit - 1, 3, ML_CORRUPT},
+      {"room too small for the element", 0x1201, 3, 4000, true, 400, 1500, ML_CORRUPT},
+      {"room just enough", 0x1201, 3, 4000, true, 600, 1500, ML_OK},
+      {"form 0 without packing room", 0x1200, 3, 4000, true, 1000, 3, ML_CORRUPT},
+      {"algorithm 17", 0x1102, 3, 4000, true, at_limit, 3, ML_WRONG_KIND},
+  };
+  for (const Case& c : cases) {
+    EntryInput input(p, c.word, 3, c.part_size, c.long_length);
+    ProbeBuffer buffer(probe, c.room, c.offset);
+    CardReferenceEntry e{};
+    e.element_size = 77;
+    EXPECT_EQ(
+        card_probe_to_reference_entry(input.parts, input.sizes, 2, buffer.data(), buffer.size, c.offset, c.mode, &e),
+        c.status)
+        << c.what;
+    EXPECT_TRUE(buffer.intact()) << c.what;
+    EXPECT_EQ(e.element == nullptr, c.status != ML_OK) << c.what;
+  }
 }
 
 }  // namespace

@@ -1,14 +1,17 @@
-// Comparison of a card with the 64-minutia local-structure form of another:
-// minutiae pair when their neighbourhoods agree under a running rotation
-// estimate, the pairing grows through the neighbour links, and the pairs'
-// geometry and the regions they cover give the score.
+// Comparison of a card with the packed local-structure form of another
+// (64- or 46-minutia form): minutiae pair when their neighbourhoods agree
+// under a running rotation estimate, the pairing grows through the
+// neighbour links, and the pairs' geometry and the regions they cover give
+// the score. The matchers differ only in the form they read, how many
+// probe minutiae and neighbours they keep, the size of their link pool,
+// and how they count poor minutiae.
 #include <algorithm>
 #include <array>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
-#include "matchlib/match/localstruct_neighbours.h"
+#include "matchlib/match/localstruct_layout.h"
 #include "zylscan/matchlib_card.h"
 #include "zylscan/matchlib_fixed.h"
 #include "zylscan/matchlib_localstruct.h"
@@ -30,6 +33,28 @@ int sum_direction(std::int64_t s, std::int64_t c) {
   return fx_atan2_s16(static_cast<std::int16_t>(s), static_cast<std::int16_t>(c)) & 255;
 }
 
+// What sets one matcher apart from another.
+struct Matcher {
+  zyl::matchlib::FormLayout form;  // the stored form it reads
+  int max_count;                   // neighbours a stored record may claim
+  int work_floor;                  // the work area must be larger
+  int probe_max;                   // probe minutiae read
+  int probe_reduce;                // the minutiae reader's reduce flag
+  int probe_neighbours;            // nearest neighbours kept per probe minutia
+  int pool;                        // stored neighbour links
+  bool conflict_poor;              // unpaired minutiae in conflict count as poor
+  bool compact_alignment;          // offsets from one rounded rotation per pair
+};
+
+using zyl::matchlib::kForm46;
+using zyl::matchlib::kForm64;
+
+constexpr Matcher k64{kForm64, kNb, 2049, kMax, 1, kNb, LOCALSTRUCT64_LINKS, true, false};
+constexpr Matcher k64Unreduced{kForm64, kNb, 2049, kMax, 0, kNb, LOCALSTRUCT64_LINKS, false, false};
+constexpr Matcher k46{kForm46, 20, 1459, 46, 0, 20, LOCALSTRUCT46_LINKS, false, true};
+constexpr Matcher k46Alt{kForm46, 20, 1645, 46, 0, 24, LOCALSTRUCT46_LINKS, false, true};
+constexpr Matcher k64Compact{kForm64, kNb, 1459, 46, 0, 20, LOCALSTRUCT46_LINKS, false, true};
+
 struct ProbeNeighbour {
   int distance, angle, dirdiff, index;
 };
@@ -39,6 +64,7 @@ struct Link {
 };
 
 struct State {
+  const Matcher* m;
   const CompactMinutia* a;
   int na;
   bool qa;
@@ -62,12 +88,13 @@ void build_probe_list(State& s, int p) {
   ProbeNeighbour kept[kNb];
   int c = 0;
   const CompactMinutia& m = s.b[p];
+  const int limit = s.m->probe_neighbours;
   for (int j = 0; j < s.nb; ++j) {
     if (j == p) continue;
     const int dx = m.x - s.b[j].x, dy = m.y - s.b[j].y, sq = dx * dx + dy * dy;
     if (sq < zyl::matchlib::kLocalNearSquared || sq > zyl::matchlib::kLocalFarSquared) continue;
     const ProbeNeighbour e{isqrt16c(sq), (m.direction - dir_of(dx, dy)) & 255, (m.direction - s.b[j].direction) & 255, j};
-    zyl::matchlib::keep_nearest(kept, c, kNb, e);
+    zyl::matchlib::keep_nearest(kept, c, limit, e);
   }
   std::stable_sort(kept, kept + c, [](const ProbeNeighbour& x, const ProbeNeighbour& y) { return x.angle < y.angle; });
   std::copy(kept, kept + c, s.list.begin());
@@ -88,7 +115,8 @@ int pair_test(State& s, int p, int a) {
   const CompactMinutia& ma = s.a[a];
   if (fx_dir_absdiff(fx_dir_diff(mp.direction, ma.direction), s.estimate) > s.tolerance) return 1;
   if (s.qa && s.qb && std::abs((mp.quality & 15) - (ma.quality & 15)) > 1) return 1;
-  const std::uint8_t* rec = s.records + LOCALSTRUCT64_RECORD * a;
+  const zyl::matchlib::FormLayout& form = s.m->form;
+  const std::uint8_t* rec = s.records + form.record() * a;
   const int count = rec[0];
   if (count == 0 || s.list_count == 0) return 1;
   struct Corr {
@@ -97,8 +125,8 @@ int pair_test(State& s, int p, int a) {
   Corr corr[kNb * kNb];
   int nc = 0;
   int k = 0;
-  for (int idx = 0; idx < kMax && k < count; ++idx) {
-    if (!(rec[25 + idx / 8] & (1 << (idx % 8)))) continue;
+  for (int idx = 0; idx < form.max_minutiae && k < count; ++idx) {
+    if (!form.in_set(rec, idx)) continue;
     const int u = rec[1 + k];
     ++k;
     const CompactMinutia& an = s.a[idx];
@@ -132,7 +160,7 @@ int pair_test(State& s, int p, int a) {
   if (i <= 1 || i <= cd.votes) return 1;
   // The probe minutiae are taken in order, so p's links are the last block.
   int at = cd.link_count && cd.link_start + cd.link_count == s.pool_used ? cd.link_start : s.pool_used;
-  if (at + i > LOCALSTRUCT64_LINKS) return 3;
+  if (at + i > s.m->pool) return 3;
   std::copy(links, links + i, s.pool + at);
   s.pool_used = at + i;
   cd.link_start = at;
@@ -165,7 +193,7 @@ struct Region {
   int x_extent = 0, y_extent = 0, inside = 0, poor = 0;
 };
 
-Region region_counts(const CompactMinutia* m, int n, const bool* paired) {
+Region region_counts(const CompactMinutia* m, int n, const bool* paired, bool conflict_poor) {
   Region r;
   if (n == 0) return r;
   int x0 = 255, x1 = 0, y0 = 255, y1 = 0, px0 = 255, px1 = 0, py0 = 255, py1 = 0;
@@ -180,7 +208,8 @@ Region region_counts(const CompactMinutia* m, int n, const bool* paired) {
   r.x_extent = x1 - x0;
   r.y_extent = y1 - y0;
   std::uint8_t conflict[kMax];
-  minutiae_conflict_distance(m, static_cast<std::uint32_t>(n), conflict);
+  std::fill(std::begin(conflict), std::end(conflict), 255);
+  if (conflict_poor) minutiae_conflict_distance(m, static_cast<std::uint32_t>(n), conflict);
   for (int k = 0; k < n; ++k) {
     const bool in = m[k].x >= px0 && m[k].x <= px1 && m[k].y >= py0 && m[k].y <= py1;
     if (!in) {
@@ -194,24 +223,25 @@ Region region_counts(const CompactMinutia* m, int n, const bool* paired) {
   return r;
 }
 
-}  // namespace
-
-ZYL_API int localstruct64_compare(uint8_t* work, uint16_t work_size, const uint8_t* form,
-                                  uint32_t form_length, const uint8_t* card, uint32_t card_length,
-                                  CardMatchResult* result, CardAlignment* alignment, int mode) {
-  if (!work || work_size < LOCALSTRUCT64_COMPARE_WORK) return ML_CORRUPT;
-  if (localstruct64_form_check(form, form_length) != ML_OK) return ML_CORRUPT;
+int compare(const Matcher& M, uint8_t* work, uint16_t work_size, const uint8_t* form,
+            uint32_t form_length, const uint8_t* card, uint32_t card_length,
+            CardMatchResult* result, CardAlignment* alignment, int mode) {
+  if (!work || work_size <= M.work_floor) return ML_CORRUPT;
+  if (!zyl::matchlib::form_valid(M.form, M.max_count, form, form_length)) return ML_CORRUPT;
   // The card path allocates nothing: the working state lives on the stack
   // and the caller's work area serves the minutiae reader.
   State s{};
+  s.m = &M;
   s.na = form[0];
   s.a = reinterpret_cast<const CompactMinutia*>(form + 1);
-  s.qa = form[257] != 0;
-  s.records = form + LOCALSTRUCT64_HEAD;
+  s.qa = form[M.form.quality_at()] != 0;
+  s.records = form + M.form.head();
   std::uint32_t nb = 0;
   int qb = 0;
-  if (const int st = card_read_minutiae(card, card_length, kMax, 1, work, s.b, &nb, &qb)) return st;
-  s.nb = static_cast<int>(std::min<std::uint32_t>(nb, kMax));
+  if (const int st = card_read_minutiae(card, card_length, static_cast<std::uint32_t>(M.probe_max),
+                                        M.probe_reduce, work, s.b, &nb, &qb))
+    return st;
+  s.nb = static_cast<int>(std::min<std::uint32_t>(nb, static_cast<std::uint32_t>(M.probe_max)));
   s.qb = qb != 0;
   const bool fill = (mode & 2) && result && result->kind == CARD_RESULT_KIND && result->count == 0;
   if (fill) result->count = 1;
@@ -292,8 +322,8 @@ ZYL_API int localstruct64_compare(uint8_t* work, uint16_t work_size, const uint8
   if (H > 1) {
     bool paired_a[kMax] = {}, paired_b[kMax] = {};
     for (int h = 0; h < H; ++h) paired_a[pair_a[h]] = paired_b[pair_p[h]] = true;
-    const Region ra = region_counts(s.a, s.na, paired_a);
-    const Region rb = region_counts(s.b, s.nb, paired_b);
+    const Region ra = region_counts(s.a, s.na, paired_a, M.conflict_poor);
+    const Region rb = region_counts(s.b, s.nb, paired_b, M.conflict_poor);
     std::int64_t r2 = 0;
     for (int h = 0; h < H; ++h) {
       const int e = fx_dir_absdiff(W + s.b[pair_p[h]].direction, s.a[pair_a[h]].direction);
@@ -340,12 +370,51 @@ ZYL_API int localstruct64_compare(uint8_t* work, uint16_t work_size, const uint8
     std::int64_t dx = 0, dy = 0;
     for (int h = 0; h < H; ++h) {
       const CompactMinutia &p = s.b[pair_p[h]], &a = s.a[pair_a[h]];
-      dx += p.x + ((sn * a.y) >> 14) - ((cn * a.x) >> 14);
-      dy += p.y - ((sn * a.x) >> 14) - ((cn * a.y) >> 14);
+      if (M.compact_alignment) {
+        dx += p.x - ((cn * a.x - sn * a.y) >> 14);
+        dy += p.y - ((sn * a.x + cn * a.y) >> 14);
+      } else {
+        dx += p.x + ((sn * a.y) >> 14) - ((cn * a.x) >> 14);
+        dy += p.y - ((sn * a.x) >> 14) - ((cn * a.y) >> 14);
+      }
     }
     alignment->angle = static_cast<std::uint8_t>(W);
     alignment->dx = static_cast<std::int16_t>(dx / H);
     alignment->dy = static_cast<std::int16_t>(dy / H);
   }
   return ML_OK;
+}
+
+}  // namespace
+
+ZYL_API int localstruct64_compare(uint8_t* work, uint16_t work_size, const uint8_t* form,
+                                  uint32_t form_length, const uint8_t* card, uint32_t card_length,
+                                  CardMatchResult* result, CardAlignment* alignment, int mode) {
+  return compare(k64, work, work_size, form, form_length, card, card_length, result, alignment, mode);
+}
+
+ZYL_API int localstruct64_compare_unreduced(uint8_t* work, uint16_t work_size, const uint8_t* form,
+                                            uint32_t form_length, const uint8_t* card,
+                                            uint32_t card_length, CardMatchResult* result,
+                                            CardAlignment* alignment, int mode) {
+  return compare(k64Unreduced, work, work_size, form, form_length, card, card_length, result, alignment, mode);
+}
+
+ZYL_API int localstruct46_compare(uint8_t* work, uint16_t work_size, const uint8_t* form,
+                                  uint32_t form_length, const uint8_t* card, uint32_t card_length,
+                                  CardMatchResult* result, CardAlignment* alignment, int option) {
+  return compare(k46, work, work_size, form, form_length, card, card_length, result, alignment, option);
+}
+
+ZYL_API int localstruct46_compare_alt(uint8_t* work, uint16_t work_size, const uint8_t* form,
+                                      uint32_t form_length, const uint8_t* card, uint32_t card_length,
+                                      CardMatchResult* result, CardAlignment* alignment, int option) {
+  return compare(k46Alt, work, work_size, form, form_length, card, card_length, result, alignment, option);
+}
+
+ZYL_API int localstruct64_compare_compact(uint8_t* work, uint16_t work_size, const uint8_t* form,
+                                          uint32_t form_length, const uint8_t* card,
+                                          uint32_t card_length, CardMatchResult* result,
+                                          CardAlignment* alignment, int option) {
+  return compare(k64Compact, work, work_size, form, form_length, card, card_length, result, alignment, option);
 }
