@@ -37,16 +37,7 @@ void raise(const MultiSampleEnrol& m, int code, FingerInfo* finger) {
 // Rows and columns of the template's image-information element; 160 stands
 // for a missing or zero value.
 void template_geometry(const DataBlob* tmpl, std::uint16_t& rows, std::uint16_t& columns) {
-  rows = columns = 0;
-  const std::uint8_t* section = nullptr;
-  std::uint32_t length = 0;
-  TlvElement c3{};
-  if (tmpl_get_section(tmpl, 67, &section, &length) == ML_OK &&
-      card_parse_extended(section, length, nullptr, nullptr, nullptr, nullptr, &c3) == ML_OK &&
-      c3.value) {
-    std::uint8_t flag = 0;
-    card_parse_image_info(c3.value, c3.length, &rows, &columns, &flag);
-  }
+  template_image_size(tmpl, rows, columns);
   if (rows == 0) rows = kMissingSide;
   if (columns == 0) columns = kMissingSide;
 }
@@ -221,6 +212,19 @@ int add(MultiSampleEnrol& m, DataBlob* tmpl, int* progress) {
 }
 
 }  // namespace
+
+bool template_image_size(const DataBlob* tmpl, std::uint16_t& rows, std::uint16_t& columns) {
+  rows = columns = 0;
+  const std::uint8_t* section = nullptr;
+  std::uint32_t length = 0;
+  TlvElement c3{};
+  if (tmpl_get_section(tmpl, 67, &section, &length) != ML_OK ||
+      card_parse_extended(section, length, nullptr, nullptr, nullptr, nullptr, &c3) != ML_OK ||
+      !c3.value)
+    return false;
+  std::uint8_t flag = 0;
+  return card_parse_image_info(c3.value, c3.length, &rows, &columns, &flag) == ML_OK;
+}
 
 int grid_coverage(const DataBlob* tmpl, int& status) {
   status = ML_OK;
