@@ -10,6 +10,7 @@
 #include "zylscan/matchlib_blob.h"
 #include "zylscan/matchlib_context.h"
 #include "zylscan/matchlib_enrol.h"
+#include "zylscan/matchlib_image.h"
 #include "zylscan/zyl_export.h"
 
 ZYL_EXTERN_C_BEGIN
@@ -100,6 +101,92 @@ ZYL_API void* session_user_data(const MatcherSession* session);
 ZYL_API int session_reset_accumulator(MatcherSession* session);
 /* Releases the enrolment object and the image list; 0. */
 ZYL_API int session_reset_enrolment(MatcherSession* session);
+
+/* Adds impressions to the accumulator (made from the first image when the
+ * session has none), after the six-image trigger when it is due: 0; 2 for
+ * a null session or an empty list; 9; the first failing add's status.
+ * Logs event 3 with the status and the number offered. */
+ZYL_API int session_add_images(MatcherSession* session, GrayImage* const* images, int n);
+/* The same for one image, with the given context (the engine's when null). */
+ZYL_API int session_add_image(MatcherSession* session, MatchContext* context, GrayImage* image);
+/* Finalises the enrolment of the listed impressions into a multi-view
+ * template (an empty enrolment when none is under way), logs event 0 with
+ * the status and the number of enrolled impressions, and ends the
+ * enrolment: the enrolment object, the image list, the trigger and the
+ * pending result are dropped. On success T0 counts up and T4, T5 restart. */
+ZYL_API int session_finalise_enrolment(MatcherSession* session, DataBlob** out);
+
+/* What session_add_impression reports about an image. */
+typedef struct SessionImageStatistics {
+  uint8_t foreground_percent;
+  uint8_t quality;
+  uint8_t block_contrast;
+  uint8_t reserved;
+  int32_t engine_rating; /* the engine's rating under setting S1 */
+} SessionImageStatistics;
+typedef struct SessionImageMatch {
+  uint8_t best_overlap;  /* with the enrolment's samples */
+  uint8_t first_overlap; /* with the first enrolled impression, when it matches */
+  uint16_t best_score;
+} SessionImageMatch;
+/* Lists an impression (accumulating it when new) and marks it seen; with
+ * the outputs, its statistics (17 when one cannot be measured) and how it
+ * compares with the enrolment's samples. 2; 9; the add's, the engine's or
+ * the comparison's status. */
+ZYL_API int session_add_impression(MatcherSession* session, GrayImage* image,
+                                   SessionImageStatistics* statistics, SessionImageMatch* match);
+/* Offers impressions to the enrolment (listing and accumulating new
+ * ones); the last becomes the accepted image with its template. 17
+ * without session or images, 2 for n = 0; a failure ends the enrolment.
+ * *enrolled (optional): the number of enrolled impressions. */
+ZYL_API int session_enrol_images(MatcherSession* session, GrayImage* const* images, int n,
+                                 int* enrolled, void* sample_data);
+
+/* The caller's own decision on a pending result. */
+typedef struct SessionDecision {
+  int32_t present;  /* 1: the record holds a decision */
+  int32_t decision; /* 1 match, 0 no match */
+  int32_t level;    /* FAR level it was taken at; -1: none */
+} SessionDecision;
+
+/* Commits the pending verification result: a matching result's probe
+ * image becomes the accepted image (its template extracted through the
+ * engine); with `out`, a matching result that carries its gallery template
+ * and probe image is adapted into a new multi-view template through the
+ * engine's template-adapt operation. Logs event 2; the pending result is
+ * gone afterwards. 1 without a pending result; 2; the extraction's or the
+ * adaptation's status. */
+ZYL_API int session_commit_result(MatcherSession* session, DataBlob** out);
+/* As session_commit_result after putting the caller's decision into the
+ * pending result (only a present record with a level; otherwise nothing is
+ * adapted); 22 when the result had decided otherwise. */
+ZYL_API int session_commit_with_decision(MatcherSession* session, const SessionDecision* decision,
+                                         DataBlob** out);
+
+enum {
+  SESSION_RECORD_VERSION = 1,
+  SESSION_RECORD_MAX_SCORES = 64
+};
+
+/* Replays a verification record against a multi-view template. The record
+ * blob holds a stored minutia pairing (pairing_write form) followed by the
+ * result record: version byte (below 2), BE u32 key of the matched view,
+ * BE u16 best value, byte m, m BE u16 sub-scores, a stage selector byte,
+ * then the keypoint extension blobs of the matched view and of the probe
+ * (blob_write form, a single 0 byte when absent). The probe is matched
+ * against that view with the pairing; the m-entry vector (the new
+ * sub-scores first, at most m of them, then the record's) is fused by the
+ * selected stage and put on the FAR scale for the template's view count.
+ * The caller's decision stands unless at most m new sub-scores were found,
+ * they equal the record's and the fused score equals the record's best
+ * value: the decision then becomes a match when the FAR-scale score beats
+ * FAR level 9. With `update` and a match, the probe replaces the view the
+ * template picks and the template is returned. 0; 2; 1 for a record
+ * version of 2 or more; 17 for a malformed record or more than 64
+ * sub-scores; 6 for an unknown view; 9; the matcher's status. */
+ZYL_API int session_update_from_record(MatchEngine* engine, DataBlob* multi_view, DataBlob* probe,
+                                       DataBlob* record, int update, SessionDecision* decision,
+                                       DataBlob** out);
 
 /* 0 with a new malloc'd block (the caller frees it); 2, 9. */
 ZYL_API int session_save(const MatcherSession* session, uint8_t** out, uint32_t* out_size);

@@ -328,9 +328,10 @@ int dec_func_02(int s, const TypelineMinutiaList& a, const TypelineMinutiaList& 
 namespace {
 
 // Unpaired minutiae of good quality inside the polygon of their record's
-// paired minutiae that the other record does not show nearby.
+// paired minutiae that the other record does not show nearby. With
+// skip_paired the other record's paired minutiae do not count as showing one.
 int unexplained(const TypelineMinutiaList& own, const TypelineMinutiaList& other, const PointMatchResult& result,
-                int side, int min_quality, int angle_limit) {
+                int side, int min_quality, int angle_limit, bool skip_paired) {
   TypelineMinutiaList paired{};
   const int n = pair_count(result);
   for (int i = 0; i < n; ++i)
@@ -342,7 +343,8 @@ int unexplained(const TypelineMinutiaList& own, const TypelineMinutiaList& other
   for (int k = 0; k < minutia_count(own); ++k) {
     const TypelineMinutia& p = own.minutiae[k];
     if (p.quality < min_quality || is_paired(result, k, side) || !in_polygon(p.x, p.y, polygon, 0)) continue;
-    if (!check_exist(p.x, p.y, p.direction, -1, 20, angle_limit, other, &result, true, false, 1 - side)) ++total;
+    if (!check_exist(p.x, p.y, p.direction, -1, 20, angle_limit, other, &result, skip_paired, false, 1 - side))
+      ++total;
   }
   return total;
 }
@@ -361,7 +363,8 @@ int dec_func_04(int s, const TypelineRecord& a, const TypelineRecord& b, const P
   if (std::min(mean_paired_quality(a.minutiae, result.first, n), mean_paired_quality(b.minutiae, result.second, n)) < 50)
     return s;
   const int total =
-      unexplained(a.minutiae, b.minutiae, result, 0, 40, 15) + unexplained(b.minutiae, a.minutiae, result, 1, 40, 15);
+      unexplained(a.minutiae, b.minutiae, result, 0, 40, 15, true) +
+      unexplained(b.minutiae, a.minutiae, result, 1, 40, 15, true);
   if (total > 4) return s / 2;
   if (total >= 3) return s - 5 * total;
   return s;
@@ -401,8 +404,10 @@ int dec_func_06(int s, const TypelineRecord& a, const TypelineRecord& b, const P
   const int n = pair_count(result);
   if (n == 0 || minutia_count(a.minutiae) == 0 || minutia_count(b.minutiae) == 0) return 0;
   if (!(n <= 11 && s < 3 * t && x < 4 * t && (D < 245 || bA < 95) && (n < 10 || D < 248 || bA < 92))) return s;
-  const int total =
-      unexplained(a.minutiae, b.minutiae, result, 0, 30, 20) + unexplained(b.minutiae, a.minutiae, result, 1, 30, 20);
+  // Unlike dec_func_04, any minutia of the other record explains one here,
+  // paired or not.
+  const int total = unexplained(a.minutiae, b.minutiae, result, 0, 30, 20, false) +
+                    unexplained(b.minutiae, a.minutiae, result, 1, 30, 20, false);
   const bool good = a.minutiae.meanQuality >= 35 && b.minutiae.meanQuality >= 35;
   if (total > 4) return check_core(a.singular, b.singular, 16, 7) && good ? s / 2 : s * 7 / 10;
   if (total >= 3) return good ? s - 5 * total : s - 3 * total;

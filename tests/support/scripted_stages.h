@@ -14,6 +14,8 @@
 
 #include "zylscan/matchlib_container.h"
 #include "zylscan/matchlib_engine.h"
+#include "zylscan/matchlib_kwzd.h"
+#include "zylscan/matchlib_mvt.h"
 #include "zylscan/matchlib_object.h"
 
 namespace zyltest {
@@ -120,5 +122,27 @@ inline const StageMatchOps kScriptedOps{scripted_match, scripted_fuse};
 inline const StageMatchOps kScriptedOps2{scripted_match, scripted_fuse};
 inline const StageMatchOps kScriptedOps3{scripted_match, scripted_fuse};
 inline const StageExtractor kScriptedExtractor{scripted_extract};
+
+inline const ScoreProfile kScriptedProfile{&kScriptedOps, 0, {nullptr, -1, score_model_eval_pass, nullptr}, nullptr};
+inline const ScoreProfile* const kScriptedProfiles[] = {&kScriptedProfile, nullptr};
+
+// An engine (format 84) of one kind-79 stage that extracts with
+// scripted_extract and matches with the scripted table.
+inline MatchEngine* scripted_engine(MatchContext* ctx, const EngineConfig& config) {
+  StageChain* chain = chain_create();
+  chain_append(chain, stage_create(&kScriptedExtractor, 79, nullptr, &kScriptedOps, 0, 0));
+  MatchEngine* engine = engine_create(ctx, chain, 84, 0, 0, nullptr, 0, nullptr, 0, &config);
+  engine_set_score_profiles(engine, kScriptedProfiles);
+  return engine;
+}
+
+// The number of views of a multi-view template blob, -1 when it does not parse.
+inline int view_count(DataBlob* blob) {
+  MultiViewTemplate* t = nullptr;
+  if (mvt_from_blob(blob, &t) != ML_OK) return -1;
+  const int n = kwzd_record_count(mvt_store(t));
+  mvt_release(t);
+  return n;
+}
 
 }  // namespace zyltest

@@ -11,10 +11,17 @@
 #include <vector>
 #include <string>
 
+#include "typeline/decision_records.h"
 #include "typeline/matching.h"
 #include "zylscan/typeline_match.h"
 #include "zylscan/typeline_math.h"
 #include "zylscan/typeline_template.h"
+
+using zyltest::AddPoint;
+using zyltest::Circ120;
+using zyltest::Circ240;
+using zyltest::Quality;
+using zyltest::Sq;
 
 namespace {
 
@@ -887,25 +894,6 @@ TEST(TypelineDecisionThresholds, MinutiaTypesOnEachSideOfTheirThresholds) {
 // against the reference, plus a few worked values that pin the reference.
 namespace {
 
-int Circ240(int a, int b) {
-  const int d = std::abs(a - b);
-  return d > 119 ? 240 - d : d;
-}
-int Circ120(int a, int b) {
-  const int d = std::abs(a - b);
-  return d > 59 ? 120 - d : d;
-}
-int Sq(int dx, int dy) { return dx * dx + dy * dy; }
-int Sq(const TypelineSingularPoint& p, const TypelineSingularPoint& q) { return Sq(p.x - q.x, p.y - q.y); }
-
-void AddPoint(TypelineRecord& r, int x, int y, int direction, int kind) {
-  TypelineSingularPoint& p = r.singular.points[r.singular.count++];
-  p.x = static_cast<std::int16_t>(x);
-  p.y = static_cast<std::int16_t>(y);
-  p.direction = static_cast<std::uint8_t>(kind == 1 ? direction : 255);
-  p.kind = static_cast<std::uint8_t>(kind);
-}
-
 int RefDec03(int s, const TypelineRecord& a, const TypelineRecord& b, int D, int bA, int L) {
   TypelineSingularPoint c1[2], c2[2];
   const int n1 = mch_sub_func_01(&a.singular, c1, nullptr, nullptr);
@@ -1001,11 +989,6 @@ int RefDec01(int s, const TypelineRecord& A, const TypelineRecord& B, const Poin
   return s;
 }
 
-TypelineRecord Quality(int q) {
-  TypelineRecord r{};
-  r.minutiae.meanQuality = static_cast<std::uint8_t>(q);
-  return r;
-}
 
 }  // namespace
 

@@ -2,19 +2,29 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <span>
+#include <vector>
 
 #include "common/byte_io.h"
 #include "matchlib/core/allocation.h"
+#include "matchlib/core/match_engine.h"
 #include "zylscan/matchlib_blockrec.h"
 #include "zylscan/matchlib_codec.h"
 #include "zylscan/matchlib_container.h"
 #include "zylscan/matchlib_kwzd.h"
+#include "zylscan/matchlib_match_ops.h"
+#include "zylscan/matchlib_pair_matcher.h"
+#include "zylscan/matchlib_score.h"
+#include "zylscan/matchlib_stage.h"
+#include "zylscan/matchlib_verify.h"
+#include "zylscan/matchlib_xform.h"
 #include "zylscan/matchlib_mvt.h"
 #include "zylscan/matchlib_engine.h"
 #include "zylscan/matchlib_image.h"
 #include "zylscan/matchlib_object.h"
 #include "zylscan/matchlib_param.h"
+#include "zylscan/matchlib_placed_enrol.h"
 #include "zylscan/matchlib_result.h"
 #include "zylscan/matchlib_session.h"
 
@@ -100,6 +110,203 @@ void for_each_type1(const MatcherSession& s, F&& f) {
     const SessionEvent& e = s.events[ring_index(s, i)];
     if (e.type == SESSION_EVENT_VERIFIED && e.code == 0 && !f(e)) return;
   }
+}
+
+// ---- impressions and enrolment ----
+
+constexpr int kTriggerImages = 6;
+// FAR level of the enrolment's comparisons.
+constexpr int kEnrolLevel = 15;
+
+SessionImageNode* find_node(const MatcherSession& s, const GrayImage* image) {
+  for (SessionImageNode* n = s.first_image; n; n = n->next)
+    if (n->image == image) return n;
+  return nullptr;
+}
+
+SessionImageNode* append_node(MatcherSession& s, GrayImage* image) {
+  auto* n = static_cast<SessionImageNode*>(ml_calloc(1, sizeof(SessionImageNode)));
+  if (!n) return nullptr;
+  n->image = image_retain(image);
+  n->previous = s.last_image;
+  (s.last_image ? s.last_image->next : s.first_image) = n;
+  s.last_image = n;
+  ++s.image_count;
+  return n;
+}
+
+int enrolled_count(const MatcherSession& s) {
+  int count = 0;
+  for (const SessionImageNode* n = s.first_image; n; n = n->next) count += n->enrolled != 0;
+  return count;
+}
+
+void end_enrolment(MatcherSession& s) {
+  enrol_destroy(s.enrolment);
+  s.enrolment = nullptr;
+  clear_images(s);
+  s.trigger_done = 0;
+}
+
+// An enrolment with the engine's default settings, over an empty list.
+int ensure_enrolment(MatcherSession& s) {
+  if (s.enrolment) return ML_OK;
+  clear_images(s);
+  s.trigger_done = 0;
+  s.enrolment = enrol_create_default(s.engine, nullptr, nullptr, nullptr);
+  return s.enrolment ? ML_OK : ML_NO_MEMORY;
+}
+
+// Six listed impressions: they go to the accumulator as one series and a
+// fresh enrolment takes the enrolled ones again.
+int run_trigger(MatcherSession& s, MatchContext* ctx) {
+  GrayImage* six[kTriggerImages];
+  int k = 0;
+  for (SessionImageNode* n = s.first_image; n && k < kTriggerImages; n = n->next) six[k++] = n->image;
+  int status = accum_add_images(s.accumulator, ctx, six, k);
+  if (status != ML_OK) return status;
+  enrol_destroy(s.enrolment);
+  s.enrolment = enrol_create_default(s.engine, nullptr, nullptr, nullptr);
+  if (!s.enrolment) return ML_NO_MEMORY;
+  for (SessionImageNode* n = s.first_image; n && status == ML_OK; n = n->next)
+    if (n->enrolled) status = enrol_add_sample(s.enrolment, n->image, nullptr, nullptr);
+  return status;
+}
+
+int accumulate(MatcherSession& s, MatchContext* ctx, GrayImage* const* images, int n) {
+  if (!images || n <= 0) return ML_BAD_ARGUMENT;
+  for (int i = 0; i < n; ++i)
+    if (!images[i]) return ML_BAD_ARGUMENT;
+  // Without a context there is nothing to accumulate with.
+  if (!ctx) return ML_OK;
+  if (!s.accumulator) {
+    s.accumulator = accum_create(images[0]);
+    if (!s.accumulator) return ML_NO_MEMORY;
+  }
+  int status = ML_OK;
+  if (s.statistics[SESSION_FINISHED_ENROLMENTS] == 0 && s.enrolment &&
+      s.image_count == kTriggerImages && !s.trigger_done) {
+    status = run_trigger(s, ctx);
+    s.trigger_done = 1;
+  }
+  for (int i = 0; i < n && status == ML_OK; ++i) status = accum_add_image(s.accumulator, ctx, images[i]);
+  return status;
+}
+
+// Adds and logs: the answer is the first failing status (not 0 whatever
+// the accumulator said), so a caller learns that an impression was not
+// taken.
+int add_logged(MatcherSession& s, MatchContext* ctx, GrayImage* const* images, int n) {
+  const int status = accumulate(s, ctx, images, n);
+  const std::uint8_t offered = static_cast<std::uint8_t>(std::clamp(n, 0, 255));
+  append_event(s, SESSION_EVENT_ADDED, status, &offered, 1);
+  return status;
+}
+
+// The template of the first enrolled impression against `tmpl`: the
+// overlap of the impression's rectangle under their alignment when they match.
+int first_overlap(MatcherSession& s, GrayImage* image, DataBlob* tmpl, std::uint8_t& out) {
+  out = 0;
+  const SessionImageNode* first = s.first_image;
+  while (first && !first->enrolled) first = first->next;
+  if (!first) return ML_OK;
+  DataBlob* reference = nullptr;
+  int status = engine_extract_image(s.engine, first->image, image_finger_info(first->image), &reference);
+  std::int32_t decision = 0, gallery_index = 0, view_index = 0;
+  RigidTransform* t = nullptr;
+  if (status == ML_OK)
+    status = engine_match_decide(s.engine, &reference, 1, tmpl, kEnrolLevel, &decision, &t,
+                                 &gallery_index, &view_index);
+  if (status == ML_OK && decision && t) {
+    const int dpi = image_resolution(image);
+    const int overlap = xform_overlap_percent(t, image_height(image), image_width(image), dpi ? dpi : 500);
+    out = static_cast<std::uint8_t>(std::clamp(overlap, 0, 100));
+  }
+  xform_release(t);
+  blob_release(reference);
+  return status;
+}
+
+// ---- committing ----
+
+int commit(MatcherSession& s, DataBlob** out) {
+  MatchResult* r = s.pending;
+  if (out) *out = nullptr;
+  const bool accepted = match_result_is_match(r) != 0;
+  int status = ML_OK;
+  if (accepted && r->probe_image && r->probe_image != s.accepted_image) {
+    DataBlob* tmpl = nullptr;
+    status = engine_extract_image(s.engine, r->probe_image, image_finger_info(r->probe_image), &tmpl);
+    if (status == ML_OK) {
+      image_release(s.accepted_image);
+      blob_release(s.accepted_template);
+      s.accepted_image = image_retain(r->probe_image);
+      s.accepted_template = tmpl;
+    } else {
+      blob_release(tmpl);
+    }
+  }
+  // Only a match that carries the gallery template it matched and the
+  // probe image can be adapted: the adaptation adds the probe as a view.
+  if (status == ML_OK && out && accepted && r->further_blob && r->probe_image &&
+      blob_type(r->further_blob) == 80) {
+    status = s.engine->adapt(s.engine, r->further_blob, r, out, nullptr, nullptr);
+    if (status == ML_OK && *out) {
+      ++s.statistics[SESSION_TEMPLATE_UPDATES];
+      s.statistics[SESSION_ACCEPTED_SINCE_UPDATE] = 1;
+      s.statistics[SESSION_REJECTED_SINCE_UPDATE] = 0;
+    }
+  }
+  append_event(s, SESSION_EVENT_COMMITTED, status, nullptr, 0);
+  if (status == ML_OK) ++s.statistics[SESSION_COMMITTED];
+  match_result_release(r);
+  s.pending = nullptr;
+  return status;
+}
+
+// ---- verification records ----
+
+struct BlobDeleter {
+  void operator()(DataBlob* b) const { blob_release(b); }
+};
+using BlobPtr = std::unique_ptr<DataBlob, BlobDeleter>;
+
+struct VerifyRecord {
+  std::unique_ptr<MinutiaPairing, decltype(&pairing_free)> pairing{nullptr, pairing_free};
+  std::int32_t key = 0;
+  std::uint16_t best = 0;
+  std::vector<std::uint16_t> scores;
+  std::uint8_t stage = 0;
+  BlobPtr view_extensions, probe_extensions;
+};
+
+// The pairing, then the result record; every byte must belong to them.
+int parse_record(const DataBlob* blob, VerifyRecord& out) {
+  const std::uint8_t* bytes = blob_data(blob);
+  const std::uint32_t size = blob_size(blob);
+  MinutiaPairing* pairing = nullptr;
+  const std::uint32_t used = bytes ? pairing_read(bytes, size, &pairing) : 0;
+  out.pairing.reset(pairing);
+  if (used == 0) return ML_CORRUPT;
+  ByteReader r(std::span<const std::uint8_t>(bytes + used, size - used));
+  const std::uint8_t version = r.u8();
+  if (r.ok() && version >= 2) return ML_WRONG_KIND;
+  out.key = static_cast<std::int32_t>(r.u32());
+  out.best = r.u16();
+  const std::uint8_t m = r.u8();
+  if (m > SESSION_RECORD_MAX_SCORES) return ML_CORRUPT;
+  for (int i = 0; i < m; ++i) out.scores.push_back(r.u16());
+  out.stage = r.u8();
+  if (!r.ok()) return ML_CORRUPT;
+  std::uint32_t at = used + static_cast<std::uint32_t>(r.pos());
+  for (BlobPtr* extensions : {&out.view_extensions, &out.probe_extensions}) {
+    DataBlob* b = nullptr;
+    const std::uint32_t n = blob_read_bounded(bytes + at, size - at, &b);
+    extensions->reset(b);
+    if (n == 0) return at < size && bytes[at] == 1 && size - at >= 6 ? ML_NO_MEMORY : ML_CORRUPT;
+    at += n;
+  }
+  return at == size ? ML_OK : ML_CORRUPT;
 }
 
 // ---- saved block ----
@@ -292,12 +499,190 @@ ZYL_API int session_reset_accumulator(MatcherSession* s) {
 }
 
 ZYL_API int session_reset_enrolment(MatcherSession* s) {
-  if (!s) return ML_OK;
-  enrol_destroy(s->enrolment);
-  s->enrolment = nullptr;
-  clear_images(*s);
-  s->trigger_done = 0;
+  if (s) end_enrolment(*s);
   return ML_OK;
+}
+
+ZYL_API int session_add_images(MatcherSession* s, GrayImage* const* images, int n) {
+  if (!s) return ML_BAD_ARGUMENT;
+  return add_logged(*s, engine_get_context(s->engine), images, n);
+}
+
+ZYL_API int session_add_image(MatcherSession* s, MatchContext* context, GrayImage* image) {
+  if (!s) return ML_BAD_ARGUMENT;
+  GrayImage* one[1] = {image};
+  return add_logged(*s, context ? context : engine_get_context(s->engine), one, 1);
+}
+
+ZYL_API int session_finalise_enrolment(MatcherSession* s, DataBlob** out) {
+  if (out) *out = nullptr;
+  if (!s || !out) return ML_BAD_ARGUMENT;
+  int status = ensure_enrolment(*s);
+  if (status == ML_OK) status = enrol_finalise_engine(s->engine, s->enrolment, out);
+  if (status == ML_OK) {
+    ++s->statistics[SESSION_FINISHED_ENROLMENTS];
+    s->statistics[SESSION_ACCEPTED_SINCE_ENROLMENT] = 0;
+    s->statistics[SESSION_REJECTED_SINCE_ENROLMENT] = 0;
+  }
+  const std::uint8_t enrolled = static_cast<std::uint8_t>(std::min(enrolled_count(*s), 255));
+  append_event(*s, SESSION_EVENT_FINALISED, status, &enrolled, 1);
+  end_enrolment(*s);
+  match_result_release(s->pending);
+  s->pending = nullptr;
+  return status;
+}
+
+ZYL_API int session_add_impression(MatcherSession* s, GrayImage* image,
+                                   SessionImageStatistics* statistics, SessionImageMatch* match) {
+  if (!s || !image) return ML_BAD_ARGUMENT;
+  int status = ensure_enrolment(*s);
+  if (status != ML_OK) return status;
+  SessionImageNode* node = find_node(*s, image);
+  if (!node) {
+    status = session_add_image(s, nullptr, image);
+    if (status != ML_OK) return status;
+    node = append_node(*s, image);
+    if (!node) return ML_NO_MEMORY;
+  }
+  node->seen = 1;
+  if (statistics) {
+    *statistics = SessionImageStatistics{};
+    const int quality = image_quality(image);
+    const int foreground = image_foreground_percent(image);
+    const int contrast = image_block_contrast(image, nullptr, nullptr);
+    if (quality < 0 || foreground < 0 || contrast < 0) return ML_CORRUPT;
+    statistics->quality = static_cast<std::uint8_t>(quality);
+    statistics->foreground_percent = static_cast<std::uint8_t>(foreground);
+    statistics->block_contrast = static_cast<std::uint8_t>(std::min(contrast, 255));
+    std::uint16_t rating = 0;
+    int pass = 0;
+    status = engine_quality_decision(s->engine, image, s->settings[1], &rating, &pass);
+    if (status != ML_OK) return status;
+    statistics->engine_rating = rating;
+  }
+  if (match) {
+    *match = SessionImageMatch{};
+    DataBlob* tmpl = nullptr;
+    status = engine_extract_image(s->engine, image, image_finger_info(image), &tmpl);
+    if (status == ML_OK)
+      status = enrol_best_match(s->enrolment, tmpl, &match->best_overlap, &match->best_score);
+    if (status == ML_OK) status = first_overlap(*s, image, tmpl, match->first_overlap);
+    blob_release(tmpl);
+  }
+  return status;
+}
+
+ZYL_API int session_enrol_images(MatcherSession* s, GrayImage* const* images, int n, int* enrolled,
+                                 void* sample_data) {
+  if (enrolled) *enrolled = 0;
+  if (!s || !images) return ML_CORRUPT;
+  if (n <= 0) return ML_BAD_ARGUMENT;
+  int status = ensure_enrolment(*s);
+  for (int i = 0; i < n && status == ML_OK; ++i) {
+    GrayImage* image = images[i];
+    SessionImageNode* node = find_node(*s, image);
+    if (!node || !node->seen) {
+      status = session_add_image(s, nullptr, image);
+      if (status == ML_OK && !node && !(node = append_node(*s, image))) status = ML_NO_MEMORY;
+    }
+    if (status == ML_OK) status = enrol_add_sample(s->enrolment, image, nullptr, sample_data);
+    if (status == ML_OK) node->enrolled = 1;
+  }
+  if (status == ML_OK) {
+    DataBlob* tmpl = nullptr;
+    GrayImage* last = images[n - 1];
+    status = engine_extract_image(s->engine, last, image_finger_info(last), &tmpl);
+    if (status == ML_OK) {
+      image_release(s->accepted_image);
+      blob_release(s->accepted_template);
+      s->accepted_image = image_retain(last);
+      s->accepted_template = tmpl;
+    } else {
+      blob_release(tmpl);
+    }
+  }
+  if (status != ML_OK) {
+    end_enrolment(*s);
+    return status;
+  }
+  if (enrolled) *enrolled = enrolled_count(*s);
+  return ML_OK;
+}
+
+ZYL_API int session_commit_result(MatcherSession* s, DataBlob** out) {
+  if (out) *out = nullptr;
+  if (!s) return ML_BAD_ARGUMENT;
+  if (!s->pending) return ML_WRONG_KIND;
+  return commit(*s, out);
+}
+
+ZYL_API int session_commit_with_decision(MatcherSession* s, const SessionDecision* decision,
+                                         DataBlob** out) {
+  if (out) *out = nullptr;
+  if (!s || !decision) return ML_BAD_ARGUMENT;
+  if (!s->pending) return ML_WRONG_KIND;
+  const std::int32_t own = s->pending->decision;
+  const bool taken = decision->present == 1 && decision->level != -1;
+  if (taken) {
+    s->pending->decision = decision->decision;
+    s->pending->reached_level = decision->level;
+  }
+  const int status = commit(*s, taken ? out : nullptr);
+  if (status == ML_OK && taken && own != decision->decision) return ML_NOT_SET;
+  return status;
+}
+
+ZYL_API int session_update_from_record(MatchEngine* engine, DataBlob* multi_view, DataBlob* probe,
+                                       DataBlob* record, int update, SessionDecision* decision,
+                                       DataBlob** out) {
+  if (out) *out = nullptr;
+  if (!engine || !multi_view || !probe || !record || !decision || !out) return ML_BAD_ARGUMENT;
+  VerifyRecord rec;
+  int status = parse_record(record, rec);
+  if (status != ML_OK) return status;
+  MultiViewTemplate* parsed = nullptr;
+  if (mvt_from_blob(multi_view, &parsed) != ML_OK) return ML_NO_MEMORY;
+  std::unique_ptr<MultiViewTemplate, decltype(&mvt_release)> t(parsed, mvt_release);
+  BlobPtr view(kwzd_find(mvt_store(t.get()), rec.key));
+  if (!view) return ML_NOT_FOUND;
+  const StageObject* stage = engine_get_stage(engine, rec.stage);
+  const StageMatchOps* ops = stage ? stage_get_match_ops(stage) : nullptr;
+  const ScoreProfile* profile =
+      ops ? score_profile_find(engine_get_score_profiles(engine), ops, 0) : nullptr;
+  if (!profile || !ops->fuse) return ML_BAD_ARGUMENT;
+
+  MatchContext* ctx = engine_get_context(engine);
+  auto extension = [](const BlobPtr& b) { return b ? blob_data(b.get()) : nullptr; };
+  auto extension_size = [](const BlobPtr& b) { return b ? blob_size(b.get()) : 0u; };
+  std::uint16_t* fresh = nullptr;
+  std::uint16_t n = 0;
+  status = match_keypoints_with_pairing(
+      ctx, view.get(), extension(rec.view_extensions), extension_size(rec.view_extensions), probe,
+      extension(rec.probe_extensions), extension_size(rec.probe_extensions), rec.pairing.get(), &fresh,
+      &n, nullptr);
+  if (status != ML_OK) return status;
+  // The vector keeps the record's length: the new sub-scores first (no more
+  // than fit), then the record's own.
+  const std::size_t m = rec.scores.size();
+  std::vector<std::uint16_t> vector = rec.scores;
+  const std::size_t taken = std::min<std::size_t>(n, m);
+  if (taken) std::copy(fresh, fresh + taken, vector.begin());
+  const bool same = n <= m && std::equal(fresh, fresh + n, rec.scores.begin());
+  std::free(fresh);
+  std::uint16_t fused = 0;
+  status = ops->fuse(ctx, probe, view.get(), vector.data(), static_cast<std::uint16_t>(m), profile,
+                     &fused);
+  if (status != ML_OK) return status;
+  const int views = kwzd_record_count(mvt_store(t.get()));
+  const int far = far_score_from_thresholds(fused, views, profile->thresholds);
+  if (same && fused == rec.best && far > far_level_row(9).score) decision->decision = 1;
+  if (!update || decision->decision != 1) return ML_OK;
+  std::int32_t removed = -1, added = -1;
+  status = mvt_pick_view_to_replace(t.get(), engine, probe, &removed, &added);
+  if (status != ML_OK) return status;
+  const EngineConfig* config = engine_get_config(engine);
+  *out = mvt_serialize(t.get(), config ? config->serialize_flag : 0);
+  return *out ? ML_OK : ML_NO_MEMORY;
 }
 
 ZYL_API int session_save(const MatcherSession* s, uint8_t** out, uint32_t* out_size) {

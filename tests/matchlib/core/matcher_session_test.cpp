@@ -9,13 +9,19 @@
 #include <vector>
 
 #include "support/allocation_sweep.h"
+#include "support/drawn_keypoints.h"
+#include "support/pgm.h"
+#include "support/scripted_stages.h"
 #include "zylscan/matchlib_blockrec.h"
 #include "zylscan/matchlib_container.h"
 #include "zylscan/matchlib_engine.h"
 #include "zylscan/matchlib_kwzd.h"
+#include "zylscan/matchlib_match_ops.h"
+#include "zylscan/matchlib_pair_matcher.h"
 #include "zylscan/matchlib_mvt.h"
 #include "zylscan/matchlib_image.h"
 #include "zylscan/matchlib_param.h"
+#include "zylscan/matchlib_result.h"
 #include "zylscan/matchlib_session.h"
 #include "zylscan/matchlib_stage.h"
 
@@ -465,6 +471,495 @@ TEST(MatcherSession, ReducedTemplatesKeepSampleInformationAndBareKeypoints) {
   blob_release(second);
   blob_release(t);
   EXPECT_EQ(session_strip_views(nullptr, &stripped), 2);
+}
+
+}  // namespace
+
+namespace {
+
+// Committing a pending verification result, over an engine whose one stage
+// extracts a template that carries the image's first pixel as its id.
+struct CommitRig {
+  MatchContext* ctx = ctx_create();
+  MatchEngine* engine = nullptr;
+  MatcherSession* s = nullptr;
+  GrayImage* probe = nullptr;
+  DataBlob* gallery = nullptr;
+
+  CommitRig() {
+    zyltest::script() = {};
+    EngineConfig config;
+    engine_config_init(&config);
+    config.most_views = 8;
+    engine = zyltest::scripted_engine(ctx, config);
+    session_create(nullptr, engine, &s);
+    const std::vector<uint8_t> px(64 * 64, 33);
+    probe = image_create(64, 64, 500, 500, px.data(), 0);
+    MultiViewTemplate* t = mvt_create(8);
+    DataBlob* view = zyltest::make_template(5);
+    mvt_add_view(mvt_store(t), view, nullptr, 0, 0, nullptr);
+    blob_release(view);
+    gallery = mvt_serialize(t, 0);
+    mvt_release(t);
+  }
+  ~CommitRig() {
+    session_release(s);
+    image_release(probe);
+    blob_release(gallery);
+    engine_release(engine);
+    ctx_release(ctx);
+  }
+  // A result of the given decision for the probe image against the gallery.
+  MatchResult* result(int decision) const {
+    MatchResult* r = match_result_create(1);
+    r->decision = decision;
+    r->probe_image = image_retain(probe);
+    r->further_blob = blob_retain(gallery);
+    r->transform = xform_create(0, 0, 0);
+    return r;
+  }
+  void pend(int decision) { s->pending = result(decision); }
+  const SessionEvent& newest() const { return *session_event_at(s, 0); }
+};
+
+TEST(MatcherSessionCommit, AMatchBecomesTheAcceptedImageAndAnUpdatedTemplate) {
+  CommitRig r;
+  DataBlob* out = nullptr;
+  EXPECT_EQ(session_commit_result(r.s, &out), 1);  // nothing pending
+  EXPECT_EQ(session_commit_result(nullptr, &out), 2);
+  EXPECT_EQ(session_event_count(r.s), 0);
+
+  r.pend(1);
+  ASSERT_EQ(session_commit_result(r.s, &out), 0);
+  ASSERT_NE(out, nullptr);
+  EXPECT_EQ(zyltest::view_count(out), 2);  // the probe joined the gallery's view
+  EXPECT_EQ(r.s->accepted_image, r.probe);
+  ASSERT_NE(r.s->accepted_template, nullptr);
+  EXPECT_EQ(zyltest::template_id(r.s->accepted_template), 33);
+  EXPECT_EQ(r.s->pending, nullptr);
+  const int32_t* t = r.s->statistics;
+  EXPECT_EQ(t[SESSION_COMMITTED], 1);
+  EXPECT_EQ(t[SESSION_TEMPLATE_UPDATES], 1);
+  EXPECT_EQ(t[SESSION_ACCEPTED_SINCE_UPDATE], 1);
+  EXPECT_EQ(t[SESSION_REJECTED_SINCE_UPDATE], 0);
+  EXPECT_EQ(r.newest().type, SESSION_EVENT_COMMITTED);
+  EXPECT_EQ(r.newest().code, 0);
+  blob_release(out);
+
+  // A rejection changes neither the accepted image nor the template.
+  r.s->statistics[SESSION_REJECTED_SINCE_UPDATE] = 4;
+  const int extractions = zyltest::script().extract_calls;
+  r.pend(0);
+  ASSERT_EQ(session_commit_result(r.s, &out), 0);
+  EXPECT_EQ(out, nullptr);
+  EXPECT_EQ(zyltest::script().extract_calls, extractions);
+  EXPECT_EQ(r.s->statistics[SESSION_COMMITTED], 2);
+  EXPECT_EQ(r.s->statistics[SESSION_TEMPLATE_UPDATES], 1);
+  EXPECT_EQ(r.s->statistics[SESSION_REJECTED_SINCE_UPDATE], 4);
+}
+
+TEST(MatcherSessionCommit, AFailingExtractionIsLoggedAndDropsTheResult) {
+  CommitRig r;
+  zyltest::script().extract_status = 17;
+  r.pend(1);
+  DataBlob* out = nullptr;
+  EXPECT_EQ(session_commit_result(r.s, &out), 17);
+  EXPECT_EQ(out, nullptr);
+  EXPECT_EQ(r.s->pending, nullptr);
+  EXPECT_EQ(r.s->accepted_image, nullptr);
+  EXPECT_EQ(r.s->statistics[SESSION_COMMITTED], 0);
+  EXPECT_EQ(r.newest().type, SESSION_EVENT_COMMITTED);
+  EXPECT_EQ(r.newest().code, 17);
+}
+
+TEST(MatcherSessionCommit, TheCallersDecisionOverridesAndADisagreementAnswers22) {
+  CommitRig r;
+  DataBlob* out = nullptr;
+  // The engine rejected; the caller accepts at level 9.
+  r.pend(0);
+  const SessionDecision accept{1, 1, 9};
+  EXPECT_EQ(session_commit_with_decision(r.s, &accept, &out), 22);
+  ASSERT_NE(out, nullptr);
+  EXPECT_EQ(zyltest::view_count(out), 2);
+  EXPECT_EQ(r.s->accepted_image, r.probe);
+  blob_release(out);
+  out = nullptr;
+  // A record without a level is not taken: the engine's match stands, but
+  // nothing is adapted.
+  r.pend(1);
+  const SessionDecision no_level{1, 0, -1};
+  EXPECT_EQ(session_commit_with_decision(r.s, &no_level, &out), 0);
+  EXPECT_EQ(out, nullptr);
+  EXPECT_EQ(r.s->statistics[SESSION_COMMITTED], 2);
+  // Agreement answers 0.
+  r.pend(1);
+  const SessionDecision agree{1, 1, 9};
+  EXPECT_EQ(session_commit_with_decision(r.s, &agree, &out), 0);
+  EXPECT_NE(out, nullptr);
+  blob_release(out);
+  EXPECT_EQ(session_commit_with_decision(r.s, &agree, &out), 1);
+  EXPECT_EQ(session_commit_with_decision(r.s, nullptr, &out), 2);
+}
+
+}  // namespace
+
+namespace {
+
+// Replaying a verification record: a drawn keypoint view and its shifted
+// copy as the probe, a stored pairing of the two, an engine whose one stage
+// matches keypoints and fuses every vector to 60000.
+int fuse_fixed(MatchContext*, DataBlob*, DataBlob*, const uint16_t*, uint16_t count, const ScoreProfile*,
+               uint16_t* out) {
+  *out = count ? 60000 : 0;
+  return ML_OK;
+}
+const StageMatchOps kKeypointOps{match_keypoints, fuse_fixed};
+const ScoreProfile kKeypointProfile{&kKeypointOps, 0, {nullptr, -1, score_model_eval_pass, nullptr}, nullptr};
+const ScoreProfile* const kKeypointProfiles[] = {&kKeypointProfile, nullptr};
+
+struct RecordRig {
+  MatchContext* ctx = ctx_create();
+  MatchEngine* engine = nullptr;
+  zyltest::KeypointBlob view, probe;
+  MinutiaPairing* pairing = nullptr;
+  std::vector<uint16_t> fresh;  // the sub-scores the stored pairing gives
+  DataBlob* gallery = nullptr;
+  int32_t key = 0;
+
+  RecordRig() {
+    param_set(ctx, static_cast<uint32_t>(KP_KEY_EXTENSIONS), 16);
+    param_set(ctx, static_cast<uint32_t>(KP_KEY_REQUIRED), 5);
+    StageChain* chain = chain_create();
+    chain_append(chain, stage_create(nullptr, 79, nullptr, &kKeypointOps, 0, 0));
+    engine = engine_create(ctx, chain, 84, 0, 0, nullptr, 0, nullptr, 0, nullptr);
+    engine_set_score_profiles(engine, kKeypointProfiles);
+    const zyltest::Drawn d = zyltest::drawn_pair(9, 40);
+    view = zyltest::blob_of(d.a, d.desc);
+    probe = zyltest::blob_of(d.b, d.desc);
+    EXPECT_EQ(match_keypoint_pairs(ctx, view.get(), probe.get(), &pairing), ML_OK);
+    uint16_t* v = nullptr;
+    uint16_t n = 0;
+    EXPECT_EQ(match_keypoints_with_pairing(ctx, view.get(), nullptr, 0, probe.get(), nullptr, 0, pairing, &v, &n,
+                                           nullptr),
+              ML_OK);
+    fresh.assign(v, v + n);
+    std::free(v);
+    MultiViewTemplate* t = mvt_create(4);
+    mvt_add_view(mvt_store(t), view.get(), nullptr, 0, 0, nullptr);
+    blob_release(kwzd_get_at(mvt_store(t), 0, &key));
+    gallery = mvt_serialize(t, 0);
+    mvt_release(t);
+  }
+  ~RecordRig() {
+    pairing_free(pairing);
+    blob_release(gallery);
+    engine_release(engine);
+    ctx_release(ctx);
+  }
+  // The pairing and the result record, as a format-0 blob.
+  Bytes record_bytes(const std::vector<uint16_t>& scores, uint16_t best = 60000, uint8_t version = 1,
+                     int32_t view_key = INT32_MIN, uint8_t stage = 0) const {
+    Bytes b(pairing_write(pairing, nullptr));
+    pairing_write(pairing, b.data());
+    const uint32_t k = static_cast<uint32_t>(view_key == INT32_MIN ? key : view_key);
+    b.insert(b.end(), {version, static_cast<uint8_t>(k >> 24), static_cast<uint8_t>(k >> 16),
+                       static_cast<uint8_t>(k >> 8), static_cast<uint8_t>(k), static_cast<uint8_t>(best >> 8),
+                       static_cast<uint8_t>(best), static_cast<uint8_t>(scores.size())});
+    for (uint16_t s : scores) b.insert(b.end(), {static_cast<uint8_t>(s >> 8), static_cast<uint8_t>(s)});
+    b.insert(b.end(), {stage, 0, 0});  // stage selector, no extension blobs
+    return b;
+  }
+  int replay(const Bytes& record, int update, SessionDecision& decision, DataBlob** out) {
+    DataBlob* r = blob_create(0, record.data(), static_cast<uint32_t>(record.size()));
+    const int status = session_update_from_record(engine, gallery, probe.get(), r, update, &decision, out);
+    blob_release(r);
+    return status;
+  }
+};
+
+TEST(MatcherSessionRecord, AFaithfulReplayBecomesAMatchAndUpdatesTheTemplate) {
+  RecordRig r;
+  ASSERT_EQ(r.fresh.size(), 5u);
+  ASSERT_GT(60000, far_level_row(9).score);
+  SessionDecision d{1, 0, 9};
+  DataBlob* out = nullptr;
+  ASSERT_EQ(r.replay(r.record_bytes(r.fresh), 1, d, &out), 0);
+  EXPECT_EQ(d.decision, 1);
+  ASSERT_NE(out, nullptr);
+  EXPECT_EQ(zyltest::view_count(out), 2);  // room left: the probe joins the view
+  blob_release(out);
+  // Without the update switch the decision alone.
+  d = {1, 0, 9};
+  ASSERT_EQ(r.replay(r.record_bytes(r.fresh), 0, d, &out), 0);
+  EXPECT_EQ(d.decision, 1);
+  EXPECT_EQ(out, nullptr);
+}
+
+TEST(MatcherSessionRecord, TheCallersDecisionStandsUnlessTheRecordIsReproduced) {
+  RecordRig r;
+  DataBlob* out = nullptr;
+  std::vector<uint16_t> tampered = r.fresh;
+  tampered[2] ^= 1;
+  // A different sub-score, a different best value, and a record shorter
+  // than the new vector (only its length is copied; the decision stands).
+  const std::vector<Bytes> records = {r.record_bytes(tampered), r.record_bytes(r.fresh, 59999),
+                                      r.record_bytes({r.fresh[0], r.fresh[1]})};
+  for (const Bytes& record : records) {
+    SessionDecision d{1, 0, 9};
+    ASSERT_EQ(r.replay(record, 1, d, &out), 0);
+    EXPECT_EQ(d.decision, 0);
+    EXPECT_EQ(out, nullptr);
+  }
+  // A caller's match is kept and updates the template.
+  SessionDecision d{1, 1, 9};
+  ASSERT_EQ(r.replay(r.record_bytes(tampered), 1, d, &out), 0);
+  EXPECT_EQ(d.decision, 1);
+  EXPECT_NE(out, nullptr);
+  blob_release(out);
+}
+
+TEST(MatcherSessionRecord, MalformedRecordsAreRefused) {
+  RecordRig r;
+  SessionDecision d{1, 0, 9};
+  DataBlob* out = nullptr;
+  Bytes longer = r.record_bytes(r.fresh);
+  longer.push_back(0);
+  Bytes shorter = r.record_bytes(r.fresh);
+  shorter.pop_back();
+  const std::vector<std::pair<Bytes, int>> cases = {
+      {longer, 17},
+      {shorter, 17},
+      {r.record_bytes(std::vector<uint16_t>(65, 1)), 17},
+      {r.record_bytes(r.fresh, 60000, 2), 1},
+      {r.record_bytes(r.fresh, 60000, 1, r.key + 100), 6},
+      {r.record_bytes(r.fresh, 60000, 1, INT32_MIN, 3), 2},  // no such stage
+      {Bytes{1, 2, 3}, 17},
+  };
+  for (const auto& [record, status] : cases) {
+    EXPECT_EQ(r.replay(record, 1, d, &out), status);
+    EXPECT_EQ(out, nullptr);
+    EXPECT_EQ(d.decision, 0);
+  }
+  DataBlob* rec = blob_create(0, longer.data(), 4);
+  EXPECT_EQ(session_update_from_record(r.engine, r.gallery, r.probe.get(), rec, 1, nullptr, &out), 2);
+  blob_release(rec);
+}
+
+}  // namespace
+
+namespace {
+
+// Impressions through the session: real 160 x 160 prints accumulate; the
+// enrolment (placement-checking, eight slots) compares them through a
+// scripted engine whose templates carry the image's first pixel as id.
+struct ImpressionRig {
+  MatchContext* ctx = ctx_create();
+  MatchEngine* engine = nullptr;
+  MatcherSession* s = nullptr;
+  std::vector<GrayImage*> images;
+
+  ImpressionRig() {
+    zyltest::script() = {};
+    zyltest::script().default_score = 60000;  // every pair matches,
+    zyltest::script().transform_dx = 60;      // placed apart
+    EngineConfig config;
+    engine_config_init(&config);
+    config.most_views = 10;
+    config.unnamed_u8_1 = 8;  // enrolment slots
+    engine = zyltest::scripted_engine(ctx, config);
+    session_create(nullptr, engine, &s);
+  }
+  ~ImpressionRig() {
+    session_release(s);
+    for (GrayImage* i : images) image_release(i);
+    engine_release(engine);
+    ctx_release(ctx);
+  }
+  GrayImage* print(const char* name) {
+    const zyltest::GreyImage g = zyltest::read_pgm(zyltest::test_data(name));
+    images.push_back(image_create(g.height, g.width, 500, 500, g.pixels.data(), 0));
+    return images.back();
+  }
+  std::vector<GrayImage*> finger(int n) {
+    const char* names[] = {"fvc2002_101_1_160.pgm", "fvc2002_101_2_160.pgm", "fvc2002_101_3_160.pgm",
+                           "fvc2002_101_4_160.pgm", "fvc2002_101_5_160.pgm", "fvc2002_102_1_160.pgm",
+                           "fvc2002_103_1_160.pgm", "fvc2002_104_1_160.pgm"};
+    std::vector<GrayImage*> out;
+    for (int i = 0; i < n; ++i) out.push_back(print(names[i]));
+    return out;
+  }
+  const SessionEvent& newest() const { return *session_event_at(s, 0); }
+};
+
+TEST(MatcherSessionImpressions, AddingAnswersTheFirstFailureAndLogsEvent3) {
+  ImpressionRig r;
+  EXPECT_EQ(session_add_images(r.s, nullptr, 0), 2);
+  EXPECT_EQ(r.newest().type, SESSION_EVENT_ADDED);
+  EXPECT_EQ(r.newest().code, 2);
+  EXPECT_EQ(r.newest().payload[0], 0);
+  EXPECT_EQ(session_add_images(nullptr, nullptr, 0), 2);
+  EXPECT_EQ(session_event_count(r.s), 1);
+
+  std::vector<GrayImage*> two = r.finger(2);
+  ASSERT_EQ(session_add_images(r.s, two.data(), 2), 0);
+  ASSERT_NE(r.s->accumulator, nullptr);
+  EXPECT_EQ(r.s->accumulator->height, 160);
+  EXPECT_EQ(r.newest().code, 0);
+  EXPECT_EQ(r.newest().payload[0], 2);
+  // An impression of another size does not fit the accumulator: its
+  // status is answered, not 0.
+  const std::vector<uint8_t> px(100 * 120, 128);
+  GrayImage* other = image_create(100, 120, 500, 500, px.data(), 0);
+  EXPECT_EQ(session_add_image(r.s, nullptr, other), 2);
+  EXPECT_EQ(r.newest().code, 2);
+  EXPECT_EQ(r.newest().payload[0], 1);
+  image_release(other);
+}
+
+TEST(MatcherSessionImpressions, EnrolledImpressionsFinaliseIntoAMultiViewTemplate) {
+  ImpressionRig r;
+  DataBlob* out = nullptr;
+  // Nothing enrolled: the empty enrolment refuses with 1.
+  EXPECT_EQ(session_finalise_enrolment(r.s, &out), 1);
+  EXPECT_EQ(out, nullptr);
+  EXPECT_EQ(r.newest().type, SESSION_EVENT_FINALISED);
+  EXPECT_EQ(r.newest().code, 1);
+  EXPECT_EQ(r.s->statistics[SESSION_FINISHED_ENROLMENTS], 0);
+
+  std::vector<GrayImage*> three = r.finger(3);
+  int enrolled = -1;
+  ASSERT_EQ(session_enrol_images(r.s, three.data(), 3, &enrolled, nullptr), 0);
+  EXPECT_EQ(enrolled, 3);
+  EXPECT_EQ(enrol_count(r.s->enrolment), 3);
+  EXPECT_EQ(r.s->image_count, 3);
+  EXPECT_EQ(r.s->accepted_image, three[2]);
+  ASSERT_NE(r.s->accepted_template, nullptr);
+  r.s->statistics[SESSION_ACCEPTED_SINCE_ENROLMENT] = 5;
+  ASSERT_EQ(session_finalise_enrolment(r.s, &out), 0);
+  ASSERT_NE(out, nullptr);
+  EXPECT_EQ(blob_type(out), 80);
+  MultiViewTemplate* t = nullptr;
+  ASSERT_EQ(mvt_from_blob(out, &t), 0);
+  EXPECT_EQ(kwzd_record_count(mvt_store(t)), 3);
+  mvt_release(t);
+  blob_release(out);
+  EXPECT_EQ(r.newest().code, 0);
+  EXPECT_EQ(r.newest().payload[0], 3);
+  EXPECT_EQ(r.s->statistics[SESSION_FINISHED_ENROLMENTS], 1);
+  EXPECT_EQ(r.s->statistics[SESSION_ACCEPTED_SINCE_ENROLMENT], 0);
+  EXPECT_EQ(r.s->enrolment, nullptr);
+  EXPECT_EQ(r.s->image_count, 0);
+
+  EXPECT_EQ(session_enrol_images(r.s, nullptr, 1, nullptr, nullptr), 17);
+  EXPECT_EQ(session_enrol_images(r.s, three.data(), 0, nullptr, nullptr), 2);
+  // A failing offer ends the enrolment.
+  zyltest::script().extract_status = 17;
+  EXPECT_EQ(session_enrol_images(r.s, three.data(), 3, &enrolled, nullptr), 17);
+  EXPECT_EQ(r.s->enrolment, nullptr);
+  EXPECT_EQ(r.s->image_count, 0);
+}
+
+TEST(MatcherSessionImpressions, AnImpressionIsListedMeasuredAndCompared) {
+  ImpressionRig r;
+  std::vector<GrayImage*> prints = r.finger(3);
+  SessionImageStatistics st{};
+  SessionImageMatch m{1, 1, 1};
+  ASSERT_EQ(session_add_impression(r.s, prints[0], &st, &m), 0);
+  EXPECT_EQ(r.s->image_count, 1);
+  EXPECT_EQ(r.s->first_image->seen, 1);
+  EXPECT_EQ(r.s->first_image->enrolled, 0);
+  EXPECT_EQ(st.quality, image_quality(prints[0]));
+  EXPECT_EQ(st.foreground_percent, image_foreground_percent(prints[0]));
+  EXPECT_GT(st.quality, 0);
+  // Nothing enrolled yet: nothing to compare with.
+  EXPECT_EQ(m.best_score, 0);
+  EXPECT_EQ(m.best_overlap, 0);
+  EXPECT_EQ(m.first_overlap, 0);
+  // Offered again it is not added again.
+  ASSERT_EQ(session_add_impression(r.s, prints[0], nullptr, nullptr), 0);
+  EXPECT_EQ(r.s->image_count, 1);
+  // Enrol it (it goes straight to the enrolment), then compare another.
+  ASSERT_EQ(session_enrol_images(r.s, prints.data(), 1, nullptr, nullptr), 0);
+  ASSERT_EQ(session_add_impression(r.s, prints[1], nullptr, &m), 0);
+  EXPECT_GT(m.best_score, 0);
+  EXPECT_GT(m.first_overlap, 0);  // 60 pixels apart on a 160-pixel square
+  EXPECT_LT(m.first_overlap, 100);
+  EXPECT_EQ(session_add_impression(r.s, nullptr, nullptr, nullptr), 2);
+}
+
+TEST(MatcherSessionImpressions, TheSixthListedImpressionTriggersARebuild) {
+  ImpressionRig r;
+  std::vector<GrayImage*> prints = r.finger(7);
+  ASSERT_EQ(session_enrol_images(r.s, prints.data(), 6, nullptr, nullptr), 0);
+  EXPECT_EQ(r.s->trigger_done, 0);
+  // The next add finds six listed impressions: they are accumulated as one
+  // series and a new enrolment takes (extracts) the six enrolled ones again.
+  const int extractions = zyltest::script().extract_calls;
+  ASSERT_EQ(session_add_impression(r.s, prints[6], nullptr, nullptr), 0);
+  EXPECT_EQ(r.s->trigger_done, 1);
+  EXPECT_EQ(zyltest::script().extract_calls - extractions, 6);
+  EXPECT_EQ(enrol_count(r.s->enrolment), 6);
+  EXPECT_EQ(r.s->image_count, 7);
+  // Once an enrolment has finished, six impressions trigger nothing.
+  session_reset_enrolment(r.s);
+  r.s->statistics[SESSION_FINISHED_ENROLMENTS] = 1;
+  ASSERT_EQ(session_enrol_images(r.s, prints.data(), 6, nullptr, nullptr), 0);
+  const int later = zyltest::script().extract_calls;
+  ASSERT_EQ(session_add_impression(r.s, prints[6], nullptr, nullptr), 0);
+  EXPECT_EQ(r.s->trigger_done, 0);
+  EXPECT_EQ(zyltest::script().extract_calls, later);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(MatcherSessionAllocation, CommitAndReplayAnswerOutOfMemoryAndLeakNothing) {
+  {
+    CommitRig r;
+    // Results made beforehand, so that only the commit's allocations fail.
+    std::vector<MatchResult*> results;
+    for (int i = 0; i < 400; ++i) results.push_back(r.result(1));
+    size_t next = 0;
+    const int n = zyltest::sweep_allocation_failures([&] {
+      ASSERT_LT(next, results.size());
+      r.s->pending = results[next++];
+      image_release(r.s->accepted_image);
+      blob_release(r.s->accepted_template);
+      r.s->accepted_image = nullptr;
+      r.s->accepted_template = nullptr;
+      DataBlob* out = nullptr;
+      const int status = session_commit_result(r.s, &out);
+      if (zyltest::allocation_failed()) {
+        EXPECT_EQ(status, 9);
+        EXPECT_EQ(out, nullptr);
+        EXPECT_EQ(r.s->pending, nullptr);
+      } else {
+        EXPECT_EQ(status, 0);
+      }
+      blob_release(out);
+    });
+    EXPECT_GT(n, 0);
+    for (; next < results.size(); ++next) match_result_release(results[next]);
+  }
+  RecordRig r;
+  const Bytes record = r.record_bytes(r.fresh);
+  DataBlob* rec = blob_create(0, record.data(), static_cast<uint32_t>(record.size()));
+  const int n = zyltest::sweep_allocation_failures([&] {
+    SessionDecision d{1, 0, 9};
+    DataBlob* out = nullptr;
+    const int status = session_update_from_record(r.engine, r.gallery, r.probe.get(), rec, 1, &d, &out);
+    if (zyltest::allocation_failed()) {
+      EXPECT_EQ(status, 9);
+      EXPECT_EQ(out, nullptr);
+    } else {
+      EXPECT_EQ(status, 0);
+      EXPECT_EQ(zyltest::view_count(out), 2);
+    }
+    blob_release(out);
+  });
+  EXPECT_GT(n, 0);
+  blob_release(rec);
 }
 
 }  // namespace

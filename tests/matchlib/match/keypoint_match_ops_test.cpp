@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "support/drawn_keypoints.h"
 #include "support/pgm.h"
 #include "zylscan/matchlib_blockrec.h"
 #include "zylscan/matchlib_context.h"
@@ -25,10 +26,7 @@
 
 namespace {
 
-struct BlobDeleter {
-  void operator()(DataBlob* b) const { blob_release(b); }
-};
-using Blob = std::unique_ptr<DataBlob, BlobDeleter>;
+using Blob = zyltest::KeypointBlob;
 struct ContextDeleter {
   void operator()(MatchContext* c) const { ctx_release(c); }
 };
@@ -41,41 +39,9 @@ struct RecordDeleter {
 };
 using Record = std::unique_ptr<BlockRecord, RecordDeleter>;
 
-// A turned-and-shifted pair of drawn type-0x10 records as format-79 blobs.
-Blob blob_of(const std::vector<KeyPoint>& pts, const std::vector<std::uint64_t>& desc) {
-  const DescriptorType* types[11] = {};
-  desc_types_select(types, 0x10);
-  BlockRecord* r = nullptr;
-  EXPECT_EQ(blockrec_create(200, 200, static_cast<int>(pts.size()) + 1, types, &r), ML_OK);
-  Record rec(r);
-  for (std::size_t k = 0; k < pts.size(); ++k) {
-    r->points[k] = pts[k];
-    types[0]->put(reinterpret_cast<const std::uint8_t*>(&desc[k]), r->extension_arrays[0], static_cast<int>(k));
-  }
-  r->point_count = static_cast<int>(pts.size());
-  blockrec_count_types(r);
-  DataBlob* out = nullptr;
-  EXPECT_EQ(blockrec_to_blob(r, &out), ML_OK);
-  return Blob(out);
-}
-
-struct Drawn {
-  std::vector<KeyPoint> a, b;
-  std::vector<std::uint64_t> desc;
-};
-
-Drawn drawn_pair(std::uint32_t seed, int n) {
-  std::mt19937 rng(seed);
-  Drawn d;
-  for (int k = 0; k < n; ++k) {
-    const auto x = static_cast<std::int16_t>(40 + rng() % 120), y = static_cast<std::int16_t>(40 + rng() % 120);
-    const auto angle = static_cast<std::uint8_t>(rng());
-    d.a.push_back({x, y, angle, static_cast<std::uint8_t>(rng()), 1, 0});
-    d.b.push_back({static_cast<std::int16_t>(x + 6), static_cast<std::int16_t>(y - 4), angle, d.a.back().score, 1, 0});
-    d.desc.push_back((std::uint64_t{rng()} << 32) | rng());
-  }
-  return d;
-}
+using zyltest::blob_of;
+using zyltest::Drawn;
+using zyltest::drawn_pair;
 
 struct Answer {
   int status;
