@@ -15,6 +15,7 @@
 #include "zylscan/matchlib_engine.h"
 #include "zylscan/matchlib_image.h"
 #include "zylscan/matchlib_mvt.h"
+#include "zylscan/matchlib_pair_matcher.h"
 #include "zylscan/matchlib_param.h"
 #include "zylscan/matchlib_presets.h"
 #include "zylscan/matchlib_quality_model.h"
@@ -316,6 +317,135 @@ TEST(SessionVerify, OutOfMemoryAnswers9AndLeaksNothing) {
     r.s->pending = nullptr;
   });
   EXPECT_GT(failures, 0);
+}
+
+}  // namespace
+
+namespace {
+
+// The mode-4 engine with its texture stage and the built-in quality model;
+// the gallery is one view of a real print, which is also the session's
+// accepted template.
+struct PrintRig {
+  MatchContext* ctx = ctx_create();
+  MatchEngine* engine = nullptr;
+  MatcherSession* s = nullptr;
+  GrayImage* a1 = nullptr;
+  GrayImage* a2 = nullptr;
+  DataBlob* gallery = nullptr;
+
+  PrintRig() {
+    param_set(ctx, 0x79ce7252u, 1);
+    engine = preset_create_light_verify(ctx);
+    QualityModelHolder* h = quality_model_create_default(ctx);
+    engine_set_quality_model(engine, h);
+    quality_model_release(h);
+    session_create(nullptr, engine, &s);
+    a1 = load("fvc2002_101_1_crop.pgm");
+    a2 = load("fvc2002_101_2_crop.pgm");
+    DataBlob* view = nullptr;
+    EXPECT_EQ(engine_extract_image(engine, a1, nullptr, &view), ML_OK);
+    MultiViewTemplate* t = mvt_create(8);
+    mvt_add_view(mvt_store(t), view, nullptr, 0, 0, nullptr);
+    gallery = mvt_serialize(t, 0);
+    mvt_release(t);
+    s->accepted_template = view;
+  }
+  ~PrintRig() {
+    session_release(s);
+    image_release(a1);
+    image_release(a2);
+    blob_release(gallery);
+    engine_release(engine);
+    ctx_release(ctx);
+  }
+  static GrayImage* load(const std::string& name) {
+    const zyltest::GreyImage g = zyltest::read_pgm(zyltest::test_data(name));
+    return image_create(g.height, g.width, 500, 500, g.pixels.data(), 0);
+  }
+  void drop_pending() {
+    match_result_release(s->pending);
+    s->pending = nullptr;
+  }
+};
+
+TEST(SessionVerifyPrints, TheLearnedScoreConfirmsOrOverrulesTheMatch) {
+  PrintRig r;
+  ASSERT_NE(r.engine, nullptr);
+  ASSERT_NE(r.gallery, nullptr);
+  struct Case {
+    int level;
+    uint8_t model_level;
+    int decision;
+  } cases[] = {
+      {5, 6, 1},   // 500 reaches level 6's threshold (500)
+      {5, 7, 0},   // but not level 7's (725)
+      {28, 6, 1},  // at level 28 the learned score alone decides
+      {28, 7, 0},
+  };
+  for (const Case& c : cases) {
+    const uint8_t data[4] = {0, 0, c.model_level, 0};
+    MatchResult* out = nullptr;
+    ASSERT_EQ(session_verify(r.s, &r.gallery, 1, r.a1, c.level, data, &out), 0) << c.level;
+    EXPECT_EQ(out->decision, c.decision) << c.level << " " << int{c.model_level};
+    EXPECT_EQ(out->learned_score, 500);
+    // The full matcher's N + 57 sub-scores and two 190-value vectors.
+    EXPECT_GE(out->learned_length, 57 + 1 + 380);
+    ASSERT_NE(out->learned_inputs, nullptr);
+    match_result_release(out);
+    r.drop_pending();
+  }
+}
+
+TEST(SessionVerifyPrints, TheRecordOfAMatchReplaysOnTheStrippedTemplate) {
+  PrintRig r;
+  MatchResult* out = nullptr;
+  DataBlob* record = nullptr;
+  DataBlob* reduced = nullptr;
+  const uint8_t data[4] = {0, 0, 6, 0};
+  ASSERT_EQ(session_verify_with_record(r.s, &r.gallery, 1, r.a2, 5, data, &out, &record, &reduced), 0);
+  ASSERT_EQ(out->decision, 1);
+  ASSERT_NE(record, nullptr);
+  ASSERT_NE(reduced, nullptr);
+  EXPECT_EQ(blob_type(record), 0);
+  match_result_release(out);
+  DataBlob* stripped = nullptr;
+  ASSERT_EQ(session_strip_views(r.gallery, &stripped), 0);
+  SessionDecision d{1, 0, 9};
+  DataBlob* updated = nullptr;
+  ASSERT_EQ(session_update_from_record(r.engine, stripped, reduced, record, 1, &d, &updated), 0);
+  EXPECT_EQ(d.decision, 1);  // the replay reproduces the record
+  EXPECT_NE(updated, nullptr);
+  blob_release(updated);
+  // A record whose best value was altered does not.
+  std::vector<uint8_t> bytes(blob_data(record), blob_data(record) + blob_size(record));
+  // The best value sits 5 bytes after the version byte; the version byte
+  // follows the pairing, whose size the reader reports.
+  MinutiaPairing* p = nullptr;
+  const uint32_t used = pairing_read(bytes.data(), static_cast<uint32_t>(bytes.size()), &p);
+  pairing_free(p);
+  ASSERT_GT(used, 0u);
+  bytes[used + 6] ^= 1;
+  DataBlob* tampered = blob_create(0, bytes.data(), static_cast<uint32_t>(bytes.size()));
+  d = {1, 0, 9};
+  ASSERT_EQ(session_update_from_record(r.engine, stripped, reduced, tampered, 1, &d, &updated), 0);
+  EXPECT_EQ(d.decision, 0);
+  EXPECT_EQ(updated, nullptr);
+  blob_release(tampered);
+  blob_release(stripped);
+  blob_release(record);
+  blob_release(reduced);
+  // A rejection writes no record.
+  r.drop_pending();
+  GrayImage* other = PrintRig::load("fvc2002_102_1_crop.pgm");
+  const uint8_t strict[4] = {0, 0, 9, 0};  // level 9 (875): the built-in 500 never reaches it
+  ASSERT_EQ(session_verify_with_record(r.s, &r.gallery, 1, other, 5, strict, &out, &record, &reduced), 0);
+  EXPECT_EQ(out->decision, 0);
+  EXPECT_EQ(record, nullptr);
+  EXPECT_EQ(reduced, nullptr);
+  match_result_release(out);
+  image_release(other);
+  EXPECT_EQ(session_verify_with_record(r.s, &r.gallery, 1, r.a1, 5, nullptr, &out, nullptr, &reduced), 2);
 }
 
 }  // namespace
