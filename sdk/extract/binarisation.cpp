@@ -23,7 +23,7 @@ void binarize(int width, int height, ByteImage image, int radius) {
       means.advance();
       const std::uint8_t* g = rows[y];
       std::uint8_t* out = image[y];
-      for (int x = 0; x < width; ++x) out[x] = threshold(g[x], means.mean(x));
+      for (int x = 0; x < width; ++x) out[x] = means.at_or_above_mean(g[x], x) ? kBackground : kRidge;
     }
   });
 }
@@ -66,10 +66,12 @@ void binarize_adaptive(int width, int height, ByteImage grey, ByteImage density,
       const std::uint8_t* g = rows[y];
       const std::uint8_t* dens = density[y];
       std::uint8_t* out = grey[y];
+      using Window = MeanWindow<RowRing, decltype(zero)>;
       for (int x = 0; x < width; ++x) {
         const int d = dens[x];
-        const int mean = d >= high ? small.mean(x) : d >= low ? middle.mean(x) : large.mean(x);
-        out[x] = threshold(g[x], mean);
+        const auto sum = d >= high ? small.sum(x) : d >= low ? middle.sum(x) : large.sum(x);
+        const int count = d >= high ? small.pixel_count(x) : d >= low ? middle.pixel_count(x) : large.pixel_count(x);
+        out[x] = Window::at_or_above(sum, g[x], count) ? kBackground : kRidge;
       }
     }
   });

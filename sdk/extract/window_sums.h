@@ -118,6 +118,33 @@ class WindowSums {
     slide_rows();
   }
 
+  // advance() for one channel whose values are the bytes of image rows:
+  // the entering and the leaving row go into the column sums in one sweep.
+  // rows[yy] must give row yy for the rows entering and leaving the window,
+  // the leaving row first (a RowRing of ring_rows(radius, 0, height) rows
+  // still holds it when the entering row is loaded).
+  template <typename Rows>
+  void advance_bytes(Rows& rows) {
+    static_assert(K == 1 && !kKeepRows);
+    ++y_;
+    Sum* col = columns_.data();
+    if (y_ == 0) {
+      for (int yy = 0; yy <= std::min(radius_, height_ - 1); ++yy) add_bytes(col, rows[yy], width_);
+    } else {
+      const bool leaving = y_ - radius_ - 1 >= 0, entering = y_ + radius_ < height_;
+      const std::uint8_t* out = leaving ? rows[y_ - radius_ - 1] : nullptr;
+      const std::uint8_t* in = entering ? rows[y_ + radius_] : nullptr;
+      if (in && out)
+        exchange_bytes(col, in, out, width_);
+      else if (in)
+        add_bytes(col, in, width_);
+      else if (out)
+        subtract_bytes(col, out, width_);
+    }
+    row_count_ = std::min(height_ - 1, y_ + radius_) - std::max(0, y_ - radius_) + 1;
+    slide_rows();
+  }
+
   int y() const { return y_; }
   const Sum* sums(int k) const { return sums_.data() + static_cast<std::size_t>(k) * width_; }
   // Rows and columns of the clipped window of the current row / of column x.
@@ -134,6 +161,17 @@ class WindowSums {
     for (int k = 0; k < K; ++k)
       out[k] = values_.data() + (static_cast<std::size_t>(s) * K + k) * static_cast<std::size_t>(width_);
     return out;
+  }
+
+  static void add_bytes(Sum* __restrict col, const std::uint8_t* __restrict in, int width) {
+    for (int x = 0; x < width; ++x) col[x] += in[x];
+  }
+  static void subtract_bytes(Sum* __restrict col, const std::uint8_t* __restrict out, int width) {
+    for (int x = 0; x < width; ++x) col[x] -= out[x];
+  }
+  static void exchange_bytes(Sum* __restrict col, const std::uint8_t* __restrict in,
+                             const std::uint8_t* __restrict out, int width) {
+    for (int x = 0; x < width; ++x) col[x] += static_cast<Sum>(in[x]) - static_cast<Sum>(out[x]);
   }
 
   template <typename Fill>
@@ -237,13 +275,18 @@ class MeanWindow {
  public:
   MeanWindow(Rows& rows, int width, int height, int radius) : rows_(rows), width_(width), sums_(width, height, radius) {}
 
-  void advance() {
-    sums_.advance([this](int y, const std::array<Sum*, 1>& out) {
-      const std::uint8_t* row = rows_[y];
-      std::copy_n(row, width_, out[0]);
-    });
-  }
+  void advance() { sums_.advance_bytes(rows_); }
   int mean(int x) const { return mean_of(sums_.sums(0)[x], sums_.pixel_count(x)); }
+  // True when value >= mean(x), without the division: for a sum S >= 0 of
+  // n >= 1 pixels, value >= floor(S / n) exactly when S < (value + 1) x n,
+  // that is S - value x n < n. With 32-bit sums value x n stays within
+  // 255 x width x height, which window_sum_fits keeps below 2^31.
+  bool at_or_above_mean(int value, int x) const { return at_or_above(sum(x), value, pixel_count(x)); }
+  static bool at_or_above(Sum sum, int value, int count) {
+    return sum - static_cast<Sum>(value) * count < count;
+  }
+  Sum sum(int x) const { return sums_.sums(0)[x]; }
+  int pixel_count(int x) const { return sums_.pixel_count(x); }
 
  private:
   Rows& rows_;
