@@ -151,6 +151,7 @@ class WindowSums {
   int row_count() const { return row_count_; }
   int column_count(int x) const { return column_counts_[x]; }
   int pixel_count(int x) const { return row_count_ * column_counts_[x]; }
+  const int* column_counts() const { return column_counts_.data(); }
 
  private:
   // Values of row yy: its own slot when rows are kept, else slot 0 for an
@@ -287,12 +288,25 @@ class MeanWindow {
   }
   Sum sum(int x) const { return sums_.sums(0)[x]; }
   int pixel_count(int x) const { return sums_.pixel_count(x); }
+  // The current row's sums and window sizes, for loops that take them as
+  // restrict pointers (byte stores could otherwise alias the window).
+  const Sum* sums() const { return sums_.sums(0); }
+  const int* column_counts() const { return sums_.column_counts(); }
+  int row_count() const { return sums_.row_count(); }
 
  private:
   Rows& rows_;
   int width_;
   WindowSums<Sum, 1> sums_;
 };
+
+// out[x] = the mean of window x, from its sum and its pixel count
+// row_count x columns[x].
+template <typename Sum>
+void write_means(const Sum* __restrict sums, const int* __restrict columns, int row_count, int width,
+                 std::uint8_t* __restrict out) {
+  for (int x = 0; x < width; ++x) out[x] = static_cast<std::uint8_t>(mean_of(sums[x], row_count * columns[x]));
+}
 
 // True when the arguments describe an image the filters can walk.
 inline bool valid_image(int width, int height, ByteImage image) {
