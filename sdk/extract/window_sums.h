@@ -164,6 +164,14 @@ class WindowSums {
     return out;
   }
 
+  // Restrict parameters, which the vectoriser honours once inlined (restrict
+  // locals it does not).
+  static void add_values(Sum* __restrict col, const Sum* __restrict v, int width) {
+    for (int x = 0; x < width; ++x) col[x] += v[x];
+  }
+  static void subtract_values(Sum* __restrict col, const Sum* __restrict v, int width) {
+    for (int x = 0; x < width; ++x) col[x] -= v[x];
+  }
   static void add_bytes(Sum* __restrict col, const std::uint8_t* __restrict in, int width) {
     for (int x = 0; x < width; ++x) col[x] += in[x];
   }
@@ -179,22 +187,15 @@ class WindowSums {
   void add_row(int yy, Fill& fill) {
     const std::array<Sum*, K> out = slot(yy, false);
     fill(yy, out);
-    for (int k = 0; k < K; ++k) {
-      Sum* __restrict col = columns_.data() + static_cast<std::size_t>(k) * width_;
-      const Sum* __restrict v = out[k];
-      for (int x = 0; x < width_; ++x) col[x] += v[x];
-    }
+    for (int k = 0; k < K; ++k) add_values(columns_.data() + static_cast<std::size_t>(k) * width_, out[k], width_);
   }
 
   template <typename Fill>
   void remove_row(int yy, Fill& fill) {
     const std::array<Sum*, K> out = slot(yy, true);
     if constexpr (!kKeepRows) fill(yy, out);
-    for (int k = 0; k < K; ++k) {
-      Sum* __restrict col = columns_.data() + static_cast<std::size_t>(k) * width_;
-      const Sum* __restrict v = out[k];
-      for (int x = 0; x < width_; ++x) col[x] -= v[x];
-    }
+    for (int k = 0; k < K; ++k)
+      subtract_values(columns_.data() + static_cast<std::size_t>(k) * width_, out[k], width_);
   }
 
   // The horizontal window over the column sums, in stretches so that no
