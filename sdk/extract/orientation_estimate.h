@@ -149,7 +149,7 @@ class DirectionWindow {
       direction_differences<kKind>(rows_, width_, height_, y, out);
     });
   }
-  std::int64_t sum(int k, int x) const { return sums_.sums(k)[x]; }
+  std::int64_t sum(int k, int x) const { return sums_.sum(k, x); }
 
   // The estimate at column x of the current row. Diagonal neighbours lie
   // farther away: their sums are scaled by 71 / 100, or halved for squares.

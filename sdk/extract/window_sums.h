@@ -146,7 +146,13 @@ class WindowSums {
   }
 
   int y() const { return y_; }
-  const Sum* sums(int k) const { return sums_.data() + static_cast<std::size_t>(k) * width_; }
+  // The window sums of the current row: channel k of column x. One channel
+  // alone is a plain array.
+  Sum sum(int k, int x) const { return sums_[static_cast<std::size_t>(x) * K + k]; }
+  const Sum* sums(int k) const {
+    static_assert(K == 1, "several channels lie interleaved: read them with sum(k, x)");
+    return sums_.data() + k;
+  }
   // Rows and columns of the clipped window of the current row / of column x.
   int row_count() const { return row_count_; }
   int column_count(int x) const { return column_counts_[x]; }
@@ -172,6 +178,13 @@ class WindowSums {
   static void subtract_values(Sum* __restrict col, const Sum* __restrict v, int width) {
     for (int x = 0; x < width; ++x) col[x] -= v[x];
   }
+  // Channel k of the interleaved column sums (col points at channel k).
+  static void add_channel(Sum* __restrict col, const Sum* __restrict v, int width) {
+    for (int x = 0; x < width; ++x) col[x * K] += v[x];
+  }
+  static void subtract_channel(Sum* __restrict col, const Sum* __restrict v, int width) {
+    for (int x = 0; x < width; ++x) col[x * K] -= v[x];
+  }
   static void add_bytes(Sum* __restrict col, const std::uint8_t* __restrict in, int width) {
     for (int x = 0; x < width; ++x) col[x] += in[x];
   }
@@ -187,46 +200,48 @@ class WindowSums {
   void add_row(int yy, Fill& fill) {
     const std::array<Sum*, K> out = slot(yy, false);
     fill(yy, out);
-    for (int k = 0; k < K; ++k) add_values(columns_.data() + static_cast<std::size_t>(k) * width_, out[k], width_);
+    if constexpr (K == 1)
+      add_values(columns_.data(), out[0], width_);
+    else
+      for (int k = 0; k < K; ++k) add_channel(columns_.data() + k, out[k], width_);
   }
 
   template <typename Fill>
   void remove_row(int yy, Fill& fill) {
     const std::array<Sum*, K> out = slot(yy, true);
     if constexpr (!kKeepRows) fill(yy, out);
-    for (int k = 0; k < K; ++k)
-      subtract_values(columns_.data() + static_cast<std::size_t>(k) * width_, out[k], width_);
+    if constexpr (K == 1)
+      subtract_values(columns_.data(), out[0], width_);
+    else
+      for (int k = 0; k < K; ++k) subtract_channel(columns_.data() + k, out[k], width_);
   }
 
   // The horizontal window over the column sums, in stretches so that no
   // column needs a test: the window's right edge still inside the row, then
-  // both edges inside, then only its left edge. The K channels advance
-  // together, K independent running sums per column.
+  // both edges inside, then only its left edge. Column sums and window sums
+  // hold the K channels of a column side by side, so the K running sums
+  // advance together as one short vector.
   void slide_rows() {
-    const Sum* col[K];
-    Sum* out[K];
-    Sum s[K];
-    for (int k = 0; k < K; ++k) {
-      col[k] = columns_.data() + static_cast<std::size_t>(k) * width_;
-      out[k] = sums_.data() + static_cast<std::size_t>(k) * width_;
-      s[k] = 0;
-    }
-    const int first = std::min(radius_, width_ - 1);
+    const Sum* __restrict col = columns_.data();
+    Sum* __restrict out = sums_.data();
+    Sum s[K] = {};
+    const int r = radius_;
+    const int first = std::min(r, width_ - 1);
     for (int x = 0; x <= first; ++x)
-      for (int k = 0; k < K; ++k) s[k] += col[k][x];
-    for (int k = 0; k < K; ++k) out[k][0] = s[k];
+      for (int k = 0; k < K; ++k) s[k] += col[x * K + k];
+    for (int k = 0; k < K; ++k) out[k] = s[k];
     // x + r < width and x - r - 1 >= 0 split 1..width-1 into stretches.
-    const int enter_end = std::max(1, width_ - radius_);  // x < enter_end: column x + r enters
-    const int leave_from = radius_ + 1;                   // x >= leave_from: column x - r - 1 leaves
+    const int enter_end = std::max(1, width_ - r);  // x < enter_end: column x + r enters
+    const int leave_from = r + 1;                   // x >= leave_from: column x - r - 1 leaves
     int x = 1;
     for (; x < width_ && x < enter_end && x < leave_from; ++x)
-      for (int k = 0; k < K; ++k) out[k][x] = s[k] += col[k][x + radius_];
+      for (int k = 0; k < K; ++k) out[x * K + k] = s[k] += col[(x + r) * K + k];
     for (; x < width_ && x < leave_from; ++x)  // the window spans the row: nothing enters or leaves
-      for (int k = 0; k < K; ++k) out[k][x] = s[k];
+      for (int k = 0; k < K; ++k) out[x * K + k] = s[k];
     for (; x < width_ && x < enter_end; ++x)
-      for (int k = 0; k < K; ++k) out[k][x] = s[k] += col[k][x + radius_] - col[k][x - radius_ - 1];
+      for (int k = 0; k < K; ++k) out[x * K + k] = s[k] += col[(x + r) * K + k] - col[(x - r - 1) * K + k];
     for (; x < width_; ++x)
-      for (int k = 0; k < K; ++k) out[k][x] = s[k] -= col[k][x - radius_ - 1];
+      for (int k = 0; k < K; ++k) out[x * K + k] = s[k] -= col[(x - r - 1) * K + k];
   }
 
   int width_;
