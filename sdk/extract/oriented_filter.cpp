@@ -20,10 +20,12 @@ constexpr int kReach = 6;                     // the kernels reach 6 pixels each
 constexpr std::uint8_t kStrengthBits = 0x07;  // S bits 0..2: passes still due
 
 // Interior kernels are applied with a fixed number of taps, so that the
-// compiler unrolls the tap loop completely: the rows shorter than this are
-// padded with taps of weight 0 at offset 0, which add exactly nothing. Every
-// kernel row has at most 15 taps; a row with more keeps the general loop.
-constexpr int kPaddedTaps = 16;
+// compiler unrolls the tap loop completely: a row is padded to the next of
+// these lengths with taps of weight 0 at offset 0, which add exactly
+// nothing. Kernel rows have 5, or 11 to 15 taps; a row with more than
+// kPaddedTaps keeps the general loop.
+constexpr int kShortTaps = 12;
+constexpr int kPaddedTaps = 15;
 
 // The image as it was when a pass began: every pass reads only these values
 // and writes its results straight into the image. One contiguous copy lets
@@ -40,7 +42,7 @@ class PassInput {
     }
     // Offsets and weights of every tap for this row length, side by side.
     for (int m = 0; m < 120; ++m) {
-      padded_[m] = filter_c[m] <= kPaddedTaps;
+      padded_[m] = filter_c[m] <= kShortTaps ? kShortTaps : filter_c[m] <= kPaddedTaps ? kPaddedTaps : 0;
       for (int k = 0; k < filter_c[m] && k < ZYL_KERNEL_TAPS; ++k) {
         const std::int32_t offset = filter_y[m][k] * width + filter_x[m][k];
         if (k < kPaddedTaps) taps_[m][k] = {offset, filter_w[m][k]};
@@ -74,9 +76,10 @@ class PassInput {
     const std::uint8_t* p = rows_[y] + x;
     // At most 255 x 112211 < 2^31: the sum fits its 32 bits.
     std::int32_t sum = filter_w0[m] * p[0];
-    if (padded_[m]) {
-      const Tap* t = taps_[m];
-      for (int k = 0; k < kPaddedTaps; ++k) sum += t[k].weight * (p[t[k].offset] + p[-t[k].offset]);
+    if (padded_[m] == kShortTaps) {
+      sum += padded_sum<kShortTaps>(p, taps_[m]);
+    } else if (padded_[m] == kPaddedTaps) {
+      sum += padded_sum<kPaddedTaps>(p, taps_[m]);
     } else {
       const std::int32_t* off = offsets_[m];
       const std::int32_t* tw = filter_w[m];
@@ -91,6 +94,13 @@ class PassInput {
     std::int32_t offset = 0;
     std::int32_t weight = 0;
   };
+
+  template <int kTaps>
+  static std::int32_t padded_sum(const std::uint8_t* p, const Tap* t) {
+    std::int32_t sum = 0;
+    for (int k = 0; k < kTaps; ++k) sum += t[k].weight * (p[t[k].offset] + p[-t[k].offset]);
+    return sum;
+  }
 
   // Near the border: only the taps whose pixel lies inside, divided by the
   // weights actually used.
@@ -126,7 +136,7 @@ class PassInput {
   std::vector<std::uint8_t> pixels_;
   std::vector<std::uint8_t*> rows_;
   Tap taps_[120][kPaddedTaps] = {};
-  bool padded_[120] = {};
+  int padded_[120] = {};  // the padded length of each row, 0 for the general loop
   std::int32_t offsets_[120][ZYL_KERNEL_TAPS] = {};
 };
 
