@@ -4,6 +4,7 @@
 #include "api/match_features.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -265,6 +266,8 @@ class Matcher {
   bool long_form_;
   std::int32_t candidate_count_ = 0;
   std::int32_t index_count_ = 0;
+  std::array<std::int32_t, 2> votes_x_{INT32_MAX, -1};  // first and last translation bins voted for
+  std::array<std::int32_t, 2> votes_y_{INT32_MAX, -1};
 };
 
 std::int32_t Matcher::pair_score(const GraphLine& t, const GraphLine& s, bool core) const {
@@ -400,12 +403,20 @@ std::int64_t Matcher::vote_translations() {
   std::int32_t best = 0;
   const GraphLine* current = candidate_count_ > 0 ? md_.candidates[0].test : nullptr;
   index_count_ = 0;
+  votes_x_ = votes_y_ = {INT32_MAX, -1};
   for (std::int32_t k = 0; k < candidate_count_; ++k) {
     const MatchCandidate& cand = md_.candidates[k];
     if (fold_orientation(cand.sample->orientation, cand.test->orientation) >= c_.angleTolerance) continue;
-    AddTranslationHistogramValue(tf.minutiaX, tf.minutiaY, sf.minutiaX, sf.minutiaY, md_.histogramX,
-                                 md_.histogramY, kHalfTranslation, kHalfTranslation, cand.test,
-                                 cand.sample, cand.score, c_.lengthTolerance);
+    // A candidate's score is at least 1, so every bin voted for is one of
+    // the runs recorded here.
+    std::int32_t bx = 0, by = 0;
+    if (translation_bins(tf.minutiaX, tf.minutiaY, sf.minutiaX, sf.minutiaY, kHalfTranslation, kHalfTranslation,
+                         *cand.test, *cand.sample, c_.lengthTolerance, bx, by)) {
+      md_.histogramX[bx] += cand.score;
+      md_.histogramY[by] += cand.score;
+      votes_x_ = {std::min(votes_x_[0], bx), std::max(votes_x_[1], bx)};
+      votes_y_ = {std::min(votes_y_[0], by), std::max(votes_y_[1], by)};
+    }
     if (reserve_one_more(md_.indexes, md_.indexCapacity, index_count_, kListGrowth))
       md_.indexes[index_count_++] = static_cast<std::uint16_t>(k);
     if (cand.test != current) {
@@ -495,9 +506,16 @@ std::int32_t Matcher::run(std::int32_t threshold) {
   if (s2 < threshold) return early_stop(s2);
 
   // Stage 3: shift the sample and score the pairs whose endpoints coincide.
-  std::int32_t dx = 0, dy = 0;
-  TranslationHistogramProcessing(md_.histogramX, md_.histogramY, md_.histogramScratch, md_.histogramSizeX,
-                                 md_.histogramSizeY, sf.minutiaX, sf.minutiaY, n, &dx, &dy);
+  // The histograms' shifts from the bins that hold votes only (the
+  // histograms stay as voted).
+  const std::int32_t dx =
+      shift_from_votes(md_.histogramX, md_.histogramScratch, md_.histogramSizeX, votes_x_[0], votes_x_[1]);
+  const std::int32_t dy =
+      shift_from_votes(md_.histogramY, md_.histogramScratch, md_.histogramSizeY, votes_y_[0], votes_y_[1]);
+  for (std::int32_t i = 0; i < n; ++i) {
+    sf.minutiaX[i] += dx;
+    sf.minutiaY[i] += dy;
+  }
   std::int32_t similarity = 0, weight = 1;
   if (grid) {
     TranslateRidgesOrientation(dx, dy, &sf);
