@@ -201,8 +201,10 @@ double calibration_error(const std::vector<ScoreQuadraticRow>& rows, const std::
 }
 
 void report(const char* what, const std::vector<int32_t>& g, const std::vector<int32_t>& i) {
-  std::printf("  %-34s EER %6.2f %%  FMR100 %6.2f %%  (%zu genuine, %zu impostor)\n", what,
-              100 * zylbench::equal_error_rate(g, i), 100 * zylbench::fnmr_at_fmr(g, i, 0.01), g.size(), i.size());
+  const auto zero = std::count(g.begin(), g.end(), 0);
+  std::printf("  %-34s EER %6.2f %%  FMR100 %6.2f %%  (%zu genuine, %zu impostor; %ld genuine at 0)\n", what,
+              100 * zylbench::equal_error_rate(g, i), 100 * zylbench::fnmr_at_fmr(g, i, 0.01), g.size(), i.size(),
+              static_cast<long>(zero));
 }
 
 void report_set(const Set& s, const std::vector<ScoreQuadraticRow>& rows) {
@@ -217,7 +219,7 @@ void report_set(const Set& s, const std::vector<ScoreQuadraticRow>& rows) {
   }
   report("keypoint sub-score (feature 57)", kg, ki);
   report("model score, fitted rows", mg, mi);
-  report("engine score, built-in rows", eg, ei);
+  report("engine score (built-in rows)", eg, ei);
   report("engine score, FVC protocol", fg, fi);
 }
 
