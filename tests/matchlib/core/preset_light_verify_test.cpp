@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -228,6 +229,36 @@ TEST_F(PresetLightVerifyPrints, DISABLED_GenuinePairsScoreAboveImpostors) {
   for (int v : i) text += std::to_string(v) + " ";
   std::printf("verification engine scores (genuine | impostor): %s\n", text.c_str());
   EXPECT_GT(*std::min_element(g.begin(), g.end()), *std::max_element(i.begin(), i.end())) << text;
+}
+
+// The last stage on its own (match_full fused by the engine's profile of
+// that stage, the fitted model) against the model's own one-candidate
+// thresholds: every impostor pair stays below the threshold of FAR level 6
+// (1 in 100) and every genuine pair passes that of level 9 (1 in 1000).
+// With the two given rows alone the scores run far above the thresholds
+// (an impostor pair then passes level 24).
+TEST_F(PresetLightVerifyPrints, LastStageModelFitsTheThresholds) {
+  const StageObject* last = engine_get_stage(engine_, 3);
+  ASSERT_NE(last, nullptr);
+  const StageMatchOps* ops = stage_get_match_ops(last);
+  ASSERT_NE(ops, nullptr);
+  const ScoreProfile* profile = engine_find_score_profile(engine_, ops, 0, nullptr);
+  ASSERT_NE(profile, nullptr);
+  ASSERT_EQ(profile->thresholds, far_table_light_verify_model());
+  const auto model_score = [&](const Pair& p) {
+    uint16_t* v = nullptr;
+    uint16_t n = 0;
+    RigidTransform* t = nullptr;
+    EXPECT_EQ(ops->match(ctx_, extract(p.a), extract(p.b), &v, &n, &t), ML_OK) << p.a << " " << p.b;
+    uint16_t s = 0;
+    EXPECT_EQ(ops->fuse(ctx_, nullptr, nullptr, v, n, profile, &s), ML_OK);
+    std::free(v);
+    xform_release(t);
+    return static_cast<int>(s);
+  };
+  const int level6 = profile->thresholds->t[0][6], level9 = profile->thresholds->t[0][9];
+  for (const Pair& p : kGenuine) EXPECT_GT(model_score(p), level9) << p.a << " " << p.b;
+  for (const Pair& p : kImpostor) EXPECT_LE(model_score(p), level6) << p.a << " " << p.b;
 }
 
 TEST_F(PresetLightVerifyPrints, ProbeAgainstItselfScoresAtTheTop) {
