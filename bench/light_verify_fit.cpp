@@ -209,15 +209,20 @@ void report(const char* what, const std::vector<int32_t>& g, const std::vector<i
 
 void report_set(const Set& s, const std::vector<ScoreQuadraticRow>& rows) {
   std::printf("%s:\n", s.name.c_str());
-  std::vector<int32_t> mg, mi, eg, ei, fg, fi, kg, ki;
+  std::vector<ScoreQuadraticRow> given(kFeatures, ScoreQuadraticRow{});
+  given[kGivenA] = score_rows_light_verify()[kGivenA];
+  given[kGivenB] = score_rows_light_verify()[kGivenB];
+  std::vector<int32_t> mg, mi, eg, ei, fg, fi, kg, ki, gg, gi;
   for (const PairFeatures& p : s.pairs) {
     const int m = evaluate(rows, p.x);
     (p.genuine ? mg : mi).push_back(m);
+    (p.genuine ? gg : gi).push_back(evaluate(given, p.x));
     (p.genuine ? eg : ei).push_back(p.engine_score);
     (p.genuine ? kg : ki).push_back(p.x[kFeatures - 1]);
     if (p.fvc) (p.genuine ? fg : fi).push_back(p.engine_score);
   }
   report("keypoint sub-score (feature 57)", kg, ki);
+  report("model score, the two given rows", gg, gi);
   report("model score, fitted rows", mg, mi);
   report("engine score (built-in rows)", eg, ei);
   report("engine score, FVC protocol", fg, fi);
