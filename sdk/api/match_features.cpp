@@ -335,31 +335,32 @@ std::int64_t Matcher::collect_candidates() {
   std::fill(std::begin(md_.rotationHistogram), std::end(md_.rotationHistogram), 0);
   candidate_count_ = 0;
   std::int64_t raw = 0;
-  // The sample lines and their three compared values, bin after bin in
-  // contiguous arrays. The bins a test line is compared with are one run of
-  // these arrays (two when the span wraps past bin 239), visited in the
-  // order of the bins and of the lines within them. The three tolerance
-  // tests run over a whole run first, in a loop the compiler vectorises;
-  // only the pairs that pass all three reach pair_score, which repeats the
-  // tests, so every score and the order of the candidates are as before.
+  // The sample lines and their three compared values, bin after bin in one
+  // contiguous array. The bins a test line is compared with are one run of
+  // it (two when the span wraps past bin 239), visited in the order of the
+  // bins and of the lines within them. Runs are short (a few lines a bin),
+  // so the three tolerance tests go pair by pair; only the pairs that pass
+  // all three reach pair_score, which repeats them, so every score and the
+  // order of the candidates are as the tests inside pair_score alone give.
+  struct SampleLine {
+    std::int32_t length;
+    std::int32_t first;
+    std::int32_t second;
+    GraphLine* line;
+  };
   std::int32_t bin_start[ZYL_ANGLE_BINS + 1];
   bin_start[0] = 0;
   for (std::int32_t b = 0; b < ZYL_ANGLE_BINS; ++b) bin_start[b + 1] = bin_start[b] + std::max(sample_.binCounts[b], 0);
-  const auto total = static_cast<std::size_t>(bin_start[ZYL_ANGLE_BINS]);
-  std::vector<std::int32_t> lengths(total), firsts(total), seconds(total);
-  std::vector<GraphLine*> lines(total);
-  std::vector<std::uint8_t> near(total);
+  std::vector<SampleLine> flat(static_cast<std::size_t>(bin_start[ZYL_ANGLE_BINS]));
   for (std::int32_t b = 0; b < ZYL_ANGLE_BINS; ++b)
     for (std::int32_t si = 0, at = bin_start[b]; si < sample_.binCounts[b]; ++si, ++at) {
       GraphLine* s = sample_.bins[b][si];
-      lines[at] = s;
-      lengths[at] = s->length;
-      firsts[at] = s->firstAngle;
-      seconds[at] = s->secondAngle;
+      flat[at] = {s->length, s->firstAngle, s->secondAngle, s};
     }
   const std::int32_t L = c_.lengthTolerance;
   for (std::int32_t b = 0; b < ZYL_ANGLE_BINS; ++b) {
-    // Bins b - A .. b - A + span - 1, as runs of the flat arrays.
+    if (test_.binCounts[b] <= 0) continue;
+    // Bins b - A .. b - A + span - 1, as runs of the flat array.
     const std::int32_t from = wrap240(b - A);
     const std::int32_t to = from + span;  // exclusive, may pass 240
     std::int32_t runs[2][2] = {{bin_start[from], bin_start[std::min(to, ZYL_ANGLE_BINS)]}, {0, 0}};
@@ -369,22 +370,13 @@ std::int64_t Matcher::collect_candidates() {
       const std::int32_t t_length = t->length, t_first = t->firstAngle, t_second = t->secondAngle;
       std::int32_t best = 0;
       for (const auto& run : runs) {
-        const std::int32_t* __restrict ls = lengths.data();
-        const std::int32_t* __restrict fs = firsts.data();
-        const std::int32_t* __restrict ss = seconds.data();
-        std::uint8_t* __restrict ok = near.data();
-        for (std::int32_t at = run[0]; at < run[1]; ++at)
-          ok[at] = (fold_angle(t_first, fs[at]) < A) & (std::abs(t_length - ls[at]) < L) &
-                   (fold_angle(t_second, ss[at]) < A);
         for (std::int32_t at = run[0]; at < run[1]; ++at) {
-          // Most pairs fail: eight flags are skipped at a time while all are 0.
-          std::uint64_t eight;
-          while (at + 8 <= run[1] && (std::memcpy(&eight, ok + at, 8), eight == 0)) at += 8;
-          if (at >= run[1]) break;
-          if (!ok[at]) continue;
-          GraphLine* s = lines[at];
-          const std::int32_t score = pair_score(*t, *s, core);
-          if (score > 0) add_candidate(score, s, t);
+          const SampleLine& s = flat[static_cast<std::size_t>(at)];
+          if (std::abs(t_length - s.length) >= L || fold_angle(t_first, s.first) >= A ||
+              fold_angle(t_second, s.second) >= A)
+            continue;
+          const std::int32_t score = pair_score(*t, *s.line, core);
+          if (score > 0) add_candidate(score, s.line, t);
           best = std::max(best, score);
         }
       }
