@@ -1,5 +1,6 @@
 // Runs a fuzz target without libFuzzer, so every build (plain and sanitizer)
-// exercises it: first every corpus file, then a fixed, seeded sequence of
+// exercises it: first every corpus file and every prefix of it (the cuts a
+// truncated file or transfer gives), then a fixed, seeded sequence of
 // random and mutated inputs. Each input lives in a heap block of exactly its
 // size, so the sanitizers see any read past its end.
 //
@@ -25,6 +26,8 @@
 #include <string>
 #include <unistd.h>
 #include <vector>
+
+#include "support/prefix_blocks.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size);
 extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) __attribute__((weak));
@@ -58,6 +61,26 @@ void install_crash_report() {
     return;
   }
   for (int sig : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT}) std::signal(sig, on_signal);
+}
+
+// Every proper prefix of a corpus file up to kFullSweep bytes; a longer
+// file gets its first kFullSweep / 4 prefixes, then every step-th (about
+// kFullSweep / 4 more) and its last 64, so one large file does not dominate
+// the run.
+constexpr std::size_t kFullSweep = 8192;
+
+void run_prefixes(const std::string& name, const Bytes& input) {
+  const bool full = input.size() <= kFullSweep;
+  const std::size_t head = full ? input.size() : kFullSweep / 4;
+  const std::size_t step = full ? 1 : input.size() / (kFullSweep / 4);
+  const std::size_t tail = input.size() > 64 ? input.size() - 64 : 0;
+  for (std::size_t n = 0; n < input.size(); ++n) {
+    if (n > head && n < tail && n % step != 0) continue;
+    std::snprintf(g_current, sizeof g_current, "corpus file %s cut to %zu bytes", name.c_str(), n);
+    zyltest::for_each_prefix_block(input, n, n + 1, [](std::span<const std::uint8_t> cut) {
+      LLVMFuzzerTestOneInput(cut.data(), cut.size());
+    });
+  }
 }
 
 void run_one(const Bytes& input) {
@@ -218,6 +241,7 @@ int main(int argc, char** argv) {
   for (const auto& [name, input] : corpus) {
     std::snprintf(g_current, sizeof g_current, "corpus file %s", name.c_str());
     run_one(input);
+    run_prefixes(name, input);
   }
 
   const auto start = std::chrono::steady_clock::now();
@@ -230,6 +254,7 @@ int main(int argc, char** argv) {
                   o.seed, done);
     run_one(make_input(o.seed, done, corpus, o.max_len));
   }
-  std::printf("replay: %zu corpus inputs and %lu of %lu random inputs passed\n", corpus.size(), done, o.runs);
+  std::printf("replay: %zu corpus inputs with their prefixes and %lu of %lu random inputs passed\n",
+              corpus.size(), done, o.runs);
   return 0;
 }

@@ -8,27 +8,26 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
-#include <memory>
 #include <span>
+#include <utility>
 #include <vector>
+
+#include "support/prefix_blocks.h"
 
 namespace zyltest {
 
 // Calls parse(prefix) for every length from 0 to input.size() - 1 (the
-// proper prefixes; `include_whole` adds the whole input). The prefix's data
-// lies in its own exact-size heap block; a zero-length prefix gets a
-// zero-size block, not a null pointer.
+// proper prefixes; `include_whole` adds the whole input), each in its own
+// exact-size heap block, with the prefix length in the failure trace.
 template <class Parse>
 void for_each_prefix(std::span<const std::uint8_t> input, Parse&& parse,
                      bool include_whole = false) {
   const std::size_t end = input.size() + (include_whole ? 1 : 0);
-  for (std::size_t n = 0; n < end; ++n) {
-    SCOPED_TRACE(::testing::Message() << "prefix of " << n << " of " << input.size() << " bytes");
-    std::unique_ptr<std::uint8_t[]> block(new std::uint8_t[n]);
-    if (n) std::memcpy(block.get(), input.data(), n);
-    parse(std::span<const std::uint8_t>(block.get(), n));
-  }
+  for_each_prefix_block(input, 0, end, [&](std::span<const std::uint8_t> prefix) {
+    SCOPED_TRACE(::testing::Message()
+                 << "prefix of " << prefix.size() << " of " << input.size() << " bytes");
+    parse(prefix);
+  });
 }
 
 template <class Parse>
