@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "common/byte_io.h"
+#include "common/guarded_call.h"
 #include "zylscan/matchlib_codec.h"
 #include "zylscan/matchlib_container.h"
 #include "zylscan/matchlib_object.h"
@@ -642,11 +643,10 @@ ZYL_API int blockrec_read_points(const uint8_t* data, uint32_t length, uint8_t**
   std::vector<std::uint8_t> pairs;
   ParseState state{&rec, {}, 0};
   state.pairs = &pairs;
-  try {
-    if (length > 2) status = blocks_dispatch4(&state, kPointsTable, data + 2, length - 2, nullptr);
-  } catch (...) {
-    status = ML_NO_MEMORY;
-  }
+  if (length > 2)
+    status = zyl::GuardedCall(ML_NO_MEMORY, [&] {
+      return blocks_dispatch4(&state, kPointsTable, data + 2, length - 2, nullptr);
+    });
   if (status != ML_OK) return status;
   auto* array = static_cast<std::uint8_t*>(ml_malloc(pairs.empty() ? 1 : pairs.size()));
   if (!array) return ML_NO_MEMORY;
