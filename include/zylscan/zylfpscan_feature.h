@@ -6,7 +6,7 @@
  * of minutiae. In algorithm modes 3 and 4 (the 0x1061 and 0x2021 scanners
  * select 3, the 0x2031 selects 4) the images of those small scanners go to
  * the matcher library, whose templates (wrapped, see zylquenta.h) take
- * about 2-3 KB in mode 3 and 13-15 KB in mode 4: there the feature buffer
+ * about 2 KB in mode 3 and 16 KB in mode 4: there the feature buffer
  * of ZYLFPSCAN_ExtractFeature and ZYLFPSCAN_ExtractCIDFeature is one
  * template slot, ZYLFPSCAN_TEMPLATE_SLOT_SIZE (20480) bytes, zeroed whole;
  * a template that would not fit is refused (1, nothing but the zeroing
