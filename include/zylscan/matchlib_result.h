@@ -55,6 +55,12 @@ typedef struct MatchResult {
   int32_t candidate_count;
   uint8_t scratch[48];
   int32_t scratch_value;
+  /* Written by learned_match_score: the network's unclamped score of the
+   * template pair and the input vector it was given (owned by the result;
+   * null with length 0 when there is none). */
+  int32_t learned_score;
+  int32_t* learned_inputs;
+  int32_t learned_length;
 } MatchResult;
 
 ZYL_API MatchResult* match_result_create(int32_t candidates);

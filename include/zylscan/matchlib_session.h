@@ -188,6 +188,68 @@ ZYL_API int session_update_from_record(MatchEngine* engine, DataBlob* multi_view
                                        DataBlob* record, int update, SessionDecision* decision,
                                        DataBlob** out);
 
+enum {
+  SESSION_DECISION_BYTES = 4,
+  /* scratch_value of a result that was passed over without matching. */
+  SESSION_RESULT_SKIPPED = 1,
+  /* FAR level of the comparison of the stored template with a new match. */
+  SESSION_DRIFT_LEVEL = 15,
+  /* Parameter switching on the relaxed second decision at FAR level 8. */
+  SESSION_RELAX_PARAMETER = (int32_t)0xe2d5c90d
+};
+
+/* Verifies a probe image against n (1..255) multi-view templates (format
+ * 80) at a FAR level (0..28) and leaves the result pending for
+ * session_commit_result; *out receives a copy that the caller releases.
+ * decision: SESSION_DECISION_BYTES bytes or null for zeros; byte 0 is
+ * logged, byte 2 selects the learned model level (0..9). The bytes are
+ * kept in the first four bytes of the result's scratch area.
+ *
+ * The probe is accumulated as by session_add_image. Both thresholds are
+ * the level adjusted for the attempts since the last enrolment (T4 + T5,
+ * one less for a re-presented probe, i.e. one whose image flag word is
+ * not 0) by the engine's FAR adjustments 1 and 2: the first decides and
+ * goes to requested_level, the stricter goes to second_level. While U1 is
+ * not 0 the attempt is passed over (decision 0, scratch_value
+ * SESSION_RESULT_SKIPPED). Otherwise, when the engine's quality decision
+ * under S2 lets the image through, the engine matches it. A rejection is
+ * taken back at FAR level 8 when SESSION_RELAX_PARAMETER is set, at most
+ * 200 attempts were counted and the four newest successful verifications
+ * all reached level 8 or more. After a match the stored accepted template
+ * is compared with the probe's at SESSION_DRIFT_LEVEL: four comparisons in
+ * a row whose result value (values[1]) stays within 16 of the score-step
+ * value of their count make the next three attempts pass over. With a
+ * quality model, a match (or any attempt at level 28) is confirmed by
+ * learned_match_score of the probe's template against the accepted
+ * template, which must reach the selected level's threshold (no accepted
+ * template: the engine's decision stands). reached_level receives the
+ * level the score reaches (the decision level after a relaxed decision).
+ * Counters T1, T2, T4..T7, T9, T10 follow the outcome; a re-presented
+ * probe first takes back the previous attempt's counts (never below 0).
+ * A type-1 event {byte 0, decision level, stricter level, reached level}
+ * with the status is logged for every attempt past the argument checks.
+ * 0; 1 when a result is pending; 2 for a bad argument, a template of
+ * another format or a model level above 9; 9; the accumulator's, the
+ * engine's, the matcher's or the learned score's status (nothing is
+ * pending and no counter moves then). */
+ZYL_API int session_verify(MatcherSession* session, DataBlob* const* gallery, int n,
+                           GrayImage* probe, int level, const uint8_t* decision,
+                           MatchResult** out);
+/* session_verify, and on a match a replay record for
+ * session_update_from_record: the pairing of the matched view with the
+ * probe's template, the keypoint sub-scores that the pairing gives between
+ * their reduced forms (template_reduce_keypoints) with the extension
+ * blocks, the view's key, the deciding stage and that stage's fusion of the
+ * sub-scores, as a format-0 blob in *out_record; the probe's reduced
+ * template in *out_reduced. Without a match both stay null. A failing
+ * record answers its status (17 for more than 64 sub-scores or a size
+ * mismatch, 2 for a deciding stage without fusion profile) and drops the
+ * copy; the verification itself stands and its result stays pending. */
+ZYL_API int session_verify_with_record(MatcherSession* session, DataBlob* const* gallery, int n,
+                                       GrayImage* probe, int level, const uint8_t* decision,
+                                       MatchResult** out, DataBlob** out_record,
+                                       DataBlob** out_reduced);
+
 /* 0 with a new malloc'd block (the caller frees it); 2, 9. */
 ZYL_API int session_save(const MatcherSession* session, uint8_t** out, uint32_t* out_size);
 /* 2 for a null block, zero size or no engine; 4 below 10 bytes; 1 for a

@@ -39,6 +39,7 @@ void free_record(MatchResult* r) {
   std::free(r->candidates);
   std::free(r->indices);
   std::free(r->buffer);
+  std::free(r->learned_inputs);
   std::free(r);
 }
 
@@ -46,6 +47,16 @@ std::uint16_t* copy_indices(const std::uint16_t* values, std::int32_t count) {
   auto* out = static_cast<std::uint16_t*>(ml_malloc(sizeof(std::uint16_t) * count));
   if (out) std::memcpy(out, values, sizeof(std::uint16_t) * count);
   return out;
+}
+
+// A copy of the learned input vector (null for none); false when memory runs out.
+bool copy_learned(const MatchResult* r, std::int32_t*& out) {
+  out = nullptr;
+  if (!r->learned_inputs || r->learned_length <= 0) return true;
+  const std::size_t bytes = sizeof(std::int32_t) * static_cast<std::size_t>(r->learned_length);
+  out = static_cast<std::int32_t*>(ml_malloc(bytes));
+  if (out) std::memcpy(out, r->learned_inputs, bytes);
+  return out != nullptr;
 }
 
 bool stage_ok(std::int32_t stage) { return stage >= 0 && stage < MATCH_STAGE_SLOTS; }
@@ -109,6 +120,7 @@ ZYL_API MatchResult* match_result_copy(const MatchResult* r) {
   c->indices = nullptr;
   c->index_count = 0;
   c->candidates = nullptr;
+  c->learned_inputs = nullptr;
   // Fresh copies of the transforms (an absent one stays absent), new
   // references to the blobs and the image.
   c->transform = r->transform ? xform_copy(r->transform) : nullptr;
@@ -123,6 +135,7 @@ ZYL_API MatchResult* match_result_copy(const MatchResult* r) {
     c->index_count = c->indices ? r->index_count : 0;
     ok = c->indices != nullptr;
   }
+  if (ok) ok = copy_learned(r, c->learned_inputs);
   if (ok) {
     c->candidates =
         static_cast<MatchCandidate*>(ml_malloc(sizeof(MatchCandidate) * r->candidate_count));
@@ -147,8 +160,14 @@ ZYL_API int match_result_assign(const MatchResult* src, MatchResult* dst) {
     indices = copy_indices(src->indices, src->index_count);
     if (!indices) return ML_NO_MEMORY;
   }
+  std::int32_t* learned = nullptr;
+  if (!copy_learned(src, learned)) {
+    std::free(indices);
+    return ML_NO_MEMORY;
+  }
   release_objects(dst);
   std::free(dst->indices);
+  std::free(dst->learned_inputs);
   MatchCandidate* candidates = dst->candidates;
   int32_t* buffer = dst->buffer;
   const std::int32_t refcount = dst->refcount;
@@ -159,6 +178,8 @@ ZYL_API int match_result_assign(const MatchResult* src, MatchResult* dst) {
   std::memcpy(dst->candidates, src->candidates, sizeof(MatchCandidate) * src->candidate_count);
   dst->indices = indices;
   dst->index_count = indices ? src->index_count : 0;
+  dst->learned_inputs = learned;
+  dst->learned_length = learned ? src->learned_length : 0;
   retain_objects(dst);
   return ML_OK;
 }

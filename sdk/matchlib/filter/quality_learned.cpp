@@ -1,7 +1,5 @@
-// Learned quality of images and template pairs: the 190 texture features
-// of an image under the model's limits, the image's cached learned score
-// and its level test, and the input vector of a template pair.
-#include "matchlib/filter/learned_match.h"
+// Learned quality of images: the 190 texture features of an image under
+// the model's limits, the image's cached learned score and its level test.
 
 #include <algorithm>
 #include <cstdint>
@@ -12,8 +10,6 @@
 #include <vector>
 
 #include "matchlib/core/allocation.h"
-#include "zylscan/matchlib_container.h"
-#include "zylscan/matchlib_featvec.h"
 #include "zylscan/matchlib_image.h"
 #include "zylscan/matchlib_object.h"
 #include "zylscan/matchlib_quality_model.h"
@@ -31,11 +27,6 @@ struct FreeDeleter {
 };
 template <class T>
 using Malloced = std::unique_ptr<T, FreeDeleter>;
-
-struct FeatureVectorDeleter {
-  void operator()(FeatureVector* v) const { featvec_free(v); }
-};
-using OwnedVector = std::unique_ptr<FeatureVector, FeatureVectorDeleter>;
 
 template <class T>
 Malloced<T> malloc_array(std::size_t n) {
@@ -93,47 +84,7 @@ int image_score(const QualityModelHolder& holder, GrayImage* image, std::int16_t
   return ML_OK;
 }
 
-// The kind-87 feature vector of a template container.
-int template_vector(const DataBlob* blob, OwnedVector& out) {
-  const std::uint8_t* data = nullptr;
-  std::uint32_t length = 0;
-  int rc = container_find_entry(blob, 87, &data, &length);
-  if (rc != ML_OK) return rc;
-  FeatureVector* v = nullptr;
-  rc = featvec_read(data, length, &v);
-  if (rc != ML_OK) return rc;
-  out.reset(v);
-  return ML_OK;
-}
-
 }  // namespace
-
-int learned_match_inputs(const std::uint16_t* sub_scores, int count, const DataBlob* first,
-                         const DataBlob* second, const MlpNetwork& network,
-                         std::int32_t** out_values, std::int32_t* out_length) {
-  *out_values = nullptr;
-  *out_length = 0;
-  if (count < 0 || (count > 0 && !sub_scores)) return ML_BAD_ARGUMENT;
-  OwnedVector a, b;
-  int rc = template_vector(first, a);
-  if (rc == ML_OK) rc = template_vector(second, b);
-  if (rc != ML_OK) return rc;
-  if (a->count != b->count) return ML_UNAVAILABLE;
-  const std::size_t c = a->count;
-  const std::size_t length = static_cast<std::size_t>(count) + 2 * c;
-  // The forward pass reads the network's whole input count: a shorter
-  // vector is padded with zeros rather than read past its end.
-  const std::size_t room = std::max<std::size_t>(length, std::max(mlp_input_count(&network), 0));
-  auto values = malloc_array<std::int32_t>(room);
-  if (!values) return ML_NO_MEMORY;
-  std::int32_t* v = values.get();
-  for (int i = 0; i < count; ++i) *v++ = sub_scores[i];
-  v = std::copy_n(b->values, c, v);
-  std::copy_n(a->values, c, v);
-  *out_values = values.release();
-  *out_length = static_cast<std::int32_t>(length);
-  return ML_OK;
-}
 
 }  // namespace zyl::matchlib
 
