@@ -12,6 +12,7 @@
 
 #include "api/match_data.h"
 #include "api/xw_context.h"
+#include "common/guarded_call.h"
 #include "zylscan/geometry.h"
 #include "zylscan/graph_matcher.h"
 #include "zylscan/xw.h"
@@ -537,7 +538,8 @@ ZYL_API int32_t MatchFeatures(MatchSide* test_side, MatchSide* sample_side, int3
   return Matcher(*c, *md, *test_side, *sample_side, details).run(threshold);
 }
 
-ZYL_API void RotateRidgesOrientation(int32_t cx, int32_t cy, int32_t rotation, FeatureRecord* grid) {
+static void RotateRidgesOrientationUnguarded(int32_t cx, int32_t cy, int32_t rotation,
+                                             FeatureRecord* grid) {
   if (!grid) return;
   const std::int32_t n = grid_size(std::max(grid->blockColumns, grid->blockRows));
   if (n == 0) return;
@@ -563,7 +565,12 @@ ZYL_API void RotateRidgesOrientation(int32_t cx, int32_t cy, int32_t rotation, F
   }
 }
 
-ZYL_API void TranslateRidgesOrientation(int32_t dx, int32_t dy, FeatureRecord* grid) {
+ZYL_API void RotateRidgesOrientation(int32_t cx, int32_t cy, int32_t rotation,
+                                     FeatureRecord* grid) {
+  zyl::GuardedCall([&] { RotateRidgesOrientationUnguarded(cx, cy, rotation, grid); });
+}
+
+static void TranslateRidgesOrientationUnguarded(int32_t dx, int32_t dy, FeatureRecord* grid) {
   if (!grid) return;
   const std::int32_t n = grid_size(grid->blockRows);
   if (n == 0) return;
@@ -578,6 +585,10 @@ ZYL_API void TranslateRidgesOrientation(int32_t dx, int32_t dy, FeatureRecord* g
       block(*grid, i, j) = copy[si * n + sj];
     }
   }
+}
+
+ZYL_API void TranslateRidgesOrientation(int32_t dx, int32_t dy, FeatureRecord* grid) {
+  zyl::GuardedCall([&] { TranslateRidgesOrientationUnguarded(dx, dy, grid); });
 }
 
 ZYL_API int32_t OrientationStructureComparison(const FeatureRecord* test_grid,

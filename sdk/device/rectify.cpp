@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "common/byte_io.h"
+#include "common/guarded_call.h"
 
 namespace zyl::device {
 namespace {
@@ -155,9 +156,10 @@ ZYL_API int convertBigImage2SmallImage(const unsigned char* source, int sourceRo
   return 0;
 }
 
-ZYL_API int FPDEV_ReadFM_ImgRectifyWithInWH_MCU(const unsigned char* frame, int frameWidth, int frameHeight,
-                                                unsigned char* output, const unsigned char* parameters,
-                                                int outputWidth, int outputHeight) {
+static int FPDEV_ReadFM_ImgRectifyWithInWH_MCUUnguarded(const unsigned char* frame, int frameWidth,
+                                                        int frameHeight, unsigned char* output,
+                                                        const unsigned char* parameters,
+                                                        int outputWidth, int outputHeight) {
   if (!frame || !output || !parameters || frameWidth <= 0 || frameHeight <= 0) return -1;
   RectifyPoint source[4], target[4];
   getBigFourPoints(parameters, source);
@@ -174,6 +176,16 @@ ZYL_API int FPDEV_ReadFM_ImgRectifyWithInWH_MCU(const unsigned char* frame, int 
     std::copy(from, from + w, work.begin() + static_cast<long>(static_cast<std::size_t>(r) * w));
   }
   return convertBigImage2SmallImage(work.data(), frameHeight, frameWidth, output, outputHeight, outputWidth, h);
+}
+
+ZYL_API int FPDEV_ReadFM_ImgRectifyWithInWH_MCU(const unsigned char* frame, int frameWidth,
+                                                int frameHeight, unsigned char* output,
+                                                const unsigned char* parameters, int outputWidth,
+                                                int outputHeight) {
+  return zyl::GuardedCall(-1, [&] {
+    return FPDEV_ReadFM_ImgRectifyWithInWH_MCUUnguarded(frame, frameWidth, frameHeight, output,
+                                                        parameters, outputWidth, outputHeight);
+  });
 }
 
 }  // extern "C"
