@@ -160,7 +160,9 @@ TEST(TypelineExtractor, APrintMovedByOneBlockKeepsItsFeatures) {
     for (int j = 0; j < rb.singular.count; ++j) EXPECT_TRUE(near(rb.singular.points[j], ra, -kOffset)) << j;
     for (int i = 0; i < ra.singular.count; ++i) {
       const TypelineSingularPoint& p = ra.singular.points[i];
-      if (std::min({int{p.x}, int{p.y}, img.width - 1 - p.x, img.height - 1 - p.y}) > 24) EXPECT_TRUE(near(p, rb, kOffset)) << i;
+      if (std::min({int{p.x}, int{p.y}, img.width - 1 - p.x, img.height - 1 - p.y}) > 24) {
+        EXPECT_TRUE(near(p, rb, kOffset)) << i;
+      }
     }
   }
 }
