@@ -4,9 +4,11 @@
 #include <cstdint>
 #include <cstring>
 #include <new>
+#include <span>
 #include <vector>
 
 #include "typeline/extract_common.h"
+#include "typeline/stages.h"
 
 namespace tl = zyl::typeline;
 
@@ -73,25 +75,26 @@ ZYL_API int GetBinaryImage(std::uint8_t* image, int w, int h, ImageQualityInfo* 
   } catch (const std::bad_alloc&) {
     return -21;
   }
-  get_smoothed_image(image, w, h);
+  const std::span<std::uint8_t> grey{image, n};
+  tl::smooth_box(grey, w, h, 1);
   std::memcpy(copy.data(), image, n);
-  get_segmentation(image, mask.data(), w, h);
+  tl::segment(grey, mask, w, h);
   const int c = get_center_graylevel(mask.data(), w, h);
   info->mean = static_cast<std::uint8_t>(c);
   if (c > 240) {
     info->quality = 0;
     return 1;
   }
-  get_smoothed_image4(copy.data(), w, h);
-  get_sharpend_image(copy.data(), image, mask.data(), w, h, 64);
+  tl::smooth_box(copy, w, h, 4);
+  tl::sharpen(copy, grey, mask, w, h, 64);
   std::memcpy(image, copy.data(), n);
-  get_smoothed_image(copy.data(), w, h);
-  get_orient_image(mask.data(), copy.data(), w, h, grid.data());
-  image_proc_01(image, mask.data(), copy.data(), w, h);
-  get_smoothed_image4(image, w, h);
-  get_sharpend_image(image, copy.data(), mask.data(), w, h, 64);
-  get_binary_image2(mask.data(), copy.data(), image, w, h, 3, 7);
-  image_proc_04(copy.data(), w, h);
+  tl::smooth_box(copy, w, h, 1);
+  tl::estimate_orientation(mask, copy, w, h, grid);
+  tl::directional_filter(grey, mask, copy, w, h);
+  tl::smooth_box(grey, w, h, 4);
+  tl::sharpen(grey, copy, mask, w, h, 64);
+  tl::binarise(mask, copy, grey, w, h, 3, 7);
+  tl::smooth_binary(copy, w, h);
   ImageQualityCheck(copy.data(), w, h, info);
   return 1;
 }

@@ -6,9 +6,46 @@
 #include <cstdlib>
 
 #include "typeline/extract_common.h"
+#include "typeline/stages.h"
 #include "typeline/integer_geometry.h"
 
 namespace tl = zyl::typeline;
+
+namespace zyl::typeline {
+
+int ridge_frequency(std::span<const std::uint8_t> binary, std::span<const std::uint8_t> map, const CoreList& cores, int w, int h) {
+  const int q = w / 4, cx = w / 2;
+  const int ns = std::clamp<int>(cores.count, 0, 4);
+  auto valid = [&](int px, int py) {
+    for (int a = -1; a <= 1; ++a)
+      for (int b = -1; b <= 1; ++b) {
+        const int sx = px + 15 * a, sy = py + 15 * b;
+        if (sx < 0 || sy < 0 || sx >= w || sy >= h || map[static_cast<std::size_t>(sy) * w + sx] >= 128) return false;
+      }
+    for (int k = 0; k < ns; ++k)
+      if (std::abs(cores.x[k] - px) < 15 && std::abs(cores.y[k] - py) < 15) return false;
+    return true;
+  };
+  int value = 0;
+  for (int cy = h / 2;;) {
+    int sum = 0, count = 0;
+    for (int i = 0; i < 9; ++i) {
+      const int px = cx + (i / 3 - 1) * q, py = cy + (i % 3 - 1) * q;
+      const int v = valid(px, py) ? get_frequency_sub(px, py, binary.data(), map.data(), w, h) : 0;
+      if (v) {
+        sum += v;
+        ++count;
+      }
+    }
+    value = count ? sum / count : 0;
+    if (value != 0) break;
+    cy += 30;
+    if (cy + q >= h) break;
+  }
+  return std::clamp(value, 0, 120);
+}
+
+}  // namespace zyl::typeline
 
 extern "C" {
 
@@ -68,35 +105,7 @@ ZYL_API int get_frequency_sub(int x, int y, const std::uint8_t* binary, const st
 
 ZYL_API int get_frequency(const std::uint8_t* binary, const std::uint8_t* map, const CoreList* cores, int w, int h) {
   if (!tl::image_ok(binary, w, h) || !map || !cores) return 0;
-  const int q = w / 4, cx = w / 2;
-  const int ns = std::clamp<int>(cores->count, 0, 4);
-  auto valid = [&](int px, int py) {
-    for (int a = -1; a <= 1; ++a)
-      for (int b = -1; b <= 1; ++b) {
-        const int sx = px + 15 * a, sy = py + 15 * b;
-        if (sx < 0 || sy < 0 || sx >= w || sy >= h || map[static_cast<std::size_t>(sy) * w + sx] >= 128) return false;
-      }
-    for (int k = 0; k < ns; ++k)
-      if (std::abs(cores->x[k] - px) < 15 && std::abs(cores->y[k] - py) < 15) return false;
-    return true;
-  };
-  int value = 0;
-  for (int cy = h / 2;;) {
-    int sum = 0, count = 0;
-    for (int i = 0; i < 9; ++i) {
-      const int px = cx + (i / 3 - 1) * q, py = cy + (i % 3 - 1) * q;
-      const int v = valid(px, py) ? get_frequency_sub(px, py, binary, map, w, h) : 0;
-      if (v) {
-        sum += v;
-        ++count;
-      }
-    }
-    value = count ? sum / count : 0;
-    if (value != 0) break;
-    cy += 30;
-    if (cy + q >= h) break;
-  }
-  return std::clamp(value, 0, 120);
+  return tl::ridge_frequency({binary, tl::pixels(w, h)}, {map, tl::pixels(w, h)}, *cores, w, h);
 }
 
 }  // extern "C"

@@ -1,0 +1,56 @@
+// The type-line extractor's stages as the engine calls them: typed views in,
+// no argument checks (the exported C names check and convert, then call
+// these). Images are w x h bytes, row by row.
+#pragma once
+
+#include <cstdint>
+#include <span>
+
+#include "zylscan/typeline_extract.h"
+#include "zylscan/typeline_template.h"
+
+namespace zyl::typeline {
+
+// Grey-level normalisation of in into out (the same number of pixels).
+void normalize_grey(std::span<const std::uint8_t> in, std::span<std::uint8_t> out);
+
+// Mean over (2 radius + 1)^2 windows, in place.
+void smooth_box(std::span<std::uint8_t> image, int w, int h, int radius);
+void segment(std::span<const std::uint8_t> image, std::span<std::uint8_t> mask, int w, int h);
+void sharpen(std::span<std::uint8_t> target, std::span<const std::uint8_t> source, std::span<const std::uint8_t> mask,
+             int w, int h, int radius);
+
+void estimate_orientation(std::span<std::uint8_t> map, std::span<const std::uint8_t> image, int w, int h,
+                          std::span<std::uint8_t> reliability);
+void reestimate_orientation(std::span<std::uint8_t> map, std::span<const std::uint8_t> binary, int w, int h);
+// Filters image along the orientation map; copy ends as a copy of the result.
+void directional_filter(std::span<std::uint8_t> image, std::span<const std::uint8_t> map, std::span<std::uint8_t> copy,
+                        int w, int h);
+void binarise(std::span<const std::uint8_t> map, std::span<std::uint8_t> out, std::span<const std::uint8_t> image, int w,
+              int h, int r1, int r2);
+void smooth_binary(std::span<std::uint8_t> binary, int w, int h);
+void remove_holes(std::span<const std::uint8_t> map, std::span<std::uint8_t> binary, int w, int h);
+// columns * rows must be at most TYPELINE_MAX_BLOCKS.
+void sample_blocks(std::span<const std::uint8_t> map, int w, int h, TypelineBlockGrid& grid, int columns, int rows);
+
+void find_singular_points(CoreList& cores, std::span<const std::uint8_t> map, int w, int h);
+void copy_singular_points(const CoreList& cores, TypelineRecord& record);
+int ridge_frequency(std::span<const std::uint8_t> binary, std::span<const std::uint8_t> map, const CoreList& cores, int w,
+                    int h);
+
+// Returns the pattern type; work is w x h bytes of scratch.
+int trace_type_lines(TypelineRecord& record, CoreList& cores, std::span<const std::uint8_t> map, std::span<std::uint8_t> work,
+                     int w, int h);
+
+void trace_minutiae(std::span<const std::uint8_t> grey, std::span<std::uint16_t> labels,
+                     std::span<const std::uint8_t> orientation, int w, int h, MinutiaCandidateList& list);
+void filter_minutiae(MinutiaCandidateList& list, const CoreList& cores, std::span<const std::uint8_t> orientation, int w,
+                     int h);
+int ridge_density(const CoreList& cores, std::span<const std::uint8_t> orientation, int radius,
+                  std::span<const std::uint16_t> labels, int w, int h);
+// reliability holds (h / 2) x (w / 2) cells.
+void rate_minutiae(MinutiaCandidateList& list, std::span<const std::uint8_t> reliability, int w, int h);
+void arrange_minutiae(MinutiaCandidateList& list, TypelineMinutiaList& minutiae, std::span<const std::uint8_t> orientation,
+                      int w, int h);
+
+}  // namespace zyl::typeline
