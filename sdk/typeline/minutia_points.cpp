@@ -44,8 +44,8 @@ void trace_minutiae(std::span<const std::uint8_t> grey, std::span<std::uint16_t>
     for (int x = 4; x < w; x += 8) {
       const std::size_t i = static_cast<std::size_t>(y) * w + x;
       if (labels[i] != 0 || orientation[i] > 119) continue;
-      start_trace({static_cast<std::int16_t>(x), static_cast<std::int16_t>(y)}, grey.data(), labels.data(), orientation.data(), w, h, &list,
-                  &counter);
+      trace_from({static_cast<std::int16_t>(x), static_cast<std::int16_t>(y)}, grey, labels, orientation, w, h, list,
+                  counter);
     }
 }
 

@@ -53,4 +53,9 @@ void rate_minutiae(MinutiaCandidateList& list, std::span<const std::uint8_t> rel
 void arrange_minutiae(MinutiaCandidateList& list, TypelineMinutiaList& minutiae, std::span<const std::uint8_t> orientation,
                       int w, int h);
 
+// Traces the ridge through g both ways and adds the ends found to list;
+// 1 when a trace started (labelCounter then moves on), 0 otherwise.
+int trace_from(TypelinePoint g, std::span<const std::uint8_t> grey, std::span<std::uint16_t> labels,
+               std::span<const std::uint8_t> orientation, int w, int h, MinutiaCandidateList& list, int& labelCounter);
+
 }  // namespace zyl::typeline
