@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "common/byte_io.h"
+#include "device/rectify.h"
 
 namespace zyl::device {
 namespace {
@@ -155,12 +156,15 @@ ZYL_API int convertBigImage2SmallImage(const unsigned char* source, int sourceRo
   return 0;
 }
 
-ZYL_API int FPDEV_ReadFM_ImgRectifyWithInWH_MCU(const unsigned char* frame, int frameWidth, int frameHeight,
-                                                unsigned char* output, const unsigned char* parameters,
-                                                int outputWidth, int outputHeight) {
-  if (!frame || !output || !parameters || frameWidth <= 0 || frameHeight <= 0) return -1;
+}  // extern "C"
+
+namespace zyl::device {
+
+int RectifyFrame(std::span<const std::uint8_t> frame, int frameWidth, int frameHeight, std::span<std::uint8_t> output,
+                 std::span<const std::uint8_t, ZYL_RECTIFY_PARAMETERS_SIZE> parameters, int outputWidth,
+                 int outputHeight) {
   RectifyPoint source[4], target[4];
-  getBigFourPoints(parameters, source);
+  getBigFourPoints(parameters.data(), source);
   if (getSmallFourPoints(outputHeight, outputWidth, 500, 500, target) != 0) return -1;
   double h[9];
   getPerspectiveTransform(h, static_cast<float>(kTransformScale), target, source);
@@ -170,10 +174,29 @@ ZYL_API int FPDEV_ReadFM_ImgRectifyWithInWH_MCU(const unsigned char* frame, int 
   const std::size_t w = static_cast<std::size_t>(frameWidth);
   std::vector<unsigned char> work(w * static_cast<std::size_t>(frameHeight));
   for (int r = 0; r < frameHeight; ++r) {
-    const unsigned char* from = frame + static_cast<std::size_t>(frameHeight - 1 - r) * w;
+    const unsigned char* from = frame.data() + static_cast<std::size_t>(frameHeight - 1 - r) * w;
     std::copy(from, from + w, work.begin() + static_cast<long>(static_cast<std::size_t>(r) * w));
   }
-  return convertBigImage2SmallImage(work.data(), frameHeight, frameWidth, output, outputHeight, outputWidth, h);
+  return convertBigImage2SmallImage(work.data(), frameHeight, frameWidth, output.data(), outputHeight, outputWidth, h);
+}
+
+}  // namespace zyl::device
+
+extern "C" {
+
+ZYL_API int FPDEV_ReadFM_ImgRectifyWithInWH_MCU(const unsigned char* frame, int frameWidth, int frameHeight,
+                                                unsigned char* output, const unsigned char* parameters,
+                                                int outputWidth, int outputHeight) {
+  if (!frame || !output || !parameters || frameWidth <= 0 || frameHeight <= 0) return -1;
+  const auto frame_size = static_cast<std::size_t>(frameWidth) * static_cast<std::size_t>(frameHeight);
+  // No pixels for a non-positive side.
+  const auto output_size = outputWidth > 0 && outputHeight > 0
+                               ? static_cast<std::size_t>(outputWidth) * static_cast<std::size_t>(outputHeight)
+                               : 0;
+  return zyl::device::RectifyFrame({frame, frame_size}, frameWidth, frameHeight, {output, output_size},
+                                   std::span<const std::uint8_t, ZYL_RECTIFY_PARAMETERS_SIZE>(
+                                       parameters, ZYL_RECTIFY_PARAMETERS_SIZE),
+                                   outputWidth, outputHeight);
 }
 
 }  // extern "C"
