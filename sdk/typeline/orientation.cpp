@@ -10,6 +10,7 @@
 
 #include "typeline/extract_common.h"
 #include "typeline/stages.h"
+#include "typeline/tables.h"
 
 namespace tl = zyl::typeline;
 
@@ -113,10 +114,10 @@ void directional_filter(std::span<std::uint8_t> image, std::span<const std::uint
     for (int x = 6; x <= w - 8; x += 2) {
       const int o = map[at(x, y)];
       if (o > 119) continue;
-      std::int32_t v = _table1[o] * copy[at(x, y)];
-      for (int k = 0; k < _table2[o]; ++k) {
-        const int dy = _table3[o * 18 + k], dx = _table4[o * 18 + k];
-        v += _table5[o * 18 + k] * (copy[at(x + dx, y + dy)] + copy[at(x - dx, y - dy)]);
+      std::int32_t v = kFilterCentre[o] * copy[at(x, y)];
+      for (int k = 0; k < kFilterTaps[o]; ++k) {
+        const int dy = kFilterRow[o * 18 + k], dx = kFilterColumn[o * 18 + k];
+        v += kFilterWeight[o * 18 + k] * (copy[at(x + dx, y + dy)] + copy[at(x - dx, y - dy)]);
       }
       image[at(x, y)] = static_cast<std::uint8_t>(std::clamp(v >> 14, 0, 255));
     }

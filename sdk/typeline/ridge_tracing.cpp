@@ -11,6 +11,7 @@
 #include "typeline/extract_common.h"
 #include "typeline/integer_geometry.h"
 #include "typeline/stages.h"
+#include "typeline/tables.h"
 
 namespace tl = zyl::typeline;
 
@@ -144,8 +145,8 @@ ZYL_API void filter_section(Point p, int direction, int longProfile, TypelineSec
                             const std::uint8_t* grey, int w, int h) {
   if (!section || !tl::image_ok(grey, w, h)) return;
   const int i = tl::wrap_direction(direction - 60);
-  const int a = longProfile ? _9cos_table[i] : _5cos_table[i];
-  const int b = longProfile ? _9sin_table[i] : _5sin_table[i];
+  const int a = longProfile ? _9cos_table[i] : tl::kRing5X[i];
+  const int b = longProfile ? _9sin_table[i] : tl::kRing5Y[i];
   const int n = get_point_section(p.x + a, p.y + b, p.x - a, p.y - b, section);
   int g[TYPELINE_SECTION_POINTS];
   for (int k = 0; k < n; ++k) {
@@ -308,7 +309,7 @@ ZYL_API int follow_ridge_point(Point start, int direction, int forward, const st
 
     Point n;
     if (!fine) {
-      n = make_point(c.x + ((kCoarseStep * _table_03[dir]) >> 14), c.y + ((kCoarseStep * _table_04[dir]) >> 14));
+      n = make_point(c.x + ((kCoarseStep * tl::kCosQ14[dir]) >> 14), c.y + ((kCoarseStep * tl::kSinQ14[dir]) >> 14));
     } else {
       const Point s = sector_step(dir);
       const int times = adjacent(c, start) ? 2 : 1;

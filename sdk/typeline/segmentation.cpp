@@ -10,6 +10,7 @@
 
 #include "typeline/extract_common.h"
 #include "typeline/stages.h"
+#include "typeline/tables.h"
 
 namespace tl = zyl::typeline;
 
@@ -216,7 +217,7 @@ void sharpen_kernel(std::uint8_t* target, const std::uint8_t* source, const std:
                              sat[static_cast<std::size_t>(gy0) * (gw + 1) + gx0];
       // Window counts stay below 512 for any radius: images are at most
       // 400 pixels, so at most 200 even rows or columns.
-      const int g = static_cast<int>(((S * divX_table1[nr]) >> divX_table2[nr]) * divX_table1[nc] >> divX_table2[nc]);
+      const int g = static_cast<int>(((S * tl::kDivisionMultiplier[nr]) >> tl::kDivisionShift[nr]) * tl::kDivisionMultiplier[nc] >> tl::kDivisionShift[nc]);
       for (int dy = 0; dy < 2 && y + dy < h; ++dy)
         for (int dx = 0; dx < 2 && x + dx < w; ++dx) {
           const std::size_t i = static_cast<std::size_t>(y + dy) * w + x + dx;

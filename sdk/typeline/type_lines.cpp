@@ -9,6 +9,7 @@
 #include "typeline/extract_common.h"
 #include "typeline/stages.h"
 #include "typeline/integer_geometry.h"
+#include "typeline/tables.h"
 
 namespace tl = zyl::typeline;
 
@@ -46,7 +47,7 @@ struct Tracer {
   // Follows line L from the start point S of a core at (cx, cy) with
   // direction d, first heading g.
   void trace(int L, int m, int sx, int sy, int cx, int cy, int d, int g) {
-    int px = sx + _5cos_table[g], py = sy + _5sin_table[g];
+    int px = sx + tl::kRing5X[g], py = sy + tl::kRing5Y[g];
     int posx = 64 * px, posy = 64 * py;
     int hx[8], hy[8];
     std::fill(hx, hx + 8, sx);
@@ -57,8 +58,8 @@ struct Tracer {
     for (;;) {
       int k = 1, dx = 0, dy = 0;
       for (;; ++k) {
-        dx = (_table_03[g] * k * 64) >> 14;
-        dy = (_table_04[g] * k * 64) >> 14;
+        dx = (tl::kCosQ14[g] * k * 64) >> 14;
+        dy = (tl::kSinQ14[g] * k * 64) >> 14;
         if (dx < -63 || dx > 63 || dy < -63 || dy > 63) break;
       }
       posx += dx;
