@@ -97,6 +97,12 @@ int run_pipeline(std::uint8_t* image, int w, int h, std::uint8_t* out) {
   return tl::write_template(record, std::span<std::uint8_t, tl::kTemplateSize>(out, tl::kTemplateSize));
 }
 
+int checked_pipeline(std::uint8_t* image, int width, int height, std::uint8_t* out) {
+  if (!image || !out) return kNullArgument;
+  if (width < 0 || height < 0 || width > tl::kMaxSide || height > tl::kMaxSide) return kBadSize;
+  return run_pipeline(image, width, height, out);
+}
+
 }  // namespace
 
 extern "C" {
@@ -104,18 +110,17 @@ extern "C" {
 ZYL_API int dyn_image_height = 0;
 
 ZYL_API int ext_main(std::uint8_t* image, int width, int height, std::uint8_t* out) {
-  if (!image || !out) return kNullArgument;
-  if (width < 0 || height < 0 || width > tl::kMaxSide || height > tl::kMaxSide) return kBadSize;
-  return run_pipeline(image, width, height, out);
+  return checked_pipeline(image, width, height, out);
 }
 
 ZYL_API int create_template(std::uint8_t* image, int width, int height, std::uint8_t* out) {
   dyn_image_height = height;
-  return ext_main(image, width, height, out);
+  return checked_pipeline(image, width, height, out);
 }
 
 ZYL_API int create_template_devided(std::uint8_t* image, int width, int height, std::uint8_t* out) {
-  return create_template(image, width, height, out);
+  dyn_image_height = height;
+  return checked_pipeline(image, width, height, out);
 }
 
 ZYL_API int GetAlgorithmLibraryVersin(void) { return kVersion; }

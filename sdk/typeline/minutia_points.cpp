@@ -58,7 +58,7 @@ void filter_minutiae(MinutiaCandidateList& list, const CoreList& cores, std::spa
     if (e[i].type != 0 || marked(e[i])) continue;
     for (int j = n - 1; j >= 0; --j) {
       if (j == i || e[j].type != 0 || marked(e[j])) continue;
-      if (check_false_mp(e[i].x, e[i].y, e[i].direction, e[j].x, e[j].y, e[j].direction)) {
+      if (is_false_pair(e[i].x, e[i].y, e[i].direction, e[j].x, e[j].y, e[j].direction)) {
         mark(e[i]);
         mark(e[j]);
         break;
@@ -162,7 +162,7 @@ void arrange_minutiae(MinutiaCandidateList& list, TypelineMinutiaList& minutiae,
                       int w, int h) {
   for (int i = 0; i < entries(list); ++i)
     if (list.entries[i].quality < 11) mark(list.entries[i]);
-  filter_mp_points2(&list);
+  drop_weak_opposed_minutiae(list);
   const int n = entries(list);
   MinutiaCandidate* e = list.entries;
   for (int i = 0; i + 1 < n; ++i) {
@@ -179,9 +179,53 @@ void arrange_minutiae(MinutiaCandidateList& list, TypelineMinutiaList& minutiae,
     t.direction = static_cast<std::uint8_t>(e[i].direction & 0xFF);
     t.type = e[i].type;
     t.quality = e[i].quality;
-    t.curvature = static_cast<std::uint8_t>(get_point_curve(e[i].x, e[i].y, orientation.data(), w, h));
+    t.curvature = static_cast<std::uint8_t>(point_curvature(e[i].x, e[i].y, orientation, w, h));
   }
   minutiae.count = static_cast<std::int8_t>(m);
+}
+
+bool is_false_pair(int x1, int y1, int d1, int x2, int y2, int d2) {
+  const int dx = std::abs(x1 - x2), dy = std::abs(y1 - y2);
+  if (dx >= 14 || dy >= 14) return false;
+  const int T = (dx < 7 && dy < 7) ? 97 : 100;
+  const int g = direction_towards(x2, y2, x1, y1);
+  const int opposite = (g + 120) % 240;
+  return direction_difference(g, d1) >= T && direction_difference(d2, opposite) >= T;
+}
+
+void drop_weak_opposed_minutiae(MinutiaCandidateList& list) {
+  const int n = entries(list);
+  MinutiaCandidate* e = list.entries;
+  for (int i = 0; i < n; ++i) {
+    if (e[i].quality >= 35) continue;
+    for (int j = 0; j < n; ++j) {
+      if (j == i || e[j].quality >= 35 || ::squared_distance(e[i], e[j]) >= 64) continue;
+      if (direction_difference(e[i].direction, e[j].direction) > 100) {
+        mark(e[i]);
+        mark(e[j]);
+        break;
+      }
+    }
+  }
+  compact(list);
+}
+
+int point_curvature(int x, int y, std::span<const std::uint8_t> orientation, int w, int h) {
+  if (x < 0 || y < 0 || x >= w || y >= h) return 0;
+  const int o = orientation[static_cast<std::size_t>(y) * w + x];
+  // Curvature needs an orientation at the minutia and at the samples: flat
+  // samples (127) are skipped like background, so every term is 0..60.
+  if (o > 119) return 0;
+  const int ylast = y > h - 11 ? h - 1 : y + 10, xlast = x > w - 11 ? w - 1 : x + 10;
+  long S = 0, n = 0;
+  for (int yy = std::max(0, y - 10); yy <= ylast; yy += 2)
+    for (int xx = std::max(0, x - 10); xx <= xlast; xx += 2) {
+      const int c = orientation[static_cast<std::size_t>(yy) * w + xx];
+      if (c > 119) continue;
+      S += orientation_difference(o, c);
+      ++n;
+    }
+  return n ? static_cast<int>(std::min<long>(127, S * 255 / (n * 60))) : 0;
 }
 
 }  // namespace zyl::typeline
@@ -196,12 +240,7 @@ ZYL_API void get_mp_points(const std::uint8_t* grey, std::uint16_t* labels, cons
 }
 
 ZYL_API int check_false_mp(int x1, int y1, int d1, int x2, int y2, int d2) {
-  const int dx = std::abs(x1 - x2), dy = std::abs(y1 - y2);
-  if (dx >= 14 || dy >= 14) return 0;
-  const int T = (dx < 7 && dy < 7) ? 97 : 100;
-  const int g = tl::direction_towards(x2, y2, x1, y1);
-  const int opposite = (g + 120) % 240;
-  return tl::direction_difference(g, d1) >= T && tl::direction_difference(d2, opposite) >= T ? 1 : 0;
+  return tl::is_false_pair(x1, y1, d1, x2, y2, d2) ? 1 : 0;
 }
 
 ZYL_API void filter_mp_points(MinutiaCandidateList* list, const CoreList* cores, const std::uint8_t* orientation,
@@ -224,39 +263,12 @@ ZYL_API void get_point_value(MinutiaCandidateList* list, const std::uint8_t* rel
 }
 
 ZYL_API void filter_mp_points2(MinutiaCandidateList* list) {
-  if (!list) return;
-  const int n = entries(*list);
-  MinutiaCandidate* e = list->entries;
-  for (int i = 0; i < n; ++i) {
-    if (e[i].quality >= 35) continue;
-    for (int j = 0; j < n; ++j) {
-      if (j == i || e[j].quality >= 35 || squared_distance(e[i], e[j]) >= 64) continue;
-      if (tl::direction_difference(e[i].direction, e[j].direction) > 100) {
-        mark(e[i]);
-        mark(e[j]);
-        break;
-      }
-    }
-  }
-  compact(*list);
+  if (list) tl::drop_weak_opposed_minutiae(*list);
 }
 
 ZYL_API int get_point_curve(int x, int y, const std::uint8_t* orientation, int w, int h) {
-  if (!tl::image_ok(orientation, w, h) || x < 0 || y < 0 || x >= w || y >= h) return 0;
-  const int o = orientation[static_cast<std::size_t>(y) * w + x];
-  // Curvature needs an orientation at the minutia and at the samples: flat
-  // samples (127) are skipped like background, so every term is 0..60.
-  if (o > 119) return 0;
-  const int ylast = y > h - 11 ? h - 1 : y + 10, xlast = x > w - 11 ? w - 1 : x + 10;
-  long S = 0, n = 0;
-  for (int yy = std::max(0, y - 10); yy <= ylast; yy += 2)
-    for (int xx = std::max(0, x - 10); xx <= xlast; xx += 2) {
-      const int c = orientation[static_cast<std::size_t>(yy) * w + xx];
-      if (c > 119) continue;
-      S += tl::orientation_difference(o, c);
-      ++n;
-    }
-  return n ? static_cast<int>(std::min<long>(127, S * 255 / (n * 60))) : 0;
+  if (!tl::image_ok(orientation, w, h)) return 0;
+  return tl::point_curvature(x, y, {orientation, tl::pixels(w, h)}, w, h);
 }
 
 ZYL_API void arrange_mp(MinutiaCandidateList* list, TypelineMinutiaList* minutiae, const std::uint8_t* orientation,

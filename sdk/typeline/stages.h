@@ -58,4 +58,24 @@ void arrange_minutiae(MinutiaCandidateList& list, TypelineMinutiaList& minutiae,
 int trace_from(TypelinePoint g, std::span<const std::uint8_t> grey, std::span<std::uint16_t> labels,
                std::span<const std::uint8_t> orientation, int w, int h, MinutiaCandidateList& list, int& labelCounter);
 
+// Whether two ends face each other closely enough to be one broken ridge.
+bool is_false_pair(int x1, int y1, int d1, int x2, int y2, int d2);
+// Marks and removes close pairs of weak minutiae of opposed directions.
+void drop_weak_opposed_minutiae(MinutiaCandidateList& list);
+// Curvature 0..127 of the orientation around (x, y); 0 outside the image.
+int point_curvature(int x, int y, std::span<const std::uint8_t> orientation, int w, int h);
+// Ridge frequency sampled at (x, y); 0 outside the image.
+int frequency_at(int x, int y, std::span<const std::uint8_t> binary, std::span<const std::uint8_t> map, int w, int h);
+
+// Histogram of image into histogram, counts of 5 or less cleared; the
+// number of grey levels 1..255 left.
+int image_histogram(std::span<const std::uint8_t> image, std::span<std::uint32_t, 256> histogram);
+// Mean grey level of the centre half (w / 2 x h / 2) of the image.
+int center_grey_level(std::span<const std::uint8_t> image, int w, int h);
+// Quality 0..100 of a binary ridge image, with its measures in info.
+int rate_binary_image(std::span<const std::uint8_t> binary, int w, int h, ImageQualityInfo& info);
+// The preparation stages up to the binary ridge image, then its quality
+// into info: 1, or -21 when the scratch cannot be allocated.
+int binary_image_quality(std::span<std::uint8_t> grey, int w, int h, ImageQualityInfo& info);
+
 }  // namespace zyl::typeline
