@@ -1,14 +1,16 @@
 // Accuracy and speed of the keypoint stage comparisons of the two live
-// presets on the shared fvc2004-db4b-160 crops: the EER of the first
-// sub-score of the mode-3 (global light) and mode-4 (paired light)
-// operations over the FVC protocol's genuine and impostor pairs, printed
-// once, and the time of one comparison.
+// presets and of the card comparison on the shared fvc2004-db4b-160 crops:
+// the EER of the first sub-score of the mode-3 (global light) and mode-4
+// (paired light) keypoint operations and of `match_card` over the cards of
+// the minutiae extraction's card routines, over the FVC protocol's genuine
+// and impostor pairs, printed once, and the time of one comparison.
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <utility>
@@ -16,9 +18,11 @@
 
 #include "accuracy_stats.h"
 #include "support/pgm.h"
+#include "zylscan/matchlib_card_match_ops.h"
 #include "zylscan/matchlib_context.h"
 #include "zylscan/matchlib_keypoint_stage.h"
 #include "zylscan/matchlib_match_ops.h"
+#include "zylscan/matchlib_minutiae_ops.h"
 #include "zylscan/matchlib_param.h"
 
 namespace {
@@ -28,6 +32,7 @@ struct Mode {
   std::vector<std::pair<std::uint32_t, int>> preset;
   StageExtractRoutine extract;
   StageMatchRoutine match;
+  std::int32_t kind;
 };
 
 const Mode kModes[] = {
@@ -35,9 +40,16 @@ const Mode kModes[] = {
      {{0x47664bcc, 363}, {0xa932dde5, 508}, {0xc901dcad, 175}, {0x7ad82b4d, 0}, {0xaeeec432, 16},
       {0x2d09c049, 20}, {0x641a9b75, 4}, {0x9d55e9b7, 14}},
      keypoint_stage_extract_light,
-     match_keypoints_global_light},
-    {"mode 4", {{0xaeeec432, 6}}, keypoint_stage_extract, match_keypoints_light},
+     match_keypoints_global_light,
+     79},
+    {"mode 4", {{0xaeeec432, 6}}, keypoint_stage_extract, match_keypoints_light, 79},
+    // Cards of the extended-card routine A (its card section) and of the
+    // plain card routines B and C (D reads the same slot as C).
+    {"card A", {}, card_extract_a, match_card, 67},
+    {"card B", {}, card_extract_b, match_card, 2},
+    {"card C", {}, card_extract_c, match_card, 2},
 };
+constexpr int kModeCount = static_cast<int>(std::size(kModes));
 
 // Templates of one set: finger f's impression i at [f][i].
 struct Set {
@@ -53,7 +65,7 @@ struct Set {
         const auto p = zyltest::read_pgm(file.string());
         GrayImage* img = image_create(p.height, p.width, 500, 500, p.pixels.data(), 0);
         DataBlob* out = nullptr;
-        if (m.extract(ctx, img, nullptr, 79, &out) == 0) row.push_back(out);
+        if (m.extract(ctx, img, nullptr, m.kind, &out) == 0) row.push_back(out);
         image_release(img);
       }
       if (!row.empty()) fingers.push_back(std::move(row));
@@ -81,13 +93,13 @@ const std::filesystem::path kFolder =
     (std::getenv("ZYL_KEYPOINT_BENCH_SET") ? std::getenv("ZYL_KEYPOINT_BENCH_SET") : "fvc2004-db4b-160");
 
 Set& set_of(int mode) {
-  static std::unique_ptr<Set> sets[2];
+  static std::unique_ptr<Set> sets[kModeCount];
   if (!sets[mode]) sets[mode] = std::make_unique<Set>(kModes[mode], kFolder);
   return *sets[mode];
 }
 
 void print_accuracy(int mode) {
-  static bool printed[2] = {};
+  static bool printed[kModeCount] = {};
   if (printed[mode]) return;
   printed[mode] = true;
   const Mode& m = kModes[mode];
@@ -125,6 +137,6 @@ void BM_KeypointComparison(benchmark::State& state) {
   }
   state.SetLabel(kModes[mode].name);
 }
-BENCHMARK(BM_KeypointComparison)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_KeypointComparison)->DenseRange(0, kModeCount - 1)->Unit(benchmark::kMicrosecond);
 
 }  // namespace

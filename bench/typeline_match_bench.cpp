@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "support/pgm.h"
-#include "typeline/synthetic_finger.h"
+#include "support/synthetic_finger.h"
 #include "zylscan/typeline_extract.h"
 #include "zylscan/typeline_match.h"
 

@@ -22,6 +22,9 @@ using vyx::logDebug;
 namespace {
 
 // The result messages of the enrolment signal.
+// The duplicate-name message is malformed JSON (typographic quotes, one left
+// open) but it is what this signal has always carried, and clients may
+// compare it byte for byte: keep it exactly.
 const QString kDuplicateNameMessage = QString::fromUtf8("{\u201Csubcode\u201D:\u201C2}");
 const QString kAlreadyEnrolledMessage = QStringLiteral("{\"subcode\":2}");
 const QString kEnrollFailedMessage = QStringLiteral("{\"subcode\":3}");
@@ -133,6 +136,8 @@ void vyxFingerprintDriverDbusService::openDevice(int i) {
   if (m_handle) return;
 
   int ret = ZYLFPSCAN_GlobalInit();
+  // The log lines keep their established texts, older call names and this
+  // "111" included: log filters in the field match them.
   logDebug("vyx-fingerprint-driver    openDevice    ZYLFPSCAN_GlobalInit111   ret :%d", ret);
   if (ret != 0 && ret != ZYLFPSCAN_ERR_ALREADY_INIT) {
     logDebug("vyx-fingerprint-driver    openDevice    ZYLFPSCAN_GlobalInit   ret != 0");

@@ -17,7 +17,13 @@
 
 ZYL_EXTERN_C_BEGIN
 
-enum { TLV_MAX_LENGTH = 0xFFFFFF, TLV_MAX_PARSE_DEPTH = 32 };
+/* TLV_MAX_VALIDATE_LEVELS: tlv_validate keeps at most this many open
+ * levels (the whole input counts as the first); a deeper constructed element
+ * is invalid.
+ * TLV_MAX_PARSE_DEPTH: tlv_parse recurses once a level, so it refuses input
+ * nested deeper than this (3, malformed) rather than exhaust the stack; the
+ * formats it reads nest three or four levels. */
+enum { TLV_MAX_LENGTH = 0xFFFFFF, TLV_MAX_VALIDATE_LEVELS = 8, TLV_MAX_PARSE_DEPTH = 32 };
 
 typedef struct TlvElement {
   uint32_t length;
@@ -68,7 +74,7 @@ ZYL_API int tlv_next_element(const uint8_t* bytes, uint32_t available, uint16_t 
 ZYL_API int tlv_find_path(const uint8_t* bytes, uint32_t available, const uint16_t* path,
                           int depth, TlvElement* out);
 /* 0 when the bytes are one complete, well-formed sequence of elements
- * (at most 8 levels deep), else 3. */
+ * (at most TLV_MAX_VALIDATE_LEVELS open levels), else 3. */
 ZYL_API int tlv_validate(const uint8_t* bytes, uint32_t length);
 
 /* Tree. */

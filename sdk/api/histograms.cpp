@@ -107,6 +107,67 @@ std::int32_t find_shift(std::int32_t* hist, std::int32_t* scratch, std::int32_t 
 }
 
 }  // namespace
+
+bool translation_bins(const std::int32_t* txs, const std::int32_t* tys, const std::int32_t* sxs,
+                      const std::int32_t* sys, std::int32_t half_x, std::int32_t half_y,
+                      const GraphLine& test_line, const GraphLine& sample_line, std::int32_t tolerance,
+                      std::int32_t& bx, std::int32_t& by) {
+  const std::int32_t ex1 = txs[test_line.first] - sxs[sample_line.first];
+  const std::int32_t ex2 = txs[test_line.second] - sxs[sample_line.second];
+  const std::int32_t ey1 = tys[test_line.first] - sys[sample_line.first];
+  const std::int32_t ey2 = tys[test_line.second] - sys[sample_line.second];
+  if (std::abs(ex1 - ex2) >= tolerance || std::abs(ey1 - ey2) >= tolerance) return false;
+  if (std::abs(ex2) >= half_x || std::abs(ey2) >= half_x) return false;
+  if (std::abs(ex1) >= half_y || std::abs(ey1) >= half_y) return false;
+  bx = half_x + (ex1 + ex2) / 2;
+  by = half_y + (ey1 + ey2) / 2;
+  // The endpoint tests mix the two half sizes; with unequal halves the bins
+  // could still fall outside the histograms (each 2 x half long).
+  return bx >= 0 && bx < 2 * half_x && by >= 0 && by < 2 * half_y;
+}
+
+std::int32_t shift_from_votes(const std::int32_t* hist, std::int32_t* scratch, std::int32_t size,
+                              std::int32_t lo, std::int32_t hi) {
+  if (size <= 0) return 0;
+  // The smoothed value of bin i sums the votes of bins i-5..i+4, so only bins
+  // lo-4..hi+5 can hold more than 0; sums are made for bins 5..size-6 only.
+  // Every vote is positive and the peak starts at bin 0 with 0, so the
+  // bins left out, all 0, could never become the peak nor pass the
+  // two-thirds mark of the centroid: peak and centroid are find_shift's.
+  lo = std::max(lo, 0);
+  hi = std::min(hi, size - 1);
+  const std::int32_t a = std::max(lo - kShiftWindowAfter, kShiftWindowBefore);
+  const std::int32_t b = std::min(hi + kShiftWindowBefore, size - 6);
+  std::int32_t max = 0;
+  std::int32_t peak = 0;
+  if (a <= b) {
+    std::int64_t sum = 0;
+    for (std::int32_t k = a - kShiftWindowBefore; k <= a + kShiftWindowAfter; ++k) sum += hist[k];
+    for (std::int32_t i = a;;) {
+      const auto v = static_cast<std::int32_t>(sum);
+      scratch[i] = v;
+      if (v > max) {
+        max = v;
+        peak = i;
+      }
+      if (++i > b) break;
+      sum += std::int64_t{hist[i + kShiftWindowAfter]} - hist[i - kShiftWindowBefore - 1];
+    }
+  }
+  const std::int32_t from = std::max({peak - kShiftPeakRadius, 0, a});
+  const std::int32_t to = std::min({peak + kShiftPeakRadius, size - 1, b + 1});  // exclusive
+  std::int64_t votes = 0;
+  std::int64_t moments = 0;
+  for (std::int32_t i = from; i < to; ++i) {
+    if (scratch[i] > 2 * max / 3) {
+      votes += scratch[i];
+      moments += std::int64_t{scratch[i]} * i;
+    }
+  }
+  if (votes == 0) return 0;
+  return static_cast<std::int32_t>(moments / votes - size / 2);
+}
+
 }  // namespace zyl::api
 
 using namespace zyl::api;
@@ -145,18 +206,8 @@ ZYL_API void AddTranslationHistogramValue(const int32_t* txs, const int32_t* tys
                                           int32_t tolerance) {
   if (weight == 0) return;
   if (!txs || !tys || !sxs || !sys || !hist_x || !hist_y || !test_line || !sample_line) return;
-  const std::int32_t ex1 = txs[test_line->first] - sxs[sample_line->first];
-  const std::int32_t ex2 = txs[test_line->second] - sxs[sample_line->second];
-  const std::int32_t ey1 = tys[test_line->first] - sys[sample_line->first];
-  const std::int32_t ey2 = tys[test_line->second] - sys[sample_line->second];
-  if (std::abs(ex1 - ex2) >= tolerance || std::abs(ey1 - ey2) >= tolerance) return;
-  if (std::abs(ex2) >= half_x || std::abs(ey2) >= half_x) return;
-  if (std::abs(ex1) >= half_y || std::abs(ey1) >= half_y) return;
-  const std::int32_t bx = half_x + (ex1 + ex2) / 2;
-  const std::int32_t by = half_y + (ey1 + ey2) / 2;
-  // The endpoint tests mix the two half sizes; with unequal halves the bins
-  // could still fall outside the histograms (each 2 x half long).
-  if (bx < 0 || bx >= 2 * half_x || by < 0 || by >= 2 * half_y) return;
+  std::int32_t bx = 0, by = 0;
+  if (!translation_bins(txs, tys, sxs, sys, half_x, half_y, *test_line, *sample_line, tolerance, bx, by)) return;
   hist_x[bx] += weight;
   hist_y[by] += weight;
 }

@@ -55,4 +55,19 @@ inline std::int32_t minutia_count(const FeatureRecord& f) {
   return std::clamp(f.minutiaCount, 0, ZYL_MAX_MINUTIAE);
 }
 
+// The translation bins of a candidate pair (test line against sample
+// line): false when its endpoints disagree by the tolerance or more or fall
+// outside the histograms (half_x and half_y: half their lengths).
+bool translation_bins(const std::int32_t* txs, const std::int32_t* tys, const std::int32_t* sxs,
+                      const std::int32_t* sys, std::int32_t half_x, std::int32_t half_y,
+                      const GraphLine& test_line, const GraphLine& sample_line, std::int32_t tolerance,
+                      std::int32_t& bx, std::int32_t& by);
+
+// The shift of a translation histogram, as TranslationHistogramProcessing
+// finds it, when only bins lo..hi hold votes (all positive; lo > hi: none).
+// The histogram is left as it is; scratch (size entries) holds the smoothed
+// bins lo-4..hi+5 afterwards.
+std::int32_t shift_from_votes(const std::int32_t* hist, std::int32_t* scratch, std::int32_t size,
+                              std::int32_t lo, std::int32_t hi);
+
 }  // namespace zyl::api

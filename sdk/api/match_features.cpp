@@ -4,6 +4,7 @@
 #include "api/match_features.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -12,6 +13,7 @@
 
 #include "api/match_data.h"
 #include "api/xw_context.h"
+#include "common/guarded_call.h"
 #include "zylscan/geometry.h"
 #include "zylscan/graph_matcher.h"
 #include "zylscan/xw.h"
@@ -265,6 +267,8 @@ class Matcher {
   bool long_form_;
   std::int32_t candidate_count_ = 0;
   std::int32_t index_count_ = 0;
+  std::array<std::int32_t, 2> votes_x_{INT32_MAX, -1};  // first and last translation bins voted for
+  std::array<std::int32_t, 2> votes_y_{INT32_MAX, -1};
 };
 
 std::int32_t Matcher::pair_score(const GraphLine& t, const GraphLine& s, bool core) const {
@@ -332,31 +336,32 @@ std::int64_t Matcher::collect_candidates() {
   std::fill(std::begin(md_.rotationHistogram), std::end(md_.rotationHistogram), 0);
   candidate_count_ = 0;
   std::int64_t raw = 0;
-  // The sample lines and their three compared values, bin after bin in
-  // contiguous arrays. The bins a test line is compared with are one run of
-  // these arrays (two when the span wraps past bin 239), visited in the
-  // order of the bins and of the lines within them. The three tolerance
-  // tests run over a whole run first, in a loop the compiler vectorises;
-  // only the pairs that pass all three reach pair_score, which repeats the
-  // tests, so every score and the order of the candidates are as before.
+  // The sample lines and their three compared values, bin after bin in one
+  // contiguous array. The bins a test line is compared with are one run of
+  // it (two when the span wraps past bin 239), visited in the order of the
+  // bins and of the lines within them. Runs are short (a few lines a bin),
+  // so the three tolerance tests go pair by pair; only the pairs that pass
+  // all three reach pair_score, which repeats them, so every score and the
+  // order of the candidates are as the tests inside pair_score alone give.
+  struct SampleLine {
+    std::int32_t length;
+    std::int32_t first;
+    std::int32_t second;
+    GraphLine* line;
+  };
   std::int32_t bin_start[ZYL_ANGLE_BINS + 1];
   bin_start[0] = 0;
   for (std::int32_t b = 0; b < ZYL_ANGLE_BINS; ++b) bin_start[b + 1] = bin_start[b] + std::max(sample_.binCounts[b], 0);
-  const auto total = static_cast<std::size_t>(bin_start[ZYL_ANGLE_BINS]);
-  std::vector<std::int32_t> lengths(total), firsts(total), seconds(total);
-  std::vector<GraphLine*> lines(total);
-  std::vector<std::uint8_t> near(total);
+  std::vector<SampleLine> flat(static_cast<std::size_t>(bin_start[ZYL_ANGLE_BINS]));
   for (std::int32_t b = 0; b < ZYL_ANGLE_BINS; ++b)
     for (std::int32_t si = 0, at = bin_start[b]; si < sample_.binCounts[b]; ++si, ++at) {
       GraphLine* s = sample_.bins[b][si];
-      lines[at] = s;
-      lengths[at] = s->length;
-      firsts[at] = s->firstAngle;
-      seconds[at] = s->secondAngle;
+      flat[at] = {s->length, s->firstAngle, s->secondAngle, s};
     }
   const std::int32_t L = c_.lengthTolerance;
   for (std::int32_t b = 0; b < ZYL_ANGLE_BINS; ++b) {
-    // Bins b - A .. b - A + span - 1, as runs of the flat arrays.
+    if (test_.binCounts[b] <= 0) continue;
+    // Bins b - A .. b - A + span - 1, as runs of the flat array.
     const std::int32_t from = wrap240(b - A);
     const std::int32_t to = from + span;  // exclusive, may pass 240
     std::int32_t runs[2][2] = {{bin_start[from], bin_start[std::min(to, ZYL_ANGLE_BINS)]}, {0, 0}};
@@ -366,22 +371,13 @@ std::int64_t Matcher::collect_candidates() {
       const std::int32_t t_length = t->length, t_first = t->firstAngle, t_second = t->secondAngle;
       std::int32_t best = 0;
       for (const auto& run : runs) {
-        const std::int32_t* __restrict ls = lengths.data();
-        const std::int32_t* __restrict fs = firsts.data();
-        const std::int32_t* __restrict ss = seconds.data();
-        std::uint8_t* __restrict ok = near.data();
-        for (std::int32_t at = run[0]; at < run[1]; ++at)
-          ok[at] = (fold_angle(t_first, fs[at]) < A) & (std::abs(t_length - ls[at]) < L) &
-                   (fold_angle(t_second, ss[at]) < A);
         for (std::int32_t at = run[0]; at < run[1]; ++at) {
-          // Most pairs fail: eight flags are skipped at a time while all are 0.
-          std::uint64_t eight;
-          while (at + 8 <= run[1] && (std::memcpy(&eight, ok + at, 8), eight == 0)) at += 8;
-          if (at >= run[1]) break;
-          if (!ok[at]) continue;
-          GraphLine* s = lines[at];
-          const std::int32_t score = pair_score(*t, *s, core);
-          if (score > 0) add_candidate(score, s, t);
+          const SampleLine& s = flat[static_cast<std::size_t>(at)];
+          if (std::abs(t_length - s.length) >= L || fold_angle(t_first, s.first) >= A ||
+              fold_angle(t_second, s.second) >= A)
+            continue;
+          const std::int32_t score = pair_score(*t, *s.line, core);
+          if (score > 0) add_candidate(score, s.line, t);
           best = std::max(best, score);
         }
       }
@@ -400,12 +396,20 @@ std::int64_t Matcher::vote_translations() {
   std::int32_t best = 0;
   const GraphLine* current = candidate_count_ > 0 ? md_.candidates[0].test : nullptr;
   index_count_ = 0;
+  votes_x_ = votes_y_ = {INT32_MAX, -1};
   for (std::int32_t k = 0; k < candidate_count_; ++k) {
     const MatchCandidate& cand = md_.candidates[k];
     if (fold_orientation(cand.sample->orientation, cand.test->orientation) >= c_.angleTolerance) continue;
-    AddTranslationHistogramValue(tf.minutiaX, tf.minutiaY, sf.minutiaX, sf.minutiaY, md_.histogramX,
-                                 md_.histogramY, kHalfTranslation, kHalfTranslation, cand.test,
-                                 cand.sample, cand.score, c_.lengthTolerance);
+    // A candidate's score is at least 1, so every bin voted for is one of
+    // the runs recorded here.
+    std::int32_t bx = 0, by = 0;
+    if (translation_bins(tf.minutiaX, tf.minutiaY, sf.minutiaX, sf.minutiaY, kHalfTranslation, kHalfTranslation,
+                         *cand.test, *cand.sample, c_.lengthTolerance, bx, by)) {
+      md_.histogramX[bx] += cand.score;
+      md_.histogramY[by] += cand.score;
+      votes_x_ = {std::min(votes_x_[0], bx), std::max(votes_x_[1], bx)};
+      votes_y_ = {std::min(votes_y_[0], by), std::max(votes_y_[1], by)};
+    }
     if (reserve_one_more(md_.indexes, md_.indexCapacity, index_count_, kListGrowth))
       md_.indexes[index_count_++] = static_cast<std::uint16_t>(k);
     if (cand.test != current) {
@@ -495,9 +499,16 @@ std::int32_t Matcher::run(std::int32_t threshold) {
   if (s2 < threshold) return early_stop(s2);
 
   // Stage 3: shift the sample and score the pairs whose endpoints coincide.
-  std::int32_t dx = 0, dy = 0;
-  TranslationHistogramProcessing(md_.histogramX, md_.histogramY, md_.histogramScratch, md_.histogramSizeX,
-                                 md_.histogramSizeY, sf.minutiaX, sf.minutiaY, n, &dx, &dy);
+  // The histograms' shifts from the bins that hold votes only (the
+  // histograms stay as voted).
+  const std::int32_t dx =
+      shift_from_votes(md_.histogramX, md_.histogramScratch, md_.histogramSizeX, votes_x_[0], votes_x_[1]);
+  const std::int32_t dy =
+      shift_from_votes(md_.histogramY, md_.histogramScratch, md_.histogramSizeY, votes_y_[0], votes_y_[1]);
+  for (std::int32_t i = 0; i < n; ++i) {
+    sf.minutiaX[i] += dx;
+    sf.minutiaY[i] += dy;
+  }
   std::int32_t similarity = 0, weight = 1;
   if (grid) {
     TranslateRidgesOrientation(dx, dy, &sf);
@@ -537,7 +548,8 @@ ZYL_API int32_t MatchFeatures(MatchSide* test_side, MatchSide* sample_side, int3
   return Matcher(*c, *md, *test_side, *sample_side, details).run(threshold);
 }
 
-ZYL_API void RotateRidgesOrientation(int32_t cx, int32_t cy, int32_t rotation, FeatureRecord* grid) {
+static void RotateRidgesOrientationUnguarded(int32_t cx, int32_t cy, int32_t rotation,
+                                             FeatureRecord* grid) {
   if (!grid) return;
   const std::int32_t n = grid_size(std::max(grid->blockColumns, grid->blockRows));
   if (n == 0) return;
@@ -563,7 +575,12 @@ ZYL_API void RotateRidgesOrientation(int32_t cx, int32_t cy, int32_t rotation, F
   }
 }
 
-ZYL_API void TranslateRidgesOrientation(int32_t dx, int32_t dy, FeatureRecord* grid) {
+ZYL_API void RotateRidgesOrientation(int32_t cx, int32_t cy, int32_t rotation,
+                                     FeatureRecord* grid) {
+  zyl::GuardedCall([&] { RotateRidgesOrientationUnguarded(cx, cy, rotation, grid); });
+}
+
+static void TranslateRidgesOrientationUnguarded(int32_t dx, int32_t dy, FeatureRecord* grid) {
   if (!grid) return;
   const std::int32_t n = grid_size(grid->blockRows);
   if (n == 0) return;
@@ -578,6 +595,10 @@ ZYL_API void TranslateRidgesOrientation(int32_t dx, int32_t dy, FeatureRecord* g
       block(*grid, i, j) = copy[si * n + sj];
     }
   }
+}
+
+ZYL_API void TranslateRidgesOrientation(int32_t dx, int32_t dy, FeatureRecord* grid) {
+  zyl::GuardedCall([&] { TranslateRidgesOrientationUnguarded(dx, dy, grid); });
 }
 
 ZYL_API int32_t OrientationStructureComparison(const FeatureRecord* test_grid,

@@ -3,6 +3,7 @@
 #include <memory>
 #include <array>
 
+#include "common/guarded_call.h"
 #include "device/device_info.h"
 #include "device/device_record.h"
 #include "device/usb_transport.h"
@@ -60,7 +61,7 @@ ZYL_API int ZYLFPSCAN_GetDeviceCount(int* count) {
   return CountDevices(*count);
 }
 
-ZYL_API int ZYLFPSCAN_OpenDevice(void** handle, int index) {
+static int ZYLFPSCAN_OpenDeviceUnguarded(void** handle, int index) {
   if (!sdk().initialised) return ZYLFPSCAN_ERR_NOT_INIT;
   if (!handle) return ZYLFPSCAN_ERR_NULL_BUFFER;
   if (*handle) return ZYLFPSCAN_ERR_ALREADY_OPEN;
@@ -118,6 +119,11 @@ ZYL_API int ZYLFPSCAN_OpenDevice(void** handle, int index) {
   sdk().openDeviceTable[index] = {r.usbHandle, 1};
   *handle = open.record.release();
   return ZYLFPSCAN_OK;
+}
+
+ZYL_API int ZYLFPSCAN_OpenDevice(void** handle, int index) {
+  return zyl::GuardedCall(ZYLFPSCAN_ERR_NO_MEMORY,
+                          [&] { return ZYLFPSCAN_OpenDeviceUnguarded(handle, index); });
 }
 
 ZYL_API int ZYLFPSCAN_CloseDevice(void** handle) {

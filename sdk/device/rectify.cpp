@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "common/byte_io.h"
+#include "common/guarded_call.h"
 #include "device/rectify.h"
 
 namespace zyl::device {
@@ -160,24 +161,29 @@ ZYL_API int convertBigImage2SmallImage(const unsigned char* source, int sourceRo
 
 namespace zyl::device {
 
+// A failed allocation of the flipped frame gives -1 like an unusable
+// transform.
 int RectifyFrame(std::span<const std::uint8_t> frame, int frameWidth, int frameHeight, std::span<std::uint8_t> output,
                  std::span<const std::uint8_t, ZYL_RECTIFY_PARAMETERS_SIZE> parameters, int outputWidth,
                  int outputHeight) {
-  RectifyPoint source[4], target[4];
-  getBigFourPoints(parameters.data(), source);
-  if (getSmallFourPoints(outputHeight, outputWidth, 500, 500, target) != 0) return -1;
-  double h[9];
-  getPerspectiveTransform(h, static_cast<float>(kTransformScale), target, source);
-  std::int64_t check[9];
-  if (!TruncateCoefficients(h, check)) return -1;
-  // The sensor sees the finger upside down.
-  const std::size_t w = static_cast<std::size_t>(frameWidth);
-  std::vector<unsigned char> work(w * static_cast<std::size_t>(frameHeight));
-  for (int r = 0; r < frameHeight; ++r) {
-    const unsigned char* from = frame.data() + static_cast<std::size_t>(frameHeight - 1 - r) * w;
-    std::copy(from, from + w, work.begin() + static_cast<long>(static_cast<std::size_t>(r) * w));
-  }
-  return convertBigImage2SmallImage(work.data(), frameHeight, frameWidth, output.data(), outputHeight, outputWidth, h);
+  return GuardedCall(-1, [&] {
+    RectifyPoint source[4], target[4];
+    getBigFourPoints(parameters.data(), source);
+    if (getSmallFourPoints(outputHeight, outputWidth, 500, 500, target) != 0) return -1;
+    double h[9];
+    getPerspectiveTransform(h, static_cast<float>(kTransformScale), target, source);
+    std::int64_t check[9];
+    if (!TruncateCoefficients(h, check)) return -1;
+    // The sensor sees the finger upside down.
+    const std::size_t w = static_cast<std::size_t>(frameWidth);
+    std::vector<unsigned char> work(w * static_cast<std::size_t>(frameHeight));
+    for (int r = 0; r < frameHeight; ++r) {
+      const unsigned char* from = frame.data() + static_cast<std::size_t>(frameHeight - 1 - r) * w;
+      std::copy(from, from + w, work.begin() + static_cast<long>(static_cast<std::size_t>(r) * w));
+    }
+    return convertBigImage2SmallImage(work.data(), frameHeight, frameWidth, output.data(), outputHeight, outputWidth,
+                                      h);
+  });
 }
 
 }  // namespace zyl::device
@@ -193,6 +199,7 @@ ZYL_API int FPDEV_ReadFM_ImgRectifyWithInWH_MCU(const unsigned char* frame, int 
   const auto output_size = outputWidth > 0 && outputHeight > 0
                                ? static_cast<std::size_t>(outputWidth) * static_cast<std::size_t>(outputHeight)
                                : 0;
+  // RectifyFrame keeps a failed allocation inside (-1).
   return zyl::device::RectifyFrame({frame, frame_size}, frameWidth, frameHeight, {output, output_size},
                                    std::span<const std::uint8_t, ZYL_RECTIFY_PARAMETERS_SIZE>(
                                        parameters, ZYL_RECTIFY_PARAMETERS_SIZE),

@@ -23,7 +23,7 @@ void binarize(int width, int height, ByteImage image, int radius) {
       means.advance();
       const std::uint8_t* g = rows[y];
       std::uint8_t* out = image[y];
-      for (int x = 0; x < width; ++x) out[x] = threshold(g[x], means.mean(x));
+      for (int x = 0; x < width; ++x) out[x] = means.at_or_above_mean(g[x], x) ? kBackground : kRidge;
     }
   });
 }
@@ -47,6 +47,34 @@ void binarize_two(int width, int height, ByteImage grey, ByteImage out, int r1, 
   });
 }
 
+// One row of the adaptive binarisation; the windows' rows come in as
+// restrict pointers so that the loop vectorises.
+template <typename Sum>
+void adaptive_row_of(const std::uint8_t* __restrict g, const std::uint8_t* __restrict dens, int high, int low,
+                     const Sum* __restrict s_small, const int* __restrict c_small, int r_small,
+                     const Sum* __restrict s_middle, const int* __restrict c_middle, int r_middle,
+                     const Sum* __restrict s_large, const int* __restrict c_large, int r_large, int width,
+                     std::uint8_t* __restrict out) {
+  for (int x = 0; x < width; ++x) {
+    // Every window is read, then one chosen: selects, not branches.
+    const int d = dens[x];
+    const Sum ss = s_small[x], sm = s_middle[x], sl = s_large[x];
+    const int ns = r_small * c_small[x], nm = r_middle * c_middle[x], nl = r_large * c_large[x];
+    const bool dense = d >= high, middle = d >= low;
+    const Sum sum = dense ? ss : middle ? sm : sl;
+    const int count = dense ? ns : middle ? nm : nl;
+    out[x] = MeanWindow<RowRing, Sum>::at_or_above(sum, g[x], count) ? kBackground : kRidge;
+  }
+}
+
+template <typename Window>
+void adaptive_row(const std::uint8_t* g, const std::uint8_t* dens, int high, int low, const Window& small,
+                  const Window& middle, const Window& large, int width, std::uint8_t* out) {
+  adaptive_row_of(g, dens, high, low, small.sums(), small.column_counts(), small.row_count(), middle.sums(),
+                  middle.column_counts(), middle.row_count(), large.sums(), large.column_counts(),
+                  large.row_count(), width, out);
+}
+
 // Dense ridge regions are compared with the small window, sparse ones with
 // the large window. Any order of the radii gives the means it names.
 void binarize_adaptive(int width, int height, ByteImage grey, ByteImage density, int high, int low, int r_small,
@@ -66,11 +94,7 @@ void binarize_adaptive(int width, int height, ByteImage grey, ByteImage density,
       const std::uint8_t* g = rows[y];
       const std::uint8_t* dens = density[y];
       std::uint8_t* out = grey[y];
-      for (int x = 0; x < width; ++x) {
-        const int d = dens[x];
-        const int mean = d >= high ? small.mean(x) : d >= low ? middle.mean(x) : large.mean(x);
-        out[x] = threshold(g[x], mean);
-      }
+      adaptive_row(g, dens, high, low, small, middle, large, width, out);
     }
   });
 }

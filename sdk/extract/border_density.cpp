@@ -46,18 +46,17 @@ void border_density_image(int width, int height, ByteImage image, ByteImage D, i
       border_row(rows, D, width, height, yy, out[0], out[1]);
     });
     rows.load_through(y);
-    const std::int32_t* n = counts.sums(0);
-    const std::int32_t* b = counts.sums(1);
     const std::uint8_t* dir = D[y];
     std::uint8_t* out = image[y];
     for (int x = 0; x < width; ++x) {
-      if (n[x] == 0) {
+      const std::int32_t n = counts.sum(0, x), b = counts.sum(1, x);
+      if (n == 0) {
         out[x] = 0;
         continue;
       }
       const int o = dir[x] & 0x7F;
       const int weight = o <= 119 ? dir_koefs[o] : 100;
-      const std::int64_t v = static_cast<std::int64_t>(b[x]) * 255 / n[x];
+      const std::int64_t v = static_cast<std::int64_t>(b) * 255 / n;
       out[x] = static_cast<std::uint8_t>(v * weight / 100);
     }
   }

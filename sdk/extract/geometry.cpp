@@ -1,6 +1,7 @@
-// Table-driven direction and distance: no floating point, no division.
+// Table-driven direction and distance: integer results, no division.
 #include "zylscan/geometry.h"
 
+#include <cmath>
 #include <cstdint>
 #include <cstdlib>
 
@@ -10,21 +11,18 @@ constexpr std::int32_t kMaxComponent = 8192;
 constexpr std::int32_t kOutOfRange = 8193;
 constexpr std::int32_t kMaxSquare = kMaxComponent * kMaxComponent;
 
-// Binary search over sqrs: thirteen steps from 8192 that always land on an
-// odd value (the steps sum to an odd offset), which callers' thresholds are
-// stated against. S must lie below 8192 squared, so every probe stays within
-// 1..8192; S equal to it is answered as out of range by the callers.
+// The root the distance functions report: a binary search over sqrs with
+// thirteen steps from 8192, which always lands on an odd value (the steps sum
+// to an odd offset) and which callers' thresholds are stated against. That
+// search ends on floor(sqrt(S)) with its lowest bit set, computed here
+// directly: the square root in double is correctly rounded and S < 2^26, so
+// its truncation is the integer root or one off, which the two corrections
+// settle exactly. S must lie below 8192 squared.
 std::int32_t search_root(std::int32_t s_total) {
-  std::int32_t r = kMaxComponent;
-  std::int32_t s = kMaxComponent;
-  do {
-    s /= 2;
-    if (sqrs[r] > s_total)
-      r -= s;
-    else
-      r += s;
-  } while (s != 1);
-  return r;
+  std::int32_t r = static_cast<std::int32_t>(std::sqrt(static_cast<double>(s_total)));
+  if (r > 0 && sqrs[r] > s_total) --r;
+  if (r < kMaxComponent && sqrs[r + 1] <= s_total) ++r;
+  return r | 1;
 }
 
 // Negative components are outside the contract (callers pass absolute

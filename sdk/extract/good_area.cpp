@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "common/guarded_call.h"
 #include "extract/byte_image.h"
 #include "zylscan/extract_minutiae.h"
 
@@ -15,7 +16,7 @@ constexpr std::uint8_t kBadBit = 0x80;
 
 extern "C" {
 
-ZYL_API void EnhanceGoodArea(int32_t width, int32_t height, ByteImage D, int32_t r) {
+static void EnhanceGoodAreaUnguarded(int32_t width, int32_t height, ByteImage D, int32_t r) {
   if (!D || width <= 0 || height <= 0) return;
   r = std::max(r, 0);
   // Running column counts of good pixels over the window's rows, then a
@@ -48,6 +49,10 @@ ZYL_API void EnhanceGoodArea(int32_t width, int32_t height, ByteImage D, int32_t
     for (std::int32_t x = 0; x < width; ++x)
       row[x] = static_cast<std::uint8_t>(good[x] ? (row[x] & 0x7F) : (row[x] | kBadBit));
   }
+}
+
+ZYL_API void EnhanceGoodArea(int32_t width, int32_t height, ByteImage D, int32_t r) {
+  zyl::GuardedCall([&] { EnhanceGoodAreaUnguarded(width, height, D, r); });
 }
 
 ZYL_API void MapBadArea(int32_t width, int32_t height, ByteImage image, ByteImage D) {

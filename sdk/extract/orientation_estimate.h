@@ -12,6 +12,7 @@
 #include <array>
 #include <cstdint>
 #include <cstdlib>
+#include <type_traits>
 
 #include "extract/window_sums.h"
 #include "zylscan/feature_record.h"
@@ -29,7 +30,27 @@ struct OrientationEstimate {
   std::int64_t peak;  // the largest of the four scaled sums (for contrast tests)
 };
 
+// a / b rounded towards zero, as the integer division gives it. With
+// kNarrow the caller guarantees |a| < 2^53 and b != 0, and the quotient is
+// taken in double, which is exact here and much cheaper than a 64-bit
+// integer division: both operands convert exactly; a whole quotient is
+// representable and so computed exactly; any other lies at least 1 / |b|
+// from the nearest whole number, while rounding moves it by at most
+// |a / b| x 2^-53 < 1 / |b|, so truncation cannot cross a whole number.
+template <bool kNarrow>
+inline std::int64_t truncated_quotient(std::int64_t a, std::int64_t b) {
+  if constexpr (kNarrow)
+    return static_cast<std::int64_t>(static_cast<double>(a) / static_cast<double>(b));
+  else
+    return a / b;
+}
+
 // Runs the estimate on the four scaled sums h (H), b (D1), c (V), d (D2).
+// kNarrow: all four lie in 0..2^31 - 1. Then every dividend below stays far
+// under 2^53: |offset| <= 60 (its numerator is at most 4 x (max - min) in
+// size and its divisor at least max - min), so the numerators are below
+// 2^31 x 60, 2^31 x 75 and 2^31 x 255.
+template <bool kNarrow = false>
 inline OrientationEstimate estimate_orientation(std::int64_t h, std::int64_t b, std::int64_t c, std::int64_t d) {
   const std::int64_t peak = std::max({h, b, c, d});
   // Adjacent pair with the smallest sum; ties keep the earlier pair.
@@ -53,20 +74,43 @@ inline OrientationEstimate estimate_orientation(std::int64_t h, std::int64_t b, 
   const std::int64_t total = u + p + q + z;
   if (4 * peak == total) return {kFlatOrientation, kUnreliableNoise, peak};
 
-  const std::int64_t offset = (q + 3 * z - p - 3 * u) * 15 / (total - 4 * peak);
+  const std::int64_t offset = truncated_quotient<kNarrow>((q + 3 * z - p - 3 * u) * 15, total - 4 * peak);
   int orientation = base + static_cast<int>(offset);
   if (orientation == 120) orientation = 0;
 
   std::int64_t lo = p, hi = z;
   if (q < p) lo = q, hi = u;
-  const std::int64_t k = (hi - lo) * (15 - std::abs(offset)) / 30;
+  const std::int64_t k = truncated_quotient<kNarrow>((hi - lo) * (15 - std::abs(offset)), 30);
   lo = lo < k ? 0 : lo - k;
-  const int noise = hi + k == 0 ? kUnreliableNoise : static_cast<int>(lo * 255 / (hi + k));
+  const int noise = hi + k == 0 ? kUnreliableNoise : static_cast<int>(truncated_quotient<kNarrow>(lo * 255, hi + k));
   return {orientation, noise, peak};
 }
 
 // The four differences of one pixel, as absolute values or squares.
 enum class DifferenceKind { Absolute, Squares };
+
+// The differences of the interior pixels 1..width - 2 of one row. The rows
+// come in as restrict parameters, which the vectoriser honours (it does not
+// for restrict locals once the function is inlined).
+template <DifferenceKind kKind, typename Sum>
+void direction_differences_row(const std::uint8_t* __restrict above, const std::uint8_t* __restrict here,
+                               const std::uint8_t* __restrict below, Sum* __restrict h, Sum* __restrict d1,
+                               Sum* __restrict v, Sum* __restrict d2, int width) {
+  auto term = [](int a, int b) -> Sum {
+    const int diff = a - b;
+    if constexpr (kKind == DifferenceKind::Squares)
+      return static_cast<Sum>(diff * diff);
+    else
+      return static_cast<Sum>(diff < 0 ? -diff : diff);
+  };
+  for (int x = 1; x <= width - 2; ++x) {
+    const int p = here[x];
+    h[x] = term(p, here[x + 1]) + term(p, here[x - 1]);
+    d1[x] = term(p, below[x + 1]) + term(p, above[x - 1]);
+    v[x] = term(p, below[x]) + term(p, above[x]);
+    d2[x] = term(p, below[x - 1]) + term(p, above[x + 1]);
+  }
+}
 
 // Writes the H, D1, V, D2 differences of image row y into out[0..3]; only
 // pixels with 1 <= x <= width - 2 and 1 <= y <= height - 2 contribute, every
@@ -77,28 +121,11 @@ void direction_differences(Rows& rows, int width, int height, int y, const std::
     for (Sum* o : out) std::fill_n(o, width, Sum{0});
     return;
   }
-  const std::uint8_t* __restrict below = rows[y + 1];
-  const std::uint8_t* __restrict here = rows[y];
-  const std::uint8_t* __restrict above = rows[y - 1];
-  Sum* __restrict h = out[0];
-  Sum* __restrict d1 = out[1];
-  Sum* __restrict v = out[2];
-  Sum* __restrict d2 = out[3];
-  auto term = [](int a, int b) -> Sum {
-    const int diff = a - b;
-    if constexpr (kKind == DifferenceKind::Squares)
-      return static_cast<Sum>(diff * diff);
-    else
-      return static_cast<Sum>(diff < 0 ? -diff : diff);
-  };
+  const std::uint8_t* below = rows[y + 1];
+  const std::uint8_t* here = rows[y];
+  const std::uint8_t* above = rows[y - 1];
   for (Sum* o : out) o[0] = o[width - 1] = 0;
-  for (int x = 1; x <= width - 2; ++x) {
-    const int p = here[x];
-    h[x] = term(p, here[x + 1]) + term(p, here[x - 1]);
-    d1[x] = term(p, below[x + 1]) + term(p, above[x - 1]);
-    v[x] = term(p, below[x]) + term(p, above[x]);
-    d2[x] = term(p, below[x - 1]) + term(p, above[x + 1]);
-  }
+  direction_differences_row<kKind, Sum>(above, here, below, out[0], out[1], out[2], out[3], width);
 }
 
 // Window sums of the four differences around every pixel of an image, row
@@ -122,7 +149,7 @@ class DirectionWindow {
       direction_differences<kKind>(rows_, width_, height_, y, out);
     });
   }
-  std::int64_t sum(int k, int x) const { return sums_.sums(k)[x]; }
+  std::int64_t sum(int k, int x) const { return sums_.sum(k, x); }
 
   // The estimate at column x of the current row. Diagonal neighbours lie
   // farther away: their sums are scaled by 71 / 100, or halved for squares.
@@ -131,7 +158,7 @@ class DirectionWindow {
     if constexpr (kKind == DifferenceKind::Squares)
       return estimate_orientation(h, d1 / 2, v, d2 / 2);
     else
-      return estimate_orientation(h, d1 * 71 / 100, v, d2 * 71 / 100);
+      return estimate_orientation<std::is_same_v<Sum, std::int32_t>>(h, d1 * 71 / 100, v, d2 * 71 / 100);
   }
 
  private:

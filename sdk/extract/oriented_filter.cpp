@@ -19,6 +19,14 @@ namespace {
 constexpr int kReach = 6;                     // the kernels reach 6 pixels each way
 constexpr std::uint8_t kStrengthBits = 0x07;  // S bits 0..2: passes still due
 
+// Interior kernels are applied with a fixed number of taps, so that the
+// compiler unrolls the tap loop completely: a row is padded to the next of
+// these lengths with taps of weight 0 at offset 0, which add exactly
+// nothing. Kernel rows have 5, or 11 to 15 taps; a row with more than
+// kPaddedTaps keeps the general loop.
+constexpr int kShortTaps = 12;
+constexpr int kPaddedTaps = 15;
+
 // The image as it was when a pass began: every pass reads only these values
 // and writes its results straight into the image. One contiguous copy lets
 // an interior pixel reach its taps by fixed offsets.
@@ -32,14 +40,25 @@ class PassInput {
       rows_[y] = pixels_.data() + static_cast<std::size_t>(y) * width;
       std::copy_n(image[y], width, rows_[y]);
     }
-    // Offsets of every tap for this row length.
-    for (int m = 0; m < 120; ++m)
-      for (int k = 0; k < filter_c[m]; ++k) offsets_[m][k] = filter_y[m][k] * width + filter_x[m][k];
+    // Offsets and weights of every tap for this row length, side by side.
+    for (int m = 0; m < 120; ++m) {
+      padded_[m] = filter_c[m] <= kShortTaps ? kShortTaps : filter_c[m] <= kPaddedTaps ? kPaddedTaps : 0;
+      for (int k = 0; k < filter_c[m] && k < ZYL_KERNEL_TAPS; ++k) {
+        const std::int32_t offset = filter_y[m][k] * width + filter_x[m][k];
+        if (k < kPaddedTaps) taps_[m][k] = {offset, filter_w[m][k]};
+        offsets_[m][k] = offset;
+      }
+    }
   }
   void reload(ByteImage image) {
     for (int y = 0; y < height_; ++y) std::copy_n(image[y], width_, rows_[y]);
   }
   ByteImage rows() { return rows_.data(); }
+
+  // True when the kernels at (x, y) reach only pixels inside the image.
+  bool interior_row(int y) const { return y >= kReach && y <= height_ - 1 - kReach; }
+  int interior_begin() const { return kReach; }
+  int interior_end() const { return width_ - kReach; }  // one past the last interior column
 
   // The oriented kernel at (x, y). Orientations outside 0..119 (127 flat,
   // and values a direction byte should not hold) take the 3 x 3 mean.
@@ -47,15 +66,42 @@ class PassInput {
     if (m < 0 || m >= 120) return flat_mean(x, y);
     if (x < kReach || x > width_ - 1 - kReach || y < kReach || y > height_ - 1 - kReach)
       return smooth_near_border(x, y, m);
+    return smooth_interior(x, y, m);
+  }
+
+  // The kernel at an interior pixel (interior_row(y), x inside
+  // [interior_begin(), interior_end())).
+  std::uint8_t smooth_interior(int x, int y, int m) const {
+    if (m < 0 || m >= 120) return flat_mean(x, y);
     const std::uint8_t* p = rows_[y] + x;
-    const std::int32_t* off = offsets_[m];
-    const std::int32_t* tw = filter_w[m];
+    // At most 255 x 112211 < 2^31: the sum fits its 32 bits.
     std::int32_t sum = filter_w0[m] * p[0];
-    for (int k = 0, taps = filter_c[m]; k < taps; ++k) sum += tw[k] * (p[off[k]] + p[-off[k]]);
+    if (padded_[m] == kShortTaps) {
+      sum += padded_sum<kShortTaps>(p, taps_[m]);
+    } else if (padded_[m] == kPaddedTaps) {
+      sum += padded_sum<kPaddedTaps>(p, taps_[m]);
+    } else {
+      const std::int32_t* off = offsets_[m];
+      const std::int32_t* tw = filter_w[m];
+      for (int k = 0, taps = std::min(filter_c[m], ZYL_KERNEL_TAPS); k < taps; ++k)
+        sum += tw[k] * (p[off[k]] + p[-off[k]]);
+    }
     return static_cast<std::uint8_t>(sum / ZYL_KERNEL_TOTAL);
   }
 
  private:
+  struct Tap {
+    std::int32_t offset = 0;
+    std::int32_t weight = 0;
+  };
+
+  template <int kTaps>
+  static std::int32_t padded_sum(const std::uint8_t* p, const Tap* t) {
+    std::int32_t sum = 0;
+    for (int k = 0; k < kTaps; ++k) sum += t[k].weight * (p[t[k].offset] + p[-t[k].offset]);
+    return sum;
+  }
+
   // Near the border: only the taps whose pixel lies inside, divided by the
   // weights actually used.
   std::uint8_t smooth_near_border(int x, int y, int m) const {
@@ -89,8 +135,33 @@ class PassInput {
   int height_;
   std::vector<std::uint8_t> pixels_;
   std::vector<std::uint8_t*> rows_;
+  Tap taps_[120][kPaddedTaps] = {};
+  int padded_[120] = {};  // the padded length of each row, 0 for the general loop
   std::int32_t offsets_[120][ZYL_KERNEL_TAPS] = {};
 };
+
+// Smooths row y of G: out[x] = the kernel of orientation(x) at (x, y), or
+// left alone where orientation(x) is -1. Interior pixels of an interior row
+// skip the border tests. Returns the number of pixels smoothed.
+template <typename Orientation>
+long smooth_row(const PassInput& input, int width, int y, std::uint8_t* out, Orientation&& orientation) {
+  long smoothed = 0;
+  auto one = [&](int x, bool interior) {
+    const int m = orientation(x);
+    if (m == -1) return;
+    out[x] = interior ? input.smooth_interior(x, y, m) : input.smooth(x, y, m);
+    ++smoothed;
+  };
+  if (!input.interior_row(y) || input.interior_end() <= input.interior_begin()) {
+    for (int x = 0; x < width; ++x) one(x, false);
+    return smoothed;
+  }
+  int x = 0;
+  for (; x < input.interior_begin(); ++x) one(x, false);
+  for (; x < input.interior_end(); ++x) one(x, true);
+  for (; x < width; ++x) one(x, false);
+  return smoothed;
+}
 
 // One smoothing pass over G. orientation(x, y) gives the kernel of a pixel,
 // or -1 to leave it alone. Returns the number of pixels smoothed.
@@ -98,15 +169,8 @@ template <typename Orientation>
 long SmoothPass(PassInput& input, int width, int height, ByteImage g, Orientation&& orientation) {
   input.reload(g);
   long smoothed = 0;
-  for (int y = 0; y < height; ++y) {
-    std::uint8_t* out = g[y];
-    for (int x = 0; x < width; ++x) {
-      const int m = orientation(x, y);
-      if (m == -1) continue;
-      out[x] = input.smooth(x, y, m);
-      ++smoothed;
-    }
-  }
+  for (int y = 0; y < height; ++y)
+    smoothed += smooth_row(input, width, y, g[y], [&](int x) { return orientation(x, y); });
   return smoothed;
 }
 
@@ -139,8 +203,7 @@ ZYL_API std::int32_t DirFilterImage(std::int32_t width, std::int32_t height, Byt
       DirectionWindow<DifferenceKind::Absolute, DirectRows, decltype(zero)> window(rows, width, height, radius);
       for (int y = 0; y < height; ++y) {
         window.advance();
-        std::uint8_t* out = G[y];
-        for (int x = 0; x < width; ++x) out[x] = input.smooth(x, y, window.estimate(x).orientation);
+        smooth_row(input, width, y, G[y], [&](int x) { return window.estimate(x).orientation; });
       }
     }
   });

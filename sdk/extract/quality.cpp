@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <vector>
 
+#include "common/guarded_call.h"
 #include "extract/byte_image.h"
 #include "zylscan/extract_pipeline.h"
 #include "zylscan/image_stretch.h"
@@ -217,7 +218,8 @@ ZYL_API int32_t myThreshold(uint8_t* pixels, int32_t threshold, int32_t width, i
   return 0;
 }
 
-ZYL_API int32_t DevAlgImgQualityAndroid(int32_t width, int32_t height, const uint8_t* pixels) {
+static int32_t DevAlgImgQualityAndroidUnguarded(int32_t width, int32_t height,
+                                                const uint8_t* pixels) {
   // Sides outside the block statistic's range (which includes every side of
   // 2000 and more) cannot be measured.
   if (!pixels || !side_in(width, height, ZYL_QUALITY_QUADRANT_MIN_SIDE, ZYL_QUALITY_MAX_SIDE)) return -1;
@@ -233,6 +235,11 @@ ZYL_API int32_t DevAlgImgQualityAndroid(int32_t width, int32_t height, const uin
   // bottom or left against right) is rated by the block statistic instead.
   if (q >= 50 && (values[0] > 8000 || values[1] > 8000)) return percent;
   return q;
+}
+
+ZYL_API int32_t DevAlgImgQualityAndroid(int32_t width, int32_t height, const uint8_t* pixels) {
+  return zyl::GuardedCall(-1,
+                          [&] { return DevAlgImgQualityAndroidUnguarded(width, height, pixels); });
 }
 
 ZYL_API void testprintf(void) { std::puts("test"); }

@@ -16,8 +16,7 @@ void mean_filter(int width, int height, ByteImage image, int radius) {
     for (int y = 0; y < height; ++y) {
       means.advance();
       rows.load_through(y);
-      std::uint8_t* out = image[y];
-      for (int x = 0; x < width; ++x) out[x] = static_cast<std::uint8_t>(means.mean(x));
+      write_means(means.sums(), means.column_counts(), means.row_count(), width, image[y]);
     }
   });
 }

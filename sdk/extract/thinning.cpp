@@ -6,6 +6,7 @@
 #include <cstring>
 #include <vector>
 
+#include "common/guarded_call.h"
 #include "extract/skeleton_walk.h"
 
 extern "C" {
@@ -52,8 +53,8 @@ ZYL_API void FESkltInit(void) {
   }
 }
 
-ZYL_API void SkeletonizeImage(std::int32_t width, std::int32_t height, ByteImage image,
-                              std::int32_t passes) {
+static void SkeletonizeImageUnguarded(std::int32_t width, std::int32_t height, ByteImage image,
+                                      std::int32_t passes) {
   if (image == nullptr || width < 3 || height < 3 || passes <= 0) return;
   const std::size_t w = static_cast<std::size_t>(width);
   // Rows as they were when the sub-pass began: the row above (already
@@ -95,6 +96,11 @@ ZYL_API void SkeletonizeImage(std::int32_t width, std::int32_t height, ByteImage
     }
     if (!removed_in_pass) break;
   }
+}
+
+ZYL_API void SkeletonizeImage(std::int32_t width, std::int32_t height, ByteImage image,
+                              std::int32_t passes) {
+  zyl::GuardedCall([&] { SkeletonizeImageUnguarded(width, height, image, passes); });
 }
 
 ZYL_API std::int32_t GetTransitionCount(ByteImage image, std::int32_t y, std::int32_t x) {

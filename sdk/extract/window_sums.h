@@ -118,12 +118,46 @@ class WindowSums {
     slide_rows();
   }
 
+  // advance() for one channel whose values are the bytes of image rows:
+  // the entering and the leaving row go into the column sums in one sweep.
+  // rows[yy] must give row yy for the rows entering and leaving the window,
+  // the leaving row first (a RowRing of ring_rows(radius, 0, height) rows
+  // still holds it when the entering row is loaded).
+  template <typename Rows>
+  void advance_bytes(Rows& rows) {
+    static_assert(K == 1 && !kKeepRows);
+    ++y_;
+    Sum* col = columns_.data();
+    if (y_ == 0) {
+      for (int yy = 0; yy <= std::min(radius_, height_ - 1); ++yy) add_bytes(col, rows[yy], width_);
+    } else {
+      const bool leaving = y_ - radius_ - 1 >= 0, entering = y_ + radius_ < height_;
+      const std::uint8_t* out = leaving ? rows[y_ - radius_ - 1] : nullptr;
+      const std::uint8_t* in = entering ? rows[y_ + radius_] : nullptr;
+      if (in && out)
+        exchange_bytes(col, in, out, width_);
+      else if (in)
+        add_bytes(col, in, width_);
+      else if (out)
+        subtract_bytes(col, out, width_);
+    }
+    row_count_ = std::min(height_ - 1, y_ + radius_) - std::max(0, y_ - radius_) + 1;
+    slide_rows();
+  }
+
   int y() const { return y_; }
-  const Sum* sums(int k) const { return sums_.data() + static_cast<std::size_t>(k) * width_; }
+  // The window sums of the current row: channel k of column x. One channel
+  // alone is a plain array.
+  Sum sum(int k, int x) const { return sums_[static_cast<std::size_t>(x) * K + k]; }
+  const Sum* sums(int k) const {
+    static_assert(K == 1, "several channels lie interleaved: read them with sum(k, x)");
+    return sums_.data() + k;
+  }
   // Rows and columns of the clipped window of the current row / of column x.
   int row_count() const { return row_count_; }
   int column_count(int x) const { return column_counts_[x]; }
   int pixel_count(int x) const { return row_count_ * column_counts_[x]; }
+  const int* column_counts() const { return column_counts_.data(); }
 
  private:
   // Values of row yy: its own slot when rows are kept, else slot 0 for an
@@ -136,57 +170,78 @@ class WindowSums {
     return out;
   }
 
+  // Restrict parameters, which the vectoriser honours once inlined (restrict
+  // locals it does not).
+  static void add_values(Sum* __restrict col, const Sum* __restrict v, int width) {
+    for (int x = 0; x < width; ++x) col[x] += v[x];
+  }
+  static void subtract_values(Sum* __restrict col, const Sum* __restrict v, int width) {
+    for (int x = 0; x < width; ++x) col[x] -= v[x];
+  }
+  // Channel k of the interleaved column sums (col points at channel k).
+  static void add_channel(Sum* __restrict col, const Sum* __restrict v, int width) {
+    for (int x = 0; x < width; ++x) col[x * K] += v[x];
+  }
+  static void subtract_channel(Sum* __restrict col, const Sum* __restrict v, int width) {
+    for (int x = 0; x < width; ++x) col[x * K] -= v[x];
+  }
+  static void add_bytes(Sum* __restrict col, const std::uint8_t* __restrict in, int width) {
+    for (int x = 0; x < width; ++x) col[x] += in[x];
+  }
+  static void subtract_bytes(Sum* __restrict col, const std::uint8_t* __restrict out, int width) {
+    for (int x = 0; x < width; ++x) col[x] -= out[x];
+  }
+  static void exchange_bytes(Sum* __restrict col, const std::uint8_t* __restrict in,
+                             const std::uint8_t* __restrict out, int width) {
+    for (int x = 0; x < width; ++x) col[x] += static_cast<Sum>(in[x]) - static_cast<Sum>(out[x]);
+  }
+
   template <typename Fill>
   void add_row(int yy, Fill& fill) {
     const std::array<Sum*, K> out = slot(yy, false);
     fill(yy, out);
-    for (int k = 0; k < K; ++k) {
-      Sum* __restrict col = columns_.data() + static_cast<std::size_t>(k) * width_;
-      const Sum* __restrict v = out[k];
-      for (int x = 0; x < width_; ++x) col[x] += v[x];
-    }
+    if constexpr (K == 1)
+      add_values(columns_.data(), out[0], width_);
+    else
+      for (int k = 0; k < K; ++k) add_channel(columns_.data() + k, out[k], width_);
   }
 
   template <typename Fill>
   void remove_row(int yy, Fill& fill) {
     const std::array<Sum*, K> out = slot(yy, true);
     if constexpr (!kKeepRows) fill(yy, out);
-    for (int k = 0; k < K; ++k) {
-      Sum* __restrict col = columns_.data() + static_cast<std::size_t>(k) * width_;
-      const Sum* __restrict v = out[k];
-      for (int x = 0; x < width_; ++x) col[x] -= v[x];
-    }
+    if constexpr (K == 1)
+      subtract_values(columns_.data(), out[0], width_);
+    else
+      for (int k = 0; k < K; ++k) subtract_channel(columns_.data() + k, out[k], width_);
   }
 
   // The horizontal window over the column sums, in stretches so that no
   // column needs a test: the window's right edge still inside the row, then
-  // both edges inside, then only its left edge. The K channels advance
-  // together, K independent running sums per column.
+  // both edges inside, then only its left edge. Column sums and window sums
+  // hold the K channels of a column side by side, so the K running sums
+  // advance together as one short vector.
   void slide_rows() {
-    const Sum* col[K];
-    Sum* out[K];
-    Sum s[K];
-    for (int k = 0; k < K; ++k) {
-      col[k] = columns_.data() + static_cast<std::size_t>(k) * width_;
-      out[k] = sums_.data() + static_cast<std::size_t>(k) * width_;
-      s[k] = 0;
-    }
-    const int first = std::min(radius_, width_ - 1);
+    const Sum* __restrict col = columns_.data();
+    Sum* __restrict out = sums_.data();
+    Sum s[K] = {};
+    const int r = radius_;
+    const int first = std::min(r, width_ - 1);
     for (int x = 0; x <= first; ++x)
-      for (int k = 0; k < K; ++k) s[k] += col[k][x];
-    for (int k = 0; k < K; ++k) out[k][0] = s[k];
+      for (int k = 0; k < K; ++k) s[k] += col[x * K + k];
+    for (int k = 0; k < K; ++k) out[k] = s[k];
     // x + r < width and x - r - 1 >= 0 split 1..width-1 into stretches.
-    const int enter_end = std::max(1, width_ - radius_);  // x < enter_end: column x + r enters
-    const int leave_from = radius_ + 1;                   // x >= leave_from: column x - r - 1 leaves
+    const int enter_end = std::max(1, width_ - r);  // x < enter_end: column x + r enters
+    const int leave_from = r + 1;                   // x >= leave_from: column x - r - 1 leaves
     int x = 1;
     for (; x < width_ && x < enter_end && x < leave_from; ++x)
-      for (int k = 0; k < K; ++k) out[k][x] = s[k] += col[k][x + radius_];
+      for (int k = 0; k < K; ++k) out[x * K + k] = s[k] += col[(x + r) * K + k];
     for (; x < width_ && x < leave_from; ++x)  // the window spans the row: nothing enters or leaves
-      for (int k = 0; k < K; ++k) out[k][x] = s[k];
+      for (int k = 0; k < K; ++k) out[x * K + k] = s[k];
     for (; x < width_ && x < enter_end; ++x)
-      for (int k = 0; k < K; ++k) out[k][x] = s[k] += col[k][x + radius_] - col[k][x - radius_ - 1];
+      for (int k = 0; k < K; ++k) out[x * K + k] = s[k] += col[(x + r) * K + k] - col[(x - r - 1) * K + k];
     for (; x < width_; ++x)
-      for (int k = 0; k < K; ++k) out[k][x] = s[k] -= col[k][x - radius_ - 1];
+      for (int k = 0; k < K; ++k) out[x * K + k] = s[k] -= col[(x - r - 1) * K + k];
   }
 
   int width_;
@@ -237,19 +292,37 @@ class MeanWindow {
  public:
   MeanWindow(Rows& rows, int width, int height, int radius) : rows_(rows), width_(width), sums_(width, height, radius) {}
 
-  void advance() {
-    sums_.advance([this](int y, const std::array<Sum*, 1>& out) {
-      const std::uint8_t* row = rows_[y];
-      std::copy_n(row, width_, out[0]);
-    });
-  }
+  void advance() { sums_.advance_bytes(rows_); }
   int mean(int x) const { return mean_of(sums_.sums(0)[x], sums_.pixel_count(x)); }
+  // True when value >= mean(x), without the division: for a sum S >= 0 of
+  // n >= 1 pixels, value >= floor(S / n) exactly when S < (value + 1) x n,
+  // that is S - value x n < n. With 32-bit sums value x n stays within
+  // 255 x width x height, which window_sum_fits keeps below 2^31.
+  bool at_or_above_mean(int value, int x) const { return at_or_above(sum(x), value, pixel_count(x)); }
+  static bool at_or_above(Sum sum, int value, int count) {
+    return sum - static_cast<Sum>(value) * count < count;
+  }
+  Sum sum(int x) const { return sums_.sums(0)[x]; }
+  int pixel_count(int x) const { return sums_.pixel_count(x); }
+  // The current row's sums and window sizes, for loops that take them as
+  // restrict pointers (byte stores could otherwise alias the window).
+  const Sum* sums() const { return sums_.sums(0); }
+  const int* column_counts() const { return sums_.column_counts(); }
+  int row_count() const { return sums_.row_count(); }
 
  private:
   Rows& rows_;
   int width_;
   WindowSums<Sum, 1> sums_;
 };
+
+// out[x] = the mean of window x, from its sum and its pixel count
+// row_count x columns[x].
+template <typename Sum>
+void write_means(const Sum* __restrict sums, const int* __restrict columns, int row_count, int width,
+                 std::uint8_t* __restrict out) {
+  for (int x = 0; x < width; ++x) out[x] = static_cast<std::uint8_t>(mean_of(sums[x], row_count * columns[x]));
+}
 
 // True when the arguments describe an image the filters can walk.
 inline bool valid_image(int width, int height, ByteImage image) {

@@ -3,10 +3,9 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <new>
-#include <stdexcept>
 #include <vector>
 
+#include "common/guarded_call.h"
 #include "zylscan/typeline_extract.h"
 #include "zylscan/typeline_math.h"
 #include "typeline/tables.h"
@@ -29,11 +28,7 @@ inline bool image_ok(const void* p, int w, int h) {
 // not cross the C boundary as an exception.
 template <typename F>
 void run_stage(F&& stage) noexcept {
-  try {
-    stage();
-  } catch (const std::bad_alloc&) {
-  } catch (const std::length_error&) {
-  }
+  GuardedCall(stage);
 }
 
 inline std::size_t pixels(int w, int h) { return static_cast<std::size_t>(w) * static_cast<std::size_t>(h); }

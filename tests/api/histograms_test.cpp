@@ -4,8 +4,10 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <random>
 #include <vector>
 
+#include "api/match_data.h"
 #include "zylscan/graph_matcher.h"
 
 namespace {
@@ -164,6 +166,39 @@ TEST(TranslationHistogram, FindsAndAppliesTheShift) {
     EXPECT_EQ(xs[1], 5 + k.dx);
     EXPECT_EQ(ys[0], 200 + k.dy);
     EXPECT_EQ(ys[1], 7 + k.dy);
+  }
+}
+
+// The matcher's shift from the voted bins alone is the shift of the whole
+// histogram, near both ends and in histograms shorter than the smoothing
+// window too, and leaves the votes as they are.
+TEST(TranslationHistogram, ShiftFromVotedBinsEqualsTheWholeHistogramsShift) {
+  std::mt19937 random(7);
+  for (const std::int32_t size : {1, 10, 11, 12, 16, 40, 2048}) {
+    for (int round = 0; round < 200; ++round) {
+      std::vector<std::int32_t> votes(static_cast<std::size_t>(size)), scratch(votes.size());
+      std::int32_t lo = INT32_MAX, hi = -1;
+      const int count = static_cast<int>(random() % 12);
+      // Clusters of votes at random places, some at either end.
+      const auto centre = static_cast<std::int32_t>(random() % static_cast<std::uint32_t>(size));
+      for (int v = 0; v < count; ++v) {
+        std::int32_t bin = centre + static_cast<std::int32_t>(random() % 25) - 12;
+        if (round % 4 == 1) bin = static_cast<std::int32_t>(random() % 8);
+        if (round % 4 == 2) bin = size - 1 - static_cast<std::int32_t>(random() % 8);
+        bin = std::clamp(bin, 0, size - 1);
+        votes[static_cast<std::size_t>(bin)] += 1 + static_cast<std::int32_t>(random() % 254);
+        lo = std::min(lo, bin);
+        hi = std::max(hi, bin);
+      }
+      const std::vector<std::int32_t> voted = votes;
+      const std::int32_t shift = zyl::api::shift_from_votes(votes.data(), scratch.data(), size, lo, hi);
+      EXPECT_EQ(votes, voted);
+      std::vector<std::int32_t> hx = voted, hy(votes.size()), whole_scratch(votes.size());
+      std::int32_t dx = -1, dy = -1;
+      TranslationHistogramProcessing(hx.data(), hy.data(), whole_scratch.data(), size, size, nullptr, nullptr, 0, &dx,
+                                     &dy);
+      ASSERT_EQ(shift, dx) << "size " << size << " round " << round;
+    }
   }
 }
 

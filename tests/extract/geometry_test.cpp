@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 
 #include "zylscan/geometry.h"
 
@@ -84,6 +85,35 @@ TEST(Distance, IsTheIntegerRootWithItsLowestBitSet) {
     for (int dy = 0; dy < 400; dy += 11) {
       const int root = static_cast<int>(std::sqrt(static_cast<double>(dx * dx + dy * dy)));
       EXPECT_EQ(ComputeDistance(dx, dy), root | 1) << dx << "," << dy;
+    }
+}
+
+// The distance's original definition: thirteen halving steps of a binary
+// search from 8192 over the squares. The direct root must agree everywhere,
+// notably next to the perfect squares where a rounded root could slip.
+int thirteen_step_root(std::int64_t total) {
+  int r = 8192, s = 8192;
+  do {
+    s /= 2;
+    r = std::int64_t{r} * r > total ? r - s : r + s;
+  } while (s != 1);
+  return r;
+}
+
+TEST(Distance, AgreesWithTheThirteenStepSearch) {
+  for (int a = 0; a < 8192; ++a)
+    for (int b : {0, 1, 2, 3, a / 2, a}) {
+      const std::int64_t total = std::int64_t{a} * a + std::int64_t{b} * b;
+      if (total >= 8192 * 8192) continue;
+      ASSERT_EQ(ComputeDistance(a, b), thirteen_step_root(total)) << a << "," << b;
+      ASSERT_EQ(ComputeDistance3D(a, b, 1), total + 1 < 8192 * 8192 ? thirteen_step_root(total + 1) : 8193)
+          << a << "," << b;
+    }
+  for (int dx = 0; dx < 8192; dx += 37)
+    for (int dy = 0; dy < 8192; dy += 41) {
+      const std::int64_t total = std::int64_t{dx} * dx + std::int64_t{dy} * dy;
+      if (total >= 8192 * 8192) continue;
+      ASSERT_EQ(ComputeDistance(dx, dy), thirteen_step_root(total)) << dx << "," << dy;
     }
 }
 

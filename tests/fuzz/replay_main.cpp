@@ -1,15 +1,18 @@
 // Runs a fuzz target without libFuzzer, so every build (plain and sanitizer)
-// exercises it: first every corpus file, then a fixed, seeded sequence of
+// exercises it: first every corpus file and every prefix of it (the cuts a
+// truncated file or transfer gives), then a fixed, seeded sequence of
 // random and mutated inputs. Each input lives in a heap block of exactly its
 // size, so the sanitizers see any read past its end.
 //
-//   <target>_replay [--runs=N] [--seed=S] [--max-len=L] [--seconds=T] [paths...]
+//   <target>_replay [--runs=N] [--seed=S] [--max-len=L] [--seconds=T] [--prefix-seconds=P]
+//                   [paths...]
 //   <target>_replay --dump=I FILE [same options and paths]
 //
 // Paths are corpus directories (every regular file in them) or single files.
 // Input I of the sequence depends only on the seed, I and the corpus, so
 // --dump=I writes the same input to FILE for a debugger or the libFuzzer
-// binary. The random pass stops early after T seconds.
+// binary. The random pass stops early after T seconds, the pass over the
+// corpus files' prefixes after P seconds (10 by default).
 #include <algorithm>
 #include <chrono>
 #include <csignal>
@@ -25,6 +28,8 @@
 #include <string>
 #include <unistd.h>
 #include <vector>
+
+#include "support/prefix_blocks.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size);
 extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) __attribute__((weak));
@@ -60,6 +65,33 @@ void install_crash_report() {
   for (int sig : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT}) std::signal(sig, on_signal);
 }
 
+// Every proper prefix of a corpus file up to kFullSweep bytes; a longer
+// file gets its first kFullSweep / 4 prefixes, then every step-th (about
+// kFullSweep / 4 more) and its last 64, so one large file does not dominate
+// the run.
+constexpr std::size_t kFullSweep = 8192;
+
+// Answers how many cuts ran; stops at `deadline` (checked every 16 cuts) so
+// that a slow target on a loaded machine still ends well inside its time-out.
+std::size_t run_prefixes(const std::string& name, const Bytes& input,
+                         std::chrono::steady_clock::time_point deadline) {
+  const bool full = input.size() <= kFullSweep;
+  const std::size_t head = full ? input.size() : kFullSweep / 4;
+  const std::size_t step = full ? 1 : input.size() / (kFullSweep / 4);
+  const std::size_t tail = input.size() > 64 ? input.size() - 64 : 0;
+  std::size_t done = 0;
+  for (std::size_t n = 0; n < input.size(); ++n) {
+    if (n > head && n < tail && n % step != 0) continue;
+    if (done % 16 == 0 && std::chrono::steady_clock::now() > deadline) break;
+    ++done;
+    std::snprintf(g_current, sizeof g_current, "corpus file %s cut to %zu bytes", name.c_str(), n);
+    zyltest::for_each_prefix_block(input, n, n + 1, [](std::span<const std::uint8_t> cut) {
+      LLVMFuzzerTestOneInput(cut.data(), cut.size());
+    });
+  }
+  return done;
+}
+
 void run_one(const Bytes& input) {
   // new[] of exactly the input's size (a zero-size block for an empty input).
   std::unique_ptr<std::uint8_t[]> copy(new std::uint8_t[input.size()]);
@@ -77,6 +109,7 @@ struct Options {
   unsigned long seed = 1;
   std::size_t max_len = 1024;
   double seconds = 3.0;
+  double prefix_seconds = 10.0;
   long dump = -1;
   std::string dump_file;
   std::vector<fs::path> paths;
@@ -96,6 +129,8 @@ Options parse(int argc, char** argv) {
       o.seed = std::strtoul(v, nullptr, 10);
     } else if (const char* v = value("--max-len=")) {
       o.max_len = std::strtoul(v, nullptr, 10);
+    } else if (const char* v = value("--prefix-seconds=")) {
+      o.prefix_seconds = std::strtod(v, nullptr);
     } else if (const char* v = value("--seconds=")) {
       o.seconds = std::strtod(v, nullptr);
     } else if (const char* v = value("--dump=")) {
@@ -219,6 +254,14 @@ int main(int argc, char** argv) {
     std::snprintf(g_current, sizeof g_current, "corpus file %s", name.c_str());
     run_one(input);
   }
+  // The cuts come after every whole file, in corpus order, within their own
+  // time budget.
+  const auto prefix_deadline =
+      std::chrono::steady_clock::now() +
+      std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+          std::chrono::duration<double>(o.prefix_seconds));
+  std::size_t cuts = 0;
+  for (const auto& [name, input] : corpus) cuts += run_prefixes(name, input, prefix_deadline);
 
   const auto start = std::chrono::steady_clock::now();
   unsigned long done = 0;
@@ -230,6 +273,7 @@ int main(int argc, char** argv) {
                   o.seed, done);
     run_one(make_input(o.seed, done, corpus, o.max_len));
   }
-  std::printf("replay: %zu corpus inputs and %lu of %lu random inputs passed\n", corpus.size(), done, o.runs);
+  std::printf("replay: %zu corpus inputs, %zu of their cuts and %lu of %lu random inputs passed\n",
+              corpus.size(), cuts, done, o.runs);
   return 0;
 }

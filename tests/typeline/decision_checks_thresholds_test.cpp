@@ -12,8 +12,8 @@
 #include <cstdlib>
 #include <memory>
 
+#include "support/synthetic_finger.h"
 #include "typeline/decision_records.h"
-#include "typeline/synthetic_finger.h"
 #include "zylscan/typeline_match.h"
 #include "zylscan/typeline_math.h"
 #include "zylscan/typeline_template.h"

@@ -4,7 +4,7 @@
 #include <initializer_list>
 #include <utility>
 
-#include "typeline/synthetic_finger.h"
+#include "support/synthetic_finger.h"
 #include "zylscan/typeline_match.h"
 
 namespace {

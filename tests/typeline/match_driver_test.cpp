@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "typeline/synthetic_finger.h"
+#include "support/synthetic_finger.h"
 #include "zylscan/typeline_match.h"
 
 namespace {

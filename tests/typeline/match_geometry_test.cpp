@@ -8,7 +8,7 @@
 #include <cstring>
 #include <vector>
 
-#include "typeline/synthetic_finger.h"
+#include "support/synthetic_finger.h"
 #include "zylscan/typeline_match.h"
 
 namespace {

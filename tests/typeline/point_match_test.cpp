@@ -10,8 +10,8 @@
 #include <set>
 #include <utility>
 
+#include "support/synthetic_finger.h"
 #include "typeline/matching.h"
-#include "typeline/synthetic_finger.h"
 #include "zylscan/typeline_match.h"
 
 namespace {

@@ -6,6 +6,7 @@
 #include <mutex>
 #include <vector>
 
+#include "common/guarded_call.h"
 #include "matchlib/core/allocation.h"
 #include "matchlib/template/grid_coverage.h"
 #include "zylscan/matchlib_engine.h"
@@ -167,7 +168,8 @@ ZYL_API int enrol_job_set_tolerance(EnrolSession* job, uint16_t shift, uint8_t a
   return ML_OK;
 }
 
-ZYL_API int enrol_job_finalise(EnrolSession* job, uint8_t maximum_views, DataBlob** out, void*) {
+static int enrol_job_finalise_unguarded(EnrolSession* job, uint8_t maximum_views, DataBlob** out,
+                                        void*) {
   if (!job) return ML_BAD_ARGUMENT;
   EnrolJob& j = *self(job);
   if (j.count < param_get(j.context, 0x91d9186au, 1)) return ML_CORRUPT;
@@ -184,6 +186,11 @@ ZYL_API int enrol_job_finalise(EnrolSession* job, uint8_t maximum_views, DataBlo
   }
   mvt_release(t);
   return status;
+}
+
+ZYL_API int enrol_job_finalise(EnrolSession* job, uint8_t maximum_views, DataBlob** out, void* a3) {
+  return zyl::GuardedCall(
+      ML_NO_MEMORY, [&] { return enrol_job_finalise_unguarded(job, maximum_views, out, a3); });
 }
 
 ZYL_API int enrol_job_finalise_engine(MatchEngine* engine, EnrolSession* job, DataBlob** out) {

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "common/byte_io.h"
+#include "common/guarded_call.h"
 #include "matchlib/core/allocation.h"
 #include "matchlib/core/match_engine.h"
 #include "zylscan/matchlib_blockrec.h"
@@ -632,9 +633,9 @@ ZYL_API int session_commit_with_decision(MatcherSession* s, const SessionDecisio
   return status;
 }
 
-ZYL_API int session_update_from_record(MatchEngine* engine, DataBlob* multi_view, DataBlob* probe,
-                                       DataBlob* record, int update, SessionDecision* decision,
-                                       DataBlob** out) {
+static int session_update_from_record_unguarded(MatchEngine* engine, DataBlob* multi_view,
+                                                DataBlob* probe, DataBlob* record, int update,
+                                                SessionDecision* decision, DataBlob** out) {
   if (out) *out = nullptr;
   if (!engine || !multi_view || !probe || !record || !decision || !out) return ML_BAD_ARGUMENT;
   VerifyRecord rec;
@@ -685,7 +686,16 @@ ZYL_API int session_update_from_record(MatchEngine* engine, DataBlob* multi_view
   return *out ? ML_OK : ML_NO_MEMORY;
 }
 
-ZYL_API int session_save(const MatcherSession* s, uint8_t** out, uint32_t* out_size) {
+ZYL_API int session_update_from_record(MatchEngine* engine, DataBlob* multi_view, DataBlob* probe,
+                                       DataBlob* record, int update, SessionDecision* decision,
+                                       DataBlob** out) {
+  return zyl::GuardedCall(ML_NO_MEMORY, [&] {
+    return session_update_from_record_unguarded(engine, multi_view, probe, record, update, decision,
+                                                out);
+  });
+}
+
+static int session_save_unguarded(const MatcherSession* s, uint8_t** out, uint32_t* out_size) {
   if (!s || !out || !out_size) return ML_BAD_ARGUMENT;
   const std::uint32_t accum_size = s->accumulator ? accum_write(nullptr, s->accumulator) : 0;
   const std::uint32_t log_size = log_body_size(*s);
@@ -744,6 +754,10 @@ ZYL_API int session_save(const MatcherSession* s, uint8_t** out, uint32_t* out_s
   *out = block;
   *out_size = static_cast<std::uint32_t>(total);
   return ML_OK;
+}
+
+ZYL_API int session_save(const MatcherSession* s, uint8_t** out, uint32_t* out_size) {
+  return zyl::GuardedCall(ML_NO_MEMORY, [&] { return session_save_unguarded(s, out, out_size); });
 }
 
 ZYL_API int session_restore(const uint8_t* block, uint32_t size, MatchEngine* engine,

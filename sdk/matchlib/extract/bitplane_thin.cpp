@@ -9,6 +9,7 @@
 #include <new>
 #include <vector>
 
+#include "common/guarded_call.h"
 #include "matchlib/extract/thinning_tables.h"
 #include "zylscan/matchlib_minutiae_extract.h"
 #include "zylscan/matchlib_object.h"
@@ -236,7 +237,7 @@ using namespace zyl::matchlib;
 
 ZYL_API int bilevel_bits_thin(uint8_t* plane, int rows, int width, int divisor) {
   if (!plane || rows <= 0 || width <= 0 || divisor <= 0) return ML_BAD_ARGUMENT;
-  try {
+  return zyl::GuardedCall(ML_NO_MEMORY, [&]() -> int {
     const std::size_t capacity = std::size_t(rows) * width / divisor;
     Thinner thinner(Plane(plane, rows, width), capacity);
     thinner.find_contours();
@@ -246,7 +247,5 @@ ZYL_API int bilevel_bits_thin(uint8_t* plane, int rows, int width, int divisor) 
       thinner.retrace();
       if (thinner.full()) return ML_CORRUPT;
     }
-  } catch (const std::bad_alloc&) {
-    return ML_NO_MEMORY;
-  }
+  });
 }

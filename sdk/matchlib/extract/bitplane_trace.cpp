@@ -9,6 +9,7 @@
 #include <cstring>
 #include <vector>
 
+#include "common/guarded_call.h"
 #include "zylscan/matchlib_cell_map.h"
 #include "zylscan/matchlib_fixed.h"
 #include "zylscan/matchlib_minutiae_extract.h"
@@ -140,8 +141,9 @@ ZYL_API void bilevel_bits_take_pixel(uint8_t* plane, uint8_t* counts, int width,
   }
 }
 
-ZYL_API void bilevel_bits_trace_minutiae(uint8_t* plane, int rows, int width, int kind, const uint8_t* quality,
-                                         MinutiaEntry* minutiae, uint8_t* count, uint8_t* counts, int s1, int s2) {
+static void bilevel_bits_trace_minutiae_unguarded(uint8_t* plane, int rows, int width, int kind,
+                                                  const uint8_t* quality, MinutiaEntry* minutiae,
+                                                  uint8_t* count, uint8_t* counts, int s1, int s2) {
   const int stride = (width + 1) / 2;
   std::memset(counts, 0, std::size_t(rows) * stride);
   if (rows < 3 || !plane || !quality || !minutiae || !count) return;
@@ -267,8 +269,19 @@ ZYL_API void bilevel_bits_trace_minutiae(uint8_t* plane, int rows, int width, in
   }
 }
 
-ZYL_API int bilevel_bits_check_endings(MinutiaEntry* minutiae, int count, const uint8_t* plane, const uint8_t* counts,
-                                       const uint8_t* block_frequency, int rows, int width, int scale, int cell) {
+ZYL_API void bilevel_bits_trace_minutiae(uint8_t* plane, int rows, int width, int kind,
+                                         const uint8_t* quality, MinutiaEntry* minutiae,
+                                         uint8_t* count, uint8_t* counts, int s1, int s2) {
+  zyl::GuardedCall([&] {
+    bilevel_bits_trace_minutiae_unguarded(plane, rows, width, kind, quality, minutiae, count,
+                                          counts, s1, s2);
+  });
+}
+
+static int bilevel_bits_check_endings_unguarded(MinutiaEntry* minutiae, int count,
+                                                const uint8_t* plane, const uint8_t* counts,
+                                                const uint8_t* block_frequency, int rows, int width,
+                                                int scale, int cell) {
   if (!minutiae || count <= 0) return 0;
   if (!plane || !counts || !block_frequency || rows <= 0 || width <= 0 || cell <= 0) return count;
   // The ending validation of the byte skeletons, run on the plane itself:
@@ -289,6 +302,15 @@ ZYL_API int bilevel_bits_check_endings(MinutiaEntry* minutiae, int count, const 
       period[i] = img_sample_bilinear_u8(c, r, block_frequency, map_rows, map_columns, cell);
     }
   return minutiae_validate_endings(minutiae, count, skeleton.data(), bytes.data(), period.data(), rows, width, 1, 1);
+}
+
+ZYL_API int bilevel_bits_check_endings(MinutiaEntry* minutiae, int count, const uint8_t* plane,
+                                       const uint8_t* counts, const uint8_t* block_frequency,
+                                       int rows, int width, int scale, int cell) {
+  return zyl::GuardedCall(ML_NO_MEMORY, [&] {
+    return bilevel_bits_check_endings_unguarded(minutiae, count, plane, counts, block_frequency,
+                                                rows, width, scale, cell);
+  });
 }
 
 }  // extern "C"

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <vector>
 
+#include "common/guarded_call.h"
 #include "zylscan/matchlib_local_stats.h"
 #include "zylscan/matchlib_minutiae_extract.h"
 #include "zylscan/matchlib_object.h"
@@ -218,12 +219,12 @@ ZYL_API int bright_level_run(const uint8_t* input, int height, int width, uint8_
   if (out != input) std::memcpy(out, input, std::size_t(height) * width);
   const int rows = height / n, cols = width / n;
   std::vector<std::uint8_t> means, rows2;
-  try {
+  const int outcome = zyl::GuardedCall(ML_NO_MEMORY, [&]() -> int {
     means.assign(std::size_t(std::max(rows * cols, 1)), 0);
     rows2.assign(std::size_t(2) * width, 0);
-  } catch (const std::bad_alloc&) {
-    return ML_NO_MEMORY;
-  }
+    return ML_OK;
+  });
+  if (outcome != ML_OK) return outcome;
   if (rows > 0 && cols > 0) {
     const int status = img_block_mean_u8(out, height, width, n, rows, cols, means.data());
     if (status != ML_OK) return status;

@@ -10,6 +10,7 @@
 #include <new>
 #include <vector>
 
+#include "common/guarded_call.h"
 #include "matchlib/core/allocation.h"
 #include "zylscan/matchlib_fixed.h"
 #include "zylscan/matchlib_image.h"
@@ -123,11 +124,7 @@ ZYL_API int imgfeat_compute(const void*, const GrayImage* image, int16_t** out_v
   auto* v = static_cast<std::int16_t*>(ml_calloc(IMAGE_FEATURE_COUNT, sizeof(std::int16_t)));
   if (!v) return ML_NO_MEMORY;
   int rc = ML_OK;
-  try {
-    rc = compute(image, v);
-  } catch (const std::bad_alloc&) {
-    rc = ML_NO_MEMORY;
-  }
+  rc = zyl::GuardedCall(ML_NO_MEMORY, [&] { return compute(image, v); });
   // A vector whose texture slots could not be filled is not handed out.
   if (rc != ML_OK) {
     std::free(v);

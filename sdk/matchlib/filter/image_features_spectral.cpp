@@ -22,6 +22,7 @@
 #include <new>
 #include <vector>
 
+#include "common/guarded_call.h"
 #include "matchlib/core/allocation.h"
 #include "zylscan/matchlib_fft.h"
 #include "zylscan/matchlib_fixed.h"
@@ -357,11 +358,7 @@ ZYL_API int specfeat_compute(const GrayImage* image, SpectralFeatureVector** out
   auto* sv = static_cast<SpectralFeatureVector*>(ml_calloc(1, sizeof(SpectralFeatureVector)));
   if (!sv) return ML_NO_MEMORY;
   int rc = ML_OK;
-  try {
-    rc = compute(image, *sv);
-  } catch (const std::bad_alloc&) {
-    rc = ML_NO_MEMORY;
-  }
+  rc = zyl::GuardedCall(ML_NO_MEMORY, [&] { return compute(image, *sv); });
   if (rc != ML_OK) {
     std::free(sv);
     return rc;

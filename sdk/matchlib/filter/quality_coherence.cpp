@@ -8,6 +8,7 @@
 #include <new>
 #include <vector>
 
+#include "common/guarded_call.h"
 #include "zylscan/matchlib_cell_map.h"
 #include "zylscan/matchlib_filters3x3.h"
 #include "zylscan/matchlib_normalize.h"
@@ -39,7 +40,7 @@ ZYL_API int quality_from_block_coherence(const uint8_t* pixels, int height, int 
   // A grid without blocks would divide the area by zero.
   if (block_rows <= 0 || block_columns <= 0 || block <= 0) return ML_BAD_ARGUMENT;
   const std::size_t blocks = static_cast<std::size_t>(block_rows) * block_columns;
-  try {
+  return zyl::GuardedCall(ML_NO_MEMORY, [&]() -> int {
     std::vector<std::uint8_t> computed;
     if (!coherence) {
       computed.assign(blocks, 0);
@@ -66,9 +67,7 @@ ZYL_API int quality_from_block_coherence(const uint8_t* pixels, int height, int 
                             (n * static_cast<std::uint64_t>(block_rows));
     *area = static_cast<std::uint32_t>(std::min<std::uint64_t>(a, 0xFFFFFFFFu));
     return ML_OK;
-  } catch (const std::bad_alloc&) {
-    return ML_NO_MEMORY;
-  }
+  });
 }
 
 ZYL_API int quality_map_expand(const uint8_t* block_map, const uint8_t* block_mask,
@@ -79,7 +78,7 @@ ZYL_API int quality_map_expand(const uint8_t* block_map, const uint8_t* block_ma
   if (static_cast<std::int64_t>(block_rows) * block > out_height ||
       static_cast<std::int64_t>(block_columns) * block > out_width)
     return ML_BAD_ARGUMENT;
-  try {
+  return zyl::GuardedCall(ML_NO_MEMORY, [&]() -> int {
     std::vector<std::uint8_t> median(static_cast<std::size_t>(block_rows) * block_columns);
     int rc = filter_median3x3_u8(block_map, static_cast<std::uint32_t>(block_rows),
                                  static_cast<std::uint32_t>(block_columns), median.data());
@@ -100,9 +99,7 @@ ZYL_API int quality_map_expand(const uint8_t* block_map, const uint8_t* block_ma
             std::fill_n(out + static_cast<std::size_t>(y) * out_width + j * block, block, 0);
         }
     return ML_OK;
-  } catch (const std::bad_alloc&) {
-    return ML_NO_MEMORY;
-  }
+  });
 }
 
 ZYL_API int quality_assess_image_scaled(const uint8_t* pixels, int height, int width,
@@ -126,7 +123,7 @@ ZYL_API int quality_assess_image_scaled(const uint8_t* pixels, int height, int w
   if (rc != ML_OK) return rc;
   if (ch == 0 || cw == 0) return ML_BAD_ARGUMENT;
   const int h = static_cast<int>(ch), w = static_cast<int>(cw);
-  try {
+  return zyl::GuardedCall(ML_NO_MEMORY, [&]() -> int {
     if ((rc = imgproc_stretch_percentile(crop.get(), h, w, 1, crop.get())) != ML_OK) return rc;
     // A crop smaller than one ridge-test block cannot be judged for ridges;
     // it is assessed rather than dismissed, so that a one-block image still
@@ -156,9 +153,7 @@ ZYL_API int quality_assess_image_scaled(const uint8_t* pixels, int height, int w
         std::min<std::uint64_t>(a, static_cast<std::uint64_t>(height) * width));
     *bright = b;
     return ML_OK;
-  } catch (const std::bad_alloc&) {
-    return ML_NO_MEMORY;
-  }
+  });
 }
 
 ZYL_API int quality_from_pixel_coherence(const uint8_t* pixels, int height, int width,
@@ -169,7 +164,7 @@ ZYL_API int quality_from_pixel_coherence(const uint8_t* pixels, int height, int 
   *count = 0;
   if (!pixels || height <= 0 || width <= 0) return ML_BAD_ARGUMENT;
   const std::size_t n = static_cast<std::size_t>(height) * static_cast<std::size_t>(width);
-  try {
+  return zyl::GuardedCall(ML_NO_MEMORY, [&]() -> int {
     std::vector<std::uint8_t> normalised(n), coherence(n);
     int rc = imgproc_normalize_local(pixels, height, width, mask, radius, 128, 75,
                                      normalised.data());
@@ -197,9 +192,7 @@ ZYL_API int quality_from_pixel_coherence(const uint8_t* pixels, int height, int 
     *quality = static_cast<std::uint8_t>(std::clamp<std::int64_t>(q, 1, 100));
     *count = static_cast<std::uint32_t>(used);
     return ML_OK;
-  } catch (const std::bad_alloc&) {
-    return ML_NO_MEMORY;
-  }
+  });
 }
 
 ZYL_API int quality_assess_image(const uint8_t* pixels, int height, int width, uint8_t* quality,

@@ -8,6 +8,7 @@
 #include <new>
 #include <vector>
 
+#include "common/guarded_call.h"
 #include "zylscan/matchlib_band_filter.h"
 #include "zylscan/matchlib_filter_kernels.h"
 #include "zylscan/matchlib_filters3x3.h"
@@ -136,7 +137,7 @@ ZYL_API int imgstat_block_contrast(const uint8_t* pixels, int height, int width,
   if (!pixels || !contrast || height < 0 || width < 0) return ML_BAD_ARGUMENT;
   if (height < 16 || width < 16) return ML_TOO_POOR;
   const std::size_t n = static_cast<std::size_t>(height) * static_cast<std::size_t>(width);
-  try {
+  return zyl::GuardedCall(ML_NO_MEMORY, [&]() -> int {
     Bytes band(n), flat(n);
     int rc = fftfilt_radial_u8(pixels, height, width, resolution, 64, 0, 1280, 128, 0,
                                band.data());
@@ -170,16 +171,14 @@ ZYL_API int imgstat_block_contrast(const uint8_t* pixels, int height, int width,
       *contrast = static_cast<std::uint8_t>(
           std::min<std::uint64_t>(255, v * blocks_n * 8 / ((spreads / 4) * i)));
     return ML_OK;
-  } catch (const std::bad_alloc&) {
-    return ML_NO_MEMORY;
-  }
+  });
 }
 
 ZYL_API int imgstat_bright_percent(const uint8_t* pixels, int height, int width,
                                    const uint8_t* mask, uint8_t* percent) {
   if (percent) *percent = 0;
   if (!percent || bad_image(pixels, height, width)) return ML_BAD_ARGUMENT;
-  try {
+  return zyl::GuardedCall(ML_NO_MEMORY, [&]() -> int {
     Bytes s;
     if (int rc = median_and_stretch(pixels, height, width, s); rc != ML_OK) return rc;
     std::uint64_t bright = 0, total = 0;
@@ -190,9 +189,7 @@ ZYL_API int imgstat_bright_percent(const uint8_t* pixels, int height, int width,
     }
     *percent = bright_share(bright, total);
     return ML_OK;
-  } catch (const std::bad_alloc&) {
-    return ML_NO_MEMORY;
-  }
+  });
 }
 
 ZYL_API int imgstat_bright_percent_blocks(const uint8_t* pixels, int height, int width,
@@ -207,7 +204,7 @@ ZYL_API int imgstat_bright_percent_blocks(const uint8_t* pixels, int height, int
       static_cast<std::int64_t>(block_columns) * block > width)
     return ML_BAD_ARGUMENT;
   if (block_rows < 3 || block_columns < 3) return ML_OK;
-  try {
+  return zyl::GuardedCall(ML_NO_MEMORY, [&]() -> int {
     Bytes s;
     if (int rc = median_and_stretch(pixels, height, width, s); rc != ML_OK) return rc;
     auto fg = [&](int i, int j) { return !block_mask || block_mask[i * block_columns + j]; };
@@ -223,16 +220,14 @@ ZYL_API int imgstat_bright_percent_blocks(const uint8_t* pixels, int height, int
       }
     *percent = bright_share(bright, total);
     return ML_OK;
-  } catch (const std::bad_alloc&) {
-    return ML_NO_MEMORY;
-  }
+  });
 }
 
 ZYL_API int imgstat_laplacian_spread(const uint8_t* pixels, int height, int width,
                                      uint8_t* spread) {
   if (spread) *spread = 0;
   if (!spread || bad_image(pixels, height, width)) return ML_BAD_ARGUMENT;
-  try {
+  return zyl::GuardedCall(ML_NO_MEMORY, [&]() -> int {
     std::vector<std::int8_t> lap(static_cast<std::size_t>(height) * width);
     if (int rc = filter_laplace_s8(pixels, height, width, lap.data()); rc != ML_OK) return rc;
     std::int32_t hist[256];
@@ -240,9 +235,7 @@ ZYL_API int imgstat_laplacian_spread(const uint8_t* pixels, int height, int widt
     *spread = static_cast<std::uint8_t>(std::min<std::uint32_t>(
         255, hist_stddev_x4(hist, hist_mean(hist))));
     return ML_OK;
-  } catch (const std::bad_alloc&) {
-    return ML_NO_MEMORY;
-  }
+  });
 }
 
 ZYL_API int imgstat_block_range_mean(const uint8_t* pixels, int height, int width,
@@ -251,7 +244,7 @@ ZYL_API int imgstat_block_range_mean(const uint8_t* pixels, int height, int widt
   if (!range || !pixels || height < 0 || width < 0) return ML_BAD_ARGUMENT;
   const int rows = height / 16, cols = width / 16;
   if (rows == 0 || cols == 0) return ML_OK;
-  try {
+  return zyl::GuardedCall(ML_NO_MEMORY, [&]() -> int {
     std::vector<int> ranges;
     ranges.reserve(static_cast<std::size_t>(rows) * cols);
     std::int64_t total = 0;
@@ -273,9 +266,7 @@ ZYL_API int imgstat_block_range_mean(const uint8_t* pixels, int height, int widt
       if (r > half) sum += r, ++count;
     *range = count ? static_cast<std::uint8_t>(sum / count) : 0;
     return ML_OK;
-  } catch (const std::bad_alloc&) {
-    return ML_NO_MEMORY;
-  }
+  });
 }
 
 ZYL_API int imgstat_has_ridges_scaled(const uint8_t* pixels, int height, int width, int scale,
@@ -283,14 +274,12 @@ ZYL_API int imgstat_has_ridges_scaled(const uint8_t* pixels, int height, int wid
   if (flag) *flag = 0;
   if (!flag || bad_image(pixels, height, width) || (scale != 1 && scale != 2))
     return ML_BAD_ARGUMENT;
-  try {
+  return zyl::GuardedCall(ML_NO_MEMORY, [&]() -> int {
     const int v = mean_window_variance(pixels, height, width, scale);
     if (v < 0) return ML_BAD_ARGUMENT;
     *flag = v > 20;
     return ML_OK;
-  } catch (const std::bad_alloc&) {
-    return ML_NO_MEMORY;
-  }
+  });
 }
 
 ZYL_API int imgstat_has_ridges(const uint8_t* pixels, int height, int width, int* flag) {
@@ -319,7 +308,7 @@ ZYL_API int imgproc_normalize_preview(const uint8_t* pixels, int height, int wid
   if (cw == 0 || ch < 16 || cw < 16) return ML_BAD_ARGUMENT;
   const int h = static_cast<int>(ch), w = static_cast<int>(cw);
   const std::size_t n_out = static_cast<std::size_t>(out_height) * out_width;
-  try {
+  return zyl::GuardedCall(ML_NO_MEMORY, [&]() -> int {
     const int v = mean_window_variance(crop.get(), h, w, 1);
     if (v < 0) return ML_BAD_ARGUMENT;
     if (v <= 20) {
@@ -343,9 +332,7 @@ ZYL_API int imgproc_normalize_preview(const uint8_t* pixels, int height, int wid
       return rc;
     std::copy(result.begin(), result.end(), out);
     return ML_OK;
-  } catch (const std::bad_alloc&) {
-    return ML_NO_MEMORY;
-  }
+  });
 }
 
 }  // extern "C"

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <vector>
 
+#include "common/guarded_call.h"
 #include "matchlib/core/allocation.h"
 #include "zylscan/matchlib_image_stats.h"
 #include "zylscan/matchlib_object.h"
@@ -139,8 +140,8 @@ ZYL_API int filter_close3x3_u8(const uint8_t* src, int height, int width, uint8_
   return st != ML_OK ? st : filter_min3x3_u8(dst, height, width, dst);
 }
 
-ZYL_API int filter_local_range_disk_u8(const uint8_t* src, int height, int width, int radius,
-                                       uint8_t* dst) {
+static int filter_local_range_disk_u8_unguarded(const uint8_t* src, int height, int width,
+                                                int radius, uint8_t* dst) {
   if (!src || !dst || height < 0 || width < 0 || radius < 0) return ML_BAD_ARGUMENT;
   if (height == 0 || width == 0) return ML_OK;
   // Each row of the disk dy*dy + dx*dx <= r*r + r is one run |dx| <= reach[|dy|].
@@ -191,6 +192,13 @@ ZYL_API int filter_local_range_disk_u8(const uint8_t* src, int height, int width
     for (int x = std::max(inner_end, std::min(radius, width)); x < width; ++x) out[x] = clipped(y, x);
   }
   return ML_OK;
+}
+
+ZYL_API int filter_local_range_disk_u8(const uint8_t* src, int height, int width, int radius,
+                                       uint8_t* dst) {
+  return zyl::GuardedCall(ML_NO_MEMORY, [&] {
+    return filter_local_range_disk_u8_unguarded(src, height, width, radius, dst);
+  });
 }
 
 }  // extern "C"

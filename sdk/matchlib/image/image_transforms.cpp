@@ -10,6 +10,7 @@
 #include <new>
 #include <vector>
 
+#include "common/guarded_call.h"
 #include "matchlib/image/image_geometry.h"
 #include "zylscan/matchlib_band_filter.h"
 #include "zylscan/matchlib_blob.h"
@@ -263,8 +264,8 @@ ZYL_API GrayImage* image_composite(GrayImage* first, GrayImage* second,
   return out;
 }
 
-ZYL_API GrayImage* image_preprocess_copy(const GrayImage* image, MatchContext* ctx,
-                                         const ImagePrepDescriptor* descriptor) {
+static GrayImage* image_preprocess_copy_unguarded(const GrayImage* image, MatchContext* ctx,
+                                                  const ImagePrepDescriptor* descriptor) {
   if (!image || !image->pixels || !descriptor || !descriptor->routine) return nullptr;
   Ref<GrayImage> img = Ref<GrayImage>::adopt(derive_with_pixels(image, image->height, image->width));
   if (!img) return nullptr;
@@ -301,6 +302,12 @@ ZYL_API GrayImage* image_preprocess_copy(const GrayImage* image, MatchContext* c
     mask_set_bits_where_clear(plane, MASK_BACKGROUND, map);
   }
   return img.release();
+}
+
+ZYL_API GrayImage* image_preprocess_copy(const GrayImage* image, MatchContext* ctx,
+                                         const ImagePrepDescriptor* descriptor) {
+  return zyl::GuardedCall(nullptr,
+                          [&] { return image_preprocess_copy_unguarded(image, ctx, descriptor); });
 }
 
 ZYL_API int image_apply_preprocessors(GrayImage* image, MatchContext* ctx,

@@ -69,6 +69,9 @@ struct State {
   int na;
   bool qa;
   const std::uint8_t* records;
+  // Distance of each card-A minutia to its k-th stored neighbour, worked
+  // out once instead of in every pair test.
+  std::uint8_t a_distance[kMax][kNb];
   CompactMinutia b[kMax];
   int nb;
   bool qb;
@@ -130,8 +133,7 @@ int pair_test(State& s, int p, int a) {
     const int u = rec[1 + k];
     ++k;
     const CompactMinutia& an = s.a[idx];
-    const int adx = ma.x - an.x, ady = ma.y - an.y;
-    const int adist = isqrt16c(adx * adx + ady * ady);
+    const int adist = s.a_distance[a][k - 1];
     const int first = s.start[((u - 8) & 255) >> 3];
     for (int step = 0; step < s.list_count; ++step) {
       const ProbeNeighbour& e = s.list[(first + step) % s.list_count];
@@ -144,8 +146,11 @@ int pair_test(State& s, int p, int a) {
       corr[nc++] = {2 * d * d + dd * dd + 4 * ld * ld, idx, e.index};
     }
   }
-  // Each neighbour on either side keeps one link, the smaller error first.
-  std::stable_sort(corr, corr + nc, [](const Corr& x, const Corr& y) { return x.err < y.err; });
+  // Each neighbour on either side keeps one link, the smaller error first
+  // (equal errors in the order found; an insertion sort, as the lists are
+  // short and this runs for every candidate pair).
+  for (int c = 1; c < nc; ++c)
+    for (int d = c; d > 0 && corr[d - 1].err > corr[d].err; --d) std::swap(corr[d - 1], corr[d]);
   Link links[kNb];
   int i = 0;
   std::uint64_t used_card = 0, used_probe = 0;
@@ -236,6 +241,15 @@ int compare(const Matcher& M, uint8_t* work, uint16_t work_size, const uint8_t* 
   s.a = reinterpret_cast<const CompactMinutia*>(form + 1);
   s.qa = form[M.form.quality_at()] != 0;
   s.records = form + M.form.head();
+  for (int a = 0; a < s.na; ++a) {
+    const std::uint8_t* rec = s.records + M.form.record() * a;
+    for (int idx = 0, k = 0; idx < M.form.max_minutiae && k < rec[0]; ++idx) {
+      if (!M.form.in_set(rec, idx)) continue;
+      const int dx = s.a[a].x - s.a[idx].x, dy = s.a[a].y - s.a[idx].y;
+      // The root of a square held to 16 bits fits a byte.
+      s.a_distance[a][k++] = static_cast<std::uint8_t>(isqrt16c(dx * dx + dy * dy));
+    }
+  }
   std::uint32_t nb = 0;
   int qb = 0;
   if (const int st = card_read_minutiae(card, card_length, static_cast<std::uint32_t>(M.probe_max),

@@ -10,6 +10,7 @@
 #include <new>
 #include <vector>
 
+#include "common/guarded_call.h"
 #include "zylscan/matchlib_fixed.h"
 #include "zylscan/matchlib_keypoint_stage.h"
 #include "zylscan/matchlib_polygon.h"
@@ -720,7 +721,8 @@ ZYL_API int coverage_percent(const BlockRecord* record, int* out_percent) {
   return ML_OK;
 }
 
-ZYL_API int pairs_match(const BlockRecord* a, const BlockRecord* b, MinutiaPairing* pairing) {
+static int pairs_match_unguarded(const BlockRecord* a, const BlockRecord* b,
+                                 MinutiaPairing* pairing) {
   if (!a || !b || !pairing) return ML_BAD_ARGUMENT;
   const MatcherSettings& s = pairing->settings;
   const DescriptorType* types[BLOCKREC_MAX_EXTENSIONS + 1];
@@ -766,6 +768,10 @@ ZYL_API int pairs_match(const BlockRecord* a, const BlockRecord* b, MinutiaPairi
   pairing->pair_count = static_cast<std::int32_t>(list.size());
   pairing->alignment_flag = flag;
   return ML_OK;
+}
+
+ZYL_API int pairs_match(const BlockRecord* a, const BlockRecord* b, MinutiaPairing* pairing) {
+  return zyl::GuardedCall(ML_NO_MEMORY, [&] { return pairs_match_unguarded(a, b, pairing); });
 }
 
 ZYL_API int pairs_score(const BlockRecord* a, const BlockRecord* b, const SampleInfo* info_a,

@@ -9,6 +9,7 @@
 #include <new>
 #include <vector>
 
+#include "common/guarded_call.h"
 #include "matchlib/spectral/spectral_peaks.h"
 #include "zylscan/matchlib_fft.h"
 #include "zylscan/matchlib_fixed.h"
@@ -270,12 +271,12 @@ extern "C" {
 
 ZYL_API int stft_map_clean_u16(uint16_t* map, int rows, int columns) {
   if (!map || rows <= 0 || columns <= 0) return ML_BAD_ARGUMENT;
-  try {
+  const int outcome = zyl::GuardedCall(ML_NO_MEMORY, [&]() -> int {
     const std::vector<uint16_t> copy(map, map + static_cast<size_t>(rows) * columns);
     clean_pass(map, copy, rows, columns);
-  } catch (const std::bad_alloc&) {
-    return ML_NO_MEMORY;
-  }
+    return ML_OK;
+  });
+  if (outcome != ML_OK) return outcome;
   return ML_OK;
 }
 
@@ -286,7 +287,7 @@ ZYL_API int stft_map_finish_u16(uint16_t* map, int rows, int columns, uint8_t* o
   if (st != ML_OK) return st;
   const size_t n = static_cast<size_t>(rows) * columns;
   if (std::all_of(map, map + n, [](uint16_t v) { return v == 0; })) map[0] = 2560;  // 10 pixels
-  try {
+  const int outcome = zyl::GuardedCall(ML_NO_MEMORY, [&]() -> int {
     std::vector<uint16_t> copy(n);
     for (bool changed = true; changed;) {
       changed = false;
@@ -306,9 +307,9 @@ ZYL_API int stft_map_finish_u16(uint16_t* map, int rows, int columns, uint8_t* o
           }
         }
     }
-  } catch (const std::bad_alloc&) {
-    return ML_NO_MEMORY;
-  }
+    return ML_OK;
+  });
+  if (outcome != ML_OK) return outcome;
   st = filter_binomial3x3_u16(map, rows, columns, map);
   if (st != ML_OK) return st;
   for (size_t i = 0; i < n; ++i) out[i] = static_cast<uint8_t>((map[i] + 128) >> 8);
@@ -327,15 +328,15 @@ ZYL_API int stft_block_analysis32(const uint8_t* pixels, const uint8_t* usable, 
   std::vector<int32_t> block, re, im;
   std::vector<uint16_t> periods;
   std::unique_ptr<Analyzer32> an;
-  try {
+  const int outcome = zyl::GuardedCall(ML_NO_MEMORY, [&]() -> int {
     block.resize(32 * 32);
     re.resize(32 * 17);
     im.resize(32 * 17);
     periods.assign(nb, 0);
     an = std::make_unique<Analyzer32>();
-  } catch (const std::bad_alloc&) {
-    return ML_NO_MEMORY;
-  }
+    return ML_OK;
+  });
+  if (outcome != ML_OK) return outcome;
   const int a = (32 - step) / 2;
   for (int i = 0; i < block_rows; ++i)
     for (int j = 0; j < block_columns; ++j) {
@@ -381,12 +382,12 @@ ZYL_API int stft_block_analysis16(const uint8_t* pixels, int height, int width, 
   const size_t nb = static_cast<size_t>(block_rows) * block_columns;
   std::vector<uint16_t> periods;
   std::unique_ptr<Analyzer16> an;
-  try {
+  const int outcome = zyl::GuardedCall(ML_NO_MEMORY, [&]() -> int {
     periods.assign(nb, 0);
     an = std::make_unique<Analyzer16>();
-  } catch (const std::bad_alloc&) {
-    return ML_NO_MEMORY;
-  }
+    return ML_OK;
+  });
+  if (outcome != ML_OK) return outcome;
   const int a = (16 - step) / 2;
   int16_t rows[8][32], spectrum[16 * 18];
   for (int i = 0; i < block_rows; ++i)

@@ -10,7 +10,7 @@
 
 #include "zylscan/matchlib_fft.h"
 #include "zylscan/matchlib_fft_enhance.h"
-#include "no_memory_guard.h"
+#include "common/guarded_call.h"
 #include "zylscan/matchlib_object.h"
 #include "zylscan/matchlib_smoothing.h"
 
@@ -273,7 +273,8 @@ ZYL_API int fftenh_mask_gain(int side, int f, int k, int row, int column) {
   if ((side != 32 && side != 16) || f < 0 || f > 10 || k < 0 || k > 15 || row < 0 ||
       row >= side || column < 0 || column > side / 2)
     return 0;
-  return guarded([&] { return gain_at(side == 32 ? table32() : table16(), f, k, row, column); });
+  return zyl::GuardedCall(
+      ML_NO_MEMORY, [&] { return gain_at(side == 32 ? table32() : table16(), f, k, row, column); });
 }
 
 ZYL_API int fftenh_enhance32(const uint8_t* image, int height, int width,
@@ -283,7 +284,7 @@ ZYL_API int fftenh_enhance32(const uint8_t* image, int height, int width,
   if (!image || !frequency_map || !direction_map || !out || height <= 0 || width <= 0 ||
       (block_mask && (cell_size <= 0 || mask_rows <= 0 || mask_columns <= 0)))
     return ML_BAD_ARGUMENT;
-  return guarded([&] {
+  return zyl::GuardedCall(ML_NO_MEMORY, [&] {
     return enhance32(image, height, width, frequency_map, direction_map, block_mask, level_map,
                      level, mask_rows, mask_columns, cell_size, out);
   });
@@ -292,7 +293,7 @@ ZYL_API int fftenh_enhance32(const uint8_t* image, int height, int width,
 ZYL_API int fftenh_enhance32_fixed(const uint8_t* image, int height, int width, int frequency,
                                    int direction, int8_t* out) {
   if (!image || !out || height <= 0 || width <= 0) return ML_BAD_ARGUMENT;
-  return guarded([&] {
+  return zyl::GuardedCall(ML_NO_MEMORY, [&] {
     std::fill(out, out + static_cast<size_t>(height) * width, int8_t{0});
     const MaskTable& t = table32();
     const int f = freq_class(frequency), k = dir_class(direction & 255);
@@ -317,7 +318,7 @@ ZYL_API int fftenh_enhance16(const uint8_t* image, int height, int width,
   if (!image || !frequency_map || !direction_map || !out || height <= 0 || width <= 0 ||
       step < 1 || step > 8 || (block_mask && (cell_size <= 0 || mask_rows <= 0 || mask_columns <= 0)))
     return ML_BAD_ARGUMENT;
-  return guarded([&] {
+  return zyl::GuardedCall(ML_NO_MEMORY, [&] {
     return enhance16(image, height, width, frequency_map, direction_map, block_mask, mask_rows,
                      mask_columns, cell_size, out, step);
   });

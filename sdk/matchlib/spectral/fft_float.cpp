@@ -10,6 +10,7 @@
 #include <memory>
 #include <vector>
 
+#include "common/guarded_call.h"
 #include "matchlib/core/allocation.h"
 #include "zylscan/matchlib_window.h"
 #include "zylscan/matchlib_fft.h"
@@ -193,13 +194,13 @@ ZYL_API int fftfilt_run_float_u16(uint16_t* dst, const uint16_t* src, int height
   if (height > kN || width > kN) return ML_BAD_ARGUMENT;
   std::vector<uint16_t> frame16;
   std::vector<float> in, out;
-  try {
+  const int outcome = zyl::GuardedCall(ML_NO_MEMORY, [&]() -> int {
     frame16.resize(kN * kN);
     in.resize(kN * kN);
     out.resize(kN * kN);
-  } catch (const std::bad_alloc&) {
-    return ML_NO_MEMORY;
-  }
+    return ML_OK;
+  });
+  if (outcome != ML_OK) return outcome;
   int st = img_pad_extend_u16(src, height, width, kN, kN, (kN - height) / 2, (kN - width) / 2,
                               frame16.data());
   if (st != ML_OK) return st;

@@ -9,7 +9,7 @@
 #include "zylscan/matchlib_cell_map.h"
 #include "zylscan/matchlib_filter_kernels.h"
 #include "zylscan/matchlib_fixed.h"
-#include "no_memory_guard.h"
+#include "common/guarded_call.h"
 #include "zylscan/matchlib_object.h"
 #include "zylscan/matchlib_orientation.h"
 #include "zylscan/matchlib_smoothing.h"
@@ -292,7 +292,7 @@ ZYL_API int orient_block_moments(const uint8_t* image, int height, int width,
   if (bad_block_args(image, height, width, block_rows, block_columns, block_size) || !gxy ||
       !gxx || !gyy || !count)
     return ML_BAD_ARGUMENT;
-  return guarded([&] {
+  return zyl::GuardedCall(ML_NO_MEMORY, [&] {
     Moments m;
     const int st = block_moments(image, height, width, block_mask, block_rows, block_columns,
                                  block_size, presmooth, m);
@@ -309,7 +309,7 @@ ZYL_API int orient_block_field(const uint8_t* image, int height, int width,
                                const uint8_t* block_mask, uint8_t* orientation, uint8_t* coherence,
                                int block_rows, int block_columns, int block_size,
                                uint8_t* raw_direction, int presmooth) {
-  return guarded([&] {
+  return zyl::GuardedCall(ML_NO_MEMORY, [&] {
     return block_field(image, height, width, block_mask, orientation, coherence, block_rows,
                        block_columns, block_size, raw_direction, presmooth);
   });
@@ -326,7 +326,7 @@ ZYL_API int orient_block_field_presmoothed(const uint8_t* image, int height, int
 ZYL_API int orient_block_coherence(const uint8_t* image, int height, int width,
                                    uint8_t* coherence, const uint8_t* block_mask, int block_rows,
                                    int block_columns, int block_size, int presmooth) {
-  return guarded([&] {
+  return zyl::GuardedCall(ML_NO_MEMORY, [&] {
     return block_coherence(image, height, width, coherence, block_mask, block_rows,
                            block_columns, block_size, presmooth);
   });
@@ -343,15 +343,16 @@ ZYL_API int orient_block_coherence_presmoothed(const uint8_t* image, int height,
 ZYL_API int orient_pixel_vectors(const uint8_t* image, int height, int width,
                                  const uint8_t* pixel_mask, int radius, uint8_t* coherence,
                                  int16_t* c, int16_t* s) {
-  return guarded(
-      [&] { return pixel_vectors(image, height, width, pixel_mask, radius, coherence, c, s); });
+  return zyl::GuardedCall(ML_NO_MEMORY, [&] {
+    return pixel_vectors(image, height, width, pixel_mask, radius, coherence, c, s);
+  });
 }
 
 ZYL_API int orient_pixel_field(const uint8_t* image, int height, int width,
                                const uint8_t* pixel_mask, int radius, uint8_t* orientation,
                                uint8_t* coherence) {
   if (!orientation) return ML_BAD_ARGUMENT;
-  return guarded([&] {
+  return zyl::GuardedCall(ML_NO_MEMORY, [&] {
     if (!image || !coherence || height <= 0 || width <= 0) return int{ML_BAD_ARGUMENT};
     const size_t n = static_cast<size_t>(height) * width;
     std::vector<int16_t> c(n, 0), s(n, 0);
@@ -373,7 +374,7 @@ ZYL_API int orient_map_resize(const uint8_t* map, int rows, int columns, int fac
   if (!map || !out || rows <= 0 || columns <= 0 || factor <= 0 || out_rows <= 0 ||
       out_columns <= 0)
     return ML_BAD_ARGUMENT;
-  return guarded([&] {
+  return zyl::GuardedCall(ML_NO_MEMORY, [&] {
     const size_t n = static_cast<size_t>(rows) * columns;
     std::vector<uint8_t> turn(n);
     for (size_t i = 0; i < n; ++i) turn[i] = static_cast<uint8_t>((map[i] - 64) * 2);

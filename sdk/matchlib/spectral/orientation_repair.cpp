@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "no_memory_guard.h"
+#include "common/guarded_call.h"
 #include "zylscan/matchlib_fixed.h"
 #include "zylscan/matchlib_object.h"
 #include "zylscan/matchlib_orientation.h"
@@ -59,7 +59,7 @@ extern "C" {
 ZYL_API int orient_fill_holes(uint8_t* orientation, uint8_t* coherence, uint8_t* weight, int rows,
                               int columns) {
   if (!orientation || !coherence || !weight || rows <= 0 || columns <= 0) return ML_BAD_ARGUMENT;
-  return guarded([&] {
+  return zyl::GuardedCall(ML_NO_MEMORY, [&] {
     const size_t n = static_cast<size_t>(rows) * columns;
     std::vector<uint8_t> next(weight, weight + n);
     for (;;) {
@@ -91,7 +91,7 @@ ZYL_API int orient_fill_holes(uint8_t* orientation, uint8_t* coherence, uint8_t*
 
 ZYL_API int orient_fix_outliers(uint8_t* map, int, int rows, int columns) {
   if (!map || rows <= 0 || columns <= 0) return ML_BAD_ARGUMENT;
-  return guarded([&] {
+  return zyl::GuardedCall(ML_NO_MEMORY, [&] {
     const size_t n = static_cast<size_t>(rows) * columns;
     std::vector<uint8_t> out(map, map + n);
     auto at = [&](int i, int j) { return int{map[static_cast<size_t>(i) * columns + j]}; };
@@ -121,7 +121,7 @@ ZYL_API int orient_smooth_weighted(uint8_t* orientation, uint8_t* coherence, uin
                                    const uint8_t* mask, int rows, int columns) {
   if (!orientation || !coherence || !weight || !mask || rows <= 0 || columns <= 0)
     return ML_BAD_ARGUMENT;
-  return guarded([&] {
+  return zyl::GuardedCall(ML_NO_MEMORY, [&] {
     const size_t n = static_cast<size_t>(rows) * columns;
     std::vector<uint8_t> o(orientation, orientation + n), c(coherence, coherence + n),
         w(weight, weight + n);

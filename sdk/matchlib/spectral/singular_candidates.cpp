@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "matchlib/core/allocation.h"
-#include "no_memory_guard.h"
+#include "common/guarded_call.h"
 #include "zylscan/matchlib_drawing.h"
 #include "zylscan/matchlib_fixed.h"
 #include "zylscan/matchlib_object.h"
@@ -22,7 +22,7 @@ extern "C" {
 ZYL_API int orient_inconsistency_map(const uint8_t* orientation, int height, int width,
                                      uint8_t* out) {
   if (!orientation || !out || height <= 0 || width <= 0) return ML_BAD_ARGUMENT;
-  return guarded([&] {
+  return zyl::GuardedCall(ML_NO_MEMORY, [&] {
     const size_t n = static_cast<size_t>(height) * width;
     std::vector<int16_t> c(n), s(n);
     for (size_t i = 0; i < n; ++i) {

@@ -6,6 +6,7 @@
 #include <new>
 #include <vector>
 
+#include "common/guarded_call.h"
 #include "zylscan/matchlib_fixed.h"
 #include "zylscan/matchlib_object.h"
 #include "zylscan/matchlib_orientation.h"
@@ -90,12 +91,12 @@ ZYL_API int singular_find_points(const uint8_t* map, const uint8_t* mask, int he
   *count = 0;
   if (height < 2 * kMargin + 1 || width < 2 * kMargin + 1) return ML_OK;
   std::vector<uint8_t> marked, next;
-  try {
+  const int outcome = zyl::GuardedCall(ML_NO_MEMORY, [&]() -> int {
     marked.assign(width, 0);
     next.assign(width, 0);
-  } catch (const std::bad_alloc&) {
-    return ML_NO_MEMORY;
-  }
+    return ML_OK;
+  });
+  if (outcome != ML_OK) return outcome;
   for (int y = kMargin; y <= height - kMargin - 1; ++y) {
     std::fill(next.begin(), next.end(), uint8_t{0});
     for (int x = kMargin; x <= width - kMargin - 1; ++x) {

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "common/byte_io.h"
+#include "common/guarded_call.h"
 #include "zylscan/matchlib_codec.h"
 #include "zylscan/matchlib_container.h"
 #include "zylscan/matchlib_object.h"
@@ -198,18 +199,122 @@ struct ParseState {
   std::size_t ext_bytes = 0;
 };
 
+// One reader per block kind; the full parse and the score/angle reader both
+// go through them.
+
+// Header block: extension flags, width, height, point count.
+struct HeaderBlock {
+  std::uint16_t extension_flags, width, height, point_count;
+};
+
+int read_header_block(const std::uint8_t* body, std::uint32_t length, HeaderBlock& h) {
+  if (length != 8) return ML_TOO_SHORT;
+  ByteReader r({body, length});
+  h.extension_flags = r.u16();
+  h.width = r.u16();
+  h.height = r.u16();
+  h.point_count = r.u16();
+  return ML_OK;
+}
+
+// Extension list: a count byte, then 7 bytes a type (id, element size,
+// pattern id). The caller answers for an empty body.
+struct ExtensionEntry {
+  std::uint16_t id;
+  std::uint8_t size;
+  std::uint32_t pattern;
+};
+struct ExtensionList {
+  int count = 0;
+  ExtensionEntry entries[BLOCKREC_MAX_EXTENSIONS];
+};
+
+bool read_extension_list(const std::uint8_t* body, std::uint32_t length, ExtensionList& list) {
+  const int n = body[0];
+  if (n > BLOCKREC_MAX_EXTENSIONS || length != 7u * n + 1) return false;
+  ByteReader r({body + 1, length - 1});
+  list.count = n;
+  for (int i = 0; i < n; ++i) {
+    list.entries[i].id = r.u16();
+    list.entries[i].size = r.u8();
+    list.entries[i].pattern = r.u32();
+  }
+  return r.ok();
+}
+
+// Points block: type, first index, count, then `count` entries of
+// coordinates (8-bit, or 16-bit in the wide block kind), angle and the
+// points' extension bytes.
+struct PointsBlock {
+  std::uint8_t type;
+  std::uint32_t first, count;
+  bool wide;
+  std::size_t entry;
+  std::span<const std::uint8_t> entries;
+};
+
+int read_points_block(const std::uint8_t* body, std::uint32_t length, const std::uint8_t* header,
+                      int point_count, std::size_t ext_bytes, PointsBlock& b) {
+  b.wide = (header[0] << 8 | header[1]) == kPoints16;
+  if (length <= 4) return ML_TOO_SHORT;
+  ByteReader r({body, length});
+  b.type = r.u8();
+  b.first = r.u16();
+  b.count = r.u16();
+  if (b.first + b.count > static_cast<std::uint32_t>(point_count)) return ML_CORRUPT;
+  b.entry = (b.wide ? 5 : 3) + ext_bytes;
+  if (length != 5 + b.count * b.entry) return ML_TOO_SHORT;
+  b.entries = r.view(b.count * b.entry);
+  return ML_OK;
+}
+
+struct PointEntry {
+  std::int16_t x, y;
+  std::uint8_t angle;
+  std::span<const std::uint8_t> extensions;
+};
+
+PointEntry point_entry(const PointsBlock& b, std::uint32_t i) {
+  ByteReader r(b.entries.subspan(i * b.entry, b.entry));
+  PointEntry e;
+  e.x = static_cast<std::int16_t>(b.wide ? r.u16() : r.u8());
+  e.y = static_cast<std::int16_t>(b.wide ? r.u16() : r.u8());
+  e.angle = r.u8();
+  e.extensions = r.view(r.remaining());
+  return e;
+}
+
+// Scores and flags share their head: first index, count, then `values`
+// bytes (one a point for scores, one bit a point for flags).
+struct RunBlock {
+  std::uint32_t first, count;
+  const std::uint8_t* values;
+};
+
+int read_run_block(const std::uint8_t* body, std::uint32_t length, int points, bool bits,
+                   RunBlock& run) {
+  if (length <= 3) return ML_TOO_SHORT;
+  ByteReader r({body, length});
+  run.first = r.u16();
+  run.count = r.u16();
+  if (run.first + run.count > static_cast<std::uint32_t>(points)) return ML_CORRUPT;
+  if (length != 4 + (bits ? (run.count + 7) / 8 : run.count)) return ML_TOO_SHORT;
+  run.values = body + 4;
+  return ML_OK;
+}
+
 int on_header(void* target, const std::uint8_t* body, std::uint32_t length, void*, const std::uint8_t*) {
   auto* s = static_cast<ParseState*>(target);
-  if (length != 8) return ML_TOO_SHORT;
+  HeaderBlock h;
+  if (const int status = read_header_block(body, length, h)) return status;
   // A second header would orphan the arrays sized by the first.
   if (s->header_seen) return ML_CORRUPT;
   s->header_seen = true;
-  ByteReader r({body, length});
   BlockRecord* rec = s->record;
-  rec->extension_flags = r.u16();
-  rec->width = r.u16();
-  rec->height = r.u16();
-  rec->point_count = r.u16();
+  rec->extension_flags = h.extension_flags;
+  rec->width = h.width;
+  rec->height = h.height;
+  rec->point_count = h.point_count;
   rec->capacity = rec->point_count;
   rec->points = static_cast<KeyPoint*>(
       ml_calloc(static_cast<std::size_t>(std::max(1, rec->point_count)), sizeof(KeyPoint)));
@@ -220,18 +325,15 @@ int on_extensions(void* target, const std::uint8_t* body, std::uint32_t length, 
                   const std::uint8_t*) {
   auto* s = static_cast<ParseState*>(target);
   if (length == 0) return ML_TOO_SHORT;
-  const int n = body[0];
-  if (n > BLOCKREC_MAX_EXTENSIONS || length != 7u * n + 1) return ML_CORRUPT;
+  ExtensionList list;
+  if (!read_extension_list(body, length, list)) return ML_CORRUPT;
   // The arrays are sized by the header's point count, and one list only.
   if (!s->header_seen || s->extensions_seen) return ML_CORRUPT;
   s->extensions_seen = true;
-  ByteReader r({body + 1, length - 1});
-  for (int i = 0; i < n; ++i) {
-    const std::uint16_t id = r.u16();
-    const std::uint8_t size = r.u8();
-    const std::uint32_t pattern = r.u32();
-    const DescriptorType* t = find_type(s->known, id);
-    if (!t || element_size(t) != size || pattern_of(t) != pattern) return ML_CORRUPT;
+  for (int i = 0; i < list.count; ++i) {
+    const ExtensionEntry& x = list.entries[i];
+    const DescriptorType* t = find_type(s->known, x.id);
+    if (!t || element_size(t) != x.size || pattern_of(t) != x.pattern) return ML_CORRUPT;
     if (const int status = register_type(s->record, t)) return status == ML_NO_MEMORY ? status : ML_CORRUPT;
   }
   return ML_OK;
@@ -241,58 +343,43 @@ int on_points(void* target, const std::uint8_t* body, std::uint32_t length, void
               const std::uint8_t* header) {
   auto* s = static_cast<ParseState*>(target);
   BlockRecord* rec = s->record;
-  const bool wide = (header[0] << 8 | header[1]) == kPoints16;
-  if (length <= 4) return ML_TOO_SHORT;
-  ByteReader r({body, length});
-  const std::uint8_t type = r.u8();
-  const std::uint32_t first = r.u16();
-  const std::uint32_t count = r.u16();
-  if (first + count > static_cast<std::uint32_t>(rec->point_count)) return ML_CORRUPT;
-  const std::size_t entry = (wide ? 5 : 3) + static_cast<std::size_t>(rec->extension_bytes_per_point);
-  if (length != 5 + count * entry) return ML_TOO_SHORT;
+  PointsBlock b;
+  if (const int status = read_points_block(body, length, header, rec->point_count,
+                                           static_cast<std::size_t>(rec->extension_bytes_per_point), b))
+    return status;
   // Point types are counted 0..7; a larger one could never be written back.
-  if (type >= BLOCKREC_POINT_TYPES) return ML_CORRUPT;
-  if (s->skip && (type & 3) == 1) return ML_OK;
-  for (std::uint32_t i = 0; i < count; ++i) {
-    KeyPoint& p = rec->points[first + i];
-    p.x = static_cast<std::int16_t>(wide ? r.u16() : r.u8());
-    p.y = static_cast<std::int16_t>(wide ? r.u16() : r.u8());
-    p.angle = r.u8();
-    p.cls = type;
+  if (b.type >= BLOCKREC_POINT_TYPES) return ML_CORRUPT;
+  if (s->skip && (b.type & 3) == 1) return ML_OK;
+  for (std::uint32_t i = 0; i < b.count; ++i) {
+    const PointEntry e = point_entry(b, i);
+    KeyPoint& p = rec->points[b.first + i];
+    p.x = e.x;
+    p.y = e.y;
+    p.angle = e.angle;
+    p.cls = b.type;
+    ByteReader x(e.extensions);
     for (int k = 0; k < rec->extension_type_count; ++k) {
       const std::size_t size = element_size(rec->extension_types[k]);
-      if (!r.bytes(rec->extension_arrays[k] + std::size_t(first + i) * size, size)) return ML_CORRUPT;
+      if (!x.bytes(rec->extension_arrays[k] + std::size_t(b.first + i) * size, size)) return ML_CORRUPT;
     }
   }
   return ML_OK;
 }
 
-// Scores and flags share their head: first index, count, then the values.
-int read_run_head(const std::uint8_t* body, std::uint32_t length, int points, std::uint32_t& first,
-                  std::uint32_t& count) {
-  if (length <= 3) return ML_TOO_SHORT;
-  first = static_cast<std::uint32_t>(body[0] << 8 | body[1]);
-  count = static_cast<std::uint32_t>(body[2] << 8 | body[3]);
-  if (first + count > static_cast<std::uint32_t>(points)) return ML_CORRUPT;
-  return ML_OK;
-}
-
 int on_scores(void* target, const std::uint8_t* body, std::uint32_t length, void*, const std::uint8_t*) {
   auto* s = static_cast<ParseState*>(target);
-  std::uint32_t first, count;
-  if (const int st = read_run_head(body, length, s->record->point_count, first, count)) return st;
-  if (length != 4 + count) return ML_TOO_SHORT;
-  for (std::uint32_t i = 0; i < count; ++i) s->record->points[first + i].score = body[4 + i];
+  RunBlock run;
+  if (const int st = read_run_block(body, length, s->record->point_count, false, run)) return st;
+  for (std::uint32_t i = 0; i < run.count; ++i) s->record->points[run.first + i].score = run.values[i];
   return ML_OK;
 }
 
 int on_flags(void* target, const std::uint8_t* body, std::uint32_t length, void*, const std::uint8_t*) {
   auto* s = static_cast<ParseState*>(target);
-  std::uint32_t first, count;
-  if (const int st = read_run_head(body, length, s->record->point_count, first, count)) return st;
-  if (length != 4 + (count + 7) / 8) return ML_TOO_SHORT;
-  for (std::uint32_t i = 0; i < count; ++i)
-    s->record->points[first + i].spare = (body[4 + i / 8] >> (i % 8)) & 1;
+  RunBlock run;
+  if (const int st = read_run_block(body, length, s->record->point_count, true, run)) return st;
+  for (std::uint32_t i = 0; i < run.count; ++i)
+    s->record->points[run.first + i].spare = (run.values[i / 8] >> (i % 8)) & 1;
   return ML_OK;
 }
 
@@ -304,45 +391,40 @@ constexpr BlockHandler kParseTable[] = {{kHeaderBlock, on_header}, {kExtensionLi
 // read_points routines: one 2-byte entry {score, angle} per point.
 int rp_header(void* target, const std::uint8_t* body, std::uint32_t length, void*, const std::uint8_t*) {
   auto* s = static_cast<ParseState*>(target);
-  if (length != 8) return ML_TOO_SHORT;
+  HeaderBlock h;
+  if (const int status = read_header_block(body, length, h)) return status;
   if (s->header_seen) return ML_CORRUPT;
   s->header_seen = true;
-  s->record->point_count = body[6] << 8 | body[7];
+  s->record->point_count = h.point_count;
   s->pairs->assign(2 * static_cast<std::size_t>(s->record->point_count), 0);
   return ML_OK;
 }
 
 int rp_extensions(void* target, const std::uint8_t* body, std::uint32_t length, void*, const std::uint8_t*) {
   auto* s = static_cast<ParseState*>(target);
-  if (length == 0) return ML_CORRUPT;
-  const int n = body[0];
-  if (n > BLOCKREC_MAX_EXTENSIONS || length != 7u * n + 1) return ML_CORRUPT;
+  ExtensionList list;
+  if (length == 0 || !read_extension_list(body, length, list)) return ML_CORRUPT;
   s->ext_bytes = 0;
-  for (int i = 0; i < n; ++i) s->ext_bytes += body[1 + 7 * i + 2];
+  for (int i = 0; i < list.count; ++i) s->ext_bytes += list.entries[i].size;
   return ML_OK;
 }
 
 int rp_points(void* target, const std::uint8_t* body, std::uint32_t length, void*,
               const std::uint8_t* header) {
   auto* s = static_cast<ParseState*>(target);
-  const bool wide = (header[0] << 8 | header[1]) == kPoints16;
-  if (length <= 4) return ML_TOO_SHORT;
-  const std::uint32_t first = static_cast<std::uint32_t>(body[1] << 8 | body[2]);
-  const std::uint32_t count = static_cast<std::uint32_t>(body[3] << 8 | body[4]);
-  if (first + count > static_cast<std::uint32_t>(s->record->point_count)) return ML_CORRUPT;
-  const std::size_t entry = (wide ? 5 : 3) + s->ext_bytes;
-  if (length != 5 + count * entry) return ML_TOO_SHORT;
-  for (std::uint32_t i = 0; i < count; ++i)
-    (*s->pairs)[2 * (first + i) + 1] = body[5 + i * entry + (wide ? 4 : 2)];
+  PointsBlock b;
+  if (const int status =
+          read_points_block(body, length, header, s->record->point_count, s->ext_bytes, b))
+    return status;
+  for (std::uint32_t i = 0; i < b.count; ++i) (*s->pairs)[2 * (b.first + i) + 1] = point_entry(b, i).angle;
   return ML_OK;
 }
 
 int rp_scores(void* target, const std::uint8_t* body, std::uint32_t length, void*, const std::uint8_t*) {
   auto* s = static_cast<ParseState*>(target);
-  std::uint32_t first, count;
-  if (const int st = read_run_head(body, length, s->record->point_count, first, count)) return st;
-  if (length != 4 + count) return ML_TOO_SHORT;
-  for (std::uint32_t i = 0; i < count; ++i) (*s->pairs)[2 * (first + i)] = body[4 + i];
+  RunBlock run;
+  if (const int st = read_run_block(body, length, s->record->point_count, false, run)) return st;
+  for (std::uint32_t i = 0; i < run.count; ++i) (*s->pairs)[2 * (run.first + i)] = run.values[i];
   return ML_OK;
 }
 
@@ -561,11 +643,10 @@ ZYL_API int blockrec_read_points(const uint8_t* data, uint32_t length, uint8_t**
   std::vector<std::uint8_t> pairs;
   ParseState state{&rec, {}, 0};
   state.pairs = &pairs;
-  try {
-    if (length > 2) status = blocks_dispatch4(&state, kPointsTable, data + 2, length - 2, nullptr);
-  } catch (...) {
-    status = ML_NO_MEMORY;
-  }
+  if (length > 2)
+    status = zyl::GuardedCall(ML_NO_MEMORY, [&] {
+      return blocks_dispatch4(&state, kPointsTable, data + 2, length - 2, nullptr);
+    });
   if (status != ML_OK) return status;
   auto* array = static_cast<std::uint8_t*>(ml_malloc(pairs.empty() ? 1 : pairs.size()));
   if (!array) return ML_NO_MEMORY;

@@ -92,36 +92,38 @@ int view_record(const std::uint8_t* record, std::uint32_t size, RecordView& v) {
   const std::span<const std::uint8_t> all(record, size);
   v.version = fmr_version_of(all);
   ByteReader r(all);
-  r.seek(8);
+  r.seek(FmrCommon::length);
   const std::uint32_t length = r.u32();
   if (!r.ok() || length > size) return ML_UNAVAILABLE;
   v.bytes = all.first(length);
   ByteReader h(v.bytes);
   if (v.version == 20) {
-    if (length < 28) return ML_UNAVAILABLE;
-    h.seek(14);
+    using F = Iso2005Fields;
+    if (length < F::minutiae) return ML_UNAVAILABLE;
+    h.seek(F::width);
     v.width = h.u16();
     v.height = h.u16();
     v.resolution = h.u16();
-    h.seek(22);
+    h.seek(F::view_count);
     if (h.u8() != 1) return ML_UNAVAILABLE;
-    h.seek(27);
+    h.seek(F::minutia_count);
     v.count = h.u8();
-    v.minutiae_at = 28;
+    v.minutiae_at = F::minutiae;
     v.stride = 6;
   } else if (v.version == 30) {
     if (length <= 48) return ML_UNAVAILABLE;
-    h.seek(12);
+    using F = Iso2011Fields;
+    h.seek(F::representation_count);
     if (h.u16() != 1) return ML_UNAVAILABLE;
     const std::size_t p = iso2011_body_start(h);
-    h.seek(p + 2);
+    h.seek(p + F::x_resolution);
     v.resolution = h.u16();
-    h.seek(p + 7);
+    h.seek(p + F::width);
     v.width = h.u16();
     v.height = h.u16();
     v.stride = h.u8() >> 4;
     v.count = h.u8();
-    v.minutiae_at = p + 13;
+    v.minutiae_at = p + F::minutiae;
     if (!h.ok() || v.stride < 5 || v.minutiae_at + v.stride * v.count + 2 > length)
       return ML_UNAVAILABLE;
   } else {

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "common/byte_io.h"
+#include "common/guarded_call.h"
 #include "matchlib/core/allocation.h"
 #include "matchlib/core/blob.h"
 #include "zylscan/matchlib_kwzd.h"
@@ -424,11 +425,11 @@ ZYL_API int kwzd_add_section(KwzdContainer* container, int32_t key, int type, co
   if (!list) return ML_NOT_FOUND;
   if (type < 0 || type > 255 || find_section(*list, type) || (!data && length))
     return ML_BAD_ARGUMENT;
-  try {
+  const int outcome = zyl::GuardedCall(ML_NO_MEMORY, [&]() -> int {
     list->insert(list->begin(), Section{static_cast<std::uint8_t>(type), {data, data + length}});
-  } catch (...) {
-    return ML_NO_MEMORY;
-  }
+    return ML_OK;
+  });
+  if (outcome != ML_OK) return outcome;
   return ML_OK;
 }
 
@@ -489,11 +490,7 @@ ZYL_API int kwzd_parse(DataBlob* blob, KwzdContainer** out) {
   if (out) *out = nullptr;
   if (!out || !blob) return ML_BAD_ARGUMENT;
   if (blob_type(blob) != KWZD_FORMAT) return ML_WRONG_KIND;
-  try {
-    return parse(blob, *out);
-  } catch (...) {
-    return ML_NO_MEMORY;
-  }
+  return zyl::GuardedCall(ML_NO_MEMORY, [&]() -> int { return parse(blob, *out); });
 }
 
 ZYL_API int kwzd_serialize_with(KwzdContainer* container, DataBlob** out,
@@ -501,11 +498,8 @@ ZYL_API int kwzd_serialize_with(KwzdContainer* container, DataBlob** out,
   if (out) *out = nullptr;
   if (!writer || !writer->allocate || !writer->append || !container || !out)
     return ML_BAD_ARGUMENT;
-  try {
-    return serialize(container, out, *writer, writer_context);
-  } catch (...) {
-    return ML_NO_MEMORY;
-  }
+  return zyl::GuardedCall(
+      ML_NO_MEMORY, [&]() -> int { return serialize(container, out, *writer, writer_context); });
 }
 
 ZYL_API int kwzd_serialize(KwzdContainer* container, DataBlob** out) {

@@ -21,14 +21,14 @@ std::optional<std::size_t> fmr_ext_offset(std::span<const std::uint8_t> b) {
   std::size_t offset = 0;
   switch (fmr_version_of(b)) {
     case 20:
-      r.seek(27);
-      offset = 28 + 6 * std::size_t{r.u8()};
+      r.seek(Iso2005Fields::minutia_count);
+      offset = Iso2005Fields::minutiae + 6 * std::size_t{r.u8()};
       break;
     case 30: {
       const std::size_t p = iso2011_body_start(r);
-      r.seek(p + 11);
+      r.seek(p + Iso2011Fields::entry_size);
       const std::size_t entry = r.u8() >> 4;
-      offset = p + 13 + entry * r.u8();
+      offset = p + Iso2011Fields::minutiae + entry * r.u8();
       break;
     }
     default: return std::nullopt;
@@ -310,10 +310,10 @@ ZYL_API int fmr_read_zonal_quality_block(const uint8_t* record, uint32_t size,
   const Found f = find_block(b, kZonalQuality);
   if (f.status == ML_NOT_FOUND) return ML_OK;
   if (f.status != ML_OK) return ML_UNAVAILABLE;
-  // Image size from the record header: ISO 2005 at 14 and 16, ISO 2011 in
-  // the finger representation (at P + 7 and P + 9).
+  // Image size from the record header: ISO 2005 in the fixed header, ISO
+  // 2011 in the finger representation.
   ByteReader h(b);
-  h.seek(version == 20 ? 14 : iso2011_body_start(h) + 7);
+  h.seek(version == 20 ? Iso2005Fields::width : iso2011_body_start(h) + Iso2011Fields::width);
   const int width = h.u16();
   const int height = h.u16();
   const std::size_t head = version == 30 ? 7 : 3;

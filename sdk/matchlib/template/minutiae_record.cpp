@@ -23,13 +23,14 @@ int fmr_version_of(std::span<const std::uint8_t> b) {
 }
 
 std::size_t iso2011_body_start(ByteReader& r) {
-  r.seek(14);
+  using F = Iso2011Fields;
+  r.seek(F::certification_flag);
   const bool certified = r.u8() != 0;
-  r.seek(33);
-  std::size_t p = 34 + 5 * std::size_t{r.u8()};
+  r.seek(F::quality_count);
+  std::size_t p = F::first_quality + F::quality_record * std::size_t{r.u8()};
   if (certified) {
     r.seek(p);
-    p += 3 * std::size_t{r.u8()} + 1;
+    p += F::certification_record * std::size_t{r.u8()} + 1;
   }
   return p;
 }
@@ -42,10 +43,13 @@ bool ansi(Form f) { return f == Form::Ansi2004 || f == Form::Ansi2009; }
 
 std::uint32_t header_size(Form f) {
   switch (f) {
-    case Form::Iso2005: return 28;
-    case Form::Ansi2004: return 30;
-    case Form::Ansi2009: return 38;
-    case Form::Iso2011: return 52;
+    case Form::Iso2005: return Iso2005Fields::minutiae;
+    case Form::Ansi2004: return Ansi2004Fields::minutiae;
+    case Form::Ansi2009: return Ansi2009Fields::minutiae;
+    // One quality record, no certification: P = 39.
+    case Form::Iso2011:
+      return Iso2011Fields::first_quality + Iso2011Fields::quality_record +
+             Iso2011Fields::minutiae;
   }
   return 0;
 }
@@ -155,7 +159,8 @@ int build(const MinutiaeRecord* m, Form form, bool check_resolution, std::uint8_
   return ML_OK;
 }
 
-// Reads n packed minutiae of `entry` bytes each.
+// Reads n packed minutiae of `entry` bytes each (5 or more; bytes beyond
+// the sixth are skipped).
 void read_minutiae(ByteReader& r, MinutiaeRecord* m, int n, int entry, bool ansi_angles,
                    bool clamp_quality) {
   m->count = static_cast<std::uint8_t>(n);
@@ -200,19 +205,20 @@ int resolutions(ByteReader& r, MinutiaeRecord* m) {
 int parse_iso2005(std::span<const std::uint8_t> all, MinutiaeRecord* m) {
   if (fmr_version_of(all) != 20 || all.size() < 12) return ML_UNAVAILABLE;
   std::span<const std::uint8_t> b;
-  const std::uint32_t length = ByteReader(all.subspan(8)).u32();
-  if (length < 28 || !declared(all, length, b)) return ML_UNAVAILABLE;
+  using F = Iso2005Fields;
+  const std::uint32_t length = ByteReader(all.subspan(F::length)).u32();
+  if (length < F::minutiae || !declared(all, length, b)) return ML_UNAVAILABLE;
   ByteReader r(b);
-  r.seek(14);
+  r.seek(F::width);
   m->width = r.u16();
   m->height = r.u16();
   if (const int s = resolutions(r, m)) return s;
-  r.seek(24);
+  r.seek(F::finger_position);
   m->finger_position = r.u8();
   m->impression_type = r.u8() & 0x0F;
   m->finger_quality = r.u8();
   const int n = r.u8();
-  if (length < 30u + 6u * n) return ML_UNAVAILABLE;
+  if (length < F::minutiae + 2u + 6u * n) return ML_UNAVAILABLE;
   read_minutiae(r, m, n, 6, false, false);
   m->product_id = MINREC_DEFAULT_PRODUCT_ID;
   return r.ok() ? ML_OK : ML_UNAVAILABLE;
@@ -221,34 +227,35 @@ int parse_iso2005(std::span<const std::uint8_t> all, MinutiaeRecord* m) {
 int parse_iso2011(std::span<const std::uint8_t> all, MinutiaeRecord* m) {
   if (fmr_version_of(all) != 30 || all.size() < 12) return ML_UNAVAILABLE;
   std::span<const std::uint8_t> b;
-  const std::uint32_t length = ByteReader(all.subspan(8)).u32();
+  using F = Iso2011Fields;
+  const std::uint32_t length = ByteReader(all.subspan(F::length)).u32();
   if (length <= 48 || !declared(all, length, b)) return ML_UNAVAILABLE;
   ByteReader r(b);
   const std::size_t p = iso2011_body_start(r);
-  r.seek(p + 11);
+  r.seek(p + F::entry_size);
   const int entry = r.u8() >> 4;
   const int n = r.u8();
-  if (!r.ok() || length < p + 13 + std::size_t(entry) * n + 2) return ML_UNAVAILABLE;
+  if (!r.ok() || length < p + F::minutiae + std::size_t(entry) * n + 2) return ML_UNAVAILABLE;
   // An entry must hold the five bytes of coordinates, type and angle.
   if (entry < 5) return ML_UNAVAILABLE;
-  r.seek(p + 2);
+  r.seek(p + F::x_resolution);
   if (const int s = resolutions(r, m)) return s;
-  r.seek(p + 7);
+  r.seek(p + F::width);
   m->width = r.u16();
   m->height = r.u16();
-  r.seek(p + 13);
+  r.seek(p + F::minutiae);
   read_minutiae(r, m, n, entry, false, true);
-  r.seek(p);
+  r.seek(p + F::finger_position);
   m->finger_position = r.u8();
-  r.seek(p + 6);
+  r.seek(p + F::impression_type);
   m->impression_type = r.u8();
   // The finger quality is that of the first quality record; without one,
   // byte 34 already belongs to the finger representation.
-  r.seek(33);
+  r.seek(F::quality_count);
   const bool has_quality = r.u8() != 0;
   m->finger_quality = has_quality ? r.u8() : 0;
   if (m->finger_quality > 100) m->finger_quality = 0;
-  r.seek(29);
+  r.seek(F::product_id);
   m->product_id = r.u32();
   return r.ok() ? ML_OK : ML_UNAVAILABLE;
 }
@@ -256,21 +263,22 @@ int parse_iso2011(std::span<const std::uint8_t> all, MinutiaeRecord* m) {
 int parse_ansi2004(std::span<const std::uint8_t> all, MinutiaeRecord* m) {
   if (fmr_version_of(all) != 20 || all.size() < 10) return ML_UNAVAILABLE;
   std::span<const std::uint8_t> b;
-  const std::uint32_t length = ByteReader(all.subspan(8)).u16();
-  if (length < 30 || !declared(all, length, b)) return ML_UNAVAILABLE;
+  using F = Ansi2004Fields;
+  const std::uint32_t length = ByteReader(all.subspan(F::length)).u16();
+  if (length < F::minutiae || !declared(all, length, b)) return ML_UNAVAILABLE;
   ByteReader r(b);
-  r.seek(10);
+  r.seek(F::product_id);
   m->product_id = r.u32();
-  r.seek(16);
+  r.seek(F::width);
   m->width = r.u16();
   m->height = r.u16();
   if (const int s = resolutions(r, m)) return s;
-  r.seek(26);
+  r.seek(F::finger_position);
   m->finger_position = r.u8();
   m->impression_type = r.u8() & 0x0F;
   m->finger_quality = r.u8();
   const int n = r.u8();
-  if (31u + 6u * n >= length) return ML_UNAVAILABLE;
+  if (F::minutiae + 1u + 6u * n >= length) return ML_UNAVAILABLE;
   read_minutiae(r, m, n, 6, true, false);
   return r.ok() ? ML_OK : ML_UNAVAILABLE;
 }
@@ -278,21 +286,23 @@ int parse_ansi2004(std::span<const std::uint8_t> all, MinutiaeRecord* m) {
 int parse_ansi2009(std::span<const std::uint8_t> all, MinutiaeRecord* m) {
   if (fmr_version_of(all) != 30 || all.size() < 12) return ML_UNAVAILABLE;
   std::span<const std::uint8_t> b;
-  const std::uint32_t length = ByteReader(all.subspan(10)).u16();
-  if (length <= 37 || !declared(all, length, b)) return ML_UNAVAILABLE;
+  using F = Ansi2009Fields;
+  const std::uint32_t length = ByteReader(all.subspan(F::length_low)).u16();
+  if (length <= F::minutia_count || !declared(all, length, b)) return ML_UNAVAILABLE;
   ByteReader r(b);
-  r.seek(12);
+  r.seek(F::product_id);
   m->product_id = r.u32();
-  r.seek(29);
+  r.seek(F::width);
   m->width = r.u16();
   m->height = r.u16();
   if (const int s = resolutions(r, m)) return s;
+  r.seek(F::minutia_count);
   const int n = r.u8();
-  if (39u + 6u * n >= length) return ML_UNAVAILABLE;
+  if (F::minutiae + 1u + 6u * n >= length) return ML_UNAVAILABLE;
   read_minutiae(r, m, n, 6, true, true);
-  r.seek(21);
+  r.seek(F::finger_position);
   m->finger_position = r.u8();
-  r.seek(23);
+  r.seek(F::impression_type);
   m->impression_type = r.u8();  // a whole byte here: codes run to 29
   m->finger_quality = r.u8();
   if (m->finger_quality > 100) m->finger_quality = 0;
@@ -328,14 +338,14 @@ int convert(const std::uint8_t* bytes, std::uint32_t size, int max_minutiae, boo
 int check_iso_size(std::span<const std::uint8_t> b) {
   if (b.size() <= 11 || std::memcmp(b.data(), "FMR", 3) != 0) return ML_UNAVAILABLE;
   ByteReader r(b);
-  r.seek(8);
+  r.seek(FmrCommon::length);
   if (r.u32() != b.size()) return ML_UNAVAILABLE;
   const int version = fmr_version_of(b);
   if (version == 20) return ML_OK;
   if (version != 30 || b.size() <= 46) return ML_UNAVAILABLE;
-  const int count = r.u16();
+  const int count = r.u16();  // representation count
   if (count < 1 || count > 8192) return ML_UNAVAILABLE;
-  std::uint64_t pos = 15;
+  std::uint64_t pos = Iso2011Fields::first_representation;
   for (int i = 0; i < count; ++i) {
     if (pos + 4 > b.size()) return ML_UNAVAILABLE;
     r.seek(static_cast<std::size_t>(pos));
@@ -353,38 +363,52 @@ int merge_views(std::span<const std::uint8_t> a, int finger_a, std::span<const s
   std::uint8_t* buffer = nullptr;
   std::size_t size = 0;
   if (version == 20) {
-    if (a.size() < 30 || b.size() < 30 || std::memcmp(a.data(), b.data(), 8) != 0 ||
-        std::memcmp(a.data() + 10, b.data() + 10, 14) != 0)
+    // The second record's views follow the first's whole record; the fixed
+    // header (magic to view count) must agree apart from the length.
+    using F = Ansi2004Fields;
+    constexpr std::size_t view_at = F::first_view;
+    if (a.size() < F::minutiae || b.size() < F::minutiae ||
+        std::memcmp(a.data(), b.data(), F::length) != 0 ||
+        std::memcmp(a.data() + F::product_id, b.data() + F::product_id,
+                    F::view_count - F::product_id) != 0)
       return ML_UNAVAILABLE;
-    size = a.size() + b.size() - 26;
+    size = a.size() + b.size() - view_at;
     if (size > 0xFFFF) return ML_UNAVAILABLE;  // the length field is 16 bits
     buffer = static_cast<std::uint8_t*>(ml_malloc(size));
     if (!buffer) return ML_NO_MEMORY;
     std::memcpy(buffer, a.data(), a.size());
-    std::memcpy(buffer + a.size(), b.data() + 26, b.size() - 26);
+    std::memcpy(buffer + a.size(), b.data() + view_at, b.size() - view_at);
     ByteWriter w({buffer, size});
-    w.patch_u16(8, static_cast<std::uint32_t>(size));
-    buffer[24] = 2;
-    buffer[26] = static_cast<std::uint8_t>(finger_a);
-    buffer[27] &= 0x0F;
+    w.patch_u16(F::length, static_cast<std::uint32_t>(size));
+    buffer[F::view_count] = 2;
+    // Each view's finger position byte, then its view number (high 4 bits)
+    // cleared beside the impression type.
+    buffer[F::finger_position] = static_cast<std::uint8_t>(finger_a);
+    buffer[F::impression_type] &= 0x0F;
     buffer[a.size()] = static_cast<std::uint8_t>(finger_b);
     buffer[a.size() + 1] &= 0x0F;
   } else {
-    if (a.size() < 40 || b.size() < 40) return ML_UNAVAILABLE;
-    const std::size_t n1 = a[37], n2 = b[37];
-    if (std::memcmp(a.data() + 12, b.data() + 12, 4) != 0 || a[19] == 0 || b[19] == 0 ||
-        a.size() < 38 + 6 * n1 || b.size() < 38 + 6 * n2)
+    // The first record up to its minutiae, a zero extended-data length, then
+    // the second record's view (its header and minutiae) and its own zero
+    // extended-data length.
+    using F = Ansi2009Fields;
+    constexpr std::size_t view_header = F::minutiae - F::first_view;
+    if (a.size() < F::minutiae + 2 || b.size() < F::minutiae + 2) return ML_UNAVAILABLE;
+    const std::size_t n1 = a[F::minutia_count], n2 = b[F::minutia_count];
+    if (std::memcmp(a.data() + F::product_id, b.data() + F::product_id, 4) != 0 ||
+        a[F::view_count] == 0 || b[F::view_count] == 0 || a.size() < F::minutiae + 6 * n1 ||
+        b.size() < F::minutiae + 6 * n2)
       return ML_UNAVAILABLE;
-    size = 59 + 6 * n1 + 6 * n2;
+    size = F::minutiae + 6 * n1 + 2 + view_header + 6 * n2 + 2;
     buffer = static_cast<std::uint8_t*>(ml_calloc(size, 1));
     if (!buffer) return ML_NO_MEMORY;
-    std::memcpy(buffer, a.data(), 38 + 6 * n1);
-    std::size_t pos = 38 + 6 * n1 + 2;
-    std::memcpy(buffer + pos, b.data() + 21, 17 + 6 * n2);
+    std::memcpy(buffer, a.data(), F::minutiae + 6 * n1);
+    std::size_t pos = F::minutiae + 6 * n1 + 2;
+    std::memcpy(buffer + pos, b.data() + F::first_view, view_header + 6 * n2);
     ByteWriter w({buffer, size});
-    w.patch_u32(8, static_cast<std::uint32_t>(size));
-    buffer[19] = 2;
-    buffer[21] = static_cast<std::uint8_t>(finger_a);
+    w.patch_u32(F::length, static_cast<std::uint32_t>(size));
+    buffer[F::view_count] = 2;
+    buffer[F::finger_position] = static_cast<std::uint8_t>(finger_a);
     buffer[pos] = static_cast<std::uint8_t>(finger_b);
   }
   *out = buffer;
@@ -469,14 +493,14 @@ ZYL_API int fmr_version(const uint8_t* bytes, uint32_t size) {
 
 ZYL_API uint32_t fmr_get_length(const uint8_t* bytes, uint32_t size) {
   if (!bytes || size < 12 || fmr_version_of({bytes, size}) == 0) return 0;
-  return ByteReader({bytes + 8, 4}).u32();
+  return ByteReader({bytes + FmrCommon::length, 4}).u32();
 }
 
 ZYL_API uint32_t fmr_get_length_ansi(const uint8_t* bytes, uint32_t size) {
   if (!bytes || size < 12) return 0;
   switch (fmr_version_of({bytes, size})) {
-    case 20: return ByteReader({bytes + 8, 2}).u16();
-    case 30: return ByteReader({bytes + 10, 2}).u16();
+    case 20: return ByteReader({bytes + Ansi2004Fields::length, 2}).u16();
+    case 30: return ByteReader({bytes + Ansi2009Fields::length_low, 2}).u16();
     default: return 0;
   }
 }
@@ -491,14 +515,15 @@ ZYL_API int fmr_check_ansi_size(const uint8_t* bytes, uint32_t size) {
   ByteReader r(b);
   switch (fmr_version_of(b)) {
     case 20: {
-      r.seek(8);
+      // ANSI has a 16-bit length where ISO has a 32-bit one.
+      r.seek(Ansi2004Fields::length);
       const std::uint16_t short_length = r.u16();
-      r.seek(8);
+      r.seek(Iso2005Fields::length);
       const std::uint32_t long_length = r.u32();
       return short_length == size && long_length != size ? ML_OK : ML_UNAVAILABLE;
     }
     case 30:
-      r.seek(10);
+      r.seek(Ansi2009Fields::length_low);
       if (r.u16() != size) return ML_UNAVAILABLE;
       return check_iso_size(b) == ML_OK ? ML_UNAVAILABLE : ML_OK;
     default: return ML_UNAVAILABLE;

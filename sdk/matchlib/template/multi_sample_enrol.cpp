@@ -6,6 +6,7 @@
 #include <cstring>
 #include <vector>
 
+#include "common/guarded_call.h"
 #include "matchlib/core/allocation.h"
 #include "matchlib/template/grid_coverage.h"
 #include "zylscan/matchlib_card_extended.h"
@@ -325,7 +326,8 @@ ZYL_API int multi_enrol_set_tolerance(EnrolSession* e, uint16_t shift, uint8_t a
   return ML_OK;
 }
 
-ZYL_API int multi_enrol_finalise(EnrolSession* e, uint8_t maximum_views, DataBlob** out, void*) {
+static int multi_enrol_finalise_unguarded(EnrolSession* e, uint8_t maximum_views, DataBlob** out,
+                                          void*) {
   if (!e) return ML_BAD_ARGUMENT;
   MultiSampleEnrol& m = *self(e);
   if (m.accepted < param_get(m.context, 0x91d9186au, 1)) return ML_CORRUPT;
@@ -345,6 +347,11 @@ ZYL_API int multi_enrol_finalise(EnrolSession* e, uint8_t maximum_views, DataBlo
   }
   mvt_release(t);
   return status;
+}
+
+ZYL_API int multi_enrol_finalise(EnrolSession* e, uint8_t maximum_views, DataBlob** out, void* a3) {
+  return zyl::GuardedCall(
+      ML_NO_MEMORY, [&] { return multi_enrol_finalise_unguarded(e, maximum_views, out, a3); });
 }
 
 ZYL_API int multi_enrol_finalise_engine(MatchEngine* engine, EnrolSession* e, DataBlob** out) {

@@ -15,7 +15,7 @@
 namespace zyl::matchlib {
 namespace {
 
-constexpr std::size_t kHeaderLength = 21;
+constexpr std::size_t kHeaderLength = MvtHeaderFields::size;
 constexpr int kContainerOverhead = 39;
 
 void destroy(MultiViewTemplate* t) {
@@ -66,7 +66,8 @@ int read_header(MultiViewTemplate* t) {
   const std::uint8_t* h = kwzd_get_section(t->store, KWZD_HEADER_KEY, MVT_HEADER_SECTION, &length);
   if (!h) return ML_OK;
   ByteReader r({h, length});
-  if (length >= 7) {
+  using F = MvtHeaderFields;
+  if (length >= F::settings_end) {
     t->max_views = r.u8();
     r.u8();
     const std::uint8_t modes = r.u8();
@@ -74,14 +75,14 @@ int read_header(MultiViewTemplate* t) {
     t->second_mode = modes & 1;
     t->size_limit = r.u32();
   }
-  if (length >= 9) {
+  if (length >= F::old_table_end) {
     const std::uint8_t old_limit = r.u8();
     const std::uint8_t old_format = r.u8();
     t->limit_count = 2;
     t->limits[0] = {old_format, old_limit};
     for (int i = 1; i < 5; ++i) t->limits[i] = {0, 255};
   }
-  if (length > 20) {
+  if (length >= F::size) {
     if (r.u8() < 2) return ML_UNAVAILABLE;
     const std::uint8_t count = r.u8();
     // A count beyond the five entries the table holds is a broken header.
@@ -333,7 +334,7 @@ ZYL_API int mvt_write_view_sections(KwzdContainer* store, int32_t key, const Rig
   int16_t dx = 0, dy = 0;
   uint8_t angle = 0;
   xform_get_dpi(transform, &dx, &dy, &angle, 500);
-  uint8_t info[6];
+  uint8_t info[ViewInfoFields::size];
   zyl::ByteWriter w(info);
   w.u16(static_cast<uint16_t>(dx));
   w.u16(static_cast<uint16_t>(dy));
@@ -341,7 +342,7 @@ ZYL_API int mvt_write_view_sections(KwzdContainer* store, int32_t key, const Rig
   w.u8(view_flags);
   for (const int type : {MVT_VIEW_INFO_SECTION, MVT_CLASS_SECTION, MVT_ALIGN_FLAG_SECTION})
     kwzd_remove_section(store, key, type);
-  int status = kwzd_add_section(store, key, MVT_VIEW_INFO_SECTION, info, 6);
+  int status = kwzd_add_section(store, key, MVT_VIEW_INFO_SECTION, info, sizeof info);
   if (status == ML_OK) status = kwzd_add_section(store, key, MVT_CLASS_SECTION, &view_class, 1);
   if (status == ML_OK) status = kwzd_add_section(store, key, MVT_ALIGN_FLAG_SECTION, &flag_byte, 1);
   return status;

@@ -3,7 +3,10 @@
 #pragma once
 
 #include <algorithm>
+#include <cstddef>
 #include <cstdint>
+
+#include "common/byte_io.h"
 
 #include "zylscan/matchlib_kwzd.h"
 #include "zylscan/matchlib_mvt.h"
@@ -30,11 +33,39 @@ struct MultiViewTemplate {
 
 namespace zyl::matchlib {
 
+// The template's header section: the settings, the older one-entry limit
+// table, then the header version and the five-entry limit table.
+struct MvtHeaderFields {
+  static constexpr std::size_t max_views = 0;
+  static constexpr std::size_t modes = 2;  // bit 1 append, bit 0 second mode
+  static constexpr std::size_t size_limit = 3;  // u32
+  static constexpr std::size_t settings_end = 7;
+  static constexpr std::size_t old_limit = 7;
+  static constexpr std::size_t old_format = 8;
+  static constexpr std::size_t old_table_end = 9;
+  static constexpr std::size_t version = 9;
+  static constexpr std::size_t limit_count = 10;
+  static constexpr std::size_t limits = 11;  // {format, limit} a pair, five pairs
+  static constexpr std::size_t size = 21;
+};
+
+// A view's information section: its offset (two signed 16-bit values) and
+// angle to the reference, then its flags.
+struct ViewInfoFields {
+  static constexpr std::size_t dx = 0;
+  static constexpr std::size_t dy = 2;
+  static constexpr std::size_t angle = 4;
+  static constexpr std::size_t flags = 5;
+  static constexpr std::size_t size = 6;
+};
+
 struct ViewInfo {
   int32_t key = 0;
-  bool has_info = false;  // section 1 of 6 bytes or more
+  bool has_info = false;  // an information section of ViewInfoFields::size bytes or more
+  const std::uint8_t* info = nullptr;  // null when the view has no such section
+  std::int16_t dx = 0, dy = 0;
+  std::uint8_t angle = 0;
   std::uint8_t flags = 0;
-  const std::uint8_t* info = nullptr;
 };
 
 inline ViewInfo view_info(const KwzdContainer* store, int32_t key) {
@@ -42,8 +73,14 @@ inline ViewInfo view_info(const KwzdContainer* store, int32_t key) {
   v.key = key;
   std::uint16_t length = 0;
   v.info = kwzd_get_section(store, key, MVT_VIEW_INFO_SECTION, &length);
-  v.has_info = v.info && length >= 6;
-  v.flags = v.has_info ? v.info[5] : 0;
+  v.has_info = v.info && length >= ViewInfoFields::size;
+  if (v.has_info) {
+    ByteReader r({v.info, length});
+    v.dx = r.s16();
+    v.dy = r.s16();
+    v.angle = r.u8();
+    v.flags = r.u8();
+  }
   return v;
 }
 
@@ -71,9 +108,7 @@ inline std::uint8_t class_byte(const KwzdContainer* store, int32_t key) {
 
 inline RigidTransform* view_transform(const KwzdContainer* store, int32_t key) {
   const ViewInfo v = view_info(store, key);
-  RigidTransform* t = v.has_info ? xform_create(static_cast<std::int16_t>((v.info[0] << 8) | v.info[1]),
-                                                static_cast<std::int16_t>((v.info[2] << 8) | v.info[3]), v.info[4])
-                                 : xform_create(0, 0, 0);
+  RigidTransform* t = xform_create(v.dx, v.dy, v.angle);  // zeros without the section
   std::uint16_t length = 0;
   const std::uint8_t* f = kwzd_get_section(store, key, MVT_ALIGN_FLAG_SECTION, &length);
   if (t && f && length) xform_set_flag(t, f[0]);

@@ -513,9 +513,8 @@ ZYL_API MvtCandidate* mvt_load_candidate(const KwzdContainer* store, int i) {
   int32_t key = 0;
   DataBlob* blob = kwzd_get_at(store, i, &key);
   if (!blob) return nullptr;
-  std::uint16_t length = 0;
-  const std::uint8_t* info = kwzd_get_section(store, key, MVT_VIEW_INFO_SECTION, &length);
-  if (!info) {
+  const ViewInfo info = view_info(store, key);
+  if (!info.info) {
     blob_release(blob);
     return nullptr;
   }
@@ -523,9 +522,9 @@ ZYL_API MvtCandidate* mvt_load_candidate(const KwzdContainer* store, int i) {
   blob_release(blob);
   if (!c) return nullptr;
   c->key = key;
-  if (length < 6 || !(info[5] & MVT_VIEW_MARKED)) {
+  c->keep = (info.flags & MVT_VIEW_KEEP) ? 1 : 0;
+  if (!marked(info)) {
     c->origin = MVT_ORIGIN_STORED;
-    c->keep = length >= 6 && (info[5] & MVT_VIEW_KEEP) ? 1 : 0;
     c->alignment = view_transform(store, key);
     if (!c->alignment) {
       mvt_candidate_free(c);
@@ -538,7 +537,6 @@ ZYL_API MvtCandidate* mvt_load_candidate(const KwzdContainer* store, int i) {
     c->flag_byte = f && flag_length ? f[0] : 0;
   } else {
     c->origin = MVT_ORIGIN_MARKED;
-    c->keep = (info[5] & MVT_VIEW_KEEP) ? 1 : 0;
   }
   return c;
 }

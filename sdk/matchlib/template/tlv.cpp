@@ -331,9 +331,8 @@ ZYL_API int tlv_validate(const uint8_t* bytes, uint32_t length) {
     std::uint32_t length;
     std::uint32_t used;
   };
-  constexpr int kMaxLevels = 8;
   if (!bytes || length == 0) return ML_UNAVAILABLE;
-  Level stack[kMaxLevels];
+  Level stack[TLV_MAX_VALIDATE_LEVELS];
   int open = 1;
   stack[0] = {bytes, length, 0};
   for (;;) {
@@ -345,7 +344,7 @@ ZYL_API int tlv_validate(const uint8_t* bytes, uint32_t length) {
     level.used += used;
     if (level.used == level.length) --open;
     if (constructed(e.tag)) {
-      if (e.length == 0 || open == kMaxLevels) return ML_UNAVAILABLE;
+      if (e.length == 0 || open == TLV_MAX_VALIDATE_LEVELS) return ML_UNAVAILABLE;
       stack[open++] = {e.value, e.length, 0};
     } else if (open == 0) {
       return ML_OK;

@@ -6,8 +6,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <span>
 #include <vector>
 
+#include "support/prefix_sweep.h"
 #include "zylscan/matchlib_score.h"
 
 namespace {
@@ -237,11 +239,10 @@ TEST(ScoreModelStoredForm, RejectsBadRecords) {
   TableModel t;
   t.rows.has_offset_scale = 1;
   const Bytes full = write(t.model);
-  for (size_t n = 0; n < full.size(); ++n) {
-    Bytes cut(full.begin(), full.begin() + n);
-    EXPECT_EQ(score_model_read_bounded(cut.data(), static_cast<uint32_t>(n), &m), 4) << n;
+  zyltest::for_each_prefix(full, [&](std::span<const std::uint8_t> cut) {
+    EXPECT_EQ(score_model_read_bounded(cut.data(), static_cast<uint32_t>(cut.size()), &m), 4);
     EXPECT_EQ(m.rows, nullptr);
-  }
+  });
   EXPECT_EQ(score_model_read(full.data(), &m), 0);
   EXPECT_EQ(write(m), full);
   score_table_model_free(m.rows);

@@ -98,4 +98,28 @@ TEST(StaticProfiles, LightVerifyModelRows) {
   EXPECT_GT(s_high, s_low);
 }
 
+// The 26 fitted rows: usable data of the model's form (a spread, a range
+// that holds the mean's feature values, linear weights only), and enough of
+// them weighted that the score depends on more than the two given rows.
+TEST(StaticProfiles, LightVerifyFittedRowsAreUsable) {
+  const ScoreQuadraticRow* rows = score_rows_light_verify();
+  int weighted = 0;
+  for (int i = LIGHT_VERIFY_MODEL_FIRST_ACTIVE; i < LIGHT_VERIFY_MODEL_FEATURES; ++i) {
+    if (i == 30 || i == 32) continue;
+    EXPECT_GT(rows[i].spread, 0u) << i;
+    EXPECT_GT(rows[i].maximum, rows[i].minimum) << i;
+    EXPECT_EQ(rows[i].quadratic_weight, 0) << i;
+    weighted += rows[i].weight != 0;
+  }
+  EXPECT_GE(weighted, 20);
+  // A grid-block feature with a fitted weight moves the score.
+  ScoreModel m = score_model_light_verify();
+  std::vector<uint16_t> base(58, 0), moved(58, 0);
+  moved[48] = 4000;
+  uint16_t s_base = 0, s_moved = 0;
+  ASSERT_EQ(score_model_evaluate_u16(&m, base.data(), 58, &s_base, nullptr), ML_OK);
+  ASSERT_EQ(score_model_evaluate_u16(&m, moved.data(), 58, &s_moved, nullptr), ML_OK);
+  EXPECT_NE(s_base, s_moved);
+}
+
 }  // namespace

@@ -1,9 +1,12 @@
 // Keypoint extraction stage: arguments, resampling, budgets, record order,
 // the dense grid, and both operations on real prints (blobs that parse,
-// points that follow a shift and a quarter turn of the print).
+// points that follow a shift and a quarter turn of the print, directions
+// and descriptors that follow a turn of a few degrees).
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <bit>
+#include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
@@ -241,6 +244,85 @@ TEST(KeypointStage, PointsAndAnglesFollowAQuarterTurn) {
     }
     EXPECT_GT(found * 2, a->point_count) << found << " of " << a->point_count;
     EXPECT_GT(angle * 2, found) << angle << " of " << found;
+  }
+}
+
+// The print turned by `degrees` about its centre (bilinear samples, edges
+// repeated): the pixel at (x, y) comes from the print at the inverse turn.
+Bytes turned_by(const zyltest::GreyImage& p, double degrees) {
+  const double t = degrees * 3.14159265358979 / 180, c = std::cos(t), s = std::sin(t);
+  const double cx = p.width / 2.0, cy = p.height / 2.0;
+  auto at = [&](int x, int y) {
+    return static_cast<double>(p.at(std::clamp(x, 0, p.width - 1), std::clamp(y, 0, p.height - 1)));
+  };
+  Bytes out(static_cast<std::size_t>(p.width) * p.height);
+  for (int y = 0; y < p.height; ++y)
+    for (int x = 0; x < p.width; ++x) {
+      const double u = x - cx, v = y - cy, ox = c * u + s * v + cx, oy = -s * u + c * v + cy;
+      const int x0 = static_cast<int>(std::floor(ox)), y0 = static_cast<int>(std::floor(oy));
+      const double fx = ox - x0, fy = oy - y0;
+      const double value = at(x0, y0) * (1 - fx) * (1 - fy) + at(x0 + 1, y0) * fx * (1 - fy) +
+                           at(x0, y0 + 1) * (1 - fx) * fy + at(x0 + 1, y0 + 1) * fx * fy;
+      out[static_cast<std::size_t>(y) * p.width + x] = static_cast<std::uint8_t>(std::lround(value));
+    }
+  return out;
+}
+
+int descriptor_distance(const BlockRecord& a, int i, const BlockRecord& b, int j) {
+  int d = 0;
+  for (int k = 0; k < a.extension_type_count; ++k) {
+    const std::uint32_t s = a.extension_types[k]->size();
+    for (std::uint32_t n = 0; n < s; ++n)
+      d += std::popcount(static_cast<unsigned>(a.extension_arrays[k][s * i + n] ^ b.extension_arrays[k][s * j + n]));
+  }
+  return d;
+}
+
+// A turn that is not a multiple of a quarter: the points that reappear keep
+// their direction axis (turned with the print) and, where they keep their
+// sense, descriptors far closer than those of unrelated points, so the
+// sampling patterns turn the same way as the print.
+TEST(KeypointStage, DirectionsAndDescriptorsFollowATurnOfThePrint) {
+  const auto p = print("fvc2004_102_1_160.pgm");
+  auto upright = make_image(p.pixels, p.height, p.width);
+  for (const double degrees : {10.0, -25.0}) {
+    auto turn = make_image(turned_by(p, degrees), p.height, p.width);
+    const int steps = static_cast<int>(std::lround(degrees * 256 / 360));
+    const double t = degrees * 3.14159265358979 / 180, c = std::cos(t), s = std::sin(t);
+    for (Operation op : kOperations) {
+      auto a = run(op, nullptr, upright.get());
+      auto b = run(op, nullptr, turn.get());
+      ASSERT_TRUE(a && b);
+      ASSERT_GT(b->point_count, 0);
+      // Both records are in working-resolution pixels of the same size.
+      const double k = static_cast<double>(a->width) / p.width;
+      int close = 0, kept = 0;
+      double axis = 0, kept_distance = 0, other_distance = 0;
+      for (int i = 0; i < a->point_count; ++i) {
+        const double u = a->points[i].x / k - p.width / 2.0, v = a->points[i].y / k - p.height / 2.0;
+        const double bx = (c * u - s * v + p.width / 2.0) * k, by = (s * u + c * v + p.height / 2.0) * k;
+        int j = -1;
+        double nearest = 2.25;
+        for (int q = 0; q < b->point_count; ++q) {
+          const double d = (bx - b->points[q].x) * (bx - b->points[q].x) + (by - b->points[q].y) * (by - b->points[q].y);
+          if (d <= nearest) nearest = d, j = q;
+        }
+        if (j < 0) continue;
+        ++close;
+        const int diff = static_cast<std::int8_t>(static_cast<std::uint8_t>(b->points[j].angle - a->points[i].angle - steps));
+        const int ax = ((diff % 128) + 128) % 128;
+        axis += std::min(ax, 128 - ax);
+        if (std::abs(diff) >= 16) continue;
+        ++kept;
+        kept_distance += descriptor_distance(*a, i, *b, j);
+        other_distance += descriptor_distance(*a, i, *b, (j + b->point_count / 2) % b->point_count);
+      }
+      ASSERT_GT(close * 2, a->point_count) << degrees << ": " << close << " of " << a->point_count;
+      EXPECT_LT(axis / close, 4.0) << degrees;
+      ASSERT_GT(kept * 2, close) << degrees << ": " << kept << " of " << close;
+      EXPECT_LT(kept_distance * 2, other_distance) << degrees << ": " << kept_distance / kept << " against "
+                                                   << other_distance / kept;
+    }
   }
 }
 

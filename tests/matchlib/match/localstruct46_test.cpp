@@ -82,6 +82,13 @@ TEST(LocalStruct46Form, BytesByHand) {
   ASSERT_EQ(none.status, ML_OK);
   EXPECT_EQ(none.form, Bytes(186, 0));
 
+  // One minutia: the head and one record of count 0.
+  const Packed one = pack46(card_of({{60, 70, 128}}));
+  ASSERT_EQ(one.status, ML_OK);
+  Bytes lone(186 + 27, 0);
+  lone[0] = 1, lone[1] = 60, lone[2] = 70, lone[3] = 128, lone[4] = 240;
+  EXPECT_EQ(one.form, lone);
+
   // Two minutiae 10 apart along x, a third beyond the far bound of all
   // (squared distance 115^2 > 12209 and more) and a fourth too near the
   // first (5^2 < 31).

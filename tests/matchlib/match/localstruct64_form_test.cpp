@@ -214,3 +214,29 @@ TEST(LocalStruct64Compare, EmptySidesOnePairAndBadForms) {
 }
 
 }  // namespace
+
+namespace {
+
+// Without mode bit 0 the direction tolerance is 32 steps (45 degrees): a
+// copy turned by a quarter turn is refused pair by pair (only chance
+// pairs of the drawn grid remain). The full-turn tolerance finds it and
+// its turn.
+TEST(LocalStruct64Compare, QuarterTurnNeedsTheFullTurnMode) {
+  const auto a = finger(4, 30);
+  const Bytes b = card(turn(a, 64, 3, 2));
+  const Compared narrow = compare(card(a), b, 2);
+  const Compared full = compare(card(a), b, 3);
+  ASSERT_EQ(narrow.status, ML_OK);
+  ASSERT_EQ(full.status, ML_OK);
+  EXPECT_EQ(full.result.count, 9);
+  EXPECT_GT(full.result.sub[1], 15);
+  EXPECT_LT(narrow.result.sub[1], 6);
+  EXPECT_LT(narrow.result.score * 20, full.result.score) << narrow.result.score << " " << full.result.score;
+  EXPECT_LE(std::abs(static_cast<std::int8_t>(full.alignment.angle - 64)), 4) << int(full.alignment.angle);
+  // A turn inside the narrow tolerance pairs in both modes.
+  const Bytes small = card(turn(a, 16, 3, 2));
+  EXPECT_GT(compare(card(a), small, 2).result.sub[1], 15);
+  EXPECT_GT(compare(card(a), small, 3).result.sub[1], 15);
+}
+
+}  // namespace

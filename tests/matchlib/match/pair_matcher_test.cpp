@@ -9,8 +9,10 @@
 #include <cstring>
 #include <memory>
 #include <random>
+#include <span>
 #include <vector>
 
+#include "support/prefix_sweep.h"
 #include "zylscan/matchlib_blockrec.h"
 #include "zylscan/matchlib_fixed.h"
 #include "zylscan/matchlib_object.h"
@@ -288,10 +290,10 @@ TEST(PairingCodec, RefusesShortInputBadVersionsAndForeignIndices) {
   Bytes out(pairing_write(p.get(), nullptr));
   pairing_write(p.get(), out.data());
   MinutiaPairing* raw = nullptr;
-  for (std::size_t cut = 0; cut < out.size(); ++cut) {
-    EXPECT_EQ(pairing_read(out.data(), static_cast<std::uint32_t>(cut), &raw), 0u) << cut;
+  zyltest::for_each_prefix(out, [&](std::span<const std::uint8_t> cut) {
+    EXPECT_EQ(pairing_read(cut.data(), static_cast<std::uint32_t>(cut.size()), &raw), 0u);
     EXPECT_EQ(raw, nullptr);
-  }
+  });
   Bytes v = out;
   v[0] = 2;
   EXPECT_EQ(pairing_read(v.data(), static_cast<std::uint32_t>(v.size()), &raw), 0u);

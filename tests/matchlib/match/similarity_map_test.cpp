@@ -8,8 +8,11 @@
 #include <cstdlib>
 #include <memory>
 #include <random>
+#include <set>
+#include <span>
 #include <vector>
 
+#include "support/prefix_sweep.h"
 #include "zylscan/matchlib_blob.h"
 #include "zylscan/matchlib_blockrec.h"
 #include "zylscan/matchlib_object.h"
@@ -196,14 +199,19 @@ TEST(SimilarityMap, RefusesRecordsWithoutTheDenseGridAndBadInput) {
   EXPECT_EQ(similarity(record_bytes(other, 0x10), a, m), ML_WRONG_KIND);
   EXPECT_EQ(similarity(a, record_bytes(other, 0x10), m), ML_WRONG_KIND);
   // Bad lengths: the parser's refusal, nothing written.
-  for (std::uint32_t cut : {1u, 10u, static_cast<std::uint32_t>(a.size() - 1)}) {
+  // A cut between two blocks is a shorter, complete record; any other cut
+  // is refused.
+  std::set<std::size_t> boundaries;
+  for (std::size_t p = 2; p + 4 <= a.size(); p += 4 + (a[p + 2] << 8 | a[p + 3])) boundaries.insert(p);
+  zyltest::for_each_prefix(a, [&](std::span<const std::uint8_t> cut) {
+    if (boundaries.count(cut.size())) return;
     m.cells.assign(1600, 0xAB);
-    EXPECT_NE(blockrec_similarity_map(a.data(), cut, a.data(), static_cast<std::uint32_t>(a.size()),
-                                      m.cells.data(), 40, 40, 0, 0, 0),
-              ML_OK)
-        << cut;
+    EXPECT_NE(blockrec_similarity_map(cut.data(), static_cast<std::uint32_t>(cut.size()), a.data(),
+                                      static_cast<std::uint32_t>(a.size()), m.cells.data(), 40, 40,
+                                      0, 0, 0),
+              ML_OK);
     EXPECT_EQ(m.cells[0], 0xAB);
-  }
+  });
   EXPECT_EQ(blockrec_similarity_map(nullptr, 0, a.data(), static_cast<std::uint32_t>(a.size()),
                                     m.cells.data(), 40, 40, 0, 0, 0),
             ML_BAD_ARGUMENT);

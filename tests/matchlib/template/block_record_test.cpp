@@ -5,9 +5,12 @@
 #include <cstring>
 #include <initializer_list>
 #include <memory>
+#include <set>
+#include <span>
 #include <vector>
 
 #include "matchlib/template/block_record.h"
+#include "support/prefix_sweep.h"
 #include "zylscan/matchlib_blob.h"
 #include "zylscan/matchlib_blockrec.h"
 #include "zylscan/matchlib_container.h"
@@ -237,6 +240,52 @@ TEST(BlockRecord, RejectsBadStoredForms) {
   const Bytes p = written(plain.get());
   ASSERT_EQ(blockrec_parse(p.data(), static_cast<uint32_t>(p.size()), 0, 0, &out), 0);
   blockrec_free(out);
+}
+
+// Every cut of a stored record: a cut inside a block is refused by both
+// readers; a cut between blocks is a shorter, complete record.
+TEST(BlockRecord, RejectsEveryCutInsideABlock) {
+  for (const bool wide : {false, true}) {
+    SCOPED_TRACE(wide ? "16-bit points" : "8-bit points");
+    auto r = make(12, {&kType2, &kType4}, wide ? 300 : 200);
+    const Bytes b = written(r.get());
+    std::set<std::size_t> boundaries = {0};  // the empty input answers as too short
+    for (std::size_t p = 2; p + 4 <= b.size(); p += 4 + (b[p + 2] << 8 | b[p + 3]))
+      boundaries.insert(p);
+    zyltest::for_each_prefix(b, [&](std::span<const std::uint8_t> cut) {
+      BlockRecord* back = nullptr;
+      const int status = blockrec_parse_with(cut, 0, 0, kKnown, &back);
+      uint8_t* pairs = nullptr;
+      int count = 0;
+      const int points_status =
+          blockrec_read_points(cut.data(), static_cast<uint32_t>(cut.size()), &pairs, &count);
+      if (!boundaries.count(cut.size()) && cut.size() > 2) {
+        EXPECT_NE(status, 0);
+        EXPECT_EQ(back, nullptr);
+        EXPECT_NE(points_status, 0);
+      }
+      blockrec_free(back);
+      std::free(pairs);
+    });
+  }
+}
+
+TEST(BlockRecord, ExtensionStringRefusesEveryCut) {
+  auto r = make(6, {&kType2, &kType4});
+  uint8_t* ext = nullptr;
+  uint32_t size = 0;
+  ASSERT_EQ(blockrec_write_extensions(r.get(), &ext, &size), 0);
+  const Bytes b(ext, ext + size);
+  std::free(ext);
+  zyltest::for_each_prefix(b, [&](std::span<const std::uint8_t> cut) {
+    auto bare = make(6, {});
+    const int status = blockrec_read_extensions_with(bare.get(), cut, kKnown);
+    // A cut at a block boundary leaves fewer types, which is a shorter
+    // complete string; inside a block it is refused.
+    if (status == 0) {
+      EXPECT_LT(bare->extension_type_count, 2);
+    }
+  });
 }
 
 TEST(BlockRecord, ReadPointsGivesScoreAndAngle) {

@@ -2,8 +2,10 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <span>
 #include <vector>
 
+#include "support/prefix_sweep.h"
 #include "zylscan/matchlib_tlv.h"
 
 namespace {
@@ -121,10 +123,10 @@ TEST(Tlv, FindPathThroughNestedElements) {
 TEST(Tlv, BoundedReaderRefusesCutElements) {
   TlvElement e{};
   EXPECT_EQ(tlv_read_element(kCard.data(), &e, static_cast<uint32_t>(kCard.size())), 15u);
-  for (uint32_t avail : {0u, 1u, 2u, 14u}) {
-    EXPECT_EQ(tlv_read_element(kCard.data(), &e, avail), 0u) << avail;
+  zyltest::for_each_prefix(kCard, [&](std::span<const std::uint8_t> cut) {
+    EXPECT_EQ(tlv_read_element(cut.data(), &e, static_cast<uint32_t>(cut.size())), 0u);
     EXPECT_EQ(e.value, nullptr);
-  }
+  });
   const Bytes long_form = {0x04, 0x82, 0x01};  // length field cut
   EXPECT_EQ(tlv_read_element(long_form.data(), &e, 3), 0u);
   // The unbounded header reader on the same shapes.
@@ -134,6 +136,21 @@ TEST(Tlv, BoundedReaderRefusesCutElements) {
   EXPECT_EQ(e.length, 0u);
   EXPECT_EQ(tlv_element_size(bad_len.data()), 2u);
   EXPECT_EQ(tlv_element_size(kCard.data()), 15u);
+}
+
+// Every cut of a nested template: the tree parser, the validator and the
+// path search refuse it and read nothing past the cut.
+TEST(Tlv, TreeValidatorAndPathRefuseEveryCut) {
+  const uint16_t path[] = {0x7F2E, 0xA2, 0xC6};
+  zyltest::for_each_prefix(kCard, [&](std::span<const std::uint8_t> cut) {
+    const auto n = static_cast<uint32_t>(cut.size());
+    TlvNode* root = reinterpret_cast<TlvNode*>(1);
+    EXPECT_EQ(tlv_parse(cut.data(), n, &root), 3);
+    EXPECT_EQ(root, nullptr);
+    EXPECT_EQ(tlv_validate(cut.data(), n), 3);
+    TlvElement e{};
+    EXPECT_EQ(tlv_find_path(cut.data(), n, path, 3, &e), 0);
+  });
 }
 
 // n nested constructed elements around 81 00; with `sibling` each level
