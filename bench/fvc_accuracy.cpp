@@ -1,6 +1,8 @@
-// Accuracy of the default engine on FVC-style image folders.
+// Accuracy of the default engine, or of the matcher library of algorithm
+// mode 3 or 4, on FVC-style image folders.
 //
 //   fvc_accuracy [FOLDER...]
+//   fvc_accuracy --mode 3|4 [--crop N] [FOLDER...]
 //
 // A folder holds 8-bit PGM images named <finger>_<impression>.pgm at 500 dpi.
 // Every image is extracted with XWExtract; genuine pairs are all pairs of
@@ -8,7 +10,21 @@
 // two fingers (each unordered pair once), compared with XWVerify. Prints
 // EER, FMR100 and FMR1000, the pair counts and the median extraction and
 // comparison times. Without arguments it reads the shared FVC sets.
+//
+// With --mode the images are extracted through ZylQuenta_Extract (500 dpi)
+// under that AlgMode and compared through the engine's 16-bit FAR-scale
+// score (before ZylQuenta_Verify divides it by 675), one engine per call as
+// the device API makes them; --crop N first takes the N x N centre of each
+// image (96: what the 0x2031 sees). Beside the figures above it prints FMR
+// and FNMR at the device API's level-5 threshold (a wrapped score above 59,
+// an engine score of 40500 or more), the same over all cross-finger pairs
+// (the protocol's impostor pairs are few: 45 a set of ten fingers), and the
+// median and largest wrapped template size. Without folders it reads the
+// shared -160 sets.
+#include <algorithm>
 #include <chrono>
+#include <cstdlib>
+#include <iterator>
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
@@ -19,6 +35,14 @@
 
 #include "accuracy_stats.h"
 #include "support/pgm.h"
+#include "zylscan/devalg.h"
+#include "zylscan/matchlib_blob.h"
+#include "zylscan/matchlib_engine.h"
+#include "zylscan/matchlib_finger_info.h"
+#include "zylscan/matchlib_image.h"
+#include "zylscan/matchlib_verify.h"
+#include "zylscan/zylfpscan_feature.h"
+#include "zylscan/zylquenta.h"
 #include "zylscan/nuvel.h"
 #include "zylscan/xw.h"
 #include "zylscan/xw_operations.h"
@@ -43,12 +67,92 @@ struct FolderResult {
   std::size_t poor = 0;
   double extract_ms = 0;
   double compare_ms = 0;
+  // Matcher modes only.
+  zylbench::ErrorRates level5{};
+  zylbench::ErrorRates level5_all{};
+  std::size_t all_impostor = 0;
+  std::size_t refused = 0;  // images whose extraction failed
+  std::size_t largest_refused = 0;  // largest template size among them
+  double median_size = 0;
+  std::size_t largest_size = 0;
 };
 
-bool evaluate(const fs::path& folder, XWContext* context, FolderResult& out) {
+struct Options {
+  int mode = 0;  // 0: the default engine
+  int crop = 0;  // 0: the whole image
+};
+
+// The device API's level 5 accepts a wrapped score above 59.
+constexpr std::int64_t kLevel5EngineScore = 60 * ZYLQUENTA_SCORE_DIVISOR;
+
+zyltest::GreyImage centre(const zyltest::GreyImage& in, int n) {
+  if (n <= 0 || n > in.width || n > in.height) return in;
+  zyltest::GreyImage out;
+  out.width = out.height = n;
+  out.pixels.resize(static_cast<std::size_t>(n) * static_cast<std::size_t>(n));
+  const int x0 = (in.width - n) / 2, y0 = (in.height - n) / 2;
+  for (int y = 0; y < n; ++y)
+    std::copy_n(&in.pixels[static_cast<std::size_t>(y + y0) * static_cast<std::size_t>(in.width) +
+                           static_cast<std::size_t>(x0)],
+                n, &out.pixels[static_cast<std::size_t>(y) * static_cast<std::size_t>(n)]);
+  return out;
+}
+
+// Extraction as the device API's matcher road does it: 0 or the status.
+int matcher_extract(const zyltest::GreyImage& image, std::vector<std::uint8_t>& out) {
+  MatchEngine* engine = nullptr;
+  int status = ZylQuenta_Init(&engine);
+  int length = 0;
+  if (status == 0)
+    status = ZylQuenta_Extract(engine, image.pixels.data(), image.width, image.height, out.data(), &length, 0);
+  ZylQuenta_Free(engine);
+  return status;
+}
+
+// Size the wrapped template of an image would have, measured by the engine
+// itself (for images whose template ZylQuenta_Extract refuses); 0 when the
+// engine gives none.
+std::size_t unwrapped_size(const zyltest::GreyImage& image) {
+  MatchEngine* engine = nullptr;
+  if (ZylQuenta_Init(&engine) != 0) return 0;
+  DataBlob* blob = nullptr;
+  GrayImage* wrapped = nullptr;
+  if (AlgMode == 4) {
+    wrapped = image_create(image.height, image.width, 500, 500, image.pixels.data(), 0);
+    if (wrapped) engine_extract_image(engine, wrapped, nullptr, &blob);
+  } else {
+    engine_extract_pixels(engine, image.pixels.data(), image.height, image.width, 500, finger_info_default(), &blob);
+  }
+  const std::size_t size = blob ? blob_size(blob) + 3 : 0;
+  blob_release(blob);
+  image_release(wrapped);
+  ZylQuenta_Free(engine);
+  return size;
+}
+
+// The engine's FAR-scale score of two wrapped templates; 0 when the
+// comparison fails.
+std::int32_t matcher_score(const std::vector<std::uint8_t>& a, const std::vector<std::uint8_t>& b) {
+  const auto blob = [](const std::vector<std::uint8_t>& t) {
+    return blob_create(t[0], t.data() + 3, static_cast<std::uint32_t>(t[1] * 256 + t[2]));
+  };
+  MatchEngine* engine = nullptr;
+  if (ZylQuenta_Init(&engine) != 0) return 0;
+  DataBlob* ga = blob(a);
+  DataBlob* pb = blob(b);
+  std::uint16_t score = 0;
+  DataBlob* gallery[1] = {ga};
+  const int status = ga && pb ? engine_verify_score(engine, gallery, 1, pb, &score) : 1;
+  blob_release(ga);
+  blob_release(pb);
+  ZylQuenta_Free(engine);
+  return status == 0 ? score : 0;
+}
+
+bool evaluate(const fs::path& folder, XWContext* context, const Options& options, FolderResult& out) {
   const std::regex name(R"((\d+)_(\d+)\.pgm)");
   std::map<int, std::vector<Impression>> fingers;
-  std::vector<double> extract_times, compare_times;
+  std::vector<double> extract_times, compare_times, sizes;
   std::error_code ec;
   for (const auto& entry : fs::directory_iterator(folder, ec)) {
     std::smatch m;
@@ -60,6 +164,25 @@ bool evaluate(const fs::path& folder, XWContext* context, FolderResult& out) {
     } catch (const std::exception& e) {
       std::fprintf(stderr, "%s: %s\n", file.c_str(), e.what());
       return false;
+    }
+    if (options.mode) {
+      image = centre(image, options.crop);
+      Impression imp{std::stoi(m[2]), std::vector<std::uint8_t>(ZYLFPSCAN_TEMPLATE_SLOT_SIZE, 0)};
+      const auto start = Clock::now();
+      const int status = matcher_extract(image, imp.tmpl);
+      extract_times.push_back(ms_since(start));
+      ++out.images;
+      if (status != 0) {
+        // A refused image has no template: its pairs score 0.
+        std::fprintf(stderr, "%s: ZylQuenta_Extract returned %d\n", file.c_str(), status);
+        ++out.refused;
+        std::fill(imp.tmpl.begin(), imp.tmpl.end(), 0);
+        out.largest_refused = std::max(out.largest_refused, unwrapped_size(image));
+      } else {
+        sizes.push_back(static_cast<double>(imp.tmpl[1] * 256 + imp.tmpl[2] + 3));
+      }
+      fingers[std::stoi(m[1])].push_back(std::move(imp));
+      continue;
     }
     Impression imp{std::stoi(m[2]), std::vector<std::uint8_t>(ZYL_TEMPLATE_BUFFER_SIZE, 0)};
     std::int32_t length = 0;
@@ -83,7 +206,13 @@ bool evaluate(const fs::path& folder, XWContext* context, FolderResult& out) {
     return false;
   }
 
-  const auto compare = [&](const Impression& a, const Impression& b) {
+  const auto compare = [&](const Impression& a, const Impression& b) -> std::int32_t {
+    if (options.mode) {
+      const auto start = Clock::now();
+      const std::int32_t score = matcher_score(a.tmpl, b.tmpl);
+      compare_times.push_back(ms_since(start));
+      return score;
+    }
     MatchDetails d{};
     d.size = XW_DETAILS_SHORT;
     const auto start = Clock::now();
@@ -103,6 +232,19 @@ bool evaluate(const fs::path& folder, XWContext* context, FolderResult& out) {
     for (std::size_t j = i + 1; j < firsts.size(); ++j) impostor.push_back(compare(*firsts[i], *firsts[j]));
 
   out.figures = zylbench::accuracy(genuine, impostor);
+  if (options.mode) {
+    out.level5 = zylbench::rates_at(genuine, impostor, kLevel5EngineScore);
+    // Every pair of impressions of two different fingers.
+    std::vector<std::int32_t> all;
+    for (auto i = fingers.begin(); i != fingers.end(); ++i)
+      for (auto j = std::next(i); j != fingers.end(); ++j)
+        for (const Impression& a : i->second)
+          for (const Impression& b : j->second) all.push_back(compare(a, b));
+    out.level5_all = zylbench::rates_at(genuine, all, kLevel5EngineScore);
+    out.all_impostor = all.size();
+    out.median_size = zylbench::median(sizes);
+    for (double v : sizes) out.largest_size = std::max(out.largest_size, static_cast<std::size_t>(v));
+  }
   out.extract_ms = zylbench::median(extract_times);
   out.compare_ms = zylbench::median(compare_times);
   return true;
@@ -111,26 +253,68 @@ bool evaluate(const fs::path& folder, XWContext* context, FolderResult& out) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  Options options;
   std::vector<fs::path> folders;
-  for (int i = 1; i < argc; ++i) folders.emplace_back(argv[i]);
-  if (folders.empty())
-    for (const char* set : {"fvc2000-db4b", "fvc2002-db1b-part", "fvc2004-db4b"})
-      folders.push_back(fs::path(ZYL_SHARED_FINGERPRINTS) / set);
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if ((arg == "--mode" || arg == "--crop") && i + 1 < argc) {
+      (arg == "--mode" ? options.mode : options.crop) = std::atoi(argv[++i]);
+    } else if (arg.rfind("--", 0) == 0) {
+      std::fprintf(stderr, "usage: fvc_accuracy [--mode 3|4 [--crop N]] [FOLDER...]\n");
+      return 2;
+    } else {
+      folders.emplace_back(arg);
+    }
+  }
+  if (options.mode != 0 && options.mode != 3 && options.mode != 4) {
+    std::fprintf(stderr, "--mode takes 3 or 4\n");
+    return 2;
+  }
+  if (folders.empty()) {
+    if (options.mode)
+      for (const char* set : {"fvc2000-db4b-160", "fvc2002-db1b-part-160", "fvc2004-db4b-160"})
+        folders.push_back(fs::path(ZYL_SHARED_FINGERPRINTS) / set);
+    else
+      for (const char* set : {"fvc2000-db4b", "fvc2002-db1b-part", "fvc2004-db4b"})
+        folders.push_back(fs::path(ZYL_SHARED_FINGERPRINTS) / set);
+  }
+  if (options.mode) setAlgMode(options.mode);
 
   XWContext* context = XWCreateContext();
   if (!context) return 2;
   int failures = 0;
-  std::printf("%-22s %6s %5s %8s %8s %8s %8s %8s %10s %10s\n", "set", "images", "poor", "genuine", "impostor",
-              "EER%", "FMR100%", "FMR1000%", "extract_ms", "compare_ms");
+  if (options.mode) {
+    std::printf("mode %d%s\n", options.mode,
+                options.crop ? (", " + std::to_string(options.crop) + " x " + std::to_string(options.crop) +
+                                " centre crops")
+                                   .c_str()
+                             : "");
+    std::printf("%-22s %6s %7s %8s %8s %8s %8s %8s %9s %9s %9s %9s %9s %9s %10s %10s\n", "set", "images", "refused",
+                "genuine", "impostor", "EER%", "FMR100%", "FMR1000%", "L5-FMR%", "L5-FNMR%", "all-imp", "allL5FMR%",
+                "size-med", "size-max", "extract_ms", "compare_ms");
+  } else {
+    std::printf("%-22s %6s %5s %8s %8s %8s %8s %8s %10s %10s\n", "set", "images", "poor", "genuine", "impostor",
+                "EER%", "FMR100%", "FMR1000%", "extract_ms", "compare_ms");
+  }
   for (const fs::path& folder : folders) {
     FolderResult r;
-    if (!evaluate(folder, context, r)) {
+    if (!evaluate(folder, context, options, r)) {
       ++failures;
       continue;
     }
-    std::printf("%-22s %6zu %5zu %8zu %8zu %8.2f %8.2f %8.2f %10.2f %10.3f\n", folder.filename().string().c_str(),
-                r.images, r.poor, r.figures.genuine, r.figures.impostor, 100 * r.figures.eer, 100 * r.figures.fmr100,
-                100 * r.figures.fmr1000, r.extract_ms, r.compare_ms);
+    if (options.mode)
+      std::printf("%-22s %6zu %7zu %8zu %8zu %8.2f %8.2f %8.2f %9.2f %9.2f %9zu %9.2f %9.0f %9zu %10.2f %10.3f\n",
+                  folder.filename().string().c_str(), r.images, r.refused, r.figures.genuine, r.figures.impostor,
+                  100 * r.figures.eer, 100 * r.figures.fmr100, 100 * r.figures.fmr1000, 100 * r.level5.fmr,
+                  100 * r.level5.fnmr, r.all_impostor, 100 * r.level5_all.fmr, r.median_size, r.largest_size,
+                  r.extract_ms, r.compare_ms);
+    if (options.mode && r.refused)
+      std::printf("%-22s %zu refused, the largest template among them %zu bytes (a slot holds %d)\n", "",
+                  r.refused, r.largest_refused, ZYLFPSCAN_TEMPLATE_SLOT_SIZE);
+    if (!options.mode)
+      std::printf("%-22s %6zu %5zu %8zu %8zu %8.2f %8.2f %8.2f %10.2f %10.3f\n", folder.filename().string().c_str(),
+                  r.images, r.poor, r.figures.genuine, r.figures.impostor, 100 * r.figures.eer,
+                  100 * r.figures.fmr100, 100 * r.figures.fmr1000, r.extract_ms, r.compare_ms);
   }
   XWFreeContext(context);
   return failures ? 1 : 0;

@@ -57,6 +57,20 @@ struct Set {
   std::vector<std::vector<DataBlob*>> fingers;
   Set(const Mode& m, const std::filesystem::path& folder) {
     for (const auto& [key, value] : m.preset) param_set(ctx, key, value);
+    // ZYL_KEYPOINT_BENCH_PARAMS="key=value,..." (keys in hexadecimal) sets
+    // further parameters after the preset's, to compare settings.
+    if (const char* env = std::getenv("ZYL_KEYPOINT_BENCH_PARAMS")) {
+      const std::string list = env;
+      for (std::size_t at = 0; at < list.size();) {
+        std::size_t end = list.find(',', at);
+        if (end == std::string::npos) end = list.size();
+        const std::string item = list.substr(at, end - at);
+        if (const std::size_t eq = item.find('='); eq != std::string::npos)
+          param_set(ctx, static_cast<std::uint32_t>(std::stoul(item.substr(0, eq), nullptr, 16)),
+                    std::stoi(item.substr(eq + 1)));
+        at = end + 1;
+      }
+    }
     for (int f = 101; f <= 110; ++f) {
       std::vector<DataBlob*> row;
       for (int i = 1; i <= 8; ++i) {

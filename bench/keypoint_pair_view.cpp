@@ -15,8 +15,15 @@
 // - under that alignment, for A's points with a point of B within 1.5
 //   pixels: how many keep their direction (within 16 of 256 steps), how
 //   many have it turned by half a turn, the mean error of the direction
-//   axis, and the mean descriptor distance of both groups beside that of
-//   random pairs.
+//   axis, how many have a point of B within 3 pixels and how many find it
+//   as their descriptor nearest neighbour, and the mean descriptor distance
+//   of both groups beside that of random pairs;
+// - the same under the alignment that best correlates the two prints'
+//   pixels (found by search, independent of the points), with that
+//   correlation.
+// KPV_PARAMS="key=value,..." (hexadecimal keys) sets context parameters
+// before the preset; KPV_DUMP=prefix writes the points of A and B to
+// prefix_a.txt and prefix_b.txt.
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -33,6 +40,7 @@
 #include "zylscan/matchlib_finger_info.h"
 #include "zylscan/matchlib_image.h"
 #include "zylscan/matchlib_object.h"
+#include "zylscan/matchlib_param.h"
 #include "zylscan/matchlib_presets.h"
 #include "zylscan/matchlib_verify.h"
 
@@ -83,7 +91,62 @@ struct Rigid {
   }
 };
 
-void view_pair(const BlockRecord* a, const BlockRecord* b) {
+// The rigid alignment of two 500 dpi prints that best correlates their
+// globally normalised pixels over the middle of A (turns of up to 15
+// degrees about the middle, shifts of up to 32 pixels), as a map from A's
+// pixels to B's.
+Rigid image_alignment(const zyltest::GreyImage& a, const zyltest::GreyImage& b, double& corr) {
+  auto normalised = [](const zyltest::GreyImage& g) {
+    double m = 0, v = 0;
+    for (auto p : g.pixels) m += p;
+    m /= g.pixels.size();
+    for (auto p : g.pixels) v += (p - m) * (p - m);
+    v = std::sqrt(v / g.pixels.size()) + 1e-9;
+    std::vector<double> o(g.pixels.size());
+    for (std::size_t i = 0; i < o.size(); ++i) o[i] = (g.pixels[i] - m) / v;
+    return o;
+  };
+  const std::vector<double> na = normalised(a), nb = normalised(b);
+  const double cx = a.width / 2.0, cy = a.height / 2.0;
+  auto score = [&](double deg, double tx, double ty) {
+    const double c = std::cos(deg * M_PI / 180), s = std::sin(deg * M_PI / 180);
+    double sum = 0;
+    int n = 0;
+    for (int y = a.height / 5; y < a.height * 4 / 5; ++y)
+      for (int x = a.width / 5; x < a.width * 4 / 5; ++x) {
+        const double u = c * (x - cx) - s * (y - cy) + cx + tx, v = s * (x - cx) + c * (y - cy) + cy + ty;
+        const int iu = static_cast<int>(std::floor(u)), iv = static_cast<int>(std::floor(v));
+        if (iu < 0 || iv < 0 || iu + 1 >= b.width || iv + 1 >= b.height) continue;
+        const double fu = u - iu, fv = v - iv;
+        const double* r0 = &nb[static_cast<std::size_t>(iv) * b.width + iu];
+        const double* r1 = r0 + b.width;
+        const double p = (1 - fv) * ((1 - fu) * r0[0] + fu * r0[1]) + fv * ((1 - fu) * r1[0] + fu * r1[1]);
+        sum += p * na[static_cast<std::size_t>(y) * a.width + x];
+        ++n;
+      }
+    return n > 1000 ? sum / n : -1.0;
+  };
+  double bd = 0, bx = 0, by = 0;
+  corr = -2;
+  for (double d = -15; d <= 15; d += 1)
+    for (int ty = -32; ty <= 32; ++ty)
+      for (int tx = -32; tx <= 32; ++tx)
+        if (const double v = score(d, tx, ty); v > corr) corr = v, bd = d, bx = tx, by = ty;
+  const double d0 = bd, x0 = bx, y0 = by;
+  for (double d = d0 - 1; d <= d0 + 1; d += 0.25)
+    for (double ty = y0 - 1; ty <= y0 + 1; ty += 0.25)
+      for (double tx = x0 - 1; tx <= x0 + 1; tx += 0.25)
+        if (const double v = score(d, tx, ty); v > corr) corr = v, bd = d, bx = tx, by = ty;
+  const double c = std::cos(bd * M_PI / 180), s = std::sin(bd * M_PI / 180);
+  return {c, s, cx + bx - (c * cx - s * cy), cy + by - (s * cx + c * cy)};
+}
+
+// Under a given alignment (in record coordinates): how many of A's points
+// reappear in B within 1.5 pixels, how their directions agree, and their
+// descriptor distances beside random pairs.
+void view_under(const BlockRecord* a, const BlockRecord* b, const Rigid& best, const char* label);
+
+void view_pair(const BlockRecord* a, const BlockRecord* b, const Rigid* truth) {
   const int n = a->point_count;
   std::vector<int> nn(n, -1);
   for (int i = 0; i < n; ++i) {
@@ -114,6 +177,14 @@ void view_pair(const BlockRecord* a, const BlockRecord* b) {
       }
       if (count > consensus) consensus = count, best = r;
     }
+  std::printf("  points %d / %d; best two-pair consensus %d (turn %.1f degrees, shift %.1f, %.1f)\n", n,
+              b->point_count, consensus, std::atan2(best.s, best.c) * 180 / M_PI, best.tx, best.ty);
+  view_under(a, b, best, "consensus");
+  if (truth) view_under(a, b, *truth, "image");
+}
+
+void view_under(const BlockRecord* a, const BlockRecord* b, const Rigid& best, const char* label) {
+  const int n = a->point_count;
   const int turn = static_cast<int>(std::lround(std::atan2(best.s, best.c) * 128 / M_PI));
   int kept = 0, flipped = 0, other = 0;
   double axis = 0, d_kept = 0, d_flipped = 0, d_random = 0;
@@ -138,11 +209,31 @@ void view_pair(const BlockRecord* a, const BlockRecord* b) {
     rng = rng * 1664525u + 1013904223u;
     d_random += distance(a, i, b, static_cast<int>((rng >> 16) % static_cast<std::uint32_t>(b->point_count)));
   }
+  // How many of A's points have a point of B within 3 pixels at all, and
+  // how many find it as their descriptor nearest neighbour over all of B.
+  int near3 = 0, nn_right = 0;
+  for (int i = 0; i < n; ++i) {
+    double u = 0, v = 0;
+    best.map(a->points[i].x, a->points[i].y, u, v);
+    int best_d = 1 << 30, best_j = -1;
+    bool any = false;
+    for (int k = 0; k < b->point_count; ++k) {
+      const double dd = (u - b->points[k].x) * (u - b->points[k].x) + (v - b->points[k].y) * (v - b->points[k].y);
+      any = any || dd <= 9;
+      if (const int d = distance(a, i, b, k); d < best_d) best_d = d, best_j = k;
+    }
+    near3 += any;
+    if (best_j >= 0) {
+      const double du = u - b->points[best_j].x, dv = v - b->points[best_j].y;
+      nn_right += du * du + dv * dv <= 9;
+    }
+  }
   const int close = kept + flipped + other;
-  std::printf("  points %d / %d; best two-pair consensus %d (turn %.1f degrees, shift %.1f, %.1f)\n", n,
-              b->point_count, consensus, std::atan2(best.s, best.c) * 180 / M_PI, best.tx, best.ty);
+  std::printf("  [%s alignment: turn %.1f degrees, shift %.1f, %.1f]\n", label,
+              std::atan2(best.s, best.c) * 180 / M_PI, best.tx, best.ty);
   std::printf("  within 1.5 px: %d; direction kept %d, turned half a turn %d, other %d; mean axis error %.1f / 256\n",
               close, kept, flipped, other, close ? axis / close : 0.0);
+  std::printf("  within 3 px: %d; descriptor nearest neighbour within 3 px: %d\n", near3, nn_right);
   std::printf("  mean descriptor distance: kept %.1f, turned %.1f, random pairs %.1f\n", kept ? d_kept / kept : 0.0,
               flipped ? d_flipped / flipped : 0.0, close ? d_random / close : 0.0);
 }
@@ -156,6 +247,21 @@ int main(int argc, char** argv) {
     return 2;
   }
   MatchContext* ctx = ctx_create();
+  // KPV_PARAMS="key=value,..." (keys in hexadecimal) sets context parameters
+  // before the preset, to try other settings of the road.
+  if (const char* env = std::getenv("KPV_PARAMS")) {
+    std::string list = env;
+    for (std::size_t at = 0; at < list.size();) {
+      std::size_t end = list.find(',', at);
+      if (end == std::string::npos) end = list.size();
+      const std::string item = list.substr(at, end - at);
+      const std::size_t eq = item.find('=');
+      if (eq != std::string::npos)
+        param_set(ctx, static_cast<uint32_t>(std::stoul(item.substr(0, eq), nullptr, 16)),
+                  std::stoi(item.substr(eq + 1)));
+      at = end + 1;
+    }
+  }
   MatchEngine* engine = mode == 3 ? preset_create_light(ctx) : preset_create_light_verify(ctx);
   int status = 0;
   for (int k = 2; k + 1 < argc; k += 2) {
@@ -167,7 +273,29 @@ int main(int argc, char** argv) {
       uint16_t score = 0;
       const int st = engine_verify_score(engine, &a, 1, b, &score);
       std::printf("%s ~ %s: engine score %d (status %d)\n", argv[k], argv[k + 1], score, st);
-      view_pair(ra, rb);
+      double corr = 0;
+      const zyltest::GreyImage ga = zyltest::read_pgm(argv[k]);
+      Rigid t = image_alignment(ga, zyltest::read_pgm(argv[k + 1]), corr);
+      // The records hold points at their working resolution (the stored
+      // resolution field is not the horizontal one): scale by the sizes.
+      const double f = static_cast<double>(ra->height) / ga.height;
+      t.tx *= f;
+      t.ty *= f;
+      std::printf("  image correlation %.3f\n", corr);
+      view_pair(ra, rb, &t);
+      // KPV_DUMP=prefix writes each record's points (x y angle score class)
+      // to prefix_a.txt and prefix_b.txt.
+      if (const char* dump = std::getenv("KPV_DUMP")) {
+        for (const BlockRecord* r : {ra, rb}) {
+          const std::string name = std::string(dump) + (r == ra ? "_a.txt" : "_b.txt");
+          if (FILE* f = std::fopen(name.c_str(), "w")) {
+            for (int i = 0; i < r->point_count; ++i)
+              std::fprintf(f, "%d %d %d %d %d\n", r->points[i].x, r->points[i].y, r->points[i].angle,
+                           r->points[i].score, r->points[i].cls);
+            std::fclose(f);
+          }
+        }
+      }
     } else {
       std::printf("%s ~ %s: no points to compare\n", argv[k], argv[k + 1]);
       status = 1;

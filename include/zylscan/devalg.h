@@ -40,13 +40,17 @@ ZYL_EXTERN_C_END
  * extractor fails (the device API turns that into its extraction failure).
  * Verification in mode 1 answers the type-line score 0..1000, set to 0 when
  * a score of 100 or more is not confirmed by the native halves, and lowered
- * by 40 when above 40. Until the matcher library is joined, its road
- * answers DEVALG_ERR_NO_ENGINE for extraction in modes 3 and 4 and -2 for
- * verification above mode 2, outputs untouched. */
+ * by 40 when above 40.
+ *
+ * The matcher-library road (zylquenta.h) makes an engine for the one call
+ * and frees it: extraction writes a wrapped template of up to
+ * ZYLFPSCAN_TEMPLATE_SLOT_SIZE (20480) bytes, so out must hold a whole
+ * template slot there, and answers 0 or the library's status (1, 2, 9);
+ * verification reads wrapped templates that lie within a slot and answers
+ * the engine's score / 675 (0..93 in practice) or the negated library
+ * status; no context is needed. */
 
 #define DEVALG_ERR_NO_CONTEXT (-2)
-/* Extraction in modes 3 and 4 without the matcher library. */
-#define DEVALG_ERR_NO_ENGINE 2
 #define DEVALG_ERR_VERIFY_INCOMPLETE (-401)
 #define DEVALG_ERR_UNKNOWN_FORMAT (-402)
 /* Bytes of each template that format detection looks at. */
@@ -55,11 +59,13 @@ ZYL_EXTERN_C_END
 ZYL_EXTERN_C_BEGIN
 
 /* Extracts a template from a width x height grey image into out (1024
- * bytes) and its length into *out_length. On the skeleton road: -2 without
+ * bytes; a template slot of 20480 on the matcher-library road) and its
+ * length into *out_length. On the skeleton road: -2 without
  * a context, else XWExtract's result (0, -103 for a poor image, -101, -102,
  * -4); the pixels are overwritten with the skeleton there, so callers that
  * keep the image pass a copy. On the type-line road (mode 2, see above):
- * the minutiae count, 0 on failure. */
+ * the minutiae count, 0 on failure. On the matcher-library road: 0, or
+ * the library's status with nothing written. */
 ZYL_API int32_t DevAlgExtract(int32_t width, int32_t height, uint8_t* pixels, int32_t resolution, uint8_t* out,
                               int32_t* out_length, XWContext* context);
 /* The same into an ISO/IEC 19794-2 or ANSI INCITS 378 minutiae record with
@@ -69,7 +75,8 @@ ZYL_API int32_t DevAlgExtract_ISO(int32_t width, int32_t height, uint8_t* pixels
                                   int32_t* out_length, uint8_t finger_position, XWContext* context);
 ZYL_API int32_t DevAlgExtract_ANSI(int32_t width, int32_t height, uint8_t* pixels, int32_t resolution, uint8_t* out,
                                    int32_t* out_length, uint8_t finger_position, XWContext* context);
-/* Compares two templates: the score 0..1000, or a negative status: -4 for
+/* Compares two templates: the score 0..1000 (0..97 above mode 2, see
+ * above), or a negative status: -4 for
  * a null template, -402 for a template in none of the four formats (a QXE
  * container included), a converter's status (-901), -2 without a context,
  * -401 when the comparison did not complete. */

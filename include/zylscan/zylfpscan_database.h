@@ -7,6 +7,14 @@
  * adds a template to the record it matches when the match is sure but not
  * too close.
  *
+ * Each template occupies a 20480-byte slot of its record. The engines of
+ * algorithm modes 0 to 2 fill its first 1024 bytes; in modes 3 and 4 the
+ * matcher library's templates take up to the whole slot, and enrolment and
+ * identification stage and store whole slots (the file layout is the same).
+ * On the matcher's 0..93 score scale identification never learns (it needs
+ * a score between 200 and 400) and the 0x1061's check of samples too close
+ * to staged ones (a score above 400) never fires.
+ *
  * Names: a database name holds no '/' and at most
  * ZYLFPSCAN_DATABASE_NAME_MAX bytes; a finger name at most
  * ZYLFPSCAN_FINGER_NAME_SIZE bytes. Other names are refused with -900.

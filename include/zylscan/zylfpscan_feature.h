@@ -3,7 +3,14 @@
  * Features are extracted from the image that the last capture left in the
  * device (ZYLFPSCAN_CaptureRawData and the other captures) into the
  * caller's 1024-byte buffer; byte 5 of a native template holds its number
- * of minutiae. Templates are compared through the device's algorithm
+ * of minutiae. In algorithm modes 3 and 4 (the 0x1061 and 0x2021 scanners
+ * select 3, the 0x2031 selects 4) the images of those small scanners go to
+ * the matcher library, whose templates (wrapped, see zylquenta.h) take
+ * about 2 KB in mode 3 and 16 KB in mode 4: there the feature buffer
+ * of ZYLFPSCAN_ExtractFeature and ZYLFPSCAN_ExtractCIDFeature is one
+ * template slot, ZYLFPSCAN_TEMPLATE_SLOT_SIZE (20480) bytes, zeroed whole;
+ * a template that would not fit is refused (1, nothing but the zeroing
+ * written). Their scores run 0..93, so levels 8 to 11 never match there. Templates are compared through the device's algorithm
  * context and decided at a security level 1..11: a comparison matches when
  * its score (0..1000) is above the level's threshold
  * 23, 29, 35, 47, 59, 71, 83, 95, 107, 119, 131.
@@ -23,8 +30,8 @@
 
 ZYL_EXTERN_C_BEGIN
 
-/* Native template of the last image into feature (1024 bytes, zeroed
- * first). count (0..10) is checked and otherwise unused. Images that go to
+/* Native template of the last image into feature (1024 bytes, or a
+ * 20480-byte slot in modes 3 and 4 as above, zeroed first). count (0..10) is checked and otherwise unused. Images that go to
  * the type-line engine (AlgMode 2, at most 192 x 192): 0 when it found
  * minutiae, else -221. Other images at most 192 pixels wide: the engine's
  * own result. Wider ones: 0 when the template has more than 4 minutiae,

@@ -16,6 +16,7 @@
 #include "zylscan/typeline_extract.h"
 #include "zylscan/typeline_match.h"
 #include "zylscan/xw_operations.h"
+#include "zylscan/zylquenta.h"
 #include "api/engine_dispatch.h"
 #include "api/xw_operations.h"
 
@@ -26,11 +27,6 @@ namespace {
 // Images up to this size on both sides go to the small-sensor engines.
 constexpr int kSmallImageSide = 192;
 constexpr std::size_t kWorkBufferSize = 1024;
-
-// Answers of the road whose engine is not joined yet: modes 3 and above
-// answer what the matcher library's wrappers give for a missing engine.
-constexpr std::int32_t kMatcherExtractUnavailable = DEVALG_ERR_NO_ENGINE;
-constexpr std::int32_t kMatcherVerifyUnavailable = -2;
 
 bool SmallImage(std::int32_t width, std::int32_t height) {
   return width <= kSmallImageSide && height <= kSmallImageSide;
@@ -67,6 +63,10 @@ std::int32_t ExtractTypeline(std::int32_t width, std::int32_t height, const std:
 }  // namespace
 
 bool ExtractsByTypeline(std::int32_t width, std::int32_t height) { return AlgMode == 2 && SmallImage(width, height); }
+
+bool ExtractsByMatcher(std::int32_t width, std::int32_t height) {
+  return (AlgMode == 3 || AlgMode == 4) && SmallImage(width, height);
+}
 
 std::int32_t TypelineVerdict(std::int32_t score, bool confirmed) {
   if (score >= 100 && !confirmed) score = 0;
@@ -133,6 +133,26 @@ std::int32_t VerifyNative(const std::uint8_t* a, const std::uint8_t* b, XWContex
   return std::max(details.score, 0);
 }
 
+// Modes 3 and 4: the matcher library, one engine for this call only.
+std::int32_t ExtractMatcher(std::int32_t width, std::int32_t height, const std::uint8_t* pixels, std::uint8_t* out,
+                            std::int32_t* out_length) {
+  MatchEngine* engine = nullptr;
+  std::int32_t status = ZylQuenta_Init(&engine);
+  if (status == 0) status = ZylQuenta_Extract(engine, pixels, width, height, out, out_length, 0);
+  ZylQuenta_Free(engine);
+  return status;
+}
+
+// Every mode above 2: the matcher library compares.
+std::int32_t VerifyMatcher(const std::uint8_t* a, const std::uint8_t* b) {
+  if (!a || !b) return XW_ERR_NULL_ARGUMENT;
+  MatchEngine* engine = nullptr;
+  if (const std::int32_t status = ZylQuenta_Init(&engine)) return status;
+  const std::int32_t result = ZylQuenta_Verify(engine, a, 0, b, 0);
+  ZylQuenta_Free(engine);
+  return result;
+}
+
 }  // namespace
 
 }  // namespace zyl::api
@@ -145,7 +165,7 @@ ZYL_API int32_t DevAlgExtract(int32_t width, int32_t height, uint8_t* pixels, in
                               int32_t* out_length, XWContext* context) {
   if (ExtractsByTypeline(width, height))
     return ExtractTypeline(width, height, pixels, resolution, out, out_length, context);
-  if (SmallImage(width, height) && (AlgMode == 3 || AlgMode == 4)) return kMatcherExtractUnavailable;
+  if (ExtractsByMatcher(width, height)) return ExtractMatcher(width, height, pixels, out, out_length);
   if (!context) return DEVALG_ERR_NO_CONTEXT;
   return XWExtract(width, height, pixels, resolution, out, out_length, context);
 }
@@ -164,7 +184,7 @@ ZYL_API int32_t DevAlgExtract_ANSI(int32_t width, int32_t height, uint8_t* pixel
 
 ZYL_API int32_t DevAlgVerify(const uint8_t* template_a, const uint8_t* template_b, XWContext* context) {
   if (AlgMode == 1) return VerifyTypeline(template_a, template_b, context);
-  if (AlgMode > 2) return kMatcherVerifyUnavailable;
+  if (AlgMode > 2) return VerifyMatcher(template_a, template_b);
   return VerifyNative(template_a, template_b, context);
 }
 

@@ -15,4 +15,10 @@ std::int32_t TypelineVerdict(std::int32_t score, bool confirmed);
 // template's minutiae count, 0 for a failure, not a status.
 bool ExtractsByTypeline(std::int32_t width, std::int32_t height);
 
+// True when DevAlgExtract sends a width x height image to the matcher
+// library under the current AlgMode (modes 3 and 4, images of at most
+// 192 x 192). Its output is then a wrapped template of up to one template
+// slot (ZYLFPSCAN_TEMPLATE_SLOT_SIZE bytes).
+bool ExtractsByMatcher(std::int32_t width, std::int32_t height);
+
 }  // namespace zyl::api

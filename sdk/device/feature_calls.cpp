@@ -6,6 +6,7 @@
 #include <array>
 #include <cstdio>
 #include <cstring>
+#include <span>
 #include <vector>
 
 #include "api/engine_dispatch.h"
@@ -34,6 +35,13 @@ constexpr std::uint8_t kIdCardSecondaryCode = 1;
 
 using Feature = std::array<std::uint8_t, ZYLFPSCAN_FEATURE_SIZE>;
 
+// Bytes of the caller's feature buffer that an extraction of this image
+// fills: a template slot on the matcher-library road, whose templates run
+// far past the 1024 bytes of the other engines; 1024 otherwise.
+std::size_t FeatureSize(const DeviceRecord& r) {
+  return zyl::api::ExtractsByMatcher(r.width, r.height) ? ZYLFPSCAN_TEMPLATE_SLOT_SIZE : ZYLFPSCAN_FEATURE_SIZE;
+}
+
 // SDK, handle, output: the checks before any range.
 int CheckCall(const void* handle, const void* output) {
   if (!sdk().initialised) return ZYLFPSCAN_ERR_NOT_INIT;
@@ -55,10 +63,11 @@ std::vector<std::uint8_t> CopyOfLastImage(const DeviceRecord& r) {
   return {r.lastImage.begin(), r.lastImage.begin() + static_cast<std::ptrdiff_t>(PixelCount(r.width, r.height))};
 }
 
-// Native template of the last image into a zeroed feature buffer; returns
-// the call's result by the rule for narrow and wide images.
-int ExtractNative(DeviceRecord& r, Feature& feature) {
-  feature.fill(0);
+// Template of the last image into a zeroed feature buffer (of FeatureSize
+// bytes at least); returns the call's result by the rule for narrow and
+// wide images.
+int ExtractNative(DeviceRecord& r, std::span<std::uint8_t> feature) {
+  std::fill(feature.begin(), feature.end(), 0);
   std::vector<std::uint8_t> pixels = CopyOfLastImage(r);
   std::int32_t length = 0;
   // Asked before the call: the road is chosen by the mode and size as they
@@ -121,7 +130,7 @@ ZYL_API int ZYLFPSCAN_ExtractFeature(void* handle, int count, unsigned char* fea
     if (count < 0 || count > kMaxExtractCount) return ZYLFPSCAN_ERR_PARAM;
     auto& r = *static_cast<DeviceRecord*>(handle);
     if (int rc = CheckContext(r)) return rc;
-    Feature work{};
+    std::vector<std::uint8_t> work(FeatureSize(r));
     const int rc = ExtractNative(r, work);
     std::memcpy(feature, work.data(), work.size());
     return rc;
@@ -147,7 +156,7 @@ ZYL_API int ZYLFPSCAN_ExtractCIDFeature(void* handle, int count, unsigned char* 
     if (int rc = CheckContext(r)) return rc;
 
     FlipRows(r);
-    Feature native{};
+    std::vector<std::uint8_t> native(FeatureSize(r));
     const int rc = ExtractNative(r, native);
     if (r.width <= kNarrowImageWidth || rc != ZYLFPSCAN_OK) {
       std::memcpy(feature, native.data(), native.size());
@@ -155,7 +164,8 @@ ZYL_API int ZYLFPSCAN_ExtractCIDFeature(void* handle, int count, unsigned char* 
     }
     std::printf("\n sizeof(DWORD) = %d\n", 4);
     Feature card{};
-    if (zyl::api::nuvel_to_idcard(native, std::span(card).first(kIdCardFeatureSize), kIdCardFingerCode,
+    if (zyl::api::nuvel_to_idcard(std::span(native).first(ZYLFPSCAN_FEATURE_SIZE),
+                                  std::span(card).first(kIdCardFeatureSize), kIdCardFingerCode,
                                   kIdCardSecondaryCode) != zyl::api::kIdCardWritten) {
       std::memcpy(feature, native.data(), native.size());
       return ZYLFPSCAN_ERR_EXTRACT;

@@ -182,11 +182,8 @@ void RecordView::enrol(std::string_view name, const StagingArea& staged) {
 bool RecordView::learn(std::span<const std::uint8_t, kFeatureSize> feature) {
   const std::size_t count = static_cast<std::size_t>(capped_template_count());
   if (count >= kSlotCount) return false;
-  auto slot = bytes_.subspan(kSlotsOffset + count * kSlotSize, kSlotSize);
-  std::copy(feature.begin(), feature.end(), slot.begin());
-  // The rest of a slot carries nothing; zero keeps the file's content
-  // independent of what the slot held before.
-  std::fill(slot.begin() + kFeatureSize, slot.end(), 0);
+  static_assert(kFeatureSize == kSlotSize, "a feature replaces the whole slot");
+  std::copy(feature.begin(), feature.end(), bytes_.begin() + static_cast<std::ptrdiff_t>(kSlotsOffset + count * kSlotSize));
   bytes_[kTemplateCountOffset] = static_cast<std::uint8_t>(count + 1);
   return true;
 }

@@ -37,7 +37,10 @@ constexpr std::size_t kNameSize = 24;
 constexpr std::size_t kSlotsOffset = 43;
 constexpr std::size_t kSlotSize = 20480;
 constexpr std::size_t kSlotCount = 15;
-constexpr std::size_t kFeatureSize = 1024;  // the template at the start of a slot
+// A feature as the database handles it: one whole slot. The engines of
+// modes 0 to 2 fill its first 1024 bytes and leave the rest zero; the
+// matcher library's templates (modes 3 and 4) take up to the whole slot.
+constexpr std::size_t kFeatureSize = kSlotSize;
 constexpr std::size_t kEnrolSlots = 10;
 // A blank record keeps the 8-bit sum of the bytes before it here, which is
 // the first byte of slot 10.
@@ -105,7 +108,7 @@ class RecordView {
   // Flag 1, the staged slots in slots 0..9, the enrolled mark, count 10 and
   // the name (at most kNameSize bytes, zero-filled).
   void enrol(std::string_view name, const StagingArea& staged);
-  // Adds feature in the slot numbered by the count and counts it; false
+  // Stores feature as the slot numbered by the count and counts it; false
   // when the record already holds kSlotCount templates.
   bool learn(std::span<const std::uint8_t, kFeatureSize> feature);
   // Frees the record: flag 0, every slot zeroed; with clear_name the name

@@ -4,6 +4,8 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <span>
+#include <vector>
 
 #include "device/device_record.h"
 #include "device/finger_database.h"
@@ -174,7 +176,8 @@ int Enroll(std::string_view directory, const DeviceCalls& calls, void* handle, i
   }
   if (!good) return ZYLFPSCAN_ERR_QUALITY_TIMEOUT;
 
-  std::array<std::uint8_t, kFeatureSize> feature{};
+  // A whole slot: the matcher library's templates fill more than 1024 bytes.
+  std::vector<std::uint8_t> feature(kFeatureSize);
   if (const int rc = calls.extract(handle, 0, feature.data())) return rc;
 
   // A file problem here does not stop the enrolment; only a match does.
@@ -190,9 +193,7 @@ int Enroll(std::string_view directory, const DeviceCalls& calls, void* handle, i
     if (best > kTooSimilarScore) return ZYLFPSCAN_ERR_DB_TOO_SIMILAR;
   }
 
-  auto slot = std::span(staging).subspan(static_cast<std::size_t>(step - 1) * kSlotSize, kSlotSize);
-  std::fill(slot.begin(), slot.end(), 0);
-  std::copy(feature.begin(), feature.end(), slot.begin());
+  std::copy(feature.begin(), feature.end(), staging.begin() + static_cast<std::ptrdiff_t>((step - 1) * kSlotSize));
   if (step < static_cast<int>(kEnrolSlots)) return ZYLFPSCAN_OK;
 
   PlainImage plain;
@@ -227,7 +228,8 @@ int Identify(std::string_view directory, const DeviceCalls& calls, void* handle,
   enum class Outcome { NoGoodImage, NotIdentified, Identified } outcome = Outcome::NoGoodImage;
   int last_code = ZYLFPSCAN_ERR_LOW_QUALITY;
   std::size_t identified = 0;
-  std::array<std::uint8_t, kFeatureSize> feature{};
+  // A whole slot: the matcher library's templates fill more than 1024 bytes.
+  std::vector<std::uint8_t> feature(kFeatureSize);
   for (CaptureWindow window(calls, timeout_ms); window.open();) {
     if (const int rc = calls.capture(handle, 0, image.get())) return rc;
     int quality = 0;
@@ -250,7 +252,7 @@ int Identify(std::string_view directory, const DeviceCalls& calls, void* handle,
       identified = r;
       // A match that is sure but not too close teaches the record a new
       // view of the finger, up to its 15 slots.
-      if (*score > kLearnAbove && *score < kLearnBelow && record.learn(feature)) {
+      if (*score > kLearnAbove && *score < kLearnBelow && record.learn(std::span<const std::uint8_t, kFeatureSize>(feature.data(), kFeatureSize))) {
         if (const int rc = WriteDatabase(path, plain.span())) return rc;
       }
       break;

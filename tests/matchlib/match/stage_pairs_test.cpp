@@ -10,6 +10,7 @@
 #include "support/tlv_bytes.h"
 #include "zylscan/matchlib_bandgrid.h"
 #include "zylscan/matchlib_blob.h"
+#include "zylscan/matchlib_card_extended.h"
 #include "zylscan/matchlib_card_match_ops.h"
 #include "zylscan/matchlib_container.h"
 #include "zylscan/matchlib_context.h"
@@ -91,6 +92,91 @@ TEST(StagePairs, GridmapHistogramOfTwoTemplates) {
   blob_release(same);
   blob_release(other_size);
   blob_release(no_section);
+}
+
+// A grid map of rows x columns cells with a coded detail layer, stored in
+// the long compact form: 00 00, base length, base (cell size, origins,
+// rows, columns, 2 bytes a cell), then layer type 2 holding two streams.
+// The first stream is `stream_bytes` zero bytes, the second is empty; zero
+// bits decode to zero differences and a short stream is padded with zeros,
+// so every stream size expands to the same map of 10 + 20 x cells bytes.
+Bytes compact_gridmap(uint8_t rows, uint8_t columns, uint16_t stream_bytes) {
+  const int n = rows * columns;
+  const int base_length = 2 * n + 5, layer_length = 4 + stream_bytes;
+  const auto hi = [](int v) { return static_cast<uint8_t>(v >> 8); };
+  const auto lo = [](int v) { return static_cast<uint8_t>(v); };
+  Bytes out = {0, 0, hi(base_length), lo(base_length), 8, 0, rows, 0, columns};
+  for (int i = 0; i < n; ++i) {
+    out.push_back(static_cast<uint8_t>(20 * i));
+    out.push_back(static_cast<uint8_t>(60 + 9 * i));  // every cell valid
+  }
+  out.insert(out.end(), {2, hi(layer_length), lo(layer_length)});
+  out.insert(out.end(), {hi(stream_bytes), lo(stream_bytes)});
+  out.insert(out.end(), stream_bytes, 0);
+  out.insert(out.end(), {0, 0});
+  return out;
+}
+
+// The same map already expanded, as a template may store it.
+Bytes expanded_gridmap(uint8_t rows, uint8_t columns) {
+  const Bytes c = compact_gridmap(rows, columns, 0);
+  uint8_t* map = nullptr;
+  uint32_t size = 0;
+  int vo, ho, r, cols;
+  EXPECT_EQ(gridmap_from_compact(c.data(), static_cast<uint32_t>(c.size()), &map, &size, &vo, &ho,
+                                 &r, &cols, 0, nullptr, nullptr),
+            ML_OK);
+  Bytes out(map, map + size);
+  std::free(map);
+  return out;
+}
+
+DataBlob* gridmap_template(const Bytes& section) {
+  return container_put_entry(nullptr, 66, section.data(), static_cast<uint32_t>(section.size()));
+}
+
+TEST(StagePairs, GridmapHistogramThirdValueFromStoredLengths) {
+  // Equal expansions, stored lengths apart by d: the third value is
+  // 300 - d, and 0 (not a wrapped 16-bit value) once d reaches 300.
+  // A compact map of n cells with empty streams stores 2n + 16 bytes and
+  // expands to 20n + 10.
+  constexpr int kExpanded = -1;
+  struct Row {
+    uint8_t rows, columns;
+    int a, b;  // stream bytes of a compact form, or kExpanded
+    int difference;
+    uint16_t third;
+  };
+  const Row table[] = {
+      {2, 2, 0, 8, 8, 292},             // two compact forms
+      {2, 2, 0, kExpanded, 66, 234},    // compact against expanded
+      {1, 17, 1, kExpanded, 299, 1},
+      {1, 17, 0, kExpanded, 300, 0},
+      {2, 9, 17, kExpanded, 301, 0},    // 300 - 301 would wrap to 65535
+      {4, 5, kExpanded, 0, 354, 0},     // the longer one as probe
+      {4, 5, 400, 0, 400, 0},           // two compact forms far apart
+  };
+  for (const Row& row : table) {
+    const auto section = [&](int form) {
+      if (form == kExpanded) return expanded_gridmap(row.rows, row.columns);
+      return compact_gridmap(row.rows, row.columns, static_cast<uint16_t>(form));
+    };
+    const Bytes sa = section(row.a), sb = section(row.b);
+    ASSERT_EQ(std::abs(static_cast<int>(sa.size()) - static_cast<int>(sb.size())), row.difference)
+        << row.a << " " << row.b;
+    DataBlob* a = gridmap_template(sa);
+    DataBlob* b = gridmap_template(sb);
+    const Outcome r = run(a, b);
+    ASSERT_EQ(r.status, ML_OK) << row.difference;
+    const uint16_t cells = row.rows * row.columns;
+    EXPECT_EQ(r.v, (std::vector<uint16_t>{cells, 0, row.third})) << row.difference;
+    uint16_t fused = 0;
+    EXPECT_EQ(fuse_weighted_three(nullptr, nullptr, nullptr, r.v.data(), 3, nullptr, &fused),
+              ML_OK);
+    EXPECT_EQ(fused, 2 * cells + 3 * row.third) << row.difference;
+    blob_release(a);
+    blob_release(b);
+  }
 }
 
 TEST(StagePairs, Fusions) {
