@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "device/command_frames.h"
+#include "device/rectify.h"
 #include "device/usb_transport.h"
-#include "zylscan/rectify.h"
 #include "zylscan/zylfpscan.h"
 
 namespace zyl::device {
@@ -217,8 +217,7 @@ int CaptureRaw(DeviceRecord& r, int t, std::uint8_t* image) {
       auto frame = std::make_unique<std::array<std::uint8_t, kLastImageSize>>();
       if (CaptureLargeSensorFrame(r.usbHandle, *frame, t) != 0) return ZYLFPSCAN_ERR_CAPTURE;
       // A calibration block that gives no usable transform fails the capture.
-      if (FPDEV_ReadFM_ImgRectifyWithInWH_MCU(frame->data(), kRawFrameWidth, kRawFrameHeight, result.data(),
-                                              r.rectifyParameters.data(), r.width, r.height) != 0)
+      if (RectifyFrame(*frame, kRawFrameWidth, kRawFrameHeight, result, r.rectifyParameters, r.width, r.height) != 0)
         return ZYLFPSCAN_ERR_CAPTURE;
       break;
     }

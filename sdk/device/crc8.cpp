@@ -64,11 +64,7 @@ ZYL_API void CRC8_UpdateChecksum(uint8_t* state, const void* data, int length) {
 ZYL_API void CRC8_FinishChecksum(uint8_t* /*state*/) {}
 
 ZYL_API uint8_t CRC8_BlockChecksum(const void* data, int length) {
-  uint8_t state;
-  CRC8_InitChecksum(&state);
-  CRC8_UpdateChecksum(&state, data, length);
-  CRC8_FinishChecksum(&state);
-  return state;
+  return zyl::device::crc8(as_bytes(data, length));
 }
 
 }  // extern "C"

@@ -151,6 +151,52 @@ int ReadRectifyParameters(std::span<std::uint8_t, kRectifyParametersSize> parame
   return got == static_cast<int>(kRectifyParametersSize) ? ZYLFPSCAN_OK : ZYLFPSCAN_ERR_READ;
 }
 
+int DescribeDevice(int index, std::span<std::uint8_t, kDescriptionSize> out) {
+  int count = 0;
+  CountDevices(count);
+  if (index < 0 || index >= count) return ZYLFPSCAN_ERR_PARAM;
+
+  DeviceList list;
+  libusb_device_descriptor descriptor{};
+  libusb_device* device = list.FindScanner(index, &descriptor);
+  if (!device) return ZYLFPSCAN_ERR_PARAM;
+  libusb_device_handle* h = nullptr;
+  bool ownHandle = false;
+  if (index < kMaxDevices && sdk().openDeviceTable[index].isOpen) {
+    h = sdk().openDeviceTable[index].usbHandle;
+  } else {
+    if (libusb_open(device, &h) != 0) return ZYLFPSCAN_ERR_OPEN_DEVICE;
+    ownHandle = true;
+  }
+  struct Closer {
+    libusb_device_handle* h;
+    bool own;
+    ~Closer() {
+      if (own) libusb_close(h);
+    }
+  } closer{h, ownHandle};
+
+  const std::uint16_t productId = descriptor.idProduct;
+  if (productId == product::kStream || productId == product::kCamera) return ZYLFPSCAN_OK;
+  int gate = DescriptionGate(h, productId);
+  if (gate <= 0) return gate;
+
+  std::array<std::uint8_t, kDescriptionSize> description{};
+  int rc = ReadDeviceDescription(description, h, productId);
+  if (rc != 0) {
+    // Bring a scanner that stopped answering back to a known state.
+    Pause(kDescriptionPause);
+    libusb_reset_device(h);
+    Pause(kDescriptionPause);
+    libusb_clear_halt(h, endpoints().replyIn);
+    libusb_clear_halt(h, endpoints().commandOut);
+    Pause(kDescriptionPause);
+    return rc;
+  }
+  CopyDescription(description, out.data());
+  return ZYLFPSCAN_OK;
+}
+
 }  // namespace zyl::device
 
 using namespace zyl::device;
@@ -250,49 +296,7 @@ ZYL_API int ZYLFPSCAN_SearchFromModule(void* handle, unsigned char* result, int*
 ZYL_API int ZYLFPSCAN_GetDeviceDescription(int index, unsigned char* out) {
   if (!sdk().initialised) return ZYLFPSCAN_ERR_NOT_INIT;
   if (!out) return ZYLFPSCAN_ERR_NULL_BUFFER;
-  int count = 0;
-  ZYLFPSCAN_GetDeviceCount(&count);
-  if (index < 0 || index >= count) return ZYLFPSCAN_ERR_PARAM;
-
-  DeviceList list;
-  libusb_device_descriptor descriptor{};
-  libusb_device* device = list.FindScanner(index, &descriptor);
-  if (!device) return ZYLFPSCAN_ERR_PARAM;
-  libusb_device_handle* h = nullptr;
-  bool ownHandle = false;
-  if (index < kMaxDevices && sdk().openDeviceTable[index].isOpen) {
-    h = sdk().openDeviceTable[index].usbHandle;
-  } else {
-    if (libusb_open(device, &h) != 0) return ZYLFPSCAN_ERR_OPEN_DEVICE;
-    ownHandle = true;
-  }
-  struct Closer {
-    libusb_device_handle* h;
-    bool own;
-    ~Closer() {
-      if (own) libusb_close(h);
-    }
-  } closer{h, ownHandle};
-
-  const std::uint16_t productId = descriptor.idProduct;
-  if (productId == product::kStream || productId == product::kCamera) return ZYLFPSCAN_OK;
-  int gate = DescriptionGate(h, productId);
-  if (gate <= 0) return gate;
-
-  std::array<std::uint8_t, kDescriptionSize> description{};
-  int rc = ReadDeviceDescription(description, h, productId);
-  if (rc != 0) {
-    // Bring a scanner that stopped answering back to a known state.
-    Pause(kDescriptionPause);
-    libusb_reset_device(h);
-    Pause(kDescriptionPause);
-    libusb_clear_halt(h, endpoints().replyIn);
-    libusb_clear_halt(h, endpoints().commandOut);
-    Pause(kDescriptionPause);
-    return rc;
-  }
-  CopyDescription(description, out);
-  return ZYLFPSCAN_OK;
+  return DescribeDevice(index, std::span<std::uint8_t, kDescriptionSize>(out, kDescriptionSize));
 }
 
 }  // extern "C"

@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <span>
 
+#include "device/device_record.h"
+
 namespace zyl::device {
 
 // Three firmware version bytes (reply bytes 7-9): 0, a transport code or a
@@ -19,4 +21,11 @@ int ReadDeviceDescription(std::span<std::uint8_t, 1024> description, libusb_devi
 // The 256-byte rectification block (command 0xA4): 0 or a negative code.
 int ReadRectifyParameters(std::span<std::uint8_t, 256> parameters, libusb_device_handle* h);
 
+// Scanners on the bus into count (0 when the list cannot be read):
+// ZYLFPSCAN_OK or ZYLFPSCAN_ERR_DEVICE_LIST.
+int CountDevices(int& count);
+// The index-th scanner's description into out, the scanner opened for the
+// read unless it is open already: the codes of
+// ZYLFPSCAN_GetDeviceDescription after its argument checks.
+int DescribeDevice(int index, std::span<std::uint8_t, kDescriptionSize> out);
 }  // namespace zyl::device

@@ -26,6 +26,25 @@ struct OpenInProgress {
 
 }  // namespace
 
+namespace zyl::device {
+
+int CountDevices(int& count) {
+  count = 0;
+  if (libusb_init(nullptr) != 0) return ZYLFPSCAN_ERR_DEVICE_LIST;
+  int rc = ZYLFPSCAN_ERR_DEVICE_LIST;
+  {
+    DeviceList list;
+    if (list.size() > 0) {
+      count = list.CountScanners();
+      rc = ZYLFPSCAN_OK;
+    }
+  }
+  libusb_exit(nullptr);
+  return rc;
+}
+
+}  // namespace zyl::device
+
 extern "C" {
 
 ZYL_API int ZYLFPSCAN_GlobalInit(void) {
@@ -39,18 +58,7 @@ ZYL_API int ZYLFPSCAN_GlobalFree(void) { return ZYLFPSCAN_OK; }
 
 ZYL_API int ZYLFPSCAN_GetDeviceCount(int* count) {
   if (!count) return ZYLFPSCAN_ERR_NULL_BUFFER;
-  *count = 0;
-  if (libusb_init(nullptr) != 0) return ZYLFPSCAN_ERR_DEVICE_LIST;
-  int rc = ZYLFPSCAN_ERR_DEVICE_LIST;
-  {
-    DeviceList list;
-    if (list.size() > 0) {
-      *count = list.CountScanners();
-      rc = ZYLFPSCAN_OK;
-    }
-  }
-  libusb_exit(nullptr);
-  return rc;
+  return CountDevices(*count);
 }
 
 static int ZYLFPSCAN_OpenDeviceUnguarded(void** handle, int index) {
@@ -58,7 +66,7 @@ static int ZYLFPSCAN_OpenDeviceUnguarded(void** handle, int index) {
   if (!handle) return ZYLFPSCAN_ERR_NULL_BUFFER;
   if (*handle) return ZYLFPSCAN_ERR_ALREADY_OPEN;
   int count = 0;
-  ZYLFPSCAN_GetDeviceCount(&count);
+  CountDevices(count);
   if (index < 0 || index >= count || index >= kMaxDevices) return ZYLFPSCAN_ERR_PARAM;
 
   DeviceList list;
@@ -98,7 +106,7 @@ static int ZYLFPSCAN_OpenDeviceUnguarded(void** handle, int index) {
   setAlgMode(sdk().algorithmMode);
 
   std::array<std::uint8_t, kDescriptionSize> description{};
-  if (r.productId != product::kCamera && ZYLFPSCAN_GetDeviceDescription(index, description.data()) != 0)
+  if (r.productId != product::kCamera && DescribeDevice(index, description) != 0)
     return ZYLFPSCAN_ERR_DEVICE_INFO;
   r.resolution = 500;
   zyl::ByteReader words(description, zyl::Endian::Little);

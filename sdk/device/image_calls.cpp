@@ -11,8 +11,8 @@
 #include "common/guarded_call.h"
 #include "device/capture.h"
 #include "device/image_records.h"
+#include "device/rectify.h"
 #include "zylscan/image_quality.h"
-#include "zylscan/rectify.h"
 #include "zylscan/zylfpscan.h"
 #include "zylscan/zylfpscan_image.h"
 
@@ -53,8 +53,7 @@ int CaptureLargeSensorImage(const DeviceRecord& r, int t, std::span<std::uint8_t
   if (CaptureLargeSensorFrame(r.usbHandle, *frame, t) != 0) return ZYLFPSCAN_ERR_CAPTURE;
   std::fill(image.begin(), image.end(), 0);
   // A calibration block that gives no usable transform fails the capture.
-  if (FPDEV_ReadFM_ImgRectifyWithInWH_MCU(frame->data(), kRawFrameWidth, kRawFrameHeight, image.data(),
-                                          r.rectifyParameters.data(), r.width, r.height) != 0)
+  if (RectifyFrame(*frame, kRawFrameWidth, kRawFrameHeight, image, r.rectifyParameters, r.width, r.height) != 0)
     return ZYLFPSCAN_ERR_CAPTURE;
   return ZYLFPSCAN_OK;
 }
@@ -134,7 +133,7 @@ int CaptureBitmapWithoutTimeOut(void* handle, unsigned char* bitmap) {
   std::vector<std::uint8_t> previous(r.lastImage.begin(), r.lastImage.begin() + static_cast<std::ptrdiff_t>(size));
   std::vector<std::uint8_t> buffer(size, 0);
   const auto image = View(buffer);
-  if (ZYLFPSCAN_CaptureRawData(handle, 0, image.data()) != 0) return ZYLFPSCAN_BITMAP_CAPTURE_FAILED;
+  if (CaptureRaw(r, 0, image.data()) != 0) return ZYLFPSCAN_BITMAP_CAPTURE_FAILED;
   if (ImageQuality(r.width, r.height, image.data()) < kBitmapMinQuality) {
     KeepLastImage(r, View(previous));
     return ZYLFPSCAN_ERR_LOW_QUALITY;

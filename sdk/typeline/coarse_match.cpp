@@ -2,6 +2,7 @@
 // point matching.
 #include "typeline/matching.h"
 #include "typeline/polygon.h"
+#include "typeline/tables.h"
 
 namespace zyl::typeline {
 
@@ -23,8 +24,8 @@ bool minutia_polygon(const TypelineMinutiaList& list, PointPolygon& polygon) {
 
 namespace {
 
-int cos_q14(int r) { return _table_03[wrap_direction(r)]; }
-int sin_q14(int r) { return _table_04[wrap_direction(r)]; }
+int cos_q14(int r) { return kCosQ14[wrap_direction(r)]; }
+int sin_q14(int r) { return kSinQ14[wrap_direction(r)]; }
 
 // Rotation by the inverse table index with rounded sums: the transform of
 // the minutiae and singular points used by point matching.

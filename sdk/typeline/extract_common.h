@@ -8,6 +8,7 @@
 #include "common/guarded_call.h"
 #include "zylscan/typeline_extract.h"
 #include "zylscan/typeline_math.h"
+#include "typeline/tables.h"
 
 namespace zyl::typeline {
 
@@ -35,12 +36,12 @@ inline std::size_t pixels(int w, int h) { return static_cast<std::size_t>(w) * s
 // x / n through the reciprocal tables (n = 1..511); 64-bit so that large
 // sums times the multiplier cannot wrap.
 inline int table_divide(std::int64_t x, int n) {
-  return static_cast<int>((x * divX_table1[n]) >> divX_table2[n]);
+  return static_cast<int>((x * kDivisionMultiplier[n]) >> kDivisionShift[n]);
 }
 
 // Steps of length k along direction d (Q14 tables, arithmetic shift).
-inline int step_x(int d, int k) { return (_table_03[d] * k) >> 14; }
-inline int step_y(int d, int k) { return (_table_04[d] * k) >> 14; }
+inline int step_x(int d, int k) { return (kCosQ14[d] * k) >> 14; }
+inline int step_y(int d, int k) { return (kSinQ14[d] * k) >> 14; }
 
 // Squared distance, saturated: positions handed in by callers may lie
 // anywhere in the int range and their squares must not wrap. Differences

@@ -5,9 +5,12 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <span>
 #include <vector>
 
 #include "typeline/extract_common.h"
+#include "typeline/stages.h"
+#include "typeline/template_codec.h"
 #include "zylscan/typeline_match.h"
 #include "zylscan/typeline_template.h"
 
@@ -47,48 +50,57 @@ int run_pipeline(std::uint8_t* image, int w, int h, std::uint8_t* out) {
   if (n == 0) return kTooFewFeatures;
   TypelineRecord& record = *a.record;
   MinutiaCandidateList& list = *a.list;
-  std::uint8_t* map = a.map.data();
   std::uint8_t* img2 = a.image2.data();
 
-  normalizeZyl(image, a.normalised.data(), w, h, 0.5f);
+  const std::span<std::uint8_t> grey{image, n};
+  const std::span<std::uint8_t> map = a.map, image2 = a.image2, aux = a.aux;
+  const std::span<std::uint16_t> labels = a.work16;
+  tl::normalize_grey(grey, a.normalised);
   std::memcpy(image, a.normalised.data(), n);
-  get_smoothed_image(image, w, h);
+  tl::smooth_box(grey, w, h, 1);
   std::memcpy(img2, image, n);
-  get_segmentation(image, map, w, h);
-  get_smoothed_image4(img2, w, h);
-  get_sharpend_image(img2, image, map, w, h, 64);
+  tl::segment(grey, map, w, h);
+  tl::smooth_box(image2, w, h, 4);
+  tl::sharpen(image2, grey, map, w, h, 64);
   std::memcpy(image, img2, n);
-  get_smoothed_image(img2, w, h);
-  get_orient_image(map, img2, w, h, a.aux.data());
-  image_proc_01(image, map, img2, w, h);
-  get_smoothed_image4(image, w, h);
-  get_sharpend_image(image, img2, map, w, h, 64);
-  get_binary_image2(map, img2, image, w, h, 3, 7);
-  image_proc_04(img2, w, h);
-  remove_hole(map, img2, w, h);
-  re_get_orient_image(map, img2, w, h);
-  get_block_data(map, w, h, &record.grid.columns, w / 16, h / 16);
+  tl::smooth_box(image2, w, h, 1);
+  tl::estimate_orientation(map, image2, w, h, aux);
+  tl::directional_filter(grey, map, image2, w, h);
+  tl::smooth_box(grey, w, h, 4);
+  tl::sharpen(grey, image2, map, w, h, 64);
+  tl::binarise(map, image2, grey, w, h, 3, 7);
+  tl::smooth_binary(image2, w, h);
+  tl::remove_holes(map, image2, w, h);
+  tl::reestimate_orientation(map, image2, w, h);
+  tl::sample_blocks(map, w, h, record.grid, w / 16, h / 16);
 
   CoreList cores{};
-  get_core_points(&cores, map, w, h);
+  tl::find_singular_points(cores, map, w, h);
+  // The type-line tracer borrows the label buffer as byte scratch.
   record.patternType = static_cast<std::uint8_t>(
-      get_type_line(&record, &cores, map, reinterpret_cast<std::uint8_t*>(a.work16.data()), w, h));
-  copy_core(&cores, &record);
-  record.frequency = static_cast<std::uint8_t>(get_frequency(img2, map, &cores, w, h));
-  image_proc_01(img2, map, image, w, h);
+      tl::trace_type_lines(record, cores, map, {reinterpret_cast<std::uint8_t*>(labels.data()), n}, w, h));
+  tl::copy_singular_points(cores, record);
+  record.frequency = static_cast<std::uint8_t>(tl::ridge_frequency(image2, map, cores, w, h));
+  tl::directional_filter(image2, map, grey, w, h);
 
-  get_mp_points(image, a.work16.data(), map, w, h, &list);
-  filter_mp_points(&list, &cores, map, w, h);
-  record.density = static_cast<std::uint8_t>(get_density(&cores, map, 64, a.work16.data(), w, h));
-  get_point_value(&list, a.aux.data(), w, h);
-  arrange_mp(&list, &record.minutiae, map, w, h);
+  tl::trace_minutiae(grey, labels, map, w, h, list);
+  tl::filter_minutiae(list, cores, map, w, h);
+  record.density = static_cast<std::uint8_t>(tl::ridge_density(cores, map, 64, labels, w, h));
+  tl::rate_minutiae(list, aux, w, h);
+  tl::arrange_minutiae(list, record.minutiae, map, w, h);
 
   if (record.minutiae.count <= 2 && record.singular.count == 0) return kTooFewFeatures;
   record.tag = TYPELINE_TAG;
   record.firstSection = 4;
   record.width = static_cast<std::int16_t>(w);
   record.height = static_cast<std::int16_t>(h);
-  return get_byte_template(&record, out);
+  return tl::write_template(record, std::span<std::uint8_t, tl::kTemplateSize>(out, tl::kTemplateSize));
+}
+
+int checked_pipeline(std::uint8_t* image, int width, int height, std::uint8_t* out) {
+  if (!image || !out) return kNullArgument;
+  if (width < 0 || height < 0 || width > tl::kMaxSide || height > tl::kMaxSide) return kBadSize;
+  return run_pipeline(image, width, height, out);
 }
 
 }  // namespace
@@ -98,18 +110,17 @@ extern "C" {
 ZYL_API int dyn_image_height = 0;
 
 ZYL_API int ext_main(std::uint8_t* image, int width, int height, std::uint8_t* out) {
-  if (!image || !out) return kNullArgument;
-  if (width < 0 || height < 0 || width > tl::kMaxSide || height > tl::kMaxSide) return kBadSize;
-  return run_pipeline(image, width, height, out);
+  return checked_pipeline(image, width, height, out);
 }
 
 ZYL_API int create_template(std::uint8_t* image, int width, int height, std::uint8_t* out) {
   dyn_image_height = height;
-  return ext_main(image, width, height, out);
+  return checked_pipeline(image, width, height, out);
 }
 
 ZYL_API int create_template_devided(std::uint8_t* image, int width, int height, std::uint8_t* out) {
-  return create_template(image, width, height, out);
+  dyn_image_height = height;
+  return checked_pipeline(image, width, height, out);
 }
 
 ZYL_API int GetAlgorithmLibraryVersin(void) { return kVersion; }

@@ -25,6 +25,8 @@
 
 #include "zylscan/typeline_extract.h"
 
+#include "typeline/tables.h"
+
 extern "C" {
 
 const std::int16_t _table1[120] = {
@@ -415,3 +417,13 @@ const std::int16_t _table5[2160] = {
 };
 
 }  // extern "C"
+
+namespace zyl::typeline {
+
+const std::int16_t (&kFilterCentre)[120] = _table1;
+const std::int16_t (&kFilterTaps)[120] = _table2;
+const std::int16_t (&kFilterRow)[120 * 18] = _table3;
+const std::int16_t (&kFilterColumn)[120 * 18] = _table4;
+const std::int16_t (&kFilterWeight)[120 * 18] = _table5;
+
+}  // namespace zyl::typeline

@@ -1,4 +1,5 @@
 #include "typeline/integer_geometry.h"
+#include "typeline/tables.h"
 
 #include <cstdint>
 
@@ -15,7 +16,7 @@ int direction_towards(int x0, int y0, int x1, int y1) {
     dx >>= 1;
     dy >>= 1;
   }
-  const int r = _table_01[dy * 50 + dx];
+  const int r = kDirectionOfOffset[dy * 50 + dx];
   int d;
   if (x0 > x1)
     d = y0 < y1 ? kFullTurn - r : r;

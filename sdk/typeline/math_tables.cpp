@@ -5,6 +5,8 @@
 
 #include <cstdint>
 
+#include "typeline/tables.h"
+
 extern "C" {
 
 // round(atan2(dy, dx) * 120 / pi) at dy * 50 + dx for dx, dy = 0..49; entry 0 holds 60.
@@ -379,3 +381,15 @@ const std::int16_t divX_table2[512] = {
 };
 
 }  // extern "C"
+
+namespace zyl::typeline {
+
+const std::int16_t (&kDirectionOfOffset)[2500] = _table_01;
+const std::int16_t (&kCosQ14)[240] = _table_03;
+const std::int16_t (&kSinQ14)[240] = _table_04;
+const std::int16_t (&kRing5X)[240] = _5cos_table;
+const std::int16_t (&kRing5Y)[240] = _5sin_table;
+const std::int16_t (&kDivisionMultiplier)[512] = divX_table1;
+const std::int16_t (&kDivisionShift)[512] = divX_table2;
+
+}  // namespace zyl::typeline

@@ -5,9 +5,12 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <span>
 #include <vector>
 
 #include "typeline/extract_common.h"
+#include "typeline/stages.h"
+#include "typeline/tables.h"
 
 namespace tl = zyl::typeline;
 
@@ -16,7 +19,7 @@ namespace {
 // Four-direction gradient measures summed over a window of 16 x 18 cells
 // around every even pixel: H across columns, D1 along the falling
 // diagonal, V across rows, D2 along the rising diagonal.
-void estimate_orientation(std::uint8_t* map, const std::uint8_t* image, int w, int h, std::uint8_t* reliability) {
+void orientation_kernel(std::uint8_t* map, const std::uint8_t* image, int w, int h, std::uint8_t* reliability) {
   const int gw = (w + 1) / 2, gh = (h + 1) / 2;  // even rows / columns
   const int SW = gw + 1;
   std::vector<std::array<std::int32_t, 4>> sat(static_cast<std::size_t>(SW) * (gh + 1), {0, 0, 0, 0});
@@ -91,31 +94,30 @@ void estimate_orientation(std::uint8_t* map, const std::uint8_t* image, int w, i
 
 }  // namespace
 
-extern "C" {
+namespace zyl::typeline {
 
-ZYL_API void get_orient_image(std::uint8_t* map, const std::uint8_t* image, int w, int h, std::uint8_t* reliability) {
-  if (!tl::image_ok(image, w, h) || !map || !reliability) return;
-  tl::run_stage([&] { estimate_orientation(map, image, w, h, reliability); });
+void estimate_orientation(std::span<std::uint8_t> map, std::span<const std::uint8_t> image, int w, int h,
+                          std::span<std::uint8_t> reliability) {
+  run_stage([&] { orientation_kernel(map.data(), image.data(), w, h, reliability.data()); });
 }
 
-ZYL_API void re_get_orient_image(std::uint8_t* map, const std::uint8_t* binary, int w, int h) {
-  if (!tl::image_ok(binary, w, h) || !map) return;
-  tl::run_stage([&] { estimate_orientation(map, binary, w, h, nullptr); });
+void reestimate_orientation(std::span<std::uint8_t> map, std::span<const std::uint8_t> binary, int w, int h) {
+  run_stage([&] { orientation_kernel(map.data(), binary.data(), w, h, nullptr); });
 }
 
-ZYL_API void image_proc_01(std::uint8_t* image, const std::uint8_t* map, std::uint8_t* copy, int w, int h) {
-  if (!tl::image_ok(image, w, h) || !map || !copy) return;
-  const std::size_t n = tl::pixels(w, h);
-  std::memcpy(copy, image, n);
+void directional_filter(std::span<std::uint8_t> image, std::span<const std::uint8_t> map, std::span<std::uint8_t> copy,
+                        int w, int h) {
+  const std::size_t n = pixels(w, h);
+  std::memcpy(copy.data(), image.data(), n);
   auto at = [w](int x, int y) { return static_cast<std::size_t>(y) * w + x; };
   for (int y = 6; y <= h - 8; y += 2) {
     for (int x = 6; x <= w - 8; x += 2) {
       const int o = map[at(x, y)];
       if (o > 119) continue;
-      std::int32_t v = _table1[o] * copy[at(x, y)];
-      for (int k = 0; k < _table2[o]; ++k) {
-        const int dy = _table3[o * 18 + k], dx = _table4[o * 18 + k];
-        v += _table5[o * 18 + k] * (copy[at(x + dx, y + dy)] + copy[at(x - dx, y - dy)]);
+      std::int32_t v = kFilterCentre[o] * copy[at(x, y)];
+      for (int k = 0; k < kFilterTaps[o]; ++k) {
+        const int dy = kFilterRow[o * 18 + k], dx = kFilterColumn[o * 18 + k];
+        v += kFilterWeight[o * 18 + k] * (copy[at(x + dx, y + dy)] + copy[at(x - dx, y - dy)]);
       }
       image[at(x, y)] = static_cast<std::uint8_t>(std::clamp(v >> 14, 0, 255));
     }
@@ -130,28 +132,26 @@ ZYL_API void image_proc_01(std::uint8_t* image, const std::uint8_t* map, std::ui
   for (int y = 7; y <= h - 9; y += 2)
     for (int x = 6; x <= w - 7; ++x)
       image[at(x, y)] = static_cast<std::uint8_t>((image[at(x, y - 1)] + image[at(x, y + 1)]) >> 1);
-  std::memcpy(copy, image, n);
+  std::memcpy(copy.data(), image.data(), n);
 }
 
-ZYL_API void get_binary_image2(const std::uint8_t* map, std::uint8_t* out, const std::uint8_t* image, int w, int h,
-                               int r1, int r2) {
-  if (!tl::image_ok(image, w, h) || !map || !out || r1 < 0 || r2 < 0) return;
-  tl::run_stage([&] {
-    std::vector<std::int32_t> mean1(tl::pixels(w, h));
-    tl::for_each_window_sum(image, w, h, r1, [&](int x, int y, std::int32_t s, int rows, int cols) {
+void binarise(std::span<const std::uint8_t> map, std::span<std::uint8_t> out, std::span<const std::uint8_t> image, int w,
+              int h, int r1, int r2) {
+  run_stage([&] {
+    std::vector<std::int32_t> mean1(pixels(w, h));
+    for_each_window_sum(image.data(), w, h, r1, [&](int x, int y, std::int32_t s, int rows, int cols) {
       mean1[static_cast<std::size_t>(y) * w + x] = s / (rows * cols);
     });
-    tl::for_each_window_sum(image, w, h, r2, [&](int x, int y, std::int32_t s, int rows, int cols) {
+    for_each_window_sum(image.data(), w, h, r2, [&](int x, int y, std::int32_t s, int rows, int cols) {
       const std::size_t i = static_cast<std::size_t>(y) * w + x;
       if (map[i] < 128) out[i] = image[i] < (s / (rows * cols) + mean1[i]) / 2 ? 0 : 255;
     });
   });
 }
 
-ZYL_API void image_proc_04(std::uint8_t* binary, int w, int h) {
-  if (!tl::image_ok(binary, w, h)) return;
-  tl::run_stage([&] {
-    const std::vector<std::uint8_t> in(binary, binary + tl::pixels(w, h));
+void smooth_binary(std::span<std::uint8_t> binary, int w, int h) {
+  run_stage([&] {
+    const std::vector<std::uint8_t> in(binary.begin(), binary.begin() + static_cast<std::ptrdiff_t>(pixels(w, h)));
     for (int y = 1; y < h; ++y)
       for (int x = 1; x < w; ++x) {
         int s = 0;
@@ -162,14 +162,13 @@ ZYL_API void image_proc_04(std::uint8_t* binary, int w, int h) {
   });
 }
 
-ZYL_API void remove_hole(const std::uint8_t* map, std::uint8_t* binary, int w, int h) {
-  if (!tl::image_ok(binary, w, h) || !map) return;
+void remove_holes(std::span<const std::uint8_t> map, std::span<std::uint8_t> binary, int w, int h) {
   constexpr int kMaxHole = 20;
   std::array<int, kMaxHole + 1> queue{};
   for (int y = 0; y < h; ++y)
     for (int x = 0; x < w; ++x) {
       const std::size_t start = static_cast<std::size_t>(y) * w + x;
-      if (map[start] == tl::kBackground || binary[start] != 255) continue;
+      if (map[start] == kBackground || binary[start] != 255) continue;
       int queued = 0, head = 0;
       bool abort = false;
       binary[start] = 0;
@@ -202,17 +201,63 @@ ZYL_API void remove_hole(const std::uint8_t* map, std::uint8_t* binary, int w, i
     }
 }
 
+// The block grid: the orientation at the centre of every 16 x 16 block.
+void sample_blocks(std::span<const std::uint8_t> map, int w, int h, TypelineBlockGrid& grid, int columns, int rows) {
+  grid.columns = static_cast<std::uint8_t>(columns);
+  grid.rows = static_cast<std::uint8_t>(rows);
+  for (int i = 0; i < rows; ++i)
+    for (int j = 0; j < columns; ++j) {
+      const int y = 8 + 16 * i, x = 8 + 16 * j;
+      grid.cells[i * columns + j] = (x < w && y < h) ? map[static_cast<std::size_t>(y) * w + x] : kBackground;
+    }
+}
+
+}  // namespace zyl::typeline
+
+extern "C" {
+
+ZYL_API void get_orient_image(std::uint8_t* map, const std::uint8_t* image, int w, int h, std::uint8_t* reliability) {
+  if (!tl::image_ok(image, w, h) || !map || !reliability) return;
+  const std::size_t n = tl::pixels(w, h);
+  tl::estimate_orientation({map, n}, {image, n}, w, h, {reliability, n});
+}
+
+ZYL_API void re_get_orient_image(std::uint8_t* map, const std::uint8_t* binary, int w, int h) {
+  if (!tl::image_ok(binary, w, h) || !map) return;
+  const std::size_t n = tl::pixels(w, h);
+  tl::reestimate_orientation({map, n}, {binary, n}, w, h);
+}
+
+ZYL_API void image_proc_01(std::uint8_t* image, const std::uint8_t* map, std::uint8_t* copy, int w, int h) {
+  if (!tl::image_ok(image, w, h) || !map || !copy) return;
+  const std::size_t n = tl::pixels(w, h);
+  tl::directional_filter({image, n}, {map, n}, {copy, n}, w, h);
+}
+
+ZYL_API void get_binary_image2(const std::uint8_t* map, std::uint8_t* out, const std::uint8_t* image, int w, int h,
+                               int r1, int r2) {
+  if (!tl::image_ok(image, w, h) || !map || !out || r1 < 0 || r2 < 0) return;
+  const std::size_t n = tl::pixels(w, h);
+  tl::binarise({map, n}, {out, n}, {image, n}, w, h, r1, r2);
+}
+
+ZYL_API void image_proc_04(std::uint8_t* binary, int w, int h) {
+  if (!tl::image_ok(binary, w, h)) return;
+  tl::smooth_binary({binary, tl::pixels(w, h)}, w, h);
+}
+
+ZYL_API void remove_hole(const std::uint8_t* map, std::uint8_t* binary, int w, int h) {
+  if (!tl::image_ok(binary, w, h) || !map) return;
+  const std::size_t n = tl::pixels(w, h);
+  tl::remove_holes({map, n}, {binary, n}, w, h);
+}
+
+// grid points at a TypelineBlockGrid (columns, rows, then the cells).
 ZYL_API void get_block_data(const std::uint8_t* map, int w, int h, std::uint8_t* grid, int columns, int rows) {
   if (!tl::image_ok(map, w, h) || !grid || columns < 0 || rows < 0 || columns > 255 || rows > 255 ||
       columns * rows > TYPELINE_MAX_BLOCKS)
     return;
-  grid[0] = static_cast<std::uint8_t>(columns);
-  grid[1] = static_cast<std::uint8_t>(rows);
-  for (int i = 0; i < rows; ++i)
-    for (int j = 0; j < columns; ++j) {
-      const int y = 8 + 16 * i, x = 8 + 16 * j;
-      grid[2 + i * columns + j] = (x < w && y < h) ? map[static_cast<std::size_t>(y) * w + x] : tl::kBackground;
-    }
+  tl::sample_blocks({map, tl::pixels(w, h)}, w, h, *reinterpret_cast<TypelineBlockGrid*>(grid), columns, rows);
 }
 
 }  // extern "C"

@@ -6,14 +6,47 @@
 #include <cstdlib>
 
 #include "typeline/extract_common.h"
+#include "typeline/stages.h"
 #include "typeline/integer_geometry.h"
 
 namespace tl = zyl::typeline;
 
-extern "C" {
+namespace zyl::typeline {
 
-ZYL_API int get_frequency_sub(int x, int y, const std::uint8_t* binary, const std::uint8_t* map, int w, int h) {
-  if (!tl::image_ok(binary, w, h) || !map || x < 0 || y < 0 || x >= w || y >= h) return 0;
+int ridge_frequency(std::span<const std::uint8_t> binary, std::span<const std::uint8_t> map, const CoreList& cores, int w, int h) {
+  const int q = w / 4, cx = w / 2;
+  const int ns = std::clamp<int>(cores.count, 0, 4);
+  auto valid = [&](int px, int py) {
+    for (int a = -1; a <= 1; ++a)
+      for (int b = -1; b <= 1; ++b) {
+        const int sx = px + 15 * a, sy = py + 15 * b;
+        if (sx < 0 || sy < 0 || sx >= w || sy >= h || map[static_cast<std::size_t>(sy) * w + sx] >= 128) return false;
+      }
+    for (int k = 0; k < ns; ++k)
+      if (std::abs(cores.x[k] - px) < 15 && std::abs(cores.y[k] - py) < 15) return false;
+    return true;
+  };
+  int value = 0;
+  for (int cy = h / 2;;) {
+    int sum = 0, count = 0;
+    for (int i = 0; i < 9; ++i) {
+      const int px = cx + (i / 3 - 1) * q, py = cy + (i % 3 - 1) * q;
+      const int v = valid(px, py) ? frequency_at(px, py, binary, map, w, h) : 0;
+      if (v) {
+        sum += v;
+        ++count;
+      }
+    }
+    value = count ? sum / count : 0;
+    if (value != 0) break;
+    cy += 30;
+    if (cy + q >= h) break;
+  }
+  return std::clamp(value, 0, 120);
+}
+
+int frequency_at(int x, int y, std::span<const std::uint8_t> binary, std::span<const std::uint8_t> map, int w, int h) {
+  if (x < 0 || y < 0 || x >= w || y >= h) return 0;
   auto inside = [&](int px, int py) { return px >= 0 && py >= 0 && px < w && py < h; };
   auto at = [&](int px, int py) -> int { return binary[static_cast<std::size_t>(py) * w + px]; };
   const int v = at(x, y);
@@ -23,8 +56,8 @@ ZYL_API int get_frequency_sub(int x, int y, const std::uint8_t* binary, const st
   // 1. Forward to the first pixel of the other value.
   int bx = 0, by = 0, u = 0;
   for (int t = 1;; ++t) {
-    bx = x + tl::step_x(p, t);
-    by = y + tl::step_y(p, t);
+    bx = x + step_x(p, t);
+    by = y + step_y(p, t);
     if (!inside(bx, by)) return 0;
     u = at(bx, by);
     if (u != v) break;
@@ -33,7 +66,7 @@ ZYL_API int get_frequency_sub(int x, int y, const std::uint8_t* binary, const st
   int n = 0, fx = bx, fy = by;
   bool other = false;
   for (int l = 1, found = 0; found < 3; ++l) {
-    const int px = bx + tl::step_x(p, l), py = by + tl::step_y(p, l);
+    const int px = bx + step_x(p, l), py = by + step_y(p, l);
     if (!inside(px, py)) break;
     if (at(px, py) != u) {
       other = true;
@@ -49,7 +82,7 @@ ZYL_API int get_frequency_sub(int x, int y, const std::uint8_t* binary, const st
   int gx = bx, gy = by;
   other = false;
   for (int t = 1, found = 0; found < 3; ++t) {
-    const int px = x - tl::step_x(p, t), py = y - tl::step_y(p, t);
+    const int px = x - step_x(p, t), py = y - step_y(p, t);
     if (!inside(px, py)) break;
     if (at(px, py) != v) {
       other = true;
@@ -63,40 +96,22 @@ ZYL_API int get_frequency_sub(int x, int y, const std::uint8_t* binary, const st
   }
   if (n == 0) return 0;
   const int dx = fx - gx, dy = fy - gy;
-  return tl::rounded_sqrt(dx * dx + dy * dy) * 6 / n;
+  return rounded_sqrt(dx * dx + dy * dy) * 6 / n;
+}
+
+}  // namespace zyl::typeline
+
+extern "C" {
+
+ZYL_API int get_frequency_sub(int x, int y, const std::uint8_t* binary, const std::uint8_t* map, int w, int h) {
+  if (!tl::image_ok(binary, w, h) || !map) return 0;
+  const std::size_t n = tl::pixels(w, h);
+  return tl::frequency_at(x, y, {binary, n}, {map, n}, w, h);
 }
 
 ZYL_API int get_frequency(const std::uint8_t* binary, const std::uint8_t* map, const CoreList* cores, int w, int h) {
   if (!tl::image_ok(binary, w, h) || !map || !cores) return 0;
-  const int q = w / 4, cx = w / 2;
-  const int ns = std::clamp<int>(cores->count, 0, 4);
-  auto valid = [&](int px, int py) {
-    for (int a = -1; a <= 1; ++a)
-      for (int b = -1; b <= 1; ++b) {
-        const int sx = px + 15 * a, sy = py + 15 * b;
-        if (sx < 0 || sy < 0 || sx >= w || sy >= h || map[static_cast<std::size_t>(sy) * w + sx] >= 128) return false;
-      }
-    for (int k = 0; k < ns; ++k)
-      if (std::abs(cores->x[k] - px) < 15 && std::abs(cores->y[k] - py) < 15) return false;
-    return true;
-  };
-  int value = 0;
-  for (int cy = h / 2;;) {
-    int sum = 0, count = 0;
-    for (int i = 0; i < 9; ++i) {
-      const int px = cx + (i / 3 - 1) * q, py = cy + (i % 3 - 1) * q;
-      const int v = valid(px, py) ? get_frequency_sub(px, py, binary, map, w, h) : 0;
-      if (v) {
-        sum += v;
-        ++count;
-      }
-    }
-    value = count ? sum / count : 0;
-    if (value != 0) break;
-    cy += 30;
-    if (cy + q >= h) break;
-  }
-  return std::clamp(value, 0, 120);
+  return tl::ridge_frequency({binary, tl::pixels(w, h)}, {map, tl::pixels(w, h)}, *cores, w, h);
 }
 
 }  // extern "C"

@@ -10,6 +10,8 @@
 
 #include "typeline/extract_common.h"
 #include "typeline/integer_geometry.h"
+#include "typeline/stages.h"
+#include "typeline/tables.h"
 
 namespace tl = zyl::typeline;
 
@@ -143,8 +145,8 @@ ZYL_API void filter_section(Point p, int direction, int longProfile, TypelineSec
                             const std::uint8_t* grey, int w, int h) {
   if (!section || !tl::image_ok(grey, w, h)) return;
   const int i = tl::wrap_direction(direction - 60);
-  const int a = longProfile ? _9cos_table[i] : _5cos_table[i];
-  const int b = longProfile ? _9sin_table[i] : _5sin_table[i];
+  const int a = longProfile ? _9cos_table[i] : tl::kRing5X[i];
+  const int b = longProfile ? _9sin_table[i] : tl::kRing5Y[i];
   const int n = get_point_section(p.x + a, p.y + b, p.x - a, p.y - b, section);
   int g[TYPELINE_SECTION_POINTS];
   for (int k = 0; k < n; ++k) {
@@ -307,7 +309,7 @@ ZYL_API int follow_ridge_point(Point start, int direction, int forward, const st
 
     Point n;
     if (!fine) {
-      n = make_point(c.x + ((kCoarseStep * _table_03[dir]) >> 14), c.y + ((kCoarseStep * _table_04[dir]) >> 14));
+      n = make_point(c.x + ((kCoarseStep * tl::kCosQ14[dir]) >> 14), c.y + ((kCoarseStep * tl::kSinQ14[dir]) >> 14));
     } else {
       const Point s = sector_step(dir);
       const int times = adjacent(c, start) ? 2 : 1;
@@ -411,26 +413,36 @@ ZYL_API int trace_ridge(Point start, int direction, int forward, const std::uint
 ZYL_API int start_trace(Point g, const std::uint8_t* grey, std::uint16_t* labels, const std::uint8_t* orientation,
                         int w, int h, MinutiaCandidateList* list, int* labelCounter) {
   if (!tl::image_ok(grey, w, h) || !labels || !orientation || !list || !labelCounter || !inside(g, w, h)) return 0;
-  list->count = std::clamp<std::int16_t>(list->count, 0, TYPELINE_MAX_CANDIDATES - 1);
+  const std::size_t n = tl::pixels(w, h);
+  return tl::trace_from(g, {grey, n}, {labels, n}, {orientation, n}, w, h, *list, *labelCounter);
+}
+
+}  // extern "C"
+
+namespace zyl::typeline {
+
+int trace_from(Point g, std::span<const std::uint8_t> grey, std::span<std::uint16_t> labels,
+               std::span<const std::uint8_t> orientation, int w, int h, MinutiaCandidateList& list, int& labelCounter) {
+  list.count = std::clamp<std::int16_t>(list.count, 0, TYPELINE_MAX_CANDIDATES - 1);
   const int o = orientation[index(g, w)];
-  const Point q = get_local_maximum(g, o, 1, grey, labels, w, h);
+  const Point q = get_local_maximum(g, o, 1, grey.data(), labels.data(), w, h);
   if (is_none(q) || q.x < 3 || q.x >= w - 3 || q.y < 3 || q.y >= h - 3) return 0;
-  if (orientation[index(q, w)] == tl::kBackground || grey[index(q, w)] >= 226) return 0;
+  if (orientation[index(q, w)] == kBackground || grey[index(q, w)] >= 226) return 0;
   for (int k = -3; k <= 3; ++k)
     if (labels[index(make_point(q.x, q.y + k), w)] || labels[index(make_point(q.x + k, q.y), w)]) return 0;
 
-  const int label = *labelCounter;
+  const int label = labelCounter;
   struct Walk {
     MinutiaCandidate entry{};
     Point first[kFirstPoints]{};
     int first_count = 0, short_walk = 0, met = 0, ok = 0;
   } fw, bw;
-  fw.ok = trace_ridge(q, o, 1, grey, labels, orientation, w, h, &fw.entry, fw.first, &fw.first_count, &fw.short_walk,
+  fw.ok = trace_ridge(q, o, 1, grey.data(), labels.data(), orientation.data(), w, h, &fw.entry, fw.first, &fw.first_count, &fw.short_walk,
                       label, &fw.met);
-  if (fw.ok && !fw.short_walk) append_candidate(*list, fw.entry);
-  bw.ok = trace_ridge(q, o, 0, grey, labels, orientation, w, h, &bw.entry, bw.first, &bw.first_count, &bw.short_walk,
+  if (fw.ok && !fw.short_walk) append_candidate(list, fw.entry);
+  bw.ok = trace_ridge(q, o, 0, grey.data(), labels.data(), orientation.data(), w, h, &bw.entry, bw.first, &bw.first_count, &bw.short_walk,
                       label, &bw.met);
-  if (bw.ok && !bw.short_walk) append_candidate(*list, bw.entry);
+  if (bw.ok && !bw.short_walk) append_candidate(list, bw.entry);
 
   const bool fw_short = fw.ok && fw.short_walk, bw_short = bw.ok && bw.short_walk;
   const int m1 = fw.first_count, m2 = bw.first_count;
@@ -441,25 +453,25 @@ ZYL_API int start_trace(Point g, const std::uint8_t* grey, std::uint16_t* labels
     const Point ref = other.first[k];
     int d = direction_from(end, ref);
     if (walk.entry.type == 1) {
-      const int refined = get_point_orient1(end, ref, d, walk.met, orientation, labels, w, h);
+      const int refined = get_point_orient1(end, ref, d, walk.met, orientation.data(), labels.data(), w, h);
       d = refined;
     }
     walk.entry.direction = static_cast<std::int16_t>(d);
     return true;
   };
   if (bw_short && !fw_short) {
-    if (m1 + m2 > 7 && redirect(bw, fw, 7 - m2)) append_candidate(*list, bw.entry);
+    if (m1 + m2 > 7 && redirect(bw, fw, 7 - m2)) append_candidate(list, bw.entry);
   } else if (fw_short && !bw_short) {
-    if (m1 + m2 > 7 && redirect(fw, bw, 7 - m1)) append_candidate(*list, fw.entry);
+    if (m1 + m2 > 7 && redirect(fw, bw, 7 - m1)) append_candidate(list, fw.entry);
   } else if (fw_short && bw_short && m1 + m2 > 6) {
     const int k = m1 + m2 == 7 ? 6 : 7;
     const bool a = redirect(fw, bw, k - m1);
     const bool b = redirect(bw, fw, k - m2);
-    if (a) append_candidate(*list, fw.entry);
-    if (b) append_candidate(*list, bw.entry);
+    if (a) append_candidate(list, fw.entry);
+    if (b) append_candidate(list, bw.entry);
   }
-  ++*labelCounter;
+  ++labelCounter;
   return 1;
 }
 
-}  // extern "C"
+}  // namespace zyl::typeline

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "typeline/matching.h"
+#include "typeline/tables.h"
 
 namespace zyl::typeline {
 
@@ -20,7 +21,7 @@ void select_best(std::span<const std::int32_t> similarities, std::span<int> orde
 
 void search_transform(std::span<TypelineMinutia> list, int cx, int cy, int r, int sx, int sy) {
   const int k = r == 0 ? 0 : wrap_direction(kFullTurn - r);
-  const long long c = _table_03[k], s = _table_04[k];
+  const long long c = kCosQ14[k], s = kSinQ14[k];
   for (TypelineMinutia& m : list) {
     const long long x = m.x - cx, y = m.y - cy;
     m.x = static_cast<std::int16_t>(sx + cx + ((y * s + x * c) >> 14));

@@ -5,9 +5,12 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <span>
 #include <vector>
 
 #include "typeline/extract_common.h"
+#include "typeline/stages.h"
+#include "typeline/tables.h"
 
 namespace tl = zyl::typeline;
 
@@ -29,14 +32,22 @@ constexpr int kProfileCapacity = 100;
 
 }  // namespace
 
+namespace zyl::typeline {
+
+void smooth_box(std::span<std::uint8_t> image, int w, int h, int radius) {
+  run_stage([&] { box_mean(image.data(), w, h, radius); });
+}
+
+}  // namespace zyl::typeline
+
 extern "C" {
 
 ZYL_API void get_smoothed_image(std::uint8_t* image, int w, int h) {
-  if (tl::image_ok(image, w, h)) tl::run_stage([&] { box_mean(image, w, h, 1); });
+  if (tl::image_ok(image, w, h)) tl::smooth_box({image, tl::pixels(w, h)}, w, h, 1);
 }
 
 ZYL_API void get_smoothed_image4(std::uint8_t* image, int w, int h) {
-  if (tl::image_ok(image, w, h)) tl::run_stage([&] { box_mean(image, w, h, 4); });
+  if (tl::image_ok(image, w, h)) tl::smooth_box({image, tl::pixels(w, h)}, w, h, 4);
 }
 
 ZYL_API void histogram_smooth(std::int32_t* values, int n, int r) {
@@ -55,7 +66,7 @@ ZYL_API void histogram_smooth(std::int32_t* values, int n, int r) {
 
 namespace {
 
-void segment(const std::uint8_t* image, std::uint8_t* mask, int w, int h) {
+void segment_kernel(const std::uint8_t* image, std::uint8_t* mask, int w, int h) {
   const int W4 = w / 4, H4 = h / 4;
   const int bands = (h + 15) / 16;
   std::vector<std::int32_t> V(static_cast<std::size_t>(std::max(W4, 1)) * bands, 0);
@@ -177,7 +188,7 @@ void segment(const std::uint8_t* image, std::uint8_t* mask, int w, int h) {
   }
 }
 
-void sharpen(std::uint8_t* target, const std::uint8_t* source, const std::uint8_t* mask, int w, int h, int R) {
+void sharpen_kernel(std::uint8_t* target, const std::uint8_t* source, const std::uint8_t* mask, int w, int h, int R) {
   // Deviations on the even grid and their summed-area table.
   const int gw = (w + 1) / 2, gh = (h + 1) / 2;
   std::vector<std::int32_t> sat(static_cast<std::size_t>(gw + 1) * (gh + 1), 0);
@@ -206,7 +217,7 @@ void sharpen(std::uint8_t* target, const std::uint8_t* source, const std::uint8_
                              sat[static_cast<std::size_t>(gy0) * (gw + 1) + gx0];
       // Window counts stay below 512 for any radius: images are at most
       // 400 pixels, so at most 200 even rows or columns.
-      const int g = static_cast<int>(((S * divX_table1[nr]) >> divX_table2[nr]) * divX_table1[nc] >> divX_table2[nc]);
+      const int g = static_cast<int>(((S * tl::kDivisionMultiplier[nr]) >> tl::kDivisionShift[nr]) * tl::kDivisionMultiplier[nc] >> tl::kDivisionShift[nc]);
       for (int dy = 0; dy < 2 && y + dy < h; ++dy)
         for (int dx = 0; dx < 2 && x + dx < w; ++dx) {
           const std::size_t i = static_cast<std::size_t>(y + dy) * w + x + dx;
@@ -239,16 +250,29 @@ void sharpen(std::uint8_t* target, const std::uint8_t* source, const std::uint8_
 
 }  // namespace
 
+namespace zyl::typeline {
+
+void segment(std::span<const std::uint8_t> image, std::span<std::uint8_t> mask, int w, int h) {
+  run_stage([&] { segment_kernel(image.data(), mask.data(), w, h); });
+}
+
+void sharpen(std::span<std::uint8_t> target, std::span<const std::uint8_t> source, std::span<const std::uint8_t> mask,
+             int w, int h, int radius) {
+  run_stage([&] { sharpen_kernel(target.data(), source.data(), mask.data(), w, h, radius); });
+}
+
+}  // namespace zyl::typeline
+
 extern "C" {
 
 ZYL_API void get_segmentation(const std::uint8_t* image, std::uint8_t* mask, int w, int h) {
-  if (tl::image_ok(image, w, h) && mask) tl::run_stage([&] { segment(image, mask, w, h); });
+  if (tl::image_ok(image, w, h) && mask) tl::segment({image, tl::pixels(w, h)}, {mask, tl::pixels(w, h)}, w, h);
 }
 
 ZYL_API void get_sharpend_image(std::uint8_t* target, const std::uint8_t* source, const std::uint8_t* mask, int w,
                                 int h, int R) {
   if (tl::image_ok(target, w, h) && source && mask && R >= 0)
-    tl::run_stage([&] { sharpen(target, source, mask, w, h, R); });
+    tl::sharpen({target, tl::pixels(w, h)}, {source, tl::pixels(w, h)}, {mask, tl::pixels(w, h)}, w, h, R);
 }
 
 }  // extern "C"

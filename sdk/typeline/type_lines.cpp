@@ -7,7 +7,9 @@
 #include <cstring>
 
 #include "typeline/extract_common.h"
+#include "typeline/stages.h"
 #include "typeline/integer_geometry.h"
+#include "typeline/tables.h"
 
 namespace tl = zyl::typeline;
 
@@ -45,7 +47,7 @@ struct Tracer {
   // Follows line L from the start point S of a core at (cx, cy) with
   // direction d, first heading g.
   void trace(int L, int m, int sx, int sy, int cx, int cy, int d, int g) {
-    int px = sx + _5cos_table[g], py = sy + _5sin_table[g];
+    int px = sx + tl::kRing5X[g], py = sy + tl::kRing5Y[g];
     int posx = 64 * px, posy = 64 * py;
     int hx[8], hy[8];
     std::fill(hx, hx + 8, sx);
@@ -56,8 +58,8 @@ struct Tracer {
     for (;;) {
       int k = 1, dx = 0, dy = 0;
       for (;; ++k) {
-        dx = (_table_03[g] * k * 64) >> 14;
-        dy = (_table_04[g] * k * 64) >> 14;
+        dx = (tl::kCosQ14[g] * k * 64) >> 14;
+        dy = (tl::kSinQ14[g] * k * 64) >> 14;
         if (dx < -63 || dx > 63 || dy < -63 || dy > 63) break;
       }
       posx += dx;
@@ -120,6 +122,161 @@ struct Tracer {
 };
 
 }  // namespace
+
+namespace zyl::typeline {
+
+int trace_type_lines(TypelineRecord& record, CoreList& cores, std::span<const std::uint8_t> map, std::span<std::uint8_t> work,
+                     int w, int h) {
+  std::fill(record.typeLines, record.typeLines + 8, 0);
+  Singular core[2], delta[2];
+  int nc = 0, nd = 0;
+  const int listed = std::clamp<int>(cores.count, 0, 4);
+  for (int k = 0; k < listed; ++k) {
+    const Singular s{cores.x[k], cores.y[k], cores.direction[k], k};
+    if (cores.kind[k] == 1 && nc < 2 && s.direction >= 0 && s.direction < 240)
+      core[nc++] = s;
+    else if (cores.kind[k] == 0 && nd < 2)
+      delta[nd++] = s;
+  }
+  if (nc == 0) return 10;
+  if (nc == 2 && squared_distance(core[0].x, core[0].y, core[1].x, core[1].y) < 2500) return 1;
+
+  const int s = (nc == 1 && nd == 1 && squared_distance(core[0].x, core[0].y, delta[0].x, delta[0].y) < 2500) ? 8 : 4;
+  TypeLineSet lines{};
+  std::memset(work.data(), 0, pixels(w, h));
+  Tracer tracer{map.data(), work.data(), w, h, nc, lines};
+  for (int k = 0; k < nc; ++k) {
+    const int d = core[k].direction;
+    const int sx = core[k].x - step_x(d, s), sy = core[k].y - step_y(d, s);
+    for (int m = 0; m < 2; ++m)
+      tracer.trace(2 * k + m, m, sx, sy, core[k].x, core[k].y, d, wrap_direction(m ? d + 60 : d - 60));
+    const int La = 2 * k, Lb = 2 * k + 1;
+    const int ca = lines.count[La], cb = lines.count[Lb];
+    int q = -1;
+    if (ca < 31 || cb < 31) {
+      if (std::min(ca, cb) > 14) q = std::min(ca, cb) - 1;
+    } else {
+      q = 30;
+    }
+    if (q >= 0) {
+      const int mx = (lines.x[La][q] + lines.x[Lb][q]) / 2, my = (lines.y[La][q] + lines.y[Lb][q]) / 2;
+      core[k].direction = direction_towards(mx, my, sx, sy);
+      cores.direction[core[k].index] = static_cast<std::int16_t>(core[k].direction);
+    }
+  }
+  for (int L = 0; L < 4; ++L) {
+    const int n = lines.count[L];
+    record.typeLines[L] = n ? lines.x[L][n - 1] : 0;
+    record.typeLines[4 + L] = n ? lines.y[L][n - 1] : 0;
+  }
+
+  const int E = tracer.event;
+  const int c0 = lines.count[0], c1 = lines.count[1];
+  if (nc == 2) {
+    for (int L = 0; L < 4; ++L)
+      if (lines.count[L] < 10) return 3;
+    const int a = direction_towards(core[1].x, core[1].y, core[0].x, core[0].y);
+    const int e0 = axis_difference(a, core[0].direction), e1 = axis_difference(a, core[1].direction);
+    CoreList pair{};
+    pair.count = 2;
+    for (int k = 0; k < 2; ++k) {
+      pair.x[k] = static_cast<std::int16_t>(core[k].x);
+      pair.y[k] = static_cast<std::int16_t>(core[k].y);
+      pair.direction[k] = static_cast<std::int16_t>(core[k].direction);
+      pair.kind[k] = 1;
+    }
+    if ((e0 + e1) / 2 < 17) return check_whorl(&pair, &lines) == 1 ? 0 : 2;
+    return 2;
+  }
+
+  const int cx = core[0].x, cy = core[0].y, d = core[0].direction;
+  if (c0 < 40 || c1 < 40) {
+    if (E == 0) return 8;
+    if (c0 < 40 && c1 < 40) return 3;
+    if (E == 1) return 0;
+    if (E == 2) return 1;
+    return 3;
+  }
+  if (E != 0) {
+    int M = 0;
+    for (int L = 0; L < 2; ++L)
+      for (int i = 0; i < lines.count[L]; ++i) M = std::max(M, squared_distance(lines.x[L][i], lines.y[L][i], cx, cy));
+    if (M < 2500) return 1;
+    if (E == 1) return 0;
+    if (E == 3) return 3;
+    return 2;
+  }
+  if (nd == 2) return 0;
+  const int e0x = lines.x[0][c0 - 1], e0y = lines.y[0][c0 - 1];
+  const int e1x = lines.x[1][c1 - 1], e1y = lines.y[1][c1 - 1];
+  const int span = distance(e0x, e0y, e1x, e1y);
+  const int a0 = direction_towards(e0x, e0y, cx, cy), a1 = direction_towards(e1x, e1y, cx, cy);
+  const int ad = direction_difference(a0, a1);
+  if (c0 > 20 && c1 > 20 && span > 80 && ad > 50) {
+    const int t0 = turn(d, a0), t1 = turn(a1, d);
+    if (t0 > 20 && t0 < 60 && t1 > 20 && t1 < 60) return 7;
+  }
+  const int d0 = distance(e0x, e0y, cx, cy), d1 = distance(e1x, e1y, cx, cy);
+  int R = 0;
+  bool with_delta = nd == 1;
+  if (with_delta) {
+    const int b = direction_towards(delta[0].x, delta[0].y, cx, cy);
+    const int bd = direction_difference(b, d);
+    if (bd > 80) {
+      if (std::max(d0, d1) < 120) return 0;
+      with_delta = false;
+    }
+    if (with_delta) {
+      if (bd < 10) return 7;
+      if (distance(cx, cy, delta[0].x, delta[0].y) > 214) return 0;
+      const TypelinePoint cp{static_cast<std::int16_t>(cx), static_cast<std::int16_t>(cy)};
+      const TypelinePoint dp{static_cast<std::int16_t>(delta[0].x), static_cast<std::int16_t>(delta[0].y)};
+      if (check_arch(&lines, &cp, &dp) == 1) return 7;
+      const int r = turn(b, d);
+      if (r < 110) R = 5;
+      else if (r > 129) R = 4;
+    }
+  }
+  if (d0 < 50 || d1 < 50) return 8;
+  const int i = check_near_line(&lines, 0, 15);
+  if (i < 1000 && distance(lines.x[1][i], lines.y[1][i], cx, cy) < rounded_sqrt(std::min(d0, d1)) - 20) return 0;
+  const int mx = std::max(d0, d1);
+  if (mx < 100 && span < 16) return 8;
+  const int tol = std::clamp((200 - mx) / 30 + 5, 5, 10);
+  if (mx < 100 && ad < tol / 2) return 8;
+  // The delta and the core on the same side as seen from both line ends.
+  auto same_side = [&] {
+    auto dot = [&](std::int64_t ex, std::int64_t ey) {
+      return (delta[0].x - ex) * (cx - ex) + (delta[0].y - ey) * (cy - ey);
+    };
+    return dot(e0x, e0y) > 0 && dot(e1x, e1y) > 0;
+  };
+  if (R != 5) {
+    const int r0 = turn(a0, d);
+    if (r0 < 120) {
+      const int q = direction_difference(d, a1);
+      if (r0 > 10 && q > 70) return 2;
+      if (q < 4) return 0;
+      if (q < 15 && d1 < 81) return 8;
+      return 4;
+    }
+    if (R == 4 && same_side()) return 4;
+  }
+  if (R != 4) {
+    const int r1 = turn(d, a1);
+    if (r1 < 120) {
+      const int q = direction_difference(a0, d);
+      if (r1 > 10 && q > 70) return 2;
+      if (q < 4) return 0;
+      if (q < 15 && d0 < 81) return 8;
+      return 5;
+    }
+    if (R == 5 && same_side()) return 5;
+  }
+  return 8;
+}
+
+}  // namespace zyl::typeline
 
 extern "C" {
 
@@ -219,153 +376,8 @@ ZYL_API int check_arch(const TypeLineSet* lines, const TypelinePoint* core, cons
 ZYL_API int get_type_line(TypelineRecord* record, CoreList* cores, const std::uint8_t* map, std::uint8_t* work, int w,
                           int h) {
   if (!record || !cores || !work || !tl::image_ok(map, w, h)) return 10;
-  std::fill(record->typeLines, record->typeLines + 8, 0);
-  Singular core[2], delta[2];
-  int nc = 0, nd = 0;
-  const int listed = std::clamp<int>(cores->count, 0, 4);
-  for (int k = 0; k < listed; ++k) {
-    const Singular s{cores->x[k], cores->y[k], cores->direction[k], k};
-    if (cores->kind[k] == 1 && nc < 2 && s.direction >= 0 && s.direction < 240)
-      core[nc++] = s;
-    else if (cores->kind[k] == 0 && nd < 2)
-      delta[nd++] = s;
-  }
-  if (nc == 0) return 10;
-  if (nc == 2 && squared_distance(core[0].x, core[0].y, core[1].x, core[1].y) < 2500) return 1;
-
-  const int s = (nc == 1 && nd == 1 && squared_distance(core[0].x, core[0].y, delta[0].x, delta[0].y) < 2500) ? 8 : 4;
-  TypeLineSet lines{};
-  std::memset(work, 0, tl::pixels(w, h));
-  Tracer tracer{map, work, w, h, nc, lines};
-  for (int k = 0; k < nc; ++k) {
-    const int d = core[k].direction;
-    const int sx = core[k].x - tl::step_x(d, s), sy = core[k].y - tl::step_y(d, s);
-    for (int m = 0; m < 2; ++m)
-      tracer.trace(2 * k + m, m, sx, sy, core[k].x, core[k].y, d, tl::wrap_direction(m ? d + 60 : d - 60));
-    const int La = 2 * k, Lb = 2 * k + 1;
-    const int ca = lines.count[La], cb = lines.count[Lb];
-    int q = -1;
-    if (ca < 31 || cb < 31) {
-      if (std::min(ca, cb) > 14) q = std::min(ca, cb) - 1;
-    } else {
-      q = 30;
-    }
-    if (q >= 0) {
-      const int mx = (lines.x[La][q] + lines.x[Lb][q]) / 2, my = (lines.y[La][q] + lines.y[Lb][q]) / 2;
-      core[k].direction = tl::direction_towards(mx, my, sx, sy);
-      cores->direction[core[k].index] = static_cast<std::int16_t>(core[k].direction);
-    }
-  }
-  for (int L = 0; L < 4; ++L) {
-    const int n = lines.count[L];
-    record->typeLines[L] = n ? lines.x[L][n - 1] : 0;
-    record->typeLines[4 + L] = n ? lines.y[L][n - 1] : 0;
-  }
-
-  const int E = tracer.event;
-  const int c0 = lines.count[0], c1 = lines.count[1];
-  if (nc == 2) {
-    for (int L = 0; L < 4; ++L)
-      if (lines.count[L] < 10) return 3;
-    const int a = tl::direction_towards(core[1].x, core[1].y, core[0].x, core[0].y);
-    const int e0 = axis_difference(a, core[0].direction), e1 = axis_difference(a, core[1].direction);
-    CoreList pair{};
-    pair.count = 2;
-    for (int k = 0; k < 2; ++k) {
-      pair.x[k] = static_cast<std::int16_t>(core[k].x);
-      pair.y[k] = static_cast<std::int16_t>(core[k].y);
-      pair.direction[k] = static_cast<std::int16_t>(core[k].direction);
-      pair.kind[k] = 1;
-    }
-    if ((e0 + e1) / 2 < 17) return check_whorl(&pair, &lines) == 1 ? 0 : 2;
-    return 2;
-  }
-
-  const int cx = core[0].x, cy = core[0].y, d = core[0].direction;
-  if (c0 < 40 || c1 < 40) {
-    if (E == 0) return 8;
-    if (c0 < 40 && c1 < 40) return 3;
-    if (E == 1) return 0;
-    if (E == 2) return 1;
-    return 3;
-  }
-  if (E != 0) {
-    int M = 0;
-    for (int L = 0; L < 2; ++L)
-      for (int i = 0; i < lines.count[L]; ++i) M = std::max(M, squared_distance(lines.x[L][i], lines.y[L][i], cx, cy));
-    if (M < 2500) return 1;
-    if (E == 1) return 0;
-    if (E == 3) return 3;
-    return 2;
-  }
-  if (nd == 2) return 0;
-  const int e0x = lines.x[0][c0 - 1], e0y = lines.y[0][c0 - 1];
-  const int e1x = lines.x[1][c1 - 1], e1y = lines.y[1][c1 - 1];
-  const int span = distance(e0x, e0y, e1x, e1y);
-  const int a0 = tl::direction_towards(e0x, e0y, cx, cy), a1 = tl::direction_towards(e1x, e1y, cx, cy);
-  const int ad = tl::direction_difference(a0, a1);
-  if (c0 > 20 && c1 > 20 && span > 80 && ad > 50) {
-    const int t0 = turn(d, a0), t1 = turn(a1, d);
-    if (t0 > 20 && t0 < 60 && t1 > 20 && t1 < 60) return 7;
-  }
-  const int d0 = distance(e0x, e0y, cx, cy), d1 = distance(e1x, e1y, cx, cy);
-  int R = 0;
-  bool with_delta = nd == 1;
-  if (with_delta) {
-    const int b = tl::direction_towards(delta[0].x, delta[0].y, cx, cy);
-    const int bd = tl::direction_difference(b, d);
-    if (bd > 80) {
-      if (std::max(d0, d1) < 120) return 0;
-      with_delta = false;
-    }
-    if (with_delta) {
-      if (bd < 10) return 7;
-      if (distance(cx, cy, delta[0].x, delta[0].y) > 214) return 0;
-      const TypelinePoint cp{static_cast<std::int16_t>(cx), static_cast<std::int16_t>(cy)};
-      const TypelinePoint dp{static_cast<std::int16_t>(delta[0].x), static_cast<std::int16_t>(delta[0].y)};
-      if (check_arch(&lines, &cp, &dp) == 1) return 7;
-      const int r = turn(b, d);
-      if (r < 110) R = 5;
-      else if (r > 129) R = 4;
-    }
-  }
-  if (d0 < 50 || d1 < 50) return 8;
-  const int i = check_near_line(&lines, 0, 15);
-  if (i < 1000 && distance(lines.x[1][i], lines.y[1][i], cx, cy) < tl::rounded_sqrt(std::min(d0, d1)) - 20) return 0;
-  const int mx = std::max(d0, d1);
-  if (mx < 100 && span < 16) return 8;
-  const int tol = std::clamp((200 - mx) / 30 + 5, 5, 10);
-  if (mx < 100 && ad < tol / 2) return 8;
-  // The delta and the core on the same side as seen from both line ends.
-  auto same_side = [&] {
-    auto dot = [&](std::int64_t ex, std::int64_t ey) {
-      return (delta[0].x - ex) * (cx - ex) + (delta[0].y - ey) * (cy - ey);
-    };
-    return dot(e0x, e0y) > 0 && dot(e1x, e1y) > 0;
-  };
-  if (R != 5) {
-    const int r0 = turn(a0, d);
-    if (r0 < 120) {
-      const int q = tl::direction_difference(d, a1);
-      if (r0 > 10 && q > 70) return 2;
-      if (q < 4) return 0;
-      if (q < 15 && d1 < 81) return 8;
-      return 4;
-    }
-    if (R == 4 && same_side()) return 4;
-  }
-  if (R != 4) {
-    const int r1 = turn(d, a1);
-    if (r1 < 120) {
-      const int q = tl::direction_difference(a0, d);
-      if (r1 > 10 && q > 70) return 2;
-      if (q < 4) return 0;
-      if (q < 15 && d0 < 81) return 8;
-      return 5;
-    }
-    if (R == 5 && same_side()) return 5;
-  }
-  return 8;
+  const std::size_t n = tl::pixels(w, h);
+  return tl::trace_type_lines(*record, *cores, {map, n}, {work, n}, w, h);
 }
 
 }  // extern "C"
