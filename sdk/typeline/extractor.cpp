@@ -109,18 +109,34 @@ extern "C" {
 
 ZYL_API int dyn_image_height = 0;
 
+}  // extern "C"
+
+namespace zyl::typeline {
+
+// The exported dyn_image_height under the name the engine's code writes.
+int& last_template_height = dyn_image_height;
+
+// The template entry points publish the height of the last image they were
+// given (callers read it back), then run the checked pipeline.
+int template_recording_height(std::uint8_t* image, int width, int height, std::uint8_t* out) {
+  last_template_height = height;
+  return checked_pipeline(image, width, height, out);
+}
+
+}  // namespace zyl::typeline
+
+extern "C" {
+
 ZYL_API int ext_main(std::uint8_t* image, int width, int height, std::uint8_t* out) {
   return checked_pipeline(image, width, height, out);
 }
 
 ZYL_API int create_template(std::uint8_t* image, int width, int height, std::uint8_t* out) {
-  dyn_image_height = height;
-  return checked_pipeline(image, width, height, out);
+  return tl::template_recording_height(image, width, height, out);
 }
 
 ZYL_API int create_template_devided(std::uint8_t* image, int width, int height, std::uint8_t* out) {
-  dyn_image_height = height;
-  return checked_pipeline(image, width, height, out);
+  return tl::template_recording_height(image, width, height, out);
 }
 
 ZYL_API int GetAlgorithmLibraryVersin(void) { return kVersion; }

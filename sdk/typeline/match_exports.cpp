@@ -278,7 +278,7 @@ ZYL_API void sch_sub_func_03(TypelineMinutiaList* list, int cx, int cy, int r, i
 }
 
 ZYL_API int sch_sub_func_04(const TypelineMinutiaList* a, const TypelineMinutiaList* b) {
-  return get_score_sub(a, b);
+  return a && b ? tl::set_score(tl::minutiae_of(*a), tl::minutiae_of(*b)) : 0;
 }
 
 ZYL_API int sch_sub_func_05(const TypelineRecord* probe, const TypelineRecord* gallery) {

@@ -46,6 +46,13 @@ const std::int16_t _9sin_table[240] = {
 
 }  // extern "C"
 
+namespace zyl::typeline {
+
+const std::int16_t (&kRing9X)[240] = _9cos_table;
+const std::int16_t (&kRing9Y)[240] = _9sin_table;
+
+}  // namespace zyl::typeline
+
 namespace {
 
 constexpr int kCoarseStep = 3;
@@ -109,9 +116,9 @@ struct Trail {
 
 }  // namespace
 
-extern "C" {
+namespace zyl::typeline {
 
-ZYL_API int get_point_section(int x1, int y1, int x2, int y2, TypelineSection* section) {
+int line_section(int x1, int y1, int x2, int y2, TypelineSection* section) {
   if (!section) return 0;
   if (x2 < x1) {
     std::swap(x1, x2);
@@ -141,13 +148,13 @@ ZYL_API int get_point_section(int x1, int y1, int x2, int y2, TypelineSection* s
   return count;
 }
 
-ZYL_API void filter_section(Point p, int direction, int longProfile, TypelineSection* section,
+void filter_profile(Point p, int direction, int longProfile, TypelineSection* section,
                             const std::uint8_t* grey, int w, int h) {
   if (!section || !tl::image_ok(grey, w, h)) return;
   const int i = tl::wrap_direction(direction - 60);
-  const int a = longProfile ? _9cos_table[i] : tl::kRing5X[i];
-  const int b = longProfile ? _9sin_table[i] : tl::kRing5Y[i];
-  const int n = get_point_section(p.x + a, p.y + b, p.x - a, p.y - b, section);
+  const int a = longProfile ? tl::kRing9X[i] : tl::kRing5X[i];
+  const int b = longProfile ? tl::kRing9Y[i] : tl::kRing5Y[i];
+  const int n = line_section(p.x + a, p.y + b, p.x - a, p.y - b, section);
   int g[TYPELINE_SECTION_POINTS];
   for (int k = 0; k < n; ++k) {
     const Point q{section->x[k], section->y[k]};
@@ -163,7 +170,7 @@ ZYL_API void filter_section(Point p, int direction, int longProfile, TypelineSec
   }
 }
 
-ZYL_API int get_max_index(Point p, const TypelineSection* section, int margin) {
+int nearest_minimum(Point p, const TypelineSection* section, int margin) {
   if (!section || margin < 0) return -1;
   const int n = std::clamp<int>(section->count, 0, TYPELINE_SECTION_POINTS);
   int best = -1, best_d = 0;
@@ -179,12 +186,12 @@ ZYL_API int get_max_index(Point p, const TypelineSection* section, int margin) {
   return best;
 }
 
-ZYL_API Point get_local_maximum(Point p, int direction, int checkLabels, const std::uint8_t* grey,
+Point ridge_centre(Point p, int direction, int checkLabels, const std::uint8_t* grey,
                                 const std::uint16_t* labels, int w, int h) {
   if (!tl::image_ok(grey, w, h) || (checkLabels && !labels)) return kNoPoint;
   TypelineSection s;
-  filter_section(p, direction, 1, &s, grey, w, h);
-  const int k = get_max_index(p, &s, 2);
+  filter_profile(p, direction, 1, &s, grey, w, h);
+  const int k = nearest_minimum(p, &s, 2);
   if (k >= 0) {
     const Point q{s.x[k], s.y[k]};
     if (!inside(q, w, h)) return kNoPoint;
@@ -204,17 +211,17 @@ ZYL_API Point get_local_maximum(Point p, int direction, int checkLabels, const s
       if (dark) return q;
     }
   }
-  filter_section(p, direction, 0, &s, grey, w, h);
-  const int j = get_max_index(p, &s, 1);
+  filter_profile(p, direction, 0, &s, grey, w, h);
+  const int j = nearest_minimum(p, &s, 1);
   if (j < 0) return kNoPoint;
   const Point q{s.x[j], s.y[j]};
   return inside(q, w, h) ? q : kNoPoint;
 }
 
-ZYL_API void labelling(Point a, Point b, std::uint16_t* labels, int w, int h, int label) {
+void draw_label_line(Point a, Point b, std::uint16_t* labels, int w, int h, int label) {
   if (!tl::image_ok(labels, w, h)) return;
   TypelineSection s;
-  const int n = get_point_section(a.x, a.y, b.x, b.y, &s);
+  const int n = line_section(a.x, a.y, b.x, b.y, &s);
   const bool steep = std::abs(a.x - b.x) < std::abs(a.y - b.y);
   for (int k = 0; k < n; ++k) {
     const int x = s.x[k], y = s.y[k];
@@ -231,7 +238,7 @@ ZYL_API void labelling(Point a, Point b, std::uint16_t* labels, int w, int h, in
   }
 }
 
-ZYL_API int check_stop_criteria(Point q, const std::uint16_t* labels, int w, int h, int* metLabel,
+int stop_state(Point q, const std::uint16_t* labels, int w, int h, int* metLabel,
                                 const Point* recent, int count) {
   if (is_none(q) || !labels || !inside(q, w, h)) return 1;
   const int label = labels[index(q, w)];
@@ -245,7 +252,7 @@ ZYL_API int check_stop_criteria(Point q, const std::uint16_t* labels, int w, int
   return 0;
 }
 
-ZYL_API int get_point_orient1(Point end, Point reference, int direction, int label, const std::uint8_t* orientation,
+int refine_end_direction(Point end, Point reference, int direction, int label, const std::uint8_t* orientation,
                               const std::uint16_t* labels, int w, int h) {
   if (!tl::image_ok(orientation, w, h) || !labels || !inside(end, w, h)) return -1;
   const int D = tl::wrap_direction(direction);
@@ -280,7 +287,7 @@ ZYL_API int get_point_orient1(Point end, Point reference, int direction, int lab
   return r;
 }
 
-ZYL_API int follow_ridge_point(Point start, int direction, int forward, const std::uint8_t* grey,
+int follow_ridge(Point start, int direction, int forward, const std::uint8_t* grey,
                                std::uint16_t* labels, const std::uint8_t* orientation, int w, int h, Point* end,
                                int* endDirection, Point* firstPoints, int* firstCount, int* shortWalk, int label,
                                int* metLabel) {
@@ -300,7 +307,7 @@ ZYL_API int follow_ridge_point(Point start, int direction, int forward, const st
   *endDirection = -1;
   *end = kNoPoint;
   auto draw_recent = [&] {
-    for (int i = 0; i + 1 < recent.n; ++i) labelling(recent.p[i], recent.p[i + 1], labels, w, h, label);
+    for (int i = 0; i + 1 < recent.n; ++i) draw_label_line(recent.p[i], recent.p[i + 1], labels, w, h, label);
   };
   for (int iteration = 0; iteration < kMaxIterations; ++iteration) {
     if (fine) history.push(c);
@@ -319,13 +326,13 @@ ZYL_API int follow_ridge_point(Point start, int direction, int forward, const st
       draw_recent();
       return -1;
     }
-    const Point q = get_local_maximum(n, dir, 0, grey, labels, w, h);
+    const Point q = ridge_centre(n, dir, 0, grey, labels, w, h);
     if (!is_none(q) && !inside(q, w, h)) return -1;
     int met = 0;
-    const int s = check_stop_criteria(q, labels, w, h, &met, recent.p.data(), recent.n);
+    const int s = stop_state(q, labels, w, h, &met, recent.p.data(), recent.n);
     if (s == 3) *metLabel = met;
     if (s == 0) {
-      if (recent.n >= 7) labelling(recent.p[0], recent.p[1], labels, w, h, label);
+      if (recent.n >= 7) draw_label_line(recent.p[0], recent.p[1], labels, w, h, label);
       c = q;
       if (!inside(c, w, h) || orient(c) == tl::kBackground) return -1;
       dir = follow_orientation(orient(c), dir);
@@ -348,7 +355,7 @@ ZYL_API int follow_ridge_point(Point start, int direction, int forward, const st
         for (int i = 4; i < 7; ++i) recent.p[i] = recent.p[3];
         recent.p[7] = c;
         recent.n = kRecent;
-        labelling(recent.p[0], recent.p[1], labels, w, h, label);
+        draw_label_line(recent.p[0], recent.p[1], labels, w, h, label);
         dir = follow_orientation(orient(c), dir);
       }
       history.n = 0;
@@ -365,7 +372,7 @@ ZYL_API int follow_ridge_point(Point start, int direction, int forward, const st
         const Point ref = history.p[0];
         int d = direction_from(e, ref);
         if (s == 3) {
-          const int refined = get_point_orient1(e, ref, d, *metLabel, orientation, labels, w, h);
+          const int refined = refine_end_direction(e, ref, d, *metLabel, orientation, labels, w, h);
           d = refined;
         }
         *endDirection = d;
@@ -381,25 +388,25 @@ ZYL_API int follow_ridge_point(Point start, int direction, int forward, const st
     if (s != -2) {
       int d = direction_from(e, ref);
       if (s == 3) {
-        const int refined = get_point_orient1(e, ref, d, *metLabel, orientation, labels, w, h);
+        const int refined = refine_end_direction(e, ref, d, *metLabel, orientation, labels, w, h);
         d = refined;
       }
       *endDirection = d;
     }
     draw_recent();
-    labelling(recent.p[recent.n - 1], c, labels, w, h, label);
+    draw_label_line(recent.p[recent.n - 1], c, labels, w, h, label);
     return s;
   }
   return -1;
 }
 
-ZYL_API int trace_ridge(Point start, int direction, int forward, const std::uint8_t* grey, std::uint16_t* labels,
+int trace_ridge_end(Point start, int direction, int forward, const std::uint8_t* grey, std::uint16_t* labels,
                         const std::uint8_t* orientation, int w, int h, MinutiaCandidate* entry, Point* firstPoints,
                         int* firstCount, int* shortWalk, int label, int* metLabel) {
   if (!entry) return 0;
   Point e;
   int d;
-  const int s = follow_ridge_point(start, direction, forward, grey, labels, orientation, w, h, &e, &d, firstPoints,
+  const int s = follow_ridge(start, direction, forward, grey, labels, orientation, w, h, &e, &d, firstPoints,
                                    firstCount, shortWalk, label, metLabel);
   if (s != 1 && s != 3) return 0;
   entry->x = e.x;
@@ -410,22 +417,12 @@ ZYL_API int trace_ridge(Point start, int direction, int forward, const std::uint
   return 1;
 }
 
-ZYL_API int start_trace(Point g, const std::uint8_t* grey, std::uint16_t* labels, const std::uint8_t* orientation,
-                        int w, int h, MinutiaCandidateList* list, int* labelCounter) {
-  if (!tl::image_ok(grey, w, h) || !labels || !orientation || !list || !labelCounter || !inside(g, w, h)) return 0;
-  const std::size_t n = tl::pixels(w, h);
-  return tl::trace_from(g, {grey, n}, {labels, n}, {orientation, n}, w, h, *list, *labelCounter);
-}
-
-}  // extern "C"
-
-namespace zyl::typeline {
 
 int trace_from(Point g, std::span<const std::uint8_t> grey, std::span<std::uint16_t> labels,
                std::span<const std::uint8_t> orientation, int w, int h, MinutiaCandidateList& list, int& labelCounter) {
   list.count = std::clamp<std::int16_t>(list.count, 0, TYPELINE_MAX_CANDIDATES - 1);
   const int o = orientation[index(g, w)];
-  const Point q = get_local_maximum(g, o, 1, grey.data(), labels.data(), w, h);
+  const Point q = ridge_centre(g, o, 1, grey.data(), labels.data(), w, h);
   if (is_none(q) || q.x < 3 || q.x >= w - 3 || q.y < 3 || q.y >= h - 3) return 0;
   if (orientation[index(q, w)] == kBackground || grey[index(q, w)] >= 226) return 0;
   for (int k = -3; k <= 3; ++k)
@@ -437,10 +434,10 @@ int trace_from(Point g, std::span<const std::uint8_t> grey, std::span<std::uint1
     Point first[kFirstPoints]{};
     int first_count = 0, short_walk = 0, met = 0, ok = 0;
   } fw, bw;
-  fw.ok = trace_ridge(q, o, 1, grey.data(), labels.data(), orientation.data(), w, h, &fw.entry, fw.first, &fw.first_count, &fw.short_walk,
+  fw.ok = trace_ridge_end(q, o, 1, grey.data(), labels.data(), orientation.data(), w, h, &fw.entry, fw.first, &fw.first_count, &fw.short_walk,
                       label, &fw.met);
   if (fw.ok && !fw.short_walk) append_candidate(list, fw.entry);
-  bw.ok = trace_ridge(q, o, 0, grey.data(), labels.data(), orientation.data(), w, h, &bw.entry, bw.first, &bw.first_count, &bw.short_walk,
+  bw.ok = trace_ridge_end(q, o, 0, grey.data(), labels.data(), orientation.data(), w, h, &bw.entry, bw.first, &bw.first_count, &bw.short_walk,
                       label, &bw.met);
   if (bw.ok && !bw.short_walk) append_candidate(list, bw.entry);
 
@@ -453,7 +450,7 @@ int trace_from(Point g, std::span<const std::uint8_t> grey, std::span<std::uint1
     const Point ref = other.first[k];
     int d = direction_from(end, ref);
     if (walk.entry.type == 1) {
-      const int refined = get_point_orient1(end, ref, d, walk.met, orientation.data(), labels.data(), w, h);
+      const int refined = refine_end_direction(end, ref, d, walk.met, orientation.data(), labels.data(), w, h);
       d = refined;
     }
     walk.entry.direction = static_cast<std::int16_t>(d);
@@ -475,3 +472,60 @@ int trace_from(Point g, std::span<const std::uint8_t> grey, std::span<std::uint1
 }
 
 }  // namespace zyl::typeline
+
+extern "C" {
+
+ZYL_API int get_point_section(int x1, int y1, int x2, int y2, TypelineSection* section) {
+  return tl::line_section(x1, y1, x2, y2, section);
+}
+
+ZYL_API void filter_section(Point p, int direction, int longProfile, TypelineSection* section, const std::uint8_t* grey,
+                            int w, int h) {
+  tl::filter_profile(p, direction, longProfile, section, grey, w, h);
+}
+
+ZYL_API int get_max_index(Point p, const TypelineSection* section, int margin) {
+  return tl::nearest_minimum(p, section, margin);
+}
+
+ZYL_API Point get_local_maximum(Point p, int direction, int checkLabels, const std::uint8_t* grey,
+                                const std::uint16_t* labels, int w, int h) {
+  return tl::ridge_centre(p, direction, checkLabels, grey, labels, w, h);
+}
+
+ZYL_API void labelling(Point a, Point b, std::uint16_t* labels, int w, int h, int label) {
+  tl::draw_label_line(a, b, labels, w, h, label);
+}
+
+ZYL_API int check_stop_criteria(Point q, const std::uint16_t* labels, int w, int h, int* metLabel, const Point* recent,
+                                int count) {
+  return tl::stop_state(q, labels, w, h, metLabel, recent, count);
+}
+
+ZYL_API int get_point_orient1(Point end, Point reference, int direction, int label, const std::uint8_t* orientation,
+                              const std::uint16_t* labels, int w, int h) {
+  return tl::refine_end_direction(end, reference, direction, label, orientation, labels, w, h);
+}
+
+ZYL_API int follow_ridge_point(Point start, int direction, int forward, const std::uint8_t* grey, std::uint16_t* labels,
+                               const std::uint8_t* orientation, int w, int h, Point* end, int* endDirection,
+                               Point* firstPoints, int* firstCount, int* shortWalk, int label, int* metLabel) {
+  return tl::follow_ridge(start, direction, forward, grey, labels, orientation, w, h, end, endDirection, firstPoints,
+                          firstCount, shortWalk, label, metLabel);
+}
+
+ZYL_API int trace_ridge(Point start, int direction, int forward, const std::uint8_t* grey, std::uint16_t* labels,
+                        const std::uint8_t* orientation, int w, int h, MinutiaCandidate* entry, Point* firstPoints,
+                        int* firstCount, int* shortWalk, int label, int* metLabel) {
+  return tl::trace_ridge_end(start, direction, forward, grey, labels, orientation, w, h, entry, firstPoints, firstCount,
+                             shortWalk, label, metLabel);
+}
+
+ZYL_API int start_trace(Point g, const std::uint8_t* grey, std::uint16_t* labels, const std::uint8_t* orientation,
+                        int w, int h, MinutiaCandidateList* list, int* labelCounter) {
+  if (!tl::image_ok(grey, w, h) || !labels || !orientation || !list || !labelCounter || !inside(g, w, h)) return 0;
+  const std::size_t n = tl::pixels(w, h);
+  return tl::trace_from(g, {grey, n}, {labels, n}, {orientation, n}, w, h, *list, *labelCounter);
+}
+
+}  // extern "C"

@@ -34,6 +34,18 @@ constexpr int kProfileCapacity = 100;
 
 namespace zyl::typeline {
 
+void smooth_profile(std::int32_t* values, int n, int r) {
+  if (!values || n <= 0 || n > kProfileCapacity || r < 0) return;
+  std::int32_t copy[kProfileCapacity];
+  std::copy_n(values, n, copy);
+  for (int i = 0; i < n; ++i) {
+    const int a = std::max(0, i - r), b = std::min(n - 1, i + r);
+    std::int64_t s = 0;
+    for (int k = a; k <= b; ++k) s += copy[k];
+    values[i] = static_cast<std::int32_t>(s / (b - a + 1));
+  }
+}
+
 void smooth_box(std::span<std::uint8_t> image, int w, int h, int radius) {
   run_stage([&] { box_mean(image.data(), w, h, radius); });
 }
@@ -51,15 +63,7 @@ ZYL_API void get_smoothed_image4(std::uint8_t* image, int w, int h) {
 }
 
 ZYL_API void histogram_smooth(std::int32_t* values, int n, int r) {
-  if (!values || n <= 0 || n > kProfileCapacity || r < 0) return;
-  std::int32_t copy[kProfileCapacity];
-  std::copy_n(values, n, copy);
-  for (int i = 0; i < n; ++i) {
-    const int a = std::max(0, i - r), b = std::min(n - 1, i + r);
-    std::int64_t s = 0;
-    for (int k = a; k <= b; ++k) s += copy[k];
-    values[i] = static_cast<std::int32_t>(s / (b - a + 1));
-  }
+  tl::smooth_profile(values, n, r);
 }
 
 }  // extern "C"
@@ -90,7 +94,7 @@ void segment_kernel(const std::uint8_t* image, std::uint8_t* mask, int w, int h)
       band(b)[g] = v;
       CP[g] += v;
     }
-    histogram_smooth(band(b), W4, 2);
+    tl::smooth_profile(band(b), W4, 2);
   }
 
   // 2. Column limits.

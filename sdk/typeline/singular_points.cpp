@@ -45,129 +45,7 @@ int suppress(std::array<Point, kMaxCandidates>& pts, int n, int max_sq, int keep
 
 namespace zyl::typeline {
 
-void find_singular_points(CoreList& cores, std::span<const std::uint8_t> map, int w, int h) {
-  cores = CoreList{};
-  int nblocks = 0;
-  std::int16_t blocks[kMaxSingularBlocks];
-  std::uint8_t kinds[kMaxSingularBlocks];
-  get_singular_block(map.data(), w, h, &nblocks, blocks, kinds);
-  const int bw = w / 8;
-  auto mp = [&](int x, int y) -> int { return map[static_cast<std::size_t>(y) * w + x]; };
-
-  // Candidate pixels where the orientation jumps across 60.
-  std::int16_t cx[kMaxCandidates], cy[kMaxCandidates], cs[kMaxCandidates];
-  int ncand = 0;
-  for (int b = 0; b < nblocks && ncand <= 9; ++b) {
-    const int bx = blocks[b] % bw, by = blocks[b] / bw;
-    const int x0 = 8 * bx, y0 = 8 * by;
-    bool marked[8][8] = {};
-    for (int j = 0; j < 8; ++j)
-      for (int i = 0; i < 8; ++i) {
-        const int x = x0 + i, y = y0 + j;
-        if (x < 1 || y < 1 || x >= w - 1 || y >= h - 1 || mp(x, y) > 119) continue;
-        const int L = mp(x - 1, y), R = mp(x + 1, y), U = mp(x, y - 1), D = mp(x, y + 1);
-        if (L > 119 || R > 119 || U > 119 || D > 119) continue;
-        auto across = [](int a, int c) { return (a > 60 && c <= 59) || (c > 60 && a <= 59); };
-        marked[j][i] = across(L, R) || across(U, D);
-      }
-    static constexpr int around[9][2] = {{1, 0}, {1, 1}, {0, 1}, {-1, 1}, {-1, 0}, {-1, -1}, {0, -1}, {1, -1}, {1, 0}};
-    for (int j = 0; j < 8 && ncand <= 9; ++j)
-      for (int i = 0; i < 8 && ncand <= 9; ++i) {
-        if (!marked[j][i]) continue;
-        auto is_marked = [&](int k) {
-          const int ii = i + around[k][0], jj = j + around[k][1];
-          return ii >= 0 && jj >= 0 && ii < 8 && jj < 8 && marked[jj][ii];
-        };
-        int transitions = 0;
-        for (int k = 0; k < 8; ++k)
-          if (is_marked(k) && !is_marked(k + 1)) ++transitions;
-        if (transitions > 1) continue;
-        const int score = get_deviation(x0 + i, y0 + j, 12, map.data(), w, h);
-        if (score > 9) check_core_cand(x0 + i, y0 + j, score, cx, cy, cs, &ncand);
-      }
-  }
-
-  // Classify every candidate by its radial profile.
-  std::array<Point, kMaxCandidates> core_pts{}, delta_pts{};
-  int nc = 0, nd = 0;
-  for (int c = 0; c < ncand; ++c) {
-    const int r = get_orient_core(cx[c], cy[c], map.data(), w, h);
-    if (r < 0 && r != -2) continue;
-    const int index = (cy[c] / 8) * bw + cx[c] / 8;
-    int kind = -1;
-    for (int b = 0; b < nblocks; ++b)
-      if (blocks[b] == index) {
-        kind = kinds[b];
-        break;
-      }
-    if (r >= 0 && kind == 1)
-      core_pts[nc++] = {cx[c], cy[c], r, cs[c]};
-    else if (r == -2 && kind == 0)
-      delta_pts[nd++] = {cx[c], cy[c], 255, cs[c]};
-  }
-
-  nc = suppress(core_pts, nc, 99, 2);
-  if (nc == 2) {
-    Point& a = core_pts[0];
-    Point& b = core_pts[1];
-    int d = a.direction - b.direction;
-    if (d < 0) d += 240;
-    const bool rejected = d < 65 || d > 175 ||
-                          direction_difference(direction_towards(a.x, a.y, b.x, b.y), a.direction) <= 59;
-    if (rejected) {
-      if (b.score > 30 && check_outof_point(b.x, b.y, 15, map.data(), w, h) == 0 &&
-          check_outof_point(a.x, a.y, 15, map.data(), w, h) == 1)
-        a = b;
-      nc = 1;
-    } else if (squared_distance(a.x, a.y, b.x, b.y) <= 899) {
-      a.direction = direction_towards(b.x, b.y, a.x, a.y);
-      b.direction = (a.direction + 120) % 240;
-    }
-  }
-
-  suppress(delta_pts, nd, 6399, kMaxCandidates);
-  if (nc == 1)
-    for (int k = 0; k < nd; ++k)
-      if (delta_pts[k].score != 0 &&
-          direction_difference(direction_towards(delta_pts[k].x, delta_pts[k].y, core_pts[0].x, core_pts[0].y),
-                                   core_pts[0].direction) > 60)
-        delta_pts[k].score = 0;
-
-  int out = 0;
-  auto put = [&](const Point& p, int kind) {
-    cores.x[out] = static_cast<std::int16_t>(p.x);
-    cores.y[out] = static_cast<std::int16_t>(p.y);
-    cores.direction[out] = static_cast<std::int16_t>(kind ? p.direction : 255);
-    cores.kind[out] = static_cast<std::int16_t>(kind);
-    ++out;
-  };
-  for (int k = 0; k < nc; ++k) put(core_pts[k], 1);
-  int deltas = 0;
-  for (int k = 0; k < nd && deltas < 2; ++k)
-    if (delta_pts[k].score != 0) {
-      put(delta_pts[k], 0);
-      ++deltas;
-    }
-  cores.count = static_cast<std::int16_t>(out);
-}
-
-void copy_singular_points(const CoreList& cores, TypelineRecord& record) {
-  const int n = std::clamp<int>(cores.count, 0, TYPELINE_MAX_SINGULAR_POINTS);
-  for (int k = 0; k < n; ++k) {
-    TypelineSingularPoint& p = record.singular.points[k];
-    p.x = cores.x[k];
-    p.y = cores.y[k];
-    p.direction = static_cast<std::uint8_t>(cores.direction[k] & 0xFF);
-    p.kind = static_cast<std::uint8_t>(cores.kind[k]);
-  }
-  record.singular.count = static_cast<std::int8_t>(n);
-}
-
-}  // namespace zyl::typeline
-
-extern "C" {
-
-ZYL_API int get_deviation(int x, int y, int r, const std::uint8_t* map, int w, int h) {
+int orientation_deviation(int x, int y, int r, const std::uint8_t* map, int w, int h) {
   if (!tl::image_ok(map, w, h) || outside(x, y, w, h) || r < 0) return -1;
   const int c = map[static_cast<std::size_t>(y) * w + x];
   const int x0 = std::max(0, x - r), x1 = std::min(w, x + r);
@@ -182,7 +60,7 @@ ZYL_API int get_deviation(int x, int y, int r, const std::uint8_t* map, int w, i
   return sum / ((x1 - x0) * (y1 - y0));
 }
 
-ZYL_API int check_outof_point(int x, int y, int r, const std::uint8_t* map, int w, int h) {
+int outside_point(int x, int y, int r, const std::uint8_t* map, int w, int h) {
   if (!tl::image_ok(map, w, h) || r < 0) return 1;
   if (x < r || y < r || x >= w - r || y >= h - r) return 1;
   for (int yy = y - r; yy <= y + r; ++yy)
@@ -191,8 +69,7 @@ ZYL_API int check_outof_point(int x, int y, int r, const std::uint8_t* map, int 
   return 0;
 }
 
-ZYL_API void check_core_cand(int x, int y, int score, std::int16_t* xs, std::int16_t* ys, std::int16_t* scores,
-                             int* count) {
+void add_core_candidate(int x, int y, int score, std::int16_t* xs, std::int16_t* ys, std::int16_t* scores, int* count) {
   if (!xs || !ys || !scores || !count) return;
   const int m = std::clamp(*count, 0, kMaxCandidates);
   for (int i = 0; i < m; ++i)
@@ -214,8 +91,7 @@ ZYL_API void check_core_cand(int x, int y, int score, std::int16_t* xs, std::int
   *count = m + 1;
 }
 
-ZYL_API void get_singular_block(const std::uint8_t* map, int w, int h, int* count, std::int16_t* blocks,
-                                std::uint8_t* kinds) {
+void singular_blocks(const std::uint8_t* map, int w, int h, int* count, std::int16_t* blocks, std::uint8_t* kinds) {
   if (!tl::image_ok(map, w, h) || !count || !blocks || !kinds) return;
   const int bw = w / 8, bh = h / 8;
   auto block = [&](int bx, int by) -> int { return map[static_cast<std::size_t>(8 * by + 4) * w + 8 * bx + 4]; };
@@ -272,8 +148,7 @@ ZYL_API void get_singular_block(const std::uint8_t* map, int w, int h, int* coun
   *count = out;
 }
 
-ZYL_API int correct_orient_core(int direction, const std::int32_t* profile, int /*max*/, int /*min*/, int peaks,
-                                int valley) {
+int core_direction_from_profile(int direction, const std::int32_t* profile, int peaks, int valley) {
   if (!profile || direction < 0 || direction >= 240) return -1;
   const int kmin = direction;
   if (peaks == 2 && valley >= 0 && valley < 240) {
@@ -292,7 +167,7 @@ ZYL_API int correct_orient_core(int direction, const std::int32_t* profile, int 
   return kmin;
 }
 
-ZYL_API int get_orient_core(int x, int y, const std::uint8_t* map, int w, int h) {
+int core_direction(int x, int y, const std::uint8_t* map, int w, int h) {
   if (!tl::image_ok(map, w, h) || outside(x, y, w, h)) return -1;
   auto value = [&](int px, int py) -> int {
     return outside(px, py, w, h) ? 256 : map[static_cast<std::size_t>(py) * w + px];
@@ -356,7 +231,7 @@ ZYL_API int get_orient_core(int x, int y, const std::uint8_t* map, int w, int h)
     peaks = 1;
   }
   if (peaks == 1 || peaks == 2) {
-    const int dir = correct_orient_core(kmin, S.data(), mx, mn, peaks, valley);
+    const int dir = core_direction_from_profile(kmin, S.data(), peaks, valley);
     if (dir < 0) return -1;
     if (D[(dir + 120) % 240] < 20) return -1;
     return dir;
@@ -367,6 +242,152 @@ ZYL_API int get_orient_core(int x, int y, const std::uint8_t* map, int w, int h)
     return gap < 61 ? -2 : -1;
   }
   return -1;
+}
+
+void find_singular_points(CoreList& cores, std::span<const std::uint8_t> map, int w, int h) {
+  cores = CoreList{};
+  int nblocks = 0;
+  std::int16_t blocks[kMaxSingularBlocks];
+  std::uint8_t kinds[kMaxSingularBlocks];
+  tl::singular_blocks(map.data(), w, h, &nblocks, blocks, kinds);
+  const int bw = w / 8;
+  auto mp = [&](int x, int y) -> int { return map[static_cast<std::size_t>(y) * w + x]; };
+
+  // Candidate pixels where the orientation jumps across 60.
+  std::int16_t cx[kMaxCandidates], cy[kMaxCandidates], cs[kMaxCandidates];
+  int ncand = 0;
+  for (int b = 0; b < nblocks && ncand <= 9; ++b) {
+    const int bx = blocks[b] % bw, by = blocks[b] / bw;
+    const int x0 = 8 * bx, y0 = 8 * by;
+    bool marked[8][8] = {};
+    for (int j = 0; j < 8; ++j)
+      for (int i = 0; i < 8; ++i) {
+        const int x = x0 + i, y = y0 + j;
+        if (x < 1 || y < 1 || x >= w - 1 || y >= h - 1 || mp(x, y) > 119) continue;
+        const int L = mp(x - 1, y), R = mp(x + 1, y), U = mp(x, y - 1), D = mp(x, y + 1);
+        if (L > 119 || R > 119 || U > 119 || D > 119) continue;
+        auto across = [](int a, int c) { return (a > 60 && c <= 59) || (c > 60 && a <= 59); };
+        marked[j][i] = across(L, R) || across(U, D);
+      }
+    static constexpr int around[9][2] = {{1, 0}, {1, 1}, {0, 1}, {-1, 1}, {-1, 0}, {-1, -1}, {0, -1}, {1, -1}, {1, 0}};
+    for (int j = 0; j < 8 && ncand <= 9; ++j)
+      for (int i = 0; i < 8 && ncand <= 9; ++i) {
+        if (!marked[j][i]) continue;
+        auto is_marked = [&](int k) {
+          const int ii = i + around[k][0], jj = j + around[k][1];
+          return ii >= 0 && jj >= 0 && ii < 8 && jj < 8 && marked[jj][ii];
+        };
+        int transitions = 0;
+        for (int k = 0; k < 8; ++k)
+          if (is_marked(k) && !is_marked(k + 1)) ++transitions;
+        if (transitions > 1) continue;
+        const int score = tl::orientation_deviation(x0 + i, y0 + j, 12, map.data(), w, h);
+        if (score > 9) tl::add_core_candidate(x0 + i, y0 + j, score, cx, cy, cs, &ncand);
+      }
+  }
+
+  // Classify every candidate by its radial profile.
+  std::array<Point, kMaxCandidates> core_pts{}, delta_pts{};
+  int nc = 0, nd = 0;
+  for (int c = 0; c < ncand; ++c) {
+    const int r = tl::core_direction(cx[c], cy[c], map.data(), w, h);
+    if (r < 0 && r != -2) continue;
+    const int index = (cy[c] / 8) * bw + cx[c] / 8;
+    int kind = -1;
+    for (int b = 0; b < nblocks; ++b)
+      if (blocks[b] == index) {
+        kind = kinds[b];
+        break;
+      }
+    if (r >= 0 && kind == 1)
+      core_pts[nc++] = {cx[c], cy[c], r, cs[c]};
+    else if (r == -2 && kind == 0)
+      delta_pts[nd++] = {cx[c], cy[c], 255, cs[c]};
+  }
+
+  nc = suppress(core_pts, nc, 99, 2);
+  if (nc == 2) {
+    Point& a = core_pts[0];
+    Point& b = core_pts[1];
+    int d = a.direction - b.direction;
+    if (d < 0) d += 240;
+    const bool rejected = d < 65 || d > 175 ||
+                          direction_difference(direction_towards(a.x, a.y, b.x, b.y), a.direction) <= 59;
+    if (rejected) {
+      if (b.score > 30 && tl::outside_point(b.x, b.y, 15, map.data(), w, h) == 0 &&
+          tl::outside_point(a.x, a.y, 15, map.data(), w, h) == 1)
+        a = b;
+      nc = 1;
+    } else if (squared_distance(a.x, a.y, b.x, b.y) <= 899) {
+      a.direction = direction_towards(b.x, b.y, a.x, a.y);
+      b.direction = (a.direction + 120) % 240;
+    }
+  }
+
+  suppress(delta_pts, nd, 6399, kMaxCandidates);
+  if (nc == 1)
+    for (int k = 0; k < nd; ++k)
+      if (delta_pts[k].score != 0 &&
+          direction_difference(direction_towards(delta_pts[k].x, delta_pts[k].y, core_pts[0].x, core_pts[0].y),
+                                   core_pts[0].direction) > 60)
+        delta_pts[k].score = 0;
+
+  int out = 0;
+  auto put = [&](const Point& p, int kind) {
+    cores.x[out] = static_cast<std::int16_t>(p.x);
+    cores.y[out] = static_cast<std::int16_t>(p.y);
+    cores.direction[out] = static_cast<std::int16_t>(kind ? p.direction : 255);
+    cores.kind[out] = static_cast<std::int16_t>(kind);
+    ++out;
+  };
+  for (int k = 0; k < nc; ++k) put(core_pts[k], 1);
+  int deltas = 0;
+  for (int k = 0; k < nd && deltas < 2; ++k)
+    if (delta_pts[k].score != 0) {
+      put(delta_pts[k], 0);
+      ++deltas;
+    }
+  cores.count = static_cast<std::int16_t>(out);
+}
+
+void copy_singular_points(const CoreList& cores, TypelineRecord& record) {
+  const int n = std::clamp<int>(cores.count, 0, TYPELINE_MAX_SINGULAR_POINTS);
+  for (int k = 0; k < n; ++k) {
+    TypelineSingularPoint& p = record.singular.points[k];
+    p.x = cores.x[k];
+    p.y = cores.y[k];
+    p.direction = static_cast<std::uint8_t>(cores.direction[k] & 0xFF);
+    p.kind = static_cast<std::uint8_t>(cores.kind[k]);
+  }
+  record.singular.count = static_cast<std::int8_t>(n);
+}
+
+}  // namespace zyl::typeline
+
+extern "C" {
+
+ZYL_API int get_deviation(int x, int y, int r, const std::uint8_t* map, int w, int h) {
+  return tl::orientation_deviation(x, y, r, map, w, h);
+}
+
+ZYL_API int check_outof_point(int x, int y, int r, const std::uint8_t* map, int w, int h) {
+  return tl::outside_point(x, y, r, map, w, h);
+}
+
+ZYL_API void check_core_cand(int x, int y, int score, std::int16_t* xs, std::int16_t* ys, std::int16_t* scores, int* count) {
+  tl::add_core_candidate(x, y, score, xs, ys, scores, count);
+}
+
+ZYL_API void get_singular_block(const std::uint8_t* map, int w, int h, int* count, std::int16_t* blocks, std::uint8_t* kinds) {
+  tl::singular_blocks(map, w, h, count, blocks, kinds);
+}
+
+ZYL_API int correct_orient_core(int direction, const std::int32_t* profile, int /*max*/, int /*min*/, int peaks, int valley) {
+  return tl::core_direction_from_profile(direction, profile, peaks, valley);
+}
+
+ZYL_API int get_orient_core(int x, int y, const std::uint8_t* map, int w, int h) {
+  return tl::core_direction(x, y, map, w, h);
 }
 
 ZYL_API void get_core_points(CoreList* cores, const std::uint8_t* map, int w, int h) {

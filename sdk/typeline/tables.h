@@ -15,6 +15,10 @@ extern const std::int16_t (&kSinQ14)[240];
 // The ring of radius 5 (_5cos_table, _5sin_table).
 extern const std::int16_t (&kRing5X)[240];
 extern const std::int16_t (&kRing5Y)[240];
+// floor(9 cos) and floor(9 sin): the ring of radius 9 (_9cos_table,
+// _9sin_table).
+extern const std::int16_t (&kRing9X)[240];
+extern const std::int16_t (&kRing9Y)[240];
 // Division by n = 1..511 as (x * kDivisionMultiplier[n]) >> kDivisionShift[n]
 // (divX_table1, divX_table2).
 extern const std::int16_t (&kDivisionMultiplier)[512];

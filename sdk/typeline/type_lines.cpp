@@ -125,6 +125,99 @@ struct Tracer {
 
 namespace zyl::typeline {
 
+int distance_to_line(const TypeLineSet* lines, int x, int y, int line) {
+  if (!lines || line < 0 || line > 3) return 100;
+  int best = 10000;
+  const int n = std::min<int>(lines->count[line], TYPELINE_TYPE_LINE_POINTS);
+  for (int i = 0; i < n; ++i) best = std::min(best, squared_distance(x, y, lines->x[line][i], lines->y[line][i]));
+  return best < 10000 ? tl::rounded_sqrt(best) : 100;
+}
+
+int near_line_index(const TypeLineSet* lines, int line, int limit) {
+  if (!lines || line < 0 || line > 2) return 1000;
+  const int n = std::min<int>(lines->count[line + 1], TYPELINE_TYPE_LINE_POINTS);
+  for (int i = 10; i < n; ++i)
+    if (distance_to_line(lines, lines->x[line + 1][i], lines->y[line + 1][i], line) < limit) return i;
+  return 1000;
+}
+
+int line_side(int x0, int y0, int x1, int y1, const std::int16_t* xs, const std::int16_t* ys, int n) {
+  if (!xs || !ys) return 0;
+  // Positions are 16-bit throughout the engine; clamped so that the
+  // products below stay within 64 bits.
+  auto c16 = [](int v) { return static_cast<std::int64_t>(std::clamp(v, -32768, 32767)); };
+  const std::int64_t ax = c16(x0), ay = c16(y0), bx = c16(x1), by = c16(y1);
+  bool neg = false, pos = false;
+  for (int i = 0; i < n; ++i) {
+    const std::int64_t s = (xs[i] - ax) * (by - ay) - (ys[i] - ay) * (bx - ax);
+    neg |= s < 0;
+    pos |= s > 0;
+  }
+  if (neg && !pos) return -1;
+  if (pos && !neg) return 1;
+  return 0;
+}
+
+int is_whorl(const CoreList* cores, const TypeLineSet* lines) {
+  if (!cores || !lines) return 0;
+  const int xa = cores->x[0], ya = cores->y[0], xb = cores->x[1], yb = cores->y[1];
+  const int mx = (xa + xb) / 2, my = (ya + yb) / 2;
+  const std::int64_t vx = xb - xa, vy = yb - ya;
+  const int len = tl::rounded_sqrt(squared_distance(xa, ya, xb, yb));
+  if (len == 0) return 1;
+  const int g = (tl::direction_towards(xb, yb, xa, ya) + 60) % 240;
+  int c[4];
+  for (int i = 0; i < 4; ++i) {
+    c[i] = -1000;
+    int best = 10, j0 = -1;
+    const int n = std::min<int>(lines->count[i], TYPELINE_TYPE_LINE_POINTS);
+    for (int j = 0; j < n; ++j) {
+      const int px = lines->x[i][j], py = lines->y[i][j];
+      const std::int64_t t = std::abs(vx * px + vy * py - (vx * mx + vy * my)) / len;
+      if (t >= best) continue;
+      if (j0 > 0 && j - j0 > 3) break;
+      c[i] = tl::rounded_sqrt(squared_distance(px, py, mx, my));
+      if (tl::direction_difference(tl::direction_towards(px, py, mx, my), g) > 60) c[i] = -c[i];
+      j0 = j;
+      best = t;
+      if (t == 0) break;
+    }
+  }
+  auto crossed = [&](int i) { return c[i] > -900; };
+  int T = 10;
+  if (crossed(0) && crossed(1) && crossed(2) && crossed(3)) {
+    const int lo1 = std::min(c[0], c[1]), hi1 = std::max(c[0], c[1]);
+    const int lo2 = std::min(c[2], c[3]), hi2 = std::max(c[2], c[3]);
+    if (hi1 < lo2 || hi2 < lo1) return 0;
+    const int m = std::min(std::abs(c[0] - c[1]), std::abs(c[2] - c[3]));
+    if (len > 80 && (std::abs(c[0] - c[2]) < m / 2 || std::abs(c[1] - c[3]) < m / 2)) return 0;
+    T = m / 3;
+  }
+  if (crossed(0) && crossed(2) && std::abs(c[0] - c[2]) < T) return 0;
+  if (crossed(1) && crossed(3) && std::abs(c[1] - c[3]) < T) return 0;
+  return 1;
+}
+
+int is_arch(const TypeLineSet* lines, const TypelinePoint* core, const TypelinePoint* delta) {
+  if (!lines || !core || !delta) return 0;
+  const int c0 = std::min<int>(lines->count[0], TYPELINE_TYPE_LINE_POINTS);
+  const int c1 = std::min<int>(lines->count[1], TYPELINE_TYPE_LINE_POINTS);
+  const int e = distance(core->x, core->y, delta->x, delta->y);
+  auto last_sq = [&](int L, int n) {
+    return n ? squared_distance(core->x, core->y, lines->x[L][n - 1], lines->y[L][n - 1]) : 0;
+  };
+  const int f = last_sq(1, c1), g = last_sq(0, c0);
+  if (e < tl::rounded_sqrt(std::min(f, g)) && c0 > 20 && c1 > 20) {
+    const int s0 = line_side(core->x, core->y, delta->x, delta->y, lines->x[0] + 10, lines->y[0] + 10, c0 - 10);
+    const int s1 = line_side(core->x, core->y, delta->x, delta->y, lines->x[1] + 10, lines->y[1] + 10, c1 - 10);
+    if (s0 * s1 < 0) return 1;
+  }
+  for (int L = 0; L < 2; ++L)
+    for (int i = 0; i < (L ? c1 : c0); ++i)
+      if (squared_distance(lines->x[L][i], lines->y[L][i], delta->x, delta->y) <= 214) return 1;
+  return 0;
+}
+
 int trace_type_lines(TypelineRecord& record, CoreList& cores, std::span<const std::uint8_t> map, std::span<std::uint8_t> work,
                      int w, int h) {
   std::fill(record.typeLines, record.typeLines + 8, 0);
@@ -185,7 +278,7 @@ int trace_type_lines(TypelineRecord& record, CoreList& cores, std::span<const st
       pair.direction[k] = static_cast<std::int16_t>(core[k].direction);
       pair.kind[k] = 1;
     }
-    if ((e0 + e1) / 2 < 17) return check_whorl(&pair, &lines) == 1 ? 0 : 2;
+    if ((e0 + e1) / 2 < 17) return tl::is_whorl(&pair, &lines) == 1 ? 0 : 2;
     return 2;
   }
 
@@ -231,14 +324,14 @@ int trace_type_lines(TypelineRecord& record, CoreList& cores, std::span<const st
       if (distance(cx, cy, delta[0].x, delta[0].y) > 214) return 0;
       const TypelinePoint cp{static_cast<std::int16_t>(cx), static_cast<std::int16_t>(cy)};
       const TypelinePoint dp{static_cast<std::int16_t>(delta[0].x), static_cast<std::int16_t>(delta[0].y)};
-      if (check_arch(&lines, &cp, &dp) == 1) return 7;
+      if (tl::is_arch(&lines, &cp, &dp) == 1) return 7;
       const int r = turn(b, d);
       if (r < 110) R = 5;
       else if (r > 129) R = 4;
     }
   }
   if (d0 < 50 || d1 < 50) return 8;
-  const int i = check_near_line(&lines, 0, 15);
+  const int i = tl::near_line_index(&lines, 0, 15);
   if (i < 1000 && distance(lines.x[1][i], lines.y[1][i], cx, cy) < rounded_sqrt(std::min(d0, d1)) - 20) return 0;
   const int mx = std::max(d0, d1);
   if (mx < 100 && span < 16) return 8;
@@ -281,96 +374,23 @@ int trace_type_lines(TypelineRecord& record, CoreList& cores, std::span<const st
 extern "C" {
 
 ZYL_API int get_distance_to_line(const TypeLineSet* lines, int x, int y, int line) {
-  if (!lines || line < 0 || line > 3) return 100;
-  int best = 10000;
-  const int n = std::min<int>(lines->count[line], TYPELINE_TYPE_LINE_POINTS);
-  for (int i = 0; i < n; ++i) best = std::min(best, squared_distance(x, y, lines->x[line][i], lines->y[line][i]));
-  return best < 10000 ? tl::rounded_sqrt(best) : 100;
+  return tl::distance_to_line(lines, x, y, line);
 }
 
 ZYL_API int check_near_line(const TypeLineSet* lines, int line, int limit) {
-  if (!lines || line < 0 || line > 2) return 1000;
-  const int n = std::min<int>(lines->count[line + 1], TYPELINE_TYPE_LINE_POINTS);
-  for (int i = 10; i < n; ++i)
-    if (get_distance_to_line(lines, lines->x[line + 1][i], lines->y[line + 1][i], line) < limit) return i;
-  return 1000;
+  return tl::near_line_index(lines, line, limit);
 }
 
 ZYL_API int check_line_lr(int x0, int y0, int x1, int y1, const std::int16_t* xs, const std::int16_t* ys, int n) {
-  if (!xs || !ys) return 0;
-  // Positions are 16-bit throughout the engine; clamped so that the
-  // products below stay within 64 bits.
-  auto c16 = [](int v) { return static_cast<std::int64_t>(std::clamp(v, -32768, 32767)); };
-  const std::int64_t ax = c16(x0), ay = c16(y0), bx = c16(x1), by = c16(y1);
-  bool neg = false, pos = false;
-  for (int i = 0; i < n; ++i) {
-    const std::int64_t s = (xs[i] - ax) * (by - ay) - (ys[i] - ay) * (bx - ax);
-    neg |= s < 0;
-    pos |= s > 0;
-  }
-  if (neg && !pos) return -1;
-  if (pos && !neg) return 1;
-  return 0;
+  return tl::line_side(x0, y0, x1, y1, xs, ys, n);
 }
 
 ZYL_API int check_whorl(const CoreList* cores, const TypeLineSet* lines) {
-  if (!cores || !lines) return 0;
-  const int xa = cores->x[0], ya = cores->y[0], xb = cores->x[1], yb = cores->y[1];
-  const int mx = (xa + xb) / 2, my = (ya + yb) / 2;
-  const std::int64_t vx = xb - xa, vy = yb - ya;
-  const int len = tl::rounded_sqrt(squared_distance(xa, ya, xb, yb));
-  if (len == 0) return 1;
-  const int g = (tl::direction_towards(xb, yb, xa, ya) + 60) % 240;
-  int c[4];
-  for (int i = 0; i < 4; ++i) {
-    c[i] = -1000;
-    int best = 10, j0 = -1;
-    const int n = std::min<int>(lines->count[i], TYPELINE_TYPE_LINE_POINTS);
-    for (int j = 0; j < n; ++j) {
-      const int px = lines->x[i][j], py = lines->y[i][j];
-      const std::int64_t t = std::abs(vx * px + vy * py - (vx * mx + vy * my)) / len;
-      if (t >= best) continue;
-      if (j0 > 0 && j - j0 > 3) break;
-      c[i] = tl::rounded_sqrt(squared_distance(px, py, mx, my));
-      if (tl::direction_difference(tl::direction_towards(px, py, mx, my), g) > 60) c[i] = -c[i];
-      j0 = j;
-      best = t;
-      if (t == 0) break;
-    }
-  }
-  auto crossed = [&](int i) { return c[i] > -900; };
-  int T = 10;
-  if (crossed(0) && crossed(1) && crossed(2) && crossed(3)) {
-    const int lo1 = std::min(c[0], c[1]), hi1 = std::max(c[0], c[1]);
-    const int lo2 = std::min(c[2], c[3]), hi2 = std::max(c[2], c[3]);
-    if (hi1 < lo2 || hi2 < lo1) return 0;
-    const int m = std::min(std::abs(c[0] - c[1]), std::abs(c[2] - c[3]));
-    if (len > 80 && (std::abs(c[0] - c[2]) < m / 2 || std::abs(c[1] - c[3]) < m / 2)) return 0;
-    T = m / 3;
-  }
-  if (crossed(0) && crossed(2) && std::abs(c[0] - c[2]) < T) return 0;
-  if (crossed(1) && crossed(3) && std::abs(c[1] - c[3]) < T) return 0;
-  return 1;
+  return tl::is_whorl(cores, lines);
 }
 
 ZYL_API int check_arch(const TypeLineSet* lines, const TypelinePoint* core, const TypelinePoint* delta) {
-  if (!lines || !core || !delta) return 0;
-  const int c0 = std::min<int>(lines->count[0], TYPELINE_TYPE_LINE_POINTS);
-  const int c1 = std::min<int>(lines->count[1], TYPELINE_TYPE_LINE_POINTS);
-  const int e = distance(core->x, core->y, delta->x, delta->y);
-  auto last_sq = [&](int L, int n) {
-    return n ? squared_distance(core->x, core->y, lines->x[L][n - 1], lines->y[L][n - 1]) : 0;
-  };
-  const int f = last_sq(1, c1), g = last_sq(0, c0);
-  if (e < tl::rounded_sqrt(std::min(f, g)) && c0 > 20 && c1 > 20) {
-    const int s0 = check_line_lr(core->x, core->y, delta->x, delta->y, lines->x[0] + 10, lines->y[0] + 10, c0 - 10);
-    const int s1 = check_line_lr(core->x, core->y, delta->x, delta->y, lines->x[1] + 10, lines->y[1] + 10, c1 - 10);
-    if (s0 * s1 < 0) return 1;
-  }
-  for (int L = 0; L < 2; ++L)
-    for (int i = 0; i < (L ? c1 : c0); ++i)
-      if (squared_distance(lines->x[L][i], lines->y[L][i], delta->x, delta->y) <= 214) return 1;
-  return 0;
+  return tl::is_arch(lines, core, delta);
 }
 
 ZYL_API int get_type_line(TypelineRecord* record, CoreList* cores, const std::uint8_t* map, std::uint8_t* work, int w,
