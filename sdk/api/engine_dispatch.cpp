@@ -17,7 +17,9 @@
 #include "zylscan/typeline_match.h"
 #include "zylscan/xw_operations.h"
 #include "zylscan/zylquenta.h"
+#include "api/alg_mode.h"
 #include "api/engine_dispatch.h"
+#include "api/xw_context.h"
 #include "api/xw_operations.h"
 
 namespace zyl::api {
@@ -62,10 +64,12 @@ std::int32_t ExtractTypeline(std::int32_t width, std::int32_t height, const std:
 
 }  // namespace
 
-bool ExtractsByTypeline(std::int32_t width, std::int32_t height) { return AlgMode == 2 && SmallImage(width, height); }
+bool ExtractsByTypeline(std::int32_t width, std::int32_t height) {
+  return zyl::api::algorithm_mode == 2 && SmallImage(width, height);
+}
 
 bool ExtractsByMatcher(std::int32_t width, std::int32_t height) {
-  return (AlgMode == 3 || AlgMode == 4) && SmallImage(width, height);
+  return (zyl::api::algorithm_mode == 3 || zyl::api::algorithm_mode == 4) && SmallImage(width, height);
 }
 
 std::int32_t TypelineVerdict(std::int32_t score, bool confirmed) {
@@ -183,8 +187,8 @@ ZYL_API int32_t DevAlgExtract_ANSI(int32_t width, int32_t height, uint8_t* pixel
 }
 
 ZYL_API int32_t DevAlgVerify(const uint8_t* template_a, const uint8_t* template_b, XWContext* context) {
-  if (AlgMode == 1) return VerifyTypeline(template_a, template_b, context);
-  if (AlgMode > 2) return VerifyMatcher(template_a, template_b);
+  if (zyl::api::algorithm_mode == 1) return VerifyTypeline(template_a, template_b, context);
+  if (zyl::api::algorithm_mode > 2) return VerifyMatcher(template_a, template_b);
   return VerifyNative(template_a, template_b, context);
 }
 
@@ -200,7 +204,8 @@ ZYL_API int32_t DevAlgIdcfeaToNuvelfea(const uint8_t* card, uint8_t* out, int32_
   if (!card || !out || !out_length || !secondary_code) return XW_ERR_NULL_ARGUMENT;
   // The template is written under the settings of a fresh context, whatever
   // the device's own context holds.
-  std::unique_ptr<XWContext, decltype(&XWFreeContext)> context(XWCreateContext(), &XWFreeContext);
+  std::unique_ptr<XWContext, decltype(&zyl::api::free_context)> context(zyl::api::create_context(),
+                                                                        &zyl::api::free_context);
   if (!context) return DEVALG_ERR_NO_CONTEXT;
   std::unique_ptr<FeatureRecord> record(new (std::nothrow) FeatureRecord{});
   if (!record) return DEVALG_ERR_NO_CONTEXT;

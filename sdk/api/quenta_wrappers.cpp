@@ -16,6 +16,7 @@
 #include "zylscan/matchlib_verify.h"
 #include "zylscan/zylfpscan_feature.h"
 #include "zylscan/zylquenta.h"
+#include "api/alg_mode.h"
 
 namespace {
 
@@ -34,7 +35,7 @@ using BlobRef = std::unique_ptr<DataBlob, BlobRelease>;
 
 // Extraction by the engine of the current mode into a new blob.
 int ExtractBlob(MatchEngine* engine, const std::uint8_t* pixels, int width, int height, DataBlob** out) {
-  if (AlgMode == 4) {
+  if (zyl::api::algorithm_mode == 4) {
     if (!pixels || width <= 0 || height <= 0) return ML_BAD_ARGUMENT;
     GrayImage* image = image_create(height, width, kResolution, kResolution, pixels, kImpressionType);
     // Without an image there is nothing to hand the engine.
@@ -73,7 +74,7 @@ ZYL_API int ZylQuenta_Init(MatchEngine** out) {
   *out = nullptr;
   MatchContext* context = ctx_create();
   if (!context) return 1;
-  *out = AlgMode == 4 ? preset_create_light_verify(context) : preset_create_light(context);
+  *out = zyl::api::algorithm_mode == 4 ? preset_create_light_verify(context) : preset_create_light(context);
   // The engine holds its own reference to the context; this one is ours.
   ctx_release(context);
   return 0;

@@ -218,13 +218,7 @@ bool store_parameter_field(XWContext& context, std::int32_t id, std::int32_t val
   return true;
 }
 
-}  // namespace zyl::api
-
-using namespace zyl::api;
-
-extern "C" {
-
-ZYL_API XWContext* XWCreateContext(void) {
+XWContext* create_context() {
   auto* context = new (std::nothrow) XWContext{};
   if (!context) return nullptr;
   SetMode(0, context);
@@ -239,19 +233,29 @@ ZYL_API XWContext* XWCreateContext(void) {
   return context;
 }
 
-ZYL_API int32_t XWFreeContext(XWContext* context) {
+std::int32_t free_context(XWContext* context) {
   if (!context) return XW_ERR_NULL_ARGUMENT;
   FreeMatchData(context->matchData);
   delete context;
   return XW_OK;
 }
 
-ZYL_API XWContext* XWFCreateContext(void) { return XWCreateContext(); }
-ZYL_API int32_t XWFFreeContext(XWContext* context) { return XWFreeContext(context); }
+}  // namespace zyl::api
+
+using namespace zyl::api;
+
+extern "C" {
+
+ZYL_API XWContext* XWCreateContext(void) { return create_context(); }
+
+ZYL_API int32_t XWFreeContext(XWContext* context) { return free_context(context); }
+
+ZYL_API XWContext* XWFCreateContext(void) { return create_context(); }
+ZYL_API int32_t XWFFreeContext(XWContext* context) { return free_context(context); }
 
 ZYL_API int32_t XWInitialize(void) {
   if (g_init_count == 0) {
-    g_default_context = XWCreateContext();
+    g_default_context = create_context();
     if (!g_default_context) return XW_ERR_NO_MEMORY;
   }
   return g_init_count++;
@@ -262,7 +266,7 @@ ZYL_API int32_t XWFinalize(void) {
   --g_init_count;
   if (g_init_count == 0) {
     if (!g_default_context) return XW_ERR_NO_CONTEXT;
-    XWFreeContext(g_default_context);
+    free_context(g_default_context);
     g_default_context = nullptr;
   }
   return g_init_count == 1 ? 0 : g_init_count;

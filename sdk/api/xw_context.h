@@ -89,6 +89,11 @@ namespace zyl::api {
 
 inline constexpr std::int32_t kMaxRotation = 120;
 
+// A context with the default settings; null when memory runs out.
+XWContext* create_context();
+// Frees the context and its match data: XW_OK, or XW_ERR_NULL_ARGUMENT.
+std::int32_t free_context(XWContext* context);
+
 // The given context, or the default one for null (null when there is none).
 XWContext* resolve_context(XWContext* context);
 

@@ -3,6 +3,7 @@
 #include <memory>
 #include <array>
 
+#include "api/alg_mode.h"
 #include "common/guarded_call.h"
 #include "device/device_info.h"
 #include "device/device_record.h"
@@ -19,7 +20,7 @@ struct OpenInProgress {
   std::unique_ptr<DeviceRecord> record;
   ~OpenInProgress() {
     if (!record) return;
-    if (record->algorithmReady) DevAlgFreeCtx(record->algorithmContext);
+    if (record->algorithmReady) zyl::api::free_device_context(record->algorithmContext);
     if (record->usbHandle) libusb_close(record->usbHandle);
   }
 };
@@ -43,28 +44,8 @@ int CountDevices(int& count) {
   return rc;
 }
 
-}  // namespace zyl::device
-
-extern "C" {
-
-ZYL_API int ZYLFPSCAN_GlobalInit(void) {
-  if (sdk().initialised == 1) return ZYLFPSCAN_ERR_ALREADY_INIT;
-  if (libusb_init(nullptr) != 0) return ZYLFPSCAN_ERR_DEVICE_INIT;
-  sdk().initialised = 1;
-  return ZYLFPSCAN_OK;
-}
-
-ZYL_API int ZYLFPSCAN_GlobalFree(void) { return ZYLFPSCAN_OK; }
-
-ZYL_API int ZYLFPSCAN_GetDeviceCount(int* count) {
-  if (!count) return ZYLFPSCAN_ERR_NULL_BUFFER;
-  return CountDevices(*count);
-}
-
-static int ZYLFPSCAN_OpenDeviceUnguarded(void** handle, int index) {
+int OpenDevice(int index, DeviceRecord*& opened) {
   if (!sdk().initialised) return ZYLFPSCAN_ERR_NOT_INIT;
-  if (!handle) return ZYLFPSCAN_ERR_NULL_BUFFER;
-  if (*handle) return ZYLFPSCAN_ERR_ALREADY_OPEN;
   int count = 0;
   CountDevices(count);
   if (index < 0 || index >= count || index >= kMaxDevices) return ZYLFPSCAN_ERR_PARAM;
@@ -99,11 +80,11 @@ static int ZYLFPSCAN_OpenDeviceUnguarded(void** handle, int index) {
     r.usbHandle = nullptr;
     return ZYLFPSCAN_ERR_OPEN_DEVICE;
   }
-  if (DevAlgCreateCtx(&r.algorithmContext) != 1) return ZYLFPSCAN_ERR_ALG_INIT;
+  if (zyl::api::create_device_context(r.algorithmContext) != 1) return ZYLFPSCAN_ERR_ALG_INIT;
   r.algorithmReady = 1;
 
   ApplyProductSettings(r, r.productId, r.vendorId);
-  setAlgMode(sdk().algorithmMode);
+  zyl::api::set_algorithm_mode(sdk().algorithmMode);
 
   std::array<std::uint8_t, kDescriptionSize> description{};
   if (r.productId != product::kCamera && DescribeDevice(index, description) != 0)
@@ -117,13 +98,38 @@ static int ZYLFPSCAN_OpenDeviceUnguarded(void** handle, int index) {
     return ZYLFPSCAN_ERR_HARDWARE_INFO;
 
   sdk().openDeviceTable[index] = {r.usbHandle, 1};
-  *handle = open.record.release();
+  opened = open.record.release();
   return ZYLFPSCAN_OK;
 }
 
+}  // namespace zyl::device
+
+extern "C" {
+
+ZYL_API int ZYLFPSCAN_GlobalInit(void) {
+  if (sdk().initialised == 1) return ZYLFPSCAN_ERR_ALREADY_INIT;
+  if (libusb_init(nullptr) != 0) return ZYLFPSCAN_ERR_DEVICE_INIT;
+  sdk().initialised = 1;
+  return ZYLFPSCAN_OK;
+}
+
+ZYL_API int ZYLFPSCAN_GlobalFree(void) { return ZYLFPSCAN_OK; }
+
+ZYL_API int ZYLFPSCAN_GetDeviceCount(int* count) {
+  if (!count) return ZYLFPSCAN_ERR_NULL_BUFFER;
+  return CountDevices(*count);
+}
+
 ZYL_API int ZYLFPSCAN_OpenDevice(void** handle, int index) {
-  return zyl::GuardedCall(ZYLFPSCAN_ERR_NO_MEMORY,
-                          [&] { return ZYLFPSCAN_OpenDeviceUnguarded(handle, index); });
+  if (!sdk().initialised) return ZYLFPSCAN_ERR_NOT_INIT;
+  if (!handle) return ZYLFPSCAN_ERR_NULL_BUFFER;
+  if (*handle) return ZYLFPSCAN_ERR_ALREADY_OPEN;
+  return zyl::GuardedCall(ZYLFPSCAN_ERR_NO_MEMORY, [&] {
+    DeviceRecord* opened = nullptr;
+    const int rc = OpenDevice(index, opened);
+    if (rc == ZYLFPSCAN_OK) *handle = opened;
+    return rc;
+  });
 }
 
 ZYL_API int ZYLFPSCAN_CloseDevice(void** handle) {
@@ -132,7 +138,7 @@ ZYL_API int ZYLFPSCAN_CloseDevice(void** handle) {
   int rc = ZYLFPSCAN_ERR_NOT_OPEN;
   if (handle && *handle) {
     auto* r = static_cast<DeviceRecord*>(*handle);
-    DevAlgFreeCtx(r->algorithmContext);
+    zyl::api::free_device_context(r->algorithmContext);
     if (r->deviceIndex >= 0 && r->deviceIndex < kMaxDevices) sdk().openDeviceTable[r->deviceIndex] = {};
     libusb_close(r->usbHandle);
     delete r;

@@ -189,8 +189,24 @@ ZYL_API int convertBigImage2SmallImage(const unsigned char* source, int sourceRo
   if (!source || !output || !matrix || sourceRows <= 0 || sourceColumns <= 0 || outputRows <= 0 ||
       outputColumns <= 0)
     return -1;
+  return zyl::device::WarpImage(
+      {source, static_cast<std::size_t>(sourceRows) * static_cast<std::size_t>(sourceColumns)}, sourceRows,
+      sourceColumns, {output, static_cast<std::size_t>(outputRows) * static_cast<std::size_t>(outputColumns)},
+      outputRows, outputColumns, std::span<const double, 9>(matrix, 9));
+}
+
+}  // extern "C"
+
+namespace zyl::device {
+
+// Every output pixel takes the source pixel the transform maps it to;
+// pixels mapped outside the source keep their value. 0, or -1 for an empty
+// image or a coefficient that does not fit in 32 bits.
+int WarpImage(std::span<const std::uint8_t> source, int sourceRows, int sourceColumns, std::span<std::uint8_t> output,
+              int outputRows, int outputColumns, std::span<const double, 9> matrix) {
+  if (sourceRows <= 0 || sourceColumns <= 0 || outputRows <= 0 || outputColumns <= 0) return -1;
   std::int64_t h[9];
-  if (!TruncateCoefficients(matrix, h)) return -1;
+  if (!TruncateCoefficients(matrix.data(), h)) return -1;
   // 64-bit sums: the same values as 32-bit ones wherever those do not
   // overflow, and no overflow for any coefficient that fits in 32 bits.
   for (std::int64_t i = 0; i < outputRows; ++i) {
@@ -205,10 +221,6 @@ ZYL_API int convertBigImage2SmallImage(const unsigned char* source, int sourceRo
   }
   return 0;
 }
-
-}  // extern "C"
-
-namespace zyl::device {
 
 // A failed allocation of the flipped frame gives -1 like an unusable
 // transform.
@@ -229,8 +241,7 @@ int RectifyFrame(std::span<const std::uint8_t> frame, int frameWidth, int frameH
       const unsigned char* from = frame.data() + static_cast<std::size_t>(frameHeight - 1 - r) * w;
       std::copy(from, from + w, work.begin() + static_cast<long>(static_cast<std::size_t>(r) * w));
     }
-    return convertBigImage2SmallImage(work.data(), frameHeight, frameWidth, output.data(), outputHeight, outputWidth,
-                                      h.data());
+    return WarpImage(work, frameHeight, frameWidth, output, outputHeight, outputWidth, h);
   });
 }
 

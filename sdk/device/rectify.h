@@ -28,6 +28,11 @@ std::array<RectifyPoint, 4> CalibrationPoints(std::span<const std::uint8_t, ZYL_
 // The corners of a 1 cm square at the image's centre: 0, or -1 when the
 // image is too small to hold it.
 int CentreSquarePoints(int height, int width, int dpiX, int dpiY, std::span<RectifyPoint, 4> points);
+// Resamples source (sourceRows x sourceColumns) into output through the
+// projective transform matrix (output position to source position): 0, or
+// -1 when the transform is unusable. Both images hold rows x columns bytes.
+int WarpImage(std::span<const std::uint8_t> source, int sourceRows, int sourceColumns, std::span<std::uint8_t> output,
+              int outputRows, int outputColumns, std::span<const double, 9> matrix);
 
 // Flips the frame (the sensor sees the finger upside down) and maps it
 // through the perspective transform the calibration parameters give onto
