@@ -8,6 +8,7 @@
 #include "typeline/polygon.h"
 #include "typeline/template_codec.h"
 #include "typeline/template_tools.h"
+#include "zylscan/typeline_extract.h"
 #include "zylscan/typeline_math.h"
 #include "zylscan/typeline_template.h"
 #include "zylscan/typeline_tools.h"
@@ -28,6 +29,19 @@ constexpr int kNullArgument = -1;
 
 static_assert(sizeof(TypelineMinutia) == 8);
 static_assert(sizeof(TypelineMinutiaList) == TYPELINE_MINUTIA_LIST_SIZE);
+
+extern "C" {
+
+// The height of the last image given to the template entry points.
+ZYL_API int dyn_image_height = 0;
+
+}  // extern "C"
+
+namespace zyl::typeline {
+
+int& last_template_height = dyn_image_height;
+
+}  // namespace zyl::typeline
 
 extern "C" {
 

@@ -105,16 +105,7 @@ int checked_pipeline(std::uint8_t* image, int width, int height, std::uint8_t* o
 
 }  // namespace
 
-extern "C" {
-
-ZYL_API int dyn_image_height = 0;
-
-}  // extern "C"
-
 namespace zyl::typeline {
-
-// The exported dyn_image_height under the name the engine's code writes.
-int& last_template_height = dyn_image_height;
 
 // The template entry points publish the height of the last image they were
 // given (callers read it back), then run the checked pipeline.

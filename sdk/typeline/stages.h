@@ -11,6 +11,10 @@
 
 namespace zyl::typeline {
 
+// The exported dyn_image_height under the name the engine's code writes:
+// the height of the last image given to the template entry points.
+extern int& last_template_height;
+
 // Grey-level normalisation of in into out (the same number of pixels).
 void normalize_grey(std::span<const std::uint8_t> in, std::span<std::uint8_t> out);
 
