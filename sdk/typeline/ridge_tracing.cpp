@@ -110,8 +110,8 @@ int line_section(int x1, int y1, int x2, int y2, TypelineSection* section) {
   return count;
 }
 
-void filter_profile(Point p, int direction, int longProfile, TypelineSection* section,
-                            const std::uint8_t* grey, int w, int h) {
+void filter_profile(Point p, int direction, int longProfile, TypelineSection* section, const std::uint8_t* grey, int w,
+                    int h) {
   if (!section || !tl::image_ok(grey, w, h)) return;
   const int i = tl::wrap_direction(direction - 60);
   const int a = longProfile ? tl::kRing9X[i] : tl::kRing5X[i];
@@ -148,8 +148,8 @@ int nearest_minimum(Point p, const TypelineSection* section, int margin) {
   return best;
 }
 
-Point ridge_centre(Point p, int direction, int checkLabels, const std::uint8_t* grey,
-                                const std::uint16_t* labels, int w, int h) {
+Point ridge_centre(Point p, int direction, int checkLabels, const std::uint8_t* grey, const std::uint16_t* labels,
+                   int w, int h) {
   if (!tl::image_ok(grey, w, h) || (checkLabels && !labels)) return kNoPoint;
   TypelineSection s;
   filter_profile(p, direction, 1, &s, grey, w, h);
@@ -200,8 +200,7 @@ void draw_label_line(Point a, Point b, std::uint16_t* labels, int w, int h, int 
   }
 }
 
-int stop_state(Point q, const std::uint16_t* labels, int w, int h, int* metLabel,
-                                const Point* recent, int count) {
+int stop_state(Point q, const std::uint16_t* labels, int w, int h, int* metLabel, const Point* recent, int count) {
   if (is_none(q) || !labels || !inside(q, w, h)) return 1;
   const int label = labels[index(q, w)];
   if (label != 0) {
@@ -215,7 +214,7 @@ int stop_state(Point q, const std::uint16_t* labels, int w, int h, int* metLabel
 }
 
 int refine_end_direction(Point end, Point reference, int direction, int label, const std::uint8_t* orientation,
-                              const std::uint16_t* labels, int w, int h) {
+                         const std::uint16_t* labels, int w, int h) {
   if (!tl::image_ok(orientation, w, h) || !labels || !inside(end, w, h)) return -1;
   const int D = tl::wrap_direction(direction);
   const int rho = tl::rounded_sqrt(tl::squared_distance(end.x, end.y, reference.x, reference.y));
@@ -249,10 +248,9 @@ int refine_end_direction(Point end, Point reference, int direction, int label, c
   return r;
 }
 
-int follow_ridge(Point start, int direction, int forward, const std::uint8_t* grey,
-                               std::uint16_t* labels, const std::uint8_t* orientation, int w, int h, Point* end,
-                               int* endDirection, Point* firstPoints, int* firstCount, int* shortWalk, int label,
-                               int* metLabel) {
+int follow_ridge(Point start, int direction, int forward, const std::uint8_t* grey, std::uint16_t* labels,
+                 const std::uint8_t* orientation, int w, int h, Point* end, int* endDirection, Point* firstPoints,
+                 int* firstCount, int* shortWalk, int label, int* metLabel) {
   if (!tl::image_ok(grey, w, h) || !labels || !orientation || !end || !endDirection || !firstPoints || !firstCount ||
       !shortWalk || !metLabel || !inside(start, w, h))
     return -1;
@@ -363,8 +361,8 @@ int follow_ridge(Point start, int direction, int forward, const std::uint8_t* gr
 }
 
 int trace_ridge_end(Point start, int direction, int forward, const std::uint8_t* grey, std::uint16_t* labels,
-                        const std::uint8_t* orientation, int w, int h, MinutiaCandidate* entry, Point* firstPoints,
-                        int* firstCount, int* shortWalk, int label, int* metLabel) {
+                    const std::uint8_t* orientation, int w, int h, MinutiaCandidate* entry, Point* firstPoints,
+                    int* firstCount, int* shortWalk, int label, int* metLabel) {
   if (!entry) return 0;
   Point e;
   int d;
@@ -378,7 +376,6 @@ int trace_ridge_end(Point start, int direction, int forward, const std::uint8_t*
   entry->type = s == 3 ? 1 : 0;
   return 1;
 }
-
 
 int trace_from(Point g, std::span<const std::uint8_t> grey, std::span<std::uint16_t> labels,
                std::span<const std::uint8_t> orientation, int w, int h, MinutiaCandidateList& list, int& labelCounter) {
@@ -396,11 +393,11 @@ int trace_from(Point g, std::span<const std::uint8_t> grey, std::span<std::uint1
     Point first[kFirstPoints]{};
     int first_count = 0, short_walk = 0, met = 0, ok = 0;
   } fw, bw;
-  fw.ok = trace_ridge_end(q, o, 1, grey.data(), labels.data(), orientation.data(), w, h, &fw.entry, fw.first, &fw.first_count, &fw.short_walk,
-                      label, &fw.met);
+  fw.ok = trace_ridge_end(q, o, 1, grey.data(), labels.data(), orientation.data(), w, h, &fw.entry, fw.first,
+                          &fw.first_count, &fw.short_walk, label, &fw.met);
   if (fw.ok && !fw.short_walk) append_candidate(list, fw.entry);
-  bw.ok = trace_ridge_end(q, o, 0, grey.data(), labels.data(), orientation.data(), w, h, &bw.entry, bw.first, &bw.first_count, &bw.short_walk,
-                      label, &bw.met);
+  bw.ok = trace_ridge_end(q, o, 0, grey.data(), labels.data(), orientation.data(), w, h, &bw.entry, bw.first,
+                          &bw.first_count, &bw.short_walk, label, &bw.met);
   if (bw.ok && !bw.short_walk) append_candidate(list, bw.entry);
 
   const bool fw_short = fw.ok && fw.short_walk, bw_short = bw.ok && bw.short_walk;

@@ -374,11 +374,13 @@ ZYL_API int check_outof_point(int x, int y, int r, const std::uint8_t* map, int 
   return tl::outside_point(x, y, r, map, w, h);
 }
 
-ZYL_API void check_core_cand(int x, int y, int score, std::int16_t* xs, std::int16_t* ys, std::int16_t* scores, int* count) {
+ZYL_API void check_core_cand(int x, int y, int score, std::int16_t* xs, std::int16_t* ys, std::int16_t* scores,
+                             int* count) {
   tl::add_core_candidate(x, y, score, xs, ys, scores, count);
 }
 
-ZYL_API void get_singular_block(const std::uint8_t* map, int w, int h, int* count, std::int16_t* blocks, std::uint8_t* kinds) {
+ZYL_API void get_singular_block(const std::uint8_t* map, int w, int h, int* count, std::int16_t* blocks,
+                                std::uint8_t* kinds) {
   tl::singular_blocks(map, w, h, count, blocks, kinds);
 }
 
