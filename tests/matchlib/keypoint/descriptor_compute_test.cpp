@@ -74,8 +74,8 @@ TEST(DescriptorCompute, UniformImageGivesCodeBinZeroOrAllOnes) {
   }
 }
 
-zyltest::GreyImage print160() {
-  return zyltest::read_pgm(zyltest::test_data("fvc2004_102_1_160.pgm"));
+zyl::test::GreyImage print160() {
+  return zyl::test::read_pgm(zyl::test::test_data("fvc2004_102_1_160.pgm"));
 }
 
 TEST(DescriptorCompute, HalfATurnExchangesTheHalvesOfSymmetricTypes) {

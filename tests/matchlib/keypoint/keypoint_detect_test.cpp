@@ -155,8 +155,8 @@ TEST(KeypointDetect, SaddleNeedsRingOneAndMarksItsClass) {
   for (const KeyPoint& k : pts.list()) EXPECT_TRUE(k.cls & 4);
 }
 
-zyltest::GreyImage print160() {
-  return zyltest::read_pgm(zyltest::test_data("fvc2004_102_1_160.pgm"));
+zyl::test::GreyImage print160() {
+  return zyl::test::read_pgm(zyl::test::test_data("fvc2004_102_1_160.pgm"));
 }
 
 TEST(KeypointDetect, CornerVariantsTwoAndThreeAgree) {
@@ -223,7 +223,7 @@ TEST(KeypointDetect, LineSamplesKeepTheirSpacingAndTheBorder) {
 }
 
 TEST(KeypointDetect, BlockPipelineSamplesRidgesAndValleysOfAPrint) {
-  const auto img = zyltest::read_pgm(zyltest::test_data("fvc2004_102_1_160.pgm"));
+  const auto img = zyl::test::read_pgm(zyl::test::test_data("fvc2004_102_1_160.pgm"));
   for (int move : {0, 1}) {
     std::unique_ptr<MatchContext, void (*)(MatchContext*)> ctx(ctx_create(), ctx_release);
     ASSERT_EQ(param_set(ctx.get(), 0xb7831aa4, move), ML_OK);
