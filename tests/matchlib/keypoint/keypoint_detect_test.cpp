@@ -162,9 +162,9 @@ zyl::test::GreyImage print160() {
 TEST(KeypointDetect, CornerVariantsTwoAndThreeAgree) {
   const auto img = print160();
   Points a, b, c;
-  ASSERT_EQ(corner_pipeline_v2(nullptr, img.pixels.data(), img.height, img.width, &a.p, &a.n), 0);
-  ASSERT_EQ(corner_pipeline_v3(nullptr, img.pixels.data(), img.height, img.width, &b.p, &b.n), 0);
-  ASSERT_EQ(corner_pipeline_v0(nullptr, img.pixels.data(), img.height, img.width, &c.p, &c.n), 0);
+  ASSERT_EQ(corner_pipeline_v2(nullptr, img.pixels.data(), img.height, img.width, &a.p, &a.n), ML_OK);
+  ASSERT_EQ(corner_pipeline_v3(nullptr, img.pixels.data(), img.height, img.width, &b.p, &b.n), ML_OK);
+  ASSERT_EQ(corner_pipeline_v0(nullptr, img.pixels.data(), img.height, img.width, &c.p, &c.n), ML_OK);
   ASSERT_GT(a.n, 20);
   ASSERT_EQ(a.n, b.n);
   for (int i = 0; i < a.n; ++i) {
