@@ -91,8 +91,8 @@ TEST(BandFilter, SixteenBitFrameLimitAndFilter) {
 
 TEST(BandFilter, UnsetEntriesStopAtTheFirstTile) {
   std::vector<uint8_t> img(80 * 80, 100), out(80 * 80);
-  EXPECT_EQ(fftfilt_run_unset_a_u8(img.data(), 80, 80, 0, 300, out.data()), 1);
-  EXPECT_EQ(fftfilt_run_unset_b_u8(img.data(), 80, 80, 0, 0, out.data()), 1);
+  EXPECT_EQ(fftfilt_run_unset_a_u8(img.data(), 80, 80, 0, 300, out.data()), ML_WRONG_KIND);
+  EXPECT_EQ(fftfilt_run_unset_b_u8(img.data(), 80, 80, 0, 0, out.data()), ML_WRONG_KIND);
 }
 
 TEST(BandFilter, DominantDirectionKeepsTheMainGrating) {
