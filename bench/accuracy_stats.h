@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <vector>
 
-namespace zylbench {
+namespace zyl::test {
 
 struct ErrorRates {
   double fmr;   // impostor pairs accepted, 0..1
@@ -100,4 +100,4 @@ inline double median(std::vector<double> v) {
   return (lower + upper) / 2;
 }
 
-}  // namespace zylbench
+}  // namespace zyl::test

@@ -41,7 +41,7 @@ namespace fs = std::filesystem;
 
 struct Impression {
   int number = 0;
-  zyltest::GreyImage image;
+  zyl::test::GreyImage image;
   DataBlob* blob = nullptr;  // light verification template
   std::vector<std::uint8_t> xw;  // XW template
 };
@@ -66,7 +66,7 @@ bool load(const fs::path& folder, std::map<int, std::vector<Impression>>& finger
     Impression imp;
     imp.number = std::stoi(m[2]);
     try {
-      imp.image = zyltest::read_pgm(entry.path().string());
+      imp.image = zyl::test::read_pgm(entry.path().string());
     } catch (const std::exception& e) {
       std::fprintf(stderr, "%s: %s\n", file.c_str(), e.what());
       return false;
@@ -78,7 +78,7 @@ bool load(const fs::path& folder, std::map<int, std::vector<Impression>>& finger
   return !ec && !fingers.empty();
 }
 
-GrayImage* to_image(const zyltest::GreyImage& g) {
+GrayImage* to_image(const zyl::test::GreyImage& g) {
   return image_create(g.height, g.width, 500, 500, g.pixels.data(), 0);
 }
 
@@ -112,7 +112,7 @@ std::int32_t xw_score(Engines& en, const std::vector<Impression>& enrolled, int 
 }
 
 void print(const char* set, const char* road, const Road& r, const char* note) {
-  const zylbench::AccuracyFigures f = zylbench::accuracy(r.genuine, r.impostor);
+  const zyl::test::AccuracyFigures f = zyl::test::accuracy(r.genuine, r.impostor);
   std::printf("%-22s %-20s %8zu %8zu %8.2f %8.2f %8.2f  %s\n", set, road, f.genuine, f.impostor, 100 * f.eer,
               100 * f.fmr100, 100 * f.fmr1000, note);
 }

@@ -25,25 +25,25 @@ using zyl::extract::OwnedByteImage;
 
 const char* const kPrints[] = {"fvc2000-db4b/101_1.pgm", "fvc2004-db4b/101_1.pgm", "fvc2002-db1b-part/101_1.pgm"};
 
-const zyltest::GreyImage& Print(int index) {
-  static zyltest::GreyImage images[3];
-  zyltest::GreyImage& g = images[index];
+const zyl::test::GreyImage& Print(int index) {
+  static zyl::test::GreyImage images[3];
+  zyl::test::GreyImage& g = images[index];
   if (g.pixels.empty()) {
     const std::string here = __FILE__;
     const std::string root = here.substr(0, here.rfind("/bench/"));
-    g = zyltest::read_pgm(root + "/../shared/data/fingerprints/" + kPrints[index]);
+    g = zyl::test::read_pgm(root + "/../shared/data/fingerprints/" + kPrints[index]);
   }
   return g;
 }
 
-OwnedByteImage Rows(const zyltest::GreyImage& g) {
+OwnedByteImage Rows(const zyl::test::GreyImage& g) {
   OwnedByteImage rows(g.width, g.height);
   StretchImageFromLinear(g.width, g.height, g.pixels.data(), g.width, g.height, rows.get());
   return rows;
 }
 
 void BM_ExtractFeatures(benchmark::State& state) {
-  const zyltest::GreyImage& g = Print(static_cast<int>(state.range(0)));
+  const zyl::test::GreyImage& g = Print(static_cast<int>(state.range(0)));
   XWContext* context = XWCreateContext();
   auto record = std::make_unique<FeatureRecord>();
   for (auto _ : state) {
@@ -56,14 +56,14 @@ void BM_ExtractFeatures(benchmark::State& state) {
 BENCHMARK(BM_ExtractFeatures)->DenseRange(0, 2)->Unit(benchmark::kMillisecond);
 
 void BM_ZylEx_GetQuality(benchmark::State& state) {
-  const zyltest::GreyImage& g = Print(static_cast<int>(state.range(0)));
+  const zyl::test::GreyImage& g = Print(static_cast<int>(state.range(0)));
   for (auto _ : state) benchmark::DoNotOptimize(ZylEx_GetQuality(g.width, g.height, g.pixels.data()));
   state.SetLabel(kPrints[state.range(0)]);
 }
 BENCHMARK(BM_ZylEx_GetQuality)->DenseRange(0, 2)->Unit(benchmark::kMillisecond);
 
 void BM_DevAlgImgQualityAndroid(benchmark::State& state) {
-  const zyltest::GreyImage& g = Print(2);
+  const zyl::test::GreyImage& g = Print(2);
   for (auto _ : state) benchmark::DoNotOptimize(DevAlgImgQualityAndroid(g.width, g.height, g.pixels.data()));
 }
 BENCHMARK(BM_DevAlgImgQualityAndroid)->Unit(benchmark::kMillisecond);
@@ -71,7 +71,7 @@ BENCHMARK(BM_DevAlgImgQualityAndroid)->Unit(benchmark::kMillisecond);
 // Detection and selection on the cleaned skeleton of the optical print, with
 // the default settings' stages before them.
 void BM_MinutiaStages(benchmark::State& state) {
-  const zyltest::GreyImage& g = Print(2);
+  const zyl::test::GreyImage& g = Print(2);
   const int w = g.width, h = g.height;
   OwnedByteImage grey = Rows(g), original = Rows(g), work(w, h), d(w, h);
   PuttyImage(w, h, grey.get());

@@ -62,14 +62,14 @@ struct Impression {
 };
 
 struct FolderResult {
-  zylbench::AccuracyFigures figures;
+  zyl::test::AccuracyFigures figures;
   std::size_t images = 0;
   std::size_t poor = 0;
   double extract_ms = 0;
   double compare_ms = 0;
   // Matcher modes only.
-  zylbench::ErrorRates level5{};
-  zylbench::ErrorRates level5_all{};
+  zyl::test::ErrorRates level5{};
+  zyl::test::ErrorRates level5_all{};
   std::size_t all_impostor = 0;
   std::size_t refused = 0;  // images whose extraction failed
   std::size_t largest_refused = 0;  // largest template size among them
@@ -85,9 +85,9 @@ struct Options {
 // The device API's level 5 accepts a wrapped score above 59.
 constexpr std::int64_t kLevel5EngineScore = 60 * ZYLQUENTA_SCORE_DIVISOR;
 
-zyltest::GreyImage centre(const zyltest::GreyImage& in, int n) {
+zyl::test::GreyImage centre(const zyl::test::GreyImage& in, int n) {
   if (n <= 0 || n > in.width || n > in.height) return in;
-  zyltest::GreyImage out;
+  zyl::test::GreyImage out;
   out.width = out.height = n;
   out.pixels.resize(static_cast<std::size_t>(n) * static_cast<std::size_t>(n));
   const int x0 = (in.width - n) / 2, y0 = (in.height - n) / 2;
@@ -99,7 +99,7 @@ zyltest::GreyImage centre(const zyltest::GreyImage& in, int n) {
 }
 
 // Extraction as the device API's matcher road does it: 0 or the status.
-int matcher_extract(const zyltest::GreyImage& image, std::vector<std::uint8_t>& out) {
+int matcher_extract(const zyl::test::GreyImage& image, std::vector<std::uint8_t>& out) {
   MatchEngine* engine = nullptr;
   int status = ZylQuenta_Init(&engine);
   int length = 0;
@@ -112,7 +112,7 @@ int matcher_extract(const zyltest::GreyImage& image, std::vector<std::uint8_t>& 
 // Size the wrapped template of an image would have, measured by the engine
 // itself (for images whose template ZylQuenta_Extract refuses); 0 when the
 // engine gives none.
-std::size_t unwrapped_size(const zyltest::GreyImage& image) {
+std::size_t unwrapped_size(const zyl::test::GreyImage& image) {
   MatchEngine* engine = nullptr;
   if (ZylQuenta_Init(&engine) != 0) return 0;
   DataBlob* blob = nullptr;
@@ -158,9 +158,9 @@ bool evaluate(const fs::path& folder, XWContext* context, const Options& options
     std::smatch m;
     const std::string file = entry.path().filename().string();
     if (!std::regex_match(file, m, name)) continue;
-    zyltest::GreyImage image;
+    zyl::test::GreyImage image;
     try {
-      image = zyltest::read_pgm(entry.path().string());
+      image = zyl::test::read_pgm(entry.path().string());
     } catch (const std::exception& e) {
       std::fprintf(stderr, "%s: %s\n", file.c_str(), e.what());
       return false;
@@ -231,22 +231,22 @@ bool evaluate(const fs::path& folder, XWContext* context, const Options& options
   for (std::size_t i = 0; i < firsts.size(); ++i)
     for (std::size_t j = i + 1; j < firsts.size(); ++j) impostor.push_back(compare(*firsts[i], *firsts[j]));
 
-  out.figures = zylbench::accuracy(genuine, impostor);
+  out.figures = zyl::test::accuracy(genuine, impostor);
   if (options.mode) {
-    out.level5 = zylbench::rates_at(genuine, impostor, kLevel5EngineScore);
+    out.level5 = zyl::test::rates_at(genuine, impostor, kLevel5EngineScore);
     // Every pair of impressions of two different fingers.
     std::vector<std::int32_t> all;
     for (auto i = fingers.begin(); i != fingers.end(); ++i)
       for (auto j = std::next(i); j != fingers.end(); ++j)
         for (const Impression& a : i->second)
           for (const Impression& b : j->second) all.push_back(compare(a, b));
-    out.level5_all = zylbench::rates_at(genuine, all, kLevel5EngineScore);
+    out.level5_all = zyl::test::rates_at(genuine, all, kLevel5EngineScore);
     out.all_impostor = all.size();
-    out.median_size = zylbench::median(sizes);
+    out.median_size = zyl::test::median(sizes);
     for (double v : sizes) out.largest_size = std::max(out.largest_size, static_cast<std::size_t>(v));
   }
-  out.extract_ms = zylbench::median(extract_times);
-  out.compare_ms = zylbench::median(compare_times);
+  out.extract_ms = zyl::test::median(extract_times);
+  out.compare_ms = zyl::test::median(compare_times);
   return true;
 }
 

@@ -76,7 +76,7 @@ struct Set {
       for (int i = 1; i <= 8; ++i) {
         const auto file = folder / (std::to_string(f) + "_" + std::to_string(i) + ".pgm");
         if (!std::filesystem::exists(file)) continue;
-        const auto p = zyltest::read_pgm(file.string());
+        const auto p = zyl::test::read_pgm(file.string());
         GrayImage* img = image_create(p.height, p.width, 500, 500, p.pixels.data(), 0);
         DataBlob* out = nullptr;
         if (m.extract(ctx, img, nullptr, m.kind, &out) == 0) row.push_back(out);
@@ -126,7 +126,7 @@ void print_accuracy(int mode) {
     for (std::size_t g = f + 1; g < s.fingers.size(); ++g)
       impostor.push_back(first_score(m, s.ctx, s.fingers[f][0], s.fingers[g][0]));
   std::printf("%s on %s: EER %.2f %% (%zu genuine, %zu impostor pairs)\n", m.name,
-              kFolder.filename().string().c_str(), 100 * zylbench::equal_error_rate(genuine, impostor),
+              kFolder.filename().string().c_str(), 100 * zyl::test::equal_error_rate(genuine, impostor),
               genuine.size(), impostor.size());
 }
 

@@ -47,7 +47,7 @@
 namespace {
 
 DataBlob* extract(MatchEngine* engine, int mode, const std::string& path) {
-  const zyltest::GreyImage g = zyltest::read_pgm(path);
+  const zyl::test::GreyImage g = zyl::test::read_pgm(path);
   DataBlob* out = nullptr;
   FingerInfo* info = finger_info_default();
   int st;
@@ -95,8 +95,8 @@ struct Rigid {
 // globally normalised pixels over the middle of A (turns of up to 15
 // degrees about the middle, shifts of up to 32 pixels), as a map from A's
 // pixels to B's.
-Rigid image_alignment(const zyltest::GreyImage& a, const zyltest::GreyImage& b, double& corr) {
-  auto normalised = [](const zyltest::GreyImage& g) {
+Rigid image_alignment(const zyl::test::GreyImage& a, const zyl::test::GreyImage& b, double& corr) {
+  auto normalised = [](const zyl::test::GreyImage& g) {
     double m = 0, v = 0;
     for (auto p : g.pixels) m += p;
     m /= g.pixels.size();
@@ -274,8 +274,8 @@ int main(int argc, char** argv) {
       const int st = engine_verify_score(engine, &a, 1, b, &score);
       std::printf("%s ~ %s: engine score %d (status %d)\n", argv[k], argv[k + 1], score, st);
       double corr = 0;
-      const zyltest::GreyImage ga = zyltest::read_pgm(argv[k]);
-      Rigid t = image_alignment(ga, zyltest::read_pgm(argv[k + 1]), corr);
+      const zyl::test::GreyImage ga = zyl::test::read_pgm(argv[k]);
+      Rigid t = image_alignment(ga, zyl::test::read_pgm(argv[k + 1]), corr);
       // The records hold points at their working resolution (the stored
       // resolution field is not the horizontal one): scale by the sizes.
       const double f = static_cast<double>(ra->height) / ga.height;

@@ -85,7 +85,7 @@ std::vector<Print> extract_folder(MatchEngine* engine, const std::filesystem::pa
     for (int i = 1; i <= 8; ++i) {
       const auto file = folder / (std::to_string(f) + "_" + std::to_string(i) + ".pgm");
       if (!std::filesystem::exists(file)) continue;
-      const auto p = zyltest::read_pgm(file.string());
+      const auto p = zyl::test::read_pgm(file.string());
       GrayImage* img = image_create(p.height, p.width, 500, 500, p.pixels.data(), 0);
       FingerInfo* info = finger_info_default();
       DataBlob* blob = nullptr;
@@ -138,7 +138,7 @@ int evaluate(const std::vector<ScoreQuadraticRow>& rows, const std::vector<int32
 double eer_of(const std::vector<ScoreQuadraticRow>& rows, const std::vector<const PairFeatures*>& pairs) {
   std::vector<int32_t> g, i;
   for (const PairFeatures* p : pairs) (p->genuine ? g : i).push_back(evaluate(rows, p->x));
-  return zylbench::equal_error_rate(g, i);
+  return zyl::test::equal_error_rate(g, i);
 }
 
 // Solves a x = b in place (Gaussian elimination with partial pivoting).
@@ -203,7 +203,7 @@ double calibration_error(const std::vector<ScoreQuadraticRow>& rows, const std::
 void report(const char* what, const std::vector<int32_t>& g, const std::vector<int32_t>& i) {
   const auto zero = std::count(g.begin(), g.end(), 0);
   std::printf("  %-34s EER %6.2f %%  FMR100 %6.2f %%  (%zu genuine, %zu impostor; %ld genuine at 0)\n", what,
-              100 * zylbench::equal_error_rate(g, i), 100 * zylbench::fnmr_at_fmr(g, i, 0.01), g.size(), i.size(),
+              100 * zyl::test::equal_error_rate(g, i), 100 * zyl::test::fnmr_at_fmr(g, i, 0.01), g.size(), i.size(),
               static_cast<long>(zero));
 }
 

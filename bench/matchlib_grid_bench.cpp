@@ -19,7 +19,7 @@
 namespace {
 
 GrayImage* crop(const char* name) {
-  const auto img = zyltest::read_pgm(zyltest::test_data(name));
+  const auto img = zyl::test::read_pgm(zyl::test::test_data(name));
   return image_create(img.height, img.width, 500, 500, img.pixels.data(), 0);
 }
 

@@ -34,7 +34,7 @@ struct Rgb {
 
 class Canvas {
  public:
-  Canvas(const zyltest::GreyImage& base) : w_(base.width), h_(base.height), px_(base.pixels.size()) {
+  Canvas(const zyl::test::GreyImage& base) : w_(base.width), h_(base.height), px_(base.pixels.size()) {
     for (size_t i = 0; i < px_.size(); ++i) px_[i] = {base.pixels[i], base.pixels[i], base.pixels[i]};
   }
   void dot(int x, int y, Rgb c) {
@@ -79,7 +79,7 @@ int usage() {
 
 // The matcher library's record of a 500-dpi image: at full resolution, or
 // on the image halved (positions doubled back).
-int matchlib_view(const zyltest::GreyImage& grey, const std::string& input, bool half, const std::string& draw) {
+int matchlib_view(const zyl::test::GreyImage& grey, const std::string& input, bool half, const std::string& draw) {
   int h = grey.height, w = grey.width;
   std::vector<std::uint8_t> pixels = grey.pixels;
   if (half) {
@@ -159,9 +159,9 @@ int main(int argc, char** argv) {
   }
   if (input.empty()) return usage();
 
-  zyltest::GreyImage grey;
+  zyl::test::GreyImage grey;
   try {
-    grey = zyltest::read_pgm(input);
+    grey = zyl::test::read_pgm(input);
   } catch (const std::exception& e) {
     std::fprintf(stderr, "minutiae_view: %s\n", e.what());
     return 1;
@@ -198,7 +198,7 @@ int main(int argc, char** argv) {
                 record->singularAngle[i], record->singularKind[i]);
 
   if (!draw.empty()) {
-    zyltest::GreyImage base = grey;
+    zyl::test::GreyImage base = grey;
     if (on_skeleton)
       for (int y = 0; y < h; ++y) std::memcpy(&base.pixels[static_cast<size_t>(y) * w], rows[y], static_cast<size_t>(w));
     Canvas canvas(base);

@@ -19,10 +19,10 @@
 
 namespace {
 
-zyltest::GreyImage crop(int side, const char* name) {
-  const zyltest::GreyImage img = zyltest::read_pgm(zyltest::test_data(name));
+zyl::test::GreyImage crop(int side, const char* name) {
+  const zyl::test::GreyImage img = zyl::test::read_pgm(zyl::test::test_data(name));
   if (side == img.width) return img;
-  zyltest::GreyImage out;
+  zyl::test::GreyImage out;
   out.width = out.height = side;
   out.pixels.resize(static_cast<std::size_t>(side) * static_cast<std::size_t>(side));
   const int x0 = (img.width - side) / 2, y0 = (img.height - side) / 2;
@@ -36,7 +36,7 @@ zyltest::GreyImage crop(int side, const char* name) {
 // Args: mode, image side.
 void BM_QuentaExtract(benchmark::State& state) {
   const int mode = static_cast<int>(state.range(0)), side = static_cast<int>(state.range(1));
-  const zyltest::GreyImage img = crop(side, "fvc2002_101_1_160.pgm");
+  const zyl::test::GreyImage img = crop(side, "fvc2002_101_1_160.pgm");
   const std::int32_t saved = AlgMode;
   setAlgMode(mode);
   std::vector<std::uint8_t> pixels = img.pixels, out(ZYLFPSCAN_TEMPLATE_SLOT_SIZE);
@@ -56,7 +56,7 @@ BENCHMARK(BM_QuentaExtract)->Args({3, 160})->Args({4, 160})->Args({4, 96})->Unit
 
 // The engine's template of an image, for comparisons that the slot limit
 // would refuse.
-DataBlob* engine_template(const zyltest::GreyImage& img) {
+DataBlob* engine_template(const zyl::test::GreyImage& img) {
   MatchEngine* engine = nullptr;
   ZylQuenta_Init(&engine);
   GrayImage* image = image_create(img.height, img.width, 500, 500, img.pixels.data(), 0);
@@ -70,7 +70,7 @@ DataBlob* engine_template(const zyltest::GreyImage& img) {
 // Args: mode, image side. Two impressions of one finger.
 void BM_QuentaVerify(benchmark::State& state) {
   const int mode = static_cast<int>(state.range(0)), side = static_cast<int>(state.range(1));
-  const zyltest::GreyImage a = crop(side, "fvc2002_101_1_160.pgm"), b = crop(side, "fvc2002_101_2_160.pgm");
+  const zyl::test::GreyImage a = crop(side, "fvc2002_101_1_160.pgm"), b = crop(side, "fvc2002_101_2_160.pgm");
   const std::int32_t saved = AlgMode;
   setAlgMode(mode);
   std::vector<std::uint8_t> ta(ZYLFPSCAN_TEMPLATE_SLOT_SIZE), tb(ZYLFPSCAN_TEMPLATE_SLOT_SIZE);

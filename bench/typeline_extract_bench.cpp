@@ -12,8 +12,8 @@
 
 namespace {
 
-const zyltest::GreyImage& crop() {
-  static const zyltest::GreyImage img = zyltest::read_pgm(zyltest::test_data("fvc2004_102_1_160.pgm"));
+const zyl::test::GreyImage& crop() {
+  static const zyl::test::GreyImage img = zyl::test::read_pgm(zyl::test::test_data("fvc2004_102_1_160.pgm"));
   return img;
 }
 

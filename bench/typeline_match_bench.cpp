@@ -15,7 +15,7 @@
 namespace {
 
 std::vector<std::uint8_t> crop_template(const std::string& name) {
-  auto img = zyltest::read_pgm(zyltest::test_data(name));
+  auto img = zyl::test::read_pgm(zyl::test::test_data(name));
   std::vector<std::uint8_t> t(TYPELINE_TEMPLATE_SIZE);
   create_template(img.pixels.data(), img.width, img.height, t.data());
   return t;
@@ -29,23 +29,23 @@ void BM_TypelineFingerMatch(benchmark::State& state) {
 BENCHMARK(BM_TypelineFingerMatch)->ArgName("genuine")->Arg(1)->Arg(0)->Unit(benchmark::kMicrosecond);
 
 void BM_TypelineSearch(benchmark::State& state) {
-  zyltest::Finger mate;
+  zyl::test::Finger mate;
   mate.seed = 1000;
   std::vector<std::uint8_t> gallery;
   for (unsigned s = 1; s < 100; ++s) {
-    zyltest::Finger f;
+    zyl::test::Finger f;
     f.seed = s;
     f.core = s % 2 == 0;
-    const auto t = zyltest::make_template(f);
+    const auto t = zyl::test::make_template(f);
     gallery.insert(gallery.end(), t.begin(), t.end());
   }
-  const auto t = zyltest::make_template(mate);
+  const auto t = zyl::test::make_template(mate);
   gallery.insert(gallery.end(), t.begin(), t.end());
   mate.jitter = 4;
   mate.noise = 3;
   mate.spurious = 12;
   mate.dropped = 10;
-  const auto probe = zyltest::make_template(mate, {10, 5, -7});
+  const auto probe = zyl::test::make_template(mate, {10, 5, -7});
   for (auto _ : state) benchmark::DoNotOptimize(finger_search(probe.data(), gallery.data(), 100, 1));
 }
 BENCHMARK(BM_TypelineSearch)->Unit(benchmark::kMicrosecond);

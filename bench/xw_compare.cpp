@@ -34,7 +34,7 @@ std::uint64_t digest(const std::uint8_t* p, std::size_t n) {
 }
 
 std::vector<std::uint8_t> extract_and_print(const std::string& path, XWContext* c) {
-  zyltest::GreyImage image = zyltest::read_pgm(path);
+  zyl::test::GreyImage image = zyl::test::read_pgm(path);
   std::vector<std::uint8_t> out(ZYL_TEMPLATE_BUFFER_SIZE, 0);
   std::int32_t length = 0;
   const std::int32_t status =

@@ -14,18 +14,18 @@
 
 namespace {
 
-zyltest::GreyImage shared_print(const char* name) {
-  return zyltest::read_pgm(std::string(ZYL_SHARED_FINGERPRINTS) + "/fvc2002-db1b-part/" + name);
+zyl::test::GreyImage shared_print(const char* name) {
+  return zyl::test::read_pgm(std::string(ZYL_SHARED_FINGERPRINTS) + "/fvc2002-db1b-part/" + name);
 }
 
 void XWExtractFullPrint(benchmark::State& state) {
-  const zyltest::GreyImage print = shared_print("101_1.pgm");
+  const zyl::test::GreyImage print = shared_print("101_1.pgm");
   XWContext* context = XWCreateContext();
   std::vector<std::uint8_t> out(ZYL_TEMPLATE_BUFFER_SIZE);
   std::int32_t length = 0, status = 0;
   for (auto _ : state) {
     state.PauseTiming();
-    zyltest::GreyImage work = print;  // XWExtract leaves the skeleton in it
+    zyl::test::GreyImage work = print;  // XWExtract leaves the skeleton in it
     state.ResumeTiming();
     status = XWExtract(work.width, work.height, work.pixels.data(), 500, out.data(), &length, context);
     benchmark::DoNotOptimize(out.data());
@@ -40,7 +40,7 @@ void XWVerifyGenuinePair(benchmark::State& state) {
   XWContext* context = XWCreateContext();
   std::vector<std::vector<std::uint8_t>> t;
   for (const char* name : {"101_1.pgm", "101_2.pgm"}) {
-    zyltest::GreyImage image = shared_print(name);
+    zyl::test::GreyImage image = shared_print(name);
     std::vector<std::uint8_t> out(ZYL_TEMPLATE_BUFFER_SIZE);
     std::int32_t length = 0;
     XWExtract(image.width, image.height, image.pixels.data(), 500, out.data(), &length, context);

@@ -29,7 +29,7 @@ TEST(AccuracyStatistics, ErrorRatesOfHandMadeScoreLists) {
       {"fmr100 only", {50, 60, 80, 90}, one_high_impostor, 0.01 / 2, 0, 0.5},
   };
   for (const Case& c : cases) {
-    const zylbench::AccuracyFigures f = zylbench::accuracy(c.genuine, c.impostor);
+    const zyl::test::AccuracyFigures f = zyl::test::accuracy(c.genuine, c.impostor);
     EXPECT_NEAR(f.eer, c.eer, 1e-9) << c.what;
     EXPECT_NEAR(f.fmr100, c.fmr100, 1e-9) << c.what;
     EXPECT_NEAR(f.fmr1000, c.fmr1000, 1e-9) << c.what;
@@ -39,9 +39,9 @@ TEST(AccuracyStatistics, ErrorRatesOfHandMadeScoreLists) {
 }
 
 TEST(AccuracyStatistics, MedianOfOddEvenAndEmptyLists) {
-  EXPECT_EQ(zylbench::median({3, 1, 2}), 2);
-  EXPECT_EQ(zylbench::median({4, 1, 3, 2}), 2.5);
-  EXPECT_EQ(zylbench::median({}), 0);
+  EXPECT_EQ(zyl::test::median({3, 1, 2}), 2);
+  EXPECT_EQ(zyl::test::median({4, 1, 3, 2}), 2.5);
+  EXPECT_EQ(zyl::test::median({}), 0);
 }
 
 }  // namespace

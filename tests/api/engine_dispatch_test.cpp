@@ -30,7 +30,7 @@ class DispatchTest : public ::testing::Test {
     setAlgMode(saved_);
   }
 
-  static zyltest::GreyImage Print(const char* name) { return zyltest::read_pgm(zyltest::test_data(name)); }
+  static zyl::test::GreyImage Print(const char* name) { return zyl::test::read_pgm(zyl::test::test_data(name)); }
 
   // A native template of a test image (the engine works on a copy).
   Bytes Native(const char* name) {
@@ -179,8 +179,8 @@ TEST_F(DispatchTest, ForeignFormatsAreMatchedAfterConversion) {
 }
 
 TEST_F(DispatchTest, IdentityCardFeatureToNativeTemplate) {
-  auto record = zyltest::empty_record();
-  for (int i = 0; i < 12; ++i) zyltest::add_minutia(*record, 20 + 17 * i, 30 + 25 * i, (i * 37) % 240, i % 2);
+  auto record = zyl::test::empty_record();
+  for (int i = 0; i < 12; ++i) zyl::test::add_minutia(*record, 20 + 17 * i, 30 + 25 * i, (i * 37) % 240, i % 2);
   Bytes nuvel(1024, 0), card(512, 0), out(1024, 0xEE);
   CompressFeatures(record.get(), nuvel.data(), context_);
   ASSERT_EQ(ZYL_Zylfea2IDCardfea(nuvel.data(), 0, card.data(), 5, 9), 1);
@@ -189,7 +189,7 @@ TEST_F(DispatchTest, IdentityCardFeatureToNativeTemplate) {
   ASSERT_EQ(DevAlgIdcfeaToNuvelfea(card.data(), out.data(), &length, &secondary), 0);
   EXPECT_EQ(secondary, 9);
   EXPECT_GT(length, 7);
-  auto back = zyltest::empty_record();
+  auto back = zyl::test::empty_record();
   ASSERT_GT(DecompressFeatures(out.data(), back.get()), 0);
   ASSERT_EQ(back->minutiaCount, 12);
   for (int i = 0; i < 12; ++i) {

@@ -18,7 +18,7 @@
 
 namespace {
 
-using zyltest::Point;
+using zyl::test::Point;
 
 using Pairs = std::vector<std::pair<int, int>>;
 
@@ -64,7 +64,7 @@ TEST(AverageAngle, TakesTheMeanOnTheCircle) {
 }
 
 TEST(SortMinutiae, OrdersByYMovingEveryColumnTogether) {
-  auto r = zyltest::record_of({{1, 30, 11, 1}, {2, 10, 12, 0}, {3, 20000, 13, 1}, {4, 20, 14, 0}, {5, 10, 15, 1}});
+  auto r = zyl::test::record_of({{1, 30, 11, 1}, {2, 10, 12, 0}, {3, 20000, 13, 1}, {4, 20, 14, 0}, {5, 10, 15, 1}});
   for (int i = 0; i < r->minutiaCount; ++i) r->minutiaCurvature[i] = 100 + i;
   SortMinutiae(r.get());
   // Selection sort: the first of equal y goes first; a y of 10240 or more is
@@ -132,45 +132,45 @@ TEST(PairSets, AppendingToAFullSetDropsThePairInsteadOfOverrunning) {
 
 class Generalisation : public testing::Test {
  protected:
-  zyltest::Context context{XWCreateContext()};
+  zyl::test::Context context{XWCreateContext()};
   const std::int32_t threshold = 47;
 
   void SetUp() override { ASSERT_NE(context, nullptr); }
 
   std::int32_t generalise(const std::vector<Point>& a, const std::vector<Point>& b,
                           const std::vector<Point>& c, FeatureRecord& result) {
-    auto ra = zyltest::record_of(a), rb = zyltest::record_of(b), rc = zyltest::record_of(c);
+    auto ra = zyl::test::record_of(a), rb = zyl::test::record_of(b), rc = zyl::test::record_of(c);
     return GeneralizeFeatures(ra.get(), rb.get(), rc.get(), &result, &threshold, context.get());
   }
 
   std::int32_t gen_match(const std::vector<Point>& test, const std::vector<Point>& sample) {
-    auto t = zyltest::record_of(test);
+    auto t = zyl::test::record_of(test);
     auto pair = std::make_unique<PairRecord>();
     pair->test = t.get();
-    CopyFeatures(&pair->sample, zyltest::record_of(sample).get());
+    CopyFeatures(&pair->sample, zyl::test::record_of(sample).get());
     return GenMatchFeatures(pair.get(), &threshold, context.get());
   }
 };
 
 TEST_F(Generalisation, ThreeIdenticalImpressionsGiveTheirMinutiaeSortedByY) {
-  const auto print = zyltest::spread_print(25, 7);
-  auto result = zyltest::record_of({});
+  const auto print = zyl::test::spread_print(25, 7);
+  auto result = zyl::test::record_of({});
   EXPECT_EQ(generalise(print, print, print, *result), 0);
-  EXPECT_EQ(zyltest::points_of(*result), zyltest::by_y(print));
+  EXPECT_EQ(zyl::test::points_of(*result), zyl::test::by_y(print));
 }
 
 TEST_F(Generalisation, ShiftedImpressionsAreMergedInTheFrameOfTheBase) {
-  const auto print = zyltest::spread_print(25, 11);
-  auto result = zyltest::record_of({});
-  EXPECT_EQ(generalise(print, zyltest::shifted(print, 12, -7), zyltest::shifted(print, -5, 9), *result), 0);
-  EXPECT_EQ(zyltest::points_of(*result), zyltest::by_y(print));
+  const auto print = zyl::test::spread_print(25, 11);
+  auto result = zyl::test::record_of({});
+  EXPECT_EQ(generalise(print, zyl::test::shifted(print, 12, -7), zyl::test::shifted(print, -5, 9), *result), 0);
+  EXPECT_EQ(zyl::test::points_of(*result), zyl::test::by_y(print));
 }
 
 TEST_F(Generalisation, StopsAtTheFirstPairThatDoesNotMatch) {
   // Impression 0 holds both halves of a print, impression 1 the left half and
   // impression 2 the right half: the directed matches (0,1), (0,2) and (1,0)
   // succeed, and (1,2), the fourth, fails.
-  const auto whole = zyltest::spread_print(40, 3);
+  const auto whole = zyl::test::spread_print(40, 3);
   std::vector<Point> left, right;
   for (const Point& p : whole) (p.x < 180 ? left : right).push_back(p);
   ASSERT_GE(gen_match(whole, left), threshold);
@@ -178,7 +178,7 @@ TEST_F(Generalisation, StopsAtTheFirstPairThatDoesNotMatch) {
   ASSERT_GE(gen_match(left, whole), threshold);
   ASSERT_LT(gen_match(left, right), threshold);
 
-  auto result = zyltest::record_of({});
+  auto result = zyl::test::record_of({});
   EXPECT_EQ(generalise(whole, left, right, *result), ZYL_GENERALIZE_NO_MATCH);
   // The last match run was (1, 2): its test side is the left half, its work
   // side the right half.
@@ -192,19 +192,19 @@ TEST_F(Generalisation, AConflictGroupIsTakenUnaveragedFromTheImpressionWithMostM
   // with the same minutia of impressions 0 and 2. That conflict group has
   // two members in impression 1 and one elsewhere, so impression 1 gives
   // both copies as they are; every other minutia is the mean of three.
-  const auto print = zyltest::spread_print(25, 5);
+  const auto print = zyl::test::spread_print(25, 5);
   auto doubled = print;
   Point twin = print[4];
   twin.x += 6;
   doubled.push_back(twin);
-  auto result = zyltest::record_of({});
+  auto result = zyl::test::record_of({});
   ASSERT_EQ(generalise(print, doubled, print, *result), 0);
   // The twins share a y: compare in (y, x) order.
   const auto in_order = [](std::vector<Point> ps) {
     std::sort(ps.begin(), ps.end(), [](const Point& a, const Point& b) { return std::tie(a.y, a.x) < std::tie(b.y, b.x); });
     return ps;
   };
-  const auto got = in_order(zyltest::points_of(*result));
+  const auto got = in_order(zyl::test::points_of(*result));
   ASSERT_EQ(got.size(), doubled.size());
   const auto want = in_order(doubled);
   for (std::size_t i = 0; i < want.size(); ++i) {
@@ -215,7 +215,7 @@ TEST_F(Generalisation, AConflictGroupIsTakenUnaveragedFromTheImpressionWithMostM
 }
 
 TEST_F(Generalisation, RefusesMissingArguments) {
-  auto r = zyltest::record_of({});
+  auto r = zyl::test::record_of({});
   EXPECT_EQ(GeneralizeFeatures(r.get(), r.get(), nullptr, r.get(), &threshold, context.get()), XW_ERR_NULL_ARGUMENT);
   EXPECT_EQ(GeneralizeFeatures(r.get(), r.get(), r.get(), r.get(), nullptr, context.get()), XW_ERR_NULL_ARGUMENT);
   EXPECT_EQ(GenMatchFeatures(nullptr, &threshold, context.get()), XW_ERR_NULL_ARGUMENT);
@@ -228,7 +228,7 @@ class TemplateGeneralisation : public Generalisation {
 };
 
 TEST_F(TemplateGeneralisation, RefusesBadCountsAndMissingBuffersBeforeWriting) {
-  const auto t = zyltest::template_of(zyltest::spread_print(20, 1), context.get());
+  const auto t = zyl::test::template_of(zyl::test::spread_print(20, 1), context.get());
   const std::uint8_t* set[3] = {t.data(), t.data(), t.data()};
   const std::uint8_t* holey[3] = {t.data(), nullptr, t.data()};
   struct Case {
@@ -254,7 +254,7 @@ TEST_F(TemplateGeneralisation, RefusesBadCountsAndMissingBuffersBeforeWriting) {
 }
 
 TEST_F(TemplateGeneralisation, RefusesAMalformedTemplate) {
-  const auto t = zyltest::template_of(zyltest::spread_print(20, 1), context.get());
+  const auto t = zyl::test::template_of(zyl::test::spread_print(20, 1), context.get());
   auto bad = t;
   bad[5] = 200;  // more minutiae than the format holds
   const std::uint8_t* set[3] = {t.data(), bad.data(), t.data()};
@@ -263,25 +263,25 @@ TEST_F(TemplateGeneralisation, RefusesAMalformedTemplate) {
 }
 
 TEST_F(TemplateGeneralisation, MergesThreeTemplatesKeepingTheBaseSingularPointsAndDensity) {
-  const auto print = zyltest::spread_print(25, 21);
-  auto base = zyltest::record_of(print);
+  const auto print = zyl::test::spread_print(25, 21);
+  auto base = zyl::test::record_of(print);
   base->borderDensity = 77;
   base->singularCount = 1;
   base->singularX[0] = 150;
   base->singularY[0] = 160;
   base->singularAngle[0] = 30;
   base->singularKind[0] = 1;
-  std::vector<std::uint8_t> t0(ZYL_TEMPLATE_BUFFER_SIZE), t1 = zyltest::template_of(zyltest::shifted(print, 4, 4), context.get()),
-                            t2 = zyltest::template_of(zyltest::shifted(print, -3, 8), context.get());
+  std::vector<std::uint8_t> t0(ZYL_TEMPLATE_BUFFER_SIZE), t1 = zyl::test::template_of(zyl::test::shifted(print, 4, 4), context.get()),
+                            t2 = zyl::test::template_of(zyl::test::shifted(print, -3, 8), context.get());
   CompressFeatures(base.get(), t0.data(), context.get());
   const std::uint8_t* set[3] = {t0.data(), t1.data(), t2.data()};
   ASSERT_EQ(XWFGeneralize(set, out.data(), &length, context.get()), 0);
 
-  auto merged = zyltest::record_of({});
+  auto merged = zyl::test::record_of({});
   ASSERT_EQ(DecompressFeatures(out.data(), merged.get()), length);
-  auto want = zyltest::by_y(print);
+  auto want = zyl::test::by_y(print);
   for (Point& p : want) p.type = 0;  // templates do not carry the type back
-  EXPECT_EQ(zyltest::points_of(*merged), want);
+  EXPECT_EQ(zyl::test::points_of(*merged), want);
   EXPECT_EQ(merged->borderDensity, 77);
   ASSERT_EQ(merged->singularCount, 1);
   EXPECT_EQ(merged->singularX[0], 150);
@@ -289,8 +289,8 @@ TEST_F(TemplateGeneralisation, MergesThreeTemplatesKeepingTheBaseSingularPointsA
 }
 
 TEST_F(TemplateGeneralisation, UnrelatedTemplatesCannotBeMerged) {
-  const auto a = zyltest::template_of(zyltest::spread_print(25, 31), context.get());
-  const auto b = zyltest::template_of(zyltest::spread_print(25, 32), context.get());
+  const auto a = zyl::test::template_of(zyl::test::spread_print(25, 31), context.get());
+  const auto b = zyl::test::template_of(zyl::test::spread_print(25, 32), context.get());
   const std::uint8_t* set[3] = {a.data(), a.data(), b.data()};
   EXPECT_EQ(XWFGeneralize(set, out.data(), &length, context.get()), -1);
   EXPECT_EQ(length, -1);

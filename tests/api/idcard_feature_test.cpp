@@ -10,7 +10,7 @@
 
 namespace {
 
-using namespace zyltest;
+using namespace zyl::test;
 
 std::vector<uint8_t> nuvel_of(const FeatureRecord& r) {
   std::vector<uint8_t> out(1024);

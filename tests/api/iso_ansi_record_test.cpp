@@ -11,7 +11,7 @@
 
 namespace {
 
-using namespace zyltest;
+using namespace zyl::test;
 using zyl::api::MinutiaeRecordKind;
 
 std::vector<uint8_t> iso_of(const FeatureRecord& r, uint8_t position = 3, int w = 256, int h = 360) {

@@ -523,7 +523,7 @@ TEST_F(Matching, ExtremeSettingsNeitherOverflowNorCrash) {
 
 // Features of a real print, extracted with the context's settings.
 std::unique_ptr<FeatureRecord> extract_print(const std::string& name, XWContext* context) {
-  const zyltest::GreyImage image = zyltest::read_pgm(zyltest::test_data(name));
+  const zyl::test::GreyImage image = zyl::test::read_pgm(zyl::test::test_data(name));
   zyl::extract::OwnedByteImage rows(image.width, image.height);
   for (int y = 0; y < image.height; ++y)
     for (int x = 0; x < image.width; ++x) rows[y][x] = image.at(x, y);

@@ -10,7 +10,7 @@
 
 namespace {
 
-using namespace zyltest;
+using namespace zyl::test;
 using zyl::api::NuvelWriterSettings;
 
 std::vector<uint8_t> compress(const FeatureRecord& r, const NuvelWriterSettings& s,

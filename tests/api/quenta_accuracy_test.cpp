@@ -25,8 +25,8 @@ struct Print {
   Bytes tmpl;
 };
 
-zyltest::GreyImage Centre(const zyltest::GreyImage& in, int n) {
-  zyltest::GreyImage out;
+zyl::test::GreyImage Centre(const zyl::test::GreyImage& in, int n) {
+  zyl::test::GreyImage out;
   out.width = out.height = n;
   out.pixels.resize(static_cast<std::size_t>(n) * n);
   const int x0 = (in.width - n) / 2, y0 = (in.height - n) / 2;
@@ -57,7 +57,7 @@ Scores Measure(int mode, int side) {
   for (const auto& c : kCrops) {
     const std::string name = std::string(c.set) + "_" + std::to_string(c.finger) + "_" +
                              std::to_string(c.impression) + "_160.pgm";
-    zyltest::GreyImage img = zyltest::read_pgm(zyltest::test_data(name));
+    zyl::test::GreyImage img = zyl::test::read_pgm(zyl::test::test_data(name));
     if (side != img.width) img = Centre(img, side);
     Bytes t(ZYLFPSCAN_TEMPLATE_SLOT_SIZE, 0);
     std::int32_t length = 0;

@@ -82,11 +82,11 @@ Bytes Wrapped(std::uint8_t format, const Bytes& payload) {
   return out;
 }
 
-zyltest::GreyImage Crop(const char* name) { return zyltest::read_pgm(zyltest::test_data(name)); }
+zyl::test::GreyImage Crop(const char* name) { return zyl::test::read_pgm(zyl::test::test_data(name)); }
 
 // Centre crop of side n (the image must be at least that large).
-zyltest::GreyImage Centre(const zyltest::GreyImage& in, int n) {
-  zyltest::GreyImage out;
+zyl::test::GreyImage Centre(const zyl::test::GreyImage& in, int n) {
+  zyl::test::GreyImage out;
   out.width = out.height = n;
   out.pixels.resize(static_cast<std::size_t>(n) * n);
   const int x0 = (in.width - n) / 2, y0 = (in.height - n) / 2;
@@ -97,7 +97,7 @@ zyltest::GreyImage Centre(const zyltest::GreyImage& in, int n) {
 }
 
 // A wrapped template of the image through the device road.
-Bytes Extract(const zyltest::GreyImage& img, int expected = 0) {
+Bytes Extract(const zyl::test::GreyImage& img, int expected = 0) {
   Bytes out(ZYLFPSCAN_TEMPLATE_SLOT_SIZE, 0);
   Bytes pixels = img.pixels;
   std::int32_t length = -1;

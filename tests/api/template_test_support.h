@@ -8,7 +8,7 @@
 
 #include "zylscan/feature_record.h"
 
-namespace zyltest {
+namespace zyl::test {
 
 // Feature records are large (about 37 KB): keep them on the heap, zeroed,
 // with an empty block grid.
@@ -54,4 +54,4 @@ inline std::vector<uint8_t> nuvel_header(uint8_t flags, uint8_t border, int orig
           uint8_t(count), uint8_t(count >> 8)};
 }
 
-}  // namespace zyltest
+}  // namespace zyl::test

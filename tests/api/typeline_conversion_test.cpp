@@ -11,7 +11,7 @@
 
 namespace {
 
-using namespace zyltest;
+using namespace zyl::test;
 
 const int32_t kEntries = int32_t(offsetof(TypelineRecord, minutiae.minutiae));
 

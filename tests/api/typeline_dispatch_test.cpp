@@ -27,7 +27,7 @@ class TypelineDispatchTest : public ::testing::Test {
     DevAlgFreeCtx(context_);
     setAlgMode(saved_);
   }
-  static zyltest::GreyImage Print(const char* name) { return zyltest::read_pgm(zyltest::test_data(name)); }
+  static zyl::test::GreyImage Print(const char* name) { return zyl::test::read_pgm(zyl::test::test_data(name)); }
 
   // A combined template of a 160 x 160 crop, extracted in mode 2.
   Bytes Combined(const char* name, int* count = nullptr) {

@@ -17,30 +17,30 @@ namespace {
 
 class Extraction : public testing::Test {
  protected:
-  zyltest::Context context{XWCreateContext()};
-  zyltest::GreyImage print = zyltest::read_pgm(zyltest::test_data("fvc2002_101_1_crop.pgm"));
+  zyl::test::Context context{XWCreateContext()};
+  zyl::test::GreyImage print = zyl::test::read_pgm(zyl::test::test_data("fvc2002_101_1_crop.pgm"));
   std::vector<std::uint8_t> out = std::vector<std::uint8_t>(ZYL_TEMPLATE_BUFFER_SIZE, 0xEE);
   std::int32_t length = -1;
 
   void SetUp() override { ASSERT_NE(context, nullptr); }
 
   // The middle of the print: small enough that its doubled copy stays cheap.
-  zyltest::GreyImage middle() const {
-    zyltest::GreyImage small{150, 160, {}};
+  zyl::test::GreyImage middle() const {
+    zyl::test::GreyImage small{150, 160, {}};
     for (int y = 0; y < small.height; ++y)
       for (int x = 0; x < small.width; ++x) small.pixels.push_back(print.at(x + 50, y + 60));
     return small;
   }
 
-  std::int32_t extract(zyltest::GreyImage& image, std::int32_t resolution) {
+  std::int32_t extract(zyl::test::GreyImage& image, std::int32_t resolution) {
     return XWExtract(image.width, image.height, image.pixels.data(), resolution, out.data(), &length,
                      context.get());
   }
 };
 
 // The image with every pixel repeated twice across and twice down.
-zyltest::GreyImage doubled(const zyltest::GreyImage& g) {
-  zyltest::GreyImage d{g.width * 2, g.height * 2, {}};
+zyl::test::GreyImage doubled(const zyl::test::GreyImage& g) {
+  zyl::test::GreyImage d{g.width * 2, g.height * 2, {}};
   d.pixels.resize(static_cast<std::size_t>(d.width) * d.height);
   for (int y = 0; y < d.height; ++y)
     for (int x = 0; x < d.width; ++x) d.pixels[static_cast<std::size_t>(y) * d.width + x] = g.at(x / 2, y / 2);
@@ -111,7 +111,7 @@ TEST_F(Extraction, RefusalsWriteNothing) {
 
 TEST_F(Extraction, WritesTheTemplateAndLeavesTheSkeletonInTheImage) {
   ASSERT_EQ(extract(print, 500), XW_OK);
-  auto record = zyltest::record_of({});
+  auto record = zyl::test::record_of({});
   ASSERT_GT(length, 7);
   EXPECT_EQ(DecompressFeatures(out.data(), record.get()), length);
   EXPECT_GE(record->minutiaCount, 15);
@@ -122,8 +122,8 @@ TEST_F(Extraction, WritesTheTemplateAndLeavesTheSkeletonInTheImage) {
 }
 
 TEST_F(Extraction, AnImageAt250DpiIsProcessedAtTwiceItsSize) {
-  zyltest::GreyImage small = middle();
-  zyltest::GreyImage big = doubled(small);
+  zyl::test::GreyImage small = middle();
+  zyl::test::GreyImage big = doubled(small);
   const std::int32_t status = extract(big, 500);
   const std::vector<std::uint8_t> at500(out.begin(), out.begin() + length);
   const auto big_skeleton = big.pixels;
@@ -139,7 +139,7 @@ TEST_F(Extraction, AnImageAt250DpiIsProcessedAtTwiceItsSize) {
 }
 
 TEST_F(Extraction, TheRawResultFlagReturnsTheQualityValue) {
-  zyltest::GreyImage flat{200, 200, std::vector<std::uint8_t>(200 * 200, 128)};
+  zyl::test::GreyImage flat{200, 200, std::vector<std::uint8_t>(200 * 200, 128)};
   auto flat2 = flat;
   EXPECT_EQ(extract(flat, 500), XW_ERR_POOR_IMAGE);
   EXPECT_GE(length, 7);  // written all the same
@@ -193,7 +193,7 @@ TEST_F(Extraction, GenuinePairsScoreClearlyAboveImpostorPairs) {
   std::vector<std::vector<std::uint8_t>> t;
   for (const char* name : {"fvc2002_101_1_crop.pgm", "fvc2002_101_2_crop.pgm", "fvc2002_102_1_crop.pgm",
                            "fvc2002_102_2_crop.pgm"}) {
-    auto image = zyltest::read_pgm(zyltest::test_data(name));
+    auto image = zyl::test::read_pgm(zyl::test::test_data(name));
     ASSERT_EQ(extract(image, 500), XW_OK) << name;
     t.emplace_back(out.begin(), out.end());
   }

@@ -71,14 +71,14 @@ struct Outcome {
 };
 
 Outcome run(const Setting& s) {
-  zyltest::Context context{XWCreateContext()};
+  zyl::test::Context context{XWCreateContext()};
   EXPECT_EQ(SetMode(s.mode, context.get()), XW_OK);
   EXPECT_EQ(SetMatchingSpeed(s.speed, context.get()), XW_OK);
   EXPECT_EQ(SetMatchFeatures(s.match_features, context.get()), XW_OK);
   Outcome o;
   std::vector<std::vector<std::uint8_t>> templates;
   for (const char* name : kPrints) {
-    zyltest::GreyImage print = zyltest::read_pgm(zyltest::test_data(name));
+    zyl::test::GreyImage print = zyl::test::read_pgm(zyl::test::test_data(name));
     std::vector<std::uint8_t> out(ZYL_TEMPLATE_BUFFER_SIZE, 0);
     std::int32_t length = 0;
     const std::int32_t status =

@@ -13,7 +13,7 @@
 #include "zylscan/nuvel.h"
 #include "zylscan/xw.h"
 
-namespace zyltest {
+namespace zyl::test {
 
 struct ContextDeleter {
   void operator()(XWContext* c) const { XWFreeContext(c); }
@@ -94,4 +94,4 @@ inline std::vector<Point> by_y(std::vector<Point> ps) {
   return ps;
 }
 
-}  // namespace zyltest
+}  // namespace zyl::test

@@ -16,23 +16,23 @@
 
 namespace {
 
-using zyltest::Point;
+using zyl::test::Point;
 
 class Verification : public testing::Test {
  protected:
-  zyltest::Context context{XWCreateContext()};
-  std::vector<Point> print = zyltest::spread_print(30, 17);
+  zyl::test::Context context{XWCreateContext()};
+  std::vector<Point> print = zyl::test::spread_print(30, 17);
   std::vector<std::uint8_t> a, b;
 
   void SetUp() override {
     ASSERT_NE(context, nullptr);
-    a = zyltest::template_of(print, context.get());
+    a = zyl::test::template_of(print, context.get());
     // B: two thirds of the print, moved, with minutiae of its own: the two
     // directions score differently.
     std::vector<Point> part(print.begin(), print.begin() + 20);
-    const auto extra = zyltest::spread_print(40, 99);
+    const auto extra = zyl::test::spread_print(40, 99);
     part.insert(part.end(), extra.begin() + 30, extra.end());
-    b = zyltest::template_of(zyltest::shifted(part, 9, -6), context.get());
+    b = zyl::test::template_of(zyl::test::shifted(part, 9, -6), context.get());
   }
 
   // The matcher's score of `sample` against `test`, prepared as a
@@ -75,7 +75,7 @@ TEST_F(Verification, ATemplateAgainstItselfCompletesWithAHighScoreAndEveryPair) 
 }
 
 TEST_F(Verification, UnrelatedTemplatesScoreLow) {
-  const auto other = zyltest::template_of(zyltest::spread_print(30, 1234), context.get());
+  const auto other = zyl::test::template_of(zyl::test::spread_print(30, 1234), context.get());
   EXPECT_LT(verify(a, other), 47);
 }
 
@@ -153,7 +153,7 @@ TEST_F(Verification, ANullContextMeansTheDefaultOne) {
 }
 
 TEST_F(Verification, IdentificationScoresEachCandidateAsAVerificationWould) {
-  const auto other = zyltest::template_of(zyltest::spread_print(30, 4321), context.get());
+  const auto other = zyl::test::template_of(zyl::test::spread_print(30, 4321), context.get());
   const std::vector<std::vector<std::uint8_t>> candidates = {b, other, a, b};
   std::vector<std::int32_t> expected;
   for (const auto& c : candidates) expected.push_back(verify(a, c));
@@ -208,7 +208,7 @@ TEST_F(Verification, TheRotationLimitBoundsTheAcceptedTurn) {
     turned.push_back({static_cast<std::int32_t>(std::lround(200 + (p.x - 180) * std::cos(r) - (p.y - 210) * std::sin(r))),
                       static_cast<std::int32_t>(std::lround(200 + (p.x - 180) * std::sin(r) + (p.y - 210) * std::cos(r))),
                       (p.angle + 30) % 240, p.type});
-  const auto t = zyltest::template_of(turned, context.get());
+  const auto t = zyl::test::template_of(turned, context.get());
   EXPECT_GT(verify(a, t), 47);
   ASSERT_EQ(XWSetParameter(201, 10, context.get()), 0);
   EXPECT_LT(verify(a, t), 47);

@@ -17,7 +17,7 @@ namespace {
 
 // The served image as the scanner fits it: centred, cropped or padded with 255.
 std::vector<std::uint8_t> Fitted(const std::string& name, int w, int h) {
-  auto img = zyltest::read_pgm(zyltest::test_data(name));
+  auto img = zyl::test::read_pgm(zyl::test::test_data(name));
   std::vector<std::uint8_t> out(static_cast<std::size_t>(w) * h, 255);
   for (int y = 0; y < h; ++y)
     for (int x = 0; x < w; ++x) {
@@ -27,11 +27,11 @@ std::vector<std::uint8_t> Fitted(const std::string& name, int w, int h) {
   return out;
 }
 
-std::string Image(const std::string& name) { return "image " + zyltest::test_data(name) + "\n"; }
+std::string Image(const std::string& name) { return "image " + zyl::test::test_data(name) + "\n"; }
 
-std::vector<vscanner::Call> Bulk(bool in) {
-  std::vector<vscanner::Call> out;
-  for (auto& c : vscanner::transfers())
+std::vector<zyl::test::vscanner::Call> Bulk(bool in) {
+  std::vector<zyl::test::vscanner::Call> out;
+  for (auto& c : zyl::test::vscanner::transfers())
     if (c.what == "bulk" && bool(c.endpoint & 0x80) == in) out.push_back(c);
   return out;
 }
@@ -66,7 +66,7 @@ TEST_F(CaptureTest, GeneralFamilyCapturesThenUploads) {
   EXPECT_EQ(in[0].timeout, 13000u) << "(t + 5) s plus the single read's 5 s";
   for (std::size_t i = 1; i < in.size(); ++i) EXPECT_EQ(in[i].timeout, 8000u);
   // The capture command is preceded by a ping and two pauses.
-  auto all = vscanner::trace();
+  auto all = zyl::test::vscanner::trace();
   ASSERT_GE(all.size(), 4u);
   EXPECT_EQ(all[0].what, "control");
   EXPECT_EQ(all[1].what, "sleep");
@@ -131,7 +131,7 @@ TEST_F(CaptureTest, CaptureChecksItsArguments) {
   EXPECT_EQ(ZYLFPSCAN_CaptureRawData(handle_, 0, nullptr), 10);
   zyl::device::sdk().initialised = 0;
   EXPECT_EQ(ZYLFPSCAN_CaptureRawData(handle_, 0, image.data()), -905);
-  EXPECT_TRUE(vscanner::transfers().empty());
+  EXPECT_TRUE(zyl::test::vscanner::transfers().empty());
 }
 
 TEST_F(CaptureTest, LargeSensorRectifiesItsFrame) {
@@ -150,7 +150,7 @@ TEST_F(CaptureTest, LargeSensorRectifiesItsFrame) {
   EXPECT_EQ(in[1].length, 480000);
   EXPECT_EQ(in[1].timeout, 5000u);
   // No ping before either command.
-  for (auto& c : vscanner::transfers()) EXPECT_NE(c.what, "control");
+  for (auto& c : zyl::test::vscanner::transfers()) EXPECT_NE(c.what, "control");
 }
 
 TEST_F(CaptureTest, LargeSensorTimeOutBytes) {
@@ -170,7 +170,7 @@ TEST_F(CaptureTest, LargeSensorTimeOutBytes) {
   };
   Open("device vid1:0x7000\n");
   for (const auto& c : cases) {
-    vscanner::clear_trace();
+    zyl::test::vscanner::clear_trace();
     Capture(c.t);
     auto out = Bulk(false);
     ASSERT_FALSE(out.empty());
@@ -260,7 +260,7 @@ TEST_F(CaptureTest, CameraFrameOfZerosGivesWhite) {
   auto image = Capture(0);
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "\n control rc = 22");
   for (auto b : image) ASSERT_EQ(b, 255);
-  auto t = vscanner::transfers();
+  auto t = zyl::test::vscanner::transfers();
   ASSERT_GE(t.size(), 3u);
   EXPECT_EQ(t[0].what, "control");
   EXPECT_EQ(t[0].request_type, 0x80);
@@ -328,7 +328,7 @@ TEST_F(CaptureTest, ShortFormCarriesASaturatedTimeOutByte) {
   };
   std::vector<std::uint8_t> image(256 * 360);
   for (auto c : {Case{0, 0}, Case{-2, 0}, Case{3, 15}, Case{51, 255}, Case{52, 255}, Case{100000, 255}}) {
-    vscanner::clear_trace();
+    zyl::test::vscanner::clear_trace();
     ASSERT_EQ(CaptureShortForm(record(), image, c.t), 0) << c.t;
     auto out = Bulk(false);
     ASSERT_EQ(out.size(), 2u);
@@ -362,9 +362,9 @@ TEST_F(CaptureTest, BlockedCaptureWaitsUntilReleased) {
   std::vector<std::uint8_t> image(256 * 360);
   std::atomic<int> result{1};
   std::thread capture([&] { result = ZYLFPSCAN_CaptureRawData(handle_, 0, image.data()); });
-  while (vscanner::blocked_reads() == 0) std::this_thread::yield();
+  while (zyl::test::vscanner::blocked_reads() == 0) std::this_thread::yield();
   EXPECT_EQ(result, 1);
-  vscanner::release_captures();
+  zyl::test::vscanner::release_captures();
   capture.join();
   EXPECT_EQ(result, 0);
   EXPECT_EQ(image, Fitted("fvc2000_102_1.pgm", 256, 360));

@@ -29,14 +29,14 @@ class DeviceTest : public ::testing::Test {
     zyl::device::endpoints() = {};
   }
 
-  void Load(const std::string& scenario) { ASSERT_EQ(vscanner::load(scenario), ""); }
+  void Load(const std::string& scenario) { ASSERT_EQ(zyl::test::vscanner::load(scenario), ""); }
 
   // Loads the scenario, initialises and opens device 0 into handle_.
   void Open(const std::string& scenario, int index = 0) {
     Load(scenario);
     ASSERT_EQ(ZYLFPSCAN_GlobalInit(), 0);
     ASSERT_EQ(ZYLFPSCAN_OpenDevice(&handle_, index), 0);
-    vscanner::clear_trace();
+    zyl::test::vscanner::clear_trace();
   }
 
   zyl::device::DeviceRecord& record() { return *static_cast<zyl::device::DeviceRecord*>(handle_); }
@@ -44,7 +44,7 @@ class DeviceTest : public ::testing::Test {
   // Bulk OUT transfers, as the bytes sent.
   static std::vector<std::vector<std::uint8_t>> Written() {
     std::vector<std::vector<std::uint8_t>> out;
-    for (auto& c : vscanner::transfers())
+    for (auto& c : zyl::test::vscanner::transfers())
       if (c.what == "bulk" && !(c.endpoint & 0x80)) out.push_back(c.data);
     return out;
   }

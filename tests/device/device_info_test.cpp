@@ -16,7 +16,7 @@ const char* kVersioned =
 
 int Sleeps(unsigned ms) {
   int n = 0;
-  for (auto& c : vscanner::trace())
+  for (auto& c : zyl::test::vscanner::trace())
     if (c.what == "sleep" && c.timeout == ms) ++n;
   return n;
 }
@@ -45,7 +45,7 @@ TEST_F(DeviceTest, VersionsComeFromTheirReplyBytes) {
 
   // Every exchange pings first, with a time-out (a hung scanner must not
   // hang the caller), and reads its 12-byte reply in one transfer.
-  for (auto& c : vscanner::transfers()) {
+  for (auto& c : zyl::test::vscanner::transfers()) {
     if (c.what == "control") {
       EXPECT_EQ(c.request_type, 0xC0);
       EXPECT_GT(c.timeout, 0u);
@@ -98,7 +98,7 @@ TEST_F(DeviceTest, TransportFailuresAndReplyStatusesBecomeCodes) {
 TEST_F(DeviceTest, UpdateFlagIsSetOrFailsWith115) {
   Open(kVersioned);
   EXPECT_EQ(ZYLFPSCAN_SetQZ650UpdateFlag(handle_), 0);
-  EXPECT_TRUE(vscanner::device_state(0).update_flag);
+  EXPECT_TRUE(zyl::test::vscanner::device_state(0).update_flag);
   EXPECT_EQ(Written().back(), Bytes({0xFF, 0xAA, 0x01, 0x00, 0x0C, 0xB0, 0, 0, 0, 0, 0x00, 0xE8}));
   EXPECT_EQ(ZYLFPSCAN_SetQZ650UpdateFlag(nullptr), -103);
   ZYLFPSCAN_CloseDevice(&handle_);
@@ -120,7 +120,7 @@ TEST_F(DeviceTest, LedsAreDrivenOnTheProductEndpoint) {
   ASSERT_EQ(w.size(), 4u);
   EXPECT_EQ(w[0], Bytes({0xFF, 0xAA, 0x01, 0x00, 0x0C, 0x34, 0x03, 0x01, 0, 0, 0x00, 0x6E}));
   // Written on the product endpoint, read whole with 5 s.
-  for (auto& c : vscanner::transfers()) {
+  for (auto& c : zyl::test::vscanner::transfers()) {
     if (c.what != "bulk") continue;
     if (c.endpoint & 0x80) {
       EXPECT_EQ(c.timeout, 5000u);
@@ -144,11 +144,11 @@ TEST_F(DeviceTest, LedsAreDrivenOnTheProductEndpoint) {
 
 TEST_F(DeviceTest, LedsAreRefusedWithoutTransferOnModelsWithoutThem) {
   Open("device vid1:0x1023\nmodel 601\n");
-  vscanner::clear_trace();
+  zyl::test::vscanner::clear_trace();
   int state = 0;
   EXPECT_EQ(ZYLFPSCAN_SetLedStatus(handle_, 1, 1), -111);
   EXPECT_EQ(ZYLFPSCAN_GetLedStatus(handle_, 1, &state), -111);
-  EXPECT_TRUE(vscanner::transfers().empty());
+  EXPECT_TRUE(zyl::test::vscanner::transfers().empty());
 }
 
 TEST_F(DeviceTest, LedFailuresGive115And116) {
@@ -191,7 +191,7 @@ TEST_F(DeviceTest, DescriptionCopiesOnlyTheNamedFields) {
   ASSERT_EQ(ZYLFPSCAN_GetDeviceDescription(0, out.data()), 0);
   // What the scanner sent: the two 512-byte pieces of the read.
   std::vector<std::uint8_t> sent;
-  for (auto& c : vscanner::transfers())
+  for (auto& c : zyl::test::vscanner::transfers())
     if (c.what == "bulk" && (c.endpoint & 0x80)) {
       EXPECT_EQ(c.length, 512);
       EXPECT_EQ(c.timeout, 8000u);
@@ -211,7 +211,7 @@ TEST_F(DeviceTest, DescriptionCopiesOnlyTheNamedFields) {
   EXPECT_STREQ(reinterpret_cast<const char*>(out.data() + 16), "Front door");
   EXPECT_EQ(out[100] | out[101] << 8, 600);
   // The device was open: its handle was used, no second one opened.
-  EXPECT_EQ(vscanner::counts().opens, 1 + 1 /* the description read during open */);
+  EXPECT_EQ(zyl::test::vscanner::counts().opens, 1 + 1 /* the description read during open */);
 }
 
 TEST_F(DeviceTest, DescriptionChecksArgumentsInOrder) {
@@ -225,7 +225,7 @@ TEST_F(DeviceTest, DescriptionChecksArgumentsInOrder) {
   EXPECT_EQ(ZYLFPSCAN_GetDeviceDescription(1, out), -900);
   // A device that is not open is opened for the call and closed again.
   EXPECT_EQ(ZYLFPSCAN_GetDeviceDescription(0, out), 0);
-  auto c = vscanner::counts();
+  auto c = zyl::test::vscanner::counts();
   EXPECT_EQ(c.opens, 1);
   EXPECT_EQ(c.closes, 1);
 }
@@ -278,8 +278,8 @@ TEST_F(DeviceTest, SessionKeyExchangeDeliversTheDescription) {
 
   // Session-key command, the sealed key, then the description command, all
   // on the stream endpoint with 7 s; answers on the key-exchange endpoint.
-  std::vector<vscanner::Call> bulk;
-  for (auto& c : vscanner::transfers())
+  std::vector<zyl::test::vscanner::Call> bulk;
+  for (auto& c : zyl::test::vscanner::transfers())
     if (c.what == "bulk") bulk.push_back(c);
   ASSERT_EQ(bulk.size(), 7u);  // 3 writes, 2 key answers, 2 description pieces
   EXPECT_EQ(bulk[0].data, Bytes({0xFF, 0xAA, 0x01, 0x00, 0x0C, 0xF0, 0x00, 0x18, 0x00, 0x00, 0x00, 0xE5}));
@@ -329,15 +329,15 @@ TEST_F(DeviceTest, FailedDescriptionResetsTheScannerOnTheVirtualClock) {
   unsigned char out[1024];
   EXPECT_EQ(ZYLFPSCAN_GetDeviceDescription(0, out), -304);
   std::vector<std::string> steps;
-  for (auto& c : vscanner::trace()) {
+  for (auto& c : zyl::test::vscanner::trace()) {
     if (c.what == "sleep" && c.timeout == 10000) steps.push_back("pause");
     if (c.what == "reset") steps.push_back("reset");
     if (c.what == "clear_halt") steps.push_back("clear " + std::to_string(c.endpoint));
   }
   EXPECT_EQ(steps, (std::vector<std::string>{"pause", "reset", "pause", "clear 130", "clear 3", "pause"}));
-  EXPECT_GE(vscanner::slept_us(), 30000000u);
-  EXPECT_LT(vscanner::slept_us(), 30100000u);
-  auto c = vscanner::counts();
+  EXPECT_GE(zyl::test::vscanner::slept_us(), 30000000u);
+  EXPECT_LT(zyl::test::vscanner::slept_us(), 30100000u);
+  auto c = zyl::test::vscanner::counts();
   EXPECT_EQ(c.opens, c.closes);
 }
 
@@ -351,12 +351,12 @@ TEST_F(DeviceTest, ChunkedReadsUseOneTransferBelow512Bytes) {
   };
   const Case cases[] = {{12, {12}, 10000}, {511, {511}, 10000}, {512, {512}, 8000}, {1024, {512, 512}, 8000}};
   for (const auto& c : cases) {
-    vscanner::clear_trace();
+    zyl::test::vscanner::clear_trace();
     ASSERT_EQ(zyl::device::BulkWrite(h, zyl::device::CommandFrame(zyl::device::commands::kDescription)), 12);
     std::vector<std::uint8_t> buf(static_cast<std::size_t>(c.length), 0xEE);
     EXPECT_EQ(zyl::device::BulkReadChunked(h, buf, 5), c.length);
     std::vector<int> pieces;
-    for (auto& t : vscanner::transfers())
+    for (auto& t : zyl::test::vscanner::transfers())
       if (t.endpoint & 0x80) {
         pieces.push_back(t.length);
         EXPECT_EQ(t.timeout, c.timeout) << c.length;
@@ -376,7 +376,7 @@ TEST_F(DeviceTest, ChunkedReadEndsAtAZeroBytePiece) {
   // once instead of asking forever.
   EXPECT_EQ(ZYLFPSCAN_GetDeviceDescription(0, out), -304);
   int reads = 0;
-  for (auto& t : vscanner::transfers())
+  for (auto& t : zyl::test::vscanner::transfers())
     if (t.endpoint & 0x80) ++reads;
   EXPECT_EQ(reads, 1);
 
@@ -386,7 +386,7 @@ TEST_F(DeviceTest, ChunkedReadEndsAtAZeroBytePiece) {
   out2.fill(0xEE);
   EXPECT_EQ(ZYLFPSCAN_GetDeviceDescription(0, out2.data()), 0) << "512 bytes did arrive";
   reads = 0;
-  for (auto& t : vscanner::transfers())
+  for (auto& t : zyl::test::vscanner::transfers())
     if (t.endpoint & 0x80) ++reads;
   EXPECT_EQ(reads, 2);
 }

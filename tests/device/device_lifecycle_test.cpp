@@ -10,7 +10,7 @@ namespace {
 // Everything the SDK took from libusb has been given back, apart from the
 // default context that an initialised SDK holds.
 void ExpectReleased(const char* what) {
-  auto c = vscanner::counts();
+  auto c = zyl::test::vscanner::counts();
   EXPECT_EQ(c.opens, c.closes) << what;
   EXPECT_EQ(c.lists_taken, c.lists_freed) << what;
   EXPECT_EQ(c.configs_taken, c.configs_freed) << what;
@@ -30,7 +30,7 @@ TEST_F(DeviceTest, GlobalInitTwiceAnswersAlreadyInitialised) {
   EXPECT_EQ(ZYLFPSCAN_GlobalInit(), 0);
   EXPECT_EQ(ZYLFPSCAN_GlobalInit(), -904);
   EXPECT_EQ(ZYLFPSCAN_GlobalFree(), 0);
-  EXPECT_EQ(vscanner::counts().context_refs, 1);
+  EXPECT_EQ(zyl::test::vscanner::counts().context_refs, 1);
 }
 
 TEST_F(DeviceTest, DeviceCountWithAndWithoutScanners) {
@@ -51,7 +51,7 @@ TEST_F(DeviceTest, DeviceCountWithAndWithoutScanners) {
     int count = 99;
     EXPECT_EQ(ZYLFPSCAN_GetDeviceCount(&count), c.result) << c.scenario;
     EXPECT_EQ(count, c.count) << c.scenario;
-    EXPECT_EQ(vscanner::counts().context_refs, 0) << "the count releases its own reference";
+    EXPECT_EQ(zyl::test::vscanner::counts().context_refs, 0) << "the count releases its own reference";
     ExpectReleased(c.scenario);
   }
   EXPECT_EQ(ZYLFPSCAN_GetDeviceCount(nullptr), 10);
@@ -95,7 +95,7 @@ TEST_F(DeviceTest, OpenChecksStateAndHandleFirst) {
   int dummy;
   h = &dummy;
   EXPECT_EQ(ZYLFPSCAN_OpenDevice(&h, 0), -106);
-  EXPECT_EQ(vscanner::counts().opens, 0);
+  EXPECT_EQ(zyl::test::vscanner::counts().opens, 0);
 }
 
 TEST_F(DeviceTest, OpenFillsTheRecordAndCloseEndsTheSdk) {
@@ -122,7 +122,7 @@ TEST_F(DeviceTest, OpenFillsTheRecordAndCloseEndsTheSdk) {
   EXPECT_EQ(handle_, nullptr);
   EXPECT_EQ(sdk().initialised, 0);
   EXPECT_EQ(sdk().openDeviceTable[1].isOpen, 0);
-  EXPECT_EQ(vscanner::counts().context_refs, 0);
+  EXPECT_EQ(zyl::test::vscanner::counts().context_refs, 0);
   ExpectReleased("after close");
 
   // Opening again needs a new init.
@@ -135,7 +135,7 @@ TEST_F(DeviceTest, CloseOfNullHandleStillReleasesTheContext) {
   ASSERT_EQ(ZYLFPSCAN_GlobalInit(), 0);
   EXPECT_EQ(ZYLFPSCAN_CloseDevice(nullptr), -103);
   EXPECT_EQ(sdk().initialised, 0);
-  EXPECT_EQ(vscanner::counts().context_refs, 0);
+  EXPECT_EQ(zyl::test::vscanner::counts().context_refs, 0);
 }
 
 TEST_F(DeviceTest, EachProductSetsItsAlgorithmMode) {
@@ -165,7 +165,7 @@ TEST_F(DeviceTest, EndpointsComeFromTheConfiguration) {
   EXPECT_EQ(e.commandOut, 0x04);
   EXPECT_EQ(e.streamOut, 0x04);
   EXPECT_EQ(e.productCommandOut, 0x04);
-  auto c = vscanner::counts();
+  auto c = zyl::test::vscanner::counts();
   EXPECT_EQ(c.configs_taken, c.configs_freed);
   EXPECT_EQ(c.opens, c.closes + 1) << "only the open device's handle is held";
 }
@@ -185,5 +185,5 @@ TEST_F(DeviceTest, CameraOpensWithoutDescriptionAndHasNoLeds) {
   int state = 0;
   EXPECT_EQ(ZYLFPSCAN_SetLedStatus(handle_, 0, 1), -111);
   EXPECT_EQ(ZYLFPSCAN_GetLedStatus(handle_, 0, &state), -111);
-  EXPECT_TRUE(vscanner::transfers().empty());
+  EXPECT_TRUE(zyl::test::vscanner::transfers().empty());
 }

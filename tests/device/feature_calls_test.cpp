@@ -19,7 +19,7 @@ namespace {
 
 using Buffer = std::vector<std::uint8_t>;
 
-std::string Image(const std::string& name) { return "image " + zyltest::test_data(name) + "\n"; }
+std::string Image(const std::string& name) { return "image " + zyl::test::test_data(name) + "\n"; }
 
 // Prints of the large sensor's scenario, served in this order.
 const std::string kPrints = Image("fvc2004_102_1.pgm") + Image("fvc2004_102_2.pgm") + Image("fvc2004_103_1.pgm");

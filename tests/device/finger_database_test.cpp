@@ -866,7 +866,7 @@ class FingerDatabaseScannerTest : public DeviceTest {
     fs::remove_all(dir_);
     DeviceTest::TearDown();
   }
-  static std::string Image(const std::string& name) { return "image " + zyltest::test_data(name) + "\n"; }
+  static std::string Image(const std::string& name) { return "image " + zyl::test::test_data(name) + "\n"; }
 
   fs::path dir_;
 };
@@ -883,7 +883,7 @@ TEST_F(FingerDatabaseScannerTest, EnrolsIdentifiesAndRefusesAKnownFinger) {
 
   for (int step = 1; step <= 10; ++step)
     ASSERT_EQ(zyl::device::Enroll(dir, calls, handle_, 1000, step, "db", "thumb"), 0) << step;
-  ASSERT_EQ(vscanner::device_state(0).captures, 10) << "every capture was good enough";
+  ASSERT_EQ(zyl::test::vscanner::device_state(0).captures, 10) << "every capture was good enough";
   char name[24];
   int score = -1;
   EXPECT_EQ(zyl::device::Identify(dir, calls, handle_, 5, 0, "db", name, &score), ZYLFPSCAN_ERR_DB_NO_MATCH);

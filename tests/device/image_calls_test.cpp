@@ -13,7 +13,7 @@ using zyl::device::DeviceRecord;
 
 namespace {
 
-std::string Image(const std::string& name) { return "image " + zyltest::test_data(name) + "\n"; }
+std::string Image(const std::string& name) { return "image " + zyl::test::test_data(name) + "\n"; }
 
 }  // namespace
 
@@ -91,7 +91,7 @@ TEST_F(ImageCallsTest, AnsiRecordRefusedWithoutTransferElsewhere) {
   std::vector<std::uint8_t> rec(92210, 0xEE);
   int length = 77;
   EXPECT_EQ(ZYLFPSCAN_CaptureANSIData(handle_, 3, 1, 0, rec.data(), &length), -100);
-  EXPECT_TRUE(vscanner::transfers().empty());
+  EXPECT_TRUE(zyl::test::vscanner::transfers().empty());
   EXPECT_EQ(length, 77);
   EXPECT_TRUE(std::all_of(rec.begin(), rec.end(), [](auto b) { return b == 0xEE; }));
 }
@@ -144,7 +144,7 @@ TEST_F(ImageCallsTest, CapturesCheckArgumentsInOrder) {
   EXPECT_EQ(ZYLFPSCAN_CaptureBitmapData(nullptr, 0, nullptr), -905);
   EXPECT_EQ(ZYLFPSCAN_CaptureBitmapData(nullptr, static_cast<unsigned char*>(nullptr)), -905);
   zyl::device::sdk().initialised = 1;
-  EXPECT_TRUE(vscanner::transfers().empty());
+  EXPECT_TRUE(zyl::test::vscanner::transfers().empty());
 }
 
 TEST_F(ImageCallsTest, BitmapCaptureWithTimeOut) {
@@ -207,7 +207,7 @@ TEST_F(ImageCallsTest, TwoArgumentBitmapCaptureGatesOnQuality) {
 }
 
 TEST_F(ImageCallsTest, ImageQualityOfThePrintBehindTheGate) {
-  const auto print = zyltest::read_pgm(zyltest::test_data("fvc2000_101_1.pgm"));
+  const auto print = zyl::test::read_pgm(zyl::test::test_data("fvc2000_101_1.pgm"));
   std::vector<std::uint8_t> padded(256 * 360, 255);
   for (int y = 0; y < print.height; ++y)
     std::copy_n(&print.pixels[static_cast<std::size_t>(y) * print.width], print.width,
@@ -242,7 +242,7 @@ TEST_F(ImageCallsTest, LiveCaptureStates) {
   EXPECT_EQ(ZYLFPSCAN_EndLiveCapture(handle_), -113);
   EXPECT_EQ(ZYLFPSCAN_BeginLiveCapture(nullptr), -103);
   EXPECT_EQ(ZYLFPSCAN_EndLiveCapture(nullptr), -103);
-  EXPECT_TRUE(vscanner::transfers().empty());
+  EXPECT_TRUE(zyl::test::vscanner::transfers().empty());
 }
 
 TEST_F(ImageCallsTest, LiveImagesTakeTheShortFormWithoutTimeOut) {

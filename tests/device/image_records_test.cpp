@@ -55,7 +55,7 @@ TEST(BitmapLayout, RefusesBadSizesAndShortBuffers) {
 }
 
 TEST_F(InitialisedSdk, RawToBitmapToRawRoundTripsARealPrint) {
-  const auto print = zyltest::read_pgm(zyltest::test_data("fvc2000_102_1.pgm"));
+  const auto print = zyl::test::read_pgm(zyl::test::test_data("fvc2000_102_1.pgm"));
   std::vector<std::uint8_t> bmp(ZYLFPSCAN_BITMAP_SIZE(print.width, print.height));
   ASSERT_EQ(ZYLFPSCAN_RawToBitmap(print.pixels.data(), bmp.data(), print.width, print.height), 0);
   // The last bitmap row is the image's top row.

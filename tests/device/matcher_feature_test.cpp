@@ -24,7 +24,7 @@ namespace {
 namespace fs = std::filesystem;
 using Buffer = std::vector<std::uint8_t>;
 
-std::string Image(const std::string& name) { return "image " + zyltest::test_data(name) + "\n"; }
+std::string Image(const std::string& name) { return "image " + zyl::test::test_data(name) + "\n"; }
 
 constexpr int kLevel = 5;
 constexpr int kLevel5Threshold = 59;

@@ -23,9 +23,9 @@ TEST(VirtualScanner, ScenarioErrorsNameTheLine) {
       {"device vid1:0x2022\nclock slow\n", "line 2: clock is virtual or real"},
       {"device vid1:0x2022\nlaser on\n", "line 2: unknown line: laser"},
   };
-  for (const auto& c : cases) EXPECT_EQ(vscanner::load(c.text), std::string("scenario ") + c.message) << c.text;
-  EXPECT_EQ(vscanner::load("clock real\nfault list\n# only a comment\n"), "");
-  EXPECT_EQ(vscanner::load(""), "");  // back to the virtual clock
+  for (const auto& c : cases) EXPECT_EQ(zyl::test::vscanner::load(c.text), std::string("scenario ") + c.message) << c.text;
+  EXPECT_EQ(zyl::test::vscanner::load("clock real\nfault list\n# only a comment\n"), "");
+  EXPECT_EQ(zyl::test::vscanner::load(""), "");  // back to the virtual clock
 }
 
 TEST_F(DeviceTest, VirtualScannerRefusesMalformedFrames) {
@@ -53,10 +53,10 @@ TEST_F(DeviceTest, VirtualScannerRefusesMalformedFrames) {
       {uploadFirst, "refused: upload without capture"},
   };
   for (const auto& c : cases) {
-    vscanner::clear_trace();
+    zyl::test::vscanner::clear_trace();
     ASSERT_EQ(zyl::device::BulkWrite(h, c.frame), static_cast<int>(c.frame.size()));
     std::uint8_t reply[12];
     EXPECT_EQ(zyl::device::BulkReadWhole(h, reply, 1), LIBUSB_ERROR_TIMEOUT) << c.note << ": no answer";
-    EXPECT_EQ(vscanner::transfers()[0].note, c.note);
+    EXPECT_EQ(zyl::test::vscanner::transfers()[0].note, c.note);
   }
 }

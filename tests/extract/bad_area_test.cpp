@@ -9,7 +9,7 @@
 
 namespace {
 
-using fieldtest::Grid;
+using zyl::test::Grid;
 
 struct Marked {
   Grid d;
@@ -50,10 +50,10 @@ TEST(BadArea, MatchesBruteForceWindows) {
     SCOPED_TRACE(testing::Message() << w << "x" << h << " r=" << r << " t=" << t);
     // Noise in patches, so windows hold good and bad pixels in all shares.
     Grid noise(w, h);
-    const Grid coarse = fieldtest::random_grid(rng, w / 8 + 1, h / 8 + 1);
+    const Grid coarse = zyl::test::random_grid(rng, w / 8 + 1, h / 8 + 1);
     for (int y = 0; y < h; ++y)
       for (int x = 0; x < w; ++x) noise.at(x, y) = coarse.at(x / 8, y / 8);
-    const Grid d = fieldtest::random_grid(rng, w, h);  // orientation bits and some bad bits already set
+    const Grid d = zyl::test::random_grid(rng, w, h);  // orientation bits and some bad bits already set
     SingularPointList points{};
     points.count = trial % 3;
     for (int i = 0; i < points.count; ++i) points.x[i] = coord(rng), points.y[i] = coord(rng);

@@ -12,7 +12,7 @@
 
 namespace {
 
-using fieldtest::Grid;
+using zyl::test::Grid;
 using zyl::extract::estimate_orientation;
 
 TEST(OrientationEstimate, KnownSums) {
@@ -85,10 +85,10 @@ TEST(PixelDirection, WindowPassesMatchBruteForce) {
     const int c = contrast(rng);
     SCOPED_TRACE(testing::Message() << w << "x" << h << " r=" << r_dir << "/" << r_noise << " sq=" << squares);
     // Smoothed noise: enough structure that the noise is not always 255.
-    Grid grey = fieldtest::random_grid(rng, w, h);
+    Grid grey = zyl::test::random_grid(rng, w, h);
     for (int y = 0; y < h; ++y)
       for (int x = 1; x < w; ++x) grey.at(x, y) = (grey.at(x, y) + 3 * grey.at(x - 1, y)) / 4;
-    const Grid old_d = fieldtest::random_grid(rng, w, h);  // bit 7 must survive
+    const Grid old_d = zyl::test::random_grid(rng, w, h);  // bit 7 must survive
 
     const Field expected = reference_field(grey, old_d, r_dir, r_noise, c, squares);
     auto W = grey.image();
@@ -134,14 +134,14 @@ TEST(PixelDirection, GratingsGiveTheirOrientation) {
   for (double degrees = 0; degrees < 180; degrees += 7.5) {
     SCOPED_TRACE(degrees);
     const int expected = static_cast<int>(std::lround(degrees / 1.5)) % 120;
-    const Grid g = fieldtest::grating(96, 96, degrees, 9.0, 0.3);
+    const Grid g = zyl::test::grating(96, 96, degrees, 9.0, 0.3);
     auto W = g.image();
     auto D = Grid(96, 96).image();
     ComputeDirImage(96, 96, W.get(), D.get(), 12, 12, 19, 0);
     const Grid d = Grid::of(D), noise = Grid::of(W);
     int worst = 0;
     for (int y = 16; y < 80; ++y)
-      for (int x = 16; x < 80; ++x) worst = std::max(worst, fieldtest::orientation_distance(d.at(x, y), expected));
+      for (int x = 16; x < 80; ++x) worst = std::max(worst, zyl::test::orientation_distance(d.at(x, y), expected));
     EXPECT_LE(worst, 2);
     EXPECT_LT(median_in(noise, 16, 16, 80, 80), 100) << "a clean grating reads as reliable";
 
@@ -150,7 +150,7 @@ TEST(PixelDirection, GratingsGiveTheirOrientation) {
     ComputeBlockDirImage(96, 96, g.image().get(), 6, 6, B.get(), N.get(), 17);
     const Grid b = Grid::of(B);
     for (int by = 0; by < 6; ++by)
-      for (int bx = 0; bx < 6; ++bx) EXPECT_LE(fieldtest::orientation_distance(b.at(bx, by), expected), 2);
+      for (int bx = 0; bx < 6; ++bx) EXPECT_LE(zyl::test::orientation_distance(b.at(bx, by), expected), 2);
   }
 }
 
@@ -160,8 +160,8 @@ TEST(PixelDirection, GratingsGiveTheirOrientation) {
 TEST(PixelDirection, TurnedGratingTurnsOrientationBySixtySteps) {
   for (double degrees : {0.0, 10.0, 22.5, 37.0, 45.0, 71.0}) {
     SCOPED_TRACE(degrees);
-    const Grid g = fieldtest::grating(64, 48, degrees, 8.5, 1.0);
-    const Grid t = fieldtest::turned(g);
+    const Grid g = zyl::test::grating(64, 48, degrees, 8.5, 1.0);
+    const Grid t = zyl::test::turned(g);
     auto W = g.image(), D = Grid(64, 48).image();
     auto Wt = t.image(), Dt = Grid(48, 64).image();
     ComputeDirImage(64, 48, W.get(), D.get(), 12, 12, 19, 0);
@@ -183,7 +183,7 @@ TEST(BlockDirection, MatchesBruteForceBlockSums) {
   for (int trial = 0; trial < 12; ++trial) {
     const int w = side(rng), h = side(rng), contrast = trial % 2 ? 17 : 0;
     SCOPED_TRACE(testing::Message() << w << "x" << h);
-    Grid grey = fieldtest::random_grid(rng, w, h);
+    Grid grey = zyl::test::random_grid(rng, w, h);
     for (int y = 1; y < h; ++y)
       for (int x = 0; x < w; ++x) grey.at(x, y) = (grey.at(x, y) + 3 * grey.at(x, y - 1)) / 4;
     int columns = 0, rows = 0;
@@ -200,7 +200,7 @@ TEST(BlockDirection, MatchesBruteForceBlockSums) {
         Sums& b = blocks[static_cast<std::size_t>(y / 16) * columns + x / 16];
         b.h += s.h, b.d1 += s.d1, b.v += s.v, b.d2 += s.d2;
       }
-    const Grid old_d = fieldtest::random_grid(rng, columns, rows);
+    const Grid old_d = zyl::test::random_grid(rng, columns, rows);
     Grid exp_dir(columns, rows), exp_noise(columns, rows);
     for (int by = 0; by < rows; ++by)
       for (int bx = 0; bx < columns; ++bx) {

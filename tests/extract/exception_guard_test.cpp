@@ -81,7 +81,7 @@ void operator delete[](void* p, const std::nothrow_t&) noexcept { std::free(p); 
 
 namespace {
 
-using zyltest::Canvas;
+using zyl::test::Canvas;
 
 std::vector<std::uint8_t> pixels_of(const Canvas& c, int width, int height) {
   std::vector<std::uint8_t> out;

@@ -12,7 +12,7 @@
 #include "extract/byte_image.h"
 #include "support/pgm.h"
 
-namespace fieldtest {
+namespace zyl::test {
 
 // A width x height grid of values with plain indexing, for references.
 struct Grid {
@@ -38,7 +38,7 @@ struct Grid {
       for (int x = 0; x < g.width; ++x) g.at(x, y) = image[y][x];
     return g;
   }
-  static Grid of(const zyltest::GreyImage& image) {
+  static Grid of(const zyl::test::GreyImage& image) {
     Grid g(image.width, image.height);
     for (int y = 0; y < g.height; ++y)
       for (int x = 0; x < g.width; ++x) g.at(x, y) = image.at(x, y);
@@ -110,4 +110,4 @@ inline int orientation_distance(int a, int b) {
   return d > 60 ? 120 - d : d;
 }
 
-}  // namespace fieldtest
+}  // namespace zyl::test

@@ -222,7 +222,7 @@ zyl::extract::OrientationEstimate ReferenceEstimate(const OwnedByteImage& g, int
 }
 
 OwnedByteImage Fingerprint(int size) {
-  const zyltest::GreyImage pgm = zyltest::read_pgm(zyltest::test_data("fvc2002_101_1_160.pgm"));
+  const zyl::test::GreyImage pgm = zyl::test::read_pgm(zyl::test::test_data("fvc2002_101_1_160.pgm"));
   OwnedByteImage img(size, size);
   const int ox = (pgm.width - size) / 2, oy = (pgm.height - size) / 2;
   for (int y = 0; y < size; ++y)

@@ -19,7 +19,7 @@
 namespace {
 
 using zyl::extract::OwnedByteImage;
-using zyltest::GreyImage;
+using zyl::test::GreyImage;
 
 struct Context {
   XWContext* c = XWCreateContext();
@@ -60,7 +60,7 @@ const Extraction& default_extraction(const std::string& name) {
   auto it = cache.find(name);
   if (it == cache.end()) {
     Context ctx;
-    it = cache.emplace(name, extract(zyltest::read_pgm(zyltest::test_data(name)), ctx.c)).first;
+    it = cache.emplace(name, extract(zyl::test::read_pgm(zyl::test::test_data(name)), ctx.c)).first;
   }
   return it->second;
 }
@@ -68,7 +68,7 @@ const Extraction& default_extraction(const std::string& name) {
 TEST(ExtractFeatures, RealPrintsGiveAPlausibleCleanRecordAndSkeleton) {
   for (const char* name : kPrints) {
     SCOPED_TRACE(name);
-    const GreyImage g = zyltest::read_pgm(zyltest::test_data(name));
+    const GreyImage g = zyl::test::read_pgm(zyl::test::test_data(name));
     const Extraction& e = default_extraction(name);
     EXPECT_TRUE(e.result == 0 || e.result == 1);
     const FeatureRecord& r = *e.record;
@@ -126,7 +126,7 @@ TEST(ExtractFeatures, PinsTheFirstMinutiaeOfAKnownPrint) {
 }
 
 TEST(ExtractFeatures, IsDeterministicAndLeavesTheContextAlone) {
-  const GreyImage g = zyltest::read_pgm(zyltest::test_data("fvc2000_102_1.pgm"));
+  const GreyImage g = zyl::test::read_pgm(zyl::test::test_data("fvc2000_102_1.pgm"));
   Context ctx;
   const Extraction& a = default_extraction("fvc2000_102_1.pgm");
   // A reused record that held other data ends the same as a fresh one.
@@ -152,7 +152,7 @@ TEST(ExtractFeatures, IsDeterministicAndLeavesTheContextAlone) {
 // it: each one of the original (inside a margin) is found in the shifted
 // record at the shifted place, give or take a pixel, with the same type.
 TEST(ExtractFeatures, ShiftedPrintGivesTheSameMinutiaeShifted) {
-  const GreyImage g = zyltest::read_pgm(zyltest::test_data("fvc2004_101_1.pgm"));
+  const GreyImage g = zyl::test::read_pgm(zyl::test::test_data("fvc2004_101_1.pgm"));
   {
     const int dx = 7, dy = 5;
     GreyImage moved = uniform(g.width, g.height, 255);
@@ -181,7 +181,7 @@ TEST(ExtractFeatures, ShiftedPrintGivesTheSameMinutiaeShifted) {
 }
 
 TEST(ExtractFeatures, ResultIsOneExactlyWhenTheQualityValueIsBelowTheThreshold) {
-  const GreyImage g = zyltest::read_pgm(zyltest::test_data("fvc2002_101_1_160.pgm"));
+  const GreyImage g = zyl::test::read_pgm(zyl::test::test_data("fvc2002_101_1_160.pgm"));
   Context raw;
   raw.set(11000, 1);
   const int q = extract(g, raw.c).result;
@@ -243,7 +243,7 @@ TEST(ExtractFeatures, RefusesBadArguments) {
 
 TEST(ExtractFeaturesGetQ, RatesRealPrintsWithinRangeAndFlatImagesZero) {
   for (const char* name : kPrints) {
-    const GreyImage g = zyltest::read_pgm(zyltest::test_data(name));
+    const GreyImage g = zyl::test::read_pgm(zyl::test::test_data(name));
     OwnedByteImage rows = rows_of(g);
     const int q = ExtractFeatures_GetQ(g.width, g.height, rows.get());
     EXPECT_GT(q, 20) << name;
@@ -309,7 +309,7 @@ namespace {
 // the optional stages (spot removal, good-area growing, extra mean passes,
 // plain binarisation, filtering off) all run on a real print.
 TEST(ExtractFeatures, EveryPresetAndSwitchGivesACleanRecord) {
-  const GreyImage g = zyltest::read_pgm(zyltest::test_data("fvc2002_101_1_160.pgm"));
+  const GreyImage g = zyl::test::read_pgm(zyl::test::test_data("fvc2002_101_1_160.pgm"));
   struct Case {
     int mode;
     std::vector<std::pair<int, int>> settings;

@@ -9,7 +9,7 @@
 
 namespace {
 
-using zyltest::GreyImage;
+using zyl::test::GreyImage;
 
 GreyImage uniform(int w, int h, std::uint8_t v) { return {w, h, std::vector<std::uint8_t>(static_cast<size_t>(w) * h, v)}; }
 
@@ -71,7 +71,7 @@ TEST(ZylExGetQuality, AveragesExtentAndTextureForNarrowImagesOnly) {
   EXPECT_EQ(ZylEx_GetQuality(193, 200, wide.pixels.data()), 0);
   EXPECT_EQ(ZylEx_GetQuality(193, 200, nullptr), -1);
 
-  const GreyImage crop = zyltest::read_pgm(zyltest::test_data("fvc2002_101_1_160.pgm"));
+  const GreyImage crop = zyl::test::read_pgm(zyl::test::test_data("fvc2002_101_1_160.pgm"));
   const GreyImage copy = crop;
   const int texture = DevAlgImgQualityNew(crop.width, crop.height, crop.pixels.data());
   const int extent = ZylImgQsize(crop.pixels.data(), crop.width, crop.height);
@@ -83,7 +83,7 @@ TEST(ZylExGetQuality, AveragesExtentAndTextureForNarrowImagesOnly) {
 TEST(ImageQuality, RatesAPrintAboveItsBlurredCopy) {
   for (const char* name : {"fvc2000_102_1.pgm", "fvc2004_101_1.pgm"}) {
     SCOPED_TRACE(name);
-    const GreyImage g = zyltest::read_pgm(zyltest::test_data(name));
+    const GreyImage g = zyl::test::read_pgm(zyl::test::test_data(name));
     const GreyImage b = blurred(g);
     const int sharp = ZylEx_GetQuality(g.width, g.height, g.pixels.data());
     const int soft = ZylEx_GetQuality(b.width, b.height, b.pixels.data());
@@ -187,7 +187,7 @@ TEST(DevAlgImgQualityAndroid, KeepsTheTextureQualityUnlessAGoodPrintIsLopsided) 
   // A poor texture (below 50) is returned as it is.
   const GreyImage flat = uniform(100, 100, 128);
   EXPECT_EQ(DevAlgImgQualityAndroid(100, 100, flat.pixels.data()), 0);
-  const GreyImage g = zyltest::read_pgm(zyltest::test_data("fvc2000_102_1.pgm"));
+  const GreyImage g = zyl::test::read_pgm(zyl::test::test_data("fvc2000_102_1.pgm"));
   const int q = DevAlgImgQualityNew(g.width, g.height, g.pixels.data());
   ASSERT_GE(q, 50);
   EXPECT_EQ(DevAlgImgQualityAndroid(g.width, g.height, g.pixels.data()), q);

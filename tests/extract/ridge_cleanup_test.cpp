@@ -9,7 +9,7 @@
 
 namespace {
 
-using zyltest::Canvas;
+using zyl::test::Canvas;
 
 TEST(RidgeLine, DrawsTheStraightWalkAndItsEnd) {
   Canvas img(8, 4);
@@ -177,7 +177,7 @@ TEST(RidgeGaps, JoinsFacingEndingsOnlyAcrossACleanGap) {
     Canvas img(76, 60);
     c.draw(img);
     const int before = img.ridge_count();
-    auto d = zyltest::GoodDirections(76, 60);
+    auto d = zyl::test::GoodDirections(76, 60);
     EliminateLines(76, 60, img.get(), d.get());
     bool bridged = true;
     for (int x = 31; x <= 40; ++x) bridged &= img.ridge(x, 30) || img.ridge(x, 31);
@@ -191,7 +191,7 @@ TEST(RidgeGaps, JoinsFacingEndingsOnlyAcrossACleanGap) {
 TEST(RidgeGaps, LeavesEndingsInBadAreasAlone) {
   Canvas img(76, 60);
   img.stroke({{5, 30}, {30, 30}}).stroke({{41, 30}, {70, 30}});
-  auto d = zyltest::GoodDirections(76, 60);
+  auto d = zyl::test::GoodDirections(76, 60);
   d[30][30] |= 0x80;
   d[30][41] |= 0x80;
   const auto before = img.text();
@@ -207,7 +207,7 @@ TEST(RidgeLoops, OpensASmallLoopOnItsLongerSide) {
       .stroke({{25, 30}, {26, 29}, {26, 24}, {42, 24}, {42, 29}, {43, 30}})
       .stroke({{25, 30}, {27, 32}, {41, 32}, {43, 30}})
       .stroke({{43, 30}, {70, 30}});
-  auto d = zyltest::GoodDirections(80, 60);
+  auto d = zyl::test::GoodDirections(80, 60);
   EliminateEyes(80, 60, img.get(), d.get());
   for (int x = 27; x <= 41; ++x) EXPECT_FALSE(img.ridge(x, 24)) << "upper arc at " << x;
   for (int x = 27; x <= 41; ++x) EXPECT_TRUE(img.ridge(x, 32)) << "lower arc at " << x;
@@ -228,7 +228,7 @@ TEST(RidgeLoops, CutsAShortBridgeBetweenTwoYJunctions) {
   ASSERT_EQ(NodeType(&j), 2);
   ASSERT_EQ(NodeType(&k), 2);
   const int before = img.ridge_count();
-  auto d = zyltest::GoodDirections(80, 70);
+  auto d = zyl::test::GoodDirections(80, 70);
   EliminateEyes(80, 70, img.get(), d.get());
   for (int x = 31; x <= 39; ++x) EXPECT_FALSE(img.ridge(x, 30)) << "bridge at " << x;
   EXPECT_TRUE(img.ridge(30, 30));
@@ -245,7 +245,7 @@ TEST(RidgeLoops, IgnoresJunctionsNearTheBorder) {
       .stroke({{25, 15}, {27, 17}, {41, 17}, {43, 15}})
       .stroke({{43, 15}, {70, 15}});
   const auto before = img.text();
-  auto d = zyltest::GoodDirections(80, 60);
+  auto d = zyl::test::GoodDirections(80, 60);
   EliminateEyes(80, 60, img.get(), d.get());
   EXPECT_EQ(img.text(), before);
 }

@@ -14,8 +14,8 @@
 
 namespace {
 
-using fieldtest::Field;
-using fieldtest::Grid;
+using zyl::test::Field;
+using zyl::test::Grid;
 
 TEST(PoincareIndex, Rings) {
   struct Case {
@@ -79,14 +79,14 @@ TEST(SingularPoints, CurvatureSumsFoldedDifferencesOfTheWindow) {
 Grid block_field(Field kind, int columns, int rows, double cx, double cy) {
   Grid g(columns, rows);
   for (int y = 0; y < rows; ++y)
-    for (int x = 0; x < columns; ++x) g.at(x, y) = fieldtest::field_orientation(kind, x * 16 + 7.5, y * 16 + 7.5, cx, cy);
+    for (int x = 0; x < columns; ++x) g.at(x, y) = zyl::test::field_orientation(kind, x * 16 + 7.5, y * 16 + 7.5, cx, cy);
   return g;
 }
 
 Grid pixel_field(Field kind, int w, int h, double cx, double cy) {
   Grid g(w, h);
   for (int y = 0; y < h; ++y)
-    for (int x = 0; x < w; ++x) g.at(x, y) = fieldtest::field_orientation(kind, x, y, cx, cy);
+    for (int x = 0; x < w; ++x) g.at(x, y) = zyl::test::field_orientation(kind, x, y, cx, cy);
   return g;
 }
 
@@ -266,7 +266,7 @@ TEST(SingularPoints, RecordListRoundTripAndBoundedCounts) {
 }
 
 // Steps 2 to 9 of the extractor, enough to find the singular points.
-SingularPointList singular_points_of(const zyltest::GreyImage& image) {
+SingularPointList singular_points_of(const zyl::test::GreyImage& image) {
   const int w = image.width, h = image.height;
   auto G = Grid::of(image).image();
   zyl::extract::OwnedByteImage W(w, h), D(w, h);
@@ -304,7 +304,7 @@ TEST(SingularPoints, RealPrintsGiveTheirCoresAndDeltas) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.file);
-    const SingularPointList list = singular_points_of(zyltest::read_pgm(zyltest::test_data(c.file)));
+    const SingularPointList list = singular_points_of(zyl::test::read_pgm(zyl::test::test_data(c.file)));
     ASSERT_EQ(list.count, static_cast<int>(c.points.size()));
     for (int i = 0; i < list.count; ++i) {
       EXPECT_EQ(list.x[i], c.points[i].x) << i;

@@ -8,7 +8,7 @@
 #include "extract/byte_image.h"
 #include "zylscan/extract_ridges.h"
 
-namespace zyltest {
+namespace zyl::test {
 
 class Canvas {
  public:
@@ -65,4 +65,4 @@ inline zyl::extract::OwnedByteImage GoodDirections(int width, int height) {
   return zyl::extract::OwnedByteImage(width, height);
 }
 
-}  // namespace zyltest
+}  // namespace zyl::test

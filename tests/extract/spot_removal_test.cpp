@@ -12,7 +12,7 @@
 
 namespace {
 
-using fieldtest::Grid;
+using zyl::test::Grid;
 
 // '#' bad, '.' good; bits 0..6 hold an orientation that must not matter.
 Grid parse(const std::vector<std::string>& rows) {
@@ -94,7 +94,7 @@ TEST(SpotRemoval, RandomMapsReachTheFixpoint) {
   std::mt19937 rng(21);
   std::uniform_int_distribution<int> side(1, 48);
   for (int trial = 0; trial < 40; ++trial) {
-    Grid flags = fieldtest::random_grid(rng, side(rng), side(rng));
+    Grid flags = zyl::test::random_grid(rng, side(rng), side(rng));
     // About half bad: near the percolation threshold, so both kept and
     // removed regions of every shape occur.
     for (int& p : flags.v) p = (p & 1) ? (p | 0x80) : (p & 0x7F);

@@ -9,7 +9,7 @@
 
 namespace {
 
-using zyltest::Canvas;
+using zyl::test::Canvas;
 
 // The removal rule, written out independently: r[i] = neighbour i is ridge.
 int RuleEntry(int index) {

@@ -14,7 +14,7 @@
 
 namespace {
 
-using fieldtest::Grid;
+using zyl::test::Grid;
 
 struct Shape {
   int width, height, radius;
@@ -48,14 +48,14 @@ Grid means(const Grid& g, int r) {
 }
 
 Grid random_binary(std::mt19937& rng, int w, int h) {
-  Grid g = fieldtest::random_grid(rng, w, h, 0, 2);
+  Grid g = zyl::test::random_grid(rng, w, h, 0, 2);
   for (int& p : g.v) p = p == 0 ? 0 : 255;
   return g;
 }
 
 // Direction bytes: orientations 0..127, a third of them with the bad bit.
 Grid random_directions(std::mt19937& rng, int w, int h) {
-  Grid g = fieldtest::random_grid(rng, w, h, 0, 127);
+  Grid g = zyl::test::random_grid(rng, w, h, 0, 127);
   std::bernoulli_distribution bad(1.0 / 3);
   for (int& p : g.v)
     if (bad(rng)) p |= 0x80;
@@ -75,7 +75,7 @@ TEST(WindowFilters, MeanFiltersMatchBruteForce) {
   std::mt19937 rng(11);
   for (const Shape& s : random_shapes(rng, 25)) {
     SCOPED_TRACE(testing::Message() << s.width << "x" << s.height << " r=" << s.radius);
-    const Grid g = fieldtest::random_grid(rng, s.width, s.height);
+    const Grid g = zyl::test::random_grid(rng, s.width, s.height);
 
     auto smooth = g.image();
     SmoothImage(s.width, s.height, smooth.get(), s.radius);
@@ -92,7 +92,7 @@ TEST(WindowFilters, BinarisationsMatchBruteForce) {
   std::uniform_int_distribution<int> radius(0, 9);
   for (const Shape& s : random_shapes(rng, 25)) {
     SCOPED_TRACE(testing::Message() << s.width << "x" << s.height << " r=" << s.radius);
-    const Grid g = fieldtest::random_grid(rng, s.width, s.height);
+    const Grid g = zyl::test::random_grid(rng, s.width, s.height);
 
     auto plain = g.image();
     BinarizeImage(s.width, s.height, plain.get(), s.radius);
@@ -114,7 +114,7 @@ TEST(WindowFilters, BinarisationsMatchBruteForce) {
     // Density-adaptive: densities around both limits, so that a density
     // equal to high takes the small window and one equal to low the middle.
     const int high = 130, low = 115;
-    const Grid density = fieldtest::random_grid(rng, s.width, s.height, low - 2, high + 2);
+    const Grid density = zyl::test::random_grid(rng, s.width, s.height, low - 2, high + 2);
     const int rs = radius(rng), rm = radius(rng), rl = radius(rng);
     auto adaptive = g.image();
     auto dens = density.image();
@@ -133,7 +133,7 @@ TEST(WindowFilters, NormalisationMatchesBruteForce) {
   std::mt19937 rng(13);
   for (const Shape& s : random_shapes(rng, 25)) {
     SCOPED_TRACE(testing::Message() << s.width << "x" << s.height << " r=" << s.radius);
-    const Grid g = fieldtest::random_grid(rng, s.width, s.height);
+    const Grid g = zyl::test::random_grid(rng, s.width, s.height);
     // A smoothed image lies close to the grey one; clamp into 0..255.
     Grid sm = means(g, 2);
     std::uniform_int_distribution<int> jitter(-30, 30);

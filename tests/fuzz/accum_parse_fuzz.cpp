@@ -10,7 +10,7 @@
 #include "fuzz_check.h"
 #include "zylscan/matchlib_accum.h"
 
-using zylfuzz::require;
+using zyl::test::require;
 
 namespace {
 

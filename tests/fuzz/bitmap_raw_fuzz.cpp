@@ -15,7 +15,7 @@
 #include "fuzz_check.h"
 #include "zylscan/zylfpscan_status.h"
 
-using zylfuzz::require;
+using zyl::test::require;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size < 4) return 0;

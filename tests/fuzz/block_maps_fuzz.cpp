@@ -9,7 +9,7 @@
 #include "zylscan/matchlib_card_extended.h"
 #include "zylscan/matchlib_object.h"
 
-using zylfuzz::require;
+using zyl::test::require;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const auto length = static_cast<std::uint32_t>(size);

@@ -9,7 +9,7 @@
 #include "fuzz_check.h"
 #include "matchlib/template/block_record.h"
 
-using zylfuzz::require;
+using zyl::test::require;
 
 namespace {
 std::uint32_t size16() { return 16; }

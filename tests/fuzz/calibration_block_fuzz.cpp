@@ -10,7 +10,7 @@
 
 namespace {
 
-using zylfuzz::require;
+using zyl::test::require;
 
 // A small frame keeps each run short; the block's points may lie anywhere.
 constexpr int kFrameW = 160, kFrameH = 120, kOutW = 200, kOutH = 200;

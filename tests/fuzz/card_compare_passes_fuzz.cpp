@@ -13,7 +13,7 @@
 #include "zylscan/matchlib_card_compare.h"
 #include "zylscan/matchlib_object.h"
 
-using zylfuzz::require;
+using zyl::test::require;
 
 namespace {
 

@@ -12,7 +12,7 @@
 #include "zylscan/matchlib_card_compare.h"
 #include "zylscan/matchlib_object.h"
 
-using zylfuzz::require;
+using zyl::test::require;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size < 5 || size > 8000) return 0;

@@ -14,7 +14,7 @@
 #include "zylscan/matchlib_container.h"
 #include "zylscan/matchlib_object.h"
 
-using zylfuzz::require;
+using zyl::test::require;
 
 namespace {
 

@@ -19,7 +19,7 @@
 
 namespace {
 
-using zylfuzz::require;
+using zyl::test::require;
 using Buffer = std::array<std::uint8_t, ZYL_TEMPLATE_BUFFER_SIZE>;
 
 XWContext* context() {

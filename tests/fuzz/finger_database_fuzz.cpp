@@ -19,7 +19,7 @@
 namespace {
 
 using namespace zyl::device::fingerdb;
-using zylfuzz::require;
+using zyl::test::require;
 
 constexpr std::size_t kHead = kSlotsOffset;               // 43
 constexpr std::size_t kTail = kRecordSize - 307243;       // 21

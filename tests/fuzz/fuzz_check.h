@@ -3,10 +3,10 @@
 
 #include <cstdlib>
 
-namespace zylfuzz {
+namespace zyl::test {
 
 inline void require(bool condition) {
   if (!condition) std::abort();
 }
 
-}  // namespace zylfuzz
+}  // namespace zyl::test

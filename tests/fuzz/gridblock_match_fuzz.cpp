@@ -9,7 +9,7 @@
 #include "zylscan/matchlib_object.h"
 #include "zylscan/matchlib_xform.h"
 
-using zylfuzz::require;
+using zyl::test::require;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size < 6 || size > 6000) return 0;

@@ -10,7 +10,7 @@
 #include "zylscan/matchlib_grid_match.h"
 #include "zylscan/matchlib_object.h"
 
-using zylfuzz::require;
+using zyl::test::require;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size < 3 || size > 4000) return 0;

@@ -12,7 +12,7 @@
 namespace {
 
 using namespace zyl::api;
-using zylfuzz::require;
+using zyl::test::require;
 
 }  // namespace
 

@@ -8,7 +8,7 @@
 #include "fuzz_check.h"
 #include "zylscan/matchlib_image.h"
 
-using zylfuzz::require;
+using zyl::test::require;
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include "zylscan/matchlib_blob.h"
 #include "zylscan/matchlib_kwzd.h"
 
-using zylfuzz::require;
+using zyl::test::require;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const auto n = static_cast<std::uint32_t>(size);

@@ -9,7 +9,7 @@
 #include "fuzz_check.h"
 #include "zylscan/matchlib_localstruct.h"
 
-using zylfuzz::require;
+using zyl::test::require;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (!data || size < 2 || size > 8192) return 0;

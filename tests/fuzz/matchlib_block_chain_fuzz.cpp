@@ -8,7 +8,7 @@
 
 namespace {
 
-using zylfuzz::require;
+using zyl::test::require;
 
 struct Walk {
   const std::uint8_t* begin;

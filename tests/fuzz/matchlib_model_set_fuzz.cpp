@@ -7,7 +7,7 @@
 #include "fuzz_check.h"
 #include "zylscan/matchlib_model_set.h"
 
-using zylfuzz::require;
+using zyl::test::require;
 
 namespace {
 

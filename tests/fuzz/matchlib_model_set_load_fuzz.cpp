@@ -9,7 +9,7 @@
 #include "fuzz_check.h"
 #include "zylscan/matchlib_engine.h"
 
-using zylfuzz::require;
+using zyl::test::require;
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include "fuzz_check.h"
 #include "zylscan/matchlib_score.h"
 
-using zylfuzz::require;
+using zyl::test::require;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   auto* model = static_cast<ScoreModel*>(std::calloc(1, sizeof(ScoreModel)));

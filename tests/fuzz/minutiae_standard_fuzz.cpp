@@ -11,7 +11,7 @@
 #include "zylscan/matchlib_card_convert.h"
 #include "zylscan/matchlib_minutiae.h"
 
-using zylfuzz::require;
+using zyl::test::require;
 
 namespace {
 

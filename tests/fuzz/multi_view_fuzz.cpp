@@ -8,7 +8,7 @@
 #include "zylscan/matchlib_mvt.h"
 #include "zylscan/matchlib_object.h"
 
-using zylfuzz::require;
+using zyl::test::require;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   DataBlob* blob = blob_create(80, data, static_cast<std::uint32_t>(size));

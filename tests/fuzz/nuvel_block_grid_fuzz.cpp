@@ -11,7 +11,7 @@
 namespace {
 
 using namespace zyl::api;
-using zylfuzz::require;
+using zyl::test::require;
 
 std::vector<std::uint8_t> code_of(const FeatureRecord& r) {
   std::vector<std::uint8_t> out(2 + ZYL_MAX_BLOCKS * ZYL_MAX_BLOCKS);

@@ -15,7 +15,7 @@
 namespace {
 
 using namespace zyl::api;
-using zylfuzz::require;
+using zyl::test::require;
 
 void check_record(const FeatureRecord& r) {
   require(r.minutiaCount >= 0 && r.minutiaCount <= kNuvelMaxMinutiae);

@@ -8,7 +8,7 @@
 #include "fuzz_check.h"
 #include "zylscan/matchlib_pair_matcher.h"
 
-using zylfuzz::require;
+using zyl::test::require;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (!data || size > 0xffffffffu) return 0;

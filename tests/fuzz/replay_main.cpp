@@ -85,7 +85,7 @@ std::size_t run_prefixes(const std::string& name, const Bytes& input,
     if (done % 16 == 0 && std::chrono::steady_clock::now() > deadline) break;
     ++done;
     std::snprintf(g_current, sizeof g_current, "corpus file %s cut to %zu bytes", name.c_str(), n);
-    zyltest::for_each_prefix_block(input, n, n + 1, [](std::span<const std::uint8_t> cut) {
+    zyl::test::for_each_prefix_block(input, n, n + 1, [](std::span<const std::uint8_t> cut) {
       LLVMFuzzerTestOneInput(cut.data(), cut.size());
     });
   }

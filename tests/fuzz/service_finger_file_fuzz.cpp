@@ -20,7 +20,7 @@
 #include "finger_store.h"
 #include "fuzz_check.h"
 
-using zylfuzz::require;
+using zyl::test::require;
 
 namespace {
 

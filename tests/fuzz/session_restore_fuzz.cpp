@@ -9,7 +9,7 @@
 #include "zylscan/matchlib_session.h"
 #include "zylscan/matchlib_stage.h"
 
-using zylfuzz::require;
+using zyl::test::require;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   static MatchContext* ctx = ctx_create();

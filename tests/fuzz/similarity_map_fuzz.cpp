@@ -10,7 +10,7 @@
 #include "zylscan/matchlib_blob.h"
 #include "zylscan/matchlib_pair_matcher.h"
 
-using zylfuzz::require;
+using zyl::test::require;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size < 7 || size > 0xffffffu) return 0;

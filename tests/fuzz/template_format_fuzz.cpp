@@ -14,7 +14,7 @@
 namespace {
 
 using namespace zyl::api;
-using zylfuzz::require;
+using zyl::test::require;
 
 }  // namespace
 

@@ -8,7 +8,7 @@
 #include "fuzz_check.h"
 #include "zylscan/matchlib_tlv.h"
 
-using zylfuzz::require;
+using zyl::test::require;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const auto n = static_cast<std::uint32_t>(size);

@@ -25,7 +25,7 @@
 namespace {
 
 namespace tl = zyl::typeline;
-using zylfuzz::require;
+using zyl::test::require;
 
 void unpack_sections(std::span<const std::uint8_t> body) {
   // The bounded readers take exactly the input's bytes.

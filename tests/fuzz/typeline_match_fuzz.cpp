@@ -14,7 +14,7 @@
 namespace {
 
 namespace tl = zyl::typeline;
-using zylfuzz::require;
+using zyl::test::require;
 
 bool valid_match_answer(int r, int t) { return r == -1 || r == 1 || r == 1000 || r >= t; }
 

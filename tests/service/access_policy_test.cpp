@@ -15,7 +15,7 @@
 
 #include "service_workers_fixture.h"
 
-namespace zyl::servicetest {
+namespace zyl::test {
 namespace {
 
 namespace fs = std::filesystem;
@@ -216,4 +216,4 @@ TEST_F(AccessPolicy, AGrantAsTheFileDescribesLetsThatUserIn) {
 }
 
 }  // namespace
-}  // namespace zyl::servicetest
+}  // namespace zyl::test

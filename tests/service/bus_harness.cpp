@@ -31,7 +31,7 @@ extern char **environ;
 
 namespace fs = std::filesystem;
 
-namespace zyl::servicetest {
+namespace zyl::test {
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -869,4 +869,4 @@ std::vector<RecordedSignal> SignalRecorder::collect(Milliseconds time) {
   return received_;
 }
 
-}  // namespace zyl::servicetest
+}  // namespace zyl::test

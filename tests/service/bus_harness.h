@@ -26,7 +26,7 @@
 #include <QObject>
 #include <QVariantList>
 
-namespace zyl::servicetest {
+namespace zyl::test {
 
 inline constexpr char kServiceName[] = "com.vyx.fingerprintdriver";
 inline constexpr char kObjectPath[] = "/com/vyx/fingerprintdriver";
@@ -231,4 +231,4 @@ class SignalRecorder : public QObject {
   std::vector<bool> taken_;
 };
 
-}  // namespace zyl::servicetest
+}  // namespace zyl::test

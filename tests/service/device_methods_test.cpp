@@ -6,7 +6,7 @@
 
 #include "service_fixture.h"
 
-namespace zyl::servicetest {
+namespace zyl::test {
 namespace {
 
 using Lines = std::vector<std::string>;
@@ -158,4 +158,4 @@ TEST_F(DeviceMethods, WithoutScannersCountIsZeroAndNameEmpty) {
 }
 
 }  // namespace
-}  // namespace zyl::servicetest
+}  // namespace zyl::test

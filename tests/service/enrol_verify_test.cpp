@@ -10,7 +10,7 @@
 
 #include "service_workers_fixture.h"
 
-namespace zyl::servicetest {
+namespace zyl::test {
 namespace {
 
 namespace fs = std::filesystem;
@@ -213,4 +213,4 @@ TEST_F(EnrolVerify, EnrolWithoutAClaimedScannerReportsTheFailure) {
 }
 
 }  // namespace
-}  // namespace zyl::servicetest
+}  // namespace zyl::test

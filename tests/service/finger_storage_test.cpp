@@ -8,7 +8,7 @@
 #include "device/finger_database.h"
 #include "service_workers_fixture.h"
 
-namespace zyl::servicetest {
+namespace zyl::test {
 namespace {
 
 namespace fs = std::filesystem;
@@ -183,4 +183,4 @@ TEST_F(Reset, WithoutAScannerIsRefusedAndDeletesNothing) {
 }
 
 }  // namespace
-}  // namespace zyl::servicetest
+}  // namespace zyl::test

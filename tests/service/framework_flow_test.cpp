@@ -7,7 +7,7 @@
 
 #include "service_workers_fixture.h"
 
-namespace zyl::servicetest {
+namespace zyl::test {
 namespace {
 
 namespace fs = std::filesystem;
@@ -83,4 +83,4 @@ TEST_F(FrameworkFlow, EnrolListRenameVerifyDeleteAndReset) {
 }
 
 }  // namespace
-}  // namespace zyl::servicetest
+}  // namespace zyl::test

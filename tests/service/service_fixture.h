@@ -7,7 +7,7 @@
 
 #include "bus_harness.h"
 
-namespace zyl::servicetest {
+namespace zyl::test {
 
 // Skips with the reason when this machine cannot run the service on a
 // private bus (see busTestsUnavailableReason); otherwise each test gets a
@@ -48,4 +48,4 @@ class ServiceWithScannersTest : public ServiceBusTest {
   }
 };
 
-}  // namespace zyl::servicetest
+}  // namespace zyl::test

@@ -11,7 +11,7 @@
 
 #include "service_fixture.h"
 
-namespace zyl::servicetest {
+namespace zyl::test {
 namespace {
 
 constexpr char kDataRoot[] = "/usr/share/vyx-authentication/modes/zq3300/data/";
@@ -168,4 +168,4 @@ TEST_F(ServiceInterface, SecondInstanceFindsNameTakenAndIdles) {
 }
 
 }  // namespace
-}  // namespace zyl::servicetest
+}  // namespace zyl::test

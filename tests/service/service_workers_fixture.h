@@ -15,7 +15,7 @@
 #include "service_fixture.h"
 #include "support/pgm.h"
 
-namespace zyl::servicetest {
+namespace zyl::test {
 
 inline constexpr char kDataRoot[] = "/usr/share/vyx-authentication/modes/zq3300/data/";
 inline constexpr int kFingerFileSize = 61440;
@@ -43,7 +43,7 @@ inline std::ostream &operator<<(std::ostream &out, const Status &s) {
 // "image <path>" lines of a scenario, for files of tests/data.
 inline std::string scenarioImages(const std::vector<std::string> &names) {
   std::string out;
-  for (const auto &name : names) out += "image " + zyltest::test_data(name) + "\n";
+  for (const auto &name : names) out += "image " + zyl::test::test_data(name) + "\n";
   return out;
 }
 
@@ -171,4 +171,4 @@ class ServiceWorkersTest : public ServiceWithScannersTest {
   int instance_ = 0;
 };
 
-}  // namespace zyl::servicetest
+}  // namespace zyl::test

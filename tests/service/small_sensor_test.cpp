@@ -6,7 +6,7 @@
 
 #include "service_workers_fixture.h"
 
-namespace zyl::servicetest {
+namespace zyl::test {
 namespace {
 
 using SmallSensor = ServiceWorkersTest;
@@ -49,4 +49,4 @@ TEST_F(SmallSensor, EnrolsFromThreeCapturesAndVerifiesOnA1061) {
 }
 
 }  // namespace
-}  // namespace zyl::servicetest
+}  // namespace zyl::test

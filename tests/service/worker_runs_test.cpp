@@ -9,7 +9,7 @@
 
 #include "service_workers_fixture.h"
 
-namespace zyl::servicetest {
+namespace zyl::test {
 namespace {
 
 namespace fs = std::filesystem;
@@ -153,4 +153,4 @@ TEST_F(WorkerRuns, SecondVerificationEndsAndReportsTheFirstBeforeItStarts) {
 }
 
 }  // namespace
-}  // namespace zyl::servicetest
+}  // namespace zyl::test

@@ -7,7 +7,7 @@
 
 #include "matchlib/core/allocation.h"
 
-namespace zyltest {
+namespace zyl::test {
 
 // Ends the operation under test: stops failing allocations (so the checks
 // that follow allocate freely) and answers whether the armed allocation
@@ -38,4 +38,4 @@ int sweep_allocation_failures(Attempt attempt, int limit = 10000) {
   return n - 1;
 }
 
-}  // namespace zyltest
+}  // namespace zyl::test

@@ -9,7 +9,7 @@
 
 #include "support/tlv_bytes.h"
 
-namespace zyltest {
+namespace zyl::test {
 
 struct CardMinutia {
   int x, y, direction;  // card units, 256 steps a turn (stored in 64)
@@ -57,4 +57,4 @@ inline std::vector<CardMinutia> card_turn(const std::vector<CardMinutia>& m, int
   return out;
 }
 
-}  // namespace zyltest
+}  // namespace zyl::test

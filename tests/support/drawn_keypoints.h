@@ -15,7 +15,7 @@
 #include "zylscan/matchlib_keypoint_stage.h"
 #include "zylscan/matchlib_object.h"
 
-namespace zyltest {
+namespace zyl::test {
 
 struct KeypointBlobDeleter {
   void operator()(DataBlob* b) const { blob_release(b); }
@@ -58,4 +58,4 @@ inline Drawn drawn_pair(std::uint32_t seed, int n) {
   return d;
 }
 
-}  // namespace zyltest
+}  // namespace zyl::test

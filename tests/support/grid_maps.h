@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <vector>
 
-namespace zyltest {
+namespace zyl::test {
 
 using GridMapBytes = std::vector<std::uint8_t>;
 
@@ -46,4 +46,4 @@ inline GridMapBytes world_map(int columns, int rows, int cell, int angle512, dou
   return m;
 }
 
-}  // namespace zyltest
+}  // namespace zyl::test

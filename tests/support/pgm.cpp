@@ -4,7 +4,7 @@
 #include <fstream>
 #include <stdexcept>
 
-namespace zyltest {
+namespace zyl::test {
 
 namespace {
 // Skips white space and '#' comments between header fields.
@@ -59,4 +59,4 @@ std::string test_data(const std::string& name) {
   return std::string(dir ? dir : ZYL_TEST_DATA_DIR) + "/" + name;
 }
 
-}  // namespace zyltest
+}  // namespace zyl::test

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-namespace zyltest {
+namespace zyl::test {
 
 struct GreyImage {
   int width = 0;
@@ -21,4 +21,4 @@ void write_pgm(const std::string& path, const GreyImage& image);
 // Path of a file in tests/data.
 std::string test_data(const std::string& name);
 
-}  // namespace zyltest
+}  // namespace zyl::test

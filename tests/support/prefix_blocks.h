@@ -10,7 +10,7 @@
 #include <memory>
 #include <span>
 
-namespace zyltest {
+namespace zyl::test {
 
 // Calls parse(prefix) for every length n in [first, end) (end at most the
 // input's size + 1, where n == size is the whole input). A zero-length
@@ -25,4 +25,4 @@ void for_each_prefix_block(std::span<const std::uint8_t> input, std::size_t firs
   }
 }
 
-}  // namespace zyltest
+}  // namespace zyl::test

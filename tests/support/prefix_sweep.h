@@ -14,7 +14,7 @@
 
 #include "support/prefix_blocks.h"
 
-namespace zyltest {
+namespace zyl::test {
 
 // Calls parse(prefix) for every length from 0 to input.size() - 1 (the
 // proper prefixes; `include_whole` adds the whole input), each in its own
@@ -37,4 +37,4 @@ void for_each_prefix(const std::vector<std::uint8_t>& input, Parse&& parse,
                   include_whole);
 }
 
-}  // namespace zyltest
+}  // namespace zyl::test

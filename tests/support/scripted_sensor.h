@@ -15,7 +15,7 @@
 #include "zylscan/matchlib_sensor.h"
 #include "zylscan/matchlib_support.h"
 
-namespace zyltest {
+namespace zyl::test {
 
 inline constexpr int kSide = 200;  // 40000 pixels: a foreground of 400 is 1 %
 
@@ -78,4 +78,4 @@ inline int fake_stop(SensorDevice* s) {
 
 inline const SensorOps kScriptedSensorOps{nullptr, nullptr, fake_capture, fake_stop};
 
-}  // namespace zyltest
+}  // namespace zyl::test

@@ -18,7 +18,7 @@
 #include "zylscan/matchlib_mvt.h"
 #include "zylscan/matchlib_object.h"
 
-namespace zyltest {
+namespace zyl::test {
 
 struct ScoreScript {
   // (view id, probe id) -> sub-scores of one stage.
@@ -145,4 +145,4 @@ inline int view_count(DataBlob* blob) {
   return n;
 }
 
-}  // namespace zyltest
+}  // namespace zyl::test

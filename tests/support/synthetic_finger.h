@@ -12,7 +12,7 @@
 #include "zylscan/typeline_match.h"
 #include "zylscan/typeline_template.h"
 
-namespace zyltest {
+namespace zyl::test {
 
 using Template = std::vector<std::uint8_t>;
 
@@ -141,4 +141,4 @@ inline std::unique_ptr<TypelineRecord> decode(const Template& t) {
   return r;
 }
 
-}  // namespace zyltest
+}  // namespace zyl::test

@@ -6,7 +6,7 @@
 #include <initializer_list>
 #include <vector>
 
-namespace zyltest {
+namespace zyl::test {
 
 // One element: one- or two-byte tag, short or 0x81/0x82 length, the value.
 inline std::vector<std::uint8_t> el(std::uint16_t tag, const std::vector<std::uint8_t>& value) {
@@ -32,4 +32,4 @@ inline std::vector<std::uint8_t> cat(std::initializer_list<std::vector<std::uint
   return out;
 }
 
-}  // namespace zyltest
+}  // namespace zyl::test

@@ -11,9 +11,9 @@
 
 namespace {
 
-using tooltest::ToolRun;
-using tooltest::Sandbox;
-using tooltest::word;
+using zyl::test::ToolRun;
+using zyl::test::Sandbox;
+using zyl::test::word;
 
 const std::string kUpdateDevice = "device vid1:0x0503 bus=1 address=5 endpoints=0x81,0x02\n";
 

@@ -10,7 +10,7 @@
 #include <sstream>
 #include <stdexcept>
 
-namespace tooltest {
+namespace zyl::test {
 
 namespace {
 
@@ -132,4 +132,4 @@ ToolRun Sandbox::run(const std::string& program, const std::vector<std::string>&
   return r;
 }
 
-}  // namespace tooltest
+}  // namespace zyl::test

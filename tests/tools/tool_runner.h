@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-namespace tooltest {
+namespace zyl::test {
 
 struct TraceLine {
   std::string kind;   // bulk, interrupt, control, sleep, clear_halt, ...
@@ -45,4 +45,4 @@ class Sandbox {
 // Little-endian word i of a 64-byte packet.
 std::uint32_t word(const std::vector<std::uint8_t>& packet, int i);
 
-}  // namespace tooltest
+}  // namespace zyl::test

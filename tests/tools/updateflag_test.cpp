@@ -8,8 +8,8 @@
 
 namespace {
 
-using tooltest::ToolRun;
-using tooltest::Sandbox;
+using zyl::test::ToolRun;
+using zyl::test::Sandbox;
 
 std::string scanner(int version, int minor, int mcu, const std::string& extra = "") {
   return "device vid1:0x1023 bus=1 address=3\n"

@@ -20,7 +20,7 @@
 
 namespace {
 
-using namespace zyltest;
+using namespace zyl::test;
 
 // A point about len pixels from (cx, cy) in direction dir, as op_func_01
 // measures the direction from the centre towards the point.

@@ -8,7 +8,7 @@
 #include "zylscan/typeline_match.h"
 #include "zylscan/typeline_template.h"
 
-namespace zyltest {
+namespace zyl::test {
 
 inline int Circ240(int a, int b) {
   const int d = std::abs(a - b);
@@ -55,4 +55,4 @@ inline void Pair(PointMatchResult& r, int a, int b) {
   ++r.pairCount;
 }
 
-}  // namespace zyltest
+}  // namespace zyl::test

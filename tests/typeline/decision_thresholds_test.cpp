@@ -17,11 +17,11 @@
 #include "zylscan/typeline_math.h"
 #include "zylscan/typeline_template.h"
 
-using zyltest::AddPoint;
-using zyltest::Circ120;
-using zyltest::Circ240;
-using zyltest::Quality;
-using zyltest::Sq;
+using zyl::test::AddPoint;
+using zyl::test::Circ120;
+using zyl::test::Circ240;
+using zyl::test::Quality;
+using zyl::test::Sq;
 
 namespace {
 

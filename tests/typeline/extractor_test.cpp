@@ -22,7 +22,7 @@ struct Extraction {
   Bytes image;
 };
 
-Extraction extract(const zyltest::GreyImage& img) {
+Extraction extract(const zyl::test::GreyImage& img) {
   Extraction e;
   e.image = img.pixels;
   e.result = create_template(e.image.data(), img.width, img.height, e.out.data());
@@ -79,7 +79,7 @@ TEST(TypelineExtractor, RealCropsGiveTemplatesTheReaderAccepts) {
                         {"fvc2000_102_1_160.pgm", 17818, 0, 2}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    const auto img = zyltest::read_pgm(zyltest::test_data(c.name));
+    const auto img = zyl::test::read_pgm(zyl::test::test_data(c.name));
     const Extraction e = extract(img);
     ASSERT_GT(e.result, 0);
     EXPECT_EQ(e.result, c.result);
@@ -127,9 +127,9 @@ TEST(TypelineExtractor, APrintMovedByOneBlockKeepsItsFeatures) {
   constexpr int kOffset = 16;
   for (const char* name : {"fvc2002_101_1_160.pgm", "fvc2004_102_1_160.pgm", "fvc2000_102_1_160.pgm"}) {
     SCOPED_TRACE(name);
-    const auto img = zyltest::read_pgm(zyltest::test_data(name));
+    const auto img = zyl::test::read_pgm(zyl::test::test_data(name));
     const int W = img.width + 2 * kOffset, H = img.height + 2 * kOffset;
-    zyltest::GreyImage framed{W, H, Bytes(static_cast<std::size_t>(W) * H, 200)};
+    zyl::test::GreyImage framed{W, H, Bytes(static_cast<std::size_t>(W) * H, 200)};
     for (int y = 0; y < img.height; ++y)
       for (int x = 0; x < img.width; ++x) framed.pixels[static_cast<std::size_t>(y + kOffset) * W + x + kOffset] = img.at(x, y);
     const Extraction a = extract(img), b = extract(framed);
@@ -195,7 +195,7 @@ namespace {
 // Odd, tiny, narrow and large sizes, noise and real ridges cut to size:
 // every stage must stay inside its buffers (the sanitizer build checks).
 TEST(TypelineExtractor, AnySizeAndContentStaysInBounds) {
-  const auto print = zyltest::read_pgm(zyltest::test_data("fvc2002_101_1_160.pgm"));
+  const auto print = zyl::test::read_pgm(zyl::test::test_data("fvc2002_101_1_160.pgm"));
   std::mt19937 rng(11);
   struct Case {
     int width, height;

@@ -110,7 +110,7 @@ TEST(TypelineQuality, CentreGreyLevel) {
 }
 
 TEST(TypelineQuality, GridCheckOnPrintsAndEmptyImages) {
-  const auto img = zyltest::read_pgm(zyltest::test_data("fvc2004_102_1_160.pgm"));
+  const auto img = zyl::test::read_pgm(zyl::test::test_data("fvc2004_102_1_160.pgm"));
   const Bytes before = img.pixels;
   const int q = ImageQualityGridsCheck(img.pixels.data(), img.width, img.height);
   EXPECT_GT(q, 60);

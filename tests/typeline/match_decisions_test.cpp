@@ -9,7 +9,7 @@
 
 namespace {
 
-using namespace zyltest;
+using namespace zyl::test;
 
 PointMatchResult pairs(std::initializer_list<std::pair<int, int>> p, int rotation = 0) {
   PointMatchResult r{};

@@ -7,7 +7,7 @@
 
 namespace {
 
-using namespace zyltest;
+using namespace zyl::test;
 
 // A second impression of the same finger: moved, with position noise, some
 // minutiae missing and some spurious ones.

@@ -13,7 +13,7 @@
 
 namespace {
 
-using namespace zyltest;
+using namespace zyl::test;
 
 // ---- Transforms ----
 

@@ -16,7 +16,7 @@
 
 namespace {
 
-using namespace zyltest;
+using namespace zyl::test;
 
 struct Tables {
   std::array<int, TYPELINE_TAG_BUCKETS> counts{};

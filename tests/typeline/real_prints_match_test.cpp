@@ -12,7 +12,7 @@
 namespace {
 
 std::vector<std::uint8_t> template_of(const std::string& name) {
-  auto image = zyltest::read_pgm(zyltest::test_data(name));
+  auto image = zyl::test::read_pgm(zyl::test::test_data(name));
   std::vector<std::uint8_t> t(TYPELINE_TEMPLATE_SIZE, 0);
   EXPECT_GT(create_template(image.pixels.data(), image.width, image.height, t.data()), 0) << name;
   return t;

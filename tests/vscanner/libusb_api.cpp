@@ -35,7 +35,7 @@ struct libusb_device_handle {
   libusb_device* device = nullptr;
 };
 
-namespace vscanner {
+namespace zyl::test::vscanner {
 namespace {
 
 struct State {
@@ -381,9 +381,9 @@ void release_captures() {
   state().released.notify_all();
 }
 
-}  // namespace vscanner
+}  // namespace zyl::test::vscanner
 
-using vscanner::state;
+using zyl::test::vscanner::state;
 
 // ---- libusb-1.0 -----------------------------------------------------------
 
@@ -416,10 +416,10 @@ VS_EXPORT ssize_t libusb_get_device_list(libusb_context*, libusb_device*** list)
   auto& s = state();
   std::lock_guard lock(s.mutex);
   if (!list) return LIBUSB_ERROR_INVALID_PARAM;
-  if (vscanner::list_fault(s)) return LIBUSB_ERROR_NO_MEM;
+  if (zyl::test::vscanner::list_fault(s)) return LIBUSB_ERROR_NO_MEM;
   std::vector<libusb_device*> present;
   for (std::size_t i = 0; i < s.devices.size(); ++i)
-    if (s.devices[i]->state().present) present.push_back(vscanner::object_for(s, static_cast<int>(i)));
+    if (s.devices[i]->state().present) present.push_back(zyl::test::vscanner::object_for(s, static_cast<int>(i)));
   auto** l = static_cast<libusb_device**>(std::calloc(present.size() + 1, sizeof(libusb_device*)));
   for (std::size_t i = 0; i < present.size(); ++i) {
     l[i] = present[i];
@@ -463,9 +463,9 @@ VS_EXPORT void libusb_unref_device(libusb_device* dev) {
 VS_EXPORT int libusb_get_device_descriptor(libusb_device* dev, struct libusb_device_descriptor* desc) {
   auto& s = state();
   std::lock_guard lock(s.mutex);
-  auto* d = vscanner::device_of(s, dev);
+  auto* d = zyl::test::vscanner::device_of(s, dev);
   if (!d) return LIBUSB_ERROR_NO_DEVICE;
-  if (vscanner::device_fault(*d, vscanner::FaultPlace::Descriptor)) return LIBUSB_ERROR_IO;
+  if (zyl::test::vscanner::device_fault(*d, zyl::test::vscanner::FaultPlace::Descriptor)) return LIBUSB_ERROR_IO;
   std::memset(desc, 0, sizeof *desc);
   desc->bLength = LIBUSB_DT_DEVICE_SIZE;
   desc->bDescriptorType = LIBUSB_DT_DEVICE;
@@ -491,10 +491,10 @@ VS_EXPORT int libusb_get_config_descriptor(libusb_device* dev, uint8_t config_in
                                            struct libusb_config_descriptor** config) {
   auto& s = state();
   std::lock_guard lock(s.mutex);
-  auto* d = vscanner::device_of(s, dev);
+  auto* d = zyl::test::vscanner::device_of(s, dev);
   if (!d) return LIBUSB_ERROR_NO_DEVICE;
   if (config_index != 0) return LIBUSB_ERROR_NOT_FOUND;
-  if (vscanner::device_fault(*d, vscanner::FaultPlace::Config)) return LIBUSB_ERROR_IO;
+  if (zyl::test::vscanner::device_fault(*d, zyl::test::vscanner::FaultPlace::Config)) return LIBUSB_ERROR_IO;
   // One block holds the descriptor and everything it points to; the
   // descriptor comes first so freeing it frees the block.
   auto* b = new ConfigBlock;
@@ -541,14 +541,14 @@ VS_EXPORT void libusb_free_config_descriptor(struct libusb_config_descriptor* co
 VS_EXPORT uint8_t libusb_get_bus_number(libusb_device* dev) {
   auto& s = state();
   std::lock_guard lock(s.mutex);
-  auto* d = vscanner::device_of(s, dev);
+  auto* d = zyl::test::vscanner::device_of(s, dev);
   return d ? d->spec().bus : 0;
 }
 
 VS_EXPORT uint8_t libusb_get_device_address(libusb_device* dev) {
   auto& s = state();
   std::lock_guard lock(s.mutex);
-  auto* d = vscanner::device_of(s, dev);
+  auto* d = zyl::test::vscanner::device_of(s, dev);
   return d ? d->spec().address : 0;
 }
 
@@ -557,14 +557,14 @@ VS_EXPORT uint8_t libusb_get_port_number(libusb_device* dev) { return libusb_get
 VS_EXPORT int libusb_open(libusb_device* dev, libusb_device_handle** handle) {
   auto& s = state();
   std::lock_guard lock(s.mutex);
-  auto* d = vscanner::device_of(s, dev);
-  vscanner::Call c;
+  auto* d = zyl::test::vscanner::device_of(s, dev);
+  zyl::test::vscanner::Call c;
   c.what = "open";
   c.clock_us = s.clock;
   c.device = d ? dev->index : -1;
   if (!d || !d->state().present) {
     c.result = LIBUSB_ERROR_NO_DEVICE;
-  } else if (vscanner::device_fault(*d, vscanner::FaultPlace::Open)) {
+  } else if (zyl::test::vscanner::device_fault(*d, zyl::test::vscanner::FaultPlace::Open)) {
     c.result = LIBUSB_ERROR_ACCESS;
     c.note = "open refused";
   } else {
@@ -572,7 +572,7 @@ VS_EXPORT int libusb_open(libusb_device* dev, libusb_device_handle** handle) {
     ++dev->refs;
     ++s.counts.opens;
   }
-  vscanner::record(s, c);
+  zyl::test::vscanner::record(s, c);
   return c.result;
 }
 
@@ -580,11 +580,11 @@ VS_EXPORT void libusb_close(libusb_device_handle* handle) {
   if (!handle) return;
   auto& s = state();
   std::lock_guard lock(s.mutex);
-  vscanner::Call c;
+  zyl::test::vscanner::Call c;
   c.what = "close";
   c.clock_us = s.clock;
   c.device = handle->device->generation == s.generation ? handle->device->index : -1;
-  vscanner::record(s, c);
+  zyl::test::vscanner::record(s, c);
   --handle->device->refs;
   ++s.counts.closes;
   delete handle;
@@ -612,12 +612,12 @@ namespace {
 int handle_call(const char* what, libusb_device_handle* h, int arg = 0) {
   auto& s = state();
   std::lock_guard lock(s.mutex);
-  vscanner::Call c;
+  zyl::test::vscanner::Call c;
   c.what = what;
   c.clock_us = s.clock;
   c.endpoint = static_cast<std::uint8_t>(arg);
   c.value = static_cast<std::uint16_t>(arg);
-  auto* d = h ? vscanner::device_of(s, h->device) : nullptr;
+  auto* d = h ? zyl::test::vscanner::device_of(s, h->device) : nullptr;
   c.device = d ? h->device->index : -1;
   c.result = d && d->state().present ? 0 : LIBUSB_ERROR_NO_DEVICE;
   if (c.result == 0) {
@@ -628,7 +628,7 @@ int handle_call(const char* what, libusb_device_handle* h, int arg = 0) {
       ++s.counts.clear_halts;
     }
   }
-  vscanner::record(s, c);
+  zyl::test::vscanner::record(s, c);
   return c.result;
 }
 }  // namespace
@@ -659,7 +659,7 @@ VS_EXPORT int libusb_control_transfer(libusb_device_handle* h, uint8_t request_t
                                       unsigned int timeout) {
   auto& s = state();
   std::lock_guard lock(s.mutex);
-  vscanner::Call c;
+  zyl::test::vscanner::Call c;
   c.what = "control";
   c.request_type = request_type;
   c.request = request;
@@ -668,22 +668,22 @@ VS_EXPORT int libusb_control_transfer(libusb_device_handle* h, uint8_t request_t
   c.length = length;
   c.timeout = timeout;
   c.clock_us = s.clock;
-  auto* d = h ? vscanner::device_of(s, h->device) : nullptr;
+  auto* d = h ? zyl::test::vscanner::device_of(s, h->device) : nullptr;
   c.device = d ? h->device->index : -1;
   int rc;
   if (!d || !d->state().present) {
     rc = LIBUSB_ERROR_NO_DEVICE;
   } else {
-    vscanner::Fault* f = d->match_transfer_fault(d->next_transfer());
+    zyl::test::vscanner::Fault* f = d->match_transfer_fault(d->next_transfer());
     std::string token = request_type == 0xC0 && request == 0 ? "ping" : "control";
-    if (!f) f = d->match_command_fault(vscanner::FaultPlace::Reply, token);
+    if (!f) f = d->match_command_fault(zyl::test::vscanner::FaultPlace::Reply, token);
     if (f) {
-      if (f->kind == vscanner::FaultKind::Unplug) d->state().present = false;
-      if (f->kind == vscanner::FaultKind::Timeout) {
+      if (f->kind == zyl::test::vscanner::FaultKind::Unplug) d->state().present = false;
+      if (f->kind == zyl::test::vscanner::FaultKind::Timeout) {
         if (timeout == 0) c.note = "no time-out: a real device would hang here";
-        vscanner::advance(s, timeout * 1000ull);
+        zyl::test::vscanner::advance(s, timeout * 1000ull);
       }
-      rc = vscanner::error_for(f->kind);
+      rc = zyl::test::vscanner::error_for(f->kind);
       if (c.note.empty()) c.note = "fault on " + token;
     } else if (request_type & 0x80) {
       rc = d->control_in(request_type, request, value, index, data, length, c.note);
@@ -695,18 +695,18 @@ VS_EXPORT int libusb_control_transfer(libusb_device_handle* h, uint8_t request_t
   }
   c.result = rc;
   c.transferred = rc > 0 ? rc : 0;
-  vscanner::record(s, c);
+  zyl::test::vscanner::record(s, c);
   return rc;
 }
 
 VS_EXPORT int libusb_bulk_transfer(libusb_device_handle* h, unsigned char endpoint, unsigned char* data,
                                    int length, int* transferred, unsigned int timeout) {
-  return vscanner::transfer("bulk", h, endpoint, data, length, transferred, timeout);
+  return zyl::test::vscanner::transfer("bulk", h, endpoint, data, length, transferred, timeout);
 }
 
 VS_EXPORT int libusb_interrupt_transfer(libusb_device_handle* h, unsigned char endpoint, unsigned char* data,
                                         int length, int* transferred, unsigned int timeout) {
-  return vscanner::transfer("interrupt", h, endpoint, data, length, transferred, timeout);
+  return zyl::test::vscanner::transfer("interrupt", h, endpoint, data, length, transferred, timeout);
 }
 
 VS_EXPORT const char* libusb_error_name(int code) {
@@ -760,12 +760,12 @@ VS_EXPORT int nanosleep(const struct timespec* req, struct timespec* rem) {
   if (rem) rem->tv_sec = 0, rem->tv_nsec = 0;
   {
     std::lock_guard lock(s.mutex);
-    vscanner::Call c;
+    zyl::test::vscanner::Call c;
     c.what = "sleep";
     c.clock_us = s.clock - us;
     c.timeout = static_cast<unsigned>(us / 1000);
     c.length = static_cast<int>(us > 0x7FFFFFFF ? 0x7FFFFFFF : us);
-    vscanner::record(s, c);
+    zyl::test::vscanner::record(s, c);
   }
   return 0;
 }

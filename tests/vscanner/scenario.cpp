@@ -8,7 +8,7 @@
 #include "support/pgm.h"
 #include "zyl_config.h"
 
-namespace vscanner {
+namespace zyl::test::vscanner {
 
 namespace {
 
@@ -80,7 +80,7 @@ void split_options(std::istringstream& in, std::vector<std::pair<std::string, st
   }
 }
 
-std::vector<std::uint8_t> fit_image(const zyltest::GreyImage& img, int w, int h, bool resize) {
+std::vector<std::uint8_t> fit_image(const zyl::test::GreyImage& img, int w, int h, bool resize) {
   std::vector<std::uint8_t> out(static_cast<size_t>(w) * h, 255);
   for (int y = 0; y < h; ++y)
     for (int x = 0; x < w; ++x) {
@@ -99,7 +99,7 @@ std::vector<std::uint8_t> fit_image(const zyltest::GreyImage& img, int w, int h,
 }
 
 // The frame a scanner sends for an image of its product size.
-std::vector<std::uint8_t> make_frame(const DeviceSpec& spec, const zyltest::GreyImage& img,
+std::vector<std::uint8_t> make_frame(const DeviceSpec& spec, const zyl::test::GreyImage& img,
                                      bool resize) {
   if (spec.family == Family::LargeSensor) {
     // The sensor sees the finger upside down; with the default calibration the
@@ -371,7 +371,7 @@ std::string parse_scenario(const std::string& text, const std::string& base_dir,
         if (rest.size() != 1) throw std::runtime_error("image needs one path or solid=V");
         std::string path = rest[0];
         if (path.empty() || path[0] != '/') path = base_dir + "/" + path;
-        d.frames.push_back(make_frame(d, zyltest::read_pgm(path), resize));
+        d.frames.push_back(make_frame(d, zyl::test::read_pgm(path), resize));
       } else {
         throw std::runtime_error("unknown line: " + key);
       }
@@ -382,4 +382,4 @@ std::string parse_scenario(const std::string& text, const std::string& base_dir,
   return {};
 }
 
-}  // namespace vscanner
+}  // namespace zyl::test::vscanner

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-namespace vscanner {
+namespace zyl::test::vscanner {
 
 enum class Family { General, LargeSensor, Packet, Camera, Ef01, Update };
 
@@ -74,4 +74,4 @@ std::string parse_scenario(const std::string& text, const std::string& base_dir,
 // Frame geometry the scanner serves for a spec (columns, rows).
 void frame_size(const DeviceSpec& spec, int& columns, int& rows);
 
-}  // namespace vscanner
+}  // namespace zyl::test::vscanner

@@ -6,7 +6,7 @@
 
 #include "virtual_device.h"
 
-namespace vscanner {
+namespace zyl::test::vscanner {
 
 namespace {
 
@@ -124,4 +124,4 @@ bool VirtualDevice::receive_update(const std::uint8_t* p, int n, std::string& no
   return true;
 }
 
-}  // namespace vscanner
+}  // namespace zyl::test::vscanner

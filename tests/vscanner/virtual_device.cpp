@@ -10,7 +10,7 @@
 
 #include "zyl_config.h"
 
-namespace vscanner {
+namespace zyl::test::vscanner {
 
 namespace {
 
@@ -526,4 +526,4 @@ int VirtualDevice::control_in(std::uint8_t request_type, std::uint8_t request, s
   return LIBUSB_ERROR_PIPE;
 }
 
-}  // namespace vscanner
+}  // namespace zyl::test::vscanner

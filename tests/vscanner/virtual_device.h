@@ -11,7 +11,7 @@
 #include "scenario.h"
 #include "vscanner.h"
 
-namespace vscanner {
+namespace zyl::test::vscanner {
 
 struct Message {
   std::vector<std::uint8_t> bytes;
@@ -87,4 +87,4 @@ void triple_des(const std::uint8_t key[24], bool encipher, const std::uint8_t* i
 // The library's stored key (from the build configuration).
 std::array<std::uint8_t, 24> stored_key();
 
-}  // namespace vscanner
+}  // namespace zyl::test::vscanner

@@ -14,7 +14,7 @@
 
 #define VSCANNER_API __attribute__((visibility("default")))
 
-namespace vscanner {
+namespace zyl::test::vscanner {
 
 // Replaces the whole state (devices, trace, counters, clock) by the scenario
 // in text. Relative image paths are taken from base_dir. Returns an empty
@@ -80,4 +80,4 @@ VSCANNER_API void release_captures();
 // Number of reads waiting in a "block" fault now.
 VSCANNER_API int blocked_reads();
 
-}  // namespace vscanner
+}  // namespace zyl::test::vscanner

@@ -20,8 +20,8 @@
 
 namespace {
 
-using zyltest::allocation_failed;
-using zyltest::sweep_allocation_failures;
+using zyl::test::allocation_failed;
+using zyl::test::sweep_allocation_failures;
 
 // Creates an object and answers whether it exists, releasing it.
 struct Creation {

@@ -224,7 +224,7 @@ TEST(BlobSerialised, AbsentMarkerAndAnyNonZeroMarker) {
 
 TEST(BlobSerialised, BoundedReadRefusesEveryTruncation) {
   const Bytes stream = {1, 66, 0, 0, 0, 3, 1, 2, 3};
-  zyltest::for_each_prefix(stream, [](std::span<const std::uint8_t> cut) {
+  zyl::test::for_each_prefix(stream, [](std::span<const std::uint8_t> cut) {
     DataBlob* out = nullptr;
     EXPECT_EQ(blob_read_bounded(cut.data(), static_cast<uint32_t>(cut.size()), &out), 0u);
     EXPECT_EQ(out, nullptr);

@@ -76,9 +76,9 @@ TEST(MatchContext, FailedReattachKeepsTheOldValue) {
   char first[] = "first", second[] = "second";
   auto ctx = Ref<MatchContext>::adopt(ctx_create());
   ASSERT_EQ(ctx_attach(ctx.get(), first, CTX_KEY_PARAMS, destroy_named), ML_OK);
-  zyltest::sweep_allocation_failures([&] {
+  zyl::test::sweep_allocation_failures([&] {
     const int status = ctx_attach(ctx.get(), second, CTX_KEY_PARAMS, destroy_named);
-    if (!zyltest::allocation_failed()) {
+    if (!zyl::test::allocation_failed()) {
       EXPECT_EQ(status, ML_OK);
       return;
     }

@@ -14,17 +14,17 @@
 
 namespace {
 
-using zyltest::script;
+using zyl::test::script;
 
 struct Fixture {
   MatchContext* ctx = ctx_create();
   MatchEngine* engine = nullptr;
-  zyltest::GreyImage print = zyltest::read_pgm(zyltest::test_data("fvc2002_101_1_crop.pgm"));
+  zyl::test::GreyImage print = zyl::test::read_pgm(zyl::test::test_data("fvc2002_101_1_crop.pgm"));
   explicit Fixture(int input_mode = ENGINE_INPUT_IMAGE) {
     script() = {};
     StageChain* chain = chain_create();
-    chain_append(chain, stage_create(&zyltest::kScriptedExtractor, 79, nullptr, &zyltest::kScriptedOps, 0, 5));
-    chain_append(chain, stage_create(&zyltest::kScriptedExtractor, 77, nullptr, nullptr, 0, 5));
+    chain_append(chain, stage_create(&zyl::test::kScriptedExtractor, 79, nullptr, &zyl::test::kScriptedOps, 0, 5));
+    chain_append(chain, stage_create(&zyl::test::kScriptedExtractor, 77, nullptr, nullptr, 0, 5));
     engine = engine_create(ctx, chain, 84, 0, 0, nullptr, 0, nullptr, 0, nullptr);
     engine_set_input_mode(engine, input_mode);
   }

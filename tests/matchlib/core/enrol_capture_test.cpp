@@ -18,8 +18,8 @@
 
 namespace {
 
-using zyltest::script;
-using zyltest::Step;
+using zyl::test::script;
+using zyl::test::Step;
 
 // One list of events, observer and enrolment alike; a test may act when an
 // event arrives.
@@ -71,7 +71,7 @@ struct Rig {
   MatchContext* ctx = ctx_create();
   MatchEngine* engine = nullptr;
   EnrolSession* enrolment = nullptr;
-  zyltest::Script sensor_script;
+  zyl::test::Script sensor_script;
   SensorDevice* sensor = nullptr;
   CaptureHooks hooks = observer_hooks();
   EnrolCaptureObserver observer{&hooks, nullptr};
@@ -86,15 +86,15 @@ struct Rig {
     EngineConfig config;
     engine_config_init(&config);
     config.most_views = 10;
-    engine = zyltest::scripted_engine(ctx, config);
+    engine = zyl::test::scripted_engine(ctx, config);
     MultiSampleSettings s{};
     s.capacity = capacity;
     s.shift_tolerance = 12;
     s.angle_tolerance = 16;
     s.maximum_views = 10;
     enrolment = multi_enrol_create(engine, ctx, nullptr, &kEnrolHooks, 84, &s);
-    sensor = sensor_create(nullptr, "scripted", kind, zyltest::kSide, zyltest::kSide, 500, 500,
-                           &zyltest::kScriptedSensorOps, &sensor_script);
+    sensor = sensor_create(nullptr, "scripted", kind, zyl::test::kSide, zyl::test::kSide, 500, 500,
+                           &zyl::test::kScriptedSensorOps, &sensor_script);
     settings.timeout = 100;
     settings.sample_count = capacity;
     settings.coverage_quality = 100;  // the last progress must reach 44
@@ -111,7 +111,7 @@ struct Rig {
   int run() {
     return enrol_capture_run(enrolment, engine, sensor, nullptr, &observer, &settings, Sink::deliver, &sink);
   }
-  int views_delivered() const { return sink.delivered.size() == 1 ? zyltest::view_count(sink.delivered[0]) : -1; }
+  int views_delivered() const { return sink.delivered.size() == 1 ? zyl::test::view_count(sink.delivered[0]) : -1; }
 };
 
 TEST(EnrolCapture, CapturesUntilTheEnrolmentIsFullAndDeliversItsTemplate) {

@@ -12,10 +12,10 @@
 
 namespace {
 
-using zyltest::make_template;
-using zyltest::script;
+using zyl::test::make_template;
+using zyl::test::script;
 
-const ScoreProfile kProfile{&zyltest::kScriptedOps, 0, {nullptr, -1, score_model_eval_pass, nullptr}, nullptr};
+const ScoreProfile kProfile{&zyl::test::kScriptedOps, 0, {nullptr, -1, score_model_eval_pass, nullptr}, nullptr};
 const ScoreProfile* const kProfiles[] = {&kProfile, nullptr};
 
 std::vector<int>& events() {
@@ -54,7 +54,7 @@ struct Rig {
     events().clear();
     progress_calls().clear();
     StageChain* chain = chain_create();
-    chain_append(chain, stage_create(nullptr, 79, nullptr, &zyltest::kScriptedOps, 0, 0));
+    chain_append(chain, stage_create(nullptr, 79, nullptr, &zyl::test::kScriptedOps, 0, 0));
     engine = engine_create(ctx, chain, 84, 0, 0, nullptr, 0, nullptr, 0, nullptr);
     engine_set_score_profiles(engine, kProfiles);
     EnrolJobSettings s{};
@@ -152,19 +152,19 @@ TEST(EnrolJob, AllocationFailuresLeaveTheJobUsable) {
   std::vector<DataBlob*> fresh;
   for (int id = 1; id < 100; ++id) fresh.push_back(gridded(id));
   size_t next = 0;
-  zyltest::sweep_allocation_failures([&] {
+  zyl::test::sweep_allocation_failures([&] {
     const int before = enrol_count(r.job);
     ASSERT_LT(next, fresh.size());
     const int status = enrol_add_sample(r.job, nullptr, fresh[next++], nullptr);
-    if (zyltest::allocation_failed()) {
+    if (zyl::test::allocation_failed()) {
       EXPECT_EQ(status, 9);
       EXPECT_EQ(enrol_count(r.job), before);
     }
   });
-  zyltest::sweep_allocation_failures([&] {
+  zyl::test::sweep_allocation_failures([&] {
     DataBlob* out = nullptr;
     const int status = enrol_finalise(r.job, 5, &out, nullptr);
-    if (zyltest::allocation_failed()) {
+    if (zyl::test::allocation_failed()) {
       EXPECT_EQ(status, 9);
       EXPECT_EQ(out, nullptr);
     }

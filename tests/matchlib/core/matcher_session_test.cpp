@@ -368,26 +368,26 @@ TEST(MatcherSession, AllocationFailuresAnswerOutOfMemoryAndLeakNothing) {
   s.s->accepted_template = blob_create(79, t, 3);
   session_log_event(s.s, 1, 0, t, 3);
   const Bytes block = saved(s.s);
-  zyltest::sweep_allocation_failures([&] {
+  zyl::test::sweep_allocation_failures([&] {
     Session r;
     const int status = restore(block, e.engine, r);
-    if (zyltest::allocation_failed()) {
+    if (zyl::test::allocation_failed()) {
       EXPECT_EQ(status, 9);
       EXPECT_EQ(r.s, nullptr);
     }
   });
-  zyltest::sweep_allocation_failures([&] {
+  zyl::test::sweep_allocation_failures([&] {
     Session c;
     const int status = session_copy(s.s, &c.s);
-    if (zyltest::allocation_failed()) {
+    if (zyl::test::allocation_failed()) {
       EXPECT_EQ(status, 9);
     }
   });
-  zyltest::sweep_allocation_failures([&] {
+  zyl::test::sweep_allocation_failures([&] {
     uint8_t* b = nullptr;
     uint32_t n = 0;
     const int status = session_save(s.s, &b, &n);
-    if (zyltest::allocation_failed()) {
+    if (zyl::test::allocation_failed()) {
       EXPECT_EQ(status, 9);
     }
     std::free(b);
@@ -487,16 +487,16 @@ struct CommitRig {
   DataBlob* gallery = nullptr;
 
   CommitRig() {
-    zyltest::script() = {};
+    zyl::test::script() = {};
     EngineConfig config;
     engine_config_init(&config);
     config.most_views = 8;
-    engine = zyltest::scripted_engine(ctx, config);
+    engine = zyl::test::scripted_engine(ctx, config);
     session_create(nullptr, engine, &s);
     const std::vector<uint8_t> px(64 * 64, 33);
     probe = image_create(64, 64, 500, 500, px.data(), 0);
     MultiViewTemplate* t = mvt_create(8);
-    DataBlob* view = zyltest::make_template(5);
+    DataBlob* view = zyl::test::make_template(5);
     mvt_add_view(mvt_store(t), view, nullptr, 0, 0, nullptr);
     blob_release(view);
     gallery = mvt_serialize(t, 0);
@@ -532,10 +532,10 @@ TEST(MatcherSessionCommit, AMatchBecomesTheAcceptedImageAndAnUpdatedTemplate) {
   r.pend(1);
   ASSERT_EQ(session_commit_result(r.s, &out), 0);
   ASSERT_NE(out, nullptr);
-  EXPECT_EQ(zyltest::view_count(out), 2);  // the probe joined the gallery's view
+  EXPECT_EQ(zyl::test::view_count(out), 2);  // the probe joined the gallery's view
   EXPECT_EQ(r.s->accepted_image, r.probe);
   ASSERT_NE(r.s->accepted_template, nullptr);
-  EXPECT_EQ(zyltest::template_id(r.s->accepted_template), 33);
+  EXPECT_EQ(zyl::test::template_id(r.s->accepted_template), 33);
   EXPECT_EQ(r.s->pending, nullptr);
   const int32_t* t = r.s->statistics;
   EXPECT_EQ(t[SESSION_COMMITTED], 1);
@@ -548,11 +548,11 @@ TEST(MatcherSessionCommit, AMatchBecomesTheAcceptedImageAndAnUpdatedTemplate) {
 
   // A rejection changes neither the accepted image nor the template.
   r.s->statistics[SESSION_REJECTED_SINCE_UPDATE] = 4;
-  const int extractions = zyltest::script().extract_calls;
+  const int extractions = zyl::test::script().extract_calls;
   r.pend(0);
   ASSERT_EQ(session_commit_result(r.s, &out), 0);
   EXPECT_EQ(out, nullptr);
-  EXPECT_EQ(zyltest::script().extract_calls, extractions);
+  EXPECT_EQ(zyl::test::script().extract_calls, extractions);
   EXPECT_EQ(r.s->statistics[SESSION_COMMITTED], 2);
   EXPECT_EQ(r.s->statistics[SESSION_TEMPLATE_UPDATES], 1);
   EXPECT_EQ(r.s->statistics[SESSION_REJECTED_SINCE_UPDATE], 4);
@@ -560,7 +560,7 @@ TEST(MatcherSessionCommit, AMatchBecomesTheAcceptedImageAndAnUpdatedTemplate) {
 
 TEST(MatcherSessionCommit, AFailingExtractionIsLoggedAndDropsTheResult) {
   CommitRig r;
-  zyltest::script().extract_status = 17;
+  zyl::test::script().extract_status = 17;
   r.pend(1);
   DataBlob* out = nullptr;
   EXPECT_EQ(session_commit_result(r.s, &out), 17);
@@ -580,7 +580,7 @@ TEST(MatcherSessionCommit, TheCallersDecisionOverridesAndADisagreementAnswers22)
   const SessionDecision accept{1, 1, 9};
   EXPECT_EQ(session_commit_with_decision(r.s, &accept, &out), 22);
   ASSERT_NE(out, nullptr);
-  EXPECT_EQ(zyltest::view_count(out), 2);
+  EXPECT_EQ(zyl::test::view_count(out), 2);
   EXPECT_EQ(r.s->accepted_image, r.probe);
   blob_release(out);
   out = nullptr;
@@ -620,7 +620,7 @@ const ScoreProfile* const kKeypointProfiles[] = {&kKeypointProfile, nullptr};
 struct RecordRig {
   MatchContext* ctx = ctx_create();
   MatchEngine* engine = nullptr;
-  zyltest::KeypointBlob view, probe;
+  zyl::test::KeypointBlob view, probe;
   MinutiaPairing* pairing = nullptr;
   std::vector<uint16_t> fresh;  // the sub-scores the stored pairing gives
   DataBlob* gallery = nullptr;
@@ -633,9 +633,9 @@ struct RecordRig {
     chain_append(chain, stage_create(nullptr, 79, nullptr, &kKeypointOps, 0, 0));
     engine = engine_create(ctx, chain, 84, 0, 0, nullptr, 0, nullptr, 0, nullptr);
     engine_set_score_profiles(engine, kKeypointProfiles);
-    const zyltest::Drawn d = zyltest::drawn_pair(9, 40);
-    view = zyltest::blob_of(d.a, d.desc);
-    probe = zyltest::blob_of(d.b, d.desc);
+    const zyl::test::Drawn d = zyl::test::drawn_pair(9, 40);
+    view = zyl::test::blob_of(d.a, d.desc);
+    probe = zyl::test::blob_of(d.b, d.desc);
     EXPECT_EQ(match_keypoint_pairs(ctx, view.get(), probe.get(), &pairing), ML_OK);
     uint16_t* v = nullptr;
     uint16_t n = 0;
@@ -686,7 +686,7 @@ TEST(MatcherSessionRecord, AFaithfulReplayBecomesAMatchAndUpdatesTheTemplate) {
   ASSERT_EQ(r.replay(r.record_bytes(r.fresh), 1, d, &out), 0);
   EXPECT_EQ(d.decision, 1);
   ASSERT_NE(out, nullptr);
-  EXPECT_EQ(zyltest::view_count(out), 2);  // room left: the probe joins the view
+  EXPECT_EQ(zyl::test::view_count(out), 2);  // room left: the probe joins the view
   blob_release(out);
   // Without the update switch the decision alone.
   d = {1, 0, 9};
@@ -759,14 +759,14 @@ struct ImpressionRig {
   std::vector<GrayImage*> images;
 
   ImpressionRig() {
-    zyltest::script() = {};
-    zyltest::script().default_score = 60000;  // every pair matches,
-    zyltest::script().transform_dx = 60;      // placed apart
+    zyl::test::script() = {};
+    zyl::test::script().default_score = 60000;  // every pair matches,
+    zyl::test::script().transform_dx = 60;      // placed apart
     EngineConfig config;
     engine_config_init(&config);
     config.most_views = 10;
     config.unnamed_u8_1 = 8;  // enrolment slots
-    engine = zyltest::scripted_engine(ctx, config);
+    engine = zyl::test::scripted_engine(ctx, config);
     session_create(nullptr, engine, &s);
   }
   ~ImpressionRig() {
@@ -776,7 +776,7 @@ struct ImpressionRig {
     ctx_release(ctx);
   }
   GrayImage* print(const char* name) {
-    const zyltest::GreyImage g = zyltest::read_pgm(zyltest::test_data(name));
+    const zyl::test::GreyImage g = zyl::test::read_pgm(zyl::test::test_data(name));
     images.push_back(image_create(g.height, g.width, 500, 500, g.pixels.data(), 0));
     return images.back();
   }
@@ -853,7 +853,7 @@ TEST(MatcherSessionImpressions, EnrolledImpressionsFinaliseIntoAMultiViewTemplat
   EXPECT_EQ(session_enrol_images(r.s, nullptr, 1, nullptr, nullptr), 17);
   EXPECT_EQ(session_enrol_images(r.s, three.data(), 0, nullptr, nullptr), 2);
   // A failing offer ends the enrolment.
-  zyltest::script().extract_status = 17;
+  zyl::test::script().extract_status = 17;
   EXPECT_EQ(session_enrol_images(r.s, three.data(), 3, &enrolled, nullptr), 17);
   EXPECT_EQ(r.s->enrolment, nullptr);
   EXPECT_EQ(r.s->image_count, 0);
@@ -894,20 +894,20 @@ TEST(MatcherSessionImpressions, TheSixthListedImpressionTriggersARebuild) {
   EXPECT_EQ(r.s->trigger_done, 0);
   // The next add finds six listed impressions: they are accumulated as one
   // series and a new enrolment takes (extracts) the six enrolled ones again.
-  const int extractions = zyltest::script().extract_calls;
+  const int extractions = zyl::test::script().extract_calls;
   ASSERT_EQ(session_add_impression(r.s, prints[6], nullptr, nullptr), 0);
   EXPECT_EQ(r.s->trigger_done, 1);
-  EXPECT_EQ(zyltest::script().extract_calls - extractions, 6);
+  EXPECT_EQ(zyl::test::script().extract_calls - extractions, 6);
   EXPECT_EQ(enrol_count(r.s->enrolment), 6);
   EXPECT_EQ(r.s->image_count, 7);
   // Once an enrolment has finished, six impressions trigger nothing.
   session_reset_enrolment(r.s);
   r.s->statistics[SESSION_FINISHED_ENROLMENTS] = 1;
   ASSERT_EQ(session_enrol_images(r.s, prints.data(), 6, nullptr, nullptr), 0);
-  const int later = zyltest::script().extract_calls;
+  const int later = zyl::test::script().extract_calls;
   ASSERT_EQ(session_add_impression(r.s, prints[6], nullptr, nullptr), 0);
   EXPECT_EQ(r.s->trigger_done, 0);
-  EXPECT_EQ(zyltest::script().extract_calls, later);
+  EXPECT_EQ(zyl::test::script().extract_calls, later);
 }
 
 }  // namespace
@@ -921,7 +921,7 @@ TEST(MatcherSessionAllocation, CommitAndReplayAnswerOutOfMemoryAndLeakNothing) {
     std::vector<MatchResult*> results;
     for (int i = 0; i < 400; ++i) results.push_back(r.result(1));
     size_t next = 0;
-    const int n = zyltest::sweep_allocation_failures([&] {
+    const int n = zyl::test::sweep_allocation_failures([&] {
       ASSERT_LT(next, results.size());
       r.s->pending = results[next++];
       image_release(r.s->accepted_image);
@@ -930,7 +930,7 @@ TEST(MatcherSessionAllocation, CommitAndReplayAnswerOutOfMemoryAndLeakNothing) {
       r.s->accepted_template = nullptr;
       DataBlob* out = nullptr;
       const int status = session_commit_result(r.s, &out);
-      if (zyltest::allocation_failed()) {
+      if (zyl::test::allocation_failed()) {
         EXPECT_EQ(status, 9);
         EXPECT_EQ(out, nullptr);
         EXPECT_EQ(r.s->pending, nullptr);
@@ -945,16 +945,16 @@ TEST(MatcherSessionAllocation, CommitAndReplayAnswerOutOfMemoryAndLeakNothing) {
   RecordRig r;
   const Bytes record = r.record_bytes(r.fresh);
   DataBlob* rec = blob_create(0, record.data(), static_cast<uint32_t>(record.size()));
-  const int n = zyltest::sweep_allocation_failures([&] {
+  const int n = zyl::test::sweep_allocation_failures([&] {
     SessionDecision d{1, 0, 9};
     DataBlob* out = nullptr;
     const int status = session_update_from_record(r.engine, r.gallery, r.probe.get(), rec, 1, &d, &out);
-    if (zyltest::allocation_failed()) {
+    if (zyl::test::allocation_failed()) {
       EXPECT_EQ(status, 9);
       EXPECT_EQ(out, nullptr);
     } else {
       EXPECT_EQ(status, 0);
-      EXPECT_EQ(zyltest::view_count(out), 2);
+      EXPECT_EQ(zyl::test::view_count(out), 2);
     }
     blob_release(out);
   });

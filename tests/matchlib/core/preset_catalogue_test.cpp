@@ -716,10 +716,10 @@ TEST(PresetCatalogue, AllocationFailuresLeaveNothingBehind) {
     const PresetFactory* list = preset_factory_list(l, &n);
     for (int i = 0; i < n; ++i) {
       SCOPED_TRACE(::testing::Message() << "list " << l << " position " << i);
-      const int made = zyltest::sweep_allocation_failures([&] {
+      const int made = zyl::test::sweep_allocation_failures([&] {
         MatchContext* ctx = ctx_create();
         MatchEngine* e = ctx ? list[i](ctx) : nullptr;
-        const bool failed = zyltest::allocation_failed();
+        const bool failed = zyl::test::allocation_failed();
         if (e) {
           // Only the engine-only card comparison engines have no chain.
           EXPECT_EQ(chain_count(engine_get_chain(e)) > 0, l != PRESET_LIST_CARD_ENGINE);

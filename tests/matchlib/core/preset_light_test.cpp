@@ -177,7 +177,7 @@ TEST(PresetLight, ImageInputIsRefused) {
   Light l;
   l.engine = preset_create_light(l.ctx);
   ASSERT_NE(l.engine, nullptr);
-  const zyltest::GreyImage g = zyltest::read_pgm(zyltest::test_data("fvc2004_102_1_160.pgm"));
+  const zyl::test::GreyImage g = zyl::test::read_pgm(zyl::test::test_data("fvc2004_102_1_160.pgm"));
   GrayImage* img = image_create(g.height, g.width, 500, 500, g.pixels.data(), 0);
   DataBlob* out = nullptr;
   EXPECT_EQ(engine_extract_image(l.engine, img, nullptr, &out), 1);
@@ -201,7 +201,7 @@ class PresetLightPrints : public ::testing::Test {
   DataBlob* extract(const std::string& name) {
     for (auto& [n, b] : blobs_)
       if (n == name) return b;
-    const zyltest::GreyImage g = zyltest::read_pgm(zyltest::test_data(name));
+    const zyl::test::GreyImage g = zyl::test::read_pgm(zyl::test::test_data(name));
     DataBlob* out = nullptr;
     FingerInfo* info = finger_info_default();
     EXPECT_EQ(engine_extract_pixels(engine_, g.pixels.data(), g.height, g.width, 500, info, &out),

@@ -154,7 +154,7 @@ TEST(PresetLightVerify, SecondPresetRefusedAndPixelsRefused) {
   ASSERT_NE(v.engine, nullptr);
   EXPECT_EQ(preset_create_light_verify(v.ctx), nullptr);
   EXPECT_EQ(preset_create_light(v.ctx), nullptr);
-  const zyltest::GreyImage g = zyltest::read_pgm(zyltest::test_data("fvc2004_102_1_160.pgm"));
+  const zyl::test::GreyImage g = zyl::test::read_pgm(zyl::test::test_data("fvc2004_102_1_160.pgm"));
   FingerInfo* info = finger_info_default();
   DataBlob* out = nullptr;
   EXPECT_EQ(engine_extract_pixels(v.engine, g.pixels.data(), g.height, g.width, 500, info, &out), 1);
@@ -192,7 +192,7 @@ class PresetLightVerifyPrints : public ::testing::Test {
   DataBlob* extract(const std::string& name) {
     for (auto& [n, b] : blobs_)
       if (n == name) return b;
-    const zyltest::GreyImage g = zyltest::read_pgm(zyltest::test_data(name));
+    const zyl::test::GreyImage g = zyl::test::read_pgm(zyl::test::test_data(name));
     GrayImage* img = image_create(g.height, g.width, 500, 500, g.pixels.data(), 0);
     DataBlob* out = nullptr;
     EXPECT_EQ(engine_extract_image(engine_, img, nullptr, &out), ML_OK) << name;

@@ -239,7 +239,7 @@ TEST(ScoreModelStoredForm, RejectsBadRecords) {
   TableModel t;
   t.rows.has_offset_scale = 1;
   const Bytes full = write(t.model);
-  zyltest::for_each_prefix(full, [&](std::span<const std::uint8_t> cut) {
+  zyl::test::for_each_prefix(full, [&](std::span<const std::uint8_t> cut) {
     EXPECT_EQ(score_model_read_bounded(cut.data(), static_cast<uint32_t>(cut.size()), &m), 4);
     EXPECT_EQ(m.rows, nullptr);
   });

@@ -35,14 +35,14 @@ struct VerifyRig {
   std::vector<GrayImage*> probes;
 
   VerifyRig() {
-    zyltest::script() = {};
+    zyl::test::script() = {};
     EngineConfig config;
     engine_config_init(&config);
     config.most_views = 8;
-    engine = zyltest::scripted_engine(ctx, config);
+    engine = zyl::test::scripted_engine(ctx, config);
     session_create(nullptr, engine, &s);
     MultiViewTemplate* t = mvt_create(8);
-    DataBlob* view = zyltest::make_template(5);
+    DataBlob* view = zyl::test::make_template(5);
     mvt_add_view(mvt_store(t), view, nullptr, 0, 0, nullptr);
     blob_release(view);
     gallery = mvt_serialize(t, 0);
@@ -65,7 +65,7 @@ struct VerifyRig {
   // One attempt scored `score`; the pending result is committed away.
   int attempt(std::uint16_t score, int level, std::uint32_t flag = 0, const std::uint8_t* data = nullptr,
               MatchResult** keep = nullptr) {
-    zyltest::script().default_score = score;
+    zyl::test::script().default_score = score;
     MatchResult* out = nullptr;
     const int st = session_verify(s, &gallery, 1, probe(flag), level, data, &out);
     if (keep) {
@@ -99,7 +99,7 @@ TEST(SessionVerify, ArgumentsAndPendingResult) {
   EXPECT_EQ(session_verify(r.s, &r.gallery, 1, p, -1, nullptr, &out), 2);
   EXPECT_EQ(session_verify(r.s, &r.gallery, 1, nullptr, 5, nullptr, &out), 2);
   // A gallery entry that is no multi-view template.
-  DataBlob* single = zyltest::make_template(5);
+  DataBlob* single = zyl::test::make_template(5);
   EXPECT_EQ(session_verify(r.s, &single, 1, p, 5, nullptr, &out), 2);
   blob_release(single);
   EXPECT_EQ(session_event_count(r.s), 0);
@@ -112,7 +112,7 @@ TEST(SessionVerify, ArgumentsAndPendingResult) {
 
 TEST(SessionVerify, AMatchIsPendingCountedAndLogged) {
   VerifyRig r;
-  zyltest::script().default_score = above(12);
+  zyl::test::script().default_score = above(12);
   const std::uint8_t data[4] = {0xA1, 0xB2, 3, 0xD4};
   MatchResult* out = nullptr;
   ASSERT_EQ(session_verify(r.s, &r.gallery, 1, r.probe(), 10, data, &out), 0);
@@ -197,7 +197,7 @@ TEST(SessionVerify, PassOverWhileU1IsSet) {
   ASSERT_EQ(r.attempt(above(20), 5, 0, nullptr, &out), 0);
   EXPECT_EQ(out->decision, 0);
   EXPECT_EQ(out->scratch_value, SESSION_RESULT_SKIPPED);
-  EXPECT_TRUE(zyltest::script().calls.empty());  // nothing compared
+  EXPECT_TRUE(zyl::test::script().calls.empty());  // nothing compared
   EXPECT_EQ(r.s->skip_count, 1);
   EXPECT_EQ(r.t(SESSION_REJECTED), 1);
   match_result_release(out);
@@ -249,7 +249,7 @@ TEST(SessionVerify, ARejectionIsTakenBackAtLevel8AfterFourHighAttempts) {
 
 TEST(SessionVerify, DriftCountsAgainstTheStepTable) {
   VerifyRig r;
-  r.s->accepted_template = zyltest::make_template(7);
+  r.s->accepted_template = zyl::test::make_template(7);
   // The verification engine leaves the result's step value at -1: within
   // 16 of step 0's score (0), far from step 1's (28196).
   ASSERT_EQ(r.attempt(above(12), 10), 0);
@@ -259,21 +259,21 @@ TEST(SessionVerify, DriftCountsAgainstTheStepTable) {
   EXPECT_EQ(r.s->skip_count, 0);
   // Four in a row already: no comparison, nothing changes.
   r.s->drift_updates = 4;
-  const size_t calls = zyltest::script().calls.size();
+  const size_t calls = zyl::test::script().calls.size();
   ASSERT_EQ(r.attempt(above(12), 10), 0);
-  EXPECT_EQ(zyltest::script().calls.size(), calls + 1);  // the verification alone
+  EXPECT_EQ(zyl::test::script().calls.size(), calls + 1);  // the verification alone
   EXPECT_EQ(r.s->drift_updates, 4);
 }
 
 TEST(SessionVerify, FailuresAreLoggedAndLeaveNothingPending) {
   VerifyRig r;
-  zyltest::script().fail_status = 17;
+  zyl::test::script().fail_status = 17;
   EXPECT_EQ(r.attempt(1000, 10), 17);
   EXPECT_EQ(r.newest().type, SESSION_EVENT_VERIFIED);
   EXPECT_EQ(r.newest().code, 17);
   EXPECT_EQ(r.s->pending, nullptr);
   for (int i = 0; i < SESSION_STATISTICS; ++i) EXPECT_EQ(r.t(i), 0) << i;
-  zyltest::script().fail_status = 0;
+  zyl::test::script().fail_status = 0;
   // A probe the accumulator does not take.
   std::vector<std::uint8_t> px(100 * 120, 33);
   GrayImage* other = image_create(100, 120, 500, 500, px.data(), 0);
@@ -288,7 +288,7 @@ TEST(SessionVerify, FailuresAreLoggedAndLeaveNothingPending) {
   QualityModelHolder* h = quality_model_create_default(r.ctx);
   engine_set_quality_model(r.engine, h);
   quality_model_release(h);
-  r.s->accepted_template = zyltest::make_template(7);
+  r.s->accepted_template = zyl::test::make_template(7);
   r.s->drift_updates = 4;
   EXPECT_NE(r.attempt(above(12), 10), 0);
   EXPECT_EQ(r.s->pending, nullptr);
@@ -299,13 +299,13 @@ TEST(SessionVerify, FailuresAreLoggedAndLeaveNothingPending) {
 
 TEST(SessionVerify, OutOfMemoryAnswers9AndLeaksNothing) {
   VerifyRig r;
-  zyltest::script().default_score = above(12);
+  zyl::test::script().default_score = above(12);
   GrayImage* probe = r.probe();
   int failures = 0;
-  zyltest::sweep_allocation_failures([&] {
+  zyl::test::sweep_allocation_failures([&] {
     MatchResult* out = nullptr;
     const int st = session_verify(r.s, &r.gallery, 1, probe, 10, nullptr, &out);
-    if (zyltest::allocation_failed()) {
+    if (zyl::test::allocation_failed()) {
       EXPECT_NE(st, 0);
       EXPECT_EQ(out, nullptr);
       ++failures;
@@ -360,7 +360,7 @@ struct PrintRig {
     ctx_release(ctx);
   }
   static GrayImage* load(const std::string& name) {
-    const zyltest::GreyImage g = zyltest::read_pgm(zyltest::test_data(name));
+    const zyl::test::GreyImage g = zyl::test::read_pgm(zyl::test::test_data(name));
     return image_create(g.height, g.width, 500, 500, g.pixels.data(), 0);
   }
   void drop_pending() {

@@ -48,7 +48,7 @@ uint8_t xor_all(const std::vector<uint8_t>& m) {
 
 // A 250-dpi crop of a real print (halved from 500 dpi).
 std::vector<uint8_t> print250(int& h, int& w) {
-  const auto img = zyltest::read_pgm(zyltest::test_data("fvc2004_102_1_160.pgm"));
+  const auto img = zyl::test::read_pgm(zyl::test::test_data("fvc2004_102_1_160.pgm"));
   h = img.height / 2;
   w = img.width / 2;
   std::vector<uint8_t> px(static_cast<size_t>(h) * w);

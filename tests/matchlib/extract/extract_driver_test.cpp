@@ -55,7 +55,7 @@ struct Found {
 };
 
 TEST(ExtractDriver, PlainDriverFinishesOnTheInputWithBorderFour) {
-  const auto img = zyltest::read_pgm(zyltest::test_data("fvc2004_102_1_160.pgm"));
+  const auto img = zyl::test::read_pgm(zyl::test::test_data("fvc2004_102_1_160.pgm"));
   Found r;
   ASSERT_EQ(extdrv_drive_plain(nullptr, img.pixels.data(), img.height, img.width, mark_all,
                                record_finish, &r.p, &r.n),
@@ -71,7 +71,7 @@ TEST(ExtractDriver, PlainDriverFinishesOnTheInputWithBorderFour) {
 }
 
 TEST(ExtractDriver, ResampledDriverWorksSmallerButCollectsFullSizePositions) {
-  const auto img = zyltest::read_pgm(zyltest::test_data("fvc2004_102_1_160.pgm"));
+  const auto img = zyl::test::read_pgm(zyl::test::test_data("fvc2004_102_1_160.pgm"));
   std::unique_ptr<MatchContext, void (*)(MatchContext*)> ctx(ctx_create(), ctx_release);
   ASSERT_EQ(param_set(ctx.get(), 0xaa63d8e3, 8), ML_OK);
   ASSERT_EQ(param_set(ctx.get(), 0xf21fe861, 0), ML_OK);

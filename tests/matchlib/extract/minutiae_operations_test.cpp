@@ -364,7 +364,7 @@ TEST(Minutiae508, Resolutions) {
   Image zero(px, 160, 160, 0);
   EXPECT_EQ(extract_minutiae_508(c.ctx, zero.image, nullptr, 2, &refused.blob), ML_WRONG_KIND);
   for (const char* name : {"fvc2004_102_1_160.pgm", "fvc2000_101_1.pgm"}) {
-    const zyltest::GreyImage g = zyltest::read_pgm(zyltest::test_data(name));
+    const zyl::test::GreyImage g = zyl::test::read_pgm(zyl::test::test_data(name));
     Image img(g.pixels, g.height, g.width);
     Blob card;
     ASSERT_EQ(extract_minutiae_508(c.ctx, img.image, nullptr, 2, &card.blob), ML_OK) << name;
@@ -384,7 +384,7 @@ TEST(MinutiaeOperations, RealPrintsGiveRecordsAndCards) {
                          "fvc2004_102_1_160.pgm", "fvc2004_102_5_160.pgm", "fvc2004_103_1_160.pgm",
                          "fvc2000_101_1.pgm",     "fvc2002_101_1_crop.pgm", "fvc2004_101_1.pgm"};
   for (const char* name : files) {
-    const zyltest::GreyImage g = zyltest::read_pgm(zyltest::test_data(name));
+    const zyl::test::GreyImage g = zyl::test::read_pgm(zyl::test::test_data(name));
     Image img(g.pixels, g.height, g.width);
     for (Operation op : {extract_minutiae_grey_full, extract_minutiae_grey_half, extract_minutiae_grey_plain}) {
       // (the bit-plane operation gives extended cards only; see below)

@@ -91,8 +91,8 @@ TEST(BandFilter, SixteenBitFrameLimitAndFilter) {
 
 TEST(BandFilter, UnsetEntriesStopAtTheFirstTile) {
   std::vector<uint8_t> img(80 * 80, 100), out(80 * 80);
-  EXPECT_EQ(fftfilt_run_unset_a_u8(img.data(), 80, 80, 0, 300, out.data()), 1);
-  EXPECT_EQ(fftfilt_run_unset_b_u8(img.data(), 80, 80, 0, 0, out.data()), 1);
+  EXPECT_EQ(fftfilt_run_unset_a_u8(img.data(), 80, 80, 0, 300, out.data()), ML_WRONG_KIND);
+  EXPECT_EQ(fftfilt_run_unset_b_u8(img.data(), 80, 80, 0, 0, out.data()), ML_WRONG_KIND);
 }
 
 TEST(BandFilter, DominantDirectionKeepsTheMainGrating) {
@@ -117,7 +117,7 @@ TEST(BandFilter, DominantDirectionKeepsTheMainGrating) {
 }
 
 TEST(Preprocess, RealPrintGivesAForegroundMap) {
-  const auto print = zyltest::read_pgm(zyltest::test_data("fvc2002_101_1_crop.pgm"));
+  const auto print = zyl::test::read_pgm(zyl::test::test_data("fvc2002_101_1_crop.pgm"));
   std::vector<uint8_t> out(print.pixels.size());
   uint8_t* map = reinterpret_cast<uint8_t*>(1);
   ASSERT_EQ(imgproc_preprocess_bandpass(nullptr, print.pixels.data(), 0, print.height,

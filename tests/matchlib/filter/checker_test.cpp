@@ -88,10 +88,10 @@ TEST(OpenCloseMean, AveragesTheTwoOrdersOfMorphology) {
   std::vector<uint8_t> img(h * w);
   for (auto& p : img) p = static_cast<uint8_t>(rng());
   std::vector<uint8_t> open(h * w), close(h * w), oc(h * w), co(h * w), out(h * w);
-  ASSERT_EQ(filter_open3x3_u8(img.data(), h, w, open.data()), 0);
-  ASSERT_EQ(filter_close3x3_u8(img.data(), h, w, close.data()), 0);
-  ASSERT_EQ(filter_close3x3_u8(open.data(), h, w, oc.data()), 0);
-  ASSERT_EQ(filter_open3x3_u8(close.data(), h, w, co.data()), 0);
+  ASSERT_EQ(filter_open3x3_u8(img.data(), h, w, open.data()), ML_OK);
+  ASSERT_EQ(filter_close3x3_u8(img.data(), h, w, close.data()), ML_OK);
+  ASSERT_EQ(filter_close3x3_u8(open.data(), h, w, oc.data()), ML_OK);
+  ASSERT_EQ(filter_open3x3_u8(close.data(), h, w, co.data()), ML_OK);
   ASSERT_EQ(imgproc_open_close_mean3x3(img.data(), h, w, out.data()), ML_OK);
   for (int i = 0; i < h * w; ++i) ASSERT_EQ(out[i], (oc[i] + co[i]) >> 1);
   auto in_place = img;

@@ -85,10 +85,10 @@ TEST(FeatureVector, RefusesTruncatedAndNullInput) {
 
 TEST(FeatureVector, OutOfMemoryLeavesNothingBehind) {
   const std::vector<std::uint8_t> two = {0, 0, 0, 1, 0, 1, 0, 0, 0, 2, 0, 0, 0, 1, 0, 0, 0, 2};
-  const int reads = zyltest::sweep_allocation_failures([&] {
+  const int reads = zyl::test::sweep_allocation_failures([&] {
     FeatureVector* r = nullptr;
     const int st = featvec_read(two.data(), two.size(), &r);
-    if (zyltest::allocation_failed()) {
+    if (zyl::test::allocation_failed()) {
       EXPECT_EQ(st, ML_NO_MEMORY);
       EXPECT_EQ(r, nullptr);
     } else {
@@ -102,7 +102,7 @@ TEST(FeatureVector, OutOfMemoryLeavesNothingBehind) {
   std::uint16_t size = 9;
   zyl::matchlib::test_hook::fail_allocation(1);
   EXPECT_EQ(featvec_write(&v, &out, &size), ML_NO_MEMORY);
-  EXPECT_TRUE(zyltest::allocation_failed());
+  EXPECT_TRUE(zyl::test::allocation_failed());
   EXPECT_EQ(size, 0);
 }
 

@@ -17,7 +17,7 @@ struct Image {
 };
 
 GrayImage* print(int dpi = 500) {
-  const auto pgm = zyltest::read_pgm(zyltest::test_data("fvc2002_101_1_crop.pgm"));
+  const auto pgm = zyl::test::read_pgm(zyl::test::test_data("fvc2002_101_1_crop.pgm"));
   return image_create(pgm.height, pgm.width, dpi, dpi, pgm.pixels.data(), 0);
 }
 
@@ -47,7 +47,7 @@ TEST(SpectralFeatures, RealPrintHasRidgePeaks) {
 TEST(SpectralFeatures, Resolution1000IsResampledTo500) {
   // The same print at twice the pixels and 1000 dpi: resampled, it gives
   // the grid and foreground area of the 500-dpi print, near enough.
-  const auto pgm = zyltest::read_pgm(zyltest::test_data("fvc2002_101_1_crop.pgm"));
+  const auto pgm = zyl::test::read_pgm(zyl::test::test_data("fvc2002_101_1_crop.pgm"));
   const int h = pgm.height * 2, w = pgm.width * 2;
   std::vector<std::uint8_t> big(static_cast<std::size_t>(h) * w);
   for (int y = 0; y < h; ++y)

@@ -34,7 +34,7 @@ TEST(ImageFeatures, UniformGrey100) {
   v = nullptr;
   zyl::matchlib::test_hook::fail_allocation(1);
   EXPECT_EQ(imgfeat_compute(nullptr, img.p, &v, &count), ML_NO_MEMORY);
-  EXPECT_TRUE(zyltest::allocation_failed());
+  EXPECT_TRUE(zyl::test::allocation_failed());
   EXPECT_EQ(v, nullptr);
 }
 
@@ -76,7 +76,7 @@ TEST(ImageFeatures, ResolutionWindowAndTextureHalving) {
 }
 
 TEST(ImageFeatures, ClassifierDecidesByItsThreshold) {
-  const auto pgm = zyltest::read_pgm(zyltest::test_data("fvc2002_101_1_crop.pgm"));
+  const auto pgm = zyl::test::read_pgm(zyl::test::test_data("fvc2002_101_1_crop.pgm"));
   Image img{image_create(pgm.height, pgm.width, 500, 500, pgm.pixels.data(), 0)};
   // Rates the vector by its mean grey; sees the texture of a real print.
   const auto rate = [](MatchContext*, const int16_t* v, int count, uint16_t* score) {

@@ -41,7 +41,7 @@ struct Mode4 {
     ctx_release(ctx);
   }
   DataBlob* extract(const std::string& name) const {
-    const zyltest::GreyImage g = zyltest::read_pgm(zyltest::test_data(name));
+    const zyl::test::GreyImage g = zyl::test::read_pgm(zyl::test::test_data(name));
     GrayImage* img = image_create(g.height, g.width, 500, 500, g.pixels.data(), 0);
     DataBlob* out = nullptr;
     EXPECT_EQ(engine_extract_image(engine, img, nullptr, &out), ML_OK) << name;

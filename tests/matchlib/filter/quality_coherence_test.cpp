@@ -77,19 +77,19 @@ TEST(QualityMapExpand, MapsPointsAndClearsBackgroundBlocks) {
   Bytes mask(25, 1);
   mask[2 * 5 + 0] = 0;
   Bytes out(20 * 20, 7);
-  ASSERT_EQ(quality_map_expand(bright.data(), mask.data(), 5, 5, 4, out.data(), 20, 20), 0);
+  ASSERT_EQ(quality_map_expand(bright.data(), mask.data(), 5, 5, 4, out.data(), 20, 20), ML_OK);
   EXPECT_EQ(out[10 * 20 + 10], 99);  // centre: 255 maps to 99
   for (int y = 8; y < 12; ++y)
     for (int x = 0; x < 4; ++x) EXPECT_EQ(out[y * 20 + x], 0);
   for (uint8_t v : out) EXPECT_LE(v, 99);
 
   const Bytes dark(25, 0);
-  ASSERT_EQ(quality_map_expand(dark.data(), nullptr, 5, 5, 4, out.data(), 20, 20), 0);
+  ASSERT_EQ(quality_map_expand(dark.data(), nullptr, 5, 5, 4, out.data(), 20, 20), ML_OK);
   EXPECT_EQ(out, Bytes(out.size(), 1));
 
-  EXPECT_EQ(quality_map_expand(dark.data(), nullptr, 5, 5, 4, out.data(), 19, 20), 2);
-  EXPECT_EQ(quality_map_expand(nullptr, nullptr, 5, 5, 4, out.data(), 20, 20), 2);
-  EXPECT_EQ(quality_map_expand(dark.data(), nullptr, 0, 5, 4, out.data(), 20, 20), 2);
+  EXPECT_EQ(quality_map_expand(dark.data(), nullptr, 5, 5, 4, out.data(), 19, 20), ML_BAD_ARGUMENT);
+  EXPECT_EQ(quality_map_expand(nullptr, nullptr, 5, 5, 4, out.data(), 20, 20), ML_BAD_ARGUMENT);
+  EXPECT_EQ(quality_map_expand(dark.data(), nullptr, 0, 5, 4, out.data(), 20, 20), ML_BAD_ARGUMENT);
 }
 
 }  // namespace
@@ -113,7 +113,7 @@ TEST(QualityAssessImage, AssessesRidgedImagesAndSkipsFlatOrTinyOnes) {
   for (const Case& c : cases) {
     uint8_t q = 9, bright = 9;
     uint32_t area = 9;
-    EXPECT_EQ(quality_assess_image_scaled(c.px, c.h, c.w, &q, &area, &bright, c.scale), 0);
+    EXPECT_EQ(quality_assess_image_scaled(c.px, c.h, c.w, &q, &area, &bright, c.scale), ML_OK);
     if (c.assessed) {
       EXPECT_GE(q, 1);
       EXPECT_LE(q, 100);
@@ -127,8 +127,8 @@ TEST(QualityAssessImage, AssessesRidgedImagesAndSkipsFlatOrTinyOnes) {
   }
   uint8_t q = 0, bright = 9;
   uint32_t area = 0;
-  EXPECT_EQ(quality_assess_image(nullptr, 12, 12, &q, &area, &bright), 2);
-  EXPECT_EQ(quality_assess_image_scaled(ridged.data(), h, w, &q, &area, &bright, 3), 2);
+  EXPECT_EQ(quality_assess_image(nullptr, 12, 12, &q, &area, &bright), ML_BAD_ARGUMENT);
+  EXPECT_EQ(quality_assess_image_scaled(ridged.data(), h, w, &q, &area, &bright, 3), ML_BAD_ARGUMENT);
 }
 
 }  // namespace
@@ -151,7 +151,7 @@ TEST(QualityFromPixelCoherence, MaskDecidesThePixelsAndTheCount) {
   EXPECT_EQ(count, 1600u);
   EXPECT_GT(q, 50);  // straight ridges are coherent
   const Bytes flat(h * w, 128);
-  ASSERT_EQ(quality_from_pixel_coherence(flat.data(), h, w, nullptr, 6, &q, &count, nullptr), 0);
+  ASSERT_EQ(quality_from_pixel_coherence(flat.data(), h, w, nullptr, 6, &q, &count, nullptr), ML_OK);
   EXPECT_EQ(q, 1);
   EXPECT_EQ(count, 1600u);
   EXPECT_EQ(quality_from_pixel_coherence(flat.data(), h, w, nullptr, 6, nullptr, &count, nullptr),

@@ -41,14 +41,14 @@ TEST(BrightPercent, CountsBrightPixelsUnderTheMask) {
   } cases[] = {{nullptr, 50}, {right.data(), 100}, {none.data(), 0}};
   for (const Case& c : cases) {
     uint8_t p = 77;
-    EXPECT_EQ(imgstat_bright_percent(px.data(), 40, 40, c.mask, &p), 0);
+    EXPECT_EQ(imgstat_bright_percent(px.data(), 40, 40, c.mask, &p), ML_OK);
     EXPECT_EQ(p, c.want);
   }
   uint8_t p = 77;
-  EXPECT_EQ(imgstat_bright_percent(nullptr, 40, 40, nullptr, &p), 2);
+  EXPECT_EQ(imgstat_bright_percent(nullptr, 40, 40, nullptr, &p), ML_BAD_ARGUMENT);
   EXPECT_EQ(p, 0);
-  EXPECT_EQ(imgstat_bright_percent(px.data(), 0, 40, nullptr, &p), 2);
-  EXPECT_EQ(imgstat_bright_percent(px.data(), 40, 40, nullptr, nullptr), 2);
+  EXPECT_EQ(imgstat_bright_percent(px.data(), 0, 40, nullptr, &p), ML_BAD_ARGUMENT);
+  EXPECT_EQ(imgstat_bright_percent(px.data(), 40, 40, nullptr, nullptr), ML_BAD_ARGUMENT);
 }
 
 TEST(BrightPercentBlocks, VisitsInteriorForegroundBlocksOnly) {
@@ -57,21 +57,21 @@ TEST(BrightPercentBlocks, VisitsInteriorForegroundBlocksOnly) {
   const Bytes px = halves(48, 48, 24);
   Bytes mask(16, 1);
   uint8_t p = 0;
-  EXPECT_EQ(imgstat_bright_percent_blocks(px.data(), 48, 48, 4, 4, 12, nullptr, &p), 0);
+  EXPECT_EQ(imgstat_bright_percent_blocks(px.data(), 48, 48, 4, 4, 12, nullptr, &p), ML_OK);
   EXPECT_EQ(p, 50);
   // Clearing the block above (1, 1) and (2, 1)'s left neighbour drops both
   // dark interior blocks.
   mask[0 * 4 + 1] = 0;
   mask[2 * 4 + 0] = 0;
-  EXPECT_EQ(imgstat_bright_percent_blocks(px.data(), 48, 48, 4, 4, 12, mask.data(), &p), 0);
+  EXPECT_EQ(imgstat_bright_percent_blocks(px.data(), 48, 48, 4, 4, 12, mask.data(), &p), ML_OK);
   EXPECT_EQ(p, 100);
   // Fewer than 3 block rows: nothing counted.
   p = 9;
-  EXPECT_EQ(imgstat_bright_percent_blocks(px.data(), 48, 48, 2, 4, 12, nullptr, &p), 0);
+  EXPECT_EQ(imgstat_bright_percent_blocks(px.data(), 48, 48, 2, 4, 12, nullptr, &p), ML_OK);
   EXPECT_EQ(p, 0);
   // A grid reaching past the image, or empty, is refused.
-  EXPECT_EQ(imgstat_bright_percent_blocks(px.data(), 48, 48, 5, 4, 12, nullptr, &p), 2);
-  EXPECT_EQ(imgstat_bright_percent_blocks(px.data(), 48, 48, 0, 4, 12, nullptr, &p), 2);
+  EXPECT_EQ(imgstat_bright_percent_blocks(px.data(), 48, 48, 5, 4, 12, nullptr, &p), ML_BAD_ARGUMENT);
+  EXPECT_EQ(imgstat_bright_percent_blocks(px.data(), 48, 48, 0, 4, 12, nullptr, &p), ML_BAD_ARGUMENT);
 }
 
 TEST(LaplacianSpread, ZeroWhenFlatAndCappedForACheckerboard) {
@@ -79,19 +79,19 @@ TEST(LaplacianSpread, ZeroWhenFlatAndCappedForACheckerboard) {
   for (int y = 0; y < 30; ++y)
     for (int x = 0; x < 30; ++x) checker[y * 30 + x] = (x + y) % 2 ? 255 : 0;
   uint8_t v = 1;
-  EXPECT_EQ(imgstat_laplacian_spread(flat.data(), 30, 30, &v), 0);
+  EXPECT_EQ(imgstat_laplacian_spread(flat.data(), 30, 30, &v), ML_OK);
   EXPECT_EQ(v, 0);
   // The Laplacian is +-127 inside: a deviation of about 120 levels, 480 in
   // quarter levels, capped at 255.
-  EXPECT_EQ(imgstat_laplacian_spread(checker.data(), 30, 30, &v), 0);
+  EXPECT_EQ(imgstat_laplacian_spread(checker.data(), 30, 30, &v), ML_OK);
   EXPECT_EQ(v, 255);
   // Columns alternating 0 / 64: +-16 inside, about 15 levels, ~60 quarters.
   Bytes soft(30 * 30);
   for (int i = 0; i < 900; ++i) soft[i] = (i % 30) % 2 ? 64 : 0;
-  EXPECT_EQ(imgstat_laplacian_spread(soft.data(), 30, 30, &v), 0);
+  EXPECT_EQ(imgstat_laplacian_spread(soft.data(), 30, 30, &v), ML_OK);
   EXPECT_GT(v, 50);
   EXPECT_LT(v, 68);
-  EXPECT_EQ(imgstat_laplacian_spread(nullptr, 30, 30, &v), 2);
+  EXPECT_EQ(imgstat_laplacian_spread(nullptr, 30, 30, &v), ML_BAD_ARGUMENT);
 }
 
 TEST(BlockRangeMean, MeansTheRangesAboveHalfTheMean) {
@@ -107,7 +107,7 @@ TEST(BlockRangeMean, MeansTheRangesAboveHalfTheMean) {
   uint8_t lo = 0, hi = 0;
   imgstat_percentile_range(ramp.data(), 16, 16, 1, &lo, &hi);
   uint8_t v = 0;
-  ASSERT_EQ(imgstat_block_range_mean(px.data(), h, w, &v), 0);
+  ASSERT_EQ(imgstat_block_range_mean(px.data(), h, w, &v), ML_OK);
   EXPECT_GT(hi - lo, 200);
   EXPECT_EQ(v, hi - lo);  // the flat blocks fall below half the mean
 
@@ -116,10 +116,10 @@ TEST(BlockRangeMean, MeansTheRangesAboveHalfTheMean) {
   } small[] = {{15, 100}, {100, 15}, {0, 0}};
   for (const Case& c : small) {
     v = 9;
-    EXPECT_EQ(imgstat_block_range_mean(px.data(), c.h, c.w, &v), 0);
+    EXPECT_EQ(imgstat_block_range_mean(px.data(), c.h, c.w, &v), ML_OK);
     EXPECT_EQ(v, 0);
   }
-  EXPECT_EQ(imgstat_block_range_mean(nullptr, h, w, &v), 2);
+  EXPECT_EQ(imgstat_block_range_mean(nullptr, h, w, &v), ML_BAD_ARGUMENT);
 }
 
 TEST(HasRidges, FlagsTexturedImagesAndRefusesTinyWindows) {
@@ -142,13 +142,13 @@ TEST(HasRidges, FlagsTexturedImagesAndRefusesTinyWindows) {
     EXPECT_EQ(flag, c.flag) << c.h << "x" << c.w << " s" << c.scale;
   }
   int flag = 5;
-  EXPECT_EQ(imgstat_has_ridges(striped.data(), 300, 300, &flag), 0);
+  EXPECT_EQ(imgstat_has_ridges(striped.data(), 300, 300, &flag), ML_OK);
   EXPECT_EQ(flag, 1);
-  EXPECT_EQ(imgstat_has_ridges_nonempty(striped.data(), 0, 300, 1, &flag), 2);
+  EXPECT_EQ(imgstat_has_ridges_nonempty(striped.data(), 0, 300, 1, &flag), ML_BAD_ARGUMENT);
   EXPECT_EQ(flag, 0);
-  EXPECT_EQ(imgstat_has_ridges_nonempty(striped.data(), 300, 300, 1, &flag), 0);
+  EXPECT_EQ(imgstat_has_ridges_nonempty(striped.data(), 300, 300, 1, &flag), ML_OK);
   EXPECT_EQ(flag, 1);
-  EXPECT_EQ(imgstat_has_ridges(nullptr, 300, 300, &flag), 2);
+  EXPECT_EQ(imgstat_has_ridges(nullptr, 300, 300, &flag), ML_BAD_ARGUMENT);
 }
 
 }  // namespace
@@ -158,12 +158,12 @@ namespace {
 TEST(NormalizePreview, FlatImageGivesWhiteAndRidgesAreNormalised) {
   const Bytes flat(120 * 100, 70);
   Bytes out(50 * 40, 0);
-  EXPECT_EQ(imgproc_normalize_preview(flat.data(), 120, 100, 50, 40, out.data()), 0);
+  EXPECT_EQ(imgproc_normalize_preview(flat.data(), 120, 100, 50, 40, out.data()), ML_OK);
   EXPECT_EQ(out, Bytes(out.size(), 255));
 
   const Bytes striped = ridges(130, 110, 40);
   Bytes big(130 * 110, 0);
-  ASSERT_EQ(imgproc_normalize_preview(striped.data(), 130, 110, 130, 110, big.data()), 0);
+  ASSERT_EQ(imgproc_normalize_preview(striped.data(), 130, 110, 130, 110, big.data()), ML_OK);
   int lo = 255, hi = 0;
   for (uint8_t v : big) lo = std::min<int>(lo, v), hi = std::max<int>(hi, v);
   EXPECT_GT(hi - lo, 80);  // the contrast of +-40 is widened toward deviation 300
@@ -178,7 +178,7 @@ TEST(NormalizePreview, FlatImageGivesWhiteAndRidgesAreNormalised) {
              {nullptr, 100, 100, 20, 20},
              {striped.data(), 100, 100, 0, 20}};
   for (const Case& c : bad) {
-    EXPECT_EQ(imgproc_normalize_preview(c.px, c.h, c.w, c.oh, c.ow, keep.data()), 2) << c.h;
+    EXPECT_EQ(imgproc_normalize_preview(c.px, c.h, c.w, c.oh, c.ow, keep.data()), ML_BAD_ARGUMENT) << c.h;
     EXPECT_EQ(keep, Bytes(keep.size(), 7));
   }
 }

@@ -41,7 +41,7 @@ GrayImage* flat(int h, int w, int dpi = 500) {
 }
 
 GrayImage* print() {
-  const auto pgm = zyltest::read_pgm(zyltest::test_data("fvc2002_101_1_crop.pgm"));
+  const auto pgm = zyl::test::read_pgm(zyl::test::test_data("fvc2002_101_1_crop.pgm"));
   return image_create(pgm.height, pgm.width, 500, 500, pgm.pixels.data(), 0);
 }
 
@@ -113,11 +113,11 @@ TEST(QualityScore, AFailedAllocationAnswers9OnceAndTheNextCallScores) {
   std::vector<std::unique_ptr<Image>> images;
   for (int i = 0; i < 10; ++i) images.push_back(std::make_unique<Image>(flat(40, 40)));
   std::size_t next = 0;
-  const int allocations = zyltest::sweep_allocation_failures([&] {
+  const int allocations = zyl::test::sweep_allocation_failures([&] {
     Image& img = *images.at(next++);
     std::int16_t score = -1;
     const int st = quality_model_image_score(m.h, img.p, &score);
-    if (zyltest::allocation_failed()) {
+    if (zyl::test::allocation_failed()) {
       EXPECT_EQ(st, ML_NO_MEMORY);
       EXPECT_EQ(image_stored_quality(img.p), 0xFFFF);  // nothing cached
       // The failure does not outlive its call.

@@ -115,7 +115,7 @@ TEST(QualityNetwork, AllocationFailureIsReportedOnce) {
   mlp_set_error(0);
   zyl::matchlib::test_hook::fail_allocation(1);
   mlp_evaluate_batch(&batch, quality_model_network(m.h), &score);
-  EXPECT_TRUE(zyltest::allocation_failed());
+  EXPECT_TRUE(zyl::test::allocation_failed());
   EXPECT_EQ(mlp_get_error(), std::uint32_t{MLP_ERROR_NO_MEMORY});
   EXPECT_EQ(mlp_error_status(mlp_get_error()), ML_NO_MEMORY);
   EXPECT_EQ(score, -5);

@@ -200,7 +200,7 @@ TEST(RidgemapSkeleton, BlankImageGivesNothingAndGratingGivesLines) {
 }
 
 TEST(RidgemapSkeleton, RealPrintAtItsOwnAndAtDoubleResolution) {
-  const auto print = zyltest::read_pgm(zyltest::test_data("fvc2002_101_1_crop.pgm"));
+  const auto print = zyl::test::read_pgm(zyl::test::test_data("fvc2002_101_1_crop.pgm"));
   const int h = print.height, w = print.width, bh = (h + 15) / 16, bw = (w + 15) / 16;
   std::vector<uint8_t> orient(bh * bw), coh(bh * bw), period(bh * bw);
   auto img = print.pixels;

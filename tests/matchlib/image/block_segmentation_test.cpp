@@ -99,7 +99,7 @@ TEST(SegmentBlocks, SparseBorderBlocksAreCleared) {
 }
 
 TEST(SegmentBlocks, RealPrintGivesOneCentredRegion) {
-  const auto print = zyltest::read_pgm(zyltest::test_data("fvc2000_101_1.pgm"));
+  const auto print = zyl::test::read_pgm(zyl::test::test_data("fvc2000_101_1.pgm"));
   const int n = 8, rows = print.height / n, cols = print.width / n;
   ASSERT_EQ(rows * n, print.height);
   ASSERT_EQ(cols * n, print.width);

@@ -13,7 +13,7 @@ namespace {
 
 template <class T>
 std::vector<T> reference_cross(const std::vector<T>& src, int h, int w) {
-  return zyl_test::reference_median(src, h, w, {{0, 0}, {-1, 0}, {1, 0}, {0, -1}, {0, 1}});
+  return zyl::test::reference_median(src, h, w, {{0, 0}, {-1, 0}, {1, 0}, {0, -1}, {0, 1}});
 }
 
 template <class T>
@@ -168,8 +168,8 @@ std::vector<uint8_t> reference_bilateral(const std::vector<uint8_t>& src, int h,
 
 TEST(Bilateral, MatchesDirectSumsWithAndWithoutGuideAlsoInPlace) {
   const int h = 13, w = 17;
-  const auto src = zyl_test::random_pixels<uint8_t>(h * w, 0, 255, 41);
-  const auto guide = zyl_test::random_pixels<uint8_t>(h * w, 90, 140, 42);
+  const auto src = zyl::test::random_pixels<uint8_t>(h * w, 0, 255, 41);
+  const auto guide = zyl::test::random_pixels<uint8_t>(h * w, 90, 140, 42);
   for (int r : {1, 2, 4}) {
     std::vector<uint8_t> out(h * w);
     ASSERT_EQ(filter_bilateral_u8(src.data(), h, w, r, nullptr, out.data()), 0);

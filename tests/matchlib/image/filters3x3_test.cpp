@@ -10,7 +10,7 @@
 
 namespace {
 
-using zyl_test::random_pixels;
+using zyl::test::random_pixels;
 
 // Plain mean of the clipped window, weighted inside when weights are given.
 template <class T>

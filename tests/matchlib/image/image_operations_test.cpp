@@ -24,7 +24,7 @@
 namespace {
 
 using Bytes = std::vector<uint8_t>;
-using kernel_fakes::calls;
+using zyl::test::kernel_fakes::calls;
 
 // A grey ramp with noise: something for every kernel to change.
 Bytes test_image(int h, int w, unsigned seed) {
@@ -156,7 +156,7 @@ TEST(ImageOperations, GuardsRefuseNullBuffersAndZero16BitSizes) {
   const Bytes px(16, 1);
   Bytes out(16);
   for (ImageOperation op : image_operation_table) {
-    kernel_fakes::reset();
+    zyl::test::kernel_fakes::reset();
     EXPECT_EQ(op(nullptr, nullptr, nullptr, 4, 4, 500, nullptr, out.data()), ML_BAD_ARGUMENT);
     EXPECT_EQ(op(nullptr, px.data(), nullptr, 4, 4, 500, nullptr, nullptr), ML_BAD_ARGUMENT);
     EXPECT_EQ(op(nullptr, px.data(), nullptr, 0, 4, 500, nullptr, out.data()), ML_BAD_ARGUMENT);
@@ -236,7 +236,7 @@ TEST(ImageOperations, SmoothAndSharpenByType) {
                                     big_ref.data()));
     EXPECT_EQ(big_out, big_ref) << c.sharpen << " " << c.type;
   }
-  kernel_fakes::reset();
+  zyl::test::kernel_fakes::reset();
   EXPECT_EQ(img_smooth_by_type(px.data(), 3, 3, 500, 1, 0, out.data()), 0);
   ASSERT_EQ(filter_binomial3x3_u8(px.data(), 3, 3, ref.data()), 0);
   EXPECT_EQ(out, ref);
@@ -270,7 +270,7 @@ TEST(ImageOperations, ScaledPixelCount) {
 }
 
 TEST(ImageOperations, QualityAndContrastGuardedForms) {
-  kernel_fakes::reset();
+  zyl::test::kernel_fakes::reset();
   const Bytes px(9, 1);
   uint8_t q = 0, bright = 0;
   uint32_t fg = 0;

@@ -150,7 +150,7 @@ TEST(ImageTransforms, JoinCentresBothAndLeavesAGap) {
 int invert_routine(MatchContext*, const uint8_t* px, const uint8_t* usable, int h, int w, int,
                    const SourceWindow*, uint8_t* out, uint8_t** out_map, int* out_code) {
   const size_t n = size_t(h) * w;
-  if (usable) kernel_fakes::last_usable.assign(usable, usable + n);
+  if (usable) zyl::test::kernel_fakes::last_usable.assign(usable, usable + n);
   auto* map = static_cast<uint8_t*>(std::malloc(n));
   for (size_t i = 0; i < n; ++i) {
     map[i] = px[i] ? 1 : 0;
@@ -171,7 +171,7 @@ int add_one_routine(MatchContext*, const uint8_t* px, const uint8_t*, int h, int
 }
 
 TEST(ImagePreprocess, CopyAppliesTheRoutineItsMapAndItsCode) {
-  kernel_fakes::reset();
+  zyl::test::kernel_fakes::reset();
   Bytes px(10 * 10);
   for (size_t i = 0; i < px.size(); ++i) px[i] = (i / 10 + i % 10) % 2 ? 240 : 0;
   auto img = image_of(10, 10, px);
@@ -187,8 +187,8 @@ TEST(ImagePreprocess, CopyAppliesTheRoutineItsMapAndItsCode) {
   Bytes inverted(px.size());
   for (size_t i = 0; i < px.size(); ++i) inverted[i] = uint8_t(255 - px[i]);
   EXPECT_EQ(pixels_of(out.get()), inverted);
-  EXPECT_EQ(kernel_fakes::last_usable[0], 255);
-  EXPECT_EQ(kernel_fakes::last_usable[1], 0);  // 0x40 is not usable
+  EXPECT_EQ(zyl::test::kernel_fakes::last_usable[0], 255);
+  EXPECT_EQ(zyl::test::kernel_fakes::last_usable[1], 0);  // 0x40 is not usable
   EXPECT_EQ(out->stats.quality, -1);
   const MaskPlane* om = image_mask_plane(out.get());
   ASSERT_NE(om, nullptr);
@@ -286,7 +286,7 @@ TEST(ImageBlob, PackedImageRoundTripAndRefusals) {
     blob_release(other);
   }
   // A record cut short, or of another version, gives no image.
-  zyltest::for_each_prefix(record, [&](std::span<const std::uint8_t> cut) {
+  zyl::test::for_each_prefix(record, [&](std::span<const std::uint8_t> cut) {
     DataBlob* other = blob_create(71, cut.data(), static_cast<uint32_t>(cut.size()));
     back = reinterpret_cast<GrayImage*>(1);
     EXPECT_EQ(image_from_blob(other, &back), 0);

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-namespace kernel_fakes {
+namespace zyl::test::kernel_fakes {
 
 struct Call {
   std::string name;
@@ -29,4 +29,4 @@ extern std::vector<std::uint8_t> last_usable;
 // Value every output pixel of a named stand-in receives.
 std::uint8_t marker(const std::string& name);
 
-}  // namespace kernel_fakes
+}  // namespace zyl::test::kernel_fakes

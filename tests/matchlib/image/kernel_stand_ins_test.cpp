@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
-namespace kernel_fakes {
+namespace zyl::test::kernel_fakes {
 
 std::vector<std::uint8_t> last_usable;
 
@@ -31,4 +31,4 @@ std::uint8_t marker(const std::string& name) {
   return static_cast<std::uint8_t>(std::hash<std::string>{}(name) % 200 + 20);
 }
 
-}  // namespace kernel_fakes
+}  // namespace zyl::test::kernel_fakes

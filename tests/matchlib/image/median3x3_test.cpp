@@ -18,7 +18,7 @@ std::vector<T> reference_median(const std::vector<T>& src, uint32_t h, uint32_t 
   std::vector<std::pair<int, int>> window;
   for (int dr = -1; dr <= 1; ++dr)
     for (int dc = -1; dc <= 1; ++dc) window.push_back({dr, dc});
-  return zyl_test::reference_median(src, int(h), int(w), window);
+  return zyl::test::reference_median(src, int(h), int(w), window);
 }
 
 template <class T>

@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-namespace zyl_test {
+namespace zyl::test {
 
 template <class T>
 std::vector<T> random_pixels(std::size_t n, int64_t lo, int64_t hi, uint32_t seed) {
@@ -39,4 +39,4 @@ std::vector<T> reference_median(const std::vector<T>& src, int h, int w,
   return out;
 }
 
-}  // namespace zyl_test
+}  // namespace zyl::test

@@ -10,7 +10,7 @@
 
 namespace {
 
-using zyl_test::random_pixels;
+using zyl::test::random_pixels;
 
 // Brute force: clipped 1-2-1 smoothing divided by the weights that exist,
 // then 2x2 means of the smoothed values, all divisions toward zero.

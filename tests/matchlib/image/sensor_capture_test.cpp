@@ -16,11 +16,11 @@
 
 namespace {
 
-using zyltest::kSide;
-using zyltest::Script;
-using zyltest::Step;
+using zyl::test::kSide;
+using zyl::test::Script;
+using zyl::test::Step;
 
-const SensorOps kOps = zyltest::kScriptedSensorOps;
+const SensorOps kOps = zyl::test::kScriptedSensorOps;
 
 struct Recorder {
   std::vector<int> events;

@@ -74,8 +74,8 @@ TEST(DescriptorCompute, UniformImageGivesCodeBinZeroOrAllOnes) {
   }
 }
 
-zyltest::GreyImage print160() {
-  return zyltest::read_pgm(zyltest::test_data("fvc2004_102_1_160.pgm"));
+zyl::test::GreyImage print160() {
+  return zyl::test::read_pgm(zyl::test::test_data("fvc2004_102_1_160.pgm"));
 }
 
 TEST(DescriptorCompute, HalfATurnExchangesTheHalvesOfSymmetricTypes) {
@@ -194,7 +194,7 @@ TEST(DescriptorCompute, FixedPairsMarkPointsOutsideAndIgnoreTheAngle) {
   EXPECT_NE(descriptor(r.get(), 2), Bytes(16, 0));
   // Any distance to a point outside is 64.
   std::uint8_t d = 0;
-  ASSERT_EQ(desc8_distance(2, 0, 1, r->extension_arrays[0], r->extension_arrays[0], 0, 0, &d), 0);
+  ASSERT_EQ(desc8_distance(2, 0, 1, r->extension_arrays[0], r->extension_arrays[0], 0, 0, &d), ML_OK);
   EXPECT_EQ(d, 64);
 }
 

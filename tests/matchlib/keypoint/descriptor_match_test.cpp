@@ -8,6 +8,7 @@
 
 #include "zylscan/matchlib_blockrec.h"
 #include "zylscan/matchlib_descriptor_type.h"
+#include "zylscan/matchlib_object.h"
 
 namespace {
 
@@ -140,11 +141,16 @@ TEST(PairDistance, ModesAndRefusals) {
   const auto type10 = list[0]->pair_distance;
   const auto type4 = list[1]->pair_distance;
   const Case cases[] = {
-      {desc_pair_distance, 0, 0, 128},      {desc_pair_distance, 0x80, 0, 128},
-      {desc_pair_distance, 64, 0, 64},      {desc_pair_distance, 256, 0, 255},
-      {desc_pair_distance, 1, 1, 0xAA},     {desc_pair_distance_sym, 32, 1, 0xAA},
-      {type4, 64, 0, 64},                   {type4, 256, 1, 0xAA},
-      {type10, 256, 0, 64},                 {desc8_distance, 999, 0, 64},
+      {desc_pair_distance, 0, ML_OK, 128},
+      {desc_pair_distance, 0x80, ML_OK, 128},
+      {desc_pair_distance, 64, ML_OK, 64},
+      {desc_pair_distance, 256, ML_OK, 255},
+      {desc_pair_distance, 1, ML_WRONG_KIND, 0xAA},
+      {desc_pair_distance_sym, 32, ML_WRONG_KIND, 0xAA},
+      {type4, 64, ML_OK, 64},
+      {type4, 256, ML_WRONG_KIND, 0xAA},
+      {type10, 256, ML_OK, 64},
+      {desc8_distance, 999, ML_OK, 64},
   };
   for (const Case& c : cases) {
     out[0] = 0xAA;
@@ -152,21 +158,21 @@ TEST(PairDistance, ModesAndRefusals) {
     EXPECT_EQ(out[0], c.want) << c.mode;
   }
   // Type 0x10 takes one pair without invert only.
-  EXPECT_EQ(type10(0, 0, 2, a.data(), b.data(), 0, 0, out), 1);
-  EXPECT_EQ(type10(0, 0, 1, a.data(), b.data(), 0, 1, out), 1);
+  EXPECT_EQ(type10(0, 0, 2, a.data(), b.data(), 0, 0, out), ML_WRONG_KIND);
+  EXPECT_EQ(type10(0, 0, 1, a.data(), b.data(), 0, 1, out), ML_WRONG_KIND);
 }
 
 TEST(PairDistance, ZeroDescriptorOfType8CountsAsOutside) {
   std::vector<std::uint8_t> zero(16, 0), some(16, 0);
   some[3] = 0x81;  // two bits set
   std::uint8_t out[1];
-  EXPECT_EQ(desc8_distance(0, 0, 1, zero.data(), some.data(), 0, 0, out), 0);
+  EXPECT_EQ(desc8_distance(0, 0, 1, zero.data(), some.data(), 0, 0, out), ML_OK);
   EXPECT_EQ(out[0], 64);
-  EXPECT_EQ(desc8_distance(0, 0, 1, some.data(), zero.data(), 0, 1, out), 0);
+  EXPECT_EQ(desc8_distance(0, 0, 1, some.data(), zero.data(), 0, 1, out), ML_OK);
   EXPECT_EQ(out[0], 64);
   std::vector<std::uint8_t> other(16, 0);
   other[0] = 1;
-  EXPECT_EQ(desc8_distance(0, 0, 1, some.data(), other.data(), 0, 0, out), 0);
+  EXPECT_EQ(desc8_distance(0, 0, 1, some.data(), other.data(), 0, 0, out), ML_OK);
   EXPECT_EQ(out[0], 3);
 }
 
@@ -175,7 +181,7 @@ struct Records {
   BlockRecord* r = nullptr;
   Records(std::vector<const DescriptorType*> types, int points) {
     types.push_back(nullptr);
-    EXPECT_EQ(blockrec_create(100, 100, points, types.data(), &r), 0);
+    EXPECT_EQ(blockrec_create(100, 100, points, types.data(), &r), ML_OK);
     r->point_count = points;
   }
   ~Records() { blockrec_free(r); }
@@ -208,12 +214,12 @@ TEST(MatchLists, TiesAndBests) {
   gallery.set(0, 1, 0x01);  // 16
   gallery.set(0, 2, 0x01);  // 16, same as point 1
   Bests b(2, 3);
-  EXPECT_EQ(desc_match_lists(0, 0, 3, 0, 0, 0, probe.r, gallery.r, &b.m), 0);
+  EXPECT_EQ(desc_match_lists(0, 0, 3, 0, 0, 0, probe.r, gallery.r, &b.m), ML_OK);
   EXPECT_EQ(b.pb[0], 16);
   EXPECT_EQ(b.pm[0], 1);  // the first of two equal bests
   EXPECT_EQ(b.gm, (std::vector<std::int16_t>{0, 0, 0}));
   // A later probe at the same distance takes the gallery points over.
-  EXPECT_EQ(desc_match_lists(1, 1, 2, 0, 0, 0, probe.r, gallery.r, &b.m), 0);
+  EXPECT_EQ(desc_match_lists(1, 1, 2, 0, 0, 0, probe.r, gallery.r, &b.m), ML_OK);
   EXPECT_EQ(b.gm, (std::vector<std::int16_t>{0, 1, 1}));
 
   // Type 0x10 keeps the earlier probe on a tie.
@@ -264,13 +270,13 @@ TEST(MatchLists, CombinedExtensionsSumAndSaturate) {
     b.set(e, 1, 0xFF);
   }
   Bests m(2, 2);
-  EXPECT_EQ(desc_match_lists(0, 0, 2, 0, 0, 0, a.r, b.r, &m.m), 0);
+  EXPECT_EQ(desc_match_lists(0, 0, 2, 0, 0, 0, a.r, b.r, &m.m), ML_OK);
   EXPECT_EQ(m.pb[0], 0);  // identical in every extension
   EXPECT_EQ(m.pm[0], 0);
   Bests far(2, 2);
-  EXPECT_EQ(desc_match_lists(1, 1, 1, 0, 0, 0x80, a.r, b.r, &far.m), 0);
+  EXPECT_EQ(desc_match_lists(1, 1, 1, 0, 0, 0x80, a.r, b.r, &far.m), ML_OK);
   EXPECT_EQ(far.pb[1], 255);  // 3 x 128 saturates
-  EXPECT_EQ(desc_match_lists(1, 1, 1, 0, 0, 64, a.r, b.r, &far.m), 0);
+  EXPECT_EQ(desc_match_lists(1, 1, 1, 0, 0, 64, a.r, b.r, &far.m), ML_OK);
   EXPECT_EQ(far.pb[1], 192);  // 3 x 64
 }
 
@@ -282,7 +288,7 @@ TEST(MatchLists, LongRunsMatchOneAtATime) {
   for (int k = 0; k < 16; ++k) p.r->extension_arrays[0][k] = static_cast<std::uint8_t>(rng());
   for (int k = 0; k < 16 * n; ++k) g.r->extension_arrays[0][k] = static_cast<std::uint8_t>(rng());
   Bests b(1, n);
-  ASSERT_EQ(desc_match_lists(0, 0, n, 1, 1, 0, p.r, g.r, &b.m), 0);
+  ASSERT_EQ(desc_match_lists(0, 0, n, 1, 1, 0, p.r, g.r, &b.m), ML_OK);
   int best = 1000, at = -1;
   for (int j = 0; j < n; ++j) {
     const int d = reference(p.r->extension_arrays[0], g.r->extension_arrays[0] + 16 * j, 16, 1, 1,

@@ -22,7 +22,7 @@ struct ImageDeleter {
 };
 using Image = std::unique_ptr<GrayImage, ImageDeleter>;
 
-Image with_mask(const zyltest::GreyImage& p, int resolution) {
+Image with_mask(const zyl::test::GreyImage& p, int resolution) {
   MaskPlane* m = mask_create(p.height, p.width);
   Image img(image_create_with_mask(p.height, p.width, resolution, resolution, p.pixels.data(), 0, m));
   mask_release(m);
@@ -30,7 +30,7 @@ Image with_mask(const zyltest::GreyImage& p, int resolution) {
 }
 
 TEST(GapFill, NewPointsFillTheEmptyPartAfterTheGivenOnes) {
-  const auto p = zyltest::read_pgm(zyltest::test_data("fvc2004_102_1_160.pgm"));
+  const auto p = zyl::test::read_pgm(zyl::test::test_data("fvc2004_102_1_160.pgm"));
   auto img = with_mask(p, 500);
   std::vector<KeyPoint> given;
   for (int y = 10; y < 150; y += 20)
@@ -60,7 +60,7 @@ TEST(GapFill, NewPointsFillTheEmptyPartAfterTheGivenOnes) {
 }
 
 TEST(GapFill, RefusesImagesWithoutResolutionOrMask) {
-  const auto p = zyltest::read_pgm(zyltest::test_data("fvc2004_102_1_160.pgm"));
+  const auto p = zyl::test::read_pgm(zyl::test::test_data("fvc2004_102_1_160.pgm"));
   KeyPoint* out = nullptr;
   int n = 0;
   auto no_res = with_mask(p, 0);

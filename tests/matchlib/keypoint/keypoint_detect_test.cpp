@@ -155,16 +155,16 @@ TEST(KeypointDetect, SaddleNeedsRingOneAndMarksItsClass) {
   for (const KeyPoint& k : pts.list()) EXPECT_TRUE(k.cls & 4);
 }
 
-zyltest::GreyImage print160() {
-  return zyltest::read_pgm(zyltest::test_data("fvc2004_102_1_160.pgm"));
+zyl::test::GreyImage print160() {
+  return zyl::test::read_pgm(zyl::test::test_data("fvc2004_102_1_160.pgm"));
 }
 
 TEST(KeypointDetect, CornerVariantsTwoAndThreeAgree) {
   const auto img = print160();
   Points a, b, c;
-  ASSERT_EQ(corner_pipeline_v2(nullptr, img.pixels.data(), img.height, img.width, &a.p, &a.n), 0);
-  ASSERT_EQ(corner_pipeline_v3(nullptr, img.pixels.data(), img.height, img.width, &b.p, &b.n), 0);
-  ASSERT_EQ(corner_pipeline_v0(nullptr, img.pixels.data(), img.height, img.width, &c.p, &c.n), 0);
+  ASSERT_EQ(corner_pipeline_v2(nullptr, img.pixels.data(), img.height, img.width, &a.p, &a.n), ML_OK);
+  ASSERT_EQ(corner_pipeline_v3(nullptr, img.pixels.data(), img.height, img.width, &b.p, &b.n), ML_OK);
+  ASSERT_EQ(corner_pipeline_v0(nullptr, img.pixels.data(), img.height, img.width, &c.p, &c.n), ML_OK);
   ASSERT_GT(a.n, 20);
   ASSERT_EQ(a.n, b.n);
   for (int i = 0; i < a.n; ++i) {
@@ -223,7 +223,7 @@ TEST(KeypointDetect, LineSamplesKeepTheirSpacingAndTheBorder) {
 }
 
 TEST(KeypointDetect, BlockPipelineSamplesRidgesAndValleysOfAPrint) {
-  const auto img = zyltest::read_pgm(zyltest::test_data("fvc2004_102_1_160.pgm"));
+  const auto img = zyl::test::read_pgm(zyl::test::test_data("fvc2004_102_1_160.pgm"));
   for (int move : {0, 1}) {
     std::unique_ptr<MatchContext, void (*)(MatchContext*)> ctx(ctx_create(), ctx_release);
     ASSERT_EQ(param_set(ctx.get(), 0xb7831aa4, move), ML_OK);

@@ -60,7 +60,7 @@ Record run(Operation op, MatchContext* ctx, GrayImage* img) {
   return Record(rec);
 }
 
-zyltest::GreyImage print(const char* name) { return zyltest::read_pgm(zyltest::test_data(name)); }
+zyl::test::GreyImage print(const char* name) { return zyl::test::read_pgm(zyl::test::test_data(name)); }
 
 TEST(KeypointStage, RefusesWrongKindAndMissingOutput) {
   const Bytes px(64 * 64, 100);
@@ -169,13 +169,13 @@ TEST(KeypointStage, DenseGridCoversTheImageEveryFivePixels) {
 
 // Pixels of a window of a print, or the print turned a quarter turn
 // clockwise: (x, y) goes to (h - 1 - y, x).
-Bytes window(const zyltest::GreyImage& p, int x0, int y0, int w, int h) {
+Bytes window(const zyl::test::GreyImage& p, int x0, int y0, int w, int h) {
   Bytes out(w * h);
   for (int y = 0; y < h; ++y)
     for (int x = 0; x < w; ++x) out[y * w + x] = p.at(x0 + x, y0 + y);
   return out;
 }
-Bytes turned(const zyltest::GreyImage& p) {
+Bytes turned(const zyl::test::GreyImage& p) {
   Bytes out(p.width * p.height);
   for (int y = 0; y < p.height; ++y)
     for (int x = 0; x < p.width; ++x) out[x * p.height + (p.height - 1 - y)] = p.at(x, y);
@@ -249,7 +249,7 @@ TEST(KeypointStage, PointsAndAnglesFollowAQuarterTurn) {
 
 // The print turned by `degrees` about its centre (bilinear samples, edges
 // repeated): the pixel at (x, y) comes from the print at the inverse turn.
-Bytes turned_by(const zyltest::GreyImage& p, double degrees) {
+Bytes turned_by(const zyl::test::GreyImage& p, double degrees) {
   const double t = degrees * 3.14159265358979 / 180, c = std::cos(t), s = std::sin(t);
   const double cx = p.width / 2.0, cy = p.height / 2.0;
   auto at = [&](int x, int y) {
@@ -335,7 +335,7 @@ TEST(KeypointStage, EverySharedCropGivesABlob) {
   for (const char* set : {"fvc2000-db4b-160", "fvc2002-db1b-part-160", "fvc2004-db4b-160"})
     for (const auto& e : std::filesystem::directory_iterator(root / set)) {
       if (e.path().extension() != ".pgm") continue;
-      const auto p = zyltest::read_pgm(e.path().string());
+      const auto p = zyl::test::read_pgm(e.path().string());
       auto img = make_image(p.pixels, p.height, p.width);
       for (Operation op : kOperations) {
         auto rec = run(op, nullptr, img.get());

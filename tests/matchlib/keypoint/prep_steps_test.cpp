@@ -93,7 +93,7 @@ struct ContextDeleter {
 };
 
 TEST(PrepSteps, BandFilterBuildsTheMaskOnlyWhenAskedAndRaisesTheFlag) {
-  const auto p = zyltest::read_pgm(zyltest::test_data("fvc2004_102_1_160.pgm"));
+  const auto p = zyl::test::read_pgm(zyl::test::test_data("fvc2004_102_1_160.pgm"));
   Bytes px = p.pixels;
   for (int y = 60; y < 80; ++y)
     for (int x = 120; x < 140; ++x) px[y * p.width + x] = 255;
@@ -127,7 +127,7 @@ TEST(PrepSteps, BandFilterBuildsTheMaskOnlyWhenAskedAndRaisesTheFlag) {
 }
 
 TEST(PrepSteps, EveryStepWritesACopyAndTheListsEndInNull) {
-  const auto p = zyltest::read_pgm(zyltest::test_data("fvc2004_102_1_160.pgm"));
+  const auto p = zyl::test::read_pgm(zyl::test::test_data("fvc2004_102_1_160.pgm"));
   for (int l = 0; l < 4; ++l) {
     const ImagePrepDescriptor* list = prep_step_list(l);
     ASSERT_NE(list, nullptr);

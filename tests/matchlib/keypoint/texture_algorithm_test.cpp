@@ -39,7 +39,7 @@ TEST(TextureAlgorithm, RawImageLengthMustMatch) {
 }
 
 TEST(TextureAlgorithm, RealCropBecomesAKind87Template) {
-  const auto pgm = zyltest::read_pgm(zyltest::test_data("fvc2002_101_1_crop.pgm"));
+  const auto pgm = zyl::test::read_pgm(zyl::test::test_data("fvc2002_101_1_crop.pgm"));
   GrayImage* img = texture_image_wrap(pgm.pixels.data(), pgm.height, pgm.width, 500);
   ASSERT_NE(img, nullptr);
   MatchContext* ctx = ctx_create();
@@ -59,10 +59,10 @@ TEST(TextureAlgorithm, RealCropBecomesAKind87Template) {
   blob_release(blob);
 
   // Out of memory at any step: 9 and no blob.
-  zyltest::sweep_allocation_failures([&] {
+  zyl::test::sweep_allocation_failures([&] {
     DataBlob* b = nullptr;
     const int st = texture_extract(ctx, img, nullptr, 87, &b);
-    if (zyltest::allocation_failed()) {
+    if (zyl::test::allocation_failed()) {
       EXPECT_EQ(st, ML_NO_MEMORY);
       EXPECT_EQ(b, nullptr);
     } else {
@@ -119,7 +119,7 @@ TEST(TextureAlgorithm, DecideNeeds17SubScores) {
 }
 
 // A template holding a grid map as its section 66.
-DataBlob* gridmap_template(const zyltest::GridMapBytes& map) {
+DataBlob* gridmap_template(const zyl::test::GridMapBytes& map) {
   return container_put_entry(nullptr, TEXTURE_GRIDMAP_KIND, map.data(),
                              static_cast<std::uint32_t>(map.size()));
 }
@@ -144,7 +144,7 @@ MatchOutcome run_match(MatchContext* ctx, DataBlob* a, DataBlob* b, RigidTransfo
 
 TEST(TextureAlgorithm, MatchGivesGridScoreAndSixteenDetailValues) {
   MatchContext* ctx = ctx_create();
-  DataBlob* t = gridmap_template(zyltest::world_map(20, 20, 8, 0, 0, 0, 60));
+  DataBlob* t = gridmap_template(zyl::test::world_map(20, 20, 8, 0, 0, 0, 60));
   // No transform passed: none is written.
   const MatchOutcome r = run_match(ctx, t, t, nullptr);
   ASSERT_EQ(r.status, ML_OK);
@@ -170,8 +170,8 @@ TEST(TextureAlgorithm, FullTurnSearchFollowsTheParameter) {
   const double a = 85 * 2 * M_PI / 512;
   const double tx = 96 - (std::cos(a) * 96 - std::sin(a) * 96);
   const double ty = 96 - (std::sin(a) * 96 + std::cos(a) * 96);
-  DataBlob* t1 = gridmap_template(zyltest::world_map(24, 24, 8, 85, tx, ty));
-  DataBlob* t2 = gridmap_template(zyltest::world_map(24, 24, 8, 0, 0, 0));
+  DataBlob* t1 = gridmap_template(zyl::test::world_map(24, 24, 8, 85, tx, ty));
+  DataBlob* t2 = gridmap_template(zyl::test::world_map(24, 24, 8, 0, 0, 0));
   MatchContext* ctx = ctx_create();
   const MatchOutcome wide = run_match(ctx, t1, t2, nullptr);
   ASSERT_EQ(param_set_360(ctx, 0), ML_OK);
@@ -186,7 +186,7 @@ TEST(TextureAlgorithm, FullTurnSearchFollowsTheParameter) {
 
 TEST(TextureAlgorithm, GivenTransformIsScoredAndReplaced) {
   MatchContext* ctx = ctx_create();
-  DataBlob* t = gridmap_template(zyltest::world_map(20, 20, 8, 0, 0, 0));
+  DataBlob* t = gridmap_template(zyl::test::world_map(20, 20, 8, 0, 0, 0));
   const MatchOutcome free_search = run_match(ctx, t, t, nullptr);
 
   // The identity is scored in place; the caller's transform is released
@@ -238,7 +238,7 @@ TEST(TextureAlgorithm, GivenTransformIsScoredAndReplaced) {
 
 TEST(TextureAlgorithm, MatchFailuresLeaveNothing) {
   MatchContext* ctx = ctx_create();
-  DataBlob* good = gridmap_template(zyltest::world_map(20, 20, 8, 0, 0, 0));
+  DataBlob* good = gridmap_template(zyl::test::world_map(20, 20, 8, 0, 0, 0));
   const std::uint8_t bad_map[3] = {1, 2, 3};
   DataBlob* bad = container_put_entry(nullptr, TEXTURE_GRIDMAP_KIND, bad_map, 3);
   DataBlob* none = container_put_entry(nullptr, 86, bad_map, 3);
@@ -259,13 +259,13 @@ TEST(TextureAlgorithm, MatchFailuresLeaveNothing) {
   }
 
   // Out of memory at any step: 9, no array, no transform, no leak.
-  zyltest::sweep_allocation_failures([&] {
+  zyl::test::sweep_allocation_failures([&] {
     RigidTransform* given = xform_create_dpi(0, 0, 0, 500);
     if (!given) return;
     std::uint16_t* scores = nullptr;
     std::uint16_t count = 0;
     const int st = texture_match(ctx, good, good, &scores, &count, &given);
-    if (zyltest::allocation_failed()) {
+    if (zyl::test::allocation_failed()) {
       EXPECT_EQ(st, ML_NO_MEMORY);
       EXPECT_EQ(scores, nullptr);
       EXPECT_EQ(count, 0);

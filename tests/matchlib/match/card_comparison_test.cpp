@@ -28,9 +28,9 @@
 namespace {
 
 using Bytes = std::vector<uint8_t>;
-using zyltest::cat;
-using zyltest::el;
-using zyltest::world_map;
+using zyl::test::cat;
+using zyl::test::el;
+using zyl::test::world_map;
 
 struct Min {
   int x, y, direction;
@@ -633,14 +633,14 @@ TEST(CardVerifyGallery, AllocationFailuresAnswerNoMemoryAndLeakNothing) {
   BlobRef entry(gallery_entry({impostor_view(), genuine_view()}));
   DataBlob* gallery[1] = {entry.p};
   BlobRef genuine(67, genuine_probe_view());
-  zyltest::sweep_allocation_failures([&] {
+  zyl::test::sweep_allocation_failures([&] {
     MatchResult* r = match_result_create(1);
     if (!r) {
-      zyltest::allocation_failed();
+      zyl::test::allocation_failed();
       return;
     }
     const int st = card_verify_gallery(e.engine, gallery, 1, genuine.p, 28, r);
-    if (zyltest::allocation_failed()) {
+    if (zyl::test::allocation_failed()) {
       EXPECT_EQ(st, ML_NO_MEMORY);
     } else {
       EXPECT_EQ(st, ML_OK);

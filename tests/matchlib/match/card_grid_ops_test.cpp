@@ -59,7 +59,7 @@ Bytes card(int n) {
 
 const Bytes& crop_map() {
   static const Bytes map = [] {
-    const zyltest::GreyImage img = zyltest::read_pgm(zyltest::test_data("fvc2002_101_1_160.pgm"));
+    const zyl::test::GreyImage img = zyl::test::read_pgm(zyl::test::test_data("fvc2002_101_1_160.pgm"));
     MatchContext* ctx = ctx_create();
     GrayImage* gi = image_create(img.height, img.width, 500, 500, img.pixels.data(), 0);
     DataBlob* blob = nullptr;

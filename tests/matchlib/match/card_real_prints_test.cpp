@@ -37,7 +37,7 @@ const Routine kRoutines[] = {
     {"D", card_extract_d, 2},
 };
 
-DataBlob* extract(MatchContext* ctx, const Routine& r, const zyltest::GreyImage& g) {
+DataBlob* extract(MatchContext* ctx, const Routine& r, const zyl::test::GreyImage& g) {
   GrayImage* image = image_create(g.height, g.width, 500, 500, const_cast<std::uint8_t*>(g.pixels.data()), 0);
   DataBlob* blob = nullptr;
   EXPECT_EQ(r.extract(ctx, image, nullptr, r.kind, &blob), ML_OK) << r.name;
@@ -94,7 +94,7 @@ TEST(CardRealPrints, GenuinePairsRankAboveImpostorsUnderMatchCard) {
     std::map<std::string, DataBlob*> cards;
     const auto card = [&](const char* name) {
       DataBlob*& c = cards[name];
-      if (!c) c = extract(ctx, r, zyltest::read_pgm(zyltest::test_data(name)));
+      if (!c) c = extract(ctx, r, zyl::test::read_pgm(zyl::test::test_data(name)));
       return c;
     };
     const auto scores = [&](const auto& pairs) {
@@ -121,8 +121,8 @@ TEST(CardRealPrints, GenuinePairsRankAboveImpostorsUnderMatchCard) {
 // The middle `size` x `size` pixels of `g` turned by `degrees` about its
 // centre (clockwise on the screen: x to the right, y down) and moved by
 // (dx, dy); bilinear, white where the source ends.
-zyltest::GreyImage turned_crop(const zyltest::GreyImage& g, double degrees, int size, int dx, int dy) {
-  zyltest::GreyImage out;
+zyl::test::GreyImage turned_crop(const zyl::test::GreyImage& g, double degrees, int size, int dx, int dy) {
+  zyl::test::GreyImage out;
   out.width = out.height = size;
   out.pixels.assign(static_cast<std::size_t>(size) * size, 255);
   const double a = degrees * M_PI / 180, c = std::cos(a), s = std::sin(a);
@@ -146,7 +146,7 @@ zyltest::GreyImage turned_crop(const zyltest::GreyImage& g, double degrees, int 
 // the test above.
 TEST(CardRealPrints, TurnedCopyOfARealPrintHandsTheTurnBack) {
   MatchContext* ctx = ctx_create();
-  const zyltest::GreyImage g = zyltest::read_pgm(zyltest::test_data("fvc2004_102_1.pgm"));
+  const zyl::test::GreyImage g = zyl::test::read_pgm(zyl::test::test_data("fvc2004_102_1.pgm"));
   const Routine& r = kRoutines[2];
   DataBlob* a = extract(ctx, r, turned_crop(g, 0, 160, 0, 0));
   for (const double degrees : {-40.0, -30.0, -15.0, 15.0, 30.0, 40.0}) {

@@ -17,9 +17,9 @@ constexpr const char* k360 = "vn.algorithm.360";
 
 StageChain* scripted_chain() {
   StageChain* chain = chain_create();
-  chain_append(chain, stage_create(&zyltest::kScriptedExtractor, 79, nullptr, &zyltest::kScriptedOps, 0, 0));
-  chain_append(chain, stage_create(&zyltest::kScriptedExtractor, 77, nullptr, nullptr, 0, 0));
-  chain_append(chain, stage_create(nullptr, 79, nullptr, &zyltest::kScriptedOps2, 0, 0));
+  chain_append(chain, stage_create(&zyl::test::kScriptedExtractor, 79, nullptr, &zyl::test::kScriptedOps, 0, 0));
+  chain_append(chain, stage_create(&zyl::test::kScriptedExtractor, 77, nullptr, nullptr, 0, 0));
+  chain_append(chain, stage_create(nullptr, 79, nullptr, &zyl::test::kScriptedOps2, 0, 0));
   return chain;
 }
 
@@ -33,14 +33,14 @@ TEST(EngineAllocation, AFailedCreationLeavesTheChainAndTheStoresAlone) {
     chains.push_back(scripted_chain());
   }
   int round = 0;
-  const int allocations = zyltest::sweep_allocation_failures(
+  const int allocations = zyl::test::sweep_allocation_failures(
       [&] {
         ASSERT_LT(round, kPool);
         MatchContext* ctx = contexts[static_cast<size_t>(round)];
         StageChain* chain = chains[static_cast<size_t>(round)];
         ++round;
         MatchEngine* engine = engine_create(ctx, chain, 79, 1, 2, nullptr, 0, nullptr, 0, nullptr);
-        if (!zyltest::allocation_failed()) {
+        if (!zyl::test::allocation_failed()) {
           ASSERT_NE(engine, nullptr);
           engine_release(engine);  // frees the chain
           return;
@@ -58,16 +58,16 @@ TEST(EngineAllocation, AFailedCreationLeavesTheChainAndTheStoresAlone) {
   param_clear(nullptr);
 }
 
-const ScoreProfile kProfile1{&zyltest::kScriptedOps, 0, {nullptr, -1, score_model_eval_pass, nullptr}, nullptr};
-const ScoreProfile kProfile2{&zyltest::kScriptedOps2, 0, {nullptr, -1, score_model_eval_pass, nullptr}, nullptr};
+const ScoreProfile kProfile1{&zyl::test::kScriptedOps, 0, {nullptr, -1, score_model_eval_pass, nullptr}, nullptr};
+const ScoreProfile kProfile2{&zyl::test::kScriptedOps2, 0, {nullptr, -1, score_model_eval_pass, nullptr}, nullptr};
 const ScoreProfile* const kProfiles[] = {&kProfile1, &kProfile2, nullptr};
 
 struct Engine {
   MatchContext* ctx = ctx_create();
   MatchEngine* engine = engine_create(ctx, scripted_chain(), 84, 0, 0, nullptr, 0, nullptr, 0, nullptr);
-  zyltest::GreyImage print = zyltest::read_pgm(zyltest::test_data("fvc2002_101_1_crop.pgm"));
+  zyl::test::GreyImage print = zyl::test::read_pgm(zyl::test::test_data("fvc2002_101_1_crop.pgm"));
   Engine() {
-    zyltest::script() = {};
+    zyl::test::script() = {};
     engine_set_score_profiles(engine, kProfiles);
   }
   ~Engine() {
@@ -79,10 +79,10 @@ struct Engine {
 TEST(EngineAllocation, ExtractionAnswersOutOfMemory) {
   Engine e;
   GrayImage* image = image_create(e.print.height, e.print.width, 500, 500, e.print.pixels.data(), 0);
-  const int allocations = zyltest::sweep_allocation_failures([&] {
+  const int allocations = zyl::test::sweep_allocation_failures([&] {
     DataBlob* out = nullptr;
     const int status = engine_extract_image(e.engine, image, nullptr, &out);
-    if (!zyltest::allocation_failed()) {
+    if (!zyl::test::allocation_failed()) {
       EXPECT_EQ(status, ML_OK);
       EXPECT_NE(out, nullptr);
     } else {
@@ -98,14 +98,14 @@ TEST(EngineAllocation, ExtractionAnswersOutOfMemory) {
 
 TEST(EngineAllocation, VerificationAnswersOutOfMemory) {
   Engine e;
-  DataBlob* enrolled = zyltest::make_template(1, 80, 77);
-  DataBlob* probe = zyltest::make_template(2, 80, 77);
-  zyltest::script().default_score = 500;
+  DataBlob* enrolled = zyl::test::make_template(1, 80, 77);
+  DataBlob* probe = zyl::test::make_template(2, 80, 77);
+  zyl::test::script().default_score = 500;
   const std::vector<uint8_t> probe_bytes(blob_data(probe), blob_data(probe) + blob_size(probe));
-  const int allocations = zyltest::sweep_allocation_failures([&] {
+  const int allocations = zyl::test::sweep_allocation_failures([&] {
     uint16_t score = 7;
     const int status = engine_verify_score(e.engine, &enrolled, 1, probe, &score);
-    if (!zyltest::allocation_failed()) {
+    if (!zyl::test::allocation_failed()) {
       EXPECT_EQ(status, ML_OK);
       EXPECT_EQ(score, 500);
     } else {

@@ -29,8 +29,8 @@ int section_match(MatchContext*, DataBlob* view, DataBlob* probe, uint16_t** out
   return *transform ? ML_OK : ML_NO_MEMORY;
 }
 
-const StageMatchOps kSectionOps{section_match, zyltest::scripted_fuse};
-const StageMatchOps kSectionOps2{section_match, zyltest::scripted_fuse};
+const StageMatchOps kSectionOps{section_match, zyl::test::scripted_fuse};
+const StageMatchOps kSectionOps2{section_match, zyl::test::scripted_fuse};
 const ScoreProfile kP1{&kSectionOps, 0, {nullptr, -1, score_model_eval_pass, nullptr}, nullptr};
 const ScoreProfile kP2{&kSectionOps2, 0, {nullptr, -1, score_model_eval_pass, nullptr}, nullptr};
 const ScoreProfile* const kProfiles[] = {&kP1, &kP2, nullptr};
@@ -39,10 +39,10 @@ struct ThreeStages {
   MatchContext* ctx = ctx_create();
   MatchEngine* engine = nullptr;
   ThreeStages() {
-    zyltest::script() = {};
+    zyl::test::script() = {};
     StageChain* chain = chain_create();
-    chain_append(chain, stage_create(&zyltest::kScriptedExtractor, 79, nullptr, &kSectionOps, 0, 0));
-    chain_append(chain, stage_create(&zyltest::kScriptedExtractor, 77, nullptr, nullptr, 0, 0));
+    chain_append(chain, stage_create(&zyl::test::kScriptedExtractor, 79, nullptr, &kSectionOps, 0, 0));
+    chain_append(chain, stage_create(&zyl::test::kScriptedExtractor, 77, nullptr, nullptr, 0, 0));
     chain_append(chain, stage_create(nullptr, 79, nullptr, &kSectionOps2, 0, 0));
     engine = engine_create(ctx, chain, 84, 0, 0, nullptr, 0, nullptr, 0, nullptr);
     engine_set_score_profiles(engine, kProfiles);
@@ -52,7 +52,7 @@ struct ThreeStages {
     ctx_release(ctx);
   }
   GrayImage* image(const char* name) const {
-    const zyltest::GreyImage g = zyltest::read_pgm(zyltest::test_data(name));
+    const zyl::test::GreyImage g = zyl::test::read_pgm(zyl::test::test_data(name));
     return image_create(g.height, g.width, 500, 500, g.pixels.data(), 0);
   }
   DataBlob* extract(GrayImage* img) const {

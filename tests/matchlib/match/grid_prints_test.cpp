@@ -28,7 +28,7 @@ struct Templates {
 };
 
 // Both grid stages on one 500-dpi crop, the grid one at 650 dpi working.
-Templates extract(const zyltest::GreyImage& img) {
+Templates extract(const zyl::test::GreyImage& img) {
   Templates t;
   MatchContext* ctx = ctx_create();
   param_set(ctx, GRIDEXT_KEY_WORKING_DPI, 650);
@@ -70,9 +70,9 @@ int map_score(const Templates& a, const Templates& b) {
 TEST(GridPrints, GenuinePairsBeatImpostorsOnTheGridBlockScore) {
   std::vector<Templates> genuine, others;
   for (const char* f : {"101_1", "101_2", "101_3", "101_4", "101_5"})
-    genuine.push_back(extract(zyltest::read_pgm(zyltest::test_data(std::string("fvc2002_") + f + "_160.pgm"))));
+    genuine.push_back(extract(zyl::test::read_pgm(zyl::test::test_data(std::string("fvc2002_") + f + "_160.pgm"))));
   for (const char* f : {"102_1", "103_1", "104_1", "105_1"})
-    others.push_back(extract(zyltest::read_pgm(zyltest::test_data(std::string("fvc2002_") + f + "_160.pgm"))));
+    others.push_back(extract(zyl::test::read_pgm(zyl::test::test_data(std::string("fvc2002_") + f + "_160.pgm"))));
   std::vector<int> gen, imp, gen_map, imp_map;
   for (size_t i = 0; i < genuine.size(); ++i)
     for (size_t j = i + 1; j < genuine.size(); ++j) {
@@ -111,7 +111,7 @@ TEST(GridPrints, EveryCropOfTheSharedSetsIsExtractedAndCompared) {
     std::sort(files.begin(), files.end());
     Templates previous;
     for (const auto& f : files) {
-      const Templates t = extract(zyltest::read_pgm(f.string()));
+      const Templates t = extract(zyl::test::read_pgm(f.string()));
       ASSERT_GT(t.block.size(), 16u) << f;
       ASSERT_GE(t.map.size(), 11u) << f;
       ASSERT_EQ(t.map.size() % 2, 1u) << f;

@@ -23,7 +23,7 @@ struct BlobDeleter {
 using Blob = std::unique_ptr<DataBlob, BlobDeleter>;
 
 Blob grid_blob(const char* file) {
-  const auto p = zyltest::read_pgm(zyltest::test_data(file));
+  const auto p = zyl::test::read_pgm(zyl::test::test_data(file));
   GrayImage* img = image_create(p.height, p.width, 500, 500, p.pixels.data(), 0);
   DataBlob* out = nullptr;
   EXPECT_EQ(gridext_extract(nullptr, img, nullptr, 77, &out), ML_OK);

@@ -15,9 +15,9 @@ namespace {
 using Map = std::vector<uint8_t>;
 
 Map header(int columns, int rows, int cell = 8, int resolution = 500) {
-  return zyltest::grid_map_header(columns, rows, cell, resolution);
+  return zyl::test::grid_map_header(columns, rows, cell, resolution);
 }
-using zyltest::world_map;
+using zyl::test::world_map;
 
 void seal(Map& m) {  // put the XOR check into bytes 8-9
   m[8] = 0;

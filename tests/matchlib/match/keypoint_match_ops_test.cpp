@@ -26,7 +26,7 @@
 
 namespace {
 
-using Blob = zyltest::KeypointBlob;
+using Blob = zyl::test::KeypointBlob;
 struct ContextDeleter {
   void operator()(MatchContext* c) const { ctx_release(c); }
 };
@@ -39,9 +39,9 @@ struct RecordDeleter {
 };
 using Record = std::unique_ptr<BlockRecord, RecordDeleter>;
 
-using zyltest::blob_of;
-using zyltest::Drawn;
-using zyltest::drawn_pair;
+using zyl::test::blob_of;
+using zyl::test::Drawn;
+using zyl::test::drawn_pair;
 
 struct Answer {
   int status;
@@ -213,7 +213,7 @@ struct Engine {
 };
 
 Blob extract(MatchContext* ctx, StageExtractRoutine op, const std::string& file) {
-  const auto p = zyltest::read_pgm(zyltest::test_data(file));
+  const auto p = zyl::test::read_pgm(zyl::test::test_data(file));
   std::unique_ptr<GrayImage, ImageDeleter> img(image_create(p.height, p.width, 500, 500, p.pixels.data(), 0));
   DataBlob* out = nullptr;
   EXPECT_EQ(op(ctx, img.get(), nullptr, BLOCKREC_FORMAT, &out), ML_OK) << file;

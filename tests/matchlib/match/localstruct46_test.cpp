@@ -16,10 +16,10 @@
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
-using zyltest::card_finger;
-using zyltest::card_of;
-using zyltest::card_turn;
-using Min = zyltest::CardMinutia;
+using zyl::test::card_finger;
+using zyl::test::card_of;
+using zyl::test::card_turn;
+using Min = zyl::test::CardMinutia;
 
 constexpr std::uint8_t kGuard = 0x5A;
 constexpr std::size_t kGuardBytes = 64;
@@ -154,7 +154,7 @@ TEST(LocalStruct46Form, SmallBuffersAndRefusedCopies) {
             }),
             ML_CORRUPT);
   EXPECT_EQ(run(1500, 1428, nullptr), ML_BAD_ARGUMENT);
-  const Bytes no_minutiae = zyltest::el(0x7F2E, zyltest::el(0xA2, {}));
+  const Bytes no_minutiae = zyl::test::el(0x7F2E, zyl::test::el(0xA2, {}));
   EXPECT_EQ(localstruct46_prepare(work.data(), 1500, no_minutiae.data(), static_cast<std::uint32_t>(no_minutiae.size()),
                                   out.data(), 1428, &size, copy46),
             ML_CORRUPT);
@@ -289,7 +289,7 @@ TEST(LocalStructCompact, EmptySidesOnePairOptionsAndRefusals) {
     Bytes cut = form;
     cut.pop_back();
     EXPECT_EQ(run(m, cut, card_of(a)).status, ML_CORRUPT) << m.name;
-    EXPECT_EQ(run(m, form, zyltest::el(0x7F2E, zyltest::el(0xA2, {}))).status, ML_CORRUPT) << m.name;
+    EXPECT_EQ(run(m, form, zyl::test::el(0x7F2E, zyl::test::el(0xA2, {}))).status, ML_CORRUPT) << m.name;
     // A 46-minutia form is no 64-minutia form and the other way round.
     const Matcher& other = m.form64 ? kMatchers[0] : kMatchers[2];
     EXPECT_EQ(run(other, form, card_of(a)).status, ML_CORRUPT) << m.name;

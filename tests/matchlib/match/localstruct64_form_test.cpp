@@ -16,9 +16,9 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-using Min = zyltest::CardMinutia;
+using Min = zyl::test::CardMinutia;
 
-Bytes card(const std::vector<Min>& m) { return zyltest::card_of(m); }
+Bytes card(const std::vector<Min>& m) { return zyl::test::card_of(m); }
 
 struct Prepared {
   int status;
@@ -166,9 +166,9 @@ Compared compare(const Bytes& a, const Bytes& b, int mode = 2, std::uint16_t wor
   return c;
 }
 
-std::vector<Min> finger(std::uint32_t seed, int n) { return zyltest::card_finger(seed, n); }
+std::vector<Min> finger(std::uint32_t seed, int n) { return zyl::test::card_finger(seed, n); }
 std::vector<Min> turn(const std::vector<Min>& m, int steps, int dx, int dy) {
-  return zyltest::card_turn(m, steps, dx, dy);
+  return zyl::test::card_turn(m, steps, dx, dy);
 }
 
 TEST(LocalStruct64Compare, SelfTurnedAndImpostor) {

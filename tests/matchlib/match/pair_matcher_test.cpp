@@ -290,7 +290,7 @@ TEST(PairingCodec, RefusesShortInputBadVersionsAndForeignIndices) {
   Bytes out(pairing_write(p.get(), nullptr));
   pairing_write(p.get(), out.data());
   MinutiaPairing* raw = nullptr;
-  zyltest::for_each_prefix(out, [&](std::span<const std::uint8_t> cut) {
+  zyl::test::for_each_prefix(out, [&](std::span<const std::uint8_t> cut) {
     EXPECT_EQ(pairing_read(cut.data(), static_cast<std::uint32_t>(cut.size()), &raw), 0u);
     EXPECT_EQ(raw, nullptr);
   });

@@ -203,7 +203,7 @@ TEST(SimilarityMap, RefusesRecordsWithoutTheDenseGridAndBadInput) {
   // is refused.
   std::set<std::size_t> boundaries;
   for (std::size_t p = 2; p + 4 <= a.size(); p += 4 + (a[p + 2] << 8 | a[p + 3])) boundaries.insert(p);
-  zyltest::for_each_prefix(a, [&](std::span<const std::uint8_t> cut) {
+  zyl::test::for_each_prefix(a, [&](std::span<const std::uint8_t> cut) {
     if (boundaries.count(cut.size())) return;
     m.cells.assign(1600, 0xAB);
     EXPECT_NE(blockrec_similarity_map(cut.data(), static_cast<std::uint32_t>(cut.size()), a.data(),

@@ -281,7 +281,7 @@ namespace {
 // horizontal origin, columns, cells) and image information of quality 80),
 // the grid block (77) and the keypoints (79).
 DataBlob* composite(MatchContext* ctx, const char* name) {
-  const zyltest::GreyImage g = zyltest::read_pgm(zyltest::test_data(name));
+  const zyl::test::GreyImage g = zyl::test::read_pgm(zyl::test::test_data(name));
   GrayImage* image = image_create(g.height, g.width, 500, 500, g.pixels.data(), 0);
   const auto section = [&](StageExtractRoutine extract, int32_t format) {
     DataBlob* blob = nullptr;
@@ -299,8 +299,8 @@ DataBlob* composite(MatchContext* ctx, const char* name) {
     compact = {map[3], 0, static_cast<uint8_t>(rows), 0, static_cast<uint8_t>(columns)};
     compact.insert(compact.end(), map.begin() + 10, map.begin() + 10 + 2 * rows * columns);
   }
-  const Bytes extended = zyltest::el(
-      0xE1, zyltest::cat({card, zyltest::el(0xC1, compact), zyltest::el(0xC3, {1, 160, 0, 160, 0, 80})}));
+  const Bytes extended = zyl::test::el(
+      0xE1, zyl::test::cat({card, zyl::test::el(0xC1, compact), zyl::test::el(0xC3, {1, 160, 0, 160, 0, 80})}));
   struct Part {
     int32_t format;
     Bytes bytes;

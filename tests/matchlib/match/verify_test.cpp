@@ -12,16 +12,16 @@
 
 namespace {
 
-using zyltest::make_template;
-using zyltest::script;
+using zyl::test::make_template;
+using zyl::test::script;
 using Calls = std::vector<std::pair<int, int>>;
 constexpr int kProbe = 99;
 
-const ScoreProfile kProfile1{&zyltest::kScriptedOps, 0, {nullptr, -1, score_model_eval_pass, nullptr}, nullptr};
-const ScoreProfile kProfile2{&zyltest::kScriptedOps2, 0, {nullptr, -1, score_model_eval_pass, nullptr}, nullptr};
-const ScoreProfile kProfile3{&zyltest::kScriptedOps3, 0, {nullptr, -1, score_model_eval_pass, nullptr}, nullptr};
+const ScoreProfile kProfile1{&zyl::test::kScriptedOps, 0, {nullptr, -1, score_model_eval_pass, nullptr}, nullptr};
+const ScoreProfile kProfile2{&zyl::test::kScriptedOps2, 0, {nullptr, -1, score_model_eval_pass, nullptr}, nullptr};
+const ScoreProfile kProfile3{&zyl::test::kScriptedOps3, 0, {nullptr, -1, score_model_eval_pass, nullptr}, nullptr};
 const ScoreProfile* const kProfiles[] = {&kProfile1, &kProfile2, &kProfile3, nullptr};
-const StageMatchOps* const kOps[] = {&zyltest::kScriptedOps, &zyltest::kScriptedOps2, &zyltest::kScriptedOps3};
+const StageMatchOps* const kOps[] = {&zyl::test::kScriptedOps, &zyl::test::kScriptedOps2, &zyl::test::kScriptedOps3};
 
 struct Walk {
   MatchContext* ctx = ctx_create();
@@ -243,8 +243,8 @@ FarThresholdTable level_table() {
 
 TEST(VerifyWalk, LevelBeyondTheTableRunsEveryStageAndReportsTheAdjustedScore) {
   static const FarThresholdTable table = level_table();
-  static const ScoreProfile p1{&zyltest::kScriptedOps, 0, {nullptr, -1, score_model_eval_pass, nullptr}, &table};
-  static const ScoreProfile p2{&zyltest::kScriptedOps2, 0, {nullptr, -1, score_model_eval_pass, nullptr}, &table};
+  static const ScoreProfile p1{&zyl::test::kScriptedOps, 0, {nullptr, -1, score_model_eval_pass, nullptr}, &table};
+  static const ScoreProfile p2{&zyl::test::kScriptedOps2, 0, {nullptr, -1, score_model_eval_pass, nullptr}, &table};
   static const ScoreProfile* const profiles[] = {&p1, &p2, nullptr};
   Walk w(2);
   engine_set_score_profiles(w.engine, profiles);
@@ -322,7 +322,7 @@ TEST(PairScoring, RestartingStagesSendTheVectorBackToTheFront) {
 
   // Stopping at the second stage's ops: the count so far.
   script().calls.clear();
-  ASSERT_EQ(engine_score_pair(w.engine, view, w.probe, &fused, nullptr, &count, nullptr, &zyltest::kScriptedOps2),
+  ASSERT_EQ(engine_score_pair(w.engine, view, w.probe, &fused, nullptr, &count, nullptr, &zyl::test::kScriptedOps2),
             ML_OK);
   EXPECT_EQ(count, 7);
 
@@ -347,9 +347,9 @@ TEST(PairScoring, ViewScoresOfAMultiViewTemplate) {
   gallery_entry_clear(&entry);
   EXPECT_EQ(entry.best_blob, nullptr);
 
-  EXPECT_EQ(engine_pick_stage(w.engine), &zyltest::kScriptedOps2);
+  EXPECT_EQ(engine_pick_stage(w.engine), &zyl::test::kScriptedOps2);
   param_set(w.ctx, 0x4bc0d3c6, 0);
-  EXPECT_EQ(engine_pick_stage(w.engine), &zyltest::kScriptedOps);
+  EXPECT_EQ(engine_pick_stage(w.engine), &zyl::test::kScriptedOps);
   param_set(w.ctx, 0x4bc0d3c6, 2);
   EXPECT_EQ(engine_pick_stage(w.engine), nullptr);
 

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "zylscan/matchlib_fft_enhance.h"
+#include "zylscan/matchlib_object.h"
 
 namespace {
 
@@ -140,7 +141,7 @@ TEST(FftEnhance32, LevelsRepeatTheGainAndTheBlockMaskSelectsBlocks) {
 TEST(FftEnhance32Fixed, OneMaskForTheWholeImage) {
   Scene s(32, 8, 32);
   std::vector<int8_t> out(64 * 64);
-  ASSERT_EQ(fftenh_enhance32_fixed(s.img.data(), 64, 64, 8, s.dir[0], out.data()), 0);
+  ASSERT_EQ(fftenh_enhance32_fixed(s.img.data(), 64, 64, 8, s.dir[0], out.data()), ML_OK);
   EXPECT_GT(s.correlation(out), 0.9);
 }
 

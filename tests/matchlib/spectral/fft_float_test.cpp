@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "zylscan/matchlib_fft.h"
+#include "zylscan/matchlib_object.h"
 
 namespace {
 
@@ -45,9 +46,9 @@ TEST(FloatFftPlan, BitReversalTableBySizeClass) {
 TEST(FloatFftPlan, OnlyA256PlanRunsThe256PointTransforms) {
   std::vector<float> frame(256 * 256, 1.0f), re(256 * 129), im(256 * 129);
   auto p257 = make_plan(257);
-  EXPECT_EQ(fftf_forward256(p257.get(), frame.data(), re.data(), im.data()), 1);
-  EXPECT_EQ(fftf_inverse256(p257.get(), re.data(), im.data(), frame.data()), 1);
-  EXPECT_EQ(fftfilt_float256_sized(frame.data(), frame.data(), 128, 256, nullptr, nullptr), 1);
+  EXPECT_EQ(fftf_forward256(p257.get(), frame.data(), re.data(), im.data()), ML_WRONG_KIND);
+  EXPECT_EQ(fftf_inverse256(p257.get(), re.data(), im.data(), frame.data()), ML_WRONG_KIND);
+  EXPECT_EQ(fftfilt_float256_sized(frame.data(), frame.data(), 128, 256, nullptr, nullptr), ML_WRONG_KIND);
 }
 
 TEST(FloatFft, ForwardIsTheDftOver256AndInverseRestoresTheFrame) {
@@ -56,7 +57,7 @@ TEST(FloatFft, ForwardIsTheDftOver256AndInverseRestoresTheFrame) {
   std::uniform_real_distribution<float> d(-100, 100);
   std::vector<float> frame(256 * 256), re(256 * 129), im(256 * 129), back(256 * 256);
   for (auto& v : frame) v = d(rng);
-  ASSERT_EQ(fftf_forward256(plan.get(), frame.data(), re.data(), im.data()), 0);
+  ASSERT_EQ(fftf_forward256(plan.get(), frame.data(), re.data(), im.data()), ML_OK);
   // A few coefficients against the direct sum.
   for (auto [u, k] : {std::pair{0, 0}, {1, 0}, {0, 128}, {255, 3}, {17, 100}, {128, 128}}) {
     std::complex<double> acc = 0;
@@ -67,7 +68,7 @@ TEST(FloatFft, ForwardIsTheDftOver256AndInverseRestoresTheFrame) {
     EXPECT_NEAR(re[u * 129 + k], acc.real(), 1e-2) << u << "," << k;
     EXPECT_NEAR(im[u * 129 + k], acc.imag(), 1e-2) << u << "," << k;
   }
-  ASSERT_EQ(fftf_inverse256(plan.get(), re.data(), im.data(), back.data()), 0);
+  ASSERT_EQ(fftf_inverse256(plan.get(), re.data(), im.data(), back.data()), ML_OK);
   for (int i = 0; i < 256 * 256; ++i) ASSERT_NEAR(back[i], frame[i], 1e-3) << i;
 }
 
@@ -80,7 +81,7 @@ TEST(FloatFft, FilterPathHandsTheCallbackTheWholeHalfSpectrum) {
   std::vector<float> in(256 * 256), out(256 * 256);
   for (int i = 0; i < 256 * 256; ++i) in[i] = float(i % 251);
   int seen = 0;
-  ASSERT_EQ(fftfilt_float256_sized(out.data(), in.data(), 256, 256, halve_cb, &seen), 0);
+  ASSERT_EQ(fftfilt_float256_sized(out.data(), in.data(), 256, 256, halve_cb, &seen), ML_OK);
   EXPECT_EQ(seen, 256256);
   for (int i = 0; i < 256 * 256; i += 97) ASSERT_NEAR(out[i], in[i] * 0.5f, 1e-3);
 }
@@ -105,7 +106,7 @@ TEST(FloatFftFilter16, RefusesOtherFramesAndImagesLargerThanTheFrame) {
 TEST(FloatFftFilter16, UnchangedSpectrumGivesTheImageBack) {
   std::vector<uint16_t> img(200 * 150), dst(200 * 150);
   for (int i = 0; i < 200 * 150; ++i) img[i] = uint16_t((i * 37) % 60000);
-  ASSERT_EQ(fftfilt_run_float_u16(dst.data(), img.data(), 200, 150, 256, 256, nullptr, nullptr), 0);
+  ASSERT_EQ(fftfilt_run_float_u16(dst.data(), img.data(), 200, 150, 256, 256, nullptr, nullptr), ML_OK);
   for (int i = 0; i < 200 * 150; ++i) ASSERT_NEAR(dst[i], img[i], 1) << i;
 }
 

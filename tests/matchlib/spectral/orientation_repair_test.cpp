@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "zylscan/matchlib_object.h"
 #include "zylscan/matchlib_orientation.h"
 
 namespace {
@@ -15,7 +16,7 @@ TEST(OrientationRepair, HolesTakeTheSurroundingOrientationAcrossTheWrap) {
   std::vector<uint8_t> o(25), c(25, 200), w(25, 100);
   for (int k = 0; k < 25; ++k) o[k] = (k % 2) ? 126 : 2;
   for (int k : {6, 7, 12}) c[k] = 0;  // a hole of three cells
-  ASSERT_EQ(orient_fill_holes(o.data(), c.data(), w.data(), rows, cols), 0);
+  ASSERT_EQ(orient_fill_holes(o.data(), c.data(), w.data(), rows, cols), ML_OK);
   for (int k : {6, 7, 12}) {
     EXPECT_GE(c[k], 150) << k;
     EXPECT_TRUE(o[k] <= 3 || o[k] >= 125) << k << " got " << int(o[k]);
@@ -25,9 +26,9 @@ TEST(OrientationRepair, HolesTakeTheSurroundingOrientationAcrossTheWrap) {
   // No coherence and no weight anywhere: nothing can be filled, and the
   // routine ends instead of repeating passes.
   std::vector<uint8_t> zc(25, 0), zw(25, 0), zo(25, 5);
-  EXPECT_EQ(orient_fill_holes(zo.data(), zc.data(), zw.data(), rows, cols), 0);
+  EXPECT_EQ(orient_fill_holes(zo.data(), zc.data(), zw.data(), rows, cols), ML_OK);
   std::vector<uint8_t> zc2(25, 0), w2(25, 50);
-  EXPECT_EQ(orient_fill_holes(zo.data(), zc2.data(), w2.data(), rows, cols), 0);
+  EXPECT_EQ(orient_fill_holes(zo.data(), zc2.data(), w2.data(), rows, cols), ML_OK);
   for (uint8_t v : zc2) EXPECT_EQ(v, 0);
 }
 
@@ -50,12 +51,12 @@ TEST(OrientationRepair, OutlierTakesTheMeanOfAnAgreeingPair) {
   };
   for (const Case& c : cases) {
     std::vector<uint8_t> m = c.map;
-    ASSERT_EQ(orient_fix_outliers(m.data(), 0, 3, 3), 0);
+    ASSERT_EQ(orient_fix_outliers(m.data(), 0, 3, 3), ML_OK);
     EXPECT_EQ(m, c.expected) << c.what;
   }
   // Border rows look left and right, corners never change.
   std::vector<uint8_t> row = {50, 10, 90, 14, 50};
-  ASSERT_EQ(orient_fix_outliers(row.data(), 0, 1, 5), 0);
+  ASSERT_EQ(orient_fix_outliers(row.data(), 0, 1, 5), ML_OK);
   EXPECT_EQ(row, (std::vector<uint8_t>{50, 10, 12, 14, 50}));
 }
 
@@ -64,14 +65,14 @@ TEST(OrientationRepair, WeightedSmoothingKeepsUniformFieldsAndMaskedCells) {
   o[5] = 70;
   mask[10] = 0;
   o[10] = 100;
-  ASSERT_EQ(orient_smooth_weighted(o.data(), c.data(), w.data(), mask.data(), 4, 4), 0);
+  ASSERT_EQ(orient_smooth_weighted(o.data(), c.data(), w.data(), mask.data(), 4, 4), ML_OK);
   EXPECT_EQ(o[10], 100);  // masked out
   EXPECT_GT(o[5], 40);
   EXPECT_LT(o[5], 70);
   EXPECT_EQ(o[3], 40);  // no changed neighbour in its window
   EXPECT_EQ(c[15], 180);
   EXPECT_EQ(w[15], 60);
-  EXPECT_EQ(orient_smooth_weighted(o.data(), c.data(), w.data(), nullptr, 4, 4), 2);
+  EXPECT_EQ(orient_smooth_weighted(o.data(), c.data(), w.data(), nullptr, 4, 4), ML_BAD_ARGUMENT);
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 
 #include "zylscan/matchlib_filter_kernels.h"
 #include "zylscan/matchlib_fixed.h"
+#include "zylscan/matchlib_object.h"
 #include "zylscan/matchlib_orientation.h"
 
 namespace {
@@ -75,7 +76,7 @@ TEST(OrientationBlocks, BackgroundBlockTakesTheSharedLineFromItsNeighbour) {
   for (int y = 0; y < h; ++y)
     for (int x = 0; x < w; ++x) img[y * w + x] = x < 16 ? 40 : 200;
   std::vector<int8_t> gx(h * w), gy(h * w);
-  ASSERT_EQ(filter_sobel_s8(img.data(), h, w, gx.data(), gy.data()), 0);
+  ASSERT_EQ(filter_sobel_s8(img.data(), h, w, gx.data(), gy.data()), ML_OK);
   auto counted_in_column = [&](int x) {
     int n = 0;
     for (int y = 0; y < h; ++y) n += gx[y * w + x] * gx[y * w + x] + gy[y * w + x] * gy[y * w + x] >= 256;
@@ -84,14 +85,14 @@ TEST(OrientationBlocks, BackgroundBlockTakesTheSharedLineFromItsNeighbour) {
   ASSERT_GT(counted_in_column(15), 0);
   int32_t gxy[3], gxx[3], gyy[3];
   int16_t plain[3], masked[3];
-  ASSERT_EQ(orient_block_moments(img.data(), h, w, nullptr, 1, 3, 16, gxy, gxx, gyy, plain, 0), 0);
+  ASSERT_EQ(orient_block_moments(img.data(), h, w, nullptr, 1, 3, 16, gxy, gxx, gyy, plain, 0), ML_OK);
   const uint8_t mask[3] = {1, 0, 1};
-  ASSERT_EQ(orient_block_moments(img.data(), h, w, mask, 1, 3, 16, gxy, gxx, gyy, masked, 0), 0);
+  ASSERT_EQ(orient_block_moments(img.data(), h, w, mask, 1, 3, 16, gxy, gxx, gyy, masked, 0), ML_OK);
   EXPECT_EQ(masked[0], plain[0] - counted_in_column(15));
   EXPECT_EQ(masked[1], plain[1]);  // the background block itself is still summed
   EXPECT_EQ(masked[2], plain[2]);
   const uint8_t mask2[3] = {0, 1, 1};
-  ASSERT_EQ(orient_block_moments(img.data(), h, w, mask2, 1, 3, 16, gxy, gxx, gyy, masked, 0), 0);
+  ASSERT_EQ(orient_block_moments(img.data(), h, w, mask2, 1, 3, 16, gxy, gxx, gyy, masked, 0), ML_OK);
   EXPECT_EQ(masked[1], plain[1] - counted_in_column(16));
 }
 
@@ -103,9 +104,9 @@ TEST(OrientationPixels, CoherenceMatchesBruteForceWindowSumsWithAMask) {
   for (auto& p : img) p = uint8_t(d(rng));
   for (auto& p : mask) p = m(rng) ? 1 : 0;
   std::vector<int16_t> c(h * w), s(h * w);
-  ASSERT_EQ(orient_pixel_vectors(img.data(), h, w, mask.data(), r, coh.data(), c.data(), s.data()), 0);
+  ASSERT_EQ(orient_pixel_vectors(img.data(), h, w, mask.data(), r, coh.data(), c.data(), s.data()), ML_OK);
   std::vector<int8_t> gx(h * w), gy(h * w);
-  ASSERT_EQ(filter_sobel_s8(img.data(), h, w, gx.data(), gy.data()), 0);
+  ASSERT_EQ(filter_sobel_s8(img.data(), h, w, gx.data(), gy.data()), ML_OK);
   for (int y = 0; y < h; ++y)
     for (int x = 0; x < w; ++x) {
       const int i = y * w + x;
@@ -137,28 +138,28 @@ TEST(OrientationPixels, CoherenceMatchesBruteForceWindowSumsWithAMask) {
 TEST(OrientationPixels, GratingFieldAndRefusals) {
   const auto img = grating(40, 40, 40, 9);
   std::vector<uint8_t> orient(1600), coh(1600);
-  ASSERT_EQ(orient_pixel_field(img.data(), 40, 40, nullptr, 4, orient.data(), coh.data()), 0);
+  ASSERT_EQ(orient_pixel_field(img.data(), 40, 40, nullptr, 4, orient.data(), coh.data()), ML_OK);
   for (int y = 8; y < 32; y += 5)
     for (int x = 8; x < 32; x += 5) {
       EXPECT_LE(half_turn_diff(orient[y * 40 + x], 40), 3) << y << "," << x;
       EXPECT_GT(coh[y * 40 + x], 150);
     }
-  EXPECT_EQ(orient_pixel_field(img.data(), 40, 40, nullptr, 64, orient.data(), coh.data()), 2);
-  EXPECT_EQ(orient_pixel_vectors(img.data(), 40, 40, nullptr, -1, coh.data(), nullptr, nullptr), 2);
+  EXPECT_EQ(orient_pixel_field(img.data(), 40, 40, nullptr, 64, orient.data(), coh.data()), ML_BAD_ARGUMENT);
+  EXPECT_EQ(orient_pixel_vectors(img.data(), 40, 40, nullptr, -1, coh.data(), nullptr, nullptr), ML_BAD_ARGUMENT);
   EXPECT_EQ(orient_block_field(img.data(), 40, 40, nullptr, orient.data(), coh.data(), 2, 2, 0,
                                nullptr, 0),
             2);
   // A two-column image has no interior gradient: every coherence is 0.
   std::vector<uint8_t> thin(40 * 2, 0);
   for (int y = 0; y < 40; ++y) thin[y * 2] = uint8_t(y * 6);
-  ASSERT_EQ(orient_pixel_vectors(thin.data(), 40, 2, nullptr, 2, coh.data(), nullptr, nullptr), 0);
+  ASSERT_EQ(orient_pixel_vectors(thin.data(), 40, 2, nullptr, 2, coh.data(), nullptr, nullptr), ML_OK);
   for (int i = 0; i < 80; ++i) EXPECT_EQ(coh[i], 0);
 }
 
 TEST(OrientationMap, ResizeKeepsConstantMaps) {
   for (uint8_t v : {uint8_t(64), uint8_t(100), uint8_t(191)}) {
     std::vector<uint8_t> map(5 * 6, v), out(40 * 48, 0);
-    ASSERT_EQ(orient_map_resize(map.data(), 5, 6, 8, out.data(), 40, 48), 0);
+    ASSERT_EQ(orient_map_resize(map.data(), 5, 6, 8, out.data(), 40, 48), ML_OK);
     for (int y = 4; y < 36; ++y)
       for (int x = 4; x < 44; ++x) ASSERT_EQ(out[y * 48 + x], v) << int(v) << " " << y << "," << x;
   }
@@ -194,7 +195,7 @@ TEST(SingularPoints, FindsTheCoreOnceAndNotInsideTheMargin) {
   const auto map = singular_field(41, 41, 20, 20, 1);
   std::vector<SingularPoint> pts(8);
   int count = -1;
-  ASSERT_EQ(singular_find_points(map.data(), nullptr, 41, 41, pts.data(), &count, 8), 0);
+  ASSERT_EQ(singular_find_points(map.data(), nullptr, 41, 41, pts.data(), &count, 8), ML_OK);
   ASSERT_GE(count, 1);
   for (int i = 0; i < count; ++i) {
     EXPECT_EQ(pts[i].code, 253);
@@ -203,14 +204,14 @@ TEST(SingularPoints, FindsTheCoreOnceAndNotInsideTheMargin) {
   }
   // Masked out, or too close to the edge, or no room: nothing stored.
   std::vector<uint8_t> mask(41 * 41, 0);
-  ASSERT_EQ(singular_find_points(map.data(), mask.data(), 41, 41, pts.data(), &count, 8), 0);
+  ASSERT_EQ(singular_find_points(map.data(), mask.data(), 41, 41, pts.data(), &count, 8), ML_OK);
   EXPECT_EQ(count, 0);
   const auto edge = singular_field(41, 41, 5, 20, 1);
-  ASSERT_EQ(singular_find_points(edge.data(), nullptr, 41, 41, pts.data(), &count, 8), 0);
+  ASSERT_EQ(singular_find_points(edge.data(), nullptr, 41, 41, pts.data(), &count, 8), ML_OK);
   EXPECT_EQ(count, 0);
-  ASSERT_EQ(singular_find_points(map.data(), nullptr, 41, 41, pts.data(), &count, 0), 0);
+  ASSERT_EQ(singular_find_points(map.data(), nullptr, 41, 41, pts.data(), &count, 0), ML_OK);
   EXPECT_EQ(count, 0);
-  ASSERT_EQ(singular_find_points(map.data(), nullptr, 18, 41, pts.data(), &count, 8), 0);
+  ASSERT_EQ(singular_find_points(map.data(), nullptr, 18, 41, pts.data(), &count, 8), ML_OK);
   EXPECT_EQ(count, 0);
 }
 
@@ -221,7 +222,7 @@ TEST(SingularPoints, SplitIntoCoreAndDeltaLists) {
   };
   SingularList cores{}, deltas{};
   cores.count = 9;
-  ASSERT_EQ(singular_split_cores_deltas(pts, 8, 50, &cores, &deltas), 0);
+  ASSERT_EQ(singular_split_cores_deltas(pts, 8, 50, &cores, &deltas), ML_OK);
   ASSERT_EQ(cores.count, 4);  // the fifth core is dropped
   ASSERT_EQ(deltas.count, 2);
   EXPECT_EQ(cores.entries[0].row, 10);
@@ -236,7 +237,7 @@ TEST(SingularPoints, SplitIntoCoreAndDeltaLists) {
   EXPECT_EQ(d.direction[0], 200);
   EXPECT_EQ(d.direction[1], 29);
   EXPECT_EQ(d.direction[2], 114);
-  EXPECT_EQ(singular_split_cores_deltas(pts, 8, 50, nullptr, &deltas), 0);
+  EXPECT_EQ(singular_split_cores_deltas(pts, 8, 50, nullptr, &deltas), ML_OK);
   EXPECT_EQ(deltas.count, 2);
 }
 
@@ -247,17 +248,17 @@ namespace {
 TEST(SingularCandidates, InconsistencyPeaksAtTheCoreAndFindsIt) {
   const auto map = singular_field(31, 31, 15, 15, 1);
   std::vector<uint8_t> inc(31 * 31);
-  ASSERT_EQ(orient_inconsistency_map(map.data(), 31, 31, inc.data()), 0);
+  ASSERT_EQ(orient_inconsistency_map(map.data(), 31, 31, inc.data()), ML_OK);
   // A uniform field is consistent everywhere, corners included.
   const std::vector<uint8_t> flat(31 * 31, 90);
   std::vector<uint8_t> flat_inc(31 * 31, 7);
-  ASSERT_EQ(orient_inconsistency_map(flat.data(), 31, 31, flat_inc.data()), 0);
+  ASSERT_EQ(orient_inconsistency_map(flat.data(), 31, 31, flat_inc.data()), ML_OK);
   for (uint8_t v : flat_inc) ASSERT_LE(v, 1);  // Q14 unit vectors round a little short
   EXPECT_GT(inc[15 * 31 + 15], 128);
   EXPECT_LT(inc[5 * 31 + 5], 20);
   std::vector<SingularPoint> pts(4);
   int count = -1;
-  ASSERT_EQ(singular_find_candidates(inc.data(), map.data(), 31, 31, pts.data(), &count, 4), 0);
+  ASSERT_EQ(singular_find_candidates(inc.data(), map.data(), 31, 31, pts.data(), &count, 4), ML_OK);
   ASSERT_GE(count, 1);
   EXPECT_LE(std::abs(int(pts[0].index / 31) - 15), 1);
   EXPECT_LE(std::abs(int(pts[0].index % 31) - 15), 1);
@@ -268,13 +269,13 @@ TEST(SingularCandidates, DrawingMarksThePointsOnALightenedCopy) {
   std::vector<uint8_t> img(40 * 40, 100);
   const SingularPoint pts[] = {{20 * 40 + 20, 255, 0}};
   uint8_t* out = nullptr;
-  ASSERT_EQ(singular_draw_points(img.data(), 40, 40, pts, 1, &out), 0);
+  ASSERT_EQ(singular_draw_points(img.data(), 40, 40, pts, 1, &out), ML_OK);
   ASSERT_NE(out, nullptr);
   EXPECT_EQ(out[0], 177);          // 100 moved half way to white
   EXPECT_EQ(out[20 * 40 + 34], 0);  // the arm at direction 0 reaches 16 pixels
   EXPECT_EQ(img[20 * 40 + 34], 100);
   std::free(out);
-  EXPECT_EQ(singular_draw_points(img.data(), 40, 40, nullptr, 1, &out), 2);
+  EXPECT_EQ(singular_draw_points(img.data(), 40, 40, nullptr, 1, &out), ML_BAD_ARGUMENT);
 }
 
 }  // namespace
@@ -292,9 +293,9 @@ TEST(OrientationBlocks, ABlockOf12NeedsEightCountedPixelsForACoherence) {
     for (int d = dots(rng); d > 0; --d) img[pos(rng)] = 200;
     int32_t gxy, gxx, gyy;
     int16_t count;
-    ASSERT_EQ(orient_block_moments(img.data(), 12, 12, nullptr, 1, 1, 12, &gxy, &gxx, &gyy, &count, 0), 0);
+    ASSERT_EQ(orient_block_moments(img.data(), 12, 12, nullptr, 1, 1, 12, &gxy, &gxx, &gyy, &count, 0), ML_OK);
     uint8_t coh = 99;
-    ASSERT_EQ(orient_block_coherence(img.data(), 12, 12, &coh, nullptr, 1, 1, 12, 0), 0);
+    ASSERT_EQ(orient_block_coherence(img.data(), 12, 12, &coh, nullptr, 1, 1, 12, 0), ML_OK);
     const int64_t g = int64_t{gxx} - gyy, h = 2 * int64_t{gxy};
     const int would_be = gxx + gyy > 0 ? int(fx_isqrt30_round(uint32_t(g * g + h * h)) * 255 / (gxx + gyy)) : 0;
     ASSERT_EQ(coh, count > 7 ? would_be : 0) << "count " << count;

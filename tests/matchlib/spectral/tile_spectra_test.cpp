@@ -10,6 +10,7 @@
 
 #include "zylscan/matchlib_fft.h"
 #include "zylscan/matchlib_frequency.h"
+#include "zylscan/matchlib_object.h"
 
 namespace {
 
@@ -81,11 +82,11 @@ TEST(SpectrumTile, TileOutsideTheImageIsAllZero) {
   std::vector<uint8_t> img(40 * 40, 200);
   for (int type : {0, 1, 2, 9}) {
     std::vector<int32_t> re(65 * 65, 1), im(65 * 65, 1);
-    ASSERT_EQ(spectrum_tile64(img.data(), 40, 40, 100, 100, type, re.data(), im.data()), 0);
+    ASSERT_EQ(spectrum_tile64(img.data(), 40, 40, 100, 100, type, re.data(), im.data()), ML_OK);
     for (size_t i = 0; i < re.size(); ++i) ASSERT_TRUE(re[i] == 0 && im[i] == 0) << i;
   }
   std::vector<int32_t> re(17 * 17), im(17 * 17);
-  EXPECT_EQ(spectrum_tile16(nullptr, 40, 40, 0, 0, 0, re.data(), im.data()), 2);
+  EXPECT_EQ(spectrum_tile16(nullptr, 40, 40, 0, 0, 0, re.data(), im.data()), ML_BAD_ARGUMENT);
 }
 
 TEST(SpectrumTile, WindowsShapeTheTile) {
@@ -94,10 +95,10 @@ TEST(SpectrumTile, WindowsShapeTheTile) {
   std::vector<uint8_t> img(16 * 16, 100);
   img[0] = 255;
   std::vector<int32_t> re(17 * 17), im(17 * 17);
-  ASSERT_EQ(spectrum_tile16(img.data(), 16, 16, 0, 0, 1, re.data(), im.data()), 0);
+  ASSERT_EQ(spectrum_tile16(img.data(), 16, 16, 0, 0, 1, re.data(), im.data()), ML_OK);
   // The mean is 100 (truncated); only the corner differs, at weight 0.
   for (int i = 0; i < 17 * 17; ++i) ASSERT_EQ(re[i], 0) << i;
-  ASSERT_EQ(spectrum_tile16(img.data(), 16, 16, 0, 0, 0, re.data(), im.data()), 0);
+  ASSERT_EQ(spectrum_tile16(img.data(), 16, 16, 0, 0, 0, re.data(), im.data()), ML_OK);
   EXPECT_NE(re[8 * 17 + 8], 0);
 }
 
@@ -172,7 +173,7 @@ TEST(KeepDominant, KeepsTheGratingPeakAndClearsTheRest) {
   for (int i = 0; i < n * w; ++i)
     if (i != 4) re[i] += d(rng), im[i] += d(rng);
   const std::vector<int32_t> before = re;
-  ASSERT_EQ(fftfilt_keep_dominant_cb(re.data(), im.data(), n, nullptr, 0, nullptr), 0);
+  ASSERT_EQ(fftfilt_keep_dominant_cb(re.data(), im.data(), n, nullptr, 0, nullptr), ML_OK);
   EXPECT_EQ(re[4], before[4]);  // the peak survives
   EXPECT_EQ(re[0], before[0]);  // the DC term is never touched
   int kept = 0;
@@ -186,7 +187,7 @@ TEST(KeepDominant, KeepsTheGratingPeakAndClearsTheRest) {
     }
   EXPECT_GT(kept, 1);
   EXPECT_LT(kept, 30);
-  EXPECT_EQ(fftfilt_keep_dominant_cb(re.data(), im.data(), 16, nullptr, 0, nullptr), 1);
+  EXPECT_EQ(fftfilt_keep_dominant_cb(re.data(), im.data(), 16, nullptr, 0, nullptr), ML_WRONG_KIND);
 }
 
 }  // namespace

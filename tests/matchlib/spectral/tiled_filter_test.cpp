@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "zylscan/matchlib_fftfilt.h"
+#include "zylscan/matchlib_object.h"
 
 namespace {
 
@@ -158,19 +159,19 @@ TEST(TiledFilter, UnchangedSpectrumGivesTheImageBack) {
   // through twelve layers each way at one grey level per 4096 sample units.
   for (Case c : {Case{16, 1}, Case{32, 1}, Case{64, 4}}) {
     std::vector<uint8_t> dst(70 * 90);
-    ASSERT_EQ(fftfilt_run_u8(dst.data(), img.data(), 70, 90, c.side, 4, 0, keep_cb, nullptr), 0);
+    ASSERT_EQ(fftfilt_run_u8(dst.data(), img.data(), 70, 90, c.side, 4, 0, keep_cb, nullptr), ML_OK);
     for (int i = 0; i < 70 * 90; ++i) ASSERT_NEAR(dst[i], img[i], c.tolerance) << c.side << " " << i;
   }
   // In place.
   std::vector<uint8_t> copy = img;
-  ASSERT_EQ(fftfilt_run_u8(copy.data(), copy.data(), 70, 90, 64, 8, 0, keep_cb, nullptr), 0);
+  ASSERT_EQ(fftfilt_run_u8(copy.data(), copy.data(), 70, 90, 64, 8, 0, keep_cb, nullptr), ML_OK);
   for (int i = 0; i < 70 * 90; ++i) ASSERT_NEAR(copy[i], img[i], 4) << i;
 }
 
 TEST(TiledFilter, TileOf128KeepsTheContrast) {
   const auto img = random_image(128, 128, 5);
   std::vector<uint8_t> dst(128 * 128);
-  ASSERT_EQ(fftfilt_run_u8(dst.data(), img.data(), 128, 128, 128, 0, 0, keep_cb, nullptr), 0);
+  ASSERT_EQ(fftfilt_run_u8(dst.data(), img.data(), 128, 128, 128, 0, 0, keep_cb, nullptr), ML_OK);
   // The 128 pair keeps two bits fewer of the samples than the 64 pair, so
   // its rounding shows four times larger once the contrast is restored.
   double spread_in = 0, spread_out = 0;
@@ -202,7 +203,7 @@ TEST(TiledFilter, SixteenBitKernelRoundTrip) {
   EXPECT_EQ(fftfilt_run_tiles64_u16(img.data(), img.data(), 80, 100, 8, work.data(), 49923,
                                     keep_cb, nullptr),
             2);
-  ASSERT_EQ(fftfilt_run_u16(img.data(), img.data(), 80, 100, 64, 8, 0, keep_cb, nullptr), 0);
+  ASSERT_EQ(fftfilt_run_u16(img.data(), img.data(), 80, 100, 64, 8, 0, keep_cb, nullptr), ML_OK);
   for (int i = 0; i < 80 * 100; ++i) ASSERT_EQ(img[i], dst[i]) << i;  // same tiles, same result
 }
 
@@ -210,7 +211,7 @@ TEST(TiledFilter, PaddedFrameForSmallImagesOrPadding) {
   const auto img = random_image(40, 50, 7);
   std::vector<uint8_t> dst(40 * 50);
   for (int pad : {0, 10}) {
-    ASSERT_EQ(fftfilt_run_u8(dst.data(), img.data(), 40, 50, 64, 8, pad, keep_cb, nullptr), 0);
+    ASSERT_EQ(fftfilt_run_u8(dst.data(), img.data(), 40, 50, 64, 8, pad, keep_cb, nullptr), ML_OK);
     for (int i = 0; i < 40 * 50; ++i) ASSERT_NEAR(dst[i], img[i], 4) << pad << " " << i;
   }
 }
@@ -232,7 +233,7 @@ TEST(GainCallbacks, ByteGainIsAboutXTimesGOver255) {
     re[143] = c.x;
     im[143] = -c.x;
     gain[143] = c.g;
-    ASSERT_EQ(fftfilt_gain_cb(re.data(), im.data(), 16, nullptr, 0, gain.data()), 0);
+    ASSERT_EQ(fftfilt_gain_cb(re.data(), im.data(), 16, nullptr, 0, gain.data()), ML_OK);
     EXPECT_EQ(re[143], c.expected) << c.x << " * " << int(c.g);
   }
   std::vector<float> fre(256 * 129, 2.0f), fim(256 * 129, -4.0f), fg(256 * 129, 0.25f);

@@ -252,7 +252,7 @@ TEST(BlockRecord, RejectsEveryCutInsideABlock) {
     std::set<std::size_t> boundaries = {0};  // the empty input answers as too short
     for (std::size_t p = 2; p + 4 <= b.size(); p += 4 + (b[p + 2] << 8 | b[p + 3]))
       boundaries.insert(p);
-    zyltest::for_each_prefix(b, [&](std::span<const std::uint8_t> cut) {
+    zyl::test::for_each_prefix(b, [&](std::span<const std::uint8_t> cut) {
       BlockRecord* back = nullptr;
       const int status = blockrec_parse_with(cut, 0, 0, kKnown, &back);
       uint8_t* pairs = nullptr;
@@ -277,7 +277,7 @@ TEST(BlockRecord, ExtensionStringRefusesEveryCut) {
   ASSERT_EQ(blockrec_write_extensions(r.get(), &ext, &size), 0);
   const Bytes b(ext, ext + size);
   std::free(ext);
-  zyltest::for_each_prefix(b, [&](std::span<const std::uint8_t> cut) {
+  zyl::test::for_each_prefix(b, [&](std::span<const std::uint8_t> cut) {
     auto bare = make(6, {});
     const int status = blockrec_read_extensions_with(bare.get(), cut, kKnown);
     // A cut at a block boundary leaves fewer types, which is a shorter

@@ -26,8 +26,8 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-using zyltest::cat;
-using zyltest::el;
+using zyl::test::cat;
+using zyl::test::el;
 
 struct Blob {
   DataBlob* p = nullptr;
@@ -505,11 +505,11 @@ TEST(CardAllocationFailure, BuildersAnswerNoMemoryAndLeakNothing) {
   ASSERT_EQ(card_probe_from_template(0x1200, in.p, &whole_probe.p, 6), ML_OK);
   ASSERT_EQ(p.build(0x1210, whole_params, 0), ML_OK);
 
-  zyltest::sweep_allocation_failures([&] {
+  zyl::test::sweep_allocation_failures([&] {
     Blob ref;
     int count = -1;
     const int st = card_reference_from_mvt(0x1200, mvt.p, 2, 0, &ref.p, &count);
-    if (zyltest::allocation_failed()) {
+    if (zyl::test::allocation_failed()) {
       EXPECT_EQ(st, ML_NO_MEMORY);
       EXPECT_EQ(ref.p, nullptr);
     } else {
@@ -517,20 +517,20 @@ TEST(CardAllocationFailure, BuildersAnswerNoMemoryAndLeakNothing) {
       EXPECT_EQ(ref.bytes(), whole_ref.bytes());
     }
   });
-  zyltest::sweep_allocation_failures([&] {
+  zyl::test::sweep_allocation_failures([&] {
     Blob probe;
     const int st = card_probe_from_template(0x1200, in.p, &probe.p, 6);
-    if (zyltest::allocation_failed()) {
+    if (zyl::test::allocation_failed()) {
       EXPECT_EQ(st, ML_NO_MEMORY);
       EXPECT_EQ(probe.p, nullptr);
     } else {
       EXPECT_EQ(probe.bytes(), whole_probe.bytes());
     }
   });
-  zyltest::sweep_allocation_failures([&] {
+  zyl::test::sweep_allocation_failures([&] {
     Blob params;
     const int st = p.build(0x1210, params, 0);
-    if (zyltest::allocation_failed()) {
+    if (zyl::test::allocation_failed()) {
       EXPECT_EQ(st, ML_NO_MEMORY);
       EXPECT_EQ(params.p, nullptr);
     } else {

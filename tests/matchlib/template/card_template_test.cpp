@@ -21,8 +21,8 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-using zyltest::cat;
-using zyltest::el;
+using zyl::test::cat;
+using zyl::test::el;
 
 Bytes minutiae_bytes(int n) {
   Bytes m;

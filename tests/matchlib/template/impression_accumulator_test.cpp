@@ -406,10 +406,10 @@ TEST(ImpressionAccumulator, AllocationFailuresAnswerOutOfMemory) {
   Bytes old = old_form(6, 2, 2, 2, {5, 6});
   old.insert(old.end(), {1, 2, 3, 4, 1, 9, 8, 7, 6, 50, 51, 52, 53});
   for (const Bytes& input : {form, old}) {
-    const int n = zyltest::sweep_allocation_failures([&] {
+    const int n = zyl::test::sweep_allocation_failures([&] {
       ImpressionAccumulator* out = nullptr;
       const int status = accum_parse(input.data(), static_cast<uint32_t>(input.size()), &out);
-      if (zyltest::allocation_failed()) {
+      if (zyl::test::allocation_failed()) {
         EXPECT_EQ(status, 9);
         EXPECT_EQ(out, nullptr);
       }
@@ -417,11 +417,11 @@ TEST(ImpressionAccumulator, AllocationFailuresAnswerOutOfMemory) {
     });
     EXPECT_GT(n, 2);
   }
-  zyltest::sweep_allocation_failures([&] {
+  zyl::test::sweep_allocation_failures([&] {
     AccumState* s = nullptr;
     uint32_t size = 0;
     const int status = accum_serialize(a, &s, &size);
-    if (zyltest::allocation_failed()) {
+    if (zyl::test::allocation_failed()) {
       EXPECT_EQ(status, 9);
     }
     accum_state_release(s);

@@ -42,11 +42,11 @@ struct RecordFree {
 };
 using Record = std::unique_ptr<BlockRecord, RecordFree>;
 
-const zyltest::GreyImage& print(const std::string& name) {
-  static std::vector<std::pair<std::string, zyltest::GreyImage>> cache;
+const zyl::test::GreyImage& print(const std::string& name) {
+  static std::vector<std::pair<std::string, zyl::test::GreyImage>> cache;
   for (const auto& [n, g] : cache)
     if (n == name) return g;
-  cache.emplace_back(name, zyltest::read_pgm(zyltest::test_data(name)));
+  cache.emplace_back(name, zyl::test::read_pgm(zyl::test::test_data(name)));
   return cache.back().second;
 }
 
@@ -341,7 +341,7 @@ TEST(AccumAddImage, MemoryFailureLeavesTheSlotsAsTheyWere) {
       Image next = merge ? window(finger(3), 60, 60, 30, 30) : full(finger(3));
       zyl::matchlib::test_hook::fail_allocation(static_cast<std::uint64_t>(n));
       const int status = accum_add_image(a.get(), ctx.get(), next.get());
-      if (!zyltest::allocation_failed()) {
+      if (!zyl::test::allocation_failed()) {
         ASSERT_EQ(status, ML_OK);
         break;
       }
@@ -465,7 +465,7 @@ TEST(AccumObserver, SixthImpressionRestartsTheEnrolmentWithoutRecursion) {
   EXPECT_EQ(accum_observe_install(&r.head, nullptr), ML_BAD_ARGUMENT);
   zyl::matchlib::test_hook::fail_allocation(1);
   EXPECT_EQ(accum_observe_install(&r.head, state), ML_NO_MEMORY);
-  EXPECT_TRUE(zyltest::allocation_failed());
+  EXPECT_TRUE(zyl::test::allocation_failed());
   EXPECT_EQ(state->refcount, 1u);
   EXPECT_EQ(r.head.observer_data, nullptr);
   ASSERT_EQ(accum_observe_install(&r.head, state), ML_OK);

@@ -174,7 +174,7 @@ TEST(MinutiaeRecord, ParsersStayWithinTheBytes) {
   for (const Form& f : kForms) {
     const Bytes b = built(f, m.get());
     RecordPtr r(minrec_create());
-    zyltest::for_each_prefix(b, [&](std::span<const std::uint8_t> cut) {
+    zyl::test::for_each_prefix(b, [&](std::span<const std::uint8_t> cut) {
       EXPECT_EQ(f.parse(cut.data(), static_cast<uint32_t>(cut.size()), r.get()), 3) << f.name;
     });
     Bytes bad = b;
@@ -349,7 +349,7 @@ TEST(MinutiaeExtended, CoreDeltaBlockLayoutAndReadBack) {
   // A record without the block gives empty lists; a cut one is refused.
   ASSERT_EQ(fmr_read_core_delta_block(iso.data(), static_cast<uint32_t>(iso.size()), &c, &d), 0);
   EXPECT_EQ(c.count, 0);
-  zyltest::for_each_prefix(b, [&](std::span<const std::uint8_t> cut) {
+  zyl::test::for_each_prefix(b, [&](std::span<const std::uint8_t> cut) {
     const int status = fmr_read_core_delta_block(cut.data(), static_cast<uint32_t>(cut.size()), &c, &d);
     // Cut inside the block it is refused; cut before the block starts the
     // record is refused as a whole. Never a success.

@@ -13,10 +13,10 @@
 
 namespace {
 
-using zyltest::make_template;
-using zyltest::script;
+using zyl::test::make_template;
+using zyl::test::script;
 
-const ScoreProfile kProfile{&zyltest::kScriptedOps, 0, {nullptr, -1, score_model_eval_pass, nullptr}, nullptr};
+const ScoreProfile kProfile{&zyl::test::kScriptedOps, 0, {nullptr, -1, score_model_eval_pass, nullptr}, nullptr};
 const ScoreProfile* const kProfiles[] = {&kProfile, nullptr};
 
 std::vector<int>& events() {
@@ -39,7 +39,7 @@ struct Rig {
     script() = {};
     events().clear();
     StageChain* chain = chain_create();
-    chain_append(chain, stage_create(nullptr, 79, nullptr, &zyltest::kScriptedOps, 0, 0));
+    chain_append(chain, stage_create(nullptr, 79, nullptr, &zyl::test::kScriptedOps, 0, 0));
     EngineConfig config;
     engine_config_init(&config);
     config.view_selection = promotion;
@@ -208,19 +208,19 @@ TEST(MultiSampleEnrol, AllocationFailuresLeaveTheEnrolmentUsable) {
   std::vector<DataBlob*> fresh;
   for (int id = 2; id < 200; ++id) fresh.push_back(r.tmpl(id));
   size_t next = 0;
-  zyltest::sweep_allocation_failures([&] {
+  zyl::test::sweep_allocation_failures([&] {
     const int before = enrol_count(r.e);
     ASSERT_LT(next, fresh.size());
     const int status = r.add(fresh[next++]);
-    if (zyltest::allocation_failed()) {
+    if (zyl::test::allocation_failed()) {
       EXPECT_EQ(status, 9);
       EXPECT_EQ(enrol_count(r.e), before);
     }
   });
-  zyltest::sweep_allocation_failures([&] {
+  zyl::test::sweep_allocation_failures([&] {
     DataBlob* out = nullptr;
     const int status = enrol_finalise(r.e, 10, &out, nullptr);
-    if (zyltest::allocation_failed()) {
+    if (zyl::test::allocation_failed()) {
       EXPECT_EQ(status, 9);
       EXPECT_EQ(out, nullptr);
     }
@@ -248,7 +248,7 @@ TEST(MultiSampleEnrol, SparesMakeRoomForNewSamples) {
   // The second good sample took the room of one spare; the other stays.
   EXPECT_EQ(enrol_count(r.e), 2);
   EXPECT_EQ(r.m().spare, 1);
-  EXPECT_EQ(zyltest::template_id(r.m().slots[2].tmpl), 2);
+  EXPECT_EQ(zyl::test::template_id(r.m().slots[2].tmpl), 2);
 }
 
 }  // namespace

@@ -15,7 +15,7 @@
 
 namespace {
 
-using zyltest::make_template;
+using zyl::test::make_template;
 
 struct Full {
   MatchContext* ctx = ctx_create();
@@ -50,7 +50,7 @@ std::vector<int> ids(const MultiViewTemplate* t) {
   std::vector<int> out;
   for (int i = 0; i < kwzd_record_count(mvt_store(t)); ++i) {
     DataBlob* b = kwzd_get_at(mvt_store(t), i, nullptr);
-    out.push_back(zyltest::template_id(b));
+    out.push_back(zyl::test::template_id(b));
     blob_release(b);
   }
   return out;
@@ -284,10 +284,10 @@ TEST(ViewSelection, AllocationFailuresLeaveTheTemplateAsItWas) {
   DataBlob* incoming = make_template(9, 10);
   MultiViewTemplate* t = f.parse();
   DataBlob* before = mvt_serialize(t, 0);
-  zyltest::sweep_allocation_failures([&] {
+  zyl::test::sweep_allocation_failures([&] {
     int taken = 0;
     const int status = mvt_add_views(t, f.engine, &incoming, 1, 0, &taken);
-    if (!zyltest::allocation_failed()) {
+    if (!zyl::test::allocation_failed()) {
       EXPECT_EQ(status, ML_OK);
       return;
     }
@@ -298,10 +298,10 @@ TEST(ViewSelection, AllocationFailuresLeaveTheTemplateAsItWas) {
   });
   mvt_release(t);
   t = f.parse();
-  zyltest::sweep_allocation_failures([&] {
+  zyl::test::sweep_allocation_failures([&] {
     int32_t removed = 0, added = 0;
     const int status = mvt_pick_view_to_replace(t, f.engine, incoming, &removed, &added);
-    if (!zyltest::allocation_failed()) {
+    if (!zyl::test::allocation_failed()) {
       EXPECT_EQ(status, ML_OK);
       return;
     }

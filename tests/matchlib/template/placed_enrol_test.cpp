@@ -89,7 +89,7 @@ class PlacedEnrolTest : public ::testing::Test {
   GrayImage* image(const std::string& name, int resolution = 500) {
     const std::string key = name + "@" + std::to_string(resolution);
     if (auto it = images_.find(key); it != images_.end()) return it->second;
-    const zyltest::GreyImage g = zyltest::read_pgm(zyltest::test_data(name));
+    const zyl::test::GreyImage g = zyl::test::read_pgm(zyl::test::test_data(name));
     GrayImage* img = image_create(g.height, g.width, resolution, resolution, g.pixels.data(), 0);
     images_[key] = img;
     return img;
@@ -389,11 +389,11 @@ TEST_F(PlacedEnrolTest, AllocationFailuresLeaveTheEnrolmentWhole) {
   DataBlob* first = extract(impression(1));
   DataBlob* second = extract(impression(2));
   DataBlob* other = extract(kOtherFingers[0]);
-  zyltest::sweep_allocation_failures([&] {
+  zyl::test::sweep_allocation_failures([&] {
     EnrolSettings s = settings();
     s.base_image = base;
     EnrolSession* e = enrol_create(engine_, ctx_, nullptr, &kAllHooks, 80, &s);
-    const bool failed = zyltest::allocation_failed();
+    const bool failed = zyl::test::allocation_failed();
     if (failed) {
       EXPECT_EQ(e, nullptr);
     } else {
@@ -416,7 +416,7 @@ TEST_F(PlacedEnrolTest, AllocationFailuresLeaveTheEnrolmentWhole) {
     int coverage = -1;
     hook::fail_allocation(static_cast<uint64_t>(n));
     const int st = enrol_add_sample(e, nullptr, second, &coverage);
-    const bool failed = zyltest::allocation_failed();
+    const bool failed = zyl::test::allocation_failed();
     EXPECT_TRUE(st == ML_OK || (failed && st == ML_NO_MEMORY)) << st;
     EXPECT_LE(enrol_count(e), 2);
     enrol_destroy(e);
@@ -429,10 +429,10 @@ TEST_F(PlacedEnrolTest, AllocationFailuresLeaveTheEnrolmentWhole) {
   create(&kAllHooks);
   ASSERT_EQ(enrol_add_sample(e_, nullptr, first, nullptr), ML_OK);
   ASSERT_EQ(enrol_add_sample(e_, nullptr, other, nullptr), ML_OK);
-  zyltest::sweep_allocation_failures([&] {
+  zyl::test::sweep_allocation_failures([&] {
     DataBlob* out = nullptr;
     const int st = enrol_finalise(e_, 10, &out, nullptr);
-    if (zyltest::allocation_failed()) {
+    if (zyl::test::allocation_failed()) {
       EXPECT_NE(st, ML_OK);
       EXPECT_EQ(out, nullptr);
     } else {

@@ -18,8 +18,8 @@
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
-using zyltest::allocation_failed;
-using zyltest::sweep_allocation_failures;
+using zyl::test::allocation_failed;
+using zyl::test::sweep_allocation_failures;
 
 int expected_status() { return allocation_failed() ? ML_NO_MEMORY : ML_OK; }
 

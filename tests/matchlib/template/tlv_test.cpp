@@ -123,7 +123,7 @@ TEST(Tlv, FindPathThroughNestedElements) {
 TEST(Tlv, BoundedReaderRefusesCutElements) {
   TlvElement e{};
   EXPECT_EQ(tlv_read_element(kCard.data(), &e, static_cast<uint32_t>(kCard.size())), 15u);
-  zyltest::for_each_prefix(kCard, [&](std::span<const std::uint8_t> cut) {
+  zyl::test::for_each_prefix(kCard, [&](std::span<const std::uint8_t> cut) {
     EXPECT_EQ(tlv_read_element(cut.data(), &e, static_cast<uint32_t>(cut.size())), 0u);
     EXPECT_EQ(e.value, nullptr);
   });
@@ -142,7 +142,7 @@ TEST(Tlv, BoundedReaderRefusesCutElements) {
 // path search refuse it and read nothing past the cut.
 TEST(Tlv, TreeValidatorAndPathRefuseEveryCut) {
   const uint16_t path[] = {0x7F2E, 0xA2, 0xC6};
-  zyltest::for_each_prefix(kCard, [&](std::span<const std::uint8_t> cut) {
+  zyl::test::for_each_prefix(kCard, [&](std::span<const std::uint8_t> cut) {
     const auto n = static_cast<uint32_t>(cut.size());
     TlvNode* root = reinterpret_cast<TlvNode*>(1);
     EXPECT_EQ(tlv_parse(cut.data(), n, &root), 3);
