@@ -384,7 +384,8 @@ ZYL_API void get_singular_block(const std::uint8_t* map, int w, int h, int* coun
   tl::singular_blocks(map, w, h, count, blocks, kinds);
 }
 
-ZYL_API int correct_orient_core(int direction, const std::int32_t* profile, int /*max*/, int /*min*/, int peaks, int valley) {
+ZYL_API int correct_orient_core(int direction, const std::int32_t* profile, int /*max*/, int /*min*/, int peaks,
+                                int valley) {
   return tl::core_direction_from_profile(direction, profile, peaks, valley);
 }
 
