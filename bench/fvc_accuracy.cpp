@@ -85,18 +85,6 @@ struct Options {
 // The device API's level 5 accepts a wrapped score above 59.
 constexpr std::int64_t kLevel5EngineScore = 60 * ZYLQUENTA_SCORE_DIVISOR;
 
-zyl::test::GreyImage centre(const zyl::test::GreyImage& in, int n) {
-  if (n <= 0 || n > in.width || n > in.height) return in;
-  zyl::test::GreyImage out;
-  out.width = out.height = n;
-  out.pixels.resize(static_cast<std::size_t>(n) * static_cast<std::size_t>(n));
-  const int x0 = (in.width - n) / 2, y0 = (in.height - n) / 2;
-  for (int y = 0; y < n; ++y)
-    std::copy_n(&in.pixels[static_cast<std::size_t>(y + y0) * static_cast<std::size_t>(in.width) +
-                           static_cast<std::size_t>(x0)],
-                n, &out.pixels[static_cast<std::size_t>(y) * static_cast<std::size_t>(n)]);
-  return out;
-}
 
 // Extraction as the device API's matcher road does it: 0 or the status.
 int matcher_extract(const zyl::test::GreyImage& image, std::vector<std::uint8_t>& out) {
@@ -166,7 +154,7 @@ bool evaluate(const fs::path& folder, XWContext* context, const Options& options
       return false;
     }
     if (options.mode) {
-      image = centre(image, options.crop);
+      image = zyl::test::centre_crop(image, options.crop);
       Impression imp{std::stoi(m[2]), std::vector<std::uint8_t>(ZYLFPSCAN_TEMPLATE_SLOT_SIZE, 0)};
       const auto start = Clock::now();
       const int status = matcher_extract(image, imp.tmpl);

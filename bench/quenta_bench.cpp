@@ -20,17 +20,7 @@
 namespace {
 
 zyl::test::GreyImage crop(int side, const char* name) {
-  const zyl::test::GreyImage img = zyl::test::read_pgm(zyl::test::test_data(name));
-  if (side == img.width) return img;
-  zyl::test::GreyImage out;
-  out.width = out.height = side;
-  out.pixels.resize(static_cast<std::size_t>(side) * static_cast<std::size_t>(side));
-  const int x0 = (img.width - side) / 2, y0 = (img.height - side) / 2;
-  for (int y = 0; y < side; ++y)
-    std::copy_n(&img.pixels[static_cast<std::size_t>(y + y0) * static_cast<std::size_t>(img.width) +
-                            static_cast<std::size_t>(x0)],
-                side, &out.pixels[static_cast<std::size_t>(y) * static_cast<std::size_t>(side)]);
-  return out;
+  return zyl::test::centre_crop(zyl::test::read_pgm(zyl::test::test_data(name)), side);
 }
 
 // Args: mode, image side.

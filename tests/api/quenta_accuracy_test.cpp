@@ -25,16 +25,6 @@ struct Print {
   Bytes tmpl;
 };
 
-zyl::test::GreyImage Centre(const zyl::test::GreyImage& in, int n) {
-  zyl::test::GreyImage out;
-  out.width = out.height = n;
-  out.pixels.resize(static_cast<std::size_t>(n) * n);
-  const int x0 = (in.width - n) / 2, y0 = (in.height - n) / 2;
-  for (int y = 0; y < n; ++y)
-    std::copy_n(&in.pixels[static_cast<std::size_t>(y + y0) * in.width + x0], n,
-                &out.pixels[static_cast<std::size_t>(y) * n]);
-  return out;
-}
 
 // The 160 x 160 crops: set, finger, impression.
 const struct {
@@ -58,7 +48,7 @@ Scores Measure(int mode, int side) {
     const std::string name = std::string(c.set) + "_" + std::to_string(c.finger) + "_" +
                              std::to_string(c.impression) + "_160.pgm";
     zyl::test::GreyImage img = zyl::test::read_pgm(zyl::test::test_data(name));
-    if (side != img.width) img = Centre(img, side);
+    if (side != img.width) img = zyl::test::centre_crop(img, side);
     Bytes t(ZYLFPSCAN_TEMPLATE_SLOT_SIZE, 0);
     std::int32_t length = 0;
     EXPECT_EQ(DevAlgExtract(side, side, img.pixels.data(), 500, t.data(), &length, nullptr), 0) << name;

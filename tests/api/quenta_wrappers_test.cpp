@@ -84,17 +84,6 @@ Bytes Wrapped(std::uint8_t format, const Bytes& payload) {
 
 zyl::test::GreyImage Crop(const char* name) { return zyl::test::read_pgm(zyl::test::test_data(name)); }
 
-// Centre crop of side n (the image must be at least that large).
-zyl::test::GreyImage Centre(const zyl::test::GreyImage& in, int n) {
-  zyl::test::GreyImage out;
-  out.width = out.height = n;
-  out.pixels.resize(static_cast<std::size_t>(n) * n);
-  const int x0 = (in.width - n) / 2, y0 = (in.height - n) / 2;
-  for (int y = 0; y < n; ++y)
-    std::copy_n(&in.pixels[static_cast<std::size_t>(y + y0) * in.width + x0], n,
-                &out.pixels[static_cast<std::size_t>(y) * n]);
-  return out;
-}
 
 // A wrapped template of the image through the device road.
 Bytes Extract(const zyl::test::GreyImage& img, int expected = 0) {
@@ -241,7 +230,7 @@ TEST_F(QuentaTest, EachModeWritesItsEnginesTemplate) {
   } cases[] = {{3, 160, 79}, {4, 96, 84}};
   for (const auto& c : cases) {
     setAlgMode(c.mode);
-    const Bytes t = Extract(Centre(img, c.side));
+    const Bytes t = Extract(zyl::test::centre_crop(img, c.side));
     const int length = t[1] * 256 + t[2];
     EXPECT_EQ(t[0], c.format) << c.mode;
     EXPECT_GT(length, 100) << c.mode;
@@ -306,7 +295,7 @@ TEST_F(QuentaTest, DispatchSendsOnlySmallImagesToTheMatcher) {
 TEST_F(QuentaTest, RepeatedCallsLeaveNothingBehind) {
   // Under the leak checker every context and engine made here must be gone
   // when the program ends.
-  const auto img = Centre(Crop("fvc2002_101_1_160.pgm"), 96);
+  const auto img = zyl::test::centre_crop(Crop("fvc2002_101_1_160.pgm"), 96);
   for (int mode : {3, 4}) {
     setAlgMode(mode);
     MatchEngine* engine = nullptr;

@@ -1,5 +1,7 @@
 #include "support/pgm.h"
 
+#include <algorithm>
+#include <cstddef>
 #include <cstdlib>
 #include <fstream>
 #include <stdexcept>
@@ -57,6 +59,19 @@ void write_pgm(const std::string& path, const GreyImage& image) {
 std::string test_data(const std::string& name) {
   const char* dir = std::getenv("ZYL_TEST_DATA_DIR");
   return std::string(dir ? dir : ZYL_TEST_DATA_DIR) + "/" + name;
+}
+
+GreyImage centre_crop(const GreyImage& in, int n) {
+  if (n <= 0 || n > in.width || n > in.height) return in;
+  GreyImage out;
+  out.width = out.height = n;
+  out.pixels.resize(static_cast<std::size_t>(n) * static_cast<std::size_t>(n));
+  const int x0 = (in.width - n) / 2, y0 = (in.height - n) / 2;
+  for (int y = 0; y < n; ++y)
+    std::copy_n(&in.pixels[static_cast<std::size_t>(y + y0) * static_cast<std::size_t>(in.width) +
+                           static_cast<std::size_t>(x0)],
+                n, &out.pixels[static_cast<std::size_t>(y) * static_cast<std::size_t>(n)]);
+  return out;
 }
 
 }  // namespace zyl::test

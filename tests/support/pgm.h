@@ -18,6 +18,10 @@ struct GreyImage {
 GreyImage read_pgm(const std::string& path);
 void write_pgm(const std::string& path, const GreyImage& image);
 
+// The n x n centre of an image; the image itself when n is not positive or
+// larger than either side.
+GreyImage centre_crop(const GreyImage& in, int n);
+
 // Path of a file in tests/data.
 std::string test_data(const std::string& name);
 
