@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "support/pgm.h"
+#include "support/print_images.h"
 #include "zylscan/matchlib_context.h"
 #include "zylscan/matchlib_engine.h"
 #include "zylscan/matchlib_finger_info.h"
@@ -192,11 +193,7 @@ class PresetLightVerifyPrints : public ::testing::Test {
   DataBlob* extract(const std::string& name) {
     for (auto& [n, b] : blobs_)
       if (n == name) return b;
-    const zyl::test::GreyImage g = zyl::test::read_pgm(zyl::test::test_data(name));
-    GrayImage* img = image_create(g.height, g.width, 500, 500, g.pixels.data(), 0);
-    DataBlob* out = nullptr;
-    EXPECT_EQ(engine_extract_image(engine_, img, nullptr, &out), ML_OK) << name;
-    image_release(img);
+    DataBlob* out = zyl::test::extract_print(engine_, name);
     blobs_.emplace_back(name, out);
     return out;
   }

@@ -11,6 +11,7 @@
 
 #include "support/allocation_sweep.h"
 #include "support/pgm.h"
+#include "support/print_images.h"
 #include "support/scripted_stages.h"
 #include "zylscan/matchlib_engine.h"
 #include "zylscan/matchlib_image.h"
@@ -360,8 +361,7 @@ struct PrintRig {
     ctx_release(ctx);
   }
   static GrayImage* load(const std::string& name) {
-    const zyl::test::GreyImage g = zyl::test::read_pgm(zyl::test::test_data(name));
-    return image_create(g.height, g.width, 500, 500, g.pixels.data(), 0);
+    return zyl::test::load_print_image(name);
   }
   void drop_pending() {
     match_result_release(s->pending);

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "support/pgm.h"
+#include "support/print_images.h"
 #include "zylscan/matchlib_container.h"
 #include "zylscan/matchlib_engine.h"
 #include "zylscan/matchlib_featvec.h"
@@ -41,12 +42,7 @@ struct Mode4 {
     ctx_release(ctx);
   }
   DataBlob* extract(const std::string& name) const {
-    const zyl::test::GreyImage g = zyl::test::read_pgm(zyl::test::test_data(name));
-    GrayImage* img = image_create(g.height, g.width, 500, 500, g.pixels.data(), 0);
-    DataBlob* out = nullptr;
-    EXPECT_EQ(engine_extract_image(engine, img, nullptr, &out), ML_OK) << name;
-    image_release(img);
-    return out;
+    return zyl::test::extract_print(engine, name);
   }
 };
 

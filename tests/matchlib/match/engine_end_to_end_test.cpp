@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "support/pgm.h"
+#include "support/print_images.h"
 #include "support/scripted_stages.h"
 #include "zylscan/matchlib_mvt.h"
 #include "zylscan/matchlib_verify.h"
@@ -52,8 +53,7 @@ struct ThreeStages {
     ctx_release(ctx);
   }
   GrayImage* image(const char* name) const {
-    const zyl::test::GreyImage g = zyl::test::read_pgm(zyl::test::test_data(name));
-    return image_create(g.height, g.width, 500, 500, g.pixels.data(), 0);
+    return zyl::test::load_print_image(name);
   }
   DataBlob* extract(GrayImage* img) const {
     DataBlob* out = nullptr;

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "support/pgm.h"
+#include "support/print_images.h"
 #include "zylscan/matchlib_engine.h"
 #include "zylscan/matchlib_keypoint_stage.h"
 #include "zylscan/matchlib_match_ops.h"
@@ -46,12 +47,7 @@ struct Engine {
     ctx_release(ctx);
   }
   DataBlob* extract(const char* name) const {
-    const zyl::test::GreyImage g = zyl::test::read_pgm(zyl::test::test_data(name));
-    GrayImage* img = image_create(g.height, g.width, 500, 500, g.pixels.data(), 0);
-    DataBlob* out = nullptr;
-    EXPECT_EQ(engine_extract_image(engine, img, nullptr, &out), ML_OK) << name;
-    image_release(img);
-    return out;
+    return zyl::test::extract_print(engine, name);
   }
   int score(const char* a, const char* b, const StageMatchOps* last) const {
     DataBlob* ta = extract(a);
