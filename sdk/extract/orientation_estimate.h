@@ -80,7 +80,8 @@ inline OrientationEstimate estimate_orientation(std::int64_t h, std::int64_t b, 
 
   std::int64_t lo = p, hi = z;
   if (q < p) lo = q, hi = u;
-  const std::int64_t k = truncated_quotient<kNarrow>((hi - lo) * (15 - std::abs(offset)), 30);
+  // A constant divisor: the integer division becomes a multiplication.
+  const std::int64_t k = (hi - lo) * (15 - std::abs(offset)) / 30;
   lo = lo < k ? 0 : lo - k;
   const int noise = hi + k == 0 ? kUnreliableNoise : static_cast<int>(truncated_quotient<kNarrow>(lo * 255, hi + k));
   return {orientation, noise, peak};

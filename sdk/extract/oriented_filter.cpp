@@ -7,6 +7,7 @@
 #include <array>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <vector>
 
 #include "extract/filter_strength.h"
@@ -19,39 +20,99 @@ namespace {
 constexpr int kReach = 6;                     // the kernels reach 6 pixels each way
 constexpr std::uint8_t kStrengthBits = 0x07;  // S bits 0..2: passes still due
 
-// Interior kernels are applied with a fixed number of taps, so that the
-// compiler unrolls the tap loop completely: a row is padded to the next of
-// these lengths with taps of weight 0 at offset 0, which add exactly
-// nothing. Kernel rows have 5, or 11 to 15 taps; a row with more than
-// kPaddedTaps keeps the general loop.
-constexpr int kShortTaps = 12;
-constexpr int kPaddedTaps = 15;
+// Four floats side by side; the compiler maps it onto whatever vector
+// registers the target has (or plain registers where it has none).
+typedef float Float4 __attribute__((vector_size(16)));
+
+// An interior kernel as chunks of four horizontally adjacent taps: chunk c
+// of orientation m weighs the pixels at (dx + 0..3, dy) with weight[0..3].
+// The kernel's own taps (both halves and the centre) are laid out densely
+// row by row, so a chunk is one load, one multiply and one add for four
+// taps; the taps a chunk covers beyond the kernel weigh 0. A chunk starts
+// at most at dx = kReach - 3, so it reads only pixels the kernel reaches.
+//
+// The sums are taken in single precision on pixel values shifted to
+// -128..127, and are exact: every weight is a whole number, a product is a
+// whole number below 128 x 112211 < 2^24 in size, and so is every partial
+// sum, since all weights are positive and together make at most
+// ZYL_KERNEL_TOTAL (checked when the chunks are built). Whole numbers below
+// 2^24 are exact in a float, so no product or sum is rounded, and the sum
+// of the unshifted pixels is the float sum plus 128 x the kernel's total.
+struct KernelChunks {
+  static constexpr int kMaxChunks = 2 * ZYL_KERNEL_TAPS + 1;  // one per tap at worst
+  struct Chunk {
+    Float4 weight;
+    int dx;
+    int dy;
+  };
+  Chunk chunk[120][kMaxChunks];
+  int count[120];
+  std::int32_t total[120];  // the kernel's weights summed
+  bool exact;               // every kernel meets the bound above
+
+  KernelChunks() : chunk{}, count{}, total{}, exact(true) {
+    for (int m = 0; m < 120; ++m) {
+      std::int32_t dense[2 * kReach + 1][2 * kReach + 1] = {};
+      bool inside = true;
+      auto add = [&](int dy, int dx, std::int32_t w) {
+        if (dy < -kReach || dy > kReach || dx < -kReach || dx > kReach || w < 0) {
+          inside = false;
+          return;
+        }
+        dense[dy + kReach][dx + kReach] += w;
+        total[m] += w;
+      };
+      add(0, 0, filter_w0[m]);
+      for (int k = 0, taps = std::min(filter_c[m], ZYL_KERNEL_TAPS); k < taps; ++k) {
+        add(filter_y[m][k], filter_x[m][k], filter_w[m][k]);
+        add(-filter_y[m][k], -filter_x[m][k], filter_w[m][k]);
+      }
+      if (!inside || total[m] > ZYL_KERNEL_TOTAL) exact = false;
+      for (int dy = -kReach; dy <= kReach && inside; ++dy) {
+        const std::int32_t* row = dense[dy + kReach] + kReach;
+        for (int dx = -kReach; dx <= kReach; ++dx) {
+          if (row[dx] == 0) continue;
+          Chunk& c = chunk[m][count[m]++];
+          // A chunk moved left to stay inside leaves the taps before dx to
+          // the chunk that holds them already.
+          c.dx = std::min(dx, kReach - 3);
+          c.dy = dy;
+          for (int i = 0; i < 4; ++i) c.weight[i] = c.dx + i < dx ? 0.0f : static_cast<float>(row[c.dx + i]);
+          dx = c.dx + 3;
+        }
+      }
+    }
+  }
+};
+
+const KernelChunks& kernel_chunks() {
+  static const KernelChunks chunks;
+  return chunks;
+}
 
 // The image as it was when a pass began: every pass reads only these values
 // and writes its results straight into the image. One contiguous copy lets
-// an interior pixel reach its taps by fixed offsets.
+// an interior pixel reach its taps by fixed offsets; a second one holds the
+// pixels shifted to -128..127 as floats for the chunked kernels.
 class PassInput {
  public:
   PassInput(ByteImage image, int width, int height)
       : width_(width), height_(height),
         pixels_(static_cast<std::size_t>(width) * static_cast<std::size_t>(height)),
-        rows_(static_cast<std::size_t>(height)) {
-    for (int y = 0; y < height; ++y) {
-      rows_[y] = pixels_.data() + static_cast<std::size_t>(y) * width;
-      std::copy_n(image[y], width, rows_[y]);
-    }
-    // Offsets and weights of every tap for this row length, side by side.
-    for (int m = 0; m < 120; ++m) {
-      padded_[m] = filter_c[m] <= kShortTaps ? kShortTaps : filter_c[m] <= kPaddedTaps ? kPaddedTaps : 0;
-      for (int k = 0; k < filter_c[m] && k < ZYL_KERNEL_TAPS; ++k) {
-        const std::int32_t offset = filter_y[m][k] * width + filter_x[m][k];
-        if (k < kPaddedTaps) taps_[m][k] = {offset, filter_w[m][k]};
-        offsets_[m][k] = offset;
-      }
-    }
+        shifted_(pixels_.size()),
+        rows_(static_cast<std::size_t>(height)),
+        chunks_(kernel_chunks()) {
+    for (int y = 0; y < height; ++y) rows_[y] = pixels_.data() + static_cast<std::size_t>(y) * width;
+    reload(image);
+    for (int m = 0; m < 120; ++m)
+      for (int c = 0; c < chunks_.count[m]; ++c)
+        offsets_[m][c] = chunks_.chunk[m][c].dy * width + chunks_.chunk[m][c].dx;
   }
   void reload(ByteImage image) {
-    for (int y = 0; y < height_; ++y) std::copy_n(image[y], width_, rows_[y]);
+    for (int y = 0; y < height_; ++y) {
+      std::copy_n(image[y], width_, rows_[y]);
+      shift_row(image[y], shifted_.data() + static_cast<std::size_t>(y) * width_, width_);
+    }
   }
   ByteImage rows() { return rows_.data(); }
 
@@ -73,33 +134,45 @@ class PassInput {
   // [interior_begin(), interior_end())).
   std::uint8_t smooth_interior(int x, int y, int m) const {
     if (m < 0 || m >= 120) return flat_mean(x, y);
-    const std::uint8_t* p = rows_[y] + x;
-    // At most 255 x 112211 < 2^31: the sum fits its 32 bits.
-    std::int32_t sum = filter_w0[m] * p[0];
-    if (padded_[m] == kShortTaps) {
-      sum += padded_sum<kShortTaps>(p, taps_[m]);
-    } else if (padded_[m] == kPaddedTaps) {
-      sum += padded_sum<kPaddedTaps>(p, taps_[m]);
-    } else {
-      const std::int32_t* off = offsets_[m];
-      const std::int32_t* tw = filter_w[m];
-      for (int k = 0, taps = std::min(filter_c[m], ZYL_KERNEL_TAPS); k < taps; ++k)
-        sum += tw[k] * (p[off[k]] + p[-off[k]]);
+    if (!chunks_.exact) return smooth_near_border(x, y, m);  // the same taps, all inside
+    const float* p = shifted_.data() + static_cast<std::size_t>(y) * width_ + x;
+    const KernelChunks::Chunk* c = chunks_.chunk[m];
+    const std::int32_t* off = offsets_[m];
+    Float4 acc;
+    // Fixed chunk counts let the compiler unroll the loop completely.
+    switch (chunks_.count[m]) {
+      case 3: acc = chunk_sum<3>(p, c, off); break;
+      case 7: acc = chunk_sum<7>(p, c, off); break;
+      case 8: acc = chunk_sum<8>(p, c, off); break;
+      case 9: acc = chunk_sum<9>(p, c, off); break;
+      case 10: acc = chunk_sum<10>(p, c, off); break;
+      case 11: acc = chunk_sum<11>(p, c, off); break;
+      case 12: acc = chunk_sum<12>(p, c, off); break;
+      case 13: acc = chunk_sum<13>(p, c, off); break;
+      default: acc = chunk_sum(p, c, off, chunks_.count[m]); break;
     }
-    return static_cast<std::uint8_t>(sum / ZYL_KERNEL_TOTAL);
+    const auto shifted_sum = static_cast<std::int32_t>((acc[0] + acc[1]) + (acc[2] + acc[3]));
+    // At most 255 x 112211 < 2^31: the sum fits its 32 bits.
+    return static_cast<std::uint8_t>((shifted_sum + 128 * chunks_.total[m]) / ZYL_KERNEL_TOTAL);
   }
 
  private:
-  struct Tap {
-    std::int32_t offset = 0;
-    std::int32_t weight = 0;
-  };
+  template <int kCount>
+  static Float4 chunk_sum(const float* p, const KernelChunks::Chunk* c, const std::int32_t* off) {
+    return chunk_sum(p, c, off, kCount);
+  }
+  static Float4 chunk_sum(const float* p, const KernelChunks::Chunk* c, const std::int32_t* off, int count) {
+    Float4 acc = {0.0f, 0.0f, 0.0f, 0.0f};
+    for (int k = 0; k < count; ++k) {
+      Float4 v;
+      std::memcpy(&v, p + off[k], sizeof v);
+      acc += v * c[k].weight;
+    }
+    return acc;
+  }
 
-  template <int kTaps>
-  static std::int32_t padded_sum(const std::uint8_t* p, const Tap* t) {
-    std::int32_t sum = 0;
-    for (int k = 0; k < kTaps; ++k) sum += t[k].weight * (p[t[k].offset] + p[-t[k].offset]);
-    return sum;
+  static void shift_row(const std::uint8_t* __restrict in, float* __restrict out, int width) {
+    for (int x = 0; x < width; ++x) out[x] = static_cast<float>(in[x] - 128);
   }
 
   // Near the border: only the taps whose pixel lies inside, divided by the
@@ -122,6 +195,13 @@ class PassInput {
   // Mean of the 3 x 3 window clipped to the image: the smoothing of a pixel
   // without an orientation.
   std::uint8_t flat_mean(int x, int y) const {
+    if (x >= 1 && x < width_ - 1 && y >= 1 && y < height_ - 1) {
+      const std::uint8_t* above = rows_[y - 1] + x;
+      const std::uint8_t* here = rows_[y] + x;
+      const std::uint8_t* below = rows_[y + 1] + x;
+      const int sum = above[-1] + above[0] + above[1] + here[-1] + here[0] + here[1] + below[-1] + below[0] + below[1];
+      return static_cast<std::uint8_t>(sum / 9);
+    }
     int sum = 0, count = 0;
     for (int yy = std::max(0, y - 1); yy <= std::min(height_ - 1, y + 1); ++yy)
       for (int xx = std::max(0, x - 1); xx <= std::min(width_ - 1, x + 1); ++xx) {
@@ -134,10 +214,10 @@ class PassInput {
   int width_;
   int height_;
   std::vector<std::uint8_t> pixels_;
+  std::vector<float> shifted_;
   std::vector<std::uint8_t*> rows_;
-  Tap taps_[120][kPaddedTaps] = {};
-  int padded_[120] = {};  // the padded length of each row, 0 for the general loop
-  std::int32_t offsets_[120][ZYL_KERNEL_TAPS] = {};
+  const KernelChunks& chunks_;
+  std::int32_t offsets_[120][KernelChunks::kMaxChunks] = {};
 };
 
 // Smooths row y of G: out[x] = the kernel of orientation(x) at (x, y), or
@@ -195,6 +275,11 @@ ZYL_API std::int32_t DirFilterImage(std::int32_t width, std::int32_t height, Byt
   // 13 rows the kernel reads.
   if (radius < ZYL_FILTER_MIN_RADIUS) return ZYL_FILTER_REFUSED;
   PassInput input(G, width, height);
+  // The orientations of a row are estimated before any of its pixels is
+  // smoothed: the estimates of neighbouring pixels are independent and
+  // overlap, where each one interleaved with a kernel would wait for its
+  // divisions.
+  std::vector<std::int32_t> orientation(static_cast<std::size_t>(width));
   with_sum_type(direction_sum_fits(width, height), [&](auto zero) {
     for (int pass = 0; pass < passes; ++pass) {
       input.reload(G);
@@ -203,7 +288,8 @@ ZYL_API std::int32_t DirFilterImage(std::int32_t width, std::int32_t height, Byt
       DirectionWindow<DifferenceKind::Absolute, DirectRows, decltype(zero)> window(rows, width, height, radius);
       for (int y = 0; y < height; ++y) {
         window.advance();
-        smooth_row(input, width, y, G[y], [&](int x) { return window.estimate(x).orientation; });
+        for (int x = 0; x < width; ++x) orientation[x] = window.estimate(x).orientation;
+        smooth_row(input, width, y, G[y], [&](int x) { return orientation[x]; });
       }
     }
   });
