@@ -109,10 +109,11 @@ class PassInput {
         offsets_[m][c] = chunks_.chunk[m][c].dy * width + chunks_.chunk[m][c].dx;
   }
   void reload(ByteImage image) {
-    for (int y = 0; y < height_; ++y) {
-      std::copy_n(image[y], width_, rows_[y]);
-      shift_row(image[y], shifted_.data() + static_cast<std::size_t>(y) * width_, width_);
-    }
+    for (int y = 0; y < height_; ++y) reload_row(image, y);
+  }
+  void reload_row(ByteImage image, int y) {
+    std::copy_n(image[y], width_, rows_[y]);
+    shift_row(image[y], shifted_.data() + static_cast<std::size_t>(y) * width_, width_);
   }
   ByteImage rows() { return rows_.data(); }
 
@@ -340,14 +341,32 @@ ZYL_API void FilterImage(std::int32_t width, std::int32_t height, ByteImage G, B
   if (!valid_image(width, height, G) || D == nullptr || S == nullptr) return;
   // Each pass smooths every pixel that still has passes due and counts it
   // down; strengths are at most 7, so this ends after at most 8 passes.
+  // A pass needs afresh only the rows the previous one changed, and visits
+  // only the rows that still hold a pixel with passes due (in the others
+  // it would leave every pixel alone).
   PassInput input(G, width, height);
+  std::vector<std::uint8_t> changed(static_cast<std::size_t>(height), 0);
+  std::vector<std::uint8_t> pending(static_cast<std::size_t>(height), 1);
   for (;;) {
-    const long smoothed = SmoothPass(input, width, height, G, [D, S](int x, int y) {
-      std::uint8_t& s = S[y][x];
-      if ((s & kStrengthBits) == 0) return -1;
-      --s;  // bits 0..2 are non-zero, so nothing borrows from bit 3
-      return D[y][x] & 0x7F;
-    });
+    for (int y = 0; y < height; ++y)
+      if (changed[y]) input.reload_row(G, y);
+    long smoothed = 0;
+    for (int y = 0; y < height; ++y) {
+      changed[y] = 0;
+      if (!pending[y]) continue;
+      bool due = false;
+      std::uint8_t* s = S[y];
+      const std::uint8_t* d = D[y];
+      const long row = smooth_row(input, width, y, G[y], [&](int x) {
+        if ((s[x] & kStrengthBits) == 0) return -1;
+        --s[x];  // bits 0..2 are non-zero, so nothing borrows from bit 3
+        due |= (s[x] & kStrengthBits) != 0;
+        return d[x] & 0x7F;
+      });
+      pending[y] = due;
+      changed[y] = row != 0;
+      smoothed += row;
+    }
     if (smoothed == 0) break;
   }
 }
