@@ -118,6 +118,48 @@ class WindowSums {
     slide_rows();
   }
 
+  // advance() for a fill that writes the K channels of a pixel side by
+  // side: `fill(y, out)` writes channel k of column x into out[K x + k].
+  // The column sums take a row in one contiguous sweep.
+  template <typename Fill>
+  void advance_interleaved(Fill&& fill) {
+    static_assert(kKeepRows);
+    ++y_;
+    const int n = K * width_;
+    Sum* col = columns_.data();
+    if (y_ == 0) {
+      for (int yy = 0; yy <= std::min(radius_, height_ - 1); ++yy) {
+        Sum* in = row_values(yy);
+        fill(yy, in);
+        add_values(col, in, n);
+      }
+    } else {
+      const bool leaving = y_ - radius_ - 1 >= 0, entering = y_ + radius_ < height_;
+      // The leaving row's slot is the one the entering row takes when the
+      // window is as tall as the slots, so it is subtracted first.
+      if (leaving && entering) {
+        Sum* out = row_values(y_ - radius_ - 1);
+        if (out == row_values(y_ + radius_)) {
+          subtract_values(col, out, n);
+          fill(y_ + radius_, out);
+          add_values(col, out, n);
+        } else {
+          Sum* in = row_values(y_ + radius_);
+          fill(y_ + radius_, in);
+          exchange_values(col, in, out, n);
+        }
+      } else if (leaving) {
+        subtract_values(col, row_values(y_ - radius_ - 1), n);
+      } else if (entering) {
+        Sum* in = row_values(y_ + radius_);
+        fill(y_ + radius_, in);
+        add_values(col, in, n);
+      }
+    }
+    row_count_ = std::min(height_ - 1, y_ + radius_) - std::max(0, y_ - radius_) + 1;
+    slide_rows();
+  }
+
   // advance() for one channel whose values are the bytes of image rows:
   // the entering and the leaving row go into the column sums in one sweep.
   // rows[yy] must give row yy for the rows entering and leaving the window,
@@ -170,6 +212,9 @@ class WindowSums {
     return out;
   }
 
+  // The kept values of row yy, channels side by side.
+  Sum* row_values(int yy) { return values_.data() + static_cast<std::size_t>(yy % slots_) * K * static_cast<std::size_t>(width_); }
+
   // Restrict parameters, which the vectoriser honours once inlined (restrict
   // locals it does not).
   static void add_values(Sum* __restrict col, const Sum* __restrict v, int width) {
@@ -177,6 +222,9 @@ class WindowSums {
   }
   static void subtract_values(Sum* __restrict col, const Sum* __restrict v, int width) {
     for (int x = 0; x < width; ++x) col[x] -= v[x];
+  }
+  static void exchange_values(Sum* __restrict col, const Sum* __restrict in, const Sum* __restrict out, int width) {
+    for (int x = 0; x < width; ++x) col[x] += in[x] - out[x];
   }
   // Channel k of the interleaved column sums (col points at channel k).
   static void add_channel(Sum* __restrict col, const Sum* __restrict v, int width) {
