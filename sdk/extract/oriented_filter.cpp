@@ -40,6 +40,7 @@ typedef float Float4 __attribute__((vector_size(16)));
 // of the unshifted pixels is the float sum plus 128 x the kernel's total.
 struct KernelChunks {
   static constexpr int kMaxChunks = 2 * ZYL_KERNEL_TAPS + 1;  // one per tap at worst
+  static constexpr int kPaddedChunks = 13;                      // what the kernels take at most
   struct Chunk {
     Float4 weight;
     int dx;
@@ -49,8 +50,9 @@ struct KernelChunks {
   int count[120];
   std::int32_t total[120];  // the kernel's weights summed
   bool exact;               // every kernel meets the bound above
+  bool padded;              // every kernel fits in kPaddedChunks (the rest weigh 0)
 
-  KernelChunks() : chunk{}, count{}, total{}, exact(true) {
+  KernelChunks() : chunk{}, count{}, total{}, exact(true), padded(true) {
     for (int m = 0; m < 120; ++m) {
       std::int32_t dense[2 * kReach + 1][2 * kReach + 1] = {};
       bool inside = true;
@@ -81,6 +83,7 @@ struct KernelChunks {
           dx = c.dx + 3;
         }
       }
+      if (count[m] > kPaddedChunks) padded = false;
     }
   }
 };
@@ -139,19 +142,11 @@ class PassInput {
     const float* p = shifted_.data() + static_cast<std::size_t>(y) * width_ + x;
     const KernelChunks::Chunk* c = chunks_.chunk[m];
     const std::int32_t* off = offsets_[m];
-    Float4 acc;
-    // Fixed chunk counts let the compiler unroll the loop completely.
-    switch (chunks_.count[m]) {
-      case 3: acc = chunk_sum<3>(p, c, off); break;
-      case 7: acc = chunk_sum<7>(p, c, off); break;
-      case 8: acc = chunk_sum<8>(p, c, off); break;
-      case 9: acc = chunk_sum<9>(p, c, off); break;
-      case 10: acc = chunk_sum<10>(p, c, off); break;
-      case 11: acc = chunk_sum<11>(p, c, off); break;
-      case 12: acc = chunk_sum<12>(p, c, off); break;
-      case 13: acc = chunk_sum<13>(p, c, off); break;
-      default: acc = chunk_sum(p, c, off, chunks_.count[m]); break;
-    }
+    // Every kernel takes the same number of chunks, the short ones padded
+    // with chunks of weight 0 at offset 0: the loop unrolls completely and
+    // no branch depends on the orientation.
+    const Float4 acc = chunks_.padded ? chunk_sum<KernelChunks::kPaddedChunks>(p, c, off)
+                                      : chunk_sum(p, c, off, chunks_.count[m]);
     const auto shifted_sum = static_cast<std::int32_t>((acc[0] + acc[1]) + (acc[2] + acc[3]));
     // At most 255 x 112211 < 2^31: the sum fits its 32 bits.
     return static_cast<std::uint8_t>((shifted_sum + 128 * chunks_.total[m]) / ZYL_KERNEL_TOTAL);
@@ -162,14 +157,24 @@ class PassInput {
   static Float4 chunk_sum(const float* p, const KernelChunks::Chunk* c, const std::int32_t* off) {
     return chunk_sum(p, c, off, kCount);
   }
+  // Two sums taken in turn, so that the additions do not wait on each other
+  // (every sum is exact, so the grouping does not matter).
   static Float4 chunk_sum(const float* p, const KernelChunks::Chunk* c, const std::int32_t* off, int count) {
-    Float4 acc = {0.0f, 0.0f, 0.0f, 0.0f};
-    for (int k = 0; k < count; ++k) {
-      Float4 v;
-      std::memcpy(&v, p + off[k], sizeof v);
-      acc += v * c[k].weight;
+    Float4 even = {0.0f, 0.0f, 0.0f, 0.0f}, odd = even;
+    int k = 0;
+    for (; k + 1 < count; k += 2) {
+      Float4 a, b;
+      std::memcpy(&a, p + off[k], sizeof a);
+      std::memcpy(&b, p + off[k + 1], sizeof b);
+      even += a * c[k].weight;
+      odd += b * c[k + 1].weight;
     }
-    return acc;
+    if (k < count) {
+      Float4 a;
+      std::memcpy(&a, p + off[k], sizeof a);
+      even += a * c[k].weight;
+    }
+    return even + odd;
   }
 
   static void shift_row(const std::uint8_t* __restrict in, float* __restrict out, int width) {
