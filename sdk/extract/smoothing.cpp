@@ -1,6 +1,7 @@
 // Mean filters and local contrast normalisation.
 #include <cstdint>
 #include <cstdlib>
+#include <type_traits>
 
 #include "extract/window_sums.h"
 #include "zylscan/extract_filters.h"
@@ -11,11 +12,18 @@ namespace {
 void mean_filter(int width, int height, ByteImage image, int radius) {
   const int r = effective_radius(radius, width, height);
   RowRing rows(image, width, height, ring_rows(r, 0, height));
+  const bool small = window_sum_small(r, width, height, 255);
   with_sum_type(window_sum_fits(width, height, 255), [&](auto zero) {
     MeanWindow<RowRing, decltype(zero)> means(rows, width, height, r);
     for (int y = 0; y < height; ++y) {
       means.advance();
       rows.load_through(y);
+      if constexpr (std::is_same_v<decltype(zero), std::int32_t>) {
+        if (small) {
+          write_small_means(means.sums(), means.column_counts(), means.row_count(), width, image[y]);
+          continue;
+        }
+      }
       write_means(means.sums(), means.column_counts(), means.row_count(), width, image[y]);
     }
   });

@@ -333,6 +333,23 @@ inline int mean_of(std::int32_t sum, int count) {
 }
 inline int mean_of(std::int64_t sum, int count) { return static_cast<int>(sum / count); }
 
+// True when every window sum of values up to max_value over windows of the
+// given radius stays below 2^24 (a window holds at most the smaller of its
+// side and the image's in each direction).
+inline bool window_sum_small(int radius, int width, int height, std::int64_t max_value) {
+  const std::int64_t side = 2 * static_cast<std::int64_t>(effective_radius(radius, width, height)) + 1;
+  return max_value * std::min<std::int64_t>(side, width) * std::min<std::int64_t>(side, height) < (1 << 24);
+}
+
+// mean_of for sums below 2^24 (window_sum_small), in single precision: both
+// operands convert exactly, and where the quotient is not whole it lies at
+// least 1 / count from the next whole number while the division rounds it
+// by at most 2^-24 x sum / count < 1 / count. Four lanes to a vector where
+// double gives two, and a cheaper division.
+inline int small_mean_of(std::int32_t sum, int count) {
+  return static_cast<int>(static_cast<float>(sum) / static_cast<float>(count));
+}
+
 // Running means of the bytes of an image over windows of one radius, row
 // after row. Sum as for WindowSums (byte values).
 template <typename Rows, typename Sum = std::int64_t>
@@ -370,6 +387,11 @@ template <typename Sum>
 void write_means(const Sum* __restrict sums, const int* __restrict columns, int row_count, int width,
                  std::uint8_t* __restrict out) {
   for (int x = 0; x < width; ++x) out[x] = static_cast<std::uint8_t>(mean_of(sums[x], row_count * columns[x]));
+}
+// write_means for sums below 2^24.
+inline void write_small_means(const std::int32_t* __restrict sums, const int* __restrict columns, int row_count,
+                              int width, std::uint8_t* __restrict out) {
+  for (int x = 0; x < width; ++x) out[x] = static_cast<std::uint8_t>(small_mean_of(sums[x], row_count * columns[x]));
 }
 
 // True when the arguments describe an image the filters can walk.
