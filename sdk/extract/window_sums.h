@@ -281,14 +281,20 @@ class WindowSums {
     // x + r < width and x - r - 1 >= 0 split 1..width-1 into stretches.
     const int enter_end = std::max(1, width_ - r);  // x < enter_end: column x + r enters
     const int leave_from = r + 1;                   // x >= leave_from: column x - r - 1 leaves
+    // The bounds of the stretches are taken once, as locals: the loops then
+    // test one bound each.
+    const int width = width_;
+    const int entering_only = std::min({width, enter_end, leave_from});
+    const int spanning = std::min(width, leave_from);
+    const int sliding = std::min(width, enter_end);
     int x = 1;
-    for (; x < width_ && x < enter_end && x < leave_from; ++x)
+    for (; x < entering_only; ++x)
       for (int k = 0; k < K; ++k) out[x * K + k] = s[k] += col[(x + r) * K + k];
-    for (; x < width_ && x < leave_from; ++x)  // the window spans the row: nothing enters or leaves
+    for (; x < spanning; ++x)  // the window spans the row: nothing enters or leaves
       for (int k = 0; k < K; ++k) out[x * K + k] = s[k];
-    for (; x < width_ && x < enter_end; ++x)
+    for (; x < sliding; ++x)
       for (int k = 0; k < K; ++k) out[x * K + k] = s[k] += col[(x + r) * K + k] - col[(x - r - 1) * K + k];
-    for (; x < width_; ++x)
+    for (; x < width; ++x)
       for (int k = 0; k < K; ++k) out[x * K + k] = s[k] -= col[(x - r - 1) * K + k];
   }
 
