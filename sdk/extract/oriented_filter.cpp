@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 #include "extract/filter_strength.h"
@@ -101,11 +102,12 @@ class PassInput {
  public:
   PassInput(ByteImage image, int width, int height)
       : width_(width), height_(height),
-        pixels_(static_cast<std::size_t>(width) * static_cast<std::size_t>(height)),
-        shifted_(pixels_.size()),
+        // Left uninitialised: every pixel is loaded before it is read.
+        pixels_(std::make_unique_for_overwrite<std::uint8_t[]>(static_cast<std::size_t>(width) * static_cast<std::size_t>(height))),
+        shifted_(std::make_unique_for_overwrite<float[]>(static_cast<std::size_t>(width) * static_cast<std::size_t>(height))),
         rows_(static_cast<std::size_t>(height)),
         chunks_(kernel_chunks()) {
-    for (int y = 0; y < height; ++y) rows_[y] = pixels_.data() + static_cast<std::size_t>(y) * width;
+    for (int y = 0; y < height; ++y) rows_[y] = pixels_.get() + static_cast<std::size_t>(y) * width;
     reload(image);
     for (int m = 0; m < 120; ++m)
       for (int c = 0; c < chunks_.count[m]; ++c)
@@ -116,7 +118,7 @@ class PassInput {
   }
   void reload_row(ByteImage image, int y) {
     std::copy_n(image[y], width_, rows_[y]);
-    shift_row(image[y], shifted_.data() + static_cast<std::size_t>(y) * width_, width_);
+    shift_row(image[y], shifted_.get() + static_cast<std::size_t>(y) * width_, width_);
   }
   ByteImage rows() { return rows_.data(); }
 
@@ -139,7 +141,7 @@ class PassInput {
   std::uint8_t smooth_interior(int x, int y, int m) const {
     if (m < 0 || m >= 120) return flat_mean(x, y);
     if (!chunks_.exact) return smooth_near_border(x, y, m);  // the same taps, all inside
-    const float* p = shifted_.data() + static_cast<std::size_t>(y) * width_ + x;
+    const float* p = shifted_.get() + static_cast<std::size_t>(y) * width_ + x;
     const KernelChunks::Chunk* c = chunks_.chunk[m];
     const std::int32_t* off = offsets_[m];
     // Every kernel takes the same number of chunks, the short ones padded
@@ -219,8 +221,8 @@ class PassInput {
 
   int width_;
   int height_;
-  std::vector<std::uint8_t> pixels_;
-  std::vector<float> shifted_;
+  std::unique_ptr<std::uint8_t[]> pixels_;
+  std::unique_ptr<float[]> shifted_;
   std::vector<std::uint8_t*> rows_;
   const KernelChunks& chunks_;
   std::int32_t offsets_[120][KernelChunks::kMaxChunks] = {};
