@@ -50,10 +50,12 @@ struct KernelChunks {
   Chunk chunk[120][kMaxChunks];
   int count[120];
   std::int32_t total[120];  // the kernel's weights summed
+  int reach_x[120];         // how far its taps lie from the centre, across
+  int reach_y[120];         // and down
   bool exact;               // every kernel meets the bound above
   bool padded;              // every kernel fits in kPaddedChunks (the rest weigh 0)
 
-  KernelChunks() : chunk{}, count{}, total{}, exact(true), padded(true) {
+  KernelChunks() : chunk{}, count{}, total{}, reach_x{}, reach_y{}, exact(true), padded(true) {
     for (int m = 0; m < 120; ++m) {
       std::int32_t dense[2 * kReach + 1][2 * kReach + 1] = {};
       bool inside = true;
@@ -64,6 +66,10 @@ struct KernelChunks {
         }
         dense[dy + kReach][dx + kReach] += w;
         total[m] += w;
+        if (w != 0) {
+          reach_x[m] = std::max(reach_x[m], std::abs(dx));
+          reach_y[m] = std::max(reach_y[m], std::abs(dy));
+        }
       };
       add(0, 0, filter_w0[m]);
       for (int k = 0, taps = std::min(filter_c[m], ZYL_KERNEL_TAPS); k < taps; ++k) {
@@ -104,10 +110,13 @@ class PassInput {
       : width_(width), height_(height),
         // Left uninitialised: every pixel is loaded before it is read.
         pixels_(std::make_unique_for_overwrite<std::uint8_t[]>(static_cast<std::size_t>(width) * static_cast<std::size_t>(height))),
-        shifted_(std::make_unique_for_overwrite<float[]>(static_cast<std::size_t>(width) * static_cast<std::size_t>(height))),
+        shifted_(std::make_unique_for_overwrite<float[]>(static_cast<std::size_t>(width) * static_cast<std::size_t>(height) +
+                                                         2 * kGuard)),
         rows_(static_cast<std::size_t>(height)),
         chunks_(kernel_chunks()) {
     for (int y = 0; y < height; ++y) rows_[y] = pixels_.get() + static_cast<std::size_t>(y) * width;
+    std::fill_n(shifted_.get(), kGuard, 0.0f);
+    std::fill_n(shifted() + static_cast<std::size_t>(width) * static_cast<std::size_t>(height), kGuard, 0.0f);
     reload(image);
     for (int m = 0; m < 120; ++m)
       for (int c = 0; c < chunks_.count[m]; ++c)
@@ -118,7 +127,7 @@ class PassInput {
   }
   void reload_row(ByteImage image, int y) {
     std::copy_n(image[y], width_, rows_[y]);
-    shift_row(image[y], shifted_.get() + static_cast<std::size_t>(y) * width_, width_);
+    shift_row(image[y], shifted() + static_cast<std::size_t>(y) * width_, width_);
   }
   ByteImage rows() { return rows_.data(); }
 
@@ -131,17 +140,25 @@ class PassInput {
   // and values a direction byte should not hold) take the 3 x 3 mean.
   std::uint8_t smooth(int x, int y, int m) const {
     if (m < 0 || m >= 120) return flat_mean(x, y);
-    if (x < kReach || x > width_ - 1 - kReach || y < kReach || y > height_ - 1 - kReach)
-      return smooth_near_border(x, y, m);
+    if (x < kReach || x > width_ - 1 - kReach || y < kReach || y > height_ - 1 - kReach) {
+      // Near the border a kernel whose taps all lie inside is the interior
+      // kernel all the same (its weights used are all of them); its chunks
+      // may read up to kReach pixels beyond the row, which lie in the next
+      // or previous row or in the guard, and weigh 0.
+      const int rx = chunks_.reach_x[m], ry = chunks_.reach_y[m];
+      if (chunks_.total[m] != ZYL_KERNEL_TOTAL || x < rx || x > width_ - 1 - rx || y < ry || y > height_ - 1 - ry)
+        return smooth_near_border(x, y, m);
+    }
     return smooth_interior(x, y, m);
   }
 
   // The kernel at an interior pixel (interior_row(y), x inside
   // [interior_begin(), interior_end())).
+  // (Or a pixel whose kernel's taps all lie inside, with the full total.)
   std::uint8_t smooth_interior(int x, int y, int m) const {
     if (m < 0 || m >= 120) return flat_mean(x, y);
     if (!chunks_.exact) return smooth_near_border(x, y, m);  // the same taps, all inside
-    const float* p = shifted_.get() + static_cast<std::size_t>(y) * width_ + x;
+    const float* p = shifted() + static_cast<std::size_t>(y) * width_ + x;
     const KernelChunks::Chunk* c = chunks_.chunk[m];
     const std::int32_t* off = offsets_[m];
     // Every kernel takes the same number of chunks, the short ones padded
@@ -178,6 +195,11 @@ class PassInput {
     }
     return even + odd;
   }
+
+  // The pixels start kGuard floats into the allocation, which holds as many
+  // beyond them; the guards hold 0.
+  static constexpr std::size_t kGuard = 8;
+  float* shifted() const { return shifted_.get() + kGuard; }
 
   static void shift_row(const std::uint8_t* __restrict in, float* __restrict out, int width) {
     for (int x = 0; x < width; ++x) out[x] = static_cast<float>(in[x] - 128);
