@@ -165,9 +165,8 @@ std::int32_t VerifyMatcher(const std::uint8_t* a, const std::uint8_t* b) {
 
 using namespace zyl::api;
 
-extern "C" {
 
-ZYL_API int32_t DevAlgExtract(int32_t width, int32_t height, uint8_t* pixels, int32_t resolution, uint8_t* out,
+int32_t zyl::api::DevAlgExtract(int32_t width, int32_t height, uint8_t* pixels, int32_t resolution, uint8_t* out,
                               int32_t* out_length, XWContext* context) {
   if (ExtractsByTypeline(width, height))
     return ExtractTypeline(width, height, pixels, resolution, out, out_length, context);
@@ -176,32 +175,32 @@ ZYL_API int32_t DevAlgExtract(int32_t width, int32_t height, uint8_t* pixels, in
   return XWExtract(width, height, pixels, resolution, out, out_length, context);
 }
 
-ZYL_API int32_t DevAlgExtract_ISO(int32_t width, int32_t height, uint8_t* pixels, int32_t resolution, uint8_t* out,
+int32_t zyl::api::DevAlgExtract_ISO(int32_t width, int32_t height, uint8_t* pixels, int32_t resolution, uint8_t* out,
                                   int32_t* out_length, uint8_t finger_position, XWContext* context) {
   if (!context) return DEVALG_ERR_NO_CONTEXT;
   return XWExtract_ISO(width, height, pixels, resolution, out, out_length, finger_position, context);
 }
 
-ZYL_API int32_t DevAlgExtract_ANSI(int32_t width, int32_t height, uint8_t* pixels, int32_t resolution, uint8_t* out,
+int32_t zyl::api::DevAlgExtract_ANSI(int32_t width, int32_t height, uint8_t* pixels, int32_t resolution, uint8_t* out,
                                    int32_t* out_length, uint8_t finger_position, XWContext* context) {
   if (!context) return DEVALG_ERR_NO_CONTEXT;
   return XWExtract_ANSI(width, height, pixels, resolution, out, out_length, finger_position, context);
 }
 
-ZYL_API int32_t DevAlgVerify(const uint8_t* template_a, const uint8_t* template_b, XWContext* context) {
+int32_t zyl::api::DevAlgVerify(const uint8_t* template_a, const uint8_t* template_b, XWContext* context) {
   if (zyl::api::algorithm_mode == 1) return VerifyTypeline(template_a, template_b, context);
   if (zyl::api::algorithm_mode > 2) return VerifyMatcher(template_a, template_b);
   return VerifyNative(template_a, template_b, context);
 }
 
-ZYL_API int32_t DevAlgGeneralize(const uint8_t* template_1, const uint8_t* template_2, const uint8_t* template_3,
+extern "C" ZYL_API int32_t DevAlgGeneralize(const uint8_t* template_1, const uint8_t* template_2, const uint8_t* template_3,
                                  uint8_t* out, int32_t* out_length, XWContext* context) {
   if (!context) return DEVALG_ERR_NO_CONTEXT;
   const uint8_t* set[3] = {template_1, template_2, template_3};
   return XWGeneralize(3, set, out, out_length, context);
 }
 
-ZYL_API int32_t DevAlgIdcfeaToNuvelfea(const uint8_t* card, uint8_t* out, int32_t* out_length,
+extern "C" ZYL_API int32_t DevAlgIdcfeaToNuvelfea(const uint8_t* card, uint8_t* out, int32_t* out_length,
                                        uint8_t* secondary_code) {
   if (!card || !out || !out_length || !secondary_code) return XW_ERR_NULL_ARGUMENT;
   // The template is written under the settings of a fresh context, whatever
@@ -215,5 +214,12 @@ ZYL_API int32_t DevAlgIdcfeaToNuvelfea(const uint8_t* card, uint8_t* out, int32_
   *out_length = zyl::api::CompressFeatures(record.get(), out, context.get());
   return 0;
 }
+
+extern "C" {
+
+ZYL_API int32_t DevAlgExtract(int32_t width, int32_t height, uint8_t* pixels, int32_t resolution, uint8_t* out, int32_t* out_length, XWContext* context) { return zyl::api::DevAlgExtract(width, height, pixels, resolution, out, out_length, context); }
+ZYL_API int32_t DevAlgExtract_ISO(int32_t width, int32_t height, uint8_t* pixels, int32_t resolution, uint8_t* out, int32_t* out_length, uint8_t finger_position, XWContext* context) { return zyl::api::DevAlgExtract_ISO(width, height, pixels, resolution, out, out_length, finger_position, context); }
+ZYL_API int32_t DevAlgExtract_ANSI(int32_t width, int32_t height, uint8_t* pixels, int32_t resolution, uint8_t* out, int32_t* out_length, uint8_t finger_position, XWContext* context) { return zyl::api::DevAlgExtract_ANSI(width, height, pixels, resolution, out, out_length, finger_position, context); }
+ZYL_API int32_t DevAlgVerify(const uint8_t* template_a, const uint8_t* template_b, XWContext* context) { return zyl::api::DevAlgVerify(template_a, template_b, context); }
 
 }  // extern "C"

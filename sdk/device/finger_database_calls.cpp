@@ -14,6 +14,9 @@
 #include "zylscan/zylfpscan_feature.h"
 #include "zylscan/zylfpscan_image.h"
 #include "zylscan/zylfpscan_status.h"
+#include "device/capture.h"
+#include "device/feature_calls.h"
+#include "device/image_calls.h"
 
 namespace zyl::device {
 
@@ -64,16 +67,16 @@ const DeviceCalls& ProductDeviceCalls() {
   // Lambdas rather than the bare function pointers: std::function would
   // otherwise emit type information for the pointer types, visible outside.
   static const DeviceCalls calls{
-      [](void* handle, int t, std::uint8_t* image) { return ZYLFPSCAN_CaptureRawData(handle, t, image); },
+      [](void* handle, int t, std::uint8_t* image) { return zyl::device::CaptureRawData(handle, t, image); },
       [](int width, int height, const std::uint8_t* image, int* quality) {
-        return ZYLFPSCAN_ImgQuality(width, height, image, quality);
+        return zyl::device::ImgQuality(width, height, image, quality);
       },
       [](void* handle, int count, std::uint8_t* feature) {
-        return ZYLFPSCAN_ExtractFeature(handle, count, feature);
+        return zyl::device::ExtractFeature(handle, count, feature);
       },
       [](void* handle, int level, const std::uint8_t* feature, int count, const std::uint8_t* slots,
          int* best_score, int* result) {
-        return ZYLFPSCAN_VerifyExt(handle, level, feature, count, slots, best_score, result);
+        return zyl::device::VerifyExt(handle, level, feature, count, slots, best_score, result);
       },
       [] { return std::chrono::steady_clock::now(); },
   };
