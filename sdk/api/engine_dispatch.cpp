@@ -23,6 +23,7 @@
 #include "api/xw_operations.h"
 #include "api/quenta_wrappers.h"
 #include "api/template_exports.h"
+#include "api/xw_extract.h"
 
 namespace zyl::api {
 
@@ -96,7 +97,7 @@ std::int32_t VerifyTypeline(const std::uint8_t* a, const std::uint8_t* b, XWCont
     std::memcpy(halfB.data(), b + kNativeHalfOffset, kNativeHalfSize);
     MatchDetails details{};
     details.size = XW_DETAILS_SHORT;
-    const std::int32_t rc = XWVerify(halfA.data(), halfB.data(), &details, context);
+    const std::int32_t rc = zyl::api::XWVerify(halfA.data(), halfB.data(), &details, context);
     confirmed = rc == XW_VERIFY_COMPLETED && details.score > 47;
   }
   return TypelineVerdict(score, confirmed);
@@ -132,7 +133,7 @@ std::int32_t VerifyNative(const std::uint8_t* a, const std::uint8_t* b, XWContex
   if (!context) return DEVALG_ERR_NO_CONTEXT;
   MatchDetails details{};
   details.size = XW_DETAILS_SHORT;
-  if (XWVerify(workA.data(), workB.data(), &details, context) != XW_VERIFY_COMPLETED)
+  if (zyl::api::XWVerify(workA.data(), workB.data(), &details, context) != XW_VERIFY_COMPLETED)
     return DEVALG_ERR_VERIFY_INCOMPLETE;
   // A context whose score offset pushes a poor match below 0 must not hand
   // back something that reads as a failure status.
@@ -172,19 +173,19 @@ int32_t zyl::api::DevAlgExtract(int32_t width, int32_t height, uint8_t* pixels, 
     return ExtractTypeline(width, height, pixels, resolution, out, out_length, context);
   if (ExtractsByMatcher(width, height)) return ExtractMatcher(width, height, pixels, out, out_length);
   if (!context) return DEVALG_ERR_NO_CONTEXT;
-  return XWExtract(width, height, pixels, resolution, out, out_length, context);
+  return zyl::api::XWExtract(width, height, pixels, resolution, out, out_length, context);
 }
 
 int32_t zyl::api::DevAlgExtract_ISO(int32_t width, int32_t height, uint8_t* pixels, int32_t resolution, uint8_t* out,
                                   int32_t* out_length, uint8_t finger_position, XWContext* context) {
   if (!context) return DEVALG_ERR_NO_CONTEXT;
-  return XWExtract_ISO(width, height, pixels, resolution, out, out_length, finger_position, context);
+  return zyl::api::XWExtract_ISO(width, height, pixels, resolution, out, out_length, finger_position, context);
 }
 
 int32_t zyl::api::DevAlgExtract_ANSI(int32_t width, int32_t height, uint8_t* pixels, int32_t resolution, uint8_t* out,
                                    int32_t* out_length, uint8_t finger_position, XWContext* context) {
   if (!context) return DEVALG_ERR_NO_CONTEXT;
-  return XWExtract_ANSI(width, height, pixels, resolution, out, out_length, finger_position, context);
+  return zyl::api::XWExtract_ANSI(width, height, pixels, resolution, out, out_length, finger_position, context);
 }
 
 int32_t zyl::api::DevAlgVerify(const uint8_t* template_a, const uint8_t* template_b, XWContext* context) {
@@ -197,7 +198,7 @@ extern "C" ZYL_API int32_t DevAlgGeneralize(const uint8_t* template_1, const uin
                                  uint8_t* out, int32_t* out_length, XWContext* context) {
   if (!context) return DEVALG_ERR_NO_CONTEXT;
   const uint8_t* set[3] = {template_1, template_2, template_3};
-  return XWGeneralize(3, set, out, out_length, context);
+  return zyl::api::XWGeneralize(3, set, out, out_length, context);
 }
 
 extern "C" ZYL_API int32_t DevAlgIdcfeaToNuvelfea(const uint8_t* card, uint8_t* out, int32_t* out_length,

@@ -15,6 +15,8 @@
 #include "zylscan/generalize.h"
 #include "zylscan/graph_matcher.h"
 #include "api/generalize.h"
+#include "api/graph_lines.h"
+#include "extract/feature_record.h"
 
 namespace zyl::api {
 namespace {
@@ -344,8 +346,8 @@ class Merger {
 std::int32_t gen_match(XWContext& c, MatchData& md, PairRecord& pair, std::int32_t threshold) {
   set_rotation_mask(md, c.maxRotation);
   MatchSide& test = md.sides[0];
-  CopyFeatures(&test.features, pair.test);
-  FillTestFeaturesMatchData(&c, &test);
+  zyl::extract::CopyFeatures(&test.features, pair.test);
+  zyl::api::FillTestFeaturesMatchData(&c, &test);
   pair.pairs.size = XW_DETAILS_LONG;
   pair.pairs.pairCount = 0;
   MatchSide& work = md.sides[2];
@@ -453,7 +455,7 @@ int32_t zyl::api::GeneralizeFeatures(const FeatureRecord* first, const FeatureRe
     PairRecord& r = work->records[k];
     r.pairs.size = XW_DETAILS_LONG;
     r.test = impressions[kDirections[k][0]];
-    CopyFeatures(&r.sample, impressions[kDirections[k][1]]);
+    zyl::extract::CopyFeatures(&r.sample, impressions[kDirections[k][1]]);
   }
   for (PairRecord& r : work->records)
     if (gen_match(*c, *md, r, *threshold) < *threshold) return ZYL_GENERALIZE_NO_MATCH;

@@ -184,7 +184,7 @@ std::optional<std::int32_t> simple_parameter(const XWContext& c, std::int32_t id
 }
 
 std::int32_t parameter_type(std::int32_t id) {
-  if (id >= 10000) return XWGetAdditionalParameterType(id);
+  if (id >= 10000) return zyl::api::XWGetAdditionalParameterType(id);
   switch (id) {
     case 0: return XW_ERR_NULL_ARGUMENT;
     case 10:
@@ -244,16 +244,15 @@ std::int32_t free_context(XWContext* context) {
 
 using namespace zyl::api;
 
-extern "C" {
 
-ZYL_API XWContext* XWCreateContext(void) { return create_context(); }
+extern "C" ZYL_API XWContext* XWCreateContext(void) { return create_context(); }
 
-ZYL_API int32_t XWFreeContext(XWContext* context) { return free_context(context); }
+extern "C" ZYL_API int32_t XWFreeContext(XWContext* context) { return free_context(context); }
 
-ZYL_API XWContext* XWFCreateContext(void) { return create_context(); }
-ZYL_API int32_t XWFFreeContext(XWContext* context) { return free_context(context); }
+extern "C" ZYL_API XWContext* XWFCreateContext(void) { return create_context(); }
+extern "C" ZYL_API int32_t XWFFreeContext(XWContext* context) { return free_context(context); }
 
-ZYL_API int32_t XWInitialize(void) {
+extern "C" ZYL_API int32_t XWInitialize(void) {
   if (g_init_count == 0) {
     g_default_context = create_context();
     if (!g_default_context) return XW_ERR_NO_MEMORY;
@@ -261,7 +260,7 @@ ZYL_API int32_t XWInitialize(void) {
   return g_init_count++;
 }
 
-ZYL_API int32_t XWFinalize(void) {
+extern "C" ZYL_API int32_t XWFinalize(void) {
   if (g_init_count == 0) return XW_ERR_NO_CONTEXT;
   --g_init_count;
   if (g_init_count == 0) {
@@ -272,10 +271,10 @@ ZYL_API int32_t XWFinalize(void) {
   return g_init_count == 1 ? 0 : g_init_count;
 }
 
-ZYL_API int32_t XWGetParameter(int32_t id, void* out, XWContext* context) {
+extern "C" ZYL_API int32_t XWGetParameter(int32_t id, void* out, XWContext* context) {
   XWContext* c = resolve_context(context);
   if (!c) return XW_ERR_NO_CONTEXT;
-  if (id >= 10000) return XWGetAdditionalParameter(id, static_cast<std::int32_t*>(out), c);
+  if (id >= 10000) return zyl::api::XWGetAdditionalParameter(id, static_cast<std::int32_t*>(out), c);
   switch (id) {
     case 10: return copy_text(kAlgorithmName, sizeof kAlgorithmName, out);
     case 13: return copy_text(kOwnerNotice, sizeof kOwnerNotice, out);
@@ -296,7 +295,7 @@ ZYL_API int32_t XWGetParameter(int32_t id, void* out, XWContext* context) {
   return XW_OK;
 }
 
-ZYL_API int32_t XWGetAdditionalParameter(int32_t id, int32_t* out, XWContext* context) {
+int32_t zyl::api::XWGetAdditionalParameter(int32_t id, int32_t* out, XWContext* context) {
   XWContext* c = resolve_context(context);
   if (!c) return XW_ERR_NO_CONTEXT;
   if (!out) return XW_ERR_NULL_ARGUMENT;
@@ -306,17 +305,17 @@ ZYL_API int32_t XWGetAdditionalParameter(int32_t id, int32_t* out, XWContext* co
   return XW_OK;
 }
 
-ZYL_API int32_t XWGetAdditionalParameterType(int32_t id) {
+int32_t zyl::api::XWGetAdditionalParameterType(int32_t id) {
   const Field* f = find_field(id);
   if (!f) return XW_ERR_BAD_VALUE;
   return f->rule == Rule::Flag ? XW_TYPE_FLAG : XW_TYPE_INT;
 }
 
-ZYL_API int32_t XWSetParameter(int32_t id, int32_t value, XWContext* context) {
+extern "C" ZYL_API int32_t XWSetParameter(int32_t id, int32_t value, XWContext* context) {
   XWContext* c = resolve_context(context);
   if (!c) return XW_ERR_NO_CONTEXT;
   if (c->identifyInProgress) return XW_ERR_IDENTIFY_IN_PROGRESS;
-  if (id >= 10000) return XWSetAdditionalParameter(id, value, c);
+  if (id >= 10000) return zyl::api::XWSetAdditionalParameter(id, value, c);
   switch (id) {
     case 0:
     case 10:
@@ -334,7 +333,7 @@ ZYL_API int32_t XWSetParameter(int32_t id, int32_t value, XWContext* context) {
   }
 }
 
-ZYL_API int32_t XWSetAdditionalParameter(int32_t id, int32_t value, XWContext* context) {
+int32_t zyl::api::XWSetAdditionalParameter(int32_t id, int32_t value, XWContext* context) {
   XWContext* c = resolve_context(context);
   if (!c) return XW_ERR_NO_CONTEXT;
   if (c->identifyInProgress) return XW_ERR_IDENTIFY_IN_PROGRESS;
@@ -346,9 +345,15 @@ ZYL_API int32_t XWSetAdditionalParameter(int32_t id, int32_t value, XWContext* c
   return XW_OK;
 }
 
-ZYL_API int32_t SetExtractFeaturesMode(int32_t value) {
+extern "C" ZYL_API int32_t SetExtractFeaturesMode(int32_t value) {
   g_extract_features_mode = value;
   return XW_OK;
 }
+
+extern "C" {
+
+ZYL_API int32_t XWGetAdditionalParameter(int32_t id, int32_t* out, XWContext* context) { return zyl::api::XWGetAdditionalParameter(id, out, context); }
+ZYL_API int32_t XWGetAdditionalParameterType(int32_t id) { return zyl::api::XWGetAdditionalParameterType(id); }
+ZYL_API int32_t XWSetAdditionalParameter(int32_t id, int32_t value, XWContext* context) { return zyl::api::XWSetAdditionalParameter(id, value, context); }
 
 }  // extern "C"

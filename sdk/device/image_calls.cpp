@@ -15,6 +15,7 @@
 #include "zylscan/image_quality.h"
 #include "zylscan/zylfpscan.h"
 #include "zylscan/zylfpscan_image.h"
+#include "extract/quality.h"
 
 namespace zyl::device {
 
@@ -152,7 +153,7 @@ int CaptureImage(const DeviceRecord& r, int t, std::span<std::uint8_t> image, Sm
   return rc == 0 ? ZYLFPSCAN_OK : ZYLFPSCAN_ERR_CAPTURE;
 }
 
-int ImageQuality(int width, int height, const std::uint8_t* image) { return ZylEx_GetQuality(width, height, image); }
+int ImageQuality(int width, int height, const std::uint8_t* image) { return zyl::extract::ZylEx_GetQuality(width, height, image); }
 
 int BitmapToRaw(std::span<const std::uint8_t> bitmap, int width, int height, std::span<std::uint8_t> raw) {
   // Either letter of the signature is accepted in first place.
