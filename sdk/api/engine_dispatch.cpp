@@ -18,6 +18,8 @@
 #include "zylscan/xw_operations.h"
 #include "zylscan/zylquenta.h"
 #include "api/alg_mode.h"
+#include "common/guarded_call.h"
+#include "typeline/matching.h"
 #include "api/engine_dispatch.h"
 #include "api/xw_context.h"
 #include "api/xw_operations.h"
@@ -55,7 +57,7 @@ std::int32_t ExtractTypeline(std::int32_t width, std::int32_t height, const std:
   std::unique_ptr<std::uint8_t[]> work(new (std::nothrow) std::uint8_t[area]);
   if (!work) return 0;
   std::memcpy(work.get(), pixels, area);
-  const int r = create_template(work.get(), width, height, out);
+  const int r = zyl::typeline::template_recording_height(work.get(), width, height, out);
   if (context && out_length) {
     std::memcpy(work.get(), pixels, area);
     // Its status is not looked at: the type-line result decides.
@@ -86,7 +88,9 @@ namespace {
 // native halves from byte 512 on.
 std::int32_t VerifyTypeline(const std::uint8_t* a, const std::uint8_t* b, XWContext* context) {
   if (!a || !b) return XW_ERR_NULL_ARGUMENT;
-  const std::int32_t score = finger_match(a, b, 1);
+  const std::int32_t score = zyl::GuardedCall(0, [&] {
+    return zyl::typeline::finger_match({a, zyl::typeline::kTemplateSize}, {b, zyl::typeline::kTemplateSize}, 1);
+  });
   bool confirmed = true;
   if (score >= 100 && context) {
     // The native halves hold at most 512 bytes; the verifier reads a whole
@@ -118,7 +122,7 @@ std::int32_t ToNuvel(const std::uint8_t* in, std::array<std::uint8_t, kWorkBuffe
     case ZYL_FORMAT_IDCARD:
       // A feature the reader refuses leaves the work buffer zeroed: a
       // template without minutiae, which matches nothing.
-      IDcardfea2Nuvelfea(in, work.data());
+      zyl::api::IDcardfea2Nuvelfea(in, work.data());
       return 0;
     default:
       return DEVALG_ERR_UNKNOWN_FORMAT;

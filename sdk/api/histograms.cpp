@@ -9,6 +9,7 @@
 #include "zylscan/geometry.h"
 #include "zylscan/graph_matcher.h"
 #include "zylscan/xw.h"
+#include "api/histograms.h"
 
 namespace zyl::api {
 namespace {
@@ -172,9 +173,8 @@ std::int32_t shift_from_votes(const std::int32_t* hist, std::int32_t* scratch, s
 
 using namespace zyl::api;
 
-extern "C" {
 
-ZYL_API int32_t RotationHistogramProcessing(int32_t* histogram, const uint8_t* flags, int32_t n,
+int32_t zyl::api::RotationHistogramProcessing(int32_t* histogram, const uint8_t* flags, int32_t n,
                                             int32_t* xs, int32_t* ys, int32_t* angles,
                                             int32_t line_count, GraphLine* lines, int32_t cx,
                                             int32_t cy) {
@@ -198,7 +198,7 @@ ZYL_API int32_t RotationHistogramProcessing(int32_t* histogram, const uint8_t* f
   return rotation;
 }
 
-ZYL_API void AddTranslationHistogramValue(const int32_t* txs, const int32_t* tys,
+extern "C" ZYL_API void AddTranslationHistogramValue(const int32_t* txs, const int32_t* tys,
                                           const int32_t* sxs, const int32_t* sys,
                                           int32_t* hist_x, int32_t* hist_y, int32_t half_x,
                                           int32_t half_y, const GraphLine* test_line,
@@ -212,7 +212,7 @@ ZYL_API void AddTranslationHistogramValue(const int32_t* txs, const int32_t* tys
   hist_y[by] += weight;
 }
 
-ZYL_API void TranslationHistogramProcessing(int32_t* hist_x, int32_t* hist_y, int32_t* scratch,
+extern "C" ZYL_API void TranslationHistogramProcessing(int32_t* hist_x, int32_t* hist_y, int32_t* scratch,
                                             int32_t size_x, int32_t size_y, int32_t* xs,
                                             int32_t* ys, int32_t n, int32_t* dx, int32_t* dy) {
   if (!hist_x || !hist_y || !scratch || (n > 0 && (!xs || !ys))) return;
@@ -226,7 +226,7 @@ ZYL_API void TranslationHistogramProcessing(int32_t* hist_x, int32_t* hist_y, in
   if (dy) *dy = shift_y;
 }
 
-ZYL_API int32_t LineLocationSimilarity(const int32_t* txs, const int32_t* tys,
+int32_t zyl::api::LineLocationSimilarity(const int32_t* txs, const int32_t* tys,
                                        const int32_t* sxs, const int32_t* sys,
                                        const GraphLine* test_line, const GraphLine* sample_line,
                                        int32_t tolerance) {
@@ -237,5 +237,10 @@ ZYL_API int32_t LineLocationSimilarity(const int32_t* txs, const int32_t* tys,
                     std::abs(tys[test_line->second] - sys[sample_line->second]) < tolerance;
   return near ? 1 : 0;
 }
+
+extern "C" {
+
+ZYL_API int32_t RotationHistogramProcessing(int32_t* histogram, const uint8_t* flags, int32_t n, int32_t* xs, int32_t* ys, int32_t* angles, int32_t line_count, GraphLine* lines, int32_t cx, int32_t cy) { return zyl::api::RotationHistogramProcessing(histogram, flags, n, xs, ys, angles, line_count, lines, cx, cy); }
+ZYL_API int32_t LineLocationSimilarity(const int32_t* txs, const int32_t* tys, const int32_t* sxs, const int32_t* sys, const GraphLine* test_line, const GraphLine* sample_line, int32_t tolerance) { return zyl::api::LineLocationSimilarity(txs, tys, sxs, sys, test_line, sample_line, tolerance); }
 
 }  // extern "C"

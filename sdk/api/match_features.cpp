@@ -18,6 +18,7 @@
 #include "zylscan/graph_matcher.h"
 #include "zylscan/xw.h"
 #include "extract/geometry.h"
+#include "api/histograms.h"
 
 namespace zyl::api {
 namespace {
@@ -433,7 +434,7 @@ void Matcher::keep_located_candidates() {
   std::int32_t kept = 0;
   for (std::int32_t p = 0; p < index_count_; ++p) {
     const MatchCandidate& cand = indexed(p);
-    if (LineLocationSimilarity(tf.minutiaX, tf.minutiaY, sf.minutiaX, sf.minutiaY, cand.test,
+    if (zyl::api::LineLocationSimilarity(tf.minutiaX, tf.minutiaY, sf.minutiaX, sf.minutiaY, cand.test,
                                cand.sample, c_.lengthTolerance) != 1)
       continue;
     record_pair(cand.test->first, cand.sample->first);
@@ -463,7 +464,7 @@ std::int64_t Matcher::score_by_test_lines() {
   const GraphLine* current = index_count_ > 0 ? indexed(0).test : nullptr;
   for (std::int32_t p = 0; p < index_count_; ++p) {
     const MatchCandidate& cand = indexed(p);
-    if (LineLocationSimilarity(tf.minutiaX, tf.minutiaY, sf.minutiaX, sf.minutiaY, cand.test,
+    if (zyl::api::LineLocationSimilarity(tf.minutiaX, tf.minutiaY, sf.minutiaX, sf.minutiaY, cand.test,
                                cand.sample, c_.lengthTolerance) != 1)
       continue;
     if (cand.test != current) {
@@ -491,7 +492,7 @@ std::int32_t Matcher::run(std::int32_t threshold) {
   // Stage 2: turn the sample; pairs whose orientations then agree vote for a shift.
   const std::int32_t n = minutia_count(sf);
   const std::int32_t rotation =
-      RotationHistogramProcessing(md_.rotationHistogram, md_.rotationFlags, n, sf.minutiaX, sf.minutiaY,
+      zyl::api::RotationHistogramProcessing(md_.rotationHistogram, md_.rotationFlags, n, sf.minutiaX, sf.minutiaY,
                                   sf.minutiaAngle, sample_.lineCount, sample_.lines, sample_.centreX,
                                   sample_.centreY);
   if (grid) zyl::api::RotateRidgesOrientation(sample_.centreX, sample_.centreY, rotation, &sf);

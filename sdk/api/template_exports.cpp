@@ -93,7 +93,7 @@ int32_t zyl::api::CompressFeatures(const FeatureRecord* record, uint8_t* out, XW
       compress_features(*record, out_of(out, kTemplateBufferSize), writer_settings(context)));
 }
 
-extern "C" ZYL_API int32_t DecompressFeatures(const uint8_t* tmpl, FeatureRecord* record) {
+int32_t zyl::api::DecompressFeatures(const uint8_t* tmpl, FeatureRecord* record) {
   if (!tmpl || !record) return kNullArgument;
   return decompress_features(in(tmpl, kTemplateBufferSize), *record);
 }
@@ -158,7 +158,7 @@ extern "C" ZYL_API int32_t ZYL_FromQXEToNuvel(const uint8_t* container, int32_t 
   return ZYL_QXE_OK;
 }
 
-extern "C" ZYL_API int32_t CompressFeatures_ISO(const FeatureRecord* record, uint8_t* out, XWContext*,
+int32_t zyl::api::CompressFeatures_ISO(const FeatureRecord* record, uint8_t* out, XWContext*,
                                      uint8_t fingerPosition, int32_t width, int32_t height) {
   if (!record || !out) return kNullArgument;
   return static_cast<int32_t>(write_minutiae_record(MinutiaeRecordKind::Iso, *record,
@@ -166,7 +166,7 @@ extern "C" ZYL_API int32_t CompressFeatures_ISO(const FeatureRecord* record, uin
                                                     width, height));
 }
 
-extern "C" ZYL_API int32_t CompressFeatures_ANSI(const FeatureRecord* record, uint8_t* out, XWContext*,
+int32_t zyl::api::CompressFeatures_ANSI(const FeatureRecord* record, uint8_t* out, XWContext*,
                                       uint8_t fingerPosition, int32_t width, int32_t height) {
   if (!record || !out) return kNullArgument;
   return static_cast<int32_t>(write_minutiae_record(MinutiaeRecordKind::Ansi, *record,
@@ -209,7 +209,7 @@ extern "C" ZYL_API int32_t ZYL_Zylfea2IDCardfea(const uint8_t* nuvel, int32_t le
   return nuvel_to_idcard(in(nuvel, size), out_of(out, kIdCardSize), fingerCode, secondaryCode);
 }
 
-extern "C" ZYL_API int32_t IDcardfea2Nuvelfea(const uint8_t* card, uint8_t* out) {
+int32_t zyl::api::IDcardfea2Nuvelfea(const uint8_t* card, uint8_t* out) {
   if (!card || !out) return kNullArgument;
   return idcard_to_nuvel(in(card, kIdCardSize), out_of(out, kTemplateBufferSize));
 }
@@ -227,5 +227,9 @@ ZYL_API int32_t ZYL_getFormatType(const uint8_t* buffer, int32_t length) { retur
 ZYL_API int32_t ZylISOToNuvel(const uint8_t* record, uint8_t* out, int32_t* outLength) { return zyl::api::ZylISOToNuvel(record, out, outLength); }
 ZYL_API int32_t ZylANSIToNuvel(const uint8_t* record, uint8_t* out, int32_t* outLength) { return zyl::api::ZylANSIToNuvel(record, out, outLength); }
 ZYL_API int32_t DecompressFeaturesIdcardtoNuvel(const uint8_t* card, FeatureRecord* record, uint8_t* secondaryCode) { return zyl::api::DecompressFeaturesIdcardtoNuvel(card, record, secondaryCode); }
+ZYL_API int32_t DecompressFeatures(const uint8_t* tmpl, FeatureRecord* record) { return zyl::api::DecompressFeatures(tmpl, record); }
+ZYL_API int32_t CompressFeatures_ISO(const FeatureRecord* record, uint8_t* out, XWContext* arg2, uint8_t fingerPosition, int32_t width, int32_t height) { return zyl::api::CompressFeatures_ISO(record, out, arg2, fingerPosition, width, height); }
+ZYL_API int32_t CompressFeatures_ANSI(const FeatureRecord* record, uint8_t* out, XWContext* arg2, uint8_t fingerPosition, int32_t width, int32_t height) { return zyl::api::CompressFeatures_ANSI(record, out, arg2, fingerPosition, width, height); }
+ZYL_API int32_t IDcardfea2Nuvelfea(const uint8_t* card, uint8_t* out) { return zyl::api::IDcardfea2Nuvelfea(card, out); }
 
 }  // extern "C"

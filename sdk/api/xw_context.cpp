@@ -1,5 +1,6 @@
 // XW contexts: life cycle, the default context and the numbered parameters.
 #include "api/xw_context.h"
+#include "api/match_data.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -9,6 +10,7 @@
 
 #include "zylscan/graph_matcher.h"
 #include "zylscan/xw.h"
+#include "api/xw_modes.h"
 
 namespace zyl::api {
 namespace {
@@ -207,7 +209,7 @@ std::int32_t parameter_type(std::int32_t id) {
 XWContext* resolve_context(XWContext* context) { return context ? context : g_default_context; }
 
 MatchData* ensure_match_data(XWContext& context) {
-  if (!context.matchData) context.matchData = CreateMatchData();
+  if (!context.matchData) context.matchData = zyl::api::CreateMatchData();
   return context.matchData;
 }
 
@@ -221,10 +223,10 @@ bool store_parameter_field(XWContext& context, std::int32_t id, std::int32_t val
 XWContext* create_context() {
   auto* context = new (std::nothrow) XWContext{};
   if (!context) return nullptr;
-  SetMode(0, context);
-  SetMatchingSpeed(0, context);
-  SetExtractFeatures(1, context);
-  SetMatchFeatures(2, context);
+  zyl::api::SetMode(0, context);
+  zyl::api::SetMatchingSpeed(0, context);
+  zyl::api::SetExtractFeatures(1, context);
+  zyl::api::SetMatchFeatures(2, context);
   context->rawExtractionResult = 0;
   context->matchThreshold = 47;
   context->generalisationThreshold = 47;
@@ -235,7 +237,7 @@ XWContext* create_context() {
 
 std::int32_t free_context(XWContext* context) {
   if (!context) return XW_ERR_NULL_ARGUMENT;
-  FreeMatchData(context->matchData);
+  zyl::api::FreeMatchData(context->matchData);
   delete context;
   return XW_OK;
 }
@@ -322,13 +324,13 @@ extern "C" ZYL_API int32_t XWSetParameter(int32_t id, int32_t value, XWContext* 
     case 11:
     case 12:
     case 13: return XW_ERR_READ_ONLY;
-    case 110: return SetExtractFeatures(value, c);
+    case 110: return zyl::api::SetExtractFeatures(value, c);
     case 200: c->matchThreshold = std::max(value, 0); return XW_OK;
     case 201: c->maxRotation = std::clamp(value, 0, kMaxRotation); return XW_OK;
-    case 210: return SetMatchFeatures(value, c);
-    case 220: return SetMatchingSpeed(value, c);
+    case 210: return zyl::api::SetMatchFeatures(value, c);
+    case 220: return zyl::api::SetMatchingSpeed(value, c);
     case 300: c->generalisationThreshold = std::max(value, 0); return XW_OK;
-    case 1000: return SetMode(value, c);
+    case 1000: return zyl::api::SetMode(value, c);
     default: return XW_ERR_UNKNOWN_PARAMETER;
   }
 }

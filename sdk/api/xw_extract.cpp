@@ -17,6 +17,8 @@
 #include "zylscan/xw_operations.h"
 #include "api/xw_extract.h"
 #include "extract/pipeline.h"
+#include "api/image_stretch.h"
+#include "api/template_exports.h"
 
 namespace zyl::api {
 namespace {
@@ -36,7 +38,7 @@ std::int32_t extract(XWContext* context, std::int32_t width, std::int32_t height
   zyl::extract::OwnedByteImage work(w, h);
   std::unique_ptr<FeatureRecord> record(new (std::nothrow) FeatureRecord{});
   if (!work || !record) return XW_ERR_NO_MEMORY;
-  StretchImageFromLinear(width, height, pixels, w, h, work.get());
+  zyl::api::StretchImageFromLinear(width, height, pixels, w, h, work.get());
   const std::int32_t r = zyl::extract::ExtractFeatures(w, h, work.get(), record.get(), c);
   if (r < 0) return XW_ERR_POOR_IMAGE;  // not reached: context and sizes are checked above
 
@@ -46,14 +48,14 @@ std::int32_t extract(XWContext* context, std::int32_t width, std::int32_t height
       *out_length = static_cast<std::int32_t>(compress_features(*record, {out, capacity}, writer_settings(c)));
       break;
     case TemplateKind::Iso:
-      *out_length = CompressFeatures_ISO(record.get(), out, c, finger_position, width, height);
+      *out_length = zyl::api::CompressFeatures_ISO(record.get(), out, c, finger_position, width, height);
       break;
     case TemplateKind::Ansi:
-      *out_length = CompressFeatures_ANSI(record.get(), out, c, finger_position, width, height);
+      *out_length = zyl::api::CompressFeatures_ANSI(record.get(), out, c, finger_position, width, height);
       break;
   }
   // The caller's image receives the extractor's skeleton at its own size.
-  StretchImageToLinear(w, h, work.get(), width, height, pixels);
+  zyl::api::StretchImageToLinear(w, h, work.get(), width, height, pixels);
   if (c->rawExtractionResult) return r;
   return r != 0 ? XW_OK : XW_ERR_POOR_IMAGE;
 }

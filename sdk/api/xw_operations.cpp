@@ -19,6 +19,8 @@
 #include "api/graph_lines.h"
 #include "api/match_features.h"
 #include "extract/feature_record.h"
+#include "api/generalize.h"
+#include "api/template_exports.h"
 
 namespace zyl::api {
 
@@ -73,7 +75,7 @@ std::int32_t score_both_ways(XWContext& c, MatchData& md, MatchDetails* details,
 }
 
 std::int32_t decode(const std::uint8_t* tmpl, FeatureRecord& record) {
-  return DecompressFeatures(tmpl, &record) < 0 ? XW_ERR_BAD_TEMPLATE : XW_OK;
+  return zyl::api::DecompressFeatures(tmpl, &record) < 0 ? XW_ERR_BAD_TEMPLATE : XW_OK;
 }
 
 // Fills the result's non-minutia fields from the base impression: singular
@@ -185,10 +187,10 @@ int32_t zyl::api::XWGeneralize(int32_t count, const uint8_t* const* templates, u
     if (decode(templates[k], records[k]) != XW_OK) return XW_ERR_BAD_TEMPLATE;
   FeatureRecord& result = records[3];
   const std::int32_t threshold = c->generalisationThreshold;
-  const std::int32_t base = GeneralizeFeatures(&records[0], &records[1], &records[2], &result, &threshold, c);
+  const std::int32_t base = zyl::api::GeneralizeFeatures(&records[0], &records[1], &records[2], &result, &threshold, c);
   if (base < 0) return base;
   take_base_fields(records[base], result);
-  *out_length = CompressFeatures(&result, out, c);
+  *out_length = zyl::api::CompressFeatures(&result, out, c);
   return base;
 }
 

@@ -7,6 +7,7 @@
 #include <span>
 #include <vector>
 
+#include "common/guarded_call.h"
 #include "device/device_record.h"
 #include "device/finger_database.h"
 #include "zylscan/zylfpscan.h"
@@ -285,12 +286,8 @@ namespace {
 // No exception leaves the library: the only ones these calls can meet are
 // failed allocations.
 template <typename Call>
-int Guarded(Call call) {
-  try {
-    return call();
-  } catch (...) {
-    return ZYLFPSCAN_ERR_NO_MEMORY;
-  }
+int Guarded(Call&& call) {
+  return zyl::GuardedCall(ZYLFPSCAN_ERR_NO_MEMORY, std::forward<Call>(call));
 }
 
 }  // namespace

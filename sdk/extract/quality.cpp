@@ -15,6 +15,7 @@
 #include "zylscan/image_stretch.h"
 #include "extract/pipeline.h"
 #include "extract/quality.h"
+#include "api/image_stretch.h"
 
 namespace {
 
@@ -36,7 +37,7 @@ bool side_in(std::int32_t width, std::int32_t height, std::int32_t low, std::int
 std::int32_t texture_quality(std::int32_t width, std::int32_t height, const std::uint8_t* pixels) {
   OwnedByteImage copy(width, height);
   if (!copy) return -1;
-  StretchImageFromLinear(width, height, pixels, width, height, copy.get());
+  zyl::api::StretchImageFromLinear(width, height, pixels, width, height, copy.get());
   return zyl::extract::ExtractFeatures_GetQ(width, height, copy.get());
 }
 
