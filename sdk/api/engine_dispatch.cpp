@@ -1,31 +1,32 @@
 // Engine dispatch: the device API's extraction and verification go through
 // here, and the library-wide algorithm mode picks the engine.
+#include "api/engine_dispatch.h"
+
 #include <algorithm>
 #include <array>
 #include <cstring>
 #include <memory>
 #include <new>
 
+#include "api/alg_mode.h"
+#include "api/quenta_wrappers.h"
+#include "api/template_exports.h"
+#include "api/xw_context.h"
+#include "api/xw_extract.h"
+#include "api/xw_operations.h"
+#include "common/guarded_call.h"
+#include "typeline/matching.h"
 #include "zylscan/devalg.h"
 #include "zylscan/feature_record.h"
 #include "zylscan/idcard_feature.h"
 #include "zylscan/minutiae_record.h"
 #include "zylscan/nuvel.h"
 #include "zylscan/template_format.h"
-#include "zylscan/xw.h"
 #include "zylscan/typeline_extract.h"
 #include "zylscan/typeline_match.h"
+#include "zylscan/xw.h"
 #include "zylscan/xw_operations.h"
 #include "zylscan/zylquenta.h"
-#include "api/alg_mode.h"
-#include "common/guarded_call.h"
-#include "typeline/matching.h"
-#include "api/engine_dispatch.h"
-#include "api/xw_context.h"
-#include "api/xw_operations.h"
-#include "api/quenta_wrappers.h"
-#include "api/template_exports.h"
-#include "api/xw_extract.h"
 
 namespace zyl::api {
 
@@ -170,9 +171,8 @@ std::int32_t VerifyMatcher(const std::uint8_t* a, const std::uint8_t* b) {
 
 using namespace zyl::api;
 
-
 int32_t zyl::api::DevAlgExtract(int32_t width, int32_t height, uint8_t* pixels, int32_t resolution, uint8_t* out,
-                              int32_t* out_length, XWContext* context) {
+                                int32_t* out_length, XWContext* context) {
   if (ExtractsByTypeline(width, height))
     return ExtractTypeline(width, height, pixels, resolution, out, out_length, context);
   if (ExtractsByMatcher(width, height)) return ExtractMatcher(width, height, pixels, out, out_length);
@@ -181,13 +181,13 @@ int32_t zyl::api::DevAlgExtract(int32_t width, int32_t height, uint8_t* pixels, 
 }
 
 int32_t zyl::api::DevAlgExtract_ISO(int32_t width, int32_t height, uint8_t* pixels, int32_t resolution, uint8_t* out,
-                                  int32_t* out_length, uint8_t finger_position, XWContext* context) {
+                                    int32_t* out_length, uint8_t finger_position, XWContext* context) {
   if (!context) return DEVALG_ERR_NO_CONTEXT;
   return zyl::api::XWExtract_ISO(width, height, pixels, resolution, out, out_length, finger_position, context);
 }
 
 int32_t zyl::api::DevAlgExtract_ANSI(int32_t width, int32_t height, uint8_t* pixels, int32_t resolution, uint8_t* out,
-                                   int32_t* out_length, uint8_t finger_position, XWContext* context) {
+                                     int32_t* out_length, uint8_t finger_position, XWContext* context) {
   if (!context) return DEVALG_ERR_NO_CONTEXT;
   return zyl::api::XWExtract_ANSI(width, height, pixels, resolution, out, out_length, finger_position, context);
 }
@@ -198,15 +198,16 @@ int32_t zyl::api::DevAlgVerify(const uint8_t* template_a, const uint8_t* templat
   return VerifyNative(template_a, template_b, context);
 }
 
-extern "C" ZYL_API int32_t DevAlgGeneralize(const uint8_t* template_1, const uint8_t* template_2, const uint8_t* template_3,
-                                 uint8_t* out, int32_t* out_length, XWContext* context) {
+extern "C" ZYL_API int32_t DevAlgGeneralize(const uint8_t* template_1, const uint8_t* template_2,
+                                            const uint8_t* template_3, uint8_t* out, int32_t* out_length,
+                                            XWContext* context) {
   if (!context) return DEVALG_ERR_NO_CONTEXT;
   const uint8_t* set[3] = {template_1, template_2, template_3};
   return zyl::api::XWGeneralize(3, set, out, out_length, context);
 }
 
 extern "C" ZYL_API int32_t DevAlgIdcfeaToNuvelfea(const uint8_t* card, uint8_t* out, int32_t* out_length,
-                                       uint8_t* secondary_code) {
+                                                  uint8_t* secondary_code) {
   if (!card || !out || !out_length || !secondary_code) return XW_ERR_NULL_ARGUMENT;
   // The template is written under the settings of a fresh context, whatever
   // the device's own context holds.
@@ -222,9 +223,20 @@ extern "C" ZYL_API int32_t DevAlgIdcfeaToNuvelfea(const uint8_t* card, uint8_t* 
 
 extern "C" {
 
-ZYL_API int32_t DevAlgExtract(int32_t width, int32_t height, uint8_t* pixels, int32_t resolution, uint8_t* out, int32_t* out_length, XWContext* context) { return zyl::api::DevAlgExtract(width, height, pixels, resolution, out, out_length, context); }
-ZYL_API int32_t DevAlgExtract_ISO(int32_t width, int32_t height, uint8_t* pixels, int32_t resolution, uint8_t* out, int32_t* out_length, uint8_t finger_position, XWContext* context) { return zyl::api::DevAlgExtract_ISO(width, height, pixels, resolution, out, out_length, finger_position, context); }
-ZYL_API int32_t DevAlgExtract_ANSI(int32_t width, int32_t height, uint8_t* pixels, int32_t resolution, uint8_t* out, int32_t* out_length, uint8_t finger_position, XWContext* context) { return zyl::api::DevAlgExtract_ANSI(width, height, pixels, resolution, out, out_length, finger_position, context); }
-ZYL_API int32_t DevAlgVerify(const uint8_t* template_a, const uint8_t* template_b, XWContext* context) { return zyl::api::DevAlgVerify(template_a, template_b, context); }
+ZYL_API int32_t DevAlgExtract(int32_t width, int32_t height, uint8_t* pixels, int32_t resolution, uint8_t* out,
+                              int32_t* out_length, XWContext* context) {
+  return zyl::api::DevAlgExtract(width, height, pixels, resolution, out, out_length, context);
+}
+ZYL_API int32_t DevAlgExtract_ISO(int32_t width, int32_t height, uint8_t* pixels, int32_t resolution, uint8_t* out,
+                                  int32_t* out_length, uint8_t finger_position, XWContext* context) {
+  return zyl::api::DevAlgExtract_ISO(width, height, pixels, resolution, out, out_length, finger_position, context);
+}
+ZYL_API int32_t DevAlgExtract_ANSI(int32_t width, int32_t height, uint8_t* pixels, int32_t resolution, uint8_t* out,
+                                   int32_t* out_length, uint8_t finger_position, XWContext* context) {
+  return zyl::api::DevAlgExtract_ANSI(width, height, pixels, resolution, out, out_length, finger_position, context);
+}
+ZYL_API int32_t DevAlgVerify(const uint8_t* template_a, const uint8_t* template_b, XWContext* context) {
+  return zyl::api::DevAlgVerify(template_a, template_b, context);
+}
 
 }  // extern "C"

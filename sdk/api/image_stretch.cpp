@@ -3,10 +3,8 @@
 
 #include "zylscan/image_stretch.h"
 
-
 int32_t zyl::api::StretchImageFromLinear(int32_t source_width, int32_t source_height, const uint8_t* source,
-                                       int32_t destination_width, int32_t destination_height,
-                                       ByteImage destination) {
+                                         int32_t destination_width, int32_t destination_height, ByteImage destination) {
   if (!source || !destination || source_width <= 0 || source_height <= 0 || destination_width <= 0 ||
       destination_height <= 0)
     return 0;
@@ -18,7 +16,7 @@ int32_t zyl::api::StretchImageFromLinear(int32_t source_width, int32_t source_he
 }
 
 int32_t zyl::api::StretchImageToLinear(int32_t source_width, int32_t source_height, ByteImage source,
-                                     int32_t destination_width, int32_t destination_height, uint8_t* destination) {
+                                       int32_t destination_width, int32_t destination_height, uint8_t* destination) {
   if (!zyl::api::stretch_arguments_valid(source, source_width, source_height, destination, destination_width,
                                          destination_height))
     return 0;
@@ -29,7 +27,7 @@ int32_t zyl::api::StretchImageToLinear(int32_t source_width, int32_t source_heig
 }
 
 extern "C" ZYL_API int32_t StretchImage(int32_t source_width, int32_t source_height, ByteImage source,
-                             int32_t destination_width, int32_t destination_height, ByteImage destination) {
+                                        int32_t destination_width, int32_t destination_height, ByteImage destination) {
   if (!zyl::api::stretch_arguments_valid(source, source_width, source_height, destination, destination_width,
                                          destination_height))
     return 0;
@@ -40,7 +38,8 @@ extern "C" ZYL_API int32_t StretchImage(int32_t source_width, int32_t source_hei
 }
 
 extern "C" ZYL_API int32_t StretchLinearImage(int32_t source_width, int32_t source_height, const uint8_t* source,
-                                   int32_t destination_width, int32_t destination_height, uint8_t* destination) {
+                                              int32_t destination_width, int32_t destination_height,
+                                              uint8_t* destination) {
   if (!zyl::api::stretch_arguments_valid(source, source_width, source_height, destination, destination_width,
                                          destination_height))
     return 0;
@@ -53,7 +52,15 @@ extern "C" ZYL_API int32_t StretchLinearImage(int32_t source_width, int32_t sour
 
 extern "C" {
 
-ZYL_API int32_t StretchImageFromLinear(int32_t source_width, int32_t source_height, const uint8_t* source, int32_t destination_width, int32_t destination_height, ByteImage destination) { return zyl::api::StretchImageFromLinear(source_width, source_height, source, destination_width, destination_height, destination); }
-ZYL_API int32_t StretchImageToLinear(int32_t source_width, int32_t source_height, ByteImage source, int32_t destination_width, int32_t destination_height, uint8_t* destination) { return zyl::api::StretchImageToLinear(source_width, source_height, source, destination_width, destination_height, destination); }
+ZYL_API int32_t StretchImageFromLinear(int32_t source_width, int32_t source_height, const uint8_t* source,
+                                       int32_t destination_width, int32_t destination_height, ByteImage destination) {
+  return zyl::api::StretchImageFromLinear(source_width, source_height, source, destination_width, destination_height,
+                                          destination);
+}
+ZYL_API int32_t StretchImageToLinear(int32_t source_width, int32_t source_height, ByteImage source,
+                                     int32_t destination_width, int32_t destination_height, uint8_t* destination) {
+  return zyl::api::StretchImageToLinear(source_width, source_height, source, destination_width, destination_height,
+                                        destination);
+}
 
 }  // extern "C"

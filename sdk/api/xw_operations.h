@@ -2,7 +2,6 @@
 #pragma once
 
 #include <cstdint>
-
 #include <span>
 
 #include "api/nuvel_codec.h"
@@ -13,10 +12,9 @@
 // Bodies of exported functions, called directly inside the library.
 namespace zyl::api {
 
-int32_t XWVerify(const uint8_t* template_a, const uint8_t* template_b, MatchDetails* details,
-                         XWContext* context);
+int32_t XWVerify(const uint8_t* template_a, const uint8_t* template_b, MatchDetails* details, XWContext* context);
 int32_t XWGeneralize(int32_t count, const uint8_t* const* templates, uint8_t* out, int32_t* out_length,
-                             XWContext* context);
+                     XWContext* context);
 
 }  // namespace zyl::api
 

@@ -259,6 +259,8 @@ int zyl::device::CaptureRawData(void* handle, int t, unsigned char* image) {
 
 extern "C" {
 
-ZYL_API int ZYLFPSCAN_CaptureRawData(void* handle, int t, unsigned char* image) { return zyl::device::CaptureRawData(handle, t, image); }
+ZYL_API int ZYLFPSCAN_CaptureRawData(void* handle, int t, unsigned char* image) {
+  return zyl::device::CaptureRawData(handle, t, image);
+}
 
 }  // extern "C"

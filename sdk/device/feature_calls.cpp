@@ -73,8 +73,8 @@ int ExtractNative(DeviceRecord& r, std::span<std::uint8_t> feature) {
   // Asked before the call: the road is chosen by the mode and size as they
   // stand now.
   const bool typeline = zyl::api::ExtractsByTypeline(r.width, r.height);
-  const std::int32_t rc = zyl::api::DevAlgExtract(r.width, r.height, pixels.data(), r.resolution, feature.data(), &length,
-                                        r.algorithmContext);
+  const std::int32_t rc = zyl::api::DevAlgExtract(r.width, r.height, pixels.data(), r.resolution, feature.data(),
+                                                  &length, r.algorithmContext);
   // The type-line road answers the minutiae count, 0 when extraction
   // failed; callers of the device API read 0 as success, so the count is
   // turned into a status here.
@@ -107,11 +107,11 @@ int ExtractRecord(void* handle, int fingerPosition, unsigned char* out, RecordKi
   std::memset(out, 0, ZYLFPSCAN_FEATURE_SIZE);
   std::vector<std::uint8_t> pixels = CopyOfLastImage(r);
   std::int32_t length = 0;
-  const std::int32_t rc =
-      kind == RecordKind::Iso
-          ? zyl::api::DevAlgExtract_ISO(r.width, r.height, pixels.data(), 500, out, &length, position, r.algorithmContext)
-          : zyl::api::DevAlgExtract_ANSI(r.width, r.height, pixels.data(), r.resolution, out, &length, position,
-                               r.algorithmContext);
+  const std::int32_t rc = kind == RecordKind::Iso
+                              ? zyl::api::DevAlgExtract_ISO(r.width, r.height, pixels.data(), 500, out, &length,
+                                                            position, r.algorithmContext)
+                              : zyl::api::DevAlgExtract_ANSI(r.width, r.height, pixels.data(), r.resolution, out,
+                                                             &length, position, r.algorithmContext);
   return rc < 0 ? ZYLFPSCAN_ERR_EXTRACT : ZYLFPSCAN_OK;
 }
 
@@ -120,7 +120,6 @@ int ExtractRecord(void* handle, int fingerPosition, unsigned char* out, RecordKi
 }  // namespace zyl::device
 
 using namespace zyl::device;
-
 
 int zyl::device::ExtractFeature(void* handle, int count, unsigned char* feature) {
   // The work buffers are the only things that can fail to be had.
@@ -174,8 +173,8 @@ int zyl::device::ExtractCidFeature(void* handle, int count, unsigned char* featu
   });
 }
 
-int zyl::device::Verify(void* handle, int level, const unsigned char* template_a,
-                             const unsigned char* template_b, int* score, int* match) {
+int zyl::device::Verify(void* handle, int level, const unsigned char* template_a, const unsigned char* template_b,
+                        int* score, int* match) {
   if (!sdk().initialised) return ZYLFPSCAN_ERR_NOT_INIT;
   if (!handle) return ZYLFPSCAN_ERR_NOT_OPEN;
   if (!template_a || !template_b || !score || !match) return ZYLFPSCAN_ERR_NULL_BUFFER;
@@ -196,8 +195,8 @@ int zyl::device::Verify(void* handle, int level, const unsigned char* template_a
   return ZYLFPSCAN_OK;
 }
 
-int zyl::device::VerifyExt(void* handle, int level, const unsigned char* feature, int count,
-                                const unsigned char* slots, int* best_score, int* result) {
+int zyl::device::VerifyExt(void* handle, int level, const unsigned char* feature, int count, const unsigned char* slots,
+                           int* best_score, int* result) {
   if (!sdk().initialised) return ZYLFPSCAN_ERR_NOT_INIT;
   if (!handle) return ZYLFPSCAN_ERR_NOT_OPEN;
   if (!feature || !best_score || !result || (count > 0 && !slots)) return ZYLFPSCAN_ERR_NULL_BUFFER;
@@ -226,9 +225,19 @@ extern "C" ZYL_API int ZYLFPSCAN_GeneralizeTemplate(const unsigned char* slots, 
 
 extern "C" {
 
-ZYL_API int ZYLFPSCAN_ExtractFeature(void* handle, int count, unsigned char* feature) { return zyl::device::ExtractFeature(handle, count, feature); }
-ZYL_API int ZYLFPSCAN_ExtractCIDFeature(void* handle, int count, unsigned char* feature) { return zyl::device::ExtractCidFeature(handle, count, feature); }
-ZYL_API int ZYLFPSCAN_Verify(void* handle, int level, const unsigned char* template_a, const unsigned char* template_b, int* score, int* match) { return zyl::device::Verify(handle, level, template_a, template_b, score, match); }
-ZYL_API int ZYLFPSCAN_VerifyExt(void* handle, int level, const unsigned char* feature, int count, const unsigned char* slots, int* best_score, int* result) { return zyl::device::VerifyExt(handle, level, feature, count, slots, best_score, result); }
+ZYL_API int ZYLFPSCAN_ExtractFeature(void* handle, int count, unsigned char* feature) {
+  return zyl::device::ExtractFeature(handle, count, feature);
+}
+ZYL_API int ZYLFPSCAN_ExtractCIDFeature(void* handle, int count, unsigned char* feature) {
+  return zyl::device::ExtractCidFeature(handle, count, feature);
+}
+ZYL_API int ZYLFPSCAN_Verify(void* handle, int level, const unsigned char* template_a, const unsigned char* template_b,
+                             int* score, int* match) {
+  return zyl::device::Verify(handle, level, template_a, template_b, score, match);
+}
+ZYL_API int ZYLFPSCAN_VerifyExt(void* handle, int level, const unsigned char* feature, int count,
+                                const unsigned char* slots, int* best_score, int* result) {
+  return zyl::device::VerifyExt(handle, level, feature, count, slots, best_score, result);
+}
 
 }  // extern "C"

@@ -8,16 +8,16 @@
 #include <vector>
 
 #include "common/guarded_call.h"
+#include "device/capture.h"
 #include "device/device_record.h"
+#include "device/feature_calls.h"
 #include "device/finger_database.h"
+#include "device/image_calls.h"
 #include "zylscan/zylfpscan.h"
 #include "zylscan/zylfpscan_database.h"
 #include "zylscan/zylfpscan_feature.h"
 #include "zylscan/zylfpscan_image.h"
 #include "zylscan/zylfpscan_status.h"
-#include "device/capture.h"
-#include "device/feature_calls.h"
-#include "device/image_calls.h"
 
 namespace zyl::device {
 
@@ -75,10 +75,8 @@ const DeviceCalls& ProductDeviceCalls() {
       [](void* handle, int count, std::uint8_t* feature) {
         return zyl::device::ExtractFeature(handle, count, feature);
       },
-      [](void* handle, int level, const std::uint8_t* feature, int count, const std::uint8_t* slots,
-         int* best_score, int* result) {
-        return zyl::device::VerifyExt(handle, level, feature, count, slots, best_score, result);
-      },
+      [](void* handle, int level, const std::uint8_t* feature, int count, const std::uint8_t* slots, int* best_score,
+         int* result) { return zyl::device::VerifyExt(handle, level, feature, count, slots, best_score, result); },
       [] { return std::chrono::steady_clock::now(); },
   };
   return calls;

@@ -12,10 +12,10 @@
 #include "device/capture.h"
 #include "device/image_records.h"
 #include "device/rectify.h"
+#include "extract/quality.h"
 #include "zylscan/image_quality.h"
 #include "zylscan/zylfpscan.h"
 #include "zylscan/zylfpscan_image.h"
-#include "extract/quality.h"
 
 namespace zyl::device {
 
@@ -153,7 +153,9 @@ int CaptureImage(const DeviceRecord& r, int t, std::span<std::uint8_t> image, Sm
   return rc == 0 ? ZYLFPSCAN_OK : ZYLFPSCAN_ERR_CAPTURE;
 }
 
-int ImageQuality(int width, int height, const std::uint8_t* image) { return zyl::extract::ZylEx_GetQuality(width, height, image); }
+int ImageQuality(int width, int height, const std::uint8_t* image) {
+  return zyl::extract::ZylEx_GetQuality(width, height, image);
+}
 
 int BitmapToRaw(std::span<const std::uint8_t> bitmap, int width, int height, std::span<std::uint8_t> raw) {
   // Either letter of the signature is accepted in first place.
@@ -169,7 +171,6 @@ void KeepLastImage(DeviceRecord& r, std::span<const std::uint8_t> image) {
 }  // namespace zyl::device
 
 using namespace zyl::device;
-
 
 extern "C" ZYL_API int ZYLFPSCAN_GetImageInfo(void* handle, int* width, int* height, int* resolution) {
   if (!sdk().initialised) return ZYLFPSCAN_ERR_NOT_INIT;
@@ -216,15 +217,15 @@ extern "C" ZYL_API int ZYLFPSCAN_CaptureBitmapData(void* handle, int t, unsigned
   return zyl::GuardedCall(ZYLFPSCAN_ERR_NO_MEMORY, [&] { return CaptureBitmap(handle, t, bitmap); });
 }
 
-extern "C" ZYL_API int ZYLFPSCAN_CaptureISOData(void* handle, int t, int fingerPosition, int compression, unsigned char* record,
-                                     int* length) {
+extern "C" ZYL_API int ZYLFPSCAN_CaptureISOData(void* handle, int t, int fingerPosition, int compression,
+                                                unsigned char* record, int* length) {
   return zyl::GuardedCall(ZYLFPSCAN_ERR_NO_MEMORY, [&] {
     return RecordCapture(handle, t, fingerPosition, compression, record, length, ImageRecordKind::Iso);
   });
 }
 
-extern "C" ZYL_API int ZYLFPSCAN_CaptureANSIData(void* handle, int t, int fingerPosition, int compression, unsigned char* record,
-                                      int* length) {
+extern "C" ZYL_API int ZYLFPSCAN_CaptureANSIData(void* handle, int t, int fingerPosition, int compression,
+                                                 unsigned char* record, int* length) {
   return zyl::GuardedCall(ZYLFPSCAN_ERR_NO_MEMORY, [&] {
     return RecordCapture(handle, t, fingerPosition, compression, record, length, ImageRecordKind::Ansi);
   });
@@ -254,7 +255,6 @@ extern "C" ZYL_API int ZYLFPSCAN_LiveCaptureBitmap(void* handle, unsigned char* 
   return zyl::GuardedCall(ZYLFPSCAN_ERR_NO_MEMORY, [&] { return LiveCapture(handle, bitmap, true); });
 }
 
-
 // The older two-argument bitmap capture: no time-out, a quality gate, and its
 // own codes (-117 for a null bitmap, 1 for a failed capture).
 ZYL_API int ZYLFPSCAN_CaptureBitmapData(void* handle, unsigned char* bitmap) {
@@ -263,6 +263,8 @@ ZYL_API int ZYLFPSCAN_CaptureBitmapData(void* handle, unsigned char* bitmap) {
 
 extern "C" {
 
-ZYL_API int ZYLFPSCAN_ImgQuality(int width, int height, const unsigned char* image, int* quality) { return zyl::device::ImgQuality(width, height, image, quality); }
+ZYL_API int ZYLFPSCAN_ImgQuality(int width, int height, const unsigned char* image, int* quality) {
+  return zyl::device::ImgQuality(width, height, image, quality);
+}
 
 }  // extern "C"

@@ -106,9 +106,8 @@ ZYL_API void get_tag_item(const TypelineMinutiaList* minutiae, PairTag* tag) {
 ZYL_API void get_search_tag(const TypelineRecord* record, PairTagList* list, int* lengthBound, int* bucketCounts,
                             int* bucketSlots, int minLength, int maxLength) {
   if (!record || !list || !bucketCounts || !bucketSlots) return;
-  const int bound = zyl::GuardedCall(0, [&] {
-    return tl::search_tags(*record, *list, buckets(bucketCounts, bucketSlots), minLength, maxLength);
-  });
+  const int bound = zyl::GuardedCall(
+      0, [&] { return tl::search_tags(*record, *list, buckets(bucketCounts, bucketSlots), minLength, maxLength); });
   if (lengthBound) *lengthBound = bound;
 }
 
@@ -224,14 +223,14 @@ ZYL_API int finger_match(const std::uint8_t* a, const std::uint8_t* b, int mode)
 ZYL_API int matching_main(const std::uint8_t* a, const std::uint8_t* b, int mode) {
   if (!a || !b) return tl::kMatchRefused;
   return zyl::GuardedCall(tl::kMatchNoMemory,
-                 [&] { return tl::matching_main(template_bytes(a), template_bytes(b), mode); });
+                          [&] { return tl::matching_main(template_bytes(a), template_bytes(b), mode); });
 }
 
 ZYL_API int finger_search(const std::uint8_t* probe, const std::uint8_t* gallery, int count, int mode) {
   if (!probe || !gallery || count <= 0) return tl::kMatchRefused;
   const std::span<const std::uint8_t> all(gallery, static_cast<std::size_t>(count) * tl::kGalleryStride);
   return zyl::GuardedCall(tl::kMatchNoMemory,
-                 [&] { return tl::finger_search(template_bytes(probe), all, count, mode); });
+                          [&] { return tl::finger_search(template_bytes(probe), all, count, mode); });
 }
 
 namespace {
@@ -281,9 +280,8 @@ ZYL_API int sch_sub_func_05(const TypelineRecord* probe, const TypelineRecord* g
 ZYL_API int point_matching(TypelineRecord* first, TypelineRecord* second, PointMatchResult* result, int /*unused*/,
                            int strict, int t, std::int32_t* cache, PairTagList* firstList, PairTagList* secondList) {
   if (!first || !second || !result || !cache || !firstList || !secondList) return 0;
-  return zyl::GuardedCall(0, [&] {
-    return tl::point_matching(*first, *second, *result, strict != 0, t, *cache, *firstList, *secondList);
-  });
+  return zyl::GuardedCall(
+      0, [&] { return tl::point_matching(*first, *second, *result, strict != 0, t, *cache, *firstList, *secondList); });
 }
 
 ZYL_API int check_core(const TypelineSingularList* a, const TypelineSingularList* b, int distanceLimit,
