@@ -243,16 +243,16 @@ TEST(GreyImage, CloneOfAWrappedImageOwnsAWritableDeepCopy) {
   EXPECT_EQ(c->stats.quality, 55);
   EXPECT_EQ(c->region_built, 1);
   EXPECT_EQ(c->mask_settings.circle_radius, 12);
-  EXPECT_EQ(c->lifecycle, 0);
+  EXPECT_EQ(c->lifecycle, IMAGE_STATE_NEW);
 }
 
 TEST(GreyImage, LifecycleMovesOnlyForward) {
   auto img = adopt(image_create(1, 1, 500, 500, nullptr, 0));
-  EXPECT_EQ(image_end_use(img.get()), 0);  // 0 does not jump to 2
+  EXPECT_EQ(image_end_use(img.get()), IMAGE_STATE_NEW);  // new does not jump to finished
   EXPECT_EQ(image_is_finished(img.get()), 0);
-  EXPECT_EQ(image_begin_use(img.get()), 0);
-  EXPECT_EQ(image_begin_use(img.get()), 1);
-  EXPECT_EQ(image_end_use(img.get()), 1);
+  EXPECT_EQ(image_begin_use(img.get()), IMAGE_STATE_NEW);
+  EXPECT_EQ(image_begin_use(img.get()), IMAGE_STATE_IN_USE);
+  EXPECT_EQ(image_end_use(img.get()), IMAGE_STATE_IN_USE);
   EXPECT_EQ(image_is_finished(img.get()), 1);
   auto other = adopt(image_create(1, 1, 500, 500, nullptr, 0));
   image_mark_releasable(other.get());
@@ -263,7 +263,7 @@ TEST(GreyImage, ReleasePixelsRefusedUnlessFinishedAndUnshared) {
   struct Case {
     int state;
     bool shared;
-  } cases[] = {{0, false}, {1, false}, {2, true}};
+  } cases[] = {{IMAGE_STATE_NEW, false}, {IMAGE_STATE_IN_USE, false}, {IMAGE_STATE_FINISHED, true}};
   for (const auto& c : cases) {
     auto img = adopt(image_create(2, 2, 500, 500, nullptr, 0));
     image_mask_plane_ensure(img.get());
