@@ -421,7 +421,7 @@ DataBlob* keypoint_template(int x) {
 Bytes section(const DataBlob* blob, int32_t format) {
   const uint8_t* data = nullptr;
   uint32_t length = 0;
-  if (tmpl_get_section(blob, format, &data, &length) != 0) return {};
+  if (tmpl_get_section(blob, format, &data, &length) != ML_OK) return {};
   return Bytes(data, data + length);
 }
 
