@@ -184,7 +184,7 @@ TEST(ImageOperations, GuardsRefuseNullBuffersAndZero16BitSizes) {
   for (const auto& r : reaches) {
     const int st = r.op(nullptr, big.data(), nullptr, 16, 16, 500, nullptr, via_table.data());
     EXPECT_EQ(st, r.kernel(big.data(), 16, 16, direct.data()));
-    if (st == 0) {
+    if (st == ML_OK) {
       EXPECT_EQ(via_table, direct);
     }
   }
@@ -262,7 +262,7 @@ TEST(ImageOperations, ScaledPixelCount) {
   for (const auto& c : cases) {
     uint32_t count = 0;
     EXPECT_EQ(img_scaled_pixel_count(c.h, c.w, c.from, c.to, &count), c.status) << c.h << " " << c.to;
-    if (c.status == 0) {
+    if (c.status == ML_OK) {
       EXPECT_EQ(count, c.count) << c.h << " " << c.to;
     }
   }
