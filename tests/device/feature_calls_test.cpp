@@ -117,14 +117,14 @@ TEST_F(FeatureCallsTest, ScoresAreKeptInsideTheirRange) {
   const Buffer t = CaptureAndExtract();
   auto* context = record().algorithmContext;
   // A large score scale takes a template against itself far above 1000.
-  ASSERT_EQ(XWSetAdditionalParameter(20021, 100000, context), 0);
+  ASSERT_EQ(XWSetAdditionalParameter(20021, 100000, context), XW_OK);
   auto o = Verify(11, t, t);
   EXPECT_EQ(o.rc, 0);
   EXPECT_EQ(o.score, 1000);
   EXPECT_EQ(o.match, 1);
   // A large negative offset takes it below 0: no match, not a failure.
-  ASSERT_EQ(XWSetAdditionalParameter(20021, 535, context), 0);
-  ASSERT_EQ(XWSetAdditionalParameter(20022, -10000000, context), 0);
+  ASSERT_EQ(XWSetAdditionalParameter(20021, 535, context), XW_OK);
+  ASSERT_EQ(XWSetAdditionalParameter(20022, -10000000, context), XW_OK);
   o = Verify(1, t, t);
   EXPECT_EQ(o.rc, 0);
   EXPECT_EQ(o.score, 0);
