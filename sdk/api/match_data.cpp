@@ -27,9 +27,8 @@ void add_to_bin(MatchSide& side, GraphLine* line) {
 
 using namespace zyl::api;
 
-extern "C" {
 
-ZYL_API MatchData* CreateMatchData(void) {
+MatchData* zyl::api::CreateMatchData(void) {
   auto* md = static_cast<MatchData*>(std::calloc(1, sizeof(MatchData)));
   if (!md) return nullptr;
   bool ok = allocate(md->sorter.pairs, kPairCapacity) &&
@@ -47,7 +46,7 @@ ZYL_API MatchData* CreateMatchData(void) {
     }
   }
   if (!ok) {
-    FreeMatchData(md);
+    zyl::api::FreeMatchData(md);
     return nullptr;
   }
   md->sorter.pairCapacity = kPairCapacity;
@@ -60,7 +59,7 @@ ZYL_API MatchData* CreateMatchData(void) {
   return md;
 }
 
-ZYL_API void FreeMatchData(MatchData* md) {
+void zyl::api::FreeMatchData(MatchData* md) {
   if (!md) return;
   std::free(md->histogramX);
   std::free(md->histogramY);
@@ -74,5 +73,10 @@ ZYL_API void FreeMatchData(MatchData* md) {
     for (GraphLine**& bin : side.bins) std::free(bin);
   std::free(md);
 }
+
+extern "C" {
+
+ZYL_API MatchData* CreateMatchData(void) { return zyl::api::CreateMatchData(); }
+ZYL_API void FreeMatchData(MatchData* md) { zyl::api::FreeMatchData(md); }
 
 }  // extern "C"
