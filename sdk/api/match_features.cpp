@@ -63,6 +63,21 @@ std::vector<std::uint8_t> take_square(FeatureRecord& f, std::int32_t n) {
   return copy;
 }
 
+// floor(sqrt(s)) with its lowest bit set, for the small sums of squares the
+// pair score meets: the same value ComputeDistance3D gives for any three
+// components whose squares sum to s (it answers the integer square root with
+// its lowest bit set), without its square root and table search.
+constexpr std::int32_t kSmallRootSums = 4096;
+constexpr auto kSmallRoots = [] {
+  std::array<std::uint8_t, kSmallRootSums> t{};
+  std::int32_t r = 0;
+  for (std::int32_t s = 0; s < kSmallRootSums; ++s) {
+    while ((r + 1) * (r + 1) <= s) ++r;
+    t[s] = static_cast<std::uint8_t>(r | 1);
+  }
+  return t;
+}();
+
 // Shift in whole blocks: truncating division, rounded away from zero when the
 // remainder is at least half a block.
 std::int32_t shift_in_blocks(std::int32_t d) {
@@ -72,6 +87,14 @@ std::int32_t shift_in_blocks(std::int32_t d) {
 }
 
 }  // namespace
+
+std::int32_t pair_distance(std::int32_t a, std::int32_t b, std::int32_t c) {
+  // Components are non-negative differences; their squares are summed in 64
+  // bits, as a tolerance set near the top of int32 allows any difference.
+  const std::int64_t s = std::int64_t{a} * a + std::int64_t{b} * b + std::int64_t{c} * c;
+  if (a >= 0 && b >= 0 && c >= 0 && s < kSmallRootSums) return kSmallRoots[static_cast<std::size_t>(s)];
+  return ComputeDistance3D(a, b, c);
+}
 
 std::int64_t scale_by_lines(const XWContext& c, std::int64_t raw, std::int32_t test_lines) {
   if (c.normalisationLimit < test_lines) return c.normalisationFactor * raw / test_lines;
@@ -234,7 +257,8 @@ class Matcher {
  public:
   Matcher(const XWContext& c, MatchData& md, MatchSide& test, MatchSide& sample, MatchDetails* details)
       : c_(c), md_(md), test_(test), sample_(sample), details_(details),
-        long_form_(details && details->size == XW_DETAILS_LONG) {}
+        long_form_(details && details->size == XW_DETAILS_LONG),
+        base_score_((__int128{c.lengthTolerance} + c.angleTolerance) * 600 / 1000) {}
 
   std::int32_t run(std::int32_t threshold);
 
@@ -265,6 +289,8 @@ class Matcher {
   MatchSide& sample_;
   MatchDetails* details_;
   bool long_form_;
+  // The part of every pair score that depends on the tolerances only.
+  __int128 base_score_;
   std::int32_t candidate_count_ = 0;
   std::int32_t index_count_ = 0;
   std::array<std::int32_t, 2> votes_x_{INT32_MAX, -1};  // first and last translation bins voted for
@@ -283,7 +309,7 @@ std::int32_t Matcher::pair_score(const GraphLine& t, const GraphLine& s, bool co
   // Products of the weightings can pass 64 bits with windows set near their
   // top; 128 bits hold each step exactly.
   using Wide = __int128;
-  Wide score = (Wide{L} + A) * 600 / 1000 - ComputeDistance3D(dl, da, db);
+  Wide score = base_score_ - pair_distance(dl, da, db);
   if (score <= 0) return 0;
 
   if (core) {

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdint>
 #include <map>
@@ -563,6 +564,23 @@ TEST(MatchFeaturesArguments, AreChecked) {
   std::unique_ptr<XWContext, ContextDeleter> c(XWCreateContext());
   EXPECT_EQ(MatchFeatures(nullptr, nullptr, 47, nullptr, c.get()), -4);
   EXPECT_EQ(MatchFeatures(nullptr, nullptr, 47, nullptr, nullptr), -3);
+}
+
+}  // namespace
+
+namespace {
+
+// The pair score's distance: the small-sum table and the general function
+// agree on every triple whose sum of squares reaches past the table, and
+// large or negative components still get the general answer.
+TEST(PairDistance, EqualsComputeDistance3D) {
+  for (std::int32_t a = 0; a < 70; ++a)
+    for (std::int32_t b = 0; b < 70; ++b)
+      for (std::int32_t c = 0; c < 70; ++c)
+        ASSERT_EQ(zyl::api::pair_distance(a, b, c), ComputeDistance3D(a, b, c)) << a << " " << b << " " << c;
+  for (const auto& [a, b, c] : {std::array<std::int32_t, 3>{8192, 0, 0}, {8193, 0, 0}, {5000, 5000, 5000},
+                                {-1, 0, 0}, {0, -3, 2}, {INT32_MAX, 1, 1}})
+    EXPECT_EQ(zyl::api::pair_distance(a, b, c), ComputeDistance3D(a, b, c)) << a << " " << b << " " << c;
 }
 
 }  // namespace
