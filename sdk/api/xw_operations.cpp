@@ -10,6 +10,7 @@
 #include <memory>
 #include <new>
 
+#include "api/graph_lines.h"
 #include "api/match_data.h"
 #include "api/xw_context.h"
 #include "zylscan/generalize.h"
@@ -27,8 +28,13 @@ void set_rotation_mask(MatchData& md, std::int32_t max_rotation) {
 
 std::int32_t match_sides(XWContext& c, MatchSide& test, const FeatureRecord& sample, MatchSide& work,
                          std::int32_t threshold, MatchDetails* details) {
+  return match_sides(c, test, sample, TemplatePairs{}, work, threshold, details);
+}
+
+std::int32_t match_sides(XWContext& c, MatchSide& test, const FeatureRecord& sample, const TemplatePairs& pairs,
+                         MatchSide& work, std::int32_t threshold, MatchDetails* details) {
   CopyFeatures(&work.features, &sample);
-  FillSampleFeaturesMatchData(&c, &work, test.lengthBound, test.coreIndex != -1 ? 1 : 0);
+  fill_sample_side(c, work, test.lengthBound, test.coreIndex != -1 ? 1 : 0, pairs);
   return MatchFeatures(&test, &work, threshold, details, &c);
 }
 
@@ -56,16 +62,19 @@ constexpr int kWorkSide = 2;
 // Scores the template decoded in the second side against the first side,
 // already prepared as the test. Only a first score inside the verification
 // window is worth the reverse match: clear rejects and clear matches cost one
-// matcher pass.
-std::int32_t score_both_ways(XWContext& c, MatchData& md, MatchDetails* details, bool details_in_reverse) {
+// matcher pass. Each template's pairs are listed once (pairs[0]: the first
+// side's, when listed; pairs[1] is listed here) and read in both of its roles.
+std::int32_t score_both_ways(XWContext& c, MatchData& md, MatchDetails* details, bool details_in_reverse,
+                             TemplatePairs (&pairs)[2]) {
   MatchSide& first = md.sides[kFirstSide];
   MatchSide& second = md.sides[kSecondSide];
   MatchSide& work = md.sides[kWorkSide];
-  const std::int32_t s1 = match_sides(c, first, second.features, work, c.matchThreshold, details);
+  list_template_pairs(second.features, c.shortestLine, c.longestLine, pairs[1]);
+  const std::int32_t s1 = match_sides(c, first, second.features, pairs[1], work, c.matchThreshold, details);
   if (s1 < c.verifyWindowLow || s1 > c.verifyWindowHigh) return s1;
-  FillTestFeaturesMatchData(&c, &second);
-  const std::int32_t s2 =
-      match_sides(c, second, first.features, work, c.matchThreshold, details_in_reverse ? details : nullptr);
+  fill_test_side(c, md, second, pairs[1]);
+  const std::int32_t s2 = match_sides(c, second, first.features, pairs[0], work, c.matchThreshold,
+                                      details_in_reverse ? details : nullptr);
   return (s1 + s2) / 2;
 }
 
@@ -114,8 +123,10 @@ ZYL_API int32_t XWVerify(const uint8_t* template_a, const uint8_t* template_b, M
   if (decode(template_a, md->sides[kFirstSide].features) != XW_OK ||
       decode(template_b, md->sides[kSecondSide].features) != XW_OK)
     return XW_ERR_BAD_TEMPLATE;
-  FillTestFeaturesMatchData(c, &md->sides[kFirstSide]);
-  const std::int32_t score = score_both_ways(*c, *md, details, true);
+  TemplatePairs pairs[2];
+  list_template_pairs(md->sides[kFirstSide].features, c->shortestLine, c->longestLine, pairs[0]);
+  fill_test_side(*c, *md, md->sides[kFirstSide], pairs[0]);
+  const std::int32_t score = score_both_ways(*c, *md, details, true, pairs);
   if (details) details->score = score;
   return XW_VERIFY_COMPLETED;
 }
@@ -153,7 +164,9 @@ ZYL_API int32_t XWIdentifyNext(const uint8_t* candidate, MatchDetails* details, 
   clear_details(details);
   set_rotation_mask(*md, c->maxRotation);
   if (decode(candidate, md->sides[kSecondSide].features) != XW_OK) return XW_ERR_BAD_TEMPLATE;
-  const std::int32_t score = score_both_ways(*c, *md, details, false);
+  // The probe's pairs are not kept between calls: its sample role finds them.
+  TemplatePairs pairs[2];
+  const std::int32_t score = score_both_ways(*c, *md, details, false, pairs);
   if (details) details->score = score;
   return score > c->matchThreshold ? 0 : -1;
 }

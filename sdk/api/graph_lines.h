@@ -1,0 +1,35 @@
+// Graph lines of one template, listed once and read in both of its roles.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "zylscan/graph_matcher.h"
+
+namespace zyl::api {
+
+// The minutia pairs j < k of one template whose lengths lie in
+// shortest..longest-1, in the order j, k, each with the direction of its line
+// from the first minutia to the second. A verification reads one template's
+// list as the test side and, matching the other way, as the sample side: the
+// lengths and directions are those the line builders compute, so the lines
+// built from the list are the very lines built from the record.
+struct TemplatePairs {
+  std::vector<GraphPair> pairs;
+  std::vector<std::uint8_t> directions;
+  std::int32_t shortest = 0;
+  std::int32_t longest = 0;  // exclusive, limited to one past the longest length there is
+  bool valid = false;        // false: not listed (out of memory), build from the record
+};
+
+// Lists the pairs of the record (valid stays false when memory runs out).
+void list_template_pairs(const FeatureRecord& f, std::int32_t shortest, std::int32_t longest, TemplatePairs& out);
+
+// FillTestFeaturesMatchData and FillSampleFeaturesMatchData reading the
+// side's pairs from a list made for its record with the context's shortest
+// and longest lengths (a list not valid is ignored).
+std::int32_t fill_test_side(XWContext& c, MatchData& md, MatchSide& side, TemplatePairs& pairs);
+std::int32_t fill_sample_side(XWContext& c, MatchSide& side, std::int32_t length_bound, std::int32_t core_flag,
+                              const TemplatePairs& pairs);
+
+}  // namespace zyl::api
