@@ -399,8 +399,11 @@ std::int64_t Matcher::collect_candidates() {
       for (const auto& run : runs) {
         for (std::int32_t at = run[0]; at < run[1]; ++at) {
           const SampleLine& s = flat[static_cast<std::size_t>(at)];
-          if (std::abs(t_length - s.length) >= L || fold_angle(t_first, s.first) >= A ||
-              fold_angle(t_second, s.second) >= A)
+          // The second angles agree least often (the first ones mostly agree
+          // within the run), so they are tested first: the branch then
+          // mostly goes one way.
+          if (fold_angle(t_second, s.second) >= A || std::abs(t_length - s.length) >= L ||
+              fold_angle(t_first, s.first) >= A)
             continue;
           const std::int32_t score = pair_score(*t, *s.line, core);
           if (score > 0) add_candidate(score, s.line, t);
