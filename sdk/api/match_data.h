@@ -36,7 +36,12 @@ bool reserve_one_more(T*& data, std::int32_t& capacity, std::int32_t count, std:
 }
 
 // Appends a line to its bin (the bin of its first relative angle, 0..239).
-void add_to_bin(MatchSide& side, GraphLine* line);
+// Inline: the line builders call it for every line.
+inline void add_to_bin(MatchSide& side, GraphLine* line) {
+  const std::int32_t b = line->firstAngle;
+  if (!reserve_one_more(side.bins[b], side.binCapacities[b], side.binCounts[b], kBinGrowth)) return;
+  side.bins[b][side.binCounts[b]++] = line;
+}
 
 // Brings an angle into 0..239 whatever its range.
 constexpr std::int32_t wrap240(std::int32_t a) {
