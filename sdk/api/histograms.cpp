@@ -26,18 +26,20 @@ std::int32_t find_rotation(std::int32_t* histogram, const std::uint8_t* flags) {
   // around its ends, so no bin needs wrapping. Every window sum is the
   // 32-bit sum of the same nine votes; the running total is kept in 64 bits
   // so that no step between two windows can overflow.
+  // ring[i] is bin i - 4 wrapped into the turn: the last four bins, the
+  // turn, the first four bins.
   std::int32_t ring[ZYL_ANGLE_BINS + 2 * kSmoothRadius];
-  for (std::int32_t i = 0; i < ZYL_ANGLE_BINS + 2 * kSmoothRadius; ++i)
-    ring[i] = histogram[wrap240(i - kSmoothRadius)];
-  std::int32_t smoothed[ZYL_ANGLE_BINS];
+  std::copy_n(histogram + ZYL_ANGLE_BINS - kSmoothRadius, kSmoothRadius, ring);
+  std::copy_n(histogram, ZYL_ANGLE_BINS, ring + kSmoothRadius);
+  std::copy_n(histogram, kSmoothRadius, ring + kSmoothRadius + ZYL_ANGLE_BINS);
+  // The ring holds the votes, so the smoothed bins go straight back.
   std::int64_t sum = 0;
   for (std::int32_t i = 0; i < 2 * kSmoothRadius + 1; ++i) sum += ring[i];
-  smoothed[0] = static_cast<std::int32_t>(sum);
+  histogram[0] = static_cast<std::int32_t>(sum);
   for (std::int32_t b = 1; b < ZYL_ANGLE_BINS; ++b) {
     sum += std::int64_t{ring[b + 2 * kSmoothRadius]} - ring[b - 1];
-    smoothed[b] = static_cast<std::int32_t>(sum);
+    histogram[b] = static_cast<std::int32_t>(sum);
   }
-  std::copy(std::begin(smoothed), std::end(smoothed), histogram);
 
   std::int32_t max = 0;
   std::int32_t peak = 0;
@@ -191,8 +193,17 @@ ZYL_API int32_t RotationHistogramProcessing(int32_t* histogram, const uint8_t* f
     ys[i] = static_cast<std::int32_t>(cy + round_x10E4(dy * cq - dx * sq));
     angles[i] = wrap240(angles[i] + rotation);
   }
+  // The rotation is 0..239; built lines' orientations are 0..119, whose sum
+  // needs at most two corrections (other values take the full modulo).
   for (std::int32_t i = 0; i < line_count; ++i) {
-    const std::int32_t o = wrap240(lines[i].orientation + rotation);
+    const std::int32_t v = lines[i].orientation;
+    std::int32_t o;
+    if (v >= 0 && v < 120) {
+      o = v + rotation;
+      if (o >= 240) o -= 240;
+    } else {
+      o = wrap240(v + rotation);
+    }
     lines[i].orientation = o >= 120 ? o - 120 : o;
   }
   return rotation;
