@@ -193,18 +193,12 @@ ZYL_API int32_t RotationHistogramProcessing(int32_t* histogram, const uint8_t* f
     ys[i] = static_cast<std::int32_t>(cy + round_x10E4(dy * cq - dx * sq));
     angles[i] = wrap240(angles[i] + rotation);
   }
-  // The rotation is 0..239; built lines' orientations are 0..119, whose sum
-  // needs at most two corrections (other values take the full modulo).
+  // wrap240(x) folded into 0..119 is x modulo 120: one remainder, without
+  // the branches on the sum that the folds take (they go either way at
+  // random from line to line).
   for (std::int32_t i = 0; i < line_count; ++i) {
-    const std::int32_t v = lines[i].orientation;
-    std::int32_t o;
-    if (v >= 0 && v < 120) {
-      o = v + rotation;
-      if (o >= 240) o -= 240;
-    } else {
-      o = wrap240(v + rotation);
-    }
-    lines[i].orientation = o >= 120 ? o - 120 : o;
+    const std::int32_t o = (lines[i].orientation + rotation) % 120;
+    lines[i].orientation = o < 0 ? o + 120 : o;
   }
   return rotation;
 }

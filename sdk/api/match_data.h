@@ -52,7 +52,10 @@ constexpr std::int32_t wrap240(std::int32_t a) {
 // v / 10000 rounded half away from zero (truncating division after the
 // offset), for products with the x 10^4 sine and cosine tables.
 constexpr std::int64_t round_x10E4(std::int64_t v) {
-  return v > 0 ? (v + 5000) / 10000 : (v - 5000) / 10000;
+  // One division after choosing the offset: the sign varies from point to
+  // point, so a choice between two divisions would be a branch.
+  const std::int64_t offset = v > 0 ? 5000 : -5000;
+  return (v + offset) / 10000;
 }
 
 // Number of usable minutiae of a record (its count, kept within the table).
