@@ -260,6 +260,17 @@ class Matcher {
         long_form_(details && details->size == XW_DETAILS_LONG),
         base_score_((__int128{c.lengthTolerance} + c.angleTolerance) * 600 / 1000) {}
 
+  // Only the matcher votes in the translation histograms; it hands them
+  // back all 0 (also when the match ends early or by an exception) so the
+  // next match need not clear 2 x 2048 bins: every bin voted for lies in the
+  // ranges recorded while voting.
+  ~Matcher() {
+    if (votes_x_[0] <= votes_x_[1]) std::fill(md_.histogramX + votes_x_[0], md_.histogramX + votes_x_[1] + 1, 0);
+    if (votes_y_[0] <= votes_y_[1]) std::fill(md_.histogramY + votes_y_[0], md_.histogramY + votes_y_[1] + 1, 0);
+  }
+  Matcher(const Matcher&) = delete;
+  Matcher& operator=(const Matcher&) = delete;
+
   std::int32_t run(std::int32_t threshold);
 
  private:
@@ -417,8 +428,8 @@ std::int64_t Matcher::collect_candidates() {
 }
 
 std::int64_t Matcher::vote_translations() {
-  std::fill(md_.histogramX, md_.histogramX + md_.histogramSizeX, 0);
-  std::fill(md_.histogramY, md_.histogramY + md_.histogramSizeY, 0);
+  // The histograms are all 0 here: they start so and every match clears the
+  // bins it voted for (see ~Matcher).
   const FeatureRecord& tf = test_.features;
   const FeatureRecord& sf = sample_.features;
   std::int64_t raw = 0;
@@ -528,8 +539,7 @@ std::int32_t Matcher::run(std::int32_t threshold) {
   if (s2 < threshold) return early_stop(s2);
 
   // Stage 3: shift the sample and score the pairs whose endpoints coincide.
-  // The histograms' shifts from the bins that hold votes only (the
-  // histograms stay as voted).
+  // The histograms' shifts from the bins that hold votes only.
   const std::int32_t dx =
       shift_from_votes(md_.histogramX, md_.histogramScratch, md_.histogramSizeX, votes_x_[0], votes_x_[1]);
   const std::int32_t dy =
