@@ -31,9 +31,39 @@ std::int32_t match_sides(XWContext& c, MatchSide& test, const FeatureRecord& sam
   return match_sides(c, test, sample, TemplatePairs{}, work, threshold, details);
 }
 
+namespace {
+
+// CopyFeatures for the matcher's work copy, without the grid's 16 KB when
+// the grid has no size: the matcher reads the cells only when both grids
+// have columns and rows.
+void copy_for_matching(FeatureRecord& work, const FeatureRecord& sample) {
+  if (sample.blockColumns && sample.blockRows) {
+    CopyFeatures(&work, &sample);
+    return;
+  }
+  const std::int32_t n = std::clamp(sample.minutiaCount, 0, ZYL_MAX_MINUTIAE);
+  work.minutiaCount = n;
+  std::copy_n(sample.minutiaX, n, work.minutiaX);
+  std::copy_n(sample.minutiaY, n, work.minutiaY);
+  std::copy_n(sample.minutiaAngle, n, work.minutiaAngle);
+  std::copy_n(sample.minutiaType, n, work.minutiaType);
+  std::copy_n(sample.minutiaCurvature, n, work.minutiaCurvature);
+  work.blockColumns = sample.blockColumns;
+  work.blockRows = sample.blockRows;
+  work.borderDensity = sample.borderDensity;
+  const std::int32_t s = std::clamp(sample.singularCount, 0, ZYL_MAX_SINGULAR_POINTS);
+  work.singularCount = s;
+  std::copy_n(sample.singularX, s, work.singularX);
+  std::copy_n(sample.singularY, s, work.singularY);
+  std::copy_n(sample.singularAngle, s, work.singularAngle);
+  std::copy_n(sample.singularKind, s, work.singularKind);
+}
+
+}  // namespace
+
 std::int32_t match_sides(XWContext& c, MatchSide& test, const FeatureRecord& sample, const TemplatePairs& pairs,
                          MatchSide& work, std::int32_t threshold, MatchDetails* details) {
-  CopyFeatures(&work.features, &sample);
+  copy_for_matching(work.features, sample);
   fill_sample_side(c, work, test.lengthBound, test.coreIndex != -1 ? 1 : 0, pairs);
   return MatchFeatures(&test, &work, threshold, details, &c);
 }
@@ -78,8 +108,12 @@ std::int32_t score_both_ways(XWContext& c, MatchData& md, MatchDetails* details,
   return (s1 + s2) / 2;
 }
 
-std::int32_t decode(const std::uint8_t* tmpl, FeatureRecord& record) {
-  return DecompressFeatures(tmpl, &record) < 0 ? XW_ERR_BAD_TEMPLATE : XW_OK;
+// Decodes a template (at most a feature buffer's bytes). Records decoded
+// only for comparison may keep their old grid bytes under a 0 x 0 size.
+std::int32_t decode(const std::uint8_t* tmpl, FeatureRecord& record, AbsentGrid absent = AbsentGrid::Clear) {
+  return decompress_features(std::span<const std::uint8_t>(tmpl, kTemplateBufferSize), record, absent) < 0
+             ? XW_ERR_BAD_TEMPLATE
+             : XW_OK;
 }
 
 // Fills the result's non-minutia fields from the base impression: singular
@@ -120,8 +154,8 @@ ZYL_API int32_t XWVerify(const uint8_t* template_a, const uint8_t* template_b, M
   set_rotation_mask(*md, c->maxRotation);
 
   // A malformed template is refused rather than scored as an empty one.
-  if (decode(template_a, md->sides[kFirstSide].features) != XW_OK ||
-      decode(template_b, md->sides[kSecondSide].features) != XW_OK)
+  if (decode(template_a, md->sides[kFirstSide].features, AbsentGrid::Leave) != XW_OK ||
+      decode(template_b, md->sides[kSecondSide].features, AbsentGrid::Leave) != XW_OK)
     return XW_ERR_BAD_TEMPLATE;
   TemplatePairs pairs[2];
   list_template_pairs(md->sides[kFirstSide].features, c->shortestLine, c->longestLine, pairs[0]);
@@ -147,7 +181,7 @@ ZYL_API int32_t XWIdentifyStart(const uint8_t* probe, XWContext* context) {
   if (!probe) return XW_ERR_NULL_ARGUMENT;
   MatchData* md = ensure_match_data(*c);
   if (!md) return XW_ERR_NO_MEMORY;
-  if (decode(probe, md->sides[kFirstSide].features) != XW_OK) return XW_ERR_BAD_TEMPLATE;
+  if (decode(probe, md->sides[kFirstSide].features, AbsentGrid::Leave) != XW_OK) return XW_ERR_BAD_TEMPLATE;
   FillTestFeaturesMatchData(c, &md->sides[kFirstSide]);
   c->identifyInProgress = 1;
   return XW_OK;
@@ -163,7 +197,8 @@ ZYL_API int32_t XWIdentifyNext(const uint8_t* candidate, MatchDetails* details, 
   if (!valid_details_size(details)) return XW_ERR_BAD_VALUE;
   clear_details(details);
   set_rotation_mask(*md, c->maxRotation);
-  if (decode(candidate, md->sides[kSecondSide].features) != XW_OK) return XW_ERR_BAD_TEMPLATE;
+  if (decode(candidate, md->sides[kSecondSide].features, AbsentGrid::Leave) != XW_OK)
+    return XW_ERR_BAD_TEMPLATE;
   // The probe's pairs are not kept between calls: its sample role finds them.
   TemplatePairs pairs[2];
   const std::int32_t score = score_both_ways(*c, *md, details, false, pairs);
