@@ -116,25 +116,45 @@ void add_detail_pair(MatchDetails& d, std::int32_t test_index, std::int32_t samp
   ++d.pairCount;
 }
 
-// Candidate positions per line, ascending: a compressed table of lists.
+// Candidate positions per line, ascending: a compressed table of lists,
+// built in reused arrays.
 class LineIndex {
  public:
-  LineIndex(const std::vector<LocatedCandidate>& cands, std::int32_t lines,
-            std::int32_t LocatedCandidate::*line)
-      : start_(static_cast<std::size_t>(lines) + 1, 0), positions_(cands.size()) {
-    for (const LocatedCandidate& c : cands) ++start_[c.*line + 1];
+  LineIndex(const std::vector<LocatedCandidate>& cands, std::int32_t LocatedCandidate::*line,
+            std::vector<std::int32_t>& start, std::vector<std::int32_t>& positions, std::vector<std::int32_t>& fill)
+      : start_(start), positions_(positions) {
+    std::int32_t lines = 0;
+    for (const LocatedCandidate& c : cands) lines = std::max(lines, c.*line + 1);
+    start_.assign(static_cast<std::size_t>(lines) + 1, 0);
+    positions_.resize(cands.size());
+    for (const LocatedCandidate& c : cands) ++start_[static_cast<std::size_t>(c.*line) + 1];
     for (std::int32_t l = 0; l < lines; ++l) start_[l + 1] += start_[l];
-    std::vector<std::int32_t> fill(start_.begin(), start_.end() - 1);
+    fill.assign(start_.begin(), start_.end() - 1);
     for (std::size_t p = 0; p < cands.size(); ++p)
-      positions_[fill[cands[p].*line]++] = static_cast<std::int32_t>(p);
+      positions_[static_cast<std::size_t>(fill[static_cast<std::size_t>(cands[p].*line)]++)] = static_cast<std::int32_t>(p);
   }
+  std::int32_t lines() const { return static_cast<std::int32_t>(start_.size()) - 1; }
   const std::int32_t* begin(std::int32_t l) const { return positions_.data() + start_[l]; }
   const std::int32_t* end(std::int32_t l) const { return positions_.data() + start_[l + 1]; }
 
  private:
-  std::vector<std::int32_t> start_;
-  std::vector<std::int32_t> positions_;
+  std::vector<std::int32_t>& start_;
+  std::vector<std::int32_t>& positions_;
 };
+
+// Work arrays of the group scoring, kept between calls (per thread) so that
+// a match allocates nothing once they have grown.
+struct GroupWork {
+  std::vector<std::int32_t> test_start, test_positions, sample_start, sample_positions, fill;
+  std::vector<std::int32_t> test_stamp, sample_stamp, members, test_lines, sample_lines, this_scan, next_scan, sorted;
+  std::vector<std::uint8_t> taken, used;
+  std::vector<LocatedCandidate> located;
+};
+
+GroupWork& group_work() {
+  static thread_local GroupWork work;
+  return work;
+}
 
 // Groups grow from each candidate not yet taken by adding every candidate
 // that shares a test line or a sample line with a member, in scans over the
@@ -150,17 +170,20 @@ class LineIndex {
 // taking them from two ordered queues admits them in the very order the
 // scans would.
 std::int64_t score_by_groups(const std::vector<LocatedCandidate>& cands) {
+  GroupWork& w = group_work();
   const auto count = static_cast<std::int32_t>(cands.size());
-  std::int32_t lines = 0;
-  for (const LocatedCandidate& c : cands) lines = std::max({lines, c.test_line + 1, c.sample_line + 1});
-  const LineIndex by_test(cands, lines, &LocatedCandidate::test_line);
-  const LineIndex by_sample(cands, lines, &LocatedCandidate::sample_line);
+  const LineIndex by_test(cands, &LocatedCandidate::test_line, w.test_start, w.test_positions, w.fill);
+  const LineIndex by_sample(cands, &LocatedCandidate::sample_line, w.sample_start, w.sample_positions, w.fill);
   // A line's candidates are queued once per group: its stamp is the group's start.
-  std::vector<std::int32_t> test_stamp(static_cast<std::size_t>(lines), -1);
-  std::vector<std::int32_t> sample_stamp(static_cast<std::size_t>(lines), -1);
-  std::vector<std::uint8_t> taken(static_cast<std::size_t>(count), 0);
-  std::vector<std::int32_t> members, test_lines, sample_lines, this_scan, next_scan;
-  std::vector<std::uint8_t> used;
+  std::vector<std::int32_t>& test_stamp = w.test_stamp;
+  std::vector<std::int32_t>& sample_stamp = w.sample_stamp;
+  test_stamp.assign(static_cast<std::size_t>(by_test.lines()), -1);
+  sample_stamp.assign(static_cast<std::size_t>(by_sample.lines()), -1);
+  std::vector<std::uint8_t>& taken = w.taken;
+  taken.assign(static_cast<std::size_t>(count), 0);
+  std::vector<std::int32_t>&members = w.members, &test_lines = w.test_lines, &sample_lines = w.sample_lines,
+                    &this_scan = w.this_scan, &next_scan = w.next_scan;
+  std::vector<std::uint8_t>& used = w.used;
   const auto later_first = std::greater<std::int32_t>();
   std::int64_t raw = 0;
 
@@ -225,9 +248,10 @@ std::int64_t score_by_groups(const std::vector<LocatedCandidate>& cands) {
       test_lines.push_back(cands[m].test_line);
       sample_lines.push_back(cands[m].sample_line);
     }
-    const auto distinct = [](std::vector<std::int32_t> v) {
-      std::int32_t* first = v.data();
-      std::int32_t* last = first + v.size();
+    const auto distinct = [&w](const std::vector<std::int32_t>& v) {
+      w.sorted.assign(v.begin(), v.end());
+      std::int32_t* first = w.sorted.data();
+      std::int32_t* last = first + w.sorted.size();
       std::sort(first, last);
       return std::unique(first, last) - first;
     };
@@ -484,8 +508,8 @@ void Matcher::keep_located_candidates() {
 
 std::int64_t Matcher::score_by_groups() {
   keep_located_candidates();
-  std::vector<LocatedCandidate> located;
-  located.reserve(static_cast<std::size_t>(index_count_));
+  std::vector<LocatedCandidate>& located = group_work().located;
+  located.clear();
   for (std::int32_t p = 0; p < index_count_; ++p) {
     const MatchCandidate& cand = indexed(p);
     located.push_back({static_cast<std::int32_t>(cand.test - test_.lines),
