@@ -43,8 +43,11 @@ inline void add_to_bin(MatchSide& side, GraphLine* line) {
   side.bins[b][side.binCounts[b]++] = line;
 }
 
-// Brings an angle into 0..239 whatever its range.
+// Brings an angle into 0..239 whatever its range. Differences of angles in
+// the turn (the usual case) need only the sign's correction, added without
+// a branch (C++20 shifts a negative value arithmetically).
 constexpr std::int32_t wrap240(std::int32_t a) {
+  if (a > -240 && a < 240) return a + ((a >> 31) & 240);
   a %= 240;
   return a < 0 ? a + 240 : a;
 }

@@ -13,6 +13,7 @@
 #include <utility>
 #include <vector>
 
+#include "api/match_data.h"
 #include "api/match_features.h"
 #include "extract/byte_image.h"
 #include "support/pgm.h"
@@ -581,6 +582,19 @@ TEST(PairDistance, EqualsComputeDistance3D) {
   for (const auto& [a, b, c] : {std::array<std::int32_t, 3>{8192, 0, 0}, {8193, 0, 0}, {5000, 5000, 5000},
                                 {-1, 0, 0}, {0, -3, 2}, {INT32_MAX, 1, 1}})
     EXPECT_EQ(zyl::api::pair_distance(a, b, c), ComputeDistance3D(a, b, c)) << a << " " << b << " " << c;
+}
+
+}  // namespace
+
+namespace {
+
+// wrap240 is the non-negative remainder for every int, through its fast
+// path for differences of angles and its general one alike.
+TEST(Wrap240, IsTheNonNegativeRemainder) {
+  const auto reference = [](std::int64_t a) { return static_cast<std::int32_t>(((a % 240) + 240) % 240); };
+  for (std::int32_t a = -1000; a <= 1000; ++a) ASSERT_EQ(zyl::api::wrap240(a), reference(a)) << a;
+  for (const std::int32_t a : {INT32_MIN, INT32_MIN + 1, INT32_MAX, INT32_MAX - 1, -240 * 1000, 240 * 1000 + 7})
+    EXPECT_EQ(zyl::api::wrap240(a), reference(a)) << a;
 }
 
 }  // namespace
