@@ -21,6 +21,8 @@
 #include "api/engine_dispatch.h"
 #include "api/xw_context.h"
 #include "api/xw_operations.h"
+#include "api/quenta_wrappers.h"
+#include "api/template_exports.h"
 
 namespace zyl::api {
 
@@ -104,14 +106,14 @@ std::int32_t VerifyTypeline(const std::uint8_t* a, const std::uint8_t* b, XWCont
 // Returns 0 or the status that ends the verification.
 std::int32_t ToNuvel(const std::uint8_t* in, std::array<std::uint8_t, kWorkBufferSize>& work) {
   std::int32_t length = 0;
-  switch (ZYL_getFormatType(in, DEVALG_TEMPLATE_READ_SIZE)) {
+  switch (zyl::api::ZYL_getFormatType(in, DEVALG_TEMPLATE_READ_SIZE)) {
     case ZYL_FORMAT_NUVEL:
       std::memcpy(work.data(), in, DEVALG_TEMPLATE_READ_SIZE);
       return 0;
     case ZYL_FORMAT_ISO:
-      return ZylISOToNuvel(in, work.data(), &length);
+      return zyl::api::ZylISOToNuvel(in, work.data(), &length);
     case ZYL_FORMAT_ANSI:
-      return ZylANSIToNuvel(in, work.data(), &length);
+      return zyl::api::ZylANSIToNuvel(in, work.data(), &length);
     case ZYL_FORMAT_IDCARD:
       // A feature the reader refuses leaves the work buffer zeroed: a
       // template without minutiae, which matches nothing.
@@ -141,9 +143,9 @@ std::int32_t VerifyNative(const std::uint8_t* a, const std::uint8_t* b, XWContex
 std::int32_t ExtractMatcher(std::int32_t width, std::int32_t height, const std::uint8_t* pixels, std::uint8_t* out,
                             std::int32_t* out_length) {
   MatchEngine* engine = nullptr;
-  std::int32_t status = ZylQuenta_Init(&engine);
-  if (status == 0) status = ZylQuenta_Extract(engine, pixels, width, height, out, out_length, 0);
-  ZylQuenta_Free(engine);
+  std::int32_t status = zyl::api::ZylQuenta_Init(&engine);
+  if (status == 0) status = zyl::api::ZylQuenta_Extract(engine, pixels, width, height, out, out_length, 0);
+  zyl::api::ZylQuenta_Free(engine);
   return status;
 }
 
@@ -151,9 +153,9 @@ std::int32_t ExtractMatcher(std::int32_t width, std::int32_t height, const std::
 std::int32_t VerifyMatcher(const std::uint8_t* a, const std::uint8_t* b) {
   if (!a || !b) return XW_ERR_NULL_ARGUMENT;
   MatchEngine* engine = nullptr;
-  if (const std::int32_t status = ZylQuenta_Init(&engine)) return status;
-  const std::int32_t result = ZylQuenta_Verify(engine, a, 0, b, 0);
-  ZylQuenta_Free(engine);
+  if (const std::int32_t status = zyl::api::ZylQuenta_Init(&engine)) return status;
+  const std::int32_t result = zyl::api::ZylQuenta_Verify(engine, a, 0, b, 0);
+  zyl::api::ZylQuenta_Free(engine);
   return result;
 }
 
@@ -209,8 +211,8 @@ ZYL_API int32_t DevAlgIdcfeaToNuvelfea(const uint8_t* card, uint8_t* out, int32_
   if (!context) return DEVALG_ERR_NO_CONTEXT;
   std::unique_ptr<FeatureRecord> record(new (std::nothrow) FeatureRecord{});
   if (!record) return DEVALG_ERR_NO_CONTEXT;
-  if (int32_t rc = DecompressFeaturesIdcardtoNuvel(card, record.get(), secondary_code)) return rc;
-  *out_length = CompressFeatures(record.get(), out, context.get());
+  if (int32_t rc = zyl::api::DecompressFeaturesIdcardtoNuvel(card, record.get(), secondary_code)) return rc;
+  *out_length = zyl::api::CompressFeatures(record.get(), out, context.get());
   return 0;
 }
 

@@ -14,6 +14,7 @@
 #include "api/xw_operations.h"
 #include "zylscan/generalize.h"
 #include "zylscan/graph_matcher.h"
+#include "api/generalize.h"
 
 namespace zyl::api {
 namespace {
@@ -41,7 +42,7 @@ class PairSet {
     d_.sampleIndexes[d_.pairCount] = static_cast<std::uint16_t>(p.second);
     ++d_.pairCount;
   }
-  void remove(std::int32_t i) { EliminatePointFromIps(d_.testIndexes, d_.sampleIndexes, &d_.pairCount, i); }
+  void remove(std::int32_t i) { zyl::api::EliminatePointFromIps(d_.testIndexes, d_.sampleIndexes, &d_.pairCount, i); }
   // First position whose first (which 0) or second (which 1) index is v.
   std::int32_t find(std::int32_t v, int which) const {
     for (std::int32_t i = 0; i < size(); ++i)
@@ -162,7 +163,7 @@ Minutia mean_of(std::initializer_list<Minutia> ms, std::int32_t type) {
   r.x /= n;
   r.y /= n;
   r.curvature /= n;
-  r.angle = AverageAngle(angles.data(), n);
+  r.angle = zyl::api::AverageAngle(angles.data(), n);
   return r;
 }
 
@@ -363,9 +364,8 @@ std::int32_t gen_match(XWContext& c, MatchData& md, PairRecord& pair, std::int32
 
 using namespace zyl::api;
 
-extern "C" {
 
-ZYL_API int32_t AverageAngle(int32_t* angles, int32_t n) {
+int32_t zyl::api::AverageAngle(int32_t* angles, int32_t n) {
   if (!angles || n < 1) return 0;
   const auto [lo, hi] = std::minmax_element(angles, angles + n);
   std::int64_t sum = 0;
@@ -384,7 +384,7 @@ ZYL_API int32_t AverageAngle(int32_t* angles, int32_t n) {
   return mean;
 }
 
-ZYL_API void SortMinutiae(FeatureRecord* record) {
+void zyl::api::SortMinutiae(FeatureRecord* record) {
   if (!record) return;
   const std::int32_t n = minutia_count(*record);
   for (std::int32_t i = 0; i < n; ++i) {
@@ -400,14 +400,14 @@ ZYL_API void SortMinutiae(FeatureRecord* record) {
   }
 }
 
-ZYL_API void EliminatePointFromIps(uint16_t* first, uint16_t* second, int32_t* count, int32_t position) {
+void zyl::api::EliminatePointFromIps(uint16_t* first, uint16_t* second, int32_t* count, int32_t position) {
   if (!first || !second || !count || position < 0 || position >= *count) return;
   std::copy(first + position + 1, first + *count, first + position);
   std::copy(second + position + 1, second + *count, second + position);
   --*count;
 }
 
-ZYL_API int32_t FindFeatureInIPS(const MatchDetails* pairs, int32_t index, int32_t which) {
+extern "C" ZYL_API int32_t FindFeatureInIPS(const MatchDetails* pairs, int32_t index, int32_t which) {
   if (!pairs) return -1;
   const std::int32_t n = std::clamp(pairs->pairCount, 0, XW_DETAILS_MAX_PAIRS);
   const std::uint16_t* column = which == 0 ? pairs->testIndexes : pairs->sampleIndexes;
@@ -416,19 +416,19 @@ ZYL_API int32_t FindFeatureInIPS(const MatchDetails* pairs, int32_t index, int32
   return -1;
 }
 
-ZYL_API int32_t ExtractDuplicates(MatchDetails* pairs, MatchDetails* conflicts) {
+extern "C" ZYL_API int32_t ExtractDuplicates(MatchDetails* pairs, MatchDetails* conflicts) {
   if (!pairs || !conflicts) return 0;
   PairSet p(*pairs), c(*conflicts);
   return extract_duplicates(p, c) ? 1 : 0;
 }
 
-ZYL_API void AppendIPS(MatchDetails* p, MatchDetails* q, MatchDetails* p_conflicts, MatchDetails* q_conflicts) {
+extern "C" ZYL_API void AppendIPS(MatchDetails* p, MatchDetails* q, MatchDetails* p_conflicts, MatchDetails* q_conflicts) {
   if (!p || !q || !p_conflicts || !q_conflicts) return;
   PairSet ps(*p), qs(*q), pc(*p_conflicts), qc(*q_conflicts);
   append_ips(ps, qs, pc, qc);
 }
 
-ZYL_API int32_t GenMatchFeatures(PairRecord* pair, const int32_t* threshold, XWContext* context) {
+extern "C" ZYL_API int32_t GenMatchFeatures(PairRecord* pair, const int32_t* threshold, XWContext* context) {
   XWContext* c = resolve_context(context);
   if (!c) return XW_ERR_NO_CONTEXT;
   if (!pair || !pair->test || !threshold) return XW_ERR_NULL_ARGUMENT;
@@ -437,7 +437,7 @@ ZYL_API int32_t GenMatchFeatures(PairRecord* pair, const int32_t* threshold, XWC
   return gen_match(*c, *md, *pair, *threshold);
 }
 
-ZYL_API int32_t GeneralizeFeatures(const FeatureRecord* first, const FeatureRecord* second,
+int32_t zyl::api::GeneralizeFeatures(const FeatureRecord* first, const FeatureRecord* second,
                                    const FeatureRecord* third, FeatureRecord* result, const int32_t* threshold,
                                    XWContext* context) {
   XWContext* c = resolve_context(context);
@@ -476,8 +476,15 @@ ZYL_API int32_t GeneralizeFeatures(const FeatureRecord* first, const FeatureReco
     }
   }
   Merger(*work, impressions, base).run(*result);
-  SortMinutiae(result);
+  zyl::api::SortMinutiae(result);
   return base;
 }
+
+extern "C" {
+
+ZYL_API int32_t AverageAngle(int32_t* angles, int32_t n) { return zyl::api::AverageAngle(angles, n); }
+ZYL_API void SortMinutiae(FeatureRecord* record) { zyl::api::SortMinutiae(record); }
+ZYL_API void EliminatePointFromIps(uint16_t* first, uint16_t* second, int32_t* count, int32_t position) { zyl::api::EliminatePointFromIps(first, second, count, position); }
+ZYL_API int32_t GeneralizeFeatures(const FeatureRecord* first, const FeatureRecord* second, const FeatureRecord* third, FeatureRecord* result, const int32_t* threshold, XWContext* context) { return zyl::api::GeneralizeFeatures(first, second, third, result, threshold, context); }
 
 }  // extern "C"

@@ -21,9 +21,8 @@ bool allocate(T*& data, std::int32_t count) {
 
 using namespace zyl::api;
 
-extern "C" {
 
-ZYL_API MatchData* CreateMatchData(void) {
+MatchData* zyl::api::CreateMatchData(void) {
   auto* md = static_cast<MatchData*>(std::calloc(1, sizeof(MatchData)));
   if (!md) return nullptr;
   bool ok = allocate(md->sorter.pairs, kPairCapacity) &&
@@ -41,7 +40,7 @@ ZYL_API MatchData* CreateMatchData(void) {
     }
   }
   if (!ok) {
-    FreeMatchData(md);
+    zyl::api::FreeMatchData(md);
     return nullptr;
   }
   md->sorter.pairCapacity = kPairCapacity;
@@ -54,7 +53,7 @@ ZYL_API MatchData* CreateMatchData(void) {
   return md;
 }
 
-ZYL_API void FreeMatchData(MatchData* md) {
+void zyl::api::FreeMatchData(MatchData* md) {
   if (!md) return;
   std::free(md->histogramX);
   std::free(md->histogramY);
@@ -68,5 +67,10 @@ ZYL_API void FreeMatchData(MatchData* md) {
     for (GraphLine**& bin : side.bins) std::free(bin);
   std::free(md);
 }
+
+extern "C" {
+
+ZYL_API MatchData* CreateMatchData(void) { return zyl::api::CreateMatchData(); }
+ZYL_API void FreeMatchData(MatchData* md) { zyl::api::FreeMatchData(md); }
 
 }  // extern "C"

@@ -7,6 +7,14 @@
 
 #include "zylscan/graph_matcher.h"
 
+// Bodies of exported functions, called directly inside the library.
+namespace zyl::api {
+
+MatchData* CreateMatchData(void);
+void FreeMatchData(MatchData* md);
+
+}  // namespace zyl::api
+
 namespace zyl::api {
 
 // Initial capacities of the growable arrays.

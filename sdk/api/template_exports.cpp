@@ -15,6 +15,7 @@
 #include "zylscan/nuvel.h"
 #include "zylscan/template_format.h"
 #include "zylscan/typeline_template.h"
+#include "api/template_exports.h"
 
 namespace {
 
@@ -85,25 +86,24 @@ TypelineEntries typeline_entries(const void* base, int32_t count, int32_t offset
 
 }  // namespace
 
-extern "C" {
 
-ZYL_API int32_t CompressFeatures(const FeatureRecord* record, uint8_t* out, XWContext* context) {
+int32_t zyl::api::CompressFeatures(const FeatureRecord* record, uint8_t* out, XWContext* context) {
   if (!record || !out) return kNullArgument;
   return static_cast<int32_t>(
       compress_features(*record, out_of(out, kTemplateBufferSize), writer_settings(context)));
 }
 
-ZYL_API int32_t DecompressFeatures(const uint8_t* tmpl, FeatureRecord* record) {
+extern "C" ZYL_API int32_t DecompressFeatures(const uint8_t* tmpl, FeatureRecord* record) {
   if (!tmpl || !record) return kNullArgument;
   return decompress_features(in(tmpl, kTemplateBufferSize), *record);
 }
 
-ZYL_API int32_t CompressBO(const FeatureRecord* record, uint8_t* out) {
+extern "C" ZYL_API int32_t CompressBO(const FeatureRecord* record, uint8_t* out) {
   if (!record || !out) return kNullArgument;
   return static_cast<int32_t>(compress_block_grid(*record, out_of(out, kBlockSectionMax)));
 }
 
-ZYL_API int32_t CompressBOLine(int32_t previous, int32_t count, const uint8_t* values, uint8_t* out) {
+extern "C" ZYL_API int32_t CompressBOLine(int32_t previous, int32_t count, const uint8_t* values, uint8_t* out) {
   if (!values || !out) return kNullArgument;
   if (count <= 0) return 0;
   const std::size_t n = static_cast<std::size_t>(count);
@@ -113,27 +113,27 @@ ZYL_API int32_t CompressBOLine(int32_t previous, int32_t count, const uint8_t* v
   return static_cast<int32_t>(w.pos());
 }
 
-ZYL_API int32_t DecompressBO(const uint8_t* data, FeatureRecord* record) {
+extern "C" ZYL_API int32_t DecompressBO(const uint8_t* data, FeatureRecord* record) {
   if (!data || !record) return kNullArgument;
   return static_cast<int32_t>(decompress_block_grid(in(data, kTemplateBufferSize), *record));
 }
 
-ZYL_API int32_t GetFeatureNum(const uint8_t* tmpl) {
+extern "C" ZYL_API int32_t GetFeatureNum(const uint8_t* tmpl) {
   if (!tmpl) return 0;
   return tmpl[5] | tmpl[6] << 8;
 }
 
-ZYL_API void SetFingerPoint(int32_t value) { set_finger_point(value); }
-ZYL_API int32_t GetFingerPoint(void) { return finger_point(); }
+extern "C" ZYL_API void SetFingerPoint(int32_t value) { set_finger_point(value); }
+extern "C" ZYL_API int32_t GetFingerPoint(void) { return finger_point(); }
 
-ZYL_API int32_t ZYL_getFormatType(const uint8_t* buffer, int32_t length) {
+int32_t zyl::api::ZYL_getFormatType(const uint8_t* buffer, int32_t length) {
   if (!buffer || length <= 0) return ZYL_FORMAT_UNKNOWN;
   return static_cast<int32_t>(detect_format(in(buffer, static_cast<std::size_t>(length))));
 }
 
-ZYL_API int32_t CheckFeaFormat(void) { return 0; }
+extern "C" ZYL_API int32_t CheckFeaFormat(void) { return 0; }
 
-ZYL_API int32_t ZYL_FromNuvelToQXE(const uint8_t* nuvel, int32_t n, QxeIdentifier identifier,
+extern "C" ZYL_API int32_t ZYL_FromNuvelToQXE(const uint8_t* nuvel, int32_t n, QxeIdentifier identifier,
                                    uint8_t* out, int32_t* outLength, QxeInfo info) {
   if (!out || !outLength || (!nuvel && n != 0)) return ZYL_QXE_NULL_ARGUMENT;
   if (n < 0 || static_cast<std::size_t>(n) > kQxeMaxTemplate) return ZYL_QXE_LENGTH_MISMATCH;
@@ -144,7 +144,7 @@ ZYL_API int32_t ZYL_FromNuvelToQXE(const uint8_t* nuvel, int32_t n, QxeIdentifie
   return ZYL_QXE_OK;
 }
 
-ZYL_API int32_t ZYL_FromQXEToNuvel(const uint8_t* container, int32_t length, uint8_t* out,
+extern "C" ZYL_API int32_t ZYL_FromQXEToNuvel(const uint8_t* container, int32_t length, uint8_t* out,
                                    int32_t* nuvelLength, QxeInfo* info, QxeIdentifier* identifier) {
   if (!container || !out || !nuvelLength || !info || !identifier) return ZYL_QXE_NULL_ARGUMENT;
   if (length < 0) return ZYL_QXE_LENGTH_MISMATCH;
@@ -158,7 +158,7 @@ ZYL_API int32_t ZYL_FromQXEToNuvel(const uint8_t* container, int32_t length, uin
   return ZYL_QXE_OK;
 }
 
-ZYL_API int32_t CompressFeatures_ISO(const FeatureRecord* record, uint8_t* out, XWContext*,
+extern "C" ZYL_API int32_t CompressFeatures_ISO(const FeatureRecord* record, uint8_t* out, XWContext*,
                                      uint8_t fingerPosition, int32_t width, int32_t height) {
   if (!record || !out) return kNullArgument;
   return static_cast<int32_t>(write_minutiae_record(MinutiaeRecordKind::Iso, *record,
@@ -166,7 +166,7 @@ ZYL_API int32_t CompressFeatures_ISO(const FeatureRecord* record, uint8_t* out, 
                                                     width, height));
 }
 
-ZYL_API int32_t CompressFeatures_ANSI(const FeatureRecord* record, uint8_t* out, XWContext*,
+extern "C" ZYL_API int32_t CompressFeatures_ANSI(const FeatureRecord* record, uint8_t* out, XWContext*,
                                       uint8_t fingerPosition, int32_t width, int32_t height) {
   if (!record || !out) return kNullArgument;
   return static_cast<int32_t>(write_minutiae_record(MinutiaeRecordKind::Ansi, *record,
@@ -174,15 +174,15 @@ ZYL_API int32_t CompressFeatures_ANSI(const FeatureRecord* record, uint8_t* out,
                                                     fingerPosition, width, height));
 }
 
-ZYL_API int32_t ZylISOToNuvel(const uint8_t* record, uint8_t* out, int32_t* outLength) {
+int32_t zyl::api::ZylISOToNuvel(const uint8_t* record, uint8_t* out, int32_t* outLength) {
   return record_to_nuvel(MinutiaeRecordKind::Iso, record, out, outLength);
 }
 
-ZYL_API int32_t ZylANSIToNuvel(const uint8_t* record, uint8_t* out, int32_t* outLength) {
+int32_t zyl::api::ZylANSIToNuvel(const uint8_t* record, uint8_t* out, int32_t* outLength) {
   return record_to_nuvel(MinutiaeRecordKind::Ansi, record, out, outLength);
 }
 
-ZYL_API int32_t TerrakTemplateISO(const void* base, int32_t count, int32_t offset, uint8_t* out,
+extern "C" ZYL_API int32_t TerrakTemplateISO(const void* base, int32_t count, int32_t offset, uint8_t* out,
                                   int32_t* outLength, int32_t width, int32_t height,
                                   int32_t xResolution, int32_t yResolution) {
   if (!base || !out || !outLength) return kNullArgument;
@@ -192,7 +192,7 @@ ZYL_API int32_t TerrakTemplateISO(const void* base, int32_t count, int32_t offse
   return 1;
 }
 
-ZYL_API int32_t TerrakTemplateNuvel(const void* base, int32_t count, int32_t offset, uint8_t* out,
+extern "C" ZYL_API int32_t TerrakTemplateNuvel(const void* base, int32_t count, int32_t offset, uint8_t* out,
                                     int32_t* outLength) {
   if (!base || !out || !outLength) return kNullArgument;
   const TypelineEntries e = typeline_entries(base, count, offset);
@@ -200,24 +200,32 @@ ZYL_API int32_t TerrakTemplateNuvel(const void* base, int32_t count, int32_t off
   return 1;
 }
 
-ZYL_API int32_t myround(float x) { return round_half_up(x); }
+extern "C" ZYL_API int32_t myround(float x) { return round_half_up(x); }
 
-ZYL_API int32_t ZYL_Zylfea2IDCardfea(const uint8_t* nuvel, int32_t length, uint8_t* out,
+extern "C" ZYL_API int32_t ZYL_Zylfea2IDCardfea(const uint8_t* nuvel, int32_t length, uint8_t* out,
                                      uint8_t fingerCode, uint8_t secondaryCode) {
   if (!nuvel || !out) return kNullArgument;
   const std::size_t size = length > 0 ? static_cast<std::size_t>(length) : kTemplateBufferSize;
   return nuvel_to_idcard(in(nuvel, size), out_of(out, kIdCardSize), fingerCode, secondaryCode);
 }
 
-ZYL_API int32_t IDcardfea2Nuvelfea(const uint8_t* card, uint8_t* out) {
+extern "C" ZYL_API int32_t IDcardfea2Nuvelfea(const uint8_t* card, uint8_t* out) {
   if (!card || !out) return kNullArgument;
   return idcard_to_nuvel(in(card, kIdCardSize), out_of(out, kTemplateBufferSize));
 }
 
-ZYL_API int32_t DecompressFeaturesIdcardtoNuvel(const uint8_t* card, FeatureRecord* record,
+int32_t zyl::api::DecompressFeaturesIdcardtoNuvel(const uint8_t* card, FeatureRecord* record,
                                                 uint8_t* secondaryCode) {
   if (!card || !record || !secondaryCode) return kNullArgument;
   return idcard_to_record(in(card, kIdCardSize), *record, *secondaryCode);
 }
+
+extern "C" {
+
+ZYL_API int32_t CompressFeatures(const FeatureRecord* record, uint8_t* out, XWContext* context) { return zyl::api::CompressFeatures(record, out, context); }
+ZYL_API int32_t ZYL_getFormatType(const uint8_t* buffer, int32_t length) { return zyl::api::ZYL_getFormatType(buffer, length); }
+ZYL_API int32_t ZylISOToNuvel(const uint8_t* record, uint8_t* out, int32_t* outLength) { return zyl::api::ZylISOToNuvel(record, out, outLength); }
+ZYL_API int32_t ZylANSIToNuvel(const uint8_t* record, uint8_t* out, int32_t* outLength) { return zyl::api::ZylANSIToNuvel(record, out, outLength); }
+ZYL_API int32_t DecompressFeaturesIdcardtoNuvel(const uint8_t* card, FeatureRecord* record, uint8_t* secondaryCode) { return zyl::api::DecompressFeaturesIdcardtoNuvel(card, record, secondaryCode); }
 
 }  // extern "C"

@@ -5,6 +5,7 @@
 
 #include "api/xw_context.h"
 #include "zylscan/xw.h"
+#include "api/xw_modes.h"
 
 namespace zyl::api {
 namespace {
@@ -135,9 +136,8 @@ void apply(XWContext& c, std::int32_t id, std::int32_t value) {
 
 using namespace zyl::api;
 
-extern "C" {
 
-ZYL_API int32_t SetExtractFeatures(int32_t choice, XWContext* context) {
+extern "C" ZYL_API int32_t SetExtractFeatures(int32_t choice, XWContext* context) {
   XWContext* c = resolve_context(context);
   if (!c) return XW_ERR_NO_CONTEXT;
   switch (choice) {
@@ -150,7 +150,7 @@ ZYL_API int32_t SetExtractFeatures(int32_t choice, XWContext* context) {
   return XW_OK;
 }
 
-ZYL_API int32_t SetMatchFeatures(int32_t choice, XWContext* context) {
+extern "C" ZYL_API int32_t SetMatchFeatures(int32_t choice, XWContext* context) {
   XWContext* c = resolve_context(context);
   if (!c) return XW_ERR_NO_CONTEXT;
   switch (choice) {
@@ -160,11 +160,11 @@ ZYL_API int32_t SetMatchFeatures(int32_t choice, XWContext* context) {
     default: return XW_ERR_BAD_VALUE;
   }
   c->matchFeatures = choice;
-  SetThresholdNormalization(c);
+  zyl::api::SetThresholdNormalization(c);
   return XW_OK;
 }
 
-ZYL_API int32_t SetMatchingSpeed(int32_t speed, XWContext* context) {
+extern "C" ZYL_API int32_t SetMatchingSpeed(int32_t speed, XWContext* context) {
   XWContext* c = resolve_context(context);
   if (!c) return XW_ERR_NO_CONTEXT;
   switch (speed) {
@@ -175,11 +175,11 @@ ZYL_API int32_t SetMatchingSpeed(int32_t speed, XWContext* context) {
   c->verifyWindowLow = 20;
   c->verifyWindowHigh = 500;
   c->matchingSpeed = speed;
-  SetThresholdNormalization(c);
+  zyl::api::SetThresholdNormalization(c);
   return XW_OK;
 }
 
-ZYL_API int32_t SetMode(int32_t mode, XWContext* context) {
+extern "C" ZYL_API int32_t SetMode(int32_t mode, XWContext* context) {
   XWContext* c = resolve_context(context);
   if (!c) return XW_ERR_NO_CONTEXT;
   const auto column = preset_column(mode);
@@ -189,11 +189,11 @@ ZYL_API int32_t SetMode(int32_t mode, XWContext* context) {
   if (mode == 600)
     for (const auto& [id, value] : kMode600Budgets) apply(*c, id, value);
   c->mode = mode;
-  SetThresholdNormalization(c);
+  zyl::api::SetThresholdNormalization(c);
   return XW_OK;
 }
 
-ZYL_API int32_t SetThresholdNormalization(XWContext* context) {
+int32_t zyl::api::SetThresholdNormalization(XWContext* context) {
   XWContext* c = resolve_context(context);
   if (!c) return XW_ERR_NO_CONTEXT;
   const auto pair = normalisation_for(c->mode, c->matchingSpeed, c->matchFeatures);
@@ -202,5 +202,9 @@ ZYL_API int32_t SetThresholdNormalization(XWContext* context) {
   c->scoreOffset = pair->offset;
   return XW_OK;
 }
+
+extern "C" {
+
+ZYL_API int32_t SetThresholdNormalization(XWContext* context) { return zyl::api::SetThresholdNormalization(context); }
 
 }  // extern "C"

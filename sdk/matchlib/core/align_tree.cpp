@@ -5,13 +5,15 @@
 #include "matchlib/core/allocation.h"
 #include "zylscan/matchlib_align.h"
 #include "zylscan/matchlib_object.h"
+#include "matchlib/core/align_tree.h"
+#include "matchlib/core/blob.h"
+#include "matchlib/core/rigid_transform.h"
 
 using zyl::matchlib::ml_calloc;
 using zyl::matchlib::ml_malloc;
 
-extern "C" {
 
-ZYL_API WorkItem* worklist_push(WorkList* list, void* payload, RigidTransform* transform) {
+WorkItem* zyl::matchlib::worklist_push(WorkList* list, void* payload, RigidTransform* transform) {
   if (!list) return nullptr;
   auto* item = static_cast<WorkItem*>(ml_malloc(sizeof(WorkItem)));
   if (!item) return nullptr;
@@ -25,7 +27,6 @@ ZYL_API WorkItem* worklist_push(WorkList* list, void* payload, RigidTransform* t
   return item;
 }
 
-}  // extern "C"
 
 namespace zyl::matchlib {
 namespace {
@@ -52,7 +53,7 @@ void drain(WorkList* list) {
   while (list->first) {
     RigidTransform* t = nullptr;
     take(list, list->first, &t);
-    xform_release(t);
+    zyl::matchlib::xform_release(t);
   }
 }
 
@@ -63,7 +64,7 @@ template <class Fn>
 AlignTreeNode* breadth_first(AlignTreeNode* root, Fn fn, int* status) {
   *status = ML_OK;
   WorkList queue{};
-  if (root && !worklist_push(&queue, root, nullptr)) {
+  if (root && !zyl::matchlib::worklist_push(&queue, root, nullptr)) {
     *status = ML_NO_MEMORY;
     return nullptr;
   }
@@ -74,7 +75,7 @@ AlignTreeNode* breadth_first(AlignTreeNode* root, Fn fn, int* status) {
       return n;
     }
     for (AlignTreeNode* c = n->first_child; c; c = c->next) {
-      if (!worklist_push(&queue, c, nullptr)) {
+      if (!zyl::matchlib::worklist_push(&queue, c, nullptr)) {
         drain(&queue);
         *status = ML_NO_MEMORY;
         return nullptr;
@@ -135,14 +136,14 @@ void free_subtree(AlignTreeNode* root) {
     }
     AlignTreeNode* parent = n == root ? nullptr : n->parent;
     if (parent) detach(n);
-    align_tree_node_free(n);
+    zyl::matchlib::align_tree_node_free(n);
     n = parent;
   }
 }
 
 void destroy_node(AlignNode* n) {
-  blob_release(n->blob);
-  xform_release(n->transform);
+  zyl::matchlib::blob_release(n->blob);
+  zyl::matchlib::xform_release(n->transform);
   std::free(n);
 }
 
@@ -161,7 +162,7 @@ void set_owner(AlignTreeNode* root, AlignTree* tree) {
   (void)status;  // owners of nodes the queue could not reach stay as they were
 }
 
-int32_t node_flag(const AlignTreeNode* n) { return align_node_get_flag(n->node); }
+int32_t node_flag(const AlignTreeNode* n) { return zyl::matchlib::align_node_get_flag(n->node); }
 
 struct Found {
   AlignForestItem* item = nullptr;
@@ -170,7 +171,7 @@ struct Found {
 
 Found find_in_forest(AlignForest* forest, const DataBlob* blob) {
   for (AlignForestItem* it = forest->first; it; it = it->next) {
-    if (AlignTreeNode* n = align_tree_find(align_tree_root_slot(it->tree), blob)) return {it, n};
+    if (AlignTreeNode* n = zyl::matchlib::align_tree_find(zyl::matchlib::align_tree_root_slot(it->tree), blob)) return {it, n};
   }
   return {};
 }
@@ -219,75 +220,74 @@ int count_flagged(AlignTreeNode* root, int32_t* flagged) {
 
 using namespace zyl::matchlib;
 
-extern "C" {
 
-ZYL_API void* worklist_pop_front(WorkList* list, RigidTransform** out_transform) {
+extern "C" ZYL_API void* worklist_pop_front(WorkList* list, RigidTransform** out_transform) {
   return take(list, list ? list->first : nullptr, out_transform);
 }
 
-ZYL_API void* worklist_pop_back(WorkList* list, RigidTransform** out_transform) {
+extern "C" ZYL_API void* worklist_pop_back(WorkList* list, RigidTransform** out_transform) {
   return take(list, list ? list->last : nullptr, out_transform);
 }
 
-ZYL_API void* worklist_peek_back(const WorkList* list, RigidTransform** out_transform) {
+extern "C" ZYL_API void* worklist_peek_back(const WorkList* list, RigidTransform** out_transform) {
   const WorkItem* item = list ? list->last : nullptr;
   if (out_transform) *out_transform = item ? item->transform : nullptr;
   return item ? item->payload : nullptr;
 }
 
-ZYL_API AlignNode* align_node_create(DataBlob* blob, AlignTree* tree, RigidTransform* transform) {
-  RigidTransform* t = transform ? xform_retain(transform) : xform_copy(nullptr);
+AlignNode* zyl::matchlib::align_node_create(DataBlob* blob, AlignTree* tree, RigidTransform* transform) {
+  RigidTransform* t = transform ? zyl::matchlib::xform_retain(transform) : zyl::matchlib::xform_copy(nullptr);
   if (!t) return nullptr;
   auto* n = static_cast<AlignNode*>(ml_malloc(sizeof(AlignNode)));
   if (!n) {
-    xform_release(t);
+    zyl::matchlib::xform_release(t);
     return nullptr;
   }
-  *n = AlignNode{1, blob_retain(blob), tree, t, destroy_node};
+  *n = AlignNode{1, zyl::matchlib::blob_retain(blob), tree, t, destroy_node};
   return n;
 }
 
-ZYL_API AlignNode* align_node_copy(const AlignNode* node) {
+extern "C" ZYL_API AlignNode* align_node_copy(const AlignNode* node) {
   if (!node) return nullptr;
-  return align_node_create(node->blob, node->tree, node->transform);
+  return zyl::matchlib::align_node_create(node->blob, node->tree, node->transform);
 }
 
-ZYL_API AlignNode* align_node_retain(AlignNode* n) {
+AlignNode* zyl::matchlib::align_node_retain(AlignNode* n) {
   if (n) ++n->refcount;
   return n;
 }
 
-ZYL_API void align_node_release(AlignNode* n) {
+void zyl::matchlib::align_node_release(AlignNode* n) {
   if (n && --n->refcount == 0 && n->destroy) n->destroy(n);
 }
 
-ZYL_API int align_node_same(const AlignNode* a, const AlignNode* b) {
+extern "C" ZYL_API int align_node_same(const AlignNode* a, const AlignNode* b) {
   return a && b && a->blob == b->blob && a->tree == b->tree ? 1 : 0;
 }
 
-ZYL_API DataBlob* align_node_get_blob(const AlignNode* n) { return n ? n->blob : nullptr; }
-ZYL_API AlignTree* align_node_get_tree(const AlignNode* n) { return n ? n->tree : nullptr; }
-ZYL_API RigidTransform* align_node_get_transform(const AlignNode* n) {
+DataBlob* zyl::matchlib::align_node_get_blob(const AlignNode* n) { return n ? n->blob : nullptr; }
+extern "C" ZYL_API AlignTree* align_node_get_tree(const AlignNode* n) { return n ? n->tree : nullptr; }
+extern "C" ZYL_API RigidTransform* align_node_get_transform(const AlignNode* n) {
   return n ? n->transform : nullptr;
 }
-ZYL_API int32_t align_node_get_flag(const AlignNode* n) {
-  return n ? xform_get_flag(n->transform) : 0;
+int32_t zyl::matchlib::align_node_get_flag(const AlignNode* n) {
+  return n ? zyl::matchlib::xform_get_flag(n->transform) : 0;
 }
-ZYL_API void align_node_toggle_flag(AlignNode* n) {
-  if (n) xform_toggle_flag(n->transform);
+void zyl::matchlib::align_node_toggle_flag(AlignNode* n) {
+  if (n) zyl::matchlib::xform_toggle_flag(n->transform);
 }
-ZYL_API void align_node_set_transform(AlignNode* n, RigidTransform* t) {
+void zyl::matchlib::align_node_set_transform(AlignNode* n, RigidTransform* t) {
   if (!n) return;
-  xform_retain(t);
-  xform_release(n->transform);
+  zyl::matchlib::xform_retain(t);
+  zyl::matchlib::xform_release(n->transform);
   n->transform = t;
 }
 
-ZYL_API AlignTreeNode* align_tree_node_create(DataBlob* blob, AlignTree* tree,
+AlignTreeNode* zyl::matchlib::align_tree_node_create(DataBlob* blob, AlignTree* tree,
                                               RigidTransform* transform) {
   auto* tn = static_cast<AlignTreeNode*>(ml_calloc(1, sizeof(AlignTreeNode)));
   if (!tn) return nullptr;
-  tn->node = align_node_create(blob, tree, transform);
+  tn->node = zyl::matchlib::align_node_create(blob, tree, transform);
   if (!tn->node) {
     std::free(tn);
     return nullptr;
@@ -295,39 +295,39 @@ ZYL_API AlignTreeNode* align_tree_node_create(DataBlob* blob, AlignTree* tree,
   return tn;
 }
 
-ZYL_API void align_tree_node_free(AlignTreeNode* tn) {
+void zyl::matchlib::align_tree_node_free(AlignTreeNode* tn) {
   if (!tn) return;
-  align_node_release(tn->node);
+  zyl::matchlib::align_node_release(tn->node);
   std::free(tn);
 }
 
-ZYL_API AlignTree* align_tree_create(void) {
+AlignTree* zyl::matchlib::align_tree_create(void) {
   auto* t = static_cast<AlignTree*>(ml_malloc(sizeof(AlignTree)));
   if (!t) return nullptr;
   *t = AlignTree{1, nullptr, destroy_tree};
   return t;
 }
 
-ZYL_API AlignTree* align_tree_create_alt(void) { return align_tree_create(); }
+extern "C" ZYL_API AlignTree* align_tree_create_alt(void) { return zyl::matchlib::align_tree_create(); }
 
-ZYL_API AlignTree* align_tree_retain(AlignTree* t) {
+extern "C" ZYL_API AlignTree* align_tree_retain(AlignTree* t) {
   if (t) ++t->refcount;
   return t;
 }
 
-ZYL_API void align_tree_release(AlignTree* t) {
+void zyl::matchlib::align_tree_release(AlignTree* t) {
   if (t && --t->refcount == 0 && t->destroy) t->destroy(t);
 }
 
-ZYL_API AlignTreeNode** align_tree_root_slot(AlignTree* t) { return t ? &t->root : nullptr; }
+AlignTreeNode** zyl::matchlib::align_tree_root_slot(AlignTree* t) { return t ? &t->root : nullptr; }
 
-ZYL_API int align_tree_set_root(AlignTree* t, AlignNode* node) {
+int zyl::matchlib::align_tree_set_root(AlignTree* t, AlignNode* node) {
   if (!t) return ML_BAD_ARGUMENT;
   AlignTreeNode* root = nullptr;
   if (node) {
     root = static_cast<AlignTreeNode*>(ml_calloc(1, sizeof(AlignTreeNode)));
     if (!root) return ML_NO_MEMORY;
-    root->node = align_node_retain(node);
+    root->node = zyl::matchlib::align_node_retain(node);
   }
   // The nodes the tree held go with it: nothing else owns them.
   free_subtree(t->root);
@@ -335,33 +335,33 @@ ZYL_API int align_tree_set_root(AlignTree* t, AlignNode* node) {
   return ML_OK;
 }
 
-ZYL_API AlignNode* align_tree_get_root(const AlignTree* t) {
+AlignNode* zyl::matchlib::align_tree_get_root(const AlignTree* t) {
   return t && t->root ? t->root->node : nullptr;
 }
 
-ZYL_API int32_t align_tree_count(const AlignTree* t) {
+int32_t zyl::matchlib::align_tree_count(const AlignTree* t) {
   if (!t) return 0;
   int32_t flagged;
   return count_flagged(t->root, &flagged);
 }
 
-ZYL_API AlignTreeNode* align_tree_find(AlignTreeNode* const* slot, const DataBlob* blob) {
+AlignTreeNode* zyl::matchlib::align_tree_find(AlignTreeNode* const* slot, const DataBlob* blob) {
   if (!slot) return nullptr;
   int status;
   return breadth_first(*slot, [&](AlignTreeNode* n) { return n->node->blob == blob; }, &status);
 }
 
-ZYL_API int align_tree_toggle_flags(AlignTreeNode* const* slot) {
+int zyl::matchlib::align_tree_toggle_flags(AlignTreeNode* const* slot) {
   if (!slot) return ML_BAD_ARGUMENT;
   int status;
   breadth_first(*slot, [](AlignTreeNode* n) {
-    align_node_toggle_flag(n->node);
+    zyl::matchlib::align_node_toggle_flag(n->node);
     return false;
   }, &status);
   return status;
 }
 
-ZYL_API int align_tree_reroot(AlignTreeNode** slot, AlignTreeNode* n) {
+int zyl::matchlib::align_tree_reroot(AlignTreeNode** slot, AlignTreeNode* n) {
   if (!slot || !n || !n->parent) return ML_OK;
   // All new transforms are made first, so that a memory failure leaves the
   // tree as it was: the identity for n, then for each node up the path the
@@ -374,11 +374,11 @@ ZYL_API int align_tree_reroot(AlignTreeNode** slot, AlignTreeNode* n) {
   int32_t i = 0;
   for (AlignTreeNode* p = n; ok && p; p = p->parent, ++i) {
     path[i] = p;
-    fresh[i] = i == 0 ? xform_copy(nullptr) : xform_invert(path[i - 1]->node->transform);
+    fresh[i] = i == 0 ? zyl::matchlib::xform_copy(nullptr) : zyl::matchlib::xform_invert(path[i - 1]->node->transform);
     if (!fresh[i]) ok = false;
   }
   if (!ok) {
-    for (int32_t k = 0; fresh && k < length; ++k) xform_release(fresh[k]);
+    for (int32_t k = 0; fresh && k < length; ++k) zyl::matchlib::xform_release(fresh[k]);
     std::free(fresh);
     std::free(path);
     return ML_NO_MEMORY;
@@ -389,8 +389,8 @@ ZYL_API int align_tree_reroot(AlignTreeNode** slot, AlignTreeNode* n) {
     AlignTreeNode* parent = cur->parent;
     detach(cur);
     if (handled) add_child_last(handled, cur);
-    align_node_set_transform(cur->node, fresh[i]);
-    xform_release(fresh[i]);
+    zyl::matchlib::align_node_set_transform(cur->node, fresh[i]);
+    zyl::matchlib::xform_release(fresh[i]);
     handled = cur;
     cur = parent;
   }
@@ -400,46 +400,46 @@ ZYL_API int align_tree_reroot(AlignTreeNode** slot, AlignTreeNode* n) {
   return ML_OK;
 }
 
-ZYL_API int align_tree_walk(AlignTreeNode** slot, AlignWalkCallback callback, void* user) {
+int zyl::matchlib::align_tree_walk(AlignTreeNode** slot, AlignWalkCallback callback, void* user) {
   if (!slot || !*slot) return ML_OK;
   WorkList queue{};
   // The root carries the identity, so its accumulated transform is its own
   // (a root that is not the identity is not applied twice).
-  RigidTransform* identity = xform_copy(nullptr);
+  RigidTransform* identity = zyl::matchlib::xform_copy(nullptr);
   if (!identity) return ML_NO_MEMORY;
-  if (!worklist_push(&queue, *slot, identity)) {
-    xform_release(identity);
+  if (!zyl::matchlib::worklist_push(&queue, *slot, identity)) {
+    zyl::matchlib::xform_release(identity);
     return ML_NO_MEMORY;
   }
   while (queue.first) {
     RigidTransform* carried = nullptr;
     auto* n = static_cast<AlignTreeNode*>(take(&queue, queue.first, &carried));
     // The carried transform first, then the node's own.
-    RigidTransform* acc = xform_compose(n->node->transform, carried);
-    xform_release(carried);
+    RigidTransform* acc = zyl::matchlib::xform_compose(n->node->transform, carried);
+    zyl::matchlib::xform_release(carried);
     if (!acc) {
       drain(&queue);
       return ML_NO_MEMORY;
     }
     if (callback && callback(slot, n, acc, user) != 0) {
-      xform_release(acc);
+      zyl::matchlib::xform_release(acc);
       drain(&queue);
       return ML_OK;
     }
     for (AlignTreeNode* c = n->first_child; c; c = c->next) {
-      if (!worklist_push(&queue, c, xform_retain(acc))) {
-        xform_release(acc);  // the reference the failed push was to carry
-        xform_release(acc);
+      if (!zyl::matchlib::worklist_push(&queue, c, zyl::matchlib::xform_retain(acc))) {
+        zyl::matchlib::xform_release(acc);  // the reference the failed push was to carry
+        zyl::matchlib::xform_release(acc);
         drain(&queue);
         return ML_NO_MEMORY;
       }
     }
-    xform_release(acc);
+    zyl::matchlib::xform_release(acc);
   }
   return ML_OK;
 }
 
-ZYL_API int align_forest_build(PairList* pairs, int majority, AlignForest* forest) {
+int zyl::matchlib::align_forest_build(PairList* pairs, int majority, AlignForest* forest) {
   if (!forest) return ML_BAD_ARGUMENT;
   *forest = AlignForest{nullptr, nullptr, 0};
   for (PairListItem* item = pairs ? pairs->first : nullptr; item; item = item->next) {
@@ -448,7 +448,7 @@ ZYL_API int align_forest_build(PairList* pairs, int majority, AlignForest* fores
     DataBlob* p = r->first;
     DataBlob* g = r->second;
     RigidTransform* t = r->transform;
-    const bool f = xform_get_flag(t) != 0;
+    const bool f = zyl::matchlib::xform_get_flag(t) != 0;
     const Found s = find_in_forest(forest, p);
     const Found e = find_in_forest(forest, g);
     if (s.node && e.node) {
@@ -458,37 +458,37 @@ ZYL_API int align_forest_build(PairList* pairs, int majority, AlignForest* fores
       // Flags as the nodes held them before the reroot replaces e's transform.
       const bool differ = (node_flag(e_node) != 0) != (node_flag(s_node) != 0);
       AlignTree* g_tree = e.item->tree;
-      if (align_tree_reroot(&g_tree->root, e_node) != ML_OK) return ML_NO_MEMORY;
+      if (zyl::matchlib::align_tree_reroot(&g_tree->root, e_node) != ML_OK) return ML_NO_MEMORY;
       forest_unlink(forest, e.item);
-      if (f != differ) align_tree_toggle_flags(&g_tree->root);
+      if (f != differ) zyl::matchlib::align_tree_toggle_flags(&g_tree->root);
       g_tree->root = nullptr;
       set_owner(e_node, s.item->tree);
-      align_tree_release(g_tree);
+      zyl::matchlib::align_tree_release(g_tree);
       std::free(e.item);
-      align_node_set_transform(e_node->node, t);
+      zyl::matchlib::align_node_set_transform(e_node->node, t);
       add_child_first(s_node, e_node);
     } else if (s.node) {
-      if (node_flag(s.node)) xform_toggle_flag(t);
-      AlignTreeNode* child = align_tree_node_create(g, s.item->tree, t);
+      if (node_flag(s.node)) zyl::matchlib::xform_toggle_flag(t);
+      AlignTreeNode* child = zyl::matchlib::align_tree_node_create(g, s.item->tree, t);
       if (!child) return ML_NO_MEMORY;
       add_child_first(s.node, child);
     } else if (e.node) {
-      if (node_flag(e.node)) xform_toggle_flag(t);
-      RigidTransform* inverse = xform_invert(t);
-      AlignTreeNode* child = inverse ? align_tree_node_create(p, e.item->tree, inverse) : nullptr;
-      xform_release(inverse);
+      if (node_flag(e.node)) zyl::matchlib::xform_toggle_flag(t);
+      RigidTransform* inverse = zyl::matchlib::xform_invert(t);
+      AlignTreeNode* child = inverse ? zyl::matchlib::align_tree_node_create(p, e.item->tree, inverse) : nullptr;
+      zyl::matchlib::xform_release(inverse);
       if (!child) return ML_NO_MEMORY;
       add_child_first(e.node, child);
     } else {
-      AlignTree* tree = align_tree_create();
-      AlignTreeNode* root = tree ? align_tree_node_create(p, tree, nullptr) : nullptr;
-      AlignTreeNode* child = root ? align_tree_node_create(g, tree, t) : nullptr;
+      AlignTree* tree = zyl::matchlib::align_tree_create();
+      AlignTreeNode* root = tree ? zyl::matchlib::align_tree_node_create(p, tree, nullptr) : nullptr;
+      AlignTreeNode* child = root ? zyl::matchlib::align_tree_node_create(g, tree, t) : nullptr;
       auto* fi = child ? static_cast<AlignForestItem*>(ml_malloc(sizeof(AlignForestItem)))
                        : nullptr;
       if (!fi) {
-        align_tree_node_free(child);
-        align_tree_node_free(root);
-        align_tree_release(tree);
+        zyl::matchlib::align_tree_node_free(child);
+        zyl::matchlib::align_tree_node_free(root);
+        zyl::matchlib::align_tree_release(tree);
         return ML_NO_MEMORY;
       }
       tree->root = root;
@@ -502,12 +502,12 @@ ZYL_API int align_forest_build(PairList* pairs, int majority, AlignForest* fores
     const int32_t total = count_flagged(it->tree->root, &flagged);
     const bool more_than_half = flagged * 2 > total;
     if ((majority == 0 && more_than_half) || (majority != 0 && !more_than_half))
-      align_tree_toggle_flags(&it->tree->root);
+      zyl::matchlib::align_tree_toggle_flags(&it->tree->root);
   }
   return ML_OK;
 }
 
-ZYL_API void align_forest_sort(AlignForest* forest) {
+void zyl::matchlib::align_forest_sort(AlignForest* forest) {
   if (!forest) return;
   // Re-inserts each tree before the first tree with strictly fewer nodes;
   // works in place, so it needs no memory and cannot fail.
@@ -516,22 +516,48 @@ ZYL_API void align_forest_sort(AlignForest* forest) {
   while (pending) {
     AlignForestItem* it = pending;
     pending = pending->next;
-    const int32_t size = align_tree_count(it->tree);
+    const int32_t size = zyl::matchlib::align_tree_count(it->tree);
     AlignForestItem* at = forest->first;
-    while (at && align_tree_count(at->tree) >= size) at = at->next;
+    while (at && zyl::matchlib::align_tree_count(at->tree) >= size) at = at->next;
     forest_insert_before(forest, at, it);
   }
 }
 
-ZYL_API void align_forest_clear(AlignForest* forest) {
+void zyl::matchlib::align_forest_clear(AlignForest* forest) {
   if (!forest) return;
   for (AlignForestItem* it = forest->first; it;) {
     AlignForestItem* next = it->next;
-    align_tree_release(it->tree);
+    zyl::matchlib::align_tree_release(it->tree);
     std::free(it);
     it = next;
   }
   *forest = AlignForest{nullptr, nullptr, 0};
 }
+
+extern "C" {
+
+ZYL_API WorkItem* worklist_push(WorkList* list, void* payload, RigidTransform* transform) { return zyl::matchlib::worklist_push(list, payload, transform); }
+ZYL_API AlignNode* align_node_create(DataBlob* blob, AlignTree* tree, RigidTransform* transform) { return zyl::matchlib::align_node_create(blob, tree, transform); }
+ZYL_API AlignNode* align_node_retain(AlignNode* n) { return zyl::matchlib::align_node_retain(n); }
+ZYL_API void align_node_release(AlignNode* n) { zyl::matchlib::align_node_release(n); }
+ZYL_API DataBlob* align_node_get_blob(const AlignNode* n) { return zyl::matchlib::align_node_get_blob(n); }
+ZYL_API int32_t align_node_get_flag(const AlignNode* n) { return zyl::matchlib::align_node_get_flag(n); }
+ZYL_API void align_node_toggle_flag(AlignNode* n) { zyl::matchlib::align_node_toggle_flag(n); }
+ZYL_API void align_node_set_transform(AlignNode* n, RigidTransform* t) { zyl::matchlib::align_node_set_transform(n, t); }
+ZYL_API AlignTreeNode* align_tree_node_create(DataBlob* blob, AlignTree* tree, RigidTransform* transform) { return zyl::matchlib::align_tree_node_create(blob, tree, transform); }
+ZYL_API void align_tree_node_free(AlignTreeNode* tn) { zyl::matchlib::align_tree_node_free(tn); }
+ZYL_API AlignTree* align_tree_create(void) { return zyl::matchlib::align_tree_create(); }
+ZYL_API void align_tree_release(AlignTree* t) { zyl::matchlib::align_tree_release(t); }
+ZYL_API AlignTreeNode** align_tree_root_slot(AlignTree* t) { return zyl::matchlib::align_tree_root_slot(t); }
+ZYL_API int align_tree_set_root(AlignTree* t, AlignNode* node) { return zyl::matchlib::align_tree_set_root(t, node); }
+ZYL_API AlignNode* align_tree_get_root(const AlignTree* t) { return zyl::matchlib::align_tree_get_root(t); }
+ZYL_API int32_t align_tree_count(const AlignTree* t) { return zyl::matchlib::align_tree_count(t); }
+ZYL_API AlignTreeNode* align_tree_find(AlignTreeNode* const* slot, const DataBlob* blob) { return zyl::matchlib::align_tree_find(slot, blob); }
+ZYL_API int align_tree_toggle_flags(AlignTreeNode* const* slot) { return zyl::matchlib::align_tree_toggle_flags(slot); }
+ZYL_API int align_tree_reroot(AlignTreeNode** slot, AlignTreeNode* n) { return zyl::matchlib::align_tree_reroot(slot, n); }
+ZYL_API int align_tree_walk(AlignTreeNode** slot, AlignWalkCallback callback, void* user) { return zyl::matchlib::align_tree_walk(slot, callback, user); }
+ZYL_API int align_forest_build(PairList* pairs, int majority, AlignForest* forest) { return zyl::matchlib::align_forest_build(pairs, majority, forest); }
+ZYL_API void align_forest_sort(AlignForest* forest) { zyl::matchlib::align_forest_sort(forest); }
+ZYL_API void align_forest_clear(AlignForest* forest) { zyl::matchlib::align_forest_clear(forest); }
 
 }  // extern "C"

@@ -3,10 +3,10 @@
 #include <cstdlib>
 
 #include "zylscan/matchlib_object.h"
+#include "matchlib/core/alloc_check.h"
 
-extern "C" {
 
-ZYL_API int alloc_check(void* p1, void* p2, void* p3, void* p4, void* p5, void* p6, void* p7,
+int zyl::matchlib::alloc_check(void* p1, void* p2, void* p3, void* p4, void* p5, void* p6, void* p7,
                         uint8_t n) {
   void* const p[7] = {p1, p2, p3, p4, p5, p6, p7};
   const int count = n > 7 ? 7 : n;
@@ -19,6 +19,10 @@ ZYL_API int alloc_check(void* p1, void* p2, void* p3, void* p4, void* p5, void* 
   return ML_NO_MEMORY;
 }
 
-ZYL_API void free_callback(void* p) { std::free(p); }
+extern "C" ZYL_API void free_callback(void* p) { std::free(p); }
+
+extern "C" {
+
+ZYL_API int alloc_check(void* p1, void* p2, void* p3, void* p4, void* p5, void* p6, void* p7, uint8_t n) { return zyl::matchlib::alloc_check(p1, p2, p3, p4, p5, p6, p7, n); }
 
 }  // extern "C"

@@ -10,6 +10,8 @@
 #include "zylscan/matchlib_array.h"
 #include "zylscan/matchlib_fixed.h"
 #include "zylscan/matchlib_object.h"
+#include "matchlib/core/array_stats.h"
+#include "matchlib/core/fixed_math.h"
 
 namespace zyl::matchlib {
 namespace {
@@ -79,42 +81,41 @@ int circular_window(const std::uint8_t* in, int n, int r, std::uint8_t* out, F f
 
 using namespace zyl::matchlib;
 
-extern "C" {
 
-ZYL_API int array_sum_i32(const int32_t* a, int n) {
+int zyl::matchlib::array_sum_i32(const int32_t* a, int n) {
   return static_cast<int32_t>(static_cast<uint32_t>(sum_of(view(a, n))));
 }
 
-ZYL_API int array_mean_i32(const int32_t* a, int n) {
+int zyl::matchlib::array_mean_i32(const int32_t* a, int n) {
   const auto s = view(a, n);
   if (s.empty()) return 0;
-  const int32_t sum = array_sum_i32(a, n);
+  const int32_t sum = zyl::matchlib::array_sum_i32(a, n);
   return static_cast<int>(rounded_mean(sum, n));
 }
 
-ZYL_API int array_mean_u8(const uint8_t* a, int n) {
+int zyl::matchlib::array_mean_u8(const uint8_t* a, int n) {
   const auto s = view(a, n);
   if (s.empty()) return 0;
   return static_cast<int>((sum_of(s) + n / 2) / n);
 }
-ZYL_API int array_mean_u8_alt(const uint8_t* a, int n) { return array_mean_u8(a, n); }
-ZYL_API int array_mean_u8_alt2(const uint8_t* a, int n) { return array_mean_u8(a, n); }
+extern "C" ZYL_API int array_mean_u8_alt(const uint8_t* a, int n) { return zyl::matchlib::array_mean_u8(a, n); }
+extern "C" ZYL_API int array_mean_u8_alt2(const uint8_t* a, int n) { return zyl::matchlib::array_mean_u8(a, n); }
 
-ZYL_API int array_max_i32(const int32_t* a, int n) { return max_of(view(a, n)); }
-ZYL_API int array_min_i32(const int32_t* a, int n) { return min_of(view(a, n)); }
-ZYL_API int array_max_u8(const uint8_t* a, int n) { return max_of(view(a, n)); }
-ZYL_API int array_min_u8(const uint8_t* a, int n) { return min_of(view(a, n)); }
+extern "C" ZYL_API int array_max_i32(const int32_t* a, int n) { return max_of(view(a, n)); }
+extern "C" ZYL_API int array_min_i32(const int32_t* a, int n) { return min_of(view(a, n)); }
+int zyl::matchlib::array_max_u8(const uint8_t* a, int n) { return max_of(view(a, n)); }
+extern "C" ZYL_API int array_min_u8(const uint8_t* a, int n) { return min_of(view(a, n)); }
 
-ZYL_API int array_argmax_i32(const int32_t* a, int n) {
+int zyl::matchlib::array_argmax_i32(const int32_t* a, int n) {
   if (!a || n < 2) return 0;
   return static_cast<int>(std::max_element(a, a + n) - a);  // first of equals
 }
-ZYL_API int array_argmin_i32(const int32_t* a, int n) {
+extern "C" ZYL_API int array_argmin_i32(const int32_t* a, int n) {
   if (!a || n < 2) return 0;
   return static_cast<int>(std::min_element(a, a + n) - a);
 }
 
-ZYL_API int array_nearest_index_i32(int value, const int32_t* centres, int n) {
+int zyl::matchlib::array_nearest_index_i32(int value, const int32_t* centres, int n) {
   if (!centres || n < 2) return 0;
   int best = 0;
   std::int64_t best_d = std::abs(std::int64_t{centres[0]} - value);
@@ -128,29 +129,29 @@ ZYL_API int array_nearest_index_i32(int value, const int32_t* centres, int n) {
   return best;
 }
 
-ZYL_API void array_nearest_histogram_i32(const int32_t* values, int n, int32_t* counters,
+extern "C" ZYL_API void array_nearest_histogram_i32(const int32_t* values, int n, int32_t* counters,
                                          const int32_t* centres, int k) {
   if (!counters || k <= 0) return;
   std::fill_n(counters, k, 0);
   if (!centres) return;
-  for (int32_t v : view(values, n)) ++counters[array_nearest_index_i32(v, centres, k)];
+  for (int32_t v : view(values, n)) ++counters[zyl::matchlib::array_nearest_index_i32(v, centres, k)];
 }
 
-ZYL_API int array_variance_i32(const int32_t* a, int n) {
+int zyl::matchlib::array_variance_i32(const int32_t* a, int n) {
   const auto s = view(a, n);
   if (s.empty()) return 0;
-  const std::int64_t m = array_mean_i32(a, n);
+  const std::int64_t m = zyl::matchlib::array_mean_i32(a, n);
   std::int64_t s2 = 0;
   for (int32_t v : s) s2 += (v - m) * (v - m);
   return static_cast<int>((s2 + n / 2) / n);
 }
 
-ZYL_API int array_variance_u8(const uint8_t* a, int n) {
+int zyl::matchlib::array_variance_u8(const uint8_t* a, int n) {
   const auto s = view(a, n);
   return s.empty() ? 0 : static_cast<int>(byte_moments(s).variance);
 }
 
-ZYL_API int array_kurtosis_u8(const uint8_t* a, int n) {
+int zyl::matchlib::array_kurtosis_u8(const uint8_t* a, int n) {
   const auto s = view(a, n);
   if (s.empty()) return 0;
   const auto [m, v] = byte_moments(s);
@@ -164,28 +165,28 @@ ZYL_API int array_kurtosis_u8(const uint8_t* a, int n) {
   return static_cast<int>(std::clamp<std::int64_t>(k, -8192, 8192));
 }
 
-ZYL_API int array_skewness_u8(const uint8_t* a, int n) {
+int zyl::matchlib::array_skewness_u8(const uint8_t* a, int n) {
   const auto s = view(a, n);
   if (s.empty()) return 0;
   const auto [m, v] = byte_moments(s);
   if (v == 0) return 0;
   std::int64_t s3 = 0;
   for (uint8_t x : s) s3 += (x - m) * (x - m) * (x - m);
-  const std::int64_t root = fx_isqrt32_alt(static_cast<uint32_t>(v));
+  const std::int64_t root = zyl::matchlib::fx_isqrt32_alt(static_cast<uint32_t>(v));
   const std::int64_t k = (s3 * 256 / v / root + n / 2) / n;
   return static_cast<int>(std::clamp<std::int64_t>(k, -8192, 8192));
 }
 
-ZYL_API int array_circular_mean_u8(const uint8_t* in, int n, int r, uint8_t* out) {
+int zyl::matchlib::array_circular_mean_u8(const uint8_t* in, int n, int r, uint8_t* out) {
   return circular_window(in, n, r, out, [](int, int mean) { return mean; });
 }
 
-ZYL_API int array_circular_detrend_u8(const uint8_t* in, int n, int r, uint8_t* out) {
+int zyl::matchlib::array_circular_detrend_u8(const uint8_t* in, int n, int r, uint8_t* out) {
   return circular_window(in, n, r, out,
                          [](int v, int mean) { return std::clamp(v - mean + 128, 0, 255); });
 }
 
-ZYL_API void array_sort_i32(int32_t* a, int n) {
+void zyl::matchlib::array_sort_i32(int32_t* a, int n) {
   if (!a || n < 2) return;
   for (int i = 0; i + 1 < n; ++i) {
     int k = i;
@@ -195,14 +196,14 @@ ZYL_API void array_sort_i32(int32_t* a, int n) {
   }
 }
 
-ZYL_API int array_median_i32(int32_t* a, int n) {
+extern "C" ZYL_API int array_median_i32(int32_t* a, int n) {
   if (!a || n <= 0) return 0;
-  array_sort_i32(a, n);
+  zyl::matchlib::array_sort_i32(a, n);
   if (n % 2) return a[n / 2];
   return static_cast<int>((std::int64_t{a[n / 2 - 1]} + a[n / 2]) >> 1);
 }
 
-ZYL_API void array_reverse_records(void* records, int n, int record_size) {
+extern "C" ZYL_API void array_reverse_records(void* records, int n, int record_size) {
   if (!records || n < 2 || record_size <= 0) return;
   auto* p = static_cast<uint8_t*>(records);
   const std::size_t size = static_cast<std::size_t>(record_size);
@@ -210,7 +211,7 @@ ZYL_API void array_reverse_records(void* records, int n, int record_size) {
     std::swap_ranges(p + i * size, p + (i + 1) * size, p + j * size);
 }
 
-ZYL_API void array_equalize_u8(uint8_t* a, int n) {
+extern "C" ZYL_API void array_equalize_u8(uint8_t* a, int n) {
   if (!a || n <= 0) return;
   std::int64_t below_or_equal[256] = {};
   for (uint8_t v : view(a, n)) ++below_or_equal[v];
@@ -218,7 +219,7 @@ ZYL_API void array_equalize_u8(uint8_t* a, int n) {
   for (int i = 0; i < n; ++i) a[i] = static_cast<uint8_t>(below_or_equal[a[i]] * 255 / n);
 }
 
-ZYL_API int crossing_number8(const uint8_t* plane, int row_length, int row, int column, int mask) {
+extern "C" ZYL_API int crossing_number8(const uint8_t* plane, int row_length, int row, int column, int mask) {
   if (!plane || row < 1 || column < 1 || column > row_length - 2) return 0;
   const std::ptrdiff_t w = row_length;
   const uint8_t* c = plane + row * w + column;
@@ -229,7 +230,7 @@ ZYL_API int crossing_number8(const uint8_t* plane, int row_length, int row, int 
   return changes / 2;
 }
 
-ZYL_API int otsu_threshold_u8(const uint8_t* a, int n) {
+int zyl::matchlib::otsu_threshold_u8(const uint8_t* a, int n) {
   if (!a || n <= 0) return 0;
   // 8-bit counters: the callers pass 256 samples, and a level holding all of
   // them counts 0, as it always has.
@@ -253,5 +254,22 @@ ZYL_API int otsu_threshold_u8(const uint8_t* a, int n) {
   }
   return best;
 }
+
+extern "C" {
+
+ZYL_API int array_sum_i32(const int32_t* a, int n) { return zyl::matchlib::array_sum_i32(a, n); }
+ZYL_API int array_mean_i32(const int32_t* a, int n) { return zyl::matchlib::array_mean_i32(a, n); }
+ZYL_API int array_mean_u8(const uint8_t* a, int n) { return zyl::matchlib::array_mean_u8(a, n); }
+ZYL_API int array_max_u8(const uint8_t* a, int n) { return zyl::matchlib::array_max_u8(a, n); }
+ZYL_API int array_argmax_i32(const int32_t* a, int n) { return zyl::matchlib::array_argmax_i32(a, n); }
+ZYL_API int array_nearest_index_i32(int value, const int32_t* centres, int n) { return zyl::matchlib::array_nearest_index_i32(value, centres, n); }
+ZYL_API int array_variance_i32(const int32_t* a, int n) { return zyl::matchlib::array_variance_i32(a, n); }
+ZYL_API int array_variance_u8(const uint8_t* a, int n) { return zyl::matchlib::array_variance_u8(a, n); }
+ZYL_API int array_kurtosis_u8(const uint8_t* a, int n) { return zyl::matchlib::array_kurtosis_u8(a, n); }
+ZYL_API int array_skewness_u8(const uint8_t* a, int n) { return zyl::matchlib::array_skewness_u8(a, n); }
+ZYL_API int array_circular_mean_u8(const uint8_t* in, int n, int r, uint8_t* out) { return zyl::matchlib::array_circular_mean_u8(in, n, r, out); }
+ZYL_API int array_circular_detrend_u8(const uint8_t* in, int n, int r, uint8_t* out) { return zyl::matchlib::array_circular_detrend_u8(in, n, r, out); }
+ZYL_API void array_sort_i32(int32_t* a, int n) { zyl::matchlib::array_sort_i32(a, n); }
+ZYL_API int otsu_threshold_u8(const uint8_t* a, int n) { return zyl::matchlib::otsu_threshold_u8(a, n); }
 
 }  // extern "C"

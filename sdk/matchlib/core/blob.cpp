@@ -11,17 +11,19 @@
 #include "zylscan/matchlib_codec.h"
 #include "zylscan/matchlib_image.h"
 #include "zylscan/matchlib_object.h"
+#include "matchlib/core/byte_codec.h"
+#include "matchlib/image/grey_image.h"
 
 namespace zyl::matchlib {
 namespace {
 
 GrayImage* retain_image(GrayImage* image) {
-  if (image) image_retain(image);
+  if (image) zyl::matchlib::image_retain(image);
   return image;
 }
 
 void release_image(GrayImage* image) {
-  if (image) image_release(image);
+  if (image) zyl::matchlib::image_release(image);
 }
 
 DataBlob* new_header(std::size_t extra) {
@@ -60,8 +62,8 @@ std::size_t read_blob(std::span<const std::uint8_t> in, Ref<DataBlob>& out) {
   const auto payload = r.view(length);
   if (!r.ok()) return 0;
   void* copy = nullptr;
-  if (bytes_dup(&copy, payload.data(), length) != ML_OK) return 0;
-  DataBlob* b = blob_wrap(code, copy, length, 1, free_callback, copy);
+  if (zyl::matchlib::bytes_dup(&copy, payload.data(), length) != ML_OK) return 0;
+  DataBlob* b = zyl::matchlib::blob_wrap(code, copy, length, 1, free_callback, copy);
   if (!b) {
     std::free(copy);
     return 0;
@@ -74,13 +76,12 @@ std::size_t read_blob(std::span<const std::uint8_t> in, Ref<DataBlob>& out) {
 
 using namespace zyl::matchlib;
 
-extern "C" {
 
-ZYL_API DataBlob* blob_create(int32_t format, const void* data, uint32_t length) {
+DataBlob* zyl::matchlib::blob_create(int32_t format, const void* data, uint32_t length) {
   return new_inline(format, data, length);
 }
 
-ZYL_API DataBlob* blob_view(int32_t format, const void* data, uint32_t length) {
+extern "C" ZYL_API DataBlob* blob_view(int32_t format, const void* data, uint32_t length) {
   if (!data && length) return nullptr;
   DataBlob* b = new_header(0);
   if (!b) return nullptr;
@@ -91,7 +92,7 @@ ZYL_API DataBlob* blob_view(int32_t format, const void* data, uint32_t length) {
   return b;
 }
 
-ZYL_API DataBlob* blob_wrap(int32_t format, void* data, uint32_t length, int owns,
+DataBlob* zyl::matchlib::blob_wrap(int32_t format, void* data, uint32_t length, int owns,
                             BlobReleaseRoutine release, void* user) {
   if (!data && length) return nullptr;
   DataBlob* b = new_header(0);
@@ -105,19 +106,19 @@ ZYL_API DataBlob* blob_wrap(int32_t format, void* data, uint32_t length, int own
   return b;
 }
 
-ZYL_API DataBlob* blob_copy(const DataBlob* blob) {
+DataBlob* zyl::matchlib::blob_copy(const DataBlob* blob) {
   if (!blob) return nullptr;
   DataBlob* b = new_inline(blob->format, blob->data, blob->length);
   if (b) b->image = retain_image(blob->image);
   return b;
 }
 
-ZYL_API DataBlob* blob_retain(DataBlob* blob) {
+DataBlob* zyl::matchlib::blob_retain(DataBlob* blob) {
   if (blob) ++blob->refcount;
   return blob;
 }
 
-ZYL_API void blob_release(DataBlob* blob) {
+void zyl::matchlib::blob_release(DataBlob* blob) {
   if (!blob) return;
   if (blob->refcount-- != 1) return;
   if (blob->release) blob->release(blob->user);
@@ -126,75 +127,75 @@ ZYL_API void blob_release(DataBlob* blob) {
   std::free(blob);
 }
 
-ZYL_API uint32_t blob_refcount(const DataBlob* blob) { return blob ? blob->refcount : 0; }
+extern "C" ZYL_API uint32_t blob_refcount(const DataBlob* blob) { return blob ? blob->refcount : 0; }
 
-ZYL_API int blob_equal(const DataBlob* a, const DataBlob* b) {
+extern "C" ZYL_API int blob_equal(const DataBlob* a, const DataBlob* b) {
   if (a == b) return 1;
   if (!a || !b) return 0;
   if (a->length != b->length || a->format != b->format) return 0;
   return std::ranges::equal(blob_bytes(a), blob_bytes(b)) ? 1 : 0;
 }
 
-ZYL_API int32_t blob_type(const DataBlob* blob) {
+int32_t zyl::matchlib::blob_type(const DataBlob* blob) {
   if (!blob) return 0;
   for (auto [stored, answered] : kTypeAliases)
     if (blob->format == stored) return answered;
   return blob->format;
 }
 
-ZYL_API void blob_set_type(DataBlob* blob, int32_t format) {
+extern "C" ZYL_API void blob_set_type(DataBlob* blob, int32_t format) {
   if (blob) blob->format = format;
 }
 
-ZYL_API uint8_t* blob_data(const DataBlob* blob) { return blob ? blob->data : nullptr; }
+uint8_t* zyl::matchlib::blob_data(const DataBlob* blob) { return blob ? blob->data : nullptr; }
 
-ZYL_API uint32_t blob_size(const DataBlob* blob) { return blob ? blob->length : 0; }
+uint32_t zyl::matchlib::blob_size(const DataBlob* blob) { return blob ? blob->length : 0; }
 
-ZYL_API void blob_set_image(DataBlob* blob, GrayImage* image) {
+void zyl::matchlib::blob_set_image(DataBlob* blob, GrayImage* image) {
   if (!blob || blob->image == image) return;
   GrayImage* old = blob->image;
   blob->image = retain_image(image);
   release_image(old);
 }
 
-ZYL_API GrayImage* blob_get_image(const DataBlob* blob) { return blob ? blob->image : nullptr; }
+GrayImage* zyl::matchlib::blob_get_image(const DataBlob* blob) { return blob ? blob->image : nullptr; }
 
-ZYL_API int blob_owns_data(const DataBlob* blob) { return blob && blob->borrowed == 0 ? 1 : 0; }
+int zyl::matchlib::blob_owns_data(const DataBlob* blob) { return blob && blob->borrowed == 0 ? 1 : 0; }
 
-ZYL_API void blob_set_owns_data(DataBlob* blob, int owns) {
+extern "C" ZYL_API void blob_set_owns_data(DataBlob* blob, int owns) {
   if (blob) blob->borrowed = owns ? 0 : 1;
 }
 
-ZYL_API uint32_t blob_write(uint8_t* out, const DataBlob* blob) {
-  if (!blob) return static_cast<uint32_t>(bytes_write_u8(out, 0));
+uint32_t zyl::matchlib::blob_write(uint8_t* out, const DataBlob* blob) {
+  if (!blob) return static_cast<uint32_t>(zyl::matchlib::bytes_write_u8(out, 0));
   uint32_t size = 0;
-  size += bytes_write_u8(nullptr, 1);
-  size += bytes_write_u8(nullptr, blob->format);
-  size += bytes_write_be32(nullptr, blob->length);
-  size += bytes_write_raw(nullptr, blob->data, blob->length);
+  size += zyl::matchlib::bytes_write_u8(nullptr, 1);
+  size += zyl::matchlib::bytes_write_u8(nullptr, blob->format);
+  size += zyl::matchlib::bytes_write_be32(nullptr, blob->length);
+  size += zyl::matchlib::bytes_write_raw(nullptr, blob->data, blob->length);
   if (out) {
     uint8_t* p = out;
-    p += bytes_write_u8(p, 1);
-    p += bytes_write_u8(p, blob->format & 0xFF);
-    p += bytes_write_be32(p, blob->length);
-    bytes_write_raw(p, blob->data, blob->length);
+    p += zyl::matchlib::bytes_write_u8(p, 1);
+    p += zyl::matchlib::bytes_write_u8(p, blob->format & 0xFF);
+    p += zyl::matchlib::bytes_write_be32(p, blob->length);
+    zyl::matchlib::bytes_write_raw(p, blob->data, blob->length);
   }
   return size;
 }
 
-ZYL_API uint32_t blob_read(const uint8_t* in, DataBlob** out) {
+extern "C" ZYL_API uint32_t blob_read(const uint8_t* in, DataBlob** out) {
   if (out) *out = nullptr;
   if (!in || !out) return 0;
   // The caller vouches for the marker, the header and the payload, which
   // gives the extent of the bytes to read.
-  std::size_t extent = in[0] == 0 ? 1 : 6 + std::size_t{bytes_read_be32(in + 2)};
+  std::size_t extent = in[0] == 0 ? 1 : 6 + std::size_t{zyl::matchlib::bytes_read_be32(in + 2)};
   Ref<DataBlob> blob;
   const std::size_t used = read_blob(std::span<const std::uint8_t>(in, extent), blob);
   *out = blob.release();
   return static_cast<uint32_t>(used);
 }
 
-ZYL_API uint32_t blob_read_bounded(const uint8_t* in, uint32_t available, DataBlob** out) {
+uint32_t zyl::matchlib::blob_read_bounded(const uint8_t* in, uint32_t available, DataBlob** out) {
   if (out) *out = nullptr;
   if (!in || !out) return 0;
   Ref<DataBlob> blob;
@@ -202,5 +203,21 @@ ZYL_API uint32_t blob_read_bounded(const uint8_t* in, uint32_t available, DataBl
   *out = blob.release();
   return static_cast<uint32_t>(used);
 }
+
+extern "C" {
+
+ZYL_API DataBlob* blob_create(int32_t format, const void* data, uint32_t length) { return zyl::matchlib::blob_create(format, data, length); }
+ZYL_API DataBlob* blob_wrap(int32_t format, void* data, uint32_t length, int owns, BlobReleaseRoutine release, void* user) { return zyl::matchlib::blob_wrap(format, data, length, owns, release, user); }
+ZYL_API DataBlob* blob_copy(const DataBlob* blob) { return zyl::matchlib::blob_copy(blob); }
+ZYL_API DataBlob* blob_retain(DataBlob* blob) { return zyl::matchlib::blob_retain(blob); }
+ZYL_API void blob_release(DataBlob* blob) { zyl::matchlib::blob_release(blob); }
+ZYL_API int32_t blob_type(const DataBlob* blob) { return zyl::matchlib::blob_type(blob); }
+ZYL_API uint8_t* blob_data(const DataBlob* blob) { return zyl::matchlib::blob_data(blob); }
+ZYL_API uint32_t blob_size(const DataBlob* blob) { return zyl::matchlib::blob_size(blob); }
+ZYL_API void blob_set_image(DataBlob* blob, GrayImage* image) { zyl::matchlib::blob_set_image(blob, image); }
+ZYL_API GrayImage* blob_get_image(const DataBlob* blob) { return zyl::matchlib::blob_get_image(blob); }
+ZYL_API int blob_owns_data(const DataBlob* blob) { return zyl::matchlib::blob_owns_data(blob); }
+ZYL_API uint32_t blob_write(uint8_t* out, const DataBlob* blob) { return zyl::matchlib::blob_write(out, blob); }
+ZYL_API uint32_t blob_read_bounded(const uint8_t* in, uint32_t available, DataBlob** out) { return zyl::matchlib::blob_read_bounded(in, available, out); }
 
 }  // extern "C"

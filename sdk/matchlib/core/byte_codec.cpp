@@ -10,6 +10,7 @@
 #include "matchlib/core/allocation.h"
 #include "zylscan/matchlib_codec.h"
 #include "zylscan/matchlib_object.h"
+#include "matchlib/core/byte_codec.h"
 
 namespace zyl::matchlib {
 namespace {
@@ -79,35 +80,34 @@ int dispatch_chain(void* target, const BlockHandler* table, const std::uint8_t* 
 
 using namespace zyl::matchlib;
 
-extern "C" {
 
-ZYL_API uint8_t bytes_read_u8(const uint8_t* p) { return static_cast<uint8_t>(read_be<1>(p)); }
-ZYL_API int bytes_write_u8(uint8_t* out, int value) {
+extern "C" ZYL_API uint8_t bytes_read_u8(const uint8_t* p) { return static_cast<uint8_t>(read_be<1>(p)); }
+int zyl::matchlib::bytes_write_u8(uint8_t* out, int value) {
   return write_be<1>(out, static_cast<uint32_t>(value));
 }
-ZYL_API uint16_t bytes_read_be16(const uint8_t* p) { return static_cast<uint16_t>(read_be<2>(p)); }
-ZYL_API uint16_t bytes_read_be16_alt(const uint8_t* p) { return bytes_read_be16(p); }
-ZYL_API int bytes_write_be16(uint8_t* out, int value) {
+uint16_t zyl::matchlib::bytes_read_be16(const uint8_t* p) { return static_cast<uint16_t>(read_be<2>(p)); }
+extern "C" ZYL_API uint16_t bytes_read_be16_alt(const uint8_t* p) { return zyl::matchlib::bytes_read_be16(p); }
+extern "C" ZYL_API int bytes_write_be16(uint8_t* out, int value) {
   return write_be<2>(out, static_cast<uint32_t>(value));
 }
-ZYL_API int bytes_write_be16_alt(uint8_t* out, int value) { return bytes_write_be16(out, value); }
-ZYL_API uint32_t bytes_read_be32(const uint8_t* p) { return read_be<4>(p); }
-ZYL_API uint32_t bytes_read_be32_alt(const uint8_t* p) { return bytes_read_be32(p); }
-ZYL_API int bytes_write_be32(uint8_t* out, uint32_t value) { return write_be<4>(out, value); }
-ZYL_API int bytes_write_be32_alt(uint8_t* out, uint32_t value) {
-  return bytes_write_be32(out, value);
+extern "C" ZYL_API int bytes_write_be16_alt(uint8_t* out, int value) { return bytes_write_be16(out, value); }
+uint32_t zyl::matchlib::bytes_read_be32(const uint8_t* p) { return read_be<4>(p); }
+extern "C" ZYL_API uint32_t bytes_read_be32_alt(const uint8_t* p) { return zyl::matchlib::bytes_read_be32(p); }
+int zyl::matchlib::bytes_write_be32(uint8_t* out, uint32_t value) { return write_be<4>(out, value); }
+extern "C" ZYL_API int bytes_write_be32_alt(uint8_t* out, uint32_t value) {
+  return zyl::matchlib::bytes_write_be32(out, value);
 }
-ZYL_API float bytes_read_be_f32(const uint8_t* p) { return std::bit_cast<float>(read_be<4>(p)); }
-ZYL_API int bytes_write_be_f32(uint8_t* out, float value) {
+extern "C" ZYL_API float bytes_read_be_f32(const uint8_t* p) { return std::bit_cast<float>(read_be<4>(p)); }
+extern "C" ZYL_API int bytes_write_be_f32(uint8_t* out, float value) {
   return write_be<4>(out, std::bit_cast<uint32_t>(value));
 }
 
-ZYL_API uint32_t bytes_write_raw(uint8_t* out, const void* src, uint32_t n) {
+uint32_t zyl::matchlib::bytes_write_raw(uint8_t* out, const void* src, uint32_t n) {
   if (out && src && n) std::memcpy(out, src, n);
   return n;
 }
 
-ZYL_API int bytes_dup(void** out, const void* src, uint32_t n) {
+int zyl::matchlib::bytes_dup(void** out, const void* src, uint32_t n) {
   if (!out) return ML_BAD_ARGUMENT;
   *out = nullptr;
   if (!src && n) return ML_BAD_ARGUMENT;
@@ -119,7 +119,7 @@ ZYL_API int bytes_dup(void** out, const void* src, uint32_t n) {
   return ML_OK;
 }
 
-ZYL_API int block_write_header6(uint8_t* out, int type, uint32_t total_length) {
+extern "C" ZYL_API int block_write_header6(uint8_t* out, int type, uint32_t total_length) {
   if (out) {
     write_be<2>(out, static_cast<uint32_t>(type));
     write_be<4>(out + 2, total_length);
@@ -127,7 +127,7 @@ ZYL_API int block_write_header6(uint8_t* out, int type, uint32_t total_length) {
   return 6;
 }
 
-ZYL_API int block_write_header4(uint8_t* out, int type, int total_length) {
+extern "C" ZYL_API int block_write_header4(uint8_t* out, int type, int total_length) {
   if (out) {
     write_be<2>(out, static_cast<uint32_t>(type));
     write_be<2>(out + 2, static_cast<uint32_t>(total_length - 4));
@@ -135,16 +135,27 @@ ZYL_API int block_write_header4(uint8_t* out, int type, int total_length) {
   return 4;
 }
 
-ZYL_API int blocks_dispatch6(void* target, const BlockHandler* table, const uint8_t* buffer,
+int zyl::matchlib::blocks_dispatch6(void* target, const BlockHandler* table, const uint8_t* buffer,
                              uint32_t length, void* user) {
   return dispatch_chain<true>(target, table, buffer, length, user);
 }
 
-ZYL_API int blocks_dispatch4(void* target, const BlockHandler* table, const uint8_t* buffer,
+int zyl::matchlib::blocks_dispatch4(void* target, const BlockHandler* table, const uint8_t* buffer,
                              uint32_t length, void* user) {
   return dispatch_chain<false>(target, table, buffer, length, user);
 }
 
-ZYL_API void codec_noop(void) {}
+extern "C" ZYL_API void codec_noop(void) {}
+
+extern "C" {
+
+ZYL_API int bytes_write_u8(uint8_t* out, int value) { return zyl::matchlib::bytes_write_u8(out, value); }
+ZYL_API uint16_t bytes_read_be16(const uint8_t* p) { return zyl::matchlib::bytes_read_be16(p); }
+ZYL_API uint32_t bytes_read_be32(const uint8_t* p) { return zyl::matchlib::bytes_read_be32(p); }
+ZYL_API int bytes_write_be32(uint8_t* out, uint32_t value) { return zyl::matchlib::bytes_write_be32(out, value); }
+ZYL_API uint32_t bytes_write_raw(uint8_t* out, const void* src, uint32_t n) { return zyl::matchlib::bytes_write_raw(out, src, n); }
+ZYL_API int bytes_dup(void** out, const void* src, uint32_t n) { return zyl::matchlib::bytes_dup(out, src, n); }
+ZYL_API int blocks_dispatch6(void* target, const BlockHandler* table, const uint8_t* buffer, uint32_t length, void* user) { return zyl::matchlib::blocks_dispatch6(target, table, buffer, length, user); }
+ZYL_API int blocks_dispatch4(void* target, const BlockHandler* table, const uint8_t* buffer, uint32_t length, void* user) { return zyl::matchlib::blocks_dispatch4(target, table, buffer, length, user); }
 
 }  // extern "C"

@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "zylscan/matchlib_blob.h"
+#include "matchlib/core/crc32.h"
 
 namespace zyl::matchlib {
 namespace {
@@ -23,13 +24,12 @@ constexpr auto kTable = make_table();
 }  // namespace
 }  // namespace zyl::matchlib
 
-extern "C" {
 
-ZYL_API void crc32_init(uint32_t* state) {
+void zyl::matchlib::crc32_init(uint32_t* state) {
   if (state) *state = 0xFFFFFFFFu;
 }
 
-ZYL_API void crc32_update(const void* data, uint32_t length, uint32_t* state) {
+void zyl::matchlib::crc32_update(const void* data, uint32_t length, uint32_t* state) {
   if (!data || !length || !state) return;
   const auto* p = static_cast<const uint8_t*>(data);
   uint32_t c = *state;
@@ -38,14 +38,21 @@ ZYL_API void crc32_update(const void* data, uint32_t length, uint32_t* state) {
   *state = c;
 }
 
-ZYL_API uint32_t crc32_final(const uint32_t* state) { return state ? ~*state : 0; }
+uint32_t zyl::matchlib::crc32_final(const uint32_t* state) { return state ? ~*state : 0; }
 
-ZYL_API uint32_t crc32_compute(const void* data, uint32_t length) {
+uint32_t zyl::matchlib::crc32_compute(const void* data, uint32_t length) {
   if (!data || !length) return 0;
   uint32_t state;
-  crc32_init(&state);
-  crc32_update(data, length, &state);
-  return crc32_final(&state);
+  zyl::matchlib::crc32_init(&state);
+  zyl::matchlib::crc32_update(data, length, &state);
+  return zyl::matchlib::crc32_final(&state);
 }
+
+extern "C" {
+
+ZYL_API void crc32_init(uint32_t* state) { zyl::matchlib::crc32_init(state); }
+ZYL_API void crc32_update(const void* data, uint32_t length, uint32_t* state) { zyl::matchlib::crc32_update(data, length, state); }
+ZYL_API uint32_t crc32_final(const uint32_t* state) { return zyl::matchlib::crc32_final(state); }
+ZYL_API uint32_t crc32_compute(const void* data, uint32_t length) { return zyl::matchlib::crc32_compute(data, length); }
 
 }  // extern "C"

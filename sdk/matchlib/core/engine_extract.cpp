@@ -12,12 +12,20 @@
 #include "zylscan/matchlib_container.h"
 #include "zylscan/matchlib_mask.h"
 #include "zylscan/matchlib_object.h"
+#include "matchlib/core/engine_extract.h"
+#include "matchlib/core/finger_info.h"
+#include "matchlib/core/stage_chain.h"
+#include "matchlib/image/image_geometry.h"
+#include "matchlib/image/image_transforms.h"
+#include "matchlib/image/mask_build.h"
+#include "matchlib/template/container.h"
+#include "matchlib/template/sample_info.h"
 
 namespace zyl::matchlib {
 namespace {
 
 // The process-wide finger information of extractions that bring none.
-FingerInfo* default_info(FingerInfo* info) { return info ? info : finger_info_default(); }
+FingerInfo* default_info(FingerInfo* info) { return info ? info : zyl::matchlib::finger_info_default(); }
 
 // An image size passes when it lies within 10 % of the expected one, in
 // either orientation.
@@ -30,7 +38,7 @@ bool size_passes(int height, int width, int want_h, int want_w) {
 // Replaces *image by the output of one preprocessing step; false when the
 // step gives nothing.
 bool prep_step(Ref<GrayImage>& image, MatchContext* ctx, const ImagePrepDescriptor* d) {
-  GrayImage* next = image_preprocess_copy(image.get(), ctx, d);
+  GrayImage* next = zyl::matchlib::image_preprocess_copy(image.get(), ctx, d);
   if (!next) return false;
   image = Ref<GrayImage>::adopt(next);
   return true;
@@ -41,49 +49,48 @@ bool prep_step(Ref<GrayImage>& image, MatchContext* ctx, const ImagePrepDescript
 
 using namespace zyl::matchlib;
 
-extern "C" {
 
-ZYL_API int engine_attach_sample_info(MatchEngine* engine, GrayImage* image, FingerInfo* info,
+int zyl::matchlib::engine_attach_sample_info(MatchEngine* engine, GrayImage* image, FingerInfo* info,
                                       DataBlob** blob) {
   if (!engine || !blob || !image) return ML_BAD_ARGUMENT;
-  if (*blob && tmpl_has_section(*blob, SAMPLE_INFO_FORMAT)) return ML_OK;
+  if (*blob && zyl::matchlib::tmpl_has_section(*blob, SAMPLE_INFO_FORMAT)) return ML_OK;
   info = default_info(info);
   SampleInfo s{};
-  s.height = static_cast<std::uint16_t>(image_height(image));
-  s.width = static_cast<std::uint16_t>(image_width(image));
+  s.height = static_cast<std::uint16_t>(zyl::matchlib::image_height(image));
+  s.width = static_cast<std::uint16_t>(zyl::matchlib::image_width(image));
   if (engine->quality) {
     std::uint16_t rating = 0;
     const int status = engine->quality(engine->context, image, &rating);
     if (status != ML_OK) return status;
     s.quality = rating;
   } else {
-    s.quality = static_cast<std::uint8_t>(image_property_byte(image));
+    s.quality = static_cast<std::uint8_t>(zyl::matchlib::image_property_byte(image));
   }
-  s.resolution = image_resolution_y(image) == image_resolution_x(image)
-                     ? static_cast<std::uint16_t>(image_resolution_y(image))
+  s.resolution = zyl::matchlib::image_resolution_y(image) == zyl::matchlib::image_resolution_x(image)
+                     ? static_cast<std::uint16_t>(zyl::matchlib::image_resolution_y(image))
                      : 0;
-  s.source_height = static_cast<std::uint16_t>(image_source_height(image));
-  s.source_width = static_cast<std::uint16_t>(image_source_width(image));
-  s.offset_y = static_cast<std::uint16_t>(image_offset_y(image));
-  s.offset_x = static_cast<std::uint16_t>(image_offset_x(image));
-  s.finger_attribute = finger_info_attribute_id(info);
-  s.finger_position = static_cast<std::uint32_t>(finger_info_position(info));
-  s.finger_value = static_cast<std::uint32_t>(finger_info_second_value(info));
+  s.source_height = static_cast<std::uint16_t>(zyl::matchlib::image_source_height(image));
+  s.source_width = static_cast<std::uint16_t>(zyl::matchlib::image_source_width(image));
+  s.offset_y = static_cast<std::uint16_t>(zyl::matchlib::image_offset_y(image));
+  s.offset_x = static_cast<std::uint16_t>(zyl::matchlib::image_offset_x(image));
+  s.finger_attribute = zyl::matchlib::finger_info_attribute_id(info);
+  s.finger_position = static_cast<std::uint32_t>(zyl::matchlib::finger_info_position(info));
+  s.finger_value = static_cast<std::uint32_t>(zyl::matchlib::finger_info_second_value(info));
   DataBlob* merged = *blob;
-  if (sample_info_write(nullptr, &s, &merged) != ML_OK) return ML_NO_MEMORY;
-  blob_release(*blob);
+  if (zyl::matchlib::sample_info_write(nullptr, &s, &merged) != ML_OK) return ML_NO_MEMORY;
+  zyl::matchlib::blob_release(*blob);
   *blob = merged;
   return ML_OK;
 }
 
-ZYL_API int engine_apply_converters(MatchEngine* engine, GrayImage* image, GrayImage** out) {
+int zyl::matchlib::engine_apply_converters(MatchEngine* engine, GrayImage* image, GrayImage** out) {
   if (!engine || !image || !out) return ML_BAD_ARGUMENT;
   *out = nullptr;
   if (!engine->converters && !engine->precheck) {
-    *out = image_retain(image);
+    *out = zyl::matchlib::image_retain(image);
     return ML_OK;
   }
-  Ref<GrayImage> copy = Ref<GrayImage>::adopt(image_clone(image));
+  Ref<GrayImage> copy = Ref<GrayImage>::adopt(zyl::matchlib::image_clone(image));
   if (!copy) return ML_NO_MEMORY;
   for (const ImagePrepDescriptor* const* d = engine->converters; d && *d; ++d)
     if (!prep_step(copy, engine->context, *d)) return ML_NO_MEMORY;
@@ -95,51 +102,51 @@ ZYL_API int engine_apply_converters(MatchEngine* engine, GrayImage* image, GrayI
   return ML_OK;
 }
 
-ZYL_API int engine_run_stage_extract(MatchContext* context, const StageObject* stage,
+int zyl::matchlib::engine_run_stage_extract(MatchContext* context, const StageObject* stage,
                                      GrayImage* image, FingerInfo* info, DataBlob** blob) {
   if (!stage || !context || !blob) return ML_BAD_ARGUMENT;
-  const StageExtractor* extractor = stage_get_extractor(stage);
+  const StageExtractor* extractor = zyl::matchlib::stage_get_extractor(stage);
   if (!extractor || !extractor->extract || !image)
     return image && !*blob ? ML_BAD_ARGUMENT : ML_OK;  // the stage only matches
-  if (*blob && tmpl_has_section(*blob, stage_get_kind(stage))) return ML_OK;
+  if (*blob && zyl::matchlib::tmpl_has_section(*blob, zyl::matchlib::stage_get_kind(stage))) return ML_OK;
   Ref<DataBlob> old = Ref<DataBlob>::adopt(std::exchange(*blob, nullptr));
-  Ref<GrayImage> copy = Ref<GrayImage>::adopt(image_clone(image));
+  Ref<GrayImage> copy = Ref<GrayImage>::adopt(zyl::matchlib::image_clone(image));
   if (!copy) return ML_NO_MEMORY;
-  for (const ImagePrepRoutine* r = stage_get_image_routines(stage); r && *r; ++r) {
+  for (const ImagePrepRoutine* r = zyl::matchlib::stage_get_image_routines(stage); r && *r; ++r) {
     const ImagePrepDescriptor d{*r};
     if (!prep_step(copy, context, &d)) return ML_NO_MEMORY;
   }
   DataBlob* section = nullptr;
-  const int status = extractor->extract(context, copy.get(), info, stage_get_kind(stage), &section);
+  const int status = extractor->extract(context, copy.get(), info, zyl::matchlib::stage_get_kind(stage), &section);
   Ref<DataBlob> owned = Ref<DataBlob>::adopt(section);
   if (status != ML_OK) return status;
-  DataBlob* merged = container_merge(old.get(), owned.get());
+  DataBlob* merged = zyl::matchlib::container_merge(old.get(), owned.get());
   if (!merged) return ML_NO_MEMORY;
   *blob = merged;
   return ML_OK;
 }
 
-ZYL_API int engine_run_stage_extract_pixels(MatchContext* context, const StageObject* stage,
+int zyl::matchlib::engine_run_stage_extract_pixels(MatchContext* context, const StageObject* stage,
                                             const StageChain* /*chain*/, GrayImage* image,
                                             FingerInfo* info, DataBlob** blob) {
   if (!context || !stage || !image || !blob) return ML_BAD_ARGUMENT;
-  const ImagePrepRoutine* routines = stage_get_image_routines(stage);
+  const ImagePrepRoutine* routines = zyl::matchlib::stage_get_image_routines(stage);
   if (routines && *routines) return ML_BAD_ARGUMENT;  // the raw path prepares nothing
-  const StageExtractor* extractor = stage_get_extractor(stage);
+  const StageExtractor* extractor = zyl::matchlib::stage_get_extractor(stage);
   if (!extractor || !extractor->extract) return *blob ? ML_OK : ML_BAD_ARGUMENT;
-  if (*blob && tmpl_has_section(*blob, stage_get_kind(stage))) return ML_OK;
+  if (*blob && zyl::matchlib::tmpl_has_section(*blob, zyl::matchlib::stage_get_kind(stage))) return ML_OK;
   Ref<DataBlob> old = Ref<DataBlob>::adopt(std::exchange(*blob, nullptr));
   DataBlob* section = nullptr;
-  const int status = extractor->extract(context, image, info, stage_get_kind(stage), &section);
+  const int status = extractor->extract(context, image, info, zyl::matchlib::stage_get_kind(stage), &section);
   Ref<DataBlob> owned = Ref<DataBlob>::adopt(section);
   if (status != ML_OK) return status;
-  DataBlob* merged = container_merge(old.get(), owned.get());
+  DataBlob* merged = zyl::matchlib::container_merge(old.get(), owned.get());
   if (!merged) return ML_NO_MEMORY;
   *blob = merged;
   return ML_OK;
 }
 
-ZYL_API int engine_extract(MatchEngine* engine, GrayImage* image, FingerInfo* info,
+int zyl::matchlib::engine_extract(MatchEngine* engine, GrayImage* image, FingerInfo* info,
                            DataBlob** blob) {
   if (!engine || !blob) return ML_BAD_ARGUMENT;
   if (engine->before) engine->before(engine->user, image, info, blob);
@@ -147,14 +154,14 @@ ZYL_API int engine_extract(MatchEngine* engine, GrayImage* image, FingerInfo* in
   int status = ML_OK;
   Ref<DataBlob> working;
   if (image) {
-    status = image_build_masks_from_params(image, engine->context);
+    status = zyl::matchlib::image_build_masks_from_params(image, engine->context);
     Ref<GrayImage> work;
     if (status == ML_OK) {
       const TilingSpec& t = engine->config.tiling;
-      if (tiling_fits(image, &t, 0)) {
+      if (zyl::matchlib::tiling_fits(image, &t, 0)) {
         int row = 0;
         int column = 0;
-        work = Ref<GrayImage>::adopt(image_crop_on_foreground(image, t.tile_height, t.tile_width,
+        work = Ref<GrayImage>::adopt(zyl::matchlib::image_crop_on_foreground(image, t.tile_height, t.tile_width,
                                                               t.variance_threshold, &row, &column));
         if (!work) status = ML_NO_MEMORY;
       } else {
@@ -165,17 +172,17 @@ ZYL_API int engine_extract(MatchEngine* engine, GrayImage* image, FingerInfo* in
     if (status == ML_OK) {
       working = Ref<DataBlob>::adopt(std::exchange(*blob, nullptr));
       DataBlob* w = working.release();
-      status = engine_attach_sample_info(engine, work.get(), info, &w);
+      status = zyl::matchlib::engine_attach_sample_info(engine, work.get(), info, &w);
       working = Ref<DataBlob>::adopt(w);
     }
     if (status == ML_OK) {
       GrayImage* c = nullptr;
-      status = engine_apply_converters(engine, work.get(), &c);
+      status = zyl::matchlib::engine_apply_converters(engine, work.get(), &c);
       converted = Ref<GrayImage>::adopt(c);
     }
-    for (StageObject* s = chain_first(engine->chain); status == ML_OK && s; s = stage_next(s)) {
+    for (StageObject* s = zyl::matchlib::chain_first(engine->chain); status == ML_OK && s; s = zyl::matchlib::stage_next(s)) {
       DataBlob* w = working.release();
-      status = engine_run_stage_extract(engine->context, s, converted.get(), info, &w);
+      status = zyl::matchlib::engine_run_stage_extract(engine->context, s, converted.get(), info, &w);
       working = Ref<DataBlob>::adopt(w);
     }
     if (status == ML_OK) *blob = working.release();
@@ -184,7 +191,7 @@ ZYL_API int engine_extract(MatchEngine* engine, GrayImage* image, FingerInfo* in
   return status;
 }
 
-ZYL_API int engine_extract_image(MatchEngine* engine, GrayImage* image, FingerInfo* info,
+int zyl::matchlib::engine_extract_image(MatchEngine* engine, GrayImage* image, FingerInfo* info,
                                  DataBlob** out) {
   if (!engine || !out) return ML_BAD_ARGUMENT;
   *out = nullptr;
@@ -192,10 +199,10 @@ ZYL_API int engine_extract_image(MatchEngine* engine, GrayImage* image, FingerIn
   // Without an image there is no template to give: a caller that wrote the
   // empty answer out would store a template of nothing.
   if (!image) return ML_BAD_ARGUMENT;
-  return engine_extract(engine, image, info, out);
+  return zyl::matchlib::engine_extract(engine, image, info, out);
 }
 
-ZYL_API int engine_extract_pixels(MatchEngine* engine, const uint8_t* pixels, int height,
+int zyl::matchlib::engine_extract_pixels(MatchEngine* engine, const uint8_t* pixels, int height,
                                   int width, int resolution, FingerInfo* info, DataBlob** out) {
   if (!engine) return ML_BAD_ARGUMENT;
   if (out) *out = nullptr;
@@ -211,22 +218,32 @@ ZYL_API int engine_extract_pixels(MatchEngine* engine, const uint8_t* pixels, in
   // copy, so the caller's buffer (a captured image, extracted again later)
   // stays as it was.
   Ref<GrayImage> wrapped = Ref<GrayImage>::adopt(
-      image_create(height, width, resolution, resolution, pixels, IMAGE_NULL_IMPRESSION_TYPE));
+      zyl::matchlib::image_create(height, width, resolution, resolution, pixels, IMAGE_NULL_IMPRESSION_TYPE));
   if (!wrapped) return ML_NO_MEMORY;
-  std::uint8_t* own = image_pixels(wrapped.get());
+  std::uint8_t* own = zyl::matchlib::image_pixels(wrapped.get());
   int status = ML_OK;
   for (const ImagePrepDescriptor* const* d = engine->converters; status == ML_OK && d && *d; ++d)
     status = (*d)->routine(engine->context, own, nullptr, height, width, resolution, nullptr, own,
                            nullptr, nullptr);
   if (status == ML_OK && engine->precheck) status = engine->precheck(engine->context, wrapped.get());
   Ref<DataBlob> working;
-  for (StageObject* s = chain_first(engine->chain); status == ML_OK && s; s = stage_next(s)) {
+  for (StageObject* s = zyl::matchlib::chain_first(engine->chain); status == ML_OK && s; s = zyl::matchlib::stage_next(s)) {
     DataBlob* w = working.release();
-    status = engine_run_stage_extract_pixels(engine->context, s, engine->chain, wrapped.get(), info, &w);
+    status = zyl::matchlib::engine_run_stage_extract_pixels(engine->context, s, engine->chain, wrapped.get(), info, &w);
     working = Ref<DataBlob>::adopt(w);
   }
   if (status == ML_OK) *out = working.release();
   return status;
 }
+
+extern "C" {
+
+ZYL_API int engine_attach_sample_info(MatchEngine* engine, GrayImage* image, FingerInfo* info, DataBlob** blob) { return zyl::matchlib::engine_attach_sample_info(engine, image, info, blob); }
+ZYL_API int engine_apply_converters(MatchEngine* engine, GrayImage* image, GrayImage** out) { return zyl::matchlib::engine_apply_converters(engine, image, out); }
+ZYL_API int engine_run_stage_extract(MatchContext* context, const StageObject* stage, GrayImage* image, FingerInfo* info, DataBlob** blob) { return zyl::matchlib::engine_run_stage_extract(context, stage, image, info, blob); }
+ZYL_API int engine_run_stage_extract_pixels(MatchContext* context, const StageObject* stage, const StageChain* arg2, GrayImage* image, FingerInfo* info, DataBlob** blob) { return zyl::matchlib::engine_run_stage_extract_pixels(context, stage, arg2, image, info, blob); }
+ZYL_API int engine_extract(MatchEngine* engine, GrayImage* image, FingerInfo* info, DataBlob** blob) { return zyl::matchlib::engine_extract(engine, image, info, blob); }
+ZYL_API int engine_extract_image(MatchEngine* engine, GrayImage* image, FingerInfo* info, DataBlob** out) { return zyl::matchlib::engine_extract_image(engine, image, info, out); }
+ZYL_API int engine_extract_pixels(MatchEngine* engine, const uint8_t* pixels, int height, int width, int resolution, FingerInfo* info, DataBlob** out) { return zyl::matchlib::engine_extract_pixels(engine, pixels, height, width, resolution, info, out); }
 
 }  // extern "C"

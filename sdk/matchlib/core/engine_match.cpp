@@ -17,13 +17,27 @@
 #include "zylscan/matchlib_object.h"
 #include "zylscan/matchlib_param.h"
 #include "zylscan/matchlib_verify.h"
+#include "matchlib/core/engine_extract.h"
+#include "matchlib/core/engine_match.h"
+#include "matchlib/core/far_scale.h"
+#include "matchlib/core/match_result.h"
+#include "matchlib/core/param_store.h"
+#include "matchlib/core/rigid_transform.h"
+#include "matchlib/core/stage_chain.h"
+#include "matchlib/image/image_geometry.h"
+#include "matchlib/image/image_transforms.h"
+#include "matchlib/image/mask_build.h"
+#include "matchlib/match/verify_views.h"
+#include "matchlib/template/multi_view.h"
+#include "matchlib/template/multi_view_select.h"
+#include "matchlib/template/sample_info.h"
 
 namespace zyl::matchlib {
 
 template <>
 struct RefTraits<MatchResult> {
-  static void retain(MatchResult* r) { match_result_retain(r); }
-  static void release(MatchResult* r) { match_result_release(r); }
+  static void retain(MatchResult* r) { zyl::matchlib::match_result_retain(r); }
+  static void release(MatchResult* r) { zyl::matchlib::match_result_release(r); }
 };
 
 namespace {
@@ -32,30 +46,30 @@ constexpr std::uint32_t kViewStageKey = 0x4bc0d3c6;  // stage whose ops score vi
 constexpr std::uint32_t kEvictionRuleKey = 0xac395352;
 constexpr int kPairVector = 128;
 
-using TemplatePtr = std::unique_ptr<MultiViewTemplate, decltype(&mvt_release)>;
+using TemplatePtr = std::unique_ptr<MultiViewTemplate, decltype(&::mvt_release)>;
 
 TemplatePtr parse_template(DataBlob* blob) {
   MultiViewTemplate* t = nullptr;
-  mvt_from_blob(blob, &t);
-  return TemplatePtr(t, mvt_release);
+  zyl::matchlib::mvt_from_blob(blob, &t);
+  return TemplatePtr(t, ::mvt_release);
 }
 
 DataBlob* serialize(MultiViewTemplate* t, int flag, const KwzdWriter* writer, void* data) {
-  return writer ? mvt_serialize_with(t, flag, writer, data) : mvt_serialize(t, flag);
+  return writer ? zyl::matchlib::mvt_serialize_with(t, flag, writer, data) : zyl::matchlib::mvt_serialize(t, flag);
 }
 
 // A one-view multi-view template of a plain template blob.
 DataBlob* wrap_as_views(MatchEngine* e, DataBlob* blob) {
   const EngineConfig& c = e->config;
-  TemplatePtr t(mvt_create(c.most_views), mvt_release);
+  TemplatePtr t(zyl::matchlib::mvt_create(c.most_views), ::mvt_release);
   if (!t) return nullptr;
-  mvt_set_size_limit(t.get(), static_cast<std::uint32_t>(c.size_limit));
+  zyl::matchlib::mvt_set_size_limit(t.get(), static_cast<std::uint32_t>(c.size_limit));
   const MvtSectionLimit entry{c.quality_value, c.quality_limit};
-  if (mvt_set_quality_table(t.get(), &entry, 1) != ML_OK) return nullptr;
-  int mode = c.view_selection && param_get(e->context, kEvictionRuleKey, 2) != 0 ? 6 : 2;
+  if (zyl::matchlib::mvt_set_quality_table(t.get(), &entry, 1) != ML_OK) return nullptr;
+  int mode = c.view_selection && zyl::matchlib::param_get(e->context, kEvictionRuleKey, 2) != 0 ? 6 : 2;
   if (!c.view_mode_keep) mode -= 2;
-  if (mvt_add_views(t.get(), e, &blob, 1, mode, nullptr) != ML_OK) return nullptr;
-  return mvt_serialize(t.get(), c.serialize_flag);
+  if (zyl::matchlib::mvt_add_views(t.get(), e, &blob, 1, mode, nullptr) != ML_OK) return nullptr;
+  return zyl::matchlib::mvt_serialize(t.get(), c.serialize_flag);
 }
 
 }  // namespace
@@ -63,90 +77,89 @@ DataBlob* wrap_as_views(MatchEngine* e, DataBlob* blob) {
 
 using namespace zyl::matchlib;
 
-extern "C" {
 
-ZYL_API void engine_free_views(DataBlob** views, uint8_t count) {
+void zyl::matchlib::engine_free_views(DataBlob** views, uint8_t count) {
   if (!views) return;
-  for (int i = 0; i < count; ++i) blob_release(views[i]);
+  for (int i = 0; i < count; ++i) zyl::matchlib::blob_release(views[i]);
   std::free(views);
 }
 
-ZYL_API DataBlob** engine_gallery_to_views(MatchEngine* e, DataBlob* const* gallery, uint8_t count) {
+DataBlob** zyl::matchlib::engine_gallery_to_views(MatchEngine* e, DataBlob* const* gallery, uint8_t count) {
   if (!e || !gallery || count == 0) return nullptr;
   auto* views = static_cast<DataBlob**>(ml_calloc(count, sizeof(DataBlob*)));
   if (!views) return nullptr;
   for (int i = 0; i < count; ++i) {
     DataBlob* b = gallery[i];
-    views[i] = !b ? nullptr : blob_type(b) == KWZD_FORMAT ? blob_retain(b) : wrap_as_views(e, b);
+    views[i] = !b ? nullptr : zyl::matchlib::blob_type(b) == KWZD_FORMAT ? zyl::matchlib::blob_retain(b) : wrap_as_views(e, b);
     if (!views[i]) {
-      engine_free_views(views, count);
+      zyl::matchlib::engine_free_views(views, count);
       return nullptr;
     }
   }
   return views;
 }
 
-ZYL_API int engine_match_gallery(MatchEngine* e, DataBlob* const* gallery, uint8_t count,
+extern "C" ZYL_API int engine_match_gallery(MatchEngine* e, DataBlob* const* gallery, uint8_t count,
                                  DataBlob* probe, GrayImage* image, int level, MatchResult* result) {
   if (!e || !gallery || !result || count == 0 || (probe == nullptr) == (image == nullptr))
     return ML_BAD_ARGUMENT;
-  DataBlob** views = engine_gallery_to_views(e, gallery, count);
+  DataBlob** views = zyl::matchlib::engine_gallery_to_views(e, gallery, count);
   if (!views) return ML_NO_MEMORY;
-  const int status = verify_against_gallery(views, count, e->chain, e->context, probe, image, level,
+  const int status = zyl::matchlib::verify_against_gallery(views, count, e->chain, e->context, probe, image, level,
                                             result, &e->config);
-  engine_free_views(views, count);
+  zyl::matchlib::engine_free_views(views, count);
   return status;
 }
 
-ZYL_API int engine_match_image(MatchEngine* e, DataBlob* const* gallery, uint8_t count,
+int zyl::matchlib::engine_match_image(MatchEngine* e, DataBlob* const* gallery, uint8_t count,
                                DataBlob* probe, GrayImage* image, int level, MatchResult* result) {
   if (!e) return ML_BAD_ARGUMENT;
   if (!image) return e->match(e, gallery, count, probe, nullptr, level, result);
-  int status = image_build_masks_from_params(image, e->context);
+  int status = zyl::matchlib::image_build_masks_from_params(image, e->context);
   if (status != ML_OK) return status;
   Ref<GrayImage> work;
   const TilingSpec& t = e->config.tiling;
-  if (tiling_fits(image, &t, 0)) {
+  if (zyl::matchlib::tiling_fits(image, &t, 0)) {
     int row = 0;
     int column = 0;
     work = Ref<GrayImage>::adopt(
-        image_crop_on_foreground(image, t.tile_height, t.tile_width, t.variance_threshold, &row, &column));
+        zyl::matchlib::image_crop_on_foreground(image, t.tile_height, t.tile_width, t.variance_threshold, &row, &column));
     if (!work) return ML_NO_MEMORY;
   } else {
     work = Ref<GrayImage>::share(image);
   }
   GrayImage* converted = nullptr;
-  status = engine_apply_converters(e, work.get(), &converted);
+  status = zyl::matchlib::engine_apply_converters(e, work.get(), &converted);
   Ref<GrayImage> owned = Ref<GrayImage>::adopt(converted);
   if (status != ML_OK) return status;
   return e->match(e, gallery, count, nullptr, owned.get(), level, result);
 }
 
-ZYL_API int engine_match_result(MatchEngine* e, DataBlob* const* gallery, uint8_t count,
+int zyl::matchlib::engine_match_result(MatchEngine* e, DataBlob* const* gallery, uint8_t count,
                                 DataBlob* probe, int level, MatchResult** out) {
   if (!out) return ML_BAD_ARGUMENT;
   *out = nullptr;
   if (!e || !gallery || count == 0 || !probe) return ML_BAD_ARGUMENT;
-  Ref<MatchResult> r = Ref<MatchResult>::adopt(match_result_create(count));
+  Ref<MatchResult> r = Ref<MatchResult>::adopt(zyl::matchlib::match_result_create(count));
   if (!r) return ML_NO_MEMORY;
   const int status = e->match(e, gallery, count, probe, nullptr, level, r.get());
   if (status == ML_OK) *out = r.release();
   return status;
 }
 
-ZYL_API int engine_match_image_result(MatchEngine* e, DataBlob* const* gallery, uint8_t count,
+extern "C" ZYL_API int engine_match_image_result(MatchEngine* e, DataBlob* const* gallery, uint8_t count,
                                       GrayImage* image, int level, MatchResult** out) {
   if (!out) return ML_BAD_ARGUMENT;
   *out = nullptr;
   if (!e || !gallery || count == 0 || !image) return ML_BAD_ARGUMENT;
-  Ref<MatchResult> r = Ref<MatchResult>::adopt(match_result_create(count));
+  Ref<MatchResult> r = Ref<MatchResult>::adopt(zyl::matchlib::match_result_create(count));
   if (!r) return ML_NO_MEMORY;
-  const int status = engine_match_image(e, gallery, count, nullptr, image, level, r.get());
+  const int status = zyl::matchlib::engine_match_image(e, gallery, count, nullptr, image, level, r.get());
   if (status == ML_OK) *out = r.release();
   return status;
 }
 
-ZYL_API int engine_match_decide(MatchEngine* e, DataBlob* const* gallery, uint8_t count,
+int zyl::matchlib::engine_match_decide(MatchEngine* e, DataBlob* const* gallery, uint8_t count,
                                 DataBlob* probe, int level, int32_t* out_decision,
                                 RigidTransform** out_transform, int32_t* out_gallery_index,
                                 int32_t* out_view_index) {
@@ -155,18 +168,18 @@ ZYL_API int engine_match_decide(MatchEngine* e, DataBlob* const* gallery, uint8_
   if (out_gallery_index) *out_gallery_index = 0;
   if (out_view_index) *out_view_index = 0;
   if (!e || !gallery || count == 0 || !probe || !out_decision) return ML_BAD_ARGUMENT;
-  Ref<MatchResult> r = Ref<MatchResult>::adopt(match_result_create(count));
+  Ref<MatchResult> r = Ref<MatchResult>::adopt(zyl::matchlib::match_result_create(count));
   if (!r) return ML_NO_MEMORY;
   const int status = e->match(e, gallery, count, probe, nullptr, level, r.get());
   if (status != ML_OK) return status;
   *out_decision = r->decision;
-  if (out_transform) *out_transform = xform_retain(r->transform);
+  if (out_transform) *out_transform = zyl::matchlib::xform_retain(r->transform);
   if (out_gallery_index) *out_gallery_index = r->best_candidate;
   if (out_view_index) *out_view_index = r->best_view;
   return ML_OK;
 }
 
-ZYL_API int engine_match_image_decide(MatchEngine* e, DataBlob* const* gallery, uint8_t count,
+extern "C" ZYL_API int engine_match_image_decide(MatchEngine* e, DataBlob* const* gallery, uint8_t count,
                                       GrayImage* image, int level, int32_t* out_decision,
                                       RigidTransform** out_transform, int32_t* out_gallery_index,
                                       int32_t* out_view_index, DataBlob** out_probe) {
@@ -176,43 +189,43 @@ ZYL_API int engine_match_image_decide(MatchEngine* e, DataBlob* const* gallery, 
   if (out_view_index) *out_view_index = 0;
   if (out_probe) *out_probe = nullptr;
   if (!e || !gallery || count == 0 || !image || !out_decision) return ML_BAD_ARGUMENT;
-  Ref<MatchResult> r = Ref<MatchResult>::adopt(match_result_create(count));
+  Ref<MatchResult> r = Ref<MatchResult>::adopt(zyl::matchlib::match_result_create(count));
   if (!r) return ML_NO_MEMORY;
-  const int status = engine_match_image(e, gallery, count, nullptr, image, level, r.get());
+  const int status = zyl::matchlib::engine_match_image(e, gallery, count, nullptr, image, level, r.get());
   if (status != ML_OK) return status;
   *out_decision = r->decision;
-  if (out_transform) *out_transform = xform_retain(r->transform);
+  if (out_transform) *out_transform = zyl::matchlib::xform_retain(r->transform);
   if (out_gallery_index) *out_gallery_index = r->best_candidate;
   if (out_view_index) *out_view_index = r->best_view;
-  if (out_probe) *out_probe = blob_retain(r->probe_blob);
+  if (out_probe) *out_probe = zyl::matchlib::blob_retain(r->probe_blob);
   return ML_OK;
 }
 
-ZYL_API int engine_verify_score(MatchEngine* e, DataBlob* const* gallery, uint8_t count,
+int zyl::matchlib::engine_verify_score(MatchEngine* e, DataBlob* const* gallery, uint8_t count,
                                 DataBlob* probe, uint16_t* out_score) {
   if (out_score) *out_score = 0;
   if (!e || !gallery || count == 0 || !probe || !out_score) return ML_BAD_ARGUMENT;
-  Ref<MatchResult> r = Ref<MatchResult>::adopt(match_result_create(count));
+  Ref<MatchResult> r = Ref<MatchResult>::adopt(zyl::matchlib::match_result_create(count));
   if (!r) return ML_NO_MEMORY;
   const int status = e->match(e, gallery, count, probe, nullptr, ENGINE_LEVEL_BEYOND, r.get());
   if (status == ML_OK) *out_score = r->score;
   return status;
 }
 
-ZYL_API const StageMatchOps* engine_pick_stage(const MatchEngine* e) {
+const StageMatchOps* zyl::matchlib::engine_pick_stage(const MatchEngine* e) {
   if (!e) return nullptr;
-  const int choice = param_get(e->context, kViewStageKey, -1);
+  const int choice = zyl::matchlib::param_get(e->context, kViewStageKey, -1);
   if (choice == -1) {
-    for (const StageObject* s = chain_last(e->chain); s; s = stage_prev(s))
-      if (stage_get_match_ops(s)) return stage_get_match_ops(s);
+    for (const StageObject* s = zyl::matchlib::chain_last(e->chain); s; s = zyl::matchlib::stage_prev(s))
+      if (zyl::matchlib::stage_get_match_ops(s)) return zyl::matchlib::stage_get_match_ops(s);
     return nullptr;
   }
-  if (choice >= 0 && static_cast<std::uint32_t>(choice) < engine_stage_count(e))
-    return stage_get_match_ops(engine_get_stage(e, choice));
+  if (choice >= 0 && static_cast<std::uint32_t>(choice) < zyl::matchlib::engine_stage_count(e))
+    return zyl::matchlib::stage_get_match_ops(zyl::matchlib::engine_get_stage(e, choice));
   return nullptr;
 }
 
-ZYL_API int engine_score_pair(MatchEngine* e, DataBlob* probe, DataBlob* gallery,
+int zyl::matchlib::engine_score_pair(MatchEngine* e, DataBlob* probe, DataBlob* gallery,
                               uint16_t* out_score, uint16_t** out_scores, uint16_t* out_count,
                               RigidTransform** out_transform, const StageMatchOps* last_ops) {
   if (out_scores) *out_scores = nullptr;
@@ -227,10 +240,10 @@ ZYL_API int engine_score_pair(MatchEngine* e, DataBlob* probe, DataBlob* gallery
   int position = 0;
   int count = -1;
   int status = ML_OK;
-  for (const StageObject* s = chain_first(e->chain); s; s = stage_next(s)) {
-    const StageMatchOps* ops = stage_get_match_ops(s);
-    if ((stage_get_flags(s) & STAGE_FLAG_SKIP_PAIR) || !ops) continue;
-    const ScoreProfile* profile = engine_find_score_profile(e, ops, 0, nullptr);
+  for (const StageObject* s = zyl::matchlib::chain_first(e->chain); s; s = zyl::matchlib::stage_next(s)) {
+    const StageMatchOps* ops = zyl::matchlib::stage_get_match_ops(s);
+    if ((zyl::matchlib::stage_get_flags(s) & STAGE_FLAG_SKIP_PAIR) || !ops) continue;
+    const ScoreProfile* profile = zyl::matchlib::engine_find_score_profile(e, ops, 0, nullptr);
     std::uint16_t* subs = nullptr;
     std::uint16_t n = 0;
     status = ops->match(e->context, probe, gallery, &subs, &n, &xf);
@@ -253,14 +266,14 @@ ZYL_API int engine_score_pair(MatchEngine* e, DataBlob* probe, DataBlob* gallery
       count = so_far;
       break;
     }
-    if (stage_get_flags(s) & STAGE_FLAG_DROP_TRANSFORM) {
-      xform_release(xf);
+    if (zyl::matchlib::stage_get_flags(s) & STAGE_FLAG_DROP_TRANSFORM) {
+      zyl::matchlib::xform_release(xf);
       xf = nullptr;
     }
-    position = stage_carries_scores(s) ? so_far : 0;
+    position = zyl::matchlib::stage_carries_scores(s) ? so_far : 0;
   }
   if (status != ML_OK) {
-    xform_release(xf);
+    zyl::matchlib::xform_release(xf);
     if (out_score) *out_score = 0;
     return status;
   }
@@ -269,88 +282,88 @@ ZYL_API int engine_score_pair(MatchEngine* e, DataBlob* probe, DataBlob* gallery
   if (out_transform)
     *out_transform = xf;
   else
-    xform_release(xf);
+    zyl::matchlib::xform_release(xf);
   return ML_OK;
 }
 
-ZYL_API int engine_score_gallery(MatchEngine* e, DataBlob* const* gallery, uint8_t count,
+int zyl::matchlib::engine_score_gallery(MatchEngine* e, DataBlob* const* gallery, uint8_t count,
                                  DataBlob* probe, MatchResult* result) {
   if (!result || !probe || !e) return ML_BAD_ARGUMENT;
-  DataBlob** views = engine_gallery_to_views(e, gallery, count);
+  DataBlob** views = zyl::matchlib::engine_gallery_to_views(e, gallery, count);
   if (!views) return ML_NO_MEMORY;
-  const StageMatchOps* ops = engine_pick_stage(e);
+  const StageMatchOps* ops = zyl::matchlib::engine_pick_stage(e);
   int status = ops ? ML_OK : ML_CORRUPT;
   for (int i = 0; status == ML_OK && i < count; ++i) {
     GalleryEntry entry{};
-    if (blob_type(probe) == KWZD_FORMAT) {
+    if (zyl::matchlib::blob_type(probe) == KWZD_FORMAT) {
       TemplatePtr pt = parse_template(probe);
       if (!pt) status = ML_UNAVAILABLE;
-      const int n = pt ? mvt_count_unmarked_views(pt.get()) : 0;
+      const int n = pt ? zyl::matchlib::mvt_count_unmarked_views(pt.get()) : 0;
       for (int j = 0; status == ML_OK && j < n; ++j) {
-        Ref<DataBlob> pv = Ref<DataBlob>::adopt(mvt_get_view(pt.get(), j, nullptr, nullptr, nullptr));
+        Ref<DataBlob> pv = Ref<DataBlob>::adopt(zyl::matchlib::mvt_get_view(pt.get(), j, nullptr, nullptr, nullptr));
         GalleryEntry e2{};
-        if (pv && mvt_score_views(views[i], ops, e->context, pv.get(), &e2) == ML_OK &&
+        if (pv && zyl::matchlib::mvt_score_views(views[i], ops, e->context, pv.get(), &e2) == ML_OK &&
             (!entry.best_blob || e2.best_score > entry.best_score))
-          gallery_entry_move(&entry, &e2);
-        gallery_entry_clear(&e2);
+          zyl::matchlib::gallery_entry_move(&entry, &e2);
+        zyl::matchlib::gallery_entry_clear(&e2);
       }
     } else {
       SampleInfo info{};
-      if (sample_info_read(nullptr, probe, &info) == ML_OK)
+      if (zyl::matchlib::sample_info_read(nullptr, probe, &info) == ML_OK)
         result->marker_byte = static_cast<std::uint8_t>(info.quality & 0xff);
-      status = mvt_score_views(views[i], ops, e->context, probe, &entry);
+      status = zyl::matchlib::mvt_score_views(views[i], ops, e->context, probe, &entry);
     }
     if (status == ML_OK && entry.best_blob && entry.best_score >= result->best_raw_score) {
-      xform_release(result->transform);
-      xform_release(result->second_transform);
-      result->transform = xform_retain(entry.alignment);
-      result->second_transform = xform_retain(entry.match_transform);
+      zyl::matchlib::xform_release(result->transform);
+      zyl::matchlib::xform_release(result->second_transform);
+      result->transform = zyl::matchlib::xform_retain(entry.alignment);
+      result->second_transform = zyl::matchlib::xform_retain(entry.match_transform);
       result->best_raw_score = entry.best_score;
-      status = match_result_set_indices(result, entry.top, entry.top_count);
-      DataBlob* copy = blob_copy(probe);
+      status = zyl::matchlib::match_result_set_indices(result, entry.top, entry.top_count);
+      DataBlob* copy = zyl::matchlib::blob_copy(probe);
       if (!copy && status == ML_OK) status = ML_NO_MEMORY;
-      match_result_set_probe_blob(result, copy);
-      blob_release(copy);
+      zyl::matchlib::match_result_set_probe_blob(result, copy);
+      zyl::matchlib::blob_release(copy);
       result->best_view = static_cast<int32_t>(entry.best_view);
       result->best_candidate = i;
-      result->record_key = mvt_blob_get_view(views[i], static_cast<int>(entry.best_view), nullptr, nullptr);
-      blob_release(result->best_blob);
-      result->best_blob = blob_retain(entry.best_blob);
+      result->record_key = zyl::matchlib::mvt_blob_get_view(views[i], static_cast<int>(entry.best_view), nullptr, nullptr);
+      zyl::matchlib::blob_release(result->best_blob);
+      result->best_blob = zyl::matchlib::blob_retain(entry.best_blob);
       SampleInfo info{};
-      if (sample_info_read(nullptr, probe, &info) == ML_OK)
+      if (zyl::matchlib::sample_info_read(nullptr, probe, &info) == ML_OK)
         result->overlap_percent =
-            xform_overlap_percent(entry.match_transform, info.height, info.width, info.resolution);
+            zyl::matchlib::xform_overlap_percent(entry.match_transform, info.height, info.width, info.resolution);
     }
-    gallery_entry_clear(&entry);
+    zyl::matchlib::gallery_entry_clear(&entry);
   }
-  engine_free_views(views, count);
+  zyl::matchlib::engine_free_views(views, count);
   return status;
 }
 
-ZYL_API int engine_best_score(MatchEngine* e, DataBlob* const* gallery, uint8_t count,
+extern "C" ZYL_API int engine_best_score(MatchEngine* e, DataBlob* const* gallery, uint8_t count,
                               DataBlob* probe, uint16_t* out_score, RigidTransform** out_transform) {
   if (out_score) *out_score = 0;
   if (out_transform) *out_transform = nullptr;
   if (!e || !gallery || count == 0 || !probe || !out_score) return ML_BAD_ARGUMENT;
-  Ref<MatchResult> r = Ref<MatchResult>::adopt(match_result_create(count));
+  Ref<MatchResult> r = Ref<MatchResult>::adopt(zyl::matchlib::match_result_create(count));
   if (!r) return ML_NO_MEMORY;
   const int status = e->gallery_score(e, gallery, count, probe, r.get());
   if (status != ML_OK) return status;
   *out_score = r->best_raw_score;
-  if (out_transform) *out_transform = xform_retain(r->transform);
+  if (out_transform) *out_transform = zyl::matchlib::xform_retain(r->transform);
   return ML_OK;
 }
 
-ZYL_API int engine_merge_templates(MatchEngine* e, DataBlob* base, DataBlob* const* blobs,
+extern "C" ZYL_API int engine_merge_templates(MatchEngine* e, DataBlob* base, DataBlob* const* blobs,
                                    int count, DataBlob** out, const KwzdWriter* writer,
                                    void* writer_data) {
   if (!out || !base || !e) return ML_BAD_ARGUMENT;
   *out = nullptr;
   TemplatePtr t = parse_template(base);
   if (!t) return ML_NO_MEMORY;
-  mvt_set_size_limit(t.get(), static_cast<std::uint32_t>(e->config.size_limit));
+  zyl::matchlib::mvt_set_size_limit(t.get(), static_cast<std::uint32_t>(e->config.size_limit));
   int taken = 0;
-  const int status = mvt_add_views(t.get(), e, const_cast<DataBlob**>(blobs), count, 0, &taken);
+  const int status = zyl::matchlib::mvt_add_views(t.get(), e, const_cast<DataBlob**>(blobs), count, 0, &taken);
   if (status != ML_OK) return status;
   // Nothing added: no new template; the caller keeps the one it has.
   if (!taken) return ML_CORRUPT;
@@ -358,47 +371,59 @@ ZYL_API int engine_merge_templates(MatchEngine* e, DataBlob* base, DataBlob* con
   return *out ? ML_OK : ML_NO_MEMORY;
 }
 
-ZYL_API int engine_adapt_template(MatchEngine* e, DataBlob* blob, MatchResult* result,
+extern "C" ZYL_API int engine_adapt_template(MatchEngine* e, DataBlob* blob, MatchResult* result,
                                   DataBlob** out, const KwzdWriter* writer, void* writer_data) {
   if (!blob || !result || !e || !out) return ML_BAD_ARGUMENT;
   *out = nullptr;
   TemplatePtr t = parse_template(blob);
   if (!t) return ML_NO_MEMORY;
-  int status = engine_extract(e, result->probe_image, nullptr, &result->probe_blob);
+  int status = zyl::matchlib::engine_extract(e, result->probe_image, nullptr, &result->probe_blob);
   if (status != ML_OK) return status;
-  mvt_set_reference_key(t.get(), result->record_key);
-  mvt_set_reference_transform(t.get(), result->transform);
-  mvt_set_eviction_rule(t.get(), -1);
+  zyl::matchlib::mvt_set_reference_key(t.get(), result->record_key);
+  zyl::matchlib::mvt_set_reference_transform(t.get(), result->transform);
+  zyl::matchlib::mvt_set_eviction_rule(t.get(), -1);
   DataBlob* probe = result->probe_blob;
-  status = mvt_add_views(t.get(), e, &probe, 1, 0, nullptr);
+  status = zyl::matchlib::mvt_add_views(t.get(), e, &probe, 1, 0, nullptr);
   if (status != ML_OK) return status;
   *out = serialize(t.get(), e->config.serialize_flag, writer, writer_data);
   return *out ? ML_OK : ML_NO_MEMORY;
 }
 
-ZYL_API int engine_far_accept(MatchEngine* e, uint16_t score, int level, int* out_accept) {
+extern "C" ZYL_API int engine_far_accept(MatchEngine* e, uint16_t score, int level, int* out_accept) {
   if (!e || !out_accept) return ML_BAD_ARGUMENT;
-  const StageMatchOps* ops = engine_pick_stage(e);
+  const StageMatchOps* ops = zyl::matchlib::engine_pick_stage(e);
   if (!ops) return ML_CORRUPT;
-  const ScoreProfile* p = engine_find_score_profile(e, ops, 0, nullptr);
+  const ScoreProfile* p = zyl::matchlib::engine_find_score_profile(e, ops, 0, nullptr);
   if (!p || !p->thresholds) return ML_WRONG_KIND;
   *out_accept = 0;
-  return far_threshold_accept(e->context, score, 1, level, p->thresholds, out_accept, nullptr);
+  return zyl::matchlib::far_threshold_accept(e->context, score, 1, level, p->thresholds, out_accept, nullptr);
 }
 
-ZYL_API int engine_count_decision(MatchEngine* e, DataBlob* const* gallery, uint8_t count,
+extern "C" ZYL_API int engine_count_decision(MatchEngine* e, DataBlob* const* gallery, uint8_t count,
                                   DataBlob* probe, GrayImage* image, uint32_t* counters) {
   if (!e || (!probe && !image) || !counters) return ML_BAD_ARGUMENT;
   if (!gallery || count == 0) return ML_BAD_ARGUMENT;
-  Ref<MatchResult> r = Ref<MatchResult>::adopt(match_result_create(count));
+  Ref<MatchResult> r = Ref<MatchResult>::adopt(zyl::matchlib::match_result_create(count));
   if (!r) return ML_NO_MEMORY;
   const int status = probe ? e->match(e, gallery, count, probe, nullptr, ENGINE_LEVEL_BEYOND, r.get())
-                           : engine_match_image(e, gallery, count, nullptr, image, ENGINE_LEVEL_BEYOND,
+                           : zyl::matchlib::engine_match_image(e, gallery, count, nullptr, image, ENGINE_LEVEL_BEYOND,
                                                 r.get());
   if (status != ML_OK) return status;
   // The counters are indexed by a 16-bit score: the caller's array holds 65536.
   ++counters[r->score];
   return ML_OK;
 }
+
+extern "C" {
+
+ZYL_API void engine_free_views(DataBlob** views, uint8_t count) { zyl::matchlib::engine_free_views(views, count); }
+ZYL_API DataBlob** engine_gallery_to_views(MatchEngine* e, DataBlob* const* gallery, uint8_t count) { return zyl::matchlib::engine_gallery_to_views(e, gallery, count); }
+ZYL_API int engine_match_image(MatchEngine* e, DataBlob* const* gallery, uint8_t count, DataBlob* probe, GrayImage* image, int level, MatchResult* result) { return zyl::matchlib::engine_match_image(e, gallery, count, probe, image, level, result); }
+ZYL_API int engine_match_result(MatchEngine* e, DataBlob* const* gallery, uint8_t count, DataBlob* probe, int level, MatchResult** out) { return zyl::matchlib::engine_match_result(e, gallery, count, probe, level, out); }
+ZYL_API int engine_match_decide(MatchEngine* e, DataBlob* const* gallery, uint8_t count, DataBlob* probe, int level, int32_t* out_decision, RigidTransform** out_transform, int32_t* out_gallery_index, int32_t* out_view_index) { return zyl::matchlib::engine_match_decide(e, gallery, count, probe, level, out_decision, out_transform, out_gallery_index, out_view_index); }
+ZYL_API int engine_verify_score(MatchEngine* e, DataBlob* const* gallery, uint8_t count, DataBlob* probe, uint16_t* out_score) { return zyl::matchlib::engine_verify_score(e, gallery, count, probe, out_score); }
+ZYL_API const StageMatchOps* engine_pick_stage(const MatchEngine* e) { return zyl::matchlib::engine_pick_stage(e); }
+ZYL_API int engine_score_pair(MatchEngine* e, DataBlob* probe, DataBlob* gallery, uint16_t* out_score, uint16_t** out_scores, uint16_t* out_count, RigidTransform** out_transform, const StageMatchOps* last_ops) { return zyl::matchlib::engine_score_pair(e, probe, gallery, out_score, out_scores, out_count, out_transform, last_ops); }
+ZYL_API int engine_score_gallery(MatchEngine* e, DataBlob* const* gallery, uint8_t count, DataBlob* probe, MatchResult* result) { return zyl::matchlib::engine_score_gallery(e, gallery, count, probe, result); }
 
 }  // extern "C"

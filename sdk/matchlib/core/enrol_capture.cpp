@@ -8,6 +8,16 @@
 #include "zylscan/matchlib_enrol_capture.h"
 #include "zylscan/matchlib_enrol_job.h"
 #include "zylscan/matchlib_object.h"
+#include "matchlib/core/blob.h"
+#include "matchlib/core/engine_extract.h"
+#include "matchlib/core/enrol_capture.h"
+#include "matchlib/core/enrol_dispatch.h"
+#include "matchlib/core/enrol_job.h"
+#include "matchlib/core/match_context.h"
+#include "matchlib/core/match_engine.h"
+#include "matchlib/core/sensor_capture.h"
+#include "matchlib/image/grey_image.h"
+#include "matchlib/template/placed_enrol.h"
 
 namespace zyl::matchlib {
 namespace {
@@ -63,7 +73,7 @@ struct Loop {
   }
 
   void drop_image() {
-    image_release(image);
+    zyl::matchlib::image_release(image);
     image = nullptr;
   }
 
@@ -71,7 +81,7 @@ struct Loop {
   int capture_and_add() {
     signal(CAPTURE_EVENT_BEFORE);
     GrayImage* out[1] = {nullptr};
-    int status = capture_images(&observer, sensor, finger, &kForward, 1, settings.timeout,
+    int status = zyl::matchlib::capture_images(&observer, sensor, finger, &kForward, 1, settings.timeout,
                                 &settings.capture, out);
     if (status != ML_OK) return status;
     image = out[0];
@@ -79,21 +89,21 @@ struct Loop {
     progress = 0;
     if (settings.offer == ENROL_CAPTURE_OFFER_TEMPLATE) {
       DataBlob* tmpl = nullptr;
-      status = engine_extract_image(engine, image, finger, &tmpl);
-      if (status == ML_OK) status = enrol_add_sample(enrolment, nullptr, tmpl, &progress);
-      blob_release(tmpl);
+      status = zyl::matchlib::engine_extract_image(engine, image, finger, &tmpl);
+      if (status == ML_OK) status = zyl::matchlib::enrol_add_sample(enrolment, nullptr, tmpl, &progress);
+      zyl::matchlib::blob_release(tmpl);
       return status;
     }
-    return enrol_add_sample(enrolment, image, nullptr, &progress);
+    return zyl::matchlib::enrol_add_sample(enrolment, image, nullptr, &progress);
   }
 
   int run(EnrolCaptureSink sink, void* sink_data) {
     const int required = std::max<int>(settings.sample_count, 1);
     int status = capture_and_add();
-    while (status == ML_OK && enrol_count(enrolment) < required) {
+    while (status == ML_OK && zyl::matchlib::enrol_count(enrolment) < required) {
       drop_image();
       signal(CAPTURE_EVENT_AFTER);
-      status = capture_wait_lift(&observer, sensor, &kForward, settings.timeout);
+      status = zyl::matchlib::capture_wait_lift(&observer, sensor, &kForward, settings.timeout);
       if (status == ML_OK) status = capture_and_add();
     }
     drop_image();
@@ -105,10 +115,10 @@ struct Loop {
         std::min<std::int64_t>(100, std::int64_t{settings.coverage_quality} * 38800 / 87500);
     if (progress < wanted) return ML_BELOW_LEVEL;
     DataBlob* tmpl = nullptr;
-    status = enrol_finalise_engine(engine, enrolment, &tmpl);
+    status = zyl::matchlib::enrol_finalise_engine(engine, enrolment, &tmpl);
     if (status == ML_OK) status = sink ? sink(sink_data, engine, tmpl, finger) : ML_OK;
     if (status == ML_OK) signal(ENROL_EVENT_FINISHED);
-    blob_release(tmpl);
+    zyl::matchlib::blob_release(tmpl);
     return status;
   }
 };
@@ -148,8 +158,8 @@ int run_created(EnrolSession* enrolment, MatchEngine* engine, SensorDevice* sens
   EnrolCaptureSettings c = settings;
   if (c.sample_count == 0) c.sample_count = 1;
   const int status =
-      enrol_capture_run(enrolment, engine, sensor, finger, observer, &c, sink, sink_data);
-  enrol_destroy(enrolment);
+      zyl::matchlib::enrol_capture_run(enrolment, engine, sensor, finger, observer, &c, sink, sink_data);
+  zyl::matchlib::enrol_destroy(enrolment);
   return status;
 }
 
@@ -158,9 +168,8 @@ int run_created(EnrolSession* enrolment, MatchEngine* engine, SensorDevice* sens
 
 using namespace zyl::matchlib;
 
-extern "C" {
 
-ZYL_API int enrol_capture_run(EnrolSession* enrolment, MatchEngine* engine, SensorDevice* sensor,
+int zyl::matchlib::enrol_capture_run(EnrolSession* enrolment, MatchEngine* engine, SensorDevice* sensor,
                               FingerInfo* finger, const EnrolCaptureObserver* observer,
                               const EnrolCaptureSettings* settings, EnrolCaptureSink sink,
                               void* sink_data) {
@@ -170,49 +179,53 @@ ZYL_API int enrol_capture_run(EnrolSession* enrolment, MatchEngine* engine, Sens
   return loop.run(sink, sink_data);
 }
 
-ZYL_API int enrol_capture_driver(MatchContext* context, MatchEngine* engine, FingerInfo* finger,
+extern "C" ZYL_API int enrol_capture_driver(MatchContext* context, MatchEngine* engine, FingerInfo* finger,
                                  const EnrolHooks* hooks, EnrolCaptureSink sink, void* sink_data,
                                  SensorDevice* sensor, const EnrolCaptureObserver* observer,
                                  int32_t format, int32_t offer, const EnrolSettings* settings) {
   if (format < 2 || !engine || !sensor || !settings) return ML_BAD_ARGUMENT;
-  EnrolSession* e = enrol_create(engine, context, finger, hooks, static_cast<std::uint32_t>(format),
+  EnrolSession* e = zyl::matchlib::enrol_create(engine, context, finger, hooks, static_cast<std::uint32_t>(format),
                                  settings);
   return run_created(e, engine, sensor, finger, observer, capture_settings(*settings, offer), sink,
                      sink_data);
 }
 
-ZYL_API int enrol_capture_to_slot(MatchContext* context, FingerInfo* finger, const EnrolHooks* hooks,
+extern "C" ZYL_API int enrol_capture_to_slot(MatchContext* context, FingerInfo* finger, const EnrolHooks* hooks,
                                   SensorDevice* sensor, const EnrolCaptureObserver* observer,
                                   int32_t format, DataBlob** out) {
   if (out) *out = nullptr;
-  MatchEngine* engine = ctx_get_engine(context);
+  MatchEngine* engine = zyl::matchlib::ctx_get_engine(context);
   if (format < 2 || !engine || !sensor || !out) return ML_BAD_ARGUMENT;
-  const EngineConfig* config = engine_get_config(engine);
-  EnrolSession* e = enrol_create_default(engine, finger, hooks, nullptr);
+  const EngineConfig* config = zyl::matchlib::engine_get_config(engine);
+  EnrolSession* e = zyl::matchlib::enrol_create_default(engine, finger, hooks, nullptr);
   const EnrolSettings fields = default_capture_fields(config ? config->unnamed_u8_1 : 1);
   const int status = run_created(e, engine, sensor, finger, observer,
                                  capture_settings(fields, ENROL_CAPTURE_OFFER_IMAGE),
                                  enrol_capture_slot_sink, nullptr);
   // The slot only carries the template across: the caller gets it.
-  DataBlob* tmpl = enrol_result_slot_take();
+  DataBlob* tmpl = zyl::matchlib::enrol_result_slot_take();
   if (status == ML_OK) {
     *out = tmpl;
   } else {
-    blob_release(tmpl);
+    zyl::matchlib::blob_release(tmpl);
   }
   return status;
 }
 
-ZYL_API int enrol_capture_slot_sink(void*, MatchEngine*, DataBlob* tmpl, FingerInfo*) {
-  return enrol_result_slot_set(tmpl);
+extern "C" ZYL_API int enrol_capture_slot_sink(void*, MatchEngine*, DataBlob* tmpl, FingerInfo*) {
+  return zyl::matchlib::enrol_result_slot_set(tmpl);
 }
 
-ZYL_API int enrol_capture_cancel(MatchContext* context, SensorDevice* sensor) {
-  return capture_cancel(context, sensor);
+extern "C" ZYL_API int enrol_capture_cancel(MatchContext* context, SensorDevice* sensor) {
+  return zyl::matchlib::capture_cancel(context, sensor);
 }
 
-ZYL_API int enrol_capture_cancel_engine(MatchEngine* engine, SensorDevice* sensor) {
-  return capture_cancel(engine_get_context(engine), sensor);
+extern "C" ZYL_API int enrol_capture_cancel_engine(MatchEngine* engine, SensorDevice* sensor) {
+  return zyl::matchlib::capture_cancel(zyl::matchlib::engine_get_context(engine), sensor);
 }
+
+extern "C" {
+
+ZYL_API int enrol_capture_run(EnrolSession* enrolment, MatchEngine* engine, SensorDevice* sensor, FingerInfo* finger, const EnrolCaptureObserver* observer, const EnrolCaptureSettings* settings, EnrolCaptureSink sink, void* sink_data) { return zyl::matchlib::enrol_capture_run(enrolment, engine, sensor, finger, observer, settings, sink, sink_data); }
 
 }  // extern "C"

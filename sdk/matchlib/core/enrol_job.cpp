@@ -16,6 +16,16 @@
 #include "zylscan/matchlib_param.h"
 #include "zylscan/matchlib_verify.h"
 #include "zylscan/matchlib_xform.h"
+#include "matchlib/core/blob.h"
+#include "matchlib/core/engine_match.h"
+#include "matchlib/core/enrol_job.h"
+#include "matchlib/core/finger_info.h"
+#include "matchlib/core/match_context.h"
+#include "matchlib/core/match_engine.h"
+#include "matchlib/core/param_store.h"
+#include "matchlib/core/rigid_transform.h"
+#include "matchlib/template/multi_view.h"
+#include "matchlib/template/multi_view_select.h"
 
 namespace zyl::matchlib {
 namespace {
@@ -49,40 +59,40 @@ int add(EnrolJob& j, DataBlob* tmpl, int* progress) {
   // A template without a grid covers nothing.
   const int coverage = std::max(grid_coverage(tmpl, status), 0);
   if (status != ML_OK) return status;
-  if (coverage < s.quality_minimum || blob_size(tmpl) < s.minimum_size) return ML_TOO_POOR;
+  if (coverage < s.quality_minimum || zyl::matchlib::blob_size(tmpl) < s.minimum_size) return ML_TOO_POOR;
 
   std::uint16_t score = kNoScore;
   if (j.count > 0) {
-    RigidTransform* identity = xform_create(0, 0, 0);
+    RigidTransform* identity = zyl::matchlib::xform_create(0, 0, 0);
     if (!identity) return ML_NO_MEMORY;
     for (int k = j.count - 1; k >= 0; --k) {
       std::int32_t decision = 0, gallery_index = 0, view_index = 0;
       RigidTransform* t = nullptr;
-      status = engine_match_decide(j.engine, &j.samples[k].blob, 1, tmpl, kCompareLevel, &decision,
+      status = zyl::matchlib::engine_match_decide(j.engine, &j.samples[k].blob, 1, tmpl, kCompareLevel, &decision,
                                    &t, &gallery_index, &view_index);
       if (status != ML_OK) {
-        xform_release(t);
+        zyl::matchlib::xform_release(t);
         break;
       }
       if (decision && t) {
-        const int d = xform_corner_distance(identity, t, kSampleSide, kSampleSide);
+        const int d = zyl::matchlib::xform_corner_distance(identity, t, kSampleSide, kSampleSide);
         score = static_cast<std::uint16_t>(std::clamp(std::min<int>(score, d), 0, 0x7fff));
-        if (xform_within(t, s.shift_limit, s.angle_limit) && s.reject_duplicates) {
+        if (zyl::matchlib::xform_within(t, s.shift_limit, s.angle_limit) && s.reject_duplicates) {
           raise(j, k == j.count - 1 ? ENROL_EVENT_SAME_PLACE : ENROL_EVENT_REFUSED, nullptr);
           status = ML_TOO_POOR;
-        } else if (xform_within(t, s.shift_limit, s.angle_limit)) {
+        } else if (zyl::matchlib::xform_within(t, s.shift_limit, s.angle_limit)) {
           score = kNoScore;  // a tolerated duplicate carries no score
         }
       }
-      xform_release(t);
+      zyl::matchlib::xform_release(t);
       if (status != ML_OK) break;
     }
-    xform_release(identity);
+    zyl::matchlib::xform_release(identity);
     if (status != ML_OK) return status;
   }
-  j.samples[j.count] = EnrolJobSample{blob_retain(tmpl), score, 1};
+  j.samples[j.count] = EnrolJobSample{zyl::matchlib::blob_retain(tmpl), score, 1};
   ++j.count;
-  j.total_size += blob_size(tmpl);
+  j.total_size += zyl::matchlib::blob_size(tmpl);
   if (score < s.score_minimum) raise(j, ENROL_EVENT_NEAR, nullptr);
   if (j.hooks && j.hooks->progress) j.hooks->progress(j.context, j.count, s.sample_limit);
   if (progress && j.count >= s.sample_limit) *progress = 100;
@@ -94,12 +104,11 @@ int add(EnrolJob& j, DataBlob* tmpl, int* progress) {
 
 using namespace zyl::matchlib;
 
-extern "C" {
 
-ZYL_API EnrolSession* enrol_job_create(MatchContext* context, FingerInfo* finger, void* user,
+EnrolSession* zyl::matchlib::enrol_job_create(MatchContext* context, FingerInfo* finger, void* user,
                                        const EnrolJobSettings* settings, const EnrolHooks* hooks,
                                        void* hooks_data) {
-  MatchEngine* engine = ctx_get_engine(context);
+  MatchEngine* engine = zyl::matchlib::ctx_get_engine(context);
   if (!settings || !engine) return nullptr;
   auto* j = static_cast<EnrolJob*>(ml_calloc(1, sizeof(EnrolJob)));
   if (!j) return nullptr;
@@ -110,58 +119,58 @@ ZYL_API EnrolSession* enrol_job_create(MatchContext* context, FingerInfo* finger
     return nullptr;
   }
   j->head.add_sample = [](EnrolSession* s, GrayImage* image, DataBlob* t, void* progress) {
-    return enrol_job_add(s, image, t, progress);
+    return zyl::matchlib::enrol_job_add(s, image, t, progress);
   };
   j->head.count = enrol_job_count;
-  j->head.finalise = enrol_job_finalise;
+  j->head.finalise = ::enrol_job_finalise;
   j->head.finalise_engine = enrol_job_finalise_engine;
   j->head.destroy = enrol_job_destroy;
   j->head.set_limits = enrol_job_set_tolerance;
-  j->context = ctx_retain(context);
-  j->engine = engine_retain(engine);
-  j->finger = finger_info_retain(finger);
+  j->context = zyl::matchlib::ctx_retain(context);
+  j->engine = zyl::matchlib::engine_retain(engine);
+  j->finger = zyl::matchlib::finger_info_retain(finger);
   j->user = user;
-  j->format = engine_get_format(engine);
+  j->format = zyl::matchlib::engine_get_format(engine);
   j->settings = *settings;
   j->hooks = hooks;
   j->hooks_data = hooks_data;
   return &j->head;
 }
 
-ZYL_API EnrolSession* enrol_job_create_guarded(MatchContext* context, FingerInfo* finger,
+extern "C" ZYL_API EnrolSession* enrol_job_create_guarded(MatchContext* context, FingerInfo* finger,
                                                void* user, const EnrolJobSettings* settings,
                                                const EnrolHooks* hooks, void* hooks_data) {
   if ((hooks && !hooks_data) || (settings && settings->reject_duplicates)) return nullptr;
-  return enrol_job_create(context, finger, user, settings, hooks, hooks_data);
+  return zyl::matchlib::enrol_job_create(context, finger, user, settings, hooks, hooks_data);
 }
 
-ZYL_API EnrolSession* enrol_job_create_from_params(MatchContext* context, FingerInfo* finger,
+extern "C" ZYL_API EnrolSession* enrol_job_create_from_params(MatchContext* context, FingerInfo* finger,
                                                    void* user, const EnrolHooks* hooks,
                                                    void* hooks_data) {
-  const EngineConfig* config = engine_get_config(ctx_get_engine(context));
+  const EngineConfig* config = zyl::matchlib::engine_get_config(zyl::matchlib::ctx_get_engine(context));
   if (!config) return nullptr;
   EnrolJobSettings s{};
   const int views = config->most_views ? config->most_views : 1;
-  s.sample_limit = static_cast<std::uint16_t>(param_get(context, 0x87d98ca7u, views));
-  s.reject_duplicates = static_cast<std::uint32_t>(param_get(context, 0x8c846b0au, 0));
-  s.score_minimum = static_cast<std::int16_t>(param_get(context, 0x48d59322u, config->unnamed_i32_2));
-  s.quality_minimum = static_cast<std::uint8_t>(param_get(context, 0x0b578594u, config->unnamed_i32_1));
-  s.minimum_size = static_cast<std::uint32_t>(param_get(context, 0x7bc1c0b4u, config->unnamed_i32_3));
+  s.sample_limit = static_cast<std::uint16_t>(zyl::matchlib::param_get(context, 0x87d98ca7u, views));
+  s.reject_duplicates = static_cast<std::uint32_t>(zyl::matchlib::param_get(context, 0x8c846b0au, 0));
+  s.score_minimum = static_cast<std::int16_t>(zyl::matchlib::param_get(context, 0x48d59322u, config->unnamed_i32_2));
+  s.quality_minimum = static_cast<std::uint8_t>(zyl::matchlib::param_get(context, 0x0b578594u, config->unnamed_i32_1));
+  s.minimum_size = static_cast<std::uint32_t>(zyl::matchlib::param_get(context, 0x7bc1c0b4u, config->unnamed_i32_3));
   s.size_limit = static_cast<std::uint32_t>(config->size_limit);
-  s.shift_limit = static_cast<std::uint16_t>(param_get(context, 0xfe5e27d9u, 12));
-  s.angle_limit = static_cast<std::uint8_t>(param_get(context, 0xee9aaf74u, 16));
-  return enrol_job_create(context, finger, user, &s, hooks, hooks_data);
+  s.shift_limit = static_cast<std::uint16_t>(zyl::matchlib::param_get(context, 0xfe5e27d9u, 12));
+  s.angle_limit = static_cast<std::uint8_t>(zyl::matchlib::param_get(context, 0xee9aaf74u, 16));
+  return zyl::matchlib::enrol_job_create(context, finger, user, &s, hooks, hooks_data);
 }
 
-ZYL_API int enrol_job_add(EnrolSession* job, GrayImage* image, DataBlob* tmpl, void* progress) {
+int zyl::matchlib::enrol_job_add(EnrolSession* job, GrayImage* image, DataBlob* tmpl, void* progress) {
   if (!job) return ML_BAD_ARGUMENT;
   if (!tmpl || image) return ML_OUT_OF_LIMITS;
   return add(*self(job), tmpl, static_cast<int*>(progress));
 }
 
-ZYL_API int enrol_job_count(EnrolSession* job) { return job ? self(job)->count : 0; }
+extern "C" ZYL_API int enrol_job_count(EnrolSession* job) { return job ? self(job)->count : 0; }
 
-ZYL_API int enrol_job_set_tolerance(EnrolSession* job, uint16_t shift, uint8_t angle, void*) {
+extern "C" ZYL_API int enrol_job_set_tolerance(EnrolSession* job, uint16_t shift, uint8_t angle, void*) {
   if (!job) return ML_BAD_ARGUMENT;
   self(job)->settings.shift_limit = shift;
   self(job)->settings.angle_limit = angle;
@@ -172,57 +181,65 @@ static int enrol_job_finalise_unguarded(EnrolSession* job, uint8_t maximum_views
                                         void*) {
   if (!job) return ML_BAD_ARGUMENT;
   EnrolJob& j = *self(job);
-  if (j.count < param_get(j.context, 0x91d9186au, 1)) return ML_CORRUPT;
+  if (j.count < zyl::matchlib::param_get(j.context, 0x91d9186au, 1)) return ML_CORRUPT;
   if (!out) return ML_BAD_ARGUMENT;
   *out = nullptr;
-  MultiViewTemplate* t = mvt_create(maximum_views);
+  MultiViewTemplate* t = zyl::matchlib::mvt_create(maximum_views);
   if (!t) return ML_NO_MEMORY;
   std::vector<DataBlob*> blobs;
   for (int k = 0; k < j.count; ++k) blobs.push_back(j.samples[k].blob);
-  int status = mvt_add_views(t, j.engine, blobs.data(), j.count, 0, nullptr);
+  int status = zyl::matchlib::mvt_add_views(t, j.engine, blobs.data(), j.count, 0, nullptr);
   if (status == ML_OK) {
-    *out = mvt_serialize(t, 0);
+    *out = zyl::matchlib::mvt_serialize(t, 0);
     if (!*out) status = ML_NO_MEMORY;
   }
-  mvt_release(t);
+  zyl::matchlib::mvt_release(t);
   return status;
 }
 
-ZYL_API int enrol_job_finalise(EnrolSession* job, uint8_t maximum_views, DataBlob** out, void* a3) {
+int zyl::matchlib::enrol_job_finalise(EnrolSession* job, uint8_t maximum_views, DataBlob** out, void* a3) {
   return zyl::GuardedCall(
       ML_NO_MEMORY, [&] { return enrol_job_finalise_unguarded(job, maximum_views, out, a3); });
 }
 
-ZYL_API int enrol_job_finalise_engine(MatchEngine* engine, EnrolSession* job, DataBlob** out) {
+extern "C" ZYL_API int enrol_job_finalise_engine(MatchEngine* engine, EnrolSession* job, DataBlob** out) {
   if (!job) return ML_BAD_ARGUMENT;
-  if (engine_get_format(engine) != self(job)->format) return ML_WRONG_KIND;
-  const EngineConfig* config = engine_get_config(engine);
-  return enrol_job_finalise(job, config ? config->most_views : 0, out, nullptr);
+  if (zyl::matchlib::engine_get_format(engine) != self(job)->format) return ML_WRONG_KIND;
+  const EngineConfig* config = zyl::matchlib::engine_get_config(engine);
+  return zyl::matchlib::enrol_job_finalise(job, config ? config->most_views : 0, out, nullptr);
 }
 
-ZYL_API void enrol_job_destroy(EnrolSession* job) {
+extern "C" ZYL_API void enrol_job_destroy(EnrolSession* job) {
   if (!job) return;
   EnrolJob* j = self(job);
-  for (int k = 0; k < j->count; ++k) blob_release(j->samples[k].blob);
+  for (int k = 0; k < j->count; ++k) zyl::matchlib::blob_release(j->samples[k].blob);
   std::free(j->samples);
-  finger_info_release(j->finger);
-  engine_release(j->engine);
-  ctx_release(j->context);
+  zyl::matchlib::finger_info_release(j->finger);
+  zyl::matchlib::engine_release(j->engine);
+  zyl::matchlib::ctx_release(j->context);
   std::free(j);
 }
 
-ZYL_API int enrol_result_slot_set(DataBlob* blob) {
+int zyl::matchlib::enrol_result_slot_set(DataBlob* blob) {
   std::lock_guard<std::mutex> lock(slot_mutex());
-  blob_release(result_slot());
-  result_slot() = blob_retain(blob);
+  zyl::matchlib::blob_release(result_slot());
+  result_slot() = zyl::matchlib::blob_retain(blob);
   return ML_OK;
 }
 
-ZYL_API DataBlob* enrol_result_slot_take(void) {
+DataBlob* zyl::matchlib::enrol_result_slot_take(void) {
   std::lock_guard<std::mutex> lock(slot_mutex());
   DataBlob* b = result_slot();
   result_slot() = nullptr;
   return b;
 }
+
+extern "C" {
+
+ZYL_API EnrolSession* enrol_job_create(MatchContext* context, FingerInfo* finger, void* user, const EnrolJobSettings* settings, const EnrolHooks* hooks, void* hooks_data) { return zyl::matchlib::enrol_job_create(context, finger, user, settings, hooks, hooks_data); }
+ZYL_API int enrol_job_add(EnrolSession* job, GrayImage* image, DataBlob* tmpl, void* progress) { return zyl::matchlib::enrol_job_add(job, image, tmpl, progress); }
+ZYL_API int enrol_job_finalise(EnrolSession* job, uint8_t maximum_views, DataBlob** out, void* a3) { return zyl::matchlib::enrol_job_finalise(job, maximum_views, out, a3); }
+ZYL_API int enrol_result_slot_set(DataBlob* blob) { return zyl::matchlib::enrol_result_slot_set(blob); }
+ZYL_API DataBlob* enrol_result_slot_take(void) { return zyl::matchlib::enrol_result_slot_take(); }
 
 }  // extern "C"

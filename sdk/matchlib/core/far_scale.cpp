@@ -6,6 +6,8 @@
 
 #include "zylscan/matchlib_object.h"
 #include "zylscan/matchlib_score.h"
+#include "matchlib/core/far_scale.h"
+#include "matchlib/core/score_model.h"
 
 namespace zyl::matchlib {
 namespace {
@@ -73,11 +75,10 @@ FarScaleRow interpolate(int i, std::int64_t f) {
 
 using namespace zyl::matchlib;
 
-extern "C" {
 
-ZYL_API const FarScaleRow* far_scale_table(void) { return kScale; }
+extern "C" ZYL_API const FarScaleRow* far_scale_table(void) { return kScale; }
 
-ZYL_API int far_level_to_score(int level) {
+int zyl::matchlib::far_level_to_score(int level) {
   if (level == INT_MAX) return 0;
   if (static_cast<unsigned>(level) > 27) return -2258;  // low 16 bits read as 63278
   for (const FarScaleRow& row : kScale)
@@ -85,7 +86,7 @@ ZYL_API int far_level_to_score(int level) {
   return 0;
 }
 
-ZYL_API int far_score_to_level(uint16_t s) {
+int zyl::matchlib::far_score_to_level(uint16_t s) {
   if (s == 0) return 0;
   if (s > FAR_SCORE_MAX) return 28;
   if (s > 61229) return 27;
@@ -94,13 +95,13 @@ ZYL_API int far_score_to_level(uint16_t s) {
   return 0;
 }
 
-ZYL_API int far_score_add_bits(uint16_t s, int bits) {
+int zyl::matchlib::far_score_add_bits(uint16_t s, int bits) {
   if (s > FAR_SCORE_MAX) return -2258;
   const std::int64_t v = static_cast<std::int64_t>(s) + static_cast<std::int64_t>(bits) * 2048;
   return static_cast<int>(std::clamp<std::int64_t>(v, 0, FAR_SCORE_MAX));
 }
 
-ZYL_API FarScaleRow far_level_row(int level) {
+FarScaleRow zyl::matchlib::far_level_row(int level) {
   if (level == INT_MAX) return kNoLevel;
   if (level > 27) return kBeyond;
   for (const FarScaleRow& row : kScale)
@@ -108,7 +109,7 @@ ZYL_API FarScaleRow far_level_row(int level) {
   return kNoLevel;
 }
 
-ZYL_API FarScaleRow far_row_from_n(uint32_t n) {
+extern "C" ZYL_API FarScaleRow far_row_from_n(uint32_t n) {
   if (n < 2) return FarScaleRow{0, 0, 1};
   if (n > 1999999999u) return kBeyond;
   int i = 27;  // N of 1e9 and above: rows 27 and 28
@@ -125,7 +126,7 @@ ZYL_API FarScaleRow far_row_from_n(uint32_t n) {
   return row;
 }
 
-ZYL_API FarScaleRow far_row_from_score(uint16_t s) {
+extern "C" ZYL_API FarScaleRow far_row_from_score(uint16_t s) {
   if (s == 0) return FarScaleRow{0, 0, 1};
   if (s > FAR_SCORE_MAX) return kBeyond;
   int i = 27;  // above 61229: between rows 27 and 28, 2048 wide
@@ -142,25 +143,25 @@ ZYL_API FarScaleRow far_row_from_score(uint16_t s) {
   return interpolate(i, f);
 }
 
-ZYL_API int far_level_limit(uint32_t level) { return level < 29 ? static_cast<int>(level) : INT_MAX; }
+extern "C" ZYL_API int far_level_limit(uint32_t level) { return level < 29 ? static_cast<int>(level) : INT_MAX; }
 
-ZYL_API int far_level_clamp(int level) { return level < 1 ? 0 : level > 27 ? 28 : level; }
+int zyl::matchlib::far_level_clamp(int level) { return level < 1 ? 0 : level > 27 ? 28 : level; }
 
-ZYL_API int far_level_shift(int16_t level, int16_t delta) {
+int zyl::matchlib::far_level_shift(int16_t level, int16_t delta) {
   if (level == 28) return 28;
-  return far_level_clamp(static_cast<std::int16_t>(level + delta));
+  return zyl::matchlib::far_level_clamp(static_cast<std::int16_t>(level + delta));
 }
 
-ZYL_API int score_step_value(int index) {
+int zyl::matchlib::score_step_value(int index) {
   return kSteps[index < 0 ? 0 : index > 9 ? 9 : index];
 }
 
-ZYL_API int score_step_passes(int index, int value) {
-  const int s = score_step_value(index);
+int zyl::matchlib::score_step_passes(int index, int value) {
+  const int s = zyl::matchlib::score_step_value(index);
   return s == 0 || value >= s ? 1 : 0;
 }
 
-ZYL_API int far_threshold_accept(const MatchContext* context, uint16_t raw, uint8_t candidates,
+int zyl::matchlib::far_threshold_accept(const MatchContext* context, uint16_t raw, uint8_t candidates,
                                  int level, const FarThresholdTable* table, int* out_accept,
                                  uint16_t* out_threshold) {
   if (!context || !out_accept) return ML_BAD_ARGUMENT;
@@ -192,7 +193,7 @@ ZYL_API int far_threshold_accept(const MatchContext* context, uint16_t raw, uint
   return ML_OK;
 }
 
-ZYL_API int far_score_from_thresholds(uint16_t raw, int candidates, const FarThresholdTable* table) {
+int zyl::matchlib::far_score_from_thresholds(uint16_t raw, int candidates, const FarThresholdTable* table) {
   if (!table) return raw;
   const int b = candidates < 1 ? 1 : candidates > 64 ? 64 : candidates;
   int lower = 0;
@@ -220,7 +221,7 @@ ZYL_API int far_score_from_thresholds(uint16_t raw, int candidates, const FarThr
   return FAR_SCORE_MAX;
 }
 
-ZYL_API const ScoreProfile* score_profile_find(const ScoreProfile* const* profiles,
+const ScoreProfile* zyl::matchlib::score_profile_find(const ScoreProfile* const* profiles,
                                                const void* match_ops, int16_t variant) {
   if (!profiles) return nullptr;
   for (; *profiles; ++profiles)
@@ -228,7 +229,7 @@ ZYL_API const ScoreProfile* score_profile_find(const ScoreProfile* const* profil
   return nullptr;
 }
 
-ZYL_API int score_profile_fuse(const uint16_t* scores, int16_t count, const ScoreProfile* profile,
+int zyl::matchlib::score_profile_fuse(const uint16_t* scores, int16_t count, const ScoreProfile* profile,
                                uint16_t* out_score) {
   if (!out_score) return ML_BAD_ARGUMENT;
   *out_score = 0;
@@ -237,7 +238,22 @@ ZYL_API int score_profile_fuse(const uint16_t* scores, int16_t count, const Scor
   if (profile->model.feature_count != -1 &&
       profile->model.feature_count < static_cast<std::uint16_t>(count))
     return ML_CORRUPT;
-  return score_model_evaluate_u16(&profile->model, scores, count, out_score, nullptr);
+  return zyl::matchlib::score_model_evaluate_u16(&profile->model, scores, count, out_score, nullptr);
 }
+
+extern "C" {
+
+ZYL_API int far_level_to_score(int level) { return zyl::matchlib::far_level_to_score(level); }
+ZYL_API int far_score_to_level(uint16_t s) { return zyl::matchlib::far_score_to_level(s); }
+ZYL_API int far_score_add_bits(uint16_t s, int bits) { return zyl::matchlib::far_score_add_bits(s, bits); }
+ZYL_API FarScaleRow far_level_row(int level) { return zyl::matchlib::far_level_row(level); }
+ZYL_API int far_level_clamp(int level) { return zyl::matchlib::far_level_clamp(level); }
+ZYL_API int far_level_shift(int16_t level, int16_t delta) { return zyl::matchlib::far_level_shift(level, delta); }
+ZYL_API int score_step_value(int index) { return zyl::matchlib::score_step_value(index); }
+ZYL_API int score_step_passes(int index, int value) { return zyl::matchlib::score_step_passes(index, value); }
+ZYL_API int far_threshold_accept(const MatchContext* context, uint16_t raw, uint8_t candidates, int level, const FarThresholdTable* table, int* out_accept, uint16_t* out_threshold) { return zyl::matchlib::far_threshold_accept(context, raw, candidates, level, table, out_accept, out_threshold); }
+ZYL_API int far_score_from_thresholds(uint16_t raw, int candidates, const FarThresholdTable* table) { return zyl::matchlib::far_score_from_thresholds(raw, candidates, table); }
+ZYL_API const ScoreProfile* score_profile_find(const ScoreProfile* const* profiles, const void* match_ops, int16_t variant) { return zyl::matchlib::score_profile_find(profiles, match_ops, variant); }
+ZYL_API int score_profile_fuse(const uint16_t* scores, int16_t count, const ScoreProfile* profile, uint16_t* out_score) { return zyl::matchlib::score_profile_fuse(scores, count, profile, out_score); }
 
 }  // extern "C"

@@ -9,29 +9,34 @@
 #include "zylscan/matchlib_object.h"
 #include "zylscan/matchlib_result.h"
 #include "zylscan/matchlib_score.h"
+#include "matchlib/core/blob.h"
+#include "matchlib/core/far_scale.h"
+#include "matchlib/core/match_result.h"
+#include "matchlib/core/rigid_transform.h"
+#include "matchlib/image/grey_image.h"
 
 namespace zyl::matchlib {
 namespace {
 
 void release_objects(MatchResult* r) {
-  xform_release(r->transform);
-  xform_release(r->second_transform);
-  blob_release(r->probe_blob);
-  blob_release(r->further_blob);
-  blob_release(r->best_blob);
-  image_release(r->probe_image);
+  zyl::matchlib::xform_release(r->transform);
+  zyl::matchlib::xform_release(r->second_transform);
+  zyl::matchlib::blob_release(r->probe_blob);
+  zyl::matchlib::blob_release(r->further_blob);
+  zyl::matchlib::blob_release(r->best_blob);
+  zyl::matchlib::image_release(r->probe_image);
   r->transform = r->second_transform = nullptr;
   r->probe_blob = r->further_blob = r->best_blob = nullptr;
   r->probe_image = nullptr;
 }
 
 void retain_objects(MatchResult* r) {
-  xform_retain(r->transform);
-  xform_retain(r->second_transform);
-  blob_retain(r->probe_blob);
-  blob_retain(r->further_blob);
-  blob_retain(r->best_blob);
-  image_retain(r->probe_image);
+  zyl::matchlib::xform_retain(r->transform);
+  zyl::matchlib::xform_retain(r->second_transform);
+  zyl::matchlib::blob_retain(r->probe_blob);
+  zyl::matchlib::blob_retain(r->further_blob);
+  zyl::matchlib::blob_retain(r->best_blob);
+  zyl::matchlib::image_retain(r->probe_image);
 }
 
 void free_record(MatchResult* r) {
@@ -73,9 +78,8 @@ std::uint16_t threshold(const MatchResult* r, std::int32_t c, std::int32_t stage
 
 using namespace zyl::matchlib;
 
-extern "C" {
 
-ZYL_API MatchResult* match_result_create(int32_t n) {
+MatchResult* zyl::matchlib::match_result_create(int32_t n) {
   if (n <= 0) return nullptr;
   auto* r = static_cast<MatchResult*>(ml_calloc(1, sizeof(MatchResult)));
   if (!r) return nullptr;
@@ -101,16 +105,16 @@ ZYL_API MatchResult* match_result_create(int32_t n) {
   return r;
 }
 
-ZYL_API MatchResult* match_result_retain(MatchResult* r) {
+MatchResult* zyl::matchlib::match_result_retain(MatchResult* r) {
   if (r) ++r->refcount;
   return r;
 }
 
-ZYL_API void match_result_release(MatchResult* r) {
+void zyl::matchlib::match_result_release(MatchResult* r) {
   if (r && --r->refcount == 0) free_record(r);
 }
 
-ZYL_API MatchResult* match_result_copy(const MatchResult* r) {
+MatchResult* zyl::matchlib::match_result_copy(const MatchResult* r) {
   if (!r) return nullptr;
   auto* c = static_cast<MatchResult*>(ml_malloc(sizeof(MatchResult)));
   if (!c) return nullptr;
@@ -123,12 +127,12 @@ ZYL_API MatchResult* match_result_copy(const MatchResult* r) {
   c->learned_inputs = nullptr;
   // Fresh copies of the transforms (an absent one stays absent), new
   // references to the blobs and the image.
-  c->transform = r->transform ? xform_copy(r->transform) : nullptr;
-  c->second_transform = r->second_transform ? xform_copy(r->second_transform) : nullptr;
-  blob_retain(c->probe_blob);
-  blob_retain(c->further_blob);
-  blob_retain(c->best_blob);
-  image_retain(c->probe_image);
+  c->transform = r->transform ? zyl::matchlib::xform_copy(r->transform) : nullptr;
+  c->second_transform = r->second_transform ? zyl::matchlib::xform_copy(r->second_transform) : nullptr;
+  zyl::matchlib::blob_retain(c->probe_blob);
+  zyl::matchlib::blob_retain(c->further_blob);
+  zyl::matchlib::blob_retain(c->best_blob);
+  zyl::matchlib::image_retain(c->probe_image);
   bool ok = (!r->transform || c->transform) && (!r->second_transform || c->second_transform);
   if (ok && r->index_count > 0 && r->indices) {
     c->indices = copy_indices(r->indices, r->index_count);
@@ -150,7 +154,7 @@ ZYL_API MatchResult* match_result_copy(const MatchResult* r) {
   return c;
 }
 
-ZYL_API int match_result_assign(const MatchResult* src, MatchResult* dst) {
+int zyl::matchlib::match_result_assign(const MatchResult* src, MatchResult* dst) {
   if (!src || !dst) return ML_BAD_ARGUMENT;
   if (src == dst) return ML_OK;
   // dst's candidate array has room for its own count only.
@@ -184,51 +188,51 @@ ZYL_API int match_result_assign(const MatchResult* src, MatchResult* dst) {
   return ML_OK;
 }
 
-ZYL_API int match_result_is_match(const MatchResult* r) { return r ? r->decision : 0; }
+int zyl::matchlib::match_result_is_match(const MatchResult* r) { return r ? r->decision : 0; }
 
-ZYL_API int match_result_passes_level(const MatchResult* r, int level) {
+int zyl::matchlib::match_result_passes_level(const MatchResult* r, int level) {
   if (!r) return 0;
-  return static_cast<std::uint16_t>(far_level_to_score(level)) < r->score ? 1 : 0;
+  return static_cast<std::uint16_t>(zyl::matchlib::far_level_to_score(level)) < r->score ? 1 : 0;
 }
 
-ZYL_API int match_result_passes_adjusted(const MatchResult* r, int level) {
+extern "C" ZYL_API int match_result_passes_adjusted(const MatchResult* r, int level) {
   if (!r) return 0;
   if (r->reached_level != 0 && r->reached_level != r->requested_level) {
     if (level == INT_MAX || r->requested_level == INT_MAX || r->reached_level == INT_MAX) return 0;
-    level = far_level_shift(static_cast<std::int16_t>(level),
+    level = zyl::matchlib::far_level_shift(static_cast<std::int16_t>(level),
                             static_cast<std::int16_t>(r->reached_level - r->requested_level));
   }
-  return match_result_passes_level(r, level);
+  return zyl::matchlib::match_result_passes_level(r, level);
 }
 
-ZYL_API int match_result_reached_level(const MatchResult* r) {
+int zyl::matchlib::match_result_reached_level(const MatchResult* r) {
   if (!r) return 0;
-  return far_score_to_level(r->score == 0 ? 0 : static_cast<std::uint16_t>(r->score - 1));
+  return zyl::matchlib::far_score_to_level(r->score == 0 ? 0 : static_cast<std::uint16_t>(r->score - 1));
 }
 
-ZYL_API int match_result_level_score(const MatchResult* r) {
+extern "C" ZYL_API int match_result_level_score(const MatchResult* r) {
   if (!r) return 0;
-  return far_level_to_score(r->reached_level ? r->reached_level : r->requested_level);
+  return zyl::matchlib::far_level_to_score(r->reached_level ? r->reached_level : r->requested_level);
 }
 
-ZYL_API int match_result_second_level_score(const MatchResult* r) {
+extern "C" ZYL_API int match_result_second_level_score(const MatchResult* r) {
   if (!r) return 0;
-  return far_level_to_score(r->second_level ? r->second_level : r->requested_level);
+  return zyl::matchlib::far_level_to_score(r->second_level ? r->second_level : r->requested_level);
 }
 
-ZYL_API uint32_t* match_result_stage_scores(MatchResult* r, int32_t candidate, int32_t stage) {
+extern "C" ZYL_API uint32_t* match_result_stage_scores(MatchResult* r, int32_t candidate, int32_t stage) {
   if (!r || candidate < 0 || candidate >= r->candidate_count || !stage_ok(stage)) return nullptr;
   return &r->candidates[candidate].slots[stage][2];
 }
 
-ZYL_API uint16_t match_result_candidate_threshold(const MatchResult* r, int32_t candidate) {
+extern "C" ZYL_API uint16_t match_result_candidate_threshold(const MatchResult* r, int32_t candidate) {
   if (!r || candidate < 0 || candidate >= r->candidate_count) return 0;
   // Before any stage decided there is no slot to read.
   if (!stage_ok(r->deciding_stage)) return 0;
   return threshold(r, candidate, r->deciding_stage);
 }
 
-ZYL_API int match_result_set_indices(MatchResult* r, const uint16_t* values, int32_t count) {
+int zyl::matchlib::match_result_set_indices(MatchResult* r, const uint16_t* values, int32_t count) {
   if (!r) return ML_BAD_ARGUMENT;
   std::free(r->indices);
   r->indices = nullptr;
@@ -241,14 +245,14 @@ ZYL_API int match_result_set_indices(MatchResult* r, const uint16_t* values, int
   return ML_OK;
 }
 
-ZYL_API void match_result_set_probe_blob(MatchResult* r, DataBlob* blob) {
+void zyl::matchlib::match_result_set_probe_blob(MatchResult* r, DataBlob* blob) {
   if (!r) return;
-  blob_retain(blob);
-  blob_release(r->probe_blob);
+  zyl::matchlib::blob_retain(blob);
+  zyl::matchlib::blob_release(r->probe_blob);
   r->probe_blob = blob;
 }
 
-ZYL_API int match_result_check(const MatchResult* r) {
+extern "C" ZYL_API int match_result_check(const MatchResult* r) {
   if (!r || !r->transform || !r->second_transform) return 0;
   if (r->second_level < r->reached_level) return 0;
   if (r->best_view < 0) return 0;
@@ -271,29 +275,42 @@ ZYL_API int match_result_check(const MatchResult* r) {
   return threshold(r, b, d) == r->score && comparisons(r, b, d) > 0 ? 1 : 0;
 }
 
-ZYL_API uint16_t match_result_score(const MatchResult* r) { return r ? r->score : 0; }
-ZYL_API uint16_t match_result_best_raw_score(const MatchResult* r) {
+extern "C" ZYL_API uint16_t match_result_score(const MatchResult* r) { return r ? r->score : 0; }
+extern "C" ZYL_API uint16_t match_result_best_raw_score(const MatchResult* r) {
   return r ? r->best_raw_score : 0;
 }
-ZYL_API int32_t match_result_decision(const MatchResult* r) { return r ? r->decision : 0; }
-ZYL_API int32_t match_result_requested_level(const MatchResult* r) {
+extern "C" ZYL_API int32_t match_result_decision(const MatchResult* r) { return r ? r->decision : 0; }
+extern "C" ZYL_API int32_t match_result_requested_level(const MatchResult* r) {
   return r ? r->requested_level : 0;
 }
-ZYL_API int32_t match_result_deciding_stage(const MatchResult* r) {
+extern "C" ZYL_API int32_t match_result_deciding_stage(const MatchResult* r) {
   return r ? r->deciding_stage : -1;
 }
-ZYL_API int32_t match_result_record_key(const MatchResult* r) { return r ? r->record_key : -1; }
-ZYL_API uint8_t match_result_marker_byte(const MatchResult* r) { return r ? r->marker_byte : 255; }
-ZYL_API int32_t match_result_best_view(const MatchResult* r) { return r ? r->best_view : -1; }
-ZYL_API int32_t match_result_best_candidate(const MatchResult* r) {
+extern "C" ZYL_API int32_t match_result_record_key(const MatchResult* r) { return r ? r->record_key : -1; }
+extern "C" ZYL_API uint8_t match_result_marker_byte(const MatchResult* r) { return r ? r->marker_byte : 255; }
+extern "C" ZYL_API int32_t match_result_best_view(const MatchResult* r) { return r ? r->best_view : -1; }
+extern "C" ZYL_API int32_t match_result_best_candidate(const MatchResult* r) {
   return r ? r->best_candidate : -1;
 }
-ZYL_API int32_t match_result_overlap(const MatchResult* r) { return r ? r->overlap_percent : 0; }
-ZYL_API RigidTransform* match_result_transform(const MatchResult* r) {
+extern "C" ZYL_API int32_t match_result_overlap(const MatchResult* r) { return r ? r->overlap_percent : 0; }
+extern "C" ZYL_API RigidTransform* match_result_transform(const MatchResult* r) {
   return r ? r->transform : nullptr;
 }
-ZYL_API int32_t match_result_transform_flag(const MatchResult* r) {
-  return r ? xform_get_flag(r->transform) : 0;
+extern "C" ZYL_API int32_t match_result_transform_flag(const MatchResult* r) {
+  return r ? zyl::matchlib::xform_get_flag(r->transform) : 0;
 }
+
+extern "C" {
+
+ZYL_API MatchResult* match_result_create(int32_t n) { return zyl::matchlib::match_result_create(n); }
+ZYL_API MatchResult* match_result_retain(MatchResult* r) { return zyl::matchlib::match_result_retain(r); }
+ZYL_API void match_result_release(MatchResult* r) { zyl::matchlib::match_result_release(r); }
+ZYL_API MatchResult* match_result_copy(const MatchResult* r) { return zyl::matchlib::match_result_copy(r); }
+ZYL_API int match_result_assign(const MatchResult* src, MatchResult* dst) { return zyl::matchlib::match_result_assign(src, dst); }
+ZYL_API int match_result_is_match(const MatchResult* r) { return zyl::matchlib::match_result_is_match(r); }
+ZYL_API int match_result_passes_level(const MatchResult* r, int level) { return zyl::matchlib::match_result_passes_level(r, level); }
+ZYL_API int match_result_reached_level(const MatchResult* r) { return zyl::matchlib::match_result_reached_level(r); }
+ZYL_API int match_result_set_indices(MatchResult* r, const uint16_t* values, int32_t count) { return zyl::matchlib::match_result_set_indices(r, values, count); }
+ZYL_API void match_result_set_probe_blob(MatchResult* r, DataBlob* blob) { zyl::matchlib::match_result_set_probe_blob(r, blob); }
 
 }  // extern "C"

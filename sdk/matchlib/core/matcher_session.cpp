@@ -28,6 +28,31 @@
 #include "zylscan/matchlib_placed_enrol.h"
 #include "zylscan/matchlib_result.h"
 #include "zylscan/matchlib_session.h"
+#include "matchlib/core/blob.h"
+#include "matchlib/core/byte_codec.h"
+#include "matchlib/core/engine_extract.h"
+#include "matchlib/core/engine_match.h"
+#include "matchlib/core/enrol_dispatch.h"
+#include "matchlib/core/far_scale.h"
+#include "matchlib/core/match_result.h"
+#include "matchlib/core/matcher_session.h"
+#include "matchlib/core/param_store.h"
+#include "matchlib/core/rigid_transform.h"
+#include "matchlib/core/stage_chain.h"
+#include "matchlib/image/grey_image.h"
+#include "matchlib/image/image_record.h"
+#include "matchlib/image/image_statistics.h"
+#include "matchlib/image/image_transforms.h"
+#include "matchlib/match/keypoint_match_ops.h"
+#include "matchlib/match/pairing_codec.h"
+#include "matchlib/template/block_record.h"
+#include "matchlib/template/container.h"
+#include "matchlib/template/impression_accumulator.h"
+#include "matchlib/template/impression_add.h"
+#include "matchlib/template/kwzd_container.h"
+#include "matchlib/template/multi_view.h"
+#include "matchlib/template/multi_view_select.h"
+#include "matchlib/template/placed_enrol.h"
 
 namespace zyl::matchlib {
 namespace {
@@ -50,7 +75,7 @@ enum : std::uint16_t {
 void clear_images(MatcherSession& s) {
   for (SessionImageNode* n = s.first_image; n;) {
     SessionImageNode* next = n->next;
-    image_release(n->image);
+    zyl::matchlib::image_release(n->image);
     std::free(n);
     n = next;
   }
@@ -59,15 +84,15 @@ void clear_images(MatcherSession& s) {
 }
 
 void destroy_session(MatcherSession* s) {
-  engine_release(s->engine);
-  match_result_release(s->pending);
-  accum_release(s->accumulator);
+  zyl::matchlib::engine_release(s->engine);
+  zyl::matchlib::match_result_release(s->pending);
+  zyl::matchlib::accum_release(s->accumulator);
   if (s->user_release) s->user_release(s->user_data);
-  image_release(s->accepted_image);
-  blob_release(s->accepted_template);
+  zyl::matchlib::image_release(s->accepted_image);
+  zyl::matchlib::blob_release(s->accepted_template);
   // The image list and the enrolment object die with the session too.
   clear_images(*s);
-  enrol_destroy(s->enrolment);
+  zyl::matchlib::enrol_destroy(s->enrolment);
   std::free(s);
 }
 
@@ -76,13 +101,13 @@ MatcherSession* new_session(MatchEngine* engine) {
   if (!s) return nullptr;
   s->refcount = 1;
   s->version = SESSION_VERSION;
-  s->engine = engine_retain(engine);
+  s->engine = zyl::matchlib::engine_retain(engine);
   s->destroy = destroy_session;
   return s;
 }
 
 void publish_s0(const MatcherSession& s) {
-  param_set(engine_get_context(s.engine), static_cast<std::uint32_t>(SESSION_S0_PARAMETER),
+  zyl::matchlib::param_set(zyl::matchlib::engine_get_context(s.engine), static_cast<std::uint32_t>(SESSION_S0_PARAMETER),
             s.settings[0]);
 }
 
@@ -106,7 +131,7 @@ void append_event(MatcherSession& s, int type, std::int32_t code, const std::uin
 
 template <class F>
 void for_each_type1(const MatcherSession& s, F&& f) {
-  const int n = session_event_count(&s);
+  const int n = zyl::matchlib::session_event_count(&s);
   for (int i = 0; i < n; ++i) {
     const SessionEvent& e = s.events[ring_index(s, i)];
     if (e.type == SESSION_EVENT_VERIFIED && e.code == 0 && !f(e)) return;
@@ -128,7 +153,7 @@ SessionImageNode* find_node(const MatcherSession& s, const GrayImage* image) {
 SessionImageNode* append_node(MatcherSession& s, GrayImage* image) {
   auto* n = static_cast<SessionImageNode*>(ml_calloc(1, sizeof(SessionImageNode)));
   if (!n) return nullptr;
-  n->image = image_retain(image);
+  n->image = zyl::matchlib::image_retain(image);
   n->previous = s.last_image;
   (s.last_image ? s.last_image->next : s.first_image) = n;
   s.last_image = n;
@@ -143,7 +168,7 @@ int enrolled_count(const MatcherSession& s) {
 }
 
 void end_enrolment(MatcherSession& s) {
-  enrol_destroy(s.enrolment);
+  zyl::matchlib::enrol_destroy(s.enrolment);
   s.enrolment = nullptr;
   clear_images(s);
   s.trigger_done = 0;
@@ -154,7 +179,7 @@ int ensure_enrolment(MatcherSession& s) {
   if (s.enrolment) return ML_OK;
   clear_images(s);
   s.trigger_done = 0;
-  s.enrolment = enrol_create_default(s.engine, nullptr, nullptr, nullptr);
+  s.enrolment = zyl::matchlib::enrol_create_default(s.engine, nullptr, nullptr, nullptr);
   return s.enrolment ? ML_OK : ML_NO_MEMORY;
 }
 
@@ -164,13 +189,13 @@ int run_trigger(MatcherSession& s, MatchContext* ctx) {
   GrayImage* six[kTriggerImages];
   int k = 0;
   for (SessionImageNode* n = s.first_image; n && k < kTriggerImages; n = n->next) six[k++] = n->image;
-  int status = accum_add_images(s.accumulator, ctx, six, k);
+  int status = zyl::matchlib::accum_add_images(s.accumulator, ctx, six, k);
   if (status != ML_OK) return status;
-  enrol_destroy(s.enrolment);
-  s.enrolment = enrol_create_default(s.engine, nullptr, nullptr, nullptr);
+  zyl::matchlib::enrol_destroy(s.enrolment);
+  s.enrolment = zyl::matchlib::enrol_create_default(s.engine, nullptr, nullptr, nullptr);
   if (!s.enrolment) return ML_NO_MEMORY;
   for (SessionImageNode* n = s.first_image; n && status == ML_OK; n = n->next)
-    if (n->enrolled) status = enrol_add_sample(s.enrolment, n->image, nullptr, nullptr);
+    if (n->enrolled) status = zyl::matchlib::enrol_add_sample(s.enrolment, n->image, nullptr, nullptr);
   return status;
 }
 
@@ -181,7 +206,7 @@ int accumulate(MatcherSession& s, MatchContext* ctx, GrayImage* const* images, i
   // Without a context there is nothing to accumulate with.
   if (!ctx) return ML_OK;
   if (!s.accumulator) {
-    s.accumulator = accum_create(images[0]);
+    s.accumulator = zyl::matchlib::accum_create(images[0]);
     if (!s.accumulator) return ML_NO_MEMORY;
   }
   int status = ML_OK;
@@ -190,7 +215,7 @@ int accumulate(MatcherSession& s, MatchContext* ctx, GrayImage* const* images, i
     status = run_trigger(s, ctx);
     s.trigger_done = 1;
   }
-  for (int i = 0; i < n && status == ML_OK; ++i) status = accum_add_image(s.accumulator, ctx, images[i]);
+  for (int i = 0; i < n && status == ML_OK; ++i) status = zyl::matchlib::accum_add_image(s.accumulator, ctx, images[i]);
   return status;
 }
 
@@ -212,19 +237,19 @@ int first_overlap(MatcherSession& s, GrayImage* image, DataBlob* tmpl, std::uint
   while (first && !first->enrolled) first = first->next;
   if (!first) return ML_OK;
   DataBlob* reference = nullptr;
-  int status = engine_extract_image(s.engine, first->image, image_finger_info(first->image), &reference);
+  int status = zyl::matchlib::engine_extract_image(s.engine, first->image, zyl::matchlib::image_finger_info(first->image), &reference);
   std::int32_t decision = 0, gallery_index = 0, view_index = 0;
   RigidTransform* t = nullptr;
   if (status == ML_OK)
-    status = engine_match_decide(s.engine, &reference, 1, tmpl, kEnrolLevel, &decision, &t,
+    status = zyl::matchlib::engine_match_decide(s.engine, &reference, 1, tmpl, kEnrolLevel, &decision, &t,
                                  &gallery_index, &view_index);
   if (status == ML_OK && decision && t) {
-    const int dpi = image_resolution(image);
-    const int overlap = xform_overlap_percent(t, image_height(image), image_width(image), dpi ? dpi : 500);
+    const int dpi = zyl::matchlib::image_resolution(image);
+    const int overlap = zyl::matchlib::xform_overlap_percent(t, zyl::matchlib::image_height(image), zyl::matchlib::image_width(image), dpi ? dpi : 500);
     out = static_cast<std::uint8_t>(std::clamp(overlap, 0, 100));
   }
-  xform_release(t);
-  blob_release(reference);
+  zyl::matchlib::xform_release(t);
+  zyl::matchlib::blob_release(reference);
   return status;
 }
 
@@ -233,24 +258,24 @@ int first_overlap(MatcherSession& s, GrayImage* image, DataBlob* tmpl, std::uint
 int commit(MatcherSession& s, DataBlob** out) {
   MatchResult* r = s.pending;
   if (out) *out = nullptr;
-  const bool accepted = match_result_is_match(r) != 0;
+  const bool accepted = zyl::matchlib::match_result_is_match(r) != 0;
   int status = ML_OK;
   if (accepted && r->probe_image && r->probe_image != s.accepted_image) {
     DataBlob* tmpl = nullptr;
-    status = engine_extract_image(s.engine, r->probe_image, image_finger_info(r->probe_image), &tmpl);
+    status = zyl::matchlib::engine_extract_image(s.engine, r->probe_image, zyl::matchlib::image_finger_info(r->probe_image), &tmpl);
     if (status == ML_OK) {
-      image_release(s.accepted_image);
-      blob_release(s.accepted_template);
-      s.accepted_image = image_retain(r->probe_image);
+      zyl::matchlib::image_release(s.accepted_image);
+      zyl::matchlib::blob_release(s.accepted_template);
+      s.accepted_image = zyl::matchlib::image_retain(r->probe_image);
       s.accepted_template = tmpl;
     } else {
-      blob_release(tmpl);
+      zyl::matchlib::blob_release(tmpl);
     }
   }
   // Only a match that carries the gallery template it matched and the
   // probe image can be adapted: the adaptation adds the probe as a view.
   if (status == ML_OK && out && accepted && r->further_blob && r->probe_image &&
-      blob_type(r->further_blob) == 80) {
+      zyl::matchlib::blob_type(r->further_blob) == 80) {
     status = s.engine->adapt(s.engine, r->further_blob, r, out, nullptr, nullptr);
     if (status == ML_OK && *out) {
       ++s.statistics[SESSION_TEMPLATE_UPDATES];
@@ -260,7 +285,7 @@ int commit(MatcherSession& s, DataBlob** out) {
   }
   append_event(s, SESSION_EVENT_COMMITTED, status, nullptr, 0);
   if (status == ML_OK) ++s.statistics[SESSION_COMMITTED];
-  match_result_release(r);
+  zyl::matchlib::match_result_release(r);
   s.pending = nullptr;
   return status;
 }
@@ -268,12 +293,12 @@ int commit(MatcherSession& s, DataBlob** out) {
 // ---- verification records ----
 
 struct BlobDeleter {
-  void operator()(DataBlob* b) const { blob_release(b); }
+  void operator()(DataBlob* b) const { zyl::matchlib::blob_release(b); }
 };
 using BlobPtr = std::unique_ptr<DataBlob, BlobDeleter>;
 
 struct VerifyRecord {
-  std::unique_ptr<MinutiaPairing, decltype(&pairing_free)> pairing{nullptr, pairing_free};
+  std::unique_ptr<MinutiaPairing, decltype(&::pairing_free)> pairing{nullptr, ::pairing_free};
   std::int32_t key = 0;
   std::uint16_t best = 0;
   std::vector<std::uint16_t> scores;
@@ -283,10 +308,10 @@ struct VerifyRecord {
 
 // The pairing, then the result record; every byte must belong to them.
 int parse_record(const DataBlob* blob, VerifyRecord& out) {
-  const std::uint8_t* bytes = blob_data(blob);
-  const std::uint32_t size = blob_size(blob);
+  const std::uint8_t* bytes = zyl::matchlib::blob_data(blob);
+  const std::uint32_t size = zyl::matchlib::blob_size(blob);
   MinutiaPairing* pairing = nullptr;
-  const std::uint32_t used = bytes ? pairing_read(bytes, size, &pairing) : 0;
+  const std::uint32_t used = bytes ? zyl::matchlib::pairing_read(bytes, size, &pairing) : 0;
   out.pairing.reset(pairing);
   if (used == 0) return ML_CORRUPT;
   ByteReader r(std::span<const std::uint8_t>(bytes + used, size - used));
@@ -302,7 +327,7 @@ int parse_record(const DataBlob* blob, VerifyRecord& out) {
   std::uint32_t at = used + static_cast<std::uint32_t>(r.pos());
   for (BlobPtr* extensions : {&out.view_extensions, &out.probe_extensions}) {
     DataBlob* b = nullptr;
-    const std::uint32_t n = blob_read_bounded(bytes + at, size - at, &b);
+    const std::uint32_t n = zyl::matchlib::blob_read_bounded(bytes + at, size - at, &b);
     extensions->reset(b);
     if (n == 0) return at < size && bytes[at] == 1 && size - at >= 6 ? ML_NO_MEMORY : ML_CORRUPT;
     at += n;
@@ -314,7 +339,7 @@ int parse_record(const DataBlob* blob, VerifyRecord& out) {
 
 std::uint32_t log_body_size(const MatcherSession& s) {
   std::uint32_t n = 4;
-  const int count = session_event_count(&s);
+  const int count = zyl::matchlib::session_event_count(&s);
   const int oldest = count < SESSION_LOG_SIZE ? 0 : s.event_total % SESSION_LOG_SIZE;
   for (int i = 0; i < count; ++i)
     n += 1 + kPayloadLength[s.events[(oldest + i) % SESSION_LOG_SIZE].type & 7];
@@ -329,9 +354,9 @@ int read_accumulator(void* target, const std::uint8_t* body, std::uint32_t lengt
                      const std::uint8_t*) {
   auto& s = *static_cast<Restore*>(target)->s;
   ImpressionAccumulator* a = nullptr;
-  const int status = accum_parse(body, length, &a);
+  const int status = zyl::matchlib::accum_parse(body, length, &a);
   if (status != ML_OK) return status == ML_NO_MEMORY ? ML_NO_MEMORY : ML_WRONG_KIND;
-  accum_release(s.accumulator);
+  zyl::matchlib::accum_release(s.accumulator);
   s.accumulator = a;
   return ML_OK;
 }
@@ -395,20 +420,20 @@ int read_accepted(void* target, const std::uint8_t* body, std::uint32_t length, 
   ByteReader r(std::span<const std::uint8_t>(body, length));
   if (r.u16() > 1 || !r.ok()) return ML_WRONG_KIND;
   DataBlob* blob = nullptr;
-  const std::uint32_t used = blob_read_bounded(body + 2, length - 2, &blob);
+  const std::uint32_t used = zyl::matchlib::blob_read_bounded(body + 2, length - 2, &blob);
   if (used == 0) {
     // A blob record that fits its section failed for want of memory.
-    const bool fits = length >= 8 && body[2] == 1 && bytes_read_be32(body + 4) <= length - 8;
+    const bool fits = length >= 8 && body[2] == 1 && zyl::matchlib::bytes_read_be32(body + 4) <= length - 8;
     return fits ? ML_NO_MEMORY : ML_WRONG_KIND;
   }
   GrayImage* image = nullptr;
-  const std::uint32_t image_used = image_read_bounded(body + 2 + used, length - 2 - used, &image);
+  const std::uint32_t image_used = zyl::matchlib::image_read_bounded(body + 2 + used, length - 2 - used, &image);
   if (image_used == 0) {
-    blob_release(blob);
+    zyl::matchlib::blob_release(blob);
     return ML_WRONG_KIND;
   }
-  blob_release(s.accepted_template);
-  image_release(s.accepted_image);
+  zyl::matchlib::blob_release(s.accepted_template);
+  zyl::matchlib::image_release(s.accepted_image);
   s.accepted_template = blob;
   s.accepted_image = image;
   return ML_OK;
@@ -439,9 +464,8 @@ constexpr BlockHandler kSections[] = {{kAccumulatorSection, read_accumulator},
 
 using namespace zyl::matchlib;
 
-extern "C" {
 
-ZYL_API int session_create(const int32_t* settings, MatchEngine* engine, MatcherSession** out) {
+extern "C" ZYL_API int session_create(const int32_t* settings, MatchEngine* engine, MatcherSession** out) {
   if (!engine || !out) return ML_BAD_ARGUMENT;
   MatcherSession* s = new_session(engine);
   if (!s) return ML_NO_MEMORY;
@@ -451,7 +475,7 @@ ZYL_API int session_create(const int32_t* settings, MatchEngine* engine, Matcher
   return ML_OK;
 }
 
-ZYL_API int session_copy(const MatcherSession* session, MatcherSession** out) {
+extern "C" ZYL_API int session_copy(const MatcherSession* session, MatcherSession** out) {
   if (!out) return ML_BAD_ARGUMENT;
   *out = nullptr;
   if (!session) return ML_OK;
@@ -464,7 +488,7 @@ ZYL_API int session_copy(const MatcherSession* session, MatcherSession** out) {
   c->event_total = session->event_total;
   // A session without accumulator copies as one without.
   if (session->accumulator) {
-    c->accumulator = accum_copy(session->accumulator);
+    c->accumulator = zyl::matchlib::accum_copy(session->accumulator);
     if (!c->accumulator) {
       destroy_session(c);
       return ML_NO_MEMORY;
@@ -475,51 +499,51 @@ ZYL_API int session_copy(const MatcherSession* session, MatcherSession** out) {
   return ML_OK;
 }
 
-ZYL_API MatcherSession* session_retain(MatcherSession* s) {
+extern "C" ZYL_API MatcherSession* session_retain(MatcherSession* s) {
   if (s) ++s->refcount;
   return s;
 }
 
-ZYL_API void session_release(MatcherSession* s) {
+extern "C" ZYL_API void session_release(MatcherSession* s) {
   if (!s || --s->refcount != 0) return;
   if (s->destroy) s->destroy(s);
 }
 
-ZYL_API void session_set_user_data(MatcherSession* s, void* data, void (*release)(void* data)) {
+extern "C" ZYL_API void session_set_user_data(MatcherSession* s, void* data, void (*release)(void* data)) {
   if (!s) return;
   if (s->user_data && s->user_release) s->user_release(s->user_data);
   s->user_data = data;
   s->user_release = release;
 }
 
-ZYL_API void* session_user_data(const MatcherSession* s) { return s ? s->user_data : nullptr; }
+extern "C" ZYL_API void* session_user_data(const MatcherSession* s) { return s ? s->user_data : nullptr; }
 
-ZYL_API int session_reset_accumulator(MatcherSession* s) {
+extern "C" ZYL_API int session_reset_accumulator(MatcherSession* s) {
   if (!s) return ML_BAD_ARGUMENT;
-  return s->accumulator ? accum_reset(s->accumulator) : ML_OK;
+  return s->accumulator ? zyl::matchlib::accum_reset(s->accumulator) : ML_OK;
 }
 
-ZYL_API int session_reset_enrolment(MatcherSession* s) {
+extern "C" ZYL_API int session_reset_enrolment(MatcherSession* s) {
   if (s) end_enrolment(*s);
   return ML_OK;
 }
 
-ZYL_API int session_add_images(MatcherSession* s, GrayImage* const* images, int n) {
+extern "C" ZYL_API int session_add_images(MatcherSession* s, GrayImage* const* images, int n) {
   if (!s) return ML_BAD_ARGUMENT;
-  return add_logged(*s, engine_get_context(s->engine), images, n);
+  return add_logged(*s, zyl::matchlib::engine_get_context(s->engine), images, n);
 }
 
-ZYL_API int session_add_image(MatcherSession* s, MatchContext* context, GrayImage* image) {
+int zyl::matchlib::session_add_image(MatcherSession* s, MatchContext* context, GrayImage* image) {
   if (!s) return ML_BAD_ARGUMENT;
   GrayImage* one[1] = {image};
-  return add_logged(*s, context ? context : engine_get_context(s->engine), one, 1);
+  return add_logged(*s, context ? context : zyl::matchlib::engine_get_context(s->engine), one, 1);
 }
 
-ZYL_API int session_finalise_enrolment(MatcherSession* s, DataBlob** out) {
+extern "C" ZYL_API int session_finalise_enrolment(MatcherSession* s, DataBlob** out) {
   if (out) *out = nullptr;
   if (!s || !out) return ML_BAD_ARGUMENT;
   int status = ensure_enrolment(*s);
-  if (status == ML_OK) status = enrol_finalise_engine(s->engine, s->enrolment, out);
+  if (status == ML_OK) status = zyl::matchlib::enrol_finalise_engine(s->engine, s->enrolment, out);
   if (status == ML_OK) {
     ++s->statistics[SESSION_FINISHED_ENROLMENTS];
     s->statistics[SESSION_ACCEPTED_SINCE_ENROLMENT] = 0;
@@ -528,19 +552,19 @@ ZYL_API int session_finalise_enrolment(MatcherSession* s, DataBlob** out) {
   const std::uint8_t enrolled = static_cast<std::uint8_t>(std::min(enrolled_count(*s), 255));
   append_event(*s, SESSION_EVENT_FINALISED, status, &enrolled, 1);
   end_enrolment(*s);
-  match_result_release(s->pending);
+  zyl::matchlib::match_result_release(s->pending);
   s->pending = nullptr;
   return status;
 }
 
-ZYL_API int session_add_impression(MatcherSession* s, GrayImage* image,
+int zyl::matchlib::session_add_impression(MatcherSession* s, GrayImage* image,
                                    SessionImageStatistics* statistics, SessionImageMatch* match) {
   if (!s || !image) return ML_BAD_ARGUMENT;
   int status = ensure_enrolment(*s);
   if (status != ML_OK) return status;
   SessionImageNode* node = find_node(*s, image);
   if (!node) {
-    status = session_add_image(s, nullptr, image);
+    status = zyl::matchlib::session_add_image(s, nullptr, image);
     if (status != ML_OK) return status;
     node = append_node(*s, image);
     if (!node) return ML_NO_MEMORY;
@@ -548,32 +572,32 @@ ZYL_API int session_add_impression(MatcherSession* s, GrayImage* image,
   node->seen = 1;
   if (statistics) {
     *statistics = SessionImageStatistics{};
-    const int quality = image_quality(image);
-    const int foreground = image_foreground_percent(image);
-    const int contrast = image_block_contrast(image, nullptr, nullptr);
+    const int quality = zyl::matchlib::image_quality(image);
+    const int foreground = zyl::matchlib::image_foreground_percent(image);
+    const int contrast = zyl::matchlib::image_block_contrast(image, nullptr, nullptr);
     if (quality < 0 || foreground < 0 || contrast < 0) return ML_CORRUPT;
     statistics->quality = static_cast<std::uint8_t>(quality);
     statistics->foreground_percent = static_cast<std::uint8_t>(foreground);
     statistics->block_contrast = static_cast<std::uint8_t>(std::min(contrast, 255));
     std::uint16_t rating = 0;
     int pass = 0;
-    status = engine_quality_decision(s->engine, image, s->settings[1], &rating, &pass);
+    status = zyl::matchlib::engine_quality_decision(s->engine, image, s->settings[1], &rating, &pass);
     if (status != ML_OK) return status;
     statistics->engine_rating = rating;
   }
   if (match) {
     *match = SessionImageMatch{};
     DataBlob* tmpl = nullptr;
-    status = engine_extract_image(s->engine, image, image_finger_info(image), &tmpl);
+    status = zyl::matchlib::engine_extract_image(s->engine, image, zyl::matchlib::image_finger_info(image), &tmpl);
     if (status == ML_OK)
-      status = enrol_best_match(s->enrolment, tmpl, &match->best_overlap, &match->best_score);
+      status = zyl::matchlib::enrol_best_match(s->enrolment, tmpl, &match->best_overlap, &match->best_score);
     if (status == ML_OK) status = first_overlap(*s, image, tmpl, match->first_overlap);
-    blob_release(tmpl);
+    zyl::matchlib::blob_release(tmpl);
   }
   return status;
 }
 
-ZYL_API int session_enrol_images(MatcherSession* s, GrayImage* const* images, int n, int* enrolled,
+int zyl::matchlib::session_enrol_images(MatcherSession* s, GrayImage* const* images, int n, int* enrolled,
                                  void* sample_data) {
   if (enrolled) *enrolled = 0;
   if (!s || !images) return ML_CORRUPT;
@@ -583,23 +607,23 @@ ZYL_API int session_enrol_images(MatcherSession* s, GrayImage* const* images, in
     GrayImage* image = images[i];
     SessionImageNode* node = find_node(*s, image);
     if (!node || !node->seen) {
-      status = session_add_image(s, nullptr, image);
+      status = zyl::matchlib::session_add_image(s, nullptr, image);
       if (status == ML_OK && !node && !(node = append_node(*s, image))) status = ML_NO_MEMORY;
     }
-    if (status == ML_OK) status = enrol_add_sample(s->enrolment, image, nullptr, sample_data);
+    if (status == ML_OK) status = zyl::matchlib::enrol_add_sample(s->enrolment, image, nullptr, sample_data);
     if (status == ML_OK) node->enrolled = 1;
   }
   if (status == ML_OK) {
     DataBlob* tmpl = nullptr;
     GrayImage* last = images[n - 1];
-    status = engine_extract_image(s->engine, last, image_finger_info(last), &tmpl);
+    status = zyl::matchlib::engine_extract_image(s->engine, last, zyl::matchlib::image_finger_info(last), &tmpl);
     if (status == ML_OK) {
-      image_release(s->accepted_image);
-      blob_release(s->accepted_template);
-      s->accepted_image = image_retain(last);
+      zyl::matchlib::image_release(s->accepted_image);
+      zyl::matchlib::blob_release(s->accepted_template);
+      s->accepted_image = zyl::matchlib::image_retain(last);
       s->accepted_template = tmpl;
     } else {
-      blob_release(tmpl);
+      zyl::matchlib::blob_release(tmpl);
     }
   }
   if (status != ML_OK) {
@@ -610,14 +634,14 @@ ZYL_API int session_enrol_images(MatcherSession* s, GrayImage* const* images, in
   return ML_OK;
 }
 
-ZYL_API int session_commit_result(MatcherSession* s, DataBlob** out) {
+extern "C" ZYL_API int session_commit_result(MatcherSession* s, DataBlob** out) {
   if (out) *out = nullptr;
   if (!s) return ML_BAD_ARGUMENT;
   if (!s->pending) return ML_WRONG_KIND;
   return commit(*s, out);
 }
 
-ZYL_API int session_commit_with_decision(MatcherSession* s, const SessionDecision* decision,
+extern "C" ZYL_API int session_commit_with_decision(MatcherSession* s, const SessionDecision* decision,
                                          DataBlob** out) {
   if (out) *out = nullptr;
   if (!s || !decision) return ML_BAD_ARGUMENT;
@@ -642,22 +666,22 @@ static int session_update_from_record_unguarded(MatchEngine* engine, DataBlob* m
   int status = parse_record(record, rec);
   if (status != ML_OK) return status;
   MultiViewTemplate* parsed = nullptr;
-  if (mvt_from_blob(multi_view, &parsed) != ML_OK) return ML_NO_MEMORY;
-  std::unique_ptr<MultiViewTemplate, decltype(&mvt_release)> t(parsed, mvt_release);
-  BlobPtr view(kwzd_find(mvt_store(t.get()), rec.key));
+  if (zyl::matchlib::mvt_from_blob(multi_view, &parsed) != ML_OK) return ML_NO_MEMORY;
+  std::unique_ptr<MultiViewTemplate, decltype(&::mvt_release)> t(parsed, ::mvt_release);
+  BlobPtr view(zyl::matchlib::kwzd_find(zyl::matchlib::mvt_store(t.get()), rec.key));
   if (!view) return ML_NOT_FOUND;
-  const StageObject* stage = engine_get_stage(engine, rec.stage);
-  const StageMatchOps* ops = stage ? stage_get_match_ops(stage) : nullptr;
+  const StageObject* stage = zyl::matchlib::engine_get_stage(engine, rec.stage);
+  const StageMatchOps* ops = stage ? zyl::matchlib::stage_get_match_ops(stage) : nullptr;
   const ScoreProfile* profile =
-      ops ? score_profile_find(engine_get_score_profiles(engine), ops, 0) : nullptr;
+      ops ? zyl::matchlib::score_profile_find(zyl::matchlib::engine_get_score_profiles(engine), ops, 0) : nullptr;
   if (!profile || !ops->fuse) return ML_BAD_ARGUMENT;
 
-  MatchContext* ctx = engine_get_context(engine);
-  auto extension = [](const BlobPtr& b) { return b ? blob_data(b.get()) : nullptr; };
-  auto extension_size = [](const BlobPtr& b) { return b ? blob_size(b.get()) : 0u; };
+  MatchContext* ctx = zyl::matchlib::engine_get_context(engine);
+  auto extension = [](const BlobPtr& b) { return b ? zyl::matchlib::blob_data(b.get()) : nullptr; };
+  auto extension_size = [](const BlobPtr& b) { return b ? zyl::matchlib::blob_size(b.get()) : 0u; };
   std::uint16_t* fresh = nullptr;
   std::uint16_t n = 0;
-  status = match_keypoints_with_pairing(
+  status = zyl::matchlib::match_keypoints_with_pairing(
       ctx, view.get(), extension(rec.view_extensions), extension_size(rec.view_extensions), probe,
       extension(rec.probe_extensions), extension_size(rec.probe_extensions), rec.pairing.get(), &fresh,
       &n, nullptr);
@@ -674,19 +698,19 @@ static int session_update_from_record_unguarded(MatchEngine* engine, DataBlob* m
   status = ops->fuse(ctx, probe, view.get(), vector.data(), static_cast<std::uint16_t>(m), profile,
                      &fused);
   if (status != ML_OK) return status;
-  const int views = kwzd_record_count(mvt_store(t.get()));
-  const int far = far_score_from_thresholds(fused, views, profile->thresholds);
-  if (same && fused == rec.best && far > far_level_row(9).score) decision->decision = 1;
+  const int views = zyl::matchlib::kwzd_record_count(zyl::matchlib::mvt_store(t.get()));
+  const int far = zyl::matchlib::far_score_from_thresholds(fused, views, profile->thresholds);
+  if (same && fused == rec.best && far > zyl::matchlib::far_level_row(9).score) decision->decision = 1;
   if (!update || decision->decision != 1) return ML_OK;
   std::int32_t removed = -1, added = -1;
-  status = mvt_pick_view_to_replace(t.get(), engine, probe, &removed, &added);
+  status = zyl::matchlib::mvt_pick_view_to_replace(t.get(), engine, probe, &removed, &added);
   if (status != ML_OK) return status;
-  const EngineConfig* config = engine_get_config(engine);
-  *out = mvt_serialize(t.get(), config ? config->serialize_flag : 0);
+  const EngineConfig* config = zyl::matchlib::engine_get_config(engine);
+  *out = zyl::matchlib::mvt_serialize(t.get(), config ? config->serialize_flag : 0);
   return *out ? ML_OK : ML_NO_MEMORY;
 }
 
-ZYL_API int session_update_from_record(MatchEngine* engine, DataBlob* multi_view, DataBlob* probe,
+extern "C" ZYL_API int session_update_from_record(MatchEngine* engine, DataBlob* multi_view, DataBlob* probe,
                                        DataBlob* record, int update, SessionDecision* decision,
                                        DataBlob** out) {
   return zyl::GuardedCall(ML_NO_MEMORY, [&] {
@@ -697,10 +721,10 @@ ZYL_API int session_update_from_record(MatchEngine* engine, DataBlob* multi_view
 
 static int session_save_unguarded(const MatcherSession* s, uint8_t** out, uint32_t* out_size) {
   if (!s || !out || !out_size) return ML_BAD_ARGUMENT;
-  const std::uint32_t accum_size = s->accumulator ? accum_write(nullptr, s->accumulator) : 0;
+  const std::uint32_t accum_size = s->accumulator ? zyl::matchlib::accum_write(nullptr, s->accumulator) : 0;
   const std::uint32_t log_size = log_body_size(*s);
   const std::uint32_t accepted_size =
-      2 + blob_write(nullptr, s->accepted_template) + image_write(nullptr, s->accepted_image);
+      2 + zyl::matchlib::blob_write(nullptr, s->accepted_template) + zyl::matchlib::image_write(nullptr, s->accepted_image);
   const std::uint64_t total = 6 + (accum_size ? 6 + std::uint64_t{accum_size} : 0) + 52 +
                               (6 + log_size) + 12 + (6 + std::uint64_t{accepted_size}) + 10 + 4;
   if (total > UINT32_MAX) return ML_BAD_ARGUMENT;
@@ -712,7 +736,7 @@ static int session_save_unguarded(const MatcherSession* s, uint8_t** out, uint32
   if (accum_size) {
     w.u16(kAccumulatorSection);
     w.u32(6 + accum_size);
-    if (std::uint8_t* p = w.reserve(accum_size)) accum_write(p, s->accumulator);
+    if (std::uint8_t* p = w.reserve(accum_size)) zyl::matchlib::accum_write(p, s->accumulator);
   }
   w.u16(kStatisticsSection);
   w.u32(52);
@@ -721,7 +745,7 @@ static int session_save_unguarded(const MatcherSession* s, uint8_t** out, uint32
   w.u16(kLogSection);
   w.u32(6 + log_size);
   w.u16(1);
-  const int count = session_event_count(s);
+  const int count = zyl::matchlib::session_event_count(s);
   w.u16(static_cast<std::uint32_t>(count));
   const int oldest = count < SESSION_LOG_SIZE ? 0 : s->event_total % SESSION_LOG_SIZE;
   for (int i = 0; i < count; ++i) {
@@ -737,10 +761,10 @@ static int session_save_unguarded(const MatcherSession* s, uint8_t** out, uint32
   w.u16(kAcceptedSection);
   w.u32(6 + accepted_size);
   w.u16(1);
-  if (std::uint8_t* p = w.reserve(blob_write(nullptr, s->accepted_template)))
-    blob_write(p, s->accepted_template);
-  if (std::uint8_t* p = w.reserve(image_write(nullptr, s->accepted_image)))
-    image_write(p, s->accepted_image);
+  if (std::uint8_t* p = w.reserve(zyl::matchlib::blob_write(nullptr, s->accepted_template)))
+    zyl::matchlib::blob_write(p, s->accepted_template);
+  if (std::uint8_t* p = w.reserve(zyl::matchlib::image_write(nullptr, s->accepted_image)))
+    zyl::matchlib::image_write(p, s->accepted_image);
   w.u16(kDriftSection);
   w.u32(10);
   w.u16(1);
@@ -756,11 +780,11 @@ static int session_save_unguarded(const MatcherSession* s, uint8_t** out, uint32
   return ML_OK;
 }
 
-ZYL_API int session_save(const MatcherSession* s, uint8_t** out, uint32_t* out_size) {
+extern "C" ZYL_API int session_save(const MatcherSession* s, uint8_t** out, uint32_t* out_size) {
   return zyl::GuardedCall(ML_NO_MEMORY, [&] { return session_save_unguarded(s, out, out_size); });
 }
 
-ZYL_API int session_restore(const uint8_t* block, uint32_t size, MatchEngine* engine,
+extern "C" ZYL_API int session_restore(const uint8_t* block, uint32_t size, MatchEngine* engine,
                             MatcherSession** out) {
   if (!block || size == 0 || !engine || !out) return ML_BAD_ARGUMENT;
   *out = nullptr;
@@ -769,10 +793,10 @@ ZYL_API int session_restore(const uint8_t* block, uint32_t size, MatchEngine* en
     return ML_WRONG_KIND;
   MatcherSession* s = new_session(engine);
   if (!s) return ML_NO_MEMORY;
-  s->version = bytes_read_be16(block + 4);
+  s->version = zyl::matchlib::bytes_read_be16(block + 4);
   publish_s0(*s);
   Restore r{s};
-  int status = blocks_dispatch6(&r, kSections, block + 6, size - 10, nullptr);
+  int status = zyl::matchlib::blocks_dispatch6(&r, kSections, block + 6, size - 10, nullptr);
   if (status != ML_OK && status != ML_NO_MEMORY) status = ML_WRONG_KIND;
   if (status != ML_OK) {
     destroy_session(s);
@@ -782,23 +806,23 @@ ZYL_API int session_restore(const uint8_t* block, uint32_t size, MatchEngine* en
   return ML_OK;
 }
 
-ZYL_API int session_event_count(const MatcherSession* s) {
+int zyl::matchlib::session_event_count(const MatcherSession* s) {
   return s ? std::min(s->event_total, static_cast<int32_t>(SESSION_LOG_SIZE)) : 0;
 }
 
-ZYL_API const SessionEvent* session_event_at(const MatcherSession* s, int i) {
-  if (!s || i < 0 || i >= session_event_count(s)) return nullptr;
+const SessionEvent* zyl::matchlib::session_event_at(const MatcherSession* s, int i) {
+  if (!s || i < 0 || i >= zyl::matchlib::session_event_count(s)) return nullptr;
   return &s->events[ring_index(*s, i)];
 }
 
-ZYL_API int session_log_event(MatcherSession* s, int type, int32_t code, const uint8_t* payload,
+int zyl::matchlib::session_log_event(MatcherSession* s, int type, int32_t code, const uint8_t* payload,
                               int length) {
   if (!s || type < 0 || type > 7) return ML_BAD_ARGUMENT;
   append_event(*s, type, code, payload, length);
   return ML_OK;
 }
 
-ZYL_API int session_count_recent_type1(const MatcherSession* s, int threshold, int limit) {
+extern "C" ZYL_API int session_count_recent_type1(const MatcherSession* s, int threshold, int limit) {
   int count = 0;
   if (!s || limit <= 0) return 0;
   for_each_type1(*s, [&](const SessionEvent& e) {
@@ -808,7 +832,7 @@ ZYL_API int session_count_recent_type1(const MatcherSession* s, int threshold, i
   return count;
 }
 
-ZYL_API int session_mean_recent_type1(const MatcherSession* s, int limit) {
+extern "C" ZYL_API int session_mean_recent_type1(const MatcherSession* s, int limit) {
   int count = 0, sum = 0;
   if (s && limit > 0) {
     for_each_type1(*s, [&](const SessionEvent& e) {
@@ -819,7 +843,7 @@ ZYL_API int session_mean_recent_type1(const MatcherSession* s, int limit) {
   return count ? (sum + count / 2) / count : 28;
 }
 
-ZYL_API int session_collect_type1(const MatcherSession* s, uint8_t* buffer, int* count) {
+extern "C" ZYL_API int session_collect_type1(const MatcherSession* s, uint8_t* buffer, int* count) {
   if (!s || !buffer || !count) return ML_BAD_ARGUMENT;
   const int capacity = *count;
   int n = 0;
@@ -833,40 +857,40 @@ ZYL_API int session_collect_type1(const MatcherSession* s, uint8_t* buffer, int*
   return ML_OK;
 }
 
-ZYL_API int session_tiling(const MatcherSession* s, GrayImage* image, GrayImage** tiles,
+extern "C" ZYL_API int session_tiling(const MatcherSession* s, GrayImage* image, GrayImage** tiles,
                            int* count) {
   if (!s || !image || !tiles || !count) return ML_BAD_ARGUMENT;
   *count = 0;
-  const EngineConfig* config = engine_get_config(s->engine);
+  const EngineConfig* config = zyl::matchlib::engine_get_config(s->engine);
   if (!config) return ML_BAD_ARGUMENT;
-  const int n = tiling_tile_count(&config->tiling);
+  const int n = zyl::matchlib::tiling_tile_count(&config->tiling);
   if (n > SESSION_MAX_TILES) return ML_WRONG_KIND;
-  const int status = image_split_tiles(image, &config->tiling, tiles);
+  const int status = zyl::matchlib::image_split_tiles(image, &config->tiling, tiles);
   if (status == ML_OK) *count = n;
   return status;
 }
 
-ZYL_API int template_reduce_keypoints(const DataBlob* tmpl, DataBlob** out_extensions,
+int zyl::matchlib::template_reduce_keypoints(const DataBlob* tmpl, DataBlob** out_extensions,
                                       DataBlob** out_reduced) {
   if (out_extensions) *out_extensions = nullptr;
   if (out_reduced) *out_reduced = nullptr;
   const std::uint8_t* info = nullptr;
   const std::uint8_t* keypoints = nullptr;
   std::uint32_t info_length = 0, keypoint_length = 0;
-  int status = tmpl_get_section(tmpl, 86, &info, &info_length);
-  if (status == ML_OK) status = tmpl_get_section(tmpl, 79, &keypoints, &keypoint_length);
+  int status = zyl::matchlib::tmpl_get_section(tmpl, 86, &info, &info_length);
+  if (status == ML_OK) status = zyl::matchlib::tmpl_get_section(tmpl, 79, &keypoints, &keypoint_length);
   if (status != ML_OK) return status;
   BlockRecord* record = nullptr;
-  status = blockrec_parse(keypoints, keypoint_length, 0, 0, &record);
+  status = zyl::matchlib::blockrec_parse(keypoints, keypoint_length, 0, 0, &record);
   if (status != ML_OK) return status;
   std::uint8_t* bytes = nullptr;
   std::uint32_t size = 0;
   DataBlob* extensions = nullptr;
   DataBlob* reduced = nullptr;
   if (out_extensions) {
-    status = blockrec_write_extensions(record, &bytes, &size);
+    status = zyl::matchlib::blockrec_write_extensions(record, &bytes, &size);
     if (status == ML_OK) {
-      extensions = blob_create(0, bytes, size);
+      extensions = zyl::matchlib::blob_create(0, bytes, size);
       if (!extensions) status = ML_NO_MEMORY;
     }
     std::free(bytes);
@@ -875,19 +899,19 @@ ZYL_API int template_reduce_keypoints(const DataBlob* tmpl, DataBlob** out_exten
   if (status == ML_OK && out_reduced) {
     // The sample information unchanged and the keypoints without their
     // extension data, in a new container.
-    status = blockrec_write_copy(record, &bytes, &size);
+    status = zyl::matchlib::blockrec_write_copy(record, &bytes, &size);
     if (status == ML_OK) {
-      DataBlob* with_info = container_put_entry(nullptr, 86, info, info_length);
-      reduced = with_info ? container_put_entry(with_info, 79, bytes, size) : nullptr;
-      if (reduced != with_info) blob_release(with_info);
+      DataBlob* with_info = zyl::matchlib::container_put_entry(nullptr, 86, info, info_length);
+      reduced = with_info ? zyl::matchlib::container_put_entry(with_info, 79, bytes, size) : nullptr;
+      if (reduced != with_info) zyl::matchlib::blob_release(with_info);
       if (!reduced) status = ML_NO_MEMORY;
     }
     std::free(bytes);
   }
-  blockrec_free(record);
+  zyl::matchlib::blockrec_free(record);
   if (status != ML_OK) {
-    blob_release(extensions);
-    blob_release(reduced);
+    zyl::matchlib::blob_release(extensions);
+    zyl::matchlib::blob_release(reduced);
     return status;
   }
   if (out_extensions) *out_extensions = extensions;
@@ -895,32 +919,43 @@ ZYL_API int template_reduce_keypoints(const DataBlob* tmpl, DataBlob** out_exten
   return ML_OK;
 }
 
-ZYL_API int session_strip_views(DataBlob* multi_view, DataBlob** out) {
+int zyl::matchlib::session_strip_views(DataBlob* multi_view, DataBlob** out) {
   if (!multi_view || !out) return ML_BAD_ARGUMENT;
   *out = nullptr;
   MultiViewTemplate* t = nullptr;
-  if (mvt_from_blob(multi_view, &t) != ML_OK) return ML_NO_MEMORY;
-  KwzdContainer* store = mvt_store(t);
+  if (zyl::matchlib::mvt_from_blob(multi_view, &t) != ML_OK) return ML_NO_MEMORY;
+  KwzdContainer* store = zyl::matchlib::mvt_store(t);
   int status = ML_OK;
-  for (int i = 0; status == ML_OK && i < kwzd_record_count(store); ++i) {
+  for (int i = 0; status == ML_OK && i < zyl::matchlib::kwzd_record_count(store); ++i) {
     std::int32_t key = 0;
-    DataBlob* view = kwzd_get_at(store, i, &key);
+    DataBlob* view = zyl::matchlib::kwzd_get_at(store, i, &key);
     if (!view) {
       status = ML_CORRUPT;
       break;
     }
     DataBlob* reduced = nullptr;
-    status = template_reduce_keypoints(view, nullptr, &reduced);
-    if (status == ML_OK) status = kwzd_replace(store, key, reduced);
-    blob_release(reduced);
-    blob_release(view);
+    status = zyl::matchlib::template_reduce_keypoints(view, nullptr, &reduced);
+    if (status == ML_OK) status = zyl::matchlib::kwzd_replace(store, key, reduced);
+    zyl::matchlib::blob_release(reduced);
+    zyl::matchlib::blob_release(view);
   }
   if (status == ML_OK) {
-    *out = mvt_serialize(t, 0);
+    *out = zyl::matchlib::mvt_serialize(t, 0);
     if (!*out) status = ML_NO_MEMORY;
   }
-  mvt_release(t);
+  zyl::matchlib::mvt_release(t);
   return status;
 }
+
+extern "C" {
+
+ZYL_API int session_add_image(MatcherSession* s, MatchContext* context, GrayImage* image) { return zyl::matchlib::session_add_image(s, context, image); }
+ZYL_API int session_add_impression(MatcherSession* s, GrayImage* image, SessionImageStatistics* statistics, SessionImageMatch* match) { return zyl::matchlib::session_add_impression(s, image, statistics, match); }
+ZYL_API int session_enrol_images(MatcherSession* s, GrayImage* const* images, int n, int* enrolled, void* sample_data) { return zyl::matchlib::session_enrol_images(s, images, n, enrolled, sample_data); }
+ZYL_API int session_event_count(const MatcherSession* s) { return zyl::matchlib::session_event_count(s); }
+ZYL_API const SessionEvent* session_event_at(const MatcherSession* s, int i) { return zyl::matchlib::session_event_at(s, i); }
+ZYL_API int session_log_event(MatcherSession* s, int type, int32_t code, const uint8_t* payload, int length) { return zyl::matchlib::session_log_event(s, type, code, payload, length); }
+ZYL_API int template_reduce_keypoints(const DataBlob* tmpl, DataBlob** out_extensions, DataBlob** out_reduced) { return zyl::matchlib::template_reduce_keypoints(tmpl, out_extensions, out_reduced); }
+ZYL_API int session_strip_views(DataBlob* multi_view, DataBlob** out) { return zyl::matchlib::session_strip_views(multi_view, out); }
 
 }  // extern "C"

@@ -11,6 +11,9 @@
 #include "zylscan/matchlib_codec.h"
 #include "zylscan/matchlib_model_set.h"
 #include "zylscan/matchlib_object.h"
+#include "matchlib/core/byte_codec.h"
+#include "matchlib/core/model_set.h"
+#include "matchlib/core/score_model.h"
 
 namespace zyl::matchlib {
 namespace {
@@ -27,15 +30,15 @@ void clear_model(ScoreModel& m) {
 // 17 when the copy writes to another size, 9 when memory runs out.
 int copy_model(const ScoreModel& from, ScoreModel& to) {
   to = ScoreModel{nullptr, 0, nullptr, nullptr};
-  const std::uint32_t size = score_model_write(nullptr, &from);
+  const std::uint32_t size = zyl::matchlib::score_model_write(nullptr, &from);
   if (size == 0) return ML_WRONG_KIND;
   auto* buf = static_cast<std::uint8_t*>(ml_malloc(size));
   if (!buf) return ML_NO_MEMORY;
-  score_model_write(buf, &from);
-  int status = score_model_read_bounded(buf, size, &to);
+  zyl::matchlib::score_model_write(buf, &from);
+  int status = zyl::matchlib::score_model_read_bounded(buf, size, &to);
   std::free(buf);
   if (status != ML_OK) return status == ML_NO_MEMORY ? ML_NO_MEMORY : ML_CORRUPT;
-  if (score_model_write(nullptr, &to) != size) {
+  if (zyl::matchlib::score_model_write(nullptr, &to) != size) {
     clear_model(to);
     return ML_CORRUPT;
   }
@@ -48,7 +51,7 @@ ScoreModelSet* new_set() {
 
 int read_block(void* target, const std::uint8_t* body, std::uint32_t length, void*,
                const std::uint8_t*) {
-  return model_set_read_entry(static_cast<ScoreModelSet*>(target), body, length);
+  return zyl::matchlib::model_set_read_entry(static_cast<ScoreModelSet*>(target), body, length);
 }
 
 const BlockHandler kHandlers[] = {{MODEL_SET_BLOCK_TYPE, read_block}, {0, nullptr}};
@@ -76,9 +79,8 @@ int build_profiles(ScoreModelSet* set, const ScoreProfile* const* current) {
 
 using namespace zyl::matchlib;
 
-extern "C" {
 
-ZYL_API void model_set_free(ScoreModelSet* set) {
+void zyl::matchlib::model_set_free(ScoreModelSet* set) {
   if (!set) return;
   for (ScoreModelSetEntry& e : set->entries) clear_model(e.model);
   if (set->profile_storage)
@@ -88,7 +90,7 @@ ZYL_API void model_set_free(ScoreModelSet* set) {
   std::free(set);
 }
 
-ZYL_API int model_set_read_entry(ScoreModelSet* set, const uint8_t* body, uint32_t length) {
+int zyl::matchlib::model_set_read_entry(ScoreModelSet* set, const uint8_t* body, uint32_t length) {
   if (!set || !body) return ML_UNAVAILABLE;
   zyl::ByteReader r(std::span<const std::uint8_t>(body, length));
   const std::uint8_t index = r.u8();
@@ -99,10 +101,10 @@ ZYL_API int model_set_read_entry(ScoreModelSet* set, const uint8_t* body, uint32
   for (auto& row : e.table.t)
     for (auto& v : row) v = r.u16();
   clear_model(e.model);
-  return score_model_read_bounded(body + r.pos(), model_size, &e.model);
+  return zyl::matchlib::score_model_read_bounded(body + r.pos(), model_size, &e.model);
 }
 
-ZYL_API int model_set_parse(const uint8_t* bytes, uint32_t length,
+int zyl::matchlib::model_set_parse(const uint8_t* bytes, uint32_t length,
                             const ScoreProfile* const* current, ScoreModelSet** out) {
   if (!bytes || !out) return ML_BAD_ARGUMENT;
   ScoreModelSet* set = new_set();
@@ -114,18 +116,18 @@ ZYL_API int model_set_parse(const uint8_t* bytes, uint32_t length,
   if (!r.ok() || version < 1 || count > MODEL_SET_MAX_ENTRIES) status = ML_UNAVAILABLE;
   if (status == ML_OK) {
     set->count = count;
-    status = blocks_dispatch6(set, kHandlers, bytes + 4, length - 4, nullptr);
+    status = zyl::matchlib::blocks_dispatch6(set, kHandlers, bytes + 4, length - 4, nullptr);
   }
   if (status == ML_OK) status = build_profiles(set, current);
   if (status != ML_OK) {
-    model_set_free(set);
+    zyl::matchlib::model_set_free(set);
     return status;
   }
   *out = set;
   return ML_OK;
 }
 
-ZYL_API int model_set_from_profiles(const ScoreProfile* const* profiles, ScoreModelSet** out) {
+int zyl::matchlib::model_set_from_profiles(const ScoreProfile* const* profiles, ScoreModelSet** out) {
   if (!out) return ML_BAD_ARGUMENT;
   ScoreModelSet* set = new_set();
   if (!set) return ML_NO_MEMORY;
@@ -141,18 +143,18 @@ ZYL_API int model_set_from_profiles(const ScoreProfile* const* profiles, ScoreMo
     if (status == ML_OK) set->count = i + 1;
   }
   if (status != ML_OK) {
-    model_set_free(set);
+    zyl::matchlib::model_set_free(set);
     return status;
   }
   *out = set;
   return ML_OK;
 }
 
-ZYL_API int model_set_serialize(const ScoreModelSet* set, uint8_t** out, uint32_t* out_length) {
+int zyl::matchlib::model_set_serialize(const ScoreModelSet* set, uint8_t** out, uint32_t* out_length) {
   if (!set || !out || !out_length) return ML_BAD_ARGUMENT;
   std::uint32_t size = 4;
   for (int32_t i = 0; i < set->count; ++i)
-    size += score_model_write(nullptr, &set->entries[i].model) + kEntryOverhead;
+    size += zyl::matchlib::score_model_write(nullptr, &set->entries[i].model) + kEntryOverhead;
   auto* buf = static_cast<std::uint8_t*>(ml_malloc(size));
   if (!buf) return ML_NO_MEMORY;
   zyl::ByteWriter w(std::span<std::uint8_t>(buf, size));
@@ -160,7 +162,7 @@ ZYL_API int model_set_serialize(const ScoreModelSet* set, uint8_t** out, uint32_
   w.u16(static_cast<std::uint32_t>(set->count));
   for (int32_t i = 0; i < set->count; ++i) {
     const ScoreModelSetEntry& e = set->entries[i];
-    const std::uint32_t model_size = score_model_write(nullptr, &e.model);
+    const std::uint32_t model_size = zyl::matchlib::score_model_write(nullptr, &e.model);
     w.u16(MODEL_SET_BLOCK_TYPE);
     w.u32(model_size + kEntryOverhead);
     w.u8(static_cast<std::uint32_t>(i));
@@ -172,7 +174,7 @@ ZYL_API int model_set_serialize(const ScoreModelSet* set, uint8_t** out, uint32_
       std::free(buf);
       return ML_NO_MEMORY;
     }
-    score_model_write(model, &e.model);
+    zyl::matchlib::score_model_write(model, &e.model);
     w.bytes(model, model_size);
     std::free(model);
   }
@@ -181,36 +183,42 @@ ZYL_API int model_set_serialize(const ScoreModelSet* set, uint8_t** out, uint32_
   return ML_OK;
 }
 
-}  // extern "C"
 
 // ---- the engine's set ----
 
 
-extern "C" {
 
-ZYL_API int model_set_load(MatchEngine* engine, const uint8_t* bytes, uint32_t length) {
+extern "C" ZYL_API int model_set_load(MatchEngine* engine, const uint8_t* bytes, uint32_t length) {
   if (!engine || !bytes) return ML_BAD_ARGUMENT;
-  if (engine_get_model_set(engine)) return ML_TOO_MANY;
+  if (zyl::matchlib::engine_get_model_set(engine)) return ML_TOO_MANY;
   ScoreModelSet* set = nullptr;
-  const int status = model_set_parse(bytes, length, engine_get_score_profiles(engine), &set);
+  const int status = zyl::matchlib::model_set_parse(bytes, length, zyl::matchlib::engine_get_score_profiles(engine), &set);
   if (status != ML_OK) return status;
   engine_install_model_set(engine, set);
   return ML_OK;
 }
 
-ZYL_API int model_set_write(MatchEngine* engine, uint8_t** out, uint32_t* out_length) {
+extern "C" ZYL_API int model_set_write(MatchEngine* engine, uint8_t** out, uint32_t* out_length) {
   if (!engine || !out || !out_length) return ML_BAD_ARGUMENT;
-  if (engine_get_model_set(engine)) return ML_TOO_MANY;
+  if (zyl::matchlib::engine_get_model_set(engine)) return ML_TOO_MANY;
   ScoreModelSet* set = nullptr;
-  int status = model_set_from_profiles(engine_get_score_profiles(engine), &set);
+  int status = zyl::matchlib::model_set_from_profiles(zyl::matchlib::engine_get_score_profiles(engine), &set);
   if (status != ML_OK) return status;
-  status = model_set_serialize(set, out, out_length);
+  status = zyl::matchlib::model_set_serialize(set, out, out_length);
   if (status != ML_OK) {
-    model_set_free(set);
+    zyl::matchlib::model_set_free(set);
     return status;
   }
   engine_install_model_set(engine, set);
   return ML_OK;
 }
+
+extern "C" {
+
+ZYL_API void model_set_free(ScoreModelSet* set) { zyl::matchlib::model_set_free(set); }
+ZYL_API int model_set_read_entry(ScoreModelSet* set, const uint8_t* body, uint32_t length) { return zyl::matchlib::model_set_read_entry(set, body, length); }
+ZYL_API int model_set_parse(const uint8_t* bytes, uint32_t length, const ScoreProfile* const* current, ScoreModelSet** out) { return zyl::matchlib::model_set_parse(bytes, length, current, out); }
+ZYL_API int model_set_from_profiles(const ScoreProfile* const* profiles, ScoreModelSet** out) { return zyl::matchlib::model_set_from_profiles(profiles, out); }
+ZYL_API int model_set_serialize(const ScoreModelSet* set, uint8_t** out, uint32_t* out_length) { return zyl::matchlib::model_set_serialize(set, out, out_length); }
 
 }  // extern "C"

@@ -9,6 +9,8 @@
 #include "matchlib/core/linked_list.h"
 #include "zylscan/matchlib_object.h"
 #include "zylscan/matchlib_param.h"
+#include "matchlib/core/match_context.h"
+#include "matchlib/core/param_store.h"
 
 struct ParamEntry {
   ParamEntry* next;  // towards older entries
@@ -36,7 +38,7 @@ constexpr uint32_t kGroupWeights[4] = {217, 4129, 17, 421};
 ParamStore* g_global_store = nullptr;
 
 ParamStore* context_store(const MatchContext* ctx) {
-  return static_cast<ParamStore*>(ctx_find(ctx, CTX_KEY_PARAMS));
+  return static_cast<ParamStore*>(zyl::matchlib::ctx_find(ctx, CTX_KEY_PARAMS));
 }
 
 ParamEntry* find_entry(const ParamStore* store, uint32_t key) {
@@ -65,9 +67,8 @@ ParamStore* new_store() {
 
 using namespace zyl::matchlib;
 
-extern "C" {
 
-ZYL_API uint32_t param_key_hash(const char* text) {
+uint32_t zyl::matchlib::param_key_hash(const char* text) {
   if (!text) text = "";
   // The length's low byte read as a signed number: texts of 128 to 255
   // characters hash as all blanks, as stored key ids expect.
@@ -85,25 +86,25 @@ ZYL_API uint32_t param_key_hash(const char* text) {
   return id;
 }
 
-ZYL_API int32_t param_get(const MatchContext* ctx, uint32_t key, int32_t fallback) {
+int32_t zyl::matchlib::param_get(const MatchContext* ctx, uint32_t key, int32_t fallback) {
   const ParamEntry* e = find_entry(context_store(ctx), key);
   if (!e) e = find_entry(g_global_store, key);
   if (!e || e->locked) return fallback;
   return e->value;
 }
 
-ZYL_API int32_t param_get_text(const MatchContext* ctx, const char* text, int32_t fallback) {
-  return param_get(ctx, param_key_hash(text), fallback);
+int32_t zyl::matchlib::param_get_text(const MatchContext* ctx, const char* text, int32_t fallback) {
+  return zyl::matchlib::param_get(ctx, zyl::matchlib::param_key_hash(text), fallback);
 }
 
-ZYL_API int param_set(MatchContext* ctx, uint32_t key, int32_t value) {
+int zyl::matchlib::param_set(MatchContext* ctx, uint32_t key, int32_t value) {
   ParamStore* store;
   if (ctx) {
     store = context_store(ctx);
     if (!store) {
       store = new_store();
       if (!store) return ML_NO_MEMORY;
-      if (int status = ctx_attach(ctx, store, CTX_KEY_PARAMS, param_store_destroy)) {
+      if (int status = zyl::matchlib::ctx_attach(ctx, store, CTX_KEY_PARAMS, param_store_destroy)) {
         std::free(store);
         return status;
       }
@@ -126,33 +127,33 @@ ZYL_API int param_set(MatchContext* ctx, uint32_t key, int32_t value) {
   return ML_OK;
 }
 
-ZYL_API int param_set_text(MatchContext* ctx, const char* text, int32_t value) {
-  return param_set(ctx, param_key_hash(text), value);
+int zyl::matchlib::param_set_text(MatchContext* ctx, const char* text, int32_t value) {
+  return zyl::matchlib::param_set(ctx, zyl::matchlib::param_key_hash(text), value);
 }
 
-ZYL_API int param_ensure(MatchContext* ctx, uint32_t key, int32_t fallback) {
-  return param_set(ctx, key, param_get(ctx, key, fallback));
+int zyl::matchlib::param_ensure(MatchContext* ctx, uint32_t key, int32_t fallback) {
+  return zyl::matchlib::param_set(ctx, key, zyl::matchlib::param_get(ctx, key, fallback));
 }
 
-ZYL_API int param_ensure_text(MatchContext* ctx, const char* text, int32_t fallback) {
-  return param_ensure(ctx, param_key_hash(text), fallback);
+int zyl::matchlib::param_ensure_text(MatchContext* ctx, const char* text, int32_t fallback) {
+  return zyl::matchlib::param_ensure(ctx, zyl::matchlib::param_key_hash(text), fallback);
 }
 
-ZYL_API void param_remove_text(MatchContext* ctx, const char* text) {
+void zyl::matchlib::param_remove_text(MatchContext* ctx, const char* text) {
   ParamStore* store = ctx ? context_store(ctx) : g_global_store;
-  if (ParamEntry* e = find_entry(store, param_key_hash(text))) unlink_entry(store, e);
+  if (ParamEntry* e = find_entry(store, zyl::matchlib::param_key_hash(text))) unlink_entry(store, e);
 }
 
-ZYL_API void param_clear(MatchContext* ctx) {
+extern "C" ZYL_API void param_clear(MatchContext* ctx) {
   if (ctx) {
-    if (context_store(ctx)) ctx_detach(ctx, CTX_KEY_PARAMS);
+    if (context_store(ctx)) zyl::matchlib::ctx_detach(ctx, CTX_KEY_PARAMS);
     return;
   }
   free_store(g_global_store);
   g_global_store = nullptr;
 }
 
-ZYL_API int param_list(const MatchContext* ctx, ParamRecord** out_records, int* out_count) {
+extern "C" ZYL_API int param_list(const MatchContext* ctx, ParamRecord** out_records, int* out_count) {
   if (!ctx || !out_records || !out_count) return ML_BAD_ARGUMENT;
   *out_records = nullptr;
   *out_count = 0;
@@ -169,25 +170,41 @@ ZYL_API int param_list(const MatchContext* ctx, ParamRecord** out_records, int* 
   return ML_OK;
 }
 
-ZYL_API void param_store_destroy(void* store) { free_store(static_cast<ParamStore*>(store)); }
+extern "C" ZYL_API void param_store_destroy(void* store) { free_store(static_cast<ParamStore*>(store)); }
 
-ZYL_API int param_set_sensor_type(MatchContext* ctx, int32_t value) {
-  return param_set_text(ctx, "vn.algorithm.sensor_type", value);
+int zyl::matchlib::param_set_sensor_type(MatchContext* ctx, int32_t value) {
+  return zyl::matchlib::param_set_text(ctx, "vn.algorithm.sensor_type", value);
 }
-ZYL_API int32_t param_get_sensor_type(const MatchContext* ctx) {
-  return param_get_text(ctx, "vn.algorithm.sensor_type", 0);
+extern "C" ZYL_API int32_t param_get_sensor_type(const MatchContext* ctx) {
+  return zyl::matchlib::param_get_text(ctx, "vn.algorithm.sensor_type", 0);
 }
-ZYL_API int param_set_sensor_size(MatchContext* ctx, int32_t value) {
-  return param_set_text(ctx, "vn.algorithm.sensor_size", value);
+int zyl::matchlib::param_set_sensor_size(MatchContext* ctx, int32_t value) {
+  return zyl::matchlib::param_set_text(ctx, "vn.algorithm.sensor_size", value);
 }
-ZYL_API int32_t param_get_sensor_size(const MatchContext* ctx) {
-  return param_get_text(ctx, "vn.algorithm.sensor_size", 0);
+int32_t zyl::matchlib::param_get_sensor_size(const MatchContext* ctx) {
+  return zyl::matchlib::param_get_text(ctx, "vn.algorithm.sensor_size", 0);
 }
-ZYL_API int param_set_360(MatchContext* ctx, int32_t value) {
-  return param_set_text(ctx, "vn.algorithm.360", value);
+int zyl::matchlib::param_set_360(MatchContext* ctx, int32_t value) {
+  return zyl::matchlib::param_set_text(ctx, "vn.algorithm.360", value);
 }
-ZYL_API int32_t param_get_360(const MatchContext* ctx) {
-  return param_get_text(ctx, "vn.algorithm.360", 1);
+int32_t zyl::matchlib::param_get_360(const MatchContext* ctx) {
+  return zyl::matchlib::param_get_text(ctx, "vn.algorithm.360", 1);
 }
+
+extern "C" {
+
+ZYL_API uint32_t param_key_hash(const char* text) { return zyl::matchlib::param_key_hash(text); }
+ZYL_API int32_t param_get(const MatchContext* ctx, uint32_t key, int32_t fallback) { return zyl::matchlib::param_get(ctx, key, fallback); }
+ZYL_API int32_t param_get_text(const MatchContext* ctx, const char* text, int32_t fallback) { return zyl::matchlib::param_get_text(ctx, text, fallback); }
+ZYL_API int param_set(MatchContext* ctx, uint32_t key, int32_t value) { return zyl::matchlib::param_set(ctx, key, value); }
+ZYL_API int param_set_text(MatchContext* ctx, const char* text, int32_t value) { return zyl::matchlib::param_set_text(ctx, text, value); }
+ZYL_API int param_ensure(MatchContext* ctx, uint32_t key, int32_t fallback) { return zyl::matchlib::param_ensure(ctx, key, fallback); }
+ZYL_API int param_ensure_text(MatchContext* ctx, const char* text, int32_t fallback) { return zyl::matchlib::param_ensure_text(ctx, text, fallback); }
+ZYL_API void param_remove_text(MatchContext* ctx, const char* text) { zyl::matchlib::param_remove_text(ctx, text); }
+ZYL_API int param_set_sensor_type(MatchContext* ctx, int32_t value) { return zyl::matchlib::param_set_sensor_type(ctx, value); }
+ZYL_API int param_set_sensor_size(MatchContext* ctx, int32_t value) { return zyl::matchlib::param_set_sensor_size(ctx, value); }
+ZYL_API int32_t param_get_sensor_size(const MatchContext* ctx) { return zyl::matchlib::param_get_sensor_size(ctx); }
+ZYL_API int param_set_360(MatchContext* ctx, int32_t value) { return zyl::matchlib::param_set_360(ctx, value); }
+ZYL_API int32_t param_get_360(const MatchContext* ctx) { return zyl::matchlib::param_get_360(ctx); }
 
 }  // extern "C"

@@ -5,12 +5,12 @@
 
 #include "matchlib/core/allocation.h"
 #include "zylscan/matchlib_sampling.h"
+#include "matchlib/core/pixel_plane.h"
 
 using zyl::matchlib::ml_malloc;
 
-extern "C" {
 
-ZYL_API PixelPlane* plane_create(int rows, int width, int channels, int stride) {
+PixelPlane* zyl::matchlib::plane_create(int rows, int width, int channels, int stride) {
   if (rows < 0 || width < 0 || channels < 0) return nullptr;
   if (std::int64_t{stride} < std::int64_t{width} * channels) return nullptr;
   const std::uint64_t bytes = std::uint64_t(rows) * std::uint64_t(stride);
@@ -25,25 +25,30 @@ ZYL_API PixelPlane* plane_create(int rows, int width, int channels, int stride) 
   return p;
 }
 
-ZYL_API PixelPlane* plane_create_packed(int rows, int width, int channels) {
+extern "C" ZYL_API PixelPlane* plane_create_packed(int rows, int width, int channels) {
   const std::int64_t stride = std::int64_t{width} * channels;
   if (stride > INT32_MAX) return nullptr;
-  return plane_create(rows, width, channels, static_cast<int>(stride));
+  return zyl::matchlib::plane_create(rows, width, channels, static_cast<int>(stride));
 }
 
-ZYL_API void plane_free(PixelPlane* plane) { std::free(plane); }
+extern "C" ZYL_API void plane_free(PixelPlane* plane) { std::free(plane); }
 
-ZYL_API void plane_clear(PixelPlane* plane) {
+extern "C" ZYL_API void plane_clear(PixelPlane* plane) {
   if (plane && plane->rows > 0)
     std::memset(plane->data, 0, std::size_t(plane->rows) * std::size_t(plane->stride));
 }
 
-ZYL_API uint8_t* plane_pixel_ptr(const PixelPlane* plane, int row, int column) {
-  return plane ? plane->data + plane_pixel_offset(plane, row, column) : nullptr;
+extern "C" ZYL_API uint8_t* plane_pixel_ptr(const PixelPlane* plane, int row, int column) {
+  return plane ? plane->data + zyl::matchlib::plane_pixel_offset(plane, row, column) : nullptr;
 }
 
-ZYL_API int plane_pixel_offset(const PixelPlane* plane, int row, int column) {
+int zyl::matchlib::plane_pixel_offset(const PixelPlane* plane, int row, int column) {
   return plane ? row * plane->stride + column * plane->channels : 0;
 }
+
+extern "C" {
+
+ZYL_API PixelPlane* plane_create(int rows, int width, int channels, int stride) { return zyl::matchlib::plane_create(rows, width, channels, stride); }
+ZYL_API int plane_pixel_offset(const PixelPlane* plane, int row, int column) { return zyl::matchlib::plane_pixel_offset(plane, row, column); }
 
 }  // extern "C"

@@ -8,6 +8,9 @@
 #include "zylscan/matchlib_fixed.h"
 #include "zylscan/matchlib_polygon.h"
 #include "zylscan/matchlib_support.h"
+#include "matchlib/core/fixed_math.h"
+#include "matchlib/core/polygon.h"
+#include "matchlib/core/sorting.h"
 
 namespace zyl::matchlib {
 namespace {
@@ -65,10 +68,10 @@ int hull_into(const PolyPoint* pts, std::uint32_t n, PolyPoint* out) {
     if (i == pivot) continue;
     const int dx = pts[i].x - pts[pivot].x;
     const int dy = pts[i].y - pts[pivot].y;
-    rec[m++] = HullRecord{static_cast<std::int32_t>(i), fx_atan2(dy, dx) & 0xff,
+    rec[m++] = HullRecord{static_cast<std::int32_t>(i), zyl::matchlib::fx_atan2(dy, dx) & 0xff,
                           std::int64_t{dx} * dx + std::int64_t{dy} * dy};
   }
-  shell_sort(rec, static_cast<int>(m), sizeof(HullRecord), compare_hull);
+  zyl::matchlib::shell_sort(rec, static_cast<int>(m), sizeof(HullRecord), compare_hull);
   std::uint32_t h = 0;
   out[h++] = pts[pivot];
   out[h++] = pts[rec[0].index];
@@ -113,17 +116,16 @@ int first_turn(const PolyPoint* q, std::uint32_t n) {
 
 using namespace zyl::matchlib;
 
-extern "C" {
 
-ZYL_API Polygon* polygon_create(void) { return make_polygon(8); }
+Polygon* zyl::matchlib::polygon_create(void) { return make_polygon(8); }
 
-ZYL_API void polygon_free(Polygon* p) {
+void zyl::matchlib::polygon_free(Polygon* p) {
   if (!p) return;
   std::free(p->heap);
   std::free(p);
 }
 
-ZYL_API int polygon_append_points(Polygon* p, const PolyPoint* points, uint16_t n) {
+int zyl::matchlib::polygon_append_points(Polygon* p, const PolyPoint* points, uint16_t n) {
   if (!p || n == 0) return 0;
   if (!points) return -1;
   if (reserve(p, p->count + n) != 0) return -1;
@@ -132,18 +134,18 @@ ZYL_API int polygon_append_points(Polygon* p, const PolyPoint* points, uint16_t 
   return 0;
 }
 
-ZYL_API int polygon_append_point(Polygon* p, PolyPoint point) {
-  return polygon_append_points(p, &point, 1);
+int zyl::matchlib::polygon_append_point(Polygon* p, PolyPoint point) {
+  return zyl::matchlib::polygon_append_points(p, &point, 1);
 }
 
-ZYL_API void polygon_remove_point(Polygon* p, uint16_t index) {
+void zyl::matchlib::polygon_remove_point(Polygon* p, uint16_t index) {
   if (!p || index >= p->count) return;
   std::memmove(p->points + index, p->points + index + 1,
                sizeof(PolyPoint) * (p->count - index - 1));
   --p->count;
 }
 
-ZYL_API int64_t points_signed_area(const PolyPoint* pts, uint32_t n) {
+int64_t zyl::matchlib::points_signed_area(const PolyPoint* pts, uint32_t n) {
   if (!pts || n < 3) return 0;
   std::int64_t sum = 0;
   for (std::uint32_t i = 0; i < n; ++i) {
@@ -154,16 +156,16 @@ ZYL_API int64_t points_signed_area(const PolyPoint* pts, uint32_t n) {
   return sum;
 }
 
-ZYL_API int64_t polygon_signed_area(const Polygon* p) {
-  return p ? points_signed_area(p->points, p->count) : 0;
+int64_t zyl::matchlib::polygon_signed_area(const Polygon* p) {
+  return p ? zyl::matchlib::points_signed_area(p->points, p->count) : 0;
 }
 
-ZYL_API int64_t polygon_area(const Polygon* p) {
-  const std::int64_t a = polygon_signed_area(p);
+int64_t zyl::matchlib::polygon_area(const Polygon* p) {
+  const std::int64_t a = zyl::matchlib::polygon_signed_area(p);
   return a < 0 ? -a : a;
 }
 
-ZYL_API uint32_t polygon_centroid(const Polygon* p) {
+extern "C" ZYL_API uint32_t polygon_centroid(const Polygon* p) {
   if (!p || p->count == 0) return 0;
   std::int64_t sx = 0, sy = 0;
   for (std::uint32_t i = 0; i < p->count; ++i) {
@@ -175,7 +177,7 @@ ZYL_API uint32_t polygon_centroid(const Polygon* p) {
   return mx | (static_cast<std::uint32_t>(my) << 16);
 }
 
-ZYL_API int polygon_contains_point(PolyPoint pt, const PolyPoint* v, uint32_t n) {
+int zyl::matchlib::polygon_contains_point(PolyPoint pt, const PolyPoint* v, uint32_t n) {
   if (!v || n < 3) return 0;
   for (std::uint32_t i = 0; i < n; ++i)
     if (same_point(v[i], pt)) return 1;
@@ -203,42 +205,42 @@ ZYL_API int polygon_contains_point(PolyPoint pt, const PolyPoint* v, uint32_t n)
   return static_cast<int>(crossings & 1);
 }
 
-ZYL_API int polygon_object_contains_point(PolyPoint pt, const Polygon* p) {
-  return p ? polygon_contains_point(pt, p->points, p->count) : 0;
+extern "C" ZYL_API int polygon_object_contains_point(PolyPoint pt, const Polygon* p) {
+  return p ? zyl::matchlib::polygon_contains_point(pt, p->points, p->count) : 0;
 }
 
-ZYL_API int point_in_circle(PolyPoint pt, PolyCircle c) {
+extern "C" ZYL_API int point_in_circle(PolyPoint pt, PolyCircle c) {
   const std::int64_t dx = pt.x - c.cx, dy = pt.y - c.cy;
   return dx * dx + dy * dy < std::int64_t{c.r} * c.r ? 1 : 0;
 }
 
-ZYL_API int64_t point_cross_half(PolyPoint a, PolyPoint b, int* out_negative) {
+extern "C" ZYL_API int64_t point_cross_half(PolyPoint a, PolyPoint b, int* out_negative) {
   const std::int64_t product = std::int64_t{a.x} * b.y - std::int64_t{a.y} * b.x;
   if (out_negative) *out_negative = product < 0 ? 1 : 0;
   return half(product);
 }
 
-ZYL_API int segments_cross(PolySegment s, PolySegment t) {
+extern "C" ZYL_API int segments_cross(PolySegment s, PolySegment t) {
   const PolyPoint s1{s.x1, s.y1}, s2{s.x2, s.y2}, t1{t.x1, t.y1}, t2{t.x2, t.y2};
   const int a = sign(orient(s1, s2, t1)), b = sign(orient(s1, s2, t2));
   const int c = sign(orient(t1, t2, s1)), d = sign(orient(t1, t2, s2));
   return a != 0 && a == -b && c != 0 && c == -d ? 1 : 0;
 }
 
-ZYL_API Polygon* polygon_convex_hull(const PolyPoint* points, uint32_t n) {
+Polygon* zyl::matchlib::polygon_convex_hull(const PolyPoint* points, uint32_t n) {
   if (!points || n < 2) return nullptr;
   Polygon* p = make_polygon(n);
   if (!p) return nullptr;
   const int h = hull_into(points, n, p->points);
   if (h <= 0) {
-    polygon_free(p);
+    zyl::matchlib::polygon_free(p);
     return nullptr;
   }
   p->count = static_cast<std::uint32_t>(h);
   return p;
 }
 
-ZYL_API void polygon_hull_init(Polygon* record, const PolyPoint* points, uint32_t n) {
+void zyl::matchlib::polygon_hull_init(Polygon* record, const PolyPoint* points, uint32_t n) {
   if (!record) return;
   *record = Polygon{nullptr, 0, 0, nullptr};
   if (!points || n < 2) return;
@@ -252,13 +254,13 @@ ZYL_API void polygon_hull_init(Polygon* record, const PolyPoint* points, uint32_
   *record = Polygon{buf, static_cast<std::uint32_t>(h), n, buf};
 }
 
-ZYL_API void polygon_hull_clear(Polygon* record) {
+void zyl::matchlib::polygon_hull_clear(Polygon* record) {
   if (!record) return;
   std::free(record->heap);
   *record = Polygon{nullptr, 0, 0, nullptr};
 }
 
-ZYL_API int polygon_clip_edge(const Polygon* subject, PolyPoint e0, PolyPoint e1, int side,
+int zyl::matchlib::polygon_clip_edge(const Polygon* subject, PolyPoint e0, PolyPoint e1, int side,
                               Polygon* out) {
   if (!out) return -1;
   out->count = 0;
@@ -269,7 +271,7 @@ ZYL_API int polygon_clip_edge(const Polygon* subject, PolyPoint e0, PolyPoint e1
   const PolyPoint* s = subject->points;
   PolyPoint prev = s[n - 1];
   int sp = side_of(prev);
-  if (sp != -side && polygon_append_point(out, prev) != 0) return -1;
+  if (sp != -side && zyl::matchlib::polygon_append_point(out, prev) != 0) return -1;
   for (std::uint32_t i = 0; i < n; ++i) {
     const PolyPoint v = s[i];
     const int sv = side_of(v);
@@ -280,24 +282,24 @@ ZYL_API int polygon_clip_edge(const Polygon* subject, PolyPoint e0, PolyPoint e1
         if (t >= -63 && t <= 4159) {
           const PolyPoint cut{static_cast<std::int16_t>(prev.x + ((std::int64_t{v.x - prev.x} * t) >> 12)),
                               static_cast<std::int16_t>(prev.y + ((std::int64_t{v.y - prev.y} * t) >> 12))};
-          if (polygon_append_point(out, cut) != 0) return -1;
+          if (zyl::matchlib::polygon_append_point(out, cut) != 0) return -1;
         }
       }
     }
     if (i == n - 1) break;  // the last vertex went in first, as prev
-    if (sv != -side && polygon_append_point(out, v) != 0) return -1;
+    if (sv != -side && zyl::matchlib::polygon_append_point(out, v) != 0) return -1;
     prev = v;
     sp = sv;
   }
   return 0;
 }
 
-ZYL_API Polygon* polygon_intersect(const Polygon* a, const Polygon* b) {
+Polygon* zyl::matchlib::polygon_intersect(const Polygon* a, const Polygon* b) {
   if (!a || !b) return nullptr;
-  Polygon* work[2] = {polygon_create(), polygon_create()};
+  Polygon* work[2] = {zyl::matchlib::polygon_create(), zyl::matchlib::polygon_create()};
   if (!work[0] || !work[1]) {
-    polygon_free(work[0]);
-    polygon_free(work[1]);
+    zyl::matchlib::polygon_free(work[0]);
+    zyl::matchlib::polygon_free(work[1]);
     return nullptr;
   }
   Polygon* result = work[0];
@@ -314,9 +316,9 @@ ZYL_API Polygon* polygon_intersect(const Polygon* a, const Polygon* b) {
     for (std::uint32_t k = 0; k < b->count; ++k) {
       const PolyPoint from = k == 0 ? q[b->count - 1] : q[k - 1];
       const PolyPoint to = q[k];
-      if (polygon_clip_edge(subject, from, to, side, work[target]) != 0) {
-        polygon_free(work[0]);
-        polygon_free(work[1]);
+      if (zyl::matchlib::polygon_clip_edge(subject, from, to, side, work[target]) != 0) {
+        zyl::matchlib::polygon_free(work[0]);
+        zyl::matchlib::polygon_free(work[1]);
         return nullptr;
       }
       result = work[target];
@@ -329,12 +331,29 @@ ZYL_API Polygon* polygon_intersect(const Polygon* a, const Polygon* b) {
   for (std::uint32_t i = 0; result->count > 1 && i < result->count;) {
     const PolyPoint pred = result->points[i == 0 ? result->count - 1 : i - 1];
     if (same_point(result->points[i], pred))
-      polygon_remove_point(result, static_cast<std::uint16_t>(i));
+      zyl::matchlib::polygon_remove_point(result, static_cast<std::uint16_t>(i));
     else
       ++i;
   }
-  polygon_free(result == work[0] ? work[1] : work[0]);
+  zyl::matchlib::polygon_free(result == work[0] ? work[1] : work[0]);
   return result;
 }
+
+extern "C" {
+
+ZYL_API Polygon* polygon_create(void) { return zyl::matchlib::polygon_create(); }
+ZYL_API void polygon_free(Polygon* p) { zyl::matchlib::polygon_free(p); }
+ZYL_API int polygon_append_points(Polygon* p, const PolyPoint* points, uint16_t n) { return zyl::matchlib::polygon_append_points(p, points, n); }
+ZYL_API int polygon_append_point(Polygon* p, PolyPoint point) { return zyl::matchlib::polygon_append_point(p, point); }
+ZYL_API void polygon_remove_point(Polygon* p, uint16_t index) { zyl::matchlib::polygon_remove_point(p, index); }
+ZYL_API int64_t points_signed_area(const PolyPoint* pts, uint32_t n) { return zyl::matchlib::points_signed_area(pts, n); }
+ZYL_API int64_t polygon_signed_area(const Polygon* p) { return zyl::matchlib::polygon_signed_area(p); }
+ZYL_API int64_t polygon_area(const Polygon* p) { return zyl::matchlib::polygon_area(p); }
+ZYL_API int polygon_contains_point(PolyPoint pt, const PolyPoint* v, uint32_t n) { return zyl::matchlib::polygon_contains_point(pt, v, n); }
+ZYL_API Polygon* polygon_convex_hull(const PolyPoint* points, uint32_t n) { return zyl::matchlib::polygon_convex_hull(points, n); }
+ZYL_API void polygon_hull_init(Polygon* record, const PolyPoint* points, uint32_t n) { zyl::matchlib::polygon_hull_init(record, points, n); }
+ZYL_API void polygon_hull_clear(Polygon* record) { zyl::matchlib::polygon_hull_clear(record); }
+ZYL_API int polygon_clip_edge(const Polygon* subject, PolyPoint e0, PolyPoint e1, int side, Polygon* out) { return zyl::matchlib::polygon_clip_edge(subject, e0, e1, side, out); }
+ZYL_API Polygon* polygon_intersect(const Polygon* a, const Polygon* b) { return zyl::matchlib::polygon_intersect(a, b); }
 
 }  // extern "C"

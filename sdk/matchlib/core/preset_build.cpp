@@ -11,6 +11,10 @@
 #include "zylscan/matchlib_prep_steps.h"
 #include "zylscan/matchlib_presets.h"
 #include "zylscan/matchlib_texture_algorithm.h"
+#include "matchlib/core/match_engine.h"
+#include "matchlib/core/param_store.h"
+#include "matchlib/core/stage_chain.h"
+#include "matchlib/keypoint/keypoint_stage.h"
 
 namespace zyl::matchlib {
 namespace {
@@ -38,9 +42,9 @@ int write_defaults(MatchContext* ctx, std::span<const PresetDefault> defaults, b
   for (const PresetDefault& d : defaults) {
     int st;
     if (d.text)
-      st = d.set ? param_set_text(ctx, d.text, d.value) : param_ensure_text(ctx, d.text, d.value);
+      st = d.set ? zyl::matchlib::param_set_text(ctx, d.text, d.value) : zyl::matchlib::param_ensure_text(ctx, d.text, d.value);
     else
-      st = d.set ? param_set(ctx, d.key, d.value) : param_ensure(ctx, d.key, d.value);
+      st = d.set ? zyl::matchlib::param_set(ctx, d.key, d.value) : zyl::matchlib::param_ensure(ctx, d.key, d.value);
     if (st != ML_OK && stop) return st;
   }
   return ML_OK;
@@ -52,19 +56,19 @@ int write_defaults(MatchContext* ctx, std::initializer_list<PresetDefault> defau
 }
 
 StageChain* chain_of(std::initializer_list<StageSpec> stages) {
-  StageChain* chain = chain_create();
+  StageChain* chain = zyl::matchlib::chain_create();
   if (!chain) return nullptr;
   for (const StageSpec& s : stages) {
-    StageObject* stage = stage_create(s.extractor, s.kind, s.images, s.ops, s.offset, s.level);
+    StageObject* stage = zyl::matchlib::stage_create(s.extractor, s.kind, s.images, s.ops, s.offset, s.level);
     if (!stage) {
-      chain_free(chain);
+      zyl::matchlib::chain_free(chain);
       return nullptr;
     }
-    if (s.limit >= 0) stage_set_max_candidates(stage, static_cast<uint8_t>(s.limit));
+    if (s.limit >= 0) zyl::matchlib::stage_set_max_candidates(stage, static_cast<uint8_t>(s.limit));
     if (s.early)
-      stage_set_early_decision(stage, s.early_level, static_cast<uint8_t>(s.early_count));
-    if (s.flags) stage_set_flags(stage, s.flags);
-    chain_append(chain, stage);
+      zyl::matchlib::stage_set_early_decision(stage, s.early_level, static_cast<uint8_t>(s.early_count));
+    if (s.flags) zyl::matchlib::stage_set_flags(stage, s.flags);
+    zyl::matchlib::chain_append(chain, stage);
   }
   return chain;
 }
@@ -73,7 +77,7 @@ MatchEngine* engine_of(MatchContext* ctx, StageChain* chain, const EngineShape& 
                        const ScoreProfile* const* profiles, EngineHook hook) {
   if (!chain) return nullptr;
   EngineConfig config;
-  engine_config_init(&config);
+  zyl::matchlib::engine_config_init(&config);
   config.most_views = shape.a;
   config.unnamed_u8_1 = shape.b;
   config.unnamed_i32_2 = shape.d;
@@ -81,20 +85,20 @@ MatchEngine* engine_of(MatchContext* ctx, StageChain* chain, const EngineShape& 
   config.unnamed_u8_2 = static_cast<uint8_t>(shape.f & 0xff);
   config.quality_value = shape.h;
   MatchEngine* engine =
-      engine_create(ctx, chain, shape.format, shape.sensor_type, shape.size_class,
+      zyl::matchlib::engine_create(ctx, chain, shape.format, shape.sensor_type, shape.size_class,
                     shape.first.data(), static_cast<int>(shape.first.size()), shape.second.data(),
                     static_cast<int>(shape.second.size()), &config);
   if (!engine) {
-    chain_free(chain);
+    zyl::matchlib::chain_free(chain);
     return nullptr;
   }
-  engine_set_score_profiles(engine, profiles);
-  if (hook) engine_set_hook(engine, hook);
+  zyl::matchlib::engine_set_score_profiles(engine, profiles);
+  if (hook) zyl::matchlib::engine_set_hook(engine, hook);
   return engine;
 }
 
-const StageExtractor* extractor_keypoints_full() { return &keypoint_stage_extractors()[1]; }
-const StageExtractor* extractor_keypoints_light() { return &keypoint_stage_extractors()[0]; }
+const StageExtractor* extractor_keypoints_full() { return &zyl::matchlib::keypoint_stage_extractors()[1]; }
+const StageExtractor* extractor_keypoints_light() { return &zyl::matchlib::keypoint_stage_extractors()[0]; }
 const StageExtractor* extractor_card(char which) {
   return which >= 'A' && which <= 'E' ? &kCardExtractors[which - 'A'] : nullptr;
 }

@@ -17,6 +17,15 @@
 #include "zylscan/matchlib_profiles.h"
 #include "zylscan/matchlib_stage_pairs.h"
 #include "zylscan/matchlib_stage_tables.h"
+#include "matchlib/core/match_context.h"
+#include "matchlib/core/match_engine.h"
+#include "matchlib/core/param_store.h"
+#include "matchlib/core/preset_catalogue_chains.h"
+#include "matchlib/core/preset_light.h"
+#include "matchlib/core/preset_pair_chain.h"
+#include "matchlib/core/static_profiles.h"
+#include "matchlib/match/full_match_op.h"
+#include "matchlib/match/stage_pairs.h"
 
 namespace zyl::matchlib {
 namespace {
@@ -32,20 +41,20 @@ constexpr const char* kKeyReject = "vn.morva.far.reject";
 constexpr const char* kKeyLastEarly = "vn.morva.verify.reject_far";
 constexpr uint16_t kExtractOnly = STAGE_FLAG_SKIP_PAIR | STAGE_FLAG_RESTART_SCORES;
 
-const StageMatchOps* coarse_ops() { return keypoint_stage_ops(6); }
-const StageMatchOps* keypoint_ops() { return keypoint_stage_ops(5); }
-const StageMatchOps* gridblock_ops() { return keypoint_stage_ops(4); }
+const StageMatchOps* coarse_ops() { return zyl::matchlib::keypoint_stage_ops(6); }
+const StageMatchOps* keypoint_ops() { return zyl::matchlib::keypoint_stage_ops(5); }
+const StageMatchOps* gridblock_ops() { return zyl::matchlib::keypoint_stage_ops(4); }
 
 // Placeholder profile of one match ops pair: the first sub-score passes
 // through and the neutral table lets every raw score above 0 pass, until
 // fitted data for the catalogue's engines exist.
 ScoreProfile placeholder(const StageMatchOps* ops) {
-  return ScoreProfile{ops, 0, {nullptr, -1, score_model_eval_pass, nullptr}, far_table_neutral()};
+  return ScoreProfile{ops, 0, {nullptr, -1, score_model_eval_pass, nullptr}, zyl::matchlib::far_table_neutral()};
 }
 
 // The card-and-grid engine's grid stage refines the card alignment in
 // place.
-const StageMatchOps* second_grid_ops() { return refine_stage_ops(2); }
+const StageMatchOps* second_grid_ops() { return zyl::matchlib::refine_stage_ops(2); }
 
 constexpr int32_t kFirstAll[] = {0, 1, 2};
 constexpr int32_t kSecond02[] = {0, 2};
@@ -55,16 +64,15 @@ constexpr int32_t kSecond02[] = {0, 2};
 
 using namespace zyl::matchlib;
 
-extern "C" {
 
-ZYL_API const ScoreProfile* const* preset_catalogue_profiles(void) {
+const ScoreProfile* const* zyl::matchlib::preset_catalogue_profiles(void) {
   // Every match ops pair of the catalogue whose fusion reads a profile.
   static const ScoreProfile kProfiles[] = {
-      placeholder(keypoint_stage_ops(2)), placeholder(keypoint_stage_ops(4)),
-      placeholder(keypoint_stage_ops(5)), placeholder(keypoint_stage_ops(7)),
-      placeholder(keypoint_stage_ops(9)), placeholder(card_stage_ops(3)),
-      placeholder(card_stage_ops(4)),     placeholder(card_stage_ops(5)),
-      placeholder(refine_stage_ops(2)),   placeholder(stage_pair_ops(2)),
+      placeholder(zyl::matchlib::keypoint_stage_ops(2)), placeholder(zyl::matchlib::keypoint_stage_ops(4)),
+      placeholder(zyl::matchlib::keypoint_stage_ops(5)), placeholder(zyl::matchlib::keypoint_stage_ops(7)),
+      placeholder(zyl::matchlib::keypoint_stage_ops(9)), placeholder(zyl::matchlib::card_stage_ops(3)),
+      placeholder(zyl::matchlib::card_stage_ops(4)),     placeholder(zyl::matchlib::card_stage_ops(5)),
+      placeholder(zyl::matchlib::refine_stage_ops(2)),   placeholder(zyl::matchlib::stage_pair_ops(2)),
       placeholder(texture_stage_ops()),
   };
   static const ScoreProfile* const kList[] = {
@@ -73,14 +81,14 @@ ZYL_API const ScoreProfile* const* preset_catalogue_profiles(void) {
   return kList;
 }
 
-ZYL_API StageChain* preset_build_card_keypoint_grid_chain(const StageMatchOps* ops,
+StageChain* zyl::matchlib::preset_build_card_keypoint_grid_chain(const StageMatchOps* ops,
                                                           const StageExtractor* grid) {
   constexpr uint16_t kPairOnly = STAGE_FLAG_RESTART_SCORES | STAGE_FLAG_SKIP_PAIR;
   return chain_of({
       {.extractor = extractor_card('D'),
        .kind = kKindCard,
        .images = kCardImages,
-       .ops = card_stage_ops(4),
+       .ops = zyl::matchlib::card_stage_ops(4),
        .flags = kPairOnly},
       {.extractor = extractor_keypoints_full(),
        .kind = kKindKeypoints,
@@ -91,7 +99,7 @@ ZYL_API StageChain* preset_build_card_keypoint_grid_chain(const StageMatchOps* o
   });
 }
 
-ZYL_API StageChain* preset_build_verify_chain_grid(MatchContext* context) {
+StageChain* zyl::matchlib::preset_build_verify_chain_grid(MatchContext* context) {
   const StageSpec head[] = {
       {.extractor = extractor_keypoints_full(),
        .kind = kKindKeypoints,
@@ -103,15 +111,15 @@ ZYL_API StageChain* preset_build_verify_chain_grid(MatchContext* context) {
        .images = kKeypointImages,
        .ops = keypoint_ops(),
        .offset = 3,
-       .level = param_get_text(context, kKeyReject, 3),
-       .limit = param_get(context, kKeyLateLimit, 24)},
+       .level = zyl::matchlib::param_get_text(context, kKeyReject, 3),
+       .limit = zyl::matchlib::param_get(context, kKeyLateLimit, 24)},
       {.extractor = extractor_gridblock(),
        .kind = kKindGridBlock,
        .images = kGridImages,
        .ops = gridblock_ops(),
-       .limit = param_get(context, kKeyGridLimit, 16)},
+       .limit = zyl::matchlib::param_get(context, kKeyGridLimit, 16)},
   };
-  if (!param_get(context, kKeyTexture, 0)) return chain_of({head[0], head[1], head[2]});
+  if (!zyl::matchlib::param_get(context, kKeyTexture, 0)) return chain_of({head[0], head[1], head[2]});
   return chain_of(
       {head[0],
        head[1],
@@ -119,51 +127,51 @@ ZYL_API StageChain* preset_build_verify_chain_grid(MatchContext* context) {
        {.extractor = extractor_card('D'),
         .kind = kKindCard,
         .images = kCardImages,
-        .limit = param_get(context, kKeyLateLimit, 8),
+        .limit = zyl::matchlib::param_get(context, kKeyLateLimit, 8),
         .flags = kExtractOnly},
        {.extractor = extractor_texture(), .kind = kKindTexture, .flags = STAGE_FLAG_SKIP_PAIR}});
 }
 
-ZYL_API StageChain* preset_build_card_verify_chain(MatchContext* context, const AlgorithmPreset*) {
-  (void)param_ensure(context, kKeyKeypointSettings, 16);
+StageChain* zyl::matchlib::preset_build_card_verify_chain(MatchContext* context, const AlgorithmPreset*) {
+  (void)zyl::matchlib::param_ensure(context, kKeyKeypointSettings, 16);
   const StageSpec coarse{.extractor = extractor_keypoints_light(),
                          .kind = kKindKeypoints,
                          .ops = coarse_ops(),
                          .flags = STAGE_FLAG_RESTART_SCORES};
   const StageSpec card{.extractor = extractor_card('E'),
                        .kind = kKindCard,
-                       .limit = param_get(context, kKeyLateLimit, 8),
+                       .limit = zyl::matchlib::param_get(context, kKeyLateLimit, 8),
                        .flags = kExtractOnly};
   // match_full then runs its card-and-grid part with the grid map alone
   // and skips its grid-block part.
-  (void)param_set(context, FULL_KEY_GRID_BLOCK, 0);
-  (void)param_set(context, FULL_KEY_VARIANT, 1);
+  (void)zyl::matchlib::param_set(context, FULL_KEY_GRID_BLOCK, 0);
+  (void)zyl::matchlib::param_set(context, FULL_KEY_VARIANT, 1);
   return chain_of({coarse,
                    card,
                    {.extractor = extractor_keypoints_light(),
                     .kind = kKindKeypoints,
-                    .ops = keypoint_stage_ops(9),
-                    .limit = param_get(context, kKeyLateLimit, 8),
+                    .ops = zyl::matchlib::keypoint_stage_ops(9),
+                    .limit = zyl::matchlib::param_get(context, kKeyLateLimit, 8),
                     .early = true,
-                    .early_level = param_get_text(context, kKeyLastEarly, 4),
-                    .early_count = param_get(context, kKeyLastEarlyCount, 4)}});
+                    .early_level = zyl::matchlib::param_get_text(context, kKeyLastEarly, 4),
+                    .early_count = zyl::matchlib::param_get(context, kKeyLastEarlyCount, 4)}});
 }
 
-ZYL_API StageChain* preset_build_pair_chain_alt(MatchContext* context) {
-  return preset_build_pair_chain(context, keypoint_ops());
+StageChain* zyl::matchlib::preset_build_pair_chain_alt(MatchContext* context) {
+  return zyl::matchlib::preset_build_pair_chain(context, keypoint_ops());
 }
 
-ZYL_API MatchEngine* preset_create_card_grid(MatchContext* context, const StageExtractor* card) {
+MatchEngine* zyl::matchlib::preset_create_card_grid(MatchContext* context, const StageExtractor* card) {
   if (!card) return nullptr;
-  MatchContext* ctx = ctx_create_or_retain(context);
+  MatchContext* ctx = zyl::matchlib::ctx_create_or_retain(context);
   if (!ctx) return nullptr;
   StageChain* chain = chain_of({
       {.extractor = card,
        .kind = kKindCard,
        .images = kCardImages,
-       .ops = stage_pair_ops(1),
+       .ops = zyl::matchlib::stage_pair_ops(1),
        .flags = STAGE_FLAG_RESTART_SCORES},
-      {.kind = kKindCard, .ops = card_stage_ops(4), .offset = 2, .level = 2, .limit = 24},
+      {.kind = kKindCard, .ops = zyl::matchlib::card_stage_ops(4), .offset = 2, .level = 2, .limit = 24},
       {.extractor = extractor_gridblock(),
        .kind = kKindGridBlock,
        .images = kGridImages,
@@ -171,14 +179,14 @@ ZYL_API MatchEngine* preset_create_card_grid(MatchContext* context, const StageE
        .limit = 8},
   });
   const EngineShape shape{78, 1, 4, 64, 24, 70, 81, 20, 77, kFirstAll, kSecond02};
-  MatchEngine* engine = engine_of(ctx, chain, shape, preset_catalogue_profiles(), nullptr);
-  ctx_release(ctx);
+  MatchEngine* engine = engine_of(ctx, chain, shape, zyl::matchlib::preset_catalogue_profiles(), nullptr);
+  zyl::matchlib::ctx_release(ctx);
   return engine;
 }
 
-ZYL_API MatchEngine* preset_create_indexed_light(MatchContext* context,
+MatchEngine* zyl::matchlib::preset_create_indexed_light(MatchContext* context,
                                                  const ScoreProfile* const* profiles, int row) {
-  MatchContext* ctx = ctx_create_or_retain(context);
+  MatchContext* ctx = zyl::matchlib::ctx_create_or_retain(context);
   if (!ctx) return nullptr;
   MatchEngine* engine = nullptr;
   if (write_defaults(ctx, {{nullptr, 0x222432cdu, 2},
@@ -190,19 +198,19 @@ ZYL_API MatchEngine* preset_create_indexed_light(MatchContext* context,
                            {nullptr, 0x641a9b75u, 4},
                            {nullptr, 0x9d55e9b7u, 14},
                            {nullptr, 0x7ad82b4du, 0}}) == ML_OK)
-    engine = preset_create_indexed(ctx, row, profiles, preset_build_light_chain, nullptr);
+    engine = zyl::matchlib::preset_create_indexed(ctx, row, profiles, preset_build_light_chain, nullptr);
   if (engine) {
-    engine_set_expected_dpi(engine, 363);
-    engine_set_input_mode(engine, kInputPixels);
-    engine_set_converters(engine, kRawImageList);
+    zyl::matchlib::engine_set_expected_dpi(engine, 363);
+    zyl::matchlib::engine_set_input_mode(engine, kInputPixels);
+    zyl::matchlib::engine_set_converters(engine, kRawImageList);
   }
-  ctx_release(ctx);
+  zyl::matchlib::ctx_release(ctx);
   return engine;
 }
 
-ZYL_API MatchEngine* preset_create_indexed_card(MatchContext* context,
+MatchEngine* zyl::matchlib::preset_create_indexed_card(MatchContext* context,
                                                 const ScoreProfile* const* profiles, int row) {
-  MatchContext* ctx = ctx_create_or_retain(context);
+  MatchContext* ctx = zyl::matchlib::ctx_create_or_retain(context);
   if (!ctx) return nullptr;
   MatchEngine* engine = nullptr;
   if (write_defaults(ctx, {{nullptr, 0xdd9f4ee9u, 1},
@@ -217,37 +225,48 @@ ZYL_API MatchEngine* preset_create_indexed_card(MatchContext* context,
                            {nullptr, 0x47664bccu, 363},
                            {nullptr, 0x142ccb9bu, 0},
                            {nullptr, 0x7ad82b4du, 0}}) == ML_OK)
-    engine = preset_create_indexed(ctx, row, profiles, preset_build_card_verify_chain,
+    engine = zyl::matchlib::preset_create_indexed(ctx, row, profiles, ::preset_build_card_verify_chain,
                                    preset_pair_chain_hook);
   if (engine) {
-    engine_set_expected_dpi(engine, 363);
-    engine_set_input_mode(engine, kInputPixels);
-    engine_set_converters(engine, kSecondRawImageList);
+    zyl::matchlib::engine_set_expected_dpi(engine, 363);
+    zyl::matchlib::engine_set_input_mode(engine, kInputPixels);
+    zyl::matchlib::engine_set_converters(engine, kSecondRawImageList);
   }
-  ctx_release(ctx);
+  zyl::matchlib::ctx_release(ctx);
   return engine;
 }
 
-ZYL_API int preset_card_grid_hook(void* engine, void*, void*, void*, void*) {
+extern "C" ZYL_API int preset_card_grid_hook(void* engine, void*, void*, void*, void*) {
   auto* e = static_cast<MatchEngine*>(engine);
-  if (!e || !engine_get_context(e)) return ML_CORRUPT;
+  if (!e || !zyl::matchlib::engine_get_context(e)) return ML_CORRUPT;
   StageChain* chain =
-      preset_build_card_keypoint_grid_chain(stage_pair_ops(4), extractor_gridblock());
+      zyl::matchlib::preset_build_card_keypoint_grid_chain(zyl::matchlib::stage_pair_ops(4), extractor_gridblock());
   if (!chain) return ML_NO_MEMORY;
-  engine_set_chain(e, chain);
-  engine_set_score_profiles(e, preset_catalogue_profiles());
+  zyl::matchlib::engine_set_chain(e, chain);
+  zyl::matchlib::engine_set_score_profiles(e, zyl::matchlib::preset_catalogue_profiles());
   return ML_OK;
 }
 
-ZYL_API int preset_pair_chain_hook_alt(void* engine, void*, void*, void*, void*) {
+extern "C" ZYL_API int preset_pair_chain_hook_alt(void* engine, void*, void*, void*, void*) {
   auto* e = static_cast<MatchEngine*>(engine);
-  MatchContext* context = e ? engine_get_context(e) : nullptr;
+  MatchContext* context = e ? zyl::matchlib::engine_get_context(e) : nullptr;
   if (!context) return ML_CORRUPT;
-  StageChain* chain = preset_build_pair_chain_alt(context);
+  StageChain* chain = zyl::matchlib::preset_build_pair_chain_alt(context);
   if (!chain) return ML_NO_MEMORY;
-  engine_set_chain(e, chain);
-  engine_set_score_profiles(e, preset_catalogue_profiles());
+  zyl::matchlib::engine_set_chain(e, chain);
+  zyl::matchlib::engine_set_score_profiles(e, zyl::matchlib::preset_catalogue_profiles());
   return ML_OK;
 }
+
+extern "C" {
+
+ZYL_API const ScoreProfile* const* preset_catalogue_profiles(void) { return zyl::matchlib::preset_catalogue_profiles(); }
+ZYL_API StageChain* preset_build_card_keypoint_grid_chain(const StageMatchOps* ops, const StageExtractor* grid) { return zyl::matchlib::preset_build_card_keypoint_grid_chain(ops, grid); }
+ZYL_API StageChain* preset_build_verify_chain_grid(MatchContext* context) { return zyl::matchlib::preset_build_verify_chain_grid(context); }
+ZYL_API StageChain* preset_build_card_verify_chain(MatchContext* context, const AlgorithmPreset* arg1) { return zyl::matchlib::preset_build_card_verify_chain(context, arg1); }
+ZYL_API StageChain* preset_build_pair_chain_alt(MatchContext* context) { return zyl::matchlib::preset_build_pair_chain_alt(context); }
+ZYL_API MatchEngine* preset_create_card_grid(MatchContext* context, const StageExtractor* card) { return zyl::matchlib::preset_create_card_grid(context, card); }
+ZYL_API MatchEngine* preset_create_indexed_light(MatchContext* context, const ScoreProfile* const* profiles, int row) { return zyl::matchlib::preset_create_indexed_light(context, profiles, row); }
+ZYL_API MatchEngine* preset_create_indexed_card(MatchContext* context, const ScoreProfile* const* profiles, int row) { return zyl::matchlib::preset_create_indexed_card(context, profiles, row); }
 
 }  // extern "C"

@@ -8,6 +8,9 @@
 #include "zylscan/matchlib_object.h"
 #include "zylscan/matchlib_param.h"
 #include "zylscan/matchlib_presets.h"
+#include "matchlib/core/param_store.h"
+#include "matchlib/core/preset_defaults.h"
+#include "matchlib/image/image_operations.h"
 
 namespace zyl::matchlib {
 namespace {
@@ -16,8 +19,8 @@ constexpr int kNormalizeGlobal = 3, kNormalizeLocal = 4;
 
 int normalize(MatchContext* ctx, uint32_t switch_key, const uint8_t* pixels, int height, int width,
               int resolution, uint8_t* out) {
-  const int type = param_get(ctx, switch_key, 1) ? kNormalizeLocal : kNormalizeGlobal;
-  return imgproc_normalize_by_type(pixels, height, width, resolution, type, out);
+  const int type = zyl::matchlib::param_get(ctx, switch_key, 1) ? kNormalizeLocal : kNormalizeGlobal;
+  return zyl::matchlib::imgproc_normalize_by_type(pixels, height, width, resolution, type, out);
 }
 
 }  // namespace
@@ -25,9 +28,8 @@ int normalize(MatchContext* ctx, uint32_t switch_key, const uint8_t* pixels, int
 
 using namespace zyl::matchlib;
 
-extern "C" {
 
-ZYL_API int preset_register_far_defaults(MatchContext* context) {
+int zyl::matchlib::preset_register_far_defaults(MatchContext* context) {
   static constexpr PresetDefault kDefaults[] = {
       {"vn.morva_light.far.reject", 0, 1},
       {"vn.morva.far.reject", 0, 3},
@@ -41,16 +43,20 @@ ZYL_API int preset_register_far_defaults(MatchContext* context) {
   return write_defaults(context, kDefaults);
 }
 
-ZYL_API int stage_image_normalize(MatchContext* ctx, const uint8_t* pixels, const uint8_t*,
+extern "C" ZYL_API int stage_image_normalize(MatchContext* ctx, const uint8_t* pixels, const uint8_t*,
                                   int height, int width, int resolution, const SourceWindow*,
                                   uint8_t* out, uint8_t**, int*) {
   return normalize(ctx, 0x9df44d82u, pixels, height, width, resolution, out);
 }
 
-ZYL_API int stage_image_normalize_grid(MatchContext* ctx, const uint8_t* pixels, const uint8_t*,
+extern "C" ZYL_API int stage_image_normalize_grid(MatchContext* ctx, const uint8_t* pixels, const uint8_t*,
                                        int height, int width, int resolution,
                                        const SourceWindow*, uint8_t* out, uint8_t**, int*) {
   return normalize(ctx, 0xcb0badd0u, pixels, height, width, resolution, out);
 }
+
+extern "C" {
+
+ZYL_API int preset_register_far_defaults(MatchContext* context) { return zyl::matchlib::preset_register_far_defaults(context); }
 
 }  // extern "C"

@@ -19,6 +19,20 @@
 #include "zylscan/matchlib_quality_model.h"
 #include "zylscan/matchlib_stage_pairs.h"
 #include "zylscan/matchlib_stage_tables.h"
+#include "matchlib/core/match_context.h"
+#include "matchlib/core/match_engine.h"
+#include "matchlib/core/param_store.h"
+#include "matchlib/core/preset_catalogue_chains.h"
+#include "matchlib/core/preset_defaults.h"
+#include "matchlib/core/preset_light.h"
+#include "matchlib/core/preset_light_verify.h"
+#include "matchlib/core/preset_pair_chain.h"
+#include "matchlib/core/preset_table.h"
+#include "matchlib/core/profile_chains.h"
+#include "matchlib/core/static_profiles.h"
+#include "matchlib/filter/quality_network.h"
+#include "matchlib/match/full_match_op.h"
+#include "matchlib/match/stage_pairs.h"
 
 namespace zyl::matchlib {
 namespace {
@@ -35,8 +49,8 @@ constexpr int32_t k111[] = {1, 1, 1}, k10[] = {1, 0};
 // The context a factory works on: the caller's, retained, or a new one.
 class Context {
  public:
-  explicit Context(MatchContext* context) : ctx_(ctx_create_or_retain(context)) {}
-  ~Context() { ctx_release(ctx_); }
+  explicit Context(MatchContext* context) : ctx_(zyl::matchlib::ctx_create_or_retain(context)) {}
+  ~Context() { zyl::matchlib::ctx_release(ctx_); }
   Context(const Context&) = delete;
   Context& operator=(const Context&) = delete;
   MatchContext* get() const { return ctx_; }
@@ -45,7 +59,7 @@ class Context {
   MatchContext* ctx_;
 };
 
-const ScoreProfile* const* profiles() { return preset_catalogue_profiles(); }
+const ScoreProfile* const* profiles() { return zyl::matchlib::preset_catalogue_profiles(); }
 
 // Configuration shapes shared by several factories (A/B/D/E/F).
 EngineShape shape(int32_t size_class, uint8_t a, uint8_t b, int32_t d, int32_t e,
@@ -60,9 +74,9 @@ EngineShape shape_32() { return shape(3, 32, 16, 65, 121, k01, k0); }
 // Raw-pixel input at a resolution, through a converter list.
 MatchEngine* raw_input(MatchEngine* engine, int32_t dpi, const ImagePrepDescriptor* const* list) {
   if (engine) {
-    engine_set_expected_dpi(engine, dpi);
-    engine_set_input_mode(engine, kInputPixels);
-    engine_set_converters(engine, list);
+    zyl::matchlib::engine_set_expected_dpi(engine, dpi);
+    zyl::matchlib::engine_set_input_mode(engine, kInputPixels);
+    zyl::matchlib::engine_set_converters(engine, list);
   }
   return engine;
 }
@@ -70,14 +84,14 @@ MatchEngine* raw_input(MatchEngine* engine, int32_t dpi, const ImagePrepDescript
 // Attaches the built-in quality model when the texture stage is on; the
 // engine is released when the model cannot be made.
 MatchEngine* with_quality_model(MatchContext* ctx, MatchEngine* engine) {
-  if (!engine || !param_get(ctx, kKeyTexture, 0)) return engine;
-  QualityModelHolder* model = quality_model_create_default(ctx);
+  if (!engine || !zyl::matchlib::param_get(ctx, kKeyTexture, 0)) return engine;
+  QualityModelHolder* model = zyl::matchlib::quality_model_create_default(ctx);
   if (!model) {
-    engine_release(engine);
+    zyl::matchlib::engine_release(engine);
     return nullptr;
   }
-  engine_set_quality_model(engine, model);
-  quality_model_release(model);
+  zyl::matchlib::engine_set_quality_model(engine, model);
+  zyl::matchlib::quality_model_release(model);
   return engine;
 }
 
@@ -105,8 +119,8 @@ MatchEngine* light_factory(MatchContext* context) {
                            {nullptr, 0x641a9b75u, 4},
                            {nullptr, 0x9d55e9b7u, 14}}) != ML_OK)
     return nullptr;
-  (void)param_ensure(ctx, 0x7ad82b4du, 0);
-  return raw_input(preset_create_indexed(ctx, V.row, profiles(), preset_build_light_chain, nullptr),
+  (void)zyl::matchlib::param_ensure(ctx, 0x7ad82b4du, 0);
+  return raw_input(zyl::matchlib::preset_create_indexed(ctx, V.row, profiles(), preset_build_light_chain, nullptr),
                    V.resolution, kRawImageList);
 }
 
@@ -125,12 +139,12 @@ MatchEngine* indexed_light_factory(MatchContext* context) {
                                {nullptr, 0x522624e7u, V.second_limit},
                                {nullptr, 0xc901dcadu, V.budget}}) != ML_OK)
     return nullptr;
-  return preset_create_indexed_light(c.get(), profiles(), V.row);
+  return zyl::matchlib::preset_create_indexed_light(c.get(), profiles(), V.row);
 }
 
 template <int Row>
 MatchEngine* indexed_card_factory(MatchContext* context) {
-  return preset_create_indexed_card(context, profiles(), Row);
+  return zyl::matchlib::preset_create_indexed_card(context, profiles(), Row);
 }
 
 // ---- verification chains (VF1..VF8, B1) ----
@@ -148,15 +162,15 @@ template <VerifyValues V>
 MatchEngine* verify_factory(MatchContext* context) {
   Context c(context);
   MatchContext* ctx = c.get();
-  if (!ctx || preset_register_far_defaults(ctx) != ML_OK) return nullptr;
-  if (V.extra == Extra::grid_resolution && param_ensure(ctx, 0x94547f74u, 650) != ML_OK)
+  if (!ctx || zyl::matchlib::preset_register_far_defaults(ctx) != ML_OK) return nullptr;
+  if (V.extra == Extra::grid_resolution && zyl::matchlib::param_ensure(ctx, 0x94547f74u, 650) != ML_OK)
     return nullptr;
-  if (V.extra == Extra::texture && param_ensure(ctx, kKeyTexture, 1) != ML_OK) return nullptr;
+  if (V.extra == Extra::texture && zyl::matchlib::param_ensure(ctx, kKeyTexture, 1) != ML_OK) return nullptr;
   if (V.extra == Extra::texture_grid &&
       write_defaults(ctx, {{nullptr, 0xa2d1d9d5u, 5}, {nullptr, kKeyTexture, 1}}) != ML_OK)
     return nullptr;
-  StageChain* chain = V.card_switch < 0 ? preset_build_verify_chain_grid(ctx)
-                                        : preset_build_verify_chain(ctx, V.card_switch);
+  StageChain* chain = V.card_switch < 0 ? zyl::matchlib::preset_build_verify_chain_grid(ctx)
+                                        : zyl::matchlib::preset_build_verify_chain(ctx, V.card_switch);
   MatchEngine* engine = engine_of(ctx, chain, shape(V.size_class, V.a, V.b, V.d, 81, k012, k02),
                                   profiles(), preset_pair_chain_hook);
   if (V.extra == Extra::texture || V.extra == Extra::texture_grid)
@@ -168,16 +182,16 @@ MatchEngine* verify_factory(MatchContext* context) {
 MatchEngine* verify_small(MatchContext* context) {
   Context c(context);
   MatchContext* ctx = c.get();
-  if (!ctx || preset_register_far_defaults(ctx) != ML_OK) return nullptr;
-  return engine_of(ctx, preset_build_verify_chain(ctx, 0), shape_32(), profiles(),
+  if (!ctx || zyl::matchlib::preset_register_far_defaults(ctx) != ML_OK) return nullptr;
+  return engine_of(ctx, zyl::matchlib::preset_build_verify_chain(ctx, 0), shape_32(), profiles(),
                    preset_pair_chain_hook);
 }
 
 MatchEngine* card_verify(MatchContext* context) {
   Context c(context);
   MatchContext* ctx = c.get();
-  if (!ctx || preset_register_far_defaults(ctx) != ML_OK) return nullptr;
-  MatchEngine* engine = engine_of(ctx, preset_build_card_verify_chain(ctx, nullptr), shape_72(9),
+  if (!ctx || zyl::matchlib::preset_register_far_defaults(ctx) != ML_OK) return nullptr;
+  MatchEngine* engine = engine_of(ctx, zyl::matchlib::preset_build_card_verify_chain(ctx, nullptr), shape_72(9),
                                   profiles(), preset_pair_chain_hook);
   return raw_input(engine, 363, kSecondRawImageList);
 }
@@ -194,7 +208,7 @@ MatchEngine* pair_factory(MatchContext* context) {
   MatchContext* ctx = c.get();
   if (!ctx) return nullptr;
   // These defaults are not tested: a failed write leaves the read defaults.
-  if (V.level >= 1) (void)preset_register_far_defaults(ctx);
+  if (V.level >= 1) (void)zyl::matchlib::preset_register_far_defaults(ctx);
   if (V.level == 1)
     (void)write_defaults(ctx, {{nullptr, 0xaeeec432u, 32}, {nullptr, 0x95e5efb5u, 1}}, false);
   if (V.level >= 2)
@@ -208,8 +222,8 @@ MatchEngine* pair_factory(MatchContext* context) {
     (void)write_defaults(
         ctx, {{nullptr, 0x031185aau, 1}, {nullptr, 0x41fd08a3u, 1}, {nullptr, 0xc901dcadu, 500}},
         false);
-  StageChain* chain = V.level >= 2 ? preset_build_pair_chain_alt(ctx)
-                                   : preset_build_pair_chain(ctx, keypoint_stage_ops(V.ops_row));
+  StageChain* chain = V.level >= 2 ? zyl::matchlib::preset_build_pair_chain_alt(ctx)
+                                   : zyl::matchlib::preset_build_pair_chain(ctx, zyl::matchlib::keypoint_stage_ops(V.ops_row));
   return engine_of(ctx, chain, shape_32(), profiles(), preset_pair_chain_hook);
 }
 
@@ -222,26 +236,26 @@ MatchEngine* own_keypoint_factory(MatchContext* context) {
   const int st = Second ? write_defaults(ctx, {{nullptr, 0x4cc7a81du, 250},
                                                {nullptr, 0x35a97c9bu, 0},
                                                {nullptr, 0x0a11f34bu, 3}})
-                        : param_ensure(ctx, 0x35a97c9bu, 1);
+                        : zyl::matchlib::param_ensure(ctx, 0x35a97c9bu, 1);
   if (st != ML_OK) return nullptr;
   StageChain* chain = chain_of({
       {.extractor = extractor_keypoints_light(),
        .kind = kKindKeypoints,
-       .ops = keypoint_stage_ops(6),
+       .ops = zyl::matchlib::keypoint_stage_ops(6),
        .flags = STAGE_FLAG_RESTART_SCORES},
       {.extractor = Second ? extractor_keypoints_light() : extractor_keypoints_full(),
        .kind = kKindKeypoints,
        .images = Second ? nullptr : kKeypointImages,
-       .ops = keypoint_stage_ops(5),
+       .ops = zyl::matchlib::keypoint_stage_ops(5),
        .offset = Second ? 3 : 28,
-       .level = param_get_text(ctx, "vn.morva.far.reject", 3),
-       .limit = param_get(ctx, 0xdb4cd8b0u, 32),
+       .level = zyl::matchlib::param_get_text(ctx, "vn.morva.far.reject", 3),
+       .limit = zyl::matchlib::param_get(ctx, 0xdb4cd8b0u, 32),
        .flags = STAGE_FLAG_RESTART_SCORES},
       {.extractor = Second ? extractor_gridblock_alt() : extractor_gridblock(),
        .kind = kKindGridBlock,
        .images = kGridImages,
-       .ops = keypoint_stage_ops(4),
-       .limit = param_get(ctx, 0xda569574u, Second ? 16 : 1)},
+       .ops = zyl::matchlib::keypoint_stage_ops(4),
+       .limit = zyl::matchlib::param_get(ctx, 0xda569574u, Second ? 16 : 1)},
   });
   MatchEngine* engine = engine_of(ctx, chain, shape_64(4), profiles(), preset_pair_chain_hook);
   if (!engine) return nullptr;
@@ -270,8 +284,8 @@ MatchEngine* card_keypoint_grid_factory(MatchContext* context) {
                                        {nullptr, 0x35a97c9bu, 0},
                                        {nullptr, 0x0a11f34bu, 2}}) != ML_OK)
     return nullptr;
-  StageChain* chain = preset_build_card_keypoint_grid_chain(
-      stage_pair_ops(Pair), Alt ? extractor_gridblock_alt() : extractor_gridblock());
+  StageChain* chain = zyl::matchlib::preset_build_card_keypoint_grid_chain(
+      zyl::matchlib::stage_pair_ops(Pair), Alt ? extractor_gridblock_alt() : extractor_gridblock());
   return engine_of(ctx, chain, card_grid_shape(), profiles(), nullptr);
 }
 
@@ -282,19 +296,19 @@ MatchEngine* card_then_grid(MatchContext* context) {
       {.extractor = extractor_card('D'),
        .kind = kKindCard,
        .images = kCardImages,
-       .ops = card_stage_ops(4),
+       .ops = zyl::matchlib::card_stage_ops(4),
        .flags = STAGE_FLAG_RESTART_SCORES | STAGE_FLAG_SKIP_PAIR},
       {.extractor = extractor_gridblock(),
        .kind = kKindGridBlock,
        .images = kGridImages,
-       .ops = stage_pair_ops(3)},
+       .ops = zyl::matchlib::stage_pair_ops(3)},
   });
   return engine_of(c.get(), chain, card_grid_shape(), profiles(), nullptr);
 }
 
 template <char Card>
 MatchEngine* card_grid_factory(MatchContext* context) {
-  return preset_create_card_grid(context, extractor_card(Card));
+  return zyl::matchlib::preset_create_card_grid(context, extractor_card(Card));
 }
 
 // ---- card profiles ----
@@ -310,9 +324,9 @@ MatchEngine* card_profile_factory(MatchContext* context) {
   Context c(context);
   if (!c.get()) return nullptr;
   MatchEngine* engine =
-      profile_create_engine(c.get(), extractor_card(V.card), profile_table_row(V.row), profiles());
-  if (engine && V.rows) engine_set_expected_size(engine, V.rows, V.columns);
-  if (engine && V.dpi) engine_set_expected_dpi(engine, V.dpi);
+      zyl::matchlib::profile_create_engine(c.get(), extractor_card(V.card), zyl::matchlib::profile_table_row(V.row), profiles());
+  if (engine && V.rows) zyl::matchlib::engine_set_expected_size(engine, V.rows, V.columns);
+  if (engine && V.dpi) zyl::matchlib::engine_set_expected_dpi(engine, V.dpi);
   return engine;
 }
 
@@ -322,26 +336,26 @@ MatchEngine* card_profile_factory(MatchContext* context) {
 MatchEngine* gridmap_factory(MatchContext* context) {
   Context c(context);
   if (!c.get()) return nullptr;
-  return profile_create_engine(c.get(), extractor_card('E'), profile_gridmap_row(0), profiles());
+  return zyl::matchlib::profile_create_engine(c.get(), extractor_card('E'), zyl::matchlib::profile_gridmap_row(0), profiles());
 }
 
 template <char Card>
 MatchEngine* card9_factory(MatchContext* context) {
   Context c(context);
   if (!c.get()) return nullptr;
-  const AlgorithmProfile* row = profile_card9_row(0);
+  const AlgorithmProfile* row = zyl::matchlib::profile_card9_row(0);
   const EngineShape s = shape(row->preset.size_class, row->preset.most_views, row->preset.byte_b,
                               row->preset.d, row->preset.e, k0, k0, row->preset.format);
   MatchEngine* engine = engine_of(
-      c.get(), profile_chain_card9(extractor_card(Card), row, kCardImages), s, profiles(), nullptr);
-  if (engine) engine_set_input_mode(engine, kInputPixels);
+      c.get(), zyl::matchlib::profile_chain_card9(extractor_card(Card), row, kCardImages), s, profiles(), nullptr);
+  if (engine) zyl::matchlib::engine_set_input_mode(engine, kInputPixels);
   return engine;
 }
 
 MatchEngine* card9_compare_only(MatchContext* context) {
   Context c(context);
   if (!c.get()) return nullptr;
-  StageChain* chain = chain_of({{.kind = kKindNineScore, .ops = card_stage_ops(5)}});
+  StageChain* chain = chain_of({{.kind = kKindNineScore, .ops = zyl::matchlib::card_stage_ops(5)}});
   return engine_of(c.get(), chain,
                    shape(1, 16, 8, 60, 121, std::span<const int32_t>(), std::span<const int32_t>(),
                          kKindNineScore),
@@ -356,7 +370,7 @@ MatchEngine* card9_compare_only(MatchContext* context) {
 // comparison finds no parameter element and answers 17.
 const ScoreProfile* const* card_engine_profiles() {
   static const ScoreProfile kPlaceholder{
-      card_stage_ops(4), 0, {nullptr, -1, score_model_eval_pass, nullptr}, far_table_neutral()};
+      zyl::matchlib::card_stage_ops(4), 0, {nullptr, -1, score_model_eval_pass, nullptr}, zyl::matchlib::far_table_neutral()};
   static const ScoreProfile* const kList[] = {&kPlaceholder, nullptr};
   return kList;
 }
@@ -367,11 +381,11 @@ MatchEngine* card_engine_factory(MatchContext* context) {
   if (!c.get()) return nullptr;
   const EngineConfig zero{};  // an all-zero configuration block
   MatchEngine* engine =
-      engine_create(c.get(), nullptr, 0, SensorType, SizeClass, nullptr, 0, nullptr, 0, &zero);
+      zyl::matchlib::engine_create(c.get(), nullptr, 0, SensorType, SizeClass, nullptr, 0, nullptr, 0, &zero);
   if (!engine) return nullptr;
   static constexpr EngineMatchOps kCardComparison{card_verify_op, card_score_op};
-  engine_set_match_ops(engine, &kCardComparison);
-  if (Profiles) engine_set_score_profiles(engine, card_engine_profiles());
+  zyl::matchlib::engine_set_match_ops(engine, &kCardComparison);
+  if (Profiles) zyl::matchlib::engine_set_score_profiles(engine, card_engine_profiles());
   return engine;
 }
 
@@ -452,16 +466,16 @@ constexpr auto S4 = pair_factory<PairValues{5, 2}>;
 constexpr auto S5 = pair_factory<PairValues{5, 3}>;
 constexpr PresetFactory kMain[] = {
     VF6,
-    preset_create_light,
-    preset_create_light,
+    ::preset_create_light,
+    ::preset_create_light,
     L3,
     L2,
     L1,
     S2,
     C1,
     VF4,
-    preset_create_light_verify,
-    preset_create_light_verify,
+    ::preset_create_light_verify,
+    ::preset_create_light_verify,
     VF5,
     VF2,
     VF1,

@@ -14,6 +14,15 @@
 #include "zylscan/matchlib_presets.h"
 #include "zylscan/matchlib_profiles.h"
 #include "zylscan/matchlib_stage_tables.h"
+#include "matchlib/core/match_context.h"
+#include "matchlib/core/match_engine.h"
+#include "matchlib/core/param_store.h"
+#include "matchlib/core/preset_light.h"
+#include "matchlib/core/preset_table.h"
+#include "matchlib/core/stage_chain.h"
+#include "matchlib/core/static_profiles.h"
+#include "matchlib/keypoint/keypoint_stage.h"
+#include "matchlib/match/full_match_op.h"
 
 namespace zyl::matchlib {
 namespace {
@@ -27,25 +36,25 @@ constexpr const char* kKeyLightReject = "vn.morva_light.far.reject";
 
 // Rows of the keypoint-section operation table: the orientation histogram
 // and the global light keypoint comparison.
-const StageMatchOps* const kCoarseOps = keypoint_stage_ops(6);
-const StageMatchOps* const kLightOps = keypoint_stage_ops(2);
+const StageMatchOps* const kCoarseOps = zyl::matchlib::keypoint_stage_ops(6);
+const StageMatchOps* const kLightOps = zyl::matchlib::keypoint_stage_ops(2);
 
 // The light stage's one profile: its score passes through and the light
 // threshold table maps it to the FAR scale.
 const ScoreProfile kLightProfile{kLightOps, 0, {nullptr, -1, score_model_eval_pass, nullptr},
-                                 far_table_light()};
+                                 zyl::matchlib::far_table_light()};
 const ScoreProfile* const kLightProfiles[] = {&kLightProfile, nullptr};
 
-const StageExtractor* light_extractor() { return &keypoint_stage_extractors()[0]; }
+const StageExtractor* light_extractor() { return &zyl::matchlib::keypoint_stage_extractors()[0]; }
 
 // Appends the stage or, when it could not be made, frees the chain.
 bool append_or_free(StageChain*& chain, StageObject* stage) {
   if (!stage) {
-    chain_free(chain);
+    zyl::matchlib::chain_free(chain);
     chain = nullptr;
     return false;
   }
-  chain_append(chain, stage);
+  zyl::matchlib::chain_append(chain, stage);
   return true;
 }
 
@@ -54,38 +63,37 @@ bool append_or_free(StageChain*& chain, StageObject* stage) {
 
 using namespace zyl::matchlib;
 
-extern "C" {
 
-ZYL_API StageChain* preset_build_light_chain(MatchContext* context, const AlgorithmPreset*) {
-  StageChain* chain = chain_create();
+extern "C" ZYL_API StageChain* preset_build_light_chain(MatchContext* context, const AlgorithmPreset*) {
+  StageChain* chain = zyl::matchlib::chain_create();
   if (!chain) return nullptr;
-  StageObject* coarse = stage_create(light_extractor(), kKindKeypoints, nullptr, kCoarseOps, 0, 0);
-  if (coarse) stage_set_flags(coarse, STAGE_FLAG_RESTART_SCORES);
+  StageObject* coarse = zyl::matchlib::stage_create(light_extractor(), kKindKeypoints, nullptr, kCoarseOps, 0, 0);
+  if (coarse) zyl::matchlib::stage_set_flags(coarse, STAGE_FLAG_RESTART_SCORES);
   if (!append_or_free(chain, coarse)) return nullptr;
-  StageObject* fine = stage_create(light_extractor(), kKindKeypoints, nullptr, kLightOps, 0,
-                                   param_get_text(context, kKeyLightReject, 0));
+  StageObject* fine = zyl::matchlib::stage_create(light_extractor(), kKindKeypoints, nullptr, kLightOps, 0,
+                                   zyl::matchlib::param_get_text(context, kKeyLightReject, 0));
   if (fine)
-    stage_set_max_candidates(fine, static_cast<uint8_t>(param_get(context, kKeySecondLimit, 5)));
+    zyl::matchlib::stage_set_max_candidates(fine, static_cast<uint8_t>(zyl::matchlib::param_get(context, kKeySecondLimit, 5)));
   if (!append_or_free(chain, fine)) return nullptr;
   return chain;
 }
 
-ZYL_API MatchEngine* preset_create_indexed(MatchContext* context, int row,
+MatchEngine* zyl::matchlib::preset_create_indexed(MatchContext* context, int row,
                                            const ScoreProfile* const* profiles,
                                            PresetChainBuilder builder, EngineHook hook) {
-  const AlgorithmPreset* p = preset_table_row(row);
+  const AlgorithmPreset* p = zyl::matchlib::preset_table_row(row);
   if (!p || !builder) return nullptr;
   int32_t first[3] = {}, second[3] = {};
-  const int first_count = preset_option_list(row, 0, first);
-  const int second_count = preset_option_list(row, 1, second);
+  const int first_count = zyl::matchlib::preset_option_list(row, 0, first);
+  const int second_count = zyl::matchlib::preset_option_list(row, 1, second);
   const EngineShape shape{p->format, kSensorType, p->size_class, p->most_views, p->byte_b, p->d,
                           p->e, p->f, p->h, std::span<const int32_t>(first, first_count),
                           std::span<const int32_t>(second, second_count)};
   return engine_of(context, builder(context, p), shape, profiles, hook);
 }
 
-ZYL_API MatchEngine* preset_create_light(MatchContext* context) {
-  MatchContext* ctx = ctx_create_or_retain(context);
+MatchEngine* zyl::matchlib::preset_create_light(MatchContext* context) {
+  MatchContext* ctx = zyl::matchlib::ctx_create_or_retain(context);
   if (!ctx) return nullptr;
   static constexpr PresetDefault kDefaults[] = {
       {nullptr, 0x222432cdu, 2},    {nullptr, 0xdd9f4ee9u, 10},  {nullptr, 0x0461d4c7u, 4},
@@ -95,18 +103,23 @@ ZYL_API MatchEngine* preset_create_light(MatchContext* context) {
       {nullptr, 0x9d55e9b7u, 14},
   };
   if (write_defaults(ctx, kDefaults) != ML_OK) {
-    ctx_release(ctx);
+    zyl::matchlib::ctx_release(ctx);
     return nullptr;
   }
-  (void)param_ensure(ctx, 0x7ad82b4du, 0);
+  (void)zyl::matchlib::param_ensure(ctx, 0x7ad82b4du, 0);
   MatchEngine* engine =
-      preset_create_indexed(ctx, kLightRow, kLightProfiles, preset_build_light_chain, nullptr);
+      zyl::matchlib::preset_create_indexed(ctx, kLightRow, kLightProfiles, preset_build_light_chain, nullptr);
   if (engine) {
-    engine_set_input_mode(engine, kInputPixels);
-    engine_set_converters(engine, kRawImageList);  // raw buffers are normalised globally
+    zyl::matchlib::engine_set_input_mode(engine, kInputPixels);
+    zyl::matchlib::engine_set_converters(engine, kRawImageList);  // raw buffers are normalised globally
   }
-  ctx_release(ctx);
+  zyl::matchlib::ctx_release(ctx);
   return engine;
 }
+
+extern "C" {
+
+ZYL_API MatchEngine* preset_create_indexed(MatchContext* context, int row, const ScoreProfile* const* profiles, PresetChainBuilder builder, EngineHook hook) { return zyl::matchlib::preset_create_indexed(context, row, profiles, builder, hook); }
+ZYL_API MatchEngine* preset_create_light(MatchContext* context) { return zyl::matchlib::preset_create_light(context); }
 
 }  // extern "C"

@@ -17,6 +17,13 @@
 #include "zylscan/matchlib_profiles.h"
 #include "zylscan/matchlib_stage_tables.h"
 #include "zylscan/matchlib_texture_algorithm.h"
+#include "matchlib/core/match_context.h"
+#include "matchlib/core/match_engine.h"
+#include "matchlib/core/param_store.h"
+#include "matchlib/core/preset_light_verify.h"
+#include "matchlib/core/stage_chain.h"
+#include "matchlib/core/static_profiles.h"
+#include "matchlib/match/full_match_op.h"
 
 namespace zyl::matchlib {
 namespace {
@@ -32,22 +39,22 @@ constexpr const char* kKeyLightReject = "vn.morva_light.far.reject";
 constexpr const char* kKeyLightEarly = "vn.morva_light.verify.reject_far";
 constexpr const char* kKeyLastEarly = "vn.morva.verify.reject_far";
 
-const StageMatchOps* const kCoarseOps = keypoint_stage_ops(6);
-const StageMatchOps* const kBundleOps = keypoint_stage_ops(7);
-const StageMatchOps* const kFullOps = keypoint_stage_ops(9);
+const StageMatchOps* const kCoarseOps = zyl::matchlib::keypoint_stage_ops(6);
+const StageMatchOps* const kBundleOps = zyl::matchlib::keypoint_stage_ops(7);
+const StageMatchOps* const kFullOps = zyl::matchlib::keypoint_stage_ops(9);
 
 const StageExtractor* full_extractor() { return extractor_keypoints_full(); }
 
 // The second stage's profile passes its score through; the last stage's
 // maps its sub-scores through the 58-feature model.
 const ScoreProfile kSecondProfile{kBundleOps, 0, {nullptr, -1, score_model_eval_pass, nullptr},
-                                  far_table_light_verify()};
-const ScoreProfile kLastProfile{kFullOps, 0, score_model_light_verify(),
-                                far_table_light_verify_model()};
+                                  zyl::matchlib::far_table_light_verify()};
+const ScoreProfile kLastProfile{kFullOps, 0, zyl::matchlib::score_model_light_verify(),
+                                zyl::matchlib::far_table_light_verify_model()};
 const ScoreProfile* const kProfiles[] = {&kSecondProfile, &kLastProfile, nullptr};
 
 uint8_t limit_of(MatchContext* ctx, uint32_t key, int32_t fallback) {
-  return static_cast<uint8_t>(param_get(ctx, key, fallback));
+  return static_cast<uint8_t>(zyl::matchlib::param_get(ctx, key, fallback));
 }
 
 }  // namespace
@@ -55,96 +62,95 @@ uint8_t limit_of(MatchContext* ctx, uint32_t key, int32_t fallback) {
 
 using namespace zyl::matchlib;
 
-extern "C" {
 
-ZYL_API StageChain* preset_build_verify_chain(MatchContext* context, int card_switch) {
-  const int32_t texture = param_get(context, kKeyTexture, 0);
-  StageChain* chain = chain_create();
+StageChain* zyl::matchlib::preset_build_verify_chain(MatchContext* context, int card_switch) {
+  const int32_t texture = zyl::matchlib::param_get(context, kKeyTexture, 0);
+  StageChain* chain = zyl::matchlib::chain_create();
   if (!chain) return nullptr;
   const auto add = [&](StageObject* stage) {
     if (!stage) return false;
-    chain_append(chain, stage);
+    zyl::matchlib::chain_append(chain, stage);
     return true;
   };
   bool ok = true;
   // 1: coarse orientation histogram; its scores are not carried on.
-  if (StageObject* s = stage_create(full_extractor(), kKindKeypoints, kKeypointImages, kCoarseOps, 0, 0)) {
-    stage_set_flags(s, STAGE_FLAG_RESTART_SCORES);
+  if (StageObject* s = zyl::matchlib::stage_create(full_extractor(), kKindKeypoints, kKeypointImages, kCoarseOps, 0, 0)) {
+    zyl::matchlib::stage_set_flags(s, STAGE_FLAG_RESTART_SCORES);
     ok = add(s);
   } else {
     ok = false;
   }
   // 2: keypoint comparison with early rejection.
   if (ok) {
-    StageObject* s = stage_create(full_extractor(), kKindKeypoints, kKeypointImages, kBundleOps, 3,
-                                  param_get_text(context, kKeyLightReject, 2));
+    StageObject* s = zyl::matchlib::stage_create(full_extractor(), kKindKeypoints, kKeypointImages, kBundleOps, 3,
+                                  zyl::matchlib::param_get_text(context, kKeyLightReject, 2));
     if (s) {
-      stage_set_flags(s, STAGE_FLAG_DROP_TRANSFORM);
-      stage_set_max_candidates(s, limit_of(context, kKeySecondLimit, 16));
-      stage_set_early_decision(s, param_get_text(context, kKeyLightEarly, 0),
+      zyl::matchlib::stage_set_flags(s, STAGE_FLAG_DROP_TRANSFORM);
+      zyl::matchlib::stage_set_max_candidates(s, limit_of(context, kKeySecondLimit, 16));
+      zyl::matchlib::stage_set_early_decision(s, zyl::matchlib::param_get_text(context, kKeyLightEarly, 0),
                                limit_of(context, kKeySecondEarlyCount, 14));
-      stage_set_flags(s, STAGE_FLAG_RESTART_SCORES);
+      zyl::matchlib::stage_set_flags(s, STAGE_FLAG_RESTART_SCORES);
     }
     ok = add(s);
   }
   // 3: card template, extraction only.
   if (ok && (card_switch || texture)) {
-    StageObject* s = stage_create(extractor_card('D'), kKindCard, kCardImages, nullptr, 0, 0);
+    StageObject* s = zyl::matchlib::stage_create(extractor_card('D'), kKindCard, kCardImages, nullptr, 0, 0);
     if (s) {
-      stage_set_max_candidates(s, limit_of(context, kKeyLateLimit, 8));
-      stage_set_flags(s, STAGE_FLAG_SKIP_PAIR | STAGE_FLAG_RESTART_SCORES);
+      zyl::matchlib::stage_set_max_candidates(s, limit_of(context, kKeyLateLimit, 8));
+      zyl::matchlib::stage_set_flags(s, STAGE_FLAG_SKIP_PAIR | STAGE_FLAG_RESTART_SCORES);
     }
     ok = add(s);
   }
   // 4: grid block, extraction only.
   if (ok) {
-    StageObject* s = stage_create(extractor_gridblock(), kKindGridBlock, kGridImages, nullptr, 0, 0);
+    StageObject* s = zyl::matchlib::stage_create(extractor_gridblock(), kKindGridBlock, kGridImages, nullptr, 0, 0);
     if (s) {
-      stage_set_max_candidates(s, limit_of(context, kKeyLateLimit, 8));
-      stage_set_flags(s, STAGE_FLAG_SKIP_PAIR | STAGE_FLAG_RESTART_SCORES);
+      zyl::matchlib::stage_set_max_candidates(s, limit_of(context, kKeyLateLimit, 8));
+      zyl::matchlib::stage_set_flags(s, STAGE_FLAG_SKIP_PAIR | STAGE_FLAG_RESTART_SCORES);
     }
     ok = add(s);
   }
   // 5: the combined last stage.
   if (ok) {
-    StageObject* s = stage_create(full_extractor(), kKindKeypoints, kKeypointImages, kFullOps, 0, 0);
+    StageObject* s = zyl::matchlib::stage_create(full_extractor(), kKindKeypoints, kKeypointImages, kFullOps, 0, 0);
     if (s) {
-      stage_set_max_candidates(s, limit_of(context, kKeyLateLimit, 8));
-      stage_set_early_decision(s, param_get_text(context, kKeyLastEarly, 4),
+      zyl::matchlib::stage_set_max_candidates(s, limit_of(context, kKeyLateLimit, 8));
+      zyl::matchlib::stage_set_early_decision(s, zyl::matchlib::param_get_text(context, kKeyLastEarly, 4),
                                limit_of(context, kKeyLastEarlyCount, 4));
     }
     ok = add(s);
   }
   // 6: texture template, extraction only, never for a single pair.
   if (ok && texture) {
-    StageObject* s = stage_create(extractor_texture(), kKindTexture, nullptr, nullptr, 0, 0);
-    if (s) stage_set_flags(s, STAGE_FLAG_SKIP_PAIR);
+    StageObject* s = zyl::matchlib::stage_create(extractor_texture(), kKindTexture, nullptr, nullptr, 0, 0);
+    if (s) zyl::matchlib::stage_set_flags(s, STAGE_FLAG_SKIP_PAIR);
     ok = add(s);
   }
   if (!ok) {
-    chain_free(chain);
+    zyl::matchlib::chain_free(chain);
     return nullptr;
   }
   return chain;
 }
 
-ZYL_API MatchEngine* preset_create_light_verify(MatchContext* context) {
-  MatchContext* ctx = ctx_create_or_retain(context);
+MatchEngine* zyl::matchlib::preset_create_light_verify(MatchContext* context) {
+  MatchContext* ctx = zyl::matchlib::ctx_create_or_retain(context);
   if (!ctx) return nullptr;
   // A failed write leaves the chain builder's read defaults in force.
-  (void)param_ensure(ctx, 0x94547f74u, 650);
-  (void)param_ensure_text(ctx, kKeyLightEarly, 0);
-  (void)param_ensure(ctx, kKeySecondEarlyCount, 255);
-  (void)param_ensure_text(ctx, kKeyLightReject, 1);
-  (void)param_ensure(ctx, kKeySecondLimit, 40);
-  (void)param_ensure_text(ctx, kKeyLastEarly, 6);
-  (void)param_ensure(ctx, kKeyLastEarlyCount, 16);
-  (void)param_ensure(ctx, kKeyLateLimit, 30);
-  (void)param_ensure(ctx, 0xaeeec432u, 6);
-  (void)param_set(ctx, 0x2a1d740fu, 0);
+  (void)zyl::matchlib::param_ensure(ctx, 0x94547f74u, 650);
+  (void)zyl::matchlib::param_ensure_text(ctx, kKeyLightEarly, 0);
+  (void)zyl::matchlib::param_ensure(ctx, kKeySecondEarlyCount, 255);
+  (void)zyl::matchlib::param_ensure_text(ctx, kKeyLightReject, 1);
+  (void)zyl::matchlib::param_ensure(ctx, kKeySecondLimit, 40);
+  (void)zyl::matchlib::param_ensure_text(ctx, kKeyLastEarly, 6);
+  (void)zyl::matchlib::param_ensure(ctx, kKeyLastEarlyCount, 16);
+  (void)zyl::matchlib::param_ensure(ctx, kKeyLateLimit, 30);
+  (void)zyl::matchlib::param_ensure(ctx, 0xaeeec432u, 6);
+  (void)zyl::matchlib::param_set(ctx, 0x2a1d740fu, 0);
 
   EngineConfig config;
-  engine_config_init(&config);
+  zyl::matchlib::engine_config_init(&config);
   config.most_views = 96;
   config.unnamed_u8_1 = 32;
   config.unnamed_i32_2 = 80;
@@ -155,17 +161,22 @@ ZYL_API MatchEngine* preset_create_light_verify(MatchContext* context) {
   static constexpr int32_t kSecond[] = {0, 2};
 
   MatchEngine* engine = nullptr;
-  if (StageChain* chain = preset_build_verify_chain(ctx, 0)) {
-    engine = engine_create(ctx, chain, kFormat, kSensorType, kSensorSize, kFirst, 3, kSecond, 2,
+  if (StageChain* chain = zyl::matchlib::preset_build_verify_chain(ctx, 0)) {
+    engine = zyl::matchlib::engine_create(ctx, chain, kFormat, kSensorType, kSensorSize, kFirst, 3, kSecond, 2,
                            &config);
-    if (!engine) chain_free(chain);
+    if (!engine) zyl::matchlib::chain_free(chain);
   }
   if (engine) {
-    engine_set_score_profiles(engine, kProfiles);
-    engine_set_hook(engine, preset_pair_chain_hook);
+    zyl::matchlib::engine_set_score_profiles(engine, kProfiles);
+    zyl::matchlib::engine_set_hook(engine, preset_pair_chain_hook);
   }
-  ctx_release(ctx);
+  zyl::matchlib::ctx_release(ctx);
   return engine;
 }
+
+extern "C" {
+
+ZYL_API StageChain* preset_build_verify_chain(MatchContext* context, int card_switch) { return zyl::matchlib::preset_build_verify_chain(context, card_switch); }
+ZYL_API MatchEngine* preset_create_light_verify(MatchContext* context) { return zyl::matchlib::preset_create_light_verify(context); }
 
 }  // extern "C"

@@ -12,6 +12,13 @@
 #include "zylscan/matchlib_presets.h"
 #include "zylscan/matchlib_profiles.h"
 #include "zylscan/matchlib_stage_tables.h"
+#include "matchlib/core/match_engine.h"
+#include "matchlib/core/param_store.h"
+#include "matchlib/core/preset_pair_chain.h"
+#include "matchlib/core/stage_chain.h"
+#include "matchlib/core/static_profiles.h"
+#include "matchlib/keypoint/keypoint_stage.h"
+#include "matchlib/match/full_match_op.h"
 
 namespace zyl::matchlib {
 namespace {
@@ -21,11 +28,11 @@ constexpr uint32_t kKeySmooth = 0x031185aau;
 constexpr uint32_t kKeyNoImages = 0x03214c8eu;
 
 // {match_keypoints, fuse_with_profile} of the keypoint-section table.
-const StageMatchOps* const kPairOps = keypoint_stage_ops(5);
+const StageMatchOps* const kPairOps = zyl::matchlib::keypoint_stage_ops(5);
 // Placeholder profile: the pair score passes through and every raw score
 // above 0 passes every level, until fitted data for this pair exist.
 const ScoreProfile kPairProfile{kPairOps, 0, {nullptr, -1, score_model_eval_pass, nullptr},
-                                far_table_neutral()};
+                                zyl::matchlib::far_table_neutral()};
 const ScoreProfile* const kPairProfiles[] = {&kPairProfile, nullptr};
 
 }  // namespace
@@ -33,35 +40,38 @@ const ScoreProfile* const kPairProfiles[] = {&kPairProfile, nullptr};
 
 using namespace zyl::matchlib;
 
-extern "C" {
 
-ZYL_API StageChain* preset_build_pair_chain(MatchContext* context, const StageMatchOps* ops) {
+StageChain* zyl::matchlib::preset_build_pair_chain(MatchContext* context, const StageMatchOps* ops) {
   const ImagePrepRoutine* images = kKeypointImages;
-  if (param_get(context, kKeySmooth, 0))
+  if (zyl::matchlib::param_get(context, kKeySmooth, 0))
     images = kSmoothKeypointImages;
-  else if (param_get(context, kKeyNoImages, 0))
+  else if (zyl::matchlib::param_get(context, kKeyNoImages, 0))
     images = nullptr;
-  StageChain* chain = chain_create();
+  StageChain* chain = zyl::matchlib::chain_create();
   if (!chain) return nullptr;
   StageObject* stage =
-      stage_create(&keypoint_stage_extractors()[1], kKindKeypoints, images, ops, 0, 0);
+      zyl::matchlib::stage_create(&zyl::matchlib::keypoint_stage_extractors()[1], kKindKeypoints, images, ops, 0, 0);
   if (!stage) {
-    chain_free(chain);
+    zyl::matchlib::chain_free(chain);
     return nullptr;
   }
-  chain_append(chain, stage);
+  zyl::matchlib::chain_append(chain, stage);
   return chain;
 }
 
-ZYL_API int preset_pair_chain_hook(void* engine, void*, void*, void*, void*) {
+extern "C" ZYL_API int preset_pair_chain_hook(void* engine, void*, void*, void*, void*) {
   auto* e = static_cast<MatchEngine*>(engine);
-  MatchContext* context = e ? engine_get_context(e) : nullptr;
+  MatchContext* context = e ? zyl::matchlib::engine_get_context(e) : nullptr;
   if (!context) return ML_CORRUPT;
-  StageChain* chain = preset_build_pair_chain(context, kPairOps);
+  StageChain* chain = zyl::matchlib::preset_build_pair_chain(context, kPairOps);
   if (!chain) return ML_NO_MEMORY;
-  engine_set_chain(e, chain);
-  engine_set_score_profiles(e, kPairProfiles);
+  zyl::matchlib::engine_set_chain(e, chain);
+  zyl::matchlib::engine_set_score_profiles(e, kPairProfiles);
   return ML_OK;
 }
+
+extern "C" {
+
+ZYL_API StageChain* preset_build_pair_chain(MatchContext* context, const StageMatchOps* ops) { return zyl::matchlib::preset_build_pair_chain(context, ops); }
 
 }  // extern "C"

@@ -5,6 +5,7 @@
 
 #include "zylscan/matchlib_preset_catalogue.h"
 #include "zylscan/matchlib_presets.h"
+#include "matchlib/core/preset_table.h"
 
 namespace zyl::matchlib {
 namespace {
@@ -46,7 +47,7 @@ constexpr AlgorithmProfile kProfiles[PROFILE_TABLE_ROWS] = {
     profile(profile_chain_card, 67, 16, 8, 8, 60, 121, 2, kOnly0, k02),
     profile(profile_chain_card_alt, 74, 64, 24, 24, 70, 81, 8, kAll, k02),
     profile(profile_chain_triple_default, 74, 72, 32, 32, 75, 81, 5, kAll, k02),
-    profile(profile_chain_triple, 74, 64, 24, 24, 70, 81, 8, kAll, k02),
+    profile(::profile_chain_triple, 74, 64, 24, 24, 70, 81, 8, kAll, k02),
     profile(profile_chain_card, 67, 72, 32, 32, 75, 81, 2, kAll, k02),
     profile(profile_chain_card, 67, 32, 16, 16, 65, 121, 3, kOnly0, k01),
     profile(profile_chain_card, 67, 64, 24, 24, 70, 81, 8, k01, kOnly0),
@@ -81,32 +82,40 @@ int list_of(const int32_t* sw, int32_t out[3]) {
 
 using namespace zyl::matchlib;
 
-extern "C" {
 
-ZYL_API const AlgorithmPreset* preset_table_row(int row) {
+const AlgorithmPreset* zyl::matchlib::preset_table_row(int row) {
   return row >= 0 && row < PRESET_TABLE_ROWS ? &kPresets[row] : nullptr;
 }
 
-ZYL_API int preset_option_list(int row, int which, int32_t out[3]) {
+int zyl::matchlib::preset_option_list(int row, int which, int32_t out[3]) {
   if (row < 0 || row >= PRESET_TABLE_ROWS || which < 0 || which > 1 || !out) return -1;
   return list_of(which == 0 ? kFirstOptions[row] : kSecondOptions[row], out);
 }
 
-ZYL_API const AlgorithmProfile* profile_table_row(int row) {
+const AlgorithmProfile* zyl::matchlib::profile_table_row(int row) {
   return row >= 0 && row < PROFILE_TABLE_ROWS ? &kProfiles[row] : nullptr;
 }
 
-ZYL_API const AlgorithmProfile* profile_gridmap_row(int row) {
+const AlgorithmProfile* zyl::matchlib::profile_gridmap_row(int row) {
   return row >= 0 && row < PROFILE_GRIDMAP_ROWS ? &kGridmapProfiles[row] : nullptr;
 }
 
-ZYL_API const AlgorithmProfile* profile_card9_row(int row) {
+const AlgorithmProfile* zyl::matchlib::profile_card9_row(int row) {
   return row >= 0 && row < PROFILE_CARD9_ROWS ? &kCard9Profiles[row] : nullptr;
 }
 
-ZYL_API int profile_option_list(const AlgorithmProfile* row, int which, int32_t out[3]) {
+int zyl::matchlib::profile_option_list(const AlgorithmProfile* row, int which, int32_t out[3]) {
   if (!row || which < 0 || which > 1 || !out) return -1;
   return list_of(which == 0 ? row->first_switches : row->second_switches, out);
 }
+
+extern "C" {
+
+ZYL_API const AlgorithmPreset* preset_table_row(int row) { return zyl::matchlib::preset_table_row(row); }
+ZYL_API int preset_option_list(int row, int which, int32_t out[3]) { return zyl::matchlib::preset_option_list(row, which, out); }
+ZYL_API const AlgorithmProfile* profile_table_row(int row) { return zyl::matchlib::profile_table_row(row); }
+ZYL_API const AlgorithmProfile* profile_gridmap_row(int row) { return zyl::matchlib::profile_gridmap_row(row); }
+ZYL_API const AlgorithmProfile* profile_card9_row(int row) { return zyl::matchlib::profile_card9_row(row); }
+ZYL_API int profile_option_list(const AlgorithmProfile* row, int which, int32_t out[3]) { return zyl::matchlib::profile_option_list(row, which, out); }
 
 }  // extern "C"

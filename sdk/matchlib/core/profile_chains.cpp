@@ -12,6 +12,12 @@
 #include "zylscan/matchlib_preset_catalogue.h"
 #include "zylscan/matchlib_stage_pairs.h"
 #include "zylscan/matchlib_stage_tables.h"
+#include "matchlib/core/match_engine.h"
+#include "matchlib/core/param_store.h"
+#include "matchlib/core/preset_table.h"
+#include "matchlib/core/profile_chains.h"
+#include "matchlib/match/full_match_op.h"
+#include "matchlib/match/stage_pairs.h"
 
 namespace zyl::matchlib {
 namespace {
@@ -21,14 +27,14 @@ constexpr int32_t kInputPixels = 2;
 constexpr const char* kKeyTripleReject = "vn.algorithm.reject_far";
 
 // {match_card_grid, fuse_card_grid} and its detail variant.
-const StageMatchOps* card_grid_ops() { return card_stage_ops(4); }
-const StageMatchOps* card_grid_detail_ops() { return card_stage_ops(3); }
+const StageMatchOps* card_grid_ops() { return zyl::matchlib::card_stage_ops(4); }
+const StageMatchOps* card_grid_detail_ops() { return zyl::matchlib::card_stage_ops(3); }
 
 // Candidates the first stage leaves out of the second. A value at or over
 // the budget leaves one candidate; a negative one would raise the limit
 // over the budget (and past the byte it is kept in), so it counts as 0.
 int skipped(MatchContext* ctx, int budget, int fallback) {
-  const int32_t k = param_get(ctx, static_cast<uint32_t>(PROFILE_KEY_SKIP), fallback);
+  const int32_t k = zyl::matchlib::param_get(ctx, static_cast<uint32_t>(PROFILE_KEY_SKIP), fallback);
   return std::clamp<int32_t>(k, 0, std::max(budget - 1, 0));
 }
 
@@ -41,7 +47,7 @@ StageChain* card_chain(MatchContext* ctx, const StageExtractor* descriptor,
   return chain_of({
       {.extractor = descriptor,
        .kind = kind,
-       .ops = stage_pair_ops(1),
+       .ops = zyl::matchlib::stage_pair_ops(1),
        .flags = STAGE_FLAG_RESTART_SCORES},
       {.kind = kind, .ops = second, .limit = b - k},
   });
@@ -52,19 +58,18 @@ StageChain* card_chain(MatchContext* ctx, const StageExtractor* descriptor,
 
 using namespace zyl::matchlib;
 
-extern "C" {
 
-ZYL_API StageChain* profile_chain_card(MatchContext* context, const StageExtractor* descriptor,
+extern "C" ZYL_API StageChain* profile_chain_card(MatchContext* context, const StageExtractor* descriptor,
                                        const AlgorithmProfile* row) {
   return card_chain(context, descriptor, row, card_grid_ops());
 }
 
-ZYL_API StageChain* profile_chain_card_alt(MatchContext* context, const StageExtractor* descriptor,
+extern "C" ZYL_API StageChain* profile_chain_card_alt(MatchContext* context, const StageExtractor* descriptor,
                                            const AlgorithmProfile* row) {
   return card_chain(context, descriptor, row, card_grid_detail_ops());
 }
 
-ZYL_API StageChain* profile_chain_triple(MatchContext* context, const StageExtractor* descriptor,
+StageChain* zyl::matchlib::profile_chain_triple(MatchContext* context, const StageExtractor* descriptor,
                                          const AlgorithmProfile* row) {
   if (!row) return nullptr;
   const int b = row->preset.budget;
@@ -73,56 +78,56 @@ ZYL_API StageChain* profile_chain_triple(MatchContext* context, const StageExtra
   return chain_of({
       {.extractor = descriptor,
        .kind = kKindTriple,
-       .ops = stage_pair_ops(1),
+       .ops = zyl::matchlib::stage_pair_ops(1),
        .flags = STAGE_FLAG_RESTART_SCORES},
       {.kind = kKindTriple,
        .ops = card_grid_ops(),
        .offset = 2,
-       .level = param_get_text(context, kKeyTripleReject, 4),
+       .level = zyl::matchlib::param_get_text(context, kKeyTripleReject, 4),
        .limit = b - k / 3,
        .flags = STAGE_FLAG_RESTART_SCORES},
       {.kind = kKindTriple, .ops = card_grid_detail_ops(), .limit = rest < 2 ? 1 : rest / 2},
   });
 }
 
-ZYL_API StageChain* profile_chain_triple_default(MatchContext* context,
+extern "C" ZYL_API StageChain* profile_chain_triple_default(MatchContext* context,
                                                  const StageExtractor* descriptor,
                                                  const AlgorithmProfile* row) {
   const auto key = static_cast<uint32_t>(PROFILE_KEY_TRIPLE);
-  if (param_get(context, key, PROFILE_ABSENT) == PROFILE_ABSENT) (void)param_set(context, key, 1);
-  return profile_chain_triple(context, descriptor, row);
+  if (zyl::matchlib::param_get(context, key, PROFILE_ABSENT) == PROFILE_ABSENT) (void)zyl::matchlib::param_set(context, key, 1);
+  return zyl::matchlib::profile_chain_triple(context, descriptor, row);
 }
 
-ZYL_API StageChain* profile_chain_gridmap(MatchContext*, const StageExtractor* descriptor,
+extern "C" ZYL_API StageChain* profile_chain_gridmap(MatchContext*, const StageExtractor* descriptor,
                                           const AlgorithmProfile* row) {
   if (!row) return nullptr;
   const int32_t kind = row->preset.format;
   return chain_of({
       {.extractor = descriptor,
        .kind = kind,
-       .ops = stage_pair_ops(1),
+       .ops = zyl::matchlib::stage_pair_ops(1),
        .flags = STAGE_FLAG_RESTART_SCORES},
       {.kind = kind, .ops = texture_stage_ops(), .limit = row->preset.budget},
   });
 }
 
-ZYL_API StageChain* profile_chain_card9(const StageExtractor* descriptor,
+StageChain* zyl::matchlib::profile_chain_card9(const StageExtractor* descriptor,
                                         const AlgorithmProfile* row,
                                         const ImagePrepRoutine* images) {
   if (!row) return nullptr;
   return chain_of({{.extractor = descriptor,
                     .kind = row->preset.format,
                     .images = images,
-                    .ops = card_stage_ops(5)}});
+                    .ops = zyl::matchlib::card_stage_ops(5)}});
 }
 
-ZYL_API MatchEngine* profile_create_engine(MatchContext* context, const StageExtractor* descriptor,
+MatchEngine* zyl::matchlib::profile_create_engine(MatchContext* context, const StageExtractor* descriptor,
                                            const AlgorithmProfile* row,
                                            const ScoreProfile* const* profiles) {
   if (!row || !row->builder) return nullptr;
   int32_t first[3] = {}, second[3] = {};
-  const int first_count = profile_option_list(row, 0, first);
-  const int second_count = profile_option_list(row, 1, second);
+  const int first_count = zyl::matchlib::profile_option_list(row, 0, first);
+  const int second_count = zyl::matchlib::profile_option_list(row, 1, second);
   const AlgorithmPreset& p = row->preset;
   // The row's H is not copied: the quality-table value keeps its default.
   const EngineShape shape{p.format,
@@ -138,8 +143,14 @@ ZYL_API MatchEngine* profile_create_engine(MatchContext* context, const StageExt
                           std::span<const int32_t>(second, second_count)};
   MatchEngine* engine =
       engine_of(context, row->builder(context, descriptor, row), shape, profiles, nullptr);
-  if (engine) engine_set_input_mode(engine, kInputPixels);
+  if (engine) zyl::matchlib::engine_set_input_mode(engine, kInputPixels);
   return engine;
 }
+
+extern "C" {
+
+ZYL_API StageChain* profile_chain_triple(MatchContext* context, const StageExtractor* descriptor, const AlgorithmProfile* row) { return zyl::matchlib::profile_chain_triple(context, descriptor, row); }
+ZYL_API StageChain* profile_chain_card9(const StageExtractor* descriptor, const AlgorithmProfile* row, const ImagePrepRoutine* images) { return zyl::matchlib::profile_chain_card9(descriptor, row, images); }
+ZYL_API MatchEngine* profile_create_engine(MatchContext* context, const StageExtractor* descriptor, const AlgorithmProfile* row, const ScoreProfile* const* profiles) { return zyl::matchlib::profile_create_engine(context, descriptor, row, profiles); }
 
 }  // extern "C"

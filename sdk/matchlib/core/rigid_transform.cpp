@@ -8,6 +8,9 @@
 #include "zylscan/matchlib_fixed.h"
 #include "zylscan/matchlib_polygon.h"
 #include "zylscan/matchlib_xform.h"
+#include "matchlib/core/fixed_math.h"
+#include "matchlib/core/polygon.h"
+#include "matchlib/core/rigid_transform.h"
 
 namespace zyl::matchlib {
 namespace {
@@ -25,8 +28,8 @@ void destroy_transform(RigidTransform* t) { std::free(t); }
 
 void set_angle(RigidTransform* t, std::int64_t phase) {
   t->angle = static_cast<std::int32_t>(phase & kPhaseMask);
-  t->sine = fx_sin_phase24(t->angle) >> 18;
-  t->cosine = fx_cos_phase24(t->angle) >> 18;
+  t->sine = zyl::matchlib::fx_sin_phase24(t->angle) >> 18;
+  t->cosine = zyl::matchlib::fx_cos_phase24(t->angle) >> 18;
 }
 
 RigidTransform* make(std::int64_t dx, std::int64_t dy, std::int64_t phase, std::int32_t flag) {
@@ -64,48 +67,47 @@ void map_fine(const RigidTransform* t, std::int64_t x, std::int64_t y, std::int6
 
 using namespace zyl::matchlib;
 
-extern "C" {
 
-ZYL_API RigidTransform* xform_create(int16_t x, int16_t y, uint8_t dir) {
+RigidTransform* zyl::matchlib::xform_create(int16_t x, int16_t y, uint8_t dir) {
   return make(std::int64_t{x} * 256, std::int64_t{y} * 256, std::int64_t{dir} * 65536, 0);
 }
 
-ZYL_API RigidTransform* xform_create_dpi(int16_t x, int16_t y, uint8_t dir, int16_t dpi) {
+RigidTransform* zyl::matchlib::xform_create_dpi(int16_t x, int16_t y, uint8_t dir, int16_t dpi) {
   if (dpi <= 0) return nullptr;
   return make(round_div(std::int64_t{x} * 128000, dpi), round_div(std::int64_t{y} * 128000, dpi),
               std::int64_t{dir} * 65536, 0);
 }
 
-ZYL_API RigidTransform* xform_create_dpi_phase(int32_t x, int32_t y, int32_t phase, int32_t dpi) {
+RigidTransform* zyl::matchlib::xform_create_dpi_phase(int32_t x, int32_t y, int32_t phase, int32_t dpi) {
   if (dpi <= 0) return nullptr;
   return make(round_div(std::int64_t{x} * 128000, dpi), round_div(std::int64_t{y} * 128000, dpi),
               phase, 0);
 }
 
-ZYL_API RigidTransform* xform_copy(const RigidTransform* t) {
+RigidTransform* zyl::matchlib::xform_copy(const RigidTransform* t) {
   if (!t) return make(0, 0, 0, 0);
   return make(t->dx, t->dy, t->angle, t->flag);
 }
 
-ZYL_API RigidTransform* xform_retain(RigidTransform* t) {
+RigidTransform* zyl::matchlib::xform_retain(RigidTransform* t) {
   if (t) ++t->refcount;
   return t;
 }
 
-ZYL_API void xform_release(RigidTransform* t) {
+void zyl::matchlib::xform_release(RigidTransform* t) {
   if (!t) return;
   if (--t->refcount == 0 && t->destroy) t->destroy(t);
 }
 
-ZYL_API int16_t xform_get_dx(const RigidTransform* t) {
+int16_t zyl::matchlib::xform_get_dx(const RigidTransform* t) {
   return static_cast<std::int16_t>(round_div(t->dx, 256));
 }
-ZYL_API int16_t xform_get_dy(const RigidTransform* t) {
+int16_t zyl::matchlib::xform_get_dy(const RigidTransform* t) {
   return static_cast<std::int16_t>(round_div(t->dy, 256));
 }
-ZYL_API int xform_get_angle(const RigidTransform* t) { return t ? direction(t) : 0; }
+int zyl::matchlib::xform_get_angle(const RigidTransform* t) { return t ? direction(t) : 0; }
 
-ZYL_API void xform_get_dpi(const RigidTransform* t, int16_t* ox, int16_t* oy, uint8_t* odir,
+void zyl::matchlib::xform_get_dpi(const RigidTransform* t, int16_t* ox, int16_t* oy, uint8_t* odir,
                            int dpi) {
   if (!t) return;
   if (ox) *ox = static_cast<std::int16_t>(round_div(std::int64_t{dpi} * t->dx, 128000));
@@ -113,7 +115,7 @@ ZYL_API void xform_get_dpi(const RigidTransform* t, int16_t* ox, int16_t* oy, ui
   if (odir) *odir = static_cast<std::uint8_t>(direction(t));
 }
 
-ZYL_API void xform_get_dpi_phase(const RigidTransform* t, int32_t* ox, int32_t* oy,
+extern "C" ZYL_API void xform_get_dpi_phase(const RigidTransform* t, int32_t* ox, int32_t* oy,
                                  int32_t* ophase, int32_t dpi) {
   if (!t) return;
   if (ox) *ox = static_cast<std::int32_t>(round_div(std::int64_t{dpi} * t->dx, 128000));
@@ -121,7 +123,7 @@ ZYL_API void xform_get_dpi_phase(const RigidTransform* t, int32_t* ox, int32_t* 
   if (ophase) *ophase = t->angle;
 }
 
-ZYL_API RigidTransform* xform_compose(const RigidTransform* a, const RigidTransform* b) {
+RigidTransform* zyl::matchlib::xform_compose(const RigidTransform* a, const RigidTransform* b) {
   if (!a || !b) return nullptr;
   const std::int64_t dx = round_div(std::int64_t{a->cosine} * b->dx -
                                         std::int64_t{a->sine} * b->dy + std::int64_t{a->dx} * 8192,
@@ -132,11 +134,11 @@ ZYL_API RigidTransform* xform_compose(const RigidTransform* a, const RigidTransf
   return make(dx, dy, std::int64_t{a->angle} + b->angle, (a->flag != 0) != (b->flag != 0) ? 1 : 0);
 }
 
-ZYL_API RigidTransform* xform_compose_reversed(const RigidTransform* a, const RigidTransform* b) {
-  return xform_compose(b, a);
+extern "C" ZYL_API RigidTransform* xform_compose_reversed(const RigidTransform* a, const RigidTransform* b) {
+  return zyl::matchlib::xform_compose(b, a);
 }
 
-ZYL_API RigidTransform* xform_invert(const RigidTransform* t) {
+RigidTransform* zyl::matchlib::xform_invert(const RigidTransform* t) {
   if (!t) return nullptr;
   const std::int64_t dx =
       round_div(-std::int64_t{t->cosine} * t->dx - std::int64_t{t->sine} * t->dy, 8192);
@@ -145,23 +147,23 @@ ZYL_API RigidTransform* xform_invert(const RigidTransform* t) {
   return make(dx, dy, -std::int64_t{t->angle}, t->flag);
 }
 
-ZYL_API RigidTransform* xform_compose_inverse(const RigidTransform* a, const RigidTransform* b) {
+extern "C" ZYL_API RigidTransform* xform_compose_inverse(const RigidTransform* a, const RigidTransform* b) {
   if (!a || !b) return nullptr;
-  RigidTransform* inv = xform_invert(b);
+  RigidTransform* inv = zyl::matchlib::xform_invert(b);
   if (!inv) return nullptr;
-  RigidTransform* r = xform_compose(a, inv);
-  xform_release(inv);
+  RigidTransform* r = zyl::matchlib::xform_compose(a, inv);
+  zyl::matchlib::xform_release(inv);
   return r;
 }
 
-ZYL_API void xform_apply(const RigidTransform* t, int16_t x, int16_t y, int32_t* ox, int32_t* oy) {
+void zyl::matchlib::xform_apply(const RigidTransform* t, int16_t x, int16_t y, int32_t* ox, int32_t* oy) {
   std::int64_t mx = x, my = y;
   if (t) map_point(t, x, y, &mx, &my);
   if (ox) *ox = static_cast<std::int32_t>(mx);
   if (oy) *oy = static_cast<std::int32_t>(my);
 }
 
-ZYL_API void xform_apply_inverse(const RigidTransform* t, int16_t x, int16_t y, int32_t* ox,
+void zyl::matchlib::xform_apply_inverse(const RigidTransform* t, int16_t x, int16_t y, int32_t* ox,
                                  int32_t* oy) {
   std::int64_t mx = x, my = y;
   if (t) {
@@ -174,14 +176,14 @@ ZYL_API void xform_apply_inverse(const RigidTransform* t, int16_t x, int16_t y, 
   if (oy) *oy = static_cast<std::int32_t>(my);
 }
 
-ZYL_API void xform_bounds(const RigidTransform* t, int16_t width, int16_t height, int16_t* min_x,
+extern "C" ZYL_API void xform_bounds(const RigidTransform* t, int16_t width, int16_t height, int16_t* min_x,
                           int16_t* max_x, int16_t* min_y, int16_t* max_y) {
   const std::int16_t cx[4] = {0, 0, width, width};
   const std::int16_t cy[4] = {0, height, 0, height};
   std::int32_t lox = 0, hix = 0, loy = 0, hiy = 0;
   for (int i = 0; i < 4; ++i) {
     std::int32_t x, y;
-    xform_apply(t, cx[i], cy[i], &x, &y);
+    zyl::matchlib::xform_apply(t, cx[i], cy[i], &x, &y);
     if (i == 0 || x < lox) lox = x;
     if (i == 0 || x > hix) hix = x;
     if (i == 0 || y < loy) loy = y;
@@ -193,15 +195,15 @@ ZYL_API void xform_bounds(const RigidTransform* t, int16_t width, int16_t height
   if (max_y) *max_y = static_cast<std::int16_t>(hiy);
 }
 
-ZYL_API int xform_within(const RigidTransform* t, uint16_t shift, uint8_t angle_limit) {
+int zyl::matchlib::xform_within(const RigidTransform* t, uint16_t shift, uint8_t angle_limit) {
   if (!t) return 0;
   const int a = static_cast<std::int8_t>(direction(t));
   if (std::abs(a) > angle_limit) return 0;
-  const std::int64_t dx = xform_get_dx(t), dy = xform_get_dy(t);
+  const std::int64_t dx = zyl::matchlib::xform_get_dx(t), dy = zyl::matchlib::xform_get_dy(t);
   return std::int64_t{shift} * shift >= dx * dx + dy * dy ? 1 : 0;
 }
 
-ZYL_API int xform_pair_within(const RigidTransform* a, const RigidTransform* b, uint16_t shift,
+extern "C" ZYL_API int xform_pair_within(const RigidTransform* a, const RigidTransform* b, uint16_t shift,
                               uint8_t angle_limit) {
   if (!a || !b) return 0;
   const int d = static_cast<std::int8_t>(direction(a) - direction(b));
@@ -211,7 +213,7 @@ ZYL_API int xform_pair_within(const RigidTransform* a, const RigidTransform* b, 
   return std::int64_t{shift} * shift >= dx * dx + dy * dy ? 1 : 0;
 }
 
-ZYL_API int xform_corner_distance(const RigidTransform* a, const RigidTransform* b, int16_t height,
+int zyl::matchlib::xform_corner_distance(const RigidTransform* a, const RigidTransform* b, int16_t height,
                                   int16_t width) {
   if (!a || !b || height < 1 || width < 1) return -1;
   if (a == b) return 0;
@@ -224,10 +226,10 @@ ZYL_API int xform_corner_distance(const RigidTransform* a, const RigidTransform*
     map_fine(b, cx[i] * 256, cy[i] * 256, &bx, &by);
     sum += static_cast<std::uint64_t>((ax - bx) * (ax - bx) + (ay - by) * (ay - by));
   }
-  return static_cast<int>(fx_isqrt30_round(static_cast<std::uint32_t>(sum / 0x40000)));
+  return static_cast<int>(zyl::matchlib::fx_isqrt30_round(static_cast<std::uint32_t>(sum / 0x40000)));
 }
 
-ZYL_API int xform_overlap_percent(const RigidTransform* t, int height, int width, int dpi) {
+int zyl::matchlib::xform_overlap_percent(const RigidTransform* t, int height, int width, int dpi) {
   if (height < 1 || width < 1) return -1;
   // A resolution that is not positive is taken as the library's 500 dpi.
   if (dpi <= 0) dpi = 500;
@@ -242,34 +244,34 @@ ZYL_API int xform_overlap_percent(const RigidTransform* t, int height, int width
   PolyPoint mapped[4];
   for (int i = 0; i < 4; ++i) {
     std::int32_t x, y;
-    xform_apply(t, rect[i].x, rect[i].y, &x, &y);
+    zyl::matchlib::xform_apply(t, rect[i].x, rect[i].y, &x, &y);
     mapped[i] = PolyPoint{static_cast<std::int16_t>(std::clamp(x, -32768, 32767)),
                           static_cast<std::int16_t>(std::clamp(y, -32768, 32767))};
   }
-  Polygon* pa = polygon_convex_hull(rect, 4);
-  Polygon* pb = polygon_convex_hull(mapped, 4);
-  Polygon* common = pa && pb ? polygon_intersect(pa, pb) : nullptr;
+  Polygon* pa = zyl::matchlib::polygon_convex_hull(rect, 4);
+  Polygon* pb = zyl::matchlib::polygon_convex_hull(mapped, 4);
+  Polygon* common = pa && pb ? zyl::matchlib::polygon_intersect(pa, pb) : nullptr;
   const int percent =
-      common ? static_cast<int>(polygon_area(common) * 100 / w / h) : -1;
-  polygon_free(common);
-  polygon_free(pa);
-  polygon_free(pb);
+      common ? static_cast<int>(zyl::matchlib::polygon_area(common) * 100 / w / h) : -1;
+  zyl::matchlib::polygon_free(common);
+  zyl::matchlib::polygon_free(pa);
+  zyl::matchlib::polygon_free(pb);
   return percent;
 }
 
-ZYL_API int xform_rotated_offset_x(const RigidTransform* t) {
+extern "C" ZYL_API int xform_rotated_offset_x(const RigidTransform* t) {
   if (!t) return 0;
   const int a = -direction(t) & 0xff;
-  return (xform_get_dx(t) * fx_cos256(a) - xform_get_dy(t) * fx_sin256(a)) >> 14;
+  return (zyl::matchlib::xform_get_dx(t) * zyl::matchlib::fx_cos256(a) - zyl::matchlib::xform_get_dy(t) * zyl::matchlib::fx_sin256(a)) >> 14;
 }
 
-ZYL_API int xform_rotated_offset_y(const RigidTransform* t) {
+extern "C" ZYL_API int xform_rotated_offset_y(const RigidTransform* t) {
   if (!t) return 0;
   const int a = -direction(t) & 0xff;
-  return (xform_get_dx(t) * fx_sin256(a) + xform_get_dy(t) * fx_cos256(a)) >> 14;
+  return (zyl::matchlib::xform_get_dx(t) * zyl::matchlib::fx_sin256(a) + zyl::matchlib::xform_get_dy(t) * zyl::matchlib::fx_cos256(a)) >> 14;
 }
 
-ZYL_API int xform_same(const RigidTransform* a, const RigidTransform* b) {
+extern "C" ZYL_API int xform_same(const RigidTransform* a, const RigidTransform* b) {
   if (!a || !b) return 0;
   auto px = [](std::int32_t v) {
     return static_cast<std::int16_t>(round_div(std::int64_t{v} * 500, 128000));
@@ -280,12 +282,35 @@ ZYL_API int xform_same(const RigidTransform* a, const RigidTransform* b) {
              : 0;
 }
 
-ZYL_API void xform_set_flag(RigidTransform* t, int32_t flag) {
+void zyl::matchlib::xform_set_flag(RigidTransform* t, int32_t flag) {
   if (t) t->flag = flag;
 }
-ZYL_API int32_t xform_get_flag(const RigidTransform* t) { return t ? t->flag : 0; }
-ZYL_API void xform_toggle_flag(RigidTransform* t) {
+int32_t zyl::matchlib::xform_get_flag(const RigidTransform* t) { return t ? t->flag : 0; }
+void zyl::matchlib::xform_toggle_flag(RigidTransform* t) {
   if (t) t->flag = t->flag == 0 ? 1 : 0;
 }
+
+extern "C" {
+
+ZYL_API RigidTransform* xform_create(int16_t x, int16_t y, uint8_t dir) { return zyl::matchlib::xform_create(x, y, dir); }
+ZYL_API RigidTransform* xform_create_dpi(int16_t x, int16_t y, uint8_t dir, int16_t dpi) { return zyl::matchlib::xform_create_dpi(x, y, dir, dpi); }
+ZYL_API RigidTransform* xform_create_dpi_phase(int32_t x, int32_t y, int32_t phase, int32_t dpi) { return zyl::matchlib::xform_create_dpi_phase(x, y, phase, dpi); }
+ZYL_API RigidTransform* xform_copy(const RigidTransform* t) { return zyl::matchlib::xform_copy(t); }
+ZYL_API RigidTransform* xform_retain(RigidTransform* t) { return zyl::matchlib::xform_retain(t); }
+ZYL_API void xform_release(RigidTransform* t) { zyl::matchlib::xform_release(t); }
+ZYL_API int16_t xform_get_dx(const RigidTransform* t) { return zyl::matchlib::xform_get_dx(t); }
+ZYL_API int16_t xform_get_dy(const RigidTransform* t) { return zyl::matchlib::xform_get_dy(t); }
+ZYL_API int xform_get_angle(const RigidTransform* t) { return zyl::matchlib::xform_get_angle(t); }
+ZYL_API void xform_get_dpi(const RigidTransform* t, int16_t* ox, int16_t* oy, uint8_t* odir, int dpi) { zyl::matchlib::xform_get_dpi(t, ox, oy, odir, dpi); }
+ZYL_API RigidTransform* xform_compose(const RigidTransform* a, const RigidTransform* b) { return zyl::matchlib::xform_compose(a, b); }
+ZYL_API RigidTransform* xform_invert(const RigidTransform* t) { return zyl::matchlib::xform_invert(t); }
+ZYL_API void xform_apply(const RigidTransform* t, int16_t x, int16_t y, int32_t* ox, int32_t* oy) { zyl::matchlib::xform_apply(t, x, y, ox, oy); }
+ZYL_API void xform_apply_inverse(const RigidTransform* t, int16_t x, int16_t y, int32_t* ox, int32_t* oy) { zyl::matchlib::xform_apply_inverse(t, x, y, ox, oy); }
+ZYL_API int xform_within(const RigidTransform* t, uint16_t shift, uint8_t angle_limit) { return zyl::matchlib::xform_within(t, shift, angle_limit); }
+ZYL_API int xform_corner_distance(const RigidTransform* a, const RigidTransform* b, int16_t height, int16_t width) { return zyl::matchlib::xform_corner_distance(a, b, height, width); }
+ZYL_API int xform_overlap_percent(const RigidTransform* t, int height, int width, int dpi) { return zyl::matchlib::xform_overlap_percent(t, height, width, dpi); }
+ZYL_API void xform_set_flag(RigidTransform* t, int32_t flag) { zyl::matchlib::xform_set_flag(t, flag); }
+ZYL_API int32_t xform_get_flag(const RigidTransform* t) { return zyl::matchlib::xform_get_flag(t); }
+ZYL_API void xform_toggle_flag(RigidTransform* t) { zyl::matchlib::xform_toggle_flag(t); }
 
 }  // extern "C"

@@ -14,6 +14,7 @@
 #include "matchlib/core/allocation.h"
 #include "zylscan/matchlib_object.h"
 #include "zylscan/matchlib_score.h"
+#include "matchlib/core/score_model.h"
 
 namespace zyl::matchlib {
 namespace {
@@ -87,7 +88,7 @@ int eval_linear(const std::int32_t* features, int count, const void* rows_ptr, s
 // they have: a vector longer than the model's rows is refused instead of
 // reading past them.
 bool rows_cover(const ScoreModel* m, int count) {
-  const int kind = score_model_kind(m);
+  const int kind = zyl::matchlib::score_model_kind(m);
   if (kind < 2 || kind > 5) return true;
   if (!m->rows) return true;
   return m->feature_count >= 0 && (count & 0xff) <= m->feature_count;
@@ -110,32 +111,31 @@ std::int32_t round_away(double v) {
 
 using namespace zyl::matchlib;
 
-extern "C" {
 
-ZYL_API int score_model_eval_pass(const int32_t* features, int count, const void*, int32_t* out,
+extern "C" ZYL_API int score_model_eval_pass(const int32_t* features, int count, const void*, int32_t* out,
                                   ScoreTrace*) {
   *out = features && count > 0 ? features[0] : 0;
   return ML_OK;
 }
 
-ZYL_API int score_model_eval_linear(const int32_t* f, int count, const void* rows, int32_t* out,
+extern "C" ZYL_API int score_model_eval_linear(const int32_t* f, int count, const void* rows, int32_t* out,
                                     ScoreTrace* trace) {
   return eval_linear<ScoreLinearRow>(f, count, rows, out, trace, 4096);
 }
-ZYL_API int score_model_eval_linear_zero(const int32_t* f, int count, const void* rows,
+extern "C" ZYL_API int score_model_eval_linear_zero(const int32_t* f, int count, const void* rows,
                                          int32_t* out, ScoreTrace* trace) {
   return eval_linear<ScoreLinearRow>(f, count, rows, out, trace, 0);
 }
-ZYL_API int score_model_eval_quadratic(const int32_t* f, int count, const void* rows, int32_t* out,
+extern "C" ZYL_API int score_model_eval_quadratic(const int32_t* f, int count, const void* rows, int32_t* out,
                                        ScoreTrace* trace) {
   return eval_linear<ScoreQuadraticRow>(f, count, rows, out, trace, 4096);
 }
-ZYL_API int score_model_eval_quadratic_zero(const int32_t* f, int count, const void* rows,
+extern "C" ZYL_API int score_model_eval_quadratic_zero(const int32_t* f, int count, const void* rows,
                                             int32_t* out, ScoreTrace* trace) {
   return eval_linear<ScoreQuadraticRow>(f, count, rows, out, trace, 0);
 }
 
-ZYL_API int score_model_eval_table(const int32_t* features, int count, const void* rows_ptr,
+int zyl::matchlib::score_model_eval_table(const int32_t* features, int count, const void* rows_ptr,
                                    int32_t* out, ScoreTrace* trace) {
   *out = 0;
   const auto* m = static_cast<const ScoreTableModel*>(rows_ptr);
@@ -209,7 +209,7 @@ ZYL_API int score_model_eval_table(const int32_t* features, int count, const voi
   return ML_CORRUPT;
 }
 
-ZYL_API void score_table_model_free(void* rows) {
+void zyl::matchlib::score_table_model_free(void* rows) {
   auto* m = static_cast<ScoreTableModel*>(rows);
   if (!m) return;
   std::free(m->terms);
@@ -217,18 +217,18 @@ ZYL_API void score_table_model_free(void* rows) {
   std::free(m);
 }
 
-ZYL_API int score_model_kind(const ScoreModel* model) {
+int zyl::matchlib::score_model_kind(const ScoreModel* model) {
   if (!model) return 0;
   static const ScoreEvaluate kRoutines[] = {score_model_eval_pass,       score_model_eval_linear,
                                             score_model_eval_linear_zero, score_model_eval_quadratic,
                                             score_model_eval_quadratic_zero,
-                                            score_model_eval_table};
+                                            ::score_model_eval_table};
   for (int k = 0; k < 6; ++k)
     if (model->evaluate == kRoutines[k]) return k + 1;
   return 0;
 }
 
-ZYL_API int score_model_evaluate(const ScoreModel* model, const int32_t* features, int count,
+int zyl::matchlib::score_model_evaluate(const ScoreModel* model, const int32_t* features, int count,
                                  int32_t* out_score, ScoreTrace* trace) {
   if (!out_score) return ML_BAD_ARGUMENT;
   *out_score = 0;
@@ -238,7 +238,7 @@ ZYL_API int score_model_evaluate(const ScoreModel* model, const int32_t* feature
   return model->evaluate(features, count, model->rows, out_score, trace);
 }
 
-ZYL_API int score_model_evaluate_u16(const ScoreModel* model, const uint16_t* scores, int count,
+int zyl::matchlib::score_model_evaluate_u16(const ScoreModel* model, const uint16_t* scores, int count,
                                      uint16_t* out_score, ScoreTrace* trace) {
   if (!out_score) return ML_BAD_ARGUMENT;
   *out_score = 0;
@@ -258,7 +258,6 @@ ZYL_API int score_model_evaluate_u16(const ScoreModel* model, const uint16_t* sc
   return ML_OK;
 }
 
-}  // extern "C"
 
 namespace zyl::matchlib {
 namespace {
@@ -368,7 +367,7 @@ int read_table(ByteReader& r, void** out) {
   if (n) {
     t->terms = static_cast<ScoreTerm*>(ml_calloc(n, sizeof(ScoreTerm)));
     if (!t->terms) {
-      score_table_model_free(t);
+      zyl::matchlib::score_table_model_free(t);
       return ML_NO_MEMORY;
     }
   }
@@ -389,13 +388,13 @@ int read_table(ByteReader& r, void** out) {
   }
   const std::uint16_t m = r.u16();
   if (!r.ok() || !r.has(static_cast<std::size_t>(m) * 8)) {
-    score_table_model_free(t);
+    zyl::matchlib::score_table_model_free(t);
     return ML_TOO_SHORT;
   }
   if (m) {
     t->points = static_cast<ScoreTablePoint*>(ml_calloc(m, sizeof(ScoreTablePoint)));
     if (!t->points) {
-      score_table_model_free(t);
+      zyl::matchlib::score_table_model_free(t);
       return ML_NO_MEMORY;
     }
   }
@@ -443,8 +442,8 @@ int read_model(std::span<const std::uint8_t> in, ScoreModel* model) {
       status = read_rows<ScoreQuadraticRow>(r, count, &rows);
       break;
     default:
-      evaluate = score_model_eval_table;
-      free_rows = score_table_model_free;
+      evaluate = ::score_model_eval_table;
+      free_rows = ::score_table_model_free;
       status = read_table(r, &rows);
       break;
   }
@@ -461,10 +460,9 @@ int read_model(std::span<const std::uint8_t> in, ScoreModel* model) {
 }  // namespace
 }  // namespace zyl::matchlib
 
-extern "C" {
 
-ZYL_API uint32_t score_model_write(uint8_t* out, const ScoreModel* model) {
-  const int kind = score_model_kind(model);
+uint32_t zyl::matchlib::score_model_write(uint8_t* out, const ScoreModel* model) {
+  const int kind = zyl::matchlib::score_model_kind(model);
   if (kind == 0) return 0;
   const std::uint32_t size = 4 + body_size(model, kind);
   if (!out) return size;
@@ -489,7 +487,7 @@ ZYL_API uint32_t score_model_write(uint8_t* out, const ScoreModel* model) {
   return size;
 }
 
-ZYL_API int score_model_read(const uint8_t* in, ScoreModel* model) {
+extern "C" ZYL_API int score_model_read(const uint8_t* in, ScoreModel* model) {
   if (!in) return ML_BAD_ARGUMENT;
   // The caller vouches for the record's bytes: no bound beyond the largest
   // record the format can describe (65535 kind-6 terms and points).
@@ -497,15 +495,25 @@ ZYL_API int score_model_read(const uint8_t* in, ScoreModel* model) {
   return read_model(std::span<const std::uint8_t>(in, kLargest), model);
 }
 
-ZYL_API int score_model_read_bounded(const uint8_t* in, uint32_t available, ScoreModel* model) {
+int zyl::matchlib::score_model_read_bounded(const uint8_t* in, uint32_t available, ScoreModel* model) {
   if (!in && available) return ML_BAD_ARGUMENT;
   return read_model(std::span<const std::uint8_t>(in, available), model);
 }
 
-ZYL_API void score_model_free(ScoreModel* model) {
+extern "C" ZYL_API void score_model_free(ScoreModel* model) {
   if (!model) return;
   if (model->free_rows && model->rows) model->free_rows(model->rows);
   std::free(model);
 }
+
+extern "C" {
+
+ZYL_API int score_model_eval_table(const int32_t* features, int count, const void* rows_ptr, int32_t* out, ScoreTrace* trace) { return zyl::matchlib::score_model_eval_table(features, count, rows_ptr, out, trace); }
+ZYL_API void score_table_model_free(void* rows) { zyl::matchlib::score_table_model_free(rows); }
+ZYL_API int score_model_kind(const ScoreModel* model) { return zyl::matchlib::score_model_kind(model); }
+ZYL_API int score_model_evaluate(const ScoreModel* model, const int32_t* features, int count, int32_t* out_score, ScoreTrace* trace) { return zyl::matchlib::score_model_evaluate(model, features, count, out_score, trace); }
+ZYL_API int score_model_evaluate_u16(const ScoreModel* model, const uint16_t* scores, int count, uint16_t* out_score, ScoreTrace* trace) { return zyl::matchlib::score_model_evaluate_u16(model, scores, count, out_score, trace); }
+ZYL_API uint32_t score_model_write(uint8_t* out, const ScoreModel* model) { return zyl::matchlib::score_model_write(out, model); }
+ZYL_API int score_model_read_bounded(const uint8_t* in, uint32_t available, ScoreModel* model) { return zyl::matchlib::score_model_read_bounded(in, available, model); }
 
 }  // extern "C"

@@ -26,6 +26,21 @@
 #include "zylscan/matchlib_session.h"
 #include "zylscan/matchlib_stage.h"
 #include "zylscan/matchlib_verify.h"
+#include "matchlib/core/blob.h"
+#include "matchlib/core/engine_extract.h"
+#include "matchlib/core/engine_match.h"
+#include "matchlib/core/far_scale.h"
+#include "matchlib/core/match_engine.h"
+#include "matchlib/core/match_result.h"
+#include "matchlib/core/matcher_session.h"
+#include "matchlib/core/param_store.h"
+#include "matchlib/core/session_verify.h"
+#include "matchlib/core/stage_chain.h"
+#include "matchlib/filter/learned_match.h"
+#include "matchlib/filter/quality_network.h"
+#include "matchlib/image/grey_image.h"
+#include "matchlib/match/keypoint_match_ops.h"
+#include "matchlib/match/pairing_codec.h"
 
 namespace zyl::matchlib {
 namespace {
@@ -39,11 +54,11 @@ constexpr int kDriftRun = 4;
 constexpr std::uint8_t kPassOver = 3;
 
 struct ResultDeleter {
-  void operator()(MatchResult* r) const { match_result_release(r); }
+  void operator()(MatchResult* r) const { zyl::matchlib::match_result_release(r); }
 };
 using ResultPtr = std::unique_ptr<MatchResult, ResultDeleter>;
 struct BlobDeleter {
-  void operator()(DataBlob* b) const { blob_release(b); }
+  void operator()(DataBlob* b) const { zyl::matchlib::blob_release(b); }
 };
 using BlobPtr = std::unique_ptr<DataBlob, BlobDeleter>;
 struct FreeDeleter {
@@ -59,14 +74,14 @@ void take_back(std::int32_t& counter) {
 }
 
 // The stricter of two FAR levels: the one whose score threshold is higher.
-int stricter_level(int a, int b) { return far_level_to_score(b) > far_level_to_score(a) ? b : a; }
+int stricter_level(int a, int b) { return zyl::matchlib::far_level_to_score(b) > zyl::matchlib::far_level_to_score(a) ? b : a; }
 
 // Four successful verifications in a row, newest first, that reached level 8.
 bool recent_attempts_high(const MatcherSession& s) {
   int qualifying = 0;
-  const int n = session_event_count(&s);
+  const int n = zyl::matchlib::session_event_count(&s);
   for (int i = 0; i < n && qualifying < kRelaxEvents; ++i) {
-    const SessionEvent* e = session_event_at(&s, i);
+    const SessionEvent* e = zyl::matchlib::session_event_at(&s, i);
     if (e->type != SESSION_EVENT_VERIFIED || e->code != 0) continue;
     if (e->payload[3] < kRelaxLevel) return false;
     ++qualifying;
@@ -78,7 +93,7 @@ bool recent_attempts_high(const MatcherSession& s) {
 // decided early extracted only the stages it walked.
 int complete_probe(MatchEngine* engine, MatchResult* r) {
   if (!r->probe_image) return r->probe_blob ? ML_OK : ML_CORRUPT;
-  return engine_extract(engine, r->probe_image, nullptr, &r->probe_blob);
+  return zyl::matchlib::engine_extract(engine, r->probe_image, nullptr, &r->probe_blob);
 }
 
 // The stored accepted template against the new match: a run of
@@ -87,12 +102,12 @@ int complete_probe(MatchEngine* engine, MatchResult* r) {
 int check_drift(MatcherSession& s, MatchResult* r) {
   if (s.drift_updates >= kDriftRun || !s.accepted_template || !r->probe_blob) return ML_OK;
   MatchResult* raw = nullptr;
-  const int st = engine_match_result(s.engine, &s.accepted_template, 1, r->probe_blob,
+  const int st = zyl::matchlib::engine_match_result(s.engine, &s.accepted_template, 1, r->probe_blob,
                                      SESSION_DRIFT_LEVEL, &raw);
   const ResultPtr drift(raw);
   if (st != ML_OK) return st;
   const std::int64_t difference =
-      static_cast<std::int64_t>(drift->values[1]) - score_step_value(s.drift_updates);
+      static_cast<std::int64_t>(drift->values[1]) - zyl::matchlib::score_step_value(s.drift_updates);
   if (difference > kDriftTolerance || difference < -kDriftTolerance) {
     s.drift_updates = 0;
   } else if (++s.drift_updates >= kDriftRun) {
@@ -121,22 +136,22 @@ int decide(MatcherSession& s, DataBlob* const* gallery, int n, GrayImage* probe,
   }
   std::uint16_t rating = 0;
   int pass = 0;
-  int st = engine_quality_decision(engine, probe, s.settings[2], &rating, &pass);
+  int st = zyl::matchlib::engine_quality_decision(engine, probe, s.settings[2], &rating, &pass);
   if (st != ML_OK) return st;
   if (!pass) return ML_OK;
-  st = engine_match_image(engine, gallery, static_cast<std::uint8_t>(n), nullptr, probe, a.first, r);
+  st = zyl::matchlib::engine_match_image(engine, gallery, static_cast<std::uint8_t>(n), nullptr, probe, a.first, r);
   if (st != ML_OK) return st;
   matched = true;
   r->requested_level = a.first;
   r->second_level = a.stricter;
-  r->reached_level = match_result_reached_level(r);
-  if (!r->decision && param_get(engine_get_context(engine), static_cast<std::uint32_t>(SESSION_RELAX_PARAMETER), 0) &&
+  r->reached_level = zyl::matchlib::match_result_reached_level(r);
+  if (!r->decision && zyl::matchlib::param_get(zyl::matchlib::engine_get_context(engine), static_cast<std::uint32_t>(SESSION_RELAX_PARAMETER), 0) &&
       static_cast<std::int64_t>(stat(s, SESSION_ACCEPTED)) + stat(s, SESSION_REJECTED) <= kRelaxMostAttempts &&
-      recent_attempts_high(s) && match_result_passes_level(r, kRelaxLevel)) {
+      recent_attempts_high(s) && zyl::matchlib::match_result_passes_level(r, kRelaxLevel)) {
     r->decision = 1;
     r->reached_level = a.first;
   }
-  const bool confirm = engine_get_quality_model(engine) && (r->decision || a.first == ENGINE_LEVEL_BEYOND);
+  const bool confirm = zyl::matchlib::engine_get_quality_model(engine) && (r->decision || a.first == ENGINE_LEVEL_BEYOND);
   if (r->decision && s.drift_updates < kDriftRun && s.accepted_template) {
     st = complete_probe(engine, r);
     if (st == ML_OK) st = check_drift(s, r);
@@ -149,9 +164,9 @@ int decide(MatcherSession& s, DataBlob* const* gallery, int n, GrayImage* probe,
   // engine's decision stands.
   if (!s.accepted_template) return ML_OK;
   st = complete_probe(engine, r);
-  if (st == ML_OK) st = learned_match_score(engine, r->probe_blob, s.accepted_template, r);
+  if (st == ML_OK) st = zyl::matchlib::learned_match_score(engine, r->probe_blob, s.accepted_template, r);
   if (st != ML_OK) return st;
-  const int threshold = quality_model_level_threshold(engine_get_quality_model(engine), model_level);
+  const int threshold = zyl::matchlib::quality_model_level_threshold(zyl::matchlib::engine_get_quality_model(engine), model_level);
   r->decision = r->learned_score >= threshold ? 1 : 0;
   return ML_OK;
 }
@@ -185,22 +200,22 @@ int verify(MatcherSession& s, DataBlob* const* gallery, int n, GrayImage* probe,
            const std::uint8_t* decision, MatchResult** out) {
   if (s.pending) return ML_WRONG_KIND;
   for (int i = 0; i < n; ++i)
-    if (!gallery[i] || blob_type(gallery[i]) != kMultiViewFormat) return ML_BAD_ARGUMENT;
+    if (!gallery[i] || zyl::matchlib::blob_type(gallery[i]) != kMultiViewFormat) return ML_BAD_ARGUMENT;
   std::uint8_t data[SESSION_DECISION_BYTES] = {};
   if (decision) std::memcpy(data, decision, sizeof data);
 
   Attempt a;
-  a.retry = image_flag_word(probe) != 0;
+  a.retry = zyl::matchlib::image_flag_word(probe) != 0;
   const std::int64_t attempts = static_cast<std::int64_t>(stat(s, SESSION_ACCEPTED_SINCE_ENROLMENT)) +
                                 stat(s, SESSION_REJECTED_SINCE_ENROLMENT) - (a.retry ? 1 : 0);
   const int count = static_cast<int>(std::clamp<std::int64_t>(attempts, 0, INT32_MAX));
-  a.first = engine_adjust_far_level(s.engine, count, level, 1);
-  a.stricter = stricter_level(a.first, engine_adjust_far_level(s.engine, count, level, 2));
+  a.first = zyl::matchlib::engine_adjust_far_level(s.engine, count, level, 1);
+  a.stricter = stricter_level(a.first, zyl::matchlib::engine_adjust_far_level(s.engine, count, level, 2));
 
   ResultPtr r;
-  int st = session_add_image(&s, nullptr, probe);
+  int st = zyl::matchlib::session_add_image(&s, nullptr, probe);
   if (st == ML_OK) {
-    r.reset(match_result_create(n));
+    r.reset(zyl::matchlib::match_result_create(n));
     if (!r) st = ML_NO_MEMORY;
   }
   bool matched = false;
@@ -212,13 +227,13 @@ int verify(MatcherSession& s, DataBlob* const* gallery, int n, GrayImage* probe,
   MatchResult* copy = nullptr;
   if (st == ML_OK) {
     std::memcpy(r->scratch, data, sizeof data);
-    copy = match_result_copy(r.get());
+    copy = zyl::matchlib::match_result_copy(r.get());
     if (!copy) st = ML_NO_MEMORY;
   }
   const std::uint8_t reached = st == ML_OK ? static_cast<std::uint8_t>(r->reached_level) : 0;
   const std::uint8_t payload[4] = {data[0], static_cast<std::uint8_t>(a.first),
                                    static_cast<std::uint8_t>(a.stricter), reached};
-  session_log_event(&s, SESSION_EVENT_VERIFIED, st, payload, 4);
+  zyl::matchlib::session_log_event(&s, SESSION_EVENT_VERIFIED, st, payload, 4);
   if (st != ML_OK) return st;
   count_attempt(s, a.retry, r->decision == 1);
   s.pending = r.release();
@@ -235,14 +250,14 @@ struct Reduced {
 int reduce(const DataBlob* tmpl, Reduced& out) {
   DataBlob* e = nullptr;
   DataBlob* t = nullptr;
-  const int st = template_reduce_keypoints(tmpl, &e, &t);
+  const int st = zyl::matchlib::template_reduce_keypoints(tmpl, &e, &t);
   out.extensions.reset(e);
   out.reduced.reset(t);
   return st;
 }
 
-const std::uint8_t* data_of(const BlobPtr& b) { return b ? blob_data(b.get()) : nullptr; }
-std::uint32_t size_of(const BlobPtr& b) { return b ? blob_size(b.get()) : 0; }
+const std::uint8_t* data_of(const BlobPtr& b) { return b ? zyl::matchlib::blob_data(b.get()) : nullptr; }
+std::uint32_t size_of(const BlobPtr& b) { return b ? zyl::matchlib::blob_size(b.get()) : 0; }
 
 // The pairing of the matched view with the probe, then the result record
 // as session_update_from_record reads it. The sub-scores and their fusion
@@ -252,15 +267,15 @@ int write_record(MatchEngine* engine, const MatchResult* r, DataBlob** out_recor
   DataBlob* view = r->best_blob;
   DataBlob* probe = r->probe_blob;
   if (!view || !probe) return ML_CORRUPT;
-  MatchContext* ctx = engine_get_context(engine);
-  const StageObject* stage = engine_get_stage(engine, r->deciding_stage);
-  const StageMatchOps* ops = stage ? stage_get_match_ops(stage) : nullptr;
-  const ScoreProfile* profile = ops ? score_profile_find(engine_get_score_profiles(engine), ops, 0) : nullptr;
+  MatchContext* ctx = zyl::matchlib::engine_get_context(engine);
+  const StageObject* stage = zyl::matchlib::engine_get_stage(engine, r->deciding_stage);
+  const StageMatchOps* ops = stage ? zyl::matchlib::stage_get_match_ops(stage) : nullptr;
+  const ScoreProfile* profile = ops ? zyl::matchlib::score_profile_find(zyl::matchlib::engine_get_score_profiles(engine), ops, 0) : nullptr;
   if (!profile || !ops->fuse) return ML_BAD_ARGUMENT;
 
   MinutiaPairing* raw_pairing = nullptr;
-  int st = match_keypoint_pairs(ctx, view, probe, &raw_pairing);
-  const std::unique_ptr<MinutiaPairing, decltype(&pairing_free)> pairing(raw_pairing, pairing_free);
+  int st = zyl::matchlib::match_keypoint_pairs(ctx, view, probe, &raw_pairing);
+  const std::unique_ptr<MinutiaPairing, decltype(&::pairing_free)> pairing(raw_pairing, ::pairing_free);
   if (st != ML_OK) return st;
   Reduced v, p;
   st = reduce(view, v);
@@ -268,7 +283,7 @@ int write_record(MatchEngine* engine, const MatchResult* r, DataBlob** out_recor
   if (st != ML_OK) return st;
   std::uint16_t* raw_scores = nullptr;
   std::uint16_t m = 0;
-  st = match_keypoints_with_pairing(ctx, v.reduced.get(), data_of(v.extensions), size_of(v.extensions),
+  st = zyl::matchlib::match_keypoints_with_pairing(ctx, v.reduced.get(), data_of(v.extensions), size_of(v.extensions),
                                     p.reduced.get(), data_of(p.extensions), size_of(p.extensions),
                                     pairing.get(), &raw_scores, &m, nullptr);
   const std::unique_ptr<std::uint16_t, FreeDeleter> scores(raw_scores);
@@ -278,16 +293,16 @@ int write_record(MatchEngine* engine, const MatchResult* r, DataBlob** out_recor
   st = ops->fuse(ctx, p.reduced.get(), view, scores.get(), m, profile, &fused);
   if (st != ML_OK) return st;
 
-  const std::uint32_t pairing_size = pairing_write(pairing.get(), nullptr);
-  const std::uint32_t view_ext = blob_write(nullptr, v.extensions.get());
-  const std::uint32_t probe_ext = blob_write(nullptr, p.extensions.get());
+  const std::uint32_t pairing_size = zyl::matchlib::pairing_write(pairing.get(), nullptr);
+  const std::uint32_t view_ext = zyl::matchlib::blob_write(nullptr, v.extensions.get());
+  const std::uint32_t probe_ext = zyl::matchlib::blob_write(nullptr, p.extensions.get());
   const std::uint64_t total =
       std::uint64_t{pairing_size} + 1 + 4 + 2 + 1 + 2u * m + 1 + view_ext + probe_ext;
   if (pairing_size == 0 || total > UINT32_MAX) return ML_CORRUPT;
   std::vector<std::uint8_t> bytes(total);
   zyl::ByteWriter w(std::span<std::uint8_t>(bytes.data(), bytes.size()));
   if (std::uint8_t* at = w.reserve(pairing_size)) {
-    if (pairing_write(pairing.get(), at) != pairing_size) return ML_CORRUPT;
+    if (zyl::matchlib::pairing_write(pairing.get(), at) != pairing_size) return ML_CORRUPT;
   }
   w.u8(SESSION_RECORD_VERSION);
   w.u32(static_cast<std::uint32_t>(r->record_key));
@@ -295,10 +310,10 @@ int write_record(MatchEngine* engine, const MatchResult* r, DataBlob** out_recor
   w.u8(m);
   for (int i = 0; i < m; ++i) w.u16(scores.get()[i]);
   w.u8(static_cast<std::uint32_t>(r->deciding_stage));
-  if (std::uint8_t* at = w.reserve(view_ext)) blob_write(at, v.extensions.get());
-  if (std::uint8_t* at = w.reserve(probe_ext)) blob_write(at, p.extensions.get());
+  if (std::uint8_t* at = w.reserve(view_ext)) zyl::matchlib::blob_write(at, v.extensions.get());
+  if (std::uint8_t* at = w.reserve(probe_ext)) zyl::matchlib::blob_write(at, p.extensions.get());
   if (!w.ok() || w.pos() != total) return ML_CORRUPT;
-  DataBlob* record = blob_create(0, bytes.data(), static_cast<std::uint32_t>(total));
+  DataBlob* record = zyl::matchlib::blob_create(0, bytes.data(), static_cast<std::uint32_t>(total));
   if (!record) return ML_NO_MEMORY;
   *out_record = record;
   *out_reduced = p.reduced.release();
@@ -316,9 +331,8 @@ bool verify_arguments(const MatcherSession* s, DataBlob* const* gallery, int n, 
 
 using namespace zyl::matchlib;
 
-extern "C" {
 
-ZYL_API int session_verify(MatcherSession* session, DataBlob* const* gallery, int n, GrayImage* probe,
+int zyl::matchlib::session_verify(MatcherSession* session, DataBlob* const* gallery, int n, GrayImage* probe,
                            int level, const uint8_t* decision, MatchResult** out) {
   if (out) *out = nullptr;
   if (!verify_arguments(session, gallery, n, probe, level, out)) return ML_BAD_ARGUMENT;
@@ -329,7 +343,7 @@ ZYL_API int session_verify(MatcherSession* session, DataBlob* const* gallery, in
   }
 }
 
-ZYL_API int session_verify_with_record(MatcherSession* session, DataBlob* const* gallery, int n,
+extern "C" ZYL_API int session_verify_with_record(MatcherSession* session, DataBlob* const* gallery, int n,
                                        GrayImage* probe, int level, const uint8_t* decision,
                                        MatchResult** out, DataBlob** out_record, DataBlob** out_reduced) {
   if (out_record) *out_record = nullptr;
@@ -338,7 +352,7 @@ ZYL_API int session_verify_with_record(MatcherSession* session, DataBlob* const*
     if (out) *out = nullptr;
     return ML_BAD_ARGUMENT;
   }
-  int st = session_verify(session, gallery, n, probe, level, decision, out);
+  int st = zyl::matchlib::session_verify(session, gallery, n, probe, level, decision, out);
   if (st != ML_OK || !(*out)->decision) return st;
   try {
     st = write_record(session->engine, *out, out_record, out_reduced);
@@ -346,10 +360,14 @@ ZYL_API int session_verify_with_record(MatcherSession* session, DataBlob* const*
     st = ML_NO_MEMORY;
   }
   if (st != ML_OK) {
-    match_result_release(*out);
+    zyl::matchlib::match_result_release(*out);
     *out = nullptr;
   }
   return st;
 }
+
+extern "C" {
+
+ZYL_API int session_verify(MatcherSession* session, DataBlob* const* gallery, int n, GrayImage* probe, int level, const uint8_t* decision, MatchResult** out) { return zyl::matchlib::session_verify(session, gallery, n, probe, level, decision, out); }
 
 }  // extern "C"

@@ -8,6 +8,7 @@
 
 #include "zylscan/matchlib_profiles.h"
 #include "zylscan/matchlib_score.h"
+#include "matchlib/core/static_profiles.h"
 
 namespace zyl::matchlib {
 namespace {
@@ -100,18 +101,25 @@ constexpr auto kLightVerifyRows = light_verify_rows();
 
 using namespace zyl::matchlib;
 
-extern "C" {
 
-ZYL_API const FarThresholdTable* far_table_neutral(void) { return &kNeutral; }
-ZYL_API const FarThresholdTable* far_table_light(void) { return &kLight; }
-ZYL_API const FarThresholdTable* far_table_light_verify(void) { return &kLightVerify; }
-ZYL_API const FarThresholdTable* far_table_light_verify_model(void) { return &kLightVerifyModel; }
+const FarThresholdTable* zyl::matchlib::far_table_neutral(void) { return &kNeutral; }
+const FarThresholdTable* zyl::matchlib::far_table_light(void) { return &kLight; }
+const FarThresholdTable* zyl::matchlib::far_table_light_verify(void) { return &kLightVerify; }
+const FarThresholdTable* zyl::matchlib::far_table_light_verify_model(void) { return &kLightVerifyModel; }
 
-ZYL_API const ScoreQuadraticRow* score_rows_light_verify(void) { return kLightVerifyRows.data(); }
+extern "C" ZYL_API const ScoreQuadraticRow* score_rows_light_verify(void) { return kLightVerifyRows.data(); }
 
-ZYL_API ScoreModel score_model_light_verify(void) {
+ScoreModel zyl::matchlib::score_model_light_verify(void) {
   return ScoreModel{const_cast<ScoreQuadraticRow*>(kLightVerifyRows.data()),
                     LIGHT_VERIFY_MODEL_FEATURES, score_model_eval_quadratic, nullptr};
 }
+
+extern "C" {
+
+ZYL_API const FarThresholdTable* far_table_neutral(void) { return zyl::matchlib::far_table_neutral(); }
+ZYL_API const FarThresholdTable* far_table_light(void) { return zyl::matchlib::far_table_light(); }
+ZYL_API const FarThresholdTable* far_table_light_verify(void) { return zyl::matchlib::far_table_light_verify(); }
+ZYL_API const FarThresholdTable* far_table_light_verify_model(void) { return zyl::matchlib::far_table_light_verify_model(); }
+ZYL_API ScoreModel score_model_light_verify(void) { return zyl::matchlib::score_model_light_verify(); }
 
 }  // extern "C"

@@ -6,6 +6,8 @@
 
 #include "zylscan/matchlib_fixed.h"
 #include "zylscan/matchlib_sampling.h"
+#include "matchlib/core/fixed_math.h"
+#include "matchlib/core/subpixel.h"
 
 namespace zyl::matchlib {
 namespace {
@@ -47,45 +49,44 @@ bool empty_image(const void* p, int height, int width) { return !p || height <= 
 
 using namespace zyl::matchlib;
 
-extern "C" {
 
-ZYL_API int subpix_outside(int x, int y, int height, int width) {
+int zyl::matchlib::subpix_outside(int x, int y, int height, int width) {
   const std::int64_t c = round_q14(x), r = round_q14(y);
   return c < 0 || c >= width || r < 0 || r >= height ? 1 : 0;
 }
 
-ZYL_API int subpix_sample_u8(const uint8_t* pixels, int height, int width, int x, int y) {
+int zyl::matchlib::subpix_sample_u8(const uint8_t* pixels, int height, int width, int x, int y) {
   if (empty_image(pixels, height, width)) return 0;
   const std::int64_t v = bilinear_sum(pixels, height, width, x, y);
   return v >= 0xFF8001 ? 255 : static_cast<int>((v + 32767) >> 16);
 }
 
-ZYL_API int32_t subpix_sample_s32(const int32_t* pixels, int height, int width, int x, int y) {
+int32_t zyl::matchlib::subpix_sample_s32(const int32_t* pixels, int height, int width, int x, int y) {
   if (empty_image(pixels, height, width)) return 0;
   return static_cast<int32_t>((bilinear_sum(pixels, height, width, x, y) + 32767) / 65536);
 }
 
-ZYL_API int subpix_sample_nearest_u8(const uint8_t* pixels, int height, int width, int x, int y) {
+extern "C" ZYL_API int subpix_sample_nearest_u8(const uint8_t* pixels, int height, int width, int x, int y) {
   if (empty_image(pixels, height, width)) return 0;
   return pixels[std::int64_t{nearest_index(y, height)} * width + nearest_index(x, width)];
 }
 
-ZYL_API int32_t subpix_sample_nearest_s32(const int32_t* pixels, int height, int width, int x,
+extern "C" ZYL_API int32_t subpix_sample_nearest_s32(const int32_t* pixels, int height, int width, int x,
                                           int y) {
   if (empty_image(pixels, height, width)) return 0;
   return pixels[std::int64_t{nearest_index(y, height)} * width + nearest_index(x, width)];
 }
 
-ZYL_API int subpix_sample_is_white(const uint8_t* pixels, int height, int width, int x, int y,
+extern "C" ZYL_API int subpix_sample_is_white(const uint8_t* pixels, int height, int width, int x, int y,
                                    int origin) {
   const int px = static_cast<int>(std::int64_t{x} - origin);
   const int py = static_cast<int>(std::int64_t{y} - origin);
-  if (subpix_outside(px, py, height, width)) return 0;
+  if (zyl::matchlib::subpix_outside(px, py, height, width)) return 0;
   if (!pixels) return 1;
-  return subpix_sample_u8(pixels, height, width, px, py) == 255 ? 1 : 0;
+  return zyl::matchlib::subpix_sample_u8(pixels, height, width, px, py) == 255 ? 1 : 0;
 }
 
-ZYL_API int subpix_in_mask(const uint8_t* mask, int /*unused*/, int side, int x, int y,
+extern "C" ZYL_API int subpix_in_mask(const uint8_t* mask, int /*unused*/, int side, int x, int y,
                            int origin) {
   const std::int64_t px = std::int64_t{x} - origin;
   const std::int64_t py = std::int64_t{y} - origin;
@@ -95,9 +96,9 @@ ZYL_API int subpix_in_mask(const uint8_t* mask, int /*unused*/, int side, int x,
   return mask[(px >> 14) + std::int64_t{side} * (py >> 14)] == 0xFF ? 1 : 0;
 }
 
-ZYL_API void geom_rotated_box(int height, int width, int direction, int* out_height,
+void zyl::matchlib::geom_rotated_box(int height, int width, int direction, int* out_height,
                               int* out_width, int* out_row_offset, int* out_column_offset) {
-  const std::int64_t s = fx_sin256_alt(direction), c = fx_cos256_alt(direction);
+  const std::int64_t s = zyl::matchlib::fx_sin256_alt(direction), c = zyl::matchlib::fx_cos256_alt(direction);
   const std::int64_t h = height, w = width;
   // Divisions truncate toward zero, as C's do.
   const std::int64_t cols[4] = {0, w * c / 16384, (w * c - h * s) / 16384, -(h * s) / 16384};
@@ -109,5 +110,12 @@ ZYL_API void geom_rotated_box(int height, int width, int direction, int* out_hei
   if (out_height) *out_height = static_cast<int>(*rmax - *rmin + 1);
   if (out_row_offset) *out_row_offset = static_cast<int>(-*rmin);
 }
+
+extern "C" {
+
+ZYL_API int subpix_outside(int x, int y, int height, int width) { return zyl::matchlib::subpix_outside(x, y, height, width); }
+ZYL_API int subpix_sample_u8(const uint8_t* pixels, int height, int width, int x, int y) { return zyl::matchlib::subpix_sample_u8(pixels, height, width, x, y); }
+ZYL_API int32_t subpix_sample_s32(const int32_t* pixels, int height, int width, int x, int y) { return zyl::matchlib::subpix_sample_s32(pixels, height, width, x, y); }
+ZYL_API void geom_rotated_box(int height, int width, int direction, int* out_height, int* out_width, int* out_row_offset, int* out_column_offset) { zyl::matchlib::geom_rotated_box(height, width, direction, out_height, out_width, out_row_offset, out_column_offset); }
 
 }  // extern "C"

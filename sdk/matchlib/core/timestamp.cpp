@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "zylscan/matchlib_support.h"
+#include "matchlib/core/timestamp.h"
 
 namespace {
 
@@ -21,9 +22,8 @@ std::int64_t rounded_quotient(std::int64_t us, std::int64_t unit) {
 
 }  // namespace
 
-extern "C" {
 
-ZYL_API void time_now(Timestamp* out) {
+void zyl::matchlib::time_now(Timestamp* out) {
   if (!out) return;
   timeval tv{};
   gettimeofday(&tv, nullptr);
@@ -31,22 +31,22 @@ ZYL_API void time_now(Timestamp* out) {
   out->microseconds = tv.tv_usec;
 }
 
-ZYL_API void time_zero(Timestamp* out) {
+extern "C" ZYL_API void time_zero(Timestamp* out) {
   if (out) *out = Timestamp{0, 0};
 }
 
-ZYL_API int time_diff_ms(const Timestamp* later, const Timestamp* earlier) {
+int zyl::matchlib::time_diff_ms(const Timestamp* later, const Timestamp* earlier) {
   if (!later || !earlier) return 0;
   const std::int64_t ms = rounded_quotient(difference_us(*later, *earlier), 1000);
   return static_cast<int>(std::clamp<std::int64_t>(ms, INT_MIN, INT_MAX));
 }
 
-ZYL_API int64_t time_diff_s(const Timestamp* later, const Timestamp* earlier) {
+int64_t zyl::matchlib::time_diff_s(const Timestamp* later, const Timestamp* earlier) {
   if (!later || !earlier) return 0;
   return rounded_quotient(difference_us(*later, *earlier), 1000000);
 }
 
-ZYL_API int time_later(const Timestamp* t1, const Timestamp* t0) {
+extern "C" ZYL_API int time_later(const Timestamp* t1, const Timestamp* t0) {
   if (!t1 || !t0) return 0;
   return t1->seconds > t0->seconds ||
                  (t1->seconds == t0->seconds && t1->microseconds > t0->microseconds)
@@ -54,20 +54,27 @@ ZYL_API int time_later(const Timestamp* t1, const Timestamp* t0) {
              : 0;
 }
 
-ZYL_API int time_elapsed_ms(const Timestamp* start) {
+int zyl::matchlib::time_elapsed_ms(const Timestamp* start) {
   Timestamp now;
-  time_now(&now);
-  return time_diff_ms(&now, start);
+  zyl::matchlib::time_now(&now);
+  return zyl::matchlib::time_diff_ms(&now, start);
 }
 
-ZYL_API int64_t time_elapsed_s(const Timestamp* start) {
+extern "C" ZYL_API int64_t time_elapsed_s(const Timestamp* start) {
   Timestamp now;
-  time_now(&now);
-  return time_diff_s(&now, start);
+  zyl::matchlib::time_now(&now);
+  return zyl::matchlib::time_diff_s(&now, start);
 }
 
-ZYL_API int time_elapsed_exceeds(const Timestamp* start, int limit_ms) {
-  return time_elapsed_ms(start) > limit_ms ? 1 : 0;
+extern "C" ZYL_API int time_elapsed_exceeds(const Timestamp* start, int limit_ms) {
+  return zyl::matchlib::time_elapsed_ms(start) > limit_ms ? 1 : 0;
 }
+
+extern "C" {
+
+ZYL_API void time_now(Timestamp* out) { zyl::matchlib::time_now(out); }
+ZYL_API int time_diff_ms(const Timestamp* later, const Timestamp* earlier) { return zyl::matchlib::time_diff_ms(later, earlier); }
+ZYL_API int64_t time_diff_s(const Timestamp* later, const Timestamp* earlier) { return zyl::matchlib::time_diff_s(later, earlier); }
+ZYL_API int time_elapsed_ms(const Timestamp* start) { return zyl::matchlib::time_elapsed_ms(start); }
 
 }  // extern "C"

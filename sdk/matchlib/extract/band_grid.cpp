@@ -9,6 +9,9 @@
 #include "zylscan/matchlib_bandgrid.h"
 #include "zylscan/matchlib_fft.h"
 #include "zylscan/matchlib_fixed.h"
+#include "matchlib/core/fixed_math.h"
+#include "matchlib/extract/band_grid.h"
+#include "matchlib/spectral/fft_kernels.h"
 
 namespace zyl::matchlib::bandgrid {
 namespace {
@@ -59,7 +62,7 @@ void fill_spectrum(BandGrid* g, const HeldRows& held, int top, int left, int mea
         (k == 0 ? in_re : in_im)[j] = v;
       }
     }
-    fft16_complex(in_re, in_im, X, Y);
+    zyl::matchlib::fft16_complex(in_re, in_im, X, Y);
     for (int k = 0; k <= 8; ++k) {
       const int m = (16 - k) & 15;
       const bool edge = k == 0 || k == 8;
@@ -76,7 +79,7 @@ void fill_spectrum(BandGrid* g, const HeldRows& held, int top, int left, int mea
       in_re[i] = half_re[i][u];
       in_im[i] = half_im[i][u];
     }
-    fft16_complex(in_re, in_im, out_re, out_im);
+    zyl::matchlib::fft16_complex(in_re, in_im, out_re, out_im);
     for (int v = 0; v < 16; ++v)
       P[u * 16 + v] = static_cast<uint32_t>(
           (int64_t{out_re[v]} * out_re[v] + int64_t{out_im[v]} * out_im[v]) >> 10);
@@ -86,7 +89,7 @@ void fill_spectrum(BandGrid* g, const HeldRows& held, int top, int left, int mea
 // Normalised quotient (a << s) / d with s = 30 - floor(log2 d): the
 // divisor shifted to keep `bits` fractional bits.
 int64_t scaled_div(int64_t a, uint64_t d, int bits) {
-  const int s = 30 - fx_log2_floor(static_cast<uint32_t>(std::min<uint64_t>(d, 0xFFFFFFFF)));
+  const int s = 30 - zyl::matchlib::fx_log2_floor(static_cast<uint32_t>(std::min<uint64_t>(d, 0xFFFFFFFF)));
   const int64_t num = s >= 0 ? a * (int64_t{1} << s) : a;
   int64_t den = s > bits - 1 ? static_cast<int64_t>(d) << (s - bits)
                              : static_cast<int64_t>(d >> (bits - s));
@@ -115,7 +118,7 @@ void analyse_cell(BandGrid* g, const HeldRows& held, int top, int left, uint8_t*
   if (n == 0) return;  // a window with no pixel in sight carries nothing
   const uint16_t V = static_cast<uint16_t>(((16 * Q - S * ((16 * S) / n)) / n) >> 4);
   if (V <= 15) return;
-  const uint8_t contrast = static_cast<uint8_t>(fx_isqrt32_alt(4u * V));
+  const uint8_t contrast = static_cast<uint8_t>(zyl::matchlib::fx_isqrt32_alt(4u * V));
   cell[2] = contrast;
   fill_spectrum(g, held, top, left, static_cast<int>((S + n / 2) / n));
 
@@ -169,13 +172,13 @@ void analyse_cell(BandGrid* g, const HeldRows& held, int top, int left, uint8_t*
     if (K <= kLeastRadius) continue;
     if (static_cast<uint64_t>(M) < (T >> 3)) return;  // {0, 0, contrast}
     const int64_t I = X * X - Y * Y, J = 2 * X * Y;
-    const int orientation = fx_atan2(static_cast<int>(scaled_div(J, K, 15)),
+    const int orientation = zyl::matchlib::fx_atan2(static_cast<int>(scaled_div(J, K, 15)),
                                      static_cast<int>(scaled_div(I, K, 15)));
-    const uint32_t f = fx_isqrt32_alt(static_cast<uint32_t>(std::min<uint64_t>(K, 0xFFFFFFFF))) *
+    const uint32_t f = zyl::matchlib::fx_isqrt32_alt(static_cast<uint32_t>(std::min<uint64_t>(K, 0xFFFFFFFF))) *
                        kTargetDpi / 500;
     cell[0] = static_cast<uint8_t>(orientation);
     cell[1] = static_cast<uint8_t>(f + 16 > 8191 ? 255 : (f + 16) >> 5);
-    g->ratio_sum += static_cast<uint32_t>(fx_log2_floor(static_cast<uint32_t>(
+    g->ratio_sum += static_cast<uint32_t>(zyl::matchlib::fx_log2_floor(static_cast<uint32_t>(
         std::min<uint64_t>((T + static_cast<uint64_t>(M) / 2) / static_cast<uint64_t>(M), 0xFFFFFFFF))));
     return;
   }
@@ -215,11 +218,10 @@ void drop_unneeded_rows(BandGrid* g) {
 
 using namespace zyl::matchlib::bandgrid;
 
-extern "C" {
 
-ZYL_API int bandgrid_target_dpi(void) { return kTargetDpi; }
+int zyl::matchlib::bandgrid_target_dpi(void) { return kTargetDpi; }
 
-ZYL_API BandGrid* bandgrid_init(void* storage, uint32_t storage_size, int row_buffer_flag,
+BandGrid* zyl::matchlib::bandgrid_init(void* storage, uint32_t storage_size, int row_buffer_flag,
                                 uint16_t width, uint16_t height, uint8_t cell_size,
                                 uint32_t* required) {
   if (required) *required = 0;
@@ -247,7 +249,7 @@ ZYL_API BandGrid* bandgrid_init(void* storage, uint32_t storage_size, int row_bu
   return g;
 }
 
-ZYL_API uint32_t bandgrid_feed_rows(BandGrid* g, uint32_t rows, const uint8_t* pixels) {
+uint32_t zyl::matchlib::bandgrid_feed_rows(BandGrid* g, uint32_t rows, const uint8_t* pixels) {
   if (!g) return 0;
   if (!g->has_row_buffer) {
     if (pixels && rows) {
@@ -278,24 +280,24 @@ ZYL_API uint32_t bandgrid_feed_rows(BandGrid* g, uint32_t rows, const uint8_t* p
   return g->first_row + g->rows_held;
 }
 
-ZYL_API void bandgrid_cell_spectrum(BandGrid* g, int top, int left, int rows, int mean) {
+extern "C" ZYL_API void bandgrid_cell_spectrum(BandGrid* g, int top, int left, int rows, int mean) {
   if (!g) return;
   HeldRows held = held_rows(g);
   held.count = std::min(held.count, std::max(0, rows));
   fill_spectrum(g, held, top, left, mean);
 }
 
-ZYL_API uint32_t bandgrid_spectrum_at(const BandGrid* g, int u, int v) {
+extern "C" ZYL_API uint32_t bandgrid_spectrum_at(const BandGrid* g, int u, int v) {
   if (!g || u < 0 || u > 8 || v < -8 || v > 7) return 0;
   return spectrum(g)[u * 16 + ((v + 16) & 15)];
 }
 
-ZYL_API const uint8_t* bandgrid_cell(const BandGrid* g, int row, int column) {
+extern "C" ZYL_API const uint8_t* bandgrid_cell(const BandGrid* g, int row, int column) {
   if (!g || row < 0 || column < 0 || row >= g->rows || column >= g->columns) return nullptr;
   return cells(g) + (static_cast<size_t>(row) * g->columns + column) * 3;
 }
 
-ZYL_API void bandgrid_size(const BandGrid* g, int* columns, int* rows, int* x_offset,
+extern "C" ZYL_API void bandgrid_size(const BandGrid* g, int* columns, int* rows, int* x_offset,
                            int* y_offset) {
   if (!g) return;
   if (columns) *columns = g->columns;
@@ -304,7 +306,7 @@ ZYL_API void bandgrid_size(const BandGrid* g, int* columns, int* rows, int* x_of
   if (y_offset) *y_offset = g->y_offset;
 }
 
-ZYL_API void img_reduce_contrast_u8(const uint8_t* pixels, int height, int width, int strength,
+extern "C" ZYL_API void img_reduce_contrast_u8(const uint8_t* pixels, int height, int width, int strength,
                                     uint8_t* out) {
   if (!pixels || !out || height <= 0 || width <= 0) return;
   const size_t n = static_cast<size_t>(height) * width;
@@ -317,5 +319,11 @@ ZYL_API void img_reduce_contrast_u8(const uint8_t* pixels, int height, int width
     out[i] = static_cast<uint8_t>(mean + (x > 0 ? (x + 50) / 100 : (x - 50) / 100));
   }
 }
+
+extern "C" {
+
+ZYL_API int bandgrid_target_dpi(void) { return zyl::matchlib::bandgrid_target_dpi(); }
+ZYL_API BandGrid* bandgrid_init(void* storage, uint32_t storage_size, int row_buffer_flag, uint16_t width, uint16_t height, uint8_t cell_size, uint32_t* required) { return zyl::matchlib::bandgrid_init(storage, storage_size, row_buffer_flag, width, height, cell_size, required); }
+ZYL_API uint32_t bandgrid_feed_rows(BandGrid* g, uint32_t rows, const uint8_t* pixels) { return zyl::matchlib::bandgrid_feed_rows(g, rows, pixels); }
 
 }  // extern "C"

@@ -15,6 +15,11 @@
 #include "zylscan/matchlib_blob.h"
 #include "zylscan/matchlib_image.h"
 #include "zylscan/matchlib_object.h"
+#include "matchlib/core/blob.h"
+#include "matchlib/extract/band_grid.h"
+#include "matchlib/extract/band_grid_map.h"
+#include "matchlib/image/grey_image.h"
+#include "matchlib/image/image_geometry.h"
 
 namespace zyl::matchlib::bandgrid {
 namespace {
@@ -155,7 +160,7 @@ using namespace zyl::matchlib::bandgrid;
 namespace {
 
 struct ImageRelease {
-  void operator()(GrayImage* image) const { image_release(image); }
+  void operator()(GrayImage* image) const { zyl::matchlib::image_release(image); }
 };
 using ImagePtr = std::unique_ptr<GrayImage, ImageRelease>;
 struct FreeDeleter {
@@ -163,48 +168,47 @@ struct FreeDeleter {
 };
 
 int extract_gridmap(GrayImage* image, int32_t format, DataBlob** out_blob) {
-  const int ry = image_resolution_y(image), rx = image_resolution_x(image);
+  const int ry = zyl::matchlib::image_resolution_y(image), rx = zyl::matchlib::image_resolution_x(image);
   if (format != GRIDMAP_FORMAT || ry == 0 || rx == 0) return ML_WRONG_KIND;
-  const int target = bandgrid_target_dpi();
-  ImagePtr working(image_retain(image));
-  const bool read_only = !image_is_writable(image);
+  const int target = zyl::matchlib::bandgrid_target_dpi();
+  ImagePtr working(zyl::matchlib::image_retain(image));
+  const bool read_only = !zyl::matchlib::image_is_writable(image);
   if (std::abs(ry - target) > kResolutionSlack || std::abs(rx - target) > kResolutionSlack) {
-    working.reset(image_resample_to_resolution(image, target, target));
-    if (!working || image_pixel_count(working.get()) == 0) return ML_NO_MEMORY;
+    working.reset(zyl::matchlib::image_resample_to_resolution(image, target, target));
+    if (!working || zyl::matchlib::image_pixel_count(working.get()) == 0) return ML_NO_MEMORY;
     // A finished read-only input gives its pixels back as soon as the
     // working copy stands on its own.
-    if (read_only) image_release_pixels(image, nullptr);
+    if (read_only) zyl::matchlib::image_release_pixels(image, nullptr);
   }
-  const int h = image_height(working.get()), w = image_width(working.get());
-  if (h > 0xFFFF || w > 0xFFFF || !image_pixels(working.get())) return ML_BAD_ARGUMENT;
+  const int h = zyl::matchlib::image_height(working.get()), w = zyl::matchlib::image_width(working.get());
+  if (h > 0xFFFF || w > 0xFFFF || !zyl::matchlib::image_pixels(working.get())) return ML_BAD_ARGUMENT;
   uint32_t need = 0;
-  bandgrid_init(nullptr, 0, 0, static_cast<uint16_t>(w), static_cast<uint16_t>(h), kStageCell, &need);
+  zyl::matchlib::bandgrid_init(nullptr, 0, 0, static_cast<uint16_t>(w), static_cast<uint16_t>(h), kStageCell, &need);
   if (need == 0) return ML_TOO_SHORT;  // more than 80 cells a side
   std::unique_ptr<void, FreeDeleter> storage(zyl::matchlib::ml_malloc(need));
   if (!storage) return ML_NO_MEMORY;
-  BandGrid* grid = bandgrid_init(storage.get(), need, 0, static_cast<uint16_t>(w),
+  BandGrid* grid = zyl::matchlib::bandgrid_init(storage.get(), need, 0, static_cast<uint16_t>(w),
                                  static_cast<uint16_t>(h), kStageCell, nullptr);
   if (!grid) return ML_TOO_SHORT;
-  if (bandgrid_feed_rows(grid, static_cast<uint32_t>(h), image_pixels(working.get())) !=
+  if (zyl::matchlib::bandgrid_feed_rows(grid, static_cast<uint32_t>(h), zyl::matchlib::image_pixels(working.get())) !=
       static_cast<uint32_t>(h))
     return ML_CORRUPT;
   const uint8_t* map = nullptr;
   uint16_t length = 0;
-  const int st = bandgrid_finish(grid, 255, 255, &map, &length, nullptr, nullptr);
+  const int st = zyl::matchlib::bandgrid_finish(grid, 255, 255, &map, &length, nullptr, nullptr);
   if (st != ML_OK) return st;
-  DataBlob* blob = blob_create(GRIDMAP_FORMAT, map, length);
+  DataBlob* blob = zyl::matchlib::blob_create(GRIDMAP_FORMAT, map, length);
   if (!blob) return ML_NO_MEMORY;
   *out_blob = blob;
   working.reset();
-  if (read_only) image_release_pixels(image, nullptr);
+  if (read_only) zyl::matchlib::image_release_pixels(image, nullptr);
   return ML_OK;
 }
 
 }  // namespace
 
-extern "C" {
 
-ZYL_API int bandgrid_finish(BandGrid* grid, uint8_t column_limit, uint8_t row_limit,
+int zyl::matchlib::bandgrid_finish(BandGrid* grid, uint8_t column_limit, uint8_t row_limit,
                             const uint8_t** out_map, uint16_t* out_length, uint8_t* out_quality,
                             uint16_t* out_area) {
   if (out_map) *out_map = nullptr;
@@ -254,11 +258,15 @@ ZYL_API int bandgrid_finish(BandGrid* grid, uint8_t column_limit, uint8_t row_li
   return ML_OK;
 }
 
-ZYL_API int stage_extract_gridmap250(MatchContext*, GrayImage* image, void*, int32_t format,
+extern "C" ZYL_API int stage_extract_gridmap250(MatchContext*, GrayImage* image, void*, int32_t format,
                                      DataBlob** out_blob) {
   if (!image || !out_blob) return ML_BAD_ARGUMENT;
   *out_blob = nullptr;
   return zyl::GuardedCall(ML_NO_MEMORY, [&] { return extract_gridmap(image, format, out_blob); });
 }
+
+extern "C" {
+
+ZYL_API int bandgrid_finish(BandGrid* grid, uint8_t column_limit, uint8_t row_limit, const uint8_t** out_map, uint16_t* out_length, uint8_t* out_quality, uint16_t* out_area) { return zyl::matchlib::bandgrid_finish(grid, column_limit, row_limit, out_map, out_length, out_quality, out_area); }
 
 }  // extern "C"

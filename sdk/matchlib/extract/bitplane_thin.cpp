@@ -13,6 +13,7 @@
 #include "matchlib/extract/thinning_tables.h"
 #include "zylscan/matchlib_minutiae_extract.h"
 #include "zylscan/matchlib_object.h"
+#include "matchlib/extract/bitplane_thin.h"
 
 namespace zyl::matchlib {
 namespace {
@@ -235,7 +236,7 @@ class Thinner {
 
 using namespace zyl::matchlib;
 
-ZYL_API int bilevel_bits_thin(uint8_t* plane, int rows, int width, int divisor) {
+int zyl::matchlib::bilevel_bits_thin(uint8_t* plane, int rows, int width, int divisor) {
   if (!plane || rows <= 0 || width <= 0 || divisor <= 0) return ML_BAD_ARGUMENT;
   return zyl::GuardedCall(ML_NO_MEMORY, [&]() -> int {
     const std::size_t capacity = std::size_t(rows) * width / divisor;
@@ -249,3 +250,9 @@ ZYL_API int bilevel_bits_thin(uint8_t* plane, int rows, int width, int divisor) 
     }
   });
 }
+
+extern "C" {
+
+ZYL_API int bilevel_bits_thin(uint8_t* plane, int rows, int width, int divisor) { return zyl::matchlib::bilevel_bits_thin(plane, rows, width, divisor); }
+
+}  // extern "C"

@@ -14,6 +14,10 @@
 #include "zylscan/matchlib_fixed.h"
 #include "zylscan/matchlib_minutiae_extract.h"
 #include "zylscan/matchlib_object.h"
+#include "matchlib/core/fixed_math.h"
+#include "matchlib/extract/bitplane_trace.h"
+#include "matchlib/extract/minutiae_validate.h"
+#include "matchlib/image/cell_map_expand.h"
 
 namespace zyl::matchlib {
 namespace {
@@ -95,9 +99,8 @@ Class quality_class(int q) {
 
 using namespace zyl::matchlib;
 
-extern "C" {
 
-ZYL_API void bilevel_bits_line_neighbours(const uint8_t* plane, int width, int rows, int column, int row,
+void zyl::matchlib::bilevel_bits_line_neighbours(const uint8_t* plane, int width, int rows, int column, int row,
                                           int* codes, int* column_steps, int* row_steps, int* count) {
   const Plane p(plane, rows, width);
   int n = 0;
@@ -111,7 +114,7 @@ ZYL_API void bilevel_bits_line_neighbours(const uint8_t* plane, int width, int r
   *count = n;
 }
 
-ZYL_API int bilevel_bits_step(const uint8_t* plane, int width, int rows, int* code, int* column, int* row) {
+int zyl::matchlib::bilevel_bits_step(const uint8_t* plane, int width, int rows, int* code, int* column, int* row) {
   if (*code < 1 || *code > 8) return 0;
   const Plane p(plane, rows, width);
   for (int next : kPreference[*code]) {
@@ -126,7 +129,7 @@ ZYL_API int bilevel_bits_step(const uint8_t* plane, int width, int rows, int* co
   return 0;
 }
 
-ZYL_API void bilevel_bits_take_pixel(uint8_t* plane, uint8_t* counts, int width, int rows, int row, int column) {
+void zyl::matchlib::bilevel_bits_take_pixel(uint8_t* plane, uint8_t* counts, int width, int rows, int row, int column) {
   set_background(plane, width, column, row);
   Counts n(counts, width);
   n.set(column, row, 0);
@@ -153,7 +156,7 @@ static void bilevel_bits_trace_minutiae_unguarded(uint8_t* plane, int rows, int 
   auto list = [&](int c, int r) {
     if (candidates.size() < 255) candidates.push_back({c, r});
   };
-  auto take = [&](int c, int r) { bilevel_bits_take_pixel(plane, counts, width, rows, r, c); };
+  auto take = [&](int c, int r) { zyl::matchlib::bilevel_bits_take_pixel(plane, counts, width, rows, r, c); };
   for (int r = 1; r <= rows - 2; ++r) {
     const std::uint8_t* bytes = p.row_bytes(r);
     for (int c = 0; c < width; ++c) {
@@ -224,7 +227,7 @@ static void bilevel_bits_trace_minutiae_unguarded(uint8_t* plane, int rows, int 
     const int q = quality[std::size_t(r / s2) * qstride + c / s2];
     const Class cls = quality_class(q);
     int codes[8], dxs[8], dys[8], k = 0;
-    bilevel_bits_line_neighbours(plane, width, rows, c, r, codes, dxs, dys, &k);
+    zyl::matchlib::bilevel_bits_line_neighbours(plane, width, rows, c, r, codes, dxs, dys, &k);
     if (k < 3) continue;
     std::array<int, 3> dir{};
     int shortest = INT32_MAX;
@@ -235,7 +238,7 @@ static void bilevel_bits_trace_minutiae_unguarded(uint8_t* plane, int rows, int 
       auto m_of = [&, c = c, r = r] { return (ac - c) * (ac - c) + (ar - r) * (ar - r); };
       if (n.get(ac, ar) == 2) {
         for (int counter = 2; counter <= 40; counter += s1) {
-          if (!bilevel_bits_step(plane, width, rows, &code, &ac, &ar)) break;
+          if (!zyl::matchlib::bilevel_bits_step(plane, width, rows, &code, &ac, &ar)) break;
           if (n.get(ac, ar) != 2) break;
           if (counter >= 22 && m_of() * 4 > 900) break;
         }
@@ -245,14 +248,14 @@ static void bilevel_bits_trace_minutiae_unguarded(uint8_t* plane, int rows, int 
         rejected = true;
         break;
       }
-      dir[a] = fx_atan2(r - ar, ac - c);
+      dir[a] = zyl::matchlib::fx_atan2(r - ar, ac - c);
       shortest = std::min(shortest, m);
     }
     if (rejected) continue;
-    const int d01 = fx_dir_absdiff_alt(dir[0], dir[1]), d02 = fx_dir_absdiff_alt(dir[0], dir[2]),
-              d12 = fx_dir_absdiff_alt(dir[1], dir[2]);
-    int direction = fx_dir_mean_alt(dir[0], dir[1]);
-    if (d02 < d01 || d12 < d01) direction = d12 < d02 ? fx_dir_mean_alt(dir[1], dir[2]) : fx_dir_mean_alt(dir[0], dir[2]);
+    const int d01 = zyl::matchlib::fx_dir_absdiff_alt(dir[0], dir[1]), d02 = zyl::matchlib::fx_dir_absdiff_alt(dir[0], dir[2]),
+              d12 = zyl::matchlib::fx_dir_absdiff_alt(dir[1], dir[2]);
+    int direction = zyl::matchlib::fx_dir_mean_alt(dir[0], dir[1]);
+    if (d02 < d01 || d12 < d01) direction = d12 < d02 ? zyl::matchlib::fx_dir_mean_alt(dir[1], dir[2]) : zyl::matchlib::fx_dir_mean_alt(dir[0], dir[2]);
     MinutiaEntry& e = minutiae[*count];
     e = MinutiaEntry{};
     e.y = static_cast<std::uint16_t>(r);
@@ -261,7 +264,7 @@ static void bilevel_bits_trace_minutiae_unguarded(uint8_t* plane, int rows, int 
     e.type = kind ? 1 : 2;
     int value = q;
     if (shortest * 4 < cls.full) {
-      const int root = static_cast<int>(fx_isqrt30_round(static_cast<std::uint32_t>(4 * shortest)));
+      const int root = static_cast<int>(zyl::matchlib::fx_isqrt30_round(static_cast<std::uint32_t>(4 * shortest)));
       value = (100 / (cls.base - root + 7)) * value / 100;
     }
     e.quality = static_cast<std::uint8_t>(value);
@@ -269,7 +272,7 @@ static void bilevel_bits_trace_minutiae_unguarded(uint8_t* plane, int rows, int 
   }
 }
 
-ZYL_API void bilevel_bits_trace_minutiae(uint8_t* plane, int rows, int width, int kind,
+void zyl::matchlib::bilevel_bits_trace_minutiae(uint8_t* plane, int rows, int width, int kind,
                                          const uint8_t* quality, MinutiaEntry* minutiae,
                                          uint8_t* count, uint8_t* counts, int s1, int s2) {
   zyl::GuardedCall([&] {
@@ -299,12 +302,12 @@ static int bilevel_bits_check_endings_unguarded(MinutiaEntry* minutiae, int coun
       const std::size_t i = std::size_t(r) * width + c;
       skeleton[i] = p.line(c, r) ? 0 : 1;
       bytes[i] = static_cast<std::uint8_t>(n.get(c, r));
-      period[i] = img_sample_bilinear_u8(c, r, block_frequency, map_rows, map_columns, cell);
+      period[i] = zyl::matchlib::img_sample_bilinear_u8(c, r, block_frequency, map_rows, map_columns, cell);
     }
-  return minutiae_validate_endings(minutiae, count, skeleton.data(), bytes.data(), period.data(), rows, width, 1, 1);
+  return zyl::matchlib::minutiae_validate_endings(minutiae, count, skeleton.data(), bytes.data(), period.data(), rows, width, 1, 1);
 }
 
-ZYL_API int bilevel_bits_check_endings(MinutiaEntry* minutiae, int count, const uint8_t* plane,
+int zyl::matchlib::bilevel_bits_check_endings(MinutiaEntry* minutiae, int count, const uint8_t* plane,
                                        const uint8_t* counts, const uint8_t* block_frequency,
                                        int rows, int width, int scale, int cell) {
   return zyl::GuardedCall(ML_NO_MEMORY, [&] {
@@ -312,5 +315,13 @@ ZYL_API int bilevel_bits_check_endings(MinutiaEntry* minutiae, int count, const 
                                                 rows, width, scale, cell);
   });
 }
+
+extern "C" {
+
+ZYL_API void bilevel_bits_line_neighbours(const uint8_t* plane, int width, int rows, int column, int row, int* codes, int* column_steps, int* row_steps, int* count) { zyl::matchlib::bilevel_bits_line_neighbours(plane, width, rows, column, row, codes, column_steps, row_steps, count); }
+ZYL_API int bilevel_bits_step(const uint8_t* plane, int width, int rows, int* code, int* column, int* row) { return zyl::matchlib::bilevel_bits_step(plane, width, rows, code, column, row); }
+ZYL_API void bilevel_bits_take_pixel(uint8_t* plane, uint8_t* counts, int width, int rows, int row, int column) { zyl::matchlib::bilevel_bits_take_pixel(plane, counts, width, rows, row, column); }
+ZYL_API void bilevel_bits_trace_minutiae(uint8_t* plane, int rows, int width, int kind, const uint8_t* quality, MinutiaEntry* minutiae, uint8_t* count, uint8_t* counts, int s1, int s2) { zyl::matchlib::bilevel_bits_trace_minutiae(plane, rows, width, kind, quality, minutiae, count, counts, s1, s2); }
+ZYL_API int bilevel_bits_check_endings(MinutiaEntry* minutiae, int count, const uint8_t* plane, const uint8_t* counts, const uint8_t* block_frequency, int rows, int width, int scale, int cell) { return zyl::matchlib::bilevel_bits_check_endings(minutiae, count, plane, counts, block_frequency, rows, width, scale, cell); }
 
 }  // extern "C"

@@ -14,6 +14,7 @@
 #include "zylscan/matchlib_local_stats.h"
 #include "zylscan/matchlib_minutiae_extract.h"
 #include "zylscan/matchlib_object.h"
+#include "matchlib/extract/bright_level.h"
 
 namespace zyl::matchlib {
 namespace {
@@ -164,7 +165,7 @@ int level_threshold(const Histogram& raw) {
 
 using namespace zyl::matchlib;
 
-ZYL_API int bright_level_apply(const uint8_t* input, int height, int width, uint8_t* out, int n,
+int zyl::matchlib::bright_level_apply(const uint8_t* input, int height, int width, uint8_t* out, int n,
                                uint8_t* block_means, uint8_t* row_buffer) {
   (void)input;
   const int h = height, w = width;
@@ -214,7 +215,7 @@ ZYL_API int bright_level_apply(const uint8_t* input, int height, int width, uint
   return ML_OK;
 }
 
-ZYL_API int bright_level_run(const uint8_t* input, int height, int width, uint8_t* out, int n) {
+int zyl::matchlib::bright_level_run(const uint8_t* input, int height, int width, uint8_t* out, int n) {
   if (!input || !out || height <= 0 || width <= 0 || n <= 0) return ML_BAD_ARGUMENT;
   if (out != input) std::memcpy(out, input, std::size_t(height) * width);
   const int rows = height / n, cols = width / n;
@@ -229,14 +230,22 @@ ZYL_API int bright_level_run(const uint8_t* input, int height, int width, uint8_
     const int status = img_block_mean_u8(out, height, width, n, rows, cols, means.data());
     if (status != ML_OK) return status;
   }
-  return bright_level_apply(input, height, width, out, n, means.data(), rows2.data());
+  return zyl::matchlib::bright_level_apply(input, height, width, out, n, means.data(), rows2.data());
 }
 
-ZYL_API int bright_level_blocks(const uint8_t* input, int height, int width, uint8_t* out, int n) {
+int zyl::matchlib::bright_level_blocks(const uint8_t* input, int height, int width, uint8_t* out, int n) {
   if (n == 0) return ML_BAD_ARGUMENT;
-  return bright_level_run(input, height, width, out, n);
+  return zyl::matchlib::bright_level_run(input, height, width, out, n);
 }
 
-ZYL_API int bright_level_blocks12(const uint8_t* input, int height, int width, uint8_t* out) {
-  return bright_level_blocks(input, height, width, out, 12);
+extern "C" ZYL_API int bright_level_blocks12(const uint8_t* input, int height, int width, uint8_t* out) {
+  return zyl::matchlib::bright_level_blocks(input, height, width, out, 12);
 }
+
+extern "C" {
+
+ZYL_API int bright_level_apply(const uint8_t* input, int height, int width, uint8_t* out, int n, uint8_t* block_means, uint8_t* row_buffer) { return zyl::matchlib::bright_level_apply(input, height, width, out, n, block_means, row_buffer); }
+ZYL_API int bright_level_run(const uint8_t* input, int height, int width, uint8_t* out, int n) { return zyl::matchlib::bright_level_run(input, height, width, out, n); }
+ZYL_API int bright_level_blocks(const uint8_t* input, int height, int width, uint8_t* out, int n) { return zyl::matchlib::bright_level_blocks(input, height, width, out, n); }
+
+}  // extern "C"

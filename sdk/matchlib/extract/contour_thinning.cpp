@@ -267,25 +267,28 @@ int thin_contours(std::uint8_t* image, int height, int width) {
 
 using namespace zyl::matchlib;
 
-extern "C" {
 
-ZYL_API int bilevel_thin(uint8_t* image, int height, int width) {
+int zyl::matchlib::bilevel_thin(uint8_t* image, int height, int width) {
   return zyl::GuardedCall(ML_NO_MEMORY, [&] { return thin_contours(image, height, width); });
 }
 
-ZYL_API int contour_next_step(const uint8_t* pixel, int width, int previous) {
+extern "C" ZYL_API int contour_next_step(const uint8_t* pixel, int width, int previous) {
   const int d = dir_index(previous);
   if (!pixel || d == kNone) return 0;
   const int next = ContourThinner::next_step(pixel, width, d);
   return next == kNone ? 0 : kPacked[next];
 }
 
-ZYL_API int pixel_is_isolated(const uint8_t* pixel, int width) {
+extern "C" ZYL_API int pixel_is_isolated(const uint8_t* pixel, int width) {
   if (!pixel || *pixel != kObject) return 0;
   const std::ptrdiff_t w = width;
   for (int d = 0; d < 8; ++d)
     if (pixel[kRowStep[d] * w + kColStep[d]] == kObject) return 0;
   return 1;
 }
+
+extern "C" {
+
+ZYL_API int bilevel_thin(uint8_t* image, int height, int width) { return zyl::matchlib::bilevel_thin(image, height, width); }
 
 }  // extern "C"

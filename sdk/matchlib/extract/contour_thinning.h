@@ -5,6 +5,14 @@
 
 #include <array>
 #include <cstdint>
+#include "zylscan/matchlib_contour_thin.h"
+
+// Bodies of exported functions, called directly inside the library.
+namespace zyl::matchlib {
+
+int bilevel_thin(uint8_t* image, int height, int width);
+
+}  // namespace zyl::matchlib
 
 namespace zyl::matchlib {
 

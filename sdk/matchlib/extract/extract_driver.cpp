@@ -13,6 +13,8 @@
 #include "zylscan/matchlib_param.h"
 #include "zylscan/matchlib_rescale.h"
 #include "zylscan/matchlib_smoothing.h"
+#include "matchlib/core/param_store.h"
+#include "matchlib/image/rescale.h"
 
 namespace zyl::matchlib {
 namespace {
@@ -43,7 +45,7 @@ bool sizes_fit(int height, int width) {
 int drive_plain(const MatchContext* ctx, const std::uint8_t* pixels, int height, int width,
                 ScoreMapRoutine detector, KeyPointFinisher finisher, KeyPoint** points,
                 int* count) {
-  const int skip = param_get(ctx, kKeySkipBright, 0);
+  const int skip = zyl::matchlib::param_get(ctx, kKeySkipBright, 0);
   {
     Bytes smoothed(area(height, width));
     if (const int st = filter_binomial3x3_u8(pixels, height, width, smoothed.data())) return st;
@@ -60,10 +62,10 @@ int drive_resampled(const MatchContext* ctx, const std::uint8_t* pixels, int hei
                     ScoreMapRoutine detector, KeyPointFinisher finisher, KeyPoint** points,
                     int* count) {
   const int border = std::max(border_radius(ctx), 3);
-  const int skip = param_get(ctx, kKeySkipBright, 0);
-  const int scale = param_get(ctx, kKeyScale, 16);
-  const int pre = param_get(ctx, kKeyPreSmooth, 1);
-  const int post = param_get(ctx, kKeyPostSmooth, 1);
+  const int skip = zyl::matchlib::param_get(ctx, kKeySkipBright, 0);
+  const int scale = zyl::matchlib::param_get(ctx, kKeyScale, 16);
+  const int pre = zyl::matchlib::param_get(ctx, kKeyPreSmooth, 1);
+  const int post = zyl::matchlib::param_get(ctx, kKeyPostSmooth, 1);
   const long wh = static_cast<long>(height) * scale / 16, ww = static_cast<long>(width) * scale / 16;
   // A scale that leaves no working pixels (or more than the points can
   // address) is a bad setting, not an empty result.
@@ -73,14 +75,14 @@ int drive_resampled(const MatchContext* ctx, const std::uint8_t* pixels, int hei
   Bytes map(area(h2, w2), 0), work(area(h2, w2)), full(area(height, width));
   if (scale == 16) {
     std::memcpy(work.data(), pixels, work.size());
-  } else if (const int st = img_resize_u8(pixels, height, width, work.data(), h2, w2)) {
+  } else if (const int st = zyl::matchlib::img_resize_u8(pixels, height, width, work.data(), h2, w2)) {
     return st;
   }
   if (const int st = smooth_passes(work.data(), h2, w2, pre)) return st;
   if (const int st = detector(ctx, work.data(), h2, w2, map.data())) return st;
   std::uint8_t* scores = map.data();
   if (scale != 16) {
-    if (const int st = img_resize_u8(map.data(), h2, w2, full.data(), height, width)) return st;
+    if (const int st = zyl::matchlib::img_resize_u8(map.data(), h2, w2, full.data(), height, width)) return st;
     scores = full.data();
   }
   if (const int st = collect_points(ctx, pixels, scores, height, width, border, skip, points,

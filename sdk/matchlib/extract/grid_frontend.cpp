@@ -24,6 +24,14 @@
 #include "zylscan/matchlib_object.h"
 #include "zylscan/matchlib_orientation.h"
 #include "zylscan/matchlib_window.h"
+#include "matchlib/core/fixed_math.h"
+#include "matchlib/extract/grid_frontend.h"
+#include "matchlib/image/border_extend.h"
+#include "matchlib/spectral/fft16_i16.h"
+#include "matchlib/spectral/fft2d.h"
+#include "matchlib/spectral/orientation.h"
+#include "matchlib/spectral/tile_spectra.h"
+#include "matchlib/template/grid_block.h"
 
 namespace zyl::matchlib::grid {
 namespace {
@@ -132,7 +140,7 @@ void find_peaks(SpectrumMaps<N, C>& m, const PeakRules& rules, const GridExtract
         dy += a * q;
       }
     if (v < 0 || static_cast<uint64_t>(v) < t1) break;  // later entries are weaker still
-    const int s = 30 - fx_log2_floor(static_cast<uint32_t>(std::min<int64_t>(v, 0xFFFFFFFF)));
+    const int s = 30 - zyl::matchlib::fx_log2_floor(static_cast<uint32_t>(std::min<int64_t>(v, 0xFFFFFFFF)));
     if (s >= 0) {
       dx *= int64_t{1} << s;
       dy *= int64_t{1} << s;
@@ -144,7 +152,7 @@ void find_peaks(SpectrumMaps<N, C>& m, const PeakRules& rules, const GridExtract
     const uint64_t r64 = static_cast<uint64_t>(x * x + y * y);
     if (r64 <= rules.least_r) continue;
     const uint32_t r = static_cast<uint32_t>(std::min<uint64_t>(r64, 0xFFFFFFFF));
-    const uint32_t root = std::max<uint32_t>(fx_isqrt32_alt(r), 1);
+    const uint32_t root = std::max<uint32_t>(zyl::matchlib::fx_isqrt32_alt(r), 1);
     const uint16_t period = static_cast<uint16_t>(rules.period_num / root);
     if (period < static_cast<uint16_t>(p.min_period) || period > static_cast<uint16_t>(p.max_period))
       continue;
@@ -228,7 +236,7 @@ void analyse_i16(const uint8_t* px, int height, int width, int top, int left, in
                         : mean;
       packed[(y / 2) * 32 + 2 * x + (y & 1)] = static_cast<int16_t>(((v - mean) * w[y] * w[x]) >> 9);
     }
-  fft2d_forward16_i16(packed, spectrum);
+  zyl::matchlib::fft2d_forward16_i16(packed, spectrum);
   fill_power16(
       maps, [&](int t, int fx) { return std::pair<int, int>{spectrum[t * 18 + 2 * fx], spectrum[t * 18 + 2 * fx + 1]}; },
       4);
@@ -242,7 +250,7 @@ GridBlockSettings settings_of(const GridExtractParams& p) {
 }
 
 struct BlockDeleter {
-  void operator()(GridFeatureBlock* b) const { gridblock_free(b); }
+  void operator()(GridFeatureBlock* b) const { zyl::matchlib::gridblock_free(b); }
 };
 using BlockPtr = std::unique_ptr<GridFeatureBlock, BlockDeleter>;
 struct FreeDeleter {
@@ -281,17 +289,17 @@ int extract_fitted(Form form, const uint8_t* pixels, const uint8_t* usable, int 
   uint8_t* mask_raw = nullptr;
   uint32_t H = 0, W = 0, mh = 0, mw = 0;
   int32_t row_off = 0, col_off = 0, mro = 0, mco = 0;
-  int st = img_fit_to_block_multiple(pixels, height, width, c, 0, &fitted_raw, &H, &W, &row_off,
+  int st = zyl::matchlib::img_fit_to_block_multiple(pixels, height, width, c, 0, &fitted_raw, &H, &W, &row_off,
                                      &col_off);
   if (st != ML_OK) return st;
   Bytes fitted(fitted_raw);
-  st = img_fit_to_block_multiple(usable, height, width, c, 0, &mask_raw, &mh, &mw, &mro, &mco);
+  st = zyl::matchlib::img_fit_to_block_multiple(usable, height, width, c, 0, &mask_raw, &mh, &mw, &mro, &mco);
   if (st != ML_OK) return st;
   Bytes mask(mask_raw);
   const int rows = static_cast<int>(H) / c, cols = static_cast<int>(W) / c;
   if (rows > 255 || cols > 255) return ML_WRONG_KIND;  // the block's counts are bytes
   const int scale = is32 ? 1 : 2;  // offsets referred to the 500-dpi grid
-  BlockPtr block(gridblock_create(static_cast<uint8_t>(rows), static_cast<uint8_t>(cols), 0,
+  BlockPtr block(zyl::matchlib::gridblock_create(static_cast<uint8_t>(rows), static_cast<uint8_t>(cols), 0,
                                   static_cast<uint8_t>(static_cast<int8_t>(row_off * scale)),
                                   static_cast<uint8_t>(static_cast<int8_t>(col_off * scale))));
   if (!block) return ML_NO_MEMORY;
@@ -304,9 +312,9 @@ int extract_fitted(Form form, const uint8_t* pixels, const uint8_t* usable, int 
   auto maps16 = is32 ? nullptr : std::make_unique<SpectrumMaps<16, 12>>();
   uint8_t w[32];
   if (p.gauss_width)
-    window_gauss(w, side, p.gauss_width);
+    zyl::matchlib::window_gauss(w, side, p.gauss_width);
   else
-    window_taper(w, side, side);
+    zyl::matchlib::window_taper(w, side, side);
   const PeakRules rules = rules_for(form, 0);
   const int a = (side - c) / 2;
   const int Hi = static_cast<int>(H), Wi = static_cast<int>(W);
@@ -323,7 +331,7 @@ int extract_fitted(Form form, const uint8_t* pixels, const uint8_t* usable, int 
       const int m = bs.mean();
       window_block(fitted.get(), Hi, Wi, top, left, m, w, samples.data(), side);
       if (is32) {
-        fft2d_forward32(samples.data(), re.data(), im.data());
+        zyl::matchlib::fft2d_forward32(samples.data(), re.data(), im.data());
         auto& P = maps32->power;
         for (int fy = -9; fy <= 8; ++fy) {
           const int t = fy >= 0 ? fy : 32 + fy;
@@ -336,7 +344,7 @@ int extract_fitted(Form form, const uint8_t* pixels, const uint8_t* usable, int 
           for (int f = 1; f <= 2; ++f) P[16 - fy][16 + f] = P[16 + fy][16 - f];
         find_peaks(*maps32, rules, p, work);
       } else {
-        fft2d_forward16(samples.data(), re.data(), im.data());
+        zyl::matchlib::fft2d_forward16(samples.data(), re.data(), im.data());
         fill_power16(
             *maps16, [&](int t, int fx) { return std::pair<int64_t, int64_t>{re[t * 9 + fx], im[t * 9 + fx]}; },
             10);
@@ -350,7 +358,7 @@ int extract_fitted(Form form, const uint8_t* pixels, const uint8_t* usable, int 
         work.mean = m;
       }
     }
-  st = orient_block_coherence(fitted.get(), Hi, Wi, coherence.data(), nullptr, rows, cols, c, 1);
+  st = zyl::matchlib::orient_block_coherence(fitted.get(), Hi, Wi, coherence.data(), nullptr, rows, cols, c, 1);
   if (st != ML_OK) return st;
   for (int i = 0; i < rows; ++i)
     for (int j = 0; j < cols; ++j) {
@@ -359,15 +367,15 @@ int extract_fitted(Form form, const uint8_t* pixels, const uint8_t* usable, int 
       if (!work.valid) continue;
       int k = 0;
       if (p.agreement_threshold <= 127 && work.accepted > 1) {
-        const int a0 = gridblock_peak_agreement(works.data(), 0, i, j, rows, cols);
+        const int a0 = zyl::matchlib::gridblock_peak_agreement(works.data(), 0, i, j, rows, cols);
         if (a0 > p.agreement_threshold &&
-            gridblock_peak_agreement(works.data(), 1, i, j, rows, cols) < a0)
+            zyl::matchlib::gridblock_peak_agreement(works.data(), 1, i, j, rows, cols) < a0)
           k = 1;
       }
       write_cell(block->cells[n], work, k, coherence[n], p);
     }
   const GridBlockSettings settings = settings_of(p);
-  return gridblock_serialize(block.get(), out, out_length, &settings);
+  return zyl::matchlib::gridblock_serialize(block.get(), out, out_length, &settings);
 }
 
 int extract_i16(const uint8_t* pixels, const uint8_t* usable, int height, int width,
@@ -379,14 +387,14 @@ int extract_i16(const uint8_t* pixels, const uint8_t* usable, int height, int wi
   const int rows = (height + c / 2) / c, cols = (width + c / 2) / c;
   if (rows < 1 || cols < 1) return ML_BAD_ARGUMENT;
   if (rows > 255 || cols > 255) return ML_WRONG_KIND;
-  BlockPtr block(gridblock_create(static_cast<uint8_t>(rows), static_cast<uint8_t>(cols),
+  BlockPtr block(zyl::matchlib::gridblock_create(static_cast<uint8_t>(rows), static_cast<uint8_t>(cols),
                                   static_cast<uint16_t>(resolution), 0, 0));
   if (!block) return ML_NO_MEMORY;
   block->cell_size = static_cast<uint8_t>(c);
   const size_t ncell = static_cast<size_t>(rows) * cols;
   std::vector<uint8_t> coherence(ncell, 0);
   if (p.coherence_flag) {
-    const int st = orient_block_coherence(pixels, height, width, coherence.data(), nullptr, rows,
+    const int st = zyl::matchlib::orient_block_coherence(pixels, height, width, coherence.data(), nullptr, rows,
                                           cols, c, resolution >= 400 ? 1 : 0);
     if (st != ML_OK) return st;
   }
@@ -415,7 +423,7 @@ int extract_i16(const uint8_t* pixels, const uint8_t* usable, int height, int wi
       write_cell(cell, work, 0, coherence[n], p);
     }
   const GridBlockSettings settings = settings_of(p);
-  return gridblock_serialize(block.get(), out, out_length, &settings);
+  return zyl::matchlib::gridblock_serialize(block.get(), out, out_length, &settings);
 }
 
 bool bad_front_end_args(const uint8_t* pixels, const uint8_t* usable, int height, int width,
@@ -428,9 +436,8 @@ bool bad_front_end_args(const uint8_t* pixels, const uint8_t* usable, int height
 
 using namespace zyl::matchlib::grid;
 
-extern "C" {
 
-ZYL_API int gridblock_extract32(const uint8_t* pixels, const uint8_t* usable, int height,
+extern "C" ZYL_API int gridblock_extract32(const uint8_t* pixels, const uint8_t* usable, int height,
                                 int width, int, uint8_t** out, uint16_t* out_length,
                                 const GridExtractParams* params) {
   if (bad_front_end_args(pixels, usable, height, width, out, out_length, params))
@@ -442,7 +449,7 @@ ZYL_API int gridblock_extract32(const uint8_t* pixels, const uint8_t* usable, in
   });
 }
 
-ZYL_API int gridblock_extract(const uint8_t* pixels, const uint8_t* usable, int height, int width,
+extern "C" ZYL_API int gridblock_extract(const uint8_t* pixels, const uint8_t* usable, int height, int width,
                               int, uint8_t** out, uint16_t* out_length,
                               const GridExtractParams* params) {
   if (bad_front_end_args(pixels, usable, height, width, out, out_length, params))
@@ -454,7 +461,7 @@ ZYL_API int gridblock_extract(const uint8_t* pixels, const uint8_t* usable, int 
   });
 }
 
-ZYL_API int gridblock_extract_i16(const uint8_t* pixels, const uint8_t* usable, int height,
+extern "C" ZYL_API int gridblock_extract_i16(const uint8_t* pixels, const uint8_t* usable, int height,
                                   int width, int resolution, uint8_t** out, uint16_t* out_length,
                                   const GridExtractParams* params) {
   if (bad_front_end_args(pixels, usable, height, width, out, out_length, params))
@@ -466,7 +473,7 @@ ZYL_API int gridblock_extract_i16(const uint8_t* pixels, const uint8_t* usable, 
   });
 }
 
-ZYL_API void gridblock_cell_spectrum_i16(const uint8_t* pixels, int height, int width, int row,
+extern "C" ZYL_API void gridblock_cell_spectrum_i16(const uint8_t* pixels, int height, int width, int row,
                                          int column, int mean, const uint8_t* window,
                                          int resolution, const GridExtractParams* params,
                                          GridCellWork* work) {
@@ -479,7 +486,7 @@ ZYL_API void gridblock_cell_spectrum_i16(const uint8_t* pixels, int height, int 
               rules_for(Form::kI16, resolution), *params, maps, *work);
 }
 
-ZYL_API int gridblock_peak_agreement(const GridCellWork* works, int k, int row, int column,
+int zyl::matchlib::gridblock_peak_agreement(const GridCellWork* works, int k, int row, int column,
                                      int rows, int columns) {
   if (!works || k < 0 || k >= 5 || row < 0 || column < 0 || row >= rows || column >= columns)
     return 0;
@@ -500,12 +507,16 @@ ZYL_API int gridblock_peak_agreement(const GridCellWork* works, int k, int row, 
   return count ? sum / count : 0;
 }
 
-ZYL_API void plane_window_block(const uint8_t* pixels, int height, int width, int row, int column,
+extern "C" ZYL_API void plane_window_block(const uint8_t* pixels, int height, int width, int row, int column,
                                 int cell_size, int mean, const uint8_t* window, int32_t* out,
                                 int side) {
   if (!pixels || !window || !out || side <= 0 || height <= 0 || width <= 0) return;
   const int a = (side - cell_size) / 2;
   window_block(pixels, height, width, row - a, column - a, mean, window, out, side);
 }
+
+extern "C" {
+
+ZYL_API int gridblock_peak_agreement(const GridCellWork* works, int k, int row, int column, int rows, int columns) { return zyl::matchlib::gridblock_peak_agreement(works, k, row, column, rows, columns); }
 
 }  // extern "C"

@@ -23,6 +23,22 @@
 #include "zylscan/matchlib_param.h"
 #include "zylscan/matchlib_quality.h"
 #include "zylscan/matchlib_stft.h"
+#include "matchlib/core/blob.h"
+#include "matchlib/core/param_store.h"
+#include "matchlib/extract/contour_thinning.h"
+#include "matchlib/extract/minutiae_validate.h"
+#include "matchlib/extract/skeleton_branches.h"
+#include "matchlib/filter/bilevel.h"
+#include "matchlib/filter/binarize.h"
+#include "matchlib/filter/normalize.h"
+#include "matchlib/filter/quality_coherence.h"
+#include "matchlib/image/grey_image.h"
+#include "matchlib/image/image_geometry.h"
+#include "matchlib/spectral/block_frequency.h"
+#include "matchlib/spectral/fft_enhance.h"
+#include "matchlib/spectral/orientation.h"
+#include "matchlib/template/card_convert.h"
+#include "matchlib/template/minutiae_record.h"
 
 namespace zyl::matchlib {
 namespace {
@@ -36,44 +52,44 @@ struct Held {
   std::uint8_t* mask = nullptr;
   ~Held() {
     std::free(mask);
-    if (image) image_release(image);
+    if (image) zyl::matchlib::image_release(image);
   }
 };
 
 int minutiae_508(MatchContext* ctx, GrayImage* source, int requested, DataBlob** out) {
-  const int g = image_resolution_y(source);
+  const int g = zyl::matchlib::image_resolution_y(source);
   // Without a resolution there is no scale to 508 dpi.
   if (g <= 0) return ML_WRONG_KIND;
   Held held;
   if (std::abs(g - 508) >= 9) {
-    const int h = (image_height(source) * 508 + g / 2) / g, w = (image_width(source) * 508 + g / 2) / g;
-    held.image = image_resize_with_resolution(source, h, w, 508, 508);
+    const int h = (zyl::matchlib::image_height(source) * 508 + g / 2) / g, w = (zyl::matchlib::image_width(source) * 508 + g / 2) / g;
+    held.image = zyl::matchlib::image_resize_with_resolution(source, h, w, 508, 508);
     if (!held.image) return ML_NO_MEMORY;
   } else {
-    held.image = image_retain(source);
+    held.image = zyl::matchlib::image_retain(source);
   }
   GrayImage* image = held.image;
-  const int r = image_resolution(image);
+  const int r = zyl::matchlib::image_resolution(image);
   if (r < 500 || r > 516) return ML_WRONG_KIND;
-  int status = image_usable_mask_bytes(image, &held.mask);
+  int status = zyl::matchlib::image_usable_mask_bytes(image, &held.mask);
   if (status != ML_OK) return status;
-  const int h = image_height(image), w = image_width(image);
+  const int h = zyl::matchlib::image_height(image), w = zyl::matchlib::image_width(image);
   const std::size_t n = std::size_t(h) * w;
   const std::uint8_t* mask = held.mask;
 
   Bytes normalised(n);
-  status = imgproc_normalize_local(image_pixels(image), h, w, mask, (r * 7 + 508) / 1016, 128, 75, normalised.data());
+  status = zyl::matchlib::imgproc_normalize_local(zyl::matchlib::image_pixels(image), h, w, mask, (r * 7 + 508) / 1016, 128, 75, normalised.data());
   if (status != ML_OK) return status;
   Bytes orientation(n), coherence(n), quality(n);
-  status = orient_pixel_field(normalised.data(), h, w, mask, param_get(ctx, kKeyOrientationRadius, 12),
+  status = zyl::matchlib::orient_pixel_field(normalised.data(), h, w, mask, zyl::matchlib::param_get(ctx, kKeyOrientationRadius, 12),
                               orientation.data(), coherence.data());
   if (status != ML_OK) return status;
-  if ((status = quality_map_expand(coherence.data(), mask, h, w, 1, quality.data(), h, w)) != ML_OK) return status;
-  const int b = std::max(1, param_get(ctx, kKeyBlock, 8));
+  if ((status = zyl::matchlib::quality_map_expand(coherence.data(), mask, h, w, 1, quality.data(), h, w)) != ML_OK) return status;
+  const int b = std::max(1, zyl::matchlib::param_get(ctx, kKeyBlock, 8));
   const int rows = h / b, columns = w / b;
   if (rows < 1 || columns < 1) return ML_BAD_ARGUMENT;
   Bytes period(std::size_t(rows) * columns, 0);
-  status = stft_block_analysis32(normalised.data(), mask, h, w, b, 18, 5, nullptr, rows, columns, nullptr,
+  status = zyl::matchlib::stft_block_analysis32(normalised.data(), mask, h, w, b, 18, 5, nullptr, rows, columns, nullptr,
                                  period.data(), nullptr, nullptr);
   if (status != ML_OK) return status;
   Bytes frequency(n, 0);
@@ -83,19 +99,19 @@ int minutiae_508(MatchContext* ctx, GrayImage* source, int requested, DataBlob**
   if ((status = img_expand_bilinear_u8(period.data(), rows, columns, b, frequency.data(), h, w)) != ML_OK)
     return status;
   std::vector<std::int8_t> enhanced(n + w + 16, 0);
-  status = fftenh_enhance32(normalised.data(), h, w, frequency.data(), orientation.data(), mask, nullptr, 3, h, w, 1,
+  status = zyl::matchlib::fftenh_enhance32(normalised.data(), h, w, frequency.data(), orientation.data(), mask, nullptr, 3, h, w, 1,
                             enhanced.data());
   if (status != ML_OK) return status;
   Bytes ridges(n, 1), valleys(n, 1);
-  status = binarize_blocks_percentile(enhanced.data(), quality.data(), h, w, mask, 1, 47, ridges.data(), valleys.data());
+  status = zyl::matchlib::binarize_blocks_percentile(enhanced.data(), quality.data(), h, w, mask, 1, 47, ridges.data(), valleys.data());
   if (status != ML_OK) return status;
-  bilevel_set_border(ridges.data(), h, w, 1, 1, 1, 1);
-  bilevel_set_border(valleys.data(), h, w, 1, 1, 1, 1);
-  if ((status = bilevel_smooth_pair(ridges.data(), valleys.data(), quality.data(), h, w)) != ML_OK) return status;
-  if ((status = bilevel_thin(ridges.data(), h, w)) != ML_OK) return status;
-  if ((status = bilevel_thin(valleys.data(), h, w)) != ML_OK) return status;
+  zyl::matchlib::bilevel_set_border(ridges.data(), h, w, 1, 1, 1, 1);
+  zyl::matchlib::bilevel_set_border(valleys.data(), h, w, 1, 1, 1, 1);
+  if ((status = zyl::matchlib::bilevel_smooth_pair(ridges.data(), valleys.data(), quality.data(), h, w)) != ML_OK) return status;
+  if ((status = zyl::matchlib::bilevel_thin(ridges.data(), h, w)) != ML_OK) return status;
+  if ((status = zyl::matchlib::bilevel_thin(valleys.data(), h, w)) != ML_OK) return status;
 
-  std::unique_ptr<MinutiaeRecord, decltype(&minrec_free)> rec(minrec_create(), &minrec_free);
+  std::unique_ptr<MinutiaeRecord, decltype(&::minrec_free)> rec(zyl::matchlib::minrec_create(), &::minrec_free);
   if (!rec) return ML_NO_MEMORY;
   rec->max_count = 64;
   rec->height = static_cast<std::uint16_t>(h);
@@ -106,14 +122,14 @@ int minutiae_508(MatchContext* ctx, GrayImage* source, int requested, DataBlob**
   // the (dark) ridges, as in the grey pipeline: a dark-ridge ending is an
   // ending here too. The ridge skeleton's count map serves the validation.
   Bytes counts(n, 0);
-  status = minutiae_detect_branches(valleys.data(), orientation.data(), h, w, 1, quality.data(), rec->minutiae,
+  status = zyl::matchlib::minutiae_detect_branches(valleys.data(), orientation.data(), h, w, 1, quality.data(), rec->minutiae,
                                     &rec->count, counts.data(), 1, 1);
   if (status != ML_OK) return status;
-  status = minutiae_detect_branches(ridges.data(), orientation.data(), h, w, 0, quality.data(), rec->minutiae,
+  status = zyl::matchlib::minutiae_detect_branches(ridges.data(), orientation.data(), h, w, 0, quality.data(), rec->minutiae,
                                     &rec->count, counts.data(), 1, 1);
   if (status != ML_OK) return status;
-  int count = minutiae_merge_close_pairs(rec->minutiae, rec->count, 1);
-  count = minutiae_validate_endings(rec->minutiae, count, ridges.data(), counts.data(), frequency.data(), h, w, 1, 1);
+  int count = zyl::matchlib::minutiae_merge_close_pairs(rec->minutiae, rec->count, 1);
+  count = zyl::matchlib::minutiae_validate_endings(rec->minutiae, count, ridges.data(), counts.data(), frequency.data(), h, w, 1, 1);
   for (int i = 0; i < count; ++i) {
     MinutiaEntry& m = rec->minutiae[i];
     m.extra = static_cast<std::uint8_t>(std::max(0, frequency[std::size_t(m.y) * w + m.x] - 5));
@@ -122,13 +138,13 @@ int minutiae_508(MatchContext* ctx, GrayImage* source, int requested, DataBlob**
   if (requested != 2) return ML_OK;
   std::uint8_t* iso = nullptr;
   std::uint32_t iso_size = 0;
-  if ((status = fmr_build_iso2011(rec.get(), &iso, &iso_size)) != ML_OK) return status;
+  if ((status = zyl::matchlib::fmr_build_iso2011(rec.get(), &iso, &iso_size)) != ML_OK) return status;
   std::uint8_t* card = nullptr;
   std::uint32_t card_size = 0;
-  status = fmr_to_card(iso, iso_size, 128, &card, &card_size);
+  status = zyl::matchlib::fmr_to_card(iso, iso_size, 128, &card, &card_size);
   std::free(iso);
   if (status != ML_OK) return status;
-  DataBlob* blob = blob_create(2, card, card_size);
+  DataBlob* blob = zyl::matchlib::blob_create(2, card, card_size);
   std::free(card);
   if (!blob) return ML_NO_MEMORY;
   *out = blob;
@@ -143,7 +159,7 @@ using namespace zyl::matchlib;
 ZYL_API int extract_minutiae_508(MatchContext* context, GrayImage* image, void* argument, int32_t requested,
                                  DataBlob** out) {
   (void)argument;
-  if (!image || !out || !image_pixels(image)) return ML_BAD_ARGUMENT;
+  if (!image || !out || !zyl::matchlib::image_pixels(image)) return ML_BAD_ARGUMENT;
   *out = nullptr;
   return zyl::GuardedCall(ML_NO_MEMORY, [&] { return minutiae_508(context, image, requested, out); });
 }

@@ -18,6 +18,21 @@
 #include "zylscan/matchlib_object.h"
 #include "zylscan/matchlib_param.h"
 #include "zylscan/matchlib_tlv.h"
+#include "matchlib/core/blob.h"
+#include "matchlib/core/finger_info.h"
+#include "matchlib/core/param_store.h"
+#include "matchlib/extract/minutiae_operations.h"
+#include "matchlib/extract/minutiae_pipeline_bilevel.h"
+#include "matchlib/extract/minutiae_pipeline_grey.h"
+#include "matchlib/image/grey_image.h"
+#include "matchlib/image/image_geometry.h"
+#include "matchlib/template/card_convert.h"
+#include "matchlib/template/card_extended.h"
+#include "matchlib/template/card_extended_build.h"
+#include "matchlib/template/card_template.h"
+#include "matchlib/template/minutiae_extended.h"
+#include "matchlib/template/minutiae_record.h"
+#include "matchlib/template/tlv.h"
 
 namespace zyl::matchlib {
 namespace {
@@ -27,7 +42,7 @@ constexpr std::uint32_t kKeyMaxCount = 0xcb11ee86;
 constexpr std::uint32_t kKeyResolution = 0x94547f74;
 constexpr std::uint32_t kKeyNo360 = 0x0f94fc30;
 
-using RecordPtr = std::unique_ptr<MinutiaeRecord, decltype(&minrec_free)>;
+using RecordPtr = std::unique_ptr<MinutiaeRecord, decltype(&::minrec_free)>;
 
 struct Buffer {
   std::uint8_t* data = nullptr;
@@ -91,9 +106,9 @@ void prepare(MinutiaeRecord& r, int finger_position, int impression, int max_cou
 int iso_record(const MinutiaeRecord& r, bool newer, Buffer& out) {
   std::uint8_t* bytes = nullptr;
   std::uint32_t size = 0;
-  const int status = newer ? fmr_build_iso2011(&r, &bytes, &size) : fmr_build_iso2005(&r, &bytes, &size);
+  const int status = newer ? zyl::matchlib::fmr_build_iso2011(&r, &bytes, &size) : zyl::matchlib::fmr_build_iso2005(&r, &bytes, &size);
   if (status != ML_OK) return status;
-  out.reset(bytes, fmr_get_length(bytes, 0xFFFFFFFFu));
+  out.reset(bytes, zyl::matchlib::fmr_get_length(bytes, 0xFFFFFFFFu));
   return ML_OK;
 }
 
@@ -102,20 +117,20 @@ int iso_record(const MinutiaeRecord& r, bool newer, Buffer& out) {
 int add_blocks(const MinutiaeRecord& r, int options, bool maps, Buffer& rec) {
   int status = ML_OK;
   if (options & (MINX_CORES | MINX_DELTAS))
-    status = fmr_add_core_delta_block(&rec.data, (options & MINX_CORES) ? &r.cores : nullptr,
+    status = zyl::matchlib::fmr_add_core_delta_block(&rec.data, (options & MINX_CORES) ? &r.cores : nullptr,
                                       (options & MINX_DELTAS) ? &r.deltas : nullptr);
   if (status == ML_OK && (options & MINX_ZONAL) && r.zonal_quality.cells)
-    status = fmr_add_zonal_quality_block(&rec.data, &r.zonal_quality, 2);
+    status = zyl::matchlib::fmr_add_zonal_quality_block(&rec.data, &r.zonal_quality, 2);
   if (maps && status == ML_OK && (options & MINX_ORIENTATION) && r.orientation.cells)
-    status = fmr_add_orientation_block(&rec.data, &r.orientation);
+    status = zyl::matchlib::fmr_add_orientation_block(&rec.data, &r.orientation);
   if (maps && status == ML_OK && (r.frequency_wanted & 1) && r.frequency.cells)
-    status = fmr_add_frequency_block(&rec.data, &r.frequency);
-  if (status == ML_OK) rec.size = fmr_get_length(rec.data, 0xFFFFFFFFu);
+    status = zyl::matchlib::fmr_add_frequency_block(&rec.data, &r.frequency);
+  if (status == ML_OK) rec.size = zyl::matchlib::fmr_get_length(rec.data, 0xFFFFFFFFu);
   return status;
 }
 
 int card_from_record(MinutiaeRecord& r, int options, bool newer, int max_count, Buffer& card) {
-  int status = minrec_fit_coordinates(&r);
+  int status = zyl::matchlib::minrec_fit_coordinates(&r);
   if (status != ML_OK) return status;
   // The card keeps at most this many minutiae; the quality element lists
   // the same ones.
@@ -125,10 +140,10 @@ int card_from_record(MinutiaeRecord& r, int options, bool newer, int max_count, 
   if ((status = add_blocks(r, options, false, rec)) != ML_OK) return status;
   std::uint8_t* bytes = nullptr;
   std::uint32_t size = 0;
-  if ((status = fmr_to_card(rec.data, rec.size, max_count, &bytes, &size)) != ML_OK) return status;
+  if ((status = zyl::matchlib::fmr_to_card(rec.data, rec.size, max_count, &bytes, &size)) != ML_OK) return status;
   card.reset(bytes, size);
   if (options & MINX_CARD_QUALITY) {
-    status = card_add_quality_element(&card.data, card.size, &r, &card.size);
+    status = zyl::matchlib::card_add_quality_element(&card.data, card.size, &r, &card.size);
     if (status != ML_OK) card.data = nullptr;  // freed by the call
   }
   return status;
@@ -137,25 +152,25 @@ int card_from_record(MinutiaeRecord& r, int options, bool newer, int max_count, 
 // Element C9: a tree F0 of F1 { C0 slot number, C1 slot bytes } for every
 // trace slot that holds data.
 int trace_slots_element(MinutiaeRecord& r, Buffer& out) {
-  std::unique_ptr<TlvNode, decltype(&tlv_node_free)> root(tlv_node_create(0xF0, 0, nullptr), &tlv_node_free);
+  std::unique_ptr<TlvNode, decltype(&::tlv_node_free)> root(zyl::matchlib::tlv_node_create(0xF0, 0, nullptr), &::tlv_node_free);
   if (!root) return ML_NO_MEMORY;
   std::uint8_t numbers[57];
   for (int i = 0; i < 57; ++i) {
     if (r.trace_slots[i].length == 0) continue;
     numbers[i] = static_cast<std::uint8_t>(i);
-    TlvNode* f1 = tlv_node_create(0xF1, 0, nullptr);
-    if (int s = tlv_append_child(root.get(), f1); s != ML_OK) {
-      tlv_node_free(f1);
+    TlvNode* f1 = zyl::matchlib::tlv_node_create(0xF1, 0, nullptr);
+    if (int s = zyl::matchlib::tlv_append_child(root.get(), f1); s != ML_OK) {
+      zyl::matchlib::tlv_node_free(f1);
       return s;
     }
-    if (int s = tlv_append_child(f1, tlv_node_create(0xC0, 1, &numbers[i])); s != ML_OK) return s;
-    if (int s = tlv_append_child(f1, tlv_node_create(0xC1, r.trace_slots[i].length, r.trace_slots[i].data));
+    if (int s = zyl::matchlib::tlv_append_child(f1, zyl::matchlib::tlv_node_create(0xC0, 1, &numbers[i])); s != ML_OK) return s;
+    if (int s = zyl::matchlib::tlv_append_child(f1, zyl::matchlib::tlv_node_create(0xC1, r.trace_slots[i].length, r.trace_slots[i].data));
         s != ML_OK)
       return s;
   }
   std::uint8_t* bytes = nullptr;
   std::uint32_t size = 0;
-  const int status = tlv_encode(root.get(), &bytes, &size);
+  const int status = zyl::matchlib::tlv_encode(root.get(), &bytes, &size);
   if (status == ML_OK) out.reset(bytes, size);
   for (auto& slot : r.trace_slots) {
     std::free(slot.data);
@@ -168,7 +183,7 @@ int trace_slots_element(MinutiaeRecord& r, Buffer& out) {
 int add_a2(Buffer& card, std::uint16_t tag, const std::uint8_t* value, std::uint32_t length) {
   std::uint8_t* bytes = nullptr;
   std::uint32_t size = 0;
-  const int status = card_add_a2_element(card.data, card.size, tag, value, length, &bytes, &size);
+  const int status = zyl::matchlib::card_add_a2_element(card.data, card.size, tag, value, length, &bytes, &size);
   if (status == ML_OK) card.reset(bytes, size);
   return status;
 }
@@ -185,7 +200,7 @@ int encode(MinutiaeRecord& r, const std::uint8_t* pixels, int height, int width,
     case MINX_FORMAT_ANSI: {
       std::uint8_t* bytes = nullptr;
       std::uint32_t size = 0;
-      status = newer ? fmr_build_ansi2009(&r, &bytes, &size) : fmr_build_ansi2004(&r, &bytes, &size);
+      status = newer ? zyl::matchlib::fmr_build_ansi2009(&r, &bytes, &size) : zyl::matchlib::fmr_build_ansi2004(&r, &bytes, &size);
       if (status == ML_OK) out.reset(bytes, size);
       return status;
     }
@@ -203,7 +218,7 @@ int encode(MinutiaeRecord& r, const std::uint8_t* pixels, int height, int width,
     const int f = half ? 2 : 1;
     std::uint8_t* bytes = nullptr;
     std::uint32_t size = 0;
-    status = card_build_extended(card.data, card.size, &r.orientation, &r.frequency, r.orientation_fine,
+    status = zyl::matchlib::card_build_extended(card.data, card.size, &r.orientation, &r.frequency, r.orientation_fine,
                                  r.frequency_fine, image, static_cast<std::uint16_t>(f * height),
                                  static_cast<std::uint16_t>(f * width), r.impression_type, r.finger_quality, &bytes,
                                  &size);
@@ -221,7 +236,7 @@ int encode(MinutiaeRecord& r, const std::uint8_t* pixels, int height, int width,
   if (format == MINX_FORMAT_WRAPPED) {
     std::uint8_t* bytes = nullptr;
     std::uint32_t size = 0;
-    if ((status = card_wrap_block_maps(card.data, card.size, &r.orientation, &r.frequency, &bytes, &size)) != ML_OK)
+    if ((status = zyl::matchlib::card_wrap_block_maps(card.data, card.size, &r.orientation, &r.frequency, &bytes, &size)) != ML_OK)
       return status;
     card.reset(bytes, size);
   }
@@ -238,11 +253,11 @@ int driver_grey(const std::uint8_t* pixels, const std::uint8_t* mask, int height
                 RidgeTraceCallback second, bool bits = false, void* user = nullptr) {
   if (!impression_ok(impression) || !order_ok(order)) return ML_BAD_ARGUMENT;
   if (bits && finger_position > 10) return ML_BAD_ARGUMENT;
-  RecordPtr r(minrec_create(), &minrec_free);
+  RecordPtr r(zyl::matchlib::minrec_create(), &::minrec_free);
   if (!r) return ML_NO_MEMORY;
   prepare(*r, finger_position, impression, max_count, order, options, format, false);
-  int status = bits ? minutiae_pipeline_bilevel(pixels, mask, height, width, r.get(), ridge_trace, user)
-                    : minutiae_pipeline_grey(pixels, mask, height, width, r.get(), ridge_trace, second);
+  int status = bits ? zyl::matchlib::minutiae_pipeline_bilevel(pixels, mask, height, width, r.get(), ridge_trace, user)
+                    : zyl::matchlib::minutiae_pipeline_grey(pixels, mask, height, width, r.get(), ridge_trace, second);
   if (status != ML_OK) return status;
   if (r->count < min_count) return ML_CORRUPT;
   if (bits && (format == MINX_FORMAT_RECORD || format == MINX_FORMAT_ANSI)) return ML_OK;
@@ -262,7 +277,7 @@ int driver_grey(const std::uint8_t* pixels, const std::uint8_t* mask, int height
 int driver_maps(const std::uint8_t* pixels, const std::uint8_t* mask, int height, int width, int finger_position,
                 int impression, int options, int format, std::uint8_t** out, std::uint32_t* out_size) {
   if (finger_position > 10 || !impression_ok(impression)) return ML_BAD_ARGUMENT;
-  RecordPtr r(minrec_create(), &minrec_free);
+  RecordPtr r(zyl::matchlib::minrec_create(), &::minrec_free);
   if (!r) return ML_NO_MEMORY;
   // The caller's finger position and impression type are validated, not
   // stored: the maps record carries neither.
@@ -270,7 +285,7 @@ int driver_maps(const std::uint8_t* pixels, const std::uint8_t* mask, int height
   r->orientation_wanted |= 1;
   r->frequency_wanted |= 1;
   r->resolution = MINREC_RESOLUTION;
-  int status = minutiae_pipeline_maps(pixels, mask, height, width, r.get());
+  int status = zyl::matchlib::minutiae_pipeline_maps(pixels, mask, height, width, r.get());
   if (status != ML_OK) return status;
   r->count = 0;
   if (format != MINX_FORMAT_CARD && format != MINX_FORMAT_WRAPPED) return ML_OK;
@@ -282,14 +297,14 @@ int driver_maps(const std::uint8_t* pixels, const std::uint8_t* mask, int height
   std::uint32_t size = 0;
   if (format == MINX_FORMAT_CARD && (options & MINX_ORIENTATION) && (options & MINX_FREQUENCY)) {
     const int f = (options & MINX_HALF) ? 2 : 1;
-    status = card_build_extended_maps(card.data, card.size, &r->orientation, &r->frequency, nullptr, nullptr,
+    status = zyl::matchlib::card_build_extended_maps(card.data, card.size, &r->orientation, &r->frequency, nullptr, nullptr,
                                       static_cast<std::uint16_t>(f * height), static_cast<std::uint16_t>(f * width),
                                       r->finger_quality, &bytes, &size);
     if (status != ML_OK) return status;
     card.reset(bytes, size);
   } else if (format == MINX_FORMAT_WRAPPED) {
     // Wrapped like the grey driver's format 4, so the maps travel with it.
-    if ((status = card_wrap_block_maps(card.data, card.size, &r->orientation, &r->frequency, &bytes, &size)) !=
+    if ((status = zyl::matchlib::card_wrap_block_maps(card.data, card.size, &r->orientation, &r->frequency, &bytes, &size)) !=
         ML_OK)
       return status;
     card.reset(bytes, size);
@@ -302,20 +317,20 @@ int driver_maps(const std::uint8_t* pixels, const std::uint8_t* mask, int height
 // Resamples the image to the fitted resolution when it differs; answers
 // the image to work on (retained) in *work.
 int working_image(MatchContext* ctx, GrayImage* image, int divisor, GrayImage** work) {
-  const int ry = image_resolution_y(image);
+  const int ry = zyl::matchlib::image_resolution_y(image);
   int out_ry = 0, out_rx = 0, h = 0, w = 0;
-  int status = extract_fit_resolution(param_get(ctx, kKeyResolution, 500) / divisor, divisor, ry, ry,
-                                      image_height(image), image_width(image), &out_ry, &out_rx, &h, &w);
+  int status = zyl::matchlib::extract_fit_resolution(zyl::matchlib::param_get(ctx, kKeyResolution, 500) / divisor, divisor, ry, ry,
+                                      zyl::matchlib::image_height(image), zyl::matchlib::image_width(image), &out_ry, &out_rx, &h, &w);
   if (status != ML_OK) return status;
   if (out_ry == ry) {
-    *work = image_retain(image);
+    *work = zyl::matchlib::image_retain(image);
     return ML_OK;
   }
-  GrayImage* copy = image_resize_with_resolution(image, h, w, out_ry, out_ry);
+  GrayImage* copy = zyl::matchlib::image_resize_with_resolution(image, h, w, out_ry, out_ry);
   if (!copy) return ML_NO_MEMORY;
-  if (!image_is_writable(image)) {
-    image_release_pixels(image, nullptr);
-    image_mark_releasable(copy);
+  if (!zyl::matchlib::image_is_writable(image)) {
+    zyl::matchlib::image_release_pixels(image, nullptr);
+    zyl::matchlib::image_mark_releasable(copy);
   }
   *work = copy;
   return ML_OK;
@@ -326,75 +341,75 @@ struct ImageHold {
   std::uint8_t* mask = nullptr;
   ~ImageHold() {
     std::free(mask);
-    if (image) image_release(image);
+    if (image) zyl::matchlib::image_release(image);
   }
 };
 
 int wrap_blob(std::uint8_t* bytes, std::uint32_t size, int type, DataBlob** out) {
-  DataBlob* blob = blob_create(type, bytes, size);
-  minutiae_buffer_free(bytes);
+  DataBlob* blob = zyl::matchlib::blob_create(type, bytes, size);
+  zyl::matchlib::minutiae_buffer_free(bytes);
   if (!blob) return ML_NO_MEMORY;
   *out = blob;
   return ML_OK;
 }
 
 int finger_position_of(GrayImage* image) {
-  const FingerInfo* info = image_finger_info(image);
-  return info ? finger_info_position(info) : 0;
+  const FingerInfo* info = zyl::matchlib::image_finger_info(image);
+  return info ? zyl::matchlib::finger_info_position(info) : 0;
 }
 
 int grey_operation(MatchContext* ctx, GrayImage* image, int requested, DataBlob** out, int mode) {
-  const int ry = image_resolution_y(image);
-  const int order = minutiae_order_from_key(param_get(ctx, kKeyOrder, 0));
-  const int max_count = param_get(ctx, kKeyMaxCount, 64) & 0xFF;
-  const int sensor = param_get_text(ctx, "vn.algorithm.sensor_size", 0);
+  const int ry = zyl::matchlib::image_resolution_y(image);
+  const int order = zyl::matchlib::minutiae_order_from_key(zyl::matchlib::param_get(ctx, kKeyOrder, 0));
+  const int max_count = zyl::matchlib::param_get(ctx, kKeyMaxCount, 64) & 0xFF;
+  const int sensor = zyl::matchlib::param_get_text(ctx, "vn.algorithm.sensor_size", 0);
   const TypeEntry* type = type_entry(requested);
   if (!type) return ML_WRONG_KIND;
   int options = type->options;
   // Without a resolution the image's size in pixels at 500 dpi is unknown.
   if (ry <= 0) return ML_WRONG_KIND;
   if ((options & MINX_FINE_MAPS) &&
-      (image_height(image) * 500 / ry >= 320 || image_width(image) * 500 / ry >= 320))
+      (zyl::matchlib::image_height(image) * 500 / ry >= 320 || zyl::matchlib::image_width(image) * 500 / ry >= 320))
     return ML_WRONG_KIND;
-  if (sensor >= 4 && sensor <= 9 && param_get(ctx, kKeyNo360, 0) == 0 && param_get_text(ctx, "vn.algorithm.360", 0))
+  if (sensor >= 4 && sensor <= 9 && zyl::matchlib::param_get(ctx, kKeyNo360, 0) == 0 && zyl::matchlib::param_get_text(ctx, "vn.algorithm.360", 0))
     options |= MINX_RIDGE_TRACE;
   ImageHold hold;
   int status = working_image(ctx, image, mode == MINX_HALF ? 2 : 1, &hold.image);
   if (status != ML_OK) return status;
-  if (image_mask_plane(hold.image) && (status = image_usable_mask_bytes(hold.image, &hold.mask)) != ML_OK)
+  if (zyl::matchlib::image_mask_plane(hold.image) && (status = zyl::matchlib::image_usable_mask_bytes(hold.image, &hold.mask)) != ML_OK)
     return status;
   std::uint8_t* bytes = nullptr;
   std::uint32_t size = 0;
-  status = minutiae_driver_grey(image_pixels(hold.image), hold.mask, static_cast<std::uint16_t>(image_height(hold.image)),
-                                static_cast<std::uint16_t>(image_width(hold.image)),
+  status = zyl::matchlib::minutiae_driver_grey(zyl::matchlib::image_pixels(hold.image), hold.mask, static_cast<std::uint16_t>(zyl::matchlib::image_height(hold.image)),
+                                static_cast<std::uint16_t>(zyl::matchlib::image_width(hold.image)),
                                 static_cast<std::uint8_t>(finger_position_of(image)),
-                                static_cast<std::uint8_t>(image_impression_type(image)), nullptr, 0,
+                                static_cast<std::uint8_t>(zyl::matchlib::image_impression_type(image)), nullptr, 0,
                                 static_cast<std::uint8_t>(max_count), static_cast<std::uint8_t>(order),
                                 static_cast<std::uint16_t>(options | mode | MINX_CORES | MINX_CARD_QUALITY),
                                 static_cast<std::uint8_t>(type->format), &bytes, &size, ridgetrace_run, nullptr);
-  if (!image_is_writable(image)) image_release_pixels(image, nullptr);
+  if (!zyl::matchlib::image_is_writable(image)) zyl::matchlib::image_release_pixels(image, nullptr);
   if (status != ML_OK || !bytes) return status;
   return wrap_blob(bytes, size, type->blob_type, out);
 }
 
 int bilevel_operation(MatchContext* ctx, GrayImage* image, int requested, DataBlob** out) {
   if (requested != 67) return ML_OUT_OF_LIMITS;
-  const int sensor = param_get_text(ctx, "vn.algorithm.sensor_size", 0);
-  if (sensor >= 4 && sensor <= 9 && param_get(ctx, kKeyNo360, 0) == 0 && param_get_text(ctx, "vn.algorithm.360", 0))
+  const int sensor = zyl::matchlib::param_get_text(ctx, "vn.algorithm.sensor_size", 0);
+  if (sensor >= 4 && sensor <= 9 && zyl::matchlib::param_get(ctx, kKeyNo360, 0) == 0 && zyl::matchlib::param_get_text(ctx, "vn.algorithm.360", 0))
     return ML_OUT_OF_LIMITS;
   ImageHold hold;
   int status = working_image(ctx, image, 2, &hold.image);
   if (status != ML_OK) return status;
-  if (image_mask_plane(hold.image) && (status = image_usable_mask_bytes(hold.image, &hold.mask)) != ML_OK)
+  if (zyl::matchlib::image_mask_plane(hold.image) && (status = zyl::matchlib::image_usable_mask_bytes(hold.image, &hold.mask)) != ML_OK)
     return status;
   std::uint8_t* bytes = nullptr;
   std::uint32_t size = 0;
-  status = minutiae_driver_bilevel(
-      image_pixels(hold.image), hold.mask, static_cast<std::uint16_t>(image_height(hold.image)),
-      static_cast<std::uint16_t>(image_width(hold.image)), static_cast<std::uint8_t>(std::clamp(finger_position_of(image), 0, 255)),
-      static_cast<std::uint8_t>(image_impression_type(image)), nullptr, 0,
-      static_cast<std::uint8_t>(param_get(ctx, kKeyMaxCount, 64) & 0xFF),
-      static_cast<std::uint8_t>(minutiae_order_from_key(param_get(ctx, kKeyOrder, 0))), 0x9472, MINX_FORMAT_CARD,
+  status = zyl::matchlib::minutiae_driver_bilevel(
+      zyl::matchlib::image_pixels(hold.image), hold.mask, static_cast<std::uint16_t>(zyl::matchlib::image_height(hold.image)),
+      static_cast<std::uint16_t>(zyl::matchlib::image_width(hold.image)), static_cast<std::uint8_t>(std::clamp(finger_position_of(image), 0, 255)),
+      static_cast<std::uint8_t>(zyl::matchlib::image_impression_type(image)), nullptr, 0,
+      static_cast<std::uint8_t>(zyl::matchlib::param_get(ctx, kKeyMaxCount, 64) & 0xFF),
+      static_cast<std::uint8_t>(zyl::matchlib::minutiae_order_from_key(zyl::matchlib::param_get(ctx, kKeyOrder, 0))), 0x9472, MINX_FORMAT_CARD,
       &bytes, &size, ridgetrace_run, nullptr);
   if (status != ML_OK || !bytes) return status;
   return wrap_blob(bytes, size, 67, out);
@@ -405,14 +420,14 @@ int maps_operation(MatchContext* ctx, GrayImage* image, int requested, DataBlob*
   ImageHold hold;
   int status = working_image(ctx, image, 2, &hold.image);
   if (status != ML_OK) return status;
-  if (image_mask_plane(hold.image) && (status = image_usable_mask_bytes(hold.image, &hold.mask)) != ML_OK)
+  if (zyl::matchlib::image_mask_plane(hold.image) && (status = zyl::matchlib::image_usable_mask_bytes(hold.image, &hold.mask)) != ML_OK)
     return status;
   std::uint8_t* bytes = nullptr;
   std::uint32_t size = 0;
-  status = minutiae_driver_maps(image_pixels(hold.image), hold.mask, static_cast<std::uint16_t>(image_height(hold.image)),
-                                static_cast<std::uint16_t>(image_width(hold.image)),
+  status = zyl::matchlib::minutiae_driver_maps(zyl::matchlib::image_pixels(hold.image), hold.mask, static_cast<std::uint16_t>(zyl::matchlib::image_height(hold.image)),
+                                static_cast<std::uint16_t>(zyl::matchlib::image_width(hold.image)),
                                 static_cast<std::uint8_t>(std::clamp(finger_position_of(image), 0, 255)),
-                                static_cast<std::uint8_t>(image_impression_type(image)), 0x1030, MINX_FORMAT_CARD,
+                                static_cast<std::uint8_t>(zyl::matchlib::image_impression_type(image)), 0x1030, MINX_FORMAT_CARD,
                                 &bytes, &size);
   if (status != ML_OK || !bytes) return status;
   return wrap_blob(bytes, size, 67, out);
@@ -423,15 +438,14 @@ int maps_operation(MatchContext* ctx, GrayImage* image, int requested, DataBlob*
 
 using namespace zyl::matchlib;
 
-extern "C" {
 
-ZYL_API int minutiae_order_from_key(int32_t key) {
+int zyl::matchlib::minutiae_order_from_key(int32_t key) {
   const int criterion = (key >> 2) & 7;
   if (key == 0 || criterion == 0 || criterion > 4) return 21;
   return criterion + ((key & 3) == 2 ? 16 : 0);
 }
 
-ZYL_API int extract_fit_resolution(int target, int divisor, int ry, int rx, int height, int width, int* out_ry,
+int zyl::matchlib::extract_fit_resolution(int target, int divisor, int ry, int rx, int height, int width, int* out_ry,
                                    int* out_rx, int* out_height, int* out_width) {
   if (!out_ry || !out_rx || !out_height || !out_width || divisor <= 0) return ML_BAD_ARGUMENT;
   *out_ry = ry;
@@ -467,7 +481,7 @@ ZYL_API int extract_fit_resolution(int target, int divisor, int ry, int rx, int 
   return ML_OK;
 }
 
-ZYL_API int minutiae_driver_grey(const uint8_t* pixels, const uint8_t* mask, uint16_t height, uint16_t width,
+int zyl::matchlib::minutiae_driver_grey(const uint8_t* pixels, const uint8_t* mask, uint16_t height, uint16_t width,
                                  uint8_t finger_position, uint8_t impression_type, const void* reserved,
                                  uint8_t min_count, uint8_t max_count, uint8_t order_code, uint16_t options,
                                  uint8_t format, uint8_t** out, uint32_t* out_size, RidgeTraceCallback ridge_trace,
@@ -483,7 +497,7 @@ ZYL_API int minutiae_driver_grey(const uint8_t* pixels, const uint8_t* mask, uin
   });
 }
 
-ZYL_API int minutiae_driver_bilevel(const uint8_t* pixels, const uint8_t* mask, uint16_t height, uint16_t width,
+int zyl::matchlib::minutiae_driver_bilevel(const uint8_t* pixels, const uint8_t* mask, uint16_t height, uint16_t width,
                                     uint8_t finger_position, uint8_t impression_type, const void* reserved,
                                     uint8_t min_count, uint8_t max_count, uint8_t order_code, uint16_t options,
                                     uint8_t format, uint8_t** out, uint32_t* out_size, RidgeTraceCallback callback,
@@ -499,7 +513,7 @@ ZYL_API int minutiae_driver_bilevel(const uint8_t* pixels, const uint8_t* mask, 
   });
 }
 
-ZYL_API int minutiae_driver_maps(const uint8_t* pixels, const uint8_t* mask, uint16_t height, uint16_t width,
+int zyl::matchlib::minutiae_driver_maps(const uint8_t* pixels, const uint8_t* mask, uint16_t height, uint16_t width,
                                  uint8_t finger_position, uint8_t impression_type, uint16_t options, uint8_t format,
                                  uint8_t** out, uint32_t* out_size) {
   if (!out || !out_size) return ML_BAD_ARGUMENT;
@@ -512,95 +526,108 @@ ZYL_API int minutiae_driver_maps(const uint8_t* pixels, const uint8_t* mask, uin
   });
 }
 
-ZYL_API int minutiae_driver_settings(const uint8_t* pixels, uint16_t height, uint16_t width,
+extern "C" ZYL_API int minutiae_driver_settings(const uint8_t* pixels, uint16_t height, uint16_t width,
                                      uint8_t finger_position, uint8_t impression_type,
                                      const MinutiaeDriverSettings* s) {
   if (!s) return ML_BAD_ARGUMENT;
-  return minutiae_driver_grey(pixels, nullptr, height, width, finger_position, impression_type, nullptr,
+  return zyl::matchlib::minutiae_driver_grey(pixels, nullptr, height, width, finger_position, impression_type, nullptr,
                               s->min_count, s->max_count, s->order_code, s->options, s->format, s->out, s->out_size,
                               nullptr, nullptr);
 }
 
-ZYL_API int minutiae_driver_card_fixed(const uint8_t* pixels, uint16_t height, uint16_t width,
+extern "C" ZYL_API int minutiae_driver_card_fixed(const uint8_t* pixels, uint16_t height, uint16_t width,
                                        uint8_t finger_position, uint8_t impression_type, uint8_t** out,
                                        uint32_t* out_size) {
   // No sampling mode was ever set for this driver; it works at full
   // resolution (500-dpi input), the mode that needs no halved image.
-  return minutiae_driver_grey(pixels, nullptr, height, width, finger_position, impression_type, nullptr, 0, 64, 21,
+  return zyl::matchlib::minutiae_driver_grey(pixels, nullptr, height, width, finger_position, impression_type, nullptr, 0, 64, 21,
                               MINX_CARD_QUALITY | MINX_FULL, MINX_FORMAT_CARD, out, out_size, nullptr, nullptr);
 }
 
-ZYL_API void minutiae_buffer_free(uint8_t* buffer) { std::free(buffer); }
+void zyl::matchlib::minutiae_buffer_free(uint8_t* buffer) { std::free(buffer); }
 
-ZYL_API int extract_minutiae_grey(MatchContext* context, GrayImage* image, void* argument, int32_t requested,
+int zyl::matchlib::extract_minutiae_grey(MatchContext* context, GrayImage* image, void* argument, int32_t requested,
                                   DataBlob** out, int mode) {
   (void)argument;
-  if (!image || !out || !image_pixels(image)) return ML_BAD_ARGUMENT;
+  if (!image || !out || !zyl::matchlib::image_pixels(image)) return ML_BAD_ARGUMENT;
   *out = nullptr;
   return zyl::GuardedCall(ML_NO_MEMORY, [&] { return grey_operation(context, image, requested, out, mode); });
 }
 
-ZYL_API int extract_minutiae_grey_half(MatchContext* context, GrayImage* image, void* argument, int32_t requested,
+int zyl::matchlib::extract_minutiae_grey_half(MatchContext* context, GrayImage* image, void* argument, int32_t requested,
                                        DataBlob** out) {
-  return extract_minutiae_grey(context, image, argument, requested, out, MINX_HALF);
+  return zyl::matchlib::extract_minutiae_grey(context, image, argument, requested, out, MINX_HALF);
 }
 
-ZYL_API int extract_minutiae_grey_full(MatchContext* context, GrayImage* image, void* argument, int32_t requested,
+int zyl::matchlib::extract_minutiae_grey_full(MatchContext* context, GrayImage* image, void* argument, int32_t requested,
                                        DataBlob** out) {
-  return extract_minutiae_grey(context, image, argument, requested, out, MINX_FULL);
+  return zyl::matchlib::extract_minutiae_grey(context, image, argument, requested, out, MINX_FULL);
 }
 
-ZYL_API int extract_minutiae_grey_plain(MatchContext* context, GrayImage* image, void* argument, int32_t requested,
+int zyl::matchlib::extract_minutiae_grey_plain(MatchContext* context, GrayImage* image, void* argument, int32_t requested,
                                         DataBlob** out) {
   // The plain slot names no sampling mode, which the grey pipeline cannot
   // run without; it is read as the full-resolution mode, so the card stages
   // that point at it get a template.
-  return extract_minutiae_grey(context, image, argument, requested, out, MINX_FULL);
+  return zyl::matchlib::extract_minutiae_grey(context, image, argument, requested, out, MINX_FULL);
 }
 
-ZYL_API int extract_minutiae_bilevel(MatchContext* context, GrayImage* image, void* argument, int32_t requested,
+int zyl::matchlib::extract_minutiae_bilevel(MatchContext* context, GrayImage* image, void* argument, int32_t requested,
                                      DataBlob** out) {
   (void)argument;
-  if (!image || !out || !image_pixels(image)) return ML_BAD_ARGUMENT;
+  if (!image || !out || !zyl::matchlib::image_pixels(image)) return ML_BAD_ARGUMENT;
   *out = nullptr;
   return zyl::GuardedCall(ML_NO_MEMORY, [&] { return bilevel_operation(context, image, requested, out); });
 }
 
-ZYL_API int extract_block_maps(MatchContext* context, GrayImage* image, void* argument, int32_t requested,
+int zyl::matchlib::extract_block_maps(MatchContext* context, GrayImage* image, void* argument, int32_t requested,
                                DataBlob** out) {
   (void)argument;
-  if (!image || !out || !image_pixels(image)) return ML_BAD_ARGUMENT;
+  if (!image || !out || !zyl::matchlib::image_pixels(image)) return ML_BAD_ARGUMENT;
   *out = nullptr;
   return zyl::GuardedCall(ML_NO_MEMORY, [&] { return maps_operation(context, image, requested, out); });
 }
 
-}  // extern "C"
 
 // The minutiae extraction operation table, in slot order. The card-template
 // stage routines that the engine's chains name A to E are these slots in
 // the same order (A = slot 0 ... E = slot 4).
-const StageExtractor minutiae_extract_operations[5] = {{extract_minutiae_bilevel},
-                                                      {extract_minutiae_grey_half},
-                                                      {extract_minutiae_grey_full},
-                                                      {extract_minutiae_grey_plain},
-                                                      {extract_block_maps}};
+const StageExtractor minutiae_extract_operations[5] = {{::extract_minutiae_bilevel},
+                                                      {::extract_minutiae_grey_half},
+                                                      {::extract_minutiae_grey_full},
+                                                      {::extract_minutiae_grey_plain},
+                                                      {::extract_block_maps}};
+
+
+extern "C" ZYL_API int card_extract_a(MatchContext* c, GrayImage* i, void* a, int32_t k, DataBlob** o) {
+  return zyl::matchlib::extract_minutiae_bilevel(c, i, a, k, o);
+}
+extern "C" ZYL_API int card_extract_b(MatchContext* c, GrayImage* i, void* a, int32_t k, DataBlob** o) {
+  return zyl::matchlib::extract_minutiae_grey_half(c, i, a, k, o);
+}
+extern "C" ZYL_API int card_extract_c(MatchContext* c, GrayImage* i, void* a, int32_t k, DataBlob** o) {
+  return zyl::matchlib::extract_minutiae_grey_full(c, i, a, k, o);
+}
+extern "C" ZYL_API int card_extract_d(MatchContext* c, GrayImage* i, void* a, int32_t k, DataBlob** o) {
+  return zyl::matchlib::extract_minutiae_grey_plain(c, i, a, k, o);
+}
+extern "C" ZYL_API int card_extract_e(MatchContext* c, GrayImage* i, void* a, int32_t k, DataBlob** o) {
+  return zyl::matchlib::extract_block_maps(c, i, a, k, o);
+}
 
 extern "C" {
 
-ZYL_API int card_extract_a(MatchContext* c, GrayImage* i, void* a, int32_t k, DataBlob** o) {
-  return extract_minutiae_bilevel(c, i, a, k, o);
-}
-ZYL_API int card_extract_b(MatchContext* c, GrayImage* i, void* a, int32_t k, DataBlob** o) {
-  return extract_minutiae_grey_half(c, i, a, k, o);
-}
-ZYL_API int card_extract_c(MatchContext* c, GrayImage* i, void* a, int32_t k, DataBlob** o) {
-  return extract_minutiae_grey_full(c, i, a, k, o);
-}
-ZYL_API int card_extract_d(MatchContext* c, GrayImage* i, void* a, int32_t k, DataBlob** o) {
-  return extract_minutiae_grey_plain(c, i, a, k, o);
-}
-ZYL_API int card_extract_e(MatchContext* c, GrayImage* i, void* a, int32_t k, DataBlob** o) {
-  return extract_block_maps(c, i, a, k, o);
-}
+ZYL_API int minutiae_order_from_key(int32_t key) { return zyl::matchlib::minutiae_order_from_key(key); }
+ZYL_API int extract_fit_resolution(int target, int divisor, int ry, int rx, int height, int width, int* out_ry, int* out_rx, int* out_height, int* out_width) { return zyl::matchlib::extract_fit_resolution(target, divisor, ry, rx, height, width, out_ry, out_rx, out_height, out_width); }
+ZYL_API int minutiae_driver_grey(const uint8_t* pixels, const uint8_t* mask, uint16_t height, uint16_t width, uint8_t finger_position, uint8_t impression_type, const void* reserved, uint8_t min_count, uint8_t max_count, uint8_t order_code, uint16_t options, uint8_t format, uint8_t** out, uint32_t* out_size, RidgeTraceCallback ridge_trace, RidgeTraceCallback second) { return zyl::matchlib::minutiae_driver_grey(pixels, mask, height, width, finger_position, impression_type, reserved, min_count, max_count, order_code, options, format, out, out_size, ridge_trace, second); }
+ZYL_API int minutiae_driver_bilevel(const uint8_t* pixels, const uint8_t* mask, uint16_t height, uint16_t width, uint8_t finger_position, uint8_t impression_type, const void* reserved, uint8_t min_count, uint8_t max_count, uint8_t order_code, uint16_t options, uint8_t format, uint8_t** out, uint32_t* out_size, RidgeTraceCallback callback, void* user) { return zyl::matchlib::minutiae_driver_bilevel(pixels, mask, height, width, finger_position, impression_type, reserved, min_count, max_count, order_code, options, format, out, out_size, callback, user); }
+ZYL_API int minutiae_driver_maps(const uint8_t* pixels, const uint8_t* mask, uint16_t height, uint16_t width, uint8_t finger_position, uint8_t impression_type, uint16_t options, uint8_t format, uint8_t** out, uint32_t* out_size) { return zyl::matchlib::minutiae_driver_maps(pixels, mask, height, width, finger_position, impression_type, options, format, out, out_size); }
+ZYL_API void minutiae_buffer_free(uint8_t* buffer) { zyl::matchlib::minutiae_buffer_free(buffer); }
+ZYL_API int extract_minutiae_grey(MatchContext* context, GrayImage* image, void* argument, int32_t requested, DataBlob** out, int mode) { return zyl::matchlib::extract_minutiae_grey(context, image, argument, requested, out, mode); }
+ZYL_API int extract_minutiae_grey_half(MatchContext* context, GrayImage* image, void* argument, int32_t requested, DataBlob** out) { return zyl::matchlib::extract_minutiae_grey_half(context, image, argument, requested, out); }
+ZYL_API int extract_minutiae_grey_full(MatchContext* context, GrayImage* image, void* argument, int32_t requested, DataBlob** out) { return zyl::matchlib::extract_minutiae_grey_full(context, image, argument, requested, out); }
+ZYL_API int extract_minutiae_grey_plain(MatchContext* context, GrayImage* image, void* argument, int32_t requested, DataBlob** out) { return zyl::matchlib::extract_minutiae_grey_plain(context, image, argument, requested, out); }
+ZYL_API int extract_minutiae_bilevel(MatchContext* context, GrayImage* image, void* argument, int32_t requested, DataBlob** out) { return zyl::matchlib::extract_minutiae_bilevel(context, image, argument, requested, out); }
+ZYL_API int extract_block_maps(MatchContext* context, GrayImage* image, void* argument, int32_t requested, DataBlob** out) { return zyl::matchlib::extract_block_maps(context, image, argument, requested, out); }
 
 }  // extern "C"

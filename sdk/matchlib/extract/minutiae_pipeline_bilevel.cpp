@@ -16,6 +16,16 @@
 #include "zylscan/matchlib_normalize.h"
 #include "zylscan/matchlib_object.h"
 #include "zylscan/matchlib_orientation.h"
+#include "matchlib/extract/bitplane_thin.h"
+#include "matchlib/extract/bitplane_trace.h"
+#include "matchlib/extract/minutiae_pipeline_bilevel.h"
+#include "matchlib/extract/minutiae_validate.h"
+#include "matchlib/extract/skeleton_branches.h"
+#include "matchlib/filter/bilevel.h"
+#include "matchlib/filter/binarize.h"
+#include "matchlib/image/cell_map_expand.h"
+#include "matchlib/spectral/fft_enhance.h"
+#include "matchlib/spectral/orientation.h"
 
 namespace zyl::matchlib {
 namespace {
@@ -47,7 +57,7 @@ class BilevelPipeline : public PipelineFrame {
     }
     r_.height = static_cast<std::uint16_t>(f * height_);
     r_.width = static_cast<std::uint16_t>(f * width_);
-    minutiae_sort(&r_, r_.order_code, r_.centroid_row, r_.centroid_column);
+    zyl::matchlib::minutiae_sort(&r_, r_.order_code, r_.centroid_row, r_.centroid_column);
     return status;
   }
 
@@ -58,13 +68,13 @@ class BilevelPipeline : public PipelineFrame {
     int status = orientation_and_quality(2);
     if (status != ML_OK) return status;
     pixel_orientation_.assign(std::size_t(h_) * w_, 0);
-    if ((status = orient_map_resize(orientation_.data(), gr_, gc_, b_, pixel_orientation_.data(), h_, w_)) != ML_OK)
+    if ((status = zyl::matchlib::orient_map_resize(orientation_.data(), gr_, gc_, b_, pixel_orientation_.data(), h_, w_)) != ML_OK)
       return status;
     const Bytes enhance_input = normalised_;
     if ((status = block_frequency(analysis, h_, w_, b_)) != ML_OK) return status;
     if ((status = expand_blocks(period_, gr_, gc_, b_, pixel_period_, h_, w_)) != ML_OK) return status;
     enhanced_.assign(std::size_t(w_) * (h_ + 1) + 9, 0);
-    status = fftenh_enhance16(enhance_input.data(), h_, w_, pixel_period_.data(), pixel_orientation_.data(),
+    status = zyl::matchlib::fftenh_enhance16(enhance_input.data(), h_, w_, pixel_period_.data(), pixel_orientation_.data(),
                               block_map_.data(), gr_, gc_, b_, enhanced_.data(), 1);
     if (status != ML_OK) return status;
     r_.count = 0;
@@ -76,7 +86,7 @@ class BilevelPipeline : public PipelineFrame {
     if (r_.cores_wanted || r_.deltas_wanted) {
       // A second pixel orientation map from the block orientations.
       Bytes second(std::size_t(h_) * w_, 0);
-      status = orient_map_resize(orientation_.data(), gr_, gc_, b_, second.data(), h_, w_);
+      status = zyl::matchlib::orient_map_resize(orientation_.data(), gr_, gc_, b_, second.data(), h_, w_);
       if (status == ML_OK) status = find_singular(second, quality_map_, h_, w_, r_);
     }
     return status;
@@ -87,22 +97,22 @@ class BilevelPipeline : public PipelineFrame {
     Bytes plane(std::size_t(rows) * stride, 0xFF);
     // The pass of kind 1 traces the valleys (its branch points are ridge
     // endings), the pass of kind 0 the dark ridges (bifurcations).
-    int status = binarize_blocks_percentile_bits(enhanced_.data(), quality_map_.data(), h_, w_, block_map_.data(),
+    int status = zyl::matchlib::binarize_blocks_percentile_bits(enhanced_.data(), quality_map_.data(), h_, w_, block_map_.data(),
                                                  b_, 47, plane.data(), kind);
     if (status != ML_OK) return status;
-    bilevel_bits_set_border(plane.data(), rows, width, 2, 2 * (w_ - gc_ * b_) + 2, 2, 2 * (h_ - gr_ * b_) + 2);
-    if ((status = bilevel_bits_thin(plane.data(), rows, width, 2)) != ML_OK) return status;
+    zyl::matchlib::bilevel_bits_set_border(plane.data(), rows, width, 2, 2 * (w_ - gc_ * b_) + 2, 2, 2 * (h_ - gr_ * b_) + 2);
+    if ((status = zyl::matchlib::bilevel_bits_thin(plane.data(), rows, width, 2)) != ML_OK) return status;
     Bytes counts(std::size_t(rows) * ((width + 1) / 2), 0);
-    bilevel_bits_trace_minutiae(plane.data(), rows, width, kind, quality_map_.data(), r_.minutiae, &r_.count,
+    zyl::matchlib::bilevel_bits_trace_minutiae(plane.data(), rows, width, kind, quality_map_.data(), r_.minutiae, &r_.count,
                                 counts.data(), 2, 2);
     if (kind == 1) return ML_OK;
-    int n = minutiae_merge_close_pairs(r_.minutiae, r_.count, 2);
-    n = bilevel_bits_check_endings(r_.minutiae, n, plane.data(), counts.data(), period_.data(), rows, width, 2,
+    int n = zyl::matchlib::minutiae_merge_close_pairs(r_.minutiae, r_.count, 2);
+    n = zyl::matchlib::bilevel_bits_check_endings(r_.minutiae, n, plane.data(), counts.data(), period_.data(), rows, width, 2,
                                    2 * b_);
     r_.count = static_cast<std::uint8_t>(n);
     for (int i = 0; i < n; ++i) {
       MinutiaEntry& m = r_.minutiae[i];
-      const int v = img_sample_bilinear_u8(m.x, m.y, period_.data(), gr_, gc_, 2 * b_);
+      const int v = zyl::matchlib::img_sample_bilinear_u8(m.x, m.y, period_.data(), gr_, gc_, 2 * b_);
       m.extra = static_cast<std::uint8_t>(std::max(0, v - 5));
     }
     select_minutiae(r_, mask_in_ ? &mask_ : nullptr, w_, 2);
@@ -117,7 +127,7 @@ class BilevelPipeline : public PipelineFrame {
 
 using namespace zyl::matchlib;
 
-ZYL_API int minutiae_pipeline_bilevel(const uint8_t* pixels, const uint8_t* mask, int height, int width,
+int zyl::matchlib::minutiae_pipeline_bilevel(const uint8_t* pixels, const uint8_t* mask, int height, int width,
                                       MinutiaeRecord* record, RidgeTraceCallback callback, void* user) {
   (void)callback;
   (void)user;
@@ -127,3 +137,9 @@ ZYL_API int minutiae_pipeline_bilevel(const uint8_t* pixels, const uint8_t* mask
     return p.run();
   });
 }
+
+extern "C" {
+
+ZYL_API int minutiae_pipeline_bilevel(const uint8_t* pixels, const uint8_t* mask, int height, int width, MinutiaeRecord* record, RidgeTraceCallback callback, void* user) { return zyl::matchlib::minutiae_pipeline_bilevel(pixels, mask, height, width, record, callback, user); }
+
+}  // extern "C"

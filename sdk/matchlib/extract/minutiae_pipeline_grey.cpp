@@ -28,6 +28,23 @@
 #include "zylscan/matchlib_stft.h"
 #include "zylscan/matchlib_window.h"
 #include "matchlib/extract/minutiae_frame.h"
+#include "matchlib/extract/bright_level.h"
+#include "matchlib/extract/contour_thinning.h"
+#include "matchlib/extract/minutiae_pipeline_grey.h"
+#include "matchlib/extract/minutiae_validate.h"
+#include "matchlib/extract/skeleton_branches.h"
+#include "matchlib/filter/bilevel.h"
+#include "matchlib/filter/binarize.h"
+#include "matchlib/filter/normalize_blocks.h"
+#include "matchlib/filter/quality_coherence.h"
+#include "matchlib/image/block_segmentation.h"
+#include "matchlib/image/border_extend.h"
+#include "matchlib/image/region_tools.h"
+#include "matchlib/image/rescale.h"
+#include "matchlib/spectral/block_frequency.h"
+#include "matchlib/spectral/fft_enhance.h"
+#include "matchlib/spectral/orientation.h"
+#include "matchlib/spectral/singular_points.h"
 
 namespace zyl::matchlib {
 namespace {
@@ -36,7 +53,7 @@ int fit_frame(const std::uint8_t* src, int height, int width, int block, Frame& 
   std::uint8_t* out = nullptr;
   std::uint32_t oh = 0, ow = 0;
   std::int32_t ro = 0, co = 0;
-  const int status = img_fit_to_block_multiple(src, height, width, block, 0, &out, &oh, &ow, &ro, &co);
+  const int status = zyl::matchlib::img_fit_to_block_multiple(src, height, width, block, 0, &out, &oh, &ow, &ro, &co);
   if (status != ML_OK) return status;
   f.pixels.assign(out, out + std::size_t(oh) * ow);
   std::free(out);
@@ -107,10 +124,10 @@ int find_singular(const Bytes& orientation, const Bytes& quality, int h, int w, 
   for (std::size_t i = 0; i < quality.size(); ++i) mask[i] = quality[i] > 40 ? 255 : 0;
   SingularPoint points[16];
   int count = 0;
-  int status = singular_find_points(orientation.data(), mask.data(), h, w, points, &count, 16);
+  int status = zyl::matchlib::singular_find_points(orientation.data(), mask.data(), h, w, points, &count, 16);
   if (status != ML_OK) return status;
   SingularList cores{}, deltas{};
-  status = singular_split_cores_deltas(points, count, w, &cores, &deltas);
+  status = zyl::matchlib::singular_split_cores_deltas(points, count, w, &cores, &deltas);
   if (status != ML_OK) return status;
   r.cores.count = r.deltas.count = 0;
   if (r.cores_wanted) store_singular(cores, false, r);
@@ -171,13 +188,13 @@ void back_map(MinutiaeRecord& r, int height, int width, int oy, int ox, int f, i
   r.finger_quality = quality;
   r.quality_value = quality;
   r.area = area * f * f;
-  minutiae_sort(&r, r.order_code, r.centroid_row, r.centroid_column);
+  zyl::matchlib::minutiae_sort(&r, r.order_code, r.centroid_row, r.centroid_column);
 }
 
 int PipelineFrame::frame_and_segment(int block, int segment_flag, int cleanup) {
   b_ = block;
   Bytes levelled(std::size_t(height_) * width_);
-  int status = bright_level_blocks(in_, height_, width_, levelled.data(), b_);
+  int status = zyl::matchlib::bright_level_blocks(in_, height_, width_, levelled.data(), b_);
   if (status != ML_OK) return status;
   status = fit_frame(levelled.data(), height_, width_, b_, frame_);
   if (status != ML_OK) return status;
@@ -192,11 +209,11 @@ int PipelineFrame::frame_and_segment(int block, int segment_flag, int cleanup) {
   gr_ = h_ / b_;
   gc_ = w_ / b_;
   block_map_.assign(std::size_t(gr_) * gc_, 0);
-  status = imgproc_segment_blocks(frame_.pixels.data(), h_, w_, gr_, gc_, b_, block_map_.data(),
+  status = zyl::matchlib::imgproc_segment_blocks(frame_.pixels.data(), h_, w_, gr_, gc_, b_, block_map_.data(),
                                   segment_flag, cleanup);
   if (status != ML_OK) return status;
   int cy = 0, cx = 0;
-  status = img_mask_centroid(block_map_.data(), gr_, gc_, b_, h_, w_, &cy, &cx);
+  status = zyl::matchlib::img_mask_centroid(block_map_.data(), gr_, gc_, b_, h_, w_, &cy, &cx);
   work_.centroid_row = cy;
   work_.centroid_column = cx;
   work_.height = h_;
@@ -212,31 +229,31 @@ int PipelineFrame::frame_and_segment(int block, int segment_flag, int cleanup) {
 
 int PipelineFrame::orientation_and_quality(int flag) {
   normalised_.assign(frame_.pixels.size(), 0);
-  int status = imgproc_normalize_blocks(frame_.pixels.data(), h_, w_, block_map_.data(), b_, gr_, gc_, 150,
+  int status = zyl::matchlib::imgproc_normalize_blocks(frame_.pixels.data(), h_, w_, block_map_.data(), b_, gr_, gc_, 150,
                                         120, normalised_.data());
   if (status != ML_OK) return status;
   work_.image = normalised_.data();
   orientation_.assign(block_map_.size(), 0);
   coherence_.assign(block_map_.size(), 0);
-  status = orient_block_field(normalised_.data(), h_, w_, block_map_.data(), orientation_.data(),
+  status = zyl::matchlib::orient_block_field(normalised_.data(), h_, w_, block_map_.data(), orientation_.data(),
                               coherence_.data(), gr_, gc_, b_, nullptr, flag);
   if (status != ML_OK) return status;
   if (r_.orientation_wanted & 1)
     if ((status = set_cell_map(r_.orientation, orientation_, gr_, gc_, b_)) != ML_OK) return status;
   std::uint32_t area = 0;
   std::uint8_t quality = 0;
-  status = quality_from_block_coherence(normalised_.data(), h_, w_, gr_, gc_, b_, block_map_.data(),
+  status = zyl::matchlib::quality_from_block_coherence(normalised_.data(), h_, w_, gr_, gc_, b_, block_map_.data(),
                                         coherence_.data(), h_, w_, &quality, &area, flag);
   if (status != ML_OK) return status;
   work_.finger_quality = quality;
   work_.area = static_cast<std::int32_t>(area);
   quality_map_.assign(std::size_t(h_) * w_, 0);
-  return quality_map_expand(coherence_.data(), block_map_.data(), gr_, gc_, b_, quality_map_.data(), h_, w_);
+  return zyl::matchlib::quality_map_expand(coherence_.data(), block_map_.data(), gr_, gc_, b_, quality_map_.data(), h_, w_);
 }
 
 int PipelineFrame::block_frequency(const Bytes& analysis, int ah, int aw, int step) {
   period_.assign(block_map_.size(), 0);
-  int status = stft_block_analysis16(analysis.data(), ah, aw, step, 18, 5, gr_, gc_, period_.data(), nullptr,
+  int status = zyl::matchlib::stft_block_analysis16(analysis.data(), ah, aw, step, 18, 5, gr_, gc_, period_.data(), nullptr,
                                      nullptr);
   if (status != ML_OK) return status;
   if (r_.frequency_wanted & 1)
@@ -252,7 +269,7 @@ int PipelineFrame::fine_maps(const Bytes& analysis, int ah, int aw, int step) {
   if (!(r_.frequency_wanted & 2) || !r_.orientation.cells || !r_.frequency.cells) return ML_OK;
   const int rows = 3 * gr_, columns = 3 * gc_;
   Bytes period(std::size_t(rows) * columns, 0), direction(period.size(), 0);
-  const int status = stft_block_analysis16(analysis.data(), ah, aw, step, 18, 5, rows, columns, period.data(),
+  const int status = zyl::matchlib::stft_block_analysis16(analysis.data(), ah, aw, step, 18, 5, rows, columns, period.data(),
                                            nullptr, direction.data());
   if (status != ML_OK) return status;
   for (int y = 0; y < rows; ++y)
@@ -278,7 +295,7 @@ int PipelineFrame::fine_maps(const Bytes& analysis, int ah, int aw, int step) {
 
 int PipelineFrame::zonal_quality() {
   if (!(r_.zonal_wanted & 1)) return ML_OK;
-  return cellmap_sample(quality_map_.data(), height_, width_, h_, w_, std::max(frame_.oy, 0),
+  return zyl::matchlib::cellmap_sample(quality_map_.data(), height_, width_, h_, w_, std::max(frame_.oy, 0),
                         std::max(frame_.ox, 0), b_, b_, &r_.zonal_quality);
 }
 
@@ -316,47 +333,47 @@ class GreyPipeline : public PipelineFrame {
     if (status != ML_OK) return status;
     const int ah = h_ / s, aw = w_ / s;
     Bytes analysis(std::size_t(ah) * aw);
-    if ((status = img_resize_u8(frame_.pixels.data(), h_, w_, analysis.data(), ah, aw)) != ML_OK) return status;
+    if ((status = zyl::matchlib::img_resize_u8(frame_.pixels.data(), h_, w_, analysis.data(), ah, aw)) != ML_OK) return status;
     const int flag = half ? 2 : 1;
     if ((status = orientation_and_quality(flag)) != ML_OK) return status;
     pixel_orientation_.assign(std::size_t(h_) * w_, 0);
-    status = orient_map_resize(orientation_.data(), gr_, gc_, b_, pixel_orientation_.data(), h_, w_);
+    status = zyl::matchlib::orient_map_resize(orientation_.data(), gr_, gc_, b_, pixel_orientation_.data(), h_, w_);
     if (status != ML_OK) return status;
     const Bytes enhance_input = normalised_;
     if ((status = block_frequency(analysis, ah, aw, b_ / s)) != ML_OK) return status;
     if ((status = expand_blocks(period_, gr_, gc_, b_, pixel_period_, h_, w_)) != ML_OK) return status;
     if ((status = fine_maps(analysis, ah, aw, b_ / 3 / s)) != ML_OK) return status;
     std::vector<std::int8_t> enhanced(std::size_t(h_) * w_ + w_ + 16, 0);
-    status = fftenh_enhance16(enhance_input.data(), h_, w_, pixel_period_.data(), pixel_orientation_.data(),
+    status = zyl::matchlib::fftenh_enhance16(enhance_input.data(), h_, w_, pixel_period_.data(), pixel_orientation_.data(),
                               block_map_.data(), gr_, gc_, b_, enhanced.data(), s);
     if (status != ML_OK) return status;
     Bytes ridges(std::size_t(h_) * w_, 1), valleys(ridges.size(), 1);
-    status = binarize_blocks_percentile(enhanced.data(), quality_map_.data(), h_, w_, block_map_.data(), b_, 47,
+    status = zyl::matchlib::binarize_blocks_percentile(enhanced.data(), quality_map_.data(), h_, w_, block_map_.data(), b_, 47,
                                         ridges.data(), valleys.data());
     if (status != ML_OK) return status;
-    bilevel_set_border(ridges.data(), h_, w_, 1, 1, 1, 1);
-    bilevel_set_border(valleys.data(), h_, w_, 1, 1, 1, 1);
+    zyl::matchlib::bilevel_set_border(ridges.data(), h_, w_, 1, 1, 1, 1);
+    zyl::matchlib::bilevel_set_border(valleys.data(), h_, w_, 1, 1, 1, 1);
     if ((status = find_singular(pixel_orientation_, quality_map_, h_, w_, r_)) != ML_OK) return status;
     r_.finger_quality = work_.finger_quality;
     if ((status = zonal_quality()) != ML_OK) return status;
-    if ((status = bilevel_thin(ridges.data(), h_, w_)) != ML_OK) return status;
-    if ((status = bilevel_thin(valleys.data(), h_, w_)) != ML_OK) return status;
+    if ((status = zyl::matchlib::bilevel_thin(ridges.data(), h_, w_)) != ML_OK) return status;
+    if ((status = zyl::matchlib::bilevel_thin(valleys.data(), h_, w_)) != ML_OK) return status;
     r_.count = 0;
     r_.resolution = MINREC_RESOLUTION;
     r_.height = static_cast<std::uint16_t>(h_);
     r_.width = static_cast<std::uint16_t>(w_);
     Bytes counts(ridges.size(), 0);
-    status = minutiae_detect_branches(valleys.data(), pixel_orientation_.data(), h_, w_, 1, quality_map_.data(),
+    status = zyl::matchlib::minutiae_detect_branches(valleys.data(), pixel_orientation_.data(), h_, w_, 1, quality_map_.data(),
                                       r_.minutiae, &r_.count, counts.data(), f_, 1);
     if (status != ML_OK) return status;
     valleys = Bytes();  // only the ridge skeleton serves from here on
-    status = minutiae_detect_branches(ridges.data(), pixel_orientation_.data(), h_, w_, 0, quality_map_.data(),
+    status = zyl::matchlib::minutiae_detect_branches(ridges.data(), pixel_orientation_.data(), h_, w_, 0, quality_map_.data(),
                                       r_.minutiae, &r_.count, counts.data(), f_, 1);
     if (status != ML_OK) return status;
-    int n = minutiae_merge_close_pairs(r_.minutiae, r_.count, f_);
-    n = minutiae_validate_endings(r_.minutiae, n, ridges.data(), counts.data(), pixel_period_.data(), h_, w_,
+    int n = zyl::matchlib::minutiae_merge_close_pairs(r_.minutiae, r_.count, f_);
+    n = zyl::matchlib::minutiae_validate_endings(r_.minutiae, n, ridges.data(), counts.data(), pixel_period_.data(), h_, w_,
                                   f_, 1);
-    if (half) n = minutiae_check_flow(r_.minutiae, n, pixel_orientation_.data(), h_, w_, 2, 1);
+    if (half) n = zyl::matchlib::minutiae_check_flow(r_.minutiae, n, pixel_orientation_.data(), h_, w_, 2, 1);
     r_.count = static_cast<std::uint8_t>(n);
     for (int i = 0; i < n; ++i) {
       MinutiaEntry& m = r_.minutiae[i];
@@ -418,9 +435,8 @@ class GreyPipeline : public PipelineFrame {
 
 using namespace zyl::matchlib;
 
-extern "C" {
 
-ZYL_API int minutiae_pipeline_grey(const uint8_t* pixels, const uint8_t* mask, int height, int width,
+int zyl::matchlib::minutiae_pipeline_grey(const uint8_t* pixels, const uint8_t* mask, int height, int width,
                                    MinutiaeRecord* record, RidgeTraceCallback ridge_trace,
                                    RidgeTraceCallback second) {
   if (!pixels || !record || height <= 0 || width <= 0 || height > 0xFFFF || width > 0xFFFF)
@@ -431,7 +447,7 @@ ZYL_API int minutiae_pipeline_grey(const uint8_t* pixels, const uint8_t* mask, i
   });
 }
 
-ZYL_API int minutiae_pipeline_maps(const uint8_t* pixels, const uint8_t* mask, int height, int width,
+int zyl::matchlib::minutiae_pipeline_maps(const uint8_t* pixels, const uint8_t* mask, int height, int width,
                                    MinutiaeRecord* record) {
   if (!pixels || !record || height <= 0 || width <= 0 || height > 0xFFFF || width > 0xFFFF)
     return ML_BAD_ARGUMENT;
@@ -441,7 +457,7 @@ ZYL_API int minutiae_pipeline_maps(const uint8_t* pixels, const uint8_t* mask, i
   });
 }
 
-ZYL_API int cellmap_sample(const uint8_t* map, int image_height, int image_width, int map_height, int map_width,
+int zyl::matchlib::cellmap_sample(const uint8_t* map, int image_height, int image_width, int map_height, int map_width,
                            int y_origin, int x_origin, int cell_height, int cell_width, ZonalQuality* out) {
   if (!map || !out || cell_height <= 0 || cell_width <= 0 || image_height < 0 || image_width < 0)
     return ML_BAD_ARGUMENT;
@@ -467,5 +483,11 @@ ZYL_API int cellmap_sample(const uint8_t* map, int image_height, int image_width
     }
   return ML_OK;
 }
+
+extern "C" {
+
+ZYL_API int minutiae_pipeline_grey(const uint8_t* pixels, const uint8_t* mask, int height, int width, MinutiaeRecord* record, RidgeTraceCallback ridge_trace, RidgeTraceCallback second) { return zyl::matchlib::minutiae_pipeline_grey(pixels, mask, height, width, record, ridge_trace, second); }
+ZYL_API int minutiae_pipeline_maps(const uint8_t* pixels, const uint8_t* mask, int height, int width, MinutiaeRecord* record) { return zyl::matchlib::minutiae_pipeline_maps(pixels, mask, height, width, record); }
+ZYL_API int cellmap_sample(const uint8_t* map, int image_height, int image_width, int map_height, int map_width, int y_origin, int x_origin, int cell_height, int cell_width, ZonalQuality* out) { return zyl::matchlib::cellmap_sample(map, image_height, image_width, map_height, map_width, y_origin, x_origin, cell_height, cell_width, out); }
 
 }  // extern "C"

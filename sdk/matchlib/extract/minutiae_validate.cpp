@@ -9,6 +9,8 @@
 #include "zylscan/matchlib_fixed.h"
 #include "zylscan/matchlib_minutiae_extract.h"
 #include "zylscan/matchlib_object.h"
+#include "matchlib/core/fixed_math.h"
+#include "matchlib/extract/minutiae_validate.h"
 
 namespace zyl::matchlib {
 namespace {
@@ -62,15 +64,15 @@ bool ending_confirmed(const MinutiaEntry& m, const std::uint8_t* skeleton,
                       int f, bool& outside) {
   outside = false;
   const int d = m.direction;
-  const int s = fx_sin256(d), c = fx_cos256(d);
+  const int s = zyl::matchlib::fx_sin256(d), c = zyl::matchlib::fx_cos256(d);
   const int pc = std::clamp(int(m.x) + ((c * 5 / f) >> 14), 0, w - 1);
   const int pr = std::clamp(int(m.y) - ((s * 5 / f) >> 14), 0, h - 1);
   int er = 0, ec = 0;
   if (!find_ridge_end(counts, h, w, pr, pc, er, ec)) return true;  // kept untested
   const int period = frequency[er * w + ec];
   const int left = to_radians(d - 64), right = to_radians(d + 64);
-  const int ls = fx_sin_rad(left), lc = fx_cos_rad(left), rs = fx_sin_rad(right),
-            rc = fx_cos_rad(right);
+  const int ls = zyl::matchlib::fx_sin_rad(left), lc = zyl::matchlib::fx_cos_rad(left), rs = zyl::matchlib::fx_sin_rad(right),
+            rc = zyl::matchlib::fx_cos_rad(right);
   for (int j = 0; j < 3; ++j) {
     const int tr = er + ((j * s * 10 / f) >> 14), tc = ec - ((j * c * 10 / f) >> 14);
     if (tr < 0 || tc < 0 || tr >= h || tc >= w) {
@@ -104,7 +106,7 @@ long sort_key(const MinutiaEntry& m, int criterion, int cy, int cx) {
 
 using namespace zyl::matchlib;
 
-ZYL_API int minutiae_validate_endings(MinutiaEntry* minutiae, int count, const uint8_t* skeleton,
+int zyl::matchlib::minutiae_validate_endings(MinutiaEntry* minutiae, int count, const uint8_t* skeleton,
                                       const uint8_t* counts, const uint8_t* frequency,
                                       int height, int width, int scale, int map_step) {
   (void)map_step;
@@ -123,7 +125,7 @@ ZYL_API int minutiae_validate_endings(MinutiaEntry* minutiae, int count, const u
   return count;
 }
 
-ZYL_API int minutiae_check_flow(MinutiaEntry* minutiae, int count, const uint8_t* orientation,
+int zyl::matchlib::minutiae_check_flow(MinutiaEntry* minutiae, int count, const uint8_t* orientation,
                                 int height, int width, int divisor, int map_step) {
   (void)map_step;
   if (!minutiae || count <= 0) return 0;
@@ -135,14 +137,14 @@ ZYL_API int minutiae_check_flow(MinutiaEntry* minutiae, int count, const uint8_t
     const int d = m.direction;
     const int m1 = orientation[std::size_t(m.y) * width + m.x];
     int t1 = (64 - m1) & 255;
-    if (fx_dir_absdiff(t1, d) > 64) t1 = (t1 + 128) & 255;
-    const int r = std::clamp(int(m.y) - step * fx_sin256(t1) / 16384, 0, height - 1);
-    const int c = std::clamp(int(m.x) + step * fx_cos256(t1) / 16384, 0, width - 1);
+    if (zyl::matchlib::fx_dir_absdiff(t1, d) > 64) t1 = (t1 + 128) & 255;
+    const int r = std::clamp(int(m.y) - step * zyl::matchlib::fx_sin256(t1) / 16384, 0, height - 1);
+    const int c = std::clamp(int(m.x) + step * zyl::matchlib::fx_cos256(t1) / 16384, 0, width - 1);
     const int m2 = orientation[std::size_t(r) * width + c];
     int t2 = (-m2 - 64) & 255;
-    if (fx_dir_absdiff(t2, d) > 64) t2 = (64 - m2) & 255;
-    const int v = std::min(fx_dir_absdiff(t1, d), fx_dir_absdiff(t2, d));
-    int spread = fx_dir_absdiff(t1, t2);
+    if (zyl::matchlib::fx_dir_absdiff(t2, d) > 64) t2 = (64 - m2) & 255;
+    const int v = std::min(zyl::matchlib::fx_dir_absdiff(t1, d), zyl::matchlib::fx_dir_absdiff(t2, d));
+    int spread = zyl::matchlib::fx_dir_absdiff(t1, t2);
     if (spread > 64) spread = 128 - spread;
     const int tolerance = ((spread * 3) >> 3) + 12;
     if (v > tolerance) {
@@ -154,7 +156,7 @@ ZYL_API int minutiae_check_flow(MinutiaEntry* minutiae, int count, const uint8_t
   return count;
 }
 
-ZYL_API void minutiae_sort(MinutiaeRecord* record, int order, int centroid_row,
+void zyl::matchlib::minutiae_sort(MinutiaeRecord* record, int order, int centroid_row,
                            int centroid_column) {
   if (!record) return;
   const int criterion = order & 15;
@@ -175,7 +177,7 @@ ZYL_API void minutiae_sort(MinutiaeRecord* record, int order, int centroid_row,
   }
 }
 
-ZYL_API int minutiae_find_facing_pairs(const MinutiaEntry* m, int count, FacingPair* out,
+extern "C" ZYL_API int minutiae_find_facing_pairs(const MinutiaEntry* m, int count, FacingPair* out,
                                        int limit, int* out_count) {
   if (!out_count) return ML_BAD_ARGUMENT;
   *out_count = 0;
@@ -185,19 +187,27 @@ ZYL_API int minutiae_find_facing_pairs(const MinutiaEntry* m, int count, FacingP
     for (int q = p + 1; q < count && n < limit; ++q) {
       const int dx = int(m[q].x) - m[p].x, dy = int(m[q].y) - m[p].y;
       const int d2 = dx * dx + dy * dy;
-      if (d2 >= 2500 || fx_dir_absdiff(m[p].direction, m[q].direction) <= 114) continue;
-      const int e = fx_dir_mean(m[p].direction, m[q].direction - 128);
-      const int dist = static_cast<int>(fx_isqrt30_round(static_cast<std::uint32_t>(d2)));
-      const int px = m[p].x + ((dist * fx_cos256(e)) >> 14);
-      const int py = m[p].y - ((dist * fx_sin256(e)) >> 14);
+      if (d2 >= 2500 || zyl::matchlib::fx_dir_absdiff(m[p].direction, m[q].direction) <= 114) continue;
+      const int e = zyl::matchlib::fx_dir_mean(m[p].direction, m[q].direction - 128);
+      const int dist = static_cast<int>(zyl::matchlib::fx_isqrt30_round(static_cast<std::uint32_t>(d2)));
+      const int px = m[p].x + ((dist * zyl::matchlib::fx_cos256(e)) >> 14);
+      const int py = m[p].y - ((dist * zyl::matchlib::fx_sin256(e)) >> 14);
       const int reach = dist * 4 / 50 + 3;
       const int ex = px - m[q].x, ey = py - m[q].y;
       if (ex * ex + ey * ey >= reach * reach) continue;
       out[n].x = static_cast<std::uint16_t>((int(m[p].x) + m[q].x) / 2);
       out[n].y = static_cast<std::uint16_t>((int(m[p].y) + m[q].y) / 2);
-      out[n].direction = static_cast<std::uint8_t>(fx_dir_mean(m[p].direction, m[q].direction));
+      out[n].direction = static_cast<std::uint8_t>(zyl::matchlib::fx_dir_mean(m[p].direction, m[q].direction));
       ++n;
     }
   *out_count = n;
   return ML_OK;
 }
+
+extern "C" {
+
+ZYL_API int minutiae_validate_endings(MinutiaEntry* minutiae, int count, const uint8_t* skeleton, const uint8_t* counts, const uint8_t* frequency, int height, int width, int scale, int map_step) { return zyl::matchlib::minutiae_validate_endings(minutiae, count, skeleton, counts, frequency, height, width, scale, map_step); }
+ZYL_API int minutiae_check_flow(MinutiaEntry* minutiae, int count, const uint8_t* orientation, int height, int width, int divisor, int map_step) { return zyl::matchlib::minutiae_check_flow(minutiae, count, orientation, height, width, divisor, map_step); }
+ZYL_API void minutiae_sort(MinutiaeRecord* record, int order, int centroid_row, int centroid_column) { zyl::matchlib::minutiae_sort(record, order, centroid_row, centroid_column); }
+
+}  // extern "C"

@@ -11,6 +11,8 @@
 #include "zylscan/matchlib_fixed.h"
 #include "zylscan/matchlib_minutiae_extract.h"
 #include "zylscan/matchlib_object.h"
+#include "matchlib/core/fixed_math.h"
+#include "matchlib/extract/skeleton_branches.h"
 
 namespace zyl::matchlib {
 namespace {
@@ -84,7 +86,7 @@ class Detector {
     for (int cand : candidates_) {
       if (n_[cand] < 3) continue;
       int starts[8], codes[8];
-      const int k = skeleton_branch_starts(s_, w_, cand, starts, codes);
+      const int k = zyl::matchlib::skeleton_branch_starts(s_, w_, cand, starts, codes);
       for (int b = 0; b < k; ++b) {
         std::vector<int> path{starts[b]};
         int pos = starts[b], code = codes[b];
@@ -95,7 +97,7 @@ class Detector {
             break;
           }
           if (n_[pos] != 2 || step == limit) break;
-          if (!skeleton_step(s_, w_, &code, &pos)) break;
+          if (!zyl::matchlib::skeleton_step(s_, w_, &code, &pos)) break;
           path.push_back(pos);
         }
         if (!spur) continue;
@@ -113,7 +115,7 @@ class Detector {
     for (int cand : candidates_) {
       if (n_[cand] != 3) continue;
       int starts[8], codes[8];
-      const int k = skeleton_branch_starts(s_, w_, cand, starts, codes);
+      const int k = zyl::matchlib::skeleton_branch_starts(s_, w_, cand, starts, codes);
       for (int b = 0; b < k; ++b) {
         std::vector<int> recorded;
         int pos = starts[b], code = codes[b];
@@ -125,7 +127,7 @@ class Detector {
           }
           if (step >= 19) break;
           if (recorded.size() < 20) recorded.push_back(pos);
-          if (!skeleton_step(s_, w_, &code, &pos)) break;
+          if (!zyl::matchlib::skeleton_step(s_, w_, &code, &pos)) break;
         }
       }
     }
@@ -138,7 +140,7 @@ class Detector {
       const int q = quality[cand];
       const Quality cls = quality_class(q);
       int starts[8], codes[8];
-      const int k = skeleton_branch_starts(s_, w_, cand, starts, codes);
+      const int k = zyl::matchlib::skeleton_branch_starts(s_, w_, cand, starts, codes);
       if (k < 3) continue;
       std::array<int, 3> dir{};
       int dmin = INT32_MAX;
@@ -147,7 +149,7 @@ class Detector {
         int pos = starts[b], code = codes[b], total = 0;
         while (n_[pos] == 2 && total <= 39) {
           if (total > 20 && dist2(cand, pos, w_) * f2 > 900) break;
-          if (!skeleton_step(s_, w_, &code, &pos)) break;
+          if (!zyl::matchlib::skeleton_step(s_, w_, &code, &pos)) break;
           total += f_;
         }
         const int d2 = dist2(cand, pos, w_);
@@ -155,7 +157,7 @@ class Detector {
           dropped = true;
           break;
         }
-        dir[b] = fx_atan2(cand / w_ - pos / w_, pos % w_ - cand % w_);
+        dir[b] = zyl::matchlib::fx_atan2(cand / w_ - pos / w_, pos % w_ - cand % w_);
         dmin = std::min(dmin, d2);
       }
       if (dropped || *count >= MINREC_MAX_MINUTIAE) continue;
@@ -167,7 +169,7 @@ class Detector {
       m.type = kind ? 1 : 2;
       int value = q;
       if (dmin * f2 < cls.t) {
-        const int root = static_cast<int>(fx_isqrt30_round(static_cast<std::uint32_t>(dmin * f2)));
+        const int root = static_cast<int>(zyl::matchlib::fx_isqrt30_round(static_cast<std::uint32_t>(dmin * f2)));
         value = (100 / (cls.c - root + 7)) * value / 100;
       }
       m.quality = static_cast<std::uint8_t>(value);
@@ -205,7 +207,7 @@ class Detector {
   bool line(int p) const { return s_[p] == 0; }
 
   void erase_and_list(int p, int victim) {
-    skeleton_erase_pixel(s_, n_, w_, victim / w_, victim % w_);
+    zyl::matchlib::skeleton_erase_pixel(s_, n_, w_, victim / w_, victim % w_);
     list(p);
   }
 
@@ -257,21 +259,21 @@ class Detector {
   }
 
   void cross_check(int cand, int p, const std::vector<int>& recorded) {
-    const int a = fx_atan2(cand / w_ - p / w_, cand % w_ - p % w_);
+    const int a = zyl::matchlib::fx_atan2(cand / w_ - p / w_, cand % w_ - p % w_);
     const int o = o_[cand];
     int ridge = (o + 64) & 255;
-    if (fx_dir_absdiff(ridge, a) > 64) ridge = (o - 64) & 255;
-    if (fx_dir_absdiff(ridge, a) <= 40) return;
-    for (int q : recorded) skeleton_erase_pixel(s_, n_, w_, q / w_, q % w_);
-    if (n_[p] == 1) skeleton_erase_pixel(s_, n_, w_, p / w_, p % w_);
+    if (zyl::matchlib::fx_dir_absdiff(ridge, a) > 64) ridge = (o - 64) & 255;
+    if (zyl::matchlib::fx_dir_absdiff(ridge, a) <= 40) return;
+    for (int q : recorded) zyl::matchlib::skeleton_erase_pixel(s_, n_, w_, q / w_, q % w_);
+    if (n_[p] == 1) zyl::matchlib::skeleton_erase_pixel(s_, n_, w_, p / w_, p % w_);
   }
 
   static int branch_direction(const std::array<int, 3>& d) {
-    const int a = fx_dir_absdiff(d[0], d[1]), b = fx_dir_absdiff(d[0], d[2]),
-              c = fx_dir_absdiff(d[1], d[2]);
-    if (b < a) return c < b ? fx_dir_mean(d[1], d[2]) : fx_dir_mean(d[0], d[2]);
-    if (c < a) return (a != b || c < b) ? fx_dir_mean(d[1], d[2]) : fx_dir_mean(d[0], d[2]);
-    return fx_dir_mean(d[0], d[1]);
+    const int a = zyl::matchlib::fx_dir_absdiff(d[0], d[1]), b = zyl::matchlib::fx_dir_absdiff(d[0], d[2]),
+              c = zyl::matchlib::fx_dir_absdiff(d[1], d[2]);
+    if (b < a) return c < b ? zyl::matchlib::fx_dir_mean(d[1], d[2]) : zyl::matchlib::fx_dir_mean(d[0], d[2]);
+    if (c < a) return (a != b || c < b) ? zyl::matchlib::fx_dir_mean(d[1], d[2]) : zyl::matchlib::fx_dir_mean(d[0], d[2]);
+    return zyl::matchlib::fx_dir_mean(d[0], d[1]);
   }
 
   std::uint8_t* s_;
@@ -286,7 +288,7 @@ class Detector {
 
 using namespace zyl::matchlib;
 
-ZYL_API void skeleton_erase_pixel(uint8_t* skeleton, uint8_t* counts, int width, int row,
+void zyl::matchlib::skeleton_erase_pixel(uint8_t* skeleton, uint8_t* counts, int width, int row,
                                   int column) {
   const int p = row * width + column;
   skeleton[p] = 1;
@@ -301,7 +303,7 @@ ZYL_API void skeleton_erase_pixel(uint8_t* skeleton, uint8_t* counts, int width,
   }
 }
 
-ZYL_API int skeleton_branch_starts(const uint8_t* skeleton, int width, int position,
+int zyl::matchlib::skeleton_branch_starts(const uint8_t* skeleton, int width, int position,
                                    int* out_positions, int* out_codes) {
   int n = 0;
   for (int code : kBranchOrder) {
@@ -314,7 +316,7 @@ ZYL_API int skeleton_branch_starts(const uint8_t* skeleton, int width, int posit
   return n;
 }
 
-ZYL_API int skeleton_step(const uint8_t* skeleton, int width, int* code, int* position) {
+int zyl::matchlib::skeleton_step(const uint8_t* skeleton, int width, int* code, int* position) {
   if (*code < 1 || *code > 8) return 0;
   for (int next : kPreference[*code]) {
     if (next == 0) break;
@@ -328,7 +330,7 @@ ZYL_API int skeleton_step(const uint8_t* skeleton, int width, int* code, int* po
   return 0;
 }
 
-ZYL_API int minutiae_detect_branches(uint8_t* skeleton, const uint8_t* orientation, int height,
+int zyl::matchlib::minutiae_detect_branches(uint8_t* skeleton, const uint8_t* orientation, int height,
                                      int width, int kind, const uint8_t* quality,
                                      MinutiaEntry* minutiae, uint8_t* count, uint8_t* counts,
                                      int scale, int map_step) {
@@ -346,7 +348,7 @@ ZYL_API int minutiae_detect_branches(uint8_t* skeleton, const uint8_t* orientati
   return ML_OK;
 }
 
-ZYL_API int minutiae_merge_close_pairs(MinutiaEntry* m, int count, int scale) {
+int zyl::matchlib::minutiae_merge_close_pairs(MinutiaEntry* m, int count, int scale) {
   if (!m || count <= 0) return 0;
   int first_other = 1;
   while (first_other < count && m[first_other].type == m[0].type) ++first_other;
@@ -357,11 +359,11 @@ ZYL_API int minutiae_merge_close_pairs(MinutiaEntry* m, int count, int scale) {
     bool merged = false;
     for (int p = 0; p < first_other; ++p) {
       const int dx = int(m[k].x) - m[p].x, dy = int(m[k].y) - m[p].y;
-      if (fx_dir_absdiff(m[k].direction, m[p].direction) > 13 || f2 * (dx * dx + dy * dy) >= 64)
+      if (zyl::matchlib::fx_dir_absdiff(m[k].direction, m[p].direction) > 13 || f2 * (dx * dx + dy * dy) >= 64)
         continue;
       m[p].x = static_cast<std::uint16_t>((int(m[k].x) + m[p].x) / 2);
       m[p].y = static_cast<std::uint16_t>((int(m[k].y) + m[p].y) / 2);
-      m[p].direction = static_cast<std::uint8_t>(fx_dir_mean(m[p].direction, m[k].direction));
+      m[p].direction = static_cast<std::uint8_t>(zyl::matchlib::fx_dir_mean(m[p].direction, m[k].direction));
       m[p].type = 2;
       std::memmove(m + k, m + k + 1, sizeof(MinutiaEntry) * std::size_t(count - k - 1));
       --count;
@@ -373,10 +375,20 @@ ZYL_API int minutiae_merge_close_pairs(MinutiaEntry* m, int count, int scale) {
   return count;
 }
 
-ZYL_API int minutiae_keep_in_map(MinutiaEntry* minutiae, int count, const uint8_t* map, int width) {
+extern "C" ZYL_API int minutiae_keep_in_map(MinutiaEntry* minutiae, int count, const uint8_t* map, int width) {
   if (!minutiae || !map || count <= 0) return 0;
   int kept = 0;
   for (int i = 0; i < count; ++i)
     if (map[std::size_t(minutiae[i].y) * width + minutiae[i].x] != 0) minutiae[kept++] = minutiae[i];
   return kept;
 }
+
+extern "C" {
+
+ZYL_API void skeleton_erase_pixel(uint8_t* skeleton, uint8_t* counts, int width, int row, int column) { zyl::matchlib::skeleton_erase_pixel(skeleton, counts, width, row, column); }
+ZYL_API int skeleton_branch_starts(const uint8_t* skeleton, int width, int position, int* out_positions, int* out_codes) { return zyl::matchlib::skeleton_branch_starts(skeleton, width, position, out_positions, out_codes); }
+ZYL_API int skeleton_step(const uint8_t* skeleton, int width, int* code, int* position) { return zyl::matchlib::skeleton_step(skeleton, width, code, position); }
+ZYL_API int minutiae_detect_branches(uint8_t* skeleton, const uint8_t* orientation, int height, int width, int kind, const uint8_t* quality, MinutiaEntry* minutiae, uint8_t* count, uint8_t* counts, int scale, int map_step) { return zyl::matchlib::minutiae_detect_branches(skeleton, orientation, height, width, kind, quality, minutiae, count, counts, scale, map_step); }
+ZYL_API int minutiae_merge_close_pairs(MinutiaEntry* m, int count, int scale) { return zyl::matchlib::minutiae_merge_close_pairs(m, count, scale); }
+
+}  // extern "C"

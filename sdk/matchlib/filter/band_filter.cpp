@@ -20,6 +20,17 @@
 #include "zylscan/matchlib_frequency.h"
 #include "zylscan/matchlib_stretch.h"
 #include "zylscan/matchlib_stripe.h"
+#include "matchlib/core/fixed_math.h"
+#include "matchlib/core/param_store.h"
+#include "matchlib/filter/band_filter.h"
+#include "matchlib/filter/gain_tables.h"
+#include "matchlib/filter/stretch.h"
+#include "matchlib/filter/stripe.h"
+#include "matchlib/image/image_operations.h"
+#include "matchlib/image/segmentation.h"
+#include "matchlib/spectral/fft_float.h"
+#include "matchlib/spectral/tile_spectra.h"
+#include "matchlib/spectral/tiled_filter.h"
 
 namespace zyl::matchlib {
 namespace {
@@ -32,14 +43,14 @@ template <class T>
 using Owned = std::unique_ptr<T, FreeDeleter>;
 
 int run_byte_table(const std::uint8_t* src, int h, int w, std::uint8_t* table, std::uint8_t* dst) {
-  return fftfilt_run_u8(dst, src, h, w, kTile, kMargin, kPad, fftfilt_gain_cb, table);
+  return zyl::matchlib::fftfilt_run_u8(dst, src, h, w, kTile, kMargin, kPad, fftfilt_gain_cb, table);
 }
 
 // Builds (and for the inverted forms complements) a byte table, applies
 // the zero-frequency flag and runs the driver.
 int radial_u8(const std::uint8_t* src, int h, int w, int r, int b, int c, int d, int e,
               bool zero_frequency, bool inverted, std::uint8_t* dst) {
-  Owned<std::uint8_t> table(fftfilt_gain_table_u8(r, b, c, d, e));
+  Owned<std::uint8_t> table(zyl::matchlib::fftfilt_gain_table_u8(r, b, c, d, e));
   if (!table) return ML_WRONG_KIND;
   if (inverted)
     for (int k = 0; k < kTableBytes; ++k) table.get()[k] = static_cast<std::uint8_t>(255 - table.get()[k]);
@@ -49,22 +60,22 @@ int radial_u8(const std::uint8_t* src, int h, int w, int r, int b, int c, int d,
 
 int radial_u16(const std::uint16_t* src, int h, int w, int r, int b, int c, int d, int e,
                bool zero_frequency, bool inverted, std::uint16_t* dst) {
-  Owned<float> table(fftfilt_gain_table_float(r, b, c, d, e));
+  Owned<float> table(zyl::matchlib::fftfilt_gain_table_float(r, b, c, d, e));
   if (!table) return ML_WRONG_KIND;
   if (inverted)
     for (int k = 0; k < kFloatEntries; ++k) table.get()[k] = 1.0f - table.get()[k];
   if (zero_frequency) table.get()[0] = 1.0f;
-  return fftfilt_run_float_u16(dst, src, h, w, 256, 256, fftfilt_gain_float_cb, table.get());
+  return zyl::matchlib::fftfilt_run_float_u16(dst, src, h, w, 256, 256, fftfilt_gain_float_cb, table.get());
 }
 
 // Which of the 16 half-turn sectors the frequency (u rows, v columns) is in.
-int sector_of(int u, int v) { return (fx_atan2(u, v) >> 3) & 15; }
+int sector_of(int u, int v) { return (zyl::matchlib::fx_atan2(u, v) >> 3) & 15; }
 
 int dominant_direction(std::int32_t* re, std::int32_t* im, int n,
                        const DominantDirectionParams& p) {
   Scratch<std::uint8_t> mag(static_cast<std::size_t>(n) * n);
   if (!mag) return ML_NO_MEMORY;
-  spectrum_to_bytes(mag.get(), re, im, n);
+  zyl::matchlib::spectrum_to_bytes(mag.get(), re, im, n);
   const int q = n / 4, half = n / 2;
   auto at = [&](int u, int v) { return int{mag[static_cast<std::size_t>(u + half) * n + v + half]}; };
 
@@ -75,7 +86,7 @@ int dominant_direction(std::int32_t* re, std::int32_t* im, int n,
     for (int v = -q; v < q; ++v) {
       const int r2 = u * u + v * v;
       if (r2 == 0 || r2 >= q * q) continue;
-      bins[fx_isqrt30_round(static_cast<std::uint32_t>(r2))] += at(u, v);
+      bins[zyl::matchlib::fx_isqrt30_round(static_cast<std::uint32_t>(r2))] += at(u, v);
       total += at(u, v);
     }
   int inner = 0, outer = 0;
@@ -155,73 +166,72 @@ int dominant_direction(std::int32_t* re, std::int32_t* im, int n,
 
 using namespace zyl::matchlib;
 
-extern "C" {
 
-ZYL_API int fftfilt_band_by_resolution_u8(const uint8_t* src, int height, int width,
+int zyl::matchlib::fftfilt_band_by_resolution_u8(const uint8_t* src, int height, int width,
                                           int resolution, uint8_t* dst) {
   // Ready tables are read-only; the driver only reads its user data.
-  if (const uint8_t* ready = fftfilt_gain_table_ready_u8(resolution))
+  if (const uint8_t* ready = zyl::matchlib::fftfilt_gain_table_ready_u8(resolution))
     return run_byte_table(src, height, width, const_cast<uint8_t*>(ready), dst);
   return radial_u8(src, height, width, resolution, 201, 0, 1280, 512, false, false, dst);
 }
 
-ZYL_API int fftfilt_band_default_inverted_u8(const uint8_t* src, int height, int width,
+extern "C" ZYL_API int fftfilt_band_default_inverted_u8(const uint8_t* src, int height, int width,
                                              int resolution, uint8_t* dst) {
   return radial_u8(src, height, width, resolution, 201, 0, 1280, 512, false, true, dst);
 }
 
-ZYL_API int fftfilt_radial_u8(const uint8_t* src, int height, int width, int resolution, int b,
+int zyl::matchlib::fftfilt_radial_u8(const uint8_t* src, int height, int width, int resolution, int b,
                               int c, int d, int e, int zero_frequency, uint8_t* dst) {
   return radial_u8(src, height, width, resolution, b, c, d, e, zero_frequency != 0, false, dst);
 }
 
-ZYL_API int fftfilt_radial_inverted_u8(const uint8_t* src, int height, int width, int resolution,
+int zyl::matchlib::fftfilt_radial_inverted_u8(const uint8_t* src, int height, int width, int resolution,
                                        int b, int c, int d, int e, int zero_frequency,
                                        uint8_t* dst) {
   return radial_u8(src, height, width, resolution, b, c, d, e, zero_frequency != 0, true, dst);
 }
 
-ZYL_API int fftfilt_radial_u16(const uint16_t* src, int height, int width, int resolution, int b,
+int zyl::matchlib::fftfilt_radial_u16(const uint16_t* src, int height, int width, int resolution, int b,
                                int c, int d, int e, int zero_frequency, uint16_t* dst) {
   if (height > 256 || width > 256) return ML_WRONG_KIND;
   return radial_u16(src, height, width, resolution, b, c, d, e, zero_frequency != 0, false, dst);
 }
 
-ZYL_API int fftfilt_radial_inverted_u16(const uint16_t* src, int height, int width,
+extern "C" ZYL_API int fftfilt_radial_inverted_u16(const uint16_t* src, int height, int width,
                                         int resolution, int b, int c, int d, int e,
                                         int zero_frequency, uint16_t* dst) {
   return radial_u16(src, height, width, resolution, b, c, d, e, zero_frequency != 0, true, dst);
 }
 
-ZYL_API int fftfilt_dominant_direction_cb(int32_t* re, int32_t* im, int n, void*, int,
+extern "C" ZYL_API int fftfilt_dominant_direction_cb(int32_t* re, int32_t* im, int n, void*, int,
                                           void* user) {
   if (!re || !im || !user || n < 4 || n > 128) return ML_BAD_ARGUMENT;
   return dominant_direction(re, im, n, *static_cast<const DominantDirectionParams*>(user));
 }
 
-ZYL_API int fftfilt_dominant_direction_u8(const uint8_t* src, int height, int width, int,
+extern "C" ZYL_API int fftfilt_dominant_direction_u8(const uint8_t* src, int height, int width, int,
                                           const DominantDirectionParams* params, uint8_t* dst) {
   if (!params) return ML_BAD_ARGUMENT;
-  return fftfilt_run_u8(dst, src, height, width, kTile, 16, kPad, fftfilt_dominant_direction_cb,
+  return zyl::matchlib::fftfilt_run_u8(dst, src, height, width, kTile, 16, kPad, fftfilt_dominant_direction_cb,
                         const_cast<DominantDirectionParams*>(params));
 }
 
-ZYL_API int fftfilt_unset_cb_a(int32_t*, int32_t*, int, void*, int, void*) { return 1; }
-ZYL_API int fftfilt_unset_cb_b(int32_t*, int32_t*, int, void*, int, void*) { return 1; }
+extern "C" ZYL_API int fftfilt_unset_cb_a(int32_t*, int32_t*, int, void*, int, void*) { return 1; }
+extern "C" ZYL_API int fftfilt_unset_cb_b(int32_t*, int32_t*, int, void*, int, void*) { return 1; }
 
-ZYL_API int fftfilt_run_unset_a_u8(const uint8_t* src, int height, int width, int, int value,
+extern "C" ZYL_API int fftfilt_run_unset_a_u8(const uint8_t* src, int height, int width, int, int value,
                                    uint8_t* dst) {
-  return fftfilt_run_u8(dst, src, height, width, kTile, kMargin, kPad, fftfilt_unset_cb_a,
+  return zyl::matchlib::fftfilt_run_u8(dst, src, height, width, kTile, kMargin, kPad, fftfilt_unset_cb_a,
                         reinterpret_cast<void*>(static_cast<uintptr_t>(value & 0xFF)));
 }
 
-ZYL_API int fftfilt_run_unset_b_u8(const uint8_t* src, int height, int width, int, int value,
+extern "C" ZYL_API int fftfilt_run_unset_b_u8(const uint8_t* src, int height, int width, int, int value,
                                    uint8_t* dst) {
-  return fftfilt_run_u8(dst, src, height, width, kTile, kMargin, kPad, fftfilt_unset_cb_b,
+  return zyl::matchlib::fftfilt_run_u8(dst, src, height, width, kTile, kMargin, kPad, fftfilt_unset_cb_b,
                         reinterpret_cast<void*>(static_cast<uintptr_t>(value & 0xFF)));
 }
 
-ZYL_API int imgproc_preprocess_bandpass(const MatchContext* ctx, const uint8_t* src, uint32_t,
+int zyl::matchlib::imgproc_preprocess_bandpass(const MatchContext* ctx, const uint8_t* src, uint32_t,
                                         int height, int width, int resolution, int,
                                         uint8_t* out, uint8_t** foreground) {
   if (foreground) *foreground = nullptr;
@@ -230,25 +240,33 @@ ZYL_API int imgproc_preprocess_bandpass(const MatchContext* ctx, const uint8_t* 
   const int dpi = static_cast<uint16_t>(resolution);
   const std::size_t n = static_cast<std::size_t>(h) * w;
   std::memcpy(out, src, n);
-  int st = imgproc_destripe_by_type(out, h, w, 2, 0, out);
-  if (st == ML_OK) st = imgproc_destripe_by_type(out, h, w, 3, 0, out);
+  int st = zyl::matchlib::imgproc_destripe_by_type(out, h, w, 2, 0, out);
+  if (st == ML_OK) st = zyl::matchlib::imgproc_destripe_by_type(out, h, w, 3, 0, out);
   if (st != ML_OK) return st;
-  imgproc_stretch_percentile_below(out, h, w, 1, 250, out);
-  stripe_correct_columns(out, h, w, 1, 4, out);
-  const int low = param_get(ctx, 0x1dd48533u, 128);
-  const int high = param_get(ctx, 0x9f14c317u, 1024);
-  const int edge = param_get(ctx, 0x26b81d3au, 256);
-  st = fftfilt_radial_u8(out, h, w, dpi, low, 0, high, edge, 0, out);
+  zyl::matchlib::imgproc_stretch_percentile_below(out, h, w, 1, 250, out);
+  zyl::matchlib::stripe_correct_columns(out, h, w, 1, 4, out);
+  const int low = zyl::matchlib::param_get(ctx, 0x1dd48533u, 128);
+  const int high = zyl::matchlib::param_get(ctx, 0x9f14c317u, 1024);
+  const int edge = zyl::matchlib::param_get(ctx, 0x26b81d3au, 256);
+  st = zyl::matchlib::fftfilt_radial_u8(out, h, w, dpi, low, 0, high, edge, 0, out);
   if (st != ML_OK) return st;
-  imgproc_stretch_percentile(out, h, w, 1, out);
-  const int threshold = param_get(ctx, 0x5d116701u, 64);
-  const int votes = param_get(ctx, 0x0da173d0u, 75);
+  zyl::matchlib::imgproc_stretch_percentile(out, h, w, 1, out);
+  const int threshold = zyl::matchlib::param_get(ctx, 0x5d116701u, 64);
+  const int votes = zyl::matchlib::param_get(ctx, 0x0da173d0u, 75);
   Owned<uint8_t> map(static_cast<uint8_t*>(ml_malloc(n ? n : 1)));
   if (!map) return ML_NO_MEMORY;
-  st = imgproc_segment_local_variance(out, h, w, threshold, votes, map.get());
+  st = zyl::matchlib::imgproc_segment_local_variance(out, h, w, threshold, votes, map.get());
   if (st != ML_OK) return st;
   *foreground = map.release();
   return ML_OK;
 }
+
+extern "C" {
+
+ZYL_API int fftfilt_band_by_resolution_u8(const uint8_t* src, int height, int width, int resolution, uint8_t* dst) { return zyl::matchlib::fftfilt_band_by_resolution_u8(src, height, width, resolution, dst); }
+ZYL_API int fftfilt_radial_u8(const uint8_t* src, int height, int width, int resolution, int b, int c, int d, int e, int zero_frequency, uint8_t* dst) { return zyl::matchlib::fftfilt_radial_u8(src, height, width, resolution, b, c, d, e, zero_frequency, dst); }
+ZYL_API int fftfilt_radial_inverted_u8(const uint8_t* src, int height, int width, int resolution, int b, int c, int d, int e, int zero_frequency, uint8_t* dst) { return zyl::matchlib::fftfilt_radial_inverted_u8(src, height, width, resolution, b, c, d, e, zero_frequency, dst); }
+ZYL_API int fftfilt_radial_u16(const uint16_t* src, int height, int width, int resolution, int b, int c, int d, int e, int zero_frequency, uint16_t* dst) { return zyl::matchlib::fftfilt_radial_u16(src, height, width, resolution, b, c, d, e, zero_frequency, dst); }
+ZYL_API int imgproc_preprocess_bandpass(const MatchContext* ctx, const uint8_t* src, uint32_t arg2, int height, int width, int resolution, int arg6, uint8_t* out, uint8_t** foreground) { return zyl::matchlib::imgproc_preprocess_bandpass(ctx, src, arg2, height, width, resolution, arg6, out, foreground); }
 
 }  // extern "C"

@@ -7,6 +7,8 @@
 #include "zylscan/matchlib_bilevel.h"
 #include "zylscan/matchlib_filter_kernels.h"
 #include "zylscan/matchlib_object.h"
+#include "matchlib/filter/bilevel.h"
+#include "matchlib/filter/bilevel_morphology.h"
 
 namespace zyl::matchlib {
 namespace {
@@ -39,9 +41,8 @@ void smooth_at(std::uint8_t* first, std::uint8_t* second, const std::uint8_t* qu
 
 using namespace zyl::matchlib;
 
-extern "C" {
 
-ZYL_API int bilevel_set_border(uint8_t* image, int height, int width, int left, int right,
+int zyl::matchlib::bilevel_set_border(uint8_t* image, int height, int width, int left, int right,
                                int top, int bottom) {
   if (!image || height < 0 || width < 0 || bad_frame(left, right, top, bottom))
     return ML_BAD_ARGUMENT;
@@ -59,7 +60,7 @@ ZYL_API int bilevel_set_border(uint8_t* image, int height, int width, int left, 
   return ML_OK;
 }
 
-ZYL_API int bilevel_bits_set_border(uint8_t* packed, int rows, int row_bits, int left,
+int zyl::matchlib::bilevel_bits_set_border(uint8_t* packed, int rows, int row_bits, int left,
                                     int right, int top, int bottom) {
   if (!packed || rows < 0 || row_bits < 0 || bad_frame(left, right, top, bottom))
     return ML_BAD_ARGUMENT;
@@ -78,7 +79,7 @@ ZYL_API int bilevel_bits_set_border(uint8_t* packed, int rows, int row_bits, int
   return ML_OK;
 }
 
-ZYL_API int bilevel_smooth_pair(uint8_t* first, uint8_t* second, const uint8_t* quality,
+int zyl::matchlib::bilevel_smooth_pair(uint8_t* first, uint8_t* second, const uint8_t* quality,
                                 int height, int width) {
   if (!first || !second || !quality || height < 0 || width < 0) return ML_BAD_ARGUMENT;
   if (height < 3 || width < 3) return ML_OK;
@@ -90,13 +91,13 @@ ZYL_API int bilevel_smooth_pair(uint8_t* first, uint8_t* second, const uint8_t* 
   return ML_OK;
 }
 
-ZYL_API int bilevel_close3x3(const uint8_t* src, int height, int width, uint8_t* dst) {
-  const int st = bilevel_dilate3x3(src, height, width, dst);
+extern "C" ZYL_API int bilevel_close3x3(const uint8_t* src, int height, int width, uint8_t* dst) {
+  const int st = zyl::matchlib::bilevel_dilate3x3(src, height, width, dst);
   if (st != ML_OK) return st;
-  return bilevel_erode3x3(dst, height, width, dst);
+  return zyl::matchlib::bilevel_erode3x3(dst, height, width, dst);
 }
 
-ZYL_API int bilevel_pack_bits(const uint8_t* image, int height, int width, uint8_t* packed) {
+extern "C" ZYL_API int bilevel_pack_bits(const uint8_t* image, int height, int width, uint8_t* packed) {
   if (!image || !packed || height < 0 || width < 0) return ML_BAD_ARGUMENT;
   const std::size_t w = static_cast<std::size_t>(width), stride = (w + 7) / 8;
   std::memset(packed, 0, stride * height);
@@ -107,7 +108,7 @@ ZYL_API int bilevel_pack_bits(const uint8_t* image, int height, int width, uint8
   return ML_OK;
 }
 
-ZYL_API int bilevel_unpack_bits(const uint8_t* packed, int height, int width, uint8_t* image) {
+extern "C" ZYL_API int bilevel_unpack_bits(const uint8_t* packed, int height, int width, uint8_t* image) {
   if (!image || !packed || height < 0 || width < 0) return ML_BAD_ARGUMENT;
   const std::size_t w = static_cast<std::size_t>(width), stride = (w + 7) / 8;
   for (int y = 0; y < height; ++y)
@@ -115,5 +116,11 @@ ZYL_API int bilevel_unpack_bits(const uint8_t* packed, int height, int width, ui
       image[y * w + x] = (packed[y * stride + x / 8] >> (7 - x % 8)) & 1;
   return ML_OK;
 }
+
+extern "C" {
+
+ZYL_API int bilevel_set_border(uint8_t* image, int height, int width, int left, int right, int top, int bottom) { return zyl::matchlib::bilevel_set_border(image, height, width, left, right, top, bottom); }
+ZYL_API int bilevel_bits_set_border(uint8_t* packed, int rows, int row_bits, int left, int right, int top, int bottom) { return zyl::matchlib::bilevel_bits_set_border(packed, rows, row_bits, left, right, top, bottom); }
+ZYL_API int bilevel_smooth_pair(uint8_t* first, uint8_t* second, const uint8_t* quality, int height, int width) { return zyl::matchlib::bilevel_smooth_pair(first, second, quality, height, width); }
 
 }  // extern "C"

@@ -9,6 +9,8 @@
 #include "matchlib/core/allocation.h"
 #include "zylscan/matchlib_filter_kernels.h"
 #include "zylscan/matchlib_object.h"
+#include "matchlib/core/alloc_check.h"
+#include "matchlib/filter/bilevel_morphology.h"
 
 namespace zyl::matchlib {
 namespace {
@@ -22,7 +24,7 @@ int window3x3(const uint8_t* src, int height, int width, uint8_t* dst, Cell cell
   const std::size_t w = static_cast<std::size_t>(width);
   auto* above = static_cast<uint8_t*>(ml_malloc(w));
   auto* current = static_cast<uint8_t*>(ml_malloc(w));
-  if (alloc_check(above, current, nullptr, nullptr, nullptr, nullptr, nullptr, 2) != ML_OK)
+  if (zyl::matchlib::alloc_check(above, current, nullptr, nullptr, nullptr, nullptr, nullptr, 2) != ML_OK)
     return ML_NO_MEMORY;
   std::memcpy(current, src, w);
   for (int y = 0; y < height; ++y) {
@@ -58,9 +60,8 @@ int window3x3(const uint8_t* src, int height, int width, uint8_t* dst, Cell cell
 
 using namespace zyl::matchlib;
 
-extern "C" {
 
-ZYL_API int bilevel_remove_isolated(const uint8_t* src, int height, int width, uint8_t* dst) {
+int zyl::matchlib::bilevel_remove_isolated(const uint8_t* src, int height, int width, uint8_t* dst) {
   if (!src || !dst || height < 0 || width < 0) return ML_BAD_ARGUMENT;
   const std::size_t w = static_cast<std::size_t>(width);
   if (src != dst) std::memmove(dst, src, static_cast<std::size_t>(height) * w);
@@ -84,29 +85,37 @@ ZYL_API int bilevel_remove_isolated(const uint8_t* src, int height, int width, u
   return ML_OK;
 }
 
-ZYL_API int bilevel_majority3x3(const uint8_t* src, int height, int width, uint8_t* dst) {
+int zyl::matchlib::bilevel_majority3x3(const uint8_t* src, int height, int width, uint8_t* dst) {
   // A corner cell needs all 4 of its cells; edges and the interior more than 4.
   return window3x3(src, height, width, dst, [](int sum, int, int count, uint8_t) -> uint8_t {
     return count == 4 ? sum >= 4 : sum > 4;
   });
 }
 
-ZYL_API int bilevel_erode3x3(const uint8_t* src, int height, int width, uint8_t* dst) {
+int zyl::matchlib::bilevel_erode3x3(const uint8_t* src, int height, int width, uint8_t* dst) {
   return window3x3(src, height, width, dst, [](int, int nonzero, int count, uint8_t c) -> uint8_t {
     return nonzero < count ? 0 : c;
   });
 }
 
-ZYL_API int bilevel_dilate3x3(const uint8_t* src, int height, int width, uint8_t* dst) {
+int zyl::matchlib::bilevel_dilate3x3(const uint8_t* src, int height, int width, uint8_t* dst) {
   return window3x3(src, height, width, dst, [](int, int nonzero, int, uint8_t c) -> uint8_t {
     return c == 0 && nonzero > 0 ? 1 : c;
   });
 }
 
-ZYL_API int bilevel_open3x3(const uint8_t* src, int height, int width, uint8_t* dst) {
-  const int st = bilevel_erode3x3(src, height, width, dst);
+int zyl::matchlib::bilevel_open3x3(const uint8_t* src, int height, int width, uint8_t* dst) {
+  const int st = zyl::matchlib::bilevel_erode3x3(src, height, width, dst);
   if (st != ML_OK) return st;
-  return bilevel_dilate3x3(dst, height, width, dst);
+  return zyl::matchlib::bilevel_dilate3x3(dst, height, width, dst);
 }
+
+extern "C" {
+
+ZYL_API int bilevel_remove_isolated(const uint8_t* src, int height, int width, uint8_t* dst) { return zyl::matchlib::bilevel_remove_isolated(src, height, width, dst); }
+ZYL_API int bilevel_majority3x3(const uint8_t* src, int height, int width, uint8_t* dst) { return zyl::matchlib::bilevel_majority3x3(src, height, width, dst); }
+ZYL_API int bilevel_erode3x3(const uint8_t* src, int height, int width, uint8_t* dst) { return zyl::matchlib::bilevel_erode3x3(src, height, width, dst); }
+ZYL_API int bilevel_dilate3x3(const uint8_t* src, int height, int width, uint8_t* dst) { return zyl::matchlib::bilevel_dilate3x3(src, height, width, dst); }
+ZYL_API int bilevel_open3x3(const uint8_t* src, int height, int width, uint8_t* dst) { return zyl::matchlib::bilevel_open3x3(src, height, width, dst); }
 
 }  // extern "C"

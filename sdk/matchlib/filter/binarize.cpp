@@ -11,6 +11,8 @@
 #include "zylscan/matchlib_fixed.h"
 #include "zylscan/matchlib_object.h"
 #include "zylscan/matchlib_smoothing.h"
+#include "matchlib/core/fixed_math.h"
+#include "matchlib/filter/binarize.h"
 
 namespace zyl::matchlib {
 namespace {
@@ -140,15 +142,14 @@ int blocks_percentile_bits(const std::int8_t* grey, const std::uint8_t* pixel_ma
 
 using namespace zyl::matchlib;
 
-extern "C" {
 
-ZYL_API int binarize_blocks_percentile(const int8_t* grey, const void*, int height, int width,
+int zyl::matchlib::binarize_blocks_percentile(const int8_t* grey, const void*, int height, int width,
                                        const uint8_t* block_mask, int block, int percentile,
                                        uint8_t* first, uint8_t* second) {
   return blocks_percentile(grey, height, width, block_mask, block, percentile, first, second);
 }
 
-ZYL_API int binarize_blocks_percentile_bits(const int8_t* grey, const uint8_t* pixel_mask,
+int zyl::matchlib::binarize_blocks_percentile_bits(const int8_t* grey, const uint8_t* pixel_mask,
                                             int height, int width, const uint8_t* block_mask,
                                             int block, int percentile, uint8_t* planes,
                                             int polarity) {
@@ -156,7 +157,7 @@ ZYL_API int binarize_blocks_percentile_bits(const int8_t* grey, const uint8_t* p
                                 planes, polarity);
 }
 
-ZYL_API int binarize_blocks_mean_interp(const int8_t* grey, const uint8_t* quality, int height,
+int zyl::matchlib::binarize_blocks_mean_interp(const int8_t* grey, const uint8_t* quality, int height,
                                         int width, int block, uint8_t* first, uint8_t* second) {
   if (!grey || !quality || !first || !second || bad_sizes(height, width, block))
     return ML_BAD_ARGUMENT;
@@ -200,7 +201,7 @@ ZYL_API int binarize_blocks_mean_interp(const int8_t* grey, const uint8_t* quali
   return ML_OK;
 }
 
-ZYL_API int binarize_global_mean(const int8_t* grey, const uint8_t* quality, int height,
+extern "C" ZYL_API int binarize_global_mean(const int8_t* grey, const uint8_t* quality, int height,
                                  int width, uint8_t* first, uint8_t* second) {
   if (!grey || !quality || !first || !second || height < 0 || width < 0) return ML_BAD_ARGUMENT;
   const std::size_t n = static_cast<std::size_t>(height) * width;
@@ -218,7 +219,7 @@ ZYL_API int binarize_global_mean(const int8_t* grey, const uint8_t* quality, int
   return ML_OK;
 }
 
-ZYL_API int binarize_directional_mean(const int8_t* grey, int height, int width,
+int zyl::matchlib::binarize_directional_mean(const int8_t* grey, int height, int width,
                                       const uint8_t* directions, const uint8_t* lengths,
                                       const uint8_t* block_mask, int grid_rows, int grid_columns,
                                       int block, uint8_t* first, uint8_t* second) {
@@ -229,7 +230,7 @@ ZYL_API int binarize_directional_mean(const int8_t* grey, int height, int width,
   for (int y = 0; y < height; ++y)
     for (int x = 0; x < width; ++x) {
       const std::size_t i = y * w + x;
-      const int s = fx_sin256(directions[i]), c = fx_cos256(directions[i]);
+      const int s = zyl::matchlib::fx_sin256(directions[i]), c = zyl::matchlib::fx_cos256(directions[i]);
       const int half = lengths[i] / 2;
       int sum = 0, count = 0;
       for (int k = -half; k <= half; ++k) {
@@ -253,7 +254,7 @@ ZYL_API int binarize_directional_mean(const int8_t* grey, int height, int width,
   return ML_OK;
 }
 
-ZYL_API int binarize_center_surround_bits_s16(const int16_t* image, int height, int width,
+int zyl::matchlib::binarize_center_surround_bits_s16(const int16_t* image, int height, int width,
                                               const uint16_t* scale, uint8_t* plane_a,
                                               uint8_t* plane_b) {
   if (!image || !scale || !plane_a || !plane_b || height < 0 || width < 0)
@@ -292,5 +293,13 @@ ZYL_API int binarize_center_surround_bits_s16(const int16_t* image, int height, 
     }
   return ML_OK;
 }
+
+extern "C" {
+
+ZYL_API int binarize_blocks_percentile(const int8_t* grey, const void* arg1, int height, int width, const uint8_t* block_mask, int block, int percentile, uint8_t* first, uint8_t* second) { return zyl::matchlib::binarize_blocks_percentile(grey, arg1, height, width, block_mask, block, percentile, first, second); }
+ZYL_API int binarize_blocks_percentile_bits(const int8_t* grey, const uint8_t* pixel_mask, int height, int width, const uint8_t* block_mask, int block, int percentile, uint8_t* planes, int polarity) { return zyl::matchlib::binarize_blocks_percentile_bits(grey, pixel_mask, height, width, block_mask, block, percentile, planes, polarity); }
+ZYL_API int binarize_blocks_mean_interp(const int8_t* grey, const uint8_t* quality, int height, int width, int block, uint8_t* first, uint8_t* second) { return zyl::matchlib::binarize_blocks_mean_interp(grey, quality, height, width, block, first, second); }
+ZYL_API int binarize_directional_mean(const int8_t* grey, int height, int width, const uint8_t* directions, const uint8_t* lengths, const uint8_t* block_mask, int grid_rows, int grid_columns, int block, uint8_t* first, uint8_t* second) { return zyl::matchlib::binarize_directional_mean(grey, height, width, directions, lengths, block_mask, grid_rows, grid_columns, block, first, second); }
+ZYL_API int binarize_center_surround_bits_s16(const int16_t* image, int height, int width, const uint16_t* scale, uint8_t* plane_a, uint8_t* plane_b) { return zyl::matchlib::binarize_center_surround_bits_s16(image, height, width, scale, plane_a, plane_b); }
 
 }  // extern "C"

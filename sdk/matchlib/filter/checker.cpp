@@ -10,6 +10,9 @@
 #include "zylscan/matchlib_fixed.h"
 #include "zylscan/matchlib_image_stats.h"
 #include "zylscan/matchlib_object.h"
+#include "matchlib/core/fixed_math.h"
+#include "matchlib/filter/checker.h"
+#include "matchlib/image/grey_morphology.h"
 
 namespace zyl::matchlib {
 namespace {
@@ -71,9 +74,8 @@ int average_of_two(const std::uint8_t* src, int h, int w, std::uint8_t* out, Mak
 
 using namespace zyl::matchlib;
 
-extern "C" {
 
-ZYL_API int filter_checker_response_s8(const uint8_t* pixels, int height, int width,
+int zyl::matchlib::filter_checker_response_s8(const uint8_t* pixels, int height, int width,
                                        int8_t* response) {
   if (bad_image(pixels, height, width, response) || height < 2 || width < 2)
     return ML_BAD_ARGUMENT;
@@ -81,12 +83,12 @@ ZYL_API int filter_checker_response_s8(const uint8_t* pixels, int height, int wi
   return ML_OK;
 }
 
-ZYL_API uint8_t imgstat_mean_abs_s8(const int8_t* response, int height, int width) {
+uint8_t zyl::matchlib::imgstat_mean_abs_s8(const int8_t* response, int height, int width) {
   if (!response || height <= 0 || width <= 0) return 0;
   return mean_abs(response, static_cast<std::size_t>(height) * width);
 }
 
-ZYL_API int imgproc_remove_checker(const uint8_t* pixels, int height, int width, uint8_t* out) {
+int zyl::matchlib::imgproc_remove_checker(const uint8_t* pixels, int height, int width, uint8_t* out) {
   if (bad_image(pixels, height, width, out) || height < 2 || width < 2) return ML_BAD_ARGUMENT;
   const std::size_t n = static_cast<std::size_t>(height) * width;
   Scratch<int8_t> r(n);
@@ -96,7 +98,7 @@ ZYL_API int imgproc_remove_checker(const uint8_t* pixels, int height, int width,
   return ML_OK;
 }
 
-ZYL_API int imgproc_remove_checker_repeat(const uint8_t* pixels, int height, int width,
+extern "C" ZYL_API int imgproc_remove_checker_repeat(const uint8_t* pixels, int height, int width,
                                           uint8_t* out, int limit) {
   if (bad_image(pixels, height, width, out) || height < 2 || width < 2) return ML_BAD_ARGUMENT;
   const std::size_t n = static_cast<std::size_t>(height) * width;
@@ -111,34 +113,41 @@ ZYL_API int imgproc_remove_checker_repeat(const uint8_t* pixels, int height, int
   return ML_OK;
 }
 
-ZYL_API int imgproc_open_close_mean3x3(const uint8_t* pixels, int height, int width,
+int zyl::matchlib::imgproc_open_close_mean3x3(const uint8_t* pixels, int height, int width,
                                        uint8_t* out) {
   return average_of_two(pixels, height, width, out, [&](uint8_t* a, uint8_t* b) {
-    int st = filter_open3x3_u8(pixels, height, width, a);
-    if (st == ML_OK) st = filter_close3x3_u8(a, height, width, a);
-    if (st == ML_OK) st = filter_close3x3_u8(pixels, height, width, b);
-    if (st == ML_OK) st = filter_open3x3_u8(b, height, width, b);
+    int st = zyl::matchlib::filter_open3x3_u8(pixels, height, width, a);
+    if (st == ML_OK) st = zyl::matchlib::filter_close3x3_u8(a, height, width, a);
+    if (st == ML_OK) st = zyl::matchlib::filter_close3x3_u8(pixels, height, width, b);
+    if (st == ML_OK) st = zyl::matchlib::filter_open3x3_u8(b, height, width, b);
     return st;
   });
 }
 
-ZYL_API int imgproc_open_close_mean3x3_single(const uint8_t* pixels, int height, int width,
+extern "C" ZYL_API int imgproc_open_close_mean3x3_single(const uint8_t* pixels, int height, int width,
                                               uint8_t* out) {
   return average_of_two(pixels, height, width, out, [&](uint8_t* a, uint8_t* b) {
-    const int st = filter_open3x3_u8(pixels, height, width, a);
-    return st == ML_OK ? filter_close3x3_u8(pixels, height, width, b) : st;
+    const int st = zyl::matchlib::filter_open3x3_u8(pixels, height, width, a);
+    return st == ML_OK ? zyl::matchlib::filter_close3x3_u8(pixels, height, width, b) : st;
   });
 }
 
-ZYL_API int img_fill_random(const uint8_t* pixels, int height, int width, int count,
+extern "C" ZYL_API int img_fill_random(const uint8_t* pixels, int height, int width, int count,
                             uint8_t value, uint32_t* state, uint8_t* out) {
   if (bad_image(pixels, height, width, out) || !state) return ML_BAD_ARGUMENT;
   const std::int64_t n = std::int64_t{height} * width;
   if (out != pixels) std::memmove(out, pixels, static_cast<std::size_t>(n));
   // Positions are drawn as ints: an image past that range has no valid draw.
   if (n == 0 || n - 1 > 0x7FFFFFFF) return n == 0 ? ML_OK : ML_BAD_ARGUMENT;
-  for (int k = 0; k < count; ++k) out[rng_next_range(state, 0, static_cast<int>(n - 1))] = value;
+  for (int k = 0; k < count; ++k) out[zyl::matchlib::rng_next_range(state, 0, static_cast<int>(n - 1))] = value;
   return ML_OK;
 }
+
+extern "C" {
+
+ZYL_API int filter_checker_response_s8(const uint8_t* pixels, int height, int width, int8_t* response) { return zyl::matchlib::filter_checker_response_s8(pixels, height, width, response); }
+ZYL_API uint8_t imgstat_mean_abs_s8(const int8_t* response, int height, int width) { return zyl::matchlib::imgstat_mean_abs_s8(response, height, width); }
+ZYL_API int imgproc_remove_checker(const uint8_t* pixels, int height, int width, uint8_t* out) { return zyl::matchlib::imgproc_remove_checker(pixels, height, width, out); }
+ZYL_API int imgproc_open_close_mean3x3(const uint8_t* pixels, int height, int width, uint8_t* out) { return zyl::matchlib::imgproc_open_close_mean3x3(pixels, height, width, out); }
 
 }  // extern "C"

@@ -7,6 +7,7 @@
 #include "common/byte_io.h"
 #include "zylscan/matchlib_featvec.h"
 #include "zylscan/matchlib_object.h"
+#include "matchlib/filter/feature_vector.h"
 
 namespace {
 
@@ -14,9 +15,8 @@ constexpr std::size_t stored_size(std::size_t count) { return FEATVEC_HEADER_SIZ
 
 }  // namespace
 
-extern "C" {
 
-ZYL_API int featvec_create(uint16_t height, uint16_t width, FeatureVector** out) {
+int zyl::matchlib::featvec_create(uint16_t height, uint16_t width, FeatureVector** out) {
   if (!out) return ML_BAD_ARGUMENT;
   *out = nullptr;
   auto* v = static_cast<FeatureVector*>(zyl::matchlib::ml_calloc(1, sizeof(FeatureVector)));
@@ -27,7 +27,7 @@ ZYL_API int featvec_create(uint16_t height, uint16_t width, FeatureVector** out)
   return ML_OK;
 }
 
-ZYL_API int featvec_write(const FeatureVector* vector, uint8_t** out_bytes, uint16_t* out_size) {
+int zyl::matchlib::featvec_write(const FeatureVector* vector, uint8_t** out_bytes, uint16_t* out_size) {
   if (out_size) *out_size = 0;
   if (!vector || !out_bytes || !out_size || vector->count > FEATVEC_MAX_VALUES ||
       (vector->count && !vector->values))
@@ -48,7 +48,7 @@ ZYL_API int featvec_write(const FeatureVector* vector, uint8_t** out_bytes, uint
   return ML_OK;
 }
 
-ZYL_API int featvec_read(const uint8_t* bytes, uint32_t length, FeatureVector** out) {
+int zyl::matchlib::featvec_read(const uint8_t* bytes, uint32_t length, FeatureVector** out) {
   if (!bytes || !out) return ML_BAD_ARGUMENT;
   *out = nullptr;
   zyl::ByteReader r(std::span<const std::uint8_t>(bytes, length));
@@ -57,13 +57,13 @@ ZYL_API int featvec_read(const uint8_t* bytes, uint32_t length, FeatureVector** 
   // The entry must hold every value its count announces.
   if (!r.ok() || r.remaining() < 4u * count) return ML_CORRUPT;
   FeatureVector* v = nullptr;
-  if (featvec_create(height, width, &v) != ML_OK) return ML_NO_MEMORY;
+  if (zyl::matchlib::featvec_create(height, width, &v) != ML_OK) return ML_NO_MEMORY;
   v->reserved1 = reserved1;
   v->reserved2 = reserved2;
   if (count) {
     v->values = static_cast<std::int32_t*>(zyl::matchlib::ml_malloc(4u * count));
     if (!v->values) {
-      featvec_free(v);
+      zyl::matchlib::featvec_free(v);
       return ML_NO_MEMORY;
     }
     for (std::size_t i = 0; i < count; ++i) v->values[i] = r.s32();
@@ -73,10 +73,17 @@ ZYL_API int featvec_read(const uint8_t* bytes, uint32_t length, FeatureVector** 
   return ML_OK;
 }
 
-ZYL_API void featvec_free(FeatureVector* vector) {
+void zyl::matchlib::featvec_free(FeatureVector* vector) {
   if (!vector) return;
   std::free(vector->values);
   std::free(vector);
 }
+
+extern "C" {
+
+ZYL_API int featvec_create(uint16_t height, uint16_t width, FeatureVector** out) { return zyl::matchlib::featvec_create(height, width, out); }
+ZYL_API int featvec_write(const FeatureVector* vector, uint8_t** out_bytes, uint16_t* out_size) { return zyl::matchlib::featvec_write(vector, out_bytes, out_size); }
+ZYL_API int featvec_read(const uint8_t* bytes, uint32_t length, FeatureVector** out) { return zyl::matchlib::featvec_read(bytes, length, out); }
+ZYL_API void featvec_free(FeatureVector* vector) { zyl::matchlib::featvec_free(vector); }
 
 }  // extern "C"

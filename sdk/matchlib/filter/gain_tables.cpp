@@ -8,6 +8,8 @@
 #include "matchlib/image/pixel_rows.h"
 #include "zylscan/matchlib_fixed.h"
 #include "zylscan/matchlib_gain_table.h"
+#include "matchlib/core/fixed_math.h"
+#include "matchlib/filter/gain_tables.h"
 
 namespace zyl::matchlib {
 namespace {
@@ -58,7 +60,7 @@ void shape_curve(T* curve, int n, T unity, const Band& bd) {
           curve[k] = 1.0f - std::exp(-0.5f * x * x);
         } else {
           const std::int64_t t = std::int64_t{k} * 65536 / bd.centre;
-          if (t <= 14198) curve[k] = 256 - fx_exp(floor_div(-(t * t), 131072));
+          if (t <= 14198) curve[k] = 256 - zyl::matchlib::fx_exp(floor_div(-(t * t), 131072));
         }
       }
     } else {
@@ -91,7 +93,7 @@ void fill_table(T* table, int side, const C* curve, Clamp clamp) {
   const int cols = side / 2 + 1;
   auto row_of = [&](int i, T* row) {
     for (int j = 0; j < cols; ++j)
-      row[j] = clamp(curve[fx_isqrt32_alt(static_cast<std::uint32_t>(16 * (i * i + j * j)))]);
+      row[j] = clamp(curve[zyl::matchlib::fx_isqrt32_alt(static_cast<std::uint32_t>(16 * (i * i + j * j)))]);
   };
   for (int i = 0; i < side / 2; ++i) row_of(i, table + static_cast<std::size_t>(i) * cols);
   for (int i = 1; i <= side / 2; ++i) row_of(i, table + static_cast<std::size_t>(side - i) * cols);
@@ -153,9 +155,8 @@ const ReadyTables& ready_tables() {
 
 using namespace zyl::matchlib;
 
-extern "C" {
 
-ZYL_API uint8_t* fftfilt_gain_table_u8(int resolution, int b, int c, int d, int e) {
+uint8_t* zyl::matchlib::fftfilt_gain_table_u8(int resolution, int b, int c, int d, int e) {
   if (resolution <= 0) return nullptr;
   Scratch<uint8_t> table(GAIN_TABLE64_ROWS * GAIN_TABLE64_COLUMNS);
   Scratch<int> curve(256);
@@ -166,7 +167,7 @@ ZYL_API uint8_t* fftfilt_gain_table_u8(int resolution, int b, int c, int d, int 
   return table.release();
 }
 
-ZYL_API float* fftfilt_gain_table_float(int resolution, int b, int c, int d, int e) {
+float* zyl::matchlib::fftfilt_gain_table_float(int resolution, int b, int c, int d, int e) {
   if (resolution <= 0) return nullptr;
   Scratch<float> table(GAIN_TABLE256F_ROWS * GAIN_TABLE256F_COLUMNS);
   Scratch<float> curve(1024);
@@ -176,10 +177,16 @@ ZYL_API float* fftfilt_gain_table_float(int resolution, int b, int c, int d, int
   return table.release();
 }
 
-ZYL_API const uint8_t* fftfilt_gain_table_ready_u8(int resolution) {
+const uint8_t* zyl::matchlib::fftfilt_gain_table_ready_u8(int resolution) {
   for (int k = 0; k < 9; ++k)
     if (std::abs(resolution - kReady[k].dpi) <= 16) return ready_tables()[k].data();
   return nullptr;
 }
+
+extern "C" {
+
+ZYL_API uint8_t* fftfilt_gain_table_u8(int resolution, int b, int c, int d, int e) { return zyl::matchlib::fftfilt_gain_table_u8(resolution, b, c, d, e); }
+ZYL_API float* fftfilt_gain_table_float(int resolution, int b, int c, int d, int e) { return zyl::matchlib::fftfilt_gain_table_float(resolution, b, c, d, e); }
+ZYL_API const uint8_t* fftfilt_gain_table_ready_u8(int resolution) { return zyl::matchlib::fftfilt_gain_table_ready_u8(resolution); }
 
 }  // extern "C"

@@ -6,6 +6,7 @@
 
 #include "zylscan/matchlib_gradient.h"
 #include "zylscan/matchlib_object.h"
+#include "matchlib/filter/gradient_kernels.h"
 
 namespace zyl::matchlib {
 namespace {
@@ -33,9 +34,8 @@ void inner3x3(const std::uint8_t* src, int h, int w, std::int8_t* out, F f) {
 
 using namespace zyl::matchlib;
 
-extern "C" {
 
-ZYL_API int filter_sobel_x_s8(const uint8_t* src, int height, int width, int8_t* gx) {
+extern "C" ZYL_API int filter_sobel_x_s8(const uint8_t* src, int height, int width, int8_t* gx) {
   if (bad_image(src, height, width, gx)) return ML_BAD_ARGUMENT;
   inner3x3(src, height, width, gx, [](const uint8_t* u, const uint8_t* m, const uint8_t* d, int x) {
     return ((u[x + 1] + 2 * m[x + 1] + d[x + 1]) - (u[x - 1] + 2 * m[x - 1] + d[x - 1])) / 8;
@@ -43,7 +43,7 @@ ZYL_API int filter_sobel_x_s8(const uint8_t* src, int height, int width, int8_t*
   return ML_OK;
 }
 
-ZYL_API int filter_sobel_y_s8(const uint8_t* src, int height, int width, int8_t* gy) {
+extern "C" ZYL_API int filter_sobel_y_s8(const uint8_t* src, int height, int width, int8_t* gy) {
   if (bad_image(src, height, width, gy)) return ML_BAD_ARGUMENT;
   inner3x3(src, height, width, gy, [](const uint8_t* u, const uint8_t*, const uint8_t* d, int x) {
     return ((d[x - 1] + 2 * d[x] + d[x + 1]) - (u[x - 1] + 2 * u[x] + u[x + 1])) / 8;
@@ -51,7 +51,7 @@ ZYL_API int filter_sobel_y_s8(const uint8_t* src, int height, int width, int8_t*
   return ML_OK;
 }
 
-ZYL_API int filter_laplace_s8(const uint8_t* src, int height, int width, int8_t* dst) {
+int zyl::matchlib::filter_laplace_s8(const uint8_t* src, int height, int width, int8_t* dst) {
   if (bad_image(src, height, width, dst)) return ML_BAD_ARGUMENT;
   inner3x3(src, height, width, dst, [](const uint8_t* u, const uint8_t* m, const uint8_t* d, int x) {
     return (4 * m[x] - u[x] - d[x] - m[x - 1] - m[x + 1]) / 8;
@@ -59,7 +59,7 @@ ZYL_API int filter_laplace_s8(const uint8_t* src, int height, int width, int8_t*
   return ML_OK;
 }
 
-ZYL_API int filter_conv3x3_u8(const uint8_t* src, int height, int width, const int8_t* kernel,
+extern "C" ZYL_API int filter_conv3x3_u8(const uint8_t* src, int height, int width, const int8_t* kernel,
                               uint8_t* dst) {
   if (bad_image(src, height, width, dst) || !kernel) return ML_BAD_ARGUMENT;
   const std::size_t w = static_cast<std::size_t>(width);
@@ -81,7 +81,7 @@ ZYL_API int filter_conv3x3_u8(const uint8_t* src, int height, int width, const i
   return ML_OK;
 }
 
-ZYL_API int filter_halve2x2_u8(const uint8_t* src, int height, int width, uint8_t* dst) {
+int zyl::matchlib::filter_halve2x2_u8(const uint8_t* src, int height, int width, uint8_t* dst) {
   if (bad_image(src, height, width, dst)) return ML_BAD_ARGUMENT;
   if (height % 2 || width % 2) return ML_WRONG_KIND;
   const std::size_t w = static_cast<std::size_t>(width), ow = w / 2;
@@ -94,7 +94,7 @@ ZYL_API int filter_halve2x2_u8(const uint8_t* src, int height, int width, uint8_
   return ML_OK;
 }
 
-ZYL_API int filter_decimate2_s8(const int8_t* src, int height, int width, int8_t* dst) {
+extern "C" ZYL_API int filter_decimate2_s8(const int8_t* src, int height, int width, int8_t* dst) {
   if (bad_image(src, height, width, dst)) return ML_BAD_ARGUMENT;
   if (width <= 1) return ML_OK;
   const std::size_t w = static_cast<std::size_t>(width), ow = w / 2;
@@ -102,5 +102,10 @@ ZYL_API int filter_decimate2_s8(const int8_t* src, int height, int width, int8_t
     for (std::size_t x = 0; x < ow; ++x) dst[y * ow + x] = src[2 * y * w + 2 * x];
   return ML_OK;
 }
+
+extern "C" {
+
+ZYL_API int filter_laplace_s8(const uint8_t* src, int height, int width, int8_t* dst) { return zyl::matchlib::filter_laplace_s8(src, height, width, dst); }
+ZYL_API int filter_halve2x2_u8(const uint8_t* src, int height, int width, uint8_t* dst) { return zyl::matchlib::filter_halve2x2_u8(src, height, width, dst); }
 
 }  // extern "C"

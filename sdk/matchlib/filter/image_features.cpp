@@ -20,6 +20,12 @@
 #include "zylscan/matchlib_quality_model.h"
 #include "zylscan/matchlib_ridgemap.h"
 #include "zylscan/matchlib_texture_features.h"
+#include "matchlib/core/fixed_math.h"
+#include "matchlib/filter/image_features.h"
+#include "matchlib/filter/quality_network.h"
+#include "matchlib/filter/ridgemap_skeleton.h"
+#include "matchlib/filter/texture_features.h"
+#include "matchlib/image/grey_image.h"
 
 namespace zyl::matchlib {
 namespace {
@@ -62,27 +68,27 @@ void dark_neighbourhoods(const std::uint8_t* px, int h, int w, int m, std::int16
 // The 190 texture features of the image into slots 19-208. On failure the
 // slots stay 0 and the status is answered.
 int texture_slots(const std::uint8_t* px, int h, int w, std::int16_t* out) {
-  mlp_set_error(0);
+  zyl::matchlib::mlp_set_error(0);
   const std::size_t n = static_cast<std::size_t>(h) * w;
   const int bh = (h + 15) >> 4, bw = (w + 15) >> 4;
   const std::size_t blocks = static_cast<std::size_t>(bh) * bw;
   std::vector<std::uint8_t> map(px, px + n), b1(blocks), b2(blocks), b3(blocks);
-  ridgemap_skeleton(map.data(), h, w, b1.data(), b2.data(), b3.data(), bh, bw, 0);
-  if (mlp_get_error() != 0) return mlp_error_status(mlp_get_error());
+  zyl::matchlib::ridgemap_skeleton(map.data(), h, w, b1.data(), b2.data(), b3.data(), bh, bw, 0);
+  if (zyl::matchlib::mlp_get_error() != 0) return zyl::matchlib::mlp_error_status(zyl::matchlib::mlp_get_error());
   std::array<std::int32_t, TEXTURE_FEATURE_COUNT> features{};
-  texture_features_compute(px, map.data(), h, w, features.data());
-  if (mlp_get_error() != 0) return mlp_error_status(mlp_get_error());
+  zyl::matchlib::texture_features_compute(px, map.data(), h, w, features.data());
+  if (zyl::matchlib::mlp_get_error() != 0) return zyl::matchlib::mlp_error_status(zyl::matchlib::mlp_get_error());
   for (int i = 0; i < TEXTURE_FEATURE_COUNT; ++i)
-    out[i] = static_cast<std::int16_t>(imgfeat_halve_texture(features[i]));
+    out[i] = static_cast<std::int16_t>(zyl::matchlib::imgfeat_halve_texture(features[i]));
   return ML_OK;
 }
 
 int compute(const GrayImage* image, std::int16_t* v) {
-  const int h = image_height(image), w = image_width(image);
-  const std::uint8_t* px = image_pixels(image);
+  const int h = zyl::matchlib::image_height(image), w = zyl::matchlib::image_width(image);
+  const std::uint8_t* px = zyl::matchlib::image_pixels(image);
   const std::size_t n = static_cast<std::size_t>(h) * w;
   const int m = img_mean_u8(px, h, w);
-  const int d = static_cast<int>(fx_isqrt16_alt(
+  const int d = static_cast<int>(zyl::matchlib::fx_isqrt16_alt(
       static_cast<std::uint16_t>(std::min<std::uint32_t>(img_variance_u8(px, h, w), 0xFFFF))));
   grey_stats(px, n, m, d, v + kStats);
   grey_stats(px, n, 127, d, v + kStats127);
@@ -96,15 +102,14 @@ int compute(const GrayImage* image, std::int16_t* v) {
 
 using namespace zyl::matchlib;
 
-extern "C" {
 
-ZYL_API uint16_t imgfeat_halve_texture(int32_t value) {
+uint16_t zyl::matchlib::imgfeat_halve_texture(int32_t value) {
   if (value < -1) return 0;
   if (value > 131071) return 65535;
   return static_cast<std::uint16_t>(value / 2);
 }
 
-ZYL_API void imgfeat_grey_stats(const uint8_t* pixels, int height, int width, int centre, int d,
+extern "C" ZYL_API void imgfeat_grey_stats(const uint8_t* pixels, int height, int width, int centre, int d,
                                 int16_t* out) {
   if (!out) return;
   if (!pixels || height <= 0 || width <= 0) {
@@ -114,12 +119,12 @@ ZYL_API void imgfeat_grey_stats(const uint8_t* pixels, int height, int width, in
   grey_stats(pixels, static_cast<std::size_t>(height) * width, centre, d, out);
 }
 
-ZYL_API int imgfeat_compute(const void*, const GrayImage* image, int16_t** out_vector,
+int zyl::matchlib::imgfeat_compute(const void*, const GrayImage* image, int16_t** out_vector,
                             int* out_count) {
   if (!image || !out_vector || !out_count) return ML_BAD_ARGUMENT;
-  const int dpi = image_resolution_y(image);
+  const int dpi = zyl::matchlib::image_resolution_y(image);
   if (dpi < 492 || dpi > 508) return ML_WRONG_KIND;
-  if (!image_pixels(image) || image_height(image) <= 0 || image_width(image) <= 0)
+  if (!zyl::matchlib::image_pixels(image) || zyl::matchlib::image_height(image) <= 0 || zyl::matchlib::image_width(image) <= 0)
     return ML_BAD_ARGUMENT;
   auto* v = static_cast<std::int16_t*>(ml_calloc(IMAGE_FEATURE_COUNT, sizeof(std::int16_t)));
   if (!v) return ML_NO_MEMORY;
@@ -135,22 +140,28 @@ ZYL_API int imgfeat_compute(const void*, const GrayImage* image, int16_t** out_v
   return ML_OK;
 }
 
-ZYL_API void imgfeat_free(int16_t* vector) { std::free(vector); }
+void zyl::matchlib::imgfeat_free(int16_t* vector) { std::free(vector); }
 
-ZYL_API int imgfeat_classify(MatchContext* ctx, const GrayImage* image,
+extern "C" ZYL_API int imgfeat_classify(MatchContext* ctx, const GrayImage* image,
                              const ImageClassifier* classifier, int* out_flag) {
   if (!out_flag) return ML_BAD_ARGUMENT;
   *out_flag = 0;
   if (!classifier || !classifier->rate) return ML_BAD_ARGUMENT;
   std::int16_t* v = nullptr;
   int count = 0;
-  int rc = imgfeat_compute(nullptr, image, &v, &count);
+  int rc = zyl::matchlib::imgfeat_compute(nullptr, image, &v, &count);
   if (rc != ML_OK) return rc;
   std::uint16_t score = 0;
   rc = classifier->rate(ctx, v, count, &score);
   if (rc == ML_OK) *out_flag = score >= classifier->threshold;
-  imgfeat_free(v);
+  zyl::matchlib::imgfeat_free(v);
   return rc;
 }
+
+extern "C" {
+
+ZYL_API uint16_t imgfeat_halve_texture(int32_t value) { return zyl::matchlib::imgfeat_halve_texture(value); }
+ZYL_API int imgfeat_compute(const void* arg0, const GrayImage* image, int16_t** out_vector, int* out_count) { return zyl::matchlib::imgfeat_compute(arg0, image, out_vector, out_count); }
+ZYL_API void imgfeat_free(int16_t* vector) { zyl::matchlib::imgfeat_free(vector); }
 
 }  // extern "C"

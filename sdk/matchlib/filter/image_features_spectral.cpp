@@ -33,6 +33,16 @@
 #include "zylscan/matchlib_object.h"
 #include "zylscan/matchlib_quality.h"
 #include "zylscan/matchlib_segmentation.h"
+#include "matchlib/core/fixed_math.h"
+#include "matchlib/core/score_model.h"
+#include "matchlib/filter/image_features_spectral.h"
+#include "matchlib/filter/quality_coherence.h"
+#include "matchlib/image/grey_image.h"
+#include "matchlib/image/image_geometry.h"
+#include "matchlib/image/mask_plane.h"
+#include "matchlib/image/region_tools.h"
+#include "matchlib/image/segmentation.h"
+#include "matchlib/spectral/fft2d.h"
 
 namespace zyl::matchlib {
 namespace {
@@ -70,7 +80,7 @@ int taper(int i) { return kTaper[i < 16 ? i : kTile - 1 - i]; }
 // Power spectrum with the zero frequency at (16, 16).
 Plane power_spectrum(const std::array<std::int32_t, kTile * kTile>& block) {
   std::array<std::int32_t, kTile * kHalf> re{}, im{};
-  fft2d_forward32(block.data(), re.data(), im.data());
+  zyl::matchlib::fft2d_forward32(block.data(), re.data(), im.data());
   Plane p{};
   for (int r = 0; r < kTile; ++r)
     for (int c = 0; c < kTile; ++c) {
@@ -133,7 +143,7 @@ void analyse(const std::array<std::int32_t, kTile * kTile>& block, Tile& t) {
         }
       const std::int64_t fr = (r - kCentre) * 4096 + (w ? wr * 4096 / w : 0);
       const std::int64_t fc = (c - kCentre) * 4096 + (w ? wc * 4096 / w : 0);
-      const std::uint32_t mag = fx_isqrt32_alt(
+      const std::uint32_t mag = zyl::matchlib::fx_isqrt32_alt(
           static_cast<std::uint32_t>(std::min<std::int64_t>(fr * fr + fc * fc, 0xFFFFFFFF)));
       if (!mag) continue;
       const std::int64_t period = 0x2000000 / mag;
@@ -154,7 +164,7 @@ void analyse(const std::array<std::int32_t, kTile * kTile>& block, Tile& t) {
         // products stay in 32 bits.
         const std::int64_t sr = fr >> 4, sc = fc >> 4;
         t.direction = static_cast<std::uint8_t>(
-            fx_atan2(static_cast<int>(2 * sr * sc), static_cast<int>(sc * sc - sr * sr)) & 0xFF);
+            zyl::matchlib::fx_atan2(static_cast<int>(2 * sr * sc), static_cast<int>(sc * sc - sr * sr)) & 0xFF);
       } else if (v > second) {
         second = v;
       }
@@ -176,7 +186,7 @@ struct Stats {
   std::int64_t deviation() const {
     const std::int64_t c = std::max<std::int64_t>(n, 1);
     const std::int64_t var = (squares - sum * mean()) / c;
-    return fx_isqrt32_alt(static_cast<std::uint32_t>(std::clamp<std::int64_t>(var, 0, 0xFFFFFFFF)));
+    return zyl::matchlib::fx_isqrt32_alt(static_cast<std::uint32_t>(std::clamp<std::int64_t>(var, 0, 0xFFFFFFFF)));
   }
 };
 
@@ -296,24 +306,24 @@ bool at_500(int dpi) { return dpi >= 492 && dpi <= 508; }
 
 int compute(const GrayImage* image, SpectralFeatureVector& sv) {
   GrayImage* work = nullptr;
-  if (at_500(image_resolution_y(image)) && at_500(image_resolution_x(image))) {
-    work = image_retain(const_cast<GrayImage*>(image));
+  if (at_500(zyl::matchlib::image_resolution_y(image)) && at_500(zyl::matchlib::image_resolution_x(image))) {
+    work = zyl::matchlib::image_retain(const_cast<GrayImage*>(image));
   } else {
-    work = image_resample_to_resolution(image, 500, 500);
+    work = zyl::matchlib::image_resample_to_resolution(image, 500, 500);
     if (!work) return ML_NO_MEMORY;
   }
   struct Release {
     GrayImage* p;
-    ~Release() { image_release(p); }
+    ~Release() { zyl::matchlib::image_release(p); }
   } hold{work};
-  const int h = image_height(work), w = image_width(work);
-  const std::uint8_t* px = image_pixels(work);
+  const int h = zyl::matchlib::image_height(work), w = zyl::matchlib::image_width(work);
+  const std::uint8_t* px = zyl::matchlib::image_pixels(work);
   if (!px || h <= 0 || w <= 0) return ML_BAD_ARGUMENT;
   std::uint8_t quality = 0, bright = 0;
   std::uint32_t area = 0;
-  int rc = quality_assess_image_scaled(px, h, w, &quality, &area, &bright, 1);
+  int rc = zyl::matchlib::quality_assess_image_scaled(px, h, w, &quality, &area, &bright, 1);
   if (rc != ML_OK) return rc;
-  const std::int64_t r = at_500(image_resolution_y(work)) ? image_resolution_y(work) : 500;
+  const std::int64_t r = at_500(zyl::matchlib::image_resolution_y(work)) ? zyl::matchlib::image_resolution_y(work) : 500;
   sv.quality = quality;
   sv.bright = bright;
   sv.area_mm2 = static_cast<std::int16_t>(
@@ -321,15 +331,15 @@ int compute(const GrayImage* image, SpectralFeatureVector& sv) {
 
   const std::size_t n = static_cast<std::size_t>(h) * w;
   std::vector<std::uint8_t> foreground(n);
-  if (const MaskPlane* mask = image_mask_plane(work)) {
+  if (const MaskPlane* mask = zyl::matchlib::image_mask_plane(work)) {
     for (std::size_t i = 0; i < n; ++i)
-      foreground[i] = mask_cell_is_clear(mask, static_cast<int>(i)) ? 255 : 0;
+      foreground[i] = zyl::matchlib::mask_cell_is_clear(mask, static_cast<int>(i)) ? 255 : 0;
   } else {
-    rc = imgproc_segment_local_variance(px, h, w, 64, 75, foreground.data());
+    rc = zyl::matchlib::imgproc_segment_local_variance(px, h, w, 64, 75, foreground.data());
     if (rc != ML_OK) return rc;
   }
   int centre_row = h / 2, centre_col = w / 2;
-  rc = img_mask_centroid(foreground.data(), h, w, 1, h, w, &centre_row, &centre_col);
+  rc = zyl::matchlib::img_mask_centroid(foreground.data(), h, w, 1, h, w, &centre_row, &centre_col);
   if (rc != ML_OK) return rc;
 
   sv.values[0] = quality;
@@ -342,7 +352,7 @@ int compute(const GrayImage* image, SpectralFeatureVector& sv) {
 
 int score_with(const ScoreModel* model, const std::int32_t* values, int count, std::int32_t* out) {
   if (!model) return ML_BAD_ARGUMENT;
-  return score_model_evaluate(model, values, count, out, nullptr);
+  return zyl::matchlib::score_model_evaluate(model, values, count, out, nullptr);
 }
 
 }  // namespace
@@ -350,9 +360,8 @@ int score_with(const ScoreModel* model, const std::int32_t* values, int count, s
 
 using namespace zyl::matchlib;
 
-extern "C" {
 
-ZYL_API int specfeat_compute(const GrayImage* image, SpectralFeatureVector** out) {
+int zyl::matchlib::specfeat_compute(const GrayImage* image, SpectralFeatureVector** out) {
   if (!image || !out) return ML_BAD_ARGUMENT;
   *out = nullptr;
   auto* sv = static_cast<SpectralFeatureVector*>(ml_calloc(1, sizeof(SpectralFeatureVector)));
@@ -367,15 +376,15 @@ ZYL_API int specfeat_compute(const GrayImage* image, SpectralFeatureVector** out
   return ML_OK;
 }
 
-ZYL_API void specfeat_free(SpectralFeatureVector* vector) { std::free(vector); }
+void zyl::matchlib::specfeat_free(SpectralFeatureVector* vector) { std::free(vector); }
 
-ZYL_API int specfeat_score_with(const void*, const ScoreModel* model,
+extern "C" ZYL_API int specfeat_score_with(const void*, const ScoreModel* model,
                                 const SpectralFeatureVector* vector, int32_t* out_score) {
   if (!model || !vector || !out_score) return ML_BAD_ARGUMENT;
   return score_with(model, vector->values, vector->count, out_score);
 }
 
-ZYL_API int specfeat_info(const SpectralFeatureVector* vector, uint8_t* quality, int16_t* area_mm2,
+extern "C" ZYL_API int specfeat_info(const SpectralFeatureVector* vector, uint8_t* quality, int16_t* area_mm2,
                           uint8_t* bright) {
   if (!vector) return ML_BAD_ARGUMENT;
   if (quality) *quality = vector->quality;
@@ -384,37 +393,43 @@ ZYL_API int specfeat_info(const SpectralFeatureVector* vector, uint8_t* quality,
   return ML_OK;
 }
 
-ZYL_API uint16_t specfeat_combine(int32_t t) {
+uint16_t zyl::matchlib::specfeat_combine(int32_t t) {
   if (t < -20000) return 0;
   if (t < 45536) return static_cast<std::uint16_t>(t + 20000);
   return 65535;
 }
 
-ZYL_API int specfeat_score_models(const SpectralScoreModels* models, const GrayImage* image,
+extern "C" ZYL_API int specfeat_score_models(const SpectralScoreModels* models, const GrayImage* image,
                                   int16_t* out_score) {
   if (!models || !image || !out_score || !models->final_model) return ML_BAD_ARGUMENT;
   for (const ScoreModel* m : models->first)
     if (!m) return ML_BAD_ARGUMENT;
   SpectralFeatureVector* sv = nullptr;
-  int rc = specfeat_compute(image, &sv);
+  int rc = zyl::matchlib::specfeat_compute(image, &sv);
   if (rc != ML_OK) return rc;
   std::array<std::int32_t, 4> s{};
   for (int i = 0; i < 4 && rc == ML_OK; ++i)
     rc = score_with(models->first[i], sv->values, sv->count, &s[i]);
   std::int32_t t = 0;
   if (rc == ML_OK) rc = score_with(models->final_model, s.data(), 4, &t);
-  if (rc == ML_OK) *out_score = static_cast<std::int16_t>(specfeat_combine(t));
-  specfeat_free(sv);
+  if (rc == ML_OK) *out_score = static_cast<std::int16_t>(zyl::matchlib::specfeat_combine(t));
+  zyl::matchlib::specfeat_free(sv);
   return rc;
 }
 
 // The library's own score models have no trained rows (nothing in the
 // library calls this scoring), so the entry answers "unsupported" rather
 // than scoring with invented weights.
-ZYL_API int specfeat_score(MatchContext* ctx, const GrayImage* image, int16_t* out_score) {
+extern "C" ZYL_API int specfeat_score(MatchContext* ctx, const GrayImage* image, int16_t* out_score) {
   if (!ctx || !image || !out_score) return ML_BAD_ARGUMENT;
   *out_score = 0;
   return ML_WRONG_KIND;
 }
+
+extern "C" {
+
+ZYL_API int specfeat_compute(const GrayImage* image, SpectralFeatureVector** out) { return zyl::matchlib::specfeat_compute(image, out); }
+ZYL_API void specfeat_free(SpectralFeatureVector* vector) { zyl::matchlib::specfeat_free(vector); }
+ZYL_API uint16_t specfeat_combine(int32_t t) { return zyl::matchlib::specfeat_combine(t); }
 
 }  // extern "C"

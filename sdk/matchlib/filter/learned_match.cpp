@@ -17,6 +17,12 @@
 #include "zylscan/matchlib_quality_model.h"
 #include "zylscan/matchlib_stage_tables.h"
 #include "zylscan/matchlib_xform.h"
+#include "matchlib/core/match_engine.h"
+#include "matchlib/core/rigid_transform.h"
+#include "matchlib/filter/feature_vector.h"
+#include "matchlib/filter/quality_network.h"
+#include "matchlib/match/full_match_op.h"
+#include "matchlib/template/container.h"
 
 namespace zyl::matchlib {
 namespace {
@@ -25,7 +31,7 @@ struct FreeDeleter {
   void operator()(void* p) const { std::free(p); }
 };
 struct FeatureVectorDeleter {
-  void operator()(FeatureVector* v) const { featvec_free(v); }
+  void operator()(FeatureVector* v) const { zyl::matchlib::featvec_free(v); }
 };
 using OwnedVector = std::unique_ptr<FeatureVector, FeatureVectorDeleter>;
 
@@ -33,10 +39,10 @@ using OwnedVector = std::unique_ptr<FeatureVector, FeatureVectorDeleter>;
 int template_vector(const DataBlob* blob, OwnedVector& out) {
   const std::uint8_t* data = nullptr;
   std::uint32_t length = 0;
-  int rc = container_find_entry(blob, 87, &data, &length);
+  int rc = zyl::matchlib::container_find_entry(blob, 87, &data, &length);
   if (rc != ML_OK) return rc;
   FeatureVector* v = nullptr;
-  rc = featvec_read(data, length, &v);
+  rc = zyl::matchlib::featvec_read(data, length, &v);
   if (rc != ML_OK) return rc;
   out.reset(v);
   return ML_OK;
@@ -65,7 +71,7 @@ int learned_match_inputs(const std::uint16_t* sub_scores, int count, const DataB
   const std::size_t length = static_cast<std::size_t>(count) + 2 * c;
   // The forward pass reads the network's whole input count: a shorter
   // vector is padded with zeros rather than read past its end.
-  const std::size_t room = std::max<std::size_t>(length, std::max(mlp_input_count(&network), 0));
+  const std::size_t room = std::max<std::size_t>(length, std::max(zyl::matchlib::mlp_input_count(&network), 0));
   auto* values = static_cast<std::int32_t*>(ml_calloc(room ? room : 1, sizeof(std::int32_t)));
   if (!values) return ML_NO_MEMORY;
   std::int32_t* v = values;
@@ -81,22 +87,21 @@ int learned_match_inputs(const std::uint16_t* sub_scores, int count, const DataB
 
 using namespace zyl::matchlib;
 
-extern "C" {
 
-ZYL_API int learned_match_score(MatchEngine* engine, DataBlob* first, DataBlob* second,
+int zyl::matchlib::learned_match_score(MatchEngine* engine, DataBlob* first, DataBlob* second,
                                 MatchResult* result) {
   if (!engine || !first || !second || !result) return ML_BAD_ARGUMENT;
-  const QualityModelHolder* holder = engine_get_quality_model(engine);
+  const QualityModelHolder* holder = zyl::matchlib::engine_get_quality_model(engine);
   if (!holder) return ML_BAD_ARGUMENT;
-  const MlpNetwork* network = quality_model_network(holder);
+  const MlpNetwork* network = zyl::matchlib::quality_model_network(holder);
   if (!network) return ML_BAD_ARGUMENT;
   try {
     std::uint16_t* raw = nullptr;
     std::uint16_t count = 0;
     RigidTransform* alignment = nullptr;
-    int rc = match_full(engine_get_context(engine), first, second, &raw, &count, &alignment);
+    int rc = zyl::matchlib::match_full(zyl::matchlib::engine_get_context(engine), first, second, &raw, &count, &alignment);
     const std::unique_ptr<std::uint16_t, FreeDeleter> sub_scores(raw);
-    xform_release(alignment);
+    zyl::matchlib::xform_release(alignment);
     if (rc != ML_OK) return rc;
     std::int32_t* values = nullptr;
     std::int32_t length = 0;
@@ -106,11 +111,11 @@ ZYL_API int learned_match_score(MatchEngine* engine, DataBlob* first, DataBlob* 
     drop_learned(result);
     result->learned_inputs = values;
     result->learned_length = length;
-    mlp_set_error(0);
-    const int score = mlp_forward(values, network);
-    if (const std::uint32_t error = mlp_get_error(); error != 0) {
+    zyl::matchlib::mlp_set_error(0);
+    const int score = zyl::matchlib::mlp_forward(values, network);
+    if (const std::uint32_t error = zyl::matchlib::mlp_get_error(); error != 0) {
       drop_learned(result);
-      return mlp_error_status(error);
+      return zyl::matchlib::mlp_error_status(error);
     }
     result->learned_score = score;
     return ML_OK;
@@ -118,5 +123,9 @@ ZYL_API int learned_match_score(MatchEngine* engine, DataBlob* first, DataBlob* 
     return ML_NO_MEMORY;
   }
 }
+
+extern "C" {
+
+ZYL_API int learned_match_score(MatchEngine* engine, DataBlob* first, DataBlob* second, MatchResult* result) { return zyl::matchlib::learned_match_score(engine, first, second, result); }
 
 }  // extern "C"

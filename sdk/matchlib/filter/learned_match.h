@@ -7,6 +7,15 @@
 
 #include "zylscan/matchlib_blob.h"
 #include "zylscan/matchlib_quality_model.h"
+#include "zylscan/matchlib_learned_match.h"
+
+// Bodies of exported functions, called directly inside the library.
+namespace zyl::matchlib {
+
+int learned_match_score(MatchEngine* engine, DataBlob* first, DataBlob* second,
+                                MatchResult* result);
+
+}  // namespace zyl::matchlib
 
 namespace zyl::matchlib {
 

@@ -10,6 +10,10 @@
 #include "zylscan/matchlib_local_stats.h"
 #include "zylscan/matchlib_normalize.h"
 #include "zylscan/matchlib_object.h"
+#include "matchlib/filter/normalize.h"
+#include "matchlib/filter/normalize_global.h"
+#include "matchlib/image/block_stats.h"
+#include "matchlib/image/window_stats.h"
 
 namespace zyl::matchlib {
 namespace {
@@ -35,9 +39,8 @@ void apply_gain(const std::uint8_t* src, std::size_t n, int centre, int target,
 
 using namespace zyl::matchlib;
 
-extern "C" {
 
-ZYL_API int imgproc_apply_gain(const uint8_t* pixels, int height, int width, int centre,
+extern "C" ZYL_API int imgproc_apply_gain(const uint8_t* pixels, int height, int width, int centre,
                                int target, uint32_t variance, uint32_t squared_deviation,
                                uint8_t* out) {
   if (bad_image(pixels, height, width, out)) return ML_BAD_ARGUMENT;
@@ -46,7 +49,7 @@ ZYL_API int imgproc_apply_gain(const uint8_t* pixels, int height, int width, int
   return ML_OK;
 }
 
-ZYL_API int imgproc_normalize_global_masked(const uint8_t* pixels, int height, int width,
+int zyl::matchlib::imgproc_normalize_global_masked(const uint8_t* pixels, int height, int width,
                                             const uint8_t* block_mask, int block,
                                             int block_rows, int block_columns, int target_mean,
                                             int target_deviation, uint8_t* out) {
@@ -60,7 +63,7 @@ ZYL_API int imgproc_normalize_global_masked(const uint8_t* pixels, int height, i
   if (!means || !vars) return ML_NO_MEMORY;
   int st = img_block_mean_u8(pixels, height, width, block, block_rows, block_columns, means.get());
   if (st == ML_OK)
-    st = img_block_variance_u8(pixels, height, width, means.get(), block, block_rows,
+    st = zyl::matchlib::img_block_variance_u8(pixels, height, width, means.get(), block, block_rows,
                                block_columns, vars.get());
   if (st != ML_OK) return st;
   std::uint64_t mean_sum = 0, var_sum = 0, count = 0;
@@ -80,7 +83,7 @@ ZYL_API int imgproc_normalize_global_masked(const uint8_t* pixels, int height, i
   return ML_OK;
 }
 
-ZYL_API int imgproc_normalize_local(const uint8_t* pixels, int height, int width,
+int zyl::matchlib::imgproc_normalize_local(const uint8_t* pixels, int height, int width,
                                     const uint8_t* mask, int radius, int target_mean,
                                     int target_deviation, uint8_t* out) {
   if (bad_image(pixels, height, width, out) || radius < 0) return ML_BAD_ARGUMENT;
@@ -89,8 +92,8 @@ ZYL_API int imgproc_normalize_local(const uint8_t* pixels, int height, int width
   Scratch<uint8_t> mean(n);
   Scratch<uint16_t> var(n);
   if (!mean || !var) return ML_NO_MEMORY;
-  int st = filter_box_mean_u8(pixels, height, width, radius, mean.get());
-  if (st == ML_OK) st = filter_local_variance_u8(pixels, height, width, radius, var.get());
+  int st = zyl::matchlib::filter_box_mean_u8(pixels, height, width, radius, mean.get());
+  if (st == ML_OK) st = zyl::matchlib::filter_local_variance_u8(pixels, height, width, radius, var.get());
   if (st != ML_OK) return st;
   const std::uint32_t d = square16(target_deviation);
   for (std::size_t i = 0; i < n; ++i) {
@@ -100,7 +103,7 @@ ZYL_API int imgproc_normalize_local(const uint8_t* pixels, int height, int width
   return ML_OK;
 }
 
-ZYL_API int imgproc_normalize_local_ring(const uint8_t* pixels, int height, int width,
+int zyl::matchlib::imgproc_normalize_local_ring(const uint8_t* pixels, int height, int width,
                                          int radius, int target_mean, int target_deviation,
                                          uint8_t* out) {
   if (radius > 7) return ML_BAD_ARGUMENT;
@@ -146,7 +149,7 @@ ZYL_API int imgproc_normalize_local_ring(const uint8_t* pixels, int height, int 
   return ML_OK;
 }
 
-ZYL_API int imgproc_normalize_blocks_apply(const uint8_t* pixels, int width,
+int zyl::matchlib::imgproc_normalize_blocks_apply(const uint8_t* pixels, int width,
                                            const uint8_t* block_mask, int block, int block_rows,
                                            int block_columns, int target_mean,
                                            int target_deviation, const uint8_t* local_mean,
@@ -170,9 +173,9 @@ ZYL_API int imgproc_normalize_blocks_apply(const uint8_t* pixels, int width,
   return ML_OK;
 }
 
-ZYL_API int imgproc_normalize_global_127_80(const uint8_t* pixels, int height, int width,
+extern "C" ZYL_API int imgproc_normalize_global_127_80(const uint8_t* pixels, int height, int width,
                                             uint8_t* out) {
-  const int st = imgproc_normalize_global(pixels, height, width, 127, 80, out);
+  const int st = zyl::matchlib::imgproc_normalize_global(pixels, height, width, 127, 80, out);
   if (st != ML_OK) return st;
   const std::size_t n = static_cast<std::size_t>(height) * width;
   for (std::size_t i = 0; i < n; ++i)
@@ -180,7 +183,7 @@ ZYL_API int imgproc_normalize_global_127_80(const uint8_t* pixels, int height, i
   return ML_OK;
 }
 
-ZYL_API int imgproc_normalize_adaptive8(const uint8_t* pixels, int height, int width,
+int zyl::matchlib::imgproc_normalize_adaptive8(const uint8_t* pixels, int height, int width,
                                         int target_mean, int low_deviation,
                                         int high_deviation, uint8_t* out) {
   if (bad_image(pixels, height, width, out)) return ML_BAD_ARGUMENT;
@@ -221,5 +224,13 @@ ZYL_API int imgproc_normalize_adaptive8(const uint8_t* pixels, int height, int w
              static_cast<std::uint32_t>(dev * dev), out);
   return ML_OK;
 }
+
+extern "C" {
+
+ZYL_API int imgproc_normalize_global_masked(const uint8_t* pixels, int height, int width, const uint8_t* block_mask, int block, int block_rows, int block_columns, int target_mean, int target_deviation, uint8_t* out) { return zyl::matchlib::imgproc_normalize_global_masked(pixels, height, width, block_mask, block, block_rows, block_columns, target_mean, target_deviation, out); }
+ZYL_API int imgproc_normalize_local(const uint8_t* pixels, int height, int width, const uint8_t* mask, int radius, int target_mean, int target_deviation, uint8_t* out) { return zyl::matchlib::imgproc_normalize_local(pixels, height, width, mask, radius, target_mean, target_deviation, out); }
+ZYL_API int imgproc_normalize_local_ring(const uint8_t* pixels, int height, int width, int radius, int target_mean, int target_deviation, uint8_t* out) { return zyl::matchlib::imgproc_normalize_local_ring(pixels, height, width, radius, target_mean, target_deviation, out); }
+ZYL_API int imgproc_normalize_blocks_apply(const uint8_t* pixels, int width, const uint8_t* block_mask, int block, int block_rows, int block_columns, int target_mean, int target_deviation, const uint8_t* local_mean, const uint16_t* block_variance, uint8_t* out) { return zyl::matchlib::imgproc_normalize_blocks_apply(pixels, width, block_mask, block, block_rows, block_columns, target_mean, target_deviation, local_mean, block_variance, out); }
+ZYL_API int imgproc_normalize_adaptive8(const uint8_t* pixels, int height, int width, int target_mean, int low_deviation, int high_deviation, uint8_t* out) { return zyl::matchlib::imgproc_normalize_adaptive8(pixels, height, width, target_mean, low_deviation, high_deviation, out); }
 
 }  // extern "C"

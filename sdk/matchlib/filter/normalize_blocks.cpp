@@ -13,6 +13,9 @@
 #include "zylscan/matchlib_normalize.h"
 #include "zylscan/matchlib_object.h"
 #include "zylscan/matchlib_smoothing.h"
+#include "matchlib/filter/normalize.h"
+#include "matchlib/filter/normalize_blocks.h"
+#include "matchlib/image/block_stats.h"
 
 namespace zyl::matchlib {
 namespace {
@@ -36,7 +39,7 @@ int map_blocks(const std::uint8_t* px, int h, int w, const std::uint8_t* mask, i
                int cols, int target_mean, int deviation, BlockMaps& maps, std::uint8_t* out) {
   const int st = img_expand_bilinear_u8(maps.means.get(), rows, cols, block, maps.local.get(), h, w);
   if (st != ML_OK) return st;
-  return imgproc_normalize_blocks_apply(px, w, mask, block, rows, cols, target_mean, deviation,
+  return zyl::matchlib::imgproc_normalize_blocks_apply(px, w, mask, block, rows, cols, target_mean, deviation,
                                         maps.local.get(), maps.vars.get(), out);
 }
 
@@ -74,7 +77,7 @@ int normalize_blocks(const std::uint8_t* px, int h, int w, const std::uint8_t* m
   if (st == ML_OK && mask)
     st = filter_masked_mean3x3_u8(maps.means.get(), mask, rows, cols, maps.means.get());
   if (st == ML_OK)
-    st = img_block_variance_u8(stats_px, h, w, maps.means.get(), block, rows, cols,
+    st = zyl::matchlib::img_block_variance_u8(stats_px, h, w, maps.means.get(), block, rows, cols,
                                maps.vars.get());
   if (st == ML_OK && mask)
     st = filter_masked_mean3x3_u16(maps.vars.get(), mask, rows, cols, maps.vars.get());
@@ -90,9 +93,8 @@ int normalize_blocks(const std::uint8_t* px, int h, int w, const std::uint8_t* m
 
 using namespace zyl::matchlib;
 
-extern "C" {
 
-ZYL_API int imgproc_normalize_blocks(const uint8_t* pixels, int height, int width,
+int zyl::matchlib::imgproc_normalize_blocks(const uint8_t* pixels, int height, int width,
                                      const uint8_t* block_mask, int block, int block_rows,
                                      int block_columns, int target_mean, int target_deviation,
                                      uint8_t* out) {
@@ -100,7 +102,7 @@ ZYL_API int imgproc_normalize_blocks(const uint8_t* pixels, int height, int widt
                           target_mean, target_deviation, out, BlockCentre::Mean);
 }
 
-ZYL_API int imgproc_normalize_blocks_midrange(const uint8_t* pixels, int height, int width,
+extern "C" ZYL_API int imgproc_normalize_blocks_midrange(const uint8_t* pixels, int height, int width,
                                               const uint8_t* block_mask, int block,
                                               int block_rows, int block_columns,
                                               int target_mean, int target_deviation,
@@ -109,7 +111,7 @@ ZYL_API int imgproc_normalize_blocks_midrange(const uint8_t* pixels, int height,
                           target_mean, target_deviation, out, BlockCentre::MidRange);
 }
 
-ZYL_API int imgproc_normalize_blocks_filled(const uint8_t* pixels, int height, int width,
+int zyl::matchlib::imgproc_normalize_blocks_filled(const uint8_t* pixels, int height, int width,
                                             uint8_t* block_mask, int block, int block_rows,
                                             int block_columns, int target_mean,
                                             int target_deviation, uint8_t* out) {
@@ -124,7 +126,7 @@ ZYL_API int imgproc_normalize_blocks_filled(const uint8_t* pixels, int height, i
   if (!maps.ok() || !means_before || !vars_before) return ML_NO_MEMORY;
   int st = img_block_mean_u8(pixels, height, width, block, rows, cols, maps.means.get());
   if (st == ML_OK)
-    st = img_block_variance_u8(pixels, height, width, maps.means.get(), block, rows, cols,
+    st = zyl::matchlib::img_block_variance_u8(pixels, height, width, maps.means.get(), block, rows, cols,
                                maps.vars.get());
   if (st != ML_OK) return st;
   // Background blocks take the foreground's average statistics.
@@ -164,7 +166,7 @@ ZYL_API int imgproc_normalize_blocks_filled(const uint8_t* pixels, int height, i
                     target_deviation, maps, out);
 }
 
-ZYL_API int imgproc_flatten_background(const uint8_t* pixels, int height, int width, int level,
+extern "C" ZYL_API int imgproc_flatten_background(const uint8_t* pixels, int height, int width, int level,
                                        uint8_t* out) {
   const int rows = height / 8, cols = width / 8;
   if (bad_grid(pixels, height, width, out, 8, rows, cols)) return ML_BAD_ARGUMENT;
@@ -179,5 +181,10 @@ ZYL_API int imgproc_flatten_background(const uint8_t* pixels, int height, int wi
   for (std::size_t i = 0; i < n; ++i) out[i] = static_cast<uint8_t>(std::clamp(level + pixels[i] - local[i], 0, 255));
   return ML_OK;
 }
+
+extern "C" {
+
+ZYL_API int imgproc_normalize_blocks(const uint8_t* pixels, int height, int width, const uint8_t* block_mask, int block, int block_rows, int block_columns, int target_mean, int target_deviation, uint8_t* out) { return zyl::matchlib::imgproc_normalize_blocks(pixels, height, width, block_mask, block, block_rows, block_columns, target_mean, target_deviation, out); }
+ZYL_API int imgproc_normalize_blocks_filled(const uint8_t* pixels, int height, int width, uint8_t* block_mask, int block, int block_rows, int block_columns, int target_mean, int target_deviation, uint8_t* out) { return zyl::matchlib::imgproc_normalize_blocks_filled(pixels, height, width, block_mask, block, block_rows, block_columns, target_mean, target_deviation, out); }
 
 }  // extern "C"

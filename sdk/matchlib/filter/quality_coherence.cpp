@@ -19,6 +19,15 @@
 #include "zylscan/matchlib_segmentation.h"
 #include "zylscan/matchlib_stretch.h"
 #include "zylscan/matchlib_window.h"
+#include "matchlib/filter/normalize.h"
+#include "matchlib/filter/normalize_blocks.h"
+#include "matchlib/filter/quality_coherence.h"
+#include "matchlib/filter/quality_image_stats.h"
+#include "matchlib/filter/stretch.h"
+#include "matchlib/image/block_segmentation.h"
+#include "matchlib/image/cell_map_expand.h"
+#include "matchlib/image/window_copy.h"
+#include "matchlib/spectral/orientation.h"
 
 namespace {
 
@@ -26,9 +35,8 @@ inline int coherence_point(std::uint8_t c) { return (c * 99 >> 8) + 1; }
 
 }  // namespace
 
-extern "C" {
 
-ZYL_API int quality_from_block_coherence(const uint8_t* pixels, int height, int width,
+int zyl::matchlib::quality_from_block_coherence(const uint8_t* pixels, int height, int width,
                                          int block_rows, int block_columns, int block,
                                          const uint8_t* block_mask, const uint8_t* coherence,
                                          int full_height, int full_width, uint8_t* quality,
@@ -44,7 +52,7 @@ ZYL_API int quality_from_block_coherence(const uint8_t* pixels, int height, int 
     std::vector<std::uint8_t> computed;
     if (!coherence) {
       computed.assign(blocks, 0);
-      const int rc = orient_block_coherence(pixels, height, width, computed.data(), block_mask,
+      const int rc = zyl::matchlib::orient_block_coherence(pixels, height, width, computed.data(), block_mask,
                                             block_rows, block_columns, block, scale == 1 ? 1 : 0);
       if (rc != ML_OK) return rc;
       coherence = computed.data();
@@ -70,7 +78,7 @@ ZYL_API int quality_from_block_coherence(const uint8_t* pixels, int height, int 
   });
 }
 
-ZYL_API int quality_map_expand(const uint8_t* block_map, const uint8_t* block_mask,
+int zyl::matchlib::quality_map_expand(const uint8_t* block_map, const uint8_t* block_mask,
                                int block_rows, int block_columns, int block, uint8_t* out,
                                int out_height, int out_width) {
   if (!block_map || !out || block_rows <= 0 || block_columns <= 0 || block <= 0)
@@ -83,7 +91,7 @@ ZYL_API int quality_map_expand(const uint8_t* block_map, const uint8_t* block_ma
     int rc = filter_median3x3_u8(block_map, static_cast<std::uint32_t>(block_rows),
                                  static_cast<std::uint32_t>(block_columns), median.data());
     if (rc != ML_OK) return rc;
-    rc = img_expand_bilinear_padded_u8(median.data(), static_cast<std::uint32_t>(block_rows),
+    rc = zyl::matchlib::img_expand_bilinear_padded_u8(median.data(), static_cast<std::uint32_t>(block_rows),
                                        static_cast<std::uint32_t>(block_columns),
                                        static_cast<std::uint32_t>(block), 0, out,
                                        static_cast<std::uint32_t>(out_height),
@@ -102,7 +110,7 @@ ZYL_API int quality_map_expand(const uint8_t* block_map, const uint8_t* block_ma
   });
 }
 
-ZYL_API int quality_assess_image_scaled(const uint8_t* pixels, int height, int width,
+int zyl::matchlib::quality_assess_image_scaled(const uint8_t* pixels, int height, int width,
                                         uint8_t* quality, uint32_t* area, uint8_t* bright,
                                         int scale) {
   if (quality) *quality = 0;
@@ -116,7 +124,7 @@ ZYL_API int quality_assess_image_scaled(const uint8_t* pixels, int height, int w
   uint8_t* raw = nullptr;
   std::uint32_t ch = 0, cw = 0;
   std::int32_t ry = 0, rx = 0;
-  int rc = img_crop_to_block_multiple(pixels, static_cast<std::uint32_t>(height),
+  int rc = zyl::matchlib::img_crop_to_block_multiple(pixels, static_cast<std::uint32_t>(height),
                                       static_cast<std::uint32_t>(width),
                                       static_cast<std::uint32_t>(n), &raw, &ch, &cw, &ry, &rx);
   std::unique_ptr<uint8_t, decltype(&std::free)> crop(raw, &std::free);
@@ -124,28 +132,28 @@ ZYL_API int quality_assess_image_scaled(const uint8_t* pixels, int height, int w
   if (ch == 0 || cw == 0) return ML_BAD_ARGUMENT;
   const int h = static_cast<int>(ch), w = static_cast<int>(cw);
   return zyl::GuardedCall(ML_NO_MEMORY, [&]() -> int {
-    if ((rc = imgproc_stretch_percentile(crop.get(), h, w, 1, crop.get())) != ML_OK) return rc;
+    if ((rc = zyl::matchlib::imgproc_stretch_percentile(crop.get(), h, w, 1, crop.get())) != ML_OK) return rc;
     // A crop smaller than one ridge-test block cannot be judged for ridges;
     // it is assessed rather than dismissed, so that a one-block image still
     // gets a quality.
     int ridges = 1;
-    if (imgstat_has_ridges_scaled(crop.get(), h, w, scale, &ridges) == ML_OK && !ridges)
+    if (zyl::matchlib::imgstat_has_ridges_scaled(crop.get(), h, w, scale, &ridges) == ML_OK && !ridges)
       return ML_OK;
     const int rows = h / n, cols = w / n;
     std::vector<std::uint8_t> mask(static_cast<std::size_t>(rows) * cols),
         normal(static_cast<std::size_t>(h) * w);
-    if ((rc = imgproc_segment_blocks(crop.get(), h, w, rows, cols, n, mask.data(), scale, 1)) !=
+    if ((rc = zyl::matchlib::imgproc_segment_blocks(crop.get(), h, w, rows, cols, n, mask.data(), scale, 1)) !=
         ML_OK)
       return rc;
     std::uint8_t b = 0, q = 0;
     std::uint32_t a = 0;
-    if ((rc = imgstat_bright_percent_blocks(crop.get(), h, w, rows, cols, n, mask.data(), &b)) !=
+    if ((rc = zyl::matchlib::imgstat_bright_percent_blocks(crop.get(), h, w, rows, cols, n, mask.data(), &b)) !=
         ML_OK)
       return rc;
-    if ((rc = imgproc_normalize_blocks(crop.get(), h, w, mask.data(), n, rows, cols, 150, 120,
+    if ((rc = zyl::matchlib::imgproc_normalize_blocks(crop.get(), h, w, mask.data(), n, rows, cols, 150, 120,
                                        normal.data())) != ML_OK)
       return rc;
-    if ((rc = quality_from_block_coherence(normal.data(), h, w, rows, cols, n, mask.data(), nullptr,
+    if ((rc = zyl::matchlib::quality_from_block_coherence(normal.data(), h, w, rows, cols, n, mask.data(), nullptr,
                                            height, width, &q, &a, scale)) != ML_OK)
       return rc;
     *quality = q;
@@ -156,7 +164,7 @@ ZYL_API int quality_assess_image_scaled(const uint8_t* pixels, int height, int w
   });
 }
 
-ZYL_API int quality_from_pixel_coherence(const uint8_t* pixels, int height, int width,
+int zyl::matchlib::quality_from_pixel_coherence(const uint8_t* pixels, int height, int width,
                                          const uint8_t* mask, int radius, uint8_t* quality,
                                          uint32_t* count, uint8_t* coherence_map) {
   if (!quality || !count) return ML_BAD_ARGUMENT;
@@ -166,14 +174,14 @@ ZYL_API int quality_from_pixel_coherence(const uint8_t* pixels, int height, int 
   const std::size_t n = static_cast<std::size_t>(height) * static_cast<std::size_t>(width);
   return zyl::GuardedCall(ML_NO_MEMORY, [&]() -> int {
     std::vector<std::uint8_t> normalised(n), coherence(n);
-    int rc = imgproc_normalize_local(pixels, height, width, mask, radius, 128, 75,
+    int rc = zyl::matchlib::imgproc_normalize_local(pixels, height, width, mask, radius, 128, 75,
                                      normalised.data());
     if (rc != ML_OK) return rc;
-    rc = orient_pixel_vectors(normalised.data(), height, width, mask, radius, coherence.data(),
+    rc = zyl::matchlib::orient_pixel_vectors(normalised.data(), height, width, mask, radius, coherence.data(),
                               nullptr, nullptr);
     if (rc != ML_OK) return rc;
     if (coherence_map) {
-      rc = orient_pixel_vectors(normalised.data(), height, width, nullptr, radius, coherence_map,
+      rc = zyl::matchlib::orient_pixel_vectors(normalised.data(), height, width, nullptr, radius, coherence_map,
                                 nullptr, nullptr);
       if (rc != ML_OK) return rc;
     }
@@ -195,9 +203,17 @@ ZYL_API int quality_from_pixel_coherence(const uint8_t* pixels, int height, int 
   });
 }
 
-ZYL_API int quality_assess_image(const uint8_t* pixels, int height, int width, uint8_t* quality,
+int zyl::matchlib::quality_assess_image(const uint8_t* pixels, int height, int width, uint8_t* quality,
                                  uint32_t* area, uint8_t* bright) {
-  return quality_assess_image_scaled(pixels, height, width, quality, area, bright, 1);
+  return zyl::matchlib::quality_assess_image_scaled(pixels, height, width, quality, area, bright, 1);
 }
+
+extern "C" {
+
+ZYL_API int quality_from_block_coherence(const uint8_t* pixels, int height, int width, int block_rows, int block_columns, int block, const uint8_t* block_mask, const uint8_t* coherence, int full_height, int full_width, uint8_t* quality, uint32_t* area, int scale) { return zyl::matchlib::quality_from_block_coherence(pixels, height, width, block_rows, block_columns, block, block_mask, coherence, full_height, full_width, quality, area, scale); }
+ZYL_API int quality_map_expand(const uint8_t* block_map, const uint8_t* block_mask, int block_rows, int block_columns, int block, uint8_t* out, int out_height, int out_width) { return zyl::matchlib::quality_map_expand(block_map, block_mask, block_rows, block_columns, block, out, out_height, out_width); }
+ZYL_API int quality_assess_image_scaled(const uint8_t* pixels, int height, int width, uint8_t* quality, uint32_t* area, uint8_t* bright, int scale) { return zyl::matchlib::quality_assess_image_scaled(pixels, height, width, quality, area, bright, scale); }
+ZYL_API int quality_from_pixel_coherence(const uint8_t* pixels, int height, int width, const uint8_t* mask, int radius, uint8_t* quality, uint32_t* count, uint8_t* coherence_map) { return zyl::matchlib::quality_from_pixel_coherence(pixels, height, width, mask, radius, quality, count, coherence_map); }
+ZYL_API int quality_assess_image(const uint8_t* pixels, int height, int width, uint8_t* quality, uint32_t* area, uint8_t* bright) { return zyl::matchlib::quality_assess_image(pixels, height, width, quality, area, bright); }
 
 }  // extern "C"

@@ -23,6 +23,16 @@
 #include "zylscan/matchlib_segmentation.h"
 #include "zylscan/matchlib_stretch.h"
 #include "zylscan/matchlib_window.h"
+#include "matchlib/filter/band_filter.h"
+#include "matchlib/filter/gradient_kernels.h"
+#include "matchlib/filter/normalize.h"
+#include "matchlib/filter/quality_image_stats.h"
+#include "matchlib/filter/stretch.h"
+#include "matchlib/image/block_segmentation.h"
+#include "matchlib/image/block_stats.h"
+#include "matchlib/image/histogram.h"
+#include "matchlib/image/rescale.h"
+#include "matchlib/image/window_copy.h"
 
 namespace zyl::matchlib {
 namespace {
@@ -39,7 +49,7 @@ int median_and_stretch(const std::uint8_t* pixels, int h, int w, Bytes& out) {
   int rc = filter_median3x3_u8(pixels, static_cast<std::uint32_t>(h),
                                static_cast<std::uint32_t>(w), median.data());
   if (rc != ML_OK) return rc;
-  return imgproc_stretch_percentile(median.data(), h, w, 5, out.data());
+  return zyl::matchlib::imgproc_stretch_percentile(median.data(), h, w, 5, out.data());
 }
 
 std::uint8_t bright_share(std::uint64_t bright, std::uint64_t total) {
@@ -68,7 +78,7 @@ int mean_window_variance(const std::uint8_t* pixels, int h, int w, int scale) {
   Bytes means(static_cast<std::size_t>(rows) * static_cast<std::size_t>(cols));
   std::vector<std::uint16_t> variances(means.size());
   img_block_mean_u8(work.data(), wh, ww, b, rows, cols, means.data());
-  img_block_variance_u8(work.data(), wh, ww, means.data(), b, rows, cols, variances.data());
+  zyl::matchlib::img_block_variance_u8(work.data(), wh, ww, means.data(), b, rows, cols, variances.data());
   std::uint64_t sum = 0;
   for (std::uint16_t v : variances) sum += v;
   return static_cast<int>(sum / variances.size());
@@ -95,7 +105,7 @@ std::vector<BlockContrast> block_contrasts(const Bytes& band, const Bytes& flat,
           hi = std::max<int>(hi, band[i]);
           ++hist[flat[i]];
         }
-      const int s = hist_stddev(hist, hist_mean(hist));
+      const int s = zyl::matchlib::hist_stddev(hist, zyl::matchlib::hist_mean(hist));
       blocks[static_cast<std::size_t>(bi) * cols + bj] = {
           static_cast<std::uint8_t>(hi - lo), static_cast<std::uint8_t>(s < 64 ? 4 * s : 255)};
     }
@@ -128,9 +138,8 @@ void fill_block_maps(const std::vector<BlockContrast>& blocks, int h, int w, std
 
 using namespace zyl::matchlib;
 
-extern "C" {
 
-ZYL_API int imgstat_block_contrast(const uint8_t* pixels, int height, int width, int resolution,
+int zyl::matchlib::imgstat_block_contrast(const uint8_t* pixels, int height, int width, int resolution,
                                    uint8_t* contrast, uint8_t* mean_range, uint8_t* mean_spread,
                                    uint8_t* ratio_map, uint8_t* range_map, uint8_t* spread_map) {
   if (contrast) *contrast = 0;
@@ -139,7 +148,7 @@ ZYL_API int imgstat_block_contrast(const uint8_t* pixels, int height, int width,
   const std::size_t n = static_cast<std::size_t>(height) * static_cast<std::size_t>(width);
   return zyl::GuardedCall(ML_NO_MEMORY, [&]() -> int {
     Bytes band(n), flat(n);
-    int rc = fftfilt_radial_u8(pixels, height, width, resolution, 64, 0, 1280, 128, 0,
+    int rc = zyl::matchlib::fftfilt_radial_u8(pixels, height, width, resolution, 64, 0, 1280, 128, 0,
                                band.data());
     if (rc != ML_OK) return rc;
     const int t = img_mean_u8(band.data(), height, width);
@@ -174,7 +183,7 @@ ZYL_API int imgstat_block_contrast(const uint8_t* pixels, int height, int width,
   });
 }
 
-ZYL_API int imgstat_bright_percent(const uint8_t* pixels, int height, int width,
+int zyl::matchlib::imgstat_bright_percent(const uint8_t* pixels, int height, int width,
                                    const uint8_t* mask, uint8_t* percent) {
   if (percent) *percent = 0;
   if (!percent || bad_image(pixels, height, width)) return ML_BAD_ARGUMENT;
@@ -192,7 +201,7 @@ ZYL_API int imgstat_bright_percent(const uint8_t* pixels, int height, int width,
   });
 }
 
-ZYL_API int imgstat_bright_percent_blocks(const uint8_t* pixels, int height, int width,
+int zyl::matchlib::imgstat_bright_percent_blocks(const uint8_t* pixels, int height, int width,
                                           int block_rows, int block_columns, int block,
                                           const uint8_t* block_mask, uint8_t* percent) {
   if (percent) *percent = 0;
@@ -223,22 +232,22 @@ ZYL_API int imgstat_bright_percent_blocks(const uint8_t* pixels, int height, int
   });
 }
 
-ZYL_API int imgstat_laplacian_spread(const uint8_t* pixels, int height, int width,
+int zyl::matchlib::imgstat_laplacian_spread(const uint8_t* pixels, int height, int width,
                                      uint8_t* spread) {
   if (spread) *spread = 0;
   if (!spread || bad_image(pixels, height, width)) return ML_BAD_ARGUMENT;
   return zyl::GuardedCall(ML_NO_MEMORY, [&]() -> int {
     std::vector<std::int8_t> lap(static_cast<std::size_t>(height) * width);
-    if (int rc = filter_laplace_s8(pixels, height, width, lap.data()); rc != ML_OK) return rc;
+    if (int rc = zyl::matchlib::filter_laplace_s8(pixels, height, width, lap.data()); rc != ML_OK) return rc;
     std::int32_t hist[256];
-    hist_build_s8(lap.data(), height, width, hist);
+    zyl::matchlib::hist_build_s8(lap.data(), height, width, hist);
     *spread = static_cast<std::uint8_t>(std::min<std::uint32_t>(
-        255, hist_stddev_x4(hist, hist_mean(hist))));
+        255, zyl::matchlib::hist_stddev_x4(hist, zyl::matchlib::hist_mean(hist))));
     return ML_OK;
   });
 }
 
-ZYL_API int imgstat_block_range_mean(const uint8_t* pixels, int height, int width,
+int zyl::matchlib::imgstat_block_range_mean(const uint8_t* pixels, int height, int width,
                                      uint8_t* range) {
   if (range) *range = 0;
   if (!range || !pixels || height < 0 || width < 0) return ML_BAD_ARGUMENT;
@@ -256,7 +265,7 @@ ZYL_API int imgstat_block_range_mean(const uint8_t* pixels, int height, int widt
           for (int x = 0; x < 16; ++x) ++hist[row[x]];
         }
         std::uint8_t low = 0, high = 0;
-        hist_percentile_range(hist, 1, &low, &high);
+        zyl::matchlib::hist_percentile_range(hist, 1, &low, &high);
         ranges.push_back(high - low);
         total += high - low;
       }
@@ -269,7 +278,7 @@ ZYL_API int imgstat_block_range_mean(const uint8_t* pixels, int height, int widt
   });
 }
 
-ZYL_API int imgstat_has_ridges_scaled(const uint8_t* pixels, int height, int width, int scale,
+int zyl::matchlib::imgstat_has_ridges_scaled(const uint8_t* pixels, int height, int width, int scale,
                                       int* flag) {
   if (flag) *flag = 0;
   if (!flag || bad_image(pixels, height, width) || (scale != 1 && scale != 2))
@@ -282,25 +291,25 @@ ZYL_API int imgstat_has_ridges_scaled(const uint8_t* pixels, int height, int wid
   });
 }
 
-ZYL_API int imgstat_has_ridges(const uint8_t* pixels, int height, int width, int* flag) {
-  return imgstat_has_ridges_scaled(pixels, height, width, 1, flag);
+int zyl::matchlib::imgstat_has_ridges(const uint8_t* pixels, int height, int width, int* flag) {
+  return zyl::matchlib::imgstat_has_ridges_scaled(pixels, height, width, 1, flag);
 }
 
-ZYL_API int imgstat_has_ridges_nonempty(const uint8_t* pixels, int height, int width, int scale,
+extern "C" ZYL_API int imgstat_has_ridges_nonempty(const uint8_t* pixels, int height, int width, int scale,
                                         int* flag) {
   if (flag) *flag = 0;
   if (height == 0 || width == 0) return ML_BAD_ARGUMENT;
-  return imgstat_has_ridges_scaled(pixels, height, width, scale, flag);
+  return zyl::matchlib::imgstat_has_ridges_scaled(pixels, height, width, scale, flag);
 }
 
-ZYL_API int imgproc_normalize_preview(const uint8_t* pixels, int height, int width,
+int zyl::matchlib::imgproc_normalize_preview(const uint8_t* pixels, int height, int width,
                                       int out_height, int out_width, uint8_t* out) {
   if (!out || bad_image(pixels, height, width) || out_height <= 0 || out_width <= 0)
     return ML_BAD_ARGUMENT;
   uint8_t* raw = nullptr;
   std::uint32_t ch = 0, cw = 0;
   std::int32_t ry = 0, rx = 0;
-  int rc = img_crop_to_block_multiple(pixels, static_cast<std::uint32_t>(height),
+  int rc = zyl::matchlib::img_crop_to_block_multiple(pixels, static_cast<std::uint32_t>(height),
                                       static_cast<std::uint32_t>(width), 12, &raw, &ch, &cw, &ry,
                                       &rx);
   std::unique_ptr<uint8_t, decltype(&std::free)> crop(raw, &std::free);
@@ -318,15 +327,15 @@ ZYL_API int imgproc_normalize_preview(const uint8_t* pixels, int height, int wid
     const int rows = h / 12, cols = w / 12;
     Bytes mask(static_cast<std::size_t>(rows) * cols), smooth(static_cast<std::size_t>(h) * w),
         normal(smooth.size()), result(n_out);
-    if ((rc = imgproc_segment_blocks_half(crop.get(), h, w, rows, cols, 12, mask.data())) != ML_OK)
+    if ((rc = zyl::matchlib::imgproc_segment_blocks_half(crop.get(), h, w, rows, cols, 12, mask.data())) != ML_OK)
       return rc;
     if ((rc = filter_box3x3_u8(crop.get(), h, w, smooth.data())) != ML_OK) return rc;
-    if ((rc = imgproc_normalize_global_masked(smooth.data(), h, w, mask.data(), 12, rows, cols,
+    if ((rc = zyl::matchlib::imgproc_normalize_global_masked(smooth.data(), h, w, mask.data(), 12, rows, cols,
                                               150, 300, normal.data())) != ML_OK)
       return rc;
     // Resized into a scratch buffer first so that a failure leaves the
     // caller's output untouched.
-    if ((rc = img_resize_u8(normal.data(), ch, cw, result.data(),
+    if ((rc = zyl::matchlib::img_resize_u8(normal.data(), ch, cw, result.data(),
                             static_cast<std::uint32_t>(out_height),
                             static_cast<std::uint32_t>(out_width))) != ML_OK)
       return rc;
@@ -334,5 +343,16 @@ ZYL_API int imgproc_normalize_preview(const uint8_t* pixels, int height, int wid
     return ML_OK;
   });
 }
+
+extern "C" {
+
+ZYL_API int imgstat_block_contrast(const uint8_t* pixels, int height, int width, int resolution, uint8_t* contrast, uint8_t* mean_range, uint8_t* mean_spread, uint8_t* ratio_map, uint8_t* range_map, uint8_t* spread_map) { return zyl::matchlib::imgstat_block_contrast(pixels, height, width, resolution, contrast, mean_range, mean_spread, ratio_map, range_map, spread_map); }
+ZYL_API int imgstat_bright_percent(const uint8_t* pixels, int height, int width, const uint8_t* mask, uint8_t* percent) { return zyl::matchlib::imgstat_bright_percent(pixels, height, width, mask, percent); }
+ZYL_API int imgstat_bright_percent_blocks(const uint8_t* pixels, int height, int width, int block_rows, int block_columns, int block, const uint8_t* block_mask, uint8_t* percent) { return zyl::matchlib::imgstat_bright_percent_blocks(pixels, height, width, block_rows, block_columns, block, block_mask, percent); }
+ZYL_API int imgstat_laplacian_spread(const uint8_t* pixels, int height, int width, uint8_t* spread) { return zyl::matchlib::imgstat_laplacian_spread(pixels, height, width, spread); }
+ZYL_API int imgstat_block_range_mean(const uint8_t* pixels, int height, int width, uint8_t* range) { return zyl::matchlib::imgstat_block_range_mean(pixels, height, width, range); }
+ZYL_API int imgstat_has_ridges_scaled(const uint8_t* pixels, int height, int width, int scale, int* flag) { return zyl::matchlib::imgstat_has_ridges_scaled(pixels, height, width, scale, flag); }
+ZYL_API int imgstat_has_ridges(const uint8_t* pixels, int height, int width, int* flag) { return zyl::matchlib::imgstat_has_ridges(pixels, height, width, flag); }
+ZYL_API int imgproc_normalize_preview(const uint8_t* pixels, int height, int width, int out_height, int out_width, uint8_t* out) { return zyl::matchlib::imgproc_normalize_preview(pixels, height, width, out_height, out_width, out); }
 
 }  // extern "C"

@@ -13,6 +13,8 @@
 #include "matchlib/core/allocation.h"
 #include "zylscan/matchlib_object.h"
 #include "zylscan/matchlib_quality_model.h"
+#include "matchlib/core/match_context.h"
+#include "matchlib/filter/quality_network.h"
 
 namespace zyl::matchlib {
 namespace {
@@ -154,7 +156,7 @@ void evaluate_batch(const MlpBatch& batch, const MlpNetwork& net, std::int32_t* 
 }
 
 void destroy_holder(QualityModelHolder* holder) {
-  ctx_release(holder->context);
+  zyl::matchlib::ctx_release(holder->context);
   std::free(holder);
 }
 
@@ -164,50 +166,49 @@ void destroy_holder(QualityModelHolder* holder) {
 
 using namespace zyl::matchlib;
 
-extern "C" {
 
-ZYL_API const QualityModel* quality_model_builtin(void) { return &kBuiltinModel; }
+extern "C" ZYL_API const QualityModel* quality_model_builtin(void) { return &kBuiltinModel; }
 
-ZYL_API QualityModelHolder* quality_model_create(MatchContext* ctx, const QualityModel* model) {
+QualityModelHolder* zyl::matchlib::quality_model_create(MatchContext* ctx, const QualityModel* model) {
   if (!model) return nullptr;
   auto* holder = static_cast<QualityModelHolder*>(ml_calloc(1, sizeof(QualityModelHolder)));
   if (!holder) return nullptr;
   holder->refcount = 1;
-  holder->context = ctx_retain(ctx);
+  holder->context = zyl::matchlib::ctx_retain(ctx);
   holder->model = model;
   holder->destroy = destroy_holder;
   return holder;
 }
 
-ZYL_API QualityModelHolder* quality_model_create_default(MatchContext* ctx) {
-  return quality_model_create(ctx, &kBuiltinModel);
+QualityModelHolder* zyl::matchlib::quality_model_create_default(MatchContext* ctx) {
+  return zyl::matchlib::quality_model_create(ctx, &kBuiltinModel);
 }
 
-ZYL_API QualityModelHolder* quality_model_retain(QualityModelHolder* holder) {
+extern "C" ZYL_API QualityModelHolder* quality_model_retain(QualityModelHolder* holder) {
   if (holder) ++holder->refcount;
   return holder;
 }
 
-ZYL_API void quality_model_release(QualityModelHolder* holder) {
+void zyl::matchlib::quality_model_release(QualityModelHolder* holder) {
   if (!holder) return;
   if (holder->refcount-- == 1) holder->destroy(holder);
 }
 
-ZYL_API const MlpNetwork* quality_model_network(const QualityModelHolder* holder) {
+const MlpNetwork* zyl::matchlib::quality_model_network(const QualityModelHolder* holder) {
   return &holder->model->network;
 }
 
-ZYL_API int quality_model_level_threshold(const QualityModelHolder* holder, int level) {
+int zyl::matchlib::quality_model_level_threshold(const QualityModelHolder* holder, int level) {
   if (!holder || static_cast<unsigned>(level) > 9u) return -1;
   return static_cast<std::uint16_t>(holder->model->levels[level]);
 }
 
-ZYL_API int mlp_input_count(const MlpNetwork* network) {
+int zyl::matchlib::mlp_input_count(const MlpNetwork* network) {
   if (!network || network->layer_count <= 0 || !network->layer_sizes) return 0;
   return network->layer_sizes[0];
 }
 
-ZYL_API int mlp_forward(const int32_t* values, const MlpNetwork* network) {
+int zyl::matchlib::mlp_forward(const int32_t* values, const MlpNetwork* network) {
   if (!values || !network) {
     g_error_index = MLP_ERROR_BAD_NETWORK;
     return 0;
@@ -215,7 +216,7 @@ ZYL_API int mlp_forward(const int32_t* values, const MlpNetwork* network) {
   return forward(values, *network);
 }
 
-ZYL_API void mlp_evaluate_batch(const MlpBatch* batch, const MlpNetwork* network, int32_t* scores) {
+void zyl::matchlib::mlp_evaluate_batch(const MlpBatch* batch, const MlpNetwork* network, int32_t* scores) {
   if (!batch || !network || (!scores && batch->sample_count > 0)) {
     g_error_index = MLP_ERROR_BAD_NETWORK;
     return;
@@ -223,10 +224,10 @@ ZYL_API void mlp_evaluate_batch(const MlpBatch* batch, const MlpNetwork* network
   evaluate_batch(*batch, *network, scores);
 }
 
-ZYL_API uint32_t mlp_get_error(void) { return g_error_index; }
-ZYL_API void mlp_set_error(uint32_t index) { g_error_index = index; }
+uint32_t zyl::matchlib::mlp_get_error(void) { return g_error_index; }
+void zyl::matchlib::mlp_set_error(uint32_t index) { g_error_index = index; }
 
-ZYL_API int mlp_error_status(uint32_t index) {
+int zyl::matchlib::mlp_error_status(uint32_t index) {
   if (index == 0) return ML_OK;
   if (index == 2 || index == 8 || index == 26) return ML_WRONG_KIND;
   if (index == 3) return ML_NO_MEMORY;
@@ -234,5 +235,19 @@ ZYL_API int mlp_error_status(uint32_t index) {
   if (index == 27) return ML_BAD_ARGUMENT;
   return ML_CORRUPT;
 }
+
+extern "C" {
+
+ZYL_API QualityModelHolder* quality_model_create(MatchContext* ctx, const QualityModel* model) { return zyl::matchlib::quality_model_create(ctx, model); }
+ZYL_API QualityModelHolder* quality_model_create_default(MatchContext* ctx) { return zyl::matchlib::quality_model_create_default(ctx); }
+ZYL_API void quality_model_release(QualityModelHolder* holder) { zyl::matchlib::quality_model_release(holder); }
+ZYL_API const MlpNetwork* quality_model_network(const QualityModelHolder* holder) { return zyl::matchlib::quality_model_network(holder); }
+ZYL_API int quality_model_level_threshold(const QualityModelHolder* holder, int level) { return zyl::matchlib::quality_model_level_threshold(holder, level); }
+ZYL_API int mlp_input_count(const MlpNetwork* network) { return zyl::matchlib::mlp_input_count(network); }
+ZYL_API int mlp_forward(const int32_t* values, const MlpNetwork* network) { return zyl::matchlib::mlp_forward(values, network); }
+ZYL_API void mlp_evaluate_batch(const MlpBatch* batch, const MlpNetwork* network, int32_t* scores) { zyl::matchlib::mlp_evaluate_batch(batch, network, scores); }
+ZYL_API uint32_t mlp_get_error(void) { return zyl::matchlib::mlp_get_error(); }
+ZYL_API void mlp_set_error(uint32_t index) { zyl::matchlib::mlp_set_error(index); }
+ZYL_API int mlp_error_status(uint32_t index) { return zyl::matchlib::mlp_error_status(index); }
 
 }  // extern "C"

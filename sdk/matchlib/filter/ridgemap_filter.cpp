@@ -8,6 +8,10 @@
 #include "zylscan/matchlib_array.h"
 #include "zylscan/matchlib_fixed.h"
 #include "zylscan/matchlib_ridgemap.h"
+#include "matchlib/core/array_stats.h"
+#include "matchlib/core/fixed_math.h"
+#include "matchlib/filter/ridgemap_filter.h"
+#include "matchlib/filter/ridgemap_orientation.h"
 
 namespace zyl::matchlib {
 namespace {
@@ -40,7 +44,7 @@ void filter_block(std::uint8_t* px, int h, int w, int bi, int bj, int theta, int
   const std::size_t stride = static_cast<std::size_t>(w);
   const int y0 = bi * kBlock, x0 = bj * kBlock;
   const int n = (theta + 64) & 255;
-  const int sn = fx_sin256_rounded(n) >> 7, cn = fx_cos256_rounded(n) >> 7;
+  const int sn = zyl::matchlib::fx_sin256_rounded(n) >> 7, cn = zyl::matchlib::fx_cos256_rounded(n) >> 7;
   const int cls = period_class(period);
   const int fill = 128 * kKernels[cls].sum;
   // Rows of the window filtered along the row, then columns down.
@@ -56,13 +60,13 @@ void filter_block(std::uint8_t* px, int h, int w, int bi, int bj, int theta, int
       const int x = x0 - 9 + c;
       line[c] = (x >= 0 && x < w) ? px[y * stride + x] : 128;
     }
-    ridgemap_profile_smooth(line, cls, rows[r]);
+    zyl::matchlib::ridgemap_profile_smooth(line, cls, rows[r]);
   }
   std::int32_t s[kSmoothed][kSmoothed];
   std::int32_t column_out[kSmoothed];
   for (int c = 0; c < kSmoothed; ++c) {
     for (int r = 0; r < kWindow; ++r) line[r] = rows[r][c];
-    ridgemap_profile_smooth(line, cls, column_out);
+    zyl::matchlib::ridgemap_profile_smooth(line, cls, column_out);
     for (int r = 0; r < kSmoothed; ++r) s[r][c] = column_out[r];
   }
   std::int32_t d1[kSmoothed][kSmoothed] = {};
@@ -89,10 +93,10 @@ void filter_block(std::uint8_t* px, int h, int w, int bi, int bj, int theta, int
   std::uint8_t bytes[kBlock * kBlock];
   for (int i = 0; i < kBlock * kBlock; ++i) {
     const std::int64_t v = std::abs(d2[i] - b) * 128 / (spread >> 8);
-    bytes[i] = static_cast<std::uint8_t>(clamp_u8(static_cast<int>(d2[i] > b ? 128 + v : 128 - v)));
+    bytes[i] = static_cast<std::uint8_t>(zyl::matchlib::clamp_u8(static_cast<int>(d2[i] > b ? 128 + v : 128 - v)));
   }
-  filter_smooth121_inplace_u8(bytes, kBlock, kBlock);
-  const int t = otsu_threshold_u8(bytes, kBlock * kBlock);
+  zyl::matchlib::filter_smooth121_inplace_u8(bytes, kBlock, kBlock);
+  const int t = zyl::matchlib::otsu_threshold_u8(bytes, kBlock * kBlock);
   for (int r = 0; r < kBlock && y0 + r < h; ++r)
     for (int c = 0; c < kBlock && x0 + c < w; ++c)
       px[(y0 + r) * stride + x0 + c] = bytes[r * kBlock + c] > t ? 255 : 0;
@@ -103,9 +107,8 @@ void filter_block(std::uint8_t* px, int h, int w, int bi, int bj, int theta, int
 
 using namespace zyl::matchlib;
 
-extern "C" {
 
-ZYL_API void ridgemap_profile_smooth(const int32_t* input, int period_class, int32_t* output) {
+void zyl::matchlib::ridgemap_profile_smooth(const int32_t* input, int period_class, int32_t* output) {
   if (!input || !output) return;
   const ProfileKernel& k = kKernels[std::clamp(period_class, 0, 7)];
   const int half = k.length / 2;
@@ -116,7 +119,7 @@ ZYL_API void ridgemap_profile_smooth(const int32_t* input, int period_class, int
   }
 }
 
-ZYL_API void ridgemap_oriented_filter(uint8_t* pixels, int height, int width,
+void zyl::matchlib::ridgemap_oriented_filter(uint8_t* pixels, int height, int width,
                                       const uint8_t* orientation, const uint8_t* period, int bh,
                                       int bw) {
   if (!pixels || !orientation || !period || bh < 1 || bw < 1 || height <= 0 || width <= 0)
@@ -129,5 +132,10 @@ ZYL_API void ridgemap_oriented_filter(uint8_t* pixels, int height, int width,
       if (theta) filter_block(pixels, height, width, bi, bj, theta, period[bi * bw + bj]);
     }
 }
+
+extern "C" {
+
+ZYL_API void ridgemap_profile_smooth(const int32_t* input, int period_class, int32_t* output) { zyl::matchlib::ridgemap_profile_smooth(input, period_class, output); }
+ZYL_API void ridgemap_oriented_filter(uint8_t* pixels, int height, int width, const uint8_t* orientation, const uint8_t* period, int bh, int bw) { zyl::matchlib::ridgemap_oriented_filter(pixels, height, width, orientation, period, bh, bw); }
 
 }  // extern "C"

@@ -7,6 +7,8 @@
 
 #include "zylscan/matchlib_fixed.h"
 #include "zylscan/matchlib_ridgemap.h"
+#include "matchlib/core/fixed_math.h"
+#include "matchlib/filter/ridgemap_orientation.h"
 
 namespace zyl::matchlib {
 namespace {
@@ -56,8 +58,8 @@ void block_first_pass(std::uint8_t* px, int h, int w, int bi, int bj, std::uint8
     for (int x = x0; x < x1; ++x) {
       std::uint8_t& p = px[y * stride + x];
       const int d = p - mean;
-      const int t = fx_isqrt_round(d * d * 6400 / var);
-      p = static_cast<std::uint8_t>(clamp_u8(p > mean ? 128 + t : 128 - t));
+      const int t = zyl::matchlib::fx_isqrt_round(d * d * 6400 / var);
+      p = static_cast<std::uint8_t>(zyl::matchlib::clamp_u8(p > mean ? 128 + t : 128 - t));
     }
   // Smoothed 21 x 21 patch about the block; outside the image is white.
   std::uint8_t patch[kPatch * kPatch];
@@ -66,7 +68,7 @@ void block_first_pass(std::uint8_t* px, int h, int w, int bi, int bj, std::uint8
       const int y = y0 - 3 + r, x = x0 - 3 + c;
       patch[r * kPatch + c] = (y >= 0 && y < h && x >= 0 && x < w) ? px[y * stride + x] : 255;
     }
-  filter_smooth121_inplace_u8(patch, kPatch, kPatch);
+  zyl::matchlib::filter_smooth121_inplace_u8(patch, kPatch, kPatch);
   std::int64_t gxx = 0, gyy = 0, gxy = 0;
   for (int r = 1; r < kPatch - 1; ++r)
     for (int c = 1; c < kPatch - 1; ++c) {
@@ -91,10 +93,10 @@ void block_first_pass(std::uint8_t* px, int h, int w, int bi, int bj, std::uint8
   }
   if (gxx + gyy == 0) return;
   const std::int64_t diff = gxx - gyy;
-  const int root = fx_isqrt_round(static_cast<int>(diff * diff + 4 * gxy * gxy));
+  const int root = zyl::matchlib::fx_isqrt_round(static_cast<int>(diff * diff + 4 * gxy * gxy));
   coherence = static_cast<std::uint8_t>(root * 255 / (gxx + gyy));
   if (coherence <= 14) return;
-  const int g = static_cast<std::uint8_t>(fx_atan2_approx(static_cast<int>(diff), static_cast<int>(2 * gxy))) / 2;
+  const int g = static_cast<std::uint8_t>(zyl::matchlib::fx_atan2_approx(static_cast<int>(diff), static_cast<int>(2 * gxy))) / 2;
   orientation = static_cast<std::uint8_t>(g <= 64 ? g + 64 : g - 64);
 }
 
@@ -119,10 +121,10 @@ std::uint8_t smoothed_orientation(const std::uint8_t* first, const std::uint8_t*
       const int o = first[i * bw + j];
       if (!o) continue;
       const int a = (2 * o) & 255;
-      sx += coherence[i * bw + j] * fx_cos256_rounded(a);
-      sy += coherence[i * bw + j] * fx_sin256_rounded(a);
+      sx += coherence[i * bw + j] * zyl::matchlib::fx_cos256_rounded(a);
+      sy += coherence[i * bw + j] * zyl::matchlib::fx_sin256_rounded(a);
     }
-  const int g = static_cast<std::uint8_t>(fx_atan2_approx(sx, sy)) / 2;
+  const int g = static_cast<std::uint8_t>(zyl::matchlib::fx_atan2_approx(sx, sy)) / 2;
   return static_cast<std::uint8_t>(g == 0 ? 128 : g);
 }
 
@@ -131,19 +133,18 @@ std::uint8_t smoothed_orientation(const std::uint8_t* first, const std::uint8_t*
 
 using namespace zyl::matchlib;
 
-extern "C" {
 
-ZYL_API void filter_smooth121_inplace_u8(uint8_t* map, int rows, int columns) {
+void zyl::matchlib::filter_smooth121_inplace_u8(uint8_t* map, int rows, int columns) {
   if (!map || rows <= 0 || columns <= 0) return;
   for (int r = 0; r < rows; ++r) smooth121_line(map + static_cast<std::size_t>(r) * columns, columns, 1);
   for (int c = 0; c < columns; ++c) smooth121_line(map + c, rows, columns);
 }
 
-ZYL_API void filter_smooth121_guarded_u8(uint8_t* map, int rows, int columns) {
-  if (rows > 2 && columns > 2) filter_smooth121_inplace_u8(map, rows, columns);
+extern "C" ZYL_API void filter_smooth121_guarded_u8(uint8_t* map, int rows, int columns) {
+  if (rows > 2 && columns > 2) zyl::matchlib::filter_smooth121_inplace_u8(map, rows, columns);
 }
 
-ZYL_API void ridgemap_block_orientation(uint8_t* pixels, int height, int width,
+void zyl::matchlib::ridgemap_block_orientation(uint8_t* pixels, int height, int width,
                                         uint8_t* orientation, uint8_t* coherence,
                                         uint8_t* work, int bh, int bw) {
   if (!pixels || !orientation || !coherence || !work || bh < 1 || bw < 1 || height <= 0 ||
@@ -158,7 +159,12 @@ ZYL_API void ridgemap_block_orientation(uint8_t* pixels, int height, int width,
     for (int bj = 0; bj < bw; ++bj)
       orientation[bi * bw + bj] =
           work[bi * bw + bj] ? smoothed_orientation(work, coherence, bh, bw, bi, bj) : 0;
-  if (bh > 2 && bw > 2) filter_smooth121_inplace_u8(coherence, bh, bw);
+  if (bh > 2 && bw > 2) zyl::matchlib::filter_smooth121_inplace_u8(coherence, bh, bw);
 }
+
+extern "C" {
+
+ZYL_API void filter_smooth121_inplace_u8(uint8_t* map, int rows, int columns) { zyl::matchlib::filter_smooth121_inplace_u8(map, rows, columns); }
+ZYL_API void ridgemap_block_orientation(uint8_t* pixels, int height, int width, uint8_t* orientation, uint8_t* coherence, uint8_t* work, int bh, int bw) { zyl::matchlib::ridgemap_block_orientation(pixels, height, width, orientation, coherence, work, bh, bw); }
 
 }  // extern "C"

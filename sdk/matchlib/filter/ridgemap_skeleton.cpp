@@ -8,6 +8,12 @@
 #include "zylscan/matchlib_array.h"
 #include "zylscan/matchlib_fixed.h"
 #include "zylscan/matchlib_ridgemap.h"
+#include "matchlib/core/array_stats.h"
+#include "matchlib/core/fixed_math.h"
+#include "matchlib/filter/ridgemap_filter.h"
+#include "matchlib/filter/ridgemap_orientation.h"
+#include "matchlib/filter/ridgemap_skeleton.h"
+#include "matchlib/filter/ridgemap_thinning.h"
 
 namespace zyl::matchlib {
 namespace {
@@ -78,7 +84,7 @@ void keep_largest_region(std::uint8_t* mask, std::uint8_t* orientation, int bh, 
   const int n = bh * bw;
   for (int k = 0; k < n; ++k)
     if (mask[k]) mask[k] = static_cast<std::uint8_t>(unionfind_find(uf, mask[k]));
-  const int largest = array_max_u8(mask, n);
+  const int largest = zyl::matchlib::array_max_u8(mask, n);
   int winner = 1, best = -1;
   for (int label = 1; label <= largest; ++label) {
     const int count = static_cast<int>(std::count(mask, mask + n, label));
@@ -106,7 +112,7 @@ void profile_power(const int* profile, std::int32_t* power) {
     for (int g = 0; g < 32; g += 2 * m)
       for (int k = 0; k < m; ++k) {
         const int angle = k * 256 / (2 * m);
-        const int c = fx_cos256_rounded(angle), s = fx_sin256_rounded(angle);
+        const int c = zyl::matchlib::fx_cos256_rounded(angle), s = zyl::matchlib::fx_sin256_rounded(angle);
         const int a = re[g + k + m], b = im[g + k + m];
         const int tr = (a * c - b * s + 8192) >> 14;
         const int ti = (a * s + b * c + 8192) >> 14;
@@ -124,7 +130,7 @@ std::uint8_t block_period(const std::uint8_t* px, int h, int w, int bi, int bj, 
   static constexpr std::uint8_t kPeriod[17] = {0,  0,  255, 171, 128, 102, 85, 73, 64,
                                                57, 51, 47,  43,  39,  37,  34, 32};
   const std::size_t stride = static_cast<std::size_t>(w);
-  const int s = fx_sin256_rounded(theta), c = fx_cos256_rounded(theta);
+  const int s = zyl::matchlib::fx_sin256_rounded(theta), c = zyl::matchlib::fx_cos256_rounded(theta);
   const int yc = bi * kBlock + 7, xc = bj * kBlock + 7;
   const bool inside = 19 < yc && yc < h - 19 && 19 < xc && xc < w - 19;
   int block_mean = -1;
@@ -153,7 +159,7 @@ std::uint8_t block_period(const std::uint8_t* px, int h, int w, int bi, int bj, 
   }
   std::int32_t power[32];
   profile_power(profile, power);
-  return kPeriod[2 + array_argmax_i32(power + 2, 15)];
+  return kPeriod[2 + zyl::matchlib::array_argmax_i32(power + 2, 15)];
 }
 
 }  // namespace
@@ -161,9 +167,8 @@ std::uint8_t block_period(const std::uint8_t* px, int h, int w, int bi, int bj, 
 
 using namespace zyl::matchlib;
 
-extern "C" {
 
-ZYL_API void ridgemap_skeleton(uint8_t* pixels, int height, int width, uint8_t* orientation,
+void zyl::matchlib::ridgemap_skeleton(uint8_t* pixels, int height, int width, uint8_t* orientation,
                                uint8_t* coherence, uint8_t* period, int bh, int bw, int dpi) {
   if (!pixels || !orientation || !coherence || !period || height <= 0 || width <= 0) return;
   // The block maps are bh x bw; a grid smaller than the image would leave
@@ -187,7 +192,7 @@ ZYL_API void ridgemap_skeleton(uint8_t* pixels, int height, int width, uint8_t* 
   std::memset(orientation, 0, blocks);
   std::memset(coherence, 0, blocks);
   std::memset(period, 0, blocks);
-  ridgemap_block_orientation(pixels, h, w, orientation, coherence, period, bh, bw);
+  zyl::matchlib::ridgemap_block_orientation(pixels, h, w, orientation, coherence, period, bh, bw);
 
   for (int k = 0; k < blocks; ++k) period[k] = (orientation[k] && coherence[k] > 29) ? 1 : 0;
   keep_largest_region(period, orientation, bh, bw);
@@ -197,11 +202,11 @@ ZYL_API void ridgemap_skeleton(uint8_t* pixels, int height, int width, uint8_t* 
     for (int bj = 0; bj < bw; ++bj)
       if (orientation[bi * bw + bj])
         period[bi * bw + bj] = block_period(pixels, h, w, bi, bj, orientation[bi * bw + bj]);
-  if (bh > 2 && bw > 2) filter_smooth121_inplace_u8(period, bh, bw);
+  if (bh > 2 && bw > 2) zyl::matchlib::filter_smooth121_inplace_u8(period, bh, bw);
 
-  ridgemap_oriented_filter(pixels, h, w, orientation, period, bh, bw);
+  zyl::matchlib::ridgemap_oriented_filter(pixels, h, w, orientation, period, bh, bw);
 
-  if (h >= 3 && w >= 3) filter_smooth121_inplace_u8(pixels, h, w);
+  if (h >= 3 && w >= 3) zyl::matchlib::filter_smooth121_inplace_u8(pixels, h, w);
   std::memset(pixels, 0, stride);
   std::memset(pixels + (h - 1) * stride, 0, stride);
   for (int y = 1; y < h - 1; ++y) {
@@ -215,8 +220,8 @@ ZYL_API void ridgemap_skeleton(uint8_t* pixels, int height, int width, uint8_t* 
           : p >= 128                              ? RIDGEMAP_VALLEY
                                                   : RIDGEMAP_RIDGE;
     }
-  ridgemap_thin_ridges(pixels, h, w);
-  ridgemap_thin_valleys(pixels, h, w);
+  zyl::matchlib::ridgemap_thin_ridges(pixels, h, w);
+  zyl::matchlib::ridgemap_thin_valleys(pixels, h, w);
   if (step == 1) return;
 
   // Enlarge back: each reduced pixel fills a step x step square, working
@@ -234,8 +239,12 @@ ZYL_API void ridgemap_skeleton(uint8_t* pixels, int height, int width, uint8_t* 
         }
       }
     }
-  ridgemap_thin_ridges(pixels, height, width);
-  ridgemap_thin_valleys(pixels, height, width);
+  zyl::matchlib::ridgemap_thin_ridges(pixels, height, width);
+  zyl::matchlib::ridgemap_thin_valleys(pixels, height, width);
 }
+
+extern "C" {
+
+ZYL_API void ridgemap_skeleton(uint8_t* pixels, int height, int width, uint8_t* orientation, uint8_t* coherence, uint8_t* period, int bh, int bw, int dpi) { zyl::matchlib::ridgemap_skeleton(pixels, height, width, orientation, coherence, period, bh, bw, dpi); }
 
 }  // extern "C"

@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include "zylscan/matchlib_ridgemap.h"
+#include "matchlib/filter/ridgemap_thinning.h"
 
 namespace zyl::matchlib {
 namespace {
@@ -31,7 +32,7 @@ void thin(std::uint8_t* px, int h, int w, std::uint8_t bit) {
           r[8] = r[0];
           const int k_count = (!r[0] && (r[1] || r[2])) + (!r[2] && (r[3] || r[4])) +
                               (!r[4] && (r[5] || r[6])) + (!r[6] && (r[7] || r[0]));
-          if (k_count != 1 || !ridgemap_thin_neighbour_test(r)) continue;
+          if (k_count != 1 || !zyl::matchlib::ridgemap_thin_neighbour_test(r)) continue;
           const bool side = sub == 0 ? (!r[0] || (!r[2] && !r[1] && r[7]))
                                      : (!r[4] || (!r[6] && !r[5] && r[3]));
           if (!side) continue;
@@ -55,24 +56,23 @@ void thin(std::uint8_t* px, int h, int w, std::uint8_t bit) {
 
 using namespace zyl::matchlib;
 
-extern "C" {
 
-ZYL_API int ridgemap_thin_neighbour_test(const uint8_t* x) {
+int zyl::matchlib::ridgemap_thin_neighbour_test(const uint8_t* x) {
   const int p = (x[0] || x[1]) + (x[2] || x[3]) + (x[4] || x[5]) + (x[6] || x[7]);
   const int q = (x[1] || x[2]) + (x[3] || x[4]) + (x[5] || x[6]) + (x[7] || x[8]);
   const int m = p < q ? p : q;
   return m >= 2 && m <= 3;
 }
 
-ZYL_API void ridgemap_thin_ridges(uint8_t* pixels, int height, int width) {
+void zyl::matchlib::ridgemap_thin_ridges(uint8_t* pixels, int height, int width) {
   thin(pixels, height, width, 0x02);
 }
 
-ZYL_API void ridgemap_thin_valleys(uint8_t* pixels, int height, int width) {
+void zyl::matchlib::ridgemap_thin_valleys(uint8_t* pixels, int height, int width) {
   thin(pixels, height, width, 0x04);
 }
 
-ZYL_API int level_class_125(int index, uint32_t value) {
+extern "C" ZYL_API int level_class_125(int index, uint32_t value) {
   static constexpr uint32_t kStep[12] = {5,     10,     50,     100,    500,     1000,
                                          5000,  10000,  50000,  100000, 500000,  1000000};
   if (index < 1 || index > 12) return 0;
@@ -85,5 +85,11 @@ ZYL_API int level_class_125(int index, uint32_t value) {
   }
   return 27;
 }
+
+extern "C" {
+
+ZYL_API int ridgemap_thin_neighbour_test(const uint8_t* x) { return zyl::matchlib::ridgemap_thin_neighbour_test(x); }
+ZYL_API void ridgemap_thin_ridges(uint8_t* pixels, int height, int width) { zyl::matchlib::ridgemap_thin_ridges(pixels, height, width); }
+ZYL_API void ridgemap_thin_valleys(uint8_t* pixels, int height, int width) { zyl::matchlib::ridgemap_thin_valleys(pixels, height, width); }
 
 }  // extern "C"

@@ -15,6 +15,7 @@
 #include "matchlib/image/weighted_mean3x3.h"
 #include "zylscan/matchlib_object.h"
 #include "zylscan/matchlib_smoothing.h"
+#include "matchlib/filter/smoothing3x3.h"
 
 namespace zyl::matchlib {
 namespace {
@@ -146,13 +147,12 @@ int upsample2x_fill(const std::int8_t* src, int h, int w, std::int8_t* dst) {
 
 using namespace zyl::matchlib;
 
-extern "C" {
 
 #define ZYL_MEAN3X3(suffix, T)                                                                  \
-  ZYL_API int filter_box3x3_##suffix(const T* src, int height, int width, T* dst) {            \
+extern "C" ZYL_API int filter_box3x3_##suffix(const T* src, int height, int width, T* dst) {            \
     return mean3x3<1>(src, height, width, dst);                                               \
   }                                                                                            \
-  ZYL_API int filter_binomial3x3_##suffix(const T* src, int height, int width, T* dst) {       \
+extern "C" ZYL_API int filter_binomial3x3_##suffix(const T* src, int height, int width, T* dst) {       \
     return mean3x3<2>(src, height, width, dst);                                               \
   }
 ZYL_MEAN3X3(u8, uint8_t)
@@ -163,7 +163,7 @@ ZYL_MEAN3X3(s32, int32_t)
 #undef ZYL_MEAN3X3
 
 #define ZYL_WEIGHTED_MEAN(suffix, In, Out)                                                     \
-  ZYL_API int filter_weighted_mean3x3_##suffix(const In* src, uint32_t height, uint32_t width, \
+extern "C" ZYL_API int filter_weighted_mean3x3_##suffix(const In* src, uint32_t height, uint32_t width, \
                                                const uint8_t* weights, Out* dst) {             \
     return weighted_mean3x3<In, Out>(src, height, width, weights, dst);                       \
   }
@@ -173,13 +173,17 @@ ZYL_WEIGHTED_MEAN(u32, uint32_t, int32_t)
 ZYL_WEIGHTED_MEAN(s8, int8_t, int8_t)
 #undef ZYL_WEIGHTED_MEAN
 
-ZYL_API int filter_sigma_mean_u8(const uint8_t* src, int height, int width, int radius,
+extern "C" ZYL_API int filter_sigma_mean_u8(const uint8_t* src, int height, int width, int radius,
                                  int tolerance, uint8_t* dst) {
   return sigma_mean(src, height, width, radius, tolerance, dst);
 }
 
-ZYL_API int filter_upsample2x_fill_s8(const int8_t* src, int height, int width, int8_t* dst) {
+int zyl::matchlib::filter_upsample2x_fill_s8(const int8_t* src, int height, int width, int8_t* dst) {
   return upsample2x_fill(src, height, width, dst);
 }
+
+extern "C" {
+
+ZYL_API int filter_upsample2x_fill_s8(const int8_t* src, int height, int width, int8_t* dst) { return zyl::matchlib::filter_upsample2x_fill_s8(src, height, width, dst); }
 
 }  // extern "C"

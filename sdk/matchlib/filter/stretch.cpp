@@ -9,6 +9,8 @@
 #include "zylscan/matchlib_histogram.h"
 #include "zylscan/matchlib_object.h"
 #include "zylscan/matchlib_stretch.h"
+#include "matchlib/filter/stretch.h"
+#include "matchlib/image/histogram.h"
 
 namespace zyl::matchlib {
 namespace {
@@ -116,40 +118,39 @@ void split(EqualizeTables& t, int low, int high, int bit) {
 
 using namespace zyl::matchlib;
 
-extern "C" {
 
-ZYL_API void hist_percentile_range(const int32_t* hist, int percent, uint8_t* low,
+void zyl::matchlib::hist_percentile_range(const int32_t* hist, int percent, uint8_t* low,
                                    uint8_t* high) {
   if (!hist || !low || !high || percent >= 100) return;
   percentile_range(hist, percent, low, high);
 }
 
-ZYL_API void imgstat_percentile_range(const uint8_t* pixels, int height, int width, int percent,
+void zyl::matchlib::imgstat_percentile_range(const uint8_t* pixels, int height, int width, int percent,
                                       uint8_t* low, uint8_t* high) {
   if (!pixels || !low || !high || height < 0 || width < 0 || percent >= 100) return;
   int32_t hist[256];
-  hist_build_u8(pixels, height, width, hist);
+  zyl::matchlib::hist_build_u8(pixels, height, width, hist);
   percentile_range(hist, percent, low, high);
 }
 
-ZYL_API int imgproc_stretch_percentile(const uint8_t* pixels, int height, int width, int percent,
+int zyl::matchlib::imgproc_stretch_percentile(const uint8_t* pixels, int height, int width, int percent,
                                        uint8_t* out) {
   if (bad_image(pixels, height, width, out)) return ML_BAD_ARGUMENT;
   int32_t hist[256];
-  hist_build_u8(pixels, height, width, hist);
+  zyl::matchlib::hist_build_u8(pixels, height, width, hist);
   return stretch_by_histogram(pixels, height, width, hist, percent, out);
 }
 
-ZYL_API int imgproc_stretch_percentile_below(const uint8_t* pixels, int height, int width,
+int zyl::matchlib::imgproc_stretch_percentile_below(const uint8_t* pixels, int height, int width,
                                              int percent, int cutoff, uint8_t* out) {
   if (bad_image(pixels, height, width, out)) return ML_BAD_ARGUMENT;
   int32_t hist[256];
-  hist_build_u8(pixels, height, width, hist);
+  zyl::matchlib::hist_build_u8(pixels, height, width, hist);
   for (int i = static_cast<uint8_t>(cutoff); i < 256; ++i) hist[i] = 0;
   return stretch_by_histogram(pixels, height, width, hist, percent, out);
 }
 
-ZYL_API int imgproc_stretch_percentile_masked(const uint8_t* pixels, int height, int width,
+int zyl::matchlib::imgproc_stretch_percentile_masked(const uint8_t* pixels, int height, int width,
                                               int percent, const uint8_t* block_mask,
                                               int block_rows, int block_columns, int block,
                                               uint8_t* out) {
@@ -169,7 +170,7 @@ ZYL_API int imgproc_stretch_percentile_masked(const uint8_t* pixels, int height,
   return stretch_by_histogram(pixels, height, width, hist, percent, out);
 }
 
-ZYL_API int imgproc_stretch_range(const uint8_t* pixels, int height, int width, int low,
+int zyl::matchlib::imgproc_stretch_range(const uint8_t* pixels, int height, int width, int low,
                                   int high, int fill, int top, uint8_t* out) {
   if (bad_image(pixels, height, width, out) || high <= low) return ML_BAD_ARGUMENT;
   const std::size_t n = static_cast<std::size_t>(height) * width;
@@ -182,7 +183,7 @@ ZYL_API int imgproc_stretch_range(const uint8_t* pixels, int height, int width, 
   return ML_OK;
 }
 
-ZYL_API int imgproc_stretch_between(const uint8_t* pixels, int height, int width, int low,
+extern "C" ZYL_API int imgproc_stretch_between(const uint8_t* pixels, int height, int width, int low,
                                     int high, uint8_t* out) {
   if (bad_image(pixels, height, width, out) || high <= low) return ML_BAD_ARGUMENT;
   const std::size_t n = static_cast<std::size_t>(height) * width;
@@ -195,28 +196,28 @@ ZYL_API int imgproc_stretch_between(const uint8_t* pixels, int height, int width
   return ML_OK;
 }
 
-ZYL_API int imgproc_stretch_minmax_s8(const int8_t* pixels, int height, int width, int8_t* out) {
+extern "C" ZYL_API int imgproc_stretch_minmax_s8(const int8_t* pixels, int height, int width, int8_t* out) {
   return stretch_minmax(pixels, height, width, out, 255, 128);
 }
 
-ZYL_API int imgproc_stretch_minmax_u16(const uint16_t* pixels, int height, int width,
+extern "C" ZYL_API int imgproc_stretch_minmax_u16(const uint16_t* pixels, int height, int width,
                                        uint16_t* out) {
   return stretch_minmax(pixels, height, width, out, 65535, 0);
 }
 
-ZYL_API int imgproc_stretch_minmax_s16(const int16_t* pixels, int height, int width,
+extern "C" ZYL_API int imgproc_stretch_minmax_s16(const int16_t* pixels, int height, int width,
                                        int16_t* out) {
   return stretch_minmax(pixels, height, width, out, 65535, 32768);
 }
 
-ZYL_API int imgproc_equalize_recursive(const uint8_t* pixels, int height, int width,
+int zyl::matchlib::imgproc_equalize_recursive(const uint8_t* pixels, int height, int width,
                                        uint8_t* out) {
   if (bad_image(pixels, height, width, out)) return ML_BAD_ARGUMENT;
   Scratch<EqualizeTables> tables(1, true);
   if (!tables) return ML_NO_MEMORY;
   EqualizeTables& t = *tables.get();
   int32_t hist[256];
-  hist_build_u8(pixels, height, width, hist);
+  zyl::matchlib::hist_build_u8(pixels, height, width, hist);
   std::uint64_t count = 0, sum = 0;
   for (int i = 0; i < 256; ++i) {
     count += static_cast<std::uint32_t>(hist[i]);
@@ -229,5 +230,15 @@ ZYL_API int imgproc_equalize_recursive(const uint8_t* pixels, int height, int wi
   for (std::size_t i = 0; i < n; ++i) out[i] = t.level[pixels[i]];
   return ML_OK;
 }
+
+extern "C" {
+
+ZYL_API void hist_percentile_range(const int32_t* hist, int percent, uint8_t* low, uint8_t* high) { zyl::matchlib::hist_percentile_range(hist, percent, low, high); }
+ZYL_API void imgstat_percentile_range(const uint8_t* pixels, int height, int width, int percent, uint8_t* low, uint8_t* high) { zyl::matchlib::imgstat_percentile_range(pixels, height, width, percent, low, high); }
+ZYL_API int imgproc_stretch_percentile(const uint8_t* pixels, int height, int width, int percent, uint8_t* out) { return zyl::matchlib::imgproc_stretch_percentile(pixels, height, width, percent, out); }
+ZYL_API int imgproc_stretch_percentile_below(const uint8_t* pixels, int height, int width, int percent, int cutoff, uint8_t* out) { return zyl::matchlib::imgproc_stretch_percentile_below(pixels, height, width, percent, cutoff, out); }
+ZYL_API int imgproc_stretch_percentile_masked(const uint8_t* pixels, int height, int width, int percent, const uint8_t* block_mask, int block_rows, int block_columns, int block, uint8_t* out) { return zyl::matchlib::imgproc_stretch_percentile_masked(pixels, height, width, percent, block_mask, block_rows, block_columns, block, out); }
+ZYL_API int imgproc_stretch_range(const uint8_t* pixels, int height, int width, int low, int high, int fill, int top, uint8_t* out) { return zyl::matchlib::imgproc_stretch_range(pixels, height, width, low, high, fill, top, out); }
+ZYL_API int imgproc_equalize_recursive(const uint8_t* pixels, int height, int width, uint8_t* out) { return zyl::matchlib::imgproc_equalize_recursive(pixels, height, width, out); }
 
 }  // extern "C"

@@ -8,6 +8,8 @@
 #include "zylscan/matchlib_object.h"
 #include "zylscan/matchlib_reorient.h"
 #include "zylscan/matchlib_stripe.h"
+#include "matchlib/filter/stripe.h"
+#include "matchlib/image/reorient.h"
 
 namespace zyl::matchlib {
 namespace {
@@ -89,7 +91,7 @@ int detect_columns(const std::uint8_t* src, int h, int w, int a, int mode, std::
 // A quarter-turned copy (width rows of height pixels), or null.
 Scratch<std::uint8_t> turned(const std::uint8_t* src, int h, int w) {
   Scratch<std::uint8_t> t(static_cast<std::size_t>(h) * w);
-  if (t) img_flip_rotate_u8(src, h, w, IMG_ORIENT_QUARTER_CW, t.get());
+  if (t) zyl::matchlib::img_flip_rotate_u8(src, h, w, IMG_ORIENT_QUARTER_CW, t.get());
   return t;
 }
 
@@ -101,7 +103,7 @@ int correct_rows(const std::uint8_t* src, int h, int w, int n, int threshold, st
   if (!t) return ML_NO_MEMORY;
   const int st = correct_columns(t.get(), w, h, n, threshold, t.get());
   if (st != ML_OK) return st;
-  img_flip_rotate_u8(t.get(), w, h, IMG_ORIENT_QUARTER_CCW, out);
+  zyl::matchlib::img_flip_rotate_u8(t.get(), w, h, IMG_ORIENT_QUARTER_CCW, out);
   return ML_OK;
 }
 
@@ -110,32 +112,31 @@ int correct_rows(const std::uint8_t* src, int h, int w, int n, int threshold, st
 
 using namespace zyl::matchlib;
 
-extern "C" {
 
-ZYL_API int stripe_correct_columns(const uint8_t* pixels, int height, int width, int n,
+int zyl::matchlib::stripe_correct_columns(const uint8_t* pixels, int height, int width, int n,
                                    int threshold, uint8_t* out) {
   return correct_columns(pixels, height, width, n, threshold, out);
 }
 
-ZYL_API int stripe_correct_rows(const uint8_t* pixels, int height, int width, int n,
+int zyl::matchlib::stripe_correct_rows(const uint8_t* pixels, int height, int width, int n,
                                 int threshold, uint8_t* out) {
   return correct_rows(pixels, height, width, n, threshold, out);
 }
 
-ZYL_API int stripe_correct_whole_rows(uint8_t* pixels, int height, int width) {
+extern "C" ZYL_API int stripe_correct_whole_rows(uint8_t* pixels, int height, int width) {
   return correct_columns(pixels, height, width, width, 0, pixels);
 }
 
-ZYL_API int stripe_correct_whole_columns(uint8_t* pixels, int height, int width) {
+extern "C" ZYL_API int stripe_correct_whole_columns(uint8_t* pixels, int height, int width) {
   return correct_rows(pixels, height, width, height, 0, pixels);
 }
 
-ZYL_API int stripe_detect_columns(const uint8_t* pixels, int height, int width, int a, int mode,
+int zyl::matchlib::stripe_detect_columns(const uint8_t* pixels, int height, int width, int a, int mode,
                                   uint8_t* flag) {
   return detect_columns(pixels, height, width, a, mode, flag);
 }
 
-ZYL_API int stripe_detect_rows(const uint8_t* pixels, int height, int width, int a, int mode,
+extern "C" ZYL_API int stripe_detect_rows(const uint8_t* pixels, int height, int width, int a, int mode,
                                uint8_t* flag) {
   if (!flag) return ML_BAD_ARGUMENT;
   if (!pixels || height <= 0 || width <= 0) return detect_columns(pixels, height, width, a, mode, flag);
@@ -146,5 +147,11 @@ ZYL_API int stripe_detect_rows(const uint8_t* pixels, int height, int width, int
   }
   return detect_columns(t.get(), width, height, a, mode, flag);
 }
+
+extern "C" {
+
+ZYL_API int stripe_correct_columns(const uint8_t* pixels, int height, int width, int n, int threshold, uint8_t* out) { return zyl::matchlib::stripe_correct_columns(pixels, height, width, n, threshold, out); }
+ZYL_API int stripe_correct_rows(const uint8_t* pixels, int height, int width, int n, int threshold, uint8_t* out) { return zyl::matchlib::stripe_correct_rows(pixels, height, width, n, threshold, out); }
+ZYL_API int stripe_detect_columns(const uint8_t* pixels, int height, int width, int a, int mode, uint8_t* flag) { return zyl::matchlib::stripe_detect_columns(pixels, height, width, a, mode, flag); }
 
 }  // extern "C"

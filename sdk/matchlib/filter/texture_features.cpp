@@ -14,6 +14,8 @@
 #include "zylscan/matchlib_array.h"
 #include "zylscan/matchlib_ridgemap.h"
 #include "zylscan/matchlib_texture_features.h"
+#include "matchlib/core/array_stats.h"
+#include "matchlib/filter/texture_features.h"
 
 namespace zyl::matchlib {
 namespace {
@@ -294,9 +296,9 @@ void bright_spot(const std::uint8_t* px, const std::uint8_t* map, int h, int w, 
   };
   for (const Offset& o : kNeighbours) take(o);
   for (const Offset& o : kOuterRing) take(o);
-  const int variance = array_variance_i32(grey.data(), n);
-  ++st.bins[array_nearest_index_i32(variance, kVarianceCentres.data(), 10)];
-  ++st.bins[10 + array_nearest_index_i32(st.run, kRunCentres.data(), 9)];
+  const int variance = zyl::matchlib::array_variance_i32(grey.data(), n);
+  ++st.bins[zyl::matchlib::array_nearest_index_i32(variance, kVarianceCentres.data(), 10)];
+  ++st.bins[10 + zyl::matchlib::array_nearest_index_i32(st.run, kRunCentres.data(), 9)];
   ++st.spots;
   st.run = 1;
 }
@@ -356,9 +358,8 @@ void trace_features(const std::uint8_t* px, std::uint8_t* map, int h, int w, std
 
 using namespace zyl::matchlib;
 
-extern "C" {
 
-ZYL_API void texture_features_compute(const uint8_t* pixels, uint8_t* ridge_map, int height,
+void zyl::matchlib::texture_features_compute(const uint8_t* pixels, uint8_t* ridge_map, int height,
                                       int width, int32_t* out) {
   if (!out) return;
   std::fill_n(out, TEXTURE_FEATURE_COUNT, 0);
@@ -370,7 +371,7 @@ ZYL_API void texture_features_compute(const uint8_t* pixels, uint8_t* ridge_map,
   trace_features(pixels, ridge_map, height, width, 0x04, TEXTURE_VALLEY_PROFILE, out);
 }
 
-ZYL_API void lbp_histogram(int32_t* out, const uint8_t* pixels, const uint8_t* ridge_map,
+extern "C" ZYL_API void lbp_histogram(int32_t* out, const uint8_t* pixels, const uint8_t* ridge_map,
                            int radius, int height, int width) {
   if (!out) return;
   if (!pixels || !ridge_map || height <= 0 || width <= 0) {
@@ -380,7 +381,7 @@ ZYL_API void lbp_histogram(int32_t* out, const uint8_t* pixels, const uint8_t* r
   lbp(out, pixels, ridge_map, radius, height, width);
 }
 
-ZYL_API void phase_code_histogram(const uint8_t* pixels, const uint8_t* ridge_map, int height,
+extern "C" ZYL_API void phase_code_histogram(const uint8_t* pixels, const uint8_t* ridge_map, int height,
                                   int width, int32_t* out) {
   if (!out) return;
   if (!pixels || !ridge_map || height <= 0 || width <= 0) {
@@ -390,32 +391,36 @@ ZYL_API void phase_code_histogram(const uint8_t* pixels, const uint8_t* ridge_ma
   phase_codes(pixels, ridge_map, height, width, out);
 }
 
-ZYL_API void ridge_trace_features(const uint8_t* pixels, uint8_t* ridge_map, int height, int width,
+extern "C" ZYL_API void ridge_trace_features(const uint8_t* pixels, uint8_t* ridge_map, int height, int width,
                                   int32_t* vector) {
   if (pixels && ridge_map && vector && height > 2 && width > 2)
     trace_features(pixels, ridge_map, height, width, 0x02, TEXTURE_RIDGE_PROFILE, vector);
 }
 
-ZYL_API void valley_trace_features(const uint8_t* pixels, uint8_t* ridge_map, int height, int width,
+extern "C" ZYL_API void valley_trace_features(const uint8_t* pixels, uint8_t* ridge_map, int height, int width,
                                    int32_t* vector) {
   if (pixels && ridge_map && vector && height > 2 && width > 2)
     trace_features(pixels, ridge_map, height, width, 0x04, TEXTURE_VALLEY_PROFILE, vector);
 }
 
-ZYL_API int trace_follow(const uint8_t* map, int height, int width, uint8_t mask, int* row,
+extern "C" ZYL_API int trace_follow(const uint8_t* map, int height, int width, uint8_t mask, int* row,
                          int* column, int* row_step, int* column_step) {
   if (!map || !row || !column || !row_step || !column_step) return 0;
   return follow(map, height, width, mask, *row, *column, *row_step, *column_step);
 }
 
-ZYL_API void wavelet_cascade_push(TraceProfile* profile, int32_t sample) {
+extern "C" ZYL_API void wavelet_cascade_push(TraceProfile* profile, int32_t sample) {
   if (profile) cascade_push(*profile, sample);
 }
 
-ZYL_API void lbp_normalize36(const int32_t* histogram, int32_t count, int32_t* out) {
+extern "C" ZYL_API void lbp_normalize36(const int32_t* histogram, int32_t count, int32_t* out) {
   if (!histogram || !out) return;
   for (std::size_t i = 0; i < kLbpClasses.size(); ++i)
     out[i] = scale_bin(histogram[kLbpClasses[i]], count);
 }
+
+extern "C" {
+
+ZYL_API void texture_features_compute(const uint8_t* pixels, uint8_t* ridge_map, int height, int width, int32_t* out) { zyl::matchlib::texture_features_compute(pixels, ridge_map, height, width, out); }
 
 }  // extern "C"

@@ -14,6 +14,13 @@
 #include "zylscan/matchlib_segmentation.h"
 #include "zylscan/matchlib_image_ops.h"
 #include "zylscan/matchlib_rescale.h"
+#include "matchlib/core/fixed_math.h"
+#include "matchlib/filter/bilevel_morphology.h"
+#include "matchlib/filter/gradient_variance.h"
+#include "matchlib/filter/normalize_global.h"
+#include "matchlib/image/region_tools.h"
+#include "matchlib/image/rescale.h"
+#include "matchlib/image/segmentation.h"
 
 namespace zyl::matchlib {
 namespace {
@@ -69,13 +76,13 @@ int segment(const uint8_t* pixels, int height, int width, int rows, int cols, in
     working = Scratch<uint8_t>(static_cast<std::size_t>(hw) * ww);
     if (!working) return ML_NO_MEMORY;
     if (halved) {
-      const int st = img_resize_u8(pixels, height, width, working.get(), hw, ww);
+      const int st = zyl::matchlib::img_resize_u8(pixels, height, width, working.get(), hw, ww);
       if (st != ML_OK) return st;
       b = n / 2;
     } else {
       std::memcpy(working.get(), pixels, static_cast<std::size_t>(hw) * ww);
     }
-    imgproc_normalize_global(working.get(), hw, ww, 127, 80, working.get());
+    zyl::matchlib::imgproc_normalize_global(working.get(), hw, ww, 127, 80, working.get());
     work = working.get();
   }
 
@@ -93,37 +100,37 @@ int segment(const uint8_t* pixels, int height, int width, int rows, int cols, in
       // A block of no pixels (a side of 1 at half size) counts as black.
       means[static_cast<std::size_t>(i) * cols + j] = count ? static_cast<uint8_t>(sum / count) : 0;
     }
-  const int dark = hist_threshold_iterative(means.get(), rows, cols, 128);
+  const int dark = zyl::matchlib::hist_threshold_iterative(means.get(), rows, cols, 128);
 
   Scratch<int8_t> gx(static_cast<std::size_t>(hw) * ww), gy(static_cast<std::size_t>(hw) * ww);
   if (!gx || !gy) return ML_NO_MEMORY;
-  filter_sobel_s8(work, hw, ww, gx.get(), gy.get());
+  zyl::matchlib::filter_sobel_s8(work, hw, ww, gx.get(), gy.get());
   for (int i = 0; i < rows; ++i)
     for (int j = 0; j < cols; ++j) {
       std::uint64_t sum = 0;
       for (long y = grid.row_begin(i); y < grid.row_end(i); ++y)
         for (long x = grid.col_begin(j); x < grid.col_end(j); ++x) {
           const int a = gx[y * ww + x], c = gy[y * ww + x];
-          sum += fx_isqrt16_alt(static_cast<uint16_t>(a * a + c * c));
+          sum += zyl::matchlib::fx_isqrt16_alt(static_cast<uint16_t>(a * a + c * c));
         }
       const std::uint64_t count =
           static_cast<std::uint64_t>(grid.row_end(i) - grid.row_begin(i)) * (grid.col_end(j) - grid.col_begin(j));
       const std::uint64_t energy = count ? sum * 8 / count : 0;
       energies[static_cast<std::size_t>(i) * cols + j] = static_cast<uint8_t>(std::min<std::uint64_t>(energy, 255));
     }
-  int busy = hist_threshold_iterative(energies.get(), rows, cols, 64);
+  int busy = zyl::matchlib::hist_threshold_iterative(energies.get(), rows, cols, 64);
   if (busy >= 128) busy = 128;
 
   for (std::size_t k = 0; k < cells; ++k)
     out[k] = means[k] < dark ? 1 : energies[k] > busy ? 1 : 0;
 
-  int st = bilevel_remove_isolated(out, rows, cols, out);
+  int st = zyl::matchlib::bilevel_remove_isolated(out, rows, cols, out);
   if (st != ML_OK) return st;
   clear_sparse_border(out, rows, cols);
-  if ((st = mask_keep_largest_component(out, rows, cols)) != ML_OK) return st;
-  if ((st = img_fill_holes(out, rows, cols, 1)) != ML_OK) return st;
-  if ((st = bilevel_open3x3(out, rows, cols, out)) != ML_OK) return st;
-  return bilevel_majority3x3(out, rows, cols, out);
+  if ((st = zyl::matchlib::mask_keep_largest_component(out, rows, cols)) != ML_OK) return st;
+  if ((st = zyl::matchlib::img_fill_holes(out, rows, cols, 1)) != ML_OK) return st;
+  if ((st = zyl::matchlib::bilevel_open3x3(out, rows, cols, out)) != ML_OK) return st;
+  return zyl::matchlib::bilevel_majority3x3(out, rows, cols, out);
 }
 
 }  // namespace
@@ -148,16 +155,20 @@ void clear_sparse_border(uint8_t* map, int rows, int cols) {
 
 using namespace zyl::matchlib;
 
-extern "C" {
 
-ZYL_API int imgproc_segment_blocks(const uint8_t* pixels, int height, int width, int rows,
+int zyl::matchlib::imgproc_segment_blocks(const uint8_t* pixels, int height, int width, int rows,
                                    int cols, int n, uint8_t* out, int half, int normalise) {
   return segment(pixels, height, width, rows, cols, n, out, half, normalise);
 }
 
-ZYL_API int imgproc_segment_blocks_half(const uint8_t* pixels, int height, int width, int rows,
+int zyl::matchlib::imgproc_segment_blocks_half(const uint8_t* pixels, int height, int width, int rows,
                                         int cols, int n, uint8_t* out) {
   return segment(pixels, height, width, rows, cols, n, out, 1, 1);
 }
+
+extern "C" {
+
+ZYL_API int imgproc_segment_blocks(const uint8_t* pixels, int height, int width, int rows, int cols, int n, uint8_t* out, int half, int normalise) { return zyl::matchlib::imgproc_segment_blocks(pixels, height, width, rows, cols, n, out, half, normalise); }
+ZYL_API int imgproc_segment_blocks_half(const uint8_t* pixels, int height, int width, int rows, int cols, int n, uint8_t* out) { return zyl::matchlib::imgproc_segment_blocks_half(pixels, height, width, rows, cols, n, out); }
 
 }  // extern "C"

@@ -6,6 +6,7 @@
 
 #include "zylscan/matchlib_local_stats.h"
 #include "zylscan/matchlib_object.h"
+#include "matchlib/image/block_stats.h"
 
 namespace zyl::matchlib {
 namespace {
@@ -80,10 +81,9 @@ int block_minmax(const P* pixels, int height, int row_length, int n, int rows, i
 
 using namespace zyl::matchlib;
 
-extern "C" {
 
 #define ZYL_BLOCK_MEAN(suffix, P)                                                        \
-  ZYL_API int img_block_mean_##suffix(const P* pixels, int /*height*/, int row_length,   \
+extern "C" ZYL_API int img_block_mean_##suffix(const P* pixels, int /*height*/, int row_length,   \
                                       int n, int rows, int cols, P* out) {               \
     return block_mean<P>(pixels, row_length, n, rows, cols, out);                        \
   }
@@ -94,7 +94,7 @@ ZYL_BLOCK_MEAN(s16, int16_t)
 #undef ZYL_BLOCK_MEAN
 
 #define ZYL_BLOCK_MINMAX(suffix, P)                                                         \
-  ZYL_API int img_block_minmax_##suffix(const P* pixels, int height, int row_length, int n, \
+extern "C" ZYL_API int img_block_minmax_##suffix(const P* pixels, int height, int row_length, int n, \
                                         int rows, int cols, P* min_map, P* max_map) {      \
     return block_minmax<P>(pixels, height, row_length, n, rows, cols, min_map, max_map);   \
   }
@@ -102,7 +102,7 @@ ZYL_BLOCK_MINMAX(u8, uint8_t)
 ZYL_BLOCK_MINMAX(s8, int8_t)
 #undef ZYL_BLOCK_MINMAX
 
-ZYL_API int img_block_variance_u8(const uint8_t* pixels, int /*height*/, int row_length,
+int zyl::matchlib::img_block_variance_u8(const uint8_t* pixels, int /*height*/, int row_length,
                                   const uint8_t* means, int n, int rows, int cols,
                                   uint16_t* out) {
   if (bad_grid_args(pixels, out, row_length, n, rows, cols)) return ML_BAD_ARGUMENT;
@@ -132,5 +132,9 @@ ZYL_API int img_block_variance_u8(const uint8_t* pixels, int /*height*/, int row
   }
   return ML_OK;
 }
+
+extern "C" {
+
+ZYL_API int img_block_variance_u8(const uint8_t* pixels, int arg1, int row_length, const uint8_t* means, int n, int rows, int cols, uint16_t* out) { return zyl::matchlib::img_block_variance_u8(pixels, arg1, row_length, means, n, rows, cols, out); }
 
 }  // extern "C"

@@ -13,6 +13,9 @@
 #include "zylscan/matchlib_frequency.h"
 #include "zylscan/matchlib_stretch.h"
 #include "zylscan/matchlib_window.h"
+#include "matchlib/filter/stretch.h"
+#include "matchlib/image/border_extend.h"
+#include "matchlib/spectral/tiled_filter.h"
 
 namespace zyl::matchlib {
 namespace {
@@ -165,16 +168,16 @@ int pad_spectral(const std::uint8_t* src, std::uint32_t h, std::uint32_t w, std:
     for (std::int64_t x = 0; x < cw; ++x) canvas[y * cw + x] = (y + x) % 2 ? 0 : 255;
   for (std::uint32_t y = 0; y < h; ++y)
     std::memcpy(canvas.get() + (top + y) * cw + left, src + static_cast<std::size_t>(y) * w, w);
-  const int work_size = fftfilt_work_size(32);
+  const int work_size = zyl::matchlib::fftfilt_work_size(32);
   Scratch<std::uint8_t> work(work_size > 0 ? static_cast<std::size_t>(work_size) : 0);
   Scratch<std::uint8_t> filtered(n);
   if (!work || !filtered) return ML_NO_MEMORY;
   if (const int st = fftfilt_run32_u8(filtered.get(), canvas.get(), int(ch), int(cw), 16, work.get(),
-                                      work_size, fftfilt_keep_dominant_cb, nullptr);
+                                      work_size, ::fftfilt_keep_dominant_cb, nullptr);
       st != ML_OK)
     return st;
   std::uint8_t low = 0, high = 255;
-  imgstat_percentile_range(src, int(h), int(w), 1, &low, &high);
+  zyl::matchlib::imgstat_percentile_range(src, int(h), int(w), 1, &low, &high);
   // Histogram of the margin inside the output window, the margins taken as
   // equal on both sides.
   std::int32_t hist[256] = {};
@@ -185,8 +188,8 @@ int pad_spectral(const std::uint8_t* src, std::uint32_t h, std::uint32_t w, std:
       if (whole || x < col_lo || x >= col_hi) ++hist[filtered[y * cw + x]];
   }
   std::uint8_t l2 = 0, h2 = 255;
-  hist_percentile_range(hist, 20, &l2, &h2);
-  imgproc_stretch_range(filtered.get(), int(ch), int(cw), l2, h2, low, high, filtered.get());
+  zyl::matchlib::hist_percentile_range(hist, 20, &l2, &h2);
+  zyl::matchlib::imgproc_stretch_range(filtered.get(), int(ch), int(cw), l2, h2, low, high, filtered.get());
   // Put the source back, blending its two outer rows and columns with the
   // continuation (rows first, so the corners are blended twice).
   for (std::uint32_t y = 0; y < h; ++y)
@@ -282,49 +285,48 @@ int fit_block(const std::uint8_t* src, std::uint32_t h, std::uint32_t w, std::ui
 
 using namespace zyl::matchlib;
 
-extern "C" {
 
-ZYL_API void line_extend_u8(uint8_t* buffer, uint32_t n, uint32_t line, uint32_t new_line) {
+extern "C" ZYL_API void line_extend_u8(uint8_t* buffer, uint32_t n, uint32_t line, uint32_t new_line) {
   if (buffer) line_extend<uint8_t>(buffer, n, line, new_line, 1);
 }
-ZYL_API void line_extend_u16(uint16_t* buffer, uint32_t n, uint32_t line, uint32_t new_line) {
+extern "C" ZYL_API void line_extend_u16(uint16_t* buffer, uint32_t n, uint32_t line, uint32_t new_line) {
   if (buffer) line_extend<uint16_t>(buffer, n, line, new_line, 1);
 }
-ZYL_API void line_extend_strided_u8(uint8_t* buffer, uint32_t n, uint32_t line, uint32_t new_line,
+extern "C" ZYL_API void line_extend_strided_u8(uint8_t* buffer, uint32_t n, uint32_t line, uint32_t new_line,
                                     uint32_t stride) {
   if (buffer) line_extend<uint8_t>(buffer, n, line, new_line, stride);
 }
-ZYL_API void line_extend_strided_u16(uint16_t* buffer, uint32_t n, uint32_t line,
+extern "C" ZYL_API void line_extend_strided_u16(uint16_t* buffer, uint32_t n, uint32_t line,
                                      uint32_t new_line, uint32_t stride) {
   if (buffer) line_extend<uint16_t>(buffer, n, line, new_line, stride);
 }
 
-ZYL_API int img_pad_extend_u8(const uint8_t* src, uint32_t height, uint32_t width,
+int zyl::matchlib::img_pad_extend_u8(const uint8_t* src, uint32_t height, uint32_t width,
                               uint32_t out_height, uint32_t out_width, int32_t row_offset,
                               int32_t column_offset, uint8_t* frame) {
   return pad_extend<uint8_t>(src, height, width, out_height, out_width, row_offset,
                              column_offset, frame);
 }
-ZYL_API int img_pad_extend_u16(const uint16_t* src, uint32_t height, uint32_t width,
+int zyl::matchlib::img_pad_extend_u16(const uint16_t* src, uint32_t height, uint32_t width,
                                uint32_t out_height, uint32_t out_width, int32_t row_offset,
                                int32_t column_offset, uint16_t* frame) {
   return pad_extend<uint16_t>(src, height, width, out_height, out_width, row_offset,
                               column_offset, frame);
 }
 
-ZYL_API int img_pad_profile_u8(const uint8_t* src, uint32_t height, uint32_t width,
+int zyl::matchlib::img_pad_profile_u8(const uint8_t* src, uint32_t height, uint32_t width,
                                uint32_t out_height, uint32_t out_width, int32_t row_offset,
                                int32_t column_offset, uint8_t* frame) {
   return pad_profile(src, height, width, out_height, out_width, row_offset, column_offset, frame);
 }
 
-ZYL_API int img_pad_spectral_u8(const uint8_t* src, uint32_t height, uint32_t width,
+extern "C" ZYL_API int img_pad_spectral_u8(const uint8_t* src, uint32_t height, uint32_t width,
                                 uint32_t out_height, uint32_t out_width, int32_t row_offset,
                                 int32_t column_offset, uint8_t* out) {
   return pad_spectral(src, height, width, out_height, out_width, row_offset, column_offset, out);
 }
 
-ZYL_API int img_fit_to_block_multiple(const uint8_t* src, uint32_t height, uint32_t width,
+int zyl::matchlib::img_fit_to_block_multiple(const uint8_t* src, uint32_t height, uint32_t width,
                                       uint32_t block, int32_t mode, uint8_t** out,
                                       uint32_t* out_height, uint32_t* out_width,
                                       int32_t* row_offset, int32_t* column_offset) {
@@ -332,7 +334,7 @@ ZYL_API int img_fit_to_block_multiple(const uint8_t* src, uint32_t height, uint3
                    column_offset, true);
 }
 
-ZYL_API int img_pad_to_block_multiple(const uint8_t* src, uint32_t height, uint32_t width,
+extern "C" ZYL_API int img_pad_to_block_multiple(const uint8_t* src, uint32_t height, uint32_t width,
                                       uint32_t block, int32_t mode, uint8_t** out,
                                       uint32_t* out_height, uint32_t* out_width,
                                       int32_t* row_offset, int32_t* column_offset) {
@@ -340,9 +342,16 @@ ZYL_API int img_pad_to_block_multiple(const uint8_t* src, uint32_t height, uint3
                    column_offset, false);
 }
 
-ZYL_API void bytes_group_max(uint8_t* array, int32_t length, int32_t group) {
+extern "C" ZYL_API void bytes_group_max(uint8_t* array, int32_t length, int32_t group) {
   if (!array || length <= 0 || group <= 0) return;
   group_max(array, static_cast<std::size_t>(length), static_cast<std::size_t>(group));
 }
+
+extern "C" {
+
+ZYL_API int img_pad_extend_u8(const uint8_t* src, uint32_t height, uint32_t width, uint32_t out_height, uint32_t out_width, int32_t row_offset, int32_t column_offset, uint8_t* frame) { return zyl::matchlib::img_pad_extend_u8(src, height, width, out_height, out_width, row_offset, column_offset, frame); }
+ZYL_API int img_pad_extend_u16(const uint16_t* src, uint32_t height, uint32_t width, uint32_t out_height, uint32_t out_width, int32_t row_offset, int32_t column_offset, uint16_t* frame) { return zyl::matchlib::img_pad_extend_u16(src, height, width, out_height, out_width, row_offset, column_offset, frame); }
+ZYL_API int img_pad_profile_u8(const uint8_t* src, uint32_t height, uint32_t width, uint32_t out_height, uint32_t out_width, int32_t row_offset, int32_t column_offset, uint8_t* frame) { return zyl::matchlib::img_pad_profile_u8(src, height, width, out_height, out_width, row_offset, column_offset, frame); }
+ZYL_API int img_fit_to_block_multiple(const uint8_t* src, uint32_t height, uint32_t width, uint32_t block, int32_t mode, uint8_t** out, uint32_t* out_height, uint32_t* out_width, int32_t* row_offset, int32_t* column_offset) { return zyl::matchlib::img_fit_to_block_multiple(src, height, width, block, mode, out, out_height, out_width, row_offset, column_offset); }
 
 }  // extern "C"

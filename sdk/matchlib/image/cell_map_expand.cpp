@@ -8,6 +8,7 @@
 #include "matchlib/image/pixel_rows.h"
 #include "zylscan/matchlib_cell_map.h"
 #include "zylscan/matchlib_object.h"
+#include "matchlib/image/cell_map_expand.h"
 
 namespace zyl::matchlib {
 namespace {
@@ -88,10 +89,9 @@ inline std::uint8_t angle_step(int a, int b, std::uint32_t s, std::uint32_t n) {
 
 using namespace zyl::matchlib;
 
-extern "C" {
 
 #define ZYL_EXPAND_BILINEAR(suffix, T)                                                        \
-  ZYL_API int img_expand_bilinear_##suffix(const T* map, uint32_t rows, uint32_t cols,        \
+extern "C" ZYL_API int img_expand_bilinear_##suffix(const T* map, uint32_t rows, uint32_t cols,        \
                                            uint32_t n, T* out, uint32_t out_height,           \
                                            uint32_t out_width) {                              \
     return expand_bilinear<T>(map, rows, cols, n, out, out_height, out_width);                \
@@ -102,7 +102,7 @@ ZYL_EXPAND_BILINEAR(u16, uint16_t)
 ZYL_EXPAND_BILINEAR(s16, int16_t)
 #undef ZYL_EXPAND_BILINEAR
 
-ZYL_API int img_expand_bilinear_padded_u8(const uint8_t* map, uint32_t rows, uint32_t cols,
+int zyl::matchlib::img_expand_bilinear_padded_u8(const uint8_t* map, uint32_t rows, uint32_t cols,
                                           uint32_t n, uint8_t fill, uint8_t* out,
                                           uint32_t out_height, uint32_t out_width) {
   if (!map || !out || rows < 1 || cols < 1 || n < 1) return ML_BAD_ARGUMENT;
@@ -130,7 +130,7 @@ ZYL_API int img_expand_bilinear_padded_u8(const uint8_t* map, uint32_t rows, uin
   return ML_OK;
 }
 
-ZYL_API int img_expand_bilinear_angle8(const uint8_t* map, uint32_t rows, uint32_t cols,
+int zyl::matchlib::img_expand_bilinear_angle8(const uint8_t* map, uint32_t rows, uint32_t cols,
                                        uint32_t n, uint8_t* out, uint32_t out_height,
                                        uint32_t out_width) {
   ExpandGeometry g;
@@ -153,7 +153,7 @@ ZYL_API int img_expand_bilinear_angle8(const uint8_t* map, uint32_t rows, uint32
   return ML_OK;
 }
 
-ZYL_API uint8_t img_sample_bilinear_u8(int32_t x, int32_t y, const uint8_t* map, uint32_t rows,
+uint8_t zyl::matchlib::img_sample_bilinear_u8(int32_t x, int32_t y, const uint8_t* map, uint32_t rows,
                                        uint32_t cols, uint32_t n) {
   if (!map || rows == 0 || cols == 0 || n == 0) return 0;
   const int64_t half = n / 2;
@@ -168,5 +168,11 @@ ZYL_API uint8_t img_sample_bilinear_u8(int32_t x, int32_t y, const uint8_t* map,
   if (right && below) sum += cell(cy + 1, cx + 1) * fx * fy;
   return static_cast<uint8_t>(sum / (int64_t{n} * n));
 }
+
+extern "C" {
+
+ZYL_API int img_expand_bilinear_padded_u8(const uint8_t* map, uint32_t rows, uint32_t cols, uint32_t n, uint8_t fill, uint8_t* out, uint32_t out_height, uint32_t out_width) { return zyl::matchlib::img_expand_bilinear_padded_u8(map, rows, cols, n, fill, out, out_height, out_width); }
+ZYL_API int img_expand_bilinear_angle8(const uint8_t* map, uint32_t rows, uint32_t cols, uint32_t n, uint8_t* out, uint32_t out_height, uint32_t out_width) { return zyl::matchlib::img_expand_bilinear_angle8(map, rows, cols, n, out, out_height, out_width); }
+ZYL_API uint8_t img_sample_bilinear_u8(int32_t x, int32_t y, const uint8_t* map, uint32_t rows, uint32_t cols, uint32_t n) { return zyl::matchlib::img_sample_bilinear_u8(x, y, map, rows, cols, n); }
 
 }  // extern "C"

@@ -11,6 +11,9 @@
 #include "zylscan/matchlib_fixed.h"
 #include "zylscan/matchlib_image_ops.h"
 #include "zylscan/matchlib_object.h"
+#include "matchlib/core/array_stats.h"
+#include "matchlib/core/fixed_math.h"
+#include "matchlib/image/disc_fit.h"
 
 namespace zyl::matchlib {
 namespace {
@@ -29,13 +32,13 @@ bool ring_histogram(const std::uint8_t* px, int h, int w, int row, int col, int 
   std::uint8_t ring[kDirections], detrended[kDirections], smooth[kDirections];
   int n = 0;
   for (int d = 0; d < kDirections; ++d) {
-    const int y = row + ((r * fx_sin256(d)) >> 14);
-    const int x = col + ((r * fx_cos256(d)) >> 14);
+    const int y = row + ((r * zyl::matchlib::fx_sin256(d)) >> 14);
+    const int x = col + ((r * zyl::matchlib::fx_cos256(d)) >> 14);
     if (y < 0 || x < 0 || y >= h || x >= w) continue;
     ring[n++] = px[std::size_t(y) * w + x];
   }
-  if (array_circular_detrend_u8(ring, n, 4, detrended) != ML_OK ||
-      array_circular_mean_u8(detrended, n, 1, smooth) != ML_OK)
+  if (zyl::matchlib::array_circular_detrend_u8(ring, n, 4, detrended) != ML_OK ||
+      zyl::matchlib::array_circular_mean_u8(detrended, n, 1, smooth) != ML_OK)
     return false;
   hist.fill(0);
   for (int k = 0; k + 1 < n; ++k) {
@@ -83,9 +86,8 @@ int largest_steady_radius(const std::uint8_t* px, int h, int w, int row, int col
 
 using namespace zyl::matchlib;
 
-extern "C" {
 
-ZYL_API int img_fit_disc(const uint8_t* pixels, int height, int width, int min_radius,
+int zyl::matchlib::img_fit_disc(const uint8_t* pixels, int height, int width, int min_radius,
                          int max_radius, int centre_column, int centre_row, int search_radius,
                          int threshold, uint8_t* out_map, int* out_column, int* out_row,
                          int* out_radius) {
@@ -118,5 +120,9 @@ ZYL_API int img_fit_disc(const uint8_t* pixels, int height, int width, int min_r
   }
   return ML_OK;
 }
+
+extern "C" {
+
+ZYL_API int img_fit_disc(const uint8_t* pixels, int height, int width, int min_radius, int max_radius, int centre_column, int centre_row, int search_radius, int threshold, uint8_t* out_map, int* out_column, int* out_row, int* out_radius) { return zyl::matchlib::img_fit_disc(pixels, height, width, min_radius, max_radius, centre_column, centre_row, search_radius, threshold, out_map, out_column, out_row, out_radius); }
 
 }  // extern "C"

@@ -8,6 +8,7 @@
 #include "matchlib/image/weighted_mean3x3.h"
 #include "zylscan/matchlib_filters3x3.h"
 #include "zylscan/matchlib_object.h"
+#include "matchlib/image/filters3x3.h"
 
 namespace zyl::matchlib {
 namespace {
@@ -50,10 +51,9 @@ int masked_mean3x3(const T* src, const std::uint8_t* mask, std::uint32_t h, std:
 
 using namespace zyl::matchlib;
 
-extern "C" {
 
 #define ZYL_WEIGHTED_MEAN(suffix, T)                                                       \
-  ZYL_API int filter_weighted_mean3x3_##suffix(const T* src, uint32_t height, uint32_t width, \
+extern "C" ZYL_API int filter_weighted_mean3x3_##suffix(const T* src, uint32_t height, uint32_t width, \
                                                const uint8_t* weights, T* dst) {           \
     return weighted_mean3x3<T>(src, height, width, weights, dst);                          \
   }
@@ -62,7 +62,7 @@ ZYL_WEIGHTED_MEAN(s32, int32_t)
 #undef ZYL_WEIGHTED_MEAN
 
 #define ZYL_MASKED_MEAN(suffix, T)                                                            \
-  ZYL_API int filter_masked_mean3x3_##suffix(const T* src, const uint8_t* mask, uint32_t height, \
+extern "C" ZYL_API int filter_masked_mean3x3_##suffix(const T* src, const uint8_t* mask, uint32_t height, \
                                              uint32_t width, T* dst) {                        \
     return masked_mean3x3<T>(src, mask, height, width, dst);                                  \
   }
@@ -72,7 +72,7 @@ ZYL_MASKED_MEAN(s8, int8_t)
 ZYL_MASKED_MEAN(s16, int16_t)
 #undef ZYL_MASKED_MEAN
 
-ZYL_API int filter_frame_mean3x3_u8(const uint8_t* src, uint32_t height, uint32_t width,
+int zyl::matchlib::filter_frame_mean3x3_u8(const uint8_t* src, uint32_t height, uint32_t width,
                                     uint32_t n, uint8_t fill, uint8_t* dst) {
   if (n == 0) return ML_OK;
   // The frame must leave an inner image: a wider one would run past the row.
@@ -105,7 +105,7 @@ ZYL_API int filter_frame_mean3x3_u8(const uint8_t* src, uint32_t height, uint32_
   return ML_OK;
 }
 
-ZYL_API int filter_frame_extrapolate_u8(const uint8_t* src, uint32_t height, uint32_t width,
+int zyl::matchlib::filter_frame_extrapolate_u8(const uint8_t* src, uint32_t height, uint32_t width,
                                         uint32_t n, uint8_t* dst) {
   if (n >= height / 2 || n >= width / 2) return ML_BAD_ARGUMENT;
   if (!src || !dst) return ML_BAD_ARGUMENT;
@@ -145,7 +145,7 @@ ZYL_API int filter_frame_extrapolate_u8(const uint8_t* src, uint32_t height, uin
   return ML_OK;
 }
 
-ZYL_API int filter_sharpen3x3_u8(const uint8_t* src, int32_t height, int32_t width,
+int zyl::matchlib::filter_sharpen3x3_u8(const uint8_t* src, int32_t height, int32_t width,
                                  uint8_t strength, uint8_t* dst) {
   if (!src || !dst || height < 1 || width < 1) return ML_BAD_ARGUMENT;
   const uint32_t h = static_cast<uint32_t>(height), w = static_cast<uint32_t>(width);
@@ -171,7 +171,7 @@ ZYL_API int filter_sharpen3x3_u8(const uint8_t* src, int32_t height, int32_t wid
   return ML_OK;
 }
 
-ZYL_API int filter_row_smooth121_u8(const uint8_t* src, uint32_t height, uint32_t width,
+extern "C" ZYL_API int filter_row_smooth121_u8(const uint8_t* src, uint32_t height, uint32_t width,
                                     uint32_t flags, uint8_t* dst) {
   if (!src || !dst || height < 2) return ML_BAD_ARGUMENT;
   const uint32_t h = height, w = width;
@@ -196,7 +196,7 @@ ZYL_API int filter_row_smooth121_u8(const uint8_t* src, uint32_t height, uint32_
   return ML_OK;
 }
 
-ZYL_API int filter_fill_pits_u8(const uint8_t* src, uint32_t height, uint32_t width,
+int zyl::matchlib::filter_fill_pits_u8(const uint8_t* src, uint32_t height, uint32_t width,
                                 uint8_t threshold, uint8_t* dst) {
   if (!src || !dst) return ML_BAD_ARGUMENT;
   const uint32_t h = height, w = width;
@@ -240,5 +240,12 @@ ZYL_API int filter_fill_pits_u8(const uint8_t* src, uint32_t height, uint32_t wi
     }
   return ML_OK;
 }
+
+extern "C" {
+
+ZYL_API int filter_frame_mean3x3_u8(const uint8_t* src, uint32_t height, uint32_t width, uint32_t n, uint8_t fill, uint8_t* dst) { return zyl::matchlib::filter_frame_mean3x3_u8(src, height, width, n, fill, dst); }
+ZYL_API int filter_frame_extrapolate_u8(const uint8_t* src, uint32_t height, uint32_t width, uint32_t n, uint8_t* dst) { return zyl::matchlib::filter_frame_extrapolate_u8(src, height, width, n, dst); }
+ZYL_API int filter_sharpen3x3_u8(const uint8_t* src, int32_t height, int32_t width, uint8_t strength, uint8_t* dst) { return zyl::matchlib::filter_sharpen3x3_u8(src, height, width, strength, dst); }
+ZYL_API int filter_fill_pits_u8(const uint8_t* src, uint32_t height, uint32_t width, uint8_t threshold, uint8_t* dst) { return zyl::matchlib::filter_fill_pits_u8(src, height, width, threshold, dst); }
 
 }  // extern "C"

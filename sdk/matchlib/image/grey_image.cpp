@@ -10,6 +10,9 @@
 
 #include "zylscan/matchlib_object.h"
 #include "zylscan/matchlib_reorient.h"
+#include "matchlib/core/finger_info.h"
+#include "matchlib/image/mask_plane.h"
+#include "matchlib/image/reorient.h"
 
 namespace zyl::matchlib {
 
@@ -35,7 +38,7 @@ GrayImage* new_record(int height, int width, int resolution_y, int resolution_x,
   img->stats = kUnsetStatistics;
   img->stored_quality = -1;
   img->capacity = static_cast<std::int32_t>(pixel_count(img));
-  img->destroy = image_destroy;
+  img->destroy = ::image_destroy;
   return img;
 }
 
@@ -66,7 +69,7 @@ bool copy_attributes(const GrayImage* src, GrayImage* dst) {
   dst->source_window = copy_window(src->source_window, failed);
   if (failed) return false;
   if (src->finger_info) {
-    dst->finger_info = finger_info_copy(src->finger_info);
+    dst->finger_info = zyl::matchlib::finger_info_copy(src->finger_info);
     if (!dst->finger_info) return false;
   }
   return true;
@@ -77,9 +80,8 @@ bool copy_attributes(const GrayImage* src, GrayImage* dst) {
 
 using namespace zyl::matchlib;
 
-extern "C" {
 
-ZYL_API GrayImage* image_create_general(int height, int width, int resolution_y,
+GrayImage* zyl::matchlib::image_create_general(int height, int width, int resolution_y,
                                         int resolution_x, uint8_t* pixels, int impression_type,
                                         int32_t capacity, int read_only,
                                         ImageUserRelease release, void* user, int copy) {
@@ -94,7 +96,7 @@ ZYL_API GrayImage* image_create_general(int height, int width, int resolution_y,
     // malloc(0) may answer null; an empty image still gets a buffer.
     img->pixels = static_cast<std::uint8_t*>(ml_malloc(capacity ? capacity : 1));
     if (!img->pixels) {
-      image_destroy(img);
+      zyl::matchlib::image_destroy(img);
       return nullptr;
     }
     std::memset(img->pixels, 255, capacity);
@@ -110,71 +112,71 @@ ZYL_API GrayImage* image_create_general(int height, int width, int resolution_y,
   return img;
 }
 
-ZYL_API GrayImage* image_wrap_general(int height, int width, int resolution_y, int resolution_x,
+GrayImage* zyl::matchlib::image_wrap_general(int height, int width, int resolution_y, int resolution_x,
                                       uint8_t* pixels, int impression_type, int32_t capacity,
                                       int writable, ImageUserRelease release, void* user) {
-  return image_create_general(height, width, resolution_y, resolution_x, pixels,
+  return zyl::matchlib::image_create_general(height, width, resolution_y, resolution_x, pixels,
                               impression_type, capacity, writable ? 0 : 1, release, user, 0);
 }
 
-ZYL_API GrayImage* image_create(int height, int width, int resolution_y, int resolution_x,
+GrayImage* zyl::matchlib::image_create(int height, int width, int resolution_y, int resolution_x,
                                 const uint8_t* pixels, int impression_type) {
-  return image_create_general(height, width, resolution_y, resolution_x,
+  return zyl::matchlib::image_create_general(height, width, resolution_y, resolution_x,
                               const_cast<uint8_t*>(pixels), impression_type, 0, 0, nullptr,
                               nullptr, 1);
 }
 
-ZYL_API GrayImage* image_wrap(int height, int width, int resolution_y, int resolution_x,
+extern "C" ZYL_API GrayImage* image_wrap(int height, int width, int resolution_y, int resolution_x,
                               uint8_t* pixels, int impression_type) {
-  return image_wrap_general(height, width, resolution_y, resolution_x, pixels, impression_type,
+  return zyl::matchlib::image_wrap_general(height, width, resolution_y, resolution_x, pixels, impression_type,
                             0, 0, nullptr, nullptr);
 }
 
-ZYL_API GrayImage* image_create_with_mask(int height, int width, int resolution_y,
+extern "C" ZYL_API GrayImage* image_create_with_mask(int height, int width, int resolution_y,
                                           int resolution_x, const uint8_t* pixels,
                                           int impression_type, MaskPlane* mask) {
   // A plane must cover the image cell for cell; another size is refused
   // rather than letting every later mask read run past the plane.
   if (mask && (mask->height != height || mask->width != width)) return nullptr;
   GrayImage* img =
-      image_create(height, width, resolution_y, resolution_x, pixels, impression_type);
-  if (img) img->mask = mask_retain(mask);
+      zyl::matchlib::image_create(height, width, resolution_y, resolution_x, pixels, impression_type);
+  if (img) img->mask = zyl::matchlib::mask_retain(mask);
   return img;
 }
 
-ZYL_API GrayImage* image_create_oriented(int height, int width, int resolution_y,
+extern "C" ZYL_API GrayImage* image_create_oriented(int height, int width, int resolution_y,
                                          int resolution_x, const uint8_t* pixels,
                                          int impression_type, int orientation) {
   const bool quarter =
       orientation == IMG_ORIENT_QUARTER_CW || orientation == IMG_ORIENT_QUARTER_CCW;
   GrayImage* img =
-      quarter ? image_create(width, height, resolution_x, resolution_y, nullptr, impression_type)
-              : image_create(height, width, resolution_y, resolution_x, nullptr, impression_type);
+      quarter ? zyl::matchlib::image_create(width, height, resolution_x, resolution_y, nullptr, impression_type)
+              : zyl::matchlib::image_create(height, width, resolution_y, resolution_x, nullptr, impression_type);
   if (img && pixels && pixel_count(img))
-    img_flip_rotate_u8(pixels, height, width, orientation, img->pixels);
+    zyl::matchlib::img_flip_rotate_u8(pixels, height, width, orientation, img->pixels);
   return img;
 }
 
-ZYL_API GrayImage* image_copy_header(const GrayImage* image) {
+GrayImage* zyl::matchlib::image_copy_header(const GrayImage* image) {
   if (!image) return nullptr;
   GrayImage* img = new_record(image->height, image->width, image->resolution_y,
                               image->resolution_x, image->impression_type);
   if (!img) return nullptr;
   if (!copy_attributes(image, img)) {
-    image_destroy(img);
+    zyl::matchlib::image_destroy(img);
     return nullptr;
   }
   return img;
 }
 
-ZYL_API GrayImage* image_clone(const GrayImage* image) {
+GrayImage* zyl::matchlib::image_clone(const GrayImage* image) {
   if (!image) return nullptr;
-  GrayImage* img = image_copy_header(image);
+  GrayImage* img = zyl::matchlib::image_copy_header(image);
   if (!img) return nullptr;
   const std::size_t n = pixel_count(image);
   img->pixels = static_cast<std::uint8_t*>(ml_malloc(n ? n : 1));
   if (!img->pixels) {
-    image_destroy(img);
+    zyl::matchlib::image_destroy(img);
     return nullptr;
   }
   // An image whose pixels were handed back clones as white.
@@ -183,21 +185,21 @@ ZYL_API GrayImage* image_clone(const GrayImage* image) {
   else
     std::memset(img->pixels, 255, n);
   if (image->mask) {
-    img->mask = mask_clone(image->mask);
+    img->mask = zyl::matchlib::mask_clone(image->mask);
     if (!img->mask) {
-      image_destroy(img);
+      zyl::matchlib::image_destroy(img);
       return nullptr;
     }
   }
   return img;
 }
 
-ZYL_API GrayImage* image_retain(GrayImage* image) {
+GrayImage* zyl::matchlib::image_retain(GrayImage* image) {
   if (image) ++image->refcount;
   return image;
 }
 
-ZYL_API void image_release(GrayImage* image) {
+void zyl::matchlib::image_release(GrayImage* image) {
   if (!image) return;
   if (image->refcount <= 1) {
     if (image->destroy) image->destroy(image);
@@ -206,12 +208,12 @@ ZYL_API void image_release(GrayImage* image) {
   --image->refcount;
 }
 
-ZYL_API void image_destroy(GrayImage* image) {
+void zyl::matchlib::image_destroy(GrayImage* image) {
   if (!image) return;
   if (image->user_release) image->user_release(image->user_data);
   if (!image->borrowed) std::free(image->pixels);
-  mask_release(image->mask);
-  finger_info_release(image->finger_info);
+  zyl::matchlib::mask_release(image->mask);
+  zyl::matchlib::finger_info_release(image->finger_info);
   std::free(image->source_window);
   std::free(image->kept_map_10);
   std::free(image->kept_map_02);
@@ -220,90 +222,90 @@ ZYL_API void image_destroy(GrayImage* image) {
   std::free(image);
 }
 
-ZYL_API int32_t object_refcount(const void* object) {
+extern "C" ZYL_API int32_t object_refcount(const void* object) {
   if (!object) return 0;
   std::int32_t count;
   std::memcpy(&count, object, sizeof count);
   return count;
 }
 
-ZYL_API int image_height(const GrayImage* image) { return image ? image->height : 0; }
-ZYL_API int image_width(const GrayImage* image) { return image ? image->width : 0; }
-ZYL_API uint32_t image_pixel_count(const GrayImage* image) {
+int zyl::matchlib::image_height(const GrayImage* image) { return image ? image->height : 0; }
+int zyl::matchlib::image_width(const GrayImage* image) { return image ? image->width : 0; }
+uint32_t zyl::matchlib::image_pixel_count(const GrayImage* image) {
   return static_cast<uint32_t>(pixel_count(image));
 }
-ZYL_API int32_t image_capacity(const GrayImage* image) {
+extern "C" ZYL_API int32_t image_capacity(const GrayImage* image) {
   if (!image) return 0;
   return image->capacity ? image->capacity : static_cast<int32_t>(pixel_count(image));
 }
-ZYL_API int image_resolution_y(const GrayImage* image) { return image ? image->resolution_y : 0; }
-ZYL_API int image_resolution_x(const GrayImage* image) { return image ? image->resolution_x : 0; }
-ZYL_API int image_resolution(const GrayImage* image) {
+int zyl::matchlib::image_resolution_y(const GrayImage* image) { return image ? image->resolution_y : 0; }
+int zyl::matchlib::image_resolution_x(const GrayImage* image) { return image ? image->resolution_x : 0; }
+int zyl::matchlib::image_resolution(const GrayImage* image) {
   return image && image->resolution_y == image->resolution_x ? image->resolution_y : 0;
 }
-ZYL_API int image_impression_type(const GrayImage* image) {
+int zyl::matchlib::image_impression_type(const GrayImage* image) {
   return image ? image->impression_type : IMAGE_NULL_IMPRESSION_TYPE;
 }
-ZYL_API uint8_t* image_pixels(const GrayImage* image) { return image ? image->pixels : nullptr; }
-ZYL_API MaskPlane* image_mask_plane(const GrayImage* image) {
+uint8_t* zyl::matchlib::image_pixels(const GrayImage* image) { return image ? image->pixels : nullptr; }
+MaskPlane* zyl::matchlib::image_mask_plane(const GrayImage* image) {
   return image ? image->mask : nullptr;
 }
 
-ZYL_API MaskPlane* image_mask_plane_ensure(GrayImage* image) {
+MaskPlane* zyl::matchlib::image_mask_plane_ensure(GrayImage* image) {
   if (!image) return nullptr;
-  if (!image->mask) image->mask = mask_create(image->height, image->width);
+  if (!image->mask) image->mask = zyl::matchlib::mask_create(image->height, image->width);
   return image->mask;
 }
 
-ZYL_API void image_set_mask_plane(GrayImage* image, MaskPlane* plane) {
+void zyl::matchlib::image_set_mask_plane(GrayImage* image, MaskPlane* plane) {
   if (!image) return;
   // See image_create_with_mask: a plane of another size is refused.
   if (plane && (plane->height != image->height || plane->width != image->width)) return;
-  mask_retain(plane);
-  mask_release(image->mask);
+  zyl::matchlib::mask_retain(plane);
+  zyl::matchlib::mask_release(image->mask);
   image->mask = plane;
 }
 
-ZYL_API uint32_t image_flag_word(const GrayImage* image) { return image ? image->flag_word : 0; }
-ZYL_API void image_set_flag_word(GrayImage* image, uint32_t value) {
+uint32_t zyl::matchlib::image_flag_word(const GrayImage* image) { return image ? image->flag_word : 0; }
+extern "C" ZYL_API void image_set_flag_word(GrayImage* image, uint32_t value) {
   if (image) image->flag_word = value;
 }
-ZYL_API int image_property_byte(const GrayImage* image) {
+int zyl::matchlib::image_property_byte(const GrayImage* image) {
   return image ? image->property_byte : 0;
 }
-ZYL_API int image_set_property_byte(GrayImage* image, int value) {
+int zyl::matchlib::image_set_property_byte(GrayImage* image, int value) {
   if (!image) return 0;
   if (value < 0 || value >= 32) return 1;
   image->property_byte = static_cast<std::uint8_t>(value);
   return 0;
 }
 
-ZYL_API FingerInfo* image_finger_info(const GrayImage* image) {
-  return image && image->finger_info ? image->finger_info : finger_info_default();
+FingerInfo* zyl::matchlib::image_finger_info(const GrayImage* image) {
+  return image && image->finger_info ? image->finger_info : zyl::matchlib::finger_info_default();
 }
 
-ZYL_API FingerInfo* image_set_finger_info(GrayImage* image, FingerInfo* info) {
+extern "C" ZYL_API FingerInfo* image_set_finger_info(GrayImage* image, FingerInfo* info) {
   if (!image) return info;
-  finger_info_retain(info);
-  finger_info_release(image->finger_info);
+  zyl::matchlib::finger_info_retain(info);
+  zyl::matchlib::finger_info_release(image->finger_info);
   image->finger_info = info;
   return info;
 }
 
-ZYL_API uint16_t image_stored_quality(const GrayImage* image) {
+uint16_t zyl::matchlib::image_stored_quality(const GrayImage* image) {
   return image ? static_cast<uint16_t>(image->stored_quality) : 0;
 }
-ZYL_API void image_set_stored_quality(GrayImage* image, uint16_t value) {
+void zyl::matchlib::image_set_stored_quality(GrayImage* image, uint16_t value) {
   if (image) image->stored_quality = static_cast<int16_t>(value);
 }
-ZYL_API int image_is_writable(const GrayImage* image) {
+int zyl::matchlib::image_is_writable(const GrayImage* image) {
   return image && !image->read_only ? 1 : 0;
 }
-ZYL_API void image_set_writable(GrayImage* image, int writable) {
+extern "C" ZYL_API void image_set_writable(GrayImage* image, int writable) {
   if (image) image->read_only = writable ? 0 : 1;
 }
 
-ZYL_API int image_usable_mask_bytes(const GrayImage* image, uint8_t** out_map) {
+int zyl::matchlib::image_usable_mask_bytes(const GrayImage* image, uint8_t** out_map) {
   if (!image) return ML_OK;
   if (!out_map) return ML_BAD_ARGUMENT;
   *out_map = nullptr;
@@ -311,38 +313,38 @@ ZYL_API int image_usable_mask_bytes(const GrayImage* image, uint8_t** out_map) {
   auto* map = static_cast<std::uint8_t*>(ml_malloc(n ? n : 1));
   if (!map) return ML_NO_MEMORY;
   if (image->mask)
-    mask_to_valid_bytes(image->mask, map);
+    zyl::matchlib::mask_to_valid_bytes(image->mask, map);
   else
     std::memset(map, 255, n);
   *out_map = map;
   return ML_OK;
 }
 
-ZYL_API int image_begin_use(GrayImage* image) {
+extern "C" ZYL_API int image_begin_use(GrayImage* image) {
   if (!image) return 0;
   const int previous = image->lifecycle;
   if (previous == IMAGE_STATE_NEW) image->lifecycle = IMAGE_STATE_IN_USE;
   return previous;
 }
 
-ZYL_API int image_end_use(GrayImage* image) {
+extern "C" ZYL_API int image_end_use(GrayImage* image) {
   if (!image) return 0;
   const int previous = image->lifecycle;
   if (previous == IMAGE_STATE_IN_USE) image->lifecycle = IMAGE_STATE_FINISHED;
   return previous;
 }
 
-ZYL_API void image_mark_releasable(GrayImage* image) {
+void zyl::matchlib::image_mark_releasable(GrayImage* image) {
   if (image) image->lifecycle = IMAGE_STATE_FINISHED;
 }
 
-ZYL_API int image_is_finished(const GrayImage* image) {
+extern "C" ZYL_API int image_is_finished(const GrayImage* image) {
   return image && image->lifecycle == IMAGE_STATE_FINISHED ? 1 : 0;
 }
 
-ZYL_API int image_release_pixels(GrayImage* image, ImageUserRelease deallocator) {
+int zyl::matchlib::image_release_pixels(GrayImage* image, ImageUserRelease deallocator) {
   if (!image || image->refcount != 1 || image->lifecycle != IMAGE_STATE_FINISHED) return 0;
-  mask_release(image->mask);
+  zyl::matchlib::mask_release(image->mask);
   image->mask = nullptr;
   if (!image->pixels) return 0;
   if (deallocator) {
@@ -364,5 +366,37 @@ ZYL_API int image_release_pixels(GrayImage* image, ImageUserRelease deallocator)
   image->pixels = nullptr;
   return 1;
 }
+
+extern "C" {
+
+ZYL_API GrayImage* image_create_general(int height, int width, int resolution_y, int resolution_x, uint8_t* pixels, int impression_type, int32_t capacity, int read_only, ImageUserRelease release, void* user, int copy) { return zyl::matchlib::image_create_general(height, width, resolution_y, resolution_x, pixels, impression_type, capacity, read_only, release, user, copy); }
+ZYL_API GrayImage* image_wrap_general(int height, int width, int resolution_y, int resolution_x, uint8_t* pixels, int impression_type, int32_t capacity, int writable, ImageUserRelease release, void* user) { return zyl::matchlib::image_wrap_general(height, width, resolution_y, resolution_x, pixels, impression_type, capacity, writable, release, user); }
+ZYL_API GrayImage* image_create(int height, int width, int resolution_y, int resolution_x, const uint8_t* pixels, int impression_type) { return zyl::matchlib::image_create(height, width, resolution_y, resolution_x, pixels, impression_type); }
+ZYL_API GrayImage* image_copy_header(const GrayImage* image) { return zyl::matchlib::image_copy_header(image); }
+ZYL_API GrayImage* image_clone(const GrayImage* image) { return zyl::matchlib::image_clone(image); }
+ZYL_API GrayImage* image_retain(GrayImage* image) { return zyl::matchlib::image_retain(image); }
+ZYL_API void image_release(GrayImage* image) { zyl::matchlib::image_release(image); }
+ZYL_API void image_destroy(GrayImage* image) { zyl::matchlib::image_destroy(image); }
+ZYL_API int image_height(const GrayImage* image) { return zyl::matchlib::image_height(image); }
+ZYL_API int image_width(const GrayImage* image) { return zyl::matchlib::image_width(image); }
+ZYL_API uint32_t image_pixel_count(const GrayImage* image) { return zyl::matchlib::image_pixel_count(image); }
+ZYL_API int image_resolution_y(const GrayImage* image) { return zyl::matchlib::image_resolution_y(image); }
+ZYL_API int image_resolution_x(const GrayImage* image) { return zyl::matchlib::image_resolution_x(image); }
+ZYL_API int image_resolution(const GrayImage* image) { return zyl::matchlib::image_resolution(image); }
+ZYL_API int image_impression_type(const GrayImage* image) { return zyl::matchlib::image_impression_type(image); }
+ZYL_API uint8_t* image_pixels(const GrayImage* image) { return zyl::matchlib::image_pixels(image); }
+ZYL_API MaskPlane* image_mask_plane(const GrayImage* image) { return zyl::matchlib::image_mask_plane(image); }
+ZYL_API MaskPlane* image_mask_plane_ensure(GrayImage* image) { return zyl::matchlib::image_mask_plane_ensure(image); }
+ZYL_API void image_set_mask_plane(GrayImage* image, MaskPlane* plane) { zyl::matchlib::image_set_mask_plane(image, plane); }
+ZYL_API uint32_t image_flag_word(const GrayImage* image) { return zyl::matchlib::image_flag_word(image); }
+ZYL_API int image_property_byte(const GrayImage* image) { return zyl::matchlib::image_property_byte(image); }
+ZYL_API int image_set_property_byte(GrayImage* image, int value) { return zyl::matchlib::image_set_property_byte(image, value); }
+ZYL_API FingerInfo* image_finger_info(const GrayImage* image) { return zyl::matchlib::image_finger_info(image); }
+ZYL_API uint16_t image_stored_quality(const GrayImage* image) { return zyl::matchlib::image_stored_quality(image); }
+ZYL_API void image_set_stored_quality(GrayImage* image, uint16_t value) { zyl::matchlib::image_set_stored_quality(image, value); }
+ZYL_API int image_is_writable(const GrayImage* image) { return zyl::matchlib::image_is_writable(image); }
+ZYL_API int image_usable_mask_bytes(const GrayImage* image, uint8_t** out_map) { return zyl::matchlib::image_usable_mask_bytes(image, out_map); }
+ZYL_API void image_mark_releasable(GrayImage* image) { zyl::matchlib::image_mark_releasable(image); }
+ZYL_API int image_release_pixels(GrayImage* image, ImageUserRelease deallocator) { return zyl::matchlib::image_release_pixels(image, deallocator); }
 
 }  // extern "C"

@@ -10,6 +10,47 @@
 #include "matchlib/image/mask_plane.h"
 #include "zylscan/matchlib_image.h"
 
+// Bodies of exported functions, called directly inside the library.
+namespace zyl::matchlib {
+
+GrayImage* image_create_general(int height, int width, int resolution_y,
+                                        int resolution_x, uint8_t* pixels, int impression_type,
+                                        int32_t capacity, int read_only,
+                                        ImageUserRelease release, void* user, int copy);
+GrayImage* image_wrap_general(int height, int width, int resolution_y, int resolution_x,
+                                      uint8_t* pixels, int impression_type, int32_t capacity,
+                                      int writable, ImageUserRelease release, void* user);
+GrayImage* image_create(int height, int width, int resolution_y, int resolution_x,
+                                const uint8_t* pixels, int impression_type);
+GrayImage* image_copy_header(const GrayImage* image);
+GrayImage* image_clone(const GrayImage* image);
+GrayImage* image_retain(GrayImage* image);
+void image_release(GrayImage* image);
+void image_destroy(GrayImage* image);
+int image_height(const GrayImage* image);
+int image_width(const GrayImage* image);
+uint32_t image_pixel_count(const GrayImage* image);
+int image_resolution_y(const GrayImage* image);
+int image_resolution_x(const GrayImage* image);
+int image_resolution(const GrayImage* image);
+int image_impression_type(const GrayImage* image);
+uint8_t* image_pixels(const GrayImage* image);
+MaskPlane* image_mask_plane(const GrayImage* image);
+MaskPlane* image_mask_plane_ensure(GrayImage* image);
+void image_set_mask_plane(GrayImage* image, MaskPlane* plane);
+uint32_t image_flag_word(const GrayImage* image);
+int image_property_byte(const GrayImage* image);
+int image_set_property_byte(GrayImage* image, int value);
+FingerInfo* image_finger_info(const GrayImage* image);
+uint16_t image_stored_quality(const GrayImage* image);
+void image_set_stored_quality(GrayImage* image, uint16_t value);
+int image_is_writable(const GrayImage* image);
+int image_usable_mask_bytes(const GrayImage* image, uint8_t** out_map);
+void image_mark_releasable(GrayImage* image);
+int image_release_pixels(GrayImage* image, ImageUserRelease deallocator);
+
+}  // namespace zyl::matchlib
+
 // The nine cached whole-image statistics, -1 until computed.
 struct ImageStatistics {
   std::int32_t quality;
@@ -61,8 +102,8 @@ namespace zyl::matchlib {
 
 template <>
 struct RefTraits<GrayImage> {
-  static void retain(GrayImage* i) { image_retain(i); }
-  static void release(GrayImage* i) { image_release(i); }
+  static void retain(GrayImage* i) { zyl::matchlib::image_retain(i); }
+  static void release(GrayImage* i) { zyl::matchlib::image_release(i); }
 };
 
 inline std::size_t pixel_count(const GrayImage* i) {

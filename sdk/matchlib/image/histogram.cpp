@@ -6,6 +6,8 @@
 #include "zylscan/matchlib_fixed.h"
 #include "zylscan/matchlib_histogram.h"
 #include "zylscan/matchlib_object.h"
+#include "matchlib/core/fixed_math.h"
+#include "matchlib/image/histogram.h"
 
 namespace zyl::matchlib {
 namespace {
@@ -77,9 +79,8 @@ std::uint64_t variance_x16_wide(const int32_t* hist, uint8_t centre) {
 
 using namespace zyl::matchlib;
 
-extern "C" {
 
-ZYL_API void hist_build_u8(const uint8_t* pixels, int height, int width, int32_t* hist) {
+void zyl::matchlib::hist_build_u8(const uint8_t* pixels, int height, int width, int32_t* hist) {
   if (!hist) return;
   std::memset(hist, 0, 256 * sizeof(int32_t));
   if (!pixels) return;
@@ -87,7 +88,7 @@ ZYL_API void hist_build_u8(const uint8_t* pixels, int height, int width, int32_t
   for (std::size_t k = 0; k < n; ++k) ++hist[pixels[k]];
 }
 
-ZYL_API void hist_build_s8(const int8_t* pixels, int height, int width, int32_t* hist) {
+void zyl::matchlib::hist_build_s8(const int8_t* pixels, int height, int width, int32_t* hist) {
   if (!hist) return;
   std::memset(hist, 0, 256 * sizeof(int32_t));
   if (!pixels) return;
@@ -95,7 +96,7 @@ ZYL_API void hist_build_s8(const int8_t* pixels, int height, int width, int32_t*
   for (std::size_t k = 0; k < n; ++k) ++hist[128 + pixels[k]];
 }
 
-ZYL_API void hist_build_bits_u8(const uint8_t* pixels, int height, int width, int bits,
+extern "C" ZYL_API void hist_build_bits_u8(const uint8_t* pixels, int height, int width, int bits,
                                 int32_t* hist) {
   // Bins for 1 .. 8 bits; other widths have no bins to count into.
   if (!hist || bits < 1 || bits > 8) return;
@@ -107,69 +108,81 @@ ZYL_API void hist_build_bits_u8(const uint8_t* pixels, int height, int width, in
 
 // An empty histogram gives 0 from every statistic; the guard lives here so
 // that no caller divides by zero.
-ZYL_API uint8_t hist_mean(const int32_t* hist) {
+uint8_t zyl::matchlib::hist_mean(const int32_t* hist) {
   if (!hist) return 0;
   const Moments m = moments(hist);
   return m.n ? static_cast<uint8_t>(m.m1 / m.n) : 0;
 }
 
-ZYL_API uint32_t hist_variance(const int32_t* hist, uint8_t centre) {
+uint32_t zyl::matchlib::hist_variance(const int32_t* hist, uint8_t centre) {
   if (!hist) return 0;
   const Moments m = moments(hist);
   return m.n ? static_cast<uint32_t>(spread(hist, centre) / m.n) : 0;
 }
 
-ZYL_API uint16_t hist_variance_x16(const int32_t* hist, uint8_t centre) {
+extern "C" ZYL_API uint16_t hist_variance_x16(const int32_t* hist, uint8_t centre) {
   if (!hist) return 0;
   return static_cast<uint16_t>(variance_x16_wide(hist, centre));
 }
 
-ZYL_API uint8_t hist_stddev(const int32_t* hist, uint8_t centre) {
-  return root_levels(hist_variance(hist, centre));
+uint8_t zyl::matchlib::hist_stddev(const int32_t* hist, uint8_t centre) {
+  return root_levels(zyl::matchlib::hist_variance(hist, centre));
 }
 
 // The root is taken of 16 x variance before its cut to 16 bits, so that
 // variances of 4096 and more give their true deviation instead of a wrapped
 // one; below 4096 the value is the same.
-ZYL_API uint32_t hist_stddev_x4(const int32_t* hist, uint8_t centre) {
+uint32_t zyl::matchlib::hist_stddev_x4(const int32_t* hist, uint8_t centre) {
   if (!hist) return 0;
   std::uint64_t x16 = variance_x16_wide(hist, centre);
   if (x16 > 0x3FFFFFFFu) x16 = 0x3FFFFFFFu;
-  return fx_isqrt30_round(static_cast<uint32_t>(x16));
+  return zyl::matchlib::fx_isqrt30_round(static_cast<uint32_t>(x16));
 }
 
-ZYL_API uint16_t img_variance_hist_u8(const uint8_t* pixels, int height, int width,
+uint16_t zyl::matchlib::img_variance_hist_u8(const uint8_t* pixels, int height, int width,
                                       uint8_t* mean_out) {
   int32_t hist[256];
-  hist_build_u8(pixels, height, width, hist);
-  const uint8_t m = hist_mean(hist);
+  zyl::matchlib::hist_build_u8(pixels, height, width, hist);
+  const uint8_t m = zyl::matchlib::hist_mean(hist);
   if (mean_out) *mean_out = m;
-  return static_cast<uint16_t>(hist_variance(hist, m));
+  return static_cast<uint16_t>(zyl::matchlib::hist_variance(hist, m));
 }
 
-ZYL_API uint8_t img_stddev_hist_u8(const uint8_t* pixels, int height, int width,
+uint8_t zyl::matchlib::img_stddev_hist_u8(const uint8_t* pixels, int height, int width,
                                    uint8_t* mean_out) {
-  return root_levels(img_variance_hist_u8(pixels, height, width, mean_out));
+  return root_levels(zyl::matchlib::img_variance_hist_u8(pixels, height, width, mean_out));
 }
 
-ZYL_API void img_invert_u8(const uint8_t* src, int height, int width, uint8_t* dst) {
+void zyl::matchlib::img_invert_u8(const uint8_t* src, int height, int width, uint8_t* dst) {
   if (!src || !dst) return;
   const std::size_t n = pixel_count(height, width);
   for (std::size_t k = 0; k < n; ++k) dst[k] = static_cast<uint8_t>(255 - src[k]);
 }
 
-ZYL_API void bilevel_invert(const uint8_t* src, int height, int width, uint8_t* dst) {
+extern "C" ZYL_API void bilevel_invert(const uint8_t* src, int height, int width, uint8_t* dst) {
   if (!src || !dst) return;
   const std::size_t n = pixel_count(height, width);
   for (std::size_t k = 0; k < n; ++k) dst[k] = src[k] == 0;
 }
 
-ZYL_API void map_not_equal_u8(const uint8_t* src, int height, int width, uint8_t value,
+extern "C" ZYL_API void map_not_equal_u8(const uint8_t* src, int height, int width, uint8_t value,
                               uint8_t* dst) {
   if (!src || !dst) return;
   // Sizes are 16-bit counts here.
   const std::size_t n = std::size_t{static_cast<uint16_t>(height)} * static_cast<uint16_t>(width);
   for (std::size_t k = 0; k < n; ++k) dst[k] = src[k] != value;
 }
+
+extern "C" {
+
+ZYL_API void hist_build_u8(const uint8_t* pixels, int height, int width, int32_t* hist) { zyl::matchlib::hist_build_u8(pixels, height, width, hist); }
+ZYL_API void hist_build_s8(const int8_t* pixels, int height, int width, int32_t* hist) { zyl::matchlib::hist_build_s8(pixels, height, width, hist); }
+ZYL_API uint8_t hist_mean(const int32_t* hist) { return zyl::matchlib::hist_mean(hist); }
+ZYL_API uint32_t hist_variance(const int32_t* hist, uint8_t centre) { return zyl::matchlib::hist_variance(hist, centre); }
+ZYL_API uint8_t hist_stddev(const int32_t* hist, uint8_t centre) { return zyl::matchlib::hist_stddev(hist, centre); }
+ZYL_API uint32_t hist_stddev_x4(const int32_t* hist, uint8_t centre) { return zyl::matchlib::hist_stddev_x4(hist, centre); }
+ZYL_API uint16_t img_variance_hist_u8(const uint8_t* pixels, int height, int width, uint8_t* mean_out) { return zyl::matchlib::img_variance_hist_u8(pixels, height, width, mean_out); }
+ZYL_API uint8_t img_stddev_hist_u8(const uint8_t* pixels, int height, int width, uint8_t* mean_out) { return zyl::matchlib::img_stddev_hist_u8(pixels, height, width, mean_out); }
+ZYL_API void img_invert_u8(const uint8_t* src, int height, int width, uint8_t* dst) { zyl::matchlib::img_invert_u8(src, height, width, dst); }
 
 }  // extern "C"

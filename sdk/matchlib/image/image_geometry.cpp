@@ -16,26 +16,34 @@
 #include "zylscan/matchlib_rescale.h"
 #include "zylscan/matchlib_segmentation.h"
 #include "zylscan/matchlib_window.h"
+#include "matchlib/core/finger_info.h"
+#include "matchlib/image/border_extend.h"
+#include "matchlib/image/drawing.h"
+#include "matchlib/image/grey_image.h"
+#include "matchlib/image/mask_plane.h"
+#include "matchlib/image/region_tools.h"
+#include "matchlib/image/rescale.h"
+#include "matchlib/image/segmentation.h"
 
 namespace zyl::matchlib {
 
 GrayImage* derive_with_pixels(const GrayImage* src, int height, int width) {
   if (!src || !image_dimensions_fit(height, width, 0, 0)) return nullptr;
-  GrayImage* img = image_copy_header(src);
+  GrayImage* img = zyl::matchlib::image_copy_header(src);
   if (!img) return nullptr;
   img->height = static_cast<std::uint16_t>(height);
   img->width = static_cast<std::uint16_t>(width);
   img->capacity = static_cast<std::int32_t>(pixel_count(img));
   img->pixels = static_cast<std::uint8_t*>(ml_malloc(pixel_count(img) ? pixel_count(img) : 1));
   if (!img->pixels) {
-    image_destroy(img);
+    zyl::matchlib::image_destroy(img);
     return nullptr;
   }
   return img;
 }
 
 GrayImage* create_like(const GrayImage* src, const std::uint8_t* pixels) {
-  return image_create_general(src->height, src->width, src->resolution_y, src->resolution_x,
+  return zyl::matchlib::image_create_general(src->height, src->width, src->resolution_y, src->resolution_x,
                               const_cast<std::uint8_t*>(pixels), src->impression_type, 0, 0,
                               nullptr, nullptr, 1);
 }
@@ -49,7 +57,7 @@ long long scale_axis(long long value, int new_dim, int old_dim) {
   return old_dim ? (value * new_dim + old_dim / 2) / old_dim : value;
 }
 
-void release_source(void* user) { image_release(static_cast<GrayImage*>(user)); }
+void release_source(void* user) { zyl::matchlib::image_release(static_cast<GrayImage*>(user)); }
 
 // Sets the window a derived image has in its source's source: offsets
 // (row, column) relative to `src`. False when the offsets do not fit.
@@ -82,37 +90,36 @@ bool place_window(GrayImage* img, const GrayImage* src, long long row, long long
 
 using namespace zyl::matchlib;
 
-extern "C" {
 
-ZYL_API MaskPlane* mask_resize(const MaskPlane* plane, int height, int width) {
+MaskPlane* zyl::matchlib::mask_resize(const MaskPlane* plane, int height, int width) {
   if (!plane || !plane->cells) return nullptr;
-  MaskPlane* m = mask_create(height, width);
+  MaskPlane* m = zyl::matchlib::mask_create(height, width);
   if (!m || !mask_cell_count(m)) return m;
   if (!mask_cell_count(plane)) {
-    mask_release(m);
+    zyl::matchlib::mask_release(m);
     return nullptr;
   }
-  if (img_resize_nearest_u8(plane->cells, plane->height, plane->width, m->cells, m->height,
+  if (zyl::matchlib::img_resize_nearest_u8(plane->cells, plane->height, plane->width, m->cells, m->height,
                             m->width) != ML_OK) {
-    mask_release(m);
+    zyl::matchlib::mask_release(m);
     return nullptr;
   }
   return m;
 }
 
-ZYL_API MaskPlane* mask_window(const MaskPlane* plane, int height, int width, int row_offset,
+MaskPlane* zyl::matchlib::mask_window(const MaskPlane* plane, int height, int width, int row_offset,
                                int column_offset) {
   if (!plane || !plane->cells) return nullptr;
-  MaskPlane* m = mask_create(height, width);
+  MaskPlane* m = zyl::matchlib::mask_create(height, width);
   if (m && mask_cell_count(m) && mask_cell_count(plane))
     img_copy_window_u8(plane->cells, plane->height, plane->width, m->height, m->width,
                        row_offset, column_offset, m->cells);
   return m;
 }
 
-ZYL_API MaskPlane* mask_extend(const MaskPlane* plane, int height, int width) {
+MaskPlane* zyl::matchlib::mask_extend(const MaskPlane* plane, int height, int width) {
   if (!plane || !plane->cells || height < plane->height || width < plane->width) return nullptr;
-  MaskPlane* m = mask_create(height, width);
+  MaskPlane* m = zyl::matchlib::mask_create(height, width);
   if (!m) return nullptr;
   std::memset(m->cells, MASK_OUTSIDE_SOURCE, mask_cell_count(m));
   const int row = (height - plane->height) / 2, col = (width - plane->width) / 2;
@@ -122,18 +129,18 @@ ZYL_API MaskPlane* mask_extend(const MaskPlane* plane, int height, int width) {
   return m;
 }
 
-ZYL_API GrayImage* image_resize(const GrayImage* image, int height, int width) {
+GrayImage* zyl::matchlib::image_resize(const GrayImage* image, int height, int width) {
   if (!image || !image->pixels) return nullptr;
   // An empty image has nothing to stretch over a non-empty one.
   if (!pixel_count(image) && height > 0 && width > 0) return nullptr;
   Ref<GrayImage> img = Ref<GrayImage>::adopt(derive_with_pixels(image, height, width));
   if (!img) return nullptr;
   if (pixel_count(img.get()) &&
-      img_resize_u8(image->pixels, image->height, image->width, img->pixels, height, width) !=
+      zyl::matchlib::img_resize_u8(image->pixels, image->height, image->width, img->pixels, height, width) !=
           ML_OK)
     return nullptr;
   if (image->mask) {
-    img->mask = mask_resize(image->mask, height, width);
+    img->mask = zyl::matchlib::mask_resize(image->mask, height, width);
     if (!img->mask) return nullptr;
   }
   const int old_h = image->height, old_w = image->width;
@@ -152,10 +159,10 @@ ZYL_API GrayImage* image_resize(const GrayImage* image, int height, int width) {
   return img.release();
 }
 
-ZYL_API GrayImage* image_resize_with_resolution(const GrayImage* image, int height, int width,
+GrayImage* zyl::matchlib::image_resize_with_resolution(const GrayImage* image, int height, int width,
                                                 int resolution_y, int resolution_x) {
   if (!image_dimensions_fit(height, width, resolution_y, resolution_x)) return nullptr;
-  GrayImage* img = image_resize(image, height, width);
+  GrayImage* img = zyl::matchlib::image_resize(image, height, width);
   if (img) {
     img->resolution_y = static_cast<std::uint16_t>(resolution_y);
     img->resolution_x = static_cast<std::uint16_t>(resolution_x);
@@ -163,22 +170,22 @@ ZYL_API GrayImage* image_resize_with_resolution(const GrayImage* image, int heig
   return img;
 }
 
-ZYL_API GrayImage* image_resample_to_resolution(const GrayImage* image, int resolution_y,
+GrayImage* zyl::matchlib::image_resample_to_resolution(const GrayImage* image, int resolution_y,
                                                 int resolution_x) {
   // Without a resolution there is no scale to resample by.
   if (!image || !image->resolution_y || !image->resolution_x) return nullptr;
   const long long h = static_cast<long long>(resolution_y) * image->height / image->resolution_y;
   const long long w = static_cast<long long>(resolution_x) * image->width / image->resolution_x;
   if (h < 0 || w < 0 || h > 0xFFFF || w > 0xFFFF) return nullptr;
-  return image_resize_with_resolution(image, static_cast<int>(h), static_cast<int>(w),
+  return zyl::matchlib::image_resize_with_resolution(image, static_cast<int>(h), static_cast<int>(w),
                                       resolution_y, resolution_x);
 }
 
-ZYL_API GrayImage* image_window(GrayImage* image, int height, int width, int row_offset,
+GrayImage* zyl::matchlib::image_window(GrayImage* image, int height, int width, int row_offset,
                                 int column_offset) {
   if (!image) return nullptr;
   if (height == image->height && width == image->width && row_offset == 0 && column_offset == 0)
-    return image_retain(image);
+    return zyl::matchlib::image_retain(image);
   if (!image_dimensions_fit(height, width, 0, 0)) return nullptr;
   Ref<GrayImage> win;
   if (image->read_only && image->pixels && width == image->width && column_offset == 0 &&
@@ -186,14 +193,14 @@ ZYL_API GrayImage* image_window(GrayImage* image, int height, int width, int row
     // Whole rows of pixels that must not change: share them, keeping the
     // source alive until the window dies. The window stays read-only, or
     // writing through it would change the caller's pixels.
-    win = Ref<GrayImage>::adopt(image_create_general(
+    win = Ref<GrayImage>::adopt(zyl::matchlib::image_create_general(
         height, width, image->resolution_y, image->resolution_x,
         image->pixels + std::size_t(row_offset) * image->width, image->impression_type, 0, 1,
         release_source, image, 0));
     if (!win) return nullptr;
-    image_retain(image);
+    zyl::matchlib::image_retain(image);
   } else {
-    win = Ref<GrayImage>::adopt(image_create_general(height, width, image->resolution_y,
+    win = Ref<GrayImage>::adopt(zyl::matchlib::image_create_general(height, width, image->resolution_y,
                                                      image->resolution_x, nullptr,
                                                      image->impression_type, 0, 0, nullptr,
                                                      nullptr, 1));
@@ -203,7 +210,7 @@ ZYL_API GrayImage* image_window(GrayImage* image, int height, int width, int row
                          column_offset, win->pixels);
   }
   if (image->mask) {
-    win->mask = mask_window(image->mask, height, width, row_offset, column_offset);
+    win->mask = zyl::matchlib::mask_window(image->mask, height, width, row_offset, column_offset);
     if (!win->mask) return nullptr;
   }
   win->property_byte = image->property_byte;
@@ -212,19 +219,19 @@ ZYL_API GrayImage* image_window(GrayImage* image, int height, int width, int row
   win->background_built = image->background_built;
   win->flag_word = image->flag_word;
   if (image->finger_info) {
-    win->finger_info = finger_info_copy(image->finger_info);
+    win->finger_info = zyl::matchlib::finger_info_copy(image->finger_info);
     if (!win->finger_info) return nullptr;
   }
   if (!place_window(win.get(), image, row_offset, column_offset)) return nullptr;
   return win.release();
 }
 
-ZYL_API GrayImage* image_crop_centred_out(GrayImage* image, int height, int width,
+GrayImage* zyl::matchlib::image_crop_centred_out(GrayImage* image, int height, int width,
                                           int* out_row_offset, int* out_column_offset) {
   if (!image) return nullptr;
   const int row = (image->height - height) / 2;
   const int col = (image->width - width) / 2;
-  GrayImage* win = image_window(image, height, width, row, col);
+  GrayImage* win = zyl::matchlib::image_window(image, height, width, row, col);
   if (win) {
     if (out_row_offset) *out_row_offset = row;
     if (out_column_offset) *out_column_offset = col;
@@ -232,11 +239,11 @@ ZYL_API GrayImage* image_crop_centred_out(GrayImage* image, int height, int widt
   return win;
 }
 
-ZYL_API GrayImage* image_crop_centred(GrayImage* image, int height, int width) {
-  return image_crop_centred_out(image, height, width, nullptr, nullptr);
+GrayImage* zyl::matchlib::image_crop_centred(GrayImage* image, int height, int width) {
+  return zyl::matchlib::image_crop_centred_out(image, height, width, nullptr, nullptr);
 }
 
-ZYL_API GrayImage* image_crop_on_foreground(GrayImage* image, int height, int width,
+GrayImage* zyl::matchlib::image_crop_on_foreground(GrayImage* image, int height, int width,
                                             int threshold, int* out_row_offset,
                                             int* out_column_offset) {
   if (!image || !image->pixels) return nullptr;
@@ -247,13 +254,13 @@ ZYL_API GrayImage* image_crop_on_foreground(GrayImage* image, int height, int wi
     std::unique_ptr<std::uint8_t[]> fg(new (std::nothrow) std::uint8_t[n]);
     std::unique_ptr<std::uint8_t[]> valid(new (std::nothrow) std::uint8_t[n]);
     if (!fg || !valid) return nullptr;
-    if (imgproc_segment_local_variance(image->pixels, H, W, threshold, 75, fg.get()) != ML_OK)
+    if (zyl::matchlib::imgproc_segment_local_variance(image->pixels, H, W, threshold, 75, fg.get()) != ML_OK)
       return nullptr;
     if (image->mask) {
-      mask_to_valid_bytes(image->mask, valid.get());
+      zyl::matchlib::mask_to_valid_bytes(image->mask, valid.get());
       for (std::size_t i = 0; i < n; ++i) fg[i] |= valid[i];
     }
-    if (img_mask_centroid(fg.get(), H, W, 1, H, W, &centre_row, &centre_col) != ML_OK)
+    if (zyl::matchlib::img_mask_centroid(fg.get(), H, W, 1, H, W, &centre_row, &centre_col) != ML_OK)
       return nullptr;
   }
   auto offset = [](int centre, int size, int dim) {
@@ -263,7 +270,7 @@ ZYL_API GrayImage* image_crop_on_foreground(GrayImage* image, int height, int wi
   };
   const int row = offset(centre_row, height, H);
   const int col = offset(centre_col, width, W);
-  GrayImage* win = image_window(image, height, width, row, col);
+  GrayImage* win = zyl::matchlib::image_window(image, height, width, row, col);
   if (win) {
     if (out_row_offset) *out_row_offset = row;
     if (out_column_offset) *out_column_offset = col;
@@ -271,17 +278,17 @@ ZYL_API GrayImage* image_crop_on_foreground(GrayImage* image, int height, int wi
   return win;
 }
 
-ZYL_API GrayImage* image_extend(const GrayImage* image, int height, int width) {
+extern "C" ZYL_API GrayImage* image_extend(const GrayImage* image, int height, int width) {
   if (!image || !image->pixels || height < image->height || width < image->width) return nullptr;
   Ref<GrayImage> img = Ref<GrayImage>::adopt(derive_with_pixels(image, height, width));
   if (!img) return nullptr;
   const int row = (height - image->height) / 2, col = (width - image->width) / 2;
   if (pixel_count(img.get()) &&
-      img_pad_profile_u8(image->pixels, image->height, image->width, height, width, row, col,
+      zyl::matchlib::img_pad_profile_u8(image->pixels, image->height, image->width, height, width, row, col,
                          img->pixels) != ML_OK)
     return nullptr;
   if (image->mask) {
-    img->mask = mask_extend(image->mask, height, width);
+    img->mask = zyl::matchlib::mask_extend(image->mask, height, width);
     if (!img->mask) return nullptr;
   }
   // The extension is the window at (-row, -column) of its source.
@@ -289,17 +296,17 @@ ZYL_API GrayImage* image_extend(const GrayImage* image, int height, int width) {
   return img.release();
 }
 
-ZYL_API GrayImage* image_framed(GrayImage* image) {
+GrayImage* zyl::matchlib::image_framed(GrayImage* image) {
   if (!image) return nullptr;
   const int h = image->height + 2, w = image->width + 2;
-  GrayImage* img = image_window(image, h, w, -1, -1);
+  GrayImage* img = zyl::matchlib::image_window(image, h, w, -1, -1);
   if (!img) return nullptr;
-  draw_rect(img->pixels, h, w, 0, 0, w, h, 0);
-  draw_rect(img->pixels, h, w, 1, 1, image->width, image->height, 0);
+  zyl::matchlib::draw_rect(img->pixels, h, w, 0, 0, w, h, 0);
+  zyl::matchlib::draw_rect(img->pixels, h, w, 1, 1, image->width, image->height, 0);
   return img;
 }
 
-ZYL_API int image_set_source_window(GrayImage* image, int row_offset, int column_offset,
+extern "C" ZYL_API int image_set_source_window(GrayImage* image, int row_offset, int column_offset,
                                     int source_height, int source_width) {
   if (!image) return ML_BAD_ARGUMENT;
   if (!image->source_window) {
@@ -313,32 +320,32 @@ ZYL_API int image_set_source_window(GrayImage* image, int row_offset, int column
   return ML_OK;
 }
 
-ZYL_API void image_clear_source_window(GrayImage* image) {
+extern "C" ZYL_API void image_clear_source_window(GrayImage* image) {
   if (!image) return;
   std::free(image->source_window);
   image->source_window = nullptr;
 }
 
-ZYL_API const SourceWindow* image_source_window(const GrayImage* image) {
+extern "C" ZYL_API const SourceWindow* image_source_window(const GrayImage* image) {
   return image ? image->source_window : nullptr;
 }
 
-ZYL_API int image_source_height(const GrayImage* image) {
+int zyl::matchlib::image_source_height(const GrayImage* image) {
   if (!image) return 0;
   return image->source_window ? image->source_window->source_height : image->height;
 }
-ZYL_API int image_source_width(const GrayImage* image) {
+int zyl::matchlib::image_source_width(const GrayImage* image) {
   if (!image) return 0;
   return image->source_window ? image->source_window->source_width : image->width;
 }
-ZYL_API int image_offset_y(const GrayImage* image) {
+int zyl::matchlib::image_offset_y(const GrayImage* image) {
   return image && image->source_window ? image->source_window->row_offset : 0;
 }
-ZYL_API int image_offset_x(const GrayImage* image) {
+int zyl::matchlib::image_offset_x(const GrayImage* image) {
   return image && image->source_window ? image->source_window->column_offset : 0;
 }
 
-ZYL_API int img_downscale_into(const uint8_t* pixels, int from_resolution, int height, int width,
+extern "C" ZYL_API int img_downscale_into(const uint8_t* pixels, int from_resolution, int height, int width,
                                uint8_t* output, int to_resolution, int* out_height,
                                int* out_width, uint32_t output_capacity) {
   if (!pixels || !output || !out_height || !out_width || height <= 0 || width <= 0 ||
@@ -351,8 +358,26 @@ ZYL_API int img_downscale_into(const uint8_t* pixels, int from_resolution, int h
   *out_height = static_cast<int>(h);
   *out_width = static_cast<int>(w);
   if (static_cast<unsigned long long>(h * w) > output_capacity) return ML_BAD_ARGUMENT;
-  return img_resize_u8(pixels, height, width, output, static_cast<uint32_t>(h),
+  return zyl::matchlib::img_resize_u8(pixels, height, width, output, static_cast<uint32_t>(h),
                        static_cast<uint32_t>(w));
 }
+
+extern "C" {
+
+ZYL_API MaskPlane* mask_resize(const MaskPlane* plane, int height, int width) { return zyl::matchlib::mask_resize(plane, height, width); }
+ZYL_API MaskPlane* mask_window(const MaskPlane* plane, int height, int width, int row_offset, int column_offset) { return zyl::matchlib::mask_window(plane, height, width, row_offset, column_offset); }
+ZYL_API MaskPlane* mask_extend(const MaskPlane* plane, int height, int width) { return zyl::matchlib::mask_extend(plane, height, width); }
+ZYL_API GrayImage* image_resize(const GrayImage* image, int height, int width) { return zyl::matchlib::image_resize(image, height, width); }
+ZYL_API GrayImage* image_resize_with_resolution(const GrayImage* image, int height, int width, int resolution_y, int resolution_x) { return zyl::matchlib::image_resize_with_resolution(image, height, width, resolution_y, resolution_x); }
+ZYL_API GrayImage* image_resample_to_resolution(const GrayImage* image, int resolution_y, int resolution_x) { return zyl::matchlib::image_resample_to_resolution(image, resolution_y, resolution_x); }
+ZYL_API GrayImage* image_window(GrayImage* image, int height, int width, int row_offset, int column_offset) { return zyl::matchlib::image_window(image, height, width, row_offset, column_offset); }
+ZYL_API GrayImage* image_crop_centred_out(GrayImage* image, int height, int width, int* out_row_offset, int* out_column_offset) { return zyl::matchlib::image_crop_centred_out(image, height, width, out_row_offset, out_column_offset); }
+ZYL_API GrayImage* image_crop_centred(GrayImage* image, int height, int width) { return zyl::matchlib::image_crop_centred(image, height, width); }
+ZYL_API GrayImage* image_crop_on_foreground(GrayImage* image, int height, int width, int threshold, int* out_row_offset, int* out_column_offset) { return zyl::matchlib::image_crop_on_foreground(image, height, width, threshold, out_row_offset, out_column_offset); }
+ZYL_API GrayImage* image_framed(GrayImage* image) { return zyl::matchlib::image_framed(image); }
+ZYL_API int image_source_height(const GrayImage* image) { return zyl::matchlib::image_source_height(image); }
+ZYL_API int image_source_width(const GrayImage* image) { return zyl::matchlib::image_source_width(image); }
+ZYL_API int image_offset_y(const GrayImage* image) { return zyl::matchlib::image_offset_y(image); }
+ZYL_API int image_offset_x(const GrayImage* image) { return zyl::matchlib::image_offset_x(image); }
 
 }  // extern "C"

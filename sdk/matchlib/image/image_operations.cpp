@@ -20,6 +20,18 @@
 #include "zylscan/matchlib_smoothing.h"
 #include "zylscan/matchlib_stretch.h"
 #include "zylscan/matchlib_stripe.h"
+#include "matchlib/core/param_store.h"
+#include "matchlib/filter/band_filter.h"
+#include "matchlib/filter/checker.h"
+#include "matchlib/filter/normalize.h"
+#include "matchlib/filter/normalize_global.h"
+#include "matchlib/filter/quality_coherence.h"
+#include "matchlib/filter/quality_image_stats.h"
+#include "matchlib/filter/stretch.h"
+#include "matchlib/filter/stripe.h"
+#include "matchlib/image/filters3x3.h"
+#include "matchlib/image/image_operations.h"
+#include "matchlib/image/window_stats.h"
 
 namespace zyl::matchlib {
 namespace {
@@ -43,23 +55,22 @@ int normalisation_radius(int resolution) { return (resolution * 7 + 508) / 1016;
 
 using namespace zyl::matchlib;
 
-extern "C" {
 
-ZYL_API int img_remove_checker_guarded(const uint8_t* pixels, int height, int width, int,
+int zyl::matchlib::img_remove_checker_guarded(const uint8_t* pixels, int height, int width, int,
                                        uint8_t* out) {
   if (!guard(pixels, out, height, width)) return ML_BAD_ARGUMENT;
-  return imgproc_remove_checker(pixels, int{std::uint16_t(height)}, int{std::uint16_t(width)}, out);
+  return zyl::matchlib::imgproc_remove_checker(pixels, int{std::uint16_t(height)}, int{std::uint16_t(width)}, out);
 }
 
-ZYL_API int imgproc_destripe_by_type(const uint8_t* pixels, int height, int width, int type,
+int zyl::matchlib::imgproc_destripe_by_type(const uint8_t* pixels, int height, int width, int type,
                                      int strip, uint8_t* out) {
   switch (type) {
     case 0:
-      return imgproc_remove_checker(pixels, height, width, out);
+      return zyl::matchlib::imgproc_remove_checker(pixels, height, width, out);
     case 1: {
       if (strip != 1) {
         std::uint8_t found = 0;
-        const int st = stripe_detect_columns(pixels, height, width, strip, 1, &found);
+        const int st = zyl::matchlib::stripe_detect_columns(pixels, height, width, strip, 1, &found);
         if (st != ML_OK) return st;
         if (!found) {
           if (out != pixels && height > 0 && width > 0)
@@ -67,82 +78,82 @@ ZYL_API int imgproc_destripe_by_type(const uint8_t* pixels, int height, int widt
           return ML_OK;
         }
       }
-      return stripe_correct_columns(pixels, height, width, strip, 0, out);
+      return zyl::matchlib::stripe_correct_columns(pixels, height, width, strip, 0, out);
     }
     case 2:
-      return stripe_correct_columns(pixels, height, width, width, 0, out);
+      return zyl::matchlib::stripe_correct_columns(pixels, height, width, width, 0, out);
     case 3:
-      return stripe_correct_rows(pixels, height, width, height, 0, out);
+      return zyl::matchlib::stripe_correct_rows(pixels, height, width, height, 0, out);
     case 4:
-      return stripe_correct_columns(pixels, height, width, 1, 0, out);
+      return zyl::matchlib::stripe_correct_columns(pixels, height, width, 1, 0, out);
     default:
       return ML_WRONG_KIND;
   }
 }
 
-ZYL_API int img_destripe_guarded(const uint8_t* pixels, int height, int width, int, int mode,
+int zyl::matchlib::img_destripe_guarded(const uint8_t* pixels, int height, int width, int, int mode,
                                  int strip, uint8_t* out) {
   if (!guard(pixels, out, height, width)) return ML_BAD_ARGUMENT;
   if (mode < 0 || mode > 3) return ML_WRONG_KIND;
-  return imgproc_destripe_by_type(pixels, std::uint16_t(height), std::uint16_t(width), mode + 1,
+  return zyl::matchlib::imgproc_destripe_by_type(pixels, std::uint16_t(height), std::uint16_t(width), mode + 1,
                                   strip, out);
 }
 
-ZYL_API int imgproc_normalize_local_dpi(const uint8_t* pixels, int height, int width,
+int zyl::matchlib::imgproc_normalize_local_dpi(const uint8_t* pixels, int height, int width,
                                         int resolution, uint8_t* out) {
   if (!guard(pixels, out, height, width) || !size16_ok(resolution)) return ML_BAD_ARGUMENT;
-  return imgproc_normalize_local_ring(pixels, int{std::uint16_t(height)}, int{std::uint16_t(width)},
+  return zyl::matchlib::imgproc_normalize_local_ring(pixels, int{std::uint16_t(height)}, int{std::uint16_t(width)},
                                       normalisation_radius(std::uint16_t(resolution)), 128, 75,
                                       out);
 }
 
-ZYL_API int img_smooth_binomial_guarded(const uint8_t* pixels, int height, int width, int,
+int zyl::matchlib::img_smooth_binomial_guarded(const uint8_t* pixels, int height, int width, int,
                                         uint8_t* out) {
   if (!guard(pixels, out, height, width)) return ML_BAD_ARGUMENT;
   return filter_binomial3x3_u8(pixels, int{std::uint16_t(height)}, int{std::uint16_t(width)}, out);
 }
 
-ZYL_API int img_band_filter_guarded(const uint8_t* pixels, int height, int width,
+int zyl::matchlib::img_band_filter_guarded(const uint8_t* pixels, int height, int width,
                                     int resolution, uint8_t* out) {
   if (!guard(pixels, out, height, width) || !size16_ok(resolution)) return ML_BAD_ARGUMENT;
-  return fftfilt_band_by_resolution_u8(pixels, int{std::uint16_t(height)},
+  return zyl::matchlib::fftfilt_band_by_resolution_u8(pixels, int{std::uint16_t(height)},
                                        int{std::uint16_t(width)}, int{std::uint16_t(resolution)},
                                        out);
 }
 
-ZYL_API int imgop_remove_checker(MatchContext*, const uint8_t* pixels, const void*, int height,
+extern "C" ZYL_API int imgop_remove_checker(MatchContext*, const uint8_t* pixels, const void*, int height,
                                  int width, int resolution, const void*, uint8_t* out) {
-  return img_remove_checker_guarded(pixels, height, width, resolution, out);
+  return zyl::matchlib::img_remove_checker_guarded(pixels, height, width, resolution, out);
 }
 
-ZYL_API int imgop_destripe_by_params(MatchContext* ctx, const uint8_t* pixels, const void*,
+extern "C" ZYL_API int imgop_destripe_by_params(MatchContext* ctx, const uint8_t* pixels, const void*,
                                      int height, int width, int resolution, const void*,
                                      uint8_t* out) {
-  const int mode = param_get(ctx, kDestripeModeKey, 0);
-  const int strip = param_get(ctx, kDestripeStripKey, 1);
-  return img_destripe_guarded(pixels, height, width, resolution, mode, strip, out);
+  const int mode = zyl::matchlib::param_get(ctx, kDestripeModeKey, 0);
+  const int strip = zyl::matchlib::param_get(ctx, kDestripeStripKey, 1);
+  return zyl::matchlib::img_destripe_guarded(pixels, height, width, resolution, mode, strip, out);
 }
 
-ZYL_API int imgop_normalize_local(MatchContext*, const uint8_t* pixels, const void*, int height,
+extern "C" ZYL_API int imgop_normalize_local(MatchContext*, const uint8_t* pixels, const void*, int height,
                                   int width, int resolution, const void*, uint8_t* out) {
-  return imgproc_normalize_local_dpi(pixels, height, width, resolution, out);
+  return zyl::matchlib::imgproc_normalize_local_dpi(pixels, height, width, resolution, out);
 }
 
-ZYL_API int imgop_smooth_binomial(MatchContext*, const uint8_t* pixels, const void*, int height,
+extern "C" ZYL_API int imgop_smooth_binomial(MatchContext*, const uint8_t* pixels, const void*, int height,
                                   int width, int resolution, const void*, uint8_t* out) {
-  return img_smooth_binomial_guarded(pixels, height, width, resolution, out);
+  return zyl::matchlib::img_smooth_binomial_guarded(pixels, height, width, resolution, out);
 }
 
-ZYL_API int imgop_band_filter(MatchContext*, const uint8_t* pixels, const void*, int height,
+extern "C" ZYL_API int imgop_band_filter(MatchContext*, const uint8_t* pixels, const void*, int height,
                               int width, int resolution, const void*, uint8_t* out) {
-  return img_band_filter_guarded(pixels, height, width, resolution, out);
+  return zyl::matchlib::img_band_filter_guarded(pixels, height, width, resolution, out);
 }
 
 const ImageOperation image_operation_table[5] = {
     imgop_remove_checker, imgop_destripe_by_params, imgop_normalize_local,
     imgop_smooth_binomial, imgop_band_filter};
 
-ZYL_API int img_scaled_pixel_count(int height, int width, int from_resolution,
+extern "C" ZYL_API int img_scaled_pixel_count(int height, int width, int from_resolution,
                                    int to_resolution, uint32_t* out_count) {
   if (!out_count || height <= 0 || width <= 0 || to_resolution <= 0 ||
       to_resolution >= from_resolution)
@@ -158,25 +169,25 @@ ZYL_API int img_scaled_pixel_count(int height, int width, int from_resolution,
   return ML_OK;
 }
 
-ZYL_API int img_quality_guarded(const uint8_t* pixels, int height, int width,
+extern "C" ZYL_API int img_quality_guarded(const uint8_t* pixels, int height, int width,
                                 uint8_t* out_quality, uint32_t* out_foreground,
                                 uint8_t* out_bright) {
   if (!pixels || height <= 0 || width <= 0) return ML_BAD_ARGUMENT;
   std::uint8_t q = 0, bright = 0;
   std::uint32_t fg = 0;
-  const int st = quality_assess_image(pixels, height, width, &q, &fg, &bright);
+  const int st = zyl::matchlib::quality_assess_image(pixels, height, width, &q, &fg, &bright);
   if (out_quality) *out_quality = q;
   if (out_foreground) *out_foreground = fg;
   if (out_bright) *out_bright = bright;
   return st;
 }
 
-ZYL_API int img_block_contrast_guarded(const uint8_t* pixels, int height, int width,
+extern "C" ZYL_API int img_block_contrast_guarded(const uint8_t* pixels, int height, int width,
                                        int resolution, uint8_t* out) {
   if (!pixels || !out || height <= 0 || width <= 0) return ML_BAD_ARGUMENT;
   *out = 0;
   std::uint8_t value = 0, first = 0, second = 0;
-  const int st = imgstat_block_contrast(pixels, height, width, resolution, &value, &first, &second,
+  const int st = zyl::matchlib::imgstat_block_contrast(pixels, height, width, resolution, &value, &first, &second,
                                         static_cast<std::uint8_t*>(nullptr),
                                         static_cast<std::uint8_t*>(nullptr),
                                         static_cast<std::uint8_t*>(nullptr));
@@ -184,21 +195,21 @@ ZYL_API int img_block_contrast_guarded(const uint8_t* pixels, int height, int wi
   return st;
 }
 
-ZYL_API int imgproc_normalize_by_type(const uint8_t* pixels, int height, int width,
+int zyl::matchlib::imgproc_normalize_by_type(const uint8_t* pixels, int height, int width,
                                       int resolution, int type, uint8_t* out) {
   switch (type) {
     case 0:
-      imgproc_stretch_percentile(pixels, height, width, 1, out);
+      zyl::matchlib::imgproc_stretch_percentile(pixels, height, width, 1, out);
       return ML_OK;
     case 1:
-      imgproc_stretch_percentile_below(pixels, height, width, 1, 250, out);
+      zyl::matchlib::imgproc_stretch_percentile_below(pixels, height, width, 1, 250, out);
       return ML_OK;
     case 2:
-      return imgproc_equalize_recursive(pixels, height, width, out);
+      return zyl::matchlib::imgproc_equalize_recursive(pixels, height, width, out);
     case 3:
-      return imgproc_normalize_global(pixels, height, width, 128, 75, out);
+      return zyl::matchlib::imgproc_normalize_global(pixels, height, width, 128, 75, out);
     case 4:
-      return imgproc_normalize_local(pixels, height, width,
+      return zyl::matchlib::imgproc_normalize_local(pixels, height, width,
                                      static_cast<const std::uint8_t*>(nullptr),
                                      normalisation_radius(resolution), 128, 75, out);
     default:
@@ -206,43 +217,43 @@ ZYL_API int imgproc_normalize_by_type(const uint8_t* pixels, int height, int wid
   }
 }
 
-ZYL_API int img_smooth_by_type(const uint8_t* pixels, int height, int width, int resolution,
+extern "C" ZYL_API int img_smooth_by_type(const uint8_t* pixels, int height, int width, int resolution,
                                int type, int strength, uint8_t* out) {
   switch (type) {
     case 0: return filter_box3x3_u8(pixels, height, width, out);
     case 1:
       return filter_binomial3x3_u8(pixels, height, width, out);
-    case 3: return filter_adaptive_smooth_u8(pixels, height, width, -1, strength, out);
+    case 3: return zyl::matchlib::filter_adaptive_smooth_u8(pixels, height, width, -1, strength, out);
     case 4:
-      return fftfilt_radial_u8(pixels, height, width, resolution, 0, 0, strength, 156, 0, out);
+      return zyl::matchlib::fftfilt_radial_u8(pixels, height, width, resolution, 0, 0, strength, 156, 0, out);
     default: return ML_WRONG_KIND;
   }
 }
 
-ZYL_API int img_sharpen_by_type(const uint8_t* pixels, int height, int width, int resolution,
+extern "C" ZYL_API int img_sharpen_by_type(const uint8_t* pixels, int height, int width, int resolution,
                                 int type, int amount, uint8_t* out) {
   switch (type) {
     case 0: {
       // The 3x3 filter takes a byte: an amount of a whole turn or more
       // would wrap, so it is held at 2.
       const auto strength = static_cast<std::uint8_t>(amount >= 256 ? 2 : amount);
-      return filter_sharpen3x3_u8(pixels, height, width, strength, out);
+      return zyl::matchlib::filter_sharpen3x3_u8(pixels, height, width, strength, out);
     }
     case 1:
-      return fftfilt_radial_u8(pixels, height, width, resolution, amount, 156, -1, 0, 0, out);
+      return zyl::matchlib::fftfilt_radial_u8(pixels, height, width, resolution, amount, 156, -1, 0, 0, out);
     case 2:
-      return fftfilt_radial_u8(pixels, height, width, resolution, amount, 0, -1, 0, 0, out);
+      return zyl::matchlib::fftfilt_radial_u8(pixels, height, width, resolution, amount, 0, -1, 0, 0, out);
     default:
       return ML_WRONG_KIND;
   }
 }
 
-ZYL_API int img_band_filter(const uint8_t* pixels, int height, int width, int resolution,
+extern "C" ZYL_API int img_band_filter(const uint8_t* pixels, int height, int width, int resolution,
                             uint8_t* out) {
-  return fftfilt_band_by_resolution_u8(pixels, height, width, resolution, out);
+  return zyl::matchlib::fftfilt_band_by_resolution_u8(pixels, height, width, resolution, out);
 }
 
-ZYL_API void img_transpose_square(const uint8_t* pixels, int n, uint8_t* out) {
+extern "C" ZYL_API void img_transpose_square(const uint8_t* pixels, int n, uint8_t* out) {
   if (!pixels || !out || n <= 0) return;
   const std::size_t s = n;
   if (out == pixels) {
@@ -254,7 +265,7 @@ ZYL_API void img_transpose_square(const uint8_t* pixels, int n, uint8_t* out) {
     for (std::size_t j = 0; j < s; ++j) out[i * s + j] = pixels[j * s + i];
 }
 
-ZYL_API void img_mirror_rows(const uint8_t* pixels, int height, int width, uint8_t* out) {
+extern "C" ZYL_API void img_mirror_rows(const uint8_t* pixels, int height, int width, uint8_t* out) {
   if (!pixels || !out || height <= 0 || width <= 0) return;
   const std::size_t w = width;
   for (std::size_t r = 0; r < std::size_t(height); ++r) {
@@ -263,7 +274,7 @@ ZYL_API void img_mirror_rows(const uint8_t* pixels, int height, int width, uint8
   }
 }
 
-ZYL_API void img_reverse_rows(const uint8_t* pixels, int height, int width, uint8_t* out) {
+extern "C" ZYL_API void img_reverse_rows(const uint8_t* pixels, int height, int width, uint8_t* out) {
   if (!pixels || !out || height <= 0 || width <= 0) return;
   const std::size_t w = width, h = height;
   if (out != pixels) {
@@ -274,7 +285,7 @@ ZYL_API void img_reverse_rows(const uint8_t* pixels, int height, int width, uint
     std::swap_ranges(out + r * w, out + (r + 1) * w, out + (h - 1 - r) * w);
 }
 
-ZYL_API void img_gain_saturate(const uint8_t* pixels, int height, int width, int factor,
+extern "C" ZYL_API void img_gain_saturate(const uint8_t* pixels, int height, int width, int factor,
                                uint8_t* out) {
   if (!pixels || !out || height <= 0 || width <= 0) return;
   const std::size_t n = std::size_t(height) * std::size_t(width);
@@ -283,11 +294,21 @@ ZYL_API void img_gain_saturate(const uint8_t* pixels, int height, int width, int
         std::clamp<std::int64_t>(std::int64_t{pixels[i]} * factor, 0, 255));
 }
 
-ZYL_API void img_divide(const uint8_t* pixels, int height, int width, int divisor,
+extern "C" ZYL_API void img_divide(const uint8_t* pixels, int height, int width, int divisor,
                         uint8_t* out) {
   if (!pixels || !out || height <= 0 || width <= 0 || divisor <= 0) return;
   const std::size_t n = std::size_t(height) * std::size_t(width);
   for (std::size_t i = 0; i < n; ++i) out[i] = static_cast<std::uint8_t>(pixels[i] / divisor);
 }
+
+extern "C" {
+
+ZYL_API int img_remove_checker_guarded(const uint8_t* pixels, int height, int width, int arg3, uint8_t* out) { return zyl::matchlib::img_remove_checker_guarded(pixels, height, width, arg3, out); }
+ZYL_API int imgproc_destripe_by_type(const uint8_t* pixels, int height, int width, int type, int strip, uint8_t* out) { return zyl::matchlib::imgproc_destripe_by_type(pixels, height, width, type, strip, out); }
+ZYL_API int img_destripe_guarded(const uint8_t* pixels, int height, int width, int arg3, int mode, int strip, uint8_t* out) { return zyl::matchlib::img_destripe_guarded(pixels, height, width, arg3, mode, strip, out); }
+ZYL_API int imgproc_normalize_local_dpi(const uint8_t* pixels, int height, int width, int resolution, uint8_t* out) { return zyl::matchlib::imgproc_normalize_local_dpi(pixels, height, width, resolution, out); }
+ZYL_API int img_smooth_binomial_guarded(const uint8_t* pixels, int height, int width, int arg3, uint8_t* out) { return zyl::matchlib::img_smooth_binomial_guarded(pixels, height, width, arg3, out); }
+ZYL_API int img_band_filter_guarded(const uint8_t* pixels, int height, int width, int resolution, uint8_t* out) { return zyl::matchlib::img_band_filter_guarded(pixels, height, width, resolution, out); }
+ZYL_API int imgproc_normalize_by_type(const uint8_t* pixels, int height, int width, int resolution, int type, uint8_t* out) { return zyl::matchlib::imgproc_normalize_by_type(pixels, height, width, resolution, type, out); }
 
 }  // extern "C"

@@ -12,6 +12,7 @@
 #include "matchlib/core/finger_info.h"
 #include "matchlib/image/mask_plane.h"
 #include "zylscan/matchlib_object.h"
+#include "matchlib/image/grey_image.h"
 
 namespace zyl::matchlib {
 namespace {
@@ -53,7 +54,7 @@ std::size_t read_window(ByteReader& r, SourceWindow& out, bool& present) {
 std::uint64_t record_size(const GrayImage* image) {
   const std::uint64_t n = pixel_count(image);
   return 2 + 8 + (image->source_window ? kWindowBytes : 1) + kStatisticBytes +
-         finger_info_write(nullptr, image->finger_info) + n + mask_write(nullptr, image->mask);
+         zyl::matchlib::finger_info_write(nullptr, image->finger_info) + n + zyl::matchlib::mask_write(nullptr, image->mask);
 }
 
 }  // namespace
@@ -105,7 +106,7 @@ std::size_t read_image(std::span<const std::uint8_t> in, Ref<GrayImage>& out) {
   // later mask test run past it: such a record is corrupt.
   if (mask && (mask->height != height || mask->width != width)) return 0;
 
-  Ref<GrayImage> img = Ref<GrayImage>::adopt(image_create_general(
+  Ref<GrayImage> img = Ref<GrayImage>::adopt(zyl::matchlib::image_create_general(
       height, width, resolution_y, resolution_x, const_cast<std::uint8_t*>(pixels.data()),
       impression_type, 0, 0, nullptr, nullptr, 1));
   if (!img) return 0;
@@ -132,9 +133,8 @@ std::size_t read_image(std::span<const std::uint8_t> in, Ref<GrayImage>& out) {
 
 using namespace zyl::matchlib;
 
-extern "C" {
 
-ZYL_API uint32_t source_window_write(uint8_t* out, const SourceWindow* window) {
+extern "C" ZYL_API uint32_t source_window_write(uint8_t* out, const SourceWindow* window) {
   const auto n = static_cast<std::uint32_t>(window ? kWindowBytes : 1);
   if (!out) return n;
   zyl::ByteWriter w({out, n});
@@ -142,7 +142,7 @@ ZYL_API uint32_t source_window_write(uint8_t* out, const SourceWindow* window) {
   return n;
 }
 
-ZYL_API uint32_t source_window_read(const uint8_t* in, SourceWindow** out) {
+extern "C" ZYL_API uint32_t source_window_read(const uint8_t* in, SourceWindow** out) {
   if (!out) return 0;
   *out = nullptr;
   if (!in) return 0;
@@ -158,7 +158,7 @@ ZYL_API uint32_t source_window_read(const uint8_t* in, SourceWindow** out) {
   return static_cast<uint32_t>(n);
 }
 
-ZYL_API uint32_t image_write(uint8_t* out, const GrayImage* image) {
+uint32_t zyl::matchlib::image_write(uint8_t* out, const GrayImage* image) {
   if (!image) {
     if (out) {
       out[0] = kRecordVersion;
@@ -194,7 +194,7 @@ ZYL_API uint32_t image_write(uint8_t* out, const GrayImage* image) {
   w.u16(static_cast<std::uint16_t>(image->stored_quality));
   w.u8(static_cast<std::uint8_t>(image->flag_word));
   std::size_t at = w.pos();
-  at += finger_info_write(out + at, image->finger_info);
+  at += zyl::matchlib::finger_info_write(out + at, image->finger_info);
   const std::size_t pixels = pixel_count(image);
   // Pixels handed back early are stored as white.
   if (image->pixels)
@@ -202,11 +202,11 @@ ZYL_API uint32_t image_write(uint8_t* out, const GrayImage* image) {
   else
     std::memset(out + at, 255, pixels);
   at += pixels;
-  mask_write(out + at, image->mask);
+  zyl::matchlib::mask_write(out + at, image->mask);
   return n;
 }
 
-ZYL_API uint32_t image_read_bounded(const uint8_t* in, uint32_t available, GrayImage** out) {
+uint32_t zyl::matchlib::image_read_bounded(const uint8_t* in, uint32_t available, GrayImage** out) {
   if (!out) return 0;
   *out = nullptr;
   if (!in) return 0;
@@ -216,7 +216,7 @@ ZYL_API uint32_t image_read_bounded(const uint8_t* in, uint32_t available, GrayI
   return static_cast<uint32_t>(n);
 }
 
-ZYL_API uint32_t image_read(const uint8_t* in, GrayImage** out) {
+extern "C" ZYL_API uint32_t image_read(const uint8_t* in, GrayImage** out) {
   if (!out) return 0;
   *out = nullptr;
   if (!in) return 0;
@@ -227,8 +227,13 @@ ZYL_API uint32_t image_read(const uint8_t* in, GrayImage** out) {
   zyl::ByteReader header({in + 2, 4});
   const std::uint64_t n = std::uint64_t{header.u16()} * header.u16();
   const std::uint64_t bound = 10 + kWindowBytes + kStatisticBytes + 19 + n + 5 + n;
-  return image_read_bounded(in, static_cast<uint32_t>(std::min<std::uint64_t>(bound, UINT32_MAX)),
+  return zyl::matchlib::image_read_bounded(in, static_cast<uint32_t>(std::min<std::uint64_t>(bound, UINT32_MAX)),
                             out);
 }
+
+extern "C" {
+
+ZYL_API uint32_t image_write(uint8_t* out, const GrayImage* image) { return zyl::matchlib::image_write(out, image); }
+ZYL_API uint32_t image_read_bounded(const uint8_t* in, uint32_t available, GrayImage** out) { return zyl::matchlib::image_read_bounded(in, available, out); }
 
 }  // extern "C"

@@ -8,6 +8,15 @@
 
 #include "matchlib/core/ref.h"
 #include "matchlib/image/grey_image.h"
+#include "zylscan/matchlib_image.h"
+
+// Bodies of exported functions, called directly inside the library.
+namespace zyl::matchlib {
+
+uint32_t image_write(uint8_t* out, const GrayImage* image);
+uint32_t image_read_bounded(const uint8_t* in, uint32_t available, GrayImage** out);
+
+}  // namespace zyl::matchlib
 
 namespace zyl::matchlib {
 

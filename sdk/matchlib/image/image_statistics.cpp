@@ -18,6 +18,11 @@
 #include "zylscan/matchlib_smoothing.h"
 #include "zylscan/matchlib_stretch.h"
 #include "zylscan/matchlib_stripe.h"
+#include "matchlib/filter/band_filter.h"
+#include "matchlib/filter/quality_coherence.h"
+#include "matchlib/filter/quality_image_stats.h"
+#include "matchlib/image/image_statistics.h"
+#include "matchlib/image/mask_plane.h"
 
 namespace zyl::matchlib {
 namespace {
@@ -67,15 +72,15 @@ bool compute_quality_group(GrayImage* img) {
   Buffer usable = alloc_bytes(n);
   if (!usable) return false;
   if (img->mask)
-    mask_to_region_bytes(img->mask, usable.get());
+    zyl::matchlib::mask_to_region_bytes(img->mask, usable.get());
   else
     std::memset(usable.get(), 1, n);
   std::uint8_t* map = kept_map(img, 0x10);
-  const int r = image_resolution(img);
+  const int r = zyl::matchlib::image_resolution(img);
   const int radius = (r * 12 + 508) / 1016;
   std::uint8_t quality = 0;
   std::uint32_t count = 0;
-  if (quality_from_pixel_coherence(img->pixels, int{img->height}, int{img->width},
+  if (zyl::matchlib::quality_from_pixel_coherence(img->pixels, int{img->height}, int{img->width},
                                    static_cast<const std::uint8_t*>(usable.get()), radius, &quality,
                                    &count, map) != ML_OK) {
     img->stats.quality = -1;
@@ -86,7 +91,7 @@ bool compute_quality_group(GrayImage* img) {
       n ? static_cast<std::int32_t>((std::uint64_t{count} * 100 + n / 2) / n) : 0;
   img->stats.foreground_area = foreground_area(count, r);
   std::uint8_t bright = 0;
-  if (imgstat_bright_percent(img->pixels, int{img->height}, int{img->width},
+  if (zyl::matchlib::imgstat_bright_percent(img->pixels, int{img->height}, int{img->width},
                              static_cast<const std::uint8_t*>(usable.get()), &bright) != ML_OK) {
     img->stats.quality = -1;
     return false;
@@ -108,22 +113,21 @@ std::int32_t quality_group_value(GrayImage* img, std::int32_t ImageStatistics::*
 
 using namespace zyl::matchlib;
 
-extern "C" {
 
-ZYL_API int image_quality(GrayImage* image) {
+int zyl::matchlib::image_quality(GrayImage* image) {
   return quality_group_value(image, &ImageStatistics::quality);
 }
-ZYL_API int image_foreground_percent(GrayImage* image) {
+int zyl::matchlib::image_foreground_percent(GrayImage* image) {
   return quality_group_value(image, &ImageStatistics::foreground_percent);
 }
-ZYL_API int image_foreground_area(GrayImage* image) {
+extern "C" ZYL_API int image_foreground_area(GrayImage* image) {
   return quality_group_value(image, &ImageStatistics::foreground_area);
 }
-ZYL_API int image_bright_percent(GrayImage* image) {
+extern "C" ZYL_API int image_bright_percent(GrayImage* image) {
   return quality_group_value(image, &ImageStatistics::bright_percent);
 }
 
-ZYL_API int image_block_contrast(GrayImage* image, int* out_first, int* out_second) {
+int zyl::matchlib::image_block_contrast(GrayImage* image, int* out_first, int* out_second) {
   if (out_first) *out_first = -1;
   if (out_second) *out_second = -1;
   if (!image) return -1;
@@ -134,8 +138,8 @@ ZYL_API int image_block_contrast(GrayImage* image, int* out_first, int* out_seco
     std::uint8_t* m4 = kept_map(image, 0x04);
     std::uint8_t* m8 = kept_map(image, 0x08);
     std::uint8_t value = 0, first = 0, second = 0;
-    if (imgstat_block_contrast(static_cast<const std::uint8_t*>(image->pixels), int{image->height},
-                               int{image->width}, image_resolution(image), &value, &first, &second,
+    if (zyl::matchlib::imgstat_block_contrast(static_cast<const std::uint8_t*>(image->pixels), int{image->height},
+                               int{image->width}, zyl::matchlib::image_resolution(image), &value, &first, &second,
                                m2, m4, m8) != ML_OK)
       return -1;
     s.block_contrast = value;
@@ -147,52 +151,52 @@ ZYL_API int image_block_contrast(GrayImage* image, int* out_first, int* out_seco
   return s.block_contrast;
 }
 
-ZYL_API int image_block_range_mean(GrayImage* image) {
+extern "C" ZYL_API int image_block_range_mean(GrayImage* image) {
   if (!image) return -1;
   if (image->stats.block_range_mean == -1 && image->pixels) {
     std::uint8_t v = 0;
-    if (imgstat_block_range_mean(static_cast<const std::uint8_t*>(image->pixels),
+    if (zyl::matchlib::imgstat_block_range_mean(static_cast<const std::uint8_t*>(image->pixels),
                                  int{image->height}, int{image->width}, &v) == ML_OK)
       image->stats.block_range_mean = v;
   }
   return image->stats.block_range_mean;
 }
 
-ZYL_API int image_laplacian_spread(GrayImage* image) {
+extern "C" ZYL_API int image_laplacian_spread(GrayImage* image) {
   if (!image) return -1;
   if (image->stats.laplacian_spread == -1 && image->pixels) {
     std::uint8_t v = 0;
-    if (imgstat_laplacian_spread(static_cast<const std::uint8_t*>(image->pixels),
+    if (zyl::matchlib::imgstat_laplacian_spread(static_cast<const std::uint8_t*>(image->pixels),
                                  int{image->height}, int{image->width}, &v) == ML_OK)
       image->stats.laplacian_spread = v;
   }
   return image->stats.laplacian_spread;
 }
 
-ZYL_API void image_keep_maps(GrayImage* image, uint32_t flags) {
+extern "C" ZYL_API void image_keep_maps(GrayImage* image, uint32_t flags) {
   if (image) image->keep_map_flags |= flags & 0x1Eu;
 }
 
-ZYL_API uint8_t* image_alloc_kept_map(GrayImage* image, int flag) {
+extern "C" ZYL_API uint8_t* image_alloc_kept_map(GrayImage* image, int flag) {
   if (!image || !kept_map_slot(image, flag)) return nullptr;
   return kept_map(image, flag);
 }
 
-ZYL_API uint8_t* image_plane_by_code(GrayImage* image, int code, int* out_height,
+extern "C" ZYL_API uint8_t* image_plane_by_code(GrayImage* image, int code, int* out_height,
                                      int* out_width) {
-  if (out_height) *out_height = image_height(image);
-  if (out_width) *out_width = image_width(image);
+  if (out_height) *out_height = zyl::matchlib::image_height(image);
+  if (out_width) *out_width = zyl::matchlib::image_width(image);
   if (!image) return nullptr;
   if (code == 1) return image->pixels;
   std::uint8_t** slot = kept_map_slot(image, code);
   return slot ? *slot : nullptr;
 }
 
-ZYL_API int image_compare_pixels(const GrayImage* a, const GrayImage* b, int threshold,
+int zyl::matchlib::image_compare_pixels(const GrayImage* a, const GrayImage* b, int threshold,
                                  int filter, int* out_percent) {
   if (!a || !b || !out_percent) return ML_BAD_ARGUMENT;
   if (a->height != b->height || a->width != b->width ||
-      image_resolution(a) != image_resolution(b))
+      zyl::matchlib::image_resolution(a) != zyl::matchlib::image_resolution(b))
     return ML_BAD_ARGUMENT;
   if (a == b) {
     *out_percent = 0;
@@ -208,10 +212,10 @@ ZYL_API int image_compare_pixels(const GrayImage* a, const GrayImage* b, int thr
     fa = alloc_bytes(n);
     fb = alloc_bytes(n);
     if (!fa || !fb) return ML_NO_MEMORY;
-    const int r = image_resolution(a);
+    const int r = zyl::matchlib::image_resolution(a);
     for (auto [src, dst] : {std::pair{pa, fa.get()}, std::pair{pb, fb.get()}}) {
       const int st =
-          fftfilt_radial_u8(src, int{a->height}, int{a->width}, r, 64, 0, 1280, 128, 0, dst);
+          zyl::matchlib::fftfilt_radial_u8(src, int{a->height}, int{a->width}, r, 64, 0, 1280, 128, 0, dst);
       if (st != ML_OK) return st;
     }
     pa = fa.get();
@@ -226,7 +230,7 @@ ZYL_API int image_compare_pixels(const GrayImage* a, const GrayImage* b, int thr
   return ML_OK;
 }
 
-ZYL_API int sensor_size_class(int height, int width, int resolution_y, int resolution_x) {
+int zyl::matchlib::sensor_size_class(int height, int width, int resolution_y, int resolution_x) {
   struct Entry {
     std::int32_t area;
     int code;
@@ -250,10 +254,18 @@ ZYL_API int sensor_size_class(int height, int width, int resolution_y, int resol
   return table[best].code;
 }
 
-ZYL_API int image_sensor_size_class(const GrayImage* image) {
+extern "C" ZYL_API int image_sensor_size_class(const GrayImage* image) {
   if (!image) return 0;
-  return sensor_size_class(image->height, image->width, image->resolution_y,
+  return zyl::matchlib::sensor_size_class(image->height, image->width, image->resolution_y,
                            image->resolution_x);
 }
+
+extern "C" {
+
+ZYL_API int image_quality(GrayImage* image) { return zyl::matchlib::image_quality(image); }
+ZYL_API int image_foreground_percent(GrayImage* image) { return zyl::matchlib::image_foreground_percent(image); }
+ZYL_API int image_block_contrast(GrayImage* image, int* out_first, int* out_second) { return zyl::matchlib::image_block_contrast(image, out_first, out_second); }
+ZYL_API int image_compare_pixels(const GrayImage* a, const GrayImage* b, int threshold, int filter, int* out_percent) { return zyl::matchlib::image_compare_pixels(a, b, threshold, filter, out_percent); }
+ZYL_API int sensor_size_class(int height, int width, int resolution_y, int resolution_x) { return zyl::matchlib::sensor_size_class(height, width, resolution_y, resolution_x); }
 
 }  // extern "C"

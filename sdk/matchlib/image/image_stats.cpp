@@ -7,6 +7,8 @@
 #include "zylscan/matchlib_fixed.h"
 #include "zylscan/matchlib_image_stats.h"
 #include "zylscan/matchlib_object.h"
+#include "matchlib/core/fixed_math.h"
+#include "matchlib/image/image_stats.h"
 
 namespace zyl::matchlib {
 namespace {
@@ -65,16 +67,15 @@ int image_minmax(const P* pixels, int height, int width, P* min_out, P* max_out)
 
 using namespace zyl::matchlib;
 
-extern "C" {
 
 #define ZYL_IMAGE_REDUCTIONS(suffix, P, VarT)                                               \
-  ZYL_API int img_mean_##suffix(const P* pixels, int height, int width) {                   \
+extern "C" ZYL_API int img_mean_##suffix(const P* pixels, int height, int width) {                   \
     return static_cast<int>(image_mean<P>(pixels, height, width));                          \
   }                                                                                         \
-  ZYL_API VarT img_variance_##suffix(const P* pixels, int height, int width) {              \
+extern "C" ZYL_API VarT img_variance_##suffix(const P* pixels, int height, int width) {              \
     return static_cast<VarT>(image_variance<P>(pixels, height, width));                     \
   }                                                                                         \
-  ZYL_API int img_minmax_##suffix(const P* pixels, int height, int width, P* min_out,       \
+extern "C" ZYL_API int img_minmax_##suffix(const P* pixels, int height, int width, P* min_out,       \
                                   P* max_out) {                                             \
     return image_minmax<P>(pixels, height, width, min_out, max_out);                        \
   }
@@ -84,7 +85,7 @@ ZYL_IMAGE_REDUCTIONS(u16, uint16_t, uint32_t)
 ZYL_IMAGE_REDUCTIONS(s16, int16_t, int32_t)
 #undef ZYL_IMAGE_REDUCTIONS
 
-ZYL_API int profile_dominant_period(const uint8_t* profile, int kmin, int kmax, int n) {
+int zyl::matchlib::profile_dominant_period(const uint8_t* profile, int kmin, int kmax, int n) {
   if (!profile || n <= 0 || kmin > kmax) return 0;
   // Frequency 0 has no period; starting at 1 keeps the division defined.
   if (kmin < 1) kmin = 1;
@@ -98,8 +99,8 @@ ZYL_API int profile_dominant_period(const uint8_t* profile, int kmin, int kmax, 
     std::int64_t phase = 0, c = 0, s = 0;
     for (int i = 0; i < n; ++i) {
       const int angle = static_cast<int>((-(phase / n)) % kTurn);
-      c += std::int64_t{profile[i]} * static_cast<int16_t>(fx_cos_rad(angle));
-      s += std::int64_t{profile[i]} * static_cast<int16_t>(fx_sin_rad(angle));
+      c += std::int64_t{profile[i]} * static_cast<int16_t>(zyl::matchlib::fx_cos_rad(angle));
+      s += std::int64_t{profile[i]} * static_cast<int16_t>(zyl::matchlib::fx_sin_rad(angle));
       phase += std::int64_t{k} * kTurn;
     }
     // Power in 64 bits stays exact for any profile of bytes.
@@ -113,5 +114,9 @@ ZYL_API int profile_dominant_period(const uint8_t* profile, int kmin, int kmax, 
   if (best_k == 0) return 0;
   return static_cast<int>(std::int64_t{n} * 256 / best_k);
 }
+
+extern "C" {
+
+ZYL_API int profile_dominant_period(const uint8_t* profile, int kmin, int kmax, int n) { return zyl::matchlib::profile_dominant_period(profile, kmin, kmax, n); }
 
 }  // extern "C"

@@ -29,6 +29,21 @@
 #include "zylscan/matchlib_stretch.h"
 #include "zylscan/matchlib_stripe.h"
 #include "zylscan/matchlib_xform.h"
+#include "matchlib/core/blob.h"
+#include "matchlib/core/rigid_transform.h"
+#include "matchlib/filter/normalize_blocks.h"
+#include "matchlib/filter/quality_image_stats.h"
+#include "matchlib/filter/stretch.h"
+#include "matchlib/image/block_segmentation.h"
+#include "matchlib/image/drawing.h"
+#include "matchlib/image/grey_image.h"
+#include "matchlib/image/image_transforms.h"
+#include "matchlib/image/mask_build.h"
+#include "matchlib/image/mask_derive.h"
+#include "matchlib/image/mask_plane.h"
+#include "matchlib/image/reorient.h"
+#include "matchlib/image/window_frame.h"
+#include "matchlib/template/packed_image.h"
 
 namespace zyl::matchlib {
 namespace {
@@ -43,7 +58,7 @@ bool derive_mask(GrayImage* img, const GrayImage* src, Make make) {
   return img->mask != nullptr;
 }
 
-MaskPlane* clone_plane(const MaskPlane* m) { return mask_clone(m); }
+MaskPlane* clone_plane(const MaskPlane* m) { return zyl::matchlib::mask_clone(m); }
 
 GrayImage* transform_copy(const GrayImage* src, void (*transform)(const std::uint8_t*, int, int,
                                                                   std::uint8_t*)) {
@@ -60,9 +75,8 @@ GrayImage* transform_copy(const GrayImage* src, void (*transform)(const std::uin
 
 using namespace zyl::matchlib;
 
-extern "C" {
 
-ZYL_API GrayImage* image_reorient(const GrayImage* image, int code) {
+extern "C" ZYL_API GrayImage* image_reorient(const GrayImage* image, int code) {
   if (!image || !image->pixels) return nullptr;
   const bool quarter = code == IMG_ORIENT_QUARTER_CW || code == IMG_ORIENT_QUARTER_CCW;
   const int h = quarter ? image->width : image->height;
@@ -70,21 +84,21 @@ ZYL_API GrayImage* image_reorient(const GrayImage* image, int code) {
   Ref<GrayImage> img = Ref<GrayImage>::adopt(derive_with_pixels(image, h, w));
   if (!img) return nullptr;
   if (quarter) std::swap(img->resolution_y, img->resolution_x);
-  if (pixel_count(image)) img_flip_rotate_u8(image->pixels, image->height, image->width, code, img->pixels);
-  if (!derive_mask(img.get(), image, [code](const MaskPlane* m) { return mask_reorient(m, code); }))
+  if (pixel_count(image)) zyl::matchlib::img_flip_rotate_u8(image->pixels, image->height, image->width, code, img->pixels);
+  if (!derive_mask(img.get(), image, [code](const MaskPlane* m) { return zyl::matchlib::mask_reorient(m, code); }))
     return nullptr;
   return img.release();
 }
 
-ZYL_API GrayImage* image_rotate(const GrayImage* image, int direction, int* out_first_offset,
+GrayImage* zyl::matchlib::image_rotate(const GrayImage* image, int direction, int* out_first_offset,
                                 int* out_second_offset) {
   if (!image || !image->pixels || !pixel_count(image)) return nullptr;
   std::uint8_t* turned = nullptr;
   int h = 0, w = 0, origin_row = 0, origin_col = 0;
-  if (img_rotate_u8(image->pixels, image->height, image->width, direction, &turned, &h, &w,
+  if (zyl::matchlib::img_rotate_u8(image->pixels, image->height, image->width, direction, &turned, &h, &w,
                     &origin_row, &origin_col) != ML_OK)
     return nullptr;
-  Ref<GrayImage> img = Ref<GrayImage>::adopt(image_copy_header(image));
+  Ref<GrayImage> img = Ref<GrayImage>::adopt(zyl::matchlib::image_copy_header(image));
   if (!img || !image_dimensions_fit(h, w, 0, 0)) {
     std::free(turned);
     return nullptr;
@@ -94,7 +108,7 @@ ZYL_API GrayImage* image_rotate(const GrayImage* image, int direction, int* out_
   img->capacity = static_cast<std::int32_t>(pixel_count(img.get()));
   img->pixels = turned;
   if (!derive_mask(img.get(), image,
-                   [direction](const MaskPlane* m) { return mask_rotate(m, direction); }))
+                   [direction](const MaskPlane* m) { return zyl::matchlib::mask_rotate(m, direction); }))
     return nullptr;
   // The first offset goes with columns, the second with rows.
   if (out_first_offset) *out_first_offset = origin_col;
@@ -102,27 +116,27 @@ ZYL_API GrayImage* image_rotate(const GrayImage* image, int direction, int* out_
   return img.release();
 }
 
-ZYL_API GrayImage* image_create_inverted(const GrayImage* image) {
-  return transform_copy(image, img_invert_u8);
+extern "C" ZYL_API GrayImage* image_create_inverted(const GrayImage* image) {
+  return transform_copy(image, ::img_invert_u8);
 }
 
-ZYL_API GrayImage* image_window_frame(const GrayImage* image, int percent) {
+extern "C" ZYL_API GrayImage* image_window_frame(const GrayImage* image, int percent) {
   if (!image || !image->pixels) return nullptr;
   Ref<GrayImage> img = Ref<GrayImage>::adopt(derive_with_pixels(image, image->height, image->width));
   if (!img) return nullptr;
   if (pixel_count(image) &&
-      img_window_frame_u8(image->pixels, image->height, image->width, percent, img->pixels) !=
+      zyl::matchlib::img_window_frame_u8(image->pixels, image->height, image->width, percent, img->pixels) !=
           ML_OK)
     return nullptr;
   if (!derive_mask(img.get(), image, clone_plane)) return nullptr;
   return img.release();
 }
 
-ZYL_API GrayImage* image_preview_copy(const GrayImage* image) {
+extern "C" ZYL_API GrayImage* image_preview_copy(const GrayImage* image) {
   if (!image || !image->pixels) return nullptr;
   const std::size_t n = pixel_count(image);
   Bytes out(n);
-  if (n && imgproc_normalize_preview(static_cast<const std::uint8_t*>(image->pixels),
+  if (n && zyl::matchlib::imgproc_normalize_preview(static_cast<const std::uint8_t*>(image->pixels),
                                      int{image->height}, int{image->width}, int{image->height},
                                      int{image->width}, out.data()) != ML_OK)
     return nullptr;
@@ -131,27 +145,27 @@ ZYL_API GrayImage* image_preview_copy(const GrayImage* image) {
   return img.release();
 }
 
-ZYL_API GrayImage* image_ridge_cleanup_copy(const GrayImage* image) {
+GrayImage* zyl::matchlib::image_ridge_cleanup_copy(const GrayImage* image) {
   if (!image || !image->pixels) return nullptr;
   const int H = image->height, W = image->width;
   const std::size_t n = pixel_count(image);
   Bytes px(n, 254);
   int ridges = 0;
   if (n &&
-      imgstat_has_ridges(static_cast<const std::uint8_t*>(image->pixels), H, W, &ridges) == ML_OK &&
+      zyl::matchlib::imgstat_has_ridges(static_cast<const std::uint8_t*>(image->pixels), H, W, &ridges) == ML_OK &&
       ridges) {
     const int rows = H / 8, cols = W / 8;
     Bytes map(std::size_t(rows) * cols, 1);
-    if (!map.empty() && imgproc_segment_blocks_half(static_cast<const std::uint8_t*>(image->pixels),
+    if (!map.empty() && zyl::matchlib::imgproc_segment_blocks_half(static_cast<const std::uint8_t*>(image->pixels),
                                                     H, W, rows, cols, 8, map.data()) != ML_OK)
       std::fill(map.begin(), map.end(), 1);
     std::memcpy(px.data(), image->pixels, n);
-    imgproc_normalize_blocks(static_cast<const std::uint8_t*>(px.data()), H, W,
+    zyl::matchlib::imgproc_normalize_blocks(static_cast<const std::uint8_t*>(px.data()), H, W,
                              static_cast<const std::uint8_t*>(map.data()), 8, rows, cols, 150, 120,
                              px.data());
     for (int round = 0; round < 8; ++round) {
       filter_box3x3_u8(px.data(), H, W, px.data());
-      imgproc_stretch_percentile_masked(px.data(), H, W, 33, map.data(), rows, cols, 8,
+      zyl::matchlib::imgproc_stretch_percentile_masked(px.data(), H, W, 33, map.data(), rows, cols, 8,
                                         px.data());
     }
     for (auto& v : px) v = std::min<std::uint8_t>(v, 254);
@@ -161,29 +175,29 @@ ZYL_API GrayImage* image_ridge_cleanup_copy(const GrayImage* image) {
   return img.release();
 }
 
-ZYL_API GrayImage* image_paste(const GrayImage* base, const GrayImage* other, int column_offset,
+GrayImage* zyl::matchlib::image_paste(const GrayImage* base, const GrayImage* other, int column_offset,
                                int row_offset) {
   if (!base || !other || !base->pixels || !other->pixels) return nullptr;
   Ref<GrayImage> img = Ref<GrayImage>::adopt(create_like(base, base->pixels));
   if (!img) return nullptr;
   if (pixel_count(base) && pixel_count(other))
-    img_paste_keyed_u8(img->pixels, base->height, base->width, other->pixels, other->height,
+    zyl::matchlib::img_paste_keyed_u8(img->pixels, base->height, base->width, other->pixels, other->height,
                        other->width, column_offset, row_offset, 255);
-  img->mask = mask_paste(base->mask, other->mask, row_offset, column_offset);
-  if (!img->mask) img->mask = mask_retain(base->mask);
+  img->mask = zyl::matchlib::mask_paste(base->mask, other->mask, row_offset, column_offset);
+  if (!img->mask) img->mask = zyl::matchlib::mask_retain(base->mask);
   return img.release();
 }
 
-ZYL_API GrayImage* image_paste_opaque(const GrayImage* base, const GrayImage* other,
+GrayImage* zyl::matchlib::image_paste_opaque(const GrayImage* base, const GrayImage* other,
                                       int column_offset, int row_offset) {
-  Ref<GrayImage> opaque = Ref<GrayImage>::adopt(image_clone(other));
+  Ref<GrayImage> opaque = Ref<GrayImage>::adopt(zyl::matchlib::image_clone(other));
   if (!opaque) return nullptr;
   for (auto& v : pixel_span(opaque.get()))
     if (v == 255) v = 254;
-  return image_paste(base, opaque.get(), column_offset, row_offset);
+  return zyl::matchlib::image_paste(base, opaque.get(), column_offset, row_offset);
 }
 
-ZYL_API GrayImage* image_overlay_blend(const GrayImage* base, const GrayImage* overlay,
+GrayImage* zyl::matchlib::image_overlay_blend(const GrayImage* base, const GrayImage* overlay,
                                        int column_offset, int row_offset) {
   if (!base || !overlay || !base->pixels || !overlay->pixels) return nullptr;
   Ref<GrayImage> img = Ref<GrayImage>::adopt(create_like(base, base->pixels));
@@ -200,67 +214,67 @@ ZYL_API GrayImage* image_overlay_blend(const GrayImage* base, const GrayImage* o
       b = b == 255 ? v : static_cast<std::uint8_t>(v / 2 + b / 2);
     }
   }
-  img->mask = mask_retain(base->mask);
+  img->mask = zyl::matchlib::mask_retain(base->mask);
   return img.release();
 }
 
-ZYL_API GrayImage* image_join(GrayImage* first, GrayImage* second, int gap, int vertical) {
+GrayImage* zyl::matchlib::image_join(GrayImage* first, GrayImage* second, int gap, int vertical) {
   if (!first || !second || gap < 0) return nullptr;
   Ref<GrayImage> a, b;
   int h, w;
   if (vertical) {
     const int common = std::max(first->width, second->width);
-    a = Ref<GrayImage>::adopt(image_crop_centred(first, first->height, common));
-    b = Ref<GrayImage>::adopt(image_crop_centred(second, second->height, common));
+    a = Ref<GrayImage>::adopt(zyl::matchlib::image_crop_centred(first, first->height, common));
+    b = Ref<GrayImage>::adopt(zyl::matchlib::image_crop_centred(second, second->height, common));
     h = first->height + gap + second->height;
     w = common;
   } else {
     const int common = std::max(first->height, second->height);
-    a = Ref<GrayImage>::adopt(image_crop_centred(first, common, first->width));
-    b = Ref<GrayImage>::adopt(image_crop_centred(second, common, second->width));
+    a = Ref<GrayImage>::adopt(zyl::matchlib::image_crop_centred(first, common, first->width));
+    b = Ref<GrayImage>::adopt(zyl::matchlib::image_crop_centred(second, common, second->width));
     h = common;
     w = first->width + gap + second->width;
   }
   if (!a || !b) return nullptr;
-  Ref<GrayImage> canvas = Ref<GrayImage>::adopt(image_create(
+  Ref<GrayImage> canvas = Ref<GrayImage>::adopt(zyl::matchlib::image_create(
       h, w, first->resolution_y, first->resolution_x, nullptr, first->impression_type));
-  if (!canvas || !image_mask_plane_ensure(canvas.get())) return nullptr;
+  if (!canvas || !zyl::matchlib::image_mask_plane_ensure(canvas.get())) return nullptr;
   Ref<GrayImage> with_first =
-      Ref<GrayImage>::adopt(image_paste_opaque(canvas.get(), a.get(), 0, 0));
+      Ref<GrayImage>::adopt(zyl::matchlib::image_paste_opaque(canvas.get(), a.get(), 0, 0));
   if (!with_first) return nullptr;
-  return vertical ? image_paste_opaque(with_first.get(), b.get(), 0, first->height + gap)
-                  : image_paste_opaque(with_first.get(), b.get(), first->width + gap, 0);
+  return vertical ? zyl::matchlib::image_paste_opaque(with_first.get(), b.get(), 0, first->height + gap)
+                  : zyl::matchlib::image_paste_opaque(with_first.get(), b.get(), first->width + gap, 0);
 }
 
-ZYL_API GrayImage* image_composite(GrayImage* first, GrayImage* second,
+GrayImage* zyl::matchlib::image_composite(GrayImage* first, GrayImage* second,
                                    const RigidTransform* transform) {
   if (!first || !second || !transform) return nullptr;
-  Ref<GrayImage> framed_first = Ref<GrayImage>::adopt(image_framed(first));
-  Ref<GrayImage> framed_second = Ref<GrayImage>::adopt(image_framed(second));
-  std::unique_ptr<RigidTransform, decltype(&xform_release)> inverse(xform_invert(transform),
-                                                                    xform_release);
+  Ref<GrayImage> framed_first = Ref<GrayImage>::adopt(zyl::matchlib::image_framed(first));
+  Ref<GrayImage> framed_second = Ref<GrayImage>::adopt(zyl::matchlib::image_framed(second));
+  std::unique_ptr<RigidTransform, decltype(&::xform_release)> inverse(zyl::matchlib::xform_invert(transform),
+                                                                    ::xform_release);
   if (!framed_first || !framed_second || !inverse) return nullptr;
   int first_offset = 0, second_offset = 0;
-  Ref<GrayImage> turned = Ref<GrayImage>::adopt(image_rotate(
-      framed_second.get(), xform_get_angle(inverse.get()), &first_offset, &second_offset));
+  Ref<GrayImage> turned = Ref<GrayImage>::adopt(zyl::matchlib::image_rotate(
+      framed_second.get(), zyl::matchlib::xform_get_angle(inverse.get()), &first_offset, &second_offset));
   if (!turned) return nullptr;
   const int side = std::max(framed_second->height, framed_second->width);
   Ref<GrayImage> wide = Ref<GrayImage>::adopt(
-      image_window(framed_first.get(), framed_first->height + 2 * side,
+      zyl::matchlib::image_window(framed_first.get(), framed_first->height + 2 * side,
                    framed_first->width + 2 * side, -side, -side));
   if (!wide) return nullptr;
-  Ref<GrayImage> blend = Ref<GrayImage>::adopt(image_overlay_blend(
-      wide.get(), turned.get(), side + xform_get_dx(inverse.get()) - first_offset,
-      side + xform_get_dy(inverse.get()) - second_offset));
+  Ref<GrayImage> blend = Ref<GrayImage>::adopt(zyl::matchlib::image_overlay_blend(
+      wide.get(), turned.get(), side + zyl::matchlib::xform_get_dx(inverse.get()) - first_offset,
+      side + zyl::matchlib::xform_get_dy(inverse.get()) - second_offset));
   if (!blend) return nullptr;
-  Ref<GrayImage> pair = Ref<GrayImage>::adopt(image_join(first, second, 10, 1));
+  Ref<GrayImage> pair = Ref<GrayImage>::adopt(zyl::matchlib::image_join(first, second, 10, 1));
   if (!pair) return nullptr;
-  GrayImage* out = image_join(pair.get(), blend.get(), 2, 0);
+  GrayImage* out = zyl::matchlib::image_join(pair.get(), blend.get(), 2, 0);
   if (!out) return nullptr;
-  const int values[3] = {xform_get_angle(transform), xform_get_dx(transform),
-                         xform_get_dy(transform)};
+  const int values[3] = {zyl::matchlib::xform_get_angle(transform), zyl::matchlib::xform_get_dx(transform),
+                         zyl::matchlib::xform_get_dy(transform)};
   for (int k = 0; k < 3; ++k)
-    draw_number(out->pixels, out->height, out->width, values[k], 1, 5, 5 + 10 * k, 255);
+    zyl::matchlib::draw_number(out->pixels, out->height, out->width, values[k], 1, 5, 5 + 10 * k, 255);
   return out;
 }
 
@@ -275,7 +289,7 @@ static GrayImage* image_preprocess_copy_unguarded(const GrayImage* image, MatchC
   Bytes usable;
   if (image->mask) {
     usable.resize(n);
-    mask_to_valid_bytes(image->mask, usable.data());
+    zyl::matchlib::mask_to_valid_bytes(image->mask, usable.data());
   }
   std::uint8_t* map = nullptr;
   int code = 0;
@@ -284,9 +298,9 @@ static GrayImage* image_preprocess_copy_unguarded(const GrayImage* image, MatchC
                                      image->source_window, img->pixels, &map, &code);
   std::unique_ptr<std::uint8_t, decltype(&std::free)> owned_map(map, std::free);
   if (st != ML_OK) return nullptr;
-  mask_clear_bits(img->mask, MASK_BACKGROUND);
+  zyl::matchlib::mask_clear_bits(img->mask, MASK_BACKGROUND);
   img->background_built = 0;
-  if (image_build_masks(img.get(), &img->mask_settings, 0) == ML_NO_MEMORY) return nullptr;
+  if (zyl::matchlib::image_build_masks(img.get(), &img->mask_settings, 0) == ML_NO_MEMORY) return nullptr;
   if (code == 1) {
     // The routine found nothing usable in the image.
     img->stats.quality = 0;
@@ -297,20 +311,20 @@ static GrayImage* image_preprocess_copy_unguarded(const GrayImage* image, MatchC
     img->stats.contrast_second = 100;
   }
   if (map) {
-    MaskPlane* plane = image_mask_plane_ensure(img.get());
+    MaskPlane* plane = zyl::matchlib::image_mask_plane_ensure(img.get());
     if (!plane) return nullptr;
-    mask_set_bits_where_clear(plane, MASK_BACKGROUND, map);
+    zyl::matchlib::mask_set_bits_where_clear(plane, MASK_BACKGROUND, map);
   }
   return img.release();
 }
 
-ZYL_API GrayImage* image_preprocess_copy(const GrayImage* image, MatchContext* ctx,
+GrayImage* zyl::matchlib::image_preprocess_copy(const GrayImage* image, MatchContext* ctx,
                                          const ImagePrepDescriptor* descriptor) {
   return zyl::GuardedCall(nullptr,
                           [&] { return image_preprocess_copy_unguarded(image, ctx, descriptor); });
 }
 
-ZYL_API int image_apply_preprocessors(GrayImage* image, MatchContext* ctx,
+extern "C" ZYL_API int image_apply_preprocessors(GrayImage* image, MatchContext* ctx,
                                       const ImagePrepRoutine* routines) {
   if (!image || !image->pixels) return ML_BAD_ARGUMENT;
   // The routines write in place: a read-only image (a caller's wrapped
@@ -324,19 +338,19 @@ ZYL_API int image_apply_preprocessors(GrayImage* image, MatchContext* ctx,
     std::free(map);  // in place, no map is applied
     if (st != ML_OK) return st;
   }
-  mask_clear_bits(image->mask, MASK_BACKGROUND);
+  zyl::matchlib::mask_clear_bits(image->mask, MASK_BACKGROUND);
   image->background_built = 0;
-  image_build_masks(image, &image->mask_settings, 0);
+  zyl::matchlib::image_build_masks(image, &image->mask_settings, 0);
   return ML_OK;
 }
 
-ZYL_API int tiling_tile_count(const TilingSpec* spec) {
+int zyl::matchlib::tiling_tile_count(const TilingSpec* spec) {
   if (!spec) return 0;
   return std::max(0, spec->tiles_down) * std::max(0, spec->tiles_across) +
          (spec->extra_tile ? 1 : 0);
 }
 
-ZYL_API int tiling_fits(const GrayImage* image, const TilingSpec* spec, int limit) {
+int zyl::matchlib::tiling_fits(const GrayImage* image, const TilingSpec* spec, int limit) {
   if (!image || !spec || spec->tiles_down <= 0 || spec->tiles_across <= 0 ||
       spec->tile_height <= 0 || spec->tile_width <= 0)
     return 0;
@@ -356,21 +370,21 @@ ZYL_API int tiling_fits(const GrayImage* image, const TilingSpec* spec, int limi
   return 1;
 }
 
-ZYL_API int image_split_tiles(GrayImage* image, const TilingSpec* spec, GrayImage** out) {
+int zyl::matchlib::image_split_tiles(GrayImage* image, const TilingSpec* spec, GrayImage** out) {
   if (!spec || !out) return ML_BAD_ARGUMENT;
-  const int count = tiling_tile_count(spec);
+  const int count = zyl::matchlib::tiling_tile_count(spec);
   std::fill(out, out + count, nullptr);
-  if (!tiling_fits(image, spec, 0)) return ML_BAD_ARGUMENT;
+  if (!zyl::matchlib::tiling_fits(image, spec, 0)) return ML_BAD_ARGUMENT;
   auto fail = [&]() {
     for (int i = 0; i < count; ++i) {
-      image_release(out[i]);
+      zyl::matchlib::image_release(out[i]);
       out[i] = nullptr;
     }
     return ML_NO_MEMORY;
   };
   Ref<GrayImage> work;
   if (spec->max_height >= 1 && spec->max_width >= 1)
-    work = Ref<GrayImage>::adopt(image_crop_on_foreground(
+    work = Ref<GrayImage>::adopt(zyl::matchlib::image_crop_on_foreground(
         image, std::min<int>(spec->max_height, image->height),
         std::min<int>(spec->max_width, image->width), spec->variance_threshold, nullptr,
         nullptr));
@@ -381,10 +395,10 @@ ZYL_API int image_split_tiles(GrayImage* image, const TilingSpec* spec, GrayImag
   const int down = spec->tiles_down, across = spec->tiles_across;
   int next = 0;
   if (spec->extra_tile) {
-    out[next] = image_crop_centred(work.get(), th, tw);
+    out[next] = zyl::matchlib::image_crop_centred(work.get(), th, tw);
     if (!out[next++]) return fail();
   }
-  Ref<GrayImage> area = Ref<GrayImage>::adopt(image_crop_centred(
+  Ref<GrayImage> area = Ref<GrayImage>::adopt(zyl::matchlib::image_crop_centred(
       work.get(), std::min(th * down, int{work->height}), std::min(tw * across, int{work->width})));
   if (!area) return fail();
   const int ah = area->height, aw = area->width;
@@ -394,27 +408,27 @@ ZYL_API int image_split_tiles(GrayImage* image, const TilingSpec* spec, GrayImag
     for (int i = 0; i < across; ++i) {
       const int row = std::min(j * row_step, ah - th);
       const int col = std::min(i * col_step, aw - tw);
-      out[next] = image_window(area.get(), th, tw, row, col);
+      out[next] = zyl::matchlib::image_window(area.get(), th, tw, row, col);
       if (!out[next++]) return fail();
     }
   }
   return ML_OK;
 }
 
-ZYL_API int image_to_blob(const GrayImage* image, DataBlob** out) {
+extern "C" ZYL_API int image_to_blob(const GrayImage* image, DataBlob** out) {
   if (!out) return ML_BAD_ARGUMENT;
   *out = nullptr;
   if (!image || !image->pixels || !pixel_count(image)) return ML_UNAVAILABLE;
   std::uint8_t* record = nullptr;
   std::uint32_t length = 0;
   // The record's flag byte carries the impression type.
-  const int st = packed_image_write(static_cast<const std::uint8_t*>(image->pixels),
+  const int st = zyl::matchlib::packed_image_write(static_cast<const std::uint8_t*>(image->pixels),
                                     image->height, image->width, image->resolution_x,
                                     image->resolution_y,
                                     static_cast<std::uint8_t>(image->impression_type), &record,
                                     &length);
   if (st != ML_OK) return st;
-  *out = blob_wrap(71, record, length, 1, free_callback, record);
+  *out = zyl::matchlib::blob_wrap(71, record, length, 1, free_callback, record);
   if (!*out) {
     std::free(record);
     return ML_NO_MEMORY;
@@ -422,18 +436,32 @@ ZYL_API int image_to_blob(const GrayImage* image, DataBlob** out) {
   return ML_OK;
 }
 
-ZYL_API int image_from_blob(const DataBlob* blob, GrayImage** out) {
+extern "C" ZYL_API int image_from_blob(const DataBlob* blob, GrayImage** out) {
   if (!out) return ML_OK;
   *out = nullptr;
-  if (!blob || blob_type(blob) != 71) return ML_OK;
+  if (!blob || zyl::matchlib::blob_type(blob) != 71) return ML_OK;
   const std::uint8_t* px = nullptr;
   std::uint16_t h = 0, w = 0, rx = 0, ry = 0;
   std::uint8_t impression = 0;
-  if (packed_image_read(blob_data(blob), blob_size(blob), &px, &h, &w, &rx, &ry, &impression) !=
+  if (zyl::matchlib::packed_image_read(zyl::matchlib::blob_data(blob), zyl::matchlib::blob_size(blob), &px, &h, &w, &rx, &ry, &impression) !=
       ML_OK)
     return ML_OK;
-  *out = image_create(h, w, ry, rx, px, impression);
+  *out = zyl::matchlib::image_create(h, w, ry, rx, px, impression);
   return ML_OK;
 }
+
+extern "C" {
+
+ZYL_API GrayImage* image_rotate(const GrayImage* image, int direction, int* out_first_offset, int* out_second_offset) { return zyl::matchlib::image_rotate(image, direction, out_first_offset, out_second_offset); }
+ZYL_API GrayImage* image_ridge_cleanup_copy(const GrayImage* image) { return zyl::matchlib::image_ridge_cleanup_copy(image); }
+ZYL_API GrayImage* image_paste(const GrayImage* base, const GrayImage* other, int column_offset, int row_offset) { return zyl::matchlib::image_paste(base, other, column_offset, row_offset); }
+ZYL_API GrayImage* image_paste_opaque(const GrayImage* base, const GrayImage* other, int column_offset, int row_offset) { return zyl::matchlib::image_paste_opaque(base, other, column_offset, row_offset); }
+ZYL_API GrayImage* image_overlay_blend(const GrayImage* base, const GrayImage* overlay, int column_offset, int row_offset) { return zyl::matchlib::image_overlay_blend(base, overlay, column_offset, row_offset); }
+ZYL_API GrayImage* image_join(GrayImage* first, GrayImage* second, int gap, int vertical) { return zyl::matchlib::image_join(first, second, gap, vertical); }
+ZYL_API GrayImage* image_composite(GrayImage* first, GrayImage* second, const RigidTransform* transform) { return zyl::matchlib::image_composite(first, second, transform); }
+ZYL_API GrayImage* image_preprocess_copy(const GrayImage* image, MatchContext* ctx, const ImagePrepDescriptor* descriptor) { return zyl::matchlib::image_preprocess_copy(image, ctx, descriptor); }
+ZYL_API int tiling_tile_count(const TilingSpec* spec) { return zyl::matchlib::tiling_tile_count(spec); }
+ZYL_API int tiling_fits(const GrayImage* image, const TilingSpec* spec, int limit) { return zyl::matchlib::tiling_fits(image, spec, limit); }
+ZYL_API int image_split_tiles(GrayImage* image, const TilingSpec* spec, GrayImage** out) { return zyl::matchlib::image_split_tiles(image, spec, out); }
 
 }  // extern "C"

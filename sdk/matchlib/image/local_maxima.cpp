@@ -9,19 +9,20 @@
 #include "matchlib/core/allocation.h"
 #include "zylscan/matchlib_image_stats.h"
 #include "zylscan/matchlib_object.h"
+#include "matchlib/core/alloc_check.h"
+#include "matchlib/image/local_maxima.h"
 
 using zyl::matchlib::ml_malloc;
 
-extern "C" {
 
-ZYL_API int img_local_maxima_u8(const uint8_t* src, int height, int width, int radius,
+int zyl::matchlib::img_local_maxima_u8(const uint8_t* src, int height, int width, int radius,
                                 uint8_t* dst, int* count) {
   if (!src || !dst || height < 0 || width < 0) return ML_BAD_ARGUMENT;
   const int b = radius > 0 ? radius : 1;
   const std::size_t w = static_cast<std::size_t>(width);
   auto* above = static_cast<uint8_t*>(ml_malloc(w ? w : 1));
   auto* current = static_cast<uint8_t*>(ml_malloc(w ? w : 1));
-  if (alloc_check(above, current, nullptr, nullptr, nullptr, nullptr, nullptr, 2) != ML_OK)
+  if (zyl::matchlib::alloc_check(above, current, nullptr, nullptr, nullptr, nullptr, nullptr, 2) != ML_OK)
     return ML_NO_MEMORY;
   int survivors = 0;
   if (height - b > b && width - b > b) {
@@ -56,5 +57,9 @@ ZYL_API int img_local_maxima_u8(const uint8_t* src, int height, int width, int r
   if (count) *count = survivors;
   return ML_OK;
 }
+
+extern "C" {
+
+ZYL_API int img_local_maxima_u8(const uint8_t* src, int height, int width, int radius, uint8_t* dst, int* count) { return zyl::matchlib::img_local_maxima_u8(src, height, width, radius, dst, count); }
 
 }  // extern "C"

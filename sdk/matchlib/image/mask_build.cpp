@@ -9,6 +9,10 @@
 #include "zylscan/matchlib_image_ops.h"
 #include "zylscan/matchlib_object.h"
 #include "zylscan/matchlib_param.h"
+#include "matchlib/core/param_store.h"
+#include "matchlib/image/mask_build.h"
+#include "matchlib/image/mask_plane.h"
+#include "matchlib/image/segmentation.h"
 
 namespace zyl::matchlib {
 namespace {
@@ -53,9 +57,9 @@ bool build_region_map(const GrayImage* img, const MaskSettings& s, Map& map) {
 }
 
 int or_bit_where_clear(GrayImage* img, int bit, const std::uint8_t* map) {
-  MaskPlane* plane = image_mask_plane_ensure(img);
+  MaskPlane* plane = zyl::matchlib::image_mask_plane_ensure(img);
   if (!plane) return ML_NO_MEMORY;
-  mask_set_bits_where_clear(plane, bit, map);
+  zyl::matchlib::mask_set_bits_where_clear(plane, bit, map);
   return ML_OK;
 }
 
@@ -65,7 +69,7 @@ int build_background(GrayImage* img, int threshold, int percent) {
   if (!img->pixels) return ML_BAD_ARGUMENT;
   Map map = alloc_map(n);
   if (!map) return ML_NO_MEMORY;
-  const int st = imgproc_segment_local_variance(img->pixels, img->height, img->width,
+  const int st = zyl::matchlib::imgproc_segment_local_variance(img->pixels, img->height, img->width,
                                                 threshold > 0 ? threshold : kDefaultVarianceThreshold,
                                                 percent > 0 ? percent : kDefaultVotePercent,
                                                 map.get());
@@ -78,26 +82,25 @@ int build_background(GrayImage* img, int threshold, int percent) {
 
 using namespace zyl::matchlib;
 
-extern "C" {
 
-ZYL_API int mask_settings_from_params(const GrayImage* image, const MatchContext* ctx,
+int zyl::matchlib::mask_settings_from_params(const GrayImage* image, const MatchContext* ctx,
                                       MaskSettings* out) {
   if (!image || !out) return ML_BAD_ARGUMENT;
   *out = MaskSettings{
-      param_get(ctx, 0x0cb73cb4, 0),
-      param_get(ctx, 0x4dc10c80, image->width / 2),
-      param_get(ctx, 0x967d3b73, image->height / 2),
-      param_get(ctx, 0x45561a26, 0),
-      param_get(ctx, 0x22e25999, 0),
-      param_get(ctx, 0x3739a685, 0),
-      param_get(ctx, 0x4a550e6a, 0),
-      param_get(ctx, 0xe01198e0, kDefaultVarianceThreshold),
-      param_get(ctx, 0xb4f25cce, kDefaultVotePercent),
+      zyl::matchlib::param_get(ctx, 0x0cb73cb4, 0),
+      zyl::matchlib::param_get(ctx, 0x4dc10c80, image->width / 2),
+      zyl::matchlib::param_get(ctx, 0x967d3b73, image->height / 2),
+      zyl::matchlib::param_get(ctx, 0x45561a26, 0),
+      zyl::matchlib::param_get(ctx, 0x22e25999, 0),
+      zyl::matchlib::param_get(ctx, 0x3739a685, 0),
+      zyl::matchlib::param_get(ctx, 0x4a550e6a, 0),
+      zyl::matchlib::param_get(ctx, 0xe01198e0, kDefaultVarianceThreshold),
+      zyl::matchlib::param_get(ctx, 0xb4f25cce, kDefaultVotePercent),
   };
   return ML_OK;
 }
 
-ZYL_API int image_build_masks(GrayImage* image, const MaskSettings* settings, int force) {
+int zyl::matchlib::image_build_masks(GrayImage* image, const MaskSettings* settings, int force) {
   if (!image || !settings) return ML_BAD_ARGUMENT;
   const MaskSettings s = *settings;  // the image's own settings may be passed
   if (!image->region_built || force) {
@@ -119,37 +122,37 @@ ZYL_API int image_build_masks(GrayImage* image, const MaskSettings* settings, in
   return ML_OK;
 }
 
-ZYL_API int image_build_masks_from_params(GrayImage* image, const MatchContext* ctx) {
+int zyl::matchlib::image_build_masks_from_params(GrayImage* image, const MatchContext* ctx) {
   if (!image) return ML_BAD_ARGUMENT;
   MaskSettings s;
-  mask_settings_from_params(image, ctx, &s);
-  return image_build_masks(image, &s, 0);
+  zyl::matchlib::mask_settings_from_params(image, ctx, &s);
+  return zyl::matchlib::image_build_masks(image, &s, 0);
 }
 
-ZYL_API int image_rebuild_masks(GrayImage* image) {
+extern "C" ZYL_API int image_rebuild_masks(GrayImage* image) {
   if (!image) return ML_BAD_ARGUMENT;
-  return image_build_masks(image, &image->mask_settings, 0);
+  return zyl::matchlib::image_build_masks(image, &image->mask_settings, 0);
 }
 
-ZYL_API int image_build_background_default(GrayImage* image) {
+extern "C" ZYL_API int image_build_background_default(GrayImage* image) {
   if (!image) return ML_BAD_ARGUMENT;
   return build_background(image, kDefaultVarianceThreshold, kDefaultVotePercent);
 }
 
-ZYL_API int image_mask_from_map(GrayImage* image, const uint8_t* map, int which) {
+extern "C" ZYL_API int image_mask_from_map(GrayImage* image, const uint8_t* map, int which) {
   if (!image || !map) return ML_BAD_ARGUMENT;
-  MaskPlane* plane = image_mask_plane_ensure(image);
+  MaskPlane* plane = zyl::matchlib::image_mask_plane_ensure(image);
   if (!plane) return ML_NO_MEMORY;
-  mask_assign_bits_where_clear(plane, which ? MASK_BACKGROUND : MASK_OUTSIDE_ROI, map);
+  zyl::matchlib::mask_assign_bits_where_clear(plane, which ? MASK_BACKGROUND : MASK_OUTSIDE_ROI, map);
   return ML_OK;
 }
 
-ZYL_API int image_mask_or_from_map(GrayImage* image, const uint8_t* map, int which) {
+extern "C" ZYL_API int image_mask_or_from_map(GrayImage* image, const uint8_t* map, int which) {
   if (!image || !map) return ML_BAD_ARGUMENT;
   return or_bit_where_clear(image, which ? MASK_BACKGROUND : MASK_OUTSIDE_ROI, map);
 }
 
-ZYL_API void mask_ellipse_map(uint8_t* map, int height, int width, int row_semi_axis,
+extern "C" ZYL_API void mask_ellipse_map(uint8_t* map, int height, int width, int row_semi_axis,
                               int column_semi_axis) {
   if (!map || height <= 0 || width <= 0) return;
   const std::int64_t rs2 = std::int64_t{row_semi_axis} * row_semi_axis;
@@ -162,5 +165,11 @@ ZYL_API void mask_ellipse_map(uint8_t* map, int height, int width, int row_semi_
     }
   }
 }
+
+extern "C" {
+
+ZYL_API int mask_settings_from_params(const GrayImage* image, const MatchContext* ctx, MaskSettings* out) { return zyl::matchlib::mask_settings_from_params(image, ctx, out); }
+ZYL_API int image_build_masks(GrayImage* image, const MaskSettings* settings, int force) { return zyl::matchlib::image_build_masks(image, settings, force); }
+ZYL_API int image_build_masks_from_params(GrayImage* image, const MatchContext* ctx) { return zyl::matchlib::image_build_masks_from_params(image, ctx); }
 
 }  // extern "C"

@@ -10,6 +10,7 @@
 #include "common/byte_io.h"
 #include "matchlib/image/grey_image.h"
 #include "zylscan/matchlib_object.h"
+#include "matchlib/core/alloc_check.h"
 
 namespace zyl::matchlib {
 namespace {
@@ -52,7 +53,7 @@ std::size_t read_mask(std::span<const std::uint8_t> in, Ref<MaskPlane>& out) {
   const std::uint16_t width = r.u16();
   const auto cells = r.view(std::size_t{height} * width);
   if (!r.ok()) return 0;
-  MaskPlane* m = mask_create(height, width);
+  MaskPlane* m = zyl::matchlib::mask_create(height, width);
   if (!m) return 0;
   if (!cells.empty()) std::memcpy(m->cells, cells.data(), cells.size());
   out = Ref<MaskPlane>::adopt(m);
@@ -63,127 +64,126 @@ std::size_t read_mask(std::span<const std::uint8_t> in, Ref<MaskPlane>& out) {
 
 using namespace zyl::matchlib;
 
-extern "C" {
 
-ZYL_API MaskPlane* mask_create(int height, int width) {
+MaskPlane* zyl::matchlib::mask_create(int height, int width) {
   if (height < 0 || width < 0 || height > 0xFFFF || width > 0xFFFF) return nullptr;
   const std::size_t n = std::size_t(height) * std::size_t(width);
   auto* m = static_cast<MaskPlane*>(ml_malloc(sizeof(MaskPlane)));
   auto* cells = static_cast<std::uint8_t*>(ml_calloc(n ? n : 1, 1));
-  if (alloc_check(m, cells, nullptr, nullptr, nullptr, nullptr, nullptr, 2) != ML_OK)
+  if (zyl::matchlib::alloc_check(m, cells, nullptr, nullptr, nullptr, nullptr, nullptr, 2) != ML_OK)
     return nullptr;
   *m = MaskPlane{1, static_cast<std::uint16_t>(height), static_cast<std::uint16_t>(width), cells,
                  mask_destroy};
   return m;
 }
 
-ZYL_API MaskPlane* mask_retain(MaskPlane* plane) {
+MaskPlane* zyl::matchlib::mask_retain(MaskPlane* plane) {
   if (plane && plane->destroy) ++plane->refcount;
   return plane;
 }
 
-ZYL_API void mask_release(MaskPlane* plane) {
+void zyl::matchlib::mask_release(MaskPlane* plane) {
   if (!plane || !plane->destroy) return;
   if (--plane->refcount <= 0) plane->destroy(plane);
 }
 
-ZYL_API void mask_destroy(MaskPlane* plane) {
+extern "C" ZYL_API void mask_destroy(MaskPlane* plane) {
   if (!plane) return;
   std::free(plane->cells);
   std::free(plane);
 }
 
-ZYL_API MaskPlane* mask_clone(const MaskPlane* plane) {
+MaskPlane* zyl::matchlib::mask_clone(const MaskPlane* plane) {
   if (!plane) return nullptr;
-  MaskPlane* m = mask_create(plane->height, plane->width);
+  MaskPlane* m = zyl::matchlib::mask_create(plane->height, plane->width);
   if (m && plane->cells) std::memcpy(m->cells, plane->cells, mask_cell_count(plane));
   return m;
 }
 
-ZYL_API int mask_equal(const MaskPlane* a, const MaskPlane* b) {
+extern "C" ZYL_API int mask_equal(const MaskPlane* a, const MaskPlane* b) {
   if (!a || !b || a->height != b->height || a->width != b->width) return 0;
   auto ca = mask_span(a);
   auto cb = mask_span(b);
   return std::equal(ca.begin(), ca.end(), cb.begin(), cb.end()) ? 1 : 0;
 }
 
-ZYL_API int mask_height(const MaskPlane* plane) { return plane ? plane->height : 0; }
-ZYL_API int mask_width(const MaskPlane* plane) { return plane ? plane->width : 0; }
-ZYL_API uint8_t* mask_cells(const MaskPlane* plane) { return plane ? plane->cells : nullptr; }
+int zyl::matchlib::mask_height(const MaskPlane* plane) { return plane ? plane->height : 0; }
+int zyl::matchlib::mask_width(const MaskPlane* plane) { return plane ? plane->width : 0; }
+uint8_t* zyl::matchlib::mask_cells(const MaskPlane* plane) { return plane ? plane->cells : nullptr; }
 
-ZYL_API void mask_set_bits_where_set(MaskPlane* plane, int bits, const uint8_t* map) {
+void zyl::matchlib::mask_set_bits_where_set(MaskPlane* plane, int bits, const uint8_t* map) {
   const auto b = static_cast<std::uint8_t>(bits);
   for_cells_with_map(plane, map, [b](std::uint8_t c, std::uint8_t m) -> std::uint8_t {
     return m ? c | b : c;
   });
 }
 
-ZYL_API void mask_set_bits_where_clear(MaskPlane* plane, int bits, const uint8_t* map) {
+void zyl::matchlib::mask_set_bits_where_clear(MaskPlane* plane, int bits, const uint8_t* map) {
   const auto b = static_cast<std::uint8_t>(bits);
   for_cells_with_map(plane, map, [b](std::uint8_t c, std::uint8_t m) -> std::uint8_t {
     return m ? c : c | b;
   });
 }
 
-ZYL_API void mask_assign_bits_where_set(MaskPlane* plane, int bits, const uint8_t* map) {
+void zyl::matchlib::mask_assign_bits_where_set(MaskPlane* plane, int bits, const uint8_t* map) {
   const auto b = static_cast<std::uint8_t>(bits);
   for_cells_with_map(plane, map, [b](std::uint8_t c, std::uint8_t m) -> std::uint8_t {
     return m ? c | b : c & ~b;
   });
 }
 
-ZYL_API void mask_assign_bits_where_clear(MaskPlane* plane, int bits, const uint8_t* map) {
+void zyl::matchlib::mask_assign_bits_where_clear(MaskPlane* plane, int bits, const uint8_t* map) {
   const auto b = static_cast<std::uint8_t>(bits);
   for_cells_with_map(plane, map, [b](std::uint8_t c, std::uint8_t m) -> std::uint8_t {
     return m ? c & ~b : c | b;
   });
 }
 
-ZYL_API void mask_set_outside_where_set(MaskPlane* plane, const uint8_t* map) {
-  mask_set_bits_where_set(plane, MASK_OUTSIDE_SOURCE, map);
+extern "C" ZYL_API void mask_set_outside_where_set(MaskPlane* plane, const uint8_t* map) {
+  zyl::matchlib::mask_set_bits_where_set(plane, MASK_OUTSIDE_SOURCE, map);
 }
 
-ZYL_API void mask_assign_outside(MaskPlane* plane, const uint8_t* map) {
-  mask_assign_bits_where_set(plane, MASK_OUTSIDE_SOURCE, map);
+extern "C" ZYL_API void mask_assign_outside(MaskPlane* plane, const uint8_t* map) {
+  zyl::matchlib::mask_assign_bits_where_set(plane, MASK_OUTSIDE_SOURCE, map);
 }
 
-ZYL_API void mask_clear_bits(MaskPlane* plane, int bits) {
+void zyl::matchlib::mask_clear_bits(MaskPlane* plane, int bits) {
   const auto keep = static_cast<std::uint8_t>(~bits);
   for (auto& c : mask_span(plane)) c &= keep;
 }
 
-ZYL_API void mask_extract_bits(const MaskPlane* plane, int bits, uint8_t* out_map) {
+extern "C" ZYL_API void mask_extract_bits(const MaskPlane* plane, int bits, uint8_t* out_map) {
   map_cells(plane, out_map, [bits](std::uint8_t c) { return static_cast<std::uint8_t>(c & bits); });
 }
 
-ZYL_API void mask_set_cell_bits(MaskPlane* plane, int bits, int index) {
+extern "C" ZYL_API void mask_set_cell_bits(MaskPlane* plane, int bits, int index) {
   if (index_in_plane(plane, index)) plane->cells[index] |= static_cast<std::uint8_t>(bits);
 }
 
-ZYL_API int mask_test_bits(const MaskPlane* plane, int bits, int index) {
+int zyl::matchlib::mask_test_bits(const MaskPlane* plane, int bits, int index) {
   return index_in_plane(plane, index) ? plane->cells[index] & bits : 0;
 }
 
-ZYL_API int mask_exclusion_bits(const MaskPlane* plane, int index) {
-  return mask_test_bits(plane, MASK_EXCLUSION, index);
+extern "C" ZYL_API int mask_exclusion_bits(const MaskPlane* plane, int index) {
+  return zyl::matchlib::mask_test_bits(plane, MASK_EXCLUSION, index);
 }
 
-ZYL_API int mask_cell_is_clear(const MaskPlane* plane, int index) {
+int zyl::matchlib::mask_cell_is_clear(const MaskPlane* plane, int index) {
   if (!index_in_plane(plane, index)) return 0;
   return (plane->cells[index] & MASK_EXCLUSION) == 0 ? 1 : 0;
 }
 
-ZYL_API int mask_to_valid_bytes(const MaskPlane* plane, uint8_t* out_map) {
+int zyl::matchlib::mask_to_valid_bytes(const MaskPlane* plane, uint8_t* out_map) {
   return map_cells(plane, out_map,
                    [](std::uint8_t c) -> std::uint8_t { return c & MASK_INVALID ? 0 : 255; });
 }
 
-ZYL_API int mask_to_region_bytes(const MaskPlane* plane, uint8_t* out_map) {
+int zyl::matchlib::mask_to_region_bytes(const MaskPlane* plane, uint8_t* out_map) {
   return map_cells(plane, out_map,
                    [](std::uint8_t c) -> std::uint8_t { return c & MASK_EXCLUSION ? 0 : 255; });
 }
 
-ZYL_API int mask_to_display_bytes(const MaskPlane* plane, uint8_t* out_map) {
+extern "C" ZYL_API int mask_to_display_bytes(const MaskPlane* plane, uint8_t* out_map) {
   return map_cells(plane, out_map, [](std::uint8_t c) -> std::uint8_t {
     if (c == 0) return 255;
     if (c & MASK_EXCLUSION) return 0;
@@ -193,14 +193,14 @@ ZYL_API int mask_to_display_bytes(const MaskPlane* plane, uint8_t* out_map) {
   });
 }
 
-ZYL_API int mask_bits_percent(const MaskPlane* plane, int bits) {
+extern "C" ZYL_API int mask_bits_percent(const MaskPlane* plane, int bits) {
   auto cells = mask_span(plane);
   const auto n = static_cast<std::size_t>(
       std::count_if(cells.begin(), cells.end(), [bits](std::uint8_t c) { return c & bits; }));
   return percent(n, cells.size());
 }
 
-ZYL_API int mask_bits_percent_in_region(const MaskPlane* plane, int bits) {
+int zyl::matchlib::mask_bits_percent_in_region(const MaskPlane* plane, int bits) {
   std::size_t region = 0, marked = 0;
   for (std::uint8_t c : mask_span(plane)) {
     if (c & MASK_OUTSIDE_ROI) continue;
@@ -210,27 +210,27 @@ ZYL_API int mask_bits_percent_in_region(const MaskPlane* plane, int bits) {
   return percent(marked, region);
 }
 
-ZYL_API int mask_valid_percent(const MaskPlane* plane) {
+int zyl::matchlib::mask_valid_percent(const MaskPlane* plane) {
   auto cells = mask_span(plane);
   const auto n = static_cast<std::size_t>(std::count_if(
       cells.begin(), cells.end(), [](std::uint8_t c) { return (c & MASK_INVALID) == 0; }));
   return percent(n, cells.size());
 }
 
-ZYL_API int image_background_percent(const GrayImage* image) {
-  return image ? mask_bits_percent_in_region(image->mask, MASK_BACKGROUND | MASK_OUTSIDE_SOURCE)
+int zyl::matchlib::image_background_percent(const GrayImage* image) {
+  return image ? zyl::matchlib::mask_bits_percent_in_region(image->mask, MASK_BACKGROUND | MASK_OUTSIDE_SOURCE)
                : 0;
 }
 
-ZYL_API int image_mask_bit40_percent(const GrayImage* image) {
-  return image ? mask_bits_percent_in_region(image->mask, MASK_ACCUMULATOR_STRONG) : 0;
+int zyl::matchlib::image_mask_bit40_percent(const GrayImage* image) {
+  return image ? zyl::matchlib::mask_bits_percent_in_region(image->mask, MASK_ACCUMULATOR_STRONG) : 0;
 }
 
-ZYL_API int image_usable_percent(const GrayImage* image) {
-  return image ? mask_valid_percent(image->mask) : 0;
+int zyl::matchlib::image_usable_percent(const GrayImage* image) {
+  return image ? zyl::matchlib::mask_valid_percent(image->mask) : 0;
 }
 
-ZYL_API uint32_t mask_write(uint8_t* out, const MaskPlane* plane) {
+uint32_t zyl::matchlib::mask_write(uint8_t* out, const MaskPlane* plane) {
   const std::size_t cells = mask_cell_count(plane);
   const auto n = static_cast<std::uint32_t>(plane ? 5 + cells : 1);
   if (!out) return n;
@@ -247,7 +247,7 @@ ZYL_API uint32_t mask_write(uint8_t* out, const MaskPlane* plane) {
   return n;
 }
 
-ZYL_API uint32_t mask_read_bounded(const uint8_t* in, uint32_t available, MaskPlane** out) {
+uint32_t zyl::matchlib::mask_read_bounded(const uint8_t* in, uint32_t available, MaskPlane** out) {
   if (!out) return 0;
   *out = nullptr;
   if (!in) return 0;
@@ -257,7 +257,7 @@ ZYL_API uint32_t mask_read_bounded(const uint8_t* in, uint32_t available, MaskPl
   return static_cast<uint32_t>(n);
 }
 
-ZYL_API uint32_t mask_read(const uint8_t* in, MaskPlane** out) {
+extern "C" ZYL_API uint32_t mask_read(const uint8_t* in, MaskPlane** out) {
   if (!out) return 0;
   *out = nullptr;
   if (!in) return 0;
@@ -265,7 +265,33 @@ ZYL_API uint32_t mask_read(const uint8_t* in, MaskPlane** out) {
   std::size_t length = 1;
   if (in[0]) length = 5 + std::size_t{zyl::ByteReader({in + 1, 2}).u16()} *
                               zyl::ByteReader({in + 3, 2}).u16();
-  return mask_read_bounded(in, static_cast<uint32_t>(length), out);
+  return zyl::matchlib::mask_read_bounded(in, static_cast<uint32_t>(length), out);
 }
+
+extern "C" {
+
+ZYL_API MaskPlane* mask_create(int height, int width) { return zyl::matchlib::mask_create(height, width); }
+ZYL_API MaskPlane* mask_retain(MaskPlane* plane) { return zyl::matchlib::mask_retain(plane); }
+ZYL_API void mask_release(MaskPlane* plane) { zyl::matchlib::mask_release(plane); }
+ZYL_API MaskPlane* mask_clone(const MaskPlane* plane) { return zyl::matchlib::mask_clone(plane); }
+ZYL_API int mask_height(const MaskPlane* plane) { return zyl::matchlib::mask_height(plane); }
+ZYL_API int mask_width(const MaskPlane* plane) { return zyl::matchlib::mask_width(plane); }
+ZYL_API uint8_t* mask_cells(const MaskPlane* plane) { return zyl::matchlib::mask_cells(plane); }
+ZYL_API void mask_set_bits_where_set(MaskPlane* plane, int bits, const uint8_t* map) { zyl::matchlib::mask_set_bits_where_set(plane, bits, map); }
+ZYL_API void mask_set_bits_where_clear(MaskPlane* plane, int bits, const uint8_t* map) { zyl::matchlib::mask_set_bits_where_clear(plane, bits, map); }
+ZYL_API void mask_assign_bits_where_set(MaskPlane* plane, int bits, const uint8_t* map) { zyl::matchlib::mask_assign_bits_where_set(plane, bits, map); }
+ZYL_API void mask_assign_bits_where_clear(MaskPlane* plane, int bits, const uint8_t* map) { zyl::matchlib::mask_assign_bits_where_clear(plane, bits, map); }
+ZYL_API void mask_clear_bits(MaskPlane* plane, int bits) { zyl::matchlib::mask_clear_bits(plane, bits); }
+ZYL_API int mask_test_bits(const MaskPlane* plane, int bits, int index) { return zyl::matchlib::mask_test_bits(plane, bits, index); }
+ZYL_API int mask_cell_is_clear(const MaskPlane* plane, int index) { return zyl::matchlib::mask_cell_is_clear(plane, index); }
+ZYL_API int mask_to_valid_bytes(const MaskPlane* plane, uint8_t* out_map) { return zyl::matchlib::mask_to_valid_bytes(plane, out_map); }
+ZYL_API int mask_to_region_bytes(const MaskPlane* plane, uint8_t* out_map) { return zyl::matchlib::mask_to_region_bytes(plane, out_map); }
+ZYL_API int mask_bits_percent_in_region(const MaskPlane* plane, int bits) { return zyl::matchlib::mask_bits_percent_in_region(plane, bits); }
+ZYL_API int mask_valid_percent(const MaskPlane* plane) { return zyl::matchlib::mask_valid_percent(plane); }
+ZYL_API int image_background_percent(const GrayImage* image) { return zyl::matchlib::image_background_percent(image); }
+ZYL_API int image_mask_bit40_percent(const GrayImage* image) { return zyl::matchlib::image_mask_bit40_percent(image); }
+ZYL_API int image_usable_percent(const GrayImage* image) { return zyl::matchlib::image_usable_percent(image); }
+ZYL_API uint32_t mask_write(uint8_t* out, const MaskPlane* plane) { return zyl::matchlib::mask_write(out, plane); }
+ZYL_API uint32_t mask_read_bounded(const uint8_t* in, uint32_t available, MaskPlane** out) { return zyl::matchlib::mask_read_bounded(in, available, out); }
 
 }  // extern "C"

@@ -20,6 +20,9 @@
 #include "zylscan/matchlib_smoothing.h"
 #include "zylscan/matchlib_stretch.h"
 #include "zylscan/matchlib_stripe.h"
+#include "matchlib/core/ref_plane_access.h"
+#include "matchlib/filter/band_filter.h"
+#include "matchlib/image/grey_image.h"
 
 namespace zyl::matchlib {
 namespace {
@@ -75,10 +78,10 @@ void destroy_set(RefPlaneSet* set) {
 // Filters a frame into `work` and centres it to mid-level.
 int filter_and_centre(const Plane16* f, int strength, std::uint16_t* work) {
   const int st =
-      fftfilt_radial_u16(static_cast<const std::uint16_t*>(f->pixels), int{f->height},
+      zyl::matchlib::fftfilt_radial_u16(static_cast<const std::uint16_t*>(f->pixels), int{f->height},
                          int{f->width}, int{f->resolution}, strength, 128, -1, 0, 1, work);
   if (st != ML_OK) return st;
-  plane16_center_mean(work, nullptr, nullptr, f->height, f->width);
+  zyl::matchlib::plane16_center_mean(work, nullptr, nullptr, f->height, f->width);
   return ML_OK;
 }
 
@@ -88,7 +91,7 @@ int learn_one(RefPlaneSet* set, const Plane16* f, int key, int strength) {
   if (!work) return ML_NO_MEMORY;
   const int st = filter_and_centre(f, strength, work.get());
   if (st != ML_OK) return st;
-  return set->settings.learning ? ref_plane_accumulate(set, key, f, work.get()) : ML_OK;
+  return set->settings.learning ? zyl::matchlib::ref_plane_accumulate(set, key, f, work.get()) : ML_OK;
 }
 
 int correct(RefPlaneSet* set, const Plane16* f, int key, GrayImage** out_image) {
@@ -98,13 +101,13 @@ int correct(RefPlaneSet* set, const Plane16* f, int key, GrayImage** out_image) 
   auto work = alloc_array<std::uint16_t>(n);
   auto copy = alloc_array<std::uint16_t>(n);
   if (!work || !copy) return ML_NO_MEMORY;
-  int st = fftfilt_radial_u16(static_cast<const std::uint16_t*>(f->pixels), int{f->height},
+  int st = zyl::matchlib::fftfilt_radial_u16(static_cast<const std::uint16_t*>(f->pixels), int{f->height},
                               int{f->width}, int{f->resolution}, set->settings.pre_filter, 128, -1, 0, 1,
                               work.get());
   if (st != ML_OK) return st;
-  plane16_center_mean(work.get(), f->pixels, copy.get(), f->height, f->width);
+  zyl::matchlib::plane16_center_mean(work.get(), f->pixels, copy.get(), f->height, f->width);
   if (set->settings.learning) {
-    st = ref_plane_accumulate(set, key, f, work.get());
+    st = zyl::matchlib::ref_plane_accumulate(set, key, f, work.get());
     if (st != ML_OK) return st;
   }
   if (!out_image) return ML_OK;
@@ -120,7 +123,7 @@ int correct(RefPlaneSet* set, const Plane16* f, int key, GrayImage** out_image) 
       }
     }
   }
-  st = fftfilt_radial_u16(static_cast<const std::uint16_t*>(copy.get()), int{f->height},
+  st = zyl::matchlib::fftfilt_radial_u16(static_cast<const std::uint16_t*>(copy.get()), int{f->height},
                           int{f->width}, int{f->resolution}, set->settings.post_filter, 0, set->settings.band, 128, 1,
                           copy.get());
   if (st != ML_OK) return st;
@@ -134,7 +137,7 @@ int correct(RefPlaneSet* set, const Plane16* f, int key, GrayImage** out_image) 
   for (std::size_t i = 0; i < n; ++i)
     bytes[i] = static_cast<std::uint8_t>(
         (std::clamp<int>(copy[i], low, high) - low) * 255 / (high - low));
-  *out_image = image_create(f->height, f->width, f->resolution, f->resolution, bytes.get(), 0);
+  *out_image = zyl::matchlib::image_create(f->height, f->width, f->resolution, f->resolution, bytes.get(), 0);
   return *out_image ? ML_OK : ML_NO_MEMORY;
 }
 
@@ -143,9 +146,8 @@ int correct(RefPlaneSet* set, const Plane16* f, int key, GrayImage** out_image) 
 
 using namespace zyl::matchlib;
 
-extern "C" {
 
-ZYL_API int ref_plane_set_create(int full_height, int full_width,
+int zyl::matchlib::ref_plane_set_create(int full_height, int full_width,
                                  const RefPlaneSettings* settings, const RefPlaneKey* keys,
                                  int key_count, RefPlaneSet** out) {
   if (!out) return ML_BAD_ARGUMENT;
@@ -166,7 +168,7 @@ ZYL_API int ref_plane_set_create(int full_height, int full_width,
   set->full_height = static_cast<std::uint16_t>(full_height);
   set->full_width = static_cast<std::uint16_t>(full_width);
   set->key_count = key_count;
-  ref_plane_settings_default(&set->settings);
+  zyl::matchlib::ref_plane_settings_default(&set->settings);
   set->flag = 1;
   set->destroy = destroy_set;
   if (settings) {
@@ -183,9 +185,9 @@ ZYL_API int ref_plane_set_create(int full_height, int full_width,
   return ML_OK;
 }
 
-ZYL_API void ref_plane_set_destroy(RefPlaneSet* set) { destroy_set(set); }
+extern "C" ZYL_API void ref_plane_set_destroy(RefPlaneSet* set) { destroy_set(set); }
 
-ZYL_API int ref_plane_set_routines(RefPlaneSet* set, RefPlanePreRoutine pre,
+extern "C" ZYL_API int ref_plane_set_routines(RefPlaneSet* set, RefPlanePreRoutine pre,
                                    RefPlanePostRoutine post, void* user) {
   if (!set) return ML_BAD_ARGUMENT;
   set->pre = pre;
@@ -194,7 +196,7 @@ ZYL_API int ref_plane_set_routines(RefPlaneSet* set, RefPlanePreRoutine pre,
   return ML_OK;
 }
 
-ZYL_API void plane16_center_mean(uint16_t* plane, const uint16_t* source, uint16_t* out,
+void zyl::matchlib::plane16_center_mean(uint16_t* plane, const uint16_t* source, uint16_t* out,
                                  int height, int width) {
   if (!plane || height <= 0 || width <= 0) return;
   const std::size_t n = std::size_t(height) * std::size_t(width);
@@ -206,7 +208,7 @@ ZYL_API void plane16_center_mean(uint16_t* plane, const uint16_t* source, uint16
     for (std::size_t i = 0; i < n; ++i) out[i] = saturate16(source[i] + shift);
 }
 
-ZYL_API int ref_plane_accumulate(RefPlaneSet* set, int key, const Plane16* frame,
+int zyl::matchlib::ref_plane_accumulate(RefPlaneSet* set, int key, const Plane16* frame,
                                  const uint16_t* values) {
   const RefPlaneKey* entry = find_key(set, key);
   if (!entry || !frame || !values) return ML_BAD_ARGUMENT;
@@ -242,7 +244,7 @@ ZYL_API int ref_plane_accumulate(RefPlaneSet* set, int key, const Plane16* frame
   return ML_OK;
 }
 
-ZYL_API int ref_plane_learn_list(RefPlaneSet* set, const Plane16* frames, int count, int key) {
+extern "C" ZYL_API int ref_plane_learn_list(RefPlaneSet* set, const Plane16* frames, int count, int key) {
   if (!find_key(set, key) || (count > 0 && !frames)) return ML_BAD_ARGUMENT;
   for (int i = 0; i < count; ++i) {
     const int st = learn_one(set, &frames[i], key, 128);
@@ -251,7 +253,7 @@ ZYL_API int ref_plane_learn_list(RefPlaneSet* set, const Plane16* frames, int co
   return ML_OK;
 }
 
-ZYL_API int ref_plane_learn_frames(RefPlaneSet* set, const Plane16* const* frames, int count,
+extern "C" ZYL_API int ref_plane_learn_frames(RefPlaneSet* set, const Plane16* const* frames, int count,
                                    int key) {
   if (!find_key(set, key) || (count > 0 && !frames)) return ML_BAD_ARGUMENT;
   for (int i = 0; i < count; ++i) {
@@ -263,7 +265,7 @@ ZYL_API int ref_plane_learn_frames(RefPlaneSet* set, const Plane16* const* frame
   return ML_OK;
 }
 
-ZYL_API int ref_plane_correct_image(RefPlaneSet* set, const Plane16* frame, int key,
+extern "C" ZYL_API int ref_plane_correct_image(RefPlaneSet* set, const Plane16* frame, int key,
                                     GrayImage** out_image, int value1, int value2) {
   if (out_image) *out_image = nullptr;
   if (!set || !frame_ok(frame)) return ML_BAD_ARGUMENT;
@@ -272,5 +274,11 @@ ZYL_API int ref_plane_correct_image(RefPlaneSet* set, const Plane16* frame, int 
   if (set->post) set->post(set->user, st);
   return st;
 }
+
+extern "C" {
+
+ZYL_API int ref_plane_set_create(int full_height, int full_width, const RefPlaneSettings* settings, const RefPlaneKey* keys, int key_count, RefPlaneSet** out) { return zyl::matchlib::ref_plane_set_create(full_height, full_width, settings, keys, key_count, out); }
+ZYL_API void plane16_center_mean(uint16_t* plane, const uint16_t* source, uint16_t* out, int height, int width) { zyl::matchlib::plane16_center_mean(plane, source, out, height, width); }
+ZYL_API int ref_plane_accumulate(RefPlaneSet* set, int key, const Plane16* frame, const uint16_t* values) { return zyl::matchlib::ref_plane_accumulate(set, key, frame, values); }
 
 }  // extern "C"

@@ -10,6 +10,9 @@
 #include "zylscan/matchlib_object.h"
 #include "zylscan/matchlib_reorient.h"
 #include "zylscan/matchlib_sampling.h"
+#include "matchlib/core/fixed_math.h"
+#include "matchlib/core/subpixel.h"
+#include "matchlib/image/reorient.h"
 
 namespace zyl::matchlib {
 namespace {
@@ -92,12 +95,12 @@ template <class P, class Sample>
 int rotate_general(int height, int width, int angle, P background, const RotationOut& out,
                    Sample sample) {
   int rh = 0, rw = 0, r0 = 0, c0 = 0;
-  geom_rotated_box(height, width, angle, &rh, &rw, &r0, &c0);
+  zyl::matchlib::geom_rotated_box(height, width, angle, &rh, &rw, &r0, &c0);
   const std::size_t cells = static_cast<std::size_t>(rh) * static_cast<std::size_t>(rw);
   auto* buf = static_cast<P*>(ml_malloc(cells ? cells * sizeof(P) : 1));
   if (!buf) return ML_NO_MEMORY;
   std::memset(buf, static_cast<uint8_t>(background), cells * sizeof(P));
-  const std::int64_t c = fx_cos256_alt(-angle), s = fx_sin256_alt(-angle);
+  const std::int64_t c = zyl::matchlib::fx_cos256_alt(-angle), s = zyl::matchlib::fx_sin256_alt(-angle);
   for (int i = 0; i < rh; ++i) {
     for (int j = 0; j < rw; ++j) {
       const std::int64_t x = (j - c0) * c - (i - r0) * s;
@@ -139,9 +142,8 @@ void paste(uint8_t* dst, int dst_height, int dst_width, const uint8_t* src, int 
 
 using namespace zyl::matchlib;
 
-extern "C" {
 
-ZYL_API int img_flip_rotate_u8(const uint8_t* src, int height, int width, int code,
+int zyl::matchlib::img_flip_rotate_u8(const uint8_t* src, int height, int width, int code,
                                uint8_t* dst) {
   if (!src || !dst) return ML_BAD_ARGUMENT;
   if (height <= 0 || width <= 0) return ML_OK;  // nothing to reorient
@@ -149,7 +151,7 @@ ZYL_API int img_flip_rotate_u8(const uint8_t* src, int height, int width, int co
   return ML_OK;
 }
 
-ZYL_API int img_rotate_u8(const uint8_t* src, int height, int width, int angle, uint8_t** out,
+int zyl::matchlib::img_rotate_u8(const uint8_t* src, int height, int width, int angle, uint8_t** out,
                           int* out_height, int* out_width, int* origin_row, int* origin_col) {
   if (bad_rotation_args(src, height, width, out)) return ML_BAD_ARGUMENT;
   *out = nullptr;
@@ -172,7 +174,7 @@ ZYL_API int img_rotate_u8(const uint8_t* src, int height, int width, int angle, 
       });
 }
 
-ZYL_API int img_rotate_nearest_u8(const uint8_t* src, int height, int width, int angle,
+int zyl::matchlib::img_rotate_nearest_u8(const uint8_t* src, int height, int width, int angle,
                                   uint8_t fill, uint8_t** out, int* out_height,
                                   int* out_width, int* origin_row, int* origin_col) {
   if (bad_rotation_args(src, height, width, out)) return ML_BAD_ARGUMENT;
@@ -190,7 +192,7 @@ ZYL_API int img_rotate_nearest_u8(const uint8_t* src, int height, int width, int
                                  });
 }
 
-ZYL_API int img_rotate_nearest_s8(const int8_t* src, int height, int width, int angle,
+extern "C" ZYL_API int img_rotate_nearest_s8(const int8_t* src, int height, int width, int angle,
                                   int8_t fill, int8_t** out, int* out_height, int* out_width,
                                   int* origin_row, int* origin_col) {
   if (bad_rotation_args(src, height, width, out)) return ML_BAD_ARGUMENT;
@@ -205,23 +207,30 @@ ZYL_API int img_rotate_nearest_s8(const int8_t* src, int height, int width, int 
                                 });
 }
 
-ZYL_API void img_paste_keyed_u8(uint8_t* dst, int dst_height, int dst_width,
+void zyl::matchlib::img_paste_keyed_u8(uint8_t* dst, int dst_height, int dst_width,
                                 const uint8_t* src, int src_height, int src_width, int x,
                                 int y, int key) {
   paste(dst, dst_height, dst_width, src, src_height, src_width, x, y, key,
         [](uint8_t s, uint8_t) { return s; });
 }
 
-ZYL_API void img_paste_average_u8(uint8_t* dst, int dst_height, int dst_width,
+extern "C" ZYL_API void img_paste_average_u8(uint8_t* dst, int dst_height, int dst_width,
                                   const uint8_t* src, int src_height, int src_width, int x,
                                   int y, int key) {
   paste(dst, dst_height, dst_width, src, src_height, src_width, x, y, key,
         [](uint8_t s, uint8_t d) { return static_cast<uint8_t>((s + d) >> 1); });
 }
 
-ZYL_API void img_row_pointers(uint64_t base, int n, uint32_t stride, uint64_t* table) {
+extern "C" ZYL_API void img_row_pointers(uint64_t base, int n, uint32_t stride, uint64_t* table) {
   if (!table) return;
   for (int i = 0; i < n; ++i) table[i] = base + static_cast<uint64_t>(i) * stride;
 }
+
+extern "C" {
+
+ZYL_API int img_flip_rotate_u8(const uint8_t* src, int height, int width, int code, uint8_t* dst) { return zyl::matchlib::img_flip_rotate_u8(src, height, width, code, dst); }
+ZYL_API int img_rotate_u8(const uint8_t* src, int height, int width, int angle, uint8_t** out, int* out_height, int* out_width, int* origin_row, int* origin_col) { return zyl::matchlib::img_rotate_u8(src, height, width, angle, out, out_height, out_width, origin_row, origin_col); }
+ZYL_API int img_rotate_nearest_u8(const uint8_t* src, int height, int width, int angle, uint8_t fill, uint8_t** out, int* out_height, int* out_width, int* origin_row, int* origin_col) { return zyl::matchlib::img_rotate_nearest_u8(src, height, width, angle, fill, out, out_height, out_width, origin_row, origin_col); }
+ZYL_API void img_paste_keyed_u8(uint8_t* dst, int dst_height, int dst_width, const uint8_t* src, int src_height, int src_width, int x, int y, int key) { zyl::matchlib::img_paste_keyed_u8(dst, dst_height, dst_width, src, src_height, src_width, x, y, key); }
 
 }  // extern "C"

@@ -13,6 +13,9 @@
 #include "zylscan/matchlib_object.h"
 #include "zylscan/matchlib_rescale.h"
 #include "zylscan/matchlib_smoothing.h"
+#include "matchlib/core/fixed_math.h"
+#include "matchlib/filter/gradient_kernels.h"
+#include "matchlib/image/rescale.h"
 
 namespace zyl::matchlib {
 
@@ -40,7 +43,7 @@ template <class T>
 int halve_smooth(const T* src, std::uint32_t h, std::uint32_t w, T* dst) {
   if (!src || !dst || h < 2 || w < 2 || h > INT32_MAX || w > INT32_MAX) return ML_BAD_ARGUMENT;
   if constexpr (std::is_same_v<T, std::uint8_t>) {
-    if (h % 2 == 0 && w % 2 == 0) return filter_halve2x2_u8(src, int(h), int(w), dst);
+    if (h % 2 == 0 && w % 2 == 0) return zyl::matchlib::filter_halve2x2_u8(src, int(h), int(w), dst);
   }
   Scratch<T> smooth(pixel_count(h, w));
   if (!smooth) return ML_NO_MEMORY;
@@ -117,7 +120,7 @@ int resize_u8(const std::uint8_t* src, std::uint32_t sh, std::uint32_t sw, std::
     return ML_OK;
   }
   if (sh == std::uint64_t{2} * h && sw == std::uint64_t{2} * w)
-    return filter_halve2x2_u8(src, int(sh), int(sw), dst);
+    return zyl::matchlib::filter_halve2x2_u8(src, int(sh), int(sw), dst);
   Scratch<std::uint8_t> halved;  // the latest intermediate; the caller's source is never freed
   const std::uint8_t* cur = src;
   std::uint32_t ch = sh, cw = sw;
@@ -144,8 +147,8 @@ int lanczos_weight(int d, int a) {
   if (d == 0) return 256;
   if (d < -256 * a || d >= 256 * a) return 0;
   const std::int16_t d16 = static_cast<std::int16_t>(d);
-  const int s1 = fx_sin_phase24(d16 * 0x8000) >> 17;
-  const int s2 = fx_sin_phase24(d16 * 0x8000 / a) >> 17;
+  const int s1 = zyl::matchlib::fx_sin_phase24(d16 * 0x8000) >> 17;
+  const int s2 = zyl::matchlib::fx_sin_phase24(d16 * 0x8000 / a) >> 17;
   const int r = (d16 * 0x3243f7) >> 14;  // pi * x in Q14
   return a * s1 * s2 / r * 256 / r;
 }
@@ -162,15 +165,14 @@ inline int corner_position(std::uint32_t i, std::uint32_t size, std::uint32_t n)
 
 using namespace zyl::matchlib;
 
-extern "C" {
 
-ZYL_API int img_resize_u8(const uint8_t* src, uint32_t height, uint32_t width, uint8_t* dst,
+int zyl::matchlib::img_resize_u8(const uint8_t* src, uint32_t height, uint32_t width, uint8_t* dst,
                           uint32_t new_height, uint32_t new_width) {
   return resize_u8(src, height, width, dst, new_height, new_width);
 }
 
 #define ZYL_HALVE_SMOOTH(suffix, T)                                                              \
-  ZYL_API int img_halve_smooth_##suffix(const T* src, uint32_t height, uint32_t width, T* dst) { \
+extern "C" ZYL_API int img_halve_smooth_##suffix(const T* src, uint32_t height, uint32_t width, T* dst) { \
     return halve_smooth<T>(src, height, width, dst);                                             \
   }
 ZYL_HALVE_SMOOTH(u8, uint8_t)
@@ -179,7 +181,7 @@ ZYL_HALVE_SMOOTH(u16, uint16_t)
 ZYL_HALVE_SMOOTH(s16, int16_t)
 #undef ZYL_HALVE_SMOOTH
 
-ZYL_API int img_resize_nearest_u8(const uint8_t* src, uint32_t height, uint32_t width, uint8_t* dst,
+int zyl::matchlib::img_resize_nearest_u8(const uint8_t* src, uint32_t height, uint32_t width, uint8_t* dst,
                                   uint32_t new_height, uint32_t new_width) {
   if (new_height == 0 || new_width == 0) return ML_OK;
   if (!src || !dst || height == 0 || width == 0) return ML_BAD_ARGUMENT;
@@ -191,7 +193,7 @@ ZYL_API int img_resize_nearest_u8(const uint8_t* src, uint32_t height, uint32_t 
   return ML_OK;
 }
 
-ZYL_API int img_scale_nearest_s8(const int8_t* src, uint32_t height, uint32_t width, uint32_t den,
+extern "C" ZYL_API int img_scale_nearest_s8(const int8_t* src, uint32_t height, uint32_t width, uint32_t den,
                                  int8_t* dst, uint32_t new_height, uint32_t new_width,
                                  uint32_t num) {
   if (new_height == 0 || new_width == 0) return ML_OK;
@@ -207,7 +209,7 @@ ZYL_API int img_scale_nearest_s8(const int8_t* src, uint32_t height, uint32_t wi
   return ML_OK;
 }
 
-ZYL_API int img_resize_lanczos_u8(const uint8_t* src, uint32_t height, uint32_t width,
+int zyl::matchlib::img_resize_lanczos_u8(const uint8_t* src, uint32_t height, uint32_t width,
                                   uint8_t* dst, uint32_t new_height, uint32_t new_width,
                                   int32_t support) {
   // The corner-aligned positions divide by the target size minus one, and
@@ -246,7 +248,7 @@ ZYL_API int img_resize_lanczos_u8(const uint8_t* src, uint32_t height, uint32_t 
   return ML_OK;
 }
 
-ZYL_API int8_t* img_enlarge_replicate_s8(const int8_t* src, uint32_t height, uint32_t width,
+extern "C" ZYL_API int8_t* img_enlarge_replicate_s8(const int8_t* src, uint32_t height, uint32_t width,
                                          uint32_t factor, uint32_t* out_height,
                                          uint32_t* out_width) {
   const uint64_t oh = uint64_t{height} * factor, ow = uint64_t{width} * factor;
@@ -263,7 +265,7 @@ ZYL_API int8_t* img_enlarge_replicate_s8(const int8_t* src, uint32_t height, uin
   return out.release();
 }
 
-ZYL_API int img_resample_to_500dpi_u8(const uint8_t* src, uint32_t height, uint32_t width,
+int zyl::matchlib::img_resample_to_500dpi_u8(const uint8_t* src, uint32_t height, uint32_t width,
                                       uint32_t resolution, uint8_t** out, uint32_t* out_height,
                                       uint32_t* out_width) {
   if (out) *out = nullptr;
@@ -296,5 +298,12 @@ ZYL_API int img_resample_to_500dpi_u8(const uint8_t* src, uint32_t height, uint3
   *out_width = static_cast<uint32_t>(m);
   return ML_OK;
 }
+
+extern "C" {
+
+ZYL_API int img_resize_u8(const uint8_t* src, uint32_t height, uint32_t width, uint8_t* dst, uint32_t new_height, uint32_t new_width) { return zyl::matchlib::img_resize_u8(src, height, width, dst, new_height, new_width); }
+ZYL_API int img_resize_nearest_u8(const uint8_t* src, uint32_t height, uint32_t width, uint8_t* dst, uint32_t new_height, uint32_t new_width) { return zyl::matchlib::img_resize_nearest_u8(src, height, width, dst, new_height, new_width); }
+ZYL_API int img_resize_lanczos_u8(const uint8_t* src, uint32_t height, uint32_t width, uint8_t* dst, uint32_t new_height, uint32_t new_width, int32_t support) { return zyl::matchlib::img_resize_lanczos_u8(src, height, width, dst, new_height, new_width, support); }
+ZYL_API int img_resample_to_500dpi_u8(const uint8_t* src, uint32_t height, uint32_t width, uint32_t resolution, uint8_t** out, uint32_t* out_height, uint32_t* out_width) { return zyl::matchlib::img_resample_to_500dpi_u8(src, height, width, resolution, out, out_height, out_width); }
 
 }  // extern "C"

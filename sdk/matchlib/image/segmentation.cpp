@@ -23,6 +23,11 @@
 #include "zylscan/matchlib_smoothing.h"
 #include "zylscan/matchlib_stretch.h"
 #include "zylscan/matchlib_stripe.h"
+#include "matchlib/filter/checker.h"
+#include "matchlib/image/grey_morphology.h"
+#include "matchlib/image/histogram.h"
+#include "matchlib/image/segmentation.h"
+#include "matchlib/image/window_stats.h"
 
 namespace zyl::matchlib {
 namespace {
@@ -81,40 +86,39 @@ bool sizes_ok(const void* a, const void* b, int height, int width) {
 
 using namespace zyl::matchlib;
 
-extern "C" {
 
-ZYL_API int imgproc_segment_local_variance(const uint8_t* pixels, int height, int width,
+int zyl::matchlib::imgproc_segment_local_variance(const uint8_t* pixels, int height, int width,
                                            int threshold, int percent, uint8_t* out) {
   if (!sizes_ok(pixels, out, height, width)) return ML_BAD_ARGUMENT;
   const std::size_t n = std::size_t(height) * std::size_t(width);
   std::memset(out, 255, n);
   auto variance = alloc_array<std::uint16_t>(n);
   if (!variance) return ML_NO_MEMORY;
-  const int st = filter_local_variance_u8(pixels, height, width, 4, variance.get());
+  const int st = zyl::matchlib::filter_local_variance_u8(pixels, height, width, 4, variance.get());
   if (st != ML_OK) return st;
   const std::uint16_t* v = variance.get();
   return vote(height, width, 8, percent, [v, threshold](std::size_t i) { return v[i] >= threshold; },
               out);
 }
 
-ZYL_API int filter_vote_percent_u8(const uint8_t* map, int height, int width, int radius,
+int zyl::matchlib::filter_vote_percent_u8(const uint8_t* map, int height, int width, int radius,
                                    int percent, uint8_t* out) {
   if (!sizes_ok(map, out, height, width) || radius < 0) return ML_BAD_ARGUMENT;
   return vote(height, width, radius, percent, [map](std::size_t i) { return map[i] != 0; }, out);
 }
 
-ZYL_API int img_binarize_u16_vote(const uint16_t* values, int height, int width, int radius,
+extern "C" ZYL_API int img_binarize_u16_vote(const uint16_t* values, int height, int width, int radius,
                                   int threshold, int percent, uint8_t* out) {
   if (!sizes_ok(values, out, height, width)) return ML_BAD_ARGUMENT;
   const std::size_t n = std::size_t(height) * std::size_t(width);
   for (std::size_t i = 0; i < n; ++i) out[i] = values[i] >= threshold ? 1 : 0;
-  return filter_vote_percent_u8(out, height, width, radius, percent, out);
+  return zyl::matchlib::filter_vote_percent_u8(out, height, width, radius, percent, out);
 }
 
-ZYL_API int hist_threshold_iterative(const uint8_t* pixels, int height, int width, int start) {
+int zyl::matchlib::hist_threshold_iterative(const uint8_t* pixels, int height, int width, int start) {
   if (!pixels || height <= 0 || width <= 0) return std::clamp(start, 0, 255);
   std::int32_t hist[256];
-  hist_build_u8(pixels, height, width, hist);
+  zyl::matchlib::hist_build_u8(pixels, height, width, hist);
   auto mean = [&](int from, int to, int fallback) {
     std::int64_t sum = 0, count = 0;
     for (int k = from; k < to; ++k) {
@@ -137,7 +141,7 @@ ZYL_API int hist_threshold_iterative(const uint8_t* pixels, int height, int widt
   return next;
 }
 
-ZYL_API int img_distance_in_mask(int height, int width, const uint8_t* mask, int rounds,
+int zyl::matchlib::img_distance_in_mask(int height, int width, const uint8_t* mask, int rounds,
                                  uint8_t* out) {
   if (!sizes_ok(mask, out, height, width)) return ML_BAD_ARGUMENT;
   const std::size_t h = height, w = width, n = h * w;
@@ -164,14 +168,14 @@ ZYL_API int img_distance_in_mask(int height, int width, const uint8_t* mask, int
   return ML_OK;
 }
 
-ZYL_API int img_smooth_foreground(const uint8_t* pixels, int height, int width, uint8_t* out) {
+extern "C" ZYL_API int img_smooth_foreground(const uint8_t* pixels, int height, int width, uint8_t* out) {
   if (!sizes_ok(pixels, out, height, width)) return ML_BAD_ARGUMENT;
   const std::size_t n = std::size_t(height) * std::size_t(width);
   auto work = alloc_array<std::uint8_t>(n);
   auto range = alloc_array<std::uint8_t>(n);
   int st = work && range ? ML_OK : ML_NO_MEMORY;
-  if (st == ML_OK) st = imgproc_open_close_mean3x3(pixels, height, width, work.get());
-  if (st == ML_OK) st = filter_local_range_disk_u8(work.get(), height, width, 5, range.get());
+  if (st == ML_OK) st = zyl::matchlib::imgproc_open_close_mean3x3(pixels, height, width, work.get());
+  if (st == ML_OK) st = zyl::matchlib::filter_local_range_disk_u8(work.get(), height, width, 5, range.get());
   for (int round = 0; round < 10 && st == ML_OK; ++round)
     st = filter_binomial3x3_u8(static_cast<const std::uint8_t*>(range.get()), height, width,
                                range.get());
@@ -183,7 +187,7 @@ ZYL_API int img_smooth_foreground(const uint8_t* pixels, int height, int width, 
   return ML_OK;
 }
 
-ZYL_API void img_clear_outside_rect(uint8_t* map, int height, int width, int first_row,
+extern "C" ZYL_API void img_clear_outside_rect(uint8_t* map, int height, int width, int first_row,
                                     int last_row, int first_column, int last_column) {
   if (!map || height <= 0 || width <= 0) return;
   for (int i = 0; i < height; ++i) {
@@ -197,7 +201,7 @@ ZYL_API void img_clear_outside_rect(uint8_t* map, int height, int width, int fir
   }
 }
 
-ZYL_API int img_is_region_border(const uint8_t* map, int height, int width, int row,
+int zyl::matchlib::img_is_region_border(const uint8_t* map, int height, int width, int row,
                                  int column, int flags) {
   if (!map || row < 0 || column < 0 || row >= height || column >= width) return 0;
   auto at = [&](int r, int c) { return map[std::size_t(r) * width + c]; };
@@ -219,14 +223,22 @@ ZYL_API int img_is_region_border(const uint8_t* map, int height, int width, int 
   return 0;
 }
 
-ZYL_API void img_mark_region_border(uint8_t* map, int height, int width) {
+extern "C" ZYL_API void img_mark_region_border(uint8_t* map, int height, int width) {
   if (!map || height <= 0 || width <= 0) return;
   // Marking only ORs a bit into non-zero cells, so the zero tests below
   // see the map as it was.
   for (int i = 0; i < height; ++i)
     for (int j = 0; j < width; ++j)
-      if (img_is_region_border(map, height, width, i, j, 2))
+      if (zyl::matchlib::img_is_region_border(map, height, width, i, j, 2))
         map[std::size_t(i) * width + j] |= 0x02;
 }
+
+extern "C" {
+
+ZYL_API int imgproc_segment_local_variance(const uint8_t* pixels, int height, int width, int threshold, int percent, uint8_t* out) { return zyl::matchlib::imgproc_segment_local_variance(pixels, height, width, threshold, percent, out); }
+ZYL_API int filter_vote_percent_u8(const uint8_t* map, int height, int width, int radius, int percent, uint8_t* out) { return zyl::matchlib::filter_vote_percent_u8(map, height, width, radius, percent, out); }
+ZYL_API int hist_threshold_iterative(const uint8_t* pixels, int height, int width, int start) { return zyl::matchlib::hist_threshold_iterative(pixels, height, width, start); }
+ZYL_API int img_distance_in_mask(int height, int width, const uint8_t* mask, int rounds, uint8_t* out) { return zyl::matchlib::img_distance_in_mask(height, width, mask, rounds, out); }
+ZYL_API int img_is_region_border(const uint8_t* map, int height, int width, int row, int column, int flags) { return zyl::matchlib::img_is_region_border(map, height, width, row, column, flags); }
 
 }  // extern "C"

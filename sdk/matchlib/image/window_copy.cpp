@@ -11,10 +11,9 @@
 
 using namespace zyl::matchlib;
 
-extern "C" {
 
 #define ZYL_COPY_WINDOW(suffix, T)                                                             \
-  ZYL_API int img_copy_window_##suffix(const T* src, uint32_t height, uint32_t width,          \
+extern "C" ZYL_API int img_copy_window_##suffix(const T* src, uint32_t height, uint32_t width,          \
                                        uint32_t window_height, uint32_t window_width,          \
                                        int32_t row_offset, int32_t column_offset, T* dst) {    \
     if (uint64_t{window_height} * window_width == 0 || uint64_t{height} * width == 0)          \
@@ -24,7 +23,7 @@ extern "C" {
                    dst);                                                                       \
     return ML_OK;                                                                              \
   }                                                                                            \
-  ZYL_API int img_copy_centered_##suffix(const T* src, uint32_t height, uint32_t width,        \
+extern "C" ZYL_API int img_copy_centered_##suffix(const T* src, uint32_t height, uint32_t width,        \
                                          uint32_t out_height, uint32_t out_width, T* dst) {    \
     /* Divisions toward zero: a larger window receives the source in its centre. */           \
     const int64_t row_off = (int64_t{height} - out_height) / 2;                                \
@@ -38,7 +37,7 @@ ZYL_COPY_WINDOW(u8, uint8_t)
 ZYL_COPY_WINDOW(u16, uint16_t)
 #undef ZYL_COPY_WINDOW
 
-ZYL_API int img_crop_to_block_multiple(const uint8_t* src, uint32_t height, uint32_t width,
+int zyl::matchlib::img_crop_to_block_multiple(const uint8_t* src, uint32_t height, uint32_t width,
                                        uint32_t block, uint8_t** out, uint32_t* out_height,
                                        uint32_t* out_width, int32_t* row_offset,
                                        int32_t* column_offset) {
@@ -63,7 +62,7 @@ ZYL_API int img_crop_to_block_multiple(const uint8_t* src, uint32_t height, uint
   return ML_OK;
 }
 
-ZYL_API int img_paste_fill(const uint8_t* src, uint32_t height, uint32_t width, uint8_t* frame,
+extern "C" ZYL_API int img_paste_fill(const uint8_t* src, uint32_t height, uint32_t width, uint8_t* frame,
                            uint32_t frame_height, uint32_t frame_width, int32_t row,
                            int32_t column, uint8_t fill) {
   // A negative place would write before the frame.
@@ -77,7 +76,7 @@ ZYL_API int img_paste_fill(const uint8_t* src, uint32_t height, uint32_t width, 
   return ML_OK;
 }
 
-ZYL_API uint32_t img_block_padding_excess(uint32_t height, uint32_t width, uint32_t block,
+extern "C" ZYL_API uint32_t img_block_padding_excess(uint32_t height, uint32_t width, uint32_t block,
                                           uint32_t divisor) {
   if (block == 0 || divisor == 0) return 0;
   const uint64_t e = 8 / divisor;
@@ -87,7 +86,7 @@ ZYL_API uint32_t img_block_padding_excess(uint32_t height, uint32_t width, uint3
   return area > own ? static_cast<uint32_t>(std::min<uint64_t>(area - own, UINT32_MAX)) : 0;
 }
 
-ZYL_API int img_find_white_margins_u8(const uint8_t* src, uint32_t height, uint32_t width,
+int zyl::matchlib::img_find_white_margins_u8(const uint8_t* src, uint32_t height, uint32_t width,
                                       uint32_t* out_height, uint32_t* out_width, uint32_t* top,
                                       uint32_t* left) {
   if (!src || !out_height || !out_width || !top || !left || height == 0 || width == 0)
@@ -131,5 +130,10 @@ ZYL_API int img_find_white_margins_u8(const uint8_t* src, uint32_t height, uint3
   *left = l;
   return ML_OK;
 }
+
+extern "C" {
+
+ZYL_API int img_crop_to_block_multiple(const uint8_t* src, uint32_t height, uint32_t width, uint32_t block, uint8_t** out, uint32_t* out_height, uint32_t* out_width, int32_t* row_offset, int32_t* column_offset) { return zyl::matchlib::img_crop_to_block_multiple(src, height, width, block, out, out_height, out_width, row_offset, column_offset); }
+ZYL_API int img_find_white_margins_u8(const uint8_t* src, uint32_t height, uint32_t width, uint32_t* out_height, uint32_t* out_width, uint32_t* top, uint32_t* left) { return zyl::matchlib::img_find_white_margins_u8(src, height, width, out_height, out_width, top, left); }
 
 }  // extern "C"

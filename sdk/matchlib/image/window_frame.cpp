@@ -10,12 +10,13 @@
 #include "zylscan/matchlib_filters3x3.h"
 #include "zylscan/matchlib_fixed.h"
 #include "zylscan/matchlib_object.h"
+#include "matchlib/core/fixed_math.h"
+#include "matchlib/image/window_frame.h"
 
 using zyl::matchlib::ml_malloc;
 
-extern "C" {
 
-ZYL_API int img_window_frame_u8(const uint8_t* src, int height, int width, int percent,
+int zyl::matchlib::img_window_frame_u8(const uint8_t* src, int height, int width, int percent,
                                 uint8_t* dst) {
   const unsigned p = static_cast<uint8_t>(percent);
   if (p > 100) return ML_BAD_ARGUMENT;
@@ -26,7 +27,7 @@ ZYL_API int img_window_frame_u8(const uint8_t* src, int height, int width, int p
   if (p == 0 || cells == 0) return ML_OK;
 
   // s / 160 is the square root of the window's share of the area.
-  const unsigned long s = fx_isqrt30_round((100u - p) * 256u);
+  const unsigned long s = zyl::matchlib::fx_isqrt30_round((100u - p) * 256u);
   const long ww = static_cast<long>(static_cast<unsigned long>(w) * s / 160);
   const long wh = static_cast<long>(static_cast<unsigned long>(h) * s / 160);
   const long left = (w - ww) / 2, top = (h - wh) / 2;
@@ -77,5 +78,9 @@ ZYL_API int img_window_frame_u8(const uint8_t* src, int height, int width, int p
   std::free(median);
   return ML_OK;
 }
+
+extern "C" {
+
+ZYL_API int img_window_frame_u8(const uint8_t* src, int height, int width, int percent, uint8_t* dst) { return zyl::matchlib::img_window_frame_u8(src, height, width, percent, dst); }
 
 }  // extern "C"

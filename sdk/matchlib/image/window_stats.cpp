@@ -14,6 +14,8 @@
 #include "zylscan/matchlib_local_stats.h"
 #include "matchlib/image/pixel_rows.h"
 #include "zylscan/matchlib_object.h"
+#include "matchlib/filter/gradient_variance.h"
+#include "matchlib/image/window_stats.h"
 
 // The interior variance is defined in single precision; a fused multiply-add
 // would change its rounding.
@@ -60,9 +62,8 @@ void build_integrals(const uint8_t* pixels, int height, int width, std::uint32_t
 
 using namespace zyl::matchlib;
 
-extern "C" {
 
-ZYL_API int filter_local_variance_u8(const uint8_t* pixels, int height, int width, int radius,
+int zyl::matchlib::filter_local_variance_u8(const uint8_t* pixels, int height, int width, int radius,
                                      uint16_t* out) {
   if (bad_window_args(pixels, out, height, width, radius)) return ML_BAD_ARGUMENT;
   if (height == 0 || width == 0) return ML_OK;
@@ -75,14 +76,14 @@ ZYL_API int filter_local_variance_u8(const uint8_t* pixels, int height, int widt
   const int top_end = std::min(r, height);
   const int bottom_start = std::max(height - r, 0);
   // Border bands over clipped windows.
-  filter_local_variance_integral_u16(s.get(), q.get(), 0, width, 0, top_end, height, width, r,
+  zyl::matchlib::filter_local_variance_integral_u16(s.get(), q.get(), 0, width, 0, top_end, height, width, r,
                                      out);
-  filter_local_variance_integral_u16(s.get(), q.get(), 0, width, bottom_start, height, height,
+  zyl::matchlib::filter_local_variance_integral_u16(s.get(), q.get(), 0, width, bottom_start, height, height,
                                      width, r, out);
   if (r < bottom_start) {
-    filter_local_variance_integral_u16(s.get(), q.get(), 0, std::min(r, width), r,
+    zyl::matchlib::filter_local_variance_integral_u16(s.get(), q.get(), 0, std::min(r, width), r,
                                        bottom_start, height, width, r, out);
-    filter_local_variance_integral_u16(s.get(), q.get(), std::max(width - r, 0), width, r,
+    zyl::matchlib::filter_local_variance_integral_u16(s.get(), q.get(), std::max(width - r, 0), width, r,
                                        bottom_start, height, width, r, out);
   }
   // Interior: full windows in single precision.
@@ -109,7 +110,7 @@ ZYL_API int filter_local_variance_u8(const uint8_t* pixels, int height, int widt
   return ML_OK;
 }
 
-ZYL_API int filter_local_variance_ring_u8(const uint8_t* pixels, int height, int width,
+int zyl::matchlib::filter_local_variance_ring_u8(const uint8_t* pixels, int height, int width,
                                           int radius, int16_t* out) {
   if (radius > 7) return ML_BAD_ARGUMENT;
   if (bad_window_args(pixels, out, height, width, radius)) return ML_BAD_ARGUMENT;
@@ -147,11 +148,11 @@ ZYL_API int filter_local_variance_ring_u8(const uint8_t* pixels, int height, int
     while (built < need) build_row(++built);
     const bool inner_row = y >= r && y < height - r;
     if (!inner_row || width <= 2 * r) {
-      filter_local_variance_integral_ring_s16(s.get(), q.get(), 0, width, y, y + 1, height,
+      zyl::matchlib::filter_local_variance_integral_ring_s16(s.get(), q.get(), 0, width, y, y + 1, height,
                                               width, r, out);
       continue;
     }
-    filter_local_variance_integral_ring_s16(s.get(), q.get(), 0, r, y, y + 1, height, width, r,
+    zyl::matchlib::filter_local_variance_integral_ring_s16(s.get(), q.get(), 0, r, y, y + 1, height, width, r,
                                             out);
     const std::int32_t* s0 = s.get() + ((y - r) % 16) * stride;
     const std::int32_t* s1 = s.get() + ((y + r + 1) % 16) * stride;
@@ -166,13 +167,12 @@ ZYL_API int filter_local_variance_ring_u8(const uint8_t* pixels, int height, int
                                static_cast<std::uint32_t>(q0[b]) - static_cast<std::uint32_t>(q1[a]);
       o[x] = static_cast<int16_t>((wq * 16 - ws * ((ws * 16) / n)) / n >> 4);
     }
-    filter_local_variance_integral_ring_s16(s.get(), q.get(), width - r, width, y, y + 1,
+    zyl::matchlib::filter_local_variance_integral_ring_s16(s.get(), q.get(), width - r, width, y, y + 1,
                                             height, width, r, out);
   }
   return ML_OK;
 }
 
-}  // extern "C"
 
 namespace zyl::matchlib {
 namespace {
@@ -218,9 +218,8 @@ int box_sums(const uint8_t* pixels, int height, int width, int r, Emit emit) {
 }  // namespace
 }  // namespace zyl::matchlib
 
-extern "C" {
 
-ZYL_API int filter_box_sum_u8(const uint8_t* pixels, int height, int width, int radius,
+extern "C" ZYL_API int filter_box_sum_u8(const uint8_t* pixels, int height, int width, int radius,
                               int32_t* out) {
   if (bad_window_args(pixels, out, height, width, radius)) return ML_BAD_ARGUMENT;
   if (height == 0 || width == 0) return ML_OK;
@@ -229,7 +228,7 @@ ZYL_API int filter_box_sum_u8(const uint8_t* pixels, int height, int width, int 
   });
 }
 
-ZYL_API int filter_box_mean_u8(const uint8_t* pixels, int height, int width, int radius,
+int zyl::matchlib::filter_box_mean_u8(const uint8_t* pixels, int height, int width, int radius,
                                uint8_t* out) {
   if (bad_window_args(pixels, out, height, width, radius)) return ML_BAD_ARGUMENT;
   if (height == 0 || width == 0) return ML_OK;
@@ -239,7 +238,7 @@ ZYL_API int filter_box_mean_u8(const uint8_t* pixels, int height, int width, int
   });
 }
 
-ZYL_API int filter_local_minmax_u8(const uint8_t* pixels, int height, int width, int radius,
+extern "C" ZYL_API int filter_local_minmax_u8(const uint8_t* pixels, int height, int width, int radius,
                                    uint8_t* min_map, uint8_t* max_map) {
   if (!pixels || !min_map || !max_map || height < 0 || width < 0 || radius < 0)
     return ML_BAD_ARGUMENT;
@@ -265,7 +264,7 @@ ZYL_API int filter_local_minmax_u8(const uint8_t* pixels, int height, int width,
   return ML_OK;
 }
 
-ZYL_API int filter_adaptive_smooth_u8(const uint8_t* pixels, int height, int width, int noise,
+int zyl::matchlib::filter_adaptive_smooth_u8(const uint8_t* pixels, int height, int width, int noise,
                                       int radius, uint8_t* out) {
   if (bad_window_args(pixels, out, height, width, radius)) return ML_BAD_ARGUMENT;
   if (height == 0 || width == 0) return ML_OK;
@@ -279,7 +278,7 @@ ZYL_API int filter_adaptive_smooth_u8(const uint8_t* pixels, int height, int wid
   }
   Scratch<uint16_t> variance(cells);
   if (!variance) return ML_NO_MEMORY;
-  const int st = filter_local_variance_u8(pixels, height, width, radius, variance.get());
+  const int st = zyl::matchlib::filter_local_variance_u8(pixels, height, width, radius, variance.get());
   if (st != ML_OK) return st;
   if (noise < 0) {
     // A 64-bit sum equals the 32-bit one wherever that cannot overflow.
@@ -299,5 +298,12 @@ ZYL_API int filter_adaptive_smooth_u8(const uint8_t* pixels, int height, int wid
   }
   return ML_OK;
 }
+
+extern "C" {
+
+ZYL_API int filter_local_variance_u8(const uint8_t* pixels, int height, int width, int radius, uint16_t* out) { return zyl::matchlib::filter_local_variance_u8(pixels, height, width, radius, out); }
+ZYL_API int filter_local_variance_ring_u8(const uint8_t* pixels, int height, int width, int radius, int16_t* out) { return zyl::matchlib::filter_local_variance_ring_u8(pixels, height, width, radius, out); }
+ZYL_API int filter_box_mean_u8(const uint8_t* pixels, int height, int width, int radius, uint8_t* out) { return zyl::matchlib::filter_box_mean_u8(pixels, height, width, radius, out); }
+ZYL_API int filter_adaptive_smooth_u8(const uint8_t* pixels, int height, int width, int noise, int radius, uint8_t* out) { return zyl::matchlib::filter_adaptive_smooth_u8(pixels, height, width, noise, radius, out); }
 
 }  // extern "C"

@@ -16,6 +16,11 @@
 #include "zylscan/matchlib_param.h"
 #include "zylscan/matchlib_smoothing.h"
 #include "zylscan/matchlib_support.h"
+#include "matchlib/core/fixed_math.h"
+#include "matchlib/core/param_store.h"
+#include "matchlib/core/sorting.h"
+#include "matchlib/filter/gradient_variance.h"
+#include "matchlib/keypoint/corner_pipeline.h"
 
 namespace zyl::matchlib {
 namespace {
@@ -36,13 +41,13 @@ int corner_cmp_value_desc(const void* a, const void* b) {
 
 int pipeline(const MatchContext* ctx, const std::uint8_t* pixels, int height, int width,
              KeyPoint** points, int* count, int variant) {
-  const int resolution = param_get(ctx, kKeyResolution, 500);
+  const int resolution = zyl::matchlib::param_get(ctx, kKeyResolution, 500);
   const std::size_t n = static_cast<std::size_t>(height) * width;
   std::vector<std::uint8_t> smooth(n);
   if (const int st = filter_binomial3x3_u8(pixels, height, width, smooth.data())) return st;
   if (const int st = filter_binomial3x3_u8(smooth.data(), height, width, smooth.data())) return st;
   std::vector<std::int8_t> gx(n), gy(n);
-  if (const int st = filter_sobel_s8(smooth.data(), height, width, gx.data(), gy.data())) return st;
+  if (const int st = zyl::matchlib::filter_sobel_s8(smooth.data(), height, width, gx.data(), gy.data())) return st;
   std::vector<std::int16_t> xx(n), yy(n), xy(n);
   for (std::size_t i = 0; i < n; ++i) {
     xx[i] = static_cast<std::int16_t>(gx[i] * gx[i]);
@@ -60,7 +65,7 @@ int pipeline(const MatchContext* ctx, const std::uint8_t* pixels, int height, in
       const std::int64_t m = (sxx + syy) / 2;
       const std::int64_t w = m * m + sxy * sxy - sxx * syy;
       if (w < 0) continue;
-      const std::int64_t root = fx_isqrt30_round(static_cast<std::uint32_t>(w));
+      const std::int64_t root = zyl::matchlib::fx_isqrt30_round(static_cast<std::uint32_t>(w));
       resp[i] = static_cast<std::int16_t>(std::max<std::int64_t>(0, m - root));
     }
 
@@ -85,7 +90,7 @@ int pipeline(const MatchContext* ctx, const std::uint8_t* pixels, int height, in
       }
   }
   if (!cand.empty())
-    shell_sort(cand.data(), static_cast<int>(cand.size()), sizeof(CornerCandidate),
+    zyl::matchlib::shell_sort(cand.data(), static_cast<int>(cand.size()), sizeof(CornerCandidate),
                corner_cmp_value_desc);
 
   std::vector<KeyPoint> found;
@@ -102,7 +107,7 @@ int pipeline(const MatchContext* ctx, const std::uint8_t* pixels, int height, in
   }
 
   if (const int st = filter_binomial3x3_u8(pixels, height, width, smooth.data())) return st;
-  if (const int st = filter_sobel_s8(smooth.data(), height, width, gx.data(), gy.data())) return st;
+  if (const int st = zyl::matchlib::filter_sobel_s8(smooth.data(), height, width, gx.data(), gy.data())) return st;
   for (KeyPoint& p : found)
     p.angle = static_cast<std::uint8_t>(
         orientation_disc(gx.data(), gy.data(), height, width, p.y, p.x, kOrientRadius));
@@ -121,9 +126,8 @@ int pipeline(const MatchContext* ctx, const std::uint8_t* pixels, int height, in
 
 using namespace zyl::matchlib;
 
-extern "C" {
 
-ZYL_API int corner_pipeline_run(const MatchContext* ctx, const uint8_t* pixels, int height,
+int zyl::matchlib::corner_pipeline_run(const MatchContext* ctx, const uint8_t* pixels, int height,
                                 int width, KeyPoint** points, int* count, int variant) {
   if (points) *points = nullptr;
   if (count) *count = 0;
@@ -136,14 +140,18 @@ ZYL_API int corner_pipeline_run(const MatchContext* ctx, const uint8_t* pixels, 
 }
 
 #define ZYL_CORNER_VARIANT(v)                                                                  \
-  ZYL_API int corner_pipeline_v##v(const MatchContext* ctx, const uint8_t* pixels, int height, \
+extern "C" ZYL_API int corner_pipeline_v##v(const MatchContext* ctx, const uint8_t* pixels, int height, \
                                    int width, KeyPoint** points, int* count) {                 \
-    return corner_pipeline_run(ctx, pixels, height, width, points, count, v);                  \
+    return zyl::matchlib::corner_pipeline_run(ctx, pixels, height, width, points, count, v);                  \
   }
 ZYL_CORNER_VARIANT(0)
 ZYL_CORNER_VARIANT(1)
 ZYL_CORNER_VARIANT(2)
 ZYL_CORNER_VARIANT(3)
 #undef ZYL_CORNER_VARIANT
+
+extern "C" {
+
+ZYL_API int corner_pipeline_run(const MatchContext* ctx, const uint8_t* pixels, int height, int width, KeyPoint** points, int* count, int variant) { return zyl::matchlib::corner_pipeline_run(ctx, pixels, height, width, points, count, variant); }
 
 }  // extern "C"

@@ -11,6 +11,9 @@
 #include "zylscan/matchlib_keypoint.h"
 #include "zylscan/matchlib_object.h"
 #include "zylscan/matchlib_param.h"
+#include "matchlib/core/param_store.h"
+#include "matchlib/keypoint/corner_scores.h"
+#include "matchlib/keypoint/extremum_saddle.h"
 
 namespace zyl::matchlib {
 namespace {
@@ -97,13 +100,13 @@ struct Rings {
 // The ring count setting, and the border its widest ring needs: ring 3 has
 // radius 4, so a smaller border setting is widened rather than read past
 // the image.
-int ring_count(const MatchContext* ctx) { return param_get(ctx, kKeyRings, 1); }
+int ring_count(const MatchContext* ctx) { return zyl::matchlib::param_get(ctx, kKeyRings, 1); }
 int corner_border(const MatchContext* ctx, int rings) {
   return std::max({3, border_radius(ctx), rings >= 3 ? 4 : 3});
 }
 
 int dense_score(const std::uint8_t* px, const Rings& r, int i, int t, int rings, int te) {
-  const int h = extremum_test28(px, r.p28, i, te);
+  const int h = zyl::matchlib::extremum_test28(px, r.p28, i, te);
   if (h >= 32) return h;
   return std::max(h, ring_corner(px, r.r1, r.r2, r.r3, i, t, rings) / 8);
 }
@@ -112,7 +115,7 @@ int dense_score(const std::uint8_t* px, const Rings& r, int i, int t, int rings,
 
 int ring_corner_map(const MatchContext* ctx, const std::uint8_t* px, int height, int width,
                     std::uint8_t* map) {
-  const int t = param_get(ctx, kKeyThreshold, 2);
+  const int t = zyl::matchlib::param_get(ctx, kKeyThreshold, 2);
   const int rings = ring_count(ctx);
   const int b = corner_border(ctx, rings);
   const Rings r(width);
@@ -128,8 +131,8 @@ namespace {
 
 int dense_map(const MatchContext* ctx, const std::uint8_t* px, int height, int width,
               std::uint8_t* map) {
-  const int t = param_get(ctx, kKeyThreshold, 2);
-  const int te = param_get(ctx, kKeyExtremumThreshold, 0);
+  const int t = zyl::matchlib::param_get(ctx, kKeyThreshold, 2);
+  const int te = zyl::matchlib::param_get(ctx, kKeyExtremumThreshold, 0);
   const int rings = ring_count(ctx);
   const int b = corner_border(ctx, rings);
   const Rings r(width);
@@ -144,9 +147,9 @@ int dense_map(const MatchContext* ctx, const std::uint8_t* px, int height, int w
 int sparse_map(const MatchContext* ctx, const std::uint8_t* px, int height, int width,
                std::uint8_t* map) {
   std::fill_n(map, static_cast<std::size_t>(height) * width, 0);
-  const int t = param_get(ctx, kKeyThreshold, 2);
-  const int te = param_get(ctx, kKeyExtremumThreshold, 0);
-  const int limit = param_get(ctx, kKeySparseLimit, 4);
+  const int t = zyl::matchlib::param_get(ctx, kKeyThreshold, 2);
+  const int te = zyl::matchlib::param_get(ctx, kKeyExtremumThreshold, 0);
+  const int limit = zyl::matchlib::param_get(ctx, kKeySparseLimit, 4);
   const int rings = ring_count(ctx);
   // One wider than the dense border, so that the neighbours evaluated
   // around a strong response still have their rings inside the image.
@@ -166,7 +169,7 @@ int sparse_map(const MatchContext* ctx, const std::uint8_t* px, int height, int 
 
 int variance_map(const MatchContext* ctx, const std::uint8_t* px, int height, int width,
                  std::uint8_t* map) {
-  const int t = param_get(ctx, kKeyThreshold, 2);
+  const int t = zyl::matchlib::param_get(ctx, kKeyThreshold, 2);
   // The 20-sample ring has radius 4.
   const int b = std::max(4, border_radius(ctx));
   if (height - 2 * b <= 0 || width - 2 * b <= 0) return ML_OK;
@@ -219,63 +222,66 @@ int variance_map(const MatchContext* ctx, const std::uint8_t* px, int height, in
 
 using namespace zyl::matchlib;
 
-extern "C" {
 
-ZYL_API int segment_test12(const uint8_t* pixels, const int* ring1, int index, int threshold,
+extern "C" ZYL_API int segment_test12(const uint8_t* pixels, const int* ring1, int index, int threshold,
                            uint8_t* arc) {
   if (!pixels || !ring1) return 0;
   return segment12(pixels, ring1, index, threshold, arc);
 }
 
-ZYL_API int ring_corner_score(const uint8_t* pixels, const int* ring1, const int* ring2,
+extern "C" ZYL_API int ring_corner_score(const uint8_t* pixels, const int* ring1, const int* ring2,
                               const int* ring3, int index, int threshold, int rings) {
   if (!pixels || !ring1 || (rings >= 2 && !ring2) || (rings >= 3 && !ring3)) return 0;
   return ring_corner(pixels, ring1, ring2, ring3, index, threshold, rings);
 }
 
-ZYL_API int ring_corner_score_map(const MatchContext* ctx, const uint8_t* pixels, int height,
+extern "C" ZYL_API int ring_corner_score_map(const MatchContext* ctx, const uint8_t* pixels, int height,
                                   int width, uint8_t* map) {
   if (!pixels || !map) return ML_BAD_ARGUMENT;
   return ring_corner_map(ctx, pixels, height, width, map);
 }
 
-ZYL_API int corner_score_map_dense(const MatchContext* ctx, const uint8_t* pixels, int height,
+extern "C" ZYL_API int corner_score_map_dense(const MatchContext* ctx, const uint8_t* pixels, int height,
                                    int width, uint8_t* map) {
   if (!pixels || !map) return ML_BAD_ARGUMENT;
   return dense_map(ctx, pixels, height, width, map);
 }
 
-ZYL_API int corner_score_map_sparse(const MatchContext* ctx, const uint8_t* pixels, int height,
+extern "C" ZYL_API int corner_score_map_sparse(const MatchContext* ctx, const uint8_t* pixels, int height,
                                     int width, uint8_t* map) {
   if (!pixels || !map || height < 0 || width < 0) return ML_BAD_ARGUMENT;
   return sparse_map(ctx, pixels, height, width, map);
 }
 
-ZYL_API int variance_score_map(const MatchContext* ctx, const uint8_t* pixels, int height,
+extern "C" ZYL_API int variance_score_map(const MatchContext* ctx, const uint8_t* pixels, int height,
                                int width, uint8_t* map) {
   if (!pixels || !map) return ML_BAD_ARGUMENT;
   return zyl::GuardedCall(ML_NO_MEMORY,
                           [&] { return variance_map(ctx, pixels, height, width, map); });
 }
 
-ZYL_API int detect_corners_sparse(const MatchContext* ctx, const uint8_t* pixels, int height,
+int zyl::matchlib::detect_corners_sparse(const MatchContext* ctx, const uint8_t* pixels, int height,
                                   int width, KeyPoint** points, int* count) {
   return run_driver(ctx, pixels, height, width, 1, points, count);
 }
 
-ZYL_API int detect_corners_dense_scaled(const MatchContext* ctx, const uint8_t* pixels,
+extern "C" ZYL_API int detect_corners_dense_scaled(const MatchContext* ctx, const uint8_t* pixels,
                                         int height, int width, KeyPoint** points, int* count) {
   return run_driver(ctx, pixels, height, width, 2, points, count);
 }
 
-ZYL_API int detect_variance_scaled(const MatchContext* ctx, const uint8_t* pixels, int height,
+extern "C" ZYL_API int detect_variance_scaled(const MatchContext* ctx, const uint8_t* pixels, int height,
                                    int width, KeyPoint** points, int* count) {
   return run_driver(ctx, pixels, height, width, 3, points, count);
 }
 
-ZYL_API int detect_rings_scaled(const MatchContext* ctx, const uint8_t* pixels, int height,
+extern "C" ZYL_API int detect_rings_scaled(const MatchContext* ctx, const uint8_t* pixels, int height,
                                 int width, KeyPoint** points, int* count) {
   return run_driver(ctx, pixels, height, width, 4, points, count);
 }
+
+extern "C" {
+
+ZYL_API int detect_corners_sparse(const MatchContext* ctx, const uint8_t* pixels, int height, int width, KeyPoint** points, int* count) { return zyl::matchlib::detect_corners_sparse(ctx, pixels, height, width, points, count); }
 
 }  // extern "C"

@@ -9,6 +9,7 @@
 #include "matchlib/keypoint/hamming_match.h"
 #include "zylscan/matchlib_blockrec.h"
 #include "zylscan/matchlib_object.h"
+#include "matchlib/keypoint/descriptor_types.h"
 
 using namespace zyl::matchlib;
 
@@ -73,7 +74,7 @@ template <std::uint32_t Id, std::uint32_t Variant, ComputeFn Compute, const std:
                           std::uint8_t*)>
 constexpr DescriptorType pattern_type() {
   return {Id,         Variant,          Compute,  size16,                 desc16_get,
-          desc16_put, desc_match_lists, Distance, pattern<Pattern, 512>, size16};
+          desc16_put, ::desc_match_lists, Distance, pattern<Pattern, 512>, size16};
 }
 
 // In the fixed selection order.
@@ -81,9 +82,9 @@ constexpr DescriptorType kTypes[DESC_TYPE_COUNT] = {
     {0x10, 0, compute_rotated_pairs, size8, get8, put8, match_lists8, pair_distance8,
      pattern<kPattern10, 256>, size8},
     // Type 0x8 has no list matching and is not counted by the pair matcher.
-    {0x8, 0, compute_fixed_pairs, size16, desc16_get, desc16_put, nullptr, desc8_distance,
+    {0x8, 0, compute_fixed_pairs, size16, desc16_get, desc16_put, nullptr, ::desc8_distance,
      pattern<kPattern8, 512>, size0},
-    {0x4, 0, compute_texture_code, size16, desc16_get, desc16_put, desc_match_lists,
+    {0x4, 0, compute_texture_code, size16, desc16_get, desc16_put, ::desc_match_lists,
      desc4_pair_distance, no_pattern, size16},
     pattern_type<0x2, 0, compute_pairs_2, kPattern2, desc_pair_distance>(),
     pattern_type<0x20, 3, compute_pairs_20, kPattern20, desc_pair_distance_sym>(),
@@ -96,7 +97,7 @@ constexpr DescriptorType kTypes[DESC_TYPE_COUNT] = {
 
 }  // namespace
 
-extern "C" ZYL_API int desc_types_select(const DescriptorType** list, uint32_t flags) {
+int zyl::matchlib::desc_types_select(const DescriptorType** list, uint32_t flags) {
   if (!list) return 0;
   int n = 0;
   for (const DescriptorType& t : kTypes)
@@ -104,3 +105,9 @@ extern "C" ZYL_API int desc_types_select(const DescriptorType** list, uint32_t f
   list[n] = nullptr;
   return n;
 }
+
+extern "C" {
+
+ZYL_API int desc_types_select(const DescriptorType** list, uint32_t flags) { return zyl::matchlib::desc_types_select(list, flags); }
+
+}  // extern "C"

@@ -17,6 +17,12 @@
 #include "zylscan/matchlib_object.h"
 #include "zylscan/matchlib_smoothing.h"
 #include "zylscan/matchlib_support.h"
+#include "matchlib/core/fixed_math.h"
+#include "matchlib/core/sorting.h"
+#include "matchlib/filter/gradient_variance.h"
+#include "matchlib/image/grey_image.h"
+#include "matchlib/image/mask_plane.h"
+#include "matchlib/keypoint/gap_fill.h"
 
 namespace zyl::matchlib {
 namespace {
@@ -67,20 +73,20 @@ int axis_theta(const std::int8_t* gx, const std::int8_t* gy, int width, int heig
       const std::size_t k = static_cast<std::size_t>(yy) * width + xx;
       sxx += gx[k] * gx[k], syy += gy[k] * gy[k], sxy += gx[k] * gy[k];
     }
-  return (fx_atan2(static_cast<int>(2 * sxy), static_cast<int>(sxx - syy)) >> 1) & 0x7F;
+  return (zyl::matchlib::fx_atan2(static_cast<int>(2 * sxy), static_cast<int>(sxx - syy)) >> 1) & 0x7F;
 }
 
 int fill_gaps(GrayImage* image, const KeyPoint* points, int count, int wanted, KeyPoint** out,
               int* out_count) {
-  const int H = image_height(image), W = image_width(image);
-  if (image_resolution(image) == 0) return ML_WRONG_KIND;
+  const int H = zyl::matchlib::image_height(image), W = zyl::matchlib::image_width(image);
+  if (zyl::matchlib::image_resolution(image) == 0) return ML_WRONG_KIND;
   // The new points take bit 0x20 of their mask cell.
-  const MaskPlane* mask = image_mask_plane(image);
-  if (!mask || mask_height(mask) != H || mask_width(mask) != W) return ML_BAD_ARGUMENT;
-  const std::uint8_t* px = image_pixels(image);
+  const MaskPlane* mask = zyl::matchlib::image_mask_plane(image);
+  if (!mask || zyl::matchlib::mask_height(mask) != H || zyl::matchlib::mask_width(mask) != W) return ML_BAD_ARGUMENT;
+  const std::uint8_t* px = zyl::matchlib::image_pixels(image);
   if (!px || H <= 0 || W <= 0) return ML_BAD_ARGUMENT;
   std::uint8_t* usable_raw = nullptr;
-  if (const int st = image_usable_mask_bytes(image, &usable_raw)) return st;
+  if (const int st = zyl::matchlib::image_usable_mask_bytes(image, &usable_raw)) return st;
   std::unique_ptr<std::uint8_t, decltype(&std::free)> usable(usable_raw, &std::free);
 
   const std::size_t n = static_cast<std::size_t>(H) * W;
@@ -126,7 +132,7 @@ int fill_gaps(GrayImage* image, const KeyPoint* points, int count, int wanted, K
         cand.push_back({static_cast<std::uint16_t>(y), static_cast<std::uint16_t>(x), keep[i]});
     }
   if (!cand.empty())
-    shell_sort(cand.data(), static_cast<int>(cand.size()), sizeof(GapCandidate),
+    zyl::matchlib::shell_sort(cand.data(), static_cast<int>(cand.size()), sizeof(GapCandidate),
                keypoint_cmp_score_desc);
 
   const int total = std::max(0, std::min(count + static_cast<int>(cand.size()), wanted));
@@ -135,8 +141,8 @@ int fill_gaps(GrayImage* image, const KeyPoint* points, int count, int wanted, K
   if (added > 0) {
     std::vector<std::uint8_t> smooth(n);
     if (const int st = filter_binomial3x3_u8(px, H, W, smooth.data())) return st;
-    const int res = image_resolution(image);
-    const std::uint8_t* cells = mask_cells(mask);
+    const int res = zyl::matchlib::image_resolution(image);
+    const std::uint8_t* cells = zyl::matchlib::mask_cells(mask);
     for (int k = 0; k < added; ++k) {
       const GapCandidate& c = cand[k];
       result.push_back({static_cast<std::int16_t>(c.column), static_cast<std::int16_t>(c.row), 0, 0,
@@ -147,13 +153,13 @@ int fill_gaps(GrayImage* image, const KeyPoint* points, int count, int wanted, K
     }
     if (const int st = filter_binomial3x3_u8(smooth.data(), H, W, smooth.data())) return st;
     KeyPoint* fresh = result.data() + (result.size() - added);
-    if (const int st = kp_orientation_histogram(smooth.data(), W, H, fresh, added)) return st;
+    if (const int st = zyl::matchlib::kp_orientation_histogram(smooth.data(), W, H, fresh, added)) return st;
     std::vector<std::int8_t> gx(n), gy(n);
-    if (const int st = filter_sobel_s8(smooth.data(), H, W, gx.data(), gy.data())) return st;
+    if (const int st = zyl::matchlib::filter_sobel_s8(smooth.data(), H, W, gx.data(), gy.data())) return st;
     for (int k = 0; k < added; ++k) {
       KeyPoint& p = fresh[k];
       const int theta = axis_theta(gx.data(), gy.data(), W, H, p.y, p.x, kRefineDisc);
-      p.angle = static_cast<std::uint8_t>(fx_dir_absdiff(theta + 128, p.angle) < 64 ? theta + 128
+      p.angle = static_cast<std::uint8_t>(zyl::matchlib::fx_dir_absdiff(theta + 128, p.angle) < 64 ? theta + 128
                                                                                      : theta);
     }
   }
@@ -171,13 +177,12 @@ int fill_gaps(GrayImage* image, const KeyPoint* points, int count, int wanted, K
 
 using namespace zyl::matchlib;
 
-extern "C" {
 
-ZYL_API int keypoint_cmp_score_desc(const void* a, const void* b) {
+extern "C" ZYL_API int keypoint_cmp_score_desc(const void* a, const void* b) {
   return static_cast<const GapCandidate*>(b)->value - static_cast<const GapCandidate*>(a)->value;
 }
 
-ZYL_API int kp_orientation_histogram(const uint8_t* pixels, int width, int height,
+int zyl::matchlib::kp_orientation_histogram(const uint8_t* pixels, int width, int height,
                                      KeyPoint* points, int n) {
   if (n <= 0) return ML_OK;
   if (!pixels || !points || width <= 0 || height <= 0) return ML_BAD_ARGUMENT;
@@ -191,9 +196,9 @@ ZYL_API int kp_orientation_histogram(const uint8_t* pixels, int width, int heigh
         const std::uint8_t* p = pixels + y * w + x;
         const int gx = ((p[-w + 1] + 2 * p[1] + p[w + 1]) - (p[-w - 1] + 2 * p[-1] + p[w - 1])) / 8;
         const int gy = ((p[w - 1] + 2 * p[w] + p[w + 1]) - (p[-w - 1] + 2 * p[-w] + p[-w + 1])) / 8;
-        dir[y * w + x] = static_cast<std::uint8_t>(fx_atan2(gy, gx));
+        dir[y * w + x] = static_cast<std::uint8_t>(zyl::matchlib::fx_atan2(gy, gx));
         mag[y * w + x] = static_cast<std::uint16_t>(
-            fx_isqrt16_alt(static_cast<std::uint16_t>(gx * gx + gy * gy)));
+            zyl::matchlib::fx_isqrt16_alt(static_cast<std::uint16_t>(gx * gx + gy * gy)));
       }
     for (int i = 0; i < n; ++i)
       points[i].angle = static_cast<std::uint8_t>(
@@ -202,7 +207,7 @@ ZYL_API int kp_orientation_histogram(const uint8_t* pixels, int width, int heigh
   });
 }
 
-ZYL_API int kp_centroid_direction(const uint8_t* pixels, int width, int y, int x, int r) {
+extern "C" ZYL_API int kp_centroid_direction(const uint8_t* pixels, int width, int y, int x, int r) {
   if (!pixels || width <= 0) return 0;
   long mx = 0, my = 0;
   for (int dy = -r; dy <= r; ++dy)
@@ -212,10 +217,10 @@ ZYL_API int kp_centroid_direction(const uint8_t* pixels, int width, int y, int x
       mx += -dx * p;
       my += -dy * p;
     }
-  return fx_atan2(static_cast<int>(my), static_cast<int>(mx));
+  return zyl::matchlib::fx_atan2(static_cast<int>(my), static_cast<int>(mx));
 }
 
-ZYL_API int kp_axis_direction(const int8_t* gx, const int8_t* gy, int width, int y, int x, int r) {
+extern "C" ZYL_API int kp_axis_direction(const int8_t* gx, const int8_t* gy, int width, int y, int x, int r) {
   if (!gx || !gy || width <= 0) return 0;
   std::int64_t sxx = 0, syy = 0, sxy = 0;
   for (int dy = -r; dy <= r; ++dy)
@@ -224,10 +229,10 @@ ZYL_API int kp_axis_direction(const int8_t* gx, const int8_t* gy, int width, int
       const std::ptrdiff_t k = static_cast<std::ptrdiff_t>(y + dy) * width + x + dx;
       sxx += gx[k] * gx[k], syy += gy[k] * gy[k], sxy += gx[k] * gy[k];
     }
-  return ((fx_atan2(static_cast<int>(2 * sxy), static_cast<int>(sxx - syy)) >> 1) & 0x7F) + 64;
+  return ((zyl::matchlib::fx_atan2(static_cast<int>(2 * sxy), static_cast<int>(sxx - syy)) >> 1) & 0x7F) + 64;
 }
 
-ZYL_API int keypoint_fill_gaps(GrayImage* image, const KeyPoint* points, int count, int wanted,
+extern "C" ZYL_API int keypoint_fill_gaps(GrayImage* image, const KeyPoint* points, int count, int wanted,
                                KeyPoint** out, int* out_count) {
   if (!out || !out_count) return ML_BAD_ARGUMENT;
   *out = nullptr;
@@ -236,5 +241,9 @@ ZYL_API int keypoint_fill_gaps(GrayImage* image, const KeyPoint* points, int cou
   return zyl::GuardedCall(ML_NO_MEMORY,
                           [&] { return fill_gaps(image, points, count, wanted, out, out_count); });
 }
+
+extern "C" {
+
+ZYL_API int kp_orientation_histogram(const uint8_t* pixels, int width, int height, KeyPoint* points, int n) { return zyl::matchlib::kp_orientation_histogram(pixels, width, height, points, n); }
 
 }  // extern "C"

@@ -126,35 +126,34 @@ int pair16(int i, int j, int count, const std::uint8_t* a, const std::uint8_t* b
 
 }  // namespace
 
-extern "C" {
 
-ZYL_API uint32_t desc16_get(const uint8_t* array, int index, uint8_t* destination) {
+extern "C" ZYL_API uint32_t desc16_get(const uint8_t* array, int index, uint8_t* destination) {
   if (destination && array && index >= 0) std::memcpy(destination, array + kDesc * index, kDesc);
   return kDesc;
 }
 
-ZYL_API uint32_t desc16_put(const uint8_t* source, uint8_t* array, int index) {
+extern "C" ZYL_API uint32_t desc16_put(const uint8_t* source, uint8_t* array, int index) {
   if (!source || !array || index < 0) return 0;
   std::memcpy(array + kDesc * index, source, kDesc);
   return kDesc;
 }
 
-ZYL_API void hamming64_to_many(const uint8_t* probe, const uint8_t* gallery, int count, int invert,
+extern "C" ZYL_API void hamming64_to_many(const uint8_t* probe, const uint8_t* gallery, int count, int invert,
                                int swap, uint8_t* out) {
   hamming_to_many(probe, gallery, kDesc, 1, count, invert, swap, out);
 }
 
-ZYL_API void hamming128_to_many(const uint8_t* probe, const uint8_t* gallery, int count,
+extern "C" ZYL_API void hamming128_to_many(const uint8_t* probe, const uint8_t* gallery, int count,
                                 int invert, int swap, uint8_t* out) {
   hamming_to_many(probe, gallery, kDesc, 2, count, invert, swap, out);
 }
 
-ZYL_API void hamming256_to_many(const uint8_t* probe, const uint8_t* gallery, int count,
+extern "C" ZYL_API void hamming256_to_many(const uint8_t* probe, const uint8_t* gallery, int count,
                                 int invert, int swap, uint8_t* out) {
   hamming_to_many(probe, gallery, 32, 4, count, invert, swap, out);
 }
 
-ZYL_API int desc_match_lists(uint32_t probe, uint32_t start, uint32_t count, int invert, int swap,
+int zyl::matchlib::desc_match_lists(uint32_t probe, uint32_t start, uint32_t count, int invert, int swap,
                              int mode, const BlockRecord* a, const BlockRecord* b,
                              MatchBests* bests) {
   const int words = words_for(mode, false);
@@ -186,17 +185,17 @@ ZYL_API int desc_match_lists(uint32_t probe, uint32_t start, uint32_t count, int
   return ML_OK;
 }
 
-ZYL_API int desc_pair_distance(int i, int j, int count, const uint8_t* a, const uint8_t* b,
+extern "C" ZYL_API int desc_pair_distance(int i, int j, int count, const uint8_t* a, const uint8_t* b,
                                int mode, int invert, uint8_t* out) {
   return pair16(i, j, count, a, b, mode, invert, 0, true, out);
 }
 
-ZYL_API int desc_pair_distance_sym(int i, int j, int count, const uint8_t* a, const uint8_t* b,
+extern "C" ZYL_API int desc_pair_distance_sym(int i, int j, int count, const uint8_t* a, const uint8_t* b,
                                    int mode, int invert, uint8_t* out) {
   return pair16(i, j, count, a, b, mode, invert, 1, true, out);
 }
 
-ZYL_API int desc8_distance(int i, int j, int count, const uint8_t* a, const uint8_t* b, int,
+int zyl::matchlib::desc8_distance(int i, int j, int count, const uint8_t* a, const uint8_t* b, int,
                            int invert, uint8_t* out) {
   if (count <= 0) return ML_OK;
   if (!a || !b || !out || i < 0 || j < 0) return ML_BAD_ARGUMENT;
@@ -208,7 +207,6 @@ ZYL_API int desc8_distance(int i, int j, int count, const uint8_t* a, const uint
   return pair16(i, j, count, a, b, 0, invert, 0, false, out);
 }
 
-}  // extern "C"
 
 namespace zyl::matchlib {
 
@@ -218,3 +216,10 @@ int desc4_pair_distance(int i, int j, int count, const std::uint8_t* a, const st
 }
 
 }  // namespace zyl::matchlib
+
+extern "C" {
+
+ZYL_API int desc_match_lists(uint32_t probe, uint32_t start, uint32_t count, int invert, int swap, int mode, const BlockRecord* a, const BlockRecord* b, MatchBests* bests) { return zyl::matchlib::desc_match_lists(probe, start, count, invert, swap, mode, a, b, bests); }
+ZYL_API int desc8_distance(int i, int j, int count, const uint8_t* a, const uint8_t* b, int arg5, int invert, uint8_t* out) { return zyl::matchlib::desc8_distance(i, j, count, a, b, arg5, invert, out); }
+
+}  // extern "C"

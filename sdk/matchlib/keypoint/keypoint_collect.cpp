@@ -15,6 +15,10 @@
 #include "zylscan/matchlib_keypoint.h"
 #include "zylscan/matchlib_object.h"
 #include "zylscan/matchlib_param.h"
+#include "matchlib/core/fixed_math.h"
+#include "matchlib/core/param_store.h"
+#include "matchlib/filter/gradient_variance.h"
+#include "matchlib/image/local_maxima.h"
 
 namespace zyl::matchlib {
 namespace {
@@ -40,16 +44,16 @@ int disc_angle(const std::int8_t* gx, const std::int8_t* gy, int height, int wid
       sx += a, sy += b, sxx += a * a, syy += b * b, sxy += a * b;
     }
   }
-  const int e = fx_atan2(static_cast<int>(sy), static_cast<int>(sx)) & 0xFF;
-  const int f = fx_atan2(static_cast<int>(2 * sxy), static_cast<int>(sxx - syy));
+  const int e = zyl::matchlib::fx_atan2(static_cast<int>(sy), static_cast<int>(sx)) & 0xFF;
+  const int f = zyl::matchlib::fx_atan2(static_cast<int>(2 * sxy), static_cast<int>(sxx - syy));
   const int theta = (f >> 1) & 0x7F;
-  return fx_dir_absdiff(theta + 128, e) < 64 ? theta + 128 : theta;
+  return zyl::matchlib::fx_dir_absdiff(theta + 128, e) < 64 ? theta + 128 : theta;
 }
 
 }  // namespace
 
 int border_radius(const MatchContext* ctx) {
-  return std::max(param_get(ctx, kKeyBorder, 4), param_get(ctx, kKeyDiscRadius, 4));
+  return std::max(zyl::matchlib::param_get(ctx, kKeyBorder, 4), zyl::matchlib::param_get(ctx, kKeyDiscRadius, 4));
 }
 
 int classify_point(const std::uint8_t* pixels, int height, int width, int x, int y,
@@ -73,9 +77,9 @@ int collect_points(const MatchContext* ctx, const std::uint8_t* pixels, std::uin
                    int height, int width, int border, int skip, KeyPoint** points, int* count) {
   *points = nullptr;
   *count = 0;
-  const int resolution = param_get(ctx, kKeyResolution, 500);
+  const int resolution = zyl::matchlib::param_get(ctx, kKeyResolution, 500);
   int found = 0;
-  if (const int st = img_local_maxima_u8(map, height, width, border, map, &found)) return st;
+  if (const int st = zyl::matchlib::img_local_maxima_u8(map, height, width, border, map, &found)) return st;
   if (found <= 0) return ML_OK;
   auto* list = static_cast<KeyPoint*>(ml_malloc(sizeof(KeyPoint) * found));
   if (!list) return ML_NO_MEMORY;
@@ -100,11 +104,11 @@ int collect_points(const MatchContext* ctx, const std::uint8_t* pixels, std::uin
 
 int orient_points(const MatchContext* ctx, const std::uint8_t* pixels, int height, int width,
                   KeyPoint* points, int count) {
-  const int r = param_get(ctx, kKeyDiscRadius, 4);
+  const int r = zyl::matchlib::param_get(ctx, kKeyDiscRadius, 4);
   if (count <= 0) return ML_OK;
   std::vector<std::int8_t> gx(static_cast<std::size_t>(height) * width),
       gy(static_cast<std::size_t>(height) * width);
-  if (const int st = filter_sobel_s8(pixels, height, width, gx.data(), gy.data())) return st;
+  if (const int st = zyl::matchlib::filter_sobel_s8(pixels, height, width, gx.data(), gy.data())) return st;
   // The detectors' borders keep the disc inside the image for the usual
   // radii; samples past the edge are left out so that a larger radius
   // setting cannot read outside the maps.

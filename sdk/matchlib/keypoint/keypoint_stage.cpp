@@ -16,6 +16,16 @@
 #include "zylscan/matchlib_param.h"
 #include "zylscan/matchlib_rescale.h"
 #include "zylscan/matchlib_support.h"
+#include "matchlib/core/blob.h"
+#include "matchlib/core/param_store.h"
+#include "matchlib/core/sorting.h"
+#include "matchlib/filter/normalize_global.h"
+#include "matchlib/image/image_geometry.h"
+#include "matchlib/image/mask_plane.h"
+#include "matchlib/keypoint/corner_scores.h"
+#include "matchlib/keypoint/descriptor_types.h"
+#include "matchlib/keypoint/keypoint_stage.h"
+#include "matchlib/template/block_record.h"
 
 namespace zyl::matchlib {
 namespace {
@@ -39,7 +49,7 @@ constexpr DetectorEntry kList2[] = {{detect_rings_scaled, 0, -1, -1}, {}};
 constexpr DetectorEntry kList4[] = {
     {detect_rings_scaled, 0, -1, -1}, {corner_pipeline_v3, 1, -1, -1}, {}};
 constexpr DetectorEntry kList8[] = {{detect_variance_scaled, 1, -1, -1}, {}};
-constexpr DetectorEntry kList16[] = {{detect_corners_sparse, 0, -1, -1}, {}};
+constexpr DetectorEntry kList16[] = {{::detect_corners_sparse, 0, -1, -1}, {}};
 constexpr DetectorEntry kList32[] = {{detect_block_corners, 0, -1, -1}, {}};
 constexpr DetectorEntry kList64[] = {{detect_extremum_scaled, 0, -1, -1}, {}};
 constexpr DetectorEntry kList128[] = {{detect_saddle_scaled, 0, 50, -1}, {}};
@@ -57,15 +67,15 @@ struct PointList {
 
 struct RecordOwner {
   BlockRecord* r = nullptr;
-  ~RecordOwner() { blockrec_free(r); }
+  ~RecordOwner() { zyl::matchlib::blockrec_free(r); }
 };
 
 void sort_points(KeyPoint* p, int n, RecordCompare cmp) {
-  if (n > 1) shell_sort(p, n, sizeof(KeyPoint), cmp);
+  if (n > 1) zyl::matchlib::shell_sort(p, n, sizeof(KeyPoint), cmp);
 }
 
 int budget_value(const MatchContext* ctx) {
-  return param_get(ctx, kKeyBudget, 0) & 0xFFFF;
+  return zyl::matchlib::param_get(ctx, kKeyBudget, 0) & 0xFFFF;
 }
 
 // |R - r| beyond the tolerance resamples: (size x R + r/2) / r.
@@ -82,16 +92,16 @@ void append(BlockRecord* rec, const KeyPoint* p, int n) {
 
 void finish_record(const MatchContext* ctx, BlockRecord* rec, int working_resolution) {
   rec->resolution_x = static_cast<std::uint16_t>(working_resolution);
-  rec->resolution_y = static_cast<std::uint16_t>(param_get(ctx, kKeyRecordResolution, 500));
+  rec->resolution_y = static_cast<std::uint16_t>(zyl::matchlib::param_get(ctx, kKeyRecordResolution, 500));
   sort_points(rec->points, rec->point_count, kp_cmp_class_score);
-  blockrec_count_types(rec);
+  zyl::matchlib::blockrec_count_types(rec);
 }
 
 int valid_map(const MaskPlane* mask, std::vector<std::uint8_t>& map, int height, int width) {
   map.assign(static_cast<std::size_t>(height) * width, 0);
   // A plane of another size than the pixels would be read past its end.
-  if (mask_height(mask) != height || mask_width(mask) != width) return ML_CORRUPT;
-  return mask_to_valid_bytes(mask, map.data());
+  if (zyl::matchlib::mask_height(mask) != height || zyl::matchlib::mask_width(mask) != width) return ML_CORRUPT;
+  return zyl::matchlib::mask_to_valid_bytes(mask, map.data());
 }
 
 int compute_descriptors(BlockRecord* rec, const std::uint8_t* px, const std::uint8_t* map,
@@ -106,7 +116,7 @@ int compute_descriptors(BlockRecord* rec, const std::uint8_t* px, const std::uin
 // excluded, so all of it counts as usable.
 int area_budget(const MatchContext* ctx, const GrayImage* work, int height, int width) {
   if (const int b = budget_value(ctx)) return b;
-  const long u = image_mask_plane(work) ? image_usable_percent(work) : 100;
+  const long u = zyl::matchlib::image_mask_plane(work) ? zyl::matchlib::image_usable_percent(work) : 100;
   const long a = u * height * width;
   if (a < 100) return 0;
   return static_cast<int>(std::min<long>((a / 100 + 12) / 25, KEYPOINT_MAX_BUDGET));
@@ -117,16 +127,16 @@ int run_entry(const MatchContext* ctx, const DetectorEntry& e, const std::uint8_
               BlockRecord* rec) {
   PointList list;
   if (const int st = e.detector(ctx, norm, height, width, &list.p, &list.n)) return st;
-  if (param_get(ctx, kKeyDropMixed, 0)) {
+  if (zyl::matchlib::param_get(ctx, kKeyDropMixed, 0)) {
     for (int i = 0; i < list.n;) {
       if ((list.p[i].cls & 3) == 3) list.p[i] = list.p[--list.n];
       else ++i;
     }
   }
-  if (param_get(ctx, kKeyTurnBright, 0))
+  if (zyl::matchlib::param_get(ctx, kKeyTurnBright, 0))
     for (int i = 0; i < list.n; ++i)
       if (list.p[i].cls & 1) list.p[i].angle = static_cast<std::uint8_t>(list.p[i].angle + 128);
-  if (param_get(ctx, kKeyDoubleMixed, 0) && list.n > 0) {
+  if (zyl::matchlib::param_get(ctx, kKeyDoubleMixed, 0) && list.n > 0) {
     int extra = 0;
     for (int i = 0; i < list.n; ++i) extra += (list.p[i].cls & 3) == 3;
     auto* grown = static_cast<KeyPoint*>(ml_malloc(sizeof(KeyPoint) * (list.n + extra)));
@@ -142,7 +152,7 @@ int run_entry(const MatchContext* ctx, const DetectorEntry& e, const std::uint8_
     list.p = grown;
     list.n = n;
   }
-  if (mask) kp_filter_by_mask(mask, list.p, &list.n);
+  if (mask) zyl::matchlib::kp_filter_by_mask(mask, list.p, &list.n);
   bool sorted = false;
   if (e.keep_percent >= 0) {
     const int keep = e.keep_percent * budget / 100;
@@ -165,39 +175,39 @@ int run_entry(const MatchContext* ctx, const DetectorEntry& e, const std::uint8_
 }
 
 int extract_full(MatchContext* ctx, GrayImage* image, std::int32_t kind, DataBlob** out) {
-  const DetectorEntry* entries = keypoint_detector_list(param_get(ctx, kKeyDetectorList, 4));
+  const DetectorEntry* entries = zyl::matchlib::keypoint_detector_list(zyl::matchlib::param_get(ctx, kKeyDetectorList, 4));
   const DescriptorType* types[DESC_TYPE_COUNT + 1];
-  desc_types_select(types, static_cast<std::uint32_t>(param_get(ctx, kKeyDescriptorTypes, 2)));
+  zyl::matchlib::desc_types_select(types, static_cast<std::uint32_t>(zyl::matchlib::param_get(ctx, kKeyDescriptorTypes, 2)));
   if (kind != kKind) return ML_WRONG_KIND;
   if (!out) return ML_BAD_ARGUMENT;
   *out = nullptr;
   if (!image) return ML_BAD_ARGUMENT;
-  const int R = param_get(ctx, kKeyResolution, 500);
-  const int r = image_resolution_y(image);
+  const int R = zyl::matchlib::param_get(ctx, kKeyResolution, 500);
+  const int r = zyl::matchlib::image_resolution_y(image);
   // Both resolutions divide sizes below: an image whose resolution was
   // never set cannot be brought to the working resolution.
   if (r <= 0 || R <= 0) return ML_BAD_ARGUMENT;
   Ref<GrayImage> work;
   int working_resolution = r;
   if (std::abs(R - r) <= kResampleTolerance) {
-    work = Ref<GrayImage>::adopt(image_retain(image));
+    work = Ref<GrayImage>::adopt(zyl::matchlib::image_retain(image));
   } else {
-    work = Ref<GrayImage>::adopt(image_resize_with_resolution(
-        image, resampled(image_height(image), R, r), resampled(image_width(image), R, r), R, R));
+    work = Ref<GrayImage>::adopt(zyl::matchlib::image_resize_with_resolution(
+        image, resampled(zyl::matchlib::image_height(image), R, r), resampled(zyl::matchlib::image_width(image), R, r), R, R));
     if (!work) return ML_NO_MEMORY;
     working_resolution = R;
   }
-  const int h = image_height(work.get()), w = image_width(work.get());
-  const std::uint8_t* px = image_pixels(work.get());
+  const int h = zyl::matchlib::image_height(work.get()), w = zyl::matchlib::image_width(work.get());
+  const std::uint8_t* px = zyl::matchlib::image_pixels(work.get());
   if (!px && h * w > 0) return ML_BAD_ARGUMENT;
   std::vector<std::uint8_t> norm(static_cast<std::size_t>(h) * w);
   if (h > 0 && w > 0)
-    if (const int st = imgproc_normalize_global(px, h, w, 128, 100, norm.data())) return st;
+    if (const int st = zyl::matchlib::imgproc_normalize_global(px, h, w, 128, 100, norm.data())) return st;
   int budget = budget_value(ctx);
-  if (!budget) budget = h * w > 0 ? keypoint_budget_from_area(h * w) : 0;
+  if (!budget) budget = h * w > 0 ? zyl::matchlib::keypoint_budget_from_area(h * w) : 0;
   RecordOwner rec;
-  if (const int st = blockrec_create(h, w, budget, types, &rec.r)) return st;
-  const MaskPlane* mask = image_mask_plane(work.get());
+  if (const int st = zyl::matchlib::blockrec_create(h, w, budget, types, &rec.r)) return st;
+  const MaskPlane* mask = zyl::matchlib::image_mask_plane(work.get());
   for (const DetectorEntry* e = entries; e->detector && h > 0 && w > 0; ++e) {
     if (rec.r->point_count >= budget) continue;
     if (const int st = run_entry(ctx, *e, norm.data(), h, w, work.get(), mask, budget, rec.r))
@@ -207,11 +217,11 @@ int extract_full(MatchContext* ctx, GrayImage* image, std::int32_t kind, DataBlo
   std::vector<std::uint8_t> map;
   if (mask)
     if (const int st = valid_map(mask, map, h, w)) return st;
-  const std::uint8_t* pixels = param_get(ctx, kKeyOwnPixels, 1) ? px : norm.data();
+  const std::uint8_t* pixels = zyl::matchlib::param_get(ctx, kKeyOwnPixels, 1) ? px : norm.data();
   if (h > 0 && w > 0)
     if (const int st = compute_descriptors(rec.r, pixels, mask ? map.data() : nullptr, h, w))
       return st;
-  return blockrec_to_blob(rec.r, out);
+  return zyl::matchlib::blockrec_to_blob(rec.r, out);
 }
 
 // Moves the n strongest points to the front without sorting: the points
@@ -232,19 +242,19 @@ void select_strongest(KeyPoint* p, int count, int n) {
 
 int extract_light(MatchContext* ctx, GrayImage* image, std::int32_t kind, DataBlob** out) {
   const DescriptorType* types[DESC_TYPE_COUNT + 1];
-  desc_types_select(types, 0x10);
+  zyl::matchlib::desc_types_select(types, 0x10);
   if (kind != kKind) return ML_WRONG_KIND;
   if (!out) return ML_BAD_ARGUMENT;
   *out = nullptr;
   if (!image) return ML_BAD_ARGUMENT;
-  const int R = param_get(ctx, kKeyResolution, 500);
-  const int N = param_get(ctx, kKeyNormalise, 1);
-  const int r = image_resolution_y(image);
+  const int R = zyl::matchlib::param_get(ctx, kKeyResolution, 500);
+  const int N = zyl::matchlib::param_get(ctx, kKeyNormalise, 1);
+  const int r = zyl::matchlib::image_resolution_y(image);
   if (r <= 0 || R <= 0) return ML_BAD_ARGUMENT;
-  int h = image_height(image), w = image_width(image);
-  const std::uint8_t* px = image_pixels(image);
+  int h = zyl::matchlib::image_height(image), w = zyl::matchlib::image_width(image);
+  const std::uint8_t* px = zyl::matchlib::image_pixels(image);
   if (!px && h * w > 0) return ML_BAD_ARGUMENT;
-  const MaskPlane* mask = image_mask_plane(image);
+  const MaskPlane* mask = zyl::matchlib::image_mask_plane(image);
   int working_resolution = R;
   Ref<GrayImage> scaled;
   std::vector<std::uint8_t> copy;
@@ -252,65 +262,65 @@ int extract_light(MatchContext* ctx, GrayImage* image, std::int32_t kind, DataBl
     if (std::abs(R - r) > kResampleTolerance) {
       // The image object is resampled as a whole so that its mask plane
       // shares the working grid with the pixels and the points.
-      scaled = Ref<GrayImage>::adopt(image_resize_with_resolution(
+      scaled = Ref<GrayImage>::adopt(zyl::matchlib::image_resize_with_resolution(
           image, resampled(h, R, r), resampled(w, R, r), R, R));
       if (!scaled) return ML_NO_MEMORY;
-      h = image_height(scaled.get());
-      w = image_width(scaled.get());
-      mask = image_mask_plane(scaled.get());
-      copy.assign(image_pixels(scaled.get()), image_pixels(scaled.get()) + std::size_t(h) * w);
+      h = zyl::matchlib::image_height(scaled.get());
+      w = zyl::matchlib::image_width(scaled.get());
+      mask = zyl::matchlib::image_mask_plane(scaled.get());
+      copy.assign(zyl::matchlib::image_pixels(scaled.get()), zyl::matchlib::image_pixels(scaled.get()) + std::size_t(h) * w);
     } else {
       working_resolution = r;
       copy.assign(px, px + static_cast<std::size_t>(h) * w);
     }
     if (N && h > 0 && w > 0)
-      if (const int st = imgproc_normalize_global(copy.data(), h, w, 128, 100, copy.data()))
+      if (const int st = zyl::matchlib::imgproc_normalize_global(copy.data(), h, w, 128, 100, copy.data()))
         return st;
     px = copy.data();
   }
   int budget = budget_value(ctx);
-  if (!budget) budget = h * w > 0 ? keypoint_budget_from_area(h * w) : 0;
+  if (!budget) budget = h * w > 0 ? zyl::matchlib::keypoint_budget_from_area(h * w) : 0;
   RecordOwner rec;
-  if (const int st = blockrec_create(h, w, budget, types, &rec.r)) return st;
+  if (const int st = zyl::matchlib::blockrec_create(h, w, budget, types, &rec.r)) return st;
   if (budget > 0 && h > 0 && w > 0) {
     PointList list;
-    if (const int st = detect_corners_sparse(ctx, px, h, w, &list.p, &list.n)) return st;
-    if (mask) kp_filter_by_mask(mask, list.p, &list.n);
+    if (const int st = zyl::matchlib::detect_corners_sparse(ctx, px, h, w, &list.p, &list.n)) return st;
+    if (mask) zyl::matchlib::kp_filter_by_mask(mask, list.p, &list.n);
     const int n = std::min(budget - rec.r->point_count, list.n);
     if (n < list.n) select_strongest(list.p, list.n, n);
     append(rec.r, list.p, n);
   }
   finish_record(ctx, rec.r, working_resolution);
   std::vector<std::uint8_t> map;
-  const bool with_map = mask && param_get(ctx, kKeyLightMask, 0);
+  const bool with_map = mask && zyl::matchlib::param_get(ctx, kKeyLightMask, 0);
   if (with_map)
     if (const int st = valid_map(mask, map, h, w)) return st;
   if (h > 0 && w > 0)
     if (const int st = compute_descriptors(rec.r, px, with_map ? map.data() : nullptr, h, w))
       return st;
-  return blockrec_to_blob(rec.r, out);
+  return zyl::matchlib::blockrec_to_blob(rec.r, out);
 }
 
 int dense_grid(GrayImage* image, DataBlob** out, int flag) {
-  const int H = image_source_height(image), W = image_source_width(image);
-  const int oy = image_offset_y(image), ox = image_offset_x(image);
+  const int H = zyl::matchlib::image_source_height(image), W = zyl::matchlib::image_source_width(image);
+  const int oy = zyl::matchlib::image_offset_y(image), ox = zyl::matchlib::image_offset_x(image);
   const DescriptorType* types[DESC_TYPE_COUNT + 1];
-  desc_types_select(types, 0x8);
+  zyl::matchlib::desc_types_select(types, 0x8);
   RecordOwner rec;
-  if (const int st = blockrec_create(H, W, (H / 5) * (W / 5), types, &rec.r)) return st;
-  const int res = image_resolution(image);
+  if (const int st = zyl::matchlib::blockrec_create(H, W, (H / 5) * (W / 5), types, &rec.r)) return st;
+  const int res = zyl::matchlib::image_resolution(image);
   rec.r->resolution_x = rec.r->resolution_y = static_cast<std::uint16_t>(res);
   for (int y = 4; y < H; y += 5)
     for (int x = 4; x < W; x += 5)
       rec.r->points[rec.r->point_count++] = {static_cast<std::int16_t>(x),
                                              static_cast<std::int16_t>(y), 0, 100, 3, 0};
-  blockrec_count_types(rec.r);
-  const int h = image_height(image), w = image_width(image);
+  zyl::matchlib::blockrec_count_types(rec.r);
+  const int h = zyl::matchlib::image_height(image), w = zyl::matchlib::image_width(image);
   if (flag && h > 0 && w > 0 && rec.r->point_count > 0) {
-    const std::uint8_t* px = image_pixels(image);
+    const std::uint8_t* px = zyl::matchlib::image_pixels(image);
     if (!px) return ML_BAD_ARGUMENT;
     std::vector<std::uint8_t> norm(static_cast<std::size_t>(h) * w);
-    if (const int st = imgproc_normalize_global(px, h, w, 128, 100, norm.data())) return st;
+    if (const int st = zyl::matchlib::imgproc_normalize_global(px, h, w, 128, 100, norm.data())) return st;
     auto move = [&](int dx, int dy) {
       for (int i = 0; i < rec.r->point_count; ++i) {
         rec.r->points[i].x = static_cast<std::int16_t>(rec.r->points[i].x + dx);
@@ -322,7 +332,7 @@ int dense_grid(GrayImage* image, DataBlob** out, int flag) {
     move(ox, oy);
     if (st) return st;
   }
-  return blockrec_to_blob(rec.r, out);
+  return zyl::matchlib::blockrec_to_blob(rec.r, out);
 }
 
 constexpr StageExtractor kExtractors[2] = {{keypoint_stage_extract_light},
@@ -333,9 +343,8 @@ constexpr StageExtractor kExtractors[2] = {{keypoint_stage_extract_light},
 
 using namespace zyl::matchlib;
 
-extern "C" {
 
-ZYL_API const DetectorEntry* keypoint_detector_list(int32_t value) {
+const DetectorEntry* zyl::matchlib::keypoint_detector_list(int32_t value) {
   switch (value) {
     case 1: return kList1;
     case 2: return kList2;
@@ -350,33 +359,33 @@ ZYL_API const DetectorEntry* keypoint_detector_list(int32_t value) {
   }
 }
 
-ZYL_API int keypoint_stage_extract(MatchContext* ctx, GrayImage* image, void*, int32_t kind,
+extern "C" ZYL_API int keypoint_stage_extract(MatchContext* ctx, GrayImage* image, void*, int32_t kind,
                                    DataBlob** out) {
   return zyl::GuardedCall(ML_NO_MEMORY, [&] { return extract_full(ctx, image, kind, out); });
 }
 
-ZYL_API int keypoint_stage_extract_light(MatchContext* ctx, GrayImage* image, void*,
+extern "C" ZYL_API int keypoint_stage_extract_light(MatchContext* ctx, GrayImage* image, void*,
                                          int32_t kind, DataBlob** out) {
   return zyl::GuardedCall(ML_NO_MEMORY, [&] { return extract_light(ctx, image, kind, out); });
 }
 
-ZYL_API const StageExtractor* keypoint_stage_extractors(void) { return kExtractors; }
+const StageExtractor* zyl::matchlib::keypoint_stage_extractors(void) { return kExtractors; }
 
-ZYL_API int kp_cmp_score_desc(const void* a, const void* b) {
+extern "C" ZYL_API int kp_cmp_score_desc(const void* a, const void* b) {
   return static_cast<const KeyPoint*>(b)->score - static_cast<const KeyPoint*>(a)->score;
 }
 
-ZYL_API int kp_cmp_class_score(const void* a, const void* b) {
+extern "C" ZYL_API int kp_cmp_class_score(const void* a, const void* b) {
   const auto* p = static_cast<const KeyPoint*>(a);
   const auto* q = static_cast<const KeyPoint*>(b);
   if (p->cls != q->cls) return p->cls - q->cls;
   return q->score - p->score;
 }
 
-ZYL_API void kp_filter_by_mask(const MaskPlane* mask, KeyPoint* points, int* count) {
+void zyl::matchlib::kp_filter_by_mask(const MaskPlane* mask, KeyPoint* points, int* count) {
   if (!mask || !points || !count) return;
-  const std::uint8_t* cells = mask_cells(mask);
-  const int mh = mask_height(mask), mw = mask_width(mask);
+  const std::uint8_t* cells = zyl::matchlib::mask_cells(mask);
+  const int mh = zyl::matchlib::mask_height(mask), mw = zyl::matchlib::mask_width(mask);
   for (int i = 0; i < *count;) {
     const KeyPoint& p = points[i];
     // A point off the plane has no cell to vouch for it and is dropped.
@@ -391,13 +400,13 @@ ZYL_API void kp_filter_by_mask(const MaskPlane* mask, KeyPoint* points, int* cou
   }
 }
 
-ZYL_API int blockrec_to_blob(const BlockRecord* record, DataBlob** out) {
+int zyl::matchlib::blockrec_to_blob(const BlockRecord* record, DataBlob** out) {
   if (!out) return ML_BAD_ARGUMENT;
   *out = nullptr;
   std::uint8_t* bytes = nullptr;
   std::uint32_t size = 0;
-  if (const int st = blockrec_write(record, &bytes, &size)) return st;
-  DataBlob* b = blob_wrap(BLOCKREC_FORMAT, bytes, size, 1, free_callback, bytes);
+  if (const int st = zyl::matchlib::blockrec_write(record, &bytes, &size)) return st;
+  DataBlob* b = zyl::matchlib::blob_wrap(BLOCKREC_FORMAT, bytes, size, 1, free_callback, bytes);
   if (!b) {
     std::free(bytes);
     return ML_NO_MEMORY;
@@ -406,16 +415,25 @@ ZYL_API int blockrec_to_blob(const BlockRecord* record, DataBlob** out) {
   return ML_OK;
 }
 
-ZYL_API int keypoint_budget_from_area(int area) {
+int zyl::matchlib::keypoint_budget_from_area(int area) {
   const int b = area > 0 ? (area + 12) / 25 : (area - 12) / 25;
   return std::min(b, static_cast<int>(KEYPOINT_MAX_BUDGET));
 }
 
-ZYL_API int keypoint_dense_grid_features(GrayImage* image, DataBlob** out, int flag) {
+int zyl::matchlib::keypoint_dense_grid_features(GrayImage* image, DataBlob** out, int flag) {
   if (!out) return ML_WRONG_KIND;
   *out = nullptr;
   if (!image) return ML_BAD_ARGUMENT;
   return zyl::GuardedCall(ML_NO_MEMORY, [&] { return dense_grid(image, out, flag); });
 }
+
+extern "C" {
+
+ZYL_API const DetectorEntry* keypoint_detector_list(int32_t value) { return zyl::matchlib::keypoint_detector_list(value); }
+ZYL_API const StageExtractor* keypoint_stage_extractors(void) { return zyl::matchlib::keypoint_stage_extractors(); }
+ZYL_API void kp_filter_by_mask(const MaskPlane* mask, KeyPoint* points, int* count) { zyl::matchlib::kp_filter_by_mask(mask, points, count); }
+ZYL_API int blockrec_to_blob(const BlockRecord* record, DataBlob** out) { return zyl::matchlib::blockrec_to_blob(record, out); }
+ZYL_API int keypoint_budget_from_area(int area) { return zyl::matchlib::keypoint_budget_from_area(area); }
+ZYL_API int keypoint_dense_grid_features(GrayImage* image, DataBlob** out, int flag) { return zyl::matchlib::keypoint_dense_grid_features(image, out, flag); }
 
 }  // extern "C"

@@ -17,6 +17,13 @@
 #include "zylscan/matchlib_param.h"
 #include "zylscan/matchlib_prep_steps.h"
 #include "zylscan/matchlib_stretch.h"
+#include "matchlib/core/param_store.h"
+#include "matchlib/filter/band_filter.h"
+#include "matchlib/filter/normalize_global.h"
+#include "matchlib/filter/stretch.h"
+#include "matchlib/image/grey_morphology.h"
+#include "matchlib/image/histogram.h"
+#include "matchlib/image/image_operations.h"
 
 namespace zyl::matchlib {
 namespace {
@@ -34,7 +41,7 @@ int saturation_mask(const std::uint8_t* px, int h, int w, std::uint8_t* mask,
                     std::uint32_t* count) {
   const std::size_t n = static_cast<std::size_t>(h) * w;
   std::int32_t hist[256];
-  hist_build_u8(px, h, w, hist);
+  zyl::matchlib::hist_build_u8(px, h, w, hist);
   const long tail = static_cast<long>(n / 32), bright = static_cast<long>(n / 64);
   int low = 255;
   for (long below = 0, v = 0; v < 256; below += hist[v++])
@@ -49,7 +56,7 @@ int saturation_mask(const std::uint8_t* px, int h, int w, std::uint8_t* mask,
   }
   std::vector<std::uint8_t> m(n);
   for (std::size_t i = 0; i < n; ++i) m[i] = px[i] > level ? kMark : 0;
-  if (const int st = filter_open3x3_u8(m.data(), h, w, m.data())) return st;
+  if (const int st = zyl::matchlib::filter_open3x3_u8(m.data(), h, w, m.data())) return st;
   *count = static_cast<std::uint32_t>(std::count_if(m.begin(), m.end(), [](auto v) { return v; }));
   for (std::size_t i = 0; i < n; ++i)
     if ((px[i] < low || px[i] > high) && m[i] != kMark) m[i] = kTail;
@@ -125,15 +132,15 @@ bool bad_step(const std::uint8_t* px, int h, int w, const std::uint8_t* out) {
 
 int band_filter(MatchContext* ctx, const std::uint8_t* px, int h, int w, int resolution,
                 std::uint8_t* out, std::uint8_t** out_mask, int* out_flag) {
-  imgproc_stretch_percentile_below(px, h, w, 1, 250, out);
-  const int radial = param_get(ctx, kKeyRadialC, 0);
+  zyl::matchlib::imgproc_stretch_percentile_below(px, h, w, 1, 250, out);
+  const int radial = zyl::matchlib::param_get(ctx, kKeyRadialC, 0);
   const int st = radial <= 0
-                     ? fftfilt_band_by_resolution_u8(out, h, w, resolution, out)
-                     : fftfilt_radial_u8(out, h, w, resolution, param_get(ctx, kKeyRadialB, 128), 0,
-                                         radial, param_get(ctx, kKeyRadialE, 256), 0, out);
+                     ? zyl::matchlib::fftfilt_band_by_resolution_u8(out, h, w, resolution, out)
+                     : zyl::matchlib::fftfilt_radial_u8(out, h, w, resolution, zyl::matchlib::param_get(ctx, kKeyRadialB, 128), 0,
+                                         radial, zyl::matchlib::param_get(ctx, kKeyRadialE, 256), 0, out);
   if (st) return st;
-  imgproc_stretch_percentile(out, h, w, param_get(ctx, kKeyFinalPercent, 0), out);
-  if (!param_get(ctx, kKeyBuildMask, 0)) return ML_OK;
+  zyl::matchlib::imgproc_stretch_percentile(out, h, w, zyl::matchlib::param_get(ctx, kKeyFinalPercent, 0), out);
+  if (!zyl::matchlib::param_get(ctx, kKeyBuildMask, 0)) return ML_OK;
   auto* mask = static_cast<std::uint8_t*>(ml_malloc(static_cast<std::size_t>(h) * w));
   if (!mask) return ML_NO_MEMORY;
   std::memset(mask, 1, static_cast<std::size_t>(h) * w);
@@ -147,7 +154,7 @@ int band_filter(MatchContext* ctx, const std::uint8_t* px, int h, int w, int res
     std::free(mask);
     return built;
   }
-  if (count > static_cast<std::uint32_t>(param_get(ctx, kKeyFlagLimit, 0x7fffffff)) && out_flag)
+  if (count > static_cast<std::uint32_t>(zyl::matchlib::param_get(ctx, kKeyFlagLimit, 0x7fffffff)) && out_flag)
     *out_flag = 1;
   if (out_mask) *out_mask = mask;
   else std::free(mask);
@@ -171,8 +178,8 @@ ZYL_API int prep_destripe(MatchContext*, const uint8_t* pixels, const uint8_t*, 
                           int*) {
   if (out_mask) *out_mask = nullptr;
   if (bad_step(pixels, height, width, out)) return ML_BAD_ARGUMENT;
-  if (const int st = imgproc_destripe_by_type(pixels, height, width, 2, width, out)) return st;
-  return imgproc_destripe_by_type(out, height, width, 3, width, out);
+  if (const int st = zyl::matchlib::imgproc_destripe_by_type(pixels, height, width, 2, width, out)) return st;
+  return zyl::matchlib::imgproc_destripe_by_type(out, height, width, 3, width, out);
 }
 
 ZYL_API int prep_normalize_global(MatchContext*, const uint8_t* pixels, const uint8_t*,
@@ -180,7 +187,7 @@ ZYL_API int prep_normalize_global(MatchContext*, const uint8_t* pixels, const ui
                                   uint8_t** out_mask, int*) {
   if (out_mask) *out_mask = nullptr;
   if (bad_step(pixels, height, width, out)) return ML_BAD_ARGUMENT;
-  return imgproc_normalize_global(pixels, height, width, 128, 100, out);
+  return zyl::matchlib::imgproc_normalize_global(pixels, height, width, 128, 100, out);
 }
 
 ZYL_API int prep_normalize_local(MatchContext*, const uint8_t* pixels, const uint8_t*, int height,
@@ -188,7 +195,7 @@ ZYL_API int prep_normalize_local(MatchContext*, const uint8_t* pixels, const uin
                                  uint8_t** out_mask, int*) {
   if (out_mask) *out_mask = nullptr;
   if (bad_step(pixels, height, width, out)) return ML_BAD_ARGUMENT;
-  return imgproc_normalize_local_dpi(pixels, height, width, resolution, out);
+  return zyl::matchlib::imgproc_normalize_local_dpi(pixels, height, width, resolution, out);
 }
 
 ZYL_API int prep_band_filter(MatchContext* ctx, const uint8_t* pixels, const uint8_t*, int height,

@@ -12,6 +12,10 @@
 #include "zylscan/matchlib_reorient.h"
 #include "zylscan/matchlib_ring_sector.h"
 #include "zylscan/matchlib_window.h"
+#include "matchlib/core/fixed_math.h"
+#include "matchlib/image/reorient.h"
+#include "matchlib/keypoint/ring_sector_descriptor.h"
+#include "matchlib/spectral/fft_enhance.h"
 
 namespace zyl::matchlib {
 namespace {
@@ -47,7 +51,7 @@ std::vector<std::uint8_t> cell_map(const Settings& st, int ph, int pw) {
       if (!ring) continue;
       // The division leaves the last directions one past the last sector
       // for several sector counts (3, 5, 9, ...): they belong to it.
-      const int sector = std::min((fx_atan2(i, j) & 0xFF) / step, st.sectors - 1);
+      const int sector = std::min((zyl::matchlib::fx_atan2(i, j) & 0xFF) / step, st.sectors - 1);
       cells[static_cast<std::size_t>(cy + i) * pw + cx + j] =
           static_cast<std::uint8_t>(st.sectors * (ring - 1) + sector);
     }
@@ -70,7 +74,7 @@ int compute(const std::uint8_t* patch, int ph, int pw, const Settings& st, std::
   std::vector<std::int8_t> enhanced(cells.size());
   std::vector<std::int64_t> sum(n_cells), count(n_cells), spread(n_cells);
   for (int k = 0; k < kDirections; ++k) {
-    const int rc = fftenh_enhance32_fixed(patch, ph, pw, kFrequency, 16 * k, enhanced.data());
+    const int rc = zyl::matchlib::fftenh_enhance32_fixed(patch, ph, pw, kFrequency, 16 * k, enhanced.data());
     if (rc != ML_OK) return rc;
     std::fill(sum.begin(), sum.end(), 0);
     std::fill(count.begin(), count.end(), 0);
@@ -97,14 +101,13 @@ int compute(const std::uint8_t* patch, int ph, int pw, const Settings& st, std::
 
 using namespace zyl::matchlib;
 
-extern "C" {
 
-ZYL_API int ring_sector_size(int rings, int sectors) {
+extern "C" ZYL_API int ring_sector_size(int rings, int sectors) {
   const Settings st = with_defaults(rings, 1, 1, sectors);
   return 4 + 8 * st.rings * st.sectors;
 }
 
-ZYL_API int ring_sector_compute(const uint8_t* patch, int patch_height, int patch_width, int rings,
+extern "C" ZYL_API int ring_sector_compute(const uint8_t* patch, int patch_height, int patch_width, int rings,
                                 int ring_width, int inner, int sectors, uint8_t* out) {
   if (!patch || !out || sectors < 0 || sectors > 16 || rings < 0 || rings > 5 || ring_width < 0 ||
       inner < 0 || patch_height <= 0 || patch_width <= 0 || patch_height % 2 == 0 ||
@@ -118,7 +121,7 @@ ZYL_API int ring_sector_compute(const uint8_t* patch, int patch_height, int patc
   }
 }
 
-ZYL_API int ring_sector_descriptor(const uint8_t* pixels, int height, int width, int row,
+int zyl::matchlib::ring_sector_descriptor(const uint8_t* pixels, int height, int width, int row,
                                    int column, int angle, int rings, int ring_width, int inner,
                                    int sectors, uint8_t* out) {
   if (!pixels || !out || height <= 0 || width <= 0 || sectors < 0 || sectors > 16 || rings < 0 ||
@@ -138,7 +141,7 @@ ZYL_API int ring_sector_descriptor(const uint8_t* pixels, int height, int width,
     if (rc != ML_OK) return rc;
     std::uint8_t* turned = nullptr;
     int th = 0, tw = 0, orow = 0, ocol = 0;
-    rc = img_rotate_u8(square.data(), n, n, (angle + 64) & 0xFF, &turned, &th, &tw, &orow, &ocol);
+    rc = zyl::matchlib::img_rotate_u8(square.data(), n, n, (angle + 64) & 0xFF, &turned, &th, &tw, &orow, &ocol);
     if (rc != ML_OK) return rc;
     rc = img_copy_centered_u8(turned, static_cast<std::uint32_t>(th),
                               static_cast<std::uint32_t>(tw), static_cast<std::uint32_t>(p),
@@ -150,5 +153,9 @@ ZYL_API int ring_sector_descriptor(const uint8_t* pixels, int height, int width,
     return ML_NO_MEMORY;
   }
 }
+
+extern "C" {
+
+ZYL_API int ring_sector_descriptor(const uint8_t* pixels, int height, int width, int row, int column, int angle, int rings, int ring_width, int inner, int sectors, uint8_t* out) { return zyl::matchlib::ring_sector_descriptor(pixels, height, width, row, column, angle, rings, ring_width, inner, sectors, out); }
 
 }  // extern "C"

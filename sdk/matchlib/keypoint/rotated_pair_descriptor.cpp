@@ -12,6 +12,8 @@
 #include "zylscan/matchlib_object.h"
 #include "zylscan/matchlib_smoothing.h"
 #include "zylscan/matchlib_window.h"
+#include "matchlib/core/fixed_math.h"
+#include "matchlib/image/border_extend.h"
 
 namespace zyl::matchlib {
 namespace {
@@ -29,7 +31,7 @@ int compute(BlockRecord* record, int extension, const std::uint8_t* pixels,
   const int W = width + 2 * kMargin, H = height + 2 * kMargin;
   const std::size_t n = static_cast<std::size_t>(H) * W;
   std::vector<std::uint8_t> b(n);
-  if (const int st = img_pad_extend_u8(pixels, height, width, H, W, kMargin, kMargin, b.data()))
+  if (const int st = zyl::matchlib::img_pad_extend_u8(pixels, height, width, H, W, kMargin, kMargin, b.data()))
     return st;
   for (int i = 0; i < 3; ++i)
     if (const int st = filter_binomial3x3_u8(b.data(), H, W, b.data())) return st;
@@ -39,7 +41,7 @@ int compute(BlockRecord* record, int extension, const std::uint8_t* pixels,
     std::uint8_t* d = out + static_cast<std::size_t>(kBytes) * i;
     std::memcpy(d, kSeedRotated + (seed + i) % 128, kBytes);
     const KeyPoint& kp = record->points[i];
-    const long c = fx_cos256_alt(kp.angle), s = fx_sin256_alt(kp.angle);
+    const long c = zyl::matchlib::fx_cos256_alt(kp.angle), s = zyl::matchlib::fx_sin256_alt(kp.angle);
     for (int k = 0; k < kPairs; ++k) {
       const std::int8_t* q = kPattern10 + 4 * k;
       long u[4] = {round_div(c * q[0] - s * q[1], 16384), round_div(s * q[0] + c * q[1], 16384),

@@ -13,6 +13,9 @@
 #include "zylscan/matchlib_fixed.h"
 #include "zylscan/matchlib_object.h"
 #include "zylscan/matchlib_window.h"
+#include "matchlib/core/fixed_math.h"
+#include "matchlib/filter/band_filter.h"
+#include "matchlib/image/border_extend.h"
 
 namespace zyl::matchlib {
 namespace {
@@ -32,7 +35,7 @@ int texture_code(BlockRecord* record, int extension, const std::uint8_t* pixels,
   const int A = height + 2 * kMargin4, B = width + 2 * kMargin4;
   std::vector<std::uint8_t> p(static_cast<std::size_t>(A) * B);
   if (const int st =
-          img_pad_extend_u8(pixels, height, width, A, B, kMargin4, kMargin4, p.data()))
+          zyl::matchlib::img_pad_extend_u8(pixels, height, width, A, B, kMargin4, kMargin4, p.data()))
     return st;
   std::uint8_t patch[kPatch][kPatch];
   std::uint8_t counter[128];
@@ -41,7 +44,7 @@ int texture_code(BlockRecord* record, int extension, const std::uint8_t* pixels,
     std::memset(d, 0, kBytes);
     const KeyPoint& kp = record->points[i];
     const long X = (kp.x + kMargin4) * 128L, Y = (kp.y + kMargin4) * 128L;
-    const long c = (fx_cos256_alt(kp.angle) + 64) >> 7, s = (fx_sin256_alt(kp.angle) + 64) >> 7;
+    const long c = (zyl::matchlib::fx_cos256_alt(kp.angle) + 64) >> 7, s = (zyl::matchlib::fx_sin256_alt(kp.angle) + 64) >> 7;
     for (int pr = 0; pr < kPatch; ++pr)
       for (int pc = 0; pc < kPatch; ++pc) {
         const long col = X + (pc - 11) * c - (pr - 11) * s;
@@ -79,7 +82,7 @@ int fixed_pairs(BlockRecord* record, int extension, const std::uint8_t* pixels, 
   if (!record || (!out && record->point_count > 0) || !pixels || height <= 0 || width <= 0)
     return ML_BAD_ARGUMENT;
   std::vector<std::uint8_t> work(static_cast<std::size_t>(height) * width);
-  if (const int st = fftfilt_radial_u8(pixels, height, width, record->resolution_y, 0, 0, 1280,
+  if (const int st = zyl::matchlib::fftfilt_radial_u8(pixels, height, width, record->resolution_y, 0, 0, 1280,
                                        156, 0, work.data()))
     return st;
   // An offset leaving the image is mirrored about the point; on images

@@ -25,6 +25,15 @@
 #include "zylscan/matchlib_param.h"
 #include "zylscan/matchlib_result.h"
 #include "zylscan/matchlib_tlv.h"
+#include "matchlib/core/fixed_math.h"
+#include "matchlib/core/match_engine.h"
+#include "matchlib/core/match_result.h"
+#include "matchlib/core/param_store.h"
+#include "matchlib/core/rigid_transform.h"
+#include "matchlib/match/card_comparison.h"
+#include "matchlib/match/gridmap_bounded.h"
+#include "matchlib/template/card_reference.h"
+#include "matchlib/template/tlv.h"
 
 namespace zyl::matchlib::card {
 namespace {
@@ -61,9 +70,9 @@ enum class Located { yes, no, corrupt };
 // and 11-15 would index past them and are refused.
 Located read_group(const uint8_t* const* parts, const uint32_t* sizes, int k, int n, Group& g) {
   g = Group{};
-  if (card_read_params_header(parts, sizes, k, n, &g.ef) != ML_OK) return Located::no;
+  if (zyl::matchlib::card_read_params_header(parts, sizes, k, n, &g.ef) != ML_OK) return Located::no;
   TlvElement c0{};
-  const uint32_t head = tlv_read_element(g.ef.value, &c0, g.ef.length);
+  const uint32_t head = zyl::matchlib::tlv_read_element(g.ef.value, &c0, g.ef.length);
   g.mode = c0.value[0] & 0x0F;
   if (g.mode < 1 || g.mode > CARD_GROUPS) return Located::corrupt;
   g.class_byte = c0.length >= 2 ? c0.value[1] : 0;
@@ -78,7 +87,7 @@ bool template_at(const Group& g, int index, TlvElement& out) {
   const uint8_t* end = g.templates + g.templates_length;
   for (int i = 0; at < end;) {
     TlvElement e{};
-    const uint32_t n = tlv_read_element(at, &e, static_cast<uint32_t>(end - at));
+    const uint32_t n = zyl::matchlib::tlv_read_element(at, &e, static_cast<uint32_t>(end - at));
     if (!n) return false;
     at += n;
     if (e.tag != 0xEE) continue;
@@ -93,12 +102,12 @@ bool template_at(const Group& g, int index, TlvElement& out) {
 // Number of parts the parameter element announces (part 0 included).
 int part_count(const uint8_t* const* parts, const uint32_t* sizes, int k) {
   TlvElement p0{}, c0{};
-  if (card_read_params_header(parts, sizes, k, 0, &p0) != ML_OK) return 0;
-  tlv_read_element(p0.value, &c0, p0.length);
+  if (zyl::matchlib::card_read_params_header(parts, sizes, k, 0, &p0) != ML_OK) return 0;
+  zyl::matchlib::tlv_read_element(p0.value, &c0, p0.length);
   return be16(c0.value + 3);
 }
 
-int isqrt16(uint32_t v) { return static_cast<int>(fx_isqrt16(static_cast<uint16_t>(std::min<uint32_t>(v, 65535)))); }
+int isqrt16(uint32_t v) { return static_cast<int>(zyl::matchlib::fx_isqrt16(static_cast<uint16_t>(std::min<uint32_t>(v, 65535)))); }
 
 // The local-structure matcher the card flags select, on the packed
 // reference form.
@@ -139,11 +148,11 @@ int reference_form(uint32_t flags, const uint8_t* reference, uint32_t reference_
   // built for another packing form.
   for (int other = 1; other <= 2; ++other) {
     TlvElement e{};
-    card_find_probe_elements(reference, reference_length, other, &e, nullptr, nullptr, nullptr);
+    zyl::matchlib::card_find_probe_elements(reference, reference_length, other, &e, nullptr, nullptr, nullptr);
     if (e.value) return ML_CORRUPT;
   }
   if (!packing_room) return ML_BAD_ARGUMENT;
-  auto* prepare = (flags & CARD_ALTERNATIVE) ? localstruct46_prepare_alt : localstruct46_prepare;
+  auto* prepare = (flags & CARD_ALTERNATIVE) ? localstruct46_prepare_alt : ::localstruct46_prepare;
   uint16_t size = 0;
   if (const int st = prepare(work, static_cast<uint16_t>(std::min<uint32_t>(work_size, 0xFFFF)),
                              reference, reference_length, packing_room, CARD_PACKING_ROOM, &size,
@@ -162,12 +171,12 @@ int fold(const CardProbeSetup& s, bool alternative_scoring, const uint16_t* v, u
   score = 0;
   int st = ML_OK;
   if (alternative_scoring) {
-    if (v[0]) st = card_score_weighted_sum(s.alt_table, CARD_ALT_TABLE_ENTRIES, v, &score);
+    if (v[0]) st = zyl::matchlib::card_score_weighted_sum(s.alt_table, CARD_ALT_TABLE_ENTRIES, v, &score);
   } else if (v[0] || v[kGridScoreAt]) {
-    st = card_score_weighted_sum(s.table, CARD_TABLE_ENTRIES, v, &score);
+    st = zyl::matchlib::card_score_weighted_sum(s.table, CARD_TABLE_ENTRIES, v, &score);
   }
   if (st != ML_OK) return st;
-  return card_group_threshold(class_byte, alternative_scoring ? s.alt_thresholds : s.thresholds,
+  return zyl::matchlib::card_group_threshold(class_byte, alternative_scoring ? s.alt_thresholds : s.thresholds,
                               &threshold);
 }
 
@@ -197,12 +206,12 @@ int fill_lists(const uint8_t* const* parts, const uint32_t* sizes, int k, int N,
     // Indices are stored in a byte whose 0xFF means free.
     for (int i = 0; i < 0xFF && template_at(g, i, t); ++i) {
       TlvElement map{};
-      card_find_probe_elements(t.value, t.length, 0, nullptr, nullptr, nullptr, &map);
+      zyl::matchlib::card_find_probe_elements(t.value, t.length, 0, nullptr, nullptr, nullptr, &map);
       if (!map.value) continue;
       int similarity = 0;
       if (probe_map.value) {
         uint16_t h[2] = {0, 0};
-        if (gridmap_histogram_similarity_card(map.value, map.length, probe_map.value,
+        if (zyl::matchlib::gridmap_histogram_similarity_card(map.value, map.length, probe_map.value,
                                               probe_map.length, h) != ML_OK)
           return ML_CORRUPT;
         const int D = 3 * h[1] + 2 * h[0];
@@ -234,9 +243,9 @@ struct Opened {
 int open_pass(const uint8_t* const* parts, const uint32_t* sizes, int k, uint8_t* buffer,
               uint32_t buffer_size, uint32_t offset, Opened& o) {
   if (buffer_size < offset) return ML_CORRUPT;
-  if (const int st = card_parse_reference(parts, sizes, k, buffer, buffer_size, offset, &o.s)) return st;
+  if (const int st = zyl::matchlib::card_parse_reference(parts, sizes, k, buffer, buffer_size, offset, &o.s)) return st;
   TlvElement probe_map{};
-  if (card_find_probe_elements(o.s.probe, o.s.probe_length, 0, nullptr, nullptr, nullptr, &probe_map))
+  if (zyl::matchlib::card_find_probe_elements(o.s.probe, o.s.probe_length, 0, nullptr, nullptr, nullptr, &probe_map))
     return ML_CORRUPT;
   o.alternative_scoring = (o.s.algorithm_word & CARD_ALTERNATIVE) && !probe_map.value;
   o.parts = part_count(parts, sizes, k);
@@ -248,7 +257,7 @@ int open_pass(const uint8_t* const* parts, const uint32_t* sizes, int k, uint8_t
 int score_template(const Opened& o, const Group& g, const TlvElement& t, uint8_t* work,
                    uint32_t work_size, uint32_t& score, uint32_t& threshold) {
   uint16_t v[CARD_SCORE_ENTRIES];
-  const int st = card_compare_core(t.value, t.length, work, work_size, o.s.probe, o.s.probe_length,
+  const int st = zyl::matchlib::card_compare_core(t.value, t.length, work, work_size, o.s.probe, o.s.probe_length,
                                    o.s.option_word, o.s.packing_room, v);
   if (st != ML_OK) return st;
   return fold(o.s, o.alternative_scoring, v, g.class_byte, score, threshold);
@@ -267,7 +276,7 @@ int first_pass(const uint8_t* const* parts, const uint32_t* sizes, int k, uint8_
     const uint32_t need = static_cast<uint32_t>(L) * 2 * CARD_GROUPS;
     if (work_size < need) return ML_CORRUPT;
     TlvElement probe_map{};
-    card_find_probe_elements(s.probe, s.probe_length, 0, nullptr, nullptr, nullptr, &probe_map);
+    zyl::matchlib::card_find_probe_elements(s.probe, s.probe_length, 0, nullptr, nullptr, nullptr, &probe_map);
     if (const int st = fill_lists(parts, sizes, k, o.parts, s, probe_map, work)) return st;
     lists = work;
     work += need;
@@ -343,12 +352,12 @@ int rewrap_probe(const uint8_t* probe, uint32_t length, Bytes& out, uint32_t& ou
   Bytes outer(static_cast<uint8_t*>(ml_malloc(length)), &std::free);
   if (!inner || !outer) return ML_NO_MEMORY;
   uint32_t n = 0;
-  if (tlv_find_path(probe, length, path, 2, &a1) == 1) {
+  if (zyl::matchlib::tlv_find_path(probe, length, path, 2, &a1) == 1) {
     a1.tag = 0xA1;
-    n = tlv_write_element(inner.get(), &a1);
+    n = zyl::matchlib::tlv_write_element(inner.get(), &a1);
   }
   const TlvElement card{n, kCard, inner.get()};
-  out_length = tlv_write_element(outer.get(), &card);
+  out_length = zyl::matchlib::tlv_write_element(outer.get(), &card);
   if (!out_length) return ML_CORRUPT;
   out = std::move(outer);
   return ML_OK;
@@ -357,8 +366,8 @@ int rewrap_probe(const uint8_t* probe, uint32_t length, Bytes& out, uint32_t& ou
 // Both passes over one gallery template's byte strings.
 int verify_one(const DataBlob* params, const DataBlob* reference, const uint8_t* probe,
                uint32_t probe_length, PassResult& r) {
-  const uint8_t* parts[2] = {blob_data(params), blob_data(reference)};
-  const uint32_t sizes[2] = {blob_size(params), blob_size(reference)};
+  const uint8_t* parts[2] = {zyl::matchlib::blob_data(params), zyl::matchlib::blob_data(reference)};
+  const uint32_t sizes[2] = {zyl::matchlib::blob_size(params), zyl::matchlib::blob_size(reference)};
   const uint32_t size = probe_length + CARD_VERIFY_ROOM;
   Bytes buffer(static_cast<uint8_t*>(ml_malloc(size)), &std::free);
   if (!buffer) return ML_NO_MEMORY;
@@ -379,9 +388,8 @@ int verify_one(const DataBlob* params, const DataBlob* reference, const uint8_t*
 
 using namespace zyl::matchlib::card;
 
-extern "C" {
 
-ZYL_API int card_compare_core(const uint8_t* reference, uint32_t reference_length, uint8_t* work,
+int zyl::matchlib::card_compare_core(const uint8_t* reference, uint32_t reference_length, uint8_t* work,
                               uint32_t work_size, const uint8_t* probe, uint32_t probe_length,
                               uint16_t option_word, uint8_t* packing_room, uint16_t* scores) {
   if (!reference || !work || !probe || !scores) return ML_BAD_ARGUMENT;
@@ -391,7 +399,7 @@ ZYL_API int card_compare_core(const uint8_t* reference, uint32_t reference_lengt
   TlvElement packed{}, ref_map{}, probe_map{};
   uint8_t ref_quality = 0, probe_quality = 0;
   int8_t ref_origin[2] = {0, 0}, probe_origin[2] = {0, 0};
-  if (card_find_probe_elements(reference, reference_length, word & CARD_PACKING_MASK, &packed,
+  if (zyl::matchlib::card_find_probe_elements(reference, reference_length, word & CARD_PACKING_MASK, &packed,
                                &ref_quality, ref_origin, &ref_map))
     return ML_CORRUPT;
   const uint8_t* form = nullptr;
@@ -412,7 +420,7 @@ ZYL_API int card_compare_core(const uint8_t* reference, uint32_t reference_lengt
   v[0] = match.score;
   if (match.count == 9) std::copy(match.sub, match.sub + 8, v + 1);
 
-  if (card_find_probe_elements(probe, probe_length, 0, nullptr, &probe_quality, probe_origin,
+  if (zyl::matchlib::card_find_probe_elements(probe, probe_length, 0, nullptr, &probe_quality, probe_origin,
                                &probe_map))
     return ML_CORRUPT;
   if (!probe_map.value) {
@@ -425,7 +433,7 @@ ZYL_API int card_compare_core(const uint8_t* reference, uint32_t reference_lengt
   // corners into the images' frames.
   const int d = alignment.angle;
   const int t1 = alignment.dx * 197 / 100, t2 = alignment.dy * 197 / 100;
-  const int s = fx_sin256(d), c = fx_cos256(d);
+  const int s = zyl::matchlib::fx_sin256(d), c = zyl::matchlib::fx_cos256(d);
   const int r0 = ref_origin[0], r1 = ref_origin[1], p0 = probe_origin[0], p1 = probe_origin[1];
   GridAlignment grid{static_cast<uint8_t>(d), t1 + ((r1 * c - r0 * s) >> 14) - p1,
                      t2 + ((r1 * s + r0 * c) >> 14) - p0};
@@ -433,7 +441,7 @@ ZYL_API int card_compare_core(const uint8_t* reference, uint32_t reference_lengt
   g[0] = 0;
   g[1] = GRIDMAP_DETAIL_KIND;
   g[2] = 0;
-  const int gs = gridmap_match_bounded(work, work_size, ref_map.value, ref_map.length,
+  const int gs = zyl::matchlib::gridmap_match_bounded(work, work_size, ref_map.value, ref_map.length,
                                        probe_map.value, probe_map.length, 0, g, nullptr, &grid,
                                        (option_word & 1) ? 29 : 25);
   // An invalid map scores 0 with no sub-values; too little work room or an
@@ -452,7 +460,7 @@ ZYL_API int card_compare_core(const uint8_t* reference, uint32_t reference_lengt
   return ML_OK;
 }
 
-ZYL_API int card_compare_reference(const uint8_t* const* parts, const uint32_t* sizes, int k,
+extern "C" ZYL_API int card_compare_reference(const uint8_t* const* parts, const uint32_t* sizes, int k,
                                    uint8_t* buffer, uint32_t buffer_size, uint32_t offset,
                                    int* decision, uint32_t* max_score, int* template_index,
                                    int* group_mode, uint32_t* best_score) {
@@ -467,7 +475,7 @@ ZYL_API int card_compare_reference(const uint8_t* const* parts, const uint32_t* 
   return st;
 }
 
-ZYL_API int card_compare_recheck(const uint8_t* const* parts, const uint32_t* sizes, int k,
+extern "C" ZYL_API int card_compare_recheck(const uint8_t* const* parts, const uint32_t* sizes, int k,
                                  uint8_t* buffer, uint32_t buffer_size, uint32_t offset,
                                  int* decision, int template_index, int group_mode,
                                  uint32_t* score) {
@@ -479,37 +487,37 @@ ZYL_API int card_compare_recheck(const uint8_t* const* parts, const uint32_t* si
   return st;
 }
 
-ZYL_API int card_verify_gallery(MatchEngine* engine, DataBlob* const* gallery, int count,
+int zyl::matchlib::card_verify_gallery(MatchEngine* engine, DataBlob* const* gallery, int count,
                                 DataBlob* probe, int level, MatchResult* result) {
   if (!engine || !probe || !result || count < 0 || (count > 0 && !gallery)) return ML_BAD_ARGUMENT;
-  MatchContext* ctx = engine_get_context(engine);
-  const int part_size = std::clamp<int32_t>(param_get(ctx, kKeyPartSize, kMaxPartSize), 0, kMaxPartSize);
-  const bool rewrap = param_get(ctx, kKeyRewrap, 0) != 0;
-  const uint16_t option_word = param_get_360(ctx) ? 1 : 0;
+  MatchContext* ctx = zyl::matchlib::engine_get_context(engine);
+  const int part_size = std::clamp<int32_t>(zyl::matchlib::param_get(ctx, kKeyPartSize, kMaxPartSize), 0, kMaxPartSize);
+  const bool rewrap = zyl::matchlib::param_get(ctx, kKeyRewrap, 0) != 0;
+  const uint16_t option_word = zyl::matchlib::param_get_360(ctx) ? 1 : 0;
   const bool tracking = level >= kLevelTracking;
   const int compare_level = tracking ? kLevelTracking - 1 : level;
   result->decision = 0;
   for (int i = 0; i < count; ++i) {
-    if (!gallery[i] || blob_type(gallery[i]) != kMultiViewFormat ||
-        blob_type(probe) != kCardTemplateFormat)
+    if (!gallery[i] || zyl::matchlib::blob_type(gallery[i]) != kMultiViewFormat ||
+        zyl::matchlib::blob_type(probe) != kCardTemplateFormat)
       return ML_WRONG_KIND;
     // The algorithm word: the thread's card flags unless the context says
     // otherwise.
     uint8_t info[13];
     uint32_t info_size = 0;
     uint16_t fields[5] = {};
-    card_get_algorithm_info(nullptr, nullptr, 0, info, sizeof info, &info_size);
-    card_parse_params(info, info_size, fields);
-    const uint16_t word = static_cast<uint16_t>(param_get(ctx, kKeyAlgorithmWord, fields[0]));
+    zyl::matchlib::card_get_algorithm_info(nullptr, nullptr, 0, info, sizeof info, &info_size);
+    zyl::matchlib::card_parse_params(info, info_size, fields);
+    const uint16_t word = static_cast<uint16_t>(zyl::matchlib::param_get(ctx, kKeyAlgorithmWord, fields[0]));
     if ((word >> 8) != CARD_ALGORITHM_ID) return ML_WRONG_KIND;
 
-    const int list_length = 32 - param_get(ctx, kKeyListReduction, 32);
+    const int list_length = 32 - zyl::matchlib::param_get(ctx, kKeyListReduction, 32);
     DataBlob* raw = nullptr;
-    const ScoreProfile* const* profiles = engine_get_score_profiles(engine);
+    const ScoreProfile* const* profiles = zyl::matchlib::engine_get_score_profiles(engine);
     int st = profiles && profiles[0]
-                 ? card_params_from_engine(engine, word, 2, 1024, static_cast<uint16_t>(part_size),
+                 ? zyl::matchlib::card_params_from_engine(engine, word, 2, 1024, static_cast<uint16_t>(part_size),
                                            compare_level, option_word, list_length, &raw)
-                 : card_params_from_tables(word, param_get(ctx, kKeyTableSet, 0), 2, 1024,
+                 : zyl::matchlib::card_params_from_tables(word, zyl::matchlib::param_get(ctx, kKeyTableSet, 0), 2, 1024,
                                            static_cast<uint16_t>(part_size), compare_level,
                                            option_word, list_length, &raw);
     const Blob params = Blob::adopt(raw);
@@ -519,15 +527,15 @@ ZYL_API int card_verify_gallery(MatchEngine* engine, DataBlob* const* gallery, i
     if (st != ML_OK) return st;
     int templates = 0;
     raw = nullptr;
-    st = card_reference_from_mvt(word, gallery[i], 2, static_cast<uint32_t>(part_size), &raw, &templates);
+    st = zyl::matchlib::card_reference_from_mvt(word, gallery[i], 2, static_cast<uint32_t>(part_size), &raw, &templates);
     const Blob reference = Blob::adopt(raw);
     if (st != ML_OK) return st;
     raw = nullptr;
-    st = card_probe_from_template(word, probe, &raw, 0);
+    st = zyl::matchlib::card_probe_from_template(word, probe, &raw, 0);
     const Blob probe_form = Blob::adopt(raw);
     if (st != ML_OK) return st;
-    const uint8_t* probe_bytes = blob_data(probe_form.get());
-    uint32_t probe_length = blob_size(probe_form.get());
+    const uint8_t* probe_bytes = zyl::matchlib::blob_data(probe_form.get());
+    uint32_t probe_length = zyl::matchlib::blob_size(probe_form.get());
     Bytes reduced(nullptr, &std::free);
     if (rewrap) {
       if ((st = rewrap_probe(probe_bytes, probe_length, reduced, probe_length))) return st;
@@ -542,11 +550,11 @@ ZYL_API int card_verify_gallery(MatchEngine* engine, DataBlob* const* gallery, i
       result->score = static_cast<uint16_t>(M);
       result->best_candidate = i;
       result->best_view = r.index;
-      match_result_set_indices(result, nullptr, 0);
+      zyl::matchlib::match_result_set_indices(result, nullptr, 0);
     }
     if (r.decision == 1) {
       result->decision = 1;
-      xform_release(result->transform);
+      zyl::matchlib::xform_release(result->transform);
       result->transform = nullptr;
       return ML_OK;
     }
@@ -554,19 +562,24 @@ ZYL_API int card_verify_gallery(MatchEngine* engine, DataBlob* const* gallery, i
   return ML_OK;
 }
 
-ZYL_API int card_verify_op(MatchEngine* engine, DataBlob* const* gallery, uint8_t count,
+extern "C" ZYL_API int card_verify_op(MatchEngine* engine, DataBlob* const* gallery, uint8_t count,
                            DataBlob* probe, GrayImage* image, int level, MatchResult* result) {
   if (image) return ML_WRONG_KIND;
   if (!probe) return ML_BAD_ARGUMENT;
-  return card_verify_gallery(engine, gallery, count, probe, level, result);
+  return zyl::matchlib::card_verify_gallery(engine, gallery, count, probe, level, result);
 }
 
-ZYL_API int card_score_op(MatchEngine* engine, DataBlob* const* gallery, uint8_t count,
+extern "C" ZYL_API int card_score_op(MatchEngine* engine, DataBlob* const* gallery, uint8_t count,
                           DataBlob* probe, MatchResult* result) {
   if (!probe) return ML_BAD_ARGUMENT;
-  const int st = card_verify_gallery(engine, gallery, count, probe, kLevelTracking, result);
+  const int st = zyl::matchlib::card_verify_gallery(engine, gallery, count, probe, kLevelTracking, result);
   if (st == ML_OK) result->best_raw_score = result->score;
   return st;
 }
+
+extern "C" {
+
+ZYL_API int card_compare_core(const uint8_t* reference, uint32_t reference_length, uint8_t* work, uint32_t work_size, const uint8_t* probe, uint32_t probe_length, uint16_t option_word, uint8_t* packing_room, uint16_t* scores) { return zyl::matchlib::card_compare_core(reference, reference_length, work, work_size, probe, probe_length, option_word, packing_room, scores); }
+ZYL_API int card_verify_gallery(MatchEngine* engine, DataBlob* const* gallery, int count, DataBlob* probe, int level, MatchResult* result) { return zyl::matchlib::card_verify_gallery(engine, gallery, count, probe, level, result); }
 
 }  // extern "C"

@@ -16,6 +16,17 @@
 #include "zylscan/matchlib_grid_match.h"
 #include "zylscan/matchlib_object.h"
 #include "zylscan/matchlib_param.h"
+#include "matchlib/core/blob.h"
+#include "matchlib/core/fixed_math.h"
+#include "matchlib/core/param_store.h"
+#include "matchlib/core/rigid_transform.h"
+#include "matchlib/match/card_grid_ops.h"
+#include "matchlib/match/card_match_ops.h"
+#include "matchlib/match/gridmap_match.h"
+#include "matchlib/template/block_maps.h"
+#include "matchlib/template/card_extended.h"
+#include "matchlib/template/container.h"
+#include "matchlib/template/packed_image.h"
 
 namespace {
 
@@ -61,7 +72,7 @@ struct Map {
 int expand(const std::uint8_t* c1, std::uint32_t length, const std::uint8_t* element, bool detail, Map& m) {
   std::uint8_t* out = nullptr;
   int rows = 0, columns = 0;
-  const int st = gridmap_from_compact(c1, length, &out, &m.size, &m.vertical, &m.horizontal, &rows,
+  const int st = zyl::matchlib::gridmap_from_compact(c1, length, &out, &m.size, &m.vertical, &m.horizontal, &rows,
                                       &columns, detail ? 0 : 1, nullptr, element);
   m.bytes.reset(out);
   if (st) return st;
@@ -71,7 +82,7 @@ int expand(const std::uint8_t* c1, std::uint32_t length, const std::uint8_t* ele
 
 // (dx, dy) from the image frame into the maps' frames (to = true) or back.
 void frame(Pose& p, int angle, const Map& a, const Map& b, bool to) {
-  const int c = fx_cos256(angle), s = fx_sin256(angle);
+  const int c = zyl::matchlib::fx_cos256(angle), s = zyl::matchlib::fx_sin256(angle);
   const int rx = (a.horizontal * c - a.vertical * s) >> 14;
   const int ry = (a.vertical * c + a.horizontal * s) >> 14;
   if (to) {
@@ -90,37 +101,37 @@ int card_grid(MatchContext* ctx, DataBlob* a, DataBlob* b, uint16_t** out_scores
   if (alignment && *alignment) {
     std::int16_t x = 0, y = 0;
     std::uint8_t direction = 0;
-    xform_get_dpi(*alignment, &x, &y, &direction, 500);
+    zyl::matchlib::xform_get_dpi(*alignment, &x, &y, &direction, 500);
     incoming = {direction, x, y};
   }
   if (alignment) {
-    xform_release(*alignment);
+    zyl::matchlib::xform_release(*alignment);
     *alignment = nullptr;
   }
   if (out_scores) *out_scores = nullptr;
   if (out_count) *out_count = 0;
   if (!ctx || !a || !b || !out_scores || !out_count || (variant == Variant::grid_only && !had_alignment))
     return fail(ML_BAD_ARGUMENT, out_scores, out_count);
-  int d = param_get_sensor_size(ctx);
+  int d = zyl::matchlib::param_get_sensor_size(ctx);
   if (d == 0) d = 5;
-  const bool turn = param_get_360(ctx) != 0;
+  const bool turn = zyl::matchlib::param_get_360(ctx) != 0;
   const bool small_sensor = d == 1 || d == 2;
   const bool card_part = variant != Variant::grid_only;
 
   const std::uint8_t *card_a = nullptr, *card_b = nullptr, *c1_a = nullptr, *c1_b = nullptr;
   std::uint32_t card_a_length = 0, card_b_length = 0, c1_a_length = 0, c1_b_length = 0;
   if (card_part) {
-    if (const int st = tmpl_get_section(a, kFormatCard, &card_a, &card_a_length)) return fail(st, out_scores, out_count);
-    if (const int st = tmpl_get_section(b, kFormatCard, &card_b, &card_b_length)) return fail(st, out_scores, out_count);
+    if (const int st = zyl::matchlib::tmpl_get_section(a, kFormatCard, &card_a, &card_a_length)) return fail(st, out_scores, out_count);
+    if (const int st = zyl::matchlib::tmpl_get_section(b, kFormatCard, &card_b, &card_b_length)) return fail(st, out_scores, out_count);
   }
-  if (const int st = tmpl_get_section(a, kFormatCompactMap, &c1_a, &c1_a_length)) return fail(st, out_scores, out_count);
-  if (const int st = tmpl_get_section(b, kFormatCompactMap, &c1_b, &c1_b_length)) return fail(st, out_scores, out_count);
+  if (const int st = zyl::matchlib::tmpl_get_section(a, kFormatCompactMap, &c1_a, &c1_a_length)) return fail(st, out_scores, out_count);
+  if (const int st = zyl::matchlib::tmpl_get_section(b, kFormatCompactMap, &c1_b, &c1_b_length)) return fail(st, out_scores, out_count);
   // The 4-byte map elements count only when both templates carry one.
   const std::uint8_t *e_a = nullptr, *e_b = nullptr;
   if (card_part) {
     std::uint32_t la = 0, lb = 0;
-    if (tmpl_get_section(a, kFormatMapElement, &e_a, &la) != ML_OK || la != 4 ||
-        tmpl_get_section(b, kFormatMapElement, &e_b, &lb) != ML_OK || lb != 4)
+    if (zyl::matchlib::tmpl_get_section(a, kFormatMapElement, &e_a, &la) != ML_OK || la != 4 ||
+        zyl::matchlib::tmpl_get_section(b, kFormatMapElement, &e_b, &lb) != ML_OK || lb != 4)
       e_a = e_b = nullptr;
   }
 
@@ -129,7 +140,7 @@ int card_grid(MatchContext* ctx, DataBlob* a, DataBlob* b, uint16_t** out_scores
   Pose card_pose;
   if (card_part) {
     CardAlignment ca{};
-    if (const int st = match_card_local64(card_a, card_a_length, card_b, card_b_length, &card, &ca,
+    if (const int st = zyl::matchlib::match_card_local64(card_a, card_a_length, card_b, card_b_length, &card, &ca,
                                           turn ? 3 : 2))
       return fail(st, out_scores, out_count);
     // Card offsets are in 0.1 mm; 197 / 100 brings them to pixels at 500 dpi.
@@ -148,8 +159,8 @@ int card_grid(MatchContext* ctx, DataBlob* a, DataBlob* b, uint16_t** out_scores
   } else if (variant == Variant::grid_only) {
     flags = GRIDMAP_GIVEN_ONLY | (small_sensor ? 0 : GRIDMAP_NO_COARSE);
   } else {
-    card_alignment = ((d < 4 || d > 9) && param_get(ctx, kKeyCardSmallSensor, 0) == 0 &&
-                      param_get(ctx, kKeyCardAlways, 0) == 0) ||
+    card_alignment = ((d < 4 || d > 9) && zyl::matchlib::param_get(ctx, kKeyCardSmallSensor, 0) == 0 &&
+                      zyl::matchlib::param_get(ctx, kKeyCardAlways, 0) == 0) ||
                      card.sub[1] >= 8;
     if (small_sensor)
       flags = card_alignment ? GRIDMAP_GIVEN_ONLY : 0;
@@ -160,12 +171,12 @@ int card_grid(MatchContext* ctx, DataBlob* a, DataBlob* b, uint16_t** out_scores
       flags |= GRIDMAP_FULL_TURN;
     }
   }
-  if (param_get_text(ctx, kKeyWideDetail, 1)) flags |= GRIDMAP_WIDE_DETAIL;
+  if (zyl::matchlib::param_get_text(ctx, kKeyWideDetail, 1)) flags |= GRIDMAP_WIDE_DETAIL;
   flags |= GRIDMAP_DETAIL | GRIDMAP_RAW_SCORE;
-  if (param_get(ctx, kKeyStrict, 0)) flags |= GRIDMAP_STRICT;
+  if (zyl::matchlib::param_get(ctx, kKeyStrict, 0)) flags |= GRIDMAP_STRICT;
 
   const auto la = static_cast<std::uint16_t>(map_a.size), lb = static_cast<std::uint16_t>(map_b.size);
-  const std::uint32_t work_size = gridmap_match_work_size(map_a.bytes.get(), la, map_b.bytes.get(), lb, flags);
+  const std::uint32_t work_size = zyl::matchlib::gridmap_match_work_size(map_a.bytes.get(), la, map_b.bytes.get(), lb, flags);
   if (work_size == 0) return fail(ML_CORRUPT, out_scores, out_count);
   const Owned<std::uint8_t> work(static_cast<std::uint8_t*>(std::malloc(work_size)));
   if (!work) return fail(ML_NO_MEMORY, out_scores, out_count);
@@ -175,15 +186,15 @@ int card_grid(MatchContext* ctx, DataBlob* a, DataBlob* b, uint16_t** out_scores
   GridAlignment ga{static_cast<std::uint8_t>(pose.angle), pose.dx, pose.dy};
   GridMatchDetail detail{};
   detail.kind = GRIDMAP_DETAIL_KIND;
-  if (const int st = gridmap_match(work.get(), work_size, map_a.bytes.get(), la, map_b.bytes.get(), lb, 0,
+  if (const int st = zyl::matchlib::gridmap_match(work.get(), work_size, map_a.bytes.get(), la, map_b.bytes.get(), lb, 0,
                                    reinterpret_cast<std::uint16_t*>(&detail), nullptr, &ga, flags))
     return fail(st, out_scores, out_count);
   Pose grid_pose{ga.angle, ga.dx, ga.dy};
   frame(grid_pose, grid_pose.angle, map_a, map_b, false);
 
   std::uint8_t qa = 0, qb = 0;
-  if (const int st = card_template_image_info(b, nullptr, nullptr, &qb)) return fail(st, out_scores, out_count);
-  if (const int st = card_template_image_info(a, nullptr, nullptr, &qa)) return fail(st, out_scores, out_count);
+  if (const int st = zyl::matchlib::card_template_image_info(b, nullptr, nullptr, &qb)) return fail(st, out_scores, out_count);
+  if (const int st = zyl::matchlib::card_template_image_info(a, nullptr, nullptr, &qa)) return fail(st, out_scores, out_count);
   const int q1 = std::min<int>(qa, 100), q2 = std::min<int>(qb, 100);
   const int q = std::min(std::max({q1, q2, 60}), 100);
 
@@ -202,18 +213,18 @@ int card_grid(MatchContext* ctx, DataBlob* a, DataBlob* b, uint16_t** out_scores
   if (card_part && v[0] != 0 && v[9] != 0) {
     const std::int64_t ddx = card_pose.dx - grid_pose.dx, ddy = card_pose.dy - grid_pose.dy;
     v[26] = static_cast<std::uint16_t>(std::min<std::uint64_t>(
-        fx_isqrt32(static_cast<std::uint32_t>(std::min<std::int64_t>(ddx * ddx + ddy * ddy, 0xFFFFFFFF))), 0xFFFF));
+        zyl::matchlib::fx_isqrt32(static_cast<std::uint32_t>(std::min<std::int64_t>(ddx * ddx + ddy * ddy, 0xFFFFFFFF))), 0xFFFF));
     v[27] = static_cast<std::uint16_t>(std::abs(static_cast<std::int8_t>(card_pose.angle - grid_pose.angle)));
   }
   v[28] = static_cast<std::uint16_t>(std::abs(q1 - q2));
-  v[29] = static_cast<std::uint16_t>(fx_isqrt32(static_cast<std::uint32_t>((100 - std::max(q1, q2)) * 64)));
+  v[29] = static_cast<std::uint16_t>(zyl::matchlib::fx_isqrt32(static_cast<std::uint32_t>((100 - std::max(q1, q2)) * 64)));
   *out_scores = v;
   *out_count = CARD_GRID_SUBSCORES;
 
   if (alignment && variant != Variant::grid_only) {
     const Pose& out = card_alignment ? card_pose : grid_pose;
-    const int dpi = param_get(ctx, static_cast<std::uint32_t>(CARD_KEY_RESOLUTION), 500);
-    *alignment = xform_create_dpi(static_cast<std::int16_t>(out.dx), static_cast<std::int16_t>(out.dy),
+    const int dpi = zyl::matchlib::param_get(ctx, static_cast<std::uint32_t>(CARD_KEY_RESOLUTION), 500);
+    *alignment = zyl::matchlib::xform_create_dpi(static_cast<std::int16_t>(out.dx), static_cast<std::int16_t>(out.dy),
                                   static_cast<std::uint8_t>(out.angle), static_cast<std::int16_t>(dpi));
     if (!*alignment) return fail(ML_NO_MEMORY, out_scores, out_count);
   }
@@ -222,44 +233,50 @@ int card_grid(MatchContext* ctx, DataBlob* a, DataBlob* b, uint16_t** out_scores
 
 }  // namespace
 
-ZYL_API int card_template_image_info(const DataBlob* blob, uint16_t* width, uint16_t* height,
+int zyl::matchlib::card_template_image_info(const DataBlob* blob, uint16_t* width, uint16_t* height,
                                      uint8_t* quality) {
   if (width) *width = 192;
   if (height) *height = 192;
   if (quality) *quality = 0;
   if (!blob) return ML_BAD_ARGUMENT;
-  const std::uint8_t* bytes = blob_data(blob);
-  std::uint32_t length = blob_size(blob);
-  if (blob_type(blob) == CONTAINER_FORMAT)
-    if (const int st = tmpl_get_section(blob, kFormatExtendedCard, &bytes, &length)) return st;
+  const std::uint8_t* bytes = zyl::matchlib::blob_data(blob);
+  std::uint32_t length = zyl::matchlib::blob_size(blob);
+  if (zyl::matchlib::blob_type(blob) == CONTAINER_FORMAT)
+    if (const int st = zyl::matchlib::tmpl_get_section(blob, kFormatExtendedCard, &bytes, &length)) return st;
   TlvElement c3{};
-  if (const int st = card_parse_extended(bytes, length, nullptr, nullptr, nullptr, nullptr, &c3)) return st;
+  if (const int st = zyl::matchlib::card_parse_extended(bytes, length, nullptr, nullptr, nullptr, nullptr, &c3)) return st;
   // A card without an image-information element keeps the defaults.
   if (!c3.value) return ML_OK;
   std::uint16_t rows = 0, columns = 0;
   std::uint8_t flag = 0;
-  if (const int st = card_parse_image_info(c3.value, c3.length, &rows, &columns, &flag)) return st;
+  if (const int st = zyl::matchlib::card_parse_image_info(c3.value, c3.length, &rows, &columns, &flag)) return st;
   if (width) *width = columns;
   if (height) *height = rows;
   if (quality) *quality = flag;
   return ML_OK;
 }
 
-ZYL_API int match_card_grid(MatchContext* context, DataBlob* a, DataBlob* b, uint16_t** out_scores,
+extern "C" ZYL_API int match_card_grid(MatchContext* context, DataBlob* a, DataBlob* b, uint16_t** out_scores,
                             uint16_t* out_count, RigidTransform** alignment) {
   return card_grid(context, a, b, out_scores, out_count, alignment, Variant::search);
 }
-ZYL_API int match_card_grid_detail(MatchContext* context, DataBlob* a, DataBlob* b,
+extern "C" ZYL_API int match_card_grid_detail(MatchContext* context, DataBlob* a, DataBlob* b,
                                    uint16_t** out_scores, uint16_t* out_count,
                                    RigidTransform** alignment) {
   return card_grid(context, a, b, out_scores, out_count, alignment, Variant::detail);
 }
-ZYL_API int match_card_grid_fixed(MatchContext* context, DataBlob* a, DataBlob* b,
+extern "C" ZYL_API int match_card_grid_fixed(MatchContext* context, DataBlob* a, DataBlob* b,
                                   uint16_t** out_scores, uint16_t* out_count,
                                   RigidTransform** alignment) {
   return card_grid(context, a, b, out_scores, out_count, alignment, Variant::fixed);
 }
-ZYL_API int match_grid_map(MatchContext* context, DataBlob* a, DataBlob* b, uint16_t** out_scores,
+extern "C" ZYL_API int match_grid_map(MatchContext* context, DataBlob* a, DataBlob* b, uint16_t** out_scores,
                            uint16_t* out_count, RigidTransform** alignment) {
   return card_grid(context, a, b, out_scores, out_count, alignment, Variant::grid_only);
 }
+
+extern "C" {
+
+ZYL_API int card_template_image_info(const DataBlob* blob, uint16_t* width, uint16_t* height, uint8_t* quality) { return zyl::matchlib::card_template_image_info(blob, width, height, quality); }
+
+}  // extern "C"

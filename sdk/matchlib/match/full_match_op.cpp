@@ -15,6 +15,10 @@
 #include "zylscan/matchlib_object.h"
 #include "zylscan/matchlib_param.h"
 #include "matchlib/match/match_op_failure.h"
+#include "matchlib/core/param_store.h"
+#include "matchlib/core/rigid_transform.h"
+#include "matchlib/match/full_match_op.h"
+#include "matchlib/match/keypoint_match_ops.h"
 
 using zyl::matchlib::fail_match_op;
 
@@ -29,11 +33,11 @@ constexpr StageMatchOps kKeypointOps[] = {
     {match_orientation_histogram, fuse_orientation_histogram},
     {match_keypoints_light, fuse_with_profile},
     {match_keypoints, fuse_with_profile},
-    {match_full, fuse_with_profile},
+    {::match_full, fuse_with_profile},
     {match_keypoints, fuse_with_profile},
 };
 constexpr StageMatchOps kRefineOps[] = {
-    {match_gridblock_refine, fuse_with_profile},
+    {::match_gridblock_refine, fuse_with_profile},
     {match_gridblock_refine_inplace, fuse_with_profile},
 };
 constexpr StageMatchOps kCardOps[] = {
@@ -41,7 +45,7 @@ constexpr StageMatchOps kCardOps[] = {
     {match_card_grid_fixed, fuse_card_grid},
     {match_card_grid_detail, fuse_card_grid},
     {match_card_grid, fuse_card_grid},
-    {match_card, fuse_card},
+    {::match_card, fuse_card},
 };
 
 template <std::size_t N>
@@ -50,7 +54,7 @@ const StageMatchOps* row_of(const StageMatchOps (&table)[N], int row) {
 }
 
 struct XformDeleter {
-  void operator()(RigidTransform* t) const { xform_release(t); }
+  void operator()(RigidTransform* t) const { zyl::matchlib::xform_release(t); }
 };
 using Xform = std::unique_ptr<RigidTransform, XformDeleter>;
 struct FreeDeleter {
@@ -60,43 +64,43 @@ using Scores = std::unique_ptr<std::uint16_t, FreeDeleter>;
 
 // A copy of an alignment that may be null; false when memory runs out.
 bool copy_of(const RigidTransform* t, Xform& out) {
-  out.reset(t ? xform_copy(t) : nullptr);
+  out.reset(t ? zyl::matchlib::xform_copy(t) : nullptr);
   return !t || out;
 }
 
 }  // namespace
 
-ZYL_API const StageMatchOps* keypoint_stage_ops(int row) { return row_of(kKeypointOps, row); }
-ZYL_API const StageMatchOps* refine_stage_ops(int row) { return row_of(kRefineOps, row); }
-ZYL_API const StageMatchOps* card_stage_ops(int row) { return row_of(kCardOps, row); }
+const StageMatchOps* zyl::matchlib::keypoint_stage_ops(int row) { return row_of(kKeypointOps, row); }
+const StageMatchOps* zyl::matchlib::refine_stage_ops(int row) { return row_of(kRefineOps, row); }
+const StageMatchOps* zyl::matchlib::card_stage_ops(int row) { return row_of(kCardOps, row); }
 
-ZYL_API int match_full(MatchContext* context, DataBlob* a, DataBlob* b, uint16_t** out_scores,
+int zyl::matchlib::match_full(MatchContext* context, DataBlob* a, DataBlob* b, uint16_t** out_scores,
                        uint16_t* out_count, RigidTransform** alignment) {
   if (out_scores) *out_scores = nullptr;
   if (out_count) *out_count = 0;
   if (!out_scores || !out_count) return fail_match_op(ML_BAD_ARGUMENT, out_scores, out_count, alignment);
   MatcherSettings settings{};
-  matcher_settings_defaults(&settings, context);
+  zyl::matchlib::matcher_settings_defaults(&settings, context);
   // N sizes the answer; a count below 1 would size it below its fixed part.
-  const int n = param_get(context, static_cast<std::uint32_t>(KP_KEY_REQUIRED), settings.required_count);
+  const int n = zyl::matchlib::param_get(context, static_cast<std::uint32_t>(KP_KEY_REQUIRED), settings.required_count);
   if (n < 1 || n > 0xFFFF - FULL_FIXED_SUBSCORES) return fail_match_op(ML_BAD_ARGUMENT, out_scores, out_count, alignment);
-  const bool card_grid = param_get(context, static_cast<std::uint32_t>(FULL_KEY_CARD_GRID), 1) != 0;
-  const bool grid_block = param_get(context, static_cast<std::uint32_t>(FULL_KEY_GRID_BLOCK), 1) != 0;
-  const bool alternative = param_get(context, static_cast<std::uint32_t>(FULL_KEY_ALTERNATIVE), 0) != 0;
-  const bool variant = param_get(context, static_cast<std::uint32_t>(FULL_KEY_VARIANT), 0) != 0;
+  const bool card_grid = zyl::matchlib::param_get(context, static_cast<std::uint32_t>(FULL_KEY_CARD_GRID), 1) != 0;
+  const bool grid_block = zyl::matchlib::param_get(context, static_cast<std::uint32_t>(FULL_KEY_GRID_BLOCK), 1) != 0;
+  const bool alternative = zyl::matchlib::param_get(context, static_cast<std::uint32_t>(FULL_KEY_ALTERNATIVE), 0) != 0;
+  const bool variant = zyl::matchlib::param_get(context, static_cast<std::uint32_t>(FULL_KEY_VARIANT), 0) != 0;
 
   // The keypoint matcher works on a copy; the caller's alignment is released.
   Xform key;
   if (alignment && *alignment) {
     const bool copied = copy_of(*alignment, key);
-    xform_release(*alignment);
+    zyl::matchlib::xform_release(*alignment);
     *alignment = nullptr;
     if (!copied) return fail_match_op(ML_NO_MEMORY, out_scores, out_count, alignment);
   }
   std::uint16_t* raw = nullptr;
   std::uint16_t key_count = 0;
   RigidTransform* key_raw = key.release();
-  int st = keypoints_paired_core(context, a, b, &settings, &raw, &key_count, &key_raw);
+  int st = zyl::matchlib::keypoints_paired_core(context, a, b, &settings, &raw, &key_count, &key_raw);
   key.reset(key_raw);
   const Scores key_scores(raw);
   if (st) return fail_match_op(st, out_scores, out_count, alignment);
@@ -125,7 +129,7 @@ ZYL_API int match_full(MatchContext* context, DataBlob* a, DataBlob* b, uint16_t
     Xform start;
     const RigidTransform* from = alternative ? card_alignment.get() : key.get();
     if (!copy_of(from, start)) return fail_match_op(ML_NO_MEMORY, out_scores, out_count, alignment);
-    const StageMatchOps* ops = refine_stage_ops(alternative ? 2 : 1);
+    const StageMatchOps* ops = zyl::matchlib::refine_stage_ops(alternative ? 2 : 1);
     std::uint16_t* v = nullptr;
     std::uint16_t count = 0;
     RigidTransform* t = start.release();
@@ -147,3 +151,12 @@ ZYL_API int match_full(MatchContext* context, DataBlob* a, DataBlob* b, uint16_t
   if (alignment) *alignment = key.release();
   return ML_OK;
 }
+
+extern "C" {
+
+ZYL_API const StageMatchOps* keypoint_stage_ops(int row) { return zyl::matchlib::keypoint_stage_ops(row); }
+ZYL_API const StageMatchOps* refine_stage_ops(int row) { return zyl::matchlib::refine_stage_ops(row); }
+ZYL_API const StageMatchOps* card_stage_ops(int row) { return zyl::matchlib::card_stage_ops(row); }
+ZYL_API int match_full(MatchContext* context, DataBlob* a, DataBlob* b, uint16_t** out_scores, uint16_t* out_count, RigidTransform** alignment) { return zyl::matchlib::match_full(context, a, b, out_scores, out_count, alignment); }
+
+}  // extern "C"

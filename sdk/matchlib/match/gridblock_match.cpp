@@ -18,6 +18,11 @@
 #include "zylscan/matchlib_gridblock.h"
 #include "zylscan/matchlib_object.h"
 #include "zylscan/matchlib_xform.h"
+#include "matchlib/core/array_stats.h"
+#include "matchlib/core/fixed_math.h"
+#include "matchlib/core/rigid_transform.h"
+#include "matchlib/match/gridblock_match.h"
+#include "matchlib/template/grid_block.h"
 
 namespace zyl::matchlib::gridblock {
 namespace {
@@ -32,7 +37,7 @@ constexpr int kCacheEntries = 32;
 constexpr int kStoredPairs = 1024;
 
 uint32_t isqrt(uint64_t v) {
-  return fx_isqrt32(static_cast<uint32_t>(std::min<uint64_t>(v, 0xFFFFFFFFu)));
+  return zyl::matchlib::fx_isqrt32(static_cast<uint32_t>(std::min<uint64_t>(v, 0xFFFFFFFFu)));
 }
 int floor_div(int64_t a, int64_t b) {
   return static_cast<int>(a >= 0 ? a / b : -((-a + b - 1) / b));
@@ -40,11 +45,11 @@ int floor_div(int64_t a, int64_t b) {
 int dir_diff(int a, int b) { return std::abs(static_cast<int8_t>(static_cast<uint8_t>(a - b))); }
 
 struct BlockDeleter {
-  void operator()(GridFeatureBlock* b) const { gridblock_free(b); }
+  void operator()(GridFeatureBlock* b) const { zyl::matchlib::gridblock_free(b); }
 };
 using BlockPtr = std::unique_ptr<GridFeatureBlock, BlockDeleter>;
 struct TransformRelease {
-  void operator()(RigidTransform* t) const { xform_release(t); }
+  void operator()(RigidTransform* t) const { zyl::matchlib::xform_release(t); }
 };
 
 struct Pose {
@@ -64,8 +69,8 @@ struct Plane {
 struct Mapping {
   int64_t x0, y0, c, s;
   Mapping(const Pose& p, int n, int m, int br, int bc) {
-    c = fx_cos65536(p.angle * 128) / 4;
-    s = fx_sin65536(p.angle * 128) / 4;
+    c = zyl::matchlib::fx_cos65536(p.angle * 128) / 4;
+    s = zyl::matchlib::fx_sin65536(p.angle * 128) / 4;
     const int64_t fx = (p.x - 32 * int64_t{floor_div(p.x, 32)}) + 16 * int64_t{m - 1};
     const int64_t fy = (p.y - 32 * int64_t{floor_div(p.y, 32)}) + 16 * int64_t{n - 1};
     x0 = 2048 * int64_t{bc} + (-c * fx - s * fy) / 32 - 2048;
@@ -356,12 +361,12 @@ void sub_scores(const GridFeatureBlock& probe, const GridFeatureBlock& gallery, 
   out[2] = u16(sK * 16 / root);
   out[3] = u16(sL * 16 / root);
   const int m = static_cast<int>(std::min<uint64_t>(T, kStoredPairs));
-  out[4] = u16(array_variance_u8(stored_L.data(), m));
-  out[5] = u16(array_variance_u8(stored_K.data(), m));
-  out[6] = u16(std::abs(static_cast<int64_t>(array_skewness_u8(stored_sK.data(), m))));
-  const int64_t kurt = array_kurtosis_u8(stored_sK.data(), m);
+  out[4] = u16(zyl::matchlib::array_variance_u8(stored_L.data(), m));
+  out[5] = u16(zyl::matchlib::array_variance_u8(stored_K.data(), m));
+  out[6] = u16(std::abs(static_cast<int64_t>(zyl::matchlib::array_skewness_u8(stored_sK.data(), m))));
+  const int64_t kurt = zyl::matchlib::array_kurtosis_u8(stored_sK.data(), m);
   out[8] = u16(isqrt(static_cast<uint64_t>(std::max<int64_t>(kurt + 768, 0)) << 4));
-  const int64_t F1 = array_mean_u8(stored_g.data(), m), F2 = array_mean_u8(stored_p.data(), m);
+  const int64_t F1 = zyl::matchlib::array_mean_u8(stored_g.data(), m), F2 = zyl::matchlib::array_mean_u8(stored_p.data(), m);
   out[10] = u16((std::abs(F1 - F2) << 8) / std::max<int64_t>({F1, F2, 1}));
   const uint64_t root10 = std::max<uint32_t>(isqrt(T << 10), 1);
   for (int i = 0; i < 4; ++i) out[23 + i] = u16(static_cast<int64_t>(weighted[i] / root10));
@@ -372,8 +377,8 @@ struct Geometry {
 };
 
 Pose pose_from(const Geometry& g, int dx, int dy, int m) {
-  const int64_t c8 = fx_cos256(m), s8 = fx_sin256(m);
-  const int64_t c16 = fx_cos65536(m * 256), s16 = fx_sin65536(m * 256);
+  const int64_t c8 = zyl::matchlib::fx_cos256(m), s8 = zyl::matchlib::fx_sin256(m);
+  const int64_t c16 = zyl::matchlib::fx_cos65536(m * 256), s16 = zyl::matchlib::fx_sin65536(m * 256);
   const int64_t px = dx + ((g.pox * c8 - g.poy * s8) >> 14) - g.gox;
   const int64_t py = dy + ((g.poy * c8 + g.pox * s8) >> 14) - g.goy;
   const int64_t A = int64_t{g.w} * g.gc - 1, B = int64_t{g.w} * g.gr - 1;
@@ -386,14 +391,14 @@ Pose pose_from(const Geometry& g, int dx, int dy, int m) {
 
 RigidTransform* alignment_from(const Geometry& g, const Pose& p, int resolution) {
   const int J = static_cast<uint8_t>(p.angle / 2);
-  const int64_t c16 = fx_cos65536(p.angle * 128), s16 = fx_sin65536(p.angle * 128);
-  const int64_t c8 = fx_cos256(J), s8 = fx_sin256(J);
+  const int64_t c16 = zyl::matchlib::fx_cos65536(p.angle * 128), s16 = zyl::matchlib::fx_sin65536(p.angle * 128);
+  const int64_t c8 = zyl::matchlib::fx_cos256(J), s8 = zyl::matchlib::fx_sin256(J);
   const int64_t A = int64_t{g.w} * g.gc - 1, B = int64_t{g.w} * g.gr - 1;
   const int64_t tx = (c16 * A - s16 * B - A * 16384) / 128 * 32 / g.w;
   const int64_t ty = (s16 * A + (c16 - 16384) * B) / 128 * 32 / g.w;
   const int64_t dx = g.w * (int64_t{p.x} * 256 - tx) / 8192 + g.gox - ((g.pox * c8 - g.poy * s8) >> 14);
   const int64_t dy = g.goy + g.w * (int64_t{p.y} * 256 - ty) / 8192 - ((g.poy * c8 + g.pox * s8) >> 14);
-  return xform_create_dpi(static_cast<int16_t>(std::clamp<int64_t>(dx, INT16_MIN, INT16_MAX)),
+  return zyl::matchlib::xform_create_dpi(static_cast<int16_t>(std::clamp<int64_t>(dx, INT16_MIN, INT16_MAX)),
                           static_cast<int16_t>(std::clamp<int64_t>(dy, INT16_MIN, INT16_MAX)),
                           static_cast<uint8_t>(J), static_cast<int16_t>(resolution));
 }
@@ -402,19 +407,19 @@ int match(const uint8_t* probe_bytes, uint32_t probe_length, const uint8_t* gall
           uint32_t gallery_length, int resolution, uint16_t* scores, uint16_t* count,
           RigidTransform** alignment, const int16_t* prm) {
   GridFeatureBlock* raw = nullptr;
-  int st = gridblock_parse(probe_bytes, probe_length, &raw);
+  int st = zyl::matchlib::gridblock_parse(probe_bytes, probe_length, &raw);
   if (st != ML_OK) return st;
   BlockPtr probe(raw);
   raw = nullptr;
-  st = gridblock_parse(gallery_bytes, gallery_length, &raw);
+  st = zyl::matchlib::gridblock_parse(gallery_bytes, gallery_length, &raw);
   if (st != ML_OK) return st;
   BlockPtr gallery(raw);
   const int dpi = gallery->resolution ? gallery->resolution : resolution;
   int16_t dx = 0, dy = 0;
   uint8_t m = 0;
   if (alignment && *alignment) {
-    xform_get_dpi(*alignment, &dx, &dy, &m, dpi);
-    xform_release(*alignment);
+    zyl::matchlib::xform_get_dpi(*alignment, &dx, &dy, &m, dpi);
+    zyl::matchlib::xform_release(*alignment);
     *alignment = nullptr;
   }
   // Cell size and grid sides divide the pose arithmetic.
@@ -447,11 +452,10 @@ int match(const uint8_t* probe_bytes, uint32_t probe_length, const uint8_t* gall
 
 using namespace zyl::matchlib::gridblock;
 
-extern "C" {
 
-ZYL_API const int16_t* gridblock_default_search(void) { return kDefaults; }
+extern "C" ZYL_API const int16_t* gridblock_default_search(void) { return kDefaults; }
 
-ZYL_API int gridblock_match(const uint8_t* probe, uint32_t probe_length, const uint8_t* gallery,
+int zyl::matchlib::gridblock_match(const uint8_t* probe, uint32_t probe_length, const uint8_t* gallery,
                             uint32_t gallery_length, int resolution, uint16_t* scores,
                             uint16_t* count, RigidTransform** alignment,
                             const int16_t* search_params) {
@@ -464,5 +468,9 @@ ZYL_API int gridblock_match(const uint8_t* probe, uint32_t probe_length, const u
                  alignment, prm);
   });
 }
+
+extern "C" {
+
+ZYL_API int gridblock_match(const uint8_t* probe, uint32_t probe_length, const uint8_t* gallery, uint32_t gallery_length, int resolution, uint16_t* scores, uint16_t* count, RigidTransform** alignment, const int16_t* search_params) { return zyl::matchlib::gridblock_match(probe, probe_length, gallery, gallery_length, resolution, scores, count, alignment, search_params); }
 
 }  // extern "C"

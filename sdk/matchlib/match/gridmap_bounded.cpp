@@ -12,6 +12,8 @@
 #include "zylscan/matchlib_fixed.h"
 #include "zylscan/matchlib_grid_match.h"
 #include "zylscan/matchlib_object.h"
+#include "matchlib/core/fixed_math.h"
+#include "matchlib/match/gridmap_bounded.h"
 
 namespace zyl::matchlib::gridmap {
 namespace {
@@ -36,7 +38,7 @@ int valid_cells(const MapView& m) {
 }
 
 uint32_t isqrt(uint64_t v) {
-  return fx_isqrt32(static_cast<uint32_t>(std::min<uint64_t>(v, 0xFFFFFFFFu)));
+  return zyl::matchlib::fx_isqrt32(static_cast<uint32_t>(std::min<uint64_t>(v, 0xFFFFFFFFu)));
 }
 
 // Difference of two bytes read as signed, made positive: 0..128.
@@ -105,7 +107,7 @@ int bounded(void* work, uint32_t work_size, const uint8_t* ref_bytes, uint32_t r
   // (u, v) probe pixels; shifting by the rotated half extent and back by
   // the resampled half extent gives the resampled grid's corner.
   const int d = al->angle;
-  const int64_t s = fx_sin256(d), c = fx_cos256(d);
+  const int64_t s = zyl::matchlib::fx_sin256(d), c = zyl::matchlib::fx_cos256(d);
   const int R = probe.cell;
   const int64_t wr = int64_t{R} * ref.columns - 1, hr = int64_t{R} * ref.rows - 1;
   const int64_t extent_u = floor_div(c * wr - s * hr - int64_t{rc} * R * 16384 + 16384, 32768);
@@ -213,9 +215,8 @@ int bounded(void* work, uint32_t work_size, const uint8_t* ref_bytes, uint32_t r
 
 using namespace zyl::matchlib::gridmap;
 
-extern "C" {
 
-ZYL_API int gridmap_validate(const uint8_t* bytes, uint32_t length, uint8_t* columns,
+extern "C" ZYL_API int gridmap_validate(const uint8_t* bytes, uint32_t length, uint8_t* columns,
                              uint8_t* rows, uint8_t* cell_size, uint16_t* resolution,
                              const uint8_t** cells) {
   MapView m;
@@ -228,7 +229,7 @@ ZYL_API int gridmap_validate(const uint8_t* bytes, uint32_t length, uint8_t* col
   return ML_OK;
 }
 
-ZYL_API uint32_t gridmap_bounded_work_size(const uint8_t* a, uint32_t length_a, const uint8_t* b,
+extern "C" ZYL_API uint32_t gridmap_bounded_work_size(const uint8_t* a, uint32_t length_a, const uint8_t* b,
                                            uint32_t length_b) {
   MapView ma, mb;
   if (!validate(a, length_a, ma) || !validate(b, length_b, mb)) return 0;
@@ -241,14 +242,14 @@ ZYL_API uint32_t gridmap_bounded_work_size(const uint8_t* a, uint32_t length_a, 
   return 2 * rc * rr + GRIDMAP_BOUNDED_HEAD;
 }
 
-ZYL_API uint32_t gridmap_cell_entropy(const uint8_t* histogram22) {
+extern "C" ZYL_API uint32_t gridmap_cell_entropy(const uint8_t* histogram22) {
   if (!histogram22) return 0;
   uint32_t h[22];
   for (int i = 0; i < 22; ++i) h[i] = histogram22[i];
   return zyl::matchlib::piecewise_entropy(h, 22);
 }
 
-ZYL_API int gridmap_histogram_similarity_card(const uint8_t* a, uint32_t length_a,
+int zyl::matchlib::gridmap_histogram_similarity_card(const uint8_t* a, uint32_t length_a,
                                               const uint8_t* b, uint32_t length_b,
                                               uint16_t* out) {
   if (!out) return ML_BAD_ARGUMENT;
@@ -270,12 +271,17 @@ ZYL_API int gridmap_histogram_similarity_card(const uint8_t* a, uint32_t length_
   return ML_OK;
 }
 
-ZYL_API int gridmap_match_bounded(void* work, uint32_t work_size, const uint8_t* reference,
+int zyl::matchlib::gridmap_match_bounded(void* work, uint32_t work_size, const uint8_t* reference,
                                   uint32_t reference_length, const uint8_t* probe,
                                   uint32_t probe_length, int /*reserved*/, uint16_t* scores,
                                   void* /*reserved_out*/, GridAlignment* alignment, int mode) {
   return bounded(work, work_size, reference, reference_length, probe, probe_length, scores,
                  alignment, mode);
 }
+
+extern "C" {
+
+ZYL_API int gridmap_histogram_similarity_card(const uint8_t* a, uint32_t length_a, const uint8_t* b, uint32_t length_b, uint16_t* out) { return zyl::matchlib::gridmap_histogram_similarity_card(a, length_a, b, length_b, out); }
+ZYL_API int gridmap_match_bounded(void* work, uint32_t work_size, const uint8_t* reference, uint32_t reference_length, const uint8_t* probe, uint32_t probe_length, int arg6, uint16_t* scores, void* arg8, GridAlignment* alignment, int mode) { return zyl::matchlib::gridmap_match_bounded(work, work_size, reference, reference_length, probe, probe_length, arg6, scores, arg8, alignment, mode); }
 
 }  // extern "C"

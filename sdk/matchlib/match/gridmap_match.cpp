@@ -15,6 +15,8 @@
 #include "zylscan/matchlib_fixed.h"
 #include "zylscan/matchlib_grid_match.h"
 #include "zylscan/matchlib_object.h"
+#include "matchlib/core/fixed_math.h"
+#include "matchlib/match/gridmap_match.h"
 
 namespace zyl::matchlib::gridmap {
 namespace {
@@ -31,7 +33,7 @@ constexpr uint16_t kThresholdB[13] = {32768, 6699,  7536,  8972,  9453,  10385, 
                                       11420, 11698, 12277, 12475, 12843, 12962};
 
 uint32_t isqrt(uint64_t v) {
-  return fx_isqrt32(static_cast<uint32_t>(std::min<uint64_t>(v, 0xFFFFFFFFu)));
+  return zyl::matchlib::fx_isqrt32(static_cast<uint32_t>(std::min<uint64_t>(v, 0xFFFFFFFFu)));
 }
 
 // The first map's physical cell size in 1/32 of the second's, and the
@@ -76,7 +78,7 @@ struct Grid {
 void resample(const uint8_t* src, int columns, int rows, const Grid& out, int a, int ex, int ey,
               int s) {
   std::memset(out.cells, 0, 2 * static_cast<size_t>(out.stride()) * out.rows);
-  const int64_t c = fx_cos65536(a * 128), n = fx_sin65536(a * 128);
+  const int64_t c = zyl::matchlib::fx_cos65536(a * 128), n = zyl::matchlib::fx_sin65536(a * 128);
   const int64_t dxx = c * 8 / s, dxy = -n * 8 / s, dyx = n * 8 / s, dyy = c * 8 / s;
   const int64_t e = ex + 16 * out.columns - 16, f = ey + 16 * out.rows - 16;
   const int64_t x0 = columns * int64_t{2048} + (-dxx * e - f * dyx) / 32 - 2048;
@@ -417,7 +419,7 @@ int detail_pass(Matcher& mt, GridMatchDetail& rec) {
 
 void write_alignment(const Matcher& mt, GridAlignment* out) {
   if (!out) return;
-  const int64_t c = fx_cos65536(mt.angle * 128), n = fx_sin65536(mt.angle * 128);
+  const int64_t c = zyl::matchlib::fx_cos65536(mt.angle * 128), n = zyl::matchlib::fx_sin65536(mt.angle * 128);
   const int64_t W1 = int64_t{mt.cols1} * mt.cell2 - 1, H1 = int64_t{mt.rows1} * mt.cell2 - 1;
   const int64_t cell = mt.cell2;
   const int64_t dx = (cell * (32 * mt.bx + mt.ex) / 32 -
@@ -486,7 +488,7 @@ int match(void* work, uint32_t work_size_given, const uint8_t* map1, uint16_t le
     if (detail) mt.best = detail_pass(mt, *detail);
   } else if (alignment && (flags & GRIDMAP_GIVEN_ONLY)) {
     const int a = 2 * alignment->angle;
-    const int64_t c = fx_cos65536(a * 128), n = fx_sin65536(a * 128);
+    const int64_t c = zyl::matchlib::fx_cos65536(a * 128), n = zyl::matchlib::fx_sin65536(a * 128);
     const int64_t W1 = int64_t{mt.cols1} * mt.cell2 - 1, H1 = int64_t{mt.rows1} * mt.cell2 - 1;
     const int64_t u = alignment->dx + (c * W1 - n * H1 - (int64_t{mt.cell2} * mt.rc - 1) * 16384) / 32768;
     const int64_t w = alignment->dy + (c * H1 + n * W1 - (int64_t{mt.cell2} * mt.rr - 1) * 16384) / 32768;
@@ -554,9 +556,8 @@ int match(void* work, uint32_t work_size_given, const uint8_t* map1, uint16_t le
 
 using namespace zyl::matchlib::gridmap;
 
-extern "C" {
 
-ZYL_API int gridmap_parse(const uint8_t* bytes, uint16_t length, uint8_t* columns, uint8_t* rows,
+extern "C" ZYL_API int gridmap_parse(const uint8_t* bytes, uint16_t length, uint8_t* columns, uint8_t* rows,
                           uint8_t* cell_size, uint16_t* resolution, const uint8_t** cells,
                           const uint8_t** detail, uint8_t* quality, const uint8_t** element) {
   MapView m;
@@ -572,14 +573,14 @@ ZYL_API int gridmap_parse(const uint8_t* bytes, uint16_t length, uint8_t* column
   return ML_OK;
 }
 
-ZYL_API uint32_t gridmap_match_work_size(const uint8_t* map1, uint16_t length1,
+uint32_t zyl::matchlib::gridmap_match_work_size(const uint8_t* map1, uint16_t length1,
                                          const uint8_t* map2, uint16_t length2, uint32_t flags) {
   MapView a, b;
   if (!parse(map1, length1, a) || !parse(map2, length2, b)) return 0;
   return work_size(a, b, flags);
 }
 
-ZYL_API int gridmap_match(void* work, uint32_t work_size, const uint8_t* map1, uint16_t length1,
+int zyl::matchlib::gridmap_match(void* work, uint32_t work_size, const uint8_t* map1, uint16_t length1,
                           const uint8_t* map2, uint16_t length2, int decision_index,
                           uint16_t* score_record, uint8_t* decision, GridAlignment* alignment,
                           uint32_t flags) {
@@ -587,7 +588,7 @@ ZYL_API int gridmap_match(void* work, uint32_t work_size, const uint8_t* map1, u
                decision, alignment, flags);
 }
 
-ZYL_API int gridmap_histogram_similarity(const uint8_t* map1, uint16_t length1,
+int zyl::matchlib::gridmap_histogram_similarity(const uint8_t* map1, uint16_t length1,
                                          const uint8_t* map2, uint16_t length2, uint16_t* out) {
   if (out) out[0] = out[1] = 0;
   MapView a, b;
@@ -605,8 +606,14 @@ ZYL_API int gridmap_histogram_similarity(const uint8_t* map1, uint16_t length1,
   return ML_OK;
 }
 
-ZYL_API uint32_t histogram_entropy(const uint32_t* counts, int n) {
+extern "C" ZYL_API uint32_t histogram_entropy(const uint32_t* counts, int n) {
   return counts && n > 0 ? entropy(counts, n) : 0;
 }
+
+extern "C" {
+
+ZYL_API uint32_t gridmap_match_work_size(const uint8_t* map1, uint16_t length1, const uint8_t* map2, uint16_t length2, uint32_t flags) { return zyl::matchlib::gridmap_match_work_size(map1, length1, map2, length2, flags); }
+ZYL_API int gridmap_match(void* work, uint32_t work_size, const uint8_t* map1, uint16_t length1, const uint8_t* map2, uint16_t length2, int decision_index, uint16_t* score_record, uint8_t* decision, GridAlignment* alignment, uint32_t flags) { return zyl::matchlib::gridmap_match(work, work_size, map1, length1, map2, length2, decision_index, score_record, decision, alignment, flags); }
+ZYL_API int gridmap_histogram_similarity(const uint8_t* map1, uint16_t length1, const uint8_t* map2, uint16_t length2, uint16_t* out) { return zyl::matchlib::gridmap_histogram_similarity(map1, length1, map2, length2, out); }
 
 }  // extern "C"

@@ -15,6 +15,14 @@
 #include "zylscan/matchlib_object.h"
 #include "zylscan/matchlib_param.h"
 #include "matchlib/match/match_op_failure.h"
+#include "matchlib/core/far_scale.h"
+#include "matchlib/core/param_store.h"
+#include "matchlib/core/rigid_transform.h"
+#include "matchlib/match/keypoint_match_ops.h"
+#include "matchlib/match/pair_matcher.h"
+#include "matchlib/template/block_record.h"
+#include "matchlib/template/container.h"
+#include "matchlib/template/sample_info.h"
 
 using zyl::matchlib::fail_match_op;
 
@@ -23,13 +31,13 @@ namespace {
 constexpr std::uint32_t kSectionKeypoints = 79;
 
 std::int32_t get(const MatchContext* c, std::int32_t key, std::int32_t fallback) {
-  return param_get(c, static_cast<std::uint32_t>(key), fallback);
+  return zyl::matchlib::param_get(c, static_cast<std::uint32_t>(key), fallback);
 }
 
 // An absent or unreadable-as-absent sample section reads as zeros.
 int read_info(MatchContext* ctx, DataBlob* blob, SampleInfo& info) {
   info = SampleInfo{};
-  const int st = sample_info_read(ctx, blob, &info);
+  const int st = zyl::matchlib::sample_info_read(ctx, blob, &info);
   if (st == ML_UNAVAILABLE || st == ML_NOT_FOUND) {
     info = SampleInfo{};
     return ML_OK;
@@ -47,8 +55,8 @@ struct Sections {
 };
 
 int get_sections(MatchContext* ctx, DataBlob* a, DataBlob* b, Sections& s) {
-  if (const int st = tmpl_get_section(a, kSectionKeypoints, &s.a, &s.a_length)) return st;
-  if (const int st = tmpl_get_section(b, kSectionKeypoints, &s.b, &s.b_length)) return st;
+  if (const int st = zyl::matchlib::tmpl_get_section(a, kSectionKeypoints, &s.a, &s.a_length)) return st;
+  if (const int st = zyl::matchlib::tmpl_get_section(b, kSectionKeypoints, &s.b, &s.b_length)) return st;
   if (const int st = read_info(ctx, a, s.ia)) return st;
   return read_info(ctx, b, s.ib);
 }
@@ -82,25 +90,25 @@ int keypoints_core(MatchContext* ctx, DataBlob* a, DataBlob* b, const MatcherSet
   if (const int st = get_sections(ctx, a, b, s)) return fail_match_op(st, out_scores, out_count, alignment);
   const int r = get(ctx, KP_KEY_RESOLUTION, 500);
   PairAlignment al;
-  alignment_from_xform(alignment ? *alignment : nullptr, r, &al);
+  zyl::matchlib::alignment_from_xform(alignment ? *alignment : nullptr, r, &al);
   if (alignment) {
-    xform_release(*alignment);
+    zyl::matchlib::xform_release(*alignment);
     *alignment = nullptr;
   }
   MatcherOutput m;
   int flag = 0;
   const int st =
       which == Matcher::global
-          ? pairs_match_global(s.a, s.a_length, &s.ia, s.b, s.b_length, &s.ib, &settings, &m.scores,
+          ? zyl::matchlib::pairs_match_global(s.a, s.a_length, &s.ia, s.b, s.b_length, &s.ib, &settings, &m.scores,
                                &m.count, &al)
-          : pairs_match_and_score(s.a, s.a_length, &s.ia, s.b, s.b_length, &s.ib, &settings,
+          : zyl::matchlib::pairs_match_and_score(s.a, s.a_length, &s.ia, s.b, s.b_length, &s.ib, &settings,
                                   &m.scores, &m.count, &al, &flag);
   if (st) return fail_match_op(st, out_scores, out_count, alignment);
   if (const int c = cut_to(m, n, out_scores, out_count)) return fail_match_op(c, out_scores, out_count, alignment);
   if (alignment) {
-    *alignment = alignment_to_xform(&al, r);
+    *alignment = zyl::matchlib::alignment_to_xform(&al, r);
     if (!*alignment) return fail_match_op(ML_NO_MEMORY, out_scores, out_count, alignment);
-    if (which == Matcher::paired) xform_set_flag(*alignment, flag);
+    if (which == Matcher::paired) zyl::matchlib::xform_set_flag(*alignment, flag);
   }
   return ML_OK;
 }
@@ -135,10 +143,10 @@ int angle_histogram(MatchContext* ctx, DataBlob* t, std::array<std::uint16_t, 51
   (void)ctx;
   const std::uint8_t* data = nullptr;
   std::uint32_t length = 0;
-  if (const int st = tmpl_get_section(t, kSectionKeypoints, &data, &length)) return st;
+  if (const int st = zyl::matchlib::tmpl_get_section(t, kSectionKeypoints, &data, &length)) return st;
   std::uint8_t* pairs = nullptr;
   int count = 0;
-  if (const int st = blockrec_read_points(data, length, &pairs, &count)) return st;
+  if (const int st = zyl::matchlib::blockrec_read_points(data, length, &pairs, &count)) return st;
   h.fill(0);
   for (int k = 0; k < count; ++k) {
     const int first = pairs[2 * k], second = pairs[2 * k + 1];
@@ -153,7 +161,7 @@ int angle_histogram(MatchContext* ctx, DataBlob* t, std::array<std::uint16_t, 51
 
 }  // namespace
 
-ZYL_API void matcher_settings_defaults(MatcherSettings* s, const MatchContext* c) {
+void zyl::matchlib::matcher_settings_defaults(MatcherSettings* s, const MatchContext* c) {
   if (!s) return;
   *s = MatcherSettings{};
   s->refined_search = get(c, KP_KEY_REFINED, 1);
@@ -166,14 +174,14 @@ ZYL_API void matcher_settings_defaults(MatcherSettings* s, const MatchContext* c
   s->required_count = get(c, KP_KEY_REQUIRED, 1);
 }
 
-ZYL_API int keypoints_paired_core(MatchContext* context, DataBlob* a, DataBlob* b,
+int zyl::matchlib::keypoints_paired_core(MatchContext* context, DataBlob* a, DataBlob* b,
                                   const MatcherSettings* settings, uint16_t** out_scores,
                                   uint16_t* out_count, RigidTransform** alignment) {
   if (!settings) return fail_match_op(ML_BAD_ARGUMENT, out_scores, out_count, alignment);
   return keypoints_core(context, a, b, *settings, Matcher::paired, out_scores, out_count, alignment);
 }
 
-ZYL_API int match_keypoints_global(MatchContext* context, DataBlob* a, DataBlob* b,
+extern "C" ZYL_API int match_keypoints_global(MatchContext* context, DataBlob* a, DataBlob* b,
                                    uint16_t** out_scores, uint16_t* out_count,
                                    RigidTransform** alignment) {
   MatcherSettings s = global_base();
@@ -181,7 +189,7 @@ ZYL_API int match_keypoints_global(MatchContext* context, DataBlob* a, DataBlob*
   return keypoints_core(context, a, b, s, Matcher::global, out_scores, out_count, alignment);
 }
 
-ZYL_API int match_keypoints_global_light(MatchContext* context, DataBlob* a, DataBlob* b,
+extern "C" ZYL_API int match_keypoints_global_light(MatchContext* context, DataBlob* a, DataBlob* b,
                                          uint16_t** out_scores, uint16_t* out_count,
                                          RigidTransform** alignment) {
   MatcherSettings s = global_base();
@@ -194,7 +202,7 @@ ZYL_API int match_keypoints_global_light(MatchContext* context, DataBlob* a, Dat
   return keypoints_core(context, a, b, s, Matcher::global, out_scores, out_count, alignment);
 }
 
-ZYL_API int match_keypoints_global_limited(MatchContext* context, DataBlob* a, DataBlob* b,
+extern "C" ZYL_API int match_keypoints_global_limited(MatchContext* context, DataBlob* a, DataBlob* b,
                                            uint16_t** out_scores, uint16_t* out_count,
                                            RigidTransform** alignment) {
   MatcherSettings s = global_base();
@@ -203,30 +211,30 @@ ZYL_API int match_keypoints_global_limited(MatchContext* context, DataBlob* a, D
   return keypoints_core(context, a, b, s, Matcher::global, out_scores, out_count, alignment);
 }
 
-ZYL_API int match_keypoints_light(MatchContext* context, DataBlob* a, DataBlob* b,
+extern "C" ZYL_API int match_keypoints_light(MatchContext* context, DataBlob* a, DataBlob* b,
                                   uint16_t** out_scores, uint16_t* out_count,
                                   RigidTransform** alignment) {
   MatcherSettings s;
-  matcher_settings_defaults(&s, context);
+  zyl::matchlib::matcher_settings_defaults(&s, context);
   light_keys(context, s);
   s.refined_search = get(context, KP_KEY_REFINED, 0);
   return keypoints_core(context, a, b, s, Matcher::paired, out_scores, out_count, alignment);
 }
 
-ZYL_API int match_keypoints(MatchContext* context, DataBlob* a, DataBlob* b, uint16_t** out_scores,
+extern "C" ZYL_API int match_keypoints(MatchContext* context, DataBlob* a, DataBlob* b, uint16_t** out_scores,
                             uint16_t* out_count, RigidTransform** alignment) {
   MatcherSettings s;
-  matcher_settings_defaults(&s, context);
+  zyl::matchlib::matcher_settings_defaults(&s, context);
   return keypoints_core(context, a, b, s, Matcher::paired, out_scores, out_count, alignment);
 }
 
-ZYL_API int match_orientation_histogram(MatchContext* context, DataBlob* a, DataBlob* b,
+extern "C" ZYL_API int match_orientation_histogram(MatchContext* context, DataBlob* a, DataBlob* b,
                                         uint16_t** out_scores, uint16_t* out_count,
                                         RigidTransform** alignment) {
   if (out_scores) *out_scores = nullptr;
   if (out_count) *out_count = 0;
   if (alignment) {
-    xform_release(*alignment);
+    zyl::matchlib::xform_release(*alignment);
     *alignment = nullptr;
   }
   if (!out_scores || !out_count) return ML_BAD_ARGUMENT;
@@ -248,39 +256,39 @@ ZYL_API int match_orientation_histogram(MatchContext* context, DataBlob* a, Data
   return ML_OK;
 }
 
-ZYL_API int match_keypoint_pairs(MatchContext* context, DataBlob* a, DataBlob* b,
+int zyl::matchlib::match_keypoint_pairs(MatchContext* context, DataBlob* a, DataBlob* b,
                                  MinutiaPairing** out_pairing) {
   if (!out_pairing) return ML_BAD_ARGUMENT;
   *out_pairing = nullptr;
   MatcherSettings s;
-  matcher_settings_defaults(&s, context);
+  zyl::matchlib::matcher_settings_defaults(&s, context);
   Sections sec;
-  if (const int st = tmpl_get_section(a, kSectionKeypoints, &sec.a, &sec.a_length)) return st;
-  if (const int st = tmpl_get_section(b, kSectionKeypoints, &sec.b, &sec.b_length)) return st;
+  if (const int st = zyl::matchlib::tmpl_get_section(a, kSectionKeypoints, &sec.a, &sec.a_length)) return st;
+  if (const int st = zyl::matchlib::tmpl_get_section(b, kSectionKeypoints, &sec.b, &sec.b_length)) return st;
   BlockRecord* ra = nullptr;
   BlockRecord* rb = nullptr;
-  int st = blockrec_parse(sec.a, sec.a_length, s.parse_selection, s.point_limit, &ra);
-  if (!st) st = blockrec_parse(sec.b, sec.b_length, s.parse_selection, s.point_limit, &rb);
+  int st = zyl::matchlib::blockrec_parse(sec.a, sec.a_length, s.parse_selection, s.point_limit, &ra);
+  if (!st) st = zyl::matchlib::blockrec_parse(sec.b, sec.b_length, s.parse_selection, s.point_limit, &rb);
   const auto need = static_cast<std::uint32_t>(s.extension_types);
-  if (!st && (!extension_mask_covers(need, blockrec_extension_mask(ra)) ||
-              !extension_mask_covers(need, blockrec_extension_mask(rb))))
+  if (!st && (!zyl::matchlib::extension_mask_covers(need, zyl::matchlib::blockrec_extension_mask(ra)) ||
+              !zyl::matchlib::extension_mask_covers(need, zyl::matchlib::blockrec_extension_mask(rb))))
     st = ML_WRONG_KIND;
   MinutiaPairing* p = nullptr;
   if (!st) {
-    p = pairing_create(&s);
-    st = p ? pairs_match(ra, rb, p) : ML_NO_MEMORY;
+    p = zyl::matchlib::pairing_create(&s);
+    st = p ? zyl::matchlib::pairs_match(ra, rb, p) : ML_NO_MEMORY;
   }
-  blockrec_free(ra);
-  blockrec_free(rb);
+  zyl::matchlib::blockrec_free(ra);
+  zyl::matchlib::blockrec_free(rb);
   if (st) {
-    pairing_free(p);
+    zyl::matchlib::pairing_free(p);
     return st;
   }
   *out_pairing = p;
   return ML_OK;
 }
 
-ZYL_API int match_keypoints_with_pairing(MatchContext* context, DataBlob* a, const uint8_t* ext_a,
+int zyl::matchlib::match_keypoints_with_pairing(MatchContext* context, DataBlob* a, const uint8_t* ext_a,
                                          uint32_t ext_a_length, DataBlob* b, const uint8_t* ext_b,
                                          uint32_t ext_b_length, const MinutiaPairing* pairing,
                                          uint16_t** out_scores, uint16_t* out_count,
@@ -288,7 +296,7 @@ ZYL_API int match_keypoints_with_pairing(MatchContext* context, DataBlob* a, con
   if (out_scores) *out_scores = nullptr;
   if (out_count) *out_count = 0;
   if (alignment) {
-    xform_release(*alignment);
+    zyl::matchlib::xform_release(*alignment);
     *alignment = nullptr;
   }
   if (!pairing || !out_scores || !out_count) return ML_BAD_ARGUMENT;
@@ -299,37 +307,37 @@ ZYL_API int match_keypoints_with_pairing(MatchContext* context, DataBlob* a, con
   if (const int st = get_sections(context, a, b, sec)) return st;
   BlockRecord* ra = nullptr;
   BlockRecord* rb = nullptr;
-  int st = blockrec_parse(sec.a, sec.a_length, s.parse_selection, s.point_limit, &ra);
-  if (!st) st = blockrec_parse(sec.b, sec.b_length, s.parse_selection, s.point_limit, &rb);
-  if (!st && ext_a) st = blockrec_read_extensions(ra, ext_a, ext_a_length);
-  if (!st && ext_b) st = blockrec_read_extensions(rb, ext_b, ext_b_length);
+  int st = zyl::matchlib::blockrec_parse(sec.a, sec.a_length, s.parse_selection, s.point_limit, &ra);
+  if (!st) st = zyl::matchlib::blockrec_parse(sec.b, sec.b_length, s.parse_selection, s.point_limit, &rb);
+  if (!st && ext_a) st = zyl::matchlib::blockrec_read_extensions(ra, ext_a, ext_a_length);
+  if (!st && ext_b) st = zyl::matchlib::blockrec_read_extensions(rb, ext_b, ext_b_length);
   const auto need = static_cast<std::uint32_t>(s.extension_types);
-  if (!st && (!extension_mask_covers(need, blockrec_extension_mask(ra)) ||
-              !extension_mask_covers(need, blockrec_extension_mask(rb))))
+  if (!st && (!zyl::matchlib::extension_mask_covers(need, zyl::matchlib::blockrec_extension_mask(ra)) ||
+              !zyl::matchlib::extension_mask_covers(need, zyl::matchlib::blockrec_extension_mask(rb))))
     st = ML_WRONG_KIND;
   MatcherOutput m;
   PairAlignment al;
-  pair_alignment_identity(&al);
-  if (!st) st = pairs_score(ra, rb, &sec.ia, &sec.ib, pairing, &m.scores, &m.count, &al);
-  blockrec_free(ra);
-  blockrec_free(rb);
+  zyl::matchlib::pair_alignment_identity(&al);
+  if (!st) st = zyl::matchlib::pairs_score(ra, rb, &sec.ia, &sec.ib, pairing, &m.scores, &m.count, &al);
+  zyl::matchlib::blockrec_free(ra);
+  zyl::matchlib::blockrec_free(rb);
   if (!st) st = cut_to(m, n, out_scores, out_count);
   if (!st && alignment) {
-    *alignment = alignment_to_xform(&al, 500);
+    *alignment = zyl::matchlib::alignment_to_xform(&al, 500);
     if (!*alignment) st = ML_NO_MEMORY;
-    else xform_set_flag(*alignment, pairing->alignment_flag);
+    else zyl::matchlib::xform_set_flag(*alignment, pairing->alignment_flag);
   }
   return st ? fail_match_op(st, out_scores, out_count, alignment) : ML_OK;
 }
 
-ZYL_API int fuse_with_profile(MatchContext* context, DataBlob* a, DataBlob* b,
+extern "C" ZYL_API int fuse_with_profile(MatchContext* context, DataBlob* a, DataBlob* b,
                               const uint16_t* scores, uint16_t count, const ScoreProfile* profile,
                               uint16_t* out_score) {
   (void)context, (void)a, (void)b;
-  return score_profile_fuse(scores, static_cast<std::int16_t>(count), profile, out_score);
+  return zyl::matchlib::score_profile_fuse(scores, static_cast<std::int16_t>(count), profile, out_score);
 }
 
-ZYL_API int fuse_orientation_histogram(MatchContext* context, DataBlob* a, DataBlob* b,
+extern "C" ZYL_API int fuse_orientation_histogram(MatchContext* context, DataBlob* a, DataBlob* b,
                                        const uint16_t* scores, uint16_t count,
                                        const ScoreProfile* profile, uint16_t* out_score) {
   (void)context, (void)a, (void)b, (void)profile;
@@ -337,3 +345,12 @@ ZYL_API int fuse_orientation_histogram(MatchContext* context, DataBlob* a, DataB
   *out_score = static_cast<std::uint16_t>(4 * scores[0] + 3 * scores[1]);
   return ML_OK;
 }
+
+extern "C" {
+
+ZYL_API void matcher_settings_defaults(MatcherSettings* s, const MatchContext* c) { zyl::matchlib::matcher_settings_defaults(s, c); }
+ZYL_API int keypoints_paired_core(MatchContext* context, DataBlob* a, DataBlob* b, const MatcherSettings* settings, uint16_t** out_scores, uint16_t* out_count, RigidTransform** alignment) { return zyl::matchlib::keypoints_paired_core(context, a, b, settings, out_scores, out_count, alignment); }
+ZYL_API int match_keypoint_pairs(MatchContext* context, DataBlob* a, DataBlob* b, MinutiaPairing** out_pairing) { return zyl::matchlib::match_keypoint_pairs(context, a, b, out_pairing); }
+ZYL_API int match_keypoints_with_pairing(MatchContext* context, DataBlob* a, const uint8_t* ext_a, uint32_t ext_a_length, DataBlob* b, const uint8_t* ext_b, uint32_t ext_b_length, const MinutiaPairing* pairing, uint16_t** out_scores, uint16_t* out_count, RigidTransform** alignment) { return zyl::matchlib::match_keypoints_with_pairing(context, a, ext_a, ext_a_length, b, ext_b, ext_b_length, pairing, out_scores, out_count, alignment); }
+
+}  // extern "C"

@@ -16,6 +16,10 @@
 #include "zylscan/matchlib_fixed.h"
 #include "zylscan/matchlib_localstruct.h"
 #include "zylscan/matchlib_object.h"
+#include "matchlib/core/fixed_math.h"
+#include "matchlib/match/localstruct_compare.h"
+#include "matchlib/template/card_minutiae.h"
+#include "matchlib/template/card_template.h"
 
 namespace {
 
@@ -23,14 +27,14 @@ constexpr int kMax = LOCALSTRUCT64_MAX_MINUTIAE;
 constexpr int kNb = LOCALSTRUCT64_MAX_NEIGHBOURS;
 
 int sbyte(int v) { return static_cast<std::int8_t>(static_cast<std::uint8_t>(v)); }
-int isqrt16c(std::int64_t v) { return static_cast<int>(fx_isqrt16(static_cast<std::uint16_t>(std::clamp<std::int64_t>(v, 0, 65535)))); }
+int isqrt16c(std::int64_t v) { return static_cast<int>(zyl::matchlib::fx_isqrt16(static_cast<std::uint16_t>(std::clamp<std::int64_t>(v, 0, 65535)))); }
 int dist16(int sq) { return sq >= 65536 ? 2 * isqrt16c(sq / 4) : isqrt16c(sq); }
-int dir_of(int dx, int dy) { return fx_atan2_s16(static_cast<std::int16_t>(dx), static_cast<std::int16_t>(dy)) & 255; }
+int dir_of(int dx, int dy) { return zyl::matchlib::fx_atan2_s16(static_cast<std::int16_t>(dx), static_cast<std::int16_t>(dy)) & 255; }
 
 // Direction of a (sine, cosine) sum pair with both scaled to 255 at most.
 int sum_direction(std::int64_t s, std::int64_t c) {
   while (std::llabs(s) > 255 || std::llabs(c) > 255) s /= 2, c /= 2;
-  return fx_atan2_s16(static_cast<std::int16_t>(s), static_cast<std::int16_t>(c)) & 255;
+  return zyl::matchlib::fx_atan2_s16(static_cast<std::int16_t>(s), static_cast<std::int16_t>(c)) & 255;
 }
 
 // What sets one matcher apart from another.
@@ -116,7 +120,7 @@ void build_probe_list(State& s, int p) {
 int pair_test(State& s, int p, int a) {
   const CompactMinutia& mp = s.b[p];
   const CompactMinutia& ma = s.a[a];
-  if (fx_dir_absdiff(fx_dir_diff(mp.direction, ma.direction), s.estimate) > s.tolerance) return 1;
+  if (zyl::matchlib::fx_dir_absdiff(zyl::matchlib::fx_dir_diff(mp.direction, ma.direction), s.estimate) > s.tolerance) return 1;
   if (s.qa && s.qb && std::abs((mp.quality & 15) - (ma.quality & 15)) > 1) return 1;
   const zyl::matchlib::FormLayout& form = s.m->form;
   const std::uint8_t* rec = s.records + form.record() * a;
@@ -183,8 +187,8 @@ void update_estimate(State& s, int previous, std::int64_t& cs, std::int64_t& ss,
   if (c.votes <= 5) return;
   const int d = (s.a[c.partner].direction - s.b[previous].direction) & 255;
   auto round32 = [](int v) { return v >= 0 ? (v + 16) / 32 : -((-v + 16) / 32); };
-  cs += round32(fx_cos256(d));
-  ss += round32(fx_sin256(d));
+  cs += round32(zyl::matchlib::fx_cos256(d));
+  ss += round32(zyl::matchlib::fx_sin256(d));
   if (++counted < 3) return;
   s.estimate = sum_direction(ss, cs);
   const std::int64_t ms = ss / counted, mc = cs / counted;
@@ -214,7 +218,7 @@ Region region_counts(const CompactMinutia* m, int n, const bool* paired, bool co
   r.y_extent = y1 - y0;
   std::uint8_t conflict[kMax];
   std::fill(std::begin(conflict), std::end(conflict), 255);
-  if (conflict_poor) minutiae_conflict_distance(m, static_cast<std::uint32_t>(n), conflict);
+  if (conflict_poor) zyl::matchlib::minutiae_conflict_distance(m, static_cast<std::uint32_t>(n), conflict);
   for (int k = 0; k < n; ++k) {
     const bool in = m[k].x >= px0 && m[k].x <= px1 && m[k].y >= py0 && m[k].y <= py1;
     if (!in) {
@@ -252,7 +256,7 @@ int compare(const Matcher& M, uint8_t* work, uint16_t work_size, const uint8_t* 
   }
   std::uint32_t nb = 0;
   int qb = 0;
-  if (const int st = card_read_minutiae(card, card_length, static_cast<std::uint32_t>(M.probe_max),
+  if (const int st = zyl::matchlib::card_read_minutiae(card, card_length, static_cast<std::uint32_t>(M.probe_max),
                                         M.probe_reduce, work, s.b, &nb, &qb))
     return st;
   s.nb = static_cast<int>(std::min<std::uint32_t>(nb, static_cast<std::uint32_t>(M.probe_max)));
@@ -327,8 +331,8 @@ int compare(const Matcher& M, uint8_t* work, uint16_t work_size, const uint8_t* 
   std::int64_t sw = 0, cw = 0;
   for (int h = 0; h < H; ++h) {
     const int d = (s.a[pair_a[h]].direction - s.b[pair_p[h]].direction) & 255;
-    sw += fx_sin256(d);
-    cw += fx_cos256(d);
+    sw += zyl::matchlib::fx_sin256(d);
+    cw += zyl::matchlib::fx_cos256(d);
   }
   const int W = H ? sum_direction(sw, cw) : 0;
 
@@ -340,7 +344,7 @@ int compare(const Matcher& M, uint8_t* work, uint16_t work_size, const uint8_t* 
     const Region rb = region_counts(s.b, s.nb, paired_b, M.conflict_poor);
     std::int64_t r2 = 0;
     for (int h = 0; h < H; ++h) {
-      const int e = fx_dir_absdiff(W + s.b[pair_p[h]].direction, s.a[pair_a[h]].direction);
+      const int e = zyl::matchlib::fx_dir_absdiff(W + s.b[pair_p[h]].direction, s.a[pair_a[h]].direction);
       r2 += e * e;
     }
     std::int64_t o = isqrt16c(r2 / H) + 1;
@@ -351,7 +355,7 @@ int compare(const Matcher& M, uint8_t* work, uint16_t work_size, const uint8_t* 
         const CompactMinutia &a1 = s.a[pair_a[i]], &a2 = s.a[pair_a[j]];
         const int pdx = p1.x - p2.x, pdy = p1.y - p2.y, adx = a1.x - a2.x, ady = a1.y - a2.y;
         const int d = dist16(pdx * pdx + pdy * pdy) - dist16(adx * adx + ady * ady);
-        const int e = fx_dir_absdiff(W + dir_of(pdx, pdy), dir_of(adx, ady));
+        const int e = zyl::matchlib::fx_dir_absdiff(W + dir_of(pdx, pdy), dir_of(adx, ady));
         dsum += d * d;
         esum += e * e;
       }
@@ -366,7 +370,7 @@ int compare(const Matcher& M, uint8_t* work, uint16_t work_size, const uint8_t* 
       if (result) result->score = static_cast<std::uint16_t>(score);
       if (fill) {
         const std::int64_t dn = std::abs(s.nb - s.na), dp = std::abs(rb.poor - ra.poor), di = std::abs(rb.inside - ra.inside);
-        auto r32 = [](std::int64_t v) { return static_cast<std::uint16_t>(fx_isqrt32(static_cast<std::uint32_t>(std::min<std::int64_t>(v, 0xffffffff)))); };
+        auto r32 = [](std::int64_t v) { return static_cast<std::uint16_t>(zyl::matchlib::fx_isqrt32(static_cast<std::uint32_t>(std::min<std::int64_t>(v, 0xffffffff)))); };
         result->sub[0] = r32(std::int64_t{G} * 256);
         result->sub[1] = static_cast<std::uint16_t>(H);
         result->sub[2] = r32(dp * di * dn);
@@ -380,7 +384,7 @@ int compare(const Matcher& M, uint8_t* work, uint16_t work_size, const uint8_t* 
     }
   }
   if (alignment && H > 0) {
-    const int sn = fx_sin256(W), cn = fx_cos256(W);
+    const int sn = zyl::matchlib::fx_sin256(W), cn = zyl::matchlib::fx_cos256(W);
     std::int64_t dx = 0, dy = 0;
     for (int h = 0; h < H; ++h) {
       const CompactMinutia &p = s.b[pair_p[h]], &a = s.a[pair_a[h]];
@@ -401,34 +405,40 @@ int compare(const Matcher& M, uint8_t* work, uint16_t work_size, const uint8_t* 
 
 }  // namespace
 
-ZYL_API int localstruct64_compare(uint8_t* work, uint16_t work_size, const uint8_t* form,
+int zyl::matchlib::localstruct64_compare(uint8_t* work, uint16_t work_size, const uint8_t* form,
                                   uint32_t form_length, const uint8_t* card, uint32_t card_length,
                                   CardMatchResult* result, CardAlignment* alignment, int mode) {
   return compare(k64, work, work_size, form, form_length, card, card_length, result, alignment, mode);
 }
 
-ZYL_API int localstruct64_compare_unreduced(uint8_t* work, uint16_t work_size, const uint8_t* form,
+extern "C" ZYL_API int localstruct64_compare_unreduced(uint8_t* work, uint16_t work_size, const uint8_t* form,
                                             uint32_t form_length, const uint8_t* card,
                                             uint32_t card_length, CardMatchResult* result,
                                             CardAlignment* alignment, int mode) {
   return compare(k64Unreduced, work, work_size, form, form_length, card, card_length, result, alignment, mode);
 }
 
-ZYL_API int localstruct46_compare(uint8_t* work, uint16_t work_size, const uint8_t* form,
+extern "C" ZYL_API int localstruct46_compare(uint8_t* work, uint16_t work_size, const uint8_t* form,
                                   uint32_t form_length, const uint8_t* card, uint32_t card_length,
                                   CardMatchResult* result, CardAlignment* alignment, int option) {
   return compare(k46, work, work_size, form, form_length, card, card_length, result, alignment, option);
 }
 
-ZYL_API int localstruct46_compare_alt(uint8_t* work, uint16_t work_size, const uint8_t* form,
+extern "C" ZYL_API int localstruct46_compare_alt(uint8_t* work, uint16_t work_size, const uint8_t* form,
                                       uint32_t form_length, const uint8_t* card, uint32_t card_length,
                                       CardMatchResult* result, CardAlignment* alignment, int option) {
   return compare(k46Alt, work, work_size, form, form_length, card, card_length, result, alignment, option);
 }
 
-ZYL_API int localstruct64_compare_compact(uint8_t* work, uint16_t work_size, const uint8_t* form,
+extern "C" ZYL_API int localstruct64_compare_compact(uint8_t* work, uint16_t work_size, const uint8_t* form,
                                           uint32_t form_length, const uint8_t* card,
                                           uint32_t card_length, CardMatchResult* result,
                                           CardAlignment* alignment, int option) {
   return compare(k64Compact, work, work_size, form, form_length, card, card_length, result, alignment, option);
 }
+
+extern "C" {
+
+ZYL_API int localstruct64_compare(uint8_t* work, uint16_t work_size, const uint8_t* form, uint32_t form_length, const uint8_t* card, uint32_t card_length, CardMatchResult* result, CardAlignment* alignment, int mode) { return zyl::matchlib::localstruct64_compare(work, work_size, form, form_length, card, card_length, result, alignment, mode); }
+
+}  // extern "C"

@@ -11,6 +11,9 @@
 #include "zylscan/matchlib_fixed.h"
 #include "zylscan/matchlib_localstruct.h"
 #include "zylscan/matchlib_object.h"
+#include "matchlib/core/fixed_math.h"
+#include "matchlib/match/localstruct_form.h"
+#include "matchlib/template/card_template.h"
 
 namespace {
 
@@ -39,9 +42,9 @@ int collect(const CompactMinutia* m, int n, int i, int limit, Neighbour out[kMax
     if (sq < kLocalNearSquared || sq > kLocalFarSquared) continue;
     const Neighbour nb{static_cast<std::uint8_t>(j),
                        static_cast<std::uint8_t>(m[i].direction -
-                                                 fx_atan2_s16(static_cast<std::int16_t>(dx),
+                                                 zyl::matchlib::fx_atan2_s16(static_cast<std::int16_t>(dx),
                                                               static_cast<std::int16_t>(dy))),
-                       static_cast<std::uint16_t>(fx_isqrt16(static_cast<std::uint16_t>(sq)))};
+                       static_cast<std::uint16_t>(zyl::matchlib::fx_isqrt16(static_cast<std::uint16_t>(sq)))};
     zyl::matchlib::keep_nearest(out, c, limit, nb);
   }
   // Shell sort by neighbour index, gaps c / 2, c / 4, ..., 1.
@@ -94,7 +97,7 @@ int pack(const Packing& p, uint8_t* work, uint16_t work_size, const uint8_t* car
   CompactMinutia m[LOCALSTRUCT64_MAX_MINUTIAE] = {};
   std::uint32_t n = 0;
   int has_quality = 0;
-  if (const int st = card_read_minutiae(card, card_length, static_cast<std::uint32_t>(f.max_minutiae), p.reduce,
+  if (const int st = zyl::matchlib::card_read_minutiae(card, card_length, static_cast<std::uint32_t>(f.max_minutiae), p.reduce,
                                         work + f.head(), m, &n, &has_quality))
     return st;
   n = std::min<std::uint32_t>(n, static_cast<std::uint32_t>(f.max_minutiae));
@@ -123,40 +126,47 @@ int pack(const Packing& p, uint8_t* work, uint16_t work_size, const uint8_t* car
 
 }  // namespace
 
-ZYL_API int localstruct64_copy(uint8_t* output, uint16_t offset, const uint8_t* source, uint16_t length) {
+extern "C" ZYL_API int localstruct64_copy(uint8_t* output, uint16_t offset, const uint8_t* source, uint16_t length) {
   if (std::uint32_t{offset} + length > LOCALSTRUCT64_SIZE || !output || (!source && length)) return 1;
   if (length) std::memmove(output + offset, source, length);
   return 0;
 }
 
-ZYL_API int localstruct64_prepare(uint8_t* work, uint16_t work_size, const uint8_t* card,
+int zyl::matchlib::localstruct64_prepare(uint8_t* work, uint16_t work_size, const uint8_t* card,
                                   uint32_t card_length, uint8_t* output, uint16_t output_size,
                                   uint16_t* out_length, LocalStructCopy copy) {
   return pack(kPack64, work, work_size, card, card_length, output, output_size, out_length, copy);
 }
 
-ZYL_API int localstruct64_prepare_unreduced(uint8_t* work, uint16_t work_size, const uint8_t* card,
+extern "C" ZYL_API int localstruct64_prepare_unreduced(uint8_t* work, uint16_t work_size, const uint8_t* card,
                                             uint32_t card_length, uint8_t* output, uint16_t output_size,
                                             uint16_t* out_length, LocalStructCopy copy) {
   return pack(kPack64Unreduced, work, work_size, card, card_length, output, output_size, out_length, copy);
 }
 
-ZYL_API int localstruct46_prepare(uint8_t* work, uint16_t work_size, const uint8_t* card,
+int zyl::matchlib::localstruct46_prepare(uint8_t* work, uint16_t work_size, const uint8_t* card,
                                   uint32_t card_length, uint8_t* output, uint16_t output_size,
                                   uint16_t* out_size, LocalStructCopy copy) {
   return pack(kPack46, work, work_size, card, card_length, output, output_size, out_size, copy);
 }
 
-ZYL_API int localstruct46_prepare_alt(uint8_t* work, uint16_t work_size, const uint8_t* card,
+extern "C" ZYL_API int localstruct46_prepare_alt(uint8_t* work, uint16_t work_size, const uint8_t* card,
                                       uint32_t card_length, uint8_t* output, uint16_t output_size,
                                       uint16_t* out_size, LocalStructCopy copy) {
-  return localstruct46_prepare(work, work_size, card, card_length, output, output_size, out_size, copy);
+  return zyl::matchlib::localstruct46_prepare(work, work_size, card, card_length, output, output_size, out_size, copy);
 }
 
-ZYL_API int localstruct64_form_check(const uint8_t* form, uint32_t length) {
+extern "C" ZYL_API int localstruct64_form_check(const uint8_t* form, uint32_t length) {
   return zyl::matchlib::form_valid(kForm64, LOCALSTRUCT64_MAX_NEIGHBOURS, form, length) ? ML_OK : ML_CORRUPT;
 }
 
-ZYL_API int localstruct46_form_check(const uint8_t* form, uint32_t length) {
+extern "C" ZYL_API int localstruct46_form_check(const uint8_t* form, uint32_t length) {
   return zyl::matchlib::form_valid(kForm46, LOCALSTRUCT46_MAX_NEIGHBOURS, form, length) ? ML_OK : ML_CORRUPT;
 }
+
+extern "C" {
+
+ZYL_API int localstruct64_prepare(uint8_t* work, uint16_t work_size, const uint8_t* card, uint32_t card_length, uint8_t* output, uint16_t output_size, uint16_t* out_length, LocalStructCopy copy) { return zyl::matchlib::localstruct64_prepare(work, work_size, card, card_length, output, output_size, out_length, copy); }
+ZYL_API int localstruct46_prepare(uint8_t* work, uint16_t work_size, const uint8_t* card, uint32_t card_length, uint8_t* output, uint16_t output_size, uint16_t* out_size, LocalStructCopy copy) { return zyl::matchlib::localstruct46_prepare(work, work_size, card, card_length, output, output_size, out_size, copy); }
+
+}  // extern "C"

@@ -7,6 +7,7 @@
 #include <cstdlib>
 
 #include "zylscan/matchlib_xform.h"
+#include "matchlib/core/rigid_transform.h"
 
 namespace zyl::matchlib {
 
@@ -18,7 +19,7 @@ inline int fail_match_op(int status, std::uint16_t** scores, std::uint16_t* coun
   }
   if (count) *count = 0;
   if (alignment) {
-    xform_release(*alignment);
+    zyl::matchlib::xform_release(*alignment);
     *alignment = nullptr;
   }
   return status;

@@ -15,21 +15,28 @@
 #include "zylscan/matchlib_keypoint_stage.h"
 #include "zylscan/matchlib_polygon.h"
 #include "zylscan/matchlib_object.h"
+#include "matchlib/core/fixed_math.h"
+#include "matchlib/core/polygon.h"
+#include "matchlib/core/rigid_transform.h"
+#include "matchlib/keypoint/descriptor_types.h"
+#include "matchlib/keypoint/keypoint_stage.h"
+#include "matchlib/match/pair_matcher.h"
+#include "matchlib/template/block_record.h"
 
 namespace {
 
 constexpr int kQ14 = 16384;
 
 struct RecordFree {
-  void operator()(BlockRecord* r) const { blockrec_free(r); }
+  void operator()(BlockRecord* r) const { zyl::matchlib::blockrec_free(r); }
 };
 using RecordPtr = std::unique_ptr<BlockRecord, RecordFree>;
 struct NearestFree {
-  void operator()(NearestMatch* m) const { nearest_match_free(m); }
+  void operator()(NearestMatch* m) const { zyl::matchlib::nearest_match_free(m); }
 };
 using NearestPtr = std::unique_ptr<NearestMatch, NearestFree>;
 struct PairingFree {
-  void operator()(MinutiaPairing* p) const { pairing_free(p); }
+  void operator()(MinutiaPairing* p) const { zyl::matchlib::pairing_free(p); }
 };
 using PairingPtr = std::unique_ptr<MinutiaPairing, PairingFree>;
 
@@ -42,8 +49,8 @@ int q14_round(std::int64_t v) { return static_cast<int>(div_round(v, kQ14)); }
 
 // Q14 cosine and sine of a 24-bit phase (the tables are Q31).
 void phase_trig(std::int32_t phase, int& c, int& s) {
-  c = static_cast<int>(div_round(fx_cos_phase24(phase), 1 << 17));
-  s = static_cast<int>(div_round(fx_sin_phase24(phase), 1 << 17));
+  c = static_cast<int>(div_round(zyl::matchlib::fx_cos_phase24(phase), 1 << 17));
+  s = static_cast<int>(div_round(zyl::matchlib::fx_sin_phase24(phase), 1 << 17));
 }
 
 int angle_byte(const PairAlignment& a) { return ((a.angle + 0x8000) >> 16) & 0xff; }
@@ -214,7 +221,7 @@ void alignment_ransac(const ScoreInput& in, const std::vector<PairEntry>& pairs,
                       PairAlignment& best) {
   // The search starts from the identity: an all-zero rotation would map
   // every point onto the origin.
-  pair_alignment_identity(&best);
+  zyl::matchlib::pair_alignment_identity(&best);
   const int L = static_cast<int>(pairs.size());
   if (L < 2) return;
   const std::int64_t limit =
@@ -230,8 +237,8 @@ void alignment_ransac(const ScoreInput& in, const std::vector<PairEntry>& pairs,
     return byte_diff(in.b->points[p.index_b].angle, in.a->points[p.index_a].angle);
   };
   for (std::int64_t t = 0; t < trials && accepted < h; ++t) {
-    const int i1 = static_cast<int>((std::int64_t{L} * (rng_next_alt(&state) >> 16)) >> 16);
-    const int i2 = static_cast<int>((std::int64_t{L} * (rng_next_alt(&state) >> 16)) >> 16);
+    const int i1 = static_cast<int>((std::int64_t{L} * (zyl::matchlib::rng_next_alt(&state) >> 16)) >> 16);
+    const int i2 = static_cast<int>((std::int64_t{L} * (zyl::matchlib::rng_next_alt(&state) >> 16)) >> 16);
     if (i1 == i2) continue;
     const PairEntry& p1 = pairs[i1];
     const PairEntry& p2 = pairs[i2];
@@ -244,12 +251,12 @@ void alignment_ransac(const ScoreInput& in, const std::vector<PairEntry>& pairs,
     if (std::llabs(la - lb) >= 100 || la <= 15 || lb <= 15) continue;
     const int d1 = dir_diff(p1), d2 = dir_diff(p2);
     if (std::abs(byte_diff(d1, d2)) > in.tolerance) continue;
-    const int rot = (fx_atan2(b2.y - b1.y, b2.x - b1.x) - fx_atan2(a2.y - a1.y, a2.x - a1.x)) & 0xff;
+    const int rot = (zyl::matchlib::fx_atan2(b2.y - b1.y, b2.x - b1.x) - zyl::matchlib::fx_atan2(a2.y - a1.y, a2.x - a1.x)) & 0xff;
     if (std::abs(byte_diff(d1, rot)) > in.tolerance || std::abs(byte_diff(d2, rot)) > in.tolerance)
       continue;
     PairAlignment h1;
-    h1.cosine = fx_cos256(rot);
-    h1.sine = fx_sin256(rot);
+    h1.cosine = zyl::matchlib::fx_cos256(rot);
+    h1.sine = zyl::matchlib::fx_sin256(rot);
     h1.angle = rot << 16;
     auto residual = [&](const KeyPoint& pa, const KeyPoint& pb, bool x) {
       return x ? std::int64_t{pb.x} * kQ14 - (std::int64_t{h1.cosine} * pa.x - std::int64_t{h1.sine} * pa.y)
@@ -347,7 +354,7 @@ void nearest_positions(const ScoreInput& in, const PairAlignment& al, std::vecto
 
 int select_types(std::uint32_t mask, const DescriptorType* types[BLOCKREC_MAX_EXTENSIONS + 1]) {
   const DescriptorType* list[DESC_TYPE_COUNT + 1] = {};
-  const int n = desc_types_select(list, mask);
+  const int n = zyl::matchlib::desc_types_select(list, mask);
   int k = 0;
   for (int t = 0; t < n && k < BLOCKREC_MAX_EXTENSIONS; ++t) types[k++] = list[t];
   types[k] = nullptr;
@@ -478,7 +485,7 @@ int overlap_stats(const ScoreInput& in, const PairAlignment& al, PairStats& st) 
   const BlockRecord* b = in.b;
   const bool excl = capture_excludes_flagged(in.ia, in.ib, al);
   const std::int64_t limit = distance_limit(in.settings->distance_setting, a->point_count, b->point_count);
-  const int margin = static_cast<int>(fx_isqrt30_round(static_cast<std::uint32_t>(limit))) - 4;
+  const int margin = static_cast<int>(zyl::matchlib::fx_isqrt30_round(static_cast<std::uint32_t>(limit))) - 4;
   int na = 0, nb = 0;
   for (int i = 0; i < a->point_count; ++i) {
     if (excl && a->points[i].spare) continue;
@@ -506,14 +513,14 @@ int overlap_stats(const ScoreInput& in, const PairAlignment& al, PairStats& st) 
                            {clamp16(b->width), 0},
                            {clamp16(b->width), clamp16(b->height)},
                            {0, clamp16(b->height)}};
-  Polygon* ga = polygon_convex_hull(pa, 4);
-  Polygon* gb = polygon_convex_hull(pb, 4);
-  Polygon* gi = ga && gb ? polygon_intersect(ga, gb) : nullptr;
+  Polygon* ga = zyl::matchlib::polygon_convex_hull(pa, 4);
+  Polygon* gb = zyl::matchlib::polygon_convex_hull(pb, 4);
+  Polygon* gi = ga && gb ? zyl::matchlib::polygon_intersect(ga, gb) : nullptr;
   const bool ok = ga && gb && gi;
-  const std::int64_t area = ok ? std::llabs(polygon_area(gi)) : 0;
-  polygon_free(gi);
-  polygon_free(gb);
-  polygon_free(ga);
+  const std::int64_t area = ok ? std::llabs(zyl::matchlib::polygon_area(gi)) : 0;
+  zyl::matchlib::polygon_free(gi);
+  zyl::matchlib::polygon_free(gb);
+  zyl::matchlib::polygon_free(ga);
   if (!ok) return ML_NO_MEMORY;
   st.overlap_percent = static_cast<std::uint8_t>(std::min<std::int64_t>(area * 100 / area_a, 100));
   return ML_OK;
@@ -527,17 +534,17 @@ int pair_score_vector(const ScoreInput& in, const PairStats& st, std::int64_t de
     v[2] = 4300;
     v[3] = 400;
   } else {
-    const int s = keypoint_budget_from_area(in.a->width * in.a->height);
+    const int s = zyl::matchlib::keypoint_budget_from_area(in.a->width * in.a->height);
     std::int64_t e = std::max<std::int64_t>(2 * s / 5, std::int64_t{st.overlap_a} + st.overlap_b);
     const std::int64_t l = std::int64_t{s} * std::max<int>(st.overlap_percent, 20) / 50;
     int ca = 0, cb = 0;
-    coverage_percent(in.a, &ca);
-    coverage_percent(in.b, &cb);
+    zyl::matchlib::coverage_percent(in.a, &ca);
+    zyl::matchlib::coverage_percent(in.b, &cb);
     const int c = ca + cb;
     if (c <= 151) e = c < 52 ? l : (e * (c / 2 - 25) + l * (75 - c / 2)) / 50;
     // Tiny areas would make the root 0; one point of expectation at least.
     e = std::clamp<std::int64_t>(e, 1, 0x3fffffff / 128);
-    const std::int64_t root = fx_isqrt30_round(static_cast<std::uint32_t>(e * 128));
+    const std::int64_t root = zyl::matchlib::fx_isqrt30_round(static_cast<std::uint32_t>(e * 128));
     auto u16 = [](std::int64_t x) { return static_cast<std::uint16_t>(std::clamp<std::int64_t>(x, 0, 0xffff)); };
     if (detail) {
       v[0] = u16(detail * 128 / root);
@@ -566,7 +573,7 @@ int finish_score(const ScoreInput& in, Selected& sel, PairStats& st, std::int64_
       bx[k] = in.b->points[sel.ib[k]].x;
       by[k] = in.b->points[sel.ib[k]].y;
     }
-    rigid_fit(ax.data(), ay.data(), bx.data(), by.data(), n, &al);
+    zyl::matchlib::rigid_fit(ax.data(), ay.data(), bx.data(), by.data(), n, &al);
   }
   if (const int s = overlap_stats(in, al, st)) return s;
   return pair_score_vector(in, st, detail, out, count);
@@ -575,14 +582,14 @@ int finish_score(const ScoreInput& in, Selected& sel, PairStats& st, std::int64_
 int parse_pair(const std::uint8_t* a, std::uint32_t al, const std::uint8_t* b, std::uint32_t bl,
                const MatcherSettings& s, RecordPtr& ra, RecordPtr& rb) {
   BlockRecord* r = nullptr;
-  if (const int st = blockrec_parse(a, al, s.parse_selection, s.point_limit, &r)) return st;
+  if (const int st = zyl::matchlib::blockrec_parse(a, al, s.parse_selection, s.point_limit, &r)) return st;
   ra.reset(r);
   r = nullptr;
-  if (const int st = blockrec_parse(b, bl, s.parse_selection, s.point_limit, &r)) return st;
+  if (const int st = zyl::matchlib::blockrec_parse(b, bl, s.parse_selection, s.point_limit, &r)) return st;
   rb.reset(r);
   const auto need = static_cast<std::uint32_t>(s.extension_types);
-  if (!extension_mask_covers(need, blockrec_extension_mask(ra.get())) ||
-      !extension_mask_covers(need, blockrec_extension_mask(rb.get())))
+  if (!zyl::matchlib::extension_mask_covers(need, zyl::matchlib::blockrec_extension_mask(ra.get())) ||
+      !zyl::matchlib::extension_mask_covers(need, zyl::matchlib::blockrec_extension_mask(rb.get())))
     return ML_WRONG_KIND;
   return ML_OK;
 }
@@ -591,7 +598,7 @@ SampleInfo info_or_zero(const SampleInfo* i) { return i ? *i : SampleInfo{}; }
 
 }  // namespace
 
-ZYL_API NearestMatch* nearest_match_create(int count_a, int count_b) {
+NearestMatch* zyl::matchlib::nearest_match_create(int count_a, int count_b) {
   if (count_a < 0 || count_b < 0) return nullptr;
   auto* m = static_cast<NearestMatch*>(std::calloc(1, sizeof(NearestMatch)));
   if (!m) return nullptr;
@@ -603,14 +610,14 @@ ZYL_API NearestMatch* nearest_match_create(int count_a, int count_b) {
   m->best_b = static_cast<std::uint16_t*>(std::malloc(nb * 2));
   m->match_b = static_cast<std::uint16_t*>(std::malloc(nb * 2));
   if (!m->best_a || !m->match_a || !m->best_b || !m->match_b) {
-    nearest_match_free(m);
+    zyl::matchlib::nearest_match_free(m);
     return nullptr;
   }
   reset_nearest(*m);
   return m;
 }
 
-ZYL_API void nearest_match_free(NearestMatch* m) {
+void zyl::matchlib::nearest_match_free(NearestMatch* m) {
   if (!m) return;
   std::free(m->best_a);
   std::free(m->best_b);
@@ -619,24 +626,24 @@ ZYL_API void nearest_match_free(NearestMatch* m) {
   std::free(m);
 }
 
-ZYL_API MinutiaPairing* pairing_create(const MatcherSettings* settings) {
+MinutiaPairing* zyl::matchlib::pairing_create(const MatcherSettings* settings) {
   auto* p = static_cast<MinutiaPairing*>(std::calloc(1, sizeof(MinutiaPairing)));
   if (p && settings) p->settings = *settings;
   return p;
 }
 
-ZYL_API void pairing_free(MinutiaPairing* p) {
+void zyl::matchlib::pairing_free(MinutiaPairing* p) {
   if (!p) return;
-  nearest_match_free(p->nearest);
+  zyl::matchlib::nearest_match_free(p->nearest);
   std::free(p->pairs);
   std::free(p);
 }
 
-ZYL_API int extension_mask_covers(uint32_t required, uint32_t present) {
+int zyl::matchlib::extension_mask_covers(uint32_t required, uint32_t present) {
   return (required & ~present) == 0 ? 1 : 0;
 }
 
-ZYL_API uint32_t blockrec_extension_mask(const BlockRecord* record) {
+uint32_t zyl::matchlib::blockrec_extension_mask(const BlockRecord* record) {
   if (!record) return 0;
   std::uint32_t m = 0;
   for (int k = 0; k < record->extension_type_count && k < BLOCKREC_MAX_EXTENSIONS; ++k)
@@ -644,13 +651,13 @@ ZYL_API uint32_t blockrec_extension_mask(const BlockRecord* record) {
   return m;
 }
 
-ZYL_API void pair_alignment_identity(PairAlignment* a) {
+void zyl::matchlib::pair_alignment_identity(PairAlignment* a) {
   if (a) *a = {0, 0, kQ14, 0, 0};
 }
 
-ZYL_API void alignment_from_xform(const RigidTransform* t, int resolution, PairAlignment* out) {
+void zyl::matchlib::alignment_from_xform(const RigidTransform* t, int resolution, PairAlignment* out) {
   if (!out) return;
-  pair_alignment_identity(out);
+  zyl::matchlib::pair_alignment_identity(out);
   if (!t || resolution <= 0) return;
   // Transform offsets are 1/128000 inch; the matcher wants 1/16384 pixel.
   out->dx = static_cast<std::int32_t>(div_round(std::int64_t{t->dx} * resolution * kQ14, 128000));
@@ -659,9 +666,9 @@ ZYL_API void alignment_from_xform(const RigidTransform* t, int resolution, PairA
   phase_trig(out->angle, out->cosine, out->sine);
 }
 
-ZYL_API RigidTransform* alignment_to_xform(const PairAlignment* a, int resolution) {
+RigidTransform* zyl::matchlib::alignment_to_xform(const PairAlignment* a, int resolution) {
   if (!a || resolution <= 0) return nullptr;
-  RigidTransform* t = xform_create_dpi_phase(0, 0, a->angle & 0xffffff, resolution);
+  RigidTransform* t = zyl::matchlib::xform_create_dpi_phase(0, 0, a->angle & 0xffffff, resolution);
   if (!t) return nullptr;
   // Keep the sub-pixel part of the offsets.
   t->dx = static_cast<std::int32_t>(div_round(std::int64_t{a->dx} * 128000, std::int64_t{kQ14} * resolution));
@@ -669,7 +676,7 @@ ZYL_API RigidTransform* alignment_to_xform(const PairAlignment* a, int resolutio
   return t;
 }
 
-ZYL_API int rigid_fit(const int32_t* ax, const int32_t* ay, const int32_t* bx, const int32_t* by,
+int zyl::matchlib::rigid_fit(const int32_t* ax, const int32_t* ay, const int32_t* bx, const int32_t* by,
                       int n, PairAlignment* out) {
   if (n < 1 || !ax || !ay || !bx || !by || !out) return ML_BAD_ARGUMENT;
   std::int64_t sax = 0, say = 0, sbx = 0, sby = 0;
@@ -688,7 +695,7 @@ ZYL_API int rigid_fit(const int32_t* ax, const int32_t* ay, const int32_t* bx, c
          mag(syy) > 0x10000000) {
     sxx /= 2, sxy /= 2, syx /= 2, syy /= 2;
   }
-  const int phase = fx_atan2_phase24(static_cast<int>(sxy - syx), static_cast<int>(sxx + syy)) & 0xffffff;
+  const int phase = zyl::matchlib::fx_atan2_phase24(static_cast<int>(sxy - syx), static_cast<int>(sxx + syy)) & 0xffffff;
   int c = 0, s = 0;
   phase_trig(phase, c, s);
   out->cosine = c;
@@ -699,7 +706,7 @@ ZYL_API int rigid_fit(const int32_t* ax, const int32_t* ay, const int32_t* bx, c
   return ML_OK;
 }
 
-ZYL_API int coverage_percent(const BlockRecord* record, int* out_percent) {
+int zyl::matchlib::coverage_percent(const BlockRecord* record, int* out_percent) {
   if (out_percent) *out_percent = 0;
   if (!record) return ML_CORRUPT;
   const int cols = record->width / 8, rows = record->height / 8;
@@ -728,14 +735,14 @@ static int pairs_match_unguarded(const BlockRecord* a, const BlockRecord* b,
   const DescriptorType* types[BLOCKREC_MAX_EXTENSIONS + 1];
   if (select_types(static_cast<std::uint32_t>(s.extension_types), types) == 0) return ML_BAD_ARGUMENT;
   const DescriptorType* type = types[0];
-  NearestPtr first(nearest_match_create(a->point_count, b->point_count));
+  NearestPtr first(zyl::matchlib::nearest_match_create(a->point_count, b->point_count));
   if (!first) return ML_NO_MEMORY;
   auto all = [](int) { return true; };
   int flag = 0;
   if (!s.two_run) {
     if (const int st = neighbour_search(type, a, b, 0, 0, s.distance_mode, false, *first, all)) return st;
   } else {
-    NearestPtr second(nearest_match_create(a->point_count, b->point_count));
+    NearestPtr second(zyl::matchlib::nearest_match_create(a->point_count, b->point_count));
     if (!second) return ML_NO_MEMORY;
     const int swap = (type->variant & DESC_VARIANT_SYMMETRIC) ? 1 : 0;
     if (const int st = neighbour_search(type, a, b, 0, 0, s.distance_mode, false, *first, all)) return st;
@@ -761,7 +768,7 @@ static int pairs_match_unguarded(const BlockRecord* a, const BlockRecord* b,
     if (!stored) return ML_NO_MEMORY;
     std::copy(list.begin(), list.end(), stored);
   }
-  nearest_match_free(pairing->nearest);
+  zyl::matchlib::nearest_match_free(pairing->nearest);
   std::free(pairing->pairs);
   pairing->nearest = first.release();
   pairing->pairs = stored;
@@ -770,11 +777,11 @@ static int pairs_match_unguarded(const BlockRecord* a, const BlockRecord* b,
   return ML_OK;
 }
 
-ZYL_API int pairs_match(const BlockRecord* a, const BlockRecord* b, MinutiaPairing* pairing) {
+int zyl::matchlib::pairs_match(const BlockRecord* a, const BlockRecord* b, MinutiaPairing* pairing) {
   return zyl::GuardedCall(ML_NO_MEMORY, [&] { return pairs_match_unguarded(a, b, pairing); });
 }
 
-ZYL_API int pairs_score(const BlockRecord* a, const BlockRecord* b, const SampleInfo* info_a,
+int zyl::matchlib::pairs_score(const BlockRecord* a, const BlockRecord* b, const SampleInfo* info_a,
                         const SampleInfo* info_b, const MinutiaPairing* pairing,
                         uint16_t** out_scores, int* out_count, PairAlignment* alignment) {
   if (out_scores) *out_scores = nullptr;
@@ -811,7 +818,7 @@ ZYL_API int pairs_score(const BlockRecord* a, const BlockRecord* b, const Sample
   return ML_OK;
 }
 
-ZYL_API int pairs_match_and_score(const uint8_t* a, uint32_t a_length, const SampleInfo* info_a,
+int zyl::matchlib::pairs_match_and_score(const uint8_t* a, uint32_t a_length, const SampleInfo* info_a,
                                   const uint8_t* b, uint32_t b_length, const SampleInfo* info_b,
                                   const MatcherSettings* settings, uint16_t** out_scores,
                                   int* out_count, PairAlignment* alignment, int* out_flag) {
@@ -820,17 +827,17 @@ ZYL_API int pairs_match_and_score(const uint8_t* a, uint32_t a_length, const Sam
   if (!settings) return ML_BAD_ARGUMENT;
   RecordPtr ra, rb;
   if (const int st = parse_pair(a, a_length, b, b_length, *settings, ra, rb)) return st;
-  PairingPtr pairing(pairing_create(settings));
+  PairingPtr pairing(zyl::matchlib::pairing_create(settings));
   if (!pairing) return ML_NO_MEMORY;
-  if (const int st = pairs_match(ra.get(), rb.get(), pairing.get())) return st;
-  if (const int st = pairs_score(ra.get(), rb.get(), info_a, info_b, pairing.get(), out_scores,
+  if (const int st = zyl::matchlib::pairs_match(ra.get(), rb.get(), pairing.get())) return st;
+  if (const int st = zyl::matchlib::pairs_score(ra.get(), rb.get(), info_a, info_b, pairing.get(), out_scores,
                                  out_count, alignment))
     return st;
   if (out_flag) *out_flag = pairing->alignment_flag;
   return ML_OK;
 }
 
-ZYL_API int pairs_match_global(const uint8_t* a, uint32_t a_length, const SampleInfo* info_a,
+int zyl::matchlib::pairs_match_global(const uint8_t* a, uint32_t a_length, const SampleInfo* info_a,
                                const uint8_t* b, uint32_t b_length, const SampleInfo* info_b,
                                const MatcherSettings* settings, uint16_t** out_scores,
                                int* out_count, PairAlignment* alignment) {
@@ -844,7 +851,7 @@ ZYL_API int pairs_match_global(const uint8_t* a, uint32_t a_length, const Sample
   if (ra->point_count == 0 || rb->point_count == 0) return ML_WRONG_KIND;
   const int e = extension_index(ra.get(), 0x10);
   const DescriptorType* type = ra->extension_types[e];
-  NearestPtr m(nearest_match_create(ra->point_count, rb->point_count));
+  NearestPtr m(zyl::matchlib::nearest_match_create(ra->point_count, rb->point_count));
   if (!m) return ML_NO_MEMORY;
   if (const int st = neighbour_search(type, ra.get(), rb.get(), 0, 0, 64, false, *m, [](int) { return true; }))
     return st;
@@ -870,3 +877,23 @@ ZYL_API int pairs_match_global(const uint8_t* a, uint32_t a_length, const Sample
   }
   return ML_OK;
 }
+
+extern "C" {
+
+ZYL_API NearestMatch* nearest_match_create(int count_a, int count_b) { return zyl::matchlib::nearest_match_create(count_a, count_b); }
+ZYL_API void nearest_match_free(NearestMatch* m) { zyl::matchlib::nearest_match_free(m); }
+ZYL_API MinutiaPairing* pairing_create(const MatcherSettings* settings) { return zyl::matchlib::pairing_create(settings); }
+ZYL_API void pairing_free(MinutiaPairing* p) { zyl::matchlib::pairing_free(p); }
+ZYL_API int extension_mask_covers(uint32_t required, uint32_t present) { return zyl::matchlib::extension_mask_covers(required, present); }
+ZYL_API uint32_t blockrec_extension_mask(const BlockRecord* record) { return zyl::matchlib::blockrec_extension_mask(record); }
+ZYL_API void pair_alignment_identity(PairAlignment* a) { zyl::matchlib::pair_alignment_identity(a); }
+ZYL_API void alignment_from_xform(const RigidTransform* t, int resolution, PairAlignment* out) { zyl::matchlib::alignment_from_xform(t, resolution, out); }
+ZYL_API RigidTransform* alignment_to_xform(const PairAlignment* a, int resolution) { return zyl::matchlib::alignment_to_xform(a, resolution); }
+ZYL_API int rigid_fit(const int32_t* ax, const int32_t* ay, const int32_t* bx, const int32_t* by, int n, PairAlignment* out) { return zyl::matchlib::rigid_fit(ax, ay, bx, by, n, out); }
+ZYL_API int coverage_percent(const BlockRecord* record, int* out_percent) { return zyl::matchlib::coverage_percent(record, out_percent); }
+ZYL_API int pairs_match(const BlockRecord* a, const BlockRecord* b, MinutiaPairing* pairing) { return zyl::matchlib::pairs_match(a, b, pairing); }
+ZYL_API int pairs_score(const BlockRecord* a, const BlockRecord* b, const SampleInfo* info_a, const SampleInfo* info_b, const MinutiaPairing* pairing, uint16_t** out_scores, int* out_count, PairAlignment* alignment) { return zyl::matchlib::pairs_score(a, b, info_a, info_b, pairing, out_scores, out_count, alignment); }
+ZYL_API int pairs_match_and_score(const uint8_t* a, uint32_t a_length, const SampleInfo* info_a, const uint8_t* b, uint32_t b_length, const SampleInfo* info_b, const MatcherSettings* settings, uint16_t** out_scores, int* out_count, PairAlignment* alignment, int* out_flag) { return zyl::matchlib::pairs_match_and_score(a, a_length, info_a, b, b_length, info_b, settings, out_scores, out_count, alignment, out_flag); }
+ZYL_API int pairs_match_global(const uint8_t* a, uint32_t a_length, const SampleInfo* info_a, const uint8_t* b, uint32_t b_length, const SampleInfo* info_b, const MatcherSettings* settings, uint16_t** out_scores, int* out_count, PairAlignment* alignment) { return zyl::matchlib::pairs_match_global(a, a_length, info_a, b, b_length, info_b, settings, out_scores, out_count, alignment); }
+
+}  // extern "C"

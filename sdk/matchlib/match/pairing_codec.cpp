@@ -6,6 +6,8 @@
 
 #include "zylscan/matchlib_object.h"
 #include "zylscan/matchlib_pair_matcher.h"
+#include "matchlib/match/pair_matcher.h"
+#include "matchlib/match/pairing_codec.h"
 
 namespace {
 
@@ -51,7 +53,7 @@ std::uint32_t clamp255(std::uint32_t v) { return std::min<std::uint32_t>(v, 255)
 
 }  // namespace
 
-ZYL_API uint32_t pairing_write(const MinutiaPairing* p, uint8_t* out) {
+uint32_t zyl::matchlib::pairing_write(const MinutiaPairing* p, uint8_t* out) {
   if (!p) return 0;
   Writer w(out);
   const NearestMatch* m = p->nearest;
@@ -83,20 +85,20 @@ ZYL_API uint32_t pairing_write(const MinutiaPairing* p, uint8_t* out) {
   return w.size();
 }
 
-ZYL_API uint32_t pairing_read(const uint8_t* data, uint32_t length, MinutiaPairing** out) {
+uint32_t zyl::matchlib::pairing_read(const uint8_t* data, uint32_t length, MinutiaPairing** out) {
   if (out) *out = nullptr;
   if (!data || !out || length < 1 || data[0] >= 2) return 0;
   Reader r(data + 1, length - 1);
   const int ca = static_cast<int>(r.get(2)), cb = static_cast<int>(r.get(2));
   // Refuse counts the bytes cannot hold before allocating for them.
   if (r.bad || std::uint64_t{3} * (std::uint64_t(ca) + cb) + 24 > length - 1) return 0;
-  MinutiaPairing* p = pairing_create(nullptr);
+  MinutiaPairing* p = zyl::matchlib::pairing_create(nullptr);
   if (!p) return 0;
   auto fail = [&] {
-    pairing_free(p);
+    zyl::matchlib::pairing_free(p);
     return 0u;
   };
-  p->nearest = nearest_match_create(ca, cb);
+  p->nearest = zyl::matchlib::nearest_match_create(ca, cb);
   if (!p->nearest) return fail();
   NearestMatch& m = *p->nearest;
   // A stored partner must be a point of the other side; 0xffff is "none".
@@ -142,3 +144,10 @@ ZYL_API uint32_t pairing_read(const uint8_t* data, uint32_t length, MinutiaPairi
   *out = p;
   return r.pos() + 1;
 }
+
+extern "C" {
+
+ZYL_API uint32_t pairing_write(const MinutiaPairing* p, uint8_t* out) { return zyl::matchlib::pairing_write(p, out); }
+ZYL_API uint32_t pairing_read(const uint8_t* data, uint32_t length, MinutiaPairing** out) { return zyl::matchlib::pairing_read(data, length, out); }
+
+}  // extern "C"

@@ -11,6 +11,10 @@
 #include "common/guarded_call.h"
 #include "zylscan/matchlib_object.h"
 #include "zylscan/matchlib_pair_matcher.h"
+#include "matchlib/core/blob.h"
+#include "matchlib/keypoint/hamming_match.h"
+#include "matchlib/match/similarity_map.h"
+#include "matchlib/template/block_record.h"
 
 namespace {
 
@@ -18,7 +22,7 @@ constexpr std::uint32_t kDenseType = 0x8;
 constexpr int kDescriptorBits = 128;
 
 struct RecordFree {
-  void operator()(BlockRecord* r) const { blockrec_free(r); }
+  void operator()(BlockRecord* r) const { zyl::matchlib::blockrec_free(r); }
 };
 using RecordPtr = std::unique_ptr<BlockRecord, RecordFree>;
 
@@ -39,10 +43,10 @@ int dense_distances(const std::uint8_t* a, std::uint32_t a_length, const std::ui
                     std::uint32_t b_length, DensePair& out) {
   if (!a || !b) return ML_BAD_ARGUMENT;
   BlockRecord* r = nullptr;
-  if (const int s = blockrec_parse(a, a_length, 0, 0, &r)) return s;
+  if (const int s = zyl::matchlib::blockrec_parse(a, a_length, 0, 0, &r)) return s;
   out.a.reset(r);
   r = nullptr;
-  if (const int s = blockrec_parse(b, b_length, 0, 0, &r)) return s;
+  if (const int s = zyl::matchlib::blockrec_parse(b, b_length, 0, 0, &r)) return s;
   out.b.reset(r);
   const int ea = dense_extension(*out.a), eb = dense_extension(*out.b);
   if (ea < 0 || eb < 0 || out.a->point_count != out.b->point_count) return ML_WRONG_KIND;
@@ -51,7 +55,7 @@ int dense_distances(const std::uint8_t* a, std::uint32_t a_length, const std::ui
   const std::uint8_t* da = out.a->extension_arrays[ea];
   const std::uint8_t* db = out.b->extension_arrays[eb];
   for (int i = 0; i < n; ++i)
-    if (const int s = desc8_distance(i, i, 1, da, db, 0, 0, &out.distance[i])) return s;
+    if (const int s = zyl::matchlib::desc8_distance(i, i, 1, da, db, 0, 0, &out.distance[i])) return s;
   return ML_OK;
 }
 
@@ -110,9 +114,8 @@ void fill_unpainted(std::uint8_t* map, int rows, int columns) {
 
 }  // namespace
 
-extern "C" {
 
-ZYL_API int blockrec_similarity_map(const uint8_t* a, uint32_t a_length, const uint8_t* b,
+int zyl::matchlib::blockrec_similarity_map(const uint8_t* a, uint32_t a_length, const uint8_t* b,
                                     uint32_t b_length, uint8_t* out, int rows, int columns,
                                     int y_shift, int x_shift, int invert_check) {
   if (!out || rows <= 0 || columns <= 0) return ML_BAD_ARGUMENT;
@@ -155,14 +158,14 @@ ZYL_API int blockrec_similarity_map(const uint8_t* a, uint32_t a_length, const u
   });
 }
 
-ZYL_API int desc8_similarity_blob(const DataBlob* a, const DataBlob* b, uint16_t** out_scores,
+extern "C" ZYL_API int desc8_similarity_blob(const DataBlob* a, const DataBlob* b, uint16_t** out_scores,
                                   int* out_count) {
   if (!a || !b || !out_scores || !out_count) return ML_BAD_ARGUMENT;
   *out_scores = nullptr;
   *out_count = 0;
   return zyl::GuardedCall(ML_NO_MEMORY, [&]() -> int {
     DensePair pair;
-    if (const int s = dense_distances(blob_data(a), blob_size(a), blob_data(b), blob_size(b), pair))
+    if (const int s = dense_distances(zyl::matchlib::blob_data(a), zyl::matchlib::blob_size(a), zyl::matchlib::blob_data(b), zyl::matchlib::blob_size(b), pair))
       return s;
     const int n = pair.a->point_count;
     // Records without points have nothing to compare.
@@ -177,5 +180,9 @@ ZYL_API int desc8_similarity_blob(const DataBlob* a, const DataBlob* b, uint16_t
     return ML_OK;
   });
 }
+
+extern "C" {
+
+ZYL_API int blockrec_similarity_map(const uint8_t* a, uint32_t a_length, const uint8_t* b, uint32_t b_length, uint8_t* out, int rows, int columns, int y_shift, int x_shift, int invert_check) { return zyl::matchlib::blockrec_similarity_map(a, a_length, b, b_length, out, rows, columns, y_shift, x_shift, invert_check); }
 
 }  // extern "C"

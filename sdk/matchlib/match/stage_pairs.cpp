@@ -18,6 +18,13 @@
 #include "zylscan/matchlib_score.h"
 #include "zylscan/matchlib_stage_pairs.h"
 #include "zylscan/matchlib_xform.h"
+#include "matchlib/core/far_scale.h"
+#include "matchlib/core/rigid_transform.h"
+#include "matchlib/match/gridblock_match_ops.h"
+#include "matchlib/match/gridmap_match.h"
+#include "matchlib/match/stage_pairs.h"
+#include "matchlib/template/block_maps.h"
+#include "matchlib/template/container.h"
 
 namespace zyl::matchlib {
 namespace {
@@ -33,13 +40,13 @@ struct Section {
 };
 
 int read_section(const DataBlob* blob, Section& s) {
-  const int st = tmpl_get_section(blob, kGridMapSection, &s.data, &s.length);
+  const int st = zyl::matchlib::tmpl_get_section(blob, kGridMapSection, &s.data, &s.length);
   if (st != ML_OK) return st;
   s.stored = s.length;
   uint8_t* map = nullptr;
   uint32_t size = 0;
   int vo, ho, rows, columns;
-  const int ex = gridmap_from_compact(s.data, s.length, &map, &size, &vo, &ho, &rows, &columns, 0,
+  const int ex = zyl::matchlib::gridmap_from_compact(s.data, s.length, &map, &size, &vo, &ho, &rows, &columns, 0,
                                       nullptr, nullptr);
   if (ex == ML_NO_MEMORY) return ex;
   if (ex == ML_OK && map) {
@@ -58,7 +65,7 @@ int then_gridblock(StageMatchRoutine first, bool keep_first, MatchContext* conte
                    DataBlob* probe, DataBlob* gallery, uint16_t** out_scores, uint16_t* out_count,
                    RigidTransform** transform) {
   if (transform) {
-    xform_release(*transform);
+    zyl::matchlib::xform_release(*transform);
     *transform = nullptr;
   }
   if (!out_scores || !out_count) return ML_BAD_ARGUMENT;
@@ -72,13 +79,13 @@ int then_gridblock(StageMatchRoutine first, bool keep_first, MatchContext* conte
   Scores a(raw_a, &std::free);
   uint16_t* raw_b = nullptr;
   uint16_t nb = 0;
-  if (st == ML_OK) st = match_gridblock_refine(context, probe, gallery, &raw_b, &nb, &t);
+  if (st == ML_OK) st = zyl::matchlib::match_gridblock_refine(context, probe, gallery, &raw_b, &nb, &t);
   Scores b(raw_b, &std::free);
   const uint16_t n = keep_first ? 2 : 1;
   uint16_t* v = st == ML_OK ? static_cast<uint16_t*>(ml_malloc(n * sizeof(uint16_t))) : nullptr;
   if (st == ML_OK && !v) st = ML_NO_MEMORY;
   if (st != ML_OK) {
-    xform_release(t);
+    zyl::matchlib::xform_release(t);
     return st;
   }
   v[0] = nb ? b.get()[0] : 0;
@@ -88,7 +95,7 @@ int then_gridblock(StageMatchRoutine first, bool keep_first, MatchContext* conte
   if (transform)
     *transform = t;  // our reference goes to the caller
   else
-    xform_release(t);
+    zyl::matchlib::xform_release(t);
   return ML_OK;
 }
 
@@ -97,13 +104,12 @@ int then_gridblock(StageMatchRoutine first, bool keep_first, MatchContext* conte
 
 using namespace zyl::matchlib;
 
-extern "C" {
 
-ZYL_API int match_gridmap_histogram(MatchContext* /*context*/, DataBlob* probe, DataBlob* gallery,
+int zyl::matchlib::match_gridmap_histogram(MatchContext* /*context*/, DataBlob* probe, DataBlob* gallery,
                                     uint16_t** out_scores, uint16_t* out_count,
                                     RigidTransform** transform) {
   if (transform) {
-    xform_release(*transform);
+    zyl::matchlib::xform_release(*transform);
     *transform = nullptr;
   }
   if (!out_scores || !out_count) return ML_BAD_ARGUMENT;
@@ -114,7 +120,7 @@ ZYL_API int match_gridmap_histogram(MatchContext* /*context*/, DataBlob* probe, 
   if (st == ML_OK) st = read_section(gallery, b);
   if (st != ML_OK) return st;
   uint16_t similarity[2] = {0, 0};
-  st = gridmap_histogram_similarity(a.data, static_cast<uint16_t>(std::min<uint32_t>(a.length, 65535)),
+  st = zyl::matchlib::gridmap_histogram_similarity(a.data, static_cast<uint16_t>(std::min<uint32_t>(a.length, 65535)),
                                     b.data, static_cast<uint16_t>(std::min<uint32_t>(b.length, 65535)),
                                     similarity);
   if (st != ML_OK) return st;
@@ -131,21 +137,21 @@ ZYL_API int match_gridmap_histogram(MatchContext* /*context*/, DataBlob* probe, 
   return ML_OK;
 }
 
-ZYL_API int match_keypoints_then_gridblock(MatchContext* context, DataBlob* probe,
+extern "C" ZYL_API int match_keypoints_then_gridblock(MatchContext* context, DataBlob* probe,
                                            DataBlob* gallery, uint16_t** out_scores,
                                            uint16_t* out_count, RigidTransform** transform) {
   return then_gridblock(match_keypoints, true, context, probe, gallery, out_scores, out_count,
                         transform);
 }
 
-ZYL_API int match_card_then_gridblock(MatchContext* context, DataBlob* probe, DataBlob* gallery,
+extern "C" ZYL_API int match_card_then_gridblock(MatchContext* context, DataBlob* probe, DataBlob* gallery,
                                       uint16_t** out_scores, uint16_t* out_count,
                                       RigidTransform** transform) {
   return then_gridblock(match_card_grid, false, context, probe, gallery, out_scores, out_count,
                         transform);
 }
 
-ZYL_API int fuse_weighted_three(MatchContext*, DataBlob*, DataBlob*, const uint16_t* scores,
+extern "C" ZYL_API int fuse_weighted_three(MatchContext*, DataBlob*, DataBlob*, const uint16_t* scores,
                                 uint16_t count, const ScoreProfile*, uint16_t* out_score) {
   if (!out_score) return ML_BAD_ARGUMENT;
   *out_score = 0;
@@ -155,18 +161,18 @@ ZYL_API int fuse_weighted_three(MatchContext*, DataBlob*, DataBlob*, const uint1
   return ML_OK;
 }
 
-ZYL_API int fuse_two_with_profile(MatchContext*, DataBlob*, DataBlob*, const uint16_t* scores,
+extern "C" ZYL_API int fuse_two_with_profile(MatchContext*, DataBlob*, DataBlob*, const uint16_t* scores,
                                   uint16_t count, const ScoreProfile* profile,
                                   uint16_t* out_score) {
   if (!out_score) return ML_BAD_ARGUMENT;
   *out_score = 0;
   if (count != 2 || !profile || !scores) return ML_CORRUPT;
-  return score_profile_fuse(scores, 2, profile, out_score);
+  return zyl::matchlib::score_profile_fuse(scores, 2, profile, out_score);
 }
 
-ZYL_API const StageMatchOps* stage_pair_ops(int pair) {
+const StageMatchOps* zyl::matchlib::stage_pair_ops(int pair) {
   static constexpr StageMatchOps kPairs[STAGE_PAIR_COUNT] = {
-      {match_gridmap_histogram, fuse_weighted_three},
+      {::match_gridmap_histogram, fuse_weighted_three},
       {match_keypoints_then_gridblock, fuse_two_with_profile},
       {match_card_then_gridblock, fuse_first},
       {match_keypoints_then_gridblock, fuse_first},
@@ -174,10 +180,15 @@ ZYL_API const StageMatchOps* stage_pair_ops(int pair) {
   return pair >= 1 && pair <= STAGE_PAIR_COUNT ? &kPairs[pair - 1] : nullptr;
 }
 
-ZYL_API int fuse_first(MatchContext*, DataBlob*, DataBlob*, const uint16_t* scores, uint16_t count,
+extern "C" ZYL_API int fuse_first(MatchContext*, DataBlob*, DataBlob*, const uint16_t* scores, uint16_t count,
                        const ScoreProfile*, uint16_t* out_score) {
   if (out_score) *out_score = scores && count ? scores[0] : 0;
   return ML_OK;
 }
+
+extern "C" {
+
+ZYL_API int match_gridmap_histogram(MatchContext* arg0, DataBlob* probe, DataBlob* gallery, uint16_t** out_scores, uint16_t* out_count, RigidTransform** transform) { return zyl::matchlib::match_gridmap_histogram(arg0, probe, gallery, out_scores, out_count, transform); }
+ZYL_API const StageMatchOps* stage_pair_ops(int pair) { return zyl::matchlib::stage_pair_ops(pair); }
 
 }  // extern "C"

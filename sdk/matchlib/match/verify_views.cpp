@@ -20,13 +20,27 @@
 #include "zylscan/matchlib_object.h"
 #include "zylscan/matchlib_param.h"
 #include "zylscan/matchlib_verify.h"
+#include "matchlib/core/engine_extract.h"
+#include "matchlib/core/engine_match.h"
+#include "matchlib/core/far_scale.h"
+#include "matchlib/core/finger_info.h"
+#include "matchlib/core/match_context.h"
+#include "matchlib/core/match_result.h"
+#include "matchlib/core/param_store.h"
+#include "matchlib/core/rigid_transform.h"
+#include "matchlib/core/stage_chain.h"
+#include "matchlib/image/mask_plane.h"
+#include "matchlib/match/verify_views.h"
+#include "matchlib/template/container.h"
+#include "matchlib/template/multi_view.h"
+#include "matchlib/template/sample_info.h"
 
 namespace zyl::matchlib {
 
 template <>
 struct RefTraits<RigidTransform> {
-  static void retain(RigidTransform* t) { xform_retain(t); }
-  static void release(RigidTransform* t) { xform_release(t); }
+  static void retain(RigidTransform* t) { zyl::matchlib::xform_retain(t); }
+  static void release(RigidTransform* t) { zyl::matchlib::xform_release(t); }
 };
 
 namespace {
@@ -91,7 +105,7 @@ struct ViewList {
 };
 
 std::uint16_t fuse_top(const TopScores& top, int n) {
-  return verify_fuse_top(top[0], top[1], n);
+  return zyl::matchlib::verify_fuse_top(top[0], top[1], n);
 }
 
 // Runs one stage's match and fuse over a view: the view's sub-scores grow
@@ -113,19 +127,19 @@ int score_view(MatchContext* ctx, const StageMatchOps* ops, const ScoreProfile* 
   if (fused != ML_OK) return fused;
   v.raw = raw;
   v.far = static_cast<std::uint16_t>(
-      far_score_from_thresholds(raw, candidates, profile ? profile->thresholds : nullptr));
+      zyl::matchlib::far_score_from_thresholds(raw, candidates, profile ? profile->thresholds : nullptr));
   return ML_OK;
 }
 
 const ScoreProfile* stage_profile(MatchContext* ctx, const StageObject* stage) {
-  return score_profile_find(engine_get_score_profiles(ctx_get_engine(ctx)),
-                            stage_get_match_ops(stage), 0);
+  return zyl::matchlib::score_profile_find(zyl::matchlib::engine_get_score_profiles(zyl::matchlib::ctx_get_engine(ctx)),
+                            zyl::matchlib::stage_get_match_ops(stage), 0);
 }
 
 void view_list_drop_missing_kind(const StageObject* stage, HookedVector<std::unique_ptr<View>>& views) {
-  const int32_t kind = stage_get_kind(stage);
+  const int32_t kind = zyl::matchlib::stage_get_kind(stage);
   std::erase_if(views, [kind](const std::unique_ptr<View>& v) {
-    return !tmpl_has_section(v->blob.get(), kind);
+    return !zyl::matchlib::tmpl_has_section(v->blob.get(), kind);
   });
 }
 
@@ -136,16 +150,16 @@ void sort_by_far(HookedVector<std::unique_ptr<View>>& views) {
 
 int view_list_from_blob(DataBlob* gallery, int index, ViewList& list) {
   MultiViewTemplate* t = nullptr;
-  if (const int st = mvt_from_blob(gallery, &t); st != ML_OK)
+  if (const int st = zyl::matchlib::mvt_from_blob(gallery, &t); st != ML_OK)
     return st == ML_NO_MEMORY ? ML_NO_MEMORY : ML_UNAVAILABLE;
-  std::unique_ptr<MultiViewTemplate, decltype(&mvt_release)> owned(t, mvt_release);
-  const int n = mvt_count_unmarked_views(t);
+  std::unique_ptr<MultiViewTemplate, decltype(&::mvt_release)> owned(t, ::mvt_release);
+  const int n = zyl::matchlib::mvt_count_unmarked_views(t);
   list.gallery_index = index;
   list.template_views = static_cast<std::uint8_t>(n);
   list.gallery = Ref<DataBlob>::share(gallery);
   for (int i = 0; i < n; ++i) {
     RigidTransform* xf = nullptr;
-    Ref<DataBlob> b = Ref<DataBlob>::adopt(mvt_get_view(t, i, &xf, nullptr, nullptr));
+    Ref<DataBlob> b = Ref<DataBlob>::adopt(zyl::matchlib::mvt_get_view(t, i, &xf, nullptr, nullptr));
     Ref<RigidTransform> placement = Ref<RigidTransform>::adopt(xf);
     // Every unmarked view exists: a view that cannot be had ran out of memory.
     if (!b || !placement) return ML_NO_MEMORY;
@@ -160,10 +174,10 @@ int view_list_from_blob(DataBlob* gallery, int index, ViewList& list) {
 
 // The budget of views a list keeps for the next stage.
 int stage_budget(MatchContext* ctx, const StageObject* next, int n, int percent) {
-  int b = next ? stage_get_max_candidates(next) : 0;
+  int b = next ? zyl::matchlib::stage_get_max_candidates(next) : 0;
   if (b == 0) return 0;
-  const int k1 = param_get(ctx, kBudgetKindsKey, 0);
-  const int k2 = param_get(ctx, kBudgetBaseKey, b);
+  const int k1 = zyl::matchlib::param_get(ctx, kBudgetKindsKey, 0);
+  const int k2 = zyl::matchlib::param_get(ctx, kBudgetBaseKey, b);
   if (k1 > 0) {
     if (k2 == k1) {
       b = std::max(b, n);
@@ -173,7 +187,7 @@ int stage_budget(MatchContext* ctx, const StageObject* next, int n, int percent)
       b = std::max<long long>(b, std::clamp<long long>(x, 0, n));
     }
   }
-  if (percent != 0 && stage_next(next)) {
+  if (percent != 0 && zyl::matchlib::stage_next(next)) {
     const long long q = static_cast<long long>(percent) * b;
     if (q > 0)
       b = static_cast<int>(std::min<long long>(b + (q + 50) / 100, 255));
@@ -202,29 +216,29 @@ int fill_result(MatchResult* r, const ViewList& list, DataBlob* probe, GrayImage
   r->score = list.adjusted;
   r->best_raw_score = list.fused_raw;
   r->second_raw_score = list.top_raw[0];
-  blob_release(r->further_blob);
-  r->further_blob = blob_retain(list.gallery.get());
+  zyl::matchlib::blob_release(r->further_blob);
+  r->further_blob = zyl::matchlib::blob_retain(list.gallery.get());
   r->best_candidate = list.gallery_index;
   r->best_view = v.index;
-  r->marker_byte = blob_get_quality(v.blob.get());
-  r->record_key = mvt_blob_get_view(list.gallery.get(), v.index, nullptr, nullptr);
+  r->marker_byte = zyl::matchlib::blob_get_quality(v.blob.get());
+  r->record_key = zyl::matchlib::mvt_blob_get_view(list.gallery.get(), v.index, nullptr, nullptr);
   // The view was read from this very blob: not finding it again means the
   // container could not be parsed for lack of memory.
   if (r->record_key == KWZD_HEADER_KEY) return ML_NO_MEMORY;
-  blob_release(r->best_blob);
-  r->best_blob = blob_retain(v.blob.get());
-  RigidTransform* match = xform_copy(v.match.get());
-  Ref<RigidTransform> inverse = Ref<RigidTransform>::adopt(xform_invert(v.match.get()));
-  RigidTransform* alignment = inverse ? xform_compose(v.placement.get(), inverse.get()) : nullptr;
-  xform_release(r->second_transform);
-  xform_release(r->transform);
+  zyl::matchlib::blob_release(r->best_blob);
+  r->best_blob = zyl::matchlib::blob_retain(v.blob.get());
+  RigidTransform* match = zyl::matchlib::xform_copy(v.match.get());
+  Ref<RigidTransform> inverse = Ref<RigidTransform>::adopt(zyl::matchlib::xform_invert(v.match.get()));
+  RigidTransform* alignment = inverse ? zyl::matchlib::xform_compose(v.placement.get(), inverse.get()) : nullptr;
+  zyl::matchlib::xform_release(r->second_transform);
+  zyl::matchlib::xform_release(r->transform);
   r->second_transform = match;
   r->transform = alignment;
   if (!match || !alignment) return ML_NO_MEMORY;
   SampleInfo info{};
-  if (sample_info_read(nullptr, probe, &info) == ML_OK) {
+  if (zyl::matchlib::sample_info_read(nullptr, probe, &info) == ML_OK) {
     r->probe_resolution = info.resolution;
-    r->overlap_percent = xform_overlap_percent(match, info.height, info.width, info.resolution);
+    r->overlap_percent = zyl::matchlib::xform_overlap_percent(match, info.height, info.width, info.resolution);
     // -1 for a probe whose size has an area at 500 dpi: the polygons could
     // not be built.
     const long dpi = info.resolution ? info.resolution : 500;
@@ -233,12 +247,12 @@ int fill_result(MatchResult* r, const ViewList& list, DataBlob* probe, GrayImage
     if (r->overlap_percent < 0 && h500 >= 1 && w500 >= 1 && h500 <= 32767 && w500 <= 32767)
       return ML_NO_MEMORY;
   }
-  if (match_result_set_indices(r, v.scores.data(), static_cast<int32_t>(v.scores.size())) != ML_OK)
+  if (zyl::matchlib::match_result_set_indices(r, v.scores.data(), static_cast<int32_t>(v.scores.size())) != ML_OK)
     return ML_NO_MEMORY;
   if (image) {
     // The last two of the result's four measures describe an image probe.
-    r->values[2] = image_background_percent(image);
-    r->values[3] = image_mask_bit40_percent(image);
+    r->values[2] = zyl::matchlib::image_background_percent(image);
+    r->values[3] = zyl::matchlib::image_mask_bit40_percent(image);
   }
   return ML_OK;
 }
@@ -251,17 +265,17 @@ int walk_gallery(DataBlob* const* gallery, std::uint8_t count, const StageChain*
                  Ref<DataBlob>& probe) {
   // Scores on the FAR scale are 16-bit: level 28 maps to 63278, which no
   // fused score passes.
-  const auto T = static_cast<std::uint16_t>(far_level_to_score(level));
+  const auto T = static_cast<std::uint16_t>(zyl::matchlib::far_level_to_score(level));
   if (probe_blob) {
-    probe = Ref<DataBlob>::adopt(blob_copy(probe_blob));
+    probe = Ref<DataBlob>::adopt(zyl::matchlib::blob_copy(probe_blob));
     if (!probe) return ML_NO_MEMORY;
   } else {
     DataBlob* b = nullptr;
-    const int status = engine_attach_sample_info(ctx_get_engine(ctx), image, image_finger_info(image), &b);
+    const int status = zyl::matchlib::engine_attach_sample_info(zyl::matchlib::ctx_get_engine(ctx), image, zyl::matchlib::image_finger_info(image), &b);
     probe = Ref<DataBlob>::adopt(b);
     if (status != ML_OK) return status;
-    image_release(r->probe_image);
-    r->probe_image = image_retain(image);
+    zyl::matchlib::image_release(r->probe_image);
+    r->probe_image = zyl::matchlib::image_retain(image);
   }
   r->requested_level = level;
 
@@ -272,29 +286,29 @@ int walk_gallery(DataBlob* const* gallery, std::uint8_t count, const StageChain*
   }
   for (ViewList& l : lists)
     std::erase_if(l.views, [r](const std::unique_ptr<View>& v) {
-      return blob_get_quality(v->blob.get()) < r->angle_limit;
+      return zyl::matchlib::blob_get_quality(v->blob.get()) < r->angle_limit;
     });
 
   Ref<FingerInfo> fresh;
   int k = 0;
-  for (const StageObject* stage = chain_first(chain); stage; stage = stage_next(stage), ++k) {
-    const auto S = static_cast<std::uint16_t>(far_score_add_bits(T, stage_get_threshold_offset(stage)));
+  for (const StageObject* stage = zyl::matchlib::chain_first(chain); stage; stage = zyl::matchlib::stage_next(stage), ++k) {
+    const auto S = static_cast<std::uint16_t>(zyl::matchlib::far_score_add_bits(T, zyl::matchlib::stage_get_threshold_offset(stage)));
     if (S < T) return ML_CORRUPT;
     if (image) {
-      if (!fresh) fresh = Ref<FingerInfo>::adopt(finger_info_create(0, attribute_default()));
+      if (!fresh) fresh = Ref<FingerInfo>::adopt(zyl::matchlib::finger_info_create(0, zyl::matchlib::attribute_default()));
       if (!fresh) return ML_NO_MEMORY;
       DataBlob* b = probe.release();
-      const int status = engine_run_stage_extract(ctx, stage, image, fresh.get(), &b);
+      const int status = zyl::matchlib::engine_run_stage_extract(ctx, stage, image, fresh.get(), &b);
       probe = Ref<DataBlob>::adopt(b);
       if (status != ML_OK) return status;
     }
-    match_result_set_probe_blob(r, probe.get());
+    zyl::matchlib::match_result_set_probe_blob(r, probe.get());
     // A stage without match operations only extracts: like a stage that
     // skips pairs, it compares nothing and keeps the lists' scores.
-    if (!(stage_get_flags(stage) & STAGE_FLAG_SKIP_PAIR) && stage_get_match_ops(stage)) {
+    if (!(zyl::matchlib::stage_get_flags(stage) & STAGE_FLAG_SKIP_PAIR) && zyl::matchlib::stage_get_match_ops(stage)) {
       for (ViewList& l : lists) l.reset_stage();
       const ScoreProfile* profile = stage_profile(ctx, stage);
-      const StageMatchOps* ops = stage_get_match_ops(stage);
+      const StageMatchOps* ops = zyl::matchlib::stage_get_match_ops(stage);
       const std::size_t L = lists.size();
       std::size_t cur = 0;
       while (cur < L && (lists[cur].finished || lists[cur].views.empty())) ++cur;
@@ -308,8 +322,8 @@ int walk_gallery(DataBlob* const* gallery, std::uint8_t count, const StageChain*
         top_insert(l.top_raw, v.raw);
         l.fused_far = fuse_top(l.top_far, l.template_views);
         l.fused_raw = fuse_top(l.top_raw, l.template_views);
-        const int stage_offset = stage_get_threshold_offset(stage);
-        l.adjusted = static_cast<std::uint16_t>(far_score_add_bits(l.fused_far, -stage_offset));
+        const int stage_offset = zyl::matchlib::stage_get_threshold_offset(stage);
+        l.adjusted = static_cast<std::uint16_t>(zyl::matchlib::far_score_add_bits(l.fused_far, -stage_offset));
         if (l.adjusted > l.fused_far) return ML_CORRUPT;
         std::uint32_t* g = r->candidates[l.gallery_index].slots[k];
         if (profile) {
@@ -318,7 +332,7 @@ int walk_gallery(DataBlob* const* gallery, std::uint8_t count, const StageChain*
           if (!l.best || v.far > l.best->far || (v.far == l.best->far && v.raw > l.best->raw))
             l.best = &v;
           if (l.fused_far > S) r->decision = 1;
-          if (stage_can_reject(stage, l.fused_far, static_cast<std::uint8_t>(g[0]))) l.finished = true;
+          if (zyl::matchlib::stage_can_reject(stage, l.fused_far, static_cast<std::uint8_t>(g[0]))) l.finished = true;
         }
         if (config && config->scoring_routine) {
           status = config->scoring_routine(r);
@@ -340,9 +354,9 @@ int walk_gallery(DataBlob* const* gallery, std::uint8_t count, const StageChain*
       }
     }
     // Prepare the next stage.
-    const auto R = static_cast<std::uint16_t>(far_level_to_score(stage_get_far_level(stage)));
-    const bool carry = stage_carries_scores(stage) != 0;
-    const StageObject* N = stage_next(stage);
+    const auto R = static_cast<std::uint16_t>(zyl::matchlib::far_level_to_score(zyl::matchlib::stage_get_far_level(stage)));
+    const bool carry = zyl::matchlib::stage_carries_scores(stage) != 0;
+    const StageObject* N = zyl::matchlib::stage_next(stage);
     bool prepared = false;
     for (ViewList& l : lists) {
       const int B = stage_budget(ctx, N, l.template_views, r->score_limit);
@@ -385,16 +399,14 @@ int finish(const HookedVector<ViewList>& lists, DataBlob* probe, GrayImage* imag
 
 using namespace zyl::matchlib;
 
-extern "C" {
 
-ZYL_API uint16_t verify_fuse_top(uint16_t first, uint16_t second, int n) {
+uint16_t zyl::matchlib::verify_fuse_top(uint16_t first, uint16_t second, int n) {
   if (n <= 0) return 0;
   if (n == 1) return first;
   const int w = n <= 35 ? ((6 * n + 60) >> 2) / 14 : 5;
   return static_cast<uint16_t>((10 * first + w * second) / (10 + w));
 }
 
-}  // extern "C"
 
 namespace zyl::matchlib {
 namespace {
@@ -411,31 +423,31 @@ int rank_views(DataBlob* const* blobs, std::uint8_t count, const StageChain* cha
     v->blob = Ref<DataBlob>::share(blobs[i]);
     views.push_back(std::move(v));
   }
-  const auto T = static_cast<std::uint16_t>(far_level_to_score(level));
-  for (const StageObject* stage = chain_first(chain); stage; stage = stage_next(stage)) {
-    const StageMatchOps* ops = stage_get_match_ops(stage);
-    if (!(stage_get_flags(stage) & STAGE_FLAG_SKIP_PAIR) && ops) {
+  const auto T = static_cast<std::uint16_t>(zyl::matchlib::far_level_to_score(level));
+  for (const StageObject* stage = zyl::matchlib::chain_first(chain); stage; stage = zyl::matchlib::stage_next(stage)) {
+    const StageMatchOps* ops = zyl::matchlib::stage_get_match_ops(stage);
+    if (!(zyl::matchlib::stage_get_flags(stage) & STAGE_FLAG_SKIP_PAIR) && ops) {
       const ScoreProfile* profile = stage_profile(ctx, stage);
       for (auto& v : views) {
         if (v->blob.get() == probe) continue;  // never the probe against itself
         const int status = score_view(ctx, ops, profile, *v, probe, count);
         if (status != ML_OK) return status;
-        if (!stage_carries_scores(stage)) v->scores.clear();
+        if (!zyl::matchlib::stage_carries_scores(stage)) v->scores.clear();
         v->decision = T < v->far ? 1 : 0;
       }
     }
-    const StageObject* next = stage_next(stage);
+    const StageObject* next = zyl::matchlib::stage_next(stage);
     if (next) view_list_drop_missing_kind(next, views);
     sort_by_far(views);
     if (next) {
-      const std::size_t keep = static_cast<std::size_t>(std::max<int>(capacity, stage_get_max_candidates(next)));
+      const std::size_t keep = static_cast<std::size_t>(std::max<int>(capacity, zyl::matchlib::stage_get_max_candidates(next)));
       if (views.size() > keep) views.resize(keep);
     }
   }
   int written = 0;
   for (const auto& v : views) {
     if (written >= capacity) break;
-    verdicts[written] = ViewVerdict{v->far, v->decision, xform_retain(v->match.get()), v->index};
+    verdicts[written] = ViewVerdict{v->far, v->decision, zyl::matchlib::xform_retain(v->match.get()), v->index};
     ++written;
   }
   *result_count = written;
@@ -445,21 +457,21 @@ int rank_views(DataBlob* const* blobs, std::uint8_t count, const StageChain* cha
 int score_views(DataBlob* gallery, const StageMatchOps* last_ops, MatchContext* ctx,
                 DataBlob* probe, GalleryEntry* entry) {
   MultiViewTemplate* t = nullptr;
-  if (const int st = mvt_from_blob(gallery, &t); st != ML_OK)
+  if (const int st = zyl::matchlib::mvt_from_blob(gallery, &t); st != ML_OK)
     return st == ML_NO_MEMORY ? ML_NO_MEMORY : ML_UNAVAILABLE;
-  std::unique_ptr<MultiViewTemplate, decltype(&mvt_release)> owned(t, mvt_release);
-  const int n = mvt_count_unmarked_views(t);
+  std::unique_ptr<MultiViewTemplate, decltype(&::mvt_release)> owned(t, ::mvt_release);
+  const int n = zyl::matchlib::mvt_count_unmarked_views(t);
   if (n == 0) return ML_WRONG_KIND;
-  MatchEngine* engine = ctx_get_engine(ctx);
+  MatchEngine* engine = zyl::matchlib::ctx_get_engine(ctx);
   TopScores top{};
   int best = -1;
   std::uint16_t best_score = 0;
   for (int i = 0; i < n; ++i) {
-    Ref<DataBlob> v = Ref<DataBlob>::adopt(mvt_get_view(t, i, nullptr, nullptr, nullptr));
+    Ref<DataBlob> v = Ref<DataBlob>::adopt(zyl::matchlib::mvt_get_view(t, i, nullptr, nullptr, nullptr));
     if (!v) continue;
     std::uint16_t score = 0;
     std::uint16_t count = 0;
-    if (engine_score_pair(engine, v.get(), probe, &score, nullptr, &count, nullptr, last_ops) != ML_OK)
+    if (zyl::matchlib::engine_score_pair(engine, v.get(), probe, &score, nullptr, &count, nullptr, last_ops) != ML_OK)
       continue;
     if (best < 0 || score > best_score) {
       best = i;
@@ -473,20 +485,20 @@ int score_views(DataBlob* gallery, const StageMatchOps* last_ops, MatchContext* 
   std::copy(top.begin(), top.end(), entry->top);
   entry->top_count = static_cast<std::uint16_t>(std::min<int>(n, VERIFY_TOP_SCORES));
   RigidTransform* placement_raw = nullptr;
-  Ref<DataBlob> v = Ref<DataBlob>::adopt(mvt_get_view(t, best, &placement_raw, nullptr, nullptr));
+  Ref<DataBlob> v = Ref<DataBlob>::adopt(zyl::matchlib::mvt_get_view(t, best, &placement_raw, nullptr, nullptr));
   Ref<RigidTransform> placement = Ref<RigidTransform>::adopt(placement_raw);
   if (!v) return ML_NO_MEMORY;
   std::uint16_t score = 0;
   std::uint16_t* subs = nullptr;
   std::uint16_t count = 0;
   RigidTransform* match = nullptr;
-  const int status = engine_score_pair(engine, v.get(), probe, &score, &subs, &count, &match, last_ops);
+  const int status = zyl::matchlib::engine_score_pair(engine, v.get(), probe, &score, &subs, &count, &match, last_ops);
   entry->sub_scores = subs;
   entry->sub_score_count = count;
   entry->match_transform = match;
   if (status != ML_OK) return status;
-  Ref<RigidTransform> inverse = Ref<RigidTransform>::adopt(xform_invert(match));
-  entry->alignment = inverse ? xform_compose(placement.get(), inverse.get()) : nullptr;
+  Ref<RigidTransform> inverse = Ref<RigidTransform>::adopt(zyl::matchlib::xform_invert(match));
+  entry->alignment = inverse ? zyl::matchlib::xform_compose(placement.get(), inverse.get()) : nullptr;
   if (!entry->alignment) return ML_NO_MEMORY;
   entry->best_blob = v.release();
   entry->best_view = static_cast<std::uint32_t>(best);
@@ -496,16 +508,15 @@ int score_views(DataBlob* gallery, const StageMatchOps* last_ops, MatchContext* 
 }  // namespace
 }  // namespace zyl::matchlib
 
-extern "C" {
 
-ZYL_API int verify_against_gallery(DataBlob* const* gallery, uint8_t count, const StageChain* chain,
+int zyl::matchlib::verify_against_gallery(DataBlob* const* gallery, uint8_t count, const StageChain* chain,
                                    MatchContext* context, DataBlob* probe, GrayImage* probe_image,
                                    int level, MatchResult* result, const EngineConfig* config) {
   if ((probe == nullptr) == (probe_image == nullptr) || level == INT_MAX || !gallery || count == 0 ||
       !context || !result || !chain || !config || result->score_limit < -100)
     return ML_BAD_ARGUMENT;
   // The result's candidate record has a group for each of six stages.
-  if (chain_count(chain) > VERIFY_MAX_STAGES || result->candidate_count < count)
+  if (zyl::matchlib::chain_count(chain) > VERIFY_MAX_STAGES || result->candidate_count < count)
     return ML_BAD_ARGUMENT;
   for (int i = 0; i < count; ++i)
     if (!gallery[i]) return ML_BAD_ARGUMENT;
@@ -521,7 +532,7 @@ ZYL_API int verify_against_gallery(DataBlob* const* gallery, uint8_t count, cons
   });
 }
 
-ZYL_API int verify_against_views(DataBlob* const* views, uint8_t count, const StageChain* chain,
+int zyl::matchlib::verify_against_views(DataBlob* const* views, uint8_t count, const StageChain* chain,
                                  MatchContext* context, DataBlob* probe, int level,
                                  int* result_count, ViewVerdict* verdicts) {
   if (!views || count == 0 || !chain || !probe || !result_count || !verdicts || *result_count < 1 ||
@@ -534,32 +545,41 @@ ZYL_API int verify_against_views(DataBlob* const* views, uint8_t count, const St
   });
 }
 
-ZYL_API void gallery_entry_clear(GalleryEntry* entry) {
+void zyl::matchlib::gallery_entry_clear(GalleryEntry* entry) {
   if (!entry) return;
-  xform_release(entry->alignment);
-  xform_release(entry->match_transform);
-  blob_release(entry->best_blob);
+  zyl::matchlib::xform_release(entry->alignment);
+  zyl::matchlib::xform_release(entry->match_transform);
+  zyl::matchlib::blob_release(entry->best_blob);
   std::free(entry->sub_scores);
   *entry = GalleryEntry{};
 }
 
-ZYL_API void gallery_entry_move(GalleryEntry* destination, GalleryEntry* source) {
+void zyl::matchlib::gallery_entry_move(GalleryEntry* destination, GalleryEntry* source) {
   if (!destination || !source || destination == source) return;
-  gallery_entry_clear(destination);
+  zyl::matchlib::gallery_entry_clear(destination);
   *destination = *source;
   *source = GalleryEntry{};
 }
 
-ZYL_API int mvt_score_views(DataBlob* gallery, const StageMatchOps* last_ops,
+int zyl::matchlib::mvt_score_views(DataBlob* gallery, const StageMatchOps* last_ops,
                             MatchContext* context, DataBlob* probe, GalleryEntry* entry) {
   if (!entry) return ML_BAD_ARGUMENT;
-  gallery_entry_clear(entry);
+  zyl::matchlib::gallery_entry_clear(entry);
   if (!gallery || !probe || !context) return ML_BAD_ARGUMENT;
   const int status = zyl::GuardedCall(ML_NO_MEMORY, [&] {
     return score_views(gallery, last_ops, context, probe, entry);
   });
-  if (status != ML_OK) gallery_entry_clear(entry);
+  if (status != ML_OK) zyl::matchlib::gallery_entry_clear(entry);
   return status;
 }
+
+extern "C" {
+
+ZYL_API uint16_t verify_fuse_top(uint16_t first, uint16_t second, int n) { return zyl::matchlib::verify_fuse_top(first, second, n); }
+ZYL_API int verify_against_gallery(DataBlob* const* gallery, uint8_t count, const StageChain* chain, MatchContext* context, DataBlob* probe, GrayImage* probe_image, int level, MatchResult* result, const EngineConfig* config) { return zyl::matchlib::verify_against_gallery(gallery, count, chain, context, probe, probe_image, level, result, config); }
+ZYL_API int verify_against_views(DataBlob* const* views, uint8_t count, const StageChain* chain, MatchContext* context, DataBlob* probe, int level, int* result_count, ViewVerdict* verdicts) { return zyl::matchlib::verify_against_views(views, count, chain, context, probe, level, result_count, verdicts); }
+ZYL_API void gallery_entry_clear(GalleryEntry* entry) { zyl::matchlib::gallery_entry_clear(entry); }
+ZYL_API void gallery_entry_move(GalleryEntry* destination, GalleryEntry* source) { zyl::matchlib::gallery_entry_move(destination, source); }
+ZYL_API int mvt_score_views(DataBlob* gallery, const StageMatchOps* last_ops, MatchContext* context, DataBlob* probe, GalleryEntry* entry) { return zyl::matchlib::mvt_score_views(gallery, last_ops, context, probe, entry); }
 
 }  // extern "C"

@@ -16,6 +16,10 @@
 #include "zylscan/matchlib_object.h"
 #include "zylscan/matchlib_smoothing.h"
 #include "zylscan/matchlib_stft.h"
+#include "matchlib/core/fixed_math.h"
+#include "matchlib/spectral/block_frequency.h"
+#include "matchlib/spectral/fft16_i16.h"
+#include "matchlib/spectral/fft2d.h"
 
 namespace zyl::matchlib {
 namespace {
@@ -73,7 +77,7 @@ Centroid centroid(PowerAt power, int row, int col, int origin_row, int origin_co
       dy += a * p;
     }
   const int64_t raw_v = v;
-  const int s = 30 - fx_log2_floor(static_cast<uint32_t>(std::min<int64_t>(v, 0xFFFFFFFF)));
+  const int s = 30 - zyl::matchlib::fx_log2_floor(static_cast<uint32_t>(std::min<int64_t>(v, 0xFFFFFFFF)));
   if (s >= 0) {
     dx *= int64_t{1} << s;
     dy *= int64_t{1} << s;
@@ -145,7 +149,7 @@ class Analyzer32 {
       if (r64 <= kLeastR32) continue;
       const uint32_t r = static_cast<uint32_t>(std::min<int64_t>(r64, 0xFFFFFFFF));
       if (cg.v >= (total >> 3)) {
-        out.period = (uint32_t{1} << 25) / fx_isqrt32_alt(r);
+        out.period = (uint32_t{1} << 25) / zyl::matchlib::fx_isqrt32_alt(r);
         out.orientation = doubled_angle(cg.x, cg.y, r);
         if (want_dominance && cand.value > 255) {
           int64_t next = 0;
@@ -219,7 +223,7 @@ class Analyzer16 {
       if (r64 <= kLeastR16) continue;
       const uint32_t r = static_cast<uint32_t>(std::min<int64_t>(r64, 0xFFFFFFFF));
       if (cg.v >= total / 8) {
-        const uint32_t q = fx_isqrt32_alt(r) * 250 / 500 + 16;
+        const uint32_t q = zyl::matchlib::fx_isqrt32_alt(r) * 250 / 500 + 16;
         const uint32_t f = q >= 8192 ? 255 : q >> 5;
         out.frequency = static_cast<int>(f);
         out.period = f ? static_cast<uint16_t>((f / 2 + 262144) / f) : 0;
@@ -267,9 +271,8 @@ void clean_pass(uint16_t* map, const std::vector<uint16_t>& copy, int rows, int 
 
 using namespace zyl::matchlib;
 
-extern "C" {
 
-ZYL_API int stft_map_clean_u16(uint16_t* map, int rows, int columns) {
+int zyl::matchlib::stft_map_clean_u16(uint16_t* map, int rows, int columns) {
   if (!map || rows <= 0 || columns <= 0) return ML_BAD_ARGUMENT;
   const int outcome = zyl::GuardedCall(ML_NO_MEMORY, [&]() -> int {
     const std::vector<uint16_t> copy(map, map + static_cast<size_t>(rows) * columns);
@@ -280,10 +283,10 @@ ZYL_API int stft_map_clean_u16(uint16_t* map, int rows, int columns) {
   return ML_OK;
 }
 
-ZYL_API int stft_map_finish_u16(uint16_t* map, int rows, int columns, uint8_t* out) {
-  int st = stft_map_clean_u16(map, rows, columns);
+int zyl::matchlib::stft_map_finish_u16(uint16_t* map, int rows, int columns, uint8_t* out) {
+  int st = zyl::matchlib::stft_map_clean_u16(map, rows, columns);
   if (st != ML_OK || !out) return st;
-  st = stft_map_clean_u16(map, rows, columns);
+  st = zyl::matchlib::stft_map_clean_u16(map, rows, columns);
   if (st != ML_OK) return st;
   const size_t n = static_cast<size_t>(rows) * columns;
   if (std::all_of(map, map + n, [](uint16_t v) { return v == 0; })) map[0] = 2560;  // 10 pixels
@@ -316,7 +319,7 @@ ZYL_API int stft_map_finish_u16(uint16_t* map, int rows, int columns, uint8_t* o
   return ML_OK;
 }
 
-ZYL_API int stft_block_analysis32(const uint8_t* pixels, const uint8_t* usable, int height,
+int zyl::matchlib::stft_block_analysis32(const uint8_t* pixels, const uint8_t* usable, int height,
                                   int width, int step, int longest_period, int shortest_period,
                                   const void*, int block_rows, int block_columns,
                                   uint8_t* dominance, uint8_t* period, uint8_t* frequency,
@@ -360,7 +363,7 @@ ZYL_API int stft_block_analysis32(const uint8_t* pixels, const uint8_t* usable, 
                                         kWindow32[y] * kWindow32[x] / 16
                                   : 0;
         }
-      fft2d_forward32(block.data(), re.data(), im.data());
+      zyl::matchlib::fft2d_forward32(block.data(), re.data(), im.data());
       const Result32 r = an->analyse(re.data(), im.data(), dominance != nullptr);
       const bool in_range = r.period != 0 && r.period <= pmax && r.period >= pmin;
       periods[k] = in_range ? static_cast<uint16_t>(r.period) : 0;
@@ -369,10 +372,10 @@ ZYL_API int stft_block_analysis32(const uint8_t* pixels, const uint8_t* usable, 
       if (dominance) dominance[k] = in_range ? static_cast<uint8_t>(r.dominance) : 0;
       if (orientation) orientation[k] = static_cast<uint8_t>(r.orientation);
     }
-  return stft_map_finish_u16(periods.data(), block_rows, block_columns, period);
+  return zyl::matchlib::stft_map_finish_u16(periods.data(), block_rows, block_columns, period);
 }
 
-ZYL_API int stft_block_analysis16(const uint8_t* pixels, int height, int width, int step,
+int zyl::matchlib::stft_block_analysis16(const uint8_t* pixels, int height, int width, int step,
                                   int longest_period, int shortest_period, int block_rows,
                                   int block_columns, uint8_t* period, uint8_t* frequency,
                                   uint8_t* orientation) {
@@ -414,7 +417,7 @@ ZYL_API int stft_block_analysis16(const uint8_t* pixels, int height, int width, 
       // spectra of its two rows, then each of the 9 columns.
       int16_t z[32], f[32];
       for (int r = 0; r < 8; ++r) {
-        fft16_complex_i16(rows[r], f);
+        zyl::matchlib::fft16_complex_i16(rows[r], f);
         int16_t* row0 = spectrum + (2 * r) * 18;
         int16_t* row1 = row0 + 18;
         for (int c = 0; c <= 8; ++c) {
@@ -436,7 +439,7 @@ ZYL_API int stft_block_analysis16(const uint8_t* pixels, int height, int width, 
           z[2 * u] = spectrum[u * 18 + 2 * c];
           z[2 * u + 1] = spectrum[u * 18 + 2 * c + 1];
         }
-        fft16_complex_i16(z, f);
+        zyl::matchlib::fft16_complex_i16(z, f);
         for (int u = 0; u < 16; ++u) {
           spectrum[u * 18 + 2 * c] = f[2 * u];
           spectrum[u * 18 + 2 * c + 1] = f[2 * u + 1];
@@ -448,7 +451,14 @@ ZYL_API int stft_block_analysis16(const uint8_t* pixels, int height, int width, 
       if (frequency) frequency[k] = static_cast<uint8_t>(r.frequency);
       if (orientation) orientation[k] = static_cast<uint8_t>(r.orientation);
     }
-  return stft_map_finish_u16(periods.data(), block_rows, block_columns, period);
+  return zyl::matchlib::stft_map_finish_u16(periods.data(), block_rows, block_columns, period);
 }
+
+extern "C" {
+
+ZYL_API int stft_map_clean_u16(uint16_t* map, int rows, int columns) { return zyl::matchlib::stft_map_clean_u16(map, rows, columns); }
+ZYL_API int stft_map_finish_u16(uint16_t* map, int rows, int columns, uint8_t* out) { return zyl::matchlib::stft_map_finish_u16(map, rows, columns, out); }
+ZYL_API int stft_block_analysis32(const uint8_t* pixels, const uint8_t* usable, int height, int width, int step, int longest_period, int shortest_period, const void* arg7, int block_rows, int block_columns, uint8_t* dominance, uint8_t* period, uint8_t* frequency, uint8_t* orientation) { return zyl::matchlib::stft_block_analysis32(pixels, usable, height, width, step, longest_period, shortest_period, arg7, block_rows, block_columns, dominance, period, frequency, orientation); }
+ZYL_API int stft_block_analysis16(const uint8_t* pixels, int height, int width, int step, int longest_period, int shortest_period, int block_rows, int block_columns, uint8_t* period, uint8_t* frequency, uint8_t* orientation) { return zyl::matchlib::stft_block_analysis16(pixels, height, width, step, longest_period, shortest_period, block_rows, block_columns, period, frequency, orientation); }
 
 }  // extern "C"

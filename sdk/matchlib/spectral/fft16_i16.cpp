@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "zylscan/matchlib_fft.h"
+#include "matchlib/spectral/fft16_i16.h"
 
 namespace zyl::matchlib {
 namespace {
@@ -75,16 +76,15 @@ inline int8_t sat8(int32_t v) { return static_cast<int8_t>(std::clamp(v, -128, 1
 
 using namespace zyl::matchlib;
 
-extern "C" {
 
-ZYL_API void fft16_complex_i16(const int16_t* in, int16_t* out) {
+void zyl::matchlib::fft16_complex_i16(const int16_t* in, int16_t* out) {
   C16 z[16], x[16];
   for (int m = 0; m < 16; ++m) z[m] = load(in + 2 * m);
   kernel(z, x);
   for (int k = 0; k < 16; ++k) store(out + 2 * k, x[k]);
 }
 
-ZYL_API void fft2d_forward16_i16(const int16_t* in, int16_t* spectrum) {
+void zyl::matchlib::fft2d_forward16_i16(const int16_t* in, int16_t* spectrum) {
   constexpr int kRow = 18;  // 9 complex values
   C16 z[16], f[16];
   for (int j = 0; j < 8; ++j) {
@@ -111,7 +111,7 @@ ZYL_API void fft2d_forward16_i16(const int16_t* in, int16_t* spectrum) {
   }
 }
 
-ZYL_API void fft2d_inverse16_i16(const int16_t* spectrum, int8_t* out, int16_t* work) {
+void zyl::matchlib::fft2d_inverse16_i16(const int16_t* spectrum, int8_t* out, int16_t* work) {
   constexpr int kRow = 18;
   C16 c[16], v[16];
   for (int k = 0; k <= 8; ++k) {
@@ -137,5 +137,11 @@ ZYL_API void fft2d_inverse16_i16(const int16_t* spectrum, int8_t* out, int16_t* 
     }
   }
 }
+
+extern "C" {
+
+ZYL_API void fft16_complex_i16(const int16_t* in, int16_t* out) { zyl::matchlib::fft16_complex_i16(in, out); }
+ZYL_API void fft2d_forward16_i16(const int16_t* in, int16_t* spectrum) { zyl::matchlib::fft2d_forward16_i16(in, spectrum); }
+ZYL_API void fft2d_inverse16_i16(const int16_t* spectrum, int8_t* out, int16_t* work) { zyl::matchlib::fft2d_inverse16_i16(spectrum, out, work); }
 
 }  // extern "C"

@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "zylscan/matchlib_fft.h"
+#include "matchlib/spectral/fft2d.h"
 
 namespace zyl::matchlib {
 namespace {
@@ -131,32 +132,37 @@ void inverse(Kernel kernel, const int32_t* re, const int32_t* im, int32_t* out, 
 using zyl::matchlib::forward;
 using zyl::matchlib::inverse;
 
-extern "C" {
 
-ZYL_API void fft2d_forward16(const int32_t* block, int32_t* re, int32_t* im) {
-  forward<16, true>(fft16_complex, block, re, im);
+void zyl::matchlib::fft2d_forward16(const int32_t* block, int32_t* re, int32_t* im) {
+  forward<16, true>(::fft16_complex, block, re, im);
 }
-ZYL_API void fft2d_forward32(const int32_t* block, int32_t* re, int32_t* im) {
+void zyl::matchlib::fft2d_forward32(const int32_t* block, int32_t* re, int32_t* im) {
   forward<32, true>(fft32_complex, block, re, im);
 }
-ZYL_API void fft2d_forward64(const int32_t* block, int32_t* re, int32_t* im) {
+extern "C" ZYL_API void fft2d_forward64(const int32_t* block, int32_t* re, int32_t* im) {
   forward<64, false>(fft64_complex, block, re, im);
 }
-ZYL_API void fft2d_forward128(const int32_t* block, int32_t* re, int32_t* im) {
+extern "C" ZYL_API void fft2d_forward128(const int32_t* block, int32_t* re, int32_t* im) {
   forward<128, false>(fft128_complex, block, re, im);
 }
-ZYL_API void fft2d_inverse16(const int32_t* re, const int32_t* im, int32_t* out, int32_t* work) {
-  inverse<16>(fft16_complex, re, im, out, work);
+extern "C" ZYL_API void fft2d_inverse16(const int32_t* re, const int32_t* im, int32_t* out, int32_t* work) {
+  inverse<16>(::fft16_complex, re, im, out, work);
 }
-ZYL_API void fft2d_inverse32(const int32_t* re, const int32_t* im, int32_t* out, int32_t* work) {
+void zyl::matchlib::fft2d_inverse32(const int32_t* re, const int32_t* im, int32_t* out, int32_t* work) {
   inverse<32>(fft32_complex, re, im, out, work);
 }
-ZYL_API void fft2d_inverse64(const int32_t* re, const int32_t* im, int32_t* out, int32_t* work) {
+extern "C" ZYL_API void fft2d_inverse64(const int32_t* re, const int32_t* im, int32_t* out, int32_t* work) {
   inverse<64>(fft64_complex, re, im, out, work);
 }
-ZYL_API void fft2d_inverse128(const int32_t* re, const int32_t* im, int32_t* out,
+extern "C" ZYL_API void fft2d_inverse128(const int32_t* re, const int32_t* im, int32_t* out,
                               int32_t* work) {
   inverse<128>(fft128_complex, re, im, out, work);
 }
+
+extern "C" {
+
+ZYL_API void fft2d_forward16(const int32_t* block, int32_t* re, int32_t* im) { zyl::matchlib::fft2d_forward16(block, re, im); }
+ZYL_API void fft2d_forward32(const int32_t* block, int32_t* re, int32_t* im) { zyl::matchlib::fft2d_forward32(block, re, im); }
+ZYL_API void fft2d_inverse32(const int32_t* re, const int32_t* im, int32_t* out, int32_t* work) { zyl::matchlib::fft2d_inverse32(re, im, out, work); }
 
 }  // extern "C"

@@ -13,6 +13,10 @@
 #include "common/guarded_call.h"
 #include "zylscan/matchlib_object.h"
 #include "zylscan/matchlib_smoothing.h"
+#include "matchlib/filter/smoothing3x3.h"
+#include "matchlib/spectral/fft16_i16.h"
+#include "matchlib/spectral/fft2d.h"
+#include "matchlib/spectral/fft_enhance.h"
 
 namespace zyl::matchlib {
 namespace {
@@ -154,7 +158,7 @@ void masked_inverse32(const MaskTable& t, int f, int k, int times, const std::ve
       mre[i] = a;
       mim[i] = b;
     }
-  fft2d_inverse32(mre.data(), mim.data(), win.data(), mim.data());
+  zyl::matchlib::fft2d_inverse32(mre.data(), mim.data(), win.data(), mim.data());
 }
 
 void load_window32(const uint8_t* image, int height, int width, int y0, int x0,
@@ -187,7 +191,7 @@ int enhance32(const uint8_t* image, int height, int width, const uint8_t* freq, 
           const int lv = std::clamp(level_map ? level_map[i] - 1 : level, 0, 7);
           lists.add(lv * 176 + freq_class(freq[i]) * 16 + dir_class(dir[i]), r * 16 + c);
         }
-      fft2d_forward32(win.data(), re.data(), im.data());
+      zyl::matchlib::fft2d_forward32(win.data(), re.data(), im.data());
       for (int key = lists.lo; key <= lists.hi; ++key) {
         if (lists.head[key] == 0xFFFF) continue;
         const int lv = key / 176, f = (key % 176) / 16, k = key % 16;
@@ -237,7 +241,7 @@ int enhance16(const uint8_t* image, int height, int width, const uint8_t* freq, 
           const size_t i = static_cast<size_t>(py) * width + px;
           lists.add(freq_class(freq[i]) * 16 + dir_class(dir[i]), r * 8 + c);
         }
-      fft2d_forward16_i16(in, spec);
+      zyl::matchlib::fft2d_forward16_i16(in, spec);
       for (int key = lists.lo; key <= lists.hi; ++key) {
         if (lists.head[key] == 0xFFFF) continue;
         const int f = key / 16, k = key % 16;
@@ -248,14 +252,14 @@ int enhance16(const uint8_t* image, int height, int width, const uint8_t* freq, 
             masked[i] = static_cast<int16_t>((g * spec[i]) >> 8);
             masked[i + 1] = static_cast<int16_t>((g * spec[i + 1]) >> 8);
           }
-        fft2d_inverse16_i16(masked, back, work);
+        zyl::matchlib::fft2d_inverse16_i16(masked, back, work);
         for (int pos = lists.head[key]; pos != 0xFFFF; pos = lists.next[pos]) {
           const int r = pos / 8, c = pos % 8;
           out[static_cast<size_t>(y0 + d * r) * width + x0 + d * c] = back[(r + 4) * 16 + c + 4];
         }
       }
     }
-  if (d == 2) return filter_upsample2x_fill_s8(out, height, width, out);
+  if (d == 2) return zyl::matchlib::filter_upsample2x_fill_s8(out, height, width, out);
   return ML_OK;
 }
 
@@ -264,12 +268,11 @@ int enhance16(const uint8_t* image, int height, int width, const uint8_t* freq, 
 
 using namespace zyl::matchlib;
 
-extern "C" {
 
-ZYL_API int fftenh_frequency_class(int value) { return freq_class(value); }
-ZYL_API int fftenh_direction_class(int value) { return dir_class(value & 255); }
+extern "C" ZYL_API int fftenh_frequency_class(int value) { return freq_class(value); }
+extern "C" ZYL_API int fftenh_direction_class(int value) { return dir_class(value & 255); }
 
-ZYL_API int fftenh_mask_gain(int side, int f, int k, int row, int column) {
+extern "C" ZYL_API int fftenh_mask_gain(int side, int f, int k, int row, int column) {
   if ((side != 32 && side != 16) || f < 0 || f > 10 || k < 0 || k > 15 || row < 0 ||
       row >= side || column < 0 || column > side / 2)
     return 0;
@@ -277,7 +280,7 @@ ZYL_API int fftenh_mask_gain(int side, int f, int k, int row, int column) {
       ML_NO_MEMORY, [&] { return gain_at(side == 32 ? table32() : table16(), f, k, row, column); });
 }
 
-ZYL_API int fftenh_enhance32(const uint8_t* image, int height, int width,
+int zyl::matchlib::fftenh_enhance32(const uint8_t* image, int height, int width,
                              const uint8_t* frequency_map, const uint8_t* direction_map,
                              const uint8_t* block_mask, const uint8_t* level_map, int level,
                              int mask_rows, int mask_columns, int cell_size, int8_t* out) {
@@ -290,7 +293,7 @@ ZYL_API int fftenh_enhance32(const uint8_t* image, int height, int width,
   });
 }
 
-ZYL_API int fftenh_enhance32_fixed(const uint8_t* image, int height, int width, int frequency,
+int zyl::matchlib::fftenh_enhance32_fixed(const uint8_t* image, int height, int width, int frequency,
                                    int direction, int8_t* out) {
   if (!image || !out || height <= 0 || width <= 0) return ML_BAD_ARGUMENT;
   return zyl::GuardedCall(ML_NO_MEMORY, [&] {
@@ -301,7 +304,7 @@ ZYL_API int fftenh_enhance32_fixed(const uint8_t* image, int height, int width, 
     for (int y0 = 0; y0 < height; y0 += 16)
       for (int x0 = 0; x0 < width; x0 += 16) {
         load_window32(image, height, width, y0, x0, win);
-        fft2d_forward32(win.data(), re.data(), im.data());
+        zyl::matchlib::fft2d_forward32(win.data(), re.data(), im.data());
         masked_inverse32(t, f, k, 3, re, im, mre, mim, win);
         for (int r = 0; r < 16 && y0 + r < height; ++r)
           for (int c = 0; c < 16 && x0 + c < width; ++c)
@@ -311,7 +314,7 @@ ZYL_API int fftenh_enhance32_fixed(const uint8_t* image, int height, int width, 
   });
 }
 
-ZYL_API int fftenh_enhance16(const uint8_t* image, int height, int width,
+int zyl::matchlib::fftenh_enhance16(const uint8_t* image, int height, int width,
                              const uint8_t* frequency_map, const uint8_t* direction_map,
                              const uint8_t* block_mask, int mask_rows, int mask_columns,
                              int cell_size, int8_t* out, int step) {
@@ -323,5 +326,11 @@ ZYL_API int fftenh_enhance16(const uint8_t* image, int height, int width,
                      mask_columns, cell_size, out, step);
   });
 }
+
+extern "C" {
+
+ZYL_API int fftenh_enhance32(const uint8_t* image, int height, int width, const uint8_t* frequency_map, const uint8_t* direction_map, const uint8_t* block_mask, const uint8_t* level_map, int level, int mask_rows, int mask_columns, int cell_size, int8_t* out) { return zyl::matchlib::fftenh_enhance32(image, height, width, frequency_map, direction_map, block_mask, level_map, level, mask_rows, mask_columns, cell_size, out); }
+ZYL_API int fftenh_enhance32_fixed(const uint8_t* image, int height, int width, int frequency, int direction, int8_t* out) { return zyl::matchlib::fftenh_enhance32_fixed(image, height, width, frequency, direction, out); }
+ZYL_API int fftenh_enhance16(const uint8_t* image, int height, int width, const uint8_t* frequency_map, const uint8_t* direction_map, const uint8_t* block_mask, int mask_rows, int mask_columns, int cell_size, int8_t* out, int step) { return zyl::matchlib::fftenh_enhance16(image, height, width, frequency_map, direction_map, block_mask, mask_rows, mask_columns, cell_size, out, step); }
 
 }  // extern "C"

@@ -15,6 +15,8 @@
 #include "zylscan/matchlib_window.h"
 #include "zylscan/matchlib_fft.h"
 #include "zylscan/matchlib_object.h"
+#include "matchlib/image/border_extend.h"
+#include "matchlib/spectral/fft_float.h"
 
 namespace zyl::matchlib {
 namespace {
@@ -71,9 +73,8 @@ void pass_inverse(const FftFloatPlan& p, cf* x, cf* out) {
 
 using namespace zyl::matchlib;
 
-extern "C" {
 
-ZYL_API FftFloatPlan* fftf_plan_create(int n) {
+FftFloatPlan* zyl::matchlib::fftf_plan_create(int n) {
   // Sizes beyond 4096 have no use here and would overflow the work size.
   if (n < 1 || n > 4096) return nullptr;
   auto* plan = static_cast<FftFloatPlan*>(ml_calloc(1, sizeof(FftFloatPlan)));
@@ -87,7 +88,7 @@ ZYL_API FftFloatPlan* fftf_plan_create(int n) {
   plan->bitrev = static_cast<int32_t*>(ml_malloc(sizeof(int32_t) * size));
   plan->work = static_cast<float*>(ml_malloc(sizeof(float) * n * (n / 2 + 1)));
   if (!plan->bitrev || !plan->work) {
-    fftf_plan_free(plan);
+    zyl::matchlib::fftf_plan_free(plan);
     return nullptr;
   }
   // 0 2 1 3, then each doubling: the doubled entries, then the same plus one.
@@ -110,14 +111,14 @@ ZYL_API FftFloatPlan* fftf_plan_create(int n) {
   return plan;
 }
 
-ZYL_API void fftf_plan_free(FftFloatPlan* plan) {
+void zyl::matchlib::fftf_plan_free(FftFloatPlan* plan) {
   if (!plan) return;
   std::free(plan->bitrev);
   std::free(plan->work);
   std::free(plan);
 }
 
-ZYL_API int fftf_forward256(FftFloatPlan* plan, const float* frame, float* re, float* im) {
+int zyl::matchlib::fftf_forward256(FftFloatPlan* plan, const float* frame, float* re, float* im) {
   if (!plan || plan->n != kN) return ML_WRONG_KIND;
   cf in[kN], out[kN];
   for (int y = 0; y < kN; ++y) {
@@ -142,7 +143,7 @@ ZYL_API int fftf_forward256(FftFloatPlan* plan, const float* frame, float* re, f
 // The column pass leaves its real parts in the frame (row stride 256) and
 // its imaginary parts in the plan's work array; the row pass completes each
 // row by conjugate symmetry and keeps the real part.
-ZYL_API int fftf_inverse256(FftFloatPlan* plan, const float* re, const float* im, float* frame) {
+int zyl::matchlib::fftf_inverse256(FftFloatPlan* plan, const float* re, const float* im, float* frame) {
   if (!plan || plan->n != kN) return ML_WRONG_KIND;
   cf in[kN], out[kN];
   float* work = plan->work;
@@ -163,29 +164,29 @@ ZYL_API int fftf_inverse256(FftFloatPlan* plan, const float* re, const float* im
   return ML_OK;
 }
 
-ZYL_API int fftfilt_float256(float* out, const float* in, FloatSpectrumCallback callback,
+int zyl::matchlib::fftfilt_float256(float* out, const float* in, FloatSpectrumCallback callback,
                              void* user) {
   if (!out || !in) return ML_BAD_ARGUMENT;
   std::unique_ptr<float, decltype(&std::free)> re(
       static_cast<float*>(ml_malloc(sizeof(float) * kN * kW)), std::free);
   std::unique_ptr<float, decltype(&std::free)> im(
       static_cast<float*>(ml_malloc(sizeof(float) * kN * kW)), std::free);
-  std::unique_ptr<FftFloatPlan, decltype(&fftf_plan_free)> plan(fftf_plan_create(kN),
-                                                                 fftf_plan_free);
+  std::unique_ptr<FftFloatPlan, decltype(&::fftf_plan_free)> plan(zyl::matchlib::fftf_plan_create(kN),
+                                                                 ::fftf_plan_free);
   if (!re || !im || !plan) return ML_NO_MEMORY;
-  fftf_forward256(plan.get(), in, re.get(), im.get());
+  zyl::matchlib::fftf_forward256(plan.get(), in, re.get(), im.get());
   // No callback leaves the spectrum as it is.
   if (callback) callback(re.get(), im.get(), kN, kN, user);
-  return fftf_inverse256(plan.get(), re.get(), im.get(), out);
+  return zyl::matchlib::fftf_inverse256(plan.get(), re.get(), im.get(), out);
 }
 
-ZYL_API int fftfilt_float256_sized(float* out, const float* in, int rows, int columns,
+extern "C" ZYL_API int fftfilt_float256_sized(float* out, const float* in, int rows, int columns,
                                    FloatSpectrumCallback callback, void* user) {
   if (rows != kN || columns != kN) return ML_WRONG_KIND;
-  return fftfilt_float256(out, in, callback, user);
+  return zyl::matchlib::fftfilt_float256(out, in, callback, user);
 }
 
-ZYL_API int fftfilt_run_float_u16(uint16_t* dst, const uint16_t* src, int height, int width,
+int zyl::matchlib::fftfilt_run_float_u16(uint16_t* dst, const uint16_t* src, int height, int width,
                                   int frame_rows, int frame_columns,
                                   FloatSpectrumCallback callback, void* user) {
   if (!dst || !src || height <= 0 || width <= 0) return ML_BAD_ARGUMENT;
@@ -201,11 +202,11 @@ ZYL_API int fftfilt_run_float_u16(uint16_t* dst, const uint16_t* src, int height
     return ML_OK;
   });
   if (outcome != ML_OK) return outcome;
-  int st = img_pad_extend_u16(src, height, width, kN, kN, (kN - height) / 2, (kN - width) / 2,
+  int st = zyl::matchlib::img_pad_extend_u16(src, height, width, kN, kN, (kN - height) / 2, (kN - width) / 2,
                               frame16.data());
   if (st != ML_OK) return st;
   std::copy(frame16.begin(), frame16.end(), in.begin());
-  st = fftfilt_float256(out.data(), in.data(), callback, user);
+  st = zyl::matchlib::fftfilt_float256(out.data(), in.data(), callback, user);
   if (st != ML_OK) return st;
   for (int i = 0; i < kN * kN; ++i) {
     const float v = out[i];
@@ -214,5 +215,14 @@ ZYL_API int fftfilt_run_float_u16(uint16_t* dst, const uint16_t* src, int height
   }
   return img_copy_centered_u16(frame16.data(), kN, kN, height, width, dst);
 }
+
+extern "C" {
+
+ZYL_API FftFloatPlan* fftf_plan_create(int n) { return zyl::matchlib::fftf_plan_create(n); }
+ZYL_API void fftf_plan_free(FftFloatPlan* plan) { zyl::matchlib::fftf_plan_free(plan); }
+ZYL_API int fftf_forward256(FftFloatPlan* plan, const float* frame, float* re, float* im) { return zyl::matchlib::fftf_forward256(plan, frame, re, im); }
+ZYL_API int fftf_inverse256(FftFloatPlan* plan, const float* re, const float* im, float* frame) { return zyl::matchlib::fftf_inverse256(plan, re, im, frame); }
+ZYL_API int fftfilt_float256(float* out, const float* in, FloatSpectrumCallback callback, void* user) { return zyl::matchlib::fftfilt_float256(out, in, callback, user); }
+ZYL_API int fftfilt_run_float_u16(uint16_t* dst, const uint16_t* src, int height, int width, int frame_rows, int frame_columns, FloatSpectrumCallback callback, void* user) { return zyl::matchlib::fftfilt_run_float_u16(dst, src, height, width, frame_rows, frame_columns, callback, user); }
 
 }  // extern "C"

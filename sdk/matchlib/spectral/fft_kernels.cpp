@@ -10,6 +10,7 @@
 #include <cstdint>
 
 #include "zylscan/matchlib_fft.h"
+#include "matchlib/spectral/fft_kernels.h"
 
 namespace zyl::matchlib {
 namespace {
@@ -180,31 +181,34 @@ void run(const int32_t* in_re, const int32_t* in_im, int32_t* out_re, int32_t* o
 
 using zyl::matchlib::run;
 
-extern "C" {
 
-ZYL_API void fft16_complex(const int32_t* in_re, const int32_t* in_im, int32_t* out_re,
+void zyl::matchlib::fft16_complex(const int32_t* in_re, const int32_t* in_im, int32_t* out_re,
                            int32_t* out_im) {
   run<16, 1>(in_re, in_im, out_re, out_im);
 }
-ZYL_API void fft16_complex_x4(const int32_t* in_re, const int32_t* in_im, int32_t* out_re,
+extern "C" ZYL_API void fft16_complex_x4(const int32_t* in_re, const int32_t* in_im, int32_t* out_re,
                               int32_t* out_im) {
   run<16, 4>(in_re, in_im, out_re, out_im);
 }
-ZYL_API void fft32_complex(const int32_t* in_re, const int32_t* in_im, int32_t* out_re,
+extern "C" ZYL_API void fft32_complex(const int32_t* in_re, const int32_t* in_im, int32_t* out_re,
                            int32_t* out_im) {
   run<32, 1>(in_re, in_im, out_re, out_im);
 }
-ZYL_API void fft32_complex_x4(const int32_t* in_re, const int32_t* in_im, int32_t* out_re,
+extern "C" ZYL_API void fft32_complex_x4(const int32_t* in_re, const int32_t* in_im, int32_t* out_re,
                               int32_t* out_im) {
   run<32, 4>(in_re, in_im, out_re, out_im);
 }
-ZYL_API void fft64_complex(const int32_t* in_re, const int32_t* in_im, int32_t* out_re,
+extern "C" ZYL_API void fft64_complex(const int32_t* in_re, const int32_t* in_im, int32_t* out_re,
                            int32_t* out_im) {
   run<64, 1>(in_re, in_im, out_re, out_im);
 }
-ZYL_API void fft128_complex(const int32_t* in_re, const int32_t* in_im, int32_t* out_re,
+extern "C" ZYL_API void fft128_complex(const int32_t* in_re, const int32_t* in_im, int32_t* out_re,
                             int32_t* out_im) {
   run<128, 1>(in_re, in_im, out_re, out_im);
 }
+
+extern "C" {
+
+ZYL_API void fft16_complex(const int32_t* in_re, const int32_t* in_im, int32_t* out_re, int32_t* out_im) { zyl::matchlib::fft16_complex(in_re, in_im, out_re, out_im); }
 
 }  // extern "C"

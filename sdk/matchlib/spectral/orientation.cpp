@@ -13,6 +13,10 @@
 #include "zylscan/matchlib_object.h"
 #include "zylscan/matchlib_orientation.h"
 #include "zylscan/matchlib_smoothing.h"
+#include "matchlib/core/fixed_math.h"
+#include "matchlib/filter/gradient_variance.h"
+#include "matchlib/image/cell_map_expand.h"
+#include "matchlib/spectral/orientation.h"
 
 namespace zyl::matchlib {
 namespace {
@@ -26,14 +30,14 @@ using Kernel8 = int (*)(const uint8_t*, int, int, uint8_t*);
 using Kernel16 = int (*)(const int16_t*, int, int, int16_t*);
 
 inline uint8_t orientation_byte(int s, int c) {
-  return static_cast<uint8_t>(static_cast<uint8_t>(fx_atan2(s, c)) / 2 + 64);
+  return static_cast<uint8_t>(static_cast<uint8_t>(zyl::matchlib::fx_atan2(s, c)) / 2 + 64);
 }
 
 // coherence = round(sqrt(g^2 + h^2)) * 255 / energy, 0 without energy.
 inline int coherence_of(int64_t g, int64_t h, int64_t energy) {
   if (energy <= 0) return 0;
   const uint64_t q = static_cast<uint64_t>(g * g + h * h);
-  const int64_t v = int64_t{fx_isqrt30_round(static_cast<uint32_t>(std::min<uint64_t>(q, 0x3FFFFFFF)))} * 255 / energy;
+  const int64_t v = int64_t{zyl::matchlib::fx_isqrt30_round(static_cast<uint32_t>(std::min<uint64_t>(q, 0x3FFFFFFF)))} * 255 / energy;
   return static_cast<int>(std::clamp<int64_t>(v, 0, 255));
 }
 
@@ -46,9 +50,9 @@ int gradients(const uint8_t* image, int height, int width, int presmooth, std::v
     std::vector<uint8_t> smooth(image, image + n);
     const int st = filter_box3x3_u8(smooth.data(), height, width, smooth.data());
     if (st != ML_OK) return st;
-    return filter_sobel_s8(smooth.data(), height, width, gx.data(), gy.data());
+    return zyl::matchlib::filter_sobel_s8(smooth.data(), height, width, gx.data(), gy.data());
   }
-  return filter_sobel_s8(image, height, width, gx.data(), gy.data());
+  return zyl::matchlib::filter_sobel_s8(image, height, width, gx.data(), gy.data());
 }
 
 struct Moments {
@@ -175,9 +179,9 @@ int block_field(const uint8_t* image, int height, int width, const uint8_t* mask
         }
       }
       coherence[k] = static_cast<uint8_t>(coh);
-      const int d = fx_atan2(static_cast<int>(h), static_cast<int>(g));
-      c[k] = static_cast<int16_t>(fx_cos256(d - 128));
-      s[k] = static_cast<int16_t>(fx_sin256(d - 128));
+      const int d = zyl::matchlib::fx_atan2(static_cast<int>(h), static_cast<int>(g));
+      c[k] = static_cast<int16_t>(zyl::matchlib::fx_cos256(d - 128));
+      s[k] = static_cast<int16_t>(zyl::matchlib::fx_sin256(d - 128));
       if (raw) raw[k] = static_cast<uint8_t>(d);
     }
   st = smooth_vectors(c, s, coherence, rows, cols, filter_box3x3_s16, filter_box3x3_u8);
@@ -270,9 +274,9 @@ int pixel_vectors(const uint8_t* image, int height, int width, const uint8_t* ma
       coherence[i] = static_cast<uint8_t>(coherence_of(a, b, energy));
     }
     if (vectors) {
-      const int d = fx_atan2(static_cast<int>(b), static_cast<int>(a)) - 128;
-      c[i] = static_cast<int16_t>(fx_cos256(d));
-      s[i] = static_cast<int16_t>(fx_sin256(d));
+      const int d = zyl::matchlib::fx_atan2(static_cast<int>(b), static_cast<int>(a)) - 128;
+      c[i] = static_cast<int16_t>(zyl::matchlib::fx_cos256(d));
+      s[i] = static_cast<int16_t>(zyl::matchlib::fx_sin256(d));
     }
   }
   return ML_OK;
@@ -283,9 +287,8 @@ int pixel_vectors(const uint8_t* image, int height, int width, const uint8_t* ma
 
 using namespace zyl::matchlib;
 
-extern "C" {
 
-ZYL_API int orient_block_moments(const uint8_t* image, int height, int width,
+extern "C" ZYL_API int orient_block_moments(const uint8_t* image, int height, int width,
                                  const uint8_t* block_mask, int block_rows, int block_columns,
                                  int block_size, int32_t* gxy, int32_t* gxx, int32_t* gyy,
                                  int16_t* count, int presmooth) {
@@ -305,7 +308,7 @@ ZYL_API int orient_block_moments(const uint8_t* image, int height, int width,
   });
 }
 
-ZYL_API int orient_block_field(const uint8_t* image, int height, int width,
+int zyl::matchlib::orient_block_field(const uint8_t* image, int height, int width,
                                const uint8_t* block_mask, uint8_t* orientation, uint8_t* coherence,
                                int block_rows, int block_columns, int block_size,
                                uint8_t* raw_direction, int presmooth) {
@@ -315,15 +318,15 @@ ZYL_API int orient_block_field(const uint8_t* image, int height, int width,
   });
 }
 
-ZYL_API int orient_block_field_presmoothed(const uint8_t* image, int height, int width,
+int zyl::matchlib::orient_block_field_presmoothed(const uint8_t* image, int height, int width,
                                            const uint8_t* block_mask, uint8_t* orientation,
                                            uint8_t* coherence, int block_rows, int block_columns,
                                            int block_size, uint8_t* raw_direction) {
-  return orient_block_field(image, height, width, block_mask, orientation, coherence, block_rows,
+  return zyl::matchlib::orient_block_field(image, height, width, block_mask, orientation, coherence, block_rows,
                             block_columns, block_size, raw_direction, 1);
 }
 
-ZYL_API int orient_block_coherence(const uint8_t* image, int height, int width,
+int zyl::matchlib::orient_block_coherence(const uint8_t* image, int height, int width,
                                    uint8_t* coherence, const uint8_t* block_mask, int block_rows,
                                    int block_columns, int block_size, int presmooth) {
   return zyl::GuardedCall(ML_NO_MEMORY, [&] {
@@ -332,15 +335,15 @@ ZYL_API int orient_block_coherence(const uint8_t* image, int height, int width,
   });
 }
 
-ZYL_API int orient_block_coherence_presmoothed(const uint8_t* image, int height, int width,
+extern "C" ZYL_API int orient_block_coherence_presmoothed(const uint8_t* image, int height, int width,
                                                uint8_t* coherence, const uint8_t* block_mask,
                                                int block_rows, int block_columns,
                                                int block_size) {
-  return orient_block_coherence(image, height, width, coherence, block_mask, block_rows,
+  return zyl::matchlib::orient_block_coherence(image, height, width, coherence, block_mask, block_rows,
                                 block_columns, block_size, 1);
 }
 
-ZYL_API int orient_pixel_vectors(const uint8_t* image, int height, int width,
+int zyl::matchlib::orient_pixel_vectors(const uint8_t* image, int height, int width,
                                  const uint8_t* pixel_mask, int radius, uint8_t* coherence,
                                  int16_t* c, int16_t* s) {
   return zyl::GuardedCall(ML_NO_MEMORY, [&] {
@@ -348,7 +351,7 @@ ZYL_API int orient_pixel_vectors(const uint8_t* image, int height, int width,
   });
 }
 
-ZYL_API int orient_pixel_field(const uint8_t* image, int height, int width,
+int zyl::matchlib::orient_pixel_field(const uint8_t* image, int height, int width,
                                const uint8_t* pixel_mask, int radius, uint8_t* orientation,
                                uint8_t* coherence) {
   if (!orientation) return ML_BAD_ARGUMENT;
@@ -369,7 +372,7 @@ ZYL_API int orient_pixel_field(const uint8_t* image, int height, int width,
   });
 }
 
-ZYL_API int orient_map_resize(const uint8_t* map, int rows, int columns, int factor, uint8_t* out,
+int zyl::matchlib::orient_map_resize(const uint8_t* map, int rows, int columns, int factor, uint8_t* out,
                               int out_rows, int out_columns) {
   if (!map || !out || rows <= 0 || columns <= 0 || factor <= 0 || out_rows <= 0 ||
       out_columns <= 0)
@@ -381,7 +384,7 @@ ZYL_API int orient_map_resize(const uint8_t* map, int rows, int columns, int fac
     // The expansion leaves its outer half-cell border alone; start it at
     // direction 0 so those pixels read as a valid orientation (64).
     std::fill(out, out + static_cast<size_t>(out_rows) * out_columns, uint8_t{0});
-    const int st = img_expand_bilinear_angle8(turn.data(), rows, columns, factor, out, out_rows,
+    const int st = zyl::matchlib::img_expand_bilinear_angle8(turn.data(), rows, columns, factor, out, out_rows,
                                               out_columns);
     if (st != ML_OK) return st;
     const size_t m = static_cast<size_t>(out_rows) * out_columns;
@@ -389,5 +392,14 @@ ZYL_API int orient_map_resize(const uint8_t* map, int rows, int columns, int fac
     return int{ML_OK};
   });
 }
+
+extern "C" {
+
+ZYL_API int orient_block_field(const uint8_t* image, int height, int width, const uint8_t* block_mask, uint8_t* orientation, uint8_t* coherence, int block_rows, int block_columns, int block_size, uint8_t* raw_direction, int presmooth) { return zyl::matchlib::orient_block_field(image, height, width, block_mask, orientation, coherence, block_rows, block_columns, block_size, raw_direction, presmooth); }
+ZYL_API int orient_block_field_presmoothed(const uint8_t* image, int height, int width, const uint8_t* block_mask, uint8_t* orientation, uint8_t* coherence, int block_rows, int block_columns, int block_size, uint8_t* raw_direction) { return zyl::matchlib::orient_block_field_presmoothed(image, height, width, block_mask, orientation, coherence, block_rows, block_columns, block_size, raw_direction); }
+ZYL_API int orient_block_coherence(const uint8_t* image, int height, int width, uint8_t* coherence, const uint8_t* block_mask, int block_rows, int block_columns, int block_size, int presmooth) { return zyl::matchlib::orient_block_coherence(image, height, width, coherence, block_mask, block_rows, block_columns, block_size, presmooth); }
+ZYL_API int orient_pixel_vectors(const uint8_t* image, int height, int width, const uint8_t* pixel_mask, int radius, uint8_t* coherence, int16_t* c, int16_t* s) { return zyl::matchlib::orient_pixel_vectors(image, height, width, pixel_mask, radius, coherence, c, s); }
+ZYL_API int orient_pixel_field(const uint8_t* image, int height, int width, const uint8_t* pixel_mask, int radius, uint8_t* orientation, uint8_t* coherence) { return zyl::matchlib::orient_pixel_field(image, height, width, pixel_mask, radius, orientation, coherence); }
+ZYL_API int orient_map_resize(const uint8_t* map, int rows, int columns, int factor, uint8_t* out, int out_rows, int out_columns) { return zyl::matchlib::orient_map_resize(map, rows, columns, factor, out, out_rows, out_columns); }
 
 }  // extern "C"

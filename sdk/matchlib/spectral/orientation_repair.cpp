@@ -9,6 +9,8 @@
 #include "zylscan/matchlib_fixed.h"
 #include "zylscan/matchlib_object.h"
 #include "zylscan/matchlib_orientation.h"
+#include "matchlib/core/fixed_math.h"
+#include "matchlib/spectral/orientation_repair.h"
 
 namespace zyl::matchlib {
 namespace {
@@ -36,15 +38,15 @@ Weighted gather(const uint8_t* orient, const uint8_t* coh, const uint8_t* weight
       s.plain += b;
       s.w += w;
       s.coh += w * coh[q];
-      s.cos2 += w * fx_cos256(2 * orient[q]);
-      s.sin2 += w * fx_sin256(2 * orient[q]);
+      s.cos2 += w * zyl::matchlib::fx_cos256(2 * orient[q]);
+      s.sin2 += w * zyl::matchlib::fx_sin256(2 * orient[q]);
     }
   return s;
 }
 
 inline uint8_t mean_orientation(const Weighted& s) {
   const int y = static_cast<int>(s.sin2 / s.w), x = static_cast<int>(s.cos2 / s.w);
-  return static_cast<uint8_t>((fx_atan2(y, x) >> 1) & 127);
+  return static_cast<uint8_t>((zyl::matchlib::fx_atan2(y, x) >> 1) & 127);
 }
 
 }  // namespace
@@ -52,11 +54,10 @@ inline uint8_t mean_orientation(const Weighted& s) {
 
 using namespace zyl::matchlib;
 
-extern "C" {
 
 // A filled cell whose weighted coherence comes out 0 stays a hole; counting
 // it as filled would let an all-zero map repeat passes without end.
-ZYL_API int orient_fill_holes(uint8_t* orientation, uint8_t* coherence, uint8_t* weight, int rows,
+int zyl::matchlib::orient_fill_holes(uint8_t* orientation, uint8_t* coherence, uint8_t* weight, int rows,
                               int columns) {
   if (!orientation || !coherence || !weight || rows <= 0 || columns <= 0) return ML_BAD_ARGUMENT;
   return zyl::GuardedCall(ML_NO_MEMORY, [&] {
@@ -89,7 +90,7 @@ ZYL_API int orient_fill_holes(uint8_t* orientation, uint8_t* coherence, uint8_t*
   });
 }
 
-ZYL_API int orient_fix_outliers(uint8_t* map, int, int rows, int columns) {
+int zyl::matchlib::orient_fix_outliers(uint8_t* map, int, int rows, int columns) {
   if (!map || rows <= 0 || columns <= 0) return ML_BAD_ARGUMENT;
   return zyl::GuardedCall(ML_NO_MEMORY, [&] {
     const size_t n = static_cast<size_t>(rows) * columns;
@@ -97,9 +98,9 @@ ZYL_API int orient_fix_outliers(uint8_t* map, int, int rows, int columns) {
     auto at = [&](int i, int j) { return int{map[static_cast<size_t>(i) * columns + j]}; };
     // Takes the mean of the pair when the pair agrees and the cell does not.
     auto repair = [&](int i, int j, int a, int b) {
-      if (fx_orient_absdiff(a, b) > 16) return;
-      const int m = fx_orient_mean(a, b);
-      if (fx_orient_absdiff(at(i, j), m) > 20)
+      if (zyl::matchlib::fx_orient_absdiff(a, b) > 16) return;
+      const int m = zyl::matchlib::fx_orient_mean(a, b);
+      if (zyl::matchlib::fx_orient_absdiff(at(i, j), m) > 20)
         out[static_cast<size_t>(i) * columns + j] = static_cast<uint8_t>(m);
     };
     for (int i = 0; i < rows; ++i)
@@ -117,7 +118,7 @@ ZYL_API int orient_fix_outliers(uint8_t* map, int, int rows, int columns) {
   });
 }
 
-ZYL_API int orient_smooth_weighted(uint8_t* orientation, uint8_t* coherence, uint8_t* weight,
+extern "C" ZYL_API int orient_smooth_weighted(uint8_t* orientation, uint8_t* coherence, uint8_t* weight,
                                    const uint8_t* mask, int rows, int columns) {
   if (!orientation || !coherence || !weight || !mask || rows <= 0 || columns <= 0)
     return ML_BAD_ARGUMENT;
@@ -141,5 +142,10 @@ ZYL_API int orient_smooth_weighted(uint8_t* orientation, uint8_t* coherence, uin
     return int{ML_OK};
   });
 }
+
+extern "C" {
+
+ZYL_API int orient_fill_holes(uint8_t* orientation, uint8_t* coherence, uint8_t* weight, int rows, int columns) { return zyl::matchlib::orient_fill_holes(orientation, coherence, weight, rows, columns); }
+ZYL_API int orient_fix_outliers(uint8_t* map, int arg1, int rows, int columns) { return zyl::matchlib::orient_fix_outliers(map, arg1, rows, columns); }
 
 }  // extern "C"

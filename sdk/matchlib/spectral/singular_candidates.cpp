@@ -12,28 +12,31 @@
 #include "zylscan/matchlib_fixed.h"
 #include "zylscan/matchlib_object.h"
 #include "zylscan/matchlib_orientation.h"
+#include "matchlib/core/fixed_math.h"
+#include "matchlib/image/drawing.h"
+#include "matchlib/spectral/singular_candidates.h"
+#include "matchlib/spectral/singular_points.h"
 
 using namespace zyl::matchlib;
 
-extern "C" {
 
 // An allocation failure answers 9 (the output is left alone) rather than
 // success over an untouched map.
-ZYL_API int orient_inconsistency_map(const uint8_t* orientation, int height, int width,
+extern "C" ZYL_API int orient_inconsistency_map(const uint8_t* orientation, int height, int width,
                                      uint8_t* out) {
   if (!orientation || !out || height <= 0 || width <= 0) return ML_BAD_ARGUMENT;
   return zyl::GuardedCall(ML_NO_MEMORY, [&] {
     const size_t n = static_cast<size_t>(height) * width;
     std::vector<int16_t> c(n), s(n);
     for (size_t i = 0; i < n; ++i) {
-      c[i] = static_cast<int16_t>(fx_cos256(2 * orientation[i]));
-      s[i] = static_cast<int16_t>(fx_sin256(2 * orientation[i]));
+      c[i] = static_cast<int16_t>(zyl::matchlib::fx_cos256(2 * orientation[i]));
+      s[i] = static_cast<int16_t>(zyl::matchlib::fx_sin256(2 * orientation[i]));
     }
-    return orient_inconsistency_from_vectors(c.data(), s.data(), height, width, out);
+    return zyl::matchlib::orient_inconsistency_from_vectors(c.data(), s.data(), height, width, out);
   });
 }
 
-ZYL_API int orient_inconsistency_from_vectors(const int16_t* c, const int16_t* s, int height,
+int zyl::matchlib::orient_inconsistency_from_vectors(const int16_t* c, const int16_t* s, int height,
                                               int width, uint8_t* out) {
   if (!c || !s || !out || height <= 0 || width <= 0) return ML_BAD_ARGUMENT;
   std::memset(out, 0, static_cast<size_t>(height) * width);
@@ -48,7 +51,7 @@ ZYL_API int orient_inconsistency_from_vectors(const int16_t* c, const int16_t* s
       }
     cs >>= 2;
     ss >>= 2;
-    const int m = static_cast<int>(fx_isqrt_shr7(static_cast<uint32_t>(cs * cs + ss * ss)));
+    const int m = static_cast<int>(zyl::matchlib::fx_isqrt_shr7(static_cast<uint32_t>(cs * cs + ss * ss)));
     return static_cast<uint8_t>(-((m * 256 + full / 2) / full));
   };
   auto at = [&](int y, int x) -> uint8_t& { return out[static_cast<size_t>(y) * width + x]; };
@@ -78,7 +81,7 @@ ZYL_API int orient_inconsistency_from_vectors(const int16_t* c, const int16_t* s
   return ML_OK;
 }
 
-ZYL_API int singular_find_candidates(const uint8_t* inconsistency, const uint8_t* orientation,
+extern "C" ZYL_API int singular_find_candidates(const uint8_t* inconsistency, const uint8_t* orientation,
                                      int height, int width, SingularPoint* points, int* count,
                                      int max_count) {
   if (!inconsistency || !orientation || !count || (max_count > 0 && !points))
@@ -97,7 +100,7 @@ ZYL_API int singular_find_candidates(const uint8_t* inconsistency, const uint8_t
             break;
           }
       if (!top) continue;
-      const int code = singular_poincare_index(orientation, width, idx, 1);
+      const int code = zyl::matchlib::singular_poincare_index(orientation, width, idx, 1);
       if (code >= 253) points[(*count)++] = {static_cast<uint32_t>(idx), static_cast<uint8_t>(code), 0};
     }
   return ML_OK;
@@ -105,30 +108,34 @@ ZYL_API int singular_find_candidates(const uint8_t* inconsistency, const uint8_t
 
 // Lines reach 16 pixels: the Q14 cosine and sine of the direction, turned
 // into 16.16 radians, scaled by 16 / 16384.
-ZYL_API int singular_draw_points(const uint8_t* image, int height, int width,
+extern "C" ZYL_API int singular_draw_points(const uint8_t* image, int height, int width,
                                  const SingularPoint* points, int count, uint8_t** out) {
   if (!image || !out || height <= 0 || width <= 0 || (count > 0 && !points))
     return ML_BAD_ARGUMENT;
   const size_t n = static_cast<size_t>(height) * width;
   auto* copy = static_cast<uint8_t*>(ml_malloc(n));
   if (!copy) return ML_NO_MEMORY;
-  draw_lighten(image, height, width, 50, copy);
+  zyl::matchlib::draw_lighten(image, height, width, 50, copy);
   for (int i = 0; i < count; ++i) {
     const int x = static_cast<int>(points[i].index % width);
     const int y = static_cast<int>(points[i].index / width);
-    draw_marker(copy, height, width, 5, x, y, 0);
+    zyl::matchlib::draw_marker(copy, height, width, 5, x, y, 0);
     const int lines = points[i].code == 255 ? 3 : 1;
     for (int k = 0; k < lines; ++k) {
       constexpr int kArms[3] = {0, 85, 170};
       const int d = (points[i].direction + kArms[k]) & 255;
       const int rad = static_cast<int>((int64_t{d} * 205887) >> 7);
-      const int x1 = x + fx_cos_rad(rad) * 16 / 16384;
-      const int y1 = y - fx_sin_rad(rad) * 16 / 16384;
-      draw_line(copy, height, width, x, y, x1, y1, 0);
+      const int x1 = x + zyl::matchlib::fx_cos_rad(rad) * 16 / 16384;
+      const int y1 = y - zyl::matchlib::fx_sin_rad(rad) * 16 / 16384;
+      zyl::matchlib::draw_line(copy, height, width, x, y, x1, y1, 0);
     }
   }
   *out = copy;
   return ML_OK;
 }
+
+extern "C" {
+
+ZYL_API int orient_inconsistency_from_vectors(const int16_t* c, const int16_t* s, int height, int width, uint8_t* out) { return zyl::matchlib::orient_inconsistency_from_vectors(c, s, height, width, out); }
 
 }  // extern "C"

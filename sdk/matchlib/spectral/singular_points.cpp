@@ -10,6 +10,8 @@
 #include "zylscan/matchlib_fixed.h"
 #include "zylscan/matchlib_object.h"
 #include "zylscan/matchlib_orientation.h"
+#include "matchlib/core/fixed_math.h"
+#include "matchlib/spectral/singular_points.h"
 
 namespace zyl::matchlib {
 namespace {
@@ -44,14 +46,14 @@ int point_direction(const uint8_t* map, int height, int width, int row, int col,
       if ((!dx && !dy) || y < 0 || y >= height || x < 0 || x >= width) continue;
       const int v = map[static_cast<size_t>(y) * width + x];
       const int a = (2 * v - 128) & 255;
-      const int c = fx_cos256(a) >> 6, s = fx_sin256(a) >> 6;
+      const int c = zyl::matchlib::fx_cos256(a) >> 6, s = zyl::matchlib::fx_sin256(a) >> 6;
       const int X = t.x[dy + 4][dx + 4], Y = t.y[dy + 4][dx + 4];
       const int U = code == 255 ? Y : -Y, V = X;
       p += c * U + s * V;
       q += c * V - s * U;
       ++n;
     }
-  const int A = static_cast<uint8_t>(fx_atan2(static_cast<int>(q / n), static_cast<int>(p / n)));
+  const int A = static_cast<uint8_t>(zyl::matchlib::fx_atan2(static_cast<int>(q / n), static_cast<int>(p / n)));
   return code == 255 ? (A / 3 + 106) & 255 : (A + 64) & 255;
 }
 
@@ -60,9 +62,8 @@ int point_direction(const uint8_t* map, int height, int width, int row, int col,
 
 using namespace zyl::matchlib;
 
-extern "C" {
 
-ZYL_API int singular_poincare_index(const uint8_t* map, int width, int index, int radius) {
+int zyl::matchlib::singular_poincare_index(const uint8_t* map, int width, int index, int radius) {
   if (!map || width <= 0) return 0;
   const int r = radius;
   const int ring[9][2] = {{-r, -r}, {-r, 0}, {-r, r}, {0, r}, {r, r},
@@ -84,7 +85,7 @@ ZYL_API int singular_poincare_index(const uint8_t* map, int width, int index, in
   return 0;
 }
 
-ZYL_API int singular_find_points(const uint8_t* map, const uint8_t* mask, int height, int width,
+int zyl::matchlib::singular_find_points(const uint8_t* map, const uint8_t* mask, int height, int width,
                                  SingularPoint* points, int* count, int max_count) {
   if (!map || !count || height <= 0 || width <= 0 || (max_count > 0 && !points))
     return ML_BAD_ARGUMENT;
@@ -102,9 +103,9 @@ ZYL_API int singular_find_points(const uint8_t* map, const uint8_t* mask, int he
     for (int x = kMargin; x <= width - kMargin - 1; ++x) {
       const int idx = y * width + x;
       if ((mask && mask[idx] == 0) || marked[x]) continue;
-      const int code = singular_poincare_index(map, width, idx, 1);
-      if (code < 253 || singular_poincare_index(map, width, idx, 5) != code ||
-          singular_poincare_index(map, width, idx, 9) != code)
+      const int code = zyl::matchlib::singular_poincare_index(map, width, idx, 1);
+      if (code < 253 || zyl::matchlib::singular_poincare_index(map, width, idx, 5) != code ||
+          zyl::matchlib::singular_poincare_index(map, width, idx, 9) != code)
         continue;
       if (*count < max_count) {
         points[*count] = {static_cast<uint32_t>(idx), static_cast<uint8_t>(code),
@@ -121,7 +122,7 @@ ZYL_API int singular_find_points(const uint8_t* map, const uint8_t* mask, int he
   return ML_OK;
 }
 
-ZYL_API int singular_split_cores_deltas(const SingularPoint* points, int count, int width,
+int zyl::matchlib::singular_split_cores_deltas(const SingularPoint* points, int count, int width,
                                         SingularList* cores, SingularList* deltas) {
   if (cores) cores->count = 0;
   if (deltas) deltas->count = 0;
@@ -143,5 +144,11 @@ ZYL_API int singular_split_cores_deltas(const SingularPoint* points, int count, 
   }
   return ML_OK;
 }
+
+extern "C" {
+
+ZYL_API int singular_poincare_index(const uint8_t* map, int width, int index, int radius) { return zyl::matchlib::singular_poincare_index(map, width, index, radius); }
+ZYL_API int singular_find_points(const uint8_t* map, const uint8_t* mask, int height, int width, SingularPoint* points, int* count, int max_count) { return zyl::matchlib::singular_find_points(map, mask, height, width, points, count, max_count); }
+ZYL_API int singular_split_cores_deltas(const SingularPoint* points, int count, int width, SingularList* cores, SingularList* deltas) { return zyl::matchlib::singular_split_cores_deltas(points, count, width, cores, deltas); }
 
 }  // extern "C"

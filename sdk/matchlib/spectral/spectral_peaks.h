@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "zylscan/matchlib_fixed.h"
+#include "matchlib/core/fixed_math.h"
 
 namespace zyl::matchlib {
 
@@ -35,7 +36,7 @@ struct SpectralCandidateList {
 // fx_atan2(2xy / R', (x^2 - y^2) / R') with R' normalised to 15 bits.
 inline int doubled_angle(int64_t x, int64_t y, uint32_t r) {
   int64_t dc = x * x - y * y, ds = 2 * x * y;
-  const int t = 30 - fx_log2_floor(r);
+  const int t = 30 - zyl::matchlib::fx_log2_floor(r);
   if (t >= 0) {
     dc *= int64_t{1} << t;
     ds *= int64_t{1} << t;
@@ -43,7 +44,7 @@ inline int doubled_angle(int64_t x, int64_t y, uint32_t r) {
   const int down = 15 - t;
   int64_t rp = down >= 0 ? int64_t{r} >> down : int64_t{r} << -down;
   if (rp == 0) rp = 1;
-  return fx_atan2(static_cast<int>(ds / rp), static_cast<int>(dc / rp));
+  return zyl::matchlib::fx_atan2(static_cast<int>(ds / rp), static_cast<int>(dc / rp));
 }
 
 }  // namespace zyl::matchlib

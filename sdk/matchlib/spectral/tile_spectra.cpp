@@ -13,6 +13,8 @@
 #include "zylscan/matchlib_fixed.h"
 #include "zylscan/matchlib_object.h"
 #include "zylscan/matchlib_frequency.h"
+#include "matchlib/core/fixed_math.h"
+#include "matchlib/spectral/tile_spectra.h"
 
 namespace zyl::matchlib {
 namespace {
@@ -38,7 +40,7 @@ void make_window(uint8_t* w, int n, int type) {
       v = (1024 * k + (n - 1)) / (2 * (n - 1));  // 512 k / (n - 1) to nearest
     } else if (type == 2) {
       const int b = (256 * k - 128 * n) / (3 * n / 16);
-      v = std::min(255, fx_exp(-(b * b) / 512));
+      v = std::min(255, zyl::matchlib::fx_exp(-(b * b) / 512));
     } else {
       continue;
     }
@@ -90,26 +92,25 @@ int spectrum_tile(const uint8_t* image, int height, int width, int top, int left
 }
 
 uint32_t isqrt64(uint64_t v) {
-  if (v <= 0xFFFFFFFFu) return fx_isqrt32(static_cast<uint32_t>(v));
+  if (v <= 0xFFFFFFFFu) return zyl::matchlib::fx_isqrt32(static_cast<uint32_t>(v));
   uint64_t r = static_cast<uint64_t>(std::sqrt(static_cast<long double>(v)));
   while (r * r > v) --r;
   while ((r + 1) * (r + 1) <= v) ++r;
   return static_cast<uint32_t>(r);
 }
 
-inline int sector_of(int dy, int dx) { return (fx_atan2(dy, dx) >> 3) & 15; }
+inline int sector_of(int dy, int dx) { return (zyl::matchlib::fx_atan2(dy, dx) >> 3) & 15; }
 
 }  // namespace
 }  // namespace zyl::matchlib
 
 using namespace zyl::matchlib;
 
-extern "C" {
 
 // Magnitude t = 4 (|re| + |im|) shown as t >> 10, 255 above 0x3FFFF. The sum
 // is formed in 64 bits so a huge coefficient saturates instead of wrapping
 // to a small byte.
-ZYL_API void spectrum_to_bytes(uint8_t* out, const int32_t* re, const int32_t* im, int n) {
+void zyl::matchlib::spectrum_to_bytes(uint8_t* out, const int32_t* re, const int32_t* im, int n) {
   if (!out || !re || !im || n < 2) return;
   for (int i = 0; i < n; ++i)
     for (int x = 0; x < n; ++x) {
@@ -119,17 +120,17 @@ ZYL_API void spectrum_to_bytes(uint8_t* out, const int32_t* re, const int32_t* i
     }
 }
 
-ZYL_API int spectrum_tile16(const uint8_t* image, int height, int width, int top, int left,
+int zyl::matchlib::spectrum_tile16(const uint8_t* image, int height, int width, int top, int left,
                             int window_type, int32_t* out_re, int32_t* out_im) {
   return spectrum_tile<16>(image, height, width, top, left, window_type, out_re, out_im,
-                           fft2d_forward16);
+                           ::fft2d_forward16);
 }
-ZYL_API int spectrum_tile32(const uint8_t* image, int height, int width, int top, int left,
+extern "C" ZYL_API int spectrum_tile32(const uint8_t* image, int height, int width, int top, int left,
                             int window_type, int32_t* out_re, int32_t* out_im) {
   return spectrum_tile<32>(image, height, width, top, left, window_type, out_re, out_im,
-                           fft2d_forward32);
+                           ::fft2d_forward32);
 }
-ZYL_API int spectrum_tile64(const uint8_t* image, int height, int width, int top, int left,
+extern "C" ZYL_API int spectrum_tile64(const uint8_t* image, int height, int width, int top, int left,
                             int window_type, int32_t* out_re, int32_t* out_im) {
   return spectrum_tile<64>(image, height, width, top, left, window_type, out_re, out_im,
                            fft2d_forward64);
@@ -137,7 +138,7 @@ ZYL_API int spectrum_tile64(const uint8_t* image, int height, int width, int top
 
 // Squares of the absolute values are summed in 64 bits: coefficients of
 // 2^16 or more would wrap a 32-bit sum.
-ZYL_API void spectrum_magnitude(const int32_t* re, const int32_t* im, int n, uint32_t* out) {
+void zyl::matchlib::spectrum_magnitude(const int32_t* re, const int32_t* im, int n, uint32_t* out) {
   if (!re || !im || !out || n < 2) return;
   const int s = n + 1;
   for (int i = 0; i <= n / 2; ++i)
@@ -149,19 +150,19 @@ ZYL_API void spectrum_magnitude(const int32_t* re, const int32_t* im, int n, uin
     for (int j = 0; j <= n; ++j) out[i * s + j] = out[(n - i) * s + (n - j)];
 }
 
-ZYL_API void spectrum_phase(const int32_t* re, const int32_t* im, int n, uint8_t* out) {
+extern "C" ZYL_API void spectrum_phase(const int32_t* re, const int32_t* im, int n, uint8_t* out) {
   if (!re || !im || !out || n < 2) return;
   const int s = n + 1;
   for (int i = 0; i <= n / 2; ++i)
     for (int j = 0; j <= n; ++j)
-      out[i * s + j] = static_cast<uint8_t>(fx_atan2(im[i * s + j], re[i * s + j]));
+      out[i * s + j] = static_cast<uint8_t>(zyl::matchlib::fx_atan2(im[i * s + j], re[i * s + j]));
   for (int i = n / 2 + 1; i <= n; ++i)
     for (int j = 0; j <= n; ++j) out[i * s + j] = static_cast<uint8_t>(~out[(n - i) * s + (n - j)]);
 }
 
 // A window narrower than two samples has no slope (the slope divides by
 // a - 1); it stays all 0 like the two-sample one.
-ZYL_API void window_taper(uint8_t* out, int length, int a) {
+void zyl::matchlib::window_taper(uint8_t* out, int length, int a) {
   if (!out || length <= 0) return;
   std::memset(out, 0, length);
   if (length < 2 || a < 2) return;
@@ -173,7 +174,7 @@ ZYL_API void window_taper(uint8_t* out, int length, int a) {
   }
 }
 
-ZYL_API void window_gauss(uint8_t* out, int length, int a) {
+void zyl::matchlib::window_gauss(uint8_t* out, int length, int a) {
   if (!out || length <= 0) return;
   std::memset(out, 0, length);
   const int64_t s = int64_t{length} * a / 512;
@@ -181,17 +182,17 @@ ZYL_API void window_gauss(uint8_t* out, int length, int a) {
   for (int i = 0; i < length / 2; ++i) {
     const int64_t x = (256 * int64_t{i} - 256 * int64_t{length / 2}) / s;
     const int64_t e = -(x * x) / 512;
-    const int v = e < INT32_MIN ? 0 : fx_exp(static_cast<int>(e));
+    const int v = e < INT32_MIN ? 0 : zyl::matchlib::fx_exp(static_cast<int>(e));
     out[i] = out[length - 1 - i] = static_cast<uint8_t>(std::min(255, v));
   }
 }
 
-ZYL_API int fftfilt_keep_dominant_cb(int32_t* re, int32_t* im, int n, void*, int, void*) {
+int zyl::matchlib::fftfilt_keep_dominant_cb(int32_t* re, int32_t* im, int n, void*, int, void*) {
   constexpr int N = 32, C = N / 2;
   if (!re || !im) return ML_BAD_ARGUMENT;
   if (n != N) return ML_WRONG_KIND;
   uint8_t mag[N * N];
-  spectrum_to_bytes(mag, re, im, N);
+  zyl::matchlib::spectrum_to_bytes(mag, re, im, N);
   auto at = [&](int dy, int dx) { return int64_t{mag[(C + dy) * N + C + dx]}; };
 
   // Radial histogram and the ring holding the middle 40 % of the energy.
@@ -201,7 +202,7 @@ ZYL_API int fftfilt_keep_dominant_cb(int32_t* re, int32_t* im, int n, void*, int
     for (int dx = -8; dx <= 8; ++dx) {
       const int r2 = dy * dy + dx * dx;
       if (r2 > 63) continue;
-      radial[fx_isqrt30_round(r2)] += at(dy, dx);
+      radial[zyl::matchlib::fx_isqrt30_round(r2)] += at(dy, dx);
       total += at(dy, dx);
     }
   const int64_t u = total * 30 / 100;
@@ -273,5 +274,14 @@ ZYL_API int fftfilt_keep_dominant_cb(int32_t* re, int32_t* im, int n, void*, int
     }
   return ML_OK;
 }
+
+extern "C" {
+
+ZYL_API void spectrum_to_bytes(uint8_t* out, const int32_t* re, const int32_t* im, int n) { zyl::matchlib::spectrum_to_bytes(out, re, im, n); }
+ZYL_API int spectrum_tile16(const uint8_t* image, int height, int width, int top, int left, int window_type, int32_t* out_re, int32_t* out_im) { return zyl::matchlib::spectrum_tile16(image, height, width, top, left, window_type, out_re, out_im); }
+ZYL_API void spectrum_magnitude(const int32_t* re, const int32_t* im, int n, uint32_t* out) { zyl::matchlib::spectrum_magnitude(re, im, n, out); }
+ZYL_API void window_taper(uint8_t* out, int length, int a) { zyl::matchlib::window_taper(out, length, a); }
+ZYL_API void window_gauss(uint8_t* out, int length, int a) { zyl::matchlib::window_gauss(out, length, a); }
+ZYL_API int fftfilt_keep_dominant_cb(int32_t* re, int32_t* im, int n, void* arg3, int arg4, void* arg5) { return zyl::matchlib::fftfilt_keep_dominant_cb(re, im, n, arg3, arg4, arg5); }
 
 }  // extern "C"

@@ -15,6 +15,9 @@
 #include "zylscan/matchlib_codec.h"
 #include "zylscan/matchlib_container.h"
 #include "zylscan/matchlib_object.h"
+#include "matchlib/core/byte_codec.h"
+#include "matchlib/keypoint/descriptor_types.h"
+#include "matchlib/template/container.h"
 
 namespace zyl::matchlib {
 namespace {
@@ -49,7 +52,7 @@ struct LibraryTypes {
   const DescriptorType* list[11] = {};
   int count = 0;
   LibraryTypes() {
-    count = std::clamp(desc_types_select(list, 0xFFFFFFFFu), 0, 10);
+    count = std::clamp(zyl::matchlib::desc_types_select(list, 0xFFFFFFFFu), 0, 10);
   }
   DescriptorTypes span() const { return {list, static_cast<std::size_t>(count)}; }
 };
@@ -449,16 +452,16 @@ int blockrec_parse_with(std::span<const std::uint8_t> data, int skip, int limit,
   int status = version_status(data);
   if (status == ML_OK && data.size() > 2) {
     ParseState state{rec, known, skip};
-    status = blocks_dispatch4(&state, kParseTable, data.data() + 2,
+    status = zyl::matchlib::blocks_dispatch4(&state, kParseTable, data.data() + 2,
                               static_cast<std::uint32_t>(data.size() - 2), nullptr);
   }
   if (status != ML_OK) {
-    blockrec_free(rec);
+    zyl::matchlib::blockrec_free(rec);
     return status;
   }
-  blockrec_compact(rec);
-  blockrec_count_types(rec);
-  if (limit > 0 && limit < rec->point_count) blockrec_keep_best(rec, limit);
+  zyl::matchlib::blockrec_compact(rec);
+  zyl::matchlib::blockrec_count_types(rec);
+  if (limit > 0 && limit < rec->point_count) zyl::matchlib::blockrec_keep_best(rec, limit);
   *out = rec;
   return ML_OK;
 }
@@ -502,7 +505,7 @@ int blockrec_read_extensions_with(BlockRecord* rec, std::span<const std::uint8_t
     return ML_OK;
   };
   const BlockHandler table[] = {{kExtensionBlock, on_block}, {0, nullptr}};
-  int status = blocks_dispatch6(&state, table, data.data() + 1,
+  int status = zyl::matchlib::blocks_dispatch6(&state, table, data.data() + 1,
                                 static_cast<std::uint32_t>(data.size() - 1), nullptr);
   // The slots read must follow one another from slot 0: the count is that
   // of the blocks present, so records with several types survive.
@@ -527,9 +530,8 @@ int blockrec_read_extensions_with(BlockRecord* rec, std::span<const std::uint8_t
 using namespace zyl::matchlib;
 using zyl::ByteWriter;
 
-extern "C" {
 
-ZYL_API int blockrec_create(int height, int width, int capacity, const DescriptorType* const* types,
+int zyl::matchlib::blockrec_create(int height, int width, int capacity, const DescriptorType* const* types,
                             BlockRecord** out) {
   if (!out) return ML_BAD_ARGUMENT;
   *out = nullptr;
@@ -546,21 +548,21 @@ ZYL_API int blockrec_create(int height, int width, int capacity, const Descripto
   int status = r->points ? ML_OK : ML_NO_MEMORY;
   for (int k = 0; status == ML_OK && types && types[k]; ++k) status = register_type(r, types[k]);
   if (status != ML_OK) {
-    blockrec_free(r);
+    zyl::matchlib::blockrec_free(r);
     return status;
   }
   *out = r;
   return ML_OK;
 }
 
-ZYL_API void blockrec_free(BlockRecord* record) {
+void zyl::matchlib::blockrec_free(BlockRecord* record) {
   if (!record) return;
   free_arrays(record);
   std::free(record->points);
   std::free(record);
 }
 
-ZYL_API void blockrec_count_types(BlockRecord* record) {
+void zyl::matchlib::blockrec_count_types(BlockRecord* record) {
   if (!record) return;
   for (int t = 0; t < BLOCKREC_POINT_TYPES; ++t) record->type_counts[t] = 0;
   for (int i = 0; i < record->point_count; ++i)
@@ -570,7 +572,7 @@ ZYL_API void blockrec_count_types(BlockRecord* record) {
     record->type_starts[t] = record->type_starts[t - 1] + record->type_counts[t - 1];
 }
 
-ZYL_API void blockrec_compact(BlockRecord* record) {
+void zyl::matchlib::blockrec_compact(BlockRecord* record) {
   if (!record) return;
   int kept = 0;
   for (int i = 0; i < record->point_count; ++i) {
@@ -588,7 +590,7 @@ ZYL_API void blockrec_compact(BlockRecord* record) {
   record->point_count = kept;
 }
 
-ZYL_API void blockrec_keep_best(BlockRecord* record, int n) {
+void zyl::matchlib::blockrec_keep_best(BlockRecord* record, int n) {
   if (!record || n < 0) return;
   const int c = record->point_count;
   const int drop = c - n;
@@ -614,25 +616,25 @@ ZYL_API void blockrec_keep_best(BlockRecord* record, int n) {
       --at_threshold;
     }
   }
-  blockrec_compact(record);
-  blockrec_count_types(record);
+  zyl::matchlib::blockrec_compact(record);
+  zyl::matchlib::blockrec_count_types(record);
 }
 
-ZYL_API int blockrec_write(const BlockRecord* record, uint8_t** out, uint32_t* size) {
+int zyl::matchlib::blockrec_write(const BlockRecord* record, uint8_t** out, uint32_t* size) {
   return write_record(record, true, out, size);
 }
 
-ZYL_API int blockrec_write_copy(const BlockRecord* record, uint8_t** out, uint32_t* size) {
+int zyl::matchlib::blockrec_write_copy(const BlockRecord* record, uint8_t** out, uint32_t* size) {
   return write_record(record, false, out, size);
 }
 
-ZYL_API int blockrec_parse(const uint8_t* data, uint32_t length, int skip, int limit,
+int zyl::matchlib::blockrec_parse(const uint8_t* data, uint32_t length, int skip, int limit,
                            BlockRecord** out) {
   const LibraryTypes known;
   return blockrec_parse_with({data, data ? length : 0}, skip, limit, known.span(), out);
 }
 
-ZYL_API int blockrec_read_points(const uint8_t* data, uint32_t length, uint8_t** out, int* count) {
+int zyl::matchlib::blockrec_read_points(const uint8_t* data, uint32_t length, uint8_t** out, int* count) {
   if (out) *out = nullptr;
   if (count) *count = 0;
   if (!out || !count) return ML_BAD_ARGUMENT;
@@ -645,7 +647,7 @@ ZYL_API int blockrec_read_points(const uint8_t* data, uint32_t length, uint8_t**
   state.pairs = &pairs;
   if (length > 2)
     status = zyl::GuardedCall(ML_NO_MEMORY, [&] {
-      return blocks_dispatch4(&state, kPointsTable, data + 2, length - 2, nullptr);
+      return zyl::matchlib::blocks_dispatch4(&state, kPointsTable, data + 2, length - 2, nullptr);
     });
   if (status != ML_OK) return status;
   auto* array = static_cast<std::uint8_t*>(ml_malloc(pairs.empty() ? 1 : pairs.size()));
@@ -656,31 +658,31 @@ ZYL_API int blockrec_read_points(const uint8_t* data, uint32_t length, uint8_t**
   return ML_OK;
 }
 
-ZYL_API int blockrec_crop_disc(const DataBlob* blob, int centre_x, int centre_y, int radius,
+extern "C" ZYL_API int blockrec_crop_disc(const DataBlob* blob, int centre_x, int centre_y, int radius,
                                uint8_t** out, uint32_t* size) {
   if (out) *out = nullptr;
   if (size) *size = 0;
   if (!out || !size) return ML_BAD_ARGUMENT;
   const std::uint8_t* data = nullptr;
   std::uint32_t length = 0;
-  int status = tmpl_get_section(blob, BLOCKREC_FORMAT, &data, &length);
+  int status = zyl::matchlib::tmpl_get_section(blob, BLOCKREC_FORMAT, &data, &length);
   if (status != ML_OK) return status;
   BlockRecord* rec = nullptr;
-  status = blockrec_parse(data, length, 0, 0, &rec);
+  status = zyl::matchlib::blockrec_parse(data, length, 0, 0, &rec);
   if (status != ML_OK) return status;
   const std::int64_t r2 = std::int64_t{radius} * radius;
   for (int i = 0; i < rec->point_count; ++i) {
     const std::int64_t dx = rec->points[i].x - centre_x, dy = rec->points[i].y - centre_y;
     if (dx * dx + dy * dy > r2) rec->points[i].cls = 0;
   }
-  blockrec_compact(rec);
-  blockrec_count_types(rec);
-  status = blockrec_write(rec, out, size);
-  blockrec_free(rec);
+  zyl::matchlib::blockrec_compact(rec);
+  zyl::matchlib::blockrec_count_types(rec);
+  status = zyl::matchlib::blockrec_write(rec, out, size);
+  zyl::matchlib::blockrec_free(rec);
   return status;
 }
 
-ZYL_API int blockrec_write_extensions(const BlockRecord* record, uint8_t** out, uint32_t* size) {
+int zyl::matchlib::blockrec_write_extensions(const BlockRecord* record, uint8_t** out, uint32_t* size) {
   if (!out || !size) return ML_BAD_ARGUMENT;
   *out = nullptr;
   *size = 0;
@@ -713,12 +715,12 @@ ZYL_API int blockrec_write_extensions(const BlockRecord* record, uint8_t** out, 
   return ML_OK;
 }
 
-ZYL_API int blockrec_read_extensions(BlockRecord* record, const uint8_t* data, uint32_t length) {
+int zyl::matchlib::blockrec_read_extensions(BlockRecord* record, const uint8_t* data, uint32_t length) {
   const LibraryTypes known;
   return blockrec_read_extensions_with(record, {data, data ? length : 0}, known.span());
 }
 
-ZYL_API void blockrec_copy_point_extensions(BlockRecord* record, const BlockRecord* other, int a,
+void zyl::matchlib::blockrec_copy_point_extensions(BlockRecord* record, const BlockRecord* other, int a,
                                             int b) {
   if (!record || !other || a < 0 || b < 0 || a >= record->capacity || b >= other->capacity) return;
   for (int k = 0; k < record->extension_type_count; ++k) {
@@ -729,6 +731,21 @@ ZYL_API void blockrec_copy_point_extensions(BlockRecord* record, const BlockReco
   }
 }
 
-ZYL_API int blockrec_absent(void) { return ML_NOT_FOUND; }
+extern "C" ZYL_API int blockrec_absent(void) { return ML_NOT_FOUND; }
+
+extern "C" {
+
+ZYL_API int blockrec_create(int height, int width, int capacity, const DescriptorType* const* types, BlockRecord** out) { return zyl::matchlib::blockrec_create(height, width, capacity, types, out); }
+ZYL_API void blockrec_free(BlockRecord* record) { zyl::matchlib::blockrec_free(record); }
+ZYL_API void blockrec_count_types(BlockRecord* record) { zyl::matchlib::blockrec_count_types(record); }
+ZYL_API void blockrec_compact(BlockRecord* record) { zyl::matchlib::blockrec_compact(record); }
+ZYL_API void blockrec_keep_best(BlockRecord* record, int n) { zyl::matchlib::blockrec_keep_best(record, n); }
+ZYL_API int blockrec_write(const BlockRecord* record, uint8_t** out, uint32_t* size) { return zyl::matchlib::blockrec_write(record, out, size); }
+ZYL_API int blockrec_write_copy(const BlockRecord* record, uint8_t** out, uint32_t* size) { return zyl::matchlib::blockrec_write_copy(record, out, size); }
+ZYL_API int blockrec_parse(const uint8_t* data, uint32_t length, int skip, int limit, BlockRecord** out) { return zyl::matchlib::blockrec_parse(data, length, skip, limit, out); }
+ZYL_API int blockrec_read_points(const uint8_t* data, uint32_t length, uint8_t** out, int* count) { return zyl::matchlib::blockrec_read_points(data, length, out, count); }
+ZYL_API int blockrec_write_extensions(const BlockRecord* record, uint8_t** out, uint32_t* size) { return zyl::matchlib::blockrec_write_extensions(record, out, size); }
+ZYL_API int blockrec_read_extensions(BlockRecord* record, const uint8_t* data, uint32_t length) { return zyl::matchlib::blockrec_read_extensions(record, data, length); }
+ZYL_API void blockrec_copy_point_extensions(BlockRecord* record, const BlockRecord* other, int a, int b) { zyl::matchlib::blockrec_copy_point_extensions(record, other, a, b); }
 
 }  // extern "C"

@@ -20,13 +20,18 @@
 #include "zylscan/matchlib_minutiae.h"
 #include "zylscan/matchlib_object.h"
 #include "zylscan/matchlib_tlv.h"
+#include "matchlib/template/card_convert.h"
+#include "matchlib/template/card_template.h"
+#include "matchlib/template/minutiae_extended.h"
+#include "matchlib/template/minutiae_record.h"
+#include "matchlib/template/tlv.h"
 
 namespace zyl::matchlib {
 namespace {
 
 constexpr std::uint16_t kCard = 0x7F2E;
 using Bytes = std::vector<std::uint8_t>;
-using Tree = std::unique_ptr<TlvNode, decltype(&tlv_node_free)>;
+using Tree = std::unique_ptr<TlvNode, decltype(&::tlv_node_free)>;
 
 // Size of `count` packed core or delta entries starting at `p`, or nullopt
 // when they run past `end`.
@@ -50,7 +55,7 @@ bool rescaled_part(std::span<const std::uint8_t> src, int angle_bytes, int from,
   const auto size = packed_entries_size(src.data() + 1, src.data() + src.size(), count, angle_bytes);
   if (!size) return false;
   part.assign(src.begin(), src.begin() + 1 + *size);
-  coredelta_rescale(part.data() + 1, count, from, to, angle_bytes, x0, y0);
+  zyl::matchlib::coredelta_rescale(part.data() + 1, count, from, to, angle_bytes, x0, y0);
   used = 1 + *size;
   return true;
 }
@@ -134,8 +139,8 @@ int view_record(const std::uint8_t* record, std::uint32_t size, RecordView& v) {
 
 int attach(TlvNode* parent, TlvNode* child) {
   if (!child) return ML_NO_MEMORY;
-  const int status = tlv_append_child(parent, child);
-  if (status != ML_OK) tlv_node_free(child);
+  const int status = zyl::matchlib::tlv_append_child(parent, child);
+  if (status != ML_OK) zyl::matchlib::tlv_node_free(child);
   return status;
 }
 
@@ -199,16 +204,16 @@ int record_to_card(const std::uint8_t* record, std::uint32_t size, int maximum, 
     zonal.push_back(static_cast<std::uint8_t>((v.height + cell_height - 1) / cell_height));
     zonal.insert(zonal.end(), block.begin() + skip + 2, block.end());
   }
-  Tree root(tlv_node_create(kCard, 0, nullptr), &tlv_node_free);
+  Tree root(zyl::matchlib::tlv_node_create(kCard, 0, nullptr), &::tlv_node_free);
   if (!root) return ML_NO_MEMORY;
   TlvNode* parent = root.get();
   if (v.version == 20) {
-    TlvNode* a1 = tlv_node_create(0xA1, 0, nullptr);
+    TlvNode* a1 = zyl::matchlib::tlv_node_create(0xA1, 0, nullptr);
     if (const int status = attach(parent, a1); status != ML_OK) return status;
     parent = a1;
   }
   auto add = [&](std::uint16_t tag, const Bytes& value) {
-    return attach(parent, tlv_node_create(tag, static_cast<std::uint32_t>(value.size()), value.data()));
+    return attach(parent, zyl::matchlib::tlv_node_create(tag, static_cast<std::uint32_t>(value.size()), value.data()));
   };
   if (const int status = add(v.version == 20 ? 0x90 : 0x81, minutiae); status != ML_OK) return status;
   if (!cores.empty())
@@ -217,7 +222,7 @@ int record_to_card(const std::uint8_t* record, std::uint32_t size, int maximum, 
     if (const int status = add(0x93, deltas); status != ML_OK) return status;
   if (!zonal.empty())
     if (const int status = add(0x94, zonal); status != ML_OK) return status;
-  return tlv_encode(root.get(), out, out_size);
+  return zyl::matchlib::tlv_encode(root.get(), out, out_size);
 }
 
 // Appends an extended block (type, data) to a built ISO record.
@@ -240,16 +245,16 @@ int card_to_record(const std::uint8_t* card, std::uint32_t length, int version, 
                    std::uint32_t* out_size) {
   const std::uint8_t* value = nullptr;
   std::uint32_t value_length = 0;
-  if (card_get_minutiae(card, length, &value, &value_length) != ML_OK) return ML_UNAVAILABLE;
+  if (zyl::matchlib::card_get_minutiae(card, length, &value, &value_length) != ML_OK) return ML_UNAVAILABLE;
   const std::uint32_t n = value_length / 3;
   // The standard records count their minutiae in one byte.
   if (n > MINREC_MAX_MINUTIAE) return ML_UNAVAILABLE;
   TlvElement e92{}, e93{}, e94{};
-  const bool has_cores = card_find_element(card, length, 0x92, &e92) == ML_OK;
-  const bool has_deltas = card_find_element(card, length, 0x93, &e93) == ML_OK;
-  const bool has_zonal = card_find_element(card, length, 0x94, &e94) == ML_OK;
+  const bool has_cores = zyl::matchlib::card_find_element(card, length, 0x92, &e92) == ML_OK;
+  const bool has_deltas = zyl::matchlib::card_find_element(card, length, 0x93, &e93) == ML_OK;
+  const bool has_zonal = zyl::matchlib::card_find_element(card, length, 0x94, &e94) == ML_OK;
 
-  std::unique_ptr<MinutiaeRecord, decltype(&minrec_free)> rec(minrec_create(), &minrec_free);
+  std::unique_ptr<MinutiaeRecord, decltype(&::minrec_free)> rec(zyl::matchlib::minrec_create(), &::minrec_free);
   if (!rec) return ML_NO_MEMORY;
   rec->resolution = MINREC_RESOLUTION;
   rec->product_id = MINREC_DEFAULT_PRODUCT_ID;
@@ -299,8 +304,8 @@ int card_to_record(const std::uint8_t* card, std::uint32_t length, int version, 
   }
   std::uint8_t* built = nullptr;
   std::uint32_t built_size = 0;
-  const int status = version == 20 ? fmr_build_iso2005(rec.get(), &built, &built_size)
-                                   : fmr_write_iso2011(rec.get(), &built, &built_size);
+  const int status = version == 20 ? zyl::matchlib::fmr_build_iso2005(rec.get(), &built, &built_size)
+                                   : zyl::matchlib::fmr_write_iso2011(rec.get(), &built, &built_size);
   if (status != ML_OK) return status;
   Bytes record(built, built + ByteReader({built + 8, 4}).u32());
   std::free(built);
@@ -318,7 +323,7 @@ int minrec_card(const MinutiaeRecord* record, int maximum, bool newer, std::uint
                 std::uint32_t* out_size) {
   if (record->resolution != MINREC_RESOLUTION) return ML_UNAVAILABLE;
   // A temporary copy without extended data: the record's minutiae only.
-  std::unique_ptr<MinutiaeRecord, decltype(&minrec_free)> plain(minrec_create(), &minrec_free);
+  std::unique_ptr<MinutiaeRecord, decltype(&::minrec_free)> plain(zyl::matchlib::minrec_create(), &::minrec_free);
   if (!plain) return ML_NO_MEMORY;
   std::memcpy(plain->minutiae, record->minutiae, sizeof record->minutiae);
   plain->count = record->count;
@@ -331,8 +336,8 @@ int minrec_card(const MinutiaeRecord* record, int maximum, bool newer, std::uint
   plain->finger_quality = record->finger_quality;
   std::uint8_t* iso = nullptr;
   std::uint32_t iso_size = 0;
-  int status = newer ? fmr_write_iso2011(plain.get(), &iso, &iso_size)
-                     : fmr_build_iso2005(plain.get(), &iso, &iso_size);
+  int status = newer ? zyl::matchlib::fmr_write_iso2011(plain.get(), &iso, &iso_size)
+                     : zyl::matchlib::fmr_build_iso2005(plain.get(), &iso, &iso_size);
   if (status != ML_OK) return status;
   status = record_to_card(iso, ByteReader({iso + 8, 4}).u32(), maximum, out, out_size);
   std::free(iso);
@@ -345,10 +350,10 @@ int parse_card_record(const std::uint8_t* card, std::uint32_t length, MinutiaeRe
   int status = card_to_record(card, length, 20, &iso, &size);
   if (status != ML_OK) return status;
   status = fmr_parse_iso(iso, size, record);
-  if (status == ML_OK) status = fmr_read_core_delta_block(iso, size, &record->cores, &record->deltas);
+  if (status == ML_OK) status = zyl::matchlib::fmr_read_core_delta_block(iso, size, &record->cores, &record->deltas);
   if (status == ML_OK) {
     std::free(record->zonal_quality.cells);
-    status = fmr_read_zonal_quality_block(iso, size, &record->zonal_quality);
+    status = zyl::matchlib::fmr_read_zonal_quality_block(iso, size, &record->zonal_quality);
   }
   std::free(iso);
   return status;
@@ -359,57 +364,61 @@ int parse_card_record(const std::uint8_t* card, std::uint32_t length, MinutiaeRe
 
 using namespace zyl::matchlib;
 
-extern "C" {
 
-ZYL_API int fmr_to_card(const uint8_t* record, uint32_t size, int max_minutiae, uint8_t** out,
+int zyl::matchlib::fmr_to_card(const uint8_t* record, uint32_t size, int max_minutiae, uint8_t** out,
                         uint32_t* out_size) {
   if (!record || !out) return ML_BAD_ARGUMENT;
   return zyl::GuardedCall(ML_NO_MEMORY,
                           [&] { return record_to_card(record, size, max_minutiae, out, out_size); });
 }
 
-ZYL_API int minrec_to_card(const MinutiaeRecord* record, int max_minutiae, uint8_t** out,
+extern "C" ZYL_API int minrec_to_card(const MinutiaeRecord* record, int max_minutiae, uint8_t** out,
                            uint32_t* out_size) {
   if (!record || !out) return ML_BAD_ARGUMENT;
   return zyl::GuardedCall(ML_NO_MEMORY,
                           [&] { return minrec_card(record, max_minutiae, false, out, out_size); });
 }
 
-ZYL_API int minrec_to_card_2011(const MinutiaeRecord* record, int max_minutiae, uint8_t** out,
+extern "C" ZYL_API int minrec_to_card_2011(const MinutiaeRecord* record, int max_minutiae, uint8_t** out,
                                 uint32_t* out_size) {
   if (!record || !out) return ML_BAD_ARGUMENT;
   return zyl::GuardedCall(ML_NO_MEMORY,
                           [&] { return minrec_card(record, max_minutiae, true, out, out_size); });
 }
 
-ZYL_API int card_to_iso2005(const uint8_t* card, uint32_t length, uint8_t** out, uint32_t* out_size) {
+extern "C" ZYL_API int card_to_iso2005(const uint8_t* card, uint32_t length, uint8_t** out, uint32_t* out_size) {
   if (!card || !out) return ML_BAD_ARGUMENT;
   return zyl::GuardedCall(ML_NO_MEMORY, [&] { return card_to_record(card, length, 20, out, out_size); });
 }
 
-ZYL_API int card_to_iso2011(const uint8_t* card, uint32_t length, uint8_t** out, uint32_t* out_size) {
+extern "C" ZYL_API int card_to_iso2011(const uint8_t* card, uint32_t length, uint8_t** out, uint32_t* out_size) {
   if (!card || !out) return ML_BAD_ARGUMENT;
   return zyl::GuardedCall(ML_NO_MEMORY, [&] { return card_to_record(card, length, 30, out, out_size); });
 }
 
-ZYL_API int card_to_minrec(const uint8_t* card, uint32_t length, MinutiaeRecord* record) {
+int zyl::matchlib::card_to_minrec(const uint8_t* card, uint32_t length, MinutiaeRecord* record) {
   if (!card || !record) return ML_BAD_ARGUMENT;
   return zyl::GuardedCall(ML_NO_MEMORY, [&] { return parse_card_record(card, length, record); });
 }
 
-ZYL_API int card_to_minrec_any(const uint8_t* bytes, uint32_t length, MinutiaeRecord* record) {
+extern "C" ZYL_API int card_to_minrec_any(const uint8_t* bytes, uint32_t length, MinutiaeRecord* record) {
   if (!bytes || !record) return ML_BAD_ARGUMENT;
   TlvElement e{};
-  const uint32_t total = tlv_read_element(bytes, &e, length);
+  const uint32_t total = zyl::matchlib::tlv_read_element(bytes, &e, length);
   if (total == 0 || total != length) return ML_UNAVAILABLE;
   if (e.tag == 0xE1) {
     TlvElement first{};
-    const uint32_t inner = tlv_read_element(e.value, &first, e.length);
+    const uint32_t inner = zyl::matchlib::tlv_read_element(e.value, &first, e.length);
     if (inner == 0 || first.tag != kCard) return ML_UNAVAILABLE;
-    return card_to_minrec(e.value, inner, record);
+    return zyl::matchlib::card_to_minrec(e.value, inner, record);
   }
   if (e.tag != kCard) return ML_UNAVAILABLE;
-  return card_to_minrec(bytes, length, record);
+  return zyl::matchlib::card_to_minrec(bytes, length, record);
 }
+
+extern "C" {
+
+ZYL_API int fmr_to_card(const uint8_t* record, uint32_t size, int max_minutiae, uint8_t** out, uint32_t* out_size) { return zyl::matchlib::fmr_to_card(record, size, max_minutiae, out, out_size); }
+ZYL_API int card_to_minrec(const uint8_t* card, uint32_t length, MinutiaeRecord* record) { return zyl::matchlib::card_to_minrec(card, length, record); }
 
 }  // extern "C"

@@ -9,6 +9,8 @@
 #include "zylscan/matchlib_container.h"
 #include "zylscan/matchlib_object.h"
 #include "zylscan/matchlib_tlv.h"
+#include "matchlib/template/card_extended.h"
+#include "matchlib/template/tlv.h"
 
 namespace zyl::matchlib {
 namespace {
@@ -16,18 +18,18 @@ namespace {
 constexpr std::uint16_t kCard = 0x7F2E;
 constexpr std::uint16_t kWrapper = 0xE1;
 
-using TreePtr = std::unique_ptr<TlvNode, decltype(&tlv_node_free)>;
+using TreePtr = std::unique_ptr<TlvNode, decltype(&::tlv_node_free)>;
 
 TreePtr parse_tree(const std::uint8_t* bytes, std::uint32_t length, int& status) {
   TlvNode* root = nullptr;
-  status = tlv_parse(bytes, length, &root);
-  return TreePtr(root, &tlv_node_free);
+  status = zyl::matchlib::tlv_parse(bytes, length, &root);
+  return TreePtr(root, &::tlv_node_free);
 }
 
 int encode_tree(const TlvNode* root, std::uint8_t** out, std::uint32_t* out_size) {
   std::uint8_t* buffer = nullptr;
   std::uint32_t size = 0;
-  const int status = tlv_encode(root, &buffer, &size);
+  const int status = zyl::matchlib::tlv_encode(root, &buffer, &size);
   if (status != ML_OK) return status;
   *out = buffer;
   *out_size = size;
@@ -39,27 +41,27 @@ int parse_extended(const std::uint8_t* bytes, std::uint32_t length, const std::u
   for (TlvElement* e : {c1, c2, c3})
     if (e) *e = TlvElement{};
   TlvElement top{};
-  if (tlv_read_element(bytes, &top, length) != length) return ML_UNAVAILABLE;
+  if (zyl::matchlib::tlv_read_element(bytes, &top, length) != length) return ML_UNAVAILABLE;
   const std::uint8_t* part = nullptr;
   std::uint32_t part_size = 0;
   TlvElement holder{};  // the element whose children are C1..C3
   if (top.tag == kWrapper) {
     TlvElement first{};
-    part_size = tlv_read_element(top.value, &first, top.length);
+    part_size = zyl::matchlib::tlv_read_element(top.value, &first, top.length);
     if (!part_size || first.tag != kCard) return ML_UNAVAILABLE;
     part = top.value;
     holder = top;
   } else if (top.tag == kCard) {
     part = bytes;
     part_size = length;
-    tlv_next_element(top.value, top.length, 0xA2, &holder);  // no A2: no C1..C3
+    zyl::matchlib::tlv_next_element(top.value, top.length, 0xA2, &holder);  // no A2: no C1..C3
   } else {
     return ML_UNAVAILABLE;
   }
   const std::uint16_t tags[3] = {0xC1, 0xC2, 0xC3};
   TlvElement* outs[3] = {c1, c2, c3};
   for (int i = 0; i < 3; ++i)
-    if (outs[i] && holder.value && !tlv_next_element(holder.value, holder.length, tags[i], outs[i]))
+    if (outs[i] && holder.value && !zyl::matchlib::tlv_next_element(holder.value, holder.length, tags[i], outs[i]))
       *outs[i] = TlvElement{};
   if (card) *card = part;
   if (card_size) *card_size = part_size;
@@ -93,7 +95,7 @@ template <std::uint16_t Tag>
 int section_element(const std::uint8_t* b, std::uint32_t n, const std::uint8_t** d, std::uint32_t* len) {
   const std::uint16_t path[3] = {kCard, 0xA2, Tag};
   TlvElement e{};
-  if (tlv_find_path(b, n, path, 3, &e) != 1) return ML_UNAVAILABLE;
+  if (zyl::matchlib::tlv_find_path(b, n, path, 3, &e) != 1) return ML_UNAVAILABLE;
   *d = e.value;
   *len = e.length;
   return ML_OK;
@@ -129,9 +131,8 @@ constexpr SectionEntry kSections[] = {
 
 using namespace zyl::matchlib;
 
-extern "C" {
 
-ZYL_API int card_parse_extended(const uint8_t* bytes, uint32_t length, const uint8_t** card,
+int zyl::matchlib::card_parse_extended(const uint8_t* bytes, uint32_t length, const uint8_t** card,
                                 uint32_t* card_size, TlvElement* c1, TlvElement* c2, TlvElement* c3) {
   if (!bytes) {
     for (TlvElement* e : {c1, c2, c3})
@@ -141,7 +142,7 @@ ZYL_API int card_parse_extended(const uint8_t* bytes, uint32_t length, const uin
   return parse_extended(bytes, length, card, card_size, c1, c2, c3);
 }
 
-ZYL_API int card_strip_image(const uint8_t* bytes, uint32_t length, uint8_t** out, uint32_t* out_size) {
+extern "C" ZYL_API int card_strip_image(const uint8_t* bytes, uint32_t length, uint8_t** out, uint32_t* out_size) {
   if (!bytes || !out || !out_size) return ML_BAD_ARGUMENT;
   return zyl::GuardedCall(ML_NO_MEMORY, [&]() -> int {
     int status = ML_OK;
@@ -149,37 +150,37 @@ ZYL_API int card_strip_image(const uint8_t* bytes, uint32_t length, uint8_t** ou
     if (status != ML_OK) return status;
     TlvNode* c2 = nullptr;
     if (root->tag == kCard) {
-      if (TlvNode* a2 = tlv_find_child(root.get(), 0xA2)) c2 = tlv_find_child(a2, 0xC2);
+      if (TlvNode* a2 = zyl::matchlib::tlv_find_child(root.get(), 0xA2)) c2 = zyl::matchlib::tlv_find_child(a2, 0xC2);
     } else if (root->tag == kWrapper) {
-      c2 = tlv_find_child(root.get(), 0xC2);
+      c2 = zyl::matchlib::tlv_find_child(root.get(), 0xC2);
     }
     if (!c2) return ML_UNAVAILABLE;
-    tlv_detach(c2);
-    tlv_node_free(c2);
+    zyl::matchlib::tlv_detach(c2);
+    zyl::matchlib::tlv_node_free(c2);
     return encode_tree(root.get(), out, out_size);
   });
 }
 
-ZYL_API int card_add_a2_element(const uint8_t* card, uint32_t length, uint16_t tag, const uint8_t* value,
+int zyl::matchlib::card_add_a2_element(const uint8_t* card, uint32_t length, uint16_t tag, const uint8_t* value,
                                 uint32_t value_length, uint8_t** out, uint32_t* out_size) {
   if (!card || !out || !out_size || (!value && value_length)) return ML_BAD_ARGUMENT;
   return zyl::GuardedCall(ML_NO_MEMORY, [&]() -> int {
     int status = ML_OK;
     TreePtr root = parse_tree(card, length, status);
     if (status != ML_OK) return status;
-    TlvNode* a2 = tlv_find(root.get(), 0xA2);
+    TlvNode* a2 = zyl::matchlib::tlv_find(root.get(), 0xA2);
     if (!a2) return ML_BAD_ARGUMENT;
-    TlvNode* node = tlv_node_create(tag, value_length, value);
+    TlvNode* node = zyl::matchlib::tlv_node_create(tag, value_length, value);
     if (!node) return ML_NO_MEMORY;
-    if (const int appended = tlv_append_child(a2, node); appended != ML_OK) {
-      tlv_node_free(node);
+    if (const int appended = zyl::matchlib::tlv_append_child(a2, node); appended != ML_OK) {
+      zyl::matchlib::tlv_node_free(node);
       return appended;
     }
     return encode_tree(root.get(), out, out_size);
   });
 }
 
-ZYL_API int tmpl_card_section(const uint8_t* bytes, uint32_t length, int32_t format, const uint8_t** data,
+int zyl::matchlib::tmpl_card_section(const uint8_t* bytes, uint32_t length, int32_t format, const uint8_t** data,
                               uint32_t* data_length) {
   if (!data || !data_length) return ML_BAD_ARGUMENT;
   *data = nullptr;
@@ -196,5 +197,11 @@ ZYL_API int tmpl_card_section(const uint8_t* bytes, uint32_t length, int32_t for
     }
   return ML_UNAVAILABLE;
 }
+
+extern "C" {
+
+ZYL_API int card_parse_extended(const uint8_t* bytes, uint32_t length, const uint8_t** card, uint32_t* card_size, TlvElement* c1, TlvElement* c2, TlvElement* c3) { return zyl::matchlib::card_parse_extended(bytes, length, card, card_size, c1, c2, c3); }
+ZYL_API int card_add_a2_element(const uint8_t* card, uint32_t length, uint16_t tag, const uint8_t* value, uint32_t value_length, uint8_t** out, uint32_t* out_size) { return zyl::matchlib::card_add_a2_element(card, length, tag, value, value_length, out, out_size); }
+ZYL_API int tmpl_card_section(const uint8_t* bytes, uint32_t length, int32_t format, const uint8_t** data, uint32_t* data_length) { return zyl::matchlib::tmpl_card_section(bytes, length, format, data, data_length); }
 
 }  // extern "C"

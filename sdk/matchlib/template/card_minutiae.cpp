@@ -8,6 +8,7 @@
 #include "common/guarded_call.h"
 #include "zylscan/matchlib_fixed.h"
 #include "zylscan/matchlib_object.h"
+#include "matchlib/core/fixed_math.h"
 
 namespace zyl::matchlib {
 
@@ -20,15 +21,15 @@ std::vector<std::uint8_t> conflict_distances(std::span<const CompactMinutia> m) 
       if (std::abs(dx) > 20 || std::abs(dy) > 20) continue;
       const int d2 = dx * dx + dy * dy;
       if (d2 >= 400) continue;
-      const int a = fx_dir_absdiff(m[i].direction, m[j].direction);
-      const int r = static_cast<int>(fx_isqrt16(static_cast<std::uint16_t>(d2)));
+      const int a = zyl::matchlib::fx_dir_absdiff(m[i].direction, m[j].direction);
+      const int r = static_cast<int>(zyl::matchlib::fx_isqrt16(static_cast<std::uint16_t>(d2)));
       int distance = -1;
       if (a > 114) {
         // Nearly opposite: a conflict when the step of length r from i along
         // the mean of i and the reversed j lands next to j.
-        const int mean = fx_dir_mean(m[i].direction, m[j].direction - 128);
-        const int px = m[i].x + ((r * fx_cos256(mean)) >> 14);
-        const int py = m[i].y - ((r * fx_sin256(mean)) >> 14);
+        const int mean = zyl::matchlib::fx_dir_mean(m[i].direction, m[j].direction - 128);
+        const int px = m[i].x + ((r * zyl::matchlib::fx_cos256(mean)) >> 14);
+        const int py = m[i].y - ((r * zyl::matchlib::fx_sin256(mean)) >> 14);
         const int ex = px - m[j].x;
         const int ey = py - m[j].y;
         if (ex * ex + ey * ey <= 24) distance = r;
@@ -89,7 +90,7 @@ void reduce_compact_minutiae(std::vector<CompactMinutia>& m, std::size_t maximum
 
 }  // namespace zyl::matchlib
 
-extern "C" ZYL_API int minutiae_conflict_distance(const CompactMinutia* minutiae, uint32_t count,
+int zyl::matchlib::minutiae_conflict_distance(const CompactMinutia* minutiae, uint32_t count,
                                                   uint8_t* out) {
   if (count && (!minutiae || !out)) return ML_BAD_ARGUMENT;
   return zyl::GuardedCall(ML_NO_MEMORY, [&] {
@@ -98,3 +99,9 @@ extern "C" ZYL_API int minutiae_conflict_distance(const CompactMinutia* minutiae
     return ML_OK;
   });
 }
+
+extern "C" {
+
+ZYL_API int minutiae_conflict_distance(const CompactMinutia* minutiae, uint32_t count, uint8_t* out) { return zyl::matchlib::minutiae_conflict_distance(minutiae, count, out); }
+
+}  // extern "C"

@@ -16,6 +16,10 @@
 #include "zylscan/matchlib_object.h"
 #include "zylscan/matchlib_tlv.h"
 #include "matchlib/template/tlv_tree.h"
+#include "matchlib/core/blob.h"
+#include "matchlib/core/match_engine.h"
+#include "matchlib/core/score_model.h"
+#include "matchlib/template/tlv.h"
 
 namespace zyl::matchlib::card {
 
@@ -47,8 +51,8 @@ int locate_part(const uint8_t* const* parts, const uint32_t* sizes, int k, int n
   if (!parts || !sizes || !parts[0] || n < 0) return ML_CORRUPT;
   // Part 0: EF whose first child is C0 of more than 8 bytes starting 0x80.
   TlvElement ef{}, c0{};
-  if (!tlv_read_element(parts[0], &ef, sizes[0]) || ef.tag != 0xEF ||
-      !tlv_read_element(ef.value, &c0, ef.length) || c0.tag != 0xC0 || c0.length <= 8 ||
+  if (!zyl::matchlib::tlv_read_element(parts[0], &ef, sizes[0]) || ef.tag != 0xEF ||
+      !zyl::matchlib::tlv_read_element(ef.value, &c0, ef.length) || c0.tag != 0xC0 || c0.length <= 8 ||
       c0.value[0] != 0x80)
     return ML_CORRUPT;
   const uint32_t N = be16(c0.value + 3), S0 = be16(c0.value + 5), S = be16(c0.value + 7);
@@ -86,7 +90,7 @@ int64_t clamp64(__int128 v) {
       std::clamp<__int128>(v, INT64_MIN, INT64_MAX));
 }
 
-using Tree = std::unique_ptr<TlvNode, decltype(&tlv_node_free)>;
+using Tree = std::unique_ptr<TlvNode, decltype(&::tlv_node_free)>;
 
 void thresholds_at(const FarThresholdTable& t, int level, uint8_t* out15) {
   out15[0] = static_cast<uint8_t>(level);
@@ -99,11 +103,10 @@ void thresholds_at(const FarThresholdTable& t, int level, uint8_t* out15) {
 using namespace zyl::matchlib::card;
 using zyl::matchlib::tlv_add_child;
 
-extern "C" {
 
-ZYL_API uint32_t card_flags_get(void) { return flags(); }
+extern "C" ZYL_API uint32_t card_flags_get(void) { return flags(); }
 
-ZYL_API uint8_t card_class_byte(uint32_t n) {
+uint8_t zyl::matchlib::card_class_byte(uint32_t n) {
   if (n < 2) return 0;
   static constexpr uint32_t kBound[7] = {1, 2, 4, 8, 16, 32, 64};
   int b = 1;
@@ -113,7 +116,7 @@ ZYL_API uint8_t card_class_byte(uint32_t n) {
   return static_cast<uint8_t>(c << 3 | static_cast<uint32_t>(b));
 }
 
-ZYL_API int card_group_threshold(uint8_t class_byte, const uint16_t* thresholds,
+int zyl::matchlib::card_group_threshold(uint8_t class_byte, const uint16_t* thresholds,
                                  uint32_t* out_threshold) {
   if (!thresholds || !out_threshold) return ML_BAD_ARGUMENT;
   *out_threshold = 0;
@@ -125,7 +128,7 @@ ZYL_API int card_group_threshold(uint8_t class_byte, const uint16_t* thresholds,
   return ML_OK;
 }
 
-ZYL_API int card_score_table_build(const ScoreLinearRow* rows, int n, uint8_t* out) {
+int zyl::matchlib::card_score_table_build(const ScoreLinearRow* rows, int n, uint8_t* out) {
   if (!rows || !out || (n != CARD_TABLE_ENTRIES && n != CARD_ALT_TABLE_ENTRIES))
     return ML_BAD_ARGUMENT;
   int64_t B = 0;
@@ -159,7 +162,7 @@ ZYL_API int card_score_table_build(const ScoreLinearRow* rows, int n, uint8_t* o
   return ML_OK;
 }
 
-ZYL_API int card_score_weighted_sum(const uint8_t* table, int n, const uint16_t* scores,
+int zyl::matchlib::card_score_weighted_sum(const uint8_t* table, int n, const uint16_t* scores,
                                     uint32_t* out_score) {
   if (!table || !scores || !out_score || (n != CARD_TABLE_ENTRIES && n != CARD_ALT_TABLE_ENTRIES))
     return ML_BAD_ARGUMENT;
@@ -181,7 +184,7 @@ ZYL_API int card_score_weighted_sum(const uint8_t* table, int n, const uint16_t*
   return ML_OK;
 }
 
-ZYL_API int card_params_from_models(uint16_t algorithm_word, const ScoreLinearRow* rows30,
+int zyl::matchlib::card_params_from_models(uint16_t algorithm_word, const ScoreLinearRow* rows30,
                                     const FarThresholdTable* thresholds,
                                     const ScoreLinearRow* rows9,
                                     const FarThresholdTable* alt_thresholds, uint16_t table_tag,
@@ -197,8 +200,8 @@ ZYL_API int card_params_from_models(uint16_t algorithm_word, const ScoreLinearRo
       (table_tag != 0xC4 && table_tag != 0xC1))
     return ML_BAD_ARGUMENT;
   uint8_t c0[9], table[304], c2[15], c3[3], table9[94], c6[15];
-  if (card_score_table_build(rows30, CARD_TABLE_ENTRIES, table) != ML_OK) return ML_CORRUPT;
-  if (alt && card_score_table_build(rows9, CARD_ALT_TABLE_ENTRIES, table9) != ML_OK)
+  if (zyl::matchlib::card_score_table_build(rows30, CARD_TABLE_ENTRIES, table) != ML_OK) return ML_CORRUPT;
+  if (alt && zyl::matchlib::card_score_table_build(rows9, CARD_ALT_TABLE_ENTRIES, table9) != ML_OK)
     return ML_CORRUPT;
   c0[0] = 0x80;
   put16(c0 + 1, algorithm_word);
@@ -210,26 +213,26 @@ ZYL_API int card_params_from_models(uint16_t algorithm_word, const ScoreLinearRo
   c3[2] = static_cast<uint8_t>(list_length);
   if (alt) thresholds_at(*alt_thresholds, level, c6);
 
-  Tree root(tlv_node_create(0xEF, 0, nullptr), tlv_node_free);
+  Tree root(zyl::matchlib::tlv_node_create(0xEF, 0, nullptr), ::tlv_node_free);
   if (!root || !tlv_add_child(root.get(), 0xC0, c0, 9) || !tlv_add_child(root.get(), table_tag, table, 304) ||
       !tlv_add_child(root.get(), 0xC2, c2, 15) || !tlv_add_child(root.get(), 0xC3, c3, 3) ||
       (alt && (!tlv_add_child(root.get(), 0xC5, table9, 94) || !tlv_add_child(root.get(), 0xC6, c6, 15))))
     return ML_NO_MEMORY;
   if (part0_size == 0) {
     uint32_t size = 0;
-    if (tlv_encode(root.get(), nullptr, &size) != ML_OK) return ML_NO_MEMORY;
+    if (zyl::matchlib::tlv_encode(root.get(), nullptr, &size) != ML_OK) return ML_NO_MEMORY;
     put16(c0 + 5, (size + 15) / 16 * 16);
   }
   uint8_t* bytes = nullptr;
   uint32_t size = 0;
-  const int st = tlv_encode(root.get(), &bytes, &size);
+  const int st = zyl::matchlib::tlv_encode(root.get(), &bytes, &size);
   if (st != ML_OK) return st;
-  *out = blob_create(CARD_FORMAT, bytes, size);
+  *out = zyl::matchlib::blob_create(CARD_FORMAT, bytes, size);
   std::free(bytes);
   return *out ? ML_OK : ML_NO_MEMORY;
 }
 
-ZYL_API int card_params_from_engine(const MatchEngine* engine, uint16_t algorithm_word,
+int zyl::matchlib::card_params_from_engine(const MatchEngine* engine, uint16_t algorithm_word,
                                     uint16_t part_count, uint16_t part0_size, uint16_t part_size,
                                     int level, uint16_t option_word, int list_length,
                                     DataBlob** out) {
@@ -237,11 +240,11 @@ ZYL_API int card_params_from_engine(const MatchEngine* engine, uint16_t algorith
   *out = nullptr;
   if (!engine || level < 0 || level >= FAR_LEVEL_COUNT || list_length < 0 || list_length > 255)
     return ML_BAD_ARGUMENT;
-  const ScoreProfile* const* profiles = engine_get_score_profiles(engine);
+  const ScoreProfile* const* profiles = zyl::matchlib::engine_get_score_profiles(engine);
   // The linear part of a profile's model of exactly n rows.
   auto rows_of = [](const ScoreProfile* p, int n, ScoreLinearRow* rows) {
     if (!p || !p->thresholds || !p->model.rows || p->model.feature_count != n) return false;
-    const int kind = score_model_kind(&p->model);
+    const int kind = zyl::matchlib::score_model_kind(&p->model);
     if (kind == 2 || kind == 3) {
       std::memcpy(rows, p->model.rows, sizeof(ScoreLinearRow) * n);
       return true;
@@ -263,12 +266,12 @@ ZYL_API int card_params_from_engine(const MatchEngine* engine, uint16_t algorith
   if (!rows_of(first, CARD_TABLE_ENTRIES, rows30) ||
       (alt && !rows_of(second, CARD_ALT_TABLE_ENTRIES, rows9)))
     return ML_WRONG_KIND;
-  return card_params_from_models(algorithm_word, rows30, first->thresholds, alt ? rows9 : nullptr,
+  return zyl::matchlib::card_params_from_models(algorithm_word, rows30, first->thresholds, alt ? rows9 : nullptr,
                                  alt ? second->thresholds : nullptr, 0xC4, part_count, part0_size,
                                  part_size, level, option_word, list_length, out);
 }
 
-ZYL_API int card_params_from_tables(uint16_t algorithm_word, int table_set, uint16_t /*part_count*/,
+int zyl::matchlib::card_params_from_tables(uint16_t algorithm_word, int table_set, uint16_t /*part_count*/,
                                     uint16_t /*part0_size*/, uint16_t /*part_size*/, int level,
                                     uint16_t /*option_word*/, int list_length, DataBlob** out) {
   if (out) *out = nullptr;
@@ -282,23 +285,23 @@ ZYL_API int card_params_from_tables(uint16_t algorithm_word, int table_set, uint
   return ML_WRONG_KIND;
 }
 
-ZYL_API int card_parse_params(const uint8_t* bytes, uint32_t available, uint16_t out[5]) {
+int zyl::matchlib::card_parse_params(const uint8_t* bytes, uint32_t available, uint16_t out[5]) {
   TlvElement e{};
-  if (!bytes || !out || !tlv_read_element(bytes, &e, available) || e.tag != 0xC0 || e.length <= 10)
+  if (!bytes || !out || !zyl::matchlib::tlv_read_element(bytes, &e, available) || e.tag != 0xC0 || e.length <= 10)
     return ML_UNAVAILABLE;
   for (int i = 0; i < 5; ++i) out[i] = be16(e.value + 1 + 2 * i);
   return ML_OK;
 }
 
-ZYL_API int card_read_c0_header(const uint8_t* bytes, uint32_t available, int* top_bit, int* mode,
+extern "C" ZYL_API int card_read_c0_header(const uint8_t* bytes, uint32_t available, int* top_bit, int* mode,
                                 uint16_t fields[5]) {
   if (fields) std::fill(fields, fields + 5, 0);
   TlvElement e{};
-  if (!bytes || !tlv_read_element(bytes, &e, available)) return ML_CORRUPT;
+  if (!bytes || !zyl::matchlib::tlv_read_element(bytes, &e, available)) return ML_CORRUPT;
   bool bare = true;
   if (e.tag == 0xEF) {
     bare = false;
-    if (!tlv_read_element(e.value, &e, e.length)) return ML_CORRUPT;
+    if (!zyl::matchlib::tlv_read_element(e.value, &e, e.length)) return ML_CORRUPT;
   }
   if (e.tag != 0xC0 || e.length < 1) return ML_CORRUPT;
   if (top_bit) *top_bit = e.value[0] >> 7;
@@ -310,7 +313,7 @@ ZYL_API int card_read_c0_header(const uint8_t* bytes, uint32_t available, int* t
   return ML_OK;
 }
 
-ZYL_API int card_read_params_header(const uint8_t* const* parts, const uint32_t* sizes, int k,
+int zyl::matchlib::card_read_params_header(const uint8_t* const* parts, const uint32_t* sizes, int k,
                                     int n, TlvElement* out) {
   if (!out) return ML_BAD_ARGUMENT;
   *out = TlvElement{};
@@ -318,15 +321,15 @@ ZYL_API int card_read_params_header(const uint8_t* const* parts, const uint32_t*
   uint32_t size = 0;
   if (locate_part(parts, sizes, k, n, &p, &size) != ML_OK) return ML_CORRUPT;
   TlvElement part{}, first{};
-  if (!tlv_read_element(p, &part, size) || part.tag != 0xEF ||
-      !tlv_read_element(part.value, &first, part.length) || first.tag != 0xC0 ||
+  if (!zyl::matchlib::tlv_read_element(p, &part, size) || part.tag != 0xEF ||
+      !zyl::matchlib::tlv_read_element(part.value, &first, part.length) || first.tag != 0xC0 ||
       first.length < 1 || !(first.value[0] & 0x80))
     return ML_CORRUPT;
   *out = part;
   return ML_OK;
 }
 
-ZYL_API int card_get_algorithm_info(const uint8_t* const* parts, const uint32_t* sizes, int k,
+int zyl::matchlib::card_get_algorithm_info(const uint8_t* const* parts, const uint32_t* sizes, int k,
                                     uint8_t* out, uint32_t room, uint32_t* out_size) {
   if (!out || room < 13) return ML_CORRUPT;
   std::memset(out, 0, 13);
@@ -335,26 +338,26 @@ ZYL_API int card_get_algorithm_info(const uint8_t* const* parts, const uint32_t*
   if (out_size) *out_size = 13;
   const uint32_t word = flags();
   TlvElement p0{};
-  if (!parts || !sizes || card_read_params_header(parts, sizes, k, 0, &p0) != ML_OK) {
+  if (!parts || !sizes || zyl::matchlib::card_read_params_header(parts, sizes, k, 0, &p0) != ML_OK) {
     put16(out + 3, word);
     return word > 0xFFFF ? ML_WRONG_KIND : ML_OK;
   }
   TlvElement c0{};
-  tlv_read_element(p0.value, &c0, p0.length);
+  zyl::matchlib::tlv_read_element(p0.value, &c0, p0.length);
   std::memcpy(out + 2, c0.value, 9);
   const uint32_t N = be16(c0.value + 3);
   uint16_t modes = 0;
   for (uint32_t n = 1; n < N; ++n) {
     TlvElement part{}, g{};
-    if (card_read_params_header(parts, sizes, k, static_cast<int>(n), &part) != ML_OK) continue;
-    tlv_read_element(part.value, &g, part.length);
+    if (zyl::matchlib::card_read_params_header(parts, sizes, k, static_cast<int>(n), &part) != ML_OK) continue;
+    zyl::matchlib::tlv_read_element(part.value, &g, part.length);
     if (g.value[0] & 0x80) modes = static_cast<uint16_t>(modes | 1u << (g.value[0] & 0x0F));
   }
   put16(out + 11, modes);
   return be16(c0.value + 1) != word ? ML_WRONG_KIND : ML_OK;
 }
 
-ZYL_API int card_parse_reference(const uint8_t* const* parts, const uint32_t* sizes, int k,
+int zyl::matchlib::card_parse_reference(const uint8_t* const* parts, const uint32_t* sizes, int k,
                                  uint8_t* buffer, uint32_t buffer_size, uint32_t offset,
                                  CardProbeSetup* out) {
   if (!out || !buffer) return ML_BAD_ARGUMENT;
@@ -363,11 +366,11 @@ ZYL_API int card_parse_reference(const uint8_t* const* parts, const uint32_t* si
   if (offset >= buffer_size) return ML_CORRUPT;
   uint32_t at = offset;
   TlvElement e{};
-  uint32_t n = tlv_read_element(buffer + at, &e, buffer_size - at);
+  uint32_t n = zyl::matchlib::tlv_read_element(buffer + at, &e, buffer_size - at);
   if (n && e.tag == 0xC0 && e.length == 2) {
     out->mode_mask = be16(e.value);
     at += n;
-    n = at < buffer_size ? tlv_read_element(buffer + at, &e, buffer_size - at) : 0;
+    n = at < buffer_size ? zyl::matchlib::tlv_read_element(buffer + at, &e, buffer_size - at) : 0;
   }
   if (!n || e.tag != 0x7F2E) return ML_CORRUPT;
   // The template goes to the end of the buffer; the room before it is work.
@@ -379,8 +382,8 @@ ZYL_API int card_parse_reference(const uint8_t* const* parts, const uint32_t* si
   uint32_t room_size = static_cast<uint32_t>(probe - room);
 
   TlvElement p0{}, c0{};
-  if (card_read_params_header(parts, sizes, k, 0, &p0) != ML_OK ||
-      !tlv_read_element(p0.value, &c0, p0.length))
+  if (zyl::matchlib::card_read_params_header(parts, sizes, k, 0, &p0) != ML_OK ||
+      !zyl::matchlib::tlv_read_element(p0.value, &c0, p0.length))
     return ML_CORRUPT;
   const uint16_t word = be16(c0.value + 1);
   set_flags(word);
@@ -400,7 +403,7 @@ ZYL_API int card_parse_reference(const uint8_t* const* parts, const uint32_t* si
   const uint8_t* end = p0.value + p0.length;
   for (const uint8_t* q = p0.value; q < end;) {
     TlvElement c{};
-    const uint32_t m = tlv_read_element(q, &c, static_cast<uint32_t>(end - q));
+    const uint32_t m = zyl::matchlib::tlv_read_element(q, &c, static_cast<uint32_t>(end - q));
     if (!m) break;
     q += m;
     if (c.tag == 0xC4 && c.length == 304) {
@@ -423,5 +426,19 @@ ZYL_API int card_parse_reference(const uint8_t* const* parts, const uint32_t* si
   }
   return table && c2 && c3 && c5 && c6 ? ML_OK : ML_CORRUPT;
 }
+
+extern "C" {
+
+ZYL_API uint8_t card_class_byte(uint32_t n) { return zyl::matchlib::card_class_byte(n); }
+ZYL_API int card_group_threshold(uint8_t class_byte, const uint16_t* thresholds, uint32_t* out_threshold) { return zyl::matchlib::card_group_threshold(class_byte, thresholds, out_threshold); }
+ZYL_API int card_score_table_build(const ScoreLinearRow* rows, int n, uint8_t* out) { return zyl::matchlib::card_score_table_build(rows, n, out); }
+ZYL_API int card_score_weighted_sum(const uint8_t* table, int n, const uint16_t* scores, uint32_t* out_score) { return zyl::matchlib::card_score_weighted_sum(table, n, scores, out_score); }
+ZYL_API int card_params_from_models(uint16_t algorithm_word, const ScoreLinearRow* rows30, const FarThresholdTable* thresholds, const ScoreLinearRow* rows9, const FarThresholdTable* alt_thresholds, uint16_t table_tag, uint16_t part_count, uint16_t part0_size, uint16_t part_size, int level, uint16_t option_word, int list_length, DataBlob** out) { return zyl::matchlib::card_params_from_models(algorithm_word, rows30, thresholds, rows9, alt_thresholds, table_tag, part_count, part0_size, part_size, level, option_word, list_length, out); }
+ZYL_API int card_params_from_engine(const MatchEngine* engine, uint16_t algorithm_word, uint16_t part_count, uint16_t part0_size, uint16_t part_size, int level, uint16_t option_word, int list_length, DataBlob** out) { return zyl::matchlib::card_params_from_engine(engine, algorithm_word, part_count, part0_size, part_size, level, option_word, list_length, out); }
+ZYL_API int card_params_from_tables(uint16_t algorithm_word, int table_set, uint16_t arg2, uint16_t arg3, uint16_t arg4, int level, uint16_t arg6, int list_length, DataBlob** out) { return zyl::matchlib::card_params_from_tables(algorithm_word, table_set, arg2, arg3, arg4, level, arg6, list_length, out); }
+ZYL_API int card_parse_params(const uint8_t* bytes, uint32_t available, uint16_t out[5]) { return zyl::matchlib::card_parse_params(bytes, available, out); }
+ZYL_API int card_read_params_header(const uint8_t* const* parts, const uint32_t* sizes, int k, int n, TlvElement* out) { return zyl::matchlib::card_read_params_header(parts, sizes, k, n, out); }
+ZYL_API int card_get_algorithm_info(const uint8_t* const* parts, const uint32_t* sizes, int k, uint8_t* out, uint32_t room, uint32_t* out_size) { return zyl::matchlib::card_get_algorithm_info(parts, sizes, k, out, room, out_size); }
+ZYL_API int card_parse_reference(const uint8_t* const* parts, const uint32_t* sizes, int k, uint8_t* buffer, uint32_t buffer_size, uint32_t offset, CardProbeSetup* out) { return zyl::matchlib::card_parse_reference(parts, sizes, k, buffer, buffer_size, offset, out); }
 
 }  // extern "C"

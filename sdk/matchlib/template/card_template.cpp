@@ -11,6 +11,8 @@
 #include "zylscan/matchlib_minutiae.h"
 #include "zylscan/matchlib_object.h"
 #include "zylscan/matchlib_tlv.h"
+#include "matchlib/template/card_template.h"
+#include "matchlib/template/tlv.h"
 
 namespace zyl::matchlib {
 namespace {
@@ -20,12 +22,12 @@ constexpr std::uint8_t kQualityPrefix[4] = {0x98, 0xEC, 0x15, 0xE1};
 
 // The leading 7F2E element, which must lie within the bytes.
 bool card_element(const std::uint8_t* card, std::uint32_t length, TlvElement& out) {
-  return tlv_read_element(card, &out, length) != 0 && out.tag == kCard;
+  return zyl::matchlib::tlv_read_element(card, &out, length) != 0 && out.tag == kCard;
 }
 
 bool find_path(const std::uint8_t* card, std::uint32_t length, std::initializer_list<std::uint16_t> path,
                TlvElement& out) {
-  return tlv_find_path(card, length, path.begin(), static_cast<int>(path.size()), &out) == 1;
+  return zyl::matchlib::tlv_find_path(card, length, path.begin(), static_cast<int>(path.size()), &out) == 1;
 }
 
 // The minutiae element in its four places, in the order readers try them.
@@ -80,32 +82,32 @@ int add_quality_element(const std::uint8_t* card, std::uint32_t length, const Mi
   constexpr std::uint16_t kCopied[] = {0x81, 0x90, 0x91, 0x92, 0x93, 0x94, 0x95};
   int present = 0;
   TlvElement e{};
-  for (const std::uint16_t tag : kCounted) present += card_find_element(card, length, tag, &e) == ML_OK;
+  for (const std::uint16_t tag : kCounted) present += zyl::matchlib::card_find_element(card, length, tag, &e) == ML_OK;
 
-  using Tree = std::unique_ptr<TlvNode, decltype(&tlv_node_free)>;
-  Tree root(tlv_node_create(kCard, 0, nullptr), &tlv_node_free);
+  using Tree = std::unique_ptr<TlvNode, decltype(&::tlv_node_free)>;
+  Tree root(zyl::matchlib::tlv_node_create(kCard, 0, nullptr), &::tlv_node_free);
   if (!root) return ML_NO_MEMORY;
   TlvNode* parent = root.get();
   auto attach = [](TlvNode* to, TlvNode* node) {
     if (!node) return static_cast<int>(ML_NO_MEMORY);
-    const int status = tlv_append_child(to, node);
-    if (status != ML_OK) tlv_node_free(node);
+    const int status = zyl::matchlib::tlv_append_child(to, node);
+    if (status != ML_OK) zyl::matchlib::tlv_node_free(node);
     return status;
   };
   if (present >= 2) {
-    TlvNode* a1 = tlv_node_create(0xA1, 0, nullptr);
+    TlvNode* a1 = zyl::matchlib::tlv_node_create(0xA1, 0, nullptr);
     if (const int status = attach(parent, a1); status != ML_OK) return status;
     parent = a1;
   }
   for (const std::uint16_t tag : kCopied)
-    if (card_find_element(card, length, tag, &e) == ML_OK)
-      if (const int status = attach(parent, tlv_node_create(tag, e.length, e.value)); status != ML_OK)
+    if (zyl::matchlib::card_find_element(card, length, tag, &e) == ML_OK)
+      if (const int status = attach(parent, zyl::matchlib::tlv_node_create(tag, e.length, e.value)); status != ML_OK)
         return status;
-  if (const int status = attach(root.get(), tlv_node_create(0x82, static_cast<std::uint32_t>(quality.size()),
+  if (const int status = attach(root.get(), zyl::matchlib::tlv_node_create(0x82, static_cast<std::uint32_t>(quality.size()),
                                                              quality.data()));
       status != ML_OK)
     return status;
-  return tlv_encode(root.get(), out, out_size);
+  return zyl::matchlib::tlv_encode(root.get(), out, out_size);
 }
 
 }  // namespace
@@ -113,20 +115,19 @@ int add_quality_element(const std::uint8_t* card, std::uint32_t length, const Mi
 
 using namespace zyl::matchlib;
 
-extern "C" {
 
-ZYL_API int card_find_element(const uint8_t* card, uint32_t length, uint16_t tag, TlvElement* out) {
+int zyl::matchlib::card_find_element(const uint8_t* card, uint32_t length, uint16_t tag, TlvElement* out) {
   if (!card || !out) return ML_BAD_ARGUMENT;
   TlvElement top{};
   if (!card_element(card, length, top)) return ML_UNAVAILABLE;
-  if (tlv_next_element(top.value, top.length, tag, out)) return ML_OK;
+  if (zyl::matchlib::tlv_next_element(top.value, top.length, tag, out)) return ML_OK;
   TlvElement a1{};
-  if (tlv_next_element(top.value, top.length, 0xA1, &a1) && tlv_next_element(a1.value, a1.length, tag, out))
+  if (zyl::matchlib::tlv_next_element(top.value, top.length, 0xA1, &a1) && zyl::matchlib::tlv_next_element(a1.value, a1.length, tag, out))
     return ML_OK;
   return ML_UNAVAILABLE;
 }
 
-ZYL_API int card_get_minutiae(const uint8_t* card, uint32_t length, const uint8_t** value,
+int zyl::matchlib::card_get_minutiae(const uint8_t* card, uint32_t length, const uint8_t** value,
                               uint32_t* value_length) {
   if (!card || !value || !value_length) return ML_BAD_ARGUMENT;
   TlvElement e{};
@@ -136,21 +137,21 @@ ZYL_API int card_get_minutiae(const uint8_t* card, uint32_t length, const uint8_
   return ML_OK;
 }
 
-ZYL_API uint32_t card_template_size(const uint8_t* bytes, uint32_t length) {
+uint32_t zyl::matchlib::card_template_size(const uint8_t* bytes, uint32_t length) {
   if (!bytes) return 0;
   TlvElement e{};
-  const uint32_t size = tlv_read_element(bytes, &e, length);
+  const uint32_t size = zyl::matchlib::tlv_read_element(bytes, &e, length);
   return size && e.tag == 0x7F2E ? size : 0;
 }
 
-ZYL_API int card_read_minutiae(const uint8_t* card, uint32_t length, uint32_t maximum, int reduce, void*,
+int zyl::matchlib::card_read_minutiae(const uint8_t* card, uint32_t length, uint32_t maximum, int reduce, void*,
                                CompactMinutia* out, uint32_t* count, int* has_quality) {
   if (!card || !out || !count || !has_quality) return ML_BAD_ARGUMENT;
   return zyl::GuardedCall(ML_NO_MEMORY,
                           [&] { return read_minutiae(card, length, maximum, reduce != 0, out, count, has_quality); });
 }
 
-ZYL_API int card_add_quality_element(uint8_t** card, uint32_t length, const MinutiaeRecord* record,
+int zyl::matchlib::card_add_quality_element(uint8_t** card, uint32_t length, const MinutiaeRecord* record,
                                      uint32_t* out_size) {
   if (!card) return ML_BAD_ARGUMENT;
   uint8_t* old = *card;
@@ -167,5 +168,13 @@ ZYL_API int card_add_quality_element(uint8_t** card, uint32_t length, const Minu
   *out_size = size;
   return ML_OK;
 }
+
+extern "C" {
+
+ZYL_API int card_find_element(const uint8_t* card, uint32_t length, uint16_t tag, TlvElement* out) { return zyl::matchlib::card_find_element(card, length, tag, out); }
+ZYL_API int card_get_minutiae(const uint8_t* card, uint32_t length, const uint8_t** value, uint32_t* value_length) { return zyl::matchlib::card_get_minutiae(card, length, value, value_length); }
+ZYL_API uint32_t card_template_size(const uint8_t* bytes, uint32_t length) { return zyl::matchlib::card_template_size(bytes, length); }
+ZYL_API int card_read_minutiae(const uint8_t* card, uint32_t length, uint32_t maximum, int reduce, void* arg4, CompactMinutia* out, uint32_t* count, int* has_quality) { return zyl::matchlib::card_read_minutiae(card, length, maximum, reduce, arg4, out, count, has_quality); }
+ZYL_API int card_add_quality_element(uint8_t** card, uint32_t length, const MinutiaeRecord* record, uint32_t* out_size) { return zyl::matchlib::card_add_quality_element(card, length, record, out_size); }
 
 }  // extern "C"

@@ -9,6 +9,9 @@
 #include "matchlib/core/blob.h"
 #include "zylscan/matchlib_container.h"
 #include "zylscan/matchlib_object.h"
+#include "matchlib/core/crc32.h"
+#include "matchlib/template/card_extended.h"
+#include "matchlib/template/container.h"
 
 namespace zyl::matchlib {
 namespace {
@@ -82,7 +85,7 @@ std::uint32_t header_crc(const ContainerTable& t) {
     w.u32(t.entries[i].length);
     w.u32(t.entries[i].crc);
   }
-  return crc32_compute(image, kCrcImageSize);
+  return zyl::matchlib::crc32_compute(image, kCrcImageSize);
 }
 
 DataBlob* build(const ContainerTable& t) {
@@ -113,7 +116,7 @@ DataBlob* build(const ContainerTable& t) {
   }
   w.bytes(kTrailer, 4);
   if (!w.ok()) return nullptr;
-  return blob_create(CONTAINER_FORMAT, out.data(), static_cast<std::uint32_t>(out.size()));
+  return zyl::matchlib::blob_create(CONTAINER_FORMAT, out.data(), static_cast<std::uint32_t>(out.size()));
 }
 
 int locate(std::span<const std::uint8_t> bytes, std::int32_t code, ContainerEntry& out) {
@@ -150,12 +153,12 @@ int table_from_blob(const DataBlob* blob, ContainerTable& t) {
     return ML_OK;
   }
   const auto bytes = blob_bytes(blob);
-  if (blob_type(blob) == CONTAINER_FORMAT) return parse(bytes, t);
-  if (!storable_code(blob_type(blob))) return ML_UNAVAILABLE;
+  if (zyl::matchlib::blob_type(blob) == CONTAINER_FORMAT) return parse(bytes, t);
+  if (!storable_code(zyl::matchlib::blob_type(blob))) return ML_UNAVAILABLE;
   t.form = 1;
   t.count = 1;
-  t.entries[0] = {static_cast<std::uint16_t>(blob_type(blob)), blob->length, blob->data,
-                  crc32_compute(blob->data, blob->length)};
+  t.entries[0] = {static_cast<std::uint16_t>(zyl::matchlib::blob_type(blob)), blob->length, blob->data,
+                  zyl::matchlib::crc32_compute(blob->data, blob->length)};
   return ML_OK;
 }
 
@@ -167,7 +170,7 @@ int find_code(const ContainerTable& t, std::uint16_t code) {
 
 DataBlob* build_with_image(const ContainerTable& t, const DataBlob* source) {
   DataBlob* out = build(t);
-  if (out && source) blob_set_image(out, blob_get_image(source));
+  if (out && source) zyl::matchlib::blob_set_image(out, zyl::matchlib::blob_get_image(source));
   return out;
 }
 
@@ -179,7 +182,7 @@ bool container_blob(const DataBlob* blob) {
 // Section of a composite card template.
 int card_section(std::span<const std::uint8_t> bytes, std::int32_t code, const std::uint8_t** data,
                  std::uint32_t* length) {
-  const int status = tmpl_card_section(bytes.data(), static_cast<std::uint32_t>(bytes.size()),
+  const int status = zyl::matchlib::tmpl_card_section(bytes.data(), static_cast<std::uint32_t>(bytes.size()),
                                        code, data, length);
   if (status != ML_OK) {
     *data = nullptr;
@@ -193,9 +196,8 @@ int card_section(std::span<const std::uint8_t> bytes, std::int32_t code, const s
 
 using namespace zyl::matchlib;
 
-extern "C" {
 
-ZYL_API int container_parse(const uint8_t* data, uint32_t length, ContainerTable* out) {
+extern "C" ZYL_API int container_parse(const uint8_t* data, uint32_t length, ContainerTable* out) {
   if (!out) return ML_BAD_ARGUMENT;
   if (!data) {
     *out = ContainerTable{};
@@ -204,34 +206,34 @@ ZYL_API int container_parse(const uint8_t* data, uint32_t length, ContainerTable
   return parse({data, length}, *out);
 }
 
-ZYL_API uint32_t container_header_crc(const ContainerTable* table) {
+extern "C" ZYL_API uint32_t container_header_crc(const ContainerTable* table) {
   return table ? header_crc(*table) : 0;
 }
 
-ZYL_API int container_locate(const uint8_t* bytes, uint32_t length, int32_t format,
+extern "C" ZYL_API int container_locate(const uint8_t* bytes, uint32_t length, int32_t format,
                              ContainerEntry* out) {
   if (!bytes || !out) return ML_BAD_ARGUMENT;
   return locate({bytes, length}, format, *out);
 }
 
-ZYL_API int container_table_from_blob(const DataBlob* blob, ContainerTable* out) {
+extern "C" ZYL_API int container_table_from_blob(const DataBlob* blob, ContainerTable* out) {
   if (!out) return ML_BAD_ARGUMENT;
   return table_from_blob(blob, *out);
 }
 
-ZYL_API DataBlob* container_build(const ContainerTable* table) {
+extern "C" ZYL_API DataBlob* container_build(const ContainerTable* table) {
   return table ? build(*table) : nullptr;
 }
 
-ZYL_API DataBlob* container_from_table(const ContainerTable* table) {
+extern "C" ZYL_API DataBlob* container_from_table(const ContainerTable* table) {
   return table && table->form == 1 ? build(*table) : nullptr;
 }
 
-ZYL_API int container_magic_ok(const uint8_t* bytes, uint32_t length) {
+extern "C" ZYL_API int container_magic_ok(const uint8_t* bytes, uint32_t length) {
   return bytes && magic_ok({bytes, length}) ? 1 : 0;
 }
 
-ZYL_API int container_verify(const uint8_t* bytes, uint32_t length, int level) {
+extern "C" ZYL_API int container_verify(const uint8_t* bytes, uint32_t length, int level) {
   if (!bytes || length <= 7 || !magic_ok({bytes, length})) return 0;
   if (length < 4 || std::memcmp(bytes + length - 4, kTrailer, 4) != 0) return 0;
   if (level == 0) return 1;
@@ -242,11 +244,11 @@ ZYL_API int container_verify(const uint8_t* bytes, uint32_t length, int level) {
   if (level == 1 || t.count == 0) return 1;
   int valid = 1;
   for (int i = 0; i < t.count; ++i)
-    if (crc32_compute(t.entries[i].data, t.entries[i].length) != t.entries[i].crc) valid = 0;
+    if (zyl::matchlib::crc32_compute(t.entries[i].data, t.entries[i].length) != t.entries[i].crc) valid = 0;
   return valid;
 }
 
-ZYL_API int container_find_entry(const DataBlob* blob, int32_t format, const uint8_t** data,
+int zyl::matchlib::container_find_entry(const DataBlob* blob, int32_t format, const uint8_t** data,
                                  uint32_t* length) {
   if (data) *data = nullptr;
   if (length) *length = 0;
@@ -260,25 +262,25 @@ ZYL_API int container_find_entry(const DataBlob* blob, int32_t format, const uin
   return status;
 }
 
-ZYL_API int container_has_entry(const DataBlob* blob, int32_t format) {
+extern "C" ZYL_API int container_has_entry(const DataBlob* blob, int32_t format) {
   if (!container_blob(blob)) return 0;
   ContainerEntry e;
   return locate(blob_bytes(blob), format, e) == ML_OK ? 1 : 0;
 }
 
-ZYL_API int container_is_empty(const DataBlob* blob) {
+int zyl::matchlib::container_is_empty(const DataBlob* blob) {
   if (!container_blob(blob)) return ML_UNAVAILABLE;
   return blob->data[9] == 0 ? 1 : 0;
 }
 
-ZYL_API DataBlob* container_put_entry(DataBlob* blob, int32_t format, const uint8_t* data,
+DataBlob* zyl::matchlib::container_put_entry(DataBlob* blob, int32_t format, const uint8_t* data,
                                       uint32_t length) {
   if (!storable_code(format) || (!data && length)) return nullptr;
   ContainerTable t{};
   if (blob && parse(blob_bytes(blob), t) != ML_OK) return nullptr;
   if (t.count >= CONTAINER_MAX_ENTRIES) return nullptr;
   const ContainerEntry entry{static_cast<std::uint16_t>(format), length, data,
-                             crc32_compute(data, length)};
+                             zyl::matchlib::crc32_compute(data, length)};
   const int at = find_code(t, entry.format);
   if (at >= 0)
     t.entries[at] = entry;
@@ -288,7 +290,7 @@ ZYL_API DataBlob* container_put_entry(DataBlob* blob, int32_t format, const uint
   return build_with_image(t, blob);
 }
 
-ZYL_API DataBlob* container_take_entry(DataBlob* blob, int32_t format, const uint8_t** data,
+DataBlob* zyl::matchlib::container_take_entry(DataBlob* blob, int32_t format, const uint8_t** data,
                                        uint32_t* length) {
   if (data) *data = nullptr;
   if (length) *length = 0;
@@ -309,12 +311,12 @@ ZYL_API DataBlob* container_take_entry(DataBlob* blob, int32_t format, const uin
   return out;
 }
 
-ZYL_API DataBlob* container_remove_entry(DataBlob* blob, int32_t format) {
-  if (!blob || blob_type(blob) != CONTAINER_FORMAT) return nullptr;
-  return container_take_entry(blob, format, nullptr, nullptr);
+DataBlob* zyl::matchlib::container_remove_entry(DataBlob* blob, int32_t format) {
+  if (!blob || zyl::matchlib::blob_type(blob) != CONTAINER_FORMAT) return nullptr;
+  return zyl::matchlib::container_take_entry(blob, format, nullptr, nullptr);
 }
 
-ZYL_API DataBlob* container_keep_codes(DataBlob* blob, const int32_t* formats, int32_t count) {
+extern "C" ZYL_API DataBlob* container_keep_codes(DataBlob* blob, const int32_t* formats, int32_t count) {
   ContainerTable t{};
   if (blob && parse(blob_bytes(blob), t) != ML_OK) return nullptr;
   if (count > 0 && !formats) return nullptr;
@@ -336,18 +338,18 @@ ZYL_API DataBlob* container_keep_codes(DataBlob* blob, const int32_t* formats, i
   return build_with_image(t, blob);
 }
 
-ZYL_API DataBlob* container_from_blob(DataBlob* blob) {
+extern "C" ZYL_API DataBlob* container_from_blob(DataBlob* blob) {
   if (!blob) return nullptr;
-  if (blob_type(blob) == CONTAINER_FORMAT) return blob_retain(blob);
+  if (zyl::matchlib::blob_type(blob) == CONTAINER_FORMAT) return zyl::matchlib::blob_retain(blob);
   ContainerTable t;
   if (table_from_blob(blob, t) != ML_OK) return nullptr;
   return build_with_image(t, blob);
 }
 
-ZYL_API DataBlob* container_merge(DataBlob* first, DataBlob* second) {
+DataBlob* zyl::matchlib::container_merge(DataBlob* first, DataBlob* second) {
   if (!first && !second) return nullptr;
-  if (!first) return blob_retain(second);
-  if (!second) return blob_retain(first);
+  if (!first) return zyl::matchlib::blob_retain(second);
+  if (!second) return zyl::matchlib::blob_retain(first);
   ContainerTable merged, other;
   if (table_from_blob(first, merged) != ML_OK || table_from_blob(second, other) != ML_OK)
     return nullptr;
@@ -359,17 +361,17 @@ ZYL_API DataBlob* container_merge(DataBlob* first, DataBlob* second) {
   merged.form = 1;
   DataBlob* out = build(merged);
   if (!out) return nullptr;
-  if (GrayImage* image = blob_get_image(first)) blob_set_image(out, image);
-  if (GrayImage* image = blob_get_image(second)) blob_set_image(out, image);
+  if (GrayImage* image = zyl::matchlib::blob_get_image(first)) zyl::matchlib::blob_set_image(out, image);
+  if (GrayImage* image = zyl::matchlib::blob_get_image(second)) zyl::matchlib::blob_set_image(out, image);
   return out;
 }
 
-ZYL_API int tmpl_get_section(const DataBlob* blob, int32_t format, const uint8_t** data,
+int zyl::matchlib::tmpl_get_section(const DataBlob* blob, int32_t format, const uint8_t** data,
                              uint32_t* length) {
   if (data) *data = nullptr;
   if (length) *length = 0;
   if (!blob || !data || !length) return ML_BAD_ARGUMENT;
-  const std::int32_t type = blob_type(blob);
+  const std::int32_t type = zyl::matchlib::blob_type(blob);
   const auto bytes = blob_bytes(blob);
   if (type == format) {
     *data = blob->data;
@@ -393,9 +395,9 @@ ZYL_API int tmpl_get_section(const DataBlob* blob, int32_t format, const uint8_t
   return card_section({e.data, e.length}, format, data, length);
 }
 
-ZYL_API int tmpl_has_section(const DataBlob* blob, int32_t format) {
+int zyl::matchlib::tmpl_has_section(const DataBlob* blob, int32_t format) {
   if (!blob) return 0;
-  const std::int32_t type = blob_type(blob);
+  const std::int32_t type = zyl::matchlib::blob_type(blob);
   if (type == format) return 1;
   std::span<const std::uint8_t> source;
   if (type == CONTAINER_FORMAT) {
@@ -413,5 +415,16 @@ ZYL_API int tmpl_has_section(const DataBlob* blob, int32_t format) {
   std::uint32_t length = 0;
   return card_section(source, format, &data, &length) == ML_OK && data && length ? 1 : 0;
 }
+
+extern "C" {
+
+ZYL_API int container_find_entry(const DataBlob* blob, int32_t format, const uint8_t** data, uint32_t* length) { return zyl::matchlib::container_find_entry(blob, format, data, length); }
+ZYL_API int container_is_empty(const DataBlob* blob) { return zyl::matchlib::container_is_empty(blob); }
+ZYL_API DataBlob* container_put_entry(DataBlob* blob, int32_t format, const uint8_t* data, uint32_t length) { return zyl::matchlib::container_put_entry(blob, format, data, length); }
+ZYL_API DataBlob* container_take_entry(DataBlob* blob, int32_t format, const uint8_t** data, uint32_t* length) { return zyl::matchlib::container_take_entry(blob, format, data, length); }
+ZYL_API DataBlob* container_remove_entry(DataBlob* blob, int32_t format) { return zyl::matchlib::container_remove_entry(blob, format); }
+ZYL_API DataBlob* container_merge(DataBlob* first, DataBlob* second) { return zyl::matchlib::container_merge(first, second); }
+ZYL_API int tmpl_get_section(const DataBlob* blob, int32_t format, const uint8_t** data, uint32_t* length) { return zyl::matchlib::tmpl_get_section(blob, format, data, length); }
+ZYL_API int tmpl_has_section(const DataBlob* blob, int32_t format) { return zyl::matchlib::tmpl_has_section(blob, format); }
 
 }  // extern "C"

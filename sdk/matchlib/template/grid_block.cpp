@@ -11,6 +11,7 @@
 #include "matchlib/template/bit_stream.h"
 #include "zylscan/matchlib_gridblock.h"
 #include "zylscan/matchlib_object.h"
+#include "matchlib/template/grid_block.h"
 
 namespace zyl::matchlib {
 namespace {
@@ -186,8 +187,8 @@ int parse(std::span<const std::uint8_t> in, GridFeatureBlock** out) {
   const std::uint16_t resolution = version == 2 ? head.u16() : 0;
   if (!head.ok() || magic != GRIDBLOCK_MAGIC) return ML_CORRUPT;
 
-  std::unique_ptr<GridFeatureBlock, decltype(&gridblock_free)> b(
-      gridblock_create(rows, columns, resolution, origin_y, origin_x), &gridblock_free);
+  std::unique_ptr<GridFeatureBlock, decltype(&::gridblock_free)> b(
+      zyl::matchlib::gridblock_create(rows, columns, resolution, origin_y, origin_x), &::gridblock_free);
   if (!b) return ML_NO_MEMORY;
   b->version = version;
   b->cell_size = cell_size;
@@ -207,11 +208,10 @@ int parse(std::span<const std::uint8_t> in, GridFeatureBlock** out) {
 
 using namespace zyl::matchlib;
 
-extern "C" {
 
-ZYL_API const GridBlockSettings* gridblock_default_settings(void) { return &kExtractionSettings; }
+extern "C" ZYL_API const GridBlockSettings* gridblock_default_settings(void) { return &kExtractionSettings; }
 
-ZYL_API GridFeatureBlock* gridblock_create(uint8_t rows, uint8_t columns, uint16_t resolution,
+GridFeatureBlock* zyl::matchlib::gridblock_create(uint8_t rows, uint8_t columns, uint16_t resolution,
                                            uint8_t origin_y, uint8_t origin_x) {
   const std::size_t n = static_cast<std::size_t>(rows) * columns;
   auto* b = static_cast<GridFeatureBlock*>(ml_calloc(1, sizeof(GridFeatureBlock) + n * sizeof(GridCell)));
@@ -228,9 +228,9 @@ ZYL_API GridFeatureBlock* gridblock_create(uint8_t rows, uint8_t columns, uint16
   return b;
 }
 
-ZYL_API void gridblock_free(GridFeatureBlock* block) { std::free(block); }
+void zyl::matchlib::gridblock_free(GridFeatureBlock* block) { std::free(block); }
 
-ZYL_API int gridblock_serialize(const GridFeatureBlock* block, uint8_t** out, uint16_t* out_length,
+int zyl::matchlib::gridblock_serialize(const GridFeatureBlock* block, uint8_t** out, uint16_t* out_length,
                                 const GridBlockSettings* settings) {
   if (!block || !out || !out_length || (cell_count(*block) && !block->cells)) return ML_BAD_ARGUMENT;
   const GridBlockSettings& s = settings ? *settings : kExtractionSettings;
@@ -238,10 +238,17 @@ ZYL_API int gridblock_serialize(const GridFeatureBlock* block, uint8_t** out, ui
   return zyl::GuardedCall(ML_NO_MEMORY, [&] { return serialize(*block, s, out, out_length); });
 }
 
-ZYL_API int gridblock_parse(const uint8_t* bytes, uint32_t length, GridFeatureBlock** out) {
+int zyl::matchlib::gridblock_parse(const uint8_t* bytes, uint32_t length, GridFeatureBlock** out) {
   if (!bytes || !out) return ML_BAD_ARGUMENT;
   *out = nullptr;  // nothing is handed out on failure
   return zyl::GuardedCall(ML_NO_MEMORY, [&] { return parse({bytes, length}, out); });
 }
+
+extern "C" {
+
+ZYL_API GridFeatureBlock* gridblock_create(uint8_t rows, uint8_t columns, uint16_t resolution, uint8_t origin_y, uint8_t origin_x) { return zyl::matchlib::gridblock_create(rows, columns, resolution, origin_y, origin_x); }
+ZYL_API void gridblock_free(GridFeatureBlock* block) { zyl::matchlib::gridblock_free(block); }
+ZYL_API int gridblock_serialize(const GridFeatureBlock* block, uint8_t** out, uint16_t* out_length, const GridBlockSettings* settings) { return zyl::matchlib::gridblock_serialize(block, out, out_length, settings); }
+ZYL_API int gridblock_parse(const uint8_t* bytes, uint32_t length, GridFeatureBlock** out) { return zyl::matchlib::gridblock_parse(bytes, length, out); }
 
 }  // extern "C"

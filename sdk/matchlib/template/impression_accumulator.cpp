@@ -13,6 +13,10 @@
 #include "zylscan/matchlib_image.h"
 #include "zylscan/matchlib_object.h"
 #include "zylscan/matchlib_param.h"
+#include "matchlib/core/blob.h"
+#include "matchlib/core/byte_codec.h"
+#include "matchlib/core/param_store.h"
+#include "matchlib/image/image_geometry.h"
 
 namespace zyl::matchlib {
 namespace {
@@ -24,7 +28,7 @@ std::size_t area(const ImpressionAccumulator& a) { return accum_area(a); }
 
 void destroy_accumulator(ImpressionAccumulator* a) {
   for (DataBlob*& slot : a->slots) {
-    blob_release(slot);
+    zyl::matchlib::blob_release(slot);
     slot = nullptr;
   }
   std::free(a->base_map);
@@ -57,7 +61,7 @@ ImpressionAccumulator* new_accumulator(std::uint16_t height, std::uint16_t width
 int put_template(ImpressionAccumulator& a, unsigned slot, std::int32_t format,
                  std::span<const std::uint8_t> bytes) {
   if (slot >= ACCUM_SLOTS || a.slots[slot]) return ML_CORRUPT;
-  a.slots[slot] = blob_create(format, bytes.data(), static_cast<std::uint32_t>(bytes.size()));
+  a.slots[slot] = zyl::matchlib::blob_create(format, bytes.data(), static_cast<std::uint32_t>(bytes.size()));
   return a.slots[slot] ? ML_OK : ML_NO_MEMORY;
 }
 
@@ -135,7 +139,7 @@ constexpr BlockHandler kBlocks[] = {{ACCUM_BLOCK_HEAD, read_head},
 int parse_blocks(std::span<const std::uint8_t> in, ImpressionAccumulator** out) {
   if (in.size() < 3) return ML_CORRUPT;
   BlockParse p;
-  int status = blocks_dispatch6(&p, kBlocks, in.data() + 2, static_cast<std::uint32_t>(in.size() - 2),
+  int status = zyl::matchlib::blocks_dispatch6(&p, kBlocks, in.data() + 2, static_cast<std::uint32_t>(in.size() - 2),
                                 nullptr);
   // A saved accumulator always carries its head and its base map.
   if (status == ML_OK && (!p.acc || !p.acc->base_map)) status = ML_CORRUPT;
@@ -217,7 +221,7 @@ std::uint32_t written_size(const ImpressionAccumulator& a) {
   std::uint64_t n = 2 + ACCUM_HEAD_LENGTH + 6 + area(a);
   if (a.mean_image || a.count_map) n += 6 + 2 * area(a);
   for (const DataBlob* slot : a.slots)
-    if (slot) n += 12 + blob_size(slot);
+    if (slot) n += 12 + zyl::matchlib::blob_size(slot);
   return n > UINT32_MAX ? 0 : static_cast<std::uint32_t>(n);
 }
 
@@ -233,9 +237,8 @@ int accum_ensure_maps(ImpressionAccumulator& a) {
 
 using namespace zyl::matchlib;
 
-extern "C" {
 
-ZYL_API AccumState* accum_state_create(uint32_t size) {
+AccumState* zyl::matchlib::accum_state_create(uint32_t size) {
   auto* s = static_cast<AccumState*>(ml_calloc(1, sizeof(AccumState)));
   if (!s) return nullptr;
   s->refcount = 1;
@@ -250,48 +253,48 @@ ZYL_API AccumState* accum_state_create(uint32_t size) {
   return s;
 }
 
-ZYL_API AccumState* accum_state_retain(AccumState* s) {
+AccumState* zyl::matchlib::accum_state_retain(AccumState* s) {
   if (s) ++s->refcount;
   return s;
 }
 
-ZYL_API void accum_state_release(AccumState* s) {
+void zyl::matchlib::accum_state_release(AccumState* s) {
   if (!s || --s->refcount != 0) return;
   std::free(s->bytes);
   std::free(s);
 }
 
-ZYL_API ImpressionAccumulator* accum_create_sized(uint16_t height, uint16_t width) {
+ImpressionAccumulator* zyl::matchlib::accum_create_sized(uint16_t height, uint16_t width) {
   if (height == 0 || width == 0) return nullptr;
   return new_accumulator(height, width, true);
 }
 
-ZYL_API ImpressionAccumulator* accum_create(const GrayImage* image) {
+ImpressionAccumulator* zyl::matchlib::accum_create(const GrayImage* image) {
   if (!image) return nullptr;
-  const int h = image_source_height(image), w = image_source_width(image);
+  const int h = zyl::matchlib::image_source_height(image), w = zyl::matchlib::image_source_width(image);
   if (h <= 0 || w <= 0 || h > UINT16_MAX || w > UINT16_MAX) return nullptr;
-  return accum_create_sized(static_cast<uint16_t>(h), static_cast<uint16_t>(w));
+  return zyl::matchlib::accum_create_sized(static_cast<uint16_t>(h), static_cast<uint16_t>(w));
 }
 
-ZYL_API ImpressionAccumulator* accum_retain(ImpressionAccumulator* a) {
+extern "C" ZYL_API ImpressionAccumulator* accum_retain(ImpressionAccumulator* a) {
   if (a) ++a->refcount;
   return a;
 }
 
-ZYL_API void accum_release(ImpressionAccumulator* a) {
+void zyl::matchlib::accum_release(ImpressionAccumulator* a) {
   if (!a || --a->refcount != 0) return;
   if (a->destroy) a->destroy(a);
 }
 
-ZYL_API int* accum_count_up(int* counter) {
+extern "C" ZYL_API int* accum_count_up(int* counter) {
   if (counter) ++*counter;
   return counter;
 }
 
-ZYL_API int accum_reset(ImpressionAccumulator* a) {
+int zyl::matchlib::accum_reset(ImpressionAccumulator* a) {
   if (!a) return ML_BAD_ARGUMENT;
   for (DataBlob*& slot : a->slots) {
-    blob_release(slot);
+    zyl::matchlib::blob_release(slot);
     slot = nullptr;
   }
   const std::size_t n = area(*a);
@@ -301,7 +304,7 @@ ZYL_API int accum_reset(ImpressionAccumulator* a) {
   return ML_OK;
 }
 
-ZYL_API uint32_t accum_write(uint8_t* out, const ImpressionAccumulator* a) {
+uint32_t zyl::matchlib::accum_write(uint8_t* out, const ImpressionAccumulator* a) {
   if (!a) return 0;
   const std::uint32_t total = written_size(*a);
   if (!out || total == 0) return total;
@@ -334,23 +337,23 @@ ZYL_API uint32_t accum_write(uint8_t* out, const ImpressionAccumulator* a) {
     const DataBlob* t = a->slots[i];
     if (!t) continue;
     w.u16(ACCUM_BLOCK_TEMPLATE);
-    w.u32(12 + blob_size(t));
+    w.u32(12 + zyl::matchlib::blob_size(t));
     w.u8(i);
-    w.u8(static_cast<std::uint8_t>(blob_type(t)));
-    w.u32(blob_size(t));
-    w.bytes(blob_data(t), blob_size(t));
+    w.u8(static_cast<std::uint8_t>(zyl::matchlib::blob_type(t)));
+    w.u32(zyl::matchlib::blob_size(t));
+    w.bytes(zyl::matchlib::blob_data(t), zyl::matchlib::blob_size(t));
   }
   return w.ok() ? static_cast<std::uint32_t>(w.pos()) : 0;
 }
 
-ZYL_API int accum_serialize(const ImpressionAccumulator* a, AccumState** out, uint32_t* out_size) {
+int zyl::matchlib::accum_serialize(const ImpressionAccumulator* a, AccumState** out, uint32_t* out_size) {
   if (!a || !out || !out_size) return ML_BAD_ARGUMENT;
-  const std::uint32_t size = accum_write(nullptr, a);
+  const std::uint32_t size = zyl::matchlib::accum_write(nullptr, a);
   if (size == 0) return ML_CORRUPT;
-  AccumState* s = accum_state_create(size);
+  AccumState* s = zyl::matchlib::accum_state_create(size);
   if (!s) return ML_NO_MEMORY;
-  if (accum_write(s->bytes, a) != size) {
-    accum_state_release(s);
+  if (zyl::matchlib::accum_write(s->bytes, a) != size) {
+    zyl::matchlib::accum_state_release(s);
     return ML_CORRUPT;
   }
   *out = s;
@@ -358,34 +361,34 @@ ZYL_API int accum_serialize(const ImpressionAccumulator* a, AccumState** out, ui
   return ML_OK;
 }
 
-ZYL_API int accum_parse(const uint8_t* bytes, uint32_t length, ImpressionAccumulator** out) {
+int zyl::matchlib::accum_parse(const uint8_t* bytes, uint32_t length, ImpressionAccumulator** out) {
   if (!bytes || length == 0 || !out) return ML_BAD_ARGUMENT;
   *out = nullptr;
   std::span<const std::uint8_t> in(bytes, length);
   if (length < 2) return ML_CORRUPT;
-  const std::uint16_t version = bytes_read_be16(bytes);
+  const std::uint16_t version = zyl::matchlib::bytes_read_be16(bytes);
   if (version >= 1 && version <= 6) return parse_old(in, version, out);
   return parse_blocks(in, out);
 }
 
-ZYL_API ImpressionAccumulator* accum_copy(const ImpressionAccumulator* a) {
+ImpressionAccumulator* zyl::matchlib::accum_copy(const ImpressionAccumulator* a) {
   AccumState* s = nullptr;
   std::uint32_t size = 0;
-  if (accum_serialize(a, &s, &size) != ML_OK) return nullptr;
+  if (zyl::matchlib::accum_serialize(a, &s, &size) != ML_OK) return nullptr;
   ImpressionAccumulator* copy = nullptr;
-  accum_parse(s->bytes, size, &copy);
-  accum_state_release(s);
+  zyl::matchlib::accum_parse(s->bytes, size, &copy);
+  zyl::matchlib::accum_state_release(s);
   return copy;
 }
 
-ZYL_API int accum_map_statistics(const MatchContext* ctx, const uint8_t* map, int height, int width,
+int zyl::matchlib::accum_map_statistics(const MatchContext* ctx, const uint8_t* map, int height, int width,
                                  uint16_t out[4]) {
   if (!map || !out || height <= 0 || width <= 0) return ML_BAD_ARGUMENT;
   const std::int64_t n = static_cast<std::int64_t>(height) * width;
   if (n > 65536) return ML_WRONG_KIND;
-  const std::int64_t radius = param_get(ctx, 0x0cb73cb4u, -1);
-  const std::int64_t cx = param_get(ctx, 0x4dc10c80u, -1);
-  const std::int64_t cy = param_get(ctx, 0x967d3b73u, -1);
+  const std::int64_t radius = zyl::matchlib::param_get(ctx, 0x0cb73cb4u, -1);
+  const std::int64_t cx = zyl::matchlib::param_get(ctx, 0x4dc10c80u, -1);
+  const std::int64_t cy = zyl::matchlib::param_get(ctx, 0x967d3b73u, -1);
   std::uint32_t hist[256] = {};
   std::int64_t sum = 0, squares = 0;
   for (int y = 0; y < height; ++y) {
@@ -417,5 +420,20 @@ ZYL_API int accum_map_statistics(const MatchContext* ctx, const uint8_t* map, in
   out[3] = u16(65535 - bottom);
   return ML_OK;
 }
+
+extern "C" {
+
+ZYL_API AccumState* accum_state_create(uint32_t size) { return zyl::matchlib::accum_state_create(size); }
+ZYL_API AccumState* accum_state_retain(AccumState* s) { return zyl::matchlib::accum_state_retain(s); }
+ZYL_API void accum_state_release(AccumState* s) { zyl::matchlib::accum_state_release(s); }
+ZYL_API ImpressionAccumulator* accum_create_sized(uint16_t height, uint16_t width) { return zyl::matchlib::accum_create_sized(height, width); }
+ZYL_API ImpressionAccumulator* accum_create(const GrayImage* image) { return zyl::matchlib::accum_create(image); }
+ZYL_API void accum_release(ImpressionAccumulator* a) { zyl::matchlib::accum_release(a); }
+ZYL_API int accum_reset(ImpressionAccumulator* a) { return zyl::matchlib::accum_reset(a); }
+ZYL_API uint32_t accum_write(uint8_t* out, const ImpressionAccumulator* a) { return zyl::matchlib::accum_write(out, a); }
+ZYL_API int accum_serialize(const ImpressionAccumulator* a, AccumState** out, uint32_t* out_size) { return zyl::matchlib::accum_serialize(a, out, out_size); }
+ZYL_API int accum_parse(const uint8_t* bytes, uint32_t length, ImpressionAccumulator** out) { return zyl::matchlib::accum_parse(bytes, length, out); }
+ZYL_API ImpressionAccumulator* accum_copy(const ImpressionAccumulator* a) { return zyl::matchlib::accum_copy(a); }
+ZYL_API int accum_map_statistics(const MatchContext* ctx, const uint8_t* map, int height, int width, uint16_t out[4]) { return zyl::matchlib::accum_map_statistics(ctx, map, height, width, out); }
 
 }  // extern "C"

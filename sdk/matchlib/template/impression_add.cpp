@@ -25,6 +25,18 @@
 #include "zylscan/matchlib_object.h"
 #include "zylscan/matchlib_pair_matcher.h"
 #include "zylscan/matchlib_param.h"
+#include "matchlib/core/param_store.h"
+#include "matchlib/filter/band_filter.h"
+#include "matchlib/filter/checker.h"
+#include "matchlib/image/histogram.h"
+#include "matchlib/image/image_geometry.h"
+#include "matchlib/image/image_transforms.h"
+#include "matchlib/image/mask_build.h"
+#include "matchlib/image/mask_plane.h"
+#include "matchlib/keypoint/keypoint_stage.h"
+#include "matchlib/match/similarity_map.h"
+#include "matchlib/template/block_record.h"
+#include "matchlib/template/impression_add.h"
 
 namespace zyl::matchlib {
 namespace {
@@ -51,7 +63,7 @@ struct Window {
 };
 
 struct RecordFree {
-  void operator()(BlockRecord* r) const { blockrec_free(r); }
+  void operator()(BlockRecord* r) const { zyl::matchlib::blockrec_free(r); }
 };
 using RecordPtr = std::unique_ptr<BlockRecord, RecordFree>;
 
@@ -84,8 +96,8 @@ bool looks_inverted(const Bytes& filtered, const std::uint8_t* mean, int h, int 
 
 int checker_strength(const std::uint8_t* pixels, int h, int w) {
   std::vector<std::int8_t> response(static_cast<std::size_t>(h) * w);
-  if (filter_checker_response_s8(pixels, h, w, response.data()) != ML_OK) return 255;
-  return imgstat_mean_abs_s8(response.data(), h, w);
+  if (zyl::matchlib::filter_checker_response_s8(pixels, h, w, response.data()) != ML_OK) return 255;
+  return zyl::matchlib::imgstat_mean_abs_s8(response.data(), h, w);
 }
 
 // The filtered copy of the impression: folded into the accumulator's mean
@@ -93,24 +105,24 @@ int checker_strength(const std::uint8_t* pixels, int h, int w) {
 // to take the fixed pattern of the sensor out of the image's pixels.
 int running_mean(ImpressionAccumulator& acc, const MatchContext* ctx, GrayImage* image,
                  const Window& win) {
-  const bool mean_on = param_get(ctx, kKeyRunningMean, 0) != 0;
-  const bool inversion_test = param_get(ctx, kKeyInversionTest, 0) != 0;
+  const bool mean_on = zyl::matchlib::param_get(ctx, kKeyRunningMean, 0) != 0;
+  const bool inversion_test = zyl::matchlib::param_get(ctx, kKeyInversionTest, 0) != 0;
   if (!mean_on && !inversion_test) return ML_OK;
   const int h = win.height, w = win.width;
-  std::uint8_t* pixels = image_pixels(image);
+  std::uint8_t* pixels = zyl::matchlib::image_pixels(image);
   if (!pixels) return ML_BAD_ARGUMENT;
-  const int resolution = image_resolution(image);
+  const int resolution = zyl::matchlib::image_resolution(image);
   Bytes filtered(win.cells()), work(win.cells());
-  if (const int s = fftfilt_radial_u8(pixels, h, w, resolution, 128, 0, -1, 0, 0, work.data())) return s;
-  if (const int s = fftfilt_radial_inverted_u8(work.data(), h, w, resolution, 0, 0,
-                                               param_get(ctx, kKeyInverseBand, 512), 256, 0,
+  if (const int s = zyl::matchlib::fftfilt_radial_u8(pixels, h, w, resolution, 128, 0, -1, 0, 0, work.data())) return s;
+  if (const int s = zyl::matchlib::fftfilt_radial_inverted_u8(work.data(), h, w, resolution, 0, 0,
+                                               zyl::matchlib::param_get(ctx, kKeyInverseBand, 512), 256, 0,
                                                filtered.data()))
     return s;
 
   bool inverted = false;
   if (inversion_test && h == acc.height && w == acc.width && acc.mean_image &&
       looks_inverted(filtered, acc.mean_image, h, w)) {
-    img_invert_u8(filtered.data(), h, w, filtered.data());
+    zyl::matchlib::img_invert_u8(filtered.data(), h, w, filtered.data());
     inverted = true;
   }
   if (!mean_on) return ML_OK;
@@ -120,7 +132,7 @@ int running_mean(ImpressionAccumulator& acc, const MatchContext* ctx, GrayImage*
   const std::size_t W = acc.width;
   const bool first = !acc.mean_image;
   if (const int s = accum_ensure_maps(acc)) return s;
-  const int count_limit = std::clamp(param_get(ctx, kKeyMeanCountLimit, 10), 1, 255);
+  const int count_limit = std::clamp(zyl::matchlib::param_get(ctx, kKeyMeanCountLimit, 10), 1, 255);
   int largest = 0;
   for (int y = 0; y < h; ++y) {
     for (int x = 0; x < w; ++x) {
@@ -132,7 +144,7 @@ int running_mean(ImpressionAccumulator& acc, const MatchContext* ctx, GrayImage*
       largest = std::max<int>(largest, acc.count_map[a]);
     }
   }
-  const int ready = param_get(ctx, kKeyMeanReady, 10);
+  const int ready = zyl::matchlib::param_get(ctx, kKeyMeanReady, 10);
   if (largest < ready) return ML_OK;
   // Cells whose mean has settled lose it (v - m + 128); the others keep
   // their own pixel. The result is kept only when it shows no stronger
@@ -147,7 +159,7 @@ int running_mean(ImpressionAccumulator& acc, const MatchContext* ctx, GrayImage*
       result[i] = static_cast<std::uint8_t>(std::clamp(filtered[i] - m + 128, 0, 255));
     }
   }
-  if (h >= 2 && w >= 2 && image_is_writable(image) &&
+  if (h >= 2 && w >= 2 && zyl::matchlib::image_is_writable(image) &&
       checker_strength(result.data(), h, w) <= checker_strength(pixels, h, w))
     std::memcpy(pixels, result.data(), result.size());
   return ML_OK;
@@ -160,7 +172,7 @@ int running_mean(ImpressionAccumulator& acc, const MatchContext* ctx, GrayImage*
 // an impression of inverted contrast still reads as the same skin.
 int window_map(const DataBlob* a, const DataBlob* b, const Window& win, int invert, Bytes& map) {
   map.resize(win.cells());
-  return blockrec_similarity_map(blob_data(a), blob_size(a), blob_data(b), blob_size(b), map.data(),
+  return zyl::matchlib::blockrec_similarity_map(zyl::matchlib::blob_data(a), zyl::matchlib::blob_size(a), zyl::matchlib::blob_data(b), zyl::matchlib::blob_size(b), map.data(),
                                  win.height, win.width, win.row, win.column, invert);
 }
 
@@ -173,7 +185,7 @@ std::uint8_t below(int value, int threshold) {
 
 int parse_record(const DataBlob* b, RecordPtr& out) {
   BlockRecord* r = nullptr;
-  if (const int s = blockrec_parse(blob_data(b), blob_size(b), 0, 0, &r)) return s;
+  if (const int s = zyl::matchlib::blockrec_parse(zyl::matchlib::blob_data(b), zyl::matchlib::blob_size(b), 0, 0, &r)) return s;
   out.reset(r);
   return ML_OK;
 }
@@ -191,7 +203,7 @@ int merge_points(DataBlob* const (&slots)[ACCUM_SLOTS], const DataBlob* fresh, G
     } else {
       // An empty slot starts from the dense grid of this impression.
       DataBlob* grid = nullptr;
-      if (const int s = keypoint_dense_grid_features(image, &grid, 1)) return s;
+      if (const int s = zyl::matchlib::keypoint_dense_grid_features(image, &grid, 1)) return s;
       const Ref<DataBlob> owned = Ref<DataBlob>::adopt(grid);
       if (const int s = parse_record(grid, records[k])) return s;
     }
@@ -209,17 +221,17 @@ int merge_points(DataBlob* const (&slots)[ACCUM_SLOTS], const DataBlob* fresh, G
       continue;
     for (int k = ACCUM_SLOTS - 1; k > 0; --k) {
       records[k]->points[i] = records[k - 1]->points[i];
-      blockrec_copy_point_extensions(records[k].get(), records[k - 1].get(), i, i);
+      zyl::matchlib::blockrec_copy_point_extensions(records[k].get(), records[k - 1].get(), i, i);
     }
     records[0]->points[i] = p;
-    blockrec_copy_point_extensions(records[0].get(), add.get(), i, i);
+    zyl::matchlib::blockrec_copy_point_extensions(records[0].get(), add.get(), i, i);
   }
   for (int k = 0; k < ACCUM_SLOTS; ++k) {
     std::uint8_t* bytes = nullptr;
     std::uint32_t size = 0;
-    if (const int s = blockrec_write(records[k].get(), &bytes, &size)) return s;
-    const std::int32_t format = slots[k] ? blob_type(slots[k]) : kTemplateFormat;
-    out[k] = Ref<DataBlob>::adopt(blob_create(format, bytes, size));
+    if (const int s = zyl::matchlib::blockrec_write(records[k].get(), &bytes, &size)) return s;
+    const std::int32_t format = slots[k] ? zyl::matchlib::blob_type(slots[k]) : kTemplateFormat;
+    out[k] = Ref<DataBlob>::adopt(zyl::matchlib::blob_create(format, bytes, size));
     std::free(bytes);
     if (!out[k]) return ML_NO_MEMORY;
   }
@@ -280,37 +292,37 @@ int band_filter_step(MatchContext*, const std::uint8_t* pixels, const std::uint8
                      std::uint8_t** out_map, int* out_code) {
   if (out_map) *out_map = nullptr;
   if (out_code) *out_code = 0;
-  return accum_band_filter(pixels, height, width, resolution, out);
+  return zyl::matchlib::accum_band_filter(pixels, height, width, resolution, out);
 }
 constexpr ImagePrepDescriptor kBandFilterStep = {band_filter_step};
 
 int add_impression(ImpressionAccumulator& acc, MatchContext* ctx, GrayImage* image) {
-  const Window win{image_height(image), image_width(image), image_offset_y(image), image_offset_x(image)};
+  const Window win{zyl::matchlib::image_height(image), zyl::matchlib::image_width(image), zyl::matchlib::image_offset_y(image), zyl::matchlib::image_offset_x(image)};
   if (win.column < 0 || win.column + win.width > acc.width) return ML_BAD_ARGUMENT;
-  if (const int s = image_build_masks_from_params(image, ctx)) return s;
+  if (const int s = zyl::matchlib::image_build_masks_from_params(image, ctx)) return s;
   acc.last_height = static_cast<std::uint16_t>(win.height);
   acc.last_width = static_cast<std::uint16_t>(win.width);
   acc.last_row = static_cast<std::uint16_t>(win.row);
   acc.last_column = static_cast<std::uint16_t>(win.column);
 
   if (const int s = running_mean(acc, ctx, image, win)) return s;
-  if (param_get(ctx, kKeyMasksOnly, 0) != 0) return ML_OK;
+  if (zyl::matchlib::param_get(ctx, kKeyMasksOnly, 0) != 0) return ML_OK;
 
-  Ref<GrayImage> working = param_get(ctx, kKeyPreprocess, 0) != 0
-                               ? Ref<GrayImage>::adopt(image_preprocess_copy(image, ctx, &kBandFilterStep))
+  Ref<GrayImage> working = zyl::matchlib::param_get(ctx, kKeyPreprocess, 0) != 0
+                               ? Ref<GrayImage>::adopt(zyl::matchlib::image_preprocess_copy(image, ctx, &kBandFilterStep))
                                : Ref<GrayImage>::share(image);
   if (!working) return ML_NO_MEMORY;
-  if (const std::int32_t t = param_get(ctx, kKeyThresholds, 0); t != 0)
+  if (const std::int32_t t = zyl::matchlib::param_get(ctx, kKeyThresholds, 0); t != 0)
     acc.settings[0] = acc.settings[1] = static_cast<std::uint8_t>(std::clamp(t, 0, 255));
   const int t1 = acc.settings[0], t2 = acc.settings[1];
   Bytes map1(win.cells(), 0), map2(win.cells(), 0);
-  MaskPlane* plane = image_mask_plane_ensure(image);
+  MaskPlane* plane = zyl::matchlib::image_mask_plane_ensure(image);
   if (!plane) return ML_NO_MEMORY;
 
   DataBlob* made = nullptr;
-  if (const int s = keypoint_dense_grid_features(working.get(), &made, 1)) return s;
+  if (const int s = zyl::matchlib::keypoint_dense_grid_features(working.get(), &made, 1)) return s;
   const Ref<DataBlob> fresh = Ref<DataBlob>::adopt(made);
-  const int invert = param_get(ctx, kKeyInversionTest, 0) != 0 ? 1 : 0;
+  const int invert = zyl::matchlib::param_get(ctx, kKeyInversionTest, 0) != 0 ? 1 : 0;
 
   // Does the impression lie on the latest full-size one?
   Bytes map;
@@ -344,7 +356,7 @@ int add_impression(ImpressionAccumulator& acc, MatchContext* ctx, GrayImage* ima
       map1[i] = below(mean, t1);
     }
 
-  if (image_flag_word(image) != 0 || overlaps) {
+  if (zyl::matchlib::image_flag_word(image) != 0 || overlaps) {
     // Nothing new to learn: mark what the base map already knows.
     for (int y = 0; y < win.height; ++y)
       for (int x = 0; x < win.width; ++x) {
@@ -363,21 +375,21 @@ int add_impression(ImpressionAccumulator& acc, MatchContext* ctx, GrayImage* ima
       return s;
     }
     for (int k = 0; k < ACCUM_SLOTS; ++k) {
-      blob_release(acc.slots[k]);
+      zyl::matchlib::blob_release(acc.slots[k]);
       acc.slots[k] = next[k].release();
     }
     update_base_map(acc, win, map1, map2);
   }
 
-  mask_set_bits_where_set(plane, MASK_ACCUMULATOR_STRONG, map1.data());
-  mask_set_bits_where_set(plane, MASK_ACCUMULATOR_WEAK, map2.data());
-  image_set_mask_plane(image, plane);
+  zyl::matchlib::mask_set_bits_where_set(plane, MASK_ACCUMULATOR_STRONG, map1.data());
+  zyl::matchlib::mask_set_bits_where_set(plane, MASK_ACCUMULATOR_WEAK, map2.data());
+  zyl::matchlib::image_set_mask_plane(image, plane);
   return ML_OK;
 }
 
 bool fits(const ImpressionAccumulator& acc, const GrayImage* image) {
-  return image && image_source_height(image) == acc.height && image_source_width(image) == acc.width &&
-         image_offset_y(image) >= 0 && image_offset_y(image) + image_height(image) <= acc.height;
+  return image && zyl::matchlib::image_source_height(image) == acc.height && zyl::matchlib::image_source_width(image) == acc.width &&
+         zyl::matchlib::image_offset_y(image) >= 0 && zyl::matchlib::image_offset_y(image) + zyl::matchlib::image_height(image) <= acc.height;
 }
 
 }  // namespace
@@ -385,14 +397,13 @@ bool fits(const ImpressionAccumulator& acc, const GrayImage* image) {
 
 using namespace zyl::matchlib;
 
-extern "C" {
 
-ZYL_API int accum_add_image(ImpressionAccumulator* acc, MatchContext* ctx, GrayImage* image) {
+int zyl::matchlib::accum_add_image(ImpressionAccumulator* acc, MatchContext* ctx, GrayImage* image) {
   if (!acc || !acc->base_map || !fits(*acc, image)) return ML_BAD_ARGUMENT;
   return zyl::GuardedCall(ML_NO_MEMORY, [&] { return add_impression(*acc, ctx, image); });
 }
 
-ZYL_API int accum_add_images_progress(ImpressionAccumulator* acc, MatchContext* ctx,
+int zyl::matchlib::accum_add_images_progress(ImpressionAccumulator* acc, MatchContext* ctx,
                                       GrayImage* const* images, int n, AccumProgress progress,
                                       void* user) {
   if (!images || n < 1) return ML_BAD_ARGUMENT;
@@ -400,20 +411,20 @@ ZYL_API int accum_add_images_progress(ImpressionAccumulator* acc, MatchContext* 
   // series is then judged against them.
   if (n > 5)
     for (int i = n - 5; i < n; ++i)
-      if (const int s = accum_add_image(acc, ctx, images[i])) return s;
+      if (const int s = zyl::matchlib::accum_add_image(acc, ctx, images[i])) return s;
   for (int i = 0; i < n; ++i) {
     if (progress) progress(ctx, i, user);
-    if (const int s = accum_add_image(acc, ctx, images[i])) return s;
+    if (const int s = zyl::matchlib::accum_add_image(acc, ctx, images[i])) return s;
   }
   return ML_OK;
 }
 
-ZYL_API int accum_add_images(ImpressionAccumulator* acc, MatchContext* ctx, GrayImage* const* images,
+int zyl::matchlib::accum_add_images(ImpressionAccumulator* acc, MatchContext* ctx, GrayImage* const* images,
                              int n) {
-  return accum_add_images_progress(acc, ctx, images, n, nullptr, nullptr);
+  return zyl::matchlib::accum_add_images_progress(acc, ctx, images, n, nullptr, nullptr);
 }
 
-ZYL_API int accum_slot_overlap_stats(const ImpressionAccumulator* acc, const MatchContext* ctx, int index,
+extern "C" ZYL_API int accum_slot_overlap_stats(const ImpressionAccumulator* acc, const MatchContext* ctx, int index,
                                      uint16_t out[4]) {
   if (!acc || !out) return ML_BAD_ARGUMENT;
   if (index < 0 || index > 5) return ML_WRONG_KIND;
@@ -423,15 +434,22 @@ ZYL_API int accum_slot_overlap_stats(const ImpressionAccumulator* acc, const Mat
   return zyl::GuardedCall(ML_NO_MEMORY, [&]() -> int {
     Bytes map;
     if (const int s = window_map(acc->slots[index + 1], acc->slots[0], win,
-                                 param_get(ctx, kKeyInversionTest, 0) != 0 ? 1 : 0, map))
+                                 zyl::matchlib::param_get(ctx, kKeyInversionTest, 0) != 0 ? 1 : 0, map))
       return s;
-    return accum_map_statistics(ctx, map.data(), win.height, win.width, out);
+    return zyl::matchlib::accum_map_statistics(ctx, map.data(), win.height, win.width, out);
   });
 }
 
-ZYL_API int accum_band_filter(const uint8_t* pixels, int height, int width, int resolution,
+int zyl::matchlib::accum_band_filter(const uint8_t* pixels, int height, int width, int resolution,
                               uint8_t* out) {
-  return fftfilt_band_by_resolution_u8(pixels, height, width, resolution, out);
+  return zyl::matchlib::fftfilt_band_by_resolution_u8(pixels, height, width, resolution, out);
 }
+
+extern "C" {
+
+ZYL_API int accum_add_image(ImpressionAccumulator* acc, MatchContext* ctx, GrayImage* image) { return zyl::matchlib::accum_add_image(acc, ctx, image); }
+ZYL_API int accum_add_images_progress(ImpressionAccumulator* acc, MatchContext* ctx, GrayImage* const* images, int n, AccumProgress progress, void* user) { return zyl::matchlib::accum_add_images_progress(acc, ctx, images, n, progress, user); }
+ZYL_API int accum_add_images(ImpressionAccumulator* acc, MatchContext* ctx, GrayImage* const* images, int n) { return zyl::matchlib::accum_add_images(acc, ctx, images, n); }
+ZYL_API int accum_band_filter(const uint8_t* pixels, int height, int width, int resolution, uint8_t* out) { return zyl::matchlib::accum_band_filter(pixels, height, width, resolution, out); }
 
 }  // extern "C"

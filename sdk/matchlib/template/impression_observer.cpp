@@ -14,6 +14,10 @@
 #include "zylscan/matchlib_enrol.h"
 #include "zylscan/matchlib_image.h"
 #include "zylscan/matchlib_object.h"
+#include "matchlib/core/enrol_dispatch.h"
+#include "matchlib/image/grey_image.h"
+#include "matchlib/template/impression_accumulator.h"
+#include "matchlib/template/impression_add.h"
 
 namespace zyl::matchlib {
 namespace {
@@ -29,7 +33,7 @@ struct AccumObserver {
 };
 
 struct AccumFree {
-  void operator()(ImpressionAccumulator* a) const { accum_release(a); }
+  void operator()(ImpressionAccumulator* a) const { zyl::matchlib::accum_release(a); }
 };
 using AccumPtr = std::unique_ptr<ImpressionAccumulator, AccumFree>;
 
@@ -37,9 +41,9 @@ using AccumPtr = std::unique_ptr<ImpressionAccumulator, AccumFree>;
 int load(const AccumState& state, const GrayImage* image, AccumPtr& out) {
   ImpressionAccumulator* a = nullptr;
   if (state.size > 0) {
-    if (const int s = accum_parse(state.bytes, state.size, &a)) return s;
+    if (const int s = zyl::matchlib::accum_parse(state.bytes, state.size, &a)) return s;
   } else {
-    a = accum_create(image);
+    a = zyl::matchlib::accum_create(image);
     if (!a) return ML_CORRUPT;
   }
   out.reset(a);
@@ -51,25 +55,25 @@ int load(const AccumState& state, const GrayImage* image, AccumPtr& out) {
 int save(AccumState& state, const ImpressionAccumulator& a) {
   AccumState* fresh = nullptr;
   std::uint32_t size = 0;
-  if (const int s = accum_serialize(&a, &fresh, &size)) return s;
+  if (const int s = zyl::matchlib::accum_serialize(&a, &fresh, &size)) return s;
   std::free(state.bytes);
   state.bytes = fresh->bytes;
   state.size = size;
   fresh->bytes = nullptr;
-  accum_state_release(fresh);
+  zyl::matchlib::accum_state_release(fresh);
   return ML_OK;
 }
 
 int add_one(AccumState& state, MatchContext* ctx, GrayImage* image) {
   AccumPtr a;
   if (const int s = load(state, image, a)) return s;
-  if (const int s = accum_add_image(a.get(), ctx, image)) return s;
+  if (const int s = zyl::matchlib::accum_add_image(a.get(), ctx, image)) return s;
   return save(state, *a);
 }
 
 void drop_images(AccumObserver& o) {
   for (GrayImage*& image : o.images) {
-    image_release(image);
+    zyl::matchlib::image_release(image);
     image = nullptr;
   }
   o.kept = 0;
@@ -81,8 +85,8 @@ void drop_images(AccumObserver& o) {
 // object takes right after this observer; offering it here as well would
 // hand the same impression to the enrolment twice.
 int restart_with_six(AccumObserver& o, EnrolSession* session, DataBlob* tmpl, void* user) {
-  MatchContext* ctx = enrol_context(session);
-  int status = enrol_reset(session);
+  MatchContext* ctx = zyl::matchlib::enrol_context(session);
+  int status = zyl::matchlib::enrol_reset(session);
   auto keep = [&status](int s) {
     if (status == ML_OK) status = s;
   };
@@ -90,21 +94,21 @@ int restart_with_six(AccumObserver& o, EnrolSession* session, DataBlob* tmpl, vo
   if (o.state->size > 0) {
     const int s = load(*o.state, nullptr, a);
     keep(s);
-    if (s == ML_OK) keep(accum_reset(a.get()));
+    if (s == ML_OK) keep(zyl::matchlib::accum_reset(a.get()));
     if (s == ML_OK) keep(save(*o.state, *a));
   }
   a.reset();
   if (const int s = load(*o.state, o.images[0], a); s != ML_OK) {
     keep(s);
   } else {
-    keep(accum_add_images(a.get(), ctx, o.images.data(), kKeptImages));
+    keep(zyl::matchlib::accum_add_images(a.get(), ctx, o.images.data(), kKeptImages));
     keep(save(*o.state, *a));
   }
   // Offers passing through this observer again go straight to the
   // enrolment: they are in the accumulator already, and the list is still
   // full.
   o.replaying = true;
-  for (int k = 0; k < kKeptImages - 1; ++k) keep(enrol_add_sample(session, o.images[k], tmpl, user));
+  for (int k = 0; k < kKeptImages - 1; ++k) keep(zyl::matchlib::enrol_add_sample(session, o.images[k], tmpl, user));
   o.replaying = false;
   drop_images(o);
   o.listing = false;
@@ -117,9 +121,9 @@ int observe(EnrolSession* session, GrayImage* image, DataBlob* tmpl, void* user)
   if (o.replaying) return ML_OK;
   if (!image) return ML_BAD_ARGUMENT;
   return zyl::GuardedCall(ML_NO_MEMORY, [&]() -> int {
-    if (!o.listing) return add_one(*o.state, enrol_context(session), image);
-    o.images[o.kept++] = image_retain(image);
-    if (o.kept < kKeptImages) return add_one(*o.state, enrol_context(session), image);
+    if (!o.listing) return add_one(*o.state, zyl::matchlib::enrol_context(session), image);
+    o.images[o.kept++] = zyl::matchlib::image_retain(image);
+    if (o.kept < kKeptImages) return add_one(*o.state, zyl::matchlib::enrol_context(session), image);
     return restart_with_six(o, session, tmpl, user);
   });
 }
@@ -128,7 +132,7 @@ void release_observer(void* data) {
   auto* o = static_cast<AccumObserver*>(data);
   if (!o) return;
   drop_images(*o);
-  accum_state_release(o->state);
+  zyl::matchlib::accum_state_release(o->state);
   std::free(o);
 }
 
@@ -143,9 +147,9 @@ ZYL_API int accum_observe_install(EnrolSession* session, AccumState* state) {
   if (!session || !state) return ML_BAD_ARGUMENT;
   auto* o = static_cast<AccumObserver*>(ml_calloc(1, sizeof(AccumObserver)));
   if (!o) return ML_NO_MEMORY;
-  o->state = accum_state_retain(state);
+  o->state = zyl::matchlib::accum_state_retain(state);
   o->listing = true;
-  enrol_set_observer(session, o, observe, release_observer);
+  zyl::matchlib::enrol_set_observer(session, o, observe, release_observer);
   return ML_OK;
 }
 

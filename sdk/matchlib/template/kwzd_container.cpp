@@ -16,6 +16,7 @@
 #include "matchlib/core/blob.h"
 #include "zylscan/matchlib_kwzd.h"
 #include "zylscan/matchlib_object.h"
+#include "matchlib/template/kwzd_container.h"
 
 namespace {
 
@@ -105,7 +106,7 @@ int remove_record(KwzdContainer* c, std::int32_t key) {
   auto it = std::find_if(c->records.begin(), c->records.end(),
                          [key](const Record& r) { return r.key == key; });
   if (it == c->records.end()) return ML_NOT_FOUND;
-  blob_release(it->blob);
+  zyl::matchlib::blob_release(it->blob);
   c->records.erase(it);
   return ML_OK;
 }
@@ -125,7 +126,7 @@ bool read_sections(ByteReader& r, int n, SectionList& list) {
   return true;
 }
 
-void release_parent(void* parent) { blob_release(static_cast<DataBlob*>(parent)); }
+void release_parent(void* parent) { zyl::matchlib::blob_release(static_cast<DataBlob*>(parent)); }
 
 int parse(DataBlob* blob, KwzdContainer*& out) {
   const auto bytes = blob_bytes(blob);
@@ -136,7 +137,7 @@ int parse(DataBlob* blob, KwzdContainer*& out) {
   const int count = bytes[6];
   const int header_count = bytes[7];
   std::unique_ptr<KwzdContainer, void (*)(KwzdContainer*)> holder(ml_new<KwzdContainer>(),
-                                                                   kwzd_free);
+                                                                   ::kwzd_free);
   if (!holder) return ML_NO_MEMORY;
   KwzdContainer* c = holder.get();
   auto fail = [](int status) { return status; };
@@ -168,18 +169,18 @@ int parse(DataBlob* blob, KwzdContainer*& out) {
     if (find_record(c, key) || c->records.size() >= KWZD_MAX_RECORDS)
       return fail(ML_UNAVAILABLE);
     DataBlob* record_blob = nullptr;
-    if (blob_owns_data(blob)) {
-      record_blob = blob_create(format, data.data(), length);
+    if (zyl::matchlib::blob_owns_data(blob)) {
+      record_blob = zyl::matchlib::blob_create(format, data.data(), length);
     } else {
-      record_blob = blob_wrap(format, const_cast<std::uint8_t*>(data.data()), length, 0,
+      record_blob = zyl::matchlib::blob_wrap(format, const_cast<std::uint8_t*>(data.data()), length, 0,
                               release_parent, blob);
-      if (record_blob) blob_retain(blob);
+      if (record_blob) zyl::matchlib::blob_retain(blob);
     }
     if (!record_blob) return fail(ML_NO_MEMORY);
     try {
       c->records.push_back({key, record_blob, {}});
     } catch (...) {
-      blob_release(record_blob);
+      zyl::matchlib::blob_release(record_blob);
       throw;
     }
     if (!read_sections(r, sections, c->records.back().sections)) return fail(ML_UNAVAILABLE);
@@ -205,7 +206,7 @@ int parse(DataBlob* blob, KwzdContainer*& out) {
 std::uint64_t serialized_size(const KwzdContainer* c) {
   std::uint64_t size = 8;
   for (const Record& r : c->records) {
-    size += 10 + std::uint64_t{blob_size(r.blob)};
+    size += 10 + std::uint64_t{zyl::matchlib::blob_size(r.blob)};
     for (const Section& s : r.sections) size += 3 + s.data.size();
   }
   for (const Section& s : c->header) size += 3 + s.data.size();
@@ -279,16 +280,16 @@ int serialize(KwzdContainer* c, DataBlob** out, const KwzdWriter& writer, void* 
     ByteWriter w(record_head);
     w.u32(r.key == -1 ? kStoredMinusOne : static_cast<std::uint32_t>(r.key));
     w.u8(static_cast<std::uint32_t>(r.sections.size()));
-    w.u8(static_cast<std::uint32_t>(blob_type(r.blob)));
-    w.u32(blob_size(r.blob));
+    w.u8(static_cast<std::uint32_t>(zyl::matchlib::blob_type(r.blob)));
+    w.u32(zyl::matchlib::blob_size(r.blob));
     put(record_head, 10);
-    put(blob_data(r.blob), blob_size(r.blob));
+    put(zyl::matchlib::blob_data(r.blob), zyl::matchlib::blob_size(r.blob));
     put_sections(r.sections);
   }
   put(nullptr, 0);
   DataBlob* result = nullptr;
   if (status == ML_OK) {
-    result = blob_wrap(KWZD_FORMAT, buffer, static_cast<std::uint32_t>(size), owns, release,
+    result = zyl::matchlib::blob_wrap(KWZD_FORMAT, buffer, static_cast<std::uint32_t>(size), owns, release,
                        release_argument);
     if (!result) status = ML_NO_MEMORY;
   }
@@ -305,35 +306,34 @@ int serialize(KwzdContainer* c, DataBlob** out, const KwzdWriter& writer, void* 
 
 using namespace zyl::matchlib;
 
-extern "C" {
 
-ZYL_API KwzdContainer* kwzd_create(void) { return ml_new<KwzdContainer>(); }
+KwzdContainer* zyl::matchlib::kwzd_create(void) { return ml_new<KwzdContainer>(); }
 
-ZYL_API void kwzd_free(KwzdContainer* container) {
+void zyl::matchlib::kwzd_free(KwzdContainer* container) {
   if (!container) return;
-  for (Record& r : container->records) blob_release(r.blob);
+  for (Record& r : container->records) zyl::matchlib::blob_release(r.blob);
   delete container;
 }
 
-ZYL_API int kwzd_record_count(const KwzdContainer* container) {
+int zyl::matchlib::kwzd_record_count(const KwzdContainer* container) {
   return container ? static_cast<int>(container->records.size()) : 0;
 }
 
-ZYL_API int kwzd_add_record(KwzdContainer* container, int32_t key, DataBlob* blob) {
+int zyl::matchlib::kwzd_add_record(KwzdContainer* container, int32_t key, DataBlob* blob) {
   if (!container || !blob || key == KWZD_HEADER_KEY || find_record(container, key))
     return ML_BAD_ARGUMENT;
   if (container->records.size() >= KWZD_MAX_RECORDS) return ML_WRONG_KIND;
   try {
-    container->records.push_back({key, blob_retain(blob), {}});
+    container->records.push_back({key, zyl::matchlib::blob_retain(blob), {}});
   } catch (...) {
-    blob_release(blob);
+    zyl::matchlib::blob_release(blob);
     return ML_NO_MEMORY;
   }
   raise_next_key(container, key);
   return ML_OK;
 }
 
-ZYL_API int kwzd_append(KwzdContainer* container, DataBlob* blob, int32_t* key) {
+int zyl::matchlib::kwzd_append(KwzdContainer* container, DataBlob* blob, int32_t* key) {
   if (!container) return ML_BAD_ARGUMENT;
   std::int64_t k = next_key_value(container);
   std::int32_t largest;
@@ -341,21 +341,21 @@ ZYL_API int kwzd_append(KwzdContainer* container, DataBlob* blob, int32_t* key) 
   // Every key is taken: 0x80000000 is refused by kwzd_add_record.
   const std::int32_t key_out = k > INT32_MAX ? KWZD_HEADER_KEY : static_cast<std::int32_t>(k);
   if (key) *key = key_out;
-  return kwzd_add_record(container, key_out, blob);
+  return zyl::matchlib::kwzd_add_record(container, key_out, blob);
 }
 
-ZYL_API int kwzd_remove(KwzdContainer* container, int32_t key) {
+int zyl::matchlib::kwzd_remove(KwzdContainer* container, int32_t key) {
   return container ? remove_record(container, key) : ML_NOT_FOUND;
 }
 
-ZYL_API int kwzd_remove_reuse(KwzdContainer* container, int32_t key) {
+int zyl::matchlib::kwzd_remove_reuse(KwzdContainer* container, int32_t key) {
   if (!container) return ML_NOT_FOUND;
   const int status = remove_record(container, key);
   if (status == ML_OK && container->next_key == plus_one(key)) container->next_key = key;
   return status;
 }
 
-ZYL_API int kwzd_drop_newest(KwzdContainer* container, int count) {
+int zyl::matchlib::kwzd_drop_newest(KwzdContainer* container, int count) {
   if (!container || (count > 0 && container->records.empty())) return ML_NOT_FOUND;
   for (int i = 0; i < count; ++i) {
     std::int32_t largest;
@@ -366,26 +366,26 @@ ZYL_API int kwzd_drop_newest(KwzdContainer* container, int count) {
   return ML_OK;
 }
 
-ZYL_API void kwzd_clear(KwzdContainer* container) {
+extern "C" ZYL_API void kwzd_clear(KwzdContainer* container) {
   if (!container) return;
-  for (Record& r : container->records) blob_release(r.blob);
+  for (Record& r : container->records) zyl::matchlib::blob_release(r.blob);
   container->records.clear();
 }
 
-ZYL_API DataBlob* kwzd_find(const KwzdContainer* container, int32_t key) {
+DataBlob* zyl::matchlib::kwzd_find(const KwzdContainer* container, int32_t key) {
   const Record* r = container ? find_record(container, key) : nullptr;
-  return r ? blob_retain(r->blob) : nullptr;
+  return r ? zyl::matchlib::blob_retain(r->blob) : nullptr;
 }
 
-ZYL_API DataBlob* kwzd_get_at(const KwzdContainer* container, int index, int32_t* key) {
+DataBlob* zyl::matchlib::kwzd_get_at(const KwzdContainer* container, int index, int32_t* key) {
   if (!container || index < 0 || static_cast<std::size_t>(index) >= container->records.size())
     return nullptr;
   const Record& r = container->records[static_cast<std::size_t>(index)];
   if (key) *key = r.key;
-  return blob_retain(r.blob);
+  return zyl::matchlib::blob_retain(r.blob);
 }
 
-ZYL_API int kwzd_next_key(const KwzdContainer* container, int32_t* key) {
+extern "C" ZYL_API int kwzd_next_key(const KwzdContainer* container, int32_t* key) {
   if (!container || !key || container->records.empty()) return 0;
   if (*key == KWZD_HEADER_KEY) {
     *key = container->records.front().key;
@@ -400,25 +400,25 @@ ZYL_API int kwzd_next_key(const KwzdContainer* container, int32_t* key) {
   return 0;
 }
 
-ZYL_API int kwzd_set_blob(KwzdContainer* container, DataBlob* blob, int32_t key) {
+extern "C" ZYL_API int kwzd_set_blob(KwzdContainer* container, DataBlob* blob, int32_t key) {
   if (!blob) return ML_BAD_ARGUMENT;
-  return kwzd_replace(container, key, blob);
+  return zyl::matchlib::kwzd_replace(container, key, blob);
 }
 
-ZYL_API int kwzd_replace(KwzdContainer* container, int32_t key, DataBlob* blob) {
+int zyl::matchlib::kwzd_replace(KwzdContainer* container, int32_t key, DataBlob* blob) {
   Record* r = container ? find_record(container, key) : nullptr;
   if (!r) return ML_NOT_FOUND;
   // A null blob would leave a record that cannot be stored.
   if (!blob) return ML_BAD_ARGUMENT;
   if (r->blob != blob) {
-    blob_retain(blob);
-    blob_release(r->blob);
+    zyl::matchlib::blob_retain(blob);
+    zyl::matchlib::blob_release(r->blob);
     r->blob = blob;
   }
   return ML_OK;
 }
 
-ZYL_API int kwzd_add_section(KwzdContainer* container, int32_t key, int type, const uint8_t* data,
+int zyl::matchlib::kwzd_add_section(KwzdContainer* container, int32_t key, int type, const uint8_t* data,
                              uint16_t length) {
   if (!container) return ML_BAD_ARGUMENT;
   SectionList* list = section_list(container, key);
@@ -433,7 +433,7 @@ ZYL_API int kwzd_add_section(KwzdContainer* container, int32_t key, int type, co
   return ML_OK;
 }
 
-ZYL_API int kwzd_remove_section(KwzdContainer* container, int32_t key, int type) {
+int zyl::matchlib::kwzd_remove_section(KwzdContainer* container, int32_t key, int type) {
   SectionList* list = container ? section_list(container, key) : nullptr;
   if (!list) return ML_NOT_FOUND;
   const auto removed =
@@ -441,7 +441,7 @@ ZYL_API int kwzd_remove_section(KwzdContainer* container, int32_t key, int type)
   return removed ? ML_OK : ML_NOT_FOUND;
 }
 
-ZYL_API const uint8_t* kwzd_get_section(const KwzdContainer* container, int32_t key, int type,
+const uint8_t* zyl::matchlib::kwzd_get_section(const KwzdContainer* container, int32_t key, int type,
                                         uint16_t* length) {
   if (length) *length = 0;
   const SectionList* list = container ? section_list(container, key) : nullptr;
@@ -456,7 +456,7 @@ ZYL_API const uint8_t* kwzd_get_section(const KwzdContainer* container, int32_t 
   return nullptr;
 }
 
-ZYL_API int kwzd_next_section_type(const KwzdContainer* container, int32_t key, int* type) {
+extern "C" ZYL_API int kwzd_next_section_type(const KwzdContainer* container, int32_t key, int* type) {
   const SectionList* list = container && type ? section_list(container, key) : nullptr;
   if (!list || list->empty()) return 0;
   if (*type == 0) {
@@ -472,28 +472,28 @@ ZYL_API int kwzd_next_section_type(const KwzdContainer* container, int32_t key, 
   return 0;
 }
 
-ZYL_API int kwzd_copy_section(const KwzdContainer* source, KwzdContainer* target, int32_t key,
+extern "C" ZYL_API int kwzd_copy_section(const KwzdContainer* source, KwzdContainer* target, int32_t key,
                               int type) {
   uint16_t length = 0;
-  const uint8_t* data = kwzd_get_section(source, key, type, &length);
+  const uint8_t* data = zyl::matchlib::kwzd_get_section(source, key, type, &length);
   if (!data) return ML_OK;
-  return kwzd_add_section(target, key, type, data, length);
+  return zyl::matchlib::kwzd_add_section(target, key, type, data, length);
 }
 
-ZYL_API uint32_t kwzd_serialized_size(const KwzdContainer* container) {
+uint32_t zyl::matchlib::kwzd_serialized_size(const KwzdContainer* container) {
   if (!container) return 0;
   const std::uint64_t size = serialized_size(container);
   return size > UINT32_MAX ? UINT32_MAX : static_cast<std::uint32_t>(size);
 }
 
-ZYL_API int kwzd_parse(DataBlob* blob, KwzdContainer** out) {
+int zyl::matchlib::kwzd_parse(DataBlob* blob, KwzdContainer** out) {
   if (out) *out = nullptr;
   if (!out || !blob) return ML_BAD_ARGUMENT;
-  if (blob_type(blob) != KWZD_FORMAT) return ML_WRONG_KIND;
+  if (zyl::matchlib::blob_type(blob) != KWZD_FORMAT) return ML_WRONG_KIND;
   return zyl::GuardedCall(ML_NO_MEMORY, [&]() -> int { return parse(blob, *out); });
 }
 
-ZYL_API int kwzd_serialize_with(KwzdContainer* container, DataBlob** out,
+int zyl::matchlib::kwzd_serialize_with(KwzdContainer* container, DataBlob** out,
                                 const KwzdWriter* writer, void* writer_context) {
   if (out) *out = nullptr;
   if (!writer || !writer->allocate || !writer->append || !container || !out)
@@ -502,13 +502,34 @@ ZYL_API int kwzd_serialize_with(KwzdContainer* container, DataBlob** out,
       ML_NO_MEMORY, [&]() -> int { return serialize(container, out, *writer, writer_context); });
 }
 
-ZYL_API int kwzd_serialize(KwzdContainer* container, DataBlob** out) {
+int zyl::matchlib::kwzd_serialize(KwzdContainer* container, DataBlob** out) {
   BufferWriter state{};
-  return kwzd_serialize_with(container, out, &kDefaultWriter, &state);
+  return zyl::matchlib::kwzd_serialize_with(container, out, &kDefaultWriter, &state);
 }
 
-ZYL_API int kwzd_magic_ok(const uint8_t* bytes, uint32_t length) {
+extern "C" ZYL_API int kwzd_magic_ok(const uint8_t* bytes, uint32_t length) {
   return bytes && length >= 4 && std::memcmp(bytes, kMagic, 4) == 0 ? 1 : 0;
 }
+
+extern "C" {
+
+ZYL_API KwzdContainer* kwzd_create(void) { return zyl::matchlib::kwzd_create(); }
+ZYL_API void kwzd_free(KwzdContainer* container) { zyl::matchlib::kwzd_free(container); }
+ZYL_API int kwzd_record_count(const KwzdContainer* container) { return zyl::matchlib::kwzd_record_count(container); }
+ZYL_API int kwzd_add_record(KwzdContainer* container, int32_t key, DataBlob* blob) { return zyl::matchlib::kwzd_add_record(container, key, blob); }
+ZYL_API int kwzd_append(KwzdContainer* container, DataBlob* blob, int32_t* key) { return zyl::matchlib::kwzd_append(container, blob, key); }
+ZYL_API int kwzd_remove(KwzdContainer* container, int32_t key) { return zyl::matchlib::kwzd_remove(container, key); }
+ZYL_API int kwzd_remove_reuse(KwzdContainer* container, int32_t key) { return zyl::matchlib::kwzd_remove_reuse(container, key); }
+ZYL_API int kwzd_drop_newest(KwzdContainer* container, int count) { return zyl::matchlib::kwzd_drop_newest(container, count); }
+ZYL_API DataBlob* kwzd_find(const KwzdContainer* container, int32_t key) { return zyl::matchlib::kwzd_find(container, key); }
+ZYL_API DataBlob* kwzd_get_at(const KwzdContainer* container, int index, int32_t* key) { return zyl::matchlib::kwzd_get_at(container, index, key); }
+ZYL_API int kwzd_replace(KwzdContainer* container, int32_t key, DataBlob* blob) { return zyl::matchlib::kwzd_replace(container, key, blob); }
+ZYL_API int kwzd_add_section(KwzdContainer* container, int32_t key, int type, const uint8_t* data, uint16_t length) { return zyl::matchlib::kwzd_add_section(container, key, type, data, length); }
+ZYL_API int kwzd_remove_section(KwzdContainer* container, int32_t key, int type) { return zyl::matchlib::kwzd_remove_section(container, key, type); }
+ZYL_API const uint8_t* kwzd_get_section(const KwzdContainer* container, int32_t key, int type, uint16_t* length) { return zyl::matchlib::kwzd_get_section(container, key, type, length); }
+ZYL_API uint32_t kwzd_serialized_size(const KwzdContainer* container) { return zyl::matchlib::kwzd_serialized_size(container); }
+ZYL_API int kwzd_parse(DataBlob* blob, KwzdContainer** out) { return zyl::matchlib::kwzd_parse(blob, out); }
+ZYL_API int kwzd_serialize_with(KwzdContainer* container, DataBlob** out, const KwzdWriter* writer, void* writer_context) { return zyl::matchlib::kwzd_serialize_with(container, out, writer, writer_context); }
+ZYL_API int kwzd_serialize(KwzdContainer* container, DataBlob** out) { return zyl::matchlib::kwzd_serialize(container, out); }
 
 }  // extern "C"

@@ -13,6 +13,7 @@
 #include "matchlib/template/minutiae_layout.h"
 #include "zylscan/matchlib_minutiae.h"
 #include "zylscan/matchlib_object.h"
+#include "matchlib/template/minutiae_extended.h"
 
 namespace zyl::matchlib {
 
@@ -186,9 +187,8 @@ using namespace zyl::matchlib;
 using zyl::ByteReader;
 using zyl::ByteWriter;
 
-extern "C" {
 
-ZYL_API int fmr_add_core_delta_block(uint8_t** record, const CoreList* cores,
+int zyl::matchlib::fmr_add_core_delta_block(uint8_t** record, const CoreList* cores,
                                      const DeltaList* deltas) {
   const int nc = cores ? std::min<int>(cores->count, MINREC_MAX_SINGULAR) : 0;
   const int nd = deltas ? std::min<int>(deltas->count, MINREC_MAX_SINGULAR) : 0;
@@ -215,7 +215,7 @@ ZYL_API int fmr_add_core_delta_block(uint8_t** record, const CoreList* cores,
   });
 }
 
-ZYL_API int fmr_add_zonal_quality_block(uint8_t** record, const ZonalQuality* quality, int bits) {
+int zyl::matchlib::fmr_add_zonal_quality_block(uint8_t** record, const ZonalQuality* quality, int bits) {
   if (bits < 1 || bits > 8) return ML_BAD_ARGUMENT;
   if (!quality || !record || !*record) return ML_BAD_ARGUMENT;
   const std::uint32_t cells = std::uint32_t{quality->rows} * quality->columns;
@@ -252,15 +252,15 @@ ZYL_API int fmr_add_zonal_quality_block(uint8_t** record, const ZonalQuality* qu
   });
 }
 
-ZYL_API int fmr_add_orientation_block(uint8_t** record, const CellMap* map) {
+int zyl::matchlib::fmr_add_orientation_block(uint8_t** record, const CellMap* map) {
   return add_map(record, map, kOrientation);
 }
 
-ZYL_API int fmr_add_frequency_block(uint8_t** record, const CellMap* map) {
+int zyl::matchlib::fmr_add_frequency_block(uint8_t** record, const CellMap* map) {
   return add_map(record, map, kFrequency);
 }
 
-ZYL_API int fmr_read_core_delta_block(const uint8_t* record, uint32_t size, CoreList* cores,
+int zyl::matchlib::fmr_read_core_delta_block(const uint8_t* record, uint32_t size, CoreList* cores,
                                       DeltaList* deltas) {
   if (!record || !cores || !deltas) return ML_BAD_ARGUMENT;
   *cores = CoreList{};
@@ -300,7 +300,7 @@ ZYL_API int fmr_read_core_delta_block(const uint8_t* record, uint32_t size, Core
   return ML_OK;
 }
 
-ZYL_API int fmr_read_zonal_quality_block(const uint8_t* record, uint32_t size,
+int zyl::matchlib::fmr_read_zonal_quality_block(const uint8_t* record, uint32_t size,
                                          ZonalQuality* quality) {
   if (!record || !quality) return ML_BAD_ARGUMENT;
   *quality = ZonalQuality{};
@@ -348,17 +348,17 @@ ZYL_API int fmr_read_zonal_quality_block(const uint8_t* record, uint32_t size,
   return ML_OK;
 }
 
-ZYL_API int fmr_read_orientation_block(const uint8_t* record, uint32_t size, CellMap* map) {
+extern "C" ZYL_API int fmr_read_orientation_block(const uint8_t* record, uint32_t size, CellMap* map) {
   if (!record || !map) return ML_BAD_ARGUMENT;
   return read_map({record, size}, map, kOrientation);
 }
 
-ZYL_API int fmr_read_frequency_block(const uint8_t* record, uint32_t size, CellMap* map) {
+extern "C" ZYL_API int fmr_read_frequency_block(const uint8_t* record, uint32_t size, CellMap* map) {
   if (!record || !map) return ML_BAD_ARGUMENT;
   return read_map({record, size}, map, kFrequency);
 }
 
-ZYL_API int fmr_ext_data(const uint8_t* record, uint32_t size, const uint8_t** area) {
+extern "C" ZYL_API int fmr_ext_data(const uint8_t* record, uint32_t size, const uint8_t** area) {
   if (!record || !area) return ML_BAD_ARGUMENT;
   *area = nullptr;
   const auto offset = fmr_ext_offset({record, size});
@@ -367,7 +367,7 @@ ZYL_API int fmr_ext_data(const uint8_t* record, uint32_t size, const uint8_t** a
   return ML_OK;
 }
 
-ZYL_API int fmr_ext_length_add(uint8_t* record, uint32_t size, int delta) {
+extern "C" ZYL_API int fmr_ext_length_add(uint8_t* record, uint32_t size, int delta) {
   if (!record) return ML_BAD_ARGUMENT;
   const auto offset = fmr_ext_offset({record, size});
   if (!offset) return ML_UNAVAILABLE;
@@ -376,7 +376,7 @@ ZYL_API int fmr_ext_length_add(uint8_t* record, uint32_t size, int delta) {
   return ML_OK;
 }
 
-ZYL_API void coredelta_rescale(uint8_t* entries, int count, int from, int to, int angle_bytes,
+void zyl::matchlib::coredelta_rescale(uint8_t* entries, int count, int from, int to, int angle_bytes,
                                int x_origin, int y_origin) {
   if (!entries || from <= 0 || count <= 0) return;
   auto scale = [&](int v, int origin) {
@@ -396,7 +396,7 @@ ZYL_API void coredelta_rescale(uint8_t* entries, int count, int from, int to, in
   }
 }
 
-ZYL_API int minrec_fit_coordinates(MinutiaeRecord* m) {
+int zyl::matchlib::minrec_fit_coordinates(MinutiaeRecord* m) {
   if (!m || m->count == 0) return ML_OK;
   if (m->height <= MINREC_FIT_WINDOW && m->width <= MINREC_FIT_WINDOW) return ML_OK;
   int max_x = 0, max_y = 0, min_x = INT32_MAX, min_y = INT32_MAX;
@@ -451,5 +451,16 @@ ZYL_API int minrec_fit_coordinates(MinutiaeRecord* m) {
   m->width = shifted(m->width, dx);
   return ML_OK;
 }
+
+extern "C" {
+
+ZYL_API int fmr_add_core_delta_block(uint8_t** record, const CoreList* cores, const DeltaList* deltas) { return zyl::matchlib::fmr_add_core_delta_block(record, cores, deltas); }
+ZYL_API int fmr_add_zonal_quality_block(uint8_t** record, const ZonalQuality* quality, int bits) { return zyl::matchlib::fmr_add_zonal_quality_block(record, quality, bits); }
+ZYL_API int fmr_add_orientation_block(uint8_t** record, const CellMap* map) { return zyl::matchlib::fmr_add_orientation_block(record, map); }
+ZYL_API int fmr_add_frequency_block(uint8_t** record, const CellMap* map) { return zyl::matchlib::fmr_add_frequency_block(record, map); }
+ZYL_API int fmr_read_core_delta_block(const uint8_t* record, uint32_t size, CoreList* cores, DeltaList* deltas) { return zyl::matchlib::fmr_read_core_delta_block(record, size, cores, deltas); }
+ZYL_API int fmr_read_zonal_quality_block(const uint8_t* record, uint32_t size, ZonalQuality* quality) { return zyl::matchlib::fmr_read_zonal_quality_block(record, size, quality); }
+ZYL_API void coredelta_rescale(uint8_t* entries, int count, int from, int to, int angle_bytes, int x_origin, int y_origin) { zyl::matchlib::coredelta_rescale(entries, count, from, to, angle_bytes, x_origin, y_origin); }
+ZYL_API int minrec_fit_coordinates(MinutiaeRecord* m) { return zyl::matchlib::minrec_fit_coordinates(m); }
 
 }  // extern "C"

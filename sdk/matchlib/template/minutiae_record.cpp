@@ -11,6 +11,7 @@
 #include "matchlib/template/minutiae_layout.h"
 #include "zylscan/matchlib_minutiae.h"
 #include "zylscan/matchlib_object.h"
+#include "matchlib/template/minutiae_record.h"
 
 namespace zyl::matchlib {
 
@@ -322,7 +323,7 @@ int parse_family(std::span<const std::uint8_t> b, MinutiaeRecord* m, Parser v20,
 int convert(const std::uint8_t* bytes, std::uint32_t size, int max_minutiae, bool from_ansi,
             Form target, std::uint8_t** out, std::uint32_t* out_size) {
   if (!bytes || !out) return ML_BAD_ARGUMENT;
-  MinutiaeRecord* m = minrec_create();
+  MinutiaeRecord* m = zyl::matchlib::minrec_create();
   if (!m) return ML_NO_MEMORY;
   const std::span<const std::uint8_t> b(bytes, size);
   int status = from_ansi ? parse_family(b, m, parse_ansi2004, parse_ansi2009)
@@ -331,7 +332,7 @@ int convert(const std::uint8_t* bytes, std::uint32_t size, int max_minutiae, boo
     m->count = static_cast<std::uint8_t>(std::clamp<int>(max_minutiae, 0, m->count));
     status = build(m, target, true, out, out_size);
   }
-  minrec_free(m);
+  zyl::matchlib::minrec_free(m);
   return status;
 }
 
@@ -423,13 +424,12 @@ using namespace zyl::matchlib;
 using zyl::ByteReader;
 using zyl::ByteWriter;
 
-extern "C" {
 
-ZYL_API MinutiaeRecord* minrec_create(void) {
+MinutiaeRecord* zyl::matchlib::minrec_create(void) {
   return static_cast<MinutiaeRecord*>(ml_calloc(1, sizeof(MinutiaeRecord)));
 }
 
-ZYL_API void minrec_free(MinutiaeRecord* record) {
+void zyl::matchlib::minrec_free(MinutiaeRecord* record) {
   if (!record) return;
   std::free(record->zonal_quality.cells);
   std::free(record->orientation.cells);
@@ -440,24 +440,24 @@ ZYL_API void minrec_free(MinutiaeRecord* record) {
   std::free(record);
 }
 
-ZYL_API int fmr_build_iso2005(const MinutiaeRecord* record, uint8_t** out, uint32_t* out_size) {
+int zyl::matchlib::fmr_build_iso2005(const MinutiaeRecord* record, uint8_t** out, uint32_t* out_size) {
   return build(record, Form::Iso2005, true, out, out_size);
 }
-ZYL_API int fmr_build_ansi2004(const MinutiaeRecord* record, uint8_t** out, uint32_t* out_size) {
+int zyl::matchlib::fmr_build_ansi2004(const MinutiaeRecord* record, uint8_t** out, uint32_t* out_size) {
   return build(record, Form::Ansi2004, true, out, out_size);
 }
-ZYL_API int fmr_build_ansi2009(const MinutiaeRecord* record, uint8_t** out, uint32_t* out_size) {
+int zyl::matchlib::fmr_build_ansi2009(const MinutiaeRecord* record, uint8_t** out, uint32_t* out_size) {
   return build(record, Form::Ansi2009, true, out, out_size);
 }
-ZYL_API int fmr_build_iso2011(const MinutiaeRecord* record, uint8_t** out, uint32_t* out_size) {
+int zyl::matchlib::fmr_build_iso2011(const MinutiaeRecord* record, uint8_t** out, uint32_t* out_size) {
   return build(record, Form::Iso2011, true, out, out_size);
 }
-ZYL_API int fmr_write_iso2011(const MinutiaeRecord* record, uint8_t** out, uint32_t* out_size) {
+int zyl::matchlib::fmr_write_iso2011(const MinutiaeRecord* record, uint8_t** out, uint32_t* out_size) {
   return build(record, Form::Iso2011, false, out, out_size);
 }
 
 #define ZYL_FMR_PARSER(name, impl)                                                      \
-  ZYL_API int name(const uint8_t* bytes, uint32_t size, MinutiaeRecord* record) {       \
+extern "C" ZYL_API int name(const uint8_t* bytes, uint32_t size, MinutiaeRecord* record) {       \
     if (!bytes || !record) return ML_BAD_ARGUMENT;                                      \
     return impl;                                                                        \
   }
@@ -470,33 +470,33 @@ ZYL_FMR_PARSER(fmr_parse_ansi,
                parse_family({bytes, size}, record, parse_ansi2004, parse_ansi2009))
 #undef ZYL_FMR_PARSER
 
-ZYL_API int fmr_to_iso2005(const uint8_t* bytes, uint32_t size, int max_minutiae, uint8_t** out,
+int zyl::matchlib::fmr_to_iso2005(const uint8_t* bytes, uint32_t size, int max_minutiae, uint8_t** out,
                            uint32_t* out_size) {
   return convert(bytes, size, max_minutiae, true, Form::Iso2005, out, out_size);
 }
-ZYL_API int fmr_to_iso2011(const uint8_t* bytes, uint32_t size, int max_minutiae, uint8_t** out,
+extern "C" ZYL_API int fmr_to_iso2011(const uint8_t* bytes, uint32_t size, int max_minutiae, uint8_t** out,
                            uint32_t* out_size) {
   return convert(bytes, size, max_minutiae, true, Form::Iso2011, out, out_size);
 }
-ZYL_API int fmr_to_ansi2004(const uint8_t* bytes, uint32_t size, int max_minutiae, uint8_t** out,
+extern "C" ZYL_API int fmr_to_ansi2004(const uint8_t* bytes, uint32_t size, int max_minutiae, uint8_t** out,
                             uint32_t* out_size) {
   return convert(bytes, size, max_minutiae, false, Form::Ansi2004, out, out_size);
 }
-ZYL_API int fmr_to_ansi2009(const uint8_t* bytes, uint32_t size, int max_minutiae, uint8_t** out,
+extern "C" ZYL_API int fmr_to_ansi2009(const uint8_t* bytes, uint32_t size, int max_minutiae, uint8_t** out,
                             uint32_t* out_size) {
   return convert(bytes, size, max_minutiae, false, Form::Ansi2009, out, out_size);
 }
 
-ZYL_API int fmr_version(const uint8_t* bytes, uint32_t size) {
+extern "C" ZYL_API int fmr_version(const uint8_t* bytes, uint32_t size) {
   return bytes ? fmr_version_of({bytes, size}) : 0;
 }
 
-ZYL_API uint32_t fmr_get_length(const uint8_t* bytes, uint32_t size) {
+uint32_t zyl::matchlib::fmr_get_length(const uint8_t* bytes, uint32_t size) {
   if (!bytes || size < 12 || fmr_version_of({bytes, size}) == 0) return 0;
   return ByteReader({bytes + FmrCommon::length, 4}).u32();
 }
 
-ZYL_API uint32_t fmr_get_length_ansi(const uint8_t* bytes, uint32_t size) {
+extern "C" ZYL_API uint32_t fmr_get_length_ansi(const uint8_t* bytes, uint32_t size) {
   if (!bytes || size < 12) return 0;
   switch (fmr_version_of({bytes, size})) {
     case 20: return ByteReader({bytes + Ansi2004Fields::length, 2}).u16();
@@ -505,11 +505,11 @@ ZYL_API uint32_t fmr_get_length_ansi(const uint8_t* bytes, uint32_t size) {
   }
 }
 
-ZYL_API int fmr_check_iso_size(const uint8_t* bytes, uint32_t size) {
+extern "C" ZYL_API int fmr_check_iso_size(const uint8_t* bytes, uint32_t size) {
   return bytes ? check_iso_size({bytes, size}) : ML_UNAVAILABLE;
 }
 
-ZYL_API int fmr_check_ansi_size(const uint8_t* bytes, uint32_t size) {
+extern "C" ZYL_API int fmr_check_ansi_size(const uint8_t* bytes, uint32_t size) {
   if (!bytes || size <= 11) return ML_UNAVAILABLE;
   const std::span<const std::uint8_t> b(bytes, size);
   ByteReader r(b);
@@ -530,12 +530,24 @@ ZYL_API int fmr_check_ansi_size(const uint8_t* bytes, uint32_t size) {
   }
 }
 
-ZYL_API int fmr_merge_views(const uint8_t* first, uint32_t first_size, int first_finger,
+extern "C" ZYL_API int fmr_merge_views(const uint8_t* first, uint32_t first_size, int first_finger,
                             const uint8_t* second, uint32_t second_size, int second_finger,
                             uint8_t** out, uint32_t* out_size) {
   if (!first || !second || !out) return ML_BAD_ARGUMENT;
   return merge_views({first, first_size}, first_finger, {second, second_size}, second_finger,
                      out, out_size);
 }
+
+extern "C" {
+
+ZYL_API MinutiaeRecord* minrec_create(void) { return zyl::matchlib::minrec_create(); }
+ZYL_API void minrec_free(MinutiaeRecord* record) { zyl::matchlib::minrec_free(record); }
+ZYL_API int fmr_build_iso2005(const MinutiaeRecord* record, uint8_t** out, uint32_t* out_size) { return zyl::matchlib::fmr_build_iso2005(record, out, out_size); }
+ZYL_API int fmr_build_ansi2004(const MinutiaeRecord* record, uint8_t** out, uint32_t* out_size) { return zyl::matchlib::fmr_build_ansi2004(record, out, out_size); }
+ZYL_API int fmr_build_ansi2009(const MinutiaeRecord* record, uint8_t** out, uint32_t* out_size) { return zyl::matchlib::fmr_build_ansi2009(record, out, out_size); }
+ZYL_API int fmr_build_iso2011(const MinutiaeRecord* record, uint8_t** out, uint32_t* out_size) { return zyl::matchlib::fmr_build_iso2011(record, out, out_size); }
+ZYL_API int fmr_write_iso2011(const MinutiaeRecord* record, uint8_t** out, uint32_t* out_size) { return zyl::matchlib::fmr_write_iso2011(record, out, out_size); }
+ZYL_API int fmr_to_iso2005(const uint8_t* bytes, uint32_t size, int max_minutiae, uint8_t** out, uint32_t* out_size) { return zyl::matchlib::fmr_to_iso2005(bytes, size, max_minutiae, out, out_size); }
+ZYL_API uint32_t fmr_get_length(const uint8_t* bytes, uint32_t size) { return zyl::matchlib::fmr_get_length(bytes, size); }
 
 }  // extern "C"

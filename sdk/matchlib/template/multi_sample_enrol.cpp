@@ -20,6 +20,21 @@
 #include "zylscan/matchlib_tlv.h"
 #include "zylscan/matchlib_verify.h"
 #include "zylscan/matchlib_xform.h"
+#include "matchlib/core/blob.h"
+#include "matchlib/core/engine_match.h"
+#include "matchlib/core/finger_info.h"
+#include "matchlib/core/match_context.h"
+#include "matchlib/core/match_engine.h"
+#include "matchlib/core/param_store.h"
+#include "matchlib/core/rigid_transform.h"
+#include "matchlib/core/sorting.h"
+#include "matchlib/template/block_maps.h"
+#include "matchlib/template/card_extended.h"
+#include "matchlib/template/container.h"
+#include "matchlib/template/multi_sample_enrol.h"
+#include "matchlib/template/multi_view.h"
+#include "matchlib/template/multi_view_select.h"
+#include "matchlib/template/packed_image.h"
 
 namespace zyl::matchlib {
 namespace {
@@ -64,7 +79,7 @@ int add(MultiSampleEnrol& m, DataBlob* tmpl, int* progress) {
     if (m.spare) slots[n + m.spare] = slots[n];
   } else if (m.spare) {
     // The first spare makes room; the others stay right after slot n.
-    blob_release(slots[n].tmpl);
+    zyl::matchlib::blob_release(slots[n].tmpl);
     --m.spare;
   } else {
     if (m.pending)
@@ -74,7 +89,7 @@ int add(MultiSampleEnrol& m, DataBlob* tmpl, int* progress) {
     --n;
     displaced = slots[n];
   }
-  slots[n] = MultiSampleSlot{blob_retain(tmpl), 0, 0};
+  slots[n] = MultiSampleSlot{zyl::matchlib::blob_retain(tmpl), 0, 0};
 
   // 2. Geometry.
   std::uint16_t rows = 0, columns = 0;
@@ -95,13 +110,13 @@ int add(MultiSampleEnrol& m, DataBlob* tmpl, int* progress) {
              (coverage < 0 && m.settings.least_coverage > 100)) {
     raise(m, ENROL_EVENT_LOW_COVERAGE, nullptr);
     fate = Fate::Spare;
-  } else if (blob_size(tmpl) < m.settings.least_size) {
+  } else if (zyl::matchlib::blob_size(tmpl) < m.settings.least_size) {
     raise(m, ENROL_EVENT_SMALL_TEMPLATE, nullptr);
     fate = Fate::Spare;
   } else {
     // 5. Comparison with the preceding slots, nearest first.
     for (int k = 0; k <= n; ++k) slots[k].mark = 0;
-    RigidTransform* identity = xform_create(0, 0, 0);
+    RigidTransform* identity = zyl::matchlib::xform_create(0, 0, 0);
     if (!identity) {
       status = ML_NO_MEMORY;
       fate = Fate::Spare;
@@ -111,10 +126,10 @@ int add(MultiSampleEnrol& m, DataBlob* tmpl, int* progress) {
       compared = true;
       std::int32_t decision = 0, gallery_index = 0, view_index = 0;
       RigidTransform* t = nullptr;
-      status = engine_match_decide(m.engine, &slots[k].tmpl, 1, tmpl, kCompareLevel, &decision, &t,
+      status = zyl::matchlib::engine_match_decide(m.engine, &slots[k].tmpl, 1, tmpl, kCompareLevel, &decision, &t,
                                    &gallery_index, &view_index);
       if (status != ML_OK) {
-        xform_release(t);
+        zyl::matchlib::xform_release(t);
         fate = Fate::Spare;
         break;
       }
@@ -122,22 +137,22 @@ int add(MultiSampleEnrol& m, DataBlob* tmpl, int* progress) {
         matched = true;
         slots[k].mark = slots[n].mark = 1;
         if (t) {
-          const int d = xform_corner_distance(identity, t, static_cast<std::int16_t>(rows),
+          const int d = zyl::matchlib::xform_corner_distance(identity, t, static_cast<std::int16_t>(rows),
                                               static_cast<std::int16_t>(columns));
           if (d < slots[n].distance && slots[k].distance > m.settings.least_distance)
             slots[n].distance = static_cast<std::int16_t>(std::min(d, 32767));
-          if (xform_within(t, m.settings.shift_tolerance, m.settings.angle_tolerance)) {
+          if (zyl::matchlib::xform_within(t, m.settings.shift_tolerance, m.settings.angle_tolerance)) {
             raise(m, ENROL_EVENT_REFUSED, nullptr);
             if (k == n - 1) raise(m, ENROL_EVENT_SAME_PLACE, nullptr);
             fate = Fate::Spare;
-            xform_release(t);
+            zyl::matchlib::xform_release(t);
             break;
           }
         }
       }
-      xform_release(t);
+      zyl::matchlib::xform_release(t);
     }
-    xform_release(identity);
+    zyl::matchlib::xform_release(identity);
   }
 
   std::vector<DataBlob*> before_blobs;
@@ -175,12 +190,12 @@ int add(MultiSampleEnrol& m, DataBlob* tmpl, int* progress) {
     const int at = m.accepted + m.pending;
     if (m.spare && at < capacity) {
       // It takes the first spare's slot at the end of the pending region.
-      blob_release(slots[at].tmpl);
+      zyl::matchlib::blob_release(slots[at].tmpl);
       slots[at] = displaced;
       --m.spare;
       ++m.pending;
     } else {
-      blob_release(displaced.tmpl);
+      zyl::matchlib::blob_release(displaced.tmpl);
     }
   }
   // 9.
@@ -191,7 +206,7 @@ int add(MultiSampleEnrol& m, DataBlob* tmpl, int* progress) {
       m.pending = static_cast<std::uint16_t>(most);
     }
     for (int k = m.accepted + m.pending; k < m.accepted + m.pending + m.spare; ++k) {
-      blob_release(slots[k].tmpl);
+      zyl::matchlib::blob_release(slots[k].tmpl);
       slots[k] = {};
     }
     m.spare = 0;
@@ -200,10 +215,10 @@ int add(MultiSampleEnrol& m, DataBlob* tmpl, int* progress) {
     m.pending = 0;
   }
   // 10.
-  shell_sort(slots, m.accepted, sizeof(MultiSampleSlot), compare_by_distance);
+  zyl::matchlib::shell_sort(slots, m.accepted, sizeof(MultiSampleSlot), compare_by_distance);
   for (int k = 0; k < m.accepted; ++k) {
     if (std::find(before_blobs.begin(), before_blobs.end(), slots[k].tmpl) == before_blobs.end())
-      m.total_size += blob_size(slots[k].tmpl);
+      m.total_size += zyl::matchlib::blob_size(slots[k].tmpl);
   }
   if (m.hooks && m.hooks->progress) m.hooks->progress(m.context, m.accepted, capacity);
   if (progress && m.accepted >= capacity) *progress = 100;
@@ -219,23 +234,23 @@ bool template_image_size(const DataBlob* tmpl, std::uint16_t& rows, std::uint16_
   const std::uint8_t* section = nullptr;
   std::uint32_t length = 0;
   TlvElement c3{};
-  if (tmpl_get_section(tmpl, 67, &section, &length) != ML_OK ||
-      card_parse_extended(section, length, nullptr, nullptr, nullptr, nullptr, &c3) != ML_OK ||
+  if (zyl::matchlib::tmpl_get_section(tmpl, 67, &section, &length) != ML_OK ||
+      zyl::matchlib::card_parse_extended(section, length, nullptr, nullptr, nullptr, nullptr, &c3) != ML_OK ||
       !c3.value)
     return false;
   std::uint8_t flag = 0;
-  return card_parse_image_info(c3.value, c3.length, &rows, &columns, &flag) == ML_OK;
+  return zyl::matchlib::card_parse_image_info(c3.value, c3.length, &rows, &columns, &flag) == ML_OK;
 }
 
 int grid_coverage(const DataBlob* tmpl, int& status) {
   status = ML_OK;
   const std::uint8_t* section = nullptr;
   std::uint32_t length = 0;
-  if (tmpl_get_section(tmpl, 66, &section, &length) != ML_OK) return -1;
+  if (zyl::matchlib::tmpl_get_section(tmpl, 66, &section, &length) != ML_OK) return -1;
   std::uint8_t* map = nullptr;
   std::uint32_t size = 0;
   int vo = 0, ho = 0, rows = 0, columns = 0;
-  status = gridmap_from_compact(section, length, &map, &size, &vo, &ho, &rows, &columns, 0, nullptr,
+  status = zyl::matchlib::gridmap_from_compact(section, length, &map, &size, &vo, &ho, &rows, &columns, 0, nullptr,
                                 nullptr);
   if (status != ML_OK) return -1;
   const std::uint64_t cells = static_cast<std::uint64_t>(std::max(rows, 0)) * std::max(columns, 0);
@@ -250,9 +265,8 @@ int grid_coverage(const DataBlob* tmpl, int& status) {
 
 using namespace zyl::matchlib;
 
-extern "C" {
 
-ZYL_API EnrolSession* multi_enrol_create(MatchEngine* engine, MatchContext* context,
+EnrolSession* zyl::matchlib::multi_enrol_create(MatchEngine* engine, MatchContext* context,
                                          FingerInfo* finger, const EnrolHooks* hooks,
                                          uint32_t format, const MultiSampleSettings* settings) {
   if (!settings || settings->capacity == 0) return nullptr;
@@ -264,62 +278,62 @@ ZYL_API EnrolSession* multi_enrol_create(MatchEngine* engine, MatchContext* cont
     return nullptr;
   }
   m->head.add_sample = [](EnrolSession* s, GrayImage* image, DataBlob* t, void* progress) {
-    return multi_enrol_add(s, image, t, progress);
+    return zyl::matchlib::multi_enrol_add(s, image, t, progress);
   };
   m->head.count = multi_enrol_count;
-  m->head.finalise = multi_enrol_finalise;
+  m->head.finalise = ::multi_enrol_finalise;
   m->head.finalise_engine = multi_enrol_finalise_engine;
   m->head.destroy = multi_enrol_destroy;
   m->head.set_limits = multi_enrol_set_tolerance;
-  m->engine = engine_retain(engine);
-  m->context = ctx_retain(context);
-  m->finger = finger_info_retain(finger);
+  m->engine = zyl::matchlib::engine_retain(engine);
+  m->context = zyl::matchlib::ctx_retain(context);
+  m->finger = zyl::matchlib::finger_info_retain(finger);
   m->hooks = hooks;
   m->format = format;
   m->settings = *settings;
   // The promotion mode lives in the fourth word of the engine's configuration.
-  const EngineConfig* config = engine_get_config(engine);
+  const EngineConfig* config = zyl::matchlib::engine_get_config(engine);
   m->promotion = config ? config->view_selection : 0;
   return &m->head;
 }
 
-ZYL_API EnrolSession* multi_enrol_create_default(MatchEngine* engine, FingerInfo* finger,
+extern "C" ZYL_API EnrolSession* multi_enrol_create_default(MatchEngine* engine, FingerInfo* finger,
                                                  const EnrolHooks* hooks, uint8_t most_compared,
                                                  uint16_t keep_marks) {
-  const EngineConfig* config = engine_get_config(engine);
+  const EngineConfig* config = zyl::matchlib::engine_get_config(engine);
   if (!config || keep_marks >= 2) return nullptr;
-  MatchContext* ctx = engine_get_context(engine);
+  MatchContext* ctx = zyl::matchlib::engine_get_context(engine);
   MultiSampleSettings s{};
   const uint8_t views = config->most_views ? config->most_views : 1;
   // The configuration's sample count; without one the view limit stands.
   const uint8_t count = config->unnamed_u8_1 ? config->unnamed_u8_1 : views;
   s.capacity = std::min(count, views);
-  s.most_compared = static_cast<uint8_t>(param_get(ctx, 0x87d98ca7u, most_compared));
+  s.most_compared = static_cast<uint8_t>(zyl::matchlib::param_get(ctx, 0x87d98ca7u, most_compared));
   s.serialise_flag = static_cast<uint32_t>(config->serialize_flag);
   s.add_flag = static_cast<uint32_t>(config->view_mode_keep);
   s.size_limit = static_cast<uint32_t>(config->size_limit);
   s.keep_marks = keep_marks;
-  s.shift_tolerance = static_cast<uint16_t>(param_get(ctx, 0xfe5e27d9u, 12));
-  s.angle_tolerance = static_cast<uint8_t>(param_get(ctx, 0xee9aaf74u, 16));
+  s.shift_tolerance = static_cast<uint16_t>(zyl::matchlib::param_get(ctx, 0xfe5e27d9u, 12));
+  s.angle_tolerance = static_cast<uint8_t>(zyl::matchlib::param_get(ctx, 0xee9aaf74u, 16));
   s.maximum_views = views;
-  s.least_coverage = param_get(ctx, 0x0b578594u, config->unnamed_i32_1);
-  s.least_distance = static_cast<int16_t>(param_get(ctx, 0x48d59322u, config->unnamed_i32_2));
-  s.least_size = static_cast<uint16_t>(param_get(ctx, 0x7bc1c0b4u, config->unnamed_i32_3));
-  EnrolSession* e = multi_enrol_create(engine, ctx, finger, hooks,
-                                       static_cast<uint32_t>(engine_get_format(engine)), &s);
-  if (e) self(e)->promotion = param_get(ctx, 0x8c846b0au, config->view_selection);
+  s.least_coverage = zyl::matchlib::param_get(ctx, 0x0b578594u, config->unnamed_i32_1);
+  s.least_distance = static_cast<int16_t>(zyl::matchlib::param_get(ctx, 0x48d59322u, config->unnamed_i32_2));
+  s.least_size = static_cast<uint16_t>(zyl::matchlib::param_get(ctx, 0x7bc1c0b4u, config->unnamed_i32_3));
+  EnrolSession* e = zyl::matchlib::multi_enrol_create(engine, ctx, finger, hooks,
+                                       static_cast<uint32_t>(zyl::matchlib::engine_get_format(engine)), &s);
+  if (e) self(e)->promotion = zyl::matchlib::param_get(ctx, 0x8c846b0au, config->view_selection);
   return e;
 }
 
-ZYL_API int multi_enrol_add(EnrolSession* e, GrayImage* image, DataBlob* tmpl, void* progress) {
+int zyl::matchlib::multi_enrol_add(EnrolSession* e, GrayImage* image, DataBlob* tmpl, void* progress) {
   if (!e) return ML_BAD_ARGUMENT;
   if (!tmpl || image) return ML_OUT_OF_LIMITS;
   return add(*self(e), tmpl, static_cast<int*>(progress));
 }
 
-ZYL_API int multi_enrol_count(EnrolSession* e) { return e ? self(e)->accepted : 0; }
+extern "C" ZYL_API int multi_enrol_count(EnrolSession* e) { return e ? self(e)->accepted : 0; }
 
-ZYL_API int multi_enrol_set_tolerance(EnrolSession* e, uint16_t shift, uint8_t angle, void*) {
+extern "C" ZYL_API int multi_enrol_set_tolerance(EnrolSession* e, uint16_t shift, uint8_t angle, void*) {
   if (!e) return ML_BAD_ARGUMENT;
   self(e)->settings.shift_tolerance = shift;
   self(e)->settings.angle_tolerance = angle;
@@ -330,44 +344,50 @@ static int multi_enrol_finalise_unguarded(EnrolSession* e, uint8_t maximum_views
                                           void*) {
   if (!e) return ML_BAD_ARGUMENT;
   MultiSampleEnrol& m = *self(e);
-  if (m.accepted < param_get(m.context, 0x91d9186au, 1)) return ML_CORRUPT;
+  if (m.accepted < zyl::matchlib::param_get(m.context, 0x91d9186au, 1)) return ML_CORRUPT;
   if (!out) return ML_BAD_ARGUMENT;
   *out = nullptr;
-  MultiViewTemplate* t = mvt_create(maximum_views);
+  MultiViewTemplate* t = zyl::matchlib::mvt_create(maximum_views);
   if (!t) return ML_NO_MEMORY;
-  mvt_set_size_limit(t, m.settings.size_limit);
-  if (!m.settings.keep_marks) mvt_check_view_marks(t);
+  zyl::matchlib::mvt_set_size_limit(t, m.settings.size_limit);
+  if (!m.settings.keep_marks) zyl::matchlib::mvt_check_view_marks(t);
   std::vector<DataBlob*> blobs;
   for (int k = 0; k < m.accepted; ++k) blobs.push_back(m.slots[k].tmpl);
-  int status = mvt_add_views(t, m.engine, blobs.data(), static_cast<int>(blobs.size()),
+  int status = zyl::matchlib::mvt_add_views(t, m.engine, blobs.data(), static_cast<int>(blobs.size()),
                              m.settings.add_flag ? 2 : 0, nullptr);
   if (status == ML_OK) {
-    *out = mvt_serialize(t, static_cast<int>(m.settings.serialise_flag));
+    *out = zyl::matchlib::mvt_serialize(t, static_cast<int>(m.settings.serialise_flag));
     if (!*out) status = ML_NO_MEMORY;
   }
-  mvt_release(t);
+  zyl::matchlib::mvt_release(t);
   return status;
 }
 
-ZYL_API int multi_enrol_finalise(EnrolSession* e, uint8_t maximum_views, DataBlob** out, void* a3) {
+int zyl::matchlib::multi_enrol_finalise(EnrolSession* e, uint8_t maximum_views, DataBlob** out, void* a3) {
   return zyl::GuardedCall(
       ML_NO_MEMORY, [&] { return multi_enrol_finalise_unguarded(e, maximum_views, out, a3); });
 }
 
-ZYL_API int multi_enrol_finalise_engine(MatchEngine* engine, EnrolSession* e, DataBlob** out) {
-  const EngineConfig* config = engine_get_config(engine);
-  return multi_enrol_finalise(e, config ? config->most_views : 0, out, nullptr);
+extern "C" ZYL_API int multi_enrol_finalise_engine(MatchEngine* engine, EnrolSession* e, DataBlob** out) {
+  const EngineConfig* config = zyl::matchlib::engine_get_config(engine);
+  return zyl::matchlib::multi_enrol_finalise(e, config ? config->most_views : 0, out, nullptr);
 }
 
-ZYL_API void multi_enrol_destroy(EnrolSession* e) {
+extern "C" ZYL_API void multi_enrol_destroy(EnrolSession* e) {
   if (!e) return;
   MultiSampleEnrol* m = self(e);
-  for (int k = 0; k < m->settings.capacity; ++k) blob_release(m->slots[k].tmpl);
+  for (int k = 0; k < m->settings.capacity; ++k) zyl::matchlib::blob_release(m->slots[k].tmpl);
   std::free(m->slots);
-  finger_info_release(m->finger);
-  ctx_release(m->context);
-  engine_release(m->engine);
+  zyl::matchlib::finger_info_release(m->finger);
+  zyl::matchlib::ctx_release(m->context);
+  zyl::matchlib::engine_release(m->engine);
   std::free(m);
 }
+
+extern "C" {
+
+ZYL_API EnrolSession* multi_enrol_create(MatchEngine* engine, MatchContext* context, FingerInfo* finger, const EnrolHooks* hooks, uint32_t format, const MultiSampleSettings* settings) { return zyl::matchlib::multi_enrol_create(engine, context, finger, hooks, format, settings); }
+ZYL_API int multi_enrol_add(EnrolSession* e, GrayImage* image, DataBlob* tmpl, void* progress) { return zyl::matchlib::multi_enrol_add(e, image, tmpl, progress); }
+ZYL_API int multi_enrol_finalise(EnrolSession* e, uint8_t maximum_views, DataBlob** out, void* a3) { return zyl::matchlib::multi_enrol_finalise(e, maximum_views, out, a3); }
 
 }  // extern "C"

@@ -10,6 +10,10 @@
 #include "zylscan/matchlib_container.h"
 #include "zylscan/matchlib_mvt.h"
 #include "zylscan/matchlib_object.h"
+#include "matchlib/core/blob.h"
+#include "matchlib/core/rigid_transform.h"
+#include "matchlib/template/kwzd_container.h"
+#include "matchlib/template/sample_info.h"
 
 
 namespace zyl::matchlib {
@@ -19,8 +23,8 @@ constexpr std::size_t kHeaderLength = MvtHeaderFields::size;
 constexpr int kContainerOverhead = 39;
 
 void destroy(MultiViewTemplate* t) {
-  xform_release(t->reference);
-  kwzd_free(t->store);
+  zyl::matchlib::xform_release(t->reference);
+  zyl::matchlib::kwzd_free(t->store);
   delete t;
 }
 
@@ -29,7 +33,7 @@ MultiViewTemplate* fresh() {
   if (!t) return nullptr;
   t->refcount = 1;
   t->destroy = destroy;
-  t->store = kwzd_create();
+  t->store = zyl::matchlib::kwzd_create();
   if (!t->store) {
     delete t;
     return nullptr;
@@ -56,14 +60,14 @@ int write_header(MultiViewTemplate* t, bool clear_append) {
     w.u8(static_cast<std::uint32_t>(e.format));
     w.u8(e.limit);
   }
-  kwzd_remove_section(t->store, KWZD_HEADER_KEY, MVT_HEADER_SECTION);
-  return kwzd_add_section(t->store, KWZD_HEADER_KEY, MVT_HEADER_SECTION, h, kHeaderLength);
+  zyl::matchlib::kwzd_remove_section(t->store, KWZD_HEADER_KEY, MVT_HEADER_SECTION);
+  return zyl::matchlib::kwzd_add_section(t->store, KWZD_HEADER_KEY, MVT_HEADER_SECTION, h, kHeaderLength);
 }
 
 // Settings from the header section; defaults stay for a short or missing one.
 int read_header(MultiViewTemplate* t) {
   std::uint16_t length = 0;
-  const std::uint8_t* h = kwzd_get_section(t->store, KWZD_HEADER_KEY, MVT_HEADER_SECTION, &length);
+  const std::uint8_t* h = zyl::matchlib::kwzd_get_section(t->store, KWZD_HEADER_KEY, MVT_HEADER_SECTION, &length);
   if (!h) return ML_OK;
   ByteReader r({h, length});
   using F = MvtHeaderFields;
@@ -101,9 +105,8 @@ int read_header(MultiViewTemplate* t) {
 
 using namespace zyl::matchlib;
 
-extern "C" {
 
-ZYL_API MultiViewTemplate* mvt_create(uint8_t maximum_views) {
+MultiViewTemplate* zyl::matchlib::mvt_create(uint8_t maximum_views) {
   MultiViewTemplate* t = fresh();
   if (!t) return nullptr;
   t->max_views = maximum_views;
@@ -116,107 +119,107 @@ ZYL_API MultiViewTemplate* mvt_create(uint8_t maximum_views) {
   return t;
 }
 
-ZYL_API int mvt_from_blob(DataBlob* blob, MultiViewTemplate** out) {
+int zyl::matchlib::mvt_from_blob(DataBlob* blob, MultiViewTemplate** out) {
   if (!out) return ML_BAD_ARGUMENT;
   *out = nullptr;
   if (!blob) return ML_BAD_ARGUMENT;
   MultiViewTemplate* t = fresh();
   if (!t) return ML_NO_MEMORY;
   KwzdContainer* store = nullptr;
-  if (const int status = kwzd_parse(blob, &store); status != ML_OK) {
+  if (const int status = zyl::matchlib::kwzd_parse(blob, &store); status != ML_OK) {
     destroy(t);
     return status;
   }
-  kwzd_free(t->store);
+  zyl::matchlib::kwzd_free(t->store);
   t->store = store;
   if (const int status = read_header(t); status != ML_OK) {
     destroy(t);
     return status;
   }
-  t->all_unmarked = kwzd_record_count(store) > 0 && !any_classed(store) ? 1 : 0;
+  t->all_unmarked = zyl::matchlib::kwzd_record_count(store) > 0 && !any_classed(store) ? 1 : 0;
   t->random_state = leading_crc(blob);
   *out = t;
   return ML_OK;
 }
 
-ZYL_API void mvt_release(MultiViewTemplate* t) {
+void zyl::matchlib::mvt_release(MultiViewTemplate* t) {
   if (t && --t->refcount == 0) t->destroy(t);
 }
 
-ZYL_API MultiViewTemplate* mvt_retain(MultiViewTemplate* t) {
+extern "C" ZYL_API MultiViewTemplate* mvt_retain(MultiViewTemplate* t) {
   if (t) ++t->refcount;
   return t;
 }
 
-ZYL_API DataBlob* mvt_serialize_with(MultiViewTemplate* t, int clear_append, const KwzdWriter* writer,
+DataBlob* zyl::matchlib::mvt_serialize_with(MultiViewTemplate* t, int clear_append, const KwzdWriter* writer,
                                      void* writer_context) {
   if (!t || write_header(t, clear_append != 0) != ML_OK) return nullptr;
   DataBlob* out = nullptr;
-  const int status = writer ? kwzd_serialize_with(t->store, &out, writer, writer_context)
-                            : kwzd_serialize(t->store, &out);
+  const int status = writer ? zyl::matchlib::kwzd_serialize_with(t->store, &out, writer, writer_context)
+                            : zyl::matchlib::kwzd_serialize(t->store, &out);
   if (status != ML_OK) {
-    blob_release(out);
+    zyl::matchlib::blob_release(out);
     return nullptr;
   }
   return out;
 }
 
-ZYL_API DataBlob* mvt_serialize(MultiViewTemplate* t, int clear_append) {
-  return mvt_serialize_with(t, clear_append, nullptr, nullptr);
+DataBlob* zyl::matchlib::mvt_serialize(MultiViewTemplate* t, int clear_append) {
+  return zyl::matchlib::mvt_serialize_with(t, clear_append, nullptr, nullptr);
 }
 
-ZYL_API MultiViewTemplate* mvt_reserialize(MultiViewTemplate* t) {
-  DataBlob* blob = mvt_serialize(t, 0);
+extern "C" ZYL_API MultiViewTemplate* mvt_reserialize(MultiViewTemplate* t) {
+  DataBlob* blob = zyl::matchlib::mvt_serialize(t, 0);
   if (!blob) return nullptr;
   MultiViewTemplate* copy = nullptr;
-  mvt_from_blob(blob, &copy);
-  blob_release(blob);
+  zyl::matchlib::mvt_from_blob(blob, &copy);
+  zyl::matchlib::blob_release(blob);
   return copy;
 }
 
-ZYL_API int mvt_equal(MultiViewTemplate* a, MultiViewTemplate* b) {
-  DataBlob* x = mvt_serialize(a, 0);
-  DataBlob* y = mvt_serialize(b, 0);
-  const int equal = x && y && blob_size(x) == blob_size(y) &&
-                    std::memcmp(blob_data(x), blob_data(y), blob_size(x)) == 0;
-  blob_release(x);
-  blob_release(y);
+extern "C" ZYL_API int mvt_equal(MultiViewTemplate* a, MultiViewTemplate* b) {
+  DataBlob* x = zyl::matchlib::mvt_serialize(a, 0);
+  DataBlob* y = zyl::matchlib::mvt_serialize(b, 0);
+  const int equal = x && y && zyl::matchlib::blob_size(x) == zyl::matchlib::blob_size(y) &&
+                    std::memcmp(zyl::matchlib::blob_data(x), zyl::matchlib::blob_data(y), zyl::matchlib::blob_size(x)) == 0;
+  zyl::matchlib::blob_release(x);
+  zyl::matchlib::blob_release(y);
   return equal ? 1 : 0;
 }
 
-ZYL_API uint8_t mvt_view_flags(const uint8_t* section, uint32_t length) {
+extern "C" ZYL_API uint8_t mvt_view_flags(const uint8_t* section, uint32_t length) {
   return section && length > 5 ? section[5] : 0;
 }
 
-ZYL_API uint8_t mvt_max_views(const MultiViewTemplate* t) { return t ? t->max_views : 0; }
-ZYL_API KwzdContainer* mvt_store(const MultiViewTemplate* t) { return t ? t->store : nullptr; }
-ZYL_API int mvt_append_mode(const MultiViewTemplate* t) { return t ? t->append_mode : 0; }
-ZYL_API uint32_t mvt_size_limit(const MultiViewTemplate* t) { return t ? t->size_limit : 0; }
-ZYL_API int mvt_all_unmarked(const MultiViewTemplate* t) { return t ? t->all_unmarked : 0; }
+extern "C" ZYL_API uint8_t mvt_max_views(const MultiViewTemplate* t) { return t ? t->max_views : 0; }
+KwzdContainer* zyl::matchlib::mvt_store(const MultiViewTemplate* t) { return t ? t->store : nullptr; }
+extern "C" ZYL_API int mvt_append_mode(const MultiViewTemplate* t) { return t ? t->append_mode : 0; }
+extern "C" ZYL_API uint32_t mvt_size_limit(const MultiViewTemplate* t) { return t ? t->size_limit : 0; }
+extern "C" ZYL_API int mvt_all_unmarked(const MultiViewTemplate* t) { return t ? t->all_unmarked : 0; }
 
-ZYL_API int mvt_section_limits(const MultiViewTemplate* t, MvtSectionLimit* out) {
+extern "C" ZYL_API int mvt_section_limits(const MultiViewTemplate* t, MvtSectionLimit* out) {
   if (!t || !out) return 0;
   std::copy(std::begin(t->limits), std::end(t->limits), out);
   return t->limit_count;
 }
 
-ZYL_API void mvt_set_size_limit(MultiViewTemplate* t, uint32_t limit) {
+void zyl::matchlib::mvt_set_size_limit(MultiViewTemplate* t, uint32_t limit) {
   if (t) t->size_limit = limit;
 }
-ZYL_API void mvt_set_reference_key(MultiViewTemplate* t, int32_t key) {
+void zyl::matchlib::mvt_set_reference_key(MultiViewTemplate* t, int32_t key) {
   if (t) t->reference_key = key;
 }
-ZYL_API void mvt_set_reference_transform(MultiViewTemplate* t, RigidTransform* transform) {
+void zyl::matchlib::mvt_set_reference_transform(MultiViewTemplate* t, RigidTransform* transform) {
   if (!t) return;
-  xform_retain(transform);
-  xform_release(t->reference);
+  zyl::matchlib::xform_retain(transform);
+  zyl::matchlib::xform_release(t->reference);
   t->reference = transform;
 }
-ZYL_API void mvt_set_eviction_rule(MultiViewTemplate* t, int32_t replacement_key) {
+void zyl::matchlib::mvt_set_eviction_rule(MultiViewTemplate* t, int32_t replacement_key) {
   if (t) t->replacement_key = replacement_key;
 }
 
-ZYL_API int mvt_set_quality_table(MultiViewTemplate* t, const MvtSectionLimit* entries, int n) {
+int zyl::matchlib::mvt_set_quality_table(MultiViewTemplate* t, const MvtSectionLimit* entries, int n) {
   if (!t || n < 0 || n > 4 || (n > 0 && !entries)) return ML_BAD_ARGUMENT;
   for (int i = 0; i < n; ++i) t->limits[i] = {entries[i].format, entries[i].limit ? entries[i].limit : uint8_t{255}};
   t->limits[n] = {0, 255};
@@ -224,37 +227,37 @@ ZYL_API int mvt_set_quality_table(MultiViewTemplate* t, const MvtSectionLimit* e
   return ML_OK;
 }
 
-ZYL_API void mvt_check_view_marks(MultiViewTemplate* t) {
+void zyl::matchlib::mvt_check_view_marks(MultiViewTemplate* t) {
   if (t) t->all_unmarked = any_classed(t->store) ? 0 : 1;
 }
 
-ZYL_API int mvt_count_flagged_views(const MultiViewTemplate* t, uint8_t mask) {
+extern "C" ZYL_API int mvt_count_flagged_views(const MultiViewTemplate* t, uint8_t mask) {
   if (!t) return 0;
   int n = 0;
   for_each_view(t->store, [&](int32_t key, DataBlob*) { n += (view_info(t->store, key).flags & mask) != 0; });
   return n;
 }
 
-ZYL_API int mvt_count_marked_views(const MultiViewTemplate* t) { return mvt_count_flagged_views(t, MVT_VIEW_MARKED); }
+int zyl::matchlib::mvt_count_marked_views(const MultiViewTemplate* t) { return mvt_count_flagged_views(t, MVT_VIEW_MARKED); }
 
-ZYL_API int mvt_count_unmarked_views(const MultiViewTemplate* t) {
-  return t ? kwzd_record_count(t->store) - mvt_count_marked_views(t) : 0;
+int zyl::matchlib::mvt_count_unmarked_views(const MultiViewTemplate* t) {
+  return t ? zyl::matchlib::kwzd_record_count(t->store) - zyl::matchlib::mvt_count_marked_views(t) : 0;
 }
 
-ZYL_API int mvt_unmarked_percent(const MultiViewTemplate* t) {
+extern "C" ZYL_API int mvt_unmarked_percent(const MultiViewTemplate* t) {
   // A template without a view limit has no meaningful share: 0.
   if (!t || t->max_views == 0) return 0;
-  return mvt_count_unmarked_views(t) * 100 / t->max_views;
+  return zyl::matchlib::mvt_count_unmarked_views(t) * 100 / t->max_views;
 }
 
-ZYL_API int mvt_count_views_with_quality(const MultiViewTemplate* t, uint8_t quality) {
+extern "C" ZYL_API int mvt_count_views_with_quality(const MultiViewTemplate* t, uint8_t quality) {
   if (!t) return 0;
   int n = 0;
-  for_each_view(t->store, [&](int32_t, DataBlob* blob) { n += blob_get_quality(blob) == quality; });
+  for_each_view(t->store, [&](int32_t, DataBlob* blob) { n += zyl::matchlib::blob_get_quality(blob) == quality; });
   return n;
 }
 
-ZYL_API int mvt_list_unmarked_keys(const MultiViewTemplate* t, int32_t* out_keys, int* out_count) {
+extern "C" ZYL_API int mvt_list_unmarked_keys(const MultiViewTemplate* t, int32_t* out_keys, int* out_count) {
   if (!t || !out_keys || !out_count) return ML_BAD_ARGUMENT;
   int n = 0;
   for_each_view(t->store, [&](int32_t key, DataBlob*) {
@@ -264,16 +267,16 @@ ZYL_API int mvt_list_unmarked_keys(const MultiViewTemplate* t, int32_t* out_keys
   return ML_OK;
 }
 
-ZYL_API DataBlob* mvt_get_view(const MultiViewTemplate* t, int n, RigidTransform** transform,
+DataBlob* zyl::matchlib::mvt_get_view(const MultiViewTemplate* t, int n, RigidTransform** transform,
                                uint8_t* view_class, int32_t* key) {
   if (!t || n < 0) return nullptr;
-  const int count = kwzd_record_count(t->store);
+  const int count = zyl::matchlib::kwzd_record_count(t->store);
   for (int i = 0, seen = 0; i < count; ++i) {
     int32_t k = 0;
-    DataBlob* blob = kwzd_get_at(t->store, i, &k);
+    DataBlob* blob = zyl::matchlib::kwzd_get_at(t->store, i, &k);
     if (!blob) continue;
     if (marked(view_info(t->store, k)) || seen++ != n) {
-      blob_release(blob);
+      zyl::matchlib::blob_release(blob);
       continue;
     }
     if (transform) *transform = view_transform(t->store, k);
@@ -284,7 +287,7 @@ ZYL_API DataBlob* mvt_get_view(const MultiViewTemplate* t, int n, RigidTransform
   return nullptr;
 }
 
-ZYL_API RigidTransform* mvt_view_alignment(const MultiViewTemplate* t, const DataBlob* blob,
+extern "C" ZYL_API RigidTransform* mvt_view_alignment(const MultiViewTemplate* t, const DataBlob* blob,
                                            uint8_t* view_class) {
   if (!t || !blob) return nullptr;
   RigidTransform* found = nullptr;
@@ -296,22 +299,22 @@ ZYL_API RigidTransform* mvt_view_alignment(const MultiViewTemplate* t, const Dat
   return found;
 }
 
-ZYL_API int32_t mvt_blob_get_view(DataBlob* blob, int i, DataBlob** view, int* count) {
+int32_t zyl::matchlib::mvt_blob_get_view(DataBlob* blob, int i, DataBlob** view, int* count) {
   KwzdContainer* store = nullptr;
-  if (!blob || kwzd_parse(blob, &store) != ML_OK) return KWZD_HEADER_KEY;
+  if (!blob || zyl::matchlib::kwzd_parse(blob, &store) != ML_OK) return KWZD_HEADER_KEY;
   int32_t key = KWZD_HEADER_KEY;
-  DataBlob* b = kwzd_get_at(store, i, &key);
-  if (count) *count = kwzd_record_count(store);
+  DataBlob* b = zyl::matchlib::kwzd_get_at(store, i, &key);
+  if (count) *count = zyl::matchlib::kwzd_record_count(store);
   if (!b) key = KWZD_HEADER_KEY;
   if (view)
     *view = b;
   else
-    blob_release(b);
-  kwzd_free(store);
+    zyl::matchlib::blob_release(b);
+  zyl::matchlib::kwzd_free(store);
   return key;
 }
 
-ZYL_API int mvt_view_details(const MultiViewTemplate* t, RigidTransform** transforms, uint8_t* classes,
+extern "C" ZYL_API int mvt_view_details(const MultiViewTemplate* t, RigidTransform** transforms, uint8_t* classes,
                              uint32_t* finger_values, int* count) {
   if (!t || !count) return ML_BAD_ARGUMENT;
   int n = 0;
@@ -320,7 +323,7 @@ ZYL_API int mvt_view_details(const MultiViewTemplate* t, RigidTransform** transf
     if (classes) classes[n] = class_byte(t->store, key);
     if (finger_values) {
       SampleInfo info{};
-      finger_values[n] = sample_info_read(nullptr, blob, &info) == ML_OK ? info.finger_value : 0;
+      finger_values[n] = zyl::matchlib::sample_info_read(nullptr, blob, &info) == ML_OK ? info.finger_value : 0;
     }
     ++n;
   });
@@ -328,12 +331,12 @@ ZYL_API int mvt_view_details(const MultiViewTemplate* t, RigidTransform** transf
   return ML_OK;
 }
 
-ZYL_API int mvt_write_view_sections(KwzdContainer* store, int32_t key, const RigidTransform* transform,
+int zyl::matchlib::mvt_write_view_sections(KwzdContainer* store, int32_t key, const RigidTransform* transform,
                                     uint8_t flag_byte, uint8_t view_class, uint8_t view_flags) {
   if (!store) return ML_BAD_ARGUMENT;
   int16_t dx = 0, dy = 0;
   uint8_t angle = 0;
-  xform_get_dpi(transform, &dx, &dy, &angle, 500);
+  zyl::matchlib::xform_get_dpi(transform, &dx, &dy, &angle, 500);
   uint8_t info[ViewInfoFields::size];
   zyl::ByteWriter w(info);
   w.u16(static_cast<uint16_t>(dx));
@@ -341,68 +344,68 @@ ZYL_API int mvt_write_view_sections(KwzdContainer* store, int32_t key, const Rig
   w.u8(angle);
   w.u8(view_flags);
   for (const int type : {MVT_VIEW_INFO_SECTION, MVT_CLASS_SECTION, MVT_ALIGN_FLAG_SECTION})
-    kwzd_remove_section(store, key, type);
-  int status = kwzd_add_section(store, key, MVT_VIEW_INFO_SECTION, info, sizeof info);
-  if (status == ML_OK) status = kwzd_add_section(store, key, MVT_CLASS_SECTION, &view_class, 1);
-  if (status == ML_OK) status = kwzd_add_section(store, key, MVT_ALIGN_FLAG_SECTION, &flag_byte, 1);
+    zyl::matchlib::kwzd_remove_section(store, key, type);
+  int status = zyl::matchlib::kwzd_add_section(store, key, MVT_VIEW_INFO_SECTION, info, sizeof info);
+  if (status == ML_OK) status = zyl::matchlib::kwzd_add_section(store, key, MVT_CLASS_SECTION, &view_class, 1);
+  if (status == ML_OK) status = zyl::matchlib::kwzd_add_section(store, key, MVT_ALIGN_FLAG_SECTION, &flag_byte, 1);
   return status;
 }
 
-ZYL_API int mvt_add_view(KwzdContainer* store, DataBlob* blob, const RigidTransform* transform,
+int zyl::matchlib::mvt_add_view(KwzdContainer* store, DataBlob* blob, const RigidTransform* transform,
                          uint8_t view_class, uint8_t flag_byte, int32_t* key) {
   if (!store || !blob) return ML_BAD_ARGUMENT;
   int32_t k = 0;
-  if (const int status = kwzd_append(store, blob, &k); status != ML_OK) return status;
-  const int status = mvt_write_view_sections(store, k, transform, flag_byte, view_class, 0);
+  if (const int status = zyl::matchlib::kwzd_append(store, blob, &k); status != ML_OK) return status;
+  const int status = zyl::matchlib::mvt_write_view_sections(store, k, transform, flag_byte, view_class, 0);
   if (status != ML_OK) {
-    kwzd_remove(store, k);
+    zyl::matchlib::kwzd_remove(store, k);
     return status;
   }
   if (key) *key = k;
   return ML_OK;
 }
 
-ZYL_API int mvt_remove_views_with_quality(MultiViewTemplate* t, uint8_t quality) {
+extern "C" ZYL_API int mvt_remove_views_with_quality(MultiViewTemplate* t, uint8_t quality) {
   if (!t) return ML_BAD_ARGUMENT;
   return zyl::GuardedCall(ML_NO_MEMORY, [&] {
     std::vector<int32_t> keys;
     for_each_view(t->store, [&](int32_t key, DataBlob* blob) {
-      if (blob_get_quality(blob) == quality && !(view_info(t->store, key).flags & MVT_VIEW_KEEP)) keys.push_back(key);
+      if (zyl::matchlib::blob_get_quality(blob) == quality && !(view_info(t->store, key).flags & MVT_VIEW_KEEP)) keys.push_back(key);
     });
-    for (const int32_t key : keys) kwzd_remove(t->store, key);
+    for (const int32_t key : keys) zyl::matchlib::kwzd_remove(t->store, key);
     return static_cast<int>(ML_OK);
   });
 }
 
-ZYL_API int mvt_set_views_quality(MultiViewTemplate* t, uint8_t from, uint8_t to) {
+extern "C" ZYL_API int mvt_set_views_quality(MultiViewTemplate* t, uint8_t from, uint8_t to) {
   if (!t) return ML_BAD_ARGUMENT;
   int status = ML_OK;
   for_each_view(t->store, [&](int32_t key, DataBlob* blob) {
-    if (status != ML_OK || blob_get_quality(blob) != from) return;
-    DataBlob* changed = blob_with_quality(blob, to);
+    if (status != ML_OK || zyl::matchlib::blob_get_quality(blob) != from) return;
+    DataBlob* changed = zyl::matchlib::blob_with_quality(blob, to);
     if (!changed) {
       status = ML_NO_MEMORY;
       return;
     }
-    status = kwzd_replace(t->store, key, changed);
-    blob_release(changed);
+    status = zyl::matchlib::kwzd_replace(t->store, key, changed);
+    zyl::matchlib::blob_release(changed);
   });
   return status;
 }
 
-ZYL_API int mvt_drop_newest(MultiViewTemplate* t, int n) {
+extern "C" ZYL_API int mvt_drop_newest(MultiViewTemplate* t, int n) {
   if (!t) return ML_BAD_ARGUMENT;
-  return kwzd_drop_newest(t->store, n);
+  return zyl::matchlib::kwzd_drop_newest(t->store, n);
 }
 
-ZYL_API int mvt_capacity(const MultiViewTemplate* t) {
+extern "C" ZYL_API int mvt_capacity(const MultiViewTemplate* t) {
   if (!t) return 0;
   if (t->size_limit == 0) return t->max_views;
   long long total = 0;
   int n = 0;
   for_each_view(t->store, [&](int32_t key, DataBlob* blob) {
     if (marked(view_info(t->store, key))) return;
-    total += blob_size(blob);
+    total += zyl::matchlib::blob_size(blob);
     ++n;
   });
   // Without unmarked views the maximum number of views stands in for the
@@ -412,5 +415,26 @@ ZYL_API int mvt_capacity(const MultiViewTemplate* t) {
   const long long fit = (static_cast<long long>(t->size_limit) + mean / 2 - kContainerOverhead) / mean;
   return static_cast<int>(std::clamp<long long>(fit, 0, t->max_views));
 }
+
+extern "C" {
+
+ZYL_API MultiViewTemplate* mvt_create(uint8_t maximum_views) { return zyl::matchlib::mvt_create(maximum_views); }
+ZYL_API int mvt_from_blob(DataBlob* blob, MultiViewTemplate** out) { return zyl::matchlib::mvt_from_blob(blob, out); }
+ZYL_API void mvt_release(MultiViewTemplate* t) { zyl::matchlib::mvt_release(t); }
+ZYL_API DataBlob* mvt_serialize_with(MultiViewTemplate* t, int clear_append, const KwzdWriter* writer, void* writer_context) { return zyl::matchlib::mvt_serialize_with(t, clear_append, writer, writer_context); }
+ZYL_API DataBlob* mvt_serialize(MultiViewTemplate* t, int clear_append) { return zyl::matchlib::mvt_serialize(t, clear_append); }
+ZYL_API KwzdContainer* mvt_store(const MultiViewTemplate* t) { return zyl::matchlib::mvt_store(t); }
+ZYL_API void mvt_set_size_limit(MultiViewTemplate* t, uint32_t limit) { zyl::matchlib::mvt_set_size_limit(t, limit); }
+ZYL_API void mvt_set_reference_key(MultiViewTemplate* t, int32_t key) { zyl::matchlib::mvt_set_reference_key(t, key); }
+ZYL_API void mvt_set_reference_transform(MultiViewTemplate* t, RigidTransform* transform) { zyl::matchlib::mvt_set_reference_transform(t, transform); }
+ZYL_API void mvt_set_eviction_rule(MultiViewTemplate* t, int32_t replacement_key) { zyl::matchlib::mvt_set_eviction_rule(t, replacement_key); }
+ZYL_API int mvt_set_quality_table(MultiViewTemplate* t, const MvtSectionLimit* entries, int n) { return zyl::matchlib::mvt_set_quality_table(t, entries, n); }
+ZYL_API void mvt_check_view_marks(MultiViewTemplate* t) { zyl::matchlib::mvt_check_view_marks(t); }
+ZYL_API int mvt_count_marked_views(const MultiViewTemplate* t) { return zyl::matchlib::mvt_count_marked_views(t); }
+ZYL_API int mvt_count_unmarked_views(const MultiViewTemplate* t) { return zyl::matchlib::mvt_count_unmarked_views(t); }
+ZYL_API DataBlob* mvt_get_view(const MultiViewTemplate* t, int n, RigidTransform** transform, uint8_t* view_class, int32_t* key) { return zyl::matchlib::mvt_get_view(t, n, transform, view_class, key); }
+ZYL_API int32_t mvt_blob_get_view(DataBlob* blob, int i, DataBlob** view, int* count) { return zyl::matchlib::mvt_blob_get_view(blob, i, view, count); }
+ZYL_API int mvt_write_view_sections(KwzdContainer* store, int32_t key, const RigidTransform* transform, uint8_t flag_byte, uint8_t view_class, uint8_t view_flags) { return zyl::matchlib::mvt_write_view_sections(store, key, transform, flag_byte, view_class, view_flags); }
+ZYL_API int mvt_add_view(KwzdContainer* store, DataBlob* blob, const RigidTransform* transform, uint8_t view_class, uint8_t flag_byte, int32_t* key) { return zyl::matchlib::mvt_add_view(store, blob, transform, view_class, flag_byte, key); }
 
 }  // extern "C"

@@ -20,6 +20,18 @@
 #include "zylscan/matchlib_minutiae.h"
 #include "zylscan/matchlib_object.h"
 #include "zylscan/matchlib_param.h"
+#include "matchlib/core/align_tree.h"
+#include "matchlib/core/fixed_math.h"
+#include "matchlib/core/match_engine.h"
+#include "matchlib/core/pair_result.h"
+#include "matchlib/core/param_store.h"
+#include "matchlib/core/rigid_transform.h"
+#include "matchlib/template/card_template.h"
+#include "matchlib/template/container.h"
+#include "matchlib/template/kwzd_container.h"
+#include "matchlib/template/minutiae_record.h"
+#include "matchlib/template/multi_view_select.h"
+#include "matchlib/template/sample_info.h"
 
 namespace zyl::matchlib {
 namespace {
@@ -29,7 +41,7 @@ constexpr long long kNoSizeLimit = 0x40000000;
 constexpr long long kViewOverhead = 27;  // record head and sections 1, 2 and 5
 
 struct CandidateFree {
-  void operator()(MvtCandidate* c) const { mvt_candidate_free(c); }
+  void operator()(MvtCandidate* c) const { zyl::matchlib::mvt_candidate_free(c); }
 };
 using CandidatePtr = std::unique_ptr<MvtCandidate, CandidateFree>;
 
@@ -48,7 +60,7 @@ struct Slot {
 // The engine's per-quality limit: qualities beyond its table have none.
 int quality_limit(const MatchEngine* engine, std::uint8_t quality) {
   if (quality >= ENGINE_KIND_LIMITS) return 0;
-  const int v = engine_get_kind_limit(engine, quality);
+  const int v = zyl::matchlib::engine_get_kind_limit(engine, quality);
   return v < 0 ? 0 : v;
 }
 
@@ -72,14 +84,14 @@ int random_choice(std::uint32_t& state, const HookedVector<Slot>& slots,
   if (of_rank.empty()) return -1;
   const std::uint32_t span = static_cast<std::uint32_t>((percent * static_cast<int>(of_rank.size()) + 50) / 100);
   if (span == 0) return -1;
-  rng_next(&state);
+  zyl::matchlib::rng_next(&state);
   return of_rank[state % span];
 }
 
 long long estimate(const HookedVector<Slot>& slots) {
   long long size = 39;
   for (const Slot& s : slots)
-    if (s.state == State::Counted) size += blob_size(s.c->blob) + kViewOverhead;
+    if (s.state == State::Counted) size += zyl::matchlib::blob_size(s.c->blob) + kViewOverhead;
   return size;
 }
 
@@ -134,7 +146,7 @@ int choose_victim(MultiViewTemplate* t, const MatchEngine* engine, HookedVector<
     return -1;
   }
   int victim = -1;
-  switch (param_get(engine ? engine_get_context(engine) : nullptr, kEvictionRuleKey, 2)) {
+  switch (zyl::matchlib::param_get(engine ? zyl::matchlib::engine_get_context(engine) : nullptr, kEvictionRuleKey, 2)) {
     case 0:
     case 1: victim = coverage_victim(slots, eligible); break;
     case 2: victim = random_choice(t->random_state, slots, eligible, 100); break;
@@ -154,7 +166,7 @@ int select_views(MultiViewTemplate* t, const MatchEngine* engine, HookedVector<S
   for (int e = 0; e < t->limit_count; ++e) {
     const MvtSectionLimit entry = t->limits[e];
     for (Slot& s : slots) {
-      if (s.state == State::Pending && (entry.format == 0 || tmpl_has_section(s.c->blob, entry.format))) {
+      if (s.state == State::Pending && (entry.format == 0 || zyl::matchlib::tmpl_has_section(s.c->blob, entry.format))) {
         s.state = State::Counted;
         s.round = e;
       }
@@ -166,13 +178,13 @@ int select_views(MultiViewTemplate* t, const MatchEngine* engine, HookedVector<S
       if (v < 0) return status == ML_OK ? ML_CORRUPT : status;
       Slot& victim = slots[static_cast<std::size_t>(v)];
       victim.state = State::Dropped;
-      if (entry.format != 0 && blob_type(victim.c->blob) == CONTAINER_FORMAT) {
-        DataBlob* rest = container_remove_entry(victim.c->blob, entry.format);
+      if (entry.format != 0 && zyl::matchlib::blob_type(victim.c->blob) == CONTAINER_FORMAT) {
+        DataBlob* rest = zyl::matchlib::container_remove_entry(victim.c->blob, entry.format);
         if (!rest) return ML_NO_MEMORY;
-        if (container_is_empty(rest)) {
-          blob_release(rest);
+        if (zyl::matchlib::container_is_empty(rest)) {
+          zyl::matchlib::blob_release(rest);
         } else {
-          blob_release(victim.c->blob);
+          zyl::matchlib::blob_release(victim.c->blob);
           victim.c->blob = rest;
           victim.replaced = true;
           victim.state = State::Pending;
@@ -186,17 +198,17 @@ int select_views(MultiViewTemplate* t, const MatchEngine* engine, HookedVector<S
 }
 
 int write_sections(KwzdContainer* store, int32_t key, const MvtCandidate* c, std::uint8_t flags) {
-  return mvt_write_view_sections(store, key, c->alignment, c->flag_byte, c->view_class, flags);
+  return zyl::matchlib::mvt_write_view_sections(store, key, c->alignment, c->flag_byte, c->view_class, flags);
 }
 
 // A deep copy of a store, through its stored form; null when memory runs out.
-using StorePtr = std::unique_ptr<KwzdContainer, decltype(&kwzd_free)>;
+using StorePtr = std::unique_ptr<KwzdContainer, decltype(&::kwzd_free)>;
 StorePtr copy_store(KwzdContainer* store) {
   DataBlob* stored = nullptr;
   KwzdContainer* copy = nullptr;
-  if (kwzd_serialize(store, &stored) == ML_OK) kwzd_parse(stored, &copy);
-  blob_release(stored);
-  return StorePtr(copy, kwzd_free);
+  if (zyl::matchlib::kwzd_serialize(store, &stored) == ML_OK) zyl::matchlib::kwzd_parse(stored, &copy);
+  zyl::matchlib::blob_release(stored);
+  return StorePtr(copy, ::kwzd_free);
 }
 
 // Writes the outcome into a copy of the store and puts the copy in place
@@ -210,7 +222,7 @@ int commit(MultiViewTemplate* t, const MatchEngine* engine, HookedVector<Slot>& 
   if (!copy) return ML_NO_MEMORY;
   int taken = 0;
   if (const int st = commit_into(copy.get(), engine, slots, options, &taken); st != ML_OK) return st;
-  kwzd_free(t->store);
+  zyl::matchlib::kwzd_free(t->store);
   t->store = copy.release();
   if (out_taken) *out_taken = taken;
   return ML_OK;
@@ -218,7 +230,7 @@ int commit(MultiViewTemplate* t, const MatchEngine* engine, HookedVector<Slot>& 
 
 int commit_into(KwzdContainer* store, const MatchEngine* engine, HookedVector<Slot>& slots,
                 int options, int* out_taken) {
-  const EngineConfig* config = engine_get_config(engine);
+  const EngineConfig* config = zyl::matchlib::engine_get_config(engine);
   const bool mark_classed = config && config->view_selection != 0;
   int taken = 0;
   bool stored_changed = false;
@@ -237,19 +249,19 @@ int commit_into(KwzdContainer* store, const MatchEngine* engine, HookedVector<Sl
     if (c->origin == MVT_ORIGIN_NEW) {
       if (!keep) continue;
       int32_t key = 0;
-      if (int st = kwzd_append(store, c->blob, &key); st != ML_OK) return st;
+      if (int st = zyl::matchlib::kwzd_append(store, c->blob, &key); st != ML_OK) return st;
       if (int st = write_sections(store, key, c, flags); st != ML_OK) return st;
       taken = mark ? (taken == 1 ? 1 : 2) : 1;
       continue;
     }
     stored_changed = true;
     if (!keep) {
-      kwzd_remove(store, c->key);
+      zyl::matchlib::kwzd_remove(store, c->key);
       continue;
     }
     if (s.replaced) {
-      kwzd_remove(store, c->key);
-      if (int st = kwzd_add_record(store, c->key, c->blob); st != ML_OK) return st;
+      zyl::matchlib::kwzd_remove(store, c->key);
+      if (int st = zyl::matchlib::kwzd_add_record(store, c->key, c->blob); st != ML_OK) return st;
     }
     if (int st = write_sections(store, c->key, c, flags); st != ML_OK) return st;
   }
@@ -262,16 +274,16 @@ int expand_inputs(DataBlob* const* blobs, int n, HookedVector<Ref<DataBlob>>& ou
   for (int i = 0; i < n; ++i) {
     DataBlob* b = blobs[i];
     if (!b) return ML_BAD_ARGUMENT;
-    if (blob_type(b) != KWZD_FORMAT) {
+    if (zyl::matchlib::blob_type(b) != KWZD_FORMAT) {
       out.push_back(Ref<DataBlob>::share(b));
       continue;
     }
     KwzdContainer* parsed = nullptr;
-    if (const int st = kwzd_parse(b, &parsed); st != ML_OK) return st;
-    std::unique_ptr<KwzdContainer, decltype(&kwzd_free)> store(parsed, kwzd_free);
-    const int count = kwzd_record_count(store.get());
+    if (const int st = zyl::matchlib::kwzd_parse(b, &parsed); st != ML_OK) return st;
+    std::unique_ptr<KwzdContainer, decltype(&::kwzd_free)> store(parsed, ::kwzd_free);
+    const int count = zyl::matchlib::kwzd_record_count(store.get());
     for (int j = 0; j < count; ++j) {
-      Ref<DataBlob> v = Ref<DataBlob>::adopt(kwzd_get_at(store.get(), j, nullptr));
+      Ref<DataBlob> v = Ref<DataBlob>::adopt(zyl::matchlib::kwzd_get_at(store.get(), j, nullptr));
       if (!v) return ML_NO_MEMORY;
       out.push_back(std::move(v));
     }
@@ -282,18 +294,18 @@ int expand_inputs(DataBlob* const* blobs, int n, HookedVector<Ref<DataBlob>>& ou
 int append_views(MultiViewTemplate* t, const HookedVector<Ref<DataBlob>>& blobs, int* out_taken) {
   bool any = false;
   for (const Ref<DataBlob>& b : blobs) {
-    if (kwzd_record_count(t->store) >= t->max_views) break;
+    if (zyl::matchlib::kwzd_record_count(t->store) >= t->max_views) break;
     int32_t key = 0;
-    if (const int st = mvt_add_view(t->store, b.get(), nullptr, 0, 0, &key); st != ML_OK) return st;
-    if (t->size_limit && kwzd_serialized_size(t->store) > t->size_limit) {
-      kwzd_remove_reuse(t->store, key);
+    if (const int st = zyl::matchlib::mvt_add_view(t->store, b.get(), nullptr, 0, 0, &key); st != ML_OK) return st;
+    if (t->size_limit && zyl::matchlib::kwzd_serialized_size(t->store) > t->size_limit) {
+      zyl::matchlib::kwzd_remove_reuse(t->store, key);
       break;
     }
     any = true;
   }
   if (out_taken) *out_taken = any ? 1 : 0;
-  if (kwzd_record_count(t->store) == 0 ||
-      (t->size_limit && kwzd_serialized_size(t->store) > t->size_limit))
+  if (zyl::matchlib::kwzd_record_count(t->store) == 0 ||
+      (t->size_limit && zyl::matchlib::kwzd_serialized_size(t->store) > t->size_limit))
     return ML_TOO_MANY;
   return ML_OK;
 }
@@ -321,11 +333,11 @@ int assign_classes(MultiViewTemplate* t, HookedVector<Slot>& slots) {
     }
     if (t->reference_key && t->reference && reference_class != MVT_NO_CLASS) {
       c->view_class = reference_class;
-      xform_release(c->alignment);
-      c->alignment = xform_copy(t->reference);
+      zyl::matchlib::xform_release(c->alignment);
+      c->alignment = zyl::matchlib::xform_copy(t->reference);
     } else {
       c->view_class = static_cast<std::uint8_t>(smallest == MVT_NO_CLASS ? 0 : smallest);
-      if (!c->alignment) c->alignment = xform_create(0, 0, 0);
+      if (!c->alignment) c->alignment = zyl::matchlib::xform_create(0, 0, 0);
     }
     if (!c->alignment) return ML_NO_MEMORY;
   }
@@ -333,9 +345,9 @@ int assign_classes(MultiViewTemplate* t, HookedVector<Slot>& slots) {
 }
 
 int load_stored(const MultiViewTemplate* t, HookedVector<CandidatePtr>& owned) {
-  const int n = kwzd_record_count(t->store);
+  const int n = zyl::matchlib::kwzd_record_count(t->store);
   for (int i = 0; i < n; ++i) {
-    CandidatePtr c(mvt_load_candidate(t->store, i));
+    CandidatePtr c(zyl::matchlib::mvt_load_candidate(t->store, i));
     if (!c) return ML_NO_MEMORY;
     owned.push_back(std::move(c));
   }
@@ -346,12 +358,12 @@ int add_views(MultiViewTemplate* t, MatchEngine* engine, DataBlob* const* blobs,
               int* out_taken) {
   HookedVector<Ref<DataBlob>> inputs;
   if (const int st = expand_inputs(blobs, n, inputs); st != ML_OK) return st;
-  if (inputs.size() + static_cast<std::size_t>(kwzd_record_count(t->store)) > 255) return ML_WRONG_KIND;
-  if (t->append_mode && mvt_count_marked_views(t) == 0) return append_views(t, inputs, out_taken);
+  if (inputs.size() + static_cast<std::size_t>(zyl::matchlib::kwzd_record_count(t->store)) > 255) return ML_WRONG_KIND;
+  if (t->append_mode && zyl::matchlib::mvt_count_marked_views(t) == 0) return append_views(t, inputs, out_taken);
   HookedVector<CandidatePtr> owned;
   if (const int st = load_stored(t, owned); st != ML_OK) return st;
   for (const Ref<DataBlob>& b : inputs) {
-    CandidatePtr c(mvt_candidate_create(b.get()));
+    CandidatePtr c(zyl::matchlib::mvt_candidate_create(b.get()));
     if (!c) return ML_NO_MEMORY;
     owned.push_back(std::move(c));
   }
@@ -373,10 +385,10 @@ struct WalkState {
 int take_node(AlignTreeNode**, AlignTreeNode* node, RigidTransform* accumulated, void* user) {
   auto* w = static_cast<WalkState*>(user);
   for (Slot& s : *w->slots) {
-    if (s.c->blob != align_node_get_blob(node->node)) continue;
+    if (s.c->blob != zyl::matchlib::align_node_get_blob(node->node)) continue;
     s.c->view_class = w->view_class;
-    xform_release(s.c->alignment);
-    s.c->alignment = xform_copy(accumulated);
+    zyl::matchlib::xform_release(s.c->alignment);
+    s.c->alignment = zyl::matchlib::xform_copy(accumulated);
   }
   return 0;
 }
@@ -386,12 +398,12 @@ int take_node(AlignTreeNode**, AlignTreeNode* node, RigidTransform* accumulated,
 // minutiae give none; 17 for a template that should carry them and cannot
 // be read, or a format of no known kind.
 int minutiae_points(const DataBlob* blob, HookedVector<std::pair<int, int>>& out) {
-  std::int32_t format = blob_type(blob);
-  const std::uint8_t* data = blob_data(blob);
-  std::uint32_t length = blob_size(blob);
+  std::int32_t format = zyl::matchlib::blob_type(blob);
+  const std::uint8_t* data = zyl::matchlib::blob_data(blob);
+  std::uint32_t length = zyl::matchlib::blob_size(blob);
   if (format == CONTAINER_FORMAT) {
     // A container carries minutiae only in a card-template entry.
-    if (tmpl_get_section(blob, 67, &data, &length) != ML_OK) return ML_OK;
+    if (zyl::matchlib::tmpl_get_section(blob, 67, &data, &length) != ML_OK) return ML_OK;
     format = 67;
   }
   switch (format) {
@@ -401,7 +413,7 @@ int minutiae_points(const DataBlob* blob, HookedVector<std::pair<int, int>>& out
       return ML_OK;
     case 1:
     case 3: {
-      std::unique_ptr<MinutiaeRecord, decltype(&minrec_free)> rec(minrec_create(), minrec_free);
+      std::unique_ptr<MinutiaeRecord, decltype(&::minrec_free)> rec(zyl::matchlib::minrec_create(), ::minrec_free);
       if (!rec) return ML_NO_MEMORY;
       if (fmr_parse_iso(data, length, rec.get()) != ML_OK && fmr_parse_ansi(data, length, rec.get()) != ML_OK)
         return ML_CORRUPT;
@@ -414,7 +426,7 @@ int minutiae_points(const DataBlob* blob, HookedVector<std::pair<int, int>>& out
       CompactMinutia m[CARD_MAX_MINUTIAE];
       std::uint32_t count = 0;
       int has_quality = 0;
-      if (card_read_minutiae(data, length, CARD_MAX_MINUTIAE, 0, nullptr, m, &count, &has_quality) != ML_OK)
+      if (zyl::matchlib::card_read_minutiae(data, length, CARD_MAX_MINUTIAE, 0, nullptr, m, &count, &has_quality) != ML_OK)
         return ML_CORRUPT;
       // Card coordinates are in 0.1 mm.
       for (std::uint32_t i = 0; i < count; ++i)
@@ -439,7 +451,7 @@ int coverage_points(HookedVector<Slot>& slots) {
     s.c->points = static_cast<std::int32_t*>(ml_malloc(pts.size() * 2 * sizeof(std::int32_t)));
     if (!s.c->points) return ML_NO_MEMORY;
     for (std::size_t i = 0; i < pts.size(); ++i)
-      xform_apply(s.c->alignment, static_cast<std::int16_t>(pts[i].first), static_cast<std::int16_t>(pts[i].second),
+      zyl::matchlib::xform_apply(s.c->alignment, static_cast<std::int16_t>(pts[i].first), static_cast<std::int16_t>(pts[i].second),
                   &s.c->points[2 * i], &s.c->points[2 * i + 1]);
     s.c->point_count = static_cast<std::int32_t>(pts.size());
   }
@@ -459,22 +471,22 @@ int organize(MultiViewTemplate* t, MatchEngine* engine, PairList* pairs,
   PairList matching{};
   int status = ML_OK;
   for (PairListItem* it = pairs->first; status == ML_OK && it; it = it->next)
-    if (it->result && pair_result_is_match(it->result)) status = pair_result_list_insert(it->result, &matching);
+    if (it->result && zyl::matchlib::pair_result_is_match(it->result)) status = zyl::matchlib::pair_result_list_insert(it->result, &matching);
   AlignForest forest{};
-  if (status == ML_OK) status = align_forest_build(&matching, (options & MVT_OPTION_FOREST) ? 1 : 0, &forest);
+  if (status == ML_OK) status = zyl::matchlib::align_forest_build(&matching, (options & MVT_OPTION_FOREST) ? 1 : 0, &forest);
   int next_class = 0;
   for (AlignForestItem* it = forest.first; status == ML_OK && it; it = it->next) {
     WalkState w{&slots, static_cast<std::uint8_t>(std::min(next_class++, 254))};
-    status = align_tree_walk(align_tree_root_slot(it->tree), take_node, &w);
+    status = zyl::matchlib::align_tree_walk(zyl::matchlib::align_tree_root_slot(it->tree), take_node, &w);
   }
-  align_forest_clear(&forest);
-  pair_result_list_clear(&matching);
+  zyl::matchlib::align_forest_clear(&forest);
+  zyl::matchlib::pair_result_list_clear(&matching);
   if (status != ML_OK) return status;
   for (Slot& s : slots) {
     if (s.c->view_class != MVT_NO_CLASS) continue;
     s.c->view_class = static_cast<std::uint8_t>(std::min(next_class++, 254));
-    xform_release(s.c->alignment);
-    s.c->alignment = xform_create(0, 0, 0);
+    zyl::matchlib::xform_release(s.c->alignment);
+    s.c->alignment = zyl::matchlib::xform_create(0, 0, 0);
     if (!s.c->alignment) return ML_NO_MEMORY;
   }
   if (const int st = coverage_points(slots); st != ML_OK) return st;
@@ -487,39 +499,38 @@ int organize(MultiViewTemplate* t, MatchEngine* engine, PairList* pairs,
 
 using namespace zyl::matchlib;
 
-extern "C" {
 
-ZYL_API MvtCandidate* mvt_candidate_create(DataBlob* blob) {
+MvtCandidate* zyl::matchlib::mvt_candidate_create(DataBlob* blob) {
   if (!blob) return nullptr;
   auto* c = static_cast<MvtCandidate*>(ml_calloc(1, sizeof(MvtCandidate)));
   if (!c) return nullptr;
-  c->blob = blob_retain(blob);
-  c->quality = blob_get_quality(blob);
+  c->blob = zyl::matchlib::blob_retain(blob);
+  c->quality = zyl::matchlib::blob_get_quality(blob);
   c->key = MVT_NEW_KEY;
   c->origin = MVT_ORIGIN_NEW;
   c->view_class = MVT_NO_CLASS;
   return c;
 }
 
-ZYL_API void mvt_candidate_free(MvtCandidate* c) {
+void zyl::matchlib::mvt_candidate_free(MvtCandidate* c) {
   if (!c) return;
-  blob_release(c->blob);
-  xform_release(c->alignment);
+  zyl::matchlib::blob_release(c->blob);
+  zyl::matchlib::xform_release(c->alignment);
   std::free(c->points);
   std::free(c);
 }
 
-ZYL_API MvtCandidate* mvt_load_candidate(const KwzdContainer* store, int i) {
+MvtCandidate* zyl::matchlib::mvt_load_candidate(const KwzdContainer* store, int i) {
   int32_t key = 0;
-  DataBlob* blob = kwzd_get_at(store, i, &key);
+  DataBlob* blob = zyl::matchlib::kwzd_get_at(store, i, &key);
   if (!blob) return nullptr;
   const ViewInfo info = view_info(store, key);
   if (!info.info) {
-    blob_release(blob);
+    zyl::matchlib::blob_release(blob);
     return nullptr;
   }
-  MvtCandidate* c = mvt_candidate_create(blob);
-  blob_release(blob);
+  MvtCandidate* c = zyl::matchlib::mvt_candidate_create(blob);
+  zyl::matchlib::blob_release(blob);
   if (!c) return nullptr;
   c->key = key;
   c->keep = (info.flags & MVT_VIEW_KEEP) ? 1 : 0;
@@ -527,13 +538,13 @@ ZYL_API MvtCandidate* mvt_load_candidate(const KwzdContainer* store, int i) {
     c->origin = MVT_ORIGIN_STORED;
     c->alignment = view_transform(store, key);
     if (!c->alignment) {
-      mvt_candidate_free(c);
+      zyl::matchlib::mvt_candidate_free(c);
       return nullptr;
     }
-    xform_set_flag(c->alignment, 0);
+    zyl::matchlib::xform_set_flag(c->alignment, 0);
     c->view_class = class_byte(store, key);
     std::uint16_t flag_length = 0;
-    const std::uint8_t* f = kwzd_get_section(store, key, MVT_ALIGN_FLAG_SECTION, &flag_length);
+    const std::uint8_t* f = zyl::matchlib::kwzd_get_section(store, key, MVT_ALIGN_FLAG_SECTION, &flag_length);
     c->flag_byte = f && flag_length ? f[0] : 0;
   } else {
     c->origin = MVT_ORIGIN_MARKED;
@@ -541,7 +552,7 @@ ZYL_API MvtCandidate* mvt_load_candidate(const KwzdContainer* store, int i) {
   return c;
 }
 
-ZYL_API int mvt_pick_view_to_replace(MultiViewTemplate* t, MatchEngine* engine, DataBlob* blob,
+int zyl::matchlib::mvt_pick_view_to_replace(MultiViewTemplate* t, MatchEngine* engine, DataBlob* blob,
                                      int32_t* out_removed_key, int32_t* out_new_key) {
   if (!t || !blob || !out_removed_key || !out_new_key) return ML_BAD_ARGUMENT;
   if (t->size_limit) return ML_WRONG_KIND;
@@ -549,7 +560,7 @@ ZYL_API int mvt_pick_view_to_replace(MultiViewTemplate* t, MatchEngine* engine, 
   *out_new_key = -1;
   return zyl::GuardedCall(ML_NO_MEMORY, [&]() -> int {
     int32_t removed = -1;
-    if (kwzd_record_count(t->store) >= t->max_views) {
+    if (zyl::matchlib::kwzd_record_count(t->store) >= t->max_views) {
       t->random_state += leading_crc(blob);
       HookedVector<CandidatePtr> owned;
       if (const int st = load_stored(t, owned); st != ML_OK) return st;
@@ -565,10 +576,10 @@ ZYL_API int mvt_pick_view_to_replace(MultiViewTemplate* t, MatchEngine* engine, 
     }
     StorePtr copy = copy_store(t->store);
     if (!copy) return ML_NO_MEMORY;
-    if (removed != -1) kwzd_remove(copy.get(), removed);
+    if (removed != -1) zyl::matchlib::kwzd_remove(copy.get(), removed);
     int32_t key = 0;
-    if (const int st = mvt_add_view(copy.get(), blob, nullptr, 0, 0, &key); st != ML_OK) return st;
-    kwzd_free(t->store);
+    if (const int st = zyl::matchlib::mvt_add_view(copy.get(), blob, nullptr, 0, 0, &key); st != ML_OK) return st;
+    zyl::matchlib::kwzd_free(t->store);
     t->store = copy.release();
     *out_removed_key = removed;
     *out_new_key = key;
@@ -576,19 +587,28 @@ ZYL_API int mvt_pick_view_to_replace(MultiViewTemplate* t, MatchEngine* engine, 
   });
 }
 
-ZYL_API int mvt_add_views(MultiViewTemplate* t, MatchEngine* engine, DataBlob* const* blobs, int n,
+int zyl::matchlib::mvt_add_views(MultiViewTemplate* t, MatchEngine* engine, DataBlob* const* blobs, int n,
                           int options, int* out_taken) {
   if (out_taken) *out_taken = 0;
   if (!t || (!blobs && n > 0) || n < 0) return ML_BAD_ARGUMENT;
   return zyl::GuardedCall(ML_NO_MEMORY, [&] { return add_views(t, engine, blobs, n, options, out_taken); });
 }
 
-ZYL_API int mvt_organize(MultiViewTemplate* t, MatchEngine* engine, PairList* pairs,
+int zyl::matchlib::mvt_organize(MultiViewTemplate* t, MatchEngine* engine, PairList* pairs,
                          MvtCandidate* const* candidates, int n, int options, int* out_taken) {
   if (out_taken) *out_taken = 0;
   if (!t || !pairs || (!candidates && n > 0) || n < 0) return ML_BAD_ARGUMENT;
   return zyl::GuardedCall(ML_NO_MEMORY,
                           [&] { return organize(t, engine, pairs, candidates, n, options, out_taken); });
 }
+
+extern "C" {
+
+ZYL_API MvtCandidate* mvt_candidate_create(DataBlob* blob) { return zyl::matchlib::mvt_candidate_create(blob); }
+ZYL_API void mvt_candidate_free(MvtCandidate* c) { zyl::matchlib::mvt_candidate_free(c); }
+ZYL_API MvtCandidate* mvt_load_candidate(const KwzdContainer* store, int i) { return zyl::matchlib::mvt_load_candidate(store, i); }
+ZYL_API int mvt_pick_view_to_replace(MultiViewTemplate* t, MatchEngine* engine, DataBlob* blob, int32_t* out_removed_key, int32_t* out_new_key) { return zyl::matchlib::mvt_pick_view_to_replace(t, engine, blob, out_removed_key, out_new_key); }
+ZYL_API int mvt_add_views(MultiViewTemplate* t, MatchEngine* engine, DataBlob* const* blobs, int n, int options, int* out_taken) { return zyl::matchlib::mvt_add_views(t, engine, blobs, n, options, out_taken); }
+ZYL_API int mvt_organize(MultiViewTemplate* t, MatchEngine* engine, PairList* pairs, MvtCandidate* const* candidates, int n, int options, int* out_taken) { return zyl::matchlib::mvt_organize(t, engine, pairs, candidates, n, options, out_taken); }
 
 }  // extern "C"

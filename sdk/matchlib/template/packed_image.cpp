@@ -7,6 +7,7 @@
 #include "matchlib/core/allocation.h"
 #include "zylscan/matchlib_card_extended.h"
 #include "zylscan/matchlib_object.h"
+#include "matchlib/template/packed_image.h"
 
 using zyl::matchlib::ml_malloc;
 
@@ -17,9 +18,8 @@ constexpr std::size_t kPackedHead = 15;
 
 }  // namespace
 
-extern "C" {
 
-ZYL_API int card_parse_image_info(const uint8_t* value, uint32_t length, uint16_t* rows,
+int zyl::matchlib::card_parse_image_info(const uint8_t* value, uint32_t length, uint16_t* rows,
                                   uint16_t* columns, uint8_t* flag) {
   if (!rows || !columns || !flag || (!value && length)) return ML_BAD_ARGUMENT;
   *rows = 0;
@@ -33,7 +33,7 @@ ZYL_API int card_parse_image_info(const uint8_t* value, uint32_t length, uint16_
   return ML_OK;
 }
 
-ZYL_API int packed_image_write(const uint8_t* pixels, uint16_t rows, uint16_t columns,
+int zyl::matchlib::packed_image_write(const uint8_t* pixels, uint16_t rows, uint16_t columns,
                                uint16_t horizontal_dpi, uint16_t vertical_dpi, uint8_t flag,
                                uint8_t** out, uint32_t* out_size) {
   const std::size_t n = static_cast<std::size_t>(rows) * columns;
@@ -55,7 +55,7 @@ ZYL_API int packed_image_write(const uint8_t* pixels, uint16_t rows, uint16_t co
   return ML_OK;
 }
 
-ZYL_API int packed_image_read(const uint8_t* record, uint32_t length, const uint8_t** pixels,
+int zyl::matchlib::packed_image_read(const uint8_t* record, uint32_t length, const uint8_t** pixels,
                               uint16_t* rows, uint16_t* columns, uint16_t* horizontal_dpi,
                               uint16_t* vertical_dpi, uint8_t* flag) {
   if (!record || !pixels || !rows || !columns || !horizontal_dpi || !vertical_dpi || !flag)
@@ -80,5 +80,11 @@ ZYL_API int packed_image_read(const uint8_t* record, uint32_t length, const uint
   *flag = f;
   return ML_OK;
 }
+
+extern "C" {
+
+ZYL_API int card_parse_image_info(const uint8_t* value, uint32_t length, uint16_t* rows, uint16_t* columns, uint8_t* flag) { return zyl::matchlib::card_parse_image_info(value, length, rows, columns, flag); }
+ZYL_API int packed_image_write(const uint8_t* pixels, uint16_t rows, uint16_t columns, uint16_t horizontal_dpi, uint16_t vertical_dpi, uint8_t flag, uint8_t** out, uint32_t* out_size) { return zyl::matchlib::packed_image_write(pixels, rows, columns, horizontal_dpi, vertical_dpi, flag, out, out_size); }
+ZYL_API int packed_image_read(const uint8_t* record, uint32_t length, const uint8_t** pixels, uint16_t* rows, uint16_t* columns, uint16_t* horizontal_dpi, uint16_t* vertical_dpi, uint8_t* flag) { return zyl::matchlib::packed_image_read(record, length, pixels, rows, columns, horizontal_dpi, vertical_dpi, flag); }
 
 }  // extern "C"

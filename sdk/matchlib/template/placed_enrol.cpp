@@ -24,6 +24,21 @@
 #include "zylscan/matchlib_param.h"
 #include "zylscan/matchlib_placed_enrol.h"
 #include "zylscan/matchlib_verify.h"
+#include "matchlib/core/align_tree.h"
+#include "matchlib/core/engine_extract.h"
+#include "matchlib/core/finger_info.h"
+#include "matchlib/core/match_context.h"
+#include "matchlib/core/match_engine.h"
+#include "matchlib/core/pair_result.h"
+#include "matchlib/core/param_store.h"
+#include "matchlib/core/polygon.h"
+#include "matchlib/core/rigid_transform.h"
+#include "matchlib/image/drawing.h"
+#include "matchlib/image/grey_image.h"
+#include "matchlib/match/verify_views.h"
+#include "matchlib/template/multi_view.h"
+#include "matchlib/template/multi_view_select.h"
+#include "matchlib/template/placed_enrol.h"
 
 namespace zyl::matchlib {
 namespace {
@@ -80,7 +95,7 @@ struct OwnedForest {
   OwnedForest() = default;
   OwnedForest(const OwnedForest&) = delete;
   OwnedForest& operator=(const OwnedForest&) = delete;
-  ~OwnedForest() { align_forest_clear(&forest); }
+  ~OwnedForest() { zyl::matchlib::align_forest_clear(&forest); }
   AlignForest release() { return std::exchange(forest, AlignForest{}); }
 };
 
@@ -93,13 +108,13 @@ PairResult*& cell(PlacedEnrol& e, int r, int c) { return e.matrix[r * e.capacity
 // Releases and clears row and column k of the pair matrix.
 void clear_cross(PlacedEnrol& e, int k) {
   for (int i = 0; i < e.capacity; ++i) {
-    pair_result_release(std::exchange(cell(e, k, i), nullptr));
-    pair_result_release(std::exchange(cell(e, i, k), nullptr));
+    zyl::matchlib::pair_result_release(std::exchange(cell(e, k, i), nullptr));
+    zyl::matchlib::pair_result_release(std::exchange(cell(e, i, k), nullptr));
   }
 }
 
 void forest_drop(PlacedEnrol& e) {
-  align_forest_clear(&e.forest);
+  zyl::matchlib::align_forest_clear(&e.forest);
   e.has_forest = false;
 }
 
@@ -107,15 +122,15 @@ void forest_drop(PlacedEnrol& e) {
 
 // The base image lightened inside a white margin, at 500 dpi.
 GrayImage* padded_picture(const GrayImage* base) {
-  const int h = image_height(base), w = image_width(base);
+  const int h = zyl::matchlib::image_height(base), w = zyl::matchlib::image_width(base);
   const int ph = h + 2 * kPictureMargin, pw = w + 2 * kPictureMargin;
   HookedVector<std::uint8_t> pixels(static_cast<std::size_t>(ph) * pw, 255);
-  const std::uint8_t* src = image_pixels(base);
+  const std::uint8_t* src = zyl::matchlib::image_pixels(base);
   for (int r = 0; r < h; ++r)
     std::memcpy(&pixels[static_cast<std::size_t>(r + kPictureMargin) * pw + kPictureMargin],
                 src + static_cast<std::size_t>(r) * w, static_cast<std::size_t>(w));
-  draw_lighten(pixels.data(), ph, pw, kPictureLighten, pixels.data());
-  return image_create(ph, pw, 500, 500, pixels.data(), kPictureImpressionType);
+  zyl::matchlib::draw_lighten(pixels.data(), ph, pw, kPictureLighten, pixels.data());
+  return zyl::matchlib::image_create(ph, pw, 500, 500, pixels.data(), kPictureImpressionType);
 }
 
 // Shows the base image inside the placement's quadrilateral (paler for all
@@ -131,13 +146,13 @@ void draw_placement(const PlacedEnrol& e, std::uint8_t* out, int ph, int pw,
     min_x = std::min(min_x, x), max_x = std::max(max_x, x);
     min_y = std::min(min_y, y), max_y = std::max(max_y, y);
   }
-  const int bh = image_height(e.base), bw = image_width(e.base);
-  const std::uint8_t* base = image_pixels(e.base);
+  const int bh = zyl::matchlib::image_height(e.base), bw = zyl::matchlib::image_width(e.base);
+  const std::uint8_t* base = zyl::matchlib::image_pixels(e.base);
   const bool newest = (p.flags & ENROL_PLACEMENT_NEWEST) != 0;
   for (int row = std::max(min_y, 0); row <= std::min(max_y, ph - 1); ++row) {
     for (int col = std::max(min_x, 0); col <= std::min(max_x, pw - 1); ++col) {
       const PolyPoint pt{static_cast<std::int16_t>(col), static_cast<std::int16_t>(row)};
-      if (!polygon_contains_point(pt, quad, 4)) continue;
+      if (!zyl::matchlib::polygon_contains_point(pt, quad, 4)) continue;
       const int br = row - kPictureMargin, bc = col - kPictureMargin;
       int b = (br >= 0 && br < bh && bc >= 0 && bc < bw)
                   ? base[static_cast<std::size_t>(br) * bw + bc]
@@ -148,7 +163,7 @@ void draw_placement(const PlacedEnrol& e, std::uint8_t* out, int ph, int pw,
   }
   for (int i = 0; i < 4; ++i) {
     const PolyPoint a = quad[i], b = quad[(i + 1) % 4];
-    draw_line(out, ph, pw, a.x, a.y, b.x, b.y, 0);
+    zyl::matchlib::draw_line(out, ph, pw, a.x, a.y, b.x, b.y, 0);
   }
 }
 
@@ -165,14 +180,14 @@ struct WalkState {
 int place_node(AlignTreeNode**, AlignTreeNode* node, RigidTransform* accumulated, void* user) {
   auto& w = *static_cast<WalkState*>(user);
   const PlacedEnrol& e = *w.e;
-  const DataBlob* blob = align_node_get_blob(node->node);
+  const DataBlob* blob = zyl::matchlib::align_node_get_blob(node->node);
   EnrolPlacement p{};
   const std::int16_t sw = static_cast<std::int16_t>(std::clamp(e.sample_width, 0, 32767));
   const std::int16_t sh = static_cast<std::int16_t>(std::clamp(e.sample_height, 0, 32767));
   const PolyPoint corners[4] = {{0, 0}, {sw, 0}, {sw, sh}, {0, sh}};
   for (int i = 0; i < 4; ++i) {
     std::int32_t x = 0, y = 0;
-    xform_apply_inverse(accumulated, corners[i].x, corners[i].y, &x, &y);
+    zyl::matchlib::xform_apply_inverse(accumulated, corners[i].x, corners[i].y, &x, &y);
     p.corners[i] = PolyPoint{static_cast<std::int16_t>(std::clamp(x, -32768, 32767)),
                              static_cast<std::int16_t>(std::clamp(y, -32768, 32767))};
   }
@@ -192,23 +207,23 @@ int place_node(AlignTreeNode**, AlignTreeNode* node, RigidTransform* accumulated
 
 bool in_forest(AlignForest& forest, const DataBlob* blob) {
   for (AlignForestItem* it = forest.first; it; it = it->next)
-    if (align_tree_find(align_tree_root_slot(it->tree), blob)) return true;
+    if (zyl::matchlib::align_tree_find(zyl::matchlib::align_tree_root_slot(it->tree), blob)) return true;
   return false;
 }
 
 // A one-node tree for an offered template that no matching pair holds.
 int append_single(AlignForest& forest, DataBlob* blob, bool toggle) {
-  AlignTree* tree = align_tree_create();
-  AlignNode* node = tree ? align_node_create(blob, tree, nullptr) : nullptr;
+  AlignTree* tree = zyl::matchlib::align_tree_create();
+  AlignNode* node = tree ? zyl::matchlib::align_node_create(blob, tree, nullptr) : nullptr;
   auto* item = node ? static_cast<AlignForestItem*>(ml_malloc(sizeof(AlignForestItem))) : nullptr;
-  const int status = item ? align_tree_set_root(tree, node) : ML_NO_MEMORY;
-  align_node_release(node);
+  const int status = item ? zyl::matchlib::align_tree_set_root(tree, node) : ML_NO_MEMORY;
+  zyl::matchlib::align_node_release(node);
   if (status != ML_OK) {
     std::free(item);
-    align_tree_release(tree);
+    zyl::matchlib::align_tree_release(tree);
     return ML_NO_MEMORY;
   }
-  if (toggle) align_tree_toggle_flags(align_tree_root_slot(tree));
+  if (toggle) zyl::matchlib::align_tree_toggle_flags(zyl::matchlib::align_tree_root_slot(tree));
   *item = AlignForestItem{nullptr, forest.last, tree};
   (forest.last ? forest.last->next : forest.first) = item;
   forest.last = item;
@@ -220,21 +235,21 @@ int append_single(AlignForest& forest, DataBlob* blob, bool toggle) {
 // previous forest's root template so the placements do not jump.
 int build_forest(PlacedEnrol& e, AlignForest& forest) {
   const bool flag = e.head.setting != 0;
-  if (const int st = align_forest_build(&e.matches, flag ? 1 : 0, &forest); st != ML_OK)
+  if (const int st = zyl::matchlib::align_forest_build(&e.matches, flag ? 1 : 0, &forest); st != ML_OK)
     return st;
-  align_forest_sort(&forest);
+  zyl::matchlib::align_forest_sort(&forest);
   for (const Offered& o : e.offered) {
     if (in_forest(forest, o.blob)) continue;
     if (const int st = append_single(forest, o.blob, flag); st != ML_OK) return st;
   }
   const DataBlob* previous_root =
-      e.has_forest && e.forest.first ? align_node_get_blob(align_tree_get_root(e.forest.first->tree))
+      e.has_forest && e.forest.first ? zyl::matchlib::align_node_get_blob(zyl::matchlib::align_tree_get_root(e.forest.first->tree))
                                      : nullptr;
   if (previous_root) {
     for (AlignForestItem* it = forest.first; it; it = it->next) {
-      AlignTreeNode** slot = align_tree_root_slot(it->tree);
-      if (AlignTreeNode* n = align_tree_find(slot, previous_root))
-        if (const int st = align_tree_reroot(slot, n); st != ML_OK) return st;
+      AlignTreeNode** slot = zyl::matchlib::align_tree_root_slot(it->tree);
+      if (AlignTreeNode* n = zyl::matchlib::align_tree_find(slot, previous_root))
+        if (const int st = zyl::matchlib::align_tree_reroot(slot, n); st != ML_OK) return st;
     }
   }
   return ML_OK;
@@ -242,7 +257,7 @@ int build_forest(PlacedEnrol& e, AlignForest& forest) {
 
 void set_display_offset(PlacedEnrol& e, const AlignForest& forest,
                         const HookedVector<EnrolPlacement>& first) {
-  DataBlob* root = align_node_get_blob(align_tree_get_root(forest.first->tree));
+  DataBlob* root = zyl::matchlib::align_node_get_blob(zyl::matchlib::align_tree_get_root(forest.first->tree));
   if (first.size() % 5 != 0 && root == e.forest_root) return;
   int min_x = INT_MAX, max_x = INT_MIN, min_y = INT_MAX, max_y = INT_MIN;
   for (const EnrolPlacement& p : first)
@@ -251,17 +266,17 @@ void set_display_offset(PlacedEnrol& e, const AlignForest& forest,
       min_y = std::min<int>(min_y, c.y), max_y = std::max<int>(max_y, c.y);
     }
   const int w = e.sample_width, h = e.sample_height;
-  e.display_x = (image_width(e.base) - w + 2 * kPictureMargin) / 2 - ((min_x + max_x) / 2 - w / 2);
-  e.display_y = (image_height(e.base) - h + 2 * kPictureMargin) / 2 - ((min_y + max_y) / 2 - h / 2);
-  blob_release(e.forest_root);
-  e.forest_root = blob_retain(root);
+  e.display_x = (zyl::matchlib::image_width(e.base) - w + 2 * kPictureMargin) / 2 - ((min_x + max_x) / 2 - w / 2);
+  e.display_y = (zyl::matchlib::image_height(e.base) - h + 2 * kPictureMargin) / 2 - ((min_y + max_y) / 2 - h / 2);
+  zyl::matchlib::blob_release(e.forest_root);
+  e.forest_root = zyl::matchlib::blob_retain(root);
 }
 
 int redraw(PlacedEnrol& e, const CornerLists& lists) {
   GrayImage* picture = padded_picture(e.base);
   if (!picture) return ML_NO_MEMORY;
-  std::uint8_t* px = image_pixels(picture);
-  const int ph = image_height(picture), pw = image_width(picture);
+  std::uint8_t* px = zyl::matchlib::image_pixels(picture);
+  const int ph = zyl::matchlib::image_height(picture), pw = zyl::matchlib::image_width(picture);
   const EnrolPlacement* newest = nullptr;
   for (const auto& list : lists)
     for (const EnrolPlacement& p : list) {
@@ -271,7 +286,7 @@ int redraw(PlacedEnrol& e, const CornerLists& lists) {
         draw_placement(e, px, ph, pw, p);
     }
   if (newest) draw_placement(e, px, ph, pw, *newest);
-  image_release(e.picture);
+  zyl::matchlib::image_release(e.picture);
   e.picture = picture;
   if (e.hooks && e.hooks->picture) e.hooks->picture(e.context, e.picture);
   return ML_OK;
@@ -282,9 +297,9 @@ std::uint8_t covered_percent(const HookedVector<EnrolPlacement>& first) {
   for (const EnrolPlacement& p : first)
     if (!(p.flags & ENROL_PLACEMENT_REFUSED)) points.insert(points.end(), p.corners, p.corners + 4);
   Polygon hull{};
-  polygon_hull_init(&hull, points.data(), static_cast<std::uint32_t>(points.size()));
-  const std::int64_t area = polygon_area(&hull);
-  polygon_hull_clear(&hull);
+  zyl::matchlib::polygon_hull_init(&hull, points.data(), static_cast<std::uint32_t>(points.size()));
+  const std::int64_t area = zyl::matchlib::polygon_area(&hull);
+  zyl::matchlib::polygon_hull_clear(&hull);
   return static_cast<std::uint8_t>(std::min<std::int64_t>(100, area * 100 / kFingerArea));
 }
 
@@ -306,7 +321,7 @@ int placement_work(PlacedEnrol& e, int* coverage) {
   for (AlignForestItem* it = forest.first; status == ML_OK && it; it = it->next) {
     lists.emplace_back();
     WalkState w{&e, &lists.back(), ML_OK};
-    status = align_tree_walk(align_tree_root_slot(it->tree), place_node, &w);
+    status = zyl::matchlib::align_tree_walk(zyl::matchlib::align_tree_root_slot(it->tree), place_node, &w);
     if (status == ML_OK) status = w.status;
   }
   if (status == ML_OK && e.base && e.count > 0 && !lists.empty()) {
@@ -318,7 +333,7 @@ int placement_work(PlacedEnrol& e, int* coverage) {
   e.coverage = std::max(e.coverage, covered);
   if (coverage) *coverage = e.coverage;
   if (e.hooks && e.hooks->layout) report_layout(e, lists);
-  align_forest_clear(&e.forest);
+  zyl::matchlib::align_forest_clear(&e.forest);
   e.forest = owned.release();
   e.has_forest = true;
   if (e.hooks && e.hooks->progress) e.hooks->progress(e.context, e.count, e.capacity);
@@ -329,14 +344,14 @@ int placement_work(PlacedEnrol& e, int* coverage) {
 
 int take_geometry(PlacedEnrol& e, GrayImage* image, DataBlob* tmpl) {
   if (image) {
-    const int ry = image_resolution_y(image), rx = image_resolution_x(image);
+    const int ry = zyl::matchlib::image_resolution_y(image), rx = zyl::matchlib::image_resolution_x(image);
     // The 500-dpi sizes divide by the resolutions.
     if (ry <= 0 || rx <= 0) return ML_BAD_ARGUMENT;
-    e.sample_height = image_height(image) * 500 / ry;
-    e.sample_width = image_width(image) * 500 / rx;
-    e.height = static_cast<std::uint32_t>(image_height(image));
-    e.width = static_cast<std::uint32_t>(image_width(image));
-    e.resolution = static_cast<std::uint32_t>(image_resolution(image));
+    e.sample_height = zyl::matchlib::image_height(image) * 500 / ry;
+    e.sample_width = zyl::matchlib::image_width(image) * 500 / rx;
+    e.height = static_cast<std::uint32_t>(zyl::matchlib::image_height(image));
+    e.width = static_cast<std::uint32_t>(zyl::matchlib::image_width(image));
+    e.resolution = static_cast<std::uint32_t>(zyl::matchlib::image_resolution(image));
   } else {
     std::uint16_t rows = 0, columns = 0;
     if (template_image_size(tmpl, rows, columns)) {
@@ -348,15 +363,15 @@ int take_geometry(PlacedEnrol& e, GrayImage* image, DataBlob* tmpl) {
 }
 
 int extract(PlacedEnrol& e, GrayImage* image, DataBlob** out) {
-  FingerInfo* finger = image_finger_info(image);
+  FingerInfo* finger = zyl::matchlib::image_finger_info(image);
   int status;
-  if (engine_uses_image_input(e.engine)) {
-    status = engine_extract_image(e.engine, image, finger, out);
+  if (zyl::matchlib::engine_uses_image_input(e.engine)) {
+    status = zyl::matchlib::engine_extract_image(e.engine, image, finger, out);
   } else {
-    const std::size_t n = static_cast<std::size_t>(image_height(image)) * image_width(image);
-    HookedVector<std::uint8_t> copy(image_pixels(image), image_pixels(image) + n);
-    status = engine_extract_pixels(e.engine, copy.data(), image_height(image), image_width(image),
-                                   image_resolution(image), finger, out);
+    const std::size_t n = static_cast<std::size_t>(zyl::matchlib::image_height(image)) * zyl::matchlib::image_width(image);
+    HookedVector<std::uint8_t> copy(zyl::matchlib::image_pixels(image), zyl::matchlib::image_pixels(image) + n);
+    status = zyl::matchlib::engine_extract_pixels(e.engine, copy.data(), zyl::matchlib::image_height(image), zyl::matchlib::image_width(image),
+                                   zyl::matchlib::image_resolution(image), finger, out);
   }
   if (status != ML_OK) return status;
   if (!*out) return ML_NO_MEMORY;
@@ -369,26 +384,26 @@ int extract(PlacedEnrol& e, GrayImage* image, DataBlob** out) {
 int compare(PlacedEnrol& e, DataBlob* tmpl, int n) {
   ViewVerdict verdicts[kMostCompared] = {};
   int rows = std::min<int>(e.count, kMostCompared);
-  int status = verify_against_views(e.samples, static_cast<std::uint8_t>(e.count),
-                                    engine_get_chain(e.engine), e.context, tmpl,
+  int status = zyl::matchlib::verify_against_views(e.samples, static_cast<std::uint8_t>(e.count),
+                                    zyl::matchlib::engine_get_chain(e.engine), e.context, tmpl,
                                     static_cast<int>(e.far_level), &rows, verdicts);
   int i = 0;
   for (; status == ML_OK && i < rows; ++i) {
     const ViewVerdict& v = verdicts[i];
     const int k = v.view_index;
     if (k < 0 || k >= e.count) continue;
-    PairResult* pair = pair_result_create(e.samples[k], tmpl, v.score, v.decision, v.transform);
-    PairResult* reverse = pair ? pair_result_reverse(pair) : nullptr;
+    PairResult* pair = zyl::matchlib::pair_result_create(e.samples[k], tmpl, v.score, v.decision, v.transform);
+    PairResult* reverse = pair ? zyl::matchlib::pair_result_reverse(pair) : nullptr;
     if (!reverse) {
-      pair_result_release(pair);
+      zyl::matchlib::pair_result_release(pair);
       status = ML_NO_MEMORY;
       break;
     }
-    pair_result_release(std::exchange(cell(e, k, n), pair));
-    pair_result_release(std::exchange(cell(e, n, k), reverse));
-    if (pair_result_is_match(pair)) status = pair_result_list_insert(pair, &e.matches);
+    zyl::matchlib::pair_result_release(std::exchange(cell(e, k, n), pair));
+    zyl::matchlib::pair_result_release(std::exchange(cell(e, n, k), reverse));
+    if (zyl::matchlib::pair_result_is_match(pair)) status = zyl::matchlib::pair_result_list_insert(pair, &e.matches);
   }
-  for (int j = 0; j < rows; ++j) xform_release(verdicts[j].transform);
+  for (int j = 0; j < rows; ++j) zyl::matchlib::xform_release(verdicts[j].transform);
   if (status != ML_OK) clear_cross(e, n);
   return status;
 }
@@ -399,14 +414,14 @@ enum class Verdict { Accept, Refuse };
 // impression (index n) duplicates.
 Verdict decide(PlacedEnrol& e, GrayImage* image, int n) {
   // Without an image there is no flag word to read.
-  const std::uint32_t image_flags = image ? image_flag_word(image) : 0;
+  const std::uint32_t image_flags = image ? zyl::matchlib::image_flag_word(image) : 0;
   int matched = 0;
   for (int k = e.count - 1; k >= 0; --k) {
     PairResult* pair = cell(e, k, n);
-    if (!pair || !pair_result_is_match(pair)) continue;
+    if (!pair || !zyl::matchlib::pair_result_is_match(pair)) continue;
     ++matched;
     if (image_flags != 0 ||
-        !xform_within(pair_result_transform(pair), e.settings.shift_tolerance,
+        !zyl::matchlib::xform_within(zyl::matchlib::pair_result_transform(pair), e.settings.shift_tolerance,
                       e.settings.angle_tolerance))
       continue;
     const bool accept = e.settings.accept_duplicates != 0;
@@ -448,7 +463,7 @@ int add(PlacedEnrol& e, GrayImage* image, DataBlob* given, int* coverage) {
     }
   }
   if (n == 0 || decide(e, image, n) == Verdict::Accept) {
-    e.samples[e.count++] = blob_retain(tmpl);
+    e.samples[e.count++] = zyl::matchlib::blob_retain(tmpl);
   } else {
     clear_cross(e, n);
     e.offered.back().refused = true;
@@ -472,43 +487,43 @@ struct MergeWork {
   MergeWork(const MergeWork&) = delete;
   MergeWork& operator=(const MergeWork&) = delete;
   ~MergeWork() {
-    pair_result_list_clear(&pairs);
-    for (MvtCandidate* c : candidates) mvt_candidate_free(c);
-    mvt_release(t);
+    zyl::matchlib::pair_result_list_clear(&pairs);
+    for (MvtCandidate* c : candidates) zyl::matchlib::mvt_candidate_free(c);
+    zyl::matchlib::mvt_release(t);
   }
 };
 
 int finalise(PlacedEnrol& e, std::uint8_t maximum_views, DataBlob** out) {
   MergeWork w;
-  w.t = mvt_create(maximum_views);
+  w.t = zyl::matchlib::mvt_create(maximum_views);
   if (!w.t) return ML_NO_MEMORY;
   MultiViewTemplate* t = w.t;
   HookedVector<MvtCandidate*>& candidates = w.candidates;
   PairList& pairs = w.pairs;
-  mvt_set_size_limit(t, e.settings.size_limit);
+  zyl::matchlib::mvt_set_size_limit(t, e.settings.size_limit);
   const MvtSectionLimit quality{e.settings.quality_value, e.settings.quality_limit};
-  int status = mvt_set_quality_table(t, &quality, 1);
+  int status = zyl::matchlib::mvt_set_quality_table(t, &quality, 1);
   candidates.reserve(e.count);
   for (int k = 0; status == ML_OK && k < e.count; ++k) {
-    candidates.push_back(mvt_candidate_create(e.samples[k]));
+    candidates.push_back(zyl::matchlib::mvt_candidate_create(e.samples[k]));
     if (!candidates.back()) status = ML_NO_MEMORY;
   }
   // Each compared pair once, older sample first.
   for (int r = 0; status == ML_OK && r < e.count; ++r)
     for (int c = r + 1; status == ML_OK && c < e.count; ++c)
-      if (PairResult* p = cell(e, r, c)) status = pair_result_list_insert(p, &pairs);
+      if (PairResult* p = cell(e, r, c)) status = zyl::matchlib::pair_result_list_insert(p, &pairs);
   if (status == ML_OK) {
-    const EngineConfig* config = engine_get_config(e.engine);
+    const EngineConfig* config = zyl::matchlib::engine_get_config(e.engine);
     int options = MVT_OPTION_KEEP;
-    if (config && config->view_selection != 0 && param_get(e.context, kViewRuleKey, 2) != 0)
+    if (config && config->view_selection != 0 && zyl::matchlib::param_get(e.context, kViewRuleKey, 2) != 0)
       options |= MVT_OPTION_DROP_MARKED;
     if (e.settings.merge_flag == 0) options &= ~MVT_OPTION_KEEP;
     if (e.head.setting != 0) options |= MVT_OPTION_FOREST;
-    status = mvt_organize(t, e.engine, &pairs, candidates.data(),
+    status = zyl::matchlib::mvt_organize(t, e.engine, &pairs, candidates.data(),
                           static_cast<int>(candidates.size()), options, nullptr);
   }
   if (status == ML_OK) {
-    *out = mvt_serialize(t, static_cast<int>(e.settings.serialise_flag));
+    *out = zyl::matchlib::mvt_serialize(t, static_cast<int>(e.settings.serialise_flag));
     if (!*out) status = ML_NO_MEMORY;
   }
   if (status == ML_OK && e.base && e.hooks && e.hooks->picture && e.picture)
@@ -519,19 +534,19 @@ int finalise(PlacedEnrol& e, std::uint8_t maximum_views, DataBlob** out) {
 int best_match(PlacedEnrol& e, DataBlob* tmpl, std::uint8_t* overlap, std::uint16_t* score) {
   ViewVerdict verdicts[kBestMatchResults] = {};
   int rows = std::min<int>(e.count, kBestMatchResults);
-  const int status = verify_against_views(e.samples, static_cast<std::uint8_t>(e.count),
-                                          engine_get_chain(e.engine), e.context, tmpl,
+  const int status = zyl::matchlib::verify_against_views(e.samples, static_cast<std::uint8_t>(e.count),
+                                          zyl::matchlib::engine_get_chain(e.engine), e.context, tmpl,
                                           static_cast<int>(e.far_level), &rows, verdicts);
   std::uint16_t best = 0;
   int most = 0;
   for (int i = 0; status == ML_OK && i < rows; ++i) {
     best = std::max(best, verdicts[i].score);
     if (verdicts[i].decision == 1)
-      most = std::max(most, xform_overlap_percent(verdicts[i].transform, static_cast<int>(e.height),
+      most = std::max(most, zyl::matchlib::xform_overlap_percent(verdicts[i].transform, static_cast<int>(e.height),
                                                   static_cast<int>(e.width),
                                                   static_cast<int>(e.resolution)));
   }
-  for (int i = 0; i < rows; ++i) xform_release(verdicts[i].transform);
+  for (int i = 0; i < rows; ++i) zyl::matchlib::xform_release(verdicts[i].transform);
   if (status != ML_OK) return status;
   if (score) *score = best;
   if (overlap) *overlap = static_cast<std::uint8_t>(std::clamp(most, 0, 100));
@@ -539,9 +554,9 @@ int best_match(PlacedEnrol& e, DataBlob* tmpl, std::uint8_t* overlap, std::uint1
 }
 
 void release_samples(PlacedEnrol& e) {
-  for (int k = 0; k < e.capacity; ++k) blob_release(std::exchange(e.samples[k], nullptr));
+  for (int k = 0; k < e.capacity; ++k) zyl::matchlib::blob_release(std::exchange(e.samples[k], nullptr));
   for (int k = 0; k < e.capacity * e.capacity; ++k)
-    pair_result_release(std::exchange(e.matrix[k], nullptr));
+    zyl::matchlib::pair_result_release(std::exchange(e.matrix[k], nullptr));
   e.count = 0;
 }
 
@@ -549,16 +564,16 @@ void destroy(PlacedEnrol* e) {
   release_samples(*e);
   std::free(e->samples);
   std::free(e->matrix);
-  for (const Offered& o : e->offered) blob_release(o.blob);
-  pair_result_list_clear(&e->matches);
-  align_forest_clear(&e->forest);
-  blob_release(e->forest_root);
-  image_release(e->picture);
-  image_release(e->base);
-  finger_info_release(e->finger);
-  ctx_detach(e->context, kObserverKey);
-  ctx_release(e->context);
-  engine_release(e->engine);
+  for (const Offered& o : e->offered) zyl::matchlib::blob_release(o.blob);
+  zyl::matchlib::pair_result_list_clear(&e->matches);
+  zyl::matchlib::align_forest_clear(&e->forest);
+  zyl::matchlib::blob_release(e->forest_root);
+  zyl::matchlib::image_release(e->picture);
+  zyl::matchlib::image_release(e->base);
+  zyl::matchlib::finger_info_release(e->finger);
+  zyl::matchlib::ctx_detach(e->context, kObserverKey);
+  zyl::matchlib::ctx_release(e->context);
+  zyl::matchlib::engine_release(e->engine);
   delete e;
 }
 
@@ -569,7 +584,7 @@ int optional_hooks(EnrolSession* s, void* a, void*, void*, void*, void*) {
 }
 
 int add_slot(EnrolSession* s, GrayImage* image, DataBlob* tmpl, void* coverage) {
-  return placed_enrol_add(s, image, tmpl, coverage);
+  return zyl::matchlib::placed_enrol_add(s, image, tmpl, coverage);
 }
 
 bool is_placed(EnrolSession* s) { return s && s->add_sample == add_slot; }
@@ -579,15 +594,14 @@ bool is_placed(EnrolSession* s) { return s && s->add_sample == add_slot; }
 
 using namespace zyl::matchlib;
 
-extern "C" {
 
-ZYL_API void enrol_corner_lists_free(EnrolCornerList* lists, int n) {
+extern "C" ZYL_API void enrol_corner_lists_free(EnrolCornerList* lists, int n) {
   if (!lists) return;
   for (int i = 0; i < n; ++i) std::free(lists[i].placements);
   std::free(lists);
 }
 
-ZYL_API EnrolSession* enrol_create(MatchEngine* engine, MatchContext* context, FingerInfo* finger,
+EnrolSession* zyl::matchlib::enrol_create(MatchEngine* engine, MatchContext* context, FingerInfo* finger,
                                    const EnrolHooks* hooks, uint32_t format,
                                    const EnrolSettings* settings) {
   if (!settings || settings->capacity == 0) return nullptr;
@@ -606,28 +620,28 @@ ZYL_API EnrolSession* enrol_create(MatchEngine* engine, MatchContext* context, F
   }
   e->head.add_sample = add_slot;
   e->head.count = placed_enrol_count;
-  e->head.finalise = placed_enrol_finalise;
+  e->head.finalise = ::placed_enrol_finalise;
   e->head.finalise_engine = placed_enrol_finalise_engine;
-  e->head.destroy = placed_enrol_destroy;
+  e->head.destroy = ::placed_enrol_destroy;
   e->head.optional = optional_hooks;
   e->head.set_limits = placed_enrol_set_tolerance;
   e->head.context = placed_enrol_context;
   e->head.reset = placed_enrol_reset;
-  e->engine = engine_retain(engine);
-  e->context = ctx_retain(context);
-  e->finger = finger_info_retain(finger);
+  e->engine = zyl::matchlib::engine_retain(engine);
+  e->context = zyl::matchlib::ctx_retain(context);
+  e->finger = zyl::matchlib::finger_info_retain(finger);
   e->hooks = hooks;
   e->format = format;
   e->settings = *settings;
   e->far_level = kFarLevel;
-  e->base = image_retain(settings->base_image);
+  e->base = zyl::matchlib::image_retain(settings->base_image);
   if (e->base) {
     const int made = zyl::GuardedCall(ML_NO_MEMORY, [&] {
       e->picture = padded_picture(e->base);
       return e->picture ? ML_OK : ML_NO_MEMORY;
     });
     if (made != ML_OK) {
-      placed_enrol_destroy(&e->head);
+      zyl::matchlib::placed_enrol_destroy(&e->head);
       return nullptr;
     }
     if (hooks && hooks->picture) hooks->picture(context, e->picture);
@@ -635,9 +649,9 @@ ZYL_API EnrolSession* enrol_create(MatchEngine* engine, MatchContext* context, F
   return &e->head;
 }
 
-ZYL_API EnrolSession* enrol_create_default(MatchEngine* engine, FingerInfo* finger,
+EnrolSession* zyl::matchlib::enrol_create_default(MatchEngine* engine, FingerInfo* finger,
                                            const EnrolHooks* hooks, GrayImage* image) {
-  const EngineConfig* config = engine_get_config(engine);
+  const EngineConfig* config = zyl::matchlib::engine_get_config(engine);
   if (!config) return nullptr;
   EnrolSettings s{};
   s.further[0] = 20;
@@ -658,34 +672,34 @@ ZYL_API EnrolSession* enrol_create_default(MatchEngine* engine, FingerInfo* fing
   s.angle_tolerance = 16;
   s.quality_limit = config->quality_limit;
   s.quality_value = config->quality_value;
-  return enrol_create(engine, engine_get_context(engine), finger, hooks,
-                      static_cast<uint32_t>(engine_get_format(engine)), &s);
+  return zyl::matchlib::enrol_create(engine, zyl::matchlib::engine_get_context(engine), finger, hooks,
+                      static_cast<uint32_t>(zyl::matchlib::engine_get_format(engine)), &s);
 }
 
-ZYL_API int placed_enrol_add(EnrolSession* e, GrayImage* image, DataBlob* tmpl, void* coverage) {
+int zyl::matchlib::placed_enrol_add(EnrolSession* e, GrayImage* image, DataBlob* tmpl, void* coverage) {
   if (!is_placed(e)) return ML_BAD_ARGUMENT;
   return zyl::GuardedCall(ML_NO_MEMORY,
                           [&] { return add(*self(e), image, tmpl, static_cast<int*>(coverage)); });
 }
 
-ZYL_API int placed_enrol_count(EnrolSession* e) { return is_placed(e) ? self(e)->count : 0; }
+extern "C" ZYL_API int placed_enrol_count(EnrolSession* e) { return is_placed(e) ? self(e)->count : 0; }
 
-ZYL_API int placed_enrol_set_tolerance(EnrolSession* e, uint16_t shift, uint8_t angle, void*) {
+extern "C" ZYL_API int placed_enrol_set_tolerance(EnrolSession* e, uint16_t shift, uint8_t angle, void*) {
   if (!is_placed(e)) return ML_BAD_ARGUMENT;
   self(e)->settings.shift_tolerance = shift;
   self(e)->settings.angle_tolerance = angle;
   return ML_OK;
 }
 
-ZYL_API const EnrolHooks* placed_enrol_hooks(EnrolSession* e) {
+extern "C" ZYL_API const EnrolHooks* placed_enrol_hooks(EnrolSession* e) {
   return is_placed(e) ? self(e)->hooks : nullptr;
 }
 
-ZYL_API MatchContext* placed_enrol_context(EnrolSession* e) {
+extern "C" ZYL_API MatchContext* placed_enrol_context(EnrolSession* e) {
   return is_placed(e) ? self(e)->context : nullptr;
 }
 
-ZYL_API int placed_enrol_reset(EnrolSession* e) {
+extern "C" ZYL_API int placed_enrol_reset(EnrolSession* e) {
   if (!is_placed(e)) return ML_BAD_ARGUMENT;
   PlacedEnrol& p = *self(e);
   release_samples(p);
@@ -694,27 +708,27 @@ ZYL_API int placed_enrol_reset(EnrolSession* e) {
   return ML_OK;
 }
 
-ZYL_API int placed_enrol_finalise(EnrolSession* e, uint8_t maximum_views, DataBlob** out, void*) {
+int zyl::matchlib::placed_enrol_finalise(EnrolSession* e, uint8_t maximum_views, DataBlob** out, void*) {
   if (!is_placed(e) || !out) return ML_BAD_ARGUMENT;
   *out = nullptr;
   if (self(e)->count == 0) return ML_WRONG_KIND;
   return zyl::GuardedCall(ML_NO_MEMORY, [&] {
     const int status = finalise(*self(e), maximum_views, out);
-    if (status != ML_OK) blob_release(std::exchange(*out, nullptr));
+    if (status != ML_OK) zyl::matchlib::blob_release(std::exchange(*out, nullptr));
     return status;
   });
 }
 
-ZYL_API int placed_enrol_finalise_engine(MatchEngine* engine, EnrolSession* e, DataBlob** out) {
-  const EngineConfig* config = engine_get_config(engine);
-  return placed_enrol_finalise(e, config ? config->most_views : 0, out, nullptr);
+extern "C" ZYL_API int placed_enrol_finalise_engine(MatchEngine* engine, EnrolSession* e, DataBlob** out) {
+  const EngineConfig* config = zyl::matchlib::engine_get_config(engine);
+  return zyl::matchlib::placed_enrol_finalise(e, config ? config->most_views : 0, out, nullptr);
 }
 
-ZYL_API void placed_enrol_destroy(EnrolSession* e) {
+void zyl::matchlib::placed_enrol_destroy(EnrolSession* e) {
   if (is_placed(e)) destroy(self(e));
 }
 
-ZYL_API int enrol_best_match(EnrolSession* e, DataBlob* tmpl, uint8_t* out_overlap,
+int zyl::matchlib::enrol_best_match(EnrolSession* e, DataBlob* tmpl, uint8_t* out_overlap,
                              uint16_t* out_score) {
   if (out_overlap) *out_overlap = 0;
   if (out_score) *out_score = 0;
@@ -724,8 +738,17 @@ ZYL_API int enrol_best_match(EnrolSession* e, DataBlob* tmpl, uint8_t* out_overl
                           [&] { return best_match(*self(e), tmpl, out_overlap, out_score); });
 }
 
-ZYL_API uint32_t enrol_image_resolution(EnrolSession* e) {
+extern "C" ZYL_API uint32_t enrol_image_resolution(EnrolSession* e) {
   return is_placed(e) ? self(e)->resolution : 0;
 }
+
+extern "C" {
+
+ZYL_API EnrolSession* enrol_create(MatchEngine* engine, MatchContext* context, FingerInfo* finger, const EnrolHooks* hooks, uint32_t format, const EnrolSettings* settings) { return zyl::matchlib::enrol_create(engine, context, finger, hooks, format, settings); }
+ZYL_API EnrolSession* enrol_create_default(MatchEngine* engine, FingerInfo* finger, const EnrolHooks* hooks, GrayImage* image) { return zyl::matchlib::enrol_create_default(engine, finger, hooks, image); }
+ZYL_API int placed_enrol_add(EnrolSession* e, GrayImage* image, DataBlob* tmpl, void* coverage) { return zyl::matchlib::placed_enrol_add(e, image, tmpl, coverage); }
+ZYL_API int placed_enrol_finalise(EnrolSession* e, uint8_t maximum_views, DataBlob** out, void* arg3) { return zyl::matchlib::placed_enrol_finalise(e, maximum_views, out, arg3); }
+ZYL_API void placed_enrol_destroy(EnrolSession* e) { zyl::matchlib::placed_enrol_destroy(e); }
+ZYL_API int enrol_best_match(EnrolSession* e, DataBlob* tmpl, uint8_t* out_overlap, uint16_t* out_score) { return zyl::matchlib::enrol_best_match(e, tmpl, out_overlap, out_score); }
 
 }  // extern "C"

@@ -6,6 +6,8 @@
 #include "matchlib/core/blob.h"
 #include "zylscan/matchlib_container.h"
 #include "zylscan/matchlib_object.h"
+#include "matchlib/template/container.h"
+#include "matchlib/template/sample_info.h"
 
 namespace zyl::matchlib {
 namespace {
@@ -30,13 +32,12 @@ std::uint32_t min_size(int version) {
 
 using namespace zyl::matchlib;
 
-extern "C" {
 
-ZYL_API int sample_info_read(void* /*context*/, const DataBlob* blob, SampleInfo* out) {
+int zyl::matchlib::sample_info_read(void* /*context*/, const DataBlob* blob, SampleInfo* out) {
   if (!out) return ML_BAD_ARGUMENT;
   const std::uint8_t* data = nullptr;
   std::uint32_t length = 0;
-  const int status = tmpl_get_section(blob, SAMPLE_INFO_FORMAT, &data, &length);
+  const int status = zyl::matchlib::tmpl_get_section(blob, SAMPLE_INFO_FORMAT, &data, &length);
   if (status != ML_OK) return status;
   zyl::ByteReader r({data, length});
   const int version = r.u16();
@@ -71,7 +72,7 @@ ZYL_API int sample_info_read(void* /*context*/, const DataBlob* blob, SampleInfo
   return r.ok() ? ML_OK : ML_TOO_SHORT;
 }
 
-ZYL_API int sample_info_write(void* /*context*/, const SampleInfo* info, DataBlob** blob) {
+int zyl::matchlib::sample_info_write(void* /*context*/, const SampleInfo* info, DataBlob** blob) {
   if (!info || !blob) return ML_BAD_ARGUMENT;
   std::uint8_t bytes[kWrittenSize] = {};
   zyl::ByteWriter w(bytes);
@@ -88,30 +89,37 @@ ZYL_API int sample_info_write(void* /*context*/, const SampleInfo* info, DataBlo
   w.u32(info->finger_attribute);
   w.u32(info->finger_position);
   w.u32(info->finger_value);
-  DataBlob* out = container_put_entry(*blob, SAMPLE_INFO_FORMAT, bytes, kWrittenSize);
+  DataBlob* out = zyl::matchlib::container_put_entry(*blob, SAMPLE_INFO_FORMAT, bytes, kWrittenSize);
   if (!out) return ML_NO_MEMORY;
   *blob = out;
   return ML_OK;
 }
 
-ZYL_API uint8_t blob_get_quality(const DataBlob* blob) {
+uint8_t zyl::matchlib::blob_get_quality(const DataBlob* blob) {
   SampleInfo info{};
-  if (!blob || sample_info_read(nullptr, blob, &info) != ML_OK) return 0;
+  if (!blob || zyl::matchlib::sample_info_read(nullptr, blob, &info) != ML_OK) return 0;
   return static_cast<std::uint8_t>(info.quality & 0xFF);
 }
 
-ZYL_API DataBlob* blob_with_quality(DataBlob* blob, uint8_t quality) {
+DataBlob* zyl::matchlib::blob_with_quality(DataBlob* blob, uint8_t quality) {
   if (!blob) return nullptr;
   SampleInfo info{};
-  if (sample_info_read(nullptr, blob, &info) != ML_OK) return nullptr;
+  if (zyl::matchlib::sample_info_read(nullptr, blob, &info) != ML_OK) return nullptr;
   info.quality = quality;
   // A bare sample-information blob has no other sections to keep: its
   // replacement is a container of the new section alone.
-  const bool container = blob_type(blob) == CONTAINER_FORMAT;
+  const bool container = zyl::matchlib::blob_type(blob) == CONTAINER_FORMAT;
   DataBlob* out = container ? blob : nullptr;
-  if (sample_info_write(nullptr, &info, &out) != ML_OK) return nullptr;
-  if (!container) blob_set_image(out, blob_get_image(blob));
+  if (zyl::matchlib::sample_info_write(nullptr, &info, &out) != ML_OK) return nullptr;
+  if (!container) zyl::matchlib::blob_set_image(out, zyl::matchlib::blob_get_image(blob));
   return out;
 }
+
+extern "C" {
+
+ZYL_API int sample_info_read(void* arg0, const DataBlob* blob, SampleInfo* out) { return zyl::matchlib::sample_info_read(arg0, blob, out); }
+ZYL_API int sample_info_write(void* arg0, const SampleInfo* info, DataBlob** blob) { return zyl::matchlib::sample_info_write(arg0, info, blob); }
+ZYL_API uint8_t blob_get_quality(const DataBlob* blob) { return zyl::matchlib::blob_get_quality(blob); }
+ZYL_API DataBlob* blob_with_quality(DataBlob* blob, uint8_t quality) { return zyl::matchlib::blob_with_quality(blob, quality); }
 
 }  // extern "C"

@@ -8,6 +8,7 @@
 #include "matchlib/core/allocation.h"
 #include "zylscan/matchlib_object.h"
 #include "zylscan/matchlib_tlv.h"
+#include "matchlib/template/tlv.h"
 
 namespace zyl::matchlib {
 namespace {
@@ -112,10 +113,10 @@ std::uint32_t content_size(const TlvNode* node) {
 std::uint32_t encode_into(std::uint8_t* out, const TlvNode* node) {
   if (!constructed(node->tag)) {
     const TlvElement e{node->length, node->tag, node->value};
-    return tlv_write_element(out, &e);
+    return zyl::matchlib::tlv_write_element(out, &e);
   }
-  std::uint32_t pos = static_cast<std::uint32_t>(tlv_write_tag(out, node->tag));
-  pos += static_cast<std::uint32_t>(tlv_write_length(out + pos, content_size(node)));
+  std::uint32_t pos = static_cast<std::uint32_t>(zyl::matchlib::tlv_write_tag(out, node->tag));
+  pos += static_cast<std::uint32_t>(zyl::matchlib::tlv_write_length(out + pos, content_size(node)));
   for (const TlvNode* c = node->first_child; c; c = c->next) pos += encode_into(out + pos, c);
   return pos;
 }
@@ -127,9 +128,9 @@ int parse_children(TlvNode* parent, std::span<const std::uint8_t> value, int dep
     TlvElement e;
     std::uint32_t used;
     if (!read_element(value.subspan(pos), e, used)) return ML_UNAVAILABLE;
-    TlvNode* child = tlv_node_create(e.tag, e.length, e.value);
+    TlvNode* child = zyl::matchlib::tlv_node_create(e.tag, e.length, e.value);
     if (!child) return ML_NO_MEMORY;
-    tlv_append_child(parent, child);
+    zyl::matchlib::tlv_append_child(parent, child);
     if (constructed(e.tag)) {
       const int status = parse_children(child, {e.value, e.length}, depth + 1);
       if (status != ML_OK) return status;
@@ -172,16 +173,15 @@ int attach(TlvNode* parent, TlvNode* child, bool at_end) {
 
 using namespace zyl::matchlib;
 
-extern "C" {
 
-ZYL_API uint16_t tlv_make_tag(int tag_class, int is_constructed, int number) {
+extern "C" ZYL_API uint16_t tlv_make_tag(int tag_class, int is_constructed, int number) {
   const int head = (tag_class & 3) << 6 | (is_constructed ? 0x20 : 0);
   if (number >= 0 && number <= 30) return static_cast<std::uint16_t>(head | number);
   if (number >= 31 && number <= 127) return static_cast<std::uint16_t>((head | 0x1F) << 8 | number);
   return 0;
 }
 
-ZYL_API int tlv_tag_class(uint16_t tag, int* number) {
+extern "C" ZYL_API int tlv_tag_class(uint16_t tag, int* number) {
   if (!valid_tag(tag)) {
     if (number) *number = 0;
     return 3;
@@ -190,23 +190,23 @@ ZYL_API int tlv_tag_class(uint16_t tag, int* number) {
   return first_byte(tag) >> 6;
 }
 
-ZYL_API int tlv_is_constructed(uint16_t tag, int* number) {
+extern "C" ZYL_API int tlv_is_constructed(uint16_t tag, int* number) {
   if (number) *number = valid_tag(tag) ? tag_number(tag) : 0;
   return constructed(tag) ? 1 : 0;
 }
 
-ZYL_API int tlv_is_primitive(uint16_t tag, int* number) {
+extern "C" ZYL_API int tlv_is_primitive(uint16_t tag, int* number) {
   if (number) *number = valid_tag(tag) ? tag_number(tag) : 0;
   return constructed(tag) ? 0 : 1;
 }
 
-ZYL_API int tlv_tag_size(uint16_t tag) {
+int zyl::matchlib::tlv_tag_size(uint16_t tag) {
   if (!valid_tag(tag)) return 0;
   return two_byte(tag) ? 2 : 1;
 }
 
-ZYL_API int tlv_write_tag(uint8_t* buffer, uint16_t tag) {
-  const int size = tlv_tag_size(tag);
+int zyl::matchlib::tlv_write_tag(uint8_t* buffer, uint16_t tag) {
+  const int size = zyl::matchlib::tlv_tag_size(tag);
   if (size == 2) {
     buffer[0] = static_cast<std::uint8_t>(tag >> 8);
     buffer[1] = static_cast<std::uint8_t>(tag);
@@ -216,7 +216,7 @@ ZYL_API int tlv_write_tag(uint8_t* buffer, uint16_t tag) {
   return size;
 }
 
-ZYL_API int tlv_read_tag(const uint8_t* bytes, uint16_t* tag) {
+int zyl::matchlib::tlv_read_tag(const uint8_t* bytes, uint16_t* tag) {
   *tag = 0;
   if ((bytes[0] & 0x1F) != 0x1F) {
     *tag = bytes[0];
@@ -227,9 +227,9 @@ ZYL_API int tlv_read_tag(const uint8_t* bytes, uint16_t* tag) {
   return 2;
 }
 
-ZYL_API int tlv_length_size(uint32_t length) { return length_size(length); }
+int zyl::matchlib::tlv_length_size(uint32_t length) { return length_size(length); }
 
-ZYL_API int tlv_write_length(uint8_t* buffer, uint32_t length) {
+int zyl::matchlib::tlv_write_length(uint8_t* buffer, uint32_t length) {
   // Three length bytes at most: a longer length would be written truncated.
   if (length > TLV_MAX_LENGTH) return 0;
   const int size = length_size(length);
@@ -243,7 +243,7 @@ ZYL_API int tlv_write_length(uint8_t* buffer, uint32_t length) {
   return size;
 }
 
-ZYL_API int tlv_read_length(const uint8_t* bytes, uint32_t* length) {
+int zyl::matchlib::tlv_read_length(const uint8_t* bytes, uint32_t* length) {
   *length = 0;
   const std::uint8_t first = bytes[0];
   if (first < 0x80) {
@@ -258,40 +258,40 @@ ZYL_API int tlv_read_length(const uint8_t* bytes, uint32_t* length) {
   return extra + 1;
 }
 
-ZYL_API uint32_t tlv_write_element(uint8_t* buffer, const TlvElement* element) {
+uint32_t zyl::matchlib::tlv_write_element(uint8_t* buffer, const TlvElement* element) {
   if (!element || !valid_tag(element->tag) || element->length > TLV_MAX_LENGTH) return 0;
   if (element->length && !element->value) return 0;
-  std::uint32_t pos = static_cast<std::uint32_t>(tlv_write_tag(buffer, element->tag));
-  pos += static_cast<std::uint32_t>(tlv_write_length(buffer + pos, element->length));
+  std::uint32_t pos = static_cast<std::uint32_t>(zyl::matchlib::tlv_write_tag(buffer, element->tag));
+  pos += static_cast<std::uint32_t>(zyl::matchlib::tlv_write_length(buffer + pos, element->length));
   for (std::uint32_t i = 0; i < element->length; ++i) buffer[pos + i] = element->value[i];
   return pos + element->length;
 }
 
-ZYL_API uint32_t tlv_element_size(const uint8_t* bytes) {
+extern "C" ZYL_API uint32_t tlv_element_size(const uint8_t* bytes) {
   std::uint16_t tag;
-  const int tag_size = tlv_read_tag(bytes, &tag);
+  const int tag_size = zyl::matchlib::tlv_read_tag(bytes, &tag);
   if (tag_size == 0) return 0;
   std::uint32_t length;
-  int length_bytes = tlv_read_length(bytes + tag_size, &length);
+  int length_bytes = zyl::matchlib::tlv_read_length(bytes + tag_size, &length);
   if (length_bytes == 0) length_bytes = 1;
   return static_cast<std::uint32_t>(tag_size + length_bytes) + length;
 }
 
-ZYL_API uint32_t tlv_read_header(const uint8_t* bytes, TlvElement* out) {
+extern "C" ZYL_API uint32_t tlv_read_header(const uint8_t* bytes, TlvElement* out) {
   *out = TlvElement{};
   std::uint16_t tag;
-  const int tag_size = tlv_read_tag(bytes, &tag);
+  const int tag_size = zyl::matchlib::tlv_read_tag(bytes, &tag);
   if (tag_size == 0) return 0;
   out->tag = tag;
   std::uint32_t length;
-  const int length_bytes = tlv_read_length(bytes + tag_size, &length);
+  const int length_bytes = zyl::matchlib::tlv_read_length(bytes + tag_size, &length);
   if (length_bytes == 0) return static_cast<std::uint32_t>(tag_size);
   out->length = length;
   out->value = bytes + tag_size + length_bytes;
   return static_cast<std::uint32_t>(tag_size + length_bytes) + length;
 }
 
-ZYL_API uint32_t tlv_read_element(const uint8_t* bytes, TlvElement* out, uint32_t available) {
+uint32_t zyl::matchlib::tlv_read_element(const uint8_t* bytes, TlvElement* out, uint32_t available) {
   if (!out) return 0;
   if (!bytes) {
     *out = TlvElement{};
@@ -301,13 +301,13 @@ ZYL_API uint32_t tlv_read_element(const uint8_t* bytes, TlvElement* out, uint32_
   return read_element({bytes, available}, *out, used) ? used : 0;
 }
 
-ZYL_API int tlv_next_element(const uint8_t* bytes, uint32_t available, uint16_t tag,
+int zyl::matchlib::tlv_next_element(const uint8_t* bytes, uint32_t available, uint16_t tag,
                              TlvElement* out) {
   if (!bytes || !out) return 0;
   return next_with_tag({bytes, available}, tag, *out) ? 1 : 0;
 }
 
-ZYL_API int tlv_find_path(const uint8_t* bytes, uint32_t available, const uint16_t* path,
+int zyl::matchlib::tlv_find_path(const uint8_t* bytes, uint32_t available, const uint16_t* path,
                           int depth, TlvElement* out) {
   if (depth <= 0) return 1;
   if (!bytes || available == 0 || !path || !out) return 0;
@@ -325,7 +325,7 @@ ZYL_API int tlv_find_path(const uint8_t* bytes, uint32_t available, const uint16
   return 0;
 }
 
-ZYL_API int tlv_validate(const uint8_t* bytes, uint32_t length) {
+int zyl::matchlib::tlv_validate(const uint8_t* bytes, uint32_t length) {
   struct Level {
     const std::uint8_t* start;
     std::uint32_t length;
@@ -352,7 +352,7 @@ ZYL_API int tlv_validate(const uint8_t* bytes, uint32_t length) {
   }
 }
 
-ZYL_API TlvNode* tlv_node_create(uint16_t tag, uint32_t length, const uint8_t* value) {
+TlvNode* zyl::matchlib::tlv_node_create(uint16_t tag, uint32_t length, const uint8_t* value) {
   auto* node = static_cast<TlvNode*>(ml_calloc(1, sizeof(TlvNode)));
   if (!node) return nullptr;
   node->tag = tag;
@@ -363,7 +363,7 @@ ZYL_API TlvNode* tlv_node_create(uint16_t tag, uint32_t length, const uint8_t* v
   return node;
 }
 
-ZYL_API void tlv_node_free(TlvNode* node) {
+void zyl::matchlib::tlv_node_free(TlvNode* node) {
   if (!node) return;
   // Iterative, so that a deep hand-built tree cannot exhaust the stack:
   // descend to a leaf, free it, and go on from its parent.
@@ -386,13 +386,13 @@ ZYL_API void tlv_node_free(TlvNode* node) {
   }
 }
 
-ZYL_API int tlv_append_child(TlvNode* parent, TlvNode* child) { return attach(parent, child, true); }
+int zyl::matchlib::tlv_append_child(TlvNode* parent, TlvNode* child) { return attach(parent, child, true); }
 
-ZYL_API int tlv_prepend_child(TlvNode* parent, TlvNode* child) {
+int zyl::matchlib::tlv_prepend_child(TlvNode* parent, TlvNode* child) {
   return attach(parent, child, false);
 }
 
-ZYL_API void tlv_detach(TlvNode* node) {
+void zyl::matchlib::tlv_detach(TlvNode* node) {
   if (!node || !node->parent) return;
   TlvNode* parent = node->parent;
   if (node->prev)
@@ -407,51 +407,51 @@ ZYL_API void tlv_detach(TlvNode* node) {
   node->parent = node->next = node->prev = nullptr;
 }
 
-ZYL_API uint16_t tlv_node_tag(const TlvNode* node) { return node ? node->tag : 0; }
-ZYL_API const uint8_t* tlv_node_value(const TlvNode* node) { return node ? node->value : nullptr; }
-ZYL_API TlvNode* tlv_node_next(const TlvNode* node) { return node ? node->next : nullptr; }
-ZYL_API TlvNode* tlv_node_prev(const TlvNode* node) { return node ? node->prev : nullptr; }
-ZYL_API TlvNode* tlv_node_first_child(const TlvNode* node) {
+uint16_t zyl::matchlib::tlv_node_tag(const TlvNode* node) { return node ? node->tag : 0; }
+extern "C" ZYL_API const uint8_t* tlv_node_value(const TlvNode* node) { return node ? node->value : nullptr; }
+extern "C" ZYL_API TlvNode* tlv_node_next(const TlvNode* node) { return node ? node->next : nullptr; }
+extern "C" ZYL_API TlvNode* tlv_node_prev(const TlvNode* node) { return node ? node->prev : nullptr; }
+extern "C" ZYL_API TlvNode* tlv_node_first_child(const TlvNode* node) {
   return node ? node->first_child : nullptr;
 }
-ZYL_API TlvNode* tlv_node_last_child(const TlvNode* node) {
+extern "C" ZYL_API TlvNode* tlv_node_last_child(const TlvNode* node) {
   return node ? node->last_child : nullptr;
 }
-ZYL_API TlvNode* tlv_node_parent(const TlvNode* node) { return node ? node->parent : nullptr; }
+TlvNode* zyl::matchlib::tlv_node_parent(const TlvNode* node) { return node ? node->parent : nullptr; }
 
-ZYL_API uint32_t tlv_node_size(const TlvNode* node) {
+extern "C" ZYL_API uint32_t tlv_node_size(const TlvNode* node) {
   if (!node) return 0;
   return constructed(node->tag) ? content_size(node) : node->length;
 }
 
-ZYL_API TlvNode* tlv_find_child(const TlvNode* node, uint16_t tag) {
+TlvNode* zyl::matchlib::tlv_find_child(const TlvNode* node, uint16_t tag) {
   if (!node) return nullptr;
   for (TlvNode* c = node->first_child; c; c = c->next)
     if (c->tag == tag) return c;
   return nullptr;
 }
 
-ZYL_API TlvNode* tlv_find(const TlvNode* node, uint16_t tag) {
+TlvNode* zyl::matchlib::tlv_find(const TlvNode* node, uint16_t tag) {
   for (const TlvNode* n = node; n; n = n->next) {
     if (n->tag == tag) return const_cast<TlvNode*>(n);
-    if (TlvNode* found = tlv_find(n->first_child, tag)) return found;
+    if (TlvNode* found = zyl::matchlib::tlv_find(n->first_child, tag)) return found;
   }
   return nullptr;
 }
 
-ZYL_API int tlv_parse(const uint8_t* bytes, uint32_t available, TlvNode** root) {
+int zyl::matchlib::tlv_parse(const uint8_t* bytes, uint32_t available, TlvNode** root) {
   if (!root) return ML_BAD_ARGUMENT;
   *root = nullptr;
   if (!bytes) return ML_UNAVAILABLE;
   TlvElement e;
   std::uint32_t used;
   if (!read_element({bytes, available}, e, used)) return ML_UNAVAILABLE;
-  TlvNode* node = tlv_node_create(e.tag, e.length, e.value);
+  TlvNode* node = zyl::matchlib::tlv_node_create(e.tag, e.length, e.value);
   if (!node) return ML_NO_MEMORY;
   if (constructed(e.tag)) {
     const int status = parse_children(node, {e.value, e.length}, 1);
     if (status != ML_OK) {
-      tlv_node_free(node);
+      zyl::matchlib::tlv_node_free(node);
       return status;
     }
   }
@@ -459,7 +459,7 @@ ZYL_API int tlv_parse(const uint8_t* bytes, uint32_t available, TlvNode** root) 
   return ML_OK;
 }
 
-ZYL_API int tlv_encode(const TlvNode* root, uint8_t** out, uint32_t* size) {
+int zyl::matchlib::tlv_encode(const TlvNode* root, uint8_t** out, uint32_t* size) {
   if (out) *out = nullptr;
   if (!root || !size) return ML_BAD_ARGUMENT;
   std::uint64_t total;
@@ -476,9 +476,34 @@ ZYL_API int tlv_encode(const TlvNode* root, uint8_t** out, uint32_t* size) {
   return ML_OK;
 }
 
-ZYL_API uint32_t tlv_encode_into(uint8_t* buffer, const TlvNode* root) {
+extern "C" ZYL_API uint32_t tlv_encode_into(uint8_t* buffer, const TlvNode* root) {
   if (!buffer || !root) return 0;
   return encode_into(buffer, root);
 }
+
+extern "C" {
+
+ZYL_API int tlv_tag_size(uint16_t tag) { return zyl::matchlib::tlv_tag_size(tag); }
+ZYL_API int tlv_write_tag(uint8_t* buffer, uint16_t tag) { return zyl::matchlib::tlv_write_tag(buffer, tag); }
+ZYL_API int tlv_read_tag(const uint8_t* bytes, uint16_t* tag) { return zyl::matchlib::tlv_read_tag(bytes, tag); }
+ZYL_API int tlv_length_size(uint32_t length) { return zyl::matchlib::tlv_length_size(length); }
+ZYL_API int tlv_write_length(uint8_t* buffer, uint32_t length) { return zyl::matchlib::tlv_write_length(buffer, length); }
+ZYL_API int tlv_read_length(const uint8_t* bytes, uint32_t* length) { return zyl::matchlib::tlv_read_length(bytes, length); }
+ZYL_API uint32_t tlv_write_element(uint8_t* buffer, const TlvElement* element) { return zyl::matchlib::tlv_write_element(buffer, element); }
+ZYL_API uint32_t tlv_read_element(const uint8_t* bytes, TlvElement* out, uint32_t available) { return zyl::matchlib::tlv_read_element(bytes, out, available); }
+ZYL_API int tlv_next_element(const uint8_t* bytes, uint32_t available, uint16_t tag, TlvElement* out) { return zyl::matchlib::tlv_next_element(bytes, available, tag, out); }
+ZYL_API int tlv_find_path(const uint8_t* bytes, uint32_t available, const uint16_t* path, int depth, TlvElement* out) { return zyl::matchlib::tlv_find_path(bytes, available, path, depth, out); }
+ZYL_API int tlv_validate(const uint8_t* bytes, uint32_t length) { return zyl::matchlib::tlv_validate(bytes, length); }
+ZYL_API TlvNode* tlv_node_create(uint16_t tag, uint32_t length, const uint8_t* value) { return zyl::matchlib::tlv_node_create(tag, length, value); }
+ZYL_API void tlv_node_free(TlvNode* node) { zyl::matchlib::tlv_node_free(node); }
+ZYL_API int tlv_append_child(TlvNode* parent, TlvNode* child) { return zyl::matchlib::tlv_append_child(parent, child); }
+ZYL_API int tlv_prepend_child(TlvNode* parent, TlvNode* child) { return zyl::matchlib::tlv_prepend_child(parent, child); }
+ZYL_API void tlv_detach(TlvNode* node) { zyl::matchlib::tlv_detach(node); }
+ZYL_API uint16_t tlv_node_tag(const TlvNode* node) { return zyl::matchlib::tlv_node_tag(node); }
+ZYL_API TlvNode* tlv_node_parent(const TlvNode* node) { return zyl::matchlib::tlv_node_parent(node); }
+ZYL_API TlvNode* tlv_find_child(const TlvNode* node, uint16_t tag) { return zyl::matchlib::tlv_find_child(node, tag); }
+ZYL_API TlvNode* tlv_find(const TlvNode* node, uint16_t tag) { return zyl::matchlib::tlv_find(node, tag); }
+ZYL_API int tlv_parse(const uint8_t* bytes, uint32_t available, TlvNode** root) { return zyl::matchlib::tlv_parse(bytes, available, root); }
+ZYL_API int tlv_encode(const TlvNode* root, uint8_t** out, uint32_t* size) { return zyl::matchlib::tlv_encode(root, out, size); }
 
 }  // extern "C"

@@ -60,11 +60,11 @@ TEST(ConflictDistance, KnownPairs) {
   };
   for (const Case& c : cases) {
     std::vector<uint8_t> out(c.m.size());
-    ASSERT_EQ(minutiae_conflict_distance(c.m.data(), c.m.size(), out.data()), ML_OK);
+    ASSERT_EQ(::minutiae_conflict_distance(c.m.data(), c.m.size(), out.data()), ML_OK);
     EXPECT_EQ(out, c.expected) << c.what;
   }
-  EXPECT_EQ(minutiae_conflict_distance(nullptr, 0, nullptr), ML_OK);
-  EXPECT_EQ(minutiae_conflict_distance(nullptr, 1, nullptr), ML_BAD_ARGUMENT);
+  EXPECT_EQ(::minutiae_conflict_distance(nullptr, 0, nullptr), ML_OK);
+  EXPECT_EQ(::minutiae_conflict_distance(nullptr, 1, nullptr), ML_BAD_ARGUMENT);
 }
 
 TEST(ConflictDistance, MinimumOverAllPartners) {

@@ -1,0 +1,20 @@
+// The functions of template exports that the library calls internally: the bodies
+// of its exported C functions, which only forward to them.
+#pragma once
+
+#include "zylscan/idcard_feature.h"
+#include "zylscan/minutiae_record.h"
+#include "zylscan/nuvel.h"
+#include "zylscan/template_format.h"
+
+// Bodies of exported functions, called directly inside the library.
+namespace zyl::api {
+
+int32_t CompressFeatures(const FeatureRecord* record, uint8_t* out, XWContext* context);
+int32_t ZYL_getFormatType(const uint8_t* buffer, int32_t length);
+int32_t ZylISOToNuvel(const uint8_t* record, uint8_t* out, int32_t* outLength);
+int32_t ZylANSIToNuvel(const uint8_t* record, uint8_t* out, int32_t* outLength);
+int32_t DecompressFeaturesIdcardtoNuvel(const uint8_t* card, FeatureRecord* record,
+                                                uint8_t* secondaryCode);
+
+}  // namespace zyl::api

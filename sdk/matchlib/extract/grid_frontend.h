@@ -1,0 +1,13 @@
+// The functions of grid frontend that the library calls internally: the bodies
+// of its exported C functions, which only forward to them.
+#pragma once
+
+#include "zylscan/matchlib_grid_extract.h"
+
+// Bodies of exported functions, called directly inside the library.
+namespace zyl::matchlib {
+
+int gridblock_peak_agreement(const GridCellWork* works, int k, int row, int column,
+                                     int rows, int columns);
+
+}  // namespace zyl::matchlib

@@ -1,0 +1,14 @@
+// The functions of card convert that the library calls internally: the bodies
+// of its exported C functions, which only forward to them.
+#pragma once
+
+#include "zylscan/matchlib_card_convert.h"
+
+// Bodies of exported functions, called directly inside the library.
+namespace zyl::matchlib {
+
+int fmr_to_card(const uint8_t* record, uint32_t size, int max_minutiae, uint8_t** out,
+                        uint32_t* out_size);
+int card_to_minrec(const uint8_t* card, uint32_t length, MinutiaeRecord* record);
+
+}  // namespace zyl::matchlib
