@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <cmath>
 #include <cstdlib>
 #include <iterator>
 #include <new>
@@ -28,6 +29,21 @@ std::int32_t distance(std::int32_t x0, std::int32_t y0, std::int32_t x1, std::in
   };
   return ComputeDistance(span(x0, x1), span(y0, y1));
 }
+
+}  // namespace
+
+std::int32_t span_length(std::int64_t dx, std::int64_t dy) {
+  constexpr std::int64_t kMaxComponent = kOutOfRangeLength - 1;
+  if (dx < 0 || dy < 0 || dx > kMaxComponent || dy > kMaxComponent) return kOutOfRangeLength;
+  const std::int64_t squared = dx * dx + dy * dy;
+  if (squared >= kMaxComponent * kMaxComponent) return kOutOfRangeLength;
+  // The square root in double of an integer below 2^26 is correctly rounded
+  // and lies at least 2^-14 below the next integer when it is not one, so
+  // its truncation is the integer root.
+  return static_cast<std::int32_t>(std::sqrt(static_cast<double>(squared))) | 1;
+}
+
+namespace {
 
 // Lengths lo <= length < hi, decided on the squared span where that is
 // enough. ComputeDistance grows with dx^2 + dy^2, so a pair whose squared
@@ -64,7 +80,7 @@ class LengthWindow {
     const std::int64_t dy = span(f.minutiaY[j], f.minutiaY[k]);
     const std::int64_t squared = dx * dx + dy * dy;
     if (squared <= too_short_up_to_ || squared >= too_long_from_) return -1;
-    const std::int32_t len = ComputeDistance(static_cast<std::int32_t>(dx), static_cast<std::int32_t>(dy));
+    const std::int32_t len = span_length(dx, dy);
     return len >= lo_ && len < hi_ ? len : -1;
   }
 

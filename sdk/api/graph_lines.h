@@ -22,6 +22,11 @@ struct TemplatePairs {
   bool valid = false;        // false: not listed (out of memory), build from the record
 };
 
+// ComputeDistance(dx, dy) computed in line: the integer square root of
+// dx^2 + dy^2 with its lowest bit set, 8193 when a span lies outside
+// 0..8192 or the sum reaches 8192^2.
+std::int32_t span_length(std::int64_t dx, std::int64_t dy);
+
 // Lists the pairs of the record (valid stays false when memory runs out).
 void list_template_pairs(const FeatureRecord& f, std::int32_t shortest, std::int32_t longest, TemplatePairs& out);
 

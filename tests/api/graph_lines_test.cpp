@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <memory>
@@ -469,6 +470,28 @@ TEST_F(GraphLines, SidesFromThePairListEqualSidesFromTheRecord) {
       zyl::api::fill_sample_side(c, sample, k.bound, 0, pairs);
       expect_same_side(test, sample, "sample side");
     }
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// The pair length computed in line equals ComputeDistance on a grid of
+// spans and at the range's edges; and the truncated double root it takes is
+// the integer root at every boundary of the range (r^2 gives r, r^2 - 1
+// gives r - 1), which with the root's monotony covers every sum.
+TEST(SpanLength, EqualsComputeDistance) {
+  for (std::int32_t dx = 0; dx <= 400; ++dx)
+    for (std::int32_t dy = 0; dy <= 400; ++dy)
+      ASSERT_EQ(zyl::api::span_length(dx, dy), ComputeDistance(dx, dy)) << dx << " " << dy;
+  for (const auto& [dx, dy] : {std::pair<std::int32_t, std::int32_t>{8192, 0}, {0, 8192}, {8193, 0}, {0, 8193},
+                               {5793, 5793}, {5792, 5792}, {8191, 1}, {8191, 128}, {8191, 127}, {-1, 3}})
+    EXPECT_EQ(zyl::api::span_length(dx, dy), ComputeDistance(dx, dy)) << dx << " " << dy;
+  for (std::int64_t r = 1; r < 8192; ++r) {
+    ASSERT_EQ(zyl::api::span_length(r, 0), ComputeDistance(static_cast<std::int32_t>(r), 0)) << r;
+    const double below = std::sqrt(static_cast<double>(r * r - 1));
+    ASSERT_EQ(static_cast<std::int64_t>(below), r - 1) << r;
   }
 }
 
