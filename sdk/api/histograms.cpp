@@ -110,24 +110,6 @@ std::int32_t find_shift(std::int32_t* hist, std::int32_t* scratch, std::int32_t 
 
 }  // namespace
 
-bool translation_bins(const std::int32_t* txs, const std::int32_t* tys, const std::int32_t* sxs,
-                      const std::int32_t* sys, std::int32_t half_x, std::int32_t half_y,
-                      const GraphLine& test_line, const GraphLine& sample_line, std::int32_t tolerance,
-                      std::int32_t& bx, std::int32_t& by) {
-  const std::int32_t ex1 = txs[test_line.first] - sxs[sample_line.first];
-  const std::int32_t ex2 = txs[test_line.second] - sxs[sample_line.second];
-  const std::int32_t ey1 = tys[test_line.first] - sys[sample_line.first];
-  const std::int32_t ey2 = tys[test_line.second] - sys[sample_line.second];
-  if (std::abs(ex1 - ex2) >= tolerance || std::abs(ey1 - ey2) >= tolerance) return false;
-  if (std::abs(ex2) >= half_x || std::abs(ey2) >= half_x) return false;
-  if (std::abs(ex1) >= half_y || std::abs(ey1) >= half_y) return false;
-  bx = half_x + (ex1 + ex2) / 2;
-  by = half_y + (ey1 + ey2) / 2;
-  // The endpoint tests mix the two half sizes; with unequal halves the bins
-  // could still fall outside the histograms (each 2 x half long).
-  return bx >= 0 && bx < 2 * half_x && by >= 0 && by < 2 * half_y;
-}
-
 std::int32_t shift_from_votes(const std::int32_t* hist, std::int32_t* scratch, std::int32_t size,
                               std::int32_t lo, std::int32_t hi) {
   if (size <= 0) return 0;
@@ -236,11 +218,7 @@ ZYL_API int32_t LineLocationSimilarity(const int32_t* txs, const int32_t* tys,
                                        const GraphLine* test_line, const GraphLine* sample_line,
                                        int32_t tolerance) {
   if (!txs || !tys || !sxs || !sys || !test_line || !sample_line) return 0;
-  const bool near = std::abs(txs[test_line->first] - sxs[sample_line->first]) < tolerance &&
-                    std::abs(tys[test_line->first] - sys[sample_line->first]) < tolerance &&
-                    std::abs(txs[test_line->second] - sxs[sample_line->second]) < tolerance &&
-                    std::abs(tys[test_line->second] - sys[sample_line->second]) < tolerance;
-  return near ? 1 : 0;
+  return lines_coincide(txs, tys, sxs, sys, *test_line, *sample_line, tolerance) ? 1 : 0;
 }
 
 }  // extern "C"

@@ -496,8 +496,8 @@ void Matcher::keep_located_candidates() {
   std::int32_t kept = 0;
   for (std::int32_t p = 0; p < index_count_; ++p) {
     const MatchCandidate& cand = indexed(p);
-    if (LineLocationSimilarity(tf.minutiaX, tf.minutiaY, sf.minutiaX, sf.minutiaY, cand.test,
-                               cand.sample, c_.lengthTolerance) != 1)
+    if (!lines_coincide(tf.minutiaX, tf.minutiaY, sf.minutiaX, sf.minutiaY, *cand.test, *cand.sample,
+                        c_.lengthTolerance))
       continue;
     record_pair(cand.test->first, cand.sample->first);
     record_pair(cand.test->second, cand.sample->second);
@@ -526,8 +526,8 @@ std::int64_t Matcher::score_by_test_lines() {
   const GraphLine* current = index_count_ > 0 ? indexed(0).test : nullptr;
   for (std::int32_t p = 0; p < index_count_; ++p) {
     const MatchCandidate& cand = indexed(p);
-    if (LineLocationSimilarity(tf.minutiaX, tf.minutiaY, sf.minutiaX, sf.minutiaY, cand.test,
-                               cand.sample, c_.lengthTolerance) != 1)
+    if (!lines_coincide(tf.minutiaX, tf.minutiaY, sf.minutiaX, sf.minutiaY, *cand.test, *cand.sample,
+                        c_.lengthTolerance))
       continue;
     if (cand.test != current) {
       raw += best;
