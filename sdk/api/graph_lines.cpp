@@ -240,6 +240,9 @@ void list_template_pairs(const FeatureRecord& f, std::int32_t shortest, std::int
   const std::int32_t n = minutia_count(f);
   const LengthWindow window(out.shortest, out.longest);
   try {
+    const auto all_pairs = static_cast<std::size_t>(n) * static_cast<std::size_t>(std::max(n - 1, 0)) / 2;
+    out.pairs.reserve(all_pairs);
+    out.directions.reserve(all_pairs);
     for (std::int32_t j = 0; j < n; ++j) {
       for (std::int32_t k = j + 1; k < n; ++k) {
         const std::int32_t len = window.length(f, j, k);

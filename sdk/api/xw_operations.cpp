@@ -108,6 +108,13 @@ std::int32_t score_both_ways(XWContext& c, MatchData& md, MatchDetails* details,
   return (s1 + s2) / 2;
 }
 
+// The pair lists of a verification's two templates: storage kept between
+// calls (per thread), so that listing allocates nothing once it has grown.
+TemplatePairs (&template_pairs())[2] {
+  static thread_local TemplatePairs pairs[2];
+  return pairs;
+}
+
 // Decodes a template (at most a feature buffer's bytes). Records decoded
 // only for comparison may keep their old grid bytes under a 0 x 0 size.
 std::int32_t decode(const std::uint8_t* tmpl, FeatureRecord& record, AbsentGrid absent = AbsentGrid::Clear) {
@@ -157,7 +164,7 @@ ZYL_API int32_t XWVerify(const uint8_t* template_a, const uint8_t* template_b, M
   if (decode(template_a, md->sides[kFirstSide].features, AbsentGrid::Leave) != XW_OK ||
       decode(template_b, md->sides[kSecondSide].features, AbsentGrid::Leave) != XW_OK)
     return XW_ERR_BAD_TEMPLATE;
-  TemplatePairs pairs[2];
+  TemplatePairs (&pairs)[2] = template_pairs();
   list_template_pairs(md->sides[kFirstSide].features, c->shortestLine, c->longestLine, pairs[0]);
   fill_test_side(*c, *md, md->sides[kFirstSide], pairs[0]);
   const std::int32_t score = score_both_ways(*c, *md, details, true, pairs);
@@ -200,7 +207,8 @@ ZYL_API int32_t XWIdentifyNext(const uint8_t* candidate, MatchDetails* details, 
   if (decode(candidate, md->sides[kSecondSide].features, AbsentGrid::Leave) != XW_OK)
     return XW_ERR_BAD_TEMPLATE;
   // The probe's pairs are not kept between calls: its sample role finds them.
-  TemplatePairs pairs[2];
+  TemplatePairs (&pairs)[2] = template_pairs();
+  pairs[0].valid = false;
   const std::int32_t score = score_both_ways(*c, *md, details, false, pairs);
   if (details) details->score = score;
   return score > c->matchThreshold ? 0 : -1;
