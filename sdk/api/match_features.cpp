@@ -116,36 +116,40 @@ void add_detail_pair(MatchDetails& d, std::int32_t test_index, std::int32_t samp
   ++d.pairCount;
 }
 
-// Candidate positions per line, ascending: a compressed table of lists,
-// built in reused arrays.
+// Candidate positions per line, ascending: a list through the positions
+// for each line, built in reused arrays (no pass over every line number but
+// the one that marks all lists empty).
 class LineIndex {
  public:
+  static constexpr std::int32_t kEnd = -1;
+
   LineIndex(const std::vector<LocatedCandidate>& cands, std::int32_t LocatedCandidate::*line,
-            std::vector<std::int32_t>& start, std::vector<std::int32_t>& positions, std::vector<std::int32_t>& fill)
-      : start_(start), positions_(positions) {
+            std::vector<std::int32_t>& first, std::vector<std::int32_t>& next)
+      : first_(first), next_(next) {
     std::int32_t lines = 0;
     for (const LocatedCandidate& c : cands) lines = std::max(lines, c.*line + 1);
-    start_.assign(static_cast<std::size_t>(lines) + 1, 0);
-    positions_.resize(cands.size());
-    for (const LocatedCandidate& c : cands) ++start_[static_cast<std::size_t>(c.*line) + 1];
-    for (std::int32_t l = 0; l < lines; ++l) start_[l + 1] += start_[l];
-    fill.assign(start_.begin(), start_.end() - 1);
-    for (std::size_t p = 0; p < cands.size(); ++p)
-      positions_[static_cast<std::size_t>(fill[static_cast<std::size_t>(cands[p].*line)]++)] = static_cast<std::int32_t>(p);
+    first_.assign(static_cast<std::size_t>(lines), kEnd);
+    next_.resize(cands.size());
+    // Linked from the last position back, so every list runs ascending.
+    for (std::size_t p = cands.size(); p-- > 0;) {
+      const auto l = static_cast<std::size_t>(cands[p].*line);
+      next_[p] = first_[l];
+      first_[l] = static_cast<std::int32_t>(p);
+    }
   }
-  std::int32_t lines() const { return static_cast<std::int32_t>(start_.size()) - 1; }
-  const std::int32_t* begin(std::int32_t l) const { return positions_.data() + start_[l]; }
-  const std::int32_t* end(std::int32_t l) const { return positions_.data() + start_[l + 1]; }
+  std::int32_t lines() const { return static_cast<std::int32_t>(first_.size()); }
+  std::int32_t first(std::int32_t l) const { return first_[static_cast<std::size_t>(l)]; }
+  std::int32_t next(std::int32_t p) const { return next_[static_cast<std::size_t>(p)]; }
 
  private:
-  std::vector<std::int32_t>& start_;
-  std::vector<std::int32_t>& positions_;
+  std::vector<std::int32_t>& first_;
+  std::vector<std::int32_t>& next_;
 };
 
 // Work arrays of the group scoring, kept between calls (per thread) so that
 // a match allocates nothing once they have grown.
 struct GroupWork {
-  std::vector<std::int32_t> test_start, test_positions, sample_start, sample_positions, fill;
+  std::vector<std::int32_t> test_first, test_next, sample_first, sample_next;
   std::vector<std::int32_t> test_stamp, sample_stamp, members, test_lines, sample_lines, this_scan, next_scan, sorted;
   std::vector<std::uint8_t> taken, used;
   std::vector<LocatedCandidate> located;
@@ -172,8 +176,8 @@ GroupWork& group_work() {
 std::int64_t score_by_groups(const std::vector<LocatedCandidate>& cands) {
   GroupWork& w = group_work();
   const auto count = static_cast<std::int32_t>(cands.size());
-  const LineIndex by_test(cands, &LocatedCandidate::test_line, w.test_start, w.test_positions, w.fill);
-  const LineIndex by_sample(cands, &LocatedCandidate::sample_line, w.sample_start, w.sample_positions, w.fill);
+  const LineIndex by_test(cands, &LocatedCandidate::test_line, w.test_first, w.test_next);
+  const LineIndex by_sample(cands, &LocatedCandidate::sample_line, w.sample_first, w.sample_next);
   // A line's candidates are queued once per group: its stamp is the group's start.
   std::vector<std::int32_t>& test_stamp = w.test_stamp;
   std::vector<std::int32_t>& sample_stamp = w.sample_stamp;
@@ -199,13 +203,13 @@ std::int64_t score_by_groups(const std::vector<LocatedCandidate>& cands) {
       const auto queue_line = [&](const LineIndex& index, std::vector<std::int32_t>& stamp, std::int32_t line) {
         if (stamp[line] == start) return;
         stamp[line] = start;
-        for (const std::int32_t* p = index.begin(line); p != index.end(line); ++p) {
-          if (taken[*p] || *p == q) continue;
-          if (*p > cursor) {
-            this_scan.push_back(*p);
+        for (std::int32_t p = index.first(line); p != LineIndex::kEnd; p = index.next(p)) {
+          if (taken[p] || p == q) continue;
+          if (p > cursor) {
+            this_scan.push_back(p);
             std::push_heap(this_scan.begin(), this_scan.end(), later_first);
           } else {
-            next_scan.push_back(*p);
+            next_scan.push_back(p);
           }
         }
       };
