@@ -1,6 +1,7 @@
 // Rotation and translation histograms of the graph matcher: votes of the
 // candidate line pairs become the rotation and shift of the sample template.
 #include <algorithm>
+#include <array>
 #include <cstdint>
 #include <cstdlib>
 #include <iterator>
@@ -20,6 +21,13 @@ constexpr std::int32_t kNoRotationPeak = 230; // answer when no bin weighs
 constexpr std::int32_t kShiftWindowBefore = 5;  // translation bins i-5..i+4
 constexpr std::int32_t kShiftWindowAfter = 4;
 constexpr std::int32_t kShiftPeakRadius = 10;
+
+// x modulo 120 for x = 0..358: an orientation 0..119 turned by 0..239.
+constexpr auto kRemainder120 = [] {
+  std::array<std::uint8_t, 120 + ZYL_ANGLE_BINS - 1> t{};
+  for (std::size_t x = 0; x < t.size(); ++x) t[x] = static_cast<std::uint8_t>(x % 120);
+  return t;
+}();
 
 std::int32_t find_rotation(std::int32_t* histogram, const std::uint8_t* flags) {
   // A running sum over the bins b-4..b+4 of the histogram laid out once more
@@ -43,11 +51,12 @@ std::int32_t find_rotation(std::int32_t* histogram, const std::uint8_t* flags) {
 
   std::int32_t max = 0;
   std::int32_t peak = 0;
+  // The first allowed bin holding the largest value, chosen without a
+  // branch on the values.
   for (std::int32_t b = 0; b < ZYL_ANGLE_BINS; ++b) {
-    if (flags[b] == 1 && histogram[b] > max) {
-      max = histogram[b];
-      peak = b;
-    }
+    const bool higher = (flags[b] == 1) & (histogram[b] > max);
+    max = higher ? histogram[b] : max;
+    peak = higher ? b : peak;
   }
 
   std::int64_t weights = 0;
@@ -175,12 +184,17 @@ ZYL_API int32_t RotationHistogramProcessing(int32_t* histogram, const uint8_t* f
     ys[i] = static_cast<std::int32_t>(cy + round_x10E4(dy * cq - dx * sq));
     angles[i] = wrap240(angles[i] + rotation);
   }
-  // wrap240(x) folded into 0..119 is x modulo 120: one remainder, without
-  // the branches on the sum that the folds take (they go either way at
-  // random from line to line).
+  // wrap240(x) folded into 0..119 is x modulo 120. Built lines' orientations
+  // lie in 0..119 and the rotation in 0..239, so their sum is looked up in a
+  // table of remainders; other values take the remainder itself.
   for (std::int32_t i = 0; i < line_count; ++i) {
-    const std::int32_t o = (lines[i].orientation + rotation) % 120;
-    lines[i].orientation = o < 0 ? o + 120 : o;
+    const std::int32_t v = lines[i].orientation;
+    if (v >= 0 && v < 120) {
+      lines[i].orientation = kRemainder120[static_cast<std::size_t>(v + rotation)];
+    } else {
+      const std::int32_t o = (v + rotation) % 120;
+      lines[i].orientation = o < 0 ? o + 120 : o;
+    }
   }
   return rotation;
 }
