@@ -463,8 +463,13 @@ std::int64_t Matcher::vote_translations() {
   std::int64_t raw = 0;
   std::int32_t best = 0;
   const GraphLine* current = candidate_count_ > 0 ? md_.candidates[0].test : nullptr;
-  index_count_ = 0;
-  votes_x_ = votes_y_ = {INT32_MAX, -1};
+  // The voted ranges and the index count in locals (the histograms' int
+  // stores could otherwise alias them), stored once at the end: nothing in
+  // the loop throws, so the ranges ~Matcher clears are always complete.
+  std::int32_t count = 0;
+  std::int32_t x_lo = INT32_MAX, x_hi = -1, y_lo = INT32_MAX, y_hi = -1;
+  std::int32_t* const hist_x = md_.histogramX;
+  std::int32_t* const hist_y = md_.histogramY;
   for (std::int32_t k = 0; k < candidate_count_; ++k) {
     const MatchCandidate& cand = md_.candidates[k];
     if (fold_orientation(cand.sample->orientation, cand.test->orientation) >= c_.angleTolerance) continue;
@@ -473,13 +478,15 @@ std::int64_t Matcher::vote_translations() {
     std::int32_t bx = 0, by = 0;
     if (translation_bins(tf.minutiaX, tf.minutiaY, sf.minutiaX, sf.minutiaY, kHalfTranslation, kHalfTranslation,
                          *cand.test, *cand.sample, c_.lengthTolerance, bx, by)) {
-      md_.histogramX[bx] += cand.score;
-      md_.histogramY[by] += cand.score;
-      votes_x_ = {std::min(votes_x_[0], bx), std::max(votes_x_[1], bx)};
-      votes_y_ = {std::min(votes_y_[0], by), std::max(votes_y_[1], by)};
+      hist_x[bx] += cand.score;
+      hist_y[by] += cand.score;
+      x_lo = std::min(x_lo, bx);
+      x_hi = std::max(x_hi, bx);
+      y_lo = std::min(y_lo, by);
+      y_hi = std::max(y_hi, by);
     }
-    if (reserve_one_more(md_.indexes, md_.indexCapacity, index_count_, kListGrowth))
-      md_.indexes[index_count_++] = static_cast<std::uint16_t>(k);
+    if (reserve_one_more(md_.indexes, md_.indexCapacity, count, kListGrowth))
+      md_.indexes[count++] = static_cast<std::uint16_t>(k);
     if (cand.test != current) {
       raw += best;
       best = 0;
@@ -487,6 +494,9 @@ std::int64_t Matcher::vote_translations() {
     }
     best = std::max<std::int32_t>(best, cand.score);
   }
+  index_count_ = count;
+  votes_x_ = {x_lo, x_hi};
+  votes_y_ = {y_lo, y_hi};
   return raw + best;
 }
 
