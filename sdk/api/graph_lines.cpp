@@ -14,6 +14,7 @@
 #include "api/xw_context.h"
 #include "zylscan/geometry.h"
 #include "zylscan/graph_matcher.h"
+#include "extract/geometry.h"
 
 namespace zyl::api {
 namespace {
@@ -27,7 +28,7 @@ std::int32_t distance(std::int32_t x0, std::int32_t y0, std::int32_t x1, std::in
     const std::int64_t d = std::llabs(std::int64_t{a} - b);
     return static_cast<std::int32_t>(std::min<std::int64_t>(d, kOutOfRangeLength));
   };
-  return ComputeDistance(span(x0, x1), span(y0, y1));
+  return zyl::extract::ComputeDistance(span(x0, x1), span(y0, y1));
 }
 
 }  // namespace
@@ -57,7 +58,7 @@ class LengthWindow {
   static const std::array<std::int32_t, kOutOfRangeLength + 1>& axis_lengths() {
     static const auto table = [] {
       std::array<std::int32_t, kOutOfRangeLength + 1> t{};
-      for (std::int32_t x = 0; x <= kOutOfRangeLength; ++x) t[x] = ComputeDistance(x, 0);
+      for (std::int32_t x = 0; x <= kOutOfRangeLength; ++x) t[x] = zyl::extract::ComputeDistance(x, 0);
       return t;
     }();
     return table;
@@ -185,7 +186,7 @@ std::int32_t build_test_lines(MatchSide& side, PairSorter& sorter, std::int32_t 
     if (directions)
       set_line_angles(forward, directions[&pair - pairs], f.minutiaAngle);
     else
-      FillLineData(&forward, f.minutiaX, f.minutiaY, f.minutiaAngle);
+      zyl::api::FillLineData(&forward, f.minutiaX, f.minutiaY, f.minutiaAngle);
     if (forward.length > side.lengthBound) side.lengthBound = forward.length + 1;
     add_to_bin(side, &forward);
 
@@ -193,7 +194,7 @@ std::int32_t build_test_lines(MatchSide& side, PairSorter& sorter, std::int32_t 
     reverse.length = pair.length;
     reverse.first = pair.second;
     reverse.second = pair.first;
-    FillLineData1(&reverse, &forward);
+    zyl::api::FillLineData1(&reverse, &forward);
     add_to_bin(side, &reverse);
   }
   return 2 * kept;
@@ -220,7 +221,7 @@ std::int32_t sample_shortest(std::int32_t shortest) { return shortest < INT32_MA
 
 void fill_core_distances(MatchSide& side) {
   const FeatureRecord& f = side.features;
-  side.coreIndex = GetTheOnlyCore(&f);
+  side.coreIndex = zyl::api::GetTheOnlyCore(&f);
   side.hasCore = side.coreIndex != -1 ? 1 : 0;
   if (!side.hasCore) return;
   const std::int32_t cx = f.singularX[side.coreIndex];
@@ -250,7 +251,7 @@ void list_template_pairs(const FeatureRecord& f, std::int32_t shortest, std::int
         out.pairs.push_back({static_cast<std::uint16_t>(len), static_cast<std::uint16_t>(j),
                              static_cast<std::uint16_t>(k)});
         out.directions.push_back(static_cast<std::uint8_t>(
-            ComputeLineDirection(f.minutiaX[j], f.minutiaY[j], f.minutiaX[k], f.minutiaY[k])));
+            zyl::extract::ComputeLineDirection(f.minutiaX[j], f.minutiaY[j], f.minutiaX[k], f.minutiaY[k])));
       }
     }
   } catch (const std::bad_alloc&) {
@@ -299,7 +300,7 @@ std::int32_t fill_sample_side(XWContext& c, MatchSide& side, std::int32_t length
     }
     side.lineCount = i;
   } else {
-    side.lineCount = SampleFingerprintGraphLines(&side, c.sampleLineBudget, length_bound, c.shortestLine);
+    side.lineCount = zyl::api::SampleFingerprintGraphLines(&side, c.sampleLineBudget, length_bound, c.shortestLine);
   }
   side.hasCore = 0;
   if (core_flag) fill_core_distances(side);
@@ -311,24 +312,23 @@ std::int32_t fill_sample_side(XWContext& c, MatchSide& side, std::int32_t length
 
 using namespace zyl::api;
 
-extern "C" {
 
-ZYL_API void FillLineData(GraphLine* line, const int32_t* xs, const int32_t* ys,
+void zyl::api::FillLineData(GraphLine* line, const int32_t* xs, const int32_t* ys,
                           const int32_t* angles) {
   if (!line || !xs || !ys || !angles) return;
   const std::int32_t j = line->first;
   const std::int32_t k = line->second;
-  set_line_angles(*line, ComputeLineDirection(xs[j], ys[j], xs[k], ys[k]), angles);
+  set_line_angles(*line, zyl::extract::ComputeLineDirection(xs[j], ys[j], xs[k], ys[k]), angles);
 }
 
-ZYL_API void FillLineData1(GraphLine* line, const GraphLine* previous) {
+void zyl::api::FillLineData1(GraphLine* line, const GraphLine* previous) {
   if (!line || !previous) return;
   line->orientation = previous->orientation;
   line->firstAngle = previous->secondAngle;
   line->secondAngle = previous->firstAngle;
 }
 
-ZYL_API int32_t GetTheOnlyCore(const FeatureRecord* features) {
+int32_t zyl::api::GetTheOnlyCore(const FeatureRecord* features) {
   if (!features) return -1;
   const std::int32_t n = std::clamp(features->singularCount, 0, ZYL_MAX_SINGULAR_POINTS);
   std::int32_t found = -1;
@@ -340,7 +340,7 @@ ZYL_API int32_t GetTheOnlyCore(const FeatureRecord* features) {
   return found;
 }
 
-ZYL_API int32_t TestFingerprintGraphLines(MatchSide* side, PairSorter* sorter, int32_t budget,
+int32_t zyl::api::TestFingerprintGraphLines(MatchSide* side, PairSorter* sorter, int32_t budget,
                                           int32_t longest, int32_t shortest) {
   if (!side || !sorter) return 0;
   side->lengthBound = 0;
@@ -348,7 +348,7 @@ ZYL_API int32_t TestFingerprintGraphLines(MatchSide* side, PairSorter* sorter, i
   return build_test_lines(*side, *sorter, budget, sorter->pairs, nullptr, count);
 }
 
-ZYL_API int32_t SampleFingerprintGraphLines(MatchSide* side, int32_t budget, int32_t length_bound,
+int32_t zyl::api::SampleFingerprintGraphLines(MatchSide* side, int32_t budget, int32_t length_bound,
                                             int32_t shortest) {
   if (!side) return 0;
   clear_bins(*side);
@@ -366,7 +366,7 @@ ZYL_API int32_t SampleFingerprintGraphLines(MatchSide* side, int32_t budget, int
       line.length = len;
       line.first = j;
       line.second = k;
-      FillLineData(&line, f.minutiaX, f.minutiaY, f.minutiaAngle);
+      zyl::api::FillLineData(&line, f.minutiaX, f.minutiaY, f.minutiaAngle);
       add_to_bin(*side, &line);
       if (++i == limit) return i;
     }
@@ -374,7 +374,7 @@ ZYL_API int32_t SampleFingerprintGraphLines(MatchSide* side, int32_t budget, int
   return i;
 }
 
-ZYL_API int32_t FillTestFeaturesMatchData(XWContext* context, MatchSide* side) {
+int32_t zyl::api::FillTestFeaturesMatchData(XWContext* context, MatchSide* side) {
   XWContext* c = resolve_context(context);
   if (!c) return XW_ERR_NO_CONTEXT;
   if (!side) return XW_ERR_NULL_ARGUMENT;
@@ -384,12 +384,22 @@ ZYL_API int32_t FillTestFeaturesMatchData(XWContext* context, MatchSide* side) {
   return fill_test_side(*c, *md, *side, none);
 }
 
-ZYL_API int32_t FillSampleFeaturesMatchData(XWContext* context, MatchSide* side,
+int32_t zyl::api::FillSampleFeaturesMatchData(XWContext* context, MatchSide* side,
                                             int32_t length_bound, int32_t core_flag) {
   XWContext* c = resolve_context(context);
   if (!c) return XW_ERR_NO_CONTEXT;
   if (!side) return XW_ERR_NULL_ARGUMENT;
   return fill_sample_side(*c, *side, length_bound, core_flag, TemplatePairs{});
 }
+
+extern "C" {
+
+ZYL_API void FillLineData(GraphLine* line, const int32_t* xs, const int32_t* ys, const int32_t* angles) { zyl::api::FillLineData(line, xs, ys, angles); }
+ZYL_API void FillLineData1(GraphLine* line, const GraphLine* previous) { zyl::api::FillLineData1(line, previous); }
+ZYL_API int32_t GetTheOnlyCore(const FeatureRecord* features) { return zyl::api::GetTheOnlyCore(features); }
+ZYL_API int32_t TestFingerprintGraphLines(MatchSide* side, PairSorter* sorter, int32_t budget, int32_t longest, int32_t shortest) { return zyl::api::TestFingerprintGraphLines(side, sorter, budget, longest, shortest); }
+ZYL_API int32_t SampleFingerprintGraphLines(MatchSide* side, int32_t budget, int32_t length_bound, int32_t shortest) { return zyl::api::SampleFingerprintGraphLines(side, budget, length_bound, shortest); }
+ZYL_API int32_t FillTestFeaturesMatchData(XWContext* context, MatchSide* side) { return zyl::api::FillTestFeaturesMatchData(context, side); }
+ZYL_API int32_t FillSampleFeaturesMatchData(XWContext* context, MatchSide* side, int32_t length_bound, int32_t core_flag) { return zyl::api::FillSampleFeaturesMatchData(context, side, length_bound, core_flag); }
 
 }  // extern "C"

@@ -21,7 +21,6 @@ bool allocate(T*& data, std::int32_t count) {
 
 using namespace zyl::api;
 
-
 MatchData* zyl::api::CreateMatchData(void) {
   auto* md = static_cast<MatchData*>(std::calloc(1, sizeof(MatchData)));
   if (!md) return nullptr;

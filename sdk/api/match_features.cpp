@@ -17,6 +17,8 @@
 #include "zylscan/geometry.h"
 #include "zylscan/graph_matcher.h"
 #include "zylscan/xw.h"
+#include "extract/geometry.h"
+#include "api/histograms.h"
 
 namespace zyl::api {
 namespace {
@@ -93,7 +95,7 @@ std::int32_t pair_distance(std::int32_t a, std::int32_t b, std::int32_t c) {
   // bits, as a tolerance set near the top of int32 allows any difference.
   const std::int64_t s = std::int64_t{a} * a + std::int64_t{b} * b + std::int64_t{c} * c;
   if (a >= 0 && b >= 0 && c >= 0 && s < kSmallRootSums) return kSmallRoots[static_cast<std::size_t>(s)];
-  return ComputeDistance3D(a, b, c);
+  return zyl::extract::ComputeDistance3D(a, b, c);
 }
 
 std::int64_t scale_by_lines(const XWContext& c, std::int64_t raw, std::int32_t test_lines) {
@@ -568,10 +570,10 @@ std::int32_t Matcher::run(std::int32_t threshold) {
   // Stage 2: turn the sample; pairs whose orientations then agree vote for a shift.
   const std::int32_t n = minutia_count(sf);
   const std::int32_t rotation =
-      RotationHistogramProcessing(md_.rotationHistogram, md_.rotationFlags, n, sf.minutiaX, sf.minutiaY,
+      zyl::api::RotationHistogramProcessing(md_.rotationHistogram, md_.rotationFlags, n, sf.minutiaX, sf.minutiaY,
                                   sf.minutiaAngle, sample_.lineCount, sample_.lines, sample_.centreX,
                                   sample_.centreY);
-  if (grid) RotateRidgesOrientation(sample_.centreX, sample_.centreY, rotation, &sf);
+  if (grid) zyl::api::RotateRidgesOrientation(sample_.centreX, sample_.centreY, rotation, &sf);
   if (details_) details_->rotation = rotation;
   const std::int32_t s2 = normalised(vote_translations());
   if (s2 < threshold) return early_stop(s2);
@@ -588,8 +590,8 @@ std::int32_t Matcher::run(std::int32_t threshold) {
   }
   std::int32_t similarity = 0, weight = 1;
   if (grid) {
-    TranslateRidgesOrientation(dx, dy, &sf);
-    similarity = OrientationStructureComparison(&tf, &sf, &weight);
+    zyl::api::TranslateRidgesOrientation(dx, dy, &sf);
+    similarity = zyl::api::OrientationStructureComparison(&tf, &sf, &weight);
   }
   if (details_) {
     details_->shiftX = dx;
@@ -613,9 +615,8 @@ std::int32_t Matcher::run(std::int32_t threshold) {
 
 using namespace zyl::api;
 
-extern "C" {
 
-ZYL_API int32_t MatchFeatures(MatchSide* test_side, MatchSide* sample_side, int32_t threshold,
+int32_t zyl::api::MatchFeatures(MatchSide* test_side, MatchSide* sample_side, int32_t threshold,
                               MatchDetails* details, XWContext* context) {
   XWContext* c = resolve_context(context);
   if (!c) return XW_ERR_NO_CONTEXT;
@@ -652,7 +653,7 @@ static void RotateRidgesOrientationUnguarded(int32_t cx, int32_t cy, int32_t rot
   }
 }
 
-ZYL_API void RotateRidgesOrientation(int32_t cx, int32_t cy, int32_t rotation,
+void zyl::api::RotateRidgesOrientation(int32_t cx, int32_t cy, int32_t rotation,
                                      FeatureRecord* grid) {
   zyl::GuardedCall([&] { RotateRidgesOrientationUnguarded(cx, cy, rotation, grid); });
 }
@@ -674,11 +675,11 @@ static void TranslateRidgesOrientationUnguarded(int32_t dx, int32_t dy, FeatureR
   }
 }
 
-ZYL_API void TranslateRidgesOrientation(int32_t dx, int32_t dy, FeatureRecord* grid) {
+void zyl::api::TranslateRidgesOrientation(int32_t dx, int32_t dy, FeatureRecord* grid) {
   zyl::GuardedCall([&] { TranslateRidgesOrientationUnguarded(dx, dy, grid); });
 }
 
-ZYL_API int32_t OrientationStructureComparison(const FeatureRecord* test_grid,
+int32_t zyl::api::OrientationStructureComparison(const FeatureRecord* test_grid,
                                                const FeatureRecord* sample_grid, int32_t* weight) {
   std::int32_t total_weight = 0;
   std::int32_t sum = 0;
@@ -706,6 +707,13 @@ ZYL_API int32_t OrientationStructureComparison(const FeatureRecord* test_grid,
   return total_weight ? sum : 0;
 }
 
-ZYL_API int32_t Zylmax(int32_t a, int32_t b) { return b < a ? a : b; }
+extern "C" ZYL_API int32_t Zylmax(int32_t a, int32_t b) { return b < a ? a : b; }
+
+extern "C" {
+
+ZYL_API int32_t MatchFeatures(MatchSide* test_side, MatchSide* sample_side, int32_t threshold, MatchDetails* details, XWContext* context) { return zyl::api::MatchFeatures(test_side, sample_side, threshold, details, context); }
+ZYL_API void RotateRidgesOrientation(int32_t cx, int32_t cy, int32_t rotation, FeatureRecord* grid) { zyl::api::RotateRidgesOrientation(cx, cy, rotation, grid); }
+ZYL_API void TranslateRidgesOrientation(int32_t dx, int32_t dy, FeatureRecord* grid) { zyl::api::TranslateRidgesOrientation(dx, dy, grid); }
+ZYL_API int32_t OrientationStructureComparison(const FeatureRecord* test_grid, const FeatureRecord* sample_grid, int32_t* weight) { return zyl::api::OrientationStructureComparison(test_grid, sample_grid, weight); }
 
 }  // extern "C"

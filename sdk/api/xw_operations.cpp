@@ -17,6 +17,11 @@
 #include "zylscan/graph_matcher.h"
 #include "zylscan/nuvel.h"
 #include "zylscan/xw_operations.h"
+#include "api/graph_lines.h"
+#include "api/match_features.h"
+#include "extract/feature_record.h"
+#include "api/generalize.h"
+#include "api/template_exports.h"
 
 namespace zyl::api {
 
@@ -38,7 +43,7 @@ namespace {
 // have columns and rows.
 void copy_for_matching(FeatureRecord& work, const FeatureRecord& sample) {
   if (sample.blockColumns && sample.blockRows) {
-    CopyFeatures(&work, &sample);
+    zyl::extract::CopyFeatures(&work, &sample);
     return;
   }
   const std::int32_t n = std::clamp(sample.minutiaCount, 0, ZYL_MAX_MINUTIAE);
@@ -65,7 +70,7 @@ std::int32_t match_sides(XWContext& c, MatchSide& test, const FeatureRecord& sam
                          MatchSide& work, std::int32_t threshold, MatchDetails* details) {
   copy_for_matching(work.features, sample);
   fill_sample_side(c, work, test.lengthBound, test.coreIndex != -1 ? 1 : 0, pairs);
-  return MatchFeatures(&test, &work, threshold, details, &c);
+  return zyl::api::MatchFeatures(&test, &work, threshold, details, &c);
 }
 
 namespace {
@@ -146,9 +151,8 @@ void take_base_fields(const FeatureRecord& base, FeatureRecord& result) {
 
 using namespace zyl::api;
 
-extern "C" {
 
-ZYL_API int32_t XWVerify(const uint8_t* template_a, const uint8_t* template_b, MatchDetails* details,
+int32_t zyl::api::XWVerify(const uint8_t* template_a, const uint8_t* template_b, MatchDetails* details,
                          XWContext* context) {
   XWContext* c = resolve_context(context);
   if (!c) return XW_ERR_NO_CONTEXT;
@@ -172,16 +176,16 @@ ZYL_API int32_t XWVerify(const uint8_t* template_a, const uint8_t* template_b, M
   return XW_VERIFY_COMPLETED;
 }
 
-ZYL_API int32_t XWFVerify(const uint8_t* template_a, const uint8_t* template_b, XWContext* context) {
+extern "C" ZYL_API int32_t XWFVerify(const uint8_t* template_a, const uint8_t* template_b, XWContext* context) {
   MatchDetails details{};
   details.size = XW_DETAILS_SHORT;
-  XWVerify(template_a, template_b, &details, context);
+  zyl::api::XWVerify(template_a, template_b, &details, context);
   return details.score;
 }
 
 // The identification start step: the probe is decoded and prepared as the
 // test side once, then every candidate is only decoded and matched.
-ZYL_API int32_t XWIdentifyStart(const uint8_t* probe, XWContext* context) {
+extern "C" ZYL_API int32_t XWIdentifyStart(const uint8_t* probe, XWContext* context) {
   XWContext* c = resolve_context(context);
   if (!c) return XW_ERR_NO_CONTEXT;
   if (c->identifyInProgress) return XW_ERR_IDENTIFY_IN_PROGRESS;
@@ -189,12 +193,12 @@ ZYL_API int32_t XWIdentifyStart(const uint8_t* probe, XWContext* context) {
   MatchData* md = ensure_match_data(*c);
   if (!md) return XW_ERR_NO_MEMORY;
   if (decode(probe, md->sides[kFirstSide].features, AbsentGrid::Leave) != XW_OK) return XW_ERR_BAD_TEMPLATE;
-  FillTestFeaturesMatchData(c, &md->sides[kFirstSide]);
+  zyl::api::FillTestFeaturesMatchData(c, &md->sides[kFirstSide]);
   c->identifyInProgress = 1;
   return XW_OK;
 }
 
-ZYL_API int32_t XWIdentifyNext(const uint8_t* candidate, MatchDetails* details, XWContext* context) {
+extern "C" ZYL_API int32_t XWIdentifyNext(const uint8_t* candidate, MatchDetails* details, XWContext* context) {
   XWContext* c = resolve_context(context);
   if (!c) return XW_ERR_NO_CONTEXT;
   if (!c->identifyInProgress) return XW_ERR_IDENTIFY_IN_PROGRESS;
@@ -214,7 +218,7 @@ ZYL_API int32_t XWIdentifyNext(const uint8_t* candidate, MatchDetails* details, 
   return score > c->matchThreshold ? 0 : -1;
 }
 
-ZYL_API int32_t XWIdentifyEnd(XWContext* context) {
+extern "C" ZYL_API int32_t XWIdentifyEnd(XWContext* context) {
   XWContext* c = resolve_context(context);
   if (!c) return XW_ERR_NO_CONTEXT;
   if (!c->identifyInProgress) return XW_ERR_IDENTIFY_IN_PROGRESS;
@@ -222,7 +226,7 @@ ZYL_API int32_t XWIdentifyEnd(XWContext* context) {
   return XW_OK;
 }
 
-ZYL_API int32_t XWGeneralize(int32_t count, const uint8_t* const* templates, uint8_t* out, int32_t* out_length,
+int32_t zyl::api::XWGeneralize(int32_t count, const uint8_t* const* templates, uint8_t* out, int32_t* out_length,
                              XWContext* context) {
   XWContext* c = resolve_context(context);
   if (!c) return XW_ERR_NO_CONTEXT;
@@ -239,16 +243,21 @@ ZYL_API int32_t XWGeneralize(int32_t count, const uint8_t* const* templates, uin
     if (decode(templates[k], records[k]) != XW_OK) return XW_ERR_BAD_TEMPLATE;
   FeatureRecord& result = records[3];
   const std::int32_t threshold = c->generalisationThreshold;
-  const std::int32_t base = GeneralizeFeatures(&records[0], &records[1], &records[2], &result, &threshold, c);
+  const std::int32_t base = zyl::api::GeneralizeFeatures(&records[0], &records[1], &records[2], &result, &threshold, c);
   if (base < 0) return base;
   take_base_fields(records[base], result);
-  *out_length = CompressFeatures(&result, out, c);
+  *out_length = zyl::api::CompressFeatures(&result, out, c);
   return base;
 }
 
-ZYL_API int32_t XWFGeneralize(const uint8_t* const* templates, uint8_t* out, int32_t* out_length,
+extern "C" ZYL_API int32_t XWFGeneralize(const uint8_t* const* templates, uint8_t* out, int32_t* out_length,
                               XWContext* context) {
-  return XWGeneralize(3, templates, out, out_length, context);
+  return zyl::api::XWGeneralize(3, templates, out, out_length, context);
 }
+
+extern "C" {
+
+ZYL_API int32_t XWVerify(const uint8_t* template_a, const uint8_t* template_b, MatchDetails* details, XWContext* context) { return zyl::api::XWVerify(template_a, template_b, details, context); }
+ZYL_API int32_t XWGeneralize(int32_t count, const uint8_t* const* templates, uint8_t* out, int32_t* out_length, XWContext* context) { return zyl::api::XWGeneralize(count, templates, out, out_length, context); }
 
 }  // extern "C"
