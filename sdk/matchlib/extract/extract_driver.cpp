@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "common/guarded_call.h"
+#include "matchlib/filter/smoothing3x3.h"
 #include "matchlib/keypoint/keypoint_detect.h"
 #include "zylscan/matchlib_extract_driver.h"
 #include "zylscan/matchlib_keypoint.h"
@@ -33,7 +34,7 @@ std::size_t area(int height, int width) {
 
 int smooth_passes(std::uint8_t* image, int height, int width, int passes) {
   for (int i = 0; i < passes; ++i)
-    if (const int st = filter_binomial3x3_u8(image, height, width, image)) return st;
+    if (const int st = zyl::matchlib::binomial3x3<std::uint8_t>(image, height, width, image)) return st;
   return ML_OK;
 }
 
@@ -48,7 +49,7 @@ int drive_plain(const MatchContext* ctx, const std::uint8_t* pixels, int height,
   const int skip = zyl::matchlib::param_get(ctx, kKeySkipBright, 0);
   {
     Bytes smoothed(area(height, width));
-    if (const int st = filter_binomial3x3_u8(pixels, height, width, smoothed.data())) return st;
+    if (const int st = zyl::matchlib::binomial3x3<std::uint8_t>(pixels, height, width, smoothed.data())) return st;
     Bytes map(area(height, width), 0);
     if (const int st = detector(ctx, smoothed.data(), height, width, map.data())) return st;
     if (const int st = collect_points(ctx, pixels, map.data(), height, width, kPlainBorder, skip,

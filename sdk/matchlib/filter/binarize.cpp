@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "matchlib/filter/smoothing3x3.h"
 #include "matchlib/image/pixel_rows.h"
 #include "zylscan/matchlib_binarize.h"
 #include "zylscan/matchlib_cell_map.h"
@@ -64,7 +65,7 @@ int blocks_percentile(const std::int8_t* grey, int h, int w, const std::uint8_t*
   block_thresholds(grey, w, mask, block, rows, cols, thr.get(), [&](std::uint32_t running) {
     return static_cast<std::uint16_t>(running) * 100u / area > pct;
   });
-  if (const int st = filter_binomial3x3_s8(thr.get(), rows, cols, thr.get())) return st;
+  if (const int st = zyl::matchlib::binomial3x3<std::int8_t>(thr.get(), rows, cols, thr.get())) return st;
   for (int bi = 0; bi < rows; ++bi)
     for (int bj = 0; bj < cols; ++bj) {
       if (mask && !mask[bi * cols + bj]) continue;
@@ -96,7 +97,7 @@ int blocks_percentile_bits(const std::int8_t* grey, const std::uint8_t* pixel_ma
   block_thresholds(grey, w, mask, block, rows, cols, thr.get(), [&](std::uint32_t running) {
     return pct128 < std::int64_t{scale} * running;
   });
-  if (const int st = filter_binomial3x3_s8(thr.get(), rows, cols, thr.get())) return st;
+  if (const int st = zyl::matchlib::binomial3x3<std::int8_t>(thr.get(), rows, cols, thr.get())) return st;
   // Samples right of the last column or below the last row only feed bits
   // that the caller's border frame overwrites; they are read at the
   // nearest pixel inside so that nothing is read past the image.
@@ -192,7 +193,7 @@ int zyl::matchlib::binarize_blocks_mean_interp(const int8_t* grey, const uint8_t
         }
       t = static_cast<int8_t>(count ? sum / count : 0);
     }
-  int st = filter_box3x3_s8(thr.get(), rows, cols, thr.get());
+  int st = zyl::matchlib::box3x3<std::int8_t>(thr.get(), rows, cols, thr.get());
   if (st == ML_OK)
     st = img_expand_bilinear_s8(thr.get(), rows, cols, block, pixel_thr.get(), height, width);
   if (st != ML_OK) return st;

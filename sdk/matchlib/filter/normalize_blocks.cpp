@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "matchlib/filter/smoothing3x3.h"
 #include "matchlib/image/pixel_rows.h"
 #include "zylscan/matchlib_cell_map.h"
 #include "zylscan/matchlib_filters3x3.h"
@@ -81,7 +82,7 @@ int normalize_blocks(const std::uint8_t* px, int h, int w, const std::uint8_t* m
                                maps.vars.get());
   if (st == ML_OK && mask)
     st = filter_masked_mean3x3_u16(maps.vars.get(), mask, rows, cols, maps.vars.get());
-  if (st == ML_OK) st = filter_box3x3_u16(maps.vars.get(), rows, cols, maps.vars.get());
+  if (st == ML_OK) st = zyl::matchlib::box3x3<std::uint16_t>(maps.vars.get(), rows, cols, maps.vars.get());
   if (st != ML_OK) return st;
   // A flat block takes variance 100: its gain stays finite and modest.
   for (std::size_t k = 0; k < blocks; ++k) maps.vars[k] = std::max<std::uint16_t>(maps.vars[k], 100);
@@ -159,8 +160,8 @@ int zyl::matchlib::imgproc_normalize_blocks_filled(const uint8_t* pixels, int he
       maps.means[k] = static_cast<uint8_t>(c ? ms / c : 255);
       maps.vars[k] = static_cast<uint16_t>(c ? vs / c : 255);
     }
-  st = filter_binomial3x3_u8(maps.means.get(), rows, cols, maps.means.get());
-  if (st == ML_OK) st = filter_binomial3x3_u16(maps.vars.get(), rows, cols, maps.vars.get());
+  st = zyl::matchlib::binomial3x3<std::uint8_t>(maps.means.get(), rows, cols, maps.means.get());
+  if (st == ML_OK) st = zyl::matchlib::binomial3x3<std::uint16_t>(maps.vars.get(), rows, cols, maps.vars.get());
   if (st != ML_OK) return st;
   return map_blocks(pixels, height, width, block_mask, block, rows, cols, target_mean,
                     target_deviation, maps, out);
@@ -175,7 +176,7 @@ extern "C" ZYL_API int imgproc_flatten_background(const uint8_t* pixels, int hei
   if (!means || !local) return ML_NO_MEMORY;
   int st = img_block_mean_u8(pixels, height, width, 8, rows, cols, means.get());
   for (int round = 0; round < 2 && st == ML_OK; ++round)
-    st = filter_box3x3_u8(means.get(), rows, cols, means.get());
+    st = zyl::matchlib::box3x3<std::uint8_t>(means.get(), rows, cols, means.get());
   if (st == ML_OK) st = img_expand_bilinear_u8(means.get(), rows, cols, 8, local.get(), height, width);
   if (st != ML_OK) return st;
   for (std::size_t i = 0; i < n; ++i) out[i] = static_cast<uint8_t>(std::clamp(level + pixels[i] - local[i], 0, 255));

@@ -27,6 +27,7 @@
 #include "matchlib/filter/gradient_kernels.h"
 #include "matchlib/filter/normalize.h"
 #include "matchlib/filter/quality_image_stats.h"
+#include "matchlib/filter/smoothing3x3.h"
 #include "matchlib/filter/stretch.h"
 #include "matchlib/image/block_segmentation.h"
 #include "matchlib/image/block_stats.h"
@@ -71,8 +72,8 @@ int mean_window_variance(const std::uint8_t* pixels, int h, int w, int scale) {
   filter_median3x3_u8(window.data(), static_cast<std::uint32_t>(wh),
                       static_cast<std::uint32_t>(ww), work.data());
   if (scale == 1) {
-    filter_box3x3_u8(work.data(), wh, ww, window.data());
-    filter_box3x3_u8(window.data(), wh, ww, work.data());
+    zyl::matchlib::box3x3<std::uint8_t>(work.data(), wh, ww, window.data());
+    zyl::matchlib::box3x3<std::uint8_t>(window.data(), wh, ww, work.data());
   }
   const int rows = wh / b, cols = ww / b;
   Bytes means(static_cast<std::size_t>(rows) * static_cast<std::size_t>(cols));
@@ -329,7 +330,7 @@ int zyl::matchlib::imgproc_normalize_preview(const uint8_t* pixels, int height, 
         normal(smooth.size()), result(n_out);
     if ((rc = zyl::matchlib::imgproc_segment_blocks_half(crop.get(), h, w, rows, cols, 12, mask.data())) != ML_OK)
       return rc;
-    if ((rc = filter_box3x3_u8(crop.get(), h, w, smooth.data())) != ML_OK) return rc;
+    if ((rc = zyl::matchlib::box3x3<std::uint8_t>(crop.get(), h, w, smooth.data())) != ML_OK) return rc;
     if ((rc = zyl::matchlib::imgproc_normalize_global_masked(smooth.data(), h, w, mask.data(), 12, rows, cols,
                                               150, 300, normal.data())) != ML_OK)
       return rc;

@@ -143,17 +143,31 @@ int upsample2x_fill(const std::int8_t* src, int h, int w, std::int8_t* dst) {
 }
 
 }  // namespace
+
+template <class T>
+int box3x3(const T* src, int height, int width, T* dst) {
+  return mean3x3<1>(src, height, width, dst);
+}
+
+template <class T>
+int binomial3x3(const T* src, int height, int width, T* dst) {
+  return mean3x3<2>(src, height, width, dst);
+}
+
 }  // namespace zyl::matchlib
 
 using namespace zyl::matchlib;
 
 
-#define ZYL_MEAN3X3(suffix, T)                                                                  \
-extern "C" ZYL_API int filter_box3x3_##suffix(const T* src, int height, int width, T* dst) {            \
-    return mean3x3<1>(src, height, width, dst);                                               \
-  }                                                                                            \
-extern "C" ZYL_API int filter_binomial3x3_##suffix(const T* src, int height, int width, T* dst) {       \
-    return mean3x3<2>(src, height, width, dst);                                               \
+#define ZYL_MEAN3X3(suffix, T)                                                                \
+  template int zyl::matchlib::box3x3<T>(const T*, int, int, T*);                              \
+  template int zyl::matchlib::binomial3x3<T>(const T*, int, int, T*);                         \
+  extern "C" ZYL_API int filter_box3x3_##suffix(const T* src, int height, int width, T* dst) { \
+    return box3x3<T>(src, height, width, dst);                                                \
+  }                                                                                           \
+  extern "C" ZYL_API int filter_binomial3x3_##suffix(const T* src, int height, int width,      \
+                                                     T* dst) {                                \
+    return binomial3x3<T>(src, height, width, dst);                                           \
   }
 ZYL_MEAN3X3(u8, uint8_t)
 ZYL_MEAN3X3(u16, uint16_t)

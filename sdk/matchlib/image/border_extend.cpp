@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "matchlib/filter/smoothing3x3.h"
 #include "matchlib/image/pixel_rows.h"
 #include "matchlib/image/window_copy.h"
 #include "zylscan/matchlib_fftfilt.h"
@@ -143,7 +144,7 @@ int pad_profile(const std::uint8_t* src, std::uint32_t h, std::uint32_t w, std::
     std::fill(row + c_end, row + ow, above ? above_right : below_right);
   }
   for (int pass = 0; pass < 2; ++pass)
-    if (const int st = filter_binomial3x3_u8(frame, int(oh), int(ow), frame); st != ML_OK) return st;
+    if (const int st = zyl::matchlib::binomial3x3<std::uint8_t>(frame, int(oh), int(ow), frame); st != ML_OK) return st;
   // Only the margin and a two-pixel rim of the source stay smoothed.
   for (std::uint32_t y = 2; y + 2 < h && w > 4; ++y)
     std::memcpy(frame + (std::uint64_t{y} + ro) * ow + co + 2,

@@ -27,6 +27,7 @@
 #include "matchlib/filter/normalize_global.h"
 #include "matchlib/filter/quality_coherence.h"
 #include "matchlib/filter/quality_image_stats.h"
+#include "matchlib/filter/smoothing3x3.h"
 #include "matchlib/filter/stretch.h"
 #include "matchlib/filter/stripe.h"
 #include "matchlib/image/filters3x3.h"
@@ -110,7 +111,7 @@ int zyl::matchlib::imgproc_normalize_local_dpi(const uint8_t* pixels, int height
 int zyl::matchlib::img_smooth_binomial_guarded(const uint8_t* pixels, int height, int width, int,
                                         uint8_t* out) {
   if (!guard(pixels, out, height, width)) return ML_BAD_ARGUMENT;
-  return filter_binomial3x3_u8(pixels, int{std::uint16_t(height)}, int{std::uint16_t(width)}, out);
+  return zyl::matchlib::binomial3x3<std::uint8_t>(pixels, int{std::uint16_t(height)}, int{std::uint16_t(width)}, out);
 }
 
 int zyl::matchlib::img_band_filter_guarded(const uint8_t* pixels, int height, int width,
@@ -220,9 +221,9 @@ int zyl::matchlib::imgproc_normalize_by_type(const uint8_t* pixels, int height, 
 extern "C" ZYL_API int img_smooth_by_type(const uint8_t* pixels, int height, int width, int resolution,
                                int type, int strength, uint8_t* out) {
   switch (type) {
-    case 0: return filter_box3x3_u8(pixels, height, width, out);
+    case 0: return zyl::matchlib::box3x3<std::uint8_t>(pixels, height, width, out);
     case 1:
-      return filter_binomial3x3_u8(pixels, height, width, out);
+      return zyl::matchlib::binomial3x3<std::uint8_t>(pixels, height, width, out);
     case 3: return zyl::matchlib::filter_adaptive_smooth_u8(pixels, height, width, -1, strength, out);
     case 4:
       return zyl::matchlib::fftfilt_radial_u8(pixels, height, width, resolution, 0, 0, strength, 156, 0, out);

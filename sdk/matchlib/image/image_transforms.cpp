@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "common/guarded_call.h"
+#include "matchlib/filter/smoothing3x3.h"
 #include "matchlib/image/image_geometry.h"
 #include "zylscan/matchlib_band_filter.h"
 #include "zylscan/matchlib_blob.h"
@@ -164,7 +165,7 @@ GrayImage* zyl::matchlib::image_ridge_cleanup_copy(const GrayImage* image) {
                              static_cast<const std::uint8_t*>(map.data()), 8, rows, cols, 150, 120,
                              px.data());
     for (int round = 0; round < 8; ++round) {
-      filter_box3x3_u8(px.data(), H, W, px.data());
+      zyl::matchlib::box3x3<std::uint8_t>(px.data(), H, W, px.data());
       zyl::matchlib::imgproc_stretch_percentile_masked(px.data(), H, W, 33, map.data(), rows, cols, 8,
                                         px.data());
     }

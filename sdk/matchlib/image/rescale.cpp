@@ -7,6 +7,7 @@
 #include <cstring>
 #include <type_traits>
 
+#include "matchlib/filter/smoothing3x3.h"
 #include "matchlib/image/pixel_rows.h"
 #include "zylscan/matchlib_fixed.h"
 #include "zylscan/matchlib_gradient.h"
@@ -23,16 +24,16 @@ namespace {
 
 // The binomial smoothing kernel of each pixel type.
 inline int binomial3x3(const std::uint8_t* s, int h, int w, std::uint8_t* d) {
-  return filter_binomial3x3_u8(s, h, w, d);
+  return zyl::matchlib::binomial3x3<std::uint8_t>(s, h, w, d);
 }
 inline int binomial3x3(const std::int8_t* s, int h, int w, std::int8_t* d) {
-  return filter_binomial3x3_s8(s, h, w, d);
+  return zyl::matchlib::binomial3x3<std::int8_t>(s, h, w, d);
 }
 inline int binomial3x3(const std::uint16_t* s, int h, int w, std::uint16_t* d) {
-  return filter_binomial3x3_u16(s, h, w, d);
+  return zyl::matchlib::binomial3x3<std::uint16_t>(s, h, w, d);
 }
 inline int binomial3x3(const std::int16_t* s, int h, int w, std::int16_t* d) {
-  return filter_binomial3x3_s16(s, h, w, d);
+  return zyl::matchlib::binomial3x3<std::int16_t>(s, h, w, d);
 }
 
 // Smoothed halving: each output pixel is the mean of a 2x2 block of the

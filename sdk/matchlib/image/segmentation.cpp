@@ -24,6 +24,7 @@
 #include "zylscan/matchlib_stretch.h"
 #include "zylscan/matchlib_stripe.h"
 #include "matchlib/filter/checker.h"
+#include "matchlib/filter/smoothing3x3.h"
 #include "matchlib/image/grey_morphology.h"
 #include "matchlib/image/histogram.h"
 #include "matchlib/image/segmentation.h"
@@ -177,7 +178,7 @@ extern "C" ZYL_API int img_smooth_foreground(const uint8_t* pixels, int height, 
   if (st == ML_OK) st = zyl::matchlib::imgproc_open_close_mean3x3(pixels, height, width, work.get());
   if (st == ML_OK) st = zyl::matchlib::filter_local_range_disk_u8(work.get(), height, width, 5, range.get());
   for (int round = 0; round < 10 && st == ML_OK; ++round)
-    st = filter_binomial3x3_u8(static_cast<const std::uint8_t*>(range.get()), height, width,
+    st = zyl::matchlib::binomial3x3<std::uint8_t>(static_cast<const std::uint8_t*>(range.get()), height, width,
                                range.get());
   if (st != ML_OK) {
     std::memset(out, 0, n);

@@ -12,6 +12,7 @@
 
 #include "zylscan/matchlib_filter_kernels.h"
 #include "zylscan/matchlib_local_stats.h"
+#include "matchlib/filter/smoothing3x3.h"
 #include "matchlib/image/pixel_rows.h"
 #include "zylscan/matchlib_object.h"
 #include "matchlib/filter/gradient_variance.h"
@@ -273,7 +274,7 @@ int zyl::matchlib::filter_adaptive_smooth_u8(const uint8_t* pixels, int height, 
   if (!smooth) return ML_NO_MEMORY;
   std::memcpy(smooth.get(), pixels, cells);
   for (int k = 0; k < radius; ++k) {
-    const int st = filter_box3x3_u8(smooth.get(), height, width, smooth.get());
+    const int st = zyl::matchlib::box3x3<std::uint8_t>(smooth.get(), height, width, smooth.get());
     if (st != ML_OK) return st;
   }
   Scratch<uint16_t> variance(cells);

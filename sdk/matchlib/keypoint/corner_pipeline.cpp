@@ -8,6 +8,7 @@
 
 #include "common/guarded_call.h"
 #include "matchlib/core/allocation.h"
+#include "matchlib/filter/smoothing3x3.h"
 #include "matchlib/keypoint/keypoint_detect.h"
 #include "zylscan/matchlib_filter_kernels.h"
 #include "zylscan/matchlib_fixed.h"
@@ -44,8 +45,8 @@ int pipeline(const MatchContext* ctx, const std::uint8_t* pixels, int height, in
   const int resolution = zyl::matchlib::param_get(ctx, kKeyResolution, 500);
   const std::size_t n = static_cast<std::size_t>(height) * width;
   std::vector<std::uint8_t> smooth(n);
-  if (const int st = filter_binomial3x3_u8(pixels, height, width, smooth.data())) return st;
-  if (const int st = filter_binomial3x3_u8(smooth.data(), height, width, smooth.data())) return st;
+  if (const int st = zyl::matchlib::binomial3x3<std::uint8_t>(pixels, height, width, smooth.data())) return st;
+  if (const int st = zyl::matchlib::binomial3x3<std::uint8_t>(smooth.data(), height, width, smooth.data())) return st;
   std::vector<std::int8_t> gx(n), gy(n);
   if (const int st = zyl::matchlib::filter_sobel_s8(smooth.data(), height, width, gx.data(), gy.data())) return st;
   std::vector<std::int16_t> xx(n), yy(n), xy(n);
@@ -55,7 +56,7 @@ int pipeline(const MatchContext* ctx, const std::uint8_t* pixels, int height, in
     xy[i] = static_cast<std::int16_t>(gx[i] * gy[i]);
   }
   for (auto* m : {&xx, &yy, &xy})
-    if (const int st = filter_binomial3x3_s16(m->data(), height, width, m->data())) return st;
+    if (const int st = zyl::matchlib::binomial3x3<std::int16_t>(m->data(), height, width, m->data())) return st;
 
   std::vector<std::int16_t> resp(n, 0);
   for (int y = 2; y <= height - 3; ++y)
@@ -106,7 +107,7 @@ int pipeline(const MatchContext* ctx, const std::uint8_t* pixels, int height, in
     r = 0;
   }
 
-  if (const int st = filter_binomial3x3_u8(pixels, height, width, smooth.data())) return st;
+  if (const int st = zyl::matchlib::binomial3x3<std::uint8_t>(pixels, height, width, smooth.data())) return st;
   if (const int st = zyl::matchlib::filter_sobel_s8(smooth.data(), height, width, gx.data(), gy.data())) return st;
   for (KeyPoint& p : found)
     p.angle = static_cast<std::uint8_t>(

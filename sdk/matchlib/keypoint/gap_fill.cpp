@@ -9,6 +9,7 @@
 
 #include "common/guarded_call.h"
 #include "matchlib/core/allocation.h"
+#include "matchlib/filter/smoothing3x3.h"
 #include "matchlib/keypoint/keypoint_detect.h"
 #include "zylscan/matchlib_filter_kernels.h"
 #include "zylscan/matchlib_fixed.h"
@@ -140,7 +141,7 @@ int fill_gaps(GrayImage* image, const KeyPoint* points, int count, int wanted, K
   const int added = total - static_cast<int>(result.size());
   if (added > 0) {
     std::vector<std::uint8_t> smooth(n);
-    if (const int st = filter_binomial3x3_u8(px, H, W, smooth.data())) return st;
+    if (const int st = zyl::matchlib::binomial3x3<std::uint8_t>(px, H, W, smooth.data())) return st;
     const int res = zyl::matchlib::image_resolution(image);
     const std::uint8_t* cells = zyl::matchlib::mask_cells(mask);
     for (int k = 0; k < added; ++k) {
@@ -151,7 +152,7 @@ int fill_gaps(GrayImage* image, const KeyPoint* points, int count, int wanted, K
                         static_cast<std::uint8_t>(cells[static_cast<std::size_t>(c.row) * W + c.column] &
                                                   MASK_ACCUMULATOR_WEAK)});
     }
-    if (const int st = filter_binomial3x3_u8(smooth.data(), H, W, smooth.data())) return st;
+    if (const int st = zyl::matchlib::binomial3x3<std::uint8_t>(smooth.data(), H, W, smooth.data())) return st;
     KeyPoint* fresh = result.data() + (result.size() - added);
     if (const int st = zyl::matchlib::kp_orientation_histogram(smooth.data(), W, H, fresh, added)) return st;
     std::vector<std::int8_t> gx(n), gy(n);

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "common/guarded_call.h"
+#include "matchlib/filter/smoothing3x3.h"
 #include "matchlib/keypoint/descriptor_compute.h"
 #include "matchlib/keypoint/descriptor_patterns.h"
 #include "zylscan/matchlib_blob.h"
@@ -68,7 +69,7 @@ int compute_pairs(const std::int8_t* pattern, int passes, BlockRecord* record, i
   const std::size_t n = static_cast<std::size_t>(height) * width;
   std::vector<std::uint8_t> work(pixels, pixels + n);
   for (int i = 0; i < passes; ++i)
-    if (const int st = filter_binomial3x3_u8(work.data(), height, width, work.data())) return st;
+    if (const int st = zyl::matchlib::binomial3x3<std::uint8_t>(work.data(), height, width, work.data())) return st;
   std::int8_t scaled[kPatternBytes];
   scale_pattern(pattern, kPatternBytes, record->resolution_y, scaled);
   const long p = (static_cast<long>(height) * width + width) / 2;

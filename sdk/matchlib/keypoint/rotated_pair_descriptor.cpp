@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "common/guarded_call.h"
+#include "matchlib/filter/smoothing3x3.h"
 #include "matchlib/keypoint/descriptor_compute.h"
 #include "matchlib/keypoint/descriptor_patterns.h"
 #include "zylscan/matchlib_fixed.h"
@@ -34,7 +35,7 @@ int compute(BlockRecord* record, int extension, const std::uint8_t* pixels,
   if (const int st = zyl::matchlib::img_pad_extend_u8(pixels, height, width, H, W, kMargin, kMargin, b.data()))
     return st;
   for (int i = 0; i < 3; ++i)
-    if (const int st = filter_binomial3x3_u8(b.data(), H, W, b.data())) return st;
+    if (const int st = zyl::matchlib::binomial3x3<std::uint8_t>(b.data(), H, W, b.data())) return st;
   const int seed = seed_sum(b.data(), n, (static_cast<long>(H) * W + W) / 2, W);
   auto inside = [](long v, long lo, long hi) { return v >= lo && v <= hi; };
   for (int i = 0; i < record->point_count; ++i) {

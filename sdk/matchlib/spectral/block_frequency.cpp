@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "common/guarded_call.h"
+#include "matchlib/filter/smoothing3x3.h"
 #include "matchlib/spectral/spectral_peaks.h"
 #include "zylscan/matchlib_fft.h"
 #include "zylscan/matchlib_fixed.h"
@@ -313,7 +314,7 @@ int zyl::matchlib::stft_map_finish_u16(uint16_t* map, int rows, int columns, uin
     return ML_OK;
   });
   if (outcome != ML_OK) return outcome;
-  st = filter_binomial3x3_u16(map, rows, columns, map);
+  st = zyl::matchlib::binomial3x3<std::uint16_t>(map, rows, columns, map);
   if (st != ML_OK) return st;
   for (size_t i = 0; i < n; ++i) out[i] = static_cast<uint8_t>((map[i] + 128) >> 8);
   return ML_OK;

@@ -213,7 +213,7 @@ int enhance16(const uint8_t* image, int height, int width, const uint8_t* freq, 
   const uint8_t* src = image;
   if (d == 2) {
     smooth.assign(image, image + n);
-    const int st = filter_binomial3x3_u8(smooth.data(), height, width, smooth.data());
+    const int st = zyl::matchlib::binomial3x3<std::uint8_t>(smooth.data(), height, width, smooth.data());
     if (st != ML_OK) return st;
     src = smooth.data();
   }

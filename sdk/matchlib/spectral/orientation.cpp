@@ -15,6 +15,7 @@
 #include "zylscan/matchlib_smoothing.h"
 #include "matchlib/core/fixed_math.h"
 #include "matchlib/filter/gradient_variance.h"
+#include "matchlib/filter/smoothing3x3.h"
 #include "matchlib/image/cell_map_expand.h"
 #include "matchlib/spectral/orientation.h"
 
@@ -48,7 +49,7 @@ int gradients(const uint8_t* image, int height, int width, int presmooth, std::v
   gy.assign(n, 0);
   if (presmooth == 1) {
     std::vector<uint8_t> smooth(image, image + n);
-    const int st = filter_box3x3_u8(smooth.data(), height, width, smooth.data());
+    const int st = zyl::matchlib::box3x3<std::uint8_t>(smooth.data(), height, width, smooth.data());
     if (st != ML_OK) return st;
     return zyl::matchlib::filter_sobel_s8(smooth.data(), height, width, gx.data(), gy.data());
   }
@@ -184,10 +185,10 @@ int block_field(const uint8_t* image, int height, int width, const uint8_t* mask
       s[k] = static_cast<int16_t>(zyl::matchlib::fx_sin256(d - 128));
       if (raw) raw[k] = static_cast<uint8_t>(d);
     }
-  st = smooth_vectors(c, s, coherence, rows, cols, filter_box3x3_s16, filter_box3x3_u8);
+  st = smooth_vectors(c, s, coherence, rows, cols, zyl::matchlib::box3x3<std::int16_t>, zyl::matchlib::box3x3<std::uint8_t>);
   if (st != ML_OK) return st;
   for (size_t k = 0; k < nb; ++k) orientation[k] = orientation_byte(s[k], c[k]);
-  return filter_box3x3_u8(coherence, rows, cols, coherence);
+  return zyl::matchlib::box3x3<std::uint8_t>(coherence, rows, cols, coherence);
 }
 
 int block_coherence(const uint8_t* image, int height, int width, uint8_t* coherence,
@@ -203,7 +204,7 @@ int block_coherence(const uint8_t* image, int height, int width, uint8_t* cohere
         gxx + gyy > 0 && m.count[k] > least ? coherence_of(gxx - gyy, 2 * int64_t{m.gxy[k]}, gxx + gyy)
                                             : 0);
   }
-  return filter_box3x3_u8(coherence, rows, cols, coherence);
+  return zyl::matchlib::box3x3<std::uint8_t>(coherence, rows, cols, coherence);
 }
 
 // Sliding window sums: each pixel's row segment of masked-in products, then
@@ -361,11 +362,11 @@ int zyl::matchlib::orient_pixel_field(const uint8_t* image, int height, int widt
     std::vector<int16_t> c(n, 0), s(n, 0);
     int st = pixel_vectors(image, height, width, pixel_mask, radius, coherence, c.data(), s.data());
     if (st != ML_OK) return st;
-    st = smooth_vectors(c, s, coherence, height, width, filter_binomial3x3_s16,
-                        filter_binomial3x3_u8);
+    st = smooth_vectors(c, s, coherence, height, width, zyl::matchlib::binomial3x3<std::int16_t>,
+                        zyl::matchlib::binomial3x3<std::uint8_t>);
     if (st != ML_OK) return st;
     for (int pass = 0; pass < 3 && st == ML_OK; ++pass)
-      st = filter_binomial3x3_u8(coherence, height, width, coherence);
+      st = zyl::matchlib::binomial3x3<std::uint8_t>(coherence, height, width, coherence);
     if (st != ML_OK) return st;
     for (size_t i = 0; i < n; ++i) orientation[i] = orientation_byte(s[i], c[i]);
     return int{ML_OK};
