@@ -6,6 +6,8 @@
 #include <cstring>
 
 #include "matchlib/filter/smoothing3x3.h"
+#include "matchlib/image/filters3x3.h"
+#include "matchlib/image/median3x3.h"
 #include "matchlib/image/pixel_rows.h"
 #include "zylscan/matchlib_cell_map.h"
 #include "zylscan/matchlib_filters3x3.h"
@@ -64,8 +66,8 @@ int normalize_blocks(const std::uint8_t* px, int h, int w, const std::uint8_t* m
   if (centre == BlockCentre::Mean) {
     st = img_block_mean_u8(px, h, w, block, rows, cols, maps.means.get());
   } else {
-    st = filter_median3x3_u8(px, h, w, filtered.get());
-    if (st == ML_OK) st = filter_median3x3_u8(filtered.get(), h, w, filtered.get());
+    st = zyl::matchlib::median3x3<std::uint8_t>(px, h, w, filtered.get());
+    if (st == ML_OK) st = zyl::matchlib::median3x3<std::uint8_t>(filtered.get(), h, w, filtered.get());
     std::uint8_t* lo = extremes.get();
     std::uint8_t* hi = lo + blocks;
     if (st == ML_OK)
@@ -76,12 +78,12 @@ int normalize_blocks(const std::uint8_t* px, int h, int w, const std::uint8_t* m
     stats_px = filtered.get();
   }
   if (st == ML_OK && mask)
-    st = filter_masked_mean3x3_u8(maps.means.get(), mask, rows, cols, maps.means.get());
+    st = zyl::matchlib::masked_mean3x3<std::uint8_t>(maps.means.get(), mask, rows, cols, maps.means.get());
   if (st == ML_OK)
     st = zyl::matchlib::img_block_variance_u8(stats_px, h, w, maps.means.get(), block, rows, cols,
                                maps.vars.get());
   if (st == ML_OK && mask)
-    st = filter_masked_mean3x3_u16(maps.vars.get(), mask, rows, cols, maps.vars.get());
+    st = zyl::matchlib::masked_mean3x3<std::uint16_t>(maps.vars.get(), mask, rows, cols, maps.vars.get());
   if (st == ML_OK) st = zyl::matchlib::box3x3<std::uint16_t>(maps.vars.get(), rows, cols, maps.vars.get());
   if (st != ML_OK) return st;
   // A flat block takes variance 100: its gain stays finite and modest.

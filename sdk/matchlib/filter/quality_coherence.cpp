@@ -26,6 +26,7 @@
 #include "matchlib/filter/stretch.h"
 #include "matchlib/image/block_segmentation.h"
 #include "matchlib/image/cell_map_expand.h"
+#include "matchlib/image/median3x3.h"
 #include "matchlib/image/window_copy.h"
 #include "matchlib/spectral/orientation.h"
 
@@ -88,7 +89,7 @@ int zyl::matchlib::quality_map_expand(const uint8_t* block_map, const uint8_t* b
     return ML_BAD_ARGUMENT;
   return zyl::GuardedCall(ML_NO_MEMORY, [&]() -> int {
     std::vector<std::uint8_t> median(static_cast<std::size_t>(block_rows) * block_columns);
-    int rc = filter_median3x3_u8(block_map, static_cast<std::uint32_t>(block_rows),
+    int rc = zyl::matchlib::median3x3<std::uint8_t>(block_map, static_cast<std::uint32_t>(block_rows),
                                  static_cast<std::uint32_t>(block_columns), median.data());
     if (rc != ML_OK) return rc;
     rc = zyl::matchlib::img_expand_bilinear_padded_u8(median.data(), static_cast<std::uint32_t>(block_rows),

@@ -32,6 +32,7 @@
 #include "matchlib/image/block_segmentation.h"
 #include "matchlib/image/block_stats.h"
 #include "matchlib/image/histogram.h"
+#include "matchlib/image/median3x3.h"
 #include "matchlib/image/rescale.h"
 #include "matchlib/image/window_copy.h"
 
@@ -47,7 +48,7 @@ int median_and_stretch(const std::uint8_t* pixels, int h, int w, Bytes& out) {
   const std::size_t n = static_cast<std::size_t>(h) * static_cast<std::size_t>(w);
   Bytes median(n);
   out.assign(n, 0);
-  int rc = filter_median3x3_u8(pixels, static_cast<std::uint32_t>(h),
+  int rc = zyl::matchlib::median3x3<std::uint8_t>(pixels, static_cast<std::uint32_t>(h),
                                static_cast<std::uint32_t>(w), median.data());
   if (rc != ML_OK) return rc;
   return zyl::matchlib::imgproc_stretch_percentile(median.data(), h, w, 5, out.data());
@@ -69,7 +70,7 @@ int mean_window_variance(const std::uint8_t* pixels, int h, int w, int scale) {
   img_copy_centered_u8(pixels, static_cast<std::uint32_t>(h), static_cast<std::uint32_t>(w),
                        static_cast<std::uint32_t>(wh), static_cast<std::uint32_t>(ww),
                        window.data());
-  filter_median3x3_u8(window.data(), static_cast<std::uint32_t>(wh),
+  zyl::matchlib::median3x3<std::uint8_t>(window.data(), static_cast<std::uint32_t>(wh),
                       static_cast<std::uint32_t>(ww), work.data());
   if (scale == 1) {
     zyl::matchlib::box3x3<std::uint8_t>(work.data(), wh, ww, window.data());

@@ -11,9 +11,7 @@
 #include "matchlib/image/filters3x3.h"
 
 namespace zyl::matchlib {
-namespace {
 
-// Mean of the clipped 3x3 window over the mask-set pixels.
 template <class T>
 int masked_mean3x3(const T* src, const std::uint8_t* mask, std::uint32_t h, std::uint32_t w,
                    T* dst) {
@@ -46,7 +44,6 @@ int masked_mean3x3(const T* src, const std::uint8_t* mask, std::uint32_t h, std:
   return ML_OK;
 }
 
-}  // namespace
 }  // namespace zyl::matchlib
 
 using namespace zyl::matchlib;
@@ -62,9 +59,11 @@ ZYL_WEIGHTED_MEAN(s32, int32_t)
 #undef ZYL_WEIGHTED_MEAN
 
 #define ZYL_MASKED_MEAN(suffix, T)                                                            \
-extern "C" ZYL_API int filter_masked_mean3x3_##suffix(const T* src, const uint8_t* mask, uint32_t height, \
-                                             uint32_t width, T* dst) {                        \
-    return masked_mean3x3<T>(src, mask, height, width, dst);                                  \
+  template int zyl::matchlib::masked_mean3x3<T>(const T*, const uint8_t*, uint32_t, uint32_t,   \
+                                                T*);                                            \
+  extern "C" ZYL_API int filter_masked_mean3x3_##suffix(const T* src, const uint8_t* mask,      \
+                                                        uint32_t height, uint32_t width, T* dst) { \
+    return masked_mean3x3<T>(src, mask, height, width, dst);                                    \
   }
 ZYL_MASKED_MEAN(u8, uint8_t)
 ZYL_MASKED_MEAN(u16, uint16_t)

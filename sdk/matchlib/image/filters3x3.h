@@ -4,6 +4,18 @@
 
 #include "zylscan/matchlib_filters3x3.h"
 
+namespace zyl::matchlib {
+
+// Mean of each pixel's 3x3 window clipped to the image over the pixels set
+// in mask; a pixel whose whole window lies inside the image and the mask
+// keeps its value, one with no mask pixel in its window too. dst may be src.
+// Instantiated for uint8_t, uint16_t, int8_t and int16_t.
+template <class T>
+int masked_mean3x3(const T* src, const std::uint8_t* mask, std::uint32_t height,
+                   std::uint32_t width, T* dst);
+
+}  // namespace zyl::matchlib
+
 // Bodies of exported functions, called directly inside the library.
 namespace zyl::matchlib {
 
