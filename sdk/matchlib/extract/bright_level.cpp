@@ -15,6 +15,7 @@
 #include "zylscan/matchlib_minutiae_extract.h"
 #include "zylscan/matchlib_object.h"
 #include "matchlib/extract/bright_level.h"
+#include "matchlib/image/block_stats.h"
 
 namespace zyl::matchlib {
 namespace {
@@ -227,7 +228,7 @@ int zyl::matchlib::bright_level_run(const uint8_t* input, int height, int width,
   });
   if (outcome != ML_OK) return outcome;
   if (rows > 0 && cols > 0) {
-    const int status = img_block_mean_u8(out, height, width, n, rows, cols, means.data());
+    const int status = zyl::matchlib::block_mean<std::uint8_t>(out, width, n, rows, cols, means.data());
     if (status != ML_OK) return status;
   }
   return zyl::matchlib::bright_level_apply(input, height, width, out, n, means.data(), rows2.data());

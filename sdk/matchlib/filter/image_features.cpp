@@ -26,6 +26,7 @@
 #include "matchlib/filter/ridgemap_skeleton.h"
 #include "matchlib/filter/texture_features.h"
 #include "matchlib/image/grey_image.h"
+#include "matchlib/image/image_stats.h"
 
 namespace zyl::matchlib {
 namespace {
@@ -87,9 +88,9 @@ int compute(const GrayImage* image, std::int16_t* v) {
   const int h = zyl::matchlib::image_height(image), w = zyl::matchlib::image_width(image);
   const std::uint8_t* px = zyl::matchlib::image_pixels(image);
   const std::size_t n = static_cast<std::size_t>(h) * w;
-  const int m = img_mean_u8(px, h, w);
+  const int m = zyl::matchlib::image_mean<std::uint8_t>(px, h, w);
   const int d = static_cast<int>(zyl::matchlib::fx_isqrt16_alt(
-      static_cast<std::uint16_t>(std::min<std::uint32_t>(img_variance_u8(px, h, w), 0xFFFF))));
+      static_cast<std::uint16_t>(std::min<std::uint32_t>(zyl::matchlib::image_variance<std::uint8_t>(px, h, w), 0xFFFF))));
   grey_stats(px, n, m, d, v + kStats);
   grey_stats(px, n, 127, d, v + kStats127);
   dark_neighbourhoods(px, h, w, m, v + kDark);

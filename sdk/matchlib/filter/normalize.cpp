@@ -61,7 +61,7 @@ int zyl::matchlib::imgproc_normalize_global_masked(const uint8_t* pixels, int he
   Scratch<uint8_t> means(blocks);
   Scratch<uint16_t> vars(blocks);
   if (!means || !vars) return ML_NO_MEMORY;
-  int st = img_block_mean_u8(pixels, height, width, block, block_rows, block_columns, means.get());
+  int st = zyl::matchlib::block_mean<std::uint8_t>(pixels, width, block, block_rows, block_columns, means.get());
   if (st == ML_OK)
     st = zyl::matchlib::img_block_variance_u8(pixels, height, width, means.get(), block, block_rows,
                                block_columns, vars.get());

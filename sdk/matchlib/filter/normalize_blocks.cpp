@@ -64,14 +64,14 @@ int normalize_blocks(const std::uint8_t* px, int h, int w, const std::uint8_t* m
   const std::uint8_t* stats_px = px;
   int st = ML_OK;
   if (centre == BlockCentre::Mean) {
-    st = img_block_mean_u8(px, h, w, block, rows, cols, maps.means.get());
+    st = zyl::matchlib::block_mean<std::uint8_t>(px, w, block, rows, cols, maps.means.get());
   } else {
     st = zyl::matchlib::median3x3<std::uint8_t>(px, h, w, filtered.get());
     if (st == ML_OK) st = zyl::matchlib::median3x3<std::uint8_t>(filtered.get(), h, w, filtered.get());
     std::uint8_t* lo = extremes.get();
     std::uint8_t* hi = lo + blocks;
     if (st == ML_OK)
-      st = img_block_minmax_u8(filtered.get(), h, w, block, rows, cols, lo, hi);
+      st = zyl::matchlib::block_minmax<std::uint8_t>(filtered.get(), h, w, block, rows, cols, lo, hi);
     if (st == ML_OK)
       for (std::size_t k = 0; k < blocks; ++k)
         maps.means[k] = static_cast<std::uint8_t>((lo[k] + hi[k]) / 2);
@@ -127,7 +127,7 @@ int zyl::matchlib::imgproc_normalize_blocks_filled(const uint8_t* pixels, int he
   Scratch<uint8_t> means_before(blocks);
   Scratch<uint16_t> vars_before(blocks);
   if (!maps.ok() || !means_before || !vars_before) return ML_NO_MEMORY;
-  int st = img_block_mean_u8(pixels, height, width, block, rows, cols, maps.means.get());
+  int st = zyl::matchlib::block_mean<std::uint8_t>(pixels, width, block, rows, cols, maps.means.get());
   if (st == ML_OK)
     st = zyl::matchlib::img_block_variance_u8(pixels, height, width, maps.means.get(), block, rows, cols,
                                maps.vars.get());
@@ -176,7 +176,7 @@ extern "C" ZYL_API int imgproc_flatten_background(const uint8_t* pixels, int hei
   const std::size_t n = static_cast<std::size_t>(height) * width;
   Scratch<uint8_t> means(static_cast<std::size_t>(rows) * cols), local(n);
   if (!means || !local) return ML_NO_MEMORY;
-  int st = img_block_mean_u8(pixels, height, width, 8, rows, cols, means.get());
+  int st = zyl::matchlib::block_mean<std::uint8_t>(pixels, width, 8, rows, cols, means.get());
   for (int round = 0; round < 2 && st == ML_OK; ++round)
     st = zyl::matchlib::box3x3<std::uint8_t>(means.get(), rows, cols, means.get());
   if (st == ML_OK) st = img_expand_bilinear_u8(means.get(), rows, cols, 8, local.get(), height, width);

@@ -32,6 +32,7 @@
 #include "matchlib/image/block_segmentation.h"
 #include "matchlib/image/block_stats.h"
 #include "matchlib/image/histogram.h"
+#include "matchlib/image/image_stats.h"
 #include "matchlib/image/median3x3.h"
 #include "matchlib/image/rescale.h"
 #include "matchlib/image/window_copy.h"
@@ -79,7 +80,7 @@ int mean_window_variance(const std::uint8_t* pixels, int h, int w, int scale) {
   const int rows = wh / b, cols = ww / b;
   Bytes means(static_cast<std::size_t>(rows) * static_cast<std::size_t>(cols));
   std::vector<std::uint16_t> variances(means.size());
-  img_block_mean_u8(work.data(), wh, ww, b, rows, cols, means.data());
+  zyl::matchlib::block_mean<std::uint8_t>(work.data(), ww, b, rows, cols, means.data());
   zyl::matchlib::img_block_variance_u8(work.data(), wh, ww, means.data(), b, rows, cols, variances.data());
   std::uint64_t sum = 0;
   for (std::uint16_t v : variances) sum += v;
@@ -153,7 +154,7 @@ int zyl::matchlib::imgstat_block_contrast(const uint8_t* pixels, int height, int
     int rc = zyl::matchlib::fftfilt_radial_u8(pixels, height, width, resolution, 64, 0, 1280, 128, 0,
                                band.data());
     if (rc != ML_OK) return rc;
-    const int t = img_mean_u8(band.data(), height, width);
+    const int t = zyl::matchlib::image_mean<std::uint8_t>(band.data(), height, width);
     for (std::size_t i = 0; i < n; ++i)
       flat[i] = static_cast<std::uint8_t>(std::clamp(pixels[i] + t - band[i], 0, 255));
     const auto blocks = block_contrasts(band, flat, height, width);
