@@ -32,6 +32,7 @@
 #include "matchlib/filter/binarize.h"
 #include "matchlib/filter/normalize.h"
 #include "matchlib/filter/quality_coherence.h"
+#include "matchlib/image/cell_map_expand.h"
 #include "matchlib/image/grey_image.h"
 #include "matchlib/image/image_geometry.h"
 #include "matchlib/spectral/block_frequency.h"
@@ -96,7 +97,7 @@ int minutiae_508(MatchContext* ctx, GrayImage* source, int requested, DataBlob**
   for (int y = 0; y < h; ++y)  // the enlargement leaves its outer half cell to us
     for (int x = 0; x < w; ++x)
       frequency[std::size_t(y) * w + x] = period[std::size_t(std::min(y / b, rows - 1)) * columns + std::min(x / b, columns - 1)];
-  if ((status = img_expand_bilinear_u8(period.data(), rows, columns, b, frequency.data(), h, w)) != ML_OK)
+  if ((status = zyl::matchlib::expand_bilinear<std::uint8_t>(period.data(), rows, columns, b, frequency.data(), h, w)) != ML_OK)
     return status;
   std::vector<std::int8_t> enhanced(n + w + 16, 0);
   status = zyl::matchlib::fftenh_enhance32(normalised.data(), h, w, frequency.data(), orientation.data(), mask, nullptr, 3, h, w, 1,

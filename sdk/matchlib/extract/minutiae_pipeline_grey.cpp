@@ -39,6 +39,7 @@
 #include "matchlib/filter/quality_coherence.h"
 #include "matchlib/image/block_segmentation.h"
 #include "matchlib/image/border_extend.h"
+#include "matchlib/image/cell_map_expand.h"
 #include "matchlib/image/region_tools.h"
 #include "matchlib/image/rescale.h"
 #include "matchlib/spectral/block_frequency.h"
@@ -114,7 +115,7 @@ int expand_blocks(const Bytes& blocks, int rows, int columns, int block, Bytes& 
     for (int x = 0; x < w; ++x)
       out[std::size_t(y) * w + x] =
           blocks[std::size_t(std::min(y / block, rows - 1)) * columns + std::min(x / block, columns - 1)];
-  return img_expand_bilinear_u8(blocks.data(), rows, columns, block, out.data(), h, w);
+  return zyl::matchlib::expand_bilinear<std::uint8_t>(blocks.data(), rows, columns, block, out.data(), h, w);
 }
 
 // Cores and deltas of the pixel orientation map where the quality exceeds 40.

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "matchlib/filter/smoothing3x3.h"
+#include "matchlib/image/cell_map_expand.h"
 #include "matchlib/image/pixel_rows.h"
 #include "zylscan/matchlib_binarize.h"
 #include "zylscan/matchlib_cell_map.h"
@@ -195,7 +196,7 @@ int zyl::matchlib::binarize_blocks_mean_interp(const int8_t* grey, const uint8_t
     }
   int st = zyl::matchlib::box3x3<std::int8_t>(thr.get(), rows, cols, thr.get());
   if (st == ML_OK)
-    st = img_expand_bilinear_s8(thr.get(), rows, cols, block, pixel_thr.get(), height, width);
+    st = zyl::matchlib::expand_bilinear<std::int8_t>(thr.get(), rows, cols, block, pixel_thr.get(), height, width);
   if (st != ML_OK) return st;
   for (std::size_t i = 0; i < n; ++i)
     if (quality[i] > 15) (grey[i] < pixel_thr[i] ? first : second)[i] = 0;

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "matchlib/filter/smoothing3x3.h"
+#include "matchlib/image/cell_map_expand.h"
 #include "matchlib/image/filters3x3.h"
 #include "matchlib/image/median3x3.h"
 #include "matchlib/image/pixel_rows.h"
@@ -40,7 +41,7 @@ struct BlockMaps {
 
 int map_blocks(const std::uint8_t* px, int h, int w, const std::uint8_t* mask, int block, int rows,
                int cols, int target_mean, int deviation, BlockMaps& maps, std::uint8_t* out) {
-  const int st = img_expand_bilinear_u8(maps.means.get(), rows, cols, block, maps.local.get(), h, w);
+  const int st = zyl::matchlib::expand_bilinear<std::uint8_t>(maps.means.get(), rows, cols, block, maps.local.get(), h, w);
   if (st != ML_OK) return st;
   return zyl::matchlib::imgproc_normalize_blocks_apply(px, w, mask, block, rows, cols, target_mean, deviation,
                                         maps.local.get(), maps.vars.get(), out);
@@ -179,7 +180,7 @@ extern "C" ZYL_API int imgproc_flatten_background(const uint8_t* pixels, int hei
   int st = zyl::matchlib::block_mean<std::uint8_t>(pixels, width, 8, rows, cols, means.get());
   for (int round = 0; round < 2 && st == ML_OK; ++round)
     st = zyl::matchlib::box3x3<std::uint8_t>(means.get(), rows, cols, means.get());
-  if (st == ML_OK) st = img_expand_bilinear_u8(means.get(), rows, cols, 8, local.get(), height, width);
+  if (st == ML_OK) st = zyl::matchlib::expand_bilinear<std::uint8_t>(means.get(), rows, cols, 8, local.get(), height, width);
   if (st != ML_OK) return st;
   for (std::size_t i = 0; i < n; ++i) out[i] = static_cast<uint8_t>(std::clamp(level + pixels[i] - local[i], 0, 255));
   return ML_OK;

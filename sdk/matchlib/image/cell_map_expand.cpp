@@ -50,6 +50,8 @@ void fill_border(T* out, std::uint32_t oh, std::uint32_t ow, const ExpandGeometr
     std::memcpy(out + static_cast<std::size_t>(y) * ow, last, sizeof(T) * ow);
 }
 
+}  // namespace
+
 template <class T>
 int expand_bilinear(const T* map, std::uint32_t rows, std::uint32_t cols, std::uint32_t n, T* out,
                     std::uint32_t oh, std::uint32_t ow) {
@@ -75,6 +77,8 @@ int expand_bilinear(const T* map, std::uint32_t rows, std::uint32_t cols, std::u
   return ML_OK;
 }
 
+namespace {
+
 // Direction from a toward b at step s of n, the shorter way round the
 // circle; a half turn goes down from a when b > a, up when b < a.
 inline std::uint8_t angle_step(int a, int b, std::uint32_t s, std::uint32_t n) {
@@ -91,9 +95,12 @@ using namespace zyl::matchlib;
 
 
 #define ZYL_EXPAND_BILINEAR(suffix, T)                                                        \
-extern "C" ZYL_API int img_expand_bilinear_##suffix(const T* map, uint32_t rows, uint32_t cols,        \
-                                           uint32_t n, T* out, uint32_t out_height,           \
-                                           uint32_t out_width) {                              \
+  template int zyl::matchlib::expand_bilinear<T>(const T*, uint32_t, uint32_t, uint32_t, T*,  \
+                                                 uint32_t, uint32_t);                         \
+  extern "C" ZYL_API int img_expand_bilinear_##suffix(const T* map, uint32_t rows,            \
+                                                      uint32_t cols, uint32_t n, T* out,      \
+                                                      uint32_t out_height,                    \
+                                                      uint32_t out_width) {                   \
     return expand_bilinear<T>(map, rows, cols, n, out, out_height, out_width);                \
   }
 ZYL_EXPAND_BILINEAR(u8, uint8_t)

@@ -4,6 +4,19 @@
 
 #include "zylscan/matchlib_cell_map.h"
 
+namespace zyl::matchlib {
+
+// Expands a rows x cols map of cell values (cells n pixels apart, centres at
+// n/2) into the out_height x out_width image out by bilinear interpolation
+// between cell centres; outside the centres the nearest interpolated row or
+// column is repeated. Needs two cells each way. Instantiated for uint8_t,
+// int8_t, uint16_t and int16_t.
+template <class T>
+int expand_bilinear(const T* map, std::uint32_t rows, std::uint32_t cols, std::uint32_t n,
+                    T* out, std::uint32_t out_height, std::uint32_t out_width);
+
+}  // namespace zyl::matchlib
+
 // Bodies of exported functions, called directly inside the library.
 namespace zyl::matchlib {
 

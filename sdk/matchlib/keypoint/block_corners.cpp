@@ -12,6 +12,7 @@
 #include "common/guarded_call.h"
 #include "matchlib/core/allocation.h"
 #include "matchlib/extract/contour_thinning.h"
+#include "matchlib/image/cell_map_expand.h"
 #include "matchlib/keypoint/keypoint_detect.h"
 #include "zylscan/matchlib_bilevel.h"
 #include "zylscan/matchlib_binarize.h"
@@ -125,7 +126,7 @@ int block_corners(const MatchContext* ctx, const std::uint8_t* px, int height, i
                                            rows, cols, dom.data(), period.data(), freq.data(),
                                            sori.data()))
     return st;
-  if (const int st = img_expand_bilinear_u8(period.data(), rows, cols, kBlock, period_px.data(), h, w))
+  if (const int st = zyl::matchlib::expand_bilinear<std::uint8_t>(period.data(), rows, cols, kBlock, period_px.data(), h, w))
     return st;
   // The blocks' coherence stands for their quality.
   if (const int st = zyl::matchlib::quality_map_expand(coh.data(), nullptr, rows, cols, kBlock, quality.data(), h, w))
