@@ -42,6 +42,7 @@
 #include "matchlib/image/cell_map_expand.h"
 #include "matchlib/image/region_tools.h"
 #include "matchlib/image/rescale.h"
+#include "matchlib/image/window_copy.h"
 #include "matchlib/spectral/block_frequency.h"
 #include "matchlib/spectral/fft_enhance.h"
 #include "matchlib/spectral/orientation.h"
@@ -405,10 +406,10 @@ class GreyPipeline : public PipelineFrame {
       // The window keeps its place even where it reaches past the frame;
       // what lies beyond is zero, in the image and in the block map.
       Bytes window(std::size_t(wh) * ww, 0);
-      status = img_copy_window_u8(frame_.pixels.data(), h_, w_, wh, ww, y0, x0, window.data());
+      status = zyl::matchlib::copy_window_checked<std::uint8_t>(frame_.pixels.data(), h_, w_, wh, ww, y0, x0, window.data());
       if (status != ML_OK) return status;
       Bytes blocks(std::size_t(wh / 6) * (ww / 6), 0);
-      status = img_copy_window_u8(block_map_.data(), gr_, gc_, wh / 6, ww / 6, y0 / 6, x0 / 6, blocks.data());
+      status = zyl::matchlib::copy_window_checked<std::uint8_t>(block_map_.data(), gr_, gc_, wh / 6, ww / 6, y0 / 6, x0 / 6, blocks.data());
       if (status != ML_OK) return status;
       frame_.pixels = std::move(window);
       block_map_ = std::move(blocks);

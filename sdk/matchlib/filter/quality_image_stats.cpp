@@ -68,7 +68,7 @@ int mean_window_variance(const std::uint8_t* pixels, int h, int w, int scale) {
   if (wh < b || ww < b) return -1;
   const std::size_t n = static_cast<std::size_t>(wh) * static_cast<std::size_t>(ww);
   Bytes window(n), work(n);
-  img_copy_centered_u8(pixels, static_cast<std::uint32_t>(h), static_cast<std::uint32_t>(w),
+  zyl::matchlib::copy_centered<std::uint8_t>(pixels, static_cast<std::uint32_t>(h), static_cast<std::uint32_t>(w),
                        static_cast<std::uint32_t>(wh), static_cast<std::uint32_t>(ww),
                        window.data());
   zyl::matchlib::median3x3<std::uint8_t>(window.data(), static_cast<std::uint32_t>(wh),

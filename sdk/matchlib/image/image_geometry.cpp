@@ -24,6 +24,7 @@
 #include "matchlib/image/region_tools.h"
 #include "matchlib/image/rescale.h"
 #include "matchlib/image/segmentation.h"
+#include "matchlib/image/window_copy.h"
 
 namespace zyl::matchlib {
 
@@ -112,7 +113,7 @@ MaskPlane* zyl::matchlib::mask_window(const MaskPlane* plane, int height, int wi
   if (!plane || !plane->cells) return nullptr;
   MaskPlane* m = zyl::matchlib::mask_create(height, width);
   if (m && mask_cell_count(m) && mask_cell_count(plane))
-    img_copy_window_u8(plane->cells, plane->height, plane->width, m->height, m->width,
+    zyl::matchlib::copy_window_checked<std::uint8_t>(plane->cells, plane->height, plane->width, m->height, m->width,
                        row_offset, column_offset, m->cells);
   return m;
 }
@@ -206,7 +207,7 @@ GrayImage* zyl::matchlib::image_window(GrayImage* image, int height, int width, 
                                                      nullptr, 1));
     if (!win) return nullptr;
     if (image->pixels && pixel_count(image) && pixel_count(win.get()))
-      img_copy_window_u8(image->pixels, image->height, image->width, height, width, row_offset,
+      zyl::matchlib::copy_window_checked<std::uint8_t>(image->pixels, image->height, image->width, height, width, row_offset,
                          column_offset, win->pixels);
   }
   if (image->mask) {

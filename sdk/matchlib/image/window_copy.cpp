@@ -12,26 +12,47 @@
 using namespace zyl::matchlib;
 
 
+namespace zyl::matchlib {
+
+template <class T>
+int copy_window_checked(const T* src, uint32_t height, uint32_t width, uint32_t window_height,
+                        uint32_t window_width, int32_t row_offset, int32_t column_offset,
+                        T* dst) {
+  if (uint64_t{window_height} * window_width == 0 || uint64_t{height} * width == 0) return ML_OK;
+  if (!src || !dst) return ML_BAD_ARGUMENT;
+  copy_window<T>(src, height, width, window_height, window_width, row_offset, column_offset, dst);
+  return ML_OK;
+}
+
+template <class T>
+int copy_centered(const T* src, uint32_t height, uint32_t width, uint32_t out_height,
+                  uint32_t out_width, T* dst) {
+  // Divisions toward zero: a larger window receives the source in its centre.
+  const int64_t row_off = (int64_t{height} - out_height) / 2;
+  const int64_t col_off = (int64_t{width} - out_width) / 2;
+  if (uint64_t{out_height} * out_width == 0 || uint64_t{height} * width == 0) return ML_OK;
+  if (!src || !dst) return ML_BAD_ARGUMENT;
+  copy_window<T>(src, height, width, out_height, out_width, row_off, col_off, dst);
+  return ML_OK;
+}
+
+}  // namespace zyl::matchlib
+
 #define ZYL_COPY_WINDOW(suffix, T)                                                             \
-extern "C" ZYL_API int img_copy_window_##suffix(const T* src, uint32_t height, uint32_t width,          \
-                                       uint32_t window_height, uint32_t window_width,          \
-                                       int32_t row_offset, int32_t column_offset, T* dst) {    \
-    if (uint64_t{window_height} * window_width == 0 || uint64_t{height} * width == 0)          \
-      return ML_OK;                                                                            \
-    if (!src || !dst) return ML_BAD_ARGUMENT;                                                  \
-    copy_window<T>(src, height, width, window_height, window_width, row_offset, column_offset, \
-                   dst);                                                                       \
-    return ML_OK;                                                                              \
+  template int zyl::matchlib::copy_window_checked<T>(const T*, uint32_t, uint32_t, uint32_t,   \
+                                                     uint32_t, int32_t, int32_t, T*);          \
+  template int zyl::matchlib::copy_centered<T>(const T*, uint32_t, uint32_t, uint32_t,         \
+                                               uint32_t, T*);                                  \
+  extern "C" ZYL_API int img_copy_window_##suffix(                                             \
+      const T* src, uint32_t height, uint32_t width, uint32_t window_height,                   \
+      uint32_t window_width, int32_t row_offset, int32_t column_offset, T* dst) {              \
+    return copy_window_checked<T>(src, height, width, window_height, window_width, row_offset, \
+                                  column_offset, dst);                                         \
   }                                                                                            \
-extern "C" ZYL_API int img_copy_centered_##suffix(const T* src, uint32_t height, uint32_t width,        \
-                                         uint32_t out_height, uint32_t out_width, T* dst) {    \
-    /* Divisions toward zero: a larger window receives the source in its centre. */           \
-    const int64_t row_off = (int64_t{height} - out_height) / 2;                                \
-    const int64_t col_off = (int64_t{width} - out_width) / 2;                                  \
-    if (uint64_t{out_height} * out_width == 0 || uint64_t{height} * width == 0) return ML_OK;  \
-    if (!src || !dst) return ML_BAD_ARGUMENT;                                                  \
-    copy_window<T>(src, height, width, out_height, out_width, row_off, col_off, dst);          \
-    return ML_OK;                                                                              \
+  extern "C" ZYL_API int img_copy_centered_##suffix(const T* src, uint32_t height,             \
+                                                    uint32_t width, uint32_t out_height,       \
+                                                    uint32_t out_width, T* dst) {              \
+    return copy_centered<T>(src, height, width, out_height, out_width, dst);                   \
   }
 ZYL_COPY_WINDOW(u8, uint8_t)
 ZYL_COPY_WINDOW(u16, uint16_t)

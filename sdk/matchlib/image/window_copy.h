@@ -41,4 +41,18 @@ void copy_window(const T* src, std::uint32_t h, std::uint32_t w, std::uint32_t w
                  sizeof(T) * static_cast<std::size_t>(c1 - c0));
 }
 
+// copy_window with the checks of the exported copies: an empty source or
+// window copies nothing, a null buffer is refused. Instantiated for uint8_t
+// and uint16_t.
+template <class T>
+int copy_window_checked(const T* src, std::uint32_t height, std::uint32_t width,
+                        std::uint32_t window_height, std::uint32_t window_width,
+                        std::int32_t row_offset, std::int32_t column_offset, T* dst);
+
+// The out_height x out_width window centred on the source (offsets halved
+// toward zero), with the same checks. Instantiated for uint8_t and uint16_t.
+template <class T>
+int copy_centered(const T* src, std::uint32_t height, std::uint32_t width,
+                  std::uint32_t out_height, std::uint32_t out_width, T* dst);
+
 }  // namespace zyl::matchlib

@@ -14,6 +14,7 @@
 #include "zylscan/matchlib_window.h"
 #include "matchlib/core/fixed_math.h"
 #include "matchlib/image/reorient.h"
+#include "matchlib/image/window_copy.h"
 #include "matchlib/keypoint/ring_sector_descriptor.h"
 #include "matchlib/spectral/fft_enhance.h"
 
@@ -134,7 +135,7 @@ int zyl::matchlib::ring_sector_descriptor(const uint8_t* pixels, int height, int
   try {
     std::vector<std::uint8_t> square(static_cast<std::size_t>(n) * n, 128),
         patch(static_cast<std::size_t>(p) * p);
-    int rc = img_copy_window_u8(pixels, static_cast<std::uint32_t>(height),
+    int rc = zyl::matchlib::copy_window_checked<std::uint8_t>(pixels, static_cast<std::uint32_t>(height),
                                 static_cast<std::uint32_t>(width), static_cast<std::uint32_t>(n),
                                 static_cast<std::uint32_t>(n), row - n / 2, column - n / 2,
                                 square.data());
@@ -143,7 +144,7 @@ int zyl::matchlib::ring_sector_descriptor(const uint8_t* pixels, int height, int
     int th = 0, tw = 0, orow = 0, ocol = 0;
     rc = zyl::matchlib::img_rotate_u8(square.data(), n, n, (angle + 64) & 0xFF, &turned, &th, &tw, &orow, &ocol);
     if (rc != ML_OK) return rc;
-    rc = img_copy_centered_u8(turned, static_cast<std::uint32_t>(th),
+    rc = zyl::matchlib::copy_centered<std::uint8_t>(turned, static_cast<std::uint32_t>(th),
                               static_cast<std::uint32_t>(tw), static_cast<std::uint32_t>(p),
                               static_cast<std::uint32_t>(p), patch.data());
     std::free(turned);

@@ -16,6 +16,7 @@
 #include "zylscan/matchlib_fft.h"
 #include "zylscan/matchlib_object.h"
 #include "matchlib/image/border_extend.h"
+#include "matchlib/image/window_copy.h"
 #include "matchlib/spectral/fft_float.h"
 
 namespace zyl::matchlib {
@@ -213,7 +214,7 @@ int zyl::matchlib::fftfilt_run_float_u16(uint16_t* dst, const uint16_t* src, int
     // Truncate toward zero; negatives become 0, values above 65535 saturate.
     frame16[i] = v <= 0.0f ? 0 : v >= 65535.0f ? 65535 : static_cast<uint16_t>(v);
   }
-  return img_copy_centered_u16(frame16.data(), kN, kN, height, width, dst);
+  return zyl::matchlib::copy_centered<std::uint16_t>(frame16.data(), kN, kN, height, width, dst);
 }
 
 extern "C" {

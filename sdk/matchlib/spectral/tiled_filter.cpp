@@ -12,6 +12,7 @@
 #include "zylscan/matchlib_window.h"
 #include "zylscan/matchlib_fftfilt.h"
 #include "zylscan/matchlib_object.h"
+#include "matchlib/image/window_copy.h"
 #include "matchlib/spectral/tiled_filter.h"
 
 namespace zyl::matchlib {
@@ -228,7 +229,7 @@ int zyl::matchlib::fftfilt_run_u8(uint8_t* dst, const uint8_t* src, int height, 
                             callback, user);
   };
   return run_framed(dst, src, height, width, side, pad, zyl::matchlib::fftfilt_work_size(side), kernel,
-                    ::img_pad_extend_u8, img_copy_centered_u8);
+                    ::img_pad_extend_u8, zyl::matchlib::copy_centered<std::uint8_t>);
 }
 
 int zyl::matchlib::fftfilt_tiles64_u16(uint16_t* dst, const uint16_t* src, int height, int width,
@@ -251,7 +252,7 @@ extern "C" ZYL_API int fftfilt_run_u16(uint16_t* dst, const uint16_t* src, int h
     return zyl::matchlib::fftfilt_tiles64_u16(d, s, h, w, margin, work, size, callback, user);
   };
   return run_framed(dst, src, height, width, side, pad, 2 * zyl::matchlib::fftfilt_work_size(64), kernel,
-                    ::img_pad_extend_u16, img_copy_centered_u16);
+                    ::img_pad_extend_u16, zyl::matchlib::copy_centered<std::uint16_t>);
 }
 
 // x * g / 255 approximated as (x g + (x g >> 8) + 1) >> 8. The products are
