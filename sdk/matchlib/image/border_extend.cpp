@@ -173,8 +173,9 @@ int pad_spectral(const std::uint8_t* src, std::uint32_t h, std::uint32_t w, std:
   Scratch<std::uint8_t> work(work_size > 0 ? static_cast<std::size_t>(work_size) : 0);
   Scratch<std::uint8_t> filtered(n);
   if (!work || !filtered) return ML_NO_MEMORY;
-  if (const int st = fftfilt_run32_u8(filtered.get(), canvas.get(), int(ch), int(cw), 16, work.get(),
-                                      work_size, ::fftfilt_keep_dominant_cb, nullptr);
+  if (const int st = zyl::matchlib::fftfilt_run_sized_u8(filtered.get(), canvas.get(), int(ch),
+                                                         int(cw), 32, 16, work.get(), work_size,
+                                                         ::fftfilt_keep_dominant_cb, nullptr);
       st != ML_OK)
     return st;
   std::uint8_t low = 0, high = 255;

@@ -14,6 +14,7 @@
 #include "zylscan/matchlib_object.h"
 #include "zylscan/matchlib_frequency.h"
 #include "matchlib/core/fixed_math.h"
+#include "matchlib/spectral/fft2d.h"
 #include "matchlib/spectral/tile_spectra.h"
 
 namespace zyl::matchlib {
@@ -123,17 +124,17 @@ void zyl::matchlib::spectrum_to_bytes(uint8_t* out, const int32_t* re, const int
 int zyl::matchlib::spectrum_tile16(const uint8_t* image, int height, int width, int top, int left,
                             int window_type, int32_t* out_re, int32_t* out_im) {
   return spectrum_tile<16>(image, height, width, top, left, window_type, out_re, out_im,
-                           ::fft2d_forward16);
+                           zyl::matchlib::fft2d_forward16);
 }
 extern "C" ZYL_API int spectrum_tile32(const uint8_t* image, int height, int width, int top, int left,
                             int window_type, int32_t* out_re, int32_t* out_im) {
   return spectrum_tile<32>(image, height, width, top, left, window_type, out_re, out_im,
-                           ::fft2d_forward32);
+                           zyl::matchlib::fft2d_forward32);
 }
 extern "C" ZYL_API int spectrum_tile64(const uint8_t* image, int height, int width, int top, int left,
                             int window_type, int32_t* out_re, int32_t* out_im) {
   return spectrum_tile<64>(image, height, width, top, left, window_type, out_re, out_im,
-                           fft2d_forward64);
+                           zyl::matchlib::fft2d_forward64);
 }
 
 // Squares of the absolute values are summed in 64 bits: coefficients of

@@ -12,7 +12,9 @@
 #include "zylscan/matchlib_window.h"
 #include "zylscan/matchlib_fftfilt.h"
 #include "zylscan/matchlib_object.h"
+#include "matchlib/image/border_extend.h"
 #include "matchlib/image/window_copy.h"
+#include "matchlib/spectral/fft2d.h"
 #include "matchlib/spectral/tiled_filter.h"
 
 namespace zyl::matchlib {
@@ -134,10 +136,10 @@ struct Pair {
 
 bool pair_for_side(int side, Pair* p) {
   switch (side) {
-    case 16: *p = {::fft2d_forward16, fft2d_inverse16, 4}; return true;
+    case 16: *p = {::fft2d_forward16, ::fft2d_inverse16, 4}; return true;
     case 32: *p = {::fft2d_forward32, ::fft2d_inverse32, 5}; return true;
-    case 64: *p = {fft2d_forward64, fft2d_inverse64, 6}; return true;
-    case 128: *p = {fft2d_forward128, fft2d_inverse128, 7}; return true;
+    case 64: *p = {::fft2d_forward64, ::fft2d_inverse64, 6}; return true;
+    case 128: *p = {::fft2d_forward128, ::fft2d_inverse128, 7}; return true;
     default: return false;
   }
 }
@@ -229,14 +231,15 @@ int zyl::matchlib::fftfilt_run_u8(uint8_t* dst, const uint8_t* src, int height, 
                             callback, user);
   };
   return run_framed(dst, src, height, width, side, pad, zyl::matchlib::fftfilt_work_size(side), kernel,
-                    ::img_pad_extend_u8, zyl::matchlib::copy_centered<std::uint8_t>);
+                    zyl::matchlib::img_pad_extend_u8, zyl::matchlib::copy_centered<std::uint8_t>);
 }
 
 int zyl::matchlib::fftfilt_tiles64_u16(uint16_t* dst, const uint16_t* src, int height, int width,
                                 int margin, void* work, int work_size,
                                 SpectrumCallback callback, void* user) {
-  return run_tiles<Words>(dst, src, height, width, margin, work, work_size, 64, fft2d_forward64,
-                          fft2d_inverse64, callback, user, 6, 0);
+  return run_tiles<Words>(dst, src, height, width, margin, work, work_size, 64,
+                          zyl::matchlib::fft2d_forward64, zyl::matchlib::fft2d_inverse64, callback,
+                          user, 6, 0);
 }
 
 extern "C" ZYL_API int fftfilt_run_tiles64_u16(uint16_t* dst, const uint16_t* src, int height, int width,
@@ -252,7 +255,7 @@ extern "C" ZYL_API int fftfilt_run_u16(uint16_t* dst, const uint16_t* src, int h
     return zyl::matchlib::fftfilt_tiles64_u16(d, s, h, w, margin, work, size, callback, user);
   };
   return run_framed(dst, src, height, width, side, pad, 2 * zyl::matchlib::fftfilt_work_size(64), kernel,
-                    ::img_pad_extend_u16, zyl::matchlib::copy_centered<std::uint16_t>);
+                    zyl::matchlib::img_pad_extend_u16, zyl::matchlib::copy_centered<std::uint16_t>);
 }
 
 // x * g / 255 approximated as (x g + (x g >> 8) + 1) >> 8. The products are
