@@ -46,12 +46,12 @@ constexpr std::uint32_t kViewStageKey = 0x4bc0d3c6;  // stage whose ops score vi
 constexpr std::uint32_t kEvictionRuleKey = 0xac395352;
 constexpr int kPairVector = 128;
 
-using TemplatePtr = std::unique_ptr<MultiViewTemplate, decltype(&::mvt_release)>;
+using TemplatePtr = std::unique_ptr<MultiViewTemplate, decltype(&zyl::matchlib::mvt_release)>;
 
 TemplatePtr parse_template(DataBlob* blob) {
   MultiViewTemplate* t = nullptr;
   zyl::matchlib::mvt_from_blob(blob, &t);
-  return TemplatePtr(t, ::mvt_release);
+  return TemplatePtr(t, &zyl::matchlib::mvt_release);
 }
 
 DataBlob* serialize(MultiViewTemplate* t, int flag, const KwzdWriter* writer, void* data) {
@@ -61,7 +61,7 @@ DataBlob* serialize(MultiViewTemplate* t, int flag, const KwzdWriter* writer, vo
 // A one-view multi-view template of a plain template blob.
 DataBlob* wrap_as_views(MatchEngine* e, DataBlob* blob) {
   const EngineConfig& c = e->config;
-  TemplatePtr t(zyl::matchlib::mvt_create(c.most_views), ::mvt_release);
+  TemplatePtr t(zyl::matchlib::mvt_create(c.most_views), &zyl::matchlib::mvt_release);
   if (!t) return nullptr;
   zyl::matchlib::mvt_set_size_limit(t.get(), static_cast<std::uint32_t>(c.size_limit));
   const MvtSectionLimit entry{c.quality_value, c.quality_limit};

@@ -44,6 +44,7 @@
 #include "matchlib/image/image_statistics.h"
 #include "matchlib/image/image_transforms.h"
 #include "matchlib/match/keypoint_match_ops.h"
+#include "matchlib/match/pair_matcher.h"
 #include "matchlib/match/pairing_codec.h"
 #include "matchlib/template/block_record.h"
 #include "matchlib/template/container.h"
@@ -298,7 +299,7 @@ struct BlobDeleter {
 using BlobPtr = std::unique_ptr<DataBlob, BlobDeleter>;
 
 struct VerifyRecord {
-  std::unique_ptr<MinutiaPairing, decltype(&::pairing_free)> pairing{nullptr, ::pairing_free};
+  std::unique_ptr<MinutiaPairing, decltype(&zyl::matchlib::pairing_free)> pairing{nullptr, &zyl::matchlib::pairing_free};
   std::int32_t key = 0;
   std::uint16_t best = 0;
   std::vector<std::uint16_t> scores;
@@ -667,7 +668,7 @@ static int session_update_from_record_unguarded(MatchEngine* engine, DataBlob* m
   if (status != ML_OK) return status;
   MultiViewTemplate* parsed = nullptr;
   if (zyl::matchlib::mvt_from_blob(multi_view, &parsed) != ML_OK) return ML_NO_MEMORY;
-  std::unique_ptr<MultiViewTemplate, decltype(&::mvt_release)> t(parsed, ::mvt_release);
+  std::unique_ptr<MultiViewTemplate, decltype(&zyl::matchlib::mvt_release)> t(parsed, &zyl::matchlib::mvt_release);
   BlobPtr view(zyl::matchlib::kwzd_find(zyl::matchlib::mvt_store(t.get()), rec.key));
   if (!view) return ML_NOT_FOUND;
   const StageObject* stage = zyl::matchlib::engine_get_stage(engine, rec.stage);

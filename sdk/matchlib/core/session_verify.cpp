@@ -40,6 +40,7 @@
 #include "matchlib/filter/quality_network.h"
 #include "matchlib/image/grey_image.h"
 #include "matchlib/match/keypoint_match_ops.h"
+#include "matchlib/match/pair_matcher.h"
 #include "matchlib/match/pairing_codec.h"
 
 namespace zyl::matchlib {
@@ -275,7 +276,7 @@ int write_record(MatchEngine* engine, const MatchResult* r, DataBlob** out_recor
 
   MinutiaPairing* raw_pairing = nullptr;
   int st = zyl::matchlib::match_keypoint_pairs(ctx, view, probe, &raw_pairing);
-  const std::unique_ptr<MinutiaPairing, decltype(&::pairing_free)> pairing(raw_pairing, ::pairing_free);
+  const std::unique_ptr<MinutiaPairing, decltype(&zyl::matchlib::pairing_free)> pairing(raw_pairing, &zyl::matchlib::pairing_free);
   if (st != ML_OK) return st;
   Reduced v, p;
   st = reduce(view, v);

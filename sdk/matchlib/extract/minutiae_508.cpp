@@ -112,7 +112,7 @@ int minutiae_508(MatchContext* ctx, GrayImage* source, int requested, DataBlob**
   if ((status = zyl::matchlib::bilevel_thin(ridges.data(), h, w)) != ML_OK) return status;
   if ((status = zyl::matchlib::bilevel_thin(valleys.data(), h, w)) != ML_OK) return status;
 
-  std::unique_ptr<MinutiaeRecord, decltype(&::minrec_free)> rec(zyl::matchlib::minrec_create(), &::minrec_free);
+  std::unique_ptr<MinutiaeRecord, decltype(&zyl::matchlib::minrec_free)> rec(zyl::matchlib::minrec_create(), &zyl::matchlib::minrec_free);
   if (!rec) return ML_NO_MEMORY;
   rec->max_count = 64;
   rec->height = static_cast<std::uint16_t>(h);

@@ -42,7 +42,7 @@ constexpr std::uint32_t kKeyMaxCount = 0xcb11ee86;
 constexpr std::uint32_t kKeyResolution = 0x94547f74;
 constexpr std::uint32_t kKeyNo360 = 0x0f94fc30;
 
-using RecordPtr = std::unique_ptr<MinutiaeRecord, decltype(&::minrec_free)>;
+using RecordPtr = std::unique_ptr<MinutiaeRecord, decltype(&zyl::matchlib::minrec_free)>;
 
 struct Buffer {
   std::uint8_t* data = nullptr;
@@ -152,7 +152,7 @@ int card_from_record(MinutiaeRecord& r, int options, bool newer, int max_count, 
 // Element C9: a tree F0 of F1 { C0 slot number, C1 slot bytes } for every
 // trace slot that holds data.
 int trace_slots_element(MinutiaeRecord& r, Buffer& out) {
-  std::unique_ptr<TlvNode, decltype(&::tlv_node_free)> root(zyl::matchlib::tlv_node_create(0xF0, 0, nullptr), &::tlv_node_free);
+  std::unique_ptr<TlvNode, decltype(&zyl::matchlib::tlv_node_free)> root(zyl::matchlib::tlv_node_create(0xF0, 0, nullptr), &zyl::matchlib::tlv_node_free);
   if (!root) return ML_NO_MEMORY;
   std::uint8_t numbers[57];
   for (int i = 0; i < 57; ++i) {
@@ -253,7 +253,7 @@ int driver_grey(const std::uint8_t* pixels, const std::uint8_t* mask, int height
                 RidgeTraceCallback second, bool bits = false, void* user = nullptr) {
   if (!impression_ok(impression) || !order_ok(order)) return ML_BAD_ARGUMENT;
   if (bits && finger_position > 10) return ML_BAD_ARGUMENT;
-  RecordPtr r(zyl::matchlib::minrec_create(), &::minrec_free);
+  RecordPtr r(zyl::matchlib::minrec_create(), &zyl::matchlib::minrec_free);
   if (!r) return ML_NO_MEMORY;
   prepare(*r, finger_position, impression, max_count, order, options, format, false);
   int status = bits ? zyl::matchlib::minutiae_pipeline_bilevel(pixels, mask, height, width, r.get(), ridge_trace, user)
@@ -277,7 +277,7 @@ int driver_grey(const std::uint8_t* pixels, const std::uint8_t* mask, int height
 int driver_maps(const std::uint8_t* pixels, const std::uint8_t* mask, int height, int width, int finger_position,
                 int impression, int options, int format, std::uint8_t** out, std::uint32_t* out_size) {
   if (finger_position > 10 || !impression_ok(impression)) return ML_BAD_ARGUMENT;
-  RecordPtr r(zyl::matchlib::minrec_create(), &::minrec_free);
+  RecordPtr r(zyl::matchlib::minrec_create(), &zyl::matchlib::minrec_free);
   if (!r) return ML_NO_MEMORY;
   // The caller's finger position and impression type are validated, not
   // stored: the maps record carries neither.

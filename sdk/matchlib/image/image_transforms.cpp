@@ -252,8 +252,8 @@ GrayImage* zyl::matchlib::image_composite(GrayImage* first, GrayImage* second,
   if (!first || !second || !transform) return nullptr;
   Ref<GrayImage> framed_first = Ref<GrayImage>::adopt(zyl::matchlib::image_framed(first));
   Ref<GrayImage> framed_second = Ref<GrayImage>::adopt(zyl::matchlib::image_framed(second));
-  std::unique_ptr<RigidTransform, decltype(&::xform_release)> inverse(zyl::matchlib::xform_invert(transform),
-                                                                    ::xform_release);
+  std::unique_ptr<RigidTransform, decltype(&zyl::matchlib::xform_release)> inverse(zyl::matchlib::xform_invert(transform),
+                                                                    &zyl::matchlib::xform_release);
   if (!framed_first || !framed_second || !inverse) return nullptr;
   int first_offset = 0, second_offset = 0;
   Ref<GrayImage> turned = Ref<GrayImage>::adopt(zyl::matchlib::image_rotate(

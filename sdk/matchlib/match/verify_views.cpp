@@ -152,7 +152,7 @@ int view_list_from_blob(DataBlob* gallery, int index, ViewList& list) {
   MultiViewTemplate* t = nullptr;
   if (const int st = zyl::matchlib::mvt_from_blob(gallery, &t); st != ML_OK)
     return st == ML_NO_MEMORY ? ML_NO_MEMORY : ML_UNAVAILABLE;
-  std::unique_ptr<MultiViewTemplate, decltype(&::mvt_release)> owned(t, ::mvt_release);
+  std::unique_ptr<MultiViewTemplate, decltype(&zyl::matchlib::mvt_release)> owned(t, &zyl::matchlib::mvt_release);
   const int n = zyl::matchlib::mvt_count_unmarked_views(t);
   list.gallery_index = index;
   list.template_views = static_cast<std::uint8_t>(n);
@@ -459,7 +459,7 @@ int score_views(DataBlob* gallery, const StageMatchOps* last_ops, MatchContext* 
   MultiViewTemplate* t = nullptr;
   if (const int st = zyl::matchlib::mvt_from_blob(gallery, &t); st != ML_OK)
     return st == ML_NO_MEMORY ? ML_NO_MEMORY : ML_UNAVAILABLE;
-  std::unique_ptr<MultiViewTemplate, decltype(&::mvt_release)> owned(t, ::mvt_release);
+  std::unique_ptr<MultiViewTemplate, decltype(&zyl::matchlib::mvt_release)> owned(t, &zyl::matchlib::mvt_release);
   const int n = zyl::matchlib::mvt_count_unmarked_views(t);
   if (n == 0) return ML_WRONG_KIND;
   MatchEngine* engine = zyl::matchlib::ctx_get_engine(ctx);

@@ -172,8 +172,8 @@ int zyl::matchlib::fftfilt_float256(float* out, const float* in, FloatSpectrumCa
       static_cast<float*>(ml_malloc(sizeof(float) * kN * kW)), std::free);
   std::unique_ptr<float, decltype(&std::free)> im(
       static_cast<float*>(ml_malloc(sizeof(float) * kN * kW)), std::free);
-  std::unique_ptr<FftFloatPlan, decltype(&::fftf_plan_free)> plan(zyl::matchlib::fftf_plan_create(kN),
-                                                                 ::fftf_plan_free);
+  std::unique_ptr<FftFloatPlan, decltype(&zyl::matchlib::fftf_plan_free)> plan(zyl::matchlib::fftf_plan_create(kN),
+                                                                 &zyl::matchlib::fftf_plan_free);
   if (!re || !im || !plan) return ML_NO_MEMORY;
   zyl::matchlib::fftf_forward256(plan.get(), in, re.get(), im.get());
   // No callback leaves the spectrum as it is.

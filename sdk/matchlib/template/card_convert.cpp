@@ -31,7 +31,7 @@ namespace {
 
 constexpr std::uint16_t kCard = 0x7F2E;
 using Bytes = std::vector<std::uint8_t>;
-using Tree = std::unique_ptr<TlvNode, decltype(&::tlv_node_free)>;
+using Tree = std::unique_ptr<TlvNode, decltype(&zyl::matchlib::tlv_node_free)>;
 
 // Size of `count` packed core or delta entries starting at `p`, or nullopt
 // when they run past `end`.
@@ -204,7 +204,7 @@ int record_to_card(const std::uint8_t* record, std::uint32_t size, int maximum, 
     zonal.push_back(static_cast<std::uint8_t>((v.height + cell_height - 1) / cell_height));
     zonal.insert(zonal.end(), block.begin() + skip + 2, block.end());
   }
-  Tree root(zyl::matchlib::tlv_node_create(kCard, 0, nullptr), &::tlv_node_free);
+  Tree root(zyl::matchlib::tlv_node_create(kCard, 0, nullptr), &zyl::matchlib::tlv_node_free);
   if (!root) return ML_NO_MEMORY;
   TlvNode* parent = root.get();
   if (v.version == 20) {
@@ -254,7 +254,7 @@ int card_to_record(const std::uint8_t* card, std::uint32_t length, int version, 
   const bool has_deltas = zyl::matchlib::card_find_element(card, length, 0x93, &e93) == ML_OK;
   const bool has_zonal = zyl::matchlib::card_find_element(card, length, 0x94, &e94) == ML_OK;
 
-  std::unique_ptr<MinutiaeRecord, decltype(&::minrec_free)> rec(zyl::matchlib::minrec_create(), &::minrec_free);
+  std::unique_ptr<MinutiaeRecord, decltype(&zyl::matchlib::minrec_free)> rec(zyl::matchlib::minrec_create(), &zyl::matchlib::minrec_free);
   if (!rec) return ML_NO_MEMORY;
   rec->resolution = MINREC_RESOLUTION;
   rec->product_id = MINREC_DEFAULT_PRODUCT_ID;
@@ -323,7 +323,7 @@ int minrec_card(const MinutiaeRecord* record, int maximum, bool newer, std::uint
                 std::uint32_t* out_size) {
   if (record->resolution != MINREC_RESOLUTION) return ML_UNAVAILABLE;
   // A temporary copy without extended data: the record's minutiae only.
-  std::unique_ptr<MinutiaeRecord, decltype(&::minrec_free)> plain(zyl::matchlib::minrec_create(), &::minrec_free);
+  std::unique_ptr<MinutiaeRecord, decltype(&zyl::matchlib::minrec_free)> plain(zyl::matchlib::minrec_create(), &zyl::matchlib::minrec_free);
   if (!plain) return ML_NO_MEMORY;
   std::memcpy(plain->minutiae, record->minutiae, sizeof record->minutiae);
   plain->count = record->count;

@@ -18,12 +18,12 @@ namespace {
 constexpr std::uint16_t kCard = 0x7F2E;
 constexpr std::uint16_t kWrapper = 0xE1;
 
-using TreePtr = std::unique_ptr<TlvNode, decltype(&::tlv_node_free)>;
+using TreePtr = std::unique_ptr<TlvNode, decltype(&zyl::matchlib::tlv_node_free)>;
 
 TreePtr parse_tree(const std::uint8_t* bytes, std::uint32_t length, int& status) {
   TlvNode* root = nullptr;
   status = zyl::matchlib::tlv_parse(bytes, length, &root);
-  return TreePtr(root, &::tlv_node_free);
+  return TreePtr(root, &zyl::matchlib::tlv_node_free);
 }
 
 int encode_tree(const TlvNode* root, std::uint8_t** out, std::uint32_t* out_size) {

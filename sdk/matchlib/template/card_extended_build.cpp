@@ -24,7 +24,7 @@ namespace zyl::matchlib {
 namespace {
 
 constexpr std::uint16_t kCard = 0x7F2E;
-using Tree = std::unique_ptr<TlvNode, decltype(&::tlv_node_free)>;
+using Tree = std::unique_ptr<TlvNode, decltype(&zyl::matchlib::tlv_node_free)>;
 
 int attach(TlvNode* parent, TlvNode* child) {
   if (!child) return ML_NO_MEMORY;
@@ -65,7 +65,7 @@ int build_extended(const std::uint8_t* card, std::uint32_t length, const CellMap
                    std::uint32_t* out_size) {
   TlvElement top{};
   if (zyl::matchlib::tlv_read_element(card, &top, length) == 0 || top.tag != kCard) return ML_UNAVAILABLE;
-  Tree root(zyl::matchlib::tlv_node_create(kCard, 0, nullptr), &::tlv_node_free);
+  Tree root(zyl::matchlib::tlv_node_create(kCard, 0, nullptr), &zyl::matchlib::tlv_node_free);
   if (!root) return ML_NO_MEMORY;
   TlvNode* a1 = zyl::matchlib::tlv_node_create(0xA1, 0, nullptr);
   if (const int s = attach(root.get(), a1); s != ML_OK) return s;

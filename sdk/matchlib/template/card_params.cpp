@@ -90,7 +90,7 @@ int64_t clamp64(__int128 v) {
       std::clamp<__int128>(v, INT64_MIN, INT64_MAX));
 }
 
-using Tree = std::unique_ptr<TlvNode, decltype(&::tlv_node_free)>;
+using Tree = std::unique_ptr<TlvNode, decltype(&zyl::matchlib::tlv_node_free)>;
 
 void thresholds_at(const FarThresholdTable& t, int level, uint8_t* out15) {
   out15[0] = static_cast<uint8_t>(level);
@@ -213,7 +213,7 @@ int zyl::matchlib::card_params_from_models(uint16_t algorithm_word, const ScoreL
   c3[2] = static_cast<uint8_t>(list_length);
   if (alt) thresholds_at(*alt_thresholds, level, c6);
 
-  Tree root(zyl::matchlib::tlv_node_create(0xEF, 0, nullptr), ::tlv_node_free);
+  Tree root(zyl::matchlib::tlv_node_create(0xEF, 0, nullptr), &zyl::matchlib::tlv_node_free);
   if (!root || !tlv_add_child(root.get(), 0xC0, c0, 9) || !tlv_add_child(root.get(), table_tag, table, 304) ||
       !tlv_add_child(root.get(), 0xC2, c2, 15) || !tlv_add_child(root.get(), 0xC3, c3, 3) ||
       (alt && (!tlv_add_child(root.get(), 0xC5, table9, 94) || !tlv_add_child(root.get(), 0xC6, c6, 15))))

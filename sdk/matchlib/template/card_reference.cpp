@@ -34,7 +34,7 @@ constexpr int32_t kCardTemplateFormat = 67;
 constexpr int32_t kMultiViewFormat = 80;
 constexpr uint16_t kCard = 0x7F2E;
 
-using Tree = std::unique_ptr<TlvNode, decltype(&::tlv_node_free)>;
+using Tree = std::unique_ptr<TlvNode, decltype(&zyl::matchlib::tlv_node_free)>;
 struct FreeBytes {
   void operator()(uint8_t* p) const { std::free(p); }
 };
@@ -92,7 +92,7 @@ int probe_form(const DataBlob* blob, uint32_t packing_word, DataBlob** out) {
   TlvNode* raw = nullptr;
   int st = zyl::matchlib::tlv_parse(bytes, length, &raw);
   if (st != ML_OK) return st == ML_NO_MEMORY ? st : ML_UNAVAILABLE;
-  Tree root(raw, ::tlv_node_free);
+  Tree root(raw, &zyl::matchlib::tlv_node_free);
   if (TlvNode* c2 = zyl::matchlib::tlv_find(root.get(), 0xC2)) {
     zyl::matchlib::tlv_detach(c2);
     zyl::matchlib::tlv_node_free(c2);
@@ -216,7 +216,7 @@ int zyl::matchlib::card_reference_from_mvt(uint16_t algorithm_word, DataBlob* mv
   if (out) *out = nullptr;
   if (out_count) *out_count = 0;
   if (!out || mode < 1 || mode > 10) return ML_BAD_ARGUMENT;
-  Tree root(zyl::matchlib::tlv_node_create(0xEF, 0, nullptr), ::tlv_node_free);
+  Tree root(zyl::matchlib::tlv_node_create(0xEF, 0, nullptr), &zyl::matchlib::tlv_node_free);
   if (!root) return ML_NO_MEMORY;
   if (!mvt_blob) {
     const uint8_t value = static_cast<uint8_t>(mode);
@@ -228,7 +228,7 @@ int zyl::matchlib::card_reference_from_mvt(uint16_t algorithm_word, DataBlob* mv
   const int st = zyl::matchlib::mvt_from_blob(mvt_blob, &raw);
   if (st == ML_NO_MEMORY) return ML_NO_MEMORY;
   if (st != ML_OK) return ML_UNAVAILABLE;
-  std::unique_ptr<MultiViewTemplate, decltype(&::mvt_release)> mvt(raw, ::mvt_release);
+  std::unique_ptr<MultiViewTemplate, decltype(&zyl::matchlib::mvt_release)> mvt(raw, &zyl::matchlib::mvt_release);
 
   const int views = zyl::matchlib::mvt_count_unmarked_views(mvt.get());
   // The tree borrows the probe forms' bytes: they live until it is encoded.

@@ -84,8 +84,8 @@ int add_quality_element(const std::uint8_t* card, std::uint32_t length, const Mi
   TlvElement e{};
   for (const std::uint16_t tag : kCounted) present += zyl::matchlib::card_find_element(card, length, tag, &e) == ML_OK;
 
-  using Tree = std::unique_ptr<TlvNode, decltype(&::tlv_node_free)>;
-  Tree root(zyl::matchlib::tlv_node_create(kCard, 0, nullptr), &::tlv_node_free);
+  using Tree = std::unique_ptr<TlvNode, decltype(&zyl::matchlib::tlv_node_free)>;
+  Tree root(zyl::matchlib::tlv_node_create(kCard, 0, nullptr), &zyl::matchlib::tlv_node_free);
   if (!root) return ML_NO_MEMORY;
   TlvNode* parent = root.get();
   auto attach = [](TlvNode* to, TlvNode* node) {

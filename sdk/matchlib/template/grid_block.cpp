@@ -187,8 +187,8 @@ int parse(std::span<const std::uint8_t> in, GridFeatureBlock** out) {
   const std::uint16_t resolution = version == 2 ? head.u16() : 0;
   if (!head.ok() || magic != GRIDBLOCK_MAGIC) return ML_CORRUPT;
 
-  std::unique_ptr<GridFeatureBlock, decltype(&::gridblock_free)> b(
-      zyl::matchlib::gridblock_create(rows, columns, resolution, origin_y, origin_x), &::gridblock_free);
+  std::unique_ptr<GridFeatureBlock, decltype(&zyl::matchlib::gridblock_free)> b(
+      zyl::matchlib::gridblock_create(rows, columns, resolution, origin_y, origin_x), &zyl::matchlib::gridblock_free);
   if (!b) return ML_NO_MEMORY;
   b->version = version;
   b->cell_size = cell_size;

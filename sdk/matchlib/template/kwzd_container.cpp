@@ -137,7 +137,7 @@ int parse(DataBlob* blob, KwzdContainer*& out) {
   const int count = bytes[6];
   const int header_count = bytes[7];
   std::unique_ptr<KwzdContainer, void (*)(KwzdContainer*)> holder(ml_new<KwzdContainer>(),
-                                                                   ::kwzd_free);
+                                                                   &zyl::matchlib::kwzd_free);
   if (!holder) return ML_NO_MEMORY;
   KwzdContainer* c = holder.get();
   auto fail = [](int status) { return status; };

@@ -202,13 +202,13 @@ int write_sections(KwzdContainer* store, int32_t key, const MvtCandidate* c, std
 }
 
 // A deep copy of a store, through its stored form; null when memory runs out.
-using StorePtr = std::unique_ptr<KwzdContainer, decltype(&::kwzd_free)>;
+using StorePtr = std::unique_ptr<KwzdContainer, decltype(&zyl::matchlib::kwzd_free)>;
 StorePtr copy_store(KwzdContainer* store) {
   DataBlob* stored = nullptr;
   KwzdContainer* copy = nullptr;
   if (zyl::matchlib::kwzd_serialize(store, &stored) == ML_OK) zyl::matchlib::kwzd_parse(stored, &copy);
   zyl::matchlib::blob_release(stored);
-  return StorePtr(copy, ::kwzd_free);
+  return StorePtr(copy, &zyl::matchlib::kwzd_free);
 }
 
 // Writes the outcome into a copy of the store and puts the copy in place
@@ -280,7 +280,7 @@ int expand_inputs(DataBlob* const* blobs, int n, HookedVector<Ref<DataBlob>>& ou
     }
     KwzdContainer* parsed = nullptr;
     if (const int st = zyl::matchlib::kwzd_parse(b, &parsed); st != ML_OK) return st;
-    std::unique_ptr<KwzdContainer, decltype(&::kwzd_free)> store(parsed, ::kwzd_free);
+    std::unique_ptr<KwzdContainer, decltype(&zyl::matchlib::kwzd_free)> store(parsed, &zyl::matchlib::kwzd_free);
     const int count = zyl::matchlib::kwzd_record_count(store.get());
     for (int j = 0; j < count; ++j) {
       Ref<DataBlob> v = Ref<DataBlob>::adopt(zyl::matchlib::kwzd_get_at(store.get(), j, nullptr));
@@ -413,7 +413,7 @@ int minutiae_points(const DataBlob* blob, HookedVector<std::pair<int, int>>& out
       return ML_OK;
     case 1:
     case 3: {
-      std::unique_ptr<MinutiaeRecord, decltype(&::minrec_free)> rec(zyl::matchlib::minrec_create(), ::minrec_free);
+      std::unique_ptr<MinutiaeRecord, decltype(&zyl::matchlib::minrec_free)> rec(zyl::matchlib::minrec_create(), &zyl::matchlib::minrec_free);
       if (!rec) return ML_NO_MEMORY;
       if (fmr_parse_iso(data, length, rec.get()) != ML_OK && fmr_parse_ansi(data, length, rec.get()) != ML_OK)
         return ML_CORRUPT;
