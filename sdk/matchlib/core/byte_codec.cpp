@@ -87,10 +87,15 @@ int zyl::matchlib::bytes_write_u8(uint8_t* out, int value) {
 }
 uint16_t zyl::matchlib::bytes_read_be16(const uint8_t* p) { return static_cast<uint16_t>(read_be<2>(p)); }
 extern "C" ZYL_API uint16_t bytes_read_be16_alt(const uint8_t* p) { return zyl::matchlib::bytes_read_be16(p); }
-extern "C" ZYL_API int bytes_write_be16(uint8_t* out, int value) {
+int zyl::matchlib::bytes_write_be16(uint8_t* out, int value) {
   return write_be<2>(out, static_cast<uint32_t>(value));
 }
-extern "C" ZYL_API int bytes_write_be16_alt(uint8_t* out, int value) { return bytes_write_be16(out, value); }
+extern "C" ZYL_API int bytes_write_be16(uint8_t* out, int value) {
+  return zyl::matchlib::bytes_write_be16(out, value);
+}
+extern "C" ZYL_API int bytes_write_be16_alt(uint8_t* out, int value) {
+  return zyl::matchlib::bytes_write_be16(out, value);
+}
 uint32_t zyl::matchlib::bytes_read_be32(const uint8_t* p) { return read_be<4>(p); }
 extern "C" ZYL_API uint32_t bytes_read_be32_alt(const uint8_t* p) { return zyl::matchlib::bytes_read_be32(p); }
 int zyl::matchlib::bytes_write_be32(uint8_t* out, uint32_t value) { return write_be<4>(out, value); }

@@ -34,16 +34,22 @@ void zyl::matchlib::shell_sort(void* base, int n, int record_size, RecordCompare
   }
 }
 
-extern "C" ZYL_API int compare_i32_asc(const void* a, const void* b) {
+int zyl::matchlib::compare_i32_asc(const void* a, const void* b) {
   const int32_t x = *static_cast<const int32_t*>(a), y = *static_cast<const int32_t*>(b);
   return x < y ? -1 : (x > y ? 1 : 0);
 }
 
-extern "C" ZYL_API int compare_i32_desc(const void* a, const void* b) { return -compare_i32_asc(a, b); }
+extern "C" ZYL_API int compare_i32_asc(const void* a, const void* b) {
+  return zyl::matchlib::compare_i32_asc(a, b);
+}
+
+extern "C" ZYL_API int compare_i32_desc(const void* a, const void* b) {
+  return -zyl::matchlib::compare_i32_asc(a, b);
+}
 
 extern "C" ZYL_API int sort_i32(int32_t* values, int n, int ascending) {
   if (!values) return ML_BAD_ARGUMENT;
-  zyl::matchlib::shell_sort(values, n, 4, ascending ? compare_i32_asc : compare_i32_desc);
+  zyl::matchlib::shell_sort(values, n, 4, ascending ? ::compare_i32_asc : ::compare_i32_desc);
   return ML_OK;
 }
 

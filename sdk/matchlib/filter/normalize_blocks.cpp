@@ -20,6 +20,7 @@
 #include "matchlib/filter/normalize.h"
 #include "matchlib/filter/normalize_blocks.h"
 #include "matchlib/image/block_stats.h"
+#include "matchlib/image/segmentation.h"
 
 namespace zyl::matchlib {
 namespace {
@@ -146,7 +147,7 @@ int zyl::matchlib::imgproc_normalize_blocks_filled(const uint8_t* pixels, int he
   // Foreground blocks on the region's edge take the mean of their
   // neighbours inside (255 for both when there is none), read as they
   // were before this step.
-  img_mark_region_border(block_mask, rows, cols);
+  zyl::matchlib::img_mark_region_border(block_mask, rows, cols);
   std::memcpy(means_before.get(), maps.means.get(), blocks);
   std::memcpy(vars_before.get(), maps.vars.get(), blocks * sizeof(uint16_t));
   for (int i = 0; i < rows; ++i)

@@ -38,6 +38,7 @@
 #include "matchlib/image/block_segmentation.h"
 #include "matchlib/image/drawing.h"
 #include "matchlib/image/grey_image.h"
+#include "matchlib/image/histogram.h"
 #include "matchlib/image/image_transforms.h"
 #include "matchlib/image/mask_build.h"
 #include "matchlib/image/mask_derive.h"
@@ -118,7 +119,7 @@ GrayImage* zyl::matchlib::image_rotate(const GrayImage* image, int direction, in
 }
 
 extern "C" ZYL_API GrayImage* image_create_inverted(const GrayImage* image) {
-  return transform_copy(image, ::img_invert_u8);
+  return transform_copy(image, zyl::matchlib::img_invert_u8);
 }
 
 extern "C" ZYL_API GrayImage* image_window_frame(const GrayImage* image, int percent) {

@@ -224,7 +224,7 @@ int zyl::matchlib::img_is_region_border(const uint8_t* map, int height, int widt
   return 0;
 }
 
-extern "C" ZYL_API void img_mark_region_border(uint8_t* map, int height, int width) {
+void zyl::matchlib::img_mark_region_border(uint8_t* map, int height, int width) {
   if (!map || height <= 0 || width <= 0) return;
   // Marking only ORs a bit into non-zero cells, so the zero tests below
   // see the map as it was.
@@ -241,5 +241,8 @@ ZYL_API int filter_vote_percent_u8(const uint8_t* map, int height, int width, in
 ZYL_API int hist_threshold_iterative(const uint8_t* pixels, int height, int width, int start) { return zyl::matchlib::hist_threshold_iterative(pixels, height, width, start); }
 ZYL_API int img_distance_in_mask(int height, int width, const uint8_t* mask, int rounds, uint8_t* out) { return zyl::matchlib::img_distance_in_mask(height, width, mask, rounds, out); }
 ZYL_API int img_is_region_border(const uint8_t* map, int height, int width, int row, int column, int flags) { return zyl::matchlib::img_is_region_border(map, height, width, row, column, flags); }
+ZYL_API void img_mark_region_border(uint8_t* map, int height, int width) {
+  zyl::matchlib::img_mark_region_border(map, height, width);
+}
 
 }  // extern "C"

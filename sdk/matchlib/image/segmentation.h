@@ -16,5 +16,6 @@ int img_distance_in_mask(int height, int width, const uint8_t* mask, int rounds,
                                  uint8_t* out);
 int img_is_region_border(const uint8_t* map, int height, int width, int row,
                                  int column, int flags);
+void img_mark_region_border(uint8_t* map, int height, int width);
 
 }  // namespace zyl::matchlib

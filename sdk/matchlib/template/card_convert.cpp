@@ -349,7 +349,7 @@ int parse_card_record(const std::uint8_t* card, std::uint32_t length, MinutiaeRe
   std::uint32_t size = 0;
   int status = card_to_record(card, length, 20, &iso, &size);
   if (status != ML_OK) return status;
-  status = fmr_parse_iso(iso, size, record);
+  status = zyl::matchlib::fmr_parse_iso(iso, size, record);
   if (status == ML_OK) status = zyl::matchlib::fmr_read_core_delta_block(iso, size, &record->cores, &record->deltas);
   if (status == ML_OK) {
     std::free(record->zonal_quality.cells);

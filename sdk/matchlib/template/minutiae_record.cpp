@@ -456,10 +456,13 @@ int zyl::matchlib::fmr_write_iso2011(const MinutiaeRecord* record, uint8_t** out
   return build(record, Form::Iso2011, false, out, out_size);
 }
 
-#define ZYL_FMR_PARSER(name, impl)                                                      \
-extern "C" ZYL_API int name(const uint8_t* bytes, uint32_t size, MinutiaeRecord* record) {       \
-    if (!bytes || !record) return ML_BAD_ARGUMENT;                                      \
-    return impl;                                                                        \
+#define ZYL_FMR_PARSER(name, impl)                                                           \
+  int zyl::matchlib::name(const uint8_t* bytes, uint32_t size, MinutiaeRecord* record) {     \
+    if (!bytes || !record) return ML_BAD_ARGUMENT;                                           \
+    return impl;                                                                             \
+  }                                                                                          \
+  extern "C" ZYL_API int name(const uint8_t* bytes, uint32_t size, MinutiaeRecord* record) { \
+    return zyl::matchlib::name(bytes, size, record);                                         \
   }
 ZYL_FMR_PARSER(fmr_parse_iso2005, parse_iso2005({bytes, size}, record))
 ZYL_FMR_PARSER(fmr_parse_iso2011, parse_iso2011({bytes, size}, record))

@@ -231,14 +231,20 @@ void zyl::matchlib::mvt_check_view_marks(MultiViewTemplate* t) {
   if (t) t->all_unmarked = any_classed(t->store) ? 0 : 1;
 }
 
-extern "C" ZYL_API int mvt_count_flagged_views(const MultiViewTemplate* t, uint8_t mask) {
+int zyl::matchlib::mvt_count_flagged_views(const MultiViewTemplate* t, uint8_t mask) {
   if (!t) return 0;
   int n = 0;
   for_each_view(t->store, [&](int32_t key, DataBlob*) { n += (view_info(t->store, key).flags & mask) != 0; });
   return n;
 }
 
-int zyl::matchlib::mvt_count_marked_views(const MultiViewTemplate* t) { return mvt_count_flagged_views(t, MVT_VIEW_MARKED); }
+extern "C" ZYL_API int mvt_count_flagged_views(const MultiViewTemplate* t, uint8_t mask) {
+  return zyl::matchlib::mvt_count_flagged_views(t, mask);
+}
+
+int zyl::matchlib::mvt_count_marked_views(const MultiViewTemplate* t) {
+  return zyl::matchlib::mvt_count_flagged_views(t, MVT_VIEW_MARKED);
+}
 
 int zyl::matchlib::mvt_count_unmarked_views(const MultiViewTemplate* t) {
   return t ? zyl::matchlib::kwzd_record_count(t->store) - zyl::matchlib::mvt_count_marked_views(t) : 0;

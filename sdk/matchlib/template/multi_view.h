@@ -31,6 +31,7 @@ void mvt_set_reference_transform(MultiViewTemplate* t, RigidTransform* transform
 void mvt_set_eviction_rule(MultiViewTemplate* t, int32_t replacement_key);
 int mvt_set_quality_table(MultiViewTemplate* t, const MvtSectionLimit* entries, int n);
 void mvt_check_view_marks(MultiViewTemplate* t);
+int mvt_count_flagged_views(const MultiViewTemplate* t, uint8_t mask);
 int mvt_count_marked_views(const MultiViewTemplate* t);
 int mvt_count_unmarked_views(const MultiViewTemplate* t);
 DataBlob* mvt_get_view(const MultiViewTemplate* t, int n, RigidTransform** transform,

@@ -415,7 +415,7 @@ int minutiae_points(const DataBlob* blob, HookedVector<std::pair<int, int>>& out
     case 3: {
       std::unique_ptr<MinutiaeRecord, decltype(&zyl::matchlib::minrec_free)> rec(zyl::matchlib::minrec_create(), &zyl::matchlib::minrec_free);
       if (!rec) return ML_NO_MEMORY;
-      if (fmr_parse_iso(data, length, rec.get()) != ML_OK && fmr_parse_ansi(data, length, rec.get()) != ML_OK)
+      if (zyl::matchlib::fmr_parse_iso(data, length, rec.get()) != ML_OK && zyl::matchlib::fmr_parse_ansi(data, length, rec.get()) != ML_OK)
         return ML_CORRUPT;
       for (int i = 0; i < rec->count; ++i) out.push_back({rec->minutiae[i].x, rec->minutiae[i].y});
       return ML_OK;
