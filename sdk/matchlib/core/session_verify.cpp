@@ -7,10 +7,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
-#include <new>
 #include <span>
 #include <vector>
 
+#include "common/guarded_call.h"
 #include "common/byte_io.h"
 #include "matchlib/core/allocation.h"
 #include "zylscan/matchlib_engine.h"
@@ -337,11 +337,8 @@ int zyl::matchlib::session_verify(MatcherSession* session, DataBlob* const* gall
                            int level, const uint8_t* decision, MatchResult** out) {
   if (out) *out = nullptr;
   if (!verify_arguments(session, gallery, n, probe, level, out)) return ML_BAD_ARGUMENT;
-  try {
-    return verify(*session, gallery, n, probe, level, decision, out);
-  } catch (const std::bad_alloc&) {
-    return ML_NO_MEMORY;
-  }
+  return zyl::GuardedCall(ML_NO_MEMORY,
+                          [&] { return verify(*session, gallery, n, probe, level, decision, out); });
 }
 
 extern "C" ZYL_API int session_verify_with_record(MatcherSession* session, DataBlob* const* gallery, int n,
@@ -355,11 +352,8 @@ extern "C" ZYL_API int session_verify_with_record(MatcherSession* session, DataB
   }
   int st = zyl::matchlib::session_verify(session, gallery, n, probe, level, decision, out);
   if (st != ML_OK || !(*out)->decision) return st;
-  try {
-    st = write_record(session->engine, *out, out_record, out_reduced);
-  } catch (const std::bad_alloc&) {
-    st = ML_NO_MEMORY;
-  }
+  st = zyl::GuardedCall(ML_NO_MEMORY,
+                        [&] { return write_record(session->engine, *out, out_record, out_reduced); });
   if (st != ML_OK) {
     zyl::matchlib::match_result_release(*out);
     *out = nullptr;

@@ -1,12 +1,12 @@
 // Learned match score of a template pair: the full matcher's sub-scores
 // and the two templates' feature vectors through the quality network.
+#include "common/guarded_call.h"
 #include "matchlib/filter/learned_match.h"
 
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <memory>
-#include <new>
 
 #include "matchlib/core/allocation.h"
 #include "zylscan/matchlib_container.h"
@@ -95,7 +95,7 @@ int zyl::matchlib::learned_match_score(MatchEngine* engine, DataBlob* first, Dat
   if (!holder) return ML_BAD_ARGUMENT;
   const MlpNetwork* network = zyl::matchlib::quality_model_network(holder);
   if (!network) return ML_BAD_ARGUMENT;
-  try {
+  return zyl::GuardedCall(ML_NO_MEMORY, [&]() -> int {
     std::uint16_t* raw = nullptr;
     std::uint16_t count = 0;
     RigidTransform* alignment = nullptr;
@@ -119,9 +119,7 @@ int zyl::matchlib::learned_match_score(MatchEngine* engine, DataBlob* first, Dat
     }
     result->learned_score = score;
     return ML_OK;
-  } catch (const std::bad_alloc&) {
-    return ML_NO_MEMORY;
-  }
+  });
 }
 
 extern "C" {

@@ -6,9 +6,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
-#include <new>
 #include <vector>
 
+#include "common/guarded_call.h"
 #include "matchlib/core/allocation.h"
 #include "zylscan/matchlib_image.h"
 #include "zylscan/matchlib_object.h"
@@ -100,26 +100,20 @@ int zyl::matchlib::quality_extract_features(const QualityModelHolder* holder, co
                                      int32_t** out_values, uint16_t* out_count) {
   if (!holder || !image || !out_values || !out_count) return ML_BAD_ARGUMENT;
   zyl::matchlib::mlp_set_error(0);
-  try {
+  return zyl::GuardedCall(ML_NO_MEMORY, [&]() -> int {
     Malloced<std::int32_t> values;
     const int rc = extract_features(*holder, image, values);
     if (rc != ML_OK) return rc;
     *out_values = values.release();
     *out_count = QUALITY_FEATURE_COUNT;
     return ML_OK;
-  } catch (const std::bad_alloc&) {
-    return ML_NO_MEMORY;
-  }
+  });
 }
 
 extern "C" ZYL_API int quality_model_image_score(const QualityModelHolder* holder, GrayImage* image,
                                       int16_t* out_score) {
   if (!holder || !image || !out_score) return ML_BAD_ARGUMENT;
-  try {
-    return image_score(*holder, image, *out_score);
-  } catch (const std::bad_alloc&) {
-    return ML_NO_MEMORY;
-  }
+  return zyl::GuardedCall(ML_NO_MEMORY, [&] { return image_score(*holder, image, *out_score); });
 }
 
 extern "C" ZYL_API int quality_model_image_meets_level(const QualityModelHolder* holder, GrayImage* image,
@@ -127,15 +121,13 @@ extern "C" ZYL_API int quality_model_image_meets_level(const QualityModelHolder*
   if (!out_flag || static_cast<unsigned>(level) > 9u) return ML_BAD_ARGUMENT;
   *out_flag = 0;
   if (!holder || !image) return ML_BAD_ARGUMENT;
-  try {
+  return zyl::GuardedCall(ML_NO_MEMORY, [&]() -> int {
     std::int16_t score = 0;
     const int rc = image_score(*holder, image, score);
     if (rc != ML_OK) return rc;
     *out_flag = score >= static_cast<std::int16_t>(zyl::matchlib::quality_model_level_threshold(holder, level));
     return ML_OK;
-  } catch (const std::bad_alloc&) {
-    return ML_NO_MEMORY;
-  }
+  });
 }
 
 extern "C" {

@@ -145,11 +145,8 @@ int band_filter(MatchContext* ctx, const std::uint8_t* px, int h, int w, int res
   if (!mask) return ML_NO_MEMORY;
   std::memset(mask, 1, static_cast<std::size_t>(h) * w);
   std::uint32_t count = 0;
-  int built = ML_NO_MEMORY;
-  try {
-    built = saturation_mask(px, h, w, mask, &count);
-  } catch (...) {
-  }
+  const int built =
+      zyl::GuardedCall(ML_NO_MEMORY, [&] { return saturation_mask(px, h, w, mask, &count); });
   if (built) {
     std::free(mask);
     return built;

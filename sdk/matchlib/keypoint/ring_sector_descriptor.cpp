@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
-#include <new>
 #include <vector>
 
+#include "common/guarded_call.h"
 #include "zylscan/matchlib_fft_enhance.h"
 #include "zylscan/matchlib_fixed.h"
 #include "zylscan/matchlib_object.h"
@@ -114,12 +114,10 @@ extern "C" ZYL_API int ring_sector_compute(const uint8_t* patch, int patch_heigh
       inner < 0 || patch_height <= 0 || patch_width <= 0 || patch_height % 2 == 0 ||
       patch_width % 2 == 0)
     return ML_BAD_ARGUMENT;
-  try {
+  return zyl::GuardedCall(ML_NO_MEMORY, [&] {
     return compute(patch, patch_height, patch_width,
                    with_defaults(rings, ring_width, inner, sectors), out);
-  } catch (const std::bad_alloc&) {
-    return ML_NO_MEMORY;
-  }
+  });
 }
 
 int zyl::matchlib::ring_sector_descriptor(const uint8_t* pixels, int height, int width, int row,
@@ -132,7 +130,7 @@ int zyl::matchlib::ring_sector_descriptor(const uint8_t* pixels, int height, int
   const int p = 2 * st.outer() + 1;
   int n = (p * 142 + 50) / 100;  // room for the patch at any angle
   if (n % 2 == 0) ++n;
-  try {
+  return zyl::GuardedCall(ML_NO_MEMORY, [&]() -> int {
     std::vector<std::uint8_t> square(static_cast<std::size_t>(n) * n, 128),
         patch(static_cast<std::size_t>(p) * p);
     int rc = zyl::matchlib::copy_window_checked<std::uint8_t>(pixels, static_cast<std::uint32_t>(height),
@@ -150,9 +148,7 @@ int zyl::matchlib::ring_sector_descriptor(const uint8_t* pixels, int height, int
     std::free(turned);
     if (rc != ML_OK) return rc;
     return compute(patch.data(), p, p, st, out);
-  } catch (const std::bad_alloc&) {
-    return ML_NO_MEMORY;
-  }
+  });
 }
 
 extern "C" {

@@ -7,7 +7,6 @@
 #include <cstdint>
 #include <cstdlib>
 #include <memory>
-#include <new>
 #include <vector>
 
 #include "common/guarded_call.h"
@@ -165,7 +164,7 @@ int pair_list_build(const NearestMatch& m, bool mutual, std::vector<PairEntry>& 
       if (m.match_b[j] != PAIR_NONE) sum += m.best_b[j], ++n;
     threshold = sum / std::max<std::int64_t>(n, 1);
   }
-  try {
+  return zyl::GuardedCall(ML_NO_MEMORY, [&] {
     out.clear();
     for (int i = 0; i < m.count_a; ++i)
       if (m.match_a[i] != PAIR_NONE && m.best_a[i] <= threshold)
@@ -173,10 +172,8 @@ int pair_list_build(const NearestMatch& m, bool mutual, std::vector<PairEntry>& 
     for (int j = 0; j < m.count_b; ++j)
       if (m.match_b[j] != PAIR_NONE && m.best_b[j] <= threshold)
         out.push_back({m.best_b[j], m.match_b[j], static_cast<std::uint16_t>(j)});
-  } catch (const std::bad_alloc&) {
-    return ML_NO_MEMORY;
-  }
-  return ML_OK;
+    return ML_OK;
+  });
 }
 
 // Everything one scoring pass looks at.
@@ -712,11 +709,11 @@ int zyl::matchlib::coverage_percent(const BlockRecord* record, int* out_percent)
   const int cols = record->width / 8, rows = record->height / 8;
   if (cols <= 0 || rows <= 0) return ML_OK;  // no whole cell: nothing covered
   std::vector<std::uint8_t> cells;
-  try {
-    cells.assign(static_cast<std::size_t>(cols) * rows, 0);
-  } catch (const std::bad_alloc&) {
-    return ML_NO_MEMORY;
-  }
+  if (const int st = zyl::GuardedCall(ML_NO_MEMORY, [&] {
+        cells.assign(static_cast<std::size_t>(cols) * rows, 0);
+        return ML_OK;
+      }))
+    return st;
   int occupied = 0;
   for (int i = 0; i < record->point_count; ++i) {
     const int cx = record->points[i].x / 8, cy = record->points[i].y / 8;
@@ -795,7 +792,7 @@ int zyl::matchlib::pairs_score(const BlockRecord* a, const BlockRecord* b, const
   if (m.count_a != a->point_count || m.count_b != b->point_count) return ML_BAD_ARGUMENT;
   ScoreInput in{a, b, info_or_zero(info_a), info_or_zero(info_b), &s,
                 s.two_run ? 255 : s.direction_tolerance};
-  try {
+  return zyl::GuardedCall(ML_NO_MEMORY, [&]() -> int {
     std::vector<PairEntry> pairs;
     for (int k = 0; k < pairing->pair_count; ++k)
       if (pair_valid(in, pairing->pairs[k].index_a, pairing->pairs[k].index_b))
@@ -812,10 +809,8 @@ int zyl::matchlib::pairs_score(const BlockRecord* a, const BlockRecord* b, const
     }
     if (const int r = finish_score(in, sel, st, detail, al, out_scores, out_count)) return r;
     *alignment = al;
-  } catch (const std::bad_alloc&) {
-    return ML_NO_MEMORY;
-  }
-  return ML_OK;
+    return ML_OK;
+  });
 }
 
 int zyl::matchlib::pairs_match_and_score(const uint8_t* a, uint32_t a_length, const SampleInfo* info_a,
@@ -857,7 +852,7 @@ int zyl::matchlib::pairs_match_global(const uint8_t* a, uint32_t a_length, const
     return st;
   ScoreInput in{ra.get(), rb.get(), info_or_zero(info_a), info_or_zero(info_b), &s,
                 s.two_run ? 255 : s.direction_tolerance};
-  try {
+  return zyl::GuardedCall(ML_NO_MEMORY, [&]() -> int {
     std::vector<PairEntry> pairs;
     if (const int st = pair_list_build(*m, true, pairs)) return st;
     PairAlignment al;
@@ -872,10 +867,8 @@ int zyl::matchlib::pairs_match_global(const uint8_t* a, uint32_t a_length, const
     }
     if (const int r = finish_score(in, sel, st, detail, al, out_scores, out_count)) return r;
     *alignment = al;
-  } catch (const std::bad_alloc&) {
-    return ML_NO_MEMORY;
-  }
-  return ML_OK;
+    return ML_OK;
+  });
 }
 
 extern "C" {

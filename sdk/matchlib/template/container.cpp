@@ -5,6 +5,7 @@
 #include <span>
 #include <vector>
 
+#include "common/guarded_call.h"
 #include "common/byte_io.h"
 #include "matchlib/core/blob.h"
 #include "zylscan/matchlib_container.h"
@@ -95,11 +96,11 @@ DataBlob* build(const ContainerTable& t) {
   for (int i = 0; i < t.count; ++i) size += 10 + std::uint64_t{t.entries[i].length};
   if (size > UINT32_MAX) return nullptr;
   std::vector<std::uint8_t> out;
-  try {
-    out.resize(size);
-  } catch (...) {
+  if (zyl::GuardedCall(ML_NO_MEMORY, [&] {
+        out.resize(size);
+        return ML_OK;
+      }) != ML_OK)
     return nullptr;
-  }
   ContainerTable crc_table = t;
   crc_table.form = 1;
   ByteWriter w(out);

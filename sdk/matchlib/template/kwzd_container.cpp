@@ -323,11 +323,12 @@ int zyl::matchlib::kwzd_add_record(KwzdContainer* container, int32_t key, DataBl
   if (!container || !blob || key == KWZD_HEADER_KEY || find_record(container, key))
     return ML_BAD_ARGUMENT;
   if (container->records.size() >= KWZD_MAX_RECORDS) return ML_WRONG_KIND;
-  try {
-    container->records.push_back({key, zyl::matchlib::blob_retain(blob), {}});
-  } catch (...) {
-    zyl::matchlib::blob_release(blob);
-    return ML_NO_MEMORY;
+  if (const int st = zyl::GuardedCall(ML_NO_MEMORY, [&] {
+        container->records.push_back({key, zyl::matchlib::blob_retain(blob), {}});
+        return ML_OK;
+      })) {
+    zyl::matchlib::blob_release(blob);  // the reference the record was to hold
+    return st;
   }
   raise_next_key(container, key);
   return ML_OK;

@@ -7,7 +7,6 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
-#include <new>
 #include <type_traits>
 #include <utility>
 
@@ -196,10 +195,11 @@ int place_node(AlignTreeNode**, AlignTreeNode* node, RigidTransform* accumulated
     if (o.blob == blob && o.refused) p.flags |= ENROL_PLACEMENT_REFUSED;
   // No exception may pass through the walk: it would leak the walk's
   // transforms.
-  try {
-    w.out->push_back(p);
-  } catch (const std::bad_alloc&) {
-    w.status = ML_NO_MEMORY;
+  if (const int st = zyl::GuardedCall(ML_NO_MEMORY, [&] {
+        w.out->push_back(p);
+        return ML_OK;
+      })) {
+    w.status = st;
     return 1;
   }
   return 0;
