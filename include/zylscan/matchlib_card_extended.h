@@ -31,6 +31,15 @@ ZYL_API int packed_image_read(const uint8_t* record, uint32_t length, const uint
                               uint16_t* rows, uint16_t* columns, uint16_t* horizontal_dpi,
                               uint16_t* vertical_dpi, uint8_t* flag);
 
+/* Statuses of gridmap_from_compact beside the shared ones (ML_OK,
+ * ML_WRONG_KIND, ML_BAD_ARGUMENT, ML_NO_MEMORY): where a long-form C1
+ * value stops making sense. */
+enum GridMapCompactStatus {
+  GRIDMAP_COMPACT_BAD_LONG_FORM = 4,     /* second byte of the long form not zero */
+  GRIDMAP_COMPACT_BASE_PAST_END = 5,     /* base layer beyond the input */
+  GRIDMAP_COMPACT_DETAIL_PAST_END = 6    /* detail layer beyond the input */
+};
+
 /* Expands a C1 block-map value into the grid feature map byte form (5B DA 02,
  * cell size, resolution 500, columns, rows, 00 00, the base cells, the detail
  * cells when a detail layer is read, then the optional trailing 4 bytes and

@@ -1,28 +1,32 @@
 // Engine dispatch: the device API's extraction and verification go through
 // here, and the library-wide algorithm mode picks the engine.
+#include "api/engine_dispatch.h"
+
 #include <algorithm>
 #include <array>
 #include <cstring>
 #include <memory>
 #include <new>
 
+#include "api/alg_mode.h"
+#include "api/quenta_wrappers.h"
+#include "api/template_exports.h"
+#include "api/xw_context.h"
+#include "api/xw_extract.h"
+#include "api/xw_operations.h"
+#include "common/guarded_call.h"
+#include "typeline/matching.h"
 #include "zylscan/devalg.h"
 #include "zylscan/feature_record.h"
 #include "zylscan/idcard_feature.h"
 #include "zylscan/minutiae_record.h"
 #include "zylscan/nuvel.h"
 #include "zylscan/template_format.h"
-#include "zylscan/xw.h"
 #include "zylscan/typeline_extract.h"
 #include "zylscan/typeline_match.h"
+#include "zylscan/xw.h"
 #include "zylscan/xw_operations.h"
 #include "zylscan/zylquenta.h"
-#include "api/alg_mode.h"
-#include "api/engine_dispatch.h"
-#include "api/xw_context.h"
-#include "api/xw_operations.h"
-#include "api/quenta_wrappers.h"
-#include "api/template_exports.h"
 
 namespace zyl::api {
 
@@ -54,7 +58,7 @@ std::int32_t ExtractTypeline(std::int32_t width, std::int32_t height, const std:
   std::unique_ptr<std::uint8_t[]> work(new (std::nothrow) std::uint8_t[area]);
   if (!work) return 0;
   std::memcpy(work.get(), pixels, area);
-  const int r = create_template(work.get(), width, height, out);
+  const int r = zyl::typeline::template_recording_height(work.get(), width, height, out);
   if (context && out_length) {
     std::memcpy(work.get(), pixels, area);
     // Its status is not looked at: the type-line result decides.
@@ -85,7 +89,9 @@ namespace {
 // native halves from byte 512 on.
 std::int32_t VerifyTypeline(const std::uint8_t* a, const std::uint8_t* b, XWContext* context) {
   if (!a || !b) return XW_ERR_NULL_ARGUMENT;
-  const std::int32_t score = finger_match(a, b, 1);
+  const std::int32_t score = zyl::GuardedCall(0, [&] {
+    return zyl::typeline::finger_match({a, zyl::typeline::kTemplateSize}, {b, zyl::typeline::kTemplateSize}, 1);
+  });
   bool confirmed = true;
   if (score >= 100 && context) {
     // The native halves hold at most 512 bytes; the verifier reads a whole
@@ -96,7 +102,7 @@ std::int32_t VerifyTypeline(const std::uint8_t* a, const std::uint8_t* b, XWCont
     std::memcpy(halfB.data(), b + kNativeHalfOffset, kNativeHalfSize);
     MatchDetails details{};
     details.size = XW_DETAILS_SHORT;
-    const std::int32_t rc = XWVerify(halfA.data(), halfB.data(), &details, context);
+    const std::int32_t rc = zyl::api::XWVerify(halfA.data(), halfB.data(), &details, context);
     confirmed = rc == XW_VERIFY_COMPLETED && details.score > 47;
   }
   return TypelineVerdict(score, confirmed);
@@ -117,7 +123,7 @@ std::int32_t ToNuvel(const std::uint8_t* in, std::array<std::uint8_t, kWorkBuffe
     case ZYL_FORMAT_IDCARD:
       // A feature the reader refuses leaves the work buffer zeroed: a
       // template without minutiae, which matches nothing.
-      IDcardfea2Nuvelfea(in, work.data());
+      zyl::api::IDcardfea2Nuvelfea(in, work.data());
       return 0;
     default:
       return DEVALG_ERR_UNKNOWN_FORMAT;
@@ -132,7 +138,7 @@ std::int32_t VerifyNative(const std::uint8_t* a, const std::uint8_t* b, XWContex
   if (!context) return DEVALG_ERR_NO_CONTEXT;
   MatchDetails details{};
   details.size = XW_DETAILS_SHORT;
-  if (XWVerify(workA.data(), workB.data(), &details, context) != XW_VERIFY_COMPLETED)
+  if (zyl::api::XWVerify(workA.data(), workB.data(), &details, context) != XW_VERIFY_COMPLETED)
     return DEVALG_ERR_VERIFY_INCOMPLETE;
   // A context whose score offset pushes a poor match below 0 must not hand
   // back something that reads as a failure status.
@@ -165,44 +171,43 @@ std::int32_t VerifyMatcher(const std::uint8_t* a, const std::uint8_t* b) {
 
 using namespace zyl::api;
 
-extern "C" {
-
-ZYL_API int32_t DevAlgExtract(int32_t width, int32_t height, uint8_t* pixels, int32_t resolution, uint8_t* out,
-                              int32_t* out_length, XWContext* context) {
+int32_t zyl::api::DevAlgExtract(int32_t width, int32_t height, uint8_t* pixels, int32_t resolution, uint8_t* out,
+                                int32_t* out_length, XWContext* context) {
   if (ExtractsByTypeline(width, height))
     return ExtractTypeline(width, height, pixels, resolution, out, out_length, context);
   if (ExtractsByMatcher(width, height)) return ExtractMatcher(width, height, pixels, out, out_length);
   if (!context) return DEVALG_ERR_NO_CONTEXT;
-  return XWExtract(width, height, pixels, resolution, out, out_length, context);
+  return zyl::api::XWExtract(width, height, pixels, resolution, out, out_length, context);
 }
 
-ZYL_API int32_t DevAlgExtract_ISO(int32_t width, int32_t height, uint8_t* pixels, int32_t resolution, uint8_t* out,
-                                  int32_t* out_length, uint8_t finger_position, XWContext* context) {
+int32_t zyl::api::DevAlgExtract_ISO(int32_t width, int32_t height, uint8_t* pixels, int32_t resolution, uint8_t* out,
+                                    int32_t* out_length, uint8_t finger_position, XWContext* context) {
   if (!context) return DEVALG_ERR_NO_CONTEXT;
-  return XWExtract_ISO(width, height, pixels, resolution, out, out_length, finger_position, context);
+  return zyl::api::XWExtract_ISO(width, height, pixels, resolution, out, out_length, finger_position, context);
 }
 
-ZYL_API int32_t DevAlgExtract_ANSI(int32_t width, int32_t height, uint8_t* pixels, int32_t resolution, uint8_t* out,
-                                   int32_t* out_length, uint8_t finger_position, XWContext* context) {
+int32_t zyl::api::DevAlgExtract_ANSI(int32_t width, int32_t height, uint8_t* pixels, int32_t resolution, uint8_t* out,
+                                     int32_t* out_length, uint8_t finger_position, XWContext* context) {
   if (!context) return DEVALG_ERR_NO_CONTEXT;
-  return XWExtract_ANSI(width, height, pixels, resolution, out, out_length, finger_position, context);
+  return zyl::api::XWExtract_ANSI(width, height, pixels, resolution, out, out_length, finger_position, context);
 }
 
-ZYL_API int32_t DevAlgVerify(const uint8_t* template_a, const uint8_t* template_b, XWContext* context) {
+int32_t zyl::api::DevAlgVerify(const uint8_t* template_a, const uint8_t* template_b, XWContext* context) {
   if (zyl::api::algorithm_mode == 1) return VerifyTypeline(template_a, template_b, context);
   if (zyl::api::algorithm_mode > 2) return VerifyMatcher(template_a, template_b);
   return VerifyNative(template_a, template_b, context);
 }
 
-ZYL_API int32_t DevAlgGeneralize(const uint8_t* template_1, const uint8_t* template_2, const uint8_t* template_3,
-                                 uint8_t* out, int32_t* out_length, XWContext* context) {
+extern "C" ZYL_API int32_t DevAlgGeneralize(const uint8_t* template_1, const uint8_t* template_2,
+                                            const uint8_t* template_3, uint8_t* out, int32_t* out_length,
+                                            XWContext* context) {
   if (!context) return DEVALG_ERR_NO_CONTEXT;
   const uint8_t* set[3] = {template_1, template_2, template_3};
-  return XWGeneralize(3, set, out, out_length, context);
+  return zyl::api::XWGeneralize(3, set, out, out_length, context);
 }
 
-ZYL_API int32_t DevAlgIdcfeaToNuvelfea(const uint8_t* card, uint8_t* out, int32_t* out_length,
-                                       uint8_t* secondary_code) {
+extern "C" ZYL_API int32_t DevAlgIdcfeaToNuvelfea(const uint8_t* card, uint8_t* out, int32_t* out_length,
+                                                  uint8_t* secondary_code) {
   if (!card || !out || !out_length || !secondary_code) return XW_ERR_NULL_ARGUMENT;
   // The template is written under the settings of a fresh context, whatever
   // the device's own context holds.
@@ -214,6 +219,24 @@ ZYL_API int32_t DevAlgIdcfeaToNuvelfea(const uint8_t* card, uint8_t* out, int32_
   if (int32_t rc = zyl::api::DecompressFeaturesIdcardtoNuvel(card, record.get(), secondary_code)) return rc;
   *out_length = zyl::api::CompressFeatures(record.get(), out, context.get());
   return 0;
+}
+
+extern "C" {
+
+ZYL_API int32_t DevAlgExtract(int32_t width, int32_t height, uint8_t* pixels, int32_t resolution, uint8_t* out,
+                              int32_t* out_length, XWContext* context) {
+  return zyl::api::DevAlgExtract(width, height, pixels, resolution, out, out_length, context);
+}
+ZYL_API int32_t DevAlgExtract_ISO(int32_t width, int32_t height, uint8_t* pixels, int32_t resolution, uint8_t* out,
+                                  int32_t* out_length, uint8_t finger_position, XWContext* context) {
+  return zyl::api::DevAlgExtract_ISO(width, height, pixels, resolution, out, out_length, finger_position, context);
+}
+ZYL_API int32_t DevAlgExtract_ANSI(int32_t width, int32_t height, uint8_t* pixels, int32_t resolution, uint8_t* out,
+                                   int32_t* out_length, uint8_t finger_position, XWContext* context) {
+  return zyl::api::DevAlgExtract_ANSI(width, height, pixels, resolution, out, out_length, finger_position, context);
+}
+ZYL_API int32_t DevAlgVerify(const uint8_t* template_a, const uint8_t* template_b, XWContext* context) {
+  return zyl::api::DevAlgVerify(template_a, template_b, context);
 }
 
 }  // extern "C"

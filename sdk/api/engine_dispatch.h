@@ -3,6 +3,21 @@
 
 #include <cstdint>
 
+#include "zylscan/devalg.h"
+
+// Bodies of exported functions, called directly inside the library.
+namespace zyl::api {
+
+int32_t DevAlgExtract(int32_t width, int32_t height, uint8_t* pixels, int32_t resolution, uint8_t* out,
+                      int32_t* out_length, XWContext* context);
+int32_t DevAlgExtract_ISO(int32_t width, int32_t height, uint8_t* pixels, int32_t resolution, uint8_t* out,
+                          int32_t* out_length, uint8_t finger_position, XWContext* context);
+int32_t DevAlgExtract_ANSI(int32_t width, int32_t height, uint8_t* pixels, int32_t resolution, uint8_t* out,
+                           int32_t* out_length, uint8_t finger_position, XWContext* context);
+int32_t DevAlgVerify(const uint8_t* template_a, const uint8_t* template_b, XWContext* context);
+
+}  // namespace zyl::api
+
 namespace zyl::api {
 
 // The answer of the type-line road (mode 1) for a type-line score: a score

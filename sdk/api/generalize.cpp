@@ -1,6 +1,8 @@
 // Feature generalisation: three impressions of one finger become one feature
 // record holding the minutiae that at least two of them agree on, averaged in
 // the frame of the impression with most correspondences.
+#include "zylscan/generalize.h"
+
 #include <algorithm>
 #include <array>
 #include <cstdint>
@@ -9,12 +11,13 @@
 #include <new>
 #include <vector>
 
+#include "api/generalize.h"
+#include "api/graph_lines.h"
 #include "api/match_data.h"
 #include "api/xw_context.h"
 #include "api/xw_operations.h"
-#include "zylscan/generalize.h"
+#include "extract/feature_record.h"
 #include "zylscan/graph_matcher.h"
-#include "api/generalize.h"
 
 namespace zyl::api {
 namespace {
@@ -344,8 +347,8 @@ class Merger {
 std::int32_t gen_match(XWContext& c, MatchData& md, PairRecord& pair, std::int32_t threshold) {
   set_rotation_mask(md, c.maxRotation);
   MatchSide& test = md.sides[0];
-  CopyFeatures(&test.features, pair.test);
-  FillTestFeaturesMatchData(&c, &test);
+  zyl::extract::CopyFeatures(&test.features, pair.test);
+  zyl::api::FillTestFeaturesMatchData(&c, &test);
   pair.pairs.size = XW_DETAILS_LONG;
   pair.pairs.pairCount = 0;
   MatchSide& work = md.sides[2];
@@ -363,7 +366,6 @@ std::int32_t gen_match(XWContext& c, MatchData& md, PairRecord& pair, std::int32
 }  // namespace zyl::api
 
 using namespace zyl::api;
-
 
 int32_t zyl::api::AverageAngle(int32_t* angles, int32_t n) {
   if (!angles || n < 1) return 0;
@@ -422,7 +424,8 @@ extern "C" ZYL_API int32_t ExtractDuplicates(MatchDetails* pairs, MatchDetails* 
   return extract_duplicates(p, c) ? 1 : 0;
 }
 
-extern "C" ZYL_API void AppendIPS(MatchDetails* p, MatchDetails* q, MatchDetails* p_conflicts, MatchDetails* q_conflicts) {
+extern "C" ZYL_API void AppendIPS(MatchDetails* p, MatchDetails* q, MatchDetails* p_conflicts,
+                                  MatchDetails* q_conflicts) {
   if (!p || !q || !p_conflicts || !q_conflicts) return;
   PairSet ps(*p), qs(*q), pc(*p_conflicts), qc(*q_conflicts);
   append_ips(ps, qs, pc, qc);
@@ -438,8 +441,8 @@ extern "C" ZYL_API int32_t GenMatchFeatures(PairRecord* pair, const int32_t* thr
 }
 
 int32_t zyl::api::GeneralizeFeatures(const FeatureRecord* first, const FeatureRecord* second,
-                                   const FeatureRecord* third, FeatureRecord* result, const int32_t* threshold,
-                                   XWContext* context) {
+                                     const FeatureRecord* third, FeatureRecord* result, const int32_t* threshold,
+                                     XWContext* context) {
   XWContext* c = resolve_context(context);
   if (!c) return XW_ERR_NO_CONTEXT;
   if (!first || !second || !third || !result || !threshold) return XW_ERR_NULL_ARGUMENT;
@@ -453,7 +456,7 @@ int32_t zyl::api::GeneralizeFeatures(const FeatureRecord* first, const FeatureRe
     PairRecord& r = work->records[k];
     r.pairs.size = XW_DETAILS_LONG;
     r.test = impressions[kDirections[k][0]];
-    CopyFeatures(&r.sample, impressions[kDirections[k][1]]);
+    zyl::extract::CopyFeatures(&r.sample, impressions[kDirections[k][1]]);
   }
   for (PairRecord& r : work->records)
     if (gen_match(*c, *md, r, *threshold) < *threshold) return ZYL_GENERALIZE_NO_MATCH;
@@ -484,7 +487,12 @@ extern "C" {
 
 ZYL_API int32_t AverageAngle(int32_t* angles, int32_t n) { return zyl::api::AverageAngle(angles, n); }
 ZYL_API void SortMinutiae(FeatureRecord* record) { zyl::api::SortMinutiae(record); }
-ZYL_API void EliminatePointFromIps(uint16_t* first, uint16_t* second, int32_t* count, int32_t position) { zyl::api::EliminatePointFromIps(first, second, count, position); }
-ZYL_API int32_t GeneralizeFeatures(const FeatureRecord* first, const FeatureRecord* second, const FeatureRecord* third, FeatureRecord* result, const int32_t* threshold, XWContext* context) { return zyl::api::GeneralizeFeatures(first, second, third, result, threshold, context); }
+ZYL_API void EliminatePointFromIps(uint16_t* first, uint16_t* second, int32_t* count, int32_t position) {
+  zyl::api::EliminatePointFromIps(first, second, count, position);
+}
+ZYL_API int32_t GeneralizeFeatures(const FeatureRecord* first, const FeatureRecord* second, const FeatureRecord* third,
+                                   FeatureRecord* result, const int32_t* threshold, XWContext* context) {
+  return zyl::api::GeneralizeFeatures(first, second, third, result, threshold, context);
+}
 
 }  // extern "C"

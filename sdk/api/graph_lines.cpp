@@ -10,6 +10,8 @@
 #include "api/xw_context.h"
 #include "zylscan/geometry.h"
 #include "zylscan/graph_matcher.h"
+#include "api/graph_lines.h"
+#include "extract/geometry.h"
 
 namespace zyl::api {
 namespace {
@@ -23,7 +25,7 @@ std::int32_t distance(std::int32_t x0, std::int32_t y0, std::int32_t x1, std::in
     const std::int64_t d = std::llabs(std::int64_t{a} - b);
     return static_cast<std::int32_t>(std::min<std::int64_t>(d, kOutOfRangeLength));
   };
-  return ComputeDistance(span(x0, x1), span(y0, y1));
+  return zyl::extract::ComputeDistance(span(x0, x1), span(y0, y1));
 }
 
 // Lengths lo <= length < hi, decided on the squared span where that is
@@ -38,7 +40,7 @@ class LengthWindow {
   static const std::array<std::int32_t, kOutOfRangeLength + 1>& axis_lengths() {
     static const auto table = [] {
       std::array<std::int32_t, kOutOfRangeLength + 1> t{};
-      for (std::int32_t x = 0; x <= kOutOfRangeLength; ++x) t[x] = ComputeDistance(x, 0);
+      for (std::int32_t x = 0; x <= kOutOfRangeLength; ++x) t[x] = zyl::extract::ComputeDistance(x, 0);
       return t;
     }();
     return table;
@@ -61,7 +63,7 @@ class LengthWindow {
     const std::int64_t dy = span(f.minutiaY[j], f.minutiaY[k]);
     const std::int64_t squared = dx * dx + dy * dy;
     if (squared <= too_short_up_to_ || squared >= too_long_from_) return -1;
-    const std::int32_t len = ComputeDistance(static_cast<std::int32_t>(dx), static_cast<std::int32_t>(dy));
+    const std::int32_t len = zyl::extract::ComputeDistance(static_cast<std::int32_t>(dx), static_cast<std::int32_t>(dy));
     return len >= lo_ && len < hi_ ? len : -1;
   }
 
@@ -109,7 +111,7 @@ void sort_pairs_by_length(PairSorter& sorter, std::int32_t count) {
 
 void fill_core_distances(MatchSide& side) {
   const FeatureRecord& f = side.features;
-  side.coreIndex = GetTheOnlyCore(&f);
+  side.coreIndex = zyl::api::GetTheOnlyCore(&f);
   side.hasCore = side.coreIndex != -1 ? 1 : 0;
   if (!side.hasCore) return;
   const std::int32_t cx = f.singularX[side.coreIndex];
@@ -123,14 +125,13 @@ void fill_core_distances(MatchSide& side) {
 
 using namespace zyl::api;
 
-extern "C" {
 
-ZYL_API void FillLineData(GraphLine* line, const int32_t* xs, const int32_t* ys,
+void zyl::api::FillLineData(GraphLine* line, const int32_t* xs, const int32_t* ys,
                           const int32_t* angles) {
   if (!line || !xs || !ys || !angles) return;
   const std::int32_t j = line->first;
   const std::int32_t k = line->second;
-  const std::int32_t direction = ComputeLineDirection(xs[j], ys[j], xs[k], ys[k]);
+  const std::int32_t direction = zyl::extract::ComputeLineDirection(xs[j], ys[j], xs[k], ys[k]);
   line->orientation = direction >= 120 ? direction - 120 : direction;
   // A full modulo rather than one correction, so that an angle outside
   // 0..239 in a damaged record cannot give a bin outside the table.
@@ -138,14 +139,14 @@ ZYL_API void FillLineData(GraphLine* line, const int32_t* xs, const int32_t* ys,
   line->secondAngle = wrap240(wrap240(direction + 120) - angles[k]);
 }
 
-ZYL_API void FillLineData1(GraphLine* line, const GraphLine* previous) {
+void zyl::api::FillLineData1(GraphLine* line, const GraphLine* previous) {
   if (!line || !previous) return;
   line->orientation = previous->orientation;
   line->firstAngle = previous->secondAngle;
   line->secondAngle = previous->firstAngle;
 }
 
-ZYL_API int32_t GetTheOnlyCore(const FeatureRecord* features) {
+int32_t zyl::api::GetTheOnlyCore(const FeatureRecord* features) {
   if (!features) return -1;
   const std::int32_t n = std::clamp(features->singularCount, 0, ZYL_MAX_SINGULAR_POINTS);
   std::int32_t found = -1;
@@ -157,7 +158,7 @@ ZYL_API int32_t GetTheOnlyCore(const FeatureRecord* features) {
   return found;
 }
 
-ZYL_API int32_t TestFingerprintGraphLines(MatchSide* side, PairSorter* sorter, int32_t budget,
+int32_t zyl::api::TestFingerprintGraphLines(MatchSide* side, PairSorter* sorter, int32_t budget,
                                           int32_t longest, int32_t shortest) {
   if (!side || !sorter) return 0;
   side->lengthBound = 0;
@@ -203,7 +204,7 @@ ZYL_API int32_t TestFingerprintGraphLines(MatchSide* side, PairSorter* sorter, i
     forward.length = pair.length;
     forward.first = pair.first;
     forward.second = pair.second;
-    FillLineData(&forward, f.minutiaX, f.minutiaY, f.minutiaAngle);
+    zyl::api::FillLineData(&forward, f.minutiaX, f.minutiaY, f.minutiaAngle);
     if (forward.length > side->lengthBound) side->lengthBound = forward.length + 1;
     add_to_bin(*side, &forward);
 
@@ -211,13 +212,13 @@ ZYL_API int32_t TestFingerprintGraphLines(MatchSide* side, PairSorter* sorter, i
     reverse.length = pair.length;
     reverse.first = pair.second;
     reverse.second = pair.first;
-    FillLineData1(&reverse, &forward);
+    zyl::api::FillLineData1(&reverse, &forward);
     add_to_bin(*side, &reverse);
   }
   return 2 * kept;
 }
 
-ZYL_API int32_t SampleFingerprintGraphLines(MatchSide* side, int32_t budget, int32_t length_bound,
+int32_t zyl::api::SampleFingerprintGraphLines(MatchSide* side, int32_t budget, int32_t length_bound,
                                             int32_t shortest) {
   if (!side) return 0;
   clear_bins(*side);
@@ -236,7 +237,7 @@ ZYL_API int32_t SampleFingerprintGraphLines(MatchSide* side, int32_t budget, int
       line.length = len;
       line.first = j;
       line.second = k;
-      FillLineData(&line, f.minutiaX, f.minutiaY, f.minutiaAngle);
+      zyl::api::FillLineData(&line, f.minutiaX, f.minutiaY, f.minutiaAngle);
       add_to_bin(*side, &line);
       if (++i == limit) return i;
     }
@@ -244,25 +245,25 @@ ZYL_API int32_t SampleFingerprintGraphLines(MatchSide* side, int32_t budget, int
   return i;
 }
 
-ZYL_API int32_t FillTestFeaturesMatchData(XWContext* context, MatchSide* side) {
+int32_t zyl::api::FillTestFeaturesMatchData(XWContext* context, MatchSide* side) {
   XWContext* c = resolve_context(context);
   if (!c) return XW_ERR_NO_CONTEXT;
   if (!side) return XW_ERR_NULL_ARGUMENT;
   MatchData* md = ensure_match_data(*c);
   if (!md) return XW_ERR_NO_MEMORY;
-  side->lineCount = TestFingerprintGraphLines(side, &md->sorter, c->testLineBudget,
+  side->lineCount = zyl::api::TestFingerprintGraphLines(side, &md->sorter, c->testLineBudget,
                                               c->longestLine, c->shortestLine);
   side->hasCore = 0;
   if (c->coreOption) fill_core_distances(*side);
   return side->lineCount;
 }
 
-ZYL_API int32_t FillSampleFeaturesMatchData(XWContext* context, MatchSide* side,
+int32_t zyl::api::FillSampleFeaturesMatchData(XWContext* context, MatchSide* side,
                                             int32_t length_bound, int32_t core_flag) {
   XWContext* c = resolve_context(context);
   if (!c) return XW_ERR_NO_CONTEXT;
   if (!side) return XW_ERR_NULL_ARGUMENT;
-  side->lineCount = SampleFingerprintGraphLines(side, c->sampleLineBudget, length_bound, c->shortestLine);
+  side->lineCount = zyl::api::SampleFingerprintGraphLines(side, c->sampleLineBudget, length_bound, c->shortestLine);
   side->hasCore = 0;
   if (core_flag) fill_core_distances(*side);
 
@@ -279,5 +280,15 @@ ZYL_API int32_t FillSampleFeaturesMatchData(XWContext* context, MatchSide* side,
   side->centreY = (min_y + max_y) / 2;
   return side->lineCount;
 }
+
+extern "C" {
+
+ZYL_API void FillLineData(GraphLine* line, const int32_t* xs, const int32_t* ys, const int32_t* angles) { zyl::api::FillLineData(line, xs, ys, angles); }
+ZYL_API void FillLineData1(GraphLine* line, const GraphLine* previous) { zyl::api::FillLineData1(line, previous); }
+ZYL_API int32_t GetTheOnlyCore(const FeatureRecord* features) { return zyl::api::GetTheOnlyCore(features); }
+ZYL_API int32_t TestFingerprintGraphLines(MatchSide* side, PairSorter* sorter, int32_t budget, int32_t longest, int32_t shortest) { return zyl::api::TestFingerprintGraphLines(side, sorter, budget, longest, shortest); }
+ZYL_API int32_t SampleFingerprintGraphLines(MatchSide* side, int32_t budget, int32_t length_bound, int32_t shortest) { return zyl::api::SampleFingerprintGraphLines(side, budget, length_bound, shortest); }
+ZYL_API int32_t FillTestFeaturesMatchData(XWContext* context, MatchSide* side) { return zyl::api::FillTestFeaturesMatchData(context, side); }
+ZYL_API int32_t FillSampleFeaturesMatchData(XWContext* context, MatchSide* side, int32_t length_bound, int32_t core_flag) { return zyl::api::FillSampleFeaturesMatchData(context, side, length_bound, core_flag); }
 
 }  // extern "C"

@@ -1,5 +1,7 @@
 // Rotation and translation histograms of the graph matcher: votes of the
 // candidate line pairs become the rotation and shift of the sample template.
+#include "api/histograms.h"
+
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
@@ -172,12 +174,9 @@ std::int32_t shift_from_votes(const std::int32_t* hist, std::int32_t* scratch, s
 
 using namespace zyl::api;
 
-extern "C" {
-
-ZYL_API int32_t RotationHistogramProcessing(int32_t* histogram, const uint8_t* flags, int32_t n,
-                                            int32_t* xs, int32_t* ys, int32_t* angles,
-                                            int32_t line_count, GraphLine* lines, int32_t cx,
-                                            int32_t cy) {
+int32_t zyl::api::RotationHistogramProcessing(int32_t* histogram, const uint8_t* flags, int32_t n, int32_t* xs,
+                                              int32_t* ys, int32_t* angles, int32_t line_count, GraphLine* lines,
+                                              int32_t cx, int32_t cy) {
   if (!histogram || !flags || (n > 0 && (!xs || !ys || !angles)) || (line_count > 0 && !lines))
     return XW_ERR_NULL_ARGUMENT;
   const std::int32_t rotation = find_rotation(histogram, flags);
@@ -198,12 +197,10 @@ ZYL_API int32_t RotationHistogramProcessing(int32_t* histogram, const uint8_t* f
   return rotation;
 }
 
-ZYL_API void AddTranslationHistogramValue(const int32_t* txs, const int32_t* tys,
-                                          const int32_t* sxs, const int32_t* sys,
-                                          int32_t* hist_x, int32_t* hist_y, int32_t half_x,
-                                          int32_t half_y, const GraphLine* test_line,
-                                          const GraphLine* sample_line, int32_t weight,
-                                          int32_t tolerance) {
+extern "C" ZYL_API void AddTranslationHistogramValue(const int32_t* txs, const int32_t* tys, const int32_t* sxs,
+                                                     const int32_t* sys, int32_t* hist_x, int32_t* hist_y,
+                                                     int32_t half_x, int32_t half_y, const GraphLine* test_line,
+                                                     const GraphLine* sample_line, int32_t weight, int32_t tolerance) {
   if (weight == 0) return;
   if (!txs || !tys || !sxs || !sys || !hist_x || !hist_y || !test_line || !sample_line) return;
   std::int32_t bx = 0, by = 0;
@@ -212,9 +209,9 @@ ZYL_API void AddTranslationHistogramValue(const int32_t* txs, const int32_t* tys
   hist_y[by] += weight;
 }
 
-ZYL_API void TranslationHistogramProcessing(int32_t* hist_x, int32_t* hist_y, int32_t* scratch,
-                                            int32_t size_x, int32_t size_y, int32_t* xs,
-                                            int32_t* ys, int32_t n, int32_t* dx, int32_t* dy) {
+extern "C" ZYL_API void TranslationHistogramProcessing(int32_t* hist_x, int32_t* hist_y, int32_t* scratch,
+                                                       int32_t size_x, int32_t size_y, int32_t* xs, int32_t* ys,
+                                                       int32_t n, int32_t* dx, int32_t* dy) {
   if (!hist_x || !hist_y || !scratch || (n > 0 && (!xs || !ys))) return;
   const std::int32_t shift_x = find_shift(hist_x, scratch, size_x);
   const std::int32_t shift_y = find_shift(hist_y, scratch, size_y);
@@ -226,16 +223,26 @@ ZYL_API void TranslationHistogramProcessing(int32_t* hist_x, int32_t* hist_y, in
   if (dy) *dy = shift_y;
 }
 
-ZYL_API int32_t LineLocationSimilarity(const int32_t* txs, const int32_t* tys,
-                                       const int32_t* sxs, const int32_t* sys,
-                                       const GraphLine* test_line, const GraphLine* sample_line,
-                                       int32_t tolerance) {
+int32_t zyl::api::LineLocationSimilarity(const int32_t* txs, const int32_t* tys, const int32_t* sxs, const int32_t* sys,
+                                         const GraphLine* test_line, const GraphLine* sample_line, int32_t tolerance) {
   if (!txs || !tys || !sxs || !sys || !test_line || !sample_line) return 0;
   const bool near = std::abs(txs[test_line->first] - sxs[sample_line->first]) < tolerance &&
                     std::abs(tys[test_line->first] - sys[sample_line->first]) < tolerance &&
                     std::abs(txs[test_line->second] - sxs[sample_line->second]) < tolerance &&
                     std::abs(tys[test_line->second] - sys[sample_line->second]) < tolerance;
   return near ? 1 : 0;
+}
+
+extern "C" {
+
+ZYL_API int32_t RotationHistogramProcessing(int32_t* histogram, const uint8_t* flags, int32_t n, int32_t* xs,
+                                            int32_t* ys, int32_t* angles, int32_t line_count, GraphLine* lines,
+                                            int32_t cx, int32_t cy) {
+  return zyl::api::RotationHistogramProcessing(histogram, flags, n, xs, ys, angles, line_count, lines, cx, cy);
+}
+ZYL_API int32_t LineLocationSimilarity(const int32_t* txs, const int32_t* tys, const int32_t* sxs, const int32_t* sys,
+                                       const GraphLine* test_line, const GraphLine* sample_line, int32_t tolerance) {
+  return zyl::api::LineLocationSimilarity(txs, tys, sxs, sys, test_line, sample_line, tolerance);
 }
 
 }  // extern "C"

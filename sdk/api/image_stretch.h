@@ -6,6 +6,18 @@
 #include <cstring>
 #include <vector>
 
+#include "zylscan/image_stretch.h"
+
+// Bodies of exported functions, called directly inside the library.
+namespace zyl::api {
+
+int32_t StretchImageToLinear(int32_t source_width, int32_t source_height, ByteImage source, int32_t destination_width,
+                             int32_t destination_height, uint8_t* destination);
+int32_t StretchImageFromLinear(int32_t source_width, int32_t source_height, const uint8_t* source,
+                               int32_t destination_width, int32_t destination_height, ByteImage destination);
+
+}  // namespace zyl::api
+
 namespace zyl::api {
 
 // Destination pixel (i, j) of dw x dh takes source pixel (sh x i / dh,

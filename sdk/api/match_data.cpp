@@ -27,7 +27,6 @@ void add_to_bin(MatchSide& side, GraphLine* line) {
 
 using namespace zyl::api;
 
-
 MatchData* zyl::api::CreateMatchData(void) {
   auto* md = static_cast<MatchData*>(std::calloc(1, sizeof(MatchData)));
   if (!md) return nullptr;

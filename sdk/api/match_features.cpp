@@ -17,6 +17,8 @@
 #include "zylscan/geometry.h"
 #include "zylscan/graph_matcher.h"
 #include "zylscan/xw.h"
+#include "extract/geometry.h"
+#include "api/histograms.h"
 
 namespace zyl::api {
 namespace {
@@ -283,7 +285,7 @@ std::int32_t Matcher::pair_score(const GraphLine& t, const GraphLine& s, bool co
   // Products of the weightings can pass 64 bits with windows set near their
   // top; 128 bits hold each step exactly.
   using Wide = __int128;
-  Wide score = (Wide{L} + A) * 600 / 1000 - ComputeDistance3D(dl, da, db);
+  Wide score = (Wide{L} + A) * 600 / 1000 - zyl::extract::ComputeDistance3D(dl, da, db);
   if (score <= 0) return 0;
 
   if (core) {
@@ -432,7 +434,7 @@ void Matcher::keep_located_candidates() {
   std::int32_t kept = 0;
   for (std::int32_t p = 0; p < index_count_; ++p) {
     const MatchCandidate& cand = indexed(p);
-    if (LineLocationSimilarity(tf.minutiaX, tf.minutiaY, sf.minutiaX, sf.minutiaY, cand.test,
+    if (zyl::api::LineLocationSimilarity(tf.minutiaX, tf.minutiaY, sf.minutiaX, sf.minutiaY, cand.test,
                                cand.sample, c_.lengthTolerance) != 1)
       continue;
     record_pair(cand.test->first, cand.sample->first);
@@ -462,7 +464,7 @@ std::int64_t Matcher::score_by_test_lines() {
   const GraphLine* current = index_count_ > 0 ? indexed(0).test : nullptr;
   for (std::int32_t p = 0; p < index_count_; ++p) {
     const MatchCandidate& cand = indexed(p);
-    if (LineLocationSimilarity(tf.minutiaX, tf.minutiaY, sf.minutiaX, sf.minutiaY, cand.test,
+    if (zyl::api::LineLocationSimilarity(tf.minutiaX, tf.minutiaY, sf.minutiaX, sf.minutiaY, cand.test,
                                cand.sample, c_.lengthTolerance) != 1)
       continue;
     if (cand.test != current) {
@@ -490,10 +492,10 @@ std::int32_t Matcher::run(std::int32_t threshold) {
   // Stage 2: turn the sample; pairs whose orientations then agree vote for a shift.
   const std::int32_t n = minutia_count(sf);
   const std::int32_t rotation =
-      RotationHistogramProcessing(md_.rotationHistogram, md_.rotationFlags, n, sf.minutiaX, sf.minutiaY,
+      zyl::api::RotationHistogramProcessing(md_.rotationHistogram, md_.rotationFlags, n, sf.minutiaX, sf.minutiaY,
                                   sf.minutiaAngle, sample_.lineCount, sample_.lines, sample_.centreX,
                                   sample_.centreY);
-  if (grid) RotateRidgesOrientation(sample_.centreX, sample_.centreY, rotation, &sf);
+  if (grid) zyl::api::RotateRidgesOrientation(sample_.centreX, sample_.centreY, rotation, &sf);
   if (details_) details_->rotation = rotation;
   const std::int32_t s2 = normalised(vote_translations());
   if (s2 < threshold) return early_stop(s2);
@@ -511,8 +513,8 @@ std::int32_t Matcher::run(std::int32_t threshold) {
   }
   std::int32_t similarity = 0, weight = 1;
   if (grid) {
-    TranslateRidgesOrientation(dx, dy, &sf);
-    similarity = OrientationStructureComparison(&tf, &sf, &weight);
+    zyl::api::TranslateRidgesOrientation(dx, dy, &sf);
+    similarity = zyl::api::OrientationStructureComparison(&tf, &sf, &weight);
   }
   if (details_) {
     details_->shiftX = dx;
@@ -536,9 +538,8 @@ std::int32_t Matcher::run(std::int32_t threshold) {
 
 using namespace zyl::api;
 
-extern "C" {
 
-ZYL_API int32_t MatchFeatures(MatchSide* test_side, MatchSide* sample_side, int32_t threshold,
+int32_t zyl::api::MatchFeatures(MatchSide* test_side, MatchSide* sample_side, int32_t threshold,
                               MatchDetails* details, XWContext* context) {
   XWContext* c = resolve_context(context);
   if (!c) return XW_ERR_NO_CONTEXT;
@@ -575,7 +576,7 @@ static void RotateRidgesOrientationUnguarded(int32_t cx, int32_t cy, int32_t rot
   }
 }
 
-ZYL_API void RotateRidgesOrientation(int32_t cx, int32_t cy, int32_t rotation,
+void zyl::api::RotateRidgesOrientation(int32_t cx, int32_t cy, int32_t rotation,
                                      FeatureRecord* grid) {
   zyl::GuardedCall([&] { RotateRidgesOrientationUnguarded(cx, cy, rotation, grid); });
 }
@@ -597,11 +598,11 @@ static void TranslateRidgesOrientationUnguarded(int32_t dx, int32_t dy, FeatureR
   }
 }
 
-ZYL_API void TranslateRidgesOrientation(int32_t dx, int32_t dy, FeatureRecord* grid) {
+void zyl::api::TranslateRidgesOrientation(int32_t dx, int32_t dy, FeatureRecord* grid) {
   zyl::GuardedCall([&] { TranslateRidgesOrientationUnguarded(dx, dy, grid); });
 }
 
-ZYL_API int32_t OrientationStructureComparison(const FeatureRecord* test_grid,
+int32_t zyl::api::OrientationStructureComparison(const FeatureRecord* test_grid,
                                                const FeatureRecord* sample_grid, int32_t* weight) {
   std::int32_t total_weight = 0;
   std::int32_t sum = 0;
@@ -629,6 +630,13 @@ ZYL_API int32_t OrientationStructureComparison(const FeatureRecord* test_grid,
   return total_weight ? sum : 0;
 }
 
-ZYL_API int32_t Zylmax(int32_t a, int32_t b) { return b < a ? a : b; }
+extern "C" ZYL_API int32_t Zylmax(int32_t a, int32_t b) { return b < a ? a : b; }
+
+extern "C" {
+
+ZYL_API int32_t MatchFeatures(MatchSide* test_side, MatchSide* sample_side, int32_t threshold, MatchDetails* details, XWContext* context) { return zyl::api::MatchFeatures(test_side, sample_side, threshold, details, context); }
+ZYL_API void RotateRidgesOrientation(int32_t cx, int32_t cy, int32_t rotation, FeatureRecord* grid) { zyl::api::RotateRidgesOrientation(cx, cy, rotation, grid); }
+ZYL_API void TranslateRidgesOrientation(int32_t dx, int32_t dy, FeatureRecord* grid) { zyl::api::TranslateRidgesOrientation(dx, dy, grid); }
+ZYL_API int32_t OrientationStructureComparison(const FeatureRecord* test_grid, const FeatureRecord* sample_grid, int32_t* weight) { return zyl::api::OrientationStructureComparison(test_grid, sample_grid, weight); }
 
 }  // extern "C"

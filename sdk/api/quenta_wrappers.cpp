@@ -1,10 +1,22 @@
 // Matcher-library wrappers: one engine per call, templates as wrapped byte
 // buffers, scores on the scale of the other engines.
+#include "api/quenta_wrappers.h"
+
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <memory>
 
+#include "api/alg_mode.h"
+#include "matchlib/core/blob.h"
+#include "matchlib/core/engine_extract.h"
+#include "matchlib/core/engine_match.h"
+#include "matchlib/core/finger_info.h"
+#include "matchlib/core/match_context.h"
+#include "matchlib/core/match_engine.h"
+#include "matchlib/core/preset_light.h"
+#include "matchlib/core/preset_light_verify.h"
+#include "matchlib/image/grey_image.h"
 #include "zylscan/devalg.h"
 #include "zylscan/matchlib_blob.h"
 #include "zylscan/matchlib_context.h"
@@ -16,17 +28,6 @@
 #include "zylscan/matchlib_verify.h"
 #include "zylscan/zylfpscan_feature.h"
 #include "zylscan/zylquenta.h"
-#include "api/alg_mode.h"
-#include "api/quenta_wrappers.h"
-#include "matchlib/core/blob.h"
-#include "matchlib/core/engine_extract.h"
-#include "matchlib/core/engine_match.h"
-#include "matchlib/core/finger_info.h"
-#include "matchlib/core/match_context.h"
-#include "matchlib/core/match_engine.h"
-#include "matchlib/core/preset_light.h"
-#include "matchlib/core/preset_light_verify.h"
-#include "matchlib/image/grey_image.h"
 
 namespace {
 
@@ -54,7 +55,8 @@ int ExtractBlob(MatchEngine* engine, const std::uint8_t* pixels, int width, int 
     zyl::matchlib::image_release(image);
     return status;
   }
-  return zyl::matchlib::engine_extract_pixels(engine, pixels, height, width, kResolution, zyl::matchlib::finger_info_default(), out);
+  return zyl::matchlib::engine_extract_pixels(engine, pixels, height, width, kResolution,
+                                              zyl::matchlib::finger_info_default(), out);
 }
 
 // The blob of a wrapped template, or null; *status says why not.
@@ -77,20 +79,20 @@ BlobRef Unwrap(const std::uint8_t* wrapped, int* status) {
 
 }  // namespace
 
-
 int zyl::api::ZylQuenta_Init(MatchEngine** out) {
   if (!out) return ML_BAD_ARGUMENT;
   *out = nullptr;
   MatchContext* context = zyl::matchlib::ctx_create();
   if (!context) return 1;
-  *out = zyl::api::algorithm_mode == 4 ? zyl::matchlib::preset_create_light_verify(context) : zyl::matchlib::preset_create_light(context);
+  *out = zyl::api::algorithm_mode == 4 ? zyl::matchlib::preset_create_light_verify(context)
+                                       : zyl::matchlib::preset_create_light(context);
   // The engine holds its own reference to the context; this one is ours.
   zyl::matchlib::ctx_release(context);
   return 0;
 }
 
 int zyl::api::ZylQuenta_Extract(MatchEngine* engine, const uint8_t* pixels, int width, int height, uint8_t* out,
-                              int* out_length, int /*reserved*/) {
+                                int* out_length, int /*reserved*/) {
   if (!engine || !out || !out_length) return ML_BAD_ARGUMENT;
   DataBlob* raw = nullptr;
   const int status = ExtractBlob(engine, pixels, width, height, &raw);
@@ -103,7 +105,7 @@ int zyl::api::ZylQuenta_Extract(MatchEngine* engine, const uint8_t* pixels, int 
 }
 
 int zyl::api::ZylQuenta_Verify(MatchEngine* engine, const uint8_t* template_a, int /*reserved_a*/,
-                             const uint8_t* template_b, int /*reserved_b*/) {
+                               const uint8_t* template_b, int /*reserved_b*/) {
   int status = ML_OK;
   BlobRef a = Unwrap(template_a, &status);
   if (!a) return -status;
@@ -148,9 +150,17 @@ extern "C" ZYL_API int ZylTepbuf2File(const uint8_t* data, int length, const cha
 extern "C" {
 
 ZYL_API int ZylQuenta_Init(MatchEngine** out) { return zyl::api::ZylQuenta_Init(out); }
-ZYL_API int ZylQuenta_Extract(MatchEngine* engine, const uint8_t* pixels, int width, int height, uint8_t* out, int* out_length, int arg6) { return zyl::api::ZylQuenta_Extract(engine, pixels, width, height, out, out_length, arg6); }
-ZYL_API int ZylQuenta_Verify(MatchEngine* engine, const uint8_t* template_a, int arg2, const uint8_t* template_b, int arg4) { return zyl::api::ZylQuenta_Verify(engine, template_a, arg2, template_b, arg4); }
+ZYL_API int ZylQuenta_Extract(MatchEngine* engine, const uint8_t* pixels, int width, int height, uint8_t* out,
+                              int* out_length, int arg6) {
+  return zyl::api::ZylQuenta_Extract(engine, pixels, width, height, out, out_length, arg6);
+}
+ZYL_API int ZylQuenta_Verify(MatchEngine* engine, const uint8_t* template_a, int arg2, const uint8_t* template_b,
+                             int arg4) {
+  return zyl::api::ZylQuenta_Verify(engine, template_a, arg2, template_b, arg4);
+}
 ZYL_API int ZylQuenta_Free(MatchEngine* engine) { return zyl::api::ZylQuenta_Free(engine); }
-ZYL_API int template_ttobuffer(const DataBlob* blob, const void* arg1, uint8_t* out) { return zyl::api::template_ttobuffer(blob, arg1, out); }
+ZYL_API int template_ttobuffer(const DataBlob* blob, const void* arg1, uint8_t* out) {
+  return zyl::api::template_ttobuffer(blob, arg1, out);
+}
 
 }  // extern "C"

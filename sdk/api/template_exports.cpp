@@ -1,5 +1,7 @@
 // The exported C names of the template codecs and converters. Each converts
 // pointers to bounded spans and passes status codes through.
+#include "api/template_exports.h"
+
 #include <algorithm>
 #include <cstring>
 #include <memory>
@@ -15,7 +17,6 @@
 #include "zylscan/nuvel.h"
 #include "zylscan/template_format.h"
 #include "zylscan/typeline_template.h"
-#include "api/template_exports.h"
 
 namespace {
 
@@ -86,14 +87,13 @@ TypelineEntries typeline_entries(const void* base, int32_t count, int32_t offset
 
 }  // namespace
 
-
 int32_t zyl::api::CompressFeatures(const FeatureRecord* record, uint8_t* out, XWContext* context) {
   if (!record || !out) return kNullArgument;
   return static_cast<int32_t>(
       compress_features(*record, out_of(out, kTemplateBufferSize), writer_settings(context)));
 }
 
-extern "C" ZYL_API int32_t DecompressFeatures(const uint8_t* tmpl, FeatureRecord* record) {
+int32_t zyl::api::DecompressFeatures(const uint8_t* tmpl, FeatureRecord* record) {
   if (!tmpl || !record) return kNullArgument;
   return decompress_features(in(tmpl, kTemplateBufferSize), *record);
 }
@@ -133,8 +133,8 @@ int32_t zyl::api::ZYL_getFormatType(const uint8_t* buffer, int32_t length) {
 
 extern "C" ZYL_API int32_t CheckFeaFormat(void) { return 0; }
 
-extern "C" ZYL_API int32_t ZYL_FromNuvelToQXE(const uint8_t* nuvel, int32_t n, QxeIdentifier identifier,
-                                   uint8_t* out, int32_t* outLength, QxeInfo info) {
+extern "C" ZYL_API int32_t ZYL_FromNuvelToQXE(const uint8_t* nuvel, int32_t n, QxeIdentifier identifier, uint8_t* out,
+                                              int32_t* outLength, QxeInfo info) {
   if (!out || !outLength || (!nuvel && n != 0)) return ZYL_QXE_NULL_ARGUMENT;
   if (n < 0 || static_cast<std::size_t>(n) > kQxeMaxTemplate) return ZYL_QXE_LENGTH_MISMATCH;
   const std::size_t size = static_cast<std::size_t>(n);
@@ -145,7 +145,7 @@ extern "C" ZYL_API int32_t ZYL_FromNuvelToQXE(const uint8_t* nuvel, int32_t n, Q
 }
 
 extern "C" ZYL_API int32_t ZYL_FromQXEToNuvel(const uint8_t* container, int32_t length, uint8_t* out,
-                                   int32_t* nuvelLength, QxeInfo* info, QxeIdentifier* identifier) {
+                                              int32_t* nuvelLength, QxeInfo* info, QxeIdentifier* identifier) {
   if (!container || !out || !nuvelLength || !info || !identifier) return ZYL_QXE_NULL_ARGUMENT;
   if (length < 0) return ZYL_QXE_LENGTH_MISMATCH;
   QxeContents contents;
@@ -158,16 +158,16 @@ extern "C" ZYL_API int32_t ZYL_FromQXEToNuvel(const uint8_t* container, int32_t 
   return ZYL_QXE_OK;
 }
 
-extern "C" ZYL_API int32_t CompressFeatures_ISO(const FeatureRecord* record, uint8_t* out, XWContext*,
-                                     uint8_t fingerPosition, int32_t width, int32_t height) {
+int32_t zyl::api::CompressFeatures_ISO(const FeatureRecord* record, uint8_t* out, XWContext*, uint8_t fingerPosition,
+                                       int32_t width, int32_t height) {
   if (!record || !out) return kNullArgument;
   return static_cast<int32_t>(write_minutiae_record(MinutiaeRecordKind::Iso, *record,
                                                     out_of(out, ZYL_ISO_RECORD_MAX), fingerPosition,
                                                     width, height));
 }
 
-extern "C" ZYL_API int32_t CompressFeatures_ANSI(const FeatureRecord* record, uint8_t* out, XWContext*,
-                                      uint8_t fingerPosition, int32_t width, int32_t height) {
+int32_t zyl::api::CompressFeatures_ANSI(const FeatureRecord* record, uint8_t* out, XWContext*, uint8_t fingerPosition,
+                                        int32_t width, int32_t height) {
   if (!record || !out) return kNullArgument;
   return static_cast<int32_t>(write_minutiae_record(MinutiaeRecordKind::Ansi, *record,
                                                     out_of(out, ZYL_ANSI_RECORD_MAX),
@@ -183,8 +183,8 @@ int32_t zyl::api::ZylANSIToNuvel(const uint8_t* record, uint8_t* out, int32_t* o
 }
 
 extern "C" ZYL_API int32_t TerrakTemplateISO(const void* base, int32_t count, int32_t offset, uint8_t* out,
-                                  int32_t* outLength, int32_t width, int32_t height,
-                                  int32_t xResolution, int32_t yResolution) {
+                                             int32_t* outLength, int32_t width, int32_t height, int32_t xResolution,
+                                             int32_t yResolution) {
   if (!base || !out || !outLength) return kNullArgument;
   const TypelineEntries e = typeline_entries(base, count, offset);
   *outLength = static_cast<int32_t>(typeline_to_iso(e.span(), out_of(out, kConvertedBufferSize),
@@ -193,7 +193,7 @@ extern "C" ZYL_API int32_t TerrakTemplateISO(const void* base, int32_t count, in
 }
 
 extern "C" ZYL_API int32_t TerrakTemplateNuvel(const void* base, int32_t count, int32_t offset, uint8_t* out,
-                                    int32_t* outLength) {
+                                               int32_t* outLength) {
   if (!base || !out || !outLength) return kNullArgument;
   const TypelineEntries e = typeline_entries(base, count, offset);
   *outLength = static_cast<int32_t>(typeline_to_nuvel(e.span(), out_of(out, kConvertedBufferSize)));
@@ -202,30 +202,53 @@ extern "C" ZYL_API int32_t TerrakTemplateNuvel(const void* base, int32_t count, 
 
 extern "C" ZYL_API int32_t myround(float x) { return round_half_up(x); }
 
-extern "C" ZYL_API int32_t ZYL_Zylfea2IDCardfea(const uint8_t* nuvel, int32_t length, uint8_t* out,
-                                     uint8_t fingerCode, uint8_t secondaryCode) {
+extern "C" ZYL_API int32_t ZYL_Zylfea2IDCardfea(const uint8_t* nuvel, int32_t length, uint8_t* out, uint8_t fingerCode,
+                                                uint8_t secondaryCode) {
   if (!nuvel || !out) return kNullArgument;
   const std::size_t size = length > 0 ? static_cast<std::size_t>(length) : kTemplateBufferSize;
   return nuvel_to_idcard(in(nuvel, size), out_of(out, kIdCardSize), fingerCode, secondaryCode);
 }
 
-extern "C" ZYL_API int32_t IDcardfea2Nuvelfea(const uint8_t* card, uint8_t* out) {
+int32_t zyl::api::IDcardfea2Nuvelfea(const uint8_t* card, uint8_t* out) {
   if (!card || !out) return kNullArgument;
   return idcard_to_nuvel(in(card, kIdCardSize), out_of(out, kTemplateBufferSize));
 }
 
-int32_t zyl::api::DecompressFeaturesIdcardtoNuvel(const uint8_t* card, FeatureRecord* record,
-                                                uint8_t* secondaryCode) {
+int32_t zyl::api::DecompressFeaturesIdcardtoNuvel(const uint8_t* card, FeatureRecord* record, uint8_t* secondaryCode) {
   if (!card || !record || !secondaryCode) return kNullArgument;
   return idcard_to_record(in(card, kIdCardSize), *record, *secondaryCode);
 }
 
 extern "C" {
 
-ZYL_API int32_t CompressFeatures(const FeatureRecord* record, uint8_t* out, XWContext* context) { return zyl::api::CompressFeatures(record, out, context); }
-ZYL_API int32_t ZYL_getFormatType(const uint8_t* buffer, int32_t length) { return zyl::api::ZYL_getFormatType(buffer, length); }
-ZYL_API int32_t ZylISOToNuvel(const uint8_t* record, uint8_t* out, int32_t* outLength) { return zyl::api::ZylISOToNuvel(record, out, outLength); }
-ZYL_API int32_t ZylANSIToNuvel(const uint8_t* record, uint8_t* out, int32_t* outLength) { return zyl::api::ZylANSIToNuvel(record, out, outLength); }
-ZYL_API int32_t DecompressFeaturesIdcardtoNuvel(const uint8_t* card, FeatureRecord* record, uint8_t* secondaryCode) { return zyl::api::DecompressFeaturesIdcardtoNuvel(card, record, secondaryCode); }
+ZYL_API int32_t CompressFeatures(const FeatureRecord* record, uint8_t* out, XWContext* context) {
+  return zyl::api::CompressFeatures(record, out, context);
+}
+ZYL_API int32_t ZYL_getFormatType(const uint8_t* buffer, int32_t length) {
+  return zyl::api::ZYL_getFormatType(buffer, length);
+}
+ZYL_API int32_t ZylISOToNuvel(const uint8_t* record, uint8_t* out, int32_t* outLength) {
+  return zyl::api::ZylISOToNuvel(record, out, outLength);
+}
+ZYL_API int32_t ZylANSIToNuvel(const uint8_t* record, uint8_t* out, int32_t* outLength) {
+  return zyl::api::ZylANSIToNuvel(record, out, outLength);
+}
+ZYL_API int32_t DecompressFeaturesIdcardtoNuvel(const uint8_t* card, FeatureRecord* record, uint8_t* secondaryCode) {
+  return zyl::api::DecompressFeaturesIdcardtoNuvel(card, record, secondaryCode);
+}
+ZYL_API int32_t DecompressFeatures(const uint8_t* tmpl, FeatureRecord* record) {
+  return zyl::api::DecompressFeatures(tmpl, record);
+}
+ZYL_API int32_t CompressFeatures_ISO(const FeatureRecord* record, uint8_t* out, XWContext* arg2, uint8_t fingerPosition,
+                                     int32_t width, int32_t height) {
+  return zyl::api::CompressFeatures_ISO(record, out, arg2, fingerPosition, width, height);
+}
+ZYL_API int32_t CompressFeatures_ANSI(const FeatureRecord* record, uint8_t* out, XWContext* arg2,
+                                      uint8_t fingerPosition, int32_t width, int32_t height) {
+  return zyl::api::CompressFeatures_ANSI(record, out, arg2, fingerPosition, width, height);
+}
+ZYL_API int32_t IDcardfea2Nuvelfea(const uint8_t* card, uint8_t* out) {
+  return zyl::api::IDcardfea2Nuvelfea(card, out);
+}
 
 }  // extern "C"

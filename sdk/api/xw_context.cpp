@@ -1,5 +1,6 @@
 // XW contexts: life cycle, the default context and the numbered parameters.
 #include "api/xw_context.h"
+#include "api/match_data.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -9,6 +10,7 @@
 
 #include "zylscan/graph_matcher.h"
 #include "zylscan/xw.h"
+#include "api/xw_modes.h"
 
 namespace zyl::api {
 namespace {
@@ -184,7 +186,7 @@ std::optional<std::int32_t> simple_parameter(const XWContext& c, std::int32_t id
 }
 
 std::int32_t parameter_type(std::int32_t id) {
-  if (id >= 10000) return XWGetAdditionalParameterType(id);
+  if (id >= 10000) return zyl::api::XWGetAdditionalParameterType(id);
   switch (id) {
     case 0: return XW_ERR_NULL_ARGUMENT;
     case 10:
@@ -207,7 +209,7 @@ std::int32_t parameter_type(std::int32_t id) {
 XWContext* resolve_context(XWContext* context) { return context ? context : g_default_context; }
 
 MatchData* ensure_match_data(XWContext& context) {
-  if (!context.matchData) context.matchData = CreateMatchData();
+  if (!context.matchData) context.matchData = zyl::api::CreateMatchData();
   return context.matchData;
 }
 
@@ -221,10 +223,10 @@ bool store_parameter_field(XWContext& context, std::int32_t id, std::int32_t val
 XWContext* create_context() {
   auto* context = new (std::nothrow) XWContext{};
   if (!context) return nullptr;
-  SetMode(0, context);
-  SetMatchingSpeed(0, context);
-  SetExtractFeatures(1, context);
-  SetMatchFeatures(2, context);
+  zyl::api::SetMode(0, context);
+  zyl::api::SetMatchingSpeed(0, context);
+  zyl::api::SetExtractFeatures(1, context);
+  zyl::api::SetMatchFeatures(2, context);
   context->rawExtractionResult = 0;
   context->matchThreshold = 47;
   context->generalisationThreshold = 47;
@@ -235,7 +237,7 @@ XWContext* create_context() {
 
 std::int32_t free_context(XWContext* context) {
   if (!context) return XW_ERR_NULL_ARGUMENT;
-  FreeMatchData(context->matchData);
+  zyl::api::FreeMatchData(context->matchData);
   delete context;
   return XW_OK;
 }
@@ -244,16 +246,15 @@ std::int32_t free_context(XWContext* context) {
 
 using namespace zyl::api;
 
-extern "C" {
 
-ZYL_API XWContext* XWCreateContext(void) { return create_context(); }
+extern "C" ZYL_API XWContext* XWCreateContext(void) { return create_context(); }
 
-ZYL_API int32_t XWFreeContext(XWContext* context) { return free_context(context); }
+extern "C" ZYL_API int32_t XWFreeContext(XWContext* context) { return free_context(context); }
 
-ZYL_API XWContext* XWFCreateContext(void) { return create_context(); }
-ZYL_API int32_t XWFFreeContext(XWContext* context) { return free_context(context); }
+extern "C" ZYL_API XWContext* XWFCreateContext(void) { return create_context(); }
+extern "C" ZYL_API int32_t XWFFreeContext(XWContext* context) { return free_context(context); }
 
-ZYL_API int32_t XWInitialize(void) {
+extern "C" ZYL_API int32_t XWInitialize(void) {
   if (g_init_count == 0) {
     g_default_context = create_context();
     if (!g_default_context) return XW_ERR_NO_MEMORY;
@@ -261,7 +262,7 @@ ZYL_API int32_t XWInitialize(void) {
   return g_init_count++;
 }
 
-ZYL_API int32_t XWFinalize(void) {
+extern "C" ZYL_API int32_t XWFinalize(void) {
   if (g_init_count == 0) return XW_ERR_NO_CONTEXT;
   --g_init_count;
   if (g_init_count == 0) {
@@ -272,10 +273,10 @@ ZYL_API int32_t XWFinalize(void) {
   return g_init_count == 1 ? 0 : g_init_count;
 }
 
-ZYL_API int32_t XWGetParameter(int32_t id, void* out, XWContext* context) {
+extern "C" ZYL_API int32_t XWGetParameter(int32_t id, void* out, XWContext* context) {
   XWContext* c = resolve_context(context);
   if (!c) return XW_ERR_NO_CONTEXT;
-  if (id >= 10000) return XWGetAdditionalParameter(id, static_cast<std::int32_t*>(out), c);
+  if (id >= 10000) return zyl::api::XWGetAdditionalParameter(id, static_cast<std::int32_t*>(out), c);
   switch (id) {
     case 10: return copy_text(kAlgorithmName, sizeof kAlgorithmName, out);
     case 13: return copy_text(kOwnerNotice, sizeof kOwnerNotice, out);
@@ -296,7 +297,7 @@ ZYL_API int32_t XWGetParameter(int32_t id, void* out, XWContext* context) {
   return XW_OK;
 }
 
-ZYL_API int32_t XWGetAdditionalParameter(int32_t id, int32_t* out, XWContext* context) {
+int32_t zyl::api::XWGetAdditionalParameter(int32_t id, int32_t* out, XWContext* context) {
   XWContext* c = resolve_context(context);
   if (!c) return XW_ERR_NO_CONTEXT;
   if (!out) return XW_ERR_NULL_ARGUMENT;
@@ -306,35 +307,35 @@ ZYL_API int32_t XWGetAdditionalParameter(int32_t id, int32_t* out, XWContext* co
   return XW_OK;
 }
 
-ZYL_API int32_t XWGetAdditionalParameterType(int32_t id) {
+int32_t zyl::api::XWGetAdditionalParameterType(int32_t id) {
   const Field* f = find_field(id);
   if (!f) return XW_ERR_BAD_VALUE;
   return f->rule == Rule::Flag ? XW_TYPE_FLAG : XW_TYPE_INT;
 }
 
-ZYL_API int32_t XWSetParameter(int32_t id, int32_t value, XWContext* context) {
+extern "C" ZYL_API int32_t XWSetParameter(int32_t id, int32_t value, XWContext* context) {
   XWContext* c = resolve_context(context);
   if (!c) return XW_ERR_NO_CONTEXT;
   if (c->identifyInProgress) return XW_ERR_IDENTIFY_IN_PROGRESS;
-  if (id >= 10000) return XWSetAdditionalParameter(id, value, c);
+  if (id >= 10000) return zyl::api::XWSetAdditionalParameter(id, value, c);
   switch (id) {
     case 0:
     case 10:
     case 11:
     case 12:
     case 13: return XW_ERR_READ_ONLY;
-    case 110: return SetExtractFeatures(value, c);
+    case 110: return zyl::api::SetExtractFeatures(value, c);
     case 200: c->matchThreshold = std::max(value, 0); return XW_OK;
     case 201: c->maxRotation = std::clamp(value, 0, kMaxRotation); return XW_OK;
-    case 210: return SetMatchFeatures(value, c);
-    case 220: return SetMatchingSpeed(value, c);
+    case 210: return zyl::api::SetMatchFeatures(value, c);
+    case 220: return zyl::api::SetMatchingSpeed(value, c);
     case 300: c->generalisationThreshold = std::max(value, 0); return XW_OK;
-    case 1000: return SetMode(value, c);
+    case 1000: return zyl::api::SetMode(value, c);
     default: return XW_ERR_UNKNOWN_PARAMETER;
   }
 }
 
-ZYL_API int32_t XWSetAdditionalParameter(int32_t id, int32_t value, XWContext* context) {
+int32_t zyl::api::XWSetAdditionalParameter(int32_t id, int32_t value, XWContext* context) {
   XWContext* c = resolve_context(context);
   if (!c) return XW_ERR_NO_CONTEXT;
   if (c->identifyInProgress) return XW_ERR_IDENTIFY_IN_PROGRESS;
@@ -346,9 +347,15 @@ ZYL_API int32_t XWSetAdditionalParameter(int32_t id, int32_t value, XWContext* c
   return XW_OK;
 }
 
-ZYL_API int32_t SetExtractFeaturesMode(int32_t value) {
+extern "C" ZYL_API int32_t SetExtractFeaturesMode(int32_t value) {
   g_extract_features_mode = value;
   return XW_OK;
 }
+
+extern "C" {
+
+ZYL_API int32_t XWGetAdditionalParameter(int32_t id, int32_t* out, XWContext* context) { return zyl::api::XWGetAdditionalParameter(id, out, context); }
+ZYL_API int32_t XWGetAdditionalParameterType(int32_t id) { return zyl::api::XWGetAdditionalParameterType(id); }
+ZYL_API int32_t XWSetAdditionalParameter(int32_t id, int32_t value, XWContext* context) { return zyl::api::XWSetAdditionalParameter(id, value, context); }
 
 }  // extern "C"

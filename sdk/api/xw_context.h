@@ -11,6 +11,15 @@
 #include "zylscan/graph_matcher.h"
 #include "zylscan/xw.h"
 
+// Bodies of exported functions, called directly inside the library.
+namespace zyl::api {
+
+int32_t XWGetAdditionalParameter(int32_t id, int32_t* out, XWContext* context);
+int32_t XWGetAdditionalParameterType(int32_t id);
+int32_t XWSetAdditionalParameter(int32_t id, int32_t value, XWContext* context);
+
+}  // namespace zyl::api
+
 struct XWContext {
   std::uint8_t qualityThreshold;       // 10000: extraction fails at or above
   std::int32_t adaptiveBinarisation;   // 10001 flag

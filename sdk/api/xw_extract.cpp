@@ -15,6 +15,10 @@
 #include "zylscan/minutiae_record.h"
 #include "zylscan/nuvel.h"
 #include "zylscan/xw_operations.h"
+#include "api/xw_extract.h"
+#include "extract/pipeline.h"
+#include "api/image_stretch.h"
+#include "api/template_exports.h"
 
 namespace zyl::api {
 namespace {
@@ -28,14 +32,14 @@ std::int32_t extract(XWContext* context, std::int32_t width, std::int32_t height
   if (!c) return XW_ERR_NO_CONTEXT;
   if (!pixels || !out || !out_length) return XW_ERR_NULL_ARGUMENT;
   std::int32_t w = 0, h = 0;
-  if (const std::int32_t status = ComputeStretchedImageSize(width, height, resolution, &w, &h); status != XW_OK)
+  if (const std::int32_t status = zyl::api::ComputeStretchedImageSize(width, height, resolution, &w, &h); status != XW_OK)
     return status;
 
   zyl::extract::OwnedByteImage work(w, h);
   std::unique_ptr<FeatureRecord> record(new (std::nothrow) FeatureRecord{});
   if (!work || !record) return XW_ERR_NO_MEMORY;
-  StretchImageFromLinear(width, height, pixels, w, h, work.get());
-  const std::int32_t r = ExtractFeatures(w, h, work.get(), record.get(), c);
+  zyl::api::StretchImageFromLinear(width, height, pixels, w, h, work.get());
+  const std::int32_t r = zyl::extract::ExtractFeatures(w, h, work.get(), record.get(), c);
   if (r < 0) return XW_ERR_POOR_IMAGE;  // not reached: context and sizes are checked above
 
   // The template is written even for a poor image; the status says so.
@@ -44,14 +48,14 @@ std::int32_t extract(XWContext* context, std::int32_t width, std::int32_t height
       *out_length = static_cast<std::int32_t>(compress_features(*record, {out, capacity}, writer_settings(c)));
       break;
     case TemplateKind::Iso:
-      *out_length = CompressFeatures_ISO(record.get(), out, c, finger_position, width, height);
+      *out_length = zyl::api::CompressFeatures_ISO(record.get(), out, c, finger_position, width, height);
       break;
     case TemplateKind::Ansi:
-      *out_length = CompressFeatures_ANSI(record.get(), out, c, finger_position, width, height);
+      *out_length = zyl::api::CompressFeatures_ANSI(record.get(), out, c, finger_position, width, height);
       break;
   }
   // The caller's image receives the extractor's skeleton at its own size.
-  StretchImageToLinear(w, h, work.get(), width, height, pixels);
+  zyl::api::StretchImageToLinear(w, h, work.get(), width, height, pixels);
   if (c->rawExtractionResult) return r;
   return r != 0 ? XW_OK : XW_ERR_POOR_IMAGE;
 }
@@ -68,9 +72,8 @@ std::int32_t extract_native(XWContext* context, std::int32_t width, std::int32_t
 
 using namespace zyl::api;
 
-extern "C" {
 
-ZYL_API int32_t ComputeStretchedImageSize(int32_t width, int32_t height, int32_t resolution,
+int32_t zyl::api::ComputeStretchedImageSize(int32_t width, int32_t height, int32_t resolution,
                                           int32_t* stretched_width, int32_t* stretched_height) {
   if (!stretched_width || !stretched_height) return XW_ERR_NULL_ARGUMENT;
   if (resolution < XW_MIN_RESOLUTION || resolution > XW_MAX_RESOLUTION) return XW_ERR_RESOLUTION;
@@ -82,27 +85,34 @@ ZYL_API int32_t ComputeStretchedImageSize(int32_t width, int32_t height, int32_t
   return inside(w) && inside(h) ? XW_OK : XW_ERR_IMAGE_SIZE;
 }
 
-ZYL_API int32_t XWExtract(int32_t width, int32_t height, uint8_t* pixels, int32_t resolution, uint8_t* out,
+int32_t zyl::api::XWExtract(int32_t width, int32_t height, uint8_t* pixels, int32_t resolution, uint8_t* out,
                           int32_t* out_length, XWContext* context) {
   return extract(context, width, height, pixels, resolution, out, kTemplateBufferSize, out_length,
                  TemplateKind::Native, 0);
 }
 
-ZYL_API int32_t XWExtract_ISO(int32_t width, int32_t height, uint8_t* pixels, int32_t resolution, uint8_t* out,
+int32_t zyl::api::XWExtract_ISO(int32_t width, int32_t height, uint8_t* pixels, int32_t resolution, uint8_t* out,
                               int32_t* out_length, uint8_t finger_position, XWContext* context) {
   return extract(context, width, height, pixels, resolution, out, ZYL_ISO_RECORD_MAX, out_length, TemplateKind::Iso,
                  finger_position);
 }
 
-ZYL_API int32_t XWExtract_ANSI(int32_t width, int32_t height, uint8_t* pixels, int32_t resolution, uint8_t* out,
+int32_t zyl::api::XWExtract_ANSI(int32_t width, int32_t height, uint8_t* pixels, int32_t resolution, uint8_t* out,
                                int32_t* out_length, uint8_t finger_position, XWContext* context) {
   return extract(context, width, height, pixels, resolution, out, ZYL_ANSI_RECORD_MAX, out_length, TemplateKind::Ansi,
                  finger_position);
 }
 
-ZYL_API int32_t XWFExtract(int32_t width, int32_t height, uint8_t* pixels, uint8_t* out, int32_t* out_length,
+extern "C" ZYL_API int32_t XWFExtract(int32_t width, int32_t height, uint8_t* pixels, uint8_t* out, int32_t* out_length,
                            XWContext* context) {
-  return XWExtract(width, height, pixels, XW_WORK_RESOLUTION, out, out_length, context);
+  return zyl::api::XWExtract(width, height, pixels, XW_WORK_RESOLUTION, out, out_length, context);
 }
+
+extern "C" {
+
+ZYL_API int32_t ComputeStretchedImageSize(int32_t width, int32_t height, int32_t resolution, int32_t* stretched_width, int32_t* stretched_height) { return zyl::api::ComputeStretchedImageSize(width, height, resolution, stretched_width, stretched_height); }
+ZYL_API int32_t XWExtract(int32_t width, int32_t height, uint8_t* pixels, int32_t resolution, uint8_t* out, int32_t* out_length, XWContext* context) { return zyl::api::XWExtract(width, height, pixels, resolution, out, out_length, context); }
+ZYL_API int32_t XWExtract_ISO(int32_t width, int32_t height, uint8_t* pixels, int32_t resolution, uint8_t* out, int32_t* out_length, uint8_t finger_position, XWContext* context) { return zyl::api::XWExtract_ISO(width, height, pixels, resolution, out, out_length, finger_position, context); }
+ZYL_API int32_t XWExtract_ANSI(int32_t width, int32_t height, uint8_t* pixels, int32_t resolution, uint8_t* out, int32_t* out_length, uint8_t finger_position, XWContext* context) { return zyl::api::XWExtract_ANSI(width, height, pixels, resolution, out, out_length, finger_position, context); }
 
 }  // extern "C"

@@ -1,11 +1,12 @@
 // Mode presets, the feature and speed choices, and the score normalisation
 // that depends on them.
+#include "api/xw_modes.h"
+
 #include <cstdint>
 #include <optional>
 
 #include "api/xw_context.h"
 #include "zylscan/xw.h"
-#include "api/xw_modes.h"
 
 namespace zyl::api {
 namespace {
@@ -136,8 +137,7 @@ void apply(XWContext& c, std::int32_t id, std::int32_t value) {
 
 using namespace zyl::api;
 
-
-extern "C" ZYL_API int32_t SetExtractFeatures(int32_t choice, XWContext* context) {
+int32_t zyl::api::SetExtractFeatures(int32_t choice, XWContext* context) {
   XWContext* c = resolve_context(context);
   if (!c) return XW_ERR_NO_CONTEXT;
   switch (choice) {
@@ -150,7 +150,7 @@ extern "C" ZYL_API int32_t SetExtractFeatures(int32_t choice, XWContext* context
   return XW_OK;
 }
 
-extern "C" ZYL_API int32_t SetMatchFeatures(int32_t choice, XWContext* context) {
+int32_t zyl::api::SetMatchFeatures(int32_t choice, XWContext* context) {
   XWContext* c = resolve_context(context);
   if (!c) return XW_ERR_NO_CONTEXT;
   switch (choice) {
@@ -164,7 +164,7 @@ extern "C" ZYL_API int32_t SetMatchFeatures(int32_t choice, XWContext* context) 
   return XW_OK;
 }
 
-extern "C" ZYL_API int32_t SetMatchingSpeed(int32_t speed, XWContext* context) {
+int32_t zyl::api::SetMatchingSpeed(int32_t speed, XWContext* context) {
   XWContext* c = resolve_context(context);
   if (!c) return XW_ERR_NO_CONTEXT;
   switch (speed) {
@@ -179,7 +179,7 @@ extern "C" ZYL_API int32_t SetMatchingSpeed(int32_t speed, XWContext* context) {
   return XW_OK;
 }
 
-extern "C" ZYL_API int32_t SetMode(int32_t mode, XWContext* context) {
+int32_t zyl::api::SetMode(int32_t mode, XWContext* context) {
   XWContext* c = resolve_context(context);
   if (!c) return XW_ERR_NO_CONTEXT;
   const auto column = preset_column(mode);
@@ -206,5 +206,15 @@ int32_t zyl::api::SetThresholdNormalization(XWContext* context) {
 extern "C" {
 
 ZYL_API int32_t SetThresholdNormalization(XWContext* context) { return zyl::api::SetThresholdNormalization(context); }
+ZYL_API int32_t SetExtractFeatures(int32_t choice, XWContext* context) {
+  return zyl::api::SetExtractFeatures(choice, context);
+}
+ZYL_API int32_t SetMatchFeatures(int32_t choice, XWContext* context) {
+  return zyl::api::SetMatchFeatures(choice, context);
+}
+ZYL_API int32_t SetMatchingSpeed(int32_t speed, XWContext* context) {
+  return zyl::api::SetMatchingSpeed(speed, context);
+}
+ZYL_API int32_t SetMode(int32_t mode, XWContext* context) { return zyl::api::SetMode(mode, context); }
 
 }  // extern "C"

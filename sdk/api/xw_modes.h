@@ -7,6 +7,10 @@
 // Bodies of exported functions, called directly inside the library.
 namespace zyl::api {
 
+int32_t SetExtractFeatures(int32_t choice, XWContext* context);
+int32_t SetMatchFeatures(int32_t choice, XWContext* context);
+int32_t SetMatchingSpeed(int32_t speed, XWContext* context);
+int32_t SetMode(int32_t mode, XWContext* context);
 int32_t SetThresholdNormalization(XWContext* context);
 
 }  // namespace zyl::api

@@ -16,6 +16,11 @@
 #include "zylscan/graph_matcher.h"
 #include "zylscan/nuvel.h"
 #include "zylscan/xw_operations.h"
+#include "api/graph_lines.h"
+#include "api/match_features.h"
+#include "extract/feature_record.h"
+#include "api/generalize.h"
+#include "api/template_exports.h"
 
 namespace zyl::api {
 
@@ -27,9 +32,9 @@ void set_rotation_mask(MatchData& md, std::int32_t max_rotation) {
 
 std::int32_t match_sides(XWContext& c, MatchSide& test, const FeatureRecord& sample, MatchSide& work,
                          std::int32_t threshold, MatchDetails* details) {
-  CopyFeatures(&work.features, &sample);
-  FillSampleFeaturesMatchData(&c, &work, test.lengthBound, test.coreIndex != -1 ? 1 : 0);
-  return MatchFeatures(&test, &work, threshold, details, &c);
+  zyl::extract::CopyFeatures(&work.features, &sample);
+  zyl::api::FillSampleFeaturesMatchData(&c, &work, test.lengthBound, test.coreIndex != -1 ? 1 : 0);
+  return zyl::api::MatchFeatures(&test, &work, threshold, details, &c);
 }
 
 namespace {
@@ -63,14 +68,14 @@ std::int32_t score_both_ways(XWContext& c, MatchData& md, MatchDetails* details,
   MatchSide& work = md.sides[kWorkSide];
   const std::int32_t s1 = match_sides(c, first, second.features, work, c.matchThreshold, details);
   if (s1 < c.verifyWindowLow || s1 > c.verifyWindowHigh) return s1;
-  FillTestFeaturesMatchData(&c, &second);
+  zyl::api::FillTestFeaturesMatchData(&c, &second);
   const std::int32_t s2 =
       match_sides(c, second, first.features, work, c.matchThreshold, details_in_reverse ? details : nullptr);
   return (s1 + s2) / 2;
 }
 
 std::int32_t decode(const std::uint8_t* tmpl, FeatureRecord& record) {
-  return DecompressFeatures(tmpl, &record) < 0 ? XW_ERR_BAD_TEMPLATE : XW_OK;
+  return zyl::api::DecompressFeatures(tmpl, &record) < 0 ? XW_ERR_BAD_TEMPLATE : XW_OK;
 }
 
 // Fills the result's non-minutia fields from the base impression: singular
@@ -96,9 +101,8 @@ void take_base_fields(const FeatureRecord& base, FeatureRecord& result) {
 
 using namespace zyl::api;
 
-extern "C" {
 
-ZYL_API int32_t XWVerify(const uint8_t* template_a, const uint8_t* template_b, MatchDetails* details,
+int32_t zyl::api::XWVerify(const uint8_t* template_a, const uint8_t* template_b, MatchDetails* details,
                          XWContext* context) {
   XWContext* c = resolve_context(context);
   if (!c) return XW_ERR_NO_CONTEXT;
@@ -114,22 +118,22 @@ ZYL_API int32_t XWVerify(const uint8_t* template_a, const uint8_t* template_b, M
   if (decode(template_a, md->sides[kFirstSide].features) != XW_OK ||
       decode(template_b, md->sides[kSecondSide].features) != XW_OK)
     return XW_ERR_BAD_TEMPLATE;
-  FillTestFeaturesMatchData(c, &md->sides[kFirstSide]);
+  zyl::api::FillTestFeaturesMatchData(c, &md->sides[kFirstSide]);
   const std::int32_t score = score_both_ways(*c, *md, details, true);
   if (details) details->score = score;
   return XW_VERIFY_COMPLETED;
 }
 
-ZYL_API int32_t XWFVerify(const uint8_t* template_a, const uint8_t* template_b, XWContext* context) {
+extern "C" ZYL_API int32_t XWFVerify(const uint8_t* template_a, const uint8_t* template_b, XWContext* context) {
   MatchDetails details{};
   details.size = XW_DETAILS_SHORT;
-  XWVerify(template_a, template_b, &details, context);
+  zyl::api::XWVerify(template_a, template_b, &details, context);
   return details.score;
 }
 
 // The identification start step: the probe is decoded and prepared as the
 // test side once, then every candidate is only decoded and matched.
-ZYL_API int32_t XWIdentifyStart(const uint8_t* probe, XWContext* context) {
+extern "C" ZYL_API int32_t XWIdentifyStart(const uint8_t* probe, XWContext* context) {
   XWContext* c = resolve_context(context);
   if (!c) return XW_ERR_NO_CONTEXT;
   if (c->identifyInProgress) return XW_ERR_IDENTIFY_IN_PROGRESS;
@@ -137,12 +141,12 @@ ZYL_API int32_t XWIdentifyStart(const uint8_t* probe, XWContext* context) {
   MatchData* md = ensure_match_data(*c);
   if (!md) return XW_ERR_NO_MEMORY;
   if (decode(probe, md->sides[kFirstSide].features) != XW_OK) return XW_ERR_BAD_TEMPLATE;
-  FillTestFeaturesMatchData(c, &md->sides[kFirstSide]);
+  zyl::api::FillTestFeaturesMatchData(c, &md->sides[kFirstSide]);
   c->identifyInProgress = 1;
   return XW_OK;
 }
 
-ZYL_API int32_t XWIdentifyNext(const uint8_t* candidate, MatchDetails* details, XWContext* context) {
+extern "C" ZYL_API int32_t XWIdentifyNext(const uint8_t* candidate, MatchDetails* details, XWContext* context) {
   XWContext* c = resolve_context(context);
   if (!c) return XW_ERR_NO_CONTEXT;
   if (!c->identifyInProgress) return XW_ERR_IDENTIFY_IN_PROGRESS;
@@ -158,7 +162,7 @@ ZYL_API int32_t XWIdentifyNext(const uint8_t* candidate, MatchDetails* details, 
   return score > c->matchThreshold ? 0 : -1;
 }
 
-ZYL_API int32_t XWIdentifyEnd(XWContext* context) {
+extern "C" ZYL_API int32_t XWIdentifyEnd(XWContext* context) {
   XWContext* c = resolve_context(context);
   if (!c) return XW_ERR_NO_CONTEXT;
   if (!c->identifyInProgress) return XW_ERR_IDENTIFY_IN_PROGRESS;
@@ -166,7 +170,7 @@ ZYL_API int32_t XWIdentifyEnd(XWContext* context) {
   return XW_OK;
 }
 
-ZYL_API int32_t XWGeneralize(int32_t count, const uint8_t* const* templates, uint8_t* out, int32_t* out_length,
+int32_t zyl::api::XWGeneralize(int32_t count, const uint8_t* const* templates, uint8_t* out, int32_t* out_length,
                              XWContext* context) {
   XWContext* c = resolve_context(context);
   if (!c) return XW_ERR_NO_CONTEXT;
@@ -183,16 +187,21 @@ ZYL_API int32_t XWGeneralize(int32_t count, const uint8_t* const* templates, uin
     if (decode(templates[k], records[k]) != XW_OK) return XW_ERR_BAD_TEMPLATE;
   FeatureRecord& result = records[3];
   const std::int32_t threshold = c->generalisationThreshold;
-  const std::int32_t base = GeneralizeFeatures(&records[0], &records[1], &records[2], &result, &threshold, c);
+  const std::int32_t base = zyl::api::GeneralizeFeatures(&records[0], &records[1], &records[2], &result, &threshold, c);
   if (base < 0) return base;
   take_base_fields(records[base], result);
-  *out_length = CompressFeatures(&result, out, c);
+  *out_length = zyl::api::CompressFeatures(&result, out, c);
   return base;
 }
 
-ZYL_API int32_t XWFGeneralize(const uint8_t* const* templates, uint8_t* out, int32_t* out_length,
+extern "C" ZYL_API int32_t XWFGeneralize(const uint8_t* const* templates, uint8_t* out, int32_t* out_length,
                               XWContext* context) {
-  return XWGeneralize(3, templates, out, out_length, context);
+  return zyl::api::XWGeneralize(3, templates, out, out_length, context);
 }
+
+extern "C" {
+
+ZYL_API int32_t XWVerify(const uint8_t* template_a, const uint8_t* template_b, MatchDetails* details, XWContext* context) { return zyl::api::XWVerify(template_a, template_b, details, context); }
+ZYL_API int32_t XWGeneralize(int32_t count, const uint8_t* const* templates, uint8_t* out, int32_t* out_length, XWContext* context) { return zyl::api::XWGeneralize(count, templates, out, out_length, context); }
 
 }  // extern "C"

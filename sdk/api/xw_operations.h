@@ -2,12 +2,21 @@
 #pragma once
 
 #include <cstdint>
-
 #include <span>
 
 #include "api/nuvel_codec.h"
 #include "zylscan/graph_matcher.h"
 #include "zylscan/xw.h"
+#include "zylscan/xw_operations.h"
+
+// Bodies of exported functions, called directly inside the library.
+namespace zyl::api {
+
+int32_t XWVerify(const uint8_t* template_a, const uint8_t* template_b, MatchDetails* details, XWContext* context);
+int32_t XWGeneralize(int32_t count, const uint8_t* const* templates, uint8_t* out, int32_t* out_length,
+                     XWContext* context);
+
+}  // namespace zyl::api
 
 namespace zyl::api {
 

@@ -249,10 +249,18 @@ int CaptureRaw(DeviceRecord& r, int t, std::uint8_t* image) {
 
 }  // namespace zyl::device
 
-extern "C" ZYL_API int ZYLFPSCAN_CaptureRawData(void* handle, int t, unsigned char* image) {
+int zyl::device::CaptureRawData(void* handle, int t, unsigned char* image) {
   using namespace zyl::device;
   if (!sdk().initialised) return ZYLFPSCAN_ERR_NOT_INIT;
   if (!handle) return ZYLFPSCAN_ERR_NOT_OPEN;
   if (!image) return ZYLFPSCAN_ERR_NULL_BUFFER;
   return CaptureRaw(*static_cast<DeviceRecord*>(handle), t, image);
 }
+
+extern "C" {
+
+ZYL_API int ZYLFPSCAN_CaptureRawData(void* handle, int t, unsigned char* image) {
+  return zyl::device::CaptureRawData(handle, t, image);
+}
+
+}  // extern "C"

@@ -9,6 +9,14 @@
 #include <span>
 
 #include "device/device_record.h"
+#include "zylscan/zylfpscan.h"
+
+// Bodies of exported functions, called directly inside the library.
+namespace zyl::device {
+
+int CaptureRawData(void* handle, int t, unsigned char* image);
+
+}  // namespace zyl::device
 
 namespace zyl::device {
 

@@ -73,8 +73,8 @@ int ExtractNative(DeviceRecord& r, std::span<std::uint8_t> feature) {
   // Asked before the call: the road is chosen by the mode and size as they
   // stand now.
   const bool typeline = zyl::api::ExtractsByTypeline(r.width, r.height);
-  const std::int32_t rc = DevAlgExtract(r.width, r.height, pixels.data(), r.resolution, feature.data(), &length,
-                                        r.algorithmContext);
+  const std::int32_t rc = zyl::api::DevAlgExtract(r.width, r.height, pixels.data(), r.resolution, feature.data(),
+                                                  &length, r.algorithmContext);
   // The type-line road answers the minutiae count, 0 when extraction
   // failed; callers of the device API read 0 as success, so the count is
   // turned into a status here.
@@ -107,11 +107,11 @@ int ExtractRecord(void* handle, int fingerPosition, unsigned char* out, RecordKi
   std::memset(out, 0, ZYLFPSCAN_FEATURE_SIZE);
   std::vector<std::uint8_t> pixels = CopyOfLastImage(r);
   std::int32_t length = 0;
-  const std::int32_t rc =
-      kind == RecordKind::Iso
-          ? DevAlgExtract_ISO(r.width, r.height, pixels.data(), 500, out, &length, position, r.algorithmContext)
-          : DevAlgExtract_ANSI(r.width, r.height, pixels.data(), r.resolution, out, &length, position,
-                               r.algorithmContext);
+  const std::int32_t rc = kind == RecordKind::Iso
+                              ? zyl::api::DevAlgExtract_ISO(r.width, r.height, pixels.data(), 500, out, &length,
+                                                            position, r.algorithmContext)
+                              : zyl::api::DevAlgExtract_ANSI(r.width, r.height, pixels.data(), r.resolution, out,
+                                                             &length, position, r.algorithmContext);
   return rc < 0 ? ZYLFPSCAN_ERR_EXTRACT : ZYLFPSCAN_OK;
 }
 
@@ -121,9 +121,7 @@ int ExtractRecord(void* handle, int fingerPosition, unsigned char* out, RecordKi
 
 using namespace zyl::device;
 
-extern "C" {
-
-ZYL_API int ZYLFPSCAN_ExtractFeature(void* handle, int count, unsigned char* feature) {
+int zyl::device::ExtractFeature(void* handle, int count, unsigned char* feature) {
   // The work buffers are the only things that can fail to be had.
   return zyl::GuardedCall(ZYLFPSCAN_ERR_NO_MEMORY, [&]() -> int {
     if (int rc = CheckCall(handle, feature)) return rc;
@@ -137,17 +135,17 @@ ZYL_API int ZYLFPSCAN_ExtractFeature(void* handle, int count, unsigned char* fea
   });
 }
 
-ZYL_API int ZYLFPSCAN_ExtractISOFeature(void* handle, int fingerPosition, unsigned char* feature) {
+extern "C" ZYL_API int ZYLFPSCAN_ExtractISOFeature(void* handle, int fingerPosition, unsigned char* feature) {
   return zyl::GuardedCall(ZYLFPSCAN_ERR_NO_MEMORY,
                           [&] { return ExtractRecord(handle, fingerPosition, feature, RecordKind::Iso); });
 }
 
-ZYL_API int ZYLFPSCAN_ExtractANSIFeature(void* handle, int fingerPosition, unsigned char* feature) {
+extern "C" ZYL_API int ZYLFPSCAN_ExtractANSIFeature(void* handle, int fingerPosition, unsigned char* feature) {
   return zyl::GuardedCall(ZYLFPSCAN_ERR_NO_MEMORY,
                           [&] { return ExtractRecord(handle, fingerPosition, feature, RecordKind::Ansi); });
 }
 
-ZYL_API int ZYLFPSCAN_ExtractCIDFeature(void* handle, int count, unsigned char* feature) {
+int zyl::device::ExtractCidFeature(void* handle, int count, unsigned char* feature) {
   // The work buffers are the only things that can fail to be had.
   return zyl::GuardedCall(ZYLFPSCAN_ERR_NO_MEMORY, [&]() -> int {
     if (int rc = CheckCall(handle, feature)) return rc;
@@ -175,8 +173,8 @@ ZYL_API int ZYLFPSCAN_ExtractCIDFeature(void* handle, int count, unsigned char* 
   });
 }
 
-ZYL_API int ZYLFPSCAN_Verify(void* handle, int level, const unsigned char* template_a,
-                             const unsigned char* template_b, int* score, int* match) {
+int zyl::device::Verify(void* handle, int level, const unsigned char* template_a, const unsigned char* template_b,
+                        int* score, int* match) {
   if (!sdk().initialised) return ZYLFPSCAN_ERR_NOT_INIT;
   if (!handle) return ZYLFPSCAN_ERR_NOT_OPEN;
   if (!template_a || !template_b || !score || !match) return ZYLFPSCAN_ERR_NULL_BUFFER;
@@ -185,7 +183,7 @@ ZYL_API int ZYLFPSCAN_Verify(void* handle, int level, const unsigned char* templ
   if (!r.algorithmContext) return ZYLFPSCAN_ERR_NOT_OPEN;
   if (!r.algorithmReady) return ZYLFPSCAN_ERR_ALG_NOT_READY;
 
-  const int s = DevAlgVerify(template_a, template_b, r.algorithmContext);
+  const int s = zyl::api::DevAlgVerify(template_a, template_b, r.algorithmContext);
   if (s < 0) {
     // A failed comparison is no score: report its status, never a match.
     *score = 0;
@@ -197,8 +195,8 @@ ZYL_API int ZYLFPSCAN_Verify(void* handle, int level, const unsigned char* templ
   return ZYLFPSCAN_OK;
 }
 
-ZYL_API int ZYLFPSCAN_VerifyExt(void* handle, int level, const unsigned char* feature, int count,
-                                const unsigned char* slots, int* best_score, int* result) {
+int zyl::device::VerifyExt(void* handle, int level, const unsigned char* feature, int count, const unsigned char* slots,
+                           int* best_score, int* result) {
   if (!sdk().initialised) return ZYLFPSCAN_ERR_NOT_INIT;
   if (!handle) return ZYLFPSCAN_ERR_NOT_OPEN;
   if (!feature || !best_score || !result || (count > 0 && !slots)) return ZYLFPSCAN_ERR_NULL_BUFFER;
@@ -209,7 +207,7 @@ ZYL_API int ZYLFPSCAN_VerifyExt(void* handle, int level, const unsigned char* fe
   for (int i = 0; i < count; ++i) {
     int score = 0, match = 0;
     const unsigned char* slot = slots + static_cast<std::size_t>(i) * ZYLFPSCAN_TEMPLATE_SLOT_SIZE;
-    if (ZYLFPSCAN_Verify(handle, kSlotCompareLevel, feature, slot, &score, &match) == ZYLFPSCAN_OK)
+    if (zyl::device::Verify(handle, kSlotCompareLevel, feature, slot, &score, &match) == ZYLFPSCAN_OK)
       best = std::max(best, score);
   }
   *best_score = best;
@@ -217,12 +215,29 @@ ZYL_API int ZYLFPSCAN_VerifyExt(void* handle, int level, const unsigned char* fe
   return *result;
 }
 
-ZYL_API int ZYLFPSCAN_GeneralizeTemplate(const unsigned char* slots, int count, unsigned char* out) {
+extern "C" ZYL_API int ZYLFPSCAN_GeneralizeTemplate(const unsigned char* slots, int count, unsigned char* out) {
   if (!out) return ZYLFPSCAN_ERR_NO_MEMORY;
   if (count > 0 && !slots) return ZYLFPSCAN_ERR_NULL_BUFFER;
   if (count < 0) return ZYLFPSCAN_ERR_PARAM;
   if (count > 0) std::memmove(out, slots, static_cast<std::size_t>(count) * ZYLFPSCAN_TEMPLATE_SLOT_SIZE);
   return ZYLFPSCAN_OK;
+}
+
+extern "C" {
+
+ZYL_API int ZYLFPSCAN_ExtractFeature(void* handle, int count, unsigned char* feature) {
+  return zyl::device::ExtractFeature(handle, count, feature);
+}
+ZYL_API int ZYLFPSCAN_ExtractCIDFeature(void* handle, int count, unsigned char* feature) {
+  return zyl::device::ExtractCidFeature(handle, count, feature);
+}
+ZYL_API int ZYLFPSCAN_Verify(void* handle, int level, const unsigned char* template_a, const unsigned char* template_b,
+                             int* score, int* match) {
+  return zyl::device::Verify(handle, level, template_a, template_b, score, match);
+}
+ZYL_API int ZYLFPSCAN_VerifyExt(void* handle, int level, const unsigned char* feature, int count,
+                                const unsigned char* slots, int* best_score, int* result) {
+  return zyl::device::VerifyExt(handle, level, feature, count, slots, best_score, result);
 }
 
 }  // extern "C"

@@ -3,6 +3,20 @@
 
 #include <array>
 
+#include "zylscan/zylfpscan_feature.h"
+
+// Bodies of exported functions, called directly inside the library.
+namespace zyl::device {
+
+int ExtractFeature(void* handle, int count, unsigned char* feature);
+int ExtractCidFeature(void* handle, int count, unsigned char* feature);
+int Verify(void* handle, int level, const unsigned char* template_a, const unsigned char* template_b, int* score,
+           int* match);
+int VerifyExt(void* handle, int level, const unsigned char* feature, int count, const unsigned char* slots,
+              int* best_score, int* result);
+
+}  // namespace zyl::device
+
 namespace zyl::device {
 
 constexpr int kMinSecurityLevel = 1;

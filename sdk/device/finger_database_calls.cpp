@@ -7,8 +7,12 @@
 #include <span>
 #include <vector>
 
+#include "common/guarded_call.h"
+#include "device/capture.h"
 #include "device/device_record.h"
+#include "device/feature_calls.h"
 #include "device/finger_database.h"
+#include "device/image_calls.h"
 #include "zylscan/zylfpscan.h"
 #include "zylscan/zylfpscan_database.h"
 #include "zylscan/zylfpscan_feature.h"
@@ -64,17 +68,15 @@ const DeviceCalls& ProductDeviceCalls() {
   // Lambdas rather than the bare function pointers: std::function would
   // otherwise emit type information for the pointer types, visible outside.
   static const DeviceCalls calls{
-      [](void* handle, int t, std::uint8_t* image) { return ZYLFPSCAN_CaptureRawData(handle, t, image); },
+      [](void* handle, int t, std::uint8_t* image) { return zyl::device::CaptureRawData(handle, t, image); },
       [](int width, int height, const std::uint8_t* image, int* quality) {
-        return ZYLFPSCAN_ImgQuality(width, height, image, quality);
+        return zyl::device::ImgQuality(width, height, image, quality);
       },
       [](void* handle, int count, std::uint8_t* feature) {
-        return ZYLFPSCAN_ExtractFeature(handle, count, feature);
+        return zyl::device::ExtractFeature(handle, count, feature);
       },
-      [](void* handle, int level, const std::uint8_t* feature, int count, const std::uint8_t* slots,
-         int* best_score, int* result) {
-        return ZYLFPSCAN_VerifyExt(handle, level, feature, count, slots, best_score, result);
-      },
+      [](void* handle, int level, const std::uint8_t* feature, int count, const std::uint8_t* slots, int* best_score,
+         int* result) { return zyl::device::VerifyExt(handle, level, feature, count, slots, best_score, result); },
       [] { return std::chrono::steady_clock::now(); },
   };
   return calls;
@@ -282,12 +284,8 @@ namespace {
 // No exception leaves the library: the only ones these calls can meet are
 // failed allocations.
 template <typename Call>
-int Guarded(Call call) {
-  try {
-    return call();
-  } catch (...) {
-    return ZYLFPSCAN_ERR_NO_MEMORY;
-  }
+int Guarded(Call&& call) {
+  return zyl::GuardedCall(ZYLFPSCAN_ERR_NO_MEMORY, std::forward<Call>(call));
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include "device/capture.h"
 #include "device/image_records.h"
 #include "device/rectify.h"
+#include "extract/quality.h"
 #include "zylscan/image_quality.h"
 #include "zylscan/zylfpscan.h"
 #include "zylscan/zylfpscan_image.h"
@@ -152,7 +153,9 @@ int CaptureImage(const DeviceRecord& r, int t, std::span<std::uint8_t> image, Sm
   return rc == 0 ? ZYLFPSCAN_OK : ZYLFPSCAN_ERR_CAPTURE;
 }
 
-int ImageQuality(int width, int height, const std::uint8_t* image) { return ZylEx_GetQuality(width, height, image); }
+int ImageQuality(int width, int height, const std::uint8_t* image) {
+  return zyl::extract::ZylEx_GetQuality(width, height, image);
+}
 
 int BitmapToRaw(std::span<const std::uint8_t> bitmap, int width, int height, std::span<std::uint8_t> raw) {
   // Either letter of the signature is accepted in first place.
@@ -169,9 +172,7 @@ void KeepLastImage(DeviceRecord& r, std::span<const std::uint8_t> image) {
 
 using namespace zyl::device;
 
-extern "C" {
-
-ZYL_API int ZYLFPSCAN_GetImageInfo(void* handle, int* width, int* height, int* resolution) {
+extern "C" ZYL_API int ZYLFPSCAN_GetImageInfo(void* handle, int* width, int* height, int* resolution) {
   if (!sdk().initialised) return ZYLFPSCAN_ERR_NOT_INIT;
   const auto* r = static_cast<const DeviceRecord*>(handle);
   if (!r) return ZYLFPSCAN_ERR_NOT_OPEN;
@@ -182,7 +183,7 @@ ZYL_API int ZYLFPSCAN_GetImageInfo(void* handle, int* width, int* height, int* r
   return ZYLFPSCAN_OK;
 }
 
-ZYL_API int ZYLFPSCAN_ImgQuality(int width, int height, const unsigned char* image, int* quality) {
+int zyl::device::ImgQuality(int width, int height, const unsigned char* image, int* quality) {
   if (!image || !quality) return ZYLFPSCAN_ERR_NULL_BUFFER;
   if (!ValidImageSize(width, height)) return ZYLFPSCAN_ERR_PARAM;
   const int q = ImageQuality(width, height, image);
@@ -192,7 +193,7 @@ ZYL_API int ZYLFPSCAN_ImgQuality(int width, int height, const unsigned char* ima
   return ZYLFPSCAN_OK;
 }
 
-ZYL_API int ZYLFPSCAN_RawToBitmap(const unsigned char* raw, unsigned char* bitmap, int width, int height) {
+extern "C" ZYL_API int ZYLFPSCAN_RawToBitmap(const unsigned char* raw, unsigned char* bitmap, int width, int height) {
   if (!sdk().initialised) return ZYLFPSCAN_ERR_NOT_INIT;
   if (!raw || !bitmap) return ZYLFPSCAN_ERR_NULL_BUFFER;
   if (!ValidImageSize(width, height)) return ZYLFPSCAN_ERR_PARAM;
@@ -202,7 +203,7 @@ ZYL_API int ZYLFPSCAN_RawToBitmap(const unsigned char* raw, unsigned char* bitma
   return ZYLFPSCAN_OK;
 }
 
-ZYL_API int ZYLFPSCAN_BitmapToRaw(const unsigned char* bitmap, unsigned char* raw, int width, int height) {
+extern "C" ZYL_API int ZYLFPSCAN_BitmapToRaw(const unsigned char* bitmap, unsigned char* raw, int width, int height) {
   if (!sdk().initialised) return ZYLFPSCAN_ERR_NOT_INIT;
   if (!bitmap || !raw) return ZYLFPSCAN_ERR_NULL_BUFFER;
   // The caller's buffers hold the bitmap and the image of the size it gives;
@@ -212,25 +213,25 @@ ZYL_API int ZYLFPSCAN_BitmapToRaw(const unsigned char* bitmap, unsigned char* ra
                      std::span(raw, PixelCount(width, height)));
 }
 
-ZYL_API int ZYLFPSCAN_CaptureBitmapData(void* handle, int t, unsigned char* bitmap) {
+extern "C" ZYL_API int ZYLFPSCAN_CaptureBitmapData(void* handle, int t, unsigned char* bitmap) {
   return zyl::GuardedCall(ZYLFPSCAN_ERR_NO_MEMORY, [&] { return CaptureBitmap(handle, t, bitmap); });
 }
 
-ZYL_API int ZYLFPSCAN_CaptureISOData(void* handle, int t, int fingerPosition, int compression, unsigned char* record,
-                                     int* length) {
+extern "C" ZYL_API int ZYLFPSCAN_CaptureISOData(void* handle, int t, int fingerPosition, int compression,
+                                                unsigned char* record, int* length) {
   return zyl::GuardedCall(ZYLFPSCAN_ERR_NO_MEMORY, [&] {
     return RecordCapture(handle, t, fingerPosition, compression, record, length, ImageRecordKind::Iso);
   });
 }
 
-ZYL_API int ZYLFPSCAN_CaptureANSIData(void* handle, int t, int fingerPosition, int compression, unsigned char* record,
-                                      int* length) {
+extern "C" ZYL_API int ZYLFPSCAN_CaptureANSIData(void* handle, int t, int fingerPosition, int compression,
+                                                 unsigned char* record, int* length) {
   return zyl::GuardedCall(ZYLFPSCAN_ERR_NO_MEMORY, [&] {
     return RecordCapture(handle, t, fingerPosition, compression, record, length, ImageRecordKind::Ansi);
   });
 }
 
-ZYL_API int ZYLFPSCAN_BeginLiveCapture(void* handle) {
+extern "C" ZYL_API int ZYLFPSCAN_BeginLiveCapture(void* handle) {
   if (int rc = CheckHandle(handle)) return rc;
   auto& r = *static_cast<DeviceRecord*>(handle);
   if (r.liveCapture) return ZYLFPSCAN_ERR_LIVE_STARTED;
@@ -238,7 +239,7 @@ ZYL_API int ZYLFPSCAN_BeginLiveCapture(void* handle) {
   return ZYLFPSCAN_OK;
 }
 
-ZYL_API int ZYLFPSCAN_EndLiveCapture(void* handle) {
+extern "C" ZYL_API int ZYLFPSCAN_EndLiveCapture(void* handle) {
   if (int rc = CheckHandle(handle)) return rc;
   auto& r = *static_cast<DeviceRecord*>(handle);
   const int was = r.liveCapture;
@@ -246,18 +247,24 @@ ZYL_API int ZYLFPSCAN_EndLiveCapture(void* handle) {
   return was ? ZYLFPSCAN_OK : ZYLFPSCAN_ERR_LIVE_NOT_STARTED;
 }
 
-ZYL_API int ZYLFPSCAN_LiveCaptureRawData(void* handle, unsigned char* image) {
+extern "C" ZYL_API int ZYLFPSCAN_LiveCaptureRawData(void* handle, unsigned char* image) {
   return zyl::GuardedCall(ZYLFPSCAN_ERR_NO_MEMORY, [&] { return LiveCapture(handle, image, false); });
 }
 
-ZYL_API int ZYLFPSCAN_LiveCaptureBitmap(void* handle, unsigned char* bitmap) {
+extern "C" ZYL_API int ZYLFPSCAN_LiveCaptureBitmap(void* handle, unsigned char* bitmap) {
   return zyl::GuardedCall(ZYLFPSCAN_ERR_NO_MEMORY, [&] { return LiveCapture(handle, bitmap, true); });
 }
-
-}  // extern "C"
 
 // The older two-argument bitmap capture: no time-out, a quality gate, and its
 // own codes (-117 for a null bitmap, 1 for a failed capture).
 ZYL_API int ZYLFPSCAN_CaptureBitmapData(void* handle, unsigned char* bitmap) {
   return zyl::GuardedCall(ZYLFPSCAN_ERR_NO_MEMORY, [&] { return CaptureBitmapWithoutTimeOut(handle, bitmap); });
 }
+
+extern "C" {
+
+ZYL_API int ZYLFPSCAN_ImgQuality(int width, int height, const unsigned char* image, int* quality) {
+  return zyl::device::ImgQuality(width, height, image, quality);
+}
+
+}  // extern "C"

@@ -5,6 +5,14 @@
 #include <span>
 
 #include "device/device_record.h"
+#include "zylscan/zylfpscan_image.h"
+
+// Bodies of exported functions, called directly inside the library.
+namespace zyl::device {
+
+int ImgQuality(int width, int height, const unsigned char* image, int* quality);
+
+}  // namespace zyl::device
 
 namespace zyl::device {
 

@@ -9,6 +9,8 @@
 #include "extract/orientation_estimate.h"
 #include "extract/window_sums.h"
 #include "zylscan/direction_image.h"
+#include "extract/bad_area.h"
+#include "extract/singular_points.h"
 
 namespace zyl::extract {
 namespace {
@@ -33,7 +35,7 @@ std::int32_t map_bad_area(int width, int height, ByteImage D, ByteImage W, const
     const std::uint8_t* noise = W[y];
     std::uint8_t* dir = D[y];
     for (int x = 0; x < width; ++x) {
-      if (n[x] <= limit && !(points && IsSingularPointNear(points, y, x, kSingularGuard))) {
+      if (n[x] <= limit && !(points && zyl::extract::IsSingularPointNear(points, y, x, kSingularGuard))) {
         dir[x] |= kBadBit;
       } else {
         total += noise[x];
@@ -49,18 +51,22 @@ std::int32_t map_bad_area(int width, int height, ByteImage D, ByteImage W, const
 
 using namespace zyl::extract;
 
-extern "C" {
 
-ZYL_API int32_t ComputeBadArea(int32_t width, int32_t height, ByteImage D, ByteImage W,
+int32_t zyl::extract::ComputeBadArea(int32_t width, int32_t height, ByteImage D, ByteImage W,
                                const SingularPointList* singular_points, int32_t radius, int32_t threshold) {
   if (!valid_image(width, height, D) || !W) return -1;
   return map_bad_area(width, height, D, W, singular_points, radius, threshold);
 }
 
-ZYL_API int32_t ComputeBadAreaA(int32_t width, int32_t height, ByteImage D, ByteImage W, int32_t radius,
+int32_t zyl::extract::ComputeBadAreaA(int32_t width, int32_t height, ByteImage D, ByteImage W, int32_t radius,
                                 int32_t threshold) {
   if (!valid_image(width, height, D) || !W) return -1;
   return map_bad_area(width, height, D, W, nullptr, radius, threshold);
 }
+
+extern "C" {
+
+ZYL_API int32_t ComputeBadArea(int32_t width, int32_t height, ByteImage D, ByteImage W, const SingularPointList* singular_points, int32_t radius, int32_t threshold) { return zyl::extract::ComputeBadArea(width, height, D, W, singular_points, radius, threshold); }
+ZYL_API int32_t ComputeBadAreaA(int32_t width, int32_t height, ByteImage D, ByteImage W, int32_t radius, int32_t threshold) { return zyl::extract::ComputeBadAreaA(width, height, D, W, radius, threshold); }
 
 }  // extern "C"

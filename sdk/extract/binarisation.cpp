@@ -5,6 +5,7 @@
 
 #include "extract/window_sums.h"
 #include "zylscan/extract_filters.h"
+#include "extract/binarisation.h"
 
 namespace zyl::extract {
 namespace {
@@ -124,26 +125,32 @@ void majority(int width, int height, ByteImage image) {
 
 using namespace zyl::extract;
 
-extern "C" {
 
-ZYL_API void BinarizeImage(int32_t width, int32_t height, ByteImage image, int32_t r) {
+void zyl::extract::BinarizeImage(int32_t width, int32_t height, ByteImage image, int32_t r) {
   if (valid_image(width, height, image)) binarize(width, height, image, r);
 }
 
-ZYL_API void BinarizeImageTwo(int32_t width, int32_t height, ByteImage grey, ByteImage out, int32_t r1,
+void zyl::extract::BinarizeImageTwo(int32_t width, int32_t height, ByteImage grey, ByteImage out, int32_t r1,
                               int32_t r2) {
   if (valid_image(width, height, grey) && out) binarize_two(width, height, grey, out, r1, r2);
 }
 
-ZYL_API void BinarizeImageA(int32_t width, int32_t height, ByteImage grey, ByteImage density, int32_t high,
+void zyl::extract::BinarizeImageA(int32_t width, int32_t height, ByteImage grey, ByteImage density, int32_t high,
                             int32_t low, int32_t r_small, int32_t r_middle, int32_t r_large) {
   if (valid_image(width, height, grey) && density)
     binarize_adaptive(width, height, grey, density, high, low, r_small, r_middle, r_large);
 }
 
-ZYL_API int32_t BSmoothImage(int32_t width, int32_t height, ByteImage image) {
+int32_t zyl::extract::BSmoothImage(int32_t width, int32_t height, ByteImage image) {
   if (valid_image(width, height, image)) majority(width, height, image);
   return height - 1;
 }
+
+extern "C" {
+
+ZYL_API void BinarizeImage(int32_t width, int32_t height, ByteImage image, int32_t r) { zyl::extract::BinarizeImage(width, height, image, r); }
+ZYL_API void BinarizeImageTwo(int32_t width, int32_t height, ByteImage grey, ByteImage out, int32_t r1, int32_t r2) { zyl::extract::BinarizeImageTwo(width, height, grey, out, r1, r2); }
+ZYL_API void BinarizeImageA(int32_t width, int32_t height, ByteImage grey, ByteImage density, int32_t high, int32_t low, int32_t r_small, int32_t r_middle, int32_t r_large) { zyl::extract::BinarizeImageA(width, height, grey, density, high, low, r_small, r_middle, r_large); }
+ZYL_API int32_t BSmoothImage(int32_t width, int32_t height, ByteImage image) { return zyl::extract::BSmoothImage(width, height, image); }
 
 }  // extern "C"

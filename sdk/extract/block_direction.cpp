@@ -8,6 +8,7 @@
 #include "extract/orientation_estimate.h"
 #include "extract/window_sums.h"
 #include "zylscan/direction_image.h"
+#include "extract/block_direction.h"
 
 namespace zyl::extract {
 namespace {
@@ -81,24 +82,28 @@ void cleanup_blocks(int columns, int rows, ByteImage directions, ByteImage noise
 
 using namespace zyl::extract;
 
-extern "C" {
 
-ZYL_API void ComputeBlockedImageSize(int32_t width, int32_t height, int32_t* block_columns,
+extern "C" ZYL_API void ComputeBlockedImageSize(int32_t width, int32_t height, int32_t* block_columns,
                                      int32_t* block_rows) {
   if (block_columns) *block_columns = width / kBlock;
   if (block_rows) *block_rows = height / kBlock;
 }
 
-ZYL_API void ComputeBlockDirImage(int32_t width, int32_t height, ByteImage image, int32_t block_columns,
+void zyl::extract::ComputeBlockDirImage(int32_t width, int32_t height, ByteImage image, int32_t block_columns,
                                   int32_t block_rows, ByteImage directions, ByteImage noise, int32_t contrast) {
   if (valid_image(width, height, image) && directions && noise)
     block_directions(width, height, image, block_columns, block_rows, directions, noise, contrast);
 }
 
-ZYL_API void CleanupBlockDirImage(int32_t block_columns, int32_t block_rows, ByteImage directions,
+void zyl::extract::CleanupBlockDirImage(int32_t block_columns, int32_t block_rows, ByteImage directions,
                                   ByteImage noise, int32_t limit) {
   if (valid_image(block_columns, block_rows, directions) && noise)
     cleanup_blocks(block_columns, block_rows, directions, noise, limit);
 }
+
+extern "C" {
+
+ZYL_API void ComputeBlockDirImage(int32_t width, int32_t height, ByteImage image, int32_t block_columns, int32_t block_rows, ByteImage directions, ByteImage noise, int32_t contrast) { zyl::extract::ComputeBlockDirImage(width, height, image, block_columns, block_rows, directions, noise, contrast); }
+ZYL_API void CleanupBlockDirImage(int32_t block_columns, int32_t block_rows, ByteImage directions, ByteImage noise, int32_t limit) { zyl::extract::CleanupBlockDirImage(block_columns, block_rows, directions, noise, limit); }
 
 }  // extern "C"

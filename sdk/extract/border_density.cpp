@@ -9,6 +9,7 @@
 #include "extract/window_sums.h"
 #include "zylscan/extract_filters.h"
 #include "zylscan/geometry.h"
+#include "extract/border_density.h"
 
 namespace zyl::extract {
 namespace {
@@ -93,22 +94,27 @@ std::int32_t good_area_percent(int width, int height, ByteImage D) {
 
 using namespace zyl::extract;
 
-extern "C" {
 
-ZYL_API void ComputeGImage(int32_t width, int32_t height, ByteImage image, ByteImage D, int32_t r) {
+void zyl::extract::ComputeGImage(int32_t width, int32_t height, ByteImage image, ByteImage D, int32_t r) {
   if (valid_image(width, height, image) && D) border_density_image(width, height, image, D, r);
 }
 
-ZYL_API int32_t ComputeG(int32_t width, int32_t height, ByteImage binary, ByteImage D) {
+int32_t zyl::extract::ComputeG(int32_t width, int32_t height, ByteImage binary, ByteImage D) {
   if (!valid_image(width, height, binary) || !D) return 0;
   const AreaCounts counts = count_area(width, height, binary, D);
   return counts.good == 0 ? 0 : static_cast<int32_t>(counts.border * 255 / counts.good);
 }
 
 // The image itself is not read: the share depends on D alone.
-ZYL_API int32_t ComputeA(int32_t width, int32_t height, ByteImage /*image*/, ByteImage D) {
+int32_t zyl::extract::ComputeA(int32_t width, int32_t height, ByteImage /*image*/, ByteImage D) {
   if (!valid_image(width, height, D)) return 0;
   return good_area_percent(width, height, D);
 }
+
+extern "C" {
+
+ZYL_API void ComputeGImage(int32_t width, int32_t height, ByteImage image, ByteImage D, int32_t r) { zyl::extract::ComputeGImage(width, height, image, D, r); }
+ZYL_API int32_t ComputeG(int32_t width, int32_t height, ByteImage binary, ByteImage D) { return zyl::extract::ComputeG(width, height, binary, D); }
+ZYL_API int32_t ComputeA(int32_t width, int32_t height, ByteImage arg2, ByteImage D) { return zyl::extract::ComputeA(width, height, arg2, D); }
 
 }  // extern "C"

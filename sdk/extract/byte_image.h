@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "zylscan/feature_record.h"
+#include "extract/feature_record.h"
 
 namespace zyl::extract {
 
@@ -11,7 +12,7 @@ class OwnedByteImage {
  public:
   OwnedByteImage() = default;
   OwnedByteImage(int width, int height)
-      : rows_(CreateByteImage(width, height)), width_(width), height_(height) {}
+      : rows_(zyl::extract::CreateByteImage(width, height)), width_(width), height_(height) {}
   ~OwnedByteImage() { reset(); }
   OwnedByteImage(const OwnedByteImage&) = delete;
   OwnedByteImage& operator=(const OwnedByteImage&) = delete;
@@ -35,7 +36,7 @@ class OwnedByteImage {
 
  private:
   void reset() {
-    if (rows_) FreeImage(rows_, height_);
+    if (rows_) zyl::extract::FreeImage(rows_, height_);
     rows_ = nullptr;
   }
   ByteImage rows_ = nullptr;

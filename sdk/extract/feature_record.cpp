@@ -1,5 +1,6 @@
 // Byte images and feature records: allocation and copying.
 #include "zylscan/feature_record.h"
+#include "extract/feature_record.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -19,23 +20,22 @@ void copy_prefix(T (&dst)[N], const T (&src)[N], std::int32_t count) {
 
 }  // namespace
 
-extern "C" {
 
-ZYL_API ByteImage CreateByteImage(int32_t width, int32_t height) {
+ByteImage zyl::extract::CreateByteImage(int32_t width, int32_t height) {
   if (width <= 0 || height <= 0) return nullptr;
   auto rows = static_cast<ByteImage>(std::calloc(static_cast<std::size_t>(height), sizeof(std::uint8_t*)));
   if (!rows) return nullptr;
   for (int32_t y = 0; y < height; ++y) {
     rows[y] = static_cast<std::uint8_t*>(std::calloc(static_cast<std::size_t>(width), 1));
     if (!rows[y]) {
-      FreeImage(rows, y);
+      zyl::extract::FreeImage(rows, y);
       return nullptr;
     }
   }
   return rows;
 }
 
-ZYL_API int32_t FreeImage(ByteImage image, int32_t height) {
+int32_t zyl::extract::FreeImage(ByteImage image, int32_t height) {
   if (image) {
     for (int32_t y = 0; y < height; ++y) std::free(image[y]);
     std::free(image);
@@ -43,13 +43,13 @@ ZYL_API int32_t FreeImage(ByteImage image, int32_t height) {
   return 0;
 }
 
-ZYL_API int32_t CopyByteImage(int32_t width, int32_t height, ByteImage source, ByteImage destination) {
+int32_t zyl::extract::CopyByteImage(int32_t width, int32_t height, ByteImage source, ByteImage destination) {
   if (source && destination && width > 0)
     for (int32_t y = 0; y < height; ++y) std::memcpy(destination[y], source[y], static_cast<std::size_t>(width));
   return height;
 }
 
-ZYL_API int32_t CopyFeatures(FeatureRecord* destination, const FeatureRecord* source) {
+int32_t zyl::extract::CopyFeatures(FeatureRecord* destination, const FeatureRecord* source) {
   if (!destination || !source) return 0;
   const std::int32_t n = bounded(source->minutiaCount, ZYL_MAX_MINUTIAE);
   destination->minutiaCount = n;
@@ -70,5 +70,12 @@ ZYL_API int32_t CopyFeatures(FeatureRecord* destination, const FeatureRecord* so
   copy_prefix(destination->singularKind, source->singularKind, s);
   return 0;
 }
+
+extern "C" {
+
+ZYL_API ByteImage CreateByteImage(int32_t width, int32_t height) { return zyl::extract::CreateByteImage(width, height); }
+ZYL_API int32_t FreeImage(ByteImage image, int32_t height) { return zyl::extract::FreeImage(image, height); }
+ZYL_API int32_t CopyByteImage(int32_t width, int32_t height, ByteImage source, ByteImage destination) { return zyl::extract::CopyByteImage(width, height, source, destination); }
+ZYL_API int32_t CopyFeatures(FeatureRecord* destination, const FeatureRecord* source) { return zyl::extract::CopyFeatures(destination, source); }
 
 }  // extern "C"

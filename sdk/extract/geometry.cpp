@@ -1,5 +1,6 @@
 // Table-driven direction and distance: integer results, no division.
 #include "zylscan/geometry.h"
+#include "extract/geometry.h"
 
 #include <cmath>
 #include <cstdint>
@@ -32,9 +33,8 @@ bool in_range(std::int32_t v) { return v >= 0 && v <= kMaxComponent; }
 
 }  // namespace
 
-extern "C" {
 
-ZYL_API int32_t ComputeLineDirection(int32_t x0, int32_t y0, int32_t x1, int32_t y1) {
+int32_t zyl::extract::ComputeLineDirection(int32_t x0, int32_t y0, int32_t x1, int32_t y1) {
   const std::int32_t dx = x1 - x0;
   const std::int32_t dy = y1 - y0;
   std::int32_t ax = std::abs(dx);
@@ -55,7 +55,7 @@ ZYL_API int32_t ComputeLineDirection(int32_t x0, int32_t y0, int32_t x1, int32_t
   return f;
 }
 
-ZYL_API int32_t ComputeDistance(int32_t dx, int32_t dy) {
+int32_t zyl::extract::ComputeDistance(int32_t dx, int32_t dy) {
   if (!in_range(dx) || !in_range(dy)) return kOutOfRange;
   const std::int64_t total = std::int64_t{sqrs[dx]} + sqrs[dy];
   // At exactly 8192 squared the search would probe past the table: report
@@ -64,11 +64,17 @@ ZYL_API int32_t ComputeDistance(int32_t dx, int32_t dy) {
   return search_root(static_cast<std::int32_t>(total));
 }
 
-ZYL_API int32_t ComputeDistance3D(int32_t a, int32_t b, int32_t c) {
+int32_t zyl::extract::ComputeDistance3D(int32_t a, int32_t b, int32_t c) {
   if (!in_range(a) || !in_range(b) || !in_range(c)) return kOutOfRange;
   const std::int64_t total = std::int64_t{sqrs[a]} + sqrs[b] + sqrs[c];
   if (total >= kMaxSquare) return kOutOfRange;
   return search_root(static_cast<std::int32_t>(total));
 }
+
+extern "C" {
+
+ZYL_API int32_t ComputeLineDirection(int32_t x0, int32_t y0, int32_t x1, int32_t y1) { return zyl::extract::ComputeLineDirection(x0, y0, x1, y1); }
+ZYL_API int32_t ComputeDistance(int32_t dx, int32_t dy) { return zyl::extract::ComputeDistance(dx, dy); }
+ZYL_API int32_t ComputeDistance3D(int32_t a, int32_t b, int32_t c) { return zyl::extract::ComputeDistance3D(a, b, c); }
 
 }  // extern "C"

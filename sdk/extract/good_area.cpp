@@ -7,6 +7,7 @@
 #include "common/guarded_call.h"
 #include "extract/byte_image.h"
 #include "zylscan/extract_minutiae.h"
+#include "extract/good_area.h"
 
 namespace {
 
@@ -14,7 +15,6 @@ constexpr std::uint8_t kBadBit = 0x80;
 
 }  // namespace
 
-extern "C" {
 
 static void EnhanceGoodAreaUnguarded(int32_t width, int32_t height, ByteImage D, int32_t r) {
   if (!D || width <= 0 || height <= 0) return;
@@ -51,15 +51,20 @@ static void EnhanceGoodAreaUnguarded(int32_t width, int32_t height, ByteImage D,
   }
 }
 
-ZYL_API void EnhanceGoodArea(int32_t width, int32_t height, ByteImage D, int32_t r) {
+void zyl::extract::EnhanceGoodArea(int32_t width, int32_t height, ByteImage D, int32_t r) {
   zyl::GuardedCall([&] { EnhanceGoodAreaUnguarded(width, height, D, r); });
 }
 
-ZYL_API void MapBadArea(int32_t width, int32_t height, ByteImage image, ByteImage D) {
+void zyl::extract::MapBadArea(int32_t width, int32_t height, ByteImage image, ByteImage D) {
   if (!image || !D) return;
   for (std::int32_t y = 0; y < height; ++y)
     for (std::int32_t x = 0; x < width; ++x)
       if (D[y][x] & kBadBit) image[y][x] = 255;
 }
+
+extern "C" {
+
+ZYL_API void EnhanceGoodArea(int32_t width, int32_t height, ByteImage D, int32_t r) { zyl::extract::EnhanceGoodArea(width, height, D, r); }
+ZYL_API void MapBadArea(int32_t width, int32_t height, ByteImage image, ByteImage D) { zyl::extract::MapBadArea(width, height, image, D); }
 
 }  // extern "C"

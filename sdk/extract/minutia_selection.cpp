@@ -8,6 +8,8 @@
 #include "extract/byte_image.h"
 #include "zylscan/extract_minutiae.h"
 #include "zylscan/geometry.h"
+#include "extract/geometry.h"
+#include "extract/minutia_selection.h"
 
 namespace {
 
@@ -22,7 +24,7 @@ constexpr std::int32_t kBorder = 10;
 constexpr std::int32_t kPatch = ZYL_MINUTIA_PATCH;
 
 std::int32_t distance(const FeatureRecord& m, std::int32_t i, std::int32_t j) {
-  return ComputeDistance(std::abs(m.minutiaX[i] - m.minutiaX[j]), std::abs(m.minutiaY[i] - m.minutiaY[j]));
+  return zyl::extract::ComputeDistance(std::abs(m.minutiaX[i] - m.minutiaX[j]), std::abs(m.minutiaY[i] - m.minutiaY[j]));
 }
 
 // Visits every j != i whose row differs from that of i by less than
@@ -129,17 +131,16 @@ void reject_poor_contrast(std::int32_t width, std::int32_t height, ByteImage O, 
     const std::int32_t angle = m.minutiaAngle[i];
     if (angle < 0 || angle > 239) continue;
     sample_patch(width, height, O, m.minutiaX[i], m.minutiaY[i], angle, patch.get());
-    Putty1FTR1(patch.get(), scratch.get(), kPatch, kPatch);
-    if (GetFtrQuality(width, height, nullptr, patch.get(), scratch.get(), kPatch, &m, i))
+    zyl::extract::Putty1FTR1(patch.get(), scratch.get(), kPatch, kPatch);
+    if (zyl::extract::GetFtrQuality(width, height, nullptr, patch.get(), scratch.get(), kPatch, &m, i))
       m.minutiaAngle[i] = ZYL_MINUTIA_REJECT_CONTRAST;
   }
 }
 
 }  // namespace
 
-extern "C" {
 
-ZYL_API void SelectBadMinutiae(int32_t width, int32_t height, ByteImage O, ByteImage D, FeatureRecord* list,
+void zyl::extract::SelectBadMinutiae(int32_t width, int32_t height, ByteImage O, ByteImage D, FeatureRecord* list,
                                int32_t pairing, int32_t image_test) {
   if (!list || !D) return;
   FeatureRecord& m = *list;
@@ -152,7 +153,7 @@ ZYL_API void SelectBadMinutiae(int32_t width, int32_t height, ByteImage O, ByteI
   if (image_test && O) reject_poor_contrast(width, height, O, m);
 }
 
-ZYL_API void Putty1FTR1(ByteImage patch, ByteImage scratch, int32_t width, int32_t height) {
+void zyl::extract::Putty1FTR1(ByteImage patch, ByteImage scratch, int32_t width, int32_t height) {
   if (!patch || !scratch || width < 3 || height < 3) return;
   for (std::int32_t y = 1; y < height - 1; ++y)
     for (std::int32_t x = 1; x < width - 1; ++x) {
@@ -177,7 +178,7 @@ ZYL_API void Putty1FTR1(ByteImage patch, ByteImage scratch, int32_t width, int32
   }
 }
 
-ZYL_API int32_t GetFtrQuality(int32_t, int32_t, ByteImage, ByteImage patch, ByteImage scratch, int32_t n,
+int32_t zyl::extract::GetFtrQuality(int32_t, int32_t, ByteImage, ByteImage patch, ByteImage scratch, int32_t n,
                               const FeatureRecord*, int32_t) {
   // A patch too small to hold a row difference shows no contrast.
   if (!patch || !scratch || n < 2) return 1;
@@ -210,7 +211,7 @@ ZYL_API int32_t GetFtrQuality(int32_t, int32_t, ByteImage, ByteImage patch, Byte
   return good ? 0 : 1;
 }
 
-ZYL_API void EliminateBadMinutiae(FeatureRecord* list) {
+void zyl::extract::EliminateBadMinutiae(FeatureRecord* list) {
   if (!list) return;
   const std::int32_t n = std::clamp(list->minutiaCount, 0, ZYL_MAX_MINUTIAE);
   std::int32_t kept = 0;
@@ -227,5 +228,12 @@ ZYL_API void EliminateBadMinutiae(FeatureRecord* list) {
   }
   list->minutiaCount = kept;
 }
+
+extern "C" {
+
+ZYL_API void SelectBadMinutiae(int32_t width, int32_t height, ByteImage O, ByteImage D, FeatureRecord* list, int32_t pairing, int32_t image_test) { zyl::extract::SelectBadMinutiae(width, height, O, D, list, pairing, image_test); }
+ZYL_API void Putty1FTR1(ByteImage patch, ByteImage scratch, int32_t width, int32_t height) { zyl::extract::Putty1FTR1(patch, scratch, width, height); }
+ZYL_API int32_t GetFtrQuality(int32_t arg0, int32_t arg1, ByteImage arg2, ByteImage patch, ByteImage scratch, int32_t n, const FeatureRecord* arg6, int32_t arg7) { return zyl::extract::GetFtrQuality(arg0, arg1, arg2, patch, scratch, n, arg6, arg7); }
+ZYL_API void EliminateBadMinutiae(FeatureRecord* list) { zyl::extract::EliminateBadMinutiae(list); }
 
 }  // extern "C"

@@ -8,6 +8,9 @@
 
 #include "zylscan/extract_ridges.h"
 #include "zylscan/extract_thinning.h"
+#include "extract/minutiae.h"
+#include "extract/ridge_cleanup.h"
+#include "extract/thinning.h"
 
 namespace {
 
@@ -17,9 +20,8 @@ constexpr std::int32_t kCurvatureRadius = 10;
 
 }  // namespace
 
-extern "C" {
 
-ZYL_API int32_t ComputeCurvature(int32_t width, int32_t height, ByteImage D, int32_t y, int32_t x, int32_t r) {
+int32_t zyl::extract::ComputeCurvature(int32_t width, int32_t height, ByteImage D, int32_t y, int32_t x, int32_t r) {
   if (!D || x < 0 || y < 0 || x >= width || y >= height) return 0;
   const std::int32_t centre = D[y][x] & 0x7F;
   if (centre == kNoOrientation) return 0;
@@ -43,7 +45,7 @@ ZYL_API int32_t ComputeCurvature(int32_t width, int32_t height, ByteImage D, int
   return count == 0 ? 0 : sum * 255 / (count * 60);
 }
 
-ZYL_API void ExtractMinutiae(int32_t width, int32_t height, ByteImage skeleton, ByteImage D, FeatureRecord* list) {
+void zyl::extract::ExtractMinutiae(int32_t width, int32_t height, ByteImage skeleton, ByteImage D, FeatureRecord* list) {
   if (!list) return;
   list->minutiaCount = 0;
   if (!skeleton || !D) return;
@@ -55,15 +57,15 @@ ZYL_API void ExtractMinutiae(int32_t width, int32_t height, ByteImage skeleton, 
     const std::uint8_t* dir = D[y];
     for (std::int32_t x = 2; x <= width - 3 && n < ZYL_MAX_MINUTIAE; ++x) {
       if (ridge[x] != 0 || (dir[x] & kBadBit)) continue;
-      const std::int32_t t = GetTransitionCount(skeleton, y, x);
+      const std::int32_t t = zyl::extract::GetTransitionCount(skeleton, y, x);
       std::int32_t type;
       std::int32_t angle;
       if (t == 1) {
         type = 0;
-        angle = ComputeEndDirection(width, height, skeleton, y, x);
+        angle = zyl::extract::ComputeEndDirection(width, height, skeleton, y, x);
       } else if (t == 3) {
         type = 1;
-        angle = ComputeBranchDirection(width, height, skeleton, y, x);
+        angle = zyl::extract::ComputeBranchDirection(width, height, skeleton, y, x);
       } else {
         continue;
       }
@@ -71,13 +73,18 @@ ZYL_API void ExtractMinutiae(int32_t width, int32_t height, ByteImage skeleton, 
       list->minutiaY[n] = y;
       list->minutiaAngle[n] = angle;
       list->minutiaType[n] = type;
-      list->minutiaCurvature[n] = ComputeCurvature(width, height, D, y, x, kCurvatureRadius);
+      list->minutiaCurvature[n] = zyl::extract::ComputeCurvature(width, height, D, y, x, kCurvatureRadius);
       ++n;
     }
   }
   list->minutiaCount = n;
 }
 
-ZYL_API int32_t WriteImageToDisc(void) { return 0; }
+extern "C" ZYL_API int32_t WriteImageToDisc(void) { return 0; }
+
+extern "C" {
+
+ZYL_API int32_t ComputeCurvature(int32_t width, int32_t height, ByteImage D, int32_t y, int32_t x, int32_t r) { return zyl::extract::ComputeCurvature(width, height, D, y, x, r); }
+ZYL_API void ExtractMinutiae(int32_t width, int32_t height, ByteImage skeleton, ByteImage D, FeatureRecord* list) { zyl::extract::ExtractMinutiae(width, height, skeleton, D, list); }
 
 }  // extern "C"

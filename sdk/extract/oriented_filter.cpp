@@ -12,6 +12,8 @@
 #include "extract/filter_strength.h"
 #include "extract/orientation_estimate.h"
 #include "extract/window_sums.h"
+#include "extract/oriented_filter.h"
+#include "extract/singular_points.h"
 
 namespace zyl::extract {
 namespace {
@@ -179,15 +181,14 @@ long SmoothPass(PassInput& input, int width, int height, ByteImage g, Orientatio
 
 using namespace zyl::extract;
 
-extern "C" {
 
-ZYL_API void DirectSmoothImage(std::int32_t width, std::int32_t height, ByteImage G, ByteImage D) {
+void zyl::extract::DirectSmoothImage(std::int32_t width, std::int32_t height, ByteImage G, ByteImage D) {
   if (!valid_image(width, height, G) || D == nullptr) return;
   PassInput input(G, width, height);
   SmoothPass(input, width, height, G, [D](int x, int y) { return D[y][x] & 0x7F; });
 }
 
-ZYL_API std::int32_t DirFilterImage(std::int32_t width, std::int32_t height, ByteImage G,
+std::int32_t zyl::extract::DirFilterImage(std::int32_t width, std::int32_t height, ByteImage G,
                                     std::int32_t radius, std::int32_t passes) {
   if (!valid_image(width, height, G)) return ZYL_FILTER_BAD_IMAGE;
   // Radii below the kernel's reach are refused as the context refuses them:
@@ -210,7 +211,7 @@ ZYL_API std::int32_t DirFilterImage(std::int32_t width, std::int32_t height, Byt
   return 0;
 }
 
-ZYL_API std::int32_t ComputeDirImageF(std::int32_t width, std::int32_t height, ByteImage G,
+std::int32_t zyl::extract::ComputeDirImageF(std::int32_t width, std::int32_t height, ByteImage G,
                                       ByteImage D, ByteImage S,
                                       const SingularPointList* singular_points,
                                       std::int32_t radius, std::int32_t cap, std::int32_t base,
@@ -239,7 +240,7 @@ ZYL_API std::int32_t ComputeDirImageF(std::int32_t width, std::int32_t height, B
         const bool bad = (d[x] & kBadBit) != 0;
         d[x] = static_cast<std::uint8_t>(e.orientation | (d[x] & kBadBit));
         std::uint8_t strength = 0;
-        if (!bad && !(near_row && IsSingularPointNear(singular_points, y, x, kProtectRadius))) {
+        if (!bad && !(near_row && zyl::extract::IsSingularPointNear(singular_points, y, x, kProtectRadius))) {
           strength = strength_of[e.noise];
         }
         s[x] = static_cast<std::uint8_t>((s[x] & ~kStrengthBits) | strength);
@@ -249,7 +250,7 @@ ZYL_API std::int32_t ComputeDirImageF(std::int32_t width, std::int32_t height, B
   return 0;
 }
 
-ZYL_API void FilterImage(std::int32_t width, std::int32_t height, ByteImage G, ByteImage D,
+void zyl::extract::FilterImage(std::int32_t width, std::int32_t height, ByteImage G, ByteImage D,
                          ByteImage S) {
   if (!valid_image(width, height, G) || D == nullptr || S == nullptr) return;
   // Each pass smooths every pixel that still has passes due and counts it
@@ -265,5 +266,12 @@ ZYL_API void FilterImage(std::int32_t width, std::int32_t height, ByteImage G, B
     if (smoothed == 0) break;
   }
 }
+
+extern "C" {
+
+ZYL_API void DirectSmoothImage(std::int32_t width, std::int32_t height, ByteImage G, ByteImage D) { zyl::extract::DirectSmoothImage(width, height, G, D); }
+ZYL_API std::int32_t DirFilterImage(std::int32_t width, std::int32_t height, ByteImage G, std::int32_t radius, std::int32_t passes) { return zyl::extract::DirFilterImage(width, height, G, radius, passes); }
+ZYL_API std::int32_t ComputeDirImageF(std::int32_t width, std::int32_t height, ByteImage G, ByteImage D, ByteImage S, const SingularPointList* singular_points, std::int32_t radius, std::int32_t cap, std::int32_t base, std::int32_t start, std::int32_t factor) { return zyl::extract::ComputeDirImageF(width, height, G, D, S, singular_points, radius, cap, base, start, factor); }
+ZYL_API void FilterImage(std::int32_t width, std::int32_t height, ByteImage G, ByteImage D, ByteImage S) { zyl::extract::FilterImage(width, height, G, D, S); }
 
 }  // extern "C"

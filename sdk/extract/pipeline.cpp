@@ -17,6 +17,21 @@
 #include "zylscan/extract_thinning.h"
 #include "zylscan/oriented_filter.h"
 #include "zylscan/singular_points.h"
+#include "extract/bad_area.h"
+#include "extract/binarisation.h"
+#include "extract/block_direction.h"
+#include "extract/border_density.h"
+#include "extract/feature_record.h"
+#include "extract/good_area.h"
+#include "extract/minutia_selection.h"
+#include "extract/minutiae.h"
+#include "extract/oriented_filter.h"
+#include "extract/pixel_direction.h"
+#include "extract/ridge_cleanup.h"
+#include "extract/singular_points.h"
+#include "extract/smoothing.h"
+#include "extract/spot_removal.h"
+#include "extract/thinning.h"
 
 namespace zyl::extract {
 
@@ -41,7 +56,7 @@ constexpr std::int32_t kQBadAreaThreshold = 196;
 constexpr std::int32_t kQBinariseRadius = 5;
 
 void copy(const OwnedByteImage& from, const OwnedByteImage& to) {
-  CopyByteImage(from.width(), from.height(), from.get(), to.get());
+  zyl::extract::CopyByteImage(from.width(), from.height(), from.get(), to.get());
 }
 
 // Block directions, stored in the record, and the singular point candidates
@@ -57,12 +72,12 @@ SingularPointList block_stage(const XWContext& p, const OwnedByteImage& W, Featu
   SingularPointList scratch{};
   if (columns == 0 || rows == 0) return scratch;
   OwnedByteImage directions(columns, rows), noise(columns, rows);
-  ComputeBlockDirImage(W.width(), W.height(), W.get(), columns, rows, directions.get(), noise.get(),
+  zyl::extract::ComputeBlockDirImage(W.width(), W.height(), W.get(), columns, rows, directions.get(), noise.get(),
                        p.blockDirectionContrast);
-  CleanupBlockDirImage(columns, rows, directions.get(), noise.get(), p.blockCleanupLimit);
+  zyl::extract::CleanupBlockDirImage(columns, rows, directions.get(), noise.get(), p.blockCleanupLimit);
   for (std::uint32_t r = 0; r < record.blockRows; ++r)
     std::memcpy(record.blockDirections + r * ZYL_MAX_BLOCKS, directions[static_cast<int>(r)], record.blockColumns);
-  ExtractSingularPoints(columns, rows, directions.get(), &scratch);
+  zyl::extract::ExtractSingularPoints(columns, rows, directions.get(), &scratch);
   return scratch;
 }
 
@@ -73,71 +88,71 @@ std::int32_t extract(const XWContext& p, std::int32_t width, std::int32_t height
   OwnedByteImage O;
   if (p.imageTest) {
     O = OwnedByteImage(w, h);
-    CopyByteImage(w, h, image, O.get());
+    zyl::extract::CopyByteImage(w, h, image, O.get());
   }
-  PuttyImage(w, h, image);
-  if (p.extraMeanPasses) PuttyImage(w, h, image);
+  zyl::extract::PuttyImage(w, h, image);
+  if (p.extraMeanPasses) zyl::extract::PuttyImage(w, h, image);
 
   OwnedByteImage W(w, h), D(w, h);
   if (!W || !D || (p.imageTest && !O)) return ZYL_EXTRACT_BAD_ARGUMENT;
-  CopyByteImage(w, h, image, W.get());
-  SmoothImage(w, h, W.get(), p.smoothingRadius);
-  NormalizeImage(w, h, image, W.get(), p.normalisationRadius);
-  for (int i = p.extraMeanPasses ? 3 : 2; i > 0; --i) PuttyImage(w, h, W.get());
+  zyl::extract::CopyByteImage(w, h, image, W.get());
+  zyl::extract::SmoothImage(w, h, W.get(), p.smoothingRadius);
+  zyl::extract::NormalizeImage(w, h, image, W.get(), p.normalisationRadius);
+  for (int i = p.extraMeanPasses ? 3 : 2; i > 0; --i) zyl::extract::PuttyImage(w, h, W.get());
 
   SingularPointList scratch = block_stage(p, W, record);
-  ComputeDirImage(w, h, W.get(), D.get(), p.directionRadius, p.noiseRadius, p.pixelDirectionContrast,
+  zyl::extract::ComputeDirImage(w, h, W.get(), D.get(), p.directionRadius, p.noiseRadius, p.pixelDirectionContrast,
                   p.directionSquares);
   SingularPointList points{};
-  GroupSingularPoints(w, h, D.get(), &scratch, &points);
+  zyl::extract::GroupSingularPoints(w, h, D.get(), &scratch, &points);
   store_singular_points(record, points);
 
   // -1 (no good pixel) reads as 255, the worst quality.
   const std::int32_t q =
-      static_cast<std::uint8_t>(ComputeBadArea(w, h, D.get(), W.get(), &points, p.badAreaWindowRadius, p.badAreaThreshold));
-  if (p.goodAreaGrowing) EnhanceGoodArea(w, h, D.get(), kGoodAreaGrowth);
+      static_cast<std::uint8_t>(zyl::extract::ComputeBadArea(w, h, D.get(), W.get(), &points, p.badAreaWindowRadius, p.badAreaThreshold));
+  if (p.goodAreaGrowing) zyl::extract::EnhanceGoodArea(w, h, D.get(), kGoodAreaGrowth);
   if (p.spotRemoval) {
     copy(D, W);
-    EliminateSpots(w, h, W.get());
+    zyl::extract::EliminateSpots(w, h, W.get());
     for (std::int32_t y = 0; y < h; ++y)
       for (std::int32_t x = 0; x < w; ++x) D[y][x] = static_cast<std::uint8_t>((D[y][x] & 0x7F) | (W[y][x] & kBadBit));
   }
 
-  DirectSmoothImage(w, h, image, D.get());
+  zyl::extract::DirectSmoothImage(w, h, image, D.get());
   if (p.adaptiveBinarisation) {
-    BinarizeImageTwo(w, h, image, W.get(), p.binarisationRadiusSmall, p.binarisationRadiusLarge);
-    ComputeGImage(w, h, W.get(), D.get(), p.densityRadius);
-    SmoothImage(w, h, W.get(), p.densitySmoothingRadius);
+    zyl::extract::BinarizeImageTwo(w, h, image, W.get(), p.binarisationRadiusSmall, p.binarisationRadiusLarge);
+    zyl::extract::ComputeGImage(w, h, W.get(), D.get(), p.densityRadius);
+    zyl::extract::SmoothImage(w, h, W.get(), p.densitySmoothingRadius);
   }
   auto binarise = [&] {
     if (p.adaptiveBinarisation)
-      BinarizeImageA(w, h, image, W.get(), p.densityHigh, p.densityLow, p.binarisationRadiusSmall,
+      zyl::extract::BinarizeImageA(w, h, image, W.get(), p.densityHigh, p.densityLow, p.binarisationRadiusSmall,
                      p.binarisationRadiusMiddle, p.binarisationRadiusLarge);
     else
-      BinarizeImage(w, h, image, p.binarisationRadiusMiddle);
+      zyl::extract::BinarizeImage(w, h, image, p.binarisationRadiusMiddle);
   };
   binarise();
   if (p.filterPasses + p.filteredDirectionStart + p.filteredDirectionFactor != 0) {
-    if (p.filterPasses) DirFilterImage(w, h, image, p.filterRadius, p.filterPasses);
+    if (p.filterPasses) zyl::extract::DirFilterImage(w, h, image, p.filterRadius, p.filterPasses);
     if (p.filteredDirectionStart + p.filteredDirectionFactor != 0 &&
-        ComputeDirImageF(w, h, image, D.get(), W.get(), &points, p.filteredDirectionRadius, p.filteredDirectionCap,
+        zyl::extract::ComputeDirImageF(w, h, image, D.get(), W.get(), &points, p.filteredDirectionRadius, p.filteredDirectionCap,
                          p.filteredDirectionBase, p.filteredDirectionStart, p.filteredDirectionFactor) == 0)
-      FilterImage(w, h, image, D.get(), W.get());
+      zyl::extract::FilterImage(w, h, image, D.get(), W.get());
     // The density image of the first binarisation is reused as it stands.
     binarise();
   }
-  BSmoothImage(w, h, image);
+  zyl::extract::BSmoothImage(w, h, image);
 
-  CopyByteImage(w, h, image, W.get());
-  record.borderDensity = static_cast<std::uint8_t>(ComputeG(w, h, W.get(), D.get()));
-  SkeletonizeImage(w, h, W.get(), p.thinningPasses);
-  EliminateLines(w, h, W.get(), D.get());
-  EliminateEyes(w, h, W.get(), D.get());
-  CopyByteImage(w, h, W.get(), image);
+  zyl::extract::CopyByteImage(w, h, image, W.get());
+  record.borderDensity = static_cast<std::uint8_t>(zyl::extract::ComputeG(w, h, W.get(), D.get()));
+  zyl::extract::SkeletonizeImage(w, h, W.get(), p.thinningPasses);
+  zyl::extract::EliminateLines(w, h, W.get(), D.get());
+  zyl::extract::EliminateEyes(w, h, W.get(), D.get());
+  zyl::extract::CopyByteImage(w, h, W.get(), image);
 
-  ExtractMinutiae(w, h, W.get(), D.get(), &record);
-  SelectBadMinutiae(w, h, O.get(), D.get(), &record, p.pairingRule, p.imageTest && q <= kContrastTestLimit);
-  EliminateBadMinutiae(&record);
+  zyl::extract::ExtractMinutiae(w, h, W.get(), D.get(), &record);
+  zyl::extract::SelectBadMinutiae(w, h, O.get(), D.get(), &record, p.pairingRule, p.imageTest && q <= kContrastTestLimit);
+  zyl::extract::EliminateBadMinutiae(&record);
 
   if (p.rawExtractionResult) return q;
   return q < p.qualityThreshold ? 1 : 0;
@@ -168,9 +183,8 @@ std::int32_t texture_quality_score(std::int32_t noise, std::int32_t area) {
 
 }  // namespace zyl::extract
 
-extern "C" {
 
-ZYL_API int32_t ExtractFeatures(int32_t width, int32_t height, ByteImage image, FeatureRecord* record,
+int32_t zyl::extract::ExtractFeatures(int32_t width, int32_t height, ByteImage image, FeatureRecord* record,
                                 XWContext* context) {
   using namespace zyl::extract;
   const XWContext* p = zyl::api::resolve_context(context);
@@ -179,25 +193,30 @@ ZYL_API int32_t ExtractFeatures(int32_t width, int32_t height, ByteImage image, 
   return extract(*p, width, height, image, *record);
 }
 
-ZYL_API int32_t ExtractFeatures_GetQ(int32_t width, int32_t height, ByteImage rows) {
+int32_t zyl::extract::ExtractFeatures_GetQ(int32_t width, int32_t height, ByteImage rows) {
   using namespace zyl::extract;
   if (!rows || width < 1 || height < 1) return -1;
   const std::int32_t w = width, h = height;
   OwnedByteImage W(w, h), D(w, h);
   if (!W || !D) return -1;
-  PuttyImage(w, h, rows);
-  CopyByteImage(w, h, rows, W.get());
-  SmoothImage(w, h, W.get(), kQSmoothRadius);
-  NormalizeImage(w, h, rows, W.get(), kQNormaliseRadius);
-  PuttyImage(w, h, W.get());
-  ComputeDirImage(w, h, W.get(), D.get(), kQDirectionRadius, kQDirectionRadius, kQContrast, 0);
-  const std::int32_t noise = static_cast<std::uint8_t>(ComputeBadAreaA(w, h, D.get(), W.get(), kQBadAreaRadius, kQBadAreaThreshold));
-  DirectSmoothImage(w, h, rows, D.get());
-  BinarizeImage(w, h, rows, kQBinariseRadius);
-  BSmoothImage(w, h, rows);
-  MapBadArea(w, h, rows, D.get());
-  const std::int32_t area = ComputeA(w, h, rows, D.get());
+  zyl::extract::PuttyImage(w, h, rows);
+  zyl::extract::CopyByteImage(w, h, rows, W.get());
+  zyl::extract::SmoothImage(w, h, W.get(), kQSmoothRadius);
+  zyl::extract::NormalizeImage(w, h, rows, W.get(), kQNormaliseRadius);
+  zyl::extract::PuttyImage(w, h, W.get());
+  zyl::extract::ComputeDirImage(w, h, W.get(), D.get(), kQDirectionRadius, kQDirectionRadius, kQContrast, 0);
+  const std::int32_t noise = static_cast<std::uint8_t>(zyl::extract::ComputeBadAreaA(w, h, D.get(), W.get(), kQBadAreaRadius, kQBadAreaThreshold));
+  zyl::extract::DirectSmoothImage(w, h, rows, D.get());
+  zyl::extract::BinarizeImage(w, h, rows, kQBinariseRadius);
+  zyl::extract::BSmoothImage(w, h, rows);
+  zyl::extract::MapBadArea(w, h, rows, D.get());
+  const std::int32_t area = zyl::extract::ComputeA(w, h, rows, D.get());
   return texture_quality_score(noise, area);
 }
+
+extern "C" {
+
+ZYL_API int32_t ExtractFeatures(int32_t width, int32_t height, ByteImage image, FeatureRecord* record, XWContext* context) { return zyl::extract::ExtractFeatures(width, height, image, record, context); }
+ZYL_API int32_t ExtractFeatures_GetQ(int32_t width, int32_t height, ByteImage rows) { return zyl::extract::ExtractFeatures_GetQ(width, height, rows); }
 
 }  // extern "C"

@@ -7,6 +7,7 @@
 #include "extract/orientation_estimate.h"
 #include "extract/window_sums.h"
 #include "zylscan/direction_image.h"
+#include "extract/pixel_direction.h"
 
 namespace zyl::extract {
 namespace {
@@ -56,15 +57,14 @@ bool valid_pair(int width, int height, ByteImage W, ByteImage D) { return valid_
 
 using namespace zyl::extract;
 
-extern "C" {
 
-ZYL_API void ComputeDirImageSimple(int32_t width, int32_t height, ByteImage W, ByteImage D, int32_t r,
+void zyl::extract::ComputeDirImageSimple(int32_t width, int32_t height, ByteImage W, ByteImage D, int32_t r,
                                    int32_t contrast) {
   if (valid_pair(width, height, W, D))
     estimate_pass<DifferenceKind::Absolute>(width, height, W, D, true, r, contrast);
 }
 
-ZYL_API void CDI_Dir(int32_t width, int32_t height, ByteImage W, ByteImage D, int32_t r, int32_t /*contrast*/,
+void zyl::extract::CDI_Dir(int32_t width, int32_t height, ByteImage W, ByteImage D, int32_t r, int32_t /*contrast*/,
                      int32_t squares) {
   if (!valid_pair(width, height, W, D)) return;
   if (squares)
@@ -73,20 +73,27 @@ ZYL_API void CDI_Dir(int32_t width, int32_t height, ByteImage W, ByteImage D, in
     estimate_pass<DifferenceKind::Absolute>(width, height, W, D, false, r, 0);
 }
 
-ZYL_API void CDI_Noise(int32_t width, int32_t height, ByteImage W, int32_t r, int32_t contrast,
+void zyl::extract::CDI_Noise(int32_t width, int32_t height, ByteImage W, int32_t r, int32_t contrast,
                        int32_t /*squares*/) {
   if (valid_image(width, height, W))
     estimate_pass<DifferenceKind::Absolute>(width, height, W, nullptr, true, r, contrast);
 }
 
-ZYL_API void ComputeDirImage(int32_t width, int32_t height, ByteImage W, ByteImage D, int32_t r_dir,
+void zyl::extract::ComputeDirImage(int32_t width, int32_t height, ByteImage W, ByteImage D, int32_t r_dir,
                              int32_t r_noise, int32_t contrast, int32_t squares) {
   if (r_dir == r_noise && squares == 0) {
-    ComputeDirImageSimple(width, height, W, D, r_dir, contrast);
+    zyl::extract::ComputeDirImageSimple(width, height, W, D, r_dir, contrast);
   } else {
-    CDI_Dir(width, height, W, D, r_dir, contrast, squares);
-    CDI_Noise(width, height, W, r_noise, contrast, squares);
+    zyl::extract::CDI_Dir(width, height, W, D, r_dir, contrast, squares);
+    zyl::extract::CDI_Noise(width, height, W, r_noise, contrast, squares);
   }
 }
+
+extern "C" {
+
+ZYL_API void ComputeDirImageSimple(int32_t width, int32_t height, ByteImage W, ByteImage D, int32_t r, int32_t contrast) { zyl::extract::ComputeDirImageSimple(width, height, W, D, r, contrast); }
+ZYL_API void CDI_Dir(int32_t width, int32_t height, ByteImage W, ByteImage D, int32_t r, int32_t arg5, int32_t squares) { zyl::extract::CDI_Dir(width, height, W, D, r, arg5, squares); }
+ZYL_API void CDI_Noise(int32_t width, int32_t height, ByteImage W, int32_t r, int32_t contrast, int32_t arg5) { zyl::extract::CDI_Noise(width, height, W, r, contrast, arg5); }
+ZYL_API void ComputeDirImage(int32_t width, int32_t height, ByteImage W, ByteImage D, int32_t r_dir, int32_t r_noise, int32_t contrast, int32_t squares) { zyl::extract::ComputeDirImage(width, height, W, D, r_dir, r_noise, contrast, squares); }
 
 }  // extern "C"

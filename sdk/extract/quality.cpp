@@ -13,6 +13,9 @@
 #include "extract/byte_image.h"
 #include "zylscan/extract_pipeline.h"
 #include "zylscan/image_stretch.h"
+#include "extract/pipeline.h"
+#include "extract/quality.h"
+#include "api/image_stretch.h"
 
 namespace {
 
@@ -34,8 +37,8 @@ bool side_in(std::int32_t width, std::int32_t height, std::int32_t low, std::int
 std::int32_t texture_quality(std::int32_t width, std::int32_t height, const std::uint8_t* pixels) {
   OwnedByteImage copy(width, height);
   if (!copy) return -1;
-  StretchImageFromLinear(width, height, pixels, width, height, copy.get());
-  return ExtractFeatures_GetQ(width, height, copy.get());
+  zyl::api::StretchImageFromLinear(width, height, pixels, width, height, copy.get());
+  return zyl::extract::ExtractFeatures_GetQ(width, height, copy.get());
 }
 
 // Position of the third dark pixel met along a line of n pixels, or the
@@ -96,9 +99,8 @@ std::int32_t percent_above(const BlockVariances& b, std::int64_t threshold) {
 
 }  // namespace
 
-extern "C" {
 
-ZYL_API int32_t ZylImgQsize(const uint8_t* pixels, int32_t width, int32_t height) {
+int32_t zyl::extract::ZylImgQsize(const uint8_t* pixels, int32_t width, int32_t height) {
   if (!valid_image(width, height, pixels)) return -1;
   const std::int32_t mid_x = width / 2;
   const std::int32_t mid_y = height / 2;
@@ -114,9 +116,9 @@ ZYL_API int32_t ZylImgQsize(const uint8_t* pixels, int32_t width, int32_t height
   return q < 75 ? q - 100 : q;
 }
 
-ZYL_API int32_t ZylEx_GetQuality(int32_t width, int32_t height, const uint8_t* pixels) {
+int32_t zyl::extract::ZylEx_GetQuality(int32_t width, int32_t height, const uint8_t* pixels) {
   if (!valid_image(width, height, pixels)) return -1;
-  const std::int32_t extent = width <= kNarrowWidth ? ZylImgQsize(pixels, width, height) : 0;
+  const std::int32_t extent = width <= kNarrowWidth ? zyl::extract::ZylImgQsize(pixels, width, height) : 0;
   const std::int32_t q = texture_quality(width, height, pixels);
   if (q < 0) return -1;
   if (width > kNarrowWidth) return q;
@@ -124,12 +126,12 @@ ZYL_API int32_t ZylEx_GetQuality(int32_t width, int32_t height, const uint8_t* p
   return t > 1 ? t / 2 : 1;
 }
 
-ZYL_API int32_t DevAlgImgQualityNew(int32_t width, int32_t height, const uint8_t* pixels) {
+extern "C" ZYL_API int32_t DevAlgImgQualityNew(int32_t width, int32_t height, const uint8_t* pixels) {
   if (!valid_image(width, height, pixels)) return -1;
   return texture_quality(width, height, pixels);
 }
 
-ZYL_API int32_t DevAlgImgQuality(int32_t width, int32_t height, const uint8_t* pixels, uint8_t* percent) {
+extern "C" ZYL_API int32_t DevAlgImgQuality(int32_t width, int32_t height, const uint8_t* pixels, uint8_t* percent) {
   // The statistic needs one inner block, and its answers were only ever
   // defined up to 81 blocks a side.
   if (!pixels || !percent || !side_in(width, height, ZYL_QUALITY_MIN_SIDE, ZYL_QUALITY_MAX_SIDE)) return -1;
@@ -141,7 +143,7 @@ ZYL_API int32_t DevAlgImgQuality(int32_t width, int32_t height, const uint8_t* p
   return 0;
 }
 
-ZYL_API int32_t DevAlgImgQualitynew164(int32_t width, int32_t height, const uint8_t* pixels, uint8_t* percent,
+int32_t zyl::extract::DevAlgImgQualitynew164(int32_t width, int32_t height, const uint8_t* pixels, uint8_t* percent,
                                        int32_t* mean_variance, int32_t values[4]) {
   // Every quadrant must hold an inner block: at least 5 blocks a side.
   if (!pixels || !percent || !mean_variance || !values ||
@@ -179,7 +181,7 @@ ZYL_API int32_t DevAlgImgQualitynew164(int32_t width, int32_t height, const uint
   return 0;
 }
 
-ZYL_API int32_t otsu(const uint8_t* pixels, int32_t stride, int32_t height, int32_t x0, int32_t y0, int32_t width,
+int32_t zyl::extract::otsu(const uint8_t* pixels, int32_t stride, int32_t height, int32_t x0, int32_t y0, int32_t width,
                      int32_t region_height) {
   if (!pixels || stride <= 0 || height <= 0 || x0 < 0 || y0 < 0 || width < 0 || region_height < 0 ||
       x0 + width > stride || y0 + region_height > height)
@@ -211,7 +213,7 @@ ZYL_API int32_t otsu(const uint8_t* pixels, int32_t stride, int32_t height, int3
   return result;
 }
 
-ZYL_API int32_t myThreshold(uint8_t* pixels, int32_t threshold, int32_t width, int32_t height) {
+int32_t zyl::extract::myThreshold(uint8_t* pixels, int32_t threshold, int32_t width, int32_t height) {
   if (!valid_image(width, height, pixels)) return -1;
   const std::size_t n = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
   for (std::size_t i = 0; i < n; ++i) pixels[i] = pixels[i] >= threshold ? 255 : 0;
@@ -226,22 +228,30 @@ static int32_t DevAlgImgQualityAndroidUnguarded(int32_t width, int32_t height,
   const std::int32_t q = texture_quality(width, height, pixels);
   if (q < 0) return -1;
   std::vector<std::uint8_t> binary(pixels, pixels + static_cast<std::size_t>(width) * height);
-  myThreshold(binary.data(), otsu(binary.data(), width, height, 0, 0, width, height), width, height);
+  zyl::extract::myThreshold(binary.data(), zyl::extract::otsu(binary.data(), width, height, 0, 0, width, height), width, height);
   std::uint8_t percent = 0;
   std::int32_t mean = 0;
   std::int32_t values[4] = {};
-  DevAlgImgQualitynew164(width, height, binary.data(), &percent, &mean, values);
+  zyl::extract::DevAlgImgQualitynew164(width, height, binary.data(), &percent, &mean, values);
   // A good texture whose block variance is strongly lopsided (top against
   // bottom or left against right) is rated by the block statistic instead.
   if (q >= 50 && (values[0] > 8000 || values[1] > 8000)) return percent;
   return q;
 }
 
-ZYL_API int32_t DevAlgImgQualityAndroid(int32_t width, int32_t height, const uint8_t* pixels) {
+extern "C" ZYL_API int32_t DevAlgImgQualityAndroid(int32_t width, int32_t height, const uint8_t* pixels) {
   return zyl::GuardedCall(-1,
                           [&] { return DevAlgImgQualityAndroidUnguarded(width, height, pixels); });
 }
 
-ZYL_API void testprintf(void) { std::puts("test"); }
+extern "C" ZYL_API void testprintf(void) { std::puts("test"); }
+
+extern "C" {
+
+ZYL_API int32_t ZylImgQsize(const uint8_t* pixels, int32_t width, int32_t height) { return zyl::extract::ZylImgQsize(pixels, width, height); }
+ZYL_API int32_t ZylEx_GetQuality(int32_t width, int32_t height, const uint8_t* pixels) { return zyl::extract::ZylEx_GetQuality(width, height, pixels); }
+ZYL_API int32_t DevAlgImgQualitynew164(int32_t width, int32_t height, const uint8_t* pixels, uint8_t* percent, int32_t* mean_variance, int32_t values[4]) { return zyl::extract::DevAlgImgQualitynew164(width, height, pixels, percent, mean_variance, values); }
+ZYL_API int32_t otsu(const uint8_t* pixels, int32_t stride, int32_t height, int32_t x0, int32_t y0, int32_t width, int32_t region_height) { return zyl::extract::otsu(pixels, stride, height, x0, y0, width, region_height); }
+ZYL_API int32_t myThreshold(uint8_t* pixels, int32_t threshold, int32_t width, int32_t height) { return zyl::extract::myThreshold(pixels, threshold, width, height); }
 
 }  // extern "C"

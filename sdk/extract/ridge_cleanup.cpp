@@ -10,6 +10,9 @@
 #include "zylscan/extract_ridges.h"
 #include "zylscan/extract_thinning.h"
 #include "zylscan/geometry.h"
+#include "extract/geometry.h"
+#include "extract/ridge_cleanup.h"
+#include "extract/thinning.h"
 
 namespace zyl::extract {
 namespace {
@@ -203,7 +206,7 @@ int TraceNode(ByteImage image, int width, int height, Pixel start, NodeRecord& n
     NodeBranch& br = node.branches[b];
     PaintBranch(image, br, keep ? kRidge : kBackground);
     const Pixel last = LastPixel(br);
-    br.direction = ComputeLineDirection(start.x, start.y, last.x, last.y);
+    br.direction = zyl::extract::ComputeLineDirection(start.x, start.y, last.x, last.y);
   }
   for (int i = 0; i < 3; ++i) node.angleDiff[i] = 255;
   if (branches == 3) {
@@ -224,21 +227,21 @@ void JoinEnding(ByteImage image, int width, int height, Pixel e) {
     trace.paint(image, kRidge);
     return;
   }
-  const int d1 = ComputeLineDirection(e.x, e.y, reached.x, reached.y);
+  const int d1 = zyl::extract::ComputeLineDirection(e.x, e.y, reached.x, reached.y);
   const int y_end = std::min(height - 2, e.y + 15);
   const int x_end = std::min(width - 2, e.x + 15);
   for (int qy = std::max(1, e.y - 15); qy <= y_end; ++qy) {
     for (int qx = std::max(1, e.x - 15); qx <= x_end; ++qx) {
       if (image[qy][qx] != kRidge || RingTransitions(image, qy, qx) != 1) continue;
-      const int c = ComputeLineDirection(e.x, e.y, qx, qy);
+      const int c = zyl::extract::ComputeLineDirection(e.x, e.y, qx, qy);
       if (FoldedDifference(c, d1) < 110) continue;
-      if (PixelOnLine(e.x, e.y, qx, qy, image)) continue;
+      if (zyl::extract::PixelOnLine(e.x, e.y, qx, qy, image)) continue;
       PixelList q_trace;
       Pixel q_reached;
       const int q_steps = TraceEnding(image, width, height, {qx, qy}, 10, q_trace, q_reached);
       q_trace.paint(image, kRidge);
       if (q_steps < 4) continue;
-      const int d2 = ComputeLineDirection(qx, qy, q_reached.x, q_reached.y);
+      const int d2 = zyl::extract::ComputeLineDirection(qx, qy, q_reached.x, q_reached.y);
       const int back = c + 120 >= 240 ? c - 120 : c + 120;
       if (FoldedDifference(d2, back) < 110) continue;
       WalkStraight(e.x, e.y, qx, qy, [&](int x, int y) {
@@ -258,18 +261,17 @@ void JoinEnding(ByteImage image, int width, int height, Pixel e) {
 using zyl::extract::FoldedDifference;
 using zyl::extract::Pixel;
 
-extern "C" {
 
-ZYL_API std::int32_t ComputeEndDirection(std::int32_t width, std::int32_t height,
+std::int32_t zyl::extract::ComputeEndDirection(std::int32_t width, std::int32_t height,
                                          ByteImage skeleton, std::int32_t y, std::int32_t x) {
   zyl::extract::PixelList trace;
   Pixel reached;
   const int steps = zyl::extract::TraceEnding(skeleton, width, height, {x, y}, 20, trace, reached);
   trace.paint(skeleton, zyl::extract::kRidge);
-  return steps == 20 ? ComputeLineDirection(x, y, reached.x, reached.y) : -20;
+  return steps == 20 ? zyl::extract::ComputeLineDirection(x, y, reached.x, reached.y) : -20;
 }
 
-ZYL_API std::int32_t ComputeBranchDirection(std::int32_t width, std::int32_t height,
+std::int32_t zyl::extract::ComputeBranchDirection(std::int32_t width, std::int32_t height,
                                             ByteImage skeleton, std::int32_t y, std::int32_t x) {
   using namespace zyl::extract;
   const Pixel centre{x, y};
@@ -294,7 +296,7 @@ ZYL_API std::int32_t ComputeBranchDirection(std::int32_t width, std::int32_t hei
       dir[b] = -10;
       break;
     }
-    dir[b] = ComputeLineDirection(x, y, pos.x, pos.y);
+    dir[b] = zyl::extract::ComputeLineDirection(x, y, pos.x, pos.y);
   }
   trace.paint(skeleton, kRidge);
   if (dir[0] < 0 || dir[1] < 0 || dir[2] < 0) return -666;
@@ -319,7 +321,7 @@ ZYL_API std::int32_t ComputeBranchDirection(std::int32_t width, std::int32_t hei
   return mean;
 }
 
-ZYL_API void Line(std::int32_t x0, std::int32_t y0, std::int32_t x1, std::int32_t y1,
+void zyl::extract::Line(std::int32_t x0, std::int32_t y0, std::int32_t x1, std::int32_t y1,
                   ByteImage skeleton) {
   if (x0 == x1 && y0 == y1) return;
   skeleton[y1][x1] = zyl::extract::kRidge;
@@ -329,7 +331,7 @@ ZYL_API void Line(std::int32_t x0, std::int32_t y0, std::int32_t x1, std::int32_
   });
 }
 
-ZYL_API void EliminateLines(std::int32_t width, std::int32_t height, ByteImage skeleton,
+void zyl::extract::EliminateLines(std::int32_t width, std::int32_t height, ByteImage skeleton,
                             ByteImage D) {
   if (skeleton == nullptr || D == nullptr) return;
   for (int y = 1; y <= height - 2; ++y) {
@@ -341,13 +343,13 @@ ZYL_API void EliminateLines(std::int32_t width, std::int32_t height, ByteImage s
   }
 }
 
-ZYL_API std::int32_t GetNode(ByteImage skeleton, std::int32_t width, std::int32_t height,
+extern "C" ZYL_API std::int32_t GetNode(ByteImage skeleton, std::int32_t width, std::int32_t height,
                              std::int32_t x, std::int32_t y, NodeRecord* node, std::int32_t keep) {
   if (skeleton == nullptr || node == nullptr) return 0;
   return zyl::extract::TraceNode(skeleton, width, height, {x, y}, *node, keep != 0);
 }
 
-ZYL_API std::int32_t NodeType(const NodeRecord* node) {
+std::int32_t zyl::extract::NodeType(const NodeRecord* node) {
   const std::int32_t* d = node->angleDiff;
   int m = 0;
   for (int i = 1; i < 3; ++i) {
@@ -361,7 +363,7 @@ ZYL_API std::int32_t NodeType(const NodeRecord* node) {
   return -1;
 }
 
-ZYL_API void EliminateEye(std::int32_t width, std::int32_t height, ByteImage skeleton,
+void zyl::extract::EliminateEye(std::int32_t width, std::int32_t height, ByteImage skeleton,
                           std::int32_t x, std::int32_t y) {
   using namespace zyl::extract;
   if (skeleton == nullptr || x < 1 || y < 1 || x > width - 2 || y > height - 2) return;
@@ -418,9 +420,9 @@ ZYL_API void EliminateEye(std::int32_t width, std::int32_t height, ByteImage ske
           const Pixel bb = LastPixel(j.branches[o]);
           const int cx = (a.x + bb.x + x) / 3;
           const int cy = (a.y + bb.y + y) / 3;
-          Line(cx, cy, a.x, a.y, skeleton);
-          Line(cx, cy, bb.x, bb.y, skeleton);
-          Line(cx, cy, x, y, skeleton);
+          zyl::extract::Line(cx, cy, a.x, a.y, skeleton);
+          zyl::extract::Line(cx, cy, bb.x, bb.y, skeleton);
+          zyl::extract::Line(cx, cy, x, y, skeleton);
           return;
         }
       }
@@ -445,7 +447,7 @@ ZYL_API void EliminateEye(std::int32_t width, std::int32_t height, ByteImage ske
       }
       for (int c : k_others) PaintBranch(skeleton, k.branches[c], kRidge);
     };
-    if (bridge.count < 15 && NodeType(&j) == 2 && NodeType(&k) == 2) {
+    if (bridge.count < 15 && zyl::extract::NodeType(&j) == 2 && zyl::extract::NodeType(&k) == 2) {
       // A short bridge between two Y-shaped junctions.
       PaintBranch(skeleton, bridge, kBackground);
       make_sides_whole();
@@ -462,16 +464,26 @@ ZYL_API void EliminateEye(std::int32_t width, std::int32_t height, ByteImage ske
   }
 }
 
-ZYL_API void EliminateEyes(std::int32_t width, std::int32_t height, ByteImage skeleton,
+void zyl::extract::EliminateEyes(std::int32_t width, std::int32_t height, ByteImage skeleton,
                            ByteImage D) {
   if (skeleton == nullptr || D == nullptr) return;
   for (int y = 21; y <= height - 22; ++y) {
     for (int x = 21; x <= width - 22; ++x) {
       if (skeleton[y][x] == zyl::extract::kRidge && (D[y][x] & 0x80) == 0) {
-        EliminateEye(width, height, skeleton, x, y);
+        zyl::extract::EliminateEye(width, height, skeleton, x, y);
       }
     }
   }
 }
+
+extern "C" {
+
+ZYL_API std::int32_t ComputeEndDirection(std::int32_t width, std::int32_t height, ByteImage skeleton, std::int32_t y, std::int32_t x) { return zyl::extract::ComputeEndDirection(width, height, skeleton, y, x); }
+ZYL_API std::int32_t ComputeBranchDirection(std::int32_t width, std::int32_t height, ByteImage skeleton, std::int32_t y, std::int32_t x) { return zyl::extract::ComputeBranchDirection(width, height, skeleton, y, x); }
+ZYL_API void Line(std::int32_t x0, std::int32_t y0, std::int32_t x1, std::int32_t y1, ByteImage skeleton) { zyl::extract::Line(x0, y0, x1, y1, skeleton); }
+ZYL_API void EliminateLines(std::int32_t width, std::int32_t height, ByteImage skeleton, ByteImage D) { zyl::extract::EliminateLines(width, height, skeleton, D); }
+ZYL_API std::int32_t NodeType(const NodeRecord* node) { return zyl::extract::NodeType(node); }
+ZYL_API void EliminateEye(std::int32_t width, std::int32_t height, ByteImage skeleton, std::int32_t x, std::int32_t y) { zyl::extract::EliminateEye(width, height, skeleton, x, y); }
+ZYL_API void EliminateEyes(std::int32_t width, std::int32_t height, ByteImage skeleton, ByteImage D) { zyl::extract::EliminateEyes(width, height, skeleton, D); }
 
 }  // extern "C"

@@ -11,6 +11,8 @@
 #include "zylscan/direction_image.h"
 #include "zylscan/geometry.h"
 #include "zylscan/singular_points.h"
+#include "extract/geometry.h"
+#include "extract/singular_points.h"
 
 namespace zyl::extract {
 namespace {
@@ -157,7 +159,7 @@ int singular_point_direction(int width, int height, ByteImage D, int row, int co
       const int dx = column - j, dy = row - i;
       const int d2 = dx * dx + dy * dy;
       if (d2 < 1561 || d2 > 1639) continue;
-      const int dir = ComputeLineDirection(column, row, j, i);
+      const int dir = zyl::extract::ComputeLineDirection(column, row, j, i);
       const int o = dir >= 120 ? dir - 120 : dir;
       const int mean = radius_disagreement(width, height, D, row, column, j, i, o);
       if (mean < best) {
@@ -236,13 +238,12 @@ void group_singular_points(int width, int height, ByteImage D, SingularPointList
 
 using namespace zyl::extract;
 
-extern "C" {
 
-ZYL_API int32_t ComputePoincareIndex(int32_t n, const int32_t* ring) {
+extern "C" ZYL_API int32_t ComputePoincareIndex(int32_t n, const int32_t* ring) {
   return n < 1 || !ring ? 0 : poincare_index(n, ring);
 }
 
-ZYL_API void ExtractSingularPoints(int32_t block_columns, int32_t block_rows, ByteImage directions,
+void zyl::extract::ExtractSingularPoints(int32_t block_columns, int32_t block_rows, ByteImage directions,
                                    SingularPointList* list) {
   if (!list) return;
   list->count = 0;
@@ -250,28 +251,34 @@ ZYL_API void ExtractSingularPoints(int32_t block_columns, int32_t block_rows, By
     extract_singular_points(block_columns, block_rows, directions, *list);
 }
 
-ZYL_API int32_t IsSingularPointNear(const SingularPointList* list, int32_t y, int32_t x, int32_t radius) {
+int32_t zyl::extract::IsSingularPointNear(const SingularPointList* list, int32_t y, int32_t x, int32_t radius) {
   return list && is_near(*list, y, x, radius) ? 1 : 0;
 }
 
-ZYL_API int32_t ComputeCurvatureSP(ByteImage orientations, int32_t row, int32_t column) {
+extern "C" ZYL_API int32_t ComputeCurvatureSP(ByteImage orientations, int32_t row, int32_t column) {
   if (!orientations || row < 2 || column < 2) return 0;
   return curvature(orientations, row, column);
 }
 
-ZYL_API int32_t ComputeSingularPointDirection(int32_t width, int32_t height, ByteImage orientations,
+extern "C" ZYL_API int32_t ComputeSingularPointDirection(int32_t width, int32_t height, ByteImage orientations,
                                               int32_t row, int32_t column) {
   if (!valid_image(width, height, orientations) || row < 0 || column < 0 || row >= height || column >= width)
     return 0;
   return singular_point_direction(width, height, orientations, row, column);
 }
 
-ZYL_API void GroupSingularPoints(int32_t width, int32_t height, ByteImage orientations,
+void zyl::extract::GroupSingularPoints(int32_t width, int32_t height, ByteImage orientations,
                                  SingularPointList* scratch, SingularPointList* list) {
   if (!list) return;
   list->count = 0;
   if (valid_image(width, height, orientations) && scratch)
     group_singular_points(width, height, orientations, *scratch, *list);
 }
+
+extern "C" {
+
+ZYL_API void ExtractSingularPoints(int32_t block_columns, int32_t block_rows, ByteImage directions, SingularPointList* list) { zyl::extract::ExtractSingularPoints(block_columns, block_rows, directions, list); }
+ZYL_API int32_t IsSingularPointNear(const SingularPointList* list, int32_t y, int32_t x, int32_t radius) { return zyl::extract::IsSingularPointNear(list, y, x, radius); }
+ZYL_API void GroupSingularPoints(int32_t width, int32_t height, ByteImage orientations, SingularPointList* scratch, SingularPointList* list) { zyl::extract::GroupSingularPoints(width, height, orientations, scratch, list); }
 
 }  // extern "C"

@@ -4,6 +4,7 @@
 
 #include "extract/window_sums.h"
 #include "zylscan/extract_filters.h"
+#include "extract/smoothing.h"
 
 namespace zyl::extract {
 namespace {
@@ -63,18 +64,23 @@ void normalize(int width, int height, ByteImage grey, ByteImage smooth, int radi
 
 using namespace zyl::extract;
 
-extern "C" {
 
-ZYL_API void PuttyImage(int32_t width, int32_t height, ByteImage image) {
+void zyl::extract::PuttyImage(int32_t width, int32_t height, ByteImage image) {
   if (valid_image(width, height, image)) mean_filter(width, height, image, 1);
 }
 
-ZYL_API void SmoothImage(int32_t width, int32_t height, ByteImage image, int32_t r) {
+void zyl::extract::SmoothImage(int32_t width, int32_t height, ByteImage image, int32_t r) {
   if (valid_image(width, height, image)) mean_filter(width, height, image, r);
 }
 
-ZYL_API void NormalizeImage(int32_t width, int32_t height, ByteImage grey, ByteImage smooth, int32_t r) {
+void zyl::extract::NormalizeImage(int32_t width, int32_t height, ByteImage grey, ByteImage smooth, int32_t r) {
   if (valid_image(width, height, grey) && smooth) normalize(width, height, grey, smooth, r);
 }
+
+extern "C" {
+
+ZYL_API void PuttyImage(int32_t width, int32_t height, ByteImage image) { zyl::extract::PuttyImage(width, height, image); }
+ZYL_API void SmoothImage(int32_t width, int32_t height, ByteImage image, int32_t r) { zyl::extract::SmoothImage(width, height, image, r); }
+ZYL_API void NormalizeImage(int32_t width, int32_t height, ByteImage grey, ByteImage smooth, int32_t r) { zyl::extract::NormalizeImage(width, height, grey, smooth, r); }
 
 }  // extern "C"

@@ -5,6 +5,7 @@
 #include "extract/orientation_estimate.h"
 #include "extract/window_sums.h"
 #include "zylscan/extract_filters.h"
+#include "extract/spot_removal.h"
 
 namespace zyl::extract {
 namespace {
@@ -49,7 +50,13 @@ void eliminate_spots(int width, int height, ByteImage flags) {
 }  // namespace
 }  // namespace zyl::extract
 
-extern "C" ZYL_API int32_t EliminateSpots(int32_t width, int32_t height, ByteImage flags) {
+int32_t zyl::extract::EliminateSpots(int32_t width, int32_t height, ByteImage flags) {
   if (zyl::extract::valid_image(width, height, flags)) zyl::extract::eliminate_spots(width, height, flags);
   return height;
 }
+
+extern "C" {
+
+ZYL_API int32_t EliminateSpots(int32_t width, int32_t height, ByteImage flags) { return zyl::extract::EliminateSpots(width, height, flags); }
+
+}  // extern "C"

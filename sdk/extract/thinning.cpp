@@ -8,8 +8,8 @@
 
 #include "common/guarded_call.h"
 #include "extract/skeleton_walk.h"
+#include "extract/thinning.h"
 
-extern "C" {
 
 // skelet[index]: index bit i set = neighbour i is ridge. Built by the rule of
 // FESkltInit; 34 entries are 1.
@@ -32,7 +32,7 @@ ZYL_API std::uint8_t skelet[256] = {
     1, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0, 1, 0, 1, 0,
 };
 
-ZYL_API void FESkltInit(void) {
+extern "C" ZYL_API void FESkltInit(void) {
   for (int index = 0; index < 256; ++index) {
     int r[9];
     int n = 0;
@@ -98,17 +98,17 @@ static void SkeletonizeImageUnguarded(std::int32_t width, std::int32_t height, B
   }
 }
 
-ZYL_API void SkeletonizeImage(std::int32_t width, std::int32_t height, ByteImage image,
+void zyl::extract::SkeletonizeImage(std::int32_t width, std::int32_t height, ByteImage image,
                               std::int32_t passes) {
   zyl::GuardedCall([&] { SkeletonizeImageUnguarded(width, height, image, passes); });
 }
 
-ZYL_API std::int32_t GetTransitionCount(ByteImage image, std::int32_t y, std::int32_t x) {
+std::int32_t zyl::extract::GetTransitionCount(ByteImage image, std::int32_t y, std::int32_t x) {
   if (image[y][x] != 0) return -1;
   return zyl::extract::RingTransitions(image, y, x);
 }
 
-ZYL_API std::int32_t PixelOnLine(std::int32_t x0, std::int32_t y0, std::int32_t x1,
+std::int32_t zyl::extract::PixelOnLine(std::int32_t x0, std::int32_t y0, std::int32_t x1,
                                  std::int32_t y1, ByteImage image) {
   if (x0 == x1 && y0 == y1) return 1;
   const bool hit = zyl::extract::WalkStraight(x0, y0, x1, y1, [&](int x, int y) {
@@ -116,5 +116,11 @@ ZYL_API std::int32_t PixelOnLine(std::int32_t x0, std::int32_t y0, std::int32_t 
   });
   return hit ? 1 : 0;
 }
+
+extern "C" {
+
+ZYL_API void SkeletonizeImage(std::int32_t width, std::int32_t height, ByteImage image, std::int32_t passes) { zyl::extract::SkeletonizeImage(width, height, image, passes); }
+ZYL_API std::int32_t GetTransitionCount(ByteImage image, std::int32_t y, std::int32_t x) { return zyl::extract::GetTransitionCount(image, y, x); }
+ZYL_API std::int32_t PixelOnLine(std::int32_t x0, std::int32_t y0, std::int32_t x1, std::int32_t y1, ByteImage image) { return zyl::extract::PixelOnLine(x0, y0, x1, y1, image); }
 
 }  // extern "C"

@@ -8,6 +8,7 @@
 #include <span>
 #include <vector>
 
+#include "common/guarded_call.h"
 #include "typeline/extract_common.h"
 #include "typeline/stages.h"
 #include "typeline/template_codec.h"
@@ -34,18 +35,18 @@ struct WorkAreas {
 int run_pipeline(std::uint8_t* image, int w, int h, std::uint8_t* out) {
   const std::size_t n = tl::pixels(w, h);
   WorkAreas a;
-  try {
-    a.list = std::make_unique<MinutiaCandidateList>();
-    a.record = std::make_unique<TypelineRecord>();
-    std::memset(out, 0, TYPELINE_TEMPLATE_SIZE);
-    a.normalised.assign(n, 0);
-    a.map.assign(n, 0);
-    a.work16.resize(n);
-    a.image2.resize(n);
-    a.aux.resize(n);
-  } catch (const std::bad_alloc&) {
-    return kOutOfMemory;
-  }
+  if (int rc = zyl::GuardedCall(kOutOfMemory, [&] {
+        a.list = std::make_unique<MinutiaCandidateList>();
+        a.record = std::make_unique<TypelineRecord>();
+        std::memset(out, 0, TYPELINE_TEMPLATE_SIZE);
+        a.normalised.assign(n, 0);
+        a.map.assign(n, 0);
+        a.work16.resize(n);
+        a.image2.resize(n);
+        a.aux.resize(n);
+        return 0;
+      }))
+    return rc;
   // An empty image has nothing to find (and no pixels to work on).
   if (n == 0) return kTooFewFeatures;
   TypelineRecord& record = *a.record;

@@ -3,22 +3,13 @@
 #include <cstring>
 #include <new>
 
+#include "common/guarded_call.h"
 #include "typeline/matching.h"
 #include "zylscan/typeline_match.h"
 
 namespace tl = zyl::typeline;
 
 namespace {
-
-// Runs f, answering fallback if it throws (only memory can run out inside).
-template <typename F, typename R>
-R guarded(R fallback, F f) {
-  try {
-    return f();
-  } catch (...) {
-    return fallback;
-  }
-}
 
 std::span<const std::uint8_t> template_bytes(const std::uint8_t* p) { return {p, tl::kTemplateSize}; }
 
@@ -115,9 +106,8 @@ ZYL_API void get_tag_item(const TypelineMinutiaList* minutiae, PairTag* tag) {
 ZYL_API void get_search_tag(const TypelineRecord* record, PairTagList* list, int* lengthBound, int* bucketCounts,
                             int* bucketSlots, int minLength, int maxLength) {
   if (!record || !list || !bucketCounts || !bucketSlots) return;
-  const int bound = guarded(0, [&] {
-    return tl::search_tags(*record, *list, buckets(bucketCounts, bucketSlots), minLength, maxLength);
-  });
+  const int bound = zyl::GuardedCall(
+      0, [&] { return tl::search_tags(*record, *list, buckets(bucketCounts, bucketSlots), minLength, maxLength); });
   if (lengthBound) *lengthBound = bound;
 }
 
@@ -165,7 +155,7 @@ ZYL_API int re_arrange_point(PairCandidate* candidates, int* selected, int candi
   if (!candidates || !selected || !selectedCount || !first || !second || !firstList || !secondList) return 0;
   if (candidateCount < 0 || candidateCount > 1000 || *selectedCount < 0 || *selectedCount > 500) return 0;
   if (!tags_valid(*firstList, first->minutiae) || !tags_valid(*secondList, second->minutiae)) return 0;
-  return guarded(0, [&] {
+  return zyl::GuardedCall(0, [&] {
     return tl::re_arrange_point({candidates, static_cast<std::size_t>(candidateCount)},
                                 {selected, static_cast<std::size_t>(*selectedCount)}, *selectedCount, *first,
                                 *second, *firstList, *secondList)
@@ -190,12 +180,12 @@ ZYL_API int get_score_sub(const TypelineMinutiaList* a, const TypelineMinutiaLis
 }
 
 ZYL_API int get_point_score(TypelineRecord* a, const TypelineRecord* b) {
-  return a && b ? guarded(0, [&] { return tl::point_score(*a, *b); }) : 0;
+  return a && b ? zyl::GuardedCall(0, [&] { return tl::point_score(*a, *b); }) : 0;
 }
 
 ZYL_API int get_point_score2(TypelineRecord* a, const TypelineRecord* b, int* blockAgreement) {
   int g = 0;
-  const int score = a && b ? guarded(0, [&] { return tl::point_score2(*a, *b, g); }) : 0;
+  const int score = a && b ? zyl::GuardedCall(0, [&] { return tl::point_score2(*a, *b, g); }) : 0;
   if (blockAgreement) *blockAgreement = g;
   return score;
 }
@@ -204,7 +194,7 @@ ZYL_API int arrange_points(TypelineRecord* a, TypelineRecord* b, PairTagList* se
                            int* bucketSlots, int* bucketCounts, int prune) {
   if (!a || !b || !secondList || !lengthBound || !bucketSlots || !bucketCounts) return 0;
   if (!tags_valid(*secondList, b->minutiae)) return 0;
-  return guarded(0, [&] {
+  return zyl::GuardedCall(0, [&] {
     return tl::arrange_points(*a, *b, *secondList, *lengthBound, buckets(bucketCounts, bucketSlots), prune != 0);
   });
 }
@@ -215,7 +205,7 @@ ZYL_API int arrange_points_sub(int cx, int cy, int r, int dx, int dy, TypelineMi
   if (!firstMinutiae || !firstGrid || !second || !secondList || !lengthBound || !bucketSlots || !bucketCounts)
     return 0;
   if (!tags_valid(*secondList, second->minutiae)) return 0;
-  return guarded(0, [&] {
+  return zyl::GuardedCall(0, [&] {
     return tl::arrange_points_sub(cx, cy, r, dx, dy, *firstMinutiae, *firstGrid, *second, *secondList, *lengthBound,
                                   buckets(bucketCounts, bucketSlots))
                ? 1
@@ -227,20 +217,20 @@ ZYL_API int arrange_points_sub(int cx, int cy, int r, int dx, int dy, TypelineMi
 
 ZYL_API int finger_match(const std::uint8_t* a, const std::uint8_t* b, int mode) {
   if (!a || !b) return 0;
-  return guarded(0, [&] { return tl::finger_match(template_bytes(a), template_bytes(b), mode); });
+  return zyl::GuardedCall(0, [&] { return tl::finger_match(template_bytes(a), template_bytes(b), mode); });
 }
 
 ZYL_API int matching_main(const std::uint8_t* a, const std::uint8_t* b, int mode) {
   if (!a || !b) return tl::kMatchRefused;
-  return guarded(static_cast<int>(tl::kMatchNoMemory),
-                 [&] { return tl::matching_main(template_bytes(a), template_bytes(b), mode); });
+  return zyl::GuardedCall(tl::kMatchNoMemory,
+                          [&] { return tl::matching_main(template_bytes(a), template_bytes(b), mode); });
 }
 
 ZYL_API int finger_search(const std::uint8_t* probe, const std::uint8_t* gallery, int count, int mode) {
   if (!probe || !gallery || count <= 0) return tl::kMatchRefused;
   const std::span<const std::uint8_t> all(gallery, static_cast<std::size_t>(count) * tl::kGalleryStride);
-  return guarded(static_cast<int>(tl::kMatchNoMemory),
-                 [&] { return tl::finger_search(template_bytes(probe), all, count, mode); });
+  return zyl::GuardedCall(tl::kMatchNoMemory,
+                          [&] { return tl::finger_search(template_bytes(probe), all, count, mode); });
 }
 
 namespace {
@@ -250,7 +240,7 @@ constexpr int kMaxOrdered = 65536;
 
 ZYL_API int sch_sub_func(const std::uint8_t* probe, const std::uint8_t* gallery, int count, std::uint16_t* order) {
   if (!probe || !gallery || !order || count <= 0 || count > kMaxOrdered) return 0;
-  return guarded(0, [&] {
+  return zyl::GuardedCall(0, [&] {
     std::vector<int> wide(static_cast<std::size_t>(count));
     const std::span<const std::uint8_t> all(gallery, static_cast<std::size_t>(count) * tl::kGalleryStride);
     if (!tl::search_order(template_bytes(probe), all, count, wide)) return 0;
@@ -265,7 +255,7 @@ ZYL_API int sch_sub_func_01(const TypelineRecord* gallery, const TypelineRecord*
 
 ZYL_API void sch_sub_func_02(const std::int32_t* similarities, int count, std::uint16_t* order) {
   if (!similarities || !order || count <= 0 || count > kMaxOrdered) return;
-  guarded(0, [&] {
+  zyl::GuardedCall(0, [&] {
     std::vector<int> wide(static_cast<std::size_t>(count));
     tl::select_best({similarities, static_cast<std::size_t>(count)}, wide);
     for (int i = 0; i < count; ++i) order[i] = static_cast<std::uint16_t>(wide[static_cast<std::size_t>(i)]);
@@ -290,9 +280,8 @@ ZYL_API int sch_sub_func_05(const TypelineRecord* probe, const TypelineRecord* g
 ZYL_API int point_matching(TypelineRecord* first, TypelineRecord* second, PointMatchResult* result, int /*unused*/,
                            int strict, int t, std::int32_t* cache, PairTagList* firstList, PairTagList* secondList) {
   if (!first || !second || !result || !cache || !firstList || !secondList) return 0;
-  return guarded(0, [&] {
-    return tl::point_matching(*first, *second, *result, strict != 0, t, *cache, *firstList, *secondList);
-  });
+  return zyl::GuardedCall(
+      0, [&] { return tl::point_matching(*first, *second, *result, strict != 0, t, *cache, *firstList, *secondList); });
 }
 
 ZYL_API int check_core(const TypelineSingularList* a, const TypelineSingularList* b, int distanceLimit,

@@ -8,6 +8,7 @@
 #include <span>
 #include <vector>
 
+#include "common/guarded_call.h"
 #include "typeline/extract_common.h"
 #include "typeline/stages.h"
 
@@ -63,13 +64,13 @@ int rate_binary_image(std::span<const std::uint8_t> binary, int w, int h, ImageQ
 int binary_image_quality(std::span<std::uint8_t> grey, int w, int h, ImageQualityInfo& info) {
   const std::size_t n = pixels(w, h);
   std::vector<std::uint8_t> mask, copy, grid;
-  try {
-    mask.assign(n, 0);
-    copy.resize(n);
-    grid.assign(n, 0);
-  } catch (const std::bad_alloc&) {
-    return -21;
-  }
+  if (int rc = zyl::GuardedCall(-21, [&] {
+        mask.assign(n, 0);
+        copy.resize(n);
+        grid.assign(n, 0);
+        return 0;
+      }))
+    return rc;
   smooth_box(grey, w, h, 1);
   std::memcpy(copy.data(), grey.data(), n);
   segment(grey, mask, w, h);
@@ -122,11 +123,11 @@ ZYL_API int GetBinaryImage(std::uint8_t* image, int w, int h, ImageQualityInfo* 
 ZYL_API int ImageQualityGridsCheck(const std::uint8_t* image, int w, int h) {
   if (!tl::image_ok(image, w, h)) return 0;
   std::vector<std::uint8_t> copy;
-  try {
-    copy.assign(image, image + tl::pixels(w, h));
-  } catch (const std::bad_alloc&) {
+  if (zyl::GuardedCall(1, [&] {
+        copy.assign(image, image + tl::pixels(w, h));
+        return 0;
+      }))
     return 0;
-  }
   ImageQualityInfo info{};
   return tl::binary_image_quality(copy, w, h, info) == 1 ? info.quality : 0;
 }

@@ -5,6 +5,7 @@
 #include <new>
 #include <vector>
 
+#include "common/guarded_call.h"
 #include "typeline/matching.h"
 #include "typeline/tables.h"
 
@@ -103,11 +104,11 @@ bool search_order(std::span<const std::uint8_t> probe, std::span<const std::uint
                   std::span<int> order) {
   std::vector<std::int32_t> similarity;
   std::unique_ptr<TypelineRecord[]> records(new (std::nothrow) TypelineRecord[2]);
-  try {
-    similarity.resize(static_cast<std::size_t>(count));
-  } catch (const std::bad_alloc&) {
+  if (zyl::GuardedCall(1, [&] {
+        similarity.resize(static_cast<std::size_t>(count));
+        return 0;
+      }))
     return false;
-  }
   if (!records) return false;
   TypelineRecord &p = records[0], &g = records[1];
   read_template(probe, p);
@@ -123,11 +124,11 @@ int finger_search(std::span<const std::uint8_t> probe, std::span<const std::uint
   if (count <= 0) return kMatchRefused;
   const int t = acceptance_threshold(mode);
   std::vector<int> order;
-  try {
-    order.assign(static_cast<std::size_t>(count), 0);
-  } catch (const std::bad_alloc&) {
-    return kMatchNoMemory;
-  }
+  if (int rc = zyl::GuardedCall(kMatchNoMemory, [&] {
+        order.assign(static_cast<std::size_t>(count), 0);
+        return 0;
+      }))
+    return rc;
   if (count > 1 && !search_order(probe, gallery, count, order)) return kMatchRefused;
   for (const int p : order)
     if (matching_main(gallery_template(gallery, p), probe, mode) >= t) return p;

@@ -67,4 +67,8 @@ int unpack_singular_points(ByteReader& r, TypelineSingularList& points, bool* co
 void pack_minutia(const TypelineMinutia& m, ByteWriter& w);
 TypelineMinutia unpack_minutia(ByteReader& r);
 
+// Publishes the image's height for callers to read back, then extracts the
+// template of the image (the body of the exported template entry points).
+int template_recording_height(std::uint8_t* image, int width, int height, std::uint8_t* out);
+
 }  // namespace zyl::typeline

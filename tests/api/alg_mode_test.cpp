@@ -26,7 +26,7 @@ TEST(DevAlgContext, CreatesAContextWithTheDefaultsAndFreesIt) {
   ASSERT_EQ(DevAlgCreateCtx(&context), 1);
   ASSERT_NE(context, nullptr);
   std::int32_t threshold = 0;
-  EXPECT_EQ(XWGetParameter(200, &threshold, context), 0);
+  EXPECT_EQ(XWGetParameter(200, &threshold, context), XW_OK);
   EXPECT_EQ(threshold, 47);
   EXPECT_EQ(DevAlgFreeCtx(context), 0);
 }

@@ -124,17 +124,17 @@ TEST_F(DispatchTest, WithoutContext) {
   auto img = Print("fvc2002_101_1_160.pgm");
   Bytes out(1024);
   std::int32_t length = 0;
-  EXPECT_EQ(DevAlgExtract(160, 160, img.pixels.data(), 500, out.data(), &length, nullptr), -2);
-  EXPECT_EQ(DevAlgExtract_ISO(160, 160, img.pixels.data(), 500, out.data(), &length, 1, nullptr), -2);
-  EXPECT_EQ(DevAlgExtract_ANSI(160, 160, img.pixels.data(), 500, out.data(), &length, 1, nullptr), -2);
+  EXPECT_EQ(DevAlgExtract(160, 160, img.pixels.data(), 500, out.data(), &length, nullptr), DEVALG_ERR_NO_CONTEXT);
+  EXPECT_EQ(DevAlgExtract_ISO(160, 160, img.pixels.data(), 500, out.data(), &length, 1, nullptr), DEVALG_ERR_NO_CONTEXT);
+  EXPECT_EQ(DevAlgExtract_ANSI(160, 160, img.pixels.data(), 500, out.data(), &length, 1, nullptr), DEVALG_ERR_NO_CONTEXT);
   const Bytes t = Native("fvc2002_101_1_160.pgm");
-  EXPECT_EQ(DevAlgGeneralize(t.data(), t.data(), t.data(), out.data(), &length, nullptr), -2);
+  EXPECT_EQ(DevAlgGeneralize(t.data(), t.data(), t.data(), out.data(), &length, nullptr), DEVALG_ERR_NO_CONTEXT);
 
   // Verification brings both templates into shape first: a format error wins.
   Bytes qxe(1024, 0);
   std::copy_n("QXE", 3, qxe.begin());
-  EXPECT_EQ(DevAlgVerify(t.data(), qxe.data(), nullptr), -402);
-  EXPECT_EQ(DevAlgVerify(t.data(), t.data(), nullptr), -2);
+  EXPECT_EQ(DevAlgVerify(t.data(), qxe.data(), nullptr), DEVALG_ERR_UNKNOWN_FORMAT);
+  EXPECT_EQ(DevAlgVerify(t.data(), t.data(), nullptr), DEVALG_ERR_NO_CONTEXT);
   EXPECT_EQ(DevAlgVerify(nullptr, t.data(), context_), -4);
   EXPECT_EQ(DevAlgVerify(t.data(), nullptr, context_), -4);
 }
@@ -145,9 +145,9 @@ TEST_F(DispatchTest, RefusesContainersAndUnknownData) {
   std::int32_t n = 0;
   ASSERT_EQ(ZYL_FromNuvelToQXE(t.data(), 300, QxeIdentifier{}, qxe.data(), &n, QxeInfo{}), 1);
   Bytes text(1024, 'x');
-  EXPECT_EQ(DevAlgVerify(qxe.data(), t.data(), context_), -402) << "a container as the first template";
-  EXPECT_EQ(DevAlgVerify(t.data(), qxe.data(), context_), -402);
-  EXPECT_EQ(DevAlgVerify(t.data(), text.data(), context_), -402);
+  EXPECT_EQ(DevAlgVerify(qxe.data(), t.data(), context_), DEVALG_ERR_UNKNOWN_FORMAT) << "a container as the first template";
+  EXPECT_EQ(DevAlgVerify(t.data(), qxe.data(), context_), DEVALG_ERR_UNKNOWN_FORMAT);
+  EXPECT_EQ(DevAlgVerify(t.data(), text.data(), context_), DEVALG_ERR_UNKNOWN_FORMAT);
 }
 
 TEST_F(DispatchTest, ForeignFormatsAreMatchedAfterConversion) {

@@ -345,7 +345,7 @@ TEST_F(GraphLines, CoreOptionFillsCoreDistances) {
   EXPECT_EQ(test.hasCore, 0);
   EXPECT_EQ(test.coreIndex, 7);  // left as it was
 
-  ASSERT_EQ(XWSetAdditionalParameter(20019, 1, context.get()), 0);
+  ASSERT_EQ(XWSetAdditionalParameter(20019, 1, context.get()), XW_OK);
   FillTestFeaturesMatchData(context.get(), &test);
   EXPECT_EQ(test.hasCore, 1);
   EXPECT_EQ(test.coreIndex, 1);

@@ -113,9 +113,9 @@ TEST(IdCardFeature, ReadersRefuseBadCards) {
     std::vector<uint8_t> card;
     int nuvelResult, recordResult;
   } cases[] = {
-      {"wrong tag", wrong_tag, -901, -1},
-      {"byte 4 is 2", version2, -901, -2},
-      {"no minutiae", raw_card(0), -901, -1},
+      {"wrong tag", wrong_tag, ZYL_ERR_BAD_TEMPLATE, -1},
+      {"byte 4 is 2", version2, ZYL_ERR_BAD_TEMPLATE, -2},
+      {"no minutiae", raw_card(0), ZYL_ERR_BAD_TEMPLATE, -1},
   };
   for (const Case& c : cases) {
     std::vector<uint8_t> out(1024, 0xEE);

@@ -198,11 +198,11 @@ TEST(MinutiaeRecord, RefusesMalformedRecords) {
     int result;
   } cases[] = {
       {"good", good, 47},
-      {"not FMR", not_fmr, -901},
-      {"count beyond the declared length", count_past_length, -901},
-      {"declared length shorter than the header", short_length, -901},
-      {"data cut inside the minutiae", std::vector<uint8_t>(good.begin(), good.begin() + 60), -901},
-      {"data cut inside the header", std::vector<uint8_t>(good.begin(), good.begin() + 20), -901},
+      {"not FMR", not_fmr, ZYL_ERR_NOT_MINUTIAE_RECORD},
+      {"count beyond the declared length", count_past_length, ZYL_ERR_NOT_MINUTIAE_RECORD},
+      {"declared length shorter than the header", short_length, ZYL_ERR_NOT_MINUTIAE_RECORD},
+      {"data cut inside the minutiae", std::vector<uint8_t>(good.begin(), good.begin() + 60), ZYL_ERR_NOT_MINUTIAE_RECORD},
+      {"data cut inside the header", std::vector<uint8_t>(good.begin(), good.begin() + 20), ZYL_ERR_NOT_MINUTIAE_RECORD},
   };
   for (const Case& c : cases) {
     std::vector<uint8_t> nuvel(1024);
@@ -211,7 +211,7 @@ TEST(MinutiaeRecord, RefusesMalformedRecords) {
   }
   std::vector<uint8_t> out(1024);
   int32_t length = 0;
-  EXPECT_EQ(ZylISOToNuvel(not_fmr.data(), out.data(), &length), -901);
+  EXPECT_EQ(ZylISOToNuvel(not_fmr.data(), out.data(), &length), ZYL_ERR_NOT_MINUTIAE_RECORD);
   EXPECT_EQ(ZylANSIToNuvel(nullptr, out.data(), &length), -4);
 }
 

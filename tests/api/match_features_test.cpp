@@ -445,7 +445,7 @@ TEST(BlockGrid, ComparisonWeighsDifferencesOfOrientation) {
 }
 
 TEST_F(Matching, BlockGridComparisonLowersTheScoreOfDisagreeingGrids) {
-  ASSERT_EQ(SetMatchFeatures(0, context.get()), 0);
+  ASSERT_EQ(SetMatchFeatures(0, context.get()), XW_OK);
   const auto print = random_print(45, 5);
   auto t = std::make_unique<FeatureRecord>();
   auto s = std::make_unique<FeatureRecord>();
@@ -502,13 +502,13 @@ TEST_F(Matching, SurvivesDamagedRecords) {
 TEST_F(Matching, ExtremeSettingsNeitherOverflowNorCrash) {
   // Tolerances, windows and factors at the top of their range.
   for (std::int32_t id : {20000, 20001, 20007, 20009, 20010, 20013, 20021, 20022})
-    ASSERT_EQ(XWSetAdditionalParameter(id, INT32_MAX, context.get()), 0) << id;
-  ASSERT_EQ(XWSetAdditionalParameter(20008, 1, context.get()), 0);
-  ASSERT_EQ(XWSetAdditionalParameter(20011, 1, context.get()), 0);
-  ASSERT_EQ(XWSetAdditionalParameter(20019, 1, context.get()), 0);
-  ASSERT_EQ(SetMatchFeatures(0, context.get()), 0);  // block grids and curvature too
-  ASSERT_EQ(XWSetAdditionalParameter(20017, 1, context.get()), 0);
-  ASSERT_EQ(XWSetAdditionalParameter(20021, INT32_MAX, context.get()), 0);
+    ASSERT_EQ(XWSetAdditionalParameter(id, INT32_MAX, context.get()), XW_OK) << id;
+  ASSERT_EQ(XWSetAdditionalParameter(20008, 1, context.get()), XW_OK);
+  ASSERT_EQ(XWSetAdditionalParameter(20011, 1, context.get()), XW_OK);
+  ASSERT_EQ(XWSetAdditionalParameter(20019, 1, context.get()), XW_OK);
+  ASSERT_EQ(SetMatchFeatures(0, context.get()), XW_OK);  // block grids and curvature too
+  ASSERT_EQ(XWSetAdditionalParameter(20017, 1, context.get()), XW_OK);
+  ASSERT_EQ(XWSetAdditionalParameter(20021, INT32_MAX, context.get()), XW_OK);
   const auto print = random_print(30, 8);
   auto t = std::make_unique<FeatureRecord>();
   set_minutiae(*t, print);
@@ -517,7 +517,7 @@ TEST_F(Matching, ExtremeSettingsNeitherOverflowNorCrash) {
   t->singularKind[0] = 1;
   MatchDetails d = long_details();
   EXPECT_GE(match(*t, *t, &d, 0), 0);
-  ASSERT_EQ(XWSetAdditionalParameter(20021, INT32_MIN, context.get()), 0);
+  ASSERT_EQ(XWSetAdditionalParameter(20021, INT32_MIN, context.get()), XW_OK);
   EXPECT_EQ(match(*t, *t, &d, 0), 0);  // a negative final score reads 0
 }
 

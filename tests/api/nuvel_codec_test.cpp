@@ -307,12 +307,12 @@ TEST(NuvelCodec, ReaderRefusesBadCountsAndTruncation) {
   } cases[] = {
       {"good", good, 16},
       {"90 minutiae", ninety, 7 + 90 * 4},
-      {"91 minutiae", too_many, -901},
-      {"6 singular points", six_singular, -901},
-      {"cut in the singular points", std::vector<uint8_t>(good.begin(), good.end() - 1), -901},
-      {"cut in the minutiae", std::vector<uint8_t>(good.begin(), good.begin() + 9), -901},
-      {"cut in the header", std::vector<uint8_t>(good.begin(), good.begin() + 6), -901},
-      {"empty", {}, -901},
+      {"91 minutiae", too_many, ZYL_ERR_BAD_TEMPLATE},
+      {"6 singular points", six_singular, ZYL_ERR_BAD_TEMPLATE},
+      {"cut in the singular points", std::vector<uint8_t>(good.begin(), good.end() - 1), ZYL_ERR_BAD_TEMPLATE},
+      {"cut in the minutiae", std::vector<uint8_t>(good.begin(), good.begin() + 9), ZYL_ERR_BAD_TEMPLATE},
+      {"cut in the header", std::vector<uint8_t>(good.begin(), good.begin() + 6), ZYL_ERR_BAD_TEMPLATE},
+      {"empty", {}, ZYL_ERR_BAD_TEMPLATE},
   };
   for (const Case& c : cases) {
     auto r = empty_record();
@@ -349,8 +349,8 @@ TEST(NuvelCodec, ContextSettingsDecideTheSections) {
   std::vector<uint8_t> out(1024);
   EXPECT_EQ(CompressFeatures(r.get(), out.data(), ctx), 7 + 5 + 1 + 4);
   EXPECT_EQ(out[0], 3);
-  ASSERT_EQ(XWSetAdditionalParameter(10025, 1, ctx), 0);
-  ASSERT_EQ(XWSetAdditionalParameter(10021, 0, ctx), 0);
+  ASSERT_EQ(XWSetAdditionalParameter(10025, 1, ctx), XW_OK);
+  ASSERT_EQ(XWSetAdditionalParameter(10021, 0, ctx), XW_OK);
   EXPECT_EQ(CompressFeatures(r.get(), out.data(), ctx), 7 + 4 + 1 + 4 + 4);
   EXPECT_EQ(out[0], 6);
   XWFreeContext(ctx);

@@ -39,13 +39,13 @@ const std::vector<std::int32_t>& additional_ids() {
 
 std::int32_t get(XWContext* c, std::int32_t id) {
   std::int32_t value = -12345;
-  EXPECT_EQ(XWGetAdditionalParameter(id, &value, c), 0) << id;
+  EXPECT_EQ(XWGetAdditionalParameter(id, &value, c), XW_OK) << id;
   return value;
 }
 
 std::int32_t get_simple(XWContext* c, std::int32_t id) {
   std::int32_t value = -12345;
-  EXPECT_EQ(XWGetParameter(id, &value, c), 0) << id;
+  EXPECT_EQ(XWGetParameter(id, &value, c), XW_OK) << id;
   return value;
 }
 
@@ -101,7 +101,7 @@ TEST(XWContext, EveryAdditionalParameterReadsBackItsOwnField) {
     wanted[id] = value;
   }
   // Cap before base, start before factor, so neither is refused on the way.
-  for (std::int32_t id : additional_ids()) EXPECT_EQ(XWSetAdditionalParameter(id, wanted[id], c.get()), 0) << id;
+  for (std::int32_t id : additional_ids()) EXPECT_EQ(XWSetAdditionalParameter(id, wanted[id], c.get()), XW_OK) << id;
   for (std::int32_t id : additional_ids()) EXPECT_EQ(get(c.get(), id), wanted[id]) << id;
 }
 
@@ -128,7 +128,7 @@ TEST(XWContext, ClampsValuesAtAndBeyondEveryBound) {
   };
   for (const Case& k : cases) {
     Context c = make_context();
-    EXPECT_EQ(XWSetAdditionalParameter(k.id, k.value, c.get()), 0) << k.id << " = " << k.value;
+    EXPECT_EQ(XWSetAdditionalParameter(k.id, k.value, c.get()), XW_OK) << k.id << " = " << k.value;
     EXPECT_EQ(get(c.get(), k.id), k.stored) << k.id << " = " << k.value;
   }
 
@@ -143,7 +143,7 @@ TEST(XWContext, ClampsValuesAtAndBeyondEveryBound) {
   };
   for (const SimpleCase& k : simple) {
     Context c = make_context();
-    EXPECT_EQ(XWSetParameter(k.id, k.value, c.get()), 0) << k.id << " = " << k.value;
+    EXPECT_EQ(XWSetParameter(k.id, k.value, c.get()), XW_OK) << k.id << " = " << k.value;
     EXPECT_EQ(get_simple(c.get(), k.id), k.stored) << k.id << " = " << k.value;
   }
 }
@@ -174,7 +174,7 @@ TEST(XWContext, RefusesSettingsTheExtractorOrMatcherCannotRun) {
   }
   // Through the general setter as well.
   Context c = make_context();
-  EXPECT_EQ(XWSetParameter(10013, 10, c.get()), -5);
+  EXPECT_EQ(XWSetParameter(10013, 10, c.get()), XW_ERR_BAD_VALUE);
   EXPECT_EQ(get(c.get(), 10013), 30);
 }
 
@@ -196,7 +196,7 @@ TEST(XWContext, AnswersTypeQueries) {
     void* carried = reinterpret_cast<void*>(static_cast<std::intptr_t>(k.asked));
     EXPECT_EQ(XWGetParameter(0, carried, c.get()), k.type) << "type of " << k.asked;
   }
-  EXPECT_EQ(XWGetParameter(0, nullptr, c.get()), -4);  // asking for id 0 itself
+  EXPECT_EQ(XWGetParameter(0, nullptr, c.get()), XW_ERR_NULL_ARGUMENT);  // asking for id 0 itself
 }
 
 TEST(XWContext, ReturnsTheNameNoticeAndVersion) {
@@ -218,8 +218,8 @@ TEST(XWContext, NullOutArgumentsGiveLengthsOrMinusFour) {
   EXPECT_EQ(XWGetParameter(10, nullptr, c.get()), 11);
   EXPECT_EQ(XWGetParameter(13, nullptr, c.get()), 62);
   for (std::int32_t id : {11, 12, 110, 200, 201, 210, 220, 300, 1000, 10000, 20021, 5})
-    EXPECT_EQ(XWGetParameter(id, nullptr, c.get()), -4) << id;
-  EXPECT_EQ(XWGetAdditionalParameter(10000, nullptr, c.get()), -4);
+    EXPECT_EQ(XWGetParameter(id, nullptr, c.get()), XW_ERR_NULL_ARGUMENT) << id;
+  EXPECT_EQ(XWGetAdditionalParameter(10000, nullptr, c.get()), XW_ERR_NULL_ARGUMENT);
 }
 
 TEST(XWContext, RejectsUnknownAndReadOnlyParameters) {
@@ -227,25 +227,25 @@ TEST(XWContext, RejectsUnknownAndReadOnlyParameters) {
   const auto before = snapshot(c.get());
   std::int32_t out = 0;
   for (std::int32_t id : {1, 9, 14, 111, 202, 1001, 9999, -1}) {
-    EXPECT_EQ(XWGetParameter(id, &out, c.get()), -10) << id;
-    EXPECT_EQ(XWSetParameter(id, 1, c.get()), -10) << id;
+    EXPECT_EQ(XWGetParameter(id, &out, c.get()), XW_ERR_UNKNOWN_PARAMETER) << id;
+    EXPECT_EQ(XWSetParameter(id, 1, c.get()), XW_ERR_UNKNOWN_PARAMETER) << id;
   }
   for (std::int32_t id : {20002, 10039, 10999, 11001, 19999, 20023, 30000}) {
-    EXPECT_EQ(XWGetAdditionalParameter(id, &out, c.get()), -10) << id;
-    EXPECT_EQ(XWGetParameter(id, &out, c.get()), -10) << id;
-    EXPECT_EQ(XWSetAdditionalParameter(id, 1, c.get()), -10) << id;
-    EXPECT_EQ(XWSetParameter(id, 1, c.get()), -10) << id;
+    EXPECT_EQ(XWGetAdditionalParameter(id, &out, c.get()), XW_ERR_UNKNOWN_PARAMETER) << id;
+    EXPECT_EQ(XWGetParameter(id, &out, c.get()), XW_ERR_UNKNOWN_PARAMETER) << id;
+    EXPECT_EQ(XWSetAdditionalParameter(id, 1, c.get()), XW_ERR_UNKNOWN_PARAMETER) << id;
+    EXPECT_EQ(XWSetParameter(id, 1, c.get()), XW_ERR_UNKNOWN_PARAMETER) << id;
   }
-  for (std::int32_t id : {0, 10, 11, 12, 13}) EXPECT_EQ(XWSetParameter(id, 1, c.get()), -11) << id;
+  for (std::int32_t id : {0, 10, 11, 12, 13}) EXPECT_EQ(XWSetParameter(id, 1, c.get()), XW_ERR_READ_ONLY) << id;
   EXPECT_EQ(snapshot(c.get()), before);
 }
 
 TEST(XWContext, RefusesSettingsWhileIdentificationRuns) {
   Context c = make_context();
   c->identifyInProgress = 1;
-  EXPECT_EQ(XWSetParameter(200, 10, c.get()), -1000);
-  EXPECT_EQ(XWSetParameter(10000, 10, c.get()), -1000);
-  EXPECT_EQ(XWSetAdditionalParameter(10000, 10, c.get()), -1000);
+  EXPECT_EQ(XWSetParameter(200, 10, c.get()), XW_ERR_IDENTIFY_IN_PROGRESS);
+  EXPECT_EQ(XWSetParameter(10000, 10, c.get()), XW_ERR_IDENTIFY_IN_PROGRESS);
+  EXPECT_EQ(XWSetAdditionalParameter(10000, 10, c.get()), XW_ERR_IDENTIFY_IN_PROGRESS);
   EXPECT_EQ(get_simple(c.get(), 200), 47);  // reading still works
   EXPECT_EQ(get(c.get(), 10000), 120);
 }
@@ -258,7 +258,7 @@ TEST(XWContext, FeatureChoicesSetTheirFlags) {
   };
   for (const Case& k : {Case{0, 1, 1}, Case{1, 0, 1}, Case{2, 0, 0}}) {
     Context c = make_context();
-    EXPECT_EQ(XWSetParameter(110, k.choice, c.get()), 0);
+    EXPECT_EQ(XWSetParameter(110, k.choice, c.get()), XW_OK);
     EXPECT_EQ(get_simple(c.get(), 110), k.choice);
     EXPECT_EQ(get(c.get(), 10025), k.block_directions);
     EXPECT_EQ(get(c.get(), 10021), k.curvature);
@@ -273,7 +273,7 @@ TEST(XWContext, FeatureChoicesSetTheirFlags) {
   for (const MatchCase& k : {MatchCase{0, 1, 1, 929, 2898}, MatchCase{1, 0, 1, 880, 1362},
                              MatchCase{2, 0, 0, 535, 1360}}) {
     Context c = make_context();
-    EXPECT_EQ(XWSetParameter(210, k.choice, c.get()), 0);
+    EXPECT_EQ(XWSetParameter(210, k.choice, c.get()), XW_OK);
     EXPECT_EQ(get_simple(c.get(), 210), k.choice);
     EXPECT_EQ(get(c.get(), 20018), k.block_grid);
     EXPECT_EQ(get(c.get(), 20017), k.curvature);
@@ -283,8 +283,8 @@ TEST(XWContext, FeatureChoicesSetTheirFlags) {
   Context c = make_context();
   const auto before = snapshot(c.get());
   for (std::int32_t bad : {-1, 3, 256}) {
-    EXPECT_EQ(SetExtractFeatures(bad, c.get()), -5);
-    EXPECT_EQ(SetMatchFeatures(bad, c.get()), -5);
+    EXPECT_EQ(SetExtractFeatures(bad, c.get()), XW_ERR_BAD_VALUE);
+    EXPECT_EQ(SetMatchFeatures(bad, c.get()), XW_ERR_BAD_VALUE);
   }
   EXPECT_EQ(snapshot(c.get()), before);
 }
@@ -293,7 +293,7 @@ TEST(XWContext, MatchingSpeedSetsBudgetsWindowAndNormalisation) {
   Context c = make_context();
   XWSetAdditionalParameter(20014, 1, c.get());
   XWSetAdditionalParameter(20015, 2, c.get());
-  EXPECT_EQ(XWSetParameter(220, 256, c.get()), 0);
+  EXPECT_EQ(XWSetParameter(220, 256, c.get()), XW_OK);
   EXPECT_EQ(get_simple(c.get(), 220), 256);
   EXPECT_EQ(get(c.get(), 20003), 150);
   EXPECT_EQ(get(c.get(), 20004), 300);
@@ -303,10 +303,10 @@ TEST(XWContext, MatchingSpeedSetsBudgetsWindowAndNormalisation) {
   EXPECT_EQ(get(c.get(), 20022), 32);
 
   const auto before = snapshot(c.get());
-  for (std::int32_t bad : {1, 128, -256, 512}) EXPECT_EQ(SetMatchingSpeed(bad, c.get()), -5);
+  for (std::int32_t bad : {1, 128, -256, 512}) EXPECT_EQ(SetMatchingSpeed(bad, c.get()), XW_ERR_BAD_VALUE);
   EXPECT_EQ(snapshot(c.get()), before);
 
-  EXPECT_EQ(SetMatchingSpeed(0, c.get()), 0);
+  EXPECT_EQ(SetMatchingSpeed(0, c.get()), XW_OK);
   EXPECT_EQ(get(c.get(), 20003), 700);
   EXPECT_EQ(get(c.get(), 20004), 1400);
   EXPECT_EQ(get(c.get(), 20021), 535);
@@ -379,7 +379,7 @@ void perturb(XWContext* c) {
     if (id == 10013) value = 200;
     if (id == 10014) value = 100;
     if (id == 10015 || id == 10016) value = 2;
-    ASSERT_EQ(XWSetAdditionalParameter(id, value, c), 0) << id;
+    ASSERT_EQ(XWSetAdditionalParameter(id, value, c), XW_OK) << id;
   }
   XWSetParameter(200, 77, c);
   XWSetParameter(201, 77, c);
@@ -390,12 +390,12 @@ TEST(XWContext, EveryModeAppliesItsPreset) {
   for (const PresetCase& p : kPresets) {
     SCOPED_TRACE(testing::Message() << "mode " << p.mode);
     Context c = make_context();
-    ASSERT_EQ(SetMatchingSpeed(256, c.get()), 0);
-    ASSERT_EQ(SetMatchFeatures(1, c.get()), 0);
-    ASSERT_EQ(SetExtractFeatures(0, c.get()), 0);
+    ASSERT_EQ(SetMatchingSpeed(256, c.get()), XW_OK);
+    ASSERT_EQ(SetMatchFeatures(1, c.get()), XW_OK);
+    ASSERT_EQ(SetExtractFeatures(0, c.get()), XW_OK);
     perturb(c.get());
     const auto before = snapshot(c.get());
-    ASSERT_EQ(SetMode(p.mode, c.get()), 0);
+    ASSERT_EQ(SetMode(p.mode, c.get()), XW_OK);
     auto expected = before;
     for (int i = 0; i < 28; ++i)
       if (p.values[i] != KEPT) expected[kPresetIds[i]] = p.values[i];
@@ -414,11 +414,11 @@ TEST(XWContext, EveryModeAppliesItsPreset) {
 
 TEST(XWContext, UnknownModeChangesNothing) {
   Context c = make_context();
-  ASSERT_EQ(SetMode(300, c.get()), 0);
+  ASSERT_EQ(SetMode(300, c.get()), XW_OK);
   const auto before = snapshot(c.get());
   for (std::int32_t mode : {250, -100, 1, 99, 101, 805, 1300, 10000}) {
-    EXPECT_EQ(SetMode(mode, c.get()), -5) << mode;
-    EXPECT_EQ(XWSetParameter(1000, mode, c.get()), -5) << mode;
+    EXPECT_EQ(SetMode(mode, c.get()), XW_ERR_BAD_VALUE) << mode;
+    EXPECT_EQ(XWSetParameter(1000, mode, c.get()), XW_ERR_BAD_VALUE) << mode;
   }
   EXPECT_EQ(snapshot(c.get()), before);
 }
@@ -426,10 +426,10 @@ TEST(XWContext, UnknownModeChangesNothing) {
 TEST(XWContext, Mode800EqualsModeZeroButForItsNumber) {
   Context zero = make_context();
   Context other = make_context();
-  ASSERT_EQ(SetMode(300, zero.get()), 0);
-  ASSERT_EQ(SetMode(300, other.get()), 0);
-  ASSERT_EQ(SetMode(0, zero.get()), 0);
-  ASSERT_EQ(SetMode(800, other.get()), 0);
+  ASSERT_EQ(SetMode(300, zero.get()), XW_OK);
+  ASSERT_EQ(SetMode(300, other.get()), XW_OK);
+  ASSERT_EQ(SetMode(0, zero.get()), XW_OK);
+  ASSERT_EQ(SetMode(800, other.get()), XW_OK);
   auto a = snapshot(zero.get());
   auto b = snapshot(other.get());
   EXPECT_EQ(b[1000], 800);
@@ -465,13 +465,13 @@ TEST(XWContext, NormalisationFollowsModeSpeedAndMatchFeatures) {
       SCOPED_TRACE(testing::Message() << "mode " << row.mode << " speed " << speed << " mf " << mf);
       // Reach the combination in different orders: each setter re-selects.
       Context a = make_context();
-      ASSERT_EQ(SetMode(row.mode, a.get()), 0);
-      ASSERT_EQ(SetMatchingSpeed(speed, a.get()), 0);
-      ASSERT_EQ(SetMatchFeatures(mf, a.get()), 0);
+      ASSERT_EQ(SetMode(row.mode, a.get()), XW_OK);
+      ASSERT_EQ(SetMatchingSpeed(speed, a.get()), XW_OK);
+      ASSERT_EQ(SetMatchFeatures(mf, a.get()), XW_OK);
       Context b = make_context();
-      ASSERT_EQ(SetMatchFeatures(mf, b.get()), 0);
-      ASSERT_EQ(SetMatchingSpeed(speed, b.get()), 0);
-      ASSERT_EQ(SetMode(row.mode, b.get()), 0);
+      ASSERT_EQ(SetMatchFeatures(mf, b.get()), XW_OK);
+      ASSERT_EQ(SetMatchingSpeed(speed, b.get()), XW_OK);
+      ASSERT_EQ(SetMode(row.mode, b.get()), XW_OK);
       for (XWContext* c : {a.get(), b.get()}) {
         EXPECT_EQ(get(c, 20021), row.pairs[column][0]);
         EXPECT_EQ(get(c, 20022), row.pairs[column][1]);
@@ -483,48 +483,48 @@ TEST(XWContext, NormalisationFollowsModeSpeedAndMatchFeatures) {
 TEST(XWContext, NormalisationOutsideTheTableChangesNothing) {
   Context c = make_context();
   c->mode = 250;  // only reachable by writing the record directly
-  EXPECT_EQ(SetThresholdNormalization(c.get()), -5);
+  EXPECT_EQ(SetThresholdNormalization(c.get()), XW_ERR_BAD_VALUE);
   EXPECT_EQ(get(c.get(), 20021), 535);
   EXPECT_EQ(get(c.get(), 20022), 1360);
 }
 
 TEST(XWDefaultContext, CountsInitialisationsAndFreesOnTheLast) {
   std::int32_t out = 0;
-  EXPECT_EQ(XWFinalize(), -3);  // finalise without initialise
-  EXPECT_EQ(XWGetParameter(200, &out, nullptr), -3);
-  EXPECT_EQ(XWSetParameter(200, 1, nullptr), -3);
-  EXPECT_EQ(XWGetAdditionalParameter(10000, &out, nullptr), -3);
-  EXPECT_EQ(SetMode(0, nullptr), -3);
+  EXPECT_EQ(XWFinalize(), XW_ERR_NO_CONTEXT);  // finalise without initialise
+  EXPECT_EQ(XWGetParameter(200, &out, nullptr), XW_ERR_NO_CONTEXT);
+  EXPECT_EQ(XWSetParameter(200, 1, nullptr), XW_ERR_NO_CONTEXT);
+  EXPECT_EQ(XWGetAdditionalParameter(10000, &out, nullptr), XW_ERR_NO_CONTEXT);
+  EXPECT_EQ(SetMode(0, nullptr), XW_ERR_NO_CONTEXT);
 
   EXPECT_EQ(XWInitialize(), 0);
   EXPECT_EQ(XWInitialize(), 1);
   EXPECT_EQ(XWInitialize(), 2);
-  EXPECT_EQ(XWSetParameter(200, 60, nullptr), 0);
-  EXPECT_EQ(XWGetParameter(200, &out, nullptr), 0);
+  EXPECT_EQ(XWSetParameter(200, 60, nullptr), XW_OK);
+  EXPECT_EQ(XWGetParameter(200, &out, nullptr), XW_OK);
   EXPECT_EQ(out, 60);
   EXPECT_EQ(XWFinalize(), 2);
   EXPECT_EQ(XWFinalize(), 0);  // one remains, reported as 0
-  EXPECT_EQ(XWGetParameter(200, &out, nullptr), 0);
+  EXPECT_EQ(XWGetParameter(200, &out, nullptr), XW_OK);
   EXPECT_EQ(out, 60);  // the same default context all along
   EXPECT_EQ(XWFinalize(), 0);
-  EXPECT_EQ(XWGetParameter(200, &out, nullptr), -3);  // freed
-  EXPECT_EQ(XWFinalize(), -3);
+  EXPECT_EQ(XWGetParameter(200, &out, nullptr), XW_ERR_NO_CONTEXT);  // freed
+  EXPECT_EQ(XWFinalize(), XW_ERR_NO_CONTEXT);
 
   EXPECT_EQ(XWInitialize(), 0);  // a fresh default context
-  EXPECT_EQ(XWGetParameter(200, &out, nullptr), 0);
+  EXPECT_EQ(XWGetParameter(200, &out, nullptr), XW_OK);
   EXPECT_EQ(out, 47);
   EXPECT_EQ(XWFinalize(), 0);
 }
 
 TEST(XWContext, FreeingNullIsRefusedAndTheTwinsBehaveAlike) {
-  EXPECT_EQ(XWFreeContext(nullptr), -4);
-  EXPECT_EQ(XWFFreeContext(nullptr), -4);
+  EXPECT_EQ(XWFreeContext(nullptr), XW_ERR_NULL_ARGUMENT);
+  EXPECT_EQ(XWFFreeContext(nullptr), XW_ERR_NULL_ARGUMENT);
   XWContext* c = XWFCreateContext();
   ASSERT_NE(c, nullptr);
   Context reference = make_context();
   EXPECT_EQ(snapshot(c), snapshot(reference.get()));
-  EXPECT_EQ(XWFFreeContext(c), 0);
-  EXPECT_EQ(SetExtractFeaturesMode(5), 0);
+  EXPECT_EQ(XWFFreeContext(c), XW_OK);
+  EXPECT_EQ(SetExtractFeaturesMode(5), XW_OK);
 }
 
 }  // namespace
@@ -536,7 +536,7 @@ TEST(ScoreNormalisation, ScalesAndOffsetsTheRawValue) {
   // 350 test lines, raw 100: v = 200 x 100 / 350 = 57, score 32.
   EXPECT_EQ(zyl::api::normalise_score(*c, 200 * 100 / 350), 32);
   EXPECT_EQ(zyl::api::normalise_score(*c, 0), 1);  // (1360 + 500) / 1000
-  ASSERT_EQ(SetMode(200, c.get()), 0);               // 1153, -5571
+  ASSERT_EQ(SetMode(200, c.get()), XW_OK);               // 1153, -5571
   EXPECT_EQ(zyl::api::normalise_score(*c, 1), -3);   // (1153 - 5571 + 500) / 1000 truncates
 }
 

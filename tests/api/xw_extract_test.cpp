@@ -145,7 +145,7 @@ TEST_F(Extraction, TheRawResultFlagReturnsTheQualityValue) {
   EXPECT_GE(length, 7);  // written all the same
   auto good = print;
 
-  ASSERT_EQ(XWSetAdditionalParameter(11000, 1, context.get()), 0);
+  ASSERT_EQ(XWSetAdditionalParameter(11000, 1, context.get()), XW_OK);
   const std::int32_t poor_value = extract(flat2, 500);
   EXPECT_GE(poor_value, 120);
   EXPECT_LE(poor_value, 255);
@@ -154,8 +154,8 @@ TEST_F(Extraction, TheRawResultFlagReturnsTheQualityValue) {
   EXPECT_LT(good_value, 120);
 
   // With the threshold moved under the good image's value, it is refused too.
-  ASSERT_EQ(XWSetAdditionalParameter(11000, 0, context.get()), 0);
-  ASSERT_EQ(XWSetAdditionalParameter(10000, good_value, context.get()), 0);
+  ASSERT_EQ(XWSetAdditionalParameter(11000, 0, context.get()), XW_OK);
+  ASSERT_EQ(XWSetAdditionalParameter(10000, good_value, context.get()), XW_OK);
   auto again = print;
   EXPECT_EQ(extract(again, 500), XW_ERR_POOR_IMAGE);
 }

@@ -56,7 +56,7 @@ class Verification : public testing::Test {
   }
 
   void set(std::int32_t id, std::int32_t value) {
-    ASSERT_EQ(XWSetAdditionalParameter(id, value, context.get()), 0);
+    ASSERT_EQ(XWSetAdditionalParameter(id, value, context.get()), XW_OK);
   }
 };
 
@@ -158,7 +158,7 @@ TEST_F(Verification, IdentificationScoresEachCandidateAsAVerificationWould) {
   std::vector<std::int32_t> expected;
   for (const auto& c : candidates) expected.push_back(verify(a, c));
 
-  ASSERT_EQ(XWIdentifyStart(a.data(), context.get()), 0);
+  ASSERT_EQ(XWIdentifyStart(a.data(), context.get()), XW_OK);
   for (std::size_t i = 0; i < candidates.size(); ++i) {
     MatchDetails d{};
     d.size = XW_DETAILS_SHORT;
@@ -166,14 +166,14 @@ TEST_F(Verification, IdentificationScoresEachCandidateAsAVerificationWould) {
     EXPECT_EQ(d.score, expected[i]) << i;
     EXPECT_EQ(r, expected[i] > 47 ? 0 : -1) << i;
   }
-  EXPECT_EQ(XWIdentifyEnd(context.get()), 0);
+  EXPECT_EQ(XWIdentifyEnd(context.get()), XW_OK);
 }
 
 TEST_F(Verification, IdentificationRefusesOtherWorkUntilItEnds) {
   EXPECT_EQ(XWIdentifyNext(a.data(), nullptr, context.get()), XW_ERR_IDENTIFY_IN_PROGRESS);
   EXPECT_EQ(XWIdentifyEnd(context.get()), XW_ERR_IDENTIFY_IN_PROGRESS);
 
-  ASSERT_EQ(XWIdentifyStart(a.data(), context.get()), 0);
+  ASSERT_EQ(XWIdentifyStart(a.data(), context.get()), XW_OK);
   EXPECT_EQ(XWIdentifyStart(a.data(), context.get()), XW_ERR_IDENTIFY_IN_PROGRESS);
   EXPECT_EQ(XWVerify(a.data(), a.data(), nullptr, context.get()), XW_ERR_IDENTIFY_IN_PROGRESS);
   EXPECT_EQ(XWSetParameter(200, 50, context.get()), XW_ERR_IDENTIFY_IN_PROGRESS);
@@ -186,7 +186,7 @@ TEST_F(Verification, IdentificationRefusesOtherWorkUntilItEnds) {
   d.size = 24;
   EXPECT_EQ(XWIdentifyNext(a.data(), &d, context.get()), XW_ERR_BAD_VALUE);
 
-  EXPECT_EQ(XWIdentifyEnd(context.get()), 0);
+  EXPECT_EQ(XWIdentifyEnd(context.get()), XW_OK);
   EXPECT_EQ(XWIdentifyEnd(context.get()), XW_ERR_IDENTIFY_IN_PROGRESS);
   EXPECT_EQ(XWVerify(a.data(), a.data(), nullptr, context.get()), XW_VERIFY_COMPLETED);
 }
@@ -210,7 +210,7 @@ TEST_F(Verification, TheRotationLimitBoundsTheAcceptedTurn) {
                       (p.angle + 30) % 240, p.type});
   const auto t = zyl::test::template_of(turned, context.get());
   EXPECT_GT(verify(a, t), 47);
-  ASSERT_EQ(XWSetParameter(201, 10, context.get()), 0);
+  ASSERT_EQ(XWSetParameter(201, 10, context.get()), XW_OK);
   EXPECT_LT(verify(a, t), 47);
 }
 

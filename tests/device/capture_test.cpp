@@ -127,10 +127,10 @@ TEST_F(CaptureTest, GeneralFamilyFailuresKeepTheLastImage) {
 TEST_F(CaptureTest, CaptureChecksItsArguments) {
   Open("device vid1:0x1023\n");
   std::vector<std::uint8_t> image(256 * 360);
-  EXPECT_EQ(ZYLFPSCAN_CaptureRawData(nullptr, 0, image.data()), -103);
-  EXPECT_EQ(ZYLFPSCAN_CaptureRawData(handle_, 0, nullptr), 10);
+  EXPECT_EQ(ZYLFPSCAN_CaptureRawData(nullptr, 0, image.data()), ZYLFPSCAN_ERR_NOT_OPEN);
+  EXPECT_EQ(ZYLFPSCAN_CaptureRawData(handle_, 0, nullptr), ZYLFPSCAN_ERR_NULL_BUFFER);
   zyl::device::sdk().initialised = 0;
-  EXPECT_EQ(ZYLFPSCAN_CaptureRawData(handle_, 0, image.data()), -905);
+  EXPECT_EQ(ZYLFPSCAN_CaptureRawData(handle_, 0, image.data()), ZYLFPSCAN_ERR_NOT_INIT);
   EXPECT_TRUE(zyl::test::vscanner::transfers().empty());
 }
 

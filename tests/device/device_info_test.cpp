@@ -26,14 +26,14 @@ int Sleeps(unsigned ms) {
 TEST_F(DeviceTest, VersionsComeFromTheirReplyBytes) {
   Open(kVersioned);
   int v = -1;
-  EXPECT_EQ(ZYLFPSCAN_GetFwVersion(handle_, &v), 0);
+  EXPECT_EQ(ZYLFPSCAN_GetFwVersion(handle_, &v), ZYLFPSCAN_OK);
   EXPECT_EQ(v, 15);
-  EXPECT_EQ(ZYLFPSCAN_GetFwMinorVersion(handle_, &v), 0);
+  EXPECT_EQ(ZYLFPSCAN_GetFwMinorVersion(handle_, &v), ZYLFPSCAN_OK);
   EXPECT_EQ(v, 59);
-  EXPECT_EQ(ZYLFPSCAN_GetMcuType(handle_, &v), 0);
+  EXPECT_EQ(ZYLFPSCAN_GetMcuType(handle_, &v), ZYLFPSCAN_OK);
   EXPECT_EQ(v, 7);
   unsigned char bytes[3] = {};
-  EXPECT_EQ(ZYLFPSCAN_GetFwVersion(handle_, bytes), 0);
+  EXPECT_EQ(ZYLFPSCAN_GetFwVersion(handle_, bytes), ZYLFPSCAN_OK);
   EXPECT_EQ(std::vector<unsigned char>(bytes, bytes + 3), Bytes({15, 2, 3}));
 
   // One-byte forms check over bytes 0..9, the three-byte form over 2..9.
@@ -62,16 +62,16 @@ TEST_F(DeviceTest, VersionCallsCheckHandleAndOutput) {
   Open(kVersioned);
   int v = 0;
   unsigned char bytes[3];
-  EXPECT_EQ(ZYLFPSCAN_GetFwVersion(nullptr, &v), -103);
-  EXPECT_EQ(ZYLFPSCAN_GetFwVersion(handle_, static_cast<int*>(nullptr)), 10);
-  EXPECT_EQ(ZYLFPSCAN_GetFwMinorVersion(nullptr, &v), -103);
-  EXPECT_EQ(ZYLFPSCAN_GetMcuType(handle_, nullptr), 10);
-  EXPECT_EQ(ZYLFPSCAN_GetFwVersion(nullptr, bytes), -103);
-  EXPECT_EQ(ZYLFPSCAN_GetFwVersion(handle_, static_cast<unsigned char*>(nullptr)), 10);
+  EXPECT_EQ(ZYLFPSCAN_GetFwVersion(nullptr, &v), ZYLFPSCAN_ERR_NOT_OPEN);
+  EXPECT_EQ(ZYLFPSCAN_GetFwVersion(handle_, static_cast<int*>(nullptr)), ZYLFPSCAN_ERR_NULL_BUFFER);
+  EXPECT_EQ(ZYLFPSCAN_GetFwMinorVersion(nullptr, &v), ZYLFPSCAN_ERR_NOT_OPEN);
+  EXPECT_EQ(ZYLFPSCAN_GetMcuType(handle_, nullptr), ZYLFPSCAN_ERR_NULL_BUFFER);
+  EXPECT_EQ(ZYLFPSCAN_GetFwVersion(nullptr, bytes), ZYLFPSCAN_ERR_NOT_OPEN);
+  EXPECT_EQ(ZYLFPSCAN_GetFwVersion(handle_, static_cast<unsigned char*>(nullptr)), ZYLFPSCAN_ERR_NULL_BUFFER);
   // The int forms work without an initialised SDK; the byte form does not.
   sdk().initialised = 0;
-  EXPECT_EQ(ZYLFPSCAN_GetMcuType(handle_, &v), 0);
-  EXPECT_EQ(ZYLFPSCAN_GetFwVersion(handle_, bytes), -905);
+  EXPECT_EQ(ZYLFPSCAN_GetMcuType(handle_, &v), ZYLFPSCAN_OK);
+  EXPECT_EQ(ZYLFPSCAN_GetFwVersion(handle_, bytes), ZYLFPSCAN_ERR_NOT_INIT);
 }
 
 TEST_F(DeviceTest, TransportFailuresAndReplyStatusesBecomeCodes) {
@@ -97,24 +97,24 @@ TEST_F(DeviceTest, TransportFailuresAndReplyStatusesBecomeCodes) {
 
 TEST_F(DeviceTest, UpdateFlagIsSetOrFailsWith115) {
   Open(kVersioned);
-  EXPECT_EQ(ZYLFPSCAN_SetQZ650UpdateFlag(handle_), 0);
+  EXPECT_EQ(ZYLFPSCAN_SetQZ650UpdateFlag(handle_), ZYLFPSCAN_OK);
   EXPECT_TRUE(zyl::test::vscanner::device_state(0).update_flag);
   EXPECT_EQ(Written().back(), Bytes({0xFF, 0xAA, 0x01, 0x00, 0x0C, 0xB0, 0, 0, 0, 0, 0x00, 0xE8}));
-  EXPECT_EQ(ZYLFPSCAN_SetQZ650UpdateFlag(nullptr), -103);
+  EXPECT_EQ(ZYLFPSCAN_SetQZ650UpdateFlag(nullptr), ZYLFPSCAN_ERR_NOT_OPEN);
   ZYLFPSCAN_CloseDevice(&handle_);
   ResetSdk();
   Open(std::string(kVersioned) + "fault reply=0xb0 status=1\n");
-  EXPECT_EQ(ZYLFPSCAN_SetQZ650UpdateFlag(handle_), -115);
+  EXPECT_EQ(ZYLFPSCAN_SetQZ650UpdateFlag(handle_), ZYLFPSCAN_ERR_SET_LED);
 }
 
 TEST_F(DeviceTest, LedsAreDrivenOnTheProductEndpoint) {
   Open("device vid1:0x1023 endpoints=0x81,0x01,0x02\n");
-  EXPECT_EQ(ZYLFPSCAN_SetLedStatus(handle_, 1, 1), 0);
-  EXPECT_EQ(ZYLFPSCAN_SetLedStatus(handle_, 0, 0), 0);
+  EXPECT_EQ(ZYLFPSCAN_SetLedStatus(handle_, 1, 1), ZYLFPSCAN_OK);
+  EXPECT_EQ(ZYLFPSCAN_SetLedStatus(handle_, 0, 0), ZYLFPSCAN_OK);
   int state = -1;
-  EXPECT_EQ(ZYLFPSCAN_GetLedStatus(handle_, 1, &state), 0);
+  EXPECT_EQ(ZYLFPSCAN_GetLedStatus(handle_, 1, &state), ZYLFPSCAN_OK);
   EXPECT_EQ(state, 1);
-  EXPECT_EQ(ZYLFPSCAN_GetLedStatus(handle_, 0, &state), 0);
+  EXPECT_EQ(ZYLFPSCAN_GetLedStatus(handle_, 0, &state), ZYLFPSCAN_OK);
   EXPECT_EQ(state, 0);
   auto w = Written();
   ASSERT_EQ(w.size(), 4u);
@@ -135,27 +135,27 @@ TEST_F(DeviceTest, LedsAreDrivenOnTheProductEndpoint) {
   };
   for (auto c : {Case{2, 1, -900}, Case{-1, 0, -900}, Case{0, 2, -900}, Case{1, -1, -900}})
     EXPECT_EQ(ZYLFPSCAN_SetLedStatus(handle_, c.led, c.state), c.code);
-  EXPECT_EQ(ZYLFPSCAN_GetLedStatus(handle_, 2, &state), -900);
-  EXPECT_EQ(ZYLFPSCAN_GetLedStatus(handle_, 0, nullptr), 10);
-  EXPECT_EQ(ZYLFPSCAN_SetLedStatus(nullptr, 0, 1), -103);
+  EXPECT_EQ(ZYLFPSCAN_GetLedStatus(handle_, 2, &state), ZYLFPSCAN_ERR_PARAM);
+  EXPECT_EQ(ZYLFPSCAN_GetLedStatus(handle_, 0, nullptr), ZYLFPSCAN_ERR_NULL_BUFFER);
+  EXPECT_EQ(ZYLFPSCAN_SetLedStatus(nullptr, 0, 1), ZYLFPSCAN_ERR_NOT_OPEN);
   sdk().initialised = 0;
-  EXPECT_EQ(ZYLFPSCAN_SetLedStatus(handle_, 0, 1), -905);
+  EXPECT_EQ(ZYLFPSCAN_SetLedStatus(handle_, 0, 1), ZYLFPSCAN_ERR_NOT_INIT);
 }
 
 TEST_F(DeviceTest, LedsAreRefusedWithoutTransferOnModelsWithoutThem) {
   Open("device vid1:0x1023\nmodel 601\n");
   zyl::test::vscanner::clear_trace();
   int state = 0;
-  EXPECT_EQ(ZYLFPSCAN_SetLedStatus(handle_, 1, 1), -111);
-  EXPECT_EQ(ZYLFPSCAN_GetLedStatus(handle_, 1, &state), -111);
+  EXPECT_EQ(ZYLFPSCAN_SetLedStatus(handle_, 1, 1), ZYLFPSCAN_ERR_NO_LED);
+  EXPECT_EQ(ZYLFPSCAN_GetLedStatus(handle_, 1, &state), ZYLFPSCAN_ERR_NO_LED);
   EXPECT_TRUE(zyl::test::vscanner::transfers().empty());
 }
 
 TEST_F(DeviceTest, LedFailuresGive115And116) {
   Open("device vid1:0x1023\nfault reply=0x34 status=2\nfault reply=0x33 timeout\n");
   int state = 0;
-  EXPECT_EQ(ZYLFPSCAN_SetLedStatus(handle_, 0, 1), -115);
-  EXPECT_EQ(ZYLFPSCAN_GetLedStatus(handle_, 0, &state), -116);
+  EXPECT_EQ(ZYLFPSCAN_SetLedStatus(handle_, 0, 1), ZYLFPSCAN_ERR_SET_LED);
+  EXPECT_EQ(ZYLFPSCAN_GetLedStatus(handle_, 0, &state), ZYLFPSCAN_ERR_GET_LED);
 }
 
 TEST_F(DeviceTest, SearchChecksItsReply) {
@@ -178,8 +178,8 @@ TEST_F(DeviceTest, SearchChecksItsReply) {
     EXPECT_EQ(ZYLFPSCAN_SearchFromModule(handle_, &result, &position), c.code) << c.extra;
     EXPECT_EQ(c.result < 0 ? -1 : int(result), c.result < 0 ? -1 : c.result) << c.extra;
     EXPECT_EQ(position, c.position) << c.extra;
-    EXPECT_EQ(ZYLFPSCAN_SearchFromModule(handle_, nullptr, &position), 10);
-    EXPECT_EQ(ZYLFPSCAN_SearchFromModule(handle_, &result, nullptr), 10);
+    EXPECT_EQ(ZYLFPSCAN_SearchFromModule(handle_, nullptr, &position), ZYLFPSCAN_ERR_NULL_BUFFER);
+    EXPECT_EQ(ZYLFPSCAN_SearchFromModule(handle_, &result, nullptr), ZYLFPSCAN_ERR_NULL_BUFFER);
     ZYLFPSCAN_CloseDevice(&handle_);
   }
 }
@@ -188,7 +188,7 @@ TEST_F(DeviceTest, DescriptionCopiesOnlyTheNamedFields) {
   Open("device vid1:0x1023\nname Front door\nmodel 600\n");
   std::array<unsigned char, 1024> out;
   out.fill(0xEE);
-  ASSERT_EQ(ZYLFPSCAN_GetDeviceDescription(0, out.data()), 0);
+  ASSERT_EQ(ZYLFPSCAN_GetDeviceDescription(0, out.data()), ZYLFPSCAN_OK);
   // What the scanner sent: the two 512-byte pieces of the read.
   std::vector<std::uint8_t> sent;
   for (auto& c : zyl::test::vscanner::transfers())
@@ -217,14 +217,14 @@ TEST_F(DeviceTest, DescriptionCopiesOnlyTheNamedFields) {
 TEST_F(DeviceTest, DescriptionChecksArgumentsInOrder) {
   Load("device vid1:0x1023\n");
   unsigned char out[1024];
-  EXPECT_EQ(ZYLFPSCAN_GetDeviceDescription(0, out), -905);
-  ASSERT_EQ(ZYLFPSCAN_GlobalInit(), 0);
-  EXPECT_EQ(ZYLFPSCAN_GetDeviceDescription(0, nullptr), 10);
-  EXPECT_EQ(ZYLFPSCAN_GetDeviceDescription(-1, nullptr), 10);
-  EXPECT_EQ(ZYLFPSCAN_GetDeviceDescription(-1, out), -900);
-  EXPECT_EQ(ZYLFPSCAN_GetDeviceDescription(1, out), -900);
+  EXPECT_EQ(ZYLFPSCAN_GetDeviceDescription(0, out), ZYLFPSCAN_ERR_NOT_INIT);
+  ASSERT_EQ(ZYLFPSCAN_GlobalInit(), ZYLFPSCAN_OK);
+  EXPECT_EQ(ZYLFPSCAN_GetDeviceDescription(0, nullptr), ZYLFPSCAN_ERR_NULL_BUFFER);
+  EXPECT_EQ(ZYLFPSCAN_GetDeviceDescription(-1, nullptr), ZYLFPSCAN_ERR_NULL_BUFFER);
+  EXPECT_EQ(ZYLFPSCAN_GetDeviceDescription(-1, out), ZYLFPSCAN_ERR_PARAM);
+  EXPECT_EQ(ZYLFPSCAN_GetDeviceDescription(1, out), ZYLFPSCAN_ERR_PARAM);
   // A device that is not open is opened for the call and closed again.
-  EXPECT_EQ(ZYLFPSCAN_GetDeviceDescription(0, out), 0);
+  EXPECT_EQ(ZYLFPSCAN_GetDeviceDescription(0, out), ZYLFPSCAN_OK);
   auto c = zyl::test::vscanner::counts();
   EXPECT_EQ(c.opens, 1);
   EXPECT_EQ(c.closes, 1);
@@ -246,10 +246,10 @@ TEST_F(DeviceTest, GatedProductsReadTheDescriptionOnlyFromNewFirmware) {
   for (const auto& c : cases) {
     ResetSdk();
     Load(c.scenario);
-    ASSERT_EQ(ZYLFPSCAN_GlobalInit(), 0);
+    ASSERT_EQ(ZYLFPSCAN_GlobalInit(), ZYLFPSCAN_OK);
     std::array<unsigned char, 1024> out;
     out.fill(0xEE);
-    EXPECT_EQ(ZYLFPSCAN_GetDeviceDescription(0, out.data()), 0) << c.scenario;
+    EXPECT_EQ(ZYLFPSCAN_GetDeviceDescription(0, out.data()), ZYLFPSCAN_OK) << c.scenario;
     EXPECT_EQ(out[0] != 0xEE, c.reads) << c.scenario;
     bool asked = false;
     for (auto& w : Written())
@@ -259,9 +259,9 @@ TEST_F(DeviceTest, GatedProductsReadTheDescriptionOnlyFromNewFirmware) {
   // The gate's own frames: three-byte version, then the gate's minor form.
   ResetSdk();
   Load("device vid1:0x2043\nfw 14 0 0\nminor 59 0 0\n");
-  ASSERT_EQ(ZYLFPSCAN_GlobalInit(), 0);
+  ASSERT_EQ(ZYLFPSCAN_GlobalInit(), ZYLFPSCAN_OK);
   unsigned char out[1024];
-  ASSERT_EQ(ZYLFPSCAN_GetDeviceDescription(0, out), 0);
+  ASSERT_EQ(ZYLFPSCAN_GetDeviceDescription(0, out), ZYLFPSCAN_OK);
   auto w = Written();
   ASSERT_EQ(w.size(), 2u);
   EXPECT_EQ(w[0][11], 0x3F);
@@ -271,7 +271,7 @@ TEST_F(DeviceTest, GatedProductsReadTheDescriptionOnlyFromNewFirmware) {
 TEST_F(DeviceTest, SessionKeyExchangeDeliversTheDescription) {
   Open("device vid1:0x2022 endpoints=0x81,0x01,0x83,0x02\nname Key exchange\nmodel 600\n");
   std::array<unsigned char, 1024> out{};
-  ASSERT_EQ(ZYLFPSCAN_GetDeviceDescription(0, out.data()), 0);
+  ASSERT_EQ(ZYLFPSCAN_GetDeviceDescription(0, out.data()), ZYLFPSCAN_OK);
   EXPECT_STREQ(reinterpret_cast<const char*>(out.data() + 16), "Key exchange");
   EXPECT_EQ(out[100] | out[101] << 8, 600);
   EXPECT_EQ(record().descriptionModel, 600);
@@ -313,7 +313,7 @@ TEST_F(DeviceTest, SessionKeyExchangeFailures) {
   for (const auto& c : cases) {
     ResetSdk();
     Load(std::string("device vid1:0x2024 endpoints=0x81,0x01,0x02\n") + c.fault + "\n");
-    ASSERT_EQ(ZYLFPSCAN_GlobalInit(), 0);
+    ASSERT_EQ(ZYLFPSCAN_GlobalInit(), ZYLFPSCAN_OK);
     std::array<unsigned char, 1024> out;
     out.fill(0xEE);
     EXPECT_EQ(ZYLFPSCAN_GetDeviceDescription(0, out.data()), c.code) << c.fault;
@@ -323,11 +323,11 @@ TEST_F(DeviceTest, SessionKeyExchangeFailures) {
 
 TEST_F(DeviceTest, FailedDescriptionResetsTheScannerOnTheVirtualClock) {
   Load("device vid1:0x1024 endpoints=0x82,0x03\nfault reply=0xa6 timeout\n");
-  ASSERT_EQ(ZYLFPSCAN_GlobalInit(), 0);
+  ASSERT_EQ(ZYLFPSCAN_GlobalInit(), ZYLFPSCAN_OK);
   zyl::device::endpoints().replyIn = 0x82;
   zyl::device::endpoints().commandOut = 0x03;
   unsigned char out[1024];
-  EXPECT_EQ(ZYLFPSCAN_GetDeviceDescription(0, out), -304);
+  EXPECT_EQ(ZYLFPSCAN_GetDeviceDescription(0, out), ZYLFPSCAN_ERR_READ);
   std::vector<std::string> steps;
   for (auto& c : zyl::test::vscanner::trace()) {
     if (c.what == "sleep" && c.timeout == 10000) steps.push_back("pause");
@@ -370,11 +370,11 @@ TEST_F(DeviceTest, ChunkedReadsUseOneTransferBelow512Bytes) {
 
 TEST_F(DeviceTest, ChunkedReadEndsAtAZeroBytePiece) {
   Load("device vid1:0x1023\nfault reply=0xa6 zeros\n");
-  ASSERT_EQ(ZYLFPSCAN_GlobalInit(), 0);
+  ASSERT_EQ(ZYLFPSCAN_GlobalInit(), ZYLFPSCAN_OK);
   unsigned char out[1024];
   // A scanner that answers only with zero-length packets: the read ends at
   // once instead of asking forever.
-  EXPECT_EQ(ZYLFPSCAN_GetDeviceDescription(0, out), -304);
+  EXPECT_EQ(ZYLFPSCAN_GetDeviceDescription(0, out), ZYLFPSCAN_ERR_READ);
   int reads = 0;
   for (auto& t : zyl::test::vscanner::transfers())
     if (t.endpoint & 0x80) ++reads;
@@ -384,7 +384,7 @@ TEST_F(DeviceTest, ChunkedReadEndsAtAZeroBytePiece) {
   Load("device vid1:0x1023\nfault at=4 zero\n");
   std::array<unsigned char, 1024> out2;
   out2.fill(0xEE);
-  EXPECT_EQ(ZYLFPSCAN_GetDeviceDescription(0, out2.data()), 0) << "512 bytes did arrive";
+  EXPECT_EQ(ZYLFPSCAN_GetDeviceDescription(0, out2.data()), ZYLFPSCAN_OK) << "512 bytes did arrive";
   reads = 0;
   for (auto& t : zyl::test::vscanner::transfers())
     if (t.endpoint & 0x80) ++reads;

@@ -27,9 +27,9 @@ const char* kTwoScanners =
 
 TEST_F(DeviceTest, GlobalInitTwiceAnswersAlreadyInitialised) {
   Load("");
-  EXPECT_EQ(ZYLFPSCAN_GlobalInit(), 0);
-  EXPECT_EQ(ZYLFPSCAN_GlobalInit(), -904);
-  EXPECT_EQ(ZYLFPSCAN_GlobalFree(), 0);
+  EXPECT_EQ(ZYLFPSCAN_GlobalInit(), ZYLFPSCAN_OK);
+  EXPECT_EQ(ZYLFPSCAN_GlobalInit(), ZYLFPSCAN_ERR_ALREADY_INIT);
+  EXPECT_EQ(ZYLFPSCAN_GlobalFree(), ZYLFPSCAN_OK);
   EXPECT_EQ(zyl::test::vscanner::counts().context_refs, 1);
 }
 
@@ -54,7 +54,7 @@ TEST_F(DeviceTest, DeviceCountWithAndWithoutScanners) {
     EXPECT_EQ(zyl::test::vscanner::counts().context_refs, 0) << "the count releases its own reference";
     ExpectReleased(c.scenario);
   }
-  EXPECT_EQ(ZYLFPSCAN_GetDeviceCount(nullptr), 10);
+  EXPECT_EQ(ZYLFPSCAN_GetDeviceCount(nullptr), ZYLFPSCAN_ERR_NULL_BUFFER);
 }
 
 TEST_F(DeviceTest, OpenRefusalsReleaseEverything) {
@@ -76,7 +76,7 @@ TEST_F(DeviceTest, OpenRefusalsReleaseEverything) {
   for (const auto& c : cases) {
     ResetSdk();
     Load(c.scenario);
-    ASSERT_EQ(ZYLFPSCAN_GlobalInit(), 0);
+    ASSERT_EQ(ZYLFPSCAN_GlobalInit(), ZYLFPSCAN_OK);
     void* h = nullptr;
     EXPECT_EQ(ZYLFPSCAN_OpenDevice(&h, c.index), c.result) << c.name;
     EXPECT_EQ(h, nullptr) << c.name;
@@ -88,13 +88,13 @@ TEST_F(DeviceTest, OpenRefusalsReleaseEverything) {
 TEST_F(DeviceTest, OpenChecksStateAndHandleFirst) {
   Load(kTwoScanners);
   void* h = nullptr;
-  EXPECT_EQ(ZYLFPSCAN_OpenDevice(&h, 0), -905);
-  ASSERT_EQ(ZYLFPSCAN_GlobalInit(), 0);
-  EXPECT_EQ(ZYLFPSCAN_OpenDevice(nullptr, 0), 10);
-  EXPECT_EQ(ZYLFPSCAN_OpenDevice(nullptr, 99), 10) << "output before range";
+  EXPECT_EQ(ZYLFPSCAN_OpenDevice(&h, 0), ZYLFPSCAN_ERR_NOT_INIT);
+  ASSERT_EQ(ZYLFPSCAN_GlobalInit(), ZYLFPSCAN_OK);
+  EXPECT_EQ(ZYLFPSCAN_OpenDevice(nullptr, 0), ZYLFPSCAN_ERR_NULL_BUFFER);
+  EXPECT_EQ(ZYLFPSCAN_OpenDevice(nullptr, 99), ZYLFPSCAN_ERR_NULL_BUFFER) << "output before range";
   int dummy;
   h = &dummy;
-  EXPECT_EQ(ZYLFPSCAN_OpenDevice(&h, 0), -106);
+  EXPECT_EQ(ZYLFPSCAN_OpenDevice(&h, 0), ZYLFPSCAN_ERR_ALREADY_OPEN);
   EXPECT_EQ(zyl::test::vscanner::counts().opens, 0);
 }
 
@@ -115,10 +115,10 @@ TEST_F(DeviceTest, OpenFillsTheRecordAndCloseEndsTheSdk) {
 
   // The same index again is refused by the table, even with a fresh handle.
   void* second = nullptr;
-  EXPECT_EQ(ZYLFPSCAN_OpenDevice(&second, 1), -106);
+  EXPECT_EQ(ZYLFPSCAN_OpenDevice(&second, 1), ZYLFPSCAN_ERR_ALREADY_OPEN);
   EXPECT_EQ(second, nullptr);
 
-  EXPECT_EQ(ZYLFPSCAN_CloseDevice(&handle_), 0);
+  EXPECT_EQ(ZYLFPSCAN_CloseDevice(&handle_), ZYLFPSCAN_OK);
   EXPECT_EQ(handle_, nullptr);
   EXPECT_EQ(sdk().initialised, 0);
   EXPECT_EQ(sdk().openDeviceTable[1].isOpen, 0);
@@ -126,14 +126,14 @@ TEST_F(DeviceTest, OpenFillsTheRecordAndCloseEndsTheSdk) {
   ExpectReleased("after close");
 
   // Opening again needs a new init.
-  EXPECT_EQ(ZYLFPSCAN_OpenDevice(&handle_, 0), -905);
-  EXPECT_EQ(ZYLFPSCAN_CloseDevice(&handle_), -905);
+  EXPECT_EQ(ZYLFPSCAN_OpenDevice(&handle_, 0), ZYLFPSCAN_ERR_NOT_INIT);
+  EXPECT_EQ(ZYLFPSCAN_CloseDevice(&handle_), ZYLFPSCAN_ERR_NOT_INIT);
 }
 
 TEST_F(DeviceTest, CloseOfNullHandleStillReleasesTheContext) {
   Load(kTwoScanners);
-  ASSERT_EQ(ZYLFPSCAN_GlobalInit(), 0);
-  EXPECT_EQ(ZYLFPSCAN_CloseDevice(nullptr), -103);
+  ASSERT_EQ(ZYLFPSCAN_GlobalInit(), ZYLFPSCAN_OK);
+  EXPECT_EQ(ZYLFPSCAN_CloseDevice(nullptr), ZYLFPSCAN_ERR_NOT_OPEN);
   EXPECT_EQ(sdk().initialised, 0);
   EXPECT_EQ(zyl::test::vscanner::counts().context_refs, 0);
 }
@@ -150,7 +150,7 @@ TEST_F(DeviceTest, EachProductSetsItsAlgorithmMode) {
   for (const auto& s : steps) {
     Open(s.device);
     EXPECT_EQ(AlgMode, s.mode) << s.device;
-    EXPECT_EQ(ZYLFPSCAN_CloseDevice(&handle_), 0);
+    EXPECT_EQ(ZYLFPSCAN_CloseDevice(&handle_), ZYLFPSCAN_OK);
     auto keep = sdk().algorithmMode;
     ResetSdk();
     sdk().algorithmMode = keep;
@@ -183,7 +183,7 @@ TEST_F(DeviceTest, CameraOpensWithoutDescriptionAndHasNoLeds) {
   Open("device vid1:0x0020\n");
   EXPECT_EQ(record().descriptionModel, 0);
   int state = 0;
-  EXPECT_EQ(ZYLFPSCAN_SetLedStatus(handle_, 0, 1), -111);
-  EXPECT_EQ(ZYLFPSCAN_GetLedStatus(handle_, 0, &state), -111);
+  EXPECT_EQ(ZYLFPSCAN_SetLedStatus(handle_, 0, 1), ZYLFPSCAN_ERR_NO_LED);
+  EXPECT_EQ(ZYLFPSCAN_GetLedStatus(handle_, 0, &state), ZYLFPSCAN_ERR_NO_LED);
   EXPECT_TRUE(zyl::test::vscanner::transfers().empty());
 }

@@ -44,7 +44,7 @@ class FeatureCallsTest : public DeviceTest {
  protected:
   Buffer CaptureAndExtract(int expected = 0) {
     Buffer image(static_cast<std::size_t>(record().width) * record().height);
-    EXPECT_EQ(ZYLFPSCAN_CaptureRawData(handle_, 1, image.data()), 0);
+    EXPECT_EQ(ZYLFPSCAN_CaptureRawData(handle_, 1, image.data()), ZYLFPSCAN_OK);
     Buffer feature(ZYLFPSCAN_FEATURE_SIZE, 0xEE);
     EXPECT_EQ(ZYLFPSCAN_ExtractFeature(handle_, 0, feature.data()), expected);
     return feature;
@@ -85,12 +85,12 @@ TEST_F(FeatureCallsTest, SameFingerMatchesOtherFingerDoesNotAtLevel5) {
   std::copy(second.begin(), second.end(), slots.begin() + ZYLFPSCAN_TEMPLATE_SLOT_SIZE);
   std::copy(other.begin(), other.end(), slots.begin() + 2 * ZYLFPSCAN_TEMPLATE_SLOT_SIZE);
   int best = -1, result = -1;
-  EXPECT_EQ(ZYLFPSCAN_VerifyExt(handle_, 5, first.data(), 3, slots.data(), &best, &result), 0);
+  EXPECT_EQ(ZYLFPSCAN_VerifyExt(handle_, 5, first.data(), 3, slots.data(), &best, &result), ZYLFPSCAN_OK);
   EXPECT_EQ(result, 0);
   EXPECT_EQ(best, same.score);
   EXPECT_EQ(ZYLFPSCAN_VerifyExt(handle_, 5, other.data(), 1, slots.data() + ZYLFPSCAN_TEMPLATE_SLOT_SIZE, &best,
                                 &result),
-            1);
+            ZYLFPSCAN_NO_MATCH);
   EXPECT_EQ(result, 1);
   EXPECT_LE(best, 59);
 }
@@ -117,14 +117,14 @@ TEST_F(FeatureCallsTest, ScoresAreKeptInsideTheirRange) {
   const Buffer t = CaptureAndExtract();
   auto* context = record().algorithmContext;
   // A large score scale takes a template against itself far above 1000.
-  ASSERT_EQ(XWSetAdditionalParameter(20021, 100000, context), 0);
+  ASSERT_EQ(XWSetAdditionalParameter(20021, 100000, context), XW_OK);
   auto o = Verify(11, t, t);
   EXPECT_EQ(o.rc, 0);
   EXPECT_EQ(o.score, 1000);
   EXPECT_EQ(o.match, 1);
   // A large negative offset takes it below 0: no match, not a failure.
-  ASSERT_EQ(XWSetAdditionalParameter(20021, 535, context), 0);
-  ASSERT_EQ(XWSetAdditionalParameter(20022, -10000000, context), 0);
+  ASSERT_EQ(XWSetAdditionalParameter(20021, 535, context), XW_OK);
+  ASSERT_EQ(XWSetAdditionalParameter(20022, -10000000, context), XW_OK);
   o = Verify(1, t, t);
   EXPECT_EQ(o.rc, 0);
   EXPECT_EQ(o.score, 0);
@@ -134,10 +134,10 @@ TEST_F(FeatureCallsTest, ScoresAreKeptInsideTheirRange) {
 TEST_F(FeatureCallsTest, IsoFeatureAgainstNativeTemplateMatches) {
   Open("device vid1:0x1024\n" + kPrints);
   Buffer image(300 * 400);
-  ASSERT_EQ(ZYLFPSCAN_CaptureRawData(handle_, 1, image.data()), 0);
+  ASSERT_EQ(ZYLFPSCAN_CaptureRawData(handle_, 1, image.data()), ZYLFPSCAN_OK);
   Buffer iso(1024, 0xEE), ansi(1024, 0xEE);
-  ASSERT_EQ(ZYLFPSCAN_ExtractISOFeature(handle_, 0x103, iso.data()), 0) << "position: low 8 bits";
-  ASSERT_EQ(ZYLFPSCAN_ExtractANSIFeature(handle_, 3, ansi.data()), 0);
+  ASSERT_EQ(ZYLFPSCAN_ExtractISOFeature(handle_, 0x103, iso.data()), ZYLFPSCAN_OK) << "position: low 8 bits";
+  ASSERT_EQ(ZYLFPSCAN_ExtractANSIFeature(handle_, 3, ansi.data()), ZYLFPSCAN_OK);
   EXPECT_EQ(ZYL_getFormatType(iso.data(), 1024), ZYL_FORMAT_ISO);
   EXPECT_EQ(ZYL_getFormatType(ansi.data(), 1024), ZYL_FORMAT_ANSI);
   EXPECT_EQ(iso[24], 3);
@@ -155,11 +155,11 @@ TEST_F(FeatureCallsTest, ExtractionLeavesTheLastImageAsCaptured) {
   const Buffer feature = CaptureAndExtract();
   const Buffer captured = LastImage();
   Buffer again(1024, 0);
-  ASSERT_EQ(ZYLFPSCAN_ExtractFeature(handle_, 10, again.data()), 0);
+  ASSERT_EQ(ZYLFPSCAN_ExtractFeature(handle_, 10, again.data()), ZYLFPSCAN_OK);
   EXPECT_EQ(LastImage(), captured);
   EXPECT_EQ(again, feature) << "the second extraction sees the same image";
   Buffer iso(1024);
-  ASSERT_EQ(ZYLFPSCAN_ExtractISOFeature(handle_, 1, iso.data()), 0);
+  ASSERT_EQ(ZYLFPSCAN_ExtractISOFeature(handle_, 1, iso.data()), ZYLFPSCAN_OK);
   EXPECT_EQ(LastImage(), captured);
 }
 
@@ -168,7 +168,7 @@ TEST_F(FeatureCallsTest, TooFewMinutiaeOnAWideImage) {
   Buffer feature = CaptureAndExtract(-221);
   EXPECT_LE(feature[5], 4);
   Buffer iso(1024, 0xEE);
-  EXPECT_EQ(ZYLFPSCAN_ExtractCIDFeature(handle_, 0, iso.data()), -221);
+  EXPECT_EQ(ZYLFPSCAN_ExtractCIDFeature(handle_, 0, iso.data()), ZYLFPSCAN_ERR_EXTRACT);
 }
 
 TEST_F(FeatureCallsTest, NarrowImagesReportTheEngineResult) {
@@ -177,11 +177,11 @@ TEST_F(FeatureCallsTest, NarrowImagesReportTheEngineResult) {
   Open("device vid1:0x2021\n" + Image("fvc2002_101_1_160.pgm") + "image solid=255\n");
   ASSERT_EQ(AlgMode, 3);
   Buffer image(192 * 192);
-  ASSERT_EQ(ZYLFPSCAN_CaptureRawData(handle_, 1, image.data()), 0);
+  ASSERT_EQ(ZYLFPSCAN_CaptureRawData(handle_, 1, image.data()), ZYLFPSCAN_OK);
   Buffer feature(ZYLFPSCAN_TEMPLATE_SLOT_SIZE, 0xEE);
-  EXPECT_EQ(ZYLFPSCAN_ExtractFeature(handle_, 0, feature.data()), 0);
+  EXPECT_EQ(ZYLFPSCAN_ExtractFeature(handle_, 0, feature.data()), ZYLFPSCAN_OK);
   EXPECT_EQ(feature[0], 79) << "a wrapped template of the matcher";
-  ASSERT_EQ(ZYLFPSCAN_CaptureRawData(handle_, 1, image.data()), 0);
+  ASSERT_EQ(ZYLFPSCAN_CaptureRawData(handle_, 1, image.data()), ZYLFPSCAN_OK);
   const int blank = ZYLFPSCAN_ExtractFeature(handle_, 0, feature.data());
   if (blank != 0) {
     EXPECT_GT(blank, 0) << "the library's own status";
@@ -206,7 +206,7 @@ TEST_F(FeatureCallsTest, TypelineRoadAnswersSuccessForMinutiaeAndFailureForNone)
   Open("device vid1:0x2021\n" + Image("fvc2002_101_1_160.pgm") + "image solid=255\n");
   setAlgMode(2);
   Buffer image(192 * 192);
-  ASSERT_EQ(ZYLFPSCAN_CaptureRawData(handle_, 1, image.data()), 0);
+  ASSERT_EQ(ZYLFPSCAN_CaptureRawData(handle_, 1, image.data()), ZYLFPSCAN_OK);
   Buffer feature(1024, 0xEE);
   EXPECT_EQ(ZYLFPSCAN_ExtractFeature(handle_, 0, feature.data()), ZYLFPSCAN_OK) << "a template with minutiae";
   EXPECT_TRUE(std::any_of(feature.begin(), feature.begin() + 512, [](auto b) { return b != 0; }))
@@ -214,7 +214,7 @@ TEST_F(FeatureCallsTest, TypelineRoadAnswersSuccessForMinutiaeAndFailureForNone)
   Buffer card(1024, 0xEE);
   EXPECT_EQ(ZYLFPSCAN_ExtractCIDFeature(handle_, 0, card.data()), ZYLFPSCAN_OK) << "narrow: the same rule";
 
-  ASSERT_EQ(ZYLFPSCAN_CaptureRawData(handle_, 1, image.data()), 0);
+  ASSERT_EQ(ZYLFPSCAN_CaptureRawData(handle_, 1, image.data()), ZYLFPSCAN_OK);
   EXPECT_EQ(ZYLFPSCAN_ExtractFeature(handle_, 0, feature.data()), ZYLFPSCAN_ERR_EXTRACT) << "nothing found";
   EXPECT_EQ(ZYLFPSCAN_ExtractCIDFeature(handle_, 0, card.data()), ZYLFPSCAN_ERR_EXTRACT);
   setAlgMode(0);
@@ -223,10 +223,10 @@ TEST_F(FeatureCallsTest, TypelineRoadAnswersSuccessForMinutiaeAndFailureForNone)
 TEST_F(FeatureCallsTest, IdentityCardFeatureFlipsTheLastImage) {
   Open("device vid1:0x1024\n" + Image("fvc2004_102_1.pgm"));
   Buffer image(300 * 400);
-  ASSERT_EQ(ZYLFPSCAN_CaptureRawData(handle_, 1, image.data()), 0);
+  ASSERT_EQ(ZYLFPSCAN_CaptureRawData(handle_, 1, image.data()), ZYLFPSCAN_OK);
   testing::internal::CaptureStdout();
   Buffer card(1024, 0xEE);
-  ASSERT_EQ(ZYLFPSCAN_ExtractCIDFeature(handle_, 0, card.data()), 0);
+  ASSERT_EQ(ZYLFPSCAN_ExtractCIDFeature(handle_, 0, card.data()), ZYLFPSCAN_OK);
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "\n sizeof(DWORD) = 4\n");
   EXPECT_EQ(ZYL_getFormatType(card.data(), 512), ZYL_FORMAT_IDCARD);
   EXPECT_EQ(card[2], 17);
@@ -240,7 +240,7 @@ TEST_F(FeatureCallsTest, IdentityCardFeatureFlipsTheLastImage) {
 
   testing::internal::CaptureStdout();
   Buffer twice(1024);
-  ASSERT_EQ(ZYLFPSCAN_ExtractCIDFeature(handle_, 0, twice.data()), 0);
+  ASSERT_EQ(ZYLFPSCAN_ExtractCIDFeature(handle_, 0, twice.data()), ZYLFPSCAN_OK);
   testing::internal::GetCapturedStdout();
   EXPECT_EQ(LastImage(), image) << "flipped twice: as captured";
 }
@@ -258,17 +258,17 @@ TEST_F(FeatureCallsTest, ExtractionChecksArgumentsInOrder) {
                         {ZYLFPSCAN_ExtractISOFeature, true},
                         {ZYLFPSCAN_ExtractANSIFeature, true}};
   for (const auto& c : cases) {
-    EXPECT_EQ(c.call(nullptr, 11, nullptr), -103);
+    EXPECT_EQ(c.call(nullptr, 11, nullptr), ZYLFPSCAN_ERR_NOT_OPEN);
     EXPECT_EQ(c.call(handle_, 11, nullptr), c.positionFirst ? -900 : 10);
-    EXPECT_EQ(c.call(handle_, 0, nullptr), 10);
-    EXPECT_EQ(c.call(handle_, 11, out.data()), -900);
-    EXPECT_EQ(c.call(handle_, -1, out.data()), -900);
+    EXPECT_EQ(c.call(handle_, 0, nullptr), ZYLFPSCAN_ERR_NULL_BUFFER);
+    EXPECT_EQ(c.call(handle_, 11, out.data()), ZYLFPSCAN_ERR_PARAM);
+    EXPECT_EQ(c.call(handle_, -1, out.data()), ZYLFPSCAN_ERR_PARAM);
     auto* context = record().algorithmContext;
     record().algorithmContext = nullptr;
-    EXPECT_EQ(c.call(handle_, 1, out.data()), -103);
+    EXPECT_EQ(c.call(handle_, 1, out.data()), ZYLFPSCAN_ERR_NOT_OPEN);
     record().algorithmContext = context;
     zyl::device::sdk().initialised = 0;
-    EXPECT_EQ(c.call(nullptr, 11, nullptr), -905);
+    EXPECT_EQ(c.call(nullptr, 11, nullptr), ZYLFPSCAN_ERR_NOT_INIT);
     zyl::device::sdk().initialised = 1;
   }
 }
@@ -278,22 +278,22 @@ TEST_F(FeatureCallsTest, VerifyChecksArgumentsInOrder) {
   const Buffer t = CaptureAndExtract();
   int score = -1, match = -1;
   const auto* a = t.data();
-  EXPECT_EQ(ZYLFPSCAN_Verify(nullptr, 0, nullptr, a, &score, &match), -103);
-  EXPECT_EQ(ZYLFPSCAN_Verify(handle_, 0, nullptr, a, &score, &match), 10);
-  EXPECT_EQ(ZYLFPSCAN_Verify(handle_, 0, a, nullptr, &score, &match), 10);
-  EXPECT_EQ(ZYLFPSCAN_Verify(handle_, 0, a, a, nullptr, &match), 10);
-  EXPECT_EQ(ZYLFPSCAN_Verify(handle_, 0, a, a, &score, nullptr), 10);
-  EXPECT_EQ(ZYLFPSCAN_Verify(handle_, 0, a, a, &score, &match), -900);
-  EXPECT_EQ(ZYLFPSCAN_Verify(handle_, 12, a, a, &score, &match), -900);
+  EXPECT_EQ(ZYLFPSCAN_Verify(nullptr, 0, nullptr, a, &score, &match), ZYLFPSCAN_ERR_NOT_OPEN);
+  EXPECT_EQ(ZYLFPSCAN_Verify(handle_, 0, nullptr, a, &score, &match), ZYLFPSCAN_ERR_NULL_BUFFER);
+  EXPECT_EQ(ZYLFPSCAN_Verify(handle_, 0, a, nullptr, &score, &match), ZYLFPSCAN_ERR_NULL_BUFFER);
+  EXPECT_EQ(ZYLFPSCAN_Verify(handle_, 0, a, a, nullptr, &match), ZYLFPSCAN_ERR_NULL_BUFFER);
+  EXPECT_EQ(ZYLFPSCAN_Verify(handle_, 0, a, a, &score, nullptr), ZYLFPSCAN_ERR_NULL_BUFFER);
+  EXPECT_EQ(ZYLFPSCAN_Verify(handle_, 0, a, a, &score, &match), ZYLFPSCAN_ERR_PARAM);
+  EXPECT_EQ(ZYLFPSCAN_Verify(handle_, 12, a, a, &score, &match), ZYLFPSCAN_ERR_PARAM);
   record().algorithmReady = 0;
-  EXPECT_EQ(ZYLFPSCAN_Verify(handle_, 1, a, a, &score, &match), -220);
+  EXPECT_EQ(ZYLFPSCAN_Verify(handle_, 1, a, a, &score, &match), ZYLFPSCAN_ERR_ALG_NOT_READY);
   auto* context = record().algorithmContext;
   record().algorithmContext = nullptr;
-  EXPECT_EQ(ZYLFPSCAN_Verify(handle_, 1, a, a, &score, &match), -103);
+  EXPECT_EQ(ZYLFPSCAN_Verify(handle_, 1, a, a, &score, &match), ZYLFPSCAN_ERR_NOT_OPEN);
   record().algorithmContext = context;
   record().algorithmReady = 1;
   zyl::device::sdk().initialised = 0;
-  EXPECT_EQ(ZYLFPSCAN_Verify(nullptr, 0, nullptr, a, &score, &match), -905);
+  EXPECT_EQ(ZYLFPSCAN_Verify(nullptr, 0, nullptr, a, &score, &match), ZYLFPSCAN_ERR_NOT_INIT);
   zyl::device::sdk().initialised = 1;
   EXPECT_EQ(score, -1);
   EXPECT_EQ(match, -1);
@@ -313,7 +313,7 @@ TEST_F(FeatureCallsTest, ContainerAsFirstTemplateIsAFailureNotAScore) {
   Buffer slots(2 * ZYLFPSCAN_TEMPLATE_SLOT_SIZE, 0);
   std::copy(t.begin(), t.end(), slots.begin() + ZYLFPSCAN_TEMPLATE_SLOT_SIZE);
   int best = -1, result = -1;
-  EXPECT_EQ(ZYLFPSCAN_VerifyExt(handle_, 5, qxe.data(), 2, slots.data(), &best, &result), 1);
+  EXPECT_EQ(ZYLFPSCAN_VerifyExt(handle_, 5, qxe.data(), 2, slots.data(), &best, &result), ZYLFPSCAN_NO_MATCH);
   EXPECT_EQ(best, 0);
 }
 
@@ -321,7 +321,7 @@ TEST_F(FeatureCallsTest, VerifyExtEdges) {
   Open("device vid1:0x1024\n" + kPrints);
   const Buffer t = CaptureAndExtract();
   int best = -1, result = -1;
-  EXPECT_EQ(ZYLFPSCAN_VerifyExt(handle_, 5, t.data(), 0, nullptr, &best, &result), 1) << "no templates";
+  EXPECT_EQ(ZYLFPSCAN_VerifyExt(handle_, 5, t.data(), 0, nullptr, &best, &result), ZYLFPSCAN_NO_MATCH) << "no templates";
   EXPECT_EQ(best, 0);
   EXPECT_EQ(result, 1);
 
@@ -332,7 +332,7 @@ TEST_F(FeatureCallsTest, VerifyExtEdges) {
   few[0] = 0;  // no curvature bytes, singular points or blocks after the minutiae
   Buffer slots(ZYLFPSCAN_TEMPLATE_SLOT_SIZE, 0);
   std::copy(t.begin(), t.end(), slots.begin());
-  EXPECT_EQ(ZYLFPSCAN_VerifyExt(handle_, 5, few.data(), 1, slots.data(), &best, &result), 1);
+  EXPECT_EQ(ZYLFPSCAN_VerifyExt(handle_, 5, few.data(), 1, slots.data(), &best, &result), ZYLFPSCAN_NO_MATCH);
   EXPECT_LE(best, 59);
 
   struct Case {
@@ -352,20 +352,20 @@ TEST_F(FeatureCallsTest, VerifyExtEdges) {
         << c.level << " " << c.count;
     EXPECT_EQ(result, -1);
   }
-  EXPECT_EQ(ZYLFPSCAN_VerifyExt(nullptr, 5, t.data(), 1, slots.data(), &best, &result), -103);
+  EXPECT_EQ(ZYLFPSCAN_VerifyExt(nullptr, 5, t.data(), 1, slots.data(), &best, &result), ZYLFPSCAN_ERR_NOT_OPEN);
   zyl::device::sdk().initialised = 0;
-  EXPECT_EQ(ZYLFPSCAN_VerifyExt(handle_, 5, t.data(), 1, slots.data(), &best, &result), -905);
+  EXPECT_EQ(ZYLFPSCAN_VerifyExt(handle_, 5, t.data(), 1, slots.data(), &best, &result), ZYLFPSCAN_ERR_NOT_INIT);
   zyl::device::sdk().initialised = 1;
 }
 
 TEST(GeneralizeTemplate, CopiesTheSlots) {
   Buffer in(2 * ZYLFPSCAN_TEMPLATE_SLOT_SIZE), out(2 * ZYLFPSCAN_TEMPLATE_SLOT_SIZE + 1, 0xEE);
   for (std::size_t i = 0; i < in.size(); ++i) in[i] = static_cast<std::uint8_t>(i * 7);
-  EXPECT_EQ(ZYLFPSCAN_GeneralizeTemplate(in.data(), 2, out.data()), 0);
+  EXPECT_EQ(ZYLFPSCAN_GeneralizeTemplate(in.data(), 2, out.data()), ZYLFPSCAN_OK);
   EXPECT_TRUE(std::equal(in.begin(), in.end(), out.begin()));
   EXPECT_EQ(out.back(), 0xEE);
-  EXPECT_EQ(ZYLFPSCAN_GeneralizeTemplate(in.data(), 2, nullptr), -118);
-  EXPECT_EQ(ZYLFPSCAN_GeneralizeTemplate(nullptr, 1, out.data()), 10);
-  EXPECT_EQ(ZYLFPSCAN_GeneralizeTemplate(in.data(), -1, out.data()), -900);
-  EXPECT_EQ(ZYLFPSCAN_GeneralizeTemplate(nullptr, 0, out.data()), 0);
+  EXPECT_EQ(ZYLFPSCAN_GeneralizeTemplate(in.data(), 2, nullptr), ZYLFPSCAN_ERR_NO_MEMORY);
+  EXPECT_EQ(ZYLFPSCAN_GeneralizeTemplate(nullptr, 1, out.data()), ZYLFPSCAN_ERR_NULL_BUFFER);
+  EXPECT_EQ(ZYLFPSCAN_GeneralizeTemplate(in.data(), -1, out.data()), ZYLFPSCAN_ERR_PARAM);
+  EXPECT_EQ(ZYLFPSCAN_GeneralizeTemplate(nullptr, 0, out.data()), ZYLFPSCAN_OK);
 }

@@ -254,10 +254,10 @@ class FingerDatabaseTest : public ::testing::Test {
 TEST_F(FingerDatabaseTest, TenStepEnrolmentWritesTheTabledFile) {
   ScriptedScanner scanner;
   for (int step = 1; step <= 9; ++step) {
-    ASSERT_EQ(Enroll(scanner, step), 0) << step;
+    ASSERT_EQ(Enroll(scanner, step), ZYLFPSCAN_OK) << step;
     EXPECT_TRUE(Files().empty()) << "staging writes no file";
   }
-  ASSERT_EQ(Enroll(scanner, 10), 0);
+  ASSERT_EQ(Enroll(scanner, 10), ZYLFPSCAN_OK);
   EXPECT_EQ(Files(), std::vector<std::string>{"ZYL_db"});
 
   const Bytes file = ReadFile(Path());
@@ -307,7 +307,7 @@ TEST_F(FingerDatabaseTest, SecondEnrolmentTakesTheNextFreeRecord) {
   EnrolRecord(plain, 0, "first", 0x10);
   Store(plain);
   ScriptedScanner scanner;
-  for (int step = 1; step <= 10; ++step) ASSERT_EQ(Enroll(scanner, step, "second"), 0);
+  for (int step = 1; step <= 10; ++step) ASSERT_EQ(Enroll(scanner, step, "second"), ZYLFPSCAN_OK);
   const Bytes after = Load();
   EXPECT_TRUE(std::equal(after.begin(), after.begin() + kRecord, plain.begin()));
   EXPECT_EQ(after[kRecord + 7], 1);
@@ -322,7 +322,7 @@ TEST_F(FingerDatabaseTest, EleventhFingerIsRefusedWithTheFileUnchanged) {
   const ino_t inode = Inode();
 
   ScriptedScanner scanner;
-  for (int step = 1; step <= 9; ++step) ASSERT_EQ(Enroll(scanner, step, "eleventh"), 0);
+  for (int step = 1; step <= 9; ++step) ASSERT_EQ(Enroll(scanner, step, "eleventh"), ZYLFPSCAN_OK);
   EXPECT_EQ(Enroll(scanner, 10, "eleventh"), ZYLFPSCAN_ERR_DB_FULL);
   EXPECT_EQ(ReadFile(Path()), before);
   EXPECT_EQ(Inode(), inode);
@@ -338,7 +338,7 @@ TEST_F(FingerDatabaseTest, DeleteFreesTheFirstRecordWhoseNameStartsWithTheGivenN
   Store(plain);
 
   EXPECT_EQ(zyl::device::DeleteFinger(Dir(), "db", "thumb"), ZYLFPSCAN_NO_MATCH) << "prefix, not substring";
-  EXPECT_EQ(zyl::device::DeleteFinger(Dir(), "db", "left"), 0);
+  EXPECT_EQ(zyl::device::DeleteFinger(Dir(), "db", "left"), ZYLFPSCAN_OK);
 
   const Bytes after = Load();
   Bytes expected = plain;
@@ -371,7 +371,7 @@ TEST_F(FingerDatabaseTest, DeleteAllFreesEveryRecordAndKeepsTheNames) {
   EnrolRecord(plain, 3, "b", 0x20, 15);
   Store(plain);
 
-  ASSERT_EQ(zyl::device::DeleteAllFinger(Dir(), "db"), 0);
+  ASSERT_EQ(zyl::device::DeleteAllFinger(Dir(), "db"), ZYLFPSCAN_OK);
   Bytes expected = plain;
   for (int i : {0, 3}) {
     std::uint8_t* r = Rec(expected, i);
@@ -381,7 +381,7 @@ TEST_F(FingerDatabaseTest, DeleteAllFreesEveryRecordAndKeepsTheNames) {
   EXPECT_EQ(Load(), expected);
   char names[240];
   int count = -1;
-  ASSERT_EQ(zyl::device::EnrollListFingers(Dir(), "db", names, &count), 0);
+  ASSERT_EQ(zyl::device::EnrollListFingers(Dir(), "db", names, &count), ZYLFPSCAN_OK);
   EXPECT_EQ(count, 0);
 }
 
@@ -396,7 +396,7 @@ TEST_F(FingerDatabaseTest, ListCopiesTheNameFieldsOfEnrolledRecordsInOrder) {
   char names[240];
   std::memset(names, '#', sizeof names);
   int count = -1;
-  ASSERT_EQ(zyl::device::EnrollListFingers(Dir(), "db", names, &count), 0);
+  ASSERT_EQ(zyl::device::EnrollListFingers(Dir(), "db", names, &count), ZYLFPSCAN_OK);
   EXPECT_EQ(count, 2);
   EXPECT_EQ(std::string(names, 48), Padded("index") + "abcdefghijklmnopqrstuvwx");
   EXPECT_EQ(names[48], '#') << "nothing written past the listed names";
@@ -408,12 +408,12 @@ TEST_F(FingerDatabaseTest, RenameReplacesTheWholeNameField) {
   EnrolRecord(plain, 0, "leftthumb", 0x10);
   Store(plain);
 
-  ASSERT_EQ(zyl::device::RenameFinger(Dir(), "db", "left", "x"), 0);
+  ASSERT_EQ(zyl::device::RenameFinger(Dir(), "db", "left", "x"), ZYLFPSCAN_OK);
   EXPECT_EQ(NameField(Load(), 0), Padded("x"));
-  ASSERT_EQ(zyl::device::RenameFinger(Dir(), "db", "x", "abcdefghijklmnopqrstuvwx"), 0);
+  ASSERT_EQ(zyl::device::RenameFinger(Dir(), "db", "x", "abcdefghijklmnopqrstuvwx"), ZYLFPSCAN_OK);
   EXPECT_EQ(NameField(Load(), 0), "abcdefghijklmnopqrstuvwx");
   // No match: 0, and the record is as it was.
-  EXPECT_EQ(zyl::device::RenameFinger(Dir(), "db", "nobody", "y"), 0);
+  EXPECT_EQ(zyl::device::RenameFinger(Dir(), "db", "nobody", "y"), ZYLFPSCAN_OK);
   EXPECT_EQ(NameField(Load(), 0), "abcdefghijklmnopqrstuvwx");
 }
 
@@ -470,12 +470,12 @@ TEST_F(FingerDatabaseTest, RefusesBadNamesWithoutTouchingTheDirectory) {
 TEST_F(FingerDatabaseTest, ExportedCallsRefuseNullNamesWithoutAHandle) {
   char names[240];
   int count = 0;
-  EXPECT_EQ(ZYLFPSCAN_DeleteFinger(nullptr, nullptr, "a"), -900);
-  EXPECT_EQ(ZYLFPSCAN_DeleteFinger(nullptr, "x", nullptr), -900);
-  EXPECT_EQ(ZYLFPSCAN_DeleteAllFinger(nullptr, nullptr), -900);
-  EXPECT_EQ(ZYLFPSCAN_EnrollListFingers(nullptr, nullptr, names, &count), -900);
-  EXPECT_EQ(ZYLFPSCAN_RenameFinger(nullptr, nullptr, "a", "b"), -900);
-  EXPECT_EQ(ZYLFPSCAN_RenameFinger(nullptr, "x", "a", "bbbbbbbbbbbbbbbbbbbbbbbbb"), -900);
+  EXPECT_EQ(ZYLFPSCAN_DeleteFinger(nullptr, nullptr, "a"), ZYLFPSCAN_ERR_PARAM);
+  EXPECT_EQ(ZYLFPSCAN_DeleteFinger(nullptr, "x", nullptr), ZYLFPSCAN_ERR_PARAM);
+  EXPECT_EQ(ZYLFPSCAN_DeleteAllFinger(nullptr, nullptr), ZYLFPSCAN_ERR_PARAM);
+  EXPECT_EQ(ZYLFPSCAN_EnrollListFingers(nullptr, nullptr, names, &count), ZYLFPSCAN_ERR_PARAM);
+  EXPECT_EQ(ZYLFPSCAN_RenameFinger(nullptr, nullptr, "a", "b"), ZYLFPSCAN_ERR_PARAM);
+  EXPECT_EQ(ZYLFPSCAN_RenameFinger(nullptr, "x", "a", "bbbbbbbbbbbbbbbbbbbbbbbbb"), ZYLFPSCAN_ERR_PARAM);
 }
 
 // Runs body in a child process with a private, empty "/usr", so that the
@@ -530,11 +530,11 @@ TEST_F(FingerDatabaseTest, FlowsNeedAHandleWithAnAlgorithmContext) {
   ScriptedScanner scanner;
   char name[24];
   int score = 0;
-  EXPECT_EQ(zyl::device::Enroll(Dir(), scanner.calls(), nullptr, 0, 1, "db", "a"), -103);
-  EXPECT_EQ(zyl::device::Identify(Dir(), scanner.calls(), nullptr, 5, 0, "db", name, &score), -103);
+  EXPECT_EQ(zyl::device::Enroll(Dir(), scanner.calls(), nullptr, 0, 1, "db", "a"), ZYLFPSCAN_ERR_NOT_OPEN);
+  EXPECT_EQ(zyl::device::Identify(Dir(), scanner.calls(), nullptr, 5, 0, "db", name, &score), ZYLFPSCAN_ERR_NOT_OPEN);
   device_->algorithmContext = nullptr;
-  EXPECT_EQ(Enroll(scanner, 1), -103);
-  EXPECT_EQ(Identify(scanner, name, &score), -103);
+  EXPECT_EQ(Enroll(scanner, 1), ZYLFPSCAN_ERR_NOT_OPEN);
+  EXPECT_EQ(Identify(scanner, name, &score), ZYLFPSCAN_ERR_NOT_OPEN);
   EXPECT_EQ(scanner.captures, 0);
 }
 
@@ -587,9 +587,9 @@ TEST_F(FingerDatabaseTest, BytesBeyondTheDatabaseAreIgnored) {
   WriteFile(Path(), file);
   char names[240];
   int count = 0;
-  ASSERT_EQ(zyl::device::EnrollListFingers(Dir(), "db", names, &count), 0);
+  ASSERT_EQ(zyl::device::EnrollListFingers(Dir(), "db", names, &count), ZYLFPSCAN_OK);
   EXPECT_EQ(count, 1);
-  ASSERT_EQ(zyl::device::DeleteFinger(Dir(), "db", "thumb"), 0);
+  ASSERT_EQ(zyl::device::DeleteFinger(Dir(), "db", "thumb"), ZYLFPSCAN_OK);
   EXPECT_EQ(ReadFile(Path()).size(), kFile) << "the rewrite has the exact size";
 }
 
@@ -624,7 +624,7 @@ TEST_F(FingerDatabaseTest, InterruptedWritesLeaveThePreviousDatabaseIntact) {
   const Bytes before = ReadFile(Path());
 
   ScriptedScanner enrolling;
-  for (int step = 1; step <= 9; ++step) ASSERT_EQ(Enroll(enrolling, step, "middle"), 0);
+  for (int step = 1; step <= 9; ++step) ASSERT_EQ(Enroll(enrolling, step, "middle"), ZYLFPSCAN_OK);
   ScriptedScanner learning;
   learning.compare = [](std::uint8_t marker, int) { return marker == 0x10 ? 300 : 0; };
   char name[24];
@@ -654,7 +654,7 @@ TEST_F(FingerDatabaseTest, InterruptedWritesLeaveThePreviousDatabaseIntact) {
 TEST_F(FingerDatabaseTest, EnrolmentCapturesUntilTheQualityIsGood) {
   ScriptedScanner scanner;
   scanner.rounds = {{0, 10, 0}, {0, 49, 0}, {0, 50, 0}};
-  ASSERT_EQ(Enroll(scanner, 1, "thumb", "db", 1000), 0);
+  ASSERT_EQ(Enroll(scanner, 1, "thumb", "db", 1000), ZYLFPSCAN_OK);
   EXPECT_EQ(scanner.captures, 3);
   EXPECT_EQ(zyl::device::EnrolmentStaging()[0], 0x83) << "the good capture's sample is staged";
 
@@ -672,12 +672,12 @@ TEST_F(FingerDatabaseTest, EnrolmentCapturesUntilTheQualityIsGood) {
 TEST_F(FingerDatabaseTest, EnrolmentPassesCaptureAndExtractionFailuresOn) {
   ScriptedScanner failing_capture;
   failing_capture.rounds = {{-104, 80, 0}};
-  EXPECT_EQ(Enroll(failing_capture, 1, "thumb", "db", 1000), -104);
+  EXPECT_EQ(Enroll(failing_capture, 1, "thumb", "db", 1000), ZYLFPSCAN_ERR_CAPTURE);
   EXPECT_EQ(failing_capture.captures, 1) << "returned at once";
 
   ScriptedScanner failing_extraction;
   failing_extraction.rounds = {{0, 80, -221}};
-  EXPECT_EQ(Enroll(failing_extraction, 1), -221);
+  EXPECT_EQ(Enroll(failing_extraction, 1), ZYLFPSCAN_ERR_EXTRACT);
   EXPECT_EQ(zyl::device::EnrolmentStaging()[0], 0) << "nothing staged";
 }
 
@@ -697,7 +697,7 @@ TEST_F(FingerDatabaseTest, EnrolmentRefusesAFingerThatIsAlreadyEnrolled) {
 
   // A database that cannot be read does not stop the enrolment.
   WriteFile(Path(), Bytes(100, 0));
-  EXPECT_EQ(Enroll(scanner, 3, "other"), 0);
+  EXPECT_EQ(Enroll(scanner, 3, "other"), ZYLFPSCAN_OK);
   EXPECT_EQ(zyl::device::EnrolmentStaging()[2 * kSlot], 0x82);
 }
 
@@ -742,7 +742,7 @@ TEST_F(FingerDatabaseTest, IdentificationLearnsFromASureMatch) {
   std::memset(name, '#', sizeof name);
   int score = -1;
 
-  ASSERT_EQ(Identify(scanner, name, &score), 0);
+  ASSERT_EQ(Identify(scanner, name, &score), ZYLFPSCAN_OK);
   EXPECT_EQ(std::string(name, 24), Padded("thumb"));
   EXPECT_EQ(name[24], '#');
   EXPECT_EQ(score, 300);
@@ -772,7 +772,7 @@ TEST_F(FingerDatabaseTest, LearningNeedsAScoreStrictlyBetween200And400AndAFreeSl
     scanner.compare = [&](std::uint8_t, int) { return c.score; };
     char name[24];
     int score = 0;
-    ASSERT_EQ(Identify(scanner, name, &score), 0) << c.score << "/" << c.count;
+    ASSERT_EQ(Identify(scanner, name, &score), ZYLFPSCAN_OK) << c.score << "/" << c.count;
     const Bytes after = Load();
     const int stored = std::min(c.count, 15);
     EXPECT_EQ(after[kCount], c.learns ? stored + 1 : c.count) << c.score << "/" << c.count;
@@ -843,7 +843,7 @@ TEST_F(FingerDatabaseTest, IdentificationStopsAtTheFirstMatchingRecord) {
   scanner.compare = [](std::uint8_t marker, int) { return marker == 0x10 ? 0 : 100; };
   char name[24];
   int score = 0;
-  ASSERT_EQ(Identify(scanner, name, &score, 0, 7), 0);
+  ASSERT_EQ(Identify(scanner, name, &score, 0, 7), ZYLFPSCAN_OK);
   EXPECT_EQ(std::string(name, 24), Padded("second"));
   ASSERT_EQ(scanner.verifies.size(), 2u);
   EXPECT_EQ(scanner.verifies[0].count, 0) << "an empty record is compared with nothing";
@@ -882,31 +882,31 @@ TEST_F(FingerDatabaseScannerTest, EnrolsIdentifiesAndRefusesAKnownFinger) {
   const std::string dir = dir_.string();
 
   for (int step = 1; step <= 10; ++step)
-    ASSERT_EQ(zyl::device::Enroll(dir, calls, handle_, 1000, step, "db", "thumb"), 0) << step;
+    ASSERT_EQ(zyl::device::Enroll(dir, calls, handle_, 1000, step, "db", "thumb"), ZYLFPSCAN_OK) << step;
   ASSERT_EQ(zyl::test::vscanner::device_state(0).captures, 10) << "every capture was good enough";
   char name[24];
   int score = -1;
   EXPECT_EQ(zyl::device::Identify(dir, calls, handle_, 5, 0, "db", name, &score), ZYLFPSCAN_ERR_DB_NO_MATCH);
   EXPECT_LE(score, 59);
-  EXPECT_EQ(zyl::device::Identify(dir, calls, handle_, 5, 0, "db", name, &score), 0);
+  EXPECT_EQ(zyl::device::Identify(dir, calls, handle_, 5, 0, "db", name, &score), ZYLFPSCAN_OK);
   EXPECT_EQ(std::string(name, 24), Padded("thumb"));
   EXPECT_GT(score, 59);
   EXPECT_EQ(zyl::device::Enroll(dir, calls, handle_, 1000, 1, "db", "again"), ZYLFPSCAN_ERR_DB_ENROLLED);
 
   char names[240];
   int count = 0;
-  ASSERT_EQ(zyl::device::EnrollListFingers(dir, "db", names, &count), 0);
+  ASSERT_EQ(zyl::device::EnrollListFingers(dir, "db", names, &count), ZYLFPSCAN_OK);
   EXPECT_EQ(count, 1);
 }
 
 TEST_F(FingerDatabaseScannerTest, ExportedFlowsCheckTheHandleFirst) {
   char name[24];
   int score = 0;
-  EXPECT_EQ(ZYLFPSCAN_Enroll(nullptr, 0, 1, "db", "thumb"), -103);
-  EXPECT_EQ(ZYLFPSCAN_Identify(nullptr, 5, 0, "db", name, &score), -103);
+  EXPECT_EQ(ZYLFPSCAN_Enroll(nullptr, 0, 1, "db", "thumb"), ZYLFPSCAN_ERR_NOT_OPEN);
+  EXPECT_EQ(ZYLFPSCAN_Identify(nullptr, 5, 0, "db", name, &score), ZYLFPSCAN_ERR_NOT_OPEN);
   Open("device vid1:0x2023\n");
-  EXPECT_EQ(ZYLFPSCAN_Enroll(handle_, 0, 0, "db", "thumb"), -900);
-  EXPECT_EQ(ZYLFPSCAN_Identify(handle_, 5, 0, "a/b", name, &score), -900);
+  EXPECT_EQ(ZYLFPSCAN_Enroll(handle_, 0, 0, "db", "thumb"), ZYLFPSCAN_ERR_PARAM);
+  EXPECT_EQ(ZYLFPSCAN_Identify(handle_, 5, 0, "a/b", name, &score), ZYLFPSCAN_ERR_PARAM);
 }
 
 }  // namespace

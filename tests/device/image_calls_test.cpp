@@ -34,7 +34,7 @@ class ImageCallsTest : public DeviceTest {
   // What a raw capture gives now (the scenario serves the same image again).
   std::vector<std::uint8_t> RawCapture() {
     std::vector<std::uint8_t> image(Pixels());
-    EXPECT_EQ(ZYLFPSCAN_CaptureRawData(handle_, 1, image.data()), 0);
+    EXPECT_EQ(ZYLFPSCAN_CaptureRawData(handle_, 1, image.data()), ZYLFPSCAN_OK);
     return image;
   }
 };
@@ -44,7 +44,7 @@ TEST_F(ImageCallsTest, IsoRecordOfAGeneralScanner) {
   MarkLastImage();
   std::vector<std::uint8_t> rec(92206 + 10, 0xEE);
   int length = 0;
-  ASSERT_EQ(ZYLFPSCAN_CaptureISOData(handle_, 3, 0x107, 0x2A, rec.data(), &length), 0);
+  ASSERT_EQ(ZYLFPSCAN_CaptureISOData(handle_, 3, 0x107, 0x2A, rec.data(), &length), ZYLFPSCAN_OK);
   EXPECT_EQ(length, 92206);
   EXPECT_EQ(std::vector<std::uint8_t>(rec.begin(), rec.begin() + 14),
             (std::vector<std::uint8_t>{'F', 'I', 'R', 0, '0', '1', '0', 0, 0, 0, 0, 0x01, 0x68, 0x2E}));
@@ -65,7 +65,7 @@ TEST_F(ImageCallsTest, AnsiRecordOfTheShortFormScanner) {
   Open("device vid1:0x1023\n" + Image("fvc2004_102_1.pgm"));
   std::vector<std::uint8_t> rec(92210);
   int length = 0;
-  ASSERT_EQ(ZYLFPSCAN_CaptureANSIData(handle_, 2, 1, 0, rec.data(), &length), 0);
+  ASSERT_EQ(ZYLFPSCAN_CaptureANSIData(handle_, 2, 1, 0, rec.data(), &length), ZYLFPSCAN_OK);
   EXPECT_EQ(length, 92210);
   EXPECT_EQ(rec[13], 0x32);
   EXPECT_EQ(rec[43], 254);
@@ -79,7 +79,7 @@ TEST_F(ImageCallsTest, AnsiRecordOfTheLargeSensor) {
   Open("device vid1:0x1024\n" + Image("fvc2004_102_1.pgm"));
   std::vector<std::uint8_t> rec(300 * 400 + 50);
   int length = 0;
-  ASSERT_EQ(ZYLFPSCAN_CaptureANSIData(handle_, 3, 2, 0, rec.data(), &length), 0);
+  ASSERT_EQ(ZYLFPSCAN_CaptureANSIData(handle_, 3, 2, 0, rec.data(), &length), ZYLFPSCAN_OK);
   EXPECT_EQ(length, 120050);
   EXPECT_EQ(rec[45] * 256 + rec[46], 300);
   EXPECT_EQ(rec[47] * 256 + rec[48], 400);
@@ -90,7 +90,7 @@ TEST_F(ImageCallsTest, AnsiRecordRefusedWithoutTransferElsewhere) {
   Open("device vid1:0x2024\n" + Image("fvc2004_102_1.pgm"));
   std::vector<std::uint8_t> rec(92210, 0xEE);
   int length = 77;
-  EXPECT_EQ(ZYLFPSCAN_CaptureANSIData(handle_, 3, 1, 0, rec.data(), &length), -100);
+  EXPECT_EQ(ZYLFPSCAN_CaptureANSIData(handle_, 3, 1, 0, rec.data(), &length), ZYLFPSCAN_ERR_NO_DEVICE);
   EXPECT_TRUE(zyl::test::vscanner::transfers().empty());
   EXPECT_EQ(length, 77);
   EXPECT_TRUE(std::all_of(rec.begin(), rec.end(), [](auto b) { return b == 0xEE; }));
@@ -128,21 +128,21 @@ TEST_F(ImageCallsTest, CapturesCheckArgumentsInOrder) {
   auto* o = out.data();
   for (auto iso : {true, false}) {
     auto call = iso ? ZYLFPSCAN_CaptureISOData : ZYLFPSCAN_CaptureANSIData;
-    EXPECT_EQ(call(nullptr, 0, 1, 0, nullptr, nullptr), -103);
-    EXPECT_EQ(call(h, 0, 1, 0, nullptr, &length), 10);
-    EXPECT_EQ(call(h, 0, 1, 0, o, nullptr), 10);
-    EXPECT_EQ(call(h, 0, 1, 0, o, &length), -900);
-    EXPECT_EQ(call(h, -5, 1, 0, o, &length), -900);
+    EXPECT_EQ(call(nullptr, 0, 1, 0, nullptr, nullptr), ZYLFPSCAN_ERR_NOT_OPEN);
+    EXPECT_EQ(call(h, 0, 1, 0, nullptr, &length), ZYLFPSCAN_ERR_NULL_BUFFER);
+    EXPECT_EQ(call(h, 0, 1, 0, o, nullptr), ZYLFPSCAN_ERR_NULL_BUFFER);
+    EXPECT_EQ(call(h, 0, 1, 0, o, &length), ZYLFPSCAN_ERR_PARAM);
+    EXPECT_EQ(call(h, -5, 1, 0, o, &length), ZYLFPSCAN_ERR_PARAM);
     zyl::device::sdk().initialised = 0;
-    EXPECT_EQ(call(nullptr, 0, 1, 0, nullptr, nullptr), -905);
+    EXPECT_EQ(call(nullptr, 0, 1, 0, nullptr, nullptr), ZYLFPSCAN_ERR_NOT_INIT);
     zyl::device::sdk().initialised = 1;
   }
-  EXPECT_EQ(ZYLFPSCAN_CaptureBitmapData(nullptr, 0, nullptr), -103);
-  EXPECT_EQ(ZYLFPSCAN_CaptureBitmapData(h, 0, nullptr), 10);
-  EXPECT_EQ(ZYLFPSCAN_CaptureBitmapData(h, 0, o), -900);
+  EXPECT_EQ(ZYLFPSCAN_CaptureBitmapData(nullptr, 0, nullptr), ZYLFPSCAN_ERR_NOT_OPEN);
+  EXPECT_EQ(ZYLFPSCAN_CaptureBitmapData(h, 0, nullptr), ZYLFPSCAN_ERR_NULL_BUFFER);
+  EXPECT_EQ(ZYLFPSCAN_CaptureBitmapData(h, 0, o), ZYLFPSCAN_ERR_PARAM);
   zyl::device::sdk().initialised = 0;
-  EXPECT_EQ(ZYLFPSCAN_CaptureBitmapData(nullptr, 0, nullptr), -905);
-  EXPECT_EQ(ZYLFPSCAN_CaptureBitmapData(nullptr, static_cast<unsigned char*>(nullptr)), -905);
+  EXPECT_EQ(ZYLFPSCAN_CaptureBitmapData(nullptr, 0, nullptr), ZYLFPSCAN_ERR_NOT_INIT);
+  EXPECT_EQ(ZYLFPSCAN_CaptureBitmapData(nullptr, static_cast<unsigned char*>(nullptr)), ZYLFPSCAN_ERR_NOT_INIT);
   zyl::device::sdk().initialised = 1;
   EXPECT_TRUE(zyl::test::vscanner::transfers().empty());
 }
@@ -150,9 +150,9 @@ TEST_F(ImageCallsTest, CapturesCheckArgumentsInOrder) {
 TEST_F(ImageCallsTest, BitmapCaptureWithTimeOut) {
   Open("device vid1:0x2022\n" + Image("fvc2004_102_1.pgm"));
   std::vector<std::uint8_t> bmp(ZYLFPSCAN_BITMAP_SIZE(192, 256));
-  ASSERT_EQ(ZYLFPSCAN_CaptureBitmapData(handle_, 4, bmp.data()), 0);
+  ASSERT_EQ(ZYLFPSCAN_CaptureBitmapData(handle_, 4, bmp.data()), ZYLFPSCAN_OK);
   std::vector<std::uint8_t> raw(192 * 256);
-  ASSERT_EQ(ZYLFPSCAN_BitmapToRaw(bmp.data(), raw.data(), 192, 256), 0);
+  ASSERT_EQ(ZYLFPSCAN_BitmapToRaw(bmp.data(), raw.data(), 192, 256), ZYLFPSCAN_OK);
   EXPECT_EQ(raw, LastImage());
   EXPECT_EQ(raw, RawCapture());
   EXPECT_EQ(bmp[18], 192);
@@ -189,21 +189,21 @@ TEST_F(ImageCallsTest, TwoArgumentBitmapCaptureGatesOnQuality) {
        "fault reply=0x90 timeout skip=2\n");
   MarkLastImage();
   std::vector<std::uint8_t> bmp(ZYLFPSCAN_BITMAP_SIZE(256, 360), 0xEE);
-  EXPECT_EQ(ZYLFPSCAN_CaptureBitmapData(handle_, bmp.data()), -211);
+  EXPECT_EQ(ZYLFPSCAN_CaptureBitmapData(handle_, bmp.data()), ZYLFPSCAN_ERR_LOW_QUALITY);
   EXPECT_TRUE(std::all_of(bmp.begin(), bmp.end(), [](auto b) { return b == 0xEE; })) << "output untouched";
   EXPECT_EQ(record().lastImage[5], 0x42) << "last image untouched";
 
-  ASSERT_EQ(ZYLFPSCAN_CaptureBitmapData(handle_, bmp.data()), 0);
+  ASSERT_EQ(ZYLFPSCAN_CaptureBitmapData(handle_, bmp.data()), ZYLFPSCAN_OK);
   std::vector<std::uint8_t> raw(256 * 360);
-  ASSERT_EQ(ZYLFPSCAN_BitmapToRaw(bmp.data(), raw.data(), 256, 360), 0);
+  ASSERT_EQ(ZYLFPSCAN_BitmapToRaw(bmp.data(), raw.data(), 256, 360), ZYLFPSCAN_OK);
   EXPECT_EQ(raw, LastImage());
   int q = 0;
-  ASSERT_EQ(ZYLFPSCAN_ImgQuality(256, 360, raw.data(), &q), 0);
+  ASSERT_EQ(ZYLFPSCAN_ImgQuality(256, 360, raw.data(), &q), ZYLFPSCAN_OK);
   EXPECT_GE(q, 50);
 
-  EXPECT_EQ(ZYLFPSCAN_CaptureBitmapData(handle_, bmp.data()), 1) << "a failed capture";
-  EXPECT_EQ(ZYLFPSCAN_CaptureBitmapData(handle_, static_cast<unsigned char*>(nullptr)), -117);
-  EXPECT_EQ(ZYLFPSCAN_CaptureBitmapData(nullptr, bmp.data()), -103);
+  EXPECT_EQ(ZYLFPSCAN_CaptureBitmapData(handle_, bmp.data()), ZYLFPSCAN_BITMAP_CAPTURE_FAILED) << "a failed capture";
+  EXPECT_EQ(ZYLFPSCAN_CaptureBitmapData(handle_, static_cast<unsigned char*>(nullptr)), ZYLFPSCAN_ERR_BITMAP_BUFFER);
+  EXPECT_EQ(ZYLFPSCAN_CaptureBitmapData(nullptr, bmp.data()), ZYLFPSCAN_ERR_NOT_OPEN);
 }
 
 TEST_F(ImageCallsTest, ImageQualityOfThePrintBehindTheGate) {
@@ -213,7 +213,7 @@ TEST_F(ImageCallsTest, ImageQualityOfThePrintBehindTheGate) {
     std::copy_n(&print.pixels[static_cast<std::size_t>(y) * print.width], print.width,
                 &padded[static_cast<std::size_t>(y + 20) * 256 + 8]);
   int q = -1;
-  ASSERT_EQ(ZYLFPSCAN_ImgQuality(256, 360, padded.data(), &q), 0);
+  ASSERT_EQ(ZYLFPSCAN_ImgQuality(256, 360, padded.data(), &q), ZYLFPSCAN_OK);
   EXPECT_EQ(q, ZylEx_GetQuality(256, 360, padded.data()));
   EXPECT_GE(q, 20);
   EXPECT_LT(q, 50);
@@ -222,61 +222,61 @@ TEST_F(ImageCallsTest, ImageQualityOfThePrintBehindTheGate) {
 TEST(ImageQuality, ChecksItsArgumentsWithoutTheSdk) {
   std::vector<std::uint8_t> white(64 * 64, 255);
   int q = -1;
-  EXPECT_EQ(ZYLFPSCAN_ImgQuality(64, 64, white.data(), &q), 0);
+  EXPECT_EQ(ZYLFPSCAN_ImgQuality(64, 64, white.data(), &q), ZYLFPSCAN_OK);
   EXPECT_EQ(q, ZylEx_GetQuality(64, 64, white.data()));
-  EXPECT_EQ(ZYLFPSCAN_ImgQuality(64, 64, white.data(), nullptr), 10);
-  EXPECT_EQ(ZYLFPSCAN_ImgQuality(64, 64, nullptr, &q), 10);
-  EXPECT_EQ(ZYLFPSCAN_ImgQuality(0, 64, white.data(), &q), -900);
-  EXPECT_EQ(ZYLFPSCAN_ImgQuality(64, -1, white.data(), &q), -900);
+  EXPECT_EQ(ZYLFPSCAN_ImgQuality(64, 64, white.data(), nullptr), ZYLFPSCAN_ERR_NULL_BUFFER);
+  EXPECT_EQ(ZYLFPSCAN_ImgQuality(64, 64, nullptr, &q), ZYLFPSCAN_ERR_NULL_BUFFER);
+  EXPECT_EQ(ZYLFPSCAN_ImgQuality(0, 64, white.data(), &q), ZYLFPSCAN_ERR_PARAM);
+  EXPECT_EQ(ZYLFPSCAN_ImgQuality(64, -1, white.data(), &q), ZYLFPSCAN_ERR_PARAM);
 }
 
 TEST_F(ImageCallsTest, LiveCaptureStates) {
   Open("device vid1:0x2022\n" + Image("fvc2004_102_1.pgm"));
   std::vector<std::uint8_t> image(192 * 256);
-  EXPECT_EQ(ZYLFPSCAN_LiveCaptureRawData(handle_, image.data()), -113);
-  EXPECT_EQ(ZYLFPSCAN_EndLiveCapture(handle_), -113);
-  EXPECT_EQ(ZYLFPSCAN_BeginLiveCapture(handle_), 0);
-  EXPECT_EQ(ZYLFPSCAN_BeginLiveCapture(handle_), -112);
+  EXPECT_EQ(ZYLFPSCAN_LiveCaptureRawData(handle_, image.data()), ZYLFPSCAN_ERR_LIVE_NOT_STARTED);
+  EXPECT_EQ(ZYLFPSCAN_EndLiveCapture(handle_), ZYLFPSCAN_ERR_LIVE_NOT_STARTED);
+  EXPECT_EQ(ZYLFPSCAN_BeginLiveCapture(handle_), ZYLFPSCAN_OK);
+  EXPECT_EQ(ZYLFPSCAN_BeginLiveCapture(handle_), ZYLFPSCAN_ERR_LIVE_STARTED);
   EXPECT_EQ(record().liveCapture, 1);
-  EXPECT_EQ(ZYLFPSCAN_EndLiveCapture(handle_), 0);
-  EXPECT_EQ(ZYLFPSCAN_EndLiveCapture(handle_), -113);
-  EXPECT_EQ(ZYLFPSCAN_BeginLiveCapture(nullptr), -103);
-  EXPECT_EQ(ZYLFPSCAN_EndLiveCapture(nullptr), -103);
+  EXPECT_EQ(ZYLFPSCAN_EndLiveCapture(handle_), ZYLFPSCAN_OK);
+  EXPECT_EQ(ZYLFPSCAN_EndLiveCapture(handle_), ZYLFPSCAN_ERR_LIVE_NOT_STARTED);
+  EXPECT_EQ(ZYLFPSCAN_BeginLiveCapture(nullptr), ZYLFPSCAN_ERR_NOT_OPEN);
+  EXPECT_EQ(ZYLFPSCAN_EndLiveCapture(nullptr), ZYLFPSCAN_ERR_NOT_OPEN);
   EXPECT_TRUE(zyl::test::vscanner::transfers().empty());
 }
 
 TEST_F(ImageCallsTest, LiveImagesTakeTheShortFormWithoutTimeOut) {
   Open("device vid1:0x2022\n" + Image("fvc2004_102_1.pgm"));
-  ASSERT_EQ(ZYLFPSCAN_BeginLiveCapture(handle_), 0);
+  ASSERT_EQ(ZYLFPSCAN_BeginLiveCapture(handle_), ZYLFPSCAN_OK);
   std::vector<std::uint8_t> image(192 * 256), bmp(ZYLFPSCAN_BITMAP_SIZE(192, 256));
-  ASSERT_EQ(ZYLFPSCAN_LiveCaptureRawData(handle_, image.data()), 0);
+  ASSERT_EQ(ZYLFPSCAN_LiveCaptureRawData(handle_, image.data()), ZYLFPSCAN_OK);
   EXPECT_EQ(image, LastImage());
   const auto written = Written();
   ASSERT_EQ(written.size(), 2u);
   EXPECT_EQ(written[0][5], 0x90);
   EXPECT_EQ(written[0][6], 0) << "no time-out on the wire";
-  ASSERT_EQ(ZYLFPSCAN_LiveCaptureBitmap(handle_, bmp.data()), 0);
+  ASSERT_EQ(ZYLFPSCAN_LiveCaptureBitmap(handle_, bmp.data()), ZYLFPSCAN_OK);
   std::vector<std::uint8_t> back(image.size());
-  ASSERT_EQ(ZYLFPSCAN_BitmapToRaw(bmp.data(), back.data(), 192, 256), 0);
+  ASSERT_EQ(ZYLFPSCAN_BitmapToRaw(bmp.data(), back.data(), 192, 256), ZYLFPSCAN_OK);
   EXPECT_EQ(back, image);
-  EXPECT_EQ(ZYLFPSCAN_LiveCaptureRawData(handle_, nullptr), 10);
+  EXPECT_EQ(ZYLFPSCAN_LiveCaptureRawData(handle_, nullptr), ZYLFPSCAN_ERR_NULL_BUFFER);
 }
 
 TEST_F(ImageCallsTest, LiveCaptureFailureAndLargeSensor) {
   Open("device vid1:0x2022\nfault reply=0x90 status=2\n");
-  ASSERT_EQ(ZYLFPSCAN_BeginLiveCapture(handle_), 0);
+  ASSERT_EQ(ZYLFPSCAN_BeginLiveCapture(handle_), ZYLFPSCAN_OK);
   MarkLastImage();
   std::vector<std::uint8_t> image(192 * 256, 0xEE);
-  EXPECT_EQ(ZYLFPSCAN_LiveCaptureRawData(handle_, image.data()), -104) << "the short form maps the status";
+  EXPECT_EQ(ZYLFPSCAN_LiveCaptureRawData(handle_, image.data()), ZYLFPSCAN_ERR_CAPTURE) << "the short form maps the status";
   EXPECT_EQ(image[0], 0xEE);
   EXPECT_EQ(record().lastImage[0], 0x42);
   ZYLFPSCAN_CloseDevice(&handle_);
 
   ResetSdk();
   Open("device vid1:0x1024\n" + Image("fvc2004_102_1.pgm"));
-  ASSERT_EQ(ZYLFPSCAN_BeginLiveCapture(handle_), 0);
+  ASSERT_EQ(ZYLFPSCAN_BeginLiveCapture(handle_), ZYLFPSCAN_OK);
   std::vector<std::uint8_t> large(300 * 400);
-  ASSERT_EQ(ZYLFPSCAN_LiveCaptureRawData(handle_, large.data()), 0);
+  ASSERT_EQ(ZYLFPSCAN_LiveCaptureRawData(handle_, large.data()), ZYLFPSCAN_OK);
   const auto written = Written();
   ASSERT_FALSE(written.empty());
   EXPECT_EQ(std::vector<std::uint8_t>(written[0].begin() + 6, written[0].begin() + 10),

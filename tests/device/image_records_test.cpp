@@ -57,27 +57,27 @@ TEST(BitmapLayout, RefusesBadSizesAndShortBuffers) {
 TEST_F(InitialisedSdk, RawToBitmapToRawRoundTripsARealPrint) {
   const auto print = zyl::test::read_pgm(zyl::test::test_data("fvc2000_102_1.pgm"));
   std::vector<std::uint8_t> bmp(ZYLFPSCAN_BITMAP_SIZE(print.width, print.height));
-  ASSERT_EQ(ZYLFPSCAN_RawToBitmap(print.pixels.data(), bmp.data(), print.width, print.height), 0);
+  ASSERT_EQ(ZYLFPSCAN_RawToBitmap(print.pixels.data(), bmp.data(), print.width, print.height), ZYLFPSCAN_OK);
   // The last bitmap row is the image's top row.
   EXPECT_TRUE(std::equal(print.pixels.begin(), print.pixels.begin() + print.width,
                          bmp.end() - print.width));
   std::vector<std::uint8_t> back(print.pixels.size(), 0);
-  ASSERT_EQ(ZYLFPSCAN_BitmapToRaw(bmp.data(), back.data(), print.width, print.height), 0);
+  ASSERT_EQ(ZYLFPSCAN_BitmapToRaw(bmp.data(), back.data(), print.width, print.height), ZYLFPSCAN_OK);
   EXPECT_EQ(back, print.pixels);
 }
 
 TEST_F(InitialisedSdk, BitmapToRawTakesEitherSignatureLetterFirst) {
   const auto raw = Ramp(4);
   std::vector<std::uint8_t> bmp(BitmapSize(2, 2)), out(4);
-  ASSERT_EQ(ZYLFPSCAN_RawToBitmap(raw.data(), bmp.data(), 2, 2), 0);
+  ASSERT_EQ(ZYLFPSCAN_RawToBitmap(raw.data(), bmp.data(), 2, 2), ZYLFPSCAN_OK);
   for (std::uint8_t first : {'B', 'M'}) {
     bmp[0] = first;
     std::fill(out.begin(), out.end(), 0);
-    EXPECT_EQ(ZYLFPSCAN_BitmapToRaw(bmp.data(), out.data(), 2, 2), 0) << first;
+    EXPECT_EQ(ZYLFPSCAN_BitmapToRaw(bmp.data(), out.data(), 2, 2), ZYLFPSCAN_OK) << first;
     EXPECT_EQ(out, raw);
   }
   bmp[0] = 'P';
-  EXPECT_EQ(ZYLFPSCAN_BitmapToRaw(bmp.data(), out.data(), 2, 2), -900);
+  EXPECT_EQ(ZYLFPSCAN_BitmapToRaw(bmp.data(), out.data(), 2, 2), ZYLFPSCAN_ERR_PARAM);
 }
 
 TEST_F(InitialisedSdk, ConversionsCheckTheirArguments) {
@@ -99,8 +99,8 @@ TEST_F(InitialisedSdk, ConversionsCheckTheirArguments) {
         << c.width << "x" << c.height;
   }
   sdk().initialised = 0;
-  EXPECT_EQ(ZYLFPSCAN_RawToBitmap(raw.data(), bmp.data(), 4, 4), -905);
-  EXPECT_EQ(ZYLFPSCAN_BitmapToRaw(bmp.data(), raw.data(), 4, 4), -905);
+  EXPECT_EQ(ZYLFPSCAN_RawToBitmap(raw.data(), bmp.data(), 4, 4), ZYLFPSCAN_ERR_NOT_INIT);
+  EXPECT_EQ(ZYLFPSCAN_BitmapToRaw(bmp.data(), raw.data(), 4, 4), ZYLFPSCAN_ERR_NOT_INIT);
 }
 
 TEST(FingerImageRecord, IsoHeaderBytes) {

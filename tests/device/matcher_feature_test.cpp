@@ -38,14 +38,14 @@ class MatcherScannerTest : public DeviceTest {
   // Captures the next image and extracts it into a whole slot.
   Buffer CaptureAndExtract() {
     Buffer image(static_cast<std::size_t>(record().width) * record().height);
-    EXPECT_EQ(ZYLFPSCAN_CaptureRawData(handle_, 1, image.data()), 0);
+    EXPECT_EQ(ZYLFPSCAN_CaptureRawData(handle_, 1, image.data()), ZYLFPSCAN_OK);
     Buffer slot(ZYLFPSCAN_TEMPLATE_SLOT_SIZE, 0xEE);
-    EXPECT_EQ(ZYLFPSCAN_ExtractFeature(handle_, 0, slot.data()), 0);
+    EXPECT_EQ(ZYLFPSCAN_ExtractFeature(handle_, 0, slot.data()), ZYLFPSCAN_OK);
     return slot;
   }
   int Score(const Buffer& a, const Buffer& b, int* match) {
     int score = -1;
-    EXPECT_EQ(ZYLFPSCAN_Verify(handle_, kLevel, a.data(), b.data(), &score, match), 0);
+    EXPECT_EQ(ZYLFPSCAN_Verify(handle_, kLevel, a.data(), b.data(), &score, match), ZYLFPSCAN_OK);
     return score;
   }
 };
@@ -94,16 +94,16 @@ TEST_F(MatcherScannerTest, SameCropMatchesAnotherFingerDoesNotAtLevel5) {
     Buffer slots = other_finger;
     slots.insert(slots.end(), again.begin(), again.end());
     int best = -1, result = -1;
-    EXPECT_EQ(ZYLFPSCAN_VerifyExt(handle_, kLevel, first.data(), 2, slots.data(), &best, &result), 0);
+    EXPECT_EQ(ZYLFPSCAN_VerifyExt(handle_, kLevel, first.data(), 2, slots.data(), &best, &result), ZYLFPSCAN_OK);
     EXPECT_EQ(result, 0);
     EXPECT_GT(best, kLevel5Threshold);
-    EXPECT_EQ(ZYLFPSCAN_VerifyExt(handle_, kLevel, first.data(), 1, slots.data(), &best, &result), 1);
+    EXPECT_EQ(ZYLFPSCAN_VerifyExt(handle_, kLevel, first.data(), 1, slots.data(), &best, &result), ZYLFPSCAN_NO_MATCH);
     EXPECT_EQ(result, 1);
     EXPECT_LE(best, kLevel5Threshold);
 
     // The identity-card call hands out the same slot for these images.
     Buffer card(ZYLFPSCAN_TEMPLATE_SLOT_SIZE, 0xEE);
-    EXPECT_EQ(ZYLFPSCAN_ExtractCIDFeature(handle_, 0, card.data()), 0);
+    EXPECT_EQ(ZYLFPSCAN_ExtractCIDFeature(handle_, 0, card.data()), ZYLFPSCAN_OK);
     EXPECT_EQ(card[0], s.format);
     ZYLFPSCAN_CloseDevice(&handle_);
     ResetSdk();
@@ -116,10 +116,10 @@ TEST_F(MatcherScannerTest, ScoresStayOnTheMatcherScale) {
   Open("device vid1:0x1061\n" + Image("fvc2002_101_1_160.pgm"));
   const Buffer t = CaptureAndExtract();
   int score = -1, match = -1;
-  ASSERT_EQ(ZYLFPSCAN_Verify(handle_, 7, t.data(), t.data(), &score, &match), 0);
+  ASSERT_EQ(ZYLFPSCAN_Verify(handle_, 7, t.data(), t.data(), &score, &match), ZYLFPSCAN_OK);
   EXPECT_LE(score, 93);
   for (int level = 8; level <= 11; ++level) {
-    ASSERT_EQ(ZYLFPSCAN_Verify(handle_, level, t.data(), t.data(), &score, &match), 0);
+    ASSERT_EQ(ZYLFPSCAN_Verify(handle_, level, t.data(), t.data(), &score, &match), ZYLFPSCAN_OK);
     EXPECT_EQ(match, 0) << level;
   }
 }
@@ -151,7 +151,7 @@ TEST_F(MatcherDatabaseTest, EnrolAndIdentifyOnA1061) {
   for (int step = 1; step <= 10; ++step) {
     // The staging check of this scanner (a score above 400) cannot fire on
     // the matcher's 0..93 scale: the same crop is staged ten times.
-    EXPECT_EQ(zyl::device::Enroll(dir, calls, handle_, 1000, step, "db", "index"), 0) << "step " << step;
+    EXPECT_EQ(zyl::device::Enroll(dir, calls, handle_, 1000, step, "db", "index"), ZYLFPSCAN_OK) << "step " << step;
   }
   // The staged slots went to the file whole: record 0 holds ten wrapped
   // templates of the matcher.

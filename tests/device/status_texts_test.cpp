@@ -12,7 +12,7 @@ namespace {
 std::string error_text(int code) {
   char text[ZYLFPSCAN_ERROR_TEXT_SIZE];
   std::memset(text, 0x55, sizeof text);
-  EXPECT_EQ(ZYLFPSCAN_GetErrorInfo(code, text), 0) << code;
+  EXPECT_EQ(ZYLFPSCAN_GetErrorInfo(code, text), ZYLFPSCAN_OK) << code;
   return std::string(text, strnlen(text, sizeof text));
 }
 
@@ -58,21 +58,21 @@ TEST(StatusTexts, CodesWithoutATextAreIllegalError) {
 
 TEST(StatusTexts, ZeroFillsExactly256Bytes) {
   std::vector<char> buffer(300, '\xAA');
-  ASSERT_EQ(ZYLFPSCAN_GetErrorInfo(0, buffer.data()), 0);
+  ASSERT_EQ(ZYLFPSCAN_GetErrorInfo(0, buffer.data()), ZYLFPSCAN_OK);
   EXPECT_STREQ(buffer.data(), "OK");
   for (int i = 2; i < 256; ++i) ASSERT_EQ(buffer[i], 0) << i;
   for (int i = 256; i < 300; ++i) ASSERT_EQ(buffer[i], '\xAA') << "written past 256 bytes at " << i;
 
   // A short text over a buffer that held a longer one: no stale tail.
-  ASSERT_EQ(ZYLFPSCAN_GetErrorInfo(-114, buffer.data()), 0);
-  ASSERT_EQ(ZYLFPSCAN_GetErrorInfo(-100, buffer.data()), 0);
+  ASSERT_EQ(ZYLFPSCAN_GetErrorInfo(-114, buffer.data()), ZYLFPSCAN_OK);
+  ASSERT_EQ(ZYLFPSCAN_GetErrorInfo(-100, buffer.data()), ZYLFPSCAN_OK);
   EXPECT_STREQ(buffer.data(), "No Device.");
   for (int i = 10; i < 256; ++i) ASSERT_EQ(buffer[i], 0) << i;
 }
 
 TEST(StatusTexts, NullBufferAnswersMissingBufferCode) {
-  EXPECT_EQ(ZYLFPSCAN_GetErrorInfo(0, nullptr), 10);
-  EXPECT_EQ(ZYLFPSCAN_GetErrorInfo(-905, nullptr), 10);
+  EXPECT_EQ(ZYLFPSCAN_GetErrorInfo(0, nullptr), ZYLFPSCAN_ERR_NULL_BUFFER);
+  EXPECT_EQ(ZYLFPSCAN_GetErrorInfo(-905, nullptr), ZYLFPSCAN_ERR_NULL_BUFFER);
 }
 
 TEST(StatusCodes, NamedCodesHaveTheirValues) {

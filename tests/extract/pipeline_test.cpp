@@ -25,7 +25,7 @@ struct Context {
   XWContext* c = XWCreateContext();
   ~Context() { XWFreeContext(c); }
   Context& set(int id, int value) {
-    EXPECT_EQ(XWSetAdditionalParameter(id, value, c), 0) << id;
+    EXPECT_EQ(XWSetAdditionalParameter(id, value, c), XW_OK) << id;
     return *this;
   }
 };
@@ -325,7 +325,7 @@ TEST(ExtractFeatures, EveryPresetAndSwitchGivesACleanRecord) {
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << "mode " << c.mode << " with " << c.settings.size() << " settings");
     Context ctx;
-    ASSERT_EQ(SetMode(c.mode, ctx.c), 0);
+    ASSERT_EQ(SetMode(c.mode, ctx.c), XW_OK);
     for (auto [id, value] : c.settings) ctx.set(id, value);
     const Extraction e = extract(g, ctx.c);
     EXPECT_TRUE(e.result == 0 || e.result == 1);

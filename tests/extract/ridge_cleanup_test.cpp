@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "extract/skeleton_canvas.h"
+#include "zylscan/extract_minutiae.h"
 #include "zylscan/extract_ridges.h"
 #include "zylscan/extract_thinning.h"
 
@@ -45,7 +46,7 @@ TEST(RidgeDirection, EndingDirectionNeedsTwentyCleanSteps) {
   // A ridge that meets a junction before 20 steps.
   Canvas junction(40, 40);
   junction.stroke({{5, 20}, {35, 20}}).stroke({{15, 20}, {15, 35}});
-  EXPECT_EQ(ComputeEndDirection(40, 40, junction.get(), 20, 5), -20);
+  EXPECT_EQ(ComputeEndDirection(40, 40, junction.get(), 20, 5), ZYL_MINUTIA_NO_DIRECTION);
 }
 
 TEST(RidgeDirection, BifurcationPointsBetweenItsClosestBranches) {
@@ -69,12 +70,12 @@ TEST(RidgeDirection, BifurcationPointsBetweenItsClosestBranches) {
   fan.stroke({{10, 30}, {10, 28}, {13, 25}, {45, 25}})
       .stroke({{10, 30}, {45, 30}})
       .stroke({{10, 30}, {10, 32}, {13, 35}, {45, 35}});
-  EXPECT_EQ(ComputeBranchDirection(60, 60, fan.get(), 30, 10), -20);
+  EXPECT_EQ(ComputeBranchDirection(60, 60, fan.get(), 30, 10), ZYL_MINUTIA_NO_DIRECTION);
 
   // A branch shorter than ten steps.
   Canvas stub(60, 60);
   stub.stroke({{5, 30}, {50, 30}}).stroke({{30, 30}, {30, 36}});
-  EXPECT_EQ(ComputeBranchDirection(60, 60, stub.get(), 30, 30), -666);
+  EXPECT_EQ(ComputeBranchDirection(60, 60, stub.get(), 30, 30), ZYL_MINUTIA_NO_BRANCH);
 }
 
 TEST(RidgeJunction, GetNodeTracesTheBranchesOfATJunction) {
@@ -258,7 +259,7 @@ TEST(RidgeLoops, PositionsAtTheBorderAndEmptyImagesAreHarmless) {
   for (auto [x, y] : {std::pair{0, 0}, std::pair{29, 29}, std::pair{1, 1}, std::pair{-3, 40}}) {
     EliminateEye(30, 30, img.get(), x, y);
     EXPECT_EQ(GetNode(img.get(), 30, 30, x, y, &node, 1), 0) << x << "," << y;
-    EXPECT_EQ(ComputeBranchDirection(30, 30, img.get(), std::clamp(y, 0, 29), std::clamp(x, 0, 29)), -666);
+    EXPECT_EQ(ComputeBranchDirection(30, 30, img.get(), std::clamp(y, 0, 29), std::clamp(x, 0, 29)), ZYL_MINUTIA_NO_BRANCH);
   }
   EXPECT_EQ(img.text(), before);
   EliminateLines(30, 30, nullptr, nullptr);

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "zylscan/matchlib_align.h"
+#include "zylscan/matchlib_object.h"
 
 namespace {
 
@@ -72,7 +73,7 @@ TEST(AlignTree, OnePairBuildsATreeOfTwo) {
   Pairs pairs;
   pairs.add(b[0], b[1], 100, 7);
   Forest forest;
-  ASSERT_EQ(align_forest_build(&pairs.list, 0, &forest.f), 0);
+  ASSERT_EQ(align_forest_build(&pairs.list, 0, &forest.f), ML_OK);
   ASSERT_EQ(forest.f.count, 1u);
   AlignTree* t = forest.tree(0);
   EXPECT_EQ(align_tree_count(t), 2);
@@ -97,7 +98,7 @@ TEST(AlignTree, SeparateTreesMergeIntoAChain) {
   pairs.add(b[1], b[2], 100, 100);
   pairs.add(b[3], b[0], 50, 5);  // already in the same tree: nothing
   Forest forest;
-  ASSERT_EQ(align_forest_build(&pairs.list, 0, &forest.f), 0);
+  ASSERT_EQ(align_forest_build(&pairs.list, 0, &forest.f), ML_OK);
   ASSERT_EQ(forest.f.count, 1u);
   AlignTree* t = forest.tree(0);
   EXPECT_EQ(align_tree_count(t), 4);
@@ -116,7 +117,7 @@ TEST(AlignTree, SeparateTreesMergeIntoAChain) {
     static_cast<std::vector<int>*>(user)->push_back(xform_get_dx(acc));
     return 0;
   };
-  ASSERT_EQ(align_tree_walk(align_tree_root_slot(t), collect, &offsets), 0);
+  ASSERT_EQ(align_tree_walk(align_tree_root_slot(t), collect, &offsets), ML_OK);
   EXPECT_EQ(offsets, (std::vector<int>{0, 1, 101, 111}));
 }
 
@@ -126,7 +127,7 @@ TEST(AlignTree, WalkAppliesTheRootTransformOnce) {
   pairs.add(b[0], b[1], 10, 1);
   pairs.add(b[1], b[2], 5, 100);
   Forest forest;
-  ASSERT_EQ(align_forest_build(&pairs.list, 0, &forest.f), 0);
+  ASSERT_EQ(align_forest_build(&pairs.list, 0, &forest.f), ML_OK);
   AlignTree* t = forest.tree(0);
   // A root that is not the identity (as after giving it a shift of 10).
   RigidTransform* shift = xform_create(10, -4, 0);
@@ -139,7 +140,7 @@ TEST(AlignTree, WalkAppliesTheRootTransformOnce) {
         {xform_get_dx(acc), xform_get_dy(acc)});
     return 0;
   };
-  ASSERT_EQ(align_tree_walk(align_tree_root_slot(t), collect, &offsets), 0);
+  ASSERT_EQ(align_tree_walk(align_tree_root_slot(t), collect, &offsets), ML_OK);
   EXPECT_EQ(offsets, (std::vector<std::pair<int, int>>{{10, -4}, {11, -4}, {111, -4}}));
 }
 
@@ -149,18 +150,18 @@ TEST(AlignTree, WalkStopsWhenTheCallbackAsks) {
   pairs.add(b[0], b[1], 10, 1);
   pairs.add(b[0], b[2], 5, 2);
   Forest forest;
-  ASSERT_EQ(align_forest_build(&pairs.list, 0, &forest.f), 0);
+  ASSERT_EQ(align_forest_build(&pairs.list, 0, &forest.f), ML_OK);
   int visits = 0;
   auto stop = [](AlignTreeNode**, AlignTreeNode*, RigidTransform*, void* user) {
     ++*static_cast<int*>(user);
     return 1;
   };
-  EXPECT_EQ(align_tree_walk(align_tree_root_slot(forest.tree(0)), stop, &visits), 0);
+  EXPECT_EQ(align_tree_walk(align_tree_root_slot(forest.tree(0)), stop, &visits), ML_OK);
   EXPECT_EQ(visits, 1);
   // The later pair became the first child.
   EXPECT_EQ(align_node_get_blob(forest.tree(0)->root->first_child->node), b[2]);
   AlignTree* empty = align_tree_create();
-  EXPECT_EQ(align_tree_walk(align_tree_root_slot(empty), stop, &visits), 0);
+  EXPECT_EQ(align_tree_walk(align_tree_root_slot(empty), stop, &visits), ML_OK);
   EXPECT_EQ(visits, 1);
   EXPECT_EQ(align_tree_count(empty), 0);
   align_tree_release(empty);
@@ -171,13 +172,13 @@ TEST(AlignTree, RerootReversesThePath) {
   Pairs pairs;
   pairs.add(b[0], b[1], 10, 7, -3);
   Forest forest;
-  ASSERT_EQ(align_forest_build(&pairs.list, 0, &forest.f), 0);
+  ASSERT_EQ(align_forest_build(&pairs.list, 0, &forest.f), ML_OK);
   AlignTree* t = forest.tree(0);
   AlignTreeNode* root = t->root;
   AlignTreeNode* leaf = root->first_child;
-  ASSERT_EQ(align_tree_reroot(&t->root, root), 0);  // at the root: nothing
+  ASSERT_EQ(align_tree_reroot(&t->root, root), ML_OK);  // at the root: nothing
   EXPECT_EQ(t->root, root);
-  ASSERT_EQ(align_tree_reroot(&t->root, leaf), 0);
+  ASSERT_EQ(align_tree_reroot(&t->root, leaf), ML_OK);
   EXPECT_EQ(t->root, leaf);
   EXPECT_EQ(leaf->parent, nullptr);
   EXPECT_EQ(leaf->first_child, root);
@@ -197,7 +198,7 @@ TEST(AlignTree, FlagsFollowTheMajorityRule) {
   xform_set_flag(pair_result_transform(pairs.list.last->result), 1);
   {
     Forest forest;  // two of three flagged, majority 0: every flag inverts
-    ASSERT_EQ(align_forest_build(&pairs.list, 0, &forest.f), 0);
+    ASSERT_EQ(align_forest_build(&pairs.list, 0, &forest.f), ML_OK);
     AlignTreeNode* r = forest.tree(0)->root;
     EXPECT_EQ(align_node_get_flag(r->node), 1);
     EXPECT_EQ(align_node_get_flag(r->first_child->node), 0);
@@ -215,7 +216,7 @@ TEST(AlignForest, SortsBySizeKeepingEqualSizesInOrder) {
   pairs.add(b[7], b[8], s--, 1);
   for (int i = 10; i < 14; ++i) pairs.add(b[9], b[i], s--, 1);
   Forest forest;
-  ASSERT_EQ(align_forest_build(&pairs.list, 0, &forest.f), 0);
+  ASSERT_EQ(align_forest_build(&pairs.list, 0, &forest.f), ML_OK);
   ASSERT_EQ(forest.f.count, 4u);
   AlignTree* before[4] = {forest.tree(0), forest.tree(1), forest.tree(2), forest.tree(3)};
   align_forest_sort(&forest.f);
@@ -240,12 +241,12 @@ TEST(AlignTree, NodesAndRootsCountTheirReferences) {
   EXPECT_EQ(align_node_get_transform(n), align_node_get_transform(c));
   align_node_toggle_flag(c);
   EXPECT_EQ(align_node_get_flag(n), 1);  // the transform is shared
-  ASSERT_EQ(align_tree_set_root(t, n), 0);
+  ASSERT_EQ(align_tree_set_root(t, n), ML_OK);
   EXPECT_EQ(align_tree_get_root(t), n);
   EXPECT_EQ(n->refcount, 2);
-  ASSERT_EQ(align_tree_set_root(t, c), 0);  // the old root node goes
+  ASSERT_EQ(align_tree_set_root(t, c), ML_OK);  // the old root node goes
   EXPECT_EQ(n->refcount, 1);
-  ASSERT_EQ(align_tree_set_root(t, nullptr), 0);
+  ASSERT_EQ(align_tree_set_root(t, nullptr), ML_OK);
   EXPECT_EQ(align_tree_get_root(t), nullptr);
   align_node_release(n);
   align_node_release(c);

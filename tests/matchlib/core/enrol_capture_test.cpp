@@ -117,7 +117,7 @@ struct Rig {
 TEST(EnrolCapture, CapturesUntilTheEnrolmentIsFullAndDeliversItsTemplate) {
   Rig r;
   r.sensor_script.captures = {{{SENSOR_EVENT_FRAME, 0}, kGood}, kOneGood, kOneGood};
-  ASSERT_EQ(r.run(), 0);
+  ASSERT_EQ(r.run(), ML_OK);
   EXPECT_EQ(log().events, (std::vector<int>{4097, 8199, 8199, 8203, 4098,  // an empty frame first
                                             4097, 8199, 8203, 4098,        //
                                             4097, 8199, 8203, 4098,        //
@@ -137,7 +137,7 @@ TEST(EnrolCapture, ARefusedDuplicateCostsOneMoreImpression) {
     ++before;
     script().transform_dx = before == 2 ? 0 : 60;
   };
-  ASSERT_EQ(r.run(), 0);
+  ASSERT_EQ(r.run(), ML_OK);
   EXPECT_EQ(log().events, (std::vector<int>{4097, 8199, 8203, 4098,                //
                                             4097, 8199, 8203, 61441, 4103, 4098,  // refused
                                             4097, 8199, 8203, 4098,                //
@@ -151,7 +151,7 @@ TEST(EnrolCapture, LiftIsAwaitedBetweenImpressionsOnALiftingSensor) {
   // Kind 0: after the first impression a capture waits for the finger to go
   // (a frame of 2.5 % foreground ends it) before the next impression.
   r.sensor_script.captures = {kOneGood, {{SENSOR_EVENT_FRAME, 1000}}, kOneGood};
-  ASSERT_EQ(r.run(), 0);
+  ASSERT_EQ(r.run(), ML_OK);
   EXPECT_EQ(log().events, (std::vector<int>{4097, 8199, 8203, 4098, 4097, 8199, 8203, 4098, 8204}));
   EXPECT_EQ(r.sensor_script.next, 3u);
   EXPECT_EQ(r.views_delivered(), 2);
@@ -161,7 +161,7 @@ TEST(EnrolCapture, CancelledMidwayEndsWithoutATemplate) {
   for (bool through_engine : {false, true}) {
     Rig r;
     r.sensor_script.captures = {kOneGood, {kGood, kGood}, kOneGood};
-    r.sensor_script.end_status = {0, 0, 0};
+    r.sensor_script.end_status = {ML_OK, ML_OK, ML_OK};
     // The second impression's first frame cancels; the sensor stops at once.
     log().on_event = [&](int code) {
       if (code != CAPTURE_EVENT_FRAME || log().frames != 2) return;
@@ -170,7 +170,7 @@ TEST(EnrolCapture, CancelledMidwayEndsWithoutATemplate) {
       else
         enrol_capture_cancel(r.ctx, r.sensor);
     };
-    EXPECT_EQ(r.run(), 7);
+    EXPECT_EQ(r.run(), ML_NOTHING_TO_COMPARE);
     EXPECT_EQ(log().events, (std::vector<int>{4097, 8199, 8203, 4098, 4097, 8199}));
     EXPECT_EQ(r.sensor_script.frames_delivered, 2);
     EXPECT_EQ(r.sensor_script.next, 2u);
@@ -184,8 +184,8 @@ TEST(EnrolCapture, FailuresEndTheLoopWithTheirStatus) {
     // The sensor fails the second capture.
     Rig r;
     r.sensor_script.captures = {kOneGood, {{SENSOR_EVENT_FRAME, 1000}}};
-    r.sensor_script.end_status = {0, 8};
-    EXPECT_EQ(r.run(), 8);
+    r.sensor_script.end_status = {ML_OK, ML_BELOW_LEVEL};
+    EXPECT_EQ(r.run(), ML_BELOW_LEVEL);
     EXPECT_EQ(log().events, (std::vector<int>{4097, 8199, 8203, 4098, 4097, 8199}));
     EXPECT_TRUE(r.sink.delivered.empty());
   }
@@ -193,8 +193,8 @@ TEST(EnrolCapture, FailuresEndTheLoopWithTheirStatus) {
     // Extraction fails.
     Rig r;
     r.sensor_script.captures = {kOneGood};
-    script().extract_status = 17;
-    EXPECT_EQ(r.run(), 17);
+    script().extract_status = ML_CORRUPT;
+    EXPECT_EQ(r.run(), ML_CORRUPT);
     EXPECT_EQ(log().events, (std::vector<int>{4097, 8199}));
   }
   {
@@ -202,7 +202,7 @@ TEST(EnrolCapture, FailuresEndTheLoopWithTheirStatus) {
     Rig r;
     r.sensor_script.captures = {kOneGood};
     r.settings.offer = ENROL_CAPTURE_OFFER_IMAGE;
-    EXPECT_EQ(r.run(), 18);
+    EXPECT_EQ(r.run(), ML_OUT_OF_LIMITS);
   }
   {
     // Enough samples, but the enrolment's progress (0 until it is full)
@@ -210,7 +210,7 @@ TEST(EnrolCapture, FailuresEndTheLoopWithTheirStatus) {
     Rig r(1, 3);
     r.settings.sample_count = 2;
     r.sensor_script.captures = {kOneGood, kOneGood};
-    EXPECT_EQ(r.run(), 8);
+    EXPECT_EQ(r.run(), ML_BELOW_LEVEL);
     EXPECT_EQ(log().events, (std::vector<int>{4097, 8199, 8203, 4098, 4097, 8199, 8203, 4098}));
     EXPECT_TRUE(r.sink.delivered.empty());
     // Without a coverage demand the same enrolment is delivered.
@@ -218,20 +218,20 @@ TEST(EnrolCapture, FailuresEndTheLoopWithTheirStatus) {
     s.settings.sample_count = 2;
     s.settings.coverage_quality = 0;
     s.sensor_script.captures = {kOneGood, kOneGood};
-    EXPECT_EQ(s.run(), 0);
+    EXPECT_EQ(s.run(), ML_OK);
     EXPECT_EQ(s.views_delivered(), 2);
   }
   {
     // A refusing sink: its status, and no 8204.
     Rig r(1, 1);
-    r.sink.status = 19;
+    r.sink.status = ML_TOO_MANY;
     r.sensor_script.captures = {kOneGood};
-    EXPECT_EQ(r.run(), 19);
+    EXPECT_EQ(r.run(), ML_TOO_MANY);
     EXPECT_EQ(log().events, (std::vector<int>{4097, 8199, 8203, 4098}));
   }
   Rig r;
-  EXPECT_EQ(enrol_capture_run(nullptr, r.engine, r.sensor, nullptr, nullptr, &r.settings, nullptr, nullptr), 2);
-  EXPECT_EQ(enrol_capture_run(r.enrolment, r.engine, r.sensor, nullptr, nullptr, nullptr, nullptr, nullptr), 2);
+  EXPECT_EQ(enrol_capture_run(nullptr, r.engine, r.sensor, nullptr, nullptr, &r.settings, nullptr, nullptr), ML_BAD_ARGUMENT);
+  EXPECT_EQ(enrol_capture_run(r.enrolment, r.engine, r.sensor, nullptr, nullptr, nullptr, nullptr, nullptr), ML_BAD_ARGUMENT);
 }
 
 TEST(EnrolCapture, SlotSinkHandsTheTemplateOver) {
@@ -240,7 +240,7 @@ TEST(EnrolCapture, SlotSinkHandsTheTemplateOver) {
   // No observer at all: the loop runs silently.
   ASSERT_EQ(enrol_capture_run(r.enrolment, r.engine, r.sensor, nullptr, nullptr, &r.settings,
                               enrol_capture_slot_sink, nullptr),
-            0);
+            ML_OK);
   DataBlob* t = enrol_result_slot_take();
   ASSERT_NE(t, nullptr);
   EXPECT_EQ(blob_refcount(t), 1u);
@@ -278,7 +278,7 @@ struct DriverRig : Rig {
 TEST(EnrolCaptureDriver, PlacedImpressionsBecomeAMultiViewTemplate) {
   DriverRig r;
   r.sensor_script.captures = {kOneGood, kOneGood, kOneGood, kOneGood};
-  ASSERT_EQ(r.drive(), 0);
+  ASSERT_EQ(r.drive(), ML_OK);
   EXPECT_EQ(log().events, (std::vector<int>{4097, 8199, 8203, 4098,  // the first is accepted at once
                                             4097, 8199, 8203, 4098,  //
                                             4097, 8199, 8203, 4098,  //
@@ -291,23 +291,23 @@ TEST(EnrolCaptureDriver, TooLittleCoverageAnswers8) {
   DriverRig r;
   r.s.capacity = 1;  // one impression covers 45 %
   r.sensor_script.captures = {kOneGood};
-  EXPECT_EQ(r.drive(), 8);
+  EXPECT_EQ(r.drive(), ML_BELOW_LEVEL);
   EXPECT_TRUE(r.sink.delivered.empty());
   r.s.further[1] = 100;  // 44 % asked for
   r.sensor_script.next = 0;
-  EXPECT_EQ(r.drive(), 0);
+  EXPECT_EQ(r.drive(), ML_OK);
   EXPECT_EQ(r.views_delivered(), 1);
 }
 
 TEST(EnrolCaptureDriver, RefusalsBeforeAnythingIsCaptured) {
   DriverRig r;
-  EXPECT_EQ(r.drive(1), 2);
+  EXPECT_EQ(r.drive(1), ML_BAD_ARGUMENT);
   r.s.capacity = 0;  // the enrolment cannot be made
-  EXPECT_EQ(r.drive(), 9);
+  EXPECT_EQ(r.drive(), ML_NO_MEMORY);
   EXPECT_EQ(r.sensor_script.next, 0u);
   DataBlob* out = nullptr;
-  EXPECT_EQ(enrol_capture_to_slot(r.ctx, nullptr, nullptr, r.sensor, nullptr, 1, &out), 2);
-  EXPECT_EQ(enrol_capture_to_slot(nullptr, nullptr, nullptr, r.sensor, nullptr, 84, &out), 2);
+  EXPECT_EQ(enrol_capture_to_slot(r.ctx, nullptr, nullptr, r.sensor, nullptr, 1, &out), ML_BAD_ARGUMENT);
+  EXPECT_EQ(enrol_capture_to_slot(nullptr, nullptr, nullptr, r.sensor, nullptr, 84, &out), ML_BAD_ARGUMENT);
   EXPECT_TRUE(log().events.empty());
 }
 
@@ -320,7 +320,7 @@ TEST(EnrolCaptureDriver, ToSlotHandsTheTemplateOverAndLeavesTheSlotEmpty) {
   config.unnamed_u8_1 = 2;
   r.sensor_script.captures = {kOneGood, kOneGood};
   DataBlob* out = nullptr;
-  ASSERT_EQ(enrol_capture_to_slot(r.ctx, nullptr, &kEnrolHooks, r.sensor, &r.observer, 84, &out), 0);
+  ASSERT_EQ(enrol_capture_to_slot(r.ctx, nullptr, &kEnrolHooks, r.sensor, &r.observer, 84, &out), ML_OK);
   ASSERT_NE(out, nullptr);
   EXPECT_EQ(blob_type(out), 80);
   EXPECT_EQ(enrol_result_slot_take(), nullptr);

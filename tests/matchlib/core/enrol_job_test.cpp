@@ -81,34 +81,34 @@ struct Rig {
 TEST(EnrolJob, RefusesPoorSamplesAndDuplicatesWith21) {
   Rig r;
   ASSERT_NE(r.job, nullptr);
-  EXPECT_EQ(r.add(gridded(1, 1)), 21);          // 25 % of the grid
-  EXPECT_EQ(r.add(make_template(2, 60)), 21);   // no grid at all
-  ASSERT_EQ(r.add(gridded(3)), 0);
+  EXPECT_EQ(r.add(gridded(1, 1)), ML_TOO_POOR);          // 25 % of the grid
+  EXPECT_EQ(r.add(make_template(2, 60)), ML_TOO_POOR);   // no grid at all
+  ASSERT_EQ(r.add(gridded(3)), ML_OK);
   EXPECT_EQ(enrol_count(r.job), 1);
   EXPECT_TRUE(script().calls.empty());
   script().default_score = 60000;
   script().transform_dx = 0;
-  EXPECT_EQ(r.add(gridded(4)), 21);
+  EXPECT_EQ(r.add(gridded(4)), ML_TOO_POOR);
   EXPECT_EQ(events(), std::vector<int>{4103});
   EXPECT_EQ(enrol_count(r.job), 1);
   script().transform_dx = 60;
   int progress = -1;
-  ASSERT_EQ(r.add(gridded(5), &progress), 0);
+  ASSERT_EQ(r.add(gridded(5), &progress), ML_OK);
   EXPECT_EQ(progress, 0);
-  ASSERT_EQ(r.add(gridded(6), &progress), 0);
+  ASSERT_EQ(r.add(gridded(6), &progress), ML_OK);
   EXPECT_EQ(progress, 100);
   EXPECT_EQ(progress_calls().back(), (std::pair<int, int>{3, 3}));
-  EXPECT_EQ(r.add(gridded(7), &progress), 19);
-  EXPECT_EQ(enrol_add_sample(r.job, nullptr, nullptr, &progress), 18);
+  EXPECT_EQ(r.add(gridded(7), &progress), ML_TOO_MANY);
+  EXPECT_EQ(enrol_add_sample(r.job, nullptr, nullptr, &progress), ML_OUT_OF_LIMITS);
 
   DataBlob* out = nullptr;
-  ASSERT_EQ(enrol_finalise(r.job, 5, &out, nullptr), 0);
+  ASSERT_EQ(enrol_finalise(r.job, 5, &out, nullptr), ML_OK);
   MultiViewTemplate* t = nullptr;
-  ASSERT_EQ(mvt_from_blob(out, &t), 0);
+  ASSERT_EQ(mvt_from_blob(out, &t), ML_OK);
   EXPECT_EQ(kwzd_record_count(mvt_store(t)), 3);
   mvt_release(t);
   // The result slot keeps one reference and hands it over once.
-  EXPECT_EQ(enrol_result_slot_set(out), 0);
+  EXPECT_EQ(enrol_result_slot_set(out), ML_OK);
   blob_release(out);
   DataBlob* taken = enrol_result_slot_take();
   EXPECT_NE(taken, nullptr);
@@ -119,14 +119,14 @@ TEST(EnrolJob, RefusesPoorSamplesAndDuplicatesWith21) {
 TEST(EnrolJob, ToleratedDuplicatesAndFinaliseGuards) {
   Rig r(0);
   DataBlob* out = nullptr;
-  EXPECT_EQ(enrol_finalise(r.job, 5, &out, nullptr), 17);
-  ASSERT_EQ(r.add(gridded(1)), 0);
+  EXPECT_EQ(enrol_finalise(r.job, 5, &out, nullptr), ML_CORRUPT);
+  ASSERT_EQ(r.add(gridded(1)), ML_OK);
   script().default_score = 60000;
-  ASSERT_EQ(r.add(gridded(2)), 0);
+  ASSERT_EQ(r.add(gridded(2)), ML_OK);
   EXPECT_EQ(enrol_count(r.job), 2);
   MatchContext* other_ctx = ctx_create();
   MatchEngine* other = engine_create(other_ctx, chain_create(), 79, 0, 0, nullptr, 0, nullptr, 0, nullptr);
-  EXPECT_EQ(enrol_finalise_engine(other, r.job, &out), 1);
+  EXPECT_EQ(enrol_finalise_engine(other, r.job, &out), ML_WRONG_KIND);
   engine_release(other);
   ctx_release(other_ctx);
   EnrolJobSettings s{};
@@ -157,7 +157,7 @@ TEST(EnrolJob, AllocationFailuresLeaveTheJobUsable) {
     ASSERT_LT(next, fresh.size());
     const int status = enrol_add_sample(r.job, nullptr, fresh[next++], nullptr);
     if (zyl::test::allocation_failed()) {
-      EXPECT_EQ(status, 9);
+      EXPECT_EQ(status, ML_NO_MEMORY);
       EXPECT_EQ(enrol_count(r.job), before);
     }
   });
@@ -165,7 +165,7 @@ TEST(EnrolJob, AllocationFailuresLeaveTheJobUsable) {
     DataBlob* out = nullptr;
     const int status = enrol_finalise(r.job, 5, &out, nullptr);
     if (zyl::test::allocation_failed()) {
-      EXPECT_EQ(status, 9);
+      EXPECT_EQ(status, ML_NO_MEMORY);
       EXPECT_EQ(out, nullptr);
     }
     blob_release(out);

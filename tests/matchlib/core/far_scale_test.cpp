@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "zylscan/matchlib_context.h"
+#include "zylscan/matchlib_object.h"
 #include "zylscan/matchlib_score.h"
 
 namespace {
@@ -119,10 +120,10 @@ TEST(FarThresholdAccept, InterpolatesByGallerySize) {
   for (const Case& k : cases) {
     int accept = -1;
     uint16_t thr = 0;
-    ASSERT_EQ(far_threshold_accept(c.ctx, k.threshold, k.candidates, k.level, &t, &accept, &thr), 0);
+    ASSERT_EQ(far_threshold_accept(c.ctx, k.threshold, k.candidates, k.level, &t, &accept, &thr), ML_OK);
     EXPECT_EQ(thr, k.threshold) << int(k.candidates);
     EXPECT_EQ(accept, 0) << "a score equal to the threshold is rejected";
-    ASSERT_EQ(far_threshold_accept(c.ctx, k.threshold + 1, k.candidates, k.level, &t, &accept, nullptr), 0);
+    ASSERT_EQ(far_threshold_accept(c.ctx, k.threshold + 1, k.candidates, k.level, &t, &accept, nullptr), ML_OK);
     EXPECT_EQ(accept, 1);
   }
 }
@@ -148,7 +149,7 @@ TEST(FarThresholdAccept, ExtrapolationSaturatesInsteadOfWrapping) {
   for (const Case& k : cases) {
     int accept = -1;
     uint16_t thr = 0;
-    ASSERT_EQ(far_threshold_accept(c.ctx, k.raw, k.candidates, 3, &t, &accept, &thr), 0);
+    ASSERT_EQ(far_threshold_accept(c.ctx, k.raw, k.candidates, 3, &t, &accept, &thr), ML_OK);
     EXPECT_EQ(thr, k.threshold) << int(k.candidates);
     EXPECT_EQ(accept, k.accept) << int(k.candidates);
   }
@@ -157,7 +158,7 @@ TEST(FarThresholdAccept, ExtrapolationSaturatesInsteadOfWrapping) {
   t.t[6][3] = 40000;
   int accept = -1;
   uint16_t thr = 7;
-  ASSERT_EQ(far_threshold_accept(c.ctx, 1, 255, 3, &t, &accept, &thr), 0);
+  ASSERT_EQ(far_threshold_accept(c.ctx, 1, 255, 3, &t, &accept, &thr), ML_OK);
   EXPECT_EQ(thr, 0);
   EXPECT_EQ(accept, 1);
 }
@@ -167,27 +168,27 @@ TEST(FarThresholdAccept, RefusesBadInputAndUnusableTables) {
   FarThresholdTable t = rising_table();
   int accept = 7;
   uint16_t thr = 0;
-  EXPECT_EQ(far_threshold_accept(nullptr, 1, 1, 3, &t, &accept, &thr), 2);
-  EXPECT_EQ(far_threshold_accept(c.ctx, 1, 1, 3, &t, nullptr, &thr), 2);
-  EXPECT_EQ(far_threshold_accept(c.ctx, 1, 1, 3, nullptr, &accept, &thr), 1);
-  EXPECT_EQ(far_threshold_accept(c.ctx, 1, 1, INT_MAX, &t, &accept, &thr), 2);
-  EXPECT_EQ(far_threshold_accept(c.ctx, 1, 1, 28, &t, &accept, &thr), 2);
-  EXPECT_EQ(far_threshold_accept(c.ctx, 1, 1, -1, &t, &accept, &thr), 2);
+  EXPECT_EQ(far_threshold_accept(nullptr, 1, 1, 3, &t, &accept, &thr), ML_BAD_ARGUMENT);
+  EXPECT_EQ(far_threshold_accept(c.ctx, 1, 1, 3, &t, nullptr, &thr), ML_BAD_ARGUMENT);
+  EXPECT_EQ(far_threshold_accept(c.ctx, 1, 1, 3, nullptr, &accept, &thr), ML_WRONG_KIND);
+  EXPECT_EQ(far_threshold_accept(c.ctx, 1, 1, INT_MAX, &t, &accept, &thr), ML_BAD_ARGUMENT);
+  EXPECT_EQ(far_threshold_accept(c.ctx, 1, 1, 28, &t, &accept, &thr), ML_BAD_ARGUMENT);
+  EXPECT_EQ(far_threshold_accept(c.ctx, 1, 1, -1, &t, &accept, &thr), ML_BAD_ARGUMENT);
 
   t.t[1][4] = 0xffff;  // level 4 has no threshold for 2 candidates
   accept = 7;
-  EXPECT_EQ(far_threshold_accept(c.ctx, 60000, 3, 4, &t, &accept, &thr), 1);
+  EXPECT_EQ(far_threshold_accept(c.ctx, 60000, 3, 4, &t, &accept, &thr), ML_WRONG_KIND);
   EXPECT_EQ(accept, 0);
   EXPECT_EQ(thr, 0xffff);
 
   FarThresholdTable zero{};
-  EXPECT_EQ(far_threshold_accept(c.ctx, 60000, 1, 4, &zero, &accept, &thr), 17);
+  EXPECT_EQ(far_threshold_accept(c.ctx, 60000, 1, 4, &zero, &accept, &thr), ML_CORRUPT);
 
   const FarThresholdTable neutral = neutral_table();
   for (int level = 0; level < 28; ++level) {
-    ASSERT_EQ(far_threshold_accept(c.ctx, 1, 1, level, &neutral, &accept, nullptr), 0);
+    ASSERT_EQ(far_threshold_accept(c.ctx, 1, 1, level, &neutral, &accept, nullptr), ML_OK);
     EXPECT_EQ(accept, 1);
-    ASSERT_EQ(far_threshold_accept(c.ctx, 0, 1, level, &neutral, &accept, nullptr), 0);
+    ASSERT_EQ(far_threshold_accept(c.ctx, 0, 1, level, &neutral, &accept, nullptr), ML_OK);
     EXPECT_EQ(accept, 0);
   }
 }
@@ -244,16 +245,16 @@ TEST(ScoreProfile, FusesThroughItsModelAndClamps) {
   const ScoreProfile none{nullptr, 0, {nullptr, -1, nullptr, nullptr}, nullptr};
   const uint16_t v[3] = {1234, 5, 6};
   uint16_t out = 9;
-  EXPECT_EQ(score_profile_fuse(v, 3, &pass, &out), 0);
+  EXPECT_EQ(score_profile_fuse(v, 3, &pass, &out), ML_OK);
   EXPECT_EQ(out, 1234);
-  EXPECT_EQ(score_profile_fuse(v, 3, &two, &out), 17);
+  EXPECT_EQ(score_profile_fuse(v, 3, &two, &out), ML_CORRUPT);
   EXPECT_EQ(out, 0);
-  EXPECT_EQ(score_profile_fuse(v, 2, &two, &out), 0);
+  EXPECT_EQ(score_profile_fuse(v, 2, &two, &out), ML_OK);
   EXPECT_EQ(out, 65535);  // 123400 - 1000 clamped
   const uint16_t low[1] = {3};
-  EXPECT_EQ(score_profile_fuse(low, 1, &two, &out), 0);
+  EXPECT_EQ(score_profile_fuse(low, 1, &two, &out), ML_OK);
   EXPECT_EQ(out, 0);  // -700 clamped
-  EXPECT_EQ(score_profile_fuse(v, 1, &none, &out), 18);
+  EXPECT_EQ(score_profile_fuse(v, 1, &none, &out), ML_OUT_OF_LIMITS);
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "zylscan/matchlib_object.h"
 #include "zylscan/matchlib_result.h"
 #include "zylscan/matchlib_score.h"
 
@@ -89,10 +90,10 @@ TEST(MatchResult, StageSlotsAndIndexList) {
   EXPECT_EQ(match_result_candidate_threshold(r, 2), 0);
 
   const uint16_t v[3] = {4, 5, 6};
-  EXPECT_EQ(match_result_set_indices(r, v, 3), 0);
+  EXPECT_EQ(match_result_set_indices(r, v, 3), ML_OK);
   EXPECT_EQ(r->index_count, 3);
   EXPECT_EQ(r->indices[2], 6);
-  EXPECT_EQ(match_result_set_indices(r, v, 0), 0);
+  EXPECT_EQ(match_result_set_indices(r, v, 0), ML_OK);
   EXPECT_EQ(r->index_count, 0);
   EXPECT_EQ(r->indices, nullptr);
   match_result_release(r);
@@ -159,7 +160,7 @@ TEST(MatchResult, CopyAssignAndOwnership) {
   match_result_set_probe_blob(r, probe);
   EXPECT_EQ(blob_refcount(probe), 2u);
   const uint16_t v[2] = {7, 8};
-  ASSERT_EQ(match_result_set_indices(r, v, 2), 0);
+  ASSERT_EQ(match_result_set_indices(r, v, 2), ML_OK);
 
   MatchResult* c = match_result_copy(r);
   ASSERT_NE(c, nullptr);
@@ -175,14 +176,14 @@ TEST(MatchResult, CopyAssignAndOwnership) {
   MatchResult* d = match_result_create(2);
   match_result_set_probe_blob(d, other);
   match_result_retain(d);
-  ASSERT_EQ(match_result_assign(r, d), 0);
+  ASSERT_EQ(match_result_assign(r, d), ML_OK);
   EXPECT_EQ(d->refcount, 2);  // keeps its own count
   EXPECT_EQ(blob_refcount(other), 1u);
   EXPECT_EQ(blob_refcount(probe), 4u);
   EXPECT_EQ(d->transform, r->transform);
   EXPECT_EQ(match_result_check(d), 1);
   MatchResult* small = match_result_create(1);
-  EXPECT_EQ(match_result_assign(r, small), 17);
+  EXPECT_EQ(match_result_assign(r, small), ML_CORRUPT);
   match_result_release(small);
 
   match_result_release(d);
@@ -244,7 +245,7 @@ TEST(PairResult, ListKeepsDescendingScoresInInsertionOrder) {
   std::vector<PairResult*> made;
   for (uint16_t s : {5, 9, 5, 7, 0, 9}) {
     made.push_back(pair_result_create(a, a, s, 1, nullptr));
-    ASSERT_EQ(pair_result_list_insert(made.back(), &list), 0);
+    ASSERT_EQ(pair_result_list_insert(made.back(), &list), ML_OK);
   }
   std::vector<PairResult*> order;
   for (PairListItem* it = list.first; it; it = it->next) order.push_back(it->result);
@@ -253,7 +254,7 @@ TEST(PairResult, ListKeepsDescendingScoresInInsertionOrder) {
   EXPECT_EQ(list.last->result, made[4]);
   EXPECT_EQ(list.last->prev->result, made[2]);
   EXPECT_EQ(made[0]->refcount, 2u);
-  EXPECT_EQ(pair_result_list_insert(nullptr, &list), 2);
+  EXPECT_EQ(pair_result_list_insert(nullptr, &list), ML_BAD_ARGUMENT);
   for (PairResult* p : made) pair_result_release(p);
   pair_result_list_clear(&list);
   EXPECT_EQ(list.first, nullptr);

@@ -47,7 +47,7 @@ struct Session {
 Bytes saved(const MatcherSession* s) {
   uint8_t* block = nullptr;
   uint32_t size = 0;
-  EXPECT_EQ(session_save(s, &block, &size), 0);
+  EXPECT_EQ(session_save(s, &block, &size), ML_OK);
   Bytes b(block, block + size);
   std::free(block);
   return b;
@@ -62,20 +62,20 @@ TEST(MatcherSession, CreatePublishesS0AndCopyCarriesTheState) {
   ASSERT_NE(e.engine, nullptr);
   const int32_t settings[4] = {7, 1, 2, 3};
   Session s;
-  ASSERT_EQ(session_create(settings, e.engine, &s.s), 0);
+  ASSERT_EQ(session_create(settings, e.engine, &s.s), ML_OK);
   EXPECT_EQ(s.s->version, 5);
   EXPECT_EQ(s.s->settings[3], 3);
   EXPECT_EQ(param_get(e.ctx, 0xfb0008aau, -1), 7);
   EXPECT_EQ(engine_refcount(e.engine), 2u);
   MatcherSession* none = nullptr;
-  EXPECT_EQ(session_create(settings, nullptr, &none), 2);
-  EXPECT_EQ(session_create(settings, e.engine, nullptr), 2);
+  EXPECT_EQ(session_create(settings, nullptr, &none), ML_BAD_ARGUMENT);
+  EXPECT_EQ(session_create(settings, e.engine, nullptr), ML_BAD_ARGUMENT);
 
   s.s->statistics[SESSION_ACCEPTED] = 4;
   session_log_event(s.s, 3, 0, nullptr, 0);
   // No accumulator: the copy has none either.
   Session c;
-  ASSERT_EQ(session_copy(s.s, &c.s), 0);
+  ASSERT_EQ(session_copy(s.s, &c.s), ML_OK);
   ASSERT_NE(c.s, nullptr);
   EXPECT_EQ(c.s->accumulator, nullptr);
   EXPECT_EQ(c.s->statistics[SESSION_ACCEPTED], 4);
@@ -84,12 +84,12 @@ TEST(MatcherSession, CreatePublishesS0AndCopyCarriesTheState) {
   // With one, a deep copy.
   s.s->accumulator = accum_create_sized(4, 4);
   Session d;
-  ASSERT_EQ(session_copy(s.s, &d.s), 0);
+  ASSERT_EQ(session_copy(s.s, &d.s), ML_OK);
   ASSERT_NE(d.s->accumulator, nullptr);
   EXPECT_NE(d.s->accumulator, s.s->accumulator);
   EXPECT_EQ(d.s->accumulator->height, 4);
   MatcherSession* null_copy = reinterpret_cast<MatcherSession*>(1);
-  EXPECT_EQ(session_copy(nullptr, &null_copy), 0);
+  EXPECT_EQ(session_copy(nullptr, &null_copy), ML_OK);
   EXPECT_EQ(null_copy, nullptr);
 }
 
@@ -102,7 +102,7 @@ TEST(MatcherSession, UserDataIsReleasedWhenReplacedAndWithTheSession) {
   released_with = 0;
   {
     Session s;
-    ASSERT_EQ(session_create(nullptr, e.engine, &s.s), 0);
+    ASSERT_EQ(session_create(nullptr, e.engine, &s.s), ML_OK);
     session_set_user_data(s.s, &one, count_release);
     EXPECT_EQ(session_user_data(s.s), &one);
     session_set_user_data(s.s, &ten, count_release);
@@ -115,14 +115,14 @@ TEST(MatcherSession, UserDataIsReleasedWhenReplacedAndWithTheSession) {
 TEST(MatcherSession, EventLogRingAndGuards) {
   Engine e;
   Session s;
-  ASSERT_EQ(session_create(nullptr, e.engine, &s.s), 0);
+  ASSERT_EQ(session_create(nullptr, e.engine, &s.s), ML_OK);
   EXPECT_EQ(session_event_at(s.s, 0), nullptr);
   // A type above 7 is refused; a long payload is cut to the type's length.
   const uint8_t payload[16] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16};
-  EXPECT_EQ(session_log_event(s.s, 8, 0, payload, 4), 2);
-  EXPECT_EQ(session_log_event(s.s, -1, 0, payload, 4), 2);
+  EXPECT_EQ(session_log_event(s.s, 8, 0, payload, 4), ML_BAD_ARGUMENT);
+  EXPECT_EQ(session_log_event(s.s, -1, 0, payload, 4), ML_BAD_ARGUMENT);
   EXPECT_EQ(session_event_count(s.s), 0);
-  ASSERT_EQ(session_log_event(s.s, 0, 3, payload, 16), 0);
+  ASSERT_EQ(session_log_event(s.s, 0, 3, payload, 16), ML_OK);
   const SessionEvent* ev = session_event_at(s.s, 0);
   ASSERT_NE(ev, nullptr);
   EXPECT_EQ(ev->payload[0], 1);
@@ -138,7 +138,7 @@ TEST(MatcherSession, EventLogRingAndGuards) {
 TEST(MatcherSession, Type1Statistics) {
   Engine e;
   Session s;
-  ASSERT_EQ(session_create(nullptr, e.engine, &s.s), 0);
+  ASSERT_EQ(session_create(nullptr, e.engine, &s.s), ML_OK);
   EXPECT_EQ(session_mean_recent_type1(s.s, 5), 28);
   // Oldest to newest: levels 10, 3 (code 1, not counted), 12, 20; a type-0 between.
   const uint8_t p1[4] = {1, 0, 0, 10}, p2[4] = {2, 0, 0, 3}, p3[4] = {3, 0, 0, 12},
@@ -155,13 +155,13 @@ TEST(MatcherSession, Type1Statistics) {
   EXPECT_EQ(session_mean_recent_type1(s.s, 10), 14);  // (42 + 1) / 3
   uint8_t buffer[12] = {};
   int count = 2;
-  ASSERT_EQ(session_collect_type1(s.s, buffer, &count), 0);
+  ASSERT_EQ(session_collect_type1(s.s, buffer, &count), ML_OK);
   EXPECT_EQ(count, 2);
   EXPECT_EQ(buffer[0], 4);
   EXPECT_EQ(buffer[4], 3);
   EXPECT_EQ(buffer[8], 0);
   count = 3;
-  ASSERT_EQ(session_collect_type1(s.s, buffer, &count), 0);
+  ASSERT_EQ(session_collect_type1(s.s, buffer, &count), ML_OK);
   EXPECT_EQ(count, 3);
   EXPECT_EQ(buffer[8], 1);
 }
@@ -170,7 +170,7 @@ TEST(MatcherSession, FreshSessionSavesItsExactBlock) {
   Engine e;
   const int32_t settings[4] = {0x101, 2, 3, 4};
   Session s;
-  ASSERT_EQ(session_create(settings, e.engine, &s.s), 0);
+  ASSERT_EQ(session_create(settings, e.engine, &s.s), ML_OK);
   const Bytes b = saved(s.s);
   Bytes expected = {'K', 'W', 'Z', 'R', 0, 5};
   // statistics: id, length 52, version 1, eleven zero u32
@@ -189,7 +189,7 @@ TEST(MatcherSession, FreshSessionSavesItsExactBlock) {
   EXPECT_EQ(b, expected);
 
   Session r;
-  ASSERT_EQ(restore(b, e.engine, r), 0);
+  ASSERT_EQ(restore(b, e.engine, r), ML_OK);
   EXPECT_EQ(r.s->version, 5);
   for (int i = 0; i < 4; ++i) EXPECT_EQ(r.s->settings[i], settings[i] & 0xff);
   for (int32_t t : r.s->statistics) EXPECT_EQ(t, 0);
@@ -202,7 +202,7 @@ TEST(MatcherSession, FullSessionRoundTrips) {
   Engine e;
   Session s;
   const int32_t settings[4] = {1, 2, 3, 4};
-  ASSERT_EQ(session_create(settings, e.engine, &s.s), 0);
+  ASSERT_EQ(session_create(settings, e.engine, &s.s), ML_OK);
   for (int i = 0; i < SESSION_STATISTICS; ++i) s.s->statistics[i] = 100 * i + 1;
   s.s->accumulator = accum_create_sized(3, 5);
   s.s->accumulator->base_map[7] = 0x83;
@@ -219,7 +219,7 @@ TEST(MatcherSession, FullSessionRoundTrips) {
   }
   const Bytes b = saved(s.s);
   Session r;
-  ASSERT_EQ(restore(b, e.engine, r), 0);
+  ASSERT_EQ(restore(b, e.engine, r), ML_OK);
   EXPECT_EQ(session_event_count(r.s), 1000);
   const SessionEvent* oldest = session_event_at(r.s, 999);
   ASSERT_NE(oldest, nullptr);
@@ -272,7 +272,7 @@ Bytes with_section(const Bytes& block, uint16_t type, const Bytes& body) {
 TEST(MatcherSession, RestoreRefusesBadBlocks) {
   Engine e;
   Session s;
-  ASSERT_EQ(session_create(nullptr, e.engine, &s.s), 0);
+  ASSERT_EQ(session_create(nullptr, e.engine, &s.s), ML_OK);
   const Bytes good = saved(s.s);
   struct Case {
     const char* what;
@@ -289,45 +289,45 @@ TEST(MatcherSession, RestoreRefusesBadBlocks) {
   Bytes chain_short = good;
   chain_short.erase(chain_short.begin() + 10);
   const std::vector<Case> cases = {
-      {"9 bytes", Bytes(good.begin(), good.begin() + 9), 4},
-      {"wrong trailer", wrong_trailer, 1},
-      {"wrong head", wrong_head, 1},
-      {"broken chain", chain_short, 1},
-      {"statistics of version 2", with_section(good, 0x200, statistics_v2), 1},
-      {"short statistics", with_section(good, 0x200, {0, 1, 0, 0}), 1},
-      {"settings of version 4", with_section(good, 0x400, {0, 4, 1, 2, 3, 4}), 1},
-      {"truncated event section", with_section(good, 0x300, {0, 1, 0, 2, 0x20, 1, 2, 3, 4, 0x00}), 1},
-      {"event count beyond the entries", with_section(good, 0x300, {0, 1, 0, 3, 0x40, 0x40}), 1},
-      {"blob past its section", with_section(good, 0x500, {0, 1, 1, 79, 0, 0, 0, 9, 1}), 1},
-      {"drift bytes of version 1", with_section(good, 0x600, {0, 1, 0, 0}), 0},
+      {"9 bytes", Bytes(good.begin(), good.begin() + 9), ML_TOO_SHORT},
+      {"wrong trailer", wrong_trailer, ML_WRONG_KIND},
+      {"wrong head", wrong_head, ML_WRONG_KIND},
+      {"broken chain", chain_short, ML_WRONG_KIND},
+      {"statistics of version 2", with_section(good, 0x200, statistics_v2), ML_WRONG_KIND},
+      {"short statistics", with_section(good, 0x200, {0, 1, 0, 0}), ML_WRONG_KIND},
+      {"settings of version 4", with_section(good, 0x400, {0, 4, 1, 2, 3, 4}), ML_WRONG_KIND},
+      {"truncated event section", with_section(good, 0x300, {0, 1, 0, 2, 0x20, 1, 2, 3, 4, 0x00}), ML_WRONG_KIND},
+      {"event count beyond the entries", with_section(good, 0x300, {0, 1, 0, 3, 0x40, 0x40}), ML_WRONG_KIND},
+      {"blob past its section", with_section(good, 0x500, {0, 1, 1, 79, 0, 0, 0, 9, 1}), ML_WRONG_KIND},
+      {"drift bytes of version 1", with_section(good, 0x600, {0, 1, 0, 0}), ML_OK},
   };
   for (const Case& c : cases) {
     Session r;
     EXPECT_EQ(restore(c.bytes, e.engine, r), c.status) << c.what;
-    EXPECT_EQ(r.s == nullptr, c.status != 0) << c.what;
+    EXPECT_EQ(r.s == nullptr, c.status != ML_OK) << c.what;
   }
   Session r;
-  EXPECT_EQ(session_restore(nullptr, 20, e.engine, &r.s), 2);
-  EXPECT_EQ(session_restore(good.data(), 0, e.engine, &r.s), 2);
-  EXPECT_EQ(session_restore(good.data(), static_cast<uint32_t>(good.size()), nullptr, &r.s), 2);
+  EXPECT_EQ(session_restore(nullptr, 20, e.engine, &r.s), ML_BAD_ARGUMENT);
+  EXPECT_EQ(session_restore(good.data(), 0, e.engine, &r.s), ML_BAD_ARGUMENT);
+  EXPECT_EQ(session_restore(good.data(), static_cast<uint32_t>(good.size()), nullptr, &r.s), ML_BAD_ARGUMENT);
 }
 
 TEST(MatcherSession, RestoreReadsOlderSettingsAndAnAccumulatorSection) {
   Engine e;
   Session s;
   const int32_t settings[4] = {9, 9, 9, 9};
-  ASSERT_EQ(session_create(settings, e.engine, &s.s), 0);
+  ASSERT_EQ(session_create(settings, e.engine, &s.s), ML_OK);
   const Bytes good = saved(s.s);
   {
     Session r;
-    ASSERT_EQ(restore(with_section(good, 0x400, {0, 1, 6}), e.engine, r), 0);
+    ASSERT_EQ(restore(with_section(good, 0x400, {0, 1, 6}), e.engine, r), ML_OK);
     EXPECT_EQ(r.s->settings[0], 6);
     EXPECT_EQ(r.s->settings[1], 0);
     EXPECT_EQ(param_get(e.ctx, 0xfb0008aau, -1), 6);
   }
   {
     Session r;
-    ASSERT_EQ(restore(with_section(good, 0x400, {0, 2, 6, 5}), e.engine, r), 0);
+    ASSERT_EQ(restore(with_section(good, 0x400, {0, 2, 6, 5}), e.engine, r), ML_OK);
     EXPECT_EQ(r.s->settings[3], 5);
   }
   // An accumulator section that does not parse is a malformed block.
@@ -335,23 +335,23 @@ TEST(MatcherSession, RestoreReadsOlderSettingsAndAnAccumulatorSection) {
   const Bytes section = {0x01, 0x00, 0, 0, 0, 9, 0, 7, 1};
   bad.insert(bad.begin() + 6, section.begin(), section.end());
   Session r;
-  EXPECT_EQ(restore(bad, e.engine, r), 1);
+  EXPECT_EQ(restore(bad, e.engine, r), ML_WRONG_KIND);
 }
 
 TEST(MatcherSession, TilingFollowsTheEngineRequest) {
   Engine e;
   Session s;
-  ASSERT_EQ(session_create(nullptr, e.engine, &s.s), 0);
+  ASSERT_EQ(session_create(nullptr, e.engine, &s.s), ML_OK);
   EngineConfig* config = const_cast<EngineConfig*>(engine_get_config(e.engine));
   config->tiling = TilingSpec{0, 0, 0, 2, 2, 10, 10, 0};
   GrayImage* image = image_create(20, 20, 500, 500, nullptr, 0);
   GrayImage* tiles[SESSION_MAX_TILES] = {};
   int count = 0;
-  ASSERT_EQ(session_tiling(s.s, image, tiles, &count), 0);
+  ASSERT_EQ(session_tiling(s.s, image, tiles, &count), ML_OK);
   EXPECT_EQ(count, 4);
   for (int i = 0; i < count; ++i) image_release(tiles[i]);
   config->tiling = TilingSpec{0, 0, 0, 1, 22, 1, 1, 0};
-  EXPECT_EQ(session_tiling(s.s, image, tiles, &count), 1);
+  EXPECT_EQ(session_tiling(s.s, image, tiles, &count), ML_WRONG_KIND);
   image_release(image);
 }
 
@@ -362,7 +362,7 @@ namespace {
 TEST(MatcherSession, AllocationFailuresAnswerOutOfMemoryAndLeakNothing) {
   Engine e;
   Session s;
-  ASSERT_EQ(session_create(nullptr, e.engine, &s.s), 0);
+  ASSERT_EQ(session_create(nullptr, e.engine, &s.s), ML_OK);
   s.s->accumulator = accum_create_sized(3, 3);
   const uint8_t t[3] = {9, 8, 7};
   s.s->accepted_template = blob_create(79, t, 3);
@@ -372,7 +372,7 @@ TEST(MatcherSession, AllocationFailuresAnswerOutOfMemoryAndLeakNothing) {
     Session r;
     const int status = restore(block, e.engine, r);
     if (zyl::test::allocation_failed()) {
-      EXPECT_EQ(status, 9);
+      EXPECT_EQ(status, ML_NO_MEMORY);
       EXPECT_EQ(r.s, nullptr);
     }
   });
@@ -380,7 +380,7 @@ TEST(MatcherSession, AllocationFailuresAnswerOutOfMemoryAndLeakNothing) {
     Session c;
     const int status = session_copy(s.s, &c.s);
     if (zyl::test::allocation_failed()) {
-      EXPECT_EQ(status, 9);
+      EXPECT_EQ(status, ML_NO_MEMORY);
     }
   });
   zyl::test::sweep_allocation_failures([&] {
@@ -388,7 +388,7 @@ TEST(MatcherSession, AllocationFailuresAnswerOutOfMemoryAndLeakNothing) {
     uint32_t n = 0;
     const int status = session_save(s.s, &b, &n);
     if (zyl::test::allocation_failed()) {
-      EXPECT_EQ(status, 9);
+      EXPECT_EQ(status, ML_NO_MEMORY);
     }
     std::free(b);
   });
@@ -401,14 +401,14 @@ namespace {
 // A container of sample information (86) and a two-point keypoint record (79).
 DataBlob* keypoint_template(int x) {
   BlockRecord* r = nullptr;
-  EXPECT_EQ(blockrec_create(20, 30, 2, nullptr, &r), 0);
+  EXPECT_EQ(blockrec_create(20, 30, 2, nullptr, &r), ML_OK);
   r->point_count = 2;
   r->points[0] = {static_cast<int16_t>(x), 6, 7, 8, 1, 1};
   r->points[1] = {9, 10, 11, 12, 2, 0};
   blockrec_count_types(r);
   uint8_t* bytes = nullptr;
   uint32_t size = 0;
-  EXPECT_EQ(blockrec_write(r, &bytes, &size), 0);
+  EXPECT_EQ(blockrec_write(r, &bytes, &size), ML_OK);
   blockrec_free(r);
   const uint8_t info[] = {1, 2, 3, 4};
   DataBlob* a = container_put_entry(nullptr, 86, info, sizeof info);
@@ -421,7 +421,7 @@ DataBlob* keypoint_template(int x) {
 Bytes section(const DataBlob* blob, int32_t format) {
   const uint8_t* data = nullptr;
   uint32_t length = 0;
-  if (tmpl_get_section(blob, format, &data, &length) != 0) return {};
+  if (tmpl_get_section(blob, format, &data, &length) != ML_OK) return {};
   return Bytes(data, data + length);
 }
 
@@ -429,14 +429,14 @@ TEST(MatcherSession, ReducedTemplatesKeepSampleInformationAndBareKeypoints) {
   DataBlob* t = keypoint_template(5);
   DataBlob* extensions = nullptr;
   DataBlob* reduced = nullptr;
-  ASSERT_EQ(template_reduce_keypoints(t, &extensions, &reduced), 0);
+  ASSERT_EQ(template_reduce_keypoints(t, &extensions, &reduced), ML_OK);
   ASSERT_NE(extensions, nullptr);
   EXPECT_EQ(blob_type(extensions), 0);
   ASSERT_NE(reduced, nullptr);
   EXPECT_EQ(section(reduced, 86), (Bytes{1, 2, 3, 4}));
   BlockRecord* back = nullptr;
   const Bytes kp = section(reduced, 79);
-  ASSERT_EQ(blockrec_parse(kp.data(), static_cast<uint32_t>(kp.size()), 0, 0, &back), 0);
+  ASSERT_EQ(blockrec_parse(kp.data(), static_cast<uint32_t>(kp.size()), 0, 0, &back), ML_OK);
   EXPECT_EQ(back->point_count, 2);
   EXPECT_EQ(back->points[0].x, 5);
   blockrec_free(back);
@@ -446,7 +446,7 @@ TEST(MatcherSession, ReducedTemplatesKeepSampleInformationAndBareKeypoints) {
   // Without sample information the lookup's status comes back.
   const uint8_t only[] = {0};
   DataBlob* bare = container_put_entry(nullptr, 79, only, 1);
-  EXPECT_EQ(template_reduce_keypoints(bare, &extensions, &reduced), 6);
+  EXPECT_EQ(template_reduce_keypoints(bare, &extensions, &reduced), ML_NOT_FOUND);
   EXPECT_EQ(reduced, nullptr);
   blob_release(bare);
 
@@ -457,9 +457,9 @@ TEST(MatcherSession, ReducedTemplatesKeepSampleInformationAndBareKeypoints) {
   DataBlob* stored = mvt_serialize(mvt, 0);
   mvt_release(mvt);
   DataBlob* stripped = nullptr;
-  ASSERT_EQ(session_strip_views(stored, &stripped), 0);
+  ASSERT_EQ(session_strip_views(stored, &stripped), ML_OK);
   MultiViewTemplate* parsed = nullptr;
-  ASSERT_EQ(mvt_from_blob(stripped, &parsed), 0);
+  ASSERT_EQ(mvt_from_blob(stripped, &parsed), ML_OK);
   ASSERT_EQ(kwzd_record_count(mvt_store(parsed)), 2);
   DataBlob* view = kwzd_get_at(mvt_store(parsed), 1, nullptr);
   EXPECT_EQ(section(view, 86), (Bytes{1, 2, 3, 4}));
@@ -470,7 +470,7 @@ TEST(MatcherSession, ReducedTemplatesKeepSampleInformationAndBareKeypoints) {
   blob_release(stored);
   blob_release(second);
   blob_release(t);
-  EXPECT_EQ(session_strip_views(nullptr, &stripped), 2);
+  EXPECT_EQ(session_strip_views(nullptr, &stripped), ML_BAD_ARGUMENT);
 }
 
 }  // namespace
@@ -525,12 +525,12 @@ struct CommitRig {
 TEST(MatcherSessionCommit, AMatchBecomesTheAcceptedImageAndAnUpdatedTemplate) {
   CommitRig r;
   DataBlob* out = nullptr;
-  EXPECT_EQ(session_commit_result(r.s, &out), 1);  // nothing pending
-  EXPECT_EQ(session_commit_result(nullptr, &out), 2);
+  EXPECT_EQ(session_commit_result(r.s, &out), ML_WRONG_KIND);  // nothing pending
+  EXPECT_EQ(session_commit_result(nullptr, &out), ML_BAD_ARGUMENT);
   EXPECT_EQ(session_event_count(r.s), 0);
 
   r.pend(1);
-  ASSERT_EQ(session_commit_result(r.s, &out), 0);
+  ASSERT_EQ(session_commit_result(r.s, &out), ML_OK);
   ASSERT_NE(out, nullptr);
   EXPECT_EQ(zyl::test::view_count(out), 2);  // the probe joined the gallery's view
   EXPECT_EQ(r.s->accepted_image, r.probe);
@@ -543,14 +543,14 @@ TEST(MatcherSessionCommit, AMatchBecomesTheAcceptedImageAndAnUpdatedTemplate) {
   EXPECT_EQ(t[SESSION_ACCEPTED_SINCE_UPDATE], 1);
   EXPECT_EQ(t[SESSION_REJECTED_SINCE_UPDATE], 0);
   EXPECT_EQ(r.newest().type, SESSION_EVENT_COMMITTED);
-  EXPECT_EQ(r.newest().code, 0);
+  EXPECT_EQ(r.newest().code, ML_OK);
   blob_release(out);
 
   // A rejection changes neither the accepted image nor the template.
   r.s->statistics[SESSION_REJECTED_SINCE_UPDATE] = 4;
   const int extractions = zyl::test::script().extract_calls;
   r.pend(0);
-  ASSERT_EQ(session_commit_result(r.s, &out), 0);
+  ASSERT_EQ(session_commit_result(r.s, &out), ML_OK);
   EXPECT_EQ(out, nullptr);
   EXPECT_EQ(zyl::test::script().extract_calls, extractions);
   EXPECT_EQ(r.s->statistics[SESSION_COMMITTED], 2);
@@ -560,16 +560,16 @@ TEST(MatcherSessionCommit, AMatchBecomesTheAcceptedImageAndAnUpdatedTemplate) {
 
 TEST(MatcherSessionCommit, AFailingExtractionIsLoggedAndDropsTheResult) {
   CommitRig r;
-  zyl::test::script().extract_status = 17;
+  zyl::test::script().extract_status = ML_CORRUPT;
   r.pend(1);
   DataBlob* out = nullptr;
-  EXPECT_EQ(session_commit_result(r.s, &out), 17);
+  EXPECT_EQ(session_commit_result(r.s, &out), ML_CORRUPT);
   EXPECT_EQ(out, nullptr);
   EXPECT_EQ(r.s->pending, nullptr);
   EXPECT_EQ(r.s->accepted_image, nullptr);
   EXPECT_EQ(r.s->statistics[SESSION_COMMITTED], 0);
   EXPECT_EQ(r.newest().type, SESSION_EVENT_COMMITTED);
-  EXPECT_EQ(r.newest().code, 17);
+  EXPECT_EQ(r.newest().code, ML_CORRUPT);
 }
 
 TEST(MatcherSessionCommit, TheCallersDecisionOverridesAndADisagreementAnswers22) {
@@ -578,7 +578,7 @@ TEST(MatcherSessionCommit, TheCallersDecisionOverridesAndADisagreementAnswers22)
   // The engine rejected; the caller accepts at level 9.
   r.pend(0);
   const SessionDecision accept{1, 1, 9};
-  EXPECT_EQ(session_commit_with_decision(r.s, &accept, &out), 22);
+  EXPECT_EQ(session_commit_with_decision(r.s, &accept, &out), ML_NOT_SET);
   ASSERT_NE(out, nullptr);
   EXPECT_EQ(zyl::test::view_count(out), 2);
   EXPECT_EQ(r.s->accepted_image, r.probe);
@@ -588,17 +588,17 @@ TEST(MatcherSessionCommit, TheCallersDecisionOverridesAndADisagreementAnswers22)
   // nothing is adapted.
   r.pend(1);
   const SessionDecision no_level{1, 0, -1};
-  EXPECT_EQ(session_commit_with_decision(r.s, &no_level, &out), 0);
+  EXPECT_EQ(session_commit_with_decision(r.s, &no_level, &out), ML_OK);
   EXPECT_EQ(out, nullptr);
   EXPECT_EQ(r.s->statistics[SESSION_COMMITTED], 2);
   // Agreement answers 0.
   r.pend(1);
   const SessionDecision agree{1, 1, 9};
-  EXPECT_EQ(session_commit_with_decision(r.s, &agree, &out), 0);
+  EXPECT_EQ(session_commit_with_decision(r.s, &agree, &out), ML_OK);
   EXPECT_NE(out, nullptr);
   blob_release(out);
-  EXPECT_EQ(session_commit_with_decision(r.s, &agree, &out), 1);
-  EXPECT_EQ(session_commit_with_decision(r.s, nullptr, &out), 2);
+  EXPECT_EQ(session_commit_with_decision(r.s, &agree, &out), ML_WRONG_KIND);
+  EXPECT_EQ(session_commit_with_decision(r.s, nullptr, &out), ML_BAD_ARGUMENT);
 }
 
 }  // namespace
@@ -683,14 +683,14 @@ TEST(MatcherSessionRecord, AFaithfulReplayBecomesAMatchAndUpdatesTheTemplate) {
   ASSERT_GT(60000, far_level_row(9).score);
   SessionDecision d{1, 0, 9};
   DataBlob* out = nullptr;
-  ASSERT_EQ(r.replay(r.record_bytes(r.fresh), 1, d, &out), 0);
+  ASSERT_EQ(r.replay(r.record_bytes(r.fresh), 1, d, &out), ML_OK);
   EXPECT_EQ(d.decision, 1);
   ASSERT_NE(out, nullptr);
   EXPECT_EQ(zyl::test::view_count(out), 2);  // room left: the probe joins the view
   blob_release(out);
   // Without the update switch the decision alone.
   d = {1, 0, 9};
-  ASSERT_EQ(r.replay(r.record_bytes(r.fresh), 0, d, &out), 0);
+  ASSERT_EQ(r.replay(r.record_bytes(r.fresh), 0, d, &out), ML_OK);
   EXPECT_EQ(d.decision, 1);
   EXPECT_EQ(out, nullptr);
 }
@@ -706,13 +706,13 @@ TEST(MatcherSessionRecord, TheCallersDecisionStandsUnlessTheRecordIsReproduced) 
                                       r.record_bytes({r.fresh[0], r.fresh[1]})};
   for (const Bytes& record : records) {
     SessionDecision d{1, 0, 9};
-    ASSERT_EQ(r.replay(record, 1, d, &out), 0);
+    ASSERT_EQ(r.replay(record, 1, d, &out), ML_OK);
     EXPECT_EQ(d.decision, 0);
     EXPECT_EQ(out, nullptr);
   }
   // A caller's match is kept and updates the template.
   SessionDecision d{1, 1, 9};
-  ASSERT_EQ(r.replay(r.record_bytes(tampered), 1, d, &out), 0);
+  ASSERT_EQ(r.replay(r.record_bytes(tampered), 1, d, &out), ML_OK);
   EXPECT_EQ(d.decision, 1);
   EXPECT_NE(out, nullptr);
   blob_release(out);
@@ -741,7 +741,7 @@ TEST(MatcherSessionRecord, MalformedRecordsAreRefused) {
     EXPECT_EQ(d.decision, 0);
   }
   DataBlob* rec = blob_create(0, longer.data(), 4);
-  EXPECT_EQ(session_update_from_record(r.engine, r.gallery, r.probe.get(), rec, 1, nullptr, &out), 2);
+  EXPECT_EQ(session_update_from_record(r.engine, r.gallery, r.probe.get(), rec, 1, nullptr, &out), ML_BAD_ARGUMENT);
   blob_release(rec);
 }
 
@@ -793,25 +793,25 @@ struct ImpressionRig {
 
 TEST(MatcherSessionImpressions, AddingAnswersTheFirstFailureAndLogsEvent3) {
   ImpressionRig r;
-  EXPECT_EQ(session_add_images(r.s, nullptr, 0), 2);
+  EXPECT_EQ(session_add_images(r.s, nullptr, 0), ML_BAD_ARGUMENT);
   EXPECT_EQ(r.newest().type, SESSION_EVENT_ADDED);
-  EXPECT_EQ(r.newest().code, 2);
+  EXPECT_EQ(r.newest().code, ML_BAD_ARGUMENT);
   EXPECT_EQ(r.newest().payload[0], 0);
-  EXPECT_EQ(session_add_images(nullptr, nullptr, 0), 2);
+  EXPECT_EQ(session_add_images(nullptr, nullptr, 0), ML_BAD_ARGUMENT);
   EXPECT_EQ(session_event_count(r.s), 1);
 
   std::vector<GrayImage*> two = r.finger(2);
-  ASSERT_EQ(session_add_images(r.s, two.data(), 2), 0);
+  ASSERT_EQ(session_add_images(r.s, two.data(), 2), ML_OK);
   ASSERT_NE(r.s->accumulator, nullptr);
   EXPECT_EQ(r.s->accumulator->height, 160);
-  EXPECT_EQ(r.newest().code, 0);
+  EXPECT_EQ(r.newest().code, ML_OK);
   EXPECT_EQ(r.newest().payload[0], 2);
   // An impression of another size does not fit the accumulator: its
   // status is answered, not 0.
   const std::vector<uint8_t> px(100 * 120, 128);
   GrayImage* other = image_create(100, 120, 500, 500, px.data(), 0);
-  EXPECT_EQ(session_add_image(r.s, nullptr, other), 2);
-  EXPECT_EQ(r.newest().code, 2);
+  EXPECT_EQ(session_add_image(r.s, nullptr, other), ML_BAD_ARGUMENT);
+  EXPECT_EQ(r.newest().code, ML_BAD_ARGUMENT);
   EXPECT_EQ(r.newest().payload[0], 1);
   image_release(other);
 }
@@ -820,41 +820,41 @@ TEST(MatcherSessionImpressions, EnrolledImpressionsFinaliseIntoAMultiViewTemplat
   ImpressionRig r;
   DataBlob* out = nullptr;
   // Nothing enrolled: the empty enrolment refuses with 1.
-  EXPECT_EQ(session_finalise_enrolment(r.s, &out), 1);
+  EXPECT_EQ(session_finalise_enrolment(r.s, &out), ML_WRONG_KIND);
   EXPECT_EQ(out, nullptr);
   EXPECT_EQ(r.newest().type, SESSION_EVENT_FINALISED);
-  EXPECT_EQ(r.newest().code, 1);
+  EXPECT_EQ(r.newest().code, ML_WRONG_KIND);
   EXPECT_EQ(r.s->statistics[SESSION_FINISHED_ENROLMENTS], 0);
 
   std::vector<GrayImage*> three = r.finger(3);
   int enrolled = -1;
-  ASSERT_EQ(session_enrol_images(r.s, three.data(), 3, &enrolled, nullptr), 0);
+  ASSERT_EQ(session_enrol_images(r.s, three.data(), 3, &enrolled, nullptr), ML_OK);
   EXPECT_EQ(enrolled, 3);
   EXPECT_EQ(enrol_count(r.s->enrolment), 3);
   EXPECT_EQ(r.s->image_count, 3);
   EXPECT_EQ(r.s->accepted_image, three[2]);
   ASSERT_NE(r.s->accepted_template, nullptr);
   r.s->statistics[SESSION_ACCEPTED_SINCE_ENROLMENT] = 5;
-  ASSERT_EQ(session_finalise_enrolment(r.s, &out), 0);
+  ASSERT_EQ(session_finalise_enrolment(r.s, &out), ML_OK);
   ASSERT_NE(out, nullptr);
   EXPECT_EQ(blob_type(out), 80);
   MultiViewTemplate* t = nullptr;
-  ASSERT_EQ(mvt_from_blob(out, &t), 0);
+  ASSERT_EQ(mvt_from_blob(out, &t), ML_OK);
   EXPECT_EQ(kwzd_record_count(mvt_store(t)), 3);
   mvt_release(t);
   blob_release(out);
-  EXPECT_EQ(r.newest().code, 0);
+  EXPECT_EQ(r.newest().code, ML_OK);
   EXPECT_EQ(r.newest().payload[0], 3);
   EXPECT_EQ(r.s->statistics[SESSION_FINISHED_ENROLMENTS], 1);
   EXPECT_EQ(r.s->statistics[SESSION_ACCEPTED_SINCE_ENROLMENT], 0);
   EXPECT_EQ(r.s->enrolment, nullptr);
   EXPECT_EQ(r.s->image_count, 0);
 
-  EXPECT_EQ(session_enrol_images(r.s, nullptr, 1, nullptr, nullptr), 17);
-  EXPECT_EQ(session_enrol_images(r.s, three.data(), 0, nullptr, nullptr), 2);
+  EXPECT_EQ(session_enrol_images(r.s, nullptr, 1, nullptr, nullptr), ML_CORRUPT);
+  EXPECT_EQ(session_enrol_images(r.s, three.data(), 0, nullptr, nullptr), ML_BAD_ARGUMENT);
   // A failing offer ends the enrolment.
-  zyl::test::script().extract_status = 17;
-  EXPECT_EQ(session_enrol_images(r.s, three.data(), 3, &enrolled, nullptr), 17);
+  zyl::test::script().extract_status = ML_CORRUPT;
+  EXPECT_EQ(session_enrol_images(r.s, three.data(), 3, &enrolled, nullptr), ML_CORRUPT);
   EXPECT_EQ(r.s->enrolment, nullptr);
   EXPECT_EQ(r.s->image_count, 0);
 }
@@ -864,7 +864,7 @@ TEST(MatcherSessionImpressions, AnImpressionIsListedMeasuredAndCompared) {
   std::vector<GrayImage*> prints = r.finger(3);
   SessionImageStatistics st{};
   SessionImageMatch m{1, 1, 1};
-  ASSERT_EQ(session_add_impression(r.s, prints[0], &st, &m), 0);
+  ASSERT_EQ(session_add_impression(r.s, prints[0], &st, &m), ML_OK);
   EXPECT_EQ(r.s->image_count, 1);
   EXPECT_EQ(r.s->first_image->seen, 1);
   EXPECT_EQ(r.s->first_image->enrolled, 0);
@@ -876,26 +876,26 @@ TEST(MatcherSessionImpressions, AnImpressionIsListedMeasuredAndCompared) {
   EXPECT_EQ(m.best_overlap, 0);
   EXPECT_EQ(m.first_overlap, 0);
   // Offered again it is not added again.
-  ASSERT_EQ(session_add_impression(r.s, prints[0], nullptr, nullptr), 0);
+  ASSERT_EQ(session_add_impression(r.s, prints[0], nullptr, nullptr), ML_OK);
   EXPECT_EQ(r.s->image_count, 1);
   // Enrol it (it goes straight to the enrolment), then compare another.
-  ASSERT_EQ(session_enrol_images(r.s, prints.data(), 1, nullptr, nullptr), 0);
-  ASSERT_EQ(session_add_impression(r.s, prints[1], nullptr, &m), 0);
+  ASSERT_EQ(session_enrol_images(r.s, prints.data(), 1, nullptr, nullptr), ML_OK);
+  ASSERT_EQ(session_add_impression(r.s, prints[1], nullptr, &m), ML_OK);
   EXPECT_GT(m.best_score, 0);
   EXPECT_GT(m.first_overlap, 0);  // 60 pixels apart on a 160-pixel square
   EXPECT_LT(m.first_overlap, 100);
-  EXPECT_EQ(session_add_impression(r.s, nullptr, nullptr, nullptr), 2);
+  EXPECT_EQ(session_add_impression(r.s, nullptr, nullptr, nullptr), ML_BAD_ARGUMENT);
 }
 
 TEST(MatcherSessionImpressions, TheSixthListedImpressionTriggersARebuild) {
   ImpressionRig r;
   std::vector<GrayImage*> prints = r.finger(7);
-  ASSERT_EQ(session_enrol_images(r.s, prints.data(), 6, nullptr, nullptr), 0);
+  ASSERT_EQ(session_enrol_images(r.s, prints.data(), 6, nullptr, nullptr), ML_OK);
   EXPECT_EQ(r.s->trigger_done, 0);
   // The next add finds six listed impressions: they are accumulated as one
   // series and a new enrolment takes (extracts) the six enrolled ones again.
   const int extractions = zyl::test::script().extract_calls;
-  ASSERT_EQ(session_add_impression(r.s, prints[6], nullptr, nullptr), 0);
+  ASSERT_EQ(session_add_impression(r.s, prints[6], nullptr, nullptr), ML_OK);
   EXPECT_EQ(r.s->trigger_done, 1);
   EXPECT_EQ(zyl::test::script().extract_calls - extractions, 6);
   EXPECT_EQ(enrol_count(r.s->enrolment), 6);
@@ -903,9 +903,9 @@ TEST(MatcherSessionImpressions, TheSixthListedImpressionTriggersARebuild) {
   // Once an enrolment has finished, six impressions trigger nothing.
   session_reset_enrolment(r.s);
   r.s->statistics[SESSION_FINISHED_ENROLMENTS] = 1;
-  ASSERT_EQ(session_enrol_images(r.s, prints.data(), 6, nullptr, nullptr), 0);
+  ASSERT_EQ(session_enrol_images(r.s, prints.data(), 6, nullptr, nullptr), ML_OK);
   const int later = zyl::test::script().extract_calls;
-  ASSERT_EQ(session_add_impression(r.s, prints[6], nullptr, nullptr), 0);
+  ASSERT_EQ(session_add_impression(r.s, prints[6], nullptr, nullptr), ML_OK);
   EXPECT_EQ(r.s->trigger_done, 0);
   EXPECT_EQ(zyl::test::script().extract_calls, later);
 }
@@ -931,11 +931,11 @@ TEST(MatcherSessionAllocation, CommitAndReplayAnswerOutOfMemoryAndLeakNothing) {
       DataBlob* out = nullptr;
       const int status = session_commit_result(r.s, &out);
       if (zyl::test::allocation_failed()) {
-        EXPECT_EQ(status, 9);
+        EXPECT_EQ(status, ML_NO_MEMORY);
         EXPECT_EQ(out, nullptr);
         EXPECT_EQ(r.s->pending, nullptr);
       } else {
-        EXPECT_EQ(status, 0);
+        EXPECT_EQ(status, ML_OK);
       }
       blob_release(out);
     });
@@ -950,10 +950,10 @@ TEST(MatcherSessionAllocation, CommitAndReplayAnswerOutOfMemoryAndLeakNothing) {
     DataBlob* out = nullptr;
     const int status = session_update_from_record(r.engine, r.gallery, r.probe.get(), rec, 1, &d, &out);
     if (zyl::test::allocation_failed()) {
-      EXPECT_EQ(status, 9);
+      EXPECT_EQ(status, ML_NO_MEMORY);
       EXPECT_EQ(out, nullptr);
     } else {
-      EXPECT_EQ(status, 0);
+      EXPECT_EQ(status, ML_OK);
       EXPECT_EQ(zyl::test::view_count(out), 2);
     }
     blob_release(out);

@@ -33,7 +33,7 @@ struct Profiles {
 Bytes serialize(const ScoreModelSet* set) {
   uint8_t* buf = nullptr;
   uint32_t len = 0;
-  EXPECT_EQ(model_set_serialize(set, &buf, &len), 0);
+  EXPECT_EQ(model_set_serialize(set, &buf, &len), ML_OK);
   Bytes out(buf, buf + len);
   std::free(buf);
   return out;
@@ -42,7 +42,7 @@ Bytes serialize(const ScoreModelSet* set) {
 TEST(ModelSet, WritesAndReadsBackTheProfilesModels) {
   Profiles p;
   ScoreModelSet* set = nullptr;
-  ASSERT_EQ(model_set_from_profiles(p.list, &set), 0);
+  ASSERT_EQ(model_set_from_profiles(p.list, &set), ML_OK);
   EXPECT_EQ(set->count, 2);
   const Bytes bytes = serialize(set);
   ASSERT_EQ(bytes.size(), 4u + 2 * 401 + 4 + 18);
@@ -50,7 +50,7 @@ TEST(ModelSet, WritesAndReadsBackTheProfilesModels) {
   model_set_free(set);
 
   ScoreModelSet* back = nullptr;
-  ASSERT_EQ(model_set_parse(bytes.data(), static_cast<uint32_t>(bytes.size()), p.list, &back), 0);
+  ASSERT_EQ(model_set_parse(bytes.data(), static_cast<uint32_t>(bytes.size()), p.list, &back), ML_OK);
   ASSERT_NE(back->profiles, nullptr);
   ASSERT_NE(back->profiles[1], nullptr);
   EXPECT_EQ(back->profiles[2], nullptr);
@@ -59,8 +59,8 @@ TEST(ModelSet, WritesAndReadsBackTheProfilesModels) {
   EXPECT_NE(back->profiles[1]->model.rows, &p.row);  // a copy of its own
   const uint16_t v[1] = {110};
   uint16_t a = 0, b = 0;
-  EXPECT_EQ(score_profile_fuse(v, 1, back->profiles[1], &a), 0);
-  EXPECT_EQ(score_profile_fuse(v, 1, &p.linear, &b), 0);
+  EXPECT_EQ(score_profile_fuse(v, 1, back->profiles[1], &a), ML_OK);
+  EXPECT_EQ(score_profile_fuse(v, 1, &p.linear, &b), ML_OK);
   EXPECT_EQ(a, b);
   EXPECT_EQ(serialize(back), bytes);
   model_set_free(back);
@@ -69,7 +69,7 @@ TEST(ModelSet, WritesAndReadsBackTheProfilesModels) {
 TEST(ModelSet, RefusesBadSets) {
   Profiles p;
   ScoreModelSet* set = nullptr;
-  ASSERT_EQ(model_set_from_profiles(p.list, &set), 0);
+  ASSERT_EQ(model_set_from_profiles(p.list, &set), ML_OK);
   const Bytes good = serialize(set);
   model_set_free(set);
   auto with = [&](size_t at, uint8_t value) {
@@ -84,14 +84,14 @@ TEST(ModelSet, RefusesBadSets) {
     const ScoreProfile* const* current;
     int status;
   } cases[] = {
-      {"version 0", with(1, 0), p.list, 3},
-      {"negative version", with(0, 0x80), p.list, 3},
-      {"eleven entries", with(3, 11), p.list, 3},
-      {"entry index 10", with(10, 10), p.list, 3},
-      {"fewer current profiles", good, one, 17},
-      {"an entry without a block", with(3, 3), p.list, 17},
-      {"truncated", Bytes(good.begin(), good.end() - 1), p.list, 17},
-      {"head only", Bytes(good.begin(), good.begin() + 3), p.list, 3},
+      {"version 0", with(1, 0), p.list, ML_UNAVAILABLE},
+      {"negative version", with(0, 0x80), p.list, ML_UNAVAILABLE},
+      {"eleven entries", with(3, 11), p.list, ML_UNAVAILABLE},
+      {"entry index 10", with(10, 10), p.list, ML_UNAVAILABLE},
+      {"fewer current profiles", good, one, ML_CORRUPT},
+      {"an entry without a block", with(3, 3), p.list, ML_CORRUPT},
+      {"truncated", Bytes(good.begin(), good.end() - 1), p.list, ML_CORRUPT},
+      {"head only", Bytes(good.begin(), good.begin() + 3), p.list, ML_UNAVAILABLE},
   };
   for (const Case& c : cases) {
     ScoreModelSet* out = nullptr;
@@ -105,10 +105,10 @@ TEST(ModelSet, RefusesBadSets) {
   single[3] = 2;
   single.resize(4 + 401 + 4);
   ScoreModelSet* out = nullptr;
-  EXPECT_EQ(model_set_parse(single.data(), static_cast<uint32_t>(single.size()), p.list, &out), 1);
+  EXPECT_EQ(model_set_parse(single.data(), static_cast<uint32_t>(single.size()), p.list, &out), ML_WRONG_KIND);
   std::vector<const ScoreProfile*> eleven(11, &p.pass);
   eleven.push_back(nullptr);
-  EXPECT_EQ(model_set_from_profiles(eleven.data(), &out), 19);
+  EXPECT_EQ(model_set_from_profiles(eleven.data(), &out), ML_TOO_MANY);
 }
 
 struct FakeSession {
@@ -141,8 +141,8 @@ TEST(EnrolDispatch, ObserverRunsFirstAndIsReleasedOnDestroy) {
   EXPECT_EQ(enrol_add_sample(&f.head, nullptr, nullptr, reinterpret_cast<void*>(8)), 4);
   EXPECT_EQ(enrol_count(&f.head), 3);
   EXPECT_EQ(enrol_set_limits(&f.head, 10, 5, nullptr), 15);
-  EXPECT_EQ(enrol_call_optional(&f.head, nullptr, nullptr, nullptr, nullptr, nullptr), 0);
-  EXPECT_EQ(enrol_finalise(&f.head, 3, nullptr, nullptr), 18);  // no such slot
+  EXPECT_EQ(enrol_call_optional(&f.head, nullptr, nullptr, nullptr, nullptr, nullptr), ML_OK);
+  EXPECT_EQ(enrol_finalise(&f.head, 3, nullptr, nullptr), ML_OUT_OF_LIMITS);  // no such slot
   enrol_set_value(&f.head, 42);
   EXPECT_EQ(f.head.setting, 42);
   enrol_destroy(&f.head);
@@ -154,7 +154,7 @@ TEST(EnrolDispatch, ObserverRunsFirstAndIsReleasedOnDestroy) {
   FakeSession plain = make_session();
   enrol_destroy(&plain.head);  // no observer: slot 4 only
   EXPECT_EQ(plain.calls, (std::vector<std::string>{"destroy"}));
-  EXPECT_EQ(enrol_add_sample(nullptr, nullptr, nullptr, nullptr), 2);
+  EXPECT_EQ(enrol_add_sample(nullptr, nullptr, nullptr, nullptr), ML_BAD_ARGUMENT);
   EXPECT_EQ(enrol_count(nullptr), 0);
   enrol_destroy(nullptr);
 }
@@ -172,7 +172,7 @@ TEST(CallbackHolder, CallsWithItsDataAndReleasesOnce) {
   EXPECT_EQ(released, 0);
   callback_holder_release(h);
   EXPECT_EQ(released, 5);
-  EXPECT_EQ(callback_holder_call(nullptr, nullptr, nullptr, nullptr), 2);
+  EXPECT_EQ(callback_holder_call(nullptr, nullptr, nullptr, nullptr), ML_BAD_ARGUMENT);
 }
 
 }  // namespace
@@ -194,7 +194,7 @@ TEST(EngineModelSet, WrittenSetLoadsIntoAFreshEngineWithTheSameBytes) {
   EngineWithProfiles a;
   uint8_t* bytes = nullptr;
   uint32_t length = 0;
-  ASSERT_EQ(model_set_write(a.engine, &bytes, &length), 0);
+  ASSERT_EQ(model_set_write(a.engine, &bytes, &length), ML_OK);
   const Bytes written(bytes, bytes + length);
   std::free(bytes);
   EXPECT_EQ(length, 4u + 2 * 401 + score_model_write(nullptr, &a.p.pass.model) +
@@ -203,7 +203,7 @@ TEST(EngineModelSet, WrittenSetLoadsIntoAFreshEngineWithTheSameBytes) {
   EXPECT_EQ(model_set_write(a.engine, &bytes, &length), ML_TOO_MANY);
 
   EngineWithProfiles b;
-  ASSERT_EQ(model_set_load(b.engine, written.data(), static_cast<uint32_t>(written.size())), 0);
+  ASSERT_EQ(model_set_load(b.engine, written.data(), static_cast<uint32_t>(written.size())), ML_OK);
   const ScoreProfile* const* loaded = engine_get_score_profiles(b.engine);
   ASSERT_NE(loaded, b.p.list);
   EXPECT_EQ(loaded[0]->thresholds->t[3][4], 304);
@@ -226,7 +226,7 @@ TEST(EngineModelSet, ARefusedLoadLeavesTheOldProfiles) {
   engine_set_score_profiles(three.engine, list3);
   uint8_t* bytes = nullptr;
   uint32_t length = 0;
-  ASSERT_EQ(model_set_write(three.engine, &bytes, &length), 0);
+  ASSERT_EQ(model_set_write(three.engine, &bytes, &length), ML_OK);
   EXPECT_EQ(model_set_load(e.engine, bytes, length), ML_CORRUPT);
   EXPECT_EQ(engine_get_score_profiles(e.engine), e.p.list);
   std::free(bytes);

@@ -669,7 +669,7 @@ TEST(PresetCatalogue, HooksReplaceTheChain) {
     int n = 0;
     e = preset_factory_list(PRESET_LIST_CARD_GRID, &n)[4](ctx);  // G5: installs no hook
     ASSERT_NE(e, nullptr);
-    EXPECT_EQ(engine_call_hook(e, e, nullptr, nullptr, nullptr, nullptr), 1);
+    EXPECT_EQ(engine_call_hook(e, e, nullptr, nullptr, nullptr, nullptr), ML_WRONG_KIND);
     engine_set_hook(e, c.hook);
     ASSERT_EQ(engine_call_hook(e, e, nullptr, nullptr, nullptr, nullptr), ML_OK);
     EXPECT_EQ(dump_chain(engine_get_chain(e)), c.chain);

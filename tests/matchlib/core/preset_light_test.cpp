@@ -101,7 +101,7 @@ TEST(PresetLight, GoldenEngineAndChain) {
   EXPECT_EQ(profiles[0]->thresholds, far_table_light());
   EXPECT_EQ(profiles[0]->model.evaluate, score_model_eval_pass);
   // No reconfiguration hook.
-  EXPECT_EQ(engine_call_hook(l.engine, nullptr, nullptr, nullptr, nullptr, nullptr), 1);
+  EXPECT_EQ(engine_call_hook(l.engine, nullptr, nullptr, nullptr, nullptr, nullptr), ML_WRONG_KIND);
 
   struct Expected {
     uint32_t key;
@@ -180,7 +180,7 @@ TEST(PresetLight, ImageInputIsRefused) {
   const zyl::test::GreyImage g = zyl::test::read_pgm(zyl::test::test_data("fvc2004_102_1_160.pgm"));
   GrayImage* img = image_create(g.height, g.width, 500, 500, g.pixels.data(), 0);
   DataBlob* out = nullptr;
-  EXPECT_EQ(engine_extract_image(l.engine, img, nullptr, &out), 1);
+  EXPECT_EQ(engine_extract_image(l.engine, img, nullptr, &out), ML_WRONG_KIND);
   EXPECT_EQ(out, nullptr);
   image_release(img);
 }

@@ -158,7 +158,7 @@ TEST(PresetLightVerify, SecondPresetRefusedAndPixelsRefused) {
   const zyl::test::GreyImage g = zyl::test::read_pgm(zyl::test::test_data("fvc2004_102_1_160.pgm"));
   FingerInfo* info = finger_info_default();
   DataBlob* out = nullptr;
-  EXPECT_EQ(engine_extract_pixels(v.engine, g.pixels.data(), g.height, g.width, 500, info, &out), 1);
+  EXPECT_EQ(engine_extract_pixels(v.engine, g.pixels.data(), g.height, g.width, 500, info, &out), ML_WRONG_KIND);
   EXPECT_EQ(out, nullptr);
   finger_info_release(info);
 }

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "support/prefix_sweep.h"
+#include "zylscan/matchlib_object.h"
 #include "zylscan/matchlib_score.h"
 
 namespace {
@@ -24,7 +25,7 @@ ScoreModel linear_model(std::vector<ScoreLinearRow>& rows, ScoreEvaluate eval) {
 
 int32_t eval(const ScoreModel& m, std::vector<int32_t> f) {
   int32_t out = -1;
-  EXPECT_EQ(score_model_evaluate(&m, f.data(), static_cast<int>(f.size()), &out, nullptr), 0);
+  EXPECT_EQ(score_model_evaluate(&m, f.data(), static_cast<int>(f.size()), &out, nullptr), ML_OK);
   return out;
 }
 
@@ -74,11 +75,11 @@ TEST(ScoreModelLinear, RefusesMoreFeaturesThanRows) {
   const ScoreModel m = linear_model(rows, score_model_eval_linear);
   int32_t out = 5;
   const int32_t f[3] = {1, 2, 3};
-  EXPECT_EQ(score_model_evaluate(&m, f, 3, &out, nullptr), 17);
+  EXPECT_EQ(score_model_evaluate(&m, f, 3, &out, nullptr), ML_CORRUPT);
   EXPECT_EQ(out, 0);
   uint16_t s16 = 5;
   const uint16_t u[3] = {1, 2, 3};
-  EXPECT_EQ(score_model_evaluate_u16(&m, u, 3, &s16, nullptr), 17);
+  EXPECT_EQ(score_model_evaluate_u16(&m, u, 3, &s16, nullptr), ML_CORRUPT);
 }
 
 TEST(ScoreModelQuadratic, AddsTheSquaredTermAndClampsTo16Bits) {
@@ -91,17 +92,17 @@ TEST(ScoreModelQuadratic, AddsTheSquaredTermAndClampsTo16Bits) {
   EXPECT_EQ(eval(k5, {80}), 400 * 4096 / 12);  // the square has no sign
   uint16_t s = 0;
   const uint16_t f[1] = {120};
-  EXPECT_EQ(score_model_evaluate_u16(&k4, f, 1, &s, nullptr), 0);
+  EXPECT_EQ(score_model_evaluate_u16(&k4, f, 1, &s, nullptr), ML_OK);
   EXPECT_EQ(s, 65535);
   rows[0].quadratic_weight = -100;
-  EXPECT_EQ(score_model_evaluate_u16(&k5, f, 1, &s, nullptr), 0);
+  EXPECT_EQ(score_model_evaluate_u16(&k5, f, 1, &s, nullptr), ML_OK);
   EXPECT_EQ(s, 0);
 
   ScoreTrace trace[1];
   int32_t out = 0;
   rows[0].weight = 8;
   const int32_t g[1] = {120};
-  ASSERT_EQ(score_model_evaluate(&k4, g, 1, &out, trace), 0);
+  ASSERT_EQ(score_model_evaluate(&k4, g, 1, &out, trace), ML_OK);
   EXPECT_EQ(trace[0].value, 120);
   EXPECT_EQ(trace[0].maximum, 1000);
   EXPECT_FLOAT_EQ(trace[0].mean, 100.0f);
@@ -154,7 +155,7 @@ TEST(ScoreModelTable, UndefinedSumIsCorrupt) {
   t.rows.offset = std::numeric_limits<float>::quiet_NaN();
   int32_t out = 1;
   const int32_t f[1] = {70};
-  EXPECT_EQ(score_model_evaluate(&t.model, f, 1, &out, nullptr), 17);
+  EXPECT_EQ(score_model_evaluate(&t.model, f, 1, &out, nullptr), ML_CORRUPT);
   t.rows.point_count = 0;  // without a table an undefined sum gives 0
   EXPECT_EQ(eval(t.model, {70}), 0);
 }
@@ -169,7 +170,7 @@ Bytes write(const ScoreModel& m) {
 void expect_round_trip(const ScoreModel& m, const std::vector<int32_t>& probe) {
   const Bytes first = write(m);
   auto* back = static_cast<ScoreModel*>(std::calloc(1, sizeof(ScoreModel)));
-  ASSERT_EQ(score_model_read_bounded(first.data(), static_cast<uint32_t>(first.size()), back), 0);
+  ASSERT_EQ(score_model_read_bounded(first.data(), static_cast<uint32_t>(first.size()), back), ML_OK);
   EXPECT_EQ(score_model_kind(back), score_model_kind(&m));
   EXPECT_EQ(back->feature_count, m.feature_count);
   EXPECT_EQ(write(*back), first);
@@ -220,18 +221,18 @@ TEST(ScoreModelStoredForm, RejectsBadRecords) {
     Bytes bytes;
     int status;
   } cases[] = {
-      {{0, 0, 0, 0}, 3},
-      {{0, 7, 0, 0}, 3},
-      {{0, 6, 0, 0, 2, 0, 0, 0, 0, 0}, 1},      // kind-6 version 2
-      {{0, 2, 0, 1, 0, 0}, 4},                  // one row announced, none there
-      {{0, 6, 0, 0, 1, 0, 1}, 4},               // one term announced, none there
-      {{0, 1}, 4},
-      {{0, 1, 0xff, 0xff}, 0},
+      {{0, 0, 0, 0}, ML_UNAVAILABLE},
+      {{0, 7, 0, 0}, ML_UNAVAILABLE},
+      {{0, 6, 0, 0, 2, 0, 0, 0, 0, 0}, ML_WRONG_KIND},      // kind-6 version 2
+      {{0, 2, 0, 1, 0, 0}, ML_TOO_SHORT},                  // one row announced, none there
+      {{0, 6, 0, 0, 1, 0, 1}, ML_TOO_SHORT},               // one term announced, none there
+      {{0, 1}, ML_TOO_SHORT},
+      {{0, 1, 0xff, 0xff}, ML_OK},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(score_model_read_bounded(c.bytes.data(), static_cast<uint32_t>(c.bytes.size()), &m),
               c.status);
-    if (c.status != 0) {
+    if (c.status != ML_OK) {
       EXPECT_EQ(m.rows, nullptr);
     }
   }
@@ -240,10 +241,10 @@ TEST(ScoreModelStoredForm, RejectsBadRecords) {
   t.rows.has_offset_scale = 1;
   const Bytes full = write(t.model);
   zyl::test::for_each_prefix(full, [&](std::span<const std::uint8_t> cut) {
-    EXPECT_EQ(score_model_read_bounded(cut.data(), static_cast<uint32_t>(cut.size()), &m), 4);
+    EXPECT_EQ(score_model_read_bounded(cut.data(), static_cast<uint32_t>(cut.size()), &m), ML_TOO_SHORT);
     EXPECT_EQ(m.rows, nullptr);
   });
-  EXPECT_EQ(score_model_read(full.data(), &m), 0);
+  EXPECT_EQ(score_model_read(full.data(), &m), ML_OK);
   EXPECT_EQ(write(m), full);
   score_table_model_free(m.rows);
 }

@@ -92,21 +92,21 @@ TEST(SessionVerify, ArgumentsAndPendingResult) {
   VerifyRig r;
   GrayImage* p = r.probe();
   MatchResult* out = reinterpret_cast<MatchResult*>(1);
-  EXPECT_EQ(session_verify(nullptr, &r.gallery, 1, p, 5, nullptr, &out), 2);
+  EXPECT_EQ(session_verify(nullptr, &r.gallery, 1, p, 5, nullptr, &out), ML_BAD_ARGUMENT);
   EXPECT_EQ(out, nullptr);
-  EXPECT_EQ(session_verify(r.s, &r.gallery, 0, p, 5, nullptr, &out), 2);
-  EXPECT_EQ(session_verify(r.s, &r.gallery, 256, p, 5, nullptr, &out), 2);
-  EXPECT_EQ(session_verify(r.s, &r.gallery, 1, p, 29, nullptr, &out), 2);
-  EXPECT_EQ(session_verify(r.s, &r.gallery, 1, p, -1, nullptr, &out), 2);
-  EXPECT_EQ(session_verify(r.s, &r.gallery, 1, nullptr, 5, nullptr, &out), 2);
+  EXPECT_EQ(session_verify(r.s, &r.gallery, 0, p, 5, nullptr, &out), ML_BAD_ARGUMENT);
+  EXPECT_EQ(session_verify(r.s, &r.gallery, 256, p, 5, nullptr, &out), ML_BAD_ARGUMENT);
+  EXPECT_EQ(session_verify(r.s, &r.gallery, 1, p, 29, nullptr, &out), ML_BAD_ARGUMENT);
+  EXPECT_EQ(session_verify(r.s, &r.gallery, 1, p, -1, nullptr, &out), ML_BAD_ARGUMENT);
+  EXPECT_EQ(session_verify(r.s, &r.gallery, 1, nullptr, 5, nullptr, &out), ML_BAD_ARGUMENT);
   // A gallery entry that is no multi-view template.
   DataBlob* single = zyl::test::make_template(5);
-  EXPECT_EQ(session_verify(r.s, &single, 1, p, 5, nullptr, &out), 2);
+  EXPECT_EQ(session_verify(r.s, &single, 1, p, 5, nullptr, &out), ML_BAD_ARGUMENT);
   blob_release(single);
   EXPECT_EQ(session_event_count(r.s), 0);
   // A pending result must be committed first.
   r.s->pending = match_result_create(1);
-  EXPECT_EQ(session_verify(r.s, &r.gallery, 1, p, 5, nullptr, &out), 1);
+  EXPECT_EQ(session_verify(r.s, &r.gallery, 1, p, 5, nullptr, &out), ML_WRONG_KIND);
   EXPECT_EQ(out, nullptr);
   EXPECT_EQ(session_event_count(r.s), 0);
 }
@@ -116,7 +116,7 @@ TEST(SessionVerify, AMatchIsPendingCountedAndLogged) {
   zyl::test::script().default_score = above(12);
   const std::uint8_t data[4] = {0xA1, 0xB2, 3, 0xD4};
   MatchResult* out = nullptr;
-  ASSERT_EQ(session_verify(r.s, &r.gallery, 1, r.probe(), 10, data, &out), 0);
+  ASSERT_EQ(session_verify(r.s, &r.gallery, 1, r.probe(), 10, data, &out), ML_OK);
   ASSERT_NE(out, nullptr);
   ASSERT_NE(r.s->pending, nullptr);
   EXPECT_NE(out, r.s->pending);  // the caller gets a copy
@@ -136,41 +136,41 @@ TEST(SessionVerify, AMatchIsPendingCountedAndLogged) {
   EXPECT_EQ(session_event_at(r.s, 1)->type, SESSION_EVENT_ADDED);
   const SessionEvent& e = r.newest();
   EXPECT_EQ(e.type, SESSION_EVENT_VERIFIED);
-  EXPECT_EQ(e.code, 0);
+  EXPECT_EQ(e.code, ML_OK);
   EXPECT_EQ(std::vector<uint8_t>(e.payload, e.payload + 4), (std::vector<uint8_t>{0xA1, 10, 10, 12}));
   ASSERT_NE(r.s->accumulator, nullptr);
   // Committing makes the probe the accepted image.
-  ASSERT_EQ(session_commit_result(r.s, nullptr), 0);
+  ASSERT_EQ(session_commit_result(r.s, nullptr), ML_OK);
   EXPECT_NE(r.s->accepted_template, nullptr);
   match_result_release(out);
 }
 
 TEST(SessionVerify, CountersOfRejectionsAndRepresentedProbes) {
   VerifyRig r;
-  ASSERT_EQ(r.attempt(above(4), 10), 0);  // rejected
+  ASSERT_EQ(r.attempt(above(4), 10), ML_OK);  // rejected
   EXPECT_EQ(r.t(SESSION_REJECTED), 1);
   EXPECT_EQ(r.t(SESSION_REJECTED_SINCE_ENROLMENT), 1);
   EXPECT_EQ(r.t(SESSION_REJECTED_SINCE_UPDATE), 1);
   EXPECT_EQ(r.t(SESSION_CONSECUTIVE_REJECTS), 1);
   EXPECT_EQ(r.newest().payload[3], 4);
-  ASSERT_EQ(r.attempt(above(4), 10), 0);
+  ASSERT_EQ(r.attempt(above(4), 10), ML_OK);
   EXPECT_EQ(r.t(SESSION_CONSECUTIVE_REJECTS), 2);
   // The same attempt presented again takes the rejection back, then counts
   // its own outcome.
-  ASSERT_EQ(r.attempt(above(12), 10, 1), 0);
+  ASSERT_EQ(r.attempt(above(12), 10, 1), ML_OK);
   EXPECT_EQ(r.t(SESSION_REJECTED), 1);
   EXPECT_EQ(r.t(SESSION_REJECTED_SINCE_ENROLMENT), 1);
   EXPECT_EQ(r.t(SESSION_CONSECUTIVE_REJECTS), 0);
   EXPECT_EQ(r.t(SESSION_ACCEPTED), 1);
   EXPECT_EQ(r.t(SESSION_CONSECUTIVE_ACCEPTS), 1);
-  ASSERT_EQ(r.attempt(above(12), 10, 1), 0);  // takes back the accept
+  ASSERT_EQ(r.attempt(above(12), 10, 1), ML_OK);  // takes back the accept
   EXPECT_EQ(r.t(SESSION_ACCEPTED), 1);
   EXPECT_EQ(r.t(SESSION_CONSECUTIVE_ACCEPTS), 1);
 
   // On a fresh session a take-back finds nothing to take: no counter
   // goes below 0.
   VerifyRig fresh;
-  ASSERT_EQ(fresh.attempt(above(4), 10, 1), 0);
+  ASSERT_EQ(fresh.attempt(above(4), 10, 1), ML_OK);
   for (int i = 0; i < SESSION_STATISTICS; ++i) EXPECT_GE(fresh.t(i), 0) << i;
   EXPECT_EQ(fresh.t(SESSION_REJECTED), 1);
   EXPECT_EQ(fresh.t(SESSION_ACCEPTED), 0);
@@ -182,7 +182,7 @@ TEST(SessionVerify, ThresholdsFollowTheEnginesFarAdjustments) {
   engine_set_far_adjust(r.engine, 1, 2, 2, 2);  // bit 1: block 1
   engine_set_far_adjust(r.engine, 1, 5, 5, 4);  // bit 2: block 2
   MatchResult* out = nullptr;
-  ASSERT_EQ(r.attempt(above(13), 10, 0, nullptr, &out), 0);
+  ASSERT_EQ(r.attempt(above(13), 10, 0, nullptr, &out), ML_OK);
   EXPECT_EQ(out->requested_level, 12);
   EXPECT_EQ(out->second_level, 15);
   EXPECT_EQ(out->decision, 1);  // decided at the first threshold
@@ -195,7 +195,7 @@ TEST(SessionVerify, PassOverWhileU1IsSet) {
   VerifyRig r;
   r.s->skip_count = 2;
   MatchResult* out = nullptr;
-  ASSERT_EQ(r.attempt(above(20), 5, 0, nullptr, &out), 0);
+  ASSERT_EQ(r.attempt(above(20), 5, 0, nullptr, &out), ML_OK);
   EXPECT_EQ(out->decision, 0);
   EXPECT_EQ(out->scratch_value, SESSION_RESULT_SKIPPED);
   EXPECT_TRUE(zyl::test::script().calls.empty());  // nothing compared
@@ -203,11 +203,11 @@ TEST(SessionVerify, PassOverWhileU1IsSet) {
   EXPECT_EQ(r.t(SESSION_REJECTED), 1);
   match_result_release(out);
   // A re-presented probe does not use up a pass-over.
-  ASSERT_EQ(r.attempt(above(20), 5, 1), 0);
+  ASSERT_EQ(r.attempt(above(20), 5, 1), ML_OK);
   EXPECT_EQ(r.s->skip_count, 1);
-  ASSERT_EQ(r.attempt(above(20), 5), 0);
+  ASSERT_EQ(r.attempt(above(20), 5), ML_OK);
   EXPECT_EQ(r.s->skip_count, 0);
-  ASSERT_EQ(r.attempt(above(20), 5, 0, nullptr, &out), 0);
+  ASSERT_EQ(r.attempt(above(20), 5, 0, nullptr, &out), ML_OK);
   EXPECT_EQ(out->decision, 1);
   match_result_release(out);
 }
@@ -220,30 +220,30 @@ TEST(SessionVerify, ARejectionIsTakenBackAtLevel8AfterFourHighAttempts) {
   for (int i = 0; i < 3; ++i) session_log_event(r.s, SESSION_EVENT_VERIFIED, 0, high, 4);
   MatchResult* out = nullptr;
   // Three qualifying events: the rejection stands.
-  ASSERT_EQ(r.attempt(above(9), 20, 0, nullptr, &out), 0);
+  ASSERT_EQ(r.attempt(above(9), 20, 0, nullptr, &out), ML_OK);
   EXPECT_EQ(out->decision, 0);
   match_result_release(out);
   // The attempt just logged reached level 9: now four in a row.
-  ASSERT_EQ(r.attempt(above(9), 20, 0, nullptr, &out), 0);
+  ASSERT_EQ(r.attempt(above(9), 20, 0, nullptr, &out), ML_OK);
   EXPECT_EQ(out->decision, 1);
   EXPECT_EQ(out->reached_level, 20);  // a match at its own decision level
   match_result_release(out);
   // A score below level 8 is not taken back.
   for (int i = 0; i < 4; ++i) session_log_event(r.s, SESSION_EVENT_VERIFIED, 0, high, 4);
-  ASSERT_EQ(r.attempt(above(7), 20, 0, nullptr, &out), 0);
+  ASSERT_EQ(r.attempt(above(7), 20, 0, nullptr, &out), ML_OK);
   EXPECT_EQ(out->decision, 0);
   match_result_release(out);
   // A newer event below level 8 ends the scan; failed attempts do not count.
   for (int i = 0; i < 4; ++i) session_log_event(r.s, SESSION_EVENT_VERIFIED, 0, high, 4);
   session_log_event(r.s, SESSION_EVENT_VERIFIED, 0, low, 4);
   session_log_event(r.s, SESSION_EVENT_VERIFIED, 9, high, 4);
-  ASSERT_EQ(r.attempt(above(9), 20, 0, nullptr, &out), 0);
+  ASSERT_EQ(r.attempt(above(9), 20, 0, nullptr, &out), ML_OK);
   EXPECT_EQ(out->decision, 0);
   match_result_release(out);
   // Switched off, or more than 200 attempts counted: no second decision.
   for (int i = 0; i < 4; ++i) session_log_event(r.s, SESSION_EVENT_VERIFIED, 0, high, 4);
   r.s->statistics[SESSION_REJECTED] = 200;
-  ASSERT_EQ(r.attempt(above(9), 20, 0, nullptr, &out), 0);
+  ASSERT_EQ(r.attempt(above(9), 20, 0, nullptr, &out), ML_OK);
   EXPECT_EQ(out->decision, 0);
   match_result_release(out);
 }
@@ -253,25 +253,25 @@ TEST(SessionVerify, DriftCountsAgainstTheStepTable) {
   r.s->accepted_template = zyl::test::make_template(7);
   // The verification engine leaves the result's step value at -1: within
   // 16 of step 0's score (0), far from step 1's (28196).
-  ASSERT_EQ(r.attempt(above(12), 10), 0);
+  ASSERT_EQ(r.attempt(above(12), 10), ML_OK);
   EXPECT_EQ(r.s->drift_updates, 1);
-  ASSERT_EQ(r.attempt(above(12), 10), 0);
+  ASSERT_EQ(r.attempt(above(12), 10), ML_OK);
   EXPECT_EQ(r.s->drift_updates, 0);
   EXPECT_EQ(r.s->skip_count, 0);
   // Four in a row already: no comparison, nothing changes.
   r.s->drift_updates = 4;
   const size_t calls = zyl::test::script().calls.size();
-  ASSERT_EQ(r.attempt(above(12), 10), 0);
+  ASSERT_EQ(r.attempt(above(12), 10), ML_OK);
   EXPECT_EQ(zyl::test::script().calls.size(), calls + 1);  // the verification alone
   EXPECT_EQ(r.s->drift_updates, 4);
 }
 
 TEST(SessionVerify, FailuresAreLoggedAndLeaveNothingPending) {
   VerifyRig r;
-  zyl::test::script().fail_status = 17;
-  EXPECT_EQ(r.attempt(1000, 10), 17);
+  zyl::test::script().fail_status = ML_CORRUPT;
+  EXPECT_EQ(r.attempt(1000, 10), ML_CORRUPT);
   EXPECT_EQ(r.newest().type, SESSION_EVENT_VERIFIED);
-  EXPECT_EQ(r.newest().code, 17);
+  EXPECT_EQ(r.newest().code, ML_CORRUPT);
   EXPECT_EQ(r.s->pending, nullptr);
   for (int i = 0; i < SESSION_STATISTICS; ++i) EXPECT_EQ(r.t(i), 0) << i;
   zyl::test::script().fail_status = 0;
@@ -279,10 +279,10 @@ TEST(SessionVerify, FailuresAreLoggedAndLeaveNothingPending) {
   std::vector<std::uint8_t> px(100 * 120, 33);
   GrayImage* other = image_create(100, 120, 500, 500, px.data(), 0);
   MatchResult* out = nullptr;
-  ASSERT_EQ(r.attempt(1000, 10), 0);
-  EXPECT_EQ(session_verify(r.s, &r.gallery, 1, other, 10, nullptr, &out), 2);
+  ASSERT_EQ(r.attempt(1000, 10), ML_OK);
+  EXPECT_EQ(session_verify(r.s, &r.gallery, 1, other, 10, nullptr, &out), ML_BAD_ARGUMENT);
   EXPECT_EQ(out, nullptr);
-  EXPECT_EQ(r.newest().code, 2);
+  EXPECT_EQ(r.newest().code, ML_BAD_ARGUMENT);
   image_release(other);
   // A quality model on templates without feature vectors: the learned
   // confirmation fails and says so.
@@ -291,11 +291,11 @@ TEST(SessionVerify, FailuresAreLoggedAndLeaveNothingPending) {
   quality_model_release(h);
   r.s->accepted_template = zyl::test::make_template(7);
   r.s->drift_updates = 4;
-  EXPECT_NE(r.attempt(above(12), 10), 0);
+  EXPECT_NE(r.attempt(above(12), 10), ML_OK);
   EXPECT_EQ(r.s->pending, nullptr);
   // A model level above 9 is refused.
   const uint8_t data[4] = {0, 0, 10, 0};
-  EXPECT_EQ(r.attempt(above(12), 10, 0, data), 2);
+  EXPECT_EQ(r.attempt(above(12), 10, 0, data), ML_BAD_ARGUMENT);
 }
 
 TEST(SessionVerify, OutOfMemoryAnswers9AndLeaksNothing) {
@@ -307,11 +307,11 @@ TEST(SessionVerify, OutOfMemoryAnswers9AndLeaksNothing) {
     MatchResult* out = nullptr;
     const int st = session_verify(r.s, &r.gallery, 1, probe, 10, nullptr, &out);
     if (zyl::test::allocation_failed()) {
-      EXPECT_NE(st, 0);
+      EXPECT_NE(st, ML_OK);
       EXPECT_EQ(out, nullptr);
       ++failures;
     } else {
-      EXPECT_EQ(st, 0);
+      EXPECT_EQ(st, ML_OK);
     }
     match_result_release(out);
     match_result_release(r.s->pending);
@@ -386,7 +386,7 @@ TEST(SessionVerifyPrints, TheLearnedScoreConfirmsOrOverrulesTheMatch) {
   for (const Case& c : cases) {
     const uint8_t data[4] = {0, 0, c.model_level, 0};
     MatchResult* out = nullptr;
-    ASSERT_EQ(session_verify(r.s, &r.gallery, 1, r.a1, c.level, data, &out), 0) << c.level;
+    ASSERT_EQ(session_verify(r.s, &r.gallery, 1, r.a1, c.level, data, &out), ML_OK) << c.level;
     EXPECT_EQ(out->decision, c.decision) << c.level << " " << int{c.model_level};
     EXPECT_EQ(out->learned_score, 500);
     // The full matcher's N + 57 sub-scores and two 190-value vectors.
@@ -403,17 +403,17 @@ TEST(SessionVerifyPrints, TheRecordOfAMatchReplaysOnTheStrippedTemplate) {
   DataBlob* record = nullptr;
   DataBlob* reduced = nullptr;
   const uint8_t data[4] = {0, 0, 6, 0};
-  ASSERT_EQ(session_verify_with_record(r.s, &r.gallery, 1, r.a2, 5, data, &out, &record, &reduced), 0);
+  ASSERT_EQ(session_verify_with_record(r.s, &r.gallery, 1, r.a2, 5, data, &out, &record, &reduced), ML_OK);
   ASSERT_EQ(out->decision, 1);
   ASSERT_NE(record, nullptr);
   ASSERT_NE(reduced, nullptr);
   EXPECT_EQ(blob_type(record), 0);
   match_result_release(out);
   DataBlob* stripped = nullptr;
-  ASSERT_EQ(session_strip_views(r.gallery, &stripped), 0);
+  ASSERT_EQ(session_strip_views(r.gallery, &stripped), ML_OK);
   SessionDecision d{1, 0, 9};
   DataBlob* updated = nullptr;
-  ASSERT_EQ(session_update_from_record(r.engine, stripped, reduced, record, 1, &d, &updated), 0);
+  ASSERT_EQ(session_update_from_record(r.engine, stripped, reduced, record, 1, &d, &updated), ML_OK);
   EXPECT_EQ(d.decision, 1);  // the replay reproduces the record
   EXPECT_NE(updated, nullptr);
   blob_release(updated);
@@ -428,7 +428,7 @@ TEST(SessionVerifyPrints, TheRecordOfAMatchReplaysOnTheStrippedTemplate) {
   bytes[used + 6] ^= 1;
   DataBlob* tampered = blob_create(0, bytes.data(), static_cast<uint32_t>(bytes.size()));
   d = {1, 0, 9};
-  ASSERT_EQ(session_update_from_record(r.engine, stripped, reduced, tampered, 1, &d, &updated), 0);
+  ASSERT_EQ(session_update_from_record(r.engine, stripped, reduced, tampered, 1, &d, &updated), ML_OK);
   EXPECT_EQ(d.decision, 0);
   EXPECT_EQ(updated, nullptr);
   blob_release(tampered);
@@ -439,13 +439,13 @@ TEST(SessionVerifyPrints, TheRecordOfAMatchReplaysOnTheStrippedTemplate) {
   r.drop_pending();
   GrayImage* other = PrintRig::load("fvc2002_102_1_crop.pgm");
   const uint8_t strict[4] = {0, 0, 9, 0};  // level 9 (875): the built-in 500 never reaches it
-  ASSERT_EQ(session_verify_with_record(r.s, &r.gallery, 1, other, 5, strict, &out, &record, &reduced), 0);
+  ASSERT_EQ(session_verify_with_record(r.s, &r.gallery, 1, other, 5, strict, &out, &record, &reduced), ML_OK);
   EXPECT_EQ(out->decision, 0);
   EXPECT_EQ(record, nullptr);
   EXPECT_EQ(reduced, nullptr);
   match_result_release(out);
   image_release(other);
-  EXPECT_EQ(session_verify_with_record(r.s, &r.gallery, 1, r.a1, 5, nullptr, &out, nullptr, &reduced), 2);
+  EXPECT_EQ(session_verify_with_record(r.s, &r.gallery, 1, r.a1, 5, nullptr, &out, nullptr, &reduced), ML_BAD_ARGUMENT);
 }
 
 }  // namespace

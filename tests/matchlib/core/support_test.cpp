@@ -171,13 +171,13 @@ TEST(CallbackObject, DispatchesSlotsAndDestroysUserDataAtTheLastRelease) {
   EXPECT_EQ(cbobj_handle(o), &handle);
   EXPECT_EQ(cbobj_kind(o), 7);
 
-  EXPECT_EQ(cbobj_op0(o, nullptr, nullptr, nullptr, 0x12345), 0);
+  EXPECT_EQ(cbobj_op0(o, nullptr, nullptr, nullptr, 0x12345), ML_OK);
   EXPECT_EQ(log.narrowed, 0x2345);
   uint32_t w[3] = {5, 6, 7};
-  EXPECT_EQ(cbobj_op3(o, &w[0], &w[1], &w[2]), 0);
+  EXPECT_EQ(cbobj_op3(o, &w[0], &w[1], &w[2]), ML_OK);
   uint64_t a[3] = {1, 1, 1}, c[3] = {9, 9, 9}, d[3] = {1, 1, 1};
   uint16_t b[3] = {1, 1, 1};
-  EXPECT_EQ(cbobj_op4(o, nullptr, nullptr, 0x103, a, b, c, d), 0);  // low byte 3
+  EXPECT_EQ(cbobj_op4(o, nullptr, nullptr, 0x103, a, b, c, d), ML_OK);  // low byte 3
   EXPECT_EQ(c[2], 0u);
   EXPECT_EQ(cbobj_op1(o, nullptr, 1), ML_OUT_OF_LIMITS);
   EXPECT_EQ(cbobj_op6(nullptr, nullptr), ML_BAD_ARGUMENT);

@@ -7,6 +7,7 @@
 
 #include "zylscan/matchlib_fftfilt.h"
 #include "zylscan/matchlib_frequency.h"
+#include "zylscan/matchlib_object.h"
 #include "zylscan/matchlib_stretch.h"
 #include "zylscan/matchlib_window.h"
 
@@ -39,17 +40,17 @@ const std::vector<uint8_t> kExtended = {10, 15, 15, 20,  //
 
 TEST(PadExtend, GrowsRingByRing) {
   std::vector<uint8_t> frame(16, 0xEE);
-  ASSERT_EQ(img_pad_extend_u8(kTwoByTwo.data(), 2, 2, 4, 4, 1, 1, frame.data()), 0);
+  ASSERT_EQ(img_pad_extend_u8(kTwoByTwo.data(), 2, 2, 4, 4, 1, 1, frame.data()), ML_OK);
   EXPECT_EQ(frame, kExtended);
   std::vector<uint16_t> src16(kTwoByTwo.begin(), kTwoByTwo.end()), f16(16);
-  ASSERT_EQ(img_pad_extend_u16(src16.data(), 2, 2, 4, 4, 1, 1, f16.data()), 0);
+  ASSERT_EQ(img_pad_extend_u16(src16.data(), 2, 2, 4, 4, 1, 1, f16.data()), ML_OK);
   EXPECT_EQ(f16, std::vector<uint16_t>(kExtended.begin(), kExtended.end()));
   // Same size: a plain copy; a source at the corner grows to one side only.
   std::vector<uint8_t> same(4);
-  ASSERT_EQ(img_pad_extend_u8(kTwoByTwo.data(), 2, 2, 2, 2, 0, 0, same.data()), 0);
+  ASSERT_EQ(img_pad_extend_u8(kTwoByTwo.data(), 2, 2, 2, 2, 0, 0, same.data()), ML_OK);
   EXPECT_EQ(same, kTwoByTwo);
   std::vector<uint8_t> corner(9);
-  ASSERT_EQ(img_pad_extend_u8(kTwoByTwo.data(), 2, 2, 3, 3, 0, 0, corner.data()), 0);
+  ASSERT_EQ(img_pad_extend_u8(kTwoByTwo.data(), 2, 2, 3, 3, 0, 0, corner.data()), ML_OK);
   EXPECT_EQ(corner, (std::vector<uint8_t>{10, 20, 30, 30, 40, 30, 35, 35, 40}));
 }
 
@@ -60,8 +61,8 @@ TEST(PadExtend, RefusesSourcesOutsideTheFrame) {
     int32_t ro, co;
   };
   for (Case c : {Case{4, 4, 3, 0}, Case{4, 4, 0, 3}, Case{4, 4, -1, 0}, Case{1, 4, 0, 0}}) {
-    EXPECT_EQ(img_pad_extend_u8(kTwoByTwo.data(), 2, 2, c.oh, c.ow, c.ro, c.co, frame.data()), 2);
-    EXPECT_EQ(img_pad_profile_u8(kTwoByTwo.data(), 2, 2, c.oh, c.ow, c.ro, c.co, frame.data()), 2);
+    EXPECT_EQ(img_pad_extend_u8(kTwoByTwo.data(), 2, 2, c.oh, c.ow, c.ro, c.co, frame.data()), ML_BAD_ARGUMENT);
+    EXPECT_EQ(img_pad_profile_u8(kTwoByTwo.data(), 2, 2, c.oh, c.ow, c.ro, c.co, frame.data()), ML_BAD_ARGUMENT);
   }
 }
 
@@ -70,7 +71,7 @@ TEST(PadProfile, MarginTakesTheEdgeMaximaAndTheInnerSourceStays) {
   std::vector<uint8_t> src(H * W, 50);
   for (uint32_t r = 3; r < H; r += 8) src[r * W + 5] = 250;  // one bright pixel per group of rows
   std::vector<uint8_t> frame(OH * OW);
-  ASSERT_EQ(img_pad_profile_u8(src.data(), H, W, OH, OW, RO, CO, frame.data()), 0);
+  ASSERT_EQ(img_pad_profile_u8(src.data(), H, W, OH, OW, RO, CO, frame.data()), ML_OK);
   // Left margin away from the source's rim and from other margins: 250.
   for (uint32_t r = RO + 3; r < RO + H - 3; ++r) EXPECT_EQ(frame[r * OW + 2], 250) << r;
   // Right margin: the right eight columns hold no bright pixel.
@@ -95,14 +96,14 @@ TEST(FitToBlockMultiple, CropsSmallRemaindersAndPadsLargeOnes) {
     int32_t ro, co;
   };
   const std::vector<Case> cases = {
-      {100, 96, 0, 0, 96, 96, 2, 0},    // r = 4 <= 16 >> 2: crop
-      {90, 96, 0, 0, 96, 96, -3, 0},    // r = 10: pad
-      {90, 96, 2, 0, 80, 96, 5, 0},     // mode 2 always crops
-      {100, 90, 1, 0, 96, 96, 2, -3},   // one side cropped, the other padded
-      {96, 96, 0, 0, 96, 96, 0, 0},     // unchanged: a copy
-      {47, 96, 0, 2, 0, 0, 0, 0},       // below three blocks
-      {90, 96, 5, 2, 0, 0, 0, 0},       // padding needed in an unknown mode
-      {100, 96, 5, 0, 96, 96, 2, 0},    // cropping needs no mode
+      {100, 96, 0, ML_OK, 96, 96, 2, 0},    // r = 4 <= 16 >> 2: crop
+      {90, 96, 0, ML_OK, 96, 96, -3, 0},    // r = 10: pad
+      {90, 96, 2, ML_OK, 80, 96, 5, 0},     // mode 2 always crops
+      {100, 90, 1, ML_OK, 96, 96, 2, -3},   // one side cropped, the other padded
+      {96, 96, 0, ML_OK, 96, 96, 0, 0},     // unchanged: a copy
+      {47, 96, 0, ML_BAD_ARGUMENT, 0, 0, 0, 0},       // below three blocks
+      {90, 96, 5, ML_BAD_ARGUMENT, 0, 0, 0, 0},       // padding needed in an unknown mode
+      {100, 96, 5, ML_OK, 96, 96, 2, 0},    // cropping needs no mode
   };
   for (const auto& c : cases) {
     std::vector<uint8_t> src(c.h * c.w);
@@ -113,7 +114,7 @@ TEST(FitToBlockMultiple, CropsSmallRemaindersAndPadsLargeOnes) {
     ASSERT_EQ(img_fit_to_block_multiple(src.data(), c.h, c.w, 16, c.mode, &out, &oh, &ow, &ro, &co),
               c.status)
         << c.h << "x" << c.w << " mode " << c.mode;
-    if (c.status != 0) {
+    if (c.status != ML_OK) {
       EXPECT_EQ(out, nullptr);
       continue;
     }
@@ -142,9 +143,9 @@ TEST(FitToBlockMultiple, ModeZeroPaddingIsTheRingExtensionIntoTheCallersBuffer) 
   uint8_t* out = buf.data();
   uint32_t oh, ow;
   int32_t ro, co;
-  ASSERT_EQ(img_fit_to_block_multiple(src.data(), H, W, 16, 0, &out, &oh, &ow, &ro, &co), 0);
+  ASSERT_EQ(img_fit_to_block_multiple(src.data(), H, W, 16, 0, &out, &oh, &ow, &ro, &co), ML_OK);
   EXPECT_EQ(out, buf.data());
-  ASSERT_EQ(img_pad_extend_u8(src.data(), H, W, 64, 48, 5, 0, want.data()), 0);
+  ASSERT_EQ(img_pad_extend_u8(src.data(), H, W, 64, 48, 5, 0, want.data()), ML_OK);
   EXPECT_EQ(ro, -5);
   EXPECT_EQ(buf, want);
 }
@@ -154,14 +155,14 @@ TEST(PadToBlockMultiple, PadsEverySideAndRefusesCropMode) {
   uint8_t* out = nullptr;
   uint32_t oh, ow;
   int32_t ro, co;
-  ASSERT_EQ(img_pad_to_block_multiple(src.data(), 100, 90, 16, 0, &out, &oh, &ow, &ro, &co), 0);
+  ASSERT_EQ(img_pad_to_block_multiple(src.data(), 100, 90, 16, 0, &out, &oh, &ow, &ro, &co), ML_OK);
   EXPECT_EQ(oh, 112u);
   EXPECT_EQ(ow, 96u);
   EXPECT_EQ(ro, -6);
   EXPECT_EQ(co, -3);
   for (uint32_t i = 0; i < oh * ow; ++i) ASSERT_EQ(out[i], 7);
   std::free(out);
-  EXPECT_EQ(img_pad_to_block_multiple(src.data(), 100, 90, 16, 2, &out, &oh, &ow, &ro, &co), 2);
+  EXPECT_EQ(img_pad_to_block_multiple(src.data(), 100, 90, 16, 2, &out, &oh, &ow, &ro, &co), ML_BAD_ARGUMENT);
 }
 
 TEST(BytesGroupMax, EachGroupTakesItsMaximum) {
@@ -184,10 +185,10 @@ TEST(PadSpectral, RefusesCanvasesOutsideTheSourceRange) {
     int32_t ro, co;
     int status;
   };
-  for (Case c : {Case{23, 40, 0, 0, 1},    // canvas 39 < 40
-                 Case{57, 40, 0, 0, 1},    // canvas 73 > 40 + 32
-                 Case{40, 40, 9, 0, 2},    // source past the canvas
-                 Case{40, 40, -9, 0, 2}})  // source before it
+  for (Case c : {Case{23, 40, 0, 0, ML_WRONG_KIND},    // canvas 39 < 40
+                 Case{57, 40, 0, 0, ML_WRONG_KIND},    // canvas 73 > 40 + 32
+                 Case{40, 40, 9, 0, ML_BAD_ARGUMENT},    // source past the canvas
+                 Case{40, 40, -9, 0, ML_BAD_ARGUMENT}})  // source before it
     EXPECT_EQ(img_pad_spectral_u8(src.data(), 40, 40, c.oh, c.ow, c.ro, c.co, out.data()), c.status)
         << c.oh << "x" << c.ow << " at " << c.ro << "," << c.co;
 }
@@ -206,7 +207,7 @@ std::vector<uint8_t> reference_spectral(const std::vector<uint8_t>& src, int H, 
   std::vector<uint8_t> work(fftfilt_work_size(32));
   EXPECT_EQ(fftfilt_run32_u8(f.data(), canvas.data(), ch, cw, 16, work.data(), int(work.size()),
                              fftfilt_keep_dominant_cb, nullptr),
-            0);
+            ML_OK);
   uint8_t L, T, l2, h2;
   imgstat_percentile_range(src.data(), H, W, 1, &L, &T);
   int32_t hist[256] = {};
@@ -242,7 +243,7 @@ TEST(PadSpectral, ComposesFilterStretchAndRimBlend) {
     for (int y = 0; y < c.H; ++y)
       for (int x = 0; x < c.W; ++x) src[y * c.W + x] = uint8_t((x % 8) < 4 ? 200 - y : 60 + x);
     std::vector<uint8_t> out(c.h * c.w);
-    ASSERT_EQ(img_pad_spectral_u8(src.data(), c.H, c.W, c.h, c.w, c.ro, c.co, out.data()), 0);
+    ASSERT_EQ(img_pad_spectral_u8(src.data(), c.H, c.W, c.h, c.w, c.ro, c.co, out.data()), ML_OK);
     EXPECT_EQ(out, reference_spectral(src, c.H, c.W, c.h, c.w, c.ro, c.co))
         << c.H << "x" << c.W << " into " << c.h << "x" << c.w;
     // Inside its two-pixel rim the source is unchanged where the output shows it.

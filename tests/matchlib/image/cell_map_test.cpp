@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "zylscan/matchlib_cell_map.h"
+#include "zylscan/matchlib_object.h"
 
 namespace {
 
@@ -12,7 +13,7 @@ TEST(ExpandBilinear, TwoByTwoMapWithFactorFour) {
   const uint8_t TL = 10, TR = 250, BL = 90, BR = 30;
   const std::vector<uint8_t> map = {TL, TR, BL, BR};
   std::vector<uint8_t> out(64, 0);
-  ASSERT_EQ(img_expand_bilinear_u8(map.data(), 2, 2, 4, out.data(), 8, 8), 0);
+  ASSERT_EQ(img_expand_bilinear_u8(map.data(), 2, 2, 4, out.data(), 8, 8), ML_OK);
   const uint8_t c3 = (3 * TL + TR) / 4, c4 = (2 * TL + 2 * TR) / 4, c5 = (TL + 3 * TR) / 4;
   const std::vector<uint8_t> row2 = {TL, TL, TL, c3, c4, c5, c5, c5};
   for (int r : {0, 1, 2}) EXPECT_EQ(std::vector<uint8_t>(out.begin() + r * 8, out.begin() + r * 8 + 8), row2);
@@ -55,7 +56,7 @@ void check_expand(int (*fn)(const T*, uint32_t, uint32_t, uint32_t, T*, uint32_t
     std::vector<T> map(c.rows * c.cols);
     for (auto& v : map) v = static_cast<T>(d(rng));
     std::vector<T> out(c.oh * c.ow);
-    ASSERT_EQ(fn(map.data(), c.rows, c.cols, c.n, out.data(), c.oh, c.ow), 0);
+    ASSERT_EQ(fn(map.data(), c.rows, c.cols, c.n, out.data(), c.oh, c.ow), ML_OK);
     EXPECT_EQ(out, reference_expand(map, c.rows, c.cols, c.n, c.oh, c.ow)) << c.rows << "x" << c.cols;
   }
 }
@@ -70,7 +71,7 @@ TEST(ExpandBilinear, EveryTypeMatchesReference) {
 TEST(ExpandBilinear, FactorOneRepeatsTheSecondLastValues) {
   const std::vector<uint8_t> map = {1, 2, 3, 4, 5, 6, 7, 8, 9};
   std::vector<uint8_t> out(9);
-  ASSERT_EQ(img_expand_bilinear_u8(map.data(), 3, 3, 1, out.data(), 3, 3), 0);
+  ASSERT_EQ(img_expand_bilinear_u8(map.data(), 3, 3, 1, out.data(), 3, 3), ML_OK);
   EXPECT_EQ(out, (std::vector<uint8_t>{1, 2, 2, 4, 5, 5, 4, 5, 5}));
 }
 
@@ -82,10 +83,10 @@ TEST(ExpandBilinear, RefusesMapsAndOutputsItCannotServe) {
   };
   for (Case c : {Case{1, 6, 2, 8, 8}, Case{2, 3, 0, 8, 8}, Case{2, 3, 4, 5, 8},
                  Case{2, 3, 4, 8, 9}}) {
-    EXPECT_EQ(img_expand_bilinear_u8(map.data(), c.rows, c.cols, c.n, out.data(), c.oh, c.ow), 2);
-    EXPECT_EQ(img_expand_bilinear_angle8(map.data(), c.rows, c.cols, c.n, out.data(), c.oh, c.ow), 2);
+    EXPECT_EQ(img_expand_bilinear_u8(map.data(), c.rows, c.cols, c.n, out.data(), c.oh, c.ow), ML_BAD_ARGUMENT);
+    EXPECT_EQ(img_expand_bilinear_angle8(map.data(), c.rows, c.cols, c.n, out.data(), c.oh, c.ow), ML_BAD_ARGUMENT);
   }
-  EXPECT_EQ(img_expand_bilinear_u8(map.data(), 2, 3, 4, out.data(), 6, 10), 0);  // the region exactly
+  EXPECT_EQ(img_expand_bilinear_u8(map.data(), 2, 3, 4, out.data(), 6, 10), ML_OK);  // the region exactly
 }
 
 TEST(ExpandBilinearAngle, TakesTheShorterWayRound) {
@@ -103,14 +104,14 @@ TEST(ExpandBilinearAngle, TakesTheShorterWayRound) {
   for (const auto& c : cases) {
     const std::vector<uint8_t> map = {c.a, c.b, c.a, c.b};
     std::vector<uint8_t> out(64);
-    ASSERT_EQ(img_expand_bilinear_angle8(map.data(), 2, 2, 4, out.data(), 8, 8), 0);
+    ASSERT_EQ(img_expand_bilinear_angle8(map.data(), 2, 2, 4, out.data(), 8, 8), ML_OK);
     EXPECT_EQ(std::vector<uint8_t>(out.begin() + 2 * 8 + 2, out.begin() + 2 * 8 + 6), c.want)
         << int(c.a) << " -> " << int(c.b);
   }
   // Down a column: 250 above 10 gives the same path row by row.
   const std::vector<uint8_t> map = {250, 250, 10, 10};
   std::vector<uint8_t> out(64);
-  ASSERT_EQ(img_expand_bilinear_angle8(map.data(), 2, 2, 4, out.data(), 8, 8), 0);
+  ASSERT_EQ(img_expand_bilinear_angle8(map.data(), 2, 2, 4, out.data(), 8, 8), ML_OK);
   EXPECT_EQ((std::vector<uint8_t>{out[2 * 8 + 3], out[3 * 8 + 3], out[4 * 8 + 3], out[5 * 8 + 3]}),
             (std::vector<uint8_t>{250, 254, 2, 6}));
 }
@@ -118,7 +119,7 @@ TEST(ExpandBilinearAngle, TakesTheShorterWayRound) {
 TEST(ExpandBilinearPadded, FallsTowardTheFillAtTheEdges) {
   const std::vector<uint8_t> map = {200, 200, 200, 200};
   std::vector<uint8_t> out(64);
-  ASSERT_EQ(img_expand_bilinear_padded_u8(map.data(), 2, 2, 4, 0, out.data(), 8, 8), 0);
+  ASSERT_EQ(img_expand_bilinear_padded_u8(map.data(), 2, 2, 4, 0, out.data(), 8, 8), ML_OK);
   // Cell centres keep their value; the outer half cell falls toward 0.
   EXPECT_EQ(out[2 * 8 + 2], 200);
   EXPECT_EQ(out[2 * 8 + 1], 200 * 3 / 4);
@@ -127,7 +128,7 @@ TEST(ExpandBilinearPadded, FallsTowardTheFillAtTheEdges) {
   // A single cell works with the border.
   const uint8_t one = 80;
   std::vector<uint8_t> o4(16);
-  ASSERT_EQ(img_expand_bilinear_padded_u8(&one, 1, 1, 4, 0, o4.data(), 4, 4), 0);
+  ASSERT_EQ(img_expand_bilinear_padded_u8(&one, 1, 1, 4, 0, o4.data(), 4, 4), ML_OK);
   EXPECT_EQ(o4[2 * 4 + 2], 80);
 }
 

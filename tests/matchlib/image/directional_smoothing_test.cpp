@@ -8,6 +8,7 @@
 
 #include "matchlib/image/pixel_reference.h"
 #include "zylscan/matchlib_noise_filters.h"
+#include "zylscan/matchlib_object.h"
 
 namespace {
 
@@ -44,14 +45,14 @@ TEST(CrossMedian, EdgeMeansRoundTowardZeroAndTinyImagesAreRefused) {
   // right and below.
   std::vector<int8_t> s = {-9, -3, 9, 0, -2, 0};
   std::vector<int8_t> out(6);
-  ASSERT_EQ(filter_cross_median_s8(s.data(), 2, 3, out.data()), 0);
+  ASSERT_EQ(filter_cross_median_s8(s.data(), 2, 3, out.data()), ML_OK);
   EXPECT_EQ(out[1], -2);  // sorted -9, -3, -2, 9: mean of -3 and -2 toward zero
   std::vector<uint8_t> u = {0, 3, 9, 1, 4, 1};
   std::vector<uint8_t> uo(6);
-  ASSERT_EQ(filter_cross_median_u8(u.data(), 2, 3, uo.data()), 0);
+  ASSERT_EQ(filter_cross_median_u8(u.data(), 2, 3, uo.data()), ML_OK);
   EXPECT_EQ(uo[1], 3);  // sorted 0, 3, 4, 9: (3 + 4) >> 1
   uint8_t one = 1;
-  EXPECT_EQ(filter_cross_median_u8(&one, 1, 1, &one), 2);
+  EXPECT_EQ(filter_cross_median_u8(&one, 1, 1, &one), ML_BAD_ARGUMENT);
 }
 
 TEST(Median3x3At, WritesOnlyInteriorPositions) {
@@ -91,8 +92,8 @@ TEST(DirectionalMedian5, FollowsTheDirectionClassAndLeavesTheBorder) {
   for (const auto& c : cases) {
     std::vector<uint8_t> dirs(h * w, c.dir), out(h * w, 7);
     std::vector<uint8_t> in_place = src;
-    ASSERT_EQ(filter_directional_median5_u8(src.data(), h, w, dirs.data(), out.data()), 0);
-    ASSERT_EQ(filter_directional_median5_u8(in_place.data(), h, w, dirs.data(), in_place.data()), 0);
+    ASSERT_EQ(filter_directional_median5_u8(src.data(), h, w, dirs.data(), out.data()), ML_OK);
+    ASSERT_EQ(filter_directional_median5_u8(in_place.data(), h, w, dirs.data(), in_place.data()), ML_OK);
     for (int r = 0; r < h; ++r)
       for (int x = 0; x < w; ++x) {
         if (r < 2 || x < 2 || r >= h - 2 || x >= w - 2) {
@@ -117,17 +118,17 @@ TEST(DirectionalMean9, AveragesAlongTheLineAndSkipsSmallImages) {
   for (int r = 0; r < h; ++r)
     for (int c = 0; c < w; ++c) src[r * w + c] = r % 2 ? 200 : 20;
   std::vector<uint8_t> along(h * w, 64), across(h * w, 0), out(h * w, 1);
-  ASSERT_EQ(filter_directional_mean9_u8(src.data(), h, w, along.data(), out.data()), 0);
+  ASSERT_EQ(filter_directional_mean9_u8(src.data(), h, w, along.data(), out.data()), ML_OK);
   // Along: seven samples of the row plus the pixels above and below.
   EXPECT_EQ(out[4 * w + 4], (7 * 20 + 2 * 200) / 9);
   EXPECT_EQ(out[3 * w + 4], (7 * 200 + 2 * 20) / 9);
   EXPECT_EQ(out[0], 1);
   EXPECT_EQ(out[3 * w + 2], 1);
-  ASSERT_EQ(filter_directional_mean9_u8(src.data(), h, w, across.data(), out.data()), 0);
+  ASSERT_EQ(filter_directional_mean9_u8(src.data(), h, w, across.data(), out.data()), ML_OK);
   // Across: rows -3..+3 of the column plus the two row neighbours.
   EXPECT_EQ(out[4 * w + 4], (200 * 4 + 20 * 3 + 20 * 2) / 9);
   std::vector<uint8_t> small(6 * 6, 5), o6(6 * 6, 1);
-  ASSERT_EQ(filter_directional_mean9_u8(small.data(), 6, 6, small.data(), o6.data()), 0);
+  ASSERT_EQ(filter_directional_mean9_u8(small.data(), 6, 6, small.data(), o6.data()), ML_OK);
   EXPECT_EQ(o6, std::vector<uint8_t>(36, 1));
 }
 
@@ -172,12 +173,12 @@ TEST(Bilateral, MatchesDirectSumsWithAndWithoutGuideAlsoInPlace) {
   const auto guide = zyl::test::random_pixels<uint8_t>(h * w, 90, 140, 42);
   for (int r : {1, 2, 4}) {
     std::vector<uint8_t> out(h * w);
-    ASSERT_EQ(filter_bilateral_u8(src.data(), h, w, r, nullptr, out.data()), 0);
+    ASSERT_EQ(filter_bilateral_u8(src.data(), h, w, r, nullptr, out.data()), ML_OK);
     EXPECT_EQ(out, reference_bilateral(src, h, w, r, src)) << r;
-    ASSERT_EQ(filter_bilateral_u8(src.data(), h, w, r, guide.data(), out.data()), 0);
+    ASSERT_EQ(filter_bilateral_u8(src.data(), h, w, r, guide.data(), out.data()), ML_OK);
     EXPECT_EQ(out, reference_bilateral(src, h, w, r, guide)) << r;
     std::vector<uint8_t> in_place = src;
-    ASSERT_EQ(filter_bilateral_u8(in_place.data(), h, w, r, nullptr, in_place.data()), 0);
+    ASSERT_EQ(filter_bilateral_u8(in_place.data(), h, w, r, nullptr, in_place.data()), ML_OK);
     EXPECT_EQ(in_place, reference_bilateral(src, h, w, r, src)) << r;
   }
 }
@@ -185,11 +186,11 @@ TEST(Bilateral, MatchesDirectSumsWithAndWithoutGuideAlsoInPlace) {
 TEST(Bilateral, RadiusZeroCopiesAndAFlatGuideCountsEverySample) {
   const std::vector<uint8_t> src = {10, 200, 30, 40, 250, 60};
   std::vector<uint8_t> out(6);
-  ASSERT_EQ(filter_bilateral_u8(src.data(), 2, 3, 0, nullptr, out.data()), 0);
+  ASSERT_EQ(filter_bilateral_u8(src.data(), 2, 3, 0, nullptr, out.data()), ML_OK);
   EXPECT_EQ(out, src);
   // A flat guide counts only samples equal to the centre: all of them.
   const std::vector<uint8_t> flat(6, 7);
-  ASSERT_EQ(filter_bilateral_u8(src.data(), 2, 3, 1, flat.data(), out.data()), 0);
+  ASSERT_EQ(filter_bilateral_u8(src.data(), 2, 3, 1, flat.data(), out.data()), ML_OK);
   EXPECT_EQ(out, reference_bilateral(src, 2, 3, 1, flat));
 }
 
@@ -198,7 +199,7 @@ TEST(Bilateral, KeepsAStepEdgeSharperThanABoxMean) {
   std::vector<uint8_t> step(h * w), out(h * w);
   for (int y = 0; y < h; ++y)
     for (int x = 0; x < w; ++x) step[y * w + x] = x < 4 ? 20 : 220;
-  ASSERT_EQ(filter_bilateral_u8(step.data(), h, w, 2, nullptr, out.data()), 0);
+  ASSERT_EQ(filter_bilateral_u8(step.data(), h, w, 2, nullptr, out.data()), ML_OK);
   EXPECT_LT(out[4 * w + 3], 20 + 30);
   EXPECT_GT(out[4 * w + 4], 220 - 30);
 }

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "zylscan/matchlib_drawing.h"
+#include "zylscan/matchlib_object.h"
 
 namespace {
 
@@ -173,7 +174,7 @@ TEST(WindowFrame, KeepsCentredWindowAndFadesItsFrame) {
   // p = 75: s = 80, a window of half the width and half the height.
   const int h = 40, w = 40;
   std::vector<uint8_t> src(h * w, 0), dst(h * w, 1);
-  ASSERT_EQ(img_window_frame_u8(src.data(), h, w, 75, dst.data()), 0);
+  ASSERT_EQ(img_window_frame_u8(src.data(), h, w, 75, dst.data()), ML_OK);
   // Window rows and columns 10..29, margin ring 9 and 30.
   EXPECT_EQ(dst[5 * w + 5], 255);     // outside
   EXPECT_EQ(dst[20 * w + 20], 0);     // inside, untouched
@@ -185,18 +186,18 @@ TEST(WindowFrame, KeepsCentredWindowAndFadesItsFrame) {
   EXPECT_EQ(dst[29 * w + 20], 63);
   EXPECT_EQ(dst[9 * w + 9], 255);     // the median rounds the corner
   // In place gives the same.
-  ASSERT_EQ(img_window_frame_u8(src.data(), h, w, 75, src.data()), 0);
+  ASSERT_EQ(img_window_frame_u8(src.data(), h, w, 75, src.data()), ML_OK);
   EXPECT_EQ(src, dst);
 }
 
 TEST(WindowFrame, PercentageLimits) {
   std::vector<uint8_t> src(10 * 12), dst(10 * 12, 7);
   for (size_t k = 0; k < src.size(); ++k) src[k] = static_cast<uint8_t>(k);
-  EXPECT_EQ(img_window_frame_u8(src.data(), 10, 12, 101, dst.data()), 2);
+  EXPECT_EQ(img_window_frame_u8(src.data(), 10, 12, 101, dst.data()), ML_BAD_ARGUMENT);
   EXPECT_EQ(dst, std::vector<uint8_t>(dst.size(), 7));
-  EXPECT_EQ(img_window_frame_u8(src.data(), 10, 12, 0, dst.data()), 0);  // a copy
+  EXPECT_EQ(img_window_frame_u8(src.data(), 10, 12, 0, dst.data()), ML_OK);  // a copy
   EXPECT_EQ(dst, src);
-  EXPECT_EQ(img_window_frame_u8(src.data(), 10, 12, 256 + 50, dst.data()), 0);  // read as a byte: 50
+  EXPECT_EQ(img_window_frame_u8(src.data(), 10, 12, 256 + 50, dst.data()), ML_OK);  // read as a byte: 50
   EXPECT_EQ(dst[0], 255);
 }
 

@@ -7,6 +7,7 @@
 
 #include "matchlib/image/pixel_reference.h"
 #include "zylscan/matchlib_filters3x3.h"
+#include "zylscan/matchlib_object.h"
 
 namespace {
 
@@ -39,13 +40,13 @@ TEST(WeightedMean3x3, MatchesReferenceForBothTypesAlsoInPlace) {
     auto s16 = random_pixels<int16_t>(h * w, -32768, 32767, 7);
     auto want16 = reference_weighted(s16, wt, h, w);
     std::vector<int16_t> out16(h * w);
-    ASSERT_EQ(filter_weighted_mean3x3_s16(s16.data(), h, w, wt.data(), out16.data()), 0);
+    ASSERT_EQ(filter_weighted_mean3x3_s16(s16.data(), h, w, wt.data(), out16.data()), ML_OK);
     EXPECT_EQ(out16, want16);
-    ASSERT_EQ(filter_weighted_mean3x3_s16(s16.data(), h, w, wt.data(), s16.data()), 0);
+    ASSERT_EQ(filter_weighted_mean3x3_s16(s16.data(), h, w, wt.data(), s16.data()), ML_OK);
     EXPECT_EQ(s16, want16);
     auto s32 = random_pixels<int32_t>(h * w, -2000000000, 2000000000, 8);
     auto want32 = reference_weighted(s32, wt, h, w);
-    ASSERT_EQ(filter_weighted_mean3x3_s32(s32.data(), h, w, wt.data(), s32.data()), 0);
+    ASSERT_EQ(filter_weighted_mean3x3_s32(s32.data(), h, w, wt.data(), s32.data()), ML_OK);
     EXPECT_EQ(s32, want32);
   }
 }
@@ -55,14 +56,14 @@ TEST(WeightedMean3x3, ZeroWeightsGiveZeroInsideAndEqualWeightsThePlainMean) {
   const auto src = random_pixels<int16_t>(h * w, -500, 500, 3);
   std::vector<uint8_t> zero(h * w, 0), same(h * w, 17);
   std::vector<int16_t> out(h * w);
-  ASSERT_EQ(filter_weighted_mean3x3_s16(src.data(), h, w, zero.data(), out.data()), 0);
+  ASSERT_EQ(filter_weighted_mean3x3_s16(src.data(), h, w, zero.data(), out.data()), ML_OK);
   const auto plain = reference_weighted(src, same, h, w);
   for (int r = 0; r < h; ++r)
     for (int c = 0; c < w; ++c)
       EXPECT_EQ(out[r * w + c], (r == 0 || r == h - 1) ? plain[r * w + c] : 0);
-  ASSERT_EQ(filter_weighted_mean3x3_s16(src.data(), h, w, same.data(), out.data()), 0);
+  ASSERT_EQ(filter_weighted_mean3x3_s16(src.data(), h, w, same.data(), out.data()), ML_OK);
   EXPECT_EQ(out, plain);
-  EXPECT_EQ(filter_weighted_mean3x3_s16(src.data(), 1, w, same.data(), out.data()), 2);
+  EXPECT_EQ(filter_weighted_mean3x3_s16(src.data(), 1, w, same.data(), out.data()), ML_BAD_ARGUMENT);
 }
 
 TEST(FrameMean3x3, WritesOnlyTheFrameWithTheFillOutside) {
@@ -70,7 +71,7 @@ TEST(FrameMean3x3, WritesOnlyTheFrameWithTheFillOutside) {
   std::vector<uint8_t> src(h * w);
   for (uint32_t i = 0; i < h * w; ++i) src[i] = static_cast<uint8_t>(10 * i % 250);
   std::vector<uint8_t> out(h * w, 77);
-  ASSERT_EQ(filter_frame_mean3x3_u8(src.data(), h, w, 1, 0, out.data()), 0);
+  ASSERT_EQ(filter_frame_mean3x3_u8(src.data(), h, w, 1, 0, out.data()), ML_OK);
   int written = 0;
   for (uint32_t r = 0; r < h; ++r)
     for (uint32_t c = 0; c < w; ++c) {
@@ -88,14 +89,14 @@ TEST(FrameMean3x3, WritesOnlyTheFrameWithTheFillOutside) {
     }
   EXPECT_EQ(written, 16);
   // A fill value enters once per window position outside the image.
-  ASSERT_EQ(filter_frame_mean3x3_u8(src.data(), h, w, 1, 90, out.data()), 0);
+  ASSERT_EQ(filter_frame_mean3x3_u8(src.data(), h, w, 1, 90, out.data()), ML_OK);
   EXPECT_EQ(out[0], (src[0] + src[1] + src[5] + src[6] + 5 * 90) / 9);
   // n = 0 writes nothing; a frame that leaves no inner image is refused.
   std::vector<uint8_t> untouched(h * w, 1);
-  EXPECT_EQ(filter_frame_mean3x3_u8(src.data(), h, w, 0, 0, untouched.data()), 0);
+  EXPECT_EQ(filter_frame_mean3x3_u8(src.data(), h, w, 0, 0, untouched.data()), ML_OK);
   EXPECT_EQ(untouched, std::vector<uint8_t>(h * w, 1));
-  EXPECT_EQ(filter_frame_mean3x3_u8(src.data(), h, w, 3, 0, out.data()), 2);
-  EXPECT_EQ(filter_frame_mean3x3_u8(src.data(), 5, 4, 2, 0, out.data()), 2);
+  EXPECT_EQ(filter_frame_mean3x3_u8(src.data(), h, w, 3, 0, out.data()), ML_BAD_ARGUMENT);
+  EXPECT_EQ(filter_frame_mean3x3_u8(src.data(), 5, 4, 2, 0, out.data()), ML_BAD_ARGUMENT);
 }
 
 TEST(FrameExtrapolate, InPlaceRingContinuesTheInnerImage) {
@@ -103,14 +104,14 @@ TEST(FrameExtrapolate, InPlaceRingContinuesTheInnerImage) {
                               0, 10, 20, 0,  //
                               0, 30, 40, 0,  //
                               0, 0,  0,  0};
-  ASSERT_EQ(filter_frame_extrapolate_u8(img.data(), 4, 4, 1, img.data()), 0);
+  ASSERT_EQ(filter_frame_extrapolate_u8(img.data(), 4, 4, 1, img.data()), ML_OK);
   EXPECT_EQ(img, (std::vector<uint8_t>{10, 15, 15, 20,  //
                                        20, 10, 20, 30,  //
                                        20, 30, 40, 30,  //
                                        30, 35, 35, 40}));
   std::vector<uint8_t> wide(4 * 8, 5);
-  EXPECT_EQ(filter_frame_extrapolate_u8(wide.data(), 4, 8, 2, wide.data()), 2);
-  EXPECT_EQ(filter_frame_extrapolate_u8(wide.data(), 1, 8, 0, wide.data()), 2);
+  EXPECT_EQ(filter_frame_extrapolate_u8(wide.data(), 4, 8, 2, wide.data()), ML_BAD_ARGUMENT);
+  EXPECT_EQ(filter_frame_extrapolate_u8(wide.data(), 1, 8, 0, wide.data()), ML_BAD_ARGUMENT);
 }
 
 TEST(FrameExtrapolate, SeparateOutputReadsTheSourceRings) {
@@ -119,9 +120,9 @@ TEST(FrameExtrapolate, SeparateOutputReadsTheSourceRings) {
   std::vector<uint8_t> src(36);
   for (int i = 0; i < 36; ++i) src[i] = static_cast<uint8_t>(i * 7);
   std::vector<uint8_t> out(36);
-  ASSERT_EQ(filter_frame_extrapolate_u8(src.data(), 6, 6, 2, out.data()), 0);
+  ASSERT_EQ(filter_frame_extrapolate_u8(src.data(), 6, 6, 2, out.data()), ML_OK);
   std::vector<uint8_t> in_place = src;
-  ASSERT_EQ(filter_frame_extrapolate_u8(in_place.data(), 6, 6, 2, in_place.data()), 0);
+  ASSERT_EQ(filter_frame_extrapolate_u8(in_place.data(), 6, 6, 2, in_place.data()), ML_OK);
   EXPECT_EQ(out[0], src[7]);           // corner from the source's (1, 1)
   EXPECT_EQ(in_place[0], src[14]);     // (1, 1) became (2, 2) first
   EXPECT_EQ(out[7], src[14]);
@@ -132,7 +133,7 @@ TEST(MaskedMean3x3, FullMaskSmoothsOnlyTheBorderAndEmptyMaskChangesNothing) {
   const int h = 5, w = 6;
   const auto src = random_pixels<uint8_t>(h * w, 0, 255, 11);
   std::vector<uint8_t> full(h * w, 1), none(h * w, 0), out(h * w);
-  ASSERT_EQ(filter_masked_mean3x3_u8(src.data(), full.data(), h, w, out.data()), 0);
+  ASSERT_EQ(filter_masked_mean3x3_u8(src.data(), full.data(), h, w, out.data()), ML_OK);
   for (int r = 0; r < h; ++r)
     for (int c = 0; c < w; ++c) {
       int sum = 0, n = 0;
@@ -142,7 +143,7 @@ TEST(MaskedMean3x3, FullMaskSmoothsOnlyTheBorderAndEmptyMaskChangesNothing) {
       const bool border = r == 0 || c == 0 || r == h - 1 || c == w - 1;
       EXPECT_EQ(out[r * w + c], border ? sum / n : src[r * w + c]);
     }
-  ASSERT_EQ(filter_masked_mean3x3_u8(src.data(), none.data(), h, w, out.data()), 0);
+  ASSERT_EQ(filter_masked_mean3x3_u8(src.data(), none.data(), h, w, out.data()), ML_OK);
   EXPECT_EQ(out, src);
 }
 
@@ -152,16 +153,16 @@ TEST(MaskedMean3x3, FillsNextToTheMaskAndSignedMeansTruncateTowardZero) {
   const int h = 3, w = 4;
   std::vector<uint16_t> src = {100, 200, 9, 9, 100, 200, 9, 9, 100, 200, 9, 9};
   std::vector<uint8_t> mask = {1, 1, 0, 0, 1, 1, 0, 0, 1, 1, 0, 0};
-  ASSERT_EQ(filter_masked_mean3x3_u16(src.data(), mask.data(), h, w, src.data()), 0);
+  ASSERT_EQ(filter_masked_mean3x3_u16(src.data(), mask.data(), h, w, src.data()), ML_OK);
   EXPECT_EQ(src, (std::vector<uint16_t>{150, 150, 200, 9, 150, 150, 200, 9, 150, 150, 200, 9}));
 
   std::vector<int8_t> s8 = {-1, -2};
   std::vector<uint8_t> m2 = {1, 1};
-  ASSERT_EQ(filter_masked_mean3x3_s8(s8.data(), m2.data(), 1, 2, s8.data()), 0);
+  ASSERT_EQ(filter_masked_mean3x3_s8(s8.data(), m2.data(), 1, 2, s8.data()), ML_OK);
   EXPECT_EQ(s8, (std::vector<int8_t>{-1, -1}));
   std::vector<int16_t> s16 = {-7, 0, -8};
   std::vector<uint8_t> m3 = {1, 0, 1};
-  ASSERT_EQ(filter_masked_mean3x3_s16(s16.data(), m3.data(), 1, 3, s16.data()), 0);
+  ASSERT_EQ(filter_masked_mean3x3_s16(s16.data(), m3.data(), 1, 3, s16.data()), ML_OK);
   EXPECT_EQ(s16, (std::vector<int16_t>{-7, -7, -8}));
 }
 
@@ -169,23 +170,23 @@ TEST(Sharpen3x3, SinglePeakAndFlatImage) {
   const int h = 5, w = 5;
   std::vector<uint8_t> img(h * w, 50), out(h * w);
   img[12] = 100;
-  ASSERT_EQ(filter_sharpen3x3_u8(img.data(), h, w, 128, out.data()), 0);
+  ASSERT_EQ(filter_sharpen3x3_u8(img.data(), h, w, 128, out.data()), ML_OK);
   EXPECT_EQ(out[12], 255);
   for (int i : {7, 11, 13, 17, 6, 8, 16, 18}) EXPECT_EQ(out[i], 0) << i;
   EXPECT_EQ(out[0], 50);
-  ASSERT_EQ(filter_sharpen3x3_u8(img.data(), h, w, 0, out.data()), 0);
+  ASSERT_EQ(filter_sharpen3x3_u8(img.data(), h, w, 0, out.data()), ML_OK);
   EXPECT_EQ(out, img);
   std::vector<uint8_t> flat(h * w, 123);
-  ASSERT_EQ(filter_sharpen3x3_u8(flat.data(), h, w, 255, flat.data()), 0);
+  ASSERT_EQ(filter_sharpen3x3_u8(flat.data(), h, w, 255, flat.data()), ML_OK);
   EXPECT_EQ(flat, std::vector<uint8_t>(h * w, 123));
-  EXPECT_EQ(filter_sharpen3x3_u8(img.data(), 0, w, 1, out.data()), 2);
+  EXPECT_EQ(filter_sharpen3x3_u8(img.data(), 0, w, 1, out.data()), ML_BAD_ARGUMENT);
 }
 
 TEST(Sharpen3x3, SmallStepTruncatesTowardZero) {
   // A 1 x 3 row 10, 11, 10 with strength 1: the middle's d = (132 - 126) = 6,
   // 6 / 128 = 0; the sides' d = 120 - 126 = -6, -6 / 128 = 0 (not -1).
   std::vector<uint8_t> row = {10, 11, 10}, out(3);
-  ASSERT_EQ(filter_sharpen3x3_u8(row.data(), 1, 3, 1, out.data()), 0);
+  ASSERT_EQ(filter_sharpen3x3_u8(row.data(), 1, 3, 1, out.data()), ML_OK);
   EXPECT_EQ(out, row);
 }
 
@@ -208,13 +209,13 @@ TEST(RowSmooth121, SelectsEvenOrOddRows) {
     std::vector<uint8_t> img = {0, 40, 80, 120};
     img.resize(c.h);
     std::vector<uint8_t> out(c.h);
-    ASSERT_EQ(filter_row_smooth121_u8(img.data(), c.h, 1, c.flags, out.data()), 0);
+    ASSERT_EQ(filter_row_smooth121_u8(img.data(), c.h, 1, c.flags, out.data()), ML_OK);
     EXPECT_EQ(out, c.want) << "h " << c.h << " flags " << c.flags;
-    ASSERT_EQ(filter_row_smooth121_u8(img.data(), c.h, 1, c.flags, img.data()), 0);
+    ASSERT_EQ(filter_row_smooth121_u8(img.data(), c.h, 1, c.flags, img.data()), ML_OK);
     EXPECT_EQ(img, c.want) << "in place";
   }
   uint8_t one = 0;
-  EXPECT_EQ(filter_row_smooth121_u8(&one, 1, 1, 1, &one), 2);
+  EXPECT_EQ(filter_row_smooth121_u8(&one, 1, 1, 1, &one), ML_BAD_ARGUMENT);
 }
 
 TEST(FillPits, DarkLineFilledUnlessShallowerThanTheThreshold) {
@@ -222,15 +223,15 @@ TEST(FillPits, DarkLineFilledUnlessShallowerThanTheThreshold) {
   std::vector<uint8_t> img(h * w, 200);
   for (uint32_t c = 0; c < w; ++c) img[2 * w + c] = 10;
   std::vector<uint8_t> out(h * w);
-  ASSERT_EQ(filter_fill_pits_u8(img.data(), h, w, 40, out.data()), 0);
+  ASSERT_EQ(filter_fill_pits_u8(img.data(), h, w, 40, out.data()), ML_OK);
   EXPECT_EQ(out, std::vector<uint8_t>(h * w, 200));
-  ASSERT_EQ(filter_fill_pits_u8(img.data(), h, w, 200, out.data()), 0);
+  ASSERT_EQ(filter_fill_pits_u8(img.data(), h, w, 200, out.data()), ML_OK);
   EXPECT_EQ(out, img);
   // A dark dot in place; a pixel darker only across the row keeps depth 0.
   std::vector<uint8_t> dot(h * w, 100);
   dot[2 * w + 3] = 20;
   for (uint32_t r = 0; r < h; ++r) dot[r * w + 0] = 30;  // dark column: fails the vertical test
-  ASSERT_EQ(filter_fill_pits_u8(dot.data(), h, w, 10, dot.data()), 0);
+  ASSERT_EQ(filter_fill_pits_u8(dot.data(), h, w, 10, dot.data()), ML_OK);
   EXPECT_EQ(dot[2 * w + 3], 100);
   for (uint32_t r = 0; r < h; ++r) EXPECT_EQ(dot[r * w], 30);
 }

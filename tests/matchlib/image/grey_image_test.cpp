@@ -128,12 +128,12 @@ TEST(GreyImage, NullImageAnswersTheNeutralValues) {
   EXPECT_EQ(image_mask_plane_ensure(nullptr), nullptr);
   EXPECT_EQ(image_flag_word(nullptr), 0u);
   EXPECT_EQ(image_property_byte(nullptr), 0);
-  EXPECT_EQ(image_set_property_byte(nullptr, 40), 0);
+  EXPECT_EQ(image_set_property_byte(nullptr, 40), ML_OK);
   EXPECT_EQ(image_finger_info(nullptr), finger_info_default());
   EXPECT_EQ(image_stored_quality(nullptr), 0);
   EXPECT_EQ(image_clone(nullptr), nullptr);
   uint8_t* map = reinterpret_cast<uint8_t*>(1);
-  EXPECT_EQ(image_usable_mask_bytes(nullptr, &map), 0);
+  EXPECT_EQ(image_usable_mask_bytes(nullptr, &map), ML_OK);
 }
 
 TEST(GreyImage, CommonResolutionOnlyWhenBothAxesAgree) {
@@ -152,7 +152,11 @@ TEST(GreyImage, PropertyByteTakesOnlyValuesBelow32) {
   auto img = adopt(image_create(1, 1, 500, 500, nullptr, 0));
   struct Case {
     int value, status, stored;
-  } cases[] = {{31, 0, 31}, {32, 1, 31}, {255, 1, 31}, {-1, 1, 31}, {0, 0, 0}};
+  } cases[] = {{31, ML_OK, 31},
+               {32, ML_WRONG_KIND, 31},
+               {255, ML_WRONG_KIND, 31},
+               {-1, ML_WRONG_KIND, 31},
+               {0, ML_OK, 0}};
   for (const auto& c : cases) {
     EXPECT_EQ(image_set_property_byte(img.get(), c.value), c.status) << c.value;
     EXPECT_EQ(image_property_byte(img.get()), c.stored) << c.value;
@@ -189,14 +193,14 @@ TEST(GreyImage, MaskPlaneIsSharedEnsuredAndMustMatchTheSize) {
 TEST(GreyImage, UsableMaskBytesFollowTheValidTest) {
   auto img = adopt(image_create(1, 6, 500, 500, nullptr, 0));
   uint8_t* map = nullptr;
-  ASSERT_EQ(image_usable_mask_bytes(img.get(), &map), 0);
+  ASSERT_EQ(image_usable_mask_bytes(img.get(), &map), ML_OK);
   EXPECT_EQ(Bytes(map, map + 6), Bytes(6, 255));
   std::free(map);
 
   MaskPlane* m = image_mask_plane_ensure(img.get());
   const uint8_t cells[6] = {0x00, 0x01, 0x02, 0x10, 0x20, 0x40};
   std::memcpy(mask_cells(m), cells, 6);
-  ASSERT_EQ(image_usable_mask_bytes(img.get(), &map), 0);
+  ASSERT_EQ(image_usable_mask_bytes(img.get(), &map), ML_OK);
   EXPECT_EQ(Bytes(map, map + 6), (Bytes{255, 0, 0, 0, 255, 0}));
   std::free(map);
   EXPECT_EQ(image_usable_mask_bytes(img.get(), nullptr), ML_BAD_ARGUMENT);
@@ -239,16 +243,16 @@ TEST(GreyImage, CloneOfAWrappedImageOwnsAWritableDeepCopy) {
   EXPECT_EQ(c->stats.quality, 55);
   EXPECT_EQ(c->region_built, 1);
   EXPECT_EQ(c->mask_settings.circle_radius, 12);
-  EXPECT_EQ(c->lifecycle, 0);
+  EXPECT_EQ(c->lifecycle, IMAGE_STATE_NEW);
 }
 
 TEST(GreyImage, LifecycleMovesOnlyForward) {
   auto img = adopt(image_create(1, 1, 500, 500, nullptr, 0));
-  EXPECT_EQ(image_end_use(img.get()), 0);  // 0 does not jump to 2
+  EXPECT_EQ(image_end_use(img.get()), IMAGE_STATE_NEW);  // new does not jump to finished
   EXPECT_EQ(image_is_finished(img.get()), 0);
-  EXPECT_EQ(image_begin_use(img.get()), 0);
-  EXPECT_EQ(image_begin_use(img.get()), 1);
-  EXPECT_EQ(image_end_use(img.get()), 1);
+  EXPECT_EQ(image_begin_use(img.get()), IMAGE_STATE_NEW);
+  EXPECT_EQ(image_begin_use(img.get()), IMAGE_STATE_IN_USE);
+  EXPECT_EQ(image_end_use(img.get()), IMAGE_STATE_IN_USE);
   EXPECT_EQ(image_is_finished(img.get()), 1);
   auto other = adopt(image_create(1, 1, 500, 500, nullptr, 0));
   image_mark_releasable(other.get());
@@ -259,7 +263,7 @@ TEST(GreyImage, ReleasePixelsRefusedUnlessFinishedAndUnshared) {
   struct Case {
     int state;
     bool shared;
-  } cases[] = {{0, false}, {1, false}, {2, true}};
+  } cases[] = {{IMAGE_STATE_NEW, false}, {IMAGE_STATE_IN_USE, false}, {IMAGE_STATE_FINISHED, true}};
   for (const auto& c : cases) {
     auto img = adopt(image_create(2, 2, 500, 500, nullptr, 0));
     image_mask_plane_ensure(img.get());

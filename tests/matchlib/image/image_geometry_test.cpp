@@ -120,7 +120,7 @@ TEST(ImageResize, ResamplingToAResolutionScalesSizeAndWindow) {
   const Bytes px = ramp(400, 300);
   auto img = adopt(image_create(400, 300, 500, 500, px.data(), 0));
   image_mask_plane_ensure(img.get());
-  ASSERT_EQ(image_set_source_window(img.get(), -10, 20, 800, 600), 0);
+  ASSERT_EQ(image_set_source_window(img.get(), -10, 20, 800, 600), ML_OK);
   img->stats.quality = 61;
   auto half = adopt(image_resample_to_resolution(img.get(), 250, 250));
   ASSERT_TRUE(half);
@@ -129,7 +129,7 @@ TEST(ImageResize, ResamplingToAResolutionScalesSizeAndWindow) {
   EXPECT_EQ(image_resolution_y(half.get()), 250);
   EXPECT_EQ(image_resolution_x(half.get()), 250);
   Bytes expected(200 * 150);
-  ASSERT_EQ(img_resize_u8(px.data(), 400, 300, expected.data(), 200, 150), 0);
+  ASSERT_EQ(img_resize_u8(px.data(), 400, 300, expected.data(), 200, 150), ML_OK);
   EXPECT_EQ(pixels_of(half.get()), expected);
   EXPECT_EQ(mask_height(image_mask_plane(half.get())), 200);
   const SourceWindow* sw = image_source_window(half.get());
@@ -191,7 +191,7 @@ TEST(ImageExtend, OldPixelsCentredWithAnOutsideMaskBorder) {
   auto ext = adopt(image_extend(img.get(), 12, 14));
   ASSERT_TRUE(ext);
   Bytes expected(12 * 14);
-  ASSERT_EQ(img_pad_profile_u8(px.data(), 8, 9, 12, 14, 2, 2, expected.data()), 0);
+  ASSERT_EQ(img_pad_profile_u8(px.data(), 8, 9, 12, 14, 2, 2, expected.data()), ML_OK);
   EXPECT_EQ(pixels_of(ext.get()), expected);
   EXPECT_EQ(at(ext.get(), 2 + 3, 2 + 4), px[3 * 9 + 4]);  // the inside is kept
   const MaskPlane* m = image_mask_plane(ext.get());
@@ -225,7 +225,7 @@ TEST(ImageFramed, TwoBlackOutlinesAroundTheImage) {
 TEST(ImageSourceWindow, SetClearAndNullImage) {
   auto img = adopt(image_create(3, 3, 500, 500, nullptr, 0));
   EXPECT_EQ(image_set_source_window(nullptr, 0, 0, 1, 1), ML_BAD_ARGUMENT);
-  ASSERT_EQ(image_set_source_window(img.get(), 4, -5, 30, 40), 0);
+  ASSERT_EQ(image_set_source_window(img.get(), 4, -5, 30, 40), ML_OK);
   EXPECT_EQ(image_source_height(img.get()), 30);
   EXPECT_EQ(image_offset_x(img.get()), -5);
   EXPECT_EQ(image_source_window(img.get())->height, 3);
@@ -258,13 +258,13 @@ TEST(Tiling, SplitGivesOverlappingTilesInRowMajorOrder) {
   auto img = adopt(image_create(30, 40, 500, 500, px.data(), 0));
   TilingSpec single{0, 0, 64, 1, 1, 30, 40, 0};
   GrayImage* one[1];
-  ASSERT_EQ(image_split_tiles(img.get(), &single, one), 0);
+  ASSERT_EQ(image_split_tiles(img.get(), &single, one), ML_OK);
   EXPECT_EQ(one[0], img.get());  // the centred area is the image itself
   image_release(one[0]);
 
   TilingSpec grid{0, 0, 64, 2, 3, 20, 16, 1};
   std::vector<GrayImage*> tiles(tiling_tile_count(&grid));
-  ASSERT_EQ(image_split_tiles(img.get(), &grid, tiles.data()), 0);
+  ASSERT_EQ(image_split_tiles(img.get(), &grid, tiles.data()), ML_OK);
   // Extra centred tile first, then rows at 0 and 10, columns at 0, 12, 24.
   EXPECT_EQ(image_offset_y(tiles[0]), 5);
   EXPECT_EQ(image_offset_x(tiles[0]), 12);
@@ -290,7 +290,7 @@ TEST(Downscale, IntoACallerBuffer) {
   const Bytes px = ramp(40, 30);
   Bytes out(40 * 30);
   int h = 0, w = 0;
-  ASSERT_EQ(img_downscale_into(px.data(), 500, 40, 30, out.data(), 250, &h, &w, 20 * 15), 0);
+  ASSERT_EQ(img_downscale_into(px.data(), 500, 40, 30, out.data(), 250, &h, &w, 20 * 15), ML_OK);
   EXPECT_EQ(h, 20);
   EXPECT_EQ(w, 15);
   Bytes expected(20 * 15);

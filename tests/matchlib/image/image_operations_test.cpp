@@ -43,7 +43,7 @@ Bytes striped_image(int h, int w) {
 
 Bytes run(int (*f)(const uint8_t*, int, int, uint8_t*), const Bytes& px, int h, int w) {
   Bytes out(px.size());
-  EXPECT_EQ(f(px.data(), h, w, out.data()), 0);
+  EXPECT_EQ(f(px.data(), h, w, out.data()), ML_OK);
   return out;
 }
 
@@ -67,16 +67,16 @@ TEST(ImageOperations, NormalizeByTypeReachesItsKernel) {
   };
   for (const auto& c : cases) {
     Bytes out(px.size());
-    EXPECT_EQ(imgproc_normalize_by_type(px.data(), h, w, 500, c.type, out.data()), 0);
+    EXPECT_EQ(imgproc_normalize_by_type(px.data(), h, w, 500, c.type, out.data()), ML_OK);
     EXPECT_EQ(out, c.expected) << "type " << c.type;
   }
   Bytes out(px.size()), expected(px.size());
-  EXPECT_EQ(imgproc_normalize_by_type(px.data(), h, w, 500, 4, out.data()), 0);
-  ASSERT_EQ(imgproc_normalize_local(px.data(), h, w, nullptr, 3, 128, 75, expected.data()), 0);
+  EXPECT_EQ(imgproc_normalize_by_type(px.data(), h, w, 500, 4, out.data()), ML_OK);
+  ASSERT_EQ(imgproc_normalize_local(px.data(), h, w, nullptr, 3, 128, 75, expected.data()), ML_OK);
   EXPECT_EQ(out, expected);  // no mask, radius 3 at 500 dpi
   for (int type : {5, -1}) {
     Bytes untouched(px.size(), 1);
-    EXPECT_EQ(imgproc_normalize_by_type(px.data(), h, w, 500, type, untouched.data()), 1);
+    EXPECT_EQ(imgproc_normalize_by_type(px.data(), h, w, 500, type, untouched.data()), ML_WRONG_KIND);
     EXPECT_EQ(untouched, Bytes(px.size(), 1)) << type;
   }
 }
@@ -86,13 +86,13 @@ TEST(ImageOperations, DestripeByTypeReachesItsCorrection) {
   const Bytes px = striped_image(h, w);
   auto columns = [&](int n) {
     Bytes out(px.size());
-    EXPECT_EQ(stripe_correct_columns(px.data(), h, w, n, 0, out.data()), 0);
+    EXPECT_EQ(stripe_correct_columns(px.data(), h, w, n, 0, out.data()), ML_OK);
     return out;
   };
   Bytes rows(px.size());
-  ASSERT_EQ(stripe_correct_rows(px.data(), h, w, h, 0, rows.data()), 0);
+  ASSERT_EQ(stripe_correct_rows(px.data(), h, w, h, 0, rows.data()), ML_OK);
   uint8_t found = 0;
-  ASSERT_EQ(stripe_detect_columns(px.data(), h, w, 4, 1, &found), 0);
+  ASSERT_EQ(stripe_detect_columns(px.data(), h, w, 4, 1, &found), ML_OK);
   ASSERT_EQ(found, 1);
   struct Case {
     int type, strip;
@@ -101,11 +101,11 @@ TEST(ImageOperations, DestripeByTypeReachesItsCorrection) {
                {3, 0, rows},       {4, 9, columns(1)}};
   for (const auto& c : cases) {
     Bytes out(px.size());
-    EXPECT_EQ(imgproc_destripe_by_type(px.data(), h, w, c.type, c.strip, out.data()), 0);
+    EXPECT_EQ(imgproc_destripe_by_type(px.data(), h, w, c.type, c.strip, out.data()), ML_OK);
     EXPECT_EQ(out, c.expected) << c.type << " strip " << c.strip;
   }
   Bytes out(px.size());
-  EXPECT_EQ(imgproc_destripe_by_type(px.data(), h, w, 0, 0, out.data()), 0);
+  EXPECT_EQ(imgproc_destripe_by_type(px.data(), h, w, 0, 0, out.data()), ML_OK);
   EXPECT_EQ(out, run(imgproc_remove_checker, px, h, w));
   EXPECT_EQ(imgproc_destripe_by_type(px.data(), h, w, 5, 1, out.data()), ML_WRONG_KIND);
 }
@@ -116,12 +116,12 @@ TEST(ImageOperations, DestripeWithoutStripesCopiesTheInput) {
   for (int i = 0; i < h; ++i)
     for (int j = 0; j < w; ++j) px[size_t(i) * w + j] = uint8_t(100 + i);
   uint8_t found = 1;
-  ASSERT_EQ(stripe_detect_columns(px.data(), h, w, 4, 1, &found), 0);
+  ASSERT_EQ(stripe_detect_columns(px.data(), h, w, 4, 1, &found), ML_OK);
   ASSERT_EQ(found, 0);
   Bytes out(px.size(), 0);
-  EXPECT_EQ(imgproc_destripe_by_type(px.data(), h, w, 1, 4, out.data()), 0);
+  EXPECT_EQ(imgproc_destripe_by_type(px.data(), h, w, 1, 4, out.data()), ML_OK);
   EXPECT_EQ(out, px);
-  EXPECT_EQ(imgproc_destripe_by_type(px.data(), h, w, 1, 4, px.data()), 0);  // same buffer
+  EXPECT_EQ(imgproc_destripe_by_type(px.data(), h, w, 1, 4, px.data()), ML_OK);  // same buffer
 }
 
 TEST(ImageOperations, DestripeByParamsReadsModeAndStrip) {
@@ -136,19 +136,19 @@ TEST(ImageOperations, DestripeByParamsReadsModeAndStrip) {
     param_set(ctx, 0x17e400f4, c.strip);
     Bytes out(px.size()), expected(px.size());
     EXPECT_EQ(imgop_destripe_by_params(ctx, px.data(), nullptr, h, w, 500, nullptr, out.data()),
-              0);
-    ASSERT_EQ(imgproc_destripe_by_type(px.data(), h, w, c.mode + 1, c.strip, expected.data()), 0);
+              ML_OK);
+    ASSERT_EQ(imgproc_destripe_by_type(px.data(), h, w, c.mode + 1, c.strip, expected.data()), ML_OK);
     EXPECT_EQ(out, expected) << c.mode;
   }
   param_set(ctx, 0x7001808b, 4);
   Bytes out(px.size());
-  EXPECT_EQ(imgop_destripe_by_params(ctx, px.data(), nullptr, h, w, 500, nullptr, out.data()), 1);
+  EXPECT_EQ(imgop_destripe_by_params(ctx, px.data(), nullptr, h, w, 500, nullptr, out.data()), ML_WRONG_KIND);
   ctx_release(ctx);
   // Without a context the defaults apply: mode 0, strip 1.
   Bytes expected(px.size());
-  ASSERT_EQ(imgproc_destripe_by_type(px.data(), h, w, 1, 1, expected.data()), 0);
+  ASSERT_EQ(imgproc_destripe_by_type(px.data(), h, w, 1, 1, expected.data()), ML_OK);
   EXPECT_EQ(imgop_destripe_by_params(nullptr, px.data(), nullptr, h, w, 500, nullptr, out.data()),
-            0);
+            ML_OK);
   EXPECT_EQ(out, expected);
 }
 
@@ -184,23 +184,23 @@ TEST(ImageOperations, GuardsRefuseNullBuffersAndZero16BitSizes) {
   for (const auto& r : reaches) {
     const int st = r.op(nullptr, big.data(), nullptr, 16, 16, 500, nullptr, via_table.data());
     EXPECT_EQ(st, r.kernel(big.data(), 16, 16, direct.data()));
-    if (st == 0) {
+    if (st == ML_OK) {
       EXPECT_EQ(via_table, direct);
     }
   }
   // Resolution is checked where it is used.
   EXPECT_EQ(imgproc_normalize_local_dpi(px.data(), 4, 4, 0, out.data()), ML_BAD_ARGUMENT);
   EXPECT_EQ(img_band_filter_guarded(px.data(), 4, 4, 65536, out.data()), ML_BAD_ARGUMENT);
-  EXPECT_EQ(img_smooth_binomial_guarded(px.data(), 4, 4, 0, out.data()), 0);
-  EXPECT_EQ(img_remove_checker_guarded(px.data(), 4, 4, 0, out.data()), 0);
+  EXPECT_EQ(img_smooth_binomial_guarded(px.data(), 4, 4, 0, out.data()), ML_OK);
+  EXPECT_EQ(img_remove_checker_guarded(px.data(), 4, 4, 0, out.data()), ML_OK);
 }
 
 TEST(ImageOperations, LocalNormalisationRadiusFollowsTheResolution) {
   const Bytes px = test_image(12, 14, 5);
   Bytes out(px.size()), expected(px.size());
   for (auto [dpi, radius] : {std::pair{500, 3}, {1000, 7}, {250, 2}, {72, 0}}) {
-    ASSERT_EQ(imgproc_normalize_local_dpi(px.data(), 12, 14, dpi, out.data()), 0);
-    ASSERT_EQ(imgproc_normalize_local_ring(px.data(), 12, 14, radius, 128, 75, expected.data()), 0);
+    ASSERT_EQ(imgproc_normalize_local_dpi(px.data(), 12, 14, dpi, out.data()), ML_OK);
+    ASSERT_EQ(imgproc_normalize_local_ring(px.data(), 12, 14, radius, 128, 75, expected.data()), ML_OK);
     EXPECT_EQ(out, expected) << dpi;
   }
 }
@@ -214,12 +214,12 @@ TEST(ImageOperations, SmoothAndSharpenByType) {
     int type, value, status;
     std::vector<int> filter;  // b, c, d, e, zero-frequency flag
   } cases[] = {
-      {false, 4, 9, 0, {0, 0, 9, 156, 0}},
-      {false, 2, 9, 1, {}},
-      {false, 5, 9, 1, {}},
-      {true, 1, 40, 0, {40, 156, -1, 0, 0}},
-      {true, 2, 40, 0, {40, 0, -1, 0, 0}},
-      {true, 3, 40, 1, {}},
+      {false, 4, 9, ML_OK, {0, 0, 9, 156, 0}},
+      {false, 2, 9, ML_WRONG_KIND, {}},
+      {false, 5, 9, ML_WRONG_KIND, {}},
+      {true, 1, 40, ML_OK, {40, 156, -1, 0, 0}},
+      {true, 2, 40, ML_OK, {40, 0, -1, 0, 0}},
+      {true, 3, 40, ML_WRONG_KIND, {}},
   };
   const Bytes big = test_image(24, 20, 4);
   Bytes big_out(big.size()), big_ref(big.size());
@@ -237,13 +237,13 @@ TEST(ImageOperations, SmoothAndSharpenByType) {
     EXPECT_EQ(big_out, big_ref) << c.sharpen << " " << c.type;
   }
   zyl::test::kernel_fakes::reset();
-  EXPECT_EQ(img_smooth_by_type(px.data(), 3, 3, 500, 1, 0, out.data()), 0);
-  ASSERT_EQ(filter_binomial3x3_u8(px.data(), 3, 3, ref.data()), 0);
+  EXPECT_EQ(img_smooth_by_type(px.data(), 3, 3, 500, 1, 0, out.data()), ML_OK);
+  ASSERT_EQ(filter_binomial3x3_u8(px.data(), 3, 3, ref.data()), ML_OK);
   EXPECT_EQ(out, ref);
   // The 3x3 sharpening takes a byte; 256 and more become 2.
   for (auto [amount, strength] : {std::pair{17, 17}, {256, 2}, {1000, 2}}) {
-    ASSERT_EQ(img_sharpen_by_type(px.data(), 3, 3, 500, 0, amount, out.data()), 0);
-    ASSERT_EQ(filter_sharpen3x3_u8(px.data(), 3, 3, uint8_t(strength), ref.data()), 0);
+    ASSERT_EQ(img_sharpen_by_type(px.data(), 3, 3, 500, 0, amount, out.data()), ML_OK);
+    ASSERT_EQ(filter_sharpen3x3_u8(px.data(), 3, 3, uint8_t(strength), ref.data()), ML_OK);
     EXPECT_EQ(out, ref) << amount;
   }
 }
@@ -252,17 +252,17 @@ TEST(ImageOperations, ScaledPixelCount) {
   struct Case {
     int h, w, from, to, status;
     uint32_t count;
-  } cases[] = {{400, 300, 500, 250, 0, 200 * 150},
-               {400, 300, 508, 500, 0, 400 * 300},  // within 8 dpi: unchanged
-               {401, 301, 500, 491, 0, 394 * 296},
-               {400, 300, 500, 500, 2, 0},
-               {400, 300, 250, 500, 2, 0},
-               {400, 300, 500, 0, 2, 0},
+  } cases[] = {{400, 300, 500, 250, ML_OK, 200 * 150},
+               {400, 300, 508, 500, ML_OK, 400 * 300},  // within 8 dpi: unchanged
+               {401, 301, 500, 491, ML_OK, 394 * 296},
+               {400, 300, 500, 500, ML_BAD_ARGUMENT, 0},
+               {400, 300, 250, 500, ML_BAD_ARGUMENT, 0},
+               {400, 300, 500, 0, ML_BAD_ARGUMENT, 0},
                {0, 300, 500, 250, 2, 0}};
   for (const auto& c : cases) {
     uint32_t count = 0;
     EXPECT_EQ(img_scaled_pixel_count(c.h, c.w, c.from, c.to, &count), c.status) << c.h << " " << c.to;
-    if (c.status == 0) {
+    if (c.status == ML_OK) {
       EXPECT_EQ(count, c.count) << c.h << " " << c.to;
     }
   }
@@ -277,11 +277,11 @@ TEST(ImageOperations, QualityAndContrastGuardedForms) {
   // The real assessment: an image under one 12-pixel block is not assessed.
   q = bright = 5;
   fg = 5;
-  EXPECT_EQ(img_quality_guarded(px.data(), 3, 3, &q, &fg, &bright), 0);
+  EXPECT_EQ(img_quality_guarded(px.data(), 3, 3, &q, &fg, &bright), ML_OK);
   EXPECT_EQ(q, 0);
   EXPECT_EQ(fg, 0u);
   EXPECT_EQ(bright, 0);
-  EXPECT_EQ(img_quality_guarded(px.data(), 3, 3, nullptr, nullptr, nullptr), 0);
+  EXPECT_EQ(img_quality_guarded(px.data(), 3, 3, nullptr, nullptr, nullptr), ML_OK);
   EXPECT_EQ(img_quality_guarded(nullptr, 3, 3, &q, &fg, &bright), ML_BAD_ARGUMENT);
   // The real block contrast: under 16 rows it refuses, and the guarded form
   // passes that on with the output cleared.
@@ -293,8 +293,8 @@ TEST(ImageOperations, QualityAndContrastGuardedForms) {
   uint8_t expected = 0;
   ASSERT_EQ(imgstat_block_contrast(ridges.data(), 32, 32, 500, &expected, nullptr, nullptr,
                                    nullptr, nullptr, nullptr),
-            0);
-  EXPECT_EQ(img_block_contrast_guarded(ridges.data(), 32, 32, 500, &contrast), 0);
+            ML_OK);
+  EXPECT_EQ(img_block_contrast_guarded(ridges.data(), 32, 32, 500, &contrast), ML_OK);
   EXPECT_EQ(contrast, expected);
 }
 

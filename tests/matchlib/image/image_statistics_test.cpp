@@ -112,7 +112,7 @@ TEST(ImageStatistics, FailedMeasurementAnswersMinusOne) {
   auto ok = ridged(4, 4);
   uint8_t bright = 0;
   const uint8_t usable[16] = {1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1};
-  ASSERT_EQ(imgstat_bright_percent(image_pixels(ok.get()), 4, 4, usable, &bright), 0);
+  ASSERT_EQ(imgstat_bright_percent(image_pixels(ok.get()), 4, 4, usable, &bright), ML_OK);
   EXPECT_EQ(image_bright_percent(ok.get()), bright);
   EXPECT_EQ(image_quality(nullptr), -1);
 }
@@ -162,7 +162,7 @@ TEST(ImageStatistics, ComparePixelsCountsDifferencesAboveTheThreshold) {
   } cases[] = {{0, 63}, {2, 38}, {5, 25}, {100, 0}, {256 + 5, 25}};  // the threshold is a byte
   for (const auto& c : cases) {
     int pct = -1;
-    EXPECT_EQ(image_compare_pixels(ia.get(), ib.get(), c.threshold, 0, &pct), 0);
+    EXPECT_EQ(image_compare_pixels(ia.get(), ib.get(), c.threshold, 0, &pct), ML_OK);
     EXPECT_EQ(pct, c.percent) << c.threshold;
   }
   // With the filter flag both images are band-filtered first.
@@ -174,16 +174,16 @@ TEST(ImageStatistics, ComparePixelsCountsDifferencesAboveTheThreshold) {
   auto fa = Ref<GrayImage>::adopt(image_create(32, 32, 500, 500, pa.data(), 0));
   auto fb = Ref<GrayImage>::adopt(image_create(32, 32, 500, 500, pb.data(), 0));
   std::vector<uint8_t> ga(pa.size()), gb(pb.size());
-  ASSERT_EQ(fftfilt_radial_u8(pa.data(), 32, 32, 500, 64, 0, 1280, 128, 0, ga.data()), 0);
-  ASSERT_EQ(fftfilt_radial_u8(pb.data(), 32, 32, 500, 64, 0, 1280, 128, 0, gb.data()), 0);
+  ASSERT_EQ(fftfilt_radial_u8(pa.data(), 32, 32, 500, 64, 0, 1280, 128, 0, ga.data()), ML_OK);
+  ASSERT_EQ(fftfilt_radial_u8(pb.data(), 32, 32, 500, 64, 0, 1280, 128, 0, gb.data()), ML_OK);
   size_t count = 0;
   for (size_t i = 0; i < ga.size(); ++i) count += std::abs(ga[i] - gb[i]) > 3;
   int pct = -1;
-  EXPECT_EQ(image_compare_pixels(fa.get(), fb.get(), 3, 1, &pct), 0);
+  EXPECT_EQ(image_compare_pixels(fa.get(), fb.get(), 3, 1, &pct), ML_OK);
   EXPECT_EQ(pct, int((count * 100 + 512) / 1024));
 
   pct = -1;
-  EXPECT_EQ(image_compare_pixels(ia.get(), ia.get(), 0, 1, &pct), 0);  // the same object: 0 %
+  EXPECT_EQ(image_compare_pixels(ia.get(), ia.get(), 0, 1, &pct), ML_OK);  // the same object: 0 %
   EXPECT_EQ(pct, 0);
   auto tall = make(300, 400);
   auto wide = make(400, 300);

@@ -64,7 +64,7 @@ TEST(ImageTransforms, RotationReportsWhereTheOriginWent) {
   EXPECT_EQ(image_width(quarter.get()), 10);
   uint8_t* buf = nullptr;
   int h = 0, w = 0, row = 0, col = 0;
-  ASSERT_EQ(img_rotate_u8(px.data(), 10, 20, 64, &buf, &h, &w, &row, &col), 0);
+  ASSERT_EQ(img_rotate_u8(px.data(), 10, 20, 64, &buf, &h, &w, &row, &col), ML_OK);
   EXPECT_EQ(pixels_of(quarter.get()), Bytes(buf, buf + size_t(h) * w));
   std::free(buf);
   EXPECT_EQ(first, col);
@@ -215,7 +215,7 @@ TEST(ImagePreprocess, CopyAppliesTheRoutineItsMapAndItsCode) {
 TEST(ImagePreprocess, ListRunsInPlaceAndStopsAtTheFirstFailure) {
   auto img = image_of(2, 2, Bytes{1, 2, 3, 4});
   const ImagePrepRoutine twice[] = {add_one_routine, add_one_routine, nullptr};
-  EXPECT_EQ(image_apply_preprocessors(img.get(), nullptr, twice), 0);
+  EXPECT_EQ(image_apply_preprocessors(img.get(), nullptr, twice), ML_OK);
   EXPECT_EQ(pixels_of(img.get()), (Bytes{3, 4, 5, 6}));
   const ImagePrepRoutine failing[] = {add_one_routine, failing_routine, add_one_routine, nullptr};
   EXPECT_EQ(image_apply_preprocessors(img.get(), nullptr, failing), 7);
@@ -247,7 +247,7 @@ TEST(ImagePreprocess, AStageRoutineIsAPreprocessingRoutine) {
   auto out = adopt(image_preprocess_copy(img.get(), nullptr, &step));
   ASSERT_TRUE(out);
   EXPECT_EQ(pixels_of(out.get()), (Bytes{2, 3, 4, 5}));
-  EXPECT_EQ(image_apply_preprocessors(img.get(), nullptr, stage_get_image_routines(stage)), 0);
+  EXPECT_EQ(image_apply_preprocessors(img.get(), nullptr, stage_get_image_routines(stage)), ML_OK);
   EXPECT_EQ(pixels_of(img.get()), (Bytes{2, 3, 4, 5}));
   stage_free(stage);
 }
@@ -256,7 +256,7 @@ TEST(ImageBlob, PackedImageRoundTripAndRefusals) {
   auto img = image_of(2, 3, Bytes{1, 2, 3, 4, 5, 6}, 500, 508);
   img->impression_type = 8;
   DataBlob* blob = nullptr;
-  ASSERT_EQ(image_to_blob(img.get(), &blob), 0);
+  ASSERT_EQ(image_to_blob(img.get(), &blob), ML_OK);
   ASSERT_NE(blob, nullptr);
   EXPECT_EQ(blob_type(blob), 71);
   // The packed image record: magic, version, rows, columns, vertical and
@@ -265,7 +265,7 @@ TEST(ImageBlob, PackedImageRoundTripAndRefusals) {
                         1,   2,   3,   4,   5, 6};
   EXPECT_EQ(Bytes(blob_data(blob), blob_data(blob) + blob_size(blob)), record);
   GrayImage* back = nullptr;
-  EXPECT_EQ(image_from_blob(blob, &back), 0);
+  EXPECT_EQ(image_from_blob(blob, &back), ML_OK);
   ASSERT_NE(back, nullptr);
   EXPECT_EQ(pixels_of(back), pixels_of(img.get()));
   EXPECT_EQ(image_resolution_x(back), 508);
@@ -281,7 +281,7 @@ TEST(ImageBlob, PackedImageRoundTripAndRefusals) {
   for (int type : {66, 71}) {
     DataBlob* other = blob_create(type, junk, 4);
     back = reinterpret_cast<GrayImage*>(1);
-    EXPECT_EQ(image_from_blob(other, &back), 0) << type;
+    EXPECT_EQ(image_from_blob(other, &back), ML_OK) << type;
     EXPECT_EQ(back, nullptr) << type;
     blob_release(other);
   }
@@ -289,7 +289,7 @@ TEST(ImageBlob, PackedImageRoundTripAndRefusals) {
   zyl::test::for_each_prefix(record, [&](std::span<const std::uint8_t> cut) {
     DataBlob* other = blob_create(71, cut.data(), static_cast<uint32_t>(cut.size()));
     back = reinterpret_cast<GrayImage*>(1);
-    EXPECT_EQ(image_from_blob(other, &back), 0);
+    EXPECT_EQ(image_from_blob(other, &back), ML_OK);
     EXPECT_EQ(back, nullptr);
     blob_release(other);
   });
@@ -297,7 +297,7 @@ TEST(ImageBlob, PackedImageRoundTripAndRefusals) {
     bad[5] = 2;
     DataBlob* other = blob_create(71, bad.data(), static_cast<uint32_t>(bad.size()));
     back = reinterpret_cast<GrayImage*>(1);
-    EXPECT_EQ(image_from_blob(other, &back), 0);
+    EXPECT_EQ(image_from_blob(other, &back), ML_OK);
     EXPECT_EQ(back, nullptr);
     blob_release(other);
   }

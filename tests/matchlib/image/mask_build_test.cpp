@@ -61,7 +61,7 @@ TEST(MaskBuild, RegionFromCircleRectangleOrNeither) {
   };
   for (const auto& c : cases) {
     auto img = busy_image(c.h, c.w);
-    ASSERT_EQ(image_build_masks(img.get(), &c.s, 0), 0) << c.name;
+    ASSERT_EQ(image_build_masks(img.get(), &c.s, 0), ML_OK) << c.name;
     const Bytes roi = bits_of(img.get(), MASK_OUTSIDE_ROI);
     for (int i = 0; i < c.h; ++i)
       for (int j = 0; j < c.w; ++j)
@@ -80,19 +80,19 @@ TEST(MaskBuild, BackgroundUsesTheDefaultsForZeroSettings) {
   for (int i = 10; i < 30; ++i)
     for (int j = 5; j < 35; ++j) px[size_t(i) * w + j] = uint8_t(rng() % 256);
   Bytes expected(px.size());
-  ASSERT_EQ(imgproc_segment_local_variance(px.data(), h, w, 64, 75, expected.data()), 0);
+  ASSERT_EQ(imgproc_segment_local_variance(px.data(), h, w, 64, 75, expected.data()), ML_OK);
   for (auto [threshold, vote] : {std::pair{0, 0}, {-3, -1}, {64, 75}}) {
     auto img = Ref<GrayImage>::adopt(image_create(h, w, 500, 500, px.data(), 0));
     MaskSettings s = settings(0, 0, 0, 0, 0, 0, 0);
     s.variance_threshold = threshold;
     s.vote_percent = vote;
-    ASSERT_EQ(image_build_masks(img.get(), &s, 0), 0);
+    ASSERT_EQ(image_build_masks(img.get(), &s, 0), ML_OK);
     const Bytes bg = bits_of(img.get(), MASK_BACKGROUND);
     for (size_t i = 0; i < bg.size(); ++i)
       ASSERT_EQ(bg[i], expected[i] ? 0 : MASK_BACKGROUND) << threshold << " at " << i;
   }
   auto img = Ref<GrayImage>::adopt(image_create(h, w, 500, 500, px.data(), 0));
-  ASSERT_EQ(image_build_background_default(img.get()), 0);
+  ASSERT_EQ(image_build_background_default(img.get()), ML_OK);
   EXPECT_EQ(mask_bits_percent(image_mask_plane(img.get()), MASK_BACKGROUND),
             mask_bits_percent(image_mask_plane(img.get()), 0xFF));
   EXPECT_EQ(img->background_built, 0);  // nothing else changes
@@ -103,18 +103,18 @@ TEST(MaskBuild, RebuildsOnlyWhenForcedAndOnlyAddsBits) {
   const MaskSettings small = settings(5, 15, 15, 0, 0, 0, 0);
   const MaskSettings large = settings(12, 15, 15, 0, 0, 0, 0);
   const MaskSettings offset = settings(5, 5, 5, 0, 0, 0, 0);
-  ASSERT_EQ(image_build_masks(img.get(), &small, 0), 0);
+  ASSERT_EQ(image_build_masks(img.get(), &small, 0), ML_OK);
   const Bytes first = bits_of(img.get(), MASK_OUTSIDE_ROI);
-  ASSERT_EQ(image_build_masks(img.get(), &offset, 0), 0);
+  ASSERT_EQ(image_build_masks(img.get(), &offset, 0), ML_OK);
   EXPECT_EQ(bits_of(img.get(), MASK_OUTSIDE_ROI), first);
   EXPECT_EQ(img->mask_settings.circle_column, 15);
-  ASSERT_EQ(image_build_masks(img.get(), &large, 1), 0);
+  ASSERT_EQ(image_build_masks(img.get(), &large, 1), ML_OK);
   EXPECT_EQ(bits_of(img.get(), MASK_OUTSIDE_ROI), first);  // a larger circle removes nothing
-  ASSERT_EQ(image_build_masks(img.get(), &offset, 1), 0);
+  ASSERT_EQ(image_build_masks(img.get(), &offset, 1), ML_OK);
   const Bytes both = bits_of(img.get(), MASK_OUTSIDE_ROI);
   EXPECT_EQ(both[size_t(15) * 30 + 15], 1);  // outside the new circle
   EXPECT_EQ(both[size_t(5) * 30 + 5], 1);    // outside the old one
-  ASSERT_EQ(image_rebuild_masks(img.get()), 0);
+  ASSERT_EQ(image_rebuild_masks(img.get()), ML_OK);
   EXPECT_EQ(image_build_masks(img.get(), nullptr, 1), ML_BAD_ARGUMENT);
   EXPECT_EQ(image_build_masks(nullptr, &small, 1), ML_BAD_ARGUMENT);
 }
@@ -122,7 +122,7 @@ TEST(MaskBuild, RebuildsOnlyWhenForcedAndOnlyAddsBits) {
 TEST(MaskBuild, SettingsFromParametersWithImageDefaults) {
   auto img = busy_image(21, 33);
   MaskSettings s{};
-  ASSERT_EQ(mask_settings_from_params(img.get(), nullptr, &s), 0);
+  ASSERT_EQ(mask_settings_from_params(img.get(), nullptr, &s), ML_OK);
   EXPECT_EQ(s.circle_radius, 0);
   EXPECT_EQ(s.circle_column, 16);
   EXPECT_EQ(s.circle_row, 10);
@@ -133,12 +133,12 @@ TEST(MaskBuild, SettingsFromParametersWithImageDefaults) {
   param_set(ctx, 0x45561a26, 9);
   param_set(ctx, 0x4a550e6a, 2);
   param_set(ctx, 0xb4f25cce, 40);
-  ASSERT_EQ(mask_settings_from_params(img.get(), ctx, &s), 0);
+  ASSERT_EQ(mask_settings_from_params(img.get(), ctx, &s), ML_OK);
   EXPECT_EQ(s.circle_radius, 4);
   EXPECT_EQ(s.rect_width, 9);
   EXPECT_EQ(s.rect_top, 2);
   EXPECT_EQ(s.vote_percent, 40);
-  ASSERT_EQ(image_build_masks_from_params(img.get(), ctx), 0);
+  ASSERT_EQ(image_build_masks_from_params(img.get(), ctx), ML_OK);
   EXPECT_EQ(img->mask_settings.circle_radius, 4);
   EXPECT_EQ(bits_of(img.get(), MASK_OUTSIDE_ROI)[0], 1);
   EXPECT_EQ(mask_settings_from_params(nullptr, ctx, &s), ML_BAD_ARGUMENT);
@@ -161,11 +161,11 @@ TEST(MaskBuild, MapFormsAssignOrAddTheChosenBit) {
     MaskPlane* m = image_mask_plane_ensure(img.get());
     const uint8_t start[4] = {0x00, 0x03, 0x01, 0x02};
     std::copy(start, start + 4, mask_cells(m));
-    ASSERT_EQ(c.op(img.get(), map.data(), c.which), 0);
+    ASSERT_EQ(c.op(img.get(), map.data(), c.which), ML_OK);
     EXPECT_EQ(Bytes(mask_cells(m), mask_cells(m) + 4), c.expected) << c.which;
   }
   auto fresh = Ref<GrayImage>::adopt(image_create(2, 2, 500, 500, nullptr, 0));
-  ASSERT_EQ(image_mask_or_from_map(fresh.get(), map.data(), 0), 0);  // plane made on demand
+  ASSERT_EQ(image_mask_or_from_map(fresh.get(), map.data(), 0), ML_OK);  // plane made on demand
   EXPECT_EQ(bits_of(fresh.get(), 0xFF), (Bytes{1, 0, 1, 0}));
 }
 
@@ -190,7 +190,7 @@ TEST(MaskDerive, ReorientRotateAndPasteFollowThePixels) {
   EXPECT_EQ(mask_height(q), 3);
   EXPECT_EQ(mask_width(q), 2);
   Bytes expected(6);
-  ASSERT_EQ(img_flip_rotate_u8(cells, 2, 3, 4, expected.data()), 0);
+  ASSERT_EQ(img_flip_rotate_u8(cells, 2, 3, 4, expected.data()), ML_OK);
   EXPECT_EQ(Bytes(mask_cells(q), mask_cells(q) + 6), expected);
   MaskPlane* mirrored = mask_reorient(m, 1);
   EXPECT_EQ(Bytes(mask_cells(mirrored), mask_cells(mirrored) + 6), (Bytes{3, 2, 1, 6, 5, 4}));

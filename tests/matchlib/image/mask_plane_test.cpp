@@ -23,7 +23,7 @@ TEST(MaskPlane, NewPlaneIsAllClearAndValid) {
   MaskPlane* m = mask_create(3, 5);
   ASSERT_NE(m, nullptr);
   Bytes valid(15, 0);
-  EXPECT_EQ(mask_to_valid_bytes(m, valid.data()), 0);
+  EXPECT_EQ(mask_to_valid_bytes(m, valid.data()), ML_OK);
   EXPECT_EQ(valid, Bytes(15, 255));
   for (int i = 0; i < 15; ++i) EXPECT_EQ(mask_cell_is_clear(m, i), 1);
   EXPECT_EQ(mask_valid_percent(m), 100);
@@ -34,9 +34,9 @@ TEST(MaskPlane, ConversionsTellClearValidAndDisplayCells) {
   const Bytes cells = {0x00, 0x01, 0x02, 0x10, 0x20, 0x40, 0x60, 0x41, 0x08};
   MaskPlane* m = plane_of(1, 9, cells);
   Bytes valid(9), region(9), display(9), extracted(9);
-  ASSERT_EQ(mask_to_valid_bytes(m, valid.data()), 0);
-  ASSERT_EQ(mask_to_region_bytes(m, region.data()), 0);
-  ASSERT_EQ(mask_to_display_bytes(m, display.data()), 0);
+  ASSERT_EQ(mask_to_valid_bytes(m, valid.data()), ML_OK);
+  ASSERT_EQ(mask_to_region_bytes(m, region.data()), ML_OK);
+  ASSERT_EQ(mask_to_display_bytes(m, display.data()), ML_OK);
   mask_extract_bits(m, 0x41, extracted.data());
   EXPECT_EQ(valid, (Bytes{255, 0, 0, 0, 255, 0, 0, 0, 255}));
   EXPECT_EQ(region, (Bytes{255, 0, 0, 0, 255, 255, 255, 0, 255}));

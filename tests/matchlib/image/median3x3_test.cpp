@@ -8,6 +8,7 @@
 
 #include "matchlib/image/pixel_reference.h"
 #include "zylscan/matchlib_filters3x3.h"
+#include "zylscan/matchlib_object.h"
 
 namespace {
 
@@ -58,24 +59,24 @@ TEST(Median3x3, EveryTypeMatchesBruteForceAlsoInPlace) {
 
 TEST(Median3x3, KnownAnswers) {
   std::vector<uint8_t> square = {130, 60, 253, 230}, out(4);
-  ASSERT_EQ(filter_median3x3_u8(square.data(), 2, 2, out.data()), 0);
+  ASSERT_EQ(filter_median3x3_u8(square.data(), 2, 2, out.data()), ML_OK);
   EXPECT_EQ(out, std::vector<uint8_t>(4, 180));
 
   std::vector<uint8_t> nine = {1, 2, 3, 4, 5, 6, 7, 8, 9}, o9(9);
-  ASSERT_EQ(filter_median3x3_u8(nine.data(), 3, 3, o9.data()), 0);
+  ASSERT_EQ(filter_median3x3_u8(nine.data(), 3, 3, o9.data()), ML_OK);
   EXPECT_EQ(o9, (std::vector<uint8_t>{3, 3, 4, 4, 5, 5, 6, 6, 7}));
 
   std::vector<int8_t> neg = {-1, -2, -3, -4, -5, -6, -7, -8, -9}, on(9);
-  ASSERT_EQ(filter_median3x3_s8(neg.data(), 3, 3, on.data()), 0);
+  ASSERT_EQ(filter_median3x3_s8(neg.data(), 3, 3, on.data()), ML_OK);
   EXPECT_EQ(on, (std::vector<int8_t>{-3, -3, -4, -4, -5, -5, -6, -6, -7}));
 }
 
 TEST(Median3x3, MiddlePairMeanDoesNotOverflow) {
   std::vector<uint32_t> u = {4294967295u, 4294967294u, 4294967295u, 4294967294u}, ou(4);
-  ASSERT_EQ(filter_median3x3_u32(u.data(), 2, 2, ou.data()), 0);
+  ASSERT_EQ(filter_median3x3_u32(u.data(), 2, 2, ou.data()), ML_OK);
   EXPECT_EQ(ou[0], 4294967294u);
   std::vector<int32_t> s = {2147483647, 2147483646, 2147483647, 2147483646}, os(4);
-  ASSERT_EQ(filter_median3x3_s32(s.data(), 2, 2, os.data()), 0);
+  ASSERT_EQ(filter_median3x3_s32(s.data(), 2, 2, os.data()), ML_OK);
   EXPECT_EQ(os[0], 2147483646);
 }
 
@@ -86,7 +87,7 @@ TEST(Median3x3, RemovesAnOutlierAndKeepsAnEdge) {
     for (uint32_t c = 0; c < w; ++c) img[r * w + c] = c < 4 ? 40 : 200;
   std::vector<uint8_t> edge = img;
   img[3 * w + 1] = 0;  // one dark pixel inside the flat left half
-  ASSERT_EQ(filter_median3x3_u8(img.data(), h, w, out.data()), 0);
+  ASSERT_EQ(filter_median3x3_u8(img.data(), h, w, out.data()), ML_OK);
   for (uint32_t r = 1; r + 1 < h; ++r) EXPECT_EQ(out[r * w + 1], 40);
   for (uint32_t r = 1; r + 1 < h; ++r)
     for (uint32_t c = 1; c + 1 < w; ++c) EXPECT_EQ(out[r * w + c], edge[r * w + c]);
@@ -94,10 +95,10 @@ TEST(Median3x3, RemovesAnOutlierAndKeepsAnEdge) {
 
 TEST(Median3x3, EmptyImageAndNullBuffers) {
   uint8_t px = 7;
-  EXPECT_EQ(filter_median3x3_u8(&px, 0, 5, &px), 0);
+  EXPECT_EQ(filter_median3x3_u8(&px, 0, 5, &px), ML_OK);
   EXPECT_EQ(px, 7);
-  EXPECT_EQ(filter_median3x3_u8(nullptr, 3, 3, &px), 2);
-  EXPECT_EQ(filter_median3x3_u8(&px, 1, 1, nullptr), 2);
+  EXPECT_EQ(filter_median3x3_u8(nullptr, 3, 3, &px), ML_BAD_ARGUMENT);
+  EXPECT_EQ(filter_median3x3_u8(&px, 1, 1, nullptr), ML_BAD_ARGUMENT);
 }
 
 }  // namespace

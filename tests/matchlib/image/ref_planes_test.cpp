@@ -32,18 +32,18 @@ TEST(RefPlanes, CreationRefusesBadKeys) {
     std::vector<RefPlaneKey> keys;
     int status;
   } cases[] = {
-      {"two keys", {{100, 0, 0}, {200, 1, 1}}, 0},
+      {"two keys", {{100, 0, 0}, {200, 1, 1}}, ML_OK},
       {"repeated key", {{100, 0, 1}, {200, 0, 1}}, ML_BAD_ARGUMENT},
       {"range 0", {{0, 0, 0}}, ML_BAD_ARGUMENT},
       {"key beyond the count", {{100, 0, 0}, {100, 0, 2}}, ML_BAD_ARGUMENT},
-      {"no keys", {}, 0},
+      {"no keys", {}, ML_OK},
   };
   for (const auto& c : cases) {
     SetHolder h;
     EXPECT_EQ(ref_plane_set_create(4, 4, nullptr, c.keys.data(), int(c.keys.size()), &h.set),
               c.status)
         << c.name;
-    EXPECT_EQ(h.set != nullptr, c.status == 0) << c.name;
+    EXPECT_EQ(h.set != nullptr, c.status == ML_OK) << c.name;
   }
   const RefPlaneKey key{100, 0, 0};
   EXPECT_EQ(ref_plane_set_create(4, 4, nullptr, &key, 1, nullptr), ML_BAD_ARGUMENT);
@@ -53,12 +53,12 @@ TEST(RefPlanes, CreationRefusesBadKeys) {
 
   const RefPlaneSettings settings{0, 5, 3, 100, 200, 300};
   SetHolder h;
-  ASSERT_EQ(ref_plane_set_create(4, 4, &settings, &key, 1, &h.set), 0);
+  ASSERT_EQ(ref_plane_set_create(4, 4, &settings, &key, 1, &h.set), ML_OK);
   EXPECT_EQ(h.set->settings.learning, 0);
   EXPECT_EQ(h.set->settings.count_cap, 5);
   EXPECT_EQ(h.set->settings.band, 300);
   SetHolder d;
-  ASSERT_EQ(ref_plane_set_create(4, 4, nullptr, &key, 1, &d.set), 0);
+  ASSERT_EQ(ref_plane_set_create(4, 4, nullptr, &key, 1, &d.set), ML_OK);
   EXPECT_EQ(d.set->settings.count_cap, 20);
   EXPECT_EQ(d.set->settings.weight_threshold, 10);
   EXPECT_EQ(d.set->settings.pre_filter, 768);
@@ -69,10 +69,10 @@ TEST(RefPlanes, CreationRefusesBadKeys) {
 TEST(RefPlanes, FirstFrameFillsItsWindowAndLeavesTheRestUnlearned) {
   const RefPlaneKey key{100, 0, 0};
   SetHolder h;
-  ASSERT_EQ(ref_plane_set_create(4, 5, nullptr, &key, 1, &h.set), 0);
+  ASSERT_EQ(ref_plane_set_create(4, 5, nullptr, &key, 1, &h.set), ML_OK);
   Words values = {1, 2, 3, 4};
   Plane16 f = frame_of(values, 2, 2, 1, 2);
-  ASSERT_EQ(ref_plane_accumulate(h.set, 0, &f, values.data()), 0);
+  ASSERT_EQ(ref_plane_accumulate(h.set, 0, &f, values.data()), ML_OK);
   const RefPlane& p = h.set->planes[0];
   for (int i = 0; i < 4; ++i)
     for (int j = 0; j < 5; ++j) {
@@ -85,21 +85,21 @@ TEST(RefPlanes, FirstFrameFillsItsWindowAndLeavesTheRestUnlearned) {
 TEST(RefPlanes, AverageWeighsNewFramesUntilTheCountCap) {
   const RefPlaneKey key{100, 0, 0};
   SetHolder h;
-  ASSERT_EQ(ref_plane_set_create(1, 1, nullptr, &key, 1, &h.set), 0);
+  ASSERT_EQ(ref_plane_set_create(1, 1, nullptr, &key, 1, &h.set), ML_OK);
   Words v = {1000};
   Plane16 f = frame_of(v, 1, 1);
-  for (int k = 0; k < 24; ++k) ASSERT_EQ(ref_plane_accumulate(h.set, 0, &f, v.data()), 0);
+  for (int k = 0; k < 24; ++k) ASSERT_EQ(ref_plane_accumulate(h.set, 0, &f, v.data()), ML_OK);
   EXPECT_EQ(h.set->planes[0].counts[0], 20);
   Words late = {1000 + 21 * 10};
-  ASSERT_EQ(ref_plane_accumulate(h.set, 0, &f, late.data()), 0);
+  ASSERT_EQ(ref_plane_accumulate(h.set, 0, &f, late.data()), ML_OK);
   EXPECT_EQ(h.set->planes[0].reference[0], 1010);  // the 25th frame weighs 1/21
   EXPECT_EQ(h.set->planes[0].counts[0], 20);
 
   SetHolder g;
-  ASSERT_EQ(ref_plane_set_create(1, 1, nullptr, &key, 1, &g.set), 0);
+  ASSERT_EQ(ref_plane_set_create(1, 1, nullptr, &key, 1, &g.set), ML_OK);
   Words a = {100}, b = {400};
-  ASSERT_EQ(ref_plane_accumulate(g.set, 0, &f, a.data()), 0);
-  ASSERT_EQ(ref_plane_accumulate(g.set, 0, &f, b.data()), 0);
+  ASSERT_EQ(ref_plane_accumulate(g.set, 0, &f, a.data()), ML_OK);
+  ASSERT_EQ(ref_plane_accumulate(g.set, 0, &f, b.data()), ML_OK);
   EXPECT_EQ(g.set->planes[0].reference[0], 250);
   EXPECT_EQ(g.set->planes[0].counts[0], 2);
 }
@@ -107,7 +107,7 @@ TEST(RefPlanes, AverageWeighsNewFramesUntilTheCountCap) {
 TEST(RefPlanes, AccumulateRefusesOutsideFramesAndUnknownKeysAndHeldKeysLearnNothing) {
   const RefPlaneKey keys[] = {{100, 0, 0}, {100, 1, 1}};
   SetHolder h;
-  ASSERT_EQ(ref_plane_set_create(4, 4, nullptr, keys, 2, &h.set), 0);
+  ASSERT_EQ(ref_plane_set_create(4, 4, nullptr, keys, 2, &h.set), ML_OK);
   Words v(4, 9);
   struct Case {
     int row, col;
@@ -119,7 +119,7 @@ TEST(RefPlanes, AccumulateRefusesOutsideFramesAndUnknownKeysAndHeldKeysLearnNoth
   Plane16 f = frame_of(v, 2, 2);
   EXPECT_EQ(ref_plane_accumulate(h.set, 2, &f, v.data()), ML_BAD_ARGUMENT);
   EXPECT_EQ(ref_plane_accumulate(h.set, -1, &f, v.data()), ML_BAD_ARGUMENT);
-  EXPECT_EQ(ref_plane_accumulate(h.set, 1, &f, v.data()), 0);
+  EXPECT_EQ(ref_plane_accumulate(h.set, 1, &f, v.data()), ML_OK);
   EXPECT_EQ(h.set->planes[1].reference, nullptr);
 }
 
@@ -149,7 +149,7 @@ Bytes reference_correction(const Words& frame, int h, int w, const Words& refere
                            bool subtract, int range) {
   const size_t n = frame.size();
   Words work(n), copy(n);
-  EXPECT_EQ(fftfilt_radial_u16(frame.data(), h, w, 500, 768, 128, -1, 0, 1, work.data()), 0);
+  EXPECT_EQ(fftfilt_radial_u16(frame.data(), h, w, 500, 768, 128, -1, 0, 1, work.data()), ML_OK);
   uint64_t sum = 0;
   for (uint16_t v : work) sum += v;
   const long shift = 0x7FFF - long(sum / n);
@@ -157,7 +157,7 @@ Bytes reference_correction(const Words& frame, int h, int w, const Words& refere
   for (size_t i = 0; i < n; ++i) copy[i] = sat(frame[i] + shift);
   if (subtract)
     for (size_t i = 0; i < n; ++i) copy[i] = sat(long(copy[i]) - reference[i] + 0x7FFF);
-  EXPECT_EQ(fftfilt_radial_u16(copy.data(), h, w, 500, 128, 0, 1536, 128, 1, copy.data()), 0);
+  EXPECT_EQ(fftfilt_radial_u16(copy.data(), h, w, 500, 128, 0, 1536, 128, 1, copy.data()), ML_OK);
   const int low = 0x7FFF - range / 2, high = range / 2 + 32766;
   Bytes out(n);
   for (size_t i = 0; i < n; ++i)
@@ -169,7 +169,7 @@ TEST(RefPlanes, CorrectionSubtractsAWellLearnedReference) {
   const int h = 16, w = 20;
   const RefPlaneKey key{512, 0, 0};
   SetHolder s;
-  ASSERT_EQ(ref_plane_set_create(h, w, nullptr, &key, 1, &s.set), 0);
+  ASSERT_EQ(ref_plane_set_create(h, w, nullptr, &key, 1, &s.set), ML_OK);
   RoutineLog log;
   ref_plane_set_routines(s.set, log_pre, log_post, &log);
   // A fixed pattern of the sensor that every frame repeats.
@@ -179,17 +179,17 @@ TEST(RefPlanes, CorrectionSubtractsAWellLearnedReference) {
   GrayImage* img = nullptr;
   // The first corrections see counts below the weight threshold 10: nothing
   // is subtracted.
-  ASSERT_EQ(ref_plane_correct_image(s.set, &f, 0, &img, 7, 8), 0);
+  ASSERT_EQ(ref_plane_correct_image(s.set, &f, 0, &img, 7, 8), ML_OK);
   ASSERT_NE(img, nullptr);
   EXPECT_EQ(image_height(img), h);
   EXPECT_EQ(image_resolution(img), 500);
   EXPECT_EQ(Bytes(image_pixels(img), image_pixels(img) + pattern.size()),
             reference_correction(pattern, h, w, {}, false, 512));
   image_release(img);
-  for (int k = 0; k < 9; ++k) ASSERT_EQ(ref_plane_correct_image(s.set, &f, 0, nullptr, k, 0), 0);
+  for (int k = 0; k < 9; ++k) ASSERT_EQ(ref_plane_correct_image(s.set, &f, 0, nullptr, k, 0), ML_OK);
   EXPECT_EQ(s.set->planes[0].counts[0], 10);
   const Words learned(s.set->planes[0].reference, s.set->planes[0].reference + pattern.size());
-  ASSERT_EQ(ref_plane_correct_image(s.set, &f, 0, &img, 1, 2), 0);
+  ASSERT_EQ(ref_plane_correct_image(s.set, &f, 0, &img, 1, 2), ML_OK);
   EXPECT_EQ(Bytes(image_pixels(img), image_pixels(img) + pattern.size()),
             reference_correction(pattern, h, w, learned, true, 512));
   image_release(img);
@@ -201,7 +201,7 @@ TEST(RefPlanes, CorrectionSubtractsAWellLearnedReference) {
 TEST(RefPlanes, CorrectionAndLearningRefuseBadArguments) {
   const RefPlaneKey key{100, 0, 0};
   SetHolder h;
-  ASSERT_EQ(ref_plane_set_create(3, 3, nullptr, &key, 1, &h.set), 0);
+  ASSERT_EQ(ref_plane_set_create(3, 3, nullptr, &key, 1, &h.set), ML_OK);
   Words px(9, 100);
   Plane16 good = frame_of(px, 3, 3);
   Plane16 no_res = good;
@@ -221,7 +221,7 @@ TEST(RefPlanes, CorrectionAndLearningRefuseBadArguments) {
   RoutineLog log;
   ref_plane_set_routines(h.set, log_pre, log_post, &log);
   const Plane16* ptrs[] = {&good, &good};
-  EXPECT_EQ(ref_plane_learn_frames(h.set, ptrs, 2, 0), 0);
+  EXPECT_EQ(ref_plane_learn_frames(h.set, ptrs, 2, 0), ML_OK);
   EXPECT_EQ(log.pre, (std::vector<std::vector<int>>{{0, 2}, {1, 2}}));
   EXPECT_EQ(log.post, (std::vector<int>{0, 0}));
   EXPECT_EQ(h.set->planes[0].counts[0], 3);
@@ -234,7 +234,7 @@ namespace {
 TEST(RefPlaneSetAccess, KeysSettingsAndCounting) {
   const RefPlaneKey keys[] = {{100, 0, 1}, {200, 1, 0}};
   RefPlaneSet* set = nullptr;
-  ASSERT_EQ(ref_plane_set_create(8, 8, nullptr, keys, 2, &set), 0);
+  ASSERT_EQ(ref_plane_set_create(8, 8, nullptr, keys, 2, &set), ML_OK);
   EXPECT_EQ(ref_plane_set_key_count(set), 2);
   EXPECT_EQ(ref_plane_set_key_at(set, 0), 1);
   EXPECT_EQ(ref_plane_set_key_at(set, 1), 0);
@@ -254,8 +254,8 @@ TEST(RefPlaneSetAccess, KeysSettingsAndCounting) {
   EXPECT_EQ(s->post_filter, 128);
   EXPECT_EQ(s->band, 1536);
   EXPECT_EQ(ref_plane_set_settings(nullptr), nullptr);
-  EXPECT_EQ(ref_plane_set_routines(nullptr, nullptr, nullptr, nullptr), 2);
-  EXPECT_EQ(ref_plane_set_routines(set, nullptr, nullptr, nullptr), 0);
+  EXPECT_EQ(ref_plane_set_routines(nullptr, nullptr, nullptr, nullptr), ML_BAD_ARGUMENT);
+  EXPECT_EQ(ref_plane_set_routines(set, nullptr, nullptr, nullptr), ML_OK);
   EXPECT_EQ(ref_plane_stub_one(), 1);
   EXPECT_EQ(ref_plane_set_retain(set), set);
   ref_plane_set_release(set);

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "matchlib/image/pixel_reference.h"
+#include "zylscan/matchlib_object.h"
 #include "zylscan/matchlib_rescale.h"
 
 namespace {
@@ -60,7 +61,7 @@ TEST(HalveSmooth, EveryTypeMatchesBruteForce) {
   check_halving<uint16_t>(img_halve_smooth_u16, 0, 65535, false);
   check_halving<int16_t>(img_halve_smooth_s16, -32768, 32767, false);
   uint8_t px[2] = {1, 2};
-  EXPECT_EQ(img_halve_smooth_u8(px, 1, 2, px), 2);
+  EXPECT_EQ(img_halve_smooth_u8(px, 1, 2, px), ML_BAD_ARGUMENT);
 }
 
 // The bilinear pass exactly as the resize defines it.
@@ -96,10 +97,10 @@ TEST(ResizeU8, ChoosesCopyHalvingAndInterpolation) {
   const uint32_t H = 40, W = 30;
   const auto src = random_pixels<uint8_t>(H * W, 0, 255, 9);
   std::vector<uint8_t> out(H * W);
-  ASSERT_EQ(img_resize_u8(src.data(), H, W, out.data(), H, W), 0);
+  ASSERT_EQ(img_resize_u8(src.data(), H, W, out.data(), H, W), ML_OK);
   EXPECT_EQ(out, src);
   out.assign(20 * 15, 0);
-  ASSERT_EQ(img_resize_u8(src.data(), H, W, out.data(), 20, 15), 0);
+  ASSERT_EQ(img_resize_u8(src.data(), H, W, out.data(), 20, 15), ML_OK);
   EXPECT_EQ(out, reference_halve(src, H, W, true));
   struct Case {
     uint32_t h, w;
@@ -107,7 +108,7 @@ TEST(ResizeU8, ChoosesCopyHalvingAndInterpolation) {
   // Enlargements, small reductions, one exact halving of the height only.
   for (Case c : {Case{55, 47}, Case{33, 29}, Case{20, 21}, Case{40, 1}}) {
     out.assign(c.h * c.w, 0);
-    ASSERT_EQ(img_resize_u8(src.data(), H, W, out.data(), c.h, c.w), 0);
+    ASSERT_EQ(img_resize_u8(src.data(), H, W, out.data(), c.h, c.w), ML_OK);
     EXPECT_EQ(out, reference_bilinear(src, H, W, c.h, c.w)) << c.h << "x" << c.w;
   }
 }
@@ -126,7 +127,7 @@ TEST(ResizeU8, LargeReductionsHalveFirst) {
       ch /= 2, cw /= 2;
     }
     std::vector<uint8_t> out(c.h * c.w);
-    ASSERT_EQ(img_resize_u8(src.data(), c.H, c.W, out.data(), c.h, c.w), 0);
+    ASSERT_EQ(img_resize_u8(src.data(), c.H, c.W, out.data(), c.h, c.w), ML_OK);
     EXPECT_EQ(out, reference_bilinear(cur, ch, cw, c.h, c.w)) << c.H << "x" << c.W;
   }
 }
@@ -134,26 +135,26 @@ TEST(ResizeU8, LargeReductionsHalveFirst) {
 TEST(ResizeU8, OneRowOrColumnSourcesStayInside) {
   const auto row = random_pixels<uint8_t>(9, 0, 255, 4);
   std::vector<uint8_t> out(5 * 4);
-  ASSERT_EQ(img_resize_u8(row.data(), 1, 9, out.data(), 5, 4), 0);
+  ASSERT_EQ(img_resize_u8(row.data(), 1, 9, out.data(), 5, 4), ML_OK);
   EXPECT_EQ(out, reference_bilinear(row, 1, 9, 5, 4));
-  ASSERT_EQ(img_resize_u8(row.data(), 9, 1, out.data(), 4, 5), 0);
+  ASSERT_EQ(img_resize_u8(row.data(), 9, 1, out.data(), 4, 5), ML_OK);
   EXPECT_EQ(out, reference_bilinear(row, 9, 1, 4, 5));
   uint8_t keep = 3;
-  EXPECT_EQ(img_resize_u8(row.data(), 1, 9, &keep, 0, 4), 0);
+  EXPECT_EQ(img_resize_u8(row.data(), 1, 9, &keep, 0, 4), ML_OK);
   EXPECT_EQ(keep, 3);
 }
 
 TEST(NearestResamplers, PickFlooredPositionsAndZeroBeyondTheSource) {
   const std::vector<uint8_t> src = {1, 2, 3, 4, 5, 6};  // 2 x 3
   std::vector<uint8_t> out(4 * 2);
-  ASSERT_EQ(img_resize_nearest_u8(src.data(), 2, 3, out.data(), 4, 2), 0);
+  ASSERT_EQ(img_resize_nearest_u8(src.data(), 2, 3, out.data(), 4, 2), ML_OK);
   EXPECT_EQ(out, (std::vector<uint8_t>{1, 2, 1, 2, 4, 5, 4, 5}));
   const std::vector<int8_t> s8 = {-1, -2, -3, -4, -5, -6};
   std::vector<int8_t> o8(3 * 3, 9);
-  ASSERT_EQ(img_scale_nearest_s8(s8.data(), 2, 3, 2, o8.data(), 3, 3, 3), 0);
+  ASSERT_EQ(img_scale_nearest_s8(s8.data(), 2, 3, 2, o8.data(), 3, 3, 3), ML_OK);
   // rows 0, 1, 3 and columns 0, 1, 3: row 3 and column 3 lie outside
   EXPECT_EQ(o8, (std::vector<int8_t>{-1, -2, 0, -4, -5, 0, 0, 0, 0}));
-  EXPECT_EQ(img_scale_nearest_s8(s8.data(), 2, 3, 0, o8.data(), 3, 3, 3), 2);
+  EXPECT_EQ(img_scale_nearest_s8(s8.data(), 2, 3, 0, o8.data(), 3, 3, 3), ML_BAD_ARGUMENT);
 }
 
 TEST(Lanczos, SameSizeCopiesAndFlatStaysFlat) {
@@ -161,17 +162,17 @@ TEST(Lanczos, SameSizeCopiesAndFlatStaysFlat) {
   const auto src = random_pixels<uint8_t>(H * W, 0, 255, 21);
   for (int a : {1, 2}) {
     std::vector<uint8_t> out(H * W);
-    ASSERT_EQ(img_resize_lanczos_u8(src.data(), H, W, out.data(), H, W, a), 0);
+    ASSERT_EQ(img_resize_lanczos_u8(src.data(), H, W, out.data(), H, W, a), ML_OK);
     EXPECT_EQ(out, src) << a;
     const std::vector<uint8_t> flat(H * W, 77);
     std::vector<uint8_t> big(25 * 31);
-    ASSERT_EQ(img_resize_lanczos_u8(flat.data(), H, W, big.data(), 25, 31, a), 0);
+    ASSERT_EQ(img_resize_lanczos_u8(flat.data(), H, W, big.data(), 25, 31, a), ML_OK);
     for (uint8_t v : big) ASSERT_NEAR(v, 77, 1);
   }
   std::vector<uint8_t> out(4);
-  EXPECT_EQ(img_resize_lanczos_u8(src.data(), H, W, out.data(), 1, 4, 2), 2);
-  EXPECT_EQ(img_resize_lanczos_u8(src.data(), H, W, out.data(), 2, 2, 3), 2);
-  EXPECT_EQ(img_resize_lanczos_u8(src.data(), H, W, out.data(), 2, 2, 0), 2);
+  EXPECT_EQ(img_resize_lanczos_u8(src.data(), H, W, out.data(), 1, 4, 2), ML_BAD_ARGUMENT);
+  EXPECT_EQ(img_resize_lanczos_u8(src.data(), H, W, out.data(), 2, 2, 3), ML_BAD_ARGUMENT);
+  EXPECT_EQ(img_resize_lanczos_u8(src.data(), H, W, out.data(), 2, 2, 0), ML_BAD_ARGUMENT);
 }
 
 TEST(EnlargeReplicate, BlocksOfFactorSize) {
@@ -197,7 +198,7 @@ TEST(ResampleTo500Dpi, SizesFollowTheResolution) {
   for (Case c : {Case{500, 39, 29}, Case{1000, 20, 15}, Case{250, 78, 58}, Case{980, 20, 15}}) {
     uint8_t* out = nullptr;
     uint32_t oh = 0, ow = 0;
-    ASSERT_EQ(img_resample_to_500dpi_u8(src.data(), H, W, c.dpi, &out, &oh, &ow), 0);
+    ASSERT_EQ(img_resample_to_500dpi_u8(src.data(), H, W, c.dpi, &out, &oh, &ow), ML_OK);
     EXPECT_EQ(oh, c.h) << c.dpi;
     EXPECT_EQ(ow, c.w) << c.dpi;
     if (c.dpi == 500) {
@@ -210,14 +211,14 @@ TEST(ResampleTo500Dpi, SizesFollowTheResolution) {
   const std::vector<uint8_t> ramp = {0, 100, 0, 100};  // 2 x 2
   uint8_t* out = nullptr;
   uint32_t oh = 0, ow = 0;
-  ASSERT_EQ(img_resample_to_500dpi_u8(ramp.data(), 2, 2, 250, &out, &oh, &ow), 0);
+  ASSERT_EQ(img_resample_to_500dpi_u8(ramp.data(), 2, 2, 250, &out, &oh, &ow), ML_OK);
   ASSERT_EQ(oh, 2u);
   ASSERT_EQ(ow, 2u);
   EXPECT_EQ(std::vector<uint8_t>(out, out + 4), (std::vector<uint8_t>{0, 50, 0, 50}));
   std::free(out);
-  EXPECT_EQ(img_resample_to_500dpi_u8(ramp.data(), 2, 2, 0, &out, &oh, &ow), 2);
+  EXPECT_EQ(img_resample_to_500dpi_u8(ramp.data(), 2, 2, 0, &out, &oh, &ow), ML_BAD_ARGUMENT);
   EXPECT_EQ(out, nullptr);
-  EXPECT_EQ(img_resample_to_500dpi_u8(ramp.data(), 1, 2, 500, &out, &oh, &ow), 2);
+  EXPECT_EQ(img_resample_to_500dpi_u8(ramp.data(), 1, 2, 500, &out, &oh, &ow), ML_BAD_ARGUMENT);
 }
 
 }  // namespace

@@ -51,10 +51,10 @@ TEST(Segmentation, VoteFilterMatchesBruteForce) {
     Bytes map = random_bytes(rng, size_t(c.h) * c.w, 1);
     std::vector<bool> marked(map.begin(), map.end());
     Bytes out(map.size());
-    ASSERT_EQ(filter_vote_percent_u8(map.data(), c.h, c.w, c.r, c.p, out.data()), 0);
+    ASSERT_EQ(filter_vote_percent_u8(map.data(), c.h, c.w, c.r, c.p, out.data()), ML_OK);
     EXPECT_EQ(out, brute_vote(marked, c.h, c.w, c.r, c.p)) << c.h << "x" << c.w << " r" << c.r;
     // In place gives the same.
-    ASSERT_EQ(filter_vote_percent_u8(map.data(), c.h, c.w, c.r, c.p, map.data()), 0);
+    ASSERT_EQ(filter_vote_percent_u8(map.data(), c.h, c.w, c.r, c.p, map.data()), ML_OK);
     EXPECT_EQ(map, out);
   }
   Bytes one(1);
@@ -70,16 +70,16 @@ TEST(Segmentation, CornerVoteUsesTheClippedWindow) {
     Bytes map(20 * 20, 0);
     for (int k = 0; k < marked; ++k) map[size_t(k / 9) * 20 + k % 9] = 1;
     Bytes out(map.size());
-    ASSERT_EQ(filter_vote_percent_u8(map.data(), 20, 20, 8, 50, out.data()), 0);
+    ASSERT_EQ(filter_vote_percent_u8(map.data(), 20, 20, 8, 50, out.data()), ML_OK);
     EXPECT_EQ(out[0], marked == 41 ? 255 : 0) << marked;
   }
 }
 
 TEST(Segmentation, LocalVarianceSegmentationVotesOnTheVarianceMap) {
   Bytes flat(24 * 30, 90), out(flat.size());
-  ASSERT_EQ(imgproc_segment_local_variance(flat.data(), 24, 30, 64, 75, out.data()), 0);
+  ASSERT_EQ(imgproc_segment_local_variance(flat.data(), 24, 30, 64, 75, out.data()), ML_OK);
   EXPECT_EQ(out, Bytes(out.size(), 0));
-  ASSERT_EQ(imgproc_segment_local_variance(flat.data(), 24, 30, 0, 75, out.data()), 0);
+  ASSERT_EQ(imgproc_segment_local_variance(flat.data(), 24, 30, 0, 75, out.data()), ML_OK);
   EXPECT_EQ(out, Bytes(out.size(), 255));
 
   std::mt19937 rng(3);
@@ -88,12 +88,12 @@ TEST(Segmentation, LocalVarianceSegmentationVotesOnTheVarianceMap) {
   for (int i = 0; i < h; ++i)  // a calm left half and a busy right half
     for (int j = 0; j < w / 2; ++j) px[size_t(i) * w + j] = uint8_t(100 + px[size_t(i) * w + j] % 4);
   std::vector<uint16_t> var(px.size());
-  ASSERT_EQ(filter_local_variance_u8(px.data(), h, w, 4, var.data()), 0);
+  ASSERT_EQ(filter_local_variance_u8(px.data(), h, w, 4, var.data()), ML_OK);
   out.assign(px.size(), 0);
   for (int threshold : {0, 64, 900}) {
     std::vector<bool> marked(px.size());
     for (size_t i = 0; i < px.size(); ++i) marked[i] = var[i] >= threshold;
-    ASSERT_EQ(imgproc_segment_local_variance(px.data(), h, w, threshold, 75, out.data()), 0);
+    ASSERT_EQ(imgproc_segment_local_variance(px.data(), h, w, threshold, 75, out.data()), ML_OK);
     EXPECT_EQ(out, brute_vote(marked, h, w, 8, 75))
         << threshold;
   }
@@ -102,7 +102,7 @@ TEST(Segmentation, LocalVarianceSegmentationVotesOnTheVarianceMap) {
 TEST(Segmentation, BinarizedValuesAreVotedInPlace) {
   std::vector<uint16_t> values = {10, 500, 600, 700, 20, 900};
   Bytes out(6);
-  ASSERT_EQ(img_binarize_u16_vote(values.data(), 2, 3, 0, 500, 50, out.data()), 0);
+  ASSERT_EQ(img_binarize_u16_vote(values.data(), 2, 3, 0, 500, 50, out.data()), ML_OK);
   EXPECT_EQ(out, (Bytes{0, 255, 255, 255, 0, 255}));
 }
 
@@ -123,7 +123,7 @@ TEST(Segmentation, DistanceInMaskIsTheChessboardDistanceBelowTheRounds) {
   for (int k = 0; k < 6; ++k) mask[rng() % mask.size()] = 0;
   for (int rounds : {0, 1, 3, 8}) {
     Bytes out(mask.size());
-    ASSERT_EQ(img_distance_in_mask(h, w, mask.data(), rounds, out.data()), 0);
+    ASSERT_EQ(img_distance_in_mask(h, w, mask.data(), rounds, out.data()), ML_OK);
     for (int i = 0; i < h; ++i)
       for (int j = 0; j < w; ++j) {
         int d = 255;
@@ -179,11 +179,11 @@ TEST(Segmentation, SmoothForegroundThresholdsTheSmoothedLocalRange) {
     for (int j = 10; j < w; ++j) px[size_t(i) * w + j] = (j / 4) % 2 ? 200 : 20;  // ridges
   // Open-close mean, disk range of radius 5, ten binomial rounds, > 48.
   Bytes work(px.size()), range(px.size()), out(px.size());
-  ASSERT_EQ(imgproc_open_close_mean3x3(px.data(), h, w, work.data()), 0);
-  ASSERT_EQ(filter_local_range_disk_u8(work.data(), h, w, 5, range.data()), 0);
+  ASSERT_EQ(imgproc_open_close_mean3x3(px.data(), h, w, work.data()), ML_OK);
+  ASSERT_EQ(filter_local_range_disk_u8(work.data(), h, w, 5, range.data()), ML_OK);
   for (int round = 0; round < 10; ++round)
-    ASSERT_EQ(filter_binomial3x3_u8(range.data(), h, w, range.data()), 0);
-  ASSERT_EQ(img_smooth_foreground(px.data(), h, w, out.data()), 0);
+    ASSERT_EQ(filter_binomial3x3_u8(range.data(), h, w, range.data()), ML_OK);
+  ASSERT_EQ(img_smooth_foreground(px.data(), h, w, out.data()), ML_OK);
   for (size_t i = 0; i < px.size(); ++i) ASSERT_EQ(out[i], range[i] > 48 ? 1 : 0) << i;
   EXPECT_GT(std::count(out.begin(), out.end(), 1), 0);
   EXPECT_GT(std::count(out.begin(), out.end(), 0), 0);
@@ -240,7 +240,7 @@ TEST(DiscFit, FindsTheTexturedDiscAndDrawsIt) {
   Bytes map(px.size(), 7);
   int col = -1, row = -1, radius = -1;
   ASSERT_EQ(img_fit_disc(px.data(), h, w, 10, 36, 0, 0, 2, 50, map.data(), &col, &row, &radius),
-            0);
+            ML_OK);
   EXPECT_NEAR(radius, 19, 3);
   EXPECT_NEAR(row, cy, 2);
   EXPECT_NEAR(col, cx, 2);

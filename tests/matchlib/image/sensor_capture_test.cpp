@@ -11,6 +11,7 @@
 #include "support/scripted_sensor.h"
 #include "zylscan/matchlib_image.h"
 #include "zylscan/matchlib_mask.h"
+#include "zylscan/matchlib_object.h"
 #include "zylscan/matchlib_support.h"
 #include "zylscan/matchlib_sensor.h"
 
@@ -77,8 +78,8 @@ TEST(Sensor, DescriptorFields) {
   EXPECT_EQ(std::string(sensor_label(s)), "");
   EXPECT_EQ(sensor_area_mm2(s), 95);
   EXPECT_EQ(sensor_kind(s), 3);
-  EXPECT_EQ(sensor_op0(s, 1), 18);  // no operations table
-  EXPECT_EQ(sensor_stop(s), 18);
+  EXPECT_EQ(sensor_op0(s, 1), ML_OUT_OF_LIMITS);  // no operations table
+  EXPECT_EQ(sensor_stop(s), ML_OUT_OF_LIMITS);
   EXPECT_EQ(sensor_retain(s)->refcount, 2u);
   sensor_release(s);
   sensor_release(s);
@@ -95,7 +96,7 @@ TEST(CaptureImages, NoImagesAskedIsABadArgument) {
   Fixture f(1);
   GrayImage* out[1] = {nullptr};
   const CaptureSettings st{1, 10, 0};
-  EXPECT_EQ(capture_images(&f.rec, f.sensor, nullptr, &f.h, 0, 100, &st, out), 2);
+  EXPECT_EQ(capture_images(&f.rec, f.sensor, nullptr, &f.h, 0, 100, &st, out), ML_BAD_ARGUMENT);
   EXPECT_EQ(f.script.next, 0u);
   EXPECT_TRUE(f.rec.events.empty());
 }
@@ -106,7 +107,7 @@ TEST(CaptureImages, ReportsShortFramesAndAcceptsAGoodOne) {
                         {SENSOR_EVENT_FRAME, 8000}}};
   const CaptureSettings st{40, 10, 1};
   GrayImage* out[1] = {nullptr};
-  ASSERT_EQ(capture_images(&f.rec, f.sensor, nullptr, &f.h, 1, 100, &st, out), 0);
+  ASSERT_EQ(capture_images(&f.rec, f.sensor, nullptr, &f.h, 1, 100, &st, out), ML_OK);
   ASSERT_NE(out[0], nullptr);
   EXPECT_EQ(image_foreground_percent(out[0]), 20);
   EXPECT_EQ(f.rec.events, (std::vector<int>{4097, 4099,        // before the capture
@@ -122,9 +123,9 @@ TEST(CaptureImages, ReportsShortFramesAndAcceptsAGoodOne) {
 
   Fixture g(1);
   g.script.captures = {{{SENSOR_EVENT_FRAME, 8000, 90, true}}};
-  g.script.end_status = {0};
+  g.script.end_status = {ML_OK};
   const CaptureSettings strict{2, 10, 0};  // the flat frame rates 1
-  EXPECT_EQ(capture_images(&g.rec, g.sensor, nullptr, &g.h, 1, 100, &strict, out), 8);
+  EXPECT_EQ(capture_images(&g.rec, g.sensor, nullptr, &g.h, 1, 100, &strict, out), ML_BELOW_LEVEL);
   EXPECT_EQ(out[0], nullptr);
   EXPECT_EQ(g.rec.events, (std::vector<int>{4097, 4099, 8199, 8197, 4099, 4098}));
 }
@@ -147,7 +148,7 @@ TEST(CaptureImages, StillFingerTestAndLiftBetweenImages) {
   };
   const CaptureSettings st{1, 10, 1};
   GrayImage* out[2] = {nullptr, nullptr};
-  ASSERT_EQ(capture_images(&f.rec, f.sensor, nullptr, &f.h, 2, 100, &st, out), 0);
+  ASSERT_EQ(capture_images(&f.rec, f.sensor, nullptr, &f.h, 2, 100, &st, out), ML_OK);
   EXPECT_NE(out[0], nullptr);
   EXPECT_NE(out[1], nullptr);
   EXPECT_EQ(f.script.frames_delivered, 3 + 2 + 4);
@@ -163,14 +164,14 @@ TEST(CaptureImages, CancelAndFailureReturnNothing) {
   f.rec.cancel_at_frame = 0;  // cancelled from the frame event
   const CaptureSettings st{1, 10, 0};
   GrayImage* out[1] = {nullptr};
-  EXPECT_EQ(capture_images(&f.rec, f.sensor, nullptr, &f.h, 1, 100, &st, out), 7);
+  EXPECT_EQ(capture_images(&f.rec, f.sensor, nullptr, &f.h, 1, 100, &st, out), ML_NOTHING_TO_COMPARE);
   EXPECT_EQ(out[0], nullptr);
 
   Fixture g(1);  // the second capture fails: the first image goes back
   g.script.captures = {{{SENSOR_EVENT_FRAME, 8000}}, {}};
-  g.script.end_status = {0, 8};
+  g.script.end_status = {ML_OK, ML_BELOW_LEVEL};
   GrayImage* two[2] = {nullptr, nullptr};
-  EXPECT_EQ(capture_images(&g.rec, g.sensor, nullptr, &g.h, 2, 100, &st, two), 8);
+  EXPECT_EQ(capture_images(&g.rec, g.sensor, nullptr, &g.h, 2, 100, &st, two), ML_BELOW_LEVEL);
   EXPECT_EQ(two[0], nullptr);
   EXPECT_EQ(two[1], nullptr);
 }
@@ -186,7 +187,7 @@ TEST(CaptureFrames, CollectsNFramesAndPassesSensorEventsOn) {
                         {SENSOR_EVENT_FRAME, 100},
                         {SENSOR_EVENT_FRAME, 100}}};
   GrayImage* out[3] = {nullptr, nullptr, nullptr};
-  ASSERT_EQ(capture_frames(&f.rec, f.sensor, nullptr, &f.h, 3, out), 0);
+  ASSERT_EQ(capture_frames(&f.rec, f.sensor, nullptr, &f.h, 3, out), ML_OK);
   EXPECT_EQ(f.rec.events, (std::vector<int>{4097, 4099, 8199, 4099, 4100, 8199, 4099, 8193, 8194,
                                             8199, 4098}));
   EXPECT_EQ(f.rec.values[3], 1);  // the frame count after the first frame
@@ -196,7 +197,7 @@ TEST(CaptureFrames, CollectsNFramesAndPassesSensorEventsOn) {
     EXPECT_NE(img, nullptr);
     image_release(img);
   }
-  EXPECT_EQ(capture_frames(&f.rec, f.sensor, nullptr, &f.h, 0, out), 2);
+  EXPECT_EQ(capture_frames(&f.rec, f.sensor, nullptr, &f.h, 0, out), ML_BAD_ARGUMENT);
 }
 
 TEST(CaptureWait, FingerOnAndOff) {
@@ -204,14 +205,14 @@ TEST(CaptureWait, FingerOnAndOff) {
   f.script.captures = {{{SENSOR_EVENT_FRAME, 1000}, {SENSOR_EVENT_FRAME, 8000}, {SENSOR_EVENT_FRAME, 8000}},
                        {{SENSOR_EVENT_FRAME, 8000}, {SENSOR_EVENT_LIFTED, 0}, {SENSOR_EVENT_FRAME, 8000}},
                        {}};
-  f.script.end_status = {0, 0, 8};
-  EXPECT_EQ(capture_wait_finger(&f.rec, f.sensor, &f.h, 100), 0);
+  f.script.end_status = {ML_OK, ML_OK, ML_BELOW_LEVEL};
+  EXPECT_EQ(capture_wait_finger(&f.rec, f.sensor, &f.h, 100), ML_OK);
   EXPECT_EQ(f.script.frames_delivered, 2);
-  EXPECT_EQ(capture_wait_lift(&f.rec, f.sensor, &f.h, 100), 0);
+  EXPECT_EQ(capture_wait_lift(&f.rec, f.sensor, &f.h, 100), ML_OK);
   EXPECT_EQ(f.script.frames_delivered, 4);
-  EXPECT_EQ(capture_wait_lift(&f.rec, f.sensor, &f.h, 100), 8);  // a failing sensor
+  EXPECT_EQ(capture_wait_lift(&f.rec, f.sensor, &f.h, 100), ML_BELOW_LEVEL);  // a failing sensor
   Fixture g(2);
-  EXPECT_EQ(capture_wait_lift(&g.rec, g.sensor, &g.h, 100), 0);  // nothing to wait for
+  EXPECT_EQ(capture_wait_lift(&g.rec, g.sensor, &g.h, 100), ML_OK);  // nothing to wait for
   EXPECT_EQ(g.script.next, 0u);
 }
 

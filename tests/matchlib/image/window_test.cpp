@@ -5,6 +5,7 @@
 #include <random>
 #include <vector>
 
+#include "zylscan/matchlib_object.h"
 #include "zylscan/matchlib_window.h"
 
 namespace {
@@ -28,10 +29,10 @@ TEST(CopyWindow, MatchesBruteForceForOffsetsAllAround) {
             const int y = int(r) + ro, x = int(c) + co;
             if (y >= 0 && y < int(H) && x >= 0 && x < int(W)) want[r * w + c] = src[y * W + x];
           }
-        ASSERT_EQ(img_copy_window_u8(src.data(), H, W, h, w, ro, co, got.data()), 0);
+        ASSERT_EQ(img_copy_window_u8(src.data(), H, W, h, w, ro, co, got.data()), ML_OK);
         EXPECT_EQ(got, want) << ro << "," << co;
         std::vector<uint16_t> got16(h * w, 0xEE);
-        ASSERT_EQ(img_copy_window_u16(src16.data(), H, W, h, w, ro, co, got16.data()), 0);
+        ASSERT_EQ(img_copy_window_u16(src16.data(), H, W, h, w, ro, co, got16.data()), ML_OK);
         EXPECT_EQ(got16, std::vector<uint16_t>(want.begin(), want.end()));
       }
 }
@@ -39,16 +40,16 @@ TEST(CopyWindow, MatchesBruteForceForOffsetsAllAround) {
 TEST(CopyWindow, CentredWindowsCutOrReceiveTheSource) {
   const auto src = numbered(100);  // 10 x 10
   std::vector<uint8_t> small(49);
-  ASSERT_EQ(img_copy_centered_u8(src.data(), 10, 10, 7, 7, small.data()), 0);
+  ASSERT_EQ(img_copy_centered_u8(src.data(), 10, 10, 7, 7, small.data()), ML_OK);
   EXPECT_EQ(small[0], src[1 * 10 + 1]);
   EXPECT_EQ(small[48], src[7 * 10 + 7]);
   std::vector<uint8_t> big(169, 0);
-  ASSERT_EQ(img_copy_centered_u8(src.data(), 10, 10, 13, 13, big.data()), 0);
+  ASSERT_EQ(img_copy_centered_u8(src.data(), 10, 10, 13, 13, big.data()), ML_OK);
   EXPECT_EQ(big[1 * 13 + 1], src[0]);
   EXPECT_EQ(big[10 * 13 + 10], src[99]);
   EXPECT_EQ(big[0], 0);
   EXPECT_EQ(big[11 * 13 + 11], 0);
-  EXPECT_EQ(img_copy_window_u8(nullptr, 10, 10, 3, 3, 0, 0, small.data()), 2);
+  EXPECT_EQ(img_copy_window_u8(nullptr, 10, 10, 3, 3, 0, 0, small.data()), ML_BAD_ARGUMENT);
 }
 
 TEST(CropToBlockMultiple, CropsCentredOrRefuses) {
@@ -56,7 +57,7 @@ TEST(CropToBlockMultiple, CropsCentredOrRefuses) {
   uint8_t* out = nullptr;
   uint32_t h = 1, w = 1;
   int32_t ro = 1, co = 1;
-  ASSERT_EQ(img_crop_to_block_multiple(src.data(), 100, 75, 16, &out, &h, &w, &ro, &co), 0);
+  ASSERT_EQ(img_crop_to_block_multiple(src.data(), 100, 75, 16, &out, &h, &w, &ro, &co), ML_OK);
   EXPECT_EQ(h, 96u);
   EXPECT_EQ(w, 64u);
   EXPECT_EQ(ro, 2);
@@ -66,23 +67,23 @@ TEST(CropToBlockMultiple, CropsCentredOrRefuses) {
   std::free(out);
   out = nullptr;
   h = w = 7;
-  EXPECT_EQ(img_crop_to_block_multiple(src.data(), 100, 75, 80, &out, &h, &w, &ro, &co), 2);
+  EXPECT_EQ(img_crop_to_block_multiple(src.data(), 100, 75, 80, &out, &h, &w, &ro, &co), ML_BAD_ARGUMENT);
   EXPECT_EQ(h, 7u);
   EXPECT_EQ(out, nullptr);
-  EXPECT_EQ(img_crop_to_block_multiple(src.data(), 100, 75, 0, &out, &h, &w, &ro, &co), 2);
+  EXPECT_EQ(img_crop_to_block_multiple(src.data(), 100, 75, 0, &out, &h, &w, &ro, &co), ML_BAD_ARGUMENT);
 }
 
 TEST(PasteFill, FillsTheFrameAndPlacesTheSource) {
   const std::vector<uint8_t> src = {1, 2, 3, 4};
   std::vector<uint8_t> frame(12, 0);
-  ASSERT_EQ(img_paste_fill(src.data(), 2, 2, frame.data(), 3, 4, 1, 2, 9), 0);
+  ASSERT_EQ(img_paste_fill(src.data(), 2, 2, frame.data(), 3, 4, 1, 2, 9), ML_OK);
   EXPECT_EQ(frame, (std::vector<uint8_t>{9, 9, 9, 9, 9, 9, 1, 2, 9, 9, 3, 4}));
   struct Case {
     uint32_t fh, fw;
     int32_t row, col;
   };
   for (Case c : {Case{3, 4, 2, 0}, Case{3, 4, 0, 3}, Case{3, 4, -1, 0}, Case{3, 4, 0, -1}})
-    EXPECT_EQ(img_paste_fill(src.data(), 2, 2, frame.data(), c.fh, c.fw, c.row, c.col, 0), 2)
+    EXPECT_EQ(img_paste_fill(src.data(), 2, 2, frame.data(), c.fh, c.fw, c.row, c.col, 0), ML_BAD_ARGUMENT)
         << c.row << "," << c.col;
 }
 
@@ -102,7 +103,7 @@ TEST(FindWhiteMargins, BrightLinesNearestTheMiddleBoundTheBox) {
   };
   auto run = [](const std::vector<uint8_t>& img, uint32_t H, uint32_t W) {
     Result r{};
-    EXPECT_EQ(img_find_white_margins_u8(img.data(), H, W, &r.h, &r.w, &r.top, &r.left), 0);
+    EXPECT_EQ(img_find_white_margins_u8(img.data(), H, W, &r.h, &r.w, &r.top, &r.left), ML_OK);
     return r;
   };
   const Result white = run(std::vector<uint8_t>(200 * 200, 255), 200, 200);

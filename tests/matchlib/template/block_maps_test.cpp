@@ -96,14 +96,14 @@ TEST(BlockMaps, MalformedElementsGiveTheirCodes) {
     int status;
   };
   const Case cases[] = {
-      {"under four bytes", {8, 0, 1}, 1},
-      {"base under five bytes", {8, 0, 0, 0}, 1},
-      {"short form of odd size", short_form(8, 0, 1, 0, 2, {1, 2, 3}), 1},
-      {"cells missing", short_form(8, 0, 4, 0, 4, {1, 2}), 1},
-      {"long form, second byte set", {0, 1, 0, 5, 8, 0, 0, 0, 0}, 4},
-      {"long form, base beyond input", {0, 0, 0, 9, 8, 0, 0, 0, 0}, 5},
-      {"long form, base of wrong size", {0, 0, 0, 6, 8, 0, 1, 0, 1, 7}, 1},
-      {"detail layer beyond input", {0, 0, 0, 5, 8, 0, 0, 0, 0, 2, 0, 9, 1}, 6},
+      {"under four bytes", {8, 0, 1}, ML_WRONG_KIND},
+      {"base under five bytes", {8, 0, 0, 0}, ML_WRONG_KIND},
+      {"short form of odd size", short_form(8, 0, 1, 0, 2, {1, 2, 3}), ML_WRONG_KIND},
+      {"cells missing", short_form(8, 0, 4, 0, 4, {1, 2}), ML_WRONG_KIND},
+      {"long form, second byte set", {0, 1, 0, 5, 8, 0, 0, 0, 0}, GRIDMAP_COMPACT_BAD_LONG_FORM},
+      {"long form, base beyond input", {0, 0, 0, 9, 8, 0, 0, 0, 0}, GRIDMAP_COMPACT_BASE_PAST_END},
+      {"long form, base of wrong size", {0, 0, 0, 6, 8, 0, 1, 0, 1, 7}, ML_WRONG_KIND},
+      {"detail layer beyond input", {0, 0, 0, 5, 8, 0, 0, 0, 0, 2, 0, 9, 1}, GRIDMAP_COMPACT_DETAIL_PAST_END},
   };
   for (const Case& c : cases) {
     const Expanded e = expand(c.c1);
@@ -244,12 +244,12 @@ TEST(GridMapExtent, ScalesCellsTo500Dpi) {
     int status, width, height;
   };
   const Case cases[] = {
-      {{0x5B, 0xDA, 2, 8, 0x00, 0xFA, 20, 10, 0, 0}, 0, 320, 160},
-      {{0x5B, 0xDA, 2, 8, 0x01, 0xF4, 20, 10, 0, 0}, 0, 160, 80},
-      {{0x5B, 0xDA, 2, 7, 0x01, 0xFC, 3, 3, 0, 0}, 0, 21, 21},  // 21 x 500 / 508 rounds to 21
-      {{0x5B, 0xDA, 2, 8, 0, 0, 20, 10, 0, 0}, 0, 192, 192},
-      {{0x5B, 0xDA, 2, 8, 0, 0, 20, 10, 0}, 3, -1, -1},
-      {{0x5B, 0xDB, 2, 8, 0, 0xFA, 20, 10, 0, 0}, 1, -1, -1},
+      {{0x5B, 0xDA, 2, 8, 0x00, 0xFA, 20, 10, 0, 0}, ML_OK, 320, 160},
+      {{0x5B, 0xDA, 2, 8, 0x01, 0xF4, 20, 10, 0, 0}, ML_OK, 160, 80},
+      {{0x5B, 0xDA, 2, 7, 0x01, 0xFC, 3, 3, 0, 0}, ML_OK, 21, 21},  // 21 x 500 / 508 rounds to 21
+      {{0x5B, 0xDA, 2, 8, 0, 0, 20, 10, 0, 0}, ML_OK, 192, 192},
+      {{0x5B, 0xDA, 2, 8, 0, 0, 20, 10, 0}, ML_UNAVAILABLE, -1, -1},
+      {{0x5B, 0xDB, 2, 8, 0, 0xFA, 20, 10, 0, 0}, ML_WRONG_KIND, -1, -1},
   };
   for (const Case& c : cases) {
     int w = -1, h = -1;
@@ -318,10 +318,10 @@ TEST(ImageInfo, ReadsLittleEndianDimensionsAndOptionalFlag) {
     uint8_t flag;
   };
   const Case cases[] = {
-      {{1, 0x80, 0x01, 0x2C, 0x01, 7}, 0, 384, 300, 7},
-      {{1, 0x80, 0x01, 0x2C, 0x01}, 0, 384, 300, 0},
-      {{2, 0x80, 0x01, 0x2C, 0x01, 7}, 3, 0, 0, 0},
-      {{1, 0x80, 0x01, 0x2C}, 3, 0, 0, 0},
+      {{1, 0x80, 0x01, 0x2C, 0x01, 7}, ML_OK, 384, 300, 7},
+      {{1, 0x80, 0x01, 0x2C, 0x01}, ML_OK, 384, 300, 0},
+      {{2, 0x80, 0x01, 0x2C, 0x01, 7}, ML_UNAVAILABLE, 0, 0, 0},
+      {{1, 0x80, 0x01, 0x2C}, ML_UNAVAILABLE, 0, 0, 0},
   };
   for (const Case& c : cases) {
     uint16_t rows = 9, columns = 9;

@@ -14,6 +14,7 @@
 #include "zylscan/matchlib_blob.h"
 #include "zylscan/matchlib_blockrec.h"
 #include "zylscan/matchlib_container.h"
+#include "zylscan/matchlib_object.h"
 
 namespace {
 
@@ -41,7 +42,7 @@ RecordPtr make(int n, std::initializer_list<const DescriptorType*> types, int ma
   std::vector<const DescriptorType*> list(types);
   list.push_back(nullptr);
   BlockRecord* r = nullptr;
-  EXPECT_EQ(blockrec_create(300, 280, n, list.data(), &r), 0);
+  EXPECT_EQ(blockrec_create(300, 280, n, list.data(), &r), ML_OK);
   r->point_count = n;
   for (int i = 0; i < n; ++i) {
     KeyPoint& p = r->points[i];
@@ -63,7 +64,7 @@ RecordPtr make(int n, std::initializer_list<const DescriptorType*> types, int ma
 Bytes written(const BlockRecord* r) {
   uint8_t* out = nullptr;
   uint32_t size = 0;
-  EXPECT_EQ(blockrec_write(r, &out, &size), 0);
+  EXPECT_EQ(blockrec_write(r, &out, &size), ML_OK);
   Bytes b(out, out + size);
   std::free(out);
   return b;
@@ -91,7 +92,7 @@ std::vector<int> block_types(const Bytes& b) {
 
 TEST(BlockRecord, ExactLayoutOfASmallRecord) {
   BlockRecord* r = nullptr;
-  ASSERT_EQ(blockrec_create(20, 30, 2, nullptr, &r), 0);
+  ASSERT_EQ(blockrec_create(20, 30, 2, nullptr, &r), ML_OK);
   RecordPtr hold(r);
   r->point_count = 2;
   r->points[0] = {5, 6, 7, 8, 1, 1};
@@ -211,19 +212,19 @@ TEST(BlockRecord, RejectsBadStoredForms) {
   const std::size_t ext = 2 + 12;      // extension list block
   const std::size_t pts = ext + 4 + 8;  // first point block
   const Case cases[] = {
-      {"version 5", edit(1, 5), 1},
-      {"one byte", Bytes{0}, 4},
-      {"header body of 7", Bytes{0, 6, 0x12, 0x34, 0, 7, 0, 0, 0, 0, 0, 0, 0}, 4},
-      {"chain does not fill", Bytes(good.begin(), good.end() - 1), 17},
-      {"unknown extension id", edit(ext + 5, 0x40), 17},
-      {"wrong pattern id", edit(ext + 10, 0), 17},
-      {"wrong element size", edit(ext + 7, 8), 17},
-      {"point range past the count", edit(pts + 6, 3), 17},
+      {"version 5", edit(1, 5), ML_WRONG_KIND},
+      {"one byte", Bytes{0}, ML_TOO_SHORT},
+      {"header body of 7", Bytes{0, 6, 0x12, 0x34, 0, 7, 0, 0, 0, 0, 0, 0, 0}, ML_TOO_SHORT},
+      {"chain does not fill", Bytes(good.begin(), good.end() - 1), ML_CORRUPT},
+      {"unknown extension id", edit(ext + 5, 0x40), ML_CORRUPT},
+      {"wrong pattern id", edit(ext + 10, 0), ML_CORRUPT},
+      {"wrong element size", edit(ext + 7, 8), ML_CORRUPT},
+      {"point range past the count", edit(pts + 6, 3), ML_CORRUPT},
       {"extension list before header",
-       Bytes{0, 6, 0, 6, 0, 1, 0, 0x12, 0x34, 0, 8, 0, 0, 0, 0, 0, 0, 0, 0}, 17},
+       Bytes{0, 6, 0, 6, 0, 1, 0, 0x12, 0x34, 0, 8, 0, 0, 0, 0, 0, 0, 0, 0}, ML_CORRUPT},
       {"two headers",
        Bytes{0, 6, 0x12, 0x34, 0, 8, 0, 0, 0, 0, 0, 0, 0, 0, 0x12, 0x34, 0, 8, 0, 0, 0, 0, 0, 0, 0, 0},
-       17},
+       ML_CORRUPT},
   };
   for (const Case& c : cases) {
     int status = -1;
@@ -232,13 +233,13 @@ TEST(BlockRecord, RejectsBadStoredForms) {
     EXPECT_EQ(out, nullptr) << c.what;
   }
   BlockRecord* out = reinterpret_cast<BlockRecord*>(1);
-  EXPECT_EQ(blockrec_parse(nullptr, 5, 0, 0, &out), 2);
+  EXPECT_EQ(blockrec_parse(nullptr, 5, 0, 0, &out), ML_BAD_ARGUMENT);
   EXPECT_EQ(out, nullptr);
   // The library's own reader knows no descriptor type until that part is
   // built; records without extensions read all the same.
   auto plain = make(4, {});
   const Bytes p = written(plain.get());
-  ASSERT_EQ(blockrec_parse(p.data(), static_cast<uint32_t>(p.size()), 0, 0, &out), 0);
+  ASSERT_EQ(blockrec_parse(p.data(), static_cast<uint32_t>(p.size()), 0, 0, &out), ML_OK);
   blockrec_free(out);
 }
 
@@ -260,9 +261,9 @@ TEST(BlockRecord, RejectsEveryCutInsideABlock) {
       const int points_status =
           blockrec_read_points(cut.data(), static_cast<uint32_t>(cut.size()), &pairs, &count);
       if (!boundaries.count(cut.size()) && cut.size() > 2) {
-        EXPECT_NE(status, 0);
+        EXPECT_NE(status, ML_OK);
         EXPECT_EQ(back, nullptr);
-        EXPECT_NE(points_status, 0);
+        EXPECT_NE(points_status, ML_OK);
       }
       blockrec_free(back);
       std::free(pairs);
@@ -274,7 +275,7 @@ TEST(BlockRecord, ExtensionStringRefusesEveryCut) {
   auto r = make(6, {&kType2, &kType4});
   uint8_t* ext = nullptr;
   uint32_t size = 0;
-  ASSERT_EQ(blockrec_write_extensions(r.get(), &ext, &size), 0);
+  ASSERT_EQ(blockrec_write_extensions(r.get(), &ext, &size), ML_OK);
   const Bytes b(ext, ext + size);
   std::free(ext);
   zyl::test::for_each_prefix(b, [&](std::span<const std::uint8_t> cut) {
@@ -282,7 +283,7 @@ TEST(BlockRecord, ExtensionStringRefusesEveryCut) {
     const int status = blockrec_read_extensions_with(bare.get(), cut, kKnown);
     // A cut at a block boundary leaves fewer types, which is a shorter
     // complete string; inside a block it is refused.
-    if (status == 0) {
+    if (status == ML_OK) {
       EXPECT_LT(bare->extension_type_count, 2);
     }
   });
@@ -293,17 +294,17 @@ TEST(BlockRecord, ReadPointsGivesScoreAndAngle) {
   const Bytes b = written(r.get());
   uint8_t* pairs = nullptr;
   int count = 0;
-  ASSERT_EQ(blockrec_read_points(b.data(), static_cast<uint32_t>(b.size()), &pairs, &count), 0);
+  ASSERT_EQ(blockrec_read_points(b.data(), static_cast<uint32_t>(b.size()), &pairs, &count), ML_OK);
   ASSERT_EQ(count, 20);
   for (int i = 0; i < 20; ++i) {
     EXPECT_EQ(pairs[2 * i], r->points[i].score);
     EXPECT_EQ(pairs[2 * i + 1], r->points[i].angle);
   }
   std::free(pairs);
-  EXPECT_EQ(blockrec_read_points(b.data(), 1, &pairs, &count), 4);
+  EXPECT_EQ(blockrec_read_points(b.data(), 1, &pairs, &count), ML_TOO_SHORT);
   Bytes old = b;
   old[1] = 5;
-  EXPECT_EQ(blockrec_read_points(old.data(), static_cast<uint32_t>(old.size()), &pairs, &count), 1);
+  EXPECT_EQ(blockrec_read_points(old.data(), static_cast<uint32_t>(old.size()), &pairs, &count), ML_WRONG_KIND);
   EXPECT_EQ(pairs, nullptr);
 }
 
@@ -311,7 +312,7 @@ TEST(BlockRecord, ExtensionStringRoundTripWithSeveralTypes) {
   auto r = make(6, {&kType2, &kType4});
   uint8_t* ext = nullptr;
   uint32_t size = 0;
-  ASSERT_EQ(blockrec_write_extensions(r.get(), &ext, &size), 0);
+  ASSERT_EQ(blockrec_write_extensions(r.get(), &ext, &size), ML_OK);
   EXPECT_EQ(size, 1u + 2 * (14 + 6 * 16));
   EXPECT_EQ(ext[0], 2);
   EXPECT_EQ(Bytes(ext + 1, ext + 15),
@@ -319,19 +320,19 @@ TEST(BlockRecord, ExtensionStringRoundTripWithSeveralTypes) {
   // Into a record of the same points without extensions.
   uint8_t* copy = nullptr;
   uint32_t copy_size = 0;
-  ASSERT_EQ(blockrec_write_copy(r.get(), &copy, &copy_size), 0);
+  ASSERT_EQ(blockrec_write_copy(r.get(), &copy, &copy_size), ML_OK);
   auto bare = parsed(Bytes(copy, copy + copy_size));
   EXPECT_EQ(bare->extension_type_count, 0);
-  ASSERT_EQ(blockrec_read_extensions_with(bare.get(), {ext, size}, kKnown), 0);
+  ASSERT_EQ(blockrec_read_extensions_with(bare.get(), {ext, size}, kKnown), ML_OK);
   EXPECT_EQ(bare->extension_type_count, 2);
   EXPECT_EQ(bare->extension_bytes_per_point, 32);
   EXPECT_EQ(std::memcmp(bare->extension_arrays[1], r->extension_arrays[1], 6 * 16), 0);
   // A block too short for its points is refused.
-  EXPECT_EQ(blockrec_read_extensions_with(bare.get(), {ext, size - 1}, kKnown), 17);
+  EXPECT_EQ(blockrec_read_extensions_with(bare.get(), {ext, size - 1}, kKnown), ML_CORRUPT);
   Bytes cut(ext, ext + size);
   cut[5] -= 1;       // first block's total length one shorter
   cut.erase(cut.begin() + 14 + 6 * 16);
-  EXPECT_NE(blockrec_read_extensions_with(bare.get(), cut, kKnown), 0);
+  EXPECT_NE(blockrec_read_extensions_with(bare.get(), cut, kKnown), ML_OK);
   EXPECT_EQ(bare->extension_type_count, 0);
   std::free(copy);
   std::free(ext);
@@ -347,15 +348,15 @@ TEST(BlockRecord, CropDiscKeepsPointsInsideTheRadius) {
   DataBlob* blob = blob_create(79, b.data(), static_cast<uint32_t>(b.size()));
   uint8_t* out = nullptr;
   uint32_t size = 0;
-  ASSERT_EQ(blockrec_crop_disc(blob, 10, 10, 5, &out, &size), 0);
+  ASSERT_EQ(blockrec_crop_disc(blob, 10, 10, 5, &out, &size), ML_OK);
   auto back = parsed(Bytes(out, out + size));
   EXPECT_EQ(back->point_count, 2);
   std::free(out);
   blob_release(blob);
   DataBlob* other = blob_create(77, b.data(), 4);
-  EXPECT_EQ(blockrec_crop_disc(other, 0, 0, 1, &out, &size), 3);
+  EXPECT_EQ(blockrec_crop_disc(other, 0, 0, 1, &out, &size), ML_UNAVAILABLE);
   blob_release(other);
-  EXPECT_EQ(blockrec_absent(), 6);
+  EXPECT_EQ(blockrec_absent(), ML_NOT_FOUND);
 }
 
 TEST(BlockRecord, CompactMovesExtensionElementsAlong) {

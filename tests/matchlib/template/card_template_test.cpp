@@ -246,10 +246,11 @@ TEST(CompositeSections, TableOfCodes) {
     Bytes expected;  // empty: the whole template
   };
   const Case cases[] = {
-      {&card, 66, 0, {1, 1}}, {&card, 67, 0, {}}, {&card, 73, 0, {}}, {&card, 74, 0, {}},
-      {&card, 77, 0, {5}},    {&card, 78, 0, {}}, {&card, 79, 0, {6, 6}}, {&card, 83, 0, {0xA}},
-      {&card, 85, 0, {9}},    {&plain, 78, 3, {}}, {&plain, 66, 3, {}},  {&plain, 77, 3, {}},
-      {&card, 80, 3, {}},     {&card, 1, 3, {}},
+      {&card, 66, ML_OK, {1, 1}}, {&card, 67, ML_OK, {}}, {&card, 73, ML_OK, {}},
+      {&card, 74, ML_OK, {}}, {&card, 77, ML_OK, {5}}, {&card, 78, ML_OK, {}},
+      {&card, 79, ML_OK, {6, 6}}, {&card, 83, ML_OK, {0xA}}, {&card, 85, ML_OK, {9}},
+      {&plain, 78, ML_UNAVAILABLE, {}}, {&plain, 66, ML_UNAVAILABLE, {}}, {&plain, 77, ML_UNAVAILABLE, {}},
+      {&card, 80, ML_UNAVAILABLE, {}}, {&card, 1, ML_UNAVAILABLE, {}},
   };
   for (const Case& c : cases) {
     const uint8_t* d = reinterpret_cast<const uint8_t*>(1);
@@ -292,7 +293,7 @@ TEST(CompositeSections, ReachedThroughTemplatesAndContainers) {
   ASSERT_EQ(tmpl_get_section(with_card.p, 79, &d, &n), ML_OK);
   EXPECT_EQ(Bytes(d, d + n), (Bytes{6, 7}));
   EXPECT_EQ(tmpl_has_section(with_card.p, 79), 1);
-  EXPECT_EQ(tmpl_get_section(without_card.p, 79, &d, &n), 6);
+  EXPECT_EQ(tmpl_get_section(without_card.p, 79, &d, &n), ML_NOT_FOUND);
   EXPECT_EQ(tmpl_has_section(c67.p, 77), 0);
 }
 

@@ -8,6 +8,7 @@
 #include "zylscan/matchlib_blob.h"
 #include "zylscan/matchlib_container.h"
 #include "zylscan/matchlib_image.h"
+#include "zylscan/matchlib_object.h"
 
 namespace {
 
@@ -29,7 +30,7 @@ DataBlob* section(int code, const std::string& text) {
 
 std::vector<int> codes_of(const DataBlob* b) {
   ContainerTable t;
-  EXPECT_EQ(container_parse(blob_data(b), blob_size(b), &t), 0);
+  EXPECT_EQ(container_parse(blob_data(b), blob_size(b), &t), ML_OK);
   std::vector<int> codes;
   for (int i = 0; i < t.count; ++i) codes.push_back(t.entries[i].format);
   return codes;
@@ -77,7 +78,7 @@ TEST(Container, OneEntryLayoutAndHeaderCrc) {
                           'F', 'O', 'O', 'F'};
   EXPECT_EQ(bytes_of(c.p), expected);
   ContainerTable t;
-  ASSERT_EQ(container_parse(blob_data(c.p), blob_size(c.p), &t), 0);
+  ASSERT_EQ(container_parse(blob_data(c.p), blob_size(c.p), &t), ML_OK);
   EXPECT_EQ(container_header_crc(&t), 0xD617AFE3u);
   EXPECT_EQ(t.entries[0].crc, 0x352441C2u);
   EXPECT_EQ(container_is_empty(c.p), 0);
@@ -87,7 +88,7 @@ TEST(Container, PlainFormParsesAndRefusesExtraBytes) {
   Bytes plain = {'V', 'O', 'R', 'N', 'A', 'L', 'I', 0, 0, 2,
                  0, 79, 0, 0, 0, 2, 'x', 'y', 0, 77, 0, 0, 0, 0};
   ContainerTable t;
-  ASSERT_EQ(container_parse(plain.data(), static_cast<uint32_t>(plain.size()), &t), 0);
+  ASSERT_EQ(container_parse(plain.data(), static_cast<uint32_t>(plain.size()), &t), ML_OK);
   EXPECT_EQ(t.form, 0);
   ASSERT_EQ(t.count, 2);
   EXPECT_EQ(t.entries[0].format, 79);
@@ -99,14 +100,14 @@ TEST(Container, PlainFormParsesAndRefusesExtraBytes) {
   BlobHolder b(blob_view(84, plain.data(), static_cast<uint32_t>(plain.size())));
   const uint8_t* d;
   uint32_t n;
-  ASSERT_EQ(tmpl_get_section(b.p, 79, &d, &n), 0);
+  ASSERT_EQ(tmpl_get_section(b.p, 79, &d, &n), ML_OK);
   EXPECT_EQ(n, 2u);
   EXPECT_EQ(d[0], 'x');
 
   for (const Bytes& tail : {Bytes{'F', 'O', 'O', 'F'}, Bytes{0}}) {
     Bytes longer = plain;
     longer.insert(longer.end(), tail.begin(), tail.end());
-    EXPECT_EQ(container_parse(longer.data(), static_cast<uint32_t>(longer.size()), &t), 3);
+    EXPECT_EQ(container_parse(longer.data(), static_cast<uint32_t>(longer.size()), &t), ML_UNAVAILABLE);
   }
 }
 
@@ -136,14 +137,14 @@ TEST(Container, RejectsMalformedBytes) {
     else
       b[c.at] = static_cast<uint8_t>(c.value);
     ContainerTable t;
-    EXPECT_EQ(container_parse(b.data(), static_cast<uint32_t>(b.size()), &t), 3) << c.what;
+    EXPECT_EQ(container_parse(b.data(), static_cast<uint32_t>(b.size()), &t), ML_UNAVAILABLE) << c.what;
     EXPECT_EQ(t.count, 0) << c.what;
   }
   Bytes extra = base;
   extra.push_back(0);
   ContainerTable t;
-  EXPECT_EQ(container_parse(extra.data(), static_cast<uint32_t>(extra.size()), &t), 3);
-  EXPECT_EQ(container_parse(nullptr, 5, &t), 0);
+  EXPECT_EQ(container_parse(extra.data(), static_cast<uint32_t>(extra.size()), &t), ML_UNAVAILABLE);
+  EXPECT_EQ(container_parse(nullptr, 5, &t), ML_OK);
   EXPECT_EQ(t.count, 0);
 }
 
@@ -271,11 +272,11 @@ TEST(Container, SectionAccess) {
   const uint8_t* d = reinterpret_cast<const uint8_t*>(1);
   uint32_t n = 99;
 
-  ASSERT_EQ(tmpl_get_section(c.p, 79, &d, &n), 0);
+  ASSERT_EQ(tmpl_get_section(c.p, 79, &d, &n), ML_OK);
   EXPECT_EQ(std::string(reinterpret_cast<const char*>(d), n), "pts");
   EXPECT_GE(d, blob_data(c.p));  // borrowed from the container
   EXPECT_LT(d, blob_data(c.p) + blob_size(c.p));
-  ASSERT_EQ(tmpl_get_section(points.p, 79, &d, &n), 0);
+  ASSERT_EQ(tmpl_get_section(points.p, 79, &d, &n), ML_OK);
   EXPECT_EQ(d, blob_data(points.p));
 
   struct Case {
@@ -285,7 +286,10 @@ TEST(Container, SectionAccess) {
   };
   BlobHolder short84(blob_create(84, "VORNALI", 8));
   const Case cases[] = {
-      {c.p, 77, 6}, {points.p, 77, 3}, {nullptr, 79, 2}, {short84.p, 79, 3}};
+      {c.p, 77, ML_NOT_FOUND},
+      {points.p, 77, ML_UNAVAILABLE},
+      {nullptr, 79, ML_BAD_ARGUMENT},
+      {short84.p, 79, ML_UNAVAILABLE}};
   for (const Case& k : cases) {
     d = reinterpret_cast<const uint8_t*>(1);
     n = 99;
@@ -293,7 +297,7 @@ TEST(Container, SectionAccess) {
     EXPECT_EQ(d, nullptr);
     EXPECT_EQ(n, 0u);
   }
-  EXPECT_EQ(tmpl_get_section(c.p, 79, nullptr, &n), 2);
+  EXPECT_EQ(tmpl_get_section(c.p, 79, nullptr, &n), ML_BAD_ARGUMENT);
   EXPECT_EQ(tmpl_has_section(c.p, 86), 1);
   EXPECT_EQ(tmpl_has_section(c.p, 77), 0);
   EXPECT_EQ(tmpl_has_section(points.p, 79), 1);
@@ -310,16 +314,16 @@ TEST(Container, SectionsOfACompositeCardTemplate) {
   BlobHolder c(container_merge(info.p, card_blob.p));
   const uint8_t* d = nullptr;
   uint32_t n = 0;
-  ASSERT_EQ(tmpl_get_section(c.p, 79, &d, &n), 0);
+  ASSERT_EQ(tmpl_get_section(c.p, 79, &d, &n), ML_OK);
   EXPECT_EQ(n, 2u);
   EXPECT_EQ(d[0], 0x33);
   EXPECT_EQ(tmpl_has_section(c.p, 79), 1);
-  ASSERT_EQ(tmpl_get_section(card_blob.p, 79, &d, &n), 0);
+  ASSERT_EQ(tmpl_get_section(card_blob.p, 79, &d, &n), ML_OK);
   EXPECT_EQ(d, blob_data(card_blob.p) + 7);
-  EXPECT_EQ(tmpl_get_section(card_blob.p, 77, &d, &n), 3);  // no C5 element
+  EXPECT_EQ(tmpl_get_section(card_blob.p, 77, &d, &n), ML_UNAVAILABLE);  // no C5 element
   EXPECT_EQ(tmpl_has_section(card_blob.p, 77), 0);
   BlobHolder without(container_from_blob(info.p));
-  EXPECT_EQ(tmpl_get_section(without.p, 79, &d, &n), 6);
+  EXPECT_EQ(tmpl_get_section(without.p, 79, &d, &n), ML_NOT_FOUND);
 }
 
 TEST(Container, LocateRefusesHeadersThatLeaveTheBytes) {
@@ -327,13 +331,13 @@ TEST(Container, LocateRefusesHeadersThatLeaveTheBytes) {
   Bytes b = bytes_of(c.p);
   b[19] = 0x7F;  // first entry's length now runs far past the end
   ContainerEntry e;
-  EXPECT_EQ(container_locate(b.data(), static_cast<uint32_t>(b.size()), 3, &e), 3);
+  EXPECT_EQ(container_locate(b.data(), static_cast<uint32_t>(b.size()), 3, &e), ML_UNAVAILABLE);
   b = bytes_of(c.p);
-  EXPECT_EQ(container_locate(b.data(), static_cast<uint32_t>(b.size()), 3, &e), 0);
+  EXPECT_EQ(container_locate(b.data(), static_cast<uint32_t>(b.size()), 3, &e), ML_OK);
   EXPECT_EQ(e.length, 1u);
   EXPECT_EQ(e.data[0], '3');
-  EXPECT_EQ(container_locate(b.data(), static_cast<uint32_t>(b.size()), 4, &e), 6);
-  EXPECT_EQ(container_locate(b.data(), 12, 1, &e), 3);
+  EXPECT_EQ(container_locate(b.data(), static_cast<uint32_t>(b.size()), 4, &e), ML_NOT_FOUND);
+  EXPECT_EQ(container_locate(b.data(), 12, 1, &e), ML_UNAVAILABLE);
 }
 
 // Sample information ------------------------------------------------------
@@ -357,17 +361,17 @@ SampleInfo full_info() {
 TEST(SampleInfo, WritesVersionSixLayoutAndReadsItBack) {
   const SampleInfo s = full_info();
   DataBlob* blob = nullptr;
-  ASSERT_EQ(sample_info_write(nullptr, &s, &blob), 0);
+  ASSERT_EQ(sample_info_write(nullptr, &s, &blob), ML_OK);
   BlobHolder holder(blob);
   const uint8_t* d;
   uint32_t n;
-  ASSERT_EQ(tmpl_get_section(blob, 86, &d, &n), 0);
+  ASSERT_EQ(tmpl_get_section(blob, 86, &d, &n), ML_OK);
   const Bytes expected = {0, 6, 0x01, 0x90, 0x01, 0x2C, 0x12, 0x34, 0, 0x01, 0xF4,
                           0x01, 0x9A, 0x01, 0x40, 0, 7, 0, 9, 0xA1, 0xB2, 0xC3,
                           0xD4, 0, 0, 0, 3, 1, 2, 3, 4};
   EXPECT_EQ(Bytes(d, d + n), expected);
   SampleInfo back{};
-  ASSERT_EQ(sample_info_read(nullptr, blob, &back), 0);
+  ASSERT_EQ(sample_info_read(nullptr, blob, &back), ML_OK);
   EXPECT_EQ(std::memcmp(&back, &s, sizeof s), 0);
 }
 
@@ -380,13 +384,13 @@ TEST(SampleInfo, OlderVersionsFillWhatTheyCarry) {
   };
   const uint32_t kept = 0xEEEEEEEE;  // caller's value, left alone by old versions
   const Case cases[] = {
-      {{0, 1, 0, 20, 0, 10, 0, 55}, 0, 111, 20, 0, kept},
-      {{0, 3, 0, 20, 0, 10, 0, 55, 0, 0x01, 0xF4}, 0, 500, 20, 0, kept},
-      {{0, 3, 0, 20, 0, 10, 0, 55, 0, 0x01}, 4, 111, 111, 111, kept},
-      {{0, 5, 0, 20, 0, 10, 0, 55, 0, 0, 9, 0, 30, 0, 40, 0, 4, 0, 6}, 0, 9, 30, 4, kept},
-      {{0, 6, 0, 20, 0, 10, 0, 55, 0, 0, 9, 0, 30, 0, 40, 0, 4, 0, 6}, 4, 111, 111, 111, kept},
-      {{0, 0, 0, 20, 0, 10, 0, 55}, 1, 111, 111, 111, kept},
-      {{0}, 4, 111, 111, 111, kept},
+      {{0, 1, 0, 20, 0, 10, 0, 55}, ML_OK, 111, 20, 0, kept},
+      {{0, 3, 0, 20, 0, 10, 0, 55, 0, 0x01, 0xF4}, ML_OK, 500, 20, 0, kept},
+      {{0, 3, 0, 20, 0, 10, 0, 55, 0, 0x01}, ML_TOO_SHORT, 111, 111, 111, kept},
+      {{0, 5, 0, 20, 0, 10, 0, 55, 0, 0, 9, 0, 30, 0, 40, 0, 4, 0, 6}, ML_OK, 9, 30, 4, kept},
+      {{0, 6, 0, 20, 0, 10, 0, 55, 0, 0, 9, 0, 30, 0, 40, 0, 4, 0, 6}, ML_TOO_SHORT, 111, 111, 111, kept},
+      {{0, 0, 0, 20, 0, 10, 0, 55}, ML_WRONG_KIND, 111, 111, 111, kept},
+      {{0}, ML_TOO_SHORT, 111, 111, 111, kept},
   };
   for (const Case& c : cases) {
     BlobHolder b(blob_create(86, c.section.data(), static_cast<uint32_t>(c.section.size())));
@@ -394,7 +398,7 @@ TEST(SampleInfo, OlderVersionsFillWhatTheyCarry) {
     s.resolution = s.source_height = s.offset_y = 111;
     s.finger_value = kept;
     EXPECT_EQ(sample_info_read(nullptr, b.p, &s), c.status) << c.section.size();
-    if (c.status != 0) continue;
+    if (c.status != ML_OK) continue;
     EXPECT_EQ(s.height, 20);
     EXPECT_EQ(s.width, 10);
     EXPECT_EQ(s.quality, 55);
@@ -405,14 +409,14 @@ TEST(SampleInfo, OlderVersionsFillWhatTheyCarry) {
   }
   BlobHolder other(section(79, "x"));
   SampleInfo s{};
-  EXPECT_EQ(sample_info_read(nullptr, other.p, &s), 3);
+  EXPECT_EQ(sample_info_read(nullptr, other.p, &s), ML_UNAVAILABLE);
 }
 
 TEST(BlobQuality, ReadsAndReplacesTheViewQuality) {
   SampleInfo s = full_info();
   BlobHolder points(section(79, "pts"));
   DataBlob* t = nullptr;
-  ASSERT_EQ(sample_info_write(nullptr, &s, &t), 0);
+  ASSERT_EQ(sample_info_write(nullptr, &s, &t), ML_OK);
   BlobHolder info(t);
   BlobHolder tmpl(container_merge(info.p, points.p));
   EXPECT_EQ(blob_get_quality(tmpl.p), 0x34);
@@ -426,7 +430,7 @@ TEST(BlobQuality, ReadsAndReplacesTheViewQuality) {
   EXPECT_EQ(blob_get_quality(tmpl.p), 0x34);
   EXPECT_EQ(entry_text(changed.p, 79), "pts");
   SampleInfo back{};
-  ASSERT_EQ(sample_info_read(nullptr, changed.p, &back), 0);
+  ASSERT_EQ(sample_info_read(nullptr, changed.p, &back), ML_OK);
   EXPECT_EQ(back.quality, 77);  // the second quality byte is not carried
   EXPECT_EQ(back.finger_value, s.finger_value);
 

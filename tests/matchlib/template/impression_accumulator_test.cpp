@@ -11,6 +11,7 @@
 #include "zylscan/matchlib_blob.h"
 #include "zylscan/matchlib_context.h"
 #include "zylscan/matchlib_image.h"
+#include "zylscan/matchlib_object.h"
 #include "zylscan/matchlib_param.h"
 
 namespace {
@@ -100,7 +101,7 @@ TEST(ImpressionAccumulator, FreshFormIsHeadAndBaseMapAndParsesBack) {
 
   AccumState* state = nullptr;
   uint32_t size = 0;
-  ASSERT_EQ(accum_serialize(a, &state, &size), 0);
+  ASSERT_EQ(accum_serialize(a, &state, &size), ML_OK);
   EXPECT_EQ(size, form.size());
   EXPECT_EQ(state->size, size);
   EXPECT_EQ(state->refcount, 1u);
@@ -108,7 +109,7 @@ TEST(ImpressionAccumulator, FreshFormIsHeadAndBaseMapAndParsesBack) {
   accum_state_release(state);
 
   Parsed p(form);
-  ASSERT_EQ(p.status, 0);
+  ASSERT_EQ(p.status, ML_OK);
   EXPECT_EQ(p.acc->height, 3);
   EXPECT_EQ(p.acc->width, 4);
   EXPECT_EQ(std::memcmp(p.acc->settings, a->settings, 5), 0);
@@ -152,14 +153,14 @@ TEST(ImpressionAccumulator, TemplatesAndOptionalMapsRoundTripThroughACopy) {
   EXPECT_EQ(copy->slots[0], nullptr);
   EXPECT_EQ(written(copy), form);
 
-  ASSERT_EQ(accum_reset(copy), 0);
+  ASSERT_EQ(accum_reset(copy), ML_OK);
   for (auto* slot : copy->slots) EXPECT_EQ(slot, nullptr);
   for (int i = 0; i < 6; ++i) {
     EXPECT_EQ(copy->base_map[i], 0);
     EXPECT_EQ(copy->count_map[i], 0);
     EXPECT_EQ(copy->mean_image[i], 0);
   }
-  EXPECT_EQ(accum_reset(nullptr), 2);
+  EXPECT_EQ(accum_reset(nullptr), ML_BAD_ARGUMENT);
   accum_release(copy);
   accum_release(a);
 }
@@ -188,7 +189,7 @@ TEST(ImpressionAccumulator, OlderFormsReadTheirFields) {
   const Bytes tmpl = {7, 7, 7};
   {
     Parsed p(old_form(1, 2, 2, 2, tmpl));
-    ASSERT_EQ(p.status, 0);
+    ASSERT_EQ(p.status, ML_OK);
     const uint8_t settings[5] = {11, 12, 80, 95, 20};
     EXPECT_EQ(std::memcmp(p.acc->settings, settings, 5), 0);
     EXPECT_EQ(p.acc->last_height, 2);
@@ -199,13 +200,13 @@ TEST(ImpressionAccumulator, OlderFormsReadTheirFields) {
   }
   {
     Parsed largest(old_form(2, 256, 256, 0, {}));
-    EXPECT_EQ(largest.status, 0);
+    EXPECT_EQ(largest.status, ML_OK);
   }
   {
     Bytes b = old_form(3, 2, 2, 1, tmpl);
     b.insert(b.end(), {1, 2, 3, 4});
     Parsed p(b);
-    ASSERT_EQ(p.status, 0);
+    ASSERT_EQ(p.status, ML_OK);
     const uint8_t settings[5] = {11, 12, 13, 14, 15};
     EXPECT_EQ(std::memcmp(p.acc->settings, settings, 5), 0);
     EXPECT_EQ(p.acc->base_map[3], 4);
@@ -216,7 +217,7 @@ TEST(ImpressionAccumulator, OlderFormsReadTheirFields) {
     Bytes b = old_form(5, 2, 2, 0, {});
     b.insert(b.end(), {1, 2, 3, 4, 6, 50, 51, 52, 53});
     Parsed p(b);
-    ASSERT_EQ(p.status, 0);
+    ASSERT_EQ(p.status, ML_OK);
     EXPECT_EQ(p.acc->last_height, 1);
     EXPECT_EQ(p.acc->last_row, 1);
     ASSERT_NE(p.acc->count_map, nullptr);
@@ -228,7 +229,7 @@ TEST(ImpressionAccumulator, OlderFormsReadTheirFields) {
     Bytes b = old_form(6, 2, 2, 0, {});
     b.insert(b.end(), {1, 2, 3, 4, 1, 9, 8, 7, 6, 50, 51, 52, 53});
     Parsed p(b);
-    ASSERT_EQ(p.status, 0);
+    ASSERT_EQ(p.status, ML_OK);
     EXPECT_EQ(p.acc->count_map[1], 8);
     EXPECT_EQ(p.acc->mean_image[0], 50);
   }
@@ -242,17 +243,17 @@ TEST(ImpressionAccumulator, CorruptFormsAreRefused) {
     int status;
   };
   std::vector<Case> cases;
-  cases.push_back({"one byte", {7}, 17});
-  cases.push_back({"version alone", {0, 7}, 17});
+  cases.push_back({"one byte", {7}, ML_CORRUPT});
+  cases.push_back({"version alone", {0, 7}, ML_CORRUPT});
   {
     Bytes b = v7_head(2, 2);
-    cases.push_back({"head without base map", b, 17});
+    cases.push_back({"head without base map", b, ML_CORRUPT});
   }
   {
     Bytes b = v7_head(2, 2, 24);
     b.push_back(0);
     base_map_block(b, 4);
-    cases.push_back({"head of the wrong length", b, 17});
+    cases.push_back({"head of the wrong length", b, ML_CORRUPT});
   }
   {
     Bytes b;
@@ -260,24 +261,24 @@ TEST(ImpressionAccumulator, CorruptFormsAreRefused) {
     base_map_block(b, 4);
     Bytes h = v7_head(2, 2);
     b.insert(b.end(), h.begin() + 2, h.end());
-    cases.push_back({"base map before the head", b, 17});
+    cases.push_back({"base map before the head", b, ML_CORRUPT});
   }
   {
     Bytes b = v7_head(2, 2);
     Bytes h = v7_head(2, 2);
     b.insert(b.end(), h.begin() + 2, h.end());
     base_map_block(b, 4);
-    cases.push_back({"two heads", b, 17});
+    cases.push_back({"two heads", b, ML_CORRUPT});
   }
   {
     // A head alone asking for the largest area: refused without a map.
     Bytes b = v7_head(65535, 65535);
-    cases.push_back({"huge area, no map", b, 17});
+    cases.push_back({"huge area, no map", b, ML_CORRUPT});
   }
   {
     Bytes b = v7_head(2, 2);
     base_map_block(b, 3);
-    cases.push_back({"short base map", b, 17});
+    cases.push_back({"short base map", b, ML_CORRUPT});
   }
   {
     Bytes b = v7_head(2, 2);
@@ -285,52 +286,52 @@ TEST(ImpressionAccumulator, CorruptFormsAreRefused) {
     be16(b, 0x203);
     be32(b, 6 + 4);
     b.insert(b.end(), 4, 0);
-    cases.push_back({"map block not twice the area", b, 17});
+    cases.push_back({"map block not twice the area", b, ML_CORRUPT});
   }
   {
     Bytes b = v7_head(2, 2);
     base_map_block(b, 4);
     template_block(b, 2, t, 3);
     template_block(b, 2, t, 3);
-    cases.push_back({"occupied slot", b, 17});
+    cases.push_back({"occupied slot", b, ML_CORRUPT});
   }
   {
     Bytes b = v7_head(2, 2);
     base_map_block(b, 4);
     template_block(b, 7, t, 3);
-    cases.push_back({"slot beyond the seventh", b, 17});
+    cases.push_back({"slot beyond the seventh", b, ML_CORRUPT});
   }
   {
     Bytes b = v7_head(2, 2);
     base_map_block(b, 4);
     template_block(b, 0, t, 0xfffffff0u);
-    cases.push_back({"template length beyond its block", b, 17});
+    cases.push_back({"template length beyond its block", b, ML_CORRUPT});
   }
   {
     Bytes b = v7_head(2, 2);
     base_map_block(b, 4);
     b.push_back(0);
-    cases.push_back({"trailing byte", b, 17});
+    cases.push_back({"trailing byte", b, ML_CORRUPT});
   }
-  cases.push_back({"old form, eight templates", old_form(2, 2, 2, 8, {1}), 17});
+  cases.push_back({"old form, eight templates", old_form(2, 2, 2, 8, {1}), ML_CORRUPT});
   {
     Bytes b = old_form(2, 2, 2, 2, {1, 2});
     b.resize(b.size() - 1);
-    cases.push_back({"old form, templates past the end", b, 17});
+    cases.push_back({"old form, templates past the end", b, ML_CORRUPT});
   }
   {
     Bytes b = old_form(2, 2, 2, 255, {});
     b[b.size() - 4] = 0xff;  // n x L far beyond the bytes
-    cases.push_back({"old form, n x L overflow", b, 17});
+    cases.push_back({"old form, n x L overflow", b, ML_CORRUPT});
   }
-  cases.push_back({"old form, no base map", old_form(3, 2, 2, 0, {}), 17});
-  cases.push_back({"version 2, unbounded area", old_form(2, 65535, 65535, 0, {}), 17});
-  cases.push_back({"version 2, one row past the largest area", old_form(2, 257, 256, 0, {}), 17});
-  cases.push_back({"version 4, area beyond the bytes", old_form(4, 300, 300, 0, {}), 17});
+  cases.push_back({"old form, no base map", old_form(3, 2, 2, 0, {}), ML_CORRUPT});
+  cases.push_back({"version 2, unbounded area", old_form(2, 65535, 65535, 0, {}), ML_CORRUPT});
+  cases.push_back({"version 2, one row past the largest area", old_form(2, 257, 256, 0, {}), ML_CORRUPT});
+  cases.push_back({"version 4, area beyond the bytes", old_form(4, 300, 300, 0, {}), ML_CORRUPT});
   {
     Bytes b = old_form(6, 2, 2, 0, {});
     b.insert(b.end(), {1, 2, 3, 4, 1, 9, 8, 7, 6, 50});
-    cases.push_back({"version 6, short mean image", b, 17});
+    cases.push_back({"version 6, short mean image", b, ML_CORRUPT});
   }
   for (const Case& c : cases) {
     Parsed p(c.bytes);
@@ -339,11 +340,11 @@ TEST(ImpressionAccumulator, CorruptFormsAreRefused) {
   }
   ImpressionAccumulator* out = nullptr;
   const uint8_t one = 7;
-  EXPECT_EQ(accum_parse(nullptr, 4, &out), 2);
-  EXPECT_EQ(accum_parse(&one, 0, &out), 2);
+  EXPECT_EQ(accum_parse(nullptr, 4, &out), ML_BAD_ARGUMENT);
+  EXPECT_EQ(accum_parse(&one, 0, &out), ML_BAD_ARGUMENT);
   AccumState* s = nullptr;
   uint32_t n = 0;
-  EXPECT_EQ(accum_serialize(nullptr, &s, &n), 2);
+  EXPECT_EQ(accum_serialize(nullptr, &s, &n), ML_BAD_ARGUMENT);
 }
 
 TEST(ImpressionAccumulator, StateBufferIsCounted) {
@@ -366,7 +367,7 @@ TEST(ImpressionAccumulator, MapStatistics) {
   uint8_t map[9];
   for (int i = 0; i < 9; ++i) map[i] = static_cast<uint8_t>(i * 30);
   uint16_t s[4];
-  ASSERT_EQ(accum_map_statistics(nullptr, map, 3, 3, s), 0);
+  ASSERT_EQ(accum_map_statistics(nullptr, map, 3, 3, s), ML_OK);
   // S = 1080, Q = 900 x 204 = 183600; M = 1080 x 256 / 9 = 30720;
   // V = (183600 - 1080 x 120) / 9 = 6000; the bottom third runs until more
   // than 3 cells: 0, 30, 60, 90 -> 180 x 256 / 4 = 11520; top: 240..150 -> 195 x 256.
@@ -381,13 +382,13 @@ TEST(ImpressionAccumulator, MapStatistics) {
   param_set(ctx, 0x0cb73cb4u, 0);
   param_set(ctx, 0x4dc10c80u, 1);
   param_set(ctx, 0x967d3b73u, 1);
-  ASSERT_EQ(accum_map_statistics(ctx, map, 3, 3, s), 0);
+  ASSERT_EQ(accum_map_statistics(ctx, map, 3, 3, s), ML_OK);
   EXPECT_EQ(s[0], 65535 - 120 * 256 / 9);
   EXPECT_EQ(s[2], 65535 - 120 * 256);
   ctx_release(ctx);
 
   std::vector<uint8_t> big(257 * 256);
-  EXPECT_EQ(accum_map_statistics(nullptr, big.data(), 257, 256, s), 1);
+  EXPECT_EQ(accum_map_statistics(nullptr, big.data(), 257, 256, s), ML_WRONG_KIND);
 }
 
 }  // namespace
@@ -410,7 +411,7 @@ TEST(ImpressionAccumulator, AllocationFailuresAnswerOutOfMemory) {
       ImpressionAccumulator* out = nullptr;
       const int status = accum_parse(input.data(), static_cast<uint32_t>(input.size()), &out);
       if (zyl::test::allocation_failed()) {
-        EXPECT_EQ(status, 9);
+        EXPECT_EQ(status, ML_NO_MEMORY);
         EXPECT_EQ(out, nullptr);
       }
       accum_release(out);
@@ -422,7 +423,7 @@ TEST(ImpressionAccumulator, AllocationFailuresAnswerOutOfMemory) {
     uint32_t size = 0;
     const int status = accum_serialize(a, &s, &size);
     if (zyl::test::allocation_failed()) {
-      EXPECT_EQ(status, 9);
+      EXPECT_EQ(status, ML_NO_MEMORY);
     }
     accum_state_release(s);
     ImpressionAccumulator* c = accum_copy(a);

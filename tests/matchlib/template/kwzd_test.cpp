@@ -28,14 +28,14 @@ DataBlob* text_blob(int code, const std::string& s) {
 int32_t append_text(KwzdContainer* c, const std::string& s) {
   DataBlob* b = text_blob(84, s);
   int32_t key = 0;
-  EXPECT_EQ(kwzd_append(c, b, &key), 0);
+  EXPECT_EQ(kwzd_append(c, b, &key), ML_OK);
   blob_release(b);
   return key;
 }
 
 Bytes serialize(KwzdContainer* c) {
   DataBlob* out = nullptr;
-  EXPECT_EQ(kwzd_serialize(c, &out), 0);
+  EXPECT_EQ(kwzd_serialize(c, &out), ML_OK);
   Bytes b = bytes_of(out);
   EXPECT_EQ(blob_type(out), 80);
   blob_release(out);
@@ -59,16 +59,16 @@ TEST(Kwzd, EmptyContainerSerialisesToFifteenBytes) {
 TEST(Kwzd, RoundTripKeepsRecordsSectionsAndKeys) {
   Store s;
   DataBlob* a = text_blob(79, "alpha");
-  ASSERT_EQ(kwzd_add_record(s.c, -1, a), 0);
+  ASSERT_EQ(kwzd_add_record(s.c, -1, a), ML_OK);
   blob_release(a);
   const int32_t k = append_text(s.c, "beta");
   EXPECT_EQ(k, 1);  // a lower key added by hand does not lower the next key
   const uint8_t info[] = {1, 2, 3, 4, 5, 6};
-  ASSERT_EQ(kwzd_add_section(s.c, -1, 1, info, 6), 0);
-  ASSERT_EQ(kwzd_add_section(s.c, -1, 2, info, 1), 0);
-  ASSERT_EQ(kwzd_add_section(s.c, KWZD_HEADER_KEY, 1, info, 3), 0);
-  EXPECT_EQ(kwzd_add_section(s.c, -1, 2, info, 1), 2);  // type already there
-  EXPECT_EQ(kwzd_add_section(s.c, 42, 2, info, 1), 6);  // no such record
+  ASSERT_EQ(kwzd_add_section(s.c, -1, 1, info, 6), ML_OK);
+  ASSERT_EQ(kwzd_add_section(s.c, -1, 2, info, 1), ML_OK);
+  ASSERT_EQ(kwzd_add_section(s.c, KWZD_HEADER_KEY, 1, info, 3), ML_OK);
+  EXPECT_EQ(kwzd_add_section(s.c, -1, 2, info, 1), ML_BAD_ARGUMENT);  // type already there
+  EXPECT_EQ(kwzd_add_section(s.c, 42, 2, info, 1), ML_NOT_FOUND);  // no such record
   int t = 0;
   ASSERT_EQ(kwzd_next_section_type(s.c, -1, &t), 1);
   EXPECT_EQ(t, 2);  // added at the front
@@ -86,7 +86,7 @@ TEST(Kwzd, RoundTripKeepsRecordsSectionsAndKeys) {
             (Bytes{0x80, 0, 0, 0, 2, 79, 0, 0, 0, 5}));
 
   KwzdContainer* back = nullptr;
-  ASSERT_EQ(parse_bytes(stored, &back), 0);
+  ASSERT_EQ(parse_bytes(stored, &back), ML_OK);
   EXPECT_EQ(kwzd_record_count(back), 2);
   int32_t key = 7;
   DataBlob* first = kwzd_get_at(back, 0, &key);
@@ -110,17 +110,17 @@ TEST(Kwzd, KeysAfterRemoval) {
     EXPECT_EQ(append_text(s.c, "3"), 3);
     EXPECT_EQ(reuse ? kwzd_remove_reuse(s.c, 3) : kwzd_remove(s.c, 3), 0);
     EXPECT_EQ(append_text(s.c, "x"), reuse ? 3 : 4);
-    EXPECT_EQ(kwzd_remove(s.c, 99), 6);
+    EXPECT_EQ(kwzd_remove(s.c, 99), ML_NOT_FOUND);
   }
   Store s;
   for (int i = 0; i < 4; ++i) append_text(s.c, "v");
-  ASSERT_EQ(kwzd_drop_newest(s.c, 2), 0);
+  ASSERT_EQ(kwzd_drop_newest(s.c, 2), ML_OK);
   EXPECT_EQ(kwzd_record_count(s.c), 2);
   EXPECT_EQ(append_text(s.c, "w"), 5);  // dropped keys are not handed out again
   // The next key travels with the stored form when it is above largest + 1.
   KwzdContainer* back = nullptr;
-  ASSERT_EQ(kwzd_remove(s.c, 5), 0);
-  ASSERT_EQ(parse_bytes(serialize(s.c), &back), 0);
+  ASSERT_EQ(kwzd_remove(s.c, 5), ML_OK);
+  ASSERT_EQ(parse_bytes(serialize(s.c), &back), ML_OK);
   EXPECT_EQ(append_text(back, "z"), 6);
   kwzd_free(back);
 
@@ -139,25 +139,25 @@ TEST(Kwzd, KeysHandedOutBeforeAreNotHandedOutAgain) {
   EXPECT_EQ(append_text(s.c, "1"), 1);
   EXPECT_EQ(append_text(s.c, "2"), 2);
   EXPECT_EQ(append_text(s.c, "3"), 3);
-  ASSERT_EQ(kwzd_remove(s.c, 2), 0);
-  ASSERT_EQ(kwzd_remove(s.c, 3), 0);
+  ASSERT_EQ(kwzd_remove(s.c, 2), ML_OK);
+  ASSERT_EQ(kwzd_remove(s.c, 3), ML_OK);
   DataBlob* b = text_blob(84, "again");
-  ASSERT_EQ(kwzd_add_record(s.c, 2, b), 0);  // a lower key, added by hand
+  ASSERT_EQ(kwzd_add_record(s.c, 2, b), ML_OK);  // a lower key, added by hand
   blob_release(b);
   EXPECT_EQ(append_text(s.c, "new"), 4);  // not 3 a second time
 
   // At the top of the key range appending stops instead of wrapping.
   b = text_blob(84, "top");
-  ASSERT_EQ(kwzd_add_record(s.c, INT32_MAX, b), 0);
-  ASSERT_EQ(kwzd_add_record(s.c, 7, b), 0);
+  ASSERT_EQ(kwzd_add_record(s.c, INT32_MAX, b), ML_OK);
+  ASSERT_EQ(kwzd_add_record(s.c, 7, b), ML_OK);
   int32_t key = 0;
   EXPECT_EQ(kwzd_append(s.c, b, &key), ML_BAD_ARGUMENT);
   EXPECT_EQ(key, KWZD_HEADER_KEY);
-  ASSERT_EQ(kwzd_remove(s.c, INT32_MAX), 0);
+  ASSERT_EQ(kwzd_remove(s.c, INT32_MAX), ML_OK);
   EXPECT_EQ(kwzd_append(s.c, b, &key), ML_BAD_ARGUMENT);  // INT32_MAX was handed out
   // The stored form keeps that state.
   KwzdContainer* back = nullptr;
-  ASSERT_EQ(parse_bytes(serialize(s.c), &back), 0);
+  ASSERT_EQ(parse_bytes(serialize(s.c), &back), ML_OK);
   EXPECT_EQ(kwzd_append(back, b, &key), ML_BAD_ARGUMENT);
   kwzd_free(back);
   blob_release(b);
@@ -167,17 +167,17 @@ TEST(Kwzd, RecordAndBlobReferences) {
   Store s;
   DataBlob* a = text_blob(79, "a");
   DataBlob* b = text_blob(79, "b");
-  ASSERT_EQ(kwzd_add_record(s.c, 5, a), 0);
+  ASSERT_EQ(kwzd_add_record(s.c, 5, a), ML_OK);
   EXPECT_EQ(blob_refcount(a), 2u);
-  EXPECT_EQ(kwzd_add_record(s.c, 5, b), 2);
-  EXPECT_EQ(kwzd_add_record(s.c, KWZD_HEADER_KEY, b), 2);
-  EXPECT_EQ(kwzd_add_record(s.c, 6, nullptr), 2);
-  EXPECT_EQ(kwzd_set_blob(s.c, nullptr, 5), 2);
-  EXPECT_EQ(kwzd_replace(s.c, 9, b), 6);
-  ASSERT_EQ(kwzd_replace(s.c, 5, b), 0);
+  EXPECT_EQ(kwzd_add_record(s.c, 5, b), ML_BAD_ARGUMENT);
+  EXPECT_EQ(kwzd_add_record(s.c, KWZD_HEADER_KEY, b), ML_BAD_ARGUMENT);
+  EXPECT_EQ(kwzd_add_record(s.c, 6, nullptr), ML_BAD_ARGUMENT);
+  EXPECT_EQ(kwzd_set_blob(s.c, nullptr, 5), ML_BAD_ARGUMENT);
+  EXPECT_EQ(kwzd_replace(s.c, 9, b), ML_NOT_FOUND);
+  ASSERT_EQ(kwzd_replace(s.c, 5, b), ML_OK);
   EXPECT_EQ(blob_refcount(a), 1u);
   EXPECT_EQ(blob_refcount(b), 2u);
-  ASSERT_EQ(kwzd_replace(s.c, 5, b), 0);  // the same blob changes nothing
+  ASSERT_EQ(kwzd_replace(s.c, 5, b), ML_OK);  // the same blob changes nothing
   EXPECT_EQ(blob_refcount(b), 2u);
   DataBlob* found = kwzd_find(s.c, 5);
   EXPECT_EQ(found, b);
@@ -190,8 +190,8 @@ TEST(Kwzd, RecordAndBlobReferences) {
 
   Store full;
   DataBlob* v = text_blob(1, "v");
-  for (int i = 0; i < 255; ++i) ASSERT_EQ(kwzd_add_record(full.c, i, v), 0);
-  EXPECT_EQ(kwzd_add_record(full.c, 1000, v), 1);
+  for (int i = 0; i < 255; ++i) ASSERT_EQ(kwzd_add_record(full.c, i, v), ML_OK);
+  EXPECT_EQ(kwzd_add_record(full.c, 1000, v), ML_WRONG_KIND);
   blob_release(v);
 }
 
@@ -204,11 +204,11 @@ TEST(Kwzd, ParsesVersionsAndEndings) {
     int status;
   };
   const Case cases[] = {
-      {"ends after the last record", {}, 0},
-      {"end marker", {0xFF, 0xFF, 0xFF, 0xFF}, 0},
-      {"ff padding", {0xFF}, 0},
-      {"other trailing byte", {0xFF, 0xFE}, 3},
-      {"zero trailing byte", {0}, 3},
+      {"ends after the last record", {}, ML_OK},
+      {"end marker", {0xFF, 0xFF, 0xFF, 0xFF}, ML_OK},
+      {"ff padding", {0xFF}, ML_OK},
+      {"other trailing byte", {0xFF, 0xFE}, ML_UNAVAILABLE},
+      {"zero trailing byte", {0}, ML_UNAVAILABLE},
   };
   for (const Case& c : cases) {
     Bytes b = v3;
@@ -218,7 +218,7 @@ TEST(Kwzd, ParsesVersionsAndEndings) {
     if (out) {
       EXPECT_EQ(kwzd_record_count(out), 1) << c.what;
     }
-    EXPECT_EQ(out != nullptr, c.status == 0);
+    EXPECT_EQ(out != nullptr, c.status == ML_OK);
     kwzd_free(out);
   }
 
@@ -227,22 +227,22 @@ TEST(Kwzd, ParsesVersionsAndEndings) {
   v1.insert(v1.end(), 258, 0xAB);
   v1.insert(v1.end(), {3, 0, 4, 0, 0, 0, 20});  // header section after the records
   KwzdContainer* out = nullptr;
-  ASSERT_EQ(parse_bytes(v1, &out), 0);
+  ASSERT_EQ(parse_bytes(v1, &out), ML_OK);
   DataBlob* r = kwzd_find(out, 9);
   ASSERT_NE(r, nullptr);
   EXPECT_EQ(blob_size(r), 258u);
   blob_release(r);
   int32_t key = 0;
   DataBlob* x = text_blob(1, "x");
-  ASSERT_EQ(kwzd_append(out, x, &key), 0);
+  ASSERT_EQ(kwzd_append(out, x, &key), ML_OK);
   EXPECT_EQ(key, 20);
   blob_release(x);
   kwzd_free(out);
 
   // A next-key section that is not 4 bytes long is ignored.
   const Bytes odd = {'K', 'W', 'Z', 'D', 0, 3, 0, 1, 3, 0, 2, 0, 9};
-  ASSERT_EQ(parse_bytes(odd, &out), 0);
-  ASSERT_EQ(kwzd_append(out, x = text_blob(1, "x"), &key), 0);
+  ASSERT_EQ(parse_bytes(odd, &out), ML_OK);
+  ASSERT_EQ(kwzd_append(out, x = text_blob(1, "x"), &key), ML_OK);
   EXPECT_EQ(key, 1);
   blob_release(x);
   kwzd_free(out);
@@ -251,7 +251,7 @@ TEST(Kwzd, ParsesVersionsAndEndings) {
 TEST(Kwzd, RejectsMalformedStoredForms) {
   const Bytes good = {'K', 'W', 'Z', 'D', 0, 3, 1, 0, 0, 0, 0, 1, 1, 79, 0, 0, 0, 1, 'h', 7, 0, 0};
   KwzdContainer* out = nullptr;
-  ASSERT_EQ(parse_bytes(good, &out), 0);
+  ASSERT_EQ(parse_bytes(good, &out), ML_OK);
   kwzd_free(out);
   struct Case {
     const char* what;
@@ -271,18 +271,18 @@ TEST(Kwzd, RejectsMalformedStoredForms) {
     else
       b[c.at] = static_cast<uint8_t>(c.value);
     if (std::string(c.what) == "version 2 short") b.resize(b.size() - 1);
-    EXPECT_EQ(parse_bytes(b, &out), 3) << c.what;
+    EXPECT_EQ(parse_bytes(b, &out), ML_UNAVAILABLE) << c.what;
     EXPECT_EQ(out, nullptr);
   }
   // The same key twice.
   const Bytes twice = {'K', 'W', 'Z', 'D', 0, 3, 2, 0, 0, 0, 0, 1, 0, 1, 0, 0, 0, 0,
                        0, 0, 0, 1, 0, 1, 0, 0, 0, 0};
-  EXPECT_EQ(parse_bytes(twice, &out), 3);
+  EXPECT_EQ(parse_bytes(twice, &out), ML_UNAVAILABLE);
 
   DataBlob* wrong = blob_create(84, good.data(), static_cast<uint32_t>(good.size()));
-  EXPECT_EQ(kwzd_parse(wrong, &out), 1);
-  EXPECT_EQ(kwzd_parse(nullptr, &out), 2);
-  EXPECT_EQ(kwzd_parse(wrong, nullptr), 2);
+  EXPECT_EQ(kwzd_parse(wrong, &out), ML_WRONG_KIND);
+  EXPECT_EQ(kwzd_parse(nullptr, &out), ML_BAD_ARGUMENT);
+  EXPECT_EQ(kwzd_parse(wrong, nullptr), ML_BAD_ARGUMENT);
   blob_release(wrong);
 }
 
@@ -290,7 +290,7 @@ TEST(Kwzd, RecordsOfABorrowedParentAreViewsThatHoldIt) {
   const Bytes stored = {'K', 'W', 'Z', 'D', 0, 3, 255, 0, 0, 0, 0, 4, 0, 79, 0, 0, 0, 3, 'a', 'b', 'c'};
   DataBlob* parent = blob_view(80, stored.data(), static_cast<uint32_t>(stored.size()));
   KwzdContainer* out = nullptr;
-  ASSERT_EQ(kwzd_parse(parent, &out), 0);
+  ASSERT_EQ(kwzd_parse(parent, &out), ML_OK);
   DataBlob* r = kwzd_find(out, 4);
   EXPECT_EQ(blob_data(r), stored.data() + 18);
   EXPECT_EQ(blob_refcount(parent), 2u);
@@ -300,7 +300,7 @@ TEST(Kwzd, RecordsOfABorrowedParentAreViewsThatHoldIt) {
   blob_release(r);  // and lets it go now
 
   DataBlob* owned = blob_create(80, stored.data(), static_cast<uint32_t>(stored.size()));
-  ASSERT_EQ(kwzd_parse(owned, &out), 0);
+  ASSERT_EQ(kwzd_parse(owned, &out), ML_OK);
   r = kwzd_find(out, 4);
   EXPECT_NE(blob_data(r), blob_data(owned) + 18);  // a copy
   EXPECT_EQ(blob_refcount(owned), 1u);
@@ -330,10 +330,10 @@ TEST(Kwzd, WriterFailureReleasesTheBuffer) {
   const KwzdWriter writer = {test_allocate, failing_append};
   DataBlob* out = reinterpret_cast<DataBlob*>(1);
   released = 0;
-  EXPECT_EQ(kwzd_serialize_with(s.c, &out, &writer, nullptr), 17);
+  EXPECT_EQ(kwzd_serialize_with(s.c, &out, &writer, nullptr), ML_CORRUPT);
   EXPECT_EQ(out, nullptr);
   EXPECT_EQ(released, 1);
-  EXPECT_EQ(kwzd_serialize_with(s.c, &out, nullptr, nullptr), 2);
+  EXPECT_EQ(kwzd_serialize_with(s.c, &out, nullptr, nullptr), ML_BAD_ARGUMENT);
   EXPECT_EQ(kwzd_magic_ok(reinterpret_cast<const uint8_t*>("KWZD"), 4), 1);
   EXPECT_EQ(kwzd_magic_ok(reinterpret_cast<const uint8_t*>("KWZ"), 3), 0);
 }

@@ -8,6 +8,7 @@
 
 #include "support/prefix_sweep.h"
 #include "zylscan/matchlib_minutiae.h"
+#include "zylscan/matchlib_object.h"
 
 namespace {
 
@@ -59,7 +60,7 @@ const Form kForms[] = {
 Bytes built(const Form& f, const MinutiaeRecord* m) {
   uint8_t* out = nullptr;
   uint32_t size = 0;
-  EXPECT_EQ(f.build(m, &out, &size), 0) << f.name;
+  EXPECT_EQ(f.build(m, &out, &size), ML_OK) << f.name;
   Bytes b(out, out + size);
   std::free(out);
   return b;
@@ -103,7 +104,7 @@ TEST(MinutiaeRecord, EveryFormRoundTrips) {
   for (const Form& f : kForms) {
     const Bytes b = built(f, m.get());
     RecordPtr back(minrec_create());
-    ASSERT_EQ(f.parse(b.data(), static_cast<uint32_t>(b.size()), back.get()), 0) << f.name;
+    ASSERT_EQ(f.parse(b.data(), static_cast<uint32_t>(b.size()), back.get()), ML_OK) << f.name;
     ASSERT_EQ(back->count, 40);
     EXPECT_EQ(back->width, 300);
     EXPECT_EQ(back->height, 400);
@@ -135,7 +136,7 @@ TEST(MinutiaeRecord, AnsiAngleConversion) {
     Bytes x = b;
     x[34] = c.stored;
     RecordPtr r(minrec_create());
-    ASSERT_EQ(fmr_parse_ansi2004(x.data(), static_cast<uint32_t>(x.size()), r.get()), 0);
+    ASSERT_EQ(fmr_parse_ansi2004(x.data(), static_cast<uint32_t>(x.size()), r.get()), ML_OK);
     EXPECT_EQ(r->minutiae[0].direction, c.direction) << int(c.stored);
   }
 }
@@ -146,11 +147,11 @@ TEST(MinutiaeRecord, ResolutionChecks) {
     m->resolution = static_cast<uint16_t>(res);
     for (const Form& f : kForms) {
       uint8_t* out = nullptr;
-      EXPECT_EQ(f.build(m.get(), &out, nullptr), 3) << f.name;
+      EXPECT_EQ(f.build(m.get(), &out, nullptr), ML_UNAVAILABLE) << f.name;
       EXPECT_EQ(out, nullptr);
     }
     uint8_t* out = nullptr;
-    EXPECT_EQ(fmr_write_iso2011(m.get(), &out, nullptr), 0);  // no check there
+    EXPECT_EQ(fmr_write_iso2011(m.get(), &out, nullptr), ML_OK);  // no check there
     std::free(out);
   }
   auto m = sample_record(2);
@@ -163,9 +164,9 @@ TEST(MinutiaeRecord, ResolutionChecks) {
     Bytes b = built(w.form, m.get());
     b[w.vertical] = 196;
     RecordPtr r(minrec_create());
-    EXPECT_EQ(w.form.parse(b.data(), static_cast<uint32_t>(b.size()), r.get()), 1) << w.form.name;
+    EXPECT_EQ(w.form.parse(b.data(), static_cast<uint32_t>(b.size()), r.get()), ML_WRONG_KIND) << w.form.name;
     b[w.vertical - 2] = 196;  // both 196: equal but not 197
-    EXPECT_EQ(w.form.parse(b.data(), static_cast<uint32_t>(b.size()), r.get()), 1) << w.form.name;
+    EXPECT_EQ(w.form.parse(b.data(), static_cast<uint32_t>(b.size()), r.get()), ML_WRONG_KIND) << w.form.name;
   }
 }
 
@@ -175,17 +176,17 @@ TEST(MinutiaeRecord, ParsersStayWithinTheBytes) {
     const Bytes b = built(f, m.get());
     RecordPtr r(minrec_create());
     zyl::test::for_each_prefix(b, [&](std::span<const std::uint8_t> cut) {
-      EXPECT_EQ(f.parse(cut.data(), static_cast<uint32_t>(cut.size()), r.get()), 3) << f.name;
+      EXPECT_EQ(f.parse(cut.data(), static_cast<uint32_t>(cut.size()), r.get()), ML_UNAVAILABLE) << f.name;
     });
     Bytes bad = b;
     bad[0] = 'X';
-    EXPECT_EQ(f.parse(bad.data(), static_cast<uint32_t>(bad.size()), r.get()), 3);
+    EXPECT_EQ(f.parse(bad.data(), static_cast<uint32_t>(bad.size()), r.get()), ML_UNAVAILABLE);
   }
   // A count that the declared length cannot hold.
   Bytes iso = built(kForms[0], m.get());
   iso[27] = 6;
   RecordPtr r(minrec_create());
-  EXPECT_EQ(fmr_parse_iso2005(iso.data(), static_cast<uint32_t>(iso.size()), r.get()), 3);
+  EXPECT_EQ(fmr_parse_iso2005(iso.data(), static_cast<uint32_t>(iso.size()), r.get()), ML_UNAVAILABLE);
 }
 
 TEST(MinutiaeRecord, Iso2011WithoutQualityRecordHasQualityZero) {
@@ -198,7 +199,7 @@ TEST(MinutiaeRecord, Iso2011WithoutQualityRecordHasQualityZero) {
   b[11] = static_cast<uint8_t>(b[11] - 5);
   b[18] = static_cast<uint8_t>(b[18] - 5);
   RecordPtr r(minrec_create());
-  ASSERT_EQ(fmr_parse_iso2011(b.data(), static_cast<uint32_t>(b.size()), r.get()), 0);
+  ASSERT_EQ(fmr_parse_iso2011(b.data(), static_cast<uint32_t>(b.size()), r.get()), ML_OK);
   EXPECT_EQ(r->finger_quality, 0);
   EXPECT_EQ(r->finger_position, 3);
   EXPECT_EQ(r->impression_type, 0x21);
@@ -213,7 +214,7 @@ TEST(MinutiaeRecord, ImpressionTypeKeepsItsWholeByteInVersion30Forms) {
     for (const Form& f : {kForms[2], kForms[3]}) {
       const Bytes b = built(f, m.get());
       RecordPtr back(minrec_create());
-      ASSERT_EQ(f.parse(b.data(), static_cast<uint32_t>(b.size()), back.get()), 0) << f.name;
+      ASSERT_EQ(f.parse(b.data(), static_cast<uint32_t>(b.size()), back.get()), ML_OK) << f.name;
       EXPECT_EQ(back->impression_type, type) << f.name;
     }
   }
@@ -224,12 +225,12 @@ TEST(MinutiaeRecord, Iso2011WithShortMinutiaFields) {
   Bytes b = built(kForms[3], m.get());
   b[50] = 0x50;  // 5-byte fields: no quality byte
   RecordPtr r(minrec_create());
-  ASSERT_EQ(fmr_parse_iso2011(b.data(), static_cast<uint32_t>(b.size()), r.get()), 0);
+  ASSERT_EQ(fmr_parse_iso2011(b.data(), static_cast<uint32_t>(b.size()), r.get()), ML_OK);
   EXPECT_EQ(r->minutiae[0].x, m->minutiae[0].x);
   EXPECT_EQ(r->minutiae[0].quality, 0);
   EXPECT_EQ(r->minutiae[1].quality, 0);
   b[50] = 0x40;  // too short to hold a minutia
-  EXPECT_EQ(fmr_parse_iso2011(b.data(), static_cast<uint32_t>(b.size()), r.get()), 3);
+  EXPECT_EQ(fmr_parse_iso2011(b.data(), static_cast<uint32_t>(b.size()), r.get()), ML_UNAVAILABLE);
 }
 
 TEST(MinutiaeRecord, ConvertersKeepTheFirstMinutiae) {
@@ -237,22 +238,22 @@ TEST(MinutiaeRecord, ConvertersKeepTheFirstMinutiae) {
   const Bytes ansi = built(kForms[2], m.get());
   uint8_t* out = nullptr;
   uint32_t size = 0;
-  ASSERT_EQ(fmr_to_iso2005(ansi.data(), static_cast<uint32_t>(ansi.size()), 10, &out, &size), 0);
+  ASSERT_EQ(fmr_to_iso2005(ansi.data(), static_cast<uint32_t>(ansi.size()), 10, &out, &size), ML_OK);
   RecordPtr r(minrec_create());
-  ASSERT_EQ(fmr_parse_iso(out, size, r.get()), 0);
+  ASSERT_EQ(fmr_parse_iso(out, size, r.get()), ML_OK);
   std::free(out);
   ASSERT_EQ(r->count, 10);
   for (int i = 0; i < 10; ++i) EXPECT_EQ(r->minutiae[i].x, m->minutiae[i].x);
 
   const Bytes iso = built(kForms[0], m.get());
-  ASSERT_EQ(fmr_to_ansi2009(iso.data(), static_cast<uint32_t>(iso.size()), 100, &out, &size), 0);
+  ASSERT_EQ(fmr_to_ansi2009(iso.data(), static_cast<uint32_t>(iso.size()), 100, &out, &size), ML_OK);
   EXPECT_EQ(fmr_version(out, size), 30);
-  ASSERT_EQ(fmr_parse_ansi(out, size, r.get()), 0);
+  ASSERT_EQ(fmr_parse_ansi(out, size, r.get()), ML_OK);
   EXPECT_EQ(r->count, 40);
   std::free(out);
   // The source family is the caller's choice: an ISO input read as ANSI
   // fails its checks or reads differently, never crashes.
-  EXPECT_EQ(fmr_to_iso2011(iso.data(), 5, 10, &out, &size), 3);
+  EXPECT_EQ(fmr_to_iso2011(iso.data(), 5, 10, &out, &size), ML_UNAVAILABLE);
 }
 
 TEST(MinutiaeRecord, SizeChecksAndVersions) {
@@ -262,14 +263,14 @@ TEST(MinutiaeRecord, SizeChecksAndVersions) {
   const Bytes iso05 = built(kForms[0], m.get());
   const Bytes ansi04 = built(kForms[1], m.get());
   auto n = [](const Bytes& b) { return static_cast<uint32_t>(b.size()); };
-  EXPECT_EQ(fmr_check_iso_size(iso11.data(), n(iso11)), 0);
-  EXPECT_EQ(fmr_check_iso_size(iso05.data(), n(iso05)), 0);
-  EXPECT_EQ(fmr_check_iso_size(iso11.data(), n(iso11) - 1), 3);
-  EXPECT_EQ(fmr_check_ansi_size(ansi09.data(), n(ansi09)), 0);
-  EXPECT_EQ(fmr_check_ansi_size(ansi04.data(), n(ansi04)), 0);
+  EXPECT_EQ(fmr_check_iso_size(iso11.data(), n(iso11)), ML_OK);
+  EXPECT_EQ(fmr_check_iso_size(iso05.data(), n(iso05)), ML_OK);
+  EXPECT_EQ(fmr_check_iso_size(iso11.data(), n(iso11) - 1), ML_UNAVAILABLE);
+  EXPECT_EQ(fmr_check_ansi_size(ansi09.data(), n(ansi09)), ML_OK);
+  EXPECT_EQ(fmr_check_ansi_size(ansi04.data(), n(ansi04)), ML_OK);
   // A "030" record that is at the same time a consistent ISO 2011 record.
-  EXPECT_EQ(fmr_check_ansi_size(iso11.data(), n(iso11)), 3);
-  EXPECT_EQ(fmr_check_ansi_size(iso05.data(), n(iso05)), 3);
+  EXPECT_EQ(fmr_check_ansi_size(iso11.data(), n(iso11)), ML_UNAVAILABLE);
+  EXPECT_EQ(fmr_check_ansi_size(iso05.data(), n(iso05)), ML_UNAVAILABLE);
   EXPECT_EQ(fmr_version(iso05.data(), n(iso05)), 20);
   EXPECT_EQ(fmr_version(iso11.data(), n(iso11)), 30);
   Bytes other = iso05;
@@ -292,7 +293,7 @@ TEST(MinutiaeRecord, MergesTwoAnsiViews) {
     uint32_t size = 0;
     ASSERT_EQ(fmr_merge_views(x.data(), static_cast<uint32_t>(x.size()), 2, y.data(),
                               static_cast<uint32_t>(y.size()), 7, &out, &size),
-              0)
+              ML_OK)
         << f->name;
     if (f == &kForms[1]) {
       EXPECT_EQ(size, x.size() + y.size() - 26);
@@ -310,7 +311,7 @@ TEST(MinutiaeRecord, MergesTwoAnsiViews) {
     std::free(out);
     EXPECT_EQ(fmr_merge_views(x.data(), static_cast<uint32_t>(x.size()), 2, y.data(),
                               static_cast<uint32_t>(y.size()), 2, &out, &size),
-              3);
+              ML_UNAVAILABLE);
   }
 }
 
@@ -319,7 +320,7 @@ TEST(MinutiaeRecord, MergesTwoAnsiViews) {
 Bytes with_block(const Bytes& record, int (*add)(uint8_t**)) {
   auto* p = static_cast<uint8_t*>(std::malloc(record.size()));
   std::copy(record.begin(), record.end(), p);
-  EXPECT_EQ(add(&p), 0);
+  EXPECT_EQ(add(&p), ML_OK);
   const uint32_t size = p[8] << 24 | p[9] << 16 | p[10] << 8 | p[11];
   Bytes out(p, p + size);
   std::free(p);
@@ -340,20 +341,20 @@ TEST(MinutiaeExtended, CoreDeltaBlockLayoutAndReadBack) {
   EXPECT_EQ(b[34] << 8 | b[35], 15);  // area length
   CoreList c{};
   DeltaList d{};
-  ASSERT_EQ(fmr_read_core_delta_block(b.data(), static_cast<uint32_t>(b.size()), &c, &d), 0);
+  ASSERT_EQ(fmr_read_core_delta_block(b.data(), static_cast<uint32_t>(b.size()), &c, &d), ML_OK);
   ASSERT_EQ(c.count, 2);
   EXPECT_EQ(c.entries[0].x, 0x0456);
   EXPECT_EQ(c.entries[0].angle, 77);
   EXPECT_EQ(c.entries[1].type, 0);
   EXPECT_EQ(d.count, 0);
   // A record without the block gives empty lists; a cut one is refused.
-  ASSERT_EQ(fmr_read_core_delta_block(iso.data(), static_cast<uint32_t>(iso.size()), &c, &d), 0);
+  ASSERT_EQ(fmr_read_core_delta_block(iso.data(), static_cast<uint32_t>(iso.size()), &c, &d), ML_OK);
   EXPECT_EQ(c.count, 0);
   zyl::test::for_each_prefix(b, [&](std::span<const std::uint8_t> cut) {
     const int status = fmr_read_core_delta_block(cut.data(), static_cast<uint32_t>(cut.size()), &c, &d);
     // Cut inside the block it is refused; cut before the block starts the
     // record is refused as a whole. Never a success.
-    EXPECT_EQ(status, 3);
+    EXPECT_EQ(status, ML_UNAVAILABLE);
   });
 }
 
@@ -368,13 +369,13 @@ TEST(MinutiaeExtended, ZonalQualityLevels) {
   // Levels 1, 1, 2, 3 packed from the low bits: 01 01 10 11 -> 0b11100101.
   EXPECT_EQ(b.back(), 0xE5);
   ZonalQuality back{};
-  ASSERT_EQ(fmr_read_zonal_quality_block(b.data(), static_cast<uint32_t>(b.size()), &back), 0);
+  ASSERT_EQ(fmr_read_zonal_quality_block(b.data(), static_cast<uint32_t>(b.size()), &back), ML_OK);
   ASSERT_EQ(back.columns, 4);
   ASSERT_EQ(back.rows, 1);
   EXPECT_EQ(Bytes(back.cells, back.cells + 4), (Bytes{33, 33, 66, 99}));
   std::free(back.cells);
   uint8_t* p = nullptr;
-  EXPECT_EQ(fmr_add_zonal_quality_block(&p, &zq, 9), 2);
+  EXPECT_EQ(fmr_add_zonal_quality_block(&p, &zq, 9), ML_BAD_ARGUMENT);
 }
 
 TEST(MinutiaeExtended, ZonalQualityOnIso2011CarriesTheVendorBytes) {
@@ -390,11 +391,11 @@ TEST(MinutiaeExtended, ZonalQualityOnIso2011CarriesTheVendorBytes) {
   EXPECT_EQ(Bytes(b.begin() + block, b.begin() + block + 11),
             (Bytes{0, 3, 0, 13, 0, 0, 0, 0, 10, 10, 8}));
   const uint8_t* area = nullptr;
-  ASSERT_EQ(fmr_ext_data(b.data(), static_cast<uint32_t>(b.size()), &area), 0);
+  ASSERT_EQ(fmr_ext_data(b.data(), static_cast<uint32_t>(b.size()), &area), ML_OK);
   EXPECT_EQ(area, b.data() + 52 + 18);
   EXPECT_EQ(area[0] << 8 | area[1], 17);
   ZonalQuality back{};
-  ASSERT_EQ(fmr_read_zonal_quality_block(b.data(), static_cast<uint32_t>(b.size()), &back), 0);
+  ASSERT_EQ(fmr_read_zonal_quality_block(b.data(), static_cast<uint32_t>(b.size()), &back), ML_OK);
   ASSERT_EQ(back.rows, 2);
   ASSERT_EQ(back.columns, 3);
   // 8 bits: the level is the value itself; it reads back as (1600 / 255 x level) >> 4.
@@ -404,7 +405,7 @@ TEST(MinutiaeExtended, ZonalQualityOnIso2011CarriesTheVendorBytes) {
   // A cell size of zero describes no map.
   Bytes zero = b;
   zero[block + 8] = 0;
-  EXPECT_EQ(fmr_read_zonal_quality_block(zero.data(), static_cast<uint32_t>(zero.size()), &back), 3);
+  EXPECT_EQ(fmr_read_zonal_quality_block(zero.data(), static_cast<uint32_t>(zero.size()), &back), ML_UNAVAILABLE);
 }
 
 TEST(MinutiaeExtended, MapsOnIso2011RaiseBothLengths) {
@@ -418,21 +419,21 @@ TEST(MinutiaeExtended, MapsOnIso2011RaiseBothLengths) {
   EXPECT_EQ(b[b.size() - 2], 127);
   EXPECT_EQ(b[b.size() - 1], 128);
   CellMap back{};
-  ASSERT_EQ(fmr_read_orientation_block(b.data(), static_cast<uint32_t>(b.size()), &back), 0);
+  ASSERT_EQ(fmr_read_orientation_block(b.data(), static_cast<uint32_t>(b.size()), &back), ML_OK);
   EXPECT_EQ(back.cells[0], 64);
   EXPECT_EQ(back.cells[1], 0);
   EXPECT_EQ(back.origin_first, 0);  // negative origins are written as 0
   EXPECT_EQ(back.origin_second, 5);
   EXPECT_EQ(back.cell_size, 16);
   std::free(back.cells);
-  EXPECT_EQ(fmr_read_frequency_block(b.data(), static_cast<uint32_t>(b.size()), &back), 3);
+  EXPECT_EQ(fmr_read_frequency_block(b.data(), static_cast<uint32_t>(b.size()), &back), ML_UNAVAILABLE);
   EXPECT_EQ(back.cells, nullptr);
 
   static uint8_t freq[1] = {40};
   static CellMap fm{freq, 1, 1, 16, 0, 0};
   const Bytes f = with_block(b, [](uint8_t** p) { return fmr_add_frequency_block(p, &fm); });
   EXPECT_EQ(f.back(), 32);
-  ASSERT_EQ(fmr_read_frequency_block(f.data(), static_cast<uint32_t>(f.size()), &back), 0);
+  ASSERT_EQ(fmr_read_frequency_block(f.data(), static_cast<uint32_t>(f.size()), &back), ML_OK);
   EXPECT_EQ(back.cells[0], 32);
   std::free(back.cells);
 }
@@ -461,7 +462,7 @@ TEST(MinutiaeExtended, FitCoordinatesMovesTallSetsByWholeCells) {
       map->cells = static_cast<uint8_t*>(std::malloc(35 * 35));
       for (int i = 0; i < 35 * 35; ++i) map->cells[i] = static_cast<uint8_t>(i);
     }
-    ASSERT_EQ(minrec_fit_coordinates(m.get()), 0);
+    ASSERT_EQ(minrec_fit_coordinates(m.get()), ML_OK);
     EXPECT_EQ(m->minutiae[1].y, c.max_y - c.dy);
     EXPECT_EQ(m->minutiae[1].x, c.max_x - c.dx);
     EXPECT_EQ(m->height, 560 - c.dy);

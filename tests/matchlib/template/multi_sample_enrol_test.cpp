@@ -82,7 +82,7 @@ TEST(MultiSampleEnrol, FirstTemplateIsAcceptedOrMarkedUnderPromotion) {
   for (int promotion : {0, 1}) {
     Rig r(promotion);
     ASSERT_NE(r.e, nullptr);
-    ASSERT_EQ(r.add(r.tmpl(1)), 0);
+    ASSERT_EQ(r.add(r.tmpl(1)), ML_OK);
     EXPECT_EQ(enrol_count(r.e), 1) << promotion;
     EXPECT_EQ(r.m().slots[0].mark, promotion ? 1 : 0);
     EXPECT_TRUE(script().calls.empty());
@@ -94,23 +94,23 @@ TEST(MultiSampleEnrol, LowCoverageAndSmallTemplatesBecomeSpare) {
   Rig r(0, 5, 50);
   DataBlob* poor = with_grid(r.tmpl(1), 1);
   r.blobs.push_back(poor);
-  ASSERT_EQ(r.add(poor), 0);
+  ASSERT_EQ(r.add(poor), ML_OK);
   EXPECT_EQ(enrol_count(r.e), 0);
   EXPECT_EQ(r.m().spare, 1);
   EXPECT_EQ(events(), (std::vector<int>{8203, 61442}));
   DataBlob* good = with_grid(r.tmpl(2), 3);
   r.blobs.push_back(good);
-  ASSERT_EQ(r.add(good), 0);
+  ASSERT_EQ(r.add(good), ML_OK);
   EXPECT_EQ(enrol_count(r.e), 1);
   // Missing grid while the least coverage is above 100: refused.
   r.m().settings.least_coverage = 101;
   events().clear();
-  ASSERT_EQ(r.add(r.tmpl(3)), 0);
+  ASSERT_EQ(r.add(r.tmpl(3)), ML_OK);
   EXPECT_EQ(events(), (std::vector<int>{8203, 61442}));
   r.m().settings.least_coverage = 0;
   r.m().settings.least_size = 60000;
   events().clear();
-  ASSERT_EQ(r.add(r.tmpl(4)), 0);
+  ASSERT_EQ(r.add(r.tmpl(4)), ML_OK);
   EXPECT_EQ(events(), (std::vector<int>{8203, 61443}));
   EXPECT_EQ(enrol_count(r.e), 1);
 }
@@ -119,16 +119,16 @@ TEST(MultiSampleEnrol, DuplicateOfTheNearestSampleIsRefused) {
   Rig r;
   script().default_score = 60000;  // every pair matches
   script().transform_dx = 0;       // at the same place
-  ASSERT_EQ(r.add(r.tmpl(1)), 0);
+  ASSERT_EQ(r.add(r.tmpl(1)), ML_OK);
   events().clear();
-  ASSERT_EQ(r.add(r.tmpl(2)), 0);
+  ASSERT_EQ(r.add(r.tmpl(2)), ML_OK);
   EXPECT_EQ(events(), (std::vector<int>{8203, 61441, 4103}));
   EXPECT_EQ(enrol_count(r.e), 1);
   EXPECT_EQ(r.m().spare, 1);
   // Moved far enough: accepted.
   script().transform_dx = 60;
   events().clear();
-  ASSERT_EQ(r.add(r.tmpl(3)), 0);
+  ASSERT_EQ(r.add(r.tmpl(3)), ML_OK);
   EXPECT_EQ(enrol_count(r.e), 2);
   EXPECT_EQ(events(), std::vector<int>{8203});
 }
@@ -137,9 +137,9 @@ TEST(MultiSampleEnrol, UnmatchedWaitsUnderPromotionAndIsAcceptedWithout) {
   for (int promotion : {0, 1}) {
     Rig r(promotion);
     script().default_score = 0;  // nothing matches
-    ASSERT_EQ(r.add(r.tmpl(1)), 0);
+    ASSERT_EQ(r.add(r.tmpl(1)), ML_OK);
     events().clear();
-    ASSERT_EQ(r.add(r.tmpl(2)), 0);
+    ASSERT_EQ(r.add(r.tmpl(2)), ML_OK);
     EXPECT_EQ(events(), (std::vector<int>{8203, 4104}));
     EXPECT_EQ(enrol_count(r.e), promotion ? 1 : 2);
     EXPECT_EQ(r.m().pending, promotion ? 1 : 0);
@@ -150,32 +150,32 @@ TEST(MultiSampleEnrol, FullAndFinalise) {
   Rig r(0, 2);
   script().default_score = 0;
   DataBlob* out = nullptr;
-  EXPECT_EQ(enrol_finalise(r.e, 10, &out, nullptr), 17);
-  ASSERT_EQ(r.add(r.tmpl(1)), 0);
-  ASSERT_EQ(r.add(r.tmpl(2)), 0);
+  EXPECT_EQ(enrol_finalise(r.e, 10, &out, nullptr), ML_CORRUPT);
+  ASSERT_EQ(r.add(r.tmpl(1)), ML_OK);
+  ASSERT_EQ(r.add(r.tmpl(2)), ML_OK);
   int progress = -1;
-  EXPECT_EQ(enrol_add_sample(r.e, nullptr, r.tmpl(3), &progress), 19);
+  EXPECT_EQ(enrol_add_sample(r.e, nullptr, r.tmpl(3), &progress), ML_TOO_MANY);
   EXPECT_EQ(progress, 100);
-  EXPECT_EQ(enrol_add_sample(r.e, nullptr, nullptr, &progress), 18);
-  EXPECT_EQ(enrol_finalise(r.e, 10, nullptr, nullptr), 2);
-  ASSERT_EQ(enrol_finalise(r.e, 10, &out, nullptr), 0);
+  EXPECT_EQ(enrol_add_sample(r.e, nullptr, nullptr, &progress), ML_OUT_OF_LIMITS);
+  EXPECT_EQ(enrol_finalise(r.e, 10, nullptr, nullptr), ML_BAD_ARGUMENT);
+  ASSERT_EQ(enrol_finalise(r.e, 10, &out, nullptr), ML_OK);
   ASSERT_NE(out, nullptr);
   MultiViewTemplate* t = nullptr;
-  ASSERT_EQ(mvt_from_blob(out, &t), 0);
+  ASSERT_EQ(mvt_from_blob(out, &t), ML_OK);
   EXPECT_EQ(kwzd_record_count(mvt_store(t)), 2);
   mvt_release(t);
   blob_release(out);
-  EXPECT_EQ(enrol_set_limits(r.e, 3, 4, nullptr), 0);
+  EXPECT_EQ(enrol_set_limits(r.e, 3, 4, nullptr), ML_OK);
   EXPECT_EQ(r.m().settings.shift_tolerance, 3);
   // The head's further slots are empty here.
   EXPECT_EQ(enrol_context(r.e), nullptr);
-  EXPECT_EQ(enrol_reset(r.e), 18);
+  EXPECT_EQ(enrol_reset(r.e), ML_OUT_OF_LIMITS);
 }
 
 TEST(MultiSampleEnrol, SizeLimitAnswers19AfterTakingTheTemplate) {
   Rig r;
   r.m().settings.size_limit = 1;
-  EXPECT_EQ(r.add(r.tmpl(1)), 19);
+  EXPECT_EQ(r.add(r.tmpl(1)), ML_TOO_MANY);
   EXPECT_EQ(enrol_count(r.e), 1);
 }
 
@@ -203,7 +203,7 @@ TEST(MultiSampleEnrol, AllocationFailuresLeaveTheEnrolmentUsable) {
   Rig r;
   script().default_score = 60000;
   script().transform_dx = 60;
-  ASSERT_EQ(r.add(r.tmpl(1)), 0);
+  ASSERT_EQ(r.add(r.tmpl(1)), ML_OK);
   // Templates made before the sweep, so only the enrolment's allocations fail.
   std::vector<DataBlob*> fresh;
   for (int id = 2; id < 200; ++id) fresh.push_back(r.tmpl(id));
@@ -213,7 +213,7 @@ TEST(MultiSampleEnrol, AllocationFailuresLeaveTheEnrolmentUsable) {
     ASSERT_LT(next, fresh.size());
     const int status = r.add(fresh[next++]);
     if (zyl::test::allocation_failed()) {
-      EXPECT_EQ(status, 9);
+      EXPECT_EQ(status, ML_NO_MEMORY);
       EXPECT_EQ(enrol_count(r.e), before);
     }
   });
@@ -221,7 +221,7 @@ TEST(MultiSampleEnrol, AllocationFailuresLeaveTheEnrolmentUsable) {
     DataBlob* out = nullptr;
     const int status = enrol_finalise(r.e, 10, &out, nullptr);
     if (zyl::test::allocation_failed()) {
-      EXPECT_EQ(status, 9);
+      EXPECT_EQ(status, ML_NO_MEMORY);
       EXPECT_EQ(out, nullptr);
     }
     blob_release(out);
@@ -237,13 +237,13 @@ TEST(MultiSampleEnrol, SparesMakeRoomForNewSamples) {
   for (int id : {1, 2}) {
     DataBlob* poor = with_grid(r.tmpl(id), 1);
     r.blobs.push_back(poor);
-    ASSERT_EQ(r.add(poor), 0);
+    ASSERT_EQ(r.add(poor), ML_OK);
   }
   EXPECT_EQ(r.m().spare, 2);
   for (int id : {3, 4}) {
     DataBlob* good = with_grid(r.tmpl(id), 4);
     r.blobs.push_back(good);
-    ASSERT_EQ(r.add(good), 0);
+    ASSERT_EQ(r.add(good), ML_OK);
   }
   // The second good sample took the room of one spare; the other stays.
   EXPECT_EQ(enrol_count(r.e), 2);

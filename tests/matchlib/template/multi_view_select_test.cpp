@@ -237,7 +237,7 @@ DataBlob* record_at(int x0, int y0) {
   rec->count = 9;
   uint8_t* bytes = nullptr;
   uint32_t size = 0;
-  EXPECT_EQ(fmr_build_iso2005(rec, &bytes, &size), 0);
+  EXPECT_EQ(fmr_build_iso2005(rec, &bytes, &size), ML_OK);
   minrec_free(rec);
   DataBlob* blob = blob_create(3, bytes, size);
   std::free(bytes);

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "support/prefix_sweep.h"
+#include "zylscan/matchlib_object.h"
 #include "zylscan/matchlib_tlv.h"
 
 namespace {
@@ -145,9 +146,9 @@ TEST(Tlv, TreeValidatorAndPathRefuseEveryCut) {
   zyl::test::for_each_prefix(kCard, [&](std::span<const std::uint8_t> cut) {
     const auto n = static_cast<uint32_t>(cut.size());
     TlvNode* root = reinterpret_cast<TlvNode*>(1);
-    EXPECT_EQ(tlv_parse(cut.data(), n, &root), 3);
+    EXPECT_EQ(tlv_parse(cut.data(), n, &root), ML_UNAVAILABLE);
     EXPECT_EQ(root, nullptr);
-    EXPECT_EQ(tlv_validate(cut.data(), n), 3);
+    EXPECT_EQ(tlv_validate(cut.data(), n), ML_UNAVAILABLE);
     TlvElement e{};
     EXPECT_EQ(tlv_find_path(cut.data(), n, path, 3, &e), 0);
   });
@@ -173,16 +174,16 @@ TEST(Tlv, Validate) {
     int status;
   };
   const Case cases[] = {
-      {"card", kCard, 0},
-      {"two primitives", {0x81, 0x01, 0xAA, 0x82, 0x00}, 0},
-      {"empty input", {}, 3},
-      {"value past the end", {0x81, 0x05, 0xAA}, 3},
-      {"child past its parent", {0xA1, 0x03, 0x81, 0x05, 0xAA, 0xBB, 0xCC}, 3},
-      {"empty constructed", {0xA1, 0x00}, 3},
-      {"bad length form", {0x81, 0x80}, 3},
-      {"single chain closes each level at once", chain(12, false), 0},
-      {"eight open levels", chain(8, true), 0},
-      {"nine open levels", chain(9, true), 3},
+      {"card", kCard, ML_OK},
+      {"two primitives", {0x81, 0x01, 0xAA, 0x82, 0x00}, ML_OK},
+      {"empty input", {}, ML_UNAVAILABLE},
+      {"value past the end", {0x81, 0x05, 0xAA}, ML_UNAVAILABLE},
+      {"child past its parent", {0xA1, 0x03, 0x81, 0x05, 0xAA, 0xBB, 0xCC}, ML_UNAVAILABLE},
+      {"empty constructed", {0xA1, 0x00}, ML_UNAVAILABLE},
+      {"bad length form", {0x81, 0x80}, ML_UNAVAILABLE},
+      {"single chain closes each level at once", chain(12, false), ML_OK},
+      {"eight open levels", chain(8, true), ML_OK},
+      {"nine open levels", chain(9, true), ML_UNAVAILABLE},
   };
   for (const Case& c : cases)
     EXPECT_EQ(tlv_validate(c.bytes.data(), static_cast<uint32_t>(c.bytes.size())), c.status)
@@ -197,26 +198,26 @@ TEST(Tlv, TreeBuildsEncodesAndParsesBack) {
   EXPECT_EQ(root->value, nullptr);
   TlvNode* a1 = tlv_node_create(0xA1, 0, nullptr);
   TlvNode* a2 = tlv_node_create(0xA2, 0, nullptr);
-  ASSERT_EQ(tlv_append_child(root, a2), 0);
-  ASSERT_EQ(tlv_prepend_child(root, a1), 0);
-  ASSERT_EQ(tlv_append_child(a1, tlv_node_create(0x81, 2, minutiae)), 0);
-  ASSERT_EQ(tlv_append_child(a2, tlv_node_create(0xC6, 200, points)), 0);
+  ASSERT_EQ(tlv_append_child(root, a2), ML_OK);
+  ASSERT_EQ(tlv_prepend_child(root, a1), ML_OK);
+  ASSERT_EQ(tlv_append_child(a1, tlv_node_create(0x81, 2, minutiae)), ML_OK);
+  ASSERT_EQ(tlv_append_child(a2, tlv_node_create(0xC6, 200, points)), ML_OK);
   TlvNode* empty = tlv_node_create(0xA3, 0, nullptr);
-  ASSERT_EQ(tlv_append_child(root, empty), 0);
+  ASSERT_EQ(tlv_append_child(root, empty), ML_OK);
   EXPECT_EQ(root->child_count, 3u);
 
   uint32_t size = 0;
-  ASSERT_EQ(tlv_encode(root, nullptr, &size), 0);
+  ASSERT_EQ(tlv_encode(root, nullptr, &size), ML_OK);
   // 7F2E 81 D6 | A1 04 81 02 11 22 | A2 81 CB C6 81 C8 <200> | A3 00
   EXPECT_EQ(size, 4u + 6 + 206 + 2);
   uint8_t* out = nullptr;
-  ASSERT_EQ(tlv_encode(root, &out, &size), 0);
+  ASSERT_EQ(tlv_encode(root, &out, &size), ML_OK);
   EXPECT_EQ(Bytes(out, out + 9), (Bytes{0x7F, 0x2E, 0x81, 0xD6, 0xA1, 0x04, 0x81, 0x02, 0x11}));
   EXPECT_EQ(Bytes(out + size - 2, out + size), (Bytes{0xA3, 0x00}));
-  EXPECT_EQ(tlv_validate(out, size), 3);  // the empty A3 is refused by validation only
+  EXPECT_EQ(tlv_validate(out, size), ML_UNAVAILABLE);  // the empty A3 is refused by validation only
 
   TlvNode* back = nullptr;
-  ASSERT_EQ(tlv_parse(out, size, &back), 0);
+  ASSERT_EQ(tlv_parse(out, size, &back), ML_OK);
   EXPECT_EQ(back->child_count, 3u);
   TlvNode* c6 = tlv_find(back, 0xC6);
   ASSERT_NE(c6, nullptr);
@@ -246,11 +247,11 @@ TEST(Tlv, TreeErrors) {
   TlvNode* primitive = tlv_node_create(0x81, 0, nullptr);
   TlvNode* parent = tlv_node_create(0xA1, 0, nullptr);
   TlvNode* child = tlv_node_create(0x82, 0, nullptr);
-  EXPECT_EQ(tlv_append_child(parent, nullptr), 9);
-  EXPECT_EQ(tlv_append_child(primitive, child), 2);
-  EXPECT_EQ(tlv_append_child(parent, child), 0);
-  EXPECT_EQ(tlv_append_child(parent, child), 2);  // already has a parent
-  EXPECT_EQ(tlv_append_child(parent, parent), 2);
+  EXPECT_EQ(tlv_append_child(parent, nullptr), ML_NO_MEMORY);
+  EXPECT_EQ(tlv_append_child(primitive, child), ML_BAD_ARGUMENT);
+  EXPECT_EQ(tlv_append_child(parent, child), ML_OK);
+  EXPECT_EQ(tlv_append_child(parent, child), ML_BAD_ARGUMENT);  // already has a parent
+  EXPECT_EQ(tlv_append_child(parent, parent), ML_BAD_ARGUMENT);
   TlvNode* empty = tlv_node_create(0xA5, 0, nullptr);
   uint8_t buf[2];
   EXPECT_EQ(tlv_encode_into(buf, empty), 2u);
@@ -260,7 +261,7 @@ TEST(Tlv, TreeErrors) {
   TlvNode* hollow = tlv_node_create(0x83, 4, nullptr);
   uint8_t* out = nullptr;
   uint32_t size = 0;
-  EXPECT_EQ(tlv_encode(hollow, &out, &size), 17);
+  EXPECT_EQ(tlv_encode(hollow, &out, &size), ML_CORRUPT);
   EXPECT_EQ(out, nullptr);
   tlv_node_free(hollow);
   tlv_node_free(empty);
@@ -281,7 +282,7 @@ TEST(Tlv, TreeErrors) {
   };
   for (const Case& c : bad) {
     TlvNode* root = reinterpret_cast<TlvNode*>(1);
-    EXPECT_EQ(tlv_parse(c.bytes.data(), static_cast<uint32_t>(c.bytes.size()), &root), 3)
+    EXPECT_EQ(tlv_parse(c.bytes.data(), static_cast<uint32_t>(c.bytes.size()), &root), ML_UNAVAILABLE)
         << c.what;
     EXPECT_EQ(root, nullptr);
   }
