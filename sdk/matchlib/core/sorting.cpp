@@ -20,7 +20,6 @@ constexpr int kGaps[] = {1391376, 463792, 198768, 86961, 33936, 13776, 4592, 196
 }  // namespace
 }  // namespace zyl::matchlib
 
-
 void zyl::matchlib::shell_sort(void* base, int n, int record_size, RecordCompare compare) {
   if (!base || !compare || n < 2 || record_size <= 0) return;
   auto* p = static_cast<uint8_t*>(base);
@@ -54,7 +53,7 @@ extern "C" ZYL_API int sort_i32(int32_t* values, int n, int ascending) {
 }
 
 extern "C" ZYL_API int index_list_from_counts(const int32_t* counts, int n, int64_t** out_list,
-                                   int* out_total) {
+                                              int* out_total) {
   if (!counts || !out_list || !out_total) return ML_BAD_ARGUMENT;
   *out_list = nullptr;
   *out_total = 0;
@@ -76,6 +75,8 @@ extern "C" ZYL_API int index_list_from_counts(const int32_t* counts, int n, int6
 
 extern "C" {
 
-ZYL_API void shell_sort(void* base, int n, int record_size, RecordCompare compare) { zyl::matchlib::shell_sort(base, n, record_size, compare); }
+ZYL_API void shell_sort(void* base, int n, int record_size, RecordCompare compare) {
+  zyl::matchlib::shell_sort(base, n, record_size, compare);
+}
 
 }  // extern "C"
