@@ -71,7 +71,8 @@ int learned_match_inputs(const std::uint16_t* sub_scores, int count, const DataB
   const std::size_t length = static_cast<std::size_t>(count) + 2 * c;
   // The forward pass reads the network's whole input count: a shorter
   // vector is padded with zeros rather than read past its end.
-  const std::size_t room = std::max<std::size_t>(length, std::max(zyl::matchlib::mlp_input_count(&network), 0));
+  const std::size_t room =
+      std::max<std::size_t>(length, std::max(zyl::matchlib::mlp_input_count(&network), 0));
   auto* values = static_cast<std::int32_t*>(ml_calloc(room ? room : 1, sizeof(std::int32_t)));
   if (!values) return ML_NO_MEMORY;
   std::int32_t* v = values;
@@ -87,9 +88,8 @@ int learned_match_inputs(const std::uint16_t* sub_scores, int count, const DataB
 
 using namespace zyl::matchlib;
 
-
 int zyl::matchlib::learned_match_score(MatchEngine* engine, DataBlob* first, DataBlob* second,
-                                MatchResult* result) {
+                                       MatchResult* result) {
   if (!engine || !first || !second || !result) return ML_BAD_ARGUMENT;
   const QualityModelHolder* holder = zyl::matchlib::engine_get_quality_model(engine);
   if (!holder) return ML_BAD_ARGUMENT;
@@ -99,7 +99,8 @@ int zyl::matchlib::learned_match_score(MatchEngine* engine, DataBlob* first, Dat
     std::uint16_t* raw = nullptr;
     std::uint16_t count = 0;
     RigidTransform* alignment = nullptr;
-    int rc = zyl::matchlib::match_full(zyl::matchlib::engine_get_context(engine), first, second, &raw, &count, &alignment);
+    int rc = zyl::matchlib::match_full(zyl::matchlib::engine_get_context(engine), first, second,
+                                       &raw, &count, &alignment);
     const std::unique_ptr<std::uint16_t, FreeDeleter> sub_scores(raw);
     zyl::matchlib::xform_release(alignment);
     if (rc != ML_OK) return rc;
@@ -124,6 +125,9 @@ int zyl::matchlib::learned_match_score(MatchEngine* engine, DataBlob* first, Dat
 
 extern "C" {
 
-ZYL_API int learned_match_score(MatchEngine* engine, DataBlob* first, DataBlob* second, MatchResult* result) { return zyl::matchlib::learned_match_score(engine, first, second, result); }
+ZYL_API int learned_match_score(MatchEngine* engine, DataBlob* first, DataBlob* second,
+                                MatchResult* result) {
+  return zyl::matchlib::learned_match_score(engine, first, second, result);
+}
 
 }  // extern "C"

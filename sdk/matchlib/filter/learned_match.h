@@ -13,7 +13,7 @@
 namespace zyl::matchlib {
 
 int learned_match_score(MatchEngine* engine, DataBlob* first, DataBlob* second,
-                                MatchResult* result);
+                        MatchResult* result);
 
 }  // namespace zyl::matchlib
 
