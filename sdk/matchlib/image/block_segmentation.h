@@ -7,10 +7,10 @@
 // Bodies of exported functions, called directly inside the library.
 namespace zyl::matchlib {
 
-int imgproc_segment_blocks(const uint8_t* pixels, int height, int width, int rows,
-                                   int cols, int n, uint8_t* out, int half, int normalise);
-int imgproc_segment_blocks_half(const uint8_t* pixels, int height, int width, int rows,
-                                        int cols, int n, uint8_t* out);
+int imgproc_segment_blocks(const uint8_t* pixels, int height, int width, int rows, int cols, int n,
+                           uint8_t* out, int half, int normalise);
+int imgproc_segment_blocks_half(const uint8_t* pixels, int height, int width, int rows, int cols,
+                                int n, uint8_t* out);
 
 }  // namespace zyl::matchlib
 

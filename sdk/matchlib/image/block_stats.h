@@ -17,8 +17,8 @@ int block_mean(const P* pixels, int row_length, int n, int rows, int cols, P* ou
 // may be null); the grid must fit the height x row_length image.
 // Instantiated for uint8_t and int8_t.
 template <class P>
-int block_minmax(const P* pixels, int height, int row_length, int n, int rows, int cols,
-                 P* min_map, P* max_map);
+int block_minmax(const P* pixels, int height, int row_length, int n, int rows, int cols, P* min_map,
+                 P* max_map);
 
 }  // namespace zyl::matchlib
 
@@ -26,7 +26,6 @@ int block_minmax(const P* pixels, int height, int row_length, int n, int rows, i
 namespace zyl::matchlib {
 
 int img_block_variance_u8(const uint8_t* pixels, int /*height*/, int row_length,
-                                  const uint8_t* means, int n, int rows, int cols,
-                                  uint16_t* out);
+                          const uint8_t* means, int n, int rows, int cols, uint16_t* out);
 
 }  // namespace zyl::matchlib

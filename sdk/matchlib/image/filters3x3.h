@@ -19,13 +19,13 @@ int masked_mean3x3(const T* src, const std::uint8_t* mask, std::uint32_t height,
 // Bodies of exported functions, called directly inside the library.
 namespace zyl::matchlib {
 
-int filter_frame_mean3x3_u8(const uint8_t* src, uint32_t height, uint32_t width,
-                                    uint32_t n, uint8_t fill, uint8_t* dst);
-int filter_frame_extrapolate_u8(const uint8_t* src, uint32_t height, uint32_t width,
-                                        uint32_t n, uint8_t* dst);
-int filter_sharpen3x3_u8(const uint8_t* src, int32_t height, int32_t width,
-                                 uint8_t strength, uint8_t* dst);
-int filter_fill_pits_u8(const uint8_t* src, uint32_t height, uint32_t width,
-                                uint8_t threshold, uint8_t* dst);
+int filter_frame_mean3x3_u8(const uint8_t* src, uint32_t height, uint32_t width, uint32_t n,
+                            uint8_t fill, uint8_t* dst);
+int filter_frame_extrapolate_u8(const uint8_t* src, uint32_t height, uint32_t width, uint32_t n,
+                                uint8_t* dst);
+int filter_sharpen3x3_u8(const uint8_t* src, int32_t height, int32_t width, uint8_t strength,
+                         uint8_t* dst);
+int filter_fill_pits_u8(const uint8_t* src, uint32_t height, uint32_t width, uint8_t threshold,
+                        uint8_t* dst);
 
 }  // namespace zyl::matchlib

@@ -78,20 +78,19 @@ int image_minmax(const P* pixels, int height, int width, P* min_out, P* max_out)
 
 using namespace zyl::matchlib;
 
-
-#define ZYL_IMAGE_REDUCTIONS(suffix, P)                                                         \
-  template int zyl::matchlib::image_mean<P>(const P*, int, int);                                \
-  template VarianceOf<P> zyl::matchlib::image_variance<P>(const P*, int, int);                  \
-  template int zyl::matchlib::image_minmax<P>(const P*, int, int, P*, P*);                      \
-  extern "C" ZYL_API int img_mean_##suffix(const P* pixels, int height, int width) {            \
-    return image_mean<P>(pixels, height, width);                                                \
-  }                                                                                             \
+#define ZYL_IMAGE_REDUCTIONS(suffix, P)                                                            \
+  template int zyl::matchlib::image_mean<P>(const P*, int, int);                                   \
+  template VarianceOf<P> zyl::matchlib::image_variance<P>(const P*, int, int);                     \
+  template int zyl::matchlib::image_minmax<P>(const P*, int, int, P*, P*);                         \
+  extern "C" ZYL_API int img_mean_##suffix(const P* pixels, int height, int width) {               \
+    return image_mean<P>(pixels, height, width);                                                   \
+  }                                                                                                \
   extern "C" ZYL_API VarianceOf<P> img_variance_##suffix(const P* pixels, int height, int width) { \
-    return image_variance<P>(pixels, height, width);                                            \
-  }                                                                                             \
-  extern "C" ZYL_API int img_minmax_##suffix(const P* pixels, int height, int width, P* min_out, \
-                                             P* max_out) {                                      \
-    return image_minmax<P>(pixels, height, width, min_out, max_out);                            \
+    return image_variance<P>(pixels, height, width);                                               \
+  }                                                                                                \
+  extern "C" ZYL_API int img_minmax_##suffix(const P* pixels, int height, int width, P* min_out,   \
+                                             P* max_out) {                                         \
+    return image_minmax<P>(pixels, height, width, min_out, max_out);                               \
   }
 ZYL_IMAGE_REDUCTIONS(u8, uint8_t)
 ZYL_IMAGE_REDUCTIONS(s8, int8_t)
@@ -131,6 +130,8 @@ int zyl::matchlib::profile_dominant_period(const uint8_t* profile, int kmin, int
 
 extern "C" {
 
-ZYL_API int profile_dominant_period(const uint8_t* profile, int kmin, int kmax, int n) { return zyl::matchlib::profile_dominant_period(profile, kmin, kmax, n); }
+ZYL_API int profile_dominant_period(const uint8_t* profile, int kmin, int kmax, int n) {
+  return zyl::matchlib::profile_dominant_period(profile, kmin, kmax, n);
+}
 
 }  // extern "C"

@@ -90,11 +90,11 @@ int median3x3(const T* src, std::uint32_t h, std::uint32_t w, T* dst) {
 
 }  // namespace zyl::matchlib
 
-#define ZYL_MEDIAN3X3(suffix, T)                                                          \
-  template int zyl::matchlib::median3x3<T>(const T*, uint32_t, uint32_t, T*);             \
-  extern "C" ZYL_API int filter_median3x3_##suffix(const T* src, uint32_t height,         \
-                                                   uint32_t width, T* dst) {              \
-    return zyl::matchlib::median3x3<T>(src, height, width, dst);                          \
+#define ZYL_MEDIAN3X3(suffix, T)                                                                  \
+  template int zyl::matchlib::median3x3<T>(const T*, uint32_t, uint32_t, T*);                     \
+  extern "C" ZYL_API int filter_median3x3_##suffix(const T* src, uint32_t height, uint32_t width, \
+                                                   T* dst) {                                      \
+    return zyl::matchlib::median3x3<T>(src, height, width, dst);                                  \
   }
 ZYL_MEDIAN3X3(u8, uint8_t)
 ZYL_MEDIAN3X3(s8, int8_t)

@@ -9,13 +9,12 @@
 // Bodies of exported functions, called directly inside the library.
 namespace zyl::matchlib {
 
-int img_crop_to_block_multiple(const uint8_t* src, uint32_t height, uint32_t width,
-                                       uint32_t block, uint8_t** out, uint32_t* out_height,
-                                       uint32_t* out_width, int32_t* row_offset,
-                                       int32_t* column_offset);
+int img_crop_to_block_multiple(const uint8_t* src, uint32_t height, uint32_t width, uint32_t block,
+                               uint8_t** out, uint32_t* out_height, uint32_t* out_width,
+                               int32_t* row_offset, int32_t* column_offset);
 int img_find_white_margins_u8(const uint8_t* src, uint32_t height, uint32_t width,
-                                      uint32_t* out_height, uint32_t* out_width, uint32_t* top,
-                                      uint32_t* left);
+                              uint32_t* out_height, uint32_t* out_width, uint32_t* top,
+                              uint32_t* left);
 
 }  // namespace zyl::matchlib
 
@@ -52,7 +51,7 @@ int copy_window_checked(const T* src, std::uint32_t height, std::uint32_t width,
 // The out_height x out_width window centred on the source (offsets halved
 // toward zero), with the same checks. Instantiated for uint8_t and uint16_t.
 template <class T>
-int copy_centered(const T* src, std::uint32_t height, std::uint32_t width,
-                  std::uint32_t out_height, std::uint32_t out_width, T* dst);
+int copy_centered(const T* src, std::uint32_t height, std::uint32_t width, std::uint32_t out_height,
+                  std::uint32_t out_width, T* dst);
 
 }  // namespace zyl::matchlib
