@@ -133,7 +133,6 @@ void inverse(Kernel kernel, const int32_t* re, const int32_t* im, int32_t* out, 
 using zyl::matchlib::forward;
 using zyl::matchlib::inverse;
 
-
 void zyl::matchlib::fft2d_forward16(const int32_t* block, int32_t* re, int32_t* im) {
   forward<16, true>(zyl::matchlib::fft16_complex, block, re, im);
 }

@@ -181,7 +181,6 @@ void run(const int32_t* in_re, const int32_t* in_im, int32_t* out_re, int32_t* o
 
 using zyl::matchlib::run;
 
-
 void zyl::matchlib::fft16_complex(const int32_t* in_re, const int32_t* in_im, int32_t* out_re,
                                   int32_t* out_im) {
   run<16, 1>(in_re, in_im, out_re, out_im);
