@@ -11,11 +11,10 @@
 // Bodies of exported functions, called directly inside the library.
 namespace zyl::matchlib {
 
-int gridmap_from_compact(const uint8_t* c1, uint32_t length, uint8_t** out_map,
-                                 uint32_t* out_size, int* out_vertical_origin,
-                                 int* out_horizontal_origin, int* out_rows, int* out_columns,
-                                 int skip_detail, const uint8_t* trailing_byte,
-                                 const uint8_t* trailing4);
+int gridmap_from_compact(const uint8_t* c1, uint32_t length, uint8_t** out_map, uint32_t* out_size,
+                         int* out_vertical_origin, int* out_horizontal_origin, int* out_rows,
+                         int* out_columns, int skip_detail, const uint8_t* trailing_byte,
+                         const uint8_t* trailing4);
 
 }  // namespace zyl::matchlib
 

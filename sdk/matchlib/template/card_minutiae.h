@@ -12,8 +12,7 @@
 // Bodies of exported functions, called directly inside the library.
 namespace zyl::matchlib {
 
-int minutiae_conflict_distance(const CompactMinutia* minutiae, uint32_t count,
-                                                  uint8_t* out);
+int minutiae_conflict_distance(const CompactMinutia* minutiae, uint32_t count, uint8_t* out);
 
 }  // namespace zyl::matchlib
 

@@ -20,7 +20,7 @@ int accum_serialize(const ImpressionAccumulator* a, AccumState** out, uint32_t* 
 int accum_parse(const uint8_t* bytes, uint32_t length, ImpressionAccumulator** out);
 ImpressionAccumulator* accum_copy(const ImpressionAccumulator* a);
 int accum_map_statistics(const MatchContext* ctx, const uint8_t* map, int height, int width,
-                                 uint16_t out[4]);
+                         uint16_t out[4]);
 
 }  // namespace zyl::matchlib
 

@@ -21,7 +21,7 @@ int fmr_parse_ansi2004(const uint8_t* bytes, uint32_t size, MinutiaeRecord* reco
 int fmr_parse_ansi2009(const uint8_t* bytes, uint32_t size, MinutiaeRecord* record);
 int fmr_parse_ansi(const uint8_t* bytes, uint32_t size, MinutiaeRecord* record);
 int fmr_to_iso2005(const uint8_t* bytes, uint32_t size, int max_minutiae, uint8_t** out,
-                           uint32_t* out_size);
+                   uint32_t* out_size);
 uint32_t fmr_get_length(const uint8_t* bytes, uint32_t size);
 
 }  // namespace zyl::matchlib
