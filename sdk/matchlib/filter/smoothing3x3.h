@@ -14,11 +14,7 @@ int box3x3(const T* src, int height, int width, T* dst);
 template <class T>
 int binomial3x3(const T* src, int height, int width, T* dst);
 
-}  // namespace zyl::matchlib
-
 // Bodies of exported functions, called directly inside the library.
-namespace zyl::matchlib {
-
 int filter_upsample2x_fill_s8(const int8_t* src, int height, int width, int8_t* dst);
 
 }  // namespace zyl::matchlib

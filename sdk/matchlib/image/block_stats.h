@@ -20,11 +20,7 @@ template <class P>
 int block_minmax(const P* pixels, int height, int row_length, int n, int rows, int cols, P* min_map,
                  P* max_map);
 
-}  // namespace zyl::matchlib
-
 // Bodies of exported functions, called directly inside the library.
-namespace zyl::matchlib {
-
 int img_block_variance_u8(const uint8_t* pixels, int /*height*/, int row_length,
                           const uint8_t* means, int n, int rows, int cols, uint16_t* out);
 

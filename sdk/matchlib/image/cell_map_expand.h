@@ -15,11 +15,7 @@ template <class T>
 int expand_bilinear(const T* map, std::uint32_t rows, std::uint32_t cols, std::uint32_t n, T* out,
                     std::uint32_t out_height, std::uint32_t out_width);
 
-}  // namespace zyl::matchlib
-
 // Bodies of exported functions, called directly inside the library.
-namespace zyl::matchlib {
-
 int img_expand_bilinear_padded_u8(const uint8_t* map, uint32_t rows, uint32_t cols, uint32_t n,
                                   uint8_t fill, uint8_t* out, uint32_t out_height,
                                   uint32_t out_width);

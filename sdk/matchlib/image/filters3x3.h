@@ -14,11 +14,7 @@ template <class T>
 int masked_mean3x3(const T* src, const std::uint8_t* mask, std::uint32_t height,
                    std::uint32_t width, T* dst);
 
-}  // namespace zyl::matchlib
-
 // Bodies of exported functions, called directly inside the library.
-namespace zyl::matchlib {
-
 int filter_frame_mean3x3_u8(const uint8_t* src, uint32_t height, uint32_t width, uint32_t n,
                             uint8_t fill, uint8_t* dst);
 int filter_frame_extrapolate_u8(const uint8_t* src, uint32_t height, uint32_t width, uint32_t n,

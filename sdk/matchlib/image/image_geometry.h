@@ -8,9 +8,9 @@
 #include "zylscan/matchlib_image.h"
 #include "zylscan/matchlib_mask.h"
 
-// Bodies of exported functions, called directly inside the library.
 namespace zyl::matchlib {
 
+// Bodies of exported functions, called directly inside the library.
 MaskPlane* mask_resize(const MaskPlane* plane, int height, int width);
 MaskPlane* mask_window(const MaskPlane* plane, int height, int width, int row_offset,
                        int column_offset);
@@ -30,10 +30,6 @@ int image_source_height(const GrayImage* image);
 int image_source_width(const GrayImage* image);
 int image_offset_y(const GrayImage* image);
 int image_offset_x(const GrayImage* image);
-
-}  // namespace zyl::matchlib
-
-namespace zyl::matchlib {
 
 // A header copy of `src` (image_copy_header) resized to height x width
 // with an own pixel buffer of that size (uninitialised); null on failure.

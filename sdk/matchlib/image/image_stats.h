@@ -27,11 +27,7 @@ VarianceOf<P> image_variance(const P* pixels, int height, int width);
 template <class P>
 int image_minmax(const P* pixels, int height, int width, P* min_out, P* max_out);
 
-}  // namespace zyl::matchlib
-
 // Bodies of exported functions, called directly inside the library.
-namespace zyl::matchlib {
-
 int profile_dominant_period(const uint8_t* profile, int kmin, int kmax, int n);
 
 }  // namespace zyl::matchlib

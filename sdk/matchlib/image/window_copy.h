@@ -6,19 +6,15 @@
 #include <cstring>
 #include "zylscan/matchlib_window.h"
 
-// Bodies of exported functions, called directly inside the library.
 namespace zyl::matchlib {
 
+// Bodies of exported functions, called directly inside the library.
 int img_crop_to_block_multiple(const uint8_t* src, uint32_t height, uint32_t width, uint32_t block,
                                uint8_t** out, uint32_t* out_height, uint32_t* out_width,
                                int32_t* row_offset, int32_t* column_offset);
 int img_find_white_margins_u8(const uint8_t* src, uint32_t height, uint32_t width,
                               uint32_t* out_height, uint32_t* out_width, uint32_t* top,
                               uint32_t* left);
-
-}  // namespace zyl::matchlib
-
-namespace zyl::matchlib {
 
 // Copies the overlap of src (h x w) with the window (wh x ww at row_off,
 // col_off in source coordinates) into dst (wh x ww); dst pixels outside

@@ -9,9 +9,9 @@
 
 #include "zylscan/matchlib_blockrec.h"
 
-// Bodies of exported functions, called directly inside the library.
 namespace zyl::matchlib {
 
+// Bodies of exported functions, called directly inside the library.
 int blockrec_create(int height, int width, int capacity, const DescriptorType* const* types,
                     BlockRecord** out);
 void blockrec_free(BlockRecord* record);
@@ -25,10 +25,6 @@ int blockrec_read_points(const uint8_t* data, uint32_t length, uint8_t** out, in
 int blockrec_write_extensions(const BlockRecord* record, uint8_t** out, uint32_t* size);
 int blockrec_read_extensions(BlockRecord* record, const uint8_t* data, uint32_t length);
 void blockrec_copy_point_extensions(BlockRecord* record, const BlockRecord* other, int a, int b);
-
-}  // namespace zyl::matchlib
-
-namespace zyl::matchlib {
 
 using DescriptorTypes = std::span<const DescriptorType* const>;
 
