@@ -3,6 +3,7 @@
 #include "api/histograms.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdint>
 #include <cstdlib>
 #include <iterator>
@@ -23,31 +24,41 @@ constexpr std::int32_t kShiftWindowBefore = 5;  // translation bins i-5..i+4
 constexpr std::int32_t kShiftWindowAfter = 4;
 constexpr std::int32_t kShiftPeakRadius = 10;
 
+// x modulo 120 for x = 0..358: an orientation 0..119 turned by 0..239.
+constexpr auto kRemainder120 = [] {
+  std::array<std::uint8_t, 120 + ZYL_ANGLE_BINS - 1> t{};
+  for (std::size_t x = 0; x < t.size(); ++x) t[x] = static_cast<std::uint8_t>(x % 120);
+  return t;
+}();
+
 std::int32_t find_rotation(std::int32_t* histogram, const std::uint8_t* flags) {
   // A running sum over the bins b-4..b+4 of the histogram laid out once more
   // around its ends, so no bin needs wrapping. Every window sum is the
   // 32-bit sum of the same nine votes; the running total is kept in 64 bits
   // so that no step between two windows can overflow.
+  // ring[i] is bin i - 4 wrapped into the turn: the last four bins, the
+  // turn, the first four bins.
   std::int32_t ring[ZYL_ANGLE_BINS + 2 * kSmoothRadius];
-  for (std::int32_t i = 0; i < ZYL_ANGLE_BINS + 2 * kSmoothRadius; ++i)
-    ring[i] = histogram[wrap240(i - kSmoothRadius)];
-  std::int32_t smoothed[ZYL_ANGLE_BINS];
+  std::copy_n(histogram + ZYL_ANGLE_BINS - kSmoothRadius, kSmoothRadius, ring);
+  std::copy_n(histogram, ZYL_ANGLE_BINS, ring + kSmoothRadius);
+  std::copy_n(histogram, kSmoothRadius, ring + kSmoothRadius + ZYL_ANGLE_BINS);
+  // The ring holds the votes, so the smoothed bins go straight back.
   std::int64_t sum = 0;
   for (std::int32_t i = 0; i < 2 * kSmoothRadius + 1; ++i) sum += ring[i];
-  smoothed[0] = static_cast<std::int32_t>(sum);
+  histogram[0] = static_cast<std::int32_t>(sum);
   for (std::int32_t b = 1; b < ZYL_ANGLE_BINS; ++b) {
     sum += std::int64_t{ring[b + 2 * kSmoothRadius]} - ring[b - 1];
-    smoothed[b] = static_cast<std::int32_t>(sum);
+    histogram[b] = static_cast<std::int32_t>(sum);
   }
-  std::copy(std::begin(smoothed), std::end(smoothed), histogram);
 
   std::int32_t max = 0;
   std::int32_t peak = 0;
+  // The first allowed bin holding the largest value, chosen without a
+  // branch on the values.
   for (std::int32_t b = 0; b < ZYL_ANGLE_BINS; ++b) {
-    if (flags[b] == 1 && histogram[b] > max) {
-      max = histogram[b];
-      peak = b;
-    }
+    const bool higher = (flags[b] == 1) & (histogram[b] > max);
+    max = higher ? histogram[b] : max;
+    peak = higher ? b : peak;
   }
 
   std::int64_t weights = 0;
@@ -109,24 +120,6 @@ std::int32_t find_shift(std::int32_t* hist, std::int32_t* scratch, std::int32_t 
 }
 
 }  // namespace
-
-bool translation_bins(const std::int32_t* txs, const std::int32_t* tys, const std::int32_t* sxs,
-                      const std::int32_t* sys, std::int32_t half_x, std::int32_t half_y,
-                      const GraphLine& test_line, const GraphLine& sample_line, std::int32_t tolerance,
-                      std::int32_t& bx, std::int32_t& by) {
-  const std::int32_t ex1 = txs[test_line.first] - sxs[sample_line.first];
-  const std::int32_t ex2 = txs[test_line.second] - sxs[sample_line.second];
-  const std::int32_t ey1 = tys[test_line.first] - sys[sample_line.first];
-  const std::int32_t ey2 = tys[test_line.second] - sys[sample_line.second];
-  if (std::abs(ex1 - ex2) >= tolerance || std::abs(ey1 - ey2) >= tolerance) return false;
-  if (std::abs(ex2) >= half_x || std::abs(ey2) >= half_x) return false;
-  if (std::abs(ex1) >= half_y || std::abs(ey1) >= half_y) return false;
-  bx = half_x + (ex1 + ex2) / 2;
-  by = half_y + (ey1 + ey2) / 2;
-  // The endpoint tests mix the two half sizes; with unequal halves the bins
-  // could still fall outside the histograms (each 2 x half long).
-  return bx >= 0 && bx < 2 * half_x && by >= 0 && by < 2 * half_y;
-}
 
 std::int32_t shift_from_votes(const std::int32_t* hist, std::int32_t* scratch, std::int32_t size,
                               std::int32_t lo, std::int32_t hi) {
@@ -190,9 +183,17 @@ int32_t zyl::api::RotationHistogramProcessing(int32_t* histogram, const uint8_t*
     ys[i] = static_cast<std::int32_t>(cy + round_x10E4(dy * cq - dx * sq));
     angles[i] = wrap240(angles[i] + rotation);
   }
+  // wrap240(x) folded into 0..119 is x modulo 120. Built lines' orientations
+  // lie in 0..119 and the rotation in 0..239, so their sum is looked up in a
+  // table of remainders; other values take the remainder itself.
   for (std::int32_t i = 0; i < line_count; ++i) {
-    const std::int32_t o = wrap240(lines[i].orientation + rotation);
-    lines[i].orientation = o >= 120 ? o - 120 : o;
+    const std::int32_t v = lines[i].orientation;
+    if (v >= 0 && v < 120) {
+      lines[i].orientation = kRemainder120[static_cast<std::size_t>(v + rotation)];
+    } else {
+      const std::int32_t o = (v + rotation) % 120;
+      lines[i].orientation = o < 0 ? o + 120 : o;
+    }
   }
   return rotation;
 }
@@ -226,11 +227,7 @@ extern "C" ZYL_API void TranslationHistogramProcessing(int32_t* hist_x, int32_t*
 int32_t zyl::api::LineLocationSimilarity(const int32_t* txs, const int32_t* tys, const int32_t* sxs, const int32_t* sys,
                                          const GraphLine* test_line, const GraphLine* sample_line, int32_t tolerance) {
   if (!txs || !tys || !sxs || !sys || !test_line || !sample_line) return 0;
-  const bool near = std::abs(txs[test_line->first] - sxs[sample_line->first]) < tolerance &&
-                    std::abs(tys[test_line->first] - sys[sample_line->first]) < tolerance &&
-                    std::abs(txs[test_line->second] - sxs[sample_line->second]) < tolerance &&
-                    std::abs(tys[test_line->second] - sys[sample_line->second]) < tolerance;
-  return near ? 1 : 0;
+  return lines_coincide(txs, tys, sxs, sys, *test_line, *sample_line, tolerance) ? 1 : 0;
 }
 
 extern "C" {

@@ -17,12 +17,6 @@ bool allocate(T*& data, std::int32_t count) {
 
 }  // namespace
 
-void add_to_bin(MatchSide& side, GraphLine* line) {
-  const std::int32_t b = line->firstAngle;
-  if (!reserve_one_more(side.bins[b], side.binCapacities[b], side.binCounts[b], kBinGrowth)) return;
-  side.bins[b][side.binCounts[b]++] = line;
-}
-
 }  // namespace zyl::api
 
 using namespace zyl::api;

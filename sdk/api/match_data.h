@@ -44,10 +44,18 @@ bool reserve_one_more(T*& data, std::int32_t& capacity, std::int32_t count, std:
 }
 
 // Appends a line to its bin (the bin of its first relative angle, 0..239).
-void add_to_bin(MatchSide& side, GraphLine* line);
+// Inline: the line builders call it for every line.
+inline void add_to_bin(MatchSide& side, GraphLine* line) {
+  const std::int32_t b = line->firstAngle;
+  if (!reserve_one_more(side.bins[b], side.binCapacities[b], side.binCounts[b], kBinGrowth)) return;
+  side.bins[b][side.binCounts[b]++] = line;
+}
 
-// Brings an angle into 0..239 whatever its range.
+// Brings an angle into 0..239 whatever its range. Differences of angles in
+// the turn (the usual case) need only the sign's correction, added without
+// a branch (C++20 shifts a negative value arithmetically).
 constexpr std::int32_t wrap240(std::int32_t a) {
+  if (a > -240 && a < 240) return a + ((a >> 31) & 240);
   a %= 240;
   return a < 0 ? a + 240 : a;
 }
@@ -55,7 +63,10 @@ constexpr std::int32_t wrap240(std::int32_t a) {
 // v / 10000 rounded half away from zero (truncating division after the
 // offset), for products with the x 10^4 sine and cosine tables.
 constexpr std::int64_t round_x10E4(std::int64_t v) {
-  return v > 0 ? (v + 5000) / 10000 : (v - 5000) / 10000;
+  // One division after choosing the offset: the sign varies from point to
+  // point, so a choice between two divisions would be a branch.
+  const std::int64_t offset = v > 0 ? 5000 : -5000;
+  return (v + offset) / 10000;
 }
 
 // Number of usable minutiae of a record (its count, kept within the table).
@@ -65,11 +76,37 @@ inline std::int32_t minutia_count(const FeatureRecord& f) {
 
 // The translation bins of a candidate pair (test line against sample
 // line): false when its endpoints disagree by the tolerance or more or fall
-// outside the histograms (half_x and half_y: half their lengths).
-bool translation_bins(const std::int32_t* txs, const std::int32_t* tys, const std::int32_t* sxs,
-                      const std::int32_t* sys, std::int32_t half_x, std::int32_t half_y,
-                      const GraphLine& test_line, const GraphLine& sample_line, std::int32_t tolerance,
-                      std::int32_t& bx, std::int32_t& by);
+// outside the histograms (half_x and half_y: half their lengths). Inline: the
+// matcher calls it for every candidate.
+inline bool translation_bins(const std::int32_t* txs, const std::int32_t* tys, const std::int32_t* sxs,
+                             const std::int32_t* sys, std::int32_t half_x, std::int32_t half_y,
+                             const GraphLine& test_line, const GraphLine& sample_line, std::int32_t tolerance,
+                             std::int32_t& bx, std::int32_t& by) {
+  const std::int32_t ex1 = txs[test_line.first] - sxs[sample_line.first];
+  const std::int32_t ex2 = txs[test_line.second] - sxs[sample_line.second];
+  const std::int32_t ey1 = tys[test_line.first] - sys[sample_line.first];
+  const std::int32_t ey2 = tys[test_line.second] - sys[sample_line.second];
+  if (std::abs(ex1 - ex2) >= tolerance || std::abs(ey1 - ey2) >= tolerance) return false;
+  if (std::abs(ex2) >= half_x || std::abs(ey2) >= half_x) return false;
+  if (std::abs(ex1) >= half_y || std::abs(ey1) >= half_y) return false;
+  bx = half_x + (ex1 + ex2) / 2;
+  by = half_y + (ey1 + ey2) / 2;
+  // The endpoint tests mix the two half sizes; with unequal halves the bins
+  // could still fall outside the histograms (each 2 x half long).
+  return bx >= 0 && bx < 2 * half_x && by >= 0 && by < 2 * half_y;
+}
+
+// Whether both endpoints of the two lines lie within the tolerance of each
+// other in x and in y (LineLocationSimilarity's test). Inline: the matcher
+// calls it for every candidate.
+inline bool lines_coincide(const std::int32_t* txs, const std::int32_t* tys, const std::int32_t* sxs,
+                           const std::int32_t* sys, const GraphLine& test_line, const GraphLine& sample_line,
+                           std::int32_t tolerance) {
+  return std::abs(txs[test_line.first] - sxs[sample_line.first]) < tolerance &&
+         std::abs(tys[test_line.first] - sys[sample_line.first]) < tolerance &&
+         std::abs(txs[test_line.second] - sxs[sample_line.second]) < tolerance &&
+         std::abs(tys[test_line.second] - sys[sample_line.second]) < tolerance;
+}
 
 // The shift of a translation histogram, as TranslationHistogramProcessing
 // finds it, when only bins lo..hi hold votes (all positive; lo > hi: none).

@@ -65,6 +65,21 @@ std::vector<std::uint8_t> take_square(FeatureRecord& f, std::int32_t n) {
   return copy;
 }
 
+// floor(sqrt(s)) with its lowest bit set, for the small sums of squares the
+// pair score meets: the same value ComputeDistance3D gives for any three
+// components whose squares sum to s (it answers the integer square root with
+// its lowest bit set), without its square root and table search.
+constexpr std::int32_t kSmallRootSums = 4096;
+constexpr auto kSmallRoots = [] {
+  std::array<std::uint8_t, kSmallRootSums> t{};
+  std::int32_t r = 0;
+  for (std::int32_t s = 0; s < kSmallRootSums; ++s) {
+    while ((r + 1) * (r + 1) <= s) ++r;
+    t[s] = static_cast<std::uint8_t>(r | 1);
+  }
+  return t;
+}();
+
 // Shift in whole blocks: truncating division, rounded away from zero when the
 // remainder is at least half a block.
 std::int32_t shift_in_blocks(std::int32_t d) {
@@ -74,6 +89,14 @@ std::int32_t shift_in_blocks(std::int32_t d) {
 }
 
 }  // namespace
+
+std::int32_t pair_distance(std::int32_t a, std::int32_t b, std::int32_t c) {
+  // Components are non-negative differences; their squares are summed in 64
+  // bits, as a tolerance set near the top of int32 allows any difference.
+  const std::int64_t s = std::int64_t{a} * a + std::int64_t{b} * b + std::int64_t{c} * c;
+  if (a >= 0 && b >= 0 && c >= 0 && s < kSmallRootSums) return kSmallRoots[static_cast<std::size_t>(s)];
+  return zyl::extract::ComputeDistance3D(a, b, c);
+}
 
 std::int64_t scale_by_lines(const XWContext& c, std::int64_t raw, std::int32_t test_lines) {
   if (c.normalisationLimit < test_lines) return c.normalisationFactor * raw / test_lines;
@@ -95,25 +118,49 @@ void add_detail_pair(MatchDetails& d, std::int32_t test_index, std::int32_t samp
   ++d.pairCount;
 }
 
-// Candidate positions per line, ascending: a compressed table of lists.
+// Candidate positions per line, ascending: a list through the positions
+// for each line, built in reused arrays (no pass over every line number but
+// the one that marks all lists empty).
 class LineIndex {
  public:
-  LineIndex(const std::vector<LocatedCandidate>& cands, std::int32_t lines,
-            std::int32_t LocatedCandidate::*line)
-      : start_(static_cast<std::size_t>(lines) + 1, 0), positions_(cands.size()) {
-    for (const LocatedCandidate& c : cands) ++start_[c.*line + 1];
-    for (std::int32_t l = 0; l < lines; ++l) start_[l + 1] += start_[l];
-    std::vector<std::int32_t> fill(start_.begin(), start_.end() - 1);
-    for (std::size_t p = 0; p < cands.size(); ++p)
-      positions_[fill[cands[p].*line]++] = static_cast<std::int32_t>(p);
+  static constexpr std::int32_t kEnd = -1;
+
+  LineIndex(const std::vector<LocatedCandidate>& cands, std::int32_t LocatedCandidate::*line,
+            std::vector<std::int32_t>& first, std::vector<std::int32_t>& next)
+      : first_(first), next_(next) {
+    std::int32_t lines = 0;
+    for (const LocatedCandidate& c : cands) lines = std::max(lines, c.*line + 1);
+    first_.assign(static_cast<std::size_t>(lines), kEnd);
+    next_.resize(cands.size());
+    // Linked from the last position back, so every list runs ascending.
+    for (std::size_t p = cands.size(); p-- > 0;) {
+      const auto l = static_cast<std::size_t>(cands[p].*line);
+      next_[p] = first_[l];
+      first_[l] = static_cast<std::int32_t>(p);
+    }
   }
-  const std::int32_t* begin(std::int32_t l) const { return positions_.data() + start_[l]; }
-  const std::int32_t* end(std::int32_t l) const { return positions_.data() + start_[l + 1]; }
+  std::int32_t lines() const { return static_cast<std::int32_t>(first_.size()); }
+  std::int32_t first(std::int32_t l) const { return first_[static_cast<std::size_t>(l)]; }
+  std::int32_t next(std::int32_t p) const { return next_[static_cast<std::size_t>(p)]; }
 
  private:
-  std::vector<std::int32_t> start_;
-  std::vector<std::int32_t> positions_;
+  std::vector<std::int32_t>& first_;
+  std::vector<std::int32_t>& next_;
 };
+
+// Work arrays of the group scoring, kept between calls (per thread) so that
+// a match allocates nothing once they have grown.
+struct GroupWork {
+  std::vector<std::int32_t> test_first, test_next, sample_first, sample_next;
+  std::vector<std::int32_t> test_stamp, sample_stamp, members, test_lines, sample_lines, this_scan, next_scan, sorted;
+  std::vector<std::uint8_t> taken, used;
+  std::vector<LocatedCandidate> located;
+};
+
+GroupWork& group_work() {
+  static thread_local GroupWork work;
+  return work;
+}
 
 // Groups grow from each candidate not yet taken by adding every candidate
 // that shares a test line or a sample line with a member, in scans over the
@@ -129,17 +176,20 @@ class LineIndex {
 // taking them from two ordered queues admits them in the very order the
 // scans would.
 std::int64_t score_by_groups(const std::vector<LocatedCandidate>& cands) {
+  GroupWork& w = group_work();
   const auto count = static_cast<std::int32_t>(cands.size());
-  std::int32_t lines = 0;
-  for (const LocatedCandidate& c : cands) lines = std::max({lines, c.test_line + 1, c.sample_line + 1});
-  const LineIndex by_test(cands, lines, &LocatedCandidate::test_line);
-  const LineIndex by_sample(cands, lines, &LocatedCandidate::sample_line);
+  const LineIndex by_test(cands, &LocatedCandidate::test_line, w.test_first, w.test_next);
+  const LineIndex by_sample(cands, &LocatedCandidate::sample_line, w.sample_first, w.sample_next);
   // A line's candidates are queued once per group: its stamp is the group's start.
-  std::vector<std::int32_t> test_stamp(static_cast<std::size_t>(lines), -1);
-  std::vector<std::int32_t> sample_stamp(static_cast<std::size_t>(lines), -1);
-  std::vector<std::uint8_t> taken(static_cast<std::size_t>(count), 0);
-  std::vector<std::int32_t> members, test_lines, sample_lines, this_scan, next_scan;
-  std::vector<std::uint8_t> used;
+  std::vector<std::int32_t>& test_stamp = w.test_stamp;
+  std::vector<std::int32_t>& sample_stamp = w.sample_stamp;
+  test_stamp.assign(static_cast<std::size_t>(by_test.lines()), -1);
+  sample_stamp.assign(static_cast<std::size_t>(by_sample.lines()), -1);
+  std::vector<std::uint8_t>& taken = w.taken;
+  taken.assign(static_cast<std::size_t>(count), 0);
+  std::vector<std::int32_t>&members = w.members, &test_lines = w.test_lines, &sample_lines = w.sample_lines,
+                    &this_scan = w.this_scan, &next_scan = w.next_scan;
+  std::vector<std::uint8_t>& used = w.used;
   const auto later_first = std::greater<std::int32_t>();
   std::int64_t raw = 0;
 
@@ -155,13 +205,13 @@ std::int64_t score_by_groups(const std::vector<LocatedCandidate>& cands) {
       const auto queue_line = [&](const LineIndex& index, std::vector<std::int32_t>& stamp, std::int32_t line) {
         if (stamp[line] == start) return;
         stamp[line] = start;
-        for (const std::int32_t* p = index.begin(line); p != index.end(line); ++p) {
-          if (taken[*p] || *p == q) continue;
-          if (*p > cursor) {
-            this_scan.push_back(*p);
+        for (std::int32_t p = index.first(line); p != LineIndex::kEnd; p = index.next(p)) {
+          if (taken[p] || p == q) continue;
+          if (p > cursor) {
+            this_scan.push_back(p);
             std::push_heap(this_scan.begin(), this_scan.end(), later_first);
           } else {
-            next_scan.push_back(*p);
+            next_scan.push_back(p);
           }
         }
       };
@@ -204,9 +254,10 @@ std::int64_t score_by_groups(const std::vector<LocatedCandidate>& cands) {
       test_lines.push_back(cands[m].test_line);
       sample_lines.push_back(cands[m].sample_line);
     }
-    const auto distinct = [](std::vector<std::int32_t> v) {
-      std::int32_t* first = v.data();
-      std::int32_t* last = first + v.size();
+    const auto distinct = [&w](const std::vector<std::int32_t>& v) {
+      w.sorted.assign(v.begin(), v.end());
+      std::int32_t* first = w.sorted.data();
+      std::int32_t* last = first + w.sorted.size();
       std::sort(first, last);
       return std::unique(first, last) - first;
     };
@@ -236,7 +287,19 @@ class Matcher {
  public:
   Matcher(const XWContext& c, MatchData& md, MatchSide& test, MatchSide& sample, MatchDetails* details)
       : c_(c), md_(md), test_(test), sample_(sample), details_(details),
-        long_form_(details && details->size == XW_DETAILS_LONG) {}
+        long_form_(details && details->size == XW_DETAILS_LONG),
+        base_score_((__int128{c.lengthTolerance} + c.angleTolerance) * 600 / 1000) {}
+
+  // Only the matcher votes in the translation histograms; it hands them
+  // back all 0 (also when the match ends early or by an exception) so the
+  // next match need not clear 2 x 2048 bins: every bin voted for lies in the
+  // ranges recorded while voting.
+  ~Matcher() {
+    if (votes_x_[0] <= votes_x_[1]) std::fill(md_.histogramX + votes_x_[0], md_.histogramX + votes_x_[1] + 1, 0);
+    if (votes_y_[0] <= votes_y_[1]) std::fill(md_.histogramY + votes_y_[0], md_.histogramY + votes_y_[1] + 1, 0);
+  }
+  Matcher(const Matcher&) = delete;
+  Matcher& operator=(const Matcher&) = delete;
 
   std::int32_t run(std::int32_t threshold);
 
@@ -267,6 +330,8 @@ class Matcher {
   MatchSide& sample_;
   MatchDetails* details_;
   bool long_form_;
+  // The part of every pair score that depends on the tolerances only.
+  __int128 base_score_;
   std::int32_t candidate_count_ = 0;
   std::int32_t index_count_ = 0;
   std::array<std::int32_t, 2> votes_x_{INT32_MAX, -1};  // first and last translation bins voted for
@@ -285,7 +350,7 @@ std::int32_t Matcher::pair_score(const GraphLine& t, const GraphLine& s, bool co
   // Products of the weightings can pass 64 bits with windows set near their
   // top; 128 bits hold each step exactly.
   using Wide = __int128;
-  Wide score = (Wide{L} + A) * 600 / 1000 - zyl::extract::ComputeDistance3D(dl, da, db);
+  Wide score = base_score_ - pair_distance(dl, da, db);
   if (score <= 0) return 0;
 
   if (core) {
@@ -375,8 +440,11 @@ std::int64_t Matcher::collect_candidates() {
       for (const auto& run : runs) {
         for (std::int32_t at = run[0]; at < run[1]; ++at) {
           const SampleLine& s = flat[static_cast<std::size_t>(at)];
-          if (std::abs(t_length - s.length) >= L || fold_angle(t_first, s.first) >= A ||
-              fold_angle(t_second, s.second) >= A)
+          // The second angles agree least often (the first ones mostly agree
+          // within the run), so they are tested first: the branch then
+          // mostly goes one way.
+          if (fold_angle(t_second, s.second) >= A || std::abs(t_length - s.length) >= L ||
+              fold_angle(t_first, s.first) >= A)
             continue;
           const std::int32_t score = pair_score(*t, *s.line, core);
           if (score > 0) add_candidate(score, s.line, t);
@@ -390,15 +458,20 @@ std::int64_t Matcher::collect_candidates() {
 }
 
 std::int64_t Matcher::vote_translations() {
-  std::fill(md_.histogramX, md_.histogramX + md_.histogramSizeX, 0);
-  std::fill(md_.histogramY, md_.histogramY + md_.histogramSizeY, 0);
+  // The histograms are all 0 here: they start so and every match clears the
+  // bins it voted for (see ~Matcher).
   const FeatureRecord& tf = test_.features;
   const FeatureRecord& sf = sample_.features;
   std::int64_t raw = 0;
   std::int32_t best = 0;
   const GraphLine* current = candidate_count_ > 0 ? md_.candidates[0].test : nullptr;
-  index_count_ = 0;
-  votes_x_ = votes_y_ = {INT32_MAX, -1};
+  // The voted ranges and the index count in locals (the histograms' int
+  // stores could otherwise alias them), stored once at the end: nothing in
+  // the loop throws, so the ranges ~Matcher clears are always complete.
+  std::int32_t count = 0;
+  std::int32_t x_lo = INT32_MAX, x_hi = -1, y_lo = INT32_MAX, y_hi = -1;
+  std::int32_t* const hist_x = md_.histogramX;
+  std::int32_t* const hist_y = md_.histogramY;
   for (std::int32_t k = 0; k < candidate_count_; ++k) {
     const MatchCandidate& cand = md_.candidates[k];
     if (fold_orientation(cand.sample->orientation, cand.test->orientation) >= c_.angleTolerance) continue;
@@ -407,13 +480,15 @@ std::int64_t Matcher::vote_translations() {
     std::int32_t bx = 0, by = 0;
     if (translation_bins(tf.minutiaX, tf.minutiaY, sf.minutiaX, sf.minutiaY, kHalfTranslation, kHalfTranslation,
                          *cand.test, *cand.sample, c_.lengthTolerance, bx, by)) {
-      md_.histogramX[bx] += cand.score;
-      md_.histogramY[by] += cand.score;
-      votes_x_ = {std::min(votes_x_[0], bx), std::max(votes_x_[1], bx)};
-      votes_y_ = {std::min(votes_y_[0], by), std::max(votes_y_[1], by)};
+      hist_x[bx] += cand.score;
+      hist_y[by] += cand.score;
+      x_lo = std::min(x_lo, bx);
+      x_hi = std::max(x_hi, bx);
+      y_lo = std::min(y_lo, by);
+      y_hi = std::max(y_hi, by);
     }
-    if (reserve_one_more(md_.indexes, md_.indexCapacity, index_count_, kListGrowth))
-      md_.indexes[index_count_++] = static_cast<std::uint16_t>(k);
+    if (reserve_one_more(md_.indexes, md_.indexCapacity, count, kListGrowth))
+      md_.indexes[count++] = static_cast<std::uint16_t>(k);
     if (cand.test != current) {
       raw += best;
       best = 0;
@@ -421,6 +496,9 @@ std::int64_t Matcher::vote_translations() {
     }
     best = std::max<std::int32_t>(best, cand.score);
   }
+  index_count_ = count;
+  votes_x_ = {x_lo, x_hi};
+  votes_y_ = {y_lo, y_hi};
   return raw + best;
 }
 
@@ -434,8 +512,8 @@ void Matcher::keep_located_candidates() {
   std::int32_t kept = 0;
   for (std::int32_t p = 0; p < index_count_; ++p) {
     const MatchCandidate& cand = indexed(p);
-    if (zyl::api::LineLocationSimilarity(tf.minutiaX, tf.minutiaY, sf.minutiaX, sf.minutiaY, cand.test,
-                               cand.sample, c_.lengthTolerance) != 1)
+    if (!lines_coincide(tf.minutiaX, tf.minutiaY, sf.minutiaX, sf.minutiaY, *cand.test, *cand.sample,
+                        c_.lengthTolerance))
       continue;
     record_pair(cand.test->first, cand.sample->first);
     record_pair(cand.test->second, cand.sample->second);
@@ -446,8 +524,8 @@ void Matcher::keep_located_candidates() {
 
 std::int64_t Matcher::score_by_groups() {
   keep_located_candidates();
-  std::vector<LocatedCandidate> located;
-  located.reserve(static_cast<std::size_t>(index_count_));
+  std::vector<LocatedCandidate>& located = group_work().located;
+  located.clear();
   for (std::int32_t p = 0; p < index_count_; ++p) {
     const MatchCandidate& cand = indexed(p);
     located.push_back({static_cast<std::int32_t>(cand.test - test_.lines),
@@ -464,8 +542,8 @@ std::int64_t Matcher::score_by_test_lines() {
   const GraphLine* current = index_count_ > 0 ? indexed(0).test : nullptr;
   for (std::int32_t p = 0; p < index_count_; ++p) {
     const MatchCandidate& cand = indexed(p);
-    if (zyl::api::LineLocationSimilarity(tf.minutiaX, tf.minutiaY, sf.minutiaX, sf.minutiaY, cand.test,
-                               cand.sample, c_.lengthTolerance) != 1)
+    if (!lines_coincide(tf.minutiaX, tf.minutiaY, sf.minutiaX, sf.minutiaY, *cand.test, *cand.sample,
+                        c_.lengthTolerance))
       continue;
     if (cand.test != current) {
       raw += best;
@@ -501,8 +579,7 @@ std::int32_t Matcher::run(std::int32_t threshold) {
   if (s2 < threshold) return early_stop(s2);
 
   // Stage 3: shift the sample and score the pairs whose endpoints coincide.
-  // The histograms' shifts from the bins that hold votes only (the
-  // histograms stay as voted).
+  // The histograms' shifts from the bins that hold votes only.
   const std::int32_t dx =
       shift_from_votes(md_.histogramX, md_.histogramScratch, md_.histogramSizeX, votes_x_[0], votes_x_[1]);
   const std::int32_t dy =

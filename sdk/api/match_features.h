@@ -32,6 +32,10 @@ struct LocatedCandidate {
   std::int32_t score;
 };
 
+// ComputeDistance3D of three non-negative differences, from a table for
+// small sums of squares.
+std::int32_t pair_distance(std::int32_t a, std::int32_t b, std::int32_t c);
+
 // Sums the scores of groups of candidates linked by shared lines.
 std::int64_t score_by_groups(const std::vector<LocatedCandidate>& candidates);
 

@@ -149,12 +149,16 @@ std::size_t compress_features(const FeatureRecord& record, std::span<std::uint8_
   return length + blocks;
 }
 
-int decompress_features(std::span<const std::uint8_t> tmpl, FeatureRecord& record) {
+namespace {
+
+// Everything of a template but its block section. Returns the bytes read or
+// kBadTemplate; `blocks` tells whether a block section follows.
+int decompress_points(std::span<const std::uint8_t> tmpl, FeatureRecord& record, bool& blocks) {
   record.minutiaCount = 0;
   record.singularCount = 0;
   record.blockColumns = 0;
   record.blockRows = 0;
-  std::memset(record.blockDirections, 255, sizeof record.blockDirections);
+  blocks = false;
 
   ByteReader r(tmpl, Endian::Little);
   const std::uint8_t flags = r.u8();
@@ -195,8 +199,22 @@ int decompress_features(std::span<const std::uint8_t> tmpl, FeatureRecord& recor
   record.borderDensity = border;
   record.minutiaCount = count;
   record.singularCount = singular;
-  const int used = static_cast<int>(r.pos());
-  if (flags & kNuvelBlocks) decompress_block_grid(tmpl.subspan(r.pos()), record);
+  blocks = (flags & kNuvelBlocks) != 0;
+  return static_cast<int>(r.pos());
+}
+
+}  // namespace
+
+int decompress_features(std::span<const std::uint8_t> tmpl, FeatureRecord& record, AbsentGrid absent) {
+  bool blocks = false;
+  const int used = decompress_points(tmpl, record, blocks);
+  // The block section's reader sets every cell first; a record without one
+  // gets the empty grid here (or keeps its bytes, when asked, under its size
+  // of 0 x 0).
+  if (blocks)
+    decompress_block_grid(tmpl.subspan(static_cast<std::size_t>(used)), record);
+  else if (absent == AbsentGrid::Clear)
+    std::memset(record.blockDirections, 255, sizeof record.blockDirections);
   return used;
 }
 

@@ -121,11 +121,18 @@ int singular_kind_from_code(std::uint32_t code);
 std::size_t compress_features(const FeatureRecord& record, std::span<std::uint8_t> out,
                               const NuvelWriterSettings& settings);
 
+// What the reader does with the grid of a record whose template has no
+// block section (its size is then 0 x 0): fill every cell with 255, or leave
+// the bytes as they were, for a caller that never reads the cells of a grid
+// of size 0 (the matcher's own decoding for a comparison).
+enum class AbsentGrid { Clear, Leave };
+
 // Reads a template into a feature record. Returns the bytes read before the
 // block section, or kBadTemplate (the record then holds no minutiae and no
 // singular points) when the template is truncated or declares more minutiae
 // or singular points than the format holds. Angles are reduced modulo 240.
-int decompress_features(std::span<const std::uint8_t> tmpl, FeatureRecord& record);
+int decompress_features(std::span<const std::uint8_t> tmpl, FeatureRecord& record,
+                        AbsentGrid absent = AbsentGrid::Clear);
 
 // The block direction section. The writer returns the bytes written, 0 when
 // the grid is empty (no columns or rows) or out is too small.

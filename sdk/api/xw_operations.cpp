@@ -10,6 +10,7 @@
 #include <memory>
 #include <new>
 
+#include "api/graph_lines.h"
 #include "api/match_data.h"
 #include "api/xw_context.h"
 #include "zylscan/generalize.h"
@@ -32,8 +33,43 @@ void set_rotation_mask(MatchData& md, std::int32_t max_rotation) {
 
 std::int32_t match_sides(XWContext& c, MatchSide& test, const FeatureRecord& sample, MatchSide& work,
                          std::int32_t threshold, MatchDetails* details) {
-  zyl::extract::CopyFeatures(&work.features, &sample);
-  zyl::api::FillSampleFeaturesMatchData(&c, &work, test.lengthBound, test.coreIndex != -1 ? 1 : 0);
+  return match_sides(c, test, sample, TemplatePairs{}, work, threshold, details);
+}
+
+namespace {
+
+// CopyFeatures for the matcher's work copy, without the grid's 16 KB when
+// the grid has no size: the matcher reads the cells only when both grids
+// have columns and rows.
+void copy_for_matching(FeatureRecord& work, const FeatureRecord& sample) {
+  if (sample.blockColumns && sample.blockRows) {
+    zyl::extract::CopyFeatures(&work, &sample);
+    return;
+  }
+  const std::int32_t n = std::clamp(sample.minutiaCount, 0, ZYL_MAX_MINUTIAE);
+  work.minutiaCount = n;
+  std::copy_n(sample.minutiaX, n, work.minutiaX);
+  std::copy_n(sample.minutiaY, n, work.minutiaY);
+  std::copy_n(sample.minutiaAngle, n, work.minutiaAngle);
+  std::copy_n(sample.minutiaType, n, work.minutiaType);
+  std::copy_n(sample.minutiaCurvature, n, work.minutiaCurvature);
+  work.blockColumns = sample.blockColumns;
+  work.blockRows = sample.blockRows;
+  work.borderDensity = sample.borderDensity;
+  const std::int32_t s = std::clamp(sample.singularCount, 0, ZYL_MAX_SINGULAR_POINTS);
+  work.singularCount = s;
+  std::copy_n(sample.singularX, s, work.singularX);
+  std::copy_n(sample.singularY, s, work.singularY);
+  std::copy_n(sample.singularAngle, s, work.singularAngle);
+  std::copy_n(sample.singularKind, s, work.singularKind);
+}
+
+}  // namespace
+
+std::int32_t match_sides(XWContext& c, MatchSide& test, const FeatureRecord& sample, const TemplatePairs& pairs,
+                         MatchSide& work, std::int32_t threshold, MatchDetails* details) {
+  copy_for_matching(work.features, sample);
+  fill_sample_side(c, work, test.lengthBound, test.coreIndex != -1 ? 1 : 0, pairs);
   return zyl::api::MatchFeatures(&test, &work, threshold, details, &c);
 }
 
@@ -61,21 +97,35 @@ constexpr int kWorkSide = 2;
 // Scores the template decoded in the second side against the first side,
 // already prepared as the test. Only a first score inside the verification
 // window is worth the reverse match: clear rejects and clear matches cost one
-// matcher pass.
-std::int32_t score_both_ways(XWContext& c, MatchData& md, MatchDetails* details, bool details_in_reverse) {
+// matcher pass. Each template's pairs are listed once (pairs[0]: the first
+// side's, when listed; pairs[1] is listed here) and read in both of its roles.
+std::int32_t score_both_ways(XWContext& c, MatchData& md, MatchDetails* details, bool details_in_reverse,
+                             TemplatePairs (&pairs)[2]) {
   MatchSide& first = md.sides[kFirstSide];
   MatchSide& second = md.sides[kSecondSide];
   MatchSide& work = md.sides[kWorkSide];
-  const std::int32_t s1 = match_sides(c, first, second.features, work, c.matchThreshold, details);
+  list_template_pairs(second.features, c.shortestLine, c.longestLine, pairs[1]);
+  const std::int32_t s1 = match_sides(c, first, second.features, pairs[1], work, c.matchThreshold, details);
   if (s1 < c.verifyWindowLow || s1 > c.verifyWindowHigh) return s1;
-  zyl::api::FillTestFeaturesMatchData(&c, &second);
-  const std::int32_t s2 =
-      match_sides(c, second, first.features, work, c.matchThreshold, details_in_reverse ? details : nullptr);
+  fill_test_side(c, md, second, pairs[1]);
+  const std::int32_t s2 = match_sides(c, second, first.features, pairs[0], work, c.matchThreshold,
+                                      details_in_reverse ? details : nullptr);
   return (s1 + s2) / 2;
 }
 
-std::int32_t decode(const std::uint8_t* tmpl, FeatureRecord& record) {
-  return zyl::api::DecompressFeatures(tmpl, &record) < 0 ? XW_ERR_BAD_TEMPLATE : XW_OK;
+// The pair lists of a verification's two templates: storage kept between
+// calls (per thread), so that listing allocates nothing once it has grown.
+TemplatePairs (&template_pairs())[2] {
+  static thread_local TemplatePairs pairs[2];
+  return pairs;
+}
+
+// Decodes a template (at most a feature buffer's bytes). Records decoded
+// only for comparison may keep their old grid bytes under a 0 x 0 size.
+std::int32_t decode(const std::uint8_t* tmpl, FeatureRecord& record, AbsentGrid absent = AbsentGrid::Clear) {
+  return decompress_features(std::span<const std::uint8_t>(tmpl, kTemplateBufferSize), record, absent) < 0
+             ? XW_ERR_BAD_TEMPLATE
+             : XW_OK;
 }
 
 // Fills the result's non-minutia fields from the base impression: singular
@@ -115,11 +165,13 @@ int32_t zyl::api::XWVerify(const uint8_t* template_a, const uint8_t* template_b,
   set_rotation_mask(*md, c->maxRotation);
 
   // A malformed template is refused rather than scored as an empty one.
-  if (decode(template_a, md->sides[kFirstSide].features) != XW_OK ||
-      decode(template_b, md->sides[kSecondSide].features) != XW_OK)
+  if (decode(template_a, md->sides[kFirstSide].features, AbsentGrid::Leave) != XW_OK ||
+      decode(template_b, md->sides[kSecondSide].features, AbsentGrid::Leave) != XW_OK)
     return XW_ERR_BAD_TEMPLATE;
-  zyl::api::FillTestFeaturesMatchData(c, &md->sides[kFirstSide]);
-  const std::int32_t score = score_both_ways(*c, *md, details, true);
+  TemplatePairs (&pairs)[2] = template_pairs();
+  list_template_pairs(md->sides[kFirstSide].features, c->shortestLine, c->longestLine, pairs[0]);
+  fill_test_side(*c, *md, md->sides[kFirstSide], pairs[0]);
+  const std::int32_t score = score_both_ways(*c, *md, details, true, pairs);
   if (details) details->score = score;
   return XW_VERIFY_COMPLETED;
 }
@@ -140,7 +192,7 @@ extern "C" ZYL_API int32_t XWIdentifyStart(const uint8_t* probe, XWContext* cont
   if (!probe) return XW_ERR_NULL_ARGUMENT;
   MatchData* md = ensure_match_data(*c);
   if (!md) return XW_ERR_NO_MEMORY;
-  if (decode(probe, md->sides[kFirstSide].features) != XW_OK) return XW_ERR_BAD_TEMPLATE;
+  if (decode(probe, md->sides[kFirstSide].features, AbsentGrid::Leave) != XW_OK) return XW_ERR_BAD_TEMPLATE;
   zyl::api::FillTestFeaturesMatchData(c, &md->sides[kFirstSide]);
   c->identifyInProgress = 1;
   return XW_OK;
@@ -156,8 +208,12 @@ extern "C" ZYL_API int32_t XWIdentifyNext(const uint8_t* candidate, MatchDetails
   if (!valid_details_size(details)) return XW_ERR_BAD_VALUE;
   clear_details(details);
   set_rotation_mask(*md, c->maxRotation);
-  if (decode(candidate, md->sides[kSecondSide].features) != XW_OK) return XW_ERR_BAD_TEMPLATE;
-  const std::int32_t score = score_both_ways(*c, *md, details, false);
+  if (decode(candidate, md->sides[kSecondSide].features, AbsentGrid::Leave) != XW_OK)
+    return XW_ERR_BAD_TEMPLATE;
+  // The probe's pairs are not kept between calls: its sample role finds them.
+  TemplatePairs (&pairs)[2] = template_pairs();
+  pairs[0].valid = false;
+  const std::int32_t score = score_both_ways(*c, *md, details, false, pairs);
   if (details) details->score = score;
   return score > c->matchThreshold ? 0 : -1;
 }

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <span>
 
+#include "api/graph_lines.h"
 #include "api/nuvel_codec.h"
 #include "zylscan/graph_matcher.h"
 #include "zylscan/xw.h"
@@ -29,6 +30,9 @@ void set_rotation_mask(MatchData& md, std::int32_t max_rotation);
 // rotated and shifted into the test frame.
 std::int32_t match_sides(XWContext& c, MatchSide& test, const FeatureRecord& sample, MatchSide& work,
                          std::int32_t threshold, MatchDetails* details);
+// The same with the sample's pairs listed (see graph_lines.h).
+std::int32_t match_sides(XWContext& c, MatchSide& test, const FeatureRecord& sample, const TemplatePairs& pairs,
+                         MatchSide& work, std::int32_t threshold, MatchDetails* details);
 
 // The native template writer's settings of a context (a new context's
 // settings when there is none).

@@ -60,10 +60,12 @@ void adaptive_row_of(const std::uint8_t* __restrict g, const std::uint8_t* __res
     // Every window is read, then one chosen: selects, not branches.
     const int d = dens[x];
     const Sum ss = s_small[x], sm = s_middle[x], sl = s_large[x];
-    const int ns = r_small * c_small[x], nm = r_middle * c_middle[x], nl = r_large * c_large[x];
     const bool dense = d >= high, middle = d >= low;
     const Sum sum = dense ? ss : middle ? sm : sl;
-    const int count = dense ? ns : middle ? nm : nl;
+    // The window's rows and columns are chosen first: one multiplication.
+    const int rows = dense ? r_small : middle ? r_middle : r_large;
+    const int columns = dense ? c_small[x] : middle ? c_middle[x] : c_large[x];
+    const int count = rows * columns;
     out[x] = MeanWindow<RowRing, Sum>::at_or_above(sum, g[x], count) ? kBackground : kRidge;
   }
 }

@@ -80,7 +80,8 @@ inline OrientationEstimate estimate_orientation(std::int64_t h, std::int64_t b, 
 
   std::int64_t lo = p, hi = z;
   if (q < p) lo = q, hi = u;
-  const std::int64_t k = truncated_quotient<kNarrow>((hi - lo) * (15 - std::abs(offset)), 30);
+  // A constant divisor: the integer division becomes a multiplication.
+  const std::int64_t k = (hi - lo) * (15 - std::abs(offset)) / 30;
   lo = lo < k ? 0 : lo - k;
   const int noise = hi + k == 0 ? kUnreliableNoise : static_cast<int>(truncated_quotient<kNarrow>(lo * 255, hi + k));
   return {orientation, noise, peak};
@@ -128,6 +129,42 @@ void direction_differences(Rows& rows, int width, int height, int y, const std::
   direction_differences_row<kKind, Sum>(above, here, below, out[0], out[1], out[2], out[3], width);
 }
 
+// The differences of the interior pixels 1..width - 2 of one row, the four
+// of a pixel side by side: out[4x + 0..3] = H, D1, V, D2.
+template <DifferenceKind kKind, typename Sum>
+void direction_differences_row_interleaved(const std::uint8_t* __restrict above, const std::uint8_t* __restrict here,
+                                           const std::uint8_t* __restrict below, Sum* __restrict out, int width) {
+  auto term = [](int a, int b) -> Sum {
+    const int diff = a - b;
+    if constexpr (kKind == DifferenceKind::Squares)
+      return static_cast<Sum>(diff * diff);
+    else
+      return static_cast<Sum>(diff < 0 ? -diff : diff);
+  };
+  for (int x = 1; x <= width - 2; ++x) {
+    const int p = here[x];
+    out[4 * x + 0] = term(p, here[x + 1]) + term(p, here[x - 1]);
+    out[4 * x + 1] = term(p, below[x + 1]) + term(p, above[x - 1]);
+    out[4 * x + 2] = term(p, below[x]) + term(p, above[x]);
+    out[4 * x + 3] = term(p, below[x - 1]) + term(p, above[x + 1]);
+  }
+}
+
+// direction_differences with the four channels side by side in out[0..4 x width).
+template <DifferenceKind kKind, typename Sum, typename Rows>
+void direction_differences_interleaved(Rows& rows, int width, int height, int y, Sum* out) {
+  if (y < 1 || y > height - 2 || width < 3) {
+    std::fill_n(out, 4 * static_cast<std::size_t>(width), Sum{0});
+    return;
+  }
+  const std::uint8_t* below = rows[y + 1];
+  const std::uint8_t* here = rows[y];
+  const std::uint8_t* above = rows[y - 1];
+  std::fill_n(out, 4, Sum{0});
+  std::fill_n(out + 4 * static_cast<std::size_t>(width - 1), 4, Sum{0});
+  direction_differences_row_interleaved<kKind, Sum>(above, here, below, out, width);
+}
+
 // Window sums of the four differences around every pixel of an image, row
 // after row, over windows of one radius; only pixels with 1 <= x <= width - 2
 // and 1 <= y <= height - 2 contribute, and the sums are not divided by the
@@ -145,8 +182,8 @@ class DirectionWindow {
 
   // Moves to the next output row (0, 1, ...).
   void advance() {
-    sums_.advance([this](int y, const std::array<Sum*, 4>& out) {
-      direction_differences<kKind>(rows_, width_, height_, y, out);
+    sums_.advance_interleaved([this](int y, Sum* out) {
+      direction_differences_interleaved<kKind>(rows_, width_, height_, y, out);
     });
   }
   std::int64_t sum(int k, int x) const { return sums_.sum(k, x); }

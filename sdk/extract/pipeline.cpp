@@ -83,76 +83,91 @@ SingularPointList block_stage(const XWContext& p, const OwnedByteImage& W, Featu
 
 std::int32_t extract(const XWContext& p, std::int32_t width, std::int32_t height, ByteImage image,
                      FeatureRecord& record) {
-  // The grey image G is the caller's rows; the work images are owned here.
+  namespace ex = zyl::extract;
+  // The grey image is the caller's rows and becomes the ridge image; the
+  // other images are owned here. One work image serves four roles in turn,
+  // each bound to its name where it begins.
   const std::int32_t w = width, h = height;
-  OwnedByteImage O;
+  OwnedByteImage as_given;  // the grey image before any change, for the contrast test
   if (p.imageTest) {
-    O = OwnedByteImage(w, h);
-    zyl::extract::CopyByteImage(w, h, image, O.get());
+    as_given = OwnedByteImage(w, h);
+    ex::CopyByteImage(w, h, image, as_given.get());
   }
-  zyl::extract::PuttyImage(w, h, image);
-  if (p.extraMeanPasses) zyl::extract::PuttyImage(w, h, image);
+  ex::PuttyImage(w, h, image);
+  if (p.extraMeanPasses) ex::PuttyImage(w, h, image);
 
-  OwnedByteImage W(w, h), D(w, h);
-  if (!W || !D || (p.imageTest && !O)) return ZYL_EXTRACT_BAD_ARGUMENT;
-  zyl::extract::CopyByteImage(w, h, image, W.get());
-  zyl::extract::SmoothImage(w, h, W.get(), p.smoothingRadius);
-  zyl::extract::NormalizeImage(w, h, image, W.get(), p.normalisationRadius);
-  for (int i = p.extraMeanPasses ? 3 : 2; i > 0; --i) zyl::extract::PuttyImage(w, h, W.get());
+  // Pixel directions, with the bad-area bit (kBadBit) set where the print is
+  // too poor to use.
+  OwnedByteImage work(w, h), directions(w, h);
+  if (!work || !directions || (p.imageTest && !as_given)) return ZYL_EXTRACT_BAD_ARGUMENT;
+  OwnedByteImage& normalised = work;
+  ex::CopyByteImage(w, h, image, normalised.get());
+  ex::SmoothImage(w, h, normalised.get(), p.smoothingRadius);
+  ex::NormalizeImage(w, h, image, normalised.get(), p.normalisationRadius);
+  for (int i = p.extraMeanPasses ? 3 : 2; i > 0; --i) ex::PuttyImage(w, h, normalised.get());
 
-  SingularPointList scratch = block_stage(p, W, record);
-  zyl::extract::ComputeDirImage(w, h, W.get(), D.get(), p.directionRadius, p.noiseRadius, p.pixelDirectionContrast,
-                  p.directionSquares);
+  SingularPointList candidates = block_stage(p, normalised, record);
+  ex::ComputeDirImage(w, h, normalised.get(), directions.get(), p.directionRadius, p.noiseRadius,
+                      p.pixelDirectionContrast, p.directionSquares);
   SingularPointList points{};
-  zyl::extract::GroupSingularPoints(w, h, D.get(), &scratch, &points);
+  ex::GroupSingularPoints(w, h, directions.get(), &candidates, &points);
   store_singular_points(record, points);
 
   // -1 (no good pixel) reads as 255, the worst quality.
-  const std::int32_t q =
-      static_cast<std::uint8_t>(zyl::extract::ComputeBadArea(w, h, D.get(), W.get(), &points, p.badAreaWindowRadius, p.badAreaThreshold));
-  if (p.goodAreaGrowing) zyl::extract::EnhanceGoodArea(w, h, D.get(), kGoodAreaGrowth);
+  const std::int32_t q = static_cast<std::uint8_t>(ex::ComputeBadArea(
+      w, h, directions.get(), normalised.get(), &points, p.badAreaWindowRadius, p.badAreaThreshold));
+  if (p.goodAreaGrowing) ex::EnhanceGoodArea(w, h, directions.get(), kGoodAreaGrowth);
   if (p.spotRemoval) {
-    copy(D, W);
-    zyl::extract::EliminateSpots(w, h, W.get());
+    OwnedByteImage& spots = work;
+    copy(directions, spots);
+    ex::EliminateSpots(w, h, spots.get());
     for (std::int32_t y = 0; y < h; ++y)
-      for (std::int32_t x = 0; x < w; ++x) D[y][x] = static_cast<std::uint8_t>((D[y][x] & 0x7F) | (W[y][x] & kBadBit));
+      for (std::int32_t x = 0; x < w; ++x)
+        directions[y][x] = static_cast<std::uint8_t>((directions[y][x] & 0x7F) | (spots[y][x] & kBadBit));
   }
 
-  zyl::extract::DirectSmoothImage(w, h, image, D.get());
+  ex::DirectSmoothImage(w, h, image, directions.get());
+  OwnedByteImage& density = work;
   if (p.adaptiveBinarisation) {
-    zyl::extract::BinarizeImageTwo(w, h, image, W.get(), p.binarisationRadiusSmall, p.binarisationRadiusLarge);
-    zyl::extract::ComputeGImage(w, h, W.get(), D.get(), p.densityRadius);
-    zyl::extract::SmoothImage(w, h, W.get(), p.densitySmoothingRadius);
+    ex::BinarizeImageTwo(w, h, image, density.get(), p.binarisationRadiusSmall, p.binarisationRadiusLarge);
+    ex::ComputeGImage(w, h, density.get(), directions.get(), p.densityRadius);
+    ex::SmoothImage(w, h, density.get(), p.densitySmoothingRadius);
   }
   auto binarise = [&] {
     if (p.adaptiveBinarisation)
-      zyl::extract::BinarizeImageA(w, h, image, W.get(), p.densityHigh, p.densityLow, p.binarisationRadiusSmall,
-                     p.binarisationRadiusMiddle, p.binarisationRadiusLarge);
+      ex::BinarizeImageA(w, h, image, density.get(), p.densityHigh, p.densityLow, p.binarisationRadiusSmall,
+                         p.binarisationRadiusMiddle, p.binarisationRadiusLarge);
     else
-      zyl::extract::BinarizeImage(w, h, image, p.binarisationRadiusMiddle);
+      ex::BinarizeImage(w, h, image, p.binarisationRadiusMiddle);
   };
   binarise();
   if (p.filterPasses + p.filteredDirectionStart + p.filteredDirectionFactor != 0) {
-    if (p.filterPasses) zyl::extract::DirFilterImage(w, h, image, p.filterRadius, p.filterPasses);
+    if (p.filterPasses) ex::DirFilterImage(w, h, image, p.filterRadius, p.filterPasses);
+    // The passes each pixel is due go into bits 0..2 of the density image,
+    // and the filter counts them down to 0; the second binarisation reads
+    // the density image as it then stands.
+    OwnedByteImage& passes_due = density;
     if (p.filteredDirectionStart + p.filteredDirectionFactor != 0 &&
-        zyl::extract::ComputeDirImageF(w, h, image, D.get(), W.get(), &points, p.filteredDirectionRadius, p.filteredDirectionCap,
-                         p.filteredDirectionBase, p.filteredDirectionStart, p.filteredDirectionFactor) == 0)
-      zyl::extract::FilterImage(w, h, image, D.get(), W.get());
-    // The density image of the first binarisation is reused as it stands.
+        ex::ComputeDirImageF(w, h, image, directions.get(), passes_due.get(), &points, p.filteredDirectionRadius,
+                             p.filteredDirectionCap, p.filteredDirectionBase, p.filteredDirectionStart,
+                             p.filteredDirectionFactor) == 0)
+      ex::FilterImage(w, h, image, directions.get(), passes_due.get());
     binarise();
   }
-  zyl::extract::BSmoothImage(w, h, image);
+  ex::BSmoothImage(w, h, image);
 
-  zyl::extract::CopyByteImage(w, h, image, W.get());
-  record.borderDensity = static_cast<std::uint8_t>(zyl::extract::ComputeG(w, h, W.get(), D.get()));
-  zyl::extract::SkeletonizeImage(w, h, W.get(), p.thinningPasses);
-  zyl::extract::EliminateLines(w, h, W.get(), D.get());
-  zyl::extract::EliminateEyes(w, h, W.get(), D.get());
-  zyl::extract::CopyByteImage(w, h, W.get(), image);
+  OwnedByteImage& skeleton = work;
+  ex::CopyByteImage(w, h, image, skeleton.get());
+  record.borderDensity = static_cast<std::uint8_t>(ex::ComputeG(w, h, skeleton.get(), directions.get()));
+  ex::SkeletonizeImage(w, h, skeleton.get(), p.thinningPasses);
+  ex::EliminateLines(w, h, skeleton.get(), directions.get());
+  ex::EliminateEyes(w, h, skeleton.get(), directions.get());
+  ex::CopyByteImage(w, h, skeleton.get(), image);
 
-  zyl::extract::ExtractMinutiae(w, h, W.get(), D.get(), &record);
-  zyl::extract::SelectBadMinutiae(w, h, O.get(), D.get(), &record, p.pairingRule, p.imageTest && q <= kContrastTestLimit);
-  zyl::extract::EliminateBadMinutiae(&record);
+  ex::ExtractMinutiae(w, h, skeleton.get(), directions.get(), &record);
+  ex::SelectBadMinutiae(w, h, as_given.get(), directions.get(), &record, p.pairingRule,
+                        p.imageTest && q <= kContrastTestLimit);
+  ex::EliminateBadMinutiae(&record);
 
   if (p.rawExtractionResult) return q;
   return q < p.qualityThreshold ? 1 : 0;
@@ -183,7 +198,6 @@ std::int32_t texture_quality_score(std::int32_t noise, std::int32_t area) {
 
 }  // namespace zyl::extract
 
-
 int32_t zyl::extract::ExtractFeatures(int32_t width, int32_t height, ByteImage image, FeatureRecord* record,
                                 XWContext* context) {
   using namespace zyl::extract;
@@ -197,20 +211,22 @@ int32_t zyl::extract::ExtractFeatures_GetQ(int32_t width, int32_t height, ByteIm
   using namespace zyl::extract;
   if (!rows || width < 1 || height < 1) return -1;
   const std::int32_t w = width, h = height;
-  OwnedByteImage W(w, h), D(w, h);
-  if (!W || !D) return -1;
-  zyl::extract::PuttyImage(w, h, rows);
-  zyl::extract::CopyByteImage(w, h, rows, W.get());
-  zyl::extract::SmoothImage(w, h, W.get(), kQSmoothRadius);
-  zyl::extract::NormalizeImage(w, h, rows, W.get(), kQNormaliseRadius);
-  zyl::extract::PuttyImage(w, h, W.get());
-  zyl::extract::ComputeDirImage(w, h, W.get(), D.get(), kQDirectionRadius, kQDirectionRadius, kQContrast, 0);
-  const std::int32_t noise = static_cast<std::uint8_t>(zyl::extract::ComputeBadAreaA(w, h, D.get(), W.get(), kQBadAreaRadius, kQBadAreaThreshold));
-  zyl::extract::DirectSmoothImage(w, h, rows, D.get());
-  zyl::extract::BinarizeImage(w, h, rows, kQBinariseRadius);
-  zyl::extract::BSmoothImage(w, h, rows);
-  zyl::extract::MapBadArea(w, h, rows, D.get());
-  const std::int32_t area = zyl::extract::ComputeA(w, h, rows, D.get());
+  OwnedByteImage normalised(w, h), directions(w, h);
+  if (!normalised || !directions) return -1;
+  PuttyImage(w, h, rows);
+  CopyByteImage(w, h, rows, normalised.get());
+  SmoothImage(w, h, normalised.get(), kQSmoothRadius);
+  NormalizeImage(w, h, rows, normalised.get(), kQNormaliseRadius);
+  PuttyImage(w, h, normalised.get());
+  ComputeDirImage(w, h, normalised.get(), directions.get(), kQDirectionRadius, kQDirectionRadius, kQContrast, 0);
+  const std::int32_t noise = static_cast<std::uint8_t>(
+      ComputeBadAreaA(w, h, directions.get(), normalised.get(), kQBadAreaRadius, kQBadAreaThreshold));
+  // The grey rows become the ridge image, then the bad-area map.
+  DirectSmoothImage(w, h, rows, directions.get());
+  BinarizeImage(w, h, rows, kQBinariseRadius);
+  BSmoothImage(w, h, rows);
+  MapBadArea(w, h, rows, directions.get());
+  const std::int32_t area = ComputeA(w, h, rows, directions.get());
   return texture_quality_score(noise, area);
 }
 

@@ -1,6 +1,8 @@
 // Mean filters and local contrast normalisation.
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
+#include <type_traits>
 
 #include "extract/window_sums.h"
 #include "zylscan/extract_filters.h"
@@ -12,14 +14,46 @@ namespace {
 void mean_filter(int width, int height, ByteImage image, int radius) {
   const int r = effective_radius(radius, width, height);
   RowRing rows(image, width, height, ring_rows(r, 0, height));
+  const bool small = window_sum_small(r, width, height, 255);
   with_sum_type(window_sum_fits(width, height, 255), [&](auto zero) {
     MeanWindow<RowRing, decltype(zero)> means(rows, width, height, r);
     for (int y = 0; y < height; ++y) {
       means.advance();
       rows.load_through(y);
+      if constexpr (std::is_same_v<decltype(zero), std::int32_t>) {
+        if (small) {
+          write_small_means(means.sums(), means.column_counts(), means.row_count(), width, image[y]);
+          continue;
+        }
+      }
       write_means(means.sums(), means.column_counts(), means.row_count(), width, image[y]);
     }
   });
+}
+
+// One row of the stretch below; the deviation sums come with their window
+// sizes (row_count x columns[x]). Written without branches so that it
+// vectorises: (g - low) x 255 / (high - low) is taken for every pixel in
+// single precision, exact because the dividend is a whole number below
+// 2^16 and the divisor one of 1..255 (so the quotient truncates as the
+// integer division does, towards zero); a pixel at or below low gives at
+// most 0 and one at or above high at least 255, which the clamp turns into
+// 0 and 255; where low == high the pixel keeps its grey value.
+template <typename Sum>
+void stretch_row(const std::uint8_t* __restrict s, const std::uint8_t* __restrict g, const Sum* __restrict sums,
+                 const int* __restrict columns, int row_count, int width, std::uint8_t* __restrict out) {
+  for (int x = 0; x < width; ++x) {
+    const int d = mean_of(sums[x], row_count * columns[x]);
+    const int low = std::max(s[x] - d, 0);
+    const int high = std::min(s[x] + d, 255);
+    const int span = high - low;
+    const auto t = static_cast<int>(static_cast<float>((g[x] - low) * 255) / static_cast<float>(std::max(span, 1)));
+    const int v = std::clamp(t, 0, 255);
+    // A mask rather than a condition: the compiler would otherwise move the
+    // division under the condition, where it no longer vectorises.
+    const int keep = -static_cast<int>(span == 0);
+    out[x] = static_cast<std::uint8_t>((v & ~keep) | (g[x] & keep));
+  }
 }
 
 // Stretches grey linearly so that smooth - d maps to 0 and smooth + d to 255,
@@ -37,24 +71,8 @@ void normalize(int width, int height, ByteImage grey, ByteImage smooth, int radi
         const std::uint8_t* g = grey[yy];
         for (int x = 0; x < width; ++x) out[0][x] = std::abs(s[x] - g[x]);
       });
-      const std::uint8_t* s = smooth_rows[y];
-      const std::uint8_t* g = grey[y];
-      std::uint8_t* out = smooth[y];
-      for (int x = 0; x < width; ++x) {
-        const int d = mean_of(deviation.sums(0)[x], deviation.pixel_count(x));
-        const int low = d > s[x] ? 0 : s[x] - d;
-        const int high = s[x] + d > 255 ? 255 : s[x] + d;
-        int v;
-        if (low == high)
-          v = g[x];
-        else if (g[x] <= low)
-          v = 0;
-        else if (g[x] >= high)
-          v = 255;
-        else
-          v = (g[x] - low) * 255 / (high - low);
-        out[x] = static_cast<std::uint8_t>(v);
-      }
+      stretch_row(smooth_rows[y], grey[y], deviation.sums(0), deviation.column_counts(), deviation.row_count(),
+                  width, smooth[y]);
     }
   });
 }

@@ -53,43 +53,61 @@ extern "C" ZYL_API void FESkltInit(void) {
   }
 }
 
+namespace {
+
+// The neighbourhood index of the pixels 1..width - 2 of a row (bit i set =
+// neighbour i is ridge), every pixel alike, so that the loop vectorises.
+void neighbourhood_row(const std::uint8_t* __restrict above, const std::uint8_t* __restrict here,
+                       const std::uint8_t* __restrict below, std::uint8_t* __restrict index, int width) {
+  for (int x = 1; x <= width - 2; ++x)
+    index[x] = static_cast<std::uint8_t>((above[x] == 0) | (above[x + 1] == 0) << 1 | (here[x + 1] == 0) << 2 |
+                                         (below[x + 1] == 0) << 3 | (below[x] == 0) << 4 |
+                                         (below[x - 1] == 0) << 5 | (here[x - 1] == 0) << 6 |
+                                         (above[x - 1] == 0) << 7);
+}
+
+}  // namespace
+
 static void SkeletonizeImageUnguarded(std::int32_t width, std::int32_t height, ByteImage image,
                                       std::int32_t passes) {
   if (image == nullptr || width < 3 || height < 3 || passes <= 0) return;
   const std::size_t w = static_cast<std::size_t>(width);
   // Rows as they were when the sub-pass began: the row above (already
   // rewritten in the image) and the current row; the row below is not yet
-  // touched and is read from the image.
-  std::vector<std::uint8_t> above(w), current(w);
+  // touched and is read from the image. So the pixels of a row decide
+  // independently of each other.
+  std::vector<std::uint8_t> above(w), current(w), index(w);
   // Per sub-pass and row: 1 = settled (visited without a removal).
   std::vector<std::uint8_t> settled[2] = {std::vector<std::uint8_t>(height, 0),
                                           std::vector<std::uint8_t>(height, 0)};
+  // The second sub-pass turns the neighbourhood by 180 degrees, so index
+  // bit i describes neighbour (i + 4) mod 8: the nibbles swap. The table of
+  // each sub-pass takes the index as the row gives it.
+  std::uint8_t removable[2][256];
+  for (unsigned i = 0; i < 256; ++i) {
+    removable[0][i] = skelet[i] ? 1 : 0;
+    removable[1][i] = skelet[((i >> 4) | (i << 4)) & 0xFF] ? 1 : 0;
+  }
   for (; passes > 0; --passes) {
     bool removed_in_pass = false;
     for (int sub = 0; sub < 2; ++sub) {
-      // Second sub-pass: the neighbourhood turned by 180 degrees, so index
-      // bit i describes neighbour (i + 4) mod 8: the nibbles swap.
-      const int turn = sub == 0 ? 0 : 4;
+      const std::uint8_t* table = removable[sub];
       std::memcpy(above.data(), image[0], w);
       for (int y = 1; y <= height - 2; ++y) {
         std::memcpy(current.data(), image[y], w);
         if (!settled[sub][y]) {
-          settled[sub][y] = 1;
           const std::uint8_t* below = image[y + 1];
           std::uint8_t* out = image[y];
+          neighbourhood_row(above.data(), current.data(), below, index.data(), width);
+          bool removed = false;
           for (int x = 1; x <= width - 2; ++x) {
-            if (current[x] != 0) continue;
-            unsigned index = (above[x] == 0) | (above[x + 1] == 0) << 1 |
-                             (current[x + 1] == 0) << 2 | (below[x + 1] == 0) << 3 |
-                             (below[x] == 0) << 4 | (below[x - 1] == 0) << 5 |
-                             (current[x - 1] == 0) << 6 | (above[x - 1] == 0) << 7;
-            index = ((index >> turn) | (index << (8 - turn))) & 0xFF;
-            if (skelet[index]) {
-              out[x] = 255;
-              settled[sub][y] = 0;
-              removed_in_pass = true;
-            }
+            // Only ridge pixels (0) can go.
+            const bool remove = current[x] == 0 && table[index[x]] != 0;
+            out[x] = remove ? 255 : current[x];
+            removed |= remove;
           }
+          settled[sub][y] = removed ? 0 : 1;
+          removed_in_pass |= removed;
         }
         above.swap(current);
       }

@@ -118,6 +118,48 @@ class WindowSums {
     slide_rows();
   }
 
+  // advance() for a fill that writes the K channels of a pixel side by
+  // side: `fill(y, out)` writes channel k of column x into out[K x + k].
+  // The column sums take a row in one contiguous sweep.
+  template <typename Fill>
+  void advance_interleaved(Fill&& fill) {
+    static_assert(kKeepRows);
+    ++y_;
+    const int n = K * width_;
+    Sum* col = columns_.data();
+    if (y_ == 0) {
+      for (int yy = 0; yy <= std::min(radius_, height_ - 1); ++yy) {
+        Sum* in = row_values(yy);
+        fill(yy, in);
+        add_values(col, in, n);
+      }
+    } else {
+      const bool leaving = y_ - radius_ - 1 >= 0, entering = y_ + radius_ < height_;
+      // The leaving row's slot is the one the entering row takes when the
+      // window is as tall as the slots, so it is subtracted first.
+      if (leaving && entering) {
+        Sum* out = row_values(y_ - radius_ - 1);
+        if (out == row_values(y_ + radius_)) {
+          subtract_values(col, out, n);
+          fill(y_ + radius_, out);
+          add_values(col, out, n);
+        } else {
+          Sum* in = row_values(y_ + radius_);
+          fill(y_ + radius_, in);
+          exchange_values(col, in, out, n);
+        }
+      } else if (leaving) {
+        subtract_values(col, row_values(y_ - radius_ - 1), n);
+      } else if (entering) {
+        Sum* in = row_values(y_ + radius_);
+        fill(y_ + radius_, in);
+        add_values(col, in, n);
+      }
+    }
+    row_count_ = std::min(height_ - 1, y_ + radius_) - std::max(0, y_ - radius_) + 1;
+    slide_rows();
+  }
+
   // advance() for one channel whose values are the bytes of image rows:
   // the entering and the leaving row go into the column sums in one sweep.
   // rows[yy] must give row yy for the rows entering and leaving the window,
@@ -170,6 +212,9 @@ class WindowSums {
     return out;
   }
 
+  // The kept values of row yy, channels side by side.
+  Sum* row_values(int yy) { return values_.data() + static_cast<std::size_t>(yy % slots_) * K * static_cast<std::size_t>(width_); }
+
   // Restrict parameters, which the vectoriser honours once inlined (restrict
   // locals it does not).
   static void add_values(Sum* __restrict col, const Sum* __restrict v, int width) {
@@ -177,6 +222,9 @@ class WindowSums {
   }
   static void subtract_values(Sum* __restrict col, const Sum* __restrict v, int width) {
     for (int x = 0; x < width; ++x) col[x] -= v[x];
+  }
+  static void exchange_values(Sum* __restrict col, const Sum* __restrict in, const Sum* __restrict out, int width) {
+    for (int x = 0; x < width; ++x) col[x] += in[x] - out[x];
   }
   // Channel k of the interleaved column sums (col points at channel k).
   static void add_channel(Sum* __restrict col, const Sum* __restrict v, int width) {
@@ -233,14 +281,20 @@ class WindowSums {
     // x + r < width and x - r - 1 >= 0 split 1..width-1 into stretches.
     const int enter_end = std::max(1, width_ - r);  // x < enter_end: column x + r enters
     const int leave_from = r + 1;                   // x >= leave_from: column x - r - 1 leaves
+    // The bounds of the stretches are taken once, as locals: the loops then
+    // test one bound each.
+    const int width = width_;
+    const int entering_only = std::min({width, enter_end, leave_from});
+    const int spanning = std::min(width, leave_from);
+    const int sliding = std::min(width, enter_end);
     int x = 1;
-    for (; x < width_ && x < enter_end && x < leave_from; ++x)
+    for (; x < entering_only; ++x)
       for (int k = 0; k < K; ++k) out[x * K + k] = s[k] += col[(x + r) * K + k];
-    for (; x < width_ && x < leave_from; ++x)  // the window spans the row: nothing enters or leaves
+    for (; x < spanning; ++x)  // the window spans the row: nothing enters or leaves
       for (int k = 0; k < K; ++k) out[x * K + k] = s[k];
-    for (; x < width_ && x < enter_end; ++x)
+    for (; x < sliding; ++x)
       for (int k = 0; k < K; ++k) out[x * K + k] = s[k] += col[(x + r) * K + k] - col[(x - r - 1) * K + k];
-    for (; x < width_; ++x)
+    for (; x < width; ++x)
       for (int k = 0; k < K; ++k) out[x * K + k] = s[k] -= col[(x - r - 1) * K + k];
   }
 
@@ -285,6 +339,23 @@ inline int mean_of(std::int32_t sum, int count) {
 }
 inline int mean_of(std::int64_t sum, int count) { return static_cast<int>(sum / count); }
 
+// True when every window sum of values up to max_value over windows of the
+// given radius stays below 2^24 (a window holds at most the smaller of its
+// side and the image's in each direction).
+inline bool window_sum_small(int radius, int width, int height, std::int64_t max_value) {
+  const std::int64_t side = 2 * static_cast<std::int64_t>(effective_radius(radius, width, height)) + 1;
+  return max_value * std::min<std::int64_t>(side, width) * std::min<std::int64_t>(side, height) < (1 << 24);
+}
+
+// mean_of for sums below 2^24 (window_sum_small), in single precision: both
+// operands convert exactly, and where the quotient is not whole it lies at
+// least 1 / count from the next whole number while the division rounds it
+// by at most 2^-24 x sum / count < 1 / count. Four lanes to a vector where
+// double gives two, and a cheaper division.
+inline int small_mean_of(std::int32_t sum, int count) {
+  return static_cast<int>(static_cast<float>(sum) / static_cast<float>(count));
+}
+
 // Running means of the bytes of an image over windows of one radius, row
 // after row. Sum as for WindowSums (byte values).
 template <typename Rows, typename Sum = std::int64_t>
@@ -322,6 +393,11 @@ template <typename Sum>
 void write_means(const Sum* __restrict sums, const int* __restrict columns, int row_count, int width,
                  std::uint8_t* __restrict out) {
   for (int x = 0; x < width; ++x) out[x] = static_cast<std::uint8_t>(mean_of(sums[x], row_count * columns[x]));
+}
+// write_means for sums below 2^24.
+inline void write_small_means(const std::int32_t* __restrict sums, const int* __restrict columns, int row_count,
+                              int width, std::uint8_t* __restrict out) {
+  for (int x = 0; x < width; ++x) out[x] = static_cast<std::uint8_t>(small_mean_of(sums[x], row_count * columns[x]));
 }
 
 // True when the arguments describe an image the filters can walk.

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <memory>
@@ -9,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "api/graph_lines.h"
 #include "api/xw_context.h"
 #include "zylscan/geometry.h"
 #include "zylscan/graph_matcher.h"
@@ -409,6 +411,88 @@ TEST(MatchDataRecord, StartsWithItsCapacitiesAndEmptyTables) {
   }
   for (int i = 0; i < 2048; ++i) ASSERT_EQ(md->histogramX[i] | md->histogramY[i] | md->histogramScratch[i], 0);
   FreeMatchData(nullptr);  // nothing happens
+}
+
+}  // namespace
+
+namespace {
+
+// Lines, bins and bounds of two sides are the same (bins by line index).
+void expect_same_side(const MatchSide& a, const MatchSide& b, const char* what) {
+  ASSERT_EQ(a.lineCount, b.lineCount) << what;
+  EXPECT_EQ(a.lengthBound, b.lengthBound) << what;
+  EXPECT_EQ(a.hasCore, b.hasCore) << what;
+  EXPECT_EQ(a.centreX, b.centreX) << what;
+  EXPECT_EQ(a.centreY, b.centreY) << what;
+  for (std::int32_t i = 0; i < a.lineCount; ++i) {
+    const GraphLine &x = a.lines[i], &y = b.lines[i];
+    ASSERT_TRUE(x.length == y.length && x.orientation == y.orientation && x.firstAngle == y.firstAngle &&
+                x.secondAngle == y.secondAngle && x.first == y.first && x.second == y.second)
+        << what << " line " << i;
+  }
+  for (int bin = 0; bin < ZYL_ANGLE_BINS; ++bin) {
+    ASSERT_EQ(a.binCounts[bin], b.binCounts[bin]) << what << " bin " << bin;
+    for (std::int32_t k = 0; k < a.binCounts[bin]; ++k)
+      ASSERT_EQ(a.bins[bin][k] - a.lines, b.bins[bin][k] - b.lines) << what << " bin " << bin;
+  }
+}
+
+// A template's pairs listed once give both of its sides exactly as the
+// sides built from the record, under budgets that cut and sort, short and
+// long length windows, and sample bounds below and past the list's end.
+TEST_F(GraphLines, SidesFromThePairListEqualSidesFromTheRecord) {
+  struct Setting {
+    std::int32_t test_budget, sample_budget, shortest, longest, bound;
+  };
+  const Setting settings[] = {
+      {700, 1400, 50, 150, 150}, {700, 1400, 50, 150, 97}, {40, 30, 50, 150, 150}, {700, 1400, 0, 9000, 9000},
+      {700, 1400, 50, 150, 200}, {700, 1400, 150, 50, 150}, {0, 0, 50, 150, 150},  {700, 1400, 50, 150, 0},
+  };
+  XWContext& c = *context;
+  for (unsigned seed = 1; seed <= 6; ++seed) {
+    const std::vector<Minutia> ms = scattered(static_cast<std::int32_t>(seed * 11), seed);
+    for (const Setting& k : settings) {
+      c.testLineBudget = k.test_budget;
+      c.sampleLineBudget = k.sample_budget;
+      c.shortestLine = k.shortest;
+      c.longestLine = k.longest;
+      zyl::api::TemplatePairs pairs;
+      set_minutiae(test.features, ms);
+      zyl::api::list_template_pairs(test.features, c.shortestLine, c.longestLine, pairs);
+      ASSERT_TRUE(pairs.valid);
+
+      FillTestFeaturesMatchData(&c, &test);
+      set_minutiae(sample.features, ms);
+      zyl::api::fill_test_side(c, *md, sample, pairs);
+      expect_same_side(test, sample, "test side");
+
+      FillSampleFeaturesMatchData(&c, &test, k.bound, 0);
+      zyl::api::fill_sample_side(c, sample, k.bound, 0, pairs);
+      expect_same_side(test, sample, "sample side");
+    }
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// The pair length computed in line equals ComputeDistance on a grid of
+// spans and at the range's edges; and the truncated double root it takes is
+// the integer root at every boundary of the range (r^2 gives r, r^2 - 1
+// gives r - 1), which with the root's monotony covers every sum.
+TEST(SpanLength, EqualsComputeDistance) {
+  for (std::int32_t dx = 0; dx <= 400; ++dx)
+    for (std::int32_t dy = 0; dy <= 400; ++dy)
+      ASSERT_EQ(zyl::api::span_length(dx, dy), ComputeDistance(dx, dy)) << dx << " " << dy;
+  for (const auto& [dx, dy] : {std::pair<std::int32_t, std::int32_t>{8192, 0}, {0, 8192}, {8193, 0}, {0, 8193},
+                               {5793, 5793}, {5792, 5792}, {8191, 1}, {8191, 128}, {8191, 127}, {-1, 3}})
+    EXPECT_EQ(zyl::api::span_length(dx, dy), ComputeDistance(dx, dy)) << dx << " " << dy;
+  for (std::int64_t r = 1; r < 8192; ++r) {
+    ASSERT_EQ(zyl::api::span_length(r, 0), ComputeDistance(static_cast<std::int32_t>(r), 0)) << r;
+    const double below = std::sqrt(static_cast<double>(r * r - 1));
+    ASSERT_EQ(static_cast<std::int64_t>(below), r - 1) << r;
+  }
 }
 
 }  // namespace

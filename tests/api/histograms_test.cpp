@@ -249,3 +249,24 @@ TEST(HistogramArguments, MissingArraysAreRefusedWithoutTouchingAnything) {
 }
 
 }  // namespace
+
+namespace {
+
+// Every turn gives every line the orientation (o + rotation) modulo 120,
+// orientations of built lines (0..119) and out-of-range ones alike.
+TEST(RotationHistogram, TurnsEveryOrientationModulo120) {
+  const std::int32_t orientations[] = {0, 1, 59, 60, 119, 120, 239, 240, 500, -1, -119, -120, -500};
+  for (std::int32_t peak = 0; peak < 240; ++peak) {
+    Bins bins{};
+    bins[peak] = 100;
+    GraphLine lines[std::size(orientations)];
+    for (std::size_t i = 0; i < std::size(orientations); ++i) lines[i] = {50, orientations[i], 0, 0, 0, 0};
+    const std::int32_t r = RotationHistogramProcessing(bins.data(), all_allowed().data(), 0, nullptr, nullptr,
+                                                       nullptr, static_cast<std::int32_t>(std::size(lines)), lines, 0, 0);
+    ASSERT_EQ(r, peak);
+    for (std::size_t i = 0; i < std::size(orientations); ++i)
+      ASSERT_EQ(lines[i].orientation, ((orientations[i] + peak) % 120 + 120) % 120) << orientations[i] << " " << peak;
+  }
+}
+
+}  // namespace

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdint>
 #include <map>
@@ -12,6 +13,7 @@
 #include <utility>
 #include <vector>
 
+#include "api/match_data.h"
 #include "api/match_features.h"
 #include "extract/byte_image.h"
 #include "support/pgm.h"
@@ -563,6 +565,36 @@ TEST(MatchFeaturesArguments, AreChecked) {
   std::unique_ptr<XWContext, ContextDeleter> c(XWCreateContext());
   EXPECT_EQ(MatchFeatures(nullptr, nullptr, 47, nullptr, c.get()), -4);
   EXPECT_EQ(MatchFeatures(nullptr, nullptr, 47, nullptr, nullptr), -3);
+}
+
+}  // namespace
+
+namespace {
+
+// The pair score's distance: the small-sum table and the general function
+// agree on every triple whose sum of squares reaches past the table, and
+// large or negative components still get the general answer.
+TEST(PairDistance, EqualsComputeDistance3D) {
+  for (std::int32_t a = 0; a < 70; ++a)
+    for (std::int32_t b = 0; b < 70; ++b)
+      for (std::int32_t c = 0; c < 70; ++c)
+        ASSERT_EQ(zyl::api::pair_distance(a, b, c), ComputeDistance3D(a, b, c)) << a << " " << b << " " << c;
+  for (const auto& [a, b, c] : {std::array<std::int32_t, 3>{8192, 0, 0}, {8193, 0, 0}, {5000, 5000, 5000},
+                                {-1, 0, 0}, {0, -3, 2}, {INT32_MAX, 1, 1}})
+    EXPECT_EQ(zyl::api::pair_distance(a, b, c), ComputeDistance3D(a, b, c)) << a << " " << b << " " << c;
+}
+
+}  // namespace
+
+namespace {
+
+// wrap240 is the non-negative remainder for every int, through its fast
+// path for differences of angles and its general one alike.
+TEST(Wrap240, IsTheNonNegativeRemainder) {
+  const auto reference = [](std::int64_t a) { return static_cast<std::int32_t>(((a % 240) + 240) % 240); };
+  for (std::int32_t a = -1000; a <= 1000; ++a) ASSERT_EQ(zyl::api::wrap240(a), reference(a)) << a;
+  for (const std::int32_t a : {INT32_MIN, INT32_MIN + 1, INT32_MAX, INT32_MAX - 1, -240 * 1000, 240 * 1000 + 7})
+    EXPECT_EQ(zyl::api::wrap240(a), reference(a)) << a;
 }
 
 }  // namespace

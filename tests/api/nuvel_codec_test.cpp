@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstring>
 #include <random>
 #include <vector>
 
@@ -379,6 +381,54 @@ TEST(NuvelCodec, FeatureNumAndFingerPoint) {
   SetFingerPoint(42);
   EXPECT_EQ(GetFingerPoint(), 42);
   SetFingerPoint(0);
+}
+
+}  // namespace
+
+namespace {
+
+// The grid of a record decoded from a template: a block section sets every
+// cell (the rest 255) whatever the record held; without one the grid is
+// 0 x 0 and all 255, or keeps its old bytes when the caller asks; a refused
+// template leaves the same grid as one without a section.
+TEST(NuvelCodec, GridOfADecodedRecordWithAndWithoutABlockSection) {
+  using zyl::api::AbsentGrid;
+  auto r = empty_record();
+  add_minutia(*r, 100, 50, 30, 1, 12);
+  set_grid(*r, {{1, 2, 255}, {4, 5, 6}});
+  NuvelWriterSettings with_blocks;
+  with_blocks.blocks = true;
+  const std::vector<uint8_t> blocks = compress(*r, with_blocks);
+  const std::vector<uint8_t> plain = compress(*r, {});
+  std::vector<uint8_t> refused = plain;
+  refused.resize(9);  // the header declares one minutia; its word is cut short
+
+  const auto all_255 = [](const FeatureRecord& f) {
+    return std::all_of(std::begin(f.blockDirections), std::end(f.blockDirections), [](uint8_t v) { return v == 255; });
+  };
+  for (const AbsentGrid absent : {AbsentGrid::Clear, AbsentGrid::Leave}) {
+    auto back = empty_record();
+    std::fill(std::begin(back->blockDirections), std::end(back->blockDirections), 7);
+    ASSERT_GT(zyl::api::decompress_features(blocks, *back, absent), 0);
+    EXPECT_EQ(back->blockColumns, 3u);
+    EXPECT_EQ(back->blockRows, 2u);
+    EXPECT_EQ(0, memcmp(back->blockDirections, r->blockDirections, sizeof r->blockDirections));
+
+    const std::vector<uint8_t>* without[] = {&plain, &refused};
+    for (const std::vector<uint8_t>* t : without) {
+      std::fill(std::begin(back->blockDirections), std::end(back->blockDirections), 7);
+      zyl::api::decompress_features(*t, *back, absent);
+      EXPECT_EQ(back->blockColumns, 0u);
+      EXPECT_EQ(back->blockRows, 0u);
+      if (absent == AbsentGrid::Clear)
+        EXPECT_TRUE(all_255(*back));
+      else
+        EXPECT_TRUE(std::all_of(std::begin(back->blockDirections), std::end(back->blockDirections),
+                                [](uint8_t v) { return v == 7; }));
+    }
+  }
+  auto back = empty_record();
+  EXPECT_EQ(zyl::api::decompress_features(refused, *back), zyl::api::kBadTemplate);
 }
 
 }  // namespace

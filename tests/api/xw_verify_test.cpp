@@ -215,3 +215,24 @@ TEST_F(Verification, TheRotationLimitBoundsTheAcceptedTurn) {
 }
 
 }  // namespace
+
+namespace {
+
+// Matches vote in the translation histograms and hand them back all 0, so
+// that the next match starts from empty histograms without clearing them:
+// after matches that vote (and after one stopped early), every bin is 0, and
+// a repeated verification scores as the first one did.
+TEST_F(Verification, MatchesLeaveTheTranslationHistogramsEmpty) {
+  const std::int32_t first = verify(a, b);
+  EXPECT_GT(one_way(a, a), 0);
+  set(20014, 0);  // every first score in the window: both ways vote
+  verify(a, b);
+  verify(b, a);
+  MatchData* md = zyl::api::ensure_match_data(*context);
+  for (std::int32_t i = 0; i < md->histogramSizeX; ++i) ASSERT_EQ(md->histogramX[i], 0) << i;
+  for (std::int32_t i = 0; i < md->histogramSizeY; ++i) ASSERT_EQ(md->histogramY[i], 0) << i;
+  set(20014, 20);
+  EXPECT_EQ(verify(a, b), first);
+}
+
+}  // namespace

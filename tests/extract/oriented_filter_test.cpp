@@ -205,6 +205,28 @@ TEST(OrientedSmoothing, MatchesTheKernelDefinitionEverywhereIncludingTheBorder) 
     for (int x = 0; x < 23; ++x) ASSERT_EQ(g[y][x], ReferenceSmooth(src, x, y, d[y][x] & 0x7F)) << x << "," << y;
 }
 
+// Interior pixels are smoothed with the kernels in a different arithmetic
+// (chunks of taps, summed in single precision); every orientation on
+// images of the extremes, where the sums come closest to the limits of
+// that arithmetic, and on random grey.
+TEST(OrientedSmoothing, EveryOrientationMatchesTheKernelDefinitionOnExtremeImages) {
+  const int w = 40, h = 40;
+  std::mt19937 rng(7);
+  OwnedByteImage black = Filled(w, h, 0), white = Filled(w, h, 255), speckle(w, h), grey = RandomImage(w, h, 8);
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) speckle[y][x] = rng() % 2 ? 255 : 0;
+  for (const OwnedByteImage* src : {&black, &white, &speckle, &grey}) {
+    // Each orientation on several pixels, some of them near the border.
+    OwnedByteImage d(w, h);
+    for (int y = 0; y < h; ++y)
+      for (int x = 0; x < w; ++x) d[y][x] = static_cast<std::uint8_t>((y * w + x) % 121 == 120 ? 127 : (y * w + x) % 121);
+    OwnedByteImage g = Copy(*src);
+    DirectSmoothImage(w, h, g.get(), d.get());
+    for (int y = 0; y < h; ++y)
+      for (int x = 0; x < w; ++x) ASSERT_EQ(g[y][x], ReferenceSmooth(*src, x, y, d[y][x])) << x << "," << y;
+  }
+}
+
 // Window estimate by brute force: the four difference sums over the clipped
 // window, only pixels one inside the border contributing.
 zyl::extract::OrientationEstimate ReferenceEstimate(const OwnedByteImage& g, int x, int y, int r) {
