@@ -12,7 +12,6 @@
 using zyl::matchlib::ml_calloc;
 using zyl::matchlib::ml_malloc;
 
-
 WorkItem* zyl::matchlib::worklist_push(WorkList* list, void* payload, RigidTransform* transform) {
   if (!list) return nullptr;
   auto* item = static_cast<WorkItem*>(ml_malloc(sizeof(WorkItem)));
@@ -26,7 +25,6 @@ WorkItem* zyl::matchlib::worklist_push(WorkList* list, void* payload, RigidTrans
   ++list->count;
   return item;
 }
-
 
 namespace zyl::matchlib {
 namespace {
@@ -171,7 +169,9 @@ struct Found {
 
 Found find_in_forest(AlignForest* forest, const DataBlob* blob) {
   for (AlignForestItem* it = forest->first; it; it = it->next) {
-    if (AlignTreeNode* n = zyl::matchlib::align_tree_find(zyl::matchlib::align_tree_root_slot(it->tree), blob)) return {it, n};
+    if (AlignTreeNode* n =
+            zyl::matchlib::align_tree_find(zyl::matchlib::align_tree_root_slot(it->tree), blob))
+      return {it, n};
   }
   return {};
 }
@@ -220,7 +220,6 @@ int count_flagged(AlignTreeNode* root, int32_t* flagged) {
 
 using namespace zyl::matchlib;
 
-
 extern "C" ZYL_API void* worklist_pop_front(WorkList* list, RigidTransform** out_transform) {
   return take(list, list ? list->first : nullptr, out_transform);
 }
@@ -235,8 +234,10 @@ extern "C" ZYL_API void* worklist_peek_back(const WorkList* list, RigidTransform
   return item ? item->payload : nullptr;
 }
 
-AlignNode* zyl::matchlib::align_node_create(DataBlob* blob, AlignTree* tree, RigidTransform* transform) {
-  RigidTransform* t = transform ? zyl::matchlib::xform_retain(transform) : zyl::matchlib::xform_copy(nullptr);
+AlignNode* zyl::matchlib::align_node_create(DataBlob* blob, AlignTree* tree,
+                                            RigidTransform* transform) {
+  RigidTransform* t =
+      transform ? zyl::matchlib::xform_retain(transform) : zyl::matchlib::xform_copy(nullptr);
   if (!t) return nullptr;
   auto* n = static_cast<AlignNode*>(ml_malloc(sizeof(AlignNode)));
   if (!n) {
@@ -266,7 +267,9 @@ extern "C" ZYL_API int align_node_same(const AlignNode* a, const AlignNode* b) {
 }
 
 DataBlob* zyl::matchlib::align_node_get_blob(const AlignNode* n) { return n ? n->blob : nullptr; }
-extern "C" ZYL_API AlignTree* align_node_get_tree(const AlignNode* n) { return n ? n->tree : nullptr; }
+extern "C" ZYL_API AlignTree* align_node_get_tree(const AlignNode* n) {
+  return n ? n->tree : nullptr;
+}
 extern "C" ZYL_API RigidTransform* align_node_get_transform(const AlignNode* n) {
   return n ? n->transform : nullptr;
 }
@@ -284,7 +287,7 @@ void zyl::matchlib::align_node_set_transform(AlignNode* n, RigidTransform* t) {
 }
 
 AlignTreeNode* zyl::matchlib::align_tree_node_create(DataBlob* blob, AlignTree* tree,
-                                              RigidTransform* transform) {
+                                                     RigidTransform* transform) {
   auto* tn = static_cast<AlignTreeNode*>(ml_calloc(1, sizeof(AlignTreeNode)));
   if (!tn) return nullptr;
   tn->node = zyl::matchlib::align_node_create(blob, tree, transform);
@@ -308,7 +311,9 @@ AlignTree* zyl::matchlib::align_tree_create(void) {
   return t;
 }
 
-extern "C" ZYL_API AlignTree* align_tree_create_alt(void) { return zyl::matchlib::align_tree_create(); }
+extern "C" ZYL_API AlignTree* align_tree_create_alt(void) {
+  return zyl::matchlib::align_tree_create();
+}
 
 extern "C" ZYL_API AlignTree* align_tree_retain(AlignTree* t) {
   if (t) ++t->refcount;
@@ -354,10 +359,13 @@ AlignTreeNode* zyl::matchlib::align_tree_find(AlignTreeNode* const* slot, const 
 int zyl::matchlib::align_tree_toggle_flags(AlignTreeNode* const* slot) {
   if (!slot) return ML_BAD_ARGUMENT;
   int status;
-  breadth_first(*slot, [](AlignTreeNode* n) {
-    zyl::matchlib::align_node_toggle_flag(n->node);
-    return false;
-  }, &status);
+  breadth_first(
+      *slot,
+      [](AlignTreeNode* n) {
+        zyl::matchlib::align_node_toggle_flag(n->node);
+        return false;
+      },
+      &status);
   return status;
 }
 
@@ -374,7 +382,8 @@ int zyl::matchlib::align_tree_reroot(AlignTreeNode** slot, AlignTreeNode* n) {
   int32_t i = 0;
   for (AlignTreeNode* p = n; ok && p; p = p->parent, ++i) {
     path[i] = p;
-    fresh[i] = i == 0 ? zyl::matchlib::xform_copy(nullptr) : zyl::matchlib::xform_invert(path[i - 1]->node->transform);
+    fresh[i] = i == 0 ? zyl::matchlib::xform_copy(nullptr)
+                      : zyl::matchlib::xform_invert(path[i - 1]->node->transform);
     if (!fresh[i]) ok = false;
   }
   if (!ok) {
@@ -475,13 +484,15 @@ int zyl::matchlib::align_forest_build(PairList* pairs, int majority, AlignForest
     } else if (e.node) {
       if (node_flag(e.node)) zyl::matchlib::xform_toggle_flag(t);
       RigidTransform* inverse = zyl::matchlib::xform_invert(t);
-      AlignTreeNode* child = inverse ? zyl::matchlib::align_tree_node_create(p, e.item->tree, inverse) : nullptr;
+      AlignTreeNode* child =
+          inverse ? zyl::matchlib::align_tree_node_create(p, e.item->tree, inverse) : nullptr;
       zyl::matchlib::xform_release(inverse);
       if (!child) return ML_NO_MEMORY;
       add_child_first(e.node, child);
     } else {
       AlignTree* tree = zyl::matchlib::align_tree_create();
-      AlignTreeNode* root = tree ? zyl::matchlib::align_tree_node_create(p, tree, nullptr) : nullptr;
+      AlignTreeNode* root =
+          tree ? zyl::matchlib::align_tree_node_create(p, tree, nullptr) : nullptr;
       AlignTreeNode* child = root ? zyl::matchlib::align_tree_node_create(g, tree, t) : nullptr;
       auto* fi = child ? static_cast<AlignForestItem*>(ml_malloc(sizeof(AlignForestItem)))
                        : nullptr;
@@ -536,27 +547,56 @@ void zyl::matchlib::align_forest_clear(AlignForest* forest) {
 
 extern "C" {
 
-ZYL_API WorkItem* worklist_push(WorkList* list, void* payload, RigidTransform* transform) { return zyl::matchlib::worklist_push(list, payload, transform); }
-ZYL_API AlignNode* align_node_create(DataBlob* blob, AlignTree* tree, RigidTransform* transform) { return zyl::matchlib::align_node_create(blob, tree, transform); }
+ZYL_API WorkItem* worklist_push(WorkList* list, void* payload, RigidTransform* transform) {
+  return zyl::matchlib::worklist_push(list, payload, transform);
+}
+ZYL_API AlignNode* align_node_create(DataBlob* blob, AlignTree* tree, RigidTransform* transform) {
+  return zyl::matchlib::align_node_create(blob, tree, transform);
+}
 ZYL_API AlignNode* align_node_retain(AlignNode* n) { return zyl::matchlib::align_node_retain(n); }
 ZYL_API void align_node_release(AlignNode* n) { zyl::matchlib::align_node_release(n); }
-ZYL_API DataBlob* align_node_get_blob(const AlignNode* n) { return zyl::matchlib::align_node_get_blob(n); }
-ZYL_API int32_t align_node_get_flag(const AlignNode* n) { return zyl::matchlib::align_node_get_flag(n); }
+ZYL_API DataBlob* align_node_get_blob(const AlignNode* n) {
+  return zyl::matchlib::align_node_get_blob(n);
+}
+ZYL_API int32_t align_node_get_flag(const AlignNode* n) {
+  return zyl::matchlib::align_node_get_flag(n);
+}
 ZYL_API void align_node_toggle_flag(AlignNode* n) { zyl::matchlib::align_node_toggle_flag(n); }
-ZYL_API void align_node_set_transform(AlignNode* n, RigidTransform* t) { zyl::matchlib::align_node_set_transform(n, t); }
-ZYL_API AlignTreeNode* align_tree_node_create(DataBlob* blob, AlignTree* tree, RigidTransform* transform) { return zyl::matchlib::align_tree_node_create(blob, tree, transform); }
+ZYL_API void align_node_set_transform(AlignNode* n, RigidTransform* t) {
+  zyl::matchlib::align_node_set_transform(n, t);
+}
+ZYL_API AlignTreeNode* align_tree_node_create(DataBlob* blob, AlignTree* tree,
+                                              RigidTransform* transform) {
+  return zyl::matchlib::align_tree_node_create(blob, tree, transform);
+}
 ZYL_API void align_tree_node_free(AlignTreeNode* tn) { zyl::matchlib::align_tree_node_free(tn); }
 ZYL_API AlignTree* align_tree_create(void) { return zyl::matchlib::align_tree_create(); }
 ZYL_API void align_tree_release(AlignTree* t) { zyl::matchlib::align_tree_release(t); }
-ZYL_API AlignTreeNode** align_tree_root_slot(AlignTree* t) { return zyl::matchlib::align_tree_root_slot(t); }
-ZYL_API int align_tree_set_root(AlignTree* t, AlignNode* node) { return zyl::matchlib::align_tree_set_root(t, node); }
-ZYL_API AlignNode* align_tree_get_root(const AlignTree* t) { return zyl::matchlib::align_tree_get_root(t); }
+ZYL_API AlignTreeNode** align_tree_root_slot(AlignTree* t) {
+  return zyl::matchlib::align_tree_root_slot(t);
+}
+ZYL_API int align_tree_set_root(AlignTree* t, AlignNode* node) {
+  return zyl::matchlib::align_tree_set_root(t, node);
+}
+ZYL_API AlignNode* align_tree_get_root(const AlignTree* t) {
+  return zyl::matchlib::align_tree_get_root(t);
+}
 ZYL_API int32_t align_tree_count(const AlignTree* t) { return zyl::matchlib::align_tree_count(t); }
-ZYL_API AlignTreeNode* align_tree_find(AlignTreeNode* const* slot, const DataBlob* blob) { return zyl::matchlib::align_tree_find(slot, blob); }
-ZYL_API int align_tree_toggle_flags(AlignTreeNode* const* slot) { return zyl::matchlib::align_tree_toggle_flags(slot); }
-ZYL_API int align_tree_reroot(AlignTreeNode** slot, AlignTreeNode* n) { return zyl::matchlib::align_tree_reroot(slot, n); }
-ZYL_API int align_tree_walk(AlignTreeNode** slot, AlignWalkCallback callback, void* user) { return zyl::matchlib::align_tree_walk(slot, callback, user); }
-ZYL_API int align_forest_build(PairList* pairs, int majority, AlignForest* forest) { return zyl::matchlib::align_forest_build(pairs, majority, forest); }
+ZYL_API AlignTreeNode* align_tree_find(AlignTreeNode* const* slot, const DataBlob* blob) {
+  return zyl::matchlib::align_tree_find(slot, blob);
+}
+ZYL_API int align_tree_toggle_flags(AlignTreeNode* const* slot) {
+  return zyl::matchlib::align_tree_toggle_flags(slot);
+}
+ZYL_API int align_tree_reroot(AlignTreeNode** slot, AlignTreeNode* n) {
+  return zyl::matchlib::align_tree_reroot(slot, n);
+}
+ZYL_API int align_tree_walk(AlignTreeNode** slot, AlignWalkCallback callback, void* user) {
+  return zyl::matchlib::align_tree_walk(slot, callback, user);
+}
+ZYL_API int align_forest_build(PairList* pairs, int majority, AlignForest* forest) {
+  return zyl::matchlib::align_forest_build(pairs, majority, forest);
+}
 ZYL_API void align_forest_sort(AlignForest* forest) { zyl::matchlib::align_forest_sort(forest); }
 ZYL_API void align_forest_clear(AlignForest* forest) { zyl::matchlib::align_forest_clear(forest); }
 

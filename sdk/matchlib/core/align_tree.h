@@ -15,8 +15,7 @@ DataBlob* align_node_get_blob(const AlignNode* n);
 int32_t align_node_get_flag(const AlignNode* n);
 void align_node_toggle_flag(AlignNode* n);
 void align_node_set_transform(AlignNode* n, RigidTransform* t);
-AlignTreeNode* align_tree_node_create(DataBlob* blob, AlignTree* tree,
-                                              RigidTransform* transform);
+AlignTreeNode* align_tree_node_create(DataBlob* blob, AlignTree* tree, RigidTransform* transform);
 void align_tree_node_free(AlignTreeNode* tn);
 AlignTree* align_tree_create(void);
 void align_tree_release(AlignTree* t);

@@ -5,9 +5,8 @@
 #include "zylscan/matchlib_object.h"
 #include "matchlib/core/alloc_check.h"
 
-
 int zyl::matchlib::alloc_check(void* p1, void* p2, void* p3, void* p4, void* p5, void* p6, void* p7,
-                        uint8_t n) {
+                               uint8_t n) {
   void* const p[7] = {p1, p2, p3, p4, p5, p6, p7};
   const int count = n > 7 ? 7 : n;
   bool all_present = true;
@@ -23,6 +22,9 @@ extern "C" ZYL_API void free_callback(void* p) { std::free(p); }
 
 extern "C" {
 
-ZYL_API int alloc_check(void* p1, void* p2, void* p3, void* p4, void* p5, void* p6, void* p7, uint8_t n) { return zyl::matchlib::alloc_check(p1, p2, p3, p4, p5, p6, p7, n); }
+ZYL_API int alloc_check(void* p1, void* p2, void* p3, void* p4, void* p5, void* p6, void* p7,
+                        uint8_t n) {
+  return zyl::matchlib::alloc_check(p1, p2, p3, p4, p5, p6, p7, n);
+}
 
 }  // extern "C"

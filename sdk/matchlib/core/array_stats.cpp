@@ -81,7 +81,6 @@ int circular_window(const std::uint8_t* in, int n, int r, std::uint8_t* out, F f
 
 using namespace zyl::matchlib;
 
-
 int zyl::matchlib::array_sum_i32(const int32_t* a, int n) {
   return static_cast<int32_t>(static_cast<uint32_t>(sum_of(view(a, n))));
 }
@@ -98,8 +97,12 @@ int zyl::matchlib::array_mean_u8(const uint8_t* a, int n) {
   if (s.empty()) return 0;
   return static_cast<int>((sum_of(s) + n / 2) / n);
 }
-extern "C" ZYL_API int array_mean_u8_alt(const uint8_t* a, int n) { return zyl::matchlib::array_mean_u8(a, n); }
-extern "C" ZYL_API int array_mean_u8_alt2(const uint8_t* a, int n) { return zyl::matchlib::array_mean_u8(a, n); }
+extern "C" ZYL_API int array_mean_u8_alt(const uint8_t* a, int n) {
+  return zyl::matchlib::array_mean_u8(a, n);
+}
+extern "C" ZYL_API int array_mean_u8_alt2(const uint8_t* a, int n) {
+  return zyl::matchlib::array_mean_u8(a, n);
+}
 
 extern "C" ZYL_API int array_max_i32(const int32_t* a, int n) { return max_of(view(a, n)); }
 extern "C" ZYL_API int array_min_i32(const int32_t* a, int n) { return min_of(view(a, n)); }
@@ -130,11 +133,12 @@ int zyl::matchlib::array_nearest_index_i32(int value, const int32_t* centres, in
 }
 
 extern "C" ZYL_API void array_nearest_histogram_i32(const int32_t* values, int n, int32_t* counters,
-                                         const int32_t* centres, int k) {
+                                                    const int32_t* centres, int k) {
   if (!counters || k <= 0) return;
   std::fill_n(counters, k, 0);
   if (!centres) return;
-  for (int32_t v : view(values, n)) ++counters[zyl::matchlib::array_nearest_index_i32(v, centres, k)];
+  for (int32_t v : view(values, n))
+    ++counters[zyl::matchlib::array_nearest_index_i32(v, centres, k)];
 }
 
 int zyl::matchlib::array_variance_i32(const int32_t* a, int n) {
@@ -219,7 +223,8 @@ extern "C" ZYL_API void array_equalize_u8(uint8_t* a, int n) {
   for (int i = 0; i < n; ++i) a[i] = static_cast<uint8_t>(below_or_equal[a[i]] * 255 / n);
 }
 
-extern "C" ZYL_API int crossing_number8(const uint8_t* plane, int row_length, int row, int column, int mask) {
+extern "C" ZYL_API int crossing_number8(const uint8_t* plane, int row_length, int row, int column,
+                                        int mask) {
   if (!plane || row < 1 || column < 1 || column > row_length - 2) return 0;
   const std::ptrdiff_t w = row_length;
   const uint8_t* c = plane + row * w + column;
@@ -261,15 +266,33 @@ ZYL_API int array_sum_i32(const int32_t* a, int n) { return zyl::matchlib::array
 ZYL_API int array_mean_i32(const int32_t* a, int n) { return zyl::matchlib::array_mean_i32(a, n); }
 ZYL_API int array_mean_u8(const uint8_t* a, int n) { return zyl::matchlib::array_mean_u8(a, n); }
 ZYL_API int array_max_u8(const uint8_t* a, int n) { return zyl::matchlib::array_max_u8(a, n); }
-ZYL_API int array_argmax_i32(const int32_t* a, int n) { return zyl::matchlib::array_argmax_i32(a, n); }
-ZYL_API int array_nearest_index_i32(int value, const int32_t* centres, int n) { return zyl::matchlib::array_nearest_index_i32(value, centres, n); }
-ZYL_API int array_variance_i32(const int32_t* a, int n) { return zyl::matchlib::array_variance_i32(a, n); }
-ZYL_API int array_variance_u8(const uint8_t* a, int n) { return zyl::matchlib::array_variance_u8(a, n); }
-ZYL_API int array_kurtosis_u8(const uint8_t* a, int n) { return zyl::matchlib::array_kurtosis_u8(a, n); }
-ZYL_API int array_skewness_u8(const uint8_t* a, int n) { return zyl::matchlib::array_skewness_u8(a, n); }
-ZYL_API int array_circular_mean_u8(const uint8_t* in, int n, int r, uint8_t* out) { return zyl::matchlib::array_circular_mean_u8(in, n, r, out); }
-ZYL_API int array_circular_detrend_u8(const uint8_t* in, int n, int r, uint8_t* out) { return zyl::matchlib::array_circular_detrend_u8(in, n, r, out); }
+ZYL_API int array_argmax_i32(const int32_t* a, int n) {
+  return zyl::matchlib::array_argmax_i32(a, n);
+}
+ZYL_API int array_nearest_index_i32(int value, const int32_t* centres, int n) {
+  return zyl::matchlib::array_nearest_index_i32(value, centres, n);
+}
+ZYL_API int array_variance_i32(const int32_t* a, int n) {
+  return zyl::matchlib::array_variance_i32(a, n);
+}
+ZYL_API int array_variance_u8(const uint8_t* a, int n) {
+  return zyl::matchlib::array_variance_u8(a, n);
+}
+ZYL_API int array_kurtosis_u8(const uint8_t* a, int n) {
+  return zyl::matchlib::array_kurtosis_u8(a, n);
+}
+ZYL_API int array_skewness_u8(const uint8_t* a, int n) {
+  return zyl::matchlib::array_skewness_u8(a, n);
+}
+ZYL_API int array_circular_mean_u8(const uint8_t* in, int n, int r, uint8_t* out) {
+  return zyl::matchlib::array_circular_mean_u8(in, n, r, out);
+}
+ZYL_API int array_circular_detrend_u8(const uint8_t* in, int n, int r, uint8_t* out) {
+  return zyl::matchlib::array_circular_detrend_u8(in, n, r, out);
+}
 ZYL_API void array_sort_i32(int32_t* a, int n) { zyl::matchlib::array_sort_i32(a, n); }
-ZYL_API int otsu_threshold_u8(const uint8_t* a, int n) { return zyl::matchlib::otsu_threshold_u8(a, n); }
+ZYL_API int otsu_threshold_u8(const uint8_t* a, int n) {
+  return zyl::matchlib::otsu_threshold_u8(a, n);
+}
 
 }  // extern "C"

@@ -76,7 +76,6 @@ std::size_t read_blob(std::span<const std::uint8_t> in, Ref<DataBlob>& out) {
 
 using namespace zyl::matchlib;
 
-
 DataBlob* zyl::matchlib::blob_create(int32_t format, const void* data, uint32_t length) {
   return new_inline(format, data, length);
 }
@@ -93,7 +92,7 @@ extern "C" ZYL_API DataBlob* blob_view(int32_t format, const void* data, uint32_
 }
 
 DataBlob* zyl::matchlib::blob_wrap(int32_t format, void* data, uint32_t length, int owns,
-                            BlobReleaseRoutine release, void* user) {
+                                   BlobReleaseRoutine release, void* user) {
   if (!data && length) return nullptr;
   DataBlob* b = new_header(0);
   if (!b) return nullptr;
@@ -127,7 +126,9 @@ void zyl::matchlib::blob_release(DataBlob* blob) {
   std::free(blob);
 }
 
-extern "C" ZYL_API uint32_t blob_refcount(const DataBlob* blob) { return blob ? blob->refcount : 0; }
+extern "C" ZYL_API uint32_t blob_refcount(const DataBlob* blob) {
+  return blob ? blob->refcount : 0;
+}
 
 extern "C" ZYL_API int blob_equal(const DataBlob* a, const DataBlob* b) {
   if (a == b) return 1;
@@ -158,9 +159,13 @@ void zyl::matchlib::blob_set_image(DataBlob* blob, GrayImage* image) {
   release_image(old);
 }
 
-GrayImage* zyl::matchlib::blob_get_image(const DataBlob* blob) { return blob ? blob->image : nullptr; }
+GrayImage* zyl::matchlib::blob_get_image(const DataBlob* blob) {
+  return blob ? blob->image : nullptr;
+}
 
-int zyl::matchlib::blob_owns_data(const DataBlob* blob) { return blob && blob->borrowed == 0 ? 1 : 0; }
+int zyl::matchlib::blob_owns_data(const DataBlob* blob) {
+  return blob && blob->borrowed == 0 ? 1 : 0;
+}
 
 extern "C" ZYL_API void blob_set_owns_data(DataBlob* blob, int owns) {
   if (blob) blob->borrowed = owns ? 0 : 1;
@@ -206,18 +211,31 @@ uint32_t zyl::matchlib::blob_read_bounded(const uint8_t* in, uint32_t available,
 
 extern "C" {
 
-ZYL_API DataBlob* blob_create(int32_t format, const void* data, uint32_t length) { return zyl::matchlib::blob_create(format, data, length); }
-ZYL_API DataBlob* blob_wrap(int32_t format, void* data, uint32_t length, int owns, BlobReleaseRoutine release, void* user) { return zyl::matchlib::blob_wrap(format, data, length, owns, release, user); }
+ZYL_API DataBlob* blob_create(int32_t format, const void* data, uint32_t length) {
+  return zyl::matchlib::blob_create(format, data, length);
+}
+ZYL_API DataBlob* blob_wrap(int32_t format, void* data, uint32_t length, int owns,
+                            BlobReleaseRoutine release, void* user) {
+  return zyl::matchlib::blob_wrap(format, data, length, owns, release, user);
+}
 ZYL_API DataBlob* blob_copy(const DataBlob* blob) { return zyl::matchlib::blob_copy(blob); }
 ZYL_API DataBlob* blob_retain(DataBlob* blob) { return zyl::matchlib::blob_retain(blob); }
 ZYL_API void blob_release(DataBlob* blob) { zyl::matchlib::blob_release(blob); }
 ZYL_API int32_t blob_type(const DataBlob* blob) { return zyl::matchlib::blob_type(blob); }
 ZYL_API uint8_t* blob_data(const DataBlob* blob) { return zyl::matchlib::blob_data(blob); }
 ZYL_API uint32_t blob_size(const DataBlob* blob) { return zyl::matchlib::blob_size(blob); }
-ZYL_API void blob_set_image(DataBlob* blob, GrayImage* image) { zyl::matchlib::blob_set_image(blob, image); }
-ZYL_API GrayImage* blob_get_image(const DataBlob* blob) { return zyl::matchlib::blob_get_image(blob); }
+ZYL_API void blob_set_image(DataBlob* blob, GrayImage* image) {
+  zyl::matchlib::blob_set_image(blob, image);
+}
+ZYL_API GrayImage* blob_get_image(const DataBlob* blob) {
+  return zyl::matchlib::blob_get_image(blob);
+}
 ZYL_API int blob_owns_data(const DataBlob* blob) { return zyl::matchlib::blob_owns_data(blob); }
-ZYL_API uint32_t blob_write(uint8_t* out, const DataBlob* blob) { return zyl::matchlib::blob_write(out, blob); }
-ZYL_API uint32_t blob_read_bounded(const uint8_t* in, uint32_t available, DataBlob** out) { return zyl::matchlib::blob_read_bounded(in, available, out); }
+ZYL_API uint32_t blob_write(uint8_t* out, const DataBlob* blob) {
+  return zyl::matchlib::blob_write(out, blob);
+}
+ZYL_API uint32_t blob_read_bounded(const uint8_t* in, uint32_t available, DataBlob** out) {
+  return zyl::matchlib::blob_read_bounded(in, available, out);
+}
 
 }  // extern "C"

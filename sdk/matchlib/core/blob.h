@@ -13,7 +13,7 @@ namespace zyl::matchlib {
 
 DataBlob* blob_create(int32_t format, const void* data, uint32_t length);
 DataBlob* blob_wrap(int32_t format, void* data, uint32_t length, int owns,
-                            BlobReleaseRoutine release, void* user);
+                    BlobReleaseRoutine release, void* user);
 DataBlob* blob_copy(const DataBlob* blob);
 DataBlob* blob_retain(DataBlob* blob);
 void blob_release(DataBlob* blob);

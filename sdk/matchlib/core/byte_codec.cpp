@@ -80,24 +80,40 @@ int dispatch_chain(void* target, const BlockHandler* table, const std::uint8_t* 
 
 using namespace zyl::matchlib;
 
-
-extern "C" ZYL_API uint8_t bytes_read_u8(const uint8_t* p) { return static_cast<uint8_t>(read_be<1>(p)); }
+extern "C" ZYL_API uint8_t bytes_read_u8(const uint8_t* p) {
+  return static_cast<uint8_t>(read_be<1>(p));
+}
 int zyl::matchlib::bytes_write_u8(uint8_t* out, int value) {
   return write_be<1>(out, static_cast<uint32_t>(value));
 }
-uint16_t zyl::matchlib::bytes_read_be16(const uint8_t* p) { return static_cast<uint16_t>(read_be<2>(p)); }
-extern "C" ZYL_API uint16_t bytes_read_be16_alt(const uint8_t* p) { return zyl::matchlib::bytes_read_be16(p); }
-extern "C" ZYL_API int bytes_write_be16(uint8_t* out, int value) {
+uint16_t zyl::matchlib::bytes_read_be16(const uint8_t* p) {
+  return static_cast<uint16_t>(read_be<2>(p));
+}
+extern "C" ZYL_API uint16_t bytes_read_be16_alt(const uint8_t* p) {
+  return zyl::matchlib::bytes_read_be16(p);
+}
+int zyl::matchlib::bytes_write_be16(uint8_t* out, int value) {
   return write_be<2>(out, static_cast<uint32_t>(value));
 }
-extern "C" ZYL_API int bytes_write_be16_alt(uint8_t* out, int value) { return bytes_write_be16(out, value); }
+extern "C" ZYL_API int bytes_write_be16(uint8_t* out, int value) {
+  return zyl::matchlib::bytes_write_be16(out, value);
+}
+extern "C" ZYL_API int bytes_write_be16_alt(uint8_t* out, int value) {
+  return zyl::matchlib::bytes_write_be16(out, value);
+}
 uint32_t zyl::matchlib::bytes_read_be32(const uint8_t* p) { return read_be<4>(p); }
-extern "C" ZYL_API uint32_t bytes_read_be32_alt(const uint8_t* p) { return zyl::matchlib::bytes_read_be32(p); }
-int zyl::matchlib::bytes_write_be32(uint8_t* out, uint32_t value) { return write_be<4>(out, value); }
+extern "C" ZYL_API uint32_t bytes_read_be32_alt(const uint8_t* p) {
+  return zyl::matchlib::bytes_read_be32(p);
+}
+int zyl::matchlib::bytes_write_be32(uint8_t* out, uint32_t value) {
+  return write_be<4>(out, value);
+}
 extern "C" ZYL_API int bytes_write_be32_alt(uint8_t* out, uint32_t value) {
   return zyl::matchlib::bytes_write_be32(out, value);
 }
-extern "C" ZYL_API float bytes_read_be_f32(const uint8_t* p) { return std::bit_cast<float>(read_be<4>(p)); }
+extern "C" ZYL_API float bytes_read_be_f32(const uint8_t* p) {
+  return std::bit_cast<float>(read_be<4>(p));
+}
 extern "C" ZYL_API int bytes_write_be_f32(uint8_t* out, float value) {
   return write_be<4>(out, std::bit_cast<uint32_t>(value));
 }
@@ -136,12 +152,12 @@ extern "C" ZYL_API int block_write_header4(uint8_t* out, int type, int total_len
 }
 
 int zyl::matchlib::blocks_dispatch6(void* target, const BlockHandler* table, const uint8_t* buffer,
-                             uint32_t length, void* user) {
+                                    uint32_t length, void* user) {
   return dispatch_chain<true>(target, table, buffer, length, user);
 }
 
 int zyl::matchlib::blocks_dispatch4(void* target, const BlockHandler* table, const uint8_t* buffer,
-                             uint32_t length, void* user) {
+                                    uint32_t length, void* user) {
   return dispatch_chain<false>(target, table, buffer, length, user);
 }
 
@@ -149,13 +165,27 @@ extern "C" ZYL_API void codec_noop(void) {}
 
 extern "C" {
 
-ZYL_API int bytes_write_u8(uint8_t* out, int value) { return zyl::matchlib::bytes_write_u8(out, value); }
+ZYL_API int bytes_write_u8(uint8_t* out, int value) {
+  return zyl::matchlib::bytes_write_u8(out, value);
+}
 ZYL_API uint16_t bytes_read_be16(const uint8_t* p) { return zyl::matchlib::bytes_read_be16(p); }
 ZYL_API uint32_t bytes_read_be32(const uint8_t* p) { return zyl::matchlib::bytes_read_be32(p); }
-ZYL_API int bytes_write_be32(uint8_t* out, uint32_t value) { return zyl::matchlib::bytes_write_be32(out, value); }
-ZYL_API uint32_t bytes_write_raw(uint8_t* out, const void* src, uint32_t n) { return zyl::matchlib::bytes_write_raw(out, src, n); }
-ZYL_API int bytes_dup(void** out, const void* src, uint32_t n) { return zyl::matchlib::bytes_dup(out, src, n); }
-ZYL_API int blocks_dispatch6(void* target, const BlockHandler* table, const uint8_t* buffer, uint32_t length, void* user) { return zyl::matchlib::blocks_dispatch6(target, table, buffer, length, user); }
-ZYL_API int blocks_dispatch4(void* target, const BlockHandler* table, const uint8_t* buffer, uint32_t length, void* user) { return zyl::matchlib::blocks_dispatch4(target, table, buffer, length, user); }
+ZYL_API int bytes_write_be32(uint8_t* out, uint32_t value) {
+  return zyl::matchlib::bytes_write_be32(out, value);
+}
+ZYL_API uint32_t bytes_write_raw(uint8_t* out, const void* src, uint32_t n) {
+  return zyl::matchlib::bytes_write_raw(out, src, n);
+}
+ZYL_API int bytes_dup(void** out, const void* src, uint32_t n) {
+  return zyl::matchlib::bytes_dup(out, src, n);
+}
+ZYL_API int blocks_dispatch6(void* target, const BlockHandler* table, const uint8_t* buffer,
+                             uint32_t length, void* user) {
+  return zyl::matchlib::blocks_dispatch6(target, table, buffer, length, user);
+}
+ZYL_API int blocks_dispatch4(void* target, const BlockHandler* table, const uint8_t* buffer,
+                             uint32_t length, void* user) {
+  return zyl::matchlib::blocks_dispatch4(target, table, buffer, length, user);
+}
 
 }  // extern "C"

@@ -3,6 +3,7 @@
 #include <cstdlib>
 
 #include "matchlib/core/allocation.h"
+#include "matchlib/core/callback_object.h"
 #include "zylscan/matchlib_object.h"
 #include "zylscan/matchlib_support.h"
 
@@ -29,6 +30,12 @@ Op slot(const CallbackObject* obj, Op CallbackOps::*member) {
 
 using zyl::matchlib::slot;
 
+void zyl::matchlib::cbobj_release(CallbackObject* obj) {
+  if (!obj || obj->refcount-- != 1) return;
+  if (obj->user_destroy) obj->user_destroy(obj->user);
+  obj->release(obj);
+}
+
 extern "C" {
 
 ZYL_API CallbackObject* cbobj_create(void* handle, uint8_t kind, const CallbackOps* ops,
@@ -44,13 +51,9 @@ ZYL_API CallbackObject* cbobj_retain(CallbackObject* obj) {
   return obj;
 }
 
-ZYL_API void cbobj_release(CallbackObject* obj) {
-  if (!obj || obj->refcount-- != 1) return;
-  if (obj->user_destroy) obj->user_destroy(obj->user);
-  obj->release(obj);
-}
+ZYL_API void cbobj_release(CallbackObject* obj) { zyl::matchlib::cbobj_release(obj); }
 
-ZYL_API void cbobj_release_alt(CallbackObject* obj) { cbobj_release(obj); }
+ZYL_API void cbobj_release_alt(CallbackObject* obj) { zyl::matchlib::cbobj_release(obj); }
 
 ZYL_API void cbobj_free(CallbackObject* obj) { std::free(obj); }
 

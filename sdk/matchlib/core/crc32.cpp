@@ -24,7 +24,6 @@ constexpr auto kTable = make_table();
 }  // namespace
 }  // namespace zyl::matchlib
 
-
 void zyl::matchlib::crc32_init(uint32_t* state) {
   if (state) *state = 0xFFFFFFFFu;
 }
@@ -51,8 +50,12 @@ uint32_t zyl::matchlib::crc32_compute(const void* data, uint32_t length) {
 extern "C" {
 
 ZYL_API void crc32_init(uint32_t* state) { zyl::matchlib::crc32_init(state); }
-ZYL_API void crc32_update(const void* data, uint32_t length, uint32_t* state) { zyl::matchlib::crc32_update(data, length, state); }
+ZYL_API void crc32_update(const void* data, uint32_t length, uint32_t* state) {
+  zyl::matchlib::crc32_update(data, length, state);
+}
 ZYL_API uint32_t crc32_final(const uint32_t* state) { return zyl::matchlib::crc32_final(state); }
-ZYL_API uint32_t crc32_compute(const void* data, uint32_t length) { return zyl::matchlib::crc32_compute(data, length); }
+ZYL_API uint32_t crc32_compute(const void* data, uint32_t length) {
+  return zyl::matchlib::crc32_compute(data, length);
+}
 
 }  // extern "C"

@@ -25,7 +25,9 @@ namespace zyl::matchlib {
 namespace {
 
 // The process-wide finger information of extractions that bring none.
-FingerInfo* default_info(FingerInfo* info) { return info ? info : zyl::matchlib::finger_info_default(); }
+FingerInfo* default_info(FingerInfo* info) {
+  return info ? info : zyl::matchlib::finger_info_default();
+}
 
 // An image size passes when it lies within 10 % of the expected one, in
 // either orientation.
@@ -49,9 +51,8 @@ bool prep_step(Ref<GrayImage>& image, MatchContext* ctx, const ImagePrepDescript
 
 using namespace zyl::matchlib;
 
-
-int zyl::matchlib::engine_attach_sample_info(MatchEngine* engine, GrayImage* image, FingerInfo* info,
-                                      DataBlob** blob) {
+int zyl::matchlib::engine_attach_sample_info(MatchEngine* engine, GrayImage* image,
+                                             FingerInfo* info, DataBlob** blob) {
   if (!engine || !blob || !image) return ML_BAD_ARGUMENT;
   if (*blob && zyl::matchlib::tmpl_has_section(*blob, SAMPLE_INFO_FORMAT)) return ML_OK;
   info = default_info(info);
@@ -66,9 +67,10 @@ int zyl::matchlib::engine_attach_sample_info(MatchEngine* engine, GrayImage* ima
   } else {
     s.quality = static_cast<std::uint8_t>(zyl::matchlib::image_property_byte(image));
   }
-  s.resolution = zyl::matchlib::image_resolution_y(image) == zyl::matchlib::image_resolution_x(image)
-                     ? static_cast<std::uint16_t>(zyl::matchlib::image_resolution_y(image))
-                     : 0;
+  s.resolution =
+      zyl::matchlib::image_resolution_y(image) == zyl::matchlib::image_resolution_x(image)
+          ? static_cast<std::uint16_t>(zyl::matchlib::image_resolution_y(image))
+          : 0;
   s.source_height = static_cast<std::uint16_t>(zyl::matchlib::image_source_height(image));
   s.source_width = static_cast<std::uint16_t>(zyl::matchlib::image_source_width(image));
   s.offset_y = static_cast<std::uint16_t>(zyl::matchlib::image_offset_y(image));
@@ -103,12 +105,13 @@ int zyl::matchlib::engine_apply_converters(MatchEngine* engine, GrayImage* image
 }
 
 int zyl::matchlib::engine_run_stage_extract(MatchContext* context, const StageObject* stage,
-                                     GrayImage* image, FingerInfo* info, DataBlob** blob) {
+                                            GrayImage* image, FingerInfo* info, DataBlob** blob) {
   if (!stage || !context || !blob) return ML_BAD_ARGUMENT;
   const StageExtractor* extractor = zyl::matchlib::stage_get_extractor(stage);
   if (!extractor || !extractor->extract || !image)
     return image && !*blob ? ML_BAD_ARGUMENT : ML_OK;  // the stage only matches
-  if (*blob && zyl::matchlib::tmpl_has_section(*blob, zyl::matchlib::stage_get_kind(stage))) return ML_OK;
+  if (*blob && zyl::matchlib::tmpl_has_section(*blob, zyl::matchlib::stage_get_kind(stage)))
+    return ML_OK;
   Ref<DataBlob> old = Ref<DataBlob>::adopt(std::exchange(*blob, nullptr));
   Ref<GrayImage> copy = Ref<GrayImage>::adopt(zyl::matchlib::image_clone(image));
   if (!copy) return ML_NO_MEMORY;
@@ -117,7 +120,8 @@ int zyl::matchlib::engine_run_stage_extract(MatchContext* context, const StageOb
     if (!prep_step(copy, context, &d)) return ML_NO_MEMORY;
   }
   DataBlob* section = nullptr;
-  const int status = extractor->extract(context, copy.get(), info, zyl::matchlib::stage_get_kind(stage), &section);
+  const int status =
+      extractor->extract(context, copy.get(), info, zyl::matchlib::stage_get_kind(stage), &section);
   Ref<DataBlob> owned = Ref<DataBlob>::adopt(section);
   if (status != ML_OK) return status;
   DataBlob* merged = zyl::matchlib::container_merge(old.get(), owned.get());
@@ -127,17 +131,19 @@ int zyl::matchlib::engine_run_stage_extract(MatchContext* context, const StageOb
 }
 
 int zyl::matchlib::engine_run_stage_extract_pixels(MatchContext* context, const StageObject* stage,
-                                            const StageChain* /*chain*/, GrayImage* image,
-                                            FingerInfo* info, DataBlob** blob) {
+                                                   const StageChain* /*chain*/, GrayImage* image,
+                                                   FingerInfo* info, DataBlob** blob) {
   if (!context || !stage || !image || !blob) return ML_BAD_ARGUMENT;
   const ImagePrepRoutine* routines = zyl::matchlib::stage_get_image_routines(stage);
   if (routines && *routines) return ML_BAD_ARGUMENT;  // the raw path prepares nothing
   const StageExtractor* extractor = zyl::matchlib::stage_get_extractor(stage);
   if (!extractor || !extractor->extract) return *blob ? ML_OK : ML_BAD_ARGUMENT;
-  if (*blob && zyl::matchlib::tmpl_has_section(*blob, zyl::matchlib::stage_get_kind(stage))) return ML_OK;
+  if (*blob && zyl::matchlib::tmpl_has_section(*blob, zyl::matchlib::stage_get_kind(stage)))
+    return ML_OK;
   Ref<DataBlob> old = Ref<DataBlob>::adopt(std::exchange(*blob, nullptr));
   DataBlob* section = nullptr;
-  const int status = extractor->extract(context, image, info, zyl::matchlib::stage_get_kind(stage), &section);
+  const int status =
+      extractor->extract(context, image, info, zyl::matchlib::stage_get_kind(stage), &section);
   Ref<DataBlob> owned = Ref<DataBlob>::adopt(section);
   if (status != ML_OK) return status;
   DataBlob* merged = zyl::matchlib::container_merge(old.get(), owned.get());
@@ -147,7 +153,7 @@ int zyl::matchlib::engine_run_stage_extract_pixels(MatchContext* context, const 
 }
 
 int zyl::matchlib::engine_extract(MatchEngine* engine, GrayImage* image, FingerInfo* info,
-                           DataBlob** blob) {
+                                  DataBlob** blob) {
   if (!engine || !blob) return ML_BAD_ARGUMENT;
   if (engine->before) engine->before(engine->user, image, info, blob);
   info = default_info(info);
@@ -161,8 +167,8 @@ int zyl::matchlib::engine_extract(MatchEngine* engine, GrayImage* image, FingerI
       if (zyl::matchlib::tiling_fits(image, &t, 0)) {
         int row = 0;
         int column = 0;
-        work = Ref<GrayImage>::adopt(zyl::matchlib::image_crop_on_foreground(image, t.tile_height, t.tile_width,
-                                                              t.variance_threshold, &row, &column));
+        work = Ref<GrayImage>::adopt(zyl::matchlib::image_crop_on_foreground(
+            image, t.tile_height, t.tile_width, t.variance_threshold, &row, &column));
         if (!work) status = ML_NO_MEMORY;
       } else {
         work = Ref<GrayImage>::share(image);
@@ -180,9 +186,11 @@ int zyl::matchlib::engine_extract(MatchEngine* engine, GrayImage* image, FingerI
       status = zyl::matchlib::engine_apply_converters(engine, work.get(), &c);
       converted = Ref<GrayImage>::adopt(c);
     }
-    for (StageObject* s = zyl::matchlib::chain_first(engine->chain); status == ML_OK && s; s = zyl::matchlib::stage_next(s)) {
+    for (StageObject* s = zyl::matchlib::chain_first(engine->chain); status == ML_OK && s;
+         s = zyl::matchlib::stage_next(s)) {
       DataBlob* w = working.release();
-      status = zyl::matchlib::engine_run_stage_extract(engine->context, s, converted.get(), info, &w);
+      status =
+          zyl::matchlib::engine_run_stage_extract(engine->context, s, converted.get(), info, &w);
       working = Ref<DataBlob>::adopt(w);
     }
     if (status == ML_OK) *blob = working.release();
@@ -192,7 +200,7 @@ int zyl::matchlib::engine_extract(MatchEngine* engine, GrayImage* image, FingerI
 }
 
 int zyl::matchlib::engine_extract_image(MatchEngine* engine, GrayImage* image, FingerInfo* info,
-                                 DataBlob** out) {
+                                        DataBlob** out) {
   if (!engine || !out) return ML_BAD_ARGUMENT;
   *out = nullptr;
   if (engine->input_mode != ENGINE_INPUT_IMAGE) return ML_WRONG_KIND;
@@ -203,7 +211,8 @@ int zyl::matchlib::engine_extract_image(MatchEngine* engine, GrayImage* image, F
 }
 
 int zyl::matchlib::engine_extract_pixels(MatchEngine* engine, const uint8_t* pixels, int height,
-                                  int width, int resolution, FingerInfo* info, DataBlob** out) {
+                                         int width, int resolution, FingerInfo* info,
+                                         DataBlob** out) {
   if (!engine) return ML_BAD_ARGUMENT;
   if (out) *out = nullptr;
   if (!info || !out || !pixels || height <= 0 || width <= 0 || engine->config.tiling.tiles_down != 0)
@@ -217,8 +226,8 @@ int zyl::matchlib::engine_extract_pixels(MatchEngine* engine, const uint8_t* pix
   // The converters rewrite pixels in place: they work on the image's own
   // copy, so the caller's buffer (a captured image, extracted again later)
   // stays as it was.
-  Ref<GrayImage> wrapped = Ref<GrayImage>::adopt(
-      zyl::matchlib::image_create(height, width, resolution, resolution, pixels, IMAGE_NULL_IMPRESSION_TYPE));
+  Ref<GrayImage> wrapped = Ref<GrayImage>::adopt(zyl::matchlib::image_create(
+      height, width, resolution, resolution, pixels, IMAGE_NULL_IMPRESSION_TYPE));
   if (!wrapped) return ML_NO_MEMORY;
   std::uint8_t* own = zyl::matchlib::image_pixels(wrapped.get());
   int status = ML_OK;
@@ -227,9 +236,11 @@ int zyl::matchlib::engine_extract_pixels(MatchEngine* engine, const uint8_t* pix
                            nullptr, nullptr);
   if (status == ML_OK && engine->precheck) status = engine->precheck(engine->context, wrapped.get());
   Ref<DataBlob> working;
-  for (StageObject* s = zyl::matchlib::chain_first(engine->chain); status == ML_OK && s; s = zyl::matchlib::stage_next(s)) {
+  for (StageObject* s = zyl::matchlib::chain_first(engine->chain); status == ML_OK && s;
+       s = zyl::matchlib::stage_next(s)) {
     DataBlob* w = working.release();
-    status = zyl::matchlib::engine_run_stage_extract_pixels(engine->context, s, engine->chain, wrapped.get(), info, &w);
+    status = zyl::matchlib::engine_run_stage_extract_pixels(engine->context, s, engine->chain,
+                                                            wrapped.get(), info, &w);
     working = Ref<DataBlob>::adopt(w);
   }
   if (status == ML_OK) *out = working.release();
@@ -238,12 +249,33 @@ int zyl::matchlib::engine_extract_pixels(MatchEngine* engine, const uint8_t* pix
 
 extern "C" {
 
-ZYL_API int engine_attach_sample_info(MatchEngine* engine, GrayImage* image, FingerInfo* info, DataBlob** blob) { return zyl::matchlib::engine_attach_sample_info(engine, image, info, blob); }
-ZYL_API int engine_apply_converters(MatchEngine* engine, GrayImage* image, GrayImage** out) { return zyl::matchlib::engine_apply_converters(engine, image, out); }
-ZYL_API int engine_run_stage_extract(MatchContext* context, const StageObject* stage, GrayImage* image, FingerInfo* info, DataBlob** blob) { return zyl::matchlib::engine_run_stage_extract(context, stage, image, info, blob); }
-ZYL_API int engine_run_stage_extract_pixels(MatchContext* context, const StageObject* stage, const StageChain* arg2, GrayImage* image, FingerInfo* info, DataBlob** blob) { return zyl::matchlib::engine_run_stage_extract_pixels(context, stage, arg2, image, info, blob); }
-ZYL_API int engine_extract(MatchEngine* engine, GrayImage* image, FingerInfo* info, DataBlob** blob) { return zyl::matchlib::engine_extract(engine, image, info, blob); }
-ZYL_API int engine_extract_image(MatchEngine* engine, GrayImage* image, FingerInfo* info, DataBlob** out) { return zyl::matchlib::engine_extract_image(engine, image, info, out); }
-ZYL_API int engine_extract_pixels(MatchEngine* engine, const uint8_t* pixels, int height, int width, int resolution, FingerInfo* info, DataBlob** out) { return zyl::matchlib::engine_extract_pixels(engine, pixels, height, width, resolution, info, out); }
+ZYL_API int engine_attach_sample_info(MatchEngine* engine, GrayImage* image, FingerInfo* info,
+                                      DataBlob** blob) {
+  return zyl::matchlib::engine_attach_sample_info(engine, image, info, blob);
+}
+ZYL_API int engine_apply_converters(MatchEngine* engine, GrayImage* image, GrayImage** out) {
+  return zyl::matchlib::engine_apply_converters(engine, image, out);
+}
+ZYL_API int engine_run_stage_extract(MatchContext* context, const StageObject* stage,
+                                     GrayImage* image, FingerInfo* info, DataBlob** blob) {
+  return zyl::matchlib::engine_run_stage_extract(context, stage, image, info, blob);
+}
+ZYL_API int engine_run_stage_extract_pixels(MatchContext* context, const StageObject* stage,
+                                            const StageChain* arg2, GrayImage* image,
+                                            FingerInfo* info, DataBlob** blob) {
+  return zyl::matchlib::engine_run_stage_extract_pixels(context, stage, arg2, image, info, blob);
+}
+ZYL_API int engine_extract(MatchEngine* engine, GrayImage* image, FingerInfo* info,
+                           DataBlob** blob) {
+  return zyl::matchlib::engine_extract(engine, image, info, blob);
+}
+ZYL_API int engine_extract_image(MatchEngine* engine, GrayImage* image, FingerInfo* info,
+                                 DataBlob** out) {
+  return zyl::matchlib::engine_extract_image(engine, image, info, out);
+}
+ZYL_API int engine_extract_pixels(MatchEngine* engine, const uint8_t* pixels, int height, int width,
+                                  int resolution, FingerInfo* info, DataBlob** out) {
+  return zyl::matchlib::engine_extract_pixels(engine, pixels, height, width, resolution, info, out);
+}
 
 }  // extern "C"

@@ -8,18 +8,16 @@
 namespace zyl::matchlib {
 
 int engine_attach_sample_info(MatchEngine* engine, GrayImage* image, FingerInfo* info,
-                                      DataBlob** blob);
+                              DataBlob** blob);
 int engine_apply_converters(MatchEngine* engine, GrayImage* image, GrayImage** out);
-int engine_run_stage_extract(MatchContext* context, const StageObject* stage,
-                                     GrayImage* image, FingerInfo* info, DataBlob** blob);
+int engine_run_stage_extract(MatchContext* context, const StageObject* stage, GrayImage* image,
+                             FingerInfo* info, DataBlob** blob);
 int engine_run_stage_extract_pixels(MatchContext* context, const StageObject* stage,
-                                            const StageChain* , GrayImage* image,
-                                            FingerInfo* info, DataBlob** blob);
-int engine_extract(MatchEngine* engine, GrayImage* image, FingerInfo* info,
-                           DataBlob** blob);
-int engine_extract_image(MatchEngine* engine, GrayImage* image, FingerInfo* info,
-                                 DataBlob** out);
-int engine_extract_pixels(MatchEngine* engine, const uint8_t* pixels, int height,
-                                  int width, int resolution, FingerInfo* info, DataBlob** out);
+                                    const StageChain*, GrayImage* image, FingerInfo* info,
+                                    DataBlob** blob);
+int engine_extract(MatchEngine* engine, GrayImage* image, FingerInfo* info, DataBlob** blob);
+int engine_extract_image(MatchEngine* engine, GrayImage* image, FingerInfo* info, DataBlob** out);
+int engine_extract_pixels(MatchEngine* engine, const uint8_t* pixels, int height, int width,
+                          int resolution, FingerInfo* info, DataBlob** out);
 
 }  // namespace zyl::matchlib

@@ -46,27 +46,29 @@ constexpr std::uint32_t kViewStageKey = 0x4bc0d3c6;  // stage whose ops score vi
 constexpr std::uint32_t kEvictionRuleKey = 0xac395352;
 constexpr int kPairVector = 128;
 
-using TemplatePtr = std::unique_ptr<MultiViewTemplate, decltype(&::mvt_release)>;
+using TemplatePtr = std::unique_ptr<MultiViewTemplate, decltype(&zyl::matchlib::mvt_release)>;
 
 TemplatePtr parse_template(DataBlob* blob) {
   MultiViewTemplate* t = nullptr;
   zyl::matchlib::mvt_from_blob(blob, &t);
-  return TemplatePtr(t, ::mvt_release);
+  return TemplatePtr(t, &zyl::matchlib::mvt_release);
 }
 
 DataBlob* serialize(MultiViewTemplate* t, int flag, const KwzdWriter* writer, void* data) {
-  return writer ? zyl::matchlib::mvt_serialize_with(t, flag, writer, data) : zyl::matchlib::mvt_serialize(t, flag);
+  return writer ? zyl::matchlib::mvt_serialize_with(t, flag, writer, data)
+                : zyl::matchlib::mvt_serialize(t, flag);
 }
 
 // A one-view multi-view template of a plain template blob.
 DataBlob* wrap_as_views(MatchEngine* e, DataBlob* blob) {
   const EngineConfig& c = e->config;
-  TemplatePtr t(zyl::matchlib::mvt_create(c.most_views), ::mvt_release);
+  TemplatePtr t(zyl::matchlib::mvt_create(c.most_views), &zyl::matchlib::mvt_release);
   if (!t) return nullptr;
   zyl::matchlib::mvt_set_size_limit(t.get(), static_cast<std::uint32_t>(c.size_limit));
   const MvtSectionLimit entry{c.quality_value, c.quality_limit};
   if (zyl::matchlib::mvt_set_quality_table(t.get(), &entry, 1) != ML_OK) return nullptr;
-  int mode = c.view_selection && zyl::matchlib::param_get(e->context, kEvictionRuleKey, 2) != 0 ? 6 : 2;
+  int mode =
+      c.view_selection && zyl::matchlib::param_get(e->context, kEvictionRuleKey, 2) != 0 ? 6 : 2;
   if (!c.view_mode_keep) mode -= 2;
   if (zyl::matchlib::mvt_add_views(t.get(), e, &blob, 1, mode, nullptr) != ML_OK) return nullptr;
   return zyl::matchlib::mvt_serialize(t.get(), c.serialize_flag);
@@ -77,20 +79,22 @@ DataBlob* wrap_as_views(MatchEngine* e, DataBlob* blob) {
 
 using namespace zyl::matchlib;
 
-
 void zyl::matchlib::engine_free_views(DataBlob** views, uint8_t count) {
   if (!views) return;
   for (int i = 0; i < count; ++i) zyl::matchlib::blob_release(views[i]);
   std::free(views);
 }
 
-DataBlob** zyl::matchlib::engine_gallery_to_views(MatchEngine* e, DataBlob* const* gallery, uint8_t count) {
+DataBlob** zyl::matchlib::engine_gallery_to_views(MatchEngine* e, DataBlob* const* gallery,
+                                                  uint8_t count) {
   if (!e || !gallery || count == 0) return nullptr;
   auto* views = static_cast<DataBlob**>(ml_calloc(count, sizeof(DataBlob*)));
   if (!views) return nullptr;
   for (int i = 0; i < count; ++i) {
     DataBlob* b = gallery[i];
-    views[i] = !b ? nullptr : zyl::matchlib::blob_type(b) == KWZD_FORMAT ? zyl::matchlib::blob_retain(b) : wrap_as_views(e, b);
+    views[i] = !b                                           ? nullptr
+               : zyl::matchlib::blob_type(b) == KWZD_FORMAT ? zyl::matchlib::blob_retain(b)
+                                                            : wrap_as_views(e, b);
     if (!views[i]) {
       zyl::matchlib::engine_free_views(views, count);
       return nullptr;
@@ -100,19 +104,21 @@ DataBlob** zyl::matchlib::engine_gallery_to_views(MatchEngine* e, DataBlob* cons
 }
 
 extern "C" ZYL_API int engine_match_gallery(MatchEngine* e, DataBlob* const* gallery, uint8_t count,
-                                 DataBlob* probe, GrayImage* image, int level, MatchResult* result) {
+                                            DataBlob* probe, GrayImage* image, int level,
+                                            MatchResult* result) {
   if (!e || !gallery || !result || count == 0 || (probe == nullptr) == (image == nullptr))
     return ML_BAD_ARGUMENT;
   DataBlob** views = zyl::matchlib::engine_gallery_to_views(e, gallery, count);
   if (!views) return ML_NO_MEMORY;
-  const int status = zyl::matchlib::verify_against_gallery(views, count, e->chain, e->context, probe, image, level,
-                                            result, &e->config);
+  const int status = zyl::matchlib::verify_against_gallery(views, count, e->chain, e->context,
+                                                           probe, image, level, result, &e->config);
   zyl::matchlib::engine_free_views(views, count);
   return status;
 }
 
 int zyl::matchlib::engine_match_image(MatchEngine* e, DataBlob* const* gallery, uint8_t count,
-                               DataBlob* probe, GrayImage* image, int level, MatchResult* result) {
+                                      DataBlob* probe, GrayImage* image, int level,
+                                      MatchResult* result) {
   if (!e) return ML_BAD_ARGUMENT;
   if (!image) return e->match(e, gallery, count, probe, nullptr, level, result);
   int status = zyl::matchlib::image_build_masks_from_params(image, e->context);
@@ -122,8 +128,8 @@ int zyl::matchlib::engine_match_image(MatchEngine* e, DataBlob* const* gallery, 
   if (zyl::matchlib::tiling_fits(image, &t, 0)) {
     int row = 0;
     int column = 0;
-    work = Ref<GrayImage>::adopt(
-        zyl::matchlib::image_crop_on_foreground(image, t.tile_height, t.tile_width, t.variance_threshold, &row, &column));
+    work = Ref<GrayImage>::adopt(zyl::matchlib::image_crop_on_foreground(
+        image, t.tile_height, t.tile_width, t.variance_threshold, &row, &column));
     if (!work) return ML_NO_MEMORY;
   } else {
     work = Ref<GrayImage>::share(image);
@@ -136,7 +142,7 @@ int zyl::matchlib::engine_match_image(MatchEngine* e, DataBlob* const* gallery, 
 }
 
 int zyl::matchlib::engine_match_result(MatchEngine* e, DataBlob* const* gallery, uint8_t count,
-                                DataBlob* probe, int level, MatchResult** out) {
+                                       DataBlob* probe, int level, MatchResult** out) {
   if (!out) return ML_BAD_ARGUMENT;
   *out = nullptr;
   if (!e || !gallery || count == 0 || !probe) return ML_BAD_ARGUMENT;
@@ -147,22 +153,24 @@ int zyl::matchlib::engine_match_result(MatchEngine* e, DataBlob* const* gallery,
   return status;
 }
 
-extern "C" ZYL_API int engine_match_image_result(MatchEngine* e, DataBlob* const* gallery, uint8_t count,
-                                      GrayImage* image, int level, MatchResult** out) {
+extern "C" ZYL_API int engine_match_image_result(MatchEngine* e, DataBlob* const* gallery,
+                                                 uint8_t count, GrayImage* image, int level,
+                                                 MatchResult** out) {
   if (!out) return ML_BAD_ARGUMENT;
   *out = nullptr;
   if (!e || !gallery || count == 0 || !image) return ML_BAD_ARGUMENT;
   Ref<MatchResult> r = Ref<MatchResult>::adopt(zyl::matchlib::match_result_create(count));
   if (!r) return ML_NO_MEMORY;
-  const int status = zyl::matchlib::engine_match_image(e, gallery, count, nullptr, image, level, r.get());
+  const int status =
+      zyl::matchlib::engine_match_image(e, gallery, count, nullptr, image, level, r.get());
   if (status == ML_OK) *out = r.release();
   return status;
 }
 
 int zyl::matchlib::engine_match_decide(MatchEngine* e, DataBlob* const* gallery, uint8_t count,
-                                DataBlob* probe, int level, int32_t* out_decision,
-                                RigidTransform** out_transform, int32_t* out_gallery_index,
-                                int32_t* out_view_index) {
+                                       DataBlob* probe, int level, int32_t* out_decision,
+                                       RigidTransform** out_transform, int32_t* out_gallery_index,
+                                       int32_t* out_view_index) {
   if (out_decision) *out_decision = 0;
   if (out_transform) *out_transform = nullptr;
   if (out_gallery_index) *out_gallery_index = 0;
@@ -179,10 +187,12 @@ int zyl::matchlib::engine_match_decide(MatchEngine* e, DataBlob* const* gallery,
   return ML_OK;
 }
 
-extern "C" ZYL_API int engine_match_image_decide(MatchEngine* e, DataBlob* const* gallery, uint8_t count,
-                                      GrayImage* image, int level, int32_t* out_decision,
-                                      RigidTransform** out_transform, int32_t* out_gallery_index,
-                                      int32_t* out_view_index, DataBlob** out_probe) {
+extern "C" ZYL_API int engine_match_image_decide(MatchEngine* e, DataBlob* const* gallery,
+                                                 uint8_t count, GrayImage* image, int level,
+                                                 int32_t* out_decision,
+                                                 RigidTransform** out_transform,
+                                                 int32_t* out_gallery_index,
+                                                 int32_t* out_view_index, DataBlob** out_probe) {
   if (out_decision) *out_decision = 0;
   if (out_transform) *out_transform = nullptr;
   if (out_gallery_index) *out_gallery_index = 0;
@@ -191,7 +201,8 @@ extern "C" ZYL_API int engine_match_image_decide(MatchEngine* e, DataBlob* const
   if (!e || !gallery || count == 0 || !image || !out_decision) return ML_BAD_ARGUMENT;
   Ref<MatchResult> r = Ref<MatchResult>::adopt(zyl::matchlib::match_result_create(count));
   if (!r) return ML_NO_MEMORY;
-  const int status = zyl::matchlib::engine_match_image(e, gallery, count, nullptr, image, level, r.get());
+  const int status =
+      zyl::matchlib::engine_match_image(e, gallery, count, nullptr, image, level, r.get());
   if (status != ML_OK) return status;
   *out_decision = r->decision;
   if (out_transform) *out_transform = zyl::matchlib::xform_retain(r->transform);
@@ -202,7 +213,7 @@ extern "C" ZYL_API int engine_match_image_decide(MatchEngine* e, DataBlob* const
 }
 
 int zyl::matchlib::engine_verify_score(MatchEngine* e, DataBlob* const* gallery, uint8_t count,
-                                DataBlob* probe, uint16_t* out_score) {
+                                       DataBlob* probe, uint16_t* out_score) {
   if (out_score) *out_score = 0;
   if (!e || !gallery || count == 0 || !probe || !out_score) return ML_BAD_ARGUMENT;
   Ref<MatchResult> r = Ref<MatchResult>::adopt(zyl::matchlib::match_result_create(count));
@@ -216,7 +227,8 @@ const StageMatchOps* zyl::matchlib::engine_pick_stage(const MatchEngine* e) {
   if (!e) return nullptr;
   const int choice = zyl::matchlib::param_get(e->context, kViewStageKey, -1);
   if (choice == -1) {
-    for (const StageObject* s = zyl::matchlib::chain_last(e->chain); s; s = zyl::matchlib::stage_prev(s))
+    for (const StageObject* s = zyl::matchlib::chain_last(e->chain); s;
+         s = zyl::matchlib::stage_prev(s))
       if (zyl::matchlib::stage_get_match_ops(s)) return zyl::matchlib::stage_get_match_ops(s);
     return nullptr;
   }
@@ -226,8 +238,9 @@ const StageMatchOps* zyl::matchlib::engine_pick_stage(const MatchEngine* e) {
 }
 
 int zyl::matchlib::engine_score_pair(MatchEngine* e, DataBlob* probe, DataBlob* gallery,
-                              uint16_t* out_score, uint16_t** out_scores, uint16_t* out_count,
-                              RigidTransform** out_transform, const StageMatchOps* last_ops) {
+                                     uint16_t* out_score, uint16_t** out_scores,
+                                     uint16_t* out_count, RigidTransform** out_transform,
+                                     const StageMatchOps* last_ops) {
   if (out_scores) *out_scores = nullptr;
   if (out_transform) *out_transform = nullptr;
   if (!out_count) return ML_BAD_ARGUMENT;
@@ -240,7 +253,8 @@ int zyl::matchlib::engine_score_pair(MatchEngine* e, DataBlob* probe, DataBlob* 
   int position = 0;
   int count = -1;
   int status = ML_OK;
-  for (const StageObject* s = zyl::matchlib::chain_first(e->chain); s; s = zyl::matchlib::stage_next(s)) {
+  for (const StageObject* s = zyl::matchlib::chain_first(e->chain); s;
+       s = zyl::matchlib::stage_next(s)) {
     const StageMatchOps* ops = zyl::matchlib::stage_get_match_ops(s);
     if ((zyl::matchlib::stage_get_flags(s) & STAGE_FLAG_SKIP_PAIR) || !ops) continue;
     const ScoreProfile* profile = zyl::matchlib::engine_find_score_profile(e, ops, 0, nullptr);
@@ -287,7 +301,7 @@ int zyl::matchlib::engine_score_pair(MatchEngine* e, DataBlob* probe, DataBlob* 
 }
 
 int zyl::matchlib::engine_score_gallery(MatchEngine* e, DataBlob* const* gallery, uint8_t count,
-                                 DataBlob* probe, MatchResult* result) {
+                                        DataBlob* probe, MatchResult* result) {
   if (!result || !probe || !e) return ML_BAD_ARGUMENT;
   DataBlob** views = zyl::matchlib::engine_gallery_to_views(e, gallery, count);
   if (!views) return ML_NO_MEMORY;
@@ -300,9 +314,11 @@ int zyl::matchlib::engine_score_gallery(MatchEngine* e, DataBlob* const* gallery
       if (!pt) status = ML_UNAVAILABLE;
       const int n = pt ? zyl::matchlib::mvt_count_unmarked_views(pt.get()) : 0;
       for (int j = 0; status == ML_OK && j < n; ++j) {
-        Ref<DataBlob> pv = Ref<DataBlob>::adopt(zyl::matchlib::mvt_get_view(pt.get(), j, nullptr, nullptr, nullptr));
+        Ref<DataBlob> pv = Ref<DataBlob>::adopt(
+            zyl::matchlib::mvt_get_view(pt.get(), j, nullptr, nullptr, nullptr));
         GalleryEntry e2{};
-        if (pv && zyl::matchlib::mvt_score_views(views[i], ops, e->context, pv.get(), &e2) == ML_OK &&
+        if (pv &&
+            zyl::matchlib::mvt_score_views(views[i], ops, e->context, pv.get(), &e2) == ML_OK &&
             (!entry.best_blob || e2.best_score > entry.best_score))
           zyl::matchlib::gallery_entry_move(&entry, &e2);
         zyl::matchlib::gallery_entry_clear(&e2);
@@ -326,13 +342,14 @@ int zyl::matchlib::engine_score_gallery(MatchEngine* e, DataBlob* const* gallery
       zyl::matchlib::blob_release(copy);
       result->best_view = static_cast<int32_t>(entry.best_view);
       result->best_candidate = i;
-      result->record_key = zyl::matchlib::mvt_blob_get_view(views[i], static_cast<int>(entry.best_view), nullptr, nullptr);
+      result->record_key = zyl::matchlib::mvt_blob_get_view(
+          views[i], static_cast<int>(entry.best_view), nullptr, nullptr);
       zyl::matchlib::blob_release(result->best_blob);
       result->best_blob = zyl::matchlib::blob_retain(entry.best_blob);
       SampleInfo info{};
       if (zyl::matchlib::sample_info_read(nullptr, probe, &info) == ML_OK)
-        result->overlap_percent =
-            zyl::matchlib::xform_overlap_percent(entry.match_transform, info.height, info.width, info.resolution);
+        result->overlap_percent = zyl::matchlib::xform_overlap_percent(
+            entry.match_transform, info.height, info.width, info.resolution);
     }
     zyl::matchlib::gallery_entry_clear(&entry);
   }
@@ -341,7 +358,8 @@ int zyl::matchlib::engine_score_gallery(MatchEngine* e, DataBlob* const* gallery
 }
 
 extern "C" ZYL_API int engine_best_score(MatchEngine* e, DataBlob* const* gallery, uint8_t count,
-                              DataBlob* probe, uint16_t* out_score, RigidTransform** out_transform) {
+                                         DataBlob* probe, uint16_t* out_score,
+                                         RigidTransform** out_transform) {
   if (out_score) *out_score = 0;
   if (out_transform) *out_transform = nullptr;
   if (!e || !gallery || count == 0 || !probe || !out_score) return ML_BAD_ARGUMENT;
@@ -354,16 +372,17 @@ extern "C" ZYL_API int engine_best_score(MatchEngine* e, DataBlob* const* galler
   return ML_OK;
 }
 
-extern "C" ZYL_API int engine_merge_templates(MatchEngine* e, DataBlob* base, DataBlob* const* blobs,
-                                   int count, DataBlob** out, const KwzdWriter* writer,
-                                   void* writer_data) {
+extern "C" ZYL_API int engine_merge_templates(MatchEngine* e, DataBlob* base,
+                                              DataBlob* const* blobs, int count, DataBlob** out,
+                                              const KwzdWriter* writer, void* writer_data) {
   if (!out || !base || !e) return ML_BAD_ARGUMENT;
   *out = nullptr;
   TemplatePtr t = parse_template(base);
   if (!t) return ML_NO_MEMORY;
   zyl::matchlib::mvt_set_size_limit(t.get(), static_cast<std::uint32_t>(e->config.size_limit));
   int taken = 0;
-  const int status = zyl::matchlib::mvt_add_views(t.get(), e, const_cast<DataBlob**>(blobs), count, 0, &taken);
+  const int status =
+      zyl::matchlib::mvt_add_views(t.get(), e, const_cast<DataBlob**>(blobs), count, 0, &taken);
   if (status != ML_OK) return status;
   // Nothing added: no new template; the caller keeps the one it has.
   if (!taken) return ML_CORRUPT;
@@ -372,7 +391,8 @@ extern "C" ZYL_API int engine_merge_templates(MatchEngine* e, DataBlob* base, Da
 }
 
 extern "C" ZYL_API int engine_adapt_template(MatchEngine* e, DataBlob* blob, MatchResult* result,
-                                  DataBlob** out, const KwzdWriter* writer, void* writer_data) {
+                                             DataBlob** out, const KwzdWriter* writer,
+                                             void* writer_data) {
   if (!blob || !result || !e || !out) return ML_BAD_ARGUMENT;
   *out = nullptr;
   TemplatePtr t = parse_template(blob);
@@ -389,25 +409,29 @@ extern "C" ZYL_API int engine_adapt_template(MatchEngine* e, DataBlob* blob, Mat
   return *out ? ML_OK : ML_NO_MEMORY;
 }
 
-extern "C" ZYL_API int engine_far_accept(MatchEngine* e, uint16_t score, int level, int* out_accept) {
+extern "C" ZYL_API int engine_far_accept(MatchEngine* e, uint16_t score, int level,
+                                         int* out_accept) {
   if (!e || !out_accept) return ML_BAD_ARGUMENT;
   const StageMatchOps* ops = zyl::matchlib::engine_pick_stage(e);
   if (!ops) return ML_CORRUPT;
   const ScoreProfile* p = zyl::matchlib::engine_find_score_profile(e, ops, 0, nullptr);
   if (!p || !p->thresholds) return ML_WRONG_KIND;
   *out_accept = 0;
-  return zyl::matchlib::far_threshold_accept(e->context, score, 1, level, p->thresholds, out_accept, nullptr);
+  return zyl::matchlib::far_threshold_accept(e->context, score, 1, level, p->thresholds, out_accept,
+                                             nullptr);
 }
 
-extern "C" ZYL_API int engine_count_decision(MatchEngine* e, DataBlob* const* gallery, uint8_t count,
-                                  DataBlob* probe, GrayImage* image, uint32_t* counters) {
+extern "C" ZYL_API int engine_count_decision(MatchEngine* e, DataBlob* const* gallery,
+                                             uint8_t count, DataBlob* probe, GrayImage* image,
+                                             uint32_t* counters) {
   if (!e || (!probe && !image) || !counters) return ML_BAD_ARGUMENT;
   if (!gallery || count == 0) return ML_BAD_ARGUMENT;
   Ref<MatchResult> r = Ref<MatchResult>::adopt(zyl::matchlib::match_result_create(count));
   if (!r) return ML_NO_MEMORY;
-  const int status = probe ? e->match(e, gallery, count, probe, nullptr, ENGINE_LEVEL_BEYOND, r.get())
-                           : zyl::matchlib::engine_match_image(e, gallery, count, nullptr, image, ENGINE_LEVEL_BEYOND,
-                                                r.get());
+  const int status = probe
+                         ? e->match(e, gallery, count, probe, nullptr, ENGINE_LEVEL_BEYOND, r.get())
+                         : zyl::matchlib::engine_match_image(e, gallery, count, nullptr, image,
+                                                             ENGINE_LEVEL_BEYOND, r.get());
   if (status != ML_OK) return status;
   // The counters are indexed by a 16-bit score: the caller's array holds 65536.
   ++counters[r->score];
@@ -416,14 +440,44 @@ extern "C" ZYL_API int engine_count_decision(MatchEngine* e, DataBlob* const* ga
 
 extern "C" {
 
-ZYL_API void engine_free_views(DataBlob** views, uint8_t count) { zyl::matchlib::engine_free_views(views, count); }
-ZYL_API DataBlob** engine_gallery_to_views(MatchEngine* e, DataBlob* const* gallery, uint8_t count) { return zyl::matchlib::engine_gallery_to_views(e, gallery, count); }
-ZYL_API int engine_match_image(MatchEngine* e, DataBlob* const* gallery, uint8_t count, DataBlob* probe, GrayImage* image, int level, MatchResult* result) { return zyl::matchlib::engine_match_image(e, gallery, count, probe, image, level, result); }
-ZYL_API int engine_match_result(MatchEngine* e, DataBlob* const* gallery, uint8_t count, DataBlob* probe, int level, MatchResult** out) { return zyl::matchlib::engine_match_result(e, gallery, count, probe, level, out); }
-ZYL_API int engine_match_decide(MatchEngine* e, DataBlob* const* gallery, uint8_t count, DataBlob* probe, int level, int32_t* out_decision, RigidTransform** out_transform, int32_t* out_gallery_index, int32_t* out_view_index) { return zyl::matchlib::engine_match_decide(e, gallery, count, probe, level, out_decision, out_transform, out_gallery_index, out_view_index); }
-ZYL_API int engine_verify_score(MatchEngine* e, DataBlob* const* gallery, uint8_t count, DataBlob* probe, uint16_t* out_score) { return zyl::matchlib::engine_verify_score(e, gallery, count, probe, out_score); }
-ZYL_API const StageMatchOps* engine_pick_stage(const MatchEngine* e) { return zyl::matchlib::engine_pick_stage(e); }
-ZYL_API int engine_score_pair(MatchEngine* e, DataBlob* probe, DataBlob* gallery, uint16_t* out_score, uint16_t** out_scores, uint16_t* out_count, RigidTransform** out_transform, const StageMatchOps* last_ops) { return zyl::matchlib::engine_score_pair(e, probe, gallery, out_score, out_scores, out_count, out_transform, last_ops); }
-ZYL_API int engine_score_gallery(MatchEngine* e, DataBlob* const* gallery, uint8_t count, DataBlob* probe, MatchResult* result) { return zyl::matchlib::engine_score_gallery(e, gallery, count, probe, result); }
+ZYL_API void engine_free_views(DataBlob** views, uint8_t count) {
+  zyl::matchlib::engine_free_views(views, count);
+}
+ZYL_API DataBlob** engine_gallery_to_views(MatchEngine* e, DataBlob* const* gallery,
+                                           uint8_t count) {
+  return zyl::matchlib::engine_gallery_to_views(e, gallery, count);
+}
+ZYL_API int engine_match_image(MatchEngine* e, DataBlob* const* gallery, uint8_t count,
+                               DataBlob* probe, GrayImage* image, int level, MatchResult* result) {
+  return zyl::matchlib::engine_match_image(e, gallery, count, probe, image, level, result);
+}
+ZYL_API int engine_match_result(MatchEngine* e, DataBlob* const* gallery, uint8_t count,
+                                DataBlob* probe, int level, MatchResult** out) {
+  return zyl::matchlib::engine_match_result(e, gallery, count, probe, level, out);
+}
+ZYL_API int engine_match_decide(MatchEngine* e, DataBlob* const* gallery, uint8_t count,
+                                DataBlob* probe, int level, int32_t* out_decision,
+                                RigidTransform** out_transform, int32_t* out_gallery_index,
+                                int32_t* out_view_index) {
+  return zyl::matchlib::engine_match_decide(e, gallery, count, probe, level, out_decision,
+                                            out_transform, out_gallery_index, out_view_index);
+}
+ZYL_API int engine_verify_score(MatchEngine* e, DataBlob* const* gallery, uint8_t count,
+                                DataBlob* probe, uint16_t* out_score) {
+  return zyl::matchlib::engine_verify_score(e, gallery, count, probe, out_score);
+}
+ZYL_API const StageMatchOps* engine_pick_stage(const MatchEngine* e) {
+  return zyl::matchlib::engine_pick_stage(e);
+}
+ZYL_API int engine_score_pair(MatchEngine* e, DataBlob* probe, DataBlob* gallery,
+                              uint16_t* out_score, uint16_t** out_scores, uint16_t* out_count,
+                              RigidTransform** out_transform, const StageMatchOps* last_ops) {
+  return zyl::matchlib::engine_score_pair(e, probe, gallery, out_score, out_scores, out_count,
+                                          out_transform, last_ops);
+}
+ZYL_API int engine_score_gallery(MatchEngine* e, DataBlob* const* gallery, uint8_t count,
+                                 DataBlob* probe, MatchResult* result) {
+  return zyl::matchlib::engine_score_gallery(e, gallery, count, probe, result);
+}
 
 }  // extern "C"

@@ -81,8 +81,8 @@ struct Loop {
   int capture_and_add() {
     signal(CAPTURE_EVENT_BEFORE);
     GrayImage* out[1] = {nullptr};
-    int status = zyl::matchlib::capture_images(&observer, sensor, finger, &kForward, 1, settings.timeout,
-                                &settings.capture, out);
+    int status = zyl::matchlib::capture_images(&observer, sensor, finger, &kForward, 1,
+                                               settings.timeout, &settings.capture, out);
     if (status != ML_OK) return status;
     image = out[0];
     // The enrolment object reports its coverage (or its fill) in percent.
@@ -90,7 +90,8 @@ struct Loop {
     if (settings.offer == ENROL_CAPTURE_OFFER_TEMPLATE) {
       DataBlob* tmpl = nullptr;
       status = zyl::matchlib::engine_extract_image(engine, image, finger, &tmpl);
-      if (status == ML_OK) status = zyl::matchlib::enrol_add_sample(enrolment, nullptr, tmpl, &progress);
+      if (status == ML_OK)
+        status = zyl::matchlib::enrol_add_sample(enrolment, nullptr, tmpl, &progress);
       zyl::matchlib::blob_release(tmpl);
       return status;
     }
@@ -157,8 +158,8 @@ int run_created(EnrolSession* enrolment, MatchEngine* engine, SensorDevice* sens
   // The placement enrolment holds as many samples as it has slots.
   EnrolCaptureSettings c = settings;
   if (c.sample_count == 0) c.sample_count = 1;
-  const int status =
-      zyl::matchlib::enrol_capture_run(enrolment, engine, sensor, finger, observer, &c, sink, sink_data);
+  const int status = zyl::matchlib::enrol_capture_run(enrolment, engine, sensor, finger, observer,
+                                                      &c, sink, sink_data);
   zyl::matchlib::enrol_destroy(enrolment);
   return status;
 }
@@ -168,31 +169,34 @@ int run_created(EnrolSession* enrolment, MatchEngine* engine, SensorDevice* sens
 
 using namespace zyl::matchlib;
 
-
-int zyl::matchlib::enrol_capture_run(EnrolSession* enrolment, MatchEngine* engine, SensorDevice* sensor,
-                              FingerInfo* finger, const EnrolCaptureObserver* observer,
-                              const EnrolCaptureSettings* settings, EnrolCaptureSink sink,
-                              void* sink_data) {
+int zyl::matchlib::enrol_capture_run(EnrolSession* enrolment, MatchEngine* engine,
+                                     SensorDevice* sensor, FingerInfo* finger,
+                                     const EnrolCaptureObserver* observer,
+                                     const EnrolCaptureSettings* settings, EnrolCaptureSink sink,
+                                     void* sink_data) {
   if (!enrolment || !engine || !sensor || !settings) return ML_BAD_ARGUMENT;
   Loop loop{enrolment, engine, sensor, finger,
             observer ? *observer : EnrolCaptureObserver{nullptr, nullptr}, *settings};
   return loop.run(sink, sink_data);
 }
 
-extern "C" ZYL_API int enrol_capture_driver(MatchContext* context, MatchEngine* engine, FingerInfo* finger,
-                                 const EnrolHooks* hooks, EnrolCaptureSink sink, void* sink_data,
-                                 SensorDevice* sensor, const EnrolCaptureObserver* observer,
-                                 int32_t format, int32_t offer, const EnrolSettings* settings) {
+extern "C" ZYL_API int enrol_capture_driver(MatchContext* context, MatchEngine* engine,
+                                            FingerInfo* finger, const EnrolHooks* hooks,
+                                            EnrolCaptureSink sink, void* sink_data,
+                                            SensorDevice* sensor,
+                                            const EnrolCaptureObserver* observer, int32_t format,
+                                            int32_t offer, const EnrolSettings* settings) {
   if (format < 2 || !engine || !sensor || !settings) return ML_BAD_ARGUMENT;
-  EnrolSession* e = zyl::matchlib::enrol_create(engine, context, finger, hooks, static_cast<std::uint32_t>(format),
-                                 settings);
+  EnrolSession* e = zyl::matchlib::enrol_create(engine, context, finger, hooks,
+                                                static_cast<std::uint32_t>(format), settings);
   return run_created(e, engine, sensor, finger, observer, capture_settings(*settings, offer), sink,
                      sink_data);
 }
 
-extern "C" ZYL_API int enrol_capture_to_slot(MatchContext* context, FingerInfo* finger, const EnrolHooks* hooks,
-                                  SensorDevice* sensor, const EnrolCaptureObserver* observer,
-                                  int32_t format, DataBlob** out) {
+extern "C" ZYL_API int enrol_capture_to_slot(MatchContext* context, FingerInfo* finger,
+                                             const EnrolHooks* hooks, SensorDevice* sensor,
+                                             const EnrolCaptureObserver* observer, int32_t format,
+                                             DataBlob** out) {
   if (out) *out = nullptr;
   MatchEngine* engine = zyl::matchlib::ctx_get_engine(context);
   if (format < 2 || !engine || !sensor || !out) return ML_BAD_ARGUMENT;
@@ -226,6 +230,12 @@ extern "C" ZYL_API int enrol_capture_cancel_engine(MatchEngine* engine, SensorDe
 
 extern "C" {
 
-ZYL_API int enrol_capture_run(EnrolSession* enrolment, MatchEngine* engine, SensorDevice* sensor, FingerInfo* finger, const EnrolCaptureObserver* observer, const EnrolCaptureSettings* settings, EnrolCaptureSink sink, void* sink_data) { return zyl::matchlib::enrol_capture_run(enrolment, engine, sensor, finger, observer, settings, sink, sink_data); }
+ZYL_API int enrol_capture_run(EnrolSession* enrolment, MatchEngine* engine, SensorDevice* sensor,
+                              FingerInfo* finger, const EnrolCaptureObserver* observer,
+                              const EnrolCaptureSettings* settings, EnrolCaptureSink sink,
+                              void* sink_data) {
+  return zyl::matchlib::enrol_capture_run(enrolment, engine, sensor, finger, observer, settings,
+                                          sink, sink_data);
+}
 
 }  // extern "C"

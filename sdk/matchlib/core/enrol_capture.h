@@ -8,8 +8,7 @@
 namespace zyl::matchlib {
 
 int enrol_capture_run(EnrolSession* enrolment, MatchEngine* engine, SensorDevice* sensor,
-                              FingerInfo* finger, const EnrolCaptureObserver* observer,
-                              const EnrolCaptureSettings* settings, EnrolCaptureSink sink,
-                              void* sink_data);
+                      FingerInfo* finger, const EnrolCaptureObserver* observer,
+                      const EnrolCaptureSettings* settings, EnrolCaptureSink sink, void* sink_data);
 
 }  // namespace zyl::matchlib

@@ -9,7 +9,6 @@
 
 using zyl::matchlib::ml_malloc;
 
-
 int zyl::matchlib::enrol_add_sample(EnrolSession* s, GrayImage* image, DataBlob* tmpl, void* user) {
   if (!s) return ML_BAD_ARGUMENT;
   if (s->observer_data && s->observer) s->observer(s, image, tmpl, user);
@@ -18,7 +17,8 @@ int zyl::matchlib::enrol_add_sample(EnrolSession* s, GrayImage* image, DataBlob*
 
 int zyl::matchlib::enrol_count(EnrolSession* s) { return s && s->count ? s->count(s) : 0; }
 
-extern "C" ZYL_API int enrol_finalise(EnrolSession* s, uint8_t max_views, DataBlob** out, void* further) {
+extern "C" ZYL_API int enrol_finalise(EnrolSession* s, uint8_t max_views, DataBlob** out,
+                                      void* further) {
   if (!s) return ML_BAD_ARGUMENT;
   return s->finalise ? s->finalise(s, max_views, out, further) : ML_OUT_OF_LIMITS;
 }
@@ -39,7 +39,8 @@ void zyl::matchlib::enrol_destroy(EnrolSession* s) {
   if (s->destroy) s->destroy(s);
 }
 
-extern "C" ZYL_API int enrol_call_optional(EnrolSession* s, void* a, void* b, void* c, void* d, void* e) {
+extern "C" ZYL_API int enrol_call_optional(EnrolSession* s, void* a, void* b, void* c, void* d,
+                                           void* e) {
   return s && s->optional ? s->optional(s, a, b, c, d, e) : 0;
 }
 
@@ -62,7 +63,7 @@ int zyl::matchlib::enrol_reset(EnrolSession* s) {
 }
 
 void zyl::matchlib::enrol_set_observer(EnrolSession* s, void* data, EnrolAddSample callback,
-                                void (*release)(void* data)) {
+                                       void (*release)(void* data)) {
   if (!s) return;
   if (s->observer_data && s->observer_release) s->observer_release(s->observer_data);
   s->observer_data = data;
@@ -71,7 +72,7 @@ void zyl::matchlib::enrol_set_observer(EnrolSession* s, void* data, EnrolAddSamp
 }
 
 extern "C" ZYL_API CallbackHolder* callback_holder_create(void* user, HolderCallback callback,
-                                               void (*release_user)(void* user)) {
+                                                          void (*release_user)(void* user)) {
   auto* h = static_cast<CallbackHolder*>(ml_malloc(sizeof(CallbackHolder)));
   if (!h) return nullptr;
   *h = CallbackHolder{1, user, callback, release_user, callback_holder_destroy};
@@ -98,12 +99,19 @@ extern "C" ZYL_API int callback_holder_call(CallbackHolder* h, void* a, void* b,
 
 extern "C" {
 
-ZYL_API int enrol_add_sample(EnrolSession* s, GrayImage* image, DataBlob* tmpl, void* user) { return zyl::matchlib::enrol_add_sample(s, image, tmpl, user); }
+ZYL_API int enrol_add_sample(EnrolSession* s, GrayImage* image, DataBlob* tmpl, void* user) {
+  return zyl::matchlib::enrol_add_sample(s, image, tmpl, user);
+}
 ZYL_API int enrol_count(EnrolSession* s) { return zyl::matchlib::enrol_count(s); }
-ZYL_API int enrol_finalise_engine(MatchEngine* engine, EnrolSession* s, DataBlob** out) { return zyl::matchlib::enrol_finalise_engine(engine, s, out); }
+ZYL_API int enrol_finalise_engine(MatchEngine* engine, EnrolSession* s, DataBlob** out) {
+  return zyl::matchlib::enrol_finalise_engine(engine, s, out);
+}
 ZYL_API void enrol_destroy(EnrolSession* s) { zyl::matchlib::enrol_destroy(s); }
 ZYL_API MatchContext* enrol_context(EnrolSession* s) { return zyl::matchlib::enrol_context(s); }
 ZYL_API int enrol_reset(EnrolSession* s) { return zyl::matchlib::enrol_reset(s); }
-ZYL_API void enrol_set_observer(EnrolSession* s, void* data, EnrolAddSample callback, void (*release)(void* data)) { zyl::matchlib::enrol_set_observer(s, data, callback, release); }
+ZYL_API void enrol_set_observer(EnrolSession* s, void* data, EnrolAddSample callback,
+                                void (*release)(void* data)) {
+  zyl::matchlib::enrol_set_observer(s, data, callback, release);
+}
 
 }  // extern "C"

@@ -14,6 +14,6 @@ void enrol_destroy(EnrolSession* s);
 MatchContext* enrol_context(EnrolSession* s);
 int enrol_reset(EnrolSession* s);
 void enrol_set_observer(EnrolSession* s, void* data, EnrolAddSample callback,
-                                void (*release)(void* data));
+                        void (*release)(void* data));
 
 }  // namespace zyl::matchlib

@@ -59,7 +59,8 @@ int add(EnrolJob& j, DataBlob* tmpl, int* progress) {
   // A template without a grid covers nothing.
   const int coverage = std::max(grid_coverage(tmpl, status), 0);
   if (status != ML_OK) return status;
-  if (coverage < s.quality_minimum || zyl::matchlib::blob_size(tmpl) < s.minimum_size) return ML_TOO_POOR;
+  if (coverage < s.quality_minimum || zyl::matchlib::blob_size(tmpl) < s.minimum_size)
+    return ML_TOO_POOR;
 
   std::uint16_t score = kNoScore;
   if (j.count > 0) {
@@ -68,8 +69,9 @@ int add(EnrolJob& j, DataBlob* tmpl, int* progress) {
     for (int k = j.count - 1; k >= 0; --k) {
       std::int32_t decision = 0, gallery_index = 0, view_index = 0;
       RigidTransform* t = nullptr;
-      status = zyl::matchlib::engine_match_decide(j.engine, &j.samples[k].blob, 1, tmpl, kCompareLevel, &decision,
-                                   &t, &gallery_index, &view_index);
+      status =
+          zyl::matchlib::engine_match_decide(j.engine, &j.samples[k].blob, 1, tmpl, kCompareLevel,
+                                             &decision, &t, &gallery_index, &view_index);
       if (status != ML_OK) {
         zyl::matchlib::xform_release(t);
         break;
@@ -104,10 +106,9 @@ int add(EnrolJob& j, DataBlob* tmpl, int* progress) {
 
 using namespace zyl::matchlib;
 
-
 EnrolSession* zyl::matchlib::enrol_job_create(MatchContext* context, FingerInfo* finger, void* user,
-                                       const EnrolJobSettings* settings, const EnrolHooks* hooks,
-                                       void* hooks_data) {
+                                              const EnrolJobSettings* settings,
+                                              const EnrolHooks* hooks, void* hooks_data) {
   MatchEngine* engine = zyl::matchlib::ctx_get_engine(context);
   if (!settings || !engine) return nullptr;
   auto* j = static_cast<EnrolJob*>(ml_calloc(1, sizeof(EnrolJob)));
@@ -138,31 +139,41 @@ EnrolSession* zyl::matchlib::enrol_job_create(MatchContext* context, FingerInfo*
 }
 
 extern "C" ZYL_API EnrolSession* enrol_job_create_guarded(MatchContext* context, FingerInfo* finger,
-                                               void* user, const EnrolJobSettings* settings,
-                                               const EnrolHooks* hooks, void* hooks_data) {
+                                                          void* user,
+                                                          const EnrolJobSettings* settings,
+                                                          const EnrolHooks* hooks,
+                                                          void* hooks_data) {
   if ((hooks && !hooks_data) || (settings && settings->reject_duplicates)) return nullptr;
   return zyl::matchlib::enrol_job_create(context, finger, user, settings, hooks, hooks_data);
 }
 
-extern "C" ZYL_API EnrolSession* enrol_job_create_from_params(MatchContext* context, FingerInfo* finger,
-                                                   void* user, const EnrolHooks* hooks,
-                                                   void* hooks_data) {
-  const EngineConfig* config = zyl::matchlib::engine_get_config(zyl::matchlib::ctx_get_engine(context));
+extern "C" ZYL_API EnrolSession* enrol_job_create_from_params(MatchContext* context,
+                                                              FingerInfo* finger, void* user,
+                                                              const EnrolHooks* hooks,
+                                                              void* hooks_data) {
+  const EngineConfig* config =
+      zyl::matchlib::engine_get_config(zyl::matchlib::ctx_get_engine(context));
   if (!config) return nullptr;
   EnrolJobSettings s{};
   const int views = config->most_views ? config->most_views : 1;
-  s.sample_limit = static_cast<std::uint16_t>(zyl::matchlib::param_get(context, 0x87d98ca7u, views));
-  s.reject_duplicates = static_cast<std::uint32_t>(zyl::matchlib::param_get(context, 0x8c846b0au, 0));
-  s.score_minimum = static_cast<std::int16_t>(zyl::matchlib::param_get(context, 0x48d59322u, config->unnamed_i32_2));
-  s.quality_minimum = static_cast<std::uint8_t>(zyl::matchlib::param_get(context, 0x0b578594u, config->unnamed_i32_1));
-  s.minimum_size = static_cast<std::uint32_t>(zyl::matchlib::param_get(context, 0x7bc1c0b4u, config->unnamed_i32_3));
+  s.sample_limit =
+      static_cast<std::uint16_t>(zyl::matchlib::param_get(context, 0x87d98ca7u, views));
+  s.reject_duplicates =
+      static_cast<std::uint32_t>(zyl::matchlib::param_get(context, 0x8c846b0au, 0));
+  s.score_minimum = static_cast<std::int16_t>(
+      zyl::matchlib::param_get(context, 0x48d59322u, config->unnamed_i32_2));
+  s.quality_minimum = static_cast<std::uint8_t>(
+      zyl::matchlib::param_get(context, 0x0b578594u, config->unnamed_i32_1));
+  s.minimum_size = static_cast<std::uint32_t>(
+      zyl::matchlib::param_get(context, 0x7bc1c0b4u, config->unnamed_i32_3));
   s.size_limit = static_cast<std::uint32_t>(config->size_limit);
   s.shift_limit = static_cast<std::uint16_t>(zyl::matchlib::param_get(context, 0xfe5e27d9u, 12));
   s.angle_limit = static_cast<std::uint8_t>(zyl::matchlib::param_get(context, 0xee9aaf74u, 16));
   return zyl::matchlib::enrol_job_create(context, finger, user, &s, hooks, hooks_data);
 }
 
-int zyl::matchlib::enrol_job_add(EnrolSession* job, GrayImage* image, DataBlob* tmpl, void* progress) {
+int zyl::matchlib::enrol_job_add(EnrolSession* job, GrayImage* image, DataBlob* tmpl,
+                                 void* progress) {
   if (!job) return ML_BAD_ARGUMENT;
   if (!tmpl || image) return ML_OUT_OF_LIMITS;
   return add(*self(job), tmpl, static_cast<int*>(progress));
@@ -170,7 +181,8 @@ int zyl::matchlib::enrol_job_add(EnrolSession* job, GrayImage* image, DataBlob* 
 
 extern "C" ZYL_API int enrol_job_count(EnrolSession* job) { return job ? self(job)->count : 0; }
 
-extern "C" ZYL_API int enrol_job_set_tolerance(EnrolSession* job, uint16_t shift, uint8_t angle, void*) {
+extern "C" ZYL_API int enrol_job_set_tolerance(EnrolSession* job, uint16_t shift, uint8_t angle,
+                                               void*) {
   if (!job) return ML_BAD_ARGUMENT;
   self(job)->settings.shift_limit = shift;
   self(job)->settings.angle_limit = angle;
@@ -197,12 +209,14 @@ static int enrol_job_finalise_unguarded(EnrolSession* job, uint8_t maximum_views
   return status;
 }
 
-int zyl::matchlib::enrol_job_finalise(EnrolSession* job, uint8_t maximum_views, DataBlob** out, void* a3) {
+int zyl::matchlib::enrol_job_finalise(EnrolSession* job, uint8_t maximum_views, DataBlob** out,
+                                      void* a3) {
   return zyl::GuardedCall(
       ML_NO_MEMORY, [&] { return enrol_job_finalise_unguarded(job, maximum_views, out, a3); });
 }
 
-extern "C" ZYL_API int enrol_job_finalise_engine(MatchEngine* engine, EnrolSession* job, DataBlob** out) {
+extern "C" ZYL_API int enrol_job_finalise_engine(MatchEngine* engine, EnrolSession* job,
+                                                 DataBlob** out) {
   if (!job) return ML_BAD_ARGUMENT;
   if (zyl::matchlib::engine_get_format(engine) != self(job)->format) return ML_WRONG_KIND;
   const EngineConfig* config = zyl::matchlib::engine_get_config(engine);
@@ -236,10 +250,20 @@ DataBlob* zyl::matchlib::enrol_result_slot_take(void) {
 
 extern "C" {
 
-ZYL_API EnrolSession* enrol_job_create(MatchContext* context, FingerInfo* finger, void* user, const EnrolJobSettings* settings, const EnrolHooks* hooks, void* hooks_data) { return zyl::matchlib::enrol_job_create(context, finger, user, settings, hooks, hooks_data); }
-ZYL_API int enrol_job_add(EnrolSession* job, GrayImage* image, DataBlob* tmpl, void* progress) { return zyl::matchlib::enrol_job_add(job, image, tmpl, progress); }
-ZYL_API int enrol_job_finalise(EnrolSession* job, uint8_t maximum_views, DataBlob** out, void* a3) { return zyl::matchlib::enrol_job_finalise(job, maximum_views, out, a3); }
-ZYL_API int enrol_result_slot_set(DataBlob* blob) { return zyl::matchlib::enrol_result_slot_set(blob); }
+ZYL_API EnrolSession* enrol_job_create(MatchContext* context, FingerInfo* finger, void* user,
+                                       const EnrolJobSettings* settings, const EnrolHooks* hooks,
+                                       void* hooks_data) {
+  return zyl::matchlib::enrol_job_create(context, finger, user, settings, hooks, hooks_data);
+}
+ZYL_API int enrol_job_add(EnrolSession* job, GrayImage* image, DataBlob* tmpl, void* progress) {
+  return zyl::matchlib::enrol_job_add(job, image, tmpl, progress);
+}
+ZYL_API int enrol_job_finalise(EnrolSession* job, uint8_t maximum_views, DataBlob** out, void* a3) {
+  return zyl::matchlib::enrol_job_finalise(job, maximum_views, out, a3);
+}
+ZYL_API int enrol_result_slot_set(DataBlob* blob) {
+  return zyl::matchlib::enrol_result_slot_set(blob);
+}
 ZYL_API DataBlob* enrol_result_slot_take(void) { return zyl::matchlib::enrol_result_slot_take(); }
 
 }  // extern "C"

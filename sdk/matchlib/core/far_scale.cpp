@@ -75,7 +75,6 @@ FarScaleRow interpolate(int i, std::int64_t f) {
 
 using namespace zyl::matchlib;
 
-
 extern "C" ZYL_API const FarScaleRow* far_scale_table(void) { return kScale; }
 
 int zyl::matchlib::far_level_to_score(int level) {
@@ -143,7 +142,9 @@ extern "C" ZYL_API FarScaleRow far_row_from_score(uint16_t s) {
   return interpolate(i, f);
 }
 
-extern "C" ZYL_API int far_level_limit(uint32_t level) { return level < 29 ? static_cast<int>(level) : INT_MAX; }
+extern "C" ZYL_API int far_level_limit(uint32_t level) {
+  return level < 29 ? static_cast<int>(level) : INT_MAX;
+}
 
 int zyl::matchlib::far_level_clamp(int level) { return level < 1 ? 0 : level > 27 ? 28 : level; }
 
@@ -161,9 +162,10 @@ int zyl::matchlib::score_step_passes(int index, int value) {
   return s == 0 || value >= s ? 1 : 0;
 }
 
-int zyl::matchlib::far_threshold_accept(const MatchContext* context, uint16_t raw, uint8_t candidates,
-                                 int level, const FarThresholdTable* table, int* out_accept,
-                                 uint16_t* out_threshold) {
+int zyl::matchlib::far_threshold_accept(const MatchContext* context, uint16_t raw,
+                                        uint8_t candidates, int level,
+                                        const FarThresholdTable* table, int* out_accept,
+                                        uint16_t* out_threshold) {
   if (!context || !out_accept) return ML_BAD_ARGUMENT;
   if (!table) return ML_WRONG_KIND;
   if (level == INT_MAX || level < 0 || level > 27) return ML_BAD_ARGUMENT;
@@ -193,7 +195,8 @@ int zyl::matchlib::far_threshold_accept(const MatchContext* context, uint16_t ra
   return ML_OK;
 }
 
-int zyl::matchlib::far_score_from_thresholds(uint16_t raw, int candidates, const FarThresholdTable* table) {
+int zyl::matchlib::far_score_from_thresholds(uint16_t raw, int candidates,
+                                             const FarThresholdTable* table) {
   if (!table) return raw;
   const int b = candidates < 1 ? 1 : candidates > 64 ? 64 : candidates;
   int lower = 0;
@@ -222,15 +225,15 @@ int zyl::matchlib::far_score_from_thresholds(uint16_t raw, int candidates, const
 }
 
 const ScoreProfile* zyl::matchlib::score_profile_find(const ScoreProfile* const* profiles,
-                                               const void* match_ops, int16_t variant) {
+                                                      const void* match_ops, int16_t variant) {
   if (!profiles) return nullptr;
   for (; *profiles; ++profiles)
     if ((*profiles)->match_ops == match_ops && (*profiles)->variant == variant) return *profiles;
   return nullptr;
 }
 
-int zyl::matchlib::score_profile_fuse(const uint16_t* scores, int16_t count, const ScoreProfile* profile,
-                               uint16_t* out_score) {
+int zyl::matchlib::score_profile_fuse(const uint16_t* scores, int16_t count,
+                                      const ScoreProfile* profile, uint16_t* out_score) {
   if (!out_score) return ML_BAD_ARGUMENT;
   *out_score = 0;
   if (!profile) return ML_BAD_ARGUMENT;
@@ -238,22 +241,43 @@ int zyl::matchlib::score_profile_fuse(const uint16_t* scores, int16_t count, con
   if (profile->model.feature_count != -1 &&
       profile->model.feature_count < static_cast<std::uint16_t>(count))
     return ML_CORRUPT;
-  return zyl::matchlib::score_model_evaluate_u16(&profile->model, scores, count, out_score, nullptr);
+  return zyl::matchlib::score_model_evaluate_u16(&profile->model, scores, count, out_score,
+                                                 nullptr);
 }
 
 extern "C" {
 
 ZYL_API int far_level_to_score(int level) { return zyl::matchlib::far_level_to_score(level); }
 ZYL_API int far_score_to_level(uint16_t s) { return zyl::matchlib::far_score_to_level(s); }
-ZYL_API int far_score_add_bits(uint16_t s, int bits) { return zyl::matchlib::far_score_add_bits(s, bits); }
+ZYL_API int far_score_add_bits(uint16_t s, int bits) {
+  return zyl::matchlib::far_score_add_bits(s, bits);
+}
 ZYL_API FarScaleRow far_level_row(int level) { return zyl::matchlib::far_level_row(level); }
 ZYL_API int far_level_clamp(int level) { return zyl::matchlib::far_level_clamp(level); }
-ZYL_API int far_level_shift(int16_t level, int16_t delta) { return zyl::matchlib::far_level_shift(level, delta); }
+ZYL_API int far_level_shift(int16_t level, int16_t delta) {
+  return zyl::matchlib::far_level_shift(level, delta);
+}
 ZYL_API int score_step_value(int index) { return zyl::matchlib::score_step_value(index); }
-ZYL_API int score_step_passes(int index, int value) { return zyl::matchlib::score_step_passes(index, value); }
-ZYL_API int far_threshold_accept(const MatchContext* context, uint16_t raw, uint8_t candidates, int level, const FarThresholdTable* table, int* out_accept, uint16_t* out_threshold) { return zyl::matchlib::far_threshold_accept(context, raw, candidates, level, table, out_accept, out_threshold); }
-ZYL_API int far_score_from_thresholds(uint16_t raw, int candidates, const FarThresholdTable* table) { return zyl::matchlib::far_score_from_thresholds(raw, candidates, table); }
-ZYL_API const ScoreProfile* score_profile_find(const ScoreProfile* const* profiles, const void* match_ops, int16_t variant) { return zyl::matchlib::score_profile_find(profiles, match_ops, variant); }
-ZYL_API int score_profile_fuse(const uint16_t* scores, int16_t count, const ScoreProfile* profile, uint16_t* out_score) { return zyl::matchlib::score_profile_fuse(scores, count, profile, out_score); }
+ZYL_API int score_step_passes(int index, int value) {
+  return zyl::matchlib::score_step_passes(index, value);
+}
+ZYL_API int far_threshold_accept(const MatchContext* context, uint16_t raw, uint8_t candidates,
+                                 int level, const FarThresholdTable* table, int* out_accept,
+                                 uint16_t* out_threshold) {
+  return zyl::matchlib::far_threshold_accept(context, raw, candidates, level, table, out_accept,
+                                             out_threshold);
+}
+ZYL_API int far_score_from_thresholds(uint16_t raw, int candidates,
+                                      const FarThresholdTable* table) {
+  return zyl::matchlib::far_score_from_thresholds(raw, candidates, table);
+}
+ZYL_API const ScoreProfile* score_profile_find(const ScoreProfile* const* profiles,
+                                               const void* match_ops, int16_t variant) {
+  return zyl::matchlib::score_profile_find(profiles, match_ops, variant);
+}
+ZYL_API int score_profile_fuse(const uint16_t* scores, int16_t count, const ScoreProfile* profile,
+                               uint16_t* out_score) {
+  return zyl::matchlib::score_profile_fuse(scores, count, profile, out_score);
+}
 
 }  // extern "C"

@@ -92,7 +92,6 @@ std::size_t read_finger_info(std::span<const std::uint8_t> in, Ref<FingerInfo>& 
 
 using zyl::matchlib::Ref;
 
-
 AttributeValue* zyl::matchlib::attribute_create_full(uint32_t id, uint16_t value, int32_t flag) {
   auto* a = static_cast<AttributeValue*>(ml_malloc(sizeof(AttributeValue)));
   if (!a) return nullptr;
@@ -100,7 +99,9 @@ AttributeValue* zyl::matchlib::attribute_create_full(uint32_t id, uint16_t value
   return a;
 }
 
-extern "C" ZYL_API AttributeValue* attribute_create(uint32_t id) { return zyl::matchlib::attribute_create_full(id, 0, 0); }
+extern "C" ZYL_API AttributeValue* attribute_create(uint32_t id) {
+  return zyl::matchlib::attribute_create_full(id, 0, 0);
+}
 
 AttributeValue* zyl::matchlib::attribute_retain(AttributeValue* a) {
   if (a && a->destroy) ++a->refcount;
@@ -150,7 +151,7 @@ extern "C" ZYL_API uint32_t attribute_read(const uint8_t* in, AttributeValue** o
 }
 
 FingerInfo* zyl::matchlib::finger_info_create_full(int32_t position, AttributeValue* attribute,
-                                            int32_t second_value) {
+                                                   int32_t second_value) {
   auto* f = static_cast<FingerInfo*>(ml_malloc(sizeof(FingerInfo)));
   if (!f) return nullptr;
   new (f) FingerInfo{1, position, nullptr, second_value, destroy_info};
@@ -189,7 +190,9 @@ extern "C" ZYL_API int finger_info_equal(const FingerInfo* a, const FingerInfo* 
              : 0;
 }
 
-int32_t zyl::matchlib::finger_info_position(const FingerInfo* info) { return info ? info->position : 0; }
+int32_t zyl::matchlib::finger_info_position(const FingerInfo* info) {
+  return info ? info->position : 0;
+}
 int32_t zyl::matchlib::finger_info_second_value(const FingerInfo* info) {
   return info ? info->second_value : 0;
 }
@@ -225,7 +228,7 @@ uint32_t zyl::matchlib::finger_info_write(uint8_t* out, const FingerInfo* info) 
 }
 
 uint32_t zyl::matchlib::finger_info_read_bounded(const uint8_t* in, uint32_t available,
-                                          FingerInfo** out) {
+                                                 FingerInfo** out) {
   if (!out) return 0;
   *out = nullptr;
   if (!in) return 0;
@@ -243,23 +246,52 @@ extern "C" ZYL_API uint32_t finger_info_read(const uint8_t* in, FingerInfo** out
 
 extern "C" {
 
-ZYL_API AttributeValue* attribute_create_full(uint32_t id, uint16_t value, int32_t flag) { return zyl::matchlib::attribute_create_full(id, value, flag); }
-ZYL_API AttributeValue* attribute_retain(AttributeValue* a) { return zyl::matchlib::attribute_retain(a); }
+ZYL_API AttributeValue* attribute_create_full(uint32_t id, uint16_t value, int32_t flag) {
+  return zyl::matchlib::attribute_create_full(id, value, flag);
+}
+ZYL_API AttributeValue* attribute_retain(AttributeValue* a) {
+  return zyl::matchlib::attribute_retain(a);
+}
 ZYL_API void attribute_release(AttributeValue* a) { zyl::matchlib::attribute_release(a); }
-ZYL_API AttributeValue* attribute_copy(const AttributeValue* a) { return zyl::matchlib::attribute_copy(a); }
-ZYL_API int attribute_equal(const AttributeValue* a, const AttributeValue* b) { return zyl::matchlib::attribute_equal(a, b); }
+ZYL_API AttributeValue* attribute_copy(const AttributeValue* a) {
+  return zyl::matchlib::attribute_copy(a);
+}
+ZYL_API int attribute_equal(const AttributeValue* a, const AttributeValue* b) {
+  return zyl::matchlib::attribute_equal(a, b);
+}
 ZYL_API AttributeValue* attribute_default(void) { return zyl::matchlib::attribute_default(); }
-ZYL_API uint32_t attribute_write(uint8_t* out, const AttributeValue* a) { return zyl::matchlib::attribute_write(out, a); }
-ZYL_API FingerInfo* finger_info_create_full(int32_t position, AttributeValue* attribute, int32_t second_value) { return zyl::matchlib::finger_info_create_full(position, attribute, second_value); }
-ZYL_API FingerInfo* finger_info_create(int32_t position, AttributeValue* attribute) { return zyl::matchlib::finger_info_create(position, attribute); }
-ZYL_API FingerInfo* finger_info_retain(FingerInfo* info) { return zyl::matchlib::finger_info_retain(info); }
+ZYL_API uint32_t attribute_write(uint8_t* out, const AttributeValue* a) {
+  return zyl::matchlib::attribute_write(out, a);
+}
+ZYL_API FingerInfo* finger_info_create_full(int32_t position, AttributeValue* attribute,
+                                            int32_t second_value) {
+  return zyl::matchlib::finger_info_create_full(position, attribute, second_value);
+}
+ZYL_API FingerInfo* finger_info_create(int32_t position, AttributeValue* attribute) {
+  return zyl::matchlib::finger_info_create(position, attribute);
+}
+ZYL_API FingerInfo* finger_info_retain(FingerInfo* info) {
+  return zyl::matchlib::finger_info_retain(info);
+}
 ZYL_API void finger_info_release(FingerInfo* info) { zyl::matchlib::finger_info_release(info); }
-ZYL_API FingerInfo* finger_info_copy(const FingerInfo* info) { return zyl::matchlib::finger_info_copy(info); }
-ZYL_API int32_t finger_info_position(const FingerInfo* info) { return zyl::matchlib::finger_info_position(info); }
-ZYL_API int32_t finger_info_second_value(const FingerInfo* info) { return zyl::matchlib::finger_info_second_value(info); }
-ZYL_API uint32_t finger_info_attribute_id(const FingerInfo* info) { return zyl::matchlib::finger_info_attribute_id(info); }
+ZYL_API FingerInfo* finger_info_copy(const FingerInfo* info) {
+  return zyl::matchlib::finger_info_copy(info);
+}
+ZYL_API int32_t finger_info_position(const FingerInfo* info) {
+  return zyl::matchlib::finger_info_position(info);
+}
+ZYL_API int32_t finger_info_second_value(const FingerInfo* info) {
+  return zyl::matchlib::finger_info_second_value(info);
+}
+ZYL_API uint32_t finger_info_attribute_id(const FingerInfo* info) {
+  return zyl::matchlib::finger_info_attribute_id(info);
+}
 ZYL_API FingerInfo* finger_info_default(void) { return zyl::matchlib::finger_info_default(); }
-ZYL_API uint32_t finger_info_write(uint8_t* out, const FingerInfo* info) { return zyl::matchlib::finger_info_write(out, info); }
-ZYL_API uint32_t finger_info_read_bounded(const uint8_t* in, uint32_t available, FingerInfo** out) { return zyl::matchlib::finger_info_read_bounded(in, available, out); }
+ZYL_API uint32_t finger_info_write(uint8_t* out, const FingerInfo* info) {
+  return zyl::matchlib::finger_info_write(out, info);
+}
+ZYL_API uint32_t finger_info_read_bounded(const uint8_t* in, uint32_t available, FingerInfo** out) {
+  return zyl::matchlib::finger_info_read_bounded(in, available, out);
+}
 
 }  // extern "C"

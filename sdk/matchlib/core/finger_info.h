@@ -19,7 +19,7 @@ int attribute_equal(const AttributeValue* a, const AttributeValue* b);
 AttributeValue* attribute_default(void);
 uint32_t attribute_write(uint8_t* out, const AttributeValue* a);
 FingerInfo* finger_info_create_full(int32_t position, AttributeValue* attribute,
-                                            int32_t second_value);
+                                    int32_t second_value);
 FingerInfo* finger_info_create(int32_t position, AttributeValue* attribute);
 FingerInfo* finger_info_retain(FingerInfo* info);
 void finger_info_release(FingerInfo* info);
@@ -29,8 +29,7 @@ int32_t finger_info_second_value(const FingerInfo* info);
 uint32_t finger_info_attribute_id(const FingerInfo* info);
 FingerInfo* finger_info_default(void);
 uint32_t finger_info_write(uint8_t* out, const FingerInfo* info);
-uint32_t finger_info_read_bounded(const uint8_t* in, uint32_t available,
-                                          FingerInfo** out);
+uint32_t finger_info_read_bounded(const uint8_t* in, uint32_t available, FingerInfo** out);
 
 }  // namespace zyl::matchlib
 

@@ -83,12 +83,13 @@ std::uint32_t g_seed = 0;
 
 using namespace zyl::matchlib;
 
-
 // ---- square roots and bit counts ----
 
 uint32_t zyl::matchlib::fx_isqrt32(uint32_t a) { return isqrt_floor(a); }
 uint32_t zyl::matchlib::fx_isqrt32_alt(uint32_t a) { return isqrt_floor(a); }
-uint32_t zyl::matchlib::fx_isqrt16(uint16_t a) { return a < 16384 ? isqrt_nearest(a) : isqrt_floor(a); }
+uint32_t zyl::matchlib::fx_isqrt16(uint16_t a) {
+  return a < 16384 ? isqrt_nearest(a) : isqrt_floor(a);
+}
 uint32_t zyl::matchlib::fx_isqrt16_alt(uint16_t a) { return zyl::matchlib::fx_isqrt16(a); }
 int zyl::matchlib::fx_isqrt_round(int a) {
   return a <= 0 ? 0 : static_cast<int>(isqrt_nearest(static_cast<uint32_t>(a)));
@@ -124,9 +125,13 @@ extern "C" ZYL_API int fx_sin256_half_rounded(int a) {
   return kQuarterSineRound[a <= 64 ? a : 128 - a];
 }
 
-int zyl::matchlib::fx_dir_absdiff(int a, int b) { return std::abs(as_signed_byte(std::int64_t{a} - b)); }
+int zyl::matchlib::fx_dir_absdiff(int a, int b) {
+  return std::abs(as_signed_byte(std::int64_t{a} - b));
+}
 int zyl::matchlib::fx_dir_absdiff_alt(int a, int b) { return zyl::matchlib::fx_dir_absdiff(a, b); }
-int zyl::matchlib::fx_dir_diff(int a, int b) { return static_cast<int>((std::int64_t{b} - a) & 255); }
+int zyl::matchlib::fx_dir_diff(int a, int b) {
+  return static_cast<int>((std::int64_t{b} - a) & 255);
+}
 extern "C" ZYL_API int fx_dir_diff_alt(int a, int b) { return zyl::matchlib::fx_dir_diff(a, b); }
 extern "C" ZYL_API int fx_dir_sdiff(int a, int b) {
   const int d = static_cast<int>((std::int64_t{a} - b) & 255);
@@ -183,7 +188,9 @@ int zyl::matchlib::fx_atan2_s16(int16_t y, int16_t x) {
   return as_signed_byte(y > 0 ? 128 - angle : angle - 128);
 }
 
-extern "C" ZYL_API int fx_atan_octant(int larger, int smaller) { return octant_angle(larger, smaller); }
+extern "C" ZYL_API int fx_atan_octant(int larger, int smaller) {
+  return octant_angle(larger, smaller);
+}
 
 int zyl::matchlib::fx_atan2_approx(int x, int y) {
   if (x == 0 && y == 0) return 0;
@@ -267,7 +274,9 @@ int zyl::matchlib::fx_sin65536(int a) {
   if (b <= 0xC000) return b == 0xC000 ? -16384 : -kFineQuarterSine[(b - 0x8000) >> 6];
   return -kFineQuarterSine[(0x10000 - b) >> 6];
 }
-int zyl::matchlib::fx_cos65536(int a) { return zyl::matchlib::fx_sin65536(static_cast<int>((0x4000 - std::int64_t{a}) & 0xFFFF)); }
+int zyl::matchlib::fx_cos65536(int a) {
+  return zyl::matchlib::fx_sin65536(static_cast<int>((0x4000 - std::int64_t{a}) & 0xFFFF));
+}
 
 int32_t zyl::matchlib::fx_sin_phase24(int32_t phase) {
   std::int64_t n = static_cast<std::uint32_t>(phase) & 0xFFFFFF;
@@ -284,7 +293,8 @@ int32_t zyl::matchlib::fx_sin_phase24(int32_t phase) {
   return static_cast<int32_t>(s * v);
 }
 int32_t zyl::matchlib::fx_cos_phase24(int32_t phase) {
-  return zyl::matchlib::fx_sin_phase24(static_cast<int32_t>(static_cast<uint32_t>(phase) + 0x400000u));
+  return zyl::matchlib::fx_sin_phase24(
+      static_cast<int32_t>(static_cast<uint32_t>(phase) + 0x400000u));
 }
 
 // ---- integers, rounding, random numbers ----
@@ -366,7 +376,9 @@ ZYL_API int fx_orient_mean(int a, int b) { return zyl::matchlib::fx_orient_mean(
 ZYL_API int fx_atan2(int y, int x) { return zyl::matchlib::fx_atan2(y, x); }
 ZYL_API int fx_atan2_s16(int16_t y, int16_t x) { return zyl::matchlib::fx_atan2_s16(y, x); }
 ZYL_API int fx_atan2_approx(int x, int y) { return zyl::matchlib::fx_atan2_approx(x, y); }
-ZYL_API int fx_atan2_phase24(int y_in, int x_in) { return zyl::matchlib::fx_atan2_phase24(y_in, x_in); }
+ZYL_API int fx_atan2_phase24(int y_in, int x_in) {
+  return zyl::matchlib::fx_atan2_phase24(y_in, x_in);
+}
 ZYL_API int fx_sin_rad(int a) { return zyl::matchlib::fx_sin_rad(a); }
 ZYL_API int fx_cos_rad(int a) { return zyl::matchlib::fx_cos_rad(a); }
 ZYL_API int fx_sin65536(int a) { return zyl::matchlib::fx_sin65536(a); }
@@ -374,9 +386,13 @@ ZYL_API int fx_cos65536(int a) { return zyl::matchlib::fx_cos65536(a); }
 ZYL_API int32_t fx_sin_phase24(int32_t phase) { return zyl::matchlib::fx_sin_phase24(phase); }
 ZYL_API int32_t fx_cos_phase24(int32_t phase) { return zyl::matchlib::fx_cos_phase24(phase); }
 ZYL_API int clamp_u8(int a) { return zyl::matchlib::clamp_u8(a); }
-ZYL_API int fx_dist_sq(int x1, int y1, int x2, int y2) { return zyl::matchlib::fx_dist_sq(x1, y1, x2, y2); }
+ZYL_API int fx_dist_sq(int x1, int y1, int x2, int y2) {
+  return zyl::matchlib::fx_dist_sq(x1, y1, x2, y2);
+}
 ZYL_API uint32_t rng_next(uint32_t* state) { return zyl::matchlib::rng_next(state); }
 ZYL_API uint32_t rng_next_alt(uint32_t* state) { return zyl::matchlib::rng_next_alt(state); }
-ZYL_API int rng_next_range(uint32_t* state, int lo, int hi) { return zyl::matchlib::rng_next_range(state, lo, hi); }
+ZYL_API int rng_next_range(uint32_t* state, int lo, int hi) {
+  return zyl::matchlib::rng_next_range(state, lo, hi);
+}
 
 }  // extern "C"

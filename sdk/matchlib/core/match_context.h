@@ -4,9 +4,9 @@
 #include "matchlib/core/ref.h"
 #include "zylscan/matchlib_context.h"
 
-// Bodies of exported functions, called directly inside the library.
 namespace zyl::matchlib {
 
+// Bodies of exported functions, called directly inside the library.
 MatchContext* ctx_create(void);
 MatchContext* ctx_create_or_retain(MatchContext* ctx);
 MatchContext* ctx_retain(MatchContext* ctx);
@@ -15,10 +15,6 @@ void* ctx_find(const MatchContext* ctx, int32_t key);
 int ctx_attach(MatchContext* ctx, void* value, int32_t key, AttachmentDestroy destroy);
 void ctx_detach(MatchContext* ctx, int32_t key);
 MatchEngine* ctx_get_engine(const MatchContext* ctx);
-
-}  // namespace zyl::matchlib
-
-namespace zyl::matchlib {
 
 template <>
 struct RefTraits<MatchContext> {

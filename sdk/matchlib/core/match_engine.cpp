@@ -40,7 +40,8 @@ void engine_destroy(MatchEngine* e) {
   // removed from the engine's own context, never from the process-wide store.
   if (e->context) {
     for (const char* key : kEngineKeys) zyl::matchlib::param_remove_text(e->context, key);
-    if (zyl::matchlib::ctx_get_engine(e->context) == e) zyl::matchlib::ctx_detach(e->context, CTX_KEY_ENGINE);
+    if (zyl::matchlib::ctx_get_engine(e->context) == e)
+      zyl::matchlib::ctx_detach(e->context, CTX_KEY_ENGINE);
     zyl::matchlib::ctx_release(e->context);
   }
   std::free(e);
@@ -48,9 +49,12 @@ void engine_destroy(MatchEngine* e) {
 
 int mirror_option(MatchContext* ctx, int index, std::int32_t value) {
   switch (index) {
-    case 0: return zyl::matchlib::param_set_text(ctx, kOption0Text, value);
-    case 1: return zyl::matchlib::param_set(ctx, kOption1Key, value);
-    default: return zyl::matchlib::param_set_text(ctx, kOption2Text, value);
+    case 0:
+      return zyl::matchlib::param_set_text(ctx, kOption0Text, value);
+    case 1:
+      return zyl::matchlib::param_set(ctx, kOption1Key, value);
+    default:
+      return zyl::matchlib::param_set_text(ctx, kOption2Text, value);
   }
 }
 
@@ -69,7 +73,6 @@ void engine_install_model_set(MatchEngine* engine, ScoreModelSet* set) {
 }  // namespace zyl::matchlib
 
 using namespace zyl::matchlib;
-
 
 EngineConfig* zyl::matchlib::engine_config_init(EngineConfig* config) {
   if (!config) return nullptr;
@@ -115,10 +118,10 @@ int zyl::matchlib::engine_new(MatchContext* context, StageChain* chain, MatchEng
 }
 
 MatchEngine* zyl::matchlib::engine_create(MatchContext* context, StageChain* chain, int32_t format,
-                                   int32_t sensor_type, int32_t sensor_size,
-                                   const int32_t* options, int option_count,
-                                   const int32_t* switchable, int switchable_count,
-                                   const EngineConfig* config) {
+                                          int32_t sensor_type, int32_t sensor_size,
+                                          const int32_t* options, int option_count,
+                                          const int32_t* switchable, int switchable_count,
+                                          const EngineConfig* config) {
   MatchEngine* e = nullptr;
   if (zyl::matchlib::engine_new(context, chain, &e) != ML_OK) return nullptr;
   e->format = format;
@@ -153,11 +156,17 @@ void zyl::matchlib::engine_release(MatchEngine* engine) {
   if (engine && --engine->refcount == 0) engine->destroy(engine);
 }
 
-extern "C" ZYL_API uint32_t engine_refcount(const MatchEngine* engine) { return engine ? engine->refcount : 0; }
-MatchContext* zyl::matchlib::engine_get_context(const MatchEngine* e) { return e ? e->context : nullptr; }
+extern "C" ZYL_API uint32_t engine_refcount(const MatchEngine* engine) {
+  return engine ? engine->refcount : 0;
+}
+MatchContext* zyl::matchlib::engine_get_context(const MatchEngine* e) {
+  return e ? e->context : nullptr;
+}
 StageChain* zyl::matchlib::engine_get_chain(const MatchEngine* e) { return e ? e->chain : nullptr; }
 int32_t zyl::matchlib::engine_get_format(const MatchEngine* e) { return e->format; }
-extern "C" ZYL_API int32_t engine_get_sensor_type(const MatchEngine* e) { return e ? e->sensor_type : 0; }
+extern "C" ZYL_API int32_t engine_get_sensor_type(const MatchEngine* e) {
+  return e ? e->sensor_type : 0;
+}
 extern "C" ZYL_API int32_t engine_get_sensor_size(const MatchEngine* e) { return e->sensor_size; }
 const EngineConfig* zyl::matchlib::engine_get_config(const MatchEngine* e) {
   return e ? &e->config : nullptr;
@@ -181,8 +190,9 @@ void zyl::matchlib::engine_set_score_profiles(MatchEngine* e, const ScoreProfile
 }
 
 const ScoreProfile* zyl::matchlib::engine_find_score_profile(const MatchEngine* e,
-                                                      const StageMatchOps* ops, int16_t variant,
-                                                      int16_t* out_variant) {
+                                                             const StageMatchOps* ops,
+                                                             int16_t variant,
+                                                             int16_t* out_variant) {
   if (!e || !e->profiles) return nullptr;
   const ScoreProfile* p = zyl::matchlib::score_profile_find(e->profiles, ops, variant);
   if (p) {
@@ -210,7 +220,8 @@ void zyl::matchlib::engine_set_expected_size(MatchEngine* e, int32_t height, int
   e->expected_width = width;
 }
 
-extern "C" ZYL_API void engine_get_expected_size(const MatchEngine* e, int32_t* height, int32_t* width) {
+extern "C" ZYL_API void engine_get_expected_size(const MatchEngine* e, int32_t* height,
+                                                 int32_t* width) {
   if (height) *height = e ? e->expected_height : 0;
   if (width) *width = e ? e->expected_width : 0;
 }
@@ -218,7 +229,9 @@ extern "C" ZYL_API void engine_get_expected_size(const MatchEngine* e, int32_t* 
 void zyl::matchlib::engine_set_expected_dpi(MatchEngine* e, int32_t dpi) {
   if (e) e->expected_dpi = dpi;
 }
-extern "C" ZYL_API int32_t engine_get_expected_dpi(const MatchEngine* e) { return e ? e->expected_dpi : 0; }
+extern "C" ZYL_API int32_t engine_get_expected_dpi(const MatchEngine* e) {
+  return e ? e->expected_dpi : 0;
+}
 
 extern "C" ZYL_API int engine_set_option(MatchEngine* e, int index, int32_t value) {
   if (!e || index < 0 || index >= ENGINE_OPTION_COUNT) return ML_BAD_ARGUMENT;
@@ -284,7 +297,8 @@ extern "C" ZYL_API void engine_set_rating_routine(MatchEngine* e, EngineRatingRo
   if (e) e->rating = routine;
 }
 
-extern "C" ZYL_API int engine_call_hook(MatchEngine* e, void* a, void* b, void* c, void* d, void* f) {
+extern "C" ZYL_API int engine_call_hook(MatchEngine* e, void* a, void* b, void* c, void* d,
+                                        void* f) {
   if (!e) return ML_BAD_ARGUMENT;
   if (!e->hook) return ML_WRONG_KIND;
   return e->hook(a, b, c, d, f);
@@ -311,8 +325,8 @@ extern "C" ZYL_API void* engine_get_user_slot(const MatchEngine* e, int slot) {
   return slot == 2 ? e->user_slot2 : e->user_slot1;
 }
 
-extern "C" ZYL_API void engine_set_far_adjust(MatchEngine* e, uint8_t count, int32_t low, int32_t high,
-                                   int which) {
+extern "C" ZYL_API void engine_set_far_adjust(MatchEngine* e, uint8_t count, int32_t low,
+                                              int32_t high, int which) {
   if (!e) return;
   for (int b = 0; b < 2; ++b)
     if (which & (2 << b)) e->far_adjust[b] = EngineFarAdjust{count, low, high};
@@ -334,7 +348,7 @@ int zyl::matchlib::engine_adjust_far_level(const MatchEngine* e, int count, int 
 }
 
 extern "C" ZYL_API int engine_set_callbacks(MatchEngine* e, EngineBeforeExtract before,
-                                 EngineAfterExtract after, void* user) {
+                                            EngineAfterExtract after, void* user) {
   if (!e) return ML_BAD_ARGUMENT;
   e->before = before;
   e->after = after;
@@ -348,8 +362,8 @@ int zyl::matchlib::engine_quality_pass(int level, int score, int* out_flag) {
   return ML_OK;
 }
 
-int zyl::matchlib::engine_quality_decision(MatchEngine* e, void* object, int level, uint16_t* out_rating,
-                                    int* out_flag) {
+int zyl::matchlib::engine_quality_decision(MatchEngine* e, void* object, int level,
+                                           uint16_t* out_rating, int* out_flag) {
   if (!e || !out_flag) return ML_BAD_ARGUMENT;
   if (e->rating) {
     if (level == 0) {
@@ -377,34 +391,97 @@ const ScoreModelSet* zyl::matchlib::engine_get_model_set(const MatchEngine* e) {
 
 extern "C" {
 
-ZYL_API EngineConfig* engine_config_init(EngineConfig* config) { return zyl::matchlib::engine_config_init(config); }
-ZYL_API int engine_new(MatchContext* context, StageChain* chain, MatchEngine** out) { return zyl::matchlib::engine_new(context, chain, out); }
-ZYL_API MatchEngine* engine_create(MatchContext* context, StageChain* chain, int32_t format, int32_t sensor_type, int32_t sensor_size, const int32_t* options, int option_count, const int32_t* switchable, int switchable_count, const EngineConfig* config) { return zyl::matchlib::engine_create(context, chain, format, sensor_type, sensor_size, options, option_count, switchable, switchable_count, config); }
-ZYL_API MatchEngine* engine_retain(MatchEngine* engine) { return zyl::matchlib::engine_retain(engine); }
+ZYL_API EngineConfig* engine_config_init(EngineConfig* config) {
+  return zyl::matchlib::engine_config_init(config);
+}
+ZYL_API int engine_new(MatchContext* context, StageChain* chain, MatchEngine** out) {
+  return zyl::matchlib::engine_new(context, chain, out);
+}
+ZYL_API MatchEngine* engine_create(MatchContext* context, StageChain* chain, int32_t format,
+                                   int32_t sensor_type, int32_t sensor_size, const int32_t* options,
+                                   int option_count, const int32_t* switchable,
+                                   int switchable_count, const EngineConfig* config) {
+  return zyl::matchlib::engine_create(context, chain, format, sensor_type, sensor_size, options,
+                                      option_count, switchable, switchable_count, config);
+}
+ZYL_API MatchEngine* engine_retain(MatchEngine* engine) {
+  return zyl::matchlib::engine_retain(engine);
+}
 ZYL_API void engine_release(MatchEngine* engine) { zyl::matchlib::engine_release(engine); }
-ZYL_API MatchContext* engine_get_context(const MatchEngine* e) { return zyl::matchlib::engine_get_context(e); }
-ZYL_API StageChain* engine_get_chain(const MatchEngine* e) { return zyl::matchlib::engine_get_chain(e); }
-ZYL_API int32_t engine_get_format(const MatchEngine* e) { return zyl::matchlib::engine_get_format(e); }
-ZYL_API const EngineConfig* engine_get_config(const MatchEngine* e) { return zyl::matchlib::engine_get_config(e); }
-ZYL_API const ScoreProfile* const* engine_get_score_profiles(const MatchEngine* e) { return zyl::matchlib::engine_get_score_profiles(e); }
-ZYL_API int engine_uses_image_input(const MatchEngine* e) { return zyl::matchlib::engine_uses_image_input(e); }
-ZYL_API int engine_set_chain(MatchEngine* e, StageChain* chain) { return zyl::matchlib::engine_set_chain(e, chain); }
-ZYL_API void engine_set_score_profiles(MatchEngine* e, const ScoreProfile* const* profiles) { zyl::matchlib::engine_set_score_profiles(e, profiles); }
-ZYL_API const ScoreProfile* engine_find_score_profile(const MatchEngine* e, const StageMatchOps* ops, int16_t variant, int16_t* out_variant) { return zyl::matchlib::engine_find_score_profile(e, ops, variant, out_variant); }
-ZYL_API int engine_set_converters(MatchEngine* e, const ImagePrepDescriptor* const* list) { return zyl::matchlib::engine_set_converters(e, list); }
-ZYL_API void engine_set_input_mode(MatchEngine* e, int32_t mode) { zyl::matchlib::engine_set_input_mode(e, mode); }
-ZYL_API void engine_set_expected_size(MatchEngine* e, int32_t height, int32_t width) { zyl::matchlib::engine_set_expected_size(e, height, width); }
-ZYL_API void engine_set_expected_dpi(MatchEngine* e, int32_t dpi) { zyl::matchlib::engine_set_expected_dpi(e, dpi); }
-ZYL_API int engine_get_kind_limit(const MatchEngine* e, int index) { return zyl::matchlib::engine_get_kind_limit(e, index); }
-ZYL_API StageObject* engine_get_stage(const MatchEngine* e, int index) { return zyl::matchlib::engine_get_stage(e, index); }
-ZYL_API uint32_t engine_stage_count(const MatchEngine* e) { return zyl::matchlib::engine_stage_count(e); }
-ZYL_API void engine_set_match_ops(MatchEngine* e, const EngineMatchOps* ops) { zyl::matchlib::engine_set_match_ops(e, ops); }
-ZYL_API void engine_set_hook(MatchEngine* e, EngineHook routine) { zyl::matchlib::engine_set_hook(e, routine); }
-ZYL_API void engine_set_quality_model(MatchEngine* e, QualityModelHolder* holder) { zyl::matchlib::engine_set_quality_model(e, holder); }
-ZYL_API QualityModelHolder* engine_get_quality_model(const MatchEngine* e) { return zyl::matchlib::engine_get_quality_model(e); }
-ZYL_API int engine_adjust_far_level(const MatchEngine* e, int count, int level, int which) { return zyl::matchlib::engine_adjust_far_level(e, count, level, which); }
-ZYL_API int engine_quality_pass(int level, int score, int* out_flag) { return zyl::matchlib::engine_quality_pass(level, score, out_flag); }
-ZYL_API int engine_quality_decision(MatchEngine* e, void* object, int level, uint16_t* out_rating, int* out_flag) { return zyl::matchlib::engine_quality_decision(e, object, level, out_rating, out_flag); }
-ZYL_API const ScoreModelSet* engine_get_model_set(const MatchEngine* e) { return zyl::matchlib::engine_get_model_set(e); }
+ZYL_API MatchContext* engine_get_context(const MatchEngine* e) {
+  return zyl::matchlib::engine_get_context(e);
+}
+ZYL_API StageChain* engine_get_chain(const MatchEngine* e) {
+  return zyl::matchlib::engine_get_chain(e);
+}
+ZYL_API int32_t engine_get_format(const MatchEngine* e) {
+  return zyl::matchlib::engine_get_format(e);
+}
+ZYL_API const EngineConfig* engine_get_config(const MatchEngine* e) {
+  return zyl::matchlib::engine_get_config(e);
+}
+ZYL_API const ScoreProfile* const* engine_get_score_profiles(const MatchEngine* e) {
+  return zyl::matchlib::engine_get_score_profiles(e);
+}
+ZYL_API int engine_uses_image_input(const MatchEngine* e) {
+  return zyl::matchlib::engine_uses_image_input(e);
+}
+ZYL_API int engine_set_chain(MatchEngine* e, StageChain* chain) {
+  return zyl::matchlib::engine_set_chain(e, chain);
+}
+ZYL_API void engine_set_score_profiles(MatchEngine* e, const ScoreProfile* const* profiles) {
+  zyl::matchlib::engine_set_score_profiles(e, profiles);
+}
+ZYL_API const ScoreProfile* engine_find_score_profile(const MatchEngine* e,
+                                                      const StageMatchOps* ops, int16_t variant,
+                                                      int16_t* out_variant) {
+  return zyl::matchlib::engine_find_score_profile(e, ops, variant, out_variant);
+}
+ZYL_API int engine_set_converters(MatchEngine* e, const ImagePrepDescriptor* const* list) {
+  return zyl::matchlib::engine_set_converters(e, list);
+}
+ZYL_API void engine_set_input_mode(MatchEngine* e, int32_t mode) {
+  zyl::matchlib::engine_set_input_mode(e, mode);
+}
+ZYL_API void engine_set_expected_size(MatchEngine* e, int32_t height, int32_t width) {
+  zyl::matchlib::engine_set_expected_size(e, height, width);
+}
+ZYL_API void engine_set_expected_dpi(MatchEngine* e, int32_t dpi) {
+  zyl::matchlib::engine_set_expected_dpi(e, dpi);
+}
+ZYL_API int engine_get_kind_limit(const MatchEngine* e, int index) {
+  return zyl::matchlib::engine_get_kind_limit(e, index);
+}
+ZYL_API StageObject* engine_get_stage(const MatchEngine* e, int index) {
+  return zyl::matchlib::engine_get_stage(e, index);
+}
+ZYL_API uint32_t engine_stage_count(const MatchEngine* e) {
+  return zyl::matchlib::engine_stage_count(e);
+}
+ZYL_API void engine_set_match_ops(MatchEngine* e, const EngineMatchOps* ops) {
+  zyl::matchlib::engine_set_match_ops(e, ops);
+}
+ZYL_API void engine_set_hook(MatchEngine* e, EngineHook routine) {
+  zyl::matchlib::engine_set_hook(e, routine);
+}
+ZYL_API void engine_set_quality_model(MatchEngine* e, QualityModelHolder* holder) {
+  zyl::matchlib::engine_set_quality_model(e, holder);
+}
+ZYL_API QualityModelHolder* engine_get_quality_model(const MatchEngine* e) {
+  return zyl::matchlib::engine_get_quality_model(e);
+}
+ZYL_API int engine_adjust_far_level(const MatchEngine* e, int count, int level, int which) {
+  return zyl::matchlib::engine_adjust_far_level(e, count, level, which);
+}
+ZYL_API int engine_quality_pass(int level, int score, int* out_flag) {
+  return zyl::matchlib::engine_quality_pass(level, score, out_flag);
+}
+ZYL_API int engine_quality_decision(MatchEngine* e, void* object, int level, uint16_t* out_rating,
+                                    int* out_flag) {
+  return zyl::matchlib::engine_quality_decision(e, object, level, out_rating, out_flag);
+}
+ZYL_API const ScoreModelSet* engine_get_model_set(const MatchEngine* e) {
+  return zyl::matchlib::engine_get_model_set(e);
+}
 
 }  // extern "C"

@@ -12,10 +12,9 @@ namespace zyl::matchlib {
 EngineConfig* engine_config_init(EngineConfig* config);
 int engine_new(MatchContext* context, StageChain* chain, MatchEngine** out);
 MatchEngine* engine_create(MatchContext* context, StageChain* chain, int32_t format,
-                                   int32_t sensor_type, int32_t sensor_size,
-                                   const int32_t* options, int option_count,
-                                   const int32_t* switchable, int switchable_count,
-                                   const EngineConfig* config);
+                           int32_t sensor_type, int32_t sensor_size, const int32_t* options,
+                           int option_count, const int32_t* switchable, int switchable_count,
+                           const EngineConfig* config);
 MatchEngine* engine_retain(MatchEngine* engine);
 void engine_release(MatchEngine* engine);
 MatchContext* engine_get_context(const MatchEngine* e);
@@ -26,9 +25,8 @@ const ScoreProfile* const* engine_get_score_profiles(const MatchEngine* e);
 int engine_uses_image_input(const MatchEngine* e);
 int engine_set_chain(MatchEngine* e, StageChain* chain);
 void engine_set_score_profiles(MatchEngine* e, const ScoreProfile* const* profiles);
-const ScoreProfile* engine_find_score_profile(const MatchEngine* e,
-                                                      const StageMatchOps* ops, int16_t variant,
-                                                      int16_t* out_variant);
+const ScoreProfile* engine_find_score_profile(const MatchEngine* e, const StageMatchOps* ops,
+                                              int16_t variant, int16_t* out_variant);
 int engine_set_converters(MatchEngine* e, const ImagePrepDescriptor* const* list);
 void engine_set_input_mode(MatchEngine* e, int32_t mode);
 void engine_set_expected_size(MatchEngine* e, int32_t height, int32_t width);
@@ -43,7 +41,7 @@ QualityModelHolder* engine_get_quality_model(const MatchEngine* e);
 int engine_adjust_far_level(const MatchEngine* e, int count, int level, int which);
 int engine_quality_pass(int level, int score, int* out_flag);
 int engine_quality_decision(MatchEngine* e, void* object, int level, uint16_t* out_rating,
-                                    int* out_flag);
+                            int* out_flag);
 const ScoreModelSet* engine_get_model_set(const MatchEngine* e);
 
 }  // namespace zyl::matchlib

@@ -78,7 +78,6 @@ std::uint16_t threshold(const MatchResult* r, std::int32_t c, std::int32_t stage
 
 using namespace zyl::matchlib;
 
-
 MatchResult* zyl::matchlib::match_result_create(int32_t n) {
   if (n <= 0) return nullptr;
   auto* r = static_cast<MatchResult*>(ml_calloc(1, sizeof(MatchResult)));
@@ -128,7 +127,8 @@ MatchResult* zyl::matchlib::match_result_copy(const MatchResult* r) {
   // Fresh copies of the transforms (an absent one stays absent), new
   // references to the blobs and the image.
   c->transform = r->transform ? zyl::matchlib::xform_copy(r->transform) : nullptr;
-  c->second_transform = r->second_transform ? zyl::matchlib::xform_copy(r->second_transform) : nullptr;
+  c->second_transform =
+      r->second_transform ? zyl::matchlib::xform_copy(r->second_transform) : nullptr;
   zyl::matchlib::blob_retain(c->probe_blob);
   zyl::matchlib::blob_retain(c->further_blob);
   zyl::matchlib::blob_retain(c->best_blob);
@@ -199,20 +199,23 @@ extern "C" ZYL_API int match_result_passes_adjusted(const MatchResult* r, int le
   if (!r) return 0;
   if (r->reached_level != 0 && r->reached_level != r->requested_level) {
     if (level == INT_MAX || r->requested_level == INT_MAX || r->reached_level == INT_MAX) return 0;
-    level = zyl::matchlib::far_level_shift(static_cast<std::int16_t>(level),
-                            static_cast<std::int16_t>(r->reached_level - r->requested_level));
+    level = zyl::matchlib::far_level_shift(
+        static_cast<std::int16_t>(level),
+        static_cast<std::int16_t>(r->reached_level - r->requested_level));
   }
   return zyl::matchlib::match_result_passes_level(r, level);
 }
 
 int zyl::matchlib::match_result_reached_level(const MatchResult* r) {
   if (!r) return 0;
-  return zyl::matchlib::far_score_to_level(r->score == 0 ? 0 : static_cast<std::uint16_t>(r->score - 1));
+  return zyl::matchlib::far_score_to_level(
+      r->score == 0 ? 0 : static_cast<std::uint16_t>(r->score - 1));
 }
 
 extern "C" ZYL_API int match_result_level_score(const MatchResult* r) {
   if (!r) return 0;
-  return zyl::matchlib::far_level_to_score(r->reached_level ? r->reached_level : r->requested_level);
+  return zyl::matchlib::far_level_to_score(r->reached_level ? r->reached_level
+                                                            : r->requested_level);
 }
 
 extern "C" ZYL_API int match_result_second_level_score(const MatchResult* r) {
@@ -220,12 +223,14 @@ extern "C" ZYL_API int match_result_second_level_score(const MatchResult* r) {
   return zyl::matchlib::far_level_to_score(r->second_level ? r->second_level : r->requested_level);
 }
 
-extern "C" ZYL_API uint32_t* match_result_stage_scores(MatchResult* r, int32_t candidate, int32_t stage) {
+extern "C" ZYL_API uint32_t* match_result_stage_scores(MatchResult* r, int32_t candidate,
+                                                       int32_t stage) {
   if (!r || candidate < 0 || candidate >= r->candidate_count || !stage_ok(stage)) return nullptr;
   return &r->candidates[candidate].slots[stage][2];
 }
 
-extern "C" ZYL_API uint16_t match_result_candidate_threshold(const MatchResult* r, int32_t candidate) {
+extern "C" ZYL_API uint16_t match_result_candidate_threshold(const MatchResult* r,
+                                                             int32_t candidate) {
   if (!r || candidate < 0 || candidate >= r->candidate_count) return 0;
   // Before any stage decided there is no slot to read.
   if (!stage_ok(r->deciding_stage)) return 0;
@@ -279,20 +284,30 @@ extern "C" ZYL_API uint16_t match_result_score(const MatchResult* r) { return r 
 extern "C" ZYL_API uint16_t match_result_best_raw_score(const MatchResult* r) {
   return r ? r->best_raw_score : 0;
 }
-extern "C" ZYL_API int32_t match_result_decision(const MatchResult* r) { return r ? r->decision : 0; }
+extern "C" ZYL_API int32_t match_result_decision(const MatchResult* r) {
+  return r ? r->decision : 0;
+}
 extern "C" ZYL_API int32_t match_result_requested_level(const MatchResult* r) {
   return r ? r->requested_level : 0;
 }
 extern "C" ZYL_API int32_t match_result_deciding_stage(const MatchResult* r) {
   return r ? r->deciding_stage : -1;
 }
-extern "C" ZYL_API int32_t match_result_record_key(const MatchResult* r) { return r ? r->record_key : -1; }
-extern "C" ZYL_API uint8_t match_result_marker_byte(const MatchResult* r) { return r ? r->marker_byte : 255; }
-extern "C" ZYL_API int32_t match_result_best_view(const MatchResult* r) { return r ? r->best_view : -1; }
+extern "C" ZYL_API int32_t match_result_record_key(const MatchResult* r) {
+  return r ? r->record_key : -1;
+}
+extern "C" ZYL_API uint8_t match_result_marker_byte(const MatchResult* r) {
+  return r ? r->marker_byte : 255;
+}
+extern "C" ZYL_API int32_t match_result_best_view(const MatchResult* r) {
+  return r ? r->best_view : -1;
+}
 extern "C" ZYL_API int32_t match_result_best_candidate(const MatchResult* r) {
   return r ? r->best_candidate : -1;
 }
-extern "C" ZYL_API int32_t match_result_overlap(const MatchResult* r) { return r ? r->overlap_percent : 0; }
+extern "C" ZYL_API int32_t match_result_overlap(const MatchResult* r) {
+  return r ? r->overlap_percent : 0;
+}
 extern "C" ZYL_API RigidTransform* match_result_transform(const MatchResult* r) {
   return r ? r->transform : nullptr;
 }
@@ -302,15 +317,33 @@ extern "C" ZYL_API int32_t match_result_transform_flag(const MatchResult* r) {
 
 extern "C" {
 
-ZYL_API MatchResult* match_result_create(int32_t n) { return zyl::matchlib::match_result_create(n); }
-ZYL_API MatchResult* match_result_retain(MatchResult* r) { return zyl::matchlib::match_result_retain(r); }
+ZYL_API MatchResult* match_result_create(int32_t n) {
+  return zyl::matchlib::match_result_create(n);
+}
+ZYL_API MatchResult* match_result_retain(MatchResult* r) {
+  return zyl::matchlib::match_result_retain(r);
+}
 ZYL_API void match_result_release(MatchResult* r) { zyl::matchlib::match_result_release(r); }
-ZYL_API MatchResult* match_result_copy(const MatchResult* r) { return zyl::matchlib::match_result_copy(r); }
-ZYL_API int match_result_assign(const MatchResult* src, MatchResult* dst) { return zyl::matchlib::match_result_assign(src, dst); }
-ZYL_API int match_result_is_match(const MatchResult* r) { return zyl::matchlib::match_result_is_match(r); }
-ZYL_API int match_result_passes_level(const MatchResult* r, int level) { return zyl::matchlib::match_result_passes_level(r, level); }
-ZYL_API int match_result_reached_level(const MatchResult* r) { return zyl::matchlib::match_result_reached_level(r); }
-ZYL_API int match_result_set_indices(MatchResult* r, const uint16_t* values, int32_t count) { return zyl::matchlib::match_result_set_indices(r, values, count); }
-ZYL_API void match_result_set_probe_blob(MatchResult* r, DataBlob* blob) { zyl::matchlib::match_result_set_probe_blob(r, blob); }
+ZYL_API MatchResult* match_result_copy(const MatchResult* r) {
+  return zyl::matchlib::match_result_copy(r);
+}
+ZYL_API int match_result_assign(const MatchResult* src, MatchResult* dst) {
+  return zyl::matchlib::match_result_assign(src, dst);
+}
+ZYL_API int match_result_is_match(const MatchResult* r) {
+  return zyl::matchlib::match_result_is_match(r);
+}
+ZYL_API int match_result_passes_level(const MatchResult* r, int level) {
+  return zyl::matchlib::match_result_passes_level(r, level);
+}
+ZYL_API int match_result_reached_level(const MatchResult* r) {
+  return zyl::matchlib::match_result_reached_level(r);
+}
+ZYL_API int match_result_set_indices(MatchResult* r, const uint16_t* values, int32_t count) {
+  return zyl::matchlib::match_result_set_indices(r, values, count);
+}
+ZYL_API void match_result_set_probe_blob(MatchResult* r, DataBlob* blob) {
+  zyl::matchlib::match_result_set_probe_blob(r, blob);
+}
 
 }  // extern "C"

@@ -17,7 +17,8 @@ ZYL_API int match_result_set_quality(MatchResult* r, int value) {
   if (r->probe_blob) {
     // A probe without a sample-information section (or a failed copy) keeps
     // its blob: dropping it would lose the probe template.
-    if (DataBlob* marked = zyl::matchlib::blob_with_quality(r->probe_blob, static_cast<uint8_t>(value))) {
+    if (DataBlob* marked =
+            zyl::matchlib::blob_with_quality(r->probe_blob, static_cast<uint8_t>(value))) {
       zyl::matchlib::blob_release(r->probe_blob);
       r->probe_blob = marked;
     }

@@ -44,6 +44,7 @@
 #include "matchlib/image/image_statistics.h"
 #include "matchlib/image/image_transforms.h"
 #include "matchlib/match/keypoint_match_ops.h"
+#include "matchlib/match/pair_matcher.h"
 #include "matchlib/match/pairing_codec.h"
 #include "matchlib/template/block_record.h"
 #include "matchlib/template/container.h"
@@ -107,8 +108,8 @@ MatcherSession* new_session(MatchEngine* engine) {
 }
 
 void publish_s0(const MatcherSession& s) {
-  zyl::matchlib::param_set(zyl::matchlib::engine_get_context(s.engine), static_cast<std::uint32_t>(SESSION_S0_PARAMETER),
-            s.settings[0]);
+  zyl::matchlib::param_set(zyl::matchlib::engine_get_context(s.engine),
+                           static_cast<std::uint32_t>(SESSION_S0_PARAMETER), s.settings[0]);
 }
 
 // Index in the ring of the i-th newest event.
@@ -195,7 +196,8 @@ int run_trigger(MatcherSession& s, MatchContext* ctx) {
   s.enrolment = zyl::matchlib::enrol_create_default(s.engine, nullptr, nullptr, nullptr);
   if (!s.enrolment) return ML_NO_MEMORY;
   for (SessionImageNode* n = s.first_image; n && status == ML_OK; n = n->next)
-    if (n->enrolled) status = zyl::matchlib::enrol_add_sample(s.enrolment, n->image, nullptr, nullptr);
+    if (n->enrolled)
+      status = zyl::matchlib::enrol_add_sample(s.enrolment, n->image, nullptr, nullptr);
   return status;
 }
 
@@ -215,7 +217,8 @@ int accumulate(MatcherSession& s, MatchContext* ctx, GrayImage* const* images, i
     status = run_trigger(s, ctx);
     s.trigger_done = 1;
   }
-  for (int i = 0; i < n && status == ML_OK; ++i) status = zyl::matchlib::accum_add_image(s.accumulator, ctx, images[i]);
+  for (int i = 0; i < n && status == ML_OK; ++i)
+    status = zyl::matchlib::accum_add_image(s.accumulator, ctx, images[i]);
   return status;
 }
 
@@ -237,15 +240,17 @@ int first_overlap(MatcherSession& s, GrayImage* image, DataBlob* tmpl, std::uint
   while (first && !first->enrolled) first = first->next;
   if (!first) return ML_OK;
   DataBlob* reference = nullptr;
-  int status = zyl::matchlib::engine_extract_image(s.engine, first->image, zyl::matchlib::image_finger_info(first->image), &reference);
+  int status = zyl::matchlib::engine_extract_image(
+      s.engine, first->image, zyl::matchlib::image_finger_info(first->image), &reference);
   std::int32_t decision = 0, gallery_index = 0, view_index = 0;
   RigidTransform* t = nullptr;
   if (status == ML_OK)
-    status = zyl::matchlib::engine_match_decide(s.engine, &reference, 1, tmpl, kEnrolLevel, &decision, &t,
-                                 &gallery_index, &view_index);
+    status = zyl::matchlib::engine_match_decide(s.engine, &reference, 1, tmpl, kEnrolLevel,
+                                                &decision, &t, &gallery_index, &view_index);
   if (status == ML_OK && decision && t) {
     const int dpi = zyl::matchlib::image_resolution(image);
-    const int overlap = zyl::matchlib::xform_overlap_percent(t, zyl::matchlib::image_height(image), zyl::matchlib::image_width(image), dpi ? dpi : 500);
+    const int overlap = zyl::matchlib::xform_overlap_percent(
+        t, zyl::matchlib::image_height(image), zyl::matchlib::image_width(image), dpi ? dpi : 500);
     out = static_cast<std::uint8_t>(std::clamp(overlap, 0, 100));
   }
   zyl::matchlib::xform_release(t);
@@ -262,7 +267,8 @@ int commit(MatcherSession& s, DataBlob** out) {
   int status = ML_OK;
   if (accepted && r->probe_image && r->probe_image != s.accepted_image) {
     DataBlob* tmpl = nullptr;
-    status = zyl::matchlib::engine_extract_image(s.engine, r->probe_image, zyl::matchlib::image_finger_info(r->probe_image), &tmpl);
+    status = zyl::matchlib::engine_extract_image(
+        s.engine, r->probe_image, zyl::matchlib::image_finger_info(r->probe_image), &tmpl);
     if (status == ML_OK) {
       zyl::matchlib::image_release(s.accepted_image);
       zyl::matchlib::blob_release(s.accepted_template);
@@ -298,7 +304,8 @@ struct BlobDeleter {
 using BlobPtr = std::unique_ptr<DataBlob, BlobDeleter>;
 
 struct VerifyRecord {
-  std::unique_ptr<MinutiaPairing, decltype(&::pairing_free)> pairing{nullptr, ::pairing_free};
+  std::unique_ptr<MinutiaPairing, decltype(&zyl::matchlib::pairing_free)> pairing{
+      nullptr, &zyl::matchlib::pairing_free};
   std::int32_t key = 0;
   std::uint16_t best = 0;
   std::vector<std::uint16_t> scores;
@@ -423,11 +430,13 @@ int read_accepted(void* target, const std::uint8_t* body, std::uint32_t length, 
   const std::uint32_t used = zyl::matchlib::blob_read_bounded(body + 2, length - 2, &blob);
   if (used == 0) {
     // A blob record that fits its section failed for want of memory.
-    const bool fits = length >= 8 && body[2] == 1 && zyl::matchlib::bytes_read_be32(body + 4) <= length - 8;
+    const bool fits =
+        length >= 8 && body[2] == 1 && zyl::matchlib::bytes_read_be32(body + 4) <= length - 8;
     return fits ? ML_NO_MEMORY : ML_WRONG_KIND;
   }
   GrayImage* image = nullptr;
-  const std::uint32_t image_used = zyl::matchlib::image_read_bounded(body + 2 + used, length - 2 - used, &image);
+  const std::uint32_t image_used =
+      zyl::matchlib::image_read_bounded(body + 2 + used, length - 2 - used, &image);
   if (image_used == 0) {
     zyl::matchlib::blob_release(blob);
     return ML_WRONG_KIND;
@@ -464,8 +473,8 @@ constexpr BlockHandler kSections[] = {{kAccumulatorSection, read_accumulator},
 
 using namespace zyl::matchlib;
 
-
-extern "C" ZYL_API int session_create(const int32_t* settings, MatchEngine* engine, MatcherSession** out) {
+extern "C" ZYL_API int session_create(const int32_t* settings, MatchEngine* engine,
+                                      MatcherSession** out) {
   if (!engine || !out) return ML_BAD_ARGUMENT;
   MatcherSession* s = new_session(engine);
   if (!s) return ML_NO_MEMORY;
@@ -509,14 +518,17 @@ extern "C" ZYL_API void session_release(MatcherSession* s) {
   if (s->destroy) s->destroy(s);
 }
 
-extern "C" ZYL_API void session_set_user_data(MatcherSession* s, void* data, void (*release)(void* data)) {
+extern "C" ZYL_API void session_set_user_data(MatcherSession* s, void* data,
+                                              void (*release)(void* data)) {
   if (!s) return;
   if (s->user_data && s->user_release) s->user_release(s->user_data);
   s->user_data = data;
   s->user_release = release;
 }
 
-extern "C" ZYL_API void* session_user_data(const MatcherSession* s) { return s ? s->user_data : nullptr; }
+extern "C" ZYL_API void* session_user_data(const MatcherSession* s) {
+  return s ? s->user_data : nullptr;
+}
 
 extern "C" ZYL_API int session_reset_accumulator(MatcherSession* s) {
   if (!s) return ML_BAD_ARGUMENT;
@@ -558,7 +570,8 @@ extern "C" ZYL_API int session_finalise_enrolment(MatcherSession* s, DataBlob** 
 }
 
 int zyl::matchlib::session_add_impression(MatcherSession* s, GrayImage* image,
-                                   SessionImageStatistics* statistics, SessionImageMatch* match) {
+                                          SessionImageStatistics* statistics,
+                                          SessionImageMatch* match) {
   if (!s || !image) return ML_BAD_ARGUMENT;
   int status = ensure_enrolment(*s);
   if (status != ML_OK) return status;
@@ -581,24 +594,27 @@ int zyl::matchlib::session_add_impression(MatcherSession* s, GrayImage* image,
     statistics->block_contrast = static_cast<std::uint8_t>(std::min(contrast, 255));
     std::uint16_t rating = 0;
     int pass = 0;
-    status = zyl::matchlib::engine_quality_decision(s->engine, image, s->settings[1], &rating, &pass);
+    status =
+        zyl::matchlib::engine_quality_decision(s->engine, image, s->settings[1], &rating, &pass);
     if (status != ML_OK) return status;
     statistics->engine_rating = rating;
   }
   if (match) {
     *match = SessionImageMatch{};
     DataBlob* tmpl = nullptr;
-    status = zyl::matchlib::engine_extract_image(s->engine, image, zyl::matchlib::image_finger_info(image), &tmpl);
+    status = zyl::matchlib::engine_extract_image(s->engine, image,
+                                                 zyl::matchlib::image_finger_info(image), &tmpl);
     if (status == ML_OK)
-      status = zyl::matchlib::enrol_best_match(s->enrolment, tmpl, &match->best_overlap, &match->best_score);
+      status = zyl::matchlib::enrol_best_match(s->enrolment, tmpl, &match->best_overlap,
+                                               &match->best_score);
     if (status == ML_OK) status = first_overlap(*s, image, tmpl, match->first_overlap);
     zyl::matchlib::blob_release(tmpl);
   }
   return status;
 }
 
-int zyl::matchlib::session_enrol_images(MatcherSession* s, GrayImage* const* images, int n, int* enrolled,
-                                 void* sample_data) {
+int zyl::matchlib::session_enrol_images(MatcherSession* s, GrayImage* const* images, int n,
+                                        int* enrolled, void* sample_data) {
   if (enrolled) *enrolled = 0;
   if (!s || !images) return ML_CORRUPT;
   if (n <= 0) return ML_BAD_ARGUMENT;
@@ -610,13 +626,15 @@ int zyl::matchlib::session_enrol_images(MatcherSession* s, GrayImage* const* ima
       status = zyl::matchlib::session_add_image(s, nullptr, image);
       if (status == ML_OK && !node && !(node = append_node(*s, image))) status = ML_NO_MEMORY;
     }
-    if (status == ML_OK) status = zyl::matchlib::enrol_add_sample(s->enrolment, image, nullptr, sample_data);
+    if (status == ML_OK)
+      status = zyl::matchlib::enrol_add_sample(s->enrolment, image, nullptr, sample_data);
     if (status == ML_OK) node->enrolled = 1;
   }
   if (status == ML_OK) {
     DataBlob* tmpl = nullptr;
     GrayImage* last = images[n - 1];
-    status = zyl::matchlib::engine_extract_image(s->engine, last, zyl::matchlib::image_finger_info(last), &tmpl);
+    status = zyl::matchlib::engine_extract_image(s->engine, last,
+                                                 zyl::matchlib::image_finger_info(last), &tmpl);
     if (status == ML_OK) {
       zyl::matchlib::image_release(s->accepted_image);
       zyl::matchlib::blob_release(s->accepted_template);
@@ -641,8 +659,9 @@ extern "C" ZYL_API int session_commit_result(MatcherSession* s, DataBlob** out) 
   return commit(*s, out);
 }
 
-extern "C" ZYL_API int session_commit_with_decision(MatcherSession* s, const SessionDecision* decision,
-                                         DataBlob** out) {
+extern "C" ZYL_API int session_commit_with_decision(MatcherSession* s,
+                                                    const SessionDecision* decision,
+                                                    DataBlob** out) {
   if (out) *out = nullptr;
   if (!s || !decision) return ML_BAD_ARGUMENT;
   if (!s->pending) return ML_WRONG_KIND;
@@ -667,13 +686,15 @@ static int session_update_from_record_unguarded(MatchEngine* engine, DataBlob* m
   if (status != ML_OK) return status;
   MultiViewTemplate* parsed = nullptr;
   if (zyl::matchlib::mvt_from_blob(multi_view, &parsed) != ML_OK) return ML_NO_MEMORY;
-  std::unique_ptr<MultiViewTemplate, decltype(&::mvt_release)> t(parsed, ::mvt_release);
+  std::unique_ptr<MultiViewTemplate, decltype(&zyl::matchlib::mvt_release)> t(
+      parsed, &zyl::matchlib::mvt_release);
   BlobPtr view(zyl::matchlib::kwzd_find(zyl::matchlib::mvt_store(t.get()), rec.key));
   if (!view) return ML_NOT_FOUND;
   const StageObject* stage = zyl::matchlib::engine_get_stage(engine, rec.stage);
   const StageMatchOps* ops = stage ? zyl::matchlib::stage_get_match_ops(stage) : nullptr;
-  const ScoreProfile* profile =
-      ops ? zyl::matchlib::score_profile_find(zyl::matchlib::engine_get_score_profiles(engine), ops, 0) : nullptr;
+  const ScoreProfile* profile = ops ? zyl::matchlib::score_profile_find(
+                                          zyl::matchlib::engine_get_score_profiles(engine), ops, 0)
+                                    : nullptr;
   if (!profile || !ops->fuse) return ML_BAD_ARGUMENT;
 
   MatchContext* ctx = zyl::matchlib::engine_get_context(engine);
@@ -683,8 +704,8 @@ static int session_update_from_record_unguarded(MatchEngine* engine, DataBlob* m
   std::uint16_t n = 0;
   status = zyl::matchlib::match_keypoints_with_pairing(
       ctx, view.get(), extension(rec.view_extensions), extension_size(rec.view_extensions), probe,
-      extension(rec.probe_extensions), extension_size(rec.probe_extensions), rec.pairing.get(), &fresh,
-      &n, nullptr);
+      extension(rec.probe_extensions), extension_size(rec.probe_extensions), rec.pairing.get(),
+      &fresh, &n, nullptr);
   if (status != ML_OK) return status;
   // The vector keeps the record's length: the new sub-scores first (no more
   // than fit), then the record's own.
@@ -700,7 +721,8 @@ static int session_update_from_record_unguarded(MatchEngine* engine, DataBlob* m
   if (status != ML_OK) return status;
   const int views = zyl::matchlib::kwzd_record_count(zyl::matchlib::mvt_store(t.get()));
   const int far = zyl::matchlib::far_score_from_thresholds(fused, views, profile->thresholds);
-  if (same && fused == rec.best && far > zyl::matchlib::far_level_row(9).score) decision->decision = 1;
+  if (same && fused == rec.best && far > zyl::matchlib::far_level_row(9).score)
+    decision->decision = 1;
   if (!update || decision->decision != 1) return ML_OK;
   std::int32_t removed = -1, added = -1;
   status = zyl::matchlib::mvt_pick_view_to_replace(t.get(), engine, probe, &removed, &added);
@@ -710,9 +732,9 @@ static int session_update_from_record_unguarded(MatchEngine* engine, DataBlob* m
   return *out ? ML_OK : ML_NO_MEMORY;
 }
 
-extern "C" ZYL_API int session_update_from_record(MatchEngine* engine, DataBlob* multi_view, DataBlob* probe,
-                                       DataBlob* record, int update, SessionDecision* decision,
-                                       DataBlob** out) {
+extern "C" ZYL_API int session_update_from_record(MatchEngine* engine, DataBlob* multi_view,
+                                                  DataBlob* probe, DataBlob* record, int update,
+                                                  SessionDecision* decision, DataBlob** out) {
   return zyl::GuardedCall(ML_NO_MEMORY, [&] {
     return session_update_from_record_unguarded(engine, multi_view, probe, record, update, decision,
                                                 out);
@@ -721,10 +743,11 @@ extern "C" ZYL_API int session_update_from_record(MatchEngine* engine, DataBlob*
 
 static int session_save_unguarded(const MatcherSession* s, uint8_t** out, uint32_t* out_size) {
   if (!s || !out || !out_size) return ML_BAD_ARGUMENT;
-  const std::uint32_t accum_size = s->accumulator ? zyl::matchlib::accum_write(nullptr, s->accumulator) : 0;
+  const std::uint32_t accum_size =
+      s->accumulator ? zyl::matchlib::accum_write(nullptr, s->accumulator) : 0;
   const std::uint32_t log_size = log_body_size(*s);
-  const std::uint32_t accepted_size =
-      2 + zyl::matchlib::blob_write(nullptr, s->accepted_template) + zyl::matchlib::image_write(nullptr, s->accepted_image);
+  const std::uint32_t accepted_size = 2 + zyl::matchlib::blob_write(nullptr, s->accepted_template) +
+                                      zyl::matchlib::image_write(nullptr, s->accepted_image);
   const std::uint64_t total = 6 + (accum_size ? 6 + std::uint64_t{accum_size} : 0) + 52 +
                               (6 + log_size) + 12 + (6 + std::uint64_t{accepted_size}) + 10 + 4;
   if (total > UINT32_MAX) return ML_BAD_ARGUMENT;
@@ -785,7 +808,7 @@ extern "C" ZYL_API int session_save(const MatcherSession* s, uint8_t** out, uint
 }
 
 extern "C" ZYL_API int session_restore(const uint8_t* block, uint32_t size, MatchEngine* engine,
-                            MatcherSession** out) {
+                                       MatcherSession** out) {
   if (!block || size == 0 || !engine || !out) return ML_BAD_ARGUMENT;
   *out = nullptr;
   if (size < 10) return ML_TOO_SHORT;
@@ -815,14 +838,15 @@ const SessionEvent* zyl::matchlib::session_event_at(const MatcherSession* s, int
   return &s->events[ring_index(*s, i)];
 }
 
-int zyl::matchlib::session_log_event(MatcherSession* s, int type, int32_t code, const uint8_t* payload,
-                              int length) {
+int zyl::matchlib::session_log_event(MatcherSession* s, int type, int32_t code,
+                                     const uint8_t* payload, int length) {
   if (!s || type < 0 || type > 7) return ML_BAD_ARGUMENT;
   append_event(*s, type, code, payload, length);
   return ML_OK;
 }
 
-extern "C" ZYL_API int session_count_recent_type1(const MatcherSession* s, int threshold, int limit) {
+extern "C" ZYL_API int session_count_recent_type1(const MatcherSession* s, int threshold,
+                                                  int limit) {
   int count = 0;
   if (!s || limit <= 0) return 0;
   for_each_type1(*s, [&](const SessionEvent& e) {
@@ -858,7 +882,7 @@ extern "C" ZYL_API int session_collect_type1(const MatcherSession* s, uint8_t* b
 }
 
 extern "C" ZYL_API int session_tiling(const MatcherSession* s, GrayImage* image, GrayImage** tiles,
-                           int* count) {
+                                      int* count) {
   if (!s || !image || !tiles || !count) return ML_BAD_ARGUMENT;
   *count = 0;
   const EngineConfig* config = zyl::matchlib::engine_get_config(s->engine);
@@ -871,14 +895,15 @@ extern "C" ZYL_API int session_tiling(const MatcherSession* s, GrayImage* image,
 }
 
 int zyl::matchlib::template_reduce_keypoints(const DataBlob* tmpl, DataBlob** out_extensions,
-                                      DataBlob** out_reduced) {
+                                             DataBlob** out_reduced) {
   if (out_extensions) *out_extensions = nullptr;
   if (out_reduced) *out_reduced = nullptr;
   const std::uint8_t* info = nullptr;
   const std::uint8_t* keypoints = nullptr;
   std::uint32_t info_length = 0, keypoint_length = 0;
   int status = zyl::matchlib::tmpl_get_section(tmpl, 86, &info, &info_length);
-  if (status == ML_OK) status = zyl::matchlib::tmpl_get_section(tmpl, 79, &keypoints, &keypoint_length);
+  if (status == ML_OK)
+    status = zyl::matchlib::tmpl_get_section(tmpl, 79, &keypoints, &keypoint_length);
   if (status != ML_OK) return status;
   BlockRecord* record = nullptr;
   status = zyl::matchlib::blockrec_parse(keypoints, keypoint_length, 0, 0, &record);
@@ -902,7 +927,8 @@ int zyl::matchlib::template_reduce_keypoints(const DataBlob* tmpl, DataBlob** ou
     status = zyl::matchlib::blockrec_write_copy(record, &bytes, &size);
     if (status == ML_OK) {
       DataBlob* with_info = zyl::matchlib::container_put_entry(nullptr, 86, info, info_length);
-      reduced = with_info ? zyl::matchlib::container_put_entry(with_info, 79, bytes, size) : nullptr;
+      reduced =
+          with_info ? zyl::matchlib::container_put_entry(with_info, 79, bytes, size) : nullptr;
       if (reduced != with_info) zyl::matchlib::blob_release(with_info);
       if (!reduced) status = ML_NO_MEMORY;
     }
@@ -949,13 +975,33 @@ int zyl::matchlib::session_strip_views(DataBlob* multi_view, DataBlob** out) {
 
 extern "C" {
 
-ZYL_API int session_add_image(MatcherSession* s, MatchContext* context, GrayImage* image) { return zyl::matchlib::session_add_image(s, context, image); }
-ZYL_API int session_add_impression(MatcherSession* s, GrayImage* image, SessionImageStatistics* statistics, SessionImageMatch* match) { return zyl::matchlib::session_add_impression(s, image, statistics, match); }
-ZYL_API int session_enrol_images(MatcherSession* s, GrayImage* const* images, int n, int* enrolled, void* sample_data) { return zyl::matchlib::session_enrol_images(s, images, n, enrolled, sample_data); }
-ZYL_API int session_event_count(const MatcherSession* s) { return zyl::matchlib::session_event_count(s); }
-ZYL_API const SessionEvent* session_event_at(const MatcherSession* s, int i) { return zyl::matchlib::session_event_at(s, i); }
-ZYL_API int session_log_event(MatcherSession* s, int type, int32_t code, const uint8_t* payload, int length) { return zyl::matchlib::session_log_event(s, type, code, payload, length); }
-ZYL_API int template_reduce_keypoints(const DataBlob* tmpl, DataBlob** out_extensions, DataBlob** out_reduced) { return zyl::matchlib::template_reduce_keypoints(tmpl, out_extensions, out_reduced); }
-ZYL_API int session_strip_views(DataBlob* multi_view, DataBlob** out) { return zyl::matchlib::session_strip_views(multi_view, out); }
+ZYL_API int session_add_image(MatcherSession* s, MatchContext* context, GrayImage* image) {
+  return zyl::matchlib::session_add_image(s, context, image);
+}
+ZYL_API int session_add_impression(MatcherSession* s, GrayImage* image,
+                                   SessionImageStatistics* statistics, SessionImageMatch* match) {
+  return zyl::matchlib::session_add_impression(s, image, statistics, match);
+}
+ZYL_API int session_enrol_images(MatcherSession* s, GrayImage* const* images, int n, int* enrolled,
+                                 void* sample_data) {
+  return zyl::matchlib::session_enrol_images(s, images, n, enrolled, sample_data);
+}
+ZYL_API int session_event_count(const MatcherSession* s) {
+  return zyl::matchlib::session_event_count(s);
+}
+ZYL_API const SessionEvent* session_event_at(const MatcherSession* s, int i) {
+  return zyl::matchlib::session_event_at(s, i);
+}
+ZYL_API int session_log_event(MatcherSession* s, int type, int32_t code, const uint8_t* payload,
+                              int length) {
+  return zyl::matchlib::session_log_event(s, type, code, payload, length);
+}
+ZYL_API int template_reduce_keypoints(const DataBlob* tmpl, DataBlob** out_extensions,
+                                      DataBlob** out_reduced) {
+  return zyl::matchlib::template_reduce_keypoints(tmpl, out_extensions, out_reduced);
+}
+ZYL_API int session_strip_views(DataBlob* multi_view, DataBlob** out) {
+  return zyl::matchlib::session_strip_views(multi_view, out);
+}
 
 }  // extern "C"

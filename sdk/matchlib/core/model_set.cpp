@@ -79,7 +79,6 @@ int build_profiles(ScoreModelSet* set, const ScoreProfile* const* current) {
 
 using namespace zyl::matchlib;
 
-
 void zyl::matchlib::model_set_free(ScoreModelSet* set) {
   if (!set) return;
   for (ScoreModelSetEntry& e : set->entries) clear_model(e.model);
@@ -105,7 +104,7 @@ int zyl::matchlib::model_set_read_entry(ScoreModelSet* set, const uint8_t* body,
 }
 
 int zyl::matchlib::model_set_parse(const uint8_t* bytes, uint32_t length,
-                            const ScoreProfile* const* current, ScoreModelSet** out) {
+                                   const ScoreProfile* const* current, ScoreModelSet** out) {
   if (!bytes || !out) return ML_BAD_ARGUMENT;
   ScoreModelSet* set = new_set();
   if (!set) return ML_NO_MEMORY;
@@ -127,7 +126,8 @@ int zyl::matchlib::model_set_parse(const uint8_t* bytes, uint32_t length,
   return ML_OK;
 }
 
-int zyl::matchlib::model_set_from_profiles(const ScoreProfile* const* profiles, ScoreModelSet** out) {
+int zyl::matchlib::model_set_from_profiles(const ScoreProfile* const* profiles,
+                                           ScoreModelSet** out) {
   if (!out) return ML_BAD_ARGUMENT;
   ScoreModelSet* set = new_set();
   if (!set) return ML_NO_MEMORY;
@@ -150,7 +150,8 @@ int zyl::matchlib::model_set_from_profiles(const ScoreProfile* const* profiles, 
   return ML_OK;
 }
 
-int zyl::matchlib::model_set_serialize(const ScoreModelSet* set, uint8_t** out, uint32_t* out_length) {
+int zyl::matchlib::model_set_serialize(const ScoreModelSet* set, uint8_t** out,
+                                       uint32_t* out_length) {
   if (!set || !out || !out_length) return ML_BAD_ARGUMENT;
   std::uint32_t size = 4;
   for (int32_t i = 0; i < set->count; ++i)
@@ -183,16 +184,14 @@ int zyl::matchlib::model_set_serialize(const ScoreModelSet* set, uint8_t** out, 
   return ML_OK;
 }
 
-
 // ---- the engine's set ----
-
-
 
 extern "C" ZYL_API int model_set_load(MatchEngine* engine, const uint8_t* bytes, uint32_t length) {
   if (!engine || !bytes) return ML_BAD_ARGUMENT;
   if (zyl::matchlib::engine_get_model_set(engine)) return ML_TOO_MANY;
   ScoreModelSet* set = nullptr;
-  const int status = zyl::matchlib::model_set_parse(bytes, length, zyl::matchlib::engine_get_score_profiles(engine), &set);
+  const int status = zyl::matchlib::model_set_parse(
+      bytes, length, zyl::matchlib::engine_get_score_profiles(engine), &set);
   if (status != ML_OK) return status;
   engine_install_model_set(engine, set);
   return ML_OK;
@@ -202,7 +201,8 @@ extern "C" ZYL_API int model_set_write(MatchEngine* engine, uint8_t** out, uint3
   if (!engine || !out || !out_length) return ML_BAD_ARGUMENT;
   if (zyl::matchlib::engine_get_model_set(engine)) return ML_TOO_MANY;
   ScoreModelSet* set = nullptr;
-  int status = zyl::matchlib::model_set_from_profiles(zyl::matchlib::engine_get_score_profiles(engine), &set);
+  int status = zyl::matchlib::model_set_from_profiles(
+      zyl::matchlib::engine_get_score_profiles(engine), &set);
   if (status != ML_OK) return status;
   status = zyl::matchlib::model_set_serialize(set, out, out_length);
   if (status != ML_OK) {
@@ -216,9 +216,18 @@ extern "C" ZYL_API int model_set_write(MatchEngine* engine, uint8_t** out, uint3
 extern "C" {
 
 ZYL_API void model_set_free(ScoreModelSet* set) { zyl::matchlib::model_set_free(set); }
-ZYL_API int model_set_read_entry(ScoreModelSet* set, const uint8_t* body, uint32_t length) { return zyl::matchlib::model_set_read_entry(set, body, length); }
-ZYL_API int model_set_parse(const uint8_t* bytes, uint32_t length, const ScoreProfile* const* current, ScoreModelSet** out) { return zyl::matchlib::model_set_parse(bytes, length, current, out); }
-ZYL_API int model_set_from_profiles(const ScoreProfile* const* profiles, ScoreModelSet** out) { return zyl::matchlib::model_set_from_profiles(profiles, out); }
-ZYL_API int model_set_serialize(const ScoreModelSet* set, uint8_t** out, uint32_t* out_length) { return zyl::matchlib::model_set_serialize(set, out, out_length); }
+ZYL_API int model_set_read_entry(ScoreModelSet* set, const uint8_t* body, uint32_t length) {
+  return zyl::matchlib::model_set_read_entry(set, body, length);
+}
+ZYL_API int model_set_parse(const uint8_t* bytes, uint32_t length,
+                            const ScoreProfile* const* current, ScoreModelSet** out) {
+  return zyl::matchlib::model_set_parse(bytes, length, current, out);
+}
+ZYL_API int model_set_from_profiles(const ScoreProfile* const* profiles, ScoreModelSet** out) {
+  return zyl::matchlib::model_set_from_profiles(profiles, out);
+}
+ZYL_API int model_set_serialize(const ScoreModelSet* set, uint8_t** out, uint32_t* out_length) {
+  return zyl::matchlib::model_set_serialize(set, out, out_length);
+}
 
 }  // extern "C"

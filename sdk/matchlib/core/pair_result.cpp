@@ -22,9 +22,8 @@ void destroy_pair(PairResult* r) {
 
 }  // namespace
 
-
 PairResult* zyl::matchlib::pair_result_create(DataBlob* first, DataBlob* second, uint16_t score,
-                                       int32_t decision, RigidTransform* transform) {
+                                              int32_t decision, RigidTransform* transform) {
   auto* r = static_cast<PairResult*>(ml_malloc(sizeof(PairResult)));
   if (!r) return nullptr;
   r->refcount = 1;
@@ -42,14 +41,16 @@ PairResult* zyl::matchlib::pair_result_reverse(const PairResult* r) {
   RigidTransform* inverse = zyl::matchlib::xform_invert(r->transform);
   // A result without a transform reverses to one without a transform.
   if (r->transform && !inverse) return nullptr;
-  PairResult* out = zyl::matchlib::pair_result_create(r->second, r->first, r->score, r->decision, inverse);
+  PairResult* out =
+      zyl::matchlib::pair_result_create(r->second, r->first, r->score, r->decision, inverse);
   zyl::matchlib::xform_release(inverse);
   return out;
 }
 
 extern "C" ZYL_API PairResult* pair_result_copy(const PairResult* r) {
   if (!r) return nullptr;
-  return zyl::matchlib::pair_result_create(r->first, r->second, r->score, r->decision, r->transform);
+  return zyl::matchlib::pair_result_create(r->first, r->second, r->score, r->decision,
+                                           r->transform);
 }
 
 PairResult* zyl::matchlib::pair_result_retain(PairResult* r) {
@@ -65,12 +66,20 @@ extern "C" ZYL_API int pair_result_same_pair(const PairResult* a, const PairResu
   return a && b && a->first == b->first && a->second == b->second ? 1 : 0;
 }
 
-extern "C" ZYL_API DataBlob* pair_result_first_blob(const PairResult* r) { return r ? r->first : nullptr; }
-extern "C" ZYL_API DataBlob* pair_result_second_blob(const PairResult* r) { return r ? r->second : nullptr; }
+extern "C" ZYL_API DataBlob* pair_result_first_blob(const PairResult* r) {
+  return r ? r->first : nullptr;
+}
+extern "C" ZYL_API DataBlob* pair_result_second_blob(const PairResult* r) {
+  return r ? r->second : nullptr;
+}
 extern "C" ZYL_API uint16_t pair_result_score(const PairResult* r) { return r ? r->score : 0; }
 extern "C" ZYL_API int32_t pair_result_decision(const PairResult* r) { return r ? r->decision : 0; }
-int zyl::matchlib::pair_result_is_match(const PairResult* r) { return r && r->decision == 1 ? 1 : 0; }
-extern "C" ZYL_API int pair_result_is_non_match(const PairResult* r) { return r && r->decision != 1 ? 1 : 0; }
+int zyl::matchlib::pair_result_is_match(const PairResult* r) {
+  return r && r->decision == 1 ? 1 : 0;
+}
+extern "C" ZYL_API int pair_result_is_non_match(const PairResult* r) {
+  return r && r->decision != 1 ? 1 : 0;
+}
 RigidTransform* zyl::matchlib::pair_result_transform(const PairResult* r) {
   return r ? r->transform : nullptr;
 }
@@ -110,13 +119,26 @@ void zyl::matchlib::pair_result_list_clear(PairList* list) {
 
 extern "C" {
 
-ZYL_API PairResult* pair_result_create(DataBlob* first, DataBlob* second, uint16_t score, int32_t decision, RigidTransform* transform) { return zyl::matchlib::pair_result_create(first, second, score, decision, transform); }
-ZYL_API PairResult* pair_result_reverse(const PairResult* r) { return zyl::matchlib::pair_result_reverse(r); }
-ZYL_API PairResult* pair_result_retain(PairResult* r) { return zyl::matchlib::pair_result_retain(r); }
+ZYL_API PairResult* pair_result_create(DataBlob* first, DataBlob* second, uint16_t score,
+                                       int32_t decision, RigidTransform* transform) {
+  return zyl::matchlib::pair_result_create(first, second, score, decision, transform);
+}
+ZYL_API PairResult* pair_result_reverse(const PairResult* r) {
+  return zyl::matchlib::pair_result_reverse(r);
+}
+ZYL_API PairResult* pair_result_retain(PairResult* r) {
+  return zyl::matchlib::pair_result_retain(r);
+}
 ZYL_API void pair_result_release(PairResult* r) { zyl::matchlib::pair_result_release(r); }
-ZYL_API int pair_result_is_match(const PairResult* r) { return zyl::matchlib::pair_result_is_match(r); }
-ZYL_API RigidTransform* pair_result_transform(const PairResult* r) { return zyl::matchlib::pair_result_transform(r); }
-ZYL_API int pair_result_list_insert(PairResult* r, PairList* list) { return zyl::matchlib::pair_result_list_insert(r, list); }
+ZYL_API int pair_result_is_match(const PairResult* r) {
+  return zyl::matchlib::pair_result_is_match(r);
+}
+ZYL_API RigidTransform* pair_result_transform(const PairResult* r) {
+  return zyl::matchlib::pair_result_transform(r);
+}
+ZYL_API int pair_result_list_insert(PairResult* r, PairList* list) {
+  return zyl::matchlib::pair_result_list_insert(r, list);
+}
 ZYL_API void pair_result_list_clear(PairList* list) { zyl::matchlib::pair_result_list_clear(list); }
 
 }  // extern "C"

@@ -7,8 +7,8 @@
 // Bodies of exported functions, called directly inside the library.
 namespace zyl::matchlib {
 
-PairResult* pair_result_create(DataBlob* first, DataBlob* second, uint16_t score,
-                                       int32_t decision, RigidTransform* transform);
+PairResult* pair_result_create(DataBlob* first, DataBlob* second, uint16_t score, int32_t decision,
+                               RigidTransform* transform);
 PairResult* pair_result_reverse(const PairResult* r);
 PairResult* pair_result_retain(PairResult* r);
 void pair_result_release(PairResult* r);

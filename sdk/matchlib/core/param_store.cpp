@@ -67,7 +67,6 @@ ParamStore* new_store() {
 
 using namespace zyl::matchlib;
 
-
 uint32_t zyl::matchlib::param_key_hash(const char* text) {
   if (!text) text = "";
   // The length's low byte read as a signed number: texts of 128 to 255
@@ -141,7 +140,8 @@ int zyl::matchlib::param_ensure_text(MatchContext* ctx, const char* text, int32_
 
 void zyl::matchlib::param_remove_text(MatchContext* ctx, const char* text) {
   ParamStore* store = ctx ? context_store(ctx) : g_global_store;
-  if (ParamEntry* e = find_entry(store, zyl::matchlib::param_key_hash(text))) unlink_entry(store, e);
+  if (ParamEntry* e = find_entry(store, zyl::matchlib::param_key_hash(text)))
+    unlink_entry(store, e);
 }
 
 extern "C" ZYL_API void param_clear(MatchContext* ctx) {
@@ -153,7 +153,8 @@ extern "C" ZYL_API void param_clear(MatchContext* ctx) {
   g_global_store = nullptr;
 }
 
-extern "C" ZYL_API int param_list(const MatchContext* ctx, ParamRecord** out_records, int* out_count) {
+extern "C" ZYL_API int param_list(const MatchContext* ctx, ParamRecord** out_records,
+                                  int* out_count) {
   if (!ctx || !out_records || !out_count) return ML_BAD_ARGUMENT;
   *out_records = nullptr;
   *out_count = 0;
@@ -170,7 +171,9 @@ extern "C" ZYL_API int param_list(const MatchContext* ctx, ParamRecord** out_rec
   return ML_OK;
 }
 
-extern "C" ZYL_API void param_store_destroy(void* store) { free_store(static_cast<ParamStore*>(store)); }
+extern "C" ZYL_API void param_store_destroy(void* store) {
+  free_store(static_cast<ParamStore*>(store));
+}
 
 int zyl::matchlib::param_set_sensor_type(MatchContext* ctx, int32_t value) {
   return zyl::matchlib::param_set_text(ctx, "vn.algorithm.sensor_type", value);
@@ -194,17 +197,39 @@ int32_t zyl::matchlib::param_get_360(const MatchContext* ctx) {
 extern "C" {
 
 ZYL_API uint32_t param_key_hash(const char* text) { return zyl::matchlib::param_key_hash(text); }
-ZYL_API int32_t param_get(const MatchContext* ctx, uint32_t key, int32_t fallback) { return zyl::matchlib::param_get(ctx, key, fallback); }
-ZYL_API int32_t param_get_text(const MatchContext* ctx, const char* text, int32_t fallback) { return zyl::matchlib::param_get_text(ctx, text, fallback); }
-ZYL_API int param_set(MatchContext* ctx, uint32_t key, int32_t value) { return zyl::matchlib::param_set(ctx, key, value); }
-ZYL_API int param_set_text(MatchContext* ctx, const char* text, int32_t value) { return zyl::matchlib::param_set_text(ctx, text, value); }
-ZYL_API int param_ensure(MatchContext* ctx, uint32_t key, int32_t fallback) { return zyl::matchlib::param_ensure(ctx, key, fallback); }
-ZYL_API int param_ensure_text(MatchContext* ctx, const char* text, int32_t fallback) { return zyl::matchlib::param_ensure_text(ctx, text, fallback); }
-ZYL_API void param_remove_text(MatchContext* ctx, const char* text) { zyl::matchlib::param_remove_text(ctx, text); }
-ZYL_API int param_set_sensor_type(MatchContext* ctx, int32_t value) { return zyl::matchlib::param_set_sensor_type(ctx, value); }
-ZYL_API int param_set_sensor_size(MatchContext* ctx, int32_t value) { return zyl::matchlib::param_set_sensor_size(ctx, value); }
-ZYL_API int32_t param_get_sensor_size(const MatchContext* ctx) { return zyl::matchlib::param_get_sensor_size(ctx); }
-ZYL_API int param_set_360(MatchContext* ctx, int32_t value) { return zyl::matchlib::param_set_360(ctx, value); }
+ZYL_API int32_t param_get(const MatchContext* ctx, uint32_t key, int32_t fallback) {
+  return zyl::matchlib::param_get(ctx, key, fallback);
+}
+ZYL_API int32_t param_get_text(const MatchContext* ctx, const char* text, int32_t fallback) {
+  return zyl::matchlib::param_get_text(ctx, text, fallback);
+}
+ZYL_API int param_set(MatchContext* ctx, uint32_t key, int32_t value) {
+  return zyl::matchlib::param_set(ctx, key, value);
+}
+ZYL_API int param_set_text(MatchContext* ctx, const char* text, int32_t value) {
+  return zyl::matchlib::param_set_text(ctx, text, value);
+}
+ZYL_API int param_ensure(MatchContext* ctx, uint32_t key, int32_t fallback) {
+  return zyl::matchlib::param_ensure(ctx, key, fallback);
+}
+ZYL_API int param_ensure_text(MatchContext* ctx, const char* text, int32_t fallback) {
+  return zyl::matchlib::param_ensure_text(ctx, text, fallback);
+}
+ZYL_API void param_remove_text(MatchContext* ctx, const char* text) {
+  zyl::matchlib::param_remove_text(ctx, text);
+}
+ZYL_API int param_set_sensor_type(MatchContext* ctx, int32_t value) {
+  return zyl::matchlib::param_set_sensor_type(ctx, value);
+}
+ZYL_API int param_set_sensor_size(MatchContext* ctx, int32_t value) {
+  return zyl::matchlib::param_set_sensor_size(ctx, value);
+}
+ZYL_API int32_t param_get_sensor_size(const MatchContext* ctx) {
+  return zyl::matchlib::param_get_sensor_size(ctx);
+}
+ZYL_API int param_set_360(MatchContext* ctx, int32_t value) {
+  return zyl::matchlib::param_set_360(ctx, value);
+}
 ZYL_API int32_t param_get_360(const MatchContext* ctx) { return zyl::matchlib::param_get_360(ctx); }
 
 }  // extern "C"

@@ -9,7 +9,6 @@
 
 using zyl::matchlib::ml_malloc;
 
-
 PixelPlane* zyl::matchlib::plane_create(int rows, int width, int channels, int stride) {
   if (rows < 0 || width < 0 || channels < 0) return nullptr;
   if (std::int64_t{stride} < std::int64_t{width} * channels) return nullptr;
@@ -48,7 +47,11 @@ int zyl::matchlib::plane_pixel_offset(const PixelPlane* plane, int row, int colu
 
 extern "C" {
 
-ZYL_API PixelPlane* plane_create(int rows, int width, int channels, int stride) { return zyl::matchlib::plane_create(rows, width, channels, stride); }
-ZYL_API int plane_pixel_offset(const PixelPlane* plane, int row, int column) { return zyl::matchlib::plane_pixel_offset(plane, row, column); }
+ZYL_API PixelPlane* plane_create(int rows, int width, int channels, int stride) {
+  return zyl::matchlib::plane_create(rows, width, channels, stride);
+}
+ZYL_API int plane_pixel_offset(const PixelPlane* plane, int row, int column) {
+  return zyl::matchlib::plane_pixel_offset(plane, row, column);
+}
 
 }  // extern "C"

@@ -116,7 +116,6 @@ int first_turn(const PolyPoint* q, std::uint32_t n) {
 
 using namespace zyl::matchlib;
 
-
 Polygon* zyl::matchlib::polygon_create(void) { return make_polygon(8); }
 
 void zyl::matchlib::polygon_free(Polygon* p) {
@@ -261,7 +260,7 @@ void zyl::matchlib::polygon_hull_clear(Polygon* record) {
 }
 
 int zyl::matchlib::polygon_clip_edge(const Polygon* subject, PolyPoint e0, PolyPoint e1, int side,
-                              Polygon* out) {
+                                     Polygon* out) {
   if (!out) return -1;
   out->count = 0;
   if (!subject || subject->count == 0) return 0;
@@ -343,17 +342,38 @@ extern "C" {
 
 ZYL_API Polygon* polygon_create(void) { return zyl::matchlib::polygon_create(); }
 ZYL_API void polygon_free(Polygon* p) { zyl::matchlib::polygon_free(p); }
-ZYL_API int polygon_append_points(Polygon* p, const PolyPoint* points, uint16_t n) { return zyl::matchlib::polygon_append_points(p, points, n); }
-ZYL_API int polygon_append_point(Polygon* p, PolyPoint point) { return zyl::matchlib::polygon_append_point(p, point); }
-ZYL_API void polygon_remove_point(Polygon* p, uint16_t index) { zyl::matchlib::polygon_remove_point(p, index); }
-ZYL_API int64_t points_signed_area(const PolyPoint* pts, uint32_t n) { return zyl::matchlib::points_signed_area(pts, n); }
-ZYL_API int64_t polygon_signed_area(const Polygon* p) { return zyl::matchlib::polygon_signed_area(p); }
+ZYL_API int polygon_append_points(Polygon* p, const PolyPoint* points, uint16_t n) {
+  return zyl::matchlib::polygon_append_points(p, points, n);
+}
+ZYL_API int polygon_append_point(Polygon* p, PolyPoint point) {
+  return zyl::matchlib::polygon_append_point(p, point);
+}
+ZYL_API void polygon_remove_point(Polygon* p, uint16_t index) {
+  zyl::matchlib::polygon_remove_point(p, index);
+}
+ZYL_API int64_t points_signed_area(const PolyPoint* pts, uint32_t n) {
+  return zyl::matchlib::points_signed_area(pts, n);
+}
+ZYL_API int64_t polygon_signed_area(const Polygon* p) {
+  return zyl::matchlib::polygon_signed_area(p);
+}
 ZYL_API int64_t polygon_area(const Polygon* p) { return zyl::matchlib::polygon_area(p); }
-ZYL_API int polygon_contains_point(PolyPoint pt, const PolyPoint* v, uint32_t n) { return zyl::matchlib::polygon_contains_point(pt, v, n); }
-ZYL_API Polygon* polygon_convex_hull(const PolyPoint* points, uint32_t n) { return zyl::matchlib::polygon_convex_hull(points, n); }
-ZYL_API void polygon_hull_init(Polygon* record, const PolyPoint* points, uint32_t n) { zyl::matchlib::polygon_hull_init(record, points, n); }
+ZYL_API int polygon_contains_point(PolyPoint pt, const PolyPoint* v, uint32_t n) {
+  return zyl::matchlib::polygon_contains_point(pt, v, n);
+}
+ZYL_API Polygon* polygon_convex_hull(const PolyPoint* points, uint32_t n) {
+  return zyl::matchlib::polygon_convex_hull(points, n);
+}
+ZYL_API void polygon_hull_init(Polygon* record, const PolyPoint* points, uint32_t n) {
+  zyl::matchlib::polygon_hull_init(record, points, n);
+}
 ZYL_API void polygon_hull_clear(Polygon* record) { zyl::matchlib::polygon_hull_clear(record); }
-ZYL_API int polygon_clip_edge(const Polygon* subject, PolyPoint e0, PolyPoint e1, int side, Polygon* out) { return zyl::matchlib::polygon_clip_edge(subject, e0, e1, side, out); }
-ZYL_API Polygon* polygon_intersect(const Polygon* a, const Polygon* b) { return zyl::matchlib::polygon_intersect(a, b); }
+ZYL_API int polygon_clip_edge(const Polygon* subject, PolyPoint e0, PolyPoint e1, int side,
+                              Polygon* out) {
+  return zyl::matchlib::polygon_clip_edge(subject, e0, e1, side, out);
+}
+ZYL_API Polygon* polygon_intersect(const Polygon* a, const Polygon* b) {
+  return zyl::matchlib::polygon_intersect(a, b);
+}
 
 }  // extern "C"

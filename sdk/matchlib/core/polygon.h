@@ -19,8 +19,7 @@ int polygon_contains_point(PolyPoint pt, const PolyPoint* v, uint32_t n);
 Polygon* polygon_convex_hull(const PolyPoint* points, uint32_t n);
 void polygon_hull_init(Polygon* record, const PolyPoint* points, uint32_t n);
 void polygon_hull_clear(Polygon* record);
-int polygon_clip_edge(const Polygon* subject, PolyPoint e0, PolyPoint e1, int side,
-                              Polygon* out);
+int polygon_clip_edge(const Polygon* subject, PolyPoint e0, PolyPoint e1, int side, Polygon* out);
 Polygon* polygon_intersect(const Polygon* a, const Polygon* b);
 
 }  // namespace zyl::matchlib

@@ -42,9 +42,11 @@ int write_defaults(MatchContext* ctx, std::span<const PresetDefault> defaults, b
   for (const PresetDefault& d : defaults) {
     int st;
     if (d.text)
-      st = d.set ? zyl::matchlib::param_set_text(ctx, d.text, d.value) : zyl::matchlib::param_ensure_text(ctx, d.text, d.value);
+      st = d.set ? zyl::matchlib::param_set_text(ctx, d.text, d.value)
+                 : zyl::matchlib::param_ensure_text(ctx, d.text, d.value);
     else
-      st = d.set ? zyl::matchlib::param_set(ctx, d.key, d.value) : zyl::matchlib::param_ensure(ctx, d.key, d.value);
+      st = d.set ? zyl::matchlib::param_set(ctx, d.key, d.value)
+                 : zyl::matchlib::param_ensure(ctx, d.key, d.value);
     if (st != ML_OK && stop) return st;
   }
   return ML_OK;
@@ -59,14 +61,16 @@ StageChain* chain_of(std::initializer_list<StageSpec> stages) {
   StageChain* chain = zyl::matchlib::chain_create();
   if (!chain) return nullptr;
   for (const StageSpec& s : stages) {
-    StageObject* stage = zyl::matchlib::stage_create(s.extractor, s.kind, s.images, s.ops, s.offset, s.level);
+    StageObject* stage =
+        zyl::matchlib::stage_create(s.extractor, s.kind, s.images, s.ops, s.offset, s.level);
     if (!stage) {
       zyl::matchlib::chain_free(chain);
       return nullptr;
     }
     if (s.limit >= 0) zyl::matchlib::stage_set_max_candidates(stage, static_cast<uint8_t>(s.limit));
     if (s.early)
-      zyl::matchlib::stage_set_early_decision(stage, s.early_level, static_cast<uint8_t>(s.early_count));
+      zyl::matchlib::stage_set_early_decision(stage, s.early_level,
+                                              static_cast<uint8_t>(s.early_count));
     if (s.flags) zyl::matchlib::stage_set_flags(stage, s.flags);
     zyl::matchlib::chain_append(chain, stage);
   }
@@ -84,10 +88,10 @@ MatchEngine* engine_of(MatchContext* ctx, StageChain* chain, const EngineShape& 
   config.unnamed_i32_3 = shape.e;
   config.unnamed_u8_2 = static_cast<uint8_t>(shape.f & 0xff);
   config.quality_value = shape.h;
-  MatchEngine* engine =
-      zyl::matchlib::engine_create(ctx, chain, shape.format, shape.sensor_type, shape.size_class,
-                    shape.first.data(), static_cast<int>(shape.first.size()), shape.second.data(),
-                    static_cast<int>(shape.second.size()), &config);
+  MatchEngine* engine = zyl::matchlib::engine_create(
+      ctx, chain, shape.format, shape.sensor_type, shape.size_class, shape.first.data(),
+      static_cast<int>(shape.first.size()), shape.second.data(),
+      static_cast<int>(shape.second.size()), &config);
   if (!engine) {
     zyl::matchlib::chain_free(chain);
     return nullptr;
@@ -97,8 +101,12 @@ MatchEngine* engine_of(MatchContext* ctx, StageChain* chain, const EngineShape& 
   return engine;
 }
 
-const StageExtractor* extractor_keypoints_full() { return &zyl::matchlib::keypoint_stage_extractors()[1]; }
-const StageExtractor* extractor_keypoints_light() { return &zyl::matchlib::keypoint_stage_extractors()[0]; }
+const StageExtractor* extractor_keypoints_full() {
+  return &zyl::matchlib::keypoint_stage_extractors()[1];
+}
+const StageExtractor* extractor_keypoints_light() {
+  return &zyl::matchlib::keypoint_stage_extractors()[0];
+}
 const StageExtractor* extractor_card(char which) {
   return which >= 'A' && which <= 'E' ? &kCardExtractors[which - 'A'] : nullptr;
 }

@@ -49,7 +49,8 @@ const StageMatchOps* gridblock_ops() { return zyl::matchlib::keypoint_stage_ops(
 // through and the neutral table lets every raw score above 0 pass, until
 // fitted data for the catalogue's engines exist.
 ScoreProfile placeholder(const StageMatchOps* ops) {
-  return ScoreProfile{ops, 0, {nullptr, -1, score_model_eval_pass, nullptr}, zyl::matchlib::far_table_neutral()};
+  return ScoreProfile{
+      ops, 0, {nullptr, -1, score_model_eval_pass, nullptr}, zyl::matchlib::far_table_neutral()};
 }
 
 // The card-and-grid engine's grid stage refines the card alignment in
@@ -64,15 +65,19 @@ constexpr int32_t kSecond02[] = {0, 2};
 
 using namespace zyl::matchlib;
 
-
 const ScoreProfile* const* zyl::matchlib::preset_catalogue_profiles(void) {
   // Every match ops pair of the catalogue whose fusion reads a profile.
   static const ScoreProfile kProfiles[] = {
-      placeholder(zyl::matchlib::keypoint_stage_ops(2)), placeholder(zyl::matchlib::keypoint_stage_ops(4)),
-      placeholder(zyl::matchlib::keypoint_stage_ops(5)), placeholder(zyl::matchlib::keypoint_stage_ops(7)),
-      placeholder(zyl::matchlib::keypoint_stage_ops(9)), placeholder(zyl::matchlib::card_stage_ops(3)),
-      placeholder(zyl::matchlib::card_stage_ops(4)),     placeholder(zyl::matchlib::card_stage_ops(5)),
-      placeholder(zyl::matchlib::refine_stage_ops(2)),   placeholder(zyl::matchlib::stage_pair_ops(2)),
+      placeholder(zyl::matchlib::keypoint_stage_ops(2)),
+      placeholder(zyl::matchlib::keypoint_stage_ops(4)),
+      placeholder(zyl::matchlib::keypoint_stage_ops(5)),
+      placeholder(zyl::matchlib::keypoint_stage_ops(7)),
+      placeholder(zyl::matchlib::keypoint_stage_ops(9)),
+      placeholder(zyl::matchlib::card_stage_ops(3)),
+      placeholder(zyl::matchlib::card_stage_ops(4)),
+      placeholder(zyl::matchlib::card_stage_ops(5)),
+      placeholder(zyl::matchlib::refine_stage_ops(2)),
+      placeholder(zyl::matchlib::stage_pair_ops(2)),
       placeholder(texture_stage_ops()),
   };
   static const ScoreProfile* const kList[] = {
@@ -82,7 +87,7 @@ const ScoreProfile* const* zyl::matchlib::preset_catalogue_profiles(void) {
 }
 
 StageChain* zyl::matchlib::preset_build_card_keypoint_grid_chain(const StageMatchOps* ops,
-                                                          const StageExtractor* grid) {
+                                                                 const StageExtractor* grid) {
   constexpr uint16_t kPairOnly = STAGE_FLAG_RESTART_SCORES | STAGE_FLAG_SKIP_PAIR;
   return chain_of({
       {.extractor = extractor_card('D'),
@@ -119,7 +124,8 @@ StageChain* zyl::matchlib::preset_build_verify_chain_grid(MatchContext* context)
        .ops = gridblock_ops(),
        .limit = zyl::matchlib::param_get(context, kKeyGridLimit, 16)},
   };
-  if (!zyl::matchlib::param_get(context, kKeyTexture, 0)) return chain_of({head[0], head[1], head[2]});
+  if (!zyl::matchlib::param_get(context, kKeyTexture, 0))
+    return chain_of({head[0], head[1], head[2]});
   return chain_of(
       {head[0],
        head[1],
@@ -132,7 +138,8 @@ StageChain* zyl::matchlib::preset_build_verify_chain_grid(MatchContext* context)
        {.extractor = extractor_texture(), .kind = kKindTexture, .flags = STAGE_FLAG_SKIP_PAIR}});
 }
 
-StageChain* zyl::matchlib::preset_build_card_verify_chain(MatchContext* context, const AlgorithmPreset*) {
+StageChain* zyl::matchlib::preset_build_card_verify_chain(MatchContext* context,
+                                                          const AlgorithmPreset*) {
   (void)zyl::matchlib::param_ensure(context, kKeyKeypointSettings, 16);
   const StageSpec coarse{.extractor = extractor_keypoints_light(),
                          .kind = kKindKeypoints,
@@ -161,7 +168,8 @@ StageChain* zyl::matchlib::preset_build_pair_chain_alt(MatchContext* context) {
   return zyl::matchlib::preset_build_pair_chain(context, keypoint_ops());
 }
 
-MatchEngine* zyl::matchlib::preset_create_card_grid(MatchContext* context, const StageExtractor* card) {
+MatchEngine* zyl::matchlib::preset_create_card_grid(MatchContext* context,
+                                                    const StageExtractor* card) {
   if (!card) return nullptr;
   MatchContext* ctx = zyl::matchlib::ctx_create_or_retain(context);
   if (!ctx) return nullptr;
@@ -171,7 +179,11 @@ MatchEngine* zyl::matchlib::preset_create_card_grid(MatchContext* context, const
        .images = kCardImages,
        .ops = zyl::matchlib::stage_pair_ops(1),
        .flags = STAGE_FLAG_RESTART_SCORES},
-      {.kind = kKindCard, .ops = zyl::matchlib::card_stage_ops(4), .offset = 2, .level = 2, .limit = 24},
+      {.kind = kKindCard,
+       .ops = zyl::matchlib::card_stage_ops(4),
+       .offset = 2,
+       .level = 2,
+       .limit = 24},
       {.extractor = extractor_gridblock(),
        .kind = kKindGridBlock,
        .images = kGridImages,
@@ -179,13 +191,15 @@ MatchEngine* zyl::matchlib::preset_create_card_grid(MatchContext* context, const
        .limit = 8},
   });
   const EngineShape shape{78, 1, 4, 64, 24, 70, 81, 20, 77, kFirstAll, kSecond02};
-  MatchEngine* engine = engine_of(ctx, chain, shape, zyl::matchlib::preset_catalogue_profiles(), nullptr);
+  MatchEngine* engine =
+      engine_of(ctx, chain, shape, zyl::matchlib::preset_catalogue_profiles(), nullptr);
   zyl::matchlib::ctx_release(ctx);
   return engine;
 }
 
 MatchEngine* zyl::matchlib::preset_create_indexed_light(MatchContext* context,
-                                                 const ScoreProfile* const* profiles, int row) {
+                                                        const ScoreProfile* const* profiles,
+                                                        int row) {
   MatchContext* ctx = zyl::matchlib::ctx_create_or_retain(context);
   if (!ctx) return nullptr;
   MatchEngine* engine = nullptr;
@@ -198,7 +212,8 @@ MatchEngine* zyl::matchlib::preset_create_indexed_light(MatchContext* context,
                            {nullptr, 0x641a9b75u, 4},
                            {nullptr, 0x9d55e9b7u, 14},
                            {nullptr, 0x7ad82b4du, 0}}) == ML_OK)
-    engine = zyl::matchlib::preset_create_indexed(ctx, row, profiles, preset_build_light_chain, nullptr);
+    engine =
+        zyl::matchlib::preset_create_indexed(ctx, row, profiles, preset_build_light_chain, nullptr);
   if (engine) {
     zyl::matchlib::engine_set_expected_dpi(engine, 363);
     zyl::matchlib::engine_set_input_mode(engine, kInputPixels);
@@ -209,7 +224,8 @@ MatchEngine* zyl::matchlib::preset_create_indexed_light(MatchContext* context,
 }
 
 MatchEngine* zyl::matchlib::preset_create_indexed_card(MatchContext* context,
-                                                const ScoreProfile* const* profiles, int row) {
+                                                       const ScoreProfile* const* profiles,
+                                                       int row) {
   MatchContext* ctx = zyl::matchlib::ctx_create_or_retain(context);
   if (!ctx) return nullptr;
   MatchEngine* engine = nullptr;
@@ -225,8 +241,8 @@ MatchEngine* zyl::matchlib::preset_create_indexed_card(MatchContext* context,
                            {nullptr, 0x47664bccu, 363},
                            {nullptr, 0x142ccb9bu, 0},
                            {nullptr, 0x7ad82b4du, 0}}) == ML_OK)
-    engine = zyl::matchlib::preset_create_indexed(ctx, row, profiles, ::preset_build_card_verify_chain,
-                                   preset_pair_chain_hook);
+    engine = zyl::matchlib::preset_create_indexed(
+        ctx, row, profiles, ::preset_build_card_verify_chain, preset_pair_chain_hook);
   if (engine) {
     zyl::matchlib::engine_set_expected_dpi(engine, 363);
     zyl::matchlib::engine_set_input_mode(engine, kInputPixels);
@@ -239,8 +255,8 @@ MatchEngine* zyl::matchlib::preset_create_indexed_card(MatchContext* context,
 extern "C" ZYL_API int preset_card_grid_hook(void* engine, void*, void*, void*, void*) {
   auto* e = static_cast<MatchEngine*>(engine);
   if (!e || !zyl::matchlib::engine_get_context(e)) return ML_CORRUPT;
-  StageChain* chain =
-      zyl::matchlib::preset_build_card_keypoint_grid_chain(zyl::matchlib::stage_pair_ops(4), extractor_gridblock());
+  StageChain* chain = zyl::matchlib::preset_build_card_keypoint_grid_chain(
+      zyl::matchlib::stage_pair_ops(4), extractor_gridblock());
   if (!chain) return ML_NO_MEMORY;
   zyl::matchlib::engine_set_chain(e, chain);
   zyl::matchlib::engine_set_score_profiles(e, zyl::matchlib::preset_catalogue_profiles());
@@ -260,13 +276,33 @@ extern "C" ZYL_API int preset_pair_chain_hook_alt(void* engine, void*, void*, vo
 
 extern "C" {
 
-ZYL_API const ScoreProfile* const* preset_catalogue_profiles(void) { return zyl::matchlib::preset_catalogue_profiles(); }
-ZYL_API StageChain* preset_build_card_keypoint_grid_chain(const StageMatchOps* ops, const StageExtractor* grid) { return zyl::matchlib::preset_build_card_keypoint_grid_chain(ops, grid); }
-ZYL_API StageChain* preset_build_verify_chain_grid(MatchContext* context) { return zyl::matchlib::preset_build_verify_chain_grid(context); }
-ZYL_API StageChain* preset_build_card_verify_chain(MatchContext* context, const AlgorithmPreset* arg1) { return zyl::matchlib::preset_build_card_verify_chain(context, arg1); }
-ZYL_API StageChain* preset_build_pair_chain_alt(MatchContext* context) { return zyl::matchlib::preset_build_pair_chain_alt(context); }
-ZYL_API MatchEngine* preset_create_card_grid(MatchContext* context, const StageExtractor* card) { return zyl::matchlib::preset_create_card_grid(context, card); }
-ZYL_API MatchEngine* preset_create_indexed_light(MatchContext* context, const ScoreProfile* const* profiles, int row) { return zyl::matchlib::preset_create_indexed_light(context, profiles, row); }
-ZYL_API MatchEngine* preset_create_indexed_card(MatchContext* context, const ScoreProfile* const* profiles, int row) { return zyl::matchlib::preset_create_indexed_card(context, profiles, row); }
+ZYL_API const ScoreProfile* const* preset_catalogue_profiles(void) {
+  return zyl::matchlib::preset_catalogue_profiles();
+}
+ZYL_API StageChain* preset_build_card_keypoint_grid_chain(const StageMatchOps* ops,
+                                                          const StageExtractor* grid) {
+  return zyl::matchlib::preset_build_card_keypoint_grid_chain(ops, grid);
+}
+ZYL_API StageChain* preset_build_verify_chain_grid(MatchContext* context) {
+  return zyl::matchlib::preset_build_verify_chain_grid(context);
+}
+ZYL_API StageChain* preset_build_card_verify_chain(MatchContext* context,
+                                                   const AlgorithmPreset* arg1) {
+  return zyl::matchlib::preset_build_card_verify_chain(context, arg1);
+}
+ZYL_API StageChain* preset_build_pair_chain_alt(MatchContext* context) {
+  return zyl::matchlib::preset_build_pair_chain_alt(context);
+}
+ZYL_API MatchEngine* preset_create_card_grid(MatchContext* context, const StageExtractor* card) {
+  return zyl::matchlib::preset_create_card_grid(context, card);
+}
+ZYL_API MatchEngine* preset_create_indexed_light(MatchContext* context,
+                                                 const ScoreProfile* const* profiles, int row) {
+  return zyl::matchlib::preset_create_indexed_light(context, profiles, row);
+}
+ZYL_API MatchEngine* preset_create_indexed_card(MatchContext* context,
+                                                const ScoreProfile* const* profiles, int row) {
+  return zyl::matchlib::preset_create_indexed_card(context, profiles, row);
+}
 
 }  // extern "C"

@@ -19,7 +19,8 @@ constexpr int kNormalizeGlobal = 3, kNormalizeLocal = 4;
 
 int normalize(MatchContext* ctx, uint32_t switch_key, const uint8_t* pixels, int height, int width,
               int resolution, uint8_t* out) {
-  const int type = zyl::matchlib::param_get(ctx, switch_key, 1) ? kNormalizeLocal : kNormalizeGlobal;
+  const int type =
+      zyl::matchlib::param_get(ctx, switch_key, 1) ? kNormalizeLocal : kNormalizeGlobal;
   return zyl::matchlib::imgproc_normalize_by_type(pixels, height, width, resolution, type, out);
 }
 
@@ -27,7 +28,6 @@ int normalize(MatchContext* ctx, uint32_t switch_key, const uint8_t* pixels, int
 }  // namespace zyl::matchlib
 
 using namespace zyl::matchlib;
-
 
 int zyl::matchlib::preset_register_far_defaults(MatchContext* context) {
   static constexpr PresetDefault kDefaults[] = {
@@ -43,20 +43,23 @@ int zyl::matchlib::preset_register_far_defaults(MatchContext* context) {
   return write_defaults(context, kDefaults);
 }
 
-extern "C" ZYL_API int stage_image_normalize(MatchContext* ctx, const uint8_t* pixels, const uint8_t*,
-                                  int height, int width, int resolution, const SourceWindow*,
-                                  uint8_t* out, uint8_t**, int*) {
+extern "C" ZYL_API int stage_image_normalize(MatchContext* ctx, const uint8_t* pixels,
+                                             const uint8_t*, int height, int width, int resolution,
+                                             const SourceWindow*, uint8_t* out, uint8_t**, int*) {
   return normalize(ctx, 0x9df44d82u, pixels, height, width, resolution, out);
 }
 
-extern "C" ZYL_API int stage_image_normalize_grid(MatchContext* ctx, const uint8_t* pixels, const uint8_t*,
-                                       int height, int width, int resolution,
-                                       const SourceWindow*, uint8_t* out, uint8_t**, int*) {
+extern "C" ZYL_API int stage_image_normalize_grid(MatchContext* ctx, const uint8_t* pixels,
+                                                  const uint8_t*, int height, int width,
+                                                  int resolution, const SourceWindow*, uint8_t* out,
+                                                  uint8_t**, int*) {
   return normalize(ctx, 0xcb0badd0u, pixels, height, width, resolution, out);
 }
 
 extern "C" {
 
-ZYL_API int preset_register_far_defaults(MatchContext* context) { return zyl::matchlib::preset_register_far_defaults(context); }
+ZYL_API int preset_register_far_defaults(MatchContext* context) {
+  return zyl::matchlib::preset_register_far_defaults(context);
+}
 
 }  // extern "C"

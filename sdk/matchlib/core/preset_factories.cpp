@@ -120,7 +120,8 @@ MatchEngine* light_factory(MatchContext* context) {
                            {nullptr, 0x9d55e9b7u, 14}}) != ML_OK)
     return nullptr;
   (void)zyl::matchlib::param_ensure(ctx, 0x7ad82b4du, 0);
-  return raw_input(zyl::matchlib::preset_create_indexed(ctx, V.row, profiles(), preset_build_light_chain, nullptr),
+  return raw_input(zyl::matchlib::preset_create_indexed(ctx, V.row, profiles(),
+                                                        preset_build_light_chain, nullptr),
                    V.resolution, kRawImageList);
 }
 
@@ -163,14 +164,17 @@ MatchEngine* verify_factory(MatchContext* context) {
   Context c(context);
   MatchContext* ctx = c.get();
   if (!ctx || zyl::matchlib::preset_register_far_defaults(ctx) != ML_OK) return nullptr;
-  if (V.extra == Extra::grid_resolution && zyl::matchlib::param_ensure(ctx, 0x94547f74u, 650) != ML_OK)
+  if (V.extra == Extra::grid_resolution &&
+      zyl::matchlib::param_ensure(ctx, 0x94547f74u, 650) != ML_OK)
     return nullptr;
-  if (V.extra == Extra::texture && zyl::matchlib::param_ensure(ctx, kKeyTexture, 1) != ML_OK) return nullptr;
+  if (V.extra == Extra::texture && zyl::matchlib::param_ensure(ctx, kKeyTexture, 1) != ML_OK)
+    return nullptr;
   if (V.extra == Extra::texture_grid &&
       write_defaults(ctx, {{nullptr, 0xa2d1d9d5u, 5}, {nullptr, kKeyTexture, 1}}) != ML_OK)
     return nullptr;
-  StageChain* chain = V.card_switch < 0 ? zyl::matchlib::preset_build_verify_chain_grid(ctx)
-                                        : zyl::matchlib::preset_build_verify_chain(ctx, V.card_switch);
+  StageChain* chain = V.card_switch < 0
+                          ? zyl::matchlib::preset_build_verify_chain_grid(ctx)
+                          : zyl::matchlib::preset_build_verify_chain(ctx, V.card_switch);
   MatchEngine* engine = engine_of(ctx, chain, shape(V.size_class, V.a, V.b, V.d, 81, k012, k02),
                                   profiles(), preset_pair_chain_hook);
   if (V.extra == Extra::texture || V.extra == Extra::texture_grid)
@@ -191,8 +195,8 @@ MatchEngine* card_verify(MatchContext* context) {
   Context c(context);
   MatchContext* ctx = c.get();
   if (!ctx || zyl::matchlib::preset_register_far_defaults(ctx) != ML_OK) return nullptr;
-  MatchEngine* engine = engine_of(ctx, zyl::matchlib::preset_build_card_verify_chain(ctx, nullptr), shape_72(9),
-                                  profiles(), preset_pair_chain_hook);
+  MatchEngine* engine = engine_of(ctx, zyl::matchlib::preset_build_card_verify_chain(ctx, nullptr),
+                                  shape_72(9), profiles(), preset_pair_chain_hook);
   return raw_input(engine, 363, kSecondRawImageList);
 }
 
@@ -223,7 +227,8 @@ MatchEngine* pair_factory(MatchContext* context) {
         ctx, {{nullptr, 0x031185aau, 1}, {nullptr, 0x41fd08a3u, 1}, {nullptr, 0xc901dcadu, 500}},
         false);
   StageChain* chain = V.level >= 2 ? zyl::matchlib::preset_build_pair_chain_alt(ctx)
-                                   : zyl::matchlib::preset_build_pair_chain(ctx, zyl::matchlib::keypoint_stage_ops(V.ops_row));
+                                   : zyl::matchlib::preset_build_pair_chain(
+                                         ctx, zyl::matchlib::keypoint_stage_ops(V.ops_row));
   return engine_of(ctx, chain, shape_32(), profiles(), preset_pair_chain_hook);
 }
 
@@ -323,8 +328,8 @@ template <CardProfileValues V>
 MatchEngine* card_profile_factory(MatchContext* context) {
   Context c(context);
   if (!c.get()) return nullptr;
-  MatchEngine* engine =
-      zyl::matchlib::profile_create_engine(c.get(), extractor_card(V.card), zyl::matchlib::profile_table_row(V.row), profiles());
+  MatchEngine* engine = zyl::matchlib::profile_create_engine(
+      c.get(), extractor_card(V.card), zyl::matchlib::profile_table_row(V.row), profiles());
   if (engine && V.rows) zyl::matchlib::engine_set_expected_size(engine, V.rows, V.columns);
   if (engine && V.dpi) zyl::matchlib::engine_set_expected_dpi(engine, V.dpi);
   return engine;
@@ -336,7 +341,8 @@ MatchEngine* card_profile_factory(MatchContext* context) {
 MatchEngine* gridmap_factory(MatchContext* context) {
   Context c(context);
   if (!c.get()) return nullptr;
-  return zyl::matchlib::profile_create_engine(c.get(), extractor_card('E'), zyl::matchlib::profile_gridmap_row(0), profiles());
+  return zyl::matchlib::profile_create_engine(c.get(), extractor_card('E'),
+                                              zyl::matchlib::profile_gridmap_row(0), profiles());
 }
 
 template <char Card>
@@ -346,8 +352,9 @@ MatchEngine* card9_factory(MatchContext* context) {
   const AlgorithmProfile* row = zyl::matchlib::profile_card9_row(0);
   const EngineShape s = shape(row->preset.size_class, row->preset.most_views, row->preset.byte_b,
                               row->preset.d, row->preset.e, k0, k0, row->preset.format);
-  MatchEngine* engine = engine_of(
-      c.get(), zyl::matchlib::profile_chain_card9(extractor_card(Card), row, kCardImages), s, profiles(), nullptr);
+  MatchEngine* engine =
+      engine_of(c.get(), zyl::matchlib::profile_chain_card9(extractor_card(Card), row, kCardImages),
+                s, profiles(), nullptr);
   if (engine) zyl::matchlib::engine_set_input_mode(engine, kInputPixels);
   return engine;
 }
@@ -369,8 +376,10 @@ MatchEngine* card9_compare_only(MatchContext* context) {
 // profile here carries no such model, so until fitted models exist the
 // comparison finds no parameter element and answers 17.
 const ScoreProfile* const* card_engine_profiles() {
-  static const ScoreProfile kPlaceholder{
-      zyl::matchlib::card_stage_ops(4), 0, {nullptr, -1, score_model_eval_pass, nullptr}, zyl::matchlib::far_table_neutral()};
+  static const ScoreProfile kPlaceholder{zyl::matchlib::card_stage_ops(4),
+                                         0,
+                                         {nullptr, -1, score_model_eval_pass, nullptr},
+                                         zyl::matchlib::far_table_neutral()};
   static const ScoreProfile* const kList[] = {&kPlaceholder, nullptr};
   return kList;
 }
@@ -380,8 +389,8 @@ MatchEngine* card_engine_factory(MatchContext* context) {
   Context c(context);
   if (!c.get()) return nullptr;
   const EngineConfig zero{};  // an all-zero configuration block
-  MatchEngine* engine =
-      zyl::matchlib::engine_create(c.get(), nullptr, 0, SensorType, SizeClass, nullptr, 0, nullptr, 0, &zero);
+  MatchEngine* engine = zyl::matchlib::engine_create(c.get(), nullptr, 0, SensorType, SizeClass,
+                                                     nullptr, 0, nullptr, 0, &zero);
   if (!engine) return nullptr;
   static constexpr EngineMatchOps kCardComparison{card_verify_op, card_score_op};
   zyl::matchlib::engine_set_match_ops(engine, &kCardComparison);

@@ -41,8 +41,8 @@ const StageMatchOps* const kLightOps = zyl::matchlib::keypoint_stage_ops(2);
 
 // The light stage's one profile: its score passes through and the light
 // threshold table maps it to the FAR scale.
-const ScoreProfile kLightProfile{kLightOps, 0, {nullptr, -1, score_model_eval_pass, nullptr},
-                                 zyl::matchlib::far_table_light()};
+const ScoreProfile kLightProfile{
+    kLightOps, 0, {nullptr, -1, score_model_eval_pass, nullptr}, zyl::matchlib::far_table_light()};
 const ScoreProfile* const kLightProfiles[] = {&kLightProfile, nullptr};
 
 const StageExtractor* light_extractor() { return &zyl::matchlib::keypoint_stage_extractors()[0]; }
@@ -63,24 +63,27 @@ bool append_or_free(StageChain*& chain, StageObject* stage) {
 
 using namespace zyl::matchlib;
 
-
-extern "C" ZYL_API StageChain* preset_build_light_chain(MatchContext* context, const AlgorithmPreset*) {
+extern "C" ZYL_API StageChain* preset_build_light_chain(MatchContext* context,
+                                                        const AlgorithmPreset*) {
   StageChain* chain = zyl::matchlib::chain_create();
   if (!chain) return nullptr;
-  StageObject* coarse = zyl::matchlib::stage_create(light_extractor(), kKindKeypoints, nullptr, kCoarseOps, 0, 0);
+  StageObject* coarse =
+      zyl::matchlib::stage_create(light_extractor(), kKindKeypoints, nullptr, kCoarseOps, 0, 0);
   if (coarse) zyl::matchlib::stage_set_flags(coarse, STAGE_FLAG_RESTART_SCORES);
   if (!append_or_free(chain, coarse)) return nullptr;
-  StageObject* fine = zyl::matchlib::stage_create(light_extractor(), kKindKeypoints, nullptr, kLightOps, 0,
-                                   zyl::matchlib::param_get_text(context, kKeyLightReject, 0));
+  StageObject* fine =
+      zyl::matchlib::stage_create(light_extractor(), kKindKeypoints, nullptr, kLightOps, 0,
+                                  zyl::matchlib::param_get_text(context, kKeyLightReject, 0));
   if (fine)
-    zyl::matchlib::stage_set_max_candidates(fine, static_cast<uint8_t>(zyl::matchlib::param_get(context, kKeySecondLimit, 5)));
+    zyl::matchlib::stage_set_max_candidates(
+        fine, static_cast<uint8_t>(zyl::matchlib::param_get(context, kKeySecondLimit, 5)));
   if (!append_or_free(chain, fine)) return nullptr;
   return chain;
 }
 
 MatchEngine* zyl::matchlib::preset_create_indexed(MatchContext* context, int row,
-                                           const ScoreProfile* const* profiles,
-                                           PresetChainBuilder builder, EngineHook hook) {
+                                                  const ScoreProfile* const* profiles,
+                                                  PresetChainBuilder builder, EngineHook hook) {
   const AlgorithmPreset* p = zyl::matchlib::preset_table_row(row);
   if (!p || !builder) return nullptr;
   int32_t first[3] = {}, second[3] = {};
@@ -107,11 +110,12 @@ MatchEngine* zyl::matchlib::preset_create_light(MatchContext* context) {
     return nullptr;
   }
   (void)zyl::matchlib::param_ensure(ctx, 0x7ad82b4du, 0);
-  MatchEngine* engine =
-      zyl::matchlib::preset_create_indexed(ctx, kLightRow, kLightProfiles, preset_build_light_chain, nullptr);
+  MatchEngine* engine = zyl::matchlib::preset_create_indexed(ctx, kLightRow, kLightProfiles,
+                                                             preset_build_light_chain, nullptr);
   if (engine) {
     zyl::matchlib::engine_set_input_mode(engine, kInputPixels);
-    zyl::matchlib::engine_set_converters(engine, kRawImageList);  // raw buffers are normalised globally
+    zyl::matchlib::engine_set_converters(engine,
+                                         kRawImageList);  // raw buffers are normalised globally
   }
   zyl::matchlib::ctx_release(ctx);
   return engine;
@@ -119,7 +123,13 @@ MatchEngine* zyl::matchlib::preset_create_light(MatchContext* context) {
 
 extern "C" {
 
-ZYL_API MatchEngine* preset_create_indexed(MatchContext* context, int row, const ScoreProfile* const* profiles, PresetChainBuilder builder, EngineHook hook) { return zyl::matchlib::preset_create_indexed(context, row, profiles, builder, hook); }
-ZYL_API MatchEngine* preset_create_light(MatchContext* context) { return zyl::matchlib::preset_create_light(context); }
+ZYL_API MatchEngine* preset_create_indexed(MatchContext* context, int row,
+                                           const ScoreProfile* const* profiles,
+                                           PresetChainBuilder builder, EngineHook hook) {
+  return zyl::matchlib::preset_create_indexed(context, row, profiles, builder, hook);
+}
+ZYL_API MatchEngine* preset_create_light(MatchContext* context) {
+  return zyl::matchlib::preset_create_light(context);
+}
 
 }  // extern "C"

@@ -8,8 +8,8 @@
 namespace zyl::matchlib {
 
 MatchEngine* preset_create_indexed(MatchContext* context, int row,
-                                           const ScoreProfile* const* profiles,
-                                           PresetChainBuilder builder, EngineHook hook);
+                                   const ScoreProfile* const* profiles, PresetChainBuilder builder,
+                                   EngineHook hook);
 MatchEngine* preset_create_light(MatchContext* context);
 
 }  // namespace zyl::matchlib

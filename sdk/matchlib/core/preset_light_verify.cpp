@@ -47,7 +47,9 @@ const StageExtractor* full_extractor() { return extractor_keypoints_full(); }
 
 // The second stage's profile passes its score through; the last stage's
 // maps its sub-scores through the 58-feature model.
-const ScoreProfile kSecondProfile{kBundleOps, 0, {nullptr, -1, score_model_eval_pass, nullptr},
+const ScoreProfile kSecondProfile{kBundleOps,
+                                  0,
+                                  {nullptr, -1, score_model_eval_pass, nullptr},
                                   zyl::matchlib::far_table_light_verify()};
 const ScoreProfile kLastProfile{kFullOps, 0, zyl::matchlib::score_model_light_verify(),
                                 zyl::matchlib::far_table_light_verify_model()};
@@ -62,7 +64,6 @@ uint8_t limit_of(MatchContext* ctx, uint32_t key, int32_t fallback) {
 
 using namespace zyl::matchlib;
 
-
 StageChain* zyl::matchlib::preset_build_verify_chain(MatchContext* context, int card_switch) {
   const int32_t texture = zyl::matchlib::param_get(context, kKeyTexture, 0);
   StageChain* chain = zyl::matchlib::chain_create();
@@ -74,7 +75,8 @@ StageChain* zyl::matchlib::preset_build_verify_chain(MatchContext* context, int 
   };
   bool ok = true;
   // 1: coarse orientation histogram; its scores are not carried on.
-  if (StageObject* s = zyl::matchlib::stage_create(full_extractor(), kKindKeypoints, kKeypointImages, kCoarseOps, 0, 0)) {
+  if (StageObject* s = zyl::matchlib::stage_create(full_extractor(), kKindKeypoints,
+                                                   kKeypointImages, kCoarseOps, 0, 0)) {
     zyl::matchlib::stage_set_flags(s, STAGE_FLAG_RESTART_SCORES);
     ok = add(s);
   } else {
@@ -82,20 +84,23 @@ StageChain* zyl::matchlib::preset_build_verify_chain(MatchContext* context, int 
   }
   // 2: keypoint comparison with early rejection.
   if (ok) {
-    StageObject* s = zyl::matchlib::stage_create(full_extractor(), kKindKeypoints, kKeypointImages, kBundleOps, 3,
-                                  zyl::matchlib::param_get_text(context, kKeyLightReject, 2));
+    StageObject* s =
+        zyl::matchlib::stage_create(full_extractor(), kKindKeypoints, kKeypointImages, kBundleOps,
+                                    3, zyl::matchlib::param_get_text(context, kKeyLightReject, 2));
     if (s) {
       zyl::matchlib::stage_set_flags(s, STAGE_FLAG_DROP_TRANSFORM);
       zyl::matchlib::stage_set_max_candidates(s, limit_of(context, kKeySecondLimit, 16));
-      zyl::matchlib::stage_set_early_decision(s, zyl::matchlib::param_get_text(context, kKeyLightEarly, 0),
-                               limit_of(context, kKeySecondEarlyCount, 14));
+      zyl::matchlib::stage_set_early_decision(
+          s, zyl::matchlib::param_get_text(context, kKeyLightEarly, 0),
+          limit_of(context, kKeySecondEarlyCount, 14));
       zyl::matchlib::stage_set_flags(s, STAGE_FLAG_RESTART_SCORES);
     }
     ok = add(s);
   }
   // 3: card template, extraction only.
   if (ok && (card_switch || texture)) {
-    StageObject* s = zyl::matchlib::stage_create(extractor_card('D'), kKindCard, kCardImages, nullptr, 0, 0);
+    StageObject* s =
+        zyl::matchlib::stage_create(extractor_card('D'), kKindCard, kCardImages, nullptr, 0, 0);
     if (s) {
       zyl::matchlib::stage_set_max_candidates(s, limit_of(context, kKeyLateLimit, 8));
       zyl::matchlib::stage_set_flags(s, STAGE_FLAG_SKIP_PAIR | STAGE_FLAG_RESTART_SCORES);
@@ -104,7 +109,8 @@ StageChain* zyl::matchlib::preset_build_verify_chain(MatchContext* context, int 
   }
   // 4: grid block, extraction only.
   if (ok) {
-    StageObject* s = zyl::matchlib::stage_create(extractor_gridblock(), kKindGridBlock, kGridImages, nullptr, 0, 0);
+    StageObject* s = zyl::matchlib::stage_create(extractor_gridblock(), kKindGridBlock, kGridImages,
+                                                 nullptr, 0, 0);
     if (s) {
       zyl::matchlib::stage_set_max_candidates(s, limit_of(context, kKeyLateLimit, 8));
       zyl::matchlib::stage_set_flags(s, STAGE_FLAG_SKIP_PAIR | STAGE_FLAG_RESTART_SCORES);
@@ -113,17 +119,20 @@ StageChain* zyl::matchlib::preset_build_verify_chain(MatchContext* context, int 
   }
   // 5: the combined last stage.
   if (ok) {
-    StageObject* s = zyl::matchlib::stage_create(full_extractor(), kKindKeypoints, kKeypointImages, kFullOps, 0, 0);
+    StageObject* s = zyl::matchlib::stage_create(full_extractor(), kKindKeypoints, kKeypointImages,
+                                                 kFullOps, 0, 0);
     if (s) {
       zyl::matchlib::stage_set_max_candidates(s, limit_of(context, kKeyLateLimit, 8));
-      zyl::matchlib::stage_set_early_decision(s, zyl::matchlib::param_get_text(context, kKeyLastEarly, 4),
-                               limit_of(context, kKeyLastEarlyCount, 4));
+      zyl::matchlib::stage_set_early_decision(
+          s, zyl::matchlib::param_get_text(context, kKeyLastEarly, 4),
+          limit_of(context, kKeyLastEarlyCount, 4));
     }
     ok = add(s);
   }
   // 6: texture template, extraction only, never for a single pair.
   if (ok && texture) {
-    StageObject* s = zyl::matchlib::stage_create(extractor_texture(), kKindTexture, nullptr, nullptr, 0, 0);
+    StageObject* s =
+        zyl::matchlib::stage_create(extractor_texture(), kKindTexture, nullptr, nullptr, 0, 0);
     if (s) zyl::matchlib::stage_set_flags(s, STAGE_FLAG_SKIP_PAIR);
     ok = add(s);
   }
@@ -162,8 +171,8 @@ MatchEngine* zyl::matchlib::preset_create_light_verify(MatchContext* context) {
 
   MatchEngine* engine = nullptr;
   if (StageChain* chain = zyl::matchlib::preset_build_verify_chain(ctx, 0)) {
-    engine = zyl::matchlib::engine_create(ctx, chain, kFormat, kSensorType, kSensorSize, kFirst, 3, kSecond, 2,
-                           &config);
+    engine = zyl::matchlib::engine_create(ctx, chain, kFormat, kSensorType, kSensorSize, kFirst, 3,
+                                          kSecond, 2, &config);
     if (!engine) zyl::matchlib::chain_free(chain);
   }
   if (engine) {
@@ -176,7 +185,11 @@ MatchEngine* zyl::matchlib::preset_create_light_verify(MatchContext* context) {
 
 extern "C" {
 
-ZYL_API StageChain* preset_build_verify_chain(MatchContext* context, int card_switch) { return zyl::matchlib::preset_build_verify_chain(context, card_switch); }
-ZYL_API MatchEngine* preset_create_light_verify(MatchContext* context) { return zyl::matchlib::preset_create_light_verify(context); }
+ZYL_API StageChain* preset_build_verify_chain(MatchContext* context, int card_switch) {
+  return zyl::matchlib::preset_build_verify_chain(context, card_switch);
+}
+ZYL_API MatchEngine* preset_create_light_verify(MatchContext* context) {
+  return zyl::matchlib::preset_create_light_verify(context);
+}
 
 }  // extern "C"

@@ -31,8 +31,8 @@ constexpr uint32_t kKeyNoImages = 0x03214c8eu;
 const StageMatchOps* const kPairOps = zyl::matchlib::keypoint_stage_ops(5);
 // Placeholder profile: the pair score passes through and every raw score
 // above 0 passes every level, until fitted data for this pair exist.
-const ScoreProfile kPairProfile{kPairOps, 0, {nullptr, -1, score_model_eval_pass, nullptr},
-                                zyl::matchlib::far_table_neutral()};
+const ScoreProfile kPairProfile{
+    kPairOps, 0, {nullptr, -1, score_model_eval_pass, nullptr}, zyl::matchlib::far_table_neutral()};
 const ScoreProfile* const kPairProfiles[] = {&kPairProfile, nullptr};
 
 }  // namespace
@@ -40,8 +40,8 @@ const ScoreProfile* const kPairProfiles[] = {&kPairProfile, nullptr};
 
 using namespace zyl::matchlib;
 
-
-StageChain* zyl::matchlib::preset_build_pair_chain(MatchContext* context, const StageMatchOps* ops) {
+StageChain* zyl::matchlib::preset_build_pair_chain(MatchContext* context,
+                                                   const StageMatchOps* ops) {
   const ImagePrepRoutine* images = kKeypointImages;
   if (zyl::matchlib::param_get(context, kKeySmooth, 0))
     images = kSmoothKeypointImages;
@@ -49,8 +49,8 @@ StageChain* zyl::matchlib::preset_build_pair_chain(MatchContext* context, const 
     images = nullptr;
   StageChain* chain = zyl::matchlib::chain_create();
   if (!chain) return nullptr;
-  StageObject* stage =
-      zyl::matchlib::stage_create(&zyl::matchlib::keypoint_stage_extractors()[1], kKindKeypoints, images, ops, 0, 0);
+  StageObject* stage = zyl::matchlib::stage_create(&zyl::matchlib::keypoint_stage_extractors()[1],
+                                                   kKindKeypoints, images, ops, 0, 0);
   if (!stage) {
     zyl::matchlib::chain_free(chain);
     return nullptr;
@@ -72,6 +72,8 @@ extern "C" ZYL_API int preset_pair_chain_hook(void* engine, void*, void*, void*,
 
 extern "C" {
 
-ZYL_API StageChain* preset_build_pair_chain(MatchContext* context, const StageMatchOps* ops) { return zyl::matchlib::preset_build_pair_chain(context, ops); }
+ZYL_API StageChain* preset_build_pair_chain(MatchContext* context, const StageMatchOps* ops) {
+  return zyl::matchlib::preset_build_pair_chain(context, ops);
+}
 
 }  // extern "C"

@@ -82,7 +82,6 @@ int list_of(const int32_t* sw, int32_t out[3]) {
 
 using namespace zyl::matchlib;
 
-
 const AlgorithmPreset* zyl::matchlib::preset_table_row(int row) {
   return row >= 0 && row < PRESET_TABLE_ROWS ? &kPresets[row] : nullptr;
 }
@@ -111,11 +110,23 @@ int zyl::matchlib::profile_option_list(const AlgorithmProfile* row, int which, i
 
 extern "C" {
 
-ZYL_API const AlgorithmPreset* preset_table_row(int row) { return zyl::matchlib::preset_table_row(row); }
-ZYL_API int preset_option_list(int row, int which, int32_t out[3]) { return zyl::matchlib::preset_option_list(row, which, out); }
-ZYL_API const AlgorithmProfile* profile_table_row(int row) { return zyl::matchlib::profile_table_row(row); }
-ZYL_API const AlgorithmProfile* profile_gridmap_row(int row) { return zyl::matchlib::profile_gridmap_row(row); }
-ZYL_API const AlgorithmProfile* profile_card9_row(int row) { return zyl::matchlib::profile_card9_row(row); }
-ZYL_API int profile_option_list(const AlgorithmProfile* row, int which, int32_t out[3]) { return zyl::matchlib::profile_option_list(row, which, out); }
+ZYL_API const AlgorithmPreset* preset_table_row(int row) {
+  return zyl::matchlib::preset_table_row(row);
+}
+ZYL_API int preset_option_list(int row, int which, int32_t out[3]) {
+  return zyl::matchlib::preset_option_list(row, which, out);
+}
+ZYL_API const AlgorithmProfile* profile_table_row(int row) {
+  return zyl::matchlib::profile_table_row(row);
+}
+ZYL_API const AlgorithmProfile* profile_gridmap_row(int row) {
+  return zyl::matchlib::profile_gridmap_row(row);
+}
+ZYL_API const AlgorithmProfile* profile_card9_row(int row) {
+  return zyl::matchlib::profile_card9_row(row);
+}
+ZYL_API int profile_option_list(const AlgorithmProfile* row, int which, int32_t out[3]) {
+  return zyl::matchlib::profile_option_list(row, which, out);
+}
 
 }  // extern "C"

@@ -34,7 +34,8 @@ const StageMatchOps* card_grid_detail_ops() { return zyl::matchlib::card_stage_o
 // the budget leaves one candidate; a negative one would raise the limit
 // over the budget (and past the byte it is kept in), so it counts as 0.
 int skipped(MatchContext* ctx, int budget, int fallback) {
-  const int32_t k = zyl::matchlib::param_get(ctx, static_cast<uint32_t>(PROFILE_KEY_SKIP), fallback);
+  const int32_t k =
+      zyl::matchlib::param_get(ctx, static_cast<uint32_t>(PROFILE_KEY_SKIP), fallback);
   return std::clamp<int32_t>(k, 0, std::max(budget - 1, 0));
 }
 
@@ -58,19 +59,21 @@ StageChain* card_chain(MatchContext* ctx, const StageExtractor* descriptor,
 
 using namespace zyl::matchlib;
 
-
-extern "C" ZYL_API StageChain* profile_chain_card(MatchContext* context, const StageExtractor* descriptor,
-                                       const AlgorithmProfile* row) {
+extern "C" ZYL_API StageChain* profile_chain_card(MatchContext* context,
+                                                  const StageExtractor* descriptor,
+                                                  const AlgorithmProfile* row) {
   return card_chain(context, descriptor, row, card_grid_ops());
 }
 
-extern "C" ZYL_API StageChain* profile_chain_card_alt(MatchContext* context, const StageExtractor* descriptor,
-                                           const AlgorithmProfile* row) {
+extern "C" ZYL_API StageChain* profile_chain_card_alt(MatchContext* context,
+                                                      const StageExtractor* descriptor,
+                                                      const AlgorithmProfile* row) {
   return card_chain(context, descriptor, row, card_grid_detail_ops());
 }
 
-StageChain* zyl::matchlib::profile_chain_triple(MatchContext* context, const StageExtractor* descriptor,
-                                         const AlgorithmProfile* row) {
+StageChain* zyl::matchlib::profile_chain_triple(MatchContext* context,
+                                                const StageExtractor* descriptor,
+                                                const AlgorithmProfile* row) {
   if (!row) return nullptr;
   const int b = row->preset.budget;
   const int k = skipped(context, b, 3 * b / 4 - 1);
@@ -91,15 +94,17 @@ StageChain* zyl::matchlib::profile_chain_triple(MatchContext* context, const Sta
 }
 
 extern "C" ZYL_API StageChain* profile_chain_triple_default(MatchContext* context,
-                                                 const StageExtractor* descriptor,
-                                                 const AlgorithmProfile* row) {
+                                                            const StageExtractor* descriptor,
+                                                            const AlgorithmProfile* row) {
   const auto key = static_cast<uint32_t>(PROFILE_KEY_TRIPLE);
-  if (zyl::matchlib::param_get(context, key, PROFILE_ABSENT) == PROFILE_ABSENT) (void)zyl::matchlib::param_set(context, key, 1);
+  if (zyl::matchlib::param_get(context, key, PROFILE_ABSENT) == PROFILE_ABSENT)
+    (void)zyl::matchlib::param_set(context, key, 1);
   return zyl::matchlib::profile_chain_triple(context, descriptor, row);
 }
 
-extern "C" ZYL_API StageChain* profile_chain_gridmap(MatchContext*, const StageExtractor* descriptor,
-                                          const AlgorithmProfile* row) {
+extern "C" ZYL_API StageChain* profile_chain_gridmap(MatchContext*,
+                                                     const StageExtractor* descriptor,
+                                                     const AlgorithmProfile* row) {
   if (!row) return nullptr;
   const int32_t kind = row->preset.format;
   return chain_of({
@@ -112,8 +117,8 @@ extern "C" ZYL_API StageChain* profile_chain_gridmap(MatchContext*, const StageE
 }
 
 StageChain* zyl::matchlib::profile_chain_card9(const StageExtractor* descriptor,
-                                        const AlgorithmProfile* row,
-                                        const ImagePrepRoutine* images) {
+                                               const AlgorithmProfile* row,
+                                               const ImagePrepRoutine* images) {
   if (!row) return nullptr;
   return chain_of({{.extractor = descriptor,
                     .kind = row->preset.format,
@@ -121,9 +126,10 @@ StageChain* zyl::matchlib::profile_chain_card9(const StageExtractor* descriptor,
                     .ops = zyl::matchlib::card_stage_ops(5)}});
 }
 
-MatchEngine* zyl::matchlib::profile_create_engine(MatchContext* context, const StageExtractor* descriptor,
-                                           const AlgorithmProfile* row,
-                                           const ScoreProfile* const* profiles) {
+MatchEngine* zyl::matchlib::profile_create_engine(MatchContext* context,
+                                                  const StageExtractor* descriptor,
+                                                  const AlgorithmProfile* row,
+                                                  const ScoreProfile* const* profiles) {
   if (!row || !row->builder) return nullptr;
   int32_t first[3] = {}, second[3] = {};
   const int first_count = zyl::matchlib::profile_option_list(row, 0, first);
@@ -149,8 +155,19 @@ MatchEngine* zyl::matchlib::profile_create_engine(MatchContext* context, const S
 
 extern "C" {
 
-ZYL_API StageChain* profile_chain_triple(MatchContext* context, const StageExtractor* descriptor, const AlgorithmProfile* row) { return zyl::matchlib::profile_chain_triple(context, descriptor, row); }
-ZYL_API StageChain* profile_chain_card9(const StageExtractor* descriptor, const AlgorithmProfile* row, const ImagePrepRoutine* images) { return zyl::matchlib::profile_chain_card9(descriptor, row, images); }
-ZYL_API MatchEngine* profile_create_engine(MatchContext* context, const StageExtractor* descriptor, const AlgorithmProfile* row, const ScoreProfile* const* profiles) { return zyl::matchlib::profile_create_engine(context, descriptor, row, profiles); }
+ZYL_API StageChain* profile_chain_triple(MatchContext* context, const StageExtractor* descriptor,
+                                         const AlgorithmProfile* row) {
+  return zyl::matchlib::profile_chain_triple(context, descriptor, row);
+}
+ZYL_API StageChain* profile_chain_card9(const StageExtractor* descriptor,
+                                        const AlgorithmProfile* row,
+                                        const ImagePrepRoutine* images) {
+  return zyl::matchlib::profile_chain_card9(descriptor, row, images);
+}
+ZYL_API MatchEngine* profile_create_engine(MatchContext* context, const StageExtractor* descriptor,
+                                           const AlgorithmProfile* row,
+                                           const ScoreProfile* const* profiles) {
+  return zyl::matchlib::profile_create_engine(context, descriptor, row, profiles);
+}
 
 }  // extern "C"

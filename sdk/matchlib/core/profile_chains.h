@@ -8,12 +8,11 @@
 namespace zyl::matchlib {
 
 StageChain* profile_chain_triple(MatchContext* context, const StageExtractor* descriptor,
-                                         const AlgorithmProfile* row);
-StageChain* profile_chain_card9(const StageExtractor* descriptor,
-                                        const AlgorithmProfile* row,
-                                        const ImagePrepRoutine* images);
+                                 const AlgorithmProfile* row);
+StageChain* profile_chain_card9(const StageExtractor* descriptor, const AlgorithmProfile* row,
+                                const ImagePrepRoutine* images);
 MatchEngine* profile_create_engine(MatchContext* context, const StageExtractor* descriptor,
-                                           const AlgorithmProfile* row,
-                                           const ScoreProfile* const* profiles);
+                                   const AlgorithmProfile* row,
+                                   const ScoreProfile* const* profiles);
 
 }  // namespace zyl::matchlib

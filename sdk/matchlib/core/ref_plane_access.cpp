@@ -4,12 +4,13 @@
 #include "zylscan/matchlib_object.h"
 #include "matchlib/core/ref_plane_access.h"
 
-
 extern "C" ZYL_API RefPlaneSettings* ref_plane_set_settings(RefPlaneSet* set) {
   return set ? &set->settings : nullptr;
 }
 
-extern "C" ZYL_API int ref_plane_set_key_count(const RefPlaneSet* set) { return set ? set->key_count : 0; }
+extern "C" ZYL_API int ref_plane_set_key_count(const RefPlaneSet* set) {
+  return set ? set->key_count : 0;
+}
 
 extern "C" ZYL_API int ref_plane_set_key_at(const RefPlaneSet* set, int i) {
   if (!set || i < 0 || i >= set->key_count) return -1;
@@ -41,6 +42,8 @@ extern "C" ZYL_API int ref_plane_stub_one(void) { return 1; }
 
 extern "C" {
 
-ZYL_API void ref_plane_settings_default(RefPlaneSettings* s) { zyl::matchlib::ref_plane_settings_default(s); }
+ZYL_API void ref_plane_settings_default(RefPlaneSettings* s) {
+  zyl::matchlib::ref_plane_settings_default(s);
+}
 
 }  // extern "C"

@@ -67,7 +67,6 @@ void map_fine(const RigidTransform* t, std::int64_t x, std::int64_t y, std::int6
 
 using namespace zyl::matchlib;
 
-
 RigidTransform* zyl::matchlib::xform_create(int16_t x, int16_t y, uint8_t dir) {
   return make(std::int64_t{x} * 256, std::int64_t{y} * 256, std::int64_t{dir} * 65536, 0);
 }
@@ -78,7 +77,8 @@ RigidTransform* zyl::matchlib::xform_create_dpi(int16_t x, int16_t y, uint8_t di
               std::int64_t{dir} * 65536, 0);
 }
 
-RigidTransform* zyl::matchlib::xform_create_dpi_phase(int32_t x, int32_t y, int32_t phase, int32_t dpi) {
+RigidTransform* zyl::matchlib::xform_create_dpi_phase(int32_t x, int32_t y, int32_t phase,
+                                                      int32_t dpi) {
   if (dpi <= 0) return nullptr;
   return make(round_div(std::int64_t{x} * 128000, dpi), round_div(std::int64_t{y} * 128000, dpi),
               phase, 0);
@@ -108,7 +108,7 @@ int16_t zyl::matchlib::xform_get_dy(const RigidTransform* t) {
 int zyl::matchlib::xform_get_angle(const RigidTransform* t) { return t ? direction(t) : 0; }
 
 void zyl::matchlib::xform_get_dpi(const RigidTransform* t, int16_t* ox, int16_t* oy, uint8_t* odir,
-                           int dpi) {
+                                  int dpi) {
   if (!t) return;
   if (ox) *ox = static_cast<std::int16_t>(round_div(std::int64_t{dpi} * t->dx, 128000));
   if (oy) *oy = static_cast<std::int16_t>(round_div(std::int64_t{dpi} * t->dy, 128000));
@@ -116,7 +116,7 @@ void zyl::matchlib::xform_get_dpi(const RigidTransform* t, int16_t* ox, int16_t*
 }
 
 extern "C" ZYL_API void xform_get_dpi_phase(const RigidTransform* t, int32_t* ox, int32_t* oy,
-                                 int32_t* ophase, int32_t dpi) {
+                                            int32_t* ophase, int32_t dpi) {
   if (!t) return;
   if (ox) *ox = static_cast<std::int32_t>(round_div(std::int64_t{dpi} * t->dx, 128000));
   if (oy) *oy = static_cast<std::int32_t>(round_div(std::int64_t{dpi} * t->dy, 128000));
@@ -134,7 +134,8 @@ RigidTransform* zyl::matchlib::xform_compose(const RigidTransform* a, const Rigi
   return make(dx, dy, std::int64_t{a->angle} + b->angle, (a->flag != 0) != (b->flag != 0) ? 1 : 0);
 }
 
-extern "C" ZYL_API RigidTransform* xform_compose_reversed(const RigidTransform* a, const RigidTransform* b) {
+extern "C" ZYL_API RigidTransform* xform_compose_reversed(const RigidTransform* a,
+                                                          const RigidTransform* b) {
   return zyl::matchlib::xform_compose(b, a);
 }
 
@@ -147,7 +148,8 @@ RigidTransform* zyl::matchlib::xform_invert(const RigidTransform* t) {
   return make(dx, dy, -std::int64_t{t->angle}, t->flag);
 }
 
-extern "C" ZYL_API RigidTransform* xform_compose_inverse(const RigidTransform* a, const RigidTransform* b) {
+extern "C" ZYL_API RigidTransform* xform_compose_inverse(const RigidTransform* a,
+                                                         const RigidTransform* b) {
   if (!a || !b) return nullptr;
   RigidTransform* inv = zyl::matchlib::xform_invert(b);
   if (!inv) return nullptr;
@@ -156,7 +158,8 @@ extern "C" ZYL_API RigidTransform* xform_compose_inverse(const RigidTransform* a
   return r;
 }
 
-void zyl::matchlib::xform_apply(const RigidTransform* t, int16_t x, int16_t y, int32_t* ox, int32_t* oy) {
+void zyl::matchlib::xform_apply(const RigidTransform* t, int16_t x, int16_t y, int32_t* ox,
+                                int32_t* oy) {
   std::int64_t mx = x, my = y;
   if (t) map_point(t, x, y, &mx, &my);
   if (ox) *ox = static_cast<std::int32_t>(mx);
@@ -164,7 +167,7 @@ void zyl::matchlib::xform_apply(const RigidTransform* t, int16_t x, int16_t y, i
 }
 
 void zyl::matchlib::xform_apply_inverse(const RigidTransform* t, int16_t x, int16_t y, int32_t* ox,
-                                 int32_t* oy) {
+                                        int32_t* oy) {
   std::int64_t mx = x, my = y;
   if (t) {
     const std::int64_t u = std::int64_t{x} * 256 - t->dx;
@@ -176,8 +179,9 @@ void zyl::matchlib::xform_apply_inverse(const RigidTransform* t, int16_t x, int1
   if (oy) *oy = static_cast<std::int32_t>(my);
 }
 
-extern "C" ZYL_API void xform_bounds(const RigidTransform* t, int16_t width, int16_t height, int16_t* min_x,
-                          int16_t* max_x, int16_t* min_y, int16_t* max_y) {
+extern "C" ZYL_API void xform_bounds(const RigidTransform* t, int16_t width, int16_t height,
+                                     int16_t* min_x, int16_t* max_x, int16_t* min_y,
+                                     int16_t* max_y) {
   const std::int16_t cx[4] = {0, 0, width, width};
   const std::int16_t cy[4] = {0, height, 0, height};
   std::int32_t lox = 0, hix = 0, loy = 0, hiy = 0;
@@ -203,8 +207,8 @@ int zyl::matchlib::xform_within(const RigidTransform* t, uint16_t shift, uint8_t
   return std::int64_t{shift} * shift >= dx * dx + dy * dy ? 1 : 0;
 }
 
-extern "C" ZYL_API int xform_pair_within(const RigidTransform* a, const RigidTransform* b, uint16_t shift,
-                              uint8_t angle_limit) {
+extern "C" ZYL_API int xform_pair_within(const RigidTransform* a, const RigidTransform* b,
+                                         uint16_t shift, uint8_t angle_limit) {
   if (!a || !b) return 0;
   const int d = static_cast<std::int8_t>(direction(a) - direction(b));
   if (std::abs(d) > angle_limit) return 0;
@@ -213,8 +217,8 @@ extern "C" ZYL_API int xform_pair_within(const RigidTransform* a, const RigidTra
   return std::int64_t{shift} * shift >= dx * dx + dy * dy ? 1 : 0;
 }
 
-int zyl::matchlib::xform_corner_distance(const RigidTransform* a, const RigidTransform* b, int16_t height,
-                                  int16_t width) {
+int zyl::matchlib::xform_corner_distance(const RigidTransform* a, const RigidTransform* b,
+                                         int16_t height, int16_t width) {
   if (!a || !b || height < 1 || width < 1) return -1;
   if (a == b) return 0;
   const std::int64_t cx[4] = {0, width, 0, width};
@@ -226,7 +230,8 @@ int zyl::matchlib::xform_corner_distance(const RigidTransform* a, const RigidTra
     map_fine(b, cx[i] * 256, cy[i] * 256, &bx, &by);
     sum += static_cast<std::uint64_t>((ax - bx) * (ax - bx) + (ay - by) * (ay - by));
   }
-  return static_cast<int>(zyl::matchlib::fx_isqrt30_round(static_cast<std::uint32_t>(sum / 0x40000)));
+  return static_cast<int>(
+      zyl::matchlib::fx_isqrt30_round(static_cast<std::uint32_t>(sum / 0x40000)));
 }
 
 int zyl::matchlib::xform_overlap_percent(const RigidTransform* t, int height, int width, int dpi) {
@@ -262,13 +267,17 @@ int zyl::matchlib::xform_overlap_percent(const RigidTransform* t, int height, in
 extern "C" ZYL_API int xform_rotated_offset_x(const RigidTransform* t) {
   if (!t) return 0;
   const int a = -direction(t) & 0xff;
-  return (zyl::matchlib::xform_get_dx(t) * zyl::matchlib::fx_cos256(a) - zyl::matchlib::xform_get_dy(t) * zyl::matchlib::fx_sin256(a)) >> 14;
+  return (zyl::matchlib::xform_get_dx(t) * zyl::matchlib::fx_cos256(a) -
+          zyl::matchlib::xform_get_dy(t) * zyl::matchlib::fx_sin256(a)) >>
+         14;
 }
 
 extern "C" ZYL_API int xform_rotated_offset_y(const RigidTransform* t) {
   if (!t) return 0;
   const int a = -direction(t) & 0xff;
-  return (zyl::matchlib::xform_get_dx(t) * zyl::matchlib::fx_sin256(a) + zyl::matchlib::xform_get_dy(t) * zyl::matchlib::fx_cos256(a)) >> 14;
+  return (zyl::matchlib::xform_get_dx(t) * zyl::matchlib::fx_sin256(a) +
+          zyl::matchlib::xform_get_dy(t) * zyl::matchlib::fx_cos256(a)) >>
+         14;
 }
 
 extern "C" ZYL_API int xform_same(const RigidTransform* a, const RigidTransform* b) {
@@ -292,24 +301,51 @@ void zyl::matchlib::xform_toggle_flag(RigidTransform* t) {
 
 extern "C" {
 
-ZYL_API RigidTransform* xform_create(int16_t x, int16_t y, uint8_t dir) { return zyl::matchlib::xform_create(x, y, dir); }
-ZYL_API RigidTransform* xform_create_dpi(int16_t x, int16_t y, uint8_t dir, int16_t dpi) { return zyl::matchlib::xform_create_dpi(x, y, dir, dpi); }
-ZYL_API RigidTransform* xform_create_dpi_phase(int32_t x, int32_t y, int32_t phase, int32_t dpi) { return zyl::matchlib::xform_create_dpi_phase(x, y, phase, dpi); }
+ZYL_API RigidTransform* xform_create(int16_t x, int16_t y, uint8_t dir) {
+  return zyl::matchlib::xform_create(x, y, dir);
+}
+ZYL_API RigidTransform* xform_create_dpi(int16_t x, int16_t y, uint8_t dir, int16_t dpi) {
+  return zyl::matchlib::xform_create_dpi(x, y, dir, dpi);
+}
+ZYL_API RigidTransform* xform_create_dpi_phase(int32_t x, int32_t y, int32_t phase, int32_t dpi) {
+  return zyl::matchlib::xform_create_dpi_phase(x, y, phase, dpi);
+}
 ZYL_API RigidTransform* xform_copy(const RigidTransform* t) { return zyl::matchlib::xform_copy(t); }
 ZYL_API RigidTransform* xform_retain(RigidTransform* t) { return zyl::matchlib::xform_retain(t); }
 ZYL_API void xform_release(RigidTransform* t) { zyl::matchlib::xform_release(t); }
 ZYL_API int16_t xform_get_dx(const RigidTransform* t) { return zyl::matchlib::xform_get_dx(t); }
 ZYL_API int16_t xform_get_dy(const RigidTransform* t) { return zyl::matchlib::xform_get_dy(t); }
 ZYL_API int xform_get_angle(const RigidTransform* t) { return zyl::matchlib::xform_get_angle(t); }
-ZYL_API void xform_get_dpi(const RigidTransform* t, int16_t* ox, int16_t* oy, uint8_t* odir, int dpi) { zyl::matchlib::xform_get_dpi(t, ox, oy, odir, dpi); }
-ZYL_API RigidTransform* xform_compose(const RigidTransform* a, const RigidTransform* b) { return zyl::matchlib::xform_compose(a, b); }
-ZYL_API RigidTransform* xform_invert(const RigidTransform* t) { return zyl::matchlib::xform_invert(t); }
-ZYL_API void xform_apply(const RigidTransform* t, int16_t x, int16_t y, int32_t* ox, int32_t* oy) { zyl::matchlib::xform_apply(t, x, y, ox, oy); }
-ZYL_API void xform_apply_inverse(const RigidTransform* t, int16_t x, int16_t y, int32_t* ox, int32_t* oy) { zyl::matchlib::xform_apply_inverse(t, x, y, ox, oy); }
-ZYL_API int xform_within(const RigidTransform* t, uint16_t shift, uint8_t angle_limit) { return zyl::matchlib::xform_within(t, shift, angle_limit); }
-ZYL_API int xform_corner_distance(const RigidTransform* a, const RigidTransform* b, int16_t height, int16_t width) { return zyl::matchlib::xform_corner_distance(a, b, height, width); }
-ZYL_API int xform_overlap_percent(const RigidTransform* t, int height, int width, int dpi) { return zyl::matchlib::xform_overlap_percent(t, height, width, dpi); }
-ZYL_API void xform_set_flag(RigidTransform* t, int32_t flag) { zyl::matchlib::xform_set_flag(t, flag); }
+ZYL_API void xform_get_dpi(const RigidTransform* t, int16_t* ox, int16_t* oy, uint8_t* odir,
+                           int dpi) {
+  zyl::matchlib::xform_get_dpi(t, ox, oy, odir, dpi);
+}
+ZYL_API RigidTransform* xform_compose(const RigidTransform* a, const RigidTransform* b) {
+  return zyl::matchlib::xform_compose(a, b);
+}
+ZYL_API RigidTransform* xform_invert(const RigidTransform* t) {
+  return zyl::matchlib::xform_invert(t);
+}
+ZYL_API void xform_apply(const RigidTransform* t, int16_t x, int16_t y, int32_t* ox, int32_t* oy) {
+  zyl::matchlib::xform_apply(t, x, y, ox, oy);
+}
+ZYL_API void xform_apply_inverse(const RigidTransform* t, int16_t x, int16_t y, int32_t* ox,
+                                 int32_t* oy) {
+  zyl::matchlib::xform_apply_inverse(t, x, y, ox, oy);
+}
+ZYL_API int xform_within(const RigidTransform* t, uint16_t shift, uint8_t angle_limit) {
+  return zyl::matchlib::xform_within(t, shift, angle_limit);
+}
+ZYL_API int xform_corner_distance(const RigidTransform* a, const RigidTransform* b, int16_t height,
+                                  int16_t width) {
+  return zyl::matchlib::xform_corner_distance(a, b, height, width);
+}
+ZYL_API int xform_overlap_percent(const RigidTransform* t, int height, int width, int dpi) {
+  return zyl::matchlib::xform_overlap_percent(t, height, width, dpi);
+}
+ZYL_API void xform_set_flag(RigidTransform* t, int32_t flag) {
+  zyl::matchlib::xform_set_flag(t, flag);
+}
 ZYL_API int32_t xform_get_flag(const RigidTransform* t) { return zyl::matchlib::xform_get_flag(t); }
 ZYL_API void xform_toggle_flag(RigidTransform* t) { zyl::matchlib::xform_toggle_flag(t); }
 

@@ -111,32 +111,32 @@ std::int32_t round_away(double v) {
 
 using namespace zyl::matchlib;
 
-
-extern "C" ZYL_API int score_model_eval_pass(const int32_t* features, int count, const void*, int32_t* out,
-                                  ScoreTrace*) {
+extern "C" ZYL_API int score_model_eval_pass(const int32_t* features, int count, const void*,
+                                             int32_t* out, ScoreTrace*) {
   *out = features && count > 0 ? features[0] : 0;
   return ML_OK;
 }
 
-extern "C" ZYL_API int score_model_eval_linear(const int32_t* f, int count, const void* rows, int32_t* out,
-                                    ScoreTrace* trace) {
+extern "C" ZYL_API int score_model_eval_linear(const int32_t* f, int count, const void* rows,
+                                               int32_t* out, ScoreTrace* trace) {
   return eval_linear<ScoreLinearRow>(f, count, rows, out, trace, 4096);
 }
 extern "C" ZYL_API int score_model_eval_linear_zero(const int32_t* f, int count, const void* rows,
-                                         int32_t* out, ScoreTrace* trace) {
+                                                    int32_t* out, ScoreTrace* trace) {
   return eval_linear<ScoreLinearRow>(f, count, rows, out, trace, 0);
 }
-extern "C" ZYL_API int score_model_eval_quadratic(const int32_t* f, int count, const void* rows, int32_t* out,
-                                       ScoreTrace* trace) {
+extern "C" ZYL_API int score_model_eval_quadratic(const int32_t* f, int count, const void* rows,
+                                                  int32_t* out, ScoreTrace* trace) {
   return eval_linear<ScoreQuadraticRow>(f, count, rows, out, trace, 4096);
 }
-extern "C" ZYL_API int score_model_eval_quadratic_zero(const int32_t* f, int count, const void* rows,
-                                            int32_t* out, ScoreTrace* trace) {
+extern "C" ZYL_API int score_model_eval_quadratic_zero(const int32_t* f, int count,
+                                                       const void* rows, int32_t* out,
+                                                       ScoreTrace* trace) {
   return eval_linear<ScoreQuadraticRow>(f, count, rows, out, trace, 0);
 }
 
 int zyl::matchlib::score_model_eval_table(const int32_t* features, int count, const void* rows_ptr,
-                                   int32_t* out, ScoreTrace* trace) {
+                                          int32_t* out, ScoreTrace* trace) {
   *out = 0;
   const auto* m = static_cast<const ScoreTableModel*>(rows_ptr);
   if (!m) return ML_OK;
@@ -219,17 +219,16 @@ void zyl::matchlib::score_table_model_free(void* rows) {
 
 int zyl::matchlib::score_model_kind(const ScoreModel* model) {
   if (!model) return 0;
-  static const ScoreEvaluate kRoutines[] = {score_model_eval_pass,       score_model_eval_linear,
-                                            score_model_eval_linear_zero, score_model_eval_quadratic,
-                                            score_model_eval_quadratic_zero,
-                                            ::score_model_eval_table};
+  static const ScoreEvaluate kRoutines[] = {
+      score_model_eval_pass,      score_model_eval_linear,         score_model_eval_linear_zero,
+      score_model_eval_quadratic, score_model_eval_quadratic_zero, ::score_model_eval_table};
   for (int k = 0; k < 6; ++k)
     if (model->evaluate == kRoutines[k]) return k + 1;
   return 0;
 }
 
 int zyl::matchlib::score_model_evaluate(const ScoreModel* model, const int32_t* features, int count,
-                                 int32_t* out_score, ScoreTrace* trace) {
+                                        int32_t* out_score, ScoreTrace* trace) {
   if (!out_score) return ML_BAD_ARGUMENT;
   *out_score = 0;
   if (!model) return ML_BAD_ARGUMENT;
@@ -238,8 +237,8 @@ int zyl::matchlib::score_model_evaluate(const ScoreModel* model, const int32_t* 
   return model->evaluate(features, count, model->rows, out_score, trace);
 }
 
-int zyl::matchlib::score_model_evaluate_u16(const ScoreModel* model, const uint16_t* scores, int count,
-                                     uint16_t* out_score, ScoreTrace* trace) {
+int zyl::matchlib::score_model_evaluate_u16(const ScoreModel* model, const uint16_t* scores,
+                                            int count, uint16_t* out_score, ScoreTrace* trace) {
   if (!out_score) return ML_BAD_ARGUMENT;
   *out_score = 0;
   if (!model) return ML_BAD_ARGUMENT;
@@ -257,7 +256,6 @@ int zyl::matchlib::score_model_evaluate_u16(const ScoreModel* model, const uint1
   *out_score = static_cast<uint16_t>(std::clamp<std::int32_t>(value, 0, 65535));
   return ML_OK;
 }
-
 
 namespace zyl::matchlib {
 namespace {
@@ -460,7 +458,6 @@ int read_model(std::span<const std::uint8_t> in, ScoreModel* model) {
 }  // namespace
 }  // namespace zyl::matchlib
 
-
 uint32_t zyl::matchlib::score_model_write(uint8_t* out, const ScoreModel* model) {
   const int kind = zyl::matchlib::score_model_kind(model);
   if (kind == 0) return 0;
@@ -495,7 +492,8 @@ extern "C" ZYL_API int score_model_read(const uint8_t* in, ScoreModel* model) {
   return read_model(std::span<const std::uint8_t>(in, kLargest), model);
 }
 
-int zyl::matchlib::score_model_read_bounded(const uint8_t* in, uint32_t available, ScoreModel* model) {
+int zyl::matchlib::score_model_read_bounded(const uint8_t* in, uint32_t available,
+                                            ScoreModel* model) {
   if (!in && available) return ML_BAD_ARGUMENT;
   return read_model(std::span<const std::uint8_t>(in, available), model);
 }
@@ -508,12 +506,27 @@ extern "C" ZYL_API void score_model_free(ScoreModel* model) {
 
 extern "C" {
 
-ZYL_API int score_model_eval_table(const int32_t* features, int count, const void* rows_ptr, int32_t* out, ScoreTrace* trace) { return zyl::matchlib::score_model_eval_table(features, count, rows_ptr, out, trace); }
+ZYL_API int score_model_eval_table(const int32_t* features, int count, const void* rows_ptr,
+                                   int32_t* out, ScoreTrace* trace) {
+  return zyl::matchlib::score_model_eval_table(features, count, rows_ptr, out, trace);
+}
 ZYL_API void score_table_model_free(void* rows) { zyl::matchlib::score_table_model_free(rows); }
-ZYL_API int score_model_kind(const ScoreModel* model) { return zyl::matchlib::score_model_kind(model); }
-ZYL_API int score_model_evaluate(const ScoreModel* model, const int32_t* features, int count, int32_t* out_score, ScoreTrace* trace) { return zyl::matchlib::score_model_evaluate(model, features, count, out_score, trace); }
-ZYL_API int score_model_evaluate_u16(const ScoreModel* model, const uint16_t* scores, int count, uint16_t* out_score, ScoreTrace* trace) { return zyl::matchlib::score_model_evaluate_u16(model, scores, count, out_score, trace); }
-ZYL_API uint32_t score_model_write(uint8_t* out, const ScoreModel* model) { return zyl::matchlib::score_model_write(out, model); }
-ZYL_API int score_model_read_bounded(const uint8_t* in, uint32_t available, ScoreModel* model) { return zyl::matchlib::score_model_read_bounded(in, available, model); }
+ZYL_API int score_model_kind(const ScoreModel* model) {
+  return zyl::matchlib::score_model_kind(model);
+}
+ZYL_API int score_model_evaluate(const ScoreModel* model, const int32_t* features, int count,
+                                 int32_t* out_score, ScoreTrace* trace) {
+  return zyl::matchlib::score_model_evaluate(model, features, count, out_score, trace);
+}
+ZYL_API int score_model_evaluate_u16(const ScoreModel* model, const uint16_t* scores, int count,
+                                     uint16_t* out_score, ScoreTrace* trace) {
+  return zyl::matchlib::score_model_evaluate_u16(model, scores, count, out_score, trace);
+}
+ZYL_API uint32_t score_model_write(uint8_t* out, const ScoreModel* model) {
+  return zyl::matchlib::score_model_write(out, model);
+}
+ZYL_API int score_model_read_bounded(const uint8_t* in, uint32_t available, ScoreModel* model) {
+  return zyl::matchlib::score_model_read_bounded(in, available, model);
+}
 
 }  // extern "C"

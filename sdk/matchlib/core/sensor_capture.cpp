@@ -96,7 +96,8 @@ bool finger_still(const CaptureState& s) {
     other = &s.recent[s.recent_count - 1];
   }
   int percent = 100;
-  if (zyl::matchlib::image_compare_pixels(newest.image, other->image, 16, 1, &percent) != ML_OK) return false;
+  if (zyl::matchlib::image_compare_pixels(newest.image, other->image, 16, 1, &percent) != ML_OK)
+    return false;
   return percent <= 10;
 }
 
@@ -124,7 +125,8 @@ int on_image_event(void* data, int type, GrayImage* image, std::int32_t v1, std:
   } else {
     std::memmove(&s.recent[1], &s.recent[0], sizeof(RecentFrame) * s.recent_count);
     s.recent[0] = RecentFrame{image, now};
-    if (++s.recent_count > kRecentMax) zyl::matchlib::image_release(s.recent[--s.recent_count].image);
+    if (++s.recent_count > kRecentMax)
+      zyl::matchlib::image_release(s.recent[--s.recent_count].image);
     const bool check = s.sensor->kind == 0 && s.settings && s.settings->still_finger_check;
     if (!check || finger_still(s)) {
       if (s.hooks && s.hooks->accepted) s.hooks->accepted(s.user, image);
@@ -204,10 +206,10 @@ void destroy_sensor(SensorDevice* sensor) { std::free(sensor); }
 
 using namespace zyl::matchlib;
 
-
-extern "C" ZYL_API SensorDevice* sensor_create(const char* label, const char* model_label, int32_t kind,
-                                    uint16_t height, uint16_t width, uint16_t res_y,
-                                    uint16_t res_x, const SensorOps* ops, void* user_data) {
+extern "C" ZYL_API SensorDevice* sensor_create(const char* label, const char* model_label,
+                                               int32_t kind, uint16_t height, uint16_t width,
+                                               uint16_t res_y, uint16_t res_x, const SensorOps* ops,
+                                               void* user_data) {
   if (!model_label) return nullptr;
   const std::size_t label_len = label ? strnlen(label, 128) : 0;
   const std::size_t model_len = strnlen(model_label, 128);
@@ -239,7 +241,9 @@ extern "C" ZYL_API void sensor_release(SensorDevice* s) {
 
 extern "C" ZYL_API void sensor_destroy(SensorDevice* s) { destroy_sensor(s); }
 
-extern "C" ZYL_API const char* sensor_label(const SensorDevice* s) { return s ? s->label : nullptr; }
+extern "C" ZYL_API const char* sensor_label(const SensorDevice* s) {
+  return s ? s->label : nullptr;
+}
 extern "C" ZYL_API const char* sensor_model_label(const SensorDevice* s) {
   return s ? s->model_label : nullptr;
 }
@@ -248,7 +252,9 @@ extern "C" ZYL_API uint16_t sensor_height(const SensorDevice* s) { return s ? s-
 extern "C" ZYL_API uint16_t sensor_width(const SensorDevice* s) { return s ? s->width : 0; }
 extern "C" ZYL_API uint16_t sensor_res_y(const SensorDevice* s) { return s ? s->res_y : 0; }
 extern "C" ZYL_API uint16_t sensor_res_x(const SensorDevice* s) { return s ? s->res_x : 0; }
-extern "C" ZYL_API void* sensor_user_data(const SensorDevice* s) { return s ? s->user_data : nullptr; }
+extern "C" ZYL_API void* sensor_user_data(const SensorDevice* s) {
+  return s ? s->user_data : nullptr;
+}
 
 extern "C" ZYL_API int sensor_area_mm2(const SensorDevice* s) {
   if (!s) return 0;
@@ -267,7 +273,7 @@ extern "C" ZYL_API int sensor_op1(SensorDevice* s, uint16_t argument) {
   return s->ops && s->ops->op1 ? s->ops->op1(s, argument) : ML_OUT_OF_LIMITS;
 }
 int zyl::matchlib::sensor_capture(SensorDevice* s, SensorEventHandler handler, void* data,
-                           uint16_t timeout) {
+                                  uint16_t timeout) {
   if (!s) return ML_BAD_ARGUMENT;
   return s->ops && s->ops->capture ? s->ops->capture(s, handler, data, timeout) : ML_OUT_OF_LIMITS;
 }
@@ -277,8 +283,8 @@ int zyl::matchlib::sensor_stop(SensorDevice* s) {
 }
 
 int zyl::matchlib::capture_images(void* user, SensorDevice* sensor, FingerInfo* finger,
-                           const CaptureHooks* hooks, uint8_t n, uint16_t timeout,
-                           const CaptureSettings* settings, GrayImage** out) {
+                                  const CaptureHooks* hooks, uint8_t n, uint16_t timeout,
+                                  const CaptureSettings* settings, GrayImage** out) {
   if (n == 0) return ML_BAD_ARGUMENT;
   if (!sensor || !out) return ML_BAD_ARGUMENT;
   for (int i = 0; i < n; ++i) out[i] = nullptr;
@@ -318,7 +324,7 @@ int zyl::matchlib::capture_images(void* user, SensorDevice* sensor, FingerInfo* 
 }
 
 extern "C" ZYL_API int capture_frames(void* user, SensorDevice* sensor, void* data,
-                           const CaptureHooks* hooks, uint8_t n, GrayImage** out) {
+                                      const CaptureHooks* hooks, uint8_t n, GrayImage** out) {
   g_cancelled = false;
   if (!sensor || !out || n == 0) return ML_BAD_ARGUMENT;
   for (int i = 0; i < n; ++i) out[i] = nullptr;
@@ -335,12 +341,12 @@ extern "C" ZYL_API int capture_frames(void* user, SensorDevice* sensor, void* da
 }
 
 int zyl::matchlib::capture_wait_lift(void* user, SensorDevice* sensor, const CaptureHooks* hooks,
-                              uint16_t timeout) {
+                                     uint16_t timeout) {
   return wait_presence(user, sensor, hooks, timeout, on_presence_event<true>);
 }
 
-extern "C" ZYL_API int capture_wait_finger(void* user, SensorDevice* sensor, const CaptureHooks* hooks,
-                                uint16_t timeout) {
+extern "C" ZYL_API int capture_wait_finger(void* user, SensorDevice* sensor,
+                                           const CaptureHooks* hooks, uint16_t timeout) {
   return wait_presence(user, sensor, hooks, timeout, on_presence_event<false>);
 }
 
@@ -351,10 +357,22 @@ int zyl::matchlib::capture_cancel(void*, SensorDevice* sensor) {
 
 extern "C" {
 
-ZYL_API int sensor_capture(SensorDevice* s, SensorEventHandler handler, void* data, uint16_t timeout) { return zyl::matchlib::sensor_capture(s, handler, data, timeout); }
+ZYL_API int sensor_capture(SensorDevice* s, SensorEventHandler handler, void* data,
+                           uint16_t timeout) {
+  return zyl::matchlib::sensor_capture(s, handler, data, timeout);
+}
 ZYL_API int sensor_stop(SensorDevice* s) { return zyl::matchlib::sensor_stop(s); }
-ZYL_API int capture_images(void* user, SensorDevice* sensor, FingerInfo* finger, const CaptureHooks* hooks, uint8_t n, uint16_t timeout, const CaptureSettings* settings, GrayImage** out) { return zyl::matchlib::capture_images(user, sensor, finger, hooks, n, timeout, settings, out); }
-ZYL_API int capture_wait_lift(void* user, SensorDevice* sensor, const CaptureHooks* hooks, uint16_t timeout) { return zyl::matchlib::capture_wait_lift(user, sensor, hooks, timeout); }
-ZYL_API int capture_cancel(void* arg0, SensorDevice* sensor) { return zyl::matchlib::capture_cancel(arg0, sensor); }
+ZYL_API int capture_images(void* user, SensorDevice* sensor, FingerInfo* finger,
+                           const CaptureHooks* hooks, uint8_t n, uint16_t timeout,
+                           const CaptureSettings* settings, GrayImage** out) {
+  return zyl::matchlib::capture_images(user, sensor, finger, hooks, n, timeout, settings, out);
+}
+ZYL_API int capture_wait_lift(void* user, SensorDevice* sensor, const CaptureHooks* hooks,
+                              uint16_t timeout) {
+  return zyl::matchlib::capture_wait_lift(user, sensor, hooks, timeout);
+}
+ZYL_API int capture_cancel(void* arg0, SensorDevice* sensor) {
+  return zyl::matchlib::capture_cancel(arg0, sensor);
+}
 
 }  // extern "C"

@@ -7,10 +7,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
-#include <new>
 #include <span>
 #include <vector>
 
+#include "common/guarded_call.h"
 #include "common/byte_io.h"
 #include "matchlib/core/allocation.h"
 #include "zylscan/matchlib_engine.h"
@@ -40,6 +40,7 @@
 #include "matchlib/filter/quality_network.h"
 #include "matchlib/image/grey_image.h"
 #include "matchlib/match/keypoint_match_ops.h"
+#include "matchlib/match/pair_matcher.h"
 #include "matchlib/match/pairing_codec.h"
 
 namespace zyl::matchlib {
@@ -74,7 +75,9 @@ void take_back(std::int32_t& counter) {
 }
 
 // The stricter of two FAR levels: the one whose score threshold is higher.
-int stricter_level(int a, int b) { return zyl::matchlib::far_level_to_score(b) > zyl::matchlib::far_level_to_score(a) ? b : a; }
+int stricter_level(int a, int b) {
+  return zyl::matchlib::far_level_to_score(b) > zyl::matchlib::far_level_to_score(a) ? b : a;
+}
 
 // Four successful verifications in a row, newest first, that reached level 8.
 bool recent_attempts_high(const MatcherSession& s) {
@@ -102,12 +105,12 @@ int complete_probe(MatchEngine* engine, MatchResult* r) {
 int check_drift(MatcherSession& s, MatchResult* r) {
   if (s.drift_updates >= kDriftRun || !s.accepted_template || !r->probe_blob) return ML_OK;
   MatchResult* raw = nullptr;
-  const int st = zyl::matchlib::engine_match_result(s.engine, &s.accepted_template, 1, r->probe_blob,
-                                     SESSION_DRIFT_LEVEL, &raw);
+  const int st = zyl::matchlib::engine_match_result(s.engine, &s.accepted_template, 1,
+                                                    r->probe_blob, SESSION_DRIFT_LEVEL, &raw);
   const ResultPtr drift(raw);
   if (st != ML_OK) return st;
-  const std::int64_t difference =
-      static_cast<std::int64_t>(drift->values[1]) - zyl::matchlib::score_step_value(s.drift_updates);
+  const std::int64_t difference = static_cast<std::int64_t>(drift->values[1]) -
+                                  zyl::matchlib::score_step_value(s.drift_updates);
   if (difference > kDriftTolerance || difference < -kDriftTolerance) {
     s.drift_updates = 0;
   } else if (++s.drift_updates >= kDriftRun) {
@@ -139,19 +142,24 @@ int decide(MatcherSession& s, DataBlob* const* gallery, int n, GrayImage* probe,
   int st = zyl::matchlib::engine_quality_decision(engine, probe, s.settings[2], &rating, &pass);
   if (st != ML_OK) return st;
   if (!pass) return ML_OK;
-  st = zyl::matchlib::engine_match_image(engine, gallery, static_cast<std::uint8_t>(n), nullptr, probe, a.first, r);
+  st = zyl::matchlib::engine_match_image(engine, gallery, static_cast<std::uint8_t>(n), nullptr,
+                                         probe, a.first, r);
   if (st != ML_OK) return st;
   matched = true;
   r->requested_level = a.first;
   r->second_level = a.stricter;
   r->reached_level = zyl::matchlib::match_result_reached_level(r);
-  if (!r->decision && zyl::matchlib::param_get(zyl::matchlib::engine_get_context(engine), static_cast<std::uint32_t>(SESSION_RELAX_PARAMETER), 0) &&
-      static_cast<std::int64_t>(stat(s, SESSION_ACCEPTED)) + stat(s, SESSION_REJECTED) <= kRelaxMostAttempts &&
+  if (!r->decision &&
+      zyl::matchlib::param_get(zyl::matchlib::engine_get_context(engine),
+                               static_cast<std::uint32_t>(SESSION_RELAX_PARAMETER), 0) &&
+      static_cast<std::int64_t>(stat(s, SESSION_ACCEPTED)) + stat(s, SESSION_REJECTED) <=
+          kRelaxMostAttempts &&
       recent_attempts_high(s) && zyl::matchlib::match_result_passes_level(r, kRelaxLevel)) {
     r->decision = 1;
     r->reached_level = a.first;
   }
-  const bool confirm = zyl::matchlib::engine_get_quality_model(engine) && (r->decision || a.first == ENGINE_LEVEL_BEYOND);
+  const bool confirm = zyl::matchlib::engine_get_quality_model(engine) &&
+                       (r->decision || a.first == ENGINE_LEVEL_BEYOND);
   if (r->decision && s.drift_updates < kDriftRun && s.accepted_template) {
     st = complete_probe(engine, r);
     if (st == ML_OK) st = check_drift(s, r);
@@ -164,9 +172,11 @@ int decide(MatcherSession& s, DataBlob* const* gallery, int n, GrayImage* probe,
   // engine's decision stands.
   if (!s.accepted_template) return ML_OK;
   st = complete_probe(engine, r);
-  if (st == ML_OK) st = zyl::matchlib::learned_match_score(engine, r->probe_blob, s.accepted_template, r);
+  if (st == ML_OK)
+    st = zyl::matchlib::learned_match_score(engine, r->probe_blob, s.accepted_template, r);
   if (st != ML_OK) return st;
-  const int threshold = zyl::matchlib::quality_model_level_threshold(zyl::matchlib::engine_get_quality_model(engine), model_level);
+  const int threshold = zyl::matchlib::quality_model_level_threshold(
+      zyl::matchlib::engine_get_quality_model(engine), model_level);
   r->decision = r->learned_score >= threshold ? 1 : 0;
   return ML_OK;
 }
@@ -200,7 +210,8 @@ int verify(MatcherSession& s, DataBlob* const* gallery, int n, GrayImage* probe,
            const std::uint8_t* decision, MatchResult** out) {
   if (s.pending) return ML_WRONG_KIND;
   for (int i = 0; i < n; ++i)
-    if (!gallery[i] || zyl::matchlib::blob_type(gallery[i]) != kMultiViewFormat) return ML_BAD_ARGUMENT;
+    if (!gallery[i] || zyl::matchlib::blob_type(gallery[i]) != kMultiViewFormat)
+      return ML_BAD_ARGUMENT;
   std::uint8_t data[SESSION_DECISION_BYTES] = {};
   if (decision) std::memcpy(data, decision, sizeof data);
 
@@ -210,7 +221,8 @@ int verify(MatcherSession& s, DataBlob* const* gallery, int n, GrayImage* probe,
                                 stat(s, SESSION_REJECTED_SINCE_ENROLMENT) - (a.retry ? 1 : 0);
   const int count = static_cast<int>(std::clamp<std::int64_t>(attempts, 0, INT32_MAX));
   a.first = zyl::matchlib::engine_adjust_far_level(s.engine, count, level, 1);
-  a.stricter = stricter_level(a.first, zyl::matchlib::engine_adjust_far_level(s.engine, count, level, 2));
+  a.stricter =
+      stricter_level(a.first, zyl::matchlib::engine_adjust_far_level(s.engine, count, level, 2));
 
   ResultPtr r;
   int st = zyl::matchlib::session_add_image(&s, nullptr, probe);
@@ -256,7 +268,9 @@ int reduce(const DataBlob* tmpl, Reduced& out) {
   return st;
 }
 
-const std::uint8_t* data_of(const BlobPtr& b) { return b ? zyl::matchlib::blob_data(b.get()) : nullptr; }
+const std::uint8_t* data_of(const BlobPtr& b) {
+  return b ? zyl::matchlib::blob_data(b.get()) : nullptr;
+}
 std::uint32_t size_of(const BlobPtr& b) { return b ? zyl::matchlib::blob_size(b.get()) : 0; }
 
 // The pairing of the matched view with the probe, then the result record
@@ -270,12 +284,15 @@ int write_record(MatchEngine* engine, const MatchResult* r, DataBlob** out_recor
   MatchContext* ctx = zyl::matchlib::engine_get_context(engine);
   const StageObject* stage = zyl::matchlib::engine_get_stage(engine, r->deciding_stage);
   const StageMatchOps* ops = stage ? zyl::matchlib::stage_get_match_ops(stage) : nullptr;
-  const ScoreProfile* profile = ops ? zyl::matchlib::score_profile_find(zyl::matchlib::engine_get_score_profiles(engine), ops, 0) : nullptr;
+  const ScoreProfile* profile = ops ? zyl::matchlib::score_profile_find(
+                                          zyl::matchlib::engine_get_score_profiles(engine), ops, 0)
+                                    : nullptr;
   if (!profile || !ops->fuse) return ML_BAD_ARGUMENT;
 
   MinutiaPairing* raw_pairing = nullptr;
   int st = zyl::matchlib::match_keypoint_pairs(ctx, view, probe, &raw_pairing);
-  const std::unique_ptr<MinutiaPairing, decltype(&::pairing_free)> pairing(raw_pairing, ::pairing_free);
+  const std::unique_ptr<MinutiaPairing, decltype(&zyl::matchlib::pairing_free)> pairing(
+      raw_pairing, &zyl::matchlib::pairing_free);
   if (st != ML_OK) return st;
   Reduced v, p;
   st = reduce(view, v);
@@ -283,9 +300,9 @@ int write_record(MatchEngine* engine, const MatchResult* r, DataBlob** out_recor
   if (st != ML_OK) return st;
   std::uint16_t* raw_scores = nullptr;
   std::uint16_t m = 0;
-  st = zyl::matchlib::match_keypoints_with_pairing(ctx, v.reduced.get(), data_of(v.extensions), size_of(v.extensions),
-                                    p.reduced.get(), data_of(p.extensions), size_of(p.extensions),
-                                    pairing.get(), &raw_scores, &m, nullptr);
+  st = zyl::matchlib::match_keypoints_with_pairing(
+      ctx, v.reduced.get(), data_of(v.extensions), size_of(v.extensions), p.reduced.get(),
+      data_of(p.extensions), size_of(p.extensions), pairing.get(), &raw_scores, &m, nullptr);
   const std::unique_ptr<std::uint16_t, FreeDeleter> scores(raw_scores);
   if (st != ML_OK) return st;
   if (m > SESSION_RECORD_MAX_SCORES) return ML_CORRUPT;
@@ -331,21 +348,19 @@ bool verify_arguments(const MatcherSession* s, DataBlob* const* gallery, int n, 
 
 using namespace zyl::matchlib;
 
-
-int zyl::matchlib::session_verify(MatcherSession* session, DataBlob* const* gallery, int n, GrayImage* probe,
-                           int level, const uint8_t* decision, MatchResult** out) {
+int zyl::matchlib::session_verify(MatcherSession* session, DataBlob* const* gallery, int n,
+                                  GrayImage* probe, int level, const uint8_t* decision,
+                                  MatchResult** out) {
   if (out) *out = nullptr;
   if (!verify_arguments(session, gallery, n, probe, level, out)) return ML_BAD_ARGUMENT;
-  try {
-    return verify(*session, gallery, n, probe, level, decision, out);
-  } catch (const std::bad_alloc&) {
-    return ML_NO_MEMORY;
-  }
+  return zyl::GuardedCall(
+      ML_NO_MEMORY, [&] { return verify(*session, gallery, n, probe, level, decision, out); });
 }
 
-extern "C" ZYL_API int session_verify_with_record(MatcherSession* session, DataBlob* const* gallery, int n,
-                                       GrayImage* probe, int level, const uint8_t* decision,
-                                       MatchResult** out, DataBlob** out_record, DataBlob** out_reduced) {
+extern "C" ZYL_API int session_verify_with_record(MatcherSession* session, DataBlob* const* gallery,
+                                                  int n, GrayImage* probe, int level,
+                                                  const uint8_t* decision, MatchResult** out,
+                                                  DataBlob** out_record, DataBlob** out_reduced) {
   if (out_record) *out_record = nullptr;
   if (out_reduced) *out_reduced = nullptr;
   if (!out_record || !out_reduced) {
@@ -354,11 +369,8 @@ extern "C" ZYL_API int session_verify_with_record(MatcherSession* session, DataB
   }
   int st = zyl::matchlib::session_verify(session, gallery, n, probe, level, decision, out);
   if (st != ML_OK || !(*out)->decision) return st;
-  try {
-    st = write_record(session->engine, *out, out_record, out_reduced);
-  } catch (const std::bad_alloc&) {
-    st = ML_NO_MEMORY;
-  }
+  st = zyl::GuardedCall(
+      ML_NO_MEMORY, [&] { return write_record(session->engine, *out, out_record, out_reduced); });
   if (st != ML_OK) {
     zyl::matchlib::match_result_release(*out);
     *out = nullptr;
@@ -368,6 +380,10 @@ extern "C" ZYL_API int session_verify_with_record(MatcherSession* session, DataB
 
 extern "C" {
 
-ZYL_API int session_verify(MatcherSession* session, DataBlob* const* gallery, int n, GrayImage* probe, int level, const uint8_t* decision, MatchResult** out) { return zyl::matchlib::session_verify(session, gallery, n, probe, level, decision, out); }
+ZYL_API int session_verify(MatcherSession* session, DataBlob* const* gallery, int n,
+                           GrayImage* probe, int level, const uint8_t* decision,
+                           MatchResult** out) {
+  return zyl::matchlib::session_verify(session, gallery, n, probe, level, decision, out);
+}
 
 }  // extern "C"

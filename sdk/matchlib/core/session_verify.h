@@ -8,6 +8,6 @@
 namespace zyl::matchlib {
 
 int session_verify(MatcherSession* session, DataBlob* const* gallery, int n, GrayImage* probe,
-                           int level, const uint8_t* decision, MatchResult** out);
+                   int level, const uint8_t* decision, MatchResult** out);
 
 }  // namespace zyl::matchlib

@@ -20,7 +20,6 @@ constexpr int kGaps[] = {1391376, 463792, 198768, 86961, 33936, 13776, 4592, 196
 }  // namespace
 }  // namespace zyl::matchlib
 
-
 void zyl::matchlib::shell_sort(void* base, int n, int record_size, RecordCompare compare) {
   if (!base || !compare || n < 2 || record_size <= 0) return;
   auto* p = static_cast<uint8_t*>(base);
@@ -34,21 +33,27 @@ void zyl::matchlib::shell_sort(void* base, int n, int record_size, RecordCompare
   }
 }
 
-extern "C" ZYL_API int compare_i32_asc(const void* a, const void* b) {
+int zyl::matchlib::compare_i32_asc(const void* a, const void* b) {
   const int32_t x = *static_cast<const int32_t*>(a), y = *static_cast<const int32_t*>(b);
   return x < y ? -1 : (x > y ? 1 : 0);
 }
 
-extern "C" ZYL_API int compare_i32_desc(const void* a, const void* b) { return -compare_i32_asc(a, b); }
+extern "C" ZYL_API int compare_i32_asc(const void* a, const void* b) {
+  return zyl::matchlib::compare_i32_asc(a, b);
+}
+
+extern "C" ZYL_API int compare_i32_desc(const void* a, const void* b) {
+  return -zyl::matchlib::compare_i32_asc(a, b);
+}
 
 extern "C" ZYL_API int sort_i32(int32_t* values, int n, int ascending) {
   if (!values) return ML_BAD_ARGUMENT;
-  zyl::matchlib::shell_sort(values, n, 4, ascending ? compare_i32_asc : compare_i32_desc);
+  zyl::matchlib::shell_sort(values, n, 4, ascending ? ::compare_i32_asc : ::compare_i32_desc);
   return ML_OK;
 }
 
 extern "C" ZYL_API int index_list_from_counts(const int32_t* counts, int n, int64_t** out_list,
-                                   int* out_total) {
+                                              int* out_total) {
   if (!counts || !out_list || !out_total) return ML_BAD_ARGUMENT;
   *out_list = nullptr;
   *out_total = 0;
@@ -70,6 +75,8 @@ extern "C" ZYL_API int index_list_from_counts(const int32_t* counts, int n, int6
 
 extern "C" {
 
-ZYL_API void shell_sort(void* base, int n, int record_size, RecordCompare compare) { zyl::matchlib::shell_sort(base, n, record_size, compare); }
+ZYL_API void shell_sort(void* base, int n, int record_size, RecordCompare compare) {
+  zyl::matchlib::shell_sort(base, n, record_size, compare);
+}
 
 }  // extern "C"

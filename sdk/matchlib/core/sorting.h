@@ -8,5 +8,6 @@
 namespace zyl::matchlib {
 
 void shell_sort(void* base, int n, int record_size, RecordCompare compare);
+int compare_i32_asc(const void* a, const void* b);
 
 }  // namespace zyl::matchlib

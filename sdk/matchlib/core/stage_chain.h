@@ -8,9 +8,8 @@
 namespace zyl::matchlib {
 
 StageObject* stage_create(const StageExtractor* extractor, int32_t kind,
-                                  const ImagePrepRoutine* image_routines,
-                                  const StageMatchOps* match_ops, int32_t threshold_offset,
-                                  int32_t far_level);
+                          const ImagePrepRoutine* image_routines, const StageMatchOps* match_ops,
+                          int32_t threshold_offset, int32_t far_level);
 void stage_free(StageObject* stage);
 void stage_set_max_candidates(StageObject* s, uint8_t limit);
 uint8_t stage_get_max_candidates(const StageObject* s);

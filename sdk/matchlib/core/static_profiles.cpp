@@ -101,13 +101,16 @@ constexpr auto kLightVerifyRows = light_verify_rows();
 
 using namespace zyl::matchlib;
 
-
 const FarThresholdTable* zyl::matchlib::far_table_neutral(void) { return &kNeutral; }
 const FarThresholdTable* zyl::matchlib::far_table_light(void) { return &kLight; }
 const FarThresholdTable* zyl::matchlib::far_table_light_verify(void) { return &kLightVerify; }
-const FarThresholdTable* zyl::matchlib::far_table_light_verify_model(void) { return &kLightVerifyModel; }
+const FarThresholdTable* zyl::matchlib::far_table_light_verify_model(void) {
+  return &kLightVerifyModel;
+}
 
-extern "C" ZYL_API const ScoreQuadraticRow* score_rows_light_verify(void) { return kLightVerifyRows.data(); }
+extern "C" ZYL_API const ScoreQuadraticRow* score_rows_light_verify(void) {
+  return kLightVerifyRows.data();
+}
 
 ScoreModel zyl::matchlib::score_model_light_verify(void) {
   return ScoreModel{const_cast<ScoreQuadraticRow*>(kLightVerifyRows.data()),
@@ -116,10 +119,18 @@ ScoreModel zyl::matchlib::score_model_light_verify(void) {
 
 extern "C" {
 
-ZYL_API const FarThresholdTable* far_table_neutral(void) { return zyl::matchlib::far_table_neutral(); }
+ZYL_API const FarThresholdTable* far_table_neutral(void) {
+  return zyl::matchlib::far_table_neutral();
+}
 ZYL_API const FarThresholdTable* far_table_light(void) { return zyl::matchlib::far_table_light(); }
-ZYL_API const FarThresholdTable* far_table_light_verify(void) { return zyl::matchlib::far_table_light_verify(); }
-ZYL_API const FarThresholdTable* far_table_light_verify_model(void) { return zyl::matchlib::far_table_light_verify_model(); }
-ZYL_API ScoreModel score_model_light_verify(void) { return zyl::matchlib::score_model_light_verify(); }
+ZYL_API const FarThresholdTable* far_table_light_verify(void) {
+  return zyl::matchlib::far_table_light_verify();
+}
+ZYL_API const FarThresholdTable* far_table_light_verify_model(void) {
+  return zyl::matchlib::far_table_light_verify_model();
+}
+ZYL_API ScoreModel score_model_light_verify(void) {
+  return zyl::matchlib::score_model_light_verify();
+}
 
 }  // extern "C"

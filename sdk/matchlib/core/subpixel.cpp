@@ -49,7 +49,6 @@ bool empty_image(const void* p, int height, int width) { return !p || height <= 
 
 using namespace zyl::matchlib;
 
-
 int zyl::matchlib::subpix_outside(int x, int y, int height, int width) {
   const std::int64_t c = round_q14(x), r = round_q14(y);
   return c < 0 || c >= width || r < 0 || r >= height ? 1 : 0;
@@ -61,24 +60,26 @@ int zyl::matchlib::subpix_sample_u8(const uint8_t* pixels, int height, int width
   return v >= 0xFF8001 ? 255 : static_cast<int>((v + 32767) >> 16);
 }
 
-int32_t zyl::matchlib::subpix_sample_s32(const int32_t* pixels, int height, int width, int x, int y) {
+int32_t zyl::matchlib::subpix_sample_s32(const int32_t* pixels, int height, int width, int x,
+                                         int y) {
   if (empty_image(pixels, height, width)) return 0;
   return static_cast<int32_t>((bilinear_sum(pixels, height, width, x, y) + 32767) / 65536);
 }
 
-extern "C" ZYL_API int subpix_sample_nearest_u8(const uint8_t* pixels, int height, int width, int x, int y) {
+extern "C" ZYL_API int subpix_sample_nearest_u8(const uint8_t* pixels, int height, int width, int x,
+                                                int y) {
   if (empty_image(pixels, height, width)) return 0;
   return pixels[std::int64_t{nearest_index(y, height)} * width + nearest_index(x, width)];
 }
 
-extern "C" ZYL_API int32_t subpix_sample_nearest_s32(const int32_t* pixels, int height, int width, int x,
-                                          int y) {
+extern "C" ZYL_API int32_t subpix_sample_nearest_s32(const int32_t* pixels, int height, int width,
+                                                     int x, int y) {
   if (empty_image(pixels, height, width)) return 0;
   return pixels[std::int64_t{nearest_index(y, height)} * width + nearest_index(x, width)];
 }
 
-extern "C" ZYL_API int subpix_sample_is_white(const uint8_t* pixels, int height, int width, int x, int y,
-                                   int origin) {
+extern "C" ZYL_API int subpix_sample_is_white(const uint8_t* pixels, int height, int width, int x,
+                                              int y, int origin) {
   const int px = static_cast<int>(std::int64_t{x} - origin);
   const int py = static_cast<int>(std::int64_t{y} - origin);
   if (zyl::matchlib::subpix_outside(px, py, height, width)) return 0;
@@ -87,7 +88,7 @@ extern "C" ZYL_API int subpix_sample_is_white(const uint8_t* pixels, int height,
 }
 
 extern "C" ZYL_API int subpix_in_mask(const uint8_t* mask, int /*unused*/, int side, int x, int y,
-                           int origin) {
+                                      int origin) {
   const std::int64_t px = std::int64_t{x} - origin;
   const std::int64_t py = std::int64_t{y} - origin;
   if (px < 0 || (px >> 14) >= side) return 0;
@@ -97,8 +98,9 @@ extern "C" ZYL_API int subpix_in_mask(const uint8_t* mask, int /*unused*/, int s
 }
 
 void zyl::matchlib::geom_rotated_box(int height, int width, int direction, int* out_height,
-                              int* out_width, int* out_row_offset, int* out_column_offset) {
-  const std::int64_t s = zyl::matchlib::fx_sin256_alt(direction), c = zyl::matchlib::fx_cos256_alt(direction);
+                                     int* out_width, int* out_row_offset, int* out_column_offset) {
+  const std::int64_t s = zyl::matchlib::fx_sin256_alt(direction),
+                     c = zyl::matchlib::fx_cos256_alt(direction);
   const std::int64_t h = height, w = width;
   // Divisions truncate toward zero, as C's do.
   const std::int64_t cols[4] = {0, w * c / 16384, (w * c - h * s) / 16384, -(h * s) / 16384};
@@ -113,9 +115,19 @@ void zyl::matchlib::geom_rotated_box(int height, int width, int direction, int* 
 
 extern "C" {
 
-ZYL_API int subpix_outside(int x, int y, int height, int width) { return zyl::matchlib::subpix_outside(x, y, height, width); }
-ZYL_API int subpix_sample_u8(const uint8_t* pixels, int height, int width, int x, int y) { return zyl::matchlib::subpix_sample_u8(pixels, height, width, x, y); }
-ZYL_API int32_t subpix_sample_s32(const int32_t* pixels, int height, int width, int x, int y) { return zyl::matchlib::subpix_sample_s32(pixels, height, width, x, y); }
-ZYL_API void geom_rotated_box(int height, int width, int direction, int* out_height, int* out_width, int* out_row_offset, int* out_column_offset) { zyl::matchlib::geom_rotated_box(height, width, direction, out_height, out_width, out_row_offset, out_column_offset); }
+ZYL_API int subpix_outside(int x, int y, int height, int width) {
+  return zyl::matchlib::subpix_outside(x, y, height, width);
+}
+ZYL_API int subpix_sample_u8(const uint8_t* pixels, int height, int width, int x, int y) {
+  return zyl::matchlib::subpix_sample_u8(pixels, height, width, x, y);
+}
+ZYL_API int32_t subpix_sample_s32(const int32_t* pixels, int height, int width, int x, int y) {
+  return zyl::matchlib::subpix_sample_s32(pixels, height, width, x, y);
+}
+ZYL_API void geom_rotated_box(int height, int width, int direction, int* out_height, int* out_width,
+                              int* out_row_offset, int* out_column_offset) {
+  zyl::matchlib::geom_rotated_box(height, width, direction, out_height, out_width, out_row_offset,
+                                  out_column_offset);
+}
 
 }  // extern "C"

@@ -22,7 +22,6 @@ std::int64_t rounded_quotient(std::int64_t us, std::int64_t unit) {
 
 }  // namespace
 
-
 void zyl::matchlib::time_now(Timestamp* out) {
   if (!out) return;
   timeval tv{};
@@ -73,8 +72,14 @@ extern "C" ZYL_API int time_elapsed_exceeds(const Timestamp* start, int limit_ms
 extern "C" {
 
 ZYL_API void time_now(Timestamp* out) { zyl::matchlib::time_now(out); }
-ZYL_API int time_diff_ms(const Timestamp* later, const Timestamp* earlier) { return zyl::matchlib::time_diff_ms(later, earlier); }
-ZYL_API int64_t time_diff_s(const Timestamp* later, const Timestamp* earlier) { return zyl::matchlib::time_diff_s(later, earlier); }
-ZYL_API int time_elapsed_ms(const Timestamp* start) { return zyl::matchlib::time_elapsed_ms(start); }
+ZYL_API int time_diff_ms(const Timestamp* later, const Timestamp* earlier) {
+  return zyl::matchlib::time_diff_ms(later, earlier);
+}
+ZYL_API int64_t time_diff_s(const Timestamp* later, const Timestamp* earlier) {
+  return zyl::matchlib::time_diff_s(later, earlier);
+}
+ZYL_API int time_elapsed_ms(const Timestamp* start) {
+  return zyl::matchlib::time_elapsed_ms(start);
+}
 
 }  // extern "C"

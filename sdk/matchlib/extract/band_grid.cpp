@@ -89,7 +89,8 @@ void fill_spectrum(BandGrid* g, const HeldRows& held, int top, int left, int mea
 // Normalised quotient (a << s) / d with s = 30 - floor(log2 d): the
 // divisor shifted to keep `bits` fractional bits.
 int64_t scaled_div(int64_t a, uint64_t d, int bits) {
-  const int s = 30 - zyl::matchlib::fx_log2_floor(static_cast<uint32_t>(std::min<uint64_t>(d, 0xFFFFFFFF)));
+  const int s =
+      30 - zyl::matchlib::fx_log2_floor(static_cast<uint32_t>(std::min<uint64_t>(d, 0xFFFFFFFF)));
   const int64_t num = s >= 0 ? a * (int64_t{1} << s) : a;
   int64_t den = s > bits - 1 ? static_cast<int64_t>(d) << (s - bits)
                              : static_cast<int64_t>(d >> (bits - s));
@@ -173,13 +174,15 @@ void analyse_cell(BandGrid* g, const HeldRows& held, int top, int left, uint8_t*
     if (static_cast<uint64_t>(M) < (T >> 3)) return;  // {0, 0, contrast}
     const int64_t I = X * X - Y * Y, J = 2 * X * Y;
     const int orientation = zyl::matchlib::fx_atan2(static_cast<int>(scaled_div(J, K, 15)),
-                                     static_cast<int>(scaled_div(I, K, 15)));
-    const uint32_t f = zyl::matchlib::fx_isqrt32_alt(static_cast<uint32_t>(std::min<uint64_t>(K, 0xFFFFFFFF))) *
-                       kTargetDpi / 500;
+                                                    static_cast<int>(scaled_div(I, K, 15)));
+    const uint32_t f =
+        zyl::matchlib::fx_isqrt32_alt(static_cast<uint32_t>(std::min<uint64_t>(K, 0xFFFFFFFF))) *
+        kTargetDpi / 500;
     cell[0] = static_cast<uint8_t>(orientation);
     cell[1] = static_cast<uint8_t>(f + 16 > 8191 ? 255 : (f + 16) >> 5);
-    g->ratio_sum += static_cast<uint32_t>(zyl::matchlib::fx_log2_floor(static_cast<uint32_t>(
-        std::min<uint64_t>((T + static_cast<uint64_t>(M) / 2) / static_cast<uint64_t>(M), 0xFFFFFFFF))));
+    g->ratio_sum +=
+        static_cast<uint32_t>(zyl::matchlib::fx_log2_floor(static_cast<uint32_t>(std::min<uint64_t>(
+            (T + static_cast<uint64_t>(M) / 2) / static_cast<uint64_t>(M), 0xFFFFFFFF))));
     return;
   }
 }
@@ -218,12 +221,11 @@ void drop_unneeded_rows(BandGrid* g) {
 
 using namespace zyl::matchlib::bandgrid;
 
-
 int zyl::matchlib::bandgrid_target_dpi(void) { return kTargetDpi; }
 
 BandGrid* zyl::matchlib::bandgrid_init(void* storage, uint32_t storage_size, int row_buffer_flag,
-                                uint16_t width, uint16_t height, uint8_t cell_size,
-                                uint32_t* required) {
+                                       uint16_t width, uint16_t height, uint8_t cell_size,
+                                       uint32_t* required) {
   if (required) *required = 0;
   if (cell_size == 0) return nullptr;
   const int columns = (width + cell_size / 2) / cell_size;
@@ -298,7 +300,7 @@ extern "C" ZYL_API const uint8_t* bandgrid_cell(const BandGrid* g, int row, int 
 }
 
 extern "C" ZYL_API void bandgrid_size(const BandGrid* g, int* columns, int* rows, int* x_offset,
-                           int* y_offset) {
+                                      int* y_offset) {
   if (!g) return;
   if (columns) *columns = g->columns;
   if (rows) *rows = g->rows;
@@ -306,8 +308,8 @@ extern "C" ZYL_API void bandgrid_size(const BandGrid* g, int* columns, int* rows
   if (y_offset) *y_offset = g->y_offset;
 }
 
-extern "C" ZYL_API void img_reduce_contrast_u8(const uint8_t* pixels, int height, int width, int strength,
-                                    uint8_t* out) {
+extern "C" ZYL_API void img_reduce_contrast_u8(const uint8_t* pixels, int height, int width,
+                                               int strength, uint8_t* out) {
   if (!pixels || !out || height <= 0 || width <= 0) return;
   const size_t n = static_cast<size_t>(height) * width;
   uint64_t sum = 0;
@@ -323,7 +325,14 @@ extern "C" ZYL_API void img_reduce_contrast_u8(const uint8_t* pixels, int height
 extern "C" {
 
 ZYL_API int bandgrid_target_dpi(void) { return zyl::matchlib::bandgrid_target_dpi(); }
-ZYL_API BandGrid* bandgrid_init(void* storage, uint32_t storage_size, int row_buffer_flag, uint16_t width, uint16_t height, uint8_t cell_size, uint32_t* required) { return zyl::matchlib::bandgrid_init(storage, storage_size, row_buffer_flag, width, height, cell_size, required); }
-ZYL_API uint32_t bandgrid_feed_rows(BandGrid* g, uint32_t rows, const uint8_t* pixels) { return zyl::matchlib::bandgrid_feed_rows(g, rows, pixels); }
+ZYL_API BandGrid* bandgrid_init(void* storage, uint32_t storage_size, int row_buffer_flag,
+                                uint16_t width, uint16_t height, uint8_t cell_size,
+                                uint32_t* required) {
+  return zyl::matchlib::bandgrid_init(storage, storage_size, row_buffer_flag, width, height,
+                                      cell_size, required);
+}
+ZYL_API uint32_t bandgrid_feed_rows(BandGrid* g, uint32_t rows, const uint8_t* pixels) {
+  return zyl::matchlib::bandgrid_feed_rows(g, rows, pixels);
+}
 
 }  // extern "C"

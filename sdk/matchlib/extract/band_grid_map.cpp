@@ -168,7 +168,8 @@ struct FreeDeleter {
 };
 
 int extract_gridmap(GrayImage* image, int32_t format, DataBlob** out_blob) {
-  const int ry = zyl::matchlib::image_resolution_y(image), rx = zyl::matchlib::image_resolution_x(image);
+  const int ry = zyl::matchlib::image_resolution_y(image),
+            rx = zyl::matchlib::image_resolution_x(image);
   if (format != GRIDMAP_FORMAT || ry == 0 || rx == 0) return ML_WRONG_KIND;
   const int target = zyl::matchlib::bandgrid_target_dpi();
   ImagePtr working(zyl::matchlib::image_retain(image));
@@ -180,17 +181,21 @@ int extract_gridmap(GrayImage* image, int32_t format, DataBlob** out_blob) {
     // working copy stands on its own.
     if (read_only) zyl::matchlib::image_release_pixels(image, nullptr);
   }
-  const int h = zyl::matchlib::image_height(working.get()), w = zyl::matchlib::image_width(working.get());
-  if (h > 0xFFFF || w > 0xFFFF || !zyl::matchlib::image_pixels(working.get())) return ML_BAD_ARGUMENT;
+  const int h = zyl::matchlib::image_height(working.get()),
+            w = zyl::matchlib::image_width(working.get());
+  if (h > 0xFFFF || w > 0xFFFF || !zyl::matchlib::image_pixels(working.get()))
+    return ML_BAD_ARGUMENT;
   uint32_t need = 0;
-  zyl::matchlib::bandgrid_init(nullptr, 0, 0, static_cast<uint16_t>(w), static_cast<uint16_t>(h), kStageCell, &need);
+  zyl::matchlib::bandgrid_init(nullptr, 0, 0, static_cast<uint16_t>(w), static_cast<uint16_t>(h),
+                               kStageCell, &need);
   if (need == 0) return ML_TOO_SHORT;  // more than 80 cells a side
   std::unique_ptr<void, FreeDeleter> storage(zyl::matchlib::ml_malloc(need));
   if (!storage) return ML_NO_MEMORY;
   BandGrid* grid = zyl::matchlib::bandgrid_init(storage.get(), need, 0, static_cast<uint16_t>(w),
-                                 static_cast<uint16_t>(h), kStageCell, nullptr);
+                                                static_cast<uint16_t>(h), kStageCell, nullptr);
   if (!grid) return ML_TOO_SHORT;
-  if (zyl::matchlib::bandgrid_feed_rows(grid, static_cast<uint32_t>(h), zyl::matchlib::image_pixels(working.get())) !=
+  if (zyl::matchlib::bandgrid_feed_rows(grid, static_cast<uint32_t>(h),
+                                        zyl::matchlib::image_pixels(working.get())) !=
       static_cast<uint32_t>(h))
     return ML_CORRUPT;
   const uint8_t* map = nullptr;
@@ -207,10 +212,9 @@ int extract_gridmap(GrayImage* image, int32_t format, DataBlob** out_blob) {
 
 }  // namespace
 
-
 int zyl::matchlib::bandgrid_finish(BandGrid* grid, uint8_t column_limit, uint8_t row_limit,
-                            const uint8_t** out_map, uint16_t* out_length, uint8_t* out_quality,
-                            uint16_t* out_area) {
+                                   const uint8_t** out_map, uint16_t* out_length,
+                                   uint8_t* out_quality, uint16_t* out_area) {
   if (out_map) *out_map = nullptr;
   if (out_length) *out_length = 0;
   if (out_quality) *out_quality = 0;
@@ -258,8 +262,8 @@ int zyl::matchlib::bandgrid_finish(BandGrid* grid, uint8_t column_limit, uint8_t
   return ML_OK;
 }
 
-extern "C" ZYL_API int stage_extract_gridmap250(MatchContext*, GrayImage* image, void*, int32_t format,
-                                     DataBlob** out_blob) {
+extern "C" ZYL_API int stage_extract_gridmap250(MatchContext*, GrayImage* image, void*,
+                                                int32_t format, DataBlob** out_blob) {
   if (!image || !out_blob) return ML_BAD_ARGUMENT;
   *out_blob = nullptr;
   return zyl::GuardedCall(ML_NO_MEMORY, [&] { return extract_gridmap(image, format, out_blob); });
@@ -267,6 +271,11 @@ extern "C" ZYL_API int stage_extract_gridmap250(MatchContext*, GrayImage* image,
 
 extern "C" {
 
-ZYL_API int bandgrid_finish(BandGrid* grid, uint8_t column_limit, uint8_t row_limit, const uint8_t** out_map, uint16_t* out_length, uint8_t* out_quality, uint16_t* out_area) { return zyl::matchlib::bandgrid_finish(grid, column_limit, row_limit, out_map, out_length, out_quality, out_area); }
+ZYL_API int bandgrid_finish(BandGrid* grid, uint8_t column_limit, uint8_t row_limit,
+                            const uint8_t** out_map, uint16_t* out_length, uint8_t* out_quality,
+                            uint16_t* out_area) {
+  return zyl::matchlib::bandgrid_finish(grid, column_limit, row_limit, out_map, out_length,
+                                        out_quality, out_area);
+}
 
 }  // extern "C"

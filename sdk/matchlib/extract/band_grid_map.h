@@ -8,7 +8,7 @@
 namespace zyl::matchlib {
 
 int bandgrid_finish(BandGrid* grid, uint8_t column_limit, uint8_t row_limit,
-                            const uint8_t** out_map, uint16_t* out_length, uint8_t* out_quality,
-                            uint16_t* out_area);
+                    const uint8_t** out_map, uint16_t* out_length, uint8_t* out_quality,
+                    uint16_t* out_area);
 
 }  // namespace zyl::matchlib

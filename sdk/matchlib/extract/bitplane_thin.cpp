@@ -253,6 +253,8 @@ int zyl::matchlib::bilevel_bits_thin(uint8_t* plane, int rows, int width, int di
 
 extern "C" {
 
-ZYL_API int bilevel_bits_thin(uint8_t* plane, int rows, int width, int divisor) { return zyl::matchlib::bilevel_bits_thin(plane, rows, width, divisor); }
+ZYL_API int bilevel_bits_thin(uint8_t* plane, int rows, int width, int divisor) {
+  return zyl::matchlib::bilevel_bits_thin(plane, rows, width, divisor);
+}
 
 }  // extern "C"

@@ -99,9 +99,9 @@ Class quality_class(int q) {
 
 using namespace zyl::matchlib;
 
-
-void zyl::matchlib::bilevel_bits_line_neighbours(const uint8_t* plane, int width, int rows, int column, int row,
-                                          int* codes, int* column_steps, int* row_steps, int* count) {
+void zyl::matchlib::bilevel_bits_line_neighbours(const uint8_t* plane, int width, int rows,
+                                                 int column, int row, int* codes, int* column_steps,
+                                                 int* row_steps, int* count) {
   const Plane p(plane, rows, width);
   int n = 0;
   for (int code : kNeighbourOrder)
@@ -114,7 +114,8 @@ void zyl::matchlib::bilevel_bits_line_neighbours(const uint8_t* plane, int width
   *count = n;
 }
 
-int zyl::matchlib::bilevel_bits_step(const uint8_t* plane, int width, int rows, int* code, int* column, int* row) {
+int zyl::matchlib::bilevel_bits_step(const uint8_t* plane, int width, int rows, int* code,
+                                     int* column, int* row) {
   if (*code < 1 || *code > 8) return 0;
   const Plane p(plane, rows, width);
   for (int next : kPreference[*code]) {
@@ -129,7 +130,8 @@ int zyl::matchlib::bilevel_bits_step(const uint8_t* plane, int width, int rows, 
   return 0;
 }
 
-void zyl::matchlib::bilevel_bits_take_pixel(uint8_t* plane, uint8_t* counts, int width, int rows, int row, int column) {
+void zyl::matchlib::bilevel_bits_take_pixel(uint8_t* plane, uint8_t* counts, int width, int rows,
+                                            int row, int column) {
   set_background(plane, width, column, row);
   Counts n(counts, width);
   n.set(column, row, 0);
@@ -156,7 +158,9 @@ static void bilevel_bits_trace_minutiae_unguarded(uint8_t* plane, int rows, int 
   auto list = [&](int c, int r) {
     if (candidates.size() < 255) candidates.push_back({c, r});
   };
-  auto take = [&](int c, int r) { zyl::matchlib::bilevel_bits_take_pixel(plane, counts, width, rows, r, c); };
+  auto take = [&](int c, int r) {
+    zyl::matchlib::bilevel_bits_take_pixel(plane, counts, width, rows, r, c);
+  };
   for (int r = 1; r <= rows - 2; ++r) {
     const std::uint8_t* bytes = p.row_bytes(r);
     for (int c = 0; c < width; ++c) {
@@ -252,10 +256,13 @@ static void bilevel_bits_trace_minutiae_unguarded(uint8_t* plane, int rows, int 
       shortest = std::min(shortest, m);
     }
     if (rejected) continue;
-    const int d01 = zyl::matchlib::fx_dir_absdiff_alt(dir[0], dir[1]), d02 = zyl::matchlib::fx_dir_absdiff_alt(dir[0], dir[2]),
+    const int d01 = zyl::matchlib::fx_dir_absdiff_alt(dir[0], dir[1]),
+              d02 = zyl::matchlib::fx_dir_absdiff_alt(dir[0], dir[2]),
               d12 = zyl::matchlib::fx_dir_absdiff_alt(dir[1], dir[2]);
     int direction = zyl::matchlib::fx_dir_mean_alt(dir[0], dir[1]);
-    if (d02 < d01 || d12 < d01) direction = d12 < d02 ? zyl::matchlib::fx_dir_mean_alt(dir[1], dir[2]) : zyl::matchlib::fx_dir_mean_alt(dir[0], dir[2]);
+    if (d02 < d01 || d12 < d01)
+      direction = d12 < d02 ? zyl::matchlib::fx_dir_mean_alt(dir[1], dir[2])
+                            : zyl::matchlib::fx_dir_mean_alt(dir[0], dir[2]);
     MinutiaEntry& e = minutiae[*count];
     e = MinutiaEntry{};
     e.y = static_cast<std::uint16_t>(r);
@@ -264,7 +271,8 @@ static void bilevel_bits_trace_minutiae_unguarded(uint8_t* plane, int rows, int 
     e.type = kind ? 1 : 2;
     int value = q;
     if (shortest * 4 < cls.full) {
-      const int root = static_cast<int>(zyl::matchlib::fx_isqrt30_round(static_cast<std::uint32_t>(4 * shortest)));
+      const int root = static_cast<int>(
+          zyl::matchlib::fx_isqrt30_round(static_cast<std::uint32_t>(4 * shortest)));
       value = (100 / (cls.base - root + 7)) * value / 100;
     }
     e.quality = static_cast<std::uint8_t>(value);
@@ -273,8 +281,8 @@ static void bilevel_bits_trace_minutiae_unguarded(uint8_t* plane, int rows, int 
 }
 
 void zyl::matchlib::bilevel_bits_trace_minutiae(uint8_t* plane, int rows, int width, int kind,
-                                         const uint8_t* quality, MinutiaEntry* minutiae,
-                                         uint8_t* count, uint8_t* counts, int s1, int s2) {
+                                                const uint8_t* quality, MinutiaEntry* minutiae,
+                                                uint8_t* count, uint8_t* counts, int s1, int s2) {
   zyl::GuardedCall([&] {
     bilevel_bits_trace_minutiae_unguarded(plane, rows, width, kind, quality, minutiae, count,
                                           counts, s1, s2);
@@ -302,14 +310,17 @@ static int bilevel_bits_check_endings_unguarded(MinutiaEntry* minutiae, int coun
       const std::size_t i = std::size_t(r) * width + c;
       skeleton[i] = p.line(c, r) ? 0 : 1;
       bytes[i] = static_cast<std::uint8_t>(n.get(c, r));
-      period[i] = zyl::matchlib::img_sample_bilinear_u8(c, r, block_frequency, map_rows, map_columns, cell);
+      period[i] =
+          zyl::matchlib::img_sample_bilinear_u8(c, r, block_frequency, map_rows, map_columns, cell);
     }
-  return zyl::matchlib::minutiae_validate_endings(minutiae, count, skeleton.data(), bytes.data(), period.data(), rows, width, 1, 1);
+  return zyl::matchlib::minutiae_validate_endings(minutiae, count, skeleton.data(), bytes.data(),
+                                                  period.data(), rows, width, 1, 1);
 }
 
-int zyl::matchlib::bilevel_bits_check_endings(MinutiaEntry* minutiae, int count, const uint8_t* plane,
-                                       const uint8_t* counts, const uint8_t* block_frequency,
-                                       int rows, int width, int scale, int cell) {
+int zyl::matchlib::bilevel_bits_check_endings(MinutiaEntry* minutiae, int count,
+                                              const uint8_t* plane, const uint8_t* counts,
+                                              const uint8_t* block_frequency, int rows, int width,
+                                              int scale, int cell) {
   return zyl::GuardedCall(ML_NO_MEMORY, [&] {
     return bilevel_bits_check_endings_unguarded(minutiae, count, plane, counts, block_frequency,
                                                 rows, width, scale, cell);
@@ -318,10 +329,31 @@ int zyl::matchlib::bilevel_bits_check_endings(MinutiaEntry* minutiae, int count,
 
 extern "C" {
 
-ZYL_API void bilevel_bits_line_neighbours(const uint8_t* plane, int width, int rows, int column, int row, int* codes, int* column_steps, int* row_steps, int* count) { zyl::matchlib::bilevel_bits_line_neighbours(plane, width, rows, column, row, codes, column_steps, row_steps, count); }
-ZYL_API int bilevel_bits_step(const uint8_t* plane, int width, int rows, int* code, int* column, int* row) { return zyl::matchlib::bilevel_bits_step(plane, width, rows, code, column, row); }
-ZYL_API void bilevel_bits_take_pixel(uint8_t* plane, uint8_t* counts, int width, int rows, int row, int column) { zyl::matchlib::bilevel_bits_take_pixel(plane, counts, width, rows, row, column); }
-ZYL_API void bilevel_bits_trace_minutiae(uint8_t* plane, int rows, int width, int kind, const uint8_t* quality, MinutiaEntry* minutiae, uint8_t* count, uint8_t* counts, int s1, int s2) { zyl::matchlib::bilevel_bits_trace_minutiae(plane, rows, width, kind, quality, minutiae, count, counts, s1, s2); }
-ZYL_API int bilevel_bits_check_endings(MinutiaEntry* minutiae, int count, const uint8_t* plane, const uint8_t* counts, const uint8_t* block_frequency, int rows, int width, int scale, int cell) { return zyl::matchlib::bilevel_bits_check_endings(minutiae, count, plane, counts, block_frequency, rows, width, scale, cell); }
+ZYL_API void bilevel_bits_line_neighbours(const uint8_t* plane, int width, int rows, int column,
+                                          int row, int* codes, int* column_steps, int* row_steps,
+                                          int* count) {
+  zyl::matchlib::bilevel_bits_line_neighbours(plane, width, rows, column, row, codes, column_steps,
+                                              row_steps, count);
+}
+ZYL_API int bilevel_bits_step(const uint8_t* plane, int width, int rows, int* code, int* column,
+                              int* row) {
+  return zyl::matchlib::bilevel_bits_step(plane, width, rows, code, column, row);
+}
+ZYL_API void bilevel_bits_take_pixel(uint8_t* plane, uint8_t* counts, int width, int rows, int row,
+                                     int column) {
+  zyl::matchlib::bilevel_bits_take_pixel(plane, counts, width, rows, row, column);
+}
+ZYL_API void bilevel_bits_trace_minutiae(uint8_t* plane, int rows, int width, int kind,
+                                         const uint8_t* quality, MinutiaEntry* minutiae,
+                                         uint8_t* count, uint8_t* counts, int s1, int s2) {
+  zyl::matchlib::bilevel_bits_trace_minutiae(plane, rows, width, kind, quality, minutiae, count,
+                                             counts, s1, s2);
+}
+ZYL_API int bilevel_bits_check_endings(MinutiaEntry* minutiae, int count, const uint8_t* plane,
+                                       const uint8_t* counts, const uint8_t* block_frequency,
+                                       int rows, int width, int scale, int cell) {
+  return zyl::matchlib::bilevel_bits_check_endings(minutiae, count, plane, counts, block_frequency,
+                                                   rows, width, scale, cell);
+}
 
 }  // extern "C"

@@ -15,6 +15,7 @@
 #include "zylscan/matchlib_minutiae_extract.h"
 #include "zylscan/matchlib_object.h"
 #include "matchlib/extract/bright_level.h"
+#include "matchlib/image/block_stats.h"
 
 namespace zyl::matchlib {
 namespace {
@@ -165,8 +166,8 @@ int level_threshold(const Histogram& raw) {
 
 using namespace zyl::matchlib;
 
-int zyl::matchlib::bright_level_apply(const uint8_t* input, int height, int width, uint8_t* out, int n,
-                               uint8_t* block_means, uint8_t* row_buffer) {
+int zyl::matchlib::bright_level_apply(const uint8_t* input, int height, int width, uint8_t* out,
+                                      int n, uint8_t* block_means, uint8_t* row_buffer) {
   (void)input;
   const int h = height, w = width;
   if (!out || !block_means || !row_buffer || h <= 0 || w <= 0 || n <= 0) return ML_BAD_ARGUMENT;
@@ -215,7 +216,8 @@ int zyl::matchlib::bright_level_apply(const uint8_t* input, int height, int widt
   return ML_OK;
 }
 
-int zyl::matchlib::bright_level_run(const uint8_t* input, int height, int width, uint8_t* out, int n) {
+int zyl::matchlib::bright_level_run(const uint8_t* input, int height, int width, uint8_t* out,
+                                    int n) {
   if (!input || !out || height <= 0 || width <= 0 || n <= 0) return ML_BAD_ARGUMENT;
   if (out != input) std::memcpy(out, input, std::size_t(height) * width);
   const int rows = height / n, cols = width / n;
@@ -227,25 +229,36 @@ int zyl::matchlib::bright_level_run(const uint8_t* input, int height, int width,
   });
   if (outcome != ML_OK) return outcome;
   if (rows > 0 && cols > 0) {
-    const int status = img_block_mean_u8(out, height, width, n, rows, cols, means.data());
+    const int status =
+        zyl::matchlib::block_mean<std::uint8_t>(out, width, n, rows, cols, means.data());
     if (status != ML_OK) return status;
   }
-  return zyl::matchlib::bright_level_apply(input, height, width, out, n, means.data(), rows2.data());
+  return zyl::matchlib::bright_level_apply(input, height, width, out, n, means.data(),
+                                           rows2.data());
 }
 
-int zyl::matchlib::bright_level_blocks(const uint8_t* input, int height, int width, uint8_t* out, int n) {
+int zyl::matchlib::bright_level_blocks(const uint8_t* input, int height, int width, uint8_t* out,
+                                       int n) {
   if (n == 0) return ML_BAD_ARGUMENT;
   return zyl::matchlib::bright_level_run(input, height, width, out, n);
 }
 
-extern "C" ZYL_API int bright_level_blocks12(const uint8_t* input, int height, int width, uint8_t* out) {
+extern "C" ZYL_API int bright_level_blocks12(const uint8_t* input, int height, int width,
+                                             uint8_t* out) {
   return zyl::matchlib::bright_level_blocks(input, height, width, out, 12);
 }
 
 extern "C" {
 
-ZYL_API int bright_level_apply(const uint8_t* input, int height, int width, uint8_t* out, int n, uint8_t* block_means, uint8_t* row_buffer) { return zyl::matchlib::bright_level_apply(input, height, width, out, n, block_means, row_buffer); }
-ZYL_API int bright_level_run(const uint8_t* input, int height, int width, uint8_t* out, int n) { return zyl::matchlib::bright_level_run(input, height, width, out, n); }
-ZYL_API int bright_level_blocks(const uint8_t* input, int height, int width, uint8_t* out, int n) { return zyl::matchlib::bright_level_blocks(input, height, width, out, n); }
+ZYL_API int bright_level_apply(const uint8_t* input, int height, int width, uint8_t* out, int n,
+                               uint8_t* block_means, uint8_t* row_buffer) {
+  return zyl::matchlib::bright_level_apply(input, height, width, out, n, block_means, row_buffer);
+}
+ZYL_API int bright_level_run(const uint8_t* input, int height, int width, uint8_t* out, int n) {
+  return zyl::matchlib::bright_level_run(input, height, width, out, n);
+}
+ZYL_API int bright_level_blocks(const uint8_t* input, int height, int width, uint8_t* out, int n) {
+  return zyl::matchlib::bright_level_blocks(input, height, width, out, n);
+}
 
 }  // extern "C"

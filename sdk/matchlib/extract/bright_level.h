@@ -8,7 +8,7 @@
 namespace zyl::matchlib {
 
 int bright_level_apply(const uint8_t* input, int height, int width, uint8_t* out, int n,
-                               uint8_t* block_means, uint8_t* row_buffer);
+                       uint8_t* block_means, uint8_t* row_buffer);
 int bright_level_run(const uint8_t* input, int height, int width, uint8_t* out, int n);
 int bright_level_blocks(const uint8_t* input, int height, int width, uint8_t* out, int n);
 

@@ -267,7 +267,6 @@ int thin_contours(std::uint8_t* image, int height, int width) {
 
 using namespace zyl::matchlib;
 
-
 int zyl::matchlib::bilevel_thin(uint8_t* image, int height, int width) {
   return zyl::GuardedCall(ML_NO_MEMORY, [&] { return thin_contours(image, height, width); });
 }
@@ -289,6 +288,8 @@ extern "C" ZYL_API int pixel_is_isolated(const uint8_t* pixel, int width) {
 
 extern "C" {
 
-ZYL_API int bilevel_thin(uint8_t* image, int height, int width) { return zyl::matchlib::bilevel_thin(image, height, width); }
+ZYL_API int bilevel_thin(uint8_t* image, int height, int width) {
+  return zyl::matchlib::bilevel_thin(image, height, width);
+}
 
 }  // extern "C"

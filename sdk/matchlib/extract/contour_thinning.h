@@ -7,14 +7,10 @@
 #include <cstdint>
 #include "zylscan/matchlib_contour_thin.h"
 
+namespace zyl::matchlib {
+
 // Bodies of exported functions, called directly inside the library.
-namespace zyl::matchlib {
-
 int bilevel_thin(uint8_t* image, int height, int width);
-
-}  // namespace zyl::matchlib
-
-namespace zyl::matchlib {
 
 extern const std::array<std::uint8_t, 256> kThinDelete;
 extern const std::array<std::uint8_t, 256> kThinRestore;

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "common/guarded_call.h"
+#include "matchlib/filter/smoothing3x3.h"
 #include "matchlib/keypoint/keypoint_detect.h"
 #include "zylscan/matchlib_extract_driver.h"
 #include "zylscan/matchlib_keypoint.h"
@@ -33,7 +34,8 @@ std::size_t area(int height, int width) {
 
 int smooth_passes(std::uint8_t* image, int height, int width, int passes) {
   for (int i = 0; i < passes; ++i)
-    if (const int st = filter_binomial3x3_u8(image, height, width, image)) return st;
+    if (const int st = zyl::matchlib::binomial3x3<std::uint8_t>(image, height, width, image))
+      return st;
   return ML_OK;
 }
 
@@ -48,7 +50,9 @@ int drive_plain(const MatchContext* ctx, const std::uint8_t* pixels, int height,
   const int skip = zyl::matchlib::param_get(ctx, kKeySkipBright, 0);
   {
     Bytes smoothed(area(height, width));
-    if (const int st = filter_binomial3x3_u8(pixels, height, width, smoothed.data())) return st;
+    if (const int st =
+            zyl::matchlib::binomial3x3<std::uint8_t>(pixels, height, width, smoothed.data()))
+      return st;
     Bytes map(area(height, width), 0);
     if (const int st = detector(ctx, smoothed.data(), height, width, map.data())) return st;
     if (const int st = collect_points(ctx, pixels, map.data(), height, width, kPlainBorder, skip,
@@ -75,14 +79,16 @@ int drive_resampled(const MatchContext* ctx, const std::uint8_t* pixels, int hei
   Bytes map(area(h2, w2), 0), work(area(h2, w2)), full(area(height, width));
   if (scale == 16) {
     std::memcpy(work.data(), pixels, work.size());
-  } else if (const int st = zyl::matchlib::img_resize_u8(pixels, height, width, work.data(), h2, w2)) {
+  } else if (const int st =
+                 zyl::matchlib::img_resize_u8(pixels, height, width, work.data(), h2, w2)) {
     return st;
   }
   if (const int st = smooth_passes(work.data(), h2, w2, pre)) return st;
   if (const int st = detector(ctx, work.data(), h2, w2, map.data())) return st;
   std::uint8_t* scores = map.data();
   if (scale != 16) {
-    if (const int st = zyl::matchlib::img_resize_u8(map.data(), h2, w2, full.data(), height, width)) return st;
+    if (const int st = zyl::matchlib::img_resize_u8(map.data(), h2, w2, full.data(), height, width))
+      return st;
     scores = full.data();
   }
   if (const int st = collect_points(ctx, pixels, scores, height, width, border, skip, points,

@@ -44,8 +44,9 @@ int run_front_end(GrayImage* image, FrontEnd front_end, int resolution,
   Bytes usable(usable_raw);
   uint8_t* bytes_raw = nullptr;
   uint16_t length = 0;
-  st = front_end(zyl::matchlib::image_pixels(image), usable.get(), zyl::matchlib::image_height(image), zyl::matchlib::image_width(image),
-                 resolution, &bytes_raw, &length, &p);
+  st = front_end(zyl::matchlib::image_pixels(image), usable.get(),
+                 zyl::matchlib::image_height(image), zyl::matchlib::image_width(image), resolution,
+                 &bytes_raw, &length, &p);
   Bytes bytes(bytes_raw);
   if (st != ML_OK) return st;
   DataBlob* blob = zyl::matchlib::blob_create(GRIDEXT_FORMAT, bytes.get(), length);
@@ -134,23 +135,30 @@ int extract_i16(MatchContext* context, GrayImage* image, int32_t format, DataBlo
 
 using namespace zyl::matchlib::grid;
 
-
-GridExtractParams* zyl::matchlib::gridext_params_read(GridExtractParams* out, const MatchContext* context) {
+GridExtractParams* zyl::matchlib::gridext_params_read(GridExtractParams* out,
+                                                      const MatchContext* context) {
   if (!out) return nullptr;
   *out = GridExtractParams{};
-  out->cell_size = static_cast<int16_t>(zyl::matchlib::param_get(context, GRIDEXT_KEY_CELL_SIZE, 4));
+  out->cell_size =
+      static_cast<int16_t>(zyl::matchlib::param_get(context, GRIDEXT_KEY_CELL_SIZE, 4));
   out->min_variance = 16;
   out->max_period = 4608;
   out->min_period = 1208;
   out->variance_ceiling = 7000;
   out->variance_floor = 500;
   out->min_coverage = 128;
-  out->band_divisor = static_cast<uint32_t>(zyl::matchlib::param_get(context, GRIDEXT_KEY_BAND_DIVISOR, 8));
-  out->gauss_width = static_cast<uint16_t>(zyl::matchlib::param_get(context, GRIDEXT_KEY_GAUSS_WIDTH, 0));
-  out->amplitude_scale = static_cast<uint16_t>(zyl::matchlib::param_get(context, GRIDEXT_KEY_AMPLITUDE_SCALE, 0));
-  out->max_maxima = static_cast<uint16_t>(zyl::matchlib::param_get(context, GRIDEXT_KEY_MAX_MAXIMA, 32));
-  out->agreement_threshold = static_cast<uint16_t>(zyl::matchlib::param_get(context, GRIDEXT_KEY_AGREEMENT, 128));
-  out->coherence_flag = static_cast<uint8_t>(zyl::matchlib::param_get(context, GRIDEXT_KEY_COHERENCE_FLAG, 1));
+  out->band_divisor =
+      static_cast<uint32_t>(zyl::matchlib::param_get(context, GRIDEXT_KEY_BAND_DIVISOR, 8));
+  out->gauss_width =
+      static_cast<uint16_t>(zyl::matchlib::param_get(context, GRIDEXT_KEY_GAUSS_WIDTH, 0));
+  out->amplitude_scale =
+      static_cast<uint16_t>(zyl::matchlib::param_get(context, GRIDEXT_KEY_AMPLITUDE_SCALE, 0));
+  out->max_maxima =
+      static_cast<uint16_t>(zyl::matchlib::param_get(context, GRIDEXT_KEY_MAX_MAXIMA, 32));
+  out->agreement_threshold =
+      static_cast<uint16_t>(zyl::matchlib::param_get(context, GRIDEXT_KEY_AGREEMENT, 128));
+  out->coherence_flag =
+      static_cast<uint8_t>(zyl::matchlib::param_get(context, GRIDEXT_KEY_COHERENCE_FLAG, 1));
   const uint8_t bits[GRIDBLOCK_VALUES] = {8, 8, 6, 6, 4, 4};
   const uint8_t pooling[GRIDBLOCK_VALUES] = {1, 1, 1, 2, 3, 3};
   for (int k = 0; k < GRIDBLOCK_VALUES; ++k) {
@@ -160,15 +168,15 @@ GridExtractParams* zyl::matchlib::gridext_params_read(GridExtractParams* out, co
   return out;
 }
 
-extern "C" ZYL_API int gridext_extract(MatchContext* context, GrayImage* image, void*, int32_t format,
-                            DataBlob** out_blob) {
+extern "C" ZYL_API int gridext_extract(MatchContext* context, GrayImage* image, void*,
+                                       int32_t format, DataBlob** out_blob) {
   if (!image || !out_blob) return ML_BAD_ARGUMENT;
   *out_blob = nullptr;
   return zyl::GuardedCall(ML_NO_MEMORY, [&] { return extract(context, image, format, out_blob); });
 }
 
-extern "C" ZYL_API int gridext_extract_i16(MatchContext* context, GrayImage* image, void*, int32_t format,
-                                DataBlob** out_blob) {
+extern "C" ZYL_API int gridext_extract_i16(MatchContext* context, GrayImage* image, void*,
+                                           int32_t format, DataBlob** out_blob) {
   if (!image || !out_blob) return ML_BAD_ARGUMENT;
   *out_blob = nullptr;
   return zyl::GuardedCall(ML_NO_MEMORY,
@@ -177,6 +185,9 @@ extern "C" ZYL_API int gridext_extract_i16(MatchContext* context, GrayImage* ima
 
 extern "C" {
 
-ZYL_API GridExtractParams* gridext_params_read(GridExtractParams* out, const MatchContext* context) { return zyl::matchlib::gridext_params_read(out, context); }
+ZYL_API GridExtractParams* gridext_params_read(GridExtractParams* out,
+                                               const MatchContext* context) {
+  return zyl::matchlib::gridext_params_read(out, context);
+}
 
 }  // extern "C"

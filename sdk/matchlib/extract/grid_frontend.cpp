@@ -140,7 +140,8 @@ void find_peaks(SpectrumMaps<N, C>& m, const PeakRules& rules, const GridExtract
         dy += a * q;
       }
     if (v < 0 || static_cast<uint64_t>(v) < t1) break;  // later entries are weaker still
-    const int s = 30 - zyl::matchlib::fx_log2_floor(static_cast<uint32_t>(std::min<int64_t>(v, 0xFFFFFFFF)));
+    const int s =
+        30 - zyl::matchlib::fx_log2_floor(static_cast<uint32_t>(std::min<int64_t>(v, 0xFFFFFFFF)));
     if (s >= 0) {
       dx *= int64_t{1} << s;
       dy *= int64_t{1} << s;
@@ -289,19 +290,21 @@ int extract_fitted(Form form, const uint8_t* pixels, const uint8_t* usable, int 
   uint8_t* mask_raw = nullptr;
   uint32_t H = 0, W = 0, mh = 0, mw = 0;
   int32_t row_off = 0, col_off = 0, mro = 0, mco = 0;
-  int st = zyl::matchlib::img_fit_to_block_multiple(pixels, height, width, c, 0, &fitted_raw, &H, &W, &row_off,
-                                     &col_off);
+  int st = zyl::matchlib::img_fit_to_block_multiple(pixels, height, width, c, 0, &fitted_raw, &H,
+                                                    &W, &row_off, &col_off);
   if (st != ML_OK) return st;
   Bytes fitted(fitted_raw);
-  st = zyl::matchlib::img_fit_to_block_multiple(usable, height, width, c, 0, &mask_raw, &mh, &mw, &mro, &mco);
+  st = zyl::matchlib::img_fit_to_block_multiple(usable, height, width, c, 0, &mask_raw, &mh, &mw,
+                                                &mro, &mco);
   if (st != ML_OK) return st;
   Bytes mask(mask_raw);
   const int rows = static_cast<int>(H) / c, cols = static_cast<int>(W) / c;
   if (rows > 255 || cols > 255) return ML_WRONG_KIND;  // the block's counts are bytes
   const int scale = is32 ? 1 : 2;  // offsets referred to the 500-dpi grid
-  BlockPtr block(zyl::matchlib::gridblock_create(static_cast<uint8_t>(rows), static_cast<uint8_t>(cols), 0,
-                                  static_cast<uint8_t>(static_cast<int8_t>(row_off * scale)),
-                                  static_cast<uint8_t>(static_cast<int8_t>(col_off * scale))));
+  BlockPtr block(
+      zyl::matchlib::gridblock_create(static_cast<uint8_t>(rows), static_cast<uint8_t>(cols), 0,
+                                      static_cast<uint8_t>(static_cast<int8_t>(row_off * scale)),
+                                      static_cast<uint8_t>(static_cast<int8_t>(col_off * scale))));
   if (!block) return ML_NO_MEMORY;
   block->cell_size = static_cast<uint8_t>(p.cell_size);
   const size_t ncell = static_cast<size_t>(rows) * cols;
@@ -358,7 +361,8 @@ int extract_fitted(Form form, const uint8_t* pixels, const uint8_t* usable, int 
         work.mean = m;
       }
     }
-  st = zyl::matchlib::orient_block_coherence(fitted.get(), Hi, Wi, coherence.data(), nullptr, rows, cols, c, 1);
+  st = zyl::matchlib::orient_block_coherence(fitted.get(), Hi, Wi, coherence.data(), nullptr, rows,
+                                             cols, c, 1);
   if (st != ML_OK) return st;
   for (int i = 0; i < rows; ++i)
     for (int j = 0; j < cols; ++j) {
@@ -387,15 +391,16 @@ int extract_i16(const uint8_t* pixels, const uint8_t* usable, int height, int wi
   const int rows = (height + c / 2) / c, cols = (width + c / 2) / c;
   if (rows < 1 || cols < 1) return ML_BAD_ARGUMENT;
   if (rows > 255 || cols > 255) return ML_WRONG_KIND;
-  BlockPtr block(zyl::matchlib::gridblock_create(static_cast<uint8_t>(rows), static_cast<uint8_t>(cols),
-                                  static_cast<uint16_t>(resolution), 0, 0));
+  BlockPtr block(zyl::matchlib::gridblock_create(static_cast<uint8_t>(rows),
+                                                 static_cast<uint8_t>(cols),
+                                                 static_cast<uint16_t>(resolution), 0, 0));
   if (!block) return ML_NO_MEMORY;
   block->cell_size = static_cast<uint8_t>(c);
   const size_t ncell = static_cast<size_t>(rows) * cols;
   std::vector<uint8_t> coherence(ncell, 0);
   if (p.coherence_flag) {
-    const int st = zyl::matchlib::orient_block_coherence(pixels, height, width, coherence.data(), nullptr, rows,
-                                          cols, c, resolution >= 400 ? 1 : 0);
+    const int st = zyl::matchlib::orient_block_coherence(
+        pixels, height, width, coherence.data(), nullptr, rows, cols, c, resolution >= 400 ? 1 : 0);
     if (st != ML_OK) return st;
   }
   auto maps = std::make_unique<SpectrumMaps<16, 12>>();
@@ -436,10 +441,9 @@ bool bad_front_end_args(const uint8_t* pixels, const uint8_t* usable, int height
 
 using namespace zyl::matchlib::grid;
 
-
 extern "C" ZYL_API int gridblock_extract32(const uint8_t* pixels, const uint8_t* usable, int height,
-                                int width, int, uint8_t** out, uint16_t* out_length,
-                                const GridExtractParams* params) {
+                                           int width, int, uint8_t** out, uint16_t* out_length,
+                                           const GridExtractParams* params) {
   if (bad_front_end_args(pixels, usable, height, width, out, out_length, params))
     return ML_BAD_ARGUMENT;
   *out = nullptr;
@@ -449,9 +453,9 @@ extern "C" ZYL_API int gridblock_extract32(const uint8_t* pixels, const uint8_t*
   });
 }
 
-extern "C" ZYL_API int gridblock_extract(const uint8_t* pixels, const uint8_t* usable, int height, int width,
-                              int, uint8_t** out, uint16_t* out_length,
-                              const GridExtractParams* params) {
+extern "C" ZYL_API int gridblock_extract(const uint8_t* pixels, const uint8_t* usable, int height,
+                                         int width, int, uint8_t** out, uint16_t* out_length,
+                                         const GridExtractParams* params) {
   if (bad_front_end_args(pixels, usable, height, width, out, out_length, params))
     return ML_BAD_ARGUMENT;
   *out = nullptr;
@@ -461,9 +465,10 @@ extern "C" ZYL_API int gridblock_extract(const uint8_t* pixels, const uint8_t* u
   });
 }
 
-extern "C" ZYL_API int gridblock_extract_i16(const uint8_t* pixels, const uint8_t* usable, int height,
-                                  int width, int resolution, uint8_t** out, uint16_t* out_length,
-                                  const GridExtractParams* params) {
+extern "C" ZYL_API int gridblock_extract_i16(const uint8_t* pixels, const uint8_t* usable,
+                                             int height, int width, int resolution, uint8_t** out,
+                                             uint16_t* out_length,
+                                             const GridExtractParams* params) {
   if (bad_front_end_args(pixels, usable, height, width, out, out_length, params))
     return ML_BAD_ARGUMENT;
   *out = nullptr;
@@ -473,10 +478,11 @@ extern "C" ZYL_API int gridblock_extract_i16(const uint8_t* pixels, const uint8_
   });
 }
 
-extern "C" ZYL_API void gridblock_cell_spectrum_i16(const uint8_t* pixels, int height, int width, int row,
-                                         int column, int mean, const uint8_t* window,
-                                         int resolution, const GridExtractParams* params,
-                                         GridCellWork* work) {
+extern "C" ZYL_API void gridblock_cell_spectrum_i16(const uint8_t* pixels, int height, int width,
+                                                    int row, int column, int mean,
+                                                    const uint8_t* window, int resolution,
+                                                    const GridExtractParams* params,
+                                                    GridCellWork* work) {
   if (!pixels || height <= 0 || width <= 0 || !params || !work || resolution < 27 ||
       !valid_cell_size(params->cell_size, 16))
     return;
@@ -487,7 +493,7 @@ extern "C" ZYL_API void gridblock_cell_spectrum_i16(const uint8_t* pixels, int h
 }
 
 int zyl::matchlib::gridblock_peak_agreement(const GridCellWork* works, int k, int row, int column,
-                                     int rows, int columns) {
+                                            int rows, int columns) {
   if (!works || k < 0 || k >= 5 || row < 0 || column < 0 || row >= rows || column >= columns)
     return 0;
   const GridCellWork& cell = works[static_cast<size_t>(row) * columns + column];
@@ -507,9 +513,9 @@ int zyl::matchlib::gridblock_peak_agreement(const GridCellWork* works, int k, in
   return count ? sum / count : 0;
 }
 
-extern "C" ZYL_API void plane_window_block(const uint8_t* pixels, int height, int width, int row, int column,
-                                int cell_size, int mean, const uint8_t* window, int32_t* out,
-                                int side) {
+extern "C" ZYL_API void plane_window_block(const uint8_t* pixels, int height, int width, int row,
+                                           int column, int cell_size, int mean,
+                                           const uint8_t* window, int32_t* out, int side) {
   if (!pixels || !window || !out || side <= 0 || height <= 0 || width <= 0) return;
   const int a = (side - cell_size) / 2;
   window_block(pixels, height, width, row - a, column - a, mean, window, out, side);
@@ -517,6 +523,9 @@ extern "C" ZYL_API void plane_window_block(const uint8_t* pixels, int height, in
 
 extern "C" {
 
-ZYL_API int gridblock_peak_agreement(const GridCellWork* works, int k, int row, int column, int rows, int columns) { return zyl::matchlib::gridblock_peak_agreement(works, k, row, column, rows, columns); }
+ZYL_API int gridblock_peak_agreement(const GridCellWork* works, int k, int row, int column,
+                                     int rows, int columns) {
+  return zyl::matchlib::gridblock_peak_agreement(works, k, row, column, rows, columns);
+}
 
 }  // extern "C"

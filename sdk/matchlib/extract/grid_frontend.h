@@ -7,7 +7,7 @@
 // Bodies of exported functions, called directly inside the library.
 namespace zyl::matchlib {
 
-int gridblock_peak_agreement(const GridCellWork* works, int k, int row, int column,
-                                     int rows, int columns);
+int gridblock_peak_agreement(const GridCellWork* works, int k, int row, int column, int rows,
+                             int columns);
 
 }  // namespace zyl::matchlib

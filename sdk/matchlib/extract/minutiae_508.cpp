@@ -32,6 +32,7 @@
 #include "matchlib/filter/binarize.h"
 #include "matchlib/filter/normalize.h"
 #include "matchlib/filter/quality_coherence.h"
+#include "matchlib/image/cell_map_expand.h"
 #include "matchlib/image/grey_image.h"
 #include "matchlib/image/image_geometry.h"
 #include "matchlib/spectral/block_frequency.h"
@@ -62,7 +63,8 @@ int minutiae_508(MatchContext* ctx, GrayImage* source, int requested, DataBlob**
   if (g <= 0) return ML_WRONG_KIND;
   Held held;
   if (std::abs(g - 508) >= 9) {
-    const int h = (zyl::matchlib::image_height(source) * 508 + g / 2) / g, w = (zyl::matchlib::image_width(source) * 508 + g / 2) / g;
+    const int h = (zyl::matchlib::image_height(source) * 508 + g / 2) / g,
+              w = (zyl::matchlib::image_width(source) * 508 + g / 2) / g;
     held.image = zyl::matchlib::image_resize_with_resolution(source, h, w, 508, 508);
     if (!held.image) return ML_NO_MEMORY;
   } else {
@@ -78,40 +80,51 @@ int minutiae_508(MatchContext* ctx, GrayImage* source, int requested, DataBlob**
   const std::uint8_t* mask = held.mask;
 
   Bytes normalised(n);
-  status = zyl::matchlib::imgproc_normalize_local(zyl::matchlib::image_pixels(image), h, w, mask, (r * 7 + 508) / 1016, 128, 75, normalised.data());
+  status = zyl::matchlib::imgproc_normalize_local(zyl::matchlib::image_pixels(image), h, w, mask,
+                                                  (r * 7 + 508) / 1016, 128, 75, normalised.data());
   if (status != ML_OK) return status;
   Bytes orientation(n), coherence(n), quality(n);
-  status = zyl::matchlib::orient_pixel_field(normalised.data(), h, w, mask, zyl::matchlib::param_get(ctx, kKeyOrientationRadius, 12),
-                              orientation.data(), coherence.data());
+  status = zyl::matchlib::orient_pixel_field(
+      normalised.data(), h, w, mask, zyl::matchlib::param_get(ctx, kKeyOrientationRadius, 12),
+      orientation.data(), coherence.data());
   if (status != ML_OK) return status;
-  if ((status = zyl::matchlib::quality_map_expand(coherence.data(), mask, h, w, 1, quality.data(), h, w)) != ML_OK) return status;
+  if ((status = zyl::matchlib::quality_map_expand(coherence.data(), mask, h, w, 1, quality.data(),
+                                                  h, w)) != ML_OK)
+    return status;
   const int b = std::max(1, zyl::matchlib::param_get(ctx, kKeyBlock, 8));
   const int rows = h / b, columns = w / b;
   if (rows < 1 || columns < 1) return ML_BAD_ARGUMENT;
   Bytes period(std::size_t(rows) * columns, 0);
-  status = zyl::matchlib::stft_block_analysis32(normalised.data(), mask, h, w, b, 18, 5, nullptr, rows, columns, nullptr,
-                                 period.data(), nullptr, nullptr);
+  status =
+      zyl::matchlib::stft_block_analysis32(normalised.data(), mask, h, w, b, 18, 5, nullptr, rows,
+                                           columns, nullptr, period.data(), nullptr, nullptr);
   if (status != ML_OK) return status;
   Bytes frequency(n, 0);
   for (int y = 0; y < h; ++y)  // the enlargement leaves its outer half cell to us
     for (int x = 0; x < w; ++x)
       frequency[std::size_t(y) * w + x] = period[std::size_t(std::min(y / b, rows - 1)) * columns + std::min(x / b, columns - 1)];
-  if ((status = img_expand_bilinear_u8(period.data(), rows, columns, b, frequency.data(), h, w)) != ML_OK)
+  if ((status = zyl::matchlib::expand_bilinear<std::uint8_t>(period.data(), rows, columns, b,
+                                                             frequency.data(), h, w)) != ML_OK)
     return status;
   std::vector<std::int8_t> enhanced(n + w + 16, 0);
-  status = zyl::matchlib::fftenh_enhance32(normalised.data(), h, w, frequency.data(), orientation.data(), mask, nullptr, 3, h, w, 1,
-                            enhanced.data());
+  status =
+      zyl::matchlib::fftenh_enhance32(normalised.data(), h, w, frequency.data(), orientation.data(),
+                                      mask, nullptr, 3, h, w, 1, enhanced.data());
   if (status != ML_OK) return status;
   Bytes ridges(n, 1), valleys(n, 1);
-  status = zyl::matchlib::binarize_blocks_percentile(enhanced.data(), quality.data(), h, w, mask, 1, 47, ridges.data(), valleys.data());
+  status = zyl::matchlib::binarize_blocks_percentile(enhanced.data(), quality.data(), h, w, mask, 1,
+                                                     47, ridges.data(), valleys.data());
   if (status != ML_OK) return status;
   zyl::matchlib::bilevel_set_border(ridges.data(), h, w, 1, 1, 1, 1);
   zyl::matchlib::bilevel_set_border(valleys.data(), h, w, 1, 1, 1, 1);
-  if ((status = zyl::matchlib::bilevel_smooth_pair(ridges.data(), valleys.data(), quality.data(), h, w)) != ML_OK) return status;
+  if ((status = zyl::matchlib::bilevel_smooth_pair(ridges.data(), valleys.data(), quality.data(), h,
+                                                   w)) != ML_OK)
+    return status;
   if ((status = zyl::matchlib::bilevel_thin(ridges.data(), h, w)) != ML_OK) return status;
   if ((status = zyl::matchlib::bilevel_thin(valleys.data(), h, w)) != ML_OK) return status;
 
-  std::unique_ptr<MinutiaeRecord, decltype(&::minrec_free)> rec(zyl::matchlib::minrec_create(), &::minrec_free);
+  std::unique_ptr<MinutiaeRecord, decltype(&zyl::matchlib::minrec_free)> rec(
+      zyl::matchlib::minrec_create(), &zyl::matchlib::minrec_free);
   if (!rec) return ML_NO_MEMORY;
   rec->max_count = 64;
   rec->height = static_cast<std::uint16_t>(h);
@@ -122,14 +135,17 @@ int minutiae_508(MatchContext* ctx, GrayImage* source, int requested, DataBlob**
   // the (dark) ridges, as in the grey pipeline: a dark-ridge ending is an
   // ending here too. The ridge skeleton's count map serves the validation.
   Bytes counts(n, 0);
-  status = zyl::matchlib::minutiae_detect_branches(valleys.data(), orientation.data(), h, w, 1, quality.data(), rec->minutiae,
-                                    &rec->count, counts.data(), 1, 1);
+  status = zyl::matchlib::minutiae_detect_branches(valleys.data(), orientation.data(), h, w, 1,
+                                                   quality.data(), rec->minutiae, &rec->count,
+                                                   counts.data(), 1, 1);
   if (status != ML_OK) return status;
-  status = zyl::matchlib::minutiae_detect_branches(ridges.data(), orientation.data(), h, w, 0, quality.data(), rec->minutiae,
-                                    &rec->count, counts.data(), 1, 1);
+  status = zyl::matchlib::minutiae_detect_branches(ridges.data(), orientation.data(), h, w, 0,
+                                                   quality.data(), rec->minutiae, &rec->count,
+                                                   counts.data(), 1, 1);
   if (status != ML_OK) return status;
   int count = zyl::matchlib::minutiae_merge_close_pairs(rec->minutiae, rec->count, 1);
-  count = zyl::matchlib::minutiae_validate_endings(rec->minutiae, count, ridges.data(), counts.data(), frequency.data(), h, w, 1, 1);
+  count = zyl::matchlib::minutiae_validate_endings(rec->minutiae, count, ridges.data(),
+                                                   counts.data(), frequency.data(), h, w, 1, 1);
   for (int i = 0; i < count; ++i) {
     MinutiaEntry& m = rec->minutiae[i];
     m.extra = static_cast<std::uint8_t>(std::max(0, frequency[std::size_t(m.y) * w + m.x] - 5));
@@ -138,7 +154,8 @@ int minutiae_508(MatchContext* ctx, GrayImage* source, int requested, DataBlob**
   if (requested != 2) return ML_OK;
   std::uint8_t* iso = nullptr;
   std::uint32_t iso_size = 0;
-  if ((status = zyl::matchlib::fmr_build_iso2011(rec.get(), &iso, &iso_size)) != ML_OK) return status;
+  if ((status = zyl::matchlib::fmr_build_iso2011(rec.get(), &iso, &iso_size)) != ML_OK)
+    return status;
   std::uint8_t* card = nullptr;
   std::uint32_t card_size = 0;
   status = zyl::matchlib::fmr_to_card(iso, iso_size, 128, &card, &card_size);

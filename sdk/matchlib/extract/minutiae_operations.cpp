@@ -42,7 +42,7 @@ constexpr std::uint32_t kKeyMaxCount = 0xcb11ee86;
 constexpr std::uint32_t kKeyResolution = 0x94547f74;
 constexpr std::uint32_t kKeyNo360 = 0x0f94fc30;
 
-using RecordPtr = std::unique_ptr<MinutiaeRecord, decltype(&::minrec_free)>;
+using RecordPtr = std::unique_ptr<MinutiaeRecord, decltype(&zyl::matchlib::minrec_free)>;
 
 struct Buffer {
   std::uint8_t* data = nullptr;
@@ -106,7 +106,8 @@ void prepare(MinutiaeRecord& r, int finger_position, int impression, int max_cou
 int iso_record(const MinutiaeRecord& r, bool newer, Buffer& out) {
   std::uint8_t* bytes = nullptr;
   std::uint32_t size = 0;
-  const int status = newer ? zyl::matchlib::fmr_build_iso2011(&r, &bytes, &size) : zyl::matchlib::fmr_build_iso2005(&r, &bytes, &size);
+  const int status = newer ? zyl::matchlib::fmr_build_iso2011(&r, &bytes, &size)
+                           : zyl::matchlib::fmr_build_iso2005(&r, &bytes, &size);
   if (status != ML_OK) return status;
   out.reset(bytes, zyl::matchlib::fmr_get_length(bytes, 0xFFFFFFFFu));
   return ML_OK;
@@ -117,8 +118,9 @@ int iso_record(const MinutiaeRecord& r, bool newer, Buffer& out) {
 int add_blocks(const MinutiaeRecord& r, int options, bool maps, Buffer& rec) {
   int status = ML_OK;
   if (options & (MINX_CORES | MINX_DELTAS))
-    status = zyl::matchlib::fmr_add_core_delta_block(&rec.data, (options & MINX_CORES) ? &r.cores : nullptr,
-                                      (options & MINX_DELTAS) ? &r.deltas : nullptr);
+    status = zyl::matchlib::fmr_add_core_delta_block(&rec.data,
+                                                     (options & MINX_CORES) ? &r.cores : nullptr,
+                                                     (options & MINX_DELTAS) ? &r.deltas : nullptr);
   if (status == ML_OK && (options & MINX_ZONAL) && r.zonal_quality.cells)
     status = zyl::matchlib::fmr_add_zonal_quality_block(&rec.data, &r.zonal_quality, 2);
   if (maps && status == ML_OK && (options & MINX_ORIENTATION) && r.orientation.cells)
@@ -140,7 +142,8 @@ int card_from_record(MinutiaeRecord& r, int options, bool newer, int max_count, 
   if ((status = add_blocks(r, options, false, rec)) != ML_OK) return status;
   std::uint8_t* bytes = nullptr;
   std::uint32_t size = 0;
-  if ((status = zyl::matchlib::fmr_to_card(rec.data, rec.size, max_count, &bytes, &size)) != ML_OK) return status;
+  if ((status = zyl::matchlib::fmr_to_card(rec.data, rec.size, max_count, &bytes, &size)) != ML_OK)
+    return status;
   card.reset(bytes, size);
   if (options & MINX_CARD_QUALITY) {
     status = zyl::matchlib::card_add_quality_element(&card.data, card.size, &r, &card.size);
@@ -152,7 +155,8 @@ int card_from_record(MinutiaeRecord& r, int options, bool newer, int max_count, 
 // Element C9: a tree F0 of F1 { C0 slot number, C1 slot bytes } for every
 // trace slot that holds data.
 int trace_slots_element(MinutiaeRecord& r, Buffer& out) {
-  std::unique_ptr<TlvNode, decltype(&::tlv_node_free)> root(zyl::matchlib::tlv_node_create(0xF0, 0, nullptr), &::tlv_node_free);
+  std::unique_ptr<TlvNode, decltype(&zyl::matchlib::tlv_node_free)> root(
+      zyl::matchlib::tlv_node_create(0xF0, 0, nullptr), &zyl::matchlib::tlv_node_free);
   if (!root) return ML_NO_MEMORY;
   std::uint8_t numbers[57];
   for (int i = 0; i < 57; ++i) {
@@ -163,8 +167,13 @@ int trace_slots_element(MinutiaeRecord& r, Buffer& out) {
       zyl::matchlib::tlv_node_free(f1);
       return s;
     }
-    if (int s = zyl::matchlib::tlv_append_child(f1, zyl::matchlib::tlv_node_create(0xC0, 1, &numbers[i])); s != ML_OK) return s;
-    if (int s = zyl::matchlib::tlv_append_child(f1, zyl::matchlib::tlv_node_create(0xC1, r.trace_slots[i].length, r.trace_slots[i].data));
+    if (int s = zyl::matchlib::tlv_append_child(
+            f1, zyl::matchlib::tlv_node_create(0xC0, 1, &numbers[i]));
+        s != ML_OK)
+      return s;
+    if (int s = zyl::matchlib::tlv_append_child(
+            f1,
+            zyl::matchlib::tlv_node_create(0xC1, r.trace_slots[i].length, r.trace_slots[i].data));
         s != ML_OK)
       return s;
   }
@@ -183,7 +192,8 @@ int trace_slots_element(MinutiaeRecord& r, Buffer& out) {
 int add_a2(Buffer& card, std::uint16_t tag, const std::uint8_t* value, std::uint32_t length) {
   std::uint8_t* bytes = nullptr;
   std::uint32_t size = 0;
-  const int status = zyl::matchlib::card_add_a2_element(card.data, card.size, tag, value, length, &bytes, &size);
+  const int status =
+      zyl::matchlib::card_add_a2_element(card.data, card.size, tag, value, length, &bytes, &size);
   if (status == ML_OK) card.reset(bytes, size);
   return status;
 }
@@ -200,7 +210,8 @@ int encode(MinutiaeRecord& r, const std::uint8_t* pixels, int height, int width,
     case MINX_FORMAT_ANSI: {
       std::uint8_t* bytes = nullptr;
       std::uint32_t size = 0;
-      status = newer ? zyl::matchlib::fmr_build_ansi2009(&r, &bytes, &size) : zyl::matchlib::fmr_build_ansi2004(&r, &bytes, &size);
+      status = newer ? zyl::matchlib::fmr_build_ansi2009(&r, &bytes, &size)
+                     : zyl::matchlib::fmr_build_ansi2004(&r, &bytes, &size);
       if (status == ML_OK) out.reset(bytes, size);
       return status;
     }
@@ -218,10 +229,10 @@ int encode(MinutiaeRecord& r, const std::uint8_t* pixels, int height, int width,
     const int f = half ? 2 : 1;
     std::uint8_t* bytes = nullptr;
     std::uint32_t size = 0;
-    status = zyl::matchlib::card_build_extended(card.data, card.size, &r.orientation, &r.frequency, r.orientation_fine,
-                                 r.frequency_fine, image, static_cast<std::uint16_t>(f * height),
-                                 static_cast<std::uint16_t>(f * width), r.impression_type, r.finger_quality, &bytes,
-                                 &size);
+    status = zyl::matchlib::card_build_extended(
+        card.data, card.size, &r.orientation, &r.frequency, r.orientation_fine, r.frequency_fine,
+        image, static_cast<std::uint16_t>(f * height), static_cast<std::uint16_t>(f * width),
+        r.impression_type, r.finger_quality, &bytes, &size);
     if (status != ML_OK) return status;
     card.reset(bytes, size);
     if (options & MINX_RIDGE_TRACE) {
@@ -236,7 +247,8 @@ int encode(MinutiaeRecord& r, const std::uint8_t* pixels, int height, int width,
   if (format == MINX_FORMAT_WRAPPED) {
     std::uint8_t* bytes = nullptr;
     std::uint32_t size = 0;
-    if ((status = zyl::matchlib::card_wrap_block_maps(card.data, card.size, &r.orientation, &r.frequency, &bytes, &size)) != ML_OK)
+    if ((status = zyl::matchlib::card_wrap_block_maps(card.data, card.size, &r.orientation,
+                                                      &r.frequency, &bytes, &size)) != ML_OK)
       return status;
     card.reset(bytes, size);
   }
@@ -253,11 +265,13 @@ int driver_grey(const std::uint8_t* pixels, const std::uint8_t* mask, int height
                 RidgeTraceCallback second, bool bits = false, void* user = nullptr) {
   if (!impression_ok(impression) || !order_ok(order)) return ML_BAD_ARGUMENT;
   if (bits && finger_position > 10) return ML_BAD_ARGUMENT;
-  RecordPtr r(zyl::matchlib::minrec_create(), &::minrec_free);
+  RecordPtr r(zyl::matchlib::minrec_create(), &zyl::matchlib::minrec_free);
   if (!r) return ML_NO_MEMORY;
   prepare(*r, finger_position, impression, max_count, order, options, format, false);
-  int status = bits ? zyl::matchlib::minutiae_pipeline_bilevel(pixels, mask, height, width, r.get(), ridge_trace, user)
-                    : zyl::matchlib::minutiae_pipeline_grey(pixels, mask, height, width, r.get(), ridge_trace, second);
+  int status = bits ? zyl::matchlib::minutiae_pipeline_bilevel(pixels, mask, height, width, r.get(),
+                                                               ridge_trace, user)
+                    : zyl::matchlib::minutiae_pipeline_grey(pixels, mask, height, width, r.get(),
+                                                            ridge_trace, second);
   if (status != ML_OK) return status;
   if (r->count < min_count) return ML_CORRUPT;
   if (bits && (format == MINX_FORMAT_RECORD || format == MINX_FORMAT_ANSI)) return ML_OK;
@@ -277,7 +291,7 @@ int driver_grey(const std::uint8_t* pixels, const std::uint8_t* mask, int height
 int driver_maps(const std::uint8_t* pixels, const std::uint8_t* mask, int height, int width, int finger_position,
                 int impression, int options, int format, std::uint8_t** out, std::uint32_t* out_size) {
   if (finger_position > 10 || !impression_ok(impression)) return ML_BAD_ARGUMENT;
-  RecordPtr r(zyl::matchlib::minrec_create(), &::minrec_free);
+  RecordPtr r(zyl::matchlib::minrec_create(), &zyl::matchlib::minrec_free);
   if (!r) return ML_NO_MEMORY;
   // The caller's finger position and impression type are validated, not
   // stored: the maps record carries neither.
@@ -297,15 +311,16 @@ int driver_maps(const std::uint8_t* pixels, const std::uint8_t* mask, int height
   std::uint32_t size = 0;
   if (format == MINX_FORMAT_CARD && (options & MINX_ORIENTATION) && (options & MINX_FREQUENCY)) {
     const int f = (options & MINX_HALF) ? 2 : 1;
-    status = zyl::matchlib::card_build_extended_maps(card.data, card.size, &r->orientation, &r->frequency, nullptr, nullptr,
-                                      static_cast<std::uint16_t>(f * height), static_cast<std::uint16_t>(f * width),
-                                      r->finger_quality, &bytes, &size);
+    status = zyl::matchlib::card_build_extended_maps(
+        card.data, card.size, &r->orientation, &r->frequency, nullptr, nullptr,
+        static_cast<std::uint16_t>(f * height), static_cast<std::uint16_t>(f * width),
+        r->finger_quality, &bytes, &size);
     if (status != ML_OK) return status;
     card.reset(bytes, size);
   } else if (format == MINX_FORMAT_WRAPPED) {
     // Wrapped like the grey driver's format 4, so the maps travel with it.
-    if ((status = zyl::matchlib::card_wrap_block_maps(card.data, card.size, &r->orientation, &r->frequency, &bytes, &size)) !=
-        ML_OK)
+    if ((status = zyl::matchlib::card_wrap_block_maps(card.data, card.size, &r->orientation,
+                                                      &r->frequency, &bytes, &size)) != ML_OK)
       return status;
     card.reset(bytes, size);
   }
@@ -319,8 +334,10 @@ int driver_maps(const std::uint8_t* pixels, const std::uint8_t* mask, int height
 int working_image(MatchContext* ctx, GrayImage* image, int divisor, GrayImage** work) {
   const int ry = zyl::matchlib::image_resolution_y(image);
   int out_ry = 0, out_rx = 0, h = 0, w = 0;
-  int status = zyl::matchlib::extract_fit_resolution(zyl::matchlib::param_get(ctx, kKeyResolution, 500) / divisor, divisor, ry, ry,
-                                      zyl::matchlib::image_height(image), zyl::matchlib::image_width(image), &out_ry, &out_rx, &h, &w);
+  int status = zyl::matchlib::extract_fit_resolution(
+      zyl::matchlib::param_get(ctx, kKeyResolution, 500) / divisor, divisor, ry, ry,
+      zyl::matchlib::image_height(image), zyl::matchlib::image_width(image), &out_ry, &out_rx, &h,
+      &w);
   if (status != ML_OK) return status;
   if (out_ry == ry) {
     *work = zyl::matchlib::image_retain(image);
@@ -360,7 +377,8 @@ int finger_position_of(GrayImage* image) {
 
 int grey_operation(MatchContext* ctx, GrayImage* image, int requested, DataBlob** out, int mode) {
   const int ry = zyl::matchlib::image_resolution_y(image);
-  const int order = zyl::matchlib::minutiae_order_from_key(zyl::matchlib::param_get(ctx, kKeyOrder, 0));
+  const int order =
+      zyl::matchlib::minutiae_order_from_key(zyl::matchlib::param_get(ctx, kKeyOrder, 0));
   const int max_count = zyl::matchlib::param_get(ctx, kKeyMaxCount, 64) & 0xFF;
   const int sensor = zyl::matchlib::param_get_text(ctx, "vn.algorithm.sensor_size", 0);
   const TypeEntry* type = type_entry(requested);
@@ -368,25 +386,29 @@ int grey_operation(MatchContext* ctx, GrayImage* image, int requested, DataBlob*
   int options = type->options;
   // Without a resolution the image's size in pixels at 500 dpi is unknown.
   if (ry <= 0) return ML_WRONG_KIND;
-  if ((options & MINX_FINE_MAPS) &&
-      (zyl::matchlib::image_height(image) * 500 / ry >= 320 || zyl::matchlib::image_width(image) * 500 / ry >= 320))
+  if ((options & MINX_FINE_MAPS) && (zyl::matchlib::image_height(image) * 500 / ry >= 320 ||
+                                     zyl::matchlib::image_width(image) * 500 / ry >= 320))
     return ML_WRONG_KIND;
-  if (sensor >= 4 && sensor <= 9 && zyl::matchlib::param_get(ctx, kKeyNo360, 0) == 0 && zyl::matchlib::param_get_text(ctx, "vn.algorithm.360", 0))
+  if (sensor >= 4 && sensor <= 9 && zyl::matchlib::param_get(ctx, kKeyNo360, 0) == 0 &&
+      zyl::matchlib::param_get_text(ctx, "vn.algorithm.360", 0))
     options |= MINX_RIDGE_TRACE;
   ImageHold hold;
   int status = working_image(ctx, image, mode == MINX_HALF ? 2 : 1, &hold.image);
   if (status != ML_OK) return status;
-  if (zyl::matchlib::image_mask_plane(hold.image) && (status = zyl::matchlib::image_usable_mask_bytes(hold.image, &hold.mask)) != ML_OK)
+  if (zyl::matchlib::image_mask_plane(hold.image) &&
+      (status = zyl::matchlib::image_usable_mask_bytes(hold.image, &hold.mask)) != ML_OK)
     return status;
   std::uint8_t* bytes = nullptr;
   std::uint32_t size = 0;
-  status = zyl::matchlib::minutiae_driver_grey(zyl::matchlib::image_pixels(hold.image), hold.mask, static_cast<std::uint16_t>(zyl::matchlib::image_height(hold.image)),
-                                static_cast<std::uint16_t>(zyl::matchlib::image_width(hold.image)),
-                                static_cast<std::uint8_t>(finger_position_of(image)),
-                                static_cast<std::uint8_t>(zyl::matchlib::image_impression_type(image)), nullptr, 0,
-                                static_cast<std::uint8_t>(max_count), static_cast<std::uint8_t>(order),
-                                static_cast<std::uint16_t>(options | mode | MINX_CORES | MINX_CARD_QUALITY),
-                                static_cast<std::uint8_t>(type->format), &bytes, &size, ridgetrace_run, nullptr);
+  status = zyl::matchlib::minutiae_driver_grey(
+      zyl::matchlib::image_pixels(hold.image), hold.mask,
+      static_cast<std::uint16_t>(zyl::matchlib::image_height(hold.image)),
+      static_cast<std::uint16_t>(zyl::matchlib::image_width(hold.image)),
+      static_cast<std::uint8_t>(finger_position_of(image)),
+      static_cast<std::uint8_t>(zyl::matchlib::image_impression_type(image)), nullptr, 0,
+      static_cast<std::uint8_t>(max_count), static_cast<std::uint8_t>(order),
+      static_cast<std::uint16_t>(options | mode | MINX_CORES | MINX_CARD_QUALITY),
+      static_cast<std::uint8_t>(type->format), &bytes, &size, ridgetrace_run, nullptr);
   if (!zyl::matchlib::image_is_writable(image)) zyl::matchlib::image_release_pixels(image, nullptr);
   if (status != ML_OK || !bytes) return status;
   return wrap_blob(bytes, size, type->blob_type, out);
@@ -395,22 +417,27 @@ int grey_operation(MatchContext* ctx, GrayImage* image, int requested, DataBlob*
 int bilevel_operation(MatchContext* ctx, GrayImage* image, int requested, DataBlob** out) {
   if (requested != 67) return ML_OUT_OF_LIMITS;
   const int sensor = zyl::matchlib::param_get_text(ctx, "vn.algorithm.sensor_size", 0);
-  if (sensor >= 4 && sensor <= 9 && zyl::matchlib::param_get(ctx, kKeyNo360, 0) == 0 && zyl::matchlib::param_get_text(ctx, "vn.algorithm.360", 0))
+  if (sensor >= 4 && sensor <= 9 && zyl::matchlib::param_get(ctx, kKeyNo360, 0) == 0 &&
+      zyl::matchlib::param_get_text(ctx, "vn.algorithm.360", 0))
     return ML_OUT_OF_LIMITS;
   ImageHold hold;
   int status = working_image(ctx, image, 2, &hold.image);
   if (status != ML_OK) return status;
-  if (zyl::matchlib::image_mask_plane(hold.image) && (status = zyl::matchlib::image_usable_mask_bytes(hold.image, &hold.mask)) != ML_OK)
+  if (zyl::matchlib::image_mask_plane(hold.image) &&
+      (status = zyl::matchlib::image_usable_mask_bytes(hold.image, &hold.mask)) != ML_OK)
     return status;
   std::uint8_t* bytes = nullptr;
   std::uint32_t size = 0;
   status = zyl::matchlib::minutiae_driver_bilevel(
-      zyl::matchlib::image_pixels(hold.image), hold.mask, static_cast<std::uint16_t>(zyl::matchlib::image_height(hold.image)),
-      static_cast<std::uint16_t>(zyl::matchlib::image_width(hold.image)), static_cast<std::uint8_t>(std::clamp(finger_position_of(image), 0, 255)),
+      zyl::matchlib::image_pixels(hold.image), hold.mask,
+      static_cast<std::uint16_t>(zyl::matchlib::image_height(hold.image)),
+      static_cast<std::uint16_t>(zyl::matchlib::image_width(hold.image)),
+      static_cast<std::uint8_t>(std::clamp(finger_position_of(image), 0, 255)),
       static_cast<std::uint8_t>(zyl::matchlib::image_impression_type(image)), nullptr, 0,
       static_cast<std::uint8_t>(zyl::matchlib::param_get(ctx, kKeyMaxCount, 64) & 0xFF),
-      static_cast<std::uint8_t>(zyl::matchlib::minutiae_order_from_key(zyl::matchlib::param_get(ctx, kKeyOrder, 0))), 0x9472, MINX_FORMAT_CARD,
-      &bytes, &size, ridgetrace_run, nullptr);
+      static_cast<std::uint8_t>(
+          zyl::matchlib::minutiae_order_from_key(zyl::matchlib::param_get(ctx, kKeyOrder, 0))),
+      0x9472, MINX_FORMAT_CARD, &bytes, &size, ridgetrace_run, nullptr);
   if (status != ML_OK || !bytes) return status;
   return wrap_blob(bytes, size, 67, out);
 }
@@ -420,15 +447,18 @@ int maps_operation(MatchContext* ctx, GrayImage* image, int requested, DataBlob*
   ImageHold hold;
   int status = working_image(ctx, image, 2, &hold.image);
   if (status != ML_OK) return status;
-  if (zyl::matchlib::image_mask_plane(hold.image) && (status = zyl::matchlib::image_usable_mask_bytes(hold.image, &hold.mask)) != ML_OK)
+  if (zyl::matchlib::image_mask_plane(hold.image) &&
+      (status = zyl::matchlib::image_usable_mask_bytes(hold.image, &hold.mask)) != ML_OK)
     return status;
   std::uint8_t* bytes = nullptr;
   std::uint32_t size = 0;
-  status = zyl::matchlib::minutiae_driver_maps(zyl::matchlib::image_pixels(hold.image), hold.mask, static_cast<std::uint16_t>(zyl::matchlib::image_height(hold.image)),
-                                static_cast<std::uint16_t>(zyl::matchlib::image_width(hold.image)),
-                                static_cast<std::uint8_t>(std::clamp(finger_position_of(image), 0, 255)),
-                                static_cast<std::uint8_t>(zyl::matchlib::image_impression_type(image)), 0x1030, MINX_FORMAT_CARD,
-                                &bytes, &size);
+  status = zyl::matchlib::minutiae_driver_maps(
+      zyl::matchlib::image_pixels(hold.image), hold.mask,
+      static_cast<std::uint16_t>(zyl::matchlib::image_height(hold.image)),
+      static_cast<std::uint16_t>(zyl::matchlib::image_width(hold.image)),
+      static_cast<std::uint8_t>(std::clamp(finger_position_of(image), 0, 255)),
+      static_cast<std::uint8_t>(zyl::matchlib::image_impression_type(image)), 0x1030,
+      MINX_FORMAT_CARD, &bytes, &size);
   if (status != ML_OK || !bytes) return status;
   return wrap_blob(bytes, size, 67, out);
 }
@@ -438,15 +468,15 @@ int maps_operation(MatchContext* ctx, GrayImage* image, int requested, DataBlob*
 
 using namespace zyl::matchlib;
 
-
 int zyl::matchlib::minutiae_order_from_key(int32_t key) {
   const int criterion = (key >> 2) & 7;
   if (key == 0 || criterion == 0 || criterion > 4) return 21;
   return criterion + ((key & 3) == 2 ? 16 : 0);
 }
 
-int zyl::matchlib::extract_fit_resolution(int target, int divisor, int ry, int rx, int height, int width, int* out_ry,
-                                   int* out_rx, int* out_height, int* out_width) {
+int zyl::matchlib::extract_fit_resolution(int target, int divisor, int ry, int rx, int height,
+                                          int width, int* out_ry, int* out_rx, int* out_height,
+                                          int* out_width) {
   if (!out_ry || !out_rx || !out_height || !out_width || divisor <= 0) return ML_BAD_ARGUMENT;
   *out_ry = ry;
   *out_rx = rx;
@@ -481,11 +511,13 @@ int zyl::matchlib::extract_fit_resolution(int target, int divisor, int ry, int r
   return ML_OK;
 }
 
-int zyl::matchlib::minutiae_driver_grey(const uint8_t* pixels, const uint8_t* mask, uint16_t height, uint16_t width,
-                                 uint8_t finger_position, uint8_t impression_type, const void* reserved,
-                                 uint8_t min_count, uint8_t max_count, uint8_t order_code, uint16_t options,
-                                 uint8_t format, uint8_t** out, uint32_t* out_size, RidgeTraceCallback ridge_trace,
-                                 RidgeTraceCallback second) {
+int zyl::matchlib::minutiae_driver_grey(const uint8_t* pixels, const uint8_t* mask, uint16_t height,
+                                        uint16_t width, uint8_t finger_position,
+                                        uint8_t impression_type, const void* reserved,
+                                        uint8_t min_count, uint8_t max_count, uint8_t order_code,
+                                        uint16_t options, uint8_t format, uint8_t** out,
+                                        uint32_t* out_size, RidgeTraceCallback ridge_trace,
+                                        RidgeTraceCallback second) {
   (void)reserved;
   if (!out || !out_size) return ML_BAD_ARGUMENT;
   *out = nullptr;
@@ -497,11 +529,13 @@ int zyl::matchlib::minutiae_driver_grey(const uint8_t* pixels, const uint8_t* ma
   });
 }
 
-int zyl::matchlib::minutiae_driver_bilevel(const uint8_t* pixels, const uint8_t* mask, uint16_t height, uint16_t width,
-                                    uint8_t finger_position, uint8_t impression_type, const void* reserved,
-                                    uint8_t min_count, uint8_t max_count, uint8_t order_code, uint16_t options,
-                                    uint8_t format, uint8_t** out, uint32_t* out_size, RidgeTraceCallback callback,
-                                    void* user) {
+int zyl::matchlib::minutiae_driver_bilevel(const uint8_t* pixels, const uint8_t* mask,
+                                           uint16_t height, uint16_t width, uint8_t finger_position,
+                                           uint8_t impression_type, const void* reserved,
+                                           uint8_t min_count, uint8_t max_count, uint8_t order_code,
+                                           uint16_t options, uint8_t format, uint8_t** out,
+                                           uint32_t* out_size, RidgeTraceCallback callback,
+                                           void* user) {
   (void)reserved;
   if (!out || !out_size) return ML_BAD_ARGUMENT;
   *out = nullptr;
@@ -513,9 +547,10 @@ int zyl::matchlib::minutiae_driver_bilevel(const uint8_t* pixels, const uint8_t*
   });
 }
 
-int zyl::matchlib::minutiae_driver_maps(const uint8_t* pixels, const uint8_t* mask, uint16_t height, uint16_t width,
-                                 uint8_t finger_position, uint8_t impression_type, uint16_t options, uint8_t format,
-                                 uint8_t** out, uint32_t* out_size) {
+int zyl::matchlib::minutiae_driver_maps(const uint8_t* pixels, const uint8_t* mask, uint16_t height,
+                                        uint16_t width, uint8_t finger_position,
+                                        uint8_t impression_type, uint16_t options, uint8_t format,
+                                        uint8_t** out, uint32_t* out_size) {
   if (!out || !out_size) return ML_BAD_ARGUMENT;
   *out = nullptr;
   *out_size = 0;
@@ -526,108 +561,162 @@ int zyl::matchlib::minutiae_driver_maps(const uint8_t* pixels, const uint8_t* ma
   });
 }
 
-extern "C" ZYL_API int minutiae_driver_settings(const uint8_t* pixels, uint16_t height, uint16_t width,
-                                     uint8_t finger_position, uint8_t impression_type,
-                                     const MinutiaeDriverSettings* s) {
+extern "C" ZYL_API int minutiae_driver_settings(const uint8_t* pixels, uint16_t height,
+                                                uint16_t width, uint8_t finger_position,
+                                                uint8_t impression_type,
+                                                const MinutiaeDriverSettings* s) {
   if (!s) return ML_BAD_ARGUMENT;
-  return zyl::matchlib::minutiae_driver_grey(pixels, nullptr, height, width, finger_position, impression_type, nullptr,
-                              s->min_count, s->max_count, s->order_code, s->options, s->format, s->out, s->out_size,
-                              nullptr, nullptr);
+  return zyl::matchlib::minutiae_driver_grey(
+      pixels, nullptr, height, width, finger_position, impression_type, nullptr, s->min_count,
+      s->max_count, s->order_code, s->options, s->format, s->out, s->out_size, nullptr, nullptr);
 }
 
-extern "C" ZYL_API int minutiae_driver_card_fixed(const uint8_t* pixels, uint16_t height, uint16_t width,
-                                       uint8_t finger_position, uint8_t impression_type, uint8_t** out,
-                                       uint32_t* out_size) {
+extern "C" ZYL_API int minutiae_driver_card_fixed(const uint8_t* pixels, uint16_t height,
+                                                  uint16_t width, uint8_t finger_position,
+                                                  uint8_t impression_type, uint8_t** out,
+                                                  uint32_t* out_size) {
   // No sampling mode was ever set for this driver; it works at full
   // resolution (500-dpi input), the mode that needs no halved image.
-  return zyl::matchlib::minutiae_driver_grey(pixels, nullptr, height, width, finger_position, impression_type, nullptr, 0, 64, 21,
-                              MINX_CARD_QUALITY | MINX_FULL, MINX_FORMAT_CARD, out, out_size, nullptr, nullptr);
+  return zyl::matchlib::minutiae_driver_grey(
+      pixels, nullptr, height, width, finger_position, impression_type, nullptr, 0, 64, 21,
+      MINX_CARD_QUALITY | MINX_FULL, MINX_FORMAT_CARD, out, out_size, nullptr, nullptr);
 }
 
 void zyl::matchlib::minutiae_buffer_free(uint8_t* buffer) { std::free(buffer); }
 
-int zyl::matchlib::extract_minutiae_grey(MatchContext* context, GrayImage* image, void* argument, int32_t requested,
-                                  DataBlob** out, int mode) {
+int zyl::matchlib::extract_minutiae_grey(MatchContext* context, GrayImage* image, void* argument,
+                                         int32_t requested, DataBlob** out, int mode) {
   (void)argument;
   if (!image || !out || !zyl::matchlib::image_pixels(image)) return ML_BAD_ARGUMENT;
   *out = nullptr;
   return zyl::GuardedCall(ML_NO_MEMORY, [&] { return grey_operation(context, image, requested, out, mode); });
 }
 
-int zyl::matchlib::extract_minutiae_grey_half(MatchContext* context, GrayImage* image, void* argument, int32_t requested,
-                                       DataBlob** out) {
+int zyl::matchlib::extract_minutiae_grey_half(MatchContext* context, GrayImage* image,
+                                              void* argument, int32_t requested, DataBlob** out) {
   return zyl::matchlib::extract_minutiae_grey(context, image, argument, requested, out, MINX_HALF);
 }
 
-int zyl::matchlib::extract_minutiae_grey_full(MatchContext* context, GrayImage* image, void* argument, int32_t requested,
-                                       DataBlob** out) {
+int zyl::matchlib::extract_minutiae_grey_full(MatchContext* context, GrayImage* image,
+                                              void* argument, int32_t requested, DataBlob** out) {
   return zyl::matchlib::extract_minutiae_grey(context, image, argument, requested, out, MINX_FULL);
 }
 
-int zyl::matchlib::extract_minutiae_grey_plain(MatchContext* context, GrayImage* image, void* argument, int32_t requested,
-                                        DataBlob** out) {
+int zyl::matchlib::extract_minutiae_grey_plain(MatchContext* context, GrayImage* image,
+                                               void* argument, int32_t requested, DataBlob** out) {
   // The plain slot names no sampling mode, which the grey pipeline cannot
   // run without; it is read as the full-resolution mode, so the card stages
   // that point at it get a template.
   return zyl::matchlib::extract_minutiae_grey(context, image, argument, requested, out, MINX_FULL);
 }
 
-int zyl::matchlib::extract_minutiae_bilevel(MatchContext* context, GrayImage* image, void* argument, int32_t requested,
-                                     DataBlob** out) {
+int zyl::matchlib::extract_minutiae_bilevel(MatchContext* context, GrayImage* image, void* argument,
+                                            int32_t requested, DataBlob** out) {
   (void)argument;
   if (!image || !out || !zyl::matchlib::image_pixels(image)) return ML_BAD_ARGUMENT;
   *out = nullptr;
   return zyl::GuardedCall(ML_NO_MEMORY, [&] { return bilevel_operation(context, image, requested, out); });
 }
 
-int zyl::matchlib::extract_block_maps(MatchContext* context, GrayImage* image, void* argument, int32_t requested,
-                               DataBlob** out) {
+int zyl::matchlib::extract_block_maps(MatchContext* context, GrayImage* image, void* argument,
+                                      int32_t requested, DataBlob** out) {
   (void)argument;
   if (!image || !out || !zyl::matchlib::image_pixels(image)) return ML_BAD_ARGUMENT;
   *out = nullptr;
   return zyl::GuardedCall(ML_NO_MEMORY, [&] { return maps_operation(context, image, requested, out); });
 }
 
-
 // The minutiae extraction operation table, in slot order. The card-template
 // stage routines that the engine's chains name A to E are these slots in
 // the same order (A = slot 0 ... E = slot 4).
 const StageExtractor minutiae_extract_operations[5] = {{::extract_minutiae_bilevel},
-                                                      {::extract_minutiae_grey_half},
-                                                      {::extract_minutiae_grey_full},
-                                                      {::extract_minutiae_grey_plain},
-                                                      {::extract_block_maps}};
+                                                       {::extract_minutiae_grey_half},
+                                                       {::extract_minutiae_grey_full},
+                                                       {::extract_minutiae_grey_plain},
+                                                       {::extract_block_maps}};
 
-
-extern "C" ZYL_API int card_extract_a(MatchContext* c, GrayImage* i, void* a, int32_t k, DataBlob** o) {
+extern "C" ZYL_API int card_extract_a(MatchContext* c, GrayImage* i, void* a, int32_t k,
+                                      DataBlob** o) {
   return zyl::matchlib::extract_minutiae_bilevel(c, i, a, k, o);
 }
-extern "C" ZYL_API int card_extract_b(MatchContext* c, GrayImage* i, void* a, int32_t k, DataBlob** o) {
+extern "C" ZYL_API int card_extract_b(MatchContext* c, GrayImage* i, void* a, int32_t k,
+                                      DataBlob** o) {
   return zyl::matchlib::extract_minutiae_grey_half(c, i, a, k, o);
 }
-extern "C" ZYL_API int card_extract_c(MatchContext* c, GrayImage* i, void* a, int32_t k, DataBlob** o) {
+extern "C" ZYL_API int card_extract_c(MatchContext* c, GrayImage* i, void* a, int32_t k,
+                                      DataBlob** o) {
   return zyl::matchlib::extract_minutiae_grey_full(c, i, a, k, o);
 }
-extern "C" ZYL_API int card_extract_d(MatchContext* c, GrayImage* i, void* a, int32_t k, DataBlob** o) {
+extern "C" ZYL_API int card_extract_d(MatchContext* c, GrayImage* i, void* a, int32_t k,
+                                      DataBlob** o) {
   return zyl::matchlib::extract_minutiae_grey_plain(c, i, a, k, o);
 }
-extern "C" ZYL_API int card_extract_e(MatchContext* c, GrayImage* i, void* a, int32_t k, DataBlob** o) {
+extern "C" ZYL_API int card_extract_e(MatchContext* c, GrayImage* i, void* a, int32_t k,
+                                      DataBlob** o) {
   return zyl::matchlib::extract_block_maps(c, i, a, k, o);
 }
 
 extern "C" {
 
-ZYL_API int minutiae_order_from_key(int32_t key) { return zyl::matchlib::minutiae_order_from_key(key); }
-ZYL_API int extract_fit_resolution(int target, int divisor, int ry, int rx, int height, int width, int* out_ry, int* out_rx, int* out_height, int* out_width) { return zyl::matchlib::extract_fit_resolution(target, divisor, ry, rx, height, width, out_ry, out_rx, out_height, out_width); }
-ZYL_API int minutiae_driver_grey(const uint8_t* pixels, const uint8_t* mask, uint16_t height, uint16_t width, uint8_t finger_position, uint8_t impression_type, const void* reserved, uint8_t min_count, uint8_t max_count, uint8_t order_code, uint16_t options, uint8_t format, uint8_t** out, uint32_t* out_size, RidgeTraceCallback ridge_trace, RidgeTraceCallback second) { return zyl::matchlib::minutiae_driver_grey(pixels, mask, height, width, finger_position, impression_type, reserved, min_count, max_count, order_code, options, format, out, out_size, ridge_trace, second); }
-ZYL_API int minutiae_driver_bilevel(const uint8_t* pixels, const uint8_t* mask, uint16_t height, uint16_t width, uint8_t finger_position, uint8_t impression_type, const void* reserved, uint8_t min_count, uint8_t max_count, uint8_t order_code, uint16_t options, uint8_t format, uint8_t** out, uint32_t* out_size, RidgeTraceCallback callback, void* user) { return zyl::matchlib::minutiae_driver_bilevel(pixels, mask, height, width, finger_position, impression_type, reserved, min_count, max_count, order_code, options, format, out, out_size, callback, user); }
-ZYL_API int minutiae_driver_maps(const uint8_t* pixels, const uint8_t* mask, uint16_t height, uint16_t width, uint8_t finger_position, uint8_t impression_type, uint16_t options, uint8_t format, uint8_t** out, uint32_t* out_size) { return zyl::matchlib::minutiae_driver_maps(pixels, mask, height, width, finger_position, impression_type, options, format, out, out_size); }
+ZYL_API int minutiae_order_from_key(int32_t key) {
+  return zyl::matchlib::minutiae_order_from_key(key);
+}
+ZYL_API int extract_fit_resolution(int target, int divisor, int ry, int rx, int height, int width,
+                                   int* out_ry, int* out_rx, int* out_height, int* out_width) {
+  return zyl::matchlib::extract_fit_resolution(target, divisor, ry, rx, height, width, out_ry,
+                                               out_rx, out_height, out_width);
+}
+ZYL_API int minutiae_driver_grey(const uint8_t* pixels, const uint8_t* mask, uint16_t height,
+                                 uint16_t width, uint8_t finger_position, uint8_t impression_type,
+                                 const void* reserved, uint8_t min_count, uint8_t max_count,
+                                 uint8_t order_code, uint16_t options, uint8_t format,
+                                 uint8_t** out, uint32_t* out_size, RidgeTraceCallback ridge_trace,
+                                 RidgeTraceCallback second) {
+  return zyl::matchlib::minutiae_driver_grey(
+      pixels, mask, height, width, finger_position, impression_type, reserved, min_count, max_count,
+      order_code, options, format, out, out_size, ridge_trace, second);
+}
+ZYL_API int minutiae_driver_bilevel(const uint8_t* pixels, const uint8_t* mask, uint16_t height,
+                                    uint16_t width, uint8_t finger_position,
+                                    uint8_t impression_type, const void* reserved,
+                                    uint8_t min_count, uint8_t max_count, uint8_t order_code,
+                                    uint16_t options, uint8_t format, uint8_t** out,
+                                    uint32_t* out_size, RidgeTraceCallback callback, void* user) {
+  return zyl::matchlib::minutiae_driver_bilevel(
+      pixels, mask, height, width, finger_position, impression_type, reserved, min_count, max_count,
+      order_code, options, format, out, out_size, callback, user);
+}
+ZYL_API int minutiae_driver_maps(const uint8_t* pixels, const uint8_t* mask, uint16_t height,
+                                 uint16_t width, uint8_t finger_position, uint8_t impression_type,
+                                 uint16_t options, uint8_t format, uint8_t** out,
+                                 uint32_t* out_size) {
+  return zyl::matchlib::minutiae_driver_maps(pixels, mask, height, width, finger_position,
+                                             impression_type, options, format, out, out_size);
+}
 ZYL_API void minutiae_buffer_free(uint8_t* buffer) { zyl::matchlib::minutiae_buffer_free(buffer); }
-ZYL_API int extract_minutiae_grey(MatchContext* context, GrayImage* image, void* argument, int32_t requested, DataBlob** out, int mode) { return zyl::matchlib::extract_minutiae_grey(context, image, argument, requested, out, mode); }
-ZYL_API int extract_minutiae_grey_half(MatchContext* context, GrayImage* image, void* argument, int32_t requested, DataBlob** out) { return zyl::matchlib::extract_minutiae_grey_half(context, image, argument, requested, out); }
-ZYL_API int extract_minutiae_grey_full(MatchContext* context, GrayImage* image, void* argument, int32_t requested, DataBlob** out) { return zyl::matchlib::extract_minutiae_grey_full(context, image, argument, requested, out); }
-ZYL_API int extract_minutiae_grey_plain(MatchContext* context, GrayImage* image, void* argument, int32_t requested, DataBlob** out) { return zyl::matchlib::extract_minutiae_grey_plain(context, image, argument, requested, out); }
-ZYL_API int extract_minutiae_bilevel(MatchContext* context, GrayImage* image, void* argument, int32_t requested, DataBlob** out) { return zyl::matchlib::extract_minutiae_bilevel(context, image, argument, requested, out); }
-ZYL_API int extract_block_maps(MatchContext* context, GrayImage* image, void* argument, int32_t requested, DataBlob** out) { return zyl::matchlib::extract_block_maps(context, image, argument, requested, out); }
+ZYL_API int extract_minutiae_grey(MatchContext* context, GrayImage* image, void* argument,
+                                  int32_t requested, DataBlob** out, int mode) {
+  return zyl::matchlib::extract_minutiae_grey(context, image, argument, requested, out, mode);
+}
+ZYL_API int extract_minutiae_grey_half(MatchContext* context, GrayImage* image, void* argument,
+                                       int32_t requested, DataBlob** out) {
+  return zyl::matchlib::extract_minutiae_grey_half(context, image, argument, requested, out);
+}
+ZYL_API int extract_minutiae_grey_full(MatchContext* context, GrayImage* image, void* argument,
+                                       int32_t requested, DataBlob** out) {
+  return zyl::matchlib::extract_minutiae_grey_full(context, image, argument, requested, out);
+}
+ZYL_API int extract_minutiae_grey_plain(MatchContext* context, GrayImage* image, void* argument,
+                                        int32_t requested, DataBlob** out) {
+  return zyl::matchlib::extract_minutiae_grey_plain(context, image, argument, requested, out);
+}
+ZYL_API int extract_minutiae_bilevel(MatchContext* context, GrayImage* image, void* argument,
+                                     int32_t requested, DataBlob** out) {
+  return zyl::matchlib::extract_minutiae_bilevel(context, image, argument, requested, out);
+}
+ZYL_API int extract_block_maps(MatchContext* context, GrayImage* image, void* argument,
+                               int32_t requested, DataBlob** out) {
+  return zyl::matchlib::extract_block_maps(context, image, argument, requested, out);
+}
 
 }  // extern "C"

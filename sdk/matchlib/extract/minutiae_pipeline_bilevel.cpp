@@ -68,14 +68,16 @@ class BilevelPipeline : public PipelineFrame {
     int status = orientation_and_quality(2);
     if (status != ML_OK) return status;
     pixel_orientation_.assign(std::size_t(h_) * w_, 0);
-    if ((status = zyl::matchlib::orient_map_resize(orientation_.data(), gr_, gc_, b_, pixel_orientation_.data(), h_, w_)) != ML_OK)
+    if ((status = zyl::matchlib::orient_map_resize(orientation_.data(), gr_, gc_, b_,
+                                                   pixel_orientation_.data(), h_, w_)) != ML_OK)
       return status;
     const Bytes enhance_input = normalised_;
     if ((status = block_frequency(analysis, h_, w_, b_)) != ML_OK) return status;
     if ((status = expand_blocks(period_, gr_, gc_, b_, pixel_period_, h_, w_)) != ML_OK) return status;
     enhanced_.assign(std::size_t(w_) * (h_ + 1) + 9, 0);
-    status = zyl::matchlib::fftenh_enhance16(enhance_input.data(), h_, w_, pixel_period_.data(), pixel_orientation_.data(),
-                              block_map_.data(), gr_, gc_, b_, enhanced_.data(), 1);
+    status = zyl::matchlib::fftenh_enhance16(enhance_input.data(), h_, w_, pixel_period_.data(),
+                                             pixel_orientation_.data(), block_map_.data(), gr_, gc_,
+                                             b_, enhanced_.data(), 1);
     if (status != ML_OK) return status;
     r_.count = 0;
     r_.resolution = MINREC_RESOLUTION;
@@ -86,7 +88,8 @@ class BilevelPipeline : public PipelineFrame {
     if (r_.cores_wanted || r_.deltas_wanted) {
       // A second pixel orientation map from the block orientations.
       Bytes second(std::size_t(h_) * w_, 0);
-      status = zyl::matchlib::orient_map_resize(orientation_.data(), gr_, gc_, b_, second.data(), h_, w_);
+      status = zyl::matchlib::orient_map_resize(orientation_.data(), gr_, gc_, b_, second.data(),
+                                                h_, w_);
       if (status == ML_OK) status = find_singular(second, quality_map_, h_, w_, r_);
     }
     return status;
@@ -97,22 +100,26 @@ class BilevelPipeline : public PipelineFrame {
     Bytes plane(std::size_t(rows) * stride, 0xFF);
     // The pass of kind 1 traces the valleys (its branch points are ridge
     // endings), the pass of kind 0 the dark ridges (bifurcations).
-    int status = zyl::matchlib::binarize_blocks_percentile_bits(enhanced_.data(), quality_map_.data(), h_, w_, block_map_.data(),
-                                                 b_, 47, plane.data(), kind);
+    int status = zyl::matchlib::binarize_blocks_percentile_bits(
+        enhanced_.data(), quality_map_.data(), h_, w_, block_map_.data(), b_, 47, plane.data(),
+        kind);
     if (status != ML_OK) return status;
-    zyl::matchlib::bilevel_bits_set_border(plane.data(), rows, width, 2, 2 * (w_ - gc_ * b_) + 2, 2, 2 * (h_ - gr_ * b_) + 2);
-    if ((status = zyl::matchlib::bilevel_bits_thin(plane.data(), rows, width, 2)) != ML_OK) return status;
+    zyl::matchlib::bilevel_bits_set_border(plane.data(), rows, width, 2, 2 * (w_ - gc_ * b_) + 2, 2,
+                                           2 * (h_ - gr_ * b_) + 2);
+    if ((status = zyl::matchlib::bilevel_bits_thin(plane.data(), rows, width, 2)) != ML_OK)
+      return status;
     Bytes counts(std::size_t(rows) * ((width + 1) / 2), 0);
-    zyl::matchlib::bilevel_bits_trace_minutiae(plane.data(), rows, width, kind, quality_map_.data(), r_.minutiae, &r_.count,
-                                counts.data(), 2, 2);
+    zyl::matchlib::bilevel_bits_trace_minutiae(plane.data(), rows, width, kind, quality_map_.data(),
+                                               r_.minutiae, &r_.count, counts.data(), 2, 2);
     if (kind == 1) return ML_OK;
     int n = zyl::matchlib::minutiae_merge_close_pairs(r_.minutiae, r_.count, 2);
-    n = zyl::matchlib::bilevel_bits_check_endings(r_.minutiae, n, plane.data(), counts.data(), period_.data(), rows, width, 2,
-                                   2 * b_);
+    n = zyl::matchlib::bilevel_bits_check_endings(r_.minutiae, n, plane.data(), counts.data(),
+                                                  period_.data(), rows, width, 2, 2 * b_);
     r_.count = static_cast<std::uint8_t>(n);
     for (int i = 0; i < n; ++i) {
       MinutiaEntry& m = r_.minutiae[i];
-      const int v = zyl::matchlib::img_sample_bilinear_u8(m.x, m.y, period_.data(), gr_, gc_, 2 * b_);
+      const int v =
+          zyl::matchlib::img_sample_bilinear_u8(m.x, m.y, period_.data(), gr_, gc_, 2 * b_);
       m.extra = static_cast<std::uint8_t>(std::max(0, v - 5));
     }
     select_minutiae(r_, mask_in_ ? &mask_ : nullptr, w_, 2);
@@ -127,8 +134,9 @@ class BilevelPipeline : public PipelineFrame {
 
 using namespace zyl::matchlib;
 
-int zyl::matchlib::minutiae_pipeline_bilevel(const uint8_t* pixels, const uint8_t* mask, int height, int width,
-                                      MinutiaeRecord* record, RidgeTraceCallback callback, void* user) {
+int zyl::matchlib::minutiae_pipeline_bilevel(const uint8_t* pixels, const uint8_t* mask, int height,
+                                             int width, MinutiaeRecord* record,
+                                             RidgeTraceCallback callback, void* user) {
   (void)callback;
   (void)user;
   if (!pixels || !record || height <= 0 || width <= 0 || height > 0x7FFF || width > 0x7FFF) return ML_BAD_ARGUMENT;
@@ -140,6 +148,11 @@ int zyl::matchlib::minutiae_pipeline_bilevel(const uint8_t* pixels, const uint8_
 
 extern "C" {
 
-ZYL_API int minutiae_pipeline_bilevel(const uint8_t* pixels, const uint8_t* mask, int height, int width, MinutiaeRecord* record, RidgeTraceCallback callback, void* user) { return zyl::matchlib::minutiae_pipeline_bilevel(pixels, mask, height, width, record, callback, user); }
+ZYL_API int minutiae_pipeline_bilevel(const uint8_t* pixels, const uint8_t* mask, int height,
+                                      int width, MinutiaeRecord* record,
+                                      RidgeTraceCallback callback, void* user) {
+  return zyl::matchlib::minutiae_pipeline_bilevel(pixels, mask, height, width, record, callback,
+                                                  user);
+}
 
 }  // extern "C"

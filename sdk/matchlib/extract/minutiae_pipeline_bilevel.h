@@ -8,6 +8,6 @@
 namespace zyl::matchlib {
 
 int minutiae_pipeline_bilevel(const uint8_t* pixels, const uint8_t* mask, int height, int width,
-                                      MinutiaeRecord* record, RidgeTraceCallback callback, void* user);
+                              MinutiaeRecord* record, RidgeTraceCallback callback, void* user);
 
 }  // namespace zyl::matchlib

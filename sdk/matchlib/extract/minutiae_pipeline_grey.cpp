@@ -39,8 +39,10 @@
 #include "matchlib/filter/quality_coherence.h"
 #include "matchlib/image/block_segmentation.h"
 #include "matchlib/image/border_extend.h"
+#include "matchlib/image/cell_map_expand.h"
 #include "matchlib/image/region_tools.h"
 #include "matchlib/image/rescale.h"
+#include "matchlib/image/window_copy.h"
 #include "matchlib/spectral/block_frequency.h"
 #include "matchlib/spectral/fft_enhance.h"
 #include "matchlib/spectral/orientation.h"
@@ -53,7 +55,8 @@ int fit_frame(const std::uint8_t* src, int height, int width, int block, Frame& 
   std::uint8_t* out = nullptr;
   std::uint32_t oh = 0, ow = 0;
   std::int32_t ro = 0, co = 0;
-  const int status = zyl::matchlib::img_fit_to_block_multiple(src, height, width, block, 0, &out, &oh, &ow, &ro, &co);
+  const int status = zyl::matchlib::img_fit_to_block_multiple(src, height, width, block, 0, &out,
+                                                              &oh, &ow, &ro, &co);
   if (status != ML_OK) return status;
   f.pixels.assign(out, out + std::size_t(oh) * ow);
   std::free(out);
@@ -114,7 +117,8 @@ int expand_blocks(const Bytes& blocks, int rows, int columns, int block, Bytes& 
     for (int x = 0; x < w; ++x)
       out[std::size_t(y) * w + x] =
           blocks[std::size_t(std::min(y / block, rows - 1)) * columns + std::min(x / block, columns - 1)];
-  return img_expand_bilinear_u8(blocks.data(), rows, columns, block, out.data(), h, w);
+  return zyl::matchlib::expand_bilinear<std::uint8_t>(blocks.data(), rows, columns, block,
+                                                      out.data(), h, w);
 }
 
 // Cores and deltas of the pixel orientation map where the quality exceeds 40.
@@ -124,7 +128,8 @@ int find_singular(const Bytes& orientation, const Bytes& quality, int h, int w, 
   for (std::size_t i = 0; i < quality.size(); ++i) mask[i] = quality[i] > 40 ? 255 : 0;
   SingularPoint points[16];
   int count = 0;
-  int status = zyl::matchlib::singular_find_points(orientation.data(), mask.data(), h, w, points, &count, 16);
+  int status = zyl::matchlib::singular_find_points(orientation.data(), mask.data(), h, w, points,
+                                                   &count, 16);
   if (status != ML_OK) return status;
   SingularList cores{}, deltas{};
   status = zyl::matchlib::singular_split_cores_deltas(points, count, w, &cores, &deltas);
@@ -209,8 +214,8 @@ int PipelineFrame::frame_and_segment(int block, int segment_flag, int cleanup) {
   gr_ = h_ / b_;
   gc_ = w_ / b_;
   block_map_.assign(std::size_t(gr_) * gc_, 0);
-  status = zyl::matchlib::imgproc_segment_blocks(frame_.pixels.data(), h_, w_, gr_, gc_, b_, block_map_.data(),
-                                  segment_flag, cleanup);
+  status = zyl::matchlib::imgproc_segment_blocks(frame_.pixels.data(), h_, w_, gr_, gc_, b_,
+                                                 block_map_.data(), segment_flag, cleanup);
   if (status != ML_OK) return status;
   int cy = 0, cx = 0;
   status = zyl::matchlib::img_mask_centroid(block_map_.data(), gr_, gc_, b_, h_, w_, &cy, &cx);
@@ -229,32 +234,35 @@ int PipelineFrame::frame_and_segment(int block, int segment_flag, int cleanup) {
 
 int PipelineFrame::orientation_and_quality(int flag) {
   normalised_.assign(frame_.pixels.size(), 0);
-  int status = zyl::matchlib::imgproc_normalize_blocks(frame_.pixels.data(), h_, w_, block_map_.data(), b_, gr_, gc_, 150,
-                                        120, normalised_.data());
+  int status = zyl::matchlib::imgproc_normalize_blocks(
+      frame_.pixels.data(), h_, w_, block_map_.data(), b_, gr_, gc_, 150, 120, normalised_.data());
   if (status != ML_OK) return status;
   work_.image = normalised_.data();
   orientation_.assign(block_map_.size(), 0);
   coherence_.assign(block_map_.size(), 0);
-  status = zyl::matchlib::orient_block_field(normalised_.data(), h_, w_, block_map_.data(), orientation_.data(),
-                              coherence_.data(), gr_, gc_, b_, nullptr, flag);
+  status = zyl::matchlib::orient_block_field(normalised_.data(), h_, w_, block_map_.data(),
+                                             orientation_.data(), coherence_.data(), gr_, gc_, b_,
+                                             nullptr, flag);
   if (status != ML_OK) return status;
   if (r_.orientation_wanted & 1)
     if ((status = set_cell_map(r_.orientation, orientation_, gr_, gc_, b_)) != ML_OK) return status;
   std::uint32_t area = 0;
   std::uint8_t quality = 0;
-  status = zyl::matchlib::quality_from_block_coherence(normalised_.data(), h_, w_, gr_, gc_, b_, block_map_.data(),
-                                        coherence_.data(), h_, w_, &quality, &area, flag);
+  status = zyl::matchlib::quality_from_block_coherence(normalised_.data(), h_, w_, gr_, gc_, b_,
+                                                       block_map_.data(), coherence_.data(), h_, w_,
+                                                       &quality, &area, flag);
   if (status != ML_OK) return status;
   work_.finger_quality = quality;
   work_.area = static_cast<std::int32_t>(area);
   quality_map_.assign(std::size_t(h_) * w_, 0);
-  return zyl::matchlib::quality_map_expand(coherence_.data(), block_map_.data(), gr_, gc_, b_, quality_map_.data(), h_, w_);
+  return zyl::matchlib::quality_map_expand(coherence_.data(), block_map_.data(), gr_, gc_, b_,
+                                           quality_map_.data(), h_, w_);
 }
 
 int PipelineFrame::block_frequency(const Bytes& analysis, int ah, int aw, int step) {
   period_.assign(block_map_.size(), 0);
-  int status = zyl::matchlib::stft_block_analysis16(analysis.data(), ah, aw, step, 18, 5, gr_, gc_, period_.data(), nullptr,
-                                     nullptr);
+  int status = zyl::matchlib::stft_block_analysis16(analysis.data(), ah, aw, step, 18, 5, gr_, gc_,
+                                                    period_.data(), nullptr, nullptr);
   if (status != ML_OK) return status;
   if (r_.frequency_wanted & 1)
     if ((status = set_cell_map(r_.frequency, period_, gr_, gc_, b_)) != ML_OK) return status;
@@ -269,8 +277,9 @@ int PipelineFrame::fine_maps(const Bytes& analysis, int ah, int aw, int step) {
   if (!(r_.frequency_wanted & 2) || !r_.orientation.cells || !r_.frequency.cells) return ML_OK;
   const int rows = 3 * gr_, columns = 3 * gc_;
   Bytes period(std::size_t(rows) * columns, 0), direction(period.size(), 0);
-  const int status = zyl::matchlib::stft_block_analysis16(analysis.data(), ah, aw, step, 18, 5, rows, columns, period.data(),
-                                           nullptr, direction.data());
+  const int status =
+      zyl::matchlib::stft_block_analysis16(analysis.data(), ah, aw, step, 18, 5, rows, columns,
+                                           period.data(), nullptr, direction.data());
   if (status != ML_OK) return status;
   for (int y = 0; y < rows; ++y)
     for (int x = 0; x < columns; ++x) {
@@ -295,8 +304,9 @@ int PipelineFrame::fine_maps(const Bytes& analysis, int ah, int aw, int step) {
 
 int PipelineFrame::zonal_quality() {
   if (!(r_.zonal_wanted & 1)) return ML_OK;
-  return zyl::matchlib::cellmap_sample(quality_map_.data(), height_, width_, h_, w_, std::max(frame_.oy, 0),
-                        std::max(frame_.ox, 0), b_, b_, &r_.zonal_quality);
+  return zyl::matchlib::cellmap_sample(quality_map_.data(), height_, width_, h_, w_,
+                                       std::max(frame_.oy, 0), std::max(frame_.ox, 0), b_, b_,
+                                       &r_.zonal_quality);
 }
 
 namespace {
@@ -333,23 +343,28 @@ class GreyPipeline : public PipelineFrame {
     if (status != ML_OK) return status;
     const int ah = h_ / s, aw = w_ / s;
     Bytes analysis(std::size_t(ah) * aw);
-    if ((status = zyl::matchlib::img_resize_u8(frame_.pixels.data(), h_, w_, analysis.data(), ah, aw)) != ML_OK) return status;
+    if ((status = zyl::matchlib::img_resize_u8(frame_.pixels.data(), h_, w_, analysis.data(), ah,
+                                               aw)) != ML_OK)
+      return status;
     const int flag = half ? 2 : 1;
     if ((status = orientation_and_quality(flag)) != ML_OK) return status;
     pixel_orientation_.assign(std::size_t(h_) * w_, 0);
-    status = zyl::matchlib::orient_map_resize(orientation_.data(), gr_, gc_, b_, pixel_orientation_.data(), h_, w_);
+    status = zyl::matchlib::orient_map_resize(orientation_.data(), gr_, gc_, b_,
+                                              pixel_orientation_.data(), h_, w_);
     if (status != ML_OK) return status;
     const Bytes enhance_input = normalised_;
     if ((status = block_frequency(analysis, ah, aw, b_ / s)) != ML_OK) return status;
     if ((status = expand_blocks(period_, gr_, gc_, b_, pixel_period_, h_, w_)) != ML_OK) return status;
     if ((status = fine_maps(analysis, ah, aw, b_ / 3 / s)) != ML_OK) return status;
     std::vector<std::int8_t> enhanced(std::size_t(h_) * w_ + w_ + 16, 0);
-    status = zyl::matchlib::fftenh_enhance16(enhance_input.data(), h_, w_, pixel_period_.data(), pixel_orientation_.data(),
-                              block_map_.data(), gr_, gc_, b_, enhanced.data(), s);
+    status = zyl::matchlib::fftenh_enhance16(enhance_input.data(), h_, w_, pixel_period_.data(),
+                                             pixel_orientation_.data(), block_map_.data(), gr_, gc_,
+                                             b_, enhanced.data(), s);
     if (status != ML_OK) return status;
     Bytes ridges(std::size_t(h_) * w_, 1), valleys(ridges.size(), 1);
-    status = zyl::matchlib::binarize_blocks_percentile(enhanced.data(), quality_map_.data(), h_, w_, block_map_.data(), b_, 47,
-                                        ridges.data(), valleys.data());
+    status = zyl::matchlib::binarize_blocks_percentile(enhanced.data(), quality_map_.data(), h_, w_,
+                                                       block_map_.data(), b_, 47, ridges.data(),
+                                                       valleys.data());
     if (status != ML_OK) return status;
     zyl::matchlib::bilevel_set_border(ridges.data(), h_, w_, 1, 1, 1, 1);
     zyl::matchlib::bilevel_set_border(valleys.data(), h_, w_, 1, 1, 1, 1);
@@ -363,17 +378,21 @@ class GreyPipeline : public PipelineFrame {
     r_.height = static_cast<std::uint16_t>(h_);
     r_.width = static_cast<std::uint16_t>(w_);
     Bytes counts(ridges.size(), 0);
-    status = zyl::matchlib::minutiae_detect_branches(valleys.data(), pixel_orientation_.data(), h_, w_, 1, quality_map_.data(),
-                                      r_.minutiae, &r_.count, counts.data(), f_, 1);
+    status = zyl::matchlib::minutiae_detect_branches(valleys.data(), pixel_orientation_.data(), h_,
+                                                     w_, 1, quality_map_.data(), r_.minutiae,
+                                                     &r_.count, counts.data(), f_, 1);
     if (status != ML_OK) return status;
     valleys = Bytes();  // only the ridge skeleton serves from here on
-    status = zyl::matchlib::minutiae_detect_branches(ridges.data(), pixel_orientation_.data(), h_, w_, 0, quality_map_.data(),
-                                      r_.minutiae, &r_.count, counts.data(), f_, 1);
+    status = zyl::matchlib::minutiae_detect_branches(ridges.data(), pixel_orientation_.data(), h_,
+                                                     w_, 0, quality_map_.data(), r_.minutiae,
+                                                     &r_.count, counts.data(), f_, 1);
     if (status != ML_OK) return status;
     int n = zyl::matchlib::minutiae_merge_close_pairs(r_.minutiae, r_.count, f_);
-    n = zyl::matchlib::minutiae_validate_endings(r_.minutiae, n, ridges.data(), counts.data(), pixel_period_.data(), h_, w_,
-                                  f_, 1);
-    if (half) n = zyl::matchlib::minutiae_check_flow(r_.minutiae, n, pixel_orientation_.data(), h_, w_, 2, 1);
+    n = zyl::matchlib::minutiae_validate_endings(r_.minutiae, n, ridges.data(), counts.data(),
+                                                 pixel_period_.data(), h_, w_, f_, 1);
+    if (half)
+      n = zyl::matchlib::minutiae_check_flow(r_.minutiae, n, pixel_orientation_.data(), h_, w_, 2,
+                                             1);
     r_.count = static_cast<std::uint8_t>(n);
     for (int i = 0; i < n; ++i) {
       MinutiaEntry& m = r_.minutiae[i];
@@ -404,10 +423,12 @@ class GreyPipeline : public PipelineFrame {
       // The window keeps its place even where it reaches past the frame;
       // what lies beyond is zero, in the image and in the block map.
       Bytes window(std::size_t(wh) * ww, 0);
-      status = img_copy_window_u8(frame_.pixels.data(), h_, w_, wh, ww, y0, x0, window.data());
+      status = zyl::matchlib::copy_window_checked<std::uint8_t>(frame_.pixels.data(), h_, w_, wh,
+                                                                ww, y0, x0, window.data());
       if (status != ML_OK) return status;
       Bytes blocks(std::size_t(wh / 6) * (ww / 6), 0);
-      status = img_copy_window_u8(block_map_.data(), gr_, gc_, wh / 6, ww / 6, y0 / 6, x0 / 6, blocks.data());
+      status = zyl::matchlib::copy_window_checked<std::uint8_t>(
+          block_map_.data(), gr_, gc_, wh / 6, ww / 6, y0 / 6, x0 / 6, blocks.data());
       if (status != ML_OK) return status;
       frame_.pixels = std::move(window);
       block_map_ = std::move(blocks);
@@ -435,10 +456,10 @@ class GreyPipeline : public PipelineFrame {
 
 using namespace zyl::matchlib;
 
-
-int zyl::matchlib::minutiae_pipeline_grey(const uint8_t* pixels, const uint8_t* mask, int height, int width,
-                                   MinutiaeRecord* record, RidgeTraceCallback ridge_trace,
-                                   RidgeTraceCallback second) {
+int zyl::matchlib::minutiae_pipeline_grey(const uint8_t* pixels, const uint8_t* mask, int height,
+                                          int width, MinutiaeRecord* record,
+                                          RidgeTraceCallback ridge_trace,
+                                          RidgeTraceCallback second) {
   if (!pixels || !record || height <= 0 || width <= 0 || height > 0xFFFF || width > 0xFFFF)
     return ML_BAD_ARGUMENT;
   return zyl::GuardedCall(ML_NO_MEMORY, [&] {
@@ -447,8 +468,8 @@ int zyl::matchlib::minutiae_pipeline_grey(const uint8_t* pixels, const uint8_t* 
   });
 }
 
-int zyl::matchlib::minutiae_pipeline_maps(const uint8_t* pixels, const uint8_t* mask, int height, int width,
-                                   MinutiaeRecord* record) {
+int zyl::matchlib::minutiae_pipeline_maps(const uint8_t* pixels, const uint8_t* mask, int height,
+                                          int width, MinutiaeRecord* record) {
   if (!pixels || !record || height <= 0 || width <= 0 || height > 0xFFFF || width > 0xFFFF)
     return ML_BAD_ARGUMENT;
   return zyl::GuardedCall(ML_NO_MEMORY, [&] {
@@ -457,8 +478,9 @@ int zyl::matchlib::minutiae_pipeline_maps(const uint8_t* pixels, const uint8_t* 
   });
 }
 
-int zyl::matchlib::cellmap_sample(const uint8_t* map, int image_height, int image_width, int map_height, int map_width,
-                           int y_origin, int x_origin, int cell_height, int cell_width, ZonalQuality* out) {
+int zyl::matchlib::cellmap_sample(const uint8_t* map, int image_height, int image_width,
+                                  int map_height, int map_width, int y_origin, int x_origin,
+                                  int cell_height, int cell_width, ZonalQuality* out) {
   if (!map || !out || cell_height <= 0 || cell_width <= 0 || image_height < 0 || image_width < 0)
     return ML_BAD_ARGUMENT;
   const int rows = image_height / cell_height + 1, columns = image_width / cell_width + 1;
@@ -486,8 +508,21 @@ int zyl::matchlib::cellmap_sample(const uint8_t* map, int image_height, int imag
 
 extern "C" {
 
-ZYL_API int minutiae_pipeline_grey(const uint8_t* pixels, const uint8_t* mask, int height, int width, MinutiaeRecord* record, RidgeTraceCallback ridge_trace, RidgeTraceCallback second) { return zyl::matchlib::minutiae_pipeline_grey(pixels, mask, height, width, record, ridge_trace, second); }
-ZYL_API int minutiae_pipeline_maps(const uint8_t* pixels, const uint8_t* mask, int height, int width, MinutiaeRecord* record) { return zyl::matchlib::minutiae_pipeline_maps(pixels, mask, height, width, record); }
-ZYL_API int cellmap_sample(const uint8_t* map, int image_height, int image_width, int map_height, int map_width, int y_origin, int x_origin, int cell_height, int cell_width, ZonalQuality* out) { return zyl::matchlib::cellmap_sample(map, image_height, image_width, map_height, map_width, y_origin, x_origin, cell_height, cell_width, out); }
+ZYL_API int minutiae_pipeline_grey(const uint8_t* pixels, const uint8_t* mask, int height,
+                                   int width, MinutiaeRecord* record,
+                                   RidgeTraceCallback ridge_trace, RidgeTraceCallback second) {
+  return zyl::matchlib::minutiae_pipeline_grey(pixels, mask, height, width, record, ridge_trace,
+                                               second);
+}
+ZYL_API int minutiae_pipeline_maps(const uint8_t* pixels, const uint8_t* mask, int height,
+                                   int width, MinutiaeRecord* record) {
+  return zyl::matchlib::minutiae_pipeline_maps(pixels, mask, height, width, record);
+}
+ZYL_API int cellmap_sample(const uint8_t* map, int image_height, int image_width, int map_height,
+                           int map_width, int y_origin, int x_origin, int cell_height,
+                           int cell_width, ZonalQuality* out) {
+  return zyl::matchlib::cellmap_sample(map, image_height, image_width, map_height, map_width,
+                                       y_origin, x_origin, cell_height, cell_width, out);
+}
 
 }  // extern "C"

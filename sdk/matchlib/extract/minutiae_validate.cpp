@@ -71,8 +71,8 @@ bool ending_confirmed(const MinutiaEntry& m, const std::uint8_t* skeleton,
   if (!find_ridge_end(counts, h, w, pr, pc, er, ec)) return true;  // kept untested
   const int period = frequency[er * w + ec];
   const int left = to_radians(d - 64), right = to_radians(d + 64);
-  const int ls = zyl::matchlib::fx_sin_rad(left), lc = zyl::matchlib::fx_cos_rad(left), rs = zyl::matchlib::fx_sin_rad(right),
-            rc = zyl::matchlib::fx_cos_rad(right);
+  const int ls = zyl::matchlib::fx_sin_rad(left), lc = zyl::matchlib::fx_cos_rad(left),
+            rs = zyl::matchlib::fx_sin_rad(right), rc = zyl::matchlib::fx_cos_rad(right);
   for (int j = 0; j < 3; ++j) {
     const int tr = er + ((j * s * 10 / f) >> 14), tc = ec - ((j * c * 10 / f) >> 14);
     if (tr < 0 || tc < 0 || tr >= h || tc >= w) {
@@ -106,9 +106,10 @@ long sort_key(const MinutiaEntry& m, int criterion, int cy, int cx) {
 
 using namespace zyl::matchlib;
 
-int zyl::matchlib::minutiae_validate_endings(MinutiaEntry* minutiae, int count, const uint8_t* skeleton,
-                                      const uint8_t* counts, const uint8_t* frequency,
-                                      int height, int width, int scale, int map_step) {
+int zyl::matchlib::minutiae_validate_endings(MinutiaEntry* minutiae, int count,
+                                             const uint8_t* skeleton, const uint8_t* counts,
+                                             const uint8_t* frequency, int height, int width,
+                                             int scale, int map_step) {
   (void)map_step;
   if (!minutiae || count <= 0) return 0;
   if (!skeleton || !counts || !frequency || height <= 0 || width <= 0 || scale <= 0) return count;
@@ -125,8 +126,9 @@ int zyl::matchlib::minutiae_validate_endings(MinutiaEntry* minutiae, int count, 
   return count;
 }
 
-int zyl::matchlib::minutiae_check_flow(MinutiaEntry* minutiae, int count, const uint8_t* orientation,
-                                int height, int width, int divisor, int map_step) {
+int zyl::matchlib::minutiae_check_flow(MinutiaEntry* minutiae, int count,
+                                       const uint8_t* orientation, int height, int width,
+                                       int divisor, int map_step) {
   (void)map_step;
   if (!minutiae || count <= 0) return 0;
   if (!orientation || height <= 0 || width <= 0 || divisor <= 0) return count;
@@ -143,7 +145,8 @@ int zyl::matchlib::minutiae_check_flow(MinutiaEntry* minutiae, int count, const 
     const int m2 = orientation[std::size_t(r) * width + c];
     int t2 = (-m2 - 64) & 255;
     if (zyl::matchlib::fx_dir_absdiff(t2, d) > 64) t2 = (64 - m2) & 255;
-    const int v = std::min(zyl::matchlib::fx_dir_absdiff(t1, d), zyl::matchlib::fx_dir_absdiff(t2, d));
+    const int v =
+        std::min(zyl::matchlib::fx_dir_absdiff(t1, d), zyl::matchlib::fx_dir_absdiff(t2, d));
     int spread = zyl::matchlib::fx_dir_absdiff(t1, t2);
     if (spread > 64) spread = 128 - spread;
     const int tolerance = ((spread * 3) >> 3) + 12;
@@ -157,7 +160,7 @@ int zyl::matchlib::minutiae_check_flow(MinutiaEntry* minutiae, int count, const 
 }
 
 void zyl::matchlib::minutiae_sort(MinutiaeRecord* record, int order, int centroid_row,
-                           int centroid_column) {
+                                  int centroid_column) {
   if (!record) return;
   const int criterion = order & 15;
   const bool descending = (order & 16) != 0;
@@ -178,7 +181,7 @@ void zyl::matchlib::minutiae_sort(MinutiaeRecord* record, int order, int centroi
 }
 
 extern "C" ZYL_API int minutiae_find_facing_pairs(const MinutiaEntry* m, int count, FacingPair* out,
-                                       int limit, int* out_count) {
+                                                  int limit, int* out_count) {
   if (!out_count) return ML_BAD_ARGUMENT;
   *out_count = 0;
   if (!m || !out || count <= 0 || limit <= 0) return ML_OK;
@@ -187,9 +190,11 @@ extern "C" ZYL_API int minutiae_find_facing_pairs(const MinutiaEntry* m, int cou
     for (int q = p + 1; q < count && n < limit; ++q) {
       const int dx = int(m[q].x) - m[p].x, dy = int(m[q].y) - m[p].y;
       const int d2 = dx * dx + dy * dy;
-      if (d2 >= 2500 || zyl::matchlib::fx_dir_absdiff(m[p].direction, m[q].direction) <= 114) continue;
+      if (d2 >= 2500 || zyl::matchlib::fx_dir_absdiff(m[p].direction, m[q].direction) <= 114)
+        continue;
       const int e = zyl::matchlib::fx_dir_mean(m[p].direction, m[q].direction - 128);
-      const int dist = static_cast<int>(zyl::matchlib::fx_isqrt30_round(static_cast<std::uint32_t>(d2)));
+      const int dist =
+          static_cast<int>(zyl::matchlib::fx_isqrt30_round(static_cast<std::uint32_t>(d2)));
       const int px = m[p].x + ((dist * zyl::matchlib::fx_cos256(e)) >> 14);
       const int py = m[p].y - ((dist * zyl::matchlib::fx_sin256(e)) >> 14);
       const int reach = dist * 4 / 50 + 3;
@@ -197,7 +202,8 @@ extern "C" ZYL_API int minutiae_find_facing_pairs(const MinutiaEntry* m, int cou
       if (ex * ex + ey * ey >= reach * reach) continue;
       out[n].x = static_cast<std::uint16_t>((int(m[p].x) + m[q].x) / 2);
       out[n].y = static_cast<std::uint16_t>((int(m[p].y) + m[q].y) / 2);
-      out[n].direction = static_cast<std::uint8_t>(zyl::matchlib::fx_dir_mean(m[p].direction, m[q].direction));
+      out[n].direction =
+          static_cast<std::uint8_t>(zyl::matchlib::fx_dir_mean(m[p].direction, m[q].direction));
       ++n;
     }
   *out_count = n;
@@ -206,8 +212,20 @@ extern "C" ZYL_API int minutiae_find_facing_pairs(const MinutiaEntry* m, int cou
 
 extern "C" {
 
-ZYL_API int minutiae_validate_endings(MinutiaEntry* minutiae, int count, const uint8_t* skeleton, const uint8_t* counts, const uint8_t* frequency, int height, int width, int scale, int map_step) { return zyl::matchlib::minutiae_validate_endings(minutiae, count, skeleton, counts, frequency, height, width, scale, map_step); }
-ZYL_API int minutiae_check_flow(MinutiaEntry* minutiae, int count, const uint8_t* orientation, int height, int width, int divisor, int map_step) { return zyl::matchlib::minutiae_check_flow(minutiae, count, orientation, height, width, divisor, map_step); }
-ZYL_API void minutiae_sort(MinutiaeRecord* record, int order, int centroid_row, int centroid_column) { zyl::matchlib::minutiae_sort(record, order, centroid_row, centroid_column); }
+ZYL_API int minutiae_validate_endings(MinutiaEntry* minutiae, int count, const uint8_t* skeleton,
+                                      const uint8_t* counts, const uint8_t* frequency, int height,
+                                      int width, int scale, int map_step) {
+  return zyl::matchlib::minutiae_validate_endings(minutiae, count, skeleton, counts, frequency,
+                                                  height, width, scale, map_step);
+}
+ZYL_API int minutiae_check_flow(MinutiaEntry* minutiae, int count, const uint8_t* orientation,
+                                int height, int width, int divisor, int map_step) {
+  return zyl::matchlib::minutiae_check_flow(minutiae, count, orientation, height, width, divisor,
+                                            map_step);
+}
+ZYL_API void minutiae_sort(MinutiaeRecord* record, int order, int centroid_row,
+                           int centroid_column) {
+  zyl::matchlib::minutiae_sort(record, order, centroid_row, centroid_column);
+}
 
 }  // extern "C"

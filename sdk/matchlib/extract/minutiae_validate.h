@@ -8,11 +8,10 @@
 namespace zyl::matchlib {
 
 int minutiae_validate_endings(MinutiaEntry* minutiae, int count, const uint8_t* skeleton,
-                                      const uint8_t* counts, const uint8_t* frequency,
-                                      int height, int width, int scale, int map_step);
-int minutiae_check_flow(MinutiaEntry* minutiae, int count, const uint8_t* orientation,
-                                int height, int width, int divisor, int map_step);
-void minutiae_sort(MinutiaeRecord* record, int order, int centroid_row,
-                           int centroid_column);
+                              const uint8_t* counts, const uint8_t* frequency, int height,
+                              int width, int scale, int map_step);
+int minutiae_check_flow(MinutiaEntry* minutiae, int count, const uint8_t* orientation, int height,
+                        int width, int divisor, int map_step);
+void minutiae_sort(MinutiaeRecord* record, int order, int centroid_row, int centroid_column);
 
 }  // namespace zyl::matchlib

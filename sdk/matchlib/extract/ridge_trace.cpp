@@ -103,16 +103,19 @@ void windows(const std::vector<RidgePoint>& p, int window, int step, std::vector
     const int xl = l.column == f.column ? f.column + 1 : l.column;
     const long v = u * sx / window - long(m.column) * u;
     const long w = sy * u / window - long(m.row) * u;
-    const int a = static_cast<int>(zyl::matchlib::fx_isqrt30_round(static_cast<std::uint32_t>(std::min<long>(v * v + w * w, 0x3FFFFFFF))));
+    const int a = static_cast<int>(zyl::matchlib::fx_isqrt30_round(
+        static_cast<std::uint32_t>(std::min<long>(v * v + w * w, 0x3FFFFFFF))));
     const int dx = f.column - xl, dy = l.row - f.row;
-    const int chord = static_cast<int>(zyl::matchlib::fx_isqrt30_round(static_cast<std::uint32_t>(dx * dx + dy * dy)));
+    const int chord = static_cast<int>(
+        zyl::matchlib::fx_isqrt30_round(static_cast<std::uint32_t>(dx * dx + dy * dy)));
     if (a >= 256 || chord <= (step == 1 ? 18 : 36)) continue;
     const int cs = dy * 100 / dx;
     const int d = zyl::matchlib::fx_atan2(static_cast<int>(w), static_cast<int>(v));
     const int e = zyl::matchlib::fx_atan2(100, cs), fn = zyl::matchlib::fx_atan2(-100, -cs);
     const int normal = std::abs(static_cast<std::int8_t>(e - d)) < std::abs(static_cast<std::int8_t>(fn - d)) ? e : fn;
     push(bulges, Bulge{static_cast<std::int16_t>((a * zyl::matchlib::fx_sin256_alt(normal)) >> 14),
-                       static_cast<std::int16_t>((a * zyl::matchlib::fx_cos256_alt(normal)) >> 14), static_cast<std::uint8_t>(a), 5});
+                       static_cast<std::int16_t>((a * zyl::matchlib::fx_cos256_alt(normal)) >> 14),
+                       static_cast<std::uint8_t>(a), 5});
   }
 }
 
@@ -130,20 +133,27 @@ void condense(const std::vector<Bulge>& bulges, std::uint8_t* value) {
     sb += static_cast<std::uint16_t>(b.b);
     sm += b.magnitude;
   }
-  const int direction = (sa == 0 && sb == 0) ? 0 : zyl::matchlib::fx_atan2(static_cast<int>(sa), static_cast<int>(sb)) & 255;
+  const int direction =
+      (sa == 0 && sb == 0)
+          ? 0
+          : zyl::matchlib::fx_atan2(static_cast<int>(sa), static_cast<int>(sb)) & 255;
   const int mean = static_cast<int>(sm / n);
   long spread = 0, magnitude_spread = 0;
   for (const Bulge& b : bulges) {
     int diff = direction;
     if (b.a || b.b)
-      diff = static_cast<std::int8_t>(direction - zyl::matchlib::fx_atan2(static_cast<std::uint16_t>(b.a), static_cast<std::uint16_t>(b.b)));
+      diff = static_cast<std::int8_t>(direction -
+                                      zyl::matchlib::fx_atan2(static_cast<std::uint16_t>(b.a),
+                                                              static_cast<std::uint16_t>(b.b)));
     spread += long(diff) * diff;
     magnitude_spread += long(mean - b.magnitude) * (mean - b.magnitude);
   }
   value[0] = static_cast<std::uint8_t>(direction);
-  value[1] = static_cast<std::uint8_t>(zyl::matchlib::fx_isqrt30_round(static_cast<std::uint32_t>(spread / n)));
+  value[1] = static_cast<std::uint8_t>(
+      zyl::matchlib::fx_isqrt30_round(static_cast<std::uint32_t>(spread / n)));
   value[2] = static_cast<std::uint8_t>(mean);
-  value[3] = static_cast<std::uint8_t>(zyl::matchlib::fx_isqrt30_round(static_cast<std::uint32_t>(magnitude_spread / n)));
+  value[3] = static_cast<std::uint8_t>(
+      zyl::matchlib::fx_isqrt30_round(static_cast<std::uint32_t>(magnitude_spread / n)));
 }
 
 int run(MinutiaeWorkInfo* work, std::uint8_t* thinned, const std::uint8_t* blocks, int block, int margin,

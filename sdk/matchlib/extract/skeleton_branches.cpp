@@ -169,7 +169,8 @@ class Detector {
       m.type = kind ? 1 : 2;
       int value = q;
       if (dmin * f2 < cls.t) {
-        const int root = static_cast<int>(zyl::matchlib::fx_isqrt30_round(static_cast<std::uint32_t>(dmin * f2)));
+        const int root = static_cast<int>(
+            zyl::matchlib::fx_isqrt30_round(static_cast<std::uint32_t>(dmin * f2)));
         value = (100 / (cls.c - root + 7)) * value / 100;
       }
       m.quality = static_cast<std::uint8_t>(value);
@@ -269,10 +270,15 @@ class Detector {
   }
 
   static int branch_direction(const std::array<int, 3>& d) {
-    const int a = zyl::matchlib::fx_dir_absdiff(d[0], d[1]), b = zyl::matchlib::fx_dir_absdiff(d[0], d[2]),
+    const int a = zyl::matchlib::fx_dir_absdiff(d[0], d[1]),
+              b = zyl::matchlib::fx_dir_absdiff(d[0], d[2]),
               c = zyl::matchlib::fx_dir_absdiff(d[1], d[2]);
-    if (b < a) return c < b ? zyl::matchlib::fx_dir_mean(d[1], d[2]) : zyl::matchlib::fx_dir_mean(d[0], d[2]);
-    if (c < a) return (a != b || c < b) ? zyl::matchlib::fx_dir_mean(d[1], d[2]) : zyl::matchlib::fx_dir_mean(d[0], d[2]);
+    if (b < a)
+      return c < b ? zyl::matchlib::fx_dir_mean(d[1], d[2])
+                   : zyl::matchlib::fx_dir_mean(d[0], d[2]);
+    if (c < a)
+      return (a != b || c < b) ? zyl::matchlib::fx_dir_mean(d[1], d[2])
+                               : zyl::matchlib::fx_dir_mean(d[0], d[2]);
     return zyl::matchlib::fx_dir_mean(d[0], d[1]);
   }
 
@@ -289,7 +295,7 @@ class Detector {
 using namespace zyl::matchlib;
 
 void zyl::matchlib::skeleton_erase_pixel(uint8_t* skeleton, uint8_t* counts, int width, int row,
-                                  int column) {
+                                         int column) {
   const int p = row * width + column;
   skeleton[p] = 1;
   counts[p] = 0;
@@ -304,7 +310,7 @@ void zyl::matchlib::skeleton_erase_pixel(uint8_t* skeleton, uint8_t* counts, int
 }
 
 int zyl::matchlib::skeleton_branch_starts(const uint8_t* skeleton, int width, int position,
-                                   int* out_positions, int* out_codes) {
+                                          int* out_positions, int* out_codes) {
   int n = 0;
   for (int code : kBranchOrder) {
     const int q = position + offset(code, width);
@@ -330,10 +336,10 @@ int zyl::matchlib::skeleton_step(const uint8_t* skeleton, int width, int* code, 
   return 0;
 }
 
-int zyl::matchlib::minutiae_detect_branches(uint8_t* skeleton, const uint8_t* orientation, int height,
-                                     int width, int kind, const uint8_t* quality,
-                                     MinutiaEntry* minutiae, uint8_t* count, uint8_t* counts,
-                                     int scale, int map_step) {
+int zyl::matchlib::minutiae_detect_branches(uint8_t* skeleton, const uint8_t* orientation,
+                                            int height, int width, int kind, const uint8_t* quality,
+                                            MinutiaEntry* minutiae, uint8_t* count, uint8_t* counts,
+                                            int scale, int map_step) {
   (void)map_step;
   if (!skeleton || !orientation || !quality || !minutiae || !count || !counts || height <= 0 ||
       width <= 0 || (scale != 1 && scale != 2))
@@ -359,11 +365,13 @@ int zyl::matchlib::minutiae_merge_close_pairs(MinutiaEntry* m, int count, int sc
     bool merged = false;
     for (int p = 0; p < first_other; ++p) {
       const int dx = int(m[k].x) - m[p].x, dy = int(m[k].y) - m[p].y;
-      if (zyl::matchlib::fx_dir_absdiff(m[k].direction, m[p].direction) > 13 || f2 * (dx * dx + dy * dy) >= 64)
+      if (zyl::matchlib::fx_dir_absdiff(m[k].direction, m[p].direction) > 13 ||
+          f2 * (dx * dx + dy * dy) >= 64)
         continue;
       m[p].x = static_cast<std::uint16_t>((int(m[k].x) + m[p].x) / 2);
       m[p].y = static_cast<std::uint16_t>((int(m[k].y) + m[p].y) / 2);
-      m[p].direction = static_cast<std::uint8_t>(zyl::matchlib::fx_dir_mean(m[p].direction, m[k].direction));
+      m[p].direction =
+          static_cast<std::uint8_t>(zyl::matchlib::fx_dir_mean(m[p].direction, m[k].direction));
       m[p].type = 2;
       std::memmove(m + k, m + k + 1, sizeof(MinutiaEntry) * std::size_t(count - k - 1));
       --count;
@@ -375,7 +383,8 @@ int zyl::matchlib::minutiae_merge_close_pairs(MinutiaEntry* m, int count, int sc
   return count;
 }
 
-extern "C" ZYL_API int minutiae_keep_in_map(MinutiaEntry* minutiae, int count, const uint8_t* map, int width) {
+extern "C" ZYL_API int minutiae_keep_in_map(MinutiaEntry* minutiae, int count, const uint8_t* map,
+                                            int width) {
   if (!minutiae || !map || count <= 0) return 0;
   int kept = 0;
   for (int i = 0; i < count; ++i)
@@ -385,10 +394,26 @@ extern "C" ZYL_API int minutiae_keep_in_map(MinutiaEntry* minutiae, int count, c
 
 extern "C" {
 
-ZYL_API void skeleton_erase_pixel(uint8_t* skeleton, uint8_t* counts, int width, int row, int column) { zyl::matchlib::skeleton_erase_pixel(skeleton, counts, width, row, column); }
-ZYL_API int skeleton_branch_starts(const uint8_t* skeleton, int width, int position, int* out_positions, int* out_codes) { return zyl::matchlib::skeleton_branch_starts(skeleton, width, position, out_positions, out_codes); }
-ZYL_API int skeleton_step(const uint8_t* skeleton, int width, int* code, int* position) { return zyl::matchlib::skeleton_step(skeleton, width, code, position); }
-ZYL_API int minutiae_detect_branches(uint8_t* skeleton, const uint8_t* orientation, int height, int width, int kind, const uint8_t* quality, MinutiaEntry* minutiae, uint8_t* count, uint8_t* counts, int scale, int map_step) { return zyl::matchlib::minutiae_detect_branches(skeleton, orientation, height, width, kind, quality, minutiae, count, counts, scale, map_step); }
-ZYL_API int minutiae_merge_close_pairs(MinutiaEntry* m, int count, int scale) { return zyl::matchlib::minutiae_merge_close_pairs(m, count, scale); }
+ZYL_API void skeleton_erase_pixel(uint8_t* skeleton, uint8_t* counts, int width, int row,
+                                  int column) {
+  zyl::matchlib::skeleton_erase_pixel(skeleton, counts, width, row, column);
+}
+ZYL_API int skeleton_branch_starts(const uint8_t* skeleton, int width, int position,
+                                   int* out_positions, int* out_codes) {
+  return zyl::matchlib::skeleton_branch_starts(skeleton, width, position, out_positions, out_codes);
+}
+ZYL_API int skeleton_step(const uint8_t* skeleton, int width, int* code, int* position) {
+  return zyl::matchlib::skeleton_step(skeleton, width, code, position);
+}
+ZYL_API int minutiae_detect_branches(uint8_t* skeleton, const uint8_t* orientation, int height,
+                                     int width, int kind, const uint8_t* quality,
+                                     MinutiaEntry* minutiae, uint8_t* count, uint8_t* counts,
+                                     int scale, int map_step) {
+  return zyl::matchlib::minutiae_detect_branches(skeleton, orientation, height, width, kind,
+                                                 quality, minutiae, count, counts, scale, map_step);
+}
+ZYL_API int minutiae_merge_close_pairs(MinutiaEntry* m, int count, int scale) {
+  return zyl::matchlib::minutiae_merge_close_pairs(m, count, scale);
+}
 
 }  // extern "C"

@@ -43,7 +43,8 @@ template <class T>
 using Owned = std::unique_ptr<T, FreeDeleter>;
 
 int run_byte_table(const std::uint8_t* src, int h, int w, std::uint8_t* table, std::uint8_t* dst) {
-  return zyl::matchlib::fftfilt_run_u8(dst, src, h, w, kTile, kMargin, kPad, fftfilt_gain_cb, table);
+  return zyl::matchlib::fftfilt_run_u8(dst, src, h, w, kTile, kMargin, kPad, fftfilt_gain_cb,
+                                       table);
 }
 
 // Builds (and for the inverted forms complements) a byte table, applies
@@ -65,7 +66,8 @@ int radial_u16(const std::uint16_t* src, int h, int w, int r, int b, int c, int 
   if (inverted)
     for (int k = 0; k < kFloatEntries; ++k) table.get()[k] = 1.0f - table.get()[k];
   if (zero_frequency) table.get()[0] = 1.0f;
-  return zyl::matchlib::fftfilt_run_float_u16(dst, src, h, w, 256, 256, fftfilt_gain_float_cb, table.get());
+  return zyl::matchlib::fftfilt_run_float_u16(dst, src, h, w, 256, 256, fftfilt_gain_float_cb,
+                                              table.get());
 }
 
 // Which of the 16 half-turn sectors the frequency (u rows, v columns) is in.
@@ -166,9 +168,8 @@ int dominant_direction(std::int32_t* re, std::int32_t* im, int n,
 
 using namespace zyl::matchlib;
 
-
 int zyl::matchlib::fftfilt_band_by_resolution_u8(const uint8_t* src, int height, int width,
-                                          int resolution, uint8_t* dst) {
+                                                 int resolution, uint8_t* dst) {
   // Ready tables are read-only; the driver only reads its user data.
   if (const uint8_t* ready = zyl::matchlib::fftfilt_gain_table_ready_u8(resolution))
     return run_byte_table(src, height, width, const_cast<uint8_t*>(ready), dst);
@@ -176,64 +177,69 @@ int zyl::matchlib::fftfilt_band_by_resolution_u8(const uint8_t* src, int height,
 }
 
 extern "C" ZYL_API int fftfilt_band_default_inverted_u8(const uint8_t* src, int height, int width,
-                                             int resolution, uint8_t* dst) {
+                                                        int resolution, uint8_t* dst) {
   return radial_u8(src, height, width, resolution, 201, 0, 1280, 512, false, true, dst);
 }
 
-int zyl::matchlib::fftfilt_radial_u8(const uint8_t* src, int height, int width, int resolution, int b,
-                              int c, int d, int e, int zero_frequency, uint8_t* dst) {
+int zyl::matchlib::fftfilt_radial_u8(const uint8_t* src, int height, int width, int resolution,
+                                     int b, int c, int d, int e, int zero_frequency, uint8_t* dst) {
   return radial_u8(src, height, width, resolution, b, c, d, e, zero_frequency != 0, false, dst);
 }
 
-int zyl::matchlib::fftfilt_radial_inverted_u8(const uint8_t* src, int height, int width, int resolution,
-                                       int b, int c, int d, int e, int zero_frequency,
-                                       uint8_t* dst) {
+int zyl::matchlib::fftfilt_radial_inverted_u8(const uint8_t* src, int height, int width,
+                                              int resolution, int b, int c, int d, int e,
+                                              int zero_frequency, uint8_t* dst) {
   return radial_u8(src, height, width, resolution, b, c, d, e, zero_frequency != 0, true, dst);
 }
 
-int zyl::matchlib::fftfilt_radial_u16(const uint16_t* src, int height, int width, int resolution, int b,
-                               int c, int d, int e, int zero_frequency, uint16_t* dst) {
+int zyl::matchlib::fftfilt_radial_u16(const uint16_t* src, int height, int width, int resolution,
+                                      int b, int c, int d, int e, int zero_frequency,
+                                      uint16_t* dst) {
   if (height > 256 || width > 256) return ML_WRONG_KIND;
   return radial_u16(src, height, width, resolution, b, c, d, e, zero_frequency != 0, false, dst);
 }
 
 extern "C" ZYL_API int fftfilt_radial_inverted_u16(const uint16_t* src, int height, int width,
-                                        int resolution, int b, int c, int d, int e,
-                                        int zero_frequency, uint16_t* dst) {
+                                                   int resolution, int b, int c, int d, int e,
+                                                   int zero_frequency, uint16_t* dst) {
   return radial_u16(src, height, width, resolution, b, c, d, e, zero_frequency != 0, true, dst);
 }
 
 extern "C" ZYL_API int fftfilt_dominant_direction_cb(int32_t* re, int32_t* im, int n, void*, int,
-                                          void* user) {
+                                                     void* user) {
   if (!re || !im || !user || n < 4 || n > 128) return ML_BAD_ARGUMENT;
   return dominant_direction(re, im, n, *static_cast<const DominantDirectionParams*>(user));
 }
 
 extern "C" ZYL_API int fftfilt_dominant_direction_u8(const uint8_t* src, int height, int width, int,
-                                          const DominantDirectionParams* params, uint8_t* dst) {
+                                                     const DominantDirectionParams* params,
+                                                     uint8_t* dst) {
   if (!params) return ML_BAD_ARGUMENT;
-  return zyl::matchlib::fftfilt_run_u8(dst, src, height, width, kTile, 16, kPad, fftfilt_dominant_direction_cb,
-                        const_cast<DominantDirectionParams*>(params));
+  return zyl::matchlib::fftfilt_run_u8(dst, src, height, width, kTile, 16, kPad,
+                                       fftfilt_dominant_direction_cb,
+                                       const_cast<DominantDirectionParams*>(params));
 }
 
 extern "C" ZYL_API int fftfilt_unset_cb_a(int32_t*, int32_t*, int, void*, int, void*) { return 1; }
 extern "C" ZYL_API int fftfilt_unset_cb_b(int32_t*, int32_t*, int, void*, int, void*) { return 1; }
 
-extern "C" ZYL_API int fftfilt_run_unset_a_u8(const uint8_t* src, int height, int width, int, int value,
-                                   uint8_t* dst) {
-  return zyl::matchlib::fftfilt_run_u8(dst, src, height, width, kTile, kMargin, kPad, fftfilt_unset_cb_a,
-                        reinterpret_cast<void*>(static_cast<uintptr_t>(value & 0xFF)));
+extern "C" ZYL_API int fftfilt_run_unset_a_u8(const uint8_t* src, int height, int width, int,
+                                              int value, uint8_t* dst) {
+  return zyl::matchlib::fftfilt_run_u8(
+      dst, src, height, width, kTile, kMargin, kPad, fftfilt_unset_cb_a,
+      reinterpret_cast<void*>(static_cast<uintptr_t>(value & 0xFF)));
 }
 
-extern "C" ZYL_API int fftfilt_run_unset_b_u8(const uint8_t* src, int height, int width, int, int value,
-                                   uint8_t* dst) {
-  return zyl::matchlib::fftfilt_run_u8(dst, src, height, width, kTile, kMargin, kPad, fftfilt_unset_cb_b,
-                        reinterpret_cast<void*>(static_cast<uintptr_t>(value & 0xFF)));
+extern "C" ZYL_API int fftfilt_run_unset_b_u8(const uint8_t* src, int height, int width, int,
+                                              int value, uint8_t* dst) {
+  return zyl::matchlib::fftfilt_run_u8(
+      dst, src, height, width, kTile, kMargin, kPad, fftfilt_unset_cb_b,
+      reinterpret_cast<void*>(static_cast<uintptr_t>(value & 0xFF)));
 }
 
-int zyl::matchlib::imgproc_preprocess_bandpass(const MatchContext* ctx, const uint8_t* src, uint32_t,
-                                        int height, int width, int resolution, int,
-                                        uint8_t* out, uint8_t** foreground) {
+int zyl::matchlib::imgproc_preprocess_bandpass(const MatchContext* ctx, const uint8_t* src,
+                                               uint32_t, int height, int width, int resolution, int,
+                                               uint8_t* out, uint8_t** foreground) {
   if (foreground) *foreground = nullptr;
   if (!src || !out || !foreground) return ML_BAD_ARGUMENT;
   const int h = static_cast<uint16_t>(height), w = static_cast<uint16_t>(width);
@@ -263,10 +269,31 @@ int zyl::matchlib::imgproc_preprocess_bandpass(const MatchContext* ctx, const ui
 
 extern "C" {
 
-ZYL_API int fftfilt_band_by_resolution_u8(const uint8_t* src, int height, int width, int resolution, uint8_t* dst) { return zyl::matchlib::fftfilt_band_by_resolution_u8(src, height, width, resolution, dst); }
-ZYL_API int fftfilt_radial_u8(const uint8_t* src, int height, int width, int resolution, int b, int c, int d, int e, int zero_frequency, uint8_t* dst) { return zyl::matchlib::fftfilt_radial_u8(src, height, width, resolution, b, c, d, e, zero_frequency, dst); }
-ZYL_API int fftfilt_radial_inverted_u8(const uint8_t* src, int height, int width, int resolution, int b, int c, int d, int e, int zero_frequency, uint8_t* dst) { return zyl::matchlib::fftfilt_radial_inverted_u8(src, height, width, resolution, b, c, d, e, zero_frequency, dst); }
-ZYL_API int fftfilt_radial_u16(const uint16_t* src, int height, int width, int resolution, int b, int c, int d, int e, int zero_frequency, uint16_t* dst) { return zyl::matchlib::fftfilt_radial_u16(src, height, width, resolution, b, c, d, e, zero_frequency, dst); }
-ZYL_API int imgproc_preprocess_bandpass(const MatchContext* ctx, const uint8_t* src, uint32_t arg2, int height, int width, int resolution, int arg6, uint8_t* out, uint8_t** foreground) { return zyl::matchlib::imgproc_preprocess_bandpass(ctx, src, arg2, height, width, resolution, arg6, out, foreground); }
+ZYL_API int fftfilt_band_by_resolution_u8(const uint8_t* src, int height, int width, int resolution,
+                                          uint8_t* dst) {
+  return zyl::matchlib::fftfilt_band_by_resolution_u8(src, height, width, resolution, dst);
+}
+ZYL_API int fftfilt_radial_u8(const uint8_t* src, int height, int width, int resolution, int b,
+                              int c, int d, int e, int zero_frequency, uint8_t* dst) {
+  return zyl::matchlib::fftfilt_radial_u8(src, height, width, resolution, b, c, d, e,
+                                          zero_frequency, dst);
+}
+ZYL_API int fftfilt_radial_inverted_u8(const uint8_t* src, int height, int width, int resolution,
+                                       int b, int c, int d, int e, int zero_frequency,
+                                       uint8_t* dst) {
+  return zyl::matchlib::fftfilt_radial_inverted_u8(src, height, width, resolution, b, c, d, e,
+                                                   zero_frequency, dst);
+}
+ZYL_API int fftfilt_radial_u16(const uint16_t* src, int height, int width, int resolution, int b,
+                               int c, int d, int e, int zero_frequency, uint16_t* dst) {
+  return zyl::matchlib::fftfilt_radial_u16(src, height, width, resolution, b, c, d, e,
+                                           zero_frequency, dst);
+}
+ZYL_API int imgproc_preprocess_bandpass(const MatchContext* ctx, const uint8_t* src, uint32_t arg2,
+                                        int height, int width, int resolution, int arg6,
+                                        uint8_t* out, uint8_t** foreground) {
+  return zyl::matchlib::imgproc_preprocess_bandpass(ctx, src, arg2, height, width, resolution, arg6,
+                                                    out, foreground);
+}
 
 }  // extern "C"

@@ -41,9 +41,8 @@ void smooth_at(std::uint8_t* first, std::uint8_t* second, const std::uint8_t* qu
 
 using namespace zyl::matchlib;
 
-
 int zyl::matchlib::bilevel_set_border(uint8_t* image, int height, int width, int left, int right,
-                               int top, int bottom) {
+                                      int top, int bottom) {
   if (!image || height < 0 || width < 0 || bad_frame(left, right, top, bottom))
     return ML_BAD_ARGUMENT;
   const std::size_t w = static_cast<std::size_t>(width);
@@ -61,7 +60,7 @@ int zyl::matchlib::bilevel_set_border(uint8_t* image, int height, int width, int
 }
 
 int zyl::matchlib::bilevel_bits_set_border(uint8_t* packed, int rows, int row_bits, int left,
-                                    int right, int top, int bottom) {
+                                           int right, int top, int bottom) {
   if (!packed || rows < 0 || row_bits < 0 || bad_frame(left, right, top, bottom))
     return ML_BAD_ARGUMENT;
   const int bytes = (row_bits + 7) / 8;
@@ -80,7 +79,7 @@ int zyl::matchlib::bilevel_bits_set_border(uint8_t* packed, int rows, int row_bi
 }
 
 int zyl::matchlib::bilevel_smooth_pair(uint8_t* first, uint8_t* second, const uint8_t* quality,
-                                int height, int width) {
+                                       int height, int width) {
   if (!first || !second || !quality || height < 0 || width < 0) return ML_BAD_ARGUMENT;
   if (height < 3 || width < 3) return ML_OK;
   const std::size_t w = static_cast<std::size_t>(width);
@@ -97,7 +96,8 @@ extern "C" ZYL_API int bilevel_close3x3(const uint8_t* src, int height, int widt
   return zyl::matchlib::bilevel_erode3x3(dst, height, width, dst);
 }
 
-extern "C" ZYL_API int bilevel_pack_bits(const uint8_t* image, int height, int width, uint8_t* packed) {
+extern "C" ZYL_API int bilevel_pack_bits(const uint8_t* image, int height, int width,
+                                         uint8_t* packed) {
   if (!image || !packed || height < 0 || width < 0) return ML_BAD_ARGUMENT;
   const std::size_t w = static_cast<std::size_t>(width), stride = (w + 7) / 8;
   std::memset(packed, 0, stride * height);
@@ -108,7 +108,8 @@ extern "C" ZYL_API int bilevel_pack_bits(const uint8_t* image, int height, int w
   return ML_OK;
 }
 
-extern "C" ZYL_API int bilevel_unpack_bits(const uint8_t* packed, int height, int width, uint8_t* image) {
+extern "C" ZYL_API int bilevel_unpack_bits(const uint8_t* packed, int height, int width,
+                                           uint8_t* image) {
   if (!image || !packed || height < 0 || width < 0) return ML_BAD_ARGUMENT;
   const std::size_t w = static_cast<std::size_t>(width), stride = (w + 7) / 8;
   for (int y = 0; y < height; ++y)
@@ -119,8 +120,17 @@ extern "C" ZYL_API int bilevel_unpack_bits(const uint8_t* packed, int height, in
 
 extern "C" {
 
-ZYL_API int bilevel_set_border(uint8_t* image, int height, int width, int left, int right, int top, int bottom) { return zyl::matchlib::bilevel_set_border(image, height, width, left, right, top, bottom); }
-ZYL_API int bilevel_bits_set_border(uint8_t* packed, int rows, int row_bits, int left, int right, int top, int bottom) { return zyl::matchlib::bilevel_bits_set_border(packed, rows, row_bits, left, right, top, bottom); }
-ZYL_API int bilevel_smooth_pair(uint8_t* first, uint8_t* second, const uint8_t* quality, int height, int width) { return zyl::matchlib::bilevel_smooth_pair(first, second, quality, height, width); }
+ZYL_API int bilevel_set_border(uint8_t* image, int height, int width, int left, int right, int top,
+                               int bottom) {
+  return zyl::matchlib::bilevel_set_border(image, height, width, left, right, top, bottom);
+}
+ZYL_API int bilevel_bits_set_border(uint8_t* packed, int rows, int row_bits, int left, int right,
+                                    int top, int bottom) {
+  return zyl::matchlib::bilevel_bits_set_border(packed, rows, row_bits, left, right, top, bottom);
+}
+ZYL_API int bilevel_smooth_pair(uint8_t* first, uint8_t* second, const uint8_t* quality, int height,
+                                int width) {
+  return zyl::matchlib::bilevel_smooth_pair(first, second, quality, height, width);
+}
 
 }  // extern "C"

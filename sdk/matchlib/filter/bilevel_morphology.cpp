@@ -24,7 +24,8 @@ int window3x3(const uint8_t* src, int height, int width, uint8_t* dst, Cell cell
   const std::size_t w = static_cast<std::size_t>(width);
   auto* above = static_cast<uint8_t*>(ml_malloc(w));
   auto* current = static_cast<uint8_t*>(ml_malloc(w));
-  if (zyl::matchlib::alloc_check(above, current, nullptr, nullptr, nullptr, nullptr, nullptr, 2) != ML_OK)
+  if (zyl::matchlib::alloc_check(above, current, nullptr, nullptr, nullptr, nullptr, nullptr, 2) !=
+      ML_OK)
     return ML_NO_MEMORY;
   std::memcpy(current, src, w);
   for (int y = 0; y < height; ++y) {
@@ -60,8 +61,8 @@ int window3x3(const uint8_t* src, int height, int width, uint8_t* dst, Cell cell
 
 using namespace zyl::matchlib;
 
-
-int zyl::matchlib::bilevel_remove_isolated(const uint8_t* src, int height, int width, uint8_t* dst) {
+int zyl::matchlib::bilevel_remove_isolated(const uint8_t* src, int height, int width,
+                                           uint8_t* dst) {
   if (!src || !dst || height < 0 || width < 0) return ML_BAD_ARGUMENT;
   const std::size_t w = static_cast<std::size_t>(width);
   if (src != dst) std::memmove(dst, src, static_cast<std::size_t>(height) * w);
@@ -112,10 +113,20 @@ int zyl::matchlib::bilevel_open3x3(const uint8_t* src, int height, int width, ui
 
 extern "C" {
 
-ZYL_API int bilevel_remove_isolated(const uint8_t* src, int height, int width, uint8_t* dst) { return zyl::matchlib::bilevel_remove_isolated(src, height, width, dst); }
-ZYL_API int bilevel_majority3x3(const uint8_t* src, int height, int width, uint8_t* dst) { return zyl::matchlib::bilevel_majority3x3(src, height, width, dst); }
-ZYL_API int bilevel_erode3x3(const uint8_t* src, int height, int width, uint8_t* dst) { return zyl::matchlib::bilevel_erode3x3(src, height, width, dst); }
-ZYL_API int bilevel_dilate3x3(const uint8_t* src, int height, int width, uint8_t* dst) { return zyl::matchlib::bilevel_dilate3x3(src, height, width, dst); }
-ZYL_API int bilevel_open3x3(const uint8_t* src, int height, int width, uint8_t* dst) { return zyl::matchlib::bilevel_open3x3(src, height, width, dst); }
+ZYL_API int bilevel_remove_isolated(const uint8_t* src, int height, int width, uint8_t* dst) {
+  return zyl::matchlib::bilevel_remove_isolated(src, height, width, dst);
+}
+ZYL_API int bilevel_majority3x3(const uint8_t* src, int height, int width, uint8_t* dst) {
+  return zyl::matchlib::bilevel_majority3x3(src, height, width, dst);
+}
+ZYL_API int bilevel_erode3x3(const uint8_t* src, int height, int width, uint8_t* dst) {
+  return zyl::matchlib::bilevel_erode3x3(src, height, width, dst);
+}
+ZYL_API int bilevel_dilate3x3(const uint8_t* src, int height, int width, uint8_t* dst) {
+  return zyl::matchlib::bilevel_dilate3x3(src, height, width, dst);
+}
+ZYL_API int bilevel_open3x3(const uint8_t* src, int height, int width, uint8_t* dst) {
+  return zyl::matchlib::bilevel_open3x3(src, height, width, dst);
+}
 
 }  // extern "C"

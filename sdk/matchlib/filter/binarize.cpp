@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "matchlib/filter/smoothing3x3.h"
+#include "matchlib/image/cell_map_expand.h"
 #include "matchlib/image/pixel_rows.h"
 #include "zylscan/matchlib_binarize.h"
 #include "zylscan/matchlib_cell_map.h"
@@ -64,7 +66,8 @@ int blocks_percentile(const std::int8_t* grey, int h, int w, const std::uint8_t*
   block_thresholds(grey, w, mask, block, rows, cols, thr.get(), [&](std::uint32_t running) {
     return static_cast<std::uint16_t>(running) * 100u / area > pct;
   });
-  if (const int st = filter_binomial3x3_s8(thr.get(), rows, cols, thr.get())) return st;
+  if (const int st = zyl::matchlib::binomial3x3<std::int8_t>(thr.get(), rows, cols, thr.get()))
+    return st;
   for (int bi = 0; bi < rows; ++bi)
     for (int bj = 0; bj < cols; ++bj) {
       if (mask && !mask[bi * cols + bj]) continue;
@@ -96,7 +99,8 @@ int blocks_percentile_bits(const std::int8_t* grey, const std::uint8_t* pixel_ma
   block_thresholds(grey, w, mask, block, rows, cols, thr.get(), [&](std::uint32_t running) {
     return pct128 < std::int64_t{scale} * running;
   });
-  if (const int st = filter_binomial3x3_s8(thr.get(), rows, cols, thr.get())) return st;
+  if (const int st = zyl::matchlib::binomial3x3<std::int8_t>(thr.get(), rows, cols, thr.get()))
+    return st;
   // Samples right of the last column or below the last row only feed bits
   // that the caller's border frame overwrites; they are read at the
   // nearest pixel inside so that nothing is read past the image.
@@ -142,23 +146,23 @@ int blocks_percentile_bits(const std::int8_t* grey, const std::uint8_t* pixel_ma
 
 using namespace zyl::matchlib;
 
-
-int zyl::matchlib::binarize_blocks_percentile(const int8_t* grey, const void*, int height, int width,
-                                       const uint8_t* block_mask, int block, int percentile,
-                                       uint8_t* first, uint8_t* second) {
+int zyl::matchlib::binarize_blocks_percentile(const int8_t* grey, const void*, int height,
+                                              int width, const uint8_t* block_mask, int block,
+                                              int percentile, uint8_t* first, uint8_t* second) {
   return blocks_percentile(grey, height, width, block_mask, block, percentile, first, second);
 }
 
 int zyl::matchlib::binarize_blocks_percentile_bits(const int8_t* grey, const uint8_t* pixel_mask,
-                                            int height, int width, const uint8_t* block_mask,
-                                            int block, int percentile, uint8_t* planes,
-                                            int polarity) {
+                                                   int height, int width, const uint8_t* block_mask,
+                                                   int block, int percentile, uint8_t* planes,
+                                                   int polarity) {
   return blocks_percentile_bits(grey, pixel_mask, height, width, block_mask, block, percentile,
                                 planes, polarity);
 }
 
-int zyl::matchlib::binarize_blocks_mean_interp(const int8_t* grey, const uint8_t* quality, int height,
-                                        int width, int block, uint8_t* first, uint8_t* second) {
+int zyl::matchlib::binarize_blocks_mean_interp(const int8_t* grey, const uint8_t* quality,
+                                               int height, int width, int block, uint8_t* first,
+                                               uint8_t* second) {
   if (!grey || !quality || !first || !second || bad_sizes(height, width, block))
     return ML_BAD_ARGUMENT;
   const std::size_t n = static_cast<std::size_t>(height) * width;
@@ -192,9 +196,10 @@ int zyl::matchlib::binarize_blocks_mean_interp(const int8_t* grey, const uint8_t
         }
       t = static_cast<int8_t>(count ? sum / count : 0);
     }
-  int st = filter_box3x3_s8(thr.get(), rows, cols, thr.get());
+  int st = zyl::matchlib::box3x3<std::int8_t>(thr.get(), rows, cols, thr.get());
   if (st == ML_OK)
-    st = img_expand_bilinear_s8(thr.get(), rows, cols, block, pixel_thr.get(), height, width);
+    st = zyl::matchlib::expand_bilinear<std::int8_t>(thr.get(), rows, cols, block, pixel_thr.get(),
+                                                     height, width);
   if (st != ML_OK) return st;
   for (std::size_t i = 0; i < n; ++i)
     if (quality[i] > 15) (grey[i] < pixel_thr[i] ? first : second)[i] = 0;
@@ -202,7 +207,7 @@ int zyl::matchlib::binarize_blocks_mean_interp(const int8_t* grey, const uint8_t
 }
 
 extern "C" ZYL_API int binarize_global_mean(const int8_t* grey, const uint8_t* quality, int height,
-                                 int width, uint8_t* first, uint8_t* second) {
+                                            int width, uint8_t* first, uint8_t* second) {
   if (!grey || !quality || !first || !second || height < 0 || width < 0) return ML_BAD_ARGUMENT;
   const std::size_t n = static_cast<std::size_t>(height) * width;
   std::memset(first, 1, n);
@@ -220,9 +225,10 @@ extern "C" ZYL_API int binarize_global_mean(const int8_t* grey, const uint8_t* q
 }
 
 int zyl::matchlib::binarize_directional_mean(const int8_t* grey, int height, int width,
-                                      const uint8_t* directions, const uint8_t* lengths,
-                                      const uint8_t* block_mask, int grid_rows, int grid_columns,
-                                      int block, uint8_t* first, uint8_t* second) {
+                                             const uint8_t* directions, const uint8_t* lengths,
+                                             const uint8_t* block_mask, int grid_rows,
+                                             int grid_columns, int block, uint8_t* first,
+                                             uint8_t* second) {
   if (!grey || !directions || !lengths || !block_mask || !first || !second || height < 0 ||
       width < 0 || grid_rows < 0 || grid_columns < 0 || block < 0)
     return ML_BAD_ARGUMENT;
@@ -230,7 +236,8 @@ int zyl::matchlib::binarize_directional_mean(const int8_t* grey, int height, int
   for (int y = 0; y < height; ++y)
     for (int x = 0; x < width; ++x) {
       const std::size_t i = y * w + x;
-      const int s = zyl::matchlib::fx_sin256(directions[i]), c = zyl::matchlib::fx_cos256(directions[i]);
+      const int s = zyl::matchlib::fx_sin256(directions[i]),
+                c = zyl::matchlib::fx_cos256(directions[i]);
       const int half = lengths[i] / 2;
       int sum = 0, count = 0;
       for (int k = -half; k <= half; ++k) {
@@ -255,8 +262,8 @@ int zyl::matchlib::binarize_directional_mean(const int8_t* grey, int height, int
 }
 
 int zyl::matchlib::binarize_center_surround_bits_s16(const int16_t* image, int height, int width,
-                                              const uint16_t* scale, uint8_t* plane_a,
-                                              uint8_t* plane_b) {
+                                                     const uint16_t* scale, uint8_t* plane_a,
+                                                     uint8_t* plane_b) {
   if (!image || !scale || !plane_a || !plane_b || height < 0 || width < 0)
     return ML_BAD_ARGUMENT;
   const std::size_t w = static_cast<std::size_t>(width), stride = (w + 7) / 8;
@@ -296,10 +303,37 @@ int zyl::matchlib::binarize_center_surround_bits_s16(const int16_t* image, int h
 
 extern "C" {
 
-ZYL_API int binarize_blocks_percentile(const int8_t* grey, const void* arg1, int height, int width, const uint8_t* block_mask, int block, int percentile, uint8_t* first, uint8_t* second) { return zyl::matchlib::binarize_blocks_percentile(grey, arg1, height, width, block_mask, block, percentile, first, second); }
-ZYL_API int binarize_blocks_percentile_bits(const int8_t* grey, const uint8_t* pixel_mask, int height, int width, const uint8_t* block_mask, int block, int percentile, uint8_t* planes, int polarity) { return zyl::matchlib::binarize_blocks_percentile_bits(grey, pixel_mask, height, width, block_mask, block, percentile, planes, polarity); }
-ZYL_API int binarize_blocks_mean_interp(const int8_t* grey, const uint8_t* quality, int height, int width, int block, uint8_t* first, uint8_t* second) { return zyl::matchlib::binarize_blocks_mean_interp(grey, quality, height, width, block, first, second); }
-ZYL_API int binarize_directional_mean(const int8_t* grey, int height, int width, const uint8_t* directions, const uint8_t* lengths, const uint8_t* block_mask, int grid_rows, int grid_columns, int block, uint8_t* first, uint8_t* second) { return zyl::matchlib::binarize_directional_mean(grey, height, width, directions, lengths, block_mask, grid_rows, grid_columns, block, first, second); }
-ZYL_API int binarize_center_surround_bits_s16(const int16_t* image, int height, int width, const uint16_t* scale, uint8_t* plane_a, uint8_t* plane_b) { return zyl::matchlib::binarize_center_surround_bits_s16(image, height, width, scale, plane_a, plane_b); }
+ZYL_API int binarize_blocks_percentile(const int8_t* grey, const void* arg1, int height, int width,
+                                       const uint8_t* block_mask, int block, int percentile,
+                                       uint8_t* first, uint8_t* second) {
+  return zyl::matchlib::binarize_blocks_percentile(grey, arg1, height, width, block_mask, block,
+                                                   percentile, first, second);
+}
+ZYL_API int binarize_blocks_percentile_bits(const int8_t* grey, const uint8_t* pixel_mask,
+                                            int height, int width, const uint8_t* block_mask,
+                                            int block, int percentile, uint8_t* planes,
+                                            int polarity) {
+  return zyl::matchlib::binarize_blocks_percentile_bits(grey, pixel_mask, height, width, block_mask,
+                                                        block, percentile, planes, polarity);
+}
+ZYL_API int binarize_blocks_mean_interp(const int8_t* grey, const uint8_t* quality, int height,
+                                        int width, int block, uint8_t* first, uint8_t* second) {
+  return zyl::matchlib::binarize_blocks_mean_interp(grey, quality, height, width, block, first,
+                                                    second);
+}
+ZYL_API int binarize_directional_mean(const int8_t* grey, int height, int width,
+                                      const uint8_t* directions, const uint8_t* lengths,
+                                      const uint8_t* block_mask, int grid_rows, int grid_columns,
+                                      int block, uint8_t* first, uint8_t* second) {
+  return zyl::matchlib::binarize_directional_mean(grey, height, width, directions, lengths,
+                                                  block_mask, grid_rows, grid_columns, block, first,
+                                                  second);
+}
+ZYL_API int binarize_center_surround_bits_s16(const int16_t* image, int height, int width,
+                                              const uint16_t* scale, uint8_t* plane_a,
+                                              uint8_t* plane_b) {
+  return zyl::matchlib::binarize_center_surround_bits_s16(image, height, width, scale, plane_a,
+                                                          plane_b);
+}
 
 }  // extern "C"

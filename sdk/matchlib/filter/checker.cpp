@@ -74,9 +74,8 @@ int average_of_two(const std::uint8_t* src, int h, int w, std::uint8_t* out, Mak
 
 using namespace zyl::matchlib;
 
-
 int zyl::matchlib::filter_checker_response_s8(const uint8_t* pixels, int height, int width,
-                                       int8_t* response) {
+                                              int8_t* response) {
   if (bad_image(pixels, height, width, response) || height < 2 || width < 2)
     return ML_BAD_ARGUMENT;
   checker_response(pixels, height, width, response);
@@ -88,7 +87,8 @@ uint8_t zyl::matchlib::imgstat_mean_abs_s8(const int8_t* response, int height, i
   return mean_abs(response, static_cast<std::size_t>(height) * width);
 }
 
-int zyl::matchlib::imgproc_remove_checker(const uint8_t* pixels, int height, int width, uint8_t* out) {
+int zyl::matchlib::imgproc_remove_checker(const uint8_t* pixels, int height, int width,
+                                          uint8_t* out) {
   if (bad_image(pixels, height, width, out) || height < 2 || width < 2) return ML_BAD_ARGUMENT;
   const std::size_t n = static_cast<std::size_t>(height) * width;
   Scratch<int8_t> r(n);
@@ -99,7 +99,7 @@ int zyl::matchlib::imgproc_remove_checker(const uint8_t* pixels, int height, int
 }
 
 extern "C" ZYL_API int imgproc_remove_checker_repeat(const uint8_t* pixels, int height, int width,
-                                          uint8_t* out, int limit) {
+                                                     uint8_t* out, int limit) {
   if (bad_image(pixels, height, width, out) || height < 2 || width < 2) return ML_BAD_ARGUMENT;
   const std::size_t n = static_cast<std::size_t>(height) * width;
   Scratch<int8_t> r(n);
@@ -114,7 +114,7 @@ extern "C" ZYL_API int imgproc_remove_checker_repeat(const uint8_t* pixels, int 
 }
 
 int zyl::matchlib::imgproc_open_close_mean3x3(const uint8_t* pixels, int height, int width,
-                                       uint8_t* out) {
+                                              uint8_t* out) {
   return average_of_two(pixels, height, width, out, [&](uint8_t* a, uint8_t* b) {
     int st = zyl::matchlib::filter_open3x3_u8(pixels, height, width, a);
     if (st == ML_OK) st = zyl::matchlib::filter_close3x3_u8(a, height, width, a);
@@ -124,8 +124,8 @@ int zyl::matchlib::imgproc_open_close_mean3x3(const uint8_t* pixels, int height,
   });
 }
 
-extern "C" ZYL_API int imgproc_open_close_mean3x3_single(const uint8_t* pixels, int height, int width,
-                                              uint8_t* out) {
+extern "C" ZYL_API int imgproc_open_close_mean3x3_single(const uint8_t* pixels, int height,
+                                                         int width, uint8_t* out) {
   return average_of_two(pixels, height, width, out, [&](uint8_t* a, uint8_t* b) {
     const int st = zyl::matchlib::filter_open3x3_u8(pixels, height, width, a);
     return st == ML_OK ? zyl::matchlib::filter_close3x3_u8(pixels, height, width, b) : st;
@@ -133,21 +133,31 @@ extern "C" ZYL_API int imgproc_open_close_mean3x3_single(const uint8_t* pixels, 
 }
 
 extern "C" ZYL_API int img_fill_random(const uint8_t* pixels, int height, int width, int count,
-                            uint8_t value, uint32_t* state, uint8_t* out) {
+                                       uint8_t value, uint32_t* state, uint8_t* out) {
   if (bad_image(pixels, height, width, out) || !state) return ML_BAD_ARGUMENT;
   const std::int64_t n = std::int64_t{height} * width;
   if (out != pixels) std::memmove(out, pixels, static_cast<std::size_t>(n));
   // Positions are drawn as ints: an image past that range has no valid draw.
   if (n == 0 || n - 1 > 0x7FFFFFFF) return n == 0 ? ML_OK : ML_BAD_ARGUMENT;
-  for (int k = 0; k < count; ++k) out[zyl::matchlib::rng_next_range(state, 0, static_cast<int>(n - 1))] = value;
+  for (int k = 0; k < count; ++k)
+    out[zyl::matchlib::rng_next_range(state, 0, static_cast<int>(n - 1))] = value;
   return ML_OK;
 }
 
 extern "C" {
 
-ZYL_API int filter_checker_response_s8(const uint8_t* pixels, int height, int width, int8_t* response) { return zyl::matchlib::filter_checker_response_s8(pixels, height, width, response); }
-ZYL_API uint8_t imgstat_mean_abs_s8(const int8_t* response, int height, int width) { return zyl::matchlib::imgstat_mean_abs_s8(response, height, width); }
-ZYL_API int imgproc_remove_checker(const uint8_t* pixels, int height, int width, uint8_t* out) { return zyl::matchlib::imgproc_remove_checker(pixels, height, width, out); }
-ZYL_API int imgproc_open_close_mean3x3(const uint8_t* pixels, int height, int width, uint8_t* out) { return zyl::matchlib::imgproc_open_close_mean3x3(pixels, height, width, out); }
+ZYL_API int filter_checker_response_s8(const uint8_t* pixels, int height, int width,
+                                       int8_t* response) {
+  return zyl::matchlib::filter_checker_response_s8(pixels, height, width, response);
+}
+ZYL_API uint8_t imgstat_mean_abs_s8(const int8_t* response, int height, int width) {
+  return zyl::matchlib::imgstat_mean_abs_s8(response, height, width);
+}
+ZYL_API int imgproc_remove_checker(const uint8_t* pixels, int height, int width, uint8_t* out) {
+  return zyl::matchlib::imgproc_remove_checker(pixels, height, width, out);
+}
+ZYL_API int imgproc_open_close_mean3x3(const uint8_t* pixels, int height, int width, uint8_t* out) {
+  return zyl::matchlib::imgproc_open_close_mean3x3(pixels, height, width, out);
+}
 
 }  // extern "C"

@@ -15,7 +15,6 @@ constexpr std::size_t stored_size(std::size_t count) { return FEATVEC_HEADER_SIZ
 
 }  // namespace
 
-
 int zyl::matchlib::featvec_create(uint16_t height, uint16_t width, FeatureVector** out) {
   if (!out) return ML_BAD_ARGUMENT;
   *out = nullptr;
@@ -27,7 +26,8 @@ int zyl::matchlib::featvec_create(uint16_t height, uint16_t width, FeatureVector
   return ML_OK;
 }
 
-int zyl::matchlib::featvec_write(const FeatureVector* vector, uint8_t** out_bytes, uint16_t* out_size) {
+int zyl::matchlib::featvec_write(const FeatureVector* vector, uint8_t** out_bytes,
+                                 uint16_t* out_size) {
   if (out_size) *out_size = 0;
   if (!vector || !out_bytes || !out_size || vector->count > FEATVEC_MAX_VALUES ||
       (vector->count && !vector->values))
@@ -81,9 +81,15 @@ void zyl::matchlib::featvec_free(FeatureVector* vector) {
 
 extern "C" {
 
-ZYL_API int featvec_create(uint16_t height, uint16_t width, FeatureVector** out) { return zyl::matchlib::featvec_create(height, width, out); }
-ZYL_API int featvec_write(const FeatureVector* vector, uint8_t** out_bytes, uint16_t* out_size) { return zyl::matchlib::featvec_write(vector, out_bytes, out_size); }
-ZYL_API int featvec_read(const uint8_t* bytes, uint32_t length, FeatureVector** out) { return zyl::matchlib::featvec_read(bytes, length, out); }
+ZYL_API int featvec_create(uint16_t height, uint16_t width, FeatureVector** out) {
+  return zyl::matchlib::featvec_create(height, width, out);
+}
+ZYL_API int featvec_write(const FeatureVector* vector, uint8_t** out_bytes, uint16_t* out_size) {
+  return zyl::matchlib::featvec_write(vector, out_bytes, out_size);
+}
+ZYL_API int featvec_read(const uint8_t* bytes, uint32_t length, FeatureVector** out) {
+  return zyl::matchlib::featvec_read(bytes, length, out);
+}
 ZYL_API void featvec_free(FeatureVector* vector) { zyl::matchlib::featvec_free(vector); }
 
 }  // extern "C"

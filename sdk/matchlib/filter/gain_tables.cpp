@@ -93,7 +93,8 @@ void fill_table(T* table, int side, const C* curve, Clamp clamp) {
   const int cols = side / 2 + 1;
   auto row_of = [&](int i, T* row) {
     for (int j = 0; j < cols; ++j)
-      row[j] = clamp(curve[zyl::matchlib::fx_isqrt32_alt(static_cast<std::uint32_t>(16 * (i * i + j * j)))]);
+      row[j] = clamp(
+          curve[zyl::matchlib::fx_isqrt32_alt(static_cast<std::uint32_t>(16 * (i * i + j * j)))]);
   };
   for (int i = 0; i < side / 2; ++i) row_of(i, table + static_cast<std::size_t>(i) * cols);
   for (int i = 1; i <= side / 2; ++i) row_of(i, table + static_cast<std::size_t>(side - i) * cols);
@@ -155,7 +156,6 @@ const ReadyTables& ready_tables() {
 
 using namespace zyl::matchlib;
 
-
 uint8_t* zyl::matchlib::fftfilt_gain_table_u8(int resolution, int b, int c, int d, int e) {
   if (resolution <= 0) return nullptr;
   Scratch<uint8_t> table(GAIN_TABLE64_ROWS * GAIN_TABLE64_COLUMNS);
@@ -185,8 +185,14 @@ const uint8_t* zyl::matchlib::fftfilt_gain_table_ready_u8(int resolution) {
 
 extern "C" {
 
-ZYL_API uint8_t* fftfilt_gain_table_u8(int resolution, int b, int c, int d, int e) { return zyl::matchlib::fftfilt_gain_table_u8(resolution, b, c, d, e); }
-ZYL_API float* fftfilt_gain_table_float(int resolution, int b, int c, int d, int e) { return zyl::matchlib::fftfilt_gain_table_float(resolution, b, c, d, e); }
-ZYL_API const uint8_t* fftfilt_gain_table_ready_u8(int resolution) { return zyl::matchlib::fftfilt_gain_table_ready_u8(resolution); }
+ZYL_API uint8_t* fftfilt_gain_table_u8(int resolution, int b, int c, int d, int e) {
+  return zyl::matchlib::fftfilt_gain_table_u8(resolution, b, c, d, e);
+}
+ZYL_API float* fftfilt_gain_table_float(int resolution, int b, int c, int d, int e) {
+  return zyl::matchlib::fftfilt_gain_table_float(resolution, b, c, d, e);
+}
+ZYL_API const uint8_t* fftfilt_gain_table_ready_u8(int resolution) {
+  return zyl::matchlib::fftfilt_gain_table_ready_u8(resolution);
+}
 
 }  // extern "C"

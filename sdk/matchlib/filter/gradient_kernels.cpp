@@ -34,7 +34,6 @@ void inner3x3(const std::uint8_t* src, int h, int w, std::int8_t* out, F f) {
 
 using namespace zyl::matchlib;
 
-
 extern "C" ZYL_API int filter_sobel_x_s8(const uint8_t* src, int height, int width, int8_t* gx) {
   if (bad_image(src, height, width, gx)) return ML_BAD_ARGUMENT;
   inner3x3(src, height, width, gx, [](const uint8_t* u, const uint8_t* m, const uint8_t* d, int x) {
@@ -59,8 +58,8 @@ int zyl::matchlib::filter_laplace_s8(const uint8_t* src, int height, int width, 
   return ML_OK;
 }
 
-extern "C" ZYL_API int filter_conv3x3_u8(const uint8_t* src, int height, int width, const int8_t* kernel,
-                              uint8_t* dst) {
+extern "C" ZYL_API int filter_conv3x3_u8(const uint8_t* src, int height, int width,
+                                         const int8_t* kernel, uint8_t* dst) {
   if (bad_image(src, height, width, dst) || !kernel) return ML_BAD_ARGUMENT;
   const std::size_t w = static_cast<std::size_t>(width);
   for (int y = 0; y < height; ++y)
@@ -105,7 +104,11 @@ extern "C" ZYL_API int filter_decimate2_s8(const int8_t* src, int height, int wi
 
 extern "C" {
 
-ZYL_API int filter_laplace_s8(const uint8_t* src, int height, int width, int8_t* dst) { return zyl::matchlib::filter_laplace_s8(src, height, width, dst); }
-ZYL_API int filter_halve2x2_u8(const uint8_t* src, int height, int width, uint8_t* dst) { return zyl::matchlib::filter_halve2x2_u8(src, height, width, dst); }
+ZYL_API int filter_laplace_s8(const uint8_t* src, int height, int width, int8_t* dst) {
+  return zyl::matchlib::filter_laplace_s8(src, height, width, dst);
+}
+ZYL_API int filter_halve2x2_u8(const uint8_t* src, int height, int width, uint8_t* dst) {
+  return zyl::matchlib::filter_halve2x2_u8(src, height, width, dst);
+}
 
 }  // extern "C"

@@ -52,8 +52,8 @@ void integral_variance(const T* sums, const T* squares, int first_col, int end_c
 
 using namespace zyl::matchlib;
 
-
-int zyl::matchlib::filter_sobel_s8(const uint8_t* src, int height, int width, int8_t* gx, int8_t* gy) {
+int zyl::matchlib::filter_sobel_s8(const uint8_t* src, int height, int width, int8_t* gx,
+                                   int8_t* gy) {
   if (!src || !gx || !gy || height < 0 || width < 0) return ML_BAD_ARGUMENT;
   const std::size_t w = static_cast<std::size_t>(width);
   std::memset(gx, 0, static_cast<std::size_t>(height) * w);
@@ -72,19 +72,21 @@ int zyl::matchlib::filter_sobel_s8(const uint8_t* src, int height, int width, in
   return ML_OK;
 }
 
-void zyl::matchlib::filter_local_variance_integral_u16(const uint32_t* sums, const uint32_t* squares,
-                                                int first_col, int end_col, int first_row,
-                                                int end_row, int height, int width,
-                                                int radius, uint16_t* out) {
+void zyl::matchlib::filter_local_variance_integral_u16(const uint32_t* sums,
+                                                       const uint32_t* squares, int first_col,
+                                                       int end_col, int first_row, int end_row,
+                                                       int height, int width, int radius,
+                                                       uint16_t* out) {
   if (!sums || !squares || !out || radius < 0) return;
   integral_variance(sums, squares, first_col, end_col, first_row, end_row, height, width,
                     radius, out, [](int k) { return static_cast<std::size_t>(k); });
 }
 
-void zyl::matchlib::filter_local_variance_integral_ring_s16(const int32_t* sums, const int32_t* squares,
-                                                     int first_col, int end_col, int first_row,
-                                                     int end_row, int height, int width,
-                                                     int radius, int16_t* out) {
+void zyl::matchlib::filter_local_variance_integral_ring_s16(const int32_t* sums,
+                                                            const int32_t* squares, int first_col,
+                                                            int end_col, int first_row, int end_row,
+                                                            int height, int width, int radius,
+                                                            int16_t* out) {
   if (!sums || !squares || !out || radius < 0 || radius > 7) return;
   integral_variance(sums, squares, first_col, end_col, first_row, end_row, height, width,
                     radius, out, [](int k) { return static_cast<std::size_t>(k % 16); });
@@ -92,8 +94,22 @@ void zyl::matchlib::filter_local_variance_integral_ring_s16(const int32_t* sums,
 
 extern "C" {
 
-ZYL_API int filter_sobel_s8(const uint8_t* src, int height, int width, int8_t* gx, int8_t* gy) { return zyl::matchlib::filter_sobel_s8(src, height, width, gx, gy); }
-ZYL_API void filter_local_variance_integral_u16(const uint32_t* sums, const uint32_t* squares, int first_col, int end_col, int first_row, int end_row, int height, int width, int radius, uint16_t* out) { zyl::matchlib::filter_local_variance_integral_u16(sums, squares, first_col, end_col, first_row, end_row, height, width, radius, out); }
-ZYL_API void filter_local_variance_integral_ring_s16(const int32_t* sums, const int32_t* squares, int first_col, int end_col, int first_row, int end_row, int height, int width, int radius, int16_t* out) { zyl::matchlib::filter_local_variance_integral_ring_s16(sums, squares, first_col, end_col, first_row, end_row, height, width, radius, out); }
+ZYL_API int filter_sobel_s8(const uint8_t* src, int height, int width, int8_t* gx, int8_t* gy) {
+  return zyl::matchlib::filter_sobel_s8(src, height, width, gx, gy);
+}
+ZYL_API void filter_local_variance_integral_u16(const uint32_t* sums, const uint32_t* squares,
+                                                int first_col, int end_col, int first_row,
+                                                int end_row, int height, int width, int radius,
+                                                uint16_t* out) {
+  zyl::matchlib::filter_local_variance_integral_u16(sums, squares, first_col, end_col, first_row,
+                                                    end_row, height, width, radius, out);
+}
+ZYL_API void filter_local_variance_integral_ring_s16(const int32_t* sums, const int32_t* squares,
+                                                     int first_col, int end_col, int first_row,
+                                                     int end_row, int height, int width, int radius,
+                                                     int16_t* out) {
+  zyl::matchlib::filter_local_variance_integral_ring_s16(
+      sums, squares, first_col, end_col, first_row, end_row, height, width, radius, out);
+}
 
 }  // extern "C"

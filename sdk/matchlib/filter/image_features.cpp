@@ -26,6 +26,7 @@
 #include "matchlib/filter/ridgemap_skeleton.h"
 #include "matchlib/filter/texture_features.h"
 #include "matchlib/image/grey_image.h"
+#include "matchlib/image/image_stats.h"
 
 namespace zyl::matchlib {
 namespace {
@@ -74,10 +75,12 @@ int texture_slots(const std::uint8_t* px, int h, int w, std::int16_t* out) {
   const std::size_t blocks = static_cast<std::size_t>(bh) * bw;
   std::vector<std::uint8_t> map(px, px + n), b1(blocks), b2(blocks), b3(blocks);
   zyl::matchlib::ridgemap_skeleton(map.data(), h, w, b1.data(), b2.data(), b3.data(), bh, bw, 0);
-  if (zyl::matchlib::mlp_get_error() != 0) return zyl::matchlib::mlp_error_status(zyl::matchlib::mlp_get_error());
+  if (zyl::matchlib::mlp_get_error() != 0)
+    return zyl::matchlib::mlp_error_status(zyl::matchlib::mlp_get_error());
   std::array<std::int32_t, TEXTURE_FEATURE_COUNT> features{};
   zyl::matchlib::texture_features_compute(px, map.data(), h, w, features.data());
-  if (zyl::matchlib::mlp_get_error() != 0) return zyl::matchlib::mlp_error_status(zyl::matchlib::mlp_get_error());
+  if (zyl::matchlib::mlp_get_error() != 0)
+    return zyl::matchlib::mlp_error_status(zyl::matchlib::mlp_get_error());
   for (int i = 0; i < TEXTURE_FEATURE_COUNT; ++i)
     out[i] = static_cast<std::int16_t>(zyl::matchlib::imgfeat_halve_texture(features[i]));
   return ML_OK;
@@ -87,9 +90,9 @@ int compute(const GrayImage* image, std::int16_t* v) {
   const int h = zyl::matchlib::image_height(image), w = zyl::matchlib::image_width(image);
   const std::uint8_t* px = zyl::matchlib::image_pixels(image);
   const std::size_t n = static_cast<std::size_t>(h) * w;
-  const int m = img_mean_u8(px, h, w);
-  const int d = static_cast<int>(zyl::matchlib::fx_isqrt16_alt(
-      static_cast<std::uint16_t>(std::min<std::uint32_t>(img_variance_u8(px, h, w), 0xFFFF))));
+  const int m = zyl::matchlib::image_mean<std::uint8_t>(px, h, w);
+  const int d = static_cast<int>(zyl::matchlib::fx_isqrt16_alt(static_cast<std::uint16_t>(
+      std::min<std::uint32_t>(zyl::matchlib::image_variance<std::uint8_t>(px, h, w), 0xFFFF))));
   grey_stats(px, n, m, d, v + kStats);
   grey_stats(px, n, 127, d, v + kStats127);
   dark_neighbourhoods(px, h, w, m, v + kDark);
@@ -102,15 +105,14 @@ int compute(const GrayImage* image, std::int16_t* v) {
 
 using namespace zyl::matchlib;
 
-
 uint16_t zyl::matchlib::imgfeat_halve_texture(int32_t value) {
   if (value < -1) return 0;
   if (value > 131071) return 65535;
   return static_cast<std::uint16_t>(value / 2);
 }
 
-extern "C" ZYL_API void imgfeat_grey_stats(const uint8_t* pixels, int height, int width, int centre, int d,
-                                int16_t* out) {
+extern "C" ZYL_API void imgfeat_grey_stats(const uint8_t* pixels, int height, int width, int centre,
+                                           int d, int16_t* out) {
   if (!out) return;
   if (!pixels || height <= 0 || width <= 0) {
     std::fill_n(out, 5, 0);
@@ -120,11 +122,12 @@ extern "C" ZYL_API void imgfeat_grey_stats(const uint8_t* pixels, int height, in
 }
 
 int zyl::matchlib::imgfeat_compute(const void*, const GrayImage* image, int16_t** out_vector,
-                            int* out_count) {
+                                   int* out_count) {
   if (!image || !out_vector || !out_count) return ML_BAD_ARGUMENT;
   const int dpi = zyl::matchlib::image_resolution_y(image);
   if (dpi < 492 || dpi > 508) return ML_WRONG_KIND;
-  if (!zyl::matchlib::image_pixels(image) || zyl::matchlib::image_height(image) <= 0 || zyl::matchlib::image_width(image) <= 0)
+  if (!zyl::matchlib::image_pixels(image) || zyl::matchlib::image_height(image) <= 0 ||
+      zyl::matchlib::image_width(image) <= 0)
     return ML_BAD_ARGUMENT;
   auto* v = static_cast<std::int16_t*>(ml_calloc(IMAGE_FEATURE_COUNT, sizeof(std::int16_t)));
   if (!v) return ML_NO_MEMORY;
@@ -143,7 +146,7 @@ int zyl::matchlib::imgfeat_compute(const void*, const GrayImage* image, int16_t*
 void zyl::matchlib::imgfeat_free(int16_t* vector) { std::free(vector); }
 
 extern "C" ZYL_API int imgfeat_classify(MatchContext* ctx, const GrayImage* image,
-                             const ImageClassifier* classifier, int* out_flag) {
+                                        const ImageClassifier* classifier, int* out_flag) {
   if (!out_flag) return ML_BAD_ARGUMENT;
   *out_flag = 0;
   if (!classifier || !classifier->rate) return ML_BAD_ARGUMENT;
@@ -160,8 +163,13 @@ extern "C" ZYL_API int imgfeat_classify(MatchContext* ctx, const GrayImage* imag
 
 extern "C" {
 
-ZYL_API uint16_t imgfeat_halve_texture(int32_t value) { return zyl::matchlib::imgfeat_halve_texture(value); }
-ZYL_API int imgfeat_compute(const void* arg0, const GrayImage* image, int16_t** out_vector, int* out_count) { return zyl::matchlib::imgfeat_compute(arg0, image, out_vector, out_count); }
+ZYL_API uint16_t imgfeat_halve_texture(int32_t value) {
+  return zyl::matchlib::imgfeat_halve_texture(value);
+}
+ZYL_API int imgfeat_compute(const void* arg0, const GrayImage* image, int16_t** out_vector,
+                            int* out_count) {
+  return zyl::matchlib::imgfeat_compute(arg0, image, out_vector, out_count);
+}
 ZYL_API void imgfeat_free(int16_t* vector) { zyl::matchlib::imgfeat_free(vector); }
 
 }  // extern "C"

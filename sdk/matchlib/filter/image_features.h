@@ -8,8 +8,7 @@
 namespace zyl::matchlib {
 
 uint16_t imgfeat_halve_texture(int32_t value);
-int imgfeat_compute(const void*, const GrayImage* image, int16_t** out_vector,
-                            int* out_count);
+int imgfeat_compute(const void*, const GrayImage* image, int16_t** out_vector, int* out_count);
 void imgfeat_free(int16_t* vector);
 
 }  // namespace zyl::matchlib

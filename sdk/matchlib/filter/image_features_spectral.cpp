@@ -163,8 +163,10 @@ void analyse(const std::array<std::int32_t, kTile * kTile>& block, Tile& t) {
         // The doubled angle of the frequency vector; scaled down so the
         // products stay in 32 bits.
         const std::int64_t sr = fr >> 4, sc = fc >> 4;
-        t.direction = static_cast<std::uint8_t>(
-            zyl::matchlib::fx_atan2(static_cast<int>(2 * sr * sc), static_cast<int>(sc * sc - sr * sr)) & 0xFF);
+        t.direction =
+            static_cast<std::uint8_t>(zyl::matchlib::fx_atan2(static_cast<int>(2 * sr * sc),
+                                                              static_cast<int>(sc * sc - sr * sr)) &
+                                      0xFF);
       } else if (v > second) {
         second = v;
       }
@@ -186,7 +188,8 @@ struct Stats {
   std::int64_t deviation() const {
     const std::int64_t c = std::max<std::int64_t>(n, 1);
     const std::int64_t var = (squares - sum * mean()) / c;
-    return zyl::matchlib::fx_isqrt32_alt(static_cast<std::uint32_t>(std::clamp<std::int64_t>(var, 0, 0xFFFFFFFF)));
+    return zyl::matchlib::fx_isqrt32_alt(
+        static_cast<std::uint32_t>(std::clamp<std::int64_t>(var, 0, 0xFFFFFFFF)));
   }
 };
 
@@ -306,7 +309,8 @@ bool at_500(int dpi) { return dpi >= 492 && dpi <= 508; }
 
 int compute(const GrayImage* image, SpectralFeatureVector& sv) {
   GrayImage* work = nullptr;
-  if (at_500(zyl::matchlib::image_resolution_y(image)) && at_500(zyl::matchlib::image_resolution_x(image))) {
+  if (at_500(zyl::matchlib::image_resolution_y(image)) &&
+      at_500(zyl::matchlib::image_resolution_x(image))) {
     work = zyl::matchlib::image_retain(const_cast<GrayImage*>(image));
   } else {
     work = zyl::matchlib::image_resample_to_resolution(image, 500, 500);
@@ -323,7 +327,9 @@ int compute(const GrayImage* image, SpectralFeatureVector& sv) {
   std::uint32_t area = 0;
   int rc = zyl::matchlib::quality_assess_image_scaled(px, h, w, &quality, &area, &bright, 1);
   if (rc != ML_OK) return rc;
-  const std::int64_t r = at_500(zyl::matchlib::image_resolution_y(work)) ? zyl::matchlib::image_resolution_y(work) : 500;
+  const std::int64_t r = at_500(zyl::matchlib::image_resolution_y(work))
+                             ? zyl::matchlib::image_resolution_y(work)
+                             : 500;
   sv.quality = quality;
   sv.bright = bright;
   sv.area_mm2 = static_cast<std::int16_t>(
@@ -360,7 +366,6 @@ int score_with(const ScoreModel* model, const std::int32_t* values, int count, s
 
 using namespace zyl::matchlib;
 
-
 int zyl::matchlib::specfeat_compute(const GrayImage* image, SpectralFeatureVector** out) {
   if (!image || !out) return ML_BAD_ARGUMENT;
   *out = nullptr;
@@ -379,13 +384,14 @@ int zyl::matchlib::specfeat_compute(const GrayImage* image, SpectralFeatureVecto
 void zyl::matchlib::specfeat_free(SpectralFeatureVector* vector) { std::free(vector); }
 
 extern "C" ZYL_API int specfeat_score_with(const void*, const ScoreModel* model,
-                                const SpectralFeatureVector* vector, int32_t* out_score) {
+                                           const SpectralFeatureVector* vector,
+                                           int32_t* out_score) {
   if (!model || !vector || !out_score) return ML_BAD_ARGUMENT;
   return score_with(model, vector->values, vector->count, out_score);
 }
 
-extern "C" ZYL_API int specfeat_info(const SpectralFeatureVector* vector, uint8_t* quality, int16_t* area_mm2,
-                          uint8_t* bright) {
+extern "C" ZYL_API int specfeat_info(const SpectralFeatureVector* vector, uint8_t* quality,
+                                     int16_t* area_mm2, uint8_t* bright) {
   if (!vector) return ML_BAD_ARGUMENT;
   if (quality) *quality = vector->quality;
   if (area_mm2) *area_mm2 = vector->area_mm2;
@@ -399,8 +405,8 @@ uint16_t zyl::matchlib::specfeat_combine(int32_t t) {
   return 65535;
 }
 
-extern "C" ZYL_API int specfeat_score_models(const SpectralScoreModels* models, const GrayImage* image,
-                                  int16_t* out_score) {
+extern "C" ZYL_API int specfeat_score_models(const SpectralScoreModels* models,
+                                             const GrayImage* image, int16_t* out_score) {
   if (!models || !image || !out_score || !models->final_model) return ML_BAD_ARGUMENT;
   for (const ScoreModel* m : models->first)
     if (!m) return ML_BAD_ARGUMENT;
@@ -420,7 +426,8 @@ extern "C" ZYL_API int specfeat_score_models(const SpectralScoreModels* models, 
 // The library's own score models have no trained rows (nothing in the
 // library calls this scoring), so the entry answers "unsupported" rather
 // than scoring with invented weights.
-extern "C" ZYL_API int specfeat_score(MatchContext* ctx, const GrayImage* image, int16_t* out_score) {
+extern "C" ZYL_API int specfeat_score(MatchContext* ctx, const GrayImage* image,
+                                      int16_t* out_score) {
   if (!ctx || !image || !out_score) return ML_BAD_ARGUMENT;
   *out_score = 0;
   return ML_WRONG_KIND;
@@ -428,7 +435,9 @@ extern "C" ZYL_API int specfeat_score(MatchContext* ctx, const GrayImage* image,
 
 extern "C" {
 
-ZYL_API int specfeat_compute(const GrayImage* image, SpectralFeatureVector** out) { return zyl::matchlib::specfeat_compute(image, out); }
+ZYL_API int specfeat_compute(const GrayImage* image, SpectralFeatureVector** out) {
+  return zyl::matchlib::specfeat_compute(image, out);
+}
 ZYL_API void specfeat_free(SpectralFeatureVector* vector) { zyl::matchlib::specfeat_free(vector); }
 ZYL_API uint16_t specfeat_combine(int32_t t) { return zyl::matchlib::specfeat_combine(t); }
 

@@ -1,12 +1,12 @@
 // Learned match score of a template pair: the full matcher's sub-scores
 // and the two templates' feature vectors through the quality network.
+#include "common/guarded_call.h"
 #include "matchlib/filter/learned_match.h"
 
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <memory>
-#include <new>
 
 #include "matchlib/core/allocation.h"
 #include "zylscan/matchlib_container.h"
@@ -71,7 +71,8 @@ int learned_match_inputs(const std::uint16_t* sub_scores, int count, const DataB
   const std::size_t length = static_cast<std::size_t>(count) + 2 * c;
   // The forward pass reads the network's whole input count: a shorter
   // vector is padded with zeros rather than read past its end.
-  const std::size_t room = std::max<std::size_t>(length, std::max(zyl::matchlib::mlp_input_count(&network), 0));
+  const std::size_t room =
+      std::max<std::size_t>(length, std::max(zyl::matchlib::mlp_input_count(&network), 0));
   auto* values = static_cast<std::int32_t*>(ml_calloc(room ? room : 1, sizeof(std::int32_t)));
   if (!values) return ML_NO_MEMORY;
   std::int32_t* v = values;
@@ -87,19 +88,19 @@ int learned_match_inputs(const std::uint16_t* sub_scores, int count, const DataB
 
 using namespace zyl::matchlib;
 
-
 int zyl::matchlib::learned_match_score(MatchEngine* engine, DataBlob* first, DataBlob* second,
-                                MatchResult* result) {
+                                       MatchResult* result) {
   if (!engine || !first || !second || !result) return ML_BAD_ARGUMENT;
   const QualityModelHolder* holder = zyl::matchlib::engine_get_quality_model(engine);
   if (!holder) return ML_BAD_ARGUMENT;
   const MlpNetwork* network = zyl::matchlib::quality_model_network(holder);
   if (!network) return ML_BAD_ARGUMENT;
-  try {
+  return zyl::GuardedCall(ML_NO_MEMORY, [&]() -> int {
     std::uint16_t* raw = nullptr;
     std::uint16_t count = 0;
     RigidTransform* alignment = nullptr;
-    int rc = zyl::matchlib::match_full(zyl::matchlib::engine_get_context(engine), first, second, &raw, &count, &alignment);
+    int rc = zyl::matchlib::match_full(zyl::matchlib::engine_get_context(engine), first, second,
+                                       &raw, &count, &alignment);
     const std::unique_ptr<std::uint16_t, FreeDeleter> sub_scores(raw);
     zyl::matchlib::xform_release(alignment);
     if (rc != ML_OK) return rc;
@@ -119,13 +120,14 @@ int zyl::matchlib::learned_match_score(MatchEngine* engine, DataBlob* first, Dat
     }
     result->learned_score = score;
     return ML_OK;
-  } catch (const std::bad_alloc&) {
-    return ML_NO_MEMORY;
-  }
+  });
 }
 
 extern "C" {
 
-ZYL_API int learned_match_score(MatchEngine* engine, DataBlob* first, DataBlob* second, MatchResult* result) { return zyl::matchlib::learned_match_score(engine, first, second, result); }
+ZYL_API int learned_match_score(MatchEngine* engine, DataBlob* first, DataBlob* second,
+                                MatchResult* result) {
+  return zyl::matchlib::learned_match_score(engine, first, second, result);
+}
 
 }  // extern "C"

@@ -9,15 +9,11 @@
 #include "zylscan/matchlib_quality_model.h"
 #include "zylscan/matchlib_learned_match.h"
 
+namespace zyl::matchlib {
+
 // Bodies of exported functions, called directly inside the library.
-namespace zyl::matchlib {
-
 int learned_match_score(MatchEngine* engine, DataBlob* first, DataBlob* second,
-                                MatchResult* result);
-
-}  // namespace zyl::matchlib
-
-namespace zyl::matchlib {
+                        MatchResult* result);
 
 // Allocates (malloc, zero-filled) at least the network's input count of
 // values and reports the vector's own length, count + 2c. 2 for a bad

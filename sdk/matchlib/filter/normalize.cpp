@@ -39,10 +39,9 @@ void apply_gain(const std::uint8_t* src, std::size_t n, int centre, int target,
 
 using namespace zyl::matchlib;
 
-
 extern "C" ZYL_API int imgproc_apply_gain(const uint8_t* pixels, int height, int width, int centre,
-                               int target, uint32_t variance, uint32_t squared_deviation,
-                               uint8_t* out) {
+                                          int target, uint32_t variance, uint32_t squared_deviation,
+                                          uint8_t* out) {
   if (bad_image(pixels, height, width, out)) return ML_BAD_ARGUMENT;
   apply_gain(pixels, static_cast<std::size_t>(height) * width, centre, target, variance,
              squared_deviation, out);
@@ -50,9 +49,10 @@ extern "C" ZYL_API int imgproc_apply_gain(const uint8_t* pixels, int height, int
 }
 
 int zyl::matchlib::imgproc_normalize_global_masked(const uint8_t* pixels, int height, int width,
-                                            const uint8_t* block_mask, int block,
-                                            int block_rows, int block_columns, int target_mean,
-                                            int target_deviation, uint8_t* out) {
+                                                   const uint8_t* block_mask, int block,
+                                                   int block_rows, int block_columns,
+                                                   int target_mean, int target_deviation,
+                                                   uint8_t* out) {
   if (bad_image(pixels, height, width, out) || !block_mask || block < 1 || block_rows < 0 ||
       block_columns < 0 || std::int64_t{block_rows} * block > height ||
       std::int64_t{block_columns} * block > width)
@@ -61,10 +61,11 @@ int zyl::matchlib::imgproc_normalize_global_masked(const uint8_t* pixels, int he
   Scratch<uint8_t> means(blocks);
   Scratch<uint16_t> vars(blocks);
   if (!means || !vars) return ML_NO_MEMORY;
-  int st = img_block_mean_u8(pixels, height, width, block, block_rows, block_columns, means.get());
+  int st = zyl::matchlib::block_mean<std::uint8_t>(pixels, width, block, block_rows, block_columns,
+                                                   means.get());
   if (st == ML_OK)
     st = zyl::matchlib::img_block_variance_u8(pixels, height, width, means.get(), block, block_rows,
-                               block_columns, vars.get());
+                                              block_columns, vars.get());
   if (st != ML_OK) return st;
   std::uint64_t mean_sum = 0, var_sum = 0, count = 0;
   for (std::size_t k = 0; k < blocks; ++k)
@@ -84,8 +85,8 @@ int zyl::matchlib::imgproc_normalize_global_masked(const uint8_t* pixels, int he
 }
 
 int zyl::matchlib::imgproc_normalize_local(const uint8_t* pixels, int height, int width,
-                                    const uint8_t* mask, int radius, int target_mean,
-                                    int target_deviation, uint8_t* out) {
+                                           const uint8_t* mask, int radius, int target_mean,
+                                           int target_deviation, uint8_t* out) {
   if (bad_image(pixels, height, width, out) || radius < 0) return ML_BAD_ARGUMENT;
   const std::size_t n = static_cast<std::size_t>(height) * width;
   if (n == 0) return ML_OK;
@@ -93,7 +94,8 @@ int zyl::matchlib::imgproc_normalize_local(const uint8_t* pixels, int height, in
   Scratch<uint16_t> var(n);
   if (!mean || !var) return ML_NO_MEMORY;
   int st = zyl::matchlib::filter_box_mean_u8(pixels, height, width, radius, mean.get());
-  if (st == ML_OK) st = zyl::matchlib::filter_local_variance_u8(pixels, height, width, radius, var.get());
+  if (st == ML_OK)
+    st = zyl::matchlib::filter_local_variance_u8(pixels, height, width, radius, var.get());
   if (st != ML_OK) return st;
   const std::uint32_t d = square16(target_deviation);
   for (std::size_t i = 0; i < n; ++i) {
@@ -104,8 +106,8 @@ int zyl::matchlib::imgproc_normalize_local(const uint8_t* pixels, int height, in
 }
 
 int zyl::matchlib::imgproc_normalize_local_ring(const uint8_t* pixels, int height, int width,
-                                         int radius, int target_mean, int target_deviation,
-                                         uint8_t* out) {
+                                                int radius, int target_mean, int target_deviation,
+                                                uint8_t* out) {
   if (radius > 7) return ML_BAD_ARGUMENT;
   if (bad_image(pixels, height, width, out) || radius < 0) return ML_BAD_ARGUMENT;
   const std::size_t h = static_cast<std::size_t>(height), w = static_cast<std::size_t>(width);
@@ -150,10 +152,11 @@ int zyl::matchlib::imgproc_normalize_local_ring(const uint8_t* pixels, int heigh
 }
 
 int zyl::matchlib::imgproc_normalize_blocks_apply(const uint8_t* pixels, int width,
-                                           const uint8_t* block_mask, int block, int block_rows,
-                                           int block_columns, int target_mean,
-                                           int target_deviation, const uint8_t* local_mean,
-                                           const uint16_t* block_variance, uint8_t* out) {
+                                                  const uint8_t* block_mask, int block,
+                                                  int block_rows, int block_columns,
+                                                  int target_mean, int target_deviation,
+                                                  const uint8_t* local_mean,
+                                                  const uint16_t* block_variance, uint8_t* out) {
   if (!pixels || !local_mean || !block_variance || !out || width < 0 || block < 1 ||
       block_rows < 0 || block_columns < 0 || std::int64_t{block_columns} * block > width)
     return ML_BAD_ARGUMENT;
@@ -174,7 +177,7 @@ int zyl::matchlib::imgproc_normalize_blocks_apply(const uint8_t* pixels, int wid
 }
 
 extern "C" ZYL_API int imgproc_normalize_global_127_80(const uint8_t* pixels, int height, int width,
-                                            uint8_t* out) {
+                                                       uint8_t* out) {
   const int st = zyl::matchlib::imgproc_normalize_global(pixels, height, width, 127, 80, out);
   if (st != ML_OK) return st;
   const std::size_t n = static_cast<std::size_t>(height) * width;
@@ -184,8 +187,8 @@ extern "C" ZYL_API int imgproc_normalize_global_127_80(const uint8_t* pixels, in
 }
 
 int zyl::matchlib::imgproc_normalize_adaptive8(const uint8_t* pixels, int height, int width,
-                                        int target_mean, int low_deviation,
-                                        int high_deviation, uint8_t* out) {
+                                               int target_mean, int low_deviation,
+                                               int high_deviation, uint8_t* out) {
   if (bad_image(pixels, height, width, out)) return ML_BAD_ARGUMENT;
   const std::size_t w = static_cast<std::size_t>(width);
   // Blocks of 8 x 8 pixels whose own variance exceeds 256 form the sample.
@@ -227,10 +230,39 @@ int zyl::matchlib::imgproc_normalize_adaptive8(const uint8_t* pixels, int height
 
 extern "C" {
 
-ZYL_API int imgproc_normalize_global_masked(const uint8_t* pixels, int height, int width, const uint8_t* block_mask, int block, int block_rows, int block_columns, int target_mean, int target_deviation, uint8_t* out) { return zyl::matchlib::imgproc_normalize_global_masked(pixels, height, width, block_mask, block, block_rows, block_columns, target_mean, target_deviation, out); }
-ZYL_API int imgproc_normalize_local(const uint8_t* pixels, int height, int width, const uint8_t* mask, int radius, int target_mean, int target_deviation, uint8_t* out) { return zyl::matchlib::imgproc_normalize_local(pixels, height, width, mask, radius, target_mean, target_deviation, out); }
-ZYL_API int imgproc_normalize_local_ring(const uint8_t* pixels, int height, int width, int radius, int target_mean, int target_deviation, uint8_t* out) { return zyl::matchlib::imgproc_normalize_local_ring(pixels, height, width, radius, target_mean, target_deviation, out); }
-ZYL_API int imgproc_normalize_blocks_apply(const uint8_t* pixels, int width, const uint8_t* block_mask, int block, int block_rows, int block_columns, int target_mean, int target_deviation, const uint8_t* local_mean, const uint16_t* block_variance, uint8_t* out) { return zyl::matchlib::imgproc_normalize_blocks_apply(pixels, width, block_mask, block, block_rows, block_columns, target_mean, target_deviation, local_mean, block_variance, out); }
-ZYL_API int imgproc_normalize_adaptive8(const uint8_t* pixels, int height, int width, int target_mean, int low_deviation, int high_deviation, uint8_t* out) { return zyl::matchlib::imgproc_normalize_adaptive8(pixels, height, width, target_mean, low_deviation, high_deviation, out); }
+ZYL_API int imgproc_normalize_global_masked(const uint8_t* pixels, int height, int width,
+                                            const uint8_t* block_mask, int block, int block_rows,
+                                            int block_columns, int target_mean,
+                                            int target_deviation, uint8_t* out) {
+  return zyl::matchlib::imgproc_normalize_global_masked(pixels, height, width, block_mask, block,
+                                                        block_rows, block_columns, target_mean,
+                                                        target_deviation, out);
+}
+ZYL_API int imgproc_normalize_local(const uint8_t* pixels, int height, int width,
+                                    const uint8_t* mask, int radius, int target_mean,
+                                    int target_deviation, uint8_t* out) {
+  return zyl::matchlib::imgproc_normalize_local(pixels, height, width, mask, radius, target_mean,
+                                                target_deviation, out);
+}
+ZYL_API int imgproc_normalize_local_ring(const uint8_t* pixels, int height, int width, int radius,
+                                         int target_mean, int target_deviation, uint8_t* out) {
+  return zyl::matchlib::imgproc_normalize_local_ring(pixels, height, width, radius, target_mean,
+                                                     target_deviation, out);
+}
+ZYL_API int imgproc_normalize_blocks_apply(const uint8_t* pixels, int width,
+                                           const uint8_t* block_mask, int block, int block_rows,
+                                           int block_columns, int target_mean, int target_deviation,
+                                           const uint8_t* local_mean,
+                                           const uint16_t* block_variance, uint8_t* out) {
+  return zyl::matchlib::imgproc_normalize_blocks_apply(pixels, width, block_mask, block, block_rows,
+                                                       block_columns, target_mean, target_deviation,
+                                                       local_mean, block_variance, out);
+}
+ZYL_API int imgproc_normalize_adaptive8(const uint8_t* pixels, int height, int width,
+                                        int target_mean, int low_deviation, int high_deviation,
+                                        uint8_t* out) {
+  return zyl::matchlib::imgproc_normalize_adaptive8(pixels, height, width, target_mean,
+                                                    low_deviation, high_deviation, out);
+}
 
 }  // extern "C"

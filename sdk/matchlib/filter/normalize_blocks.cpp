@@ -5,6 +5,10 @@
 #include <cstdint>
 #include <cstring>
 
+#include "matchlib/filter/smoothing3x3.h"
+#include "matchlib/image/cell_map_expand.h"
+#include "matchlib/image/filters3x3.h"
+#include "matchlib/image/median3x3.h"
 #include "matchlib/image/pixel_rows.h"
 #include "zylscan/matchlib_cell_map.h"
 #include "zylscan/matchlib_filters3x3.h"
@@ -16,6 +20,7 @@
 #include "matchlib/filter/normalize.h"
 #include "matchlib/filter/normalize_blocks.h"
 #include "matchlib/image/block_stats.h"
+#include "matchlib/image/segmentation.h"
 
 namespace zyl::matchlib {
 namespace {
@@ -37,10 +42,12 @@ struct BlockMaps {
 
 int map_blocks(const std::uint8_t* px, int h, int w, const std::uint8_t* mask, int block, int rows,
                int cols, int target_mean, int deviation, BlockMaps& maps, std::uint8_t* out) {
-  const int st = img_expand_bilinear_u8(maps.means.get(), rows, cols, block, maps.local.get(), h, w);
+  const int st = zyl::matchlib::expand_bilinear<std::uint8_t>(maps.means.get(), rows, cols, block,
+                                                              maps.local.get(), h, w);
   if (st != ML_OK) return st;
-  return zyl::matchlib::imgproc_normalize_blocks_apply(px, w, mask, block, rows, cols, target_mean, deviation,
-                                        maps.local.get(), maps.vars.get(), out);
+  return zyl::matchlib::imgproc_normalize_blocks_apply(px, w, mask, block, rows, cols, target_mean,
+                                                       deviation, maps.local.get(), maps.vars.get(),
+                                                       out);
 }
 
 int normalize_blocks(const std::uint8_t* px, int h, int w, const std::uint8_t* mask, int block,
@@ -61,27 +68,32 @@ int normalize_blocks(const std::uint8_t* px, int h, int w, const std::uint8_t* m
   const std::uint8_t* stats_px = px;
   int st = ML_OK;
   if (centre == BlockCentre::Mean) {
-    st = img_block_mean_u8(px, h, w, block, rows, cols, maps.means.get());
+    st = zyl::matchlib::block_mean<std::uint8_t>(px, w, block, rows, cols, maps.means.get());
   } else {
-    st = filter_median3x3_u8(px, h, w, filtered.get());
-    if (st == ML_OK) st = filter_median3x3_u8(filtered.get(), h, w, filtered.get());
+    st = zyl::matchlib::median3x3<std::uint8_t>(px, h, w, filtered.get());
+    if (st == ML_OK)
+      st = zyl::matchlib::median3x3<std::uint8_t>(filtered.get(), h, w, filtered.get());
     std::uint8_t* lo = extremes.get();
     std::uint8_t* hi = lo + blocks;
     if (st == ML_OK)
-      st = img_block_minmax_u8(filtered.get(), h, w, block, rows, cols, lo, hi);
+      st = zyl::matchlib::block_minmax<std::uint8_t>(filtered.get(), h, w, block, rows, cols, lo,
+                                                     hi);
     if (st == ML_OK)
       for (std::size_t k = 0; k < blocks; ++k)
         maps.means[k] = static_cast<std::uint8_t>((lo[k] + hi[k]) / 2);
     stats_px = filtered.get();
   }
   if (st == ML_OK && mask)
-    st = filter_masked_mean3x3_u8(maps.means.get(), mask, rows, cols, maps.means.get());
+    st = zyl::matchlib::masked_mean3x3<std::uint8_t>(maps.means.get(), mask, rows, cols,
+                                                     maps.means.get());
   if (st == ML_OK)
     st = zyl::matchlib::img_block_variance_u8(stats_px, h, w, maps.means.get(), block, rows, cols,
-                               maps.vars.get());
+                                              maps.vars.get());
   if (st == ML_OK && mask)
-    st = filter_masked_mean3x3_u16(maps.vars.get(), mask, rows, cols, maps.vars.get());
-  if (st == ML_OK) st = filter_box3x3_u16(maps.vars.get(), rows, cols, maps.vars.get());
+    st = zyl::matchlib::masked_mean3x3<std::uint16_t>(maps.vars.get(), mask, rows, cols,
+                                                      maps.vars.get());
+  if (st == ML_OK)
+    st = zyl::matchlib::box3x3<std::uint16_t>(maps.vars.get(), rows, cols, maps.vars.get());
   if (st != ML_OK) return st;
   // A flat block takes variance 100: its gain stays finite and modest.
   for (std::size_t k = 0; k < blocks; ++k) maps.vars[k] = std::max<std::uint16_t>(maps.vars[k], 100);
@@ -93,28 +105,27 @@ int normalize_blocks(const std::uint8_t* px, int h, int w, const std::uint8_t* m
 
 using namespace zyl::matchlib;
 
-
 int zyl::matchlib::imgproc_normalize_blocks(const uint8_t* pixels, int height, int width,
-                                     const uint8_t* block_mask, int block, int block_rows,
-                                     int block_columns, int target_mean, int target_deviation,
-                                     uint8_t* out) {
+                                            const uint8_t* block_mask, int block, int block_rows,
+                                            int block_columns, int target_mean,
+                                            int target_deviation, uint8_t* out) {
   return normalize_blocks(pixels, height, width, block_mask, block, block_rows, block_columns,
                           target_mean, target_deviation, out, BlockCentre::Mean);
 }
 
-extern "C" ZYL_API int imgproc_normalize_blocks_midrange(const uint8_t* pixels, int height, int width,
-                                              const uint8_t* block_mask, int block,
-                                              int block_rows, int block_columns,
-                                              int target_mean, int target_deviation,
-                                              uint8_t* out) {
+extern "C" ZYL_API int imgproc_normalize_blocks_midrange(const uint8_t* pixels, int height,
+                                                         int width, const uint8_t* block_mask,
+                                                         int block, int block_rows,
+                                                         int block_columns, int target_mean,
+                                                         int target_deviation, uint8_t* out) {
   return normalize_blocks(pixels, height, width, block_mask, block, block_rows, block_columns,
                           target_mean, target_deviation, out, BlockCentre::MidRange);
 }
 
 int zyl::matchlib::imgproc_normalize_blocks_filled(const uint8_t* pixels, int height, int width,
-                                            uint8_t* block_mask, int block, int block_rows,
-                                            int block_columns, int target_mean,
-                                            int target_deviation, uint8_t* out) {
+                                                   uint8_t* block_mask, int block, int block_rows,
+                                                   int block_columns, int target_mean,
+                                                   int target_deviation, uint8_t* out) {
   if (bad_grid(pixels, height, width, out, block, block_rows, block_columns) || !block_mask)
     return ML_BAD_ARGUMENT;
   const int rows = block_rows, cols = block_columns;
@@ -124,10 +135,11 @@ int zyl::matchlib::imgproc_normalize_blocks_filled(const uint8_t* pixels, int he
   Scratch<uint8_t> means_before(blocks);
   Scratch<uint16_t> vars_before(blocks);
   if (!maps.ok() || !means_before || !vars_before) return ML_NO_MEMORY;
-  int st = img_block_mean_u8(pixels, height, width, block, rows, cols, maps.means.get());
+  int st =
+      zyl::matchlib::block_mean<std::uint8_t>(pixels, width, block, rows, cols, maps.means.get());
   if (st == ML_OK)
-    st = zyl::matchlib::img_block_variance_u8(pixels, height, width, maps.means.get(), block, rows, cols,
-                               maps.vars.get());
+    st = zyl::matchlib::img_block_variance_u8(pixels, height, width, maps.means.get(), block, rows,
+                                              cols, maps.vars.get());
   if (st != ML_OK) return st;
   // Background blocks take the foreground's average statistics.
   std::uint64_t mean_sum = 0, var_sum = 0, count = 0;
@@ -142,7 +154,7 @@ int zyl::matchlib::imgproc_normalize_blocks_filled(const uint8_t* pixels, int he
   // Foreground blocks on the region's edge take the mean of their
   // neighbours inside (255 for both when there is none), read as they
   // were before this step.
-  img_mark_region_border(block_mask, rows, cols);
+  zyl::matchlib::img_mark_region_border(block_mask, rows, cols);
   std::memcpy(means_before.get(), maps.means.get(), blocks);
   std::memcpy(vars_before.get(), maps.vars.get(), blocks * sizeof(uint16_t));
   for (int i = 0; i < rows; ++i)
@@ -159,24 +171,27 @@ int zyl::matchlib::imgproc_normalize_blocks_filled(const uint8_t* pixels, int he
       maps.means[k] = static_cast<uint8_t>(c ? ms / c : 255);
       maps.vars[k] = static_cast<uint16_t>(c ? vs / c : 255);
     }
-  st = filter_binomial3x3_u8(maps.means.get(), rows, cols, maps.means.get());
-  if (st == ML_OK) st = filter_binomial3x3_u16(maps.vars.get(), rows, cols, maps.vars.get());
+  st = zyl::matchlib::binomial3x3<std::uint8_t>(maps.means.get(), rows, cols, maps.means.get());
+  if (st == ML_OK)
+    st = zyl::matchlib::binomial3x3<std::uint16_t>(maps.vars.get(), rows, cols, maps.vars.get());
   if (st != ML_OK) return st;
   return map_blocks(pixels, height, width, block_mask, block, rows, cols, target_mean,
                     target_deviation, maps, out);
 }
 
-extern "C" ZYL_API int imgproc_flatten_background(const uint8_t* pixels, int height, int width, int level,
-                                       uint8_t* out) {
+extern "C" ZYL_API int imgproc_flatten_background(const uint8_t* pixels, int height, int width,
+                                                  int level, uint8_t* out) {
   const int rows = height / 8, cols = width / 8;
   if (bad_grid(pixels, height, width, out, 8, rows, cols)) return ML_BAD_ARGUMENT;
   const std::size_t n = static_cast<std::size_t>(height) * width;
   Scratch<uint8_t> means(static_cast<std::size_t>(rows) * cols), local(n);
   if (!means || !local) return ML_NO_MEMORY;
-  int st = img_block_mean_u8(pixels, height, width, 8, rows, cols, means.get());
+  int st = zyl::matchlib::block_mean<std::uint8_t>(pixels, width, 8, rows, cols, means.get());
   for (int round = 0; round < 2 && st == ML_OK; ++round)
-    st = filter_box3x3_u8(means.get(), rows, cols, means.get());
-  if (st == ML_OK) st = img_expand_bilinear_u8(means.get(), rows, cols, 8, local.get(), height, width);
+    st = zyl::matchlib::box3x3<std::uint8_t>(means.get(), rows, cols, means.get());
+  if (st == ML_OK)
+    st = zyl::matchlib::expand_bilinear<std::uint8_t>(means.get(), rows, cols, 8, local.get(),
+                                                      height, width);
   if (st != ML_OK) return st;
   for (std::size_t i = 0; i < n; ++i) out[i] = static_cast<uint8_t>(std::clamp(level + pixels[i] - local[i], 0, 255));
   return ML_OK;
@@ -184,7 +199,21 @@ extern "C" ZYL_API int imgproc_flatten_background(const uint8_t* pixels, int hei
 
 extern "C" {
 
-ZYL_API int imgproc_normalize_blocks(const uint8_t* pixels, int height, int width, const uint8_t* block_mask, int block, int block_rows, int block_columns, int target_mean, int target_deviation, uint8_t* out) { return zyl::matchlib::imgproc_normalize_blocks(pixels, height, width, block_mask, block, block_rows, block_columns, target_mean, target_deviation, out); }
-ZYL_API int imgproc_normalize_blocks_filled(const uint8_t* pixels, int height, int width, uint8_t* block_mask, int block, int block_rows, int block_columns, int target_mean, int target_deviation, uint8_t* out) { return zyl::matchlib::imgproc_normalize_blocks_filled(pixels, height, width, block_mask, block, block_rows, block_columns, target_mean, target_deviation, out); }
+ZYL_API int imgproc_normalize_blocks(const uint8_t* pixels, int height, int width,
+                                     const uint8_t* block_mask, int block, int block_rows,
+                                     int block_columns, int target_mean, int target_deviation,
+                                     uint8_t* out) {
+  return zyl::matchlib::imgproc_normalize_blocks(pixels, height, width, block_mask, block,
+                                                 block_rows, block_columns, target_mean,
+                                                 target_deviation, out);
+}
+ZYL_API int imgproc_normalize_blocks_filled(const uint8_t* pixels, int height, int width,
+                                            uint8_t* block_mask, int block, int block_rows,
+                                            int block_columns, int target_mean,
+                                            int target_deviation, uint8_t* out) {
+  return zyl::matchlib::imgproc_normalize_blocks_filled(pixels, height, width, block_mask, block,
+                                                        block_rows, block_columns, target_mean,
+                                                        target_deviation, out);
+}
 
 }  // extern "C"

@@ -12,14 +12,14 @@
 
 using namespace zyl::matchlib;
 
-
 int zyl::matchlib::imgproc_normalize_global(const uint8_t* src, int height, int width,
-                                     int target_mean, int target_deviation, uint8_t* dst) {
+                                            int target_mean, int target_deviation, uint8_t* dst) {
   if (!src || !dst || height < 0 || width < 0) return ML_BAD_ARGUMENT;
   int32_t hist[256];
   zyl::matchlib::hist_build_u8(src, height, width, hist);
   const int c = zyl::matchlib::hist_mean(hist);
-  const std::uint32_t v = static_cast<uint16_t>(zyl::matchlib::hist_variance(hist, static_cast<uint8_t>(c)));
+  const std::uint32_t v =
+      static_cast<uint16_t>(zyl::matchlib::hist_variance(hist, static_cast<uint8_t>(c)));
   const int t = (static_cast<uint8_t>(target_mean) + c) >> 1;
   const std::uint32_t d =
       static_cast<std::uint32_t>(target_deviation) * static_cast<std::uint32_t>(target_deviation) &
@@ -34,6 +34,10 @@ int zyl::matchlib::imgproc_normalize_global(const uint8_t* src, int height, int 
 
 extern "C" {
 
-ZYL_API int imgproc_normalize_global(const uint8_t* src, int height, int width, int target_mean, int target_deviation, uint8_t* dst) { return zyl::matchlib::imgproc_normalize_global(src, height, width, target_mean, target_deviation, dst); }
+ZYL_API int imgproc_normalize_global(const uint8_t* src, int height, int width, int target_mean,
+                                     int target_deviation, uint8_t* dst) {
+  return zyl::matchlib::imgproc_normalize_global(src, height, width, target_mean, target_deviation,
+                                                 dst);
+}
 
 }  // extern "C"

@@ -7,7 +7,7 @@
 // Bodies of exported functions, called directly inside the library.
 namespace zyl::matchlib {
 
-int imgproc_normalize_global(const uint8_t* src, int height, int width,
-                                     int target_mean, int target_deviation, uint8_t* dst);
+int imgproc_normalize_global(const uint8_t* src, int height, int width, int target_mean,
+                             int target_deviation, uint8_t* dst);
 
 }  // namespace zyl::matchlib

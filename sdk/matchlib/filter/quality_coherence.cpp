@@ -26,6 +26,7 @@
 #include "matchlib/filter/stretch.h"
 #include "matchlib/image/block_segmentation.h"
 #include "matchlib/image/cell_map_expand.h"
+#include "matchlib/image/median3x3.h"
 #include "matchlib/image/window_copy.h"
 #include "matchlib/spectral/orientation.h"
 
@@ -35,12 +36,11 @@ inline int coherence_point(std::uint8_t c) { return (c * 99 >> 8) + 1; }
 
 }  // namespace
 
-
 int zyl::matchlib::quality_from_block_coherence(const uint8_t* pixels, int height, int width,
-                                         int block_rows, int block_columns, int block,
-                                         const uint8_t* block_mask, const uint8_t* coherence,
-                                         int full_height, int full_width, uint8_t* quality,
-                                         uint32_t* area, int scale) {
+                                                int block_rows, int block_columns, int block,
+                                                const uint8_t* block_mask, const uint8_t* coherence,
+                                                int full_height, int full_width, uint8_t* quality,
+                                                uint32_t* area, int scale) {
   if (quality) *quality = 0;
   if (area) *area = 0;
   if (!quality || !area) return ML_BAD_ARGUMENT;
@@ -52,8 +52,9 @@ int zyl::matchlib::quality_from_block_coherence(const uint8_t* pixels, int heigh
     std::vector<std::uint8_t> computed;
     if (!coherence) {
       computed.assign(blocks, 0);
-      const int rc = zyl::matchlib::orient_block_coherence(pixels, height, width, computed.data(), block_mask,
-                                            block_rows, block_columns, block, scale == 1 ? 1 : 0);
+      const int rc = zyl::matchlib::orient_block_coherence(pixels, height, width, computed.data(),
+                                                           block_mask, block_rows, block_columns,
+                                                           block, scale == 1 ? 1 : 0);
       if (rc != ML_OK) return rc;
       coherence = computed.data();
     }
@@ -79,8 +80,8 @@ int zyl::matchlib::quality_from_block_coherence(const uint8_t* pixels, int heigh
 }
 
 int zyl::matchlib::quality_map_expand(const uint8_t* block_map, const uint8_t* block_mask,
-                               int block_rows, int block_columns, int block, uint8_t* out,
-                               int out_height, int out_width) {
+                                      int block_rows, int block_columns, int block, uint8_t* out,
+                                      int out_height, int out_width) {
   if (!block_map || !out || block_rows <= 0 || block_columns <= 0 || block <= 0)
     return ML_BAD_ARGUMENT;
   if (static_cast<std::int64_t>(block_rows) * block > out_height ||
@@ -88,14 +89,14 @@ int zyl::matchlib::quality_map_expand(const uint8_t* block_map, const uint8_t* b
     return ML_BAD_ARGUMENT;
   return zyl::GuardedCall(ML_NO_MEMORY, [&]() -> int {
     std::vector<std::uint8_t> median(static_cast<std::size_t>(block_rows) * block_columns);
-    int rc = filter_median3x3_u8(block_map, static_cast<std::uint32_t>(block_rows),
-                                 static_cast<std::uint32_t>(block_columns), median.data());
+    int rc = zyl::matchlib::median3x3<std::uint8_t>(
+        block_map, static_cast<std::uint32_t>(block_rows),
+        static_cast<std::uint32_t>(block_columns), median.data());
     if (rc != ML_OK) return rc;
-    rc = zyl::matchlib::img_expand_bilinear_padded_u8(median.data(), static_cast<std::uint32_t>(block_rows),
-                                       static_cast<std::uint32_t>(block_columns),
-                                       static_cast<std::uint32_t>(block), 0, out,
-                                       static_cast<std::uint32_t>(out_height),
-                                       static_cast<std::uint32_t>(out_width));
+    rc = zyl::matchlib::img_expand_bilinear_padded_u8(
+        median.data(), static_cast<std::uint32_t>(block_rows),
+        static_cast<std::uint32_t>(block_columns), static_cast<std::uint32_t>(block), 0, out,
+        static_cast<std::uint32_t>(out_height), static_cast<std::uint32_t>(out_width));
     if (rc != ML_OK) return rc;
     const std::size_t n = static_cast<std::size_t>(out_height) * out_width;
     for (std::size_t i = 0; i < n; ++i) out[i] = static_cast<std::uint8_t>(coherence_point(out[i]));
@@ -111,8 +112,8 @@ int zyl::matchlib::quality_map_expand(const uint8_t* block_map, const uint8_t* b
 }
 
 int zyl::matchlib::quality_assess_image_scaled(const uint8_t* pixels, int height, int width,
-                                        uint8_t* quality, uint32_t* area, uint8_t* bright,
-                                        int scale) {
+                                               uint8_t* quality, uint32_t* area, uint8_t* bright,
+                                               int scale) {
   if (quality) *quality = 0;
   if (area) *area = 0;
   if (bright) *bright = 0;
@@ -124,37 +125,40 @@ int zyl::matchlib::quality_assess_image_scaled(const uint8_t* pixels, int height
   uint8_t* raw = nullptr;
   std::uint32_t ch = 0, cw = 0;
   std::int32_t ry = 0, rx = 0;
-  int rc = zyl::matchlib::img_crop_to_block_multiple(pixels, static_cast<std::uint32_t>(height),
-                                      static_cast<std::uint32_t>(width),
-                                      static_cast<std::uint32_t>(n), &raw, &ch, &cw, &ry, &rx);
+  int rc = zyl::matchlib::img_crop_to_block_multiple(
+      pixels, static_cast<std::uint32_t>(height), static_cast<std::uint32_t>(width),
+      static_cast<std::uint32_t>(n), &raw, &ch, &cw, &ry, &rx);
   std::unique_ptr<uint8_t, decltype(&std::free)> crop(raw, &std::free);
   if (rc != ML_OK) return rc;
   if (ch == 0 || cw == 0) return ML_BAD_ARGUMENT;
   const int h = static_cast<int>(ch), w = static_cast<int>(cw);
   return zyl::GuardedCall(ML_NO_MEMORY, [&]() -> int {
-    if ((rc = zyl::matchlib::imgproc_stretch_percentile(crop.get(), h, w, 1, crop.get())) != ML_OK) return rc;
+    if ((rc = zyl::matchlib::imgproc_stretch_percentile(crop.get(), h, w, 1, crop.get())) != ML_OK)
+      return rc;
     // A crop smaller than one ridge-test block cannot be judged for ridges;
     // it is assessed rather than dismissed, so that a one-block image still
     // gets a quality.
     int ridges = 1;
-    if (zyl::matchlib::imgstat_has_ridges_scaled(crop.get(), h, w, scale, &ridges) == ML_OK && !ridges)
+    if (zyl::matchlib::imgstat_has_ridges_scaled(crop.get(), h, w, scale, &ridges) == ML_OK &&
+        !ridges)
       return ML_OK;
     const int rows = h / n, cols = w / n;
     std::vector<std::uint8_t> mask(static_cast<std::size_t>(rows) * cols),
         normal(static_cast<std::size_t>(h) * w);
-    if ((rc = zyl::matchlib::imgproc_segment_blocks(crop.get(), h, w, rows, cols, n, mask.data(), scale, 1)) !=
-        ML_OK)
+    if ((rc = zyl::matchlib::imgproc_segment_blocks(crop.get(), h, w, rows, cols, n, mask.data(),
+                                                    scale, 1)) != ML_OK)
       return rc;
     std::uint8_t b = 0, q = 0;
     std::uint32_t a = 0;
-    if ((rc = zyl::matchlib::imgstat_bright_percent_blocks(crop.get(), h, w, rows, cols, n, mask.data(), &b)) !=
-        ML_OK)
+    if ((rc = zyl::matchlib::imgstat_bright_percent_blocks(crop.get(), h, w, rows, cols, n,
+                                                           mask.data(), &b)) != ML_OK)
       return rc;
-    if ((rc = zyl::matchlib::imgproc_normalize_blocks(crop.get(), h, w, mask.data(), n, rows, cols, 150, 120,
-                                       normal.data())) != ML_OK)
+    if ((rc = zyl::matchlib::imgproc_normalize_blocks(crop.get(), h, w, mask.data(), n, rows, cols,
+                                                      150, 120, normal.data())) != ML_OK)
       return rc;
-    if ((rc = zyl::matchlib::quality_from_block_coherence(normal.data(), h, w, rows, cols, n, mask.data(), nullptr,
-                                           height, width, &q, &a, scale)) != ML_OK)
+    if ((rc = zyl::matchlib::quality_from_block_coherence(normal.data(), h, w, rows, cols, n,
+                                                          mask.data(), nullptr, height, width, &q,
+                                                          &a, scale)) != ML_OK)
       return rc;
     *quality = q;
     *area = static_cast<std::uint32_t>(
@@ -165,8 +169,8 @@ int zyl::matchlib::quality_assess_image_scaled(const uint8_t* pixels, int height
 }
 
 int zyl::matchlib::quality_from_pixel_coherence(const uint8_t* pixels, int height, int width,
-                                         const uint8_t* mask, int radius, uint8_t* quality,
-                                         uint32_t* count, uint8_t* coherence_map) {
+                                                const uint8_t* mask, int radius, uint8_t* quality,
+                                                uint32_t* count, uint8_t* coherence_map) {
   if (!quality || !count) return ML_BAD_ARGUMENT;
   *quality = 0;
   *count = 0;
@@ -175,14 +179,14 @@ int zyl::matchlib::quality_from_pixel_coherence(const uint8_t* pixels, int heigh
   return zyl::GuardedCall(ML_NO_MEMORY, [&]() -> int {
     std::vector<std::uint8_t> normalised(n), coherence(n);
     int rc = zyl::matchlib::imgproc_normalize_local(pixels, height, width, mask, radius, 128, 75,
-                                     normalised.data());
+                                                    normalised.data());
     if (rc != ML_OK) return rc;
-    rc = zyl::matchlib::orient_pixel_vectors(normalised.data(), height, width, mask, radius, coherence.data(),
-                              nullptr, nullptr);
+    rc = zyl::matchlib::orient_pixel_vectors(normalised.data(), height, width, mask, radius,
+                                             coherence.data(), nullptr, nullptr);
     if (rc != ML_OK) return rc;
     if (coherence_map) {
-      rc = zyl::matchlib::orient_pixel_vectors(normalised.data(), height, width, nullptr, radius, coherence_map,
-                                nullptr, nullptr);
+      rc = zyl::matchlib::orient_pixel_vectors(normalised.data(), height, width, nullptr, radius,
+                                               coherence_map, nullptr, nullptr);
       if (rc != ML_OK) return rc;
     }
     // 64-bit sums: a large image's points pass 32 bits.
@@ -203,17 +207,44 @@ int zyl::matchlib::quality_from_pixel_coherence(const uint8_t* pixels, int heigh
   });
 }
 
-int zyl::matchlib::quality_assess_image(const uint8_t* pixels, int height, int width, uint8_t* quality,
-                                 uint32_t* area, uint8_t* bright) {
-  return zyl::matchlib::quality_assess_image_scaled(pixels, height, width, quality, area, bright, 1);
+int zyl::matchlib::quality_assess_image(const uint8_t* pixels, int height, int width,
+                                        uint8_t* quality, uint32_t* area, uint8_t* bright) {
+  return zyl::matchlib::quality_assess_image_scaled(pixels, height, width, quality, area, bright,
+                                                    1);
 }
 
 extern "C" {
 
-ZYL_API int quality_from_block_coherence(const uint8_t* pixels, int height, int width, int block_rows, int block_columns, int block, const uint8_t* block_mask, const uint8_t* coherence, int full_height, int full_width, uint8_t* quality, uint32_t* area, int scale) { return zyl::matchlib::quality_from_block_coherence(pixels, height, width, block_rows, block_columns, block, block_mask, coherence, full_height, full_width, quality, area, scale); }
-ZYL_API int quality_map_expand(const uint8_t* block_map, const uint8_t* block_mask, int block_rows, int block_columns, int block, uint8_t* out, int out_height, int out_width) { return zyl::matchlib::quality_map_expand(block_map, block_mask, block_rows, block_columns, block, out, out_height, out_width); }
-ZYL_API int quality_assess_image_scaled(const uint8_t* pixels, int height, int width, uint8_t* quality, uint32_t* area, uint8_t* bright, int scale) { return zyl::matchlib::quality_assess_image_scaled(pixels, height, width, quality, area, bright, scale); }
-ZYL_API int quality_from_pixel_coherence(const uint8_t* pixels, int height, int width, const uint8_t* mask, int radius, uint8_t* quality, uint32_t* count, uint8_t* coherence_map) { return zyl::matchlib::quality_from_pixel_coherence(pixels, height, width, mask, radius, quality, count, coherence_map); }
-ZYL_API int quality_assess_image(const uint8_t* pixels, int height, int width, uint8_t* quality, uint32_t* area, uint8_t* bright) { return zyl::matchlib::quality_assess_image(pixels, height, width, quality, area, bright); }
+ZYL_API int quality_from_block_coherence(const uint8_t* pixels, int height, int width,
+                                         int block_rows, int block_columns, int block,
+                                         const uint8_t* block_mask, const uint8_t* coherence,
+                                         int full_height, int full_width, uint8_t* quality,
+                                         uint32_t* area, int scale) {
+  return zyl::matchlib::quality_from_block_coherence(pixels, height, width, block_rows,
+                                                     block_columns, block, block_mask, coherence,
+                                                     full_height, full_width, quality, area, scale);
+}
+ZYL_API int quality_map_expand(const uint8_t* block_map, const uint8_t* block_mask, int block_rows,
+                               int block_columns, int block, uint8_t* out, int out_height,
+                               int out_width) {
+  return zyl::matchlib::quality_map_expand(block_map, block_mask, block_rows, block_columns, block,
+                                           out, out_height, out_width);
+}
+ZYL_API int quality_assess_image_scaled(const uint8_t* pixels, int height, int width,
+                                        uint8_t* quality, uint32_t* area, uint8_t* bright,
+                                        int scale) {
+  return zyl::matchlib::quality_assess_image_scaled(pixels, height, width, quality, area, bright,
+                                                    scale);
+}
+ZYL_API int quality_from_pixel_coherence(const uint8_t* pixels, int height, int width,
+                                         const uint8_t* mask, int radius, uint8_t* quality,
+                                         uint32_t* count, uint8_t* coherence_map) {
+  return zyl::matchlib::quality_from_pixel_coherence(pixels, height, width, mask, radius, quality,
+                                                     count, coherence_map);
+}
+ZYL_API int quality_assess_image(const uint8_t* pixels, int height, int width, uint8_t* quality,
+                                 uint32_t* area, uint8_t* bright) {
+  return zyl::matchlib::quality_assess_image(pixels, height, width, quality, area, bright);
+}
 
 }  // extern "C"

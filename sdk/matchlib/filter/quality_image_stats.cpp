@@ -27,10 +27,13 @@
 #include "matchlib/filter/gradient_kernels.h"
 #include "matchlib/filter/normalize.h"
 #include "matchlib/filter/quality_image_stats.h"
+#include "matchlib/filter/smoothing3x3.h"
 #include "matchlib/filter/stretch.h"
 #include "matchlib/image/block_segmentation.h"
 #include "matchlib/image/block_stats.h"
 #include "matchlib/image/histogram.h"
+#include "matchlib/image/image_stats.h"
+#include "matchlib/image/median3x3.h"
 #include "matchlib/image/rescale.h"
 #include "matchlib/image/window_copy.h"
 
@@ -46,8 +49,8 @@ int median_and_stretch(const std::uint8_t* pixels, int h, int w, Bytes& out) {
   const std::size_t n = static_cast<std::size_t>(h) * static_cast<std::size_t>(w);
   Bytes median(n);
   out.assign(n, 0);
-  int rc = filter_median3x3_u8(pixels, static_cast<std::uint32_t>(h),
-                               static_cast<std::uint32_t>(w), median.data());
+  int rc = zyl::matchlib::median3x3<std::uint8_t>(pixels, static_cast<std::uint32_t>(h),
+                                                  static_cast<std::uint32_t>(w), median.data());
   if (rc != ML_OK) return rc;
   return zyl::matchlib::imgproc_stretch_percentile(median.data(), h, w, 5, out.data());
 }
@@ -65,20 +68,21 @@ int mean_window_variance(const std::uint8_t* pixels, int h, int w, int scale) {
   if (wh < b || ww < b) return -1;
   const std::size_t n = static_cast<std::size_t>(wh) * static_cast<std::size_t>(ww);
   Bytes window(n), work(n);
-  img_copy_centered_u8(pixels, static_cast<std::uint32_t>(h), static_cast<std::uint32_t>(w),
-                       static_cast<std::uint32_t>(wh), static_cast<std::uint32_t>(ww),
-                       window.data());
-  filter_median3x3_u8(window.data(), static_cast<std::uint32_t>(wh),
-                      static_cast<std::uint32_t>(ww), work.data());
+  zyl::matchlib::copy_centered<std::uint8_t>(
+      pixels, static_cast<std::uint32_t>(h), static_cast<std::uint32_t>(w),
+      static_cast<std::uint32_t>(wh), static_cast<std::uint32_t>(ww), window.data());
+  zyl::matchlib::median3x3<std::uint8_t>(window.data(), static_cast<std::uint32_t>(wh),
+                                         static_cast<std::uint32_t>(ww), work.data());
   if (scale == 1) {
-    filter_box3x3_u8(work.data(), wh, ww, window.data());
-    filter_box3x3_u8(window.data(), wh, ww, work.data());
+    zyl::matchlib::box3x3<std::uint8_t>(work.data(), wh, ww, window.data());
+    zyl::matchlib::box3x3<std::uint8_t>(window.data(), wh, ww, work.data());
   }
   const int rows = wh / b, cols = ww / b;
   Bytes means(static_cast<std::size_t>(rows) * static_cast<std::size_t>(cols));
   std::vector<std::uint16_t> variances(means.size());
-  img_block_mean_u8(work.data(), wh, ww, b, rows, cols, means.data());
-  zyl::matchlib::img_block_variance_u8(work.data(), wh, ww, means.data(), b, rows, cols, variances.data());
+  zyl::matchlib::block_mean<std::uint8_t>(work.data(), ww, b, rows, cols, means.data());
+  zyl::matchlib::img_block_variance_u8(work.data(), wh, ww, means.data(), b, rows, cols,
+                                       variances.data());
   std::uint64_t sum = 0;
   for (std::uint16_t v : variances) sum += v;
   return static_cast<int>(sum / variances.size());
@@ -138,20 +142,20 @@ void fill_block_maps(const std::vector<BlockContrast>& blocks, int h, int w, std
 
 using namespace zyl::matchlib;
 
-
-int zyl::matchlib::imgstat_block_contrast(const uint8_t* pixels, int height, int width, int resolution,
-                                   uint8_t* contrast, uint8_t* mean_range, uint8_t* mean_spread,
-                                   uint8_t* ratio_map, uint8_t* range_map, uint8_t* spread_map) {
+int zyl::matchlib::imgstat_block_contrast(const uint8_t* pixels, int height, int width,
+                                          int resolution, uint8_t* contrast, uint8_t* mean_range,
+                                          uint8_t* mean_spread, uint8_t* ratio_map,
+                                          uint8_t* range_map, uint8_t* spread_map) {
   if (contrast) *contrast = 0;
   if (!pixels || !contrast || height < 0 || width < 0) return ML_BAD_ARGUMENT;
   if (height < 16 || width < 16) return ML_TOO_POOR;
   const std::size_t n = static_cast<std::size_t>(height) * static_cast<std::size_t>(width);
   return zyl::GuardedCall(ML_NO_MEMORY, [&]() -> int {
     Bytes band(n), flat(n);
-    int rc = zyl::matchlib::fftfilt_radial_u8(pixels, height, width, resolution, 64, 0, 1280, 128, 0,
-                               band.data());
+    int rc = zyl::matchlib::fftfilt_radial_u8(pixels, height, width, resolution, 64, 0, 1280, 128,
+                                              0, band.data());
     if (rc != ML_OK) return rc;
-    const int t = img_mean_u8(band.data(), height, width);
+    const int t = zyl::matchlib::image_mean<std::uint8_t>(band.data(), height, width);
     for (std::size_t i = 0; i < n; ++i)
       flat[i] = static_cast<std::uint8_t>(std::clamp(pixels[i] + t - band[i], 0, 255));
     const auto blocks = block_contrasts(band, flat, height, width);
@@ -184,7 +188,7 @@ int zyl::matchlib::imgstat_block_contrast(const uint8_t* pixels, int height, int
 }
 
 int zyl::matchlib::imgstat_bright_percent(const uint8_t* pixels, int height, int width,
-                                   const uint8_t* mask, uint8_t* percent) {
+                                          const uint8_t* mask, uint8_t* percent) {
   if (percent) *percent = 0;
   if (!percent || bad_image(pixels, height, width)) return ML_BAD_ARGUMENT;
   return zyl::GuardedCall(ML_NO_MEMORY, [&]() -> int {
@@ -202,8 +206,8 @@ int zyl::matchlib::imgstat_bright_percent(const uint8_t* pixels, int height, int
 }
 
 int zyl::matchlib::imgstat_bright_percent_blocks(const uint8_t* pixels, int height, int width,
-                                          int block_rows, int block_columns, int block,
-                                          const uint8_t* block_mask, uint8_t* percent) {
+                                                 int block_rows, int block_columns, int block,
+                                                 const uint8_t* block_mask, uint8_t* percent) {
   if (percent) *percent = 0;
   if (!percent || bad_image(pixels, height, width) || block_rows < 1 || block_columns < 1 ||
       block < 1)
@@ -233,12 +237,13 @@ int zyl::matchlib::imgstat_bright_percent_blocks(const uint8_t* pixels, int heig
 }
 
 int zyl::matchlib::imgstat_laplacian_spread(const uint8_t* pixels, int height, int width,
-                                     uint8_t* spread) {
+                                            uint8_t* spread) {
   if (spread) *spread = 0;
   if (!spread || bad_image(pixels, height, width)) return ML_BAD_ARGUMENT;
   return zyl::GuardedCall(ML_NO_MEMORY, [&]() -> int {
     std::vector<std::int8_t> lap(static_cast<std::size_t>(height) * width);
-    if (int rc = zyl::matchlib::filter_laplace_s8(pixels, height, width, lap.data()); rc != ML_OK) return rc;
+    if (int rc = zyl::matchlib::filter_laplace_s8(pixels, height, width, lap.data()); rc != ML_OK)
+      return rc;
     std::int32_t hist[256];
     zyl::matchlib::hist_build_s8(lap.data(), height, width, hist);
     *spread = static_cast<std::uint8_t>(std::min<std::uint32_t>(
@@ -248,7 +253,7 @@ int zyl::matchlib::imgstat_laplacian_spread(const uint8_t* pixels, int height, i
 }
 
 int zyl::matchlib::imgstat_block_range_mean(const uint8_t* pixels, int height, int width,
-                                     uint8_t* range) {
+                                            uint8_t* range) {
   if (range) *range = 0;
   if (!range || !pixels || height < 0 || width < 0) return ML_BAD_ARGUMENT;
   const int rows = height / 16, cols = width / 16;
@@ -278,8 +283,8 @@ int zyl::matchlib::imgstat_block_range_mean(const uint8_t* pixels, int height, i
   });
 }
 
-int zyl::matchlib::imgstat_has_ridges_scaled(const uint8_t* pixels, int height, int width, int scale,
-                                      int* flag) {
+int zyl::matchlib::imgstat_has_ridges_scaled(const uint8_t* pixels, int height, int width,
+                                             int scale, int* flag) {
   if (flag) *flag = 0;
   if (!flag || bad_image(pixels, height, width) || (scale != 1 && scale != 2))
     return ML_BAD_ARGUMENT;
@@ -295,23 +300,23 @@ int zyl::matchlib::imgstat_has_ridges(const uint8_t* pixels, int height, int wid
   return zyl::matchlib::imgstat_has_ridges_scaled(pixels, height, width, 1, flag);
 }
 
-extern "C" ZYL_API int imgstat_has_ridges_nonempty(const uint8_t* pixels, int height, int width, int scale,
-                                        int* flag) {
+extern "C" ZYL_API int imgstat_has_ridges_nonempty(const uint8_t* pixels, int height, int width,
+                                                   int scale, int* flag) {
   if (flag) *flag = 0;
   if (height == 0 || width == 0) return ML_BAD_ARGUMENT;
   return zyl::matchlib::imgstat_has_ridges_scaled(pixels, height, width, scale, flag);
 }
 
 int zyl::matchlib::imgproc_normalize_preview(const uint8_t* pixels, int height, int width,
-                                      int out_height, int out_width, uint8_t* out) {
+                                             int out_height, int out_width, uint8_t* out) {
   if (!out || bad_image(pixels, height, width) || out_height <= 0 || out_width <= 0)
     return ML_BAD_ARGUMENT;
   uint8_t* raw = nullptr;
   std::uint32_t ch = 0, cw = 0;
   std::int32_t ry = 0, rx = 0;
   int rc = zyl::matchlib::img_crop_to_block_multiple(pixels, static_cast<std::uint32_t>(height),
-                                      static_cast<std::uint32_t>(width), 12, &raw, &ch, &cw, &ry,
-                                      &rx);
+                                                     static_cast<std::uint32_t>(width), 12, &raw,
+                                                     &ch, &cw, &ry, &rx);
   std::unique_ptr<uint8_t, decltype(&std::free)> crop(raw, &std::free);
   if (rc != ML_OK) return rc;
   if (cw == 0 || ch < 16 || cw < 16) return ML_BAD_ARGUMENT;
@@ -327,17 +332,19 @@ int zyl::matchlib::imgproc_normalize_preview(const uint8_t* pixels, int height, 
     const int rows = h / 12, cols = w / 12;
     Bytes mask(static_cast<std::size_t>(rows) * cols), smooth(static_cast<std::size_t>(h) * w),
         normal(smooth.size()), result(n_out);
-    if ((rc = zyl::matchlib::imgproc_segment_blocks_half(crop.get(), h, w, rows, cols, 12, mask.data())) != ML_OK)
+    if ((rc = zyl::matchlib::imgproc_segment_blocks_half(crop.get(), h, w, rows, cols, 12,
+                                                         mask.data())) != ML_OK)
       return rc;
-    if ((rc = filter_box3x3_u8(crop.get(), h, w, smooth.data())) != ML_OK) return rc;
-    if ((rc = zyl::matchlib::imgproc_normalize_global_masked(smooth.data(), h, w, mask.data(), 12, rows, cols,
-                                              150, 300, normal.data())) != ML_OK)
+    if ((rc = zyl::matchlib::box3x3<std::uint8_t>(crop.get(), h, w, smooth.data())) != ML_OK)
+      return rc;
+    if ((rc = zyl::matchlib::imgproc_normalize_global_masked(
+             smooth.data(), h, w, mask.data(), 12, rows, cols, 150, 300, normal.data())) != ML_OK)
       return rc;
     // Resized into a scratch buffer first so that a failure leaves the
     // caller's output untouched.
     if ((rc = zyl::matchlib::img_resize_u8(normal.data(), ch, cw, result.data(),
-                            static_cast<std::uint32_t>(out_height),
-                            static_cast<std::uint32_t>(out_width))) != ML_OK)
+                                           static_cast<std::uint32_t>(out_height),
+                                           static_cast<std::uint32_t>(out_width))) != ML_OK)
       return rc;
     std::copy(result.begin(), result.end(), out);
     return ML_OK;
@@ -346,13 +353,41 @@ int zyl::matchlib::imgproc_normalize_preview(const uint8_t* pixels, int height, 
 
 extern "C" {
 
-ZYL_API int imgstat_block_contrast(const uint8_t* pixels, int height, int width, int resolution, uint8_t* contrast, uint8_t* mean_range, uint8_t* mean_spread, uint8_t* ratio_map, uint8_t* range_map, uint8_t* spread_map) { return zyl::matchlib::imgstat_block_contrast(pixels, height, width, resolution, contrast, mean_range, mean_spread, ratio_map, range_map, spread_map); }
-ZYL_API int imgstat_bright_percent(const uint8_t* pixels, int height, int width, const uint8_t* mask, uint8_t* percent) { return zyl::matchlib::imgstat_bright_percent(pixels, height, width, mask, percent); }
-ZYL_API int imgstat_bright_percent_blocks(const uint8_t* pixels, int height, int width, int block_rows, int block_columns, int block, const uint8_t* block_mask, uint8_t* percent) { return zyl::matchlib::imgstat_bright_percent_blocks(pixels, height, width, block_rows, block_columns, block, block_mask, percent); }
-ZYL_API int imgstat_laplacian_spread(const uint8_t* pixels, int height, int width, uint8_t* spread) { return zyl::matchlib::imgstat_laplacian_spread(pixels, height, width, spread); }
-ZYL_API int imgstat_block_range_mean(const uint8_t* pixels, int height, int width, uint8_t* range) { return zyl::matchlib::imgstat_block_range_mean(pixels, height, width, range); }
-ZYL_API int imgstat_has_ridges_scaled(const uint8_t* pixels, int height, int width, int scale, int* flag) { return zyl::matchlib::imgstat_has_ridges_scaled(pixels, height, width, scale, flag); }
-ZYL_API int imgstat_has_ridges(const uint8_t* pixels, int height, int width, int* flag) { return zyl::matchlib::imgstat_has_ridges(pixels, height, width, flag); }
-ZYL_API int imgproc_normalize_preview(const uint8_t* pixels, int height, int width, int out_height, int out_width, uint8_t* out) { return zyl::matchlib::imgproc_normalize_preview(pixels, height, width, out_height, out_width, out); }
+ZYL_API int imgstat_block_contrast(const uint8_t* pixels, int height, int width, int resolution,
+                                   uint8_t* contrast, uint8_t* mean_range, uint8_t* mean_spread,
+                                   uint8_t* ratio_map, uint8_t* range_map, uint8_t* spread_map) {
+  return zyl::matchlib::imgstat_block_contrast(pixels, height, width, resolution, contrast,
+                                               mean_range, mean_spread, ratio_map, range_map,
+                                               spread_map);
+}
+ZYL_API int imgstat_bright_percent(const uint8_t* pixels, int height, int width,
+                                   const uint8_t* mask, uint8_t* percent) {
+  return zyl::matchlib::imgstat_bright_percent(pixels, height, width, mask, percent);
+}
+ZYL_API int imgstat_bright_percent_blocks(const uint8_t* pixels, int height, int width,
+                                          int block_rows, int block_columns, int block,
+                                          const uint8_t* block_mask, uint8_t* percent) {
+  return zyl::matchlib::imgstat_bright_percent_blocks(pixels, height, width, block_rows,
+                                                      block_columns, block, block_mask, percent);
+}
+ZYL_API int imgstat_laplacian_spread(const uint8_t* pixels, int height, int width,
+                                     uint8_t* spread) {
+  return zyl::matchlib::imgstat_laplacian_spread(pixels, height, width, spread);
+}
+ZYL_API int imgstat_block_range_mean(const uint8_t* pixels, int height, int width, uint8_t* range) {
+  return zyl::matchlib::imgstat_block_range_mean(pixels, height, width, range);
+}
+ZYL_API int imgstat_has_ridges_scaled(const uint8_t* pixels, int height, int width, int scale,
+                                      int* flag) {
+  return zyl::matchlib::imgstat_has_ridges_scaled(pixels, height, width, scale, flag);
+}
+ZYL_API int imgstat_has_ridges(const uint8_t* pixels, int height, int width, int* flag) {
+  return zyl::matchlib::imgstat_has_ridges(pixels, height, width, flag);
+}
+ZYL_API int imgproc_normalize_preview(const uint8_t* pixels, int height, int width, int out_height,
+                                      int out_width, uint8_t* out) {
+  return zyl::matchlib::imgproc_normalize_preview(pixels, height, width, out_height, out_width,
+                                                  out);
+}
 
 }  // extern "C"

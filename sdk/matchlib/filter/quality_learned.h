@@ -8,6 +8,6 @@
 namespace zyl::matchlib {
 
 int quality_extract_features(const QualityModelHolder* holder, const GrayImage* image,
-                                     int32_t** out_values, uint16_t* out_count);
+                             int32_t** out_values, uint16_t* out_count);
 
 }  // namespace zyl::matchlib

@@ -166,10 +166,10 @@ void destroy_holder(QualityModelHolder* holder) {
 
 using namespace zyl::matchlib;
 
-
 extern "C" ZYL_API const QualityModel* quality_model_builtin(void) { return &kBuiltinModel; }
 
-QualityModelHolder* zyl::matchlib::quality_model_create(MatchContext* ctx, const QualityModel* model) {
+QualityModelHolder* zyl::matchlib::quality_model_create(MatchContext* ctx,
+                                                        const QualityModel* model) {
   if (!model) return nullptr;
   auto* holder = static_cast<QualityModelHolder*>(ml_calloc(1, sizeof(QualityModelHolder)));
   if (!holder) return nullptr;
@@ -216,7 +216,8 @@ int zyl::matchlib::mlp_forward(const int32_t* values, const MlpNetwork* network)
   return forward(values, *network);
 }
 
-void zyl::matchlib::mlp_evaluate_batch(const MlpBatch* batch, const MlpNetwork* network, int32_t* scores) {
+void zyl::matchlib::mlp_evaluate_batch(const MlpBatch* batch, const MlpNetwork* network,
+                                       int32_t* scores) {
   if (!batch || !network || (!scores && batch->sample_count > 0)) {
     g_error_index = MLP_ERROR_BAD_NETWORK;
     return;
@@ -238,14 +239,30 @@ int zyl::matchlib::mlp_error_status(uint32_t index) {
 
 extern "C" {
 
-ZYL_API QualityModelHolder* quality_model_create(MatchContext* ctx, const QualityModel* model) { return zyl::matchlib::quality_model_create(ctx, model); }
-ZYL_API QualityModelHolder* quality_model_create_default(MatchContext* ctx) { return zyl::matchlib::quality_model_create_default(ctx); }
-ZYL_API void quality_model_release(QualityModelHolder* holder) { zyl::matchlib::quality_model_release(holder); }
-ZYL_API const MlpNetwork* quality_model_network(const QualityModelHolder* holder) { return zyl::matchlib::quality_model_network(holder); }
-ZYL_API int quality_model_level_threshold(const QualityModelHolder* holder, int level) { return zyl::matchlib::quality_model_level_threshold(holder, level); }
-ZYL_API int mlp_input_count(const MlpNetwork* network) { return zyl::matchlib::mlp_input_count(network); }
-ZYL_API int mlp_forward(const int32_t* values, const MlpNetwork* network) { return zyl::matchlib::mlp_forward(values, network); }
-ZYL_API void mlp_evaluate_batch(const MlpBatch* batch, const MlpNetwork* network, int32_t* scores) { zyl::matchlib::mlp_evaluate_batch(batch, network, scores); }
+ZYL_API QualityModelHolder* quality_model_create(MatchContext* ctx, const QualityModel* model) {
+  return zyl::matchlib::quality_model_create(ctx, model);
+}
+ZYL_API QualityModelHolder* quality_model_create_default(MatchContext* ctx) {
+  return zyl::matchlib::quality_model_create_default(ctx);
+}
+ZYL_API void quality_model_release(QualityModelHolder* holder) {
+  zyl::matchlib::quality_model_release(holder);
+}
+ZYL_API const MlpNetwork* quality_model_network(const QualityModelHolder* holder) {
+  return zyl::matchlib::quality_model_network(holder);
+}
+ZYL_API int quality_model_level_threshold(const QualityModelHolder* holder, int level) {
+  return zyl::matchlib::quality_model_level_threshold(holder, level);
+}
+ZYL_API int mlp_input_count(const MlpNetwork* network) {
+  return zyl::matchlib::mlp_input_count(network);
+}
+ZYL_API int mlp_forward(const int32_t* values, const MlpNetwork* network) {
+  return zyl::matchlib::mlp_forward(values, network);
+}
+ZYL_API void mlp_evaluate_batch(const MlpBatch* batch, const MlpNetwork* network, int32_t* scores) {
+  zyl::matchlib::mlp_evaluate_batch(batch, network, scores);
+}
 ZYL_API uint32_t mlp_get_error(void) { return zyl::matchlib::mlp_get_error(); }
 ZYL_API void mlp_set_error(uint32_t index) { zyl::matchlib::mlp_set_error(index); }
 ZYL_API int mlp_error_status(uint32_t index) { return zyl::matchlib::mlp_error_status(index); }

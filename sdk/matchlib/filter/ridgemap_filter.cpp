@@ -44,7 +44,8 @@ void filter_block(std::uint8_t* px, int h, int w, int bi, int bj, int theta, int
   const std::size_t stride = static_cast<std::size_t>(w);
   const int y0 = bi * kBlock, x0 = bj * kBlock;
   const int n = (theta + 64) & 255;
-  const int sn = zyl::matchlib::fx_sin256_rounded(n) >> 7, cn = zyl::matchlib::fx_cos256_rounded(n) >> 7;
+  const int sn = zyl::matchlib::fx_sin256_rounded(n) >> 7,
+            cn = zyl::matchlib::fx_cos256_rounded(n) >> 7;
   const int cls = period_class(period);
   const int fill = 128 * kKernels[cls].sum;
   // Rows of the window filtered along the row, then columns down.
@@ -93,7 +94,8 @@ void filter_block(std::uint8_t* px, int h, int w, int bi, int bj, int theta, int
   std::uint8_t bytes[kBlock * kBlock];
   for (int i = 0; i < kBlock * kBlock; ++i) {
     const std::int64_t v = std::abs(d2[i] - b) * 128 / (spread >> 8);
-    bytes[i] = static_cast<std::uint8_t>(zyl::matchlib::clamp_u8(static_cast<int>(d2[i] > b ? 128 + v : 128 - v)));
+    bytes[i] = static_cast<std::uint8_t>(
+        zyl::matchlib::clamp_u8(static_cast<int>(d2[i] > b ? 128 + v : 128 - v)));
   }
   zyl::matchlib::filter_smooth121_inplace_u8(bytes, kBlock, kBlock);
   const int t = zyl::matchlib::otsu_threshold_u8(bytes, kBlock * kBlock);
@@ -107,8 +109,8 @@ void filter_block(std::uint8_t* px, int h, int w, int bi, int bj, int theta, int
 
 using namespace zyl::matchlib;
 
-
-void zyl::matchlib::ridgemap_profile_smooth(const int32_t* input, int period_class, int32_t* output) {
+void zyl::matchlib::ridgemap_profile_smooth(const int32_t* input, int period_class,
+                                            int32_t* output) {
   if (!input || !output) return;
   const ProfileKernel& k = kKernels[std::clamp(period_class, 0, 7)];
   const int half = k.length / 2;
@@ -120,8 +122,8 @@ void zyl::matchlib::ridgemap_profile_smooth(const int32_t* input, int period_cla
 }
 
 void zyl::matchlib::ridgemap_oriented_filter(uint8_t* pixels, int height, int width,
-                                      const uint8_t* orientation, const uint8_t* period, int bh,
-                                      int bw) {
+                                             const uint8_t* orientation, const uint8_t* period,
+                                             int bh, int bw) {
   if (!pixels || !orientation || !period || bh < 1 || bw < 1 || height <= 0 || width <= 0)
     return;
   // Blocks past the image have no pixels to filter.
@@ -135,7 +137,13 @@ void zyl::matchlib::ridgemap_oriented_filter(uint8_t* pixels, int height, int wi
 
 extern "C" {
 
-ZYL_API void ridgemap_profile_smooth(const int32_t* input, int period_class, int32_t* output) { zyl::matchlib::ridgemap_profile_smooth(input, period_class, output); }
-ZYL_API void ridgemap_oriented_filter(uint8_t* pixels, int height, int width, const uint8_t* orientation, const uint8_t* period, int bh, int bw) { zyl::matchlib::ridgemap_oriented_filter(pixels, height, width, orientation, period, bh, bw); }
+ZYL_API void ridgemap_profile_smooth(const int32_t* input, int period_class, int32_t* output) {
+  zyl::matchlib::ridgemap_profile_smooth(input, period_class, output);
+}
+ZYL_API void ridgemap_oriented_filter(uint8_t* pixels, int height, int width,
+                                      const uint8_t* orientation, const uint8_t* period, int bh,
+                                      int bw) {
+  zyl::matchlib::ridgemap_oriented_filter(pixels, height, width, orientation, period, bh, bw);
+}
 
 }  // extern "C"

@@ -8,8 +8,7 @@
 namespace zyl::matchlib {
 
 void ridgemap_profile_smooth(const int32_t* input, int period_class, int32_t* output);
-void ridgemap_oriented_filter(uint8_t* pixels, int height, int width,
-                                      const uint8_t* orientation, const uint8_t* period, int bh,
-                                      int bw);
+void ridgemap_oriented_filter(uint8_t* pixels, int height, int width, const uint8_t* orientation,
+                              const uint8_t* period, int bh, int bw);
 
 }  // namespace zyl::matchlib

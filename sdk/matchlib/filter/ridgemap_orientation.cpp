@@ -96,7 +96,9 @@ void block_first_pass(std::uint8_t* px, int h, int w, int bi, int bj, std::uint8
   const int root = zyl::matchlib::fx_isqrt_round(static_cast<int>(diff * diff + 4 * gxy * gxy));
   coherence = static_cast<std::uint8_t>(root * 255 / (gxx + gyy));
   if (coherence <= 14) return;
-  const int g = static_cast<std::uint8_t>(zyl::matchlib::fx_atan2_approx(static_cast<int>(diff), static_cast<int>(2 * gxy))) / 2;
+  const int g = static_cast<std::uint8_t>(zyl::matchlib::fx_atan2_approx(
+                    static_cast<int>(diff), static_cast<int>(2 * gxy))) /
+                2;
   orientation = static_cast<std::uint8_t>(g <= 64 ? g + 64 : g - 64);
 }
 
@@ -133,7 +135,6 @@ std::uint8_t smoothed_orientation(const std::uint8_t* first, const std::uint8_t*
 
 using namespace zyl::matchlib;
 
-
 void zyl::matchlib::filter_smooth121_inplace_u8(uint8_t* map, int rows, int columns) {
   if (!map || rows <= 0 || columns <= 0) return;
   for (int r = 0; r < rows; ++r) smooth121_line(map + static_cast<std::size_t>(r) * columns, columns, 1);
@@ -145,8 +146,8 @@ extern "C" ZYL_API void filter_smooth121_guarded_u8(uint8_t* map, int rows, int 
 }
 
 void zyl::matchlib::ridgemap_block_orientation(uint8_t* pixels, int height, int width,
-                                        uint8_t* orientation, uint8_t* coherence,
-                                        uint8_t* work, int bh, int bw) {
+                                               uint8_t* orientation, uint8_t* coherence,
+                                               uint8_t* work, int bh, int bw) {
   if (!pixels || !orientation || !coherence || !work || bh < 1 || bw < 1 || height <= 0 ||
       width <= 0)
     return;
@@ -164,7 +165,14 @@ void zyl::matchlib::ridgemap_block_orientation(uint8_t* pixels, int height, int 
 
 extern "C" {
 
-ZYL_API void filter_smooth121_inplace_u8(uint8_t* map, int rows, int columns) { zyl::matchlib::filter_smooth121_inplace_u8(map, rows, columns); }
-ZYL_API void ridgemap_block_orientation(uint8_t* pixels, int height, int width, uint8_t* orientation, uint8_t* coherence, uint8_t* work, int bh, int bw) { zyl::matchlib::ridgemap_block_orientation(pixels, height, width, orientation, coherence, work, bh, bw); }
+ZYL_API void filter_smooth121_inplace_u8(uint8_t* map, int rows, int columns) {
+  zyl::matchlib::filter_smooth121_inplace_u8(map, rows, columns);
+}
+ZYL_API void ridgemap_block_orientation(uint8_t* pixels, int height, int width,
+                                        uint8_t* orientation, uint8_t* coherence, uint8_t* work,
+                                        int bh, int bw) {
+  zyl::matchlib::ridgemap_block_orientation(pixels, height, width, orientation, coherence, work, bh,
+                                            bw);
+}
 
 }  // extern "C"

@@ -8,8 +8,7 @@
 namespace zyl::matchlib {
 
 void filter_smooth121_inplace_u8(uint8_t* map, int rows, int columns);
-void ridgemap_block_orientation(uint8_t* pixels, int height, int width,
-                                        uint8_t* orientation, uint8_t* coherence,
-                                        uint8_t* work, int bh, int bw);
+void ridgemap_block_orientation(uint8_t* pixels, int height, int width, uint8_t* orientation,
+                                uint8_t* coherence, uint8_t* work, int bh, int bw);
 
 }  // namespace zyl::matchlib

@@ -112,7 +112,8 @@ void profile_power(const int* profile, std::int32_t* power) {
     for (int g = 0; g < 32; g += 2 * m)
       for (int k = 0; k < m; ++k) {
         const int angle = k * 256 / (2 * m);
-        const int c = zyl::matchlib::fx_cos256_rounded(angle), s = zyl::matchlib::fx_sin256_rounded(angle);
+        const int c = zyl::matchlib::fx_cos256_rounded(angle),
+                  s = zyl::matchlib::fx_sin256_rounded(angle);
         const int a = re[g + k + m], b = im[g + k + m];
         const int tr = (a * c - b * s + 8192) >> 14;
         const int ti = (a * s + b * c + 8192) >> 14;
@@ -130,7 +131,8 @@ std::uint8_t block_period(const std::uint8_t* px, int h, int w, int bi, int bj, 
   static constexpr std::uint8_t kPeriod[17] = {0,  0,  255, 171, 128, 102, 85, 73, 64,
                                                57, 51, 47,  43,  39,  37,  34, 32};
   const std::size_t stride = static_cast<std::size_t>(w);
-  const int s = zyl::matchlib::fx_sin256_rounded(theta), c = zyl::matchlib::fx_cos256_rounded(theta);
+  const int s = zyl::matchlib::fx_sin256_rounded(theta),
+            c = zyl::matchlib::fx_cos256_rounded(theta);
   const int yc = bi * kBlock + 7, xc = bj * kBlock + 7;
   const bool inside = 19 < yc && yc < h - 19 && 19 < xc && xc < w - 19;
   int block_mean = -1;
@@ -167,9 +169,9 @@ std::uint8_t block_period(const std::uint8_t* px, int h, int w, int bi, int bj, 
 
 using namespace zyl::matchlib;
 
-
 void zyl::matchlib::ridgemap_skeleton(uint8_t* pixels, int height, int width, uint8_t* orientation,
-                               uint8_t* coherence, uint8_t* period, int bh, int bw, int dpi) {
+                                      uint8_t* coherence, uint8_t* period, int bh, int bw,
+                                      int dpi) {
   if (!pixels || !orientation || !coherence || !period || height <= 0 || width <= 0) return;
   // The block maps are bh x bw; a grid smaller than the image would leave
   // pixels whose block lies outside the maps.
@@ -245,6 +247,10 @@ void zyl::matchlib::ridgemap_skeleton(uint8_t* pixels, int height, int width, ui
 
 extern "C" {
 
-ZYL_API void ridgemap_skeleton(uint8_t* pixels, int height, int width, uint8_t* orientation, uint8_t* coherence, uint8_t* period, int bh, int bw, int dpi) { zyl::matchlib::ridgemap_skeleton(pixels, height, width, orientation, coherence, period, bh, bw, dpi); }
+ZYL_API void ridgemap_skeleton(uint8_t* pixels, int height, int width, uint8_t* orientation,
+                               uint8_t* coherence, uint8_t* period, int bh, int bw, int dpi) {
+  zyl::matchlib::ridgemap_skeleton(pixels, height, width, orientation, coherence, period, bh, bw,
+                                   dpi);
+}
 
 }  // extern "C"

@@ -8,6 +8,6 @@
 namespace zyl::matchlib {
 
 void ridgemap_skeleton(uint8_t* pixels, int height, int width, uint8_t* orientation,
-                               uint8_t* coherence, uint8_t* period, int bh, int bw, int dpi);
+                       uint8_t* coherence, uint8_t* period, int bh, int bw, int dpi);
 
 }  // namespace zyl::matchlib

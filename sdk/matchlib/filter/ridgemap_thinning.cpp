@@ -56,7 +56,6 @@ void thin(std::uint8_t* px, int h, int w, std::uint8_t bit) {
 
 using namespace zyl::matchlib;
 
-
 int zyl::matchlib::ridgemap_thin_neighbour_test(const uint8_t* x) {
   const int p = (x[0] || x[1]) + (x[2] || x[3]) + (x[4] || x[5]) + (x[6] || x[7]);
   const int q = (x[1] || x[2]) + (x[3] || x[4]) + (x[5] || x[6]) + (x[7] || x[8]);
@@ -88,8 +87,14 @@ extern "C" ZYL_API int level_class_125(int index, uint32_t value) {
 
 extern "C" {
 
-ZYL_API int ridgemap_thin_neighbour_test(const uint8_t* x) { return zyl::matchlib::ridgemap_thin_neighbour_test(x); }
-ZYL_API void ridgemap_thin_ridges(uint8_t* pixels, int height, int width) { zyl::matchlib::ridgemap_thin_ridges(pixels, height, width); }
-ZYL_API void ridgemap_thin_valleys(uint8_t* pixels, int height, int width) { zyl::matchlib::ridgemap_thin_valleys(pixels, height, width); }
+ZYL_API int ridgemap_thin_neighbour_test(const uint8_t* x) {
+  return zyl::matchlib::ridgemap_thin_neighbour_test(x);
+}
+ZYL_API void ridgemap_thin_ridges(uint8_t* pixels, int height, int width) {
+  zyl::matchlib::ridgemap_thin_ridges(pixels, height, width);
+}
+ZYL_API void ridgemap_thin_valleys(uint8_t* pixels, int height, int width) {
+  zyl::matchlib::ridgemap_thin_valleys(pixels, height, width);
+}
 
 }  // extern "C"

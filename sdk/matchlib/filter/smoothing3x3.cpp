@@ -143,17 +143,30 @@ int upsample2x_fill(const std::int8_t* src, int h, int w, std::int8_t* dst) {
 }
 
 }  // namespace
+
+template <class T>
+int box3x3(const T* src, int height, int width, T* dst) {
+  return mean3x3<1>(src, height, width, dst);
+}
+
+template <class T>
+int binomial3x3(const T* src, int height, int width, T* dst) {
+  return mean3x3<2>(src, height, width, dst);
+}
+
 }  // namespace zyl::matchlib
 
 using namespace zyl::matchlib;
 
-
-#define ZYL_MEAN3X3(suffix, T)                                                                  \
-extern "C" ZYL_API int filter_box3x3_##suffix(const T* src, int height, int width, T* dst) {            \
-    return mean3x3<1>(src, height, width, dst);                                               \
+#define ZYL_MEAN3X3(suffix, T)                                                                 \
+  template int zyl::matchlib::box3x3<T>(const T*, int, int, T*);                               \
+  template int zyl::matchlib::binomial3x3<T>(const T*, int, int, T*);                          \
+  extern "C" ZYL_API int filter_box3x3_##suffix(const T* src, int height, int width, T* dst) { \
+    return box3x3<T>(src, height, width, dst);                                                 \
   }                                                                                            \
-extern "C" ZYL_API int filter_binomial3x3_##suffix(const T* src, int height, int width, T* dst) {       \
-    return mean3x3<2>(src, height, width, dst);                                               \
+  extern "C" ZYL_API int filter_binomial3x3_##suffix(const T* src, int height, int width,      \
+                                                     T* dst) {                                 \
+    return binomial3x3<T>(src, height, width, dst);                                            \
   }
 ZYL_MEAN3X3(u8, uint8_t)
 ZYL_MEAN3X3(u16, uint16_t)
@@ -162,10 +175,10 @@ ZYL_MEAN3X3(s16, int16_t)
 ZYL_MEAN3X3(s32, int32_t)
 #undef ZYL_MEAN3X3
 
-#define ZYL_WEIGHTED_MEAN(suffix, In, Out)                                                     \
-extern "C" ZYL_API int filter_weighted_mean3x3_##suffix(const In* src, uint32_t height, uint32_t width, \
-                                               const uint8_t* weights, Out* dst) {             \
-    return weighted_mean3x3<In, Out>(src, height, width, weights, dst);                       \
+#define ZYL_WEIGHTED_MEAN(suffix, In, Out)                                                \
+  extern "C" ZYL_API int filter_weighted_mean3x3_##suffix(                                \
+      const In* src, uint32_t height, uint32_t width, const uint8_t* weights, Out* dst) { \
+    return weighted_mean3x3<In, Out>(src, height, width, weights, dst);                   \
   }
 ZYL_WEIGHTED_MEAN(u8, uint8_t, uint8_t)
 ZYL_WEIGHTED_MEAN(u16, uint16_t, int16_t)
@@ -174,16 +187,19 @@ ZYL_WEIGHTED_MEAN(s8, int8_t, int8_t)
 #undef ZYL_WEIGHTED_MEAN
 
 extern "C" ZYL_API int filter_sigma_mean_u8(const uint8_t* src, int height, int width, int radius,
-                                 int tolerance, uint8_t* dst) {
+                                            int tolerance, uint8_t* dst) {
   return sigma_mean(src, height, width, radius, tolerance, dst);
 }
 
-int zyl::matchlib::filter_upsample2x_fill_s8(const int8_t* src, int height, int width, int8_t* dst) {
+int zyl::matchlib::filter_upsample2x_fill_s8(const int8_t* src, int height, int width,
+                                             int8_t* dst) {
   return upsample2x_fill(src, height, width, dst);
 }
 
 extern "C" {
 
-ZYL_API int filter_upsample2x_fill_s8(const int8_t* src, int height, int width, int8_t* dst) { return zyl::matchlib::filter_upsample2x_fill_s8(src, height, width, dst); }
+ZYL_API int filter_upsample2x_fill_s8(const int8_t* src, int height, int width, int8_t* dst) {
+  return zyl::matchlib::filter_upsample2x_fill_s8(src, height, width, dst);
+}
 
 }  // extern "C"

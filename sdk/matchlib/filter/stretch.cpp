@@ -118,23 +118,22 @@ void split(EqualizeTables& t, int low, int high, int bit) {
 
 using namespace zyl::matchlib;
 
-
 void zyl::matchlib::hist_percentile_range(const int32_t* hist, int percent, uint8_t* low,
-                                   uint8_t* high) {
+                                          uint8_t* high) {
   if (!hist || !low || !high || percent >= 100) return;
   percentile_range(hist, percent, low, high);
 }
 
-void zyl::matchlib::imgstat_percentile_range(const uint8_t* pixels, int height, int width, int percent,
-                                      uint8_t* low, uint8_t* high) {
+void zyl::matchlib::imgstat_percentile_range(const uint8_t* pixels, int height, int width,
+                                             int percent, uint8_t* low, uint8_t* high) {
   if (!pixels || !low || !high || height < 0 || width < 0 || percent >= 100) return;
   int32_t hist[256];
   zyl::matchlib::hist_build_u8(pixels, height, width, hist);
   percentile_range(hist, percent, low, high);
 }
 
-int zyl::matchlib::imgproc_stretch_percentile(const uint8_t* pixels, int height, int width, int percent,
-                                       uint8_t* out) {
+int zyl::matchlib::imgproc_stretch_percentile(const uint8_t* pixels, int height, int width,
+                                              int percent, uint8_t* out) {
   if (bad_image(pixels, height, width, out)) return ML_BAD_ARGUMENT;
   int32_t hist[256];
   zyl::matchlib::hist_build_u8(pixels, height, width, hist);
@@ -142,7 +141,7 @@ int zyl::matchlib::imgproc_stretch_percentile(const uint8_t* pixels, int height,
 }
 
 int zyl::matchlib::imgproc_stretch_percentile_below(const uint8_t* pixels, int height, int width,
-                                             int percent, int cutoff, uint8_t* out) {
+                                                    int percent, int cutoff, uint8_t* out) {
   if (bad_image(pixels, height, width, out)) return ML_BAD_ARGUMENT;
   int32_t hist[256];
   zyl::matchlib::hist_build_u8(pixels, height, width, hist);
@@ -151,9 +150,9 @@ int zyl::matchlib::imgproc_stretch_percentile_below(const uint8_t* pixels, int h
 }
 
 int zyl::matchlib::imgproc_stretch_percentile_masked(const uint8_t* pixels, int height, int width,
-                                              int percent, const uint8_t* block_mask,
-                                              int block_rows, int block_columns, int block,
-                                              uint8_t* out) {
+                                                     int percent, const uint8_t* block_mask,
+                                                     int block_rows, int block_columns, int block,
+                                                     uint8_t* out) {
   if (bad_image(pixels, height, width, out) || !block_mask || block_rows < 0 ||
       block_columns < 0 || block < 0)
     return ML_BAD_ARGUMENT;
@@ -171,7 +170,7 @@ int zyl::matchlib::imgproc_stretch_percentile_masked(const uint8_t* pixels, int 
 }
 
 int zyl::matchlib::imgproc_stretch_range(const uint8_t* pixels, int height, int width, int low,
-                                  int high, int fill, int top, uint8_t* out) {
+                                         int high, int fill, int top, uint8_t* out) {
   if (bad_image(pixels, height, width, out) || high <= low) return ML_BAD_ARGUMENT;
   const std::size_t n = static_cast<std::size_t>(height) * width;
   const std::int64_t range = std::int64_t{high} - low;
@@ -183,8 +182,8 @@ int zyl::matchlib::imgproc_stretch_range(const uint8_t* pixels, int height, int 
   return ML_OK;
 }
 
-extern "C" ZYL_API int imgproc_stretch_between(const uint8_t* pixels, int height, int width, int low,
-                                    int high, uint8_t* out) {
+extern "C" ZYL_API int imgproc_stretch_between(const uint8_t* pixels, int height, int width,
+                                               int low, int high, uint8_t* out) {
   if (bad_image(pixels, height, width, out) || high <= low) return ML_BAD_ARGUMENT;
   const std::size_t n = static_cast<std::size_t>(height) * width;
   const std::int64_t range = std::int64_t{high} - low;
@@ -196,22 +195,23 @@ extern "C" ZYL_API int imgproc_stretch_between(const uint8_t* pixels, int height
   return ML_OK;
 }
 
-extern "C" ZYL_API int imgproc_stretch_minmax_s8(const int8_t* pixels, int height, int width, int8_t* out) {
+extern "C" ZYL_API int imgproc_stretch_minmax_s8(const int8_t* pixels, int height, int width,
+                                                 int8_t* out) {
   return stretch_minmax(pixels, height, width, out, 255, 128);
 }
 
 extern "C" ZYL_API int imgproc_stretch_minmax_u16(const uint16_t* pixels, int height, int width,
-                                       uint16_t* out) {
+                                                  uint16_t* out) {
   return stretch_minmax(pixels, height, width, out, 65535, 0);
 }
 
 extern "C" ZYL_API int imgproc_stretch_minmax_s16(const int16_t* pixels, int height, int width,
-                                       int16_t* out) {
+                                                  int16_t* out) {
   return stretch_minmax(pixels, height, width, out, 65535, 32768);
 }
 
 int zyl::matchlib::imgproc_equalize_recursive(const uint8_t* pixels, int height, int width,
-                                       uint8_t* out) {
+                                              uint8_t* out) {
   if (bad_image(pixels, height, width, out)) return ML_BAD_ARGUMENT;
   Scratch<EqualizeTables> tables(1, true);
   if (!tables) return ML_NO_MEMORY;
@@ -233,12 +233,35 @@ int zyl::matchlib::imgproc_equalize_recursive(const uint8_t* pixels, int height,
 
 extern "C" {
 
-ZYL_API void hist_percentile_range(const int32_t* hist, int percent, uint8_t* low, uint8_t* high) { zyl::matchlib::hist_percentile_range(hist, percent, low, high); }
-ZYL_API void imgstat_percentile_range(const uint8_t* pixels, int height, int width, int percent, uint8_t* low, uint8_t* high) { zyl::matchlib::imgstat_percentile_range(pixels, height, width, percent, low, high); }
-ZYL_API int imgproc_stretch_percentile(const uint8_t* pixels, int height, int width, int percent, uint8_t* out) { return zyl::matchlib::imgproc_stretch_percentile(pixels, height, width, percent, out); }
-ZYL_API int imgproc_stretch_percentile_below(const uint8_t* pixels, int height, int width, int percent, int cutoff, uint8_t* out) { return zyl::matchlib::imgproc_stretch_percentile_below(pixels, height, width, percent, cutoff, out); }
-ZYL_API int imgproc_stretch_percentile_masked(const uint8_t* pixels, int height, int width, int percent, const uint8_t* block_mask, int block_rows, int block_columns, int block, uint8_t* out) { return zyl::matchlib::imgproc_stretch_percentile_masked(pixels, height, width, percent, block_mask, block_rows, block_columns, block, out); }
-ZYL_API int imgproc_stretch_range(const uint8_t* pixels, int height, int width, int low, int high, int fill, int top, uint8_t* out) { return zyl::matchlib::imgproc_stretch_range(pixels, height, width, low, high, fill, top, out); }
-ZYL_API int imgproc_equalize_recursive(const uint8_t* pixels, int height, int width, uint8_t* out) { return zyl::matchlib::imgproc_equalize_recursive(pixels, height, width, out); }
+ZYL_API void hist_percentile_range(const int32_t* hist, int percent, uint8_t* low, uint8_t* high) {
+  zyl::matchlib::hist_percentile_range(hist, percent, low, high);
+}
+ZYL_API void imgstat_percentile_range(const uint8_t* pixels, int height, int width, int percent,
+                                      uint8_t* low, uint8_t* high) {
+  zyl::matchlib::imgstat_percentile_range(pixels, height, width, percent, low, high);
+}
+ZYL_API int imgproc_stretch_percentile(const uint8_t* pixels, int height, int width, int percent,
+                                       uint8_t* out) {
+  return zyl::matchlib::imgproc_stretch_percentile(pixels, height, width, percent, out);
+}
+ZYL_API int imgproc_stretch_percentile_below(const uint8_t* pixels, int height, int width,
+                                             int percent, int cutoff, uint8_t* out) {
+  return zyl::matchlib::imgproc_stretch_percentile_below(pixels, height, width, percent, cutoff,
+                                                         out);
+}
+ZYL_API int imgproc_stretch_percentile_masked(const uint8_t* pixels, int height, int width,
+                                              int percent, const uint8_t* block_mask,
+                                              int block_rows, int block_columns, int block,
+                                              uint8_t* out) {
+  return zyl::matchlib::imgproc_stretch_percentile_masked(
+      pixels, height, width, percent, block_mask, block_rows, block_columns, block, out);
+}
+ZYL_API int imgproc_stretch_range(const uint8_t* pixels, int height, int width, int low, int high,
+                                  int fill, int top, uint8_t* out) {
+  return zyl::matchlib::imgproc_stretch_range(pixels, height, width, low, high, fill, top, out);
+}
+ZYL_API int imgproc_equalize_recursive(const uint8_t* pixels, int height, int width, uint8_t* out) {
+  return zyl::matchlib::imgproc_equalize_recursive(pixels, height, width, out);
+}
 
 }  // extern "C"

@@ -112,14 +112,13 @@ int correct_rows(const std::uint8_t* src, int h, int w, int n, int threshold, st
 
 using namespace zyl::matchlib;
 
-
 int zyl::matchlib::stripe_correct_columns(const uint8_t* pixels, int height, int width, int n,
-                                   int threshold, uint8_t* out) {
+                                          int threshold, uint8_t* out) {
   return correct_columns(pixels, height, width, n, threshold, out);
 }
 
 int zyl::matchlib::stripe_correct_rows(const uint8_t* pixels, int height, int width, int n,
-                                int threshold, uint8_t* out) {
+                                       int threshold, uint8_t* out) {
   return correct_rows(pixels, height, width, n, threshold, out);
 }
 
@@ -131,13 +130,13 @@ extern "C" ZYL_API int stripe_correct_whole_columns(uint8_t* pixels, int height,
   return correct_rows(pixels, height, width, height, 0, pixels);
 }
 
-int zyl::matchlib::stripe_detect_columns(const uint8_t* pixels, int height, int width, int a, int mode,
-                                  uint8_t* flag) {
+int zyl::matchlib::stripe_detect_columns(const uint8_t* pixels, int height, int width, int a,
+                                         int mode, uint8_t* flag) {
   return detect_columns(pixels, height, width, a, mode, flag);
 }
 
-extern "C" ZYL_API int stripe_detect_rows(const uint8_t* pixels, int height, int width, int a, int mode,
-                               uint8_t* flag) {
+extern "C" ZYL_API int stripe_detect_rows(const uint8_t* pixels, int height, int width, int a,
+                                          int mode, uint8_t* flag) {
   if (!flag) return ML_BAD_ARGUMENT;
   if (!pixels || height <= 0 || width <= 0) return detect_columns(pixels, height, width, a, mode, flag);
   Scratch<uint8_t> t = turned(pixels, height, width);
@@ -150,8 +149,17 @@ extern "C" ZYL_API int stripe_detect_rows(const uint8_t* pixels, int height, int
 
 extern "C" {
 
-ZYL_API int stripe_correct_columns(const uint8_t* pixels, int height, int width, int n, int threshold, uint8_t* out) { return zyl::matchlib::stripe_correct_columns(pixels, height, width, n, threshold, out); }
-ZYL_API int stripe_correct_rows(const uint8_t* pixels, int height, int width, int n, int threshold, uint8_t* out) { return zyl::matchlib::stripe_correct_rows(pixels, height, width, n, threshold, out); }
-ZYL_API int stripe_detect_columns(const uint8_t* pixels, int height, int width, int a, int mode, uint8_t* flag) { return zyl::matchlib::stripe_detect_columns(pixels, height, width, a, mode, flag); }
+ZYL_API int stripe_correct_columns(const uint8_t* pixels, int height, int width, int n,
+                                   int threshold, uint8_t* out) {
+  return zyl::matchlib::stripe_correct_columns(pixels, height, width, n, threshold, out);
+}
+ZYL_API int stripe_correct_rows(const uint8_t* pixels, int height, int width, int n, int threshold,
+                                uint8_t* out) {
+  return zyl::matchlib::stripe_correct_rows(pixels, height, width, n, threshold, out);
+}
+ZYL_API int stripe_detect_columns(const uint8_t* pixels, int height, int width, int a, int mode,
+                                  uint8_t* flag) {
+  return zyl::matchlib::stripe_detect_columns(pixels, height, width, a, mode, flag);
+}
 
 }  // extern "C"

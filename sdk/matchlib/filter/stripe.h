@@ -7,11 +7,11 @@
 // Bodies of exported functions, called directly inside the library.
 namespace zyl::matchlib {
 
-int stripe_correct_columns(const uint8_t* pixels, int height, int width, int n,
-                                   int threshold, uint8_t* out);
-int stripe_correct_rows(const uint8_t* pixels, int height, int width, int n,
-                                int threshold, uint8_t* out);
+int stripe_correct_columns(const uint8_t* pixels, int height, int width, int n, int threshold,
+                           uint8_t* out);
+int stripe_correct_rows(const uint8_t* pixels, int height, int width, int n, int threshold,
+                        uint8_t* out);
 int stripe_detect_columns(const uint8_t* pixels, int height, int width, int a, int mode,
-                                  uint8_t* flag);
+                          uint8_t* flag);
 
 }  // namespace zyl::matchlib

@@ -358,9 +358,8 @@ void trace_features(const std::uint8_t* px, std::uint8_t* map, int h, int w, std
 
 using namespace zyl::matchlib;
 
-
 void zyl::matchlib::texture_features_compute(const uint8_t* pixels, uint8_t* ridge_map, int height,
-                                      int width, int32_t* out) {
+                                             int width, int32_t* out) {
   if (!out) return;
   std::fill_n(out, TEXTURE_FEATURE_COUNT, 0);
   if (!pixels || !ridge_map || height <= 0 || width <= 0) return;
@@ -372,7 +371,7 @@ void zyl::matchlib::texture_features_compute(const uint8_t* pixels, uint8_t* rid
 }
 
 extern "C" ZYL_API void lbp_histogram(int32_t* out, const uint8_t* pixels, const uint8_t* ridge_map,
-                           int radius, int height, int width) {
+                                      int radius, int height, int width) {
   if (!out) return;
   if (!pixels || !ridge_map || height <= 0 || width <= 0) {
     std::fill_n(out, kLbpClasses.size(), 0);
@@ -381,8 +380,8 @@ extern "C" ZYL_API void lbp_histogram(int32_t* out, const uint8_t* pixels, const
   lbp(out, pixels, ridge_map, radius, height, width);
 }
 
-extern "C" ZYL_API void phase_code_histogram(const uint8_t* pixels, const uint8_t* ridge_map, int height,
-                                  int width, int32_t* out) {
+extern "C" ZYL_API void phase_code_histogram(const uint8_t* pixels, const uint8_t* ridge_map,
+                                             int height, int width, int32_t* out) {
   if (!out) return;
   if (!pixels || !ridge_map || height <= 0 || width <= 0) {
     std::fill_n(out, kPhaseClasses.size(), 0);
@@ -391,20 +390,20 @@ extern "C" ZYL_API void phase_code_histogram(const uint8_t* pixels, const uint8_
   phase_codes(pixels, ridge_map, height, width, out);
 }
 
-extern "C" ZYL_API void ridge_trace_features(const uint8_t* pixels, uint8_t* ridge_map, int height, int width,
-                                  int32_t* vector) {
+extern "C" ZYL_API void ridge_trace_features(const uint8_t* pixels, uint8_t* ridge_map, int height,
+                                             int width, int32_t* vector) {
   if (pixels && ridge_map && vector && height > 2 && width > 2)
     trace_features(pixels, ridge_map, height, width, 0x02, TEXTURE_RIDGE_PROFILE, vector);
 }
 
-extern "C" ZYL_API void valley_trace_features(const uint8_t* pixels, uint8_t* ridge_map, int height, int width,
-                                   int32_t* vector) {
+extern "C" ZYL_API void valley_trace_features(const uint8_t* pixels, uint8_t* ridge_map, int height,
+                                              int width, int32_t* vector) {
   if (pixels && ridge_map && vector && height > 2 && width > 2)
     trace_features(pixels, ridge_map, height, width, 0x04, TEXTURE_VALLEY_PROFILE, vector);
 }
 
-extern "C" ZYL_API int trace_follow(const uint8_t* map, int height, int width, uint8_t mask, int* row,
-                         int* column, int* row_step, int* column_step) {
+extern "C" ZYL_API int trace_follow(const uint8_t* map, int height, int width, uint8_t mask,
+                                    int* row, int* column, int* row_step, int* column_step) {
   if (!map || !row || !column || !row_step || !column_step) return 0;
   return follow(map, height, width, mask, *row, *column, *row_step, *column_step);
 }
@@ -421,6 +420,9 @@ extern "C" ZYL_API void lbp_normalize36(const int32_t* histogram, int32_t count,
 
 extern "C" {
 
-ZYL_API void texture_features_compute(const uint8_t* pixels, uint8_t* ridge_map, int height, int width, int32_t* out) { zyl::matchlib::texture_features_compute(pixels, ridge_map, height, width, out); }
+ZYL_API void texture_features_compute(const uint8_t* pixels, uint8_t* ridge_map, int height,
+                                      int width, int32_t* out) {
+  zyl::matchlib::texture_features_compute(pixels, ridge_map, height, width, out);
+}
 
 }  // extern "C"

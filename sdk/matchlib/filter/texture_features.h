@@ -7,7 +7,7 @@
 // Bodies of exported functions, called directly inside the library.
 namespace zyl::matchlib {
 
-void texture_features_compute(const uint8_t* pixels, uint8_t* ridge_map, int height,
-                                      int width, int32_t* out);
+void texture_features_compute(const uint8_t* pixels, uint8_t* ridge_map, int height, int width,
+                              int32_t* out);
 
 }  // namespace zyl::matchlib

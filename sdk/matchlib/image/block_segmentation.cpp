@@ -155,20 +155,26 @@ void clear_sparse_border(uint8_t* map, int rows, int cols) {
 
 using namespace zyl::matchlib;
 
-
 int zyl::matchlib::imgproc_segment_blocks(const uint8_t* pixels, int height, int width, int rows,
-                                   int cols, int n, uint8_t* out, int half, int normalise) {
+                                          int cols, int n, uint8_t* out, int half, int normalise) {
   return segment(pixels, height, width, rows, cols, n, out, half, normalise);
 }
 
-int zyl::matchlib::imgproc_segment_blocks_half(const uint8_t* pixels, int height, int width, int rows,
-                                        int cols, int n, uint8_t* out) {
+int zyl::matchlib::imgproc_segment_blocks_half(const uint8_t* pixels, int height, int width,
+                                               int rows, int cols, int n, uint8_t* out) {
   return segment(pixels, height, width, rows, cols, n, out, 1, 1);
 }
 
 extern "C" {
 
-ZYL_API int imgproc_segment_blocks(const uint8_t* pixels, int height, int width, int rows, int cols, int n, uint8_t* out, int half, int normalise) { return zyl::matchlib::imgproc_segment_blocks(pixels, height, width, rows, cols, n, out, half, normalise); }
-ZYL_API int imgproc_segment_blocks_half(const uint8_t* pixels, int height, int width, int rows, int cols, int n, uint8_t* out) { return zyl::matchlib::imgproc_segment_blocks_half(pixels, height, width, rows, cols, n, out); }
+ZYL_API int imgproc_segment_blocks(const uint8_t* pixels, int height, int width, int rows, int cols,
+                                   int n, uint8_t* out, int half, int normalise) {
+  return zyl::matchlib::imgproc_segment_blocks(pixels, height, width, rows, cols, n, out, half,
+                                               normalise);
+}
+ZYL_API int imgproc_segment_blocks_half(const uint8_t* pixels, int height, int width, int rows,
+                                        int cols, int n, uint8_t* out) {
+  return zyl::matchlib::imgproc_segment_blocks_half(pixels, height, width, rows, cols, n, out);
+}
 
 }  // extern "C"

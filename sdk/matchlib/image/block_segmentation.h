@@ -4,17 +4,13 @@
 #include <cstdint>
 #include "zylscan/matchlib_segmentation.h"
 
+namespace zyl::matchlib {
+
 // Bodies of exported functions, called directly inside the library.
-namespace zyl::matchlib {
-
-int imgproc_segment_blocks(const uint8_t* pixels, int height, int width, int rows,
-                                   int cols, int n, uint8_t* out, int half, int normalise);
-int imgproc_segment_blocks_half(const uint8_t* pixels, int height, int width, int rows,
-                                        int cols, int n, uint8_t* out);
-
-}  // namespace zyl::matchlib
-
-namespace zyl::matchlib {
+int imgproc_segment_blocks(const uint8_t* pixels, int height, int width, int rows, int cols, int n,
+                           uint8_t* out, int half, int normalise);
+int imgproc_segment_blocks_half(const uint8_t* pixels, int height, int width, int rows, int cols,
+                                int n, uint8_t* out);
 
 // Clears, in place and in a fixed order (the four corners, then the top and
 // bottom rows left to right, then the left and right columns top to

@@ -18,6 +18,8 @@ bool bad_grid_args(const void* pixels, const void* out, int row_length, int n, i
   return !pixels || !out;
 }
 
+}  // namespace
+
 // Block sums are formed in 64 bits: a 32-bit sum of 16-bit pixels overflows
 // for blocks above 256 x 256 pixels; for every smaller block the result is
 // the 32-bit one.
@@ -76,16 +78,15 @@ int block_minmax(const P* pixels, int height, int row_length, int n, int rows, i
   return ML_OK;
 }
 
-}  // namespace
 }  // namespace zyl::matchlib
 
 using namespace zyl::matchlib;
 
-
-#define ZYL_BLOCK_MEAN(suffix, P)                                                        \
-extern "C" ZYL_API int img_block_mean_##suffix(const P* pixels, int /*height*/, int row_length,   \
-                                      int n, int rows, int cols, P* out) {               \
-    return block_mean<P>(pixels, row_length, n, rows, cols, out);                        \
+#define ZYL_BLOCK_MEAN(suffix, P)                                                                 \
+  template int zyl::matchlib::block_mean<P>(const P*, int, int, int, int, P*);                    \
+  extern "C" ZYL_API int img_block_mean_##suffix(const P* pixels, int /*height*/, int row_length, \
+                                                 int n, int rows, int cols, P* out) {             \
+    return block_mean<P>(pixels, row_length, n, rows, cols, out);                                 \
   }
 ZYL_BLOCK_MEAN(u8, uint8_t)
 ZYL_BLOCK_MEAN(s8, int8_t)
@@ -93,18 +94,20 @@ ZYL_BLOCK_MEAN(u16, uint16_t)
 ZYL_BLOCK_MEAN(s16, int16_t)
 #undef ZYL_BLOCK_MEAN
 
-#define ZYL_BLOCK_MINMAX(suffix, P)                                                         \
-extern "C" ZYL_API int img_block_minmax_##suffix(const P* pixels, int height, int row_length, int n, \
-                                        int rows, int cols, P* min_map, P* max_map) {      \
-    return block_minmax<P>(pixels, height, row_length, n, rows, cols, min_map, max_map);   \
+#define ZYL_BLOCK_MINMAX(suffix, P)                                                             \
+  template int zyl::matchlib::block_minmax<P>(const P*, int, int, int, int, int, P*, P*);       \
+  extern "C" ZYL_API int img_block_minmax_##suffix(const P* pixels, int height, int row_length, \
+                                                   int n, int rows, int cols, P* min_map,       \
+                                                   P* max_map) {                                \
+    return block_minmax<P>(pixels, height, row_length, n, rows, cols, min_map, max_map);        \
   }
 ZYL_BLOCK_MINMAX(u8, uint8_t)
 ZYL_BLOCK_MINMAX(s8, int8_t)
 #undef ZYL_BLOCK_MINMAX
 
 int zyl::matchlib::img_block_variance_u8(const uint8_t* pixels, int /*height*/, int row_length,
-                                  const uint8_t* means, int n, int rows, int cols,
-                                  uint16_t* out) {
+                                         const uint8_t* means, int n, int rows, int cols,
+                                         uint16_t* out) {
   if (bad_grid_args(pixels, out, row_length, n, rows, cols)) return ML_BAD_ARGUMENT;
   if (rows == 0 || cols == 0) return ML_OK;
   if (!out || (n > 0 && !means)) return ML_BAD_ARGUMENT;
@@ -135,6 +138,9 @@ int zyl::matchlib::img_block_variance_u8(const uint8_t* pixels, int /*height*/, 
 
 extern "C" {
 
-ZYL_API int img_block_variance_u8(const uint8_t* pixels, int arg1, int row_length, const uint8_t* means, int n, int rows, int cols, uint16_t* out) { return zyl::matchlib::img_block_variance_u8(pixels, arg1, row_length, means, n, rows, cols, out); }
+ZYL_API int img_block_variance_u8(const uint8_t* pixels, int arg1, int row_length,
+                                  const uint8_t* means, int n, int rows, int cols, uint16_t* out) {
+  return zyl::matchlib::img_block_variance_u8(pixels, arg1, row_length, means, n, rows, cols, out);
+}
 
 }  // extern "C"

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "matchlib/filter/smoothing3x3.h"
 #include "matchlib/image/pixel_rows.h"
 #include "matchlib/image/window_copy.h"
 #include "zylscan/matchlib_fftfilt.h"
@@ -143,7 +144,9 @@ int pad_profile(const std::uint8_t* src, std::uint32_t h, std::uint32_t w, std::
     std::fill(row + c_end, row + ow, above ? above_right : below_right);
   }
   for (int pass = 0; pass < 2; ++pass)
-    if (const int st = filter_binomial3x3_u8(frame, int(oh), int(ow), frame); st != ML_OK) return st;
+    if (const int st = zyl::matchlib::binomial3x3<std::uint8_t>(frame, int(oh), int(ow), frame);
+        st != ML_OK)
+      return st;
   // Only the margin and a two-pixel rim of the source stay smoothed.
   for (std::uint32_t y = 2; y + 2 < h && w > 4; ++y)
     std::memcpy(frame + (std::uint64_t{y} + ro) * ow + co + 2,
@@ -172,8 +175,9 @@ int pad_spectral(const std::uint8_t* src, std::uint32_t h, std::uint32_t w, std:
   Scratch<std::uint8_t> work(work_size > 0 ? static_cast<std::size_t>(work_size) : 0);
   Scratch<std::uint8_t> filtered(n);
   if (!work || !filtered) return ML_NO_MEMORY;
-  if (const int st = fftfilt_run32_u8(filtered.get(), canvas.get(), int(ch), int(cw), 16, work.get(),
-                                      work_size, ::fftfilt_keep_dominant_cb, nullptr);
+  if (const int st = zyl::matchlib::fftfilt_run_sized_u8(filtered.get(), canvas.get(), int(ch),
+                                                         int(cw), 32, 16, work.get(), work_size,
+                                                         ::fftfilt_keep_dominant_cb, nullptr);
       st != ML_OK)
     return st;
   std::uint8_t low = 0, high = 255;
@@ -189,7 +193,8 @@ int pad_spectral(const std::uint8_t* src, std::uint32_t h, std::uint32_t w, std:
   }
   std::uint8_t l2 = 0, h2 = 255;
   zyl::matchlib::hist_percentile_range(hist, 20, &l2, &h2);
-  zyl::matchlib::imgproc_stretch_range(filtered.get(), int(ch), int(cw), l2, h2, low, high, filtered.get());
+  zyl::matchlib::imgproc_stretch_range(filtered.get(), int(ch), int(cw), l2, h2, low, high,
+                                       filtered.get());
   // Put the source back, blending its two outer rows and columns with the
   // continuation (rows first, so the corners are blended twice).
   for (std::uint32_t y = 0; y < h; ++y)
@@ -285,59 +290,62 @@ int fit_block(const std::uint8_t* src, std::uint32_t h, std::uint32_t w, std::ui
 
 using namespace zyl::matchlib;
 
-
-extern "C" ZYL_API void line_extend_u8(uint8_t* buffer, uint32_t n, uint32_t line, uint32_t new_line) {
+extern "C" ZYL_API void line_extend_u8(uint8_t* buffer, uint32_t n, uint32_t line,
+                                       uint32_t new_line) {
   if (buffer) line_extend<uint8_t>(buffer, n, line, new_line, 1);
 }
-extern "C" ZYL_API void line_extend_u16(uint16_t* buffer, uint32_t n, uint32_t line, uint32_t new_line) {
+extern "C" ZYL_API void line_extend_u16(uint16_t* buffer, uint32_t n, uint32_t line,
+                                        uint32_t new_line) {
   if (buffer) line_extend<uint16_t>(buffer, n, line, new_line, 1);
 }
-extern "C" ZYL_API void line_extend_strided_u8(uint8_t* buffer, uint32_t n, uint32_t line, uint32_t new_line,
-                                    uint32_t stride) {
+extern "C" ZYL_API void line_extend_strided_u8(uint8_t* buffer, uint32_t n, uint32_t line,
+                                               uint32_t new_line, uint32_t stride) {
   if (buffer) line_extend<uint8_t>(buffer, n, line, new_line, stride);
 }
 extern "C" ZYL_API void line_extend_strided_u16(uint16_t* buffer, uint32_t n, uint32_t line,
-                                     uint32_t new_line, uint32_t stride) {
+                                                uint32_t new_line, uint32_t stride) {
   if (buffer) line_extend<uint16_t>(buffer, n, line, new_line, stride);
 }
 
 int zyl::matchlib::img_pad_extend_u8(const uint8_t* src, uint32_t height, uint32_t width,
-                              uint32_t out_height, uint32_t out_width, int32_t row_offset,
-                              int32_t column_offset, uint8_t* frame) {
+                                     uint32_t out_height, uint32_t out_width, int32_t row_offset,
+                                     int32_t column_offset, uint8_t* frame) {
   return pad_extend<uint8_t>(src, height, width, out_height, out_width, row_offset,
                              column_offset, frame);
 }
 int zyl::matchlib::img_pad_extend_u16(const uint16_t* src, uint32_t height, uint32_t width,
-                               uint32_t out_height, uint32_t out_width, int32_t row_offset,
-                               int32_t column_offset, uint16_t* frame) {
+                                      uint32_t out_height, uint32_t out_width, int32_t row_offset,
+                                      int32_t column_offset, uint16_t* frame) {
   return pad_extend<uint16_t>(src, height, width, out_height, out_width, row_offset,
                               column_offset, frame);
 }
 
 int zyl::matchlib::img_pad_profile_u8(const uint8_t* src, uint32_t height, uint32_t width,
-                               uint32_t out_height, uint32_t out_width, int32_t row_offset,
-                               int32_t column_offset, uint8_t* frame) {
+                                      uint32_t out_height, uint32_t out_width, int32_t row_offset,
+                                      int32_t column_offset, uint8_t* frame) {
   return pad_profile(src, height, width, out_height, out_width, row_offset, column_offset, frame);
 }
 
 extern "C" ZYL_API int img_pad_spectral_u8(const uint8_t* src, uint32_t height, uint32_t width,
-                                uint32_t out_height, uint32_t out_width, int32_t row_offset,
-                                int32_t column_offset, uint8_t* out) {
+                                           uint32_t out_height, uint32_t out_width,
+                                           int32_t row_offset, int32_t column_offset,
+                                           uint8_t* out) {
   return pad_spectral(src, height, width, out_height, out_width, row_offset, column_offset, out);
 }
 
 int zyl::matchlib::img_fit_to_block_multiple(const uint8_t* src, uint32_t height, uint32_t width,
-                                      uint32_t block, int32_t mode, uint8_t** out,
-                                      uint32_t* out_height, uint32_t* out_width,
-                                      int32_t* row_offset, int32_t* column_offset) {
+                                             uint32_t block, int32_t mode, uint8_t** out,
+                                             uint32_t* out_height, uint32_t* out_width,
+                                             int32_t* row_offset, int32_t* column_offset) {
   return fit_block(src, height, width, block, mode, out, out_height, out_width, row_offset,
                    column_offset, true);
 }
 
-extern "C" ZYL_API int img_pad_to_block_multiple(const uint8_t* src, uint32_t height, uint32_t width,
-                                      uint32_t block, int32_t mode, uint8_t** out,
-                                      uint32_t* out_height, uint32_t* out_width,
-                                      int32_t* row_offset, int32_t* column_offset) {
+extern "C" ZYL_API int img_pad_to_block_multiple(const uint8_t* src, uint32_t height,
+                                                 uint32_t width, uint32_t block, int32_t mode,
+                                                 uint8_t** out, uint32_t* out_height,
+                                                 uint32_t* out_width, int32_t* row_offset,
+                                                 int32_t* column_offset) {
   return fit_block(src, height, width, block, mode, out, out_height, out_width, row_offset,
                    column_offset, false);
 }
@@ -349,9 +357,30 @@ extern "C" ZYL_API void bytes_group_max(uint8_t* array, int32_t length, int32_t 
 
 extern "C" {
 
-ZYL_API int img_pad_extend_u8(const uint8_t* src, uint32_t height, uint32_t width, uint32_t out_height, uint32_t out_width, int32_t row_offset, int32_t column_offset, uint8_t* frame) { return zyl::matchlib::img_pad_extend_u8(src, height, width, out_height, out_width, row_offset, column_offset, frame); }
-ZYL_API int img_pad_extend_u16(const uint16_t* src, uint32_t height, uint32_t width, uint32_t out_height, uint32_t out_width, int32_t row_offset, int32_t column_offset, uint16_t* frame) { return zyl::matchlib::img_pad_extend_u16(src, height, width, out_height, out_width, row_offset, column_offset, frame); }
-ZYL_API int img_pad_profile_u8(const uint8_t* src, uint32_t height, uint32_t width, uint32_t out_height, uint32_t out_width, int32_t row_offset, int32_t column_offset, uint8_t* frame) { return zyl::matchlib::img_pad_profile_u8(src, height, width, out_height, out_width, row_offset, column_offset, frame); }
-ZYL_API int img_fit_to_block_multiple(const uint8_t* src, uint32_t height, uint32_t width, uint32_t block, int32_t mode, uint8_t** out, uint32_t* out_height, uint32_t* out_width, int32_t* row_offset, int32_t* column_offset) { return zyl::matchlib::img_fit_to_block_multiple(src, height, width, block, mode, out, out_height, out_width, row_offset, column_offset); }
+ZYL_API int img_pad_extend_u8(const uint8_t* src, uint32_t height, uint32_t width,
+                              uint32_t out_height, uint32_t out_width, int32_t row_offset,
+                              int32_t column_offset, uint8_t* frame) {
+  return zyl::matchlib::img_pad_extend_u8(src, height, width, out_height, out_width, row_offset,
+                                          column_offset, frame);
+}
+ZYL_API int img_pad_extend_u16(const uint16_t* src, uint32_t height, uint32_t width,
+                               uint32_t out_height, uint32_t out_width, int32_t row_offset,
+                               int32_t column_offset, uint16_t* frame) {
+  return zyl::matchlib::img_pad_extend_u16(src, height, width, out_height, out_width, row_offset,
+                                           column_offset, frame);
+}
+ZYL_API int img_pad_profile_u8(const uint8_t* src, uint32_t height, uint32_t width,
+                               uint32_t out_height, uint32_t out_width, int32_t row_offset,
+                               int32_t column_offset, uint8_t* frame) {
+  return zyl::matchlib::img_pad_profile_u8(src, height, width, out_height, out_width, row_offset,
+                                           column_offset, frame);
+}
+ZYL_API int img_fit_to_block_multiple(const uint8_t* src, uint32_t height, uint32_t width,
+                                      uint32_t block, int32_t mode, uint8_t** out,
+                                      uint32_t* out_height, uint32_t* out_width,
+                                      int32_t* row_offset, int32_t* column_offset) {
+  return zyl::matchlib::img_fit_to_block_multiple(src, height, width, block, mode, out, out_height,
+                                                  out_width, row_offset, column_offset);
+}
 
 }  // extern "C"

@@ -50,6 +50,8 @@ void fill_border(T* out, std::uint32_t oh, std::uint32_t ow, const ExpandGeometr
     std::memcpy(out + static_cast<std::size_t>(y) * ow, last, sizeof(T) * ow);
 }
 
+}  // namespace
+
 template <class T>
 int expand_bilinear(const T* map, std::uint32_t rows, std::uint32_t cols, std::uint32_t n, T* out,
                     std::uint32_t oh, std::uint32_t ow) {
@@ -75,6 +77,8 @@ int expand_bilinear(const T* map, std::uint32_t rows, std::uint32_t cols, std::u
   return ML_OK;
 }
 
+namespace {
+
 // Direction from a toward b at step s of n, the shorter way round the
 // circle; a half turn goes down from a when b > a, up when b < a.
 inline std::uint8_t angle_step(int a, int b, std::uint32_t s, std::uint32_t n) {
@@ -89,12 +93,13 @@ inline std::uint8_t angle_step(int a, int b, std::uint32_t s, std::uint32_t n) {
 
 using namespace zyl::matchlib;
 
-
-#define ZYL_EXPAND_BILINEAR(suffix, T)                                                        \
-extern "C" ZYL_API int img_expand_bilinear_##suffix(const T* map, uint32_t rows, uint32_t cols,        \
-                                           uint32_t n, T* out, uint32_t out_height,           \
-                                           uint32_t out_width) {                              \
-    return expand_bilinear<T>(map, rows, cols, n, out, out_height, out_width);                \
+#define ZYL_EXPAND_BILINEAR(suffix, T)                                                            \
+  template int zyl::matchlib::expand_bilinear<T>(const T*, uint32_t, uint32_t, uint32_t, T*,      \
+                                                 uint32_t, uint32_t);                             \
+  extern "C" ZYL_API int img_expand_bilinear_##suffix(const T* map, uint32_t rows, uint32_t cols, \
+                                                      uint32_t n, T* out, uint32_t out_height,    \
+                                                      uint32_t out_width) {                       \
+    return expand_bilinear<T>(map, rows, cols, n, out, out_height, out_width);                    \
   }
 ZYL_EXPAND_BILINEAR(u8, uint8_t)
 ZYL_EXPAND_BILINEAR(s8, int8_t)
@@ -103,8 +108,8 @@ ZYL_EXPAND_BILINEAR(s16, int16_t)
 #undef ZYL_EXPAND_BILINEAR
 
 int zyl::matchlib::img_expand_bilinear_padded_u8(const uint8_t* map, uint32_t rows, uint32_t cols,
-                                          uint32_t n, uint8_t fill, uint8_t* out,
-                                          uint32_t out_height, uint32_t out_width) {
+                                                 uint32_t n, uint8_t fill, uint8_t* out,
+                                                 uint32_t out_height, uint32_t out_width) {
   if (!map || !out || rows < 1 || cols < 1 || n < 1) return ML_BAD_ARGUMENT;
   const uint64_t o = n / 2;
   if (o + uint64_t{rows - 1} * n > out_height || o + uint64_t{cols - 1} * n > out_width)
@@ -131,8 +136,8 @@ int zyl::matchlib::img_expand_bilinear_padded_u8(const uint8_t* map, uint32_t ro
 }
 
 int zyl::matchlib::img_expand_bilinear_angle8(const uint8_t* map, uint32_t rows, uint32_t cols,
-                                       uint32_t n, uint8_t* out, uint32_t out_height,
-                                       uint32_t out_width) {
+                                              uint32_t n, uint8_t* out, uint32_t out_height,
+                                              uint32_t out_width) {
   ExpandGeometry g;
   if (!expand_geometry(map, out, rows, cols, n, out_height, out_width, g)) return ML_BAD_ARGUMENT;
   for (uint32_t r = 0; r + 1 < rows; ++r)
@@ -153,8 +158,8 @@ int zyl::matchlib::img_expand_bilinear_angle8(const uint8_t* map, uint32_t rows,
   return ML_OK;
 }
 
-uint8_t zyl::matchlib::img_sample_bilinear_u8(int32_t x, int32_t y, const uint8_t* map, uint32_t rows,
-                                       uint32_t cols, uint32_t n) {
+uint8_t zyl::matchlib::img_sample_bilinear_u8(int32_t x, int32_t y, const uint8_t* map,
+                                              uint32_t rows, uint32_t cols, uint32_t n) {
   if (!map || rows == 0 || cols == 0 || n == 0) return 0;
   const int64_t half = n / 2;
   const int64_t xs = std::clamp<int64_t>(int64_t{x} - half, 0, int64_t{n} * (cols - 1));
@@ -171,8 +176,19 @@ uint8_t zyl::matchlib::img_sample_bilinear_u8(int32_t x, int32_t y, const uint8_
 
 extern "C" {
 
-ZYL_API int img_expand_bilinear_padded_u8(const uint8_t* map, uint32_t rows, uint32_t cols, uint32_t n, uint8_t fill, uint8_t* out, uint32_t out_height, uint32_t out_width) { return zyl::matchlib::img_expand_bilinear_padded_u8(map, rows, cols, n, fill, out, out_height, out_width); }
-ZYL_API int img_expand_bilinear_angle8(const uint8_t* map, uint32_t rows, uint32_t cols, uint32_t n, uint8_t* out, uint32_t out_height, uint32_t out_width) { return zyl::matchlib::img_expand_bilinear_angle8(map, rows, cols, n, out, out_height, out_width); }
-ZYL_API uint8_t img_sample_bilinear_u8(int32_t x, int32_t y, const uint8_t* map, uint32_t rows, uint32_t cols, uint32_t n) { return zyl::matchlib::img_sample_bilinear_u8(x, y, map, rows, cols, n); }
+ZYL_API int img_expand_bilinear_padded_u8(const uint8_t* map, uint32_t rows, uint32_t cols,
+                                          uint32_t n, uint8_t fill, uint8_t* out,
+                                          uint32_t out_height, uint32_t out_width) {
+  return zyl::matchlib::img_expand_bilinear_padded_u8(map, rows, cols, n, fill, out, out_height,
+                                                      out_width);
+}
+ZYL_API int img_expand_bilinear_angle8(const uint8_t* map, uint32_t rows, uint32_t cols, uint32_t n,
+                                       uint8_t* out, uint32_t out_height, uint32_t out_width) {
+  return zyl::matchlib::img_expand_bilinear_angle8(map, rows, cols, n, out, out_height, out_width);
+}
+ZYL_API uint8_t img_sample_bilinear_u8(int32_t x, int32_t y, const uint8_t* map, uint32_t rows,
+                                       uint32_t cols, uint32_t n) {
+  return zyl::matchlib::img_sample_bilinear_u8(x, y, map, rows, cols, n);
+}
 
 }  // extern "C"

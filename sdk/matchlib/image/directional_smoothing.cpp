@@ -135,7 +135,8 @@ int bilateral(const std::uint8_t* src, std::uint32_t h, std::uint32_t w, std::ui
     return ML_OK;
   }
   const auto& T = bilateral_weights();
-  const int c = std::min(255, 6 * int{zyl::matchlib::img_stddev_hist_u8(guide, int(h), int(w), nullptr)});
+  const int c =
+      std::min(255, 6 * int{zyl::matchlib::img_stddev_hist_u8(guide, int(h), int(w), nullptr)});
   const std::int64_t r = radius, rr = r * r;
   for (std::int64_t y = 0; y < h; ++y)
     for (std::int64_t x = 0; x < w; ++x) {
@@ -147,7 +148,8 @@ int bilateral(const std::uint8_t* src, std::uint32_t h, std::uint32_t w, std::ui
           const int b = std::abs(guide[m * w + k] - t);
           const std::int64_t q = (m - y) * (m - y) + (k - x) * (k - x);
           if (b > c || q > rr) continue;
-          const std::uint32_t d = zyl::matchlib::fx_isqrt30_round(static_cast<std::uint32_t>((q * 65025 + rr / 2) / rr));
+          const std::uint32_t d = zyl::matchlib::fx_isqrt30_round(
+              static_cast<std::uint32_t>((q * 65025 + rr / 2) / rr));
           // A flat guide (c = 0) keeps only equal samples, at range index 0.
           const int e = c ? (b * 255 + c / 2) / c : 0;
           const std::uint32_t weight = std::uint32_t{T[e]} * T[std::min<std::uint32_t>(d, 255)];

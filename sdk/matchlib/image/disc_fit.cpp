@@ -86,11 +86,10 @@ int largest_steady_radius(const std::uint8_t* px, int h, int w, int row, int col
 
 using namespace zyl::matchlib;
 
-
 int zyl::matchlib::img_fit_disc(const uint8_t* pixels, int height, int width, int min_radius,
-                         int max_radius, int centre_column, int centre_row, int search_radius,
-                         int threshold, uint8_t* out_map, int* out_column, int* out_row,
-                         int* out_radius) {
+                                int max_radius, int centre_column, int centre_row,
+                                int search_radius, int threshold, uint8_t* out_map, int* out_column,
+                                int* out_row, int* out_radius) {
   if (!pixels || height <= 0 || width <= 0 || min_radius < 0 || max_radius < min_radius ||
       search_radius < 0)
     return ML_BAD_ARGUMENT;
@@ -123,6 +122,13 @@ int zyl::matchlib::img_fit_disc(const uint8_t* pixels, int height, int width, in
 
 extern "C" {
 
-ZYL_API int img_fit_disc(const uint8_t* pixels, int height, int width, int min_radius, int max_radius, int centre_column, int centre_row, int search_radius, int threshold, uint8_t* out_map, int* out_column, int* out_row, int* out_radius) { return zyl::matchlib::img_fit_disc(pixels, height, width, min_radius, max_radius, centre_column, centre_row, search_radius, threshold, out_map, out_column, out_row, out_radius); }
+ZYL_API int img_fit_disc(const uint8_t* pixels, int height, int width, int min_radius,
+                         int max_radius, int centre_column, int centre_row, int search_radius,
+                         int threshold, uint8_t* out_map, int* out_column, int* out_row,
+                         int* out_radius) {
+  return zyl::matchlib::img_fit_disc(pixels, height, width, min_radius, max_radius, centre_column,
+                                     centre_row, search_radius, threshold, out_map, out_column,
+                                     out_row, out_radius);
+}
 
 }  // extern "C"

@@ -92,9 +92,8 @@ unsigned percent_of(int percent) { return static_cast<unsigned>(std::clamp(perce
 
 using namespace zyl::matchlib;
 
-
 extern "C" ZYL_API void draw_pixel(uint8_t* image, int height, int width, int row, int column,
-                        uint8_t value) {
+                                   uint8_t value) {
   if (!image) return;
   const uint16_t h = static_cast<uint16_t>(height), w = static_cast<uint16_t>(width);
   const uint16_t r = static_cast<uint16_t>(row), c = static_cast<uint16_t>(column);
@@ -102,12 +101,12 @@ extern "C" ZYL_API void draw_pixel(uint8_t* image, int height, int width, int ro
 }
 
 void zyl::matchlib::draw_line(uint8_t* image, int height, int width, int x0, int y0, int x1, int y1,
-                       uint8_t value) {
+                              uint8_t value) {
   line(Canvas{image, height, width}, x0, y0, x1, y1, value);
 }
 
 extern "C" ZYL_API void draw_triangle(uint8_t* image, int height, int width, int x1, int y1, int x2,
-                           int y2, int x3, int y3, uint8_t value) {
+                                      int y2, int x3, int y3, uint8_t value) {
   const Canvas c{image, height, width};
   line(c, x1, y1, x2, y2, value);
   line(c, x2, y2, x3, y3, value);
@@ -116,7 +115,7 @@ extern "C" ZYL_API void draw_triangle(uint8_t* image, int height, int width, int
 
 // A width or height of 0 or less draws nothing: there is no outline to draw.
 void zyl::matchlib::draw_rect(uint8_t* image, int height, int width, int x, int y, int rect_width,
-                       int rect_height, uint8_t value) {
+                              int rect_height, uint8_t value) {
   if (rect_width <= 0 || rect_height <= 0) return;
   const Canvas c{image, height, width};
   const long left = x, right = long{x} + rect_width - 1;
@@ -130,7 +129,7 @@ void zyl::matchlib::draw_rect(uint8_t* image, int height, int width, int x, int 
 }
 
 void zyl::matchlib::draw_marker(uint8_t* image, int height, int width, int size, int x, int y,
-                         uint8_t value) {
+                                uint8_t value) {
   const Canvas c{image, height, width};
   if (size <= 0) return;
   if (size == 1) {
@@ -162,7 +161,7 @@ void zyl::matchlib::draw_marker(uint8_t* image, int height, int width, int size,
 }
 
 void zyl::matchlib::draw_number(uint8_t* image, int height, int width, int32_t number,
-                         int min_digits, int x, int y, uint8_t value) {
+                                int min_digits, int x, int y, uint8_t value) {
   const Canvas c{image, height, width};
   const uint8_t back = static_cast<uint8_t>(~value);
   long cell = x;
@@ -199,14 +198,15 @@ void zyl::matchlib::draw_number(uint8_t* image, int height, int width, int32_t n
 }
 
 void zyl::matchlib::draw_lighten(const uint8_t* src, int height, int width, int percent,
-                          uint8_t* dst) {
+                                 uint8_t* dst) {
   if (!src || !dst || height <= 0 || width <= 0) return;
   const unsigned q = percent_of(percent);
   const std::size_t n = static_cast<std::size_t>(height) * width;
   for (std::size_t k = 0; k < n; ++k) dst[k] = lighten(src[k], q);
 }
 
-extern "C" ZYL_API void draw_darken(const uint8_t* src, int height, int width, int percent, uint8_t* dst) {
+extern "C" ZYL_API void draw_darken(const uint8_t* src, int height, int width, int percent,
+                                    uint8_t* dst) {
   if (!src || !dst || height <= 0 || width <= 0) return;
   const unsigned q = percent_of(percent);
   const std::size_t n = static_cast<std::size_t>(height) * width;
@@ -215,10 +215,24 @@ extern "C" ZYL_API void draw_darken(const uint8_t* src, int height, int width, i
 
 extern "C" {
 
-ZYL_API void draw_line(uint8_t* image, int height, int width, int x0, int y0, int x1, int y1, uint8_t value) { zyl::matchlib::draw_line(image, height, width, x0, y0, x1, y1, value); }
-ZYL_API void draw_rect(uint8_t* image, int height, int width, int x, int y, int rect_width, int rect_height, uint8_t value) { zyl::matchlib::draw_rect(image, height, width, x, y, rect_width, rect_height, value); }
-ZYL_API void draw_marker(uint8_t* image, int height, int width, int size, int x, int y, uint8_t value) { zyl::matchlib::draw_marker(image, height, width, size, x, y, value); }
-ZYL_API void draw_number(uint8_t* image, int height, int width, int32_t number, int min_digits, int x, int y, uint8_t value) { zyl::matchlib::draw_number(image, height, width, number, min_digits, x, y, value); }
-ZYL_API void draw_lighten(const uint8_t* src, int height, int width, int percent, uint8_t* dst) { zyl::matchlib::draw_lighten(src, height, width, percent, dst); }
+ZYL_API void draw_line(uint8_t* image, int height, int width, int x0, int y0, int x1, int y1,
+                       uint8_t value) {
+  zyl::matchlib::draw_line(image, height, width, x0, y0, x1, y1, value);
+}
+ZYL_API void draw_rect(uint8_t* image, int height, int width, int x, int y, int rect_width,
+                       int rect_height, uint8_t value) {
+  zyl::matchlib::draw_rect(image, height, width, x, y, rect_width, rect_height, value);
+}
+ZYL_API void draw_marker(uint8_t* image, int height, int width, int size, int x, int y,
+                         uint8_t value) {
+  zyl::matchlib::draw_marker(image, height, width, size, x, y, value);
+}
+ZYL_API void draw_number(uint8_t* image, int height, int width, int32_t number, int min_digits,
+                         int x, int y, uint8_t value) {
+  zyl::matchlib::draw_number(image, height, width, number, min_digits, x, y, value);
+}
+ZYL_API void draw_lighten(const uint8_t* src, int height, int width, int percent, uint8_t* dst) {
+  zyl::matchlib::draw_lighten(src, height, width, percent, dst);
+}
 
 }  // extern "C"

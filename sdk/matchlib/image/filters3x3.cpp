@@ -11,9 +11,7 @@
 #include "matchlib/image/filters3x3.h"
 
 namespace zyl::matchlib {
-namespace {
 
-// Mean of the clipped 3x3 window over the mask-set pixels.
 template <class T>
 int masked_mean3x3(const T* src, const std::uint8_t* mask, std::uint32_t h, std::uint32_t w,
                    T* dst) {
@@ -46,25 +44,24 @@ int masked_mean3x3(const T* src, const std::uint8_t* mask, std::uint32_t h, std:
   return ML_OK;
 }
 
-}  // namespace
 }  // namespace zyl::matchlib
 
 using namespace zyl::matchlib;
 
-
-#define ZYL_WEIGHTED_MEAN(suffix, T)                                                       \
-extern "C" ZYL_API int filter_weighted_mean3x3_##suffix(const T* src, uint32_t height, uint32_t width, \
-                                               const uint8_t* weights, T* dst) {           \
-    return weighted_mean3x3<T>(src, height, width, weights, dst);                          \
+#define ZYL_WEIGHTED_MEAN(suffix, T)                                                   \
+  extern "C" ZYL_API int filter_weighted_mean3x3_##suffix(                             \
+      const T* src, uint32_t height, uint32_t width, const uint8_t* weights, T* dst) { \
+    return weighted_mean3x3<T>(src, height, width, weights, dst);                      \
   }
 ZYL_WEIGHTED_MEAN(s16, int16_t)
 ZYL_WEIGHTED_MEAN(s32, int32_t)
 #undef ZYL_WEIGHTED_MEAN
 
-#define ZYL_MASKED_MEAN(suffix, T)                                                            \
-extern "C" ZYL_API int filter_masked_mean3x3_##suffix(const T* src, const uint8_t* mask, uint32_t height, \
-                                             uint32_t width, T* dst) {                        \
-    return masked_mean3x3<T>(src, mask, height, width, dst);                                  \
+#define ZYL_MASKED_MEAN(suffix, T)                                                                 \
+  template int zyl::matchlib::masked_mean3x3<T>(const T*, const uint8_t*, uint32_t, uint32_t, T*); \
+  extern "C" ZYL_API int filter_masked_mean3x3_##suffix(const T* src, const uint8_t* mask,         \
+                                                        uint32_t height, uint32_t width, T* dst) { \
+    return masked_mean3x3<T>(src, mask, height, width, dst);                                       \
   }
 ZYL_MASKED_MEAN(u8, uint8_t)
 ZYL_MASKED_MEAN(u16, uint16_t)
@@ -73,7 +70,7 @@ ZYL_MASKED_MEAN(s16, int16_t)
 #undef ZYL_MASKED_MEAN
 
 int zyl::matchlib::filter_frame_mean3x3_u8(const uint8_t* src, uint32_t height, uint32_t width,
-                                    uint32_t n, uint8_t fill, uint8_t* dst) {
+                                           uint32_t n, uint8_t fill, uint8_t* dst) {
   if (n == 0) return ML_OK;
   // The frame must leave an inner image: a wider one would run past the row.
   if (!src || !dst || uint64_t{n} * 2 >= height || uint64_t{n} * 2 >= width) return ML_BAD_ARGUMENT;
@@ -106,7 +103,7 @@ int zyl::matchlib::filter_frame_mean3x3_u8(const uint8_t* src, uint32_t height, 
 }
 
 int zyl::matchlib::filter_frame_extrapolate_u8(const uint8_t* src, uint32_t height, uint32_t width,
-                                        uint32_t n, uint8_t* dst) {
+                                               uint32_t n, uint8_t* dst) {
   if (n >= height / 2 || n >= width / 2) return ML_BAD_ARGUMENT;
   if (!src || !dst) return ML_BAD_ARGUMENT;
   const uint32_t h = height, w = width;
@@ -146,7 +143,7 @@ int zyl::matchlib::filter_frame_extrapolate_u8(const uint8_t* src, uint32_t heig
 }
 
 int zyl::matchlib::filter_sharpen3x3_u8(const uint8_t* src, int32_t height, int32_t width,
-                                 uint8_t strength, uint8_t* dst) {
+                                        uint8_t strength, uint8_t* dst) {
   if (!src || !dst || height < 1 || width < 1) return ML_BAD_ARGUMENT;
   const uint32_t h = static_cast<uint32_t>(height), w = static_cast<uint32_t>(width);
   Scratch<uint16_t> ring(pixel_count(h, w));
@@ -172,7 +169,7 @@ int zyl::matchlib::filter_sharpen3x3_u8(const uint8_t* src, int32_t height, int3
 }
 
 extern "C" ZYL_API int filter_row_smooth121_u8(const uint8_t* src, uint32_t height, uint32_t width,
-                                    uint32_t flags, uint8_t* dst) {
+                                               uint32_t flags, uint8_t* dst) {
   if (!src || !dst || height < 2) return ML_BAD_ARGUMENT;
   const uint32_t h = height, w = width;
   RollingRows<uint8_t> rows(src, w, 1, same_buffer(src, dst));
@@ -197,7 +194,7 @@ extern "C" ZYL_API int filter_row_smooth121_u8(const uint8_t* src, uint32_t heig
 }
 
 int zyl::matchlib::filter_fill_pits_u8(const uint8_t* src, uint32_t height, uint32_t width,
-                                uint8_t threshold, uint8_t* dst) {
+                                       uint8_t threshold, uint8_t* dst) {
   if (!src || !dst) return ML_BAD_ARGUMENT;
   const uint32_t h = height, w = width;
   const std::size_t total = pixel_count(h, w);
@@ -243,9 +240,21 @@ int zyl::matchlib::filter_fill_pits_u8(const uint8_t* src, uint32_t height, uint
 
 extern "C" {
 
-ZYL_API int filter_frame_mean3x3_u8(const uint8_t* src, uint32_t height, uint32_t width, uint32_t n, uint8_t fill, uint8_t* dst) { return zyl::matchlib::filter_frame_mean3x3_u8(src, height, width, n, fill, dst); }
-ZYL_API int filter_frame_extrapolate_u8(const uint8_t* src, uint32_t height, uint32_t width, uint32_t n, uint8_t* dst) { return zyl::matchlib::filter_frame_extrapolate_u8(src, height, width, n, dst); }
-ZYL_API int filter_sharpen3x3_u8(const uint8_t* src, int32_t height, int32_t width, uint8_t strength, uint8_t* dst) { return zyl::matchlib::filter_sharpen3x3_u8(src, height, width, strength, dst); }
-ZYL_API int filter_fill_pits_u8(const uint8_t* src, uint32_t height, uint32_t width, uint8_t threshold, uint8_t* dst) { return zyl::matchlib::filter_fill_pits_u8(src, height, width, threshold, dst); }
+ZYL_API int filter_frame_mean3x3_u8(const uint8_t* src, uint32_t height, uint32_t width, uint32_t n,
+                                    uint8_t fill, uint8_t* dst) {
+  return zyl::matchlib::filter_frame_mean3x3_u8(src, height, width, n, fill, dst);
+}
+ZYL_API int filter_frame_extrapolate_u8(const uint8_t* src, uint32_t height, uint32_t width,
+                                        uint32_t n, uint8_t* dst) {
+  return zyl::matchlib::filter_frame_extrapolate_u8(src, height, width, n, dst);
+}
+ZYL_API int filter_sharpen3x3_u8(const uint8_t* src, int32_t height, int32_t width,
+                                 uint8_t strength, uint8_t* dst) {
+  return zyl::matchlib::filter_sharpen3x3_u8(src, height, width, strength, dst);
+}
+ZYL_API int filter_fill_pits_u8(const uint8_t* src, uint32_t height, uint32_t width,
+                                uint8_t threshold, uint8_t* dst) {
+  return zyl::matchlib::filter_fill_pits_u8(src, height, width, threshold, dst);
+}
 
 }  // extern "C"

@@ -80,11 +80,10 @@ bool copy_attributes(const GrayImage* src, GrayImage* dst) {
 
 using namespace zyl::matchlib;
 
-
 GrayImage* zyl::matchlib::image_create_general(int height, int width, int resolution_y,
-                                        int resolution_x, uint8_t* pixels, int impression_type,
-                                        int32_t capacity, int read_only,
-                                        ImageUserRelease release, void* user, int copy) {
+                                               int resolution_x, uint8_t* pixels,
+                                               int impression_type, int32_t capacity, int read_only,
+                                               ImageUserRelease release, void* user, int copy) {
   if (!image_dimensions_fit(height, width, resolution_y, resolution_x)) return nullptr;
   const std::size_t n = std::size_t(height) * std::size_t(width);
   if (capacity == 0) capacity = static_cast<std::int32_t>(n);
@@ -112,46 +111,49 @@ GrayImage* zyl::matchlib::image_create_general(int height, int width, int resolu
   return img;
 }
 
-GrayImage* zyl::matchlib::image_wrap_general(int height, int width, int resolution_y, int resolution_x,
-                                      uint8_t* pixels, int impression_type, int32_t capacity,
-                                      int writable, ImageUserRelease release, void* user) {
+GrayImage* zyl::matchlib::image_wrap_general(int height, int width, int resolution_y,
+                                             int resolution_x, uint8_t* pixels, int impression_type,
+                                             int32_t capacity, int writable,
+                                             ImageUserRelease release, void* user) {
   return zyl::matchlib::image_create_general(height, width, resolution_y, resolution_x, pixels,
-                              impression_type, capacity, writable ? 0 : 1, release, user, 0);
+                                             impression_type, capacity, writable ? 0 : 1, release,
+                                             user, 0);
 }
 
 GrayImage* zyl::matchlib::image_create(int height, int width, int resolution_y, int resolution_x,
-                                const uint8_t* pixels, int impression_type) {
+                                       const uint8_t* pixels, int impression_type) {
   return zyl::matchlib::image_create_general(height, width, resolution_y, resolution_x,
-                              const_cast<uint8_t*>(pixels), impression_type, 0, 0, nullptr,
-                              nullptr, 1);
+                                             const_cast<uint8_t*>(pixels), impression_type, 0, 0,
+                                             nullptr, nullptr, 1);
 }
 
 extern "C" ZYL_API GrayImage* image_wrap(int height, int width, int resolution_y, int resolution_x,
-                              uint8_t* pixels, int impression_type) {
-  return zyl::matchlib::image_wrap_general(height, width, resolution_y, resolution_x, pixels, impression_type,
-                            0, 0, nullptr, nullptr);
+                                         uint8_t* pixels, int impression_type) {
+  return zyl::matchlib::image_wrap_general(height, width, resolution_y, resolution_x, pixels,
+                                           impression_type, 0, 0, nullptr, nullptr);
 }
 
 extern "C" ZYL_API GrayImage* image_create_with_mask(int height, int width, int resolution_y,
-                                          int resolution_x, const uint8_t* pixels,
-                                          int impression_type, MaskPlane* mask) {
+                                                     int resolution_x, const uint8_t* pixels,
+                                                     int impression_type, MaskPlane* mask) {
   // A plane must cover the image cell for cell; another size is refused
   // rather than letting every later mask read run past the plane.
   if (mask && (mask->height != height || mask->width != width)) return nullptr;
-  GrayImage* img =
-      zyl::matchlib::image_create(height, width, resolution_y, resolution_x, pixels, impression_type);
+  GrayImage* img = zyl::matchlib::image_create(height, width, resolution_y, resolution_x, pixels,
+                                               impression_type);
   if (img) img->mask = zyl::matchlib::mask_retain(mask);
   return img;
 }
 
 extern "C" ZYL_API GrayImage* image_create_oriented(int height, int width, int resolution_y,
-                                         int resolution_x, const uint8_t* pixels,
-                                         int impression_type, int orientation) {
+                                                    int resolution_x, const uint8_t* pixels,
+                                                    int impression_type, int orientation) {
   const bool quarter =
       orientation == IMG_ORIENT_QUARTER_CW || orientation == IMG_ORIENT_QUARTER_CCW;
-  GrayImage* img =
-      quarter ? zyl::matchlib::image_create(width, height, resolution_x, resolution_y, nullptr, impression_type)
-              : zyl::matchlib::image_create(height, width, resolution_y, resolution_x, nullptr, impression_type);
+  GrayImage* img = quarter ? zyl::matchlib::image_create(width, height, resolution_x, resolution_y,
+                                                         nullptr, impression_type)
+                           : zyl::matchlib::image_create(height, width, resolution_y, resolution_x,
+                                                         nullptr, impression_type);
   if (img && pixels && pixel_count(img))
     zyl::matchlib::img_flip_rotate_u8(pixels, height, width, orientation, img->pixels);
   return img;
@@ -238,15 +240,21 @@ extern "C" ZYL_API int32_t image_capacity(const GrayImage* image) {
   if (!image) return 0;
   return image->capacity ? image->capacity : static_cast<int32_t>(pixel_count(image));
 }
-int zyl::matchlib::image_resolution_y(const GrayImage* image) { return image ? image->resolution_y : 0; }
-int zyl::matchlib::image_resolution_x(const GrayImage* image) { return image ? image->resolution_x : 0; }
+int zyl::matchlib::image_resolution_y(const GrayImage* image) {
+  return image ? image->resolution_y : 0;
+}
+int zyl::matchlib::image_resolution_x(const GrayImage* image) {
+  return image ? image->resolution_x : 0;
+}
 int zyl::matchlib::image_resolution(const GrayImage* image) {
   return image && image->resolution_y == image->resolution_x ? image->resolution_y : 0;
 }
 int zyl::matchlib::image_impression_type(const GrayImage* image) {
   return image ? image->impression_type : IMAGE_NULL_IMPRESSION_TYPE;
 }
-uint8_t* zyl::matchlib::image_pixels(const GrayImage* image) { return image ? image->pixels : nullptr; }
+uint8_t* zyl::matchlib::image_pixels(const GrayImage* image) {
+  return image ? image->pixels : nullptr;
+}
 MaskPlane* zyl::matchlib::image_mask_plane(const GrayImage* image) {
   return image ? image->mask : nullptr;
 }
@@ -266,7 +274,9 @@ void zyl::matchlib::image_set_mask_plane(GrayImage* image, MaskPlane* plane) {
   image->mask = plane;
 }
 
-uint32_t zyl::matchlib::image_flag_word(const GrayImage* image) { return image ? image->flag_word : 0; }
+uint32_t zyl::matchlib::image_flag_word(const GrayImage* image) {
+  return image ? image->flag_word : 0;
+}
 extern "C" ZYL_API void image_set_flag_word(GrayImage* image, uint32_t value) {
   if (image) image->flag_word = value;
 }
@@ -369,34 +379,88 @@ int zyl::matchlib::image_release_pixels(GrayImage* image, ImageUserRelease deall
 
 extern "C" {
 
-ZYL_API GrayImage* image_create_general(int height, int width, int resolution_y, int resolution_x, uint8_t* pixels, int impression_type, int32_t capacity, int read_only, ImageUserRelease release, void* user, int copy) { return zyl::matchlib::image_create_general(height, width, resolution_y, resolution_x, pixels, impression_type, capacity, read_only, release, user, copy); }
-ZYL_API GrayImage* image_wrap_general(int height, int width, int resolution_y, int resolution_x, uint8_t* pixels, int impression_type, int32_t capacity, int writable, ImageUserRelease release, void* user) { return zyl::matchlib::image_wrap_general(height, width, resolution_y, resolution_x, pixels, impression_type, capacity, writable, release, user); }
-ZYL_API GrayImage* image_create(int height, int width, int resolution_y, int resolution_x, const uint8_t* pixels, int impression_type) { return zyl::matchlib::image_create(height, width, resolution_y, resolution_x, pixels, impression_type); }
-ZYL_API GrayImage* image_copy_header(const GrayImage* image) { return zyl::matchlib::image_copy_header(image); }
+ZYL_API GrayImage* image_create_general(int height, int width, int resolution_y, int resolution_x,
+                                        uint8_t* pixels, int impression_type, int32_t capacity,
+                                        int read_only, ImageUserRelease release, void* user,
+                                        int copy) {
+  return zyl::matchlib::image_create_general(height, width, resolution_y, resolution_x, pixels,
+                                             impression_type, capacity, read_only, release, user,
+                                             copy);
+}
+ZYL_API GrayImage* image_wrap_general(int height, int width, int resolution_y, int resolution_x,
+                                      uint8_t* pixels, int impression_type, int32_t capacity,
+                                      int writable, ImageUserRelease release, void* user) {
+  return zyl::matchlib::image_wrap_general(height, width, resolution_y, resolution_x, pixels,
+                                           impression_type, capacity, writable, release, user);
+}
+ZYL_API GrayImage* image_create(int height, int width, int resolution_y, int resolution_x,
+                                const uint8_t* pixels, int impression_type) {
+  return zyl::matchlib::image_create(height, width, resolution_y, resolution_x, pixels,
+                                     impression_type);
+}
+ZYL_API GrayImage* image_copy_header(const GrayImage* image) {
+  return zyl::matchlib::image_copy_header(image);
+}
 ZYL_API GrayImage* image_clone(const GrayImage* image) { return zyl::matchlib::image_clone(image); }
 ZYL_API GrayImage* image_retain(GrayImage* image) { return zyl::matchlib::image_retain(image); }
 ZYL_API void image_release(GrayImage* image) { zyl::matchlib::image_release(image); }
 ZYL_API void image_destroy(GrayImage* image) { zyl::matchlib::image_destroy(image); }
 ZYL_API int image_height(const GrayImage* image) { return zyl::matchlib::image_height(image); }
 ZYL_API int image_width(const GrayImage* image) { return zyl::matchlib::image_width(image); }
-ZYL_API uint32_t image_pixel_count(const GrayImage* image) { return zyl::matchlib::image_pixel_count(image); }
-ZYL_API int image_resolution_y(const GrayImage* image) { return zyl::matchlib::image_resolution_y(image); }
-ZYL_API int image_resolution_x(const GrayImage* image) { return zyl::matchlib::image_resolution_x(image); }
-ZYL_API int image_resolution(const GrayImage* image) { return zyl::matchlib::image_resolution(image); }
-ZYL_API int image_impression_type(const GrayImage* image) { return zyl::matchlib::image_impression_type(image); }
+ZYL_API uint32_t image_pixel_count(const GrayImage* image) {
+  return zyl::matchlib::image_pixel_count(image);
+}
+ZYL_API int image_resolution_y(const GrayImage* image) {
+  return zyl::matchlib::image_resolution_y(image);
+}
+ZYL_API int image_resolution_x(const GrayImage* image) {
+  return zyl::matchlib::image_resolution_x(image);
+}
+ZYL_API int image_resolution(const GrayImage* image) {
+  return zyl::matchlib::image_resolution(image);
+}
+ZYL_API int image_impression_type(const GrayImage* image) {
+  return zyl::matchlib::image_impression_type(image);
+}
 ZYL_API uint8_t* image_pixels(const GrayImage* image) { return zyl::matchlib::image_pixels(image); }
-ZYL_API MaskPlane* image_mask_plane(const GrayImage* image) { return zyl::matchlib::image_mask_plane(image); }
-ZYL_API MaskPlane* image_mask_plane_ensure(GrayImage* image) { return zyl::matchlib::image_mask_plane_ensure(image); }
-ZYL_API void image_set_mask_plane(GrayImage* image, MaskPlane* plane) { zyl::matchlib::image_set_mask_plane(image, plane); }
-ZYL_API uint32_t image_flag_word(const GrayImage* image) { return zyl::matchlib::image_flag_word(image); }
-ZYL_API int image_property_byte(const GrayImage* image) { return zyl::matchlib::image_property_byte(image); }
-ZYL_API int image_set_property_byte(GrayImage* image, int value) { return zyl::matchlib::image_set_property_byte(image, value); }
-ZYL_API FingerInfo* image_finger_info(const GrayImage* image) { return zyl::matchlib::image_finger_info(image); }
-ZYL_API uint16_t image_stored_quality(const GrayImage* image) { return zyl::matchlib::image_stored_quality(image); }
-ZYL_API void image_set_stored_quality(GrayImage* image, uint16_t value) { zyl::matchlib::image_set_stored_quality(image, value); }
-ZYL_API int image_is_writable(const GrayImage* image) { return zyl::matchlib::image_is_writable(image); }
-ZYL_API int image_usable_mask_bytes(const GrayImage* image, uint8_t** out_map) { return zyl::matchlib::image_usable_mask_bytes(image, out_map); }
-ZYL_API void image_mark_releasable(GrayImage* image) { zyl::matchlib::image_mark_releasable(image); }
-ZYL_API int image_release_pixels(GrayImage* image, ImageUserRelease deallocator) { return zyl::matchlib::image_release_pixels(image, deallocator); }
+ZYL_API MaskPlane* image_mask_plane(const GrayImage* image) {
+  return zyl::matchlib::image_mask_plane(image);
+}
+ZYL_API MaskPlane* image_mask_plane_ensure(GrayImage* image) {
+  return zyl::matchlib::image_mask_plane_ensure(image);
+}
+ZYL_API void image_set_mask_plane(GrayImage* image, MaskPlane* plane) {
+  zyl::matchlib::image_set_mask_plane(image, plane);
+}
+ZYL_API uint32_t image_flag_word(const GrayImage* image) {
+  return zyl::matchlib::image_flag_word(image);
+}
+ZYL_API int image_property_byte(const GrayImage* image) {
+  return zyl::matchlib::image_property_byte(image);
+}
+ZYL_API int image_set_property_byte(GrayImage* image, int value) {
+  return zyl::matchlib::image_set_property_byte(image, value);
+}
+ZYL_API FingerInfo* image_finger_info(const GrayImage* image) {
+  return zyl::matchlib::image_finger_info(image);
+}
+ZYL_API uint16_t image_stored_quality(const GrayImage* image) {
+  return zyl::matchlib::image_stored_quality(image);
+}
+ZYL_API void image_set_stored_quality(GrayImage* image, uint16_t value) {
+  zyl::matchlib::image_set_stored_quality(image, value);
+}
+ZYL_API int image_is_writable(const GrayImage* image) {
+  return zyl::matchlib::image_is_writable(image);
+}
+ZYL_API int image_usable_mask_bytes(const GrayImage* image, uint8_t** out_map) {
+  return zyl::matchlib::image_usable_mask_bytes(image, out_map);
+}
+ZYL_API void image_mark_releasable(GrayImage* image) {
+  zyl::matchlib::image_mark_releasable(image);
+}
+ZYL_API int image_release_pixels(GrayImage* image, ImageUserRelease deallocator) {
+  return zyl::matchlib::image_release_pixels(image, deallocator);
+}
 
 }  // extern "C"

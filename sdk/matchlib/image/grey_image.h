@@ -13,15 +13,14 @@
 // Bodies of exported functions, called directly inside the library.
 namespace zyl::matchlib {
 
-GrayImage* image_create_general(int height, int width, int resolution_y,
-                                        int resolution_x, uint8_t* pixels, int impression_type,
-                                        int32_t capacity, int read_only,
-                                        ImageUserRelease release, void* user, int copy);
+GrayImage* image_create_general(int height, int width, int resolution_y, int resolution_x,
+                                uint8_t* pixels, int impression_type, int32_t capacity,
+                                int read_only, ImageUserRelease release, void* user, int copy);
 GrayImage* image_wrap_general(int height, int width, int resolution_y, int resolution_x,
-                                      uint8_t* pixels, int impression_type, int32_t capacity,
-                                      int writable, ImageUserRelease release, void* user);
+                              uint8_t* pixels, int impression_type, int32_t capacity, int writable,
+                              ImageUserRelease release, void* user);
 GrayImage* image_create(int height, int width, int resolution_y, int resolution_x,
-                                const uint8_t* pixels, int impression_type);
+                        const uint8_t* pixels, int impression_type);
 GrayImage* image_copy_header(const GrayImage* image);
 GrayImage* image_clone(const GrayImage* image);
 GrayImage* image_retain(GrayImage* image);

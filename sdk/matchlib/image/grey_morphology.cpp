@@ -42,7 +42,8 @@ int window_extreme(const uint8_t* src, int height, int width, uint8_t* dst, Shap
   const std::size_t w = static_cast<std::size_t>(width);
   auto* above = static_cast<uint8_t*>(ml_malloc(w));
   auto* current = static_cast<uint8_t*>(ml_malloc(w));
-  if (zyl::matchlib::alloc_check(above, current, nullptr, nullptr, nullptr, nullptr, nullptr, 2) != ML_OK)
+  if (zyl::matchlib::alloc_check(above, current, nullptr, nullptr, nullptr, nullptr, nullptr, 2) !=
+      ML_OK)
     return ML_NO_MEMORY;
   const bool square = shape == Shape::kSquare;
   auto load = [&](uint8_t* into, const uint8_t* row) {
@@ -117,17 +118,18 @@ constexpr auto kMax = [](uint8_t a, uint8_t b) { return std::max(a, b); };
 
 using namespace zyl::matchlib;
 
-
 int zyl::matchlib::filter_min3x3_u8(const uint8_t* src, int height, int width, uint8_t* dst) {
   return window_extreme(src, height, width, dst, Shape::kSquare, kMin);
 }
 int zyl::matchlib::filter_max3x3_u8(const uint8_t* src, int height, int width, uint8_t* dst) {
   return window_extreme(src, height, width, dst, Shape::kSquare, kMax);
 }
-extern "C" ZYL_API int filter_min_cross_u8(const uint8_t* src, int height, int width, uint8_t* dst) {
+extern "C" ZYL_API int filter_min_cross_u8(const uint8_t* src, int height, int width,
+                                           uint8_t* dst) {
   return window_extreme(src, height, width, dst, Shape::kCross, kMin);
 }
-extern "C" ZYL_API int filter_max_cross_u8(const uint8_t* src, int height, int width, uint8_t* dst) {
+extern "C" ZYL_API int filter_max_cross_u8(const uint8_t* src, int height, int width,
+                                           uint8_t* dst) {
   return window_extreme(src, height, width, dst, Shape::kCross, kMax);
 }
 
@@ -196,7 +198,7 @@ static int filter_local_range_disk_u8_unguarded(const uint8_t* src, int height, 
 }
 
 int zyl::matchlib::filter_local_range_disk_u8(const uint8_t* src, int height, int width, int radius,
-                                       uint8_t* dst) {
+                                              uint8_t* dst) {
   return zyl::GuardedCall(ML_NO_MEMORY, [&] {
     return filter_local_range_disk_u8_unguarded(src, height, width, radius, dst);
   });
@@ -204,10 +206,21 @@ int zyl::matchlib::filter_local_range_disk_u8(const uint8_t* src, int height, in
 
 extern "C" {
 
-ZYL_API int filter_min3x3_u8(const uint8_t* src, int height, int width, uint8_t* dst) { return zyl::matchlib::filter_min3x3_u8(src, height, width, dst); }
-ZYL_API int filter_max3x3_u8(const uint8_t* src, int height, int width, uint8_t* dst) { return zyl::matchlib::filter_max3x3_u8(src, height, width, dst); }
-ZYL_API int filter_open3x3_u8(const uint8_t* src, int height, int width, uint8_t* dst) { return zyl::matchlib::filter_open3x3_u8(src, height, width, dst); }
-ZYL_API int filter_close3x3_u8(const uint8_t* src, int height, int width, uint8_t* dst) { return zyl::matchlib::filter_close3x3_u8(src, height, width, dst); }
-ZYL_API int filter_local_range_disk_u8(const uint8_t* src, int height, int width, int radius, uint8_t* dst) { return zyl::matchlib::filter_local_range_disk_u8(src, height, width, radius, dst); }
+ZYL_API int filter_min3x3_u8(const uint8_t* src, int height, int width, uint8_t* dst) {
+  return zyl::matchlib::filter_min3x3_u8(src, height, width, dst);
+}
+ZYL_API int filter_max3x3_u8(const uint8_t* src, int height, int width, uint8_t* dst) {
+  return zyl::matchlib::filter_max3x3_u8(src, height, width, dst);
+}
+ZYL_API int filter_open3x3_u8(const uint8_t* src, int height, int width, uint8_t* dst) {
+  return zyl::matchlib::filter_open3x3_u8(src, height, width, dst);
+}
+ZYL_API int filter_close3x3_u8(const uint8_t* src, int height, int width, uint8_t* dst) {
+  return zyl::matchlib::filter_close3x3_u8(src, height, width, dst);
+}
+ZYL_API int filter_local_range_disk_u8(const uint8_t* src, int height, int width, int radius,
+                                       uint8_t* dst) {
+  return zyl::matchlib::filter_local_range_disk_u8(src, height, width, radius, dst);
+}
 
 }  // extern "C"

@@ -11,7 +11,6 @@ int filter_min3x3_u8(const uint8_t* src, int height, int width, uint8_t* dst);
 int filter_max3x3_u8(const uint8_t* src, int height, int width, uint8_t* dst);
 int filter_open3x3_u8(const uint8_t* src, int height, int width, uint8_t* dst);
 int filter_close3x3_u8(const uint8_t* src, int height, int width, uint8_t* dst);
-int filter_local_range_disk_u8(const uint8_t* src, int height, int width, int radius,
-                                       uint8_t* dst);
+int filter_local_range_disk_u8(const uint8_t* src, int height, int width, int radius, uint8_t* dst);
 
 }  // namespace zyl::matchlib

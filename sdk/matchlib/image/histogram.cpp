@@ -79,7 +79,6 @@ std::uint64_t variance_x16_wide(const int32_t* hist, uint8_t centre) {
 
 using namespace zyl::matchlib;
 
-
 void zyl::matchlib::hist_build_u8(const uint8_t* pixels, int height, int width, int32_t* hist) {
   if (!hist) return;
   std::memset(hist, 0, 256 * sizeof(int32_t));
@@ -97,7 +96,7 @@ void zyl::matchlib::hist_build_s8(const int8_t* pixels, int height, int width, i
 }
 
 extern "C" ZYL_API void hist_build_bits_u8(const uint8_t* pixels, int height, int width, int bits,
-                                int32_t* hist) {
+                                           int32_t* hist) {
   // Bins for 1 .. 8 bits; other widths have no bins to count into.
   if (!hist || bits < 1 || bits > 8) return;
   std::memset(hist, 0, (std::size_t{1} << bits) * sizeof(int32_t));
@@ -140,7 +139,7 @@ uint32_t zyl::matchlib::hist_stddev_x4(const int32_t* hist, uint8_t centre) {
 }
 
 uint16_t zyl::matchlib::img_variance_hist_u8(const uint8_t* pixels, int height, int width,
-                                      uint8_t* mean_out) {
+                                             uint8_t* mean_out) {
   int32_t hist[256];
   zyl::matchlib::hist_build_u8(pixels, height, width, hist);
   const uint8_t m = zyl::matchlib::hist_mean(hist);
@@ -149,7 +148,7 @@ uint16_t zyl::matchlib::img_variance_hist_u8(const uint8_t* pixels, int height, 
 }
 
 uint8_t zyl::matchlib::img_stddev_hist_u8(const uint8_t* pixels, int height, int width,
-                                   uint8_t* mean_out) {
+                                          uint8_t* mean_out) {
   return root_levels(zyl::matchlib::img_variance_hist_u8(pixels, height, width, mean_out));
 }
 
@@ -166,7 +165,7 @@ extern "C" ZYL_API void bilevel_invert(const uint8_t* src, int height, int width
 }
 
 extern "C" ZYL_API void map_not_equal_u8(const uint8_t* src, int height, int width, uint8_t value,
-                              uint8_t* dst) {
+                                         uint8_t* dst) {
   if (!src || !dst) return;
   // Sizes are 16-bit counts here.
   const std::size_t n = std::size_t{static_cast<uint16_t>(height)} * static_cast<uint16_t>(width);
@@ -175,14 +174,32 @@ extern "C" ZYL_API void map_not_equal_u8(const uint8_t* src, int height, int wid
 
 extern "C" {
 
-ZYL_API void hist_build_u8(const uint8_t* pixels, int height, int width, int32_t* hist) { zyl::matchlib::hist_build_u8(pixels, height, width, hist); }
-ZYL_API void hist_build_s8(const int8_t* pixels, int height, int width, int32_t* hist) { zyl::matchlib::hist_build_s8(pixels, height, width, hist); }
+ZYL_API void hist_build_u8(const uint8_t* pixels, int height, int width, int32_t* hist) {
+  zyl::matchlib::hist_build_u8(pixels, height, width, hist);
+}
+ZYL_API void hist_build_s8(const int8_t* pixels, int height, int width, int32_t* hist) {
+  zyl::matchlib::hist_build_s8(pixels, height, width, hist);
+}
 ZYL_API uint8_t hist_mean(const int32_t* hist) { return zyl::matchlib::hist_mean(hist); }
-ZYL_API uint32_t hist_variance(const int32_t* hist, uint8_t centre) { return zyl::matchlib::hist_variance(hist, centre); }
-ZYL_API uint8_t hist_stddev(const int32_t* hist, uint8_t centre) { return zyl::matchlib::hist_stddev(hist, centre); }
-ZYL_API uint32_t hist_stddev_x4(const int32_t* hist, uint8_t centre) { return zyl::matchlib::hist_stddev_x4(hist, centre); }
-ZYL_API uint16_t img_variance_hist_u8(const uint8_t* pixels, int height, int width, uint8_t* mean_out) { return zyl::matchlib::img_variance_hist_u8(pixels, height, width, mean_out); }
-ZYL_API uint8_t img_stddev_hist_u8(const uint8_t* pixels, int height, int width, uint8_t* mean_out) { return zyl::matchlib::img_stddev_hist_u8(pixels, height, width, mean_out); }
-ZYL_API void img_invert_u8(const uint8_t* src, int height, int width, uint8_t* dst) { zyl::matchlib::img_invert_u8(src, height, width, dst); }
+ZYL_API uint32_t hist_variance(const int32_t* hist, uint8_t centre) {
+  return zyl::matchlib::hist_variance(hist, centre);
+}
+ZYL_API uint8_t hist_stddev(const int32_t* hist, uint8_t centre) {
+  return zyl::matchlib::hist_stddev(hist, centre);
+}
+ZYL_API uint32_t hist_stddev_x4(const int32_t* hist, uint8_t centre) {
+  return zyl::matchlib::hist_stddev_x4(hist, centre);
+}
+ZYL_API uint16_t img_variance_hist_u8(const uint8_t* pixels, int height, int width,
+                                      uint8_t* mean_out) {
+  return zyl::matchlib::img_variance_hist_u8(pixels, height, width, mean_out);
+}
+ZYL_API uint8_t img_stddev_hist_u8(const uint8_t* pixels, int height, int width,
+                                   uint8_t* mean_out) {
+  return zyl::matchlib::img_stddev_hist_u8(pixels, height, width, mean_out);
+}
+ZYL_API void img_invert_u8(const uint8_t* src, int height, int width, uint8_t* dst) {
+  zyl::matchlib::img_invert_u8(src, height, width, dst);
+}
 
 }  // extern "C"

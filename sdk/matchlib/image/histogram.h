@@ -13,10 +13,8 @@ uint8_t hist_mean(const int32_t* hist);
 uint32_t hist_variance(const int32_t* hist, uint8_t centre);
 uint8_t hist_stddev(const int32_t* hist, uint8_t centre);
 uint32_t hist_stddev_x4(const int32_t* hist, uint8_t centre);
-uint16_t img_variance_hist_u8(const uint8_t* pixels, int height, int width,
-                                      uint8_t* mean_out);
-uint8_t img_stddev_hist_u8(const uint8_t* pixels, int height, int width,
-                                   uint8_t* mean_out);
+uint16_t img_variance_hist_u8(const uint8_t* pixels, int height, int width, uint8_t* mean_out);
+uint8_t img_stddev_hist_u8(const uint8_t* pixels, int height, int width, uint8_t* mean_out);
 void img_invert_u8(const uint8_t* src, int height, int width, uint8_t* dst);
 
 }  // namespace zyl::matchlib

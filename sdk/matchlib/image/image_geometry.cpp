@@ -24,6 +24,7 @@
 #include "matchlib/image/region_tools.h"
 #include "matchlib/image/rescale.h"
 #include "matchlib/image/segmentation.h"
+#include "matchlib/image/window_copy.h"
 
 namespace zyl::matchlib {
 
@@ -43,9 +44,9 @@ GrayImage* derive_with_pixels(const GrayImage* src, int height, int width) {
 }
 
 GrayImage* create_like(const GrayImage* src, const std::uint8_t* pixels) {
-  return zyl::matchlib::image_create_general(src->height, src->width, src->resolution_y, src->resolution_x,
-                              const_cast<std::uint8_t*>(pixels), src->impression_type, 0, 0,
-                              nullptr, nullptr, 1);
+  return zyl::matchlib::image_create_general(src->height, src->width, src->resolution_y,
+                                             src->resolution_x, const_cast<std::uint8_t*>(pixels),
+                                             src->impression_type, 0, 0, nullptr, nullptr, 1);
 }
 
 namespace {
@@ -90,7 +91,6 @@ bool place_window(GrayImage* img, const GrayImage* src, long long row, long long
 
 using namespace zyl::matchlib;
 
-
 MaskPlane* zyl::matchlib::mask_resize(const MaskPlane* plane, int height, int width) {
   if (!plane || !plane->cells) return nullptr;
   MaskPlane* m = zyl::matchlib::mask_create(height, width);
@@ -99,8 +99,8 @@ MaskPlane* zyl::matchlib::mask_resize(const MaskPlane* plane, int height, int wi
     zyl::matchlib::mask_release(m);
     return nullptr;
   }
-  if (zyl::matchlib::img_resize_nearest_u8(plane->cells, plane->height, plane->width, m->cells, m->height,
-                            m->width) != ML_OK) {
+  if (zyl::matchlib::img_resize_nearest_u8(plane->cells, plane->height, plane->width, m->cells,
+                                           m->height, m->width) != ML_OK) {
     zyl::matchlib::mask_release(m);
     return nullptr;
   }
@@ -108,12 +108,13 @@ MaskPlane* zyl::matchlib::mask_resize(const MaskPlane* plane, int height, int wi
 }
 
 MaskPlane* zyl::matchlib::mask_window(const MaskPlane* plane, int height, int width, int row_offset,
-                               int column_offset) {
+                                      int column_offset) {
   if (!plane || !plane->cells) return nullptr;
   MaskPlane* m = zyl::matchlib::mask_create(height, width);
   if (m && mask_cell_count(m) && mask_cell_count(plane))
-    img_copy_window_u8(plane->cells, plane->height, plane->width, m->height, m->width,
-                       row_offset, column_offset, m->cells);
+    zyl::matchlib::copy_window_checked<std::uint8_t>(plane->cells, plane->height, plane->width,
+                                                     m->height, m->width, row_offset, column_offset,
+                                                     m->cells);
   return m;
 }
 
@@ -136,8 +137,8 @@ GrayImage* zyl::matchlib::image_resize(const GrayImage* image, int height, int w
   Ref<GrayImage> img = Ref<GrayImage>::adopt(derive_with_pixels(image, height, width));
   if (!img) return nullptr;
   if (pixel_count(img.get()) &&
-      zyl::matchlib::img_resize_u8(image->pixels, image->height, image->width, img->pixels, height, width) !=
-          ML_OK)
+      zyl::matchlib::img_resize_u8(image->pixels, image->height, image->width, img->pixels, height,
+                                   width) != ML_OK)
     return nullptr;
   if (image->mask) {
     img->mask = zyl::matchlib::mask_resize(image->mask, height, width);
@@ -159,8 +160,9 @@ GrayImage* zyl::matchlib::image_resize(const GrayImage* image, int height, int w
   return img.release();
 }
 
-GrayImage* zyl::matchlib::image_resize_with_resolution(const GrayImage* image, int height, int width,
-                                                int resolution_y, int resolution_x) {
+GrayImage* zyl::matchlib::image_resize_with_resolution(const GrayImage* image, int height,
+                                                       int width, int resolution_y,
+                                                       int resolution_x) {
   if (!image_dimensions_fit(height, width, resolution_y, resolution_x)) return nullptr;
   GrayImage* img = zyl::matchlib::image_resize(image, height, width);
   if (img) {
@@ -171,18 +173,18 @@ GrayImage* zyl::matchlib::image_resize_with_resolution(const GrayImage* image, i
 }
 
 GrayImage* zyl::matchlib::image_resample_to_resolution(const GrayImage* image, int resolution_y,
-                                                int resolution_x) {
+                                                       int resolution_x) {
   // Without a resolution there is no scale to resample by.
   if (!image || !image->resolution_y || !image->resolution_x) return nullptr;
   const long long h = static_cast<long long>(resolution_y) * image->height / image->resolution_y;
   const long long w = static_cast<long long>(resolution_x) * image->width / image->resolution_x;
   if (h < 0 || w < 0 || h > 0xFFFF || w > 0xFFFF) return nullptr;
-  return zyl::matchlib::image_resize_with_resolution(image, static_cast<int>(h), static_cast<int>(w),
-                                      resolution_y, resolution_x);
+  return zyl::matchlib::image_resize_with_resolution(
+      image, static_cast<int>(h), static_cast<int>(w), resolution_y, resolution_x);
 }
 
 GrayImage* zyl::matchlib::image_window(GrayImage* image, int height, int width, int row_offset,
-                                int column_offset) {
+                                       int column_offset) {
   if (!image) return nullptr;
   if (height == image->height && width == image->width && row_offset == 0 && column_offset == 0)
     return zyl::matchlib::image_retain(image);
@@ -200,14 +202,14 @@ GrayImage* zyl::matchlib::image_window(GrayImage* image, int height, int width, 
     if (!win) return nullptr;
     zyl::matchlib::image_retain(image);
   } else {
-    win = Ref<GrayImage>::adopt(zyl::matchlib::image_create_general(height, width, image->resolution_y,
-                                                     image->resolution_x, nullptr,
-                                                     image->impression_type, 0, 0, nullptr,
-                                                     nullptr, 1));
+    win = Ref<GrayImage>::adopt(zyl::matchlib::image_create_general(
+        height, width, image->resolution_y, image->resolution_x, nullptr, image->impression_type, 0,
+        0, nullptr, nullptr, 1));
     if (!win) return nullptr;
     if (image->pixels && pixel_count(image) && pixel_count(win.get()))
-      img_copy_window_u8(image->pixels, image->height, image->width, height, width, row_offset,
-                         column_offset, win->pixels);
+      zyl::matchlib::copy_window_checked<std::uint8_t>(image->pixels, image->height, image->width,
+                                                       height, width, row_offset, column_offset,
+                                                       win->pixels);
   }
   if (image->mask) {
     win->mask = zyl::matchlib::mask_window(image->mask, height, width, row_offset, column_offset);
@@ -227,7 +229,7 @@ GrayImage* zyl::matchlib::image_window(GrayImage* image, int height, int width, 
 }
 
 GrayImage* zyl::matchlib::image_crop_centred_out(GrayImage* image, int height, int width,
-                                          int* out_row_offset, int* out_column_offset) {
+                                                 int* out_row_offset, int* out_column_offset) {
   if (!image) return nullptr;
   const int row = (image->height - height) / 2;
   const int col = (image->width - width) / 2;
@@ -244,8 +246,8 @@ GrayImage* zyl::matchlib::image_crop_centred(GrayImage* image, int height, int w
 }
 
 GrayImage* zyl::matchlib::image_crop_on_foreground(GrayImage* image, int height, int width,
-                                            int threshold, int* out_row_offset,
-                                            int* out_column_offset) {
+                                                   int threshold, int* out_row_offset,
+                                                   int* out_column_offset) {
   if (!image || !image->pixels) return nullptr;
   const int H = image->height, W = image->width;
   int centre_row = H / 2, centre_col = W / 2;
@@ -254,13 +256,15 @@ GrayImage* zyl::matchlib::image_crop_on_foreground(GrayImage* image, int height,
     std::unique_ptr<std::uint8_t[]> fg(new (std::nothrow) std::uint8_t[n]);
     std::unique_ptr<std::uint8_t[]> valid(new (std::nothrow) std::uint8_t[n]);
     if (!fg || !valid) return nullptr;
-    if (zyl::matchlib::imgproc_segment_local_variance(image->pixels, H, W, threshold, 75, fg.get()) != ML_OK)
+    if (zyl::matchlib::imgproc_segment_local_variance(image->pixels, H, W, threshold, 75,
+                                                      fg.get()) != ML_OK)
       return nullptr;
     if (image->mask) {
       zyl::matchlib::mask_to_valid_bytes(image->mask, valid.get());
       for (std::size_t i = 0; i < n; ++i) fg[i] |= valid[i];
     }
-    if (zyl::matchlib::img_mask_centroid(fg.get(), H, W, 1, H, W, &centre_row, &centre_col) != ML_OK)
+    if (zyl::matchlib::img_mask_centroid(fg.get(), H, W, 1, H, W, &centre_row, &centre_col) !=
+        ML_OK)
       return nullptr;
   }
   auto offset = [](int centre, int size, int dim) {
@@ -284,8 +288,8 @@ extern "C" ZYL_API GrayImage* image_extend(const GrayImage* image, int height, i
   if (!img) return nullptr;
   const int row = (height - image->height) / 2, col = (width - image->width) / 2;
   if (pixel_count(img.get()) &&
-      zyl::matchlib::img_pad_profile_u8(image->pixels, image->height, image->width, height, width, row, col,
-                         img->pixels) != ML_OK)
+      zyl::matchlib::img_pad_profile_u8(image->pixels, image->height, image->width, height, width,
+                                        row, col, img->pixels) != ML_OK)
     return nullptr;
   if (image->mask) {
     img->mask = zyl::matchlib::mask_extend(image->mask, height, width);
@@ -307,7 +311,7 @@ GrayImage* zyl::matchlib::image_framed(GrayImage* image) {
 }
 
 extern "C" ZYL_API int image_set_source_window(GrayImage* image, int row_offset, int column_offset,
-                                    int source_height, int source_width) {
+                                               int source_height, int source_width) {
   if (!image) return ML_BAD_ARGUMENT;
   if (!image->source_window) {
     image->source_window = static_cast<SourceWindow*>(ml_malloc(sizeof(SourceWindow)));
@@ -345,9 +349,10 @@ int zyl::matchlib::image_offset_x(const GrayImage* image) {
   return image && image->source_window ? image->source_window->column_offset : 0;
 }
 
-extern "C" ZYL_API int img_downscale_into(const uint8_t* pixels, int from_resolution, int height, int width,
-                               uint8_t* output, int to_resolution, int* out_height,
-                               int* out_width, uint32_t output_capacity) {
+extern "C" ZYL_API int img_downscale_into(const uint8_t* pixels, int from_resolution, int height,
+                                          int width, uint8_t* output, int to_resolution,
+                                          int* out_height, int* out_width,
+                                          uint32_t output_capacity) {
   if (!pixels || !output || !out_height || !out_width || height <= 0 || width <= 0 ||
       to_resolution <= 0 || to_resolution >= from_resolution)
     return ML_BAD_ARGUMENT;
@@ -359,24 +364,57 @@ extern "C" ZYL_API int img_downscale_into(const uint8_t* pixels, int from_resolu
   *out_width = static_cast<int>(w);
   if (static_cast<unsigned long long>(h * w) > output_capacity) return ML_BAD_ARGUMENT;
   return zyl::matchlib::img_resize_u8(pixels, height, width, output, static_cast<uint32_t>(h),
-                       static_cast<uint32_t>(w));
+                                      static_cast<uint32_t>(w));
 }
 
 extern "C" {
 
-ZYL_API MaskPlane* mask_resize(const MaskPlane* plane, int height, int width) { return zyl::matchlib::mask_resize(plane, height, width); }
-ZYL_API MaskPlane* mask_window(const MaskPlane* plane, int height, int width, int row_offset, int column_offset) { return zyl::matchlib::mask_window(plane, height, width, row_offset, column_offset); }
-ZYL_API MaskPlane* mask_extend(const MaskPlane* plane, int height, int width) { return zyl::matchlib::mask_extend(plane, height, width); }
-ZYL_API GrayImage* image_resize(const GrayImage* image, int height, int width) { return zyl::matchlib::image_resize(image, height, width); }
-ZYL_API GrayImage* image_resize_with_resolution(const GrayImage* image, int height, int width, int resolution_y, int resolution_x) { return zyl::matchlib::image_resize_with_resolution(image, height, width, resolution_y, resolution_x); }
-ZYL_API GrayImage* image_resample_to_resolution(const GrayImage* image, int resolution_y, int resolution_x) { return zyl::matchlib::image_resample_to_resolution(image, resolution_y, resolution_x); }
-ZYL_API GrayImage* image_window(GrayImage* image, int height, int width, int row_offset, int column_offset) { return zyl::matchlib::image_window(image, height, width, row_offset, column_offset); }
-ZYL_API GrayImage* image_crop_centred_out(GrayImage* image, int height, int width, int* out_row_offset, int* out_column_offset) { return zyl::matchlib::image_crop_centred_out(image, height, width, out_row_offset, out_column_offset); }
-ZYL_API GrayImage* image_crop_centred(GrayImage* image, int height, int width) { return zyl::matchlib::image_crop_centred(image, height, width); }
-ZYL_API GrayImage* image_crop_on_foreground(GrayImage* image, int height, int width, int threshold, int* out_row_offset, int* out_column_offset) { return zyl::matchlib::image_crop_on_foreground(image, height, width, threshold, out_row_offset, out_column_offset); }
+ZYL_API MaskPlane* mask_resize(const MaskPlane* plane, int height, int width) {
+  return zyl::matchlib::mask_resize(plane, height, width);
+}
+ZYL_API MaskPlane* mask_window(const MaskPlane* plane, int height, int width, int row_offset,
+                               int column_offset) {
+  return zyl::matchlib::mask_window(plane, height, width, row_offset, column_offset);
+}
+ZYL_API MaskPlane* mask_extend(const MaskPlane* plane, int height, int width) {
+  return zyl::matchlib::mask_extend(plane, height, width);
+}
+ZYL_API GrayImage* image_resize(const GrayImage* image, int height, int width) {
+  return zyl::matchlib::image_resize(image, height, width);
+}
+ZYL_API GrayImage* image_resize_with_resolution(const GrayImage* image, int height, int width,
+                                                int resolution_y, int resolution_x) {
+  return zyl::matchlib::image_resize_with_resolution(image, height, width, resolution_y,
+                                                     resolution_x);
+}
+ZYL_API GrayImage* image_resample_to_resolution(const GrayImage* image, int resolution_y,
+                                                int resolution_x) {
+  return zyl::matchlib::image_resample_to_resolution(image, resolution_y, resolution_x);
+}
+ZYL_API GrayImage* image_window(GrayImage* image, int height, int width, int row_offset,
+                                int column_offset) {
+  return zyl::matchlib::image_window(image, height, width, row_offset, column_offset);
+}
+ZYL_API GrayImage* image_crop_centred_out(GrayImage* image, int height, int width,
+                                          int* out_row_offset, int* out_column_offset) {
+  return zyl::matchlib::image_crop_centred_out(image, height, width, out_row_offset,
+                                               out_column_offset);
+}
+ZYL_API GrayImage* image_crop_centred(GrayImage* image, int height, int width) {
+  return zyl::matchlib::image_crop_centred(image, height, width);
+}
+ZYL_API GrayImage* image_crop_on_foreground(GrayImage* image, int height, int width, int threshold,
+                                            int* out_row_offset, int* out_column_offset) {
+  return zyl::matchlib::image_crop_on_foreground(image, height, width, threshold, out_row_offset,
+                                                 out_column_offset);
+}
 ZYL_API GrayImage* image_framed(GrayImage* image) { return zyl::matchlib::image_framed(image); }
-ZYL_API int image_source_height(const GrayImage* image) { return zyl::matchlib::image_source_height(image); }
-ZYL_API int image_source_width(const GrayImage* image) { return zyl::matchlib::image_source_width(image); }
+ZYL_API int image_source_height(const GrayImage* image) {
+  return zyl::matchlib::image_source_height(image);
+}
+ZYL_API int image_source_width(const GrayImage* image) {
+  return zyl::matchlib::image_source_width(image);
+}
 ZYL_API int image_offset_y(const GrayImage* image) { return zyl::matchlib::image_offset_y(image); }
 ZYL_API int image_offset_x(const GrayImage* image) { return zyl::matchlib::image_offset_x(image); }
 

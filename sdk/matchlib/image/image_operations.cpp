@@ -27,6 +27,7 @@
 #include "matchlib/filter/normalize_global.h"
 #include "matchlib/filter/quality_coherence.h"
 #include "matchlib/filter/quality_image_stats.h"
+#include "matchlib/filter/smoothing3x3.h"
 #include "matchlib/filter/stretch.h"
 #include "matchlib/filter/stripe.h"
 #include "matchlib/image/filters3x3.h"
@@ -55,22 +56,23 @@ int normalisation_radius(int resolution) { return (resolution * 7 + 508) / 1016;
 
 using namespace zyl::matchlib;
 
-
 int zyl::matchlib::img_remove_checker_guarded(const uint8_t* pixels, int height, int width, int,
-                                       uint8_t* out) {
+                                              uint8_t* out) {
   if (!guard(pixels, out, height, width)) return ML_BAD_ARGUMENT;
-  return zyl::matchlib::imgproc_remove_checker(pixels, int{std::uint16_t(height)}, int{std::uint16_t(width)}, out);
+  return zyl::matchlib::imgproc_remove_checker(pixels, int{std::uint16_t(height)},
+                                               int{std::uint16_t(width)}, out);
 }
 
 int zyl::matchlib::imgproc_destripe_by_type(const uint8_t* pixels, int height, int width, int type,
-                                     int strip, uint8_t* out) {
+                                            int strip, uint8_t* out) {
   switch (type) {
     case 0:
       return zyl::matchlib::imgproc_remove_checker(pixels, height, width, out);
     case 1: {
       if (strip != 1) {
         std::uint8_t found = 0;
-        const int st = zyl::matchlib::stripe_detect_columns(pixels, height, width, strip, 1, &found);
+        const int st =
+            zyl::matchlib::stripe_detect_columns(pixels, height, width, strip, 1, &found);
         if (st != ML_OK) return st;
         if (!found) {
           if (out != pixels && height > 0 && width > 0)
@@ -92,60 +94,65 @@ int zyl::matchlib::imgproc_destripe_by_type(const uint8_t* pixels, int height, i
 }
 
 int zyl::matchlib::img_destripe_guarded(const uint8_t* pixels, int height, int width, int, int mode,
-                                 int strip, uint8_t* out) {
+                                        int strip, uint8_t* out) {
   if (!guard(pixels, out, height, width)) return ML_BAD_ARGUMENT;
   if (mode < 0 || mode > 3) return ML_WRONG_KIND;
-  return zyl::matchlib::imgproc_destripe_by_type(pixels, std::uint16_t(height), std::uint16_t(width), mode + 1,
-                                  strip, out);
+  return zyl::matchlib::imgproc_destripe_by_type(pixels, std::uint16_t(height),
+                                                 std::uint16_t(width), mode + 1, strip, out);
 }
 
 int zyl::matchlib::imgproc_normalize_local_dpi(const uint8_t* pixels, int height, int width,
-                                        int resolution, uint8_t* out) {
+                                               int resolution, uint8_t* out) {
   if (!guard(pixels, out, height, width) || !size16_ok(resolution)) return ML_BAD_ARGUMENT;
-  return zyl::matchlib::imgproc_normalize_local_ring(pixels, int{std::uint16_t(height)}, int{std::uint16_t(width)},
-                                      normalisation_radius(std::uint16_t(resolution)), 128, 75,
-                                      out);
+  return zyl::matchlib::imgproc_normalize_local_ring(
+      pixels, int{std::uint16_t(height)}, int{std::uint16_t(width)},
+      normalisation_radius(std::uint16_t(resolution)), 128, 75, out);
 }
 
 int zyl::matchlib::img_smooth_binomial_guarded(const uint8_t* pixels, int height, int width, int,
-                                        uint8_t* out) {
+                                               uint8_t* out) {
   if (!guard(pixels, out, height, width)) return ML_BAD_ARGUMENT;
-  return filter_binomial3x3_u8(pixels, int{std::uint16_t(height)}, int{std::uint16_t(width)}, out);
+  return zyl::matchlib::binomial3x3<std::uint8_t>(pixels, int{std::uint16_t(height)},
+                                                  int{std::uint16_t(width)}, out);
 }
 
 int zyl::matchlib::img_band_filter_guarded(const uint8_t* pixels, int height, int width,
-                                    int resolution, uint8_t* out) {
+                                           int resolution, uint8_t* out) {
   if (!guard(pixels, out, height, width) || !size16_ok(resolution)) return ML_BAD_ARGUMENT;
   return zyl::matchlib::fftfilt_band_by_resolution_u8(pixels, int{std::uint16_t(height)},
-                                       int{std::uint16_t(width)}, int{std::uint16_t(resolution)},
-                                       out);
+                                                      int{std::uint16_t(width)},
+                                                      int{std::uint16_t(resolution)}, out);
 }
 
-extern "C" ZYL_API int imgop_remove_checker(MatchContext*, const uint8_t* pixels, const void*, int height,
-                                 int width, int resolution, const void*, uint8_t* out) {
+extern "C" ZYL_API int imgop_remove_checker(MatchContext*, const uint8_t* pixels, const void*,
+                                            int height, int width, int resolution, const void*,
+                                            uint8_t* out) {
   return zyl::matchlib::img_remove_checker_guarded(pixels, height, width, resolution, out);
 }
 
-extern "C" ZYL_API int imgop_destripe_by_params(MatchContext* ctx, const uint8_t* pixels, const void*,
-                                     int height, int width, int resolution, const void*,
-                                     uint8_t* out) {
+extern "C" ZYL_API int imgop_destripe_by_params(MatchContext* ctx, const uint8_t* pixels,
+                                                const void*, int height, int width, int resolution,
+                                                const void*, uint8_t* out) {
   const int mode = zyl::matchlib::param_get(ctx, kDestripeModeKey, 0);
   const int strip = zyl::matchlib::param_get(ctx, kDestripeStripKey, 1);
   return zyl::matchlib::img_destripe_guarded(pixels, height, width, resolution, mode, strip, out);
 }
 
-extern "C" ZYL_API int imgop_normalize_local(MatchContext*, const uint8_t* pixels, const void*, int height,
-                                  int width, int resolution, const void*, uint8_t* out) {
+extern "C" ZYL_API int imgop_normalize_local(MatchContext*, const uint8_t* pixels, const void*,
+                                             int height, int width, int resolution, const void*,
+                                             uint8_t* out) {
   return zyl::matchlib::imgproc_normalize_local_dpi(pixels, height, width, resolution, out);
 }
 
-extern "C" ZYL_API int imgop_smooth_binomial(MatchContext*, const uint8_t* pixels, const void*, int height,
-                                  int width, int resolution, const void*, uint8_t* out) {
+extern "C" ZYL_API int imgop_smooth_binomial(MatchContext*, const uint8_t* pixels, const void*,
+                                             int height, int width, int resolution, const void*,
+                                             uint8_t* out) {
   return zyl::matchlib::img_smooth_binomial_guarded(pixels, height, width, resolution, out);
 }
 
-extern "C" ZYL_API int imgop_band_filter(MatchContext*, const uint8_t* pixels, const void*, int height,
-                              int width, int resolution, const void*, uint8_t* out) {
+extern "C" ZYL_API int imgop_band_filter(MatchContext*, const uint8_t* pixels, const void*,
+                                         int height, int width, int resolution, const void*,
+                                         uint8_t* out) {
   return zyl::matchlib::img_band_filter_guarded(pixels, height, width, resolution, out);
 }
 
@@ -154,7 +161,7 @@ const ImageOperation image_operation_table[5] = {
     imgop_smooth_binomial, imgop_band_filter};
 
 extern "C" ZYL_API int img_scaled_pixel_count(int height, int width, int from_resolution,
-                                   int to_resolution, uint32_t* out_count) {
+                                              int to_resolution, uint32_t* out_count) {
   if (!out_count || height <= 0 || width <= 0 || to_resolution <= 0 ||
       to_resolution >= from_resolution)
     return ML_BAD_ARGUMENT;
@@ -170,8 +177,8 @@ extern "C" ZYL_API int img_scaled_pixel_count(int height, int width, int from_re
 }
 
 extern "C" ZYL_API int img_quality_guarded(const uint8_t* pixels, int height, int width,
-                                uint8_t* out_quality, uint32_t* out_foreground,
-                                uint8_t* out_bright) {
+                                           uint8_t* out_quality, uint32_t* out_foreground,
+                                           uint8_t* out_bright) {
   if (!pixels || height <= 0 || width <= 0) return ML_BAD_ARGUMENT;
   std::uint8_t q = 0, bright = 0;
   std::uint32_t fg = 0;
@@ -183,20 +190,20 @@ extern "C" ZYL_API int img_quality_guarded(const uint8_t* pixels, int height, in
 }
 
 extern "C" ZYL_API int img_block_contrast_guarded(const uint8_t* pixels, int height, int width,
-                                       int resolution, uint8_t* out) {
+                                                  int resolution, uint8_t* out) {
   if (!pixels || !out || height <= 0 || width <= 0) return ML_BAD_ARGUMENT;
   *out = 0;
   std::uint8_t value = 0, first = 0, second = 0;
-  const int st = zyl::matchlib::imgstat_block_contrast(pixels, height, width, resolution, &value, &first, &second,
-                                        static_cast<std::uint8_t*>(nullptr),
-                                        static_cast<std::uint8_t*>(nullptr),
-                                        static_cast<std::uint8_t*>(nullptr));
+  const int st = zyl::matchlib::imgstat_block_contrast(
+      pixels, height, width, resolution, &value, &first, &second,
+      static_cast<std::uint8_t*>(nullptr), static_cast<std::uint8_t*>(nullptr),
+      static_cast<std::uint8_t*>(nullptr));
   if (st == ML_OK) *out = value;
   return st;
 }
 
 int zyl::matchlib::imgproc_normalize_by_type(const uint8_t* pixels, int height, int width,
-                                      int resolution, int type, uint8_t* out) {
+                                             int resolution, int type, uint8_t* out) {
   switch (type) {
     case 0:
       zyl::matchlib::imgproc_stretch_percentile(pixels, height, width, 1, out);
@@ -210,28 +217,31 @@ int zyl::matchlib::imgproc_normalize_by_type(const uint8_t* pixels, int height, 
       return zyl::matchlib::imgproc_normalize_global(pixels, height, width, 128, 75, out);
     case 4:
       return zyl::matchlib::imgproc_normalize_local(pixels, height, width,
-                                     static_cast<const std::uint8_t*>(nullptr),
-                                     normalisation_radius(resolution), 128, 75, out);
+                                                    static_cast<const std::uint8_t*>(nullptr),
+                                                    normalisation_radius(resolution), 128, 75, out);
     default:
       return ML_WRONG_KIND;
   }
 }
 
-extern "C" ZYL_API int img_smooth_by_type(const uint8_t* pixels, int height, int width, int resolution,
-                               int type, int strength, uint8_t* out) {
+extern "C" ZYL_API int img_smooth_by_type(const uint8_t* pixels, int height, int width,
+                                          int resolution, int type, int strength, uint8_t* out) {
   switch (type) {
-    case 0: return filter_box3x3_u8(pixels, height, width, out);
+    case 0:
+      return zyl::matchlib::box3x3<std::uint8_t>(pixels, height, width, out);
     case 1:
-      return filter_binomial3x3_u8(pixels, height, width, out);
-    case 3: return zyl::matchlib::filter_adaptive_smooth_u8(pixels, height, width, -1, strength, out);
+      return zyl::matchlib::binomial3x3<std::uint8_t>(pixels, height, width, out);
+    case 3:
+      return zyl::matchlib::filter_adaptive_smooth_u8(pixels, height, width, -1, strength, out);
     case 4:
-      return zyl::matchlib::fftfilt_radial_u8(pixels, height, width, resolution, 0, 0, strength, 156, 0, out);
+      return zyl::matchlib::fftfilt_radial_u8(pixels, height, width, resolution, 0, 0, strength,
+                                              156, 0, out);
     default: return ML_WRONG_KIND;
   }
 }
 
-extern "C" ZYL_API int img_sharpen_by_type(const uint8_t* pixels, int height, int width, int resolution,
-                                int type, int amount, uint8_t* out) {
+extern "C" ZYL_API int img_sharpen_by_type(const uint8_t* pixels, int height, int width,
+                                           int resolution, int type, int amount, uint8_t* out) {
   switch (type) {
     case 0: {
       // The 3x3 filter takes a byte: an amount of a whole turn or more
@@ -240,16 +250,18 @@ extern "C" ZYL_API int img_sharpen_by_type(const uint8_t* pixels, int height, in
       return zyl::matchlib::filter_sharpen3x3_u8(pixels, height, width, strength, out);
     }
     case 1:
-      return zyl::matchlib::fftfilt_radial_u8(pixels, height, width, resolution, amount, 156, -1, 0, 0, out);
+      return zyl::matchlib::fftfilt_radial_u8(pixels, height, width, resolution, amount, 156, -1, 0,
+                                              0, out);
     case 2:
-      return zyl::matchlib::fftfilt_radial_u8(pixels, height, width, resolution, amount, 0, -1, 0, 0, out);
+      return zyl::matchlib::fftfilt_radial_u8(pixels, height, width, resolution, amount, 0, -1, 0,
+                                              0, out);
     default:
       return ML_WRONG_KIND;
   }
 }
 
 extern "C" ZYL_API int img_band_filter(const uint8_t* pixels, int height, int width, int resolution,
-                            uint8_t* out) {
+                                       uint8_t* out) {
   return zyl::matchlib::fftfilt_band_by_resolution_u8(pixels, height, width, resolution, out);
 }
 
@@ -265,7 +277,8 @@ extern "C" ZYL_API void img_transpose_square(const uint8_t* pixels, int n, uint8
     for (std::size_t j = 0; j < s; ++j) out[i * s + j] = pixels[j * s + i];
 }
 
-extern "C" ZYL_API void img_mirror_rows(const uint8_t* pixels, int height, int width, uint8_t* out) {
+extern "C" ZYL_API void img_mirror_rows(const uint8_t* pixels, int height, int width,
+                                        uint8_t* out) {
   if (!pixels || !out || height <= 0 || width <= 0) return;
   const std::size_t w = width;
   for (std::size_t r = 0; r < std::size_t(height); ++r) {
@@ -274,7 +287,8 @@ extern "C" ZYL_API void img_mirror_rows(const uint8_t* pixels, int height, int w
   }
 }
 
-extern "C" ZYL_API void img_reverse_rows(const uint8_t* pixels, int height, int width, uint8_t* out) {
+extern "C" ZYL_API void img_reverse_rows(const uint8_t* pixels, int height, int width,
+                                         uint8_t* out) {
   if (!pixels || !out || height <= 0 || width <= 0) return;
   const std::size_t w = width, h = height;
   if (out != pixels) {
@@ -286,7 +300,7 @@ extern "C" ZYL_API void img_reverse_rows(const uint8_t* pixels, int height, int 
 }
 
 extern "C" ZYL_API void img_gain_saturate(const uint8_t* pixels, int height, int width, int factor,
-                               uint8_t* out) {
+                                          uint8_t* out) {
   if (!pixels || !out || height <= 0 || width <= 0) return;
   const std::size_t n = std::size_t(height) * std::size_t(width);
   for (std::size_t i = 0; i < n; ++i)
@@ -295,7 +309,7 @@ extern "C" ZYL_API void img_gain_saturate(const uint8_t* pixels, int height, int
 }
 
 extern "C" ZYL_API void img_divide(const uint8_t* pixels, int height, int width, int divisor,
-                        uint8_t* out) {
+                                   uint8_t* out) {
   if (!pixels || !out || height <= 0 || width <= 0 || divisor <= 0) return;
   const std::size_t n = std::size_t(height) * std::size_t(width);
   for (std::size_t i = 0; i < n; ++i) out[i] = static_cast<std::uint8_t>(pixels[i] / divisor);
@@ -303,12 +317,33 @@ extern "C" ZYL_API void img_divide(const uint8_t* pixels, int height, int width,
 
 extern "C" {
 
-ZYL_API int img_remove_checker_guarded(const uint8_t* pixels, int height, int width, int arg3, uint8_t* out) { return zyl::matchlib::img_remove_checker_guarded(pixels, height, width, arg3, out); }
-ZYL_API int imgproc_destripe_by_type(const uint8_t* pixels, int height, int width, int type, int strip, uint8_t* out) { return zyl::matchlib::imgproc_destripe_by_type(pixels, height, width, type, strip, out); }
-ZYL_API int img_destripe_guarded(const uint8_t* pixels, int height, int width, int arg3, int mode, int strip, uint8_t* out) { return zyl::matchlib::img_destripe_guarded(pixels, height, width, arg3, mode, strip, out); }
-ZYL_API int imgproc_normalize_local_dpi(const uint8_t* pixels, int height, int width, int resolution, uint8_t* out) { return zyl::matchlib::imgproc_normalize_local_dpi(pixels, height, width, resolution, out); }
-ZYL_API int img_smooth_binomial_guarded(const uint8_t* pixels, int height, int width, int arg3, uint8_t* out) { return zyl::matchlib::img_smooth_binomial_guarded(pixels, height, width, arg3, out); }
-ZYL_API int img_band_filter_guarded(const uint8_t* pixels, int height, int width, int resolution, uint8_t* out) { return zyl::matchlib::img_band_filter_guarded(pixels, height, width, resolution, out); }
-ZYL_API int imgproc_normalize_by_type(const uint8_t* pixels, int height, int width, int resolution, int type, uint8_t* out) { return zyl::matchlib::imgproc_normalize_by_type(pixels, height, width, resolution, type, out); }
+ZYL_API int img_remove_checker_guarded(const uint8_t* pixels, int height, int width, int arg3,
+                                       uint8_t* out) {
+  return zyl::matchlib::img_remove_checker_guarded(pixels, height, width, arg3, out);
+}
+ZYL_API int imgproc_destripe_by_type(const uint8_t* pixels, int height, int width, int type,
+                                     int strip, uint8_t* out) {
+  return zyl::matchlib::imgproc_destripe_by_type(pixels, height, width, type, strip, out);
+}
+ZYL_API int img_destripe_guarded(const uint8_t* pixels, int height, int width, int arg3, int mode,
+                                 int strip, uint8_t* out) {
+  return zyl::matchlib::img_destripe_guarded(pixels, height, width, arg3, mode, strip, out);
+}
+ZYL_API int imgproc_normalize_local_dpi(const uint8_t* pixels, int height, int width,
+                                        int resolution, uint8_t* out) {
+  return zyl::matchlib::imgproc_normalize_local_dpi(pixels, height, width, resolution, out);
+}
+ZYL_API int img_smooth_binomial_guarded(const uint8_t* pixels, int height, int width, int arg3,
+                                        uint8_t* out) {
+  return zyl::matchlib::img_smooth_binomial_guarded(pixels, height, width, arg3, out);
+}
+ZYL_API int img_band_filter_guarded(const uint8_t* pixels, int height, int width, int resolution,
+                                    uint8_t* out) {
+  return zyl::matchlib::img_band_filter_guarded(pixels, height, width, resolution, out);
+}
+ZYL_API int imgproc_normalize_by_type(const uint8_t* pixels, int height, int width, int resolution,
+                                      int type, uint8_t* out) {
+  return zyl::matchlib::imgproc_normalize_by_type(pixels, height, width, resolution, type, out);
+}
 
 }  // extern "C"

@@ -54,7 +54,8 @@ std::size_t read_window(ByteReader& r, SourceWindow& out, bool& present) {
 std::uint64_t record_size(const GrayImage* image) {
   const std::uint64_t n = pixel_count(image);
   return 2 + 8 + (image->source_window ? kWindowBytes : 1) + kStatisticBytes +
-         zyl::matchlib::finger_info_write(nullptr, image->finger_info) + n + zyl::matchlib::mask_write(nullptr, image->mask);
+         zyl::matchlib::finger_info_write(nullptr, image->finger_info) + n +
+         zyl::matchlib::mask_write(nullptr, image->mask);
 }
 
 }  // namespace
@@ -132,7 +133,6 @@ std::size_t read_image(std::span<const std::uint8_t> in, Ref<GrayImage>& out) {
 }  // namespace zyl::matchlib
 
 using namespace zyl::matchlib;
-
 
 extern "C" ZYL_API uint32_t source_window_write(uint8_t* out, const SourceWindow* window) {
   const auto n = static_cast<std::uint32_t>(window ? kWindowBytes : 1);
@@ -227,13 +227,17 @@ extern "C" ZYL_API uint32_t image_read(const uint8_t* in, GrayImage** out) {
   zyl::ByteReader header({in + 2, 4});
   const std::uint64_t n = std::uint64_t{header.u16()} * header.u16();
   const std::uint64_t bound = 10 + kWindowBytes + kStatisticBytes + 19 + n + 5 + n;
-  return zyl::matchlib::image_read_bounded(in, static_cast<uint32_t>(std::min<std::uint64_t>(bound, UINT32_MAX)),
-                            out);
+  return zyl::matchlib::image_read_bounded(
+      in, static_cast<uint32_t>(std::min<std::uint64_t>(bound, UINT32_MAX)), out);
 }
 
 extern "C" {
 
-ZYL_API uint32_t image_write(uint8_t* out, const GrayImage* image) { return zyl::matchlib::image_write(out, image); }
-ZYL_API uint32_t image_read_bounded(const uint8_t* in, uint32_t available, GrayImage** out) { return zyl::matchlib::image_read_bounded(in, available, out); }
+ZYL_API uint32_t image_write(uint8_t* out, const GrayImage* image) {
+  return zyl::matchlib::image_write(out, image);
+}
+ZYL_API uint32_t image_read_bounded(const uint8_t* in, uint32_t available, GrayImage** out) {
+  return zyl::matchlib::image_read_bounded(in, available, out);
+}
 
 }  // extern "C"

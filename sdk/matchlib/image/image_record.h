@@ -10,15 +10,11 @@
 #include "matchlib/image/grey_image.h"
 #include "zylscan/matchlib_image.h"
 
-// Bodies of exported functions, called directly inside the library.
 namespace zyl::matchlib {
 
+// Bodies of exported functions, called directly inside the library.
 uint32_t image_write(uint8_t* out, const GrayImage* image);
 uint32_t image_read_bounded(const uint8_t* in, uint32_t available, GrayImage** out);
-
-}  // namespace zyl::matchlib
-
-namespace zyl::matchlib {
 
 // Reads one image record from the front of `in`. Answers the bytes
 // consumed: 2 for a record of no image; 0 with `out` empty for a version of

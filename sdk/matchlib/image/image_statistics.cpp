@@ -81,8 +81,8 @@ bool compute_quality_group(GrayImage* img) {
   std::uint8_t quality = 0;
   std::uint32_t count = 0;
   if (zyl::matchlib::quality_from_pixel_coherence(img->pixels, int{img->height}, int{img->width},
-                                   static_cast<const std::uint8_t*>(usable.get()), radius, &quality,
-                                   &count, map) != ML_OK) {
+                                                  static_cast<const std::uint8_t*>(usable.get()),
+                                                  radius, &quality, &count, map) != ML_OK) {
     img->stats.quality = -1;
     return false;
   }
@@ -92,7 +92,8 @@ bool compute_quality_group(GrayImage* img) {
   img->stats.foreground_area = foreground_area(count, r);
   std::uint8_t bright = 0;
   if (zyl::matchlib::imgstat_bright_percent(img->pixels, int{img->height}, int{img->width},
-                             static_cast<const std::uint8_t*>(usable.get()), &bright) != ML_OK) {
+                                            static_cast<const std::uint8_t*>(usable.get()),
+                                            &bright) != ML_OK) {
     img->stats.quality = -1;
     return false;
   }
@@ -112,7 +113,6 @@ std::int32_t quality_group_value(GrayImage* img, std::int32_t ImageStatistics::*
 }  // namespace zyl::matchlib
 
 using namespace zyl::matchlib;
-
 
 int zyl::matchlib::image_quality(GrayImage* image) {
   return quality_group_value(image, &ImageStatistics::quality);
@@ -138,9 +138,9 @@ int zyl::matchlib::image_block_contrast(GrayImage* image, int* out_first, int* o
     std::uint8_t* m4 = kept_map(image, 0x04);
     std::uint8_t* m8 = kept_map(image, 0x08);
     std::uint8_t value = 0, first = 0, second = 0;
-    if (zyl::matchlib::imgstat_block_contrast(static_cast<const std::uint8_t*>(image->pixels), int{image->height},
-                               int{image->width}, zyl::matchlib::image_resolution(image), &value, &first, &second,
-                               m2, m4, m8) != ML_OK)
+    if (zyl::matchlib::imgstat_block_contrast(
+            static_cast<const std::uint8_t*>(image->pixels), int{image->height}, int{image->width},
+            zyl::matchlib::image_resolution(image), &value, &first, &second, m2, m4, m8) != ML_OK)
       return -1;
     s.block_contrast = value;
     s.contrast_first = first;
@@ -156,7 +156,7 @@ extern "C" ZYL_API int image_block_range_mean(GrayImage* image) {
   if (image->stats.block_range_mean == -1 && image->pixels) {
     std::uint8_t v = 0;
     if (zyl::matchlib::imgstat_block_range_mean(static_cast<const std::uint8_t*>(image->pixels),
-                                 int{image->height}, int{image->width}, &v) == ML_OK)
+                                                int{image->height}, int{image->width}, &v) == ML_OK)
       image->stats.block_range_mean = v;
   }
   return image->stats.block_range_mean;
@@ -167,7 +167,7 @@ extern "C" ZYL_API int image_laplacian_spread(GrayImage* image) {
   if (image->stats.laplacian_spread == -1 && image->pixels) {
     std::uint8_t v = 0;
     if (zyl::matchlib::imgstat_laplacian_spread(static_cast<const std::uint8_t*>(image->pixels),
-                                 int{image->height}, int{image->width}, &v) == ML_OK)
+                                                int{image->height}, int{image->width}, &v) == ML_OK)
       image->stats.laplacian_spread = v;
   }
   return image->stats.laplacian_spread;
@@ -183,7 +183,7 @@ extern "C" ZYL_API uint8_t* image_alloc_kept_map(GrayImage* image, int flag) {
 }
 
 extern "C" ZYL_API uint8_t* image_plane_by_code(GrayImage* image, int code, int* out_height,
-                                     int* out_width) {
+                                                int* out_width) {
   if (out_height) *out_height = zyl::matchlib::image_height(image);
   if (out_width) *out_width = zyl::matchlib::image_width(image);
   if (!image) return nullptr;
@@ -193,7 +193,7 @@ extern "C" ZYL_API uint8_t* image_plane_by_code(GrayImage* image, int code, int*
 }
 
 int zyl::matchlib::image_compare_pixels(const GrayImage* a, const GrayImage* b, int threshold,
-                                 int filter, int* out_percent) {
+                                        int filter, int* out_percent) {
   if (!a || !b || !out_percent) return ML_BAD_ARGUMENT;
   if (a->height != b->height || a->width != b->width ||
       zyl::matchlib::image_resolution(a) != zyl::matchlib::image_resolution(b))
@@ -214,8 +214,8 @@ int zyl::matchlib::image_compare_pixels(const GrayImage* a, const GrayImage* b, 
     if (!fa || !fb) return ML_NO_MEMORY;
     const int r = zyl::matchlib::image_resolution(a);
     for (auto [src, dst] : {std::pair{pa, fa.get()}, std::pair{pb, fb.get()}}) {
-      const int st =
-          zyl::matchlib::fftfilt_radial_u8(src, int{a->height}, int{a->width}, r, 64, 0, 1280, 128, 0, dst);
+      const int st = zyl::matchlib::fftfilt_radial_u8(src, int{a->height}, int{a->width}, r, 64, 0,
+                                                      1280, 128, 0, dst);
       if (st != ML_OK) return st;
     }
     pa = fa.get();
@@ -257,15 +257,24 @@ int zyl::matchlib::sensor_size_class(int height, int width, int resolution_y, in
 extern "C" ZYL_API int image_sensor_size_class(const GrayImage* image) {
   if (!image) return 0;
   return zyl::matchlib::sensor_size_class(image->height, image->width, image->resolution_y,
-                           image->resolution_x);
+                                          image->resolution_x);
 }
 
 extern "C" {
 
 ZYL_API int image_quality(GrayImage* image) { return zyl::matchlib::image_quality(image); }
-ZYL_API int image_foreground_percent(GrayImage* image) { return zyl::matchlib::image_foreground_percent(image); }
-ZYL_API int image_block_contrast(GrayImage* image, int* out_first, int* out_second) { return zyl::matchlib::image_block_contrast(image, out_first, out_second); }
-ZYL_API int image_compare_pixels(const GrayImage* a, const GrayImage* b, int threshold, int filter, int* out_percent) { return zyl::matchlib::image_compare_pixels(a, b, threshold, filter, out_percent); }
-ZYL_API int sensor_size_class(int height, int width, int resolution_y, int resolution_x) { return zyl::matchlib::sensor_size_class(height, width, resolution_y, resolution_x); }
+ZYL_API int image_foreground_percent(GrayImage* image) {
+  return zyl::matchlib::image_foreground_percent(image);
+}
+ZYL_API int image_block_contrast(GrayImage* image, int* out_first, int* out_second) {
+  return zyl::matchlib::image_block_contrast(image, out_first, out_second);
+}
+ZYL_API int image_compare_pixels(const GrayImage* a, const GrayImage* b, int threshold, int filter,
+                                 int* out_percent) {
+  return zyl::matchlib::image_compare_pixels(a, b, threshold, filter, out_percent);
+}
+ZYL_API int sensor_size_class(int height, int width, int resolution_y, int resolution_x) {
+  return zyl::matchlib::sensor_size_class(height, width, resolution_y, resolution_x);
+}
 
 }  // extern "C"

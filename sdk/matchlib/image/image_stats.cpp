@@ -25,7 +25,7 @@ Wide<P> pixel_count(int height, int width) {
 }
 
 template <class P>
-Wide<P> image_mean(const P* pixels, int height, int width) {
+Wide<P> wide_mean(const P* pixels, int height, int width) {
   const Wide<P> n = pixel_count<P>(height, width);
   if (n == 0 || !pixels) return 0;
   Wide<P> sum = 0;
@@ -35,7 +35,7 @@ Wide<P> image_mean(const P* pixels, int height, int width) {
 
 // (Q - S*(S/n))/n: the subtracted term uses the truncated mean.
 template <class P>
-Wide<P> image_variance(const P* pixels, int height, int width) {
+Wide<P> wide_variance(const P* pixels, int height, int width) {
   const Wide<P> n = pixel_count<P>(height, width);
   if (n == 0 || !pixels) return 0;
   Wide<P> s = 0, q = 0;
@@ -45,6 +45,18 @@ Wide<P> image_variance(const P* pixels, int height, int width) {
     q += v * v;
   }
   return (q - s * (s / n)) / n;
+}
+
+}  // namespace
+
+template <class P>
+int image_mean(const P* pixels, int height, int width) {
+  return static_cast<int>(wide_mean<P>(pixels, height, width));
+}
+
+template <class P>
+VarianceOf<P> image_variance(const P* pixels, int height, int width) {
+  return static_cast<VarianceOf<P>>(wide_variance<P>(pixels, height, width));
 }
 
 template <class P>
@@ -62,27 +74,28 @@ int image_minmax(const P* pixels, int height, int width, P* min_out, P* max_out)
   return ML_OK;
 }
 
-}  // namespace
 }  // namespace zyl::matchlib
 
 using namespace zyl::matchlib;
 
-
-#define ZYL_IMAGE_REDUCTIONS(suffix, P, VarT)                                               \
-extern "C" ZYL_API int img_mean_##suffix(const P* pixels, int height, int width) {                   \
-    return static_cast<int>(image_mean<P>(pixels, height, width));                          \
-  }                                                                                         \
-extern "C" ZYL_API VarT img_variance_##suffix(const P* pixels, int height, int width) {              \
-    return static_cast<VarT>(image_variance<P>(pixels, height, width));                     \
-  }                                                                                         \
-extern "C" ZYL_API int img_minmax_##suffix(const P* pixels, int height, int width, P* min_out,       \
-                                  P* max_out) {                                             \
-    return image_minmax<P>(pixels, height, width, min_out, max_out);                        \
+#define ZYL_IMAGE_REDUCTIONS(suffix, P)                                                            \
+  template int zyl::matchlib::image_mean<P>(const P*, int, int);                                   \
+  template VarianceOf<P> zyl::matchlib::image_variance<P>(const P*, int, int);                     \
+  template int zyl::matchlib::image_minmax<P>(const P*, int, int, P*, P*);                         \
+  extern "C" ZYL_API int img_mean_##suffix(const P* pixels, int height, int width) {               \
+    return image_mean<P>(pixels, height, width);                                                   \
+  }                                                                                                \
+  extern "C" ZYL_API VarianceOf<P> img_variance_##suffix(const P* pixels, int height, int width) { \
+    return image_variance<P>(pixels, height, width);                                               \
+  }                                                                                                \
+  extern "C" ZYL_API int img_minmax_##suffix(const P* pixels, int height, int width, P* min_out,   \
+                                             P* max_out) {                                         \
+    return image_minmax<P>(pixels, height, width, min_out, max_out);                               \
   }
-ZYL_IMAGE_REDUCTIONS(u8, uint8_t, uint32_t)
-ZYL_IMAGE_REDUCTIONS(s8, int8_t, int32_t)
-ZYL_IMAGE_REDUCTIONS(u16, uint16_t, uint32_t)
-ZYL_IMAGE_REDUCTIONS(s16, int16_t, int32_t)
+ZYL_IMAGE_REDUCTIONS(u8, uint8_t)
+ZYL_IMAGE_REDUCTIONS(s8, int8_t)
+ZYL_IMAGE_REDUCTIONS(u16, uint16_t)
+ZYL_IMAGE_REDUCTIONS(s16, int16_t)
 #undef ZYL_IMAGE_REDUCTIONS
 
 int zyl::matchlib::profile_dominant_period(const uint8_t* profile, int kmin, int kmax, int n) {
@@ -117,6 +130,8 @@ int zyl::matchlib::profile_dominant_period(const uint8_t* profile, int kmin, int
 
 extern "C" {
 
-ZYL_API int profile_dominant_period(const uint8_t* profile, int kmin, int kmax, int n) { return zyl::matchlib::profile_dominant_period(profile, kmin, kmax, n); }
+ZYL_API int profile_dominant_period(const uint8_t* profile, int kmin, int kmax, int n) {
+  return zyl::matchlib::profile_dominant_period(profile, kmin, kmax, n);
+}
 
 }  // extern "C"

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "common/guarded_call.h"
+#include "matchlib/filter/smoothing3x3.h"
 #include "matchlib/image/image_geometry.h"
 #include "zylscan/matchlib_band_filter.h"
 #include "zylscan/matchlib_blob.h"
@@ -37,6 +38,7 @@
 #include "matchlib/image/block_segmentation.h"
 #include "matchlib/image/drawing.h"
 #include "matchlib/image/grey_image.h"
+#include "matchlib/image/histogram.h"
 #include "matchlib/image/image_transforms.h"
 #include "matchlib/image/mask_build.h"
 #include "matchlib/image/mask_derive.h"
@@ -75,7 +77,6 @@ GrayImage* transform_copy(const GrayImage* src, void (*transform)(const std::uin
 
 using namespace zyl::matchlib;
 
-
 extern "C" ZYL_API GrayImage* image_reorient(const GrayImage* image, int code) {
   if (!image || !image->pixels) return nullptr;
   const bool quarter = code == IMG_ORIENT_QUARTER_CW || code == IMG_ORIENT_QUARTER_CCW;
@@ -84,19 +85,22 @@ extern "C" ZYL_API GrayImage* image_reorient(const GrayImage* image, int code) {
   Ref<GrayImage> img = Ref<GrayImage>::adopt(derive_with_pixels(image, h, w));
   if (!img) return nullptr;
   if (quarter) std::swap(img->resolution_y, img->resolution_x);
-  if (pixel_count(image)) zyl::matchlib::img_flip_rotate_u8(image->pixels, image->height, image->width, code, img->pixels);
-  if (!derive_mask(img.get(), image, [code](const MaskPlane* m) { return zyl::matchlib::mask_reorient(m, code); }))
+  if (pixel_count(image))
+    zyl::matchlib::img_flip_rotate_u8(image->pixels, image->height, image->width, code,
+                                      img->pixels);
+  if (!derive_mask(img.get(), image,
+                   [code](const MaskPlane* m) { return zyl::matchlib::mask_reorient(m, code); }))
     return nullptr;
   return img.release();
 }
 
 GrayImage* zyl::matchlib::image_rotate(const GrayImage* image, int direction, int* out_first_offset,
-                                int* out_second_offset) {
+                                       int* out_second_offset) {
   if (!image || !image->pixels || !pixel_count(image)) return nullptr;
   std::uint8_t* turned = nullptr;
   int h = 0, w = 0, origin_row = 0, origin_col = 0;
-  if (zyl::matchlib::img_rotate_u8(image->pixels, image->height, image->width, direction, &turned, &h, &w,
-                    &origin_row, &origin_col) != ML_OK)
+  if (zyl::matchlib::img_rotate_u8(image->pixels, image->height, image->width, direction, &turned,
+                                   &h, &w, &origin_row, &origin_col) != ML_OK)
     return nullptr;
   Ref<GrayImage> img = Ref<GrayImage>::adopt(zyl::matchlib::image_copy_header(image));
   if (!img || !image_dimensions_fit(h, w, 0, 0)) {
@@ -107,8 +111,9 @@ GrayImage* zyl::matchlib::image_rotate(const GrayImage* image, int direction, in
   img->width = static_cast<std::uint16_t>(w);
   img->capacity = static_cast<std::int32_t>(pixel_count(img.get()));
   img->pixels = turned;
-  if (!derive_mask(img.get(), image,
-                   [direction](const MaskPlane* m) { return zyl::matchlib::mask_rotate(m, direction); }))
+  if (!derive_mask(img.get(), image, [direction](const MaskPlane* m) {
+        return zyl::matchlib::mask_rotate(m, direction);
+      }))
     return nullptr;
   // The first offset goes with columns, the second with rows.
   if (out_first_offset) *out_first_offset = origin_col;
@@ -117,7 +122,7 @@ GrayImage* zyl::matchlib::image_rotate(const GrayImage* image, int direction, in
 }
 
 extern "C" ZYL_API GrayImage* image_create_inverted(const GrayImage* image) {
-  return transform_copy(image, ::img_invert_u8);
+  return transform_copy(image, zyl::matchlib::img_invert_u8);
 }
 
 extern "C" ZYL_API GrayImage* image_window_frame(const GrayImage* image, int percent) {
@@ -125,8 +130,8 @@ extern "C" ZYL_API GrayImage* image_window_frame(const GrayImage* image, int per
   Ref<GrayImage> img = Ref<GrayImage>::adopt(derive_with_pixels(image, image->height, image->width));
   if (!img) return nullptr;
   if (pixel_count(image) &&
-      zyl::matchlib::img_window_frame_u8(image->pixels, image->height, image->width, percent, img->pixels) !=
-          ML_OK)
+      zyl::matchlib::img_window_frame_u8(image->pixels, image->height, image->width, percent,
+                                         img->pixels) != ML_OK)
     return nullptr;
   if (!derive_mask(img.get(), image, clone_plane)) return nullptr;
   return img.release();
@@ -136,9 +141,9 @@ extern "C" ZYL_API GrayImage* image_preview_copy(const GrayImage* image) {
   if (!image || !image->pixels) return nullptr;
   const std::size_t n = pixel_count(image);
   Bytes out(n);
-  if (n && zyl::matchlib::imgproc_normalize_preview(static_cast<const std::uint8_t*>(image->pixels),
-                                     int{image->height}, int{image->width}, int{image->height},
-                                     int{image->width}, out.data()) != ML_OK)
+  if (n && zyl::matchlib::imgproc_normalize_preview(
+               static_cast<const std::uint8_t*>(image->pixels), int{image->height},
+               int{image->width}, int{image->height}, int{image->width}, out.data()) != ML_OK)
     return nullptr;
   Ref<GrayImage> img = Ref<GrayImage>::adopt(create_like(image, out.data()));
   if (!img || !derive_mask(img.get(), image, clone_plane)) return nullptr;
@@ -152,21 +157,23 @@ GrayImage* zyl::matchlib::image_ridge_cleanup_copy(const GrayImage* image) {
   Bytes px(n, 254);
   int ridges = 0;
   if (n &&
-      zyl::matchlib::imgstat_has_ridges(static_cast<const std::uint8_t*>(image->pixels), H, W, &ridges) == ML_OK &&
+      zyl::matchlib::imgstat_has_ridges(static_cast<const std::uint8_t*>(image->pixels), H, W,
+                                        &ridges) == ML_OK &&
       ridges) {
     const int rows = H / 8, cols = W / 8;
     Bytes map(std::size_t(rows) * cols, 1);
-    if (!map.empty() && zyl::matchlib::imgproc_segment_blocks_half(static_cast<const std::uint8_t*>(image->pixels),
-                                                    H, W, rows, cols, 8, map.data()) != ML_OK)
+    if (!map.empty() &&
+        zyl::matchlib::imgproc_segment_blocks_half(static_cast<const std::uint8_t*>(image->pixels),
+                                                   H, W, rows, cols, 8, map.data()) != ML_OK)
       std::fill(map.begin(), map.end(), 1);
     std::memcpy(px.data(), image->pixels, n);
     zyl::matchlib::imgproc_normalize_blocks(static_cast<const std::uint8_t*>(px.data()), H, W,
-                             static_cast<const std::uint8_t*>(map.data()), 8, rows, cols, 150, 120,
-                             px.data());
+                                            static_cast<const std::uint8_t*>(map.data()), 8, rows,
+                                            cols, 150, 120, px.data());
     for (int round = 0; round < 8; ++round) {
-      filter_box3x3_u8(px.data(), H, W, px.data());
-      zyl::matchlib::imgproc_stretch_percentile_masked(px.data(), H, W, 33, map.data(), rows, cols, 8,
-                                        px.data());
+      zyl::matchlib::box3x3<std::uint8_t>(px.data(), H, W, px.data());
+      zyl::matchlib::imgproc_stretch_percentile_masked(px.data(), H, W, 33, map.data(), rows, cols,
+                                                       8, px.data());
     }
     for (auto& v : px) v = std::min<std::uint8_t>(v, 254);
   }
@@ -175,21 +182,21 @@ GrayImage* zyl::matchlib::image_ridge_cleanup_copy(const GrayImage* image) {
   return img.release();
 }
 
-GrayImage* zyl::matchlib::image_paste(const GrayImage* base, const GrayImage* other, int column_offset,
-                               int row_offset) {
+GrayImage* zyl::matchlib::image_paste(const GrayImage* base, const GrayImage* other,
+                                      int column_offset, int row_offset) {
   if (!base || !other || !base->pixels || !other->pixels) return nullptr;
   Ref<GrayImage> img = Ref<GrayImage>::adopt(create_like(base, base->pixels));
   if (!img) return nullptr;
   if (pixel_count(base) && pixel_count(other))
-    zyl::matchlib::img_paste_keyed_u8(img->pixels, base->height, base->width, other->pixels, other->height,
-                       other->width, column_offset, row_offset, 255);
+    zyl::matchlib::img_paste_keyed_u8(img->pixels, base->height, base->width, other->pixels,
+                                      other->height, other->width, column_offset, row_offset, 255);
   img->mask = zyl::matchlib::mask_paste(base->mask, other->mask, row_offset, column_offset);
   if (!img->mask) img->mask = zyl::matchlib::mask_retain(base->mask);
   return img.release();
 }
 
 GrayImage* zyl::matchlib::image_paste_opaque(const GrayImage* base, const GrayImage* other,
-                                      int column_offset, int row_offset) {
+                                             int column_offset, int row_offset) {
   Ref<GrayImage> opaque = Ref<GrayImage>::adopt(zyl::matchlib::image_clone(other));
   if (!opaque) return nullptr;
   for (auto& v : pixel_span(opaque.get()))
@@ -198,7 +205,7 @@ GrayImage* zyl::matchlib::image_paste_opaque(const GrayImage* base, const GrayIm
 }
 
 GrayImage* zyl::matchlib::image_overlay_blend(const GrayImage* base, const GrayImage* overlay,
-                                       int column_offset, int row_offset) {
+                                              int column_offset, int row_offset) {
   if (!base || !overlay || !base->pixels || !overlay->pixels) return nullptr;
   Ref<GrayImage> img = Ref<GrayImage>::adopt(create_like(base, base->pixels));
   if (!img) return nullptr;
@@ -242,26 +249,28 @@ GrayImage* zyl::matchlib::image_join(GrayImage* first, GrayImage* second, int ga
   Ref<GrayImage> with_first =
       Ref<GrayImage>::adopt(zyl::matchlib::image_paste_opaque(canvas.get(), a.get(), 0, 0));
   if (!with_first) return nullptr;
-  return vertical ? zyl::matchlib::image_paste_opaque(with_first.get(), b.get(), 0, first->height + gap)
-                  : zyl::matchlib::image_paste_opaque(with_first.get(), b.get(), first->width + gap, 0);
+  return vertical
+             ? zyl::matchlib::image_paste_opaque(with_first.get(), b.get(), 0, first->height + gap)
+             : zyl::matchlib::image_paste_opaque(with_first.get(), b.get(), first->width + gap, 0);
 }
 
 GrayImage* zyl::matchlib::image_composite(GrayImage* first, GrayImage* second,
-                                   const RigidTransform* transform) {
+                                          const RigidTransform* transform) {
   if (!first || !second || !transform) return nullptr;
   Ref<GrayImage> framed_first = Ref<GrayImage>::adopt(zyl::matchlib::image_framed(first));
   Ref<GrayImage> framed_second = Ref<GrayImage>::adopt(zyl::matchlib::image_framed(second));
-  std::unique_ptr<RigidTransform, decltype(&::xform_release)> inverse(zyl::matchlib::xform_invert(transform),
-                                                                    ::xform_release);
+  std::unique_ptr<RigidTransform, decltype(&zyl::matchlib::xform_release)> inverse(
+      zyl::matchlib::xform_invert(transform), &zyl::matchlib::xform_release);
   if (!framed_first || !framed_second || !inverse) return nullptr;
   int first_offset = 0, second_offset = 0;
   Ref<GrayImage> turned = Ref<GrayImage>::adopt(zyl::matchlib::image_rotate(
-      framed_second.get(), zyl::matchlib::xform_get_angle(inverse.get()), &first_offset, &second_offset));
+      framed_second.get(), zyl::matchlib::xform_get_angle(inverse.get()), &first_offset,
+      &second_offset));
   if (!turned) return nullptr;
   const int side = std::max(framed_second->height, framed_second->width);
   Ref<GrayImage> wide = Ref<GrayImage>::adopt(
       zyl::matchlib::image_window(framed_first.get(), framed_first->height + 2 * side,
-                   framed_first->width + 2 * side, -side, -side));
+                                  framed_first->width + 2 * side, -side, -side));
   if (!wide) return nullptr;
   Ref<GrayImage> blend = Ref<GrayImage>::adopt(zyl::matchlib::image_overlay_blend(
       wide.get(), turned.get(), side + zyl::matchlib::xform_get_dx(inverse.get()) - first_offset,
@@ -271,10 +280,12 @@ GrayImage* zyl::matchlib::image_composite(GrayImage* first, GrayImage* second,
   if (!pair) return nullptr;
   GrayImage* out = zyl::matchlib::image_join(pair.get(), blend.get(), 2, 0);
   if (!out) return nullptr;
-  const int values[3] = {zyl::matchlib::xform_get_angle(transform), zyl::matchlib::xform_get_dx(transform),
+  const int values[3] = {zyl::matchlib::xform_get_angle(transform),
+                         zyl::matchlib::xform_get_dx(transform),
                          zyl::matchlib::xform_get_dy(transform)};
   for (int k = 0; k < 3; ++k)
-    zyl::matchlib::draw_number(out->pixels, out->height, out->width, values[k], 1, 5, 5 + 10 * k, 255);
+    zyl::matchlib::draw_number(out->pixels, out->height, out->width, values[k], 1, 5, 5 + 10 * k,
+                               255);
   return out;
 }
 
@@ -300,7 +311,8 @@ static GrayImage* image_preprocess_copy_unguarded(const GrayImage* image, MatchC
   if (st != ML_OK) return nullptr;
   zyl::matchlib::mask_clear_bits(img->mask, MASK_BACKGROUND);
   img->background_built = 0;
-  if (zyl::matchlib::image_build_masks(img.get(), &img->mask_settings, 0) == ML_NO_MEMORY) return nullptr;
+  if (zyl::matchlib::image_build_masks(img.get(), &img->mask_settings, 0) == ML_NO_MEMORY)
+    return nullptr;
   if (code == 1) {
     // The routine found nothing usable in the image.
     img->stats.quality = 0;
@@ -319,13 +331,13 @@ static GrayImage* image_preprocess_copy_unguarded(const GrayImage* image, MatchC
 }
 
 GrayImage* zyl::matchlib::image_preprocess_copy(const GrayImage* image, MatchContext* ctx,
-                                         const ImagePrepDescriptor* descriptor) {
+                                                const ImagePrepDescriptor* descriptor) {
   return zyl::GuardedCall(nullptr,
                           [&] { return image_preprocess_copy_unguarded(image, ctx, descriptor); });
 }
 
 extern "C" ZYL_API int image_apply_preprocessors(GrayImage* image, MatchContext* ctx,
-                                      const ImagePrepRoutine* routines) {
+                                                 const ImagePrepRoutine* routines) {
   if (!image || !image->pixels) return ML_BAD_ARGUMENT;
   // The routines write in place: a read-only image (a caller's wrapped
   // buffer) is refused rather than changed behind the caller's back.
@@ -386,8 +398,7 @@ int zyl::matchlib::image_split_tiles(GrayImage* image, const TilingSpec* spec, G
   if (spec->max_height >= 1 && spec->max_width >= 1)
     work = Ref<GrayImage>::adopt(zyl::matchlib::image_crop_on_foreground(
         image, std::min<int>(spec->max_height, image->height),
-        std::min<int>(spec->max_width, image->width), spec->variance_threshold, nullptr,
-        nullptr));
+        std::min<int>(spec->max_width, image->width), spec->variance_threshold, nullptr, nullptr));
   else
     work = Ref<GrayImage>::share(image);
   if (!work) return fail();
@@ -422,11 +433,10 @@ extern "C" ZYL_API int image_to_blob(const GrayImage* image, DataBlob** out) {
   std::uint8_t* record = nullptr;
   std::uint32_t length = 0;
   // The record's flag byte carries the impression type.
-  const int st = zyl::matchlib::packed_image_write(static_cast<const std::uint8_t*>(image->pixels),
-                                    image->height, image->width, image->resolution_x,
-                                    image->resolution_y,
-                                    static_cast<std::uint8_t>(image->impression_type), &record,
-                                    &length);
+  const int st = zyl::matchlib::packed_image_write(
+      static_cast<const std::uint8_t*>(image->pixels), image->height, image->width,
+      image->resolution_x, image->resolution_y, static_cast<std::uint8_t>(image->impression_type),
+      &record, &length);
   if (st != ML_OK) return st;
   *out = zyl::matchlib::blob_wrap(71, record, length, 1, free_callback, record);
   if (!*out) {
@@ -443,8 +453,9 @@ extern "C" ZYL_API int image_from_blob(const DataBlob* blob, GrayImage** out) {
   const std::uint8_t* px = nullptr;
   std::uint16_t h = 0, w = 0, rx = 0, ry = 0;
   std::uint8_t impression = 0;
-  if (zyl::matchlib::packed_image_read(zyl::matchlib::blob_data(blob), zyl::matchlib::blob_size(blob), &px, &h, &w, &rx, &ry, &impression) !=
-      ML_OK)
+  if (zyl::matchlib::packed_image_read(zyl::matchlib::blob_data(blob),
+                                       zyl::matchlib::blob_size(blob), &px, &h, &w, &rx, &ry,
+                                       &impression) != ML_OK)
     return ML_OK;
   *out = zyl::matchlib::image_create(h, w, ry, rx, px, impression);
   return ML_OK;
@@ -452,16 +463,44 @@ extern "C" ZYL_API int image_from_blob(const DataBlob* blob, GrayImage** out) {
 
 extern "C" {
 
-ZYL_API GrayImage* image_rotate(const GrayImage* image, int direction, int* out_first_offset, int* out_second_offset) { return zyl::matchlib::image_rotate(image, direction, out_first_offset, out_second_offset); }
-ZYL_API GrayImage* image_ridge_cleanup_copy(const GrayImage* image) { return zyl::matchlib::image_ridge_cleanup_copy(image); }
-ZYL_API GrayImage* image_paste(const GrayImage* base, const GrayImage* other, int column_offset, int row_offset) { return zyl::matchlib::image_paste(base, other, column_offset, row_offset); }
-ZYL_API GrayImage* image_paste_opaque(const GrayImage* base, const GrayImage* other, int column_offset, int row_offset) { return zyl::matchlib::image_paste_opaque(base, other, column_offset, row_offset); }
-ZYL_API GrayImage* image_overlay_blend(const GrayImage* base, const GrayImage* overlay, int column_offset, int row_offset) { return zyl::matchlib::image_overlay_blend(base, overlay, column_offset, row_offset); }
-ZYL_API GrayImage* image_join(GrayImage* first, GrayImage* second, int gap, int vertical) { return zyl::matchlib::image_join(first, second, gap, vertical); }
-ZYL_API GrayImage* image_composite(GrayImage* first, GrayImage* second, const RigidTransform* transform) { return zyl::matchlib::image_composite(first, second, transform); }
-ZYL_API GrayImage* image_preprocess_copy(const GrayImage* image, MatchContext* ctx, const ImagePrepDescriptor* descriptor) { return zyl::matchlib::image_preprocess_copy(image, ctx, descriptor); }
-ZYL_API int tiling_tile_count(const TilingSpec* spec) { return zyl::matchlib::tiling_tile_count(spec); }
-ZYL_API int tiling_fits(const GrayImage* image, const TilingSpec* spec, int limit) { return zyl::matchlib::tiling_fits(image, spec, limit); }
-ZYL_API int image_split_tiles(GrayImage* image, const TilingSpec* spec, GrayImage** out) { return zyl::matchlib::image_split_tiles(image, spec, out); }
+ZYL_API GrayImage* image_rotate(const GrayImage* image, int direction, int* out_first_offset,
+                                int* out_second_offset) {
+  return zyl::matchlib::image_rotate(image, direction, out_first_offset, out_second_offset);
+}
+ZYL_API GrayImage* image_ridge_cleanup_copy(const GrayImage* image) {
+  return zyl::matchlib::image_ridge_cleanup_copy(image);
+}
+ZYL_API GrayImage* image_paste(const GrayImage* base, const GrayImage* other, int column_offset,
+                               int row_offset) {
+  return zyl::matchlib::image_paste(base, other, column_offset, row_offset);
+}
+ZYL_API GrayImage* image_paste_opaque(const GrayImage* base, const GrayImage* other,
+                                      int column_offset, int row_offset) {
+  return zyl::matchlib::image_paste_opaque(base, other, column_offset, row_offset);
+}
+ZYL_API GrayImage* image_overlay_blend(const GrayImage* base, const GrayImage* overlay,
+                                       int column_offset, int row_offset) {
+  return zyl::matchlib::image_overlay_blend(base, overlay, column_offset, row_offset);
+}
+ZYL_API GrayImage* image_join(GrayImage* first, GrayImage* second, int gap, int vertical) {
+  return zyl::matchlib::image_join(first, second, gap, vertical);
+}
+ZYL_API GrayImage* image_composite(GrayImage* first, GrayImage* second,
+                                   const RigidTransform* transform) {
+  return zyl::matchlib::image_composite(first, second, transform);
+}
+ZYL_API GrayImage* image_preprocess_copy(const GrayImage* image, MatchContext* ctx,
+                                         const ImagePrepDescriptor* descriptor) {
+  return zyl::matchlib::image_preprocess_copy(image, ctx, descriptor);
+}
+ZYL_API int tiling_tile_count(const TilingSpec* spec) {
+  return zyl::matchlib::tiling_tile_count(spec);
+}
+ZYL_API int tiling_fits(const GrayImage* image, const TilingSpec* spec, int limit) {
+  return zyl::matchlib::tiling_fits(image, spec, limit);
+}
+ZYL_API int image_split_tiles(GrayImage* image, const TilingSpec* spec, GrayImage** out) {
+  return zyl::matchlib::image_split_tiles(image, spec, out);
+}
 
 }  // extern "C"

@@ -14,15 +14,15 @@
 
 using zyl::matchlib::ml_malloc;
 
-
 int zyl::matchlib::img_local_maxima_u8(const uint8_t* src, int height, int width, int radius,
-                                uint8_t* dst, int* count) {
+                                       uint8_t* dst, int* count) {
   if (!src || !dst || height < 0 || width < 0) return ML_BAD_ARGUMENT;
   const int b = radius > 0 ? radius : 1;
   const std::size_t w = static_cast<std::size_t>(width);
   auto* above = static_cast<uint8_t*>(ml_malloc(w ? w : 1));
   auto* current = static_cast<uint8_t*>(ml_malloc(w ? w : 1));
-  if (zyl::matchlib::alloc_check(above, current, nullptr, nullptr, nullptr, nullptr, nullptr, 2) != ML_OK)
+  if (zyl::matchlib::alloc_check(above, current, nullptr, nullptr, nullptr, nullptr, nullptr, 2) !=
+      ML_OK)
     return ML_NO_MEMORY;
   int survivors = 0;
   if (height - b > b && width - b > b) {
@@ -60,6 +60,9 @@ int zyl::matchlib::img_local_maxima_u8(const uint8_t* src, int height, int width
 
 extern "C" {
 
-ZYL_API int img_local_maxima_u8(const uint8_t* src, int height, int width, int radius, uint8_t* dst, int* count) { return zyl::matchlib::img_local_maxima_u8(src, height, width, radius, dst, count); }
+ZYL_API int img_local_maxima_u8(const uint8_t* src, int height, int width, int radius, uint8_t* dst,
+                                int* count) {
+  return zyl::matchlib::img_local_maxima_u8(src, height, width, radius, dst, count);
+}
 
 }  // extern "C"

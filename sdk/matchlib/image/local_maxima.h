@@ -7,7 +7,7 @@
 // Bodies of exported functions, called directly inside the library.
 namespace zyl::matchlib {
 
-int img_local_maxima_u8(const uint8_t* src, int height, int width, int radius,
-                                uint8_t* dst, int* count);
+int img_local_maxima_u8(const uint8_t* src, int height, int width, int radius, uint8_t* dst,
+                        int* count);
 
 }  // namespace zyl::matchlib

@@ -69,10 +69,9 @@ int build_background(GrayImage* img, int threshold, int percent) {
   if (!img->pixels) return ML_BAD_ARGUMENT;
   Map map = alloc_map(n);
   if (!map) return ML_NO_MEMORY;
-  const int st = zyl::matchlib::imgproc_segment_local_variance(img->pixels, img->height, img->width,
-                                                threshold > 0 ? threshold : kDefaultVarianceThreshold,
-                                                percent > 0 ? percent : kDefaultVotePercent,
-                                                map.get());
+  const int st = zyl::matchlib::imgproc_segment_local_variance(
+      img->pixels, img->height, img->width, threshold > 0 ? threshold : kDefaultVarianceThreshold,
+      percent > 0 ? percent : kDefaultVotePercent, map.get());
   if (st != ML_OK) return st;
   return or_bit_where_clear(img, MASK_BACKGROUND, map.get());
 }
@@ -82,9 +81,8 @@ int build_background(GrayImage* img, int threshold, int percent) {
 
 using namespace zyl::matchlib;
 
-
 int zyl::matchlib::mask_settings_from_params(const GrayImage* image, const MatchContext* ctx,
-                                      MaskSettings* out) {
+                                             MaskSettings* out) {
   if (!image || !out) return ML_BAD_ARGUMENT;
   *out = MaskSettings{
       zyl::matchlib::param_get(ctx, 0x0cb73cb4, 0),
@@ -143,7 +141,8 @@ extern "C" ZYL_API int image_mask_from_map(GrayImage* image, const uint8_t* map,
   if (!image || !map) return ML_BAD_ARGUMENT;
   MaskPlane* plane = zyl::matchlib::image_mask_plane_ensure(image);
   if (!plane) return ML_NO_MEMORY;
-  zyl::matchlib::mask_assign_bits_where_clear(plane, which ? MASK_BACKGROUND : MASK_OUTSIDE_ROI, map);
+  zyl::matchlib::mask_assign_bits_where_clear(plane, which ? MASK_BACKGROUND : MASK_OUTSIDE_ROI,
+                                              map);
   return ML_OK;
 }
 
@@ -153,7 +152,7 @@ extern "C" ZYL_API int image_mask_or_from_map(GrayImage* image, const uint8_t* m
 }
 
 extern "C" ZYL_API void mask_ellipse_map(uint8_t* map, int height, int width, int row_semi_axis,
-                              int column_semi_axis) {
+                                         int column_semi_axis) {
   if (!map || height <= 0 || width <= 0) return;
   const std::int64_t rs2 = std::int64_t{row_semi_axis} * row_semi_axis;
   const std::int64_t cs2 = std::int64_t{column_semi_axis} * column_semi_axis;
@@ -168,8 +167,15 @@ extern "C" ZYL_API void mask_ellipse_map(uint8_t* map, int height, int width, in
 
 extern "C" {
 
-ZYL_API int mask_settings_from_params(const GrayImage* image, const MatchContext* ctx, MaskSettings* out) { return zyl::matchlib::mask_settings_from_params(image, ctx, out); }
-ZYL_API int image_build_masks(GrayImage* image, const MaskSettings* settings, int force) { return zyl::matchlib::image_build_masks(image, settings, force); }
-ZYL_API int image_build_masks_from_params(GrayImage* image, const MatchContext* ctx) { return zyl::matchlib::image_build_masks_from_params(image, ctx); }
+ZYL_API int mask_settings_from_params(const GrayImage* image, const MatchContext* ctx,
+                                      MaskSettings* out) {
+  return zyl::matchlib::mask_settings_from_params(image, ctx, out);
+}
+ZYL_API int image_build_masks(GrayImage* image, const MaskSettings* settings, int force) {
+  return zyl::matchlib::image_build_masks(image, settings, force);
+}
+ZYL_API int image_build_masks_from_params(GrayImage* image, const MatchContext* ctx) {
+  return zyl::matchlib::image_build_masks_from_params(image, ctx);
+}
 
 }  // extern "C"

@@ -7,8 +7,7 @@
 // Bodies of exported functions, called directly inside the library.
 namespace zyl::matchlib {
 
-int mask_settings_from_params(const GrayImage* image, const MatchContext* ctx,
-                                      MaskSettings* out);
+int mask_settings_from_params(const GrayImage* image, const MatchContext* ctx, MaskSettings* out);
 int image_build_masks(GrayImage* image, const MaskSettings* settings, int force);
 int image_build_masks_from_params(GrayImage* image, const MatchContext* ctx);
 

@@ -10,6 +10,6 @@ namespace zyl::matchlib {
 MaskPlane* mask_reorient(const MaskPlane* plane, int code);
 MaskPlane* mask_rotate(const MaskPlane* plane, int direction);
 MaskPlane* mask_paste(const MaskPlane* base, const MaskPlane* other, int row_offset,
-                              int column_offset);
+                      int column_offset);
 
 }  // namespace zyl::matchlib

@@ -64,7 +64,6 @@ std::size_t read_mask(std::span<const std::uint8_t> in, Ref<MaskPlane>& out) {
 
 using namespace zyl::matchlib;
 
-
 MaskPlane* zyl::matchlib::mask_create(int height, int width) {
   if (height < 0 || width < 0 || height > 0xFFFF || width > 0xFFFF) return nullptr;
   const std::size_t n = std::size_t(height) * std::size_t(width);
@@ -109,7 +108,9 @@ extern "C" ZYL_API int mask_equal(const MaskPlane* a, const MaskPlane* b) {
 
 int zyl::matchlib::mask_height(const MaskPlane* plane) { return plane ? plane->height : 0; }
 int zyl::matchlib::mask_width(const MaskPlane* plane) { return plane ? plane->width : 0; }
-uint8_t* zyl::matchlib::mask_cells(const MaskPlane* plane) { return plane ? plane->cells : nullptr; }
+uint8_t* zyl::matchlib::mask_cells(const MaskPlane* plane) {
+  return plane ? plane->cells : nullptr;
+}
 
 void zyl::matchlib::mask_set_bits_where_set(MaskPlane* plane, int bits, const uint8_t* map) {
   const auto b = static_cast<std::uint8_t>(bits);
@@ -218,12 +219,14 @@ int zyl::matchlib::mask_valid_percent(const MaskPlane* plane) {
 }
 
 int zyl::matchlib::image_background_percent(const GrayImage* image) {
-  return image ? zyl::matchlib::mask_bits_percent_in_region(image->mask, MASK_BACKGROUND | MASK_OUTSIDE_SOURCE)
+  return image ? zyl::matchlib::mask_bits_percent_in_region(image->mask,
+                                                            MASK_BACKGROUND | MASK_OUTSIDE_SOURCE)
                : 0;
 }
 
 int zyl::matchlib::image_mask_bit40_percent(const GrayImage* image) {
-  return image ? zyl::matchlib::mask_bits_percent_in_region(image->mask, MASK_ACCUMULATOR_STRONG) : 0;
+  return image ? zyl::matchlib::mask_bits_percent_in_region(image->mask, MASK_ACCUMULATOR_STRONG)
+               : 0;
 }
 
 int zyl::matchlib::image_usable_percent(const GrayImage* image) {
@@ -270,28 +273,62 @@ extern "C" ZYL_API uint32_t mask_read(const uint8_t* in, MaskPlane** out) {
 
 extern "C" {
 
-ZYL_API MaskPlane* mask_create(int height, int width) { return zyl::matchlib::mask_create(height, width); }
+ZYL_API MaskPlane* mask_create(int height, int width) {
+  return zyl::matchlib::mask_create(height, width);
+}
 ZYL_API MaskPlane* mask_retain(MaskPlane* plane) { return zyl::matchlib::mask_retain(plane); }
 ZYL_API void mask_release(MaskPlane* plane) { zyl::matchlib::mask_release(plane); }
 ZYL_API MaskPlane* mask_clone(const MaskPlane* plane) { return zyl::matchlib::mask_clone(plane); }
 ZYL_API int mask_height(const MaskPlane* plane) { return zyl::matchlib::mask_height(plane); }
 ZYL_API int mask_width(const MaskPlane* plane) { return zyl::matchlib::mask_width(plane); }
 ZYL_API uint8_t* mask_cells(const MaskPlane* plane) { return zyl::matchlib::mask_cells(plane); }
-ZYL_API void mask_set_bits_where_set(MaskPlane* plane, int bits, const uint8_t* map) { zyl::matchlib::mask_set_bits_where_set(plane, bits, map); }
-ZYL_API void mask_set_bits_where_clear(MaskPlane* plane, int bits, const uint8_t* map) { zyl::matchlib::mask_set_bits_where_clear(plane, bits, map); }
-ZYL_API void mask_assign_bits_where_set(MaskPlane* plane, int bits, const uint8_t* map) { zyl::matchlib::mask_assign_bits_where_set(plane, bits, map); }
-ZYL_API void mask_assign_bits_where_clear(MaskPlane* plane, int bits, const uint8_t* map) { zyl::matchlib::mask_assign_bits_where_clear(plane, bits, map); }
-ZYL_API void mask_clear_bits(MaskPlane* plane, int bits) { zyl::matchlib::mask_clear_bits(plane, bits); }
-ZYL_API int mask_test_bits(const MaskPlane* plane, int bits, int index) { return zyl::matchlib::mask_test_bits(plane, bits, index); }
-ZYL_API int mask_cell_is_clear(const MaskPlane* plane, int index) { return zyl::matchlib::mask_cell_is_clear(plane, index); }
-ZYL_API int mask_to_valid_bytes(const MaskPlane* plane, uint8_t* out_map) { return zyl::matchlib::mask_to_valid_bytes(plane, out_map); }
-ZYL_API int mask_to_region_bytes(const MaskPlane* plane, uint8_t* out_map) { return zyl::matchlib::mask_to_region_bytes(plane, out_map); }
-ZYL_API int mask_bits_percent_in_region(const MaskPlane* plane, int bits) { return zyl::matchlib::mask_bits_percent_in_region(plane, bits); }
-ZYL_API int mask_valid_percent(const MaskPlane* plane) { return zyl::matchlib::mask_valid_percent(plane); }
-ZYL_API int image_background_percent(const GrayImage* image) { return zyl::matchlib::image_background_percent(image); }
-ZYL_API int image_mask_bit40_percent(const GrayImage* image) { return zyl::matchlib::image_mask_bit40_percent(image); }
-ZYL_API int image_usable_percent(const GrayImage* image) { return zyl::matchlib::image_usable_percent(image); }
-ZYL_API uint32_t mask_write(uint8_t* out, const MaskPlane* plane) { return zyl::matchlib::mask_write(out, plane); }
-ZYL_API uint32_t mask_read_bounded(const uint8_t* in, uint32_t available, MaskPlane** out) { return zyl::matchlib::mask_read_bounded(in, available, out); }
+ZYL_API void mask_set_bits_where_set(MaskPlane* plane, int bits, const uint8_t* map) {
+  zyl::matchlib::mask_set_bits_where_set(plane, bits, map);
+}
+ZYL_API void mask_set_bits_where_clear(MaskPlane* plane, int bits, const uint8_t* map) {
+  zyl::matchlib::mask_set_bits_where_clear(plane, bits, map);
+}
+ZYL_API void mask_assign_bits_where_set(MaskPlane* plane, int bits, const uint8_t* map) {
+  zyl::matchlib::mask_assign_bits_where_set(plane, bits, map);
+}
+ZYL_API void mask_assign_bits_where_clear(MaskPlane* plane, int bits, const uint8_t* map) {
+  zyl::matchlib::mask_assign_bits_where_clear(plane, bits, map);
+}
+ZYL_API void mask_clear_bits(MaskPlane* plane, int bits) {
+  zyl::matchlib::mask_clear_bits(plane, bits);
+}
+ZYL_API int mask_test_bits(const MaskPlane* plane, int bits, int index) {
+  return zyl::matchlib::mask_test_bits(plane, bits, index);
+}
+ZYL_API int mask_cell_is_clear(const MaskPlane* plane, int index) {
+  return zyl::matchlib::mask_cell_is_clear(plane, index);
+}
+ZYL_API int mask_to_valid_bytes(const MaskPlane* plane, uint8_t* out_map) {
+  return zyl::matchlib::mask_to_valid_bytes(plane, out_map);
+}
+ZYL_API int mask_to_region_bytes(const MaskPlane* plane, uint8_t* out_map) {
+  return zyl::matchlib::mask_to_region_bytes(plane, out_map);
+}
+ZYL_API int mask_bits_percent_in_region(const MaskPlane* plane, int bits) {
+  return zyl::matchlib::mask_bits_percent_in_region(plane, bits);
+}
+ZYL_API int mask_valid_percent(const MaskPlane* plane) {
+  return zyl::matchlib::mask_valid_percent(plane);
+}
+ZYL_API int image_background_percent(const GrayImage* image) {
+  return zyl::matchlib::image_background_percent(image);
+}
+ZYL_API int image_mask_bit40_percent(const GrayImage* image) {
+  return zyl::matchlib::image_mask_bit40_percent(image);
+}
+ZYL_API int image_usable_percent(const GrayImage* image) {
+  return zyl::matchlib::image_usable_percent(image);
+}
+ZYL_API uint32_t mask_write(uint8_t* out, const MaskPlane* plane) {
+  return zyl::matchlib::mask_write(out, plane);
+}
+ZYL_API uint32_t mask_read_bounded(const uint8_t* in, uint32_t available, MaskPlane** out) {
+  return zyl::matchlib::mask_read_bounded(in, available, out);
+}
 
 }  // extern "C"

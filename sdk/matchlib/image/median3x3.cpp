@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "matchlib/image/median3x3.h"
 #include "matchlib/image/pixel_rows.h"
 #include "zylscan/matchlib_filters3x3.h"
 #include "zylscan/matchlib_object.h"
@@ -47,6 +48,8 @@ void two_row_medians(const T* a, const T* b, std::uint32_t w, T* out) {
   }
 }
 
+}  // namespace
+
 template <class T>
 int median3x3(const T* src, std::uint32_t h, std::uint32_t w, T* dst) {
   if (!src || !dst) return ML_BAD_ARGUMENT;
@@ -85,15 +88,13 @@ int median3x3(const T* src, std::uint32_t h, std::uint32_t w, T* dst) {
   return ML_OK;
 }
 
-}  // namespace
 }  // namespace zyl::matchlib
 
-extern "C" {
-
-#define ZYL_MEDIAN3X3(suffix, T)                                                          \
-  ZYL_API int filter_median3x3_##suffix(const T* src, uint32_t height, uint32_t width,    \
-                                        T* dst) {                                         \
-    return zyl::matchlib::median3x3<T>(src, height, width, dst);                          \
+#define ZYL_MEDIAN3X3(suffix, T)                                                                  \
+  template int zyl::matchlib::median3x3<T>(const T*, uint32_t, uint32_t, T*);                     \
+  extern "C" ZYL_API int filter_median3x3_##suffix(const T* src, uint32_t height, uint32_t width, \
+                                                   T* dst) {                                      \
+    return zyl::matchlib::median3x3<T>(src, height, width, dst);                                  \
   }
 ZYL_MEDIAN3X3(u8, uint8_t)
 ZYL_MEDIAN3X3(s8, int8_t)
@@ -102,5 +103,3 @@ ZYL_MEDIAN3X3(s16, int16_t)
 ZYL_MEDIAN3X3(u32, uint32_t)
 ZYL_MEDIAN3X3(s32, int32_t)
 #undef ZYL_MEDIAN3X3
-
-}  // extern "C"

@@ -77,9 +77,9 @@ void destroy_set(RefPlaneSet* set) {
 
 // Filters a frame into `work` and centres it to mid-level.
 int filter_and_centre(const Plane16* f, int strength, std::uint16_t* work) {
-  const int st =
-      zyl::matchlib::fftfilt_radial_u16(static_cast<const std::uint16_t*>(f->pixels), int{f->height},
-                         int{f->width}, int{f->resolution}, strength, 128, -1, 0, 1, work);
+  const int st = zyl::matchlib::fftfilt_radial_u16(
+      static_cast<const std::uint16_t*>(f->pixels), int{f->height}, int{f->width},
+      int{f->resolution}, strength, 128, -1, 0, 1, work);
   if (st != ML_OK) return st;
   zyl::matchlib::plane16_center_mean(work, nullptr, nullptr, f->height, f->width);
   return ML_OK;
@@ -91,7 +91,8 @@ int learn_one(RefPlaneSet* set, const Plane16* f, int key, int strength) {
   if (!work) return ML_NO_MEMORY;
   const int st = filter_and_centre(f, strength, work.get());
   if (st != ML_OK) return st;
-  return set->settings.learning ? zyl::matchlib::ref_plane_accumulate(set, key, f, work.get()) : ML_OK;
+  return set->settings.learning ? zyl::matchlib::ref_plane_accumulate(set, key, f, work.get())
+                                : ML_OK;
 }
 
 int correct(RefPlaneSet* set, const Plane16* f, int key, GrayImage** out_image) {
@@ -101,9 +102,9 @@ int correct(RefPlaneSet* set, const Plane16* f, int key, GrayImage** out_image) 
   auto work = alloc_array<std::uint16_t>(n);
   auto copy = alloc_array<std::uint16_t>(n);
   if (!work || !copy) return ML_NO_MEMORY;
-  int st = zyl::matchlib::fftfilt_radial_u16(static_cast<const std::uint16_t*>(f->pixels), int{f->height},
-                              int{f->width}, int{f->resolution}, set->settings.pre_filter, 128, -1, 0, 1,
-                              work.get());
+  int st = zyl::matchlib::fftfilt_radial_u16(static_cast<const std::uint16_t*>(f->pixels),
+                                             int{f->height}, int{f->width}, int{f->resolution},
+                                             set->settings.pre_filter, 128, -1, 0, 1, work.get());
   if (st != ML_OK) return st;
   zyl::matchlib::plane16_center_mean(work.get(), f->pixels, copy.get(), f->height, f->width);
   if (set->settings.learning) {
@@ -123,9 +124,9 @@ int correct(RefPlaneSet* set, const Plane16* f, int key, GrayImage** out_image) 
       }
     }
   }
-  st = zyl::matchlib::fftfilt_radial_u16(static_cast<const std::uint16_t*>(copy.get()), int{f->height},
-                          int{f->width}, int{f->resolution}, set->settings.post_filter, 0, set->settings.band, 128, 1,
-                          copy.get());
+  st = zyl::matchlib::fftfilt_radial_u16(
+      static_cast<const std::uint16_t*>(copy.get()), int{f->height}, int{f->width},
+      int{f->resolution}, set->settings.post_filter, 0, set->settings.band, 128, 1, copy.get());
   if (st != ML_OK) return st;
   const int range = entry->range;
   const int low = kMid - range / 2;
@@ -137,7 +138,8 @@ int correct(RefPlaneSet* set, const Plane16* f, int key, GrayImage** out_image) 
   for (std::size_t i = 0; i < n; ++i)
     bytes[i] = static_cast<std::uint8_t>(
         (std::clamp<int>(copy[i], low, high) - low) * 255 / (high - low));
-  *out_image = zyl::matchlib::image_create(f->height, f->width, f->resolution, f->resolution, bytes.get(), 0);
+  *out_image = zyl::matchlib::image_create(f->height, f->width, f->resolution, f->resolution,
+                                           bytes.get(), 0);
   return *out_image ? ML_OK : ML_NO_MEMORY;
 }
 
@@ -146,10 +148,9 @@ int correct(RefPlaneSet* set, const Plane16* f, int key, GrayImage** out_image) 
 
 using namespace zyl::matchlib;
 
-
 int zyl::matchlib::ref_plane_set_create(int full_height, int full_width,
-                                 const RefPlaneSettings* settings, const RefPlaneKey* keys,
-                                 int key_count, RefPlaneSet** out) {
+                                        const RefPlaneSettings* settings, const RefPlaneKey* keys,
+                                        int key_count, RefPlaneSet** out) {
   if (!out) return ML_BAD_ARGUMENT;
   *out = nullptr;
   if (full_height <= 0 || full_width <= 0 || full_height > 0xFFFF || full_width > 0xFFFF ||
@@ -188,7 +189,7 @@ int zyl::matchlib::ref_plane_set_create(int full_height, int full_width,
 extern "C" ZYL_API void ref_plane_set_destroy(RefPlaneSet* set) { destroy_set(set); }
 
 extern "C" ZYL_API int ref_plane_set_routines(RefPlaneSet* set, RefPlanePreRoutine pre,
-                                   RefPlanePostRoutine post, void* user) {
+                                              RefPlanePostRoutine post, void* user) {
   if (!set) return ML_BAD_ARGUMENT;
   set->pre = pre;
   set->post = post;
@@ -197,7 +198,7 @@ extern "C" ZYL_API int ref_plane_set_routines(RefPlaneSet* set, RefPlanePreRouti
 }
 
 void zyl::matchlib::plane16_center_mean(uint16_t* plane, const uint16_t* source, uint16_t* out,
-                                 int height, int width) {
+                                        int height, int width) {
   if (!plane || height <= 0 || width <= 0) return;
   const std::size_t n = std::size_t(height) * std::size_t(width);
   std::uint64_t sum = 0;
@@ -209,7 +210,7 @@ void zyl::matchlib::plane16_center_mean(uint16_t* plane, const uint16_t* source,
 }
 
 int zyl::matchlib::ref_plane_accumulate(RefPlaneSet* set, int key, const Plane16* frame,
-                                 const uint16_t* values) {
+                                        const uint16_t* values) {
   const RefPlaneKey* entry = find_key(set, key);
   if (!entry || !frame || !values) return ML_BAD_ARGUMENT;
   if (entry->hold) return ML_OK;
@@ -244,7 +245,8 @@ int zyl::matchlib::ref_plane_accumulate(RefPlaneSet* set, int key, const Plane16
   return ML_OK;
 }
 
-extern "C" ZYL_API int ref_plane_learn_list(RefPlaneSet* set, const Plane16* frames, int count, int key) {
+extern "C" ZYL_API int ref_plane_learn_list(RefPlaneSet* set, const Plane16* frames, int count,
+                                            int key) {
   if (!find_key(set, key) || (count > 0 && !frames)) return ML_BAD_ARGUMENT;
   for (int i = 0; i < count; ++i) {
     const int st = learn_one(set, &frames[i], key, 128);
@@ -253,8 +255,8 @@ extern "C" ZYL_API int ref_plane_learn_list(RefPlaneSet* set, const Plane16* fra
   return ML_OK;
 }
 
-extern "C" ZYL_API int ref_plane_learn_frames(RefPlaneSet* set, const Plane16* const* frames, int count,
-                                   int key) {
+extern "C" ZYL_API int ref_plane_learn_frames(RefPlaneSet* set, const Plane16* const* frames,
+                                              int count, int key) {
   if (!find_key(set, key) || (count > 0 && !frames)) return ML_BAD_ARGUMENT;
   for (int i = 0; i < count; ++i) {
     if (set->pre) set->pre(set->user, i, count);
@@ -266,7 +268,7 @@ extern "C" ZYL_API int ref_plane_learn_frames(RefPlaneSet* set, const Plane16* c
 }
 
 extern "C" ZYL_API int ref_plane_correct_image(RefPlaneSet* set, const Plane16* frame, int key,
-                                    GrayImage** out_image, int value1, int value2) {
+                                               GrayImage** out_image, int value1, int value2) {
   if (out_image) *out_image = nullptr;
   if (!set || !frame_ok(frame)) return ML_BAD_ARGUMENT;
   if (set->pre) set->pre(set->user, value1, value2);
@@ -277,8 +279,18 @@ extern "C" ZYL_API int ref_plane_correct_image(RefPlaneSet* set, const Plane16* 
 
 extern "C" {
 
-ZYL_API int ref_plane_set_create(int full_height, int full_width, const RefPlaneSettings* settings, const RefPlaneKey* keys, int key_count, RefPlaneSet** out) { return zyl::matchlib::ref_plane_set_create(full_height, full_width, settings, keys, key_count, out); }
-ZYL_API void plane16_center_mean(uint16_t* plane, const uint16_t* source, uint16_t* out, int height, int width) { zyl::matchlib::plane16_center_mean(plane, source, out, height, width); }
-ZYL_API int ref_plane_accumulate(RefPlaneSet* set, int key, const Plane16* frame, const uint16_t* values) { return zyl::matchlib::ref_plane_accumulate(set, key, frame, values); }
+ZYL_API int ref_plane_set_create(int full_height, int full_width, const RefPlaneSettings* settings,
+                                 const RefPlaneKey* keys, int key_count, RefPlaneSet** out) {
+  return zyl::matchlib::ref_plane_set_create(full_height, full_width, settings, keys, key_count,
+                                             out);
+}
+ZYL_API void plane16_center_mean(uint16_t* plane, const uint16_t* source, uint16_t* out, int height,
+                                 int width) {
+  zyl::matchlib::plane16_center_mean(plane, source, out, height, width);
+}
+ZYL_API int ref_plane_accumulate(RefPlaneSet* set, int key, const Plane16* frame,
+                                 const uint16_t* values) {
+  return zyl::matchlib::ref_plane_accumulate(set, key, frame, values);
+}
 
 }  // extern "C"

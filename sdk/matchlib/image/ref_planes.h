@@ -8,13 +8,11 @@
 // Bodies of exported functions, called directly inside the library.
 namespace zyl::matchlib {
 
-int ref_plane_set_create(int full_height, int full_width,
-                                 const RefPlaneSettings* settings, const RefPlaneKey* keys,
-                                 int key_count, RefPlaneSet** out);
-void plane16_center_mean(uint16_t* plane, const uint16_t* source, uint16_t* out,
-                                 int height, int width);
-int ref_plane_accumulate(RefPlaneSet* set, int key, const Plane16* frame,
-                                 const uint16_t* values);
+int ref_plane_set_create(int full_height, int full_width, const RefPlaneSettings* settings,
+                         const RefPlaneKey* keys, int key_count, RefPlaneSet** out);
+void plane16_center_mean(uint16_t* plane, const uint16_t* source, uint16_t* out, int height,
+                         int width);
+int ref_plane_accumulate(RefPlaneSet* set, int key, const Plane16* frame, const uint16_t* values);
 
 }  // namespace zyl::matchlib
 

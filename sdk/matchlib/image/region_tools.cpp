@@ -30,10 +30,9 @@ int distance_checks(const uint8_t* image, const uint8_t* mask, int rows, int col
 
 using namespace zyl::matchlib;
 
-
 int zyl::matchlib::img_mask_centroid(const uint8_t* map, int rows, int cols, int cell,
-                              int default_height, int default_width, int* row_out,
-                              int* col_out) {
+                                     int default_height, int default_width, int* row_out,
+                                     int* col_out) {
   std::uint32_t count = 0, sum_r = 0, sum_c = 0;
   if (map && rows > 0 && cols > 0) {
     for (int r = 0; r < rows; ++r)
@@ -159,8 +158,8 @@ int zyl::matchlib::img_fill_holes(uint8_t* map, int rows, int cols, uint8_t fill
 }
 
 extern "C" ZYL_API int img_fill_masked_blocks(const uint8_t* src, int height, int width,
-                                   const uint8_t* mask, int rows, int cols, int n,
-                                   uint8_t value, uint8_t* dst) {
+                                              const uint8_t* mask, int rows, int cols, int n,
+                                              uint8_t value, uint8_t* dst) {
   if (!src || !dst || !mask || height < 0 || width < 0) return ML_BAD_ARGUMENT;
   const std::size_t cells = static_cast<std::size_t>(height) * width;
   if (src != dst) std::memmove(dst, src, cells);
@@ -182,7 +181,7 @@ extern "C" ZYL_API int img_fill_masked_blocks(const uint8_t* src, int height, in
 }
 
 int zyl::matchlib::img_inpaint_masked_5x5(const uint8_t* src, int height, int width,
-                                   const uint8_t* mask, uint8_t* dst) {
+                                          const uint8_t* mask, uint8_t* dst) {
   if (!src || !dst || !mask || height < 0 || width < 0) return ML_BAD_ARGUMENT;
   const std::size_t cells = static_cast<std::size_t>(height) * width;
   if (src != dst) std::memmove(dst, src, cells);
@@ -226,15 +225,15 @@ int zyl::matchlib::img_inpaint_masked_5x5(const uint8_t* src, int height, int wi
 }
 
 int zyl::matchlib::mask_distance_map(const uint8_t* image, int rows, int cols, const uint8_t* mask,
-                              int radius, uint8_t* out) {
+                                     int radius, uint8_t* out) {
   const int st = distance_checks(image, mask, rows, cols, radius, out);
   if (st != ML_OK) return st;
   return zyl::matchlib::img_distance_in_mask(rows, cols, mask, radius, out);
 }
 
 extern "C" ZYL_API int img_blend_by_mask_distance(const uint8_t* image, int rows, int cols,
-                                       const uint8_t* mask, int radius, uint8_t grey,
-                                       uint8_t* out) {
+                                                  const uint8_t* mask, int radius, uint8_t grey,
+                                                  uint8_t* out) {
   int st = zyl::matchlib::mask_distance_map(image, rows, cols, mask, radius, out);
   if (st != ML_OK) return st;
   const std::int64_t r2 = std::int64_t{radius} * radius;
@@ -249,10 +248,24 @@ extern "C" ZYL_API int img_blend_by_mask_distance(const uint8_t* image, int rows
 
 extern "C" {
 
-ZYL_API int img_mask_centroid(const uint8_t* map, int rows, int cols, int cell, int default_height, int default_width, int* row_out, int* col_out) { return zyl::matchlib::img_mask_centroid(map, rows, cols, cell, default_height, default_width, row_out, col_out); }
-ZYL_API int mask_keep_largest_component(uint8_t* map, int rows, int cols) { return zyl::matchlib::mask_keep_largest_component(map, rows, cols); }
-ZYL_API int img_fill_holes(uint8_t* map, int rows, int cols, uint8_t fill) { return zyl::matchlib::img_fill_holes(map, rows, cols, fill); }
-ZYL_API int img_inpaint_masked_5x5(const uint8_t* src, int height, int width, const uint8_t* mask, uint8_t* dst) { return zyl::matchlib::img_inpaint_masked_5x5(src, height, width, mask, dst); }
-ZYL_API int mask_distance_map(const uint8_t* image, int rows, int cols, const uint8_t* mask, int radius, uint8_t* out) { return zyl::matchlib::mask_distance_map(image, rows, cols, mask, radius, out); }
+ZYL_API int img_mask_centroid(const uint8_t* map, int rows, int cols, int cell, int default_height,
+                              int default_width, int* row_out, int* col_out) {
+  return zyl::matchlib::img_mask_centroid(map, rows, cols, cell, default_height, default_width,
+                                          row_out, col_out);
+}
+ZYL_API int mask_keep_largest_component(uint8_t* map, int rows, int cols) {
+  return zyl::matchlib::mask_keep_largest_component(map, rows, cols);
+}
+ZYL_API int img_fill_holes(uint8_t* map, int rows, int cols, uint8_t fill) {
+  return zyl::matchlib::img_fill_holes(map, rows, cols, fill);
+}
+ZYL_API int img_inpaint_masked_5x5(const uint8_t* src, int height, int width, const uint8_t* mask,
+                                   uint8_t* dst) {
+  return zyl::matchlib::img_inpaint_masked_5x5(src, height, width, mask, dst);
+}
+ZYL_API int mask_distance_map(const uint8_t* image, int rows, int cols, const uint8_t* mask,
+                              int radius, uint8_t* out) {
+  return zyl::matchlib::mask_distance_map(image, rows, cols, mask, radius, out);
+}
 
 }  // extern "C"

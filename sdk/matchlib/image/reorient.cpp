@@ -100,7 +100,8 @@ int rotate_general(int height, int width, int angle, P background, const Rotatio
   auto* buf = static_cast<P*>(ml_malloc(cells ? cells * sizeof(P) : 1));
   if (!buf) return ML_NO_MEMORY;
   std::memset(buf, static_cast<uint8_t>(background), cells * sizeof(P));
-  const std::int64_t c = zyl::matchlib::fx_cos256_alt(-angle), s = zyl::matchlib::fx_sin256_alt(-angle);
+  const std::int64_t c = zyl::matchlib::fx_cos256_alt(-angle),
+                     s = zyl::matchlib::fx_sin256_alt(-angle);
   for (int i = 0; i < rh; ++i) {
     for (int j = 0; j < rw; ++j) {
       const std::int64_t x = (j - c0) * c - (i - r0) * s;
@@ -142,17 +143,17 @@ void paste(uint8_t* dst, int dst_height, int dst_width, const uint8_t* src, int 
 
 using namespace zyl::matchlib;
 
-
 int zyl::matchlib::img_flip_rotate_u8(const uint8_t* src, int height, int width, int code,
-                               uint8_t* dst) {
+                                      uint8_t* dst) {
   if (!src || !dst) return ML_BAD_ARGUMENT;
   if (height <= 0 || width <= 0) return ML_OK;  // nothing to reorient
   flip_rotate(src, height, width, code, dst);
   return ML_OK;
 }
 
-int zyl::matchlib::img_rotate_u8(const uint8_t* src, int height, int width, int angle, uint8_t** out,
-                          int* out_height, int* out_width, int* origin_row, int* origin_col) {
+int zyl::matchlib::img_rotate_u8(const uint8_t* src, int height, int width, int angle,
+                                 uint8_t** out, int* out_height, int* out_width, int* origin_row,
+                                 int* origin_col) {
   if (bad_rotation_args(src, height, width, out)) return ML_BAD_ARGUMENT;
   *out = nullptr;
   angle &= 255;
@@ -175,8 +176,8 @@ int zyl::matchlib::img_rotate_u8(const uint8_t* src, int height, int width, int 
 }
 
 int zyl::matchlib::img_rotate_nearest_u8(const uint8_t* src, int height, int width, int angle,
-                                  uint8_t fill, uint8_t** out, int* out_height,
-                                  int* out_width, int* origin_row, int* origin_col) {
+                                         uint8_t fill, uint8_t** out, int* out_height,
+                                         int* out_width, int* origin_row, int* origin_col) {
   if (bad_rotation_args(src, height, width, out)) return ML_BAD_ARGUMENT;
   *out = nullptr;
   angle &= 255;
@@ -193,8 +194,8 @@ int zyl::matchlib::img_rotate_nearest_u8(const uint8_t* src, int height, int wid
 }
 
 extern "C" ZYL_API int img_rotate_nearest_s8(const int8_t* src, int height, int width, int angle,
-                                  int8_t fill, int8_t** out, int* out_height, int* out_width,
-                                  int* origin_row, int* origin_col) {
+                                             int8_t fill, int8_t** out, int* out_height,
+                                             int* out_width, int* origin_row, int* origin_col) {
   if (bad_rotation_args(src, height, width, out)) return ML_BAD_ARGUMENT;
   *out = nullptr;
   const RotationOut ro{reinterpret_cast<void**>(out), out_height, out_width, origin_row,
@@ -208,15 +209,15 @@ extern "C" ZYL_API int img_rotate_nearest_s8(const int8_t* src, int height, int 
 }
 
 void zyl::matchlib::img_paste_keyed_u8(uint8_t* dst, int dst_height, int dst_width,
-                                const uint8_t* src, int src_height, int src_width, int x,
-                                int y, int key) {
+                                       const uint8_t* src, int src_height, int src_width, int x,
+                                       int y, int key) {
   paste(dst, dst_height, dst_width, src, src_height, src_width, x, y, key,
         [](uint8_t s, uint8_t) { return s; });
 }
 
 extern "C" ZYL_API void img_paste_average_u8(uint8_t* dst, int dst_height, int dst_width,
-                                  const uint8_t* src, int src_height, int src_width, int x,
-                                  int y, int key) {
+                                             const uint8_t* src, int src_height, int src_width,
+                                             int x, int y, int key) {
   paste(dst, dst_height, dst_width, src, src_height, src_width, x, y, key,
         [](uint8_t s, uint8_t d) { return static_cast<uint8_t>((s + d) >> 1); });
 }
@@ -228,9 +229,24 @@ extern "C" ZYL_API void img_row_pointers(uint64_t base, int n, uint32_t stride, 
 
 extern "C" {
 
-ZYL_API int img_flip_rotate_u8(const uint8_t* src, int height, int width, int code, uint8_t* dst) { return zyl::matchlib::img_flip_rotate_u8(src, height, width, code, dst); }
-ZYL_API int img_rotate_u8(const uint8_t* src, int height, int width, int angle, uint8_t** out, int* out_height, int* out_width, int* origin_row, int* origin_col) { return zyl::matchlib::img_rotate_u8(src, height, width, angle, out, out_height, out_width, origin_row, origin_col); }
-ZYL_API int img_rotate_nearest_u8(const uint8_t* src, int height, int width, int angle, uint8_t fill, uint8_t** out, int* out_height, int* out_width, int* origin_row, int* origin_col) { return zyl::matchlib::img_rotate_nearest_u8(src, height, width, angle, fill, out, out_height, out_width, origin_row, origin_col); }
-ZYL_API void img_paste_keyed_u8(uint8_t* dst, int dst_height, int dst_width, const uint8_t* src, int src_height, int src_width, int x, int y, int key) { zyl::matchlib::img_paste_keyed_u8(dst, dst_height, dst_width, src, src_height, src_width, x, y, key); }
+ZYL_API int img_flip_rotate_u8(const uint8_t* src, int height, int width, int code, uint8_t* dst) {
+  return zyl::matchlib::img_flip_rotate_u8(src, height, width, code, dst);
+}
+ZYL_API int img_rotate_u8(const uint8_t* src, int height, int width, int angle, uint8_t** out,
+                          int* out_height, int* out_width, int* origin_row, int* origin_col) {
+  return zyl::matchlib::img_rotate_u8(src, height, width, angle, out, out_height, out_width,
+                                      origin_row, origin_col);
+}
+ZYL_API int img_rotate_nearest_u8(const uint8_t* src, int height, int width, int angle,
+                                  uint8_t fill, uint8_t** out, int* out_height, int* out_width,
+                                  int* origin_row, int* origin_col) {
+  return zyl::matchlib::img_rotate_nearest_u8(src, height, width, angle, fill, out, out_height,
+                                              out_width, origin_row, origin_col);
+}
+ZYL_API void img_paste_keyed_u8(uint8_t* dst, int dst_height, int dst_width, const uint8_t* src,
+                                int src_height, int src_width, int x, int y, int key) {
+  zyl::matchlib::img_paste_keyed_u8(dst, dst_height, dst_width, src, src_height, src_width, x, y,
+                                    key);
+}
 
 }  // extern "C"

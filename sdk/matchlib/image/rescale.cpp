@@ -7,6 +7,7 @@
 #include <cstring>
 #include <type_traits>
 
+#include "matchlib/filter/smoothing3x3.h"
 #include "matchlib/image/pixel_rows.h"
 #include "zylscan/matchlib_fixed.h"
 #include "zylscan/matchlib_gradient.h"
@@ -23,16 +24,16 @@ namespace {
 
 // The binomial smoothing kernel of each pixel type.
 inline int binomial3x3(const std::uint8_t* s, int h, int w, std::uint8_t* d) {
-  return filter_binomial3x3_u8(s, h, w, d);
+  return zyl::matchlib::binomial3x3<std::uint8_t>(s, h, w, d);
 }
 inline int binomial3x3(const std::int8_t* s, int h, int w, std::int8_t* d) {
-  return filter_binomial3x3_s8(s, h, w, d);
+  return zyl::matchlib::binomial3x3<std::int8_t>(s, h, w, d);
 }
 inline int binomial3x3(const std::uint16_t* s, int h, int w, std::uint16_t* d) {
-  return filter_binomial3x3_u16(s, h, w, d);
+  return zyl::matchlib::binomial3x3<std::uint16_t>(s, h, w, d);
 }
 inline int binomial3x3(const std::int16_t* s, int h, int w, std::int16_t* d) {
-  return filter_binomial3x3_s16(s, h, w, d);
+  return zyl::matchlib::binomial3x3<std::int16_t>(s, h, w, d);
 }
 
 // Smoothed halving: each output pixel is the mean of a 2x2 block of the
@@ -43,7 +44,8 @@ template <class T>
 int halve_smooth(const T* src, std::uint32_t h, std::uint32_t w, T* dst) {
   if (!src || !dst || h < 2 || w < 2 || h > INT32_MAX || w > INT32_MAX) return ML_BAD_ARGUMENT;
   if constexpr (std::is_same_v<T, std::uint8_t>) {
-    if (h % 2 == 0 && w % 2 == 0) return zyl::matchlib::filter_halve2x2_u8(src, int(h), int(w), dst);
+    if (h % 2 == 0 && w % 2 == 0)
+      return zyl::matchlib::filter_halve2x2_u8(src, int(h), int(w), dst);
   }
   Scratch<T> smooth(pixel_count(h, w));
   if (!smooth) return ML_NO_MEMORY;
@@ -165,15 +167,15 @@ inline int corner_position(std::uint32_t i, std::uint32_t size, std::uint32_t n)
 
 using namespace zyl::matchlib;
 
-
 int zyl::matchlib::img_resize_u8(const uint8_t* src, uint32_t height, uint32_t width, uint8_t* dst,
-                          uint32_t new_height, uint32_t new_width) {
+                                 uint32_t new_height, uint32_t new_width) {
   return resize_u8(src, height, width, dst, new_height, new_width);
 }
 
-#define ZYL_HALVE_SMOOTH(suffix, T)                                                              \
-extern "C" ZYL_API int img_halve_smooth_##suffix(const T* src, uint32_t height, uint32_t width, T* dst) { \
-    return halve_smooth<T>(src, height, width, dst);                                             \
+#define ZYL_HALVE_SMOOTH(suffix, T)                                                               \
+  extern "C" ZYL_API int img_halve_smooth_##suffix(const T* src, uint32_t height, uint32_t width, \
+                                                   T* dst) {                                      \
+    return halve_smooth<T>(src, height, width, dst);                                              \
   }
 ZYL_HALVE_SMOOTH(u8, uint8_t)
 ZYL_HALVE_SMOOTH(s8, int8_t)
@@ -181,8 +183,8 @@ ZYL_HALVE_SMOOTH(u16, uint16_t)
 ZYL_HALVE_SMOOTH(s16, int16_t)
 #undef ZYL_HALVE_SMOOTH
 
-int zyl::matchlib::img_resize_nearest_u8(const uint8_t* src, uint32_t height, uint32_t width, uint8_t* dst,
-                                  uint32_t new_height, uint32_t new_width) {
+int zyl::matchlib::img_resize_nearest_u8(const uint8_t* src, uint32_t height, uint32_t width,
+                                         uint8_t* dst, uint32_t new_height, uint32_t new_width) {
   if (new_height == 0 || new_width == 0) return ML_OK;
   if (!src || !dst || height == 0 || width == 0) return ML_BAD_ARGUMENT;
   for (uint32_t i = 0; i < new_height; ++i) {
@@ -193,9 +195,9 @@ int zyl::matchlib::img_resize_nearest_u8(const uint8_t* src, uint32_t height, ui
   return ML_OK;
 }
 
-extern "C" ZYL_API int img_scale_nearest_s8(const int8_t* src, uint32_t height, uint32_t width, uint32_t den,
-                                 int8_t* dst, uint32_t new_height, uint32_t new_width,
-                                 uint32_t num) {
+extern "C" ZYL_API int img_scale_nearest_s8(const int8_t* src, uint32_t height, uint32_t width,
+                                            uint32_t den, int8_t* dst, uint32_t new_height,
+                                            uint32_t new_width, uint32_t num) {
   if (new_height == 0 || new_width == 0) return ML_OK;
   if (!src || !dst || den == 0) return ML_BAD_ARGUMENT;
   for (uint32_t i = 0; i < new_height; ++i) {
@@ -210,8 +212,8 @@ extern "C" ZYL_API int img_scale_nearest_s8(const int8_t* src, uint32_t height, 
 }
 
 int zyl::matchlib::img_resize_lanczos_u8(const uint8_t* src, uint32_t height, uint32_t width,
-                                  uint8_t* dst, uint32_t new_height, uint32_t new_width,
-                                  int32_t support) {
+                                         uint8_t* dst, uint32_t new_height, uint32_t new_width,
+                                         int32_t support) {
   // The corner-aligned positions divide by the target size minus one, and
   // supports above 2 overflow the Q14 products of the tap weight.
   if (!src || !dst || height == 0 || width == 0 || new_height < 2 || new_width < 2 ||
@@ -248,9 +250,9 @@ int zyl::matchlib::img_resize_lanczos_u8(const uint8_t* src, uint32_t height, ui
   return ML_OK;
 }
 
-extern "C" ZYL_API int8_t* img_enlarge_replicate_s8(const int8_t* src, uint32_t height, uint32_t width,
-                                         uint32_t factor, uint32_t* out_height,
-                                         uint32_t* out_width) {
+extern "C" ZYL_API int8_t* img_enlarge_replicate_s8(const int8_t* src, uint32_t height,
+                                                    uint32_t width, uint32_t factor,
+                                                    uint32_t* out_height, uint32_t* out_width) {
   const uint64_t oh = uint64_t{height} * factor, ow = uint64_t{width} * factor;
   if (!src || oh == 0 || ow == 0 || oh > UINT32_MAX || ow > UINT32_MAX) return nullptr;
   Scratch<int8_t> out(pixel_count(oh, ow));
@@ -266,8 +268,8 @@ extern "C" ZYL_API int8_t* img_enlarge_replicate_s8(const int8_t* src, uint32_t 
 }
 
 int zyl::matchlib::img_resample_to_500dpi_u8(const uint8_t* src, uint32_t height, uint32_t width,
-                                      uint32_t resolution, uint8_t** out, uint32_t* out_height,
-                                      uint32_t* out_width) {
+                                             uint32_t resolution, uint8_t** out,
+                                             uint32_t* out_height, uint32_t* out_width) {
   if (out) *out = nullptr;
   if (!src || !out || !out_height || !out_width || resolution == 0 || height < 2 || width < 2)
     return ML_BAD_ARGUMENT;
@@ -301,9 +303,24 @@ int zyl::matchlib::img_resample_to_500dpi_u8(const uint8_t* src, uint32_t height
 
 extern "C" {
 
-ZYL_API int img_resize_u8(const uint8_t* src, uint32_t height, uint32_t width, uint8_t* dst, uint32_t new_height, uint32_t new_width) { return zyl::matchlib::img_resize_u8(src, height, width, dst, new_height, new_width); }
-ZYL_API int img_resize_nearest_u8(const uint8_t* src, uint32_t height, uint32_t width, uint8_t* dst, uint32_t new_height, uint32_t new_width) { return zyl::matchlib::img_resize_nearest_u8(src, height, width, dst, new_height, new_width); }
-ZYL_API int img_resize_lanczos_u8(const uint8_t* src, uint32_t height, uint32_t width, uint8_t* dst, uint32_t new_height, uint32_t new_width, int32_t support) { return zyl::matchlib::img_resize_lanczos_u8(src, height, width, dst, new_height, new_width, support); }
-ZYL_API int img_resample_to_500dpi_u8(const uint8_t* src, uint32_t height, uint32_t width, uint32_t resolution, uint8_t** out, uint32_t* out_height, uint32_t* out_width) { return zyl::matchlib::img_resample_to_500dpi_u8(src, height, width, resolution, out, out_height, out_width); }
+ZYL_API int img_resize_u8(const uint8_t* src, uint32_t height, uint32_t width, uint8_t* dst,
+                          uint32_t new_height, uint32_t new_width) {
+  return zyl::matchlib::img_resize_u8(src, height, width, dst, new_height, new_width);
+}
+ZYL_API int img_resize_nearest_u8(const uint8_t* src, uint32_t height, uint32_t width, uint8_t* dst,
+                                  uint32_t new_height, uint32_t new_width) {
+  return zyl::matchlib::img_resize_nearest_u8(src, height, width, dst, new_height, new_width);
+}
+ZYL_API int img_resize_lanczos_u8(const uint8_t* src, uint32_t height, uint32_t width, uint8_t* dst,
+                                  uint32_t new_height, uint32_t new_width, int32_t support) {
+  return zyl::matchlib::img_resize_lanczos_u8(src, height, width, dst, new_height, new_width,
+                                              support);
+}
+ZYL_API int img_resample_to_500dpi_u8(const uint8_t* src, uint32_t height, uint32_t width,
+                                      uint32_t resolution, uint8_t** out, uint32_t* out_height,
+                                      uint32_t* out_width) {
+  return zyl::matchlib::img_resample_to_500dpi_u8(src, height, width, resolution, out, out_height,
+                                                  out_width);
+}
 
 }  // extern "C"

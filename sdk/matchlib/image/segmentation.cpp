@@ -24,6 +24,7 @@
 #include "zylscan/matchlib_stretch.h"
 #include "zylscan/matchlib_stripe.h"
 #include "matchlib/filter/checker.h"
+#include "matchlib/filter/smoothing3x3.h"
 #include "matchlib/image/grey_morphology.h"
 #include "matchlib/image/histogram.h"
 #include "matchlib/image/segmentation.h"
@@ -86,9 +87,8 @@ bool sizes_ok(const void* a, const void* b, int height, int width) {
 
 using namespace zyl::matchlib;
 
-
 int zyl::matchlib::imgproc_segment_local_variance(const uint8_t* pixels, int height, int width,
-                                           int threshold, int percent, uint8_t* out) {
+                                                  int threshold, int percent, uint8_t* out) {
   if (!sizes_ok(pixels, out, height, width)) return ML_BAD_ARGUMENT;
   const std::size_t n = std::size_t(height) * std::size_t(width);
   std::memset(out, 255, n);
@@ -102,20 +102,21 @@ int zyl::matchlib::imgproc_segment_local_variance(const uint8_t* pixels, int hei
 }
 
 int zyl::matchlib::filter_vote_percent_u8(const uint8_t* map, int height, int width, int radius,
-                                   int percent, uint8_t* out) {
+                                          int percent, uint8_t* out) {
   if (!sizes_ok(map, out, height, width) || radius < 0) return ML_BAD_ARGUMENT;
   return vote(height, width, radius, percent, [map](std::size_t i) { return map[i] != 0; }, out);
 }
 
-extern "C" ZYL_API int img_binarize_u16_vote(const uint16_t* values, int height, int width, int radius,
-                                  int threshold, int percent, uint8_t* out) {
+extern "C" ZYL_API int img_binarize_u16_vote(const uint16_t* values, int height, int width,
+                                             int radius, int threshold, int percent, uint8_t* out) {
   if (!sizes_ok(values, out, height, width)) return ML_BAD_ARGUMENT;
   const std::size_t n = std::size_t(height) * std::size_t(width);
   for (std::size_t i = 0; i < n; ++i) out[i] = values[i] >= threshold ? 1 : 0;
   return zyl::matchlib::filter_vote_percent_u8(out, height, width, radius, percent, out);
 }
 
-int zyl::matchlib::hist_threshold_iterative(const uint8_t* pixels, int height, int width, int start) {
+int zyl::matchlib::hist_threshold_iterative(const uint8_t* pixels, int height, int width,
+                                            int start) {
   if (!pixels || height <= 0 || width <= 0) return std::clamp(start, 0, 255);
   std::int32_t hist[256];
   zyl::matchlib::hist_build_u8(pixels, height, width, hist);
@@ -142,7 +143,7 @@ int zyl::matchlib::hist_threshold_iterative(const uint8_t* pixels, int height, i
 }
 
 int zyl::matchlib::img_distance_in_mask(int height, int width, const uint8_t* mask, int rounds,
-                                 uint8_t* out) {
+                                        uint8_t* out) {
   if (!sizes_ok(mask, out, height, width)) return ML_BAD_ARGUMENT;
   const std::size_t h = height, w = width, n = h * w;
   std::memset(out, 255, n);
@@ -168,17 +169,20 @@ int zyl::matchlib::img_distance_in_mask(int height, int width, const uint8_t* ma
   return ML_OK;
 }
 
-extern "C" ZYL_API int img_smooth_foreground(const uint8_t* pixels, int height, int width, uint8_t* out) {
+extern "C" ZYL_API int img_smooth_foreground(const uint8_t* pixels, int height, int width,
+                                             uint8_t* out) {
   if (!sizes_ok(pixels, out, height, width)) return ML_BAD_ARGUMENT;
   const std::size_t n = std::size_t(height) * std::size_t(width);
   auto work = alloc_array<std::uint8_t>(n);
   auto range = alloc_array<std::uint8_t>(n);
   int st = work && range ? ML_OK : ML_NO_MEMORY;
-  if (st == ML_OK) st = zyl::matchlib::imgproc_open_close_mean3x3(pixels, height, width, work.get());
-  if (st == ML_OK) st = zyl::matchlib::filter_local_range_disk_u8(work.get(), height, width, 5, range.get());
+  if (st == ML_OK)
+    st = zyl::matchlib::imgproc_open_close_mean3x3(pixels, height, width, work.get());
+  if (st == ML_OK)
+    st = zyl::matchlib::filter_local_range_disk_u8(work.get(), height, width, 5, range.get());
   for (int round = 0; round < 10 && st == ML_OK; ++round)
-    st = filter_binomial3x3_u8(static_cast<const std::uint8_t*>(range.get()), height, width,
-                               range.get());
+    st = zyl::matchlib::binomial3x3<std::uint8_t>(static_cast<const std::uint8_t*>(range.get()),
+                                                  height, width, range.get());
   if (st != ML_OK) {
     std::memset(out, 0, n);
     return st;
@@ -188,7 +192,7 @@ extern "C" ZYL_API int img_smooth_foreground(const uint8_t* pixels, int height, 
 }
 
 extern "C" ZYL_API void img_clear_outside_rect(uint8_t* map, int height, int width, int first_row,
-                                    int last_row, int first_column, int last_column) {
+                                               int last_row, int first_column, int last_column) {
   if (!map || height <= 0 || width <= 0) return;
   for (int i = 0; i < height; ++i) {
     uint8_t* row = map + std::size_t(i) * width;
@@ -202,7 +206,7 @@ extern "C" ZYL_API void img_clear_outside_rect(uint8_t* map, int height, int wid
 }
 
 int zyl::matchlib::img_is_region_border(const uint8_t* map, int height, int width, int row,
-                                 int column, int flags) {
+                                        int column, int flags) {
   if (!map || row < 0 || column < 0 || row >= height || column >= width) return 0;
   auto at = [&](int r, int c) { return map[std::size_t(r) * width + c]; };
   const bool set = at(row, column) != 0;
@@ -223,7 +227,7 @@ int zyl::matchlib::img_is_region_border(const uint8_t* map, int height, int widt
   return 0;
 }
 
-extern "C" ZYL_API void img_mark_region_border(uint8_t* map, int height, int width) {
+void zyl::matchlib::img_mark_region_border(uint8_t* map, int height, int width) {
   if (!map || height <= 0 || width <= 0) return;
   // Marking only ORs a bit into non-zero cells, so the zero tests below
   // see the map as it was.
@@ -235,10 +239,28 @@ extern "C" ZYL_API void img_mark_region_border(uint8_t* map, int height, int wid
 
 extern "C" {
 
-ZYL_API int imgproc_segment_local_variance(const uint8_t* pixels, int height, int width, int threshold, int percent, uint8_t* out) { return zyl::matchlib::imgproc_segment_local_variance(pixels, height, width, threshold, percent, out); }
-ZYL_API int filter_vote_percent_u8(const uint8_t* map, int height, int width, int radius, int percent, uint8_t* out) { return zyl::matchlib::filter_vote_percent_u8(map, height, width, radius, percent, out); }
-ZYL_API int hist_threshold_iterative(const uint8_t* pixels, int height, int width, int start) { return zyl::matchlib::hist_threshold_iterative(pixels, height, width, start); }
-ZYL_API int img_distance_in_mask(int height, int width, const uint8_t* mask, int rounds, uint8_t* out) { return zyl::matchlib::img_distance_in_mask(height, width, mask, rounds, out); }
-ZYL_API int img_is_region_border(const uint8_t* map, int height, int width, int row, int column, int flags) { return zyl::matchlib::img_is_region_border(map, height, width, row, column, flags); }
+ZYL_API int imgproc_segment_local_variance(const uint8_t* pixels, int height, int width,
+                                           int threshold, int percent, uint8_t* out) {
+  return zyl::matchlib::imgproc_segment_local_variance(pixels, height, width, threshold, percent,
+                                                       out);
+}
+ZYL_API int filter_vote_percent_u8(const uint8_t* map, int height, int width, int radius,
+                                   int percent, uint8_t* out) {
+  return zyl::matchlib::filter_vote_percent_u8(map, height, width, radius, percent, out);
+}
+ZYL_API int hist_threshold_iterative(const uint8_t* pixels, int height, int width, int start) {
+  return zyl::matchlib::hist_threshold_iterative(pixels, height, width, start);
+}
+ZYL_API int img_distance_in_mask(int height, int width, const uint8_t* mask, int rounds,
+                                 uint8_t* out) {
+  return zyl::matchlib::img_distance_in_mask(height, width, mask, rounds, out);
+}
+ZYL_API int img_is_region_border(const uint8_t* map, int height, int width, int row, int column,
+                                 int flags) {
+  return zyl::matchlib::img_is_region_border(map, height, width, row, column, flags);
+}
+ZYL_API void img_mark_region_border(uint8_t* map, int height, int width) {
+  zyl::matchlib::img_mark_region_border(map, height, width);
+}
 
 }  // extern "C"

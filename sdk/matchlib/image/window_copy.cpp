@@ -11,36 +11,55 @@
 
 using namespace zyl::matchlib;
 
+namespace zyl::matchlib {
 
-#define ZYL_COPY_WINDOW(suffix, T)                                                             \
-extern "C" ZYL_API int img_copy_window_##suffix(const T* src, uint32_t height, uint32_t width,          \
-                                       uint32_t window_height, uint32_t window_width,          \
-                                       int32_t row_offset, int32_t column_offset, T* dst) {    \
-    if (uint64_t{window_height} * window_width == 0 || uint64_t{height} * width == 0)          \
-      return ML_OK;                                                                            \
-    if (!src || !dst) return ML_BAD_ARGUMENT;                                                  \
-    copy_window<T>(src, height, width, window_height, window_width, row_offset, column_offset, \
-                   dst);                                                                       \
-    return ML_OK;                                                                              \
-  }                                                                                            \
-extern "C" ZYL_API int img_copy_centered_##suffix(const T* src, uint32_t height, uint32_t width,        \
-                                         uint32_t out_height, uint32_t out_width, T* dst) {    \
-    /* Divisions toward zero: a larger window receives the source in its centre. */           \
-    const int64_t row_off = (int64_t{height} - out_height) / 2;                                \
-    const int64_t col_off = (int64_t{width} - out_width) / 2;                                  \
-    if (uint64_t{out_height} * out_width == 0 || uint64_t{height} * width == 0) return ML_OK;  \
-    if (!src || !dst) return ML_BAD_ARGUMENT;                                                  \
-    copy_window<T>(src, height, width, out_height, out_width, row_off, col_off, dst);          \
-    return ML_OK;                                                                              \
+template <class T>
+int copy_window_checked(const T* src, uint32_t height, uint32_t width, uint32_t window_height,
+                        uint32_t window_width, int32_t row_offset, int32_t column_offset, T* dst) {
+  if (uint64_t{window_height} * window_width == 0 || uint64_t{height} * width == 0) return ML_OK;
+  if (!src || !dst) return ML_BAD_ARGUMENT;
+  copy_window<T>(src, height, width, window_height, window_width, row_offset, column_offset, dst);
+  return ML_OK;
+}
+
+template <class T>
+int copy_centered(const T* src, uint32_t height, uint32_t width, uint32_t out_height,
+                  uint32_t out_width, T* dst) {
+  // Divisions toward zero: a larger window receives the source in its centre.
+  const int64_t row_off = (int64_t{height} - out_height) / 2;
+  const int64_t col_off = (int64_t{width} - out_width) / 2;
+  if (uint64_t{out_height} * out_width == 0 || uint64_t{height} * width == 0) return ML_OK;
+  if (!src || !dst) return ML_BAD_ARGUMENT;
+  copy_window<T>(src, height, width, out_height, out_width, row_off, col_off, dst);
+  return ML_OK;
+}
+
+}  // namespace zyl::matchlib
+
+#define ZYL_COPY_WINDOW(suffix, T)                                                                 \
+  template int zyl::matchlib::copy_window_checked<T>(const T*, uint32_t, uint32_t, uint32_t,       \
+                                                     uint32_t, int32_t, int32_t, T*);              \
+  template int zyl::matchlib::copy_centered<T>(const T*, uint32_t, uint32_t, uint32_t, uint32_t,   \
+                                               T*);                                                \
+  extern "C" ZYL_API int img_copy_window_##suffix(                                                 \
+      const T* src, uint32_t height, uint32_t width, uint32_t window_height,                       \
+      uint32_t window_width, int32_t row_offset, int32_t column_offset, T* dst) {                  \
+    return copy_window_checked<T>(src, height, width, window_height, window_width, row_offset,     \
+                                  column_offset, dst);                                             \
+  }                                                                                                \
+  extern "C" ZYL_API int img_copy_centered_##suffix(const T* src, uint32_t height, uint32_t width, \
+                                                    uint32_t out_height, uint32_t out_width,       \
+                                                    T* dst) {                                      \
+    return copy_centered<T>(src, height, width, out_height, out_width, dst);                       \
   }
 ZYL_COPY_WINDOW(u8, uint8_t)
 ZYL_COPY_WINDOW(u16, uint16_t)
 #undef ZYL_COPY_WINDOW
 
 int zyl::matchlib::img_crop_to_block_multiple(const uint8_t* src, uint32_t height, uint32_t width,
-                                       uint32_t block, uint8_t** out, uint32_t* out_height,
-                                       uint32_t* out_width, int32_t* row_offset,
-                                       int32_t* column_offset) {
+                                              uint32_t block, uint8_t** out, uint32_t* out_height,
+                                              uint32_t* out_width, int32_t* row_offset,
+                                              int32_t* column_offset) {
   if (!src || !out || !out_height || !out_width || !row_offset || !column_offset || block == 0 ||
       std::min(height, width) < block)
     return ML_BAD_ARGUMENT;
@@ -62,9 +81,9 @@ int zyl::matchlib::img_crop_to_block_multiple(const uint8_t* src, uint32_t heigh
   return ML_OK;
 }
 
-extern "C" ZYL_API int img_paste_fill(const uint8_t* src, uint32_t height, uint32_t width, uint8_t* frame,
-                           uint32_t frame_height, uint32_t frame_width, int32_t row,
-                           int32_t column, uint8_t fill) {
+extern "C" ZYL_API int img_paste_fill(const uint8_t* src, uint32_t height, uint32_t width,
+                                      uint8_t* frame, uint32_t frame_height, uint32_t frame_width,
+                                      int32_t row, int32_t column, uint8_t fill) {
   // A negative place would write before the frame.
   if (!frame || (!src && height != 0 && width != 0) || row < 0 || column < 0 ||
       frame_height < uint64_t{height} + row || frame_width < uint64_t{width} + column)
@@ -76,8 +95,8 @@ extern "C" ZYL_API int img_paste_fill(const uint8_t* src, uint32_t height, uint3
   return ML_OK;
 }
 
-extern "C" ZYL_API uint32_t img_block_padding_excess(uint32_t height, uint32_t width, uint32_t block,
-                                          uint32_t divisor) {
+extern "C" ZYL_API uint32_t img_block_padding_excess(uint32_t height, uint32_t width,
+                                                     uint32_t block, uint32_t divisor) {
   if (block == 0 || divisor == 0) return 0;
   const uint64_t e = 8 / divisor;
   const uint64_t area =
@@ -87,8 +106,8 @@ extern "C" ZYL_API uint32_t img_block_padding_excess(uint32_t height, uint32_t w
 }
 
 int zyl::matchlib::img_find_white_margins_u8(const uint8_t* src, uint32_t height, uint32_t width,
-                                      uint32_t* out_height, uint32_t* out_width, uint32_t* top,
-                                      uint32_t* left) {
+                                             uint32_t* out_height, uint32_t* out_width,
+                                             uint32_t* top, uint32_t* left) {
   if (!src || !out_height || !out_width || !top || !left || height == 0 || width == 0)
     return ML_BAD_ARGUMENT;
   Scratch<uint64_t> col_sum(width, true), row_sum(height, true);
@@ -133,7 +152,18 @@ int zyl::matchlib::img_find_white_margins_u8(const uint8_t* src, uint32_t height
 
 extern "C" {
 
-ZYL_API int img_crop_to_block_multiple(const uint8_t* src, uint32_t height, uint32_t width, uint32_t block, uint8_t** out, uint32_t* out_height, uint32_t* out_width, int32_t* row_offset, int32_t* column_offset) { return zyl::matchlib::img_crop_to_block_multiple(src, height, width, block, out, out_height, out_width, row_offset, column_offset); }
-ZYL_API int img_find_white_margins_u8(const uint8_t* src, uint32_t height, uint32_t width, uint32_t* out_height, uint32_t* out_width, uint32_t* top, uint32_t* left) { return zyl::matchlib::img_find_white_margins_u8(src, height, width, out_height, out_width, top, left); }
+ZYL_API int img_crop_to_block_multiple(const uint8_t* src, uint32_t height, uint32_t width,
+                                       uint32_t block, uint8_t** out, uint32_t* out_height,
+                                       uint32_t* out_width, int32_t* row_offset,
+                                       int32_t* column_offset) {
+  return zyl::matchlib::img_crop_to_block_multiple(src, height, width, block, out, out_height,
+                                                   out_width, row_offset, column_offset);
+}
+ZYL_API int img_find_white_margins_u8(const uint8_t* src, uint32_t height, uint32_t width,
+                                      uint32_t* out_height, uint32_t* out_width, uint32_t* top,
+                                      uint32_t* left) {
+  return zyl::matchlib::img_find_white_margins_u8(src, height, width, out_height, out_width, top,
+                                                  left);
+}
 
 }  // extern "C"

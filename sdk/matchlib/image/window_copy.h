@@ -6,20 +6,15 @@
 #include <cstring>
 #include "zylscan/matchlib_window.h"
 
+namespace zyl::matchlib {
+
 // Bodies of exported functions, called directly inside the library.
-namespace zyl::matchlib {
-
-int img_crop_to_block_multiple(const uint8_t* src, uint32_t height, uint32_t width,
-                                       uint32_t block, uint8_t** out, uint32_t* out_height,
-                                       uint32_t* out_width, int32_t* row_offset,
-                                       int32_t* column_offset);
+int img_crop_to_block_multiple(const uint8_t* src, uint32_t height, uint32_t width, uint32_t block,
+                               uint8_t** out, uint32_t* out_height, uint32_t* out_width,
+                               int32_t* row_offset, int32_t* column_offset);
 int img_find_white_margins_u8(const uint8_t* src, uint32_t height, uint32_t width,
-                                      uint32_t* out_height, uint32_t* out_width, uint32_t* top,
-                                      uint32_t* left);
-
-}  // namespace zyl::matchlib
-
-namespace zyl::matchlib {
+                              uint32_t* out_height, uint32_t* out_width, uint32_t* top,
+                              uint32_t* left);
 
 // Copies the overlap of src (h x w) with the window (wh x ww at row_off,
 // col_off in source coordinates) into dst (wh x ww); dst pixels outside
@@ -40,5 +35,19 @@ void copy_window(const T* src, std::uint32_t h, std::uint32_t w, std::uint32_t w
     std::memmove(dst + (r - row_off) * std::int64_t{ww} + (c0 - col_off), src + r * w + c0,
                  sizeof(T) * static_cast<std::size_t>(c1 - c0));
 }
+
+// copy_window with the checks of the exported copies: an empty source or
+// window copies nothing, a null buffer is refused. Instantiated for uint8_t
+// and uint16_t.
+template <class T>
+int copy_window_checked(const T* src, std::uint32_t height, std::uint32_t width,
+                        std::uint32_t window_height, std::uint32_t window_width,
+                        std::int32_t row_offset, std::int32_t column_offset, T* dst);
+
+// The out_height x out_width window centred on the source (offsets halved
+// toward zero), with the same checks. Instantiated for uint8_t and uint16_t.
+template <class T>
+int copy_centered(const T* src, std::uint32_t height, std::uint32_t width, std::uint32_t out_height,
+                  std::uint32_t out_width, T* dst);
 
 }  // namespace zyl::matchlib

@@ -11,13 +11,13 @@
 #include "zylscan/matchlib_fixed.h"
 #include "zylscan/matchlib_object.h"
 #include "matchlib/core/fixed_math.h"
+#include "matchlib/image/median3x3.h"
 #include "matchlib/image/window_frame.h"
 
 using zyl::matchlib::ml_malloc;
 
-
 int zyl::matchlib::img_window_frame_u8(const uint8_t* src, int height, int width, int percent,
-                                uint8_t* dst) {
+                                       uint8_t* dst) {
   const unsigned p = static_cast<uint8_t>(percent);
   if (p > 100) return ML_BAD_ARGUMENT;
   if (!src || !dst) return ML_BAD_ARGUMENT;
@@ -63,7 +63,8 @@ int zyl::matchlib::img_window_frame_u8(const uint8_t* src, int height, int width
 
   auto* median = static_cast<uint8_t*>(ml_malloc(cells));
   if (!median) return ML_NO_MEMORY;
-  const int st = filter_median3x3_u8(dst, static_cast<uint32_t>(h), static_cast<uint32_t>(w), median);
+  const int st = zyl::matchlib::median3x3<std::uint8_t>(dst, static_cast<uint32_t>(h),
+                                                        static_cast<uint32_t>(w), median);
   if (st != ML_OK) {
     std::free(median);
     return st;
@@ -81,6 +82,9 @@ int zyl::matchlib::img_window_frame_u8(const uint8_t* src, int height, int width
 
 extern "C" {
 
-ZYL_API int img_window_frame_u8(const uint8_t* src, int height, int width, int percent, uint8_t* dst) { return zyl::matchlib::img_window_frame_u8(src, height, width, percent, dst); }
+ZYL_API int img_window_frame_u8(const uint8_t* src, int height, int width, int percent,
+                                uint8_t* dst) {
+  return zyl::matchlib::img_window_frame_u8(src, height, width, percent, dst);
+}
 
 }  // extern "C"

@@ -7,7 +7,6 @@
 // Bodies of exported functions, called directly inside the library.
 namespace zyl::matchlib {
 
-int img_window_frame_u8(const uint8_t* src, int height, int width, int percent,
-                                uint8_t* dst);
+int img_window_frame_u8(const uint8_t* src, int height, int width, int percent, uint8_t* dst);
 
 }  // namespace zyl::matchlib

@@ -12,6 +12,7 @@
 
 #include "zylscan/matchlib_filter_kernels.h"
 #include "zylscan/matchlib_local_stats.h"
+#include "matchlib/filter/smoothing3x3.h"
 #include "matchlib/image/pixel_rows.h"
 #include "zylscan/matchlib_object.h"
 #include "matchlib/filter/gradient_variance.h"
@@ -62,9 +63,8 @@ void build_integrals(const uint8_t* pixels, int height, int width, std::uint32_t
 
 using namespace zyl::matchlib;
 
-
-int zyl::matchlib::filter_local_variance_u8(const uint8_t* pixels, int height, int width, int radius,
-                                     uint16_t* out) {
+int zyl::matchlib::filter_local_variance_u8(const uint8_t* pixels, int height, int width,
+                                            int radius, uint16_t* out) {
   if (bad_window_args(pixels, out, height, width, radius)) return ML_BAD_ARGUMENT;
   if (height == 0 || width == 0) return ML_OK;
   const std::size_t cells = (static_cast<std::size_t>(height) + 1) * (width + 1);
@@ -76,15 +76,15 @@ int zyl::matchlib::filter_local_variance_u8(const uint8_t* pixels, int height, i
   const int top_end = std::min(r, height);
   const int bottom_start = std::max(height - r, 0);
   // Border bands over clipped windows.
-  zyl::matchlib::filter_local_variance_integral_u16(s.get(), q.get(), 0, width, 0, top_end, height, width, r,
-                                     out);
-  zyl::matchlib::filter_local_variance_integral_u16(s.get(), q.get(), 0, width, bottom_start, height, height,
-                                     width, r, out);
+  zyl::matchlib::filter_local_variance_integral_u16(s.get(), q.get(), 0, width, 0, top_end, height,
+                                                    width, r, out);
+  zyl::matchlib::filter_local_variance_integral_u16(s.get(), q.get(), 0, width, bottom_start,
+                                                    height, height, width, r, out);
   if (r < bottom_start) {
     zyl::matchlib::filter_local_variance_integral_u16(s.get(), q.get(), 0, std::min(r, width), r,
-                                       bottom_start, height, width, r, out);
-    zyl::matchlib::filter_local_variance_integral_u16(s.get(), q.get(), std::max(width - r, 0), width, r,
-                                       bottom_start, height, width, r, out);
+                                                      bottom_start, height, width, r, out);
+    zyl::matchlib::filter_local_variance_integral_u16(
+        s.get(), q.get(), std::max(width - r, 0), width, r, bottom_start, height, width, r, out);
   }
   // Interior: full windows in single precision.
   const std::size_t stride = static_cast<std::size_t>(width) + 1;
@@ -111,7 +111,7 @@ int zyl::matchlib::filter_local_variance_u8(const uint8_t* pixels, int height, i
 }
 
 int zyl::matchlib::filter_local_variance_ring_u8(const uint8_t* pixels, int height, int width,
-                                          int radius, int16_t* out) {
+                                                 int radius, int16_t* out) {
   if (radius > 7) return ML_BAD_ARGUMENT;
   if (bad_window_args(pixels, out, height, width, radius)) return ML_BAD_ARGUMENT;
   if (height == 0 || width == 0) return ML_OK;
@@ -148,12 +148,12 @@ int zyl::matchlib::filter_local_variance_ring_u8(const uint8_t* pixels, int heig
     while (built < need) build_row(++built);
     const bool inner_row = y >= r && y < height - r;
     if (!inner_row || width <= 2 * r) {
-      zyl::matchlib::filter_local_variance_integral_ring_s16(s.get(), q.get(), 0, width, y, y + 1, height,
-                                              width, r, out);
+      zyl::matchlib::filter_local_variance_integral_ring_s16(s.get(), q.get(), 0, width, y, y + 1,
+                                                             height, width, r, out);
       continue;
     }
-    zyl::matchlib::filter_local_variance_integral_ring_s16(s.get(), q.get(), 0, r, y, y + 1, height, width, r,
-                                            out);
+    zyl::matchlib::filter_local_variance_integral_ring_s16(s.get(), q.get(), 0, r, y, y + 1, height,
+                                                           width, r, out);
     const std::int32_t* s0 = s.get() + ((y - r) % 16) * stride;
     const std::int32_t* s1 = s.get() + ((y + r + 1) % 16) * stride;
     const std::int32_t* q0 = q.get() + ((y - r) % 16) * stride;
@@ -167,12 +167,11 @@ int zyl::matchlib::filter_local_variance_ring_u8(const uint8_t* pixels, int heig
                                static_cast<std::uint32_t>(q0[b]) - static_cast<std::uint32_t>(q1[a]);
       o[x] = static_cast<int16_t>((wq * 16 - ws * ((ws * 16) / n)) / n >> 4);
     }
-    zyl::matchlib::filter_local_variance_integral_ring_s16(s.get(), q.get(), width - r, width, y, y + 1,
-                                            height, width, r, out);
+    zyl::matchlib::filter_local_variance_integral_ring_s16(s.get(), q.get(), width - r, width, y,
+                                                           y + 1, height, width, r, out);
   }
   return ML_OK;
 }
-
 
 namespace zyl::matchlib {
 namespace {
@@ -218,9 +217,8 @@ int box_sums(const uint8_t* pixels, int height, int width, int r, Emit emit) {
 }  // namespace
 }  // namespace zyl::matchlib
 
-
 extern "C" ZYL_API int filter_box_sum_u8(const uint8_t* pixels, int height, int width, int radius,
-                              int32_t* out) {
+                                         int32_t* out) {
   if (bad_window_args(pixels, out, height, width, radius)) return ML_BAD_ARGUMENT;
   if (height == 0 || width == 0) return ML_OK;
   return box_sums(pixels, height, width, radius, [out](std::size_t k, std::int64_t sum, std::int64_t) {
@@ -229,7 +227,7 @@ extern "C" ZYL_API int filter_box_sum_u8(const uint8_t* pixels, int height, int 
 }
 
 int zyl::matchlib::filter_box_mean_u8(const uint8_t* pixels, int height, int width, int radius,
-                               uint8_t* out) {
+                                      uint8_t* out) {
   if (bad_window_args(pixels, out, height, width, radius)) return ML_BAD_ARGUMENT;
   if (height == 0 || width == 0) return ML_OK;
   // The running sums read the source to the last row, so out may be pixels.
@@ -238,8 +236,8 @@ int zyl::matchlib::filter_box_mean_u8(const uint8_t* pixels, int height, int wid
   });
 }
 
-extern "C" ZYL_API int filter_local_minmax_u8(const uint8_t* pixels, int height, int width, int radius,
-                                   uint8_t* min_map, uint8_t* max_map) {
+extern "C" ZYL_API int filter_local_minmax_u8(const uint8_t* pixels, int height, int width,
+                                              int radius, uint8_t* min_map, uint8_t* max_map) {
   if (!pixels || !min_map || !max_map || height < 0 || width < 0 || radius < 0)
     return ML_BAD_ARGUMENT;
   const std::size_t cells = static_cast<std::size_t>(height) * width;
@@ -264,8 +262,8 @@ extern "C" ZYL_API int filter_local_minmax_u8(const uint8_t* pixels, int height,
   return ML_OK;
 }
 
-int zyl::matchlib::filter_adaptive_smooth_u8(const uint8_t* pixels, int height, int width, int noise,
-                                      int radius, uint8_t* out) {
+int zyl::matchlib::filter_adaptive_smooth_u8(const uint8_t* pixels, int height, int width,
+                                             int noise, int radius, uint8_t* out) {
   if (bad_window_args(pixels, out, height, width, radius)) return ML_BAD_ARGUMENT;
   if (height == 0 || width == 0) return ML_OK;
   const std::size_t cells = static_cast<std::size_t>(height) * width;
@@ -273,12 +271,13 @@ int zyl::matchlib::filter_adaptive_smooth_u8(const uint8_t* pixels, int height, 
   if (!smooth) return ML_NO_MEMORY;
   std::memcpy(smooth.get(), pixels, cells);
   for (int k = 0; k < radius; ++k) {
-    const int st = filter_box3x3_u8(smooth.get(), height, width, smooth.get());
+    const int st = zyl::matchlib::box3x3<std::uint8_t>(smooth.get(), height, width, smooth.get());
     if (st != ML_OK) return st;
   }
   Scratch<uint16_t> variance(cells);
   if (!variance) return ML_NO_MEMORY;
-  const int st = zyl::matchlib::filter_local_variance_u8(pixels, height, width, radius, variance.get());
+  const int st =
+      zyl::matchlib::filter_local_variance_u8(pixels, height, width, radius, variance.get());
   if (st != ML_OK) return st;
   if (noise < 0) {
     // A 64-bit sum equals the 32-bit one wherever that cannot overflow.
@@ -301,9 +300,21 @@ int zyl::matchlib::filter_adaptive_smooth_u8(const uint8_t* pixels, int height, 
 
 extern "C" {
 
-ZYL_API int filter_local_variance_u8(const uint8_t* pixels, int height, int width, int radius, uint16_t* out) { return zyl::matchlib::filter_local_variance_u8(pixels, height, width, radius, out); }
-ZYL_API int filter_local_variance_ring_u8(const uint8_t* pixels, int height, int width, int radius, int16_t* out) { return zyl::matchlib::filter_local_variance_ring_u8(pixels, height, width, radius, out); }
-ZYL_API int filter_box_mean_u8(const uint8_t* pixels, int height, int width, int radius, uint8_t* out) { return zyl::matchlib::filter_box_mean_u8(pixels, height, width, radius, out); }
-ZYL_API int filter_adaptive_smooth_u8(const uint8_t* pixels, int height, int width, int noise, int radius, uint8_t* out) { return zyl::matchlib::filter_adaptive_smooth_u8(pixels, height, width, noise, radius, out); }
+ZYL_API int filter_local_variance_u8(const uint8_t* pixels, int height, int width, int radius,
+                                     uint16_t* out) {
+  return zyl::matchlib::filter_local_variance_u8(pixels, height, width, radius, out);
+}
+ZYL_API int filter_local_variance_ring_u8(const uint8_t* pixels, int height, int width, int radius,
+                                          int16_t* out) {
+  return zyl::matchlib::filter_local_variance_ring_u8(pixels, height, width, radius, out);
+}
+ZYL_API int filter_box_mean_u8(const uint8_t* pixels, int height, int width, int radius,
+                               uint8_t* out) {
+  return zyl::matchlib::filter_box_mean_u8(pixels, height, width, radius, out);
+}
+ZYL_API int filter_adaptive_smooth_u8(const uint8_t* pixels, int height, int width, int noise,
+                                      int radius, uint8_t* out) {
+  return zyl::matchlib::filter_adaptive_smooth_u8(pixels, height, width, noise, radius, out);
+}
 
 }  // extern "C"

@@ -12,6 +12,7 @@
 #include "common/guarded_call.h"
 #include "matchlib/core/allocation.h"
 #include "matchlib/extract/contour_thinning.h"
+#include "matchlib/image/cell_map_expand.h"
 #include "matchlib/keypoint/keypoint_detect.h"
 #include "zylscan/matchlib_bilevel.h"
 #include "zylscan/matchlib_binarize.h"
@@ -103,45 +104,49 @@ int block_corners(const MatchContext* ctx, const std::uint8_t* px, int height, i
   std::uint8_t* fitted_raw = nullptr;
   std::uint32_t fh = 0, fw = 0;
   std::int32_t ro = 0, co = 0;
-  if (const int st = zyl::matchlib::img_fit_to_block_multiple(px, height, width, kBlock, 0, &fitted_raw, &fh, &fw,
-                                               &ro, &co))
+  if (const int st = zyl::matchlib::img_fit_to_block_multiple(px, height, width, kBlock, 0,
+                                                              &fitted_raw, &fh, &fw, &ro, &co))
     return st;
   std::unique_ptr<std::uint8_t, decltype(&std::free)> fitted(fitted_raw, &std::free);
   const int h = static_cast<int>(fh), w = static_cast<int>(fw);
   const int rows = h / kBlock, cols = w / kBlock;
   const std::size_t n = static_cast<std::size_t>(h) * w, nb = static_cast<std::size_t>(rows) * cols;
   Bytes norm(n);
-  if (const int st = zyl::matchlib::imgproc_normalize_blocks(fitted.get(), h, w, nullptr, kBlock, rows, cols, 150,
-                                              120, norm.data()))
+  if (const int st = zyl::matchlib::imgproc_normalize_blocks(fitted.get(), h, w, nullptr, kBlock,
+                                                             rows, cols, 150, 120, norm.data()))
     return st;
   Bytes ori(nb), coh(nb), raw(nb), dir_px(n);
-  if (const int st = zyl::matchlib::orient_block_field_presmoothed(norm.data(), h, w, nullptr, ori.data(),
-                                                    coh.data(), rows, cols, kBlock, raw.data()))
+  if (const int st = zyl::matchlib::orient_block_field_presmoothed(
+          norm.data(), h, w, nullptr, ori.data(), coh.data(), rows, cols, kBlock, raw.data()))
     return st;
-  if (const int st = zyl::matchlib::orient_map_resize(ori.data(), rows, cols, kBlock, dir_px.data(), h, w))
+  if (const int st =
+          zyl::matchlib::orient_map_resize(ori.data(), rows, cols, kBlock, dir_px.data(), h, w))
     return st;
   Bytes dom(nb), period(nb), freq(nb), sori(nb), period_px(n), quality(n);
-  if (const int st = zyl::matchlib::stft_block_analysis32(norm.data(), nullptr, h, w, kBlock, 18, 5, nullptr,
-                                           rows, cols, dom.data(), period.data(), freq.data(),
-                                           sori.data()))
+  if (const int st = zyl::matchlib::stft_block_analysis32(norm.data(), nullptr, h, w, kBlock, 18, 5,
+                                                          nullptr, rows, cols, dom.data(),
+                                                          period.data(), freq.data(), sori.data()))
     return st;
-  if (const int st = img_expand_bilinear_u8(period.data(), rows, cols, kBlock, period_px.data(), h, w))
+  if (const int st = zyl::matchlib::expand_bilinear<std::uint8_t>(period.data(), rows, cols, kBlock,
+                                                                  period_px.data(), h, w))
     return st;
   // The blocks' coherence stands for their quality.
-  if (const int st = zyl::matchlib::quality_map_expand(coh.data(), nullptr, rows, cols, kBlock, quality.data(), h, w))
+  if (const int st = zyl::matchlib::quality_map_expand(coh.data(), nullptr, rows, cols, kBlock,
+                                                       quality.data(), h, w))
     return st;
   std::vector<std::int8_t> enhanced(n);
-  if (const int st = zyl::matchlib::fftenh_enhance32(norm.data(), h, w, period_px.data(), dir_px.data(), nullptr,
-                                      nullptr, zyl::matchlib::param_get(ctx, kKeyEnhanceLevel, 5), rows, cols,
-                                      kBlock, enhanced.data()))
+  if (const int st = zyl::matchlib::fftenh_enhance32(
+          norm.data(), h, w, period_px.data(), dir_px.data(), nullptr, nullptr,
+          zyl::matchlib::param_get(ctx, kKeyEnhanceLevel, 5), rows, cols, kBlock, enhanced.data()))
     return st;
   Bytes ridges(n), valleys(n);
-  if (const int st = zyl::matchlib::binarize_blocks_percentile(enhanced.data(), nullptr, h, w, nullptr, kBlock, 47,
-                                                ridges.data(), valleys.data()))
+  if (const int st = zyl::matchlib::binarize_blocks_percentile(
+          enhanced.data(), nullptr, h, w, nullptr, kBlock, 47, ridges.data(), valleys.data()))
     return st;
   for (Bytes* m : {&ridges, &valleys})
     if (const int st = zyl::matchlib::bilevel_set_border(m->data(), h, w, 1, 1, 1, 1)) return st;
-  if (const int st = zyl::matchlib::bilevel_smooth_pair(ridges.data(), valleys.data(), quality.data(), h, w))
+  if (const int st =
+          zyl::matchlib::bilevel_smooth_pair(ridges.data(), valleys.data(), quality.data(), h, w))
     return st;
   for (Bytes* m : {&ridges, &valleys})
     if (const int st = thin_contours(m->data(), h, w)) return st;

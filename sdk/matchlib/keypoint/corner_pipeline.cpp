@@ -8,6 +8,7 @@
 
 #include "common/guarded_call.h"
 #include "matchlib/core/allocation.h"
+#include "matchlib/filter/smoothing3x3.h"
 #include "matchlib/keypoint/keypoint_detect.h"
 #include "zylscan/matchlib_filter_kernels.h"
 #include "zylscan/matchlib_fixed.h"
@@ -44,10 +45,15 @@ int pipeline(const MatchContext* ctx, const std::uint8_t* pixels, int height, in
   const int resolution = zyl::matchlib::param_get(ctx, kKeyResolution, 500);
   const std::size_t n = static_cast<std::size_t>(height) * width;
   std::vector<std::uint8_t> smooth(n);
-  if (const int st = filter_binomial3x3_u8(pixels, height, width, smooth.data())) return st;
-  if (const int st = filter_binomial3x3_u8(smooth.data(), height, width, smooth.data())) return st;
+  if (const int st = zyl::matchlib::binomial3x3<std::uint8_t>(pixels, height, width, smooth.data()))
+    return st;
+  if (const int st =
+          zyl::matchlib::binomial3x3<std::uint8_t>(smooth.data(), height, width, smooth.data()))
+    return st;
   std::vector<std::int8_t> gx(n), gy(n);
-  if (const int st = zyl::matchlib::filter_sobel_s8(smooth.data(), height, width, gx.data(), gy.data())) return st;
+  if (const int st =
+          zyl::matchlib::filter_sobel_s8(smooth.data(), height, width, gx.data(), gy.data()))
+    return st;
   std::vector<std::int16_t> xx(n), yy(n), xy(n);
   for (std::size_t i = 0; i < n; ++i) {
     xx[i] = static_cast<std::int16_t>(gx[i] * gx[i]);
@@ -55,7 +61,9 @@ int pipeline(const MatchContext* ctx, const std::uint8_t* pixels, int height, in
     xy[i] = static_cast<std::int16_t>(gx[i] * gy[i]);
   }
   for (auto* m : {&xx, &yy, &xy})
-    if (const int st = filter_binomial3x3_s16(m->data(), height, width, m->data())) return st;
+    if (const int st =
+            zyl::matchlib::binomial3x3<std::int16_t>(m->data(), height, width, m->data()))
+      return st;
 
   std::vector<std::int16_t> resp(n, 0);
   for (int y = 2; y <= height - 3; ++y)
@@ -91,7 +99,7 @@ int pipeline(const MatchContext* ctx, const std::uint8_t* pixels, int height, in
   }
   if (!cand.empty())
     zyl::matchlib::shell_sort(cand.data(), static_cast<int>(cand.size()), sizeof(CornerCandidate),
-               corner_cmp_value_desc);
+                              corner_cmp_value_desc);
 
   std::vector<KeyPoint> found;
   for (const CornerCandidate& c : cand) {
@@ -106,8 +114,11 @@ int pipeline(const MatchContext* ctx, const std::uint8_t* pixels, int height, in
     r = 0;
   }
 
-  if (const int st = filter_binomial3x3_u8(pixels, height, width, smooth.data())) return st;
-  if (const int st = zyl::matchlib::filter_sobel_s8(smooth.data(), height, width, gx.data(), gy.data())) return st;
+  if (const int st = zyl::matchlib::binomial3x3<std::uint8_t>(pixels, height, width, smooth.data()))
+    return st;
+  if (const int st =
+          zyl::matchlib::filter_sobel_s8(smooth.data(), height, width, gx.data(), gy.data()))
+    return st;
   for (KeyPoint& p : found)
     p.angle = static_cast<std::uint8_t>(
         orientation_disc(gx.data(), gy.data(), height, width, p.y, p.x, kOrientRadius));
@@ -126,9 +137,8 @@ int pipeline(const MatchContext* ctx, const std::uint8_t* pixels, int height, in
 
 using namespace zyl::matchlib;
 
-
 int zyl::matchlib::corner_pipeline_run(const MatchContext* ctx, const uint8_t* pixels, int height,
-                                int width, KeyPoint** points, int* count, int variant) {
+                                       int width, KeyPoint** points, int* count, int variant) {
   if (points) *points = nullptr;
   if (count) *count = 0;
   if (!pixels || !points || !count || height <= 0 || width <= 0 || height > 0x7FFF ||
@@ -139,10 +149,11 @@ int zyl::matchlib::corner_pipeline_run(const MatchContext* ctx, const uint8_t* p
   });
 }
 
-#define ZYL_CORNER_VARIANT(v)                                                                  \
-extern "C" ZYL_API int corner_pipeline_v##v(const MatchContext* ctx, const uint8_t* pixels, int height, \
-                                   int width, KeyPoint** points, int* count) {                 \
-    return zyl::matchlib::corner_pipeline_run(ctx, pixels, height, width, points, count, v);                  \
+#define ZYL_CORNER_VARIANT(v)                                                                 \
+  extern "C" ZYL_API int corner_pipeline_v##v(const MatchContext* ctx, const uint8_t* pixels, \
+                                              int height, int width, KeyPoint** points,       \
+                                              int* count) {                                   \
+    return zyl::matchlib::corner_pipeline_run(ctx, pixels, height, width, points, count, v);  \
   }
 ZYL_CORNER_VARIANT(0)
 ZYL_CORNER_VARIANT(1)
@@ -152,6 +163,9 @@ ZYL_CORNER_VARIANT(3)
 
 extern "C" {
 
-ZYL_API int corner_pipeline_run(const MatchContext* ctx, const uint8_t* pixels, int height, int width, KeyPoint** points, int* count, int variant) { return zyl::matchlib::corner_pipeline_run(ctx, pixels, height, width, points, count, variant); }
+ZYL_API int corner_pipeline_run(const MatchContext* ctx, const uint8_t* pixels, int height,
+                                int width, KeyPoint** points, int* count, int variant) {
+  return zyl::matchlib::corner_pipeline_run(ctx, pixels, height, width, points, count, variant);
+}
 
 }  // extern "C"

@@ -7,7 +7,7 @@
 // Bodies of exported functions, called directly inside the library.
 namespace zyl::matchlib {
 
-int corner_pipeline_run(const MatchContext* ctx, const uint8_t* pixels, int height,
-                                int width, KeyPoint** points, int* count, int variant);
+int corner_pipeline_run(const MatchContext* ctx, const uint8_t* pixels, int height, int width,
+                        KeyPoint** points, int* count, int variant);
 
 }  // namespace zyl::matchlib

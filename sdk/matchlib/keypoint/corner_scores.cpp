@@ -222,66 +222,70 @@ int variance_map(const MatchContext* ctx, const std::uint8_t* px, int height, in
 
 using namespace zyl::matchlib;
 
-
-extern "C" ZYL_API int segment_test12(const uint8_t* pixels, const int* ring1, int index, int threshold,
-                           uint8_t* arc) {
+extern "C" ZYL_API int segment_test12(const uint8_t* pixels, const int* ring1, int index,
+                                      int threshold, uint8_t* arc) {
   if (!pixels || !ring1) return 0;
   return segment12(pixels, ring1, index, threshold, arc);
 }
 
 extern "C" ZYL_API int ring_corner_score(const uint8_t* pixels, const int* ring1, const int* ring2,
-                              const int* ring3, int index, int threshold, int rings) {
+                                         const int* ring3, int index, int threshold, int rings) {
   if (!pixels || !ring1 || (rings >= 2 && !ring2) || (rings >= 3 && !ring3)) return 0;
   return ring_corner(pixels, ring1, ring2, ring3, index, threshold, rings);
 }
 
-extern "C" ZYL_API int ring_corner_score_map(const MatchContext* ctx, const uint8_t* pixels, int height,
-                                  int width, uint8_t* map) {
+extern "C" ZYL_API int ring_corner_score_map(const MatchContext* ctx, const uint8_t* pixels,
+                                             int height, int width, uint8_t* map) {
   if (!pixels || !map) return ML_BAD_ARGUMENT;
   return ring_corner_map(ctx, pixels, height, width, map);
 }
 
-extern "C" ZYL_API int corner_score_map_dense(const MatchContext* ctx, const uint8_t* pixels, int height,
-                                   int width, uint8_t* map) {
+extern "C" ZYL_API int corner_score_map_dense(const MatchContext* ctx, const uint8_t* pixels,
+                                              int height, int width, uint8_t* map) {
   if (!pixels || !map) return ML_BAD_ARGUMENT;
   return dense_map(ctx, pixels, height, width, map);
 }
 
-extern "C" ZYL_API int corner_score_map_sparse(const MatchContext* ctx, const uint8_t* pixels, int height,
-                                    int width, uint8_t* map) {
+extern "C" ZYL_API int corner_score_map_sparse(const MatchContext* ctx, const uint8_t* pixels,
+                                               int height, int width, uint8_t* map) {
   if (!pixels || !map || height < 0 || width < 0) return ML_BAD_ARGUMENT;
   return sparse_map(ctx, pixels, height, width, map);
 }
 
-extern "C" ZYL_API int variance_score_map(const MatchContext* ctx, const uint8_t* pixels, int height,
-                               int width, uint8_t* map) {
+extern "C" ZYL_API int variance_score_map(const MatchContext* ctx, const uint8_t* pixels,
+                                          int height, int width, uint8_t* map) {
   if (!pixels || !map) return ML_BAD_ARGUMENT;
   return zyl::GuardedCall(ML_NO_MEMORY,
                           [&] { return variance_map(ctx, pixels, height, width, map); });
 }
 
 int zyl::matchlib::detect_corners_sparse(const MatchContext* ctx, const uint8_t* pixels, int height,
-                                  int width, KeyPoint** points, int* count) {
+                                         int width, KeyPoint** points, int* count) {
   return run_driver(ctx, pixels, height, width, 1, points, count);
 }
 
 extern "C" ZYL_API int detect_corners_dense_scaled(const MatchContext* ctx, const uint8_t* pixels,
-                                        int height, int width, KeyPoint** points, int* count) {
+                                                   int height, int width, KeyPoint** points,
+                                                   int* count) {
   return run_driver(ctx, pixels, height, width, 2, points, count);
 }
 
-extern "C" ZYL_API int detect_variance_scaled(const MatchContext* ctx, const uint8_t* pixels, int height,
-                                   int width, KeyPoint** points, int* count) {
+extern "C" ZYL_API int detect_variance_scaled(const MatchContext* ctx, const uint8_t* pixels,
+                                              int height, int width, KeyPoint** points,
+                                              int* count) {
   return run_driver(ctx, pixels, height, width, 3, points, count);
 }
 
-extern "C" ZYL_API int detect_rings_scaled(const MatchContext* ctx, const uint8_t* pixels, int height,
-                                int width, KeyPoint** points, int* count) {
+extern "C" ZYL_API int detect_rings_scaled(const MatchContext* ctx, const uint8_t* pixels,
+                                           int height, int width, KeyPoint** points, int* count) {
   return run_driver(ctx, pixels, height, width, 4, points, count);
 }
 
 extern "C" {
 
-ZYL_API int detect_corners_sparse(const MatchContext* ctx, const uint8_t* pixels, int height, int width, KeyPoint** points, int* count) { return zyl::matchlib::detect_corners_sparse(ctx, pixels, height, width, points, count); }
+ZYL_API int detect_corners_sparse(const MatchContext* ctx, const uint8_t* pixels, int height,
+                                  int width, KeyPoint** points, int* count) {
+  return zyl::matchlib::detect_corners_sparse(ctx, pixels, height, width, points, count);
+}
 
 }  // extern "C"

@@ -7,7 +7,7 @@
 // Bodies of exported functions, called directly inside the library.
 namespace zyl::matchlib {
 
-int detect_corners_sparse(const MatchContext* ctx, const uint8_t* pixels, int height,
-                                  int width, KeyPoint** points, int* count);
+int detect_corners_sparse(const MatchContext* ctx, const uint8_t* pixels, int height, int width,
+                          KeyPoint** points, int* count);
 
 }  // namespace zyl::matchlib

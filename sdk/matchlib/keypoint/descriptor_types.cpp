@@ -73,8 +73,16 @@ template <std::uint32_t Id, std::uint32_t Variant, ComputeFn Compute, const std:
           int (*Distance)(int, int, int, const std::uint8_t*, const std::uint8_t*, int, int,
                           std::uint8_t*)>
 constexpr DescriptorType pattern_type() {
-  return {Id,         Variant,          Compute,  size16,                 desc16_get,
-          desc16_put, ::desc_match_lists, Distance, pattern<Pattern, 512>, size16};
+  return {Id,
+          Variant,
+          Compute,
+          size16,
+          desc16_get,
+          desc16_put,
+          ::desc_match_lists,
+          Distance,
+          pattern<Pattern, 512>,
+          size16};
 }
 
 // In the fixed selection order.
@@ -108,6 +116,8 @@ int zyl::matchlib::desc_types_select(const DescriptorType** list, uint32_t flags
 
 extern "C" {
 
-ZYL_API int desc_types_select(const DescriptorType** list, uint32_t flags) { return zyl::matchlib::desc_types_select(list, flags); }
+ZYL_API int desc_types_select(const DescriptorType** list, uint32_t flags) {
+  return zyl::matchlib::desc_types_select(list, flags);
+}
 
 }  // extern "C"

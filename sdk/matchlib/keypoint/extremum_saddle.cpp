@@ -130,64 +130,69 @@ int saddle_map(const MatchContext* ctx, const std::uint8_t* px, int height, int 
 
 using namespace zyl::matchlib;
 
-
-extern "C" ZYL_API void ring_offsets_build(int stride, int* out, const int* dy, const int* dx, int n) {
+extern "C" ZYL_API void ring_offsets_build(int stride, int* out, const int* dy, const int* dx,
+                                           int n) {
   if (!out || !dy || !dx) return;
   for (int i = 0; i < n; ++i) out[i] = dy[i] * stride + dx[i];
 }
 
-int zyl::matchlib::extremum_test28(const uint8_t* pixels, const int* offsets, int index, int threshold) {
+int zyl::matchlib::extremum_test28(const uint8_t* pixels, const int* offsets, int index,
+                                   int threshold) {
   if (!pixels || !offsets) return 0;
   return extremum28(pixels, offsets, index, threshold);
 }
 
-extern "C" ZYL_API int extremum_score_map(const MatchContext* ctx, const uint8_t* pixels, int height,
-                               int width, uint8_t* map) {
+extern "C" ZYL_API int extremum_score_map(const MatchContext* ctx, const uint8_t* pixels,
+                                          int height, int width, uint8_t* map) {
   if (!pixels || !map) return ML_BAD_ARGUMENT;
   return extremum_map(ctx, pixels, height, width, map);
 }
 
-extern "C" ZYL_API int saddle_ring_score(const uint8_t* pixels, const int* ring, int index, int threshold) {
+extern "C" ZYL_API int saddle_ring_score(const uint8_t* pixels, const int* ring, int index,
+                                         int threshold) {
   if (!pixels || !ring) return 0;
   return saddle_ring(pixels, ring, index, threshold);
 }
 
 extern "C" ZYL_API int saddle_score_rings(const uint8_t* pixels, const int* ring1, const int* ring2,
-                               const int* ring3, int index, int threshold, int rings) {
+                                          const int* ring3, int index, int threshold, int rings) {
   if (!pixels || !ring1 || (rings >= 2 && !ring2) || (rings >= 3 && !ring3)) return 0;
   return saddle_rings(pixels, ring1, ring2, ring3, index, threshold, rings);
 }
 
 extern "C" ZYL_API int saddle_score_map(const MatchContext* ctx, const uint8_t* pixels, int height,
-                             int width, uint8_t* map) {
+                                        int width, uint8_t* map) {
   if (!pixels || !map) return ML_BAD_ARGUMENT;
   return saddle_map(ctx, pixels, height, width, map);
 }
 
-extern "C" ZYL_API int detect_extremum(const MatchContext* ctx, const uint8_t* pixels, int height, int width,
-                            KeyPoint** points, int* count) {
+extern "C" ZYL_API int detect_extremum(const MatchContext* ctx, const uint8_t* pixels, int height,
+                                       int width, KeyPoint** points, int* count) {
   return run_driver(ctx, pixels, height, width, 7, points, count);
 }
 
-extern "C" ZYL_API int detect_extremum_scaled(const MatchContext* ctx, const uint8_t* pixels, int height,
-                                   int width, KeyPoint** points, int* count) {
+extern "C" ZYL_API int detect_extremum_scaled(const MatchContext* ctx, const uint8_t* pixels,
+                                              int height, int width, KeyPoint** points,
+                                              int* count) {
   return run_driver(ctx, pixels, height, width, 8, points, count);
 }
 
-extern "C" ZYL_API int detect_saddle(const MatchContext* ctx, const uint8_t* pixels, int height, int width,
-                          KeyPoint** points, int* count) {
+extern "C" ZYL_API int detect_saddle(const MatchContext* ctx, const uint8_t* pixels, int height,
+                                     int width, KeyPoint** points, int* count) {
   const int st = run_driver(ctx, pixels, height, width, 5, points, count);
   return points && *points && count ? set_saddle_class(st, *points, *count) : st;
 }
 
-extern "C" ZYL_API int detect_saddle_scaled(const MatchContext* ctx, const uint8_t* pixels, int height,
-                                 int width, KeyPoint** points, int* count) {
+extern "C" ZYL_API int detect_saddle_scaled(const MatchContext* ctx, const uint8_t* pixels,
+                                            int height, int width, KeyPoint** points, int* count) {
   const int st = run_driver(ctx, pixels, height, width, 6, points, count);
   return points && *points && count ? set_saddle_class(st, *points, *count) : st;
 }
 
 extern "C" {
 
-ZYL_API int extremum_test28(const uint8_t* pixels, const int* offsets, int index, int threshold) { return zyl::matchlib::extremum_test28(pixels, offsets, index, threshold); }
+ZYL_API int extremum_test28(const uint8_t* pixels, const int* offsets, int index, int threshold) {
+  return zyl::matchlib::extremum_test28(pixels, offsets, index, threshold);
+}
 
 }  // extern "C"

@@ -9,6 +9,7 @@
 
 #include "common/guarded_call.h"
 #include "matchlib/core/allocation.h"
+#include "matchlib/filter/smoothing3x3.h"
 #include "matchlib/keypoint/keypoint_detect.h"
 #include "zylscan/matchlib_filter_kernels.h"
 #include "zylscan/matchlib_fixed.h"
@@ -73,7 +74,8 @@ int axis_theta(const std::int8_t* gx, const std::int8_t* gy, int width, int heig
       const std::size_t k = static_cast<std::size_t>(yy) * width + xx;
       sxx += gx[k] * gx[k], syy += gy[k] * gy[k], sxy += gx[k] * gy[k];
     }
-  return (zyl::matchlib::fx_atan2(static_cast<int>(2 * sxy), static_cast<int>(sxx - syy)) >> 1) & 0x7F;
+  return (zyl::matchlib::fx_atan2(static_cast<int>(2 * sxy), static_cast<int>(sxx - syy)) >> 1) &
+         0x7F;
 }
 
 int fill_gaps(GrayImage* image, const KeyPoint* points, int count, int wanted, KeyPoint** out,
@@ -82,7 +84,8 @@ int fill_gaps(GrayImage* image, const KeyPoint* points, int count, int wanted, K
   if (zyl::matchlib::image_resolution(image) == 0) return ML_WRONG_KIND;
   // The new points take bit 0x20 of their mask cell.
   const MaskPlane* mask = zyl::matchlib::image_mask_plane(image);
-  if (!mask || zyl::matchlib::mask_height(mask) != H || zyl::matchlib::mask_width(mask) != W) return ML_BAD_ARGUMENT;
+  if (!mask || zyl::matchlib::mask_height(mask) != H || zyl::matchlib::mask_width(mask) != W)
+    return ML_BAD_ARGUMENT;
   const std::uint8_t* px = zyl::matchlib::image_pixels(image);
   if (!px || H <= 0 || W <= 0) return ML_BAD_ARGUMENT;
   std::uint8_t* usable_raw = nullptr;
@@ -133,14 +136,14 @@ int fill_gaps(GrayImage* image, const KeyPoint* points, int count, int wanted, K
     }
   if (!cand.empty())
     zyl::matchlib::shell_sort(cand.data(), static_cast<int>(cand.size()), sizeof(GapCandidate),
-               keypoint_cmp_score_desc);
+                              keypoint_cmp_score_desc);
 
   const int total = std::max(0, std::min(count + static_cast<int>(cand.size()), wanted));
   std::vector<KeyPoint> result(points, points + std::min(count, total));
   const int added = total - static_cast<int>(result.size());
   if (added > 0) {
     std::vector<std::uint8_t> smooth(n);
-    if (const int st = filter_binomial3x3_u8(px, H, W, smooth.data())) return st;
+    if (const int st = zyl::matchlib::binomial3x3<std::uint8_t>(px, H, W, smooth.data())) return st;
     const int res = zyl::matchlib::image_resolution(image);
     const std::uint8_t* cells = zyl::matchlib::mask_cells(mask);
     for (int k = 0; k < added; ++k) {
@@ -151,16 +154,19 @@ int fill_gaps(GrayImage* image, const KeyPoint* points, int count, int wanted, K
                         static_cast<std::uint8_t>(cells[static_cast<std::size_t>(c.row) * W + c.column] &
                                                   MASK_ACCUMULATOR_WEAK)});
     }
-    if (const int st = filter_binomial3x3_u8(smooth.data(), H, W, smooth.data())) return st;
+    if (const int st = zyl::matchlib::binomial3x3<std::uint8_t>(smooth.data(), H, W, smooth.data()))
+      return st;
     KeyPoint* fresh = result.data() + (result.size() - added);
-    if (const int st = zyl::matchlib::kp_orientation_histogram(smooth.data(), W, H, fresh, added)) return st;
+    if (const int st = zyl::matchlib::kp_orientation_histogram(smooth.data(), W, H, fresh, added))
+      return st;
     std::vector<std::int8_t> gx(n), gy(n);
-    if (const int st = zyl::matchlib::filter_sobel_s8(smooth.data(), H, W, gx.data(), gy.data())) return st;
+    if (const int st = zyl::matchlib::filter_sobel_s8(smooth.data(), H, W, gx.data(), gy.data()))
+      return st;
     for (int k = 0; k < added; ++k) {
       KeyPoint& p = fresh[k];
       const int theta = axis_theta(gx.data(), gy.data(), W, H, p.y, p.x, kRefineDisc);
-      p.angle = static_cast<std::uint8_t>(zyl::matchlib::fx_dir_absdiff(theta + 128, p.angle) < 64 ? theta + 128
-                                                                                     : theta);
+      p.angle = static_cast<std::uint8_t>(
+          zyl::matchlib::fx_dir_absdiff(theta + 128, p.angle) < 64 ? theta + 128 : theta);
     }
   }
   if (result.empty()) return ML_OK;
@@ -177,13 +183,12 @@ int fill_gaps(GrayImage* image, const KeyPoint* points, int count, int wanted, K
 
 using namespace zyl::matchlib;
 
-
 extern "C" ZYL_API int keypoint_cmp_score_desc(const void* a, const void* b) {
   return static_cast<const GapCandidate*>(b)->value - static_cast<const GapCandidate*>(a)->value;
 }
 
 int zyl::matchlib::kp_orientation_histogram(const uint8_t* pixels, int width, int height,
-                                     KeyPoint* points, int n) {
+                                            KeyPoint* points, int n) {
   if (n <= 0) return ML_OK;
   if (!pixels || !points || width <= 0 || height <= 0) return ML_BAD_ARGUMENT;
   return zyl::GuardedCall(ML_NO_MEMORY, [&] {
@@ -207,7 +212,8 @@ int zyl::matchlib::kp_orientation_histogram(const uint8_t* pixels, int width, in
   });
 }
 
-extern "C" ZYL_API int kp_centroid_direction(const uint8_t* pixels, int width, int y, int x, int r) {
+extern "C" ZYL_API int kp_centroid_direction(const uint8_t* pixels, int width, int y, int x,
+                                             int r) {
   if (!pixels || width <= 0) return 0;
   long mx = 0, my = 0;
   for (int dy = -r; dy <= r; ++dy)
@@ -220,7 +226,8 @@ extern "C" ZYL_API int kp_centroid_direction(const uint8_t* pixels, int width, i
   return zyl::matchlib::fx_atan2(static_cast<int>(my), static_cast<int>(mx));
 }
 
-extern "C" ZYL_API int kp_axis_direction(const int8_t* gx, const int8_t* gy, int width, int y, int x, int r) {
+extern "C" ZYL_API int kp_axis_direction(const int8_t* gx, const int8_t* gy, int width, int y,
+                                         int x, int r) {
   if (!gx || !gy || width <= 0) return 0;
   std::int64_t sxx = 0, syy = 0, sxy = 0;
   for (int dy = -r; dy <= r; ++dy)
@@ -229,11 +236,13 @@ extern "C" ZYL_API int kp_axis_direction(const int8_t* gx, const int8_t* gy, int
       const std::ptrdiff_t k = static_cast<std::ptrdiff_t>(y + dy) * width + x + dx;
       sxx += gx[k] * gx[k], syy += gy[k] * gy[k], sxy += gx[k] * gy[k];
     }
-  return ((zyl::matchlib::fx_atan2(static_cast<int>(2 * sxy), static_cast<int>(sxx - syy)) >> 1) & 0x7F) + 64;
+  return ((zyl::matchlib::fx_atan2(static_cast<int>(2 * sxy), static_cast<int>(sxx - syy)) >> 1) &
+          0x7F) +
+         64;
 }
 
-extern "C" ZYL_API int keypoint_fill_gaps(GrayImage* image, const KeyPoint* points, int count, int wanted,
-                               KeyPoint** out, int* out_count) {
+extern "C" ZYL_API int keypoint_fill_gaps(GrayImage* image, const KeyPoint* points, int count,
+                                          int wanted, KeyPoint** out, int* out_count) {
   if (!out || !out_count) return ML_BAD_ARGUMENT;
   *out = nullptr;
   *out_count = 0;
@@ -244,6 +253,9 @@ extern "C" ZYL_API int keypoint_fill_gaps(GrayImage* image, const KeyPoint* poin
 
 extern "C" {
 
-ZYL_API int kp_orientation_histogram(const uint8_t* pixels, int width, int height, KeyPoint* points, int n) { return zyl::matchlib::kp_orientation_histogram(pixels, width, height, points, n); }
+ZYL_API int kp_orientation_histogram(const uint8_t* pixels, int width, int height, KeyPoint* points,
+                                     int n) {
+  return zyl::matchlib::kp_orientation_histogram(pixels, width, height, points, n);
+}
 
 }  // extern "C"

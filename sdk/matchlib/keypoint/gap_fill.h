@@ -7,7 +7,6 @@
 // Bodies of exported functions, called directly inside the library.
 namespace zyl::matchlib {
 
-int kp_orientation_histogram(const uint8_t* pixels, int width, int height,
-                                     KeyPoint* points, int n);
+int kp_orientation_histogram(const uint8_t* pixels, int width, int height, KeyPoint* points, int n);
 
 }  // namespace zyl::matchlib

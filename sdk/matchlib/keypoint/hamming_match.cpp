@@ -126,7 +126,6 @@ int pair16(int i, int j, int count, const std::uint8_t* a, const std::uint8_t* b
 
 }  // namespace
 
-
 extern "C" ZYL_API uint32_t desc16_get(const uint8_t* array, int index, uint8_t* destination) {
   if (destination && array && index >= 0) std::memcpy(destination, array + kDesc * index, kDesc);
   return kDesc;
@@ -138,24 +137,24 @@ extern "C" ZYL_API uint32_t desc16_put(const uint8_t* source, uint8_t* array, in
   return kDesc;
 }
 
-extern "C" ZYL_API void hamming64_to_many(const uint8_t* probe, const uint8_t* gallery, int count, int invert,
-                               int swap, uint8_t* out) {
+extern "C" ZYL_API void hamming64_to_many(const uint8_t* probe, const uint8_t* gallery, int count,
+                                          int invert, int swap, uint8_t* out) {
   hamming_to_many(probe, gallery, kDesc, 1, count, invert, swap, out);
 }
 
 extern "C" ZYL_API void hamming128_to_many(const uint8_t* probe, const uint8_t* gallery, int count,
-                                int invert, int swap, uint8_t* out) {
+                                           int invert, int swap, uint8_t* out) {
   hamming_to_many(probe, gallery, kDesc, 2, count, invert, swap, out);
 }
 
 extern "C" ZYL_API void hamming256_to_many(const uint8_t* probe, const uint8_t* gallery, int count,
-                                int invert, int swap, uint8_t* out) {
+                                           int invert, int swap, uint8_t* out) {
   hamming_to_many(probe, gallery, 32, 4, count, invert, swap, out);
 }
 
-int zyl::matchlib::desc_match_lists(uint32_t probe, uint32_t start, uint32_t count, int invert, int swap,
-                             int mode, const BlockRecord* a, const BlockRecord* b,
-                             MatchBests* bests) {
+int zyl::matchlib::desc_match_lists(uint32_t probe, uint32_t start, uint32_t count, int invert,
+                                    int swap, int mode, const BlockRecord* a, const BlockRecord* b,
+                                    MatchBests* bests) {
   const int words = words_for(mode, false);
   if (!words) return ML_WRONG_KIND;
   const bool combined = a && a->extension_type_count >= 2 && a->extension_arrays[1];
@@ -185,18 +184,19 @@ int zyl::matchlib::desc_match_lists(uint32_t probe, uint32_t start, uint32_t cou
   return ML_OK;
 }
 
-extern "C" ZYL_API int desc_pair_distance(int i, int j, int count, const uint8_t* a, const uint8_t* b,
-                               int mode, int invert, uint8_t* out) {
+extern "C" ZYL_API int desc_pair_distance(int i, int j, int count, const uint8_t* a,
+                                          const uint8_t* b, int mode, int invert, uint8_t* out) {
   return pair16(i, j, count, a, b, mode, invert, 0, true, out);
 }
 
-extern "C" ZYL_API int desc_pair_distance_sym(int i, int j, int count, const uint8_t* a, const uint8_t* b,
-                                   int mode, int invert, uint8_t* out) {
+extern "C" ZYL_API int desc_pair_distance_sym(int i, int j, int count, const uint8_t* a,
+                                              const uint8_t* b, int mode, int invert,
+                                              uint8_t* out) {
   return pair16(i, j, count, a, b, mode, invert, 1, true, out);
 }
 
 int zyl::matchlib::desc8_distance(int i, int j, int count, const uint8_t* a, const uint8_t* b, int,
-                           int invert, uint8_t* out) {
+                                  int invert, uint8_t* out) {
   if (count <= 0) return ML_OK;
   if (!a || !b || !out || i < 0 || j < 0) return ML_BAD_ARGUMENT;
   static constexpr std::uint8_t kZero[kDesc] = {};
@@ -206,7 +206,6 @@ int zyl::matchlib::desc8_distance(int i, int j, int count, const uint8_t* a, con
   }
   return pair16(i, j, count, a, b, 0, invert, 0, false, out);
 }
-
 
 namespace zyl::matchlib {
 
@@ -219,7 +218,14 @@ int desc4_pair_distance(int i, int j, int count, const std::uint8_t* a, const st
 
 extern "C" {
 
-ZYL_API int desc_match_lists(uint32_t probe, uint32_t start, uint32_t count, int invert, int swap, int mode, const BlockRecord* a, const BlockRecord* b, MatchBests* bests) { return zyl::matchlib::desc_match_lists(probe, start, count, invert, swap, mode, a, b, bests); }
-ZYL_API int desc8_distance(int i, int j, int count, const uint8_t* a, const uint8_t* b, int arg5, int invert, uint8_t* out) { return zyl::matchlib::desc8_distance(i, j, count, a, b, arg5, invert, out); }
+ZYL_API int desc_match_lists(uint32_t probe, uint32_t start, uint32_t count, int invert, int swap,
+                             int mode, const BlockRecord* a, const BlockRecord* b,
+                             MatchBests* bests) {
+  return zyl::matchlib::desc_match_lists(probe, start, count, invert, swap, mode, a, b, bests);
+}
+ZYL_API int desc8_distance(int i, int j, int count, const uint8_t* a, const uint8_t* b, int arg5,
+                           int invert, uint8_t* out) {
+  return zyl::matchlib::desc8_distance(i, j, count, a, b, arg5, invert, out);
+}
 
 }  // extern "C"

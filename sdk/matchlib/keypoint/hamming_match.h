@@ -8,18 +8,13 @@
 
 #include "zylscan/matchlib_descriptor_type.h"
 
+namespace zyl::matchlib {
+
 // Bodies of exported functions, called directly inside the library.
-namespace zyl::matchlib {
-
-int desc_match_lists(uint32_t probe, uint32_t start, uint32_t count, int invert, int swap,
-                             int mode, const BlockRecord* a, const BlockRecord* b,
-                             MatchBests* bests);
-int desc8_distance(int i, int j, int count, const uint8_t* a, const uint8_t* b, int,
-                           int invert, uint8_t* out);
-
-}  // namespace zyl::matchlib
-
-namespace zyl::matchlib {
+int desc_match_lists(uint32_t probe, uint32_t start, uint32_t count, int invert, int swap, int mode,
+                     const BlockRecord* a, const BlockRecord* b, MatchBests* bests);
+int desc8_distance(int i, int j, int count, const uint8_t* a, const uint8_t* b, int, int invert,
+                   uint8_t* out);
 
 // `words` 64-bit words of the probe (after invert/swap) against `count`
 // gallery descriptors at `stride`-byte steps; distances saturate at 255.

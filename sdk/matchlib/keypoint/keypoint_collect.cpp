@@ -53,7 +53,8 @@ int disc_angle(const std::int8_t* gx, const std::int8_t* gy, int height, int wid
 }  // namespace
 
 int border_radius(const MatchContext* ctx) {
-  return std::max(zyl::matchlib::param_get(ctx, kKeyBorder, 4), zyl::matchlib::param_get(ctx, kKeyDiscRadius, 4));
+  return std::max(zyl::matchlib::param_get(ctx, kKeyBorder, 4),
+                  zyl::matchlib::param_get(ctx, kKeyDiscRadius, 4));
 }
 
 int classify_point(const std::uint8_t* pixels, int height, int width, int x, int y,
@@ -79,7 +80,8 @@ int collect_points(const MatchContext* ctx, const std::uint8_t* pixels, std::uin
   *count = 0;
   const int resolution = zyl::matchlib::param_get(ctx, kKeyResolution, 500);
   int found = 0;
-  if (const int st = zyl::matchlib::img_local_maxima_u8(map, height, width, border, map, &found)) return st;
+  if (const int st = zyl::matchlib::img_local_maxima_u8(map, height, width, border, map, &found))
+    return st;
   if (found <= 0) return ML_OK;
   auto* list = static_cast<KeyPoint*>(ml_malloc(sizeof(KeyPoint) * found));
   if (!list) return ML_NO_MEMORY;
@@ -108,7 +110,8 @@ int orient_points(const MatchContext* ctx, const std::uint8_t* pixels, int heigh
   if (count <= 0) return ML_OK;
   std::vector<std::int8_t> gx(static_cast<std::size_t>(height) * width),
       gy(static_cast<std::size_t>(height) * width);
-  if (const int st = zyl::matchlib::filter_sobel_s8(pixels, height, width, gx.data(), gy.data())) return st;
+  if (const int st = zyl::matchlib::filter_sobel_s8(pixels, height, width, gx.data(), gy.data()))
+    return st;
   // The detectors' borders keep the disc inside the image for the usual
   // radii; samples past the edge are left out so that a larger radius
   // setting cannot read outside the maps.

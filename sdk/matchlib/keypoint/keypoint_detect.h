@@ -23,10 +23,6 @@ int orient_points(const MatchContext* ctx, const std::uint8_t* pixels, int heigh
 int orientation_disc(const std::int8_t* gx, const std::int8_t* gy, int height, int width, int y,
                      int x, int radius);
 
-}  // namespace zyl::matchlib
-
-namespace zyl::matchlib {
-
 // Runs extraction driver record 1..8.
 int run_driver(const MatchContext* ctx, const std::uint8_t* pixels, int height, int width,
                int record, KeyPoint** points, int* count);

@@ -92,7 +92,8 @@ void append(BlockRecord* rec, const KeyPoint* p, int n) {
 
 void finish_record(const MatchContext* ctx, BlockRecord* rec, int working_resolution) {
   rec->resolution_x = static_cast<std::uint16_t>(working_resolution);
-  rec->resolution_y = static_cast<std::uint16_t>(zyl::matchlib::param_get(ctx, kKeyRecordResolution, 500));
+  rec->resolution_y =
+      static_cast<std::uint16_t>(zyl::matchlib::param_get(ctx, kKeyRecordResolution, 500));
   sort_points(rec->points, rec->point_count, kp_cmp_class_score);
   zyl::matchlib::blockrec_count_types(rec);
 }
@@ -100,7 +101,8 @@ void finish_record(const MatchContext* ctx, BlockRecord* rec, int working_resolu
 int valid_map(const MaskPlane* mask, std::vector<std::uint8_t>& map, int height, int width) {
   map.assign(static_cast<std::size_t>(height) * width, 0);
   // A plane of another size than the pixels would be read past its end.
-  if (zyl::matchlib::mask_height(mask) != height || zyl::matchlib::mask_width(mask) != width) return ML_CORRUPT;
+  if (zyl::matchlib::mask_height(mask) != height || zyl::matchlib::mask_width(mask) != width)
+    return ML_CORRUPT;
   return zyl::matchlib::mask_to_valid_bytes(mask, map.data());
 }
 
@@ -116,7 +118,8 @@ int compute_descriptors(BlockRecord* rec, const std::uint8_t* px, const std::uin
 // excluded, so all of it counts as usable.
 int area_budget(const MatchContext* ctx, const GrayImage* work, int height, int width) {
   if (const int b = budget_value(ctx)) return b;
-  const long u = zyl::matchlib::image_mask_plane(work) ? zyl::matchlib::image_usable_percent(work) : 100;
+  const long u =
+      zyl::matchlib::image_mask_plane(work) ? zyl::matchlib::image_usable_percent(work) : 100;
   const long a = u * height * width;
   if (a < 100) return 0;
   return static_cast<int>(std::min<long>((a / 100 + 12) / 25, KEYPOINT_MAX_BUDGET));
@@ -175,9 +178,11 @@ int run_entry(const MatchContext* ctx, const DetectorEntry& e, const std::uint8_
 }
 
 int extract_full(MatchContext* ctx, GrayImage* image, std::int32_t kind, DataBlob** out) {
-  const DetectorEntry* entries = zyl::matchlib::keypoint_detector_list(zyl::matchlib::param_get(ctx, kKeyDetectorList, 4));
+  const DetectorEntry* entries =
+      zyl::matchlib::keypoint_detector_list(zyl::matchlib::param_get(ctx, kKeyDetectorList, 4));
   const DescriptorType* types[DESC_TYPE_COUNT + 1];
-  zyl::matchlib::desc_types_select(types, static_cast<std::uint32_t>(zyl::matchlib::param_get(ctx, kKeyDescriptorTypes, 2)));
+  zyl::matchlib::desc_types_select(
+      types, static_cast<std::uint32_t>(zyl::matchlib::param_get(ctx, kKeyDescriptorTypes, 2)));
   if (kind != kKind) return ML_WRONG_KIND;
   if (!out) return ML_BAD_ARGUMENT;
   *out = nullptr;
@@ -193,7 +198,8 @@ int extract_full(MatchContext* ctx, GrayImage* image, std::int32_t kind, DataBlo
     work = Ref<GrayImage>::adopt(zyl::matchlib::image_retain(image));
   } else {
     work = Ref<GrayImage>::adopt(zyl::matchlib::image_resize_with_resolution(
-        image, resampled(zyl::matchlib::image_height(image), R, r), resampled(zyl::matchlib::image_width(image), R, r), R, R));
+        image, resampled(zyl::matchlib::image_height(image), R, r),
+        resampled(zyl::matchlib::image_width(image), R, r), R, R));
     if (!work) return ML_NO_MEMORY;
     working_resolution = R;
   }
@@ -202,7 +208,8 @@ int extract_full(MatchContext* ctx, GrayImage* image, std::int32_t kind, DataBlo
   if (!px && h * w > 0) return ML_BAD_ARGUMENT;
   std::vector<std::uint8_t> norm(static_cast<std::size_t>(h) * w);
   if (h > 0 && w > 0)
-    if (const int st = zyl::matchlib::imgproc_normalize_global(px, h, w, 128, 100, norm.data())) return st;
+    if (const int st = zyl::matchlib::imgproc_normalize_global(px, h, w, 128, 100, norm.data()))
+      return st;
   int budget = budget_value(ctx);
   if (!budget) budget = h * w > 0 ? zyl::matchlib::keypoint_budget_from_area(h * w) : 0;
   RecordOwner rec;
@@ -268,13 +275,15 @@ int extract_light(MatchContext* ctx, GrayImage* image, std::int32_t kind, DataBl
       h = zyl::matchlib::image_height(scaled.get());
       w = zyl::matchlib::image_width(scaled.get());
       mask = zyl::matchlib::image_mask_plane(scaled.get());
-      copy.assign(zyl::matchlib::image_pixels(scaled.get()), zyl::matchlib::image_pixels(scaled.get()) + std::size_t(h) * w);
+      copy.assign(zyl::matchlib::image_pixels(scaled.get()),
+                  zyl::matchlib::image_pixels(scaled.get()) + std::size_t(h) * w);
     } else {
       working_resolution = r;
       copy.assign(px, px + static_cast<std::size_t>(h) * w);
     }
     if (N && h > 0 && w > 0)
-      if (const int st = zyl::matchlib::imgproc_normalize_global(copy.data(), h, w, 128, 100, copy.data()))
+      if (const int st =
+              zyl::matchlib::imgproc_normalize_global(copy.data(), h, w, 128, 100, copy.data()))
         return st;
     px = copy.data();
   }
@@ -284,7 +293,8 @@ int extract_light(MatchContext* ctx, GrayImage* image, std::int32_t kind, DataBl
   if (const int st = zyl::matchlib::blockrec_create(h, w, budget, types, &rec.r)) return st;
   if (budget > 0 && h > 0 && w > 0) {
     PointList list;
-    if (const int st = zyl::matchlib::detect_corners_sparse(ctx, px, h, w, &list.p, &list.n)) return st;
+    if (const int st = zyl::matchlib::detect_corners_sparse(ctx, px, h, w, &list.p, &list.n))
+      return st;
     if (mask) zyl::matchlib::kp_filter_by_mask(mask, list.p, &list.n);
     const int n = std::min(budget - rec.r->point_count, list.n);
     if (n < list.n) select_strongest(list.p, list.n, n);
@@ -302,12 +312,14 @@ int extract_light(MatchContext* ctx, GrayImage* image, std::int32_t kind, DataBl
 }
 
 int dense_grid(GrayImage* image, DataBlob** out, int flag) {
-  const int H = zyl::matchlib::image_source_height(image), W = zyl::matchlib::image_source_width(image);
+  const int H = zyl::matchlib::image_source_height(image),
+            W = zyl::matchlib::image_source_width(image);
   const int oy = zyl::matchlib::image_offset_y(image), ox = zyl::matchlib::image_offset_x(image);
   const DescriptorType* types[DESC_TYPE_COUNT + 1];
   zyl::matchlib::desc_types_select(types, 0x8);
   RecordOwner rec;
-  if (const int st = zyl::matchlib::blockrec_create(H, W, (H / 5) * (W / 5), types, &rec.r)) return st;
+  if (const int st = zyl::matchlib::blockrec_create(H, W, (H / 5) * (W / 5), types, &rec.r))
+    return st;
   const int res = zyl::matchlib::image_resolution(image);
   rec.r->resolution_x = rec.r->resolution_y = static_cast<std::uint16_t>(res);
   for (int y = 4; y < H; y += 5)
@@ -320,7 +332,8 @@ int dense_grid(GrayImage* image, DataBlob** out, int flag) {
     const std::uint8_t* px = zyl::matchlib::image_pixels(image);
     if (!px) return ML_BAD_ARGUMENT;
     std::vector<std::uint8_t> norm(static_cast<std::size_t>(h) * w);
-    if (const int st = zyl::matchlib::imgproc_normalize_global(px, h, w, 128, 100, norm.data())) return st;
+    if (const int st = zyl::matchlib::imgproc_normalize_global(px, h, w, 128, 100, norm.data()))
+      return st;
     auto move = [&](int dx, int dy) {
       for (int i = 0; i < rec.r->point_count; ++i) {
         rec.r->points[i].x = static_cast<std::int16_t>(rec.r->points[i].x + dx);
@@ -343,7 +356,6 @@ constexpr StageExtractor kExtractors[2] = {{keypoint_stage_extract_light},
 
 using namespace zyl::matchlib;
 
-
 const DetectorEntry* zyl::matchlib::keypoint_detector_list(int32_t value) {
   switch (value) {
     case 1: return kList1;
@@ -359,13 +371,13 @@ const DetectorEntry* zyl::matchlib::keypoint_detector_list(int32_t value) {
   }
 }
 
-extern "C" ZYL_API int keypoint_stage_extract(MatchContext* ctx, GrayImage* image, void*, int32_t kind,
-                                   DataBlob** out) {
+extern "C" ZYL_API int keypoint_stage_extract(MatchContext* ctx, GrayImage* image, void*,
+                                              int32_t kind, DataBlob** out) {
   return zyl::GuardedCall(ML_NO_MEMORY, [&] { return extract_full(ctx, image, kind, out); });
 }
 
 extern "C" ZYL_API int keypoint_stage_extract_light(MatchContext* ctx, GrayImage* image, void*,
-                                         int32_t kind, DataBlob** out) {
+                                                    int32_t kind, DataBlob** out) {
   return zyl::GuardedCall(ML_NO_MEMORY, [&] { return extract_light(ctx, image, kind, out); });
 }
 
@@ -429,11 +441,23 @@ int zyl::matchlib::keypoint_dense_grid_features(GrayImage* image, DataBlob** out
 
 extern "C" {
 
-ZYL_API const DetectorEntry* keypoint_detector_list(int32_t value) { return zyl::matchlib::keypoint_detector_list(value); }
-ZYL_API const StageExtractor* keypoint_stage_extractors(void) { return zyl::matchlib::keypoint_stage_extractors(); }
-ZYL_API void kp_filter_by_mask(const MaskPlane* mask, KeyPoint* points, int* count) { zyl::matchlib::kp_filter_by_mask(mask, points, count); }
-ZYL_API int blockrec_to_blob(const BlockRecord* record, DataBlob** out) { return zyl::matchlib::blockrec_to_blob(record, out); }
-ZYL_API int keypoint_budget_from_area(int area) { return zyl::matchlib::keypoint_budget_from_area(area); }
-ZYL_API int keypoint_dense_grid_features(GrayImage* image, DataBlob** out, int flag) { return zyl::matchlib::keypoint_dense_grid_features(image, out, flag); }
+ZYL_API const DetectorEntry* keypoint_detector_list(int32_t value) {
+  return zyl::matchlib::keypoint_detector_list(value);
+}
+ZYL_API const StageExtractor* keypoint_stage_extractors(void) {
+  return zyl::matchlib::keypoint_stage_extractors();
+}
+ZYL_API void kp_filter_by_mask(const MaskPlane* mask, KeyPoint* points, int* count) {
+  zyl::matchlib::kp_filter_by_mask(mask, points, count);
+}
+ZYL_API int blockrec_to_blob(const BlockRecord* record, DataBlob** out) {
+  return zyl::matchlib::blockrec_to_blob(record, out);
+}
+ZYL_API int keypoint_budget_from_area(int area) {
+  return zyl::matchlib::keypoint_budget_from_area(area);
+}
+ZYL_API int keypoint_dense_grid_features(GrayImage* image, DataBlob** out, int flag) {
+  return zyl::matchlib::keypoint_dense_grid_features(image, out, flag);
+}
 
 }  // extern "C"

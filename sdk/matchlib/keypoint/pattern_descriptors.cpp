@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "common/guarded_call.h"
+#include "matchlib/filter/smoothing3x3.h"
 #include "matchlib/keypoint/descriptor_compute.h"
 #include "matchlib/keypoint/descriptor_patterns.h"
 #include "zylscan/matchlib_blob.h"
@@ -68,7 +69,9 @@ int compute_pairs(const std::int8_t* pattern, int passes, BlockRecord* record, i
   const std::size_t n = static_cast<std::size_t>(height) * width;
   std::vector<std::uint8_t> work(pixels, pixels + n);
   for (int i = 0; i < passes; ++i)
-    if (const int st = filter_binomial3x3_u8(work.data(), height, width, work.data())) return st;
+    if (const int st =
+            zyl::matchlib::binomial3x3<std::uint8_t>(work.data(), height, width, work.data()))
+      return st;
   std::int8_t scaled[kPatternBytes];
   scale_pattern(pattern, kPatternBytes, record->resolution_y, scaled);
   const long p = (static_cast<long>(height) * width + width) / 2;
@@ -77,13 +80,15 @@ int compute_pairs(const std::int8_t* pattern, int passes, BlockRecord* record, i
     std::uint8_t* d = out + static_cast<std::size_t>(kBytes) * i;
     std::memcpy(d, kSeedPairs + (seed + i) % 128, kBytes);
     const KeyPoint& kp = record->points[i];
-    const int c = zyl::matchlib::fx_cos256_alt(kp.angle), s = zyl::matchlib::fx_sin256_alt(kp.angle);
+    const int c = zyl::matchlib::fx_cos256_alt(kp.angle),
+              s = zyl::matchlib::fx_sin256_alt(kp.angle);
     const int X = kp.x * 16384, Y = kp.y * 16384;
     for (int k = 0; k < kPairs; ++k) {
       const std::int8_t* q = scaled + 4 * k;
       const int x1 = X + c * q[0] - s * q[1], y1 = Y + s * q[0] + c * q[1];
       const int x2 = X + c * q[2] - s * q[3], y2 = Y + s * q[2] + c * q[3];
-      if (zyl::matchlib::subpix_outside(x1, y1, height, width) || zyl::matchlib::subpix_outside(x2, y2, height, width))
+      if (zyl::matchlib::subpix_outside(x1, y1, height, width) ||
+          zyl::matchlib::subpix_outside(x2, y2, height, width))
         continue;
       const int g1 = zyl::matchlib::subpix_sample_u8(work.data(), height, width, x1, y1);
       const int g2 = zyl::matchlib::subpix_sample_u8(work.data(), height, width, x2, y2);
@@ -121,7 +126,8 @@ ZYL_API int desc_gradient_maps(const uint8_t* pixels, int height, int width, uin
   return zyl::GuardedCall(ML_NO_MEMORY, [&] {
     const std::size_t n = static_cast<std::size_t>(height) * width;
     std::vector<std::int8_t> g1(n), g2(n);
-    if (const int st = zyl::matchlib::filter_sobel_s8(pixels, height, width, g1.data(), g2.data())) return st;
+    if (const int st = zyl::matchlib::filter_sobel_s8(pixels, height, width, g1.data(), g2.data()))
+      return st;
     for (std::size_t i = 0; i < n; ++i) {
       direction[i] = static_cast<uint8_t>(zyl::matchlib::fx_atan2(g2[i], g1[i]));
       magnitude[i] = static_cast<uint8_t>(

@@ -136,25 +136,26 @@ int band_filter(MatchContext* ctx, const std::uint8_t* px, int h, int w, int res
   const int radial = zyl::matchlib::param_get(ctx, kKeyRadialC, 0);
   const int st = radial <= 0
                      ? zyl::matchlib::fftfilt_band_by_resolution_u8(out, h, w, resolution, out)
-                     : zyl::matchlib::fftfilt_radial_u8(out, h, w, resolution, zyl::matchlib::param_get(ctx, kKeyRadialB, 128), 0,
-                                         radial, zyl::matchlib::param_get(ctx, kKeyRadialE, 256), 0, out);
+                     : zyl::matchlib::fftfilt_radial_u8(
+                           out, h, w, resolution, zyl::matchlib::param_get(ctx, kKeyRadialB, 128),
+                           0, radial, zyl::matchlib::param_get(ctx, kKeyRadialE, 256), 0, out);
   if (st) return st;
-  zyl::matchlib::imgproc_stretch_percentile(out, h, w, zyl::matchlib::param_get(ctx, kKeyFinalPercent, 0), out);
+  zyl::matchlib::imgproc_stretch_percentile(
+      out, h, w, zyl::matchlib::param_get(ctx, kKeyFinalPercent, 0), out);
   if (!zyl::matchlib::param_get(ctx, kKeyBuildMask, 0)) return ML_OK;
   auto* mask = static_cast<std::uint8_t*>(ml_malloc(static_cast<std::size_t>(h) * w));
   if (!mask) return ML_NO_MEMORY;
   std::memset(mask, 1, static_cast<std::size_t>(h) * w);
   std::uint32_t count = 0;
-  int built = ML_NO_MEMORY;
-  try {
-    built = saturation_mask(px, h, w, mask, &count);
-  } catch (...) {
-  }
+  const int built =
+      zyl::GuardedCall(ML_NO_MEMORY, [&] { return saturation_mask(px, h, w, mask, &count); });
   if (built) {
     std::free(mask);
     return built;
   }
-  if (count > static_cast<std::uint32_t>(zyl::matchlib::param_get(ctx, kKeyFlagLimit, 0x7fffffff)) && out_flag)
+  if (count >
+          static_cast<std::uint32_t>(zyl::matchlib::param_get(ctx, kKeyFlagLimit, 0x7fffffff)) &&
+      out_flag)
     *out_flag = 1;
   if (out_mask) *out_mask = mask;
   else std::free(mask);
@@ -178,7 +179,8 @@ ZYL_API int prep_destripe(MatchContext*, const uint8_t* pixels, const uint8_t*, 
                           int*) {
   if (out_mask) *out_mask = nullptr;
   if (bad_step(pixels, height, width, out)) return ML_BAD_ARGUMENT;
-  if (const int st = zyl::matchlib::imgproc_destripe_by_type(pixels, height, width, 2, width, out)) return st;
+  if (const int st = zyl::matchlib::imgproc_destripe_by_type(pixels, height, width, 2, width, out))
+    return st;
   return zyl::matchlib::imgproc_destripe_by_type(out, height, width, 3, width, out);
 }
 

@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
-#include <new>
 #include <vector>
 
+#include "common/guarded_call.h"
 #include "zylscan/matchlib_fft_enhance.h"
 #include "zylscan/matchlib_fixed.h"
 #include "zylscan/matchlib_object.h"
@@ -14,6 +14,7 @@
 #include "zylscan/matchlib_window.h"
 #include "matchlib/core/fixed_math.h"
 #include "matchlib/image/reorient.h"
+#include "matchlib/image/window_copy.h"
 #include "matchlib/keypoint/ring_sector_descriptor.h"
 #include "matchlib/spectral/fft_enhance.h"
 
@@ -74,7 +75,8 @@ int compute(const std::uint8_t* patch, int ph, int pw, const Settings& st, std::
   std::vector<std::int8_t> enhanced(cells.size());
   std::vector<std::int64_t> sum(n_cells), count(n_cells), spread(n_cells);
   for (int k = 0; k < kDirections; ++k) {
-    const int rc = zyl::matchlib::fftenh_enhance32_fixed(patch, ph, pw, kFrequency, 16 * k, enhanced.data());
+    const int rc =
+        zyl::matchlib::fftenh_enhance32_fixed(patch, ph, pw, kFrequency, 16 * k, enhanced.data());
     if (rc != ML_OK) return rc;
     std::fill(sum.begin(), sum.end(), 0);
     std::fill(count.begin(), count.end(), 0);
@@ -101,29 +103,27 @@ int compute(const std::uint8_t* patch, int ph, int pw, const Settings& st, std::
 
 using namespace zyl::matchlib;
 
-
 extern "C" ZYL_API int ring_sector_size(int rings, int sectors) {
   const Settings st = with_defaults(rings, 1, 1, sectors);
   return 4 + 8 * st.rings * st.sectors;
 }
 
-extern "C" ZYL_API int ring_sector_compute(const uint8_t* patch, int patch_height, int patch_width, int rings,
-                                int ring_width, int inner, int sectors, uint8_t* out) {
+extern "C" ZYL_API int ring_sector_compute(const uint8_t* patch, int patch_height, int patch_width,
+                                           int rings, int ring_width, int inner, int sectors,
+                                           uint8_t* out) {
   if (!patch || !out || sectors < 0 || sectors > 16 || rings < 0 || rings > 5 || ring_width < 0 ||
       inner < 0 || patch_height <= 0 || patch_width <= 0 || patch_height % 2 == 0 ||
       patch_width % 2 == 0)
     return ML_BAD_ARGUMENT;
-  try {
+  return zyl::GuardedCall(ML_NO_MEMORY, [&] {
     return compute(patch, patch_height, patch_width,
                    with_defaults(rings, ring_width, inner, sectors), out);
-  } catch (const std::bad_alloc&) {
-    return ML_NO_MEMORY;
-  }
+  });
 }
 
 int zyl::matchlib::ring_sector_descriptor(const uint8_t* pixels, int height, int width, int row,
-                                   int column, int angle, int rings, int ring_width, int inner,
-                                   int sectors, uint8_t* out) {
+                                          int column, int angle, int rings, int ring_width,
+                                          int inner, int sectors, uint8_t* out) {
   if (!pixels || !out || height <= 0 || width <= 0 || sectors < 0 || sectors > 16 || rings < 0 ||
       rings > 5 || ring_width < 0 || inner < 0)
     return ML_BAD_ARGUMENT;
@@ -131,31 +131,35 @@ int zyl::matchlib::ring_sector_descriptor(const uint8_t* pixels, int height, int
   const int p = 2 * st.outer() + 1;
   int n = (p * 142 + 50) / 100;  // room for the patch at any angle
   if (n % 2 == 0) ++n;
-  try {
+  return zyl::GuardedCall(ML_NO_MEMORY, [&]() -> int {
     std::vector<std::uint8_t> square(static_cast<std::size_t>(n) * n, 128),
         patch(static_cast<std::size_t>(p) * p);
-    int rc = img_copy_window_u8(pixels, static_cast<std::uint32_t>(height),
-                                static_cast<std::uint32_t>(width), static_cast<std::uint32_t>(n),
-                                static_cast<std::uint32_t>(n), row - n / 2, column - n / 2,
-                                square.data());
+    int rc = zyl::matchlib::copy_window_checked<std::uint8_t>(
+        pixels, static_cast<std::uint32_t>(height), static_cast<std::uint32_t>(width),
+        static_cast<std::uint32_t>(n), static_cast<std::uint32_t>(n), row - n / 2, column - n / 2,
+        square.data());
     if (rc != ML_OK) return rc;
     std::uint8_t* turned = nullptr;
     int th = 0, tw = 0, orow = 0, ocol = 0;
-    rc = zyl::matchlib::img_rotate_u8(square.data(), n, n, (angle + 64) & 0xFF, &turned, &th, &tw, &orow, &ocol);
+    rc = zyl::matchlib::img_rotate_u8(square.data(), n, n, (angle + 64) & 0xFF, &turned, &th, &tw,
+                                      &orow, &ocol);
     if (rc != ML_OK) return rc;
-    rc = img_copy_centered_u8(turned, static_cast<std::uint32_t>(th),
-                              static_cast<std::uint32_t>(tw), static_cast<std::uint32_t>(p),
-                              static_cast<std::uint32_t>(p), patch.data());
+    rc = zyl::matchlib::copy_centered<std::uint8_t>(
+        turned, static_cast<std::uint32_t>(th), static_cast<std::uint32_t>(tw),
+        static_cast<std::uint32_t>(p), static_cast<std::uint32_t>(p), patch.data());
     std::free(turned);
     if (rc != ML_OK) return rc;
     return compute(patch.data(), p, p, st, out);
-  } catch (const std::bad_alloc&) {
-    return ML_NO_MEMORY;
-  }
+  });
 }
 
 extern "C" {
 
-ZYL_API int ring_sector_descriptor(const uint8_t* pixels, int height, int width, int row, int column, int angle, int rings, int ring_width, int inner, int sectors, uint8_t* out) { return zyl::matchlib::ring_sector_descriptor(pixels, height, width, row, column, angle, rings, ring_width, inner, sectors, out); }
+ZYL_API int ring_sector_descriptor(const uint8_t* pixels, int height, int width, int row,
+                                   int column, int angle, int rings, int ring_width, int inner,
+                                   int sectors, uint8_t* out) {
+  return zyl::matchlib::ring_sector_descriptor(pixels, height, width, row, column, angle, rings,
+                                               ring_width, inner, sectors, out);
+}
 
 }  // extern "C"

@@ -7,8 +7,8 @@
 // Bodies of exported functions, called directly inside the library.
 namespace zyl::matchlib {
 
-int ring_sector_descriptor(const uint8_t* pixels, int height, int width, int row,
-                                   int column, int angle, int rings, int ring_width, int inner,
-                                   int sectors, uint8_t* out);
+int ring_sector_descriptor(const uint8_t* pixels, int height, int width, int row, int column,
+                           int angle, int rings, int ring_width, int inner, int sectors,
+                           uint8_t* out);
 
 }  // namespace zyl::matchlib

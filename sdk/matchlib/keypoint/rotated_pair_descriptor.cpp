@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "common/guarded_call.h"
+#include "matchlib/filter/smoothing3x3.h"
 #include "matchlib/keypoint/descriptor_compute.h"
 #include "matchlib/keypoint/descriptor_patterns.h"
 #include "zylscan/matchlib_fixed.h"
@@ -31,17 +32,20 @@ int compute(BlockRecord* record, int extension, const std::uint8_t* pixels,
   const int W = width + 2 * kMargin, H = height + 2 * kMargin;
   const std::size_t n = static_cast<std::size_t>(H) * W;
   std::vector<std::uint8_t> b(n);
-  if (const int st = zyl::matchlib::img_pad_extend_u8(pixels, height, width, H, W, kMargin, kMargin, b.data()))
+  if (const int st =
+          zyl::matchlib::img_pad_extend_u8(pixels, height, width, H, W, kMargin, kMargin, b.data()))
     return st;
   for (int i = 0; i < 3; ++i)
-    if (const int st = filter_binomial3x3_u8(b.data(), H, W, b.data())) return st;
+    if (const int st = zyl::matchlib::binomial3x3<std::uint8_t>(b.data(), H, W, b.data()))
+      return st;
   const int seed = seed_sum(b.data(), n, (static_cast<long>(H) * W + W) / 2, W);
   auto inside = [](long v, long lo, long hi) { return v >= lo && v <= hi; };
   for (int i = 0; i < record->point_count; ++i) {
     std::uint8_t* d = out + static_cast<std::size_t>(kBytes) * i;
     std::memcpy(d, kSeedRotated + (seed + i) % 128, kBytes);
     const KeyPoint& kp = record->points[i];
-    const long c = zyl::matchlib::fx_cos256_alt(kp.angle), s = zyl::matchlib::fx_sin256_alt(kp.angle);
+    const long c = zyl::matchlib::fx_cos256_alt(kp.angle),
+               s = zyl::matchlib::fx_sin256_alt(kp.angle);
     for (int k = 0; k < kPairs; ++k) {
       const std::int8_t* q = kPattern10 + 4 * k;
       long u[4] = {round_div(c * q[0] - s * q[1], 16384), round_div(s * q[0] + c * q[1], 16384),

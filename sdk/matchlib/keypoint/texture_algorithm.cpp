@@ -41,9 +41,11 @@ int serialise_features(MatchContext* ctx, const GrayImage* image, std::uint8_t**
   QualityModelHolder* holder = zyl::matchlib::quality_model_create_default(ctx);
   if (!holder) return ML_NO_MEMORY;
   FeatureVector* vector = nullptr;
-  int rc = zyl::matchlib::featvec_create(static_cast<std::uint16_t>(zyl::matchlib::image_height(image)),
-                          static_cast<std::uint16_t>(zyl::matchlib::image_width(image)), &vector);
-  if (rc == ML_OK) rc = zyl::matchlib::quality_extract_features(holder, image, &vector->values, &vector->count);
+  int rc = zyl::matchlib::featvec_create(
+      static_cast<std::uint16_t>(zyl::matchlib::image_height(image)),
+      static_cast<std::uint16_t>(zyl::matchlib::image_width(image)), &vector);
+  if (rc == ML_OK)
+    rc = zyl::matchlib::quality_extract_features(holder, image, &vector->values, &vector->count);
   if (rc == ML_OK) rc = zyl::matchlib::featvec_write(vector, bytes, size);
   zyl::matchlib::featvec_free(vector);
   zyl::matchlib::quality_model_release(holder);
@@ -67,15 +69,16 @@ struct MapPair {
 // the comparison refuses.
 std::uint32_t work_size_of(const MapPair& maps, std::uint32_t flags) {
   if (maps.first.length > 0xFFFF || maps.second.length > 0xFFFF) return 0;
-  return zyl::matchlib::gridmap_match_work_size(maps.first.bytes, static_cast<std::uint16_t>(maps.first.length),
-                                 maps.second.bytes, static_cast<std::uint16_t>(maps.second.length),
-                                 flags);
+  return zyl::matchlib::gridmap_match_work_size(
+      maps.first.bytes, static_cast<std::uint16_t>(maps.first.length), maps.second.bytes,
+      static_cast<std::uint16_t>(maps.second.length), flags);
 }
 
 // The comparison itself; the caller's transform has been read and released.
 int compare(MatchContext* ctx, DataBlob* first, DataBlob* second, const GridAlignment* start,
             std::uint16_t** out_scores, RigidTransform** found) {
-  std::uint32_t flags = zyl::matchlib::param_get_360(ctx) ? GRIDMAP_FULL_TURN | GRIDMAP_DETAIL : GRIDMAP_DETAIL;
+  std::uint32_t flags =
+      zyl::matchlib::param_get_360(ctx) ? GRIDMAP_FULL_TURN | GRIDMAP_DETAIL : GRIDMAP_DETAIL;
   if (start) flags |= GRIDMAP_GIVEN_ONLY;
   MapPair maps;
   int rc = zyl::matchlib::texture_gridmap_of(first, &maps.first);
@@ -90,10 +93,10 @@ int compare(MatchContext* ctx, DataBlob* first, DataBlob* second, const GridAlig
   if (!work) return ML_NO_MEMORY;
   GridMatchDetail detail{0, GRIDMAP_DETAIL_KIND, 0, {}};
   GridAlignment alignment = start ? *start : GridAlignment{};
-  rc = zyl::matchlib::gridmap_match(work.get(), size, maps.first.bytes,
-                     static_cast<std::uint16_t>(maps.first.length), maps.second.bytes,
-                     static_cast<std::uint16_t>(maps.second.length), 0, &detail.score, nullptr,
-                     &alignment, flags);
+  rc = zyl::matchlib::gridmap_match(
+      work.get(), size, maps.first.bytes, static_cast<std::uint16_t>(maps.first.length),
+      maps.second.bytes, static_cast<std::uint16_t>(maps.second.length), 0, &detail.score, nullptr,
+      &alignment, flags);
   if (rc != ML_OK) return rc;
   auto* scores = static_cast<std::uint16_t*>(
       ml_malloc(TEXTURE_SUBSCORE_COUNT * sizeof(std::uint16_t)));
@@ -106,8 +109,8 @@ int compare(MatchContext* ctx, DataBlob* first, DataBlob* second, const GridAlig
     int dpi = zyl::matchlib::param_get(ctx, kTransformResolutionKey, kDefaultResolution);
     if (dpi <= 0) dpi = kDefaultResolution;
     // 32-bit offsets: a wide map's shift does not wrap.
-    *found = zyl::matchlib::xform_create_dpi_phase(alignment.dx, alignment.dy,
-                                    static_cast<std::int32_t>(alignment.angle) << 16, dpi);
+    *found = zyl::matchlib::xform_create_dpi_phase(
+        alignment.dx, alignment.dy, static_cast<std::int32_t>(alignment.angle) << 16, dpi);
     if (!*found) {
       std::free(scores);
       return ML_NO_MEMORY;
@@ -142,9 +145,8 @@ int match_templates(MatchContext* ctx, DataBlob* first, DataBlob* second,
 
 using namespace zyl::matchlib;
 
-
 extern "C" ZYL_API int texture_extract(MatchContext* ctx, GrayImage* image, void*, int32_t kind,
-                            DataBlob** out) {
+                                       DataBlob** out) {
   if (!out) return ML_BAD_ARGUMENT;
   *out = nullptr;
   if (kind != TEXTURE_TEMPLATE_KIND) return ML_WRONG_KIND;
@@ -161,18 +163,20 @@ extern "C" ZYL_API int texture_extract(MatchContext* ctx, GrayImage* image, void
   return ML_OK;
 }
 
-extern "C" ZYL_API int texture_image_from_raw(const void*, const uint8_t* pixels, uint32_t length, int height,
-                                   int width, int resolution, GrayImage** out) {
+extern "C" ZYL_API int texture_image_from_raw(const void*, const uint8_t* pixels, uint32_t length,
+                                              int height, int width, int resolution,
+                                              GrayImage** out) {
   if (!out) return ML_BAD_ARGUMENT;
   *out = nullptr;
   const std::uint32_t h = static_cast<std::uint16_t>(height), w = static_cast<std::uint16_t>(width);
   if (!pixels || h * w != length) return ML_BAD_ARGUMENT;
-  *out = zyl::matchlib::texture_image_wrap(pixels, static_cast<int>(h), static_cast<int>(w), resolution);
+  *out = zyl::matchlib::texture_image_wrap(pixels, static_cast<int>(h), static_cast<int>(w),
+                                           resolution);
   return *out ? ML_OK : ML_UNAVAILABLE;
 }
 
 GrayImage* zyl::matchlib::texture_image_wrap(const uint8_t* pixels, int height, int width,
-                                      int resolution) {
+                                             int resolution) {
   return zyl::matchlib::image_create(height, width, resolution, resolution, pixels, 0);
 }
 
@@ -186,8 +190,8 @@ int zyl::matchlib::texture_gridmap_of(const DataBlob* blob, TextureGridMap* out)
   std::uint8_t* map = nullptr;
   std::uint32_t size = 0;
   int vo = 0, ho = 0, rows = 0, cols = 0;
-  if (zyl::matchlib::gridmap_from_compact(section, length, &map, &size, &vo, &ho, &rows, &cols, 0, nullptr,
-                           nullptr) == ML_OK) {
+  if (zyl::matchlib::gridmap_from_compact(section, length, &map, &size, &vo, &ho, &rows, &cols, 0,
+                                          nullptr, nullptr) == ML_OK) {
     *out = {map, size, map};
   } else {
     *out = {section, length, nullptr};
@@ -202,7 +206,8 @@ void zyl::matchlib::texture_gridmap_free(TextureGridMap* map) {
 }
 
 extern "C" ZYL_API int texture_match(MatchContext* ctx, DataBlob* first, DataBlob* second,
-                          uint16_t** out_scores, uint16_t* out_count, RigidTransform** transform) {
+                                     uint16_t** out_scores, uint16_t* out_count,
+                                     RigidTransform** transform) {
   if (!out_scores || !out_count) {
     if (transform) zyl::matchlib::xform_release(std::exchange(*transform, nullptr));
     return ML_BAD_ARGUMENT;
@@ -220,8 +225,9 @@ extern "C" ZYL_API int texture_match(MatchContext* ctx, DataBlob* first, DataBlo
   return rc;
 }
 
-extern "C" ZYL_API int texture_decide(MatchContext*, DataBlob*, DataBlob*, const uint16_t* sub_scores,
-                           uint16_t count, const ScoreProfile* profile, uint16_t* out_score) {
+extern "C" ZYL_API int texture_decide(MatchContext*, DataBlob*, DataBlob*,
+                                      const uint16_t* sub_scores, uint16_t count,
+                                      const ScoreProfile* profile, uint16_t* out_score) {
   if (!out_score) return ML_BAD_ARGUMENT;
   *out_score = 0;
   if (count != TEXTURE_SUBSCORE_COUNT) return ML_CORRUPT;
@@ -236,8 +242,13 @@ const AlgorithmDescriptor TextureAlgorithm = {
 
 extern "C" {
 
-ZYL_API GrayImage* texture_image_wrap(const uint8_t* pixels, int height, int width, int resolution) { return zyl::matchlib::texture_image_wrap(pixels, height, width, resolution); }
-ZYL_API int texture_gridmap_of(const DataBlob* blob, TextureGridMap* out) { return zyl::matchlib::texture_gridmap_of(blob, out); }
+ZYL_API GrayImage* texture_image_wrap(const uint8_t* pixels, int height, int width,
+                                      int resolution) {
+  return zyl::matchlib::texture_image_wrap(pixels, height, width, resolution);
+}
+ZYL_API int texture_gridmap_of(const DataBlob* blob, TextureGridMap* out) {
+  return zyl::matchlib::texture_gridmap_of(blob, out);
+}
 ZYL_API void texture_gridmap_free(TextureGridMap* map) { zyl::matchlib::texture_gridmap_free(map); }
 
 }  // extern "C"

@@ -7,8 +7,7 @@
 // Bodies of exported functions, called directly inside the library.
 namespace zyl::matchlib {
 
-GrayImage* texture_image_wrap(const uint8_t* pixels, int height, int width,
-                                      int resolution);
+GrayImage* texture_image_wrap(const uint8_t* pixels, int height, int width, int resolution);
 int texture_gridmap_of(const DataBlob* blob, TextureGridMap* out);
 void texture_gridmap_free(TextureGridMap* map);
 

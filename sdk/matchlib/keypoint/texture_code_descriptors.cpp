@@ -34,8 +34,8 @@ int texture_code(BlockRecord* record, int extension, const std::uint8_t* pixels,
     return ML_BAD_ARGUMENT;
   const int A = height + 2 * kMargin4, B = width + 2 * kMargin4;
   std::vector<std::uint8_t> p(static_cast<std::size_t>(A) * B);
-  if (const int st =
-          zyl::matchlib::img_pad_extend_u8(pixels, height, width, A, B, kMargin4, kMargin4, p.data()))
+  if (const int st = zyl::matchlib::img_pad_extend_u8(pixels, height, width, A, B, kMargin4,
+                                                      kMargin4, p.data()))
     return st;
   std::uint8_t patch[kPatch][kPatch];
   std::uint8_t counter[128];
@@ -44,7 +44,8 @@ int texture_code(BlockRecord* record, int extension, const std::uint8_t* pixels,
     std::memset(d, 0, kBytes);
     const KeyPoint& kp = record->points[i];
     const long X = (kp.x + kMargin4) * 128L, Y = (kp.y + kMargin4) * 128L;
-    const long c = (zyl::matchlib::fx_cos256_alt(kp.angle) + 64) >> 7, s = (zyl::matchlib::fx_sin256_alt(kp.angle) + 64) >> 7;
+    const long c = (zyl::matchlib::fx_cos256_alt(kp.angle) + 64) >> 7,
+               s = (zyl::matchlib::fx_sin256_alt(kp.angle) + 64) >> 7;
     for (int pr = 0; pr < kPatch; ++pr)
       for (int pc = 0; pc < kPatch; ++pc) {
         const long col = X + (pc - 11) * c - (pr - 11) * s;
@@ -82,8 +83,8 @@ int fixed_pairs(BlockRecord* record, int extension, const std::uint8_t* pixels, 
   if (!record || (!out && record->point_count > 0) || !pixels || height <= 0 || width <= 0)
     return ML_BAD_ARGUMENT;
   std::vector<std::uint8_t> work(static_cast<std::size_t>(height) * width);
-  if (const int st = zyl::matchlib::fftfilt_radial_u8(pixels, height, width, record->resolution_y, 0, 0, 1280,
-                                       156, 0, work.data()))
+  if (const int st = zyl::matchlib::fftfilt_radial_u8(pixels, height, width, record->resolution_y,
+                                                      0, 0, 1280, 156, 0, work.data()))
     return st;
   // An offset leaving the image is mirrored about the point; on images
   // narrower than the pattern the mirror can leave it too, and it is then

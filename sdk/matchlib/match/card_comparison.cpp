@@ -70,7 +70,8 @@ enum class Located { yes, no, corrupt };
 // and 11-15 would index past them and are refused.
 Located read_group(const uint8_t* const* parts, const uint32_t* sizes, int k, int n, Group& g) {
   g = Group{};
-  if (zyl::matchlib::card_read_params_header(parts, sizes, k, n, &g.ef) != ML_OK) return Located::no;
+  if (zyl::matchlib::card_read_params_header(parts, sizes, k, n, &g.ef) != ML_OK)
+    return Located::no;
   TlvElement c0{};
   const uint32_t head = zyl::matchlib::tlv_read_element(g.ef.value, &c0, g.ef.length);
   g.mode = c0.value[0] & 0x0F;
@@ -107,7 +108,10 @@ int part_count(const uint8_t* const* parts, const uint32_t* sizes, int k) {
   return be16(c0.value + 3);
 }
 
-int isqrt16(uint32_t v) { return static_cast<int>(zyl::matchlib::fx_isqrt16(static_cast<uint16_t>(std::min<uint32_t>(v, 65535)))); }
+int isqrt16(uint32_t v) {
+  return static_cast<int>(
+      zyl::matchlib::fx_isqrt16(static_cast<uint16_t>(std::min<uint32_t>(v, 65535))));
+}
 
 // The local-structure matcher the card flags select, on the packed
 // reference form.
@@ -148,7 +152,8 @@ int reference_form(uint32_t flags, const uint8_t* reference, uint32_t reference_
   // built for another packing form.
   for (int other = 1; other <= 2; ++other) {
     TlvElement e{};
-    zyl::matchlib::card_find_probe_elements(reference, reference_length, other, &e, nullptr, nullptr, nullptr);
+    zyl::matchlib::card_find_probe_elements(reference, reference_length, other, &e, nullptr,
+                                            nullptr, nullptr);
     if (e.value) return ML_CORRUPT;
   }
   if (!packing_room) return ML_BAD_ARGUMENT;
@@ -171,13 +176,14 @@ int fold(const CardProbeSetup& s, bool alternative_scoring, const uint16_t* v, u
   score = 0;
   int st = ML_OK;
   if (alternative_scoring) {
-    if (v[0]) st = zyl::matchlib::card_score_weighted_sum(s.alt_table, CARD_ALT_TABLE_ENTRIES, v, &score);
+    if (v[0])
+      st = zyl::matchlib::card_score_weighted_sum(s.alt_table, CARD_ALT_TABLE_ENTRIES, v, &score);
   } else if (v[0] || v[kGridScoreAt]) {
     st = zyl::matchlib::card_score_weighted_sum(s.table, CARD_TABLE_ENTRIES, v, &score);
   }
   if (st != ML_OK) return st;
-  return zyl::matchlib::card_group_threshold(class_byte, alternative_scoring ? s.alt_thresholds : s.thresholds,
-                              &threshold);
+  return zyl::matchlib::card_group_threshold(
+      class_byte, alternative_scoring ? s.alt_thresholds : s.thresholds, &threshold);
 }
 
 // Pre-selection: a group's list of L slots {template index, similarity},
@@ -206,13 +212,14 @@ int fill_lists(const uint8_t* const* parts, const uint32_t* sizes, int k, int N,
     // Indices are stored in a byte whose 0xFF means free.
     for (int i = 0; i < 0xFF && template_at(g, i, t); ++i) {
       TlvElement map{};
-      zyl::matchlib::card_find_probe_elements(t.value, t.length, 0, nullptr, nullptr, nullptr, &map);
+      zyl::matchlib::card_find_probe_elements(t.value, t.length, 0, nullptr, nullptr, nullptr,
+                                              &map);
       if (!map.value) continue;
       int similarity = 0;
       if (probe_map.value) {
         uint16_t h[2] = {0, 0};
         if (zyl::matchlib::gridmap_histogram_similarity_card(map.value, map.length, probe_map.value,
-                                              probe_map.length, h) != ML_OK)
+                                                             probe_map.length, h) != ML_OK)
           return ML_CORRUPT;
         const int D = 3 * h[1] + 2 * h[0];
         similarity = D >= 1024 ? 255 : D >> 2;
@@ -243,9 +250,12 @@ struct Opened {
 int open_pass(const uint8_t* const* parts, const uint32_t* sizes, int k, uint8_t* buffer,
               uint32_t buffer_size, uint32_t offset, Opened& o) {
   if (buffer_size < offset) return ML_CORRUPT;
-  if (const int st = zyl::matchlib::card_parse_reference(parts, sizes, k, buffer, buffer_size, offset, &o.s)) return st;
+  if (const int st =
+          zyl::matchlib::card_parse_reference(parts, sizes, k, buffer, buffer_size, offset, &o.s))
+    return st;
   TlvElement probe_map{};
-  if (zyl::matchlib::card_find_probe_elements(o.s.probe, o.s.probe_length, 0, nullptr, nullptr, nullptr, &probe_map))
+  if (zyl::matchlib::card_find_probe_elements(o.s.probe, o.s.probe_length, 0, nullptr, nullptr,
+                                              nullptr, &probe_map))
     return ML_CORRUPT;
   o.alternative_scoring = (o.s.algorithm_word & CARD_ALTERNATIVE) && !probe_map.value;
   o.parts = part_count(parts, sizes, k);
@@ -257,8 +267,9 @@ int open_pass(const uint8_t* const* parts, const uint32_t* sizes, int k, uint8_t
 int score_template(const Opened& o, const Group& g, const TlvElement& t, uint8_t* work,
                    uint32_t work_size, uint32_t& score, uint32_t& threshold) {
   uint16_t v[CARD_SCORE_ENTRIES];
-  const int st = zyl::matchlib::card_compare_core(t.value, t.length, work, work_size, o.s.probe, o.s.probe_length,
-                                   o.s.option_word, o.s.packing_room, v);
+  const int st =
+      zyl::matchlib::card_compare_core(t.value, t.length, work, work_size, o.s.probe,
+                                       o.s.probe_length, o.s.option_word, o.s.packing_room, v);
   if (st != ML_OK) return st;
   return fold(o.s, o.alternative_scoring, v, g.class_byte, score, threshold);
 }
@@ -276,7 +287,8 @@ int first_pass(const uint8_t* const* parts, const uint32_t* sizes, int k, uint8_
     const uint32_t need = static_cast<uint32_t>(L) * 2 * CARD_GROUPS;
     if (work_size < need) return ML_CORRUPT;
     TlvElement probe_map{};
-    zyl::matchlib::card_find_probe_elements(s.probe, s.probe_length, 0, nullptr, nullptr, nullptr, &probe_map);
+    zyl::matchlib::card_find_probe_elements(s.probe, s.probe_length, 0, nullptr, nullptr, nullptr,
+                                            &probe_map);
     if (const int st = fill_lists(parts, sizes, k, o.parts, s, probe_map, work)) return st;
     lists = work;
     work += need;
@@ -388,10 +400,10 @@ int verify_one(const DataBlob* params, const DataBlob* reference, const uint8_t*
 
 using namespace zyl::matchlib::card;
 
-
-int zyl::matchlib::card_compare_core(const uint8_t* reference, uint32_t reference_length, uint8_t* work,
-                              uint32_t work_size, const uint8_t* probe, uint32_t probe_length,
-                              uint16_t option_word, uint8_t* packing_room, uint16_t* scores) {
+int zyl::matchlib::card_compare_core(const uint8_t* reference, uint32_t reference_length,
+                                     uint8_t* work, uint32_t work_size, const uint8_t* probe,
+                                     uint32_t probe_length, uint16_t option_word,
+                                     uint8_t* packing_room, uint16_t* scores) {
   if (!reference || !work || !probe || !scores) return ML_BAD_ARGUMENT;
   uint16_t* v = scores;
   std::fill(v, v + CARD_SCORE_ENTRIES, 0);
@@ -399,8 +411,8 @@ int zyl::matchlib::card_compare_core(const uint8_t* reference, uint32_t referenc
   TlvElement packed{}, ref_map{}, probe_map{};
   uint8_t ref_quality = 0, probe_quality = 0;
   int8_t ref_origin[2] = {0, 0}, probe_origin[2] = {0, 0};
-  if (zyl::matchlib::card_find_probe_elements(reference, reference_length, word & CARD_PACKING_MASK, &packed,
-                               &ref_quality, ref_origin, &ref_map))
+  if (zyl::matchlib::card_find_probe_elements(reference, reference_length, word & CARD_PACKING_MASK,
+                                              &packed, &ref_quality, ref_origin, &ref_map))
     return ML_CORRUPT;
   const uint8_t* form = nullptr;
   uint32_t form_length = 0;
@@ -420,8 +432,8 @@ int zyl::matchlib::card_compare_core(const uint8_t* reference, uint32_t referenc
   v[0] = match.score;
   if (match.count == 9) std::copy(match.sub, match.sub + 8, v + 1);
 
-  if (zyl::matchlib::card_find_probe_elements(probe, probe_length, 0, nullptr, &probe_quality, probe_origin,
-                               &probe_map))
+  if (zyl::matchlib::card_find_probe_elements(probe, probe_length, 0, nullptr, &probe_quality,
+                                              probe_origin, &probe_map))
     return ML_CORRUPT;
   if (!probe_map.value) {
     // Only the alternative set scores a probe without grid map (by the
@@ -441,9 +453,9 @@ int zyl::matchlib::card_compare_core(const uint8_t* reference, uint32_t referenc
   g[0] = 0;
   g[1] = GRIDMAP_DETAIL_KIND;
   g[2] = 0;
-  const int gs = zyl::matchlib::gridmap_match_bounded(work, work_size, ref_map.value, ref_map.length,
-                                       probe_map.value, probe_map.length, 0, g, nullptr, &grid,
-                                       (option_word & 1) ? 29 : 25);
+  const int gs = zyl::matchlib::gridmap_match_bounded(
+      work, work_size, ref_map.value, ref_map.length, probe_map.value, probe_map.length, 0, g,
+      nullptr, &grid, (option_word & 1) ? 29 : 25);
   // An invalid map scores 0 with no sub-values; too little work room or an
   // oversized probe map cannot be compared.
   if (gs != ML_OK && gs != ML_WRONG_KIND) return ML_CORRUPT;
@@ -460,10 +472,11 @@ int zyl::matchlib::card_compare_core(const uint8_t* reference, uint32_t referenc
   return ML_OK;
 }
 
-extern "C" ZYL_API int card_compare_reference(const uint8_t* const* parts, const uint32_t* sizes, int k,
-                                   uint8_t* buffer, uint32_t buffer_size, uint32_t offset,
-                                   int* decision, uint32_t* max_score, int* template_index,
-                                   int* group_mode, uint32_t* best_score) {
+extern "C" ZYL_API int card_compare_reference(const uint8_t* const* parts, const uint32_t* sizes,
+                                              int k, uint8_t* buffer, uint32_t buffer_size,
+                                              uint32_t offset, int* decision, uint32_t* max_score,
+                                              int* template_index, int* group_mode,
+                                              uint32_t* best_score) {
   if (!decision) return ML_BAD_ARGUMENT;
   PassResult r;
   const int st = first_pass(parts, sizes, k, buffer, buffer_size, offset, r);
@@ -475,10 +488,10 @@ extern "C" ZYL_API int card_compare_reference(const uint8_t* const* parts, const
   return st;
 }
 
-extern "C" ZYL_API int card_compare_recheck(const uint8_t* const* parts, const uint32_t* sizes, int k,
-                                 uint8_t* buffer, uint32_t buffer_size, uint32_t offset,
-                                 int* decision, int template_index, int group_mode,
-                                 uint32_t* score) {
+extern "C" ZYL_API int card_compare_recheck(const uint8_t* const* parts, const uint32_t* sizes,
+                                            int k, uint8_t* buffer, uint32_t buffer_size,
+                                            uint32_t offset, int* decision, int template_index,
+                                            int group_mode, uint32_t* score) {
   if (!decision || !score || *decision == 0) return ML_BAD_ARGUMENT;
   bool accepted = false;
   const int st = second_pass(parts, sizes, k, buffer, buffer_size, offset, template_index,
@@ -488,10 +501,11 @@ extern "C" ZYL_API int card_compare_recheck(const uint8_t* const* parts, const u
 }
 
 int zyl::matchlib::card_verify_gallery(MatchEngine* engine, DataBlob* const* gallery, int count,
-                                DataBlob* probe, int level, MatchResult* result) {
+                                       DataBlob* probe, int level, MatchResult* result) {
   if (!engine || !probe || !result || count < 0 || (count > 0 && !gallery)) return ML_BAD_ARGUMENT;
   MatchContext* ctx = zyl::matchlib::engine_get_context(engine);
-  const int part_size = std::clamp<int32_t>(zyl::matchlib::param_get(ctx, kKeyPartSize, kMaxPartSize), 0, kMaxPartSize);
+  const int part_size = std::clamp<int32_t>(
+      zyl::matchlib::param_get(ctx, kKeyPartSize, kMaxPartSize), 0, kMaxPartSize);
   const bool rewrap = zyl::matchlib::param_get(ctx, kKeyRewrap, 0) != 0;
   const uint16_t option_word = zyl::matchlib::param_get_360(ctx) ? 1 : 0;
   const bool tracking = level >= kLevelTracking;
@@ -508,17 +522,19 @@ int zyl::matchlib::card_verify_gallery(MatchEngine* engine, DataBlob* const* gal
     uint16_t fields[5] = {};
     zyl::matchlib::card_get_algorithm_info(nullptr, nullptr, 0, info, sizeof info, &info_size);
     zyl::matchlib::card_parse_params(info, info_size, fields);
-    const uint16_t word = static_cast<uint16_t>(zyl::matchlib::param_get(ctx, kKeyAlgorithmWord, fields[0]));
+    const uint16_t word =
+        static_cast<uint16_t>(zyl::matchlib::param_get(ctx, kKeyAlgorithmWord, fields[0]));
     if ((word >> 8) != CARD_ALGORITHM_ID) return ML_WRONG_KIND;
 
     const int list_length = 32 - zyl::matchlib::param_get(ctx, kKeyListReduction, 32);
     DataBlob* raw = nullptr;
     const ScoreProfile* const* profiles = zyl::matchlib::engine_get_score_profiles(engine);
-    int st = profiles && profiles[0]
-                 ? zyl::matchlib::card_params_from_engine(engine, word, 2, 1024, static_cast<uint16_t>(part_size),
+    int st = profiles && profiles[0] ? zyl::matchlib::card_params_from_engine(
+                                           engine, word, 2, 1024, static_cast<uint16_t>(part_size),
                                            compare_level, option_word, list_length, &raw)
-                 : zyl::matchlib::card_params_from_tables(word, zyl::matchlib::param_get(ctx, kKeyTableSet, 0), 2, 1024,
-                                           static_cast<uint16_t>(part_size), compare_level,
+                                     : zyl::matchlib::card_params_from_tables(
+                                           word, zyl::matchlib::param_get(ctx, kKeyTableSet, 0), 2,
+                                           1024, static_cast<uint16_t>(part_size), compare_level,
                                            option_word, list_length, &raw);
     const Blob params = Blob::adopt(raw);
     // No parameter element (the profiles or tables do not supply one):
@@ -527,7 +543,8 @@ int zyl::matchlib::card_verify_gallery(MatchEngine* engine, DataBlob* const* gal
     if (st != ML_OK) return st;
     int templates = 0;
     raw = nullptr;
-    st = zyl::matchlib::card_reference_from_mvt(word, gallery[i], 2, static_cast<uint32_t>(part_size), &raw, &templates);
+    st = zyl::matchlib::card_reference_from_mvt(word, gallery[i], 2,
+                                                static_cast<uint32_t>(part_size), &raw, &templates);
     const Blob reference = Blob::adopt(raw);
     if (st != ML_OK) return st;
     raw = nullptr;
@@ -563,23 +580,33 @@ int zyl::matchlib::card_verify_gallery(MatchEngine* engine, DataBlob* const* gal
 }
 
 extern "C" ZYL_API int card_verify_op(MatchEngine* engine, DataBlob* const* gallery, uint8_t count,
-                           DataBlob* probe, GrayImage* image, int level, MatchResult* result) {
+                                      DataBlob* probe, GrayImage* image, int level,
+                                      MatchResult* result) {
   if (image) return ML_WRONG_KIND;
   if (!probe) return ML_BAD_ARGUMENT;
   return zyl::matchlib::card_verify_gallery(engine, gallery, count, probe, level, result);
 }
 
 extern "C" ZYL_API int card_score_op(MatchEngine* engine, DataBlob* const* gallery, uint8_t count,
-                          DataBlob* probe, MatchResult* result) {
+                                     DataBlob* probe, MatchResult* result) {
   if (!probe) return ML_BAD_ARGUMENT;
-  const int st = zyl::matchlib::card_verify_gallery(engine, gallery, count, probe, kLevelTracking, result);
+  const int st =
+      zyl::matchlib::card_verify_gallery(engine, gallery, count, probe, kLevelTracking, result);
   if (st == ML_OK) result->best_raw_score = result->score;
   return st;
 }
 
 extern "C" {
 
-ZYL_API int card_compare_core(const uint8_t* reference, uint32_t reference_length, uint8_t* work, uint32_t work_size, const uint8_t* probe, uint32_t probe_length, uint16_t option_word, uint8_t* packing_room, uint16_t* scores) { return zyl::matchlib::card_compare_core(reference, reference_length, work, work_size, probe, probe_length, option_word, packing_room, scores); }
-ZYL_API int card_verify_gallery(MatchEngine* engine, DataBlob* const* gallery, int count, DataBlob* probe, int level, MatchResult* result) { return zyl::matchlib::card_verify_gallery(engine, gallery, count, probe, level, result); }
+ZYL_API int card_compare_core(const uint8_t* reference, uint32_t reference_length, uint8_t* work,
+                              uint32_t work_size, const uint8_t* probe, uint32_t probe_length,
+                              uint16_t option_word, uint8_t* packing_room, uint16_t* scores) {
+  return zyl::matchlib::card_compare_core(reference, reference_length, work, work_size, probe,
+                                          probe_length, option_word, packing_room, scores);
+}
+ZYL_API int card_verify_gallery(MatchEngine* engine, DataBlob* const* gallery, int count,
+                                DataBlob* probe, int level, MatchResult* result) {
+  return zyl::matchlib::card_verify_gallery(engine, gallery, count, probe, level, result);
+}
 
 }  // extern "C"

@@ -72,8 +72,9 @@ struct Map {
 int expand(const std::uint8_t* c1, std::uint32_t length, const std::uint8_t* element, bool detail, Map& m) {
   std::uint8_t* out = nullptr;
   int rows = 0, columns = 0;
-  const int st = zyl::matchlib::gridmap_from_compact(c1, length, &out, &m.size, &m.vertical, &m.horizontal, &rows,
-                                      &columns, detail ? 0 : 1, nullptr, element);
+  const int st =
+      zyl::matchlib::gridmap_from_compact(c1, length, &out, &m.size, &m.vertical, &m.horizontal,
+                                          &rows, &columns, detail ? 0 : 1, nullptr, element);
   m.bytes.reset(out);
   if (st) return st;
   // The matcher reads map lengths as 16 bits.
@@ -121,11 +122,15 @@ int card_grid(MatchContext* ctx, DataBlob* a, DataBlob* b, uint16_t** out_scores
   const std::uint8_t *card_a = nullptr, *card_b = nullptr, *c1_a = nullptr, *c1_b = nullptr;
   std::uint32_t card_a_length = 0, card_b_length = 0, c1_a_length = 0, c1_b_length = 0;
   if (card_part) {
-    if (const int st = zyl::matchlib::tmpl_get_section(a, kFormatCard, &card_a, &card_a_length)) return fail(st, out_scores, out_count);
-    if (const int st = zyl::matchlib::tmpl_get_section(b, kFormatCard, &card_b, &card_b_length)) return fail(st, out_scores, out_count);
+    if (const int st = zyl::matchlib::tmpl_get_section(a, kFormatCard, &card_a, &card_a_length))
+      return fail(st, out_scores, out_count);
+    if (const int st = zyl::matchlib::tmpl_get_section(b, kFormatCard, &card_b, &card_b_length))
+      return fail(st, out_scores, out_count);
   }
-  if (const int st = zyl::matchlib::tmpl_get_section(a, kFormatCompactMap, &c1_a, &c1_a_length)) return fail(st, out_scores, out_count);
-  if (const int st = zyl::matchlib::tmpl_get_section(b, kFormatCompactMap, &c1_b, &c1_b_length)) return fail(st, out_scores, out_count);
+  if (const int st = zyl::matchlib::tmpl_get_section(a, kFormatCompactMap, &c1_a, &c1_a_length))
+    return fail(st, out_scores, out_count);
+  if (const int st = zyl::matchlib::tmpl_get_section(b, kFormatCompactMap, &c1_b, &c1_b_length))
+    return fail(st, out_scores, out_count);
   // The 4-byte map elements count only when both templates carry one.
   const std::uint8_t *e_a = nullptr, *e_b = nullptr;
   if (card_part) {
@@ -140,8 +145,8 @@ int card_grid(MatchContext* ctx, DataBlob* a, DataBlob* b, uint16_t** out_scores
   Pose card_pose;
   if (card_part) {
     CardAlignment ca{};
-    if (const int st = zyl::matchlib::match_card_local64(card_a, card_a_length, card_b, card_b_length, &card, &ca,
-                                          turn ? 3 : 2))
+    if (const int st = zyl::matchlib::match_card_local64(card_a, card_a_length, card_b,
+                                                         card_b_length, &card, &ca, turn ? 3 : 2))
       return fail(st, out_scores, out_count);
     // Card offsets are in 0.1 mm; 197 / 100 brings them to pixels at 500 dpi.
     card_pose = {ca.angle, ca.dx * 197 / 100, ca.dy * 197 / 100};
@@ -159,9 +164,10 @@ int card_grid(MatchContext* ctx, DataBlob* a, DataBlob* b, uint16_t** out_scores
   } else if (variant == Variant::grid_only) {
     flags = GRIDMAP_GIVEN_ONLY | (small_sensor ? 0 : GRIDMAP_NO_COARSE);
   } else {
-    card_alignment = ((d < 4 || d > 9) && zyl::matchlib::param_get(ctx, kKeyCardSmallSensor, 0) == 0 &&
-                      zyl::matchlib::param_get(ctx, kKeyCardAlways, 0) == 0) ||
-                     card.sub[1] >= 8;
+    card_alignment =
+        ((d < 4 || d > 9) && zyl::matchlib::param_get(ctx, kKeyCardSmallSensor, 0) == 0 &&
+         zyl::matchlib::param_get(ctx, kKeyCardAlways, 0) == 0) ||
+        card.sub[1] >= 8;
     if (small_sensor)
       flags = card_alignment ? GRIDMAP_GIVEN_ONLY : 0;
     else
@@ -176,7 +182,8 @@ int card_grid(MatchContext* ctx, DataBlob* a, DataBlob* b, uint16_t** out_scores
   if (zyl::matchlib::param_get(ctx, kKeyStrict, 0)) flags |= GRIDMAP_STRICT;
 
   const auto la = static_cast<std::uint16_t>(map_a.size), lb = static_cast<std::uint16_t>(map_b.size);
-  const std::uint32_t work_size = zyl::matchlib::gridmap_match_work_size(map_a.bytes.get(), la, map_b.bytes.get(), lb, flags);
+  const std::uint32_t work_size =
+      zyl::matchlib::gridmap_match_work_size(map_a.bytes.get(), la, map_b.bytes.get(), lb, flags);
   if (work_size == 0) return fail(ML_CORRUPT, out_scores, out_count);
   const Owned<std::uint8_t> work(static_cast<std::uint8_t*>(std::malloc(work_size)));
   if (!work) return fail(ML_NO_MEMORY, out_scores, out_count);
@@ -186,15 +193,18 @@ int card_grid(MatchContext* ctx, DataBlob* a, DataBlob* b, uint16_t** out_scores
   GridAlignment ga{static_cast<std::uint8_t>(pose.angle), pose.dx, pose.dy};
   GridMatchDetail detail{};
   detail.kind = GRIDMAP_DETAIL_KIND;
-  if (const int st = zyl::matchlib::gridmap_match(work.get(), work_size, map_a.bytes.get(), la, map_b.bytes.get(), lb, 0,
-                                   reinterpret_cast<std::uint16_t*>(&detail), nullptr, &ga, flags))
+  if (const int st = zyl::matchlib::gridmap_match(
+          work.get(), work_size, map_a.bytes.get(), la, map_b.bytes.get(), lb, 0,
+          reinterpret_cast<std::uint16_t*>(&detail), nullptr, &ga, flags))
     return fail(st, out_scores, out_count);
   Pose grid_pose{ga.angle, ga.dx, ga.dy};
   frame(grid_pose, grid_pose.angle, map_a, map_b, false);
 
   std::uint8_t qa = 0, qb = 0;
-  if (const int st = zyl::matchlib::card_template_image_info(b, nullptr, nullptr, &qb)) return fail(st, out_scores, out_count);
-  if (const int st = zyl::matchlib::card_template_image_info(a, nullptr, nullptr, &qa)) return fail(st, out_scores, out_count);
+  if (const int st = zyl::matchlib::card_template_image_info(b, nullptr, nullptr, &qb))
+    return fail(st, out_scores, out_count);
+  if (const int st = zyl::matchlib::card_template_image_info(a, nullptr, nullptr, &qa))
+    return fail(st, out_scores, out_count);
   const int q1 = std::min<int>(qa, 100), q2 = std::min<int>(qb, 100);
   const int q = std::min(std::max({q1, q2, 60}), 100);
 
@@ -213,19 +223,24 @@ int card_grid(MatchContext* ctx, DataBlob* a, DataBlob* b, uint16_t** out_scores
   if (card_part && v[0] != 0 && v[9] != 0) {
     const std::int64_t ddx = card_pose.dx - grid_pose.dx, ddy = card_pose.dy - grid_pose.dy;
     v[26] = static_cast<std::uint16_t>(std::min<std::uint64_t>(
-        zyl::matchlib::fx_isqrt32(static_cast<std::uint32_t>(std::min<std::int64_t>(ddx * ddx + ddy * ddy, 0xFFFFFFFF))), 0xFFFF));
+        zyl::matchlib::fx_isqrt32(
+            static_cast<std::uint32_t>(std::min<std::int64_t>(ddx * ddx + ddy * ddy, 0xFFFFFFFF))),
+        0xFFFF));
     v[27] = static_cast<std::uint16_t>(std::abs(static_cast<std::int8_t>(card_pose.angle - grid_pose.angle)));
   }
   v[28] = static_cast<std::uint16_t>(std::abs(q1 - q2));
-  v[29] = static_cast<std::uint16_t>(zyl::matchlib::fx_isqrt32(static_cast<std::uint32_t>((100 - std::max(q1, q2)) * 64)));
+  v[29] = static_cast<std::uint16_t>(
+      zyl::matchlib::fx_isqrt32(static_cast<std::uint32_t>((100 - std::max(q1, q2)) * 64)));
   *out_scores = v;
   *out_count = CARD_GRID_SUBSCORES;
 
   if (alignment && variant != Variant::grid_only) {
     const Pose& out = card_alignment ? card_pose : grid_pose;
-    const int dpi = zyl::matchlib::param_get(ctx, static_cast<std::uint32_t>(CARD_KEY_RESOLUTION), 500);
-    *alignment = zyl::matchlib::xform_create_dpi(static_cast<std::int16_t>(out.dx), static_cast<std::int16_t>(out.dy),
-                                  static_cast<std::uint8_t>(out.angle), static_cast<std::int16_t>(dpi));
+    const int dpi =
+        zyl::matchlib::param_get(ctx, static_cast<std::uint32_t>(CARD_KEY_RESOLUTION), 500);
+    *alignment = zyl::matchlib::xform_create_dpi(
+        static_cast<std::int16_t>(out.dx), static_cast<std::int16_t>(out.dy),
+        static_cast<std::uint8_t>(out.angle), static_cast<std::int16_t>(dpi));
     if (!*alignment) return fail(ML_NO_MEMORY, out_scores, out_count);
   }
   return ML_OK;
@@ -234,7 +249,7 @@ int card_grid(MatchContext* ctx, DataBlob* a, DataBlob* b, uint16_t** out_scores
 }  // namespace
 
 int zyl::matchlib::card_template_image_info(const DataBlob* blob, uint16_t* width, uint16_t* height,
-                                     uint8_t* quality) {
+                                            uint8_t* quality) {
   if (width) *width = 192;
   if (height) *height = 192;
   if (quality) *quality = 0;
@@ -242,41 +257,51 @@ int zyl::matchlib::card_template_image_info(const DataBlob* blob, uint16_t* widt
   const std::uint8_t* bytes = zyl::matchlib::blob_data(blob);
   std::uint32_t length = zyl::matchlib::blob_size(blob);
   if (zyl::matchlib::blob_type(blob) == CONTAINER_FORMAT)
-    if (const int st = zyl::matchlib::tmpl_get_section(blob, kFormatExtendedCard, &bytes, &length)) return st;
+    if (const int st = zyl::matchlib::tmpl_get_section(blob, kFormatExtendedCard, &bytes, &length))
+      return st;
   TlvElement c3{};
-  if (const int st = zyl::matchlib::card_parse_extended(bytes, length, nullptr, nullptr, nullptr, nullptr, &c3)) return st;
+  if (const int st = zyl::matchlib::card_parse_extended(bytes, length, nullptr, nullptr, nullptr,
+                                                        nullptr, &c3))
+    return st;
   // A card without an image-information element keeps the defaults.
   if (!c3.value) return ML_OK;
   std::uint16_t rows = 0, columns = 0;
   std::uint8_t flag = 0;
-  if (const int st = zyl::matchlib::card_parse_image_info(c3.value, c3.length, &rows, &columns, &flag)) return st;
+  if (const int st =
+          zyl::matchlib::card_parse_image_info(c3.value, c3.length, &rows, &columns, &flag))
+    return st;
   if (width) *width = columns;
   if (height) *height = rows;
   if (quality) *quality = flag;
   return ML_OK;
 }
 
-extern "C" ZYL_API int match_card_grid(MatchContext* context, DataBlob* a, DataBlob* b, uint16_t** out_scores,
-                            uint16_t* out_count, RigidTransform** alignment) {
+extern "C" ZYL_API int match_card_grid(MatchContext* context, DataBlob* a, DataBlob* b,
+                                       uint16_t** out_scores, uint16_t* out_count,
+                                       RigidTransform** alignment) {
   return card_grid(context, a, b, out_scores, out_count, alignment, Variant::search);
 }
 extern "C" ZYL_API int match_card_grid_detail(MatchContext* context, DataBlob* a, DataBlob* b,
-                                   uint16_t** out_scores, uint16_t* out_count,
-                                   RigidTransform** alignment) {
+                                              uint16_t** out_scores, uint16_t* out_count,
+                                              RigidTransform** alignment) {
   return card_grid(context, a, b, out_scores, out_count, alignment, Variant::detail);
 }
 extern "C" ZYL_API int match_card_grid_fixed(MatchContext* context, DataBlob* a, DataBlob* b,
-                                  uint16_t** out_scores, uint16_t* out_count,
-                                  RigidTransform** alignment) {
+                                             uint16_t** out_scores, uint16_t* out_count,
+                                             RigidTransform** alignment) {
   return card_grid(context, a, b, out_scores, out_count, alignment, Variant::fixed);
 }
-extern "C" ZYL_API int match_grid_map(MatchContext* context, DataBlob* a, DataBlob* b, uint16_t** out_scores,
-                           uint16_t* out_count, RigidTransform** alignment) {
+extern "C" ZYL_API int match_grid_map(MatchContext* context, DataBlob* a, DataBlob* b,
+                                      uint16_t** out_scores, uint16_t* out_count,
+                                      RigidTransform** alignment) {
   return card_grid(context, a, b, out_scores, out_count, alignment, Variant::grid_only);
 }
 
 extern "C" {
 
-ZYL_API int card_template_image_info(const DataBlob* blob, uint16_t* width, uint16_t* height, uint8_t* quality) { return zyl::matchlib::card_template_image_info(blob, width, height, quality); }
+ZYL_API int card_template_image_info(const DataBlob* blob, uint16_t* width, uint16_t* height,
+                                     uint8_t* quality) {
+  return zyl::matchlib::card_template_image_info(blob, width, height, quality);
+}
 
 }  // extern "C"

@@ -8,6 +8,6 @@
 namespace zyl::matchlib {
 
 int card_template_image_info(const DataBlob* blob, uint16_t* width, uint16_t* height,
-                                     uint8_t* quality);
+                             uint8_t* quality);
 
 }  // namespace zyl::matchlib

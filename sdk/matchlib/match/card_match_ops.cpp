@@ -61,18 +61,19 @@ DataBlob* record_to_card_blob(const std::uint8_t* record, std::uint32_t length) 
 
 }  // namespace
 
-int zyl::matchlib::match_card_local64(const uint8_t* card_a, uint32_t length_a, const uint8_t* card_b,
-                               uint32_t length_b, CardMatchResult* result,
-                               CardAlignment* alignment, int mode) {
+int zyl::matchlib::match_card_local64(const uint8_t* card_a, uint32_t length_a,
+                                      const uint8_t* card_b, uint32_t length_b,
+                                      CardMatchResult* result, CardAlignment* alignment, int mode) {
   const Owned<std::uint8_t> work(static_cast<std::uint8_t*>(std::malloc(kCompareWork)));
   const Owned<std::uint8_t> form(static_cast<std::uint8_t*>(std::malloc(LOCALSTRUCT64_SIZE)));
   if (!work || !form) return ML_NO_MEMORY;
   std::uint16_t length = 0;
-  if (const int st = zyl::matchlib::localstruct64_prepare(work.get(), kCompareWork, card_a, length_a, form.get(),
-                                           LOCALSTRUCT64_SIZE, &length, localstruct64_copy))
+  if (const int st = zyl::matchlib::localstruct64_prepare(work.get(), kCompareWork, card_a,
+                                                          length_a, form.get(), LOCALSTRUCT64_SIZE,
+                                                          &length, localstruct64_copy))
     return st;
-  return zyl::matchlib::localstruct64_compare(work.get(), kCompareWork, form.get(), length, card_b, length_b,
-                               result, alignment, mode);
+  return zyl::matchlib::localstruct64_compare(work.get(), kCompareWork, form.get(), length, card_b,
+                                              length_b, result, alignment, mode);
 }
 
 DataBlob* zyl::matchlib::card_section_to_template(const DataBlob* blob) {
@@ -82,20 +83,25 @@ DataBlob* zyl::matchlib::card_section_to_template(const DataBlob* blob) {
   if (format == kFormatMinutiaeRecord) {
     std::uint8_t* iso = nullptr;
     std::uint32_t iso_size = 0;
-    const int st = zyl::matchlib::fmr_to_iso2005(zyl::matchlib::blob_data(blob), zyl::matchlib::blob_size(blob), kCardMaxMinutiae, &iso, &iso_size);
+    const int st = zyl::matchlib::fmr_to_iso2005(zyl::matchlib::blob_data(blob),
+                                                 zyl::matchlib::blob_size(blob), kCardMaxMinutiae,
+                                                 &iso, &iso_size);
     const Owned<std::uint8_t> owned(iso);
     if (st != ML_OK || !iso) return nullptr;
     return record_to_card_blob(iso, iso_size);
   }
-  if (format == kFormatIsoRecord) return record_to_card_blob(zyl::matchlib::blob_data(blob), zyl::matchlib::blob_size(blob));
+  if (format == kFormatIsoRecord)
+    return record_to_card_blob(zyl::matchlib::blob_data(blob), zyl::matchlib::blob_size(blob));
   const std::uint8_t* section = nullptr;
   std::uint32_t length = 0;
-  if (zyl::matchlib::tmpl_get_section(blob, kFormatCard, &section, &length) != ML_OK) return nullptr;
+  if (zyl::matchlib::tmpl_get_section(blob, kFormatCard, &section, &length) != ML_OK)
+    return nullptr;
   return zyl::matchlib::blob_create(kFormatCard, section, length);
 }
 
-int zyl::matchlib::match_card(MatchContext* context, DataBlob* a, DataBlob* b, uint16_t** out_scores,
-                       uint16_t* out_count, RigidTransform** alignment) {
+int zyl::matchlib::match_card(MatchContext* context, DataBlob* a, DataBlob* b,
+                              uint16_t** out_scores, uint16_t* out_count,
+                              RigidTransform** alignment) {
   // The incoming alignment is not used by the card comparison.
   if (alignment) {
     zyl::matchlib::xform_release(*alignment);
@@ -112,15 +118,18 @@ int zyl::matchlib::match_card(MatchContext* context, DataBlob* a, DataBlob* b, u
   result.kind = CARD_RESULT_KIND;
   CardAlignment card_alignment{};
   const int mode = zyl::matchlib::param_get_360(context) ? 3 : 2;
-  if (const int st = zyl::matchlib::match_card_local64(zyl::matchlib::blob_data(card_a.get()), zyl::matchlib::blob_size(card_a.get()),
-                                        zyl::matchlib::blob_data(card_b.get()), zyl::matchlib::blob_size(card_b.get()), &result,
-                                        alignment ? &card_alignment : nullptr, mode))
+  if (const int st = zyl::matchlib::match_card_local64(
+          zyl::matchlib::blob_data(card_a.get()), zyl::matchlib::blob_size(card_a.get()),
+          zyl::matchlib::blob_data(card_b.get()), zyl::matchlib::blob_size(card_b.get()), &result,
+          alignment ? &card_alignment : nullptr, mode))
     return fail_match_op(st, out_scores, out_count, alignment);
   if (result.count != 1 && result.count != 9) return fail_match_op(ML_CORRUPT, out_scores, out_count, alignment);
   if (alignment) {
-    const int dpi = zyl::matchlib::param_get(context, static_cast<std::uint32_t>(CARD_KEY_RESOLUTION), 500);
-    *alignment = zyl::matchlib::xform_create_dpi(card_to_pixels(card_alignment.dx), card_to_pixels(card_alignment.dy),
-                                  card_alignment.angle, static_cast<std::int16_t>(dpi));
+    const int dpi =
+        zyl::matchlib::param_get(context, static_cast<std::uint32_t>(CARD_KEY_RESOLUTION), 500);
+    *alignment = zyl::matchlib::xform_create_dpi(
+        card_to_pixels(card_alignment.dx), card_to_pixels(card_alignment.dy), card_alignment.angle,
+        static_cast<std::int16_t>(dpi));
     if (!*alignment) return fail_match_op(ML_NO_MEMORY, out_scores, out_count, alignment);
   }
   auto* scores = static_cast<std::uint16_t*>(std::calloc(CARD_SUBSCORES, sizeof(std::uint16_t)));
@@ -133,8 +142,9 @@ int zyl::matchlib::match_card(MatchContext* context, DataBlob* a, DataBlob* b, u
   return ML_OK;
 }
 
-extern "C" ZYL_API int fuse_card(MatchContext* context, DataBlob* a, DataBlob* b, const uint16_t* scores,
-                      uint16_t count, const ScoreProfile* profile, uint16_t* out_score) {
+extern "C" ZYL_API int fuse_card(MatchContext* context, DataBlob* a, DataBlob* b,
+                                 const uint16_t* scores, uint16_t count,
+                                 const ScoreProfile* profile, uint16_t* out_score) {
   (void)context, (void)a, (void)b;
   if (!out_score) return ML_BAD_ARGUMENT;
   *out_score = 0;
@@ -143,8 +153,9 @@ extern "C" ZYL_API int fuse_card(MatchContext* context, DataBlob* a, DataBlob* b
   return zyl::matchlib::score_profile_fuse(scores, CARD_SUBSCORES, profile, out_score);
 }
 
-extern "C" ZYL_API int fuse_card_grid(MatchContext* context, DataBlob* a, DataBlob* b, const uint16_t* scores,
-                           uint16_t count, const ScoreProfile* profile, uint16_t* out_score) {
+extern "C" ZYL_API int fuse_card_grid(MatchContext* context, DataBlob* a, DataBlob* b,
+                                      const uint16_t* scores, uint16_t count,
+                                      const ScoreProfile* profile, uint16_t* out_score) {
   (void)context, (void)a, (void)b;
   if (!out_score) return ML_BAD_ARGUMENT;
   *out_score = 0;
@@ -155,8 +166,18 @@ extern "C" ZYL_API int fuse_card_grid(MatchContext* context, DataBlob* a, DataBl
 
 extern "C" {
 
-ZYL_API int match_card_local64(const uint8_t* card_a, uint32_t length_a, const uint8_t* card_b, uint32_t length_b, CardMatchResult* result, CardAlignment* alignment, int mode) { return zyl::matchlib::match_card_local64(card_a, length_a, card_b, length_b, result, alignment, mode); }
-ZYL_API DataBlob* card_section_to_template(const DataBlob* blob) { return zyl::matchlib::card_section_to_template(blob); }
-ZYL_API int match_card(MatchContext* context, DataBlob* a, DataBlob* b, uint16_t** out_scores, uint16_t* out_count, RigidTransform** alignment) { return zyl::matchlib::match_card(context, a, b, out_scores, out_count, alignment); }
+ZYL_API int match_card_local64(const uint8_t* card_a, uint32_t length_a, const uint8_t* card_b,
+                               uint32_t length_b, CardMatchResult* result, CardAlignment* alignment,
+                               int mode) {
+  return zyl::matchlib::match_card_local64(card_a, length_a, card_b, length_b, result, alignment,
+                                           mode);
+}
+ZYL_API DataBlob* card_section_to_template(const DataBlob* blob) {
+  return zyl::matchlib::card_section_to_template(blob);
+}
+ZYL_API int match_card(MatchContext* context, DataBlob* a, DataBlob* b, uint16_t** out_scores,
+                       uint16_t* out_count, RigidTransform** alignment) {
+  return zyl::matchlib::match_card(context, a, b, out_scores, out_count, alignment);
+}
 
 }  // extern "C"

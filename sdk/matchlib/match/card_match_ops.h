@@ -8,10 +8,10 @@
 namespace zyl::matchlib {
 
 int match_card_local64(const uint8_t* card_a, uint32_t length_a, const uint8_t* card_b,
-                               uint32_t length_b, CardMatchResult* result,
-                               CardAlignment* alignment, int mode);
+                       uint32_t length_b, CardMatchResult* result, CardAlignment* alignment,
+                       int mode);
 DataBlob* card_section_to_template(const DataBlob* blob);
 int match_card(MatchContext* context, DataBlob* a, DataBlob* b, uint16_t** out_scores,
-                       uint16_t* out_count, RigidTransform** alignment);
+               uint16_t* out_count, RigidTransform** alignment);
 
 }  // namespace zyl::matchlib

@@ -70,24 +70,32 @@ bool copy_of(const RigidTransform* t, Xform& out) {
 
 }  // namespace
 
-const StageMatchOps* zyl::matchlib::keypoint_stage_ops(int row) { return row_of(kKeypointOps, row); }
+const StageMatchOps* zyl::matchlib::keypoint_stage_ops(int row) {
+  return row_of(kKeypointOps, row);
+}
 const StageMatchOps* zyl::matchlib::refine_stage_ops(int row) { return row_of(kRefineOps, row); }
 const StageMatchOps* zyl::matchlib::card_stage_ops(int row) { return row_of(kCardOps, row); }
 
-int zyl::matchlib::match_full(MatchContext* context, DataBlob* a, DataBlob* b, uint16_t** out_scores,
-                       uint16_t* out_count, RigidTransform** alignment) {
+int zyl::matchlib::match_full(MatchContext* context, DataBlob* a, DataBlob* b,
+                              uint16_t** out_scores, uint16_t* out_count,
+                              RigidTransform** alignment) {
   if (out_scores) *out_scores = nullptr;
   if (out_count) *out_count = 0;
   if (!out_scores || !out_count) return fail_match_op(ML_BAD_ARGUMENT, out_scores, out_count, alignment);
   MatcherSettings settings{};
   zyl::matchlib::matcher_settings_defaults(&settings, context);
   // N sizes the answer; a count below 1 would size it below its fixed part.
-  const int n = zyl::matchlib::param_get(context, static_cast<std::uint32_t>(KP_KEY_REQUIRED), settings.required_count);
+  const int n = zyl::matchlib::param_get(context, static_cast<std::uint32_t>(KP_KEY_REQUIRED),
+                                         settings.required_count);
   if (n < 1 || n > 0xFFFF - FULL_FIXED_SUBSCORES) return fail_match_op(ML_BAD_ARGUMENT, out_scores, out_count, alignment);
-  const bool card_grid = zyl::matchlib::param_get(context, static_cast<std::uint32_t>(FULL_KEY_CARD_GRID), 1) != 0;
-  const bool grid_block = zyl::matchlib::param_get(context, static_cast<std::uint32_t>(FULL_KEY_GRID_BLOCK), 1) != 0;
-  const bool alternative = zyl::matchlib::param_get(context, static_cast<std::uint32_t>(FULL_KEY_ALTERNATIVE), 0) != 0;
-  const bool variant = zyl::matchlib::param_get(context, static_cast<std::uint32_t>(FULL_KEY_VARIANT), 0) != 0;
+  const bool card_grid =
+      zyl::matchlib::param_get(context, static_cast<std::uint32_t>(FULL_KEY_CARD_GRID), 1) != 0;
+  const bool grid_block =
+      zyl::matchlib::param_get(context, static_cast<std::uint32_t>(FULL_KEY_GRID_BLOCK), 1) != 0;
+  const bool alternative =
+      zyl::matchlib::param_get(context, static_cast<std::uint32_t>(FULL_KEY_ALTERNATIVE), 0) != 0;
+  const bool variant =
+      zyl::matchlib::param_get(context, static_cast<std::uint32_t>(FULL_KEY_VARIANT), 0) != 0;
 
   // The keypoint matcher works on a copy; the caller's alignment is released.
   Xform key;
@@ -100,7 +108,8 @@ int zyl::matchlib::match_full(MatchContext* context, DataBlob* a, DataBlob* b, u
   std::uint16_t* raw = nullptr;
   std::uint16_t key_count = 0;
   RigidTransform* key_raw = key.release();
-  int st = zyl::matchlib::keypoints_paired_core(context, a, b, &settings, &raw, &key_count, &key_raw);
+  int st =
+      zyl::matchlib::keypoints_paired_core(context, a, b, &settings, &raw, &key_count, &key_raw);
   key.reset(key_raw);
   const Scores key_scores(raw);
   if (st) return fail_match_op(st, out_scores, out_count, alignment);
@@ -154,9 +163,16 @@ int zyl::matchlib::match_full(MatchContext* context, DataBlob* a, DataBlob* b, u
 
 extern "C" {
 
-ZYL_API const StageMatchOps* keypoint_stage_ops(int row) { return zyl::matchlib::keypoint_stage_ops(row); }
-ZYL_API const StageMatchOps* refine_stage_ops(int row) { return zyl::matchlib::refine_stage_ops(row); }
+ZYL_API const StageMatchOps* keypoint_stage_ops(int row) {
+  return zyl::matchlib::keypoint_stage_ops(row);
+}
+ZYL_API const StageMatchOps* refine_stage_ops(int row) {
+  return zyl::matchlib::refine_stage_ops(row);
+}
 ZYL_API const StageMatchOps* card_stage_ops(int row) { return zyl::matchlib::card_stage_ops(row); }
-ZYL_API int match_full(MatchContext* context, DataBlob* a, DataBlob* b, uint16_t** out_scores, uint16_t* out_count, RigidTransform** alignment) { return zyl::matchlib::match_full(context, a, b, out_scores, out_count, alignment); }
+ZYL_API int match_full(MatchContext* context, DataBlob* a, DataBlob* b, uint16_t** out_scores,
+                       uint16_t* out_count, RigidTransform** alignment) {
+  return zyl::matchlib::match_full(context, a, b, out_scores, out_count, alignment);
+}
 
 }  // extern "C"

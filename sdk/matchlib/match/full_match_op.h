@@ -11,6 +11,6 @@ const StageMatchOps* keypoint_stage_ops(int row);
 const StageMatchOps* refine_stage_ops(int row);
 const StageMatchOps* card_stage_ops(int row);
 int match_full(MatchContext* context, DataBlob* a, DataBlob* b, uint16_t** out_scores,
-                       uint16_t* out_count, RigidTransform** alignment);
+               uint16_t* out_count, RigidTransform** alignment);
 
 }  // namespace zyl::matchlib

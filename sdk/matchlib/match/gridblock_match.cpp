@@ -363,10 +363,12 @@ void sub_scores(const GridFeatureBlock& probe, const GridFeatureBlock& gallery, 
   const int m = static_cast<int>(std::min<uint64_t>(T, kStoredPairs));
   out[4] = u16(zyl::matchlib::array_variance_u8(stored_L.data(), m));
   out[5] = u16(zyl::matchlib::array_variance_u8(stored_K.data(), m));
-  out[6] = u16(std::abs(static_cast<int64_t>(zyl::matchlib::array_skewness_u8(stored_sK.data(), m))));
+  out[6] =
+      u16(std::abs(static_cast<int64_t>(zyl::matchlib::array_skewness_u8(stored_sK.data(), m))));
   const int64_t kurt = zyl::matchlib::array_kurtosis_u8(stored_sK.data(), m);
   out[8] = u16(isqrt(static_cast<uint64_t>(std::max<int64_t>(kurt + 768, 0)) << 4));
-  const int64_t F1 = zyl::matchlib::array_mean_u8(stored_g.data(), m), F2 = zyl::matchlib::array_mean_u8(stored_p.data(), m);
+  const int64_t F1 = zyl::matchlib::array_mean_u8(stored_g.data(), m),
+                F2 = zyl::matchlib::array_mean_u8(stored_p.data(), m);
   out[10] = u16((std::abs(F1 - F2) << 8) / std::max<int64_t>({F1, F2, 1}));
   const uint64_t root10 = std::max<uint32_t>(isqrt(T << 10), 1);
   for (int i = 0; i < 4; ++i) out[23 + i] = u16(static_cast<int64_t>(weighted[i] / root10));
@@ -378,7 +380,8 @@ struct Geometry {
 
 Pose pose_from(const Geometry& g, int dx, int dy, int m) {
   const int64_t c8 = zyl::matchlib::fx_cos256(m), s8 = zyl::matchlib::fx_sin256(m);
-  const int64_t c16 = zyl::matchlib::fx_cos65536(m * 256), s16 = zyl::matchlib::fx_sin65536(m * 256);
+  const int64_t c16 = zyl::matchlib::fx_cos65536(m * 256),
+                s16 = zyl::matchlib::fx_sin65536(m * 256);
   const int64_t px = dx + ((g.pox * c8 - g.poy * s8) >> 14) - g.gox;
   const int64_t py = dy + ((g.poy * c8 + g.pox * s8) >> 14) - g.goy;
   const int64_t A = int64_t{g.w} * g.gc - 1, B = int64_t{g.w} * g.gr - 1;
@@ -391,16 +394,18 @@ Pose pose_from(const Geometry& g, int dx, int dy, int m) {
 
 RigidTransform* alignment_from(const Geometry& g, const Pose& p, int resolution) {
   const int J = static_cast<uint8_t>(p.angle / 2);
-  const int64_t c16 = zyl::matchlib::fx_cos65536(p.angle * 128), s16 = zyl::matchlib::fx_sin65536(p.angle * 128);
+  const int64_t c16 = zyl::matchlib::fx_cos65536(p.angle * 128),
+                s16 = zyl::matchlib::fx_sin65536(p.angle * 128);
   const int64_t c8 = zyl::matchlib::fx_cos256(J), s8 = zyl::matchlib::fx_sin256(J);
   const int64_t A = int64_t{g.w} * g.gc - 1, B = int64_t{g.w} * g.gr - 1;
   const int64_t tx = (c16 * A - s16 * B - A * 16384) / 128 * 32 / g.w;
   const int64_t ty = (s16 * A + (c16 - 16384) * B) / 128 * 32 / g.w;
   const int64_t dx = g.w * (int64_t{p.x} * 256 - tx) / 8192 + g.gox - ((g.pox * c8 - g.poy * s8) >> 14);
   const int64_t dy = g.goy + g.w * (int64_t{p.y} * 256 - ty) / 8192 - ((g.poy * c8 + g.pox * s8) >> 14);
-  return zyl::matchlib::xform_create_dpi(static_cast<int16_t>(std::clamp<int64_t>(dx, INT16_MIN, INT16_MAX)),
-                          static_cast<int16_t>(std::clamp<int64_t>(dy, INT16_MIN, INT16_MAX)),
-                          static_cast<uint8_t>(J), static_cast<int16_t>(resolution));
+  return zyl::matchlib::xform_create_dpi(
+      static_cast<int16_t>(std::clamp<int64_t>(dx, INT16_MIN, INT16_MAX)),
+      static_cast<int16_t>(std::clamp<int64_t>(dy, INT16_MIN, INT16_MAX)), static_cast<uint8_t>(J),
+      static_cast<int16_t>(resolution));
 }
 
 int match(const uint8_t* probe_bytes, uint32_t probe_length, const uint8_t* gallery_bytes,
@@ -452,13 +457,12 @@ int match(const uint8_t* probe_bytes, uint32_t probe_length, const uint8_t* gall
 
 using namespace zyl::matchlib::gridblock;
 
-
 extern "C" ZYL_API const int16_t* gridblock_default_search(void) { return kDefaults; }
 
-int zyl::matchlib::gridblock_match(const uint8_t* probe, uint32_t probe_length, const uint8_t* gallery,
-                            uint32_t gallery_length, int resolution, uint16_t* scores,
-                            uint16_t* count, RigidTransform** alignment,
-                            const int16_t* search_params) {
+int zyl::matchlib::gridblock_match(const uint8_t* probe, uint32_t probe_length,
+                                   const uint8_t* gallery, uint32_t gallery_length, int resolution,
+                                   uint16_t* scores, uint16_t* count, RigidTransform** alignment,
+                                   const int16_t* search_params) {
   if (!scores || !count || *count != GRIDBLOCK_SUBSCORES) return ML_WRONG_KIND;
   std::fill(scores, scores + GRIDBLOCK_SUBSCORES, 0);
   *count = 0;
@@ -471,6 +475,12 @@ int zyl::matchlib::gridblock_match(const uint8_t* probe, uint32_t probe_length, 
 
 extern "C" {
 
-ZYL_API int gridblock_match(const uint8_t* probe, uint32_t probe_length, const uint8_t* gallery, uint32_t gallery_length, int resolution, uint16_t* scores, uint16_t* count, RigidTransform** alignment, const int16_t* search_params) { return zyl::matchlib::gridblock_match(probe, probe_length, gallery, gallery_length, resolution, scores, count, alignment, search_params); }
+ZYL_API int gridblock_match(const uint8_t* probe, uint32_t probe_length, const uint8_t* gallery,
+                            uint32_t gallery_length, int resolution, uint16_t* scores,
+                            uint16_t* count, RigidTransform** alignment,
+                            const int16_t* search_params) {
+  return zyl::matchlib::gridblock_match(probe, probe_length, gallery, gallery_length, resolution,
+                                        scores, count, alignment, search_params);
+}
 
 }  // extern "C"

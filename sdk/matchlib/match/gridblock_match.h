@@ -8,8 +8,7 @@
 namespace zyl::matchlib {
 
 int gridblock_match(const uint8_t* probe, uint32_t probe_length, const uint8_t* gallery,
-                            uint32_t gallery_length, int resolution, uint16_t* scores,
-                            uint16_t* count, RigidTransform** alignment,
-                            const int16_t* search_params);
+                    uint32_t gallery_length, int resolution, uint16_t* scores, uint16_t* count,
+                    RigidTransform** alignment, const int16_t* search_params);
 
 }  // namespace zyl::matchlib

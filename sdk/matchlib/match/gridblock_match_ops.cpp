@@ -36,7 +36,17 @@ int gridblock_operation(MatchContext* ctx, DataBlob* a, DataBlob* b, uint16_t** 
   // the plain one scores the given alignment only.
   const std::int16_t a_range = in_place ? 7 : 0, b_range = in_place ? 96 : 0;
   const std::int16_t search[GRIDBLOCK_SEARCH_PARAMS] = {
-      4, 16, 32, a_range, b_range, 256, 1, 21, 21, 21, 64,
+      4,
+      16,
+      32,
+      a_range,
+      b_range,
+      256,
+      1,
+      21,
+      21,
+      21,
+      64,
       static_cast<std::int16_t>(zyl::matchlib::param_get(ctx, 0x531c2dd4u, 0)),
       static_cast<std::int16_t>(zyl::matchlib::param_get(ctx, 0x874a71e5u, 20)),
       static_cast<std::int16_t>(zyl::matchlib::param_get(ctx, 0x060fde4fu, 10))};
@@ -44,8 +54,10 @@ int gridblock_operation(MatchContext* ctx, DataBlob* a, DataBlob* b, uint16_t** 
   const std::uint8_t* da = nullptr;
   const std::uint8_t* db = nullptr;
   std::uint32_t la = 0, lb = 0;
-  if (const int st = zyl::matchlib::tmpl_get_section(a, kSectionGridBlock, &da, &la)) return fail(st);
-  if (const int st = zyl::matchlib::tmpl_get_section(b, kSectionGridBlock, &db, &lb)) return fail(st);
+  if (const int st = zyl::matchlib::tmpl_get_section(a, kSectionGridBlock, &da, &la))
+    return fail(st);
+  if (const int st = zyl::matchlib::tmpl_get_section(b, kSectionGridBlock, &db, &lb))
+    return fail(st);
   auto* v = static_cast<std::uint16_t*>(std::calloc(GRIDBLOCK_SUBSCORES, sizeof(std::uint16_t)));
   if (!v) return fail(ML_NO_MEMORY);
   std::uint16_t count = GRIDBLOCK_SUBSCORES;
@@ -72,24 +84,30 @@ int gridblock_operation(MatchContext* ctx, DataBlob* a, DataBlob* b, uint16_t** 
 }  // namespace
 
 int zyl::matchlib::match_gridblock_refine(MatchContext* context, DataBlob* a, DataBlob* b,
-                                   uint16_t** out_scores, uint16_t* out_count,
-                                   RigidTransform** alignment) {
+                                          uint16_t** out_scores, uint16_t* out_count,
+                                          RigidTransform** alignment) {
   return gridblock_operation(context, a, b, out_scores, out_count, alignment, false);
 }
 
-extern "C" ZYL_API int match_gridblock_refine_inplace(MatchContext* context, DataBlob* a, DataBlob* b,
-                                           uint16_t** out_scores, uint16_t* out_count,
-                                           RigidTransform** alignment) {
+extern "C" ZYL_API int match_gridblock_refine_inplace(MatchContext* context, DataBlob* a,
+                                                      DataBlob* b, uint16_t** out_scores,
+                                                      uint16_t* out_count,
+                                                      RigidTransform** alignment) {
   return gridblock_operation(context, a, b, out_scores, out_count, alignment, true);
 }
 
-extern "C" ZYL_API int match_gridblock(MatchContext* context, DataBlob* a, DataBlob* b, uint16_t** out_scores,
-                            uint16_t* out_count, RigidTransform** alignment) {
+extern "C" ZYL_API int match_gridblock(MatchContext* context, DataBlob* a, DataBlob* b,
+                                       uint16_t** out_scores, uint16_t* out_count,
+                                       RigidTransform** alignment) {
   return zyl::matchlib::match_gridblock_refine(context, a, b, out_scores, out_count, alignment);
 }
 
 extern "C" {
 
-ZYL_API int match_gridblock_refine(MatchContext* context, DataBlob* a, DataBlob* b, uint16_t** out_scores, uint16_t* out_count, RigidTransform** alignment) { return zyl::matchlib::match_gridblock_refine(context, a, b, out_scores, out_count, alignment); }
+ZYL_API int match_gridblock_refine(MatchContext* context, DataBlob* a, DataBlob* b,
+                                   uint16_t** out_scores, uint16_t* out_count,
+                                   RigidTransform** alignment) {
+  return zyl::matchlib::match_gridblock_refine(context, a, b, out_scores, out_count, alignment);
+}
 
 }  // extern "C"

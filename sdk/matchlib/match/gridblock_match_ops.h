@@ -7,8 +7,7 @@
 // Bodies of exported functions, called directly inside the library.
 namespace zyl::matchlib {
 
-int match_gridblock_refine(MatchContext* context, DataBlob* a, DataBlob* b,
-                                   uint16_t** out_scores, uint16_t* out_count,
-                                   RigidTransform** alignment);
+int match_gridblock_refine(MatchContext* context, DataBlob* a, DataBlob* b, uint16_t** out_scores,
+                           uint16_t* out_count, RigidTransform** alignment);
 
 }  // namespace zyl::matchlib

@@ -215,10 +215,9 @@ int bounded(void* work, uint32_t work_size, const uint8_t* ref_bytes, uint32_t r
 
 using namespace zyl::matchlib::gridmap;
 
-
 extern "C" ZYL_API int gridmap_validate(const uint8_t* bytes, uint32_t length, uint8_t* columns,
-                             uint8_t* rows, uint8_t* cell_size, uint16_t* resolution,
-                             const uint8_t** cells) {
+                                        uint8_t* rows, uint8_t* cell_size, uint16_t* resolution,
+                                        const uint8_t** cells) {
   MapView m;
   if (!validate(bytes, length, m)) return ML_WRONG_KIND;
   if (columns) *columns = static_cast<uint8_t>(m.columns);
@@ -229,8 +228,8 @@ extern "C" ZYL_API int gridmap_validate(const uint8_t* bytes, uint32_t length, u
   return ML_OK;
 }
 
-extern "C" ZYL_API uint32_t gridmap_bounded_work_size(const uint8_t* a, uint32_t length_a, const uint8_t* b,
-                                           uint32_t length_b) {
+extern "C" ZYL_API uint32_t gridmap_bounded_work_size(const uint8_t* a, uint32_t length_a,
+                                                      const uint8_t* b, uint32_t length_b) {
   MapView ma, mb;
   if (!validate(a, length_a, ma) || !validate(b, length_b, mb)) return 0;
   const int K = scale_in(ma, mb);
@@ -250,8 +249,8 @@ extern "C" ZYL_API uint32_t gridmap_cell_entropy(const uint8_t* histogram22) {
 }
 
 int zyl::matchlib::gridmap_histogram_similarity_card(const uint8_t* a, uint32_t length_a,
-                                              const uint8_t* b, uint32_t length_b,
-                                              uint16_t* out) {
+                                                     const uint8_t* b, uint32_t length_b,
+                                                     uint16_t* out) {
   if (!out) return ML_BAD_ARGUMENT;
   MapView ma, mb;
   if (!validate(a, length_a, ma) || !validate(b, length_b, mb)) {
@@ -272,16 +271,26 @@ int zyl::matchlib::gridmap_histogram_similarity_card(const uint8_t* a, uint32_t 
 }
 
 int zyl::matchlib::gridmap_match_bounded(void* work, uint32_t work_size, const uint8_t* reference,
-                                  uint32_t reference_length, const uint8_t* probe,
-                                  uint32_t probe_length, int /*reserved*/, uint16_t* scores,
-                                  void* /*reserved_out*/, GridAlignment* alignment, int mode) {
+                                         uint32_t reference_length, const uint8_t* probe,
+                                         uint32_t probe_length, int /*reserved*/, uint16_t* scores,
+                                         void* /*reserved_out*/, GridAlignment* alignment,
+                                         int mode) {
   return bounded(work, work_size, reference, reference_length, probe, probe_length, scores,
                  alignment, mode);
 }
 
 extern "C" {
 
-ZYL_API int gridmap_histogram_similarity_card(const uint8_t* a, uint32_t length_a, const uint8_t* b, uint32_t length_b, uint16_t* out) { return zyl::matchlib::gridmap_histogram_similarity_card(a, length_a, b, length_b, out); }
-ZYL_API int gridmap_match_bounded(void* work, uint32_t work_size, const uint8_t* reference, uint32_t reference_length, const uint8_t* probe, uint32_t probe_length, int arg6, uint16_t* scores, void* arg8, GridAlignment* alignment, int mode) { return zyl::matchlib::gridmap_match_bounded(work, work_size, reference, reference_length, probe, probe_length, arg6, scores, arg8, alignment, mode); }
+ZYL_API int gridmap_histogram_similarity_card(const uint8_t* a, uint32_t length_a, const uint8_t* b,
+                                              uint32_t length_b, uint16_t* out) {
+  return zyl::matchlib::gridmap_histogram_similarity_card(a, length_a, b, length_b, out);
+}
+ZYL_API int gridmap_match_bounded(void* work, uint32_t work_size, const uint8_t* reference,
+                                  uint32_t reference_length, const uint8_t* probe,
+                                  uint32_t probe_length, int arg6, uint16_t* scores, void* arg8,
+                                  GridAlignment* alignment, int mode) {
+  return zyl::matchlib::gridmap_match_bounded(work, work_size, reference, reference_length, probe,
+                                              probe_length, arg6, scores, arg8, alignment, mode);
+}
 
 }  // extern "C"

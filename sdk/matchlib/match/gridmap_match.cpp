@@ -419,7 +419,8 @@ int detail_pass(Matcher& mt, GridMatchDetail& rec) {
 
 void write_alignment(const Matcher& mt, GridAlignment* out) {
   if (!out) return;
-  const int64_t c = zyl::matchlib::fx_cos65536(mt.angle * 128), n = zyl::matchlib::fx_sin65536(mt.angle * 128);
+  const int64_t c = zyl::matchlib::fx_cos65536(mt.angle * 128),
+                n = zyl::matchlib::fx_sin65536(mt.angle * 128);
   const int64_t W1 = int64_t{mt.cols1} * mt.cell2 - 1, H1 = int64_t{mt.rows1} * mt.cell2 - 1;
   const int64_t cell = mt.cell2;
   const int64_t dx = (cell * (32 * mt.bx + mt.ex) / 32 -
@@ -556,10 +557,10 @@ int match(void* work, uint32_t work_size_given, const uint8_t* map1, uint16_t le
 
 using namespace zyl::matchlib::gridmap;
 
-
-extern "C" ZYL_API int gridmap_parse(const uint8_t* bytes, uint16_t length, uint8_t* columns, uint8_t* rows,
-                          uint8_t* cell_size, uint16_t* resolution, const uint8_t** cells,
-                          const uint8_t** detail, uint8_t* quality, const uint8_t** element) {
+extern "C" ZYL_API int gridmap_parse(const uint8_t* bytes, uint16_t length, uint8_t* columns,
+                                     uint8_t* rows, uint8_t* cell_size, uint16_t* resolution,
+                                     const uint8_t** cells, const uint8_t** detail,
+                                     uint8_t* quality, const uint8_t** element) {
   MapView m;
   if (!parse(bytes, length, m)) return ML_WRONG_KIND;
   if (columns) *columns = static_cast<uint8_t>(m.columns);
@@ -574,22 +575,24 @@ extern "C" ZYL_API int gridmap_parse(const uint8_t* bytes, uint16_t length, uint
 }
 
 uint32_t zyl::matchlib::gridmap_match_work_size(const uint8_t* map1, uint16_t length1,
-                                         const uint8_t* map2, uint16_t length2, uint32_t flags) {
+                                                const uint8_t* map2, uint16_t length2,
+                                                uint32_t flags) {
   MapView a, b;
   if (!parse(map1, length1, a) || !parse(map2, length2, b)) return 0;
   return work_size(a, b, flags);
 }
 
-int zyl::matchlib::gridmap_match(void* work, uint32_t work_size, const uint8_t* map1, uint16_t length1,
-                          const uint8_t* map2, uint16_t length2, int decision_index,
-                          uint16_t* score_record, uint8_t* decision, GridAlignment* alignment,
-                          uint32_t flags) {
+int zyl::matchlib::gridmap_match(void* work, uint32_t work_size, const uint8_t* map1,
+                                 uint16_t length1, const uint8_t* map2, uint16_t length2,
+                                 int decision_index, uint16_t* score_record, uint8_t* decision,
+                                 GridAlignment* alignment, uint32_t flags) {
   return match(work, work_size, map1, length1, map2, length2, decision_index, score_record,
                decision, alignment, flags);
 }
 
 int zyl::matchlib::gridmap_histogram_similarity(const uint8_t* map1, uint16_t length1,
-                                         const uint8_t* map2, uint16_t length2, uint16_t* out) {
+                                                const uint8_t* map2, uint16_t length2,
+                                                uint16_t* out) {
   if (out) out[0] = out[1] = 0;
   MapView a, b;
   if (!parse(map1, length1, a) || !parse(map2, length2, b)) return ML_WRONG_KIND;
@@ -612,8 +615,20 @@ extern "C" ZYL_API uint32_t histogram_entropy(const uint32_t* counts, int n) {
 
 extern "C" {
 
-ZYL_API uint32_t gridmap_match_work_size(const uint8_t* map1, uint16_t length1, const uint8_t* map2, uint16_t length2, uint32_t flags) { return zyl::matchlib::gridmap_match_work_size(map1, length1, map2, length2, flags); }
-ZYL_API int gridmap_match(void* work, uint32_t work_size, const uint8_t* map1, uint16_t length1, const uint8_t* map2, uint16_t length2, int decision_index, uint16_t* score_record, uint8_t* decision, GridAlignment* alignment, uint32_t flags) { return zyl::matchlib::gridmap_match(work, work_size, map1, length1, map2, length2, decision_index, score_record, decision, alignment, flags); }
-ZYL_API int gridmap_histogram_similarity(const uint8_t* map1, uint16_t length1, const uint8_t* map2, uint16_t length2, uint16_t* out) { return zyl::matchlib::gridmap_histogram_similarity(map1, length1, map2, length2, out); }
+ZYL_API uint32_t gridmap_match_work_size(const uint8_t* map1, uint16_t length1, const uint8_t* map2,
+                                         uint16_t length2, uint32_t flags) {
+  return zyl::matchlib::gridmap_match_work_size(map1, length1, map2, length2, flags);
+}
+ZYL_API int gridmap_match(void* work, uint32_t work_size, const uint8_t* map1, uint16_t length1,
+                          const uint8_t* map2, uint16_t length2, int decision_index,
+                          uint16_t* score_record, uint8_t* decision, GridAlignment* alignment,
+                          uint32_t flags) {
+  return zyl::matchlib::gridmap_match(work, work_size, map1, length1, map2, length2, decision_index,
+                                      score_record, decision, alignment, flags);
+}
+ZYL_API int gridmap_histogram_similarity(const uint8_t* map1, uint16_t length1, const uint8_t* map2,
+                                         uint16_t length2, uint16_t* out) {
+  return zyl::matchlib::gridmap_histogram_similarity(map1, length1, map2, length2, out);
+}
 
 }  // extern "C"

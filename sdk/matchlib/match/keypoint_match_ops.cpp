@@ -55,8 +55,10 @@ struct Sections {
 };
 
 int get_sections(MatchContext* ctx, DataBlob* a, DataBlob* b, Sections& s) {
-  if (const int st = zyl::matchlib::tmpl_get_section(a, kSectionKeypoints, &s.a, &s.a_length)) return st;
-  if (const int st = zyl::matchlib::tmpl_get_section(b, kSectionKeypoints, &s.b, &s.b_length)) return st;
+  if (const int st = zyl::matchlib::tmpl_get_section(a, kSectionKeypoints, &s.a, &s.a_length))
+    return st;
+  if (const int st = zyl::matchlib::tmpl_get_section(b, kSectionKeypoints, &s.b, &s.b_length))
+    return st;
   if (const int st = read_info(ctx, a, s.ia)) return st;
   return read_info(ctx, b, s.ib);
 }
@@ -99,10 +101,10 @@ int keypoints_core(MatchContext* ctx, DataBlob* a, DataBlob* b, const MatcherSet
   int flag = 0;
   const int st =
       which == Matcher::global
-          ? zyl::matchlib::pairs_match_global(s.a, s.a_length, &s.ia, s.b, s.b_length, &s.ib, &settings, &m.scores,
-                               &m.count, &al)
-          : zyl::matchlib::pairs_match_and_score(s.a, s.a_length, &s.ia, s.b, s.b_length, &s.ib, &settings,
-                                  &m.scores, &m.count, &al, &flag);
+          ? zyl::matchlib::pairs_match_global(s.a, s.a_length, &s.ia, s.b, s.b_length, &s.ib,
+                                              &settings, &m.scores, &m.count, &al)
+          : zyl::matchlib::pairs_match_and_score(s.a, s.a_length, &s.ia, s.b, s.b_length, &s.ib,
+                                                 &settings, &m.scores, &m.count, &al, &flag);
   if (st) return fail_match_op(st, out_scores, out_count, alignment);
   if (const int c = cut_to(m, n, out_scores, out_count)) return fail_match_op(c, out_scores, out_count, alignment);
   if (alignment) {
@@ -143,7 +145,8 @@ int angle_histogram(MatchContext* ctx, DataBlob* t, std::array<std::uint16_t, 51
   (void)ctx;
   const std::uint8_t* data = nullptr;
   std::uint32_t length = 0;
-  if (const int st = zyl::matchlib::tmpl_get_section(t, kSectionKeypoints, &data, &length)) return st;
+  if (const int st = zyl::matchlib::tmpl_get_section(t, kSectionKeypoints, &data, &length))
+    return st;
   std::uint8_t* pairs = nullptr;
   int count = 0;
   if (const int st = zyl::matchlib::blockrec_read_points(data, length, &pairs, &count)) return st;
@@ -175,23 +178,23 @@ void zyl::matchlib::matcher_settings_defaults(MatcherSettings* s, const MatchCon
 }
 
 int zyl::matchlib::keypoints_paired_core(MatchContext* context, DataBlob* a, DataBlob* b,
-                                  const MatcherSettings* settings, uint16_t** out_scores,
-                                  uint16_t* out_count, RigidTransform** alignment) {
+                                         const MatcherSettings* settings, uint16_t** out_scores,
+                                         uint16_t* out_count, RigidTransform** alignment) {
   if (!settings) return fail_match_op(ML_BAD_ARGUMENT, out_scores, out_count, alignment);
   return keypoints_core(context, a, b, *settings, Matcher::paired, out_scores, out_count, alignment);
 }
 
 extern "C" ZYL_API int match_keypoints_global(MatchContext* context, DataBlob* a, DataBlob* b,
-                                   uint16_t** out_scores, uint16_t* out_count,
-                                   RigidTransform** alignment) {
+                                              uint16_t** out_scores, uint16_t* out_count,
+                                              RigidTransform** alignment) {
   MatcherSettings s = global_base();
   global_common_keys(context, s);
   return keypoints_core(context, a, b, s, Matcher::global, out_scores, out_count, alignment);
 }
 
 extern "C" ZYL_API int match_keypoints_global_light(MatchContext* context, DataBlob* a, DataBlob* b,
-                                         uint16_t** out_scores, uint16_t* out_count,
-                                         RigidTransform** alignment) {
+                                                    uint16_t** out_scores, uint16_t* out_count,
+                                                    RigidTransform** alignment) {
   MatcherSettings s = global_base();
   light_keys(context, s);
   s.extension_types = get(context, KP_KEY_EXTENSIONS, 16);
@@ -202,9 +205,10 @@ extern "C" ZYL_API int match_keypoints_global_light(MatchContext* context, DataB
   return keypoints_core(context, a, b, s, Matcher::global, out_scores, out_count, alignment);
 }
 
-extern "C" ZYL_API int match_keypoints_global_limited(MatchContext* context, DataBlob* a, DataBlob* b,
-                                           uint16_t** out_scores, uint16_t* out_count,
-                                           RigidTransform** alignment) {
+extern "C" ZYL_API int match_keypoints_global_limited(MatchContext* context, DataBlob* a,
+                                                      DataBlob* b, uint16_t** out_scores,
+                                                      uint16_t* out_count,
+                                                      RigidTransform** alignment) {
   MatcherSettings s = global_base();
   s.hypothesis_limit = get(context, KP_KEY_HYPOTHESES, 200);
   global_common_keys(context, s);
@@ -212,8 +216,8 @@ extern "C" ZYL_API int match_keypoints_global_limited(MatchContext* context, Dat
 }
 
 extern "C" ZYL_API int match_keypoints_light(MatchContext* context, DataBlob* a, DataBlob* b,
-                                  uint16_t** out_scores, uint16_t* out_count,
-                                  RigidTransform** alignment) {
+                                             uint16_t** out_scores, uint16_t* out_count,
+                                             RigidTransform** alignment) {
   MatcherSettings s;
   zyl::matchlib::matcher_settings_defaults(&s, context);
   light_keys(context, s);
@@ -221,16 +225,17 @@ extern "C" ZYL_API int match_keypoints_light(MatchContext* context, DataBlob* a,
   return keypoints_core(context, a, b, s, Matcher::paired, out_scores, out_count, alignment);
 }
 
-extern "C" ZYL_API int match_keypoints(MatchContext* context, DataBlob* a, DataBlob* b, uint16_t** out_scores,
-                            uint16_t* out_count, RigidTransform** alignment) {
+extern "C" ZYL_API int match_keypoints(MatchContext* context, DataBlob* a, DataBlob* b,
+                                       uint16_t** out_scores, uint16_t* out_count,
+                                       RigidTransform** alignment) {
   MatcherSettings s;
   zyl::matchlib::matcher_settings_defaults(&s, context);
   return keypoints_core(context, a, b, s, Matcher::paired, out_scores, out_count, alignment);
 }
 
 extern "C" ZYL_API int match_orientation_histogram(MatchContext* context, DataBlob* a, DataBlob* b,
-                                        uint16_t** out_scores, uint16_t* out_count,
-                                        RigidTransform** alignment) {
+                                                   uint16_t** out_scores, uint16_t* out_count,
+                                                   RigidTransform** alignment) {
   if (out_scores) *out_scores = nullptr;
   if (out_count) *out_count = 0;
   if (alignment) {
@@ -257,21 +262,26 @@ extern "C" ZYL_API int match_orientation_histogram(MatchContext* context, DataBl
 }
 
 int zyl::matchlib::match_keypoint_pairs(MatchContext* context, DataBlob* a, DataBlob* b,
-                                 MinutiaPairing** out_pairing) {
+                                        MinutiaPairing** out_pairing) {
   if (!out_pairing) return ML_BAD_ARGUMENT;
   *out_pairing = nullptr;
   MatcherSettings s;
   zyl::matchlib::matcher_settings_defaults(&s, context);
   Sections sec;
-  if (const int st = zyl::matchlib::tmpl_get_section(a, kSectionKeypoints, &sec.a, &sec.a_length)) return st;
-  if (const int st = zyl::matchlib::tmpl_get_section(b, kSectionKeypoints, &sec.b, &sec.b_length)) return st;
+  if (const int st = zyl::matchlib::tmpl_get_section(a, kSectionKeypoints, &sec.a, &sec.a_length))
+    return st;
+  if (const int st = zyl::matchlib::tmpl_get_section(b, kSectionKeypoints, &sec.b, &sec.b_length))
+    return st;
   BlockRecord* ra = nullptr;
   BlockRecord* rb = nullptr;
-  int st = zyl::matchlib::blockrec_parse(sec.a, sec.a_length, s.parse_selection, s.point_limit, &ra);
-  if (!st) st = zyl::matchlib::blockrec_parse(sec.b, sec.b_length, s.parse_selection, s.point_limit, &rb);
+  int st =
+      zyl::matchlib::blockrec_parse(sec.a, sec.a_length, s.parse_selection, s.point_limit, &ra);
+  if (!st)
+    st = zyl::matchlib::blockrec_parse(sec.b, sec.b_length, s.parse_selection, s.point_limit, &rb);
   const auto need = static_cast<std::uint32_t>(s.extension_types);
-  if (!st && (!zyl::matchlib::extension_mask_covers(need, zyl::matchlib::blockrec_extension_mask(ra)) ||
-              !zyl::matchlib::extension_mask_covers(need, zyl::matchlib::blockrec_extension_mask(rb))))
+  if (!st &&
+      (!zyl::matchlib::extension_mask_covers(need, zyl::matchlib::blockrec_extension_mask(ra)) ||
+       !zyl::matchlib::extension_mask_covers(need, zyl::matchlib::blockrec_extension_mask(rb))))
     st = ML_WRONG_KIND;
   MinutiaPairing* p = nullptr;
   if (!st) {
@@ -288,11 +298,10 @@ int zyl::matchlib::match_keypoint_pairs(MatchContext* context, DataBlob* a, Data
   return ML_OK;
 }
 
-int zyl::matchlib::match_keypoints_with_pairing(MatchContext* context, DataBlob* a, const uint8_t* ext_a,
-                                         uint32_t ext_a_length, DataBlob* b, const uint8_t* ext_b,
-                                         uint32_t ext_b_length, const MinutiaPairing* pairing,
-                                         uint16_t** out_scores, uint16_t* out_count,
-                                         RigidTransform** alignment) {
+int zyl::matchlib::match_keypoints_with_pairing(
+    MatchContext* context, DataBlob* a, const uint8_t* ext_a, uint32_t ext_a_length, DataBlob* b,
+    const uint8_t* ext_b, uint32_t ext_b_length, const MinutiaPairing* pairing,
+    uint16_t** out_scores, uint16_t* out_count, RigidTransform** alignment) {
   if (out_scores) *out_scores = nullptr;
   if (out_count) *out_count = 0;
   if (alignment) {
@@ -307,39 +316,46 @@ int zyl::matchlib::match_keypoints_with_pairing(MatchContext* context, DataBlob*
   if (const int st = get_sections(context, a, b, sec)) return st;
   BlockRecord* ra = nullptr;
   BlockRecord* rb = nullptr;
-  int st = zyl::matchlib::blockrec_parse(sec.a, sec.a_length, s.parse_selection, s.point_limit, &ra);
-  if (!st) st = zyl::matchlib::blockrec_parse(sec.b, sec.b_length, s.parse_selection, s.point_limit, &rb);
+  int st =
+      zyl::matchlib::blockrec_parse(sec.a, sec.a_length, s.parse_selection, s.point_limit, &ra);
+  if (!st)
+    st = zyl::matchlib::blockrec_parse(sec.b, sec.b_length, s.parse_selection, s.point_limit, &rb);
   if (!st && ext_a) st = zyl::matchlib::blockrec_read_extensions(ra, ext_a, ext_a_length);
   if (!st && ext_b) st = zyl::matchlib::blockrec_read_extensions(rb, ext_b, ext_b_length);
   const auto need = static_cast<std::uint32_t>(s.extension_types);
-  if (!st && (!zyl::matchlib::extension_mask_covers(need, zyl::matchlib::blockrec_extension_mask(ra)) ||
-              !zyl::matchlib::extension_mask_covers(need, zyl::matchlib::blockrec_extension_mask(rb))))
+  if (!st &&
+      (!zyl::matchlib::extension_mask_covers(need, zyl::matchlib::blockrec_extension_mask(ra)) ||
+       !zyl::matchlib::extension_mask_covers(need, zyl::matchlib::blockrec_extension_mask(rb))))
     st = ML_WRONG_KIND;
   MatcherOutput m;
   PairAlignment al;
   zyl::matchlib::pair_alignment_identity(&al);
-  if (!st) st = zyl::matchlib::pairs_score(ra, rb, &sec.ia, &sec.ib, pairing, &m.scores, &m.count, &al);
+  if (!st)
+    st = zyl::matchlib::pairs_score(ra, rb, &sec.ia, &sec.ib, pairing, &m.scores, &m.count, &al);
   zyl::matchlib::blockrec_free(ra);
   zyl::matchlib::blockrec_free(rb);
   if (!st) st = cut_to(m, n, out_scores, out_count);
   if (!st && alignment) {
     *alignment = zyl::matchlib::alignment_to_xform(&al, 500);
     if (!*alignment) st = ML_NO_MEMORY;
-    else zyl::matchlib::xform_set_flag(*alignment, pairing->alignment_flag);
+    else
+      zyl::matchlib::xform_set_flag(*alignment, pairing->alignment_flag);
   }
   return st ? fail_match_op(st, out_scores, out_count, alignment) : ML_OK;
 }
 
 extern "C" ZYL_API int fuse_with_profile(MatchContext* context, DataBlob* a, DataBlob* b,
-                              const uint16_t* scores, uint16_t count, const ScoreProfile* profile,
-                              uint16_t* out_score) {
+                                         const uint16_t* scores, uint16_t count,
+                                         const ScoreProfile* profile, uint16_t* out_score) {
   (void)context, (void)a, (void)b;
-  return zyl::matchlib::score_profile_fuse(scores, static_cast<std::int16_t>(count), profile, out_score);
+  return zyl::matchlib::score_profile_fuse(scores, static_cast<std::int16_t>(count), profile,
+                                           out_score);
 }
 
 extern "C" ZYL_API int fuse_orientation_histogram(MatchContext* context, DataBlob* a, DataBlob* b,
-                                       const uint16_t* scores, uint16_t count,
-                                       const ScoreProfile* profile, uint16_t* out_score) {
+                                                  const uint16_t* scores, uint16_t count,
+                                                  const ScoreProfile* profile,
+                                                  uint16_t* out_score) {
   (void)context, (void)a, (void)b, (void)profile;
   if (count != 2 || !scores || !out_score) return ML_CORRUPT;
   *out_score = static_cast<std::uint16_t>(4 * scores[0] + 3 * scores[1]);
@@ -348,9 +364,27 @@ extern "C" ZYL_API int fuse_orientation_histogram(MatchContext* context, DataBlo
 
 extern "C" {
 
-ZYL_API void matcher_settings_defaults(MatcherSettings* s, const MatchContext* c) { zyl::matchlib::matcher_settings_defaults(s, c); }
-ZYL_API int keypoints_paired_core(MatchContext* context, DataBlob* a, DataBlob* b, const MatcherSettings* settings, uint16_t** out_scores, uint16_t* out_count, RigidTransform** alignment) { return zyl::matchlib::keypoints_paired_core(context, a, b, settings, out_scores, out_count, alignment); }
-ZYL_API int match_keypoint_pairs(MatchContext* context, DataBlob* a, DataBlob* b, MinutiaPairing** out_pairing) { return zyl::matchlib::match_keypoint_pairs(context, a, b, out_pairing); }
-ZYL_API int match_keypoints_with_pairing(MatchContext* context, DataBlob* a, const uint8_t* ext_a, uint32_t ext_a_length, DataBlob* b, const uint8_t* ext_b, uint32_t ext_b_length, const MinutiaPairing* pairing, uint16_t** out_scores, uint16_t* out_count, RigidTransform** alignment) { return zyl::matchlib::match_keypoints_with_pairing(context, a, ext_a, ext_a_length, b, ext_b, ext_b_length, pairing, out_scores, out_count, alignment); }
+ZYL_API void matcher_settings_defaults(MatcherSettings* s, const MatchContext* c) {
+  zyl::matchlib::matcher_settings_defaults(s, c);
+}
+ZYL_API int keypoints_paired_core(MatchContext* context, DataBlob* a, DataBlob* b,
+                                  const MatcherSettings* settings, uint16_t** out_scores,
+                                  uint16_t* out_count, RigidTransform** alignment) {
+  return zyl::matchlib::keypoints_paired_core(context, a, b, settings, out_scores, out_count,
+                                              alignment);
+}
+ZYL_API int match_keypoint_pairs(MatchContext* context, DataBlob* a, DataBlob* b,
+                                 MinutiaPairing** out_pairing) {
+  return zyl::matchlib::match_keypoint_pairs(context, a, b, out_pairing);
+}
+ZYL_API int match_keypoints_with_pairing(MatchContext* context, DataBlob* a, const uint8_t* ext_a,
+                                         uint32_t ext_a_length, DataBlob* b, const uint8_t* ext_b,
+                                         uint32_t ext_b_length, const MinutiaPairing* pairing,
+                                         uint16_t** out_scores, uint16_t* out_count,
+                                         RigidTransform** alignment) {
+  return zyl::matchlib::match_keypoints_with_pairing(context, a, ext_a, ext_a_length, b, ext_b,
+                                                     ext_b_length, pairing, out_scores, out_count,
+                                                     alignment);
+}
 
 }  // extern "C"

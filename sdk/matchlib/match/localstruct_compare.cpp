@@ -27,14 +27,21 @@ constexpr int kMax = LOCALSTRUCT64_MAX_MINUTIAE;
 constexpr int kNb = LOCALSTRUCT64_MAX_NEIGHBOURS;
 
 int sbyte(int v) { return static_cast<std::int8_t>(static_cast<std::uint8_t>(v)); }
-int isqrt16c(std::int64_t v) { return static_cast<int>(zyl::matchlib::fx_isqrt16(static_cast<std::uint16_t>(std::clamp<std::int64_t>(v, 0, 65535)))); }
+int isqrt16c(std::int64_t v) {
+  return static_cast<int>(
+      zyl::matchlib::fx_isqrt16(static_cast<std::uint16_t>(std::clamp<std::int64_t>(v, 0, 65535))));
+}
 int dist16(int sq) { return sq >= 65536 ? 2 * isqrt16c(sq / 4) : isqrt16c(sq); }
-int dir_of(int dx, int dy) { return zyl::matchlib::fx_atan2_s16(static_cast<std::int16_t>(dx), static_cast<std::int16_t>(dy)) & 255; }
+int dir_of(int dx, int dy) {
+  return zyl::matchlib::fx_atan2_s16(static_cast<std::int16_t>(dx), static_cast<std::int16_t>(dy)) &
+         255;
+}
 
 // Direction of a (sine, cosine) sum pair with both scaled to 255 at most.
 int sum_direction(std::int64_t s, std::int64_t c) {
   while (std::llabs(s) > 255 || std::llabs(c) > 255) s /= 2, c /= 2;
-  return zyl::matchlib::fx_atan2_s16(static_cast<std::int16_t>(s), static_cast<std::int16_t>(c)) & 255;
+  return zyl::matchlib::fx_atan2_s16(static_cast<std::int16_t>(s), static_cast<std::int16_t>(c)) &
+         255;
 }
 
 // What sets one matcher apart from another.
@@ -120,7 +127,9 @@ void build_probe_list(State& s, int p) {
 int pair_test(State& s, int p, int a) {
   const CompactMinutia& mp = s.b[p];
   const CompactMinutia& ma = s.a[a];
-  if (zyl::matchlib::fx_dir_absdiff(zyl::matchlib::fx_dir_diff(mp.direction, ma.direction), s.estimate) > s.tolerance) return 1;
+  if (zyl::matchlib::fx_dir_absdiff(zyl::matchlib::fx_dir_diff(mp.direction, ma.direction),
+                                    s.estimate) > s.tolerance)
+    return 1;
   if (s.qa && s.qb && std::abs((mp.quality & 15) - (ma.quality & 15)) > 1) return 1;
   const zyl::matchlib::FormLayout& form = s.m->form;
   const std::uint8_t* rec = s.records + form.record() * a;
@@ -218,7 +227,8 @@ Region region_counts(const CompactMinutia* m, int n, const bool* paired, bool co
   r.y_extent = y1 - y0;
   std::uint8_t conflict[kMax];
   std::fill(std::begin(conflict), std::end(conflict), 255);
-  if (conflict_poor) zyl::matchlib::minutiae_conflict_distance(m, static_cast<std::uint32_t>(n), conflict);
+  if (conflict_poor)
+    zyl::matchlib::minutiae_conflict_distance(m, static_cast<std::uint32_t>(n), conflict);
   for (int k = 0; k < n; ++k) {
     const bool in = m[k].x >= px0 && m[k].x <= px1 && m[k].y >= py0 && m[k].y <= py1;
     if (!in) {
@@ -256,8 +266,9 @@ int compare(const Matcher& M, uint8_t* work, uint16_t work_size, const uint8_t* 
   }
   std::uint32_t nb = 0;
   int qb = 0;
-  if (const int st = zyl::matchlib::card_read_minutiae(card, card_length, static_cast<std::uint32_t>(M.probe_max),
-                                        M.probe_reduce, work, s.b, &nb, &qb))
+  if (const int st = zyl::matchlib::card_read_minutiae(card, card_length,
+                                                       static_cast<std::uint32_t>(M.probe_max),
+                                                       M.probe_reduce, work, s.b, &nb, &qb))
     return st;
   s.nb = static_cast<int>(std::min<std::uint32_t>(nb, static_cast<std::uint32_t>(M.probe_max)));
   s.qb = qb != 0;
@@ -344,7 +355,8 @@ int compare(const Matcher& M, uint8_t* work, uint16_t work_size, const uint8_t* 
     const Region rb = region_counts(s.b, s.nb, paired_b, M.conflict_poor);
     std::int64_t r2 = 0;
     for (int h = 0; h < H; ++h) {
-      const int e = zyl::matchlib::fx_dir_absdiff(W + s.b[pair_p[h]].direction, s.a[pair_a[h]].direction);
+      const int e =
+          zyl::matchlib::fx_dir_absdiff(W + s.b[pair_p[h]].direction, s.a[pair_a[h]].direction);
       r2 += e * e;
     }
     std::int64_t o = isqrt16c(r2 / H) + 1;
@@ -370,7 +382,10 @@ int compare(const Matcher& M, uint8_t* work, uint16_t work_size, const uint8_t* 
       if (result) result->score = static_cast<std::uint16_t>(score);
       if (fill) {
         const std::int64_t dn = std::abs(s.nb - s.na), dp = std::abs(rb.poor - ra.poor), di = std::abs(rb.inside - ra.inside);
-        auto r32 = [](std::int64_t v) { return static_cast<std::uint16_t>(zyl::matchlib::fx_isqrt32(static_cast<std::uint32_t>(std::min<std::int64_t>(v, 0xffffffff)))); };
+        auto r32 = [](std::int64_t v) {
+          return static_cast<std::uint16_t>(zyl::matchlib::fx_isqrt32(
+              static_cast<std::uint32_t>(std::min<std::int64_t>(v, 0xffffffff))));
+        };
         result->sub[0] = r32(std::int64_t{G} * 256);
         result->sub[1] = static_cast<std::uint16_t>(H);
         result->sub[2] = r32(dp * di * dn);
@@ -406,39 +421,50 @@ int compare(const Matcher& M, uint8_t* work, uint16_t work_size, const uint8_t* 
 }  // namespace
 
 int zyl::matchlib::localstruct64_compare(uint8_t* work, uint16_t work_size, const uint8_t* form,
-                                  uint32_t form_length, const uint8_t* card, uint32_t card_length,
-                                  CardMatchResult* result, CardAlignment* alignment, int mode) {
+                                         uint32_t form_length, const uint8_t* card,
+                                         uint32_t card_length, CardMatchResult* result,
+                                         CardAlignment* alignment, int mode) {
   return compare(k64, work, work_size, form, form_length, card, card_length, result, alignment, mode);
 }
 
-extern "C" ZYL_API int localstruct64_compare_unreduced(uint8_t* work, uint16_t work_size, const uint8_t* form,
-                                            uint32_t form_length, const uint8_t* card,
-                                            uint32_t card_length, CardMatchResult* result,
-                                            CardAlignment* alignment, int mode) {
+extern "C" ZYL_API int localstruct64_compare_unreduced(uint8_t* work, uint16_t work_size,
+                                                       const uint8_t* form, uint32_t form_length,
+                                                       const uint8_t* card, uint32_t card_length,
+                                                       CardMatchResult* result,
+                                                       CardAlignment* alignment, int mode) {
   return compare(k64Unreduced, work, work_size, form, form_length, card, card_length, result, alignment, mode);
 }
 
 extern "C" ZYL_API int localstruct46_compare(uint8_t* work, uint16_t work_size, const uint8_t* form,
-                                  uint32_t form_length, const uint8_t* card, uint32_t card_length,
-                                  CardMatchResult* result, CardAlignment* alignment, int option) {
+                                             uint32_t form_length, const uint8_t* card,
+                                             uint32_t card_length, CardMatchResult* result,
+                                             CardAlignment* alignment, int option) {
   return compare(k46, work, work_size, form, form_length, card, card_length, result, alignment, option);
 }
 
-extern "C" ZYL_API int localstruct46_compare_alt(uint8_t* work, uint16_t work_size, const uint8_t* form,
-                                      uint32_t form_length, const uint8_t* card, uint32_t card_length,
-                                      CardMatchResult* result, CardAlignment* alignment, int option) {
+extern "C" ZYL_API int localstruct46_compare_alt(uint8_t* work, uint16_t work_size,
+                                                 const uint8_t* form, uint32_t form_length,
+                                                 const uint8_t* card, uint32_t card_length,
+                                                 CardMatchResult* result, CardAlignment* alignment,
+                                                 int option) {
   return compare(k46Alt, work, work_size, form, form_length, card, card_length, result, alignment, option);
 }
 
-extern "C" ZYL_API int localstruct64_compare_compact(uint8_t* work, uint16_t work_size, const uint8_t* form,
-                                          uint32_t form_length, const uint8_t* card,
-                                          uint32_t card_length, CardMatchResult* result,
-                                          CardAlignment* alignment, int option) {
+extern "C" ZYL_API int localstruct64_compare_compact(uint8_t* work, uint16_t work_size,
+                                                     const uint8_t* form, uint32_t form_length,
+                                                     const uint8_t* card, uint32_t card_length,
+                                                     CardMatchResult* result,
+                                                     CardAlignment* alignment, int option) {
   return compare(k64Compact, work, work_size, form, form_length, card, card_length, result, alignment, option);
 }
 
 extern "C" {
 
-ZYL_API int localstruct64_compare(uint8_t* work, uint16_t work_size, const uint8_t* form, uint32_t form_length, const uint8_t* card, uint32_t card_length, CardMatchResult* result, CardAlignment* alignment, int mode) { return zyl::matchlib::localstruct64_compare(work, work_size, form, form_length, card, card_length, result, alignment, mode); }
+ZYL_API int localstruct64_compare(uint8_t* work, uint16_t work_size, const uint8_t* form,
+                                  uint32_t form_length, const uint8_t* card, uint32_t card_length,
+                                  CardMatchResult* result, CardAlignment* alignment, int mode) {
+  return zyl::matchlib::localstruct64_compare(work, work_size, form, form_length, card, card_length,
+                                              result, alignment, mode);
+}
 
 }  // extern "C"

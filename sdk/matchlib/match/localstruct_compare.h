@@ -8,7 +8,7 @@
 namespace zyl::matchlib {
 
 int localstruct64_compare(uint8_t* work, uint16_t work_size, const uint8_t* form,
-                                  uint32_t form_length, const uint8_t* card, uint32_t card_length,
-                                  CardMatchResult* result, CardAlignment* alignment, int mode);
+                          uint32_t form_length, const uint8_t* card, uint32_t card_length,
+                          CardMatchResult* result, CardAlignment* alignment, int mode);
 
 }  // namespace zyl::matchlib

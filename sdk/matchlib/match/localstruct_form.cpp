@@ -40,11 +40,12 @@ int collect(const CompactMinutia* m, int n, int i, int limit, Neighbour out[kMax
     const int dx = m[i].x - m[j].x, dy = m[i].y - m[j].y;
     const int sq = dx * dx + dy * dy;
     if (sq < kLocalNearSquared || sq > kLocalFarSquared) continue;
-    const Neighbour nb{static_cast<std::uint8_t>(j),
-                       static_cast<std::uint8_t>(m[i].direction -
-                                                 zyl::matchlib::fx_atan2_s16(static_cast<std::int16_t>(dx),
+    const Neighbour nb{
+        static_cast<std::uint8_t>(j),
+        static_cast<std::uint8_t>(m[i].direction -
+                                  zyl::matchlib::fx_atan2_s16(static_cast<std::int16_t>(dx),
                                                               static_cast<std::int16_t>(dy))),
-                       static_cast<std::uint16_t>(zyl::matchlib::fx_isqrt16(static_cast<std::uint16_t>(sq)))};
+        static_cast<std::uint16_t>(zyl::matchlib::fx_isqrt16(static_cast<std::uint16_t>(sq)))};
     zyl::matchlib::keep_nearest(out, c, limit, nb);
   }
   // Shell sort by neighbour index, gaps c / 2, c / 4, ..., 1.
@@ -97,8 +98,9 @@ int pack(const Packing& p, uint8_t* work, uint16_t work_size, const uint8_t* car
   CompactMinutia m[LOCALSTRUCT64_MAX_MINUTIAE] = {};
   std::uint32_t n = 0;
   int has_quality = 0;
-  if (const int st = zyl::matchlib::card_read_minutiae(card, card_length, static_cast<std::uint32_t>(f.max_minutiae), p.reduce,
-                                        work + f.head(), m, &n, &has_quality))
+  if (const int st = zyl::matchlib::card_read_minutiae(
+          card, card_length, static_cast<std::uint32_t>(f.max_minutiae), p.reduce, work + f.head(),
+          m, &n, &has_quality))
     return st;
   n = std::min<std::uint32_t>(n, static_cast<std::uint32_t>(f.max_minutiae));
   work[0] = static_cast<std::uint8_t>(n);
@@ -126,34 +128,40 @@ int pack(const Packing& p, uint8_t* work, uint16_t work_size, const uint8_t* car
 
 }  // namespace
 
-extern "C" ZYL_API int localstruct64_copy(uint8_t* output, uint16_t offset, const uint8_t* source, uint16_t length) {
+extern "C" ZYL_API int localstruct64_copy(uint8_t* output, uint16_t offset, const uint8_t* source,
+                                          uint16_t length) {
   if (std::uint32_t{offset} + length > LOCALSTRUCT64_SIZE || !output || (!source && length)) return 1;
   if (length) std::memmove(output + offset, source, length);
   return 0;
 }
 
 int zyl::matchlib::localstruct64_prepare(uint8_t* work, uint16_t work_size, const uint8_t* card,
-                                  uint32_t card_length, uint8_t* output, uint16_t output_size,
-                                  uint16_t* out_length, LocalStructCopy copy) {
+                                         uint32_t card_length, uint8_t* output,
+                                         uint16_t output_size, uint16_t* out_length,
+                                         LocalStructCopy copy) {
   return pack(kPack64, work, work_size, card, card_length, output, output_size, out_length, copy);
 }
 
-extern "C" ZYL_API int localstruct64_prepare_unreduced(uint8_t* work, uint16_t work_size, const uint8_t* card,
-                                            uint32_t card_length, uint8_t* output, uint16_t output_size,
-                                            uint16_t* out_length, LocalStructCopy copy) {
+extern "C" ZYL_API int localstruct64_prepare_unreduced(uint8_t* work, uint16_t work_size,
+                                                       const uint8_t* card, uint32_t card_length,
+                                                       uint8_t* output, uint16_t output_size,
+                                                       uint16_t* out_length, LocalStructCopy copy) {
   return pack(kPack64Unreduced, work, work_size, card, card_length, output, output_size, out_length, copy);
 }
 
 int zyl::matchlib::localstruct46_prepare(uint8_t* work, uint16_t work_size, const uint8_t* card,
-                                  uint32_t card_length, uint8_t* output, uint16_t output_size,
-                                  uint16_t* out_size, LocalStructCopy copy) {
+                                         uint32_t card_length, uint8_t* output,
+                                         uint16_t output_size, uint16_t* out_size,
+                                         LocalStructCopy copy) {
   return pack(kPack46, work, work_size, card, card_length, output, output_size, out_size, copy);
 }
 
-extern "C" ZYL_API int localstruct46_prepare_alt(uint8_t* work, uint16_t work_size, const uint8_t* card,
-                                      uint32_t card_length, uint8_t* output, uint16_t output_size,
-                                      uint16_t* out_size, LocalStructCopy copy) {
-  return zyl::matchlib::localstruct46_prepare(work, work_size, card, card_length, output, output_size, out_size, copy);
+extern "C" ZYL_API int localstruct46_prepare_alt(uint8_t* work, uint16_t work_size,
+                                                 const uint8_t* card, uint32_t card_length,
+                                                 uint8_t* output, uint16_t output_size,
+                                                 uint16_t* out_size, LocalStructCopy copy) {
+  return zyl::matchlib::localstruct46_prepare(work, work_size, card, card_length, output,
+                                              output_size, out_size, copy);
 }
 
 extern "C" ZYL_API int localstruct64_form_check(const uint8_t* form, uint32_t length) {
@@ -166,7 +174,17 @@ extern "C" ZYL_API int localstruct46_form_check(const uint8_t* form, uint32_t le
 
 extern "C" {
 
-ZYL_API int localstruct64_prepare(uint8_t* work, uint16_t work_size, const uint8_t* card, uint32_t card_length, uint8_t* output, uint16_t output_size, uint16_t* out_length, LocalStructCopy copy) { return zyl::matchlib::localstruct64_prepare(work, work_size, card, card_length, output, output_size, out_length, copy); }
-ZYL_API int localstruct46_prepare(uint8_t* work, uint16_t work_size, const uint8_t* card, uint32_t card_length, uint8_t* output, uint16_t output_size, uint16_t* out_size, LocalStructCopy copy) { return zyl::matchlib::localstruct46_prepare(work, work_size, card, card_length, output, output_size, out_size, copy); }
+ZYL_API int localstruct64_prepare(uint8_t* work, uint16_t work_size, const uint8_t* card,
+                                  uint32_t card_length, uint8_t* output, uint16_t output_size,
+                                  uint16_t* out_length, LocalStructCopy copy) {
+  return zyl::matchlib::localstruct64_prepare(work, work_size, card, card_length, output,
+                                              output_size, out_length, copy);
+}
+ZYL_API int localstruct46_prepare(uint8_t* work, uint16_t work_size, const uint8_t* card,
+                                  uint32_t card_length, uint8_t* output, uint16_t output_size,
+                                  uint16_t* out_size, LocalStructCopy copy) {
+  return zyl::matchlib::localstruct46_prepare(work, work_size, card, card_length, output,
+                                              output_size, out_size, copy);
+}
 
 }  // extern "C"

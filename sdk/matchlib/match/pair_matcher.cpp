@@ -7,7 +7,6 @@
 #include <cstdint>
 #include <cstdlib>
 #include <memory>
-#include <new>
 #include <vector>
 
 #include "common/guarded_call.h"
@@ -165,7 +164,7 @@ int pair_list_build(const NearestMatch& m, bool mutual, std::vector<PairEntry>& 
       if (m.match_b[j] != PAIR_NONE) sum += m.best_b[j], ++n;
     threshold = sum / std::max<std::int64_t>(n, 1);
   }
-  try {
+  return zyl::GuardedCall(ML_NO_MEMORY, [&] {
     out.clear();
     for (int i = 0; i < m.count_a; ++i)
       if (m.match_a[i] != PAIR_NONE && m.best_a[i] <= threshold)
@@ -173,10 +172,8 @@ int pair_list_build(const NearestMatch& m, bool mutual, std::vector<PairEntry>& 
     for (int j = 0; j < m.count_b; ++j)
       if (m.match_b[j] != PAIR_NONE && m.best_b[j] <= threshold)
         out.push_back({m.best_b[j], m.match_b[j], static_cast<std::uint16_t>(j)});
-  } catch (const std::bad_alloc&) {
-    return ML_NO_MEMORY;
-  }
-  return ML_OK;
+    return ML_OK;
+  });
 }
 
 // Everything one scoring pass looks at.
@@ -237,8 +234,10 @@ void alignment_ransac(const ScoreInput& in, const std::vector<PairEntry>& pairs,
     return byte_diff(in.b->points[p.index_b].angle, in.a->points[p.index_a].angle);
   };
   for (std::int64_t t = 0; t < trials && accepted < h; ++t) {
-    const int i1 = static_cast<int>((std::int64_t{L} * (zyl::matchlib::rng_next_alt(&state) >> 16)) >> 16);
-    const int i2 = static_cast<int>((std::int64_t{L} * (zyl::matchlib::rng_next_alt(&state) >> 16)) >> 16);
+    const int i1 =
+        static_cast<int>((std::int64_t{L} * (zyl::matchlib::rng_next_alt(&state) >> 16)) >> 16);
+    const int i2 =
+        static_cast<int>((std::int64_t{L} * (zyl::matchlib::rng_next_alt(&state) >> 16)) >> 16);
     if (i1 == i2) continue;
     const PairEntry& p1 = pairs[i1];
     const PairEntry& p2 = pairs[i2];
@@ -251,7 +250,9 @@ void alignment_ransac(const ScoreInput& in, const std::vector<PairEntry>& pairs,
     if (std::llabs(la - lb) >= 100 || la <= 15 || lb <= 15) continue;
     const int d1 = dir_diff(p1), d2 = dir_diff(p2);
     if (std::abs(byte_diff(d1, d2)) > in.tolerance) continue;
-    const int rot = (zyl::matchlib::fx_atan2(b2.y - b1.y, b2.x - b1.x) - zyl::matchlib::fx_atan2(a2.y - a1.y, a2.x - a1.x)) & 0xff;
+    const int rot = (zyl::matchlib::fx_atan2(b2.y - b1.y, b2.x - b1.x) -
+                     zyl::matchlib::fx_atan2(a2.y - a1.y, a2.x - a1.x)) &
+                    0xff;
     if (std::abs(byte_diff(d1, rot)) > in.tolerance || std::abs(byte_diff(d2, rot)) > in.tolerance)
       continue;
     PairAlignment h1;
@@ -485,7 +486,8 @@ int overlap_stats(const ScoreInput& in, const PairAlignment& al, PairStats& st) 
   const BlockRecord* b = in.b;
   const bool excl = capture_excludes_flagged(in.ia, in.ib, al);
   const std::int64_t limit = distance_limit(in.settings->distance_setting, a->point_count, b->point_count);
-  const int margin = static_cast<int>(zyl::matchlib::fx_isqrt30_round(static_cast<std::uint32_t>(limit))) - 4;
+  const int margin =
+      static_cast<int>(zyl::matchlib::fx_isqrt30_round(static_cast<std::uint32_t>(limit))) - 4;
   int na = 0, nb = 0;
   for (int i = 0; i < a->point_count; ++i) {
     if (excl && a->points[i].spare) continue;
@@ -582,13 +584,16 @@ int finish_score(const ScoreInput& in, Selected& sel, PairStats& st, std::int64_
 int parse_pair(const std::uint8_t* a, std::uint32_t al, const std::uint8_t* b, std::uint32_t bl,
                const MatcherSettings& s, RecordPtr& ra, RecordPtr& rb) {
   BlockRecord* r = nullptr;
-  if (const int st = zyl::matchlib::blockrec_parse(a, al, s.parse_selection, s.point_limit, &r)) return st;
+  if (const int st = zyl::matchlib::blockrec_parse(a, al, s.parse_selection, s.point_limit, &r))
+    return st;
   ra.reset(r);
   r = nullptr;
-  if (const int st = zyl::matchlib::blockrec_parse(b, bl, s.parse_selection, s.point_limit, &r)) return st;
+  if (const int st = zyl::matchlib::blockrec_parse(b, bl, s.parse_selection, s.point_limit, &r))
+    return st;
   rb.reset(r);
   const auto need = static_cast<std::uint32_t>(s.extension_types);
-  if (!zyl::matchlib::extension_mask_covers(need, zyl::matchlib::blockrec_extension_mask(ra.get())) ||
+  if (!zyl::matchlib::extension_mask_covers(need,
+                                            zyl::matchlib::blockrec_extension_mask(ra.get())) ||
       !zyl::matchlib::extension_mask_covers(need, zyl::matchlib::blockrec_extension_mask(rb.get())))
     return ML_WRONG_KIND;
   return ML_OK;
@@ -655,7 +660,8 @@ void zyl::matchlib::pair_alignment_identity(PairAlignment* a) {
   if (a) *a = {0, 0, kQ14, 0, 0};
 }
 
-void zyl::matchlib::alignment_from_xform(const RigidTransform* t, int resolution, PairAlignment* out) {
+void zyl::matchlib::alignment_from_xform(const RigidTransform* t, int resolution,
+                                         PairAlignment* out) {
   if (!out) return;
   zyl::matchlib::pair_alignment_identity(out);
   if (!t || resolution <= 0) return;
@@ -676,8 +682,8 @@ RigidTransform* zyl::matchlib::alignment_to_xform(const PairAlignment* a, int re
   return t;
 }
 
-int zyl::matchlib::rigid_fit(const int32_t* ax, const int32_t* ay, const int32_t* bx, const int32_t* by,
-                      int n, PairAlignment* out) {
+int zyl::matchlib::rigid_fit(const int32_t* ax, const int32_t* ay, const int32_t* bx,
+                             const int32_t* by, int n, PairAlignment* out) {
   if (n < 1 || !ax || !ay || !bx || !by || !out) return ML_BAD_ARGUMENT;
   std::int64_t sax = 0, say = 0, sbx = 0, sby = 0;
   for (int k = 0; k < n; ++k) sax += ax[k], say += ay[k], sbx += bx[k], sby += by[k];
@@ -695,7 +701,9 @@ int zyl::matchlib::rigid_fit(const int32_t* ax, const int32_t* ay, const int32_t
          mag(syy) > 0x10000000) {
     sxx /= 2, sxy /= 2, syx /= 2, syy /= 2;
   }
-  const int phase = zyl::matchlib::fx_atan2_phase24(static_cast<int>(sxy - syx), static_cast<int>(sxx + syy)) & 0xffffff;
+  const int phase =
+      zyl::matchlib::fx_atan2_phase24(static_cast<int>(sxy - syx), static_cast<int>(sxx + syy)) &
+      0xffffff;
   int c = 0, s = 0;
   phase_trig(phase, c, s);
   out->cosine = c;
@@ -712,11 +720,11 @@ int zyl::matchlib::coverage_percent(const BlockRecord* record, int* out_percent)
   const int cols = record->width / 8, rows = record->height / 8;
   if (cols <= 0 || rows <= 0) return ML_OK;  // no whole cell: nothing covered
   std::vector<std::uint8_t> cells;
-  try {
-    cells.assign(static_cast<std::size_t>(cols) * rows, 0);
-  } catch (const std::bad_alloc&) {
-    return ML_NO_MEMORY;
-  }
+  if (const int st = zyl::GuardedCall(ML_NO_MEMORY, [&] {
+        cells.assign(static_cast<std::size_t>(cols) * rows, 0);
+        return ML_OK;
+      }))
+    return st;
   int occupied = 0;
   for (int i = 0; i < record->point_count; ++i) {
     const int cx = record->points[i].x / 8, cy = record->points[i].y / 8;
@@ -777,13 +785,14 @@ static int pairs_match_unguarded(const BlockRecord* a, const BlockRecord* b,
   return ML_OK;
 }
 
-int zyl::matchlib::pairs_match(const BlockRecord* a, const BlockRecord* b, MinutiaPairing* pairing) {
+int zyl::matchlib::pairs_match(const BlockRecord* a, const BlockRecord* b,
+                               MinutiaPairing* pairing) {
   return zyl::GuardedCall(ML_NO_MEMORY, [&] { return pairs_match_unguarded(a, b, pairing); });
 }
 
 int zyl::matchlib::pairs_score(const BlockRecord* a, const BlockRecord* b, const SampleInfo* info_a,
-                        const SampleInfo* info_b, const MinutiaPairing* pairing,
-                        uint16_t** out_scores, int* out_count, PairAlignment* alignment) {
+                               const SampleInfo* info_b, const MinutiaPairing* pairing,
+                               uint16_t** out_scores, int* out_count, PairAlignment* alignment) {
   if (out_scores) *out_scores = nullptr;
   if (out_count) *out_count = 0;
   if (!a || !b || !pairing || !pairing->nearest || !out_scores || !out_count || !alignment)
@@ -795,7 +804,7 @@ int zyl::matchlib::pairs_score(const BlockRecord* a, const BlockRecord* b, const
   if (m.count_a != a->point_count || m.count_b != b->point_count) return ML_BAD_ARGUMENT;
   ScoreInput in{a, b, info_or_zero(info_a), info_or_zero(info_b), &s,
                 s.two_run ? 255 : s.direction_tolerance};
-  try {
+  return zyl::GuardedCall(ML_NO_MEMORY, [&]() -> int {
     std::vector<PairEntry> pairs;
     for (int k = 0; k < pairing->pair_count; ++k)
       if (pair_valid(in, pairing->pairs[k].index_a, pairing->pairs[k].index_b))
@@ -812,16 +821,15 @@ int zyl::matchlib::pairs_score(const BlockRecord* a, const BlockRecord* b, const
     }
     if (const int r = finish_score(in, sel, st, detail, al, out_scores, out_count)) return r;
     *alignment = al;
-  } catch (const std::bad_alloc&) {
-    return ML_NO_MEMORY;
-  }
-  return ML_OK;
+    return ML_OK;
+  });
 }
 
-int zyl::matchlib::pairs_match_and_score(const uint8_t* a, uint32_t a_length, const SampleInfo* info_a,
-                                  const uint8_t* b, uint32_t b_length, const SampleInfo* info_b,
-                                  const MatcherSettings* settings, uint16_t** out_scores,
-                                  int* out_count, PairAlignment* alignment, int* out_flag) {
+int zyl::matchlib::pairs_match_and_score(const uint8_t* a, uint32_t a_length,
+                                         const SampleInfo* info_a, const uint8_t* b,
+                                         uint32_t b_length, const SampleInfo* info_b,
+                                         const MatcherSettings* settings, uint16_t** out_scores,
+                                         int* out_count, PairAlignment* alignment, int* out_flag) {
   if (out_scores) *out_scores = nullptr;
   if (out_count) *out_count = 0;
   if (!settings) return ML_BAD_ARGUMENT;
@@ -830,17 +838,17 @@ int zyl::matchlib::pairs_match_and_score(const uint8_t* a, uint32_t a_length, co
   PairingPtr pairing(zyl::matchlib::pairing_create(settings));
   if (!pairing) return ML_NO_MEMORY;
   if (const int st = zyl::matchlib::pairs_match(ra.get(), rb.get(), pairing.get())) return st;
-  if (const int st = zyl::matchlib::pairs_score(ra.get(), rb.get(), info_a, info_b, pairing.get(), out_scores,
-                                 out_count, alignment))
+  if (const int st = zyl::matchlib::pairs_score(ra.get(), rb.get(), info_a, info_b, pairing.get(),
+                                                out_scores, out_count, alignment))
     return st;
   if (out_flag) *out_flag = pairing->alignment_flag;
   return ML_OK;
 }
 
 int zyl::matchlib::pairs_match_global(const uint8_t* a, uint32_t a_length, const SampleInfo* info_a,
-                               const uint8_t* b, uint32_t b_length, const SampleInfo* info_b,
-                               const MatcherSettings* settings, uint16_t** out_scores,
-                               int* out_count, PairAlignment* alignment) {
+                                      const uint8_t* b, uint32_t b_length, const SampleInfo* info_b,
+                                      const MatcherSettings* settings, uint16_t** out_scores,
+                                      int* out_count, PairAlignment* alignment) {
   if (out_scores) *out_scores = nullptr;
   if (out_count) *out_count = 0;
   if (!settings || !out_scores || !out_count || !alignment) return ML_BAD_ARGUMENT;
@@ -857,7 +865,7 @@ int zyl::matchlib::pairs_match_global(const uint8_t* a, uint32_t a_length, const
     return st;
   ScoreInput in{ra.get(), rb.get(), info_or_zero(info_a), info_or_zero(info_b), &s,
                 s.two_run ? 255 : s.direction_tolerance};
-  try {
+  return zyl::GuardedCall(ML_NO_MEMORY, [&]() -> int {
     std::vector<PairEntry> pairs;
     if (const int st = pair_list_build(*m, true, pairs)) return st;
     PairAlignment al;
@@ -872,28 +880,64 @@ int zyl::matchlib::pairs_match_global(const uint8_t* a, uint32_t a_length, const
     }
     if (const int r = finish_score(in, sel, st, detail, al, out_scores, out_count)) return r;
     *alignment = al;
-  } catch (const std::bad_alloc&) {
-    return ML_NO_MEMORY;
-  }
-  return ML_OK;
+    return ML_OK;
+  });
 }
 
 extern "C" {
 
-ZYL_API NearestMatch* nearest_match_create(int count_a, int count_b) { return zyl::matchlib::nearest_match_create(count_a, count_b); }
+ZYL_API NearestMatch* nearest_match_create(int count_a, int count_b) {
+  return zyl::matchlib::nearest_match_create(count_a, count_b);
+}
 ZYL_API void nearest_match_free(NearestMatch* m) { zyl::matchlib::nearest_match_free(m); }
-ZYL_API MinutiaPairing* pairing_create(const MatcherSettings* settings) { return zyl::matchlib::pairing_create(settings); }
+ZYL_API MinutiaPairing* pairing_create(const MatcherSettings* settings) {
+  return zyl::matchlib::pairing_create(settings);
+}
 ZYL_API void pairing_free(MinutiaPairing* p) { zyl::matchlib::pairing_free(p); }
-ZYL_API int extension_mask_covers(uint32_t required, uint32_t present) { return zyl::matchlib::extension_mask_covers(required, present); }
-ZYL_API uint32_t blockrec_extension_mask(const BlockRecord* record) { return zyl::matchlib::blockrec_extension_mask(record); }
-ZYL_API void pair_alignment_identity(PairAlignment* a) { zyl::matchlib::pair_alignment_identity(a); }
-ZYL_API void alignment_from_xform(const RigidTransform* t, int resolution, PairAlignment* out) { zyl::matchlib::alignment_from_xform(t, resolution, out); }
-ZYL_API RigidTransform* alignment_to_xform(const PairAlignment* a, int resolution) { return zyl::matchlib::alignment_to_xform(a, resolution); }
-ZYL_API int rigid_fit(const int32_t* ax, const int32_t* ay, const int32_t* bx, const int32_t* by, int n, PairAlignment* out) { return zyl::matchlib::rigid_fit(ax, ay, bx, by, n, out); }
-ZYL_API int coverage_percent(const BlockRecord* record, int* out_percent) { return zyl::matchlib::coverage_percent(record, out_percent); }
-ZYL_API int pairs_match(const BlockRecord* a, const BlockRecord* b, MinutiaPairing* pairing) { return zyl::matchlib::pairs_match(a, b, pairing); }
-ZYL_API int pairs_score(const BlockRecord* a, const BlockRecord* b, const SampleInfo* info_a, const SampleInfo* info_b, const MinutiaPairing* pairing, uint16_t** out_scores, int* out_count, PairAlignment* alignment) { return zyl::matchlib::pairs_score(a, b, info_a, info_b, pairing, out_scores, out_count, alignment); }
-ZYL_API int pairs_match_and_score(const uint8_t* a, uint32_t a_length, const SampleInfo* info_a, const uint8_t* b, uint32_t b_length, const SampleInfo* info_b, const MatcherSettings* settings, uint16_t** out_scores, int* out_count, PairAlignment* alignment, int* out_flag) { return zyl::matchlib::pairs_match_and_score(a, a_length, info_a, b, b_length, info_b, settings, out_scores, out_count, alignment, out_flag); }
-ZYL_API int pairs_match_global(const uint8_t* a, uint32_t a_length, const SampleInfo* info_a, const uint8_t* b, uint32_t b_length, const SampleInfo* info_b, const MatcherSettings* settings, uint16_t** out_scores, int* out_count, PairAlignment* alignment) { return zyl::matchlib::pairs_match_global(a, a_length, info_a, b, b_length, info_b, settings, out_scores, out_count, alignment); }
+ZYL_API int extension_mask_covers(uint32_t required, uint32_t present) {
+  return zyl::matchlib::extension_mask_covers(required, present);
+}
+ZYL_API uint32_t blockrec_extension_mask(const BlockRecord* record) {
+  return zyl::matchlib::blockrec_extension_mask(record);
+}
+ZYL_API void pair_alignment_identity(PairAlignment* a) {
+  zyl::matchlib::pair_alignment_identity(a);
+}
+ZYL_API void alignment_from_xform(const RigidTransform* t, int resolution, PairAlignment* out) {
+  zyl::matchlib::alignment_from_xform(t, resolution, out);
+}
+ZYL_API RigidTransform* alignment_to_xform(const PairAlignment* a, int resolution) {
+  return zyl::matchlib::alignment_to_xform(a, resolution);
+}
+ZYL_API int rigid_fit(const int32_t* ax, const int32_t* ay, const int32_t* bx, const int32_t* by,
+                      int n, PairAlignment* out) {
+  return zyl::matchlib::rigid_fit(ax, ay, bx, by, n, out);
+}
+ZYL_API int coverage_percent(const BlockRecord* record, int* out_percent) {
+  return zyl::matchlib::coverage_percent(record, out_percent);
+}
+ZYL_API int pairs_match(const BlockRecord* a, const BlockRecord* b, MinutiaPairing* pairing) {
+  return zyl::matchlib::pairs_match(a, b, pairing);
+}
+ZYL_API int pairs_score(const BlockRecord* a, const BlockRecord* b, const SampleInfo* info_a,
+                        const SampleInfo* info_b, const MinutiaPairing* pairing,
+                        uint16_t** out_scores, int* out_count, PairAlignment* alignment) {
+  return zyl::matchlib::pairs_score(a, b, info_a, info_b, pairing, out_scores, out_count,
+                                    alignment);
+}
+ZYL_API int pairs_match_and_score(const uint8_t* a, uint32_t a_length, const SampleInfo* info_a,
+                                  const uint8_t* b, uint32_t b_length, const SampleInfo* info_b,
+                                  const MatcherSettings* settings, uint16_t** out_scores,
+                                  int* out_count, PairAlignment* alignment, int* out_flag) {
+  return zyl::matchlib::pairs_match_and_score(a, a_length, info_a, b, b_length, info_b, settings,
+                                              out_scores, out_count, alignment, out_flag);
+}
+ZYL_API int pairs_match_global(const uint8_t* a, uint32_t a_length, const SampleInfo* info_a,
+                               const uint8_t* b, uint32_t b_length, const SampleInfo* info_b,
+                               const MatcherSettings* settings, uint16_t** out_scores,
+                               int* out_count, PairAlignment* alignment) {
+  return zyl::matchlib::pairs_match_global(a, a_length, info_a, b, b_length, info_b, settings,
+                                           out_scores, out_count, alignment);
+}
 
 }  // extern "C"

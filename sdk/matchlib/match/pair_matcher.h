@@ -16,20 +16,20 @@ uint32_t blockrec_extension_mask(const BlockRecord* record);
 void pair_alignment_identity(PairAlignment* a);
 void alignment_from_xform(const RigidTransform* t, int resolution, PairAlignment* out);
 RigidTransform* alignment_to_xform(const PairAlignment* a, int resolution);
-int rigid_fit(const int32_t* ax, const int32_t* ay, const int32_t* bx, const int32_t* by,
-                      int n, PairAlignment* out);
+int rigid_fit(const int32_t* ax, const int32_t* ay, const int32_t* bx, const int32_t* by, int n,
+              PairAlignment* out);
 int coverage_percent(const BlockRecord* record, int* out_percent);
 int pairs_match(const BlockRecord* a, const BlockRecord* b, MinutiaPairing* pairing);
 int pairs_score(const BlockRecord* a, const BlockRecord* b, const SampleInfo* info_a,
-                        const SampleInfo* info_b, const MinutiaPairing* pairing,
-                        uint16_t** out_scores, int* out_count, PairAlignment* alignment);
+                const SampleInfo* info_b, const MinutiaPairing* pairing, uint16_t** out_scores,
+                int* out_count, PairAlignment* alignment);
 int pairs_match_and_score(const uint8_t* a, uint32_t a_length, const SampleInfo* info_a,
-                                  const uint8_t* b, uint32_t b_length, const SampleInfo* info_b,
-                                  const MatcherSettings* settings, uint16_t** out_scores,
-                                  int* out_count, PairAlignment* alignment, int* out_flag);
+                          const uint8_t* b, uint32_t b_length, const SampleInfo* info_b,
+                          const MatcherSettings* settings, uint16_t** out_scores, int* out_count,
+                          PairAlignment* alignment, int* out_flag);
 int pairs_match_global(const uint8_t* a, uint32_t a_length, const SampleInfo* info_a,
-                               const uint8_t* b, uint32_t b_length, const SampleInfo* info_b,
-                               const MatcherSettings* settings, uint16_t** out_scores,
-                               int* out_count, PairAlignment* alignment);
+                       const uint8_t* b, uint32_t b_length, const SampleInfo* info_b,
+                       const MatcherSettings* settings, uint16_t** out_scores, int* out_count,
+                       PairAlignment* alignment);
 
 }  // namespace zyl::matchlib

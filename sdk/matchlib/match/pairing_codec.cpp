@@ -147,7 +147,11 @@ uint32_t zyl::matchlib::pairing_read(const uint8_t* data, uint32_t length, Minut
 
 extern "C" {
 
-ZYL_API uint32_t pairing_write(const MinutiaPairing* p, uint8_t* out) { return zyl::matchlib::pairing_write(p, out); }
-ZYL_API uint32_t pairing_read(const uint8_t* data, uint32_t length, MinutiaPairing** out) { return zyl::matchlib::pairing_read(data, length, out); }
+ZYL_API uint32_t pairing_write(const MinutiaPairing* p, uint8_t* out) {
+  return zyl::matchlib::pairing_write(p, out);
+}
+ZYL_API uint32_t pairing_read(const uint8_t* data, uint32_t length, MinutiaPairing** out) {
+  return zyl::matchlib::pairing_read(data, length, out);
+}
 
 }  // extern "C"

@@ -55,7 +55,8 @@ int dense_distances(const std::uint8_t* a, std::uint32_t a_length, const std::ui
   const std::uint8_t* da = out.a->extension_arrays[ea];
   const std::uint8_t* db = out.b->extension_arrays[eb];
   for (int i = 0; i < n; ++i)
-    if (const int s = zyl::matchlib::desc8_distance(i, i, 1, da, db, 0, 0, &out.distance[i])) return s;
+    if (const int s = zyl::matchlib::desc8_distance(i, i, 1, da, db, 0, 0, &out.distance[i]))
+      return s;
   return ML_OK;
 }
 
@@ -114,10 +115,9 @@ void fill_unpainted(std::uint8_t* map, int rows, int columns) {
 
 }  // namespace
 
-
 int zyl::matchlib::blockrec_similarity_map(const uint8_t* a, uint32_t a_length, const uint8_t* b,
-                                    uint32_t b_length, uint8_t* out, int rows, int columns,
-                                    int y_shift, int x_shift, int invert_check) {
+                                           uint32_t b_length, uint8_t* out, int rows, int columns,
+                                           int y_shift, int x_shift, int invert_check) {
   if (!out || rows <= 0 || columns <= 0) return ML_BAD_ARGUMENT;
   return zyl::GuardedCall(ML_NO_MEMORY, [&]() -> int {
     DensePair pair;
@@ -158,14 +158,16 @@ int zyl::matchlib::blockrec_similarity_map(const uint8_t* a, uint32_t a_length, 
   });
 }
 
-extern "C" ZYL_API int desc8_similarity_blob(const DataBlob* a, const DataBlob* b, uint16_t** out_scores,
-                                  int* out_count) {
+extern "C" ZYL_API int desc8_similarity_blob(const DataBlob* a, const DataBlob* b,
+                                             uint16_t** out_scores, int* out_count) {
   if (!a || !b || !out_scores || !out_count) return ML_BAD_ARGUMENT;
   *out_scores = nullptr;
   *out_count = 0;
   return zyl::GuardedCall(ML_NO_MEMORY, [&]() -> int {
     DensePair pair;
-    if (const int s = dense_distances(zyl::matchlib::blob_data(a), zyl::matchlib::blob_size(a), zyl::matchlib::blob_data(b), zyl::matchlib::blob_size(b), pair))
+    if (const int s =
+            dense_distances(zyl::matchlib::blob_data(a), zyl::matchlib::blob_size(a),
+                            zyl::matchlib::blob_data(b), zyl::matchlib::blob_size(b), pair))
       return s;
     const int n = pair.a->point_count;
     // Records without points have nothing to compare.
@@ -183,6 +185,11 @@ extern "C" ZYL_API int desc8_similarity_blob(const DataBlob* a, const DataBlob* 
 
 extern "C" {
 
-ZYL_API int blockrec_similarity_map(const uint8_t* a, uint32_t a_length, const uint8_t* b, uint32_t b_length, uint8_t* out, int rows, int columns, int y_shift, int x_shift, int invert_check) { return zyl::matchlib::blockrec_similarity_map(a, a_length, b, b_length, out, rows, columns, y_shift, x_shift, invert_check); }
+ZYL_API int blockrec_similarity_map(const uint8_t* a, uint32_t a_length, const uint8_t* b,
+                                    uint32_t b_length, uint8_t* out, int rows, int columns,
+                                    int y_shift, int x_shift, int invert_check) {
+  return zyl::matchlib::blockrec_similarity_map(a, a_length, b, b_length, out, rows, columns,
+                                                y_shift, x_shift, invert_check);
+}
 
 }  // extern "C"

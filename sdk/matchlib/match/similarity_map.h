@@ -8,7 +8,7 @@
 namespace zyl::matchlib {
 
 int blockrec_similarity_map(const uint8_t* a, uint32_t a_length, const uint8_t* b,
-                                    uint32_t b_length, uint8_t* out, int rows, int columns,
-                                    int y_shift, int x_shift, int invert_check);
+                            uint32_t b_length, uint8_t* out, int rows, int columns, int y_shift,
+                            int x_shift, int invert_check);
 
 }  // namespace zyl::matchlib

@@ -46,8 +46,8 @@ int read_section(const DataBlob* blob, Section& s) {
   uint8_t* map = nullptr;
   uint32_t size = 0;
   int vo, ho, rows, columns;
-  const int ex = zyl::matchlib::gridmap_from_compact(s.data, s.length, &map, &size, &vo, &ho, &rows, &columns, 0,
-                                      nullptr, nullptr);
+  const int ex = zyl::matchlib::gridmap_from_compact(s.data, s.length, &map, &size, &vo, &ho, &rows,
+                                                     &columns, 0, nullptr, nullptr);
   if (ex == ML_NO_MEMORY) return ex;
   if (ex == ML_OK && map) {
     s.expanded.reset(map);
@@ -79,7 +79,8 @@ int then_gridblock(StageMatchRoutine first, bool keep_first, MatchContext* conte
   Scores a(raw_a, &std::free);
   uint16_t* raw_b = nullptr;
   uint16_t nb = 0;
-  if (st == ML_OK) st = zyl::matchlib::match_gridblock_refine(context, probe, gallery, &raw_b, &nb, &t);
+  if (st == ML_OK)
+    st = zyl::matchlib::match_gridblock_refine(context, probe, gallery, &raw_b, &nb, &t);
   Scores b(raw_b, &std::free);
   const uint16_t n = keep_first ? 2 : 1;
   uint16_t* v = st == ML_OK ? static_cast<uint16_t*>(ml_malloc(n * sizeof(uint16_t))) : nullptr;
@@ -104,10 +105,9 @@ int then_gridblock(StageMatchRoutine first, bool keep_first, MatchContext* conte
 
 using namespace zyl::matchlib;
 
-
-int zyl::matchlib::match_gridmap_histogram(MatchContext* /*context*/, DataBlob* probe, DataBlob* gallery,
-                                    uint16_t** out_scores, uint16_t* out_count,
-                                    RigidTransform** transform) {
+int zyl::matchlib::match_gridmap_histogram(MatchContext* /*context*/, DataBlob* probe,
+                                           DataBlob* gallery, uint16_t** out_scores,
+                                           uint16_t* out_count, RigidTransform** transform) {
   if (transform) {
     zyl::matchlib::xform_release(*transform);
     *transform = nullptr;
@@ -120,9 +120,9 @@ int zyl::matchlib::match_gridmap_histogram(MatchContext* /*context*/, DataBlob* 
   if (st == ML_OK) st = read_section(gallery, b);
   if (st != ML_OK) return st;
   uint16_t similarity[2] = {0, 0};
-  st = zyl::matchlib::gridmap_histogram_similarity(a.data, static_cast<uint16_t>(std::min<uint32_t>(a.length, 65535)),
-                                    b.data, static_cast<uint16_t>(std::min<uint32_t>(b.length, 65535)),
-                                    similarity);
+  st = zyl::matchlib::gridmap_histogram_similarity(
+      a.data, static_cast<uint16_t>(std::min<uint32_t>(a.length, 65535)), b.data,
+      static_cast<uint16_t>(std::min<uint32_t>(b.length, 65535)), similarity);
   if (st != ML_OK) return st;
   // Stored lengths far apart would take 300 - |difference| below zero.
   const int64_t diff = std::abs(int64_t{a.stored} - int64_t{b.stored});
@@ -138,21 +138,23 @@ int zyl::matchlib::match_gridmap_histogram(MatchContext* /*context*/, DataBlob* 
 }
 
 extern "C" ZYL_API int match_keypoints_then_gridblock(MatchContext* context, DataBlob* probe,
-                                           DataBlob* gallery, uint16_t** out_scores,
-                                           uint16_t* out_count, RigidTransform** transform) {
+                                                      DataBlob* gallery, uint16_t** out_scores,
+                                                      uint16_t* out_count,
+                                                      RigidTransform** transform) {
   return then_gridblock(match_keypoints, true, context, probe, gallery, out_scores, out_count,
                         transform);
 }
 
-extern "C" ZYL_API int match_card_then_gridblock(MatchContext* context, DataBlob* probe, DataBlob* gallery,
-                                      uint16_t** out_scores, uint16_t* out_count,
-                                      RigidTransform** transform) {
+extern "C" ZYL_API int match_card_then_gridblock(MatchContext* context, DataBlob* probe,
+                                                 DataBlob* gallery, uint16_t** out_scores,
+                                                 uint16_t* out_count, RigidTransform** transform) {
   return then_gridblock(match_card_grid, false, context, probe, gallery, out_scores, out_count,
                         transform);
 }
 
-extern "C" ZYL_API int fuse_weighted_three(MatchContext*, DataBlob*, DataBlob*, const uint16_t* scores,
-                                uint16_t count, const ScoreProfile*, uint16_t* out_score) {
+extern "C" ZYL_API int fuse_weighted_three(MatchContext*, DataBlob*, DataBlob*,
+                                           const uint16_t* scores, uint16_t count,
+                                           const ScoreProfile*, uint16_t* out_score) {
   if (!out_score) return ML_BAD_ARGUMENT;
   *out_score = 0;
   if (count != 3 || !scores) return ML_CORRUPT;
@@ -161,9 +163,9 @@ extern "C" ZYL_API int fuse_weighted_three(MatchContext*, DataBlob*, DataBlob*, 
   return ML_OK;
 }
 
-extern "C" ZYL_API int fuse_two_with_profile(MatchContext*, DataBlob*, DataBlob*, const uint16_t* scores,
-                                  uint16_t count, const ScoreProfile* profile,
-                                  uint16_t* out_score) {
+extern "C" ZYL_API int fuse_two_with_profile(MatchContext*, DataBlob*, DataBlob*,
+                                             const uint16_t* scores, uint16_t count,
+                                             const ScoreProfile* profile, uint16_t* out_score) {
   if (!out_score) return ML_BAD_ARGUMENT;
   *out_score = 0;
   if (count != 2 || !profile || !scores) return ML_CORRUPT;
@@ -180,15 +182,22 @@ const StageMatchOps* zyl::matchlib::stage_pair_ops(int pair) {
   return pair >= 1 && pair <= STAGE_PAIR_COUNT ? &kPairs[pair - 1] : nullptr;
 }
 
-extern "C" ZYL_API int fuse_first(MatchContext*, DataBlob*, DataBlob*, const uint16_t* scores, uint16_t count,
-                       const ScoreProfile*, uint16_t* out_score) {
+extern "C" ZYL_API int fuse_first(MatchContext*, DataBlob*, DataBlob*, const uint16_t* scores,
+                                  uint16_t count, const ScoreProfile*, uint16_t* out_score) {
   if (out_score) *out_score = scores && count ? scores[0] : 0;
   return ML_OK;
 }
 
 extern "C" {
 
-ZYL_API int match_gridmap_histogram(MatchContext* arg0, DataBlob* probe, DataBlob* gallery, uint16_t** out_scores, uint16_t* out_count, RigidTransform** transform) { return zyl::matchlib::match_gridmap_histogram(arg0, probe, gallery, out_scores, out_count, transform); }
-ZYL_API const StageMatchOps* stage_pair_ops(int pair) { return zyl::matchlib::stage_pair_ops(pair); }
+ZYL_API int match_gridmap_histogram(MatchContext* arg0, DataBlob* probe, DataBlob* gallery,
+                                    uint16_t** out_scores, uint16_t* out_count,
+                                    RigidTransform** transform) {
+  return zyl::matchlib::match_gridmap_histogram(arg0, probe, gallery, out_scores, out_count,
+                                                transform);
+}
+ZYL_API const StageMatchOps* stage_pair_ops(int pair) {
+  return zyl::matchlib::stage_pair_ops(pair);
+}
 
 }  // extern "C"

@@ -126,14 +126,15 @@ int score_view(MatchContext* ctx, const StageMatchOps* ops, const ScoreProfile* 
                               profile, &raw);
   if (fused != ML_OK) return fused;
   v.raw = raw;
-  v.far = static_cast<std::uint16_t>(
-      zyl::matchlib::far_score_from_thresholds(raw, candidates, profile ? profile->thresholds : nullptr));
+  v.far = static_cast<std::uint16_t>(zyl::matchlib::far_score_from_thresholds(
+      raw, candidates, profile ? profile->thresholds : nullptr));
   return ML_OK;
 }
 
 const ScoreProfile* stage_profile(MatchContext* ctx, const StageObject* stage) {
-  return zyl::matchlib::score_profile_find(zyl::matchlib::engine_get_score_profiles(zyl::matchlib::ctx_get_engine(ctx)),
-                            zyl::matchlib::stage_get_match_ops(stage), 0);
+  return zyl::matchlib::score_profile_find(
+      zyl::matchlib::engine_get_score_profiles(zyl::matchlib::ctx_get_engine(ctx)),
+      zyl::matchlib::stage_get_match_ops(stage), 0);
 }
 
 void view_list_drop_missing_kind(const StageObject* stage, HookedVector<std::unique_ptr<View>>& views) {
@@ -152,14 +153,16 @@ int view_list_from_blob(DataBlob* gallery, int index, ViewList& list) {
   MultiViewTemplate* t = nullptr;
   if (const int st = zyl::matchlib::mvt_from_blob(gallery, &t); st != ML_OK)
     return st == ML_NO_MEMORY ? ML_NO_MEMORY : ML_UNAVAILABLE;
-  std::unique_ptr<MultiViewTemplate, decltype(&::mvt_release)> owned(t, ::mvt_release);
+  std::unique_ptr<MultiViewTemplate, decltype(&zyl::matchlib::mvt_release)> owned(
+      t, &zyl::matchlib::mvt_release);
   const int n = zyl::matchlib::mvt_count_unmarked_views(t);
   list.gallery_index = index;
   list.template_views = static_cast<std::uint8_t>(n);
   list.gallery = Ref<DataBlob>::share(gallery);
   for (int i = 0; i < n; ++i) {
     RigidTransform* xf = nullptr;
-    Ref<DataBlob> b = Ref<DataBlob>::adopt(zyl::matchlib::mvt_get_view(t, i, &xf, nullptr, nullptr));
+    Ref<DataBlob> b =
+        Ref<DataBlob>::adopt(zyl::matchlib::mvt_get_view(t, i, &xf, nullptr, nullptr));
     Ref<RigidTransform> placement = Ref<RigidTransform>::adopt(xf);
     // Every unmarked view exists: a view that cannot be had ran out of memory.
     if (!b || !placement) return ML_NO_MEMORY;
@@ -228,8 +231,10 @@ int fill_result(MatchResult* r, const ViewList& list, DataBlob* probe, GrayImage
   zyl::matchlib::blob_release(r->best_blob);
   r->best_blob = zyl::matchlib::blob_retain(v.blob.get());
   RigidTransform* match = zyl::matchlib::xform_copy(v.match.get());
-  Ref<RigidTransform> inverse = Ref<RigidTransform>::adopt(zyl::matchlib::xform_invert(v.match.get()));
-  RigidTransform* alignment = inverse ? zyl::matchlib::xform_compose(v.placement.get(), inverse.get()) : nullptr;
+  Ref<RigidTransform> inverse =
+      Ref<RigidTransform>::adopt(zyl::matchlib::xform_invert(v.match.get()));
+  RigidTransform* alignment =
+      inverse ? zyl::matchlib::xform_compose(v.placement.get(), inverse.get()) : nullptr;
   zyl::matchlib::xform_release(r->second_transform);
   zyl::matchlib::xform_release(r->transform);
   r->second_transform = match;
@@ -238,7 +243,8 @@ int fill_result(MatchResult* r, const ViewList& list, DataBlob* probe, GrayImage
   SampleInfo info{};
   if (zyl::matchlib::sample_info_read(nullptr, probe, &info) == ML_OK) {
     r->probe_resolution = info.resolution;
-    r->overlap_percent = zyl::matchlib::xform_overlap_percent(match, info.height, info.width, info.resolution);
+    r->overlap_percent =
+        zyl::matchlib::xform_overlap_percent(match, info.height, info.width, info.resolution);
     // -1 for a probe whose size has an area at 500 dpi: the polygons could
     // not be built.
     const long dpi = info.resolution ? info.resolution : 500;
@@ -247,7 +253,8 @@ int fill_result(MatchResult* r, const ViewList& list, DataBlob* probe, GrayImage
     if (r->overlap_percent < 0 && h500 >= 1 && w500 >= 1 && h500 <= 32767 && w500 <= 32767)
       return ML_NO_MEMORY;
   }
-  if (zyl::matchlib::match_result_set_indices(r, v.scores.data(), static_cast<int32_t>(v.scores.size())) != ML_OK)
+  if (zyl::matchlib::match_result_set_indices(r, v.scores.data(),
+                                              static_cast<int32_t>(v.scores.size())) != ML_OK)
     return ML_NO_MEMORY;
   if (image) {
     // The last two of the result's four measures describe an image probe.
@@ -271,7 +278,8 @@ int walk_gallery(DataBlob* const* gallery, std::uint8_t count, const StageChain*
     if (!probe) return ML_NO_MEMORY;
   } else {
     DataBlob* b = nullptr;
-    const int status = zyl::matchlib::engine_attach_sample_info(zyl::matchlib::ctx_get_engine(ctx), image, zyl::matchlib::image_finger_info(image), &b);
+    const int status = zyl::matchlib::engine_attach_sample_info(
+        zyl::matchlib::ctx_get_engine(ctx), image, zyl::matchlib::image_finger_info(image), &b);
     probe = Ref<DataBlob>::adopt(b);
     if (status != ML_OK) return status;
     zyl::matchlib::image_release(r->probe_image);
@@ -291,21 +299,27 @@ int walk_gallery(DataBlob* const* gallery, std::uint8_t count, const StageChain*
 
   Ref<FingerInfo> fresh;
   int k = 0;
-  for (const StageObject* stage = zyl::matchlib::chain_first(chain); stage; stage = zyl::matchlib::stage_next(stage), ++k) {
-    const auto S = static_cast<std::uint16_t>(zyl::matchlib::far_score_add_bits(T, zyl::matchlib::stage_get_threshold_offset(stage)));
+  for (const StageObject* stage = zyl::matchlib::chain_first(chain); stage;
+       stage = zyl::matchlib::stage_next(stage), ++k) {
+    const auto S = static_cast<std::uint16_t>(
+        zyl::matchlib::far_score_add_bits(T, zyl::matchlib::stage_get_threshold_offset(stage)));
     if (S < T) return ML_CORRUPT;
     if (image) {
-      if (!fresh) fresh = Ref<FingerInfo>::adopt(zyl::matchlib::finger_info_create(0, zyl::matchlib::attribute_default()));
+      if (!fresh)
+        fresh = Ref<FingerInfo>::adopt(
+            zyl::matchlib::finger_info_create(0, zyl::matchlib::attribute_default()));
       if (!fresh) return ML_NO_MEMORY;
       DataBlob* b = probe.release();
-      const int status = zyl::matchlib::engine_run_stage_extract(ctx, stage, image, fresh.get(), &b);
+      const int status =
+          zyl::matchlib::engine_run_stage_extract(ctx, stage, image, fresh.get(), &b);
       probe = Ref<DataBlob>::adopt(b);
       if (status != ML_OK) return status;
     }
     zyl::matchlib::match_result_set_probe_blob(r, probe.get());
     // A stage without match operations only extracts: like a stage that
     // skips pairs, it compares nothing and keeps the lists' scores.
-    if (!(zyl::matchlib::stage_get_flags(stage) & STAGE_FLAG_SKIP_PAIR) && zyl::matchlib::stage_get_match_ops(stage)) {
+    if (!(zyl::matchlib::stage_get_flags(stage) & STAGE_FLAG_SKIP_PAIR) &&
+        zyl::matchlib::stage_get_match_ops(stage)) {
       for (ViewList& l : lists) l.reset_stage();
       const ScoreProfile* profile = stage_profile(ctx, stage);
       const StageMatchOps* ops = zyl::matchlib::stage_get_match_ops(stage);
@@ -323,7 +337,8 @@ int walk_gallery(DataBlob* const* gallery, std::uint8_t count, const StageChain*
         l.fused_far = fuse_top(l.top_far, l.template_views);
         l.fused_raw = fuse_top(l.top_raw, l.template_views);
         const int stage_offset = zyl::matchlib::stage_get_threshold_offset(stage);
-        l.adjusted = static_cast<std::uint16_t>(zyl::matchlib::far_score_add_bits(l.fused_far, -stage_offset));
+        l.adjusted = static_cast<std::uint16_t>(
+            zyl::matchlib::far_score_add_bits(l.fused_far, -stage_offset));
         if (l.adjusted > l.fused_far) return ML_CORRUPT;
         std::uint32_t* g = r->candidates[l.gallery_index].slots[k];
         if (profile) {
@@ -332,7 +347,8 @@ int walk_gallery(DataBlob* const* gallery, std::uint8_t count, const StageChain*
           if (!l.best || v.far > l.best->far || (v.far == l.best->far && v.raw > l.best->raw))
             l.best = &v;
           if (l.fused_far > S) r->decision = 1;
-          if (zyl::matchlib::stage_can_reject(stage, l.fused_far, static_cast<std::uint8_t>(g[0]))) l.finished = true;
+          if (zyl::matchlib::stage_can_reject(stage, l.fused_far, static_cast<std::uint8_t>(g[0])))
+            l.finished = true;
         }
         if (config && config->scoring_routine) {
           status = config->scoring_routine(r);
@@ -354,7 +370,8 @@ int walk_gallery(DataBlob* const* gallery, std::uint8_t count, const StageChain*
       }
     }
     // Prepare the next stage.
-    const auto R = static_cast<std::uint16_t>(zyl::matchlib::far_level_to_score(zyl::matchlib::stage_get_far_level(stage)));
+    const auto R = static_cast<std::uint16_t>(
+        zyl::matchlib::far_level_to_score(zyl::matchlib::stage_get_far_level(stage)));
     const bool carry = zyl::matchlib::stage_carries_scores(stage) != 0;
     const StageObject* N = zyl::matchlib::stage_next(stage);
     bool prepared = false;
@@ -399,14 +416,12 @@ int finish(const HookedVector<ViewList>& lists, DataBlob* probe, GrayImage* imag
 
 using namespace zyl::matchlib;
 
-
 uint16_t zyl::matchlib::verify_fuse_top(uint16_t first, uint16_t second, int n) {
   if (n <= 0) return 0;
   if (n == 1) return first;
   const int w = n <= 35 ? ((6 * n + 60) >> 2) / 14 : 5;
   return static_cast<uint16_t>((10 * first + w * second) / (10 + w));
 }
-
 
 namespace zyl::matchlib {
 namespace {
@@ -424,7 +439,8 @@ int rank_views(DataBlob* const* blobs, std::uint8_t count, const StageChain* cha
     views.push_back(std::move(v));
   }
   const auto T = static_cast<std::uint16_t>(zyl::matchlib::far_level_to_score(level));
-  for (const StageObject* stage = zyl::matchlib::chain_first(chain); stage; stage = zyl::matchlib::stage_next(stage)) {
+  for (const StageObject* stage = zyl::matchlib::chain_first(chain); stage;
+       stage = zyl::matchlib::stage_next(stage)) {
     const StageMatchOps* ops = zyl::matchlib::stage_get_match_ops(stage);
     if (!(zyl::matchlib::stage_get_flags(stage) & STAGE_FLAG_SKIP_PAIR) && ops) {
       const ScoreProfile* profile = stage_profile(ctx, stage);
@@ -440,14 +456,16 @@ int rank_views(DataBlob* const* blobs, std::uint8_t count, const StageChain* cha
     if (next) view_list_drop_missing_kind(next, views);
     sort_by_far(views);
     if (next) {
-      const std::size_t keep = static_cast<std::size_t>(std::max<int>(capacity, zyl::matchlib::stage_get_max_candidates(next)));
+      const std::size_t keep = static_cast<std::size_t>(
+          std::max<int>(capacity, zyl::matchlib::stage_get_max_candidates(next)));
       if (views.size() > keep) views.resize(keep);
     }
   }
   int written = 0;
   for (const auto& v : views) {
     if (written >= capacity) break;
-    verdicts[written] = ViewVerdict{v->far, v->decision, zyl::matchlib::xform_retain(v->match.get()), v->index};
+    verdicts[written] =
+        ViewVerdict{v->far, v->decision, zyl::matchlib::xform_retain(v->match.get()), v->index};
     ++written;
   }
   *result_count = written;
@@ -459,7 +477,8 @@ int score_views(DataBlob* gallery, const StageMatchOps* last_ops, MatchContext* 
   MultiViewTemplate* t = nullptr;
   if (const int st = zyl::matchlib::mvt_from_blob(gallery, &t); st != ML_OK)
     return st == ML_NO_MEMORY ? ML_NO_MEMORY : ML_UNAVAILABLE;
-  std::unique_ptr<MultiViewTemplate, decltype(&::mvt_release)> owned(t, ::mvt_release);
+  std::unique_ptr<MultiViewTemplate, decltype(&zyl::matchlib::mvt_release)> owned(
+      t, &zyl::matchlib::mvt_release);
   const int n = zyl::matchlib::mvt_count_unmarked_views(t);
   if (n == 0) return ML_WRONG_KIND;
   MatchEngine* engine = zyl::matchlib::ctx_get_engine(ctx);
@@ -467,11 +486,13 @@ int score_views(DataBlob* gallery, const StageMatchOps* last_ops, MatchContext* 
   int best = -1;
   std::uint16_t best_score = 0;
   for (int i = 0; i < n; ++i) {
-    Ref<DataBlob> v = Ref<DataBlob>::adopt(zyl::matchlib::mvt_get_view(t, i, nullptr, nullptr, nullptr));
+    Ref<DataBlob> v =
+        Ref<DataBlob>::adopt(zyl::matchlib::mvt_get_view(t, i, nullptr, nullptr, nullptr));
     if (!v) continue;
     std::uint16_t score = 0;
     std::uint16_t count = 0;
-    if (zyl::matchlib::engine_score_pair(engine, v.get(), probe, &score, nullptr, &count, nullptr, last_ops) != ML_OK)
+    if (zyl::matchlib::engine_score_pair(engine, v.get(), probe, &score, nullptr, &count, nullptr,
+                                         last_ops) != ML_OK)
       continue;
     if (best < 0 || score > best_score) {
       best = i;
@@ -485,20 +506,23 @@ int score_views(DataBlob* gallery, const StageMatchOps* last_ops, MatchContext* 
   std::copy(top.begin(), top.end(), entry->top);
   entry->top_count = static_cast<std::uint16_t>(std::min<int>(n, VERIFY_TOP_SCORES));
   RigidTransform* placement_raw = nullptr;
-  Ref<DataBlob> v = Ref<DataBlob>::adopt(zyl::matchlib::mvt_get_view(t, best, &placement_raw, nullptr, nullptr));
+  Ref<DataBlob> v =
+      Ref<DataBlob>::adopt(zyl::matchlib::mvt_get_view(t, best, &placement_raw, nullptr, nullptr));
   Ref<RigidTransform> placement = Ref<RigidTransform>::adopt(placement_raw);
   if (!v) return ML_NO_MEMORY;
   std::uint16_t score = 0;
   std::uint16_t* subs = nullptr;
   std::uint16_t count = 0;
   RigidTransform* match = nullptr;
-  const int status = zyl::matchlib::engine_score_pair(engine, v.get(), probe, &score, &subs, &count, &match, last_ops);
+  const int status = zyl::matchlib::engine_score_pair(engine, v.get(), probe, &score, &subs, &count,
+                                                      &match, last_ops);
   entry->sub_scores = subs;
   entry->sub_score_count = count;
   entry->match_transform = match;
   if (status != ML_OK) return status;
   Ref<RigidTransform> inverse = Ref<RigidTransform>::adopt(zyl::matchlib::xform_invert(match));
-  entry->alignment = inverse ? zyl::matchlib::xform_compose(placement.get(), inverse.get()) : nullptr;
+  entry->alignment =
+      inverse ? zyl::matchlib::xform_compose(placement.get(), inverse.get()) : nullptr;
   if (!entry->alignment) return ML_NO_MEMORY;
   entry->best_blob = v.release();
   entry->best_view = static_cast<std::uint32_t>(best);
@@ -508,10 +532,10 @@ int score_views(DataBlob* gallery, const StageMatchOps* last_ops, MatchContext* 
 }  // namespace
 }  // namespace zyl::matchlib
 
-
-int zyl::matchlib::verify_against_gallery(DataBlob* const* gallery, uint8_t count, const StageChain* chain,
-                                   MatchContext* context, DataBlob* probe, GrayImage* probe_image,
-                                   int level, MatchResult* result, const EngineConfig* config) {
+int zyl::matchlib::verify_against_gallery(DataBlob* const* gallery, uint8_t count,
+                                          const StageChain* chain, MatchContext* context,
+                                          DataBlob* probe, GrayImage* probe_image, int level,
+                                          MatchResult* result, const EngineConfig* config) {
   if ((probe == nullptr) == (probe_image == nullptr) || level == INT_MAX || !gallery || count == 0 ||
       !context || !result || !chain || !config || result->score_limit < -100)
     return ML_BAD_ARGUMENT;
@@ -532,9 +556,10 @@ int zyl::matchlib::verify_against_gallery(DataBlob* const* gallery, uint8_t coun
   });
 }
 
-int zyl::matchlib::verify_against_views(DataBlob* const* views, uint8_t count, const StageChain* chain,
-                                 MatchContext* context, DataBlob* probe, int level,
-                                 int* result_count, ViewVerdict* verdicts) {
+int zyl::matchlib::verify_against_views(DataBlob* const* views, uint8_t count,
+                                        const StageChain* chain, MatchContext* context,
+                                        DataBlob* probe, int level, int* result_count,
+                                        ViewVerdict* verdicts) {
   if (!views || count == 0 || !chain || !probe || !result_count || !verdicts || *result_count < 1 ||
       *result_count > 255)
     return ML_BAD_ARGUMENT;
@@ -562,7 +587,7 @@ void zyl::matchlib::gallery_entry_move(GalleryEntry* destination, GalleryEntry* 
 }
 
 int zyl::matchlib::mvt_score_views(DataBlob* gallery, const StageMatchOps* last_ops,
-                            MatchContext* context, DataBlob* probe, GalleryEntry* entry) {
+                                   MatchContext* context, DataBlob* probe, GalleryEntry* entry) {
   if (!entry) return ML_BAD_ARGUMENT;
   zyl::matchlib::gallery_entry_clear(entry);
   if (!gallery || !probe || !context) return ML_BAD_ARGUMENT;
@@ -575,11 +600,28 @@ int zyl::matchlib::mvt_score_views(DataBlob* gallery, const StageMatchOps* last_
 
 extern "C" {
 
-ZYL_API uint16_t verify_fuse_top(uint16_t first, uint16_t second, int n) { return zyl::matchlib::verify_fuse_top(first, second, n); }
-ZYL_API int verify_against_gallery(DataBlob* const* gallery, uint8_t count, const StageChain* chain, MatchContext* context, DataBlob* probe, GrayImage* probe_image, int level, MatchResult* result, const EngineConfig* config) { return zyl::matchlib::verify_against_gallery(gallery, count, chain, context, probe, probe_image, level, result, config); }
-ZYL_API int verify_against_views(DataBlob* const* views, uint8_t count, const StageChain* chain, MatchContext* context, DataBlob* probe, int level, int* result_count, ViewVerdict* verdicts) { return zyl::matchlib::verify_against_views(views, count, chain, context, probe, level, result_count, verdicts); }
+ZYL_API uint16_t verify_fuse_top(uint16_t first, uint16_t second, int n) {
+  return zyl::matchlib::verify_fuse_top(first, second, n);
+}
+ZYL_API int verify_against_gallery(DataBlob* const* gallery, uint8_t count, const StageChain* chain,
+                                   MatchContext* context, DataBlob* probe, GrayImage* probe_image,
+                                   int level, MatchResult* result, const EngineConfig* config) {
+  return zyl::matchlib::verify_against_gallery(gallery, count, chain, context, probe, probe_image,
+                                               level, result, config);
+}
+ZYL_API int verify_against_views(DataBlob* const* views, uint8_t count, const StageChain* chain,
+                                 MatchContext* context, DataBlob* probe, int level,
+                                 int* result_count, ViewVerdict* verdicts) {
+  return zyl::matchlib::verify_against_views(views, count, chain, context, probe, level,
+                                             result_count, verdicts);
+}
 ZYL_API void gallery_entry_clear(GalleryEntry* entry) { zyl::matchlib::gallery_entry_clear(entry); }
-ZYL_API void gallery_entry_move(GalleryEntry* destination, GalleryEntry* source) { zyl::matchlib::gallery_entry_move(destination, source); }
-ZYL_API int mvt_score_views(DataBlob* gallery, const StageMatchOps* last_ops, MatchContext* context, DataBlob* probe, GalleryEntry* entry) { return zyl::matchlib::mvt_score_views(gallery, last_ops, context, probe, entry); }
+ZYL_API void gallery_entry_move(GalleryEntry* destination, GalleryEntry* source) {
+  zyl::matchlib::gallery_entry_move(destination, source);
+}
+ZYL_API int mvt_score_views(DataBlob* gallery, const StageMatchOps* last_ops, MatchContext* context,
+                            DataBlob* probe, GalleryEntry* entry) {
+  return zyl::matchlib::mvt_score_views(gallery, last_ops, context, probe, entry);
+}
 
 }  // extern "C"

@@ -9,14 +9,14 @@ namespace zyl::matchlib {
 
 uint16_t verify_fuse_top(uint16_t first, uint16_t second, int n);
 int verify_against_gallery(DataBlob* const* gallery, uint8_t count, const StageChain* chain,
-                                   MatchContext* context, DataBlob* probe, GrayImage* probe_image,
-                                   int level, MatchResult* result, const EngineConfig* config);
+                           MatchContext* context, DataBlob* probe, GrayImage* probe_image,
+                           int level, MatchResult* result, const EngineConfig* config);
 int verify_against_views(DataBlob* const* views, uint8_t count, const StageChain* chain,
-                                 MatchContext* context, DataBlob* probe, int level,
-                                 int* result_count, ViewVerdict* verdicts);
+                         MatchContext* context, DataBlob* probe, int level, int* result_count,
+                         ViewVerdict* verdicts);
 void gallery_entry_clear(GalleryEntry* entry);
 void gallery_entry_move(GalleryEntry* destination, GalleryEntry* source);
-int mvt_score_views(DataBlob* gallery, const StageMatchOps* last_ops,
-                            MatchContext* context, DataBlob* probe, GalleryEntry* entry);
+int mvt_score_views(DataBlob* gallery, const StageMatchOps* last_ops, MatchContext* context,
+                    DataBlob* probe, GalleryEntry* entry);
 
 }  // namespace zyl::matchlib

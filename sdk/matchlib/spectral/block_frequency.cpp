@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "common/guarded_call.h"
+#include "matchlib/filter/smoothing3x3.h"
 #include "matchlib/spectral/spectral_peaks.h"
 #include "zylscan/matchlib_fft.h"
 #include "zylscan/matchlib_fixed.h"
@@ -77,7 +78,8 @@ Centroid centroid(PowerAt power, int row, int col, int origin_row, int origin_co
       dy += a * p;
     }
   const int64_t raw_v = v;
-  const int s = 30 - zyl::matchlib::fx_log2_floor(static_cast<uint32_t>(std::min<int64_t>(v, 0xFFFFFFFF)));
+  const int s =
+      30 - zyl::matchlib::fx_log2_floor(static_cast<uint32_t>(std::min<int64_t>(v, 0xFFFFFFFF)));
   if (s >= 0) {
     dx *= int64_t{1} << s;
     dy *= int64_t{1} << s;
@@ -271,7 +273,6 @@ void clean_pass(uint16_t* map, const std::vector<uint16_t>& copy, int rows, int 
 
 using namespace zyl::matchlib;
 
-
 int zyl::matchlib::stft_map_clean_u16(uint16_t* map, int rows, int columns) {
   if (!map || rows <= 0 || columns <= 0) return ML_BAD_ARGUMENT;
   const int outcome = zyl::GuardedCall(ML_NO_MEMORY, [&]() -> int {
@@ -313,17 +314,17 @@ int zyl::matchlib::stft_map_finish_u16(uint16_t* map, int rows, int columns, uin
     return ML_OK;
   });
   if (outcome != ML_OK) return outcome;
-  st = filter_binomial3x3_u16(map, rows, columns, map);
+  st = zyl::matchlib::binomial3x3<std::uint16_t>(map, rows, columns, map);
   if (st != ML_OK) return st;
   for (size_t i = 0; i < n; ++i) out[i] = static_cast<uint8_t>((map[i] + 128) >> 8);
   return ML_OK;
 }
 
 int zyl::matchlib::stft_block_analysis32(const uint8_t* pixels, const uint8_t* usable, int height,
-                                  int width, int step, int longest_period, int shortest_period,
-                                  const void*, int block_rows, int block_columns,
-                                  uint8_t* dominance, uint8_t* period, uint8_t* frequency,
-                                  uint8_t* orientation) {
+                                         int width, int step, int longest_period,
+                                         int shortest_period, const void*, int block_rows,
+                                         int block_columns, uint8_t* dominance, uint8_t* period,
+                                         uint8_t* frequency, uint8_t* orientation) {
   if (!pixels || height <= 0 || width <= 0 || step <= 0 || block_rows <= 0 || block_columns <= 0)
     return ML_BAD_ARGUMENT;
   const int64_t pmax = int64_t{longest_period} * 256, pmin = int64_t{shortest_period} * 256;
@@ -376,9 +377,9 @@ int zyl::matchlib::stft_block_analysis32(const uint8_t* pixels, const uint8_t* u
 }
 
 int zyl::matchlib::stft_block_analysis16(const uint8_t* pixels, int height, int width, int step,
-                                  int longest_period, int shortest_period, int block_rows,
-                                  int block_columns, uint8_t* period, uint8_t* frequency,
-                                  uint8_t* orientation) {
+                                         int longest_period, int shortest_period, int block_rows,
+                                         int block_columns, uint8_t* period, uint8_t* frequency,
+                                         uint8_t* orientation) {
   if (!pixels || height <= 0 || width <= 0 || step <= 0 || block_rows <= 0 || block_columns <= 0)
     return ML_BAD_ARGUMENT;
   const int64_t pmax = int64_t{longest_period} * 256, pmin = int64_t{shortest_period} * 256;
@@ -456,9 +457,28 @@ int zyl::matchlib::stft_block_analysis16(const uint8_t* pixels, int height, int 
 
 extern "C" {
 
-ZYL_API int stft_map_clean_u16(uint16_t* map, int rows, int columns) { return zyl::matchlib::stft_map_clean_u16(map, rows, columns); }
-ZYL_API int stft_map_finish_u16(uint16_t* map, int rows, int columns, uint8_t* out) { return zyl::matchlib::stft_map_finish_u16(map, rows, columns, out); }
-ZYL_API int stft_block_analysis32(const uint8_t* pixels, const uint8_t* usable, int height, int width, int step, int longest_period, int shortest_period, const void* arg7, int block_rows, int block_columns, uint8_t* dominance, uint8_t* period, uint8_t* frequency, uint8_t* orientation) { return zyl::matchlib::stft_block_analysis32(pixels, usable, height, width, step, longest_period, shortest_period, arg7, block_rows, block_columns, dominance, period, frequency, orientation); }
-ZYL_API int stft_block_analysis16(const uint8_t* pixels, int height, int width, int step, int longest_period, int shortest_period, int block_rows, int block_columns, uint8_t* period, uint8_t* frequency, uint8_t* orientation) { return zyl::matchlib::stft_block_analysis16(pixels, height, width, step, longest_period, shortest_period, block_rows, block_columns, period, frequency, orientation); }
+ZYL_API int stft_map_clean_u16(uint16_t* map, int rows, int columns) {
+  return zyl::matchlib::stft_map_clean_u16(map, rows, columns);
+}
+ZYL_API int stft_map_finish_u16(uint16_t* map, int rows, int columns, uint8_t* out) {
+  return zyl::matchlib::stft_map_finish_u16(map, rows, columns, out);
+}
+ZYL_API int stft_block_analysis32(const uint8_t* pixels, const uint8_t* usable, int height,
+                                  int width, int step, int longest_period, int shortest_period,
+                                  const void* arg7, int block_rows, int block_columns,
+                                  uint8_t* dominance, uint8_t* period, uint8_t* frequency,
+                                  uint8_t* orientation) {
+  return zyl::matchlib::stft_block_analysis32(pixels, usable, height, width, step, longest_period,
+                                              shortest_period, arg7, block_rows, block_columns,
+                                              dominance, period, frequency, orientation);
+}
+ZYL_API int stft_block_analysis16(const uint8_t* pixels, int height, int width, int step,
+                                  int longest_period, int shortest_period, int block_rows,
+                                  int block_columns, uint8_t* period, uint8_t* frequency,
+                                  uint8_t* orientation) {
+  return zyl::matchlib::stft_block_analysis16(pixels, height, width, step, longest_period,
+                                              shortest_period, block_rows, block_columns, period,
+                                              frequency, orientation);
+}
 
 }  // extern "C"

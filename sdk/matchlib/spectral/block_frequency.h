@@ -9,14 +9,13 @@ namespace zyl::matchlib {
 
 int stft_map_clean_u16(uint16_t* map, int rows, int columns);
 int stft_map_finish_u16(uint16_t* map, int rows, int columns, uint8_t* out);
-int stft_block_analysis32(const uint8_t* pixels, const uint8_t* usable, int height,
-                                  int width, int step, int longest_period, int shortest_period,
-                                  const void*, int block_rows, int block_columns,
-                                  uint8_t* dominance, uint8_t* period, uint8_t* frequency,
-                                  uint8_t* orientation);
+int stft_block_analysis32(const uint8_t* pixels, const uint8_t* usable, int height, int width,
+                          int step, int longest_period, int shortest_period, const void*,
+                          int block_rows, int block_columns, uint8_t* dominance, uint8_t* period,
+                          uint8_t* frequency, uint8_t* orientation);
 int stft_block_analysis16(const uint8_t* pixels, int height, int width, int step,
-                                  int longest_period, int shortest_period, int block_rows,
-                                  int block_columns, uint8_t* period, uint8_t* frequency,
-                                  uint8_t* orientation);
+                          int longest_period, int shortest_period, int block_rows,
+                          int block_columns, uint8_t* period, uint8_t* frequency,
+                          uint8_t* orientation);
 
 }  // namespace zyl::matchlib

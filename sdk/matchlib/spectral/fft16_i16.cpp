@@ -76,7 +76,6 @@ inline int8_t sat8(int32_t v) { return static_cast<int8_t>(std::clamp(v, -128, 1
 
 using namespace zyl::matchlib;
 
-
 void zyl::matchlib::fft16_complex_i16(const int16_t* in, int16_t* out) {
   C16 z[16], x[16];
   for (int m = 0; m < 16; ++m) z[m] = load(in + 2 * m);
@@ -140,8 +139,14 @@ void zyl::matchlib::fft2d_inverse16_i16(const int16_t* spectrum, int8_t* out, in
 
 extern "C" {
 
-ZYL_API void fft16_complex_i16(const int16_t* in, int16_t* out) { zyl::matchlib::fft16_complex_i16(in, out); }
-ZYL_API void fft2d_forward16_i16(const int16_t* in, int16_t* spectrum) { zyl::matchlib::fft2d_forward16_i16(in, spectrum); }
-ZYL_API void fft2d_inverse16_i16(const int16_t* spectrum, int8_t* out, int16_t* work) { zyl::matchlib::fft2d_inverse16_i16(spectrum, out, work); }
+ZYL_API void fft16_complex_i16(const int16_t* in, int16_t* out) {
+  zyl::matchlib::fft16_complex_i16(in, out);
+}
+ZYL_API void fft2d_forward16_i16(const int16_t* in, int16_t* spectrum) {
+  zyl::matchlib::fft2d_forward16_i16(in, spectrum);
+}
+ZYL_API void fft2d_inverse16_i16(const int16_t* spectrum, int8_t* out, int16_t* work) {
+  zyl::matchlib::fft2d_inverse16_i16(spectrum, out, work);
+}
 
 }  // extern "C"

@@ -5,6 +5,7 @@
 
 #include "zylscan/matchlib_fft.h"
 #include "matchlib/spectral/fft2d.h"
+#include "matchlib/spectral/fft_kernels.h"
 
 namespace zyl::matchlib {
 namespace {
@@ -132,37 +133,60 @@ void inverse(Kernel kernel, const int32_t* re, const int32_t* im, int32_t* out, 
 using zyl::matchlib::forward;
 using zyl::matchlib::inverse;
 
-
 void zyl::matchlib::fft2d_forward16(const int32_t* block, int32_t* re, int32_t* im) {
-  forward<16, true>(::fft16_complex, block, re, im);
+  forward<16, true>(zyl::matchlib::fft16_complex, block, re, im);
 }
 void zyl::matchlib::fft2d_forward32(const int32_t* block, int32_t* re, int32_t* im) {
-  forward<32, true>(fft32_complex, block, re, im);
+  forward<32, true>(zyl::matchlib::fft32_complex, block, re, im);
 }
-extern "C" ZYL_API void fft2d_forward64(const int32_t* block, int32_t* re, int32_t* im) {
-  forward<64, false>(fft64_complex, block, re, im);
+void zyl::matchlib::fft2d_forward64(const int32_t* block, int32_t* re, int32_t* im) {
+  forward<64, false>(zyl::matchlib::fft64_complex, block, re, im);
 }
-extern "C" ZYL_API void fft2d_forward128(const int32_t* block, int32_t* re, int32_t* im) {
-  forward<128, false>(fft128_complex, block, re, im);
+void zyl::matchlib::fft2d_forward128(const int32_t* block, int32_t* re, int32_t* im) {
+  forward<128, false>(zyl::matchlib::fft128_complex, block, re, im);
 }
-extern "C" ZYL_API void fft2d_inverse16(const int32_t* re, const int32_t* im, int32_t* out, int32_t* work) {
-  inverse<16>(::fft16_complex, re, im, out, work);
+void zyl::matchlib::fft2d_inverse16(const int32_t* re, const int32_t* im, int32_t* out,
+                                    int32_t* work) {
+  inverse<16>(zyl::matchlib::fft16_complex, re, im, out, work);
 }
-void zyl::matchlib::fft2d_inverse32(const int32_t* re, const int32_t* im, int32_t* out, int32_t* work) {
-  inverse<32>(fft32_complex, re, im, out, work);
+void zyl::matchlib::fft2d_inverse32(const int32_t* re, const int32_t* im, int32_t* out,
+                                    int32_t* work) {
+  inverse<32>(zyl::matchlib::fft32_complex, re, im, out, work);
 }
-extern "C" ZYL_API void fft2d_inverse64(const int32_t* re, const int32_t* im, int32_t* out, int32_t* work) {
-  inverse<64>(fft64_complex, re, im, out, work);
+void zyl::matchlib::fft2d_inverse64(const int32_t* re, const int32_t* im, int32_t* out,
+                                    int32_t* work) {
+  inverse<64>(zyl::matchlib::fft64_complex, re, im, out, work);
 }
-extern "C" ZYL_API void fft2d_inverse128(const int32_t* re, const int32_t* im, int32_t* out,
-                              int32_t* work) {
-  inverse<128>(fft128_complex, re, im, out, work);
+void zyl::matchlib::fft2d_inverse128(const int32_t* re, const int32_t* im, int32_t* out,
+                                     int32_t* work) {
+  inverse<128>(zyl::matchlib::fft128_complex, re, im, out, work);
 }
 
 extern "C" {
 
-ZYL_API void fft2d_forward16(const int32_t* block, int32_t* re, int32_t* im) { zyl::matchlib::fft2d_forward16(block, re, im); }
-ZYL_API void fft2d_forward32(const int32_t* block, int32_t* re, int32_t* im) { zyl::matchlib::fft2d_forward32(block, re, im); }
-ZYL_API void fft2d_inverse32(const int32_t* re, const int32_t* im, int32_t* out, int32_t* work) { zyl::matchlib::fft2d_inverse32(re, im, out, work); }
+ZYL_API void fft2d_forward16(const int32_t* block, int32_t* re, int32_t* im) {
+  zyl::matchlib::fft2d_forward16(block, re, im);
+}
+ZYL_API void fft2d_forward32(const int32_t* block, int32_t* re, int32_t* im) {
+  zyl::matchlib::fft2d_forward32(block, re, im);
+}
+ZYL_API void fft2d_forward64(const int32_t* block, int32_t* re, int32_t* im) {
+  zyl::matchlib::fft2d_forward64(block, re, im);
+}
+ZYL_API void fft2d_forward128(const int32_t* block, int32_t* re, int32_t* im) {
+  zyl::matchlib::fft2d_forward128(block, re, im);
+}
+ZYL_API void fft2d_inverse16(const int32_t* re, const int32_t* im, int32_t* out, int32_t* work) {
+  zyl::matchlib::fft2d_inverse16(re, im, out, work);
+}
+ZYL_API void fft2d_inverse32(const int32_t* re, const int32_t* im, int32_t* out, int32_t* work) {
+  zyl::matchlib::fft2d_inverse32(re, im, out, work);
+}
+ZYL_API void fft2d_inverse64(const int32_t* re, const int32_t* im, int32_t* out, int32_t* work) {
+  zyl::matchlib::fft2d_inverse64(re, im, out, work);
+}
+ZYL_API void fft2d_inverse128(const int32_t* re, const int32_t* im, int32_t* out, int32_t* work) {
+  zyl::matchlib::fft2d_inverse128(re, im, out, work);
+}
 
 }  // extern "C"

@@ -213,7 +213,8 @@ int enhance16(const uint8_t* image, int height, int width, const uint8_t* freq, 
   const uint8_t* src = image;
   if (d == 2) {
     smooth.assign(image, image + n);
-    const int st = filter_binomial3x3_u8(smooth.data(), height, width, smooth.data());
+    const int st =
+        zyl::matchlib::binomial3x3<std::uint8_t>(smooth.data(), height, width, smooth.data());
     if (st != ML_OK) return st;
     src = smooth.data();
   }
@@ -268,7 +269,6 @@ int enhance16(const uint8_t* image, int height, int width, const uint8_t* freq, 
 
 using namespace zyl::matchlib;
 
-
 extern "C" ZYL_API int fftenh_frequency_class(int value) { return freq_class(value); }
 extern "C" ZYL_API int fftenh_direction_class(int value) { return dir_class(value & 255); }
 
@@ -281,9 +281,9 @@ extern "C" ZYL_API int fftenh_mask_gain(int side, int f, int k, int row, int col
 }
 
 int zyl::matchlib::fftenh_enhance32(const uint8_t* image, int height, int width,
-                             const uint8_t* frequency_map, const uint8_t* direction_map,
-                             const uint8_t* block_mask, const uint8_t* level_map, int level,
-                             int mask_rows, int mask_columns, int cell_size, int8_t* out) {
+                                    const uint8_t* frequency_map, const uint8_t* direction_map,
+                                    const uint8_t* block_mask, const uint8_t* level_map, int level,
+                                    int mask_rows, int mask_columns, int cell_size, int8_t* out) {
   if (!image || !frequency_map || !direction_map || !out || height <= 0 || width <= 0 ||
       (block_mask && (cell_size <= 0 || mask_rows <= 0 || mask_columns <= 0)))
     return ML_BAD_ARGUMENT;
@@ -293,8 +293,8 @@ int zyl::matchlib::fftenh_enhance32(const uint8_t* image, int height, int width,
   });
 }
 
-int zyl::matchlib::fftenh_enhance32_fixed(const uint8_t* image, int height, int width, int frequency,
-                                   int direction, int8_t* out) {
+int zyl::matchlib::fftenh_enhance32_fixed(const uint8_t* image, int height, int width,
+                                          int frequency, int direction, int8_t* out) {
   if (!image || !out || height <= 0 || width <= 0) return ML_BAD_ARGUMENT;
   return zyl::GuardedCall(ML_NO_MEMORY, [&] {
     std::fill(out, out + static_cast<size_t>(height) * width, int8_t{0});
@@ -315,9 +315,9 @@ int zyl::matchlib::fftenh_enhance32_fixed(const uint8_t* image, int height, int 
 }
 
 int zyl::matchlib::fftenh_enhance16(const uint8_t* image, int height, int width,
-                             const uint8_t* frequency_map, const uint8_t* direction_map,
-                             const uint8_t* block_mask, int mask_rows, int mask_columns,
-                             int cell_size, int8_t* out, int step) {
+                                    const uint8_t* frequency_map, const uint8_t* direction_map,
+                                    const uint8_t* block_mask, int mask_rows, int mask_columns,
+                                    int cell_size, int8_t* out, int step) {
   if (!image || !frequency_map || !direction_map || !out || height <= 0 || width <= 0 ||
       step < 1 || step > 8 || (block_mask && (cell_size <= 0 || mask_rows <= 0 || mask_columns <= 0)))
     return ML_BAD_ARGUMENT;
@@ -329,8 +329,24 @@ int zyl::matchlib::fftenh_enhance16(const uint8_t* image, int height, int width,
 
 extern "C" {
 
-ZYL_API int fftenh_enhance32(const uint8_t* image, int height, int width, const uint8_t* frequency_map, const uint8_t* direction_map, const uint8_t* block_mask, const uint8_t* level_map, int level, int mask_rows, int mask_columns, int cell_size, int8_t* out) { return zyl::matchlib::fftenh_enhance32(image, height, width, frequency_map, direction_map, block_mask, level_map, level, mask_rows, mask_columns, cell_size, out); }
-ZYL_API int fftenh_enhance32_fixed(const uint8_t* image, int height, int width, int frequency, int direction, int8_t* out) { return zyl::matchlib::fftenh_enhance32_fixed(image, height, width, frequency, direction, out); }
-ZYL_API int fftenh_enhance16(const uint8_t* image, int height, int width, const uint8_t* frequency_map, const uint8_t* direction_map, const uint8_t* block_mask, int mask_rows, int mask_columns, int cell_size, int8_t* out, int step) { return zyl::matchlib::fftenh_enhance16(image, height, width, frequency_map, direction_map, block_mask, mask_rows, mask_columns, cell_size, out, step); }
+ZYL_API int fftenh_enhance32(const uint8_t* image, int height, int width,
+                             const uint8_t* frequency_map, const uint8_t* direction_map,
+                             const uint8_t* block_mask, const uint8_t* level_map, int level,
+                             int mask_rows, int mask_columns, int cell_size, int8_t* out) {
+  return zyl::matchlib::fftenh_enhance32(image, height, width, frequency_map, direction_map,
+                                         block_mask, level_map, level, mask_rows, mask_columns,
+                                         cell_size, out);
+}
+ZYL_API int fftenh_enhance32_fixed(const uint8_t* image, int height, int width, int frequency,
+                                   int direction, int8_t* out) {
+  return zyl::matchlib::fftenh_enhance32_fixed(image, height, width, frequency, direction, out);
+}
+ZYL_API int fftenh_enhance16(const uint8_t* image, int height, int width,
+                             const uint8_t* frequency_map, const uint8_t* direction_map,
+                             const uint8_t* block_mask, int mask_rows, int mask_columns,
+                             int cell_size, int8_t* out, int step) {
+  return zyl::matchlib::fftenh_enhance16(image, height, width, frequency_map, direction_map,
+                                         block_mask, mask_rows, mask_columns, cell_size, out, step);
+}
 
 }  // extern "C"

@@ -16,6 +16,7 @@
 #include "zylscan/matchlib_fft.h"
 #include "zylscan/matchlib_object.h"
 #include "matchlib/image/border_extend.h"
+#include "matchlib/image/window_copy.h"
 #include "matchlib/spectral/fft_float.h"
 
 namespace zyl::matchlib {
@@ -72,7 +73,6 @@ void pass_inverse(const FftFloatPlan& p, cf* x, cf* out) {
 }  // namespace zyl::matchlib
 
 using namespace zyl::matchlib;
-
 
 FftFloatPlan* zyl::matchlib::fftf_plan_create(int n) {
   // Sizes beyond 4096 have no use here and would overflow the work size.
@@ -143,7 +143,8 @@ int zyl::matchlib::fftf_forward256(FftFloatPlan* plan, const float* frame, float
 // The column pass leaves its real parts in the frame (row stride 256) and
 // its imaginary parts in the plan's work array; the row pass completes each
 // row by conjugate symmetry and keeps the real part.
-int zyl::matchlib::fftf_inverse256(FftFloatPlan* plan, const float* re, const float* im, float* frame) {
+int zyl::matchlib::fftf_inverse256(FftFloatPlan* plan, const float* re, const float* im,
+                                   float* frame) {
   if (!plan || plan->n != kN) return ML_WRONG_KIND;
   cf in[kN], out[kN];
   float* work = plan->work;
@@ -165,14 +166,14 @@ int zyl::matchlib::fftf_inverse256(FftFloatPlan* plan, const float* re, const fl
 }
 
 int zyl::matchlib::fftfilt_float256(float* out, const float* in, FloatSpectrumCallback callback,
-                             void* user) {
+                                    void* user) {
   if (!out || !in) return ML_BAD_ARGUMENT;
   std::unique_ptr<float, decltype(&std::free)> re(
       static_cast<float*>(ml_malloc(sizeof(float) * kN * kW)), std::free);
   std::unique_ptr<float, decltype(&std::free)> im(
       static_cast<float*>(ml_malloc(sizeof(float) * kN * kW)), std::free);
-  std::unique_ptr<FftFloatPlan, decltype(&::fftf_plan_free)> plan(zyl::matchlib::fftf_plan_create(kN),
-                                                                 ::fftf_plan_free);
+  std::unique_ptr<FftFloatPlan, decltype(&zyl::matchlib::fftf_plan_free)> plan(
+      zyl::matchlib::fftf_plan_create(kN), &zyl::matchlib::fftf_plan_free);
   if (!re || !im || !plan) return ML_NO_MEMORY;
   zyl::matchlib::fftf_forward256(plan.get(), in, re.get(), im.get());
   // No callback leaves the spectrum as it is.
@@ -181,14 +182,14 @@ int zyl::matchlib::fftfilt_float256(float* out, const float* in, FloatSpectrumCa
 }
 
 extern "C" ZYL_API int fftfilt_float256_sized(float* out, const float* in, int rows, int columns,
-                                   FloatSpectrumCallback callback, void* user) {
+                                              FloatSpectrumCallback callback, void* user) {
   if (rows != kN || columns != kN) return ML_WRONG_KIND;
   return zyl::matchlib::fftfilt_float256(out, in, callback, user);
 }
 
 int zyl::matchlib::fftfilt_run_float_u16(uint16_t* dst, const uint16_t* src, int height, int width,
-                                  int frame_rows, int frame_columns,
-                                  FloatSpectrumCallback callback, void* user) {
+                                         int frame_rows, int frame_columns,
+                                         FloatSpectrumCallback callback, void* user) {
   if (!dst || !src || height <= 0 || width <= 0) return ML_BAD_ARGUMENT;
   // Only a 256 x 256 frame is processed; the image must fit inside it.
   if (frame_rows != kN || frame_columns != kN) return ML_WRONG_KIND;
@@ -202,8 +203,8 @@ int zyl::matchlib::fftfilt_run_float_u16(uint16_t* dst, const uint16_t* src, int
     return ML_OK;
   });
   if (outcome != ML_OK) return outcome;
-  int st = zyl::matchlib::img_pad_extend_u16(src, height, width, kN, kN, (kN - height) / 2, (kN - width) / 2,
-                              frame16.data());
+  int st = zyl::matchlib::img_pad_extend_u16(src, height, width, kN, kN, (kN - height) / 2,
+                                             (kN - width) / 2, frame16.data());
   if (st != ML_OK) return st;
   std::copy(frame16.begin(), frame16.end(), in.begin());
   st = zyl::matchlib::fftfilt_float256(out.data(), in.data(), callback, user);
@@ -213,16 +214,28 @@ int zyl::matchlib::fftfilt_run_float_u16(uint16_t* dst, const uint16_t* src, int
     // Truncate toward zero; negatives become 0, values above 65535 saturate.
     frame16[i] = v <= 0.0f ? 0 : v >= 65535.0f ? 65535 : static_cast<uint16_t>(v);
   }
-  return img_copy_centered_u16(frame16.data(), kN, kN, height, width, dst);
+  return zyl::matchlib::copy_centered<std::uint16_t>(frame16.data(), kN, kN, height, width, dst);
 }
 
 extern "C" {
 
 ZYL_API FftFloatPlan* fftf_plan_create(int n) { return zyl::matchlib::fftf_plan_create(n); }
 ZYL_API void fftf_plan_free(FftFloatPlan* plan) { zyl::matchlib::fftf_plan_free(plan); }
-ZYL_API int fftf_forward256(FftFloatPlan* plan, const float* frame, float* re, float* im) { return zyl::matchlib::fftf_forward256(plan, frame, re, im); }
-ZYL_API int fftf_inverse256(FftFloatPlan* plan, const float* re, const float* im, float* frame) { return zyl::matchlib::fftf_inverse256(plan, re, im, frame); }
-ZYL_API int fftfilt_float256(float* out, const float* in, FloatSpectrumCallback callback, void* user) { return zyl::matchlib::fftfilt_float256(out, in, callback, user); }
-ZYL_API int fftfilt_run_float_u16(uint16_t* dst, const uint16_t* src, int height, int width, int frame_rows, int frame_columns, FloatSpectrumCallback callback, void* user) { return zyl::matchlib::fftfilt_run_float_u16(dst, src, height, width, frame_rows, frame_columns, callback, user); }
+ZYL_API int fftf_forward256(FftFloatPlan* plan, const float* frame, float* re, float* im) {
+  return zyl::matchlib::fftf_forward256(plan, frame, re, im);
+}
+ZYL_API int fftf_inverse256(FftFloatPlan* plan, const float* re, const float* im, float* frame) {
+  return zyl::matchlib::fftf_inverse256(plan, re, im, frame);
+}
+ZYL_API int fftfilt_float256(float* out, const float* in, FloatSpectrumCallback callback,
+                             void* user) {
+  return zyl::matchlib::fftfilt_float256(out, in, callback, user);
+}
+ZYL_API int fftfilt_run_float_u16(uint16_t* dst, const uint16_t* src, int height, int width,
+                                  int frame_rows, int frame_columns, FloatSpectrumCallback callback,
+                                  void* user) {
+  return zyl::matchlib::fftfilt_run_float_u16(dst, src, height, width, frame_rows, frame_columns,
+                                              callback, user);
+}
 
 }  // extern "C"

@@ -181,34 +181,48 @@ void run(const int32_t* in_re, const int32_t* in_im, int32_t* out_re, int32_t* o
 
 using zyl::matchlib::run;
 
-
 void zyl::matchlib::fft16_complex(const int32_t* in_re, const int32_t* in_im, int32_t* out_re,
-                           int32_t* out_im) {
+                                  int32_t* out_im) {
   run<16, 1>(in_re, in_im, out_re, out_im);
 }
-extern "C" ZYL_API void fft16_complex_x4(const int32_t* in_re, const int32_t* in_im, int32_t* out_re,
-                              int32_t* out_im) {
-  run<16, 4>(in_re, in_im, out_re, out_im);
-}
-extern "C" ZYL_API void fft32_complex(const int32_t* in_re, const int32_t* in_im, int32_t* out_re,
-                           int32_t* out_im) {
+void zyl::matchlib::fft32_complex(const int32_t* in_re, const int32_t* in_im, int32_t* out_re,
+                                  int32_t* out_im) {
   run<32, 1>(in_re, in_im, out_re, out_im);
 }
-extern "C" ZYL_API void fft32_complex_x4(const int32_t* in_re, const int32_t* in_im, int32_t* out_re,
-                              int32_t* out_im) {
-  run<32, 4>(in_re, in_im, out_re, out_im);
-}
-extern "C" ZYL_API void fft64_complex(const int32_t* in_re, const int32_t* in_im, int32_t* out_re,
-                           int32_t* out_im) {
+void zyl::matchlib::fft64_complex(const int32_t* in_re, const int32_t* in_im, int32_t* out_re,
+                                  int32_t* out_im) {
   run<64, 1>(in_re, in_im, out_re, out_im);
 }
-extern "C" ZYL_API void fft128_complex(const int32_t* in_re, const int32_t* in_im, int32_t* out_re,
-                            int32_t* out_im) {
+void zyl::matchlib::fft128_complex(const int32_t* in_re, const int32_t* in_im, int32_t* out_re,
+                                   int32_t* out_im) {
   run<128, 1>(in_re, in_im, out_re, out_im);
+}
+extern "C" ZYL_API void fft16_complex_x4(const int32_t* in_re, const int32_t* in_im,
+                                         int32_t* out_re, int32_t* out_im) {
+  run<16, 4>(in_re, in_im, out_re, out_im);
+}
+extern "C" ZYL_API void fft32_complex_x4(const int32_t* in_re, const int32_t* in_im,
+                                         int32_t* out_re, int32_t* out_im) {
+  run<32, 4>(in_re, in_im, out_re, out_im);
 }
 
 extern "C" {
 
-ZYL_API void fft16_complex(const int32_t* in_re, const int32_t* in_im, int32_t* out_re, int32_t* out_im) { zyl::matchlib::fft16_complex(in_re, in_im, out_re, out_im); }
+ZYL_API void fft16_complex(const int32_t* in_re, const int32_t* in_im, int32_t* out_re,
+                           int32_t* out_im) {
+  zyl::matchlib::fft16_complex(in_re, in_im, out_re, out_im);
+}
+ZYL_API void fft32_complex(const int32_t* in_re, const int32_t* in_im, int32_t* out_re,
+                           int32_t* out_im) {
+  zyl::matchlib::fft32_complex(in_re, in_im, out_re, out_im);
+}
+ZYL_API void fft64_complex(const int32_t* in_re, const int32_t* in_im, int32_t* out_re,
+                           int32_t* out_im) {
+  zyl::matchlib::fft64_complex(in_re, in_im, out_re, out_im);
+}
+ZYL_API void fft128_complex(const int32_t* in_re, const int32_t* in_im, int32_t* out_re,
+                            int32_t* out_im) {
+  zyl::matchlib::fft128_complex(in_re, in_im, out_re, out_im);
+}
 
 }  // extern "C"

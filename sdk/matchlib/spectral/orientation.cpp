@@ -15,6 +15,7 @@
 #include "zylscan/matchlib_smoothing.h"
 #include "matchlib/core/fixed_math.h"
 #include "matchlib/filter/gradient_variance.h"
+#include "matchlib/filter/smoothing3x3.h"
 #include "matchlib/image/cell_map_expand.h"
 #include "matchlib/spectral/orientation.h"
 
@@ -37,7 +38,9 @@ inline uint8_t orientation_byte(int s, int c) {
 inline int coherence_of(int64_t g, int64_t h, int64_t energy) {
   if (energy <= 0) return 0;
   const uint64_t q = static_cast<uint64_t>(g * g + h * h);
-  const int64_t v = int64_t{zyl::matchlib::fx_isqrt30_round(static_cast<uint32_t>(std::min<uint64_t>(q, 0x3FFFFFFF)))} * 255 / energy;
+  const int64_t v = int64_t{zyl::matchlib::fx_isqrt30_round(
+                        static_cast<uint32_t>(std::min<uint64_t>(q, 0x3FFFFFFF)))} *
+                    255 / energy;
   return static_cast<int>(std::clamp<int64_t>(v, 0, 255));
 }
 
@@ -48,7 +51,7 @@ int gradients(const uint8_t* image, int height, int width, int presmooth, std::v
   gy.assign(n, 0);
   if (presmooth == 1) {
     std::vector<uint8_t> smooth(image, image + n);
-    const int st = filter_box3x3_u8(smooth.data(), height, width, smooth.data());
+    const int st = zyl::matchlib::box3x3<std::uint8_t>(smooth.data(), height, width, smooth.data());
     if (st != ML_OK) return st;
     return zyl::matchlib::filter_sobel_s8(smooth.data(), height, width, gx.data(), gy.data());
   }
@@ -184,10 +187,11 @@ int block_field(const uint8_t* image, int height, int width, const uint8_t* mask
       s[k] = static_cast<int16_t>(zyl::matchlib::fx_sin256(d - 128));
       if (raw) raw[k] = static_cast<uint8_t>(d);
     }
-  st = smooth_vectors(c, s, coherence, rows, cols, filter_box3x3_s16, filter_box3x3_u8);
+  st = smooth_vectors(c, s, coherence, rows, cols, zyl::matchlib::box3x3<std::int16_t>,
+                      zyl::matchlib::box3x3<std::uint8_t>);
   if (st != ML_OK) return st;
   for (size_t k = 0; k < nb; ++k) orientation[k] = orientation_byte(s[k], c[k]);
-  return filter_box3x3_u8(coherence, rows, cols, coherence);
+  return zyl::matchlib::box3x3<std::uint8_t>(coherence, rows, cols, coherence);
 }
 
 int block_coherence(const uint8_t* image, int height, int width, uint8_t* coherence,
@@ -203,7 +207,7 @@ int block_coherence(const uint8_t* image, int height, int width, uint8_t* cohere
         gxx + gyy > 0 && m.count[k] > least ? coherence_of(gxx - gyy, 2 * int64_t{m.gxy[k]}, gxx + gyy)
                                             : 0);
   }
-  return filter_box3x3_u8(coherence, rows, cols, coherence);
+  return zyl::matchlib::box3x3<std::uint8_t>(coherence, rows, cols, coherence);
 }
 
 // Sliding window sums: each pixel's row segment of masked-in products, then
@@ -287,11 +291,11 @@ int pixel_vectors(const uint8_t* image, int height, int width, const uint8_t* ma
 
 using namespace zyl::matchlib;
 
-
 extern "C" ZYL_API int orient_block_moments(const uint8_t* image, int height, int width,
-                                 const uint8_t* block_mask, int block_rows, int block_columns,
-                                 int block_size, int32_t* gxy, int32_t* gxx, int32_t* gyy,
-                                 int16_t* count, int presmooth) {
+                                            const uint8_t* block_mask, int block_rows,
+                                            int block_columns, int block_size, int32_t* gxy,
+                                            int32_t* gxx, int32_t* gyy, int16_t* count,
+                                            int presmooth) {
   if (bad_block_args(image, height, width, block_rows, block_columns, block_size) || !gxy ||
       !gxx || !gyy || !count)
     return ML_BAD_ARGUMENT;
@@ -309,9 +313,9 @@ extern "C" ZYL_API int orient_block_moments(const uint8_t* image, int height, in
 }
 
 int zyl::matchlib::orient_block_field(const uint8_t* image, int height, int width,
-                               const uint8_t* block_mask, uint8_t* orientation, uint8_t* coherence,
-                               int block_rows, int block_columns, int block_size,
-                               uint8_t* raw_direction, int presmooth) {
+                                      const uint8_t* block_mask, uint8_t* orientation,
+                                      uint8_t* coherence, int block_rows, int block_columns,
+                                      int block_size, uint8_t* raw_direction, int presmooth) {
   return zyl::GuardedCall(ML_NO_MEMORY, [&] {
     return block_field(image, height, width, block_mask, orientation, coherence, block_rows,
                        block_columns, block_size, raw_direction, presmooth);
@@ -319,41 +323,43 @@ int zyl::matchlib::orient_block_field(const uint8_t* image, int height, int widt
 }
 
 int zyl::matchlib::orient_block_field_presmoothed(const uint8_t* image, int height, int width,
-                                           const uint8_t* block_mask, uint8_t* orientation,
-                                           uint8_t* coherence, int block_rows, int block_columns,
-                                           int block_size, uint8_t* raw_direction) {
-  return zyl::matchlib::orient_block_field(image, height, width, block_mask, orientation, coherence, block_rows,
-                            block_columns, block_size, raw_direction, 1);
+                                                  const uint8_t* block_mask, uint8_t* orientation,
+                                                  uint8_t* coherence, int block_rows,
+                                                  int block_columns, int block_size,
+                                                  uint8_t* raw_direction) {
+  return zyl::matchlib::orient_block_field(image, height, width, block_mask, orientation, coherence,
+                                           block_rows, block_columns, block_size, raw_direction, 1);
 }
 
 int zyl::matchlib::orient_block_coherence(const uint8_t* image, int height, int width,
-                                   uint8_t* coherence, const uint8_t* block_mask, int block_rows,
-                                   int block_columns, int block_size, int presmooth) {
+                                          uint8_t* coherence, const uint8_t* block_mask,
+                                          int block_rows, int block_columns, int block_size,
+                                          int presmooth) {
   return zyl::GuardedCall(ML_NO_MEMORY, [&] {
     return block_coherence(image, height, width, coherence, block_mask, block_rows,
                            block_columns, block_size, presmooth);
   });
 }
 
-extern "C" ZYL_API int orient_block_coherence_presmoothed(const uint8_t* image, int height, int width,
-                                               uint8_t* coherence, const uint8_t* block_mask,
-                                               int block_rows, int block_columns,
-                                               int block_size) {
-  return zyl::matchlib::orient_block_coherence(image, height, width, coherence, block_mask, block_rows,
-                                block_columns, block_size, 1);
+extern "C" ZYL_API int orient_block_coherence_presmoothed(const uint8_t* image, int height,
+                                                          int width, uint8_t* coherence,
+                                                          const uint8_t* block_mask, int block_rows,
+                                                          int block_columns, int block_size) {
+  return zyl::matchlib::orient_block_coherence(image, height, width, coherence, block_mask,
+                                               block_rows, block_columns, block_size, 1);
 }
 
 int zyl::matchlib::orient_pixel_vectors(const uint8_t* image, int height, int width,
-                                 const uint8_t* pixel_mask, int radius, uint8_t* coherence,
-                                 int16_t* c, int16_t* s) {
+                                        const uint8_t* pixel_mask, int radius, uint8_t* coherence,
+                                        int16_t* c, int16_t* s) {
   return zyl::GuardedCall(ML_NO_MEMORY, [&] {
     return pixel_vectors(image, height, width, pixel_mask, radius, coherence, c, s);
   });
 }
 
 int zyl::matchlib::orient_pixel_field(const uint8_t* image, int height, int width,
-                               const uint8_t* pixel_mask, int radius, uint8_t* orientation,
-                               uint8_t* coherence) {
+                                      const uint8_t* pixel_mask, int radius, uint8_t* orientation,
+                                      uint8_t* coherence) {
   if (!orientation) return ML_BAD_ARGUMENT;
   return zyl::GuardedCall(ML_NO_MEMORY, [&] {
     if (!image || !coherence || height <= 0 || width <= 0) return int{ML_BAD_ARGUMENT};
@@ -361,19 +367,19 @@ int zyl::matchlib::orient_pixel_field(const uint8_t* image, int height, int widt
     std::vector<int16_t> c(n, 0), s(n, 0);
     int st = pixel_vectors(image, height, width, pixel_mask, radius, coherence, c.data(), s.data());
     if (st != ML_OK) return st;
-    st = smooth_vectors(c, s, coherence, height, width, filter_binomial3x3_s16,
-                        filter_binomial3x3_u8);
+    st = smooth_vectors(c, s, coherence, height, width, zyl::matchlib::binomial3x3<std::int16_t>,
+                        zyl::matchlib::binomial3x3<std::uint8_t>);
     if (st != ML_OK) return st;
     for (int pass = 0; pass < 3 && st == ML_OK; ++pass)
-      st = filter_binomial3x3_u8(coherence, height, width, coherence);
+      st = zyl::matchlib::binomial3x3<std::uint8_t>(coherence, height, width, coherence);
     if (st != ML_OK) return st;
     for (size_t i = 0; i < n; ++i) orientation[i] = orientation_byte(s[i], c[i]);
     return int{ML_OK};
   });
 }
 
-int zyl::matchlib::orient_map_resize(const uint8_t* map, int rows, int columns, int factor, uint8_t* out,
-                              int out_rows, int out_columns) {
+int zyl::matchlib::orient_map_resize(const uint8_t* map, int rows, int columns, int factor,
+                                     uint8_t* out, int out_rows, int out_columns) {
   if (!map || !out || rows <= 0 || columns <= 0 || factor <= 0 || out_rows <= 0 ||
       out_columns <= 0)
     return ML_BAD_ARGUMENT;
@@ -384,8 +390,8 @@ int zyl::matchlib::orient_map_resize(const uint8_t* map, int rows, int columns, 
     // The expansion leaves its outer half-cell border alone; start it at
     // direction 0 so those pixels read as a valid orientation (64).
     std::fill(out, out + static_cast<size_t>(out_rows) * out_columns, uint8_t{0});
-    const int st = zyl::matchlib::img_expand_bilinear_angle8(turn.data(), rows, columns, factor, out, out_rows,
-                                              out_columns);
+    const int st = zyl::matchlib::img_expand_bilinear_angle8(turn.data(), rows, columns, factor,
+                                                             out, out_rows, out_columns);
     if (st != ML_OK) return st;
     const size_t m = static_cast<size_t>(out_rows) * out_columns;
     for (size_t i = 0; i < m; ++i) out[i] = static_cast<uint8_t>(out[i] / 2 + 64);
@@ -395,11 +401,43 @@ int zyl::matchlib::orient_map_resize(const uint8_t* map, int rows, int columns, 
 
 extern "C" {
 
-ZYL_API int orient_block_field(const uint8_t* image, int height, int width, const uint8_t* block_mask, uint8_t* orientation, uint8_t* coherence, int block_rows, int block_columns, int block_size, uint8_t* raw_direction, int presmooth) { return zyl::matchlib::orient_block_field(image, height, width, block_mask, orientation, coherence, block_rows, block_columns, block_size, raw_direction, presmooth); }
-ZYL_API int orient_block_field_presmoothed(const uint8_t* image, int height, int width, const uint8_t* block_mask, uint8_t* orientation, uint8_t* coherence, int block_rows, int block_columns, int block_size, uint8_t* raw_direction) { return zyl::matchlib::orient_block_field_presmoothed(image, height, width, block_mask, orientation, coherence, block_rows, block_columns, block_size, raw_direction); }
-ZYL_API int orient_block_coherence(const uint8_t* image, int height, int width, uint8_t* coherence, const uint8_t* block_mask, int block_rows, int block_columns, int block_size, int presmooth) { return zyl::matchlib::orient_block_coherence(image, height, width, coherence, block_mask, block_rows, block_columns, block_size, presmooth); }
-ZYL_API int orient_pixel_vectors(const uint8_t* image, int height, int width, const uint8_t* pixel_mask, int radius, uint8_t* coherence, int16_t* c, int16_t* s) { return zyl::matchlib::orient_pixel_vectors(image, height, width, pixel_mask, radius, coherence, c, s); }
-ZYL_API int orient_pixel_field(const uint8_t* image, int height, int width, const uint8_t* pixel_mask, int radius, uint8_t* orientation, uint8_t* coherence) { return zyl::matchlib::orient_pixel_field(image, height, width, pixel_mask, radius, orientation, coherence); }
-ZYL_API int orient_map_resize(const uint8_t* map, int rows, int columns, int factor, uint8_t* out, int out_rows, int out_columns) { return zyl::matchlib::orient_map_resize(map, rows, columns, factor, out, out_rows, out_columns); }
+ZYL_API int orient_block_field(const uint8_t* image, int height, int width,
+                               const uint8_t* block_mask, uint8_t* orientation, uint8_t* coherence,
+                               int block_rows, int block_columns, int block_size,
+                               uint8_t* raw_direction, int presmooth) {
+  return zyl::matchlib::orient_block_field(image, height, width, block_mask, orientation, coherence,
+                                           block_rows, block_columns, block_size, raw_direction,
+                                           presmooth);
+}
+ZYL_API int orient_block_field_presmoothed(const uint8_t* image, int height, int width,
+                                           const uint8_t* block_mask, uint8_t* orientation,
+                                           uint8_t* coherence, int block_rows, int block_columns,
+                                           int block_size, uint8_t* raw_direction) {
+  return zyl::matchlib::orient_block_field_presmoothed(image, height, width, block_mask,
+                                                       orientation, coherence, block_rows,
+                                                       block_columns, block_size, raw_direction);
+}
+ZYL_API int orient_block_coherence(const uint8_t* image, int height, int width, uint8_t* coherence,
+                                   const uint8_t* block_mask, int block_rows, int block_columns,
+                                   int block_size, int presmooth) {
+  return zyl::matchlib::orient_block_coherence(image, height, width, coherence, block_mask,
+                                               block_rows, block_columns, block_size, presmooth);
+}
+ZYL_API int orient_pixel_vectors(const uint8_t* image, int height, int width,
+                                 const uint8_t* pixel_mask, int radius, uint8_t* coherence,
+                                 int16_t* c, int16_t* s) {
+  return zyl::matchlib::orient_pixel_vectors(image, height, width, pixel_mask, radius, coherence, c,
+                                             s);
+}
+ZYL_API int orient_pixel_field(const uint8_t* image, int height, int width,
+                               const uint8_t* pixel_mask, int radius, uint8_t* orientation,
+                               uint8_t* coherence) {
+  return zyl::matchlib::orient_pixel_field(image, height, width, pixel_mask, radius, orientation,
+                                           coherence);
+}
+ZYL_API int orient_map_resize(const uint8_t* map, int rows, int columns, int factor, uint8_t* out,
+                              int out_rows, int out_columns) {
+  return zyl::matchlib::orient_map_resize(map, rows, columns, factor, out, out_rows, out_columns);
+}
 
 }  // extern "C"

@@ -54,11 +54,10 @@ inline uint8_t mean_orientation(const Weighted& s) {
 
 using namespace zyl::matchlib;
 
-
 // A filled cell whose weighted coherence comes out 0 stays a hole; counting
 // it as filled would let an all-zero map repeat passes without end.
-int zyl::matchlib::orient_fill_holes(uint8_t* orientation, uint8_t* coherence, uint8_t* weight, int rows,
-                              int columns) {
+int zyl::matchlib::orient_fill_holes(uint8_t* orientation, uint8_t* coherence, uint8_t* weight,
+                                     int rows, int columns) {
   if (!orientation || !coherence || !weight || rows <= 0 || columns <= 0) return ML_BAD_ARGUMENT;
   return zyl::GuardedCall(ML_NO_MEMORY, [&] {
     const size_t n = static_cast<size_t>(rows) * columns;
@@ -118,8 +117,9 @@ int zyl::matchlib::orient_fix_outliers(uint8_t* map, int, int rows, int columns)
   });
 }
 
-extern "C" ZYL_API int orient_smooth_weighted(uint8_t* orientation, uint8_t* coherence, uint8_t* weight,
-                                   const uint8_t* mask, int rows, int columns) {
+extern "C" ZYL_API int orient_smooth_weighted(uint8_t* orientation, uint8_t* coherence,
+                                              uint8_t* weight, const uint8_t* mask, int rows,
+                                              int columns) {
   if (!orientation || !coherence || !weight || !mask || rows <= 0 || columns <= 0)
     return ML_BAD_ARGUMENT;
   return zyl::GuardedCall(ML_NO_MEMORY, [&] {
@@ -145,7 +145,12 @@ extern "C" ZYL_API int orient_smooth_weighted(uint8_t* orientation, uint8_t* coh
 
 extern "C" {
 
-ZYL_API int orient_fill_holes(uint8_t* orientation, uint8_t* coherence, uint8_t* weight, int rows, int columns) { return zyl::matchlib::orient_fill_holes(orientation, coherence, weight, rows, columns); }
-ZYL_API int orient_fix_outliers(uint8_t* map, int arg1, int rows, int columns) { return zyl::matchlib::orient_fix_outliers(map, arg1, rows, columns); }
+ZYL_API int orient_fill_holes(uint8_t* orientation, uint8_t* coherence, uint8_t* weight, int rows,
+                              int columns) {
+  return zyl::matchlib::orient_fill_holes(orientation, coherence, weight, rows, columns);
+}
+ZYL_API int orient_fix_outliers(uint8_t* map, int arg1, int rows, int columns) {
+  return zyl::matchlib::orient_fix_outliers(map, arg1, rows, columns);
+}
 
 }  // extern "C"

@@ -8,7 +8,7 @@
 namespace zyl::matchlib {
 
 int orient_fill_holes(uint8_t* orientation, uint8_t* coherence, uint8_t* weight, int rows,
-                              int columns);
+                      int columns);
 int orient_fix_outliers(uint8_t* map, int, int rows, int columns);
 
 }  // namespace zyl::matchlib

@@ -19,11 +19,10 @@
 
 using namespace zyl::matchlib;
 
-
 // An allocation failure answers 9 (the output is left alone) rather than
 // success over an untouched map.
 extern "C" ZYL_API int orient_inconsistency_map(const uint8_t* orientation, int height, int width,
-                                     uint8_t* out) {
+                                                uint8_t* out) {
   if (!orientation || !out || height <= 0 || width <= 0) return ML_BAD_ARGUMENT;
   return zyl::GuardedCall(ML_NO_MEMORY, [&] {
     const size_t n = static_cast<size_t>(height) * width;
@@ -37,7 +36,7 @@ extern "C" ZYL_API int orient_inconsistency_map(const uint8_t* orientation, int 
 }
 
 int zyl::matchlib::orient_inconsistency_from_vectors(const int16_t* c, const int16_t* s, int height,
-                                              int width, uint8_t* out) {
+                                                     int width, uint8_t* out) {
   if (!c || !s || !out || height <= 0 || width <= 0) return ML_BAD_ARGUMENT;
   std::memset(out, 0, static_cast<size_t>(height) * width);
   // 256 m / full rounded half up and negated: full is the largest m (288
@@ -51,7 +50,8 @@ int zyl::matchlib::orient_inconsistency_from_vectors(const int16_t* c, const int
       }
     cs >>= 2;
     ss >>= 2;
-    const int m = static_cast<int>(zyl::matchlib::fx_isqrt_shr7(static_cast<uint32_t>(cs * cs + ss * ss)));
+    const int m =
+        static_cast<int>(zyl::matchlib::fx_isqrt_shr7(static_cast<uint32_t>(cs * cs + ss * ss)));
     return static_cast<uint8_t>(-((m * 256 + full / 2) / full));
   };
   auto at = [&](int y, int x) -> uint8_t& { return out[static_cast<size_t>(y) * width + x]; };
@@ -81,9 +81,9 @@ int zyl::matchlib::orient_inconsistency_from_vectors(const int16_t* c, const int
   return ML_OK;
 }
 
-extern "C" ZYL_API int singular_find_candidates(const uint8_t* inconsistency, const uint8_t* orientation,
-                                     int height, int width, SingularPoint* points, int* count,
-                                     int max_count) {
+extern "C" ZYL_API int singular_find_candidates(const uint8_t* inconsistency,
+                                                const uint8_t* orientation, int height, int width,
+                                                SingularPoint* points, int* count, int max_count) {
   if (!inconsistency || !orientation || !count || (max_count > 0 && !points))
     return ML_BAD_ARGUMENT;
   *count = 0;
@@ -109,7 +109,7 @@ extern "C" ZYL_API int singular_find_candidates(const uint8_t* inconsistency, co
 // Lines reach 16 pixels: the Q14 cosine and sine of the direction, turned
 // into 16.16 radians, scaled by 16 / 16384.
 extern "C" ZYL_API int singular_draw_points(const uint8_t* image, int height, int width,
-                                 const SingularPoint* points, int count, uint8_t** out) {
+                                            const SingularPoint* points, int count, uint8_t** out) {
   if (!image || !out || height <= 0 || width <= 0 || (count > 0 && !points))
     return ML_BAD_ARGUMENT;
   const size_t n = static_cast<size_t>(height) * width;
@@ -136,6 +136,9 @@ extern "C" ZYL_API int singular_draw_points(const uint8_t* image, int height, in
 
 extern "C" {
 
-ZYL_API int orient_inconsistency_from_vectors(const int16_t* c, const int16_t* s, int height, int width, uint8_t* out) { return zyl::matchlib::orient_inconsistency_from_vectors(c, s, height, width, out); }
+ZYL_API int orient_inconsistency_from_vectors(const int16_t* c, const int16_t* s, int height,
+                                              int width, uint8_t* out) {
+  return zyl::matchlib::orient_inconsistency_from_vectors(c, s, height, width, out);
+}
 
 }  // extern "C"

@@ -7,7 +7,7 @@
 // Bodies of exported functions, called directly inside the library.
 namespace zyl::matchlib {
 
-int orient_inconsistency_from_vectors(const int16_t* c, const int16_t* s, int height,
-                                              int width, uint8_t* out);
+int orient_inconsistency_from_vectors(const int16_t* c, const int16_t* s, int height, int width,
+                                      uint8_t* out);
 
 }  // namespace zyl::matchlib

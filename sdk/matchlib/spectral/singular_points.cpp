@@ -53,7 +53,8 @@ int point_direction(const uint8_t* map, int height, int width, int row, int col,
       q += c * V - s * U;
       ++n;
     }
-  const int A = static_cast<uint8_t>(zyl::matchlib::fx_atan2(static_cast<int>(q / n), static_cast<int>(p / n)));
+  const int A = static_cast<uint8_t>(
+      zyl::matchlib::fx_atan2(static_cast<int>(q / n), static_cast<int>(p / n)));
   return code == 255 ? (A / 3 + 106) & 255 : (A + 64) & 255;
 }
 
@@ -61,7 +62,6 @@ int point_direction(const uint8_t* map, int height, int width, int row, int col,
 }  // namespace zyl::matchlib
 
 using namespace zyl::matchlib;
-
 
 int zyl::matchlib::singular_poincare_index(const uint8_t* map, int width, int index, int radius) {
   if (!map || width <= 0) return 0;
@@ -85,8 +85,9 @@ int zyl::matchlib::singular_poincare_index(const uint8_t* map, int width, int in
   return 0;
 }
 
-int zyl::matchlib::singular_find_points(const uint8_t* map, const uint8_t* mask, int height, int width,
-                                 SingularPoint* points, int* count, int max_count) {
+int zyl::matchlib::singular_find_points(const uint8_t* map, const uint8_t* mask, int height,
+                                        int width, SingularPoint* points, int* count,
+                                        int max_count) {
   if (!map || !count || height <= 0 || width <= 0 || (max_count > 0 && !points))
     return ML_BAD_ARGUMENT;
   *count = 0;
@@ -123,7 +124,7 @@ int zyl::matchlib::singular_find_points(const uint8_t* map, const uint8_t* mask,
 }
 
 int zyl::matchlib::singular_split_cores_deltas(const SingularPoint* points, int count, int width,
-                                        SingularList* cores, SingularList* deltas) {
+                                               SingularList* cores, SingularList* deltas) {
   if (cores) cores->count = 0;
   if (deltas) deltas->count = 0;
   if (!points || width <= 0) return ML_OK;
@@ -147,8 +148,16 @@ int zyl::matchlib::singular_split_cores_deltas(const SingularPoint* points, int 
 
 extern "C" {
 
-ZYL_API int singular_poincare_index(const uint8_t* map, int width, int index, int radius) { return zyl::matchlib::singular_poincare_index(map, width, index, radius); }
-ZYL_API int singular_find_points(const uint8_t* map, const uint8_t* mask, int height, int width, SingularPoint* points, int* count, int max_count) { return zyl::matchlib::singular_find_points(map, mask, height, width, points, count, max_count); }
-ZYL_API int singular_split_cores_deltas(const SingularPoint* points, int count, int width, SingularList* cores, SingularList* deltas) { return zyl::matchlib::singular_split_cores_deltas(points, count, width, cores, deltas); }
+ZYL_API int singular_poincare_index(const uint8_t* map, int width, int index, int radius) {
+  return zyl::matchlib::singular_poincare_index(map, width, index, radius);
+}
+ZYL_API int singular_find_points(const uint8_t* map, const uint8_t* mask, int height, int width,
+                                 SingularPoint* points, int* count, int max_count) {
+  return zyl::matchlib::singular_find_points(map, mask, height, width, points, count, max_count);
+}
+ZYL_API int singular_split_cores_deltas(const SingularPoint* points, int count, int width,
+                                        SingularList* cores, SingularList* deltas) {
+  return zyl::matchlib::singular_split_cores_deltas(points, count, width, cores, deltas);
+}
 
 }  // extern "C"

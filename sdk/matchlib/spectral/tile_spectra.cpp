@@ -14,6 +14,7 @@
 #include "zylscan/matchlib_object.h"
 #include "zylscan/matchlib_frequency.h"
 #include "matchlib/core/fixed_math.h"
+#include "matchlib/spectral/fft2d.h"
 #include "matchlib/spectral/tile_spectra.h"
 
 namespace zyl::matchlib {
@@ -106,7 +107,6 @@ inline int sector_of(int dy, int dx) { return (zyl::matchlib::fx_atan2(dy, dx) >
 
 using namespace zyl::matchlib;
 
-
 // Magnitude t = 4 (|re| + |im|) shown as t >> 10, 255 above 0x3FFFF. The sum
 // is formed in 64 bits so a huge coefficient saturates instead of wrapping
 // to a small byte.
@@ -121,19 +121,21 @@ void zyl::matchlib::spectrum_to_bytes(uint8_t* out, const int32_t* re, const int
 }
 
 int zyl::matchlib::spectrum_tile16(const uint8_t* image, int height, int width, int top, int left,
-                            int window_type, int32_t* out_re, int32_t* out_im) {
+                                   int window_type, int32_t* out_re, int32_t* out_im) {
   return spectrum_tile<16>(image, height, width, top, left, window_type, out_re, out_im,
-                           ::fft2d_forward16);
+                           zyl::matchlib::fft2d_forward16);
 }
-extern "C" ZYL_API int spectrum_tile32(const uint8_t* image, int height, int width, int top, int left,
-                            int window_type, int32_t* out_re, int32_t* out_im) {
+extern "C" ZYL_API int spectrum_tile32(const uint8_t* image, int height, int width, int top,
+                                       int left, int window_type, int32_t* out_re,
+                                       int32_t* out_im) {
   return spectrum_tile<32>(image, height, width, top, left, window_type, out_re, out_im,
-                           ::fft2d_forward32);
+                           zyl::matchlib::fft2d_forward32);
 }
-extern "C" ZYL_API int spectrum_tile64(const uint8_t* image, int height, int width, int top, int left,
-                            int window_type, int32_t* out_re, int32_t* out_im) {
+extern "C" ZYL_API int spectrum_tile64(const uint8_t* image, int height, int width, int top,
+                                       int left, int window_type, int32_t* out_re,
+                                       int32_t* out_im) {
   return spectrum_tile<64>(image, height, width, top, left, window_type, out_re, out_im,
-                           fft2d_forward64);
+                           zyl::matchlib::fft2d_forward64);
 }
 
 // Squares of the absolute values are summed in 64 bits: coefficients of
@@ -277,11 +279,26 @@ int zyl::matchlib::fftfilt_keep_dominant_cb(int32_t* re, int32_t* im, int n, voi
 
 extern "C" {
 
-ZYL_API void spectrum_to_bytes(uint8_t* out, const int32_t* re, const int32_t* im, int n) { zyl::matchlib::spectrum_to_bytes(out, re, im, n); }
-ZYL_API int spectrum_tile16(const uint8_t* image, int height, int width, int top, int left, int window_type, int32_t* out_re, int32_t* out_im) { return zyl::matchlib::spectrum_tile16(image, height, width, top, left, window_type, out_re, out_im); }
-ZYL_API void spectrum_magnitude(const int32_t* re, const int32_t* im, int n, uint32_t* out) { zyl::matchlib::spectrum_magnitude(re, im, n, out); }
-ZYL_API void window_taper(uint8_t* out, int length, int a) { zyl::matchlib::window_taper(out, length, a); }
-ZYL_API void window_gauss(uint8_t* out, int length, int a) { zyl::matchlib::window_gauss(out, length, a); }
-ZYL_API int fftfilt_keep_dominant_cb(int32_t* re, int32_t* im, int n, void* arg3, int arg4, void* arg5) { return zyl::matchlib::fftfilt_keep_dominant_cb(re, im, n, arg3, arg4, arg5); }
+ZYL_API void spectrum_to_bytes(uint8_t* out, const int32_t* re, const int32_t* im, int n) {
+  zyl::matchlib::spectrum_to_bytes(out, re, im, n);
+}
+ZYL_API int spectrum_tile16(const uint8_t* image, int height, int width, int top, int left,
+                            int window_type, int32_t* out_re, int32_t* out_im) {
+  return zyl::matchlib::spectrum_tile16(image, height, width, top, left, window_type, out_re,
+                                        out_im);
+}
+ZYL_API void spectrum_magnitude(const int32_t* re, const int32_t* im, int n, uint32_t* out) {
+  zyl::matchlib::spectrum_magnitude(re, im, n, out);
+}
+ZYL_API void window_taper(uint8_t* out, int length, int a) {
+  zyl::matchlib::window_taper(out, length, a);
+}
+ZYL_API void window_gauss(uint8_t* out, int length, int a) {
+  zyl::matchlib::window_gauss(out, length, a);
+}
+ZYL_API int fftfilt_keep_dominant_cb(int32_t* re, int32_t* im, int n, void* arg3, int arg4,
+                                     void* arg5) {
+  return zyl::matchlib::fftfilt_keep_dominant_cb(re, im, n, arg3, arg4, arg5);
+}
 
 }  // extern "C"

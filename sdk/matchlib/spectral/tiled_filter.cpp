@@ -12,6 +12,9 @@
 #include "zylscan/matchlib_window.h"
 #include "zylscan/matchlib_fftfilt.h"
 #include "zylscan/matchlib_object.h"
+#include "matchlib/image/border_extend.h"
+#include "matchlib/image/window_copy.h"
+#include "matchlib/spectral/fft2d.h"
 #include "matchlib/spectral/tiled_filter.h"
 
 namespace zyl::matchlib {
@@ -133,10 +136,18 @@ struct Pair {
 
 bool pair_for_side(int side, Pair* p) {
   switch (side) {
-    case 16: *p = {::fft2d_forward16, fft2d_inverse16, 4}; return true;
-    case 32: *p = {::fft2d_forward32, ::fft2d_inverse32, 5}; return true;
-    case 64: *p = {fft2d_forward64, fft2d_inverse64, 6}; return true;
-    case 128: *p = {fft2d_forward128, fft2d_inverse128, 7}; return true;
+    case 16:
+      *p = {::fft2d_forward16, ::fft2d_inverse16, 4};
+      return true;
+    case 32:
+      *p = {::fft2d_forward32, ::fft2d_inverse32, 5};
+      return true;
+    case 64:
+      *p = {::fft2d_forward64, ::fft2d_inverse64, 6};
+      return true;
+    case 128:
+      *p = {::fft2d_forward128, ::fft2d_inverse128, 7};
+      return true;
     default: return false;
   }
 }
@@ -182,36 +193,36 @@ int run_framed(Pixel* dst, const Pixel* src, int height, int width, int side, in
 
 using namespace zyl::matchlib;
 
-
 int zyl::matchlib::fftfilt_work_size(int n) {
   if (n <= 0 || n > 1024) return 0;
   const uint32_t u = static_cast<uint32_t>(n);
   return static_cast<int>(u * ((u / 2 * 3 + u + 3) * 4 + u) + 4);
 }
 
-int zyl::matchlib::fftfilt_tiles_u8(uint8_t* dst, const uint8_t* src, int height, int width, int margin,
-                             void* work, int work_size, int log2_side, FftForwardFn forward,
-                             FftInverseFn inverse, SpectrumCallback callback, void* user) {
+int zyl::matchlib::fftfilt_tiles_u8(uint8_t* dst, const uint8_t* src, int height, int width,
+                                    int margin, void* work, int work_size, int log2_side,
+                                    FftForwardFn forward, FftInverseFn inverse,
+                                    SpectrumCallback callback, void* user) {
   if (log2_side < 4 || log2_side > 7) return ML_WRONG_KIND;
   return run_tiles<Bytes>(dst, src, height, width, margin, work, work_size, 1 << log2_side,
                           forward, inverse, callback, user, 0, kByteShift[log2_side]);
 }
 
 int zyl::matchlib::fftfilt_run_sized_u8(uint8_t* dst, const uint8_t* src, int height, int width,
-                                 int side, int margin, void* work, int work_size,
-                                 SpectrumCallback callback, void* user) {
+                                        int side, int margin, void* work, int work_size,
+                                        SpectrumCallback callback, void* user) {
   Pair p;
   if (!pair_for_side(side, &p)) return ML_WRONG_KIND;
-  return zyl::matchlib::fftfilt_tiles_u8(dst, src, height, width, margin, work, work_size, p.log2, p.forward,
-                          p.inverse, callback, user);
+  return zyl::matchlib::fftfilt_tiles_u8(dst, src, height, width, margin, work, work_size, p.log2,
+                                         p.forward, p.inverse, callback, user);
 }
 
-#define ZYL_FFTFILT_FIXED_SIDE(N)                                                                \
-extern "C" ZYL_API int fftfilt_run##N##_u8(uint8_t* dst, const uint8_t* src, int height, int width,     \
-                                  int margin, void* work, int work_size,                  \
-                                  SpectrumCallback callback, void* user) {                     \
-    return zyl::matchlib::fftfilt_run_sized_u8(dst, src, height, width, N, margin, work, work_size, callback, \
-                                user);                                                         \
+#define ZYL_FFTFILT_FIXED_SIDE(N)                                                              \
+  extern "C" ZYL_API int fftfilt_run##N##_u8(uint8_t* dst, const uint8_t* src, int height,     \
+                                             int width, int margin, void* work, int work_size, \
+                                             SpectrumCallback callback, void* user) {          \
+    return zyl::matchlib::fftfilt_run_sized_u8(dst, src, height, width, N, margin, work,       \
+                                               work_size, callback, user);                     \
   }
 ZYL_FFTFILT_FIXED_SIDE(16)
 ZYL_FFTFILT_FIXED_SIDE(32)
@@ -220,38 +231,43 @@ ZYL_FFTFILT_FIXED_SIDE(128)
 #undef ZYL_FFTFILT_FIXED_SIDE
 
 int zyl::matchlib::fftfilt_run_u8(uint8_t* dst, const uint8_t* src, int height, int width, int side,
-                           int margin, int pad, SpectrumCallback callback, void* user) {
+                                  int margin, int pad, SpectrumCallback callback, void* user) {
   Pair p;
   if (!pair_for_side(side, &p)) return ML_WRONG_KIND;
   auto kernel = [&](uint8_t* d, const uint8_t* s, int h, int w, void* work, int size) {
-    return zyl::matchlib::fftfilt_tiles_u8(d, s, h, w, margin, work, size, p.log2, p.forward, p.inverse,
-                            callback, user);
+    return zyl::matchlib::fftfilt_tiles_u8(d, s, h, w, margin, work, size, p.log2, p.forward,
+                                           p.inverse, callback, user);
   };
-  return run_framed(dst, src, height, width, side, pad, zyl::matchlib::fftfilt_work_size(side), kernel,
-                    ::img_pad_extend_u8, img_copy_centered_u8);
+  return run_framed(dst, src, height, width, side, pad, zyl::matchlib::fftfilt_work_size(side),
+                    kernel, zyl::matchlib::img_pad_extend_u8,
+                    zyl::matchlib::copy_centered<std::uint8_t>);
 }
 
 int zyl::matchlib::fftfilt_tiles64_u16(uint16_t* dst, const uint16_t* src, int height, int width,
-                                int margin, void* work, int work_size,
-                                SpectrumCallback callback, void* user) {
-  return run_tiles<Words>(dst, src, height, width, margin, work, work_size, 64, fft2d_forward64,
-                          fft2d_inverse64, callback, user, 6, 0);
+                                       int margin, void* work, int work_size,
+                                       SpectrumCallback callback, void* user) {
+  return run_tiles<Words>(dst, src, height, width, margin, work, work_size, 64,
+                          zyl::matchlib::fft2d_forward64, zyl::matchlib::fft2d_inverse64, callback,
+                          user, 6, 0);
 }
 
-extern "C" ZYL_API int fftfilt_run_tiles64_u16(uint16_t* dst, const uint16_t* src, int height, int width,
-                                    int margin, void* work, int work_size,
-                                    SpectrumCallback callback, void* user) {
-  return zyl::matchlib::fftfilt_tiles64_u16(dst, src, height, width, margin, work, work_size, callback, user);
+extern "C" ZYL_API int fftfilt_run_tiles64_u16(uint16_t* dst, const uint16_t* src, int height,
+                                               int width, int margin, void* work, int work_size,
+                                               SpectrumCallback callback, void* user) {
+  return zyl::matchlib::fftfilt_tiles64_u16(dst, src, height, width, margin, work, work_size,
+                                            callback, user);
 }
 
-extern "C" ZYL_API int fftfilt_run_u16(uint16_t* dst, const uint16_t* src, int height, int width, int side,
-                            int margin, int pad, SpectrumCallback callback, void* user) {
+extern "C" ZYL_API int fftfilt_run_u16(uint16_t* dst, const uint16_t* src, int height, int width,
+                                       int side, int margin, int pad, SpectrumCallback callback,
+                                       void* user) {
   if (side != 64) return ML_WRONG_KIND;
   auto kernel = [&](uint16_t* d, const uint16_t* s, int h, int w, void* work, int size) {
     return zyl::matchlib::fftfilt_tiles64_u16(d, s, h, w, margin, work, size, callback, user);
   };
-  return run_framed(dst, src, height, width, side, pad, 2 * zyl::matchlib::fftfilt_work_size(64), kernel,
-                    ::img_pad_extend_u16, img_copy_centered_u16);
+  return run_framed(dst, src, height, width, side, pad, 2 * zyl::matchlib::fftfilt_work_size(64),
+                    kernel, zyl::matchlib::img_pad_extend_u16,
+                    zyl::matchlib::copy_centered<std::uint16_t>);
 }
 
 // x * g / 255 approximated as (x g + (x g >> 8) + 1) >> 8. The products are
@@ -272,7 +288,8 @@ extern "C" ZYL_API int fftfilt_gain_cb(int32_t* re, int32_t* im, int n, void*, i
   return ML_OK;
 }
 
-extern "C" ZYL_API void fftfilt_gain_float_cb(float* re, float* im, int rows, int columns, void* user) {
+extern "C" ZYL_API void fftfilt_gain_float_cb(float* re, float* im, int rows, int columns,
+                                              void* user) {
   if (!re || !im || !user || rows <= 0 || columns <= 0) return;
   const auto* gain = static_cast<const float*>(user);
   const int count = rows * (columns / 2 + 1);
@@ -285,9 +302,27 @@ extern "C" ZYL_API void fftfilt_gain_float_cb(float* re, float* im, int rows, in
 extern "C" {
 
 ZYL_API int fftfilt_work_size(int n) { return zyl::matchlib::fftfilt_work_size(n); }
-ZYL_API int fftfilt_tiles_u8(uint8_t* dst, const uint8_t* src, int height, int width, int margin, void* work, int work_size, int log2_side, FftForwardFn forward, FftInverseFn inverse, SpectrumCallback callback, void* user) { return zyl::matchlib::fftfilt_tiles_u8(dst, src, height, width, margin, work, work_size, log2_side, forward, inverse, callback, user); }
-ZYL_API int fftfilt_run_sized_u8(uint8_t* dst, const uint8_t* src, int height, int width, int side, int margin, void* work, int work_size, SpectrumCallback callback, void* user) { return zyl::matchlib::fftfilt_run_sized_u8(dst, src, height, width, side, margin, work, work_size, callback, user); }
-ZYL_API int fftfilt_run_u8(uint8_t* dst, const uint8_t* src, int height, int width, int side, int margin, int pad, SpectrumCallback callback, void* user) { return zyl::matchlib::fftfilt_run_u8(dst, src, height, width, side, margin, pad, callback, user); }
-ZYL_API int fftfilt_tiles64_u16(uint16_t* dst, const uint16_t* src, int height, int width, int margin, void* work, int work_size, SpectrumCallback callback, void* user) { return zyl::matchlib::fftfilt_tiles64_u16(dst, src, height, width, margin, work, work_size, callback, user); }
+ZYL_API int fftfilt_tiles_u8(uint8_t* dst, const uint8_t* src, int height, int width, int margin,
+                             void* work, int work_size, int log2_side, FftForwardFn forward,
+                             FftInverseFn inverse, SpectrumCallback callback, void* user) {
+  return zyl::matchlib::fftfilt_tiles_u8(dst, src, height, width, margin, work, work_size,
+                                         log2_side, forward, inverse, callback, user);
+}
+ZYL_API int fftfilt_run_sized_u8(uint8_t* dst, const uint8_t* src, int height, int width, int side,
+                                 int margin, void* work, int work_size, SpectrumCallback callback,
+                                 void* user) {
+  return zyl::matchlib::fftfilt_run_sized_u8(dst, src, height, width, side, margin, work, work_size,
+                                             callback, user);
+}
+ZYL_API int fftfilt_run_u8(uint8_t* dst, const uint8_t* src, int height, int width, int side,
+                           int margin, int pad, SpectrumCallback callback, void* user) {
+  return zyl::matchlib::fftfilt_run_u8(dst, src, height, width, side, margin, pad, callback, user);
+}
+ZYL_API int fftfilt_tiles64_u16(uint16_t* dst, const uint16_t* src, int height, int width,
+                                int margin, void* work, int work_size, SpectrumCallback callback,
+                                void* user) {
+  return zyl::matchlib::fftfilt_tiles64_u16(dst, src, height, width, margin, work, work_size,
+                                            callback, user);
+}
 
 }  // extern "C"

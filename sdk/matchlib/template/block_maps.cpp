@@ -248,12 +248,11 @@ std::vector<std::uint8_t> encode_block_maps(const BlockMaps& m) {
 
 using namespace zyl::matchlib;
 
-
 int zyl::matchlib::gridmap_from_compact(const uint8_t* c1, uint32_t length, uint8_t** out_map,
-                                 uint32_t* out_size, int* out_vertical_origin,
-                                 int* out_horizontal_origin, int* out_rows, int* out_columns,
-                                 int skip_detail, const uint8_t* trailing_byte,
-                                 const uint8_t* trailing4) {
+                                        uint32_t* out_size, int* out_vertical_origin,
+                                        int* out_horizontal_origin, int* out_rows, int* out_columns,
+                                        int skip_detail, const uint8_t* trailing_byte,
+                                        const uint8_t* trailing4) {
   if (!c1 || !out_size || !out_vertical_origin || !out_horizontal_origin || !out_rows || !out_columns)
     return ML_BAD_ARGUMENT;
   return zyl::GuardedCall(ML_NO_MEMORY, [&] {
@@ -262,7 +261,8 @@ int zyl::matchlib::gridmap_from_compact(const uint8_t* c1, uint32_t length, uint
   });
 }
 
-extern "C" ZYL_API int gridmap_extent_500(const uint8_t* map, uint32_t length, int* width, int* height) {
+extern "C" ZYL_API int gridmap_extent_500(const uint8_t* map, uint32_t length, int* width,
+                                          int* height) {
   if (!map || !width || !height) return ML_BAD_ARGUMENT;
   if (length < kMapHead) return ML_UNAVAILABLE;
   if (std::memcmp(map, kMapPrefix, 3) != 0) return ML_WRONG_KIND;
@@ -280,8 +280,8 @@ extern "C" ZYL_API int gridmap_extent_500(const uint8_t* map, uint32_t length, i
   return ML_OK;
 }
 
-extern "C" ZYL_API int diffcode_pack(const int8_t* values, uint32_t count, uint32_t max_bytes, uint8_t* out,
-                          uint32_t* out_bytes) {
+extern "C" ZYL_API int diffcode_pack(const int8_t* values, uint32_t count, uint32_t max_bytes,
+                                     uint8_t* out, uint32_t* out_bytes) {
   if ((!values && count) || !out || !out_bytes) return ML_BAD_ARGUMENT;
   return zyl::GuardedCall(ML_NO_MEMORY, [&] {
     const auto code = diffcode_encode({values, count});
@@ -293,8 +293,8 @@ extern "C" ZYL_API int diffcode_pack(const int8_t* values, uint32_t count, uint3
   });
 }
 
-extern "C" ZYL_API int diffcode_unpack(const uint8_t* bytes, uint32_t length, uint32_t count, uint8_t* out_values,
-                            uint32_t* out_count) {
+extern "C" ZYL_API int diffcode_unpack(const uint8_t* bytes, uint32_t length, uint32_t count,
+                                       uint8_t* out_values, uint32_t* out_count) {
   if ((!bytes && length) || (!out_values && count) || !out_count) return ML_BAD_ARGUMENT;
   return zyl::GuardedCall(ML_NO_MEMORY, [&] {
     const auto values = diffcode_decode({bytes, length}, count);
@@ -307,6 +307,14 @@ extern "C" ZYL_API int diffcode_unpack(const uint8_t* bytes, uint32_t length, ui
 
 extern "C" {
 
-ZYL_API int gridmap_from_compact(const uint8_t* c1, uint32_t length, uint8_t** out_map, uint32_t* out_size, int* out_vertical_origin, int* out_horizontal_origin, int* out_rows, int* out_columns, int skip_detail, const uint8_t* trailing_byte, const uint8_t* trailing4) { return zyl::matchlib::gridmap_from_compact(c1, length, out_map, out_size, out_vertical_origin, out_horizontal_origin, out_rows, out_columns, skip_detail, trailing_byte, trailing4); }
+ZYL_API int gridmap_from_compact(const uint8_t* c1, uint32_t length, uint8_t** out_map,
+                                 uint32_t* out_size, int* out_vertical_origin,
+                                 int* out_horizontal_origin, int* out_rows, int* out_columns,
+                                 int skip_detail, const uint8_t* trailing_byte,
+                                 const uint8_t* trailing4) {
+  return zyl::matchlib::gridmap_from_compact(c1, length, out_map, out_size, out_vertical_origin,
+                                             out_horizontal_origin, out_rows, out_columns,
+                                             skip_detail, trailing_byte, trailing4);
+}
 
 }  // extern "C"

@@ -8,18 +8,13 @@
 #include <vector>
 #include "zylscan/matchlib_card_extended.h"
 
+namespace zyl::matchlib {
+
 // Bodies of exported functions, called directly inside the library.
-namespace zyl::matchlib {
-
-int gridmap_from_compact(const uint8_t* c1, uint32_t length, uint8_t** out_map,
-                                 uint32_t* out_size, int* out_vertical_origin,
-                                 int* out_horizontal_origin, int* out_rows, int* out_columns,
-                                 int skip_detail, const uint8_t* trailing_byte,
-                                 const uint8_t* trailing4);
-
-}  // namespace zyl::matchlib
-
-namespace zyl::matchlib {
+int gridmap_from_compact(const uint8_t* c1, uint32_t length, uint8_t** out_map, uint32_t* out_size,
+                         int* out_vertical_origin, int* out_horizontal_origin, int* out_rows,
+                         int* out_columns, int skip_detail, const uint8_t* trailing_byte,
+                         const uint8_t* trailing4);
 
 // Block maps as the card builders hand them over. The detail planes, when
 // present, hold (3 x rows) x (3 x columns) values row-major.

@@ -51,9 +51,7 @@ std::uint32_t pattern_of(const DescriptorType* t) { return t && t->pattern_id ? 
 struct LibraryTypes {
   const DescriptorType* list[11] = {};
   int count = 0;
-  LibraryTypes() {
-    count = std::clamp(zyl::matchlib::desc_types_select(list, 0xFFFFFFFFu), 0, 10);
-  }
+  LibraryTypes() { count = std::clamp(zyl::matchlib::desc_types_select(list, 0xFFFFFFFFu), 0, 10); }
   DescriptorTypes span() const { return {list, static_cast<std::size_t>(count)}; }
 };
 
@@ -453,7 +451,7 @@ int blockrec_parse_with(std::span<const std::uint8_t> data, int skip, int limit,
   if (status == ML_OK && data.size() > 2) {
     ParseState state{rec, known, skip};
     status = zyl::matchlib::blocks_dispatch4(&state, kParseTable, data.data() + 2,
-                              static_cast<std::uint32_t>(data.size() - 2), nullptr);
+                                             static_cast<std::uint32_t>(data.size() - 2), nullptr);
   }
   if (status != ML_OK) {
     zyl::matchlib::blockrec_free(rec);
@@ -505,8 +503,8 @@ int blockrec_read_extensions_with(BlockRecord* rec, std::span<const std::uint8_t
     return ML_OK;
   };
   const BlockHandler table[] = {{kExtensionBlock, on_block}, {0, nullptr}};
-  int status = zyl::matchlib::blocks_dispatch6(&state, table, data.data() + 1,
-                                static_cast<std::uint32_t>(data.size() - 1), nullptr);
+  int status = zyl::matchlib::blocks_dispatch6(
+      &state, table, data.data() + 1, static_cast<std::uint32_t>(data.size() - 1), nullptr);
   // The slots read must follow one another from slot 0: the count is that
   // of the blocks present, so records with several types survive.
   int count = 0;
@@ -530,9 +528,8 @@ int blockrec_read_extensions_with(BlockRecord* rec, std::span<const std::uint8_t
 using namespace zyl::matchlib;
 using zyl::ByteWriter;
 
-
-int zyl::matchlib::blockrec_create(int height, int width, int capacity, const DescriptorType* const* types,
-                            BlockRecord** out) {
+int zyl::matchlib::blockrec_create(int height, int width, int capacity,
+                                   const DescriptorType* const* types, BlockRecord** out) {
   if (!out) return ML_BAD_ARGUMENT;
   *out = nullptr;
   if (capacity < 0 || height < 0 || width < 0 || height > 0xFFFF || width > 0xFFFF)
@@ -629,12 +626,13 @@ int zyl::matchlib::blockrec_write_copy(const BlockRecord* record, uint8_t** out,
 }
 
 int zyl::matchlib::blockrec_parse(const uint8_t* data, uint32_t length, int skip, int limit,
-                           BlockRecord** out) {
+                                  BlockRecord** out) {
   const LibraryTypes known;
   return blockrec_parse_with({data, data ? length : 0}, skip, limit, known.span(), out);
 }
 
-int zyl::matchlib::blockrec_read_points(const uint8_t* data, uint32_t length, uint8_t** out, int* count) {
+int zyl::matchlib::blockrec_read_points(const uint8_t* data, uint32_t length, uint8_t** out,
+                                        int* count) {
   if (out) *out = nullptr;
   if (count) *count = 0;
   if (!out || !count) return ML_BAD_ARGUMENT;
@@ -658,8 +656,8 @@ int zyl::matchlib::blockrec_read_points(const uint8_t* data, uint32_t length, ui
   return ML_OK;
 }
 
-extern "C" ZYL_API int blockrec_crop_disc(const DataBlob* blob, int centre_x, int centre_y, int radius,
-                               uint8_t** out, uint32_t* size) {
+extern "C" ZYL_API int blockrec_crop_disc(const DataBlob* blob, int centre_x, int centre_y,
+                                          int radius, uint8_t** out, uint32_t* size) {
   if (out) *out = nullptr;
   if (size) *size = 0;
   if (!out || !size) return ML_BAD_ARGUMENT;
@@ -682,7 +680,8 @@ extern "C" ZYL_API int blockrec_crop_disc(const DataBlob* blob, int centre_x, in
   return status;
 }
 
-int zyl::matchlib::blockrec_write_extensions(const BlockRecord* record, uint8_t** out, uint32_t* size) {
+int zyl::matchlib::blockrec_write_extensions(const BlockRecord* record, uint8_t** out,
+                                             uint32_t* size) {
   if (!out || !size) return ML_BAD_ARGUMENT;
   *out = nullptr;
   *size = 0;
@@ -715,13 +714,14 @@ int zyl::matchlib::blockrec_write_extensions(const BlockRecord* record, uint8_t*
   return ML_OK;
 }
 
-int zyl::matchlib::blockrec_read_extensions(BlockRecord* record, const uint8_t* data, uint32_t length) {
+int zyl::matchlib::blockrec_read_extensions(BlockRecord* record, const uint8_t* data,
+                                            uint32_t length) {
   const LibraryTypes known;
   return blockrec_read_extensions_with(record, {data, data ? length : 0}, known.span());
 }
 
-void zyl::matchlib::blockrec_copy_point_extensions(BlockRecord* record, const BlockRecord* other, int a,
-                                            int b) {
+void zyl::matchlib::blockrec_copy_point_extensions(BlockRecord* record, const BlockRecord* other,
+                                                   int a, int b) {
   if (!record || !other || a < 0 || b < 0 || a >= record->capacity || b >= other->capacity) return;
   for (int k = 0; k < record->extension_type_count; ++k) {
     const std::size_t s = element_size(record->extension_types[k]);
@@ -735,17 +735,40 @@ extern "C" ZYL_API int blockrec_absent(void) { return ML_NOT_FOUND; }
 
 extern "C" {
 
-ZYL_API int blockrec_create(int height, int width, int capacity, const DescriptorType* const* types, BlockRecord** out) { return zyl::matchlib::blockrec_create(height, width, capacity, types, out); }
+ZYL_API int blockrec_create(int height, int width, int capacity, const DescriptorType* const* types,
+                            BlockRecord** out) {
+  return zyl::matchlib::blockrec_create(height, width, capacity, types, out);
+}
 ZYL_API void blockrec_free(BlockRecord* record) { zyl::matchlib::blockrec_free(record); }
-ZYL_API void blockrec_count_types(BlockRecord* record) { zyl::matchlib::blockrec_count_types(record); }
+ZYL_API void blockrec_count_types(BlockRecord* record) {
+  zyl::matchlib::blockrec_count_types(record);
+}
 ZYL_API void blockrec_compact(BlockRecord* record) { zyl::matchlib::blockrec_compact(record); }
-ZYL_API void blockrec_keep_best(BlockRecord* record, int n) { zyl::matchlib::blockrec_keep_best(record, n); }
-ZYL_API int blockrec_write(const BlockRecord* record, uint8_t** out, uint32_t* size) { return zyl::matchlib::blockrec_write(record, out, size); }
-ZYL_API int blockrec_write_copy(const BlockRecord* record, uint8_t** out, uint32_t* size) { return zyl::matchlib::blockrec_write_copy(record, out, size); }
-ZYL_API int blockrec_parse(const uint8_t* data, uint32_t length, int skip, int limit, BlockRecord** out) { return zyl::matchlib::blockrec_parse(data, length, skip, limit, out); }
-ZYL_API int blockrec_read_points(const uint8_t* data, uint32_t length, uint8_t** out, int* count) { return zyl::matchlib::blockrec_read_points(data, length, out, count); }
-ZYL_API int blockrec_write_extensions(const BlockRecord* record, uint8_t** out, uint32_t* size) { return zyl::matchlib::blockrec_write_extensions(record, out, size); }
-ZYL_API int blockrec_read_extensions(BlockRecord* record, const uint8_t* data, uint32_t length) { return zyl::matchlib::blockrec_read_extensions(record, data, length); }
-ZYL_API void blockrec_copy_point_extensions(BlockRecord* record, const BlockRecord* other, int a, int b) { zyl::matchlib::blockrec_copy_point_extensions(record, other, a, b); }
+ZYL_API void blockrec_keep_best(BlockRecord* record, int n) {
+  zyl::matchlib::blockrec_keep_best(record, n);
+}
+ZYL_API int blockrec_write(const BlockRecord* record, uint8_t** out, uint32_t* size) {
+  return zyl::matchlib::blockrec_write(record, out, size);
+}
+ZYL_API int blockrec_write_copy(const BlockRecord* record, uint8_t** out, uint32_t* size) {
+  return zyl::matchlib::blockrec_write_copy(record, out, size);
+}
+ZYL_API int blockrec_parse(const uint8_t* data, uint32_t length, int skip, int limit,
+                           BlockRecord** out) {
+  return zyl::matchlib::blockrec_parse(data, length, skip, limit, out);
+}
+ZYL_API int blockrec_read_points(const uint8_t* data, uint32_t length, uint8_t** out, int* count) {
+  return zyl::matchlib::blockrec_read_points(data, length, out, count);
+}
+ZYL_API int blockrec_write_extensions(const BlockRecord* record, uint8_t** out, uint32_t* size) {
+  return zyl::matchlib::blockrec_write_extensions(record, out, size);
+}
+ZYL_API int blockrec_read_extensions(BlockRecord* record, const uint8_t* data, uint32_t length) {
+  return zyl::matchlib::blockrec_read_extensions(record, data, length);
+}
+ZYL_API void blockrec_copy_point_extensions(BlockRecord* record, const BlockRecord* other, int a,
+                                            int b) {
+  zyl::matchlib::blockrec_copy_point_extensions(record, other, a, b);
+}
 
 }  // extern "C"

@@ -9,28 +9,22 @@
 
 #include "zylscan/matchlib_blockrec.h"
 
-// Bodies of exported functions, called directly inside the library.
 namespace zyl::matchlib {
 
+// Bodies of exported functions, called directly inside the library.
 int blockrec_create(int height, int width, int capacity, const DescriptorType* const* types,
-                            BlockRecord** out);
+                    BlockRecord** out);
 void blockrec_free(BlockRecord* record);
 void blockrec_count_types(BlockRecord* record);
 void blockrec_compact(BlockRecord* record);
 void blockrec_keep_best(BlockRecord* record, int n);
 int blockrec_write(const BlockRecord* record, uint8_t** out, uint32_t* size);
 int blockrec_write_copy(const BlockRecord* record, uint8_t** out, uint32_t* size);
-int blockrec_parse(const uint8_t* data, uint32_t length, int skip, int limit,
-                           BlockRecord** out);
+int blockrec_parse(const uint8_t* data, uint32_t length, int skip, int limit, BlockRecord** out);
 int blockrec_read_points(const uint8_t* data, uint32_t length, uint8_t** out, int* count);
 int blockrec_write_extensions(const BlockRecord* record, uint8_t** out, uint32_t* size);
 int blockrec_read_extensions(BlockRecord* record, const uint8_t* data, uint32_t length);
-void blockrec_copy_point_extensions(BlockRecord* record, const BlockRecord* other, int a,
-                                            int b);
-
-}  // namespace zyl::matchlib
-
-namespace zyl::matchlib {
+void blockrec_copy_point_extensions(BlockRecord* record, const BlockRecord* other, int a, int b);
 
 using DescriptorTypes = std::span<const DescriptorType* const>;
 

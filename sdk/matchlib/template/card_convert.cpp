@@ -31,7 +31,7 @@ namespace {
 
 constexpr std::uint16_t kCard = 0x7F2E;
 using Bytes = std::vector<std::uint8_t>;
-using Tree = std::unique_ptr<TlvNode, decltype(&::tlv_node_free)>;
+using Tree = std::unique_ptr<TlvNode, decltype(&zyl::matchlib::tlv_node_free)>;
 
 // Size of `count` packed core or delta entries starting at `p`, or nullopt
 // when they run past `end`.
@@ -204,7 +204,7 @@ int record_to_card(const std::uint8_t* record, std::uint32_t size, int maximum, 
     zonal.push_back(static_cast<std::uint8_t>((v.height + cell_height - 1) / cell_height));
     zonal.insert(zonal.end(), block.begin() + skip + 2, block.end());
   }
-  Tree root(zyl::matchlib::tlv_node_create(kCard, 0, nullptr), &::tlv_node_free);
+  Tree root(zyl::matchlib::tlv_node_create(kCard, 0, nullptr), &zyl::matchlib::tlv_node_free);
   if (!root) return ML_NO_MEMORY;
   TlvNode* parent = root.get();
   if (v.version == 20) {
@@ -213,7 +213,8 @@ int record_to_card(const std::uint8_t* record, std::uint32_t size, int maximum, 
     parent = a1;
   }
   auto add = [&](std::uint16_t tag, const Bytes& value) {
-    return attach(parent, zyl::matchlib::tlv_node_create(tag, static_cast<std::uint32_t>(value.size()), value.data()));
+    return attach(parent, zyl::matchlib::tlv_node_create(
+                              tag, static_cast<std::uint32_t>(value.size()), value.data()));
   };
   if (const int status = add(v.version == 20 ? 0x90 : 0x81, minutiae); status != ML_OK) return status;
   if (!cores.empty())
@@ -245,7 +246,8 @@ int card_to_record(const std::uint8_t* card, std::uint32_t length, int version, 
                    std::uint32_t* out_size) {
   const std::uint8_t* value = nullptr;
   std::uint32_t value_length = 0;
-  if (zyl::matchlib::card_get_minutiae(card, length, &value, &value_length) != ML_OK) return ML_UNAVAILABLE;
+  if (zyl::matchlib::card_get_minutiae(card, length, &value, &value_length) != ML_OK)
+    return ML_UNAVAILABLE;
   const std::uint32_t n = value_length / 3;
   // The standard records count their minutiae in one byte.
   if (n > MINREC_MAX_MINUTIAE) return ML_UNAVAILABLE;
@@ -254,7 +256,8 @@ int card_to_record(const std::uint8_t* card, std::uint32_t length, int version, 
   const bool has_deltas = zyl::matchlib::card_find_element(card, length, 0x93, &e93) == ML_OK;
   const bool has_zonal = zyl::matchlib::card_find_element(card, length, 0x94, &e94) == ML_OK;
 
-  std::unique_ptr<MinutiaeRecord, decltype(&::minrec_free)> rec(zyl::matchlib::minrec_create(), &::minrec_free);
+  std::unique_ptr<MinutiaeRecord, decltype(&zyl::matchlib::minrec_free)> rec(
+      zyl::matchlib::minrec_create(), &zyl::matchlib::minrec_free);
   if (!rec) return ML_NO_MEMORY;
   rec->resolution = MINREC_RESOLUTION;
   rec->product_id = MINREC_DEFAULT_PRODUCT_ID;
@@ -304,8 +307,9 @@ int card_to_record(const std::uint8_t* card, std::uint32_t length, int version, 
   }
   std::uint8_t* built = nullptr;
   std::uint32_t built_size = 0;
-  const int status = version == 20 ? zyl::matchlib::fmr_build_iso2005(rec.get(), &built, &built_size)
-                                   : zyl::matchlib::fmr_write_iso2011(rec.get(), &built, &built_size);
+  const int status = version == 20
+                         ? zyl::matchlib::fmr_build_iso2005(rec.get(), &built, &built_size)
+                         : zyl::matchlib::fmr_write_iso2011(rec.get(), &built, &built_size);
   if (status != ML_OK) return status;
   Bytes record(built, built + ByteReader({built + 8, 4}).u32());
   std::free(built);
@@ -323,7 +327,8 @@ int minrec_card(const MinutiaeRecord* record, int maximum, bool newer, std::uint
                 std::uint32_t* out_size) {
   if (record->resolution != MINREC_RESOLUTION) return ML_UNAVAILABLE;
   // A temporary copy without extended data: the record's minutiae only.
-  std::unique_ptr<MinutiaeRecord, decltype(&::minrec_free)> plain(zyl::matchlib::minrec_create(), &::minrec_free);
+  std::unique_ptr<MinutiaeRecord, decltype(&zyl::matchlib::minrec_free)> plain(
+      zyl::matchlib::minrec_create(), &zyl::matchlib::minrec_free);
   if (!plain) return ML_NO_MEMORY;
   std::memcpy(plain->minutiae, record->minutiae, sizeof record->minutiae);
   plain->count = record->count;
@@ -349,8 +354,9 @@ int parse_card_record(const std::uint8_t* card, std::uint32_t length, MinutiaeRe
   std::uint32_t size = 0;
   int status = card_to_record(card, length, 20, &iso, &size);
   if (status != ML_OK) return status;
-  status = fmr_parse_iso(iso, size, record);
-  if (status == ML_OK) status = zyl::matchlib::fmr_read_core_delta_block(iso, size, &record->cores, &record->deltas);
+  status = zyl::matchlib::fmr_parse_iso(iso, size, record);
+  if (status == ML_OK)
+    status = zyl::matchlib::fmr_read_core_delta_block(iso, size, &record->cores, &record->deltas);
   if (status == ML_OK) {
     std::free(record->zonal_quality.cells);
     status = zyl::matchlib::fmr_read_zonal_quality_block(iso, size, &record->zonal_quality);
@@ -364,34 +370,35 @@ int parse_card_record(const std::uint8_t* card, std::uint32_t length, MinutiaeRe
 
 using namespace zyl::matchlib;
 
-
-int zyl::matchlib::fmr_to_card(const uint8_t* record, uint32_t size, int max_minutiae, uint8_t** out,
-                        uint32_t* out_size) {
+int zyl::matchlib::fmr_to_card(const uint8_t* record, uint32_t size, int max_minutiae,
+                               uint8_t** out, uint32_t* out_size) {
   if (!record || !out) return ML_BAD_ARGUMENT;
   return zyl::GuardedCall(ML_NO_MEMORY,
                           [&] { return record_to_card(record, size, max_minutiae, out, out_size); });
 }
 
 extern "C" ZYL_API int minrec_to_card(const MinutiaeRecord* record, int max_minutiae, uint8_t** out,
-                           uint32_t* out_size) {
+                                      uint32_t* out_size) {
   if (!record || !out) return ML_BAD_ARGUMENT;
   return zyl::GuardedCall(ML_NO_MEMORY,
                           [&] { return minrec_card(record, max_minutiae, false, out, out_size); });
 }
 
-extern "C" ZYL_API int minrec_to_card_2011(const MinutiaeRecord* record, int max_minutiae, uint8_t** out,
-                                uint32_t* out_size) {
+extern "C" ZYL_API int minrec_to_card_2011(const MinutiaeRecord* record, int max_minutiae,
+                                           uint8_t** out, uint32_t* out_size) {
   if (!record || !out) return ML_BAD_ARGUMENT;
   return zyl::GuardedCall(ML_NO_MEMORY,
                           [&] { return minrec_card(record, max_minutiae, true, out, out_size); });
 }
 
-extern "C" ZYL_API int card_to_iso2005(const uint8_t* card, uint32_t length, uint8_t** out, uint32_t* out_size) {
+extern "C" ZYL_API int card_to_iso2005(const uint8_t* card, uint32_t length, uint8_t** out,
+                                       uint32_t* out_size) {
   if (!card || !out) return ML_BAD_ARGUMENT;
   return zyl::GuardedCall(ML_NO_MEMORY, [&] { return card_to_record(card, length, 20, out, out_size); });
 }
 
-extern "C" ZYL_API int card_to_iso2011(const uint8_t* card, uint32_t length, uint8_t** out, uint32_t* out_size) {
+extern "C" ZYL_API int card_to_iso2011(const uint8_t* card, uint32_t length, uint8_t** out,
+                                       uint32_t* out_size) {
   if (!card || !out) return ML_BAD_ARGUMENT;
   return zyl::GuardedCall(ML_NO_MEMORY, [&] { return card_to_record(card, length, 30, out, out_size); });
 }
@@ -401,7 +408,8 @@ int zyl::matchlib::card_to_minrec(const uint8_t* card, uint32_t length, Minutiae
   return zyl::GuardedCall(ML_NO_MEMORY, [&] { return parse_card_record(card, length, record); });
 }
 
-extern "C" ZYL_API int card_to_minrec_any(const uint8_t* bytes, uint32_t length, MinutiaeRecord* record) {
+extern "C" ZYL_API int card_to_minrec_any(const uint8_t* bytes, uint32_t length,
+                                          MinutiaeRecord* record) {
   if (!bytes || !record) return ML_BAD_ARGUMENT;
   TlvElement e{};
   const uint32_t total = zyl::matchlib::tlv_read_element(bytes, &e, length);
@@ -418,7 +426,12 @@ extern "C" ZYL_API int card_to_minrec_any(const uint8_t* bytes, uint32_t length,
 
 extern "C" {
 
-ZYL_API int fmr_to_card(const uint8_t* record, uint32_t size, int max_minutiae, uint8_t** out, uint32_t* out_size) { return zyl::matchlib::fmr_to_card(record, size, max_minutiae, out, out_size); }
-ZYL_API int card_to_minrec(const uint8_t* card, uint32_t length, MinutiaeRecord* record) { return zyl::matchlib::card_to_minrec(card, length, record); }
+ZYL_API int fmr_to_card(const uint8_t* record, uint32_t size, int max_minutiae, uint8_t** out,
+                        uint32_t* out_size) {
+  return zyl::matchlib::fmr_to_card(record, size, max_minutiae, out, out_size);
+}
+ZYL_API int card_to_minrec(const uint8_t* card, uint32_t length, MinutiaeRecord* record) {
+  return zyl::matchlib::card_to_minrec(card, length, record);
+}
 
 }  // extern "C"

@@ -8,7 +8,7 @@
 namespace zyl::matchlib {
 
 int fmr_to_card(const uint8_t* record, uint32_t size, int max_minutiae, uint8_t** out,
-                        uint32_t* out_size);
+                uint32_t* out_size);
 int card_to_minrec(const uint8_t* card, uint32_t length, MinutiaeRecord* record);
 
 }  // namespace zyl::matchlib

@@ -18,12 +18,12 @@ namespace {
 constexpr std::uint16_t kCard = 0x7F2E;
 constexpr std::uint16_t kWrapper = 0xE1;
 
-using TreePtr = std::unique_ptr<TlvNode, decltype(&::tlv_node_free)>;
+using TreePtr = std::unique_ptr<TlvNode, decltype(&zyl::matchlib::tlv_node_free)>;
 
 TreePtr parse_tree(const std::uint8_t* bytes, std::uint32_t length, int& status) {
   TlvNode* root = nullptr;
   status = zyl::matchlib::tlv_parse(bytes, length, &root);
-  return TreePtr(root, &::tlv_node_free);
+  return TreePtr(root, &zyl::matchlib::tlv_node_free);
 }
 
 int encode_tree(const TlvNode* root, std::uint8_t** out, std::uint32_t* out_size) {
@@ -61,7 +61,8 @@ int parse_extended(const std::uint8_t* bytes, std::uint32_t length, const std::u
   const std::uint16_t tags[3] = {0xC1, 0xC2, 0xC3};
   TlvElement* outs[3] = {c1, c2, c3};
   for (int i = 0; i < 3; ++i)
-    if (outs[i] && holder.value && !zyl::matchlib::tlv_next_element(holder.value, holder.length, tags[i], outs[i]))
+    if (outs[i] && holder.value &&
+        !zyl::matchlib::tlv_next_element(holder.value, holder.length, tags[i], outs[i]))
       *outs[i] = TlvElement{};
   if (card) *card = part;
   if (card_size) *card_size = part_size;
@@ -131,9 +132,9 @@ constexpr SectionEntry kSections[] = {
 
 using namespace zyl::matchlib;
 
-
 int zyl::matchlib::card_parse_extended(const uint8_t* bytes, uint32_t length, const uint8_t** card,
-                                uint32_t* card_size, TlvElement* c1, TlvElement* c2, TlvElement* c3) {
+                                       uint32_t* card_size, TlvElement* c1, TlvElement* c2,
+                                       TlvElement* c3) {
   if (!bytes) {
     for (TlvElement* e : {c1, c2, c3})
       if (e) *e = TlvElement{};
@@ -142,7 +143,8 @@ int zyl::matchlib::card_parse_extended(const uint8_t* bytes, uint32_t length, co
   return parse_extended(bytes, length, card, card_size, c1, c2, c3);
 }
 
-extern "C" ZYL_API int card_strip_image(const uint8_t* bytes, uint32_t length, uint8_t** out, uint32_t* out_size) {
+extern "C" ZYL_API int card_strip_image(const uint8_t* bytes, uint32_t length, uint8_t** out,
+                                        uint32_t* out_size) {
   if (!bytes || !out || !out_size) return ML_BAD_ARGUMENT;
   return zyl::GuardedCall(ML_NO_MEMORY, [&]() -> int {
     int status = ML_OK;
@@ -150,7 +152,8 @@ extern "C" ZYL_API int card_strip_image(const uint8_t* bytes, uint32_t length, u
     if (status != ML_OK) return status;
     TlvNode* c2 = nullptr;
     if (root->tag == kCard) {
-      if (TlvNode* a2 = zyl::matchlib::tlv_find_child(root.get(), 0xA2)) c2 = zyl::matchlib::tlv_find_child(a2, 0xC2);
+      if (TlvNode* a2 = zyl::matchlib::tlv_find_child(root.get(), 0xA2))
+        c2 = zyl::matchlib::tlv_find_child(a2, 0xC2);
     } else if (root->tag == kWrapper) {
       c2 = zyl::matchlib::tlv_find_child(root.get(), 0xC2);
     }
@@ -161,8 +164,9 @@ extern "C" ZYL_API int card_strip_image(const uint8_t* bytes, uint32_t length, u
   });
 }
 
-int zyl::matchlib::card_add_a2_element(const uint8_t* card, uint32_t length, uint16_t tag, const uint8_t* value,
-                                uint32_t value_length, uint8_t** out, uint32_t* out_size) {
+int zyl::matchlib::card_add_a2_element(const uint8_t* card, uint32_t length, uint16_t tag,
+                                       const uint8_t* value, uint32_t value_length, uint8_t** out,
+                                       uint32_t* out_size) {
   if (!card || !out || !out_size || (!value && value_length)) return ML_BAD_ARGUMENT;
   return zyl::GuardedCall(ML_NO_MEMORY, [&]() -> int {
     int status = ML_OK;
@@ -180,8 +184,8 @@ int zyl::matchlib::card_add_a2_element(const uint8_t* card, uint32_t length, uin
   });
 }
 
-int zyl::matchlib::tmpl_card_section(const uint8_t* bytes, uint32_t length, int32_t format, const uint8_t** data,
-                              uint32_t* data_length) {
+int zyl::matchlib::tmpl_card_section(const uint8_t* bytes, uint32_t length, int32_t format,
+                                     const uint8_t** data, uint32_t* data_length) {
   if (!data || !data_length) return ML_BAD_ARGUMENT;
   *data = nullptr;
   *data_length = 0;
@@ -200,8 +204,19 @@ int zyl::matchlib::tmpl_card_section(const uint8_t* bytes, uint32_t length, int3
 
 extern "C" {
 
-ZYL_API int card_parse_extended(const uint8_t* bytes, uint32_t length, const uint8_t** card, uint32_t* card_size, TlvElement* c1, TlvElement* c2, TlvElement* c3) { return zyl::matchlib::card_parse_extended(bytes, length, card, card_size, c1, c2, c3); }
-ZYL_API int card_add_a2_element(const uint8_t* card, uint32_t length, uint16_t tag, const uint8_t* value, uint32_t value_length, uint8_t** out, uint32_t* out_size) { return zyl::matchlib::card_add_a2_element(card, length, tag, value, value_length, out, out_size); }
-ZYL_API int tmpl_card_section(const uint8_t* bytes, uint32_t length, int32_t format, const uint8_t** data, uint32_t* data_length) { return zyl::matchlib::tmpl_card_section(bytes, length, format, data, data_length); }
+ZYL_API int card_parse_extended(const uint8_t* bytes, uint32_t length, const uint8_t** card,
+                                uint32_t* card_size, TlvElement* c1, TlvElement* c2,
+                                TlvElement* c3) {
+  return zyl::matchlib::card_parse_extended(bytes, length, card, card_size, c1, c2, c3);
+}
+ZYL_API int card_add_a2_element(const uint8_t* card, uint32_t length, uint16_t tag,
+                                const uint8_t* value, uint32_t value_length, uint8_t** out,
+                                uint32_t* out_size) {
+  return zyl::matchlib::card_add_a2_element(card, length, tag, value, value_length, out, out_size);
+}
+ZYL_API int tmpl_card_section(const uint8_t* bytes, uint32_t length, int32_t format,
+                              const uint8_t** data, uint32_t* data_length) {
+  return zyl::matchlib::tmpl_card_section(bytes, length, format, data, data_length);
+}
 
 }  // extern "C"

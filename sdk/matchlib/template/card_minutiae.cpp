@@ -91,7 +91,7 @@ void reduce_compact_minutiae(std::vector<CompactMinutia>& m, std::size_t maximum
 }  // namespace zyl::matchlib
 
 int zyl::matchlib::minutiae_conflict_distance(const CompactMinutia* minutiae, uint32_t count,
-                                                  uint8_t* out) {
+                                              uint8_t* out) {
   if (count && (!minutiae || !out)) return ML_BAD_ARGUMENT;
   return zyl::GuardedCall(ML_NO_MEMORY, [&] {
     const auto d = zyl::matchlib::conflict_distances({minutiae, count});
@@ -102,6 +102,9 @@ int zyl::matchlib::minutiae_conflict_distance(const CompactMinutia* minutiae, ui
 
 extern "C" {
 
-ZYL_API int minutiae_conflict_distance(const CompactMinutia* minutiae, uint32_t count, uint8_t* out) { return zyl::matchlib::minutiae_conflict_distance(minutiae, count, out); }
+ZYL_API int minutiae_conflict_distance(const CompactMinutia* minutiae, uint32_t count,
+                                       uint8_t* out) {
+  return zyl::matchlib::minutiae_conflict_distance(minutiae, count, out);
+}
 
 }  // extern "C"

@@ -9,15 +9,10 @@
 
 #include "zylscan/matchlib_card.h"
 
+namespace zyl::matchlib {
+
 // Bodies of exported functions, called directly inside the library.
-namespace zyl::matchlib {
-
-int minutiae_conflict_distance(const CompactMinutia* minutiae, uint32_t count,
-                                                  uint8_t* out);
-
-}  // namespace zyl::matchlib
-
-namespace zyl::matchlib {
+int minutiae_conflict_distance(const CompactMinutia* minutiae, uint32_t count, uint8_t* out);
 
 // Record coordinate (after the shift that keeps the span on the card) to card.
 constexpr int card_coordinate(int v, int shift) { return ((v - shift) * 800 / 197 + 4) >> 3; }

@@ -52,8 +52,8 @@ int locate_part(const uint8_t* const* parts, const uint32_t* sizes, int k, int n
   // Part 0: EF whose first child is C0 of more than 8 bytes starting 0x80.
   TlvElement ef{}, c0{};
   if (!zyl::matchlib::tlv_read_element(parts[0], &ef, sizes[0]) || ef.tag != 0xEF ||
-      !zyl::matchlib::tlv_read_element(ef.value, &c0, ef.length) || c0.tag != 0xC0 || c0.length <= 8 ||
-      c0.value[0] != 0x80)
+      !zyl::matchlib::tlv_read_element(ef.value, &c0, ef.length) || c0.tag != 0xC0 ||
+      c0.length <= 8 || c0.value[0] != 0x80)
     return ML_CORRUPT;
   const uint32_t N = be16(c0.value + 3), S0 = be16(c0.value + 5), S = be16(c0.value + 7);
   if ((k >= 2 && static_cast<uint32_t>(k) != N) || static_cast<uint32_t>(n) >= N) return ML_CORRUPT;
@@ -90,7 +90,7 @@ int64_t clamp64(__int128 v) {
       std::clamp<__int128>(v, INT64_MIN, INT64_MAX));
 }
 
-using Tree = std::unique_ptr<TlvNode, decltype(&::tlv_node_free)>;
+using Tree = std::unique_ptr<TlvNode, decltype(&zyl::matchlib::tlv_node_free)>;
 
 void thresholds_at(const FarThresholdTable& t, int level, uint8_t* out15) {
   out15[0] = static_cast<uint8_t>(level);
@@ -102,7 +102,6 @@ void thresholds_at(const FarThresholdTable& t, int level, uint8_t* out15) {
 
 using namespace zyl::matchlib::card;
 using zyl::matchlib::tlv_add_child;
-
 
 extern "C" ZYL_API uint32_t card_flags_get(void) { return flags(); }
 
@@ -117,7 +116,7 @@ uint8_t zyl::matchlib::card_class_byte(uint32_t n) {
 }
 
 int zyl::matchlib::card_group_threshold(uint8_t class_byte, const uint16_t* thresholds,
-                                 uint32_t* out_threshold) {
+                                        uint32_t* out_threshold) {
   if (!thresholds || !out_threshold) return ML_BAD_ARGUMENT;
   *out_threshold = 0;
   const int b = class_byte & 7, c = class_byte >> 3;
@@ -163,7 +162,7 @@ int zyl::matchlib::card_score_table_build(const ScoreLinearRow* rows, int n, uin
 }
 
 int zyl::matchlib::card_score_weighted_sum(const uint8_t* table, int n, const uint16_t* scores,
-                                    uint32_t* out_score) {
+                                           uint32_t* out_score) {
   if (!table || !scores || !out_score || (n != CARD_TABLE_ENTRIES && n != CARD_ALT_TABLE_ENTRIES))
     return ML_BAD_ARGUMENT;
   *out_score = 0;
@@ -185,12 +184,12 @@ int zyl::matchlib::card_score_weighted_sum(const uint8_t* table, int n, const ui
 }
 
 int zyl::matchlib::card_params_from_models(uint16_t algorithm_word, const ScoreLinearRow* rows30,
-                                    const FarThresholdTable* thresholds,
-                                    const ScoreLinearRow* rows9,
-                                    const FarThresholdTable* alt_thresholds, uint16_t table_tag,
-                                    uint16_t part_count, uint16_t part0_size, uint16_t part_size,
-                                    int level, uint16_t option_word, int list_length,
-                                    DataBlob** out) {
+                                           const FarThresholdTable* thresholds,
+                                           const ScoreLinearRow* rows9,
+                                           const FarThresholdTable* alt_thresholds,
+                                           uint16_t table_tag, uint16_t part_count,
+                                           uint16_t part0_size, uint16_t part_size, int level,
+                                           uint16_t option_word, int list_length, DataBlob** out) {
   if (!out) return ML_BAD_ARGUMENT;
   *out = nullptr;
   if (level < 0 || level >= FAR_LEVEL_COUNT || list_length < 0 || list_length > 255)
@@ -200,7 +199,8 @@ int zyl::matchlib::card_params_from_models(uint16_t algorithm_word, const ScoreL
       (table_tag != 0xC4 && table_tag != 0xC1))
     return ML_BAD_ARGUMENT;
   uint8_t c0[9], table[304], c2[15], c3[3], table9[94], c6[15];
-  if (zyl::matchlib::card_score_table_build(rows30, CARD_TABLE_ENTRIES, table) != ML_OK) return ML_CORRUPT;
+  if (zyl::matchlib::card_score_table_build(rows30, CARD_TABLE_ENTRIES, table) != ML_OK)
+    return ML_CORRUPT;
   if (alt && zyl::matchlib::card_score_table_build(rows9, CARD_ALT_TABLE_ENTRIES, table9) != ML_OK)
     return ML_CORRUPT;
   c0[0] = 0x80;
@@ -213,7 +213,7 @@ int zyl::matchlib::card_params_from_models(uint16_t algorithm_word, const ScoreL
   c3[2] = static_cast<uint8_t>(list_length);
   if (alt) thresholds_at(*alt_thresholds, level, c6);
 
-  Tree root(zyl::matchlib::tlv_node_create(0xEF, 0, nullptr), ::tlv_node_free);
+  Tree root(zyl::matchlib::tlv_node_create(0xEF, 0, nullptr), &zyl::matchlib::tlv_node_free);
   if (!root || !tlv_add_child(root.get(), 0xC0, c0, 9) || !tlv_add_child(root.get(), table_tag, table, 304) ||
       !tlv_add_child(root.get(), 0xC2, c2, 15) || !tlv_add_child(root.get(), 0xC3, c3, 3) ||
       (alt && (!tlv_add_child(root.get(), 0xC5, table9, 94) || !tlv_add_child(root.get(), 0xC6, c6, 15))))
@@ -233,9 +233,9 @@ int zyl::matchlib::card_params_from_models(uint16_t algorithm_word, const ScoreL
 }
 
 int zyl::matchlib::card_params_from_engine(const MatchEngine* engine, uint16_t algorithm_word,
-                                    uint16_t part_count, uint16_t part0_size, uint16_t part_size,
-                                    int level, uint16_t option_word, int list_length,
-                                    DataBlob** out) {
+                                           uint16_t part_count, uint16_t part0_size,
+                                           uint16_t part_size, int level, uint16_t option_word,
+                                           int list_length, DataBlob** out) {
   if (!out) return ML_BAD_ARGUMENT;
   *out = nullptr;
   if (!engine || level < 0 || level >= FAR_LEVEL_COUNT || list_length < 0 || list_length > 255)
@@ -266,14 +266,17 @@ int zyl::matchlib::card_params_from_engine(const MatchEngine* engine, uint16_t a
   if (!rows_of(first, CARD_TABLE_ENTRIES, rows30) ||
       (alt && !rows_of(second, CARD_ALT_TABLE_ENTRIES, rows9)))
     return ML_WRONG_KIND;
-  return zyl::matchlib::card_params_from_models(algorithm_word, rows30, first->thresholds, alt ? rows9 : nullptr,
-                                 alt ? second->thresholds : nullptr, 0xC4, part_count, part0_size,
-                                 part_size, level, option_word, list_length, out);
+  return zyl::matchlib::card_params_from_models(
+      algorithm_word, rows30, first->thresholds, alt ? rows9 : nullptr,
+      alt ? second->thresholds : nullptr, 0xC4, part_count, part0_size, part_size, level,
+      option_word, list_length, out);
 }
 
-int zyl::matchlib::card_params_from_tables(uint16_t algorithm_word, int table_set, uint16_t /*part_count*/,
-                                    uint16_t /*part0_size*/, uint16_t /*part_size*/, int level,
-                                    uint16_t /*option_word*/, int list_length, DataBlob** out) {
+int zyl::matchlib::card_params_from_tables(uint16_t algorithm_word, int table_set,
+                                           uint16_t /*part_count*/, uint16_t /*part0_size*/,
+                                           uint16_t /*part_size*/, int level,
+                                           uint16_t /*option_word*/, int list_length,
+                                           DataBlob** out) {
   if (out) *out = nullptr;
   if (level < 0 || level >= FAR_LEVEL_COUNT || list_length < 0 || list_length > 255)
     return ML_BAD_ARGUMENT;
@@ -287,14 +290,15 @@ int zyl::matchlib::card_params_from_tables(uint16_t algorithm_word, int table_se
 
 int zyl::matchlib::card_parse_params(const uint8_t* bytes, uint32_t available, uint16_t out[5]) {
   TlvElement e{};
-  if (!bytes || !out || !zyl::matchlib::tlv_read_element(bytes, &e, available) || e.tag != 0xC0 || e.length <= 10)
+  if (!bytes || !out || !zyl::matchlib::tlv_read_element(bytes, &e, available) || e.tag != 0xC0 ||
+      e.length <= 10)
     return ML_UNAVAILABLE;
   for (int i = 0; i < 5; ++i) out[i] = be16(e.value + 1 + 2 * i);
   return ML_OK;
 }
 
-extern "C" ZYL_API int card_read_c0_header(const uint8_t* bytes, uint32_t available, int* top_bit, int* mode,
-                                uint16_t fields[5]) {
+extern "C" ZYL_API int card_read_c0_header(const uint8_t* bytes, uint32_t available, int* top_bit,
+                                           int* mode, uint16_t fields[5]) {
   if (fields) std::fill(fields, fields + 5, 0);
   TlvElement e{};
   if (!bytes || !zyl::matchlib::tlv_read_element(bytes, &e, available)) return ML_CORRUPT;
@@ -313,8 +317,8 @@ extern "C" ZYL_API int card_read_c0_header(const uint8_t* bytes, uint32_t availa
   return ML_OK;
 }
 
-int zyl::matchlib::card_read_params_header(const uint8_t* const* parts, const uint32_t* sizes, int k,
-                                    int n, TlvElement* out) {
+int zyl::matchlib::card_read_params_header(const uint8_t* const* parts, const uint32_t* sizes,
+                                           int k, int n, TlvElement* out) {
   if (!out) return ML_BAD_ARGUMENT;
   *out = TlvElement{};
   const uint8_t* p = nullptr;
@@ -329,8 +333,8 @@ int zyl::matchlib::card_read_params_header(const uint8_t* const* parts, const ui
   return ML_OK;
 }
 
-int zyl::matchlib::card_get_algorithm_info(const uint8_t* const* parts, const uint32_t* sizes, int k,
-                                    uint8_t* out, uint32_t room, uint32_t* out_size) {
+int zyl::matchlib::card_get_algorithm_info(const uint8_t* const* parts, const uint32_t* sizes,
+                                           int k, uint8_t* out, uint32_t room, uint32_t* out_size) {
   if (!out || room < 13) return ML_CORRUPT;
   std::memset(out, 0, 13);
   out[0] = 0xC0;
@@ -338,7 +342,8 @@ int zyl::matchlib::card_get_algorithm_info(const uint8_t* const* parts, const ui
   if (out_size) *out_size = 13;
   const uint32_t word = flags();
   TlvElement p0{};
-  if (!parts || !sizes || zyl::matchlib::card_read_params_header(parts, sizes, k, 0, &p0) != ML_OK) {
+  if (!parts || !sizes ||
+      zyl::matchlib::card_read_params_header(parts, sizes, k, 0, &p0) != ML_OK) {
     put16(out + 3, word);
     return word > 0xFFFF ? ML_WRONG_KIND : ML_OK;
   }
@@ -349,7 +354,9 @@ int zyl::matchlib::card_get_algorithm_info(const uint8_t* const* parts, const ui
   uint16_t modes = 0;
   for (uint32_t n = 1; n < N; ++n) {
     TlvElement part{}, g{};
-    if (zyl::matchlib::card_read_params_header(parts, sizes, k, static_cast<int>(n), &part) != ML_OK) continue;
+    if (zyl::matchlib::card_read_params_header(parts, sizes, k, static_cast<int>(n), &part) !=
+        ML_OK)
+      continue;
     zyl::matchlib::tlv_read_element(part.value, &g, part.length);
     if (g.value[0] & 0x80) modes = static_cast<uint16_t>(modes | 1u << (g.value[0] & 0x0F));
   }
@@ -358,8 +365,8 @@ int zyl::matchlib::card_get_algorithm_info(const uint8_t* const* parts, const ui
 }
 
 int zyl::matchlib::card_parse_reference(const uint8_t* const* parts, const uint32_t* sizes, int k,
-                                 uint8_t* buffer, uint32_t buffer_size, uint32_t offset,
-                                 CardProbeSetup* out) {
+                                        uint8_t* buffer, uint32_t buffer_size, uint32_t offset,
+                                        CardProbeSetup* out) {
   if (!out || !buffer) return ML_BAD_ARGUMENT;
   *out = CardProbeSetup{};
   out->mode_mask = CARD_MODE_MASK_ALL;
@@ -430,15 +437,56 @@ int zyl::matchlib::card_parse_reference(const uint8_t* const* parts, const uint3
 extern "C" {
 
 ZYL_API uint8_t card_class_byte(uint32_t n) { return zyl::matchlib::card_class_byte(n); }
-ZYL_API int card_group_threshold(uint8_t class_byte, const uint16_t* thresholds, uint32_t* out_threshold) { return zyl::matchlib::card_group_threshold(class_byte, thresholds, out_threshold); }
-ZYL_API int card_score_table_build(const ScoreLinearRow* rows, int n, uint8_t* out) { return zyl::matchlib::card_score_table_build(rows, n, out); }
-ZYL_API int card_score_weighted_sum(const uint8_t* table, int n, const uint16_t* scores, uint32_t* out_score) { return zyl::matchlib::card_score_weighted_sum(table, n, scores, out_score); }
-ZYL_API int card_params_from_models(uint16_t algorithm_word, const ScoreLinearRow* rows30, const FarThresholdTable* thresholds, const ScoreLinearRow* rows9, const FarThresholdTable* alt_thresholds, uint16_t table_tag, uint16_t part_count, uint16_t part0_size, uint16_t part_size, int level, uint16_t option_word, int list_length, DataBlob** out) { return zyl::matchlib::card_params_from_models(algorithm_word, rows30, thresholds, rows9, alt_thresholds, table_tag, part_count, part0_size, part_size, level, option_word, list_length, out); }
-ZYL_API int card_params_from_engine(const MatchEngine* engine, uint16_t algorithm_word, uint16_t part_count, uint16_t part0_size, uint16_t part_size, int level, uint16_t option_word, int list_length, DataBlob** out) { return zyl::matchlib::card_params_from_engine(engine, algorithm_word, part_count, part0_size, part_size, level, option_word, list_length, out); }
-ZYL_API int card_params_from_tables(uint16_t algorithm_word, int table_set, uint16_t arg2, uint16_t arg3, uint16_t arg4, int level, uint16_t arg6, int list_length, DataBlob** out) { return zyl::matchlib::card_params_from_tables(algorithm_word, table_set, arg2, arg3, arg4, level, arg6, list_length, out); }
-ZYL_API int card_parse_params(const uint8_t* bytes, uint32_t available, uint16_t out[5]) { return zyl::matchlib::card_parse_params(bytes, available, out); }
-ZYL_API int card_read_params_header(const uint8_t* const* parts, const uint32_t* sizes, int k, int n, TlvElement* out) { return zyl::matchlib::card_read_params_header(parts, sizes, k, n, out); }
-ZYL_API int card_get_algorithm_info(const uint8_t* const* parts, const uint32_t* sizes, int k, uint8_t* out, uint32_t room, uint32_t* out_size) { return zyl::matchlib::card_get_algorithm_info(parts, sizes, k, out, room, out_size); }
-ZYL_API int card_parse_reference(const uint8_t* const* parts, const uint32_t* sizes, int k, uint8_t* buffer, uint32_t buffer_size, uint32_t offset, CardProbeSetup* out) { return zyl::matchlib::card_parse_reference(parts, sizes, k, buffer, buffer_size, offset, out); }
+ZYL_API int card_group_threshold(uint8_t class_byte, const uint16_t* thresholds,
+                                 uint32_t* out_threshold) {
+  return zyl::matchlib::card_group_threshold(class_byte, thresholds, out_threshold);
+}
+ZYL_API int card_score_table_build(const ScoreLinearRow* rows, int n, uint8_t* out) {
+  return zyl::matchlib::card_score_table_build(rows, n, out);
+}
+ZYL_API int card_score_weighted_sum(const uint8_t* table, int n, const uint16_t* scores,
+                                    uint32_t* out_score) {
+  return zyl::matchlib::card_score_weighted_sum(table, n, scores, out_score);
+}
+ZYL_API int card_params_from_models(uint16_t algorithm_word, const ScoreLinearRow* rows30,
+                                    const FarThresholdTable* thresholds,
+                                    const ScoreLinearRow* rows9,
+                                    const FarThresholdTable* alt_thresholds, uint16_t table_tag,
+                                    uint16_t part_count, uint16_t part0_size, uint16_t part_size,
+                                    int level, uint16_t option_word, int list_length,
+                                    DataBlob** out) {
+  return zyl::matchlib::card_params_from_models(algorithm_word, rows30, thresholds, rows9,
+                                                alt_thresholds, table_tag, part_count, part0_size,
+                                                part_size, level, option_word, list_length, out);
+}
+ZYL_API int card_params_from_engine(const MatchEngine* engine, uint16_t algorithm_word,
+                                    uint16_t part_count, uint16_t part0_size, uint16_t part_size,
+                                    int level, uint16_t option_word, int list_length,
+                                    DataBlob** out) {
+  return zyl::matchlib::card_params_from_engine(engine, algorithm_word, part_count, part0_size,
+                                                part_size, level, option_word, list_length, out);
+}
+ZYL_API int card_params_from_tables(uint16_t algorithm_word, int table_set, uint16_t arg2,
+                                    uint16_t arg3, uint16_t arg4, int level, uint16_t arg6,
+                                    int list_length, DataBlob** out) {
+  return zyl::matchlib::card_params_from_tables(algorithm_word, table_set, arg2, arg3, arg4, level,
+                                                arg6, list_length, out);
+}
+ZYL_API int card_parse_params(const uint8_t* bytes, uint32_t available, uint16_t out[5]) {
+  return zyl::matchlib::card_parse_params(bytes, available, out);
+}
+ZYL_API int card_read_params_header(const uint8_t* const* parts, const uint32_t* sizes, int k,
+                                    int n, TlvElement* out) {
+  return zyl::matchlib::card_read_params_header(parts, sizes, k, n, out);
+}
+ZYL_API int card_get_algorithm_info(const uint8_t* const* parts, const uint32_t* sizes, int k,
+                                    uint8_t* out, uint32_t room, uint32_t* out_size) {
+  return zyl::matchlib::card_get_algorithm_info(parts, sizes, k, out, room, out_size);
+}
+ZYL_API int card_parse_reference(const uint8_t* const* parts, const uint32_t* sizes, int k,
+                                 uint8_t* buffer, uint32_t buffer_size, uint32_t offset,
+                                 CardProbeSetup* out) {
+  return zyl::matchlib::card_parse_reference(parts, sizes, k, buffer, buffer_size, offset, out);
+}
 
 }  // extern "C"

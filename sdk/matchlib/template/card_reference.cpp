@@ -34,7 +34,7 @@ constexpr int32_t kCardTemplateFormat = 67;
 constexpr int32_t kMultiViewFormat = 80;
 constexpr uint16_t kCard = 0x7F2E;
 
-using Tree = std::unique_ptr<TlvNode, decltype(&::tlv_node_free)>;
+using Tree = std::unique_ptr<TlvNode, decltype(&zyl::matchlib::tlv_node_free)>;
 struct FreeBytes {
   void operator()(uint8_t* p) const { std::free(p); }
 };
@@ -62,8 +62,9 @@ constexpr uint16_t kPackWork = 2064;
 // `alternative`), through the copy that refuses writes past 2370 bytes.
 int pack_minutiae(int form, bool alternative, const uint8_t* card, uint32_t card_size, uint8_t work[kPackWork],
                   uint8_t out[LOCALSTRUCT64_SIZE], uint16_t* out_size) {
-  const auto prepare = form == 1 ? localstruct64_prepare_unreduced
-                                 : alternative ? localstruct46_prepare_alt : ::localstruct46_prepare;
+  const auto prepare = form == 1     ? localstruct64_prepare_unreduced
+                       : alternative ? localstruct46_prepare_alt
+                                     : ::localstruct46_prepare;
   return prepare(work, kPackWork, card, card_size, out, LOCALSTRUCT64_SIZE, out_size, localstruct64_copy);
 }
 
@@ -78,21 +79,24 @@ int probe_form(const DataBlob* blob, uint32_t packing_word, DataBlob** out) {
   const uint32_t length = zyl::matchlib::blob_size(blob);
   const uint8_t* card = nullptr;
   TlvElement c1{};
-  if (zyl::matchlib::card_parse_extended(bytes, length, &card, nullptr, &c1, nullptr, nullptr) != ML_OK)
+  if (zyl::matchlib::card_parse_extended(bytes, length, &card, nullptr, &c1, nullptr, nullptr) !=
+      ML_OK)
     return ML_UNAVAILABLE;
   // Pre-packed forms: the minutiae become the packed local-structure form.
   uint8_t packed[LOCALSTRUCT64_SIZE];
   uint16_t packed_size = 0;
   if (form != 0) {
     uint8_t work[kPackWork];
-    const uint32_t card_size = card ? zyl::matchlib::card_template_size(card, static_cast<uint32_t>(bytes + length - card)) : 0;
+    const uint32_t card_size =
+        card ? zyl::matchlib::card_template_size(card, static_cast<uint32_t>(bytes + length - card))
+             : 0;
     if (!card_size || pack_minutiae(form, false, card, card_size, work, packed, &packed_size) != ML_OK)
       return ML_UNAVAILABLE;
   }
   TlvNode* raw = nullptr;
   int st = zyl::matchlib::tlv_parse(bytes, length, &raw);
   if (st != ML_OK) return st == ML_NO_MEMORY ? st : ML_UNAVAILABLE;
-  Tree root(raw, ::tlv_node_free);
+  Tree root(raw, &zyl::matchlib::tlv_node_free);
   if (TlvNode* c2 = zyl::matchlib::tlv_find(root.get(), 0xC2)) {
     zyl::matchlib::tlv_detach(c2);
     zyl::matchlib::tlv_node_free(c2);
@@ -103,8 +107,8 @@ int probe_form(const DataBlob* blob, uint32_t packing_word, DataBlob** out) {
     uint8_t* m = nullptr;
     uint32_t map_size = 0;
     int vo = 0, ho = 0, rows = 0, columns = 0;
-    st = zyl::matchlib::gridmap_from_compact(c1.value, c1.length, &m, &map_size, &vo, &ho, &rows, &columns, 0,
-                              nullptr, nullptr);
+    st = zyl::matchlib::gridmap_from_compact(c1.value, c1.length, &m, &map_size, &vo, &ho, &rows,
+                                             &columns, 0, nullptr, nullptr);
     if (st != ML_OK) return st == ML_NO_MEMORY ? st : ML_UNAVAILABLE;
     map.reset(m);
     origin[0] = static_cast<uint8_t>(vo);
@@ -120,10 +124,13 @@ int probe_form(const DataBlob* blob, uint32_t packing_word, DataBlob** out) {
   if (form != 0) {
     TlvNode* a2 = zyl::matchlib::tlv_find(root.get(), 0xA2);
     if (!a2) return ML_UNAVAILABLE;
-    TlvNode* card_node = zyl::matchlib::tlv_node_tag(root.get()) == kCard ? root.get() : zyl::matchlib::tlv_find(root.get(), kCard);
+    TlvNode* card_node = zyl::matchlib::tlv_node_tag(root.get()) == kCard
+                             ? root.get()
+                             : zyl::matchlib::tlv_find(root.get(), kCard);
     // The minutiae (A1) and their qualities (82, beside them or under A2)
     // travel in the packed form only.
-    for (TlvNode* gone : {zyl::matchlib::tlv_find(root.get(), 0xA1), card_node ? zyl::matchlib::tlv_find_child(card_node, 0x82) : nullptr,
+    for (TlvNode* gone : {zyl::matchlib::tlv_find(root.get(), 0xA1),
+                          card_node ? zyl::matchlib::tlv_find_child(card_node, 0x82) : nullptr,
                           zyl::matchlib::tlv_find_child(a2, 0x82)}) {
       if (!gone) continue;
       zyl::matchlib::tlv_detach(gone);
@@ -140,16 +147,16 @@ int probe_form(const DataBlob* blob, uint32_t packing_word, DataBlob** out) {
 using namespace zyl::matchlib::card;
 using zyl::matchlib::tlv_add_child;
 
-
 int zyl::matchlib::card_find_probe_elements(const uint8_t* bytes, uint32_t length, int packing_form,
-                                     TlvElement* packed, uint8_t* quality, int8_t origin[2],
-                                     TlvElement* grid_map) {
+                                            TlvElement* packed, uint8_t* quality, int8_t origin[2],
+                                            TlvElement* grid_map) {
   if (packed) *packed = TlvElement{};
   if (quality) *quality = 0;
   if (origin) origin[0] = origin[1] = 0;
   if (grid_map) *grid_map = TlvElement{};
   TlvElement card{};
-  if (!bytes || zyl::matchlib::tlv_read_element(bytes, &card, length) != length || card.tag != kCard)
+  if (!bytes || zyl::matchlib::tlv_read_element(bytes, &card, length) != length ||
+      card.tag != kCard)
     return ML_CORRUPT;
   auto find = [&](uint16_t tag, TlvElement* out) {
     const uint16_t path[3] = {kCard, 0xA2, tag};
@@ -168,7 +175,8 @@ int zyl::matchlib::card_find_probe_elements(const uint8_t* bytes, uint32_t lengt
   return ML_OK;
 }
 
-extern "C" ZYL_API uint32_t card_template_extent(const uint8_t* bytes, uint32_t length, uint32_t offset) {
+extern "C" ZYL_API uint32_t card_template_extent(const uint8_t* bytes, uint32_t length,
+                                                 uint32_t offset) {
   if (!bytes) return 0;
   while (offset < length) {
     TlvElement e{};
@@ -180,17 +188,19 @@ extern "C" ZYL_API uint32_t card_template_extent(const uint8_t* bytes, uint32_t 
   return 0;
 }
 
-extern "C" ZYL_API DataBlob* card_template_to_probe_form(const DataBlob* template_blob, uint32_t packing_word) {
+extern "C" ZYL_API DataBlob* card_template_to_probe_form(const DataBlob* template_blob,
+                                                         uint32_t packing_word) {
   DataBlob* out = nullptr;
   probe_form(template_blob, packing_word, &out);
   return out;
 }
 
 int zyl::matchlib::card_probe_from_template(uint16_t algorithm_word, const DataBlob* probe,
-                                     DataBlob** out, uint16_t mode_mask) {
+                                            DataBlob** out, uint16_t mode_mask) {
   if (!out) return ML_BAD_ARGUMENT;
   *out = nullptr;
-  if (!probe || zyl::matchlib::blob_type(probe) != kCardTemplateFormat || (mode_mask & 0xF801)) return ML_BAD_ARGUMENT;
+  if (!probe || zyl::matchlib::blob_type(probe) != kCardTemplateFormat || (mode_mask & 0xF801))
+    return ML_BAD_ARGUMENT;
   if ((algorithm_word >> 8) != CARD_ALGORITHM_ID) return ML_WRONG_KIND;
   DataBlob* converted = nullptr;
   const int st = probe_form(probe, algorithm_word & ~0x0Fu, &converted);
@@ -212,11 +222,11 @@ int zyl::matchlib::card_probe_from_template(uint16_t algorithm_word, const DataB
 }
 
 int zyl::matchlib::card_reference_from_mvt(uint16_t algorithm_word, DataBlob* mvt_blob, int mode,
-                                    uint32_t size_limit, DataBlob** out, int* out_count) {
+                                           uint32_t size_limit, DataBlob** out, int* out_count) {
   if (out) *out = nullptr;
   if (out_count) *out_count = 0;
   if (!out || mode < 1 || mode > 10) return ML_BAD_ARGUMENT;
-  Tree root(zyl::matchlib::tlv_node_create(0xEF, 0, nullptr), ::tlv_node_free);
+  Tree root(zyl::matchlib::tlv_node_create(0xEF, 0, nullptr), &zyl::matchlib::tlv_node_free);
   if (!root) return ML_NO_MEMORY;
   if (!mvt_blob) {
     const uint8_t value = static_cast<uint8_t>(mode);
@@ -228,7 +238,8 @@ int zyl::matchlib::card_reference_from_mvt(uint16_t algorithm_word, DataBlob* mv
   const int st = zyl::matchlib::mvt_from_blob(mvt_blob, &raw);
   if (st == ML_NO_MEMORY) return ML_NO_MEMORY;
   if (st != ML_OK) return ML_UNAVAILABLE;
-  std::unique_ptr<MultiViewTemplate, decltype(&::mvt_release)> mvt(raw, ::mvt_release);
+  std::unique_ptr<MultiViewTemplate, decltype(&zyl::matchlib::mvt_release)> mvt(
+      raw, &zyl::matchlib::mvt_release);
 
   const int views = zyl::matchlib::mvt_count_unmarked_views(mvt.get());
   // The tree borrows the probe forms' bytes: they live until it is encoded.
@@ -254,11 +265,13 @@ int zyl::matchlib::card_reference_from_mvt(uint16_t algorithm_word, DataBlob* mv
     if (st_form != ML_OK) continue;  // a view that does not convert is left out
     Blob form(converted);
     TlvNode* sub = nullptr;
-    st_form = zyl::matchlib::tlv_parse(zyl::matchlib::blob_data(form.get()), zyl::matchlib::blob_size(form.get()), &sub);
+    st_form = zyl::matchlib::tlv_parse(zyl::matchlib::blob_data(form.get()),
+                                       zyl::matchlib::blob_size(form.get()), &sub);
     if (st_form == ML_NO_MEMORY) return st_form;
     if (st_form != ML_OK) continue;
     TlvNode* ee = zyl::matchlib::tlv_node_create(0xEE, 0, nullptr);
-    if (!ee || zyl::matchlib::tlv_append_child(ee, sub) != ML_OK || zyl::matchlib::tlv_append_child(root.get(), ee) != ML_OK) {
+    if (!ee || zyl::matchlib::tlv_append_child(ee, sub) != ML_OK ||
+        zyl::matchlib::tlv_append_child(root.get(), ee) != ML_OK) {
       zyl::matchlib::tlv_node_free(sub);
       zyl::matchlib::tlv_node_free(ee);
       return ML_NO_MEMORY;
@@ -275,7 +288,8 @@ int zyl::matchlib::card_reference_from_mvt(uint16_t algorithm_word, DataBlob* mv
     }
     if (++taken > CARD_MAX_TEMPLATES) return ML_TOO_MANY;
   }
-  const uint8_t c0[2] = {static_cast<uint8_t>(0x80 | mode), zyl::matchlib::card_class_byte(static_cast<uint32_t>(taken))};
+  const uint8_t c0[2] = {static_cast<uint8_t>(0x80 | mode),
+                         zyl::matchlib::card_class_byte(static_cast<uint32_t>(taken))};
   TlvNode* head = zyl::matchlib::tlv_node_create(0xC0, 2, c0);
   if (!head || zyl::matchlib::tlv_prepend_child(root.get(), head) != ML_OK) {
     zyl::matchlib::tlv_node_free(head);
@@ -287,14 +301,17 @@ int zyl::matchlib::card_reference_from_mvt(uint16_t algorithm_word, DataBlob* mv
   return ML_OK;
 }
 
-int zyl::matchlib::card_probe_to_reference_entry(const uint8_t* const* parts, const uint32_t* sizes, int k,
-                                          uint8_t* buffer, uint32_t buffer_size, uint32_t offset,
-                                          int mode, CardReferenceEntry* out) {
+int zyl::matchlib::card_probe_to_reference_entry(const uint8_t* const* parts, const uint32_t* sizes,
+                                                 int k, uint8_t* buffer, uint32_t buffer_size,
+                                                 uint32_t offset, int mode,
+                                                 CardReferenceEntry* out) {
   if (!out || !buffer) return ML_BAD_ARGUMENT;
   *out = CardReferenceEntry{};
   if (mode == 0) return ML_CORRUPT;
   CardProbeSetup setup{};
-  if (const int st = zyl::matchlib::card_parse_reference(parts, sizes, k, buffer, buffer_size, offset, &setup)) return st;
+  if (const int st =
+          zyl::matchlib::card_parse_reference(parts, sizes, k, buffer, buffer_size, offset, &setup))
+    return st;
 
   // The reference part of the mode: EF 82 LL LL { C0 {0x80 | mode, ...}, ... }.
   TlvElement p0{}, c0{};
@@ -352,7 +369,8 @@ int zyl::matchlib::card_probe_to_reference_entry(const uint8_t* const* parts, co
     } copies[3];
     const uint16_t a2_path[2] = {kCard, 0xA2};
     TlvElement a2{};
-    if (zyl::matchlib::tlv_find_path(setup.probe, setup.probe_length, a2_path, 2, &a2) == 1 && a2.value) {
+    if (zyl::matchlib::tlv_find_path(setup.probe, setup.probe_length, a2_path, 2, &a2) == 1 &&
+        a2.value) {
       for (uint32_t q = 0; q < a2.length;) {
         TlvElement c{};
         const uint32_t m = zyl::matchlib::tlv_read_element(a2.value + q, &c, a2.length - q);
@@ -396,9 +414,26 @@ int zyl::matchlib::card_probe_to_reference_entry(const uint8_t* const* parts, co
 
 extern "C" {
 
-ZYL_API int card_find_probe_elements(const uint8_t* bytes, uint32_t length, int packing_form, TlvElement* packed, uint8_t* quality, int8_t origin[2], TlvElement* grid_map) { return zyl::matchlib::card_find_probe_elements(bytes, length, packing_form, packed, quality, origin, grid_map); }
-ZYL_API int card_probe_from_template(uint16_t algorithm_word, const DataBlob* probe, DataBlob** out, uint16_t mode_mask) { return zyl::matchlib::card_probe_from_template(algorithm_word, probe, out, mode_mask); }
-ZYL_API int card_reference_from_mvt(uint16_t algorithm_word, DataBlob* mvt_blob, int mode, uint32_t size_limit, DataBlob** out, int* out_count) { return zyl::matchlib::card_reference_from_mvt(algorithm_word, mvt_blob, mode, size_limit, out, out_count); }
-ZYL_API int card_probe_to_reference_entry(const uint8_t* const* parts, const uint32_t* sizes, int k, uint8_t* buffer, uint32_t buffer_size, uint32_t offset, int mode, CardReferenceEntry* out) { return zyl::matchlib::card_probe_to_reference_entry(parts, sizes, k, buffer, buffer_size, offset, mode, out); }
+ZYL_API int card_find_probe_elements(const uint8_t* bytes, uint32_t length, int packing_form,
+                                     TlvElement* packed, uint8_t* quality, int8_t origin[2],
+                                     TlvElement* grid_map) {
+  return zyl::matchlib::card_find_probe_elements(bytes, length, packing_form, packed, quality,
+                                                 origin, grid_map);
+}
+ZYL_API int card_probe_from_template(uint16_t algorithm_word, const DataBlob* probe, DataBlob** out,
+                                     uint16_t mode_mask) {
+  return zyl::matchlib::card_probe_from_template(algorithm_word, probe, out, mode_mask);
+}
+ZYL_API int card_reference_from_mvt(uint16_t algorithm_word, DataBlob* mvt_blob, int mode,
+                                    uint32_t size_limit, DataBlob** out, int* out_count) {
+  return zyl::matchlib::card_reference_from_mvt(algorithm_word, mvt_blob, mode, size_limit, out,
+                                                out_count);
+}
+ZYL_API int card_probe_to_reference_entry(const uint8_t* const* parts, const uint32_t* sizes, int k,
+                                          uint8_t* buffer, uint32_t buffer_size, uint32_t offset,
+                                          int mode, CardReferenceEntry* out) {
+  return zyl::matchlib::card_probe_to_reference_entry(parts, sizes, k, buffer, buffer_size, offset,
+                                                      mode, out);
+}
 
 }  // extern "C"

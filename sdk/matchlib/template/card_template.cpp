@@ -27,7 +27,8 @@ bool card_element(const std::uint8_t* card, std::uint32_t length, TlvElement& ou
 
 bool find_path(const std::uint8_t* card, std::uint32_t length, std::initializer_list<std::uint16_t> path,
                TlvElement& out) {
-  return zyl::matchlib::tlv_find_path(card, length, path.begin(), static_cast<int>(path.size()), &out) == 1;
+  return zyl::matchlib::tlv_find_path(card, length, path.begin(), static_cast<int>(path.size()),
+                                      &out) == 1;
 }
 
 // The minutiae element in its four places, in the order readers try them.
@@ -82,10 +83,11 @@ int add_quality_element(const std::uint8_t* card, std::uint32_t length, const Mi
   constexpr std::uint16_t kCopied[] = {0x81, 0x90, 0x91, 0x92, 0x93, 0x94, 0x95};
   int present = 0;
   TlvElement e{};
-  for (const std::uint16_t tag : kCounted) present += zyl::matchlib::card_find_element(card, length, tag, &e) == ML_OK;
+  for (const std::uint16_t tag : kCounted)
+    present += zyl::matchlib::card_find_element(card, length, tag, &e) == ML_OK;
 
-  using Tree = std::unique_ptr<TlvNode, decltype(&::tlv_node_free)>;
-  Tree root(zyl::matchlib::tlv_node_create(kCard, 0, nullptr), &::tlv_node_free);
+  using Tree = std::unique_ptr<TlvNode, decltype(&zyl::matchlib::tlv_node_free)>;
+  Tree root(zyl::matchlib::tlv_node_create(kCard, 0, nullptr), &zyl::matchlib::tlv_node_free);
   if (!root) return ML_NO_MEMORY;
   TlvNode* parent = root.get();
   auto attach = [](TlvNode* to, TlvNode* node) {
@@ -101,10 +103,12 @@ int add_quality_element(const std::uint8_t* card, std::uint32_t length, const Mi
   }
   for (const std::uint16_t tag : kCopied)
     if (zyl::matchlib::card_find_element(card, length, tag, &e) == ML_OK)
-      if (const int status = attach(parent, zyl::matchlib::tlv_node_create(tag, e.length, e.value)); status != ML_OK)
+      if (const int status = attach(parent, zyl::matchlib::tlv_node_create(tag, e.length, e.value));
+          status != ML_OK)
         return status;
-  if (const int status = attach(root.get(), zyl::matchlib::tlv_node_create(0x82, static_cast<std::uint32_t>(quality.size()),
-                                                             quality.data()));
+  if (const int status =
+          attach(root.get(), zyl::matchlib::tlv_node_create(
+                                 0x82, static_cast<std::uint32_t>(quality.size()), quality.data()));
       status != ML_OK)
     return status;
   return zyl::matchlib::tlv_encode(root.get(), out, out_size);
@@ -115,20 +119,21 @@ int add_quality_element(const std::uint8_t* card, std::uint32_t length, const Mi
 
 using namespace zyl::matchlib;
 
-
-int zyl::matchlib::card_find_element(const uint8_t* card, uint32_t length, uint16_t tag, TlvElement* out) {
+int zyl::matchlib::card_find_element(const uint8_t* card, uint32_t length, uint16_t tag,
+                                     TlvElement* out) {
   if (!card || !out) return ML_BAD_ARGUMENT;
   TlvElement top{};
   if (!card_element(card, length, top)) return ML_UNAVAILABLE;
   if (zyl::matchlib::tlv_next_element(top.value, top.length, tag, out)) return ML_OK;
   TlvElement a1{};
-  if (zyl::matchlib::tlv_next_element(top.value, top.length, 0xA1, &a1) && zyl::matchlib::tlv_next_element(a1.value, a1.length, tag, out))
+  if (zyl::matchlib::tlv_next_element(top.value, top.length, 0xA1, &a1) &&
+      zyl::matchlib::tlv_next_element(a1.value, a1.length, tag, out))
     return ML_OK;
   return ML_UNAVAILABLE;
 }
 
 int zyl::matchlib::card_get_minutiae(const uint8_t* card, uint32_t length, const uint8_t** value,
-                              uint32_t* value_length) {
+                                     uint32_t* value_length) {
   if (!card || !value || !value_length) return ML_BAD_ARGUMENT;
   TlvElement e{};
   if (!minutiae_element(card, length, e) || e.length % 3 != 0) return ML_UNAVAILABLE;
@@ -144,15 +149,16 @@ uint32_t zyl::matchlib::card_template_size(const uint8_t* bytes, uint32_t length
   return size && e.tag == 0x7F2E ? size : 0;
 }
 
-int zyl::matchlib::card_read_minutiae(const uint8_t* card, uint32_t length, uint32_t maximum, int reduce, void*,
-                               CompactMinutia* out, uint32_t* count, int* has_quality) {
+int zyl::matchlib::card_read_minutiae(const uint8_t* card, uint32_t length, uint32_t maximum,
+                                      int reduce, void*, CompactMinutia* out, uint32_t* count,
+                                      int* has_quality) {
   if (!card || !out || !count || !has_quality) return ML_BAD_ARGUMENT;
   return zyl::GuardedCall(ML_NO_MEMORY,
                           [&] { return read_minutiae(card, length, maximum, reduce != 0, out, count, has_quality); });
 }
 
-int zyl::matchlib::card_add_quality_element(uint8_t** card, uint32_t length, const MinutiaeRecord* record,
-                                     uint32_t* out_size) {
+int zyl::matchlib::card_add_quality_element(uint8_t** card, uint32_t length,
+                                            const MinutiaeRecord* record, uint32_t* out_size) {
   if (!card) return ML_BAD_ARGUMENT;
   uint8_t* old = *card;
   uint8_t* fresh = nullptr;
@@ -171,10 +177,24 @@ int zyl::matchlib::card_add_quality_element(uint8_t** card, uint32_t length, con
 
 extern "C" {
 
-ZYL_API int card_find_element(const uint8_t* card, uint32_t length, uint16_t tag, TlvElement* out) { return zyl::matchlib::card_find_element(card, length, tag, out); }
-ZYL_API int card_get_minutiae(const uint8_t* card, uint32_t length, const uint8_t** value, uint32_t* value_length) { return zyl::matchlib::card_get_minutiae(card, length, value, value_length); }
-ZYL_API uint32_t card_template_size(const uint8_t* bytes, uint32_t length) { return zyl::matchlib::card_template_size(bytes, length); }
-ZYL_API int card_read_minutiae(const uint8_t* card, uint32_t length, uint32_t maximum, int reduce, void* arg4, CompactMinutia* out, uint32_t* count, int* has_quality) { return zyl::matchlib::card_read_minutiae(card, length, maximum, reduce, arg4, out, count, has_quality); }
-ZYL_API int card_add_quality_element(uint8_t** card, uint32_t length, const MinutiaeRecord* record, uint32_t* out_size) { return zyl::matchlib::card_add_quality_element(card, length, record, out_size); }
+ZYL_API int card_find_element(const uint8_t* card, uint32_t length, uint16_t tag, TlvElement* out) {
+  return zyl::matchlib::card_find_element(card, length, tag, out);
+}
+ZYL_API int card_get_minutiae(const uint8_t* card, uint32_t length, const uint8_t** value,
+                              uint32_t* value_length) {
+  return zyl::matchlib::card_get_minutiae(card, length, value, value_length);
+}
+ZYL_API uint32_t card_template_size(const uint8_t* bytes, uint32_t length) {
+  return zyl::matchlib::card_template_size(bytes, length);
+}
+ZYL_API int card_read_minutiae(const uint8_t* card, uint32_t length, uint32_t maximum, int reduce,
+                               void* arg4, CompactMinutia* out, uint32_t* count, int* has_quality) {
+  return zyl::matchlib::card_read_minutiae(card, length, maximum, reduce, arg4, out, count,
+                                           has_quality);
+}
+ZYL_API int card_add_quality_element(uint8_t** card, uint32_t length, const MinutiaeRecord* record,
+                                     uint32_t* out_size) {
+  return zyl::matchlib::card_add_quality_element(card, length, record, out_size);
+}
 
 }  // extern "C"

@@ -5,6 +5,7 @@
 #include <span>
 #include <vector>
 
+#include "common/guarded_call.h"
 #include "common/byte_io.h"
 #include "matchlib/core/blob.h"
 #include "zylscan/matchlib_container.h"
@@ -95,11 +96,11 @@ DataBlob* build(const ContainerTable& t) {
   for (int i = 0; i < t.count; ++i) size += 10 + std::uint64_t{t.entries[i].length};
   if (size > UINT32_MAX) return nullptr;
   std::vector<std::uint8_t> out;
-  try {
-    out.resize(size);
-  } catch (...) {
+  if (zyl::GuardedCall(ML_NO_MEMORY, [&] {
+        out.resize(size);
+        return ML_OK;
+      }) != ML_OK)
     return nullptr;
-  }
   ContainerTable crc_table = t;
   crc_table.form = 1;
   ByteWriter w(out);
@@ -116,7 +117,8 @@ DataBlob* build(const ContainerTable& t) {
   }
   w.bytes(kTrailer, 4);
   if (!w.ok()) return nullptr;
-  return zyl::matchlib::blob_create(CONTAINER_FORMAT, out.data(), static_cast<std::uint32_t>(out.size()));
+  return zyl::matchlib::blob_create(CONTAINER_FORMAT, out.data(),
+                                    static_cast<std::uint32_t>(out.size()));
 }
 
 int locate(std::span<const std::uint8_t> bytes, std::int32_t code, ContainerEntry& out) {
@@ -157,8 +159,8 @@ int table_from_blob(const DataBlob* blob, ContainerTable& t) {
   if (!storable_code(zyl::matchlib::blob_type(blob))) return ML_UNAVAILABLE;
   t.form = 1;
   t.count = 1;
-  t.entries[0] = {static_cast<std::uint16_t>(zyl::matchlib::blob_type(blob)), blob->length, blob->data,
-                  zyl::matchlib::crc32_compute(blob->data, blob->length)};
+  t.entries[0] = {static_cast<std::uint16_t>(zyl::matchlib::blob_type(blob)), blob->length,
+                  blob->data, zyl::matchlib::crc32_compute(blob->data, blob->length)};
   return ML_OK;
 }
 
@@ -182,8 +184,8 @@ bool container_blob(const DataBlob* blob) {
 // Section of a composite card template.
 int card_section(std::span<const std::uint8_t> bytes, std::int32_t code, const std::uint8_t** data,
                  std::uint32_t* length) {
-  const int status = zyl::matchlib::tmpl_card_section(bytes.data(), static_cast<std::uint32_t>(bytes.size()),
-                                       code, data, length);
+  const int status = zyl::matchlib::tmpl_card_section(
+      bytes.data(), static_cast<std::uint32_t>(bytes.size()), code, data, length);
   if (status != ML_OK) {
     *data = nullptr;
     *length = 0;
@@ -195,7 +197,6 @@ int card_section(std::span<const std::uint8_t> bytes, std::int32_t code, const s
 }  // namespace zyl::matchlib
 
 using namespace zyl::matchlib;
-
 
 extern "C" ZYL_API int container_parse(const uint8_t* data, uint32_t length, ContainerTable* out) {
   if (!out) return ML_BAD_ARGUMENT;
@@ -211,7 +212,7 @@ extern "C" ZYL_API uint32_t container_header_crc(const ContainerTable* table) {
 }
 
 extern "C" ZYL_API int container_locate(const uint8_t* bytes, uint32_t length, int32_t format,
-                             ContainerEntry* out) {
+                                        ContainerEntry* out) {
   if (!bytes || !out) return ML_BAD_ARGUMENT;
   return locate({bytes, length}, format, *out);
 }
@@ -244,12 +245,13 @@ extern "C" ZYL_API int container_verify(const uint8_t* bytes, uint32_t length, i
   if (level == 1 || t.count == 0) return 1;
   int valid = 1;
   for (int i = 0; i < t.count; ++i)
-    if (zyl::matchlib::crc32_compute(t.entries[i].data, t.entries[i].length) != t.entries[i].crc) valid = 0;
+    if (zyl::matchlib::crc32_compute(t.entries[i].data, t.entries[i].length) != t.entries[i].crc)
+      valid = 0;
   return valid;
 }
 
 int zyl::matchlib::container_find_entry(const DataBlob* blob, int32_t format, const uint8_t** data,
-                                 uint32_t* length) {
+                                        uint32_t* length) {
   if (data) *data = nullptr;
   if (length) *length = 0;
   if (!container_blob(blob)) return ML_UNAVAILABLE;
@@ -274,7 +276,7 @@ int zyl::matchlib::container_is_empty(const DataBlob* blob) {
 }
 
 DataBlob* zyl::matchlib::container_put_entry(DataBlob* blob, int32_t format, const uint8_t* data,
-                                      uint32_t length) {
+                                             uint32_t length) {
   if (!storable_code(format) || (!data && length)) return nullptr;
   ContainerTable t{};
   if (blob && parse(blob_bytes(blob), t) != ML_OK) return nullptr;
@@ -291,7 +293,7 @@ DataBlob* zyl::matchlib::container_put_entry(DataBlob* blob, int32_t format, con
 }
 
 DataBlob* zyl::matchlib::container_take_entry(DataBlob* blob, int32_t format, const uint8_t** data,
-                                       uint32_t* length) {
+                                              uint32_t* length) {
   if (data) *data = nullptr;
   if (length) *length = 0;
   if (!blob) return nullptr;
@@ -316,7 +318,8 @@ DataBlob* zyl::matchlib::container_remove_entry(DataBlob* blob, int32_t format) 
   return zyl::matchlib::container_take_entry(blob, format, nullptr, nullptr);
 }
 
-extern "C" ZYL_API DataBlob* container_keep_codes(DataBlob* blob, const int32_t* formats, int32_t count) {
+extern "C" ZYL_API DataBlob* container_keep_codes(DataBlob* blob, const int32_t* formats,
+                                                  int32_t count) {
   ContainerTable t{};
   if (blob && parse(blob_bytes(blob), t) != ML_OK) return nullptr;
   if (count > 0 && !formats) return nullptr;
@@ -361,13 +364,15 @@ DataBlob* zyl::matchlib::container_merge(DataBlob* first, DataBlob* second) {
   merged.form = 1;
   DataBlob* out = build(merged);
   if (!out) return nullptr;
-  if (GrayImage* image = zyl::matchlib::blob_get_image(first)) zyl::matchlib::blob_set_image(out, image);
-  if (GrayImage* image = zyl::matchlib::blob_get_image(second)) zyl::matchlib::blob_set_image(out, image);
+  if (GrayImage* image = zyl::matchlib::blob_get_image(first))
+    zyl::matchlib::blob_set_image(out, image);
+  if (GrayImage* image = zyl::matchlib::blob_get_image(second))
+    zyl::matchlib::blob_set_image(out, image);
   return out;
 }
 
 int zyl::matchlib::tmpl_get_section(const DataBlob* blob, int32_t format, const uint8_t** data,
-                             uint32_t* length) {
+                                    uint32_t* length) {
   if (data) *data = nullptr;
   if (length) *length = 0;
   if (!blob || !data || !length) return ML_BAD_ARGUMENT;
@@ -418,13 +423,33 @@ int zyl::matchlib::tmpl_has_section(const DataBlob* blob, int32_t format) {
 
 extern "C" {
 
-ZYL_API int container_find_entry(const DataBlob* blob, int32_t format, const uint8_t** data, uint32_t* length) { return zyl::matchlib::container_find_entry(blob, format, data, length); }
-ZYL_API int container_is_empty(const DataBlob* blob) { return zyl::matchlib::container_is_empty(blob); }
-ZYL_API DataBlob* container_put_entry(DataBlob* blob, int32_t format, const uint8_t* data, uint32_t length) { return zyl::matchlib::container_put_entry(blob, format, data, length); }
-ZYL_API DataBlob* container_take_entry(DataBlob* blob, int32_t format, const uint8_t** data, uint32_t* length) { return zyl::matchlib::container_take_entry(blob, format, data, length); }
-ZYL_API DataBlob* container_remove_entry(DataBlob* blob, int32_t format) { return zyl::matchlib::container_remove_entry(blob, format); }
-ZYL_API DataBlob* container_merge(DataBlob* first, DataBlob* second) { return zyl::matchlib::container_merge(first, second); }
-ZYL_API int tmpl_get_section(const DataBlob* blob, int32_t format, const uint8_t** data, uint32_t* length) { return zyl::matchlib::tmpl_get_section(blob, format, data, length); }
-ZYL_API int tmpl_has_section(const DataBlob* blob, int32_t format) { return zyl::matchlib::tmpl_has_section(blob, format); }
+ZYL_API int container_find_entry(const DataBlob* blob, int32_t format, const uint8_t** data,
+                                 uint32_t* length) {
+  return zyl::matchlib::container_find_entry(blob, format, data, length);
+}
+ZYL_API int container_is_empty(const DataBlob* blob) {
+  return zyl::matchlib::container_is_empty(blob);
+}
+ZYL_API DataBlob* container_put_entry(DataBlob* blob, int32_t format, const uint8_t* data,
+                                      uint32_t length) {
+  return zyl::matchlib::container_put_entry(blob, format, data, length);
+}
+ZYL_API DataBlob* container_take_entry(DataBlob* blob, int32_t format, const uint8_t** data,
+                                       uint32_t* length) {
+  return zyl::matchlib::container_take_entry(blob, format, data, length);
+}
+ZYL_API DataBlob* container_remove_entry(DataBlob* blob, int32_t format) {
+  return zyl::matchlib::container_remove_entry(blob, format);
+}
+ZYL_API DataBlob* container_merge(DataBlob* first, DataBlob* second) {
+  return zyl::matchlib::container_merge(first, second);
+}
+ZYL_API int tmpl_get_section(const DataBlob* blob, int32_t format, const uint8_t** data,
+                             uint32_t* length) {
+  return zyl::matchlib::tmpl_get_section(blob, format, data, length);
+}
+ZYL_API int tmpl_has_section(const DataBlob* blob, int32_t format) {
+  return zyl::matchlib::tmpl_has_section(blob, format);
+}
 
 }  // extern "C"

@@ -187,8 +187,9 @@ int parse(std::span<const std::uint8_t> in, GridFeatureBlock** out) {
   const std::uint16_t resolution = version == 2 ? head.u16() : 0;
   if (!head.ok() || magic != GRIDBLOCK_MAGIC) return ML_CORRUPT;
 
-  std::unique_ptr<GridFeatureBlock, decltype(&::gridblock_free)> b(
-      zyl::matchlib::gridblock_create(rows, columns, resolution, origin_y, origin_x), &::gridblock_free);
+  std::unique_ptr<GridFeatureBlock, decltype(&zyl::matchlib::gridblock_free)> b(
+      zyl::matchlib::gridblock_create(rows, columns, resolution, origin_y, origin_x),
+      &zyl::matchlib::gridblock_free);
   if (!b) return ML_NO_MEMORY;
   b->version = version;
   b->cell_size = cell_size;
@@ -208,11 +209,13 @@ int parse(std::span<const std::uint8_t> in, GridFeatureBlock** out) {
 
 using namespace zyl::matchlib;
 
+extern "C" ZYL_API const GridBlockSettings* gridblock_default_settings(void) {
+  return &kExtractionSettings;
+}
 
-extern "C" ZYL_API const GridBlockSettings* gridblock_default_settings(void) { return &kExtractionSettings; }
-
-GridFeatureBlock* zyl::matchlib::gridblock_create(uint8_t rows, uint8_t columns, uint16_t resolution,
-                                           uint8_t origin_y, uint8_t origin_x) {
+GridFeatureBlock* zyl::matchlib::gridblock_create(uint8_t rows, uint8_t columns,
+                                                  uint16_t resolution, uint8_t origin_y,
+                                                  uint8_t origin_x) {
   const std::size_t n = static_cast<std::size_t>(rows) * columns;
   auto* b = static_cast<GridFeatureBlock*>(ml_calloc(1, sizeof(GridFeatureBlock) + n * sizeof(GridCell)));
   if (!b) return nullptr;
@@ -230,8 +233,8 @@ GridFeatureBlock* zyl::matchlib::gridblock_create(uint8_t rows, uint8_t columns,
 
 void zyl::matchlib::gridblock_free(GridFeatureBlock* block) { std::free(block); }
 
-int zyl::matchlib::gridblock_serialize(const GridFeatureBlock* block, uint8_t** out, uint16_t* out_length,
-                                const GridBlockSettings* settings) {
+int zyl::matchlib::gridblock_serialize(const GridFeatureBlock* block, uint8_t** out,
+                                       uint16_t* out_length, const GridBlockSettings* settings) {
   if (!block || !out || !out_length || (cell_count(*block) && !block->cells)) return ML_BAD_ARGUMENT;
   const GridBlockSettings& s = settings ? *settings : kExtractionSettings;
   if (!settings_valid(s)) return ML_BAD_ARGUMENT;
@@ -246,9 +249,17 @@ int zyl::matchlib::gridblock_parse(const uint8_t* bytes, uint32_t length, GridFe
 
 extern "C" {
 
-ZYL_API GridFeatureBlock* gridblock_create(uint8_t rows, uint8_t columns, uint16_t resolution, uint8_t origin_y, uint8_t origin_x) { return zyl::matchlib::gridblock_create(rows, columns, resolution, origin_y, origin_x); }
+ZYL_API GridFeatureBlock* gridblock_create(uint8_t rows, uint8_t columns, uint16_t resolution,
+                                           uint8_t origin_y, uint8_t origin_x) {
+  return zyl::matchlib::gridblock_create(rows, columns, resolution, origin_y, origin_x);
+}
 ZYL_API void gridblock_free(GridFeatureBlock* block) { zyl::matchlib::gridblock_free(block); }
-ZYL_API int gridblock_serialize(const GridFeatureBlock* block, uint8_t** out, uint16_t* out_length, const GridBlockSettings* settings) { return zyl::matchlib::gridblock_serialize(block, out, out_length, settings); }
-ZYL_API int gridblock_parse(const uint8_t* bytes, uint32_t length, GridFeatureBlock** out) { return zyl::matchlib::gridblock_parse(bytes, length, out); }
+ZYL_API int gridblock_serialize(const GridFeatureBlock* block, uint8_t** out, uint16_t* out_length,
+                                const GridBlockSettings* settings) {
+  return zyl::matchlib::gridblock_serialize(block, out, out_length, settings);
+}
+ZYL_API int gridblock_parse(const uint8_t* bytes, uint32_t length, GridFeatureBlock** out) {
+  return zyl::matchlib::gridblock_parse(bytes, length, out);
+}
 
 }  // extern "C"

@@ -61,7 +61,8 @@ ImpressionAccumulator* new_accumulator(std::uint16_t height, std::uint16_t width
 int put_template(ImpressionAccumulator& a, unsigned slot, std::int32_t format,
                  std::span<const std::uint8_t> bytes) {
   if (slot >= ACCUM_SLOTS || a.slots[slot]) return ML_CORRUPT;
-  a.slots[slot] = zyl::matchlib::blob_create(format, bytes.data(), static_cast<std::uint32_t>(bytes.size()));
+  a.slots[slot] =
+      zyl::matchlib::blob_create(format, bytes.data(), static_cast<std::uint32_t>(bytes.size()));
   return a.slots[slot] ? ML_OK : ML_NO_MEMORY;
 }
 
@@ -139,8 +140,8 @@ constexpr BlockHandler kBlocks[] = {{ACCUM_BLOCK_HEAD, read_head},
 int parse_blocks(std::span<const std::uint8_t> in, ImpressionAccumulator** out) {
   if (in.size() < 3) return ML_CORRUPT;
   BlockParse p;
-  int status = zyl::matchlib::blocks_dispatch6(&p, kBlocks, in.data() + 2, static_cast<std::uint32_t>(in.size() - 2),
-                                nullptr);
+  int status = zyl::matchlib::blocks_dispatch6(&p, kBlocks, in.data() + 2,
+                                               static_cast<std::uint32_t>(in.size() - 2), nullptr);
   // A saved accumulator always carries its head and its base map.
   if (status == ML_OK && (!p.acc || !p.acc->base_map)) status = ML_CORRUPT;
   if (status != ML_OK) {
@@ -237,7 +238,6 @@ int accum_ensure_maps(ImpressionAccumulator& a) {
 
 using namespace zyl::matchlib;
 
-
 AccumState* zyl::matchlib::accum_state_create(uint32_t size) {
   auto* s = static_cast<AccumState*>(ml_calloc(1, sizeof(AccumState)));
   if (!s) return nullptr;
@@ -271,7 +271,8 @@ ImpressionAccumulator* zyl::matchlib::accum_create_sized(uint16_t height, uint16
 
 ImpressionAccumulator* zyl::matchlib::accum_create(const GrayImage* image) {
   if (!image) return nullptr;
-  const int h = zyl::matchlib::image_source_height(image), w = zyl::matchlib::image_source_width(image);
+  const int h = zyl::matchlib::image_source_height(image),
+            w = zyl::matchlib::image_source_width(image);
   if (h <= 0 || w <= 0 || h > UINT16_MAX || w > UINT16_MAX) return nullptr;
   return zyl::matchlib::accum_create_sized(static_cast<uint16_t>(h), static_cast<uint16_t>(w));
 }
@@ -346,7 +347,8 @@ uint32_t zyl::matchlib::accum_write(uint8_t* out, const ImpressionAccumulator* a
   return w.ok() ? static_cast<std::uint32_t>(w.pos()) : 0;
 }
 
-int zyl::matchlib::accum_serialize(const ImpressionAccumulator* a, AccumState** out, uint32_t* out_size) {
+int zyl::matchlib::accum_serialize(const ImpressionAccumulator* a, AccumState** out,
+                                   uint32_t* out_size) {
   if (!a || !out || !out_size) return ML_BAD_ARGUMENT;
   const std::uint32_t size = zyl::matchlib::accum_write(nullptr, a);
   if (size == 0) return ML_CORRUPT;
@@ -381,8 +383,8 @@ ImpressionAccumulator* zyl::matchlib::accum_copy(const ImpressionAccumulator* a)
   return copy;
 }
 
-int zyl::matchlib::accum_map_statistics(const MatchContext* ctx, const uint8_t* map, int height, int width,
-                                 uint16_t out[4]) {
+int zyl::matchlib::accum_map_statistics(const MatchContext* ctx, const uint8_t* map, int height,
+                                        int width, uint16_t out[4]) {
   if (!map || !out || height <= 0 || width <= 0) return ML_BAD_ARGUMENT;
   const std::int64_t n = static_cast<std::int64_t>(height) * width;
   if (n > 65536) return ML_WRONG_KIND;
@@ -423,17 +425,36 @@ int zyl::matchlib::accum_map_statistics(const MatchContext* ctx, const uint8_t* 
 
 extern "C" {
 
-ZYL_API AccumState* accum_state_create(uint32_t size) { return zyl::matchlib::accum_state_create(size); }
-ZYL_API AccumState* accum_state_retain(AccumState* s) { return zyl::matchlib::accum_state_retain(s); }
+ZYL_API AccumState* accum_state_create(uint32_t size) {
+  return zyl::matchlib::accum_state_create(size);
+}
+ZYL_API AccumState* accum_state_retain(AccumState* s) {
+  return zyl::matchlib::accum_state_retain(s);
+}
 ZYL_API void accum_state_release(AccumState* s) { zyl::matchlib::accum_state_release(s); }
-ZYL_API ImpressionAccumulator* accum_create_sized(uint16_t height, uint16_t width) { return zyl::matchlib::accum_create_sized(height, width); }
-ZYL_API ImpressionAccumulator* accum_create(const GrayImage* image) { return zyl::matchlib::accum_create(image); }
+ZYL_API ImpressionAccumulator* accum_create_sized(uint16_t height, uint16_t width) {
+  return zyl::matchlib::accum_create_sized(height, width);
+}
+ZYL_API ImpressionAccumulator* accum_create(const GrayImage* image) {
+  return zyl::matchlib::accum_create(image);
+}
 ZYL_API void accum_release(ImpressionAccumulator* a) { zyl::matchlib::accum_release(a); }
 ZYL_API int accum_reset(ImpressionAccumulator* a) { return zyl::matchlib::accum_reset(a); }
-ZYL_API uint32_t accum_write(uint8_t* out, const ImpressionAccumulator* a) { return zyl::matchlib::accum_write(out, a); }
-ZYL_API int accum_serialize(const ImpressionAccumulator* a, AccumState** out, uint32_t* out_size) { return zyl::matchlib::accum_serialize(a, out, out_size); }
-ZYL_API int accum_parse(const uint8_t* bytes, uint32_t length, ImpressionAccumulator** out) { return zyl::matchlib::accum_parse(bytes, length, out); }
-ZYL_API ImpressionAccumulator* accum_copy(const ImpressionAccumulator* a) { return zyl::matchlib::accum_copy(a); }
-ZYL_API int accum_map_statistics(const MatchContext* ctx, const uint8_t* map, int height, int width, uint16_t out[4]) { return zyl::matchlib::accum_map_statistics(ctx, map, height, width, out); }
+ZYL_API uint32_t accum_write(uint8_t* out, const ImpressionAccumulator* a) {
+  return zyl::matchlib::accum_write(out, a);
+}
+ZYL_API int accum_serialize(const ImpressionAccumulator* a, AccumState** out, uint32_t* out_size) {
+  return zyl::matchlib::accum_serialize(a, out, out_size);
+}
+ZYL_API int accum_parse(const uint8_t* bytes, uint32_t length, ImpressionAccumulator** out) {
+  return zyl::matchlib::accum_parse(bytes, length, out);
+}
+ZYL_API ImpressionAccumulator* accum_copy(const ImpressionAccumulator* a) {
+  return zyl::matchlib::accum_copy(a);
+}
+ZYL_API int accum_map_statistics(const MatchContext* ctx, const uint8_t* map, int height, int width,
+                                 uint16_t out[4]) {
+  return zyl::matchlib::accum_map_statistics(ctx, map, height, width, out);
+}
 
 }  // extern "C"

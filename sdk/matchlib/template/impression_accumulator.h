@@ -5,9 +5,9 @@
 
 #include "zylscan/matchlib_accum.h"
 
-// Bodies of exported functions, called directly inside the library.
 namespace zyl::matchlib {
 
+// Bodies of exported functions, called directly inside the library.
 AccumState* accum_state_create(uint32_t size);
 AccumState* accum_state_retain(AccumState* s);
 void accum_state_release(AccumState* s);
@@ -20,11 +20,7 @@ int accum_serialize(const ImpressionAccumulator* a, AccumState** out, uint32_t* 
 int accum_parse(const uint8_t* bytes, uint32_t length, ImpressionAccumulator** out);
 ImpressionAccumulator* accum_copy(const ImpressionAccumulator* a);
 int accum_map_statistics(const MatchContext* ctx, const uint8_t* map, int height, int width,
-                                 uint16_t out[4]);
-
-}  // namespace zyl::matchlib
-
-namespace zyl::matchlib {
+                         uint16_t out[4]);
 
 inline std::size_t accum_area(const ImpressionAccumulator& a) {
   return static_cast<std::size_t>(a.height) * a.width;

@@ -113,10 +113,12 @@ int running_mean(ImpressionAccumulator& acc, const MatchContext* ctx, GrayImage*
   if (!pixels) return ML_BAD_ARGUMENT;
   const int resolution = zyl::matchlib::image_resolution(image);
   Bytes filtered(win.cells()), work(win.cells());
-  if (const int s = zyl::matchlib::fftfilt_radial_u8(pixels, h, w, resolution, 128, 0, -1, 0, 0, work.data())) return s;
-  if (const int s = zyl::matchlib::fftfilt_radial_inverted_u8(work.data(), h, w, resolution, 0, 0,
-                                               zyl::matchlib::param_get(ctx, kKeyInverseBand, 512), 256, 0,
-                                               filtered.data()))
+  if (const int s =
+          zyl::matchlib::fftfilt_radial_u8(pixels, h, w, resolution, 128, 0, -1, 0, 0, work.data()))
+    return s;
+  if (const int s = zyl::matchlib::fftfilt_radial_inverted_u8(
+          work.data(), h, w, resolution, 0, 0, zyl::matchlib::param_get(ctx, kKeyInverseBand, 512),
+          256, 0, filtered.data()))
     return s;
 
   bool inverted = false;
@@ -172,8 +174,9 @@ int running_mean(ImpressionAccumulator& acc, const MatchContext* ctx, GrayImage*
 // an impression of inverted contrast still reads as the same skin.
 int window_map(const DataBlob* a, const DataBlob* b, const Window& win, int invert, Bytes& map) {
   map.resize(win.cells());
-  return zyl::matchlib::blockrec_similarity_map(zyl::matchlib::blob_data(a), zyl::matchlib::blob_size(a), zyl::matchlib::blob_data(b), zyl::matchlib::blob_size(b), map.data(),
-                                 win.height, win.width, win.row, win.column, invert);
+  return zyl::matchlib::blockrec_similarity_map(
+      zyl::matchlib::blob_data(a), zyl::matchlib::blob_size(a), zyl::matchlib::blob_data(b),
+      zyl::matchlib::blob_size(b), map.data(), win.height, win.width, win.row, win.column, invert);
 }
 
 std::uint8_t below(int value, int threshold) {
@@ -185,7 +188,9 @@ std::uint8_t below(int value, int threshold) {
 
 int parse_record(const DataBlob* b, RecordPtr& out) {
   BlockRecord* r = nullptr;
-  if (const int s = zyl::matchlib::blockrec_parse(zyl::matchlib::blob_data(b), zyl::matchlib::blob_size(b), 0, 0, &r)) return s;
+  if (const int s = zyl::matchlib::blockrec_parse(zyl::matchlib::blob_data(b),
+                                                  zyl::matchlib::blob_size(b), 0, 0, &r))
+    return s;
   out.reset(r);
   return ML_OK;
 }
@@ -297,7 +302,8 @@ int band_filter_step(MatchContext*, const std::uint8_t* pixels, const std::uint8
 constexpr ImagePrepDescriptor kBandFilterStep = {band_filter_step};
 
 int add_impression(ImpressionAccumulator& acc, MatchContext* ctx, GrayImage* image) {
-  const Window win{zyl::matchlib::image_height(image), zyl::matchlib::image_width(image), zyl::matchlib::image_offset_y(image), zyl::matchlib::image_offset_x(image)};
+  const Window win{zyl::matchlib::image_height(image), zyl::matchlib::image_width(image),
+                   zyl::matchlib::image_offset_y(image), zyl::matchlib::image_offset_x(image)};
   if (win.column < 0 || win.column + win.width > acc.width) return ML_BAD_ARGUMENT;
   if (const int s = zyl::matchlib::image_build_masks_from_params(image, ctx)) return s;
   acc.last_height = static_cast<std::uint16_t>(win.height);
@@ -309,7 +315,8 @@ int add_impression(ImpressionAccumulator& acc, MatchContext* ctx, GrayImage* ima
   if (zyl::matchlib::param_get(ctx, kKeyMasksOnly, 0) != 0) return ML_OK;
 
   Ref<GrayImage> working = zyl::matchlib::param_get(ctx, kKeyPreprocess, 0) != 0
-                               ? Ref<GrayImage>::adopt(zyl::matchlib::image_preprocess_copy(image, ctx, &kBandFilterStep))
+                               ? Ref<GrayImage>::adopt(zyl::matchlib::image_preprocess_copy(
+                                     image, ctx, &kBandFilterStep))
                                : Ref<GrayImage>::share(image);
   if (!working) return ML_NO_MEMORY;
   if (const std::int32_t t = zyl::matchlib::param_get(ctx, kKeyThresholds, 0); t != 0)
@@ -388,8 +395,10 @@ int add_impression(ImpressionAccumulator& acc, MatchContext* ctx, GrayImage* ima
 }
 
 bool fits(const ImpressionAccumulator& acc, const GrayImage* image) {
-  return image && zyl::matchlib::image_source_height(image) == acc.height && zyl::matchlib::image_source_width(image) == acc.width &&
-         zyl::matchlib::image_offset_y(image) >= 0 && zyl::matchlib::image_offset_y(image) + zyl::matchlib::image_height(image) <= acc.height;
+  return image && zyl::matchlib::image_source_height(image) == acc.height &&
+         zyl::matchlib::image_source_width(image) == acc.width &&
+         zyl::matchlib::image_offset_y(image) >= 0 &&
+         zyl::matchlib::image_offset_y(image) + zyl::matchlib::image_height(image) <= acc.height;
 }
 
 }  // namespace
@@ -397,15 +406,15 @@ bool fits(const ImpressionAccumulator& acc, const GrayImage* image) {
 
 using namespace zyl::matchlib;
 
-
-int zyl::matchlib::accum_add_image(ImpressionAccumulator* acc, MatchContext* ctx, GrayImage* image) {
+int zyl::matchlib::accum_add_image(ImpressionAccumulator* acc, MatchContext* ctx,
+                                   GrayImage* image) {
   if (!acc || !acc->base_map || !fits(*acc, image)) return ML_BAD_ARGUMENT;
   return zyl::GuardedCall(ML_NO_MEMORY, [&] { return add_impression(*acc, ctx, image); });
 }
 
 int zyl::matchlib::accum_add_images_progress(ImpressionAccumulator* acc, MatchContext* ctx,
-                                      GrayImage* const* images, int n, AccumProgress progress,
-                                      void* user) {
+                                             GrayImage* const* images, int n,
+                                             AccumProgress progress, void* user) {
   if (!images || n < 1) return ML_BAD_ARGUMENT;
   // A long series first learns from its latest impressions, so the whole
   // series is then judged against them.
@@ -419,13 +428,14 @@ int zyl::matchlib::accum_add_images_progress(ImpressionAccumulator* acc, MatchCo
   return ML_OK;
 }
 
-int zyl::matchlib::accum_add_images(ImpressionAccumulator* acc, MatchContext* ctx, GrayImage* const* images,
-                             int n) {
+int zyl::matchlib::accum_add_images(ImpressionAccumulator* acc, MatchContext* ctx,
+                                    GrayImage* const* images, int n) {
   return zyl::matchlib::accum_add_images_progress(acc, ctx, images, n, nullptr, nullptr);
 }
 
-extern "C" ZYL_API int accum_slot_overlap_stats(const ImpressionAccumulator* acc, const MatchContext* ctx, int index,
-                                     uint16_t out[4]) {
+extern "C" ZYL_API int accum_slot_overlap_stats(const ImpressionAccumulator* acc,
+                                                const MatchContext* ctx, int index,
+                                                uint16_t out[4]) {
   if (!acc || !out) return ML_BAD_ARGUMENT;
   if (index < 0 || index > 5) return ML_WRONG_KIND;
   if (!acc->slots[0] || !acc->slots[index + 1]) return ML_EMPTY_SLOT;
@@ -433,23 +443,36 @@ extern "C" ZYL_API int accum_slot_overlap_stats(const ImpressionAccumulator* acc
   if (win.height == 0 || win.width == 0) return ML_BAD_ARGUMENT;
   return zyl::GuardedCall(ML_NO_MEMORY, [&]() -> int {
     Bytes map;
-    if (const int s = window_map(acc->slots[index + 1], acc->slots[0], win,
-                                 zyl::matchlib::param_get(ctx, kKeyInversionTest, 0) != 0 ? 1 : 0, map))
+    if (const int s =
+            window_map(acc->slots[index + 1], acc->slots[0], win,
+                       zyl::matchlib::param_get(ctx, kKeyInversionTest, 0) != 0 ? 1 : 0, map))
       return s;
     return zyl::matchlib::accum_map_statistics(ctx, map.data(), win.height, win.width, out);
   });
 }
 
 int zyl::matchlib::accum_band_filter(const uint8_t* pixels, int height, int width, int resolution,
-                              uint8_t* out) {
+                                     uint8_t* out) {
   return zyl::matchlib::fftfilt_band_by_resolution_u8(pixels, height, width, resolution, out);
 }
 
 extern "C" {
 
-ZYL_API int accum_add_image(ImpressionAccumulator* acc, MatchContext* ctx, GrayImage* image) { return zyl::matchlib::accum_add_image(acc, ctx, image); }
-ZYL_API int accum_add_images_progress(ImpressionAccumulator* acc, MatchContext* ctx, GrayImage* const* images, int n, AccumProgress progress, void* user) { return zyl::matchlib::accum_add_images_progress(acc, ctx, images, n, progress, user); }
-ZYL_API int accum_add_images(ImpressionAccumulator* acc, MatchContext* ctx, GrayImage* const* images, int n) { return zyl::matchlib::accum_add_images(acc, ctx, images, n); }
-ZYL_API int accum_band_filter(const uint8_t* pixels, int height, int width, int resolution, uint8_t* out) { return zyl::matchlib::accum_band_filter(pixels, height, width, resolution, out); }
+ZYL_API int accum_add_image(ImpressionAccumulator* acc, MatchContext* ctx, GrayImage* image) {
+  return zyl::matchlib::accum_add_image(acc, ctx, image);
+}
+ZYL_API int accum_add_images_progress(ImpressionAccumulator* acc, MatchContext* ctx,
+                                      GrayImage* const* images, int n, AccumProgress progress,
+                                      void* user) {
+  return zyl::matchlib::accum_add_images_progress(acc, ctx, images, n, progress, user);
+}
+ZYL_API int accum_add_images(ImpressionAccumulator* acc, MatchContext* ctx,
+                             GrayImage* const* images, int n) {
+  return zyl::matchlib::accum_add_images(acc, ctx, images, n);
+}
+ZYL_API int accum_band_filter(const uint8_t* pixels, int height, int width, int resolution,
+                              uint8_t* out) {
+  return zyl::matchlib::accum_band_filter(pixels, height, width, resolution, out);
+}
 
 }  // extern "C"

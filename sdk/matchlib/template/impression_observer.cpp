@@ -108,7 +108,8 @@ int restart_with_six(AccumObserver& o, EnrolSession* session, DataBlob* tmpl, vo
   // enrolment: they are in the accumulator already, and the list is still
   // full.
   o.replaying = true;
-  for (int k = 0; k < kKeptImages - 1; ++k) keep(zyl::matchlib::enrol_add_sample(session, o.images[k], tmpl, user));
+  for (int k = 0; k < kKeptImages - 1; ++k)
+    keep(zyl::matchlib::enrol_add_sample(session, o.images[k], tmpl, user));
   o.replaying = false;
   drop_images(o);
   o.listing = false;
@@ -123,7 +124,8 @@ int observe(EnrolSession* session, GrayImage* image, DataBlob* tmpl, void* user)
   return zyl::GuardedCall(ML_NO_MEMORY, [&]() -> int {
     if (!o.listing) return add_one(*o.state, zyl::matchlib::enrol_context(session), image);
     o.images[o.kept++] = zyl::matchlib::image_retain(image);
-    if (o.kept < kKeptImages) return add_one(*o.state, zyl::matchlib::enrol_context(session), image);
+    if (o.kept < kKeptImages)
+      return add_one(*o.state, zyl::matchlib::enrol_context(session), image);
     return restart_with_six(o, session, tmpl, user);
   });
 }

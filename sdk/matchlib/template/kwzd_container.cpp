@@ -137,7 +137,7 @@ int parse(DataBlob* blob, KwzdContainer*& out) {
   const int count = bytes[6];
   const int header_count = bytes[7];
   std::unique_ptr<KwzdContainer, void (*)(KwzdContainer*)> holder(ml_new<KwzdContainer>(),
-                                                                   ::kwzd_free);
+                                                                  &zyl::matchlib::kwzd_free);
   if (!holder) return ML_NO_MEMORY;
   KwzdContainer* c = holder.get();
   auto fail = [](int status) { return status; };
@@ -172,8 +172,8 @@ int parse(DataBlob* blob, KwzdContainer*& out) {
     if (zyl::matchlib::blob_owns_data(blob)) {
       record_blob = zyl::matchlib::blob_create(format, data.data(), length);
     } else {
-      record_blob = zyl::matchlib::blob_wrap(format, const_cast<std::uint8_t*>(data.data()), length, 0,
-                              release_parent, blob);
+      record_blob = zyl::matchlib::blob_wrap(format, const_cast<std::uint8_t*>(data.data()), length,
+                                             0, release_parent, blob);
       if (record_blob) zyl::matchlib::blob_retain(blob);
     }
     if (!record_blob) return fail(ML_NO_MEMORY);
@@ -289,8 +289,8 @@ int serialize(KwzdContainer* c, DataBlob** out, const KwzdWriter& writer, void* 
   put(nullptr, 0);
   DataBlob* result = nullptr;
   if (status == ML_OK) {
-    result = zyl::matchlib::blob_wrap(KWZD_FORMAT, buffer, static_cast<std::uint32_t>(size), owns, release,
-                       release_argument);
+    result = zyl::matchlib::blob_wrap(KWZD_FORMAT, buffer, static_cast<std::uint32_t>(size), owns,
+                                      release, release_argument);
     if (!result) status = ML_NO_MEMORY;
   }
   if (status != ML_OK) {
@@ -305,7 +305,6 @@ int serialize(KwzdContainer* c, DataBlob** out, const KwzdWriter& writer, void* 
 }  // namespace zyl::matchlib
 
 using namespace zyl::matchlib;
-
 
 KwzdContainer* zyl::matchlib::kwzd_create(void) { return ml_new<KwzdContainer>(); }
 
@@ -323,11 +322,12 @@ int zyl::matchlib::kwzd_add_record(KwzdContainer* container, int32_t key, DataBl
   if (!container || !blob || key == KWZD_HEADER_KEY || find_record(container, key))
     return ML_BAD_ARGUMENT;
   if (container->records.size() >= KWZD_MAX_RECORDS) return ML_WRONG_KIND;
-  try {
-    container->records.push_back({key, zyl::matchlib::blob_retain(blob), {}});
-  } catch (...) {
-    zyl::matchlib::blob_release(blob);
-    return ML_NO_MEMORY;
+  if (const int st = zyl::GuardedCall(ML_NO_MEMORY, [&] {
+        container->records.push_back({key, zyl::matchlib::blob_retain(blob), {}});
+        return ML_OK;
+      })) {
+    zyl::matchlib::blob_release(blob);  // the reference the record was to hold
+    return st;
   }
   raise_next_key(container, key);
   return ML_OK;
@@ -418,8 +418,8 @@ int zyl::matchlib::kwzd_replace(KwzdContainer* container, int32_t key, DataBlob*
   return ML_OK;
 }
 
-int zyl::matchlib::kwzd_add_section(KwzdContainer* container, int32_t key, int type, const uint8_t* data,
-                             uint16_t length) {
+int zyl::matchlib::kwzd_add_section(KwzdContainer* container, int32_t key, int type,
+                                    const uint8_t* data, uint16_t length) {
   if (!container) return ML_BAD_ARGUMENT;
   SectionList* list = section_list(container, key);
   if (!list) return ML_NOT_FOUND;
@@ -441,8 +441,8 @@ int zyl::matchlib::kwzd_remove_section(KwzdContainer* container, int32_t key, in
   return removed ? ML_OK : ML_NOT_FOUND;
 }
 
-const uint8_t* zyl::matchlib::kwzd_get_section(const KwzdContainer* container, int32_t key, int type,
-                                        uint16_t* length) {
+const uint8_t* zyl::matchlib::kwzd_get_section(const KwzdContainer* container, int32_t key,
+                                               int type, uint16_t* length) {
   if (length) *length = 0;
   const SectionList* list = container ? section_list(container, key) : nullptr;
   if (!list) return nullptr;
@@ -456,7 +456,8 @@ const uint8_t* zyl::matchlib::kwzd_get_section(const KwzdContainer* container, i
   return nullptr;
 }
 
-extern "C" ZYL_API int kwzd_next_section_type(const KwzdContainer* container, int32_t key, int* type) {
+extern "C" ZYL_API int kwzd_next_section_type(const KwzdContainer* container, int32_t key,
+                                              int* type) {
   const SectionList* list = container && type ? section_list(container, key) : nullptr;
   if (!list || list->empty()) return 0;
   if (*type == 0) {
@@ -472,8 +473,8 @@ extern "C" ZYL_API int kwzd_next_section_type(const KwzdContainer* container, in
   return 0;
 }
 
-extern "C" ZYL_API int kwzd_copy_section(const KwzdContainer* source, KwzdContainer* target, int32_t key,
-                              int type) {
+extern "C" ZYL_API int kwzd_copy_section(const KwzdContainer* source, KwzdContainer* target,
+                                         int32_t key, int type) {
   uint16_t length = 0;
   const uint8_t* data = zyl::matchlib::kwzd_get_section(source, key, type, &length);
   if (!data) return ML_OK;
@@ -494,7 +495,7 @@ int zyl::matchlib::kwzd_parse(DataBlob* blob, KwzdContainer** out) {
 }
 
 int zyl::matchlib::kwzd_serialize_with(KwzdContainer* container, DataBlob** out,
-                                const KwzdWriter* writer, void* writer_context) {
+                                       const KwzdWriter* writer, void* writer_context) {
   if (out) *out = nullptr;
   if (!writer || !writer->allocate || !writer->append || !container || !out)
     return ML_BAD_ARGUMENT;
@@ -515,21 +516,56 @@ extern "C" {
 
 ZYL_API KwzdContainer* kwzd_create(void) { return zyl::matchlib::kwzd_create(); }
 ZYL_API void kwzd_free(KwzdContainer* container) { zyl::matchlib::kwzd_free(container); }
-ZYL_API int kwzd_record_count(const KwzdContainer* container) { return zyl::matchlib::kwzd_record_count(container); }
-ZYL_API int kwzd_add_record(KwzdContainer* container, int32_t key, DataBlob* blob) { return zyl::matchlib::kwzd_add_record(container, key, blob); }
-ZYL_API int kwzd_append(KwzdContainer* container, DataBlob* blob, int32_t* key) { return zyl::matchlib::kwzd_append(container, blob, key); }
-ZYL_API int kwzd_remove(KwzdContainer* container, int32_t key) { return zyl::matchlib::kwzd_remove(container, key); }
-ZYL_API int kwzd_remove_reuse(KwzdContainer* container, int32_t key) { return zyl::matchlib::kwzd_remove_reuse(container, key); }
-ZYL_API int kwzd_drop_newest(KwzdContainer* container, int count) { return zyl::matchlib::kwzd_drop_newest(container, count); }
-ZYL_API DataBlob* kwzd_find(const KwzdContainer* container, int32_t key) { return zyl::matchlib::kwzd_find(container, key); }
-ZYL_API DataBlob* kwzd_get_at(const KwzdContainer* container, int index, int32_t* key) { return zyl::matchlib::kwzd_get_at(container, index, key); }
-ZYL_API int kwzd_replace(KwzdContainer* container, int32_t key, DataBlob* blob) { return zyl::matchlib::kwzd_replace(container, key, blob); }
-ZYL_API int kwzd_add_section(KwzdContainer* container, int32_t key, int type, const uint8_t* data, uint16_t length) { return zyl::matchlib::kwzd_add_section(container, key, type, data, length); }
-ZYL_API int kwzd_remove_section(KwzdContainer* container, int32_t key, int type) { return zyl::matchlib::kwzd_remove_section(container, key, type); }
-ZYL_API const uint8_t* kwzd_get_section(const KwzdContainer* container, int32_t key, int type, uint16_t* length) { return zyl::matchlib::kwzd_get_section(container, key, type, length); }
-ZYL_API uint32_t kwzd_serialized_size(const KwzdContainer* container) { return zyl::matchlib::kwzd_serialized_size(container); }
-ZYL_API int kwzd_parse(DataBlob* blob, KwzdContainer** out) { return zyl::matchlib::kwzd_parse(blob, out); }
-ZYL_API int kwzd_serialize_with(KwzdContainer* container, DataBlob** out, const KwzdWriter* writer, void* writer_context) { return zyl::matchlib::kwzd_serialize_with(container, out, writer, writer_context); }
-ZYL_API int kwzd_serialize(KwzdContainer* container, DataBlob** out) { return zyl::matchlib::kwzd_serialize(container, out); }
+ZYL_API int kwzd_record_count(const KwzdContainer* container) {
+  return zyl::matchlib::kwzd_record_count(container);
+}
+ZYL_API int kwzd_add_record(KwzdContainer* container, int32_t key, DataBlob* blob) {
+  return zyl::matchlib::kwzd_add_record(container, key, blob);
+}
+ZYL_API int kwzd_append(KwzdContainer* container, DataBlob* blob, int32_t* key) {
+  return zyl::matchlib::kwzd_append(container, blob, key);
+}
+ZYL_API int kwzd_remove(KwzdContainer* container, int32_t key) {
+  return zyl::matchlib::kwzd_remove(container, key);
+}
+ZYL_API int kwzd_remove_reuse(KwzdContainer* container, int32_t key) {
+  return zyl::matchlib::kwzd_remove_reuse(container, key);
+}
+ZYL_API int kwzd_drop_newest(KwzdContainer* container, int count) {
+  return zyl::matchlib::kwzd_drop_newest(container, count);
+}
+ZYL_API DataBlob* kwzd_find(const KwzdContainer* container, int32_t key) {
+  return zyl::matchlib::kwzd_find(container, key);
+}
+ZYL_API DataBlob* kwzd_get_at(const KwzdContainer* container, int index, int32_t* key) {
+  return zyl::matchlib::kwzd_get_at(container, index, key);
+}
+ZYL_API int kwzd_replace(KwzdContainer* container, int32_t key, DataBlob* blob) {
+  return zyl::matchlib::kwzd_replace(container, key, blob);
+}
+ZYL_API int kwzd_add_section(KwzdContainer* container, int32_t key, int type, const uint8_t* data,
+                             uint16_t length) {
+  return zyl::matchlib::kwzd_add_section(container, key, type, data, length);
+}
+ZYL_API int kwzd_remove_section(KwzdContainer* container, int32_t key, int type) {
+  return zyl::matchlib::kwzd_remove_section(container, key, type);
+}
+ZYL_API const uint8_t* kwzd_get_section(const KwzdContainer* container, int32_t key, int type,
+                                        uint16_t* length) {
+  return zyl::matchlib::kwzd_get_section(container, key, type, length);
+}
+ZYL_API uint32_t kwzd_serialized_size(const KwzdContainer* container) {
+  return zyl::matchlib::kwzd_serialized_size(container);
+}
+ZYL_API int kwzd_parse(DataBlob* blob, KwzdContainer** out) {
+  return zyl::matchlib::kwzd_parse(blob, out);
+}
+ZYL_API int kwzd_serialize_with(KwzdContainer* container, DataBlob** out, const KwzdWriter* writer,
+                                void* writer_context) {
+  return zyl::matchlib::kwzd_serialize_with(container, out, writer, writer_context);
+}
+ZYL_API int kwzd_serialize(KwzdContainer* container, DataBlob** out) {
+  return zyl::matchlib::kwzd_serialize(container, out);
+}
 
 }  // extern "C"

@@ -187,9 +187,8 @@ using namespace zyl::matchlib;
 using zyl::ByteReader;
 using zyl::ByteWriter;
 
-
 int zyl::matchlib::fmr_add_core_delta_block(uint8_t** record, const CoreList* cores,
-                                     const DeltaList* deltas) {
+                                            const DeltaList* deltas) {
   const int nc = cores ? std::min<int>(cores->count, MINREC_MAX_SINGULAR) : 0;
   const int nd = deltas ? std::min<int>(deltas->count, MINREC_MAX_SINGULAR) : 0;
   if (nc == 0 && nd == 0) return ML_OK;
@@ -215,7 +214,8 @@ int zyl::matchlib::fmr_add_core_delta_block(uint8_t** record, const CoreList* co
   });
 }
 
-int zyl::matchlib::fmr_add_zonal_quality_block(uint8_t** record, const ZonalQuality* quality, int bits) {
+int zyl::matchlib::fmr_add_zonal_quality_block(uint8_t** record, const ZonalQuality* quality,
+                                               int bits) {
   if (bits < 1 || bits > 8) return ML_BAD_ARGUMENT;
   if (!quality || !record || !*record) return ML_BAD_ARGUMENT;
   const std::uint32_t cells = std::uint32_t{quality->rows} * quality->columns;
@@ -261,7 +261,7 @@ int zyl::matchlib::fmr_add_frequency_block(uint8_t** record, const CellMap* map)
 }
 
 int zyl::matchlib::fmr_read_core_delta_block(const uint8_t* record, uint32_t size, CoreList* cores,
-                                      DeltaList* deltas) {
+                                             DeltaList* deltas) {
   if (!record || !cores || !deltas) return ML_BAD_ARGUMENT;
   *cores = CoreList{};
   *deltas = DeltaList{};
@@ -301,7 +301,7 @@ int zyl::matchlib::fmr_read_core_delta_block(const uint8_t* record, uint32_t siz
 }
 
 int zyl::matchlib::fmr_read_zonal_quality_block(const uint8_t* record, uint32_t size,
-                                         ZonalQuality* quality) {
+                                                ZonalQuality* quality) {
   if (!record || !quality) return ML_BAD_ARGUMENT;
   *quality = ZonalQuality{};
   const std::span<const std::uint8_t> b(record, size);
@@ -348,12 +348,14 @@ int zyl::matchlib::fmr_read_zonal_quality_block(const uint8_t* record, uint32_t 
   return ML_OK;
 }
 
-extern "C" ZYL_API int fmr_read_orientation_block(const uint8_t* record, uint32_t size, CellMap* map) {
+extern "C" ZYL_API int fmr_read_orientation_block(const uint8_t* record, uint32_t size,
+                                                  CellMap* map) {
   if (!record || !map) return ML_BAD_ARGUMENT;
   return read_map({record, size}, map, kOrientation);
 }
 
-extern "C" ZYL_API int fmr_read_frequency_block(const uint8_t* record, uint32_t size, CellMap* map) {
+extern "C" ZYL_API int fmr_read_frequency_block(const uint8_t* record, uint32_t size,
+                                                CellMap* map) {
   if (!record || !map) return ML_BAD_ARGUMENT;
   return read_map({record, size}, map, kFrequency);
 }
@@ -376,8 +378,8 @@ extern "C" ZYL_API int fmr_ext_length_add(uint8_t* record, uint32_t size, int de
   return ML_OK;
 }
 
-void zyl::matchlib::coredelta_rescale(uint8_t* entries, int count, int from, int to, int angle_bytes,
-                               int x_origin, int y_origin) {
+void zyl::matchlib::coredelta_rescale(uint8_t* entries, int count, int from, int to,
+                                      int angle_bytes, int x_origin, int y_origin) {
   if (!entries || from <= 0 || count <= 0) return;
   auto scale = [&](int v, int origin) {
     const std::int64_t s = ((std::int64_t{v} - origin) * to * 8 / from + 4) >> 3;
@@ -454,13 +456,33 @@ int zyl::matchlib::minrec_fit_coordinates(MinutiaeRecord* m) {
 
 extern "C" {
 
-ZYL_API int fmr_add_core_delta_block(uint8_t** record, const CoreList* cores, const DeltaList* deltas) { return zyl::matchlib::fmr_add_core_delta_block(record, cores, deltas); }
-ZYL_API int fmr_add_zonal_quality_block(uint8_t** record, const ZonalQuality* quality, int bits) { return zyl::matchlib::fmr_add_zonal_quality_block(record, quality, bits); }
-ZYL_API int fmr_add_orientation_block(uint8_t** record, const CellMap* map) { return zyl::matchlib::fmr_add_orientation_block(record, map); }
-ZYL_API int fmr_add_frequency_block(uint8_t** record, const CellMap* map) { return zyl::matchlib::fmr_add_frequency_block(record, map); }
-ZYL_API int fmr_read_core_delta_block(const uint8_t* record, uint32_t size, CoreList* cores, DeltaList* deltas) { return zyl::matchlib::fmr_read_core_delta_block(record, size, cores, deltas); }
-ZYL_API int fmr_read_zonal_quality_block(const uint8_t* record, uint32_t size, ZonalQuality* quality) { return zyl::matchlib::fmr_read_zonal_quality_block(record, size, quality); }
-ZYL_API void coredelta_rescale(uint8_t* entries, int count, int from, int to, int angle_bytes, int x_origin, int y_origin) { zyl::matchlib::coredelta_rescale(entries, count, from, to, angle_bytes, x_origin, y_origin); }
-ZYL_API int minrec_fit_coordinates(MinutiaeRecord* m) { return zyl::matchlib::minrec_fit_coordinates(m); }
+ZYL_API int fmr_add_core_delta_block(uint8_t** record, const CoreList* cores,
+                                     const DeltaList* deltas) {
+  return zyl::matchlib::fmr_add_core_delta_block(record, cores, deltas);
+}
+ZYL_API int fmr_add_zonal_quality_block(uint8_t** record, const ZonalQuality* quality, int bits) {
+  return zyl::matchlib::fmr_add_zonal_quality_block(record, quality, bits);
+}
+ZYL_API int fmr_add_orientation_block(uint8_t** record, const CellMap* map) {
+  return zyl::matchlib::fmr_add_orientation_block(record, map);
+}
+ZYL_API int fmr_add_frequency_block(uint8_t** record, const CellMap* map) {
+  return zyl::matchlib::fmr_add_frequency_block(record, map);
+}
+ZYL_API int fmr_read_core_delta_block(const uint8_t* record, uint32_t size, CoreList* cores,
+                                      DeltaList* deltas) {
+  return zyl::matchlib::fmr_read_core_delta_block(record, size, cores, deltas);
+}
+ZYL_API int fmr_read_zonal_quality_block(const uint8_t* record, uint32_t size,
+                                         ZonalQuality* quality) {
+  return zyl::matchlib::fmr_read_zonal_quality_block(record, size, quality);
+}
+ZYL_API void coredelta_rescale(uint8_t* entries, int count, int from, int to, int angle_bytes,
+                               int x_origin, int y_origin) {
+  zyl::matchlib::coredelta_rescale(entries, count, from, to, angle_bytes, x_origin, y_origin);
+}
+ZYL_API int minrec_fit_coordinates(MinutiaeRecord* m) {
+  return zyl::matchlib::minrec_fit_coordinates(m);
+}
 
 }  // extern "C"

@@ -424,7 +424,6 @@ using namespace zyl::matchlib;
 using zyl::ByteReader;
 using zyl::ByteWriter;
 
-
 MinutiaeRecord* zyl::matchlib::minrec_create(void) {
   return static_cast<MinutiaeRecord*>(ml_calloc(1, sizeof(MinutiaeRecord)));
 }
@@ -440,26 +439,34 @@ void zyl::matchlib::minrec_free(MinutiaeRecord* record) {
   std::free(record);
 }
 
-int zyl::matchlib::fmr_build_iso2005(const MinutiaeRecord* record, uint8_t** out, uint32_t* out_size) {
+int zyl::matchlib::fmr_build_iso2005(const MinutiaeRecord* record, uint8_t** out,
+                                     uint32_t* out_size) {
   return build(record, Form::Iso2005, true, out, out_size);
 }
-int zyl::matchlib::fmr_build_ansi2004(const MinutiaeRecord* record, uint8_t** out, uint32_t* out_size) {
+int zyl::matchlib::fmr_build_ansi2004(const MinutiaeRecord* record, uint8_t** out,
+                                      uint32_t* out_size) {
   return build(record, Form::Ansi2004, true, out, out_size);
 }
-int zyl::matchlib::fmr_build_ansi2009(const MinutiaeRecord* record, uint8_t** out, uint32_t* out_size) {
+int zyl::matchlib::fmr_build_ansi2009(const MinutiaeRecord* record, uint8_t** out,
+                                      uint32_t* out_size) {
   return build(record, Form::Ansi2009, true, out, out_size);
 }
-int zyl::matchlib::fmr_build_iso2011(const MinutiaeRecord* record, uint8_t** out, uint32_t* out_size) {
+int zyl::matchlib::fmr_build_iso2011(const MinutiaeRecord* record, uint8_t** out,
+                                     uint32_t* out_size) {
   return build(record, Form::Iso2011, true, out, out_size);
 }
-int zyl::matchlib::fmr_write_iso2011(const MinutiaeRecord* record, uint8_t** out, uint32_t* out_size) {
+int zyl::matchlib::fmr_write_iso2011(const MinutiaeRecord* record, uint8_t** out,
+                                     uint32_t* out_size) {
   return build(record, Form::Iso2011, false, out, out_size);
 }
 
-#define ZYL_FMR_PARSER(name, impl)                                                      \
-extern "C" ZYL_API int name(const uint8_t* bytes, uint32_t size, MinutiaeRecord* record) {       \
-    if (!bytes || !record) return ML_BAD_ARGUMENT;                                      \
-    return impl;                                                                        \
+#define ZYL_FMR_PARSER(name, impl)                                                           \
+  int zyl::matchlib::name(const uint8_t* bytes, uint32_t size, MinutiaeRecord* record) {     \
+    if (!bytes || !record) return ML_BAD_ARGUMENT;                                           \
+    return impl;                                                                             \
+  }                                                                                          \
+  extern "C" ZYL_API int name(const uint8_t* bytes, uint32_t size, MinutiaeRecord* record) { \
+    return zyl::matchlib::name(bytes, size, record);                                         \
   }
 ZYL_FMR_PARSER(fmr_parse_iso2005, parse_iso2005({bytes, size}, record))
 ZYL_FMR_PARSER(fmr_parse_iso2011, parse_iso2011({bytes, size}, record))
@@ -470,20 +477,20 @@ ZYL_FMR_PARSER(fmr_parse_ansi,
                parse_family({bytes, size}, record, parse_ansi2004, parse_ansi2009))
 #undef ZYL_FMR_PARSER
 
-int zyl::matchlib::fmr_to_iso2005(const uint8_t* bytes, uint32_t size, int max_minutiae, uint8_t** out,
-                           uint32_t* out_size) {
+int zyl::matchlib::fmr_to_iso2005(const uint8_t* bytes, uint32_t size, int max_minutiae,
+                                  uint8_t** out, uint32_t* out_size) {
   return convert(bytes, size, max_minutiae, true, Form::Iso2005, out, out_size);
 }
-extern "C" ZYL_API int fmr_to_iso2011(const uint8_t* bytes, uint32_t size, int max_minutiae, uint8_t** out,
-                           uint32_t* out_size) {
+extern "C" ZYL_API int fmr_to_iso2011(const uint8_t* bytes, uint32_t size, int max_minutiae,
+                                      uint8_t** out, uint32_t* out_size) {
   return convert(bytes, size, max_minutiae, true, Form::Iso2011, out, out_size);
 }
-extern "C" ZYL_API int fmr_to_ansi2004(const uint8_t* bytes, uint32_t size, int max_minutiae, uint8_t** out,
-                            uint32_t* out_size) {
+extern "C" ZYL_API int fmr_to_ansi2004(const uint8_t* bytes, uint32_t size, int max_minutiae,
+                                       uint8_t** out, uint32_t* out_size) {
   return convert(bytes, size, max_minutiae, false, Form::Ansi2004, out, out_size);
 }
-extern "C" ZYL_API int fmr_to_ansi2009(const uint8_t* bytes, uint32_t size, int max_minutiae, uint8_t** out,
-                            uint32_t* out_size) {
+extern "C" ZYL_API int fmr_to_ansi2009(const uint8_t* bytes, uint32_t size, int max_minutiae,
+                                       uint8_t** out, uint32_t* out_size) {
   return convert(bytes, size, max_minutiae, false, Form::Ansi2009, out, out_size);
 }
 
@@ -531,8 +538,8 @@ extern "C" ZYL_API int fmr_check_ansi_size(const uint8_t* bytes, uint32_t size) 
 }
 
 extern "C" ZYL_API int fmr_merge_views(const uint8_t* first, uint32_t first_size, int first_finger,
-                            const uint8_t* second, uint32_t second_size, int second_finger,
-                            uint8_t** out, uint32_t* out_size) {
+                                       const uint8_t* second, uint32_t second_size,
+                                       int second_finger, uint8_t** out, uint32_t* out_size) {
   if (!first || !second || !out) return ML_BAD_ARGUMENT;
   return merge_views({first, first_size}, first_finger, {second, second_size}, second_finger,
                      out, out_size);
@@ -542,12 +549,27 @@ extern "C" {
 
 ZYL_API MinutiaeRecord* minrec_create(void) { return zyl::matchlib::minrec_create(); }
 ZYL_API void minrec_free(MinutiaeRecord* record) { zyl::matchlib::minrec_free(record); }
-ZYL_API int fmr_build_iso2005(const MinutiaeRecord* record, uint8_t** out, uint32_t* out_size) { return zyl::matchlib::fmr_build_iso2005(record, out, out_size); }
-ZYL_API int fmr_build_ansi2004(const MinutiaeRecord* record, uint8_t** out, uint32_t* out_size) { return zyl::matchlib::fmr_build_ansi2004(record, out, out_size); }
-ZYL_API int fmr_build_ansi2009(const MinutiaeRecord* record, uint8_t** out, uint32_t* out_size) { return zyl::matchlib::fmr_build_ansi2009(record, out, out_size); }
-ZYL_API int fmr_build_iso2011(const MinutiaeRecord* record, uint8_t** out, uint32_t* out_size) { return zyl::matchlib::fmr_build_iso2011(record, out, out_size); }
-ZYL_API int fmr_write_iso2011(const MinutiaeRecord* record, uint8_t** out, uint32_t* out_size) { return zyl::matchlib::fmr_write_iso2011(record, out, out_size); }
-ZYL_API int fmr_to_iso2005(const uint8_t* bytes, uint32_t size, int max_minutiae, uint8_t** out, uint32_t* out_size) { return zyl::matchlib::fmr_to_iso2005(bytes, size, max_minutiae, out, out_size); }
-ZYL_API uint32_t fmr_get_length(const uint8_t* bytes, uint32_t size) { return zyl::matchlib::fmr_get_length(bytes, size); }
+ZYL_API int fmr_build_iso2005(const MinutiaeRecord* record, uint8_t** out, uint32_t* out_size) {
+  return zyl::matchlib::fmr_build_iso2005(record, out, out_size);
+}
+ZYL_API int fmr_build_ansi2004(const MinutiaeRecord* record, uint8_t** out, uint32_t* out_size) {
+  return zyl::matchlib::fmr_build_ansi2004(record, out, out_size);
+}
+ZYL_API int fmr_build_ansi2009(const MinutiaeRecord* record, uint8_t** out, uint32_t* out_size) {
+  return zyl::matchlib::fmr_build_ansi2009(record, out, out_size);
+}
+ZYL_API int fmr_build_iso2011(const MinutiaeRecord* record, uint8_t** out, uint32_t* out_size) {
+  return zyl::matchlib::fmr_build_iso2011(record, out, out_size);
+}
+ZYL_API int fmr_write_iso2011(const MinutiaeRecord* record, uint8_t** out, uint32_t* out_size) {
+  return zyl::matchlib::fmr_write_iso2011(record, out, out_size);
+}
+ZYL_API int fmr_to_iso2005(const uint8_t* bytes, uint32_t size, int max_minutiae, uint8_t** out,
+                           uint32_t* out_size) {
+  return zyl::matchlib::fmr_to_iso2005(bytes, size, max_minutiae, out, out_size);
+}
+ZYL_API uint32_t fmr_get_length(const uint8_t* bytes, uint32_t size) {
+  return zyl::matchlib::fmr_get_length(bytes, size);
+}
 
 }  // extern "C"

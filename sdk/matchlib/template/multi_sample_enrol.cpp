@@ -126,8 +126,8 @@ int add(MultiSampleEnrol& m, DataBlob* tmpl, int* progress) {
       compared = true;
       std::int32_t decision = 0, gallery_index = 0, view_index = 0;
       RigidTransform* t = nullptr;
-      status = zyl::matchlib::engine_match_decide(m.engine, &slots[k].tmpl, 1, tmpl, kCompareLevel, &decision, &t,
-                                   &gallery_index, &view_index);
+      status = zyl::matchlib::engine_match_decide(m.engine, &slots[k].tmpl, 1, tmpl, kCompareLevel,
+                                                  &decision, &t, &gallery_index, &view_index);
       if (status != ML_OK) {
         zyl::matchlib::xform_release(t);
         fate = Fate::Spare;
@@ -137,11 +137,12 @@ int add(MultiSampleEnrol& m, DataBlob* tmpl, int* progress) {
         matched = true;
         slots[k].mark = slots[n].mark = 1;
         if (t) {
-          const int d = zyl::matchlib::xform_corner_distance(identity, t, static_cast<std::int16_t>(rows),
-                                              static_cast<std::int16_t>(columns));
+          const int d = zyl::matchlib::xform_corner_distance(
+              identity, t, static_cast<std::int16_t>(rows), static_cast<std::int16_t>(columns));
           if (d < slots[n].distance && slots[k].distance > m.settings.least_distance)
             slots[n].distance = static_cast<std::int16_t>(std::min(d, 32767));
-          if (zyl::matchlib::xform_within(t, m.settings.shift_tolerance, m.settings.angle_tolerance)) {
+          if (zyl::matchlib::xform_within(t, m.settings.shift_tolerance,
+                                          m.settings.angle_tolerance)) {
             raise(m, ENROL_EVENT_REFUSED, nullptr);
             if (k == n - 1) raise(m, ENROL_EVENT_SAME_PLACE, nullptr);
             fate = Fate::Spare;
@@ -235,7 +236,8 @@ bool template_image_size(const DataBlob* tmpl, std::uint16_t& rows, std::uint16_
   std::uint32_t length = 0;
   TlvElement c3{};
   if (zyl::matchlib::tmpl_get_section(tmpl, 67, &section, &length) != ML_OK ||
-      zyl::matchlib::card_parse_extended(section, length, nullptr, nullptr, nullptr, nullptr, &c3) != ML_OK ||
+      zyl::matchlib::card_parse_extended(section, length, nullptr, nullptr, nullptr, nullptr,
+                                         &c3) != ML_OK ||
       !c3.value)
     return false;
   std::uint8_t flag = 0;
@@ -250,8 +252,8 @@ int grid_coverage(const DataBlob* tmpl, int& status) {
   std::uint8_t* map = nullptr;
   std::uint32_t size = 0;
   int vo = 0, ho = 0, rows = 0, columns = 0;
-  status = zyl::matchlib::gridmap_from_compact(section, length, &map, &size, &vo, &ho, &rows, &columns, 0, nullptr,
-                                nullptr);
+  status = zyl::matchlib::gridmap_from_compact(section, length, &map, &size, &vo, &ho, &rows,
+                                               &columns, 0, nullptr, nullptr);
   if (status != ML_OK) return -1;
   const std::uint64_t cells = static_cast<std::uint64_t>(std::max(rows, 0)) * std::max(columns, 0);
   std::uint64_t covered = 0;
@@ -265,10 +267,10 @@ int grid_coverage(const DataBlob* tmpl, int& status) {
 
 using namespace zyl::matchlib;
 
-
 EnrolSession* zyl::matchlib::multi_enrol_create(MatchEngine* engine, MatchContext* context,
-                                         FingerInfo* finger, const EnrolHooks* hooks,
-                                         uint32_t format, const MultiSampleSettings* settings) {
+                                                FingerInfo* finger, const EnrolHooks* hooks,
+                                                uint32_t format,
+                                                const MultiSampleSettings* settings) {
   if (!settings || settings->capacity == 0) return nullptr;
   auto* m = static_cast<MultiSampleEnrol*>(ml_calloc(1, sizeof(MultiSampleEnrol)));
   if (!m) return nullptr;
@@ -298,8 +300,9 @@ EnrolSession* zyl::matchlib::multi_enrol_create(MatchEngine* engine, MatchContex
 }
 
 extern "C" ZYL_API EnrolSession* multi_enrol_create_default(MatchEngine* engine, FingerInfo* finger,
-                                                 const EnrolHooks* hooks, uint8_t most_compared,
-                                                 uint16_t keep_marks) {
+                                                            const EnrolHooks* hooks,
+                                                            uint8_t most_compared,
+                                                            uint16_t keep_marks) {
   const EngineConfig* config = zyl::matchlib::engine_get_config(engine);
   if (!config || keep_marks >= 2) return nullptr;
   MatchContext* ctx = zyl::matchlib::engine_get_context(engine);
@@ -317,15 +320,19 @@ extern "C" ZYL_API EnrolSession* multi_enrol_create_default(MatchEngine* engine,
   s.angle_tolerance = static_cast<uint8_t>(zyl::matchlib::param_get(ctx, 0xee9aaf74u, 16));
   s.maximum_views = views;
   s.least_coverage = zyl::matchlib::param_get(ctx, 0x0b578594u, config->unnamed_i32_1);
-  s.least_distance = static_cast<int16_t>(zyl::matchlib::param_get(ctx, 0x48d59322u, config->unnamed_i32_2));
-  s.least_size = static_cast<uint16_t>(zyl::matchlib::param_get(ctx, 0x7bc1c0b4u, config->unnamed_i32_3));
-  EnrolSession* e = zyl::matchlib::multi_enrol_create(engine, ctx, finger, hooks,
-                                       static_cast<uint32_t>(zyl::matchlib::engine_get_format(engine)), &s);
+  s.least_distance =
+      static_cast<int16_t>(zyl::matchlib::param_get(ctx, 0x48d59322u, config->unnamed_i32_2));
+  s.least_size =
+      static_cast<uint16_t>(zyl::matchlib::param_get(ctx, 0x7bc1c0b4u, config->unnamed_i32_3));
+  EnrolSession* e = zyl::matchlib::multi_enrol_create(
+      engine, ctx, finger, hooks, static_cast<uint32_t>(zyl::matchlib::engine_get_format(engine)),
+      &s);
   if (e) self(e)->promotion = zyl::matchlib::param_get(ctx, 0x8c846b0au, config->view_selection);
   return e;
 }
 
-int zyl::matchlib::multi_enrol_add(EnrolSession* e, GrayImage* image, DataBlob* tmpl, void* progress) {
+int zyl::matchlib::multi_enrol_add(EnrolSession* e, GrayImage* image, DataBlob* tmpl,
+                                   void* progress) {
   if (!e) return ML_BAD_ARGUMENT;
   if (!tmpl || image) return ML_OUT_OF_LIMITS;
   return add(*self(e), tmpl, static_cast<int*>(progress));
@@ -333,7 +340,8 @@ int zyl::matchlib::multi_enrol_add(EnrolSession* e, GrayImage* image, DataBlob* 
 
 extern "C" ZYL_API int multi_enrol_count(EnrolSession* e) { return e ? self(e)->accepted : 0; }
 
-extern "C" ZYL_API int multi_enrol_set_tolerance(EnrolSession* e, uint16_t shift, uint8_t angle, void*) {
+extern "C" ZYL_API int multi_enrol_set_tolerance(EnrolSession* e, uint16_t shift, uint8_t angle,
+                                                 void*) {
   if (!e) return ML_BAD_ARGUMENT;
   self(e)->settings.shift_tolerance = shift;
   self(e)->settings.angle_tolerance = angle;
@@ -353,8 +361,9 @@ static int multi_enrol_finalise_unguarded(EnrolSession* e, uint8_t maximum_views
   if (!m.settings.keep_marks) zyl::matchlib::mvt_check_view_marks(t);
   std::vector<DataBlob*> blobs;
   for (int k = 0; k < m.accepted; ++k) blobs.push_back(m.slots[k].tmpl);
-  int status = zyl::matchlib::mvt_add_views(t, m.engine, blobs.data(), static_cast<int>(blobs.size()),
-                             m.settings.add_flag ? 2 : 0, nullptr);
+  int status =
+      zyl::matchlib::mvt_add_views(t, m.engine, blobs.data(), static_cast<int>(blobs.size()),
+                                   m.settings.add_flag ? 2 : 0, nullptr);
   if (status == ML_OK) {
     *out = zyl::matchlib::mvt_serialize(t, static_cast<int>(m.settings.serialise_flag));
     if (!*out) status = ML_NO_MEMORY;
@@ -363,12 +372,14 @@ static int multi_enrol_finalise_unguarded(EnrolSession* e, uint8_t maximum_views
   return status;
 }
 
-int zyl::matchlib::multi_enrol_finalise(EnrolSession* e, uint8_t maximum_views, DataBlob** out, void* a3) {
+int zyl::matchlib::multi_enrol_finalise(EnrolSession* e, uint8_t maximum_views, DataBlob** out,
+                                        void* a3) {
   return zyl::GuardedCall(
       ML_NO_MEMORY, [&] { return multi_enrol_finalise_unguarded(e, maximum_views, out, a3); });
 }
 
-extern "C" ZYL_API int multi_enrol_finalise_engine(MatchEngine* engine, EnrolSession* e, DataBlob** out) {
+extern "C" ZYL_API int multi_enrol_finalise_engine(MatchEngine* engine, EnrolSession* e,
+                                                   DataBlob** out) {
   const EngineConfig* config = zyl::matchlib::engine_get_config(engine);
   return zyl::matchlib::multi_enrol_finalise(e, config ? config->most_views : 0, out, nullptr);
 }
@@ -386,8 +397,16 @@ extern "C" ZYL_API void multi_enrol_destroy(EnrolSession* e) {
 
 extern "C" {
 
-ZYL_API EnrolSession* multi_enrol_create(MatchEngine* engine, MatchContext* context, FingerInfo* finger, const EnrolHooks* hooks, uint32_t format, const MultiSampleSettings* settings) { return zyl::matchlib::multi_enrol_create(engine, context, finger, hooks, format, settings); }
-ZYL_API int multi_enrol_add(EnrolSession* e, GrayImage* image, DataBlob* tmpl, void* progress) { return zyl::matchlib::multi_enrol_add(e, image, tmpl, progress); }
-ZYL_API int multi_enrol_finalise(EnrolSession* e, uint8_t maximum_views, DataBlob** out, void* a3) { return zyl::matchlib::multi_enrol_finalise(e, maximum_views, out, a3); }
+ZYL_API EnrolSession* multi_enrol_create(MatchEngine* engine, MatchContext* context,
+                                         FingerInfo* finger, const EnrolHooks* hooks,
+                                         uint32_t format, const MultiSampleSettings* settings) {
+  return zyl::matchlib::multi_enrol_create(engine, context, finger, hooks, format, settings);
+}
+ZYL_API int multi_enrol_add(EnrolSession* e, GrayImage* image, DataBlob* tmpl, void* progress) {
+  return zyl::matchlib::multi_enrol_add(e, image, tmpl, progress);
+}
+ZYL_API int multi_enrol_finalise(EnrolSession* e, uint8_t maximum_views, DataBlob** out, void* a3) {
+  return zyl::matchlib::multi_enrol_finalise(e, maximum_views, out, a3);
+}
 
 }  // extern "C"

@@ -15,7 +15,6 @@
 #include "matchlib/template/kwzd_container.h"
 #include "matchlib/template/sample_info.h"
 
-
 namespace zyl::matchlib {
 namespace {
 
@@ -61,13 +60,15 @@ int write_header(MultiViewTemplate* t, bool clear_append) {
     w.u8(e.limit);
   }
   zyl::matchlib::kwzd_remove_section(t->store, KWZD_HEADER_KEY, MVT_HEADER_SECTION);
-  return zyl::matchlib::kwzd_add_section(t->store, KWZD_HEADER_KEY, MVT_HEADER_SECTION, h, kHeaderLength);
+  return zyl::matchlib::kwzd_add_section(t->store, KWZD_HEADER_KEY, MVT_HEADER_SECTION, h,
+                                         kHeaderLength);
 }
 
 // Settings from the header section; defaults stay for a short or missing one.
 int read_header(MultiViewTemplate* t) {
   std::uint16_t length = 0;
-  const std::uint8_t* h = zyl::matchlib::kwzd_get_section(t->store, KWZD_HEADER_KEY, MVT_HEADER_SECTION, &length);
+  const std::uint8_t* h =
+      zyl::matchlib::kwzd_get_section(t->store, KWZD_HEADER_KEY, MVT_HEADER_SECTION, &length);
   if (!h) return ML_OK;
   ByteReader r({h, length});
   using F = MvtHeaderFields;
@@ -104,7 +105,6 @@ int read_header(MultiViewTemplate* t) {
 }  // namespace zyl::matchlib
 
 using namespace zyl::matchlib;
-
 
 MultiViewTemplate* zyl::matchlib::mvt_create(uint8_t maximum_views) {
   MultiViewTemplate* t = fresh();
@@ -151,12 +151,13 @@ extern "C" ZYL_API MultiViewTemplate* mvt_retain(MultiViewTemplate* t) {
   return t;
 }
 
-DataBlob* zyl::matchlib::mvt_serialize_with(MultiViewTemplate* t, int clear_append, const KwzdWriter* writer,
-                                     void* writer_context) {
+DataBlob* zyl::matchlib::mvt_serialize_with(MultiViewTemplate* t, int clear_append,
+                                            const KwzdWriter* writer, void* writer_context) {
   if (!t || write_header(t, clear_append != 0) != ML_OK) return nullptr;
   DataBlob* out = nullptr;
-  const int status = writer ? zyl::matchlib::kwzd_serialize_with(t->store, &out, writer, writer_context)
-                            : zyl::matchlib::kwzd_serialize(t->store, &out);
+  const int status =
+      writer ? zyl::matchlib::kwzd_serialize_with(t->store, &out, writer, writer_context)
+             : zyl::matchlib::kwzd_serialize(t->store, &out);
   if (status != ML_OK) {
     zyl::matchlib::blob_release(out);
     return nullptr;
@@ -181,7 +182,8 @@ extern "C" ZYL_API int mvt_equal(MultiViewTemplate* a, MultiViewTemplate* b) {
   DataBlob* x = zyl::matchlib::mvt_serialize(a, 0);
   DataBlob* y = zyl::matchlib::mvt_serialize(b, 0);
   const int equal = x && y && zyl::matchlib::blob_size(x) == zyl::matchlib::blob_size(y) &&
-                    std::memcmp(zyl::matchlib::blob_data(x), zyl::matchlib::blob_data(y), zyl::matchlib::blob_size(x)) == 0;
+                    std::memcmp(zyl::matchlib::blob_data(x), zyl::matchlib::blob_data(y),
+                                zyl::matchlib::blob_size(x)) == 0;
   zyl::matchlib::blob_release(x);
   zyl::matchlib::blob_release(y);
   return equal ? 1 : 0;
@@ -191,11 +193,21 @@ extern "C" ZYL_API uint8_t mvt_view_flags(const uint8_t* section, uint32_t lengt
   return section && length > 5 ? section[5] : 0;
 }
 
-extern "C" ZYL_API uint8_t mvt_max_views(const MultiViewTemplate* t) { return t ? t->max_views : 0; }
-KwzdContainer* zyl::matchlib::mvt_store(const MultiViewTemplate* t) { return t ? t->store : nullptr; }
-extern "C" ZYL_API int mvt_append_mode(const MultiViewTemplate* t) { return t ? t->append_mode : 0; }
-extern "C" ZYL_API uint32_t mvt_size_limit(const MultiViewTemplate* t) { return t ? t->size_limit : 0; }
-extern "C" ZYL_API int mvt_all_unmarked(const MultiViewTemplate* t) { return t ? t->all_unmarked : 0; }
+extern "C" ZYL_API uint8_t mvt_max_views(const MultiViewTemplate* t) {
+  return t ? t->max_views : 0;
+}
+KwzdContainer* zyl::matchlib::mvt_store(const MultiViewTemplate* t) {
+  return t ? t->store : nullptr;
+}
+extern "C" ZYL_API int mvt_append_mode(const MultiViewTemplate* t) {
+  return t ? t->append_mode : 0;
+}
+extern "C" ZYL_API uint32_t mvt_size_limit(const MultiViewTemplate* t) {
+  return t ? t->size_limit : 0;
+}
+extern "C" ZYL_API int mvt_all_unmarked(const MultiViewTemplate* t) {
+  return t ? t->all_unmarked : 0;
+}
 
 extern "C" ZYL_API int mvt_section_limits(const MultiViewTemplate* t, MvtSectionLimit* out) {
   if (!t || !out) return 0;
@@ -219,7 +231,8 @@ void zyl::matchlib::mvt_set_eviction_rule(MultiViewTemplate* t, int32_t replacem
   if (t) t->replacement_key = replacement_key;
 }
 
-int zyl::matchlib::mvt_set_quality_table(MultiViewTemplate* t, const MvtSectionLimit* entries, int n) {
+int zyl::matchlib::mvt_set_quality_table(MultiViewTemplate* t, const MvtSectionLimit* entries,
+                                         int n) {
   if (!t || n < 0 || n > 4 || (n > 0 && !entries)) return ML_BAD_ARGUMENT;
   for (int i = 0; i < n; ++i) t->limits[i] = {entries[i].format, entries[i].limit ? entries[i].limit : uint8_t{255}};
   t->limits[n] = {0, 255};
@@ -231,17 +244,24 @@ void zyl::matchlib::mvt_check_view_marks(MultiViewTemplate* t) {
   if (t) t->all_unmarked = any_classed(t->store) ? 0 : 1;
 }
 
-extern "C" ZYL_API int mvt_count_flagged_views(const MultiViewTemplate* t, uint8_t mask) {
+int zyl::matchlib::mvt_count_flagged_views(const MultiViewTemplate* t, uint8_t mask) {
   if (!t) return 0;
   int n = 0;
   for_each_view(t->store, [&](int32_t key, DataBlob*) { n += (view_info(t->store, key).flags & mask) != 0; });
   return n;
 }
 
-int zyl::matchlib::mvt_count_marked_views(const MultiViewTemplate* t) { return mvt_count_flagged_views(t, MVT_VIEW_MARKED); }
+extern "C" ZYL_API int mvt_count_flagged_views(const MultiViewTemplate* t, uint8_t mask) {
+  return zyl::matchlib::mvt_count_flagged_views(t, mask);
+}
+
+int zyl::matchlib::mvt_count_marked_views(const MultiViewTemplate* t) {
+  return zyl::matchlib::mvt_count_flagged_views(t, MVT_VIEW_MARKED);
+}
 
 int zyl::matchlib::mvt_count_unmarked_views(const MultiViewTemplate* t) {
-  return t ? zyl::matchlib::kwzd_record_count(t->store) - zyl::matchlib::mvt_count_marked_views(t) : 0;
+  return t ? zyl::matchlib::kwzd_record_count(t->store) - zyl::matchlib::mvt_count_marked_views(t)
+           : 0;
 }
 
 extern "C" ZYL_API int mvt_unmarked_percent(const MultiViewTemplate* t) {
@@ -253,11 +273,14 @@ extern "C" ZYL_API int mvt_unmarked_percent(const MultiViewTemplate* t) {
 extern "C" ZYL_API int mvt_count_views_with_quality(const MultiViewTemplate* t, uint8_t quality) {
   if (!t) return 0;
   int n = 0;
-  for_each_view(t->store, [&](int32_t, DataBlob* blob) { n += zyl::matchlib::blob_get_quality(blob) == quality; });
+  for_each_view(t->store, [&](int32_t, DataBlob* blob) {
+    n += zyl::matchlib::blob_get_quality(blob) == quality;
+  });
   return n;
 }
 
-extern "C" ZYL_API int mvt_list_unmarked_keys(const MultiViewTemplate* t, int32_t* out_keys, int* out_count) {
+extern "C" ZYL_API int mvt_list_unmarked_keys(const MultiViewTemplate* t, int32_t* out_keys,
+                                              int* out_count) {
   if (!t || !out_keys || !out_count) return ML_BAD_ARGUMENT;
   int n = 0;
   for_each_view(t->store, [&](int32_t key, DataBlob*) {
@@ -268,7 +291,7 @@ extern "C" ZYL_API int mvt_list_unmarked_keys(const MultiViewTemplate* t, int32_
 }
 
 DataBlob* zyl::matchlib::mvt_get_view(const MultiViewTemplate* t, int n, RigidTransform** transform,
-                               uint8_t* view_class, int32_t* key) {
+                                      uint8_t* view_class, int32_t* key) {
   if (!t || n < 0) return nullptr;
   const int count = zyl::matchlib::kwzd_record_count(t->store);
   for (int i = 0, seen = 0; i < count; ++i) {
@@ -287,8 +310,8 @@ DataBlob* zyl::matchlib::mvt_get_view(const MultiViewTemplate* t, int n, RigidTr
   return nullptr;
 }
 
-extern "C" ZYL_API RigidTransform* mvt_view_alignment(const MultiViewTemplate* t, const DataBlob* blob,
-                                           uint8_t* view_class) {
+extern "C" ZYL_API RigidTransform* mvt_view_alignment(const MultiViewTemplate* t,
+                                                      const DataBlob* blob, uint8_t* view_class) {
   if (!t || !blob) return nullptr;
   RigidTransform* found = nullptr;
   for_each_view(t->store, [&](int32_t key, DataBlob* b) {
@@ -314,8 +337,8 @@ int32_t zyl::matchlib::mvt_blob_get_view(DataBlob* blob, int i, DataBlob** view,
   return key;
 }
 
-extern "C" ZYL_API int mvt_view_details(const MultiViewTemplate* t, RigidTransform** transforms, uint8_t* classes,
-                             uint32_t* finger_values, int* count) {
+extern "C" ZYL_API int mvt_view_details(const MultiViewTemplate* t, RigidTransform** transforms,
+                                        uint8_t* classes, uint32_t* finger_values, int* count) {
   if (!t || !count) return ML_BAD_ARGUMENT;
   int n = 0;
   for_each_view(t->store, [&](int32_t key, DataBlob* blob) {
@@ -323,7 +346,8 @@ extern "C" ZYL_API int mvt_view_details(const MultiViewTemplate* t, RigidTransfo
     if (classes) classes[n] = class_byte(t->store, key);
     if (finger_values) {
       SampleInfo info{};
-      finger_values[n] = zyl::matchlib::sample_info_read(nullptr, blob, &info) == ML_OK ? info.finger_value : 0;
+      finger_values[n] =
+          zyl::matchlib::sample_info_read(nullptr, blob, &info) == ML_OK ? info.finger_value : 0;
     }
     ++n;
   });
@@ -331,8 +355,9 @@ extern "C" ZYL_API int mvt_view_details(const MultiViewTemplate* t, RigidTransfo
   return ML_OK;
 }
 
-int zyl::matchlib::mvt_write_view_sections(KwzdContainer* store, int32_t key, const RigidTransform* transform,
-                                    uint8_t flag_byte, uint8_t view_class, uint8_t view_flags) {
+int zyl::matchlib::mvt_write_view_sections(KwzdContainer* store, int32_t key,
+                                           const RigidTransform* transform, uint8_t flag_byte,
+                                           uint8_t view_class, uint8_t view_flags) {
   if (!store) return ML_BAD_ARGUMENT;
   int16_t dx = 0, dy = 0;
   uint8_t angle = 0;
@@ -345,18 +370,24 @@ int zyl::matchlib::mvt_write_view_sections(KwzdContainer* store, int32_t key, co
   w.u8(view_flags);
   for (const int type : {MVT_VIEW_INFO_SECTION, MVT_CLASS_SECTION, MVT_ALIGN_FLAG_SECTION})
     zyl::matchlib::kwzd_remove_section(store, key, type);
-  int status = zyl::matchlib::kwzd_add_section(store, key, MVT_VIEW_INFO_SECTION, info, sizeof info);
-  if (status == ML_OK) status = zyl::matchlib::kwzd_add_section(store, key, MVT_CLASS_SECTION, &view_class, 1);
-  if (status == ML_OK) status = zyl::matchlib::kwzd_add_section(store, key, MVT_ALIGN_FLAG_SECTION, &flag_byte, 1);
+  int status =
+      zyl::matchlib::kwzd_add_section(store, key, MVT_VIEW_INFO_SECTION, info, sizeof info);
+  if (status == ML_OK)
+    status = zyl::matchlib::kwzd_add_section(store, key, MVT_CLASS_SECTION, &view_class, 1);
+  if (status == ML_OK)
+    status = zyl::matchlib::kwzd_add_section(store, key, MVT_ALIGN_FLAG_SECTION, &flag_byte, 1);
   return status;
 }
 
-int zyl::matchlib::mvt_add_view(KwzdContainer* store, DataBlob* blob, const RigidTransform* transform,
-                         uint8_t view_class, uint8_t flag_byte, int32_t* key) {
+int zyl::matchlib::mvt_add_view(KwzdContainer* store, DataBlob* blob,
+                                const RigidTransform* transform, uint8_t view_class,
+                                uint8_t flag_byte, int32_t* key) {
   if (!store || !blob) return ML_BAD_ARGUMENT;
   int32_t k = 0;
-  if (const int status = zyl::matchlib::kwzd_append(store, blob, &k); status != ML_OK) return status;
-  const int status = zyl::matchlib::mvt_write_view_sections(store, k, transform, flag_byte, view_class, 0);
+  if (const int status = zyl::matchlib::kwzd_append(store, blob, &k); status != ML_OK)
+    return status;
+  const int status =
+      zyl::matchlib::mvt_write_view_sections(store, k, transform, flag_byte, view_class, 0);
   if (status != ML_OK) {
     zyl::matchlib::kwzd_remove(store, k);
     return status;
@@ -370,7 +401,9 @@ extern "C" ZYL_API int mvt_remove_views_with_quality(MultiViewTemplate* t, uint8
   return zyl::GuardedCall(ML_NO_MEMORY, [&] {
     std::vector<int32_t> keys;
     for_each_view(t->store, [&](int32_t key, DataBlob* blob) {
-      if (zyl::matchlib::blob_get_quality(blob) == quality && !(view_info(t->store, key).flags & MVT_VIEW_KEEP)) keys.push_back(key);
+      if (zyl::matchlib::blob_get_quality(blob) == quality &&
+          !(view_info(t->store, key).flags & MVT_VIEW_KEEP))
+        keys.push_back(key);
     });
     for (const int32_t key : keys) zyl::matchlib::kwzd_remove(t->store, key);
     return static_cast<int>(ML_OK);
@@ -418,23 +451,59 @@ extern "C" ZYL_API int mvt_capacity(const MultiViewTemplate* t) {
 
 extern "C" {
 
-ZYL_API MultiViewTemplate* mvt_create(uint8_t maximum_views) { return zyl::matchlib::mvt_create(maximum_views); }
-ZYL_API int mvt_from_blob(DataBlob* blob, MultiViewTemplate** out) { return zyl::matchlib::mvt_from_blob(blob, out); }
+ZYL_API MultiViewTemplate* mvt_create(uint8_t maximum_views) {
+  return zyl::matchlib::mvt_create(maximum_views);
+}
+ZYL_API int mvt_from_blob(DataBlob* blob, MultiViewTemplate** out) {
+  return zyl::matchlib::mvt_from_blob(blob, out);
+}
 ZYL_API void mvt_release(MultiViewTemplate* t) { zyl::matchlib::mvt_release(t); }
-ZYL_API DataBlob* mvt_serialize_with(MultiViewTemplate* t, int clear_append, const KwzdWriter* writer, void* writer_context) { return zyl::matchlib::mvt_serialize_with(t, clear_append, writer, writer_context); }
-ZYL_API DataBlob* mvt_serialize(MultiViewTemplate* t, int clear_append) { return zyl::matchlib::mvt_serialize(t, clear_append); }
+ZYL_API DataBlob* mvt_serialize_with(MultiViewTemplate* t, int clear_append,
+                                     const KwzdWriter* writer, void* writer_context) {
+  return zyl::matchlib::mvt_serialize_with(t, clear_append, writer, writer_context);
+}
+ZYL_API DataBlob* mvt_serialize(MultiViewTemplate* t, int clear_append) {
+  return zyl::matchlib::mvt_serialize(t, clear_append);
+}
 ZYL_API KwzdContainer* mvt_store(const MultiViewTemplate* t) { return zyl::matchlib::mvt_store(t); }
-ZYL_API void mvt_set_size_limit(MultiViewTemplate* t, uint32_t limit) { zyl::matchlib::mvt_set_size_limit(t, limit); }
-ZYL_API void mvt_set_reference_key(MultiViewTemplate* t, int32_t key) { zyl::matchlib::mvt_set_reference_key(t, key); }
-ZYL_API void mvt_set_reference_transform(MultiViewTemplate* t, RigidTransform* transform) { zyl::matchlib::mvt_set_reference_transform(t, transform); }
-ZYL_API void mvt_set_eviction_rule(MultiViewTemplate* t, int32_t replacement_key) { zyl::matchlib::mvt_set_eviction_rule(t, replacement_key); }
-ZYL_API int mvt_set_quality_table(MultiViewTemplate* t, const MvtSectionLimit* entries, int n) { return zyl::matchlib::mvt_set_quality_table(t, entries, n); }
+ZYL_API void mvt_set_size_limit(MultiViewTemplate* t, uint32_t limit) {
+  zyl::matchlib::mvt_set_size_limit(t, limit);
+}
+ZYL_API void mvt_set_reference_key(MultiViewTemplate* t, int32_t key) {
+  zyl::matchlib::mvt_set_reference_key(t, key);
+}
+ZYL_API void mvt_set_reference_transform(MultiViewTemplate* t, RigidTransform* transform) {
+  zyl::matchlib::mvt_set_reference_transform(t, transform);
+}
+ZYL_API void mvt_set_eviction_rule(MultiViewTemplate* t, int32_t replacement_key) {
+  zyl::matchlib::mvt_set_eviction_rule(t, replacement_key);
+}
+ZYL_API int mvt_set_quality_table(MultiViewTemplate* t, const MvtSectionLimit* entries, int n) {
+  return zyl::matchlib::mvt_set_quality_table(t, entries, n);
+}
 ZYL_API void mvt_check_view_marks(MultiViewTemplate* t) { zyl::matchlib::mvt_check_view_marks(t); }
-ZYL_API int mvt_count_marked_views(const MultiViewTemplate* t) { return zyl::matchlib::mvt_count_marked_views(t); }
-ZYL_API int mvt_count_unmarked_views(const MultiViewTemplate* t) { return zyl::matchlib::mvt_count_unmarked_views(t); }
-ZYL_API DataBlob* mvt_get_view(const MultiViewTemplate* t, int n, RigidTransform** transform, uint8_t* view_class, int32_t* key) { return zyl::matchlib::mvt_get_view(t, n, transform, view_class, key); }
-ZYL_API int32_t mvt_blob_get_view(DataBlob* blob, int i, DataBlob** view, int* count) { return zyl::matchlib::mvt_blob_get_view(blob, i, view, count); }
-ZYL_API int mvt_write_view_sections(KwzdContainer* store, int32_t key, const RigidTransform* transform, uint8_t flag_byte, uint8_t view_class, uint8_t view_flags) { return zyl::matchlib::mvt_write_view_sections(store, key, transform, flag_byte, view_class, view_flags); }
-ZYL_API int mvt_add_view(KwzdContainer* store, DataBlob* blob, const RigidTransform* transform, uint8_t view_class, uint8_t flag_byte, int32_t* key) { return zyl::matchlib::mvt_add_view(store, blob, transform, view_class, flag_byte, key); }
+ZYL_API int mvt_count_marked_views(const MultiViewTemplate* t) {
+  return zyl::matchlib::mvt_count_marked_views(t);
+}
+ZYL_API int mvt_count_unmarked_views(const MultiViewTemplate* t) {
+  return zyl::matchlib::mvt_count_unmarked_views(t);
+}
+ZYL_API DataBlob* mvt_get_view(const MultiViewTemplate* t, int n, RigidTransform** transform,
+                               uint8_t* view_class, int32_t* key) {
+  return zyl::matchlib::mvt_get_view(t, n, transform, view_class, key);
+}
+ZYL_API int32_t mvt_blob_get_view(DataBlob* blob, int i, DataBlob** view, int* count) {
+  return zyl::matchlib::mvt_blob_get_view(blob, i, view, count);
+}
+ZYL_API int mvt_write_view_sections(KwzdContainer* store, int32_t key,
+                                    const RigidTransform* transform, uint8_t flag_byte,
+                                    uint8_t view_class, uint8_t view_flags) {
+  return zyl::matchlib::mvt_write_view_sections(store, key, transform, flag_byte, view_class,
+                                                view_flags);
+}
+ZYL_API int mvt_add_view(KwzdContainer* store, DataBlob* blob, const RigidTransform* transform,
+                         uint8_t view_class, uint8_t flag_byte, int32_t* key) {
+  return zyl::matchlib::mvt_add_view(store, blob, transform, view_class, flag_byte, key);
+}
 
 }  // extern "C"

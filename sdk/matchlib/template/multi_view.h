@@ -22,7 +22,7 @@ MultiViewTemplate* mvt_create(uint8_t maximum_views);
 int mvt_from_blob(DataBlob* blob, MultiViewTemplate** out);
 void mvt_release(MultiViewTemplate* t);
 DataBlob* mvt_serialize_with(MultiViewTemplate* t, int clear_append, const KwzdWriter* writer,
-                                     void* writer_context);
+                             void* writer_context);
 DataBlob* mvt_serialize(MultiViewTemplate* t, int clear_append);
 KwzdContainer* mvt_store(const MultiViewTemplate* t);
 void mvt_set_size_limit(MultiViewTemplate* t, uint32_t limit);
@@ -31,15 +31,16 @@ void mvt_set_reference_transform(MultiViewTemplate* t, RigidTransform* transform
 void mvt_set_eviction_rule(MultiViewTemplate* t, int32_t replacement_key);
 int mvt_set_quality_table(MultiViewTemplate* t, const MvtSectionLimit* entries, int n);
 void mvt_check_view_marks(MultiViewTemplate* t);
+int mvt_count_flagged_views(const MultiViewTemplate* t, uint8_t mask);
 int mvt_count_marked_views(const MultiViewTemplate* t);
 int mvt_count_unmarked_views(const MultiViewTemplate* t);
 DataBlob* mvt_get_view(const MultiViewTemplate* t, int n, RigidTransform** transform,
-                               uint8_t* view_class, int32_t* key);
+                       uint8_t* view_class, int32_t* key);
 int32_t mvt_blob_get_view(DataBlob* blob, int i, DataBlob** view, int* count);
 int mvt_write_view_sections(KwzdContainer* store, int32_t key, const RigidTransform* transform,
-                                    uint8_t flag_byte, uint8_t view_class, uint8_t view_flags);
+                            uint8_t flag_byte, uint8_t view_class, uint8_t view_flags);
 int mvt_add_view(KwzdContainer* store, DataBlob* blob, const RigidTransform* transform,
-                         uint8_t view_class, uint8_t flag_byte, int32_t* key);
+                 uint8_t view_class, uint8_t flag_byte, int32_t* key);
 
 }  // namespace zyl::matchlib
 
@@ -140,9 +141,11 @@ inline std::uint8_t class_byte(const KwzdContainer* store, int32_t key) {
 
 inline RigidTransform* view_transform(const KwzdContainer* store, int32_t key) {
   const ViewInfo v = view_info(store, key);
-  RigidTransform* t = zyl::matchlib::xform_create(v.dx, v.dy, v.angle);  // zeros without the section
+  RigidTransform* t =
+      zyl::matchlib::xform_create(v.dx, v.dy, v.angle);  // zeros without the section
   std::uint16_t length = 0;
-  const std::uint8_t* f = zyl::matchlib::kwzd_get_section(store, key, MVT_ALIGN_FLAG_SECTION, &length);
+  const std::uint8_t* f =
+      zyl::matchlib::kwzd_get_section(store, key, MVT_ALIGN_FLAG_SECTION, &length);
   if (t && f && length) zyl::matchlib::xform_set_flag(t, f[0]);
   return t;
 }
@@ -151,13 +154,16 @@ inline bool any_classed(const KwzdContainer* store) {
   bool found = false;
   for_each_view(store, [&](int32_t key, DataBlob*) {
     std::uint16_t length = 0;
-    if (zyl::matchlib::kwzd_get_section(store, key, MVT_CLASS_SECTION, &length) && length) found = true;
+    if (zyl::matchlib::kwzd_get_section(store, key, MVT_CLASS_SECTION, &length) && length)
+      found = true;
   });
   return found;
 }
 
 inline std::uint32_t leading_crc(const DataBlob* blob) {
-  return zyl::matchlib::crc32_compute(zyl::matchlib::blob_data(blob), std::min<std::uint32_t>(zyl::matchlib::blob_size(blob), 1024));
+  return zyl::matchlib::crc32_compute(
+      zyl::matchlib::blob_data(blob),
+      std::min<std::uint32_t>(zyl::matchlib::blob_size(blob), 1024));
 }
 
 }  // namespace zyl::matchlib

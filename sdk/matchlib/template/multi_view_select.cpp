@@ -146,7 +146,8 @@ int choose_victim(MultiViewTemplate* t, const MatchEngine* engine, HookedVector<
     return -1;
   }
   int victim = -1;
-  switch (zyl::matchlib::param_get(engine ? zyl::matchlib::engine_get_context(engine) : nullptr, kEvictionRuleKey, 2)) {
+  switch (zyl::matchlib::param_get(engine ? zyl::matchlib::engine_get_context(engine) : nullptr,
+                                   kEvictionRuleKey, 2)) {
     case 0:
     case 1: victim = coverage_victim(slots, eligible); break;
     case 2: victim = random_choice(t->random_state, slots, eligible, 100); break;
@@ -166,7 +167,8 @@ int select_views(MultiViewTemplate* t, const MatchEngine* engine, HookedVector<S
   for (int e = 0; e < t->limit_count; ++e) {
     const MvtSectionLimit entry = t->limits[e];
     for (Slot& s : slots) {
-      if (s.state == State::Pending && (entry.format == 0 || zyl::matchlib::tmpl_has_section(s.c->blob, entry.format))) {
+      if (s.state == State::Pending &&
+          (entry.format == 0 || zyl::matchlib::tmpl_has_section(s.c->blob, entry.format))) {
         s.state = State::Counted;
         s.round = e;
       }
@@ -198,17 +200,19 @@ int select_views(MultiViewTemplate* t, const MatchEngine* engine, HookedVector<S
 }
 
 int write_sections(KwzdContainer* store, int32_t key, const MvtCandidate* c, std::uint8_t flags) {
-  return zyl::matchlib::mvt_write_view_sections(store, key, c->alignment, c->flag_byte, c->view_class, flags);
+  return zyl::matchlib::mvt_write_view_sections(store, key, c->alignment, c->flag_byte,
+                                                c->view_class, flags);
 }
 
 // A deep copy of a store, through its stored form; null when memory runs out.
-using StorePtr = std::unique_ptr<KwzdContainer, decltype(&::kwzd_free)>;
+using StorePtr = std::unique_ptr<KwzdContainer, decltype(&zyl::matchlib::kwzd_free)>;
 StorePtr copy_store(KwzdContainer* store) {
   DataBlob* stored = nullptr;
   KwzdContainer* copy = nullptr;
-  if (zyl::matchlib::kwzd_serialize(store, &stored) == ML_OK) zyl::matchlib::kwzd_parse(stored, &copy);
+  if (zyl::matchlib::kwzd_serialize(store, &stored) == ML_OK)
+    zyl::matchlib::kwzd_parse(stored, &copy);
   zyl::matchlib::blob_release(stored);
-  return StorePtr(copy, ::kwzd_free);
+  return StorePtr(copy, &zyl::matchlib::kwzd_free);
 }
 
 // Writes the outcome into a copy of the store and puts the copy in place
@@ -280,7 +284,8 @@ int expand_inputs(DataBlob* const* blobs, int n, HookedVector<Ref<DataBlob>>& ou
     }
     KwzdContainer* parsed = nullptr;
     if (const int st = zyl::matchlib::kwzd_parse(b, &parsed); st != ML_OK) return st;
-    std::unique_ptr<KwzdContainer, decltype(&::kwzd_free)> store(parsed, ::kwzd_free);
+    std::unique_ptr<KwzdContainer, decltype(&zyl::matchlib::kwzd_free)> store(
+        parsed, &zyl::matchlib::kwzd_free);
     const int count = zyl::matchlib::kwzd_record_count(store.get());
     for (int j = 0; j < count; ++j) {
       Ref<DataBlob> v = Ref<DataBlob>::adopt(zyl::matchlib::kwzd_get_at(store.get(), j, nullptr));
@@ -296,7 +301,9 @@ int append_views(MultiViewTemplate* t, const HookedVector<Ref<DataBlob>>& blobs,
   for (const Ref<DataBlob>& b : blobs) {
     if (zyl::matchlib::kwzd_record_count(t->store) >= t->max_views) break;
     int32_t key = 0;
-    if (const int st = zyl::matchlib::mvt_add_view(t->store, b.get(), nullptr, 0, 0, &key); st != ML_OK) return st;
+    if (const int st = zyl::matchlib::mvt_add_view(t->store, b.get(), nullptr, 0, 0, &key);
+        st != ML_OK)
+      return st;
     if (t->size_limit && zyl::matchlib::kwzd_serialized_size(t->store) > t->size_limit) {
       zyl::matchlib::kwzd_remove_reuse(t->store, key);
       break;
@@ -358,8 +365,10 @@ int add_views(MultiViewTemplate* t, MatchEngine* engine, DataBlob* const* blobs,
               int* out_taken) {
   HookedVector<Ref<DataBlob>> inputs;
   if (const int st = expand_inputs(blobs, n, inputs); st != ML_OK) return st;
-  if (inputs.size() + static_cast<std::size_t>(zyl::matchlib::kwzd_record_count(t->store)) > 255) return ML_WRONG_KIND;
-  if (t->append_mode && zyl::matchlib::mvt_count_marked_views(t) == 0) return append_views(t, inputs, out_taken);
+  if (inputs.size() + static_cast<std::size_t>(zyl::matchlib::kwzd_record_count(t->store)) > 255)
+    return ML_WRONG_KIND;
+  if (t->append_mode && zyl::matchlib::mvt_count_marked_views(t) == 0)
+    return append_views(t, inputs, out_taken);
   HookedVector<CandidatePtr> owned;
   if (const int st = load_stored(t, owned); st != ML_OK) return st;
   for (const Ref<DataBlob>& b : inputs) {
@@ -413,9 +422,11 @@ int minutiae_points(const DataBlob* blob, HookedVector<std::pair<int, int>>& out
       return ML_OK;
     case 1:
     case 3: {
-      std::unique_ptr<MinutiaeRecord, decltype(&::minrec_free)> rec(zyl::matchlib::minrec_create(), ::minrec_free);
+      std::unique_ptr<MinutiaeRecord, decltype(&zyl::matchlib::minrec_free)> rec(
+          zyl::matchlib::minrec_create(), &zyl::matchlib::minrec_free);
       if (!rec) return ML_NO_MEMORY;
-      if (fmr_parse_iso(data, length, rec.get()) != ML_OK && fmr_parse_ansi(data, length, rec.get()) != ML_OK)
+      if (zyl::matchlib::fmr_parse_iso(data, length, rec.get()) != ML_OK &&
+          zyl::matchlib::fmr_parse_ansi(data, length, rec.get()) != ML_OK)
         return ML_CORRUPT;
       for (int i = 0; i < rec->count; ++i) out.push_back({rec->minutiae[i].x, rec->minutiae[i].y});
       return ML_OK;
@@ -426,7 +437,8 @@ int minutiae_points(const DataBlob* blob, HookedVector<std::pair<int, int>>& out
       CompactMinutia m[CARD_MAX_MINUTIAE];
       std::uint32_t count = 0;
       int has_quality = 0;
-      if (zyl::matchlib::card_read_minutiae(data, length, CARD_MAX_MINUTIAE, 0, nullptr, m, &count, &has_quality) != ML_OK)
+      if (zyl::matchlib::card_read_minutiae(data, length, CARD_MAX_MINUTIAE, 0, nullptr, m, &count,
+                                            &has_quality) != ML_OK)
         return ML_CORRUPT;
       // Card coordinates are in 0.1 mm.
       for (std::uint32_t i = 0; i < count; ++i)
@@ -451,8 +463,9 @@ int coverage_points(HookedVector<Slot>& slots) {
     s.c->points = static_cast<std::int32_t*>(ml_malloc(pts.size() * 2 * sizeof(std::int32_t)));
     if (!s.c->points) return ML_NO_MEMORY;
     for (std::size_t i = 0; i < pts.size(); ++i)
-      zyl::matchlib::xform_apply(s.c->alignment, static_cast<std::int16_t>(pts[i].first), static_cast<std::int16_t>(pts[i].second),
-                  &s.c->points[2 * i], &s.c->points[2 * i + 1]);
+      zyl::matchlib::xform_apply(s.c->alignment, static_cast<std::int16_t>(pts[i].first),
+                                 static_cast<std::int16_t>(pts[i].second), &s.c->points[2 * i],
+                                 &s.c->points[2 * i + 1]);
     s.c->point_count = static_cast<std::int32_t>(pts.size());
   }
   return ML_OK;
@@ -471,13 +484,17 @@ int organize(MultiViewTemplate* t, MatchEngine* engine, PairList* pairs,
   PairList matching{};
   int status = ML_OK;
   for (PairListItem* it = pairs->first; status == ML_OK && it; it = it->next)
-    if (it->result && zyl::matchlib::pair_result_is_match(it->result)) status = zyl::matchlib::pair_result_list_insert(it->result, &matching);
+    if (it->result && zyl::matchlib::pair_result_is_match(it->result))
+      status = zyl::matchlib::pair_result_list_insert(it->result, &matching);
   AlignForest forest{};
-  if (status == ML_OK) status = zyl::matchlib::align_forest_build(&matching, (options & MVT_OPTION_FOREST) ? 1 : 0, &forest);
+  if (status == ML_OK)
+    status = zyl::matchlib::align_forest_build(&matching, (options & MVT_OPTION_FOREST) ? 1 : 0,
+                                               &forest);
   int next_class = 0;
   for (AlignForestItem* it = forest.first; status == ML_OK && it; it = it->next) {
     WalkState w{&slots, static_cast<std::uint8_t>(std::min(next_class++, 254))};
-    status = zyl::matchlib::align_tree_walk(zyl::matchlib::align_tree_root_slot(it->tree), take_node, &w);
+    status = zyl::matchlib::align_tree_walk(zyl::matchlib::align_tree_root_slot(it->tree),
+                                            take_node, &w);
   }
   zyl::matchlib::align_forest_clear(&forest);
   zyl::matchlib::pair_result_list_clear(&matching);
@@ -498,7 +515,6 @@ int organize(MultiViewTemplate* t, MatchEngine* engine, PairList* pairs,
 }  // namespace zyl::matchlib
 
 using namespace zyl::matchlib;
-
 
 MvtCandidate* zyl::matchlib::mvt_candidate_create(DataBlob* blob) {
   if (!blob) return nullptr;
@@ -544,7 +560,8 @@ MvtCandidate* zyl::matchlib::mvt_load_candidate(const KwzdContainer* store, int 
     zyl::matchlib::xform_set_flag(c->alignment, 0);
     c->view_class = class_byte(store, key);
     std::uint16_t flag_length = 0;
-    const std::uint8_t* f = zyl::matchlib::kwzd_get_section(store, key, MVT_ALIGN_FLAG_SECTION, &flag_length);
+    const std::uint8_t* f =
+        zyl::matchlib::kwzd_get_section(store, key, MVT_ALIGN_FLAG_SECTION, &flag_length);
     c->flag_byte = f && flag_length ? f[0] : 0;
   } else {
     c->origin = MVT_ORIGIN_MARKED;
@@ -552,8 +569,9 @@ MvtCandidate* zyl::matchlib::mvt_load_candidate(const KwzdContainer* store, int 
   return c;
 }
 
-int zyl::matchlib::mvt_pick_view_to_replace(MultiViewTemplate* t, MatchEngine* engine, DataBlob* blob,
-                                     int32_t* out_removed_key, int32_t* out_new_key) {
+int zyl::matchlib::mvt_pick_view_to_replace(MultiViewTemplate* t, MatchEngine* engine,
+                                            DataBlob* blob, int32_t* out_removed_key,
+                                            int32_t* out_new_key) {
   if (!t || !blob || !out_removed_key || !out_new_key) return ML_BAD_ARGUMENT;
   if (t->size_limit) return ML_WRONG_KIND;
   *out_removed_key = -1;
@@ -578,7 +596,9 @@ int zyl::matchlib::mvt_pick_view_to_replace(MultiViewTemplate* t, MatchEngine* e
     if (!copy) return ML_NO_MEMORY;
     if (removed != -1) zyl::matchlib::kwzd_remove(copy.get(), removed);
     int32_t key = 0;
-    if (const int st = zyl::matchlib::mvt_add_view(copy.get(), blob, nullptr, 0, 0, &key); st != ML_OK) return st;
+    if (const int st = zyl::matchlib::mvt_add_view(copy.get(), blob, nullptr, 0, 0, &key);
+        st != ML_OK)
+      return st;
     zyl::matchlib::kwzd_free(t->store);
     t->store = copy.release();
     *out_removed_key = removed;
@@ -587,15 +607,16 @@ int zyl::matchlib::mvt_pick_view_to_replace(MultiViewTemplate* t, MatchEngine* e
   });
 }
 
-int zyl::matchlib::mvt_add_views(MultiViewTemplate* t, MatchEngine* engine, DataBlob* const* blobs, int n,
-                          int options, int* out_taken) {
+int zyl::matchlib::mvt_add_views(MultiViewTemplate* t, MatchEngine* engine, DataBlob* const* blobs,
+                                 int n, int options, int* out_taken) {
   if (out_taken) *out_taken = 0;
   if (!t || (!blobs && n > 0) || n < 0) return ML_BAD_ARGUMENT;
   return zyl::GuardedCall(ML_NO_MEMORY, [&] { return add_views(t, engine, blobs, n, options, out_taken); });
 }
 
 int zyl::matchlib::mvt_organize(MultiViewTemplate* t, MatchEngine* engine, PairList* pairs,
-                         MvtCandidate* const* candidates, int n, int options, int* out_taken) {
+                                MvtCandidate* const* candidates, int n, int options,
+                                int* out_taken) {
   if (out_taken) *out_taken = 0;
   if (!t || !pairs || (!candidates && n > 0) || n < 0) return ML_BAD_ARGUMENT;
   return zyl::GuardedCall(ML_NO_MEMORY,
@@ -604,11 +625,24 @@ int zyl::matchlib::mvt_organize(MultiViewTemplate* t, MatchEngine* engine, PairL
 
 extern "C" {
 
-ZYL_API MvtCandidate* mvt_candidate_create(DataBlob* blob) { return zyl::matchlib::mvt_candidate_create(blob); }
+ZYL_API MvtCandidate* mvt_candidate_create(DataBlob* blob) {
+  return zyl::matchlib::mvt_candidate_create(blob);
+}
 ZYL_API void mvt_candidate_free(MvtCandidate* c) { zyl::matchlib::mvt_candidate_free(c); }
-ZYL_API MvtCandidate* mvt_load_candidate(const KwzdContainer* store, int i) { return zyl::matchlib::mvt_load_candidate(store, i); }
-ZYL_API int mvt_pick_view_to_replace(MultiViewTemplate* t, MatchEngine* engine, DataBlob* blob, int32_t* out_removed_key, int32_t* out_new_key) { return zyl::matchlib::mvt_pick_view_to_replace(t, engine, blob, out_removed_key, out_new_key); }
-ZYL_API int mvt_add_views(MultiViewTemplate* t, MatchEngine* engine, DataBlob* const* blobs, int n, int options, int* out_taken) { return zyl::matchlib::mvt_add_views(t, engine, blobs, n, options, out_taken); }
-ZYL_API int mvt_organize(MultiViewTemplate* t, MatchEngine* engine, PairList* pairs, MvtCandidate* const* candidates, int n, int options, int* out_taken) { return zyl::matchlib::mvt_organize(t, engine, pairs, candidates, n, options, out_taken); }
+ZYL_API MvtCandidate* mvt_load_candidate(const KwzdContainer* store, int i) {
+  return zyl::matchlib::mvt_load_candidate(store, i);
+}
+ZYL_API int mvt_pick_view_to_replace(MultiViewTemplate* t, MatchEngine* engine, DataBlob* blob,
+                                     int32_t* out_removed_key, int32_t* out_new_key) {
+  return zyl::matchlib::mvt_pick_view_to_replace(t, engine, blob, out_removed_key, out_new_key);
+}
+ZYL_API int mvt_add_views(MultiViewTemplate* t, MatchEngine* engine, DataBlob* const* blobs, int n,
+                          int options, int* out_taken) {
+  return zyl::matchlib::mvt_add_views(t, engine, blobs, n, options, out_taken);
+}
+ZYL_API int mvt_organize(MultiViewTemplate* t, MatchEngine* engine, PairList* pairs,
+                         MvtCandidate* const* candidates, int n, int options, int* out_taken) {
+  return zyl::matchlib::mvt_organize(t, engine, pairs, candidates, n, options, out_taken);
+}
 
 }  // extern "C"

@@ -11,10 +11,10 @@ MvtCandidate* mvt_candidate_create(DataBlob* blob);
 void mvt_candidate_free(MvtCandidate* c);
 MvtCandidate* mvt_load_candidate(const KwzdContainer* store, int i);
 int mvt_pick_view_to_replace(MultiViewTemplate* t, MatchEngine* engine, DataBlob* blob,
-                                     int32_t* out_removed_key, int32_t* out_new_key);
+                             int32_t* out_removed_key, int32_t* out_new_key);
 int mvt_add_views(MultiViewTemplate* t, MatchEngine* engine, DataBlob* const* blobs, int n,
-                          int options, int* out_taken);
+                  int options, int* out_taken);
 int mvt_organize(MultiViewTemplate* t, MatchEngine* engine, PairList* pairs,
-                         MvtCandidate* const* candidates, int n, int options, int* out_taken);
+                 MvtCandidate* const* candidates, int n, int options, int* out_taken);
 
 }  // namespace zyl::matchlib

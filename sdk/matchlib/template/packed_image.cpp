@@ -18,9 +18,8 @@ constexpr std::size_t kPackedHead = 15;
 
 }  // namespace
 
-
 int zyl::matchlib::card_parse_image_info(const uint8_t* value, uint32_t length, uint16_t* rows,
-                                  uint16_t* columns, uint8_t* flag) {
+                                         uint16_t* columns, uint8_t* flag) {
   if (!rows || !columns || !flag || (!value && length)) return ML_BAD_ARGUMENT;
   *rows = 0;
   *columns = 0;
@@ -34,8 +33,8 @@ int zyl::matchlib::card_parse_image_info(const uint8_t* value, uint32_t length, 
 }
 
 int zyl::matchlib::packed_image_write(const uint8_t* pixels, uint16_t rows, uint16_t columns,
-                               uint16_t horizontal_dpi, uint16_t vertical_dpi, uint8_t flag,
-                               uint8_t** out, uint32_t* out_size) {
+                                      uint16_t horizontal_dpi, uint16_t vertical_dpi, uint8_t flag,
+                                      uint8_t** out, uint32_t* out_size) {
   const std::size_t n = static_cast<std::size_t>(rows) * columns;
   if (!out || !out_size || (!pixels && n)) return ML_BAD_ARGUMENT;
   const std::size_t size = kPackedHead + n;
@@ -56,8 +55,8 @@ int zyl::matchlib::packed_image_write(const uint8_t* pixels, uint16_t rows, uint
 }
 
 int zyl::matchlib::packed_image_read(const uint8_t* record, uint32_t length, const uint8_t** pixels,
-                              uint16_t* rows, uint16_t* columns, uint16_t* horizontal_dpi,
-                              uint16_t* vertical_dpi, uint8_t* flag) {
+                                     uint16_t* rows, uint16_t* columns, uint16_t* horizontal_dpi,
+                                     uint16_t* vertical_dpi, uint8_t* flag) {
   if (!record || !pixels || !rows || !columns || !horizontal_dpi || !vertical_dpi || !flag)
     return ML_BAD_ARGUMENT;
   zyl::ByteReader r({record, length});
@@ -83,8 +82,21 @@ int zyl::matchlib::packed_image_read(const uint8_t* record, uint32_t length, con
 
 extern "C" {
 
-ZYL_API int card_parse_image_info(const uint8_t* value, uint32_t length, uint16_t* rows, uint16_t* columns, uint8_t* flag) { return zyl::matchlib::card_parse_image_info(value, length, rows, columns, flag); }
-ZYL_API int packed_image_write(const uint8_t* pixels, uint16_t rows, uint16_t columns, uint16_t horizontal_dpi, uint16_t vertical_dpi, uint8_t flag, uint8_t** out, uint32_t* out_size) { return zyl::matchlib::packed_image_write(pixels, rows, columns, horizontal_dpi, vertical_dpi, flag, out, out_size); }
-ZYL_API int packed_image_read(const uint8_t* record, uint32_t length, const uint8_t** pixels, uint16_t* rows, uint16_t* columns, uint16_t* horizontal_dpi, uint16_t* vertical_dpi, uint8_t* flag) { return zyl::matchlib::packed_image_read(record, length, pixels, rows, columns, horizontal_dpi, vertical_dpi, flag); }
+ZYL_API int card_parse_image_info(const uint8_t* value, uint32_t length, uint16_t* rows,
+                                  uint16_t* columns, uint8_t* flag) {
+  return zyl::matchlib::card_parse_image_info(value, length, rows, columns, flag);
+}
+ZYL_API int packed_image_write(const uint8_t* pixels, uint16_t rows, uint16_t columns,
+                               uint16_t horizontal_dpi, uint16_t vertical_dpi, uint8_t flag,
+                               uint8_t** out, uint32_t* out_size) {
+  return zyl::matchlib::packed_image_write(pixels, rows, columns, horizontal_dpi, vertical_dpi,
+                                           flag, out, out_size);
+}
+ZYL_API int packed_image_read(const uint8_t* record, uint32_t length, const uint8_t** pixels,
+                              uint16_t* rows, uint16_t* columns, uint16_t* horizontal_dpi,
+                              uint16_t* vertical_dpi, uint8_t* flag) {
+  return zyl::matchlib::packed_image_read(record, length, pixels, rows, columns, horizontal_dpi,
+                                          vertical_dpi, flag);
+}
 
 }  // extern "C"

@@ -7,7 +7,6 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
-#include <new>
 #include <type_traits>
 #include <utility>
 
@@ -196,10 +195,11 @@ int place_node(AlignTreeNode**, AlignTreeNode* node, RigidTransform* accumulated
     if (o.blob == blob && o.refused) p.flags |= ENROL_PLACEMENT_REFUSED;
   // No exception may pass through the walk: it would leak the walk's
   // transforms.
-  try {
-    w.out->push_back(p);
-  } catch (const std::bad_alloc&) {
-    w.status = ML_NO_MEMORY;
+  if (const int st = zyl::GuardedCall(ML_NO_MEMORY, [&] {
+        w.out->push_back(p);
+        return ML_OK;
+      })) {
+    w.status = st;
     return 1;
   }
   return 0;
@@ -207,7 +207,8 @@ int place_node(AlignTreeNode**, AlignTreeNode* node, RigidTransform* accumulated
 
 bool in_forest(AlignForest& forest, const DataBlob* blob) {
   for (AlignForestItem* it = forest.first; it; it = it->next)
-    if (zyl::matchlib::align_tree_find(zyl::matchlib::align_tree_root_slot(it->tree), blob)) return true;
+    if (zyl::matchlib::align_tree_find(zyl::matchlib::align_tree_root_slot(it->tree), blob))
+      return true;
   return false;
 }
 
@@ -235,7 +236,8 @@ int append_single(AlignForest& forest, DataBlob* blob, bool toggle) {
 // previous forest's root template so the placements do not jump.
 int build_forest(PlacedEnrol& e, AlignForest& forest) {
   const bool flag = e.head.setting != 0;
-  if (const int st = zyl::matchlib::align_forest_build(&e.matches, flag ? 1 : 0, &forest); st != ML_OK)
+  if (const int st = zyl::matchlib::align_forest_build(&e.matches, flag ? 1 : 0, &forest);
+      st != ML_OK)
     return st;
   zyl::matchlib::align_forest_sort(&forest);
   for (const Offered& o : e.offered) {
@@ -243,7 +245,8 @@ int build_forest(PlacedEnrol& e, AlignForest& forest) {
     if (const int st = append_single(forest, o.blob, flag); st != ML_OK) return st;
   }
   const DataBlob* previous_root =
-      e.has_forest && e.forest.first ? zyl::matchlib::align_node_get_blob(zyl::matchlib::align_tree_get_root(e.forest.first->tree))
+      e.has_forest && e.forest.first ? zyl::matchlib::align_node_get_blob(
+                                           zyl::matchlib::align_tree_get_root(e.forest.first->tree))
                                      : nullptr;
   if (previous_root) {
     for (AlignForestItem* it = forest.first; it; it = it->next) {
@@ -257,7 +260,8 @@ int build_forest(PlacedEnrol& e, AlignForest& forest) {
 
 void set_display_offset(PlacedEnrol& e, const AlignForest& forest,
                         const HookedVector<EnrolPlacement>& first) {
-  DataBlob* root = zyl::matchlib::align_node_get_blob(zyl::matchlib::align_tree_get_root(forest.first->tree));
+  DataBlob* root =
+      zyl::matchlib::align_node_get_blob(zyl::matchlib::align_tree_get_root(forest.first->tree));
   if (first.size() % 5 != 0 && root == e.forest_root) return;
   int min_x = INT_MAX, max_x = INT_MIN, min_y = INT_MAX, max_y = INT_MIN;
   for (const EnrolPlacement& p : first)
@@ -266,8 +270,10 @@ void set_display_offset(PlacedEnrol& e, const AlignForest& forest,
       min_y = std::min<int>(min_y, c.y), max_y = std::max<int>(max_y, c.y);
     }
   const int w = e.sample_width, h = e.sample_height;
-  e.display_x = (zyl::matchlib::image_width(e.base) - w + 2 * kPictureMargin) / 2 - ((min_x + max_x) / 2 - w / 2);
-  e.display_y = (zyl::matchlib::image_height(e.base) - h + 2 * kPictureMargin) / 2 - ((min_y + max_y) / 2 - h / 2);
+  e.display_x = (zyl::matchlib::image_width(e.base) - w + 2 * kPictureMargin) / 2 -
+                ((min_x + max_x) / 2 - w / 2);
+  e.display_y = (zyl::matchlib::image_height(e.base) - h + 2 * kPictureMargin) / 2 -
+                ((min_y + max_y) / 2 - h / 2);
   zyl::matchlib::blob_release(e.forest_root);
   e.forest_root = zyl::matchlib::blob_retain(root);
 }
@@ -321,7 +327,8 @@ int placement_work(PlacedEnrol& e, int* coverage) {
   for (AlignForestItem* it = forest.first; status == ML_OK && it; it = it->next) {
     lists.emplace_back();
     WalkState w{&e, &lists.back(), ML_OK};
-    status = zyl::matchlib::align_tree_walk(zyl::matchlib::align_tree_root_slot(it->tree), place_node, &w);
+    status = zyl::matchlib::align_tree_walk(zyl::matchlib::align_tree_root_slot(it->tree),
+                                            place_node, &w);
     if (status == ML_OK) status = w.status;
   }
   if (status == ML_OK && e.base && e.count > 0 && !lists.empty()) {
@@ -344,7 +351,8 @@ int placement_work(PlacedEnrol& e, int* coverage) {
 
 int take_geometry(PlacedEnrol& e, GrayImage* image, DataBlob* tmpl) {
   if (image) {
-    const int ry = zyl::matchlib::image_resolution_y(image), rx = zyl::matchlib::image_resolution_x(image);
+    const int ry = zyl::matchlib::image_resolution_y(image),
+              rx = zyl::matchlib::image_resolution_x(image);
     // The 500-dpi sizes divide by the resolutions.
     if (ry <= 0 || rx <= 0) return ML_BAD_ARGUMENT;
     e.sample_height = zyl::matchlib::image_height(image) * 500 / ry;
@@ -368,10 +376,13 @@ int extract(PlacedEnrol& e, GrayImage* image, DataBlob** out) {
   if (zyl::matchlib::engine_uses_image_input(e.engine)) {
     status = zyl::matchlib::engine_extract_image(e.engine, image, finger, out);
   } else {
-    const std::size_t n = static_cast<std::size_t>(zyl::matchlib::image_height(image)) * zyl::matchlib::image_width(image);
-    HookedVector<std::uint8_t> copy(zyl::matchlib::image_pixels(image), zyl::matchlib::image_pixels(image) + n);
-    status = zyl::matchlib::engine_extract_pixels(e.engine, copy.data(), zyl::matchlib::image_height(image), zyl::matchlib::image_width(image),
-                                   zyl::matchlib::image_resolution(image), finger, out);
+    const std::size_t n = static_cast<std::size_t>(zyl::matchlib::image_height(image)) *
+                          zyl::matchlib::image_width(image);
+    HookedVector<std::uint8_t> copy(zyl::matchlib::image_pixels(image),
+                                    zyl::matchlib::image_pixels(image) + n);
+    status = zyl::matchlib::engine_extract_pixels(
+        e.engine, copy.data(), zyl::matchlib::image_height(image),
+        zyl::matchlib::image_width(image), zyl::matchlib::image_resolution(image), finger, out);
   }
   if (status != ML_OK) return status;
   if (!*out) return ML_NO_MEMORY;
@@ -384,15 +395,16 @@ int extract(PlacedEnrol& e, GrayImage* image, DataBlob** out) {
 int compare(PlacedEnrol& e, DataBlob* tmpl, int n) {
   ViewVerdict verdicts[kMostCompared] = {};
   int rows = std::min<int>(e.count, kMostCompared);
-  int status = zyl::matchlib::verify_against_views(e.samples, static_cast<std::uint8_t>(e.count),
-                                    zyl::matchlib::engine_get_chain(e.engine), e.context, tmpl,
-                                    static_cast<int>(e.far_level), &rows, verdicts);
+  int status = zyl::matchlib::verify_against_views(
+      e.samples, static_cast<std::uint8_t>(e.count), zyl::matchlib::engine_get_chain(e.engine),
+      e.context, tmpl, static_cast<int>(e.far_level), &rows, verdicts);
   int i = 0;
   for (; status == ML_OK && i < rows; ++i) {
     const ViewVerdict& v = verdicts[i];
     const int k = v.view_index;
     if (k < 0 || k >= e.count) continue;
-    PairResult* pair = zyl::matchlib::pair_result_create(e.samples[k], tmpl, v.score, v.decision, v.transform);
+    PairResult* pair =
+        zyl::matchlib::pair_result_create(e.samples[k], tmpl, v.score, v.decision, v.transform);
     PairResult* reverse = pair ? zyl::matchlib::pair_result_reverse(pair) : nullptr;
     if (!reverse) {
       zyl::matchlib::pair_result_release(pair);
@@ -401,7 +413,8 @@ int compare(PlacedEnrol& e, DataBlob* tmpl, int n) {
     }
     zyl::matchlib::pair_result_release(std::exchange(cell(e, k, n), pair));
     zyl::matchlib::pair_result_release(std::exchange(cell(e, n, k), reverse));
-    if (zyl::matchlib::pair_result_is_match(pair)) status = zyl::matchlib::pair_result_list_insert(pair, &e.matches);
+    if (zyl::matchlib::pair_result_is_match(pair))
+      status = zyl::matchlib::pair_result_list_insert(pair, &e.matches);
   }
   for (int j = 0; j < rows; ++j) zyl::matchlib::xform_release(verdicts[j].transform);
   if (status != ML_OK) clear_cross(e, n);
@@ -421,8 +434,8 @@ Verdict decide(PlacedEnrol& e, GrayImage* image, int n) {
     if (!pair || !zyl::matchlib::pair_result_is_match(pair)) continue;
     ++matched;
     if (image_flags != 0 ||
-        !zyl::matchlib::xform_within(zyl::matchlib::pair_result_transform(pair), e.settings.shift_tolerance,
-                      e.settings.angle_tolerance))
+        !zyl::matchlib::xform_within(zyl::matchlib::pair_result_transform(pair),
+                                     e.settings.shift_tolerance, e.settings.angle_tolerance))
       continue;
     const bool accept = e.settings.accept_duplicates != 0;
     if (k != e.count - 1) {
@@ -515,12 +528,13 @@ int finalise(PlacedEnrol& e, std::uint8_t maximum_views, DataBlob** out) {
   if (status == ML_OK) {
     const EngineConfig* config = zyl::matchlib::engine_get_config(e.engine);
     int options = MVT_OPTION_KEEP;
-    if (config && config->view_selection != 0 && zyl::matchlib::param_get(e.context, kViewRuleKey, 2) != 0)
+    if (config && config->view_selection != 0 &&
+        zyl::matchlib::param_get(e.context, kViewRuleKey, 2) != 0)
       options |= MVT_OPTION_DROP_MARKED;
     if (e.settings.merge_flag == 0) options &= ~MVT_OPTION_KEEP;
     if (e.head.setting != 0) options |= MVT_OPTION_FOREST;
     status = zyl::matchlib::mvt_organize(t, e.engine, &pairs, candidates.data(),
-                          static_cast<int>(candidates.size()), options, nullptr);
+                                         static_cast<int>(candidates.size()), options, nullptr);
   }
   if (status == ML_OK) {
     *out = zyl::matchlib::mvt_serialize(t, static_cast<int>(e.settings.serialise_flag));
@@ -534,17 +548,17 @@ int finalise(PlacedEnrol& e, std::uint8_t maximum_views, DataBlob** out) {
 int best_match(PlacedEnrol& e, DataBlob* tmpl, std::uint8_t* overlap, std::uint16_t* score) {
   ViewVerdict verdicts[kBestMatchResults] = {};
   int rows = std::min<int>(e.count, kBestMatchResults);
-  const int status = zyl::matchlib::verify_against_views(e.samples, static_cast<std::uint8_t>(e.count),
-                                          zyl::matchlib::engine_get_chain(e.engine), e.context, tmpl,
-                                          static_cast<int>(e.far_level), &rows, verdicts);
+  const int status = zyl::matchlib::verify_against_views(
+      e.samples, static_cast<std::uint8_t>(e.count), zyl::matchlib::engine_get_chain(e.engine),
+      e.context, tmpl, static_cast<int>(e.far_level), &rows, verdicts);
   std::uint16_t best = 0;
   int most = 0;
   for (int i = 0; status == ML_OK && i < rows; ++i) {
     best = std::max(best, verdicts[i].score);
     if (verdicts[i].decision == 1)
-      most = std::max(most, zyl::matchlib::xform_overlap_percent(verdicts[i].transform, static_cast<int>(e.height),
-                                                  static_cast<int>(e.width),
-                                                  static_cast<int>(e.resolution)));
+      most = std::max(most, zyl::matchlib::xform_overlap_percent(
+                                verdicts[i].transform, static_cast<int>(e.height),
+                                static_cast<int>(e.width), static_cast<int>(e.resolution)));
   }
   for (int i = 0; i < rows; ++i) zyl::matchlib::xform_release(verdicts[i].transform);
   if (status != ML_OK) return status;
@@ -554,7 +568,8 @@ int best_match(PlacedEnrol& e, DataBlob* tmpl, std::uint8_t* overlap, std::uint1
 }
 
 void release_samples(PlacedEnrol& e) {
-  for (int k = 0; k < e.capacity; ++k) zyl::matchlib::blob_release(std::exchange(e.samples[k], nullptr));
+  for (int k = 0; k < e.capacity; ++k)
+    zyl::matchlib::blob_release(std::exchange(e.samples[k], nullptr));
   for (int k = 0; k < e.capacity * e.capacity; ++k)
     zyl::matchlib::pair_result_release(std::exchange(e.matrix[k], nullptr));
   e.count = 0;
@@ -594,16 +609,15 @@ bool is_placed(EnrolSession* s) { return s && s->add_sample == add_slot; }
 
 using namespace zyl::matchlib;
 
-
 extern "C" ZYL_API void enrol_corner_lists_free(EnrolCornerList* lists, int n) {
   if (!lists) return;
   for (int i = 0; i < n; ++i) std::free(lists[i].placements);
   std::free(lists);
 }
 
-EnrolSession* zyl::matchlib::enrol_create(MatchEngine* engine, MatchContext* context, FingerInfo* finger,
-                                   const EnrolHooks* hooks, uint32_t format,
-                                   const EnrolSettings* settings) {
+EnrolSession* zyl::matchlib::enrol_create(MatchEngine* engine, MatchContext* context,
+                                          FingerInfo* finger, const EnrolHooks* hooks,
+                                          uint32_t format, const EnrolSettings* settings) {
   if (!settings || settings->capacity == 0) return nullptr;
   PlacedEnrol* e = ml_new<PlacedEnrol>();
   if (!e) return nullptr;
@@ -650,7 +664,7 @@ EnrolSession* zyl::matchlib::enrol_create(MatchEngine* engine, MatchContext* con
 }
 
 EnrolSession* zyl::matchlib::enrol_create_default(MatchEngine* engine, FingerInfo* finger,
-                                           const EnrolHooks* hooks, GrayImage* image) {
+                                                  const EnrolHooks* hooks, GrayImage* image) {
   const EngineConfig* config = zyl::matchlib::engine_get_config(engine);
   if (!config) return nullptr;
   EnrolSettings s{};
@@ -672,19 +686,24 @@ EnrolSession* zyl::matchlib::enrol_create_default(MatchEngine* engine, FingerInf
   s.angle_tolerance = 16;
   s.quality_limit = config->quality_limit;
   s.quality_value = config->quality_value;
-  return zyl::matchlib::enrol_create(engine, zyl::matchlib::engine_get_context(engine), finger, hooks,
-                      static_cast<uint32_t>(zyl::matchlib::engine_get_format(engine)), &s);
+  return zyl::matchlib::enrol_create(
+      engine, zyl::matchlib::engine_get_context(engine), finger, hooks,
+      static_cast<uint32_t>(zyl::matchlib::engine_get_format(engine)), &s);
 }
 
-int zyl::matchlib::placed_enrol_add(EnrolSession* e, GrayImage* image, DataBlob* tmpl, void* coverage) {
+int zyl::matchlib::placed_enrol_add(EnrolSession* e, GrayImage* image, DataBlob* tmpl,
+                                    void* coverage) {
   if (!is_placed(e)) return ML_BAD_ARGUMENT;
   return zyl::GuardedCall(ML_NO_MEMORY,
                           [&] { return add(*self(e), image, tmpl, static_cast<int*>(coverage)); });
 }
 
-extern "C" ZYL_API int placed_enrol_count(EnrolSession* e) { return is_placed(e) ? self(e)->count : 0; }
+extern "C" ZYL_API int placed_enrol_count(EnrolSession* e) {
+  return is_placed(e) ? self(e)->count : 0;
+}
 
-extern "C" ZYL_API int placed_enrol_set_tolerance(EnrolSession* e, uint16_t shift, uint8_t angle, void*) {
+extern "C" ZYL_API int placed_enrol_set_tolerance(EnrolSession* e, uint16_t shift, uint8_t angle,
+                                                  void*) {
   if (!is_placed(e)) return ML_BAD_ARGUMENT;
   self(e)->settings.shift_tolerance = shift;
   self(e)->settings.angle_tolerance = angle;
@@ -708,7 +727,8 @@ extern "C" ZYL_API int placed_enrol_reset(EnrolSession* e) {
   return ML_OK;
 }
 
-int zyl::matchlib::placed_enrol_finalise(EnrolSession* e, uint8_t maximum_views, DataBlob** out, void*) {
+int zyl::matchlib::placed_enrol_finalise(EnrolSession* e, uint8_t maximum_views, DataBlob** out,
+                                         void*) {
   if (!is_placed(e) || !out) return ML_BAD_ARGUMENT;
   *out = nullptr;
   if (self(e)->count == 0) return ML_WRONG_KIND;
@@ -719,7 +739,8 @@ int zyl::matchlib::placed_enrol_finalise(EnrolSession* e, uint8_t maximum_views,
   });
 }
 
-extern "C" ZYL_API int placed_enrol_finalise_engine(MatchEngine* engine, EnrolSession* e, DataBlob** out) {
+extern "C" ZYL_API int placed_enrol_finalise_engine(MatchEngine* engine, EnrolSession* e,
+                                                    DataBlob** out) {
   const EngineConfig* config = zyl::matchlib::engine_get_config(engine);
   return zyl::matchlib::placed_enrol_finalise(e, config ? config->most_views : 0, out, nullptr);
 }
@@ -729,7 +750,7 @@ void zyl::matchlib::placed_enrol_destroy(EnrolSession* e) {
 }
 
 int zyl::matchlib::enrol_best_match(EnrolSession* e, DataBlob* tmpl, uint8_t* out_overlap,
-                             uint16_t* out_score) {
+                                    uint16_t* out_score) {
   if (out_overlap) *out_overlap = 0;
   if (out_score) *out_score = 0;
   if (!is_placed(e) || !tmpl) return ML_BAD_ARGUMENT;
@@ -744,11 +765,26 @@ extern "C" ZYL_API uint32_t enrol_image_resolution(EnrolSession* e) {
 
 extern "C" {
 
-ZYL_API EnrolSession* enrol_create(MatchEngine* engine, MatchContext* context, FingerInfo* finger, const EnrolHooks* hooks, uint32_t format, const EnrolSettings* settings) { return zyl::matchlib::enrol_create(engine, context, finger, hooks, format, settings); }
-ZYL_API EnrolSession* enrol_create_default(MatchEngine* engine, FingerInfo* finger, const EnrolHooks* hooks, GrayImage* image) { return zyl::matchlib::enrol_create_default(engine, finger, hooks, image); }
-ZYL_API int placed_enrol_add(EnrolSession* e, GrayImage* image, DataBlob* tmpl, void* coverage) { return zyl::matchlib::placed_enrol_add(e, image, tmpl, coverage); }
-ZYL_API int placed_enrol_finalise(EnrolSession* e, uint8_t maximum_views, DataBlob** out, void* arg3) { return zyl::matchlib::placed_enrol_finalise(e, maximum_views, out, arg3); }
+ZYL_API EnrolSession* enrol_create(MatchEngine* engine, MatchContext* context, FingerInfo* finger,
+                                   const EnrolHooks* hooks, uint32_t format,
+                                   const EnrolSettings* settings) {
+  return zyl::matchlib::enrol_create(engine, context, finger, hooks, format, settings);
+}
+ZYL_API EnrolSession* enrol_create_default(MatchEngine* engine, FingerInfo* finger,
+                                           const EnrolHooks* hooks, GrayImage* image) {
+  return zyl::matchlib::enrol_create_default(engine, finger, hooks, image);
+}
+ZYL_API int placed_enrol_add(EnrolSession* e, GrayImage* image, DataBlob* tmpl, void* coverage) {
+  return zyl::matchlib::placed_enrol_add(e, image, tmpl, coverage);
+}
+ZYL_API int placed_enrol_finalise(EnrolSession* e, uint8_t maximum_views, DataBlob** out,
+                                  void* arg3) {
+  return zyl::matchlib::placed_enrol_finalise(e, maximum_views, out, arg3);
+}
 ZYL_API void placed_enrol_destroy(EnrolSession* e) { zyl::matchlib::placed_enrol_destroy(e); }
-ZYL_API int enrol_best_match(EnrolSession* e, DataBlob* tmpl, uint8_t* out_overlap, uint16_t* out_score) { return zyl::matchlib::enrol_best_match(e, tmpl, out_overlap, out_score); }
+ZYL_API int enrol_best_match(EnrolSession* e, DataBlob* tmpl, uint8_t* out_overlap,
+                             uint16_t* out_score) {
+  return zyl::matchlib::enrol_best_match(e, tmpl, out_overlap, out_score);
+}
 
 }  // extern "C"

@@ -32,7 +32,6 @@ std::uint32_t min_size(int version) {
 
 using namespace zyl::matchlib;
 
-
 int zyl::matchlib::sample_info_read(void* /*context*/, const DataBlob* blob, SampleInfo* out) {
   if (!out) return ML_BAD_ARGUMENT;
   const std::uint8_t* data = nullptr;
@@ -89,7 +88,8 @@ int zyl::matchlib::sample_info_write(void* /*context*/, const SampleInfo* info, 
   w.u32(info->finger_attribute);
   w.u32(info->finger_position);
   w.u32(info->finger_value);
-  DataBlob* out = zyl::matchlib::container_put_entry(*blob, SAMPLE_INFO_FORMAT, bytes, kWrittenSize);
+  DataBlob* out =
+      zyl::matchlib::container_put_entry(*blob, SAMPLE_INFO_FORMAT, bytes, kWrittenSize);
   if (!out) return ML_NO_MEMORY;
   *blob = out;
   return ML_OK;
@@ -117,9 +117,17 @@ DataBlob* zyl::matchlib::blob_with_quality(DataBlob* blob, uint8_t quality) {
 
 extern "C" {
 
-ZYL_API int sample_info_read(void* arg0, const DataBlob* blob, SampleInfo* out) { return zyl::matchlib::sample_info_read(arg0, blob, out); }
-ZYL_API int sample_info_write(void* arg0, const SampleInfo* info, DataBlob** blob) { return zyl::matchlib::sample_info_write(arg0, info, blob); }
-ZYL_API uint8_t blob_get_quality(const DataBlob* blob) { return zyl::matchlib::blob_get_quality(blob); }
-ZYL_API DataBlob* blob_with_quality(DataBlob* blob, uint8_t quality) { return zyl::matchlib::blob_with_quality(blob, quality); }
+ZYL_API int sample_info_read(void* arg0, const DataBlob* blob, SampleInfo* out) {
+  return zyl::matchlib::sample_info_read(arg0, blob, out);
+}
+ZYL_API int sample_info_write(void* arg0, const SampleInfo* info, DataBlob** blob) {
+  return zyl::matchlib::sample_info_write(arg0, info, blob);
+}
+ZYL_API uint8_t blob_get_quality(const DataBlob* blob) {
+  return zyl::matchlib::blob_get_quality(blob);
+}
+ZYL_API DataBlob* blob_with_quality(DataBlob* blob, uint8_t quality) {
+  return zyl::matchlib::blob_with_quality(blob, quality);
+}
 
 }  // extern "C"

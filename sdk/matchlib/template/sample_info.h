@@ -8,8 +8,8 @@
 // Bodies of exported functions, called directly inside the library.
 namespace zyl::matchlib {
 
-int sample_info_read(void* , const DataBlob* blob, SampleInfo* out);
-int sample_info_write(void* , const SampleInfo* info, DataBlob** blob);
+int sample_info_read(void*, const DataBlob* blob, SampleInfo* out);
+int sample_info_write(void*, const SampleInfo* info, DataBlob** blob);
 uint8_t blob_get_quality(const DataBlob* blob);
 DataBlob* blob_with_quality(DataBlob* blob, uint8_t quality);
 

@@ -173,7 +173,6 @@ int attach(TlvNode* parent, TlvNode* child, bool at_end) {
 
 using namespace zyl::matchlib;
 
-
 extern "C" ZYL_API uint16_t tlv_make_tag(int tag_class, int is_constructed, int number) {
   const int head = (tag_class & 3) << 6 | (is_constructed ? 0x20 : 0);
   if (number >= 0 && number <= 30) return static_cast<std::uint16_t>(head | number);
@@ -261,7 +260,8 @@ int zyl::matchlib::tlv_read_length(const uint8_t* bytes, uint32_t* length) {
 uint32_t zyl::matchlib::tlv_write_element(uint8_t* buffer, const TlvElement* element) {
   if (!element || !valid_tag(element->tag) || element->length > TLV_MAX_LENGTH) return 0;
   if (element->length && !element->value) return 0;
-  std::uint32_t pos = static_cast<std::uint32_t>(zyl::matchlib::tlv_write_tag(buffer, element->tag));
+  std::uint32_t pos =
+      static_cast<std::uint32_t>(zyl::matchlib::tlv_write_tag(buffer, element->tag));
   pos += static_cast<std::uint32_t>(zyl::matchlib::tlv_write_length(buffer + pos, element->length));
   for (std::uint32_t i = 0; i < element->length; ++i) buffer[pos + i] = element->value[i];
   return pos + element->length;
@@ -291,7 +291,8 @@ extern "C" ZYL_API uint32_t tlv_read_header(const uint8_t* bytes, TlvElement* ou
   return static_cast<std::uint32_t>(tag_size + length_bytes) + length;
 }
 
-uint32_t zyl::matchlib::tlv_read_element(const uint8_t* bytes, TlvElement* out, uint32_t available) {
+uint32_t zyl::matchlib::tlv_read_element(const uint8_t* bytes, TlvElement* out,
+                                         uint32_t available) {
   if (!out) return 0;
   if (!bytes) {
     *out = TlvElement{};
@@ -302,13 +303,13 @@ uint32_t zyl::matchlib::tlv_read_element(const uint8_t* bytes, TlvElement* out, 
 }
 
 int zyl::matchlib::tlv_next_element(const uint8_t* bytes, uint32_t available, uint16_t tag,
-                             TlvElement* out) {
+                                    TlvElement* out) {
   if (!bytes || !out) return 0;
   return next_with_tag({bytes, available}, tag, *out) ? 1 : 0;
 }
 
 int zyl::matchlib::tlv_find_path(const uint8_t* bytes, uint32_t available, const uint16_t* path,
-                          int depth, TlvElement* out) {
+                                 int depth, TlvElement* out) {
   if (depth <= 0) return 1;
   if (!bytes || available == 0 || !path || !out) return 0;
   std::span<const std::uint8_t> level(bytes, available);
@@ -386,7 +387,9 @@ void zyl::matchlib::tlv_node_free(TlvNode* node) {
   }
 }
 
-int zyl::matchlib::tlv_append_child(TlvNode* parent, TlvNode* child) { return attach(parent, child, true); }
+int zyl::matchlib::tlv_append_child(TlvNode* parent, TlvNode* child) {
+  return attach(parent, child, true);
+}
 
 int zyl::matchlib::tlv_prepend_child(TlvNode* parent, TlvNode* child) {
   return attach(parent, child, false);
@@ -408,16 +411,24 @@ void zyl::matchlib::tlv_detach(TlvNode* node) {
 }
 
 uint16_t zyl::matchlib::tlv_node_tag(const TlvNode* node) { return node ? node->tag : 0; }
-extern "C" ZYL_API const uint8_t* tlv_node_value(const TlvNode* node) { return node ? node->value : nullptr; }
-extern "C" ZYL_API TlvNode* tlv_node_next(const TlvNode* node) { return node ? node->next : nullptr; }
-extern "C" ZYL_API TlvNode* tlv_node_prev(const TlvNode* node) { return node ? node->prev : nullptr; }
+extern "C" ZYL_API const uint8_t* tlv_node_value(const TlvNode* node) {
+  return node ? node->value : nullptr;
+}
+extern "C" ZYL_API TlvNode* tlv_node_next(const TlvNode* node) {
+  return node ? node->next : nullptr;
+}
+extern "C" ZYL_API TlvNode* tlv_node_prev(const TlvNode* node) {
+  return node ? node->prev : nullptr;
+}
 extern "C" ZYL_API TlvNode* tlv_node_first_child(const TlvNode* node) {
   return node ? node->first_child : nullptr;
 }
 extern "C" ZYL_API TlvNode* tlv_node_last_child(const TlvNode* node) {
   return node ? node->last_child : nullptr;
 }
-TlvNode* zyl::matchlib::tlv_node_parent(const TlvNode* node) { return node ? node->parent : nullptr; }
+TlvNode* zyl::matchlib::tlv_node_parent(const TlvNode* node) {
+  return node ? node->parent : nullptr;
+}
 
 extern "C" ZYL_API uint32_t tlv_node_size(const TlvNode* node) {
   if (!node) return 0;
@@ -484,26 +495,62 @@ extern "C" ZYL_API uint32_t tlv_encode_into(uint8_t* buffer, const TlvNode* root
 extern "C" {
 
 ZYL_API int tlv_tag_size(uint16_t tag) { return zyl::matchlib::tlv_tag_size(tag); }
-ZYL_API int tlv_write_tag(uint8_t* buffer, uint16_t tag) { return zyl::matchlib::tlv_write_tag(buffer, tag); }
-ZYL_API int tlv_read_tag(const uint8_t* bytes, uint16_t* tag) { return zyl::matchlib::tlv_read_tag(bytes, tag); }
+ZYL_API int tlv_write_tag(uint8_t* buffer, uint16_t tag) {
+  return zyl::matchlib::tlv_write_tag(buffer, tag);
+}
+ZYL_API int tlv_read_tag(const uint8_t* bytes, uint16_t* tag) {
+  return zyl::matchlib::tlv_read_tag(bytes, tag);
+}
 ZYL_API int tlv_length_size(uint32_t length) { return zyl::matchlib::tlv_length_size(length); }
-ZYL_API int tlv_write_length(uint8_t* buffer, uint32_t length) { return zyl::matchlib::tlv_write_length(buffer, length); }
-ZYL_API int tlv_read_length(const uint8_t* bytes, uint32_t* length) { return zyl::matchlib::tlv_read_length(bytes, length); }
-ZYL_API uint32_t tlv_write_element(uint8_t* buffer, const TlvElement* element) { return zyl::matchlib::tlv_write_element(buffer, element); }
-ZYL_API uint32_t tlv_read_element(const uint8_t* bytes, TlvElement* out, uint32_t available) { return zyl::matchlib::tlv_read_element(bytes, out, available); }
-ZYL_API int tlv_next_element(const uint8_t* bytes, uint32_t available, uint16_t tag, TlvElement* out) { return zyl::matchlib::tlv_next_element(bytes, available, tag, out); }
-ZYL_API int tlv_find_path(const uint8_t* bytes, uint32_t available, const uint16_t* path, int depth, TlvElement* out) { return zyl::matchlib::tlv_find_path(bytes, available, path, depth, out); }
-ZYL_API int tlv_validate(const uint8_t* bytes, uint32_t length) { return zyl::matchlib::tlv_validate(bytes, length); }
-ZYL_API TlvNode* tlv_node_create(uint16_t tag, uint32_t length, const uint8_t* value) { return zyl::matchlib::tlv_node_create(tag, length, value); }
+ZYL_API int tlv_write_length(uint8_t* buffer, uint32_t length) {
+  return zyl::matchlib::tlv_write_length(buffer, length);
+}
+ZYL_API int tlv_read_length(const uint8_t* bytes, uint32_t* length) {
+  return zyl::matchlib::tlv_read_length(bytes, length);
+}
+ZYL_API uint32_t tlv_write_element(uint8_t* buffer, const TlvElement* element) {
+  return zyl::matchlib::tlv_write_element(buffer, element);
+}
+ZYL_API uint32_t tlv_read_element(const uint8_t* bytes, TlvElement* out, uint32_t available) {
+  return zyl::matchlib::tlv_read_element(bytes, out, available);
+}
+ZYL_API int tlv_next_element(const uint8_t* bytes, uint32_t available, uint16_t tag,
+                             TlvElement* out) {
+  return zyl::matchlib::tlv_next_element(bytes, available, tag, out);
+}
+ZYL_API int tlv_find_path(const uint8_t* bytes, uint32_t available, const uint16_t* path, int depth,
+                          TlvElement* out) {
+  return zyl::matchlib::tlv_find_path(bytes, available, path, depth, out);
+}
+ZYL_API int tlv_validate(const uint8_t* bytes, uint32_t length) {
+  return zyl::matchlib::tlv_validate(bytes, length);
+}
+ZYL_API TlvNode* tlv_node_create(uint16_t tag, uint32_t length, const uint8_t* value) {
+  return zyl::matchlib::tlv_node_create(tag, length, value);
+}
 ZYL_API void tlv_node_free(TlvNode* node) { zyl::matchlib::tlv_node_free(node); }
-ZYL_API int tlv_append_child(TlvNode* parent, TlvNode* child) { return zyl::matchlib::tlv_append_child(parent, child); }
-ZYL_API int tlv_prepend_child(TlvNode* parent, TlvNode* child) { return zyl::matchlib::tlv_prepend_child(parent, child); }
+ZYL_API int tlv_append_child(TlvNode* parent, TlvNode* child) {
+  return zyl::matchlib::tlv_append_child(parent, child);
+}
+ZYL_API int tlv_prepend_child(TlvNode* parent, TlvNode* child) {
+  return zyl::matchlib::tlv_prepend_child(parent, child);
+}
 ZYL_API void tlv_detach(TlvNode* node) { zyl::matchlib::tlv_detach(node); }
 ZYL_API uint16_t tlv_node_tag(const TlvNode* node) { return zyl::matchlib::tlv_node_tag(node); }
-ZYL_API TlvNode* tlv_node_parent(const TlvNode* node) { return zyl::matchlib::tlv_node_parent(node); }
-ZYL_API TlvNode* tlv_find_child(const TlvNode* node, uint16_t tag) { return zyl::matchlib::tlv_find_child(node, tag); }
-ZYL_API TlvNode* tlv_find(const TlvNode* node, uint16_t tag) { return zyl::matchlib::tlv_find(node, tag); }
-ZYL_API int tlv_parse(const uint8_t* bytes, uint32_t available, TlvNode** root) { return zyl::matchlib::tlv_parse(bytes, available, root); }
-ZYL_API int tlv_encode(const TlvNode* root, uint8_t** out, uint32_t* size) { return zyl::matchlib::tlv_encode(root, out, size); }
+ZYL_API TlvNode* tlv_node_parent(const TlvNode* node) {
+  return zyl::matchlib::tlv_node_parent(node);
+}
+ZYL_API TlvNode* tlv_find_child(const TlvNode* node, uint16_t tag) {
+  return zyl::matchlib::tlv_find_child(node, tag);
+}
+ZYL_API TlvNode* tlv_find(const TlvNode* node, uint16_t tag) {
+  return zyl::matchlib::tlv_find(node, tag);
+}
+ZYL_API int tlv_parse(const uint8_t* bytes, uint32_t available, TlvNode** root) {
+  return zyl::matchlib::tlv_parse(bytes, available, root);
+}
+ZYL_API int tlv_encode(const TlvNode* root, uint8_t** out, uint32_t* size) {
+  return zyl::matchlib::tlv_encode(root, out, size);
+}
 
 }  // extern "C"

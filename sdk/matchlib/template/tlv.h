@@ -15,10 +15,9 @@ int tlv_write_length(uint8_t* buffer, uint32_t length);
 int tlv_read_length(const uint8_t* bytes, uint32_t* length);
 uint32_t tlv_write_element(uint8_t* buffer, const TlvElement* element);
 uint32_t tlv_read_element(const uint8_t* bytes, TlvElement* out, uint32_t available);
-int tlv_next_element(const uint8_t* bytes, uint32_t available, uint16_t tag,
-                             TlvElement* out);
-int tlv_find_path(const uint8_t* bytes, uint32_t available, const uint16_t* path,
-                          int depth, TlvElement* out);
+int tlv_next_element(const uint8_t* bytes, uint32_t available, uint16_t tag, TlvElement* out);
+int tlv_find_path(const uint8_t* bytes, uint32_t available, const uint16_t* path, int depth,
+                  TlvElement* out);
 int tlv_validate(const uint8_t* bytes, uint32_t length);
 TlvNode* tlv_node_create(uint16_t tag, uint32_t length, const uint8_t* value);
 void tlv_node_free(TlvNode* node);
