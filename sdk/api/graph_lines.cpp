@@ -312,9 +312,7 @@ std::int32_t fill_sample_side(XWContext& c, MatchSide& side, std::int32_t length
 
 using namespace zyl::api;
 
-
-void zyl::api::FillLineData(GraphLine* line, const int32_t* xs, const int32_t* ys,
-                          const int32_t* angles) {
+void zyl::api::FillLineData(GraphLine* line, const int32_t* xs, const int32_t* ys, const int32_t* angles) {
   if (!line || !xs || !ys || !angles) return;
   const std::int32_t j = line->first;
   const std::int32_t k = line->second;
@@ -340,16 +338,15 @@ int32_t zyl::api::GetTheOnlyCore(const FeatureRecord* features) {
   return found;
 }
 
-int32_t zyl::api::TestFingerprintGraphLines(MatchSide* side, PairSorter* sorter, int32_t budget,
-                                          int32_t longest, int32_t shortest) {
+int32_t zyl::api::TestFingerprintGraphLines(MatchSide* side, PairSorter* sorter, int32_t budget, int32_t longest,
+                                            int32_t shortest) {
   if (!side || !sorter) return 0;
   side->lengthBound = 0;
   const std::int32_t count = collect_pairs(side->features, *sorter, usable_longest(*sorter, longest), shortest);
   return build_test_lines(*side, *sorter, budget, sorter->pairs, nullptr, count);
 }
 
-int32_t zyl::api::SampleFingerprintGraphLines(MatchSide* side, int32_t budget, int32_t length_bound,
-                                            int32_t shortest) {
+int32_t zyl::api::SampleFingerprintGraphLines(MatchSide* side, int32_t budget, int32_t length_bound, int32_t shortest) {
   if (!side) return 0;
   clear_bins(*side);
   const std::int32_t limit = std::min(budget, ZYL_GRAPH_LINES);
@@ -384,8 +381,8 @@ int32_t zyl::api::FillTestFeaturesMatchData(XWContext* context, MatchSide* side)
   return fill_test_side(*c, *md, *side, none);
 }
 
-int32_t zyl::api::FillSampleFeaturesMatchData(XWContext* context, MatchSide* side,
-                                            int32_t length_bound, int32_t core_flag) {
+int32_t zyl::api::FillSampleFeaturesMatchData(XWContext* context, MatchSide* side, int32_t length_bound,
+                                              int32_t core_flag) {
   XWContext* c = resolve_context(context);
   if (!c) return XW_ERR_NO_CONTEXT;
   if (!side) return XW_ERR_NULL_ARGUMENT;
@@ -394,12 +391,24 @@ int32_t zyl::api::FillSampleFeaturesMatchData(XWContext* context, MatchSide* sid
 
 extern "C" {
 
-ZYL_API void FillLineData(GraphLine* line, const int32_t* xs, const int32_t* ys, const int32_t* angles) { zyl::api::FillLineData(line, xs, ys, angles); }
+ZYL_API void FillLineData(GraphLine* line, const int32_t* xs, const int32_t* ys, const int32_t* angles) {
+  zyl::api::FillLineData(line, xs, ys, angles);
+}
 ZYL_API void FillLineData1(GraphLine* line, const GraphLine* previous) { zyl::api::FillLineData1(line, previous); }
 ZYL_API int32_t GetTheOnlyCore(const FeatureRecord* features) { return zyl::api::GetTheOnlyCore(features); }
-ZYL_API int32_t TestFingerprintGraphLines(MatchSide* side, PairSorter* sorter, int32_t budget, int32_t longest, int32_t shortest) { return zyl::api::TestFingerprintGraphLines(side, sorter, budget, longest, shortest); }
-ZYL_API int32_t SampleFingerprintGraphLines(MatchSide* side, int32_t budget, int32_t length_bound, int32_t shortest) { return zyl::api::SampleFingerprintGraphLines(side, budget, length_bound, shortest); }
-ZYL_API int32_t FillTestFeaturesMatchData(XWContext* context, MatchSide* side) { return zyl::api::FillTestFeaturesMatchData(context, side); }
-ZYL_API int32_t FillSampleFeaturesMatchData(XWContext* context, MatchSide* side, int32_t length_bound, int32_t core_flag) { return zyl::api::FillSampleFeaturesMatchData(context, side, length_bound, core_flag); }
+ZYL_API int32_t TestFingerprintGraphLines(MatchSide* side, PairSorter* sorter, int32_t budget, int32_t longest,
+                                          int32_t shortest) {
+  return zyl::api::TestFingerprintGraphLines(side, sorter, budget, longest, shortest);
+}
+ZYL_API int32_t SampleFingerprintGraphLines(MatchSide* side, int32_t budget, int32_t length_bound, int32_t shortest) {
+  return zyl::api::SampleFingerprintGraphLines(side, budget, length_bound, shortest);
+}
+ZYL_API int32_t FillTestFeaturesMatchData(XWContext* context, MatchSide* side) {
+  return zyl::api::FillTestFeaturesMatchData(context, side);
+}
+ZYL_API int32_t FillSampleFeaturesMatchData(XWContext* context, MatchSide* side, int32_t length_bound,
+                                            int32_t core_flag) {
+  return zyl::api::FillSampleFeaturesMatchData(context, side, length_bound, core_flag);
+}
 
 }  // extern "C"

@@ -10,17 +10,14 @@
 // Bodies of exported functions, called directly inside the library.
 namespace zyl::api {
 
-void FillLineData(GraphLine* line, const int32_t* xs, const int32_t* ys,
-                          const int32_t* angles);
+void FillLineData(GraphLine* line, const int32_t* xs, const int32_t* ys, const int32_t* angles);
 void FillLineData1(GraphLine* line, const GraphLine* previous);
 int32_t GetTheOnlyCore(const FeatureRecord* features);
-int32_t TestFingerprintGraphLines(MatchSide* side, PairSorter* sorter, int32_t budget,
-                                          int32_t longest, int32_t shortest);
-int32_t SampleFingerprintGraphLines(MatchSide* side, int32_t budget, int32_t length_bound,
-                                            int32_t shortest);
+int32_t TestFingerprintGraphLines(MatchSide* side, PairSorter* sorter, int32_t budget, int32_t longest,
+                                  int32_t shortest);
+int32_t SampleFingerprintGraphLines(MatchSide* side, int32_t budget, int32_t length_bound, int32_t shortest);
 int32_t FillTestFeaturesMatchData(XWContext* context, MatchSide* side);
-int32_t FillSampleFeaturesMatchData(XWContext* context, MatchSide* side,
-                                            int32_t length_bound, int32_t core_flag);
+int32_t FillSampleFeaturesMatchData(XWContext* context, MatchSide* side, int32_t length_bound, int32_t core_flag);
 
 }  // namespace zyl::api
 

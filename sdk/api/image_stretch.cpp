@@ -9,9 +9,8 @@ int32_t zyl::api::StretchImageFromLinear(int32_t source_width, int32_t source_he
       destination_height <= 0)
     return 0;
   zyl::api::stretch_nearest(
-      source_width, source_height,
-      [&](std::int64_t row) { return source + row * source_width; }, destination_width, destination_height,
-      [&](std::int32_t row) { return destination[row]; });
+      source_width, source_height, [&](std::int64_t row) { return source + row * source_width; }, destination_width,
+      destination_height, [&](std::int32_t row) { return destination[row]; });
   return destination_height;
 }
 
@@ -21,8 +20,8 @@ int32_t zyl::api::StretchImageToLinear(int32_t source_width, int32_t source_heig
                                          destination_height))
     return 0;
   zyl::api::stretch_nearest(
-      source_width, source_height, [&](std::int64_t row) { return source[row]; }, destination_width,
-      destination_height, [&](std::int32_t row) { return destination + std::int64_t{row} * destination_width; });
+      source_width, source_height, [&](std::int64_t row) { return source[row]; }, destination_width, destination_height,
+      [&](std::int32_t row) { return destination + std::int64_t{row} * destination_width; });
   return destination_height;
 }
 
@@ -32,8 +31,8 @@ extern "C" ZYL_API int32_t StretchImage(int32_t source_width, int32_t source_hei
                                          destination_height))
     return 0;
   zyl::api::stretch_nearest(
-      source_width, source_height, [&](std::int64_t row) { return source[row]; }, destination_width,
-      destination_height, [&](std::int32_t row) { return destination[row]; });
+      source_width, source_height, [&](std::int64_t row) { return source[row]; }, destination_width, destination_height,
+      [&](std::int32_t row) { return destination[row]; });
   return destination_height;
 }
 
@@ -44,9 +43,8 @@ extern "C" ZYL_API int32_t StretchLinearImage(int32_t source_width, int32_t sour
                                          destination_height))
     return 0;
   zyl::api::stretch_nearest(
-      source_width, source_height, [&](std::int64_t row) { return source + row * source_width; },
-      destination_width, destination_height,
-      [&](std::int32_t row) { return destination + std::int64_t{row} * destination_width; });
+      source_width, source_height, [&](std::int64_t row) { return source + row * source_width; }, destination_width,
+      destination_height, [&](std::int32_t row) { return destination + std::int64_t{row} * destination_width; });
   return destination_height;
 }
 

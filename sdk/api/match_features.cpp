@@ -355,8 +355,8 @@ std::int32_t Matcher::pair_score(const GraphLine& t, const GraphLine& s, bool co
 
   if (core) {
     const auto factor = [&](std::int32_t ti, std::int32_t si) {
-      const std::int64_t e =
-          std::max<std::int64_t>(std::llabs(std::int64_t{test_.coreDistances[ti]} - sample_.coreDistances[si]) - c_.coreSlack, 0);
+      const std::int64_t e = std::max<std::int64_t>(
+          std::llabs(std::int64_t{test_.coreDistances[ti]} - sample_.coreDistances[si]) - c_.coreSlack, 0);
       return Wide{std::max<std::int64_t>(c_.coreWindow - e, 0)};
     };
     // A divisor of 0 cannot be set; a record written directly is read as 1.
@@ -569,10 +569,9 @@ std::int32_t Matcher::run(std::int32_t threshold) {
 
   // Stage 2: turn the sample; pairs whose orientations then agree vote for a shift.
   const std::int32_t n = minutia_count(sf);
-  const std::int32_t rotation =
-      zyl::api::RotationHistogramProcessing(md_.rotationHistogram, md_.rotationFlags, n, sf.minutiaX, sf.minutiaY,
-                                  sf.minutiaAngle, sample_.lineCount, sample_.lines, sample_.centreX,
-                                  sample_.centreY);
+  const std::int32_t rotation = zyl::api::RotationHistogramProcessing(
+      md_.rotationHistogram, md_.rotationFlags, n, sf.minutiaX, sf.minutiaY, sf.minutiaAngle, sample_.lineCount,
+      sample_.lines, sample_.centreX, sample_.centreY);
   if (grid) zyl::api::RotateRidgesOrientation(sample_.centreX, sample_.centreY, rotation, &sf);
   if (details_) details_->rotation = rotation;
   const std::int32_t s2 = normalised(vote_translations());
@@ -615,9 +614,8 @@ std::int32_t Matcher::run(std::int32_t threshold) {
 
 using namespace zyl::api;
 
-
-int32_t zyl::api::MatchFeatures(MatchSide* test_side, MatchSide* sample_side, int32_t threshold,
-                              MatchDetails* details, XWContext* context) {
+int32_t zyl::api::MatchFeatures(MatchSide* test_side, MatchSide* sample_side, int32_t threshold, MatchDetails* details,
+                                XWContext* context) {
   XWContext* c = resolve_context(context);
   if (!c) return XW_ERR_NO_CONTEXT;
   if (!test_side || !sample_side) return XW_ERR_NULL_ARGUMENT;
@@ -653,8 +651,7 @@ static void RotateRidgesOrientationUnguarded(int32_t cx, int32_t cy, int32_t rot
   }
 }
 
-void zyl::api::RotateRidgesOrientation(int32_t cx, int32_t cy, int32_t rotation,
-                                     FeatureRecord* grid) {
+void zyl::api::RotateRidgesOrientation(int32_t cx, int32_t cy, int32_t rotation, FeatureRecord* grid) {
   zyl::GuardedCall([&] { RotateRidgesOrientationUnguarded(cx, cy, rotation, grid); });
 }
 
@@ -679,8 +676,8 @@ void zyl::api::TranslateRidgesOrientation(int32_t dx, int32_t dy, FeatureRecord*
   zyl::GuardedCall([&] { TranslateRidgesOrientationUnguarded(dx, dy, grid); });
 }
 
-int32_t zyl::api::OrientationStructureComparison(const FeatureRecord* test_grid,
-                                               const FeatureRecord* sample_grid, int32_t* weight) {
+int32_t zyl::api::OrientationStructureComparison(const FeatureRecord* test_grid, const FeatureRecord* sample_grid,
+                                                 int32_t* weight) {
   std::int32_t total_weight = 0;
   std::int32_t sum = 0;
   if (test_grid && sample_grid) {
@@ -711,9 +708,19 @@ extern "C" ZYL_API int32_t Zylmax(int32_t a, int32_t b) { return b < a ? a : b; 
 
 extern "C" {
 
-ZYL_API int32_t MatchFeatures(MatchSide* test_side, MatchSide* sample_side, int32_t threshold, MatchDetails* details, XWContext* context) { return zyl::api::MatchFeatures(test_side, sample_side, threshold, details, context); }
-ZYL_API void RotateRidgesOrientation(int32_t cx, int32_t cy, int32_t rotation, FeatureRecord* grid) { zyl::api::RotateRidgesOrientation(cx, cy, rotation, grid); }
-ZYL_API void TranslateRidgesOrientation(int32_t dx, int32_t dy, FeatureRecord* grid) { zyl::api::TranslateRidgesOrientation(dx, dy, grid); }
-ZYL_API int32_t OrientationStructureComparison(const FeatureRecord* test_grid, const FeatureRecord* sample_grid, int32_t* weight) { return zyl::api::OrientationStructureComparison(test_grid, sample_grid, weight); }
+ZYL_API int32_t MatchFeatures(MatchSide* test_side, MatchSide* sample_side, int32_t threshold, MatchDetails* details,
+                              XWContext* context) {
+  return zyl::api::MatchFeatures(test_side, sample_side, threshold, details, context);
+}
+ZYL_API void RotateRidgesOrientation(int32_t cx, int32_t cy, int32_t rotation, FeatureRecord* grid) {
+  zyl::api::RotateRidgesOrientation(cx, cy, rotation, grid);
+}
+ZYL_API void TranslateRidgesOrientation(int32_t dx, int32_t dy, FeatureRecord* grid) {
+  zyl::api::TranslateRidgesOrientation(dx, dy, grid);
+}
+ZYL_API int32_t OrientationStructureComparison(const FeatureRecord* test_grid, const FeatureRecord* sample_grid,
+                                               int32_t* weight) {
+  return zyl::api::OrientationStructureComparison(test_grid, sample_grid, weight);
+}
 
 }  // extern "C"

@@ -10,13 +10,12 @@
 // Bodies of exported functions, called directly inside the library.
 namespace zyl::api {
 
-int32_t MatchFeatures(MatchSide* test_side, MatchSide* sample_side, int32_t threshold,
-                              MatchDetails* details, XWContext* context);
-void RotateRidgesOrientation(int32_t cx, int32_t cy, int32_t rotation,
-                                     FeatureRecord* grid);
+int32_t MatchFeatures(MatchSide* test_side, MatchSide* sample_side, int32_t threshold, MatchDetails* details,
+                      XWContext* context);
+void RotateRidgesOrientation(int32_t cx, int32_t cy, int32_t rotation, FeatureRecord* grid);
 void TranslateRidgesOrientation(int32_t dx, int32_t dy, FeatureRecord* grid);
-int32_t OrientationStructureComparison(const FeatureRecord* test_grid,
-                                               const FeatureRecord* sample_grid, int32_t* weight);
+int32_t OrientationStructureComparison(const FeatureRecord* test_grid, const FeatureRecord* sample_grid,
+                                       int32_t* weight);
 
 }  // namespace zyl::api
 

@@ -246,7 +246,6 @@ std::int32_t free_context(XWContext* context) {
 
 using namespace zyl::api;
 
-
 extern "C" ZYL_API XWContext* XWCreateContext(void) { return create_context(); }
 
 extern "C" ZYL_API int32_t XWFreeContext(XWContext* context) { return free_context(context); }
@@ -324,13 +323,17 @@ extern "C" ZYL_API int32_t XWSetParameter(int32_t id, int32_t value, XWContext* 
     case 11:
     case 12:
     case 13: return XW_ERR_READ_ONLY;
-    case 110: return zyl::api::SetExtractFeatures(value, c);
+    case 110:
+      return zyl::api::SetExtractFeatures(value, c);
     case 200: c->matchThreshold = std::max(value, 0); return XW_OK;
     case 201: c->maxRotation = std::clamp(value, 0, kMaxRotation); return XW_OK;
-    case 210: return zyl::api::SetMatchFeatures(value, c);
-    case 220: return zyl::api::SetMatchingSpeed(value, c);
+    case 210:
+      return zyl::api::SetMatchFeatures(value, c);
+    case 220:
+      return zyl::api::SetMatchingSpeed(value, c);
     case 300: c->generalisationThreshold = std::max(value, 0); return XW_OK;
-    case 1000: return zyl::api::SetMode(value, c);
+    case 1000:
+      return zyl::api::SetMode(value, c);
     default: return XW_ERR_UNKNOWN_PARAMETER;
   }
 }
@@ -354,8 +357,12 @@ extern "C" ZYL_API int32_t SetExtractFeaturesMode(int32_t value) {
 
 extern "C" {
 
-ZYL_API int32_t XWGetAdditionalParameter(int32_t id, int32_t* out, XWContext* context) { return zyl::api::XWGetAdditionalParameter(id, out, context); }
+ZYL_API int32_t XWGetAdditionalParameter(int32_t id, int32_t* out, XWContext* context) {
+  return zyl::api::XWGetAdditionalParameter(id, out, context);
+}
 ZYL_API int32_t XWGetAdditionalParameterType(int32_t id) { return zyl::api::XWGetAdditionalParameterType(id); }
-ZYL_API int32_t XWSetAdditionalParameter(int32_t id, int32_t value, XWContext* context) { return zyl::api::XWSetAdditionalParameter(id, value, context); }
+ZYL_API int32_t XWSetAdditionalParameter(int32_t id, int32_t value, XWContext* context) {
+  return zyl::api::XWSetAdditionalParameter(id, value, context);
+}
 
 }  // extern "C"

@@ -32,7 +32,8 @@ std::int32_t extract(XWContext* context, std::int32_t width, std::int32_t height
   if (!c) return XW_ERR_NO_CONTEXT;
   if (!pixels || !out || !out_length) return XW_ERR_NULL_ARGUMENT;
   std::int32_t w = 0, h = 0;
-  if (const std::int32_t status = zyl::api::ComputeStretchedImageSize(width, height, resolution, &w, &h); status != XW_OK)
+  if (const std::int32_t status = zyl::api::ComputeStretchedImageSize(width, height, resolution, &w, &h);
+      status != XW_OK)
     return status;
 
   zyl::extract::OwnedByteImage work(w, h);
@@ -72,9 +73,8 @@ std::int32_t extract_native(XWContext* context, std::int32_t width, std::int32_t
 
 using namespace zyl::api;
 
-
-int32_t zyl::api::ComputeStretchedImageSize(int32_t width, int32_t height, int32_t resolution,
-                                          int32_t* stretched_width, int32_t* stretched_height) {
+int32_t zyl::api::ComputeStretchedImageSize(int32_t width, int32_t height, int32_t resolution, int32_t* stretched_width,
+                                            int32_t* stretched_height) {
   if (!stretched_width || !stretched_height) return XW_ERR_NULL_ARGUMENT;
   if (resolution < XW_MIN_RESOLUTION || resolution > XW_MAX_RESOLUTION) return XW_ERR_RESOLUTION;
   const std::int64_t w = std::int64_t{width} * XW_WORK_RESOLUTION / resolution;
@@ -86,33 +86,45 @@ int32_t zyl::api::ComputeStretchedImageSize(int32_t width, int32_t height, int32
 }
 
 int32_t zyl::api::XWExtract(int32_t width, int32_t height, uint8_t* pixels, int32_t resolution, uint8_t* out,
-                          int32_t* out_length, XWContext* context) {
+                            int32_t* out_length, XWContext* context) {
   return extract(context, width, height, pixels, resolution, out, kTemplateBufferSize, out_length,
                  TemplateKind::Native, 0);
 }
 
 int32_t zyl::api::XWExtract_ISO(int32_t width, int32_t height, uint8_t* pixels, int32_t resolution, uint8_t* out,
-                              int32_t* out_length, uint8_t finger_position, XWContext* context) {
+                                int32_t* out_length, uint8_t finger_position, XWContext* context) {
   return extract(context, width, height, pixels, resolution, out, ZYL_ISO_RECORD_MAX, out_length, TemplateKind::Iso,
                  finger_position);
 }
 
 int32_t zyl::api::XWExtract_ANSI(int32_t width, int32_t height, uint8_t* pixels, int32_t resolution, uint8_t* out,
-                               int32_t* out_length, uint8_t finger_position, XWContext* context) {
+                                 int32_t* out_length, uint8_t finger_position, XWContext* context) {
   return extract(context, width, height, pixels, resolution, out, ZYL_ANSI_RECORD_MAX, out_length, TemplateKind::Ansi,
                  finger_position);
 }
 
 extern "C" ZYL_API int32_t XWFExtract(int32_t width, int32_t height, uint8_t* pixels, uint8_t* out, int32_t* out_length,
-                           XWContext* context) {
+                                      XWContext* context) {
   return zyl::api::XWExtract(width, height, pixels, XW_WORK_RESOLUTION, out, out_length, context);
 }
 
 extern "C" {
 
-ZYL_API int32_t ComputeStretchedImageSize(int32_t width, int32_t height, int32_t resolution, int32_t* stretched_width, int32_t* stretched_height) { return zyl::api::ComputeStretchedImageSize(width, height, resolution, stretched_width, stretched_height); }
-ZYL_API int32_t XWExtract(int32_t width, int32_t height, uint8_t* pixels, int32_t resolution, uint8_t* out, int32_t* out_length, XWContext* context) { return zyl::api::XWExtract(width, height, pixels, resolution, out, out_length, context); }
-ZYL_API int32_t XWExtract_ISO(int32_t width, int32_t height, uint8_t* pixels, int32_t resolution, uint8_t* out, int32_t* out_length, uint8_t finger_position, XWContext* context) { return zyl::api::XWExtract_ISO(width, height, pixels, resolution, out, out_length, finger_position, context); }
-ZYL_API int32_t XWExtract_ANSI(int32_t width, int32_t height, uint8_t* pixels, int32_t resolution, uint8_t* out, int32_t* out_length, uint8_t finger_position, XWContext* context) { return zyl::api::XWExtract_ANSI(width, height, pixels, resolution, out, out_length, finger_position, context); }
+ZYL_API int32_t ComputeStretchedImageSize(int32_t width, int32_t height, int32_t resolution, int32_t* stretched_width,
+                                          int32_t* stretched_height) {
+  return zyl::api::ComputeStretchedImageSize(width, height, resolution, stretched_width, stretched_height);
+}
+ZYL_API int32_t XWExtract(int32_t width, int32_t height, uint8_t* pixels, int32_t resolution, uint8_t* out,
+                          int32_t* out_length, XWContext* context) {
+  return zyl::api::XWExtract(width, height, pixels, resolution, out, out_length, context);
+}
+ZYL_API int32_t XWExtract_ISO(int32_t width, int32_t height, uint8_t* pixels, int32_t resolution, uint8_t* out,
+                              int32_t* out_length, uint8_t finger_position, XWContext* context) {
+  return zyl::api::XWExtract_ISO(width, height, pixels, resolution, out, out_length, finger_position, context);
+}
+ZYL_API int32_t XWExtract_ANSI(int32_t width, int32_t height, uint8_t* pixels, int32_t resolution, uint8_t* out,
+                               int32_t* out_length, uint8_t finger_position, XWContext* context) {
+  return zyl::api::XWExtract_ANSI(width, height, pixels, resolution, out, out_length, finger_position, context);
+}
 
 }  // extern "C"

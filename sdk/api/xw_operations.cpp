@@ -151,9 +151,8 @@ void take_base_fields(const FeatureRecord& base, FeatureRecord& result) {
 
 using namespace zyl::api;
 
-
 int32_t zyl::api::XWVerify(const uint8_t* template_a, const uint8_t* template_b, MatchDetails* details,
-                         XWContext* context) {
+                           XWContext* context) {
   XWContext* c = resolve_context(context);
   if (!c) return XW_ERR_NO_CONTEXT;
   if (c->identifyInProgress) return XW_ERR_IDENTIFY_IN_PROGRESS;
@@ -227,7 +226,7 @@ extern "C" ZYL_API int32_t XWIdentifyEnd(XWContext* context) {
 }
 
 int32_t zyl::api::XWGeneralize(int32_t count, const uint8_t* const* templates, uint8_t* out, int32_t* out_length,
-                             XWContext* context) {
+                               XWContext* context) {
   XWContext* c = resolve_context(context);
   if (!c) return XW_ERR_NO_CONTEXT;
   if (c->identifyInProgress) return XW_ERR_IDENTIFY_IN_PROGRESS;
@@ -251,13 +250,19 @@ int32_t zyl::api::XWGeneralize(int32_t count, const uint8_t* const* templates, u
 }
 
 extern "C" ZYL_API int32_t XWFGeneralize(const uint8_t* const* templates, uint8_t* out, int32_t* out_length,
-                              XWContext* context) {
+                                         XWContext* context) {
   return zyl::api::XWGeneralize(3, templates, out, out_length, context);
 }
 
 extern "C" {
 
-ZYL_API int32_t XWVerify(const uint8_t* template_a, const uint8_t* template_b, MatchDetails* details, XWContext* context) { return zyl::api::XWVerify(template_a, template_b, details, context); }
-ZYL_API int32_t XWGeneralize(int32_t count, const uint8_t* const* templates, uint8_t* out, int32_t* out_length, XWContext* context) { return zyl::api::XWGeneralize(count, templates, out, out_length, context); }
+ZYL_API int32_t XWVerify(const uint8_t* template_a, const uint8_t* template_b, MatchDetails* details,
+                         XWContext* context) {
+  return zyl::api::XWVerify(template_a, template_b, details, context);
+}
+ZYL_API int32_t XWGeneralize(int32_t count, const uint8_t* const* templates, uint8_t* out, int32_t* out_length,
+                             XWContext* context) {
+  return zyl::api::XWGeneralize(count, templates, out, out_length, context);
+}
 
 }  // extern "C"

@@ -176,14 +176,17 @@ int CaptureCameraFrame(libusb_device_handle* h, std::span<std::uint8_t, kCameraF
   return ZYLFPSCAN_OK;
 }
 
-void ResampleCameraFrame(std::span<const std::uint8_t, kCameraFrameSize> s, std::span<std::uint8_t, kResampledSize> out) {
+void ResampleCameraFrame(std::span<const std::uint8_t, kCameraFrameSize> s,
+                         std::span<std::uint8_t, kResampledSize> out) {
   constexpr std::int64_t kUnit = 100000;
   // Steps 384 x 1000000 / 320 and 800 x 1000000 / 480, each divided by 10
   // with rounding half up.
   constexpr std::int64_t kStepX = (kCameraColumns * 1000000LL / kResampledColumns + 5) / 10;
   constexpr std::int64_t kStepY = (kCameraRows * 1000000LL / kResampledRows + 5) / 10;
   static_assert(kStepX == 120000 && kStepY == 166667);
-  auto at = [&](std::int64_t y, std::int64_t x) -> std::int64_t { return s[static_cast<std::size_t>(y * kCameraColumns + x)]; };
+  auto at = [&](std::int64_t y, std::int64_t x) -> std::int64_t {
+    return s[static_cast<std::size_t>(y * kCameraColumns + x)];
+  };
   for (std::int64_t y = 0; y < kResampledRows; ++y) {
     const std::int64_t sy = y * kStepY, y0 = sy / kUnit, fy = sy % kUnit;
     for (std::int64_t x = 0; x < kResampledColumns; ++x) {
@@ -233,7 +236,8 @@ int CaptureRaw(DeviceRecord& r, int t, std::uint8_t* image) {
       int rc = CaptureCameraFrame(r.usbHandle, *frame);
       if (rc != 0) return rc;
       ResampleCameraFrame(*frame, *work);
-      CropCameraImage(*work, std::span<std::uint8_t, kCameraImageWidth * kCameraImageHeight>(result.data(), result.size()));
+      CropCameraImage(*work,
+                      std::span<std::uint8_t, kCameraImageWidth * kCameraImageHeight>(result.data(), result.size()));
       break;
     }
     case CaptureFamily::General: {

@@ -254,7 +254,8 @@ int Identify(std::string_view directory, const DeviceCalls& calls, void* handle,
       identified = r;
       // A match that is sure but not too close teaches the record a new
       // view of the finger, up to its 15 slots.
-      if (*score > kLearnAbove && *score < kLearnBelow && record.learn(std::span<const std::uint8_t, kFeatureSize>(feature.data(), kFeatureSize))) {
+      if (*score > kLearnAbove && *score < kLearnBelow &&
+          record.learn(std::span<const std::uint8_t, kFeatureSize>(feature.data(), kFeatureSize))) {
         if (const int rc = WriteDatabase(path, plain.span())) return rc;
       }
       break;
@@ -293,16 +294,16 @@ int Guarded(Call&& call) {
 extern "C" ZYL_API int ZYLFPSCAN_Enroll(void* handle, int timeout_ms, int step, const char* database,
                                         const char* finger) {
   return Guarded([&] {
-    return zyl::device::Enroll(kProductDirectory, zyl::device::ProductDeviceCalls(), handle, timeout_ms, step,
-                               database, finger);
+    return zyl::device::Enroll(kProductDirectory, zyl::device::ProductDeviceCalls(), handle, timeout_ms, step, database,
+                               finger);
   });
 }
 
-extern "C" ZYL_API int ZYLFPSCAN_Identify(void* handle, int level, int timeout_ms, const char* database,
-                                          char* name, int* score) {
+extern "C" ZYL_API int ZYLFPSCAN_Identify(void* handle, int level, int timeout_ms, const char* database, char* name,
+                                          int* score) {
   return Guarded([&] {
-    return zyl::device::Identify(kProductDirectory, zyl::device::ProductDeviceCalls(), handle, level,
-                                 timeout_ms, database, name, score);
+    return zyl::device::Identify(kProductDirectory, zyl::device::ProductDeviceCalls(), handle, level, timeout_ms,
+                                 database, name, score);
   });
 }
 
@@ -314,8 +315,7 @@ extern "C" ZYL_API int ZYLFPSCAN_DeleteAllFinger(void* /*handle*/, const char* d
   return Guarded([&] { return zyl::device::DeleteAllFinger(kProductDirectory, database); });
 }
 
-extern "C" ZYL_API int ZYLFPSCAN_EnrollListFingers(void* /*handle*/, const char* database, char* names,
-                                                   int* count) {
+extern "C" ZYL_API int ZYLFPSCAN_EnrollListFingers(void* /*handle*/, const char* database, char* names, int* count) {
   return Guarded([&] { return zyl::device::EnrollListFingers(kProductDirectory, database, names, count); });
 }
 

@@ -49,7 +49,8 @@ bool UsableSize(const DeviceRecord& r) {
 }
 
 int CaptureLargeSensorImage(const DeviceRecord& r, int t, std::span<std::uint8_t> image) {
-  std::unique_ptr<std::array<std::uint8_t, kLastImageSize>> frame(new (std::nothrow) std::array<std::uint8_t, kLastImageSize>);
+  std::unique_ptr<std::array<std::uint8_t, kLastImageSize>> frame(new (std::nothrow)
+                                                                      std::array<std::uint8_t, kLastImageSize>);
   if (!frame) return ZYLFPSCAN_ERR_NO_MEMORY;
   if (CaptureLargeSensorFrame(r.usbHandle, *frame, t) != 0) return ZYLFPSCAN_ERR_CAPTURE;
   std::fill(image.begin(), image.end(), 0);
@@ -149,7 +150,8 @@ int CaptureImage(const DeviceRecord& r, int t, std::span<std::uint8_t> image, Sm
   if (IsLargeSensor(r.productId)) return CaptureLargeSensorImage(r, t, image);
   if (how == SmallSensorCapture::GeneralOrStream && r.productId == product::kStream)
     return CaptureStreamImage(r.usbHandle, image);
-  const int rc = how == SmallSensorCapture::ShortForm ? CaptureShortForm(r, image, t) : CaptureGeneralImage(r, image, t);
+  const int rc =
+      how == SmallSensorCapture::ShortForm ? CaptureShortForm(r, image, t) : CaptureGeneralImage(r, image, t);
   return rc == 0 ? ZYLFPSCAN_OK : ZYLFPSCAN_ERR_CAPTURE;
 }
 

@@ -51,22 +51,27 @@ std::int32_t map_bad_area(int width, int height, ByteImage D, ByteImage W, const
 
 using namespace zyl::extract;
 
-
 int32_t zyl::extract::ComputeBadArea(int32_t width, int32_t height, ByteImage D, ByteImage W,
-                               const SingularPointList* singular_points, int32_t radius, int32_t threshold) {
+                                     const SingularPointList* singular_points, int32_t radius, int32_t threshold) {
   if (!valid_image(width, height, D) || !W) return -1;
   return map_bad_area(width, height, D, W, singular_points, radius, threshold);
 }
 
 int32_t zyl::extract::ComputeBadAreaA(int32_t width, int32_t height, ByteImage D, ByteImage W, int32_t radius,
-                                int32_t threshold) {
+                                      int32_t threshold) {
   if (!valid_image(width, height, D) || !W) return -1;
   return map_bad_area(width, height, D, W, nullptr, radius, threshold);
 }
 
 extern "C" {
 
-ZYL_API int32_t ComputeBadArea(int32_t width, int32_t height, ByteImage D, ByteImage W, const SingularPointList* singular_points, int32_t radius, int32_t threshold) { return zyl::extract::ComputeBadArea(width, height, D, W, singular_points, radius, threshold); }
-ZYL_API int32_t ComputeBadAreaA(int32_t width, int32_t height, ByteImage D, ByteImage W, int32_t radius, int32_t threshold) { return zyl::extract::ComputeBadAreaA(width, height, D, W, radius, threshold); }
+ZYL_API int32_t ComputeBadArea(int32_t width, int32_t height, ByteImage D, ByteImage W,
+                               const SingularPointList* singular_points, int32_t radius, int32_t threshold) {
+  return zyl::extract::ComputeBadArea(width, height, D, W, singular_points, radius, threshold);
+}
+ZYL_API int32_t ComputeBadAreaA(int32_t width, int32_t height, ByteImage D, ByteImage W, int32_t radius,
+                                int32_t threshold) {
+  return zyl::extract::ComputeBadAreaA(width, height, D, W, radius, threshold);
+}
 
 }  // extern "C"

@@ -8,8 +8,7 @@
 namespace zyl::extract {
 
 int32_t ComputeBadArea(int32_t width, int32_t height, ByteImage D, ByteImage W,
-                               const SingularPointList* singular_points, int32_t radius, int32_t threshold);
-int32_t ComputeBadAreaA(int32_t width, int32_t height, ByteImage D, ByteImage W, int32_t radius,
-                                int32_t threshold);
+                       const SingularPointList* singular_points, int32_t radius, int32_t threshold);
+int32_t ComputeBadAreaA(int32_t width, int32_t height, ByteImage D, ByteImage W, int32_t radius, int32_t threshold);
 
 }  // namespace zyl::extract

@@ -127,18 +127,17 @@ void majority(int width, int height, ByteImage image) {
 
 using namespace zyl::extract;
 
-
 void zyl::extract::BinarizeImage(int32_t width, int32_t height, ByteImage image, int32_t r) {
   if (valid_image(width, height, image)) binarize(width, height, image, r);
 }
 
 void zyl::extract::BinarizeImageTwo(int32_t width, int32_t height, ByteImage grey, ByteImage out, int32_t r1,
-                              int32_t r2) {
+                                    int32_t r2) {
   if (valid_image(width, height, grey) && out) binarize_two(width, height, grey, out, r1, r2);
 }
 
 void zyl::extract::BinarizeImageA(int32_t width, int32_t height, ByteImage grey, ByteImage density, int32_t high,
-                            int32_t low, int32_t r_small, int32_t r_middle, int32_t r_large) {
+                                  int32_t low, int32_t r_small, int32_t r_middle, int32_t r_large) {
   if (valid_image(width, height, grey) && density)
     binarize_adaptive(width, height, grey, density, high, low, r_small, r_middle, r_large);
 }
@@ -150,9 +149,18 @@ int32_t zyl::extract::BSmoothImage(int32_t width, int32_t height, ByteImage imag
 
 extern "C" {
 
-ZYL_API void BinarizeImage(int32_t width, int32_t height, ByteImage image, int32_t r) { zyl::extract::BinarizeImage(width, height, image, r); }
-ZYL_API void BinarizeImageTwo(int32_t width, int32_t height, ByteImage grey, ByteImage out, int32_t r1, int32_t r2) { zyl::extract::BinarizeImageTwo(width, height, grey, out, r1, r2); }
-ZYL_API void BinarizeImageA(int32_t width, int32_t height, ByteImage grey, ByteImage density, int32_t high, int32_t low, int32_t r_small, int32_t r_middle, int32_t r_large) { zyl::extract::BinarizeImageA(width, height, grey, density, high, low, r_small, r_middle, r_large); }
-ZYL_API int32_t BSmoothImage(int32_t width, int32_t height, ByteImage image) { return zyl::extract::BSmoothImage(width, height, image); }
+ZYL_API void BinarizeImage(int32_t width, int32_t height, ByteImage image, int32_t r) {
+  zyl::extract::BinarizeImage(width, height, image, r);
+}
+ZYL_API void BinarizeImageTwo(int32_t width, int32_t height, ByteImage grey, ByteImage out, int32_t r1, int32_t r2) {
+  zyl::extract::BinarizeImageTwo(width, height, grey, out, r1, r2);
+}
+ZYL_API void BinarizeImageA(int32_t width, int32_t height, ByteImage grey, ByteImage density, int32_t high, int32_t low,
+                            int32_t r_small, int32_t r_middle, int32_t r_large) {
+  zyl::extract::BinarizeImageA(width, height, grey, density, high, low, r_small, r_middle, r_large);
+}
+ZYL_API int32_t BSmoothImage(int32_t width, int32_t height, ByteImage image) {
+  return zyl::extract::BSmoothImage(width, height, image);
+}
 
 }  // extern "C"

@@ -8,10 +8,9 @@
 namespace zyl::extract {
 
 void BinarizeImage(int32_t width, int32_t height, ByteImage image, int32_t r);
-void BinarizeImageTwo(int32_t width, int32_t height, ByteImage grey, ByteImage out, int32_t r1,
-                              int32_t r2);
-void BinarizeImageA(int32_t width, int32_t height, ByteImage grey, ByteImage density, int32_t high,
-                            int32_t low, int32_t r_small, int32_t r_middle, int32_t r_large);
+void BinarizeImageTwo(int32_t width, int32_t height, ByteImage grey, ByteImage out, int32_t r1, int32_t r2);
+void BinarizeImageA(int32_t width, int32_t height, ByteImage grey, ByteImage density, int32_t high, int32_t low,
+                    int32_t r_small, int32_t r_middle, int32_t r_large);
 int32_t BSmoothImage(int32_t width, int32_t height, ByteImage image);
 
 }  // namespace zyl::extract

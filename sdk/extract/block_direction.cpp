@@ -82,28 +82,33 @@ void cleanup_blocks(int columns, int rows, ByteImage directions, ByteImage noise
 
 using namespace zyl::extract;
 
-
 extern "C" ZYL_API void ComputeBlockedImageSize(int32_t width, int32_t height, int32_t* block_columns,
-                                     int32_t* block_rows) {
+                                                int32_t* block_rows) {
   if (block_columns) *block_columns = width / kBlock;
   if (block_rows) *block_rows = height / kBlock;
 }
 
 void zyl::extract::ComputeBlockDirImage(int32_t width, int32_t height, ByteImage image, int32_t block_columns,
-                                  int32_t block_rows, ByteImage directions, ByteImage noise, int32_t contrast) {
+                                        int32_t block_rows, ByteImage directions, ByteImage noise, int32_t contrast) {
   if (valid_image(width, height, image) && directions && noise)
     block_directions(width, height, image, block_columns, block_rows, directions, noise, contrast);
 }
 
 void zyl::extract::CleanupBlockDirImage(int32_t block_columns, int32_t block_rows, ByteImage directions,
-                                  ByteImage noise, int32_t limit) {
+                                        ByteImage noise, int32_t limit) {
   if (valid_image(block_columns, block_rows, directions) && noise)
     cleanup_blocks(block_columns, block_rows, directions, noise, limit);
 }
 
 extern "C" {
 
-ZYL_API void ComputeBlockDirImage(int32_t width, int32_t height, ByteImage image, int32_t block_columns, int32_t block_rows, ByteImage directions, ByteImage noise, int32_t contrast) { zyl::extract::ComputeBlockDirImage(width, height, image, block_columns, block_rows, directions, noise, contrast); }
-ZYL_API void CleanupBlockDirImage(int32_t block_columns, int32_t block_rows, ByteImage directions, ByteImage noise, int32_t limit) { zyl::extract::CleanupBlockDirImage(block_columns, block_rows, directions, noise, limit); }
+ZYL_API void ComputeBlockDirImage(int32_t width, int32_t height, ByteImage image, int32_t block_columns,
+                                  int32_t block_rows, ByteImage directions, ByteImage noise, int32_t contrast) {
+  zyl::extract::ComputeBlockDirImage(width, height, image, block_columns, block_rows, directions, noise, contrast);
+}
+ZYL_API void CleanupBlockDirImage(int32_t block_columns, int32_t block_rows, ByteImage directions, ByteImage noise,
+                                  int32_t limit) {
+  zyl::extract::CleanupBlockDirImage(block_columns, block_rows, directions, noise, limit);
+}
 
 }  // extern "C"

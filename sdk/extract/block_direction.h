@@ -7,9 +7,9 @@
 // Bodies of exported functions, called directly inside the library.
 namespace zyl::extract {
 
-void ComputeBlockDirImage(int32_t width, int32_t height, ByteImage image, int32_t block_columns,
-                                  int32_t block_rows, ByteImage directions, ByteImage noise, int32_t contrast);
-void CleanupBlockDirImage(int32_t block_columns, int32_t block_rows, ByteImage directions,
-                                  ByteImage noise, int32_t limit);
+void ComputeBlockDirImage(int32_t width, int32_t height, ByteImage image, int32_t block_columns, int32_t block_rows,
+                          ByteImage directions, ByteImage noise, int32_t contrast);
+void CleanupBlockDirImage(int32_t block_columns, int32_t block_rows, ByteImage directions, ByteImage noise,
+                          int32_t limit);
 
 }  // namespace zyl::extract

@@ -105,7 +105,6 @@ std::int32_t good_area_percent(int width, int height, ByteImage D) {
 
 using namespace zyl::extract;
 
-
 void zyl::extract::ComputeGImage(int32_t width, int32_t height, ByteImage image, ByteImage D, int32_t r) {
   if (valid_image(width, height, image) && D) border_density_image(width, height, image, D, r);
 }
@@ -124,8 +123,14 @@ int32_t zyl::extract::ComputeA(int32_t width, int32_t height, ByteImage /*image*
 
 extern "C" {
 
-ZYL_API void ComputeGImage(int32_t width, int32_t height, ByteImage image, ByteImage D, int32_t r) { zyl::extract::ComputeGImage(width, height, image, D, r); }
-ZYL_API int32_t ComputeG(int32_t width, int32_t height, ByteImage binary, ByteImage D) { return zyl::extract::ComputeG(width, height, binary, D); }
-ZYL_API int32_t ComputeA(int32_t width, int32_t height, ByteImage arg2, ByteImage D) { return zyl::extract::ComputeA(width, height, arg2, D); }
+ZYL_API void ComputeGImage(int32_t width, int32_t height, ByteImage image, ByteImage D, int32_t r) {
+  zyl::extract::ComputeGImage(width, height, image, D, r);
+}
+ZYL_API int32_t ComputeG(int32_t width, int32_t height, ByteImage binary, ByteImage D) {
+  return zyl::extract::ComputeG(width, height, binary, D);
+}
+ZYL_API int32_t ComputeA(int32_t width, int32_t height, ByteImage arg2, ByteImage D) {
+  return zyl::extract::ComputeA(width, height, arg2, D);
+}
 
 }  // extern "C"

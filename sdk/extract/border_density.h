@@ -9,6 +9,6 @@ namespace zyl::extract {
 
 void ComputeGImage(int32_t width, int32_t height, ByteImage image, ByteImage D, int32_t r);
 int32_t ComputeG(int32_t width, int32_t height, ByteImage binary, ByteImage D);
-int32_t ComputeA(int32_t width, int32_t height, ByteImage , ByteImage D);
+int32_t ComputeA(int32_t width, int32_t height, ByteImage, ByteImage D);
 
 }  // namespace zyl::extract

@@ -20,7 +20,6 @@ void copy_prefix(T (&dst)[N], const T (&src)[N], std::int32_t count) {
 
 }  // namespace
 
-
 ByteImage zyl::extract::CreateByteImage(int32_t width, int32_t height) {
   if (width <= 0 || height <= 0) return nullptr;
   auto rows = static_cast<ByteImage>(std::calloc(static_cast<std::size_t>(height), sizeof(std::uint8_t*)));
@@ -73,9 +72,15 @@ int32_t zyl::extract::CopyFeatures(FeatureRecord* destination, const FeatureReco
 
 extern "C" {
 
-ZYL_API ByteImage CreateByteImage(int32_t width, int32_t height) { return zyl::extract::CreateByteImage(width, height); }
+ZYL_API ByteImage CreateByteImage(int32_t width, int32_t height) {
+  return zyl::extract::CreateByteImage(width, height);
+}
 ZYL_API int32_t FreeImage(ByteImage image, int32_t height) { return zyl::extract::FreeImage(image, height); }
-ZYL_API int32_t CopyByteImage(int32_t width, int32_t height, ByteImage source, ByteImage destination) { return zyl::extract::CopyByteImage(width, height, source, destination); }
-ZYL_API int32_t CopyFeatures(FeatureRecord* destination, const FeatureRecord* source) { return zyl::extract::CopyFeatures(destination, source); }
+ZYL_API int32_t CopyByteImage(int32_t width, int32_t height, ByteImage source, ByteImage destination) {
+  return zyl::extract::CopyByteImage(width, height, source, destination);
+}
+ZYL_API int32_t CopyFeatures(FeatureRecord* destination, const FeatureRecord* source) {
+  return zyl::extract::CopyFeatures(destination, source);
+}
 
 }  // extern "C"

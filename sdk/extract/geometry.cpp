@@ -33,7 +33,6 @@ bool in_range(std::int32_t v) { return v >= 0 && v <= kMaxComponent; }
 
 }  // namespace
 
-
 int32_t zyl::extract::ComputeLineDirection(int32_t x0, int32_t y0, int32_t x1, int32_t y1) {
   const std::int32_t dx = x1 - x0;
   const std::int32_t dy = y1 - y0;
@@ -73,7 +72,9 @@ int32_t zyl::extract::ComputeDistance3D(int32_t a, int32_t b, int32_t c) {
 
 extern "C" {
 
-ZYL_API int32_t ComputeLineDirection(int32_t x0, int32_t y0, int32_t x1, int32_t y1) { return zyl::extract::ComputeLineDirection(x0, y0, x1, y1); }
+ZYL_API int32_t ComputeLineDirection(int32_t x0, int32_t y0, int32_t x1, int32_t y1) {
+  return zyl::extract::ComputeLineDirection(x0, y0, x1, y1);
+}
 ZYL_API int32_t ComputeDistance(int32_t dx, int32_t dy) { return zyl::extract::ComputeDistance(dx, dy); }
 ZYL_API int32_t ComputeDistance3D(int32_t a, int32_t b, int32_t c) { return zyl::extract::ComputeDistance3D(a, b, c); }
 

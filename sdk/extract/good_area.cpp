@@ -64,7 +64,11 @@ void zyl::extract::MapBadArea(int32_t width, int32_t height, ByteImage image, By
 
 extern "C" {
 
-ZYL_API void EnhanceGoodArea(int32_t width, int32_t height, ByteImage D, int32_t r) { zyl::extract::EnhanceGoodArea(width, height, D, r); }
-ZYL_API void MapBadArea(int32_t width, int32_t height, ByteImage image, ByteImage D) { zyl::extract::MapBadArea(width, height, image, D); }
+ZYL_API void EnhanceGoodArea(int32_t width, int32_t height, ByteImage D, int32_t r) {
+  zyl::extract::EnhanceGoodArea(width, height, D, r);
+}
+ZYL_API void MapBadArea(int32_t width, int32_t height, ByteImage image, ByteImage D) {
+  zyl::extract::MapBadArea(width, height, image, D);
+}
 
 }  // extern "C"

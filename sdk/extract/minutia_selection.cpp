@@ -24,7 +24,8 @@ constexpr std::int32_t kBorder = 10;
 constexpr std::int32_t kPatch = ZYL_MINUTIA_PATCH;
 
 std::int32_t distance(const FeatureRecord& m, std::int32_t i, std::int32_t j) {
-  return zyl::extract::ComputeDistance(std::abs(m.minutiaX[i] - m.minutiaX[j]), std::abs(m.minutiaY[i] - m.minutiaY[j]));
+  return zyl::extract::ComputeDistance(std::abs(m.minutiaX[i] - m.minutiaX[j]),
+                                       std::abs(m.minutiaY[i] - m.minutiaY[j]));
 }
 
 // Visits every j != i whose row differs from that of i by less than
@@ -139,9 +140,8 @@ void reject_poor_contrast(std::int32_t width, std::int32_t height, ByteImage O, 
 
 }  // namespace
 
-
 void zyl::extract::SelectBadMinutiae(int32_t width, int32_t height, ByteImage O, ByteImage D, FeatureRecord* list,
-                               int32_t pairing, int32_t image_test) {
+                                     int32_t pairing, int32_t image_test) {
   if (!list || !D) return;
   FeatureRecord& m = *list;
   m.minutiaCount = std::clamp(m.minutiaCount, 0, ZYL_MAX_MINUTIAE);
@@ -179,7 +179,7 @@ void zyl::extract::Putty1FTR1(ByteImage patch, ByteImage scratch, int32_t width,
 }
 
 int32_t zyl::extract::GetFtrQuality(int32_t, int32_t, ByteImage, ByteImage patch, ByteImage scratch, int32_t n,
-                              const FeatureRecord*, int32_t) {
+                                    const FeatureRecord*, int32_t) {
   // A patch too small to hold a row difference shows no contrast.
   if (!patch || !scratch || n < 2) return 1;
   std::int64_t total = 0;
@@ -231,9 +231,17 @@ void zyl::extract::EliminateBadMinutiae(FeatureRecord* list) {
 
 extern "C" {
 
-ZYL_API void SelectBadMinutiae(int32_t width, int32_t height, ByteImage O, ByteImage D, FeatureRecord* list, int32_t pairing, int32_t image_test) { zyl::extract::SelectBadMinutiae(width, height, O, D, list, pairing, image_test); }
-ZYL_API void Putty1FTR1(ByteImage patch, ByteImage scratch, int32_t width, int32_t height) { zyl::extract::Putty1FTR1(patch, scratch, width, height); }
-ZYL_API int32_t GetFtrQuality(int32_t arg0, int32_t arg1, ByteImage arg2, ByteImage patch, ByteImage scratch, int32_t n, const FeatureRecord* arg6, int32_t arg7) { return zyl::extract::GetFtrQuality(arg0, arg1, arg2, patch, scratch, n, arg6, arg7); }
+ZYL_API void SelectBadMinutiae(int32_t width, int32_t height, ByteImage O, ByteImage D, FeatureRecord* list,
+                               int32_t pairing, int32_t image_test) {
+  zyl::extract::SelectBadMinutiae(width, height, O, D, list, pairing, image_test);
+}
+ZYL_API void Putty1FTR1(ByteImage patch, ByteImage scratch, int32_t width, int32_t height) {
+  zyl::extract::Putty1FTR1(patch, scratch, width, height);
+}
+ZYL_API int32_t GetFtrQuality(int32_t arg0, int32_t arg1, ByteImage arg2, ByteImage patch, ByteImage scratch, int32_t n,
+                              const FeatureRecord* arg6, int32_t arg7) {
+  return zyl::extract::GetFtrQuality(arg0, arg1, arg2, patch, scratch, n, arg6, arg7);
+}
 ZYL_API void EliminateBadMinutiae(FeatureRecord* list) { zyl::extract::EliminateBadMinutiae(list); }
 
 }  // extern "C"

@@ -7,11 +7,11 @@
 // Bodies of exported functions, called directly inside the library.
 namespace zyl::extract {
 
-void SelectBadMinutiae(int32_t width, int32_t height, ByteImage O, ByteImage D, FeatureRecord* list,
-                               int32_t pairing, int32_t image_test);
+void SelectBadMinutiae(int32_t width, int32_t height, ByteImage O, ByteImage D, FeatureRecord* list, int32_t pairing,
+                       int32_t image_test);
 void Putty1FTR1(ByteImage patch, ByteImage scratch, int32_t width, int32_t height);
-int32_t GetFtrQuality(int32_t, int32_t, ByteImage, ByteImage patch, ByteImage scratch, int32_t n,
-                              const FeatureRecord*, int32_t);
+int32_t GetFtrQuality(int32_t, int32_t, ByteImage, ByteImage patch, ByteImage scratch, int32_t n, const FeatureRecord*,
+                      int32_t);
 void EliminateBadMinutiae(FeatureRecord* list);
 
 }  // namespace zyl::extract

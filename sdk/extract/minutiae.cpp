@@ -20,7 +20,6 @@ constexpr std::int32_t kCurvatureRadius = 10;
 
 }  // namespace
 
-
 int32_t zyl::extract::ComputeCurvature(int32_t width, int32_t height, ByteImage D, int32_t y, int32_t x, int32_t r) {
   if (!D || x < 0 || y < 0 || x >= width || y >= height) return 0;
   const std::int32_t centre = D[y][x] & 0x7F;
@@ -45,7 +44,8 @@ int32_t zyl::extract::ComputeCurvature(int32_t width, int32_t height, ByteImage 
   return count == 0 ? 0 : sum * 255 / (count * 60);
 }
 
-void zyl::extract::ExtractMinutiae(int32_t width, int32_t height, ByteImage skeleton, ByteImage D, FeatureRecord* list) {
+void zyl::extract::ExtractMinutiae(int32_t width, int32_t height, ByteImage skeleton, ByteImage D,
+                                   FeatureRecord* list) {
   if (!list) return;
   list->minutiaCount = 0;
   if (!skeleton || !D) return;
@@ -84,7 +84,11 @@ extern "C" ZYL_API int32_t WriteImageToDisc(void) { return 0; }
 
 extern "C" {
 
-ZYL_API int32_t ComputeCurvature(int32_t width, int32_t height, ByteImage D, int32_t y, int32_t x, int32_t r) { return zyl::extract::ComputeCurvature(width, height, D, y, x, r); }
-ZYL_API void ExtractMinutiae(int32_t width, int32_t height, ByteImage skeleton, ByteImage D, FeatureRecord* list) { zyl::extract::ExtractMinutiae(width, height, skeleton, D, list); }
+ZYL_API int32_t ComputeCurvature(int32_t width, int32_t height, ByteImage D, int32_t y, int32_t x, int32_t r) {
+  return zyl::extract::ComputeCurvature(width, height, D, y, x, r);
+}
+ZYL_API void ExtractMinutiae(int32_t width, int32_t height, ByteImage skeleton, ByteImage D, FeatureRecord* list) {
+  zyl::extract::ExtractMinutiae(width, height, skeleton, D, list);
+}
 
 }  // extern "C"

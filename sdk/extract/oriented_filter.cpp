@@ -109,11 +109,13 @@ const KernelChunks& kernel_chunks() {
 class PassInput {
  public:
   PassInput(ByteImage image, int width, int height)
-      : width_(width), height_(height),
+      : width_(width),
+        height_(height),
         // Left uninitialised: every pixel is loaded before it is read.
-        pixels_(std::make_unique_for_overwrite<std::uint8_t[]>(static_cast<std::size_t>(width) * static_cast<std::size_t>(height))),
-        shifted_(std::make_unique_for_overwrite<float[]>(static_cast<std::size_t>(width) * static_cast<std::size_t>(height) +
-                                                         2 * kGuard)),
+        pixels_(std::make_unique_for_overwrite<std::uint8_t[]>(static_cast<std::size_t>(width) *
+                                                               static_cast<std::size_t>(height))),
+        shifted_(std::make_unique_for_overwrite<float[]>(
+            static_cast<std::size_t>(width) * static_cast<std::size_t>(height) + 2 * kGuard)),
         rows_(static_cast<std::size_t>(height)),
         chunks_(kernel_chunks()) {
     for (int y = 0; y < height; ++y) rows_[y] = pixels_.get() + static_cast<std::size_t>(y) * width;
@@ -291,15 +293,14 @@ long SmoothPass(PassInput& input, int width, int height, ByteImage g, Orientatio
 
 using namespace zyl::extract;
 
-
 void zyl::extract::DirectSmoothImage(std::int32_t width, std::int32_t height, ByteImage G, ByteImage D) {
   if (!valid_image(width, height, G) || D == nullptr) return;
   PassInput input(G, width, height);
   SmoothPass(input, width, height, G, [D](int x, int y) { return D[y][x] & 0x7F; });
 }
 
-std::int32_t zyl::extract::DirFilterImage(std::int32_t width, std::int32_t height, ByteImage G,
-                                    std::int32_t radius, std::int32_t passes) {
+std::int32_t zyl::extract::DirFilterImage(std::int32_t width, std::int32_t height, ByteImage G, std::int32_t radius,
+                                          std::int32_t passes) {
   if (!valid_image(width, height, G)) return ZYL_FILTER_BAD_IMAGE;
   // Radii below the kernel's reach are refused as the context refuses them:
   // a filter that kept only 2 x radius + 4 input rows could not serve the
@@ -327,11 +328,10 @@ std::int32_t zyl::extract::DirFilterImage(std::int32_t width, std::int32_t heigh
   return 0;
 }
 
-std::int32_t zyl::extract::ComputeDirImageF(std::int32_t width, std::int32_t height, ByteImage G,
-                                      ByteImage D, ByteImage S,
-                                      const SingularPointList* singular_points,
-                                      std::int32_t radius, std::int32_t cap, std::int32_t base,
-                                      std::int32_t start, std::int32_t factor) {
+std::int32_t zyl::extract::ComputeDirImageF(std::int32_t width, std::int32_t height, ByteImage G, ByteImage D,
+                                            ByteImage S, const SingularPointList* singular_points, std::int32_t radius,
+                                            std::int32_t cap, std::int32_t base, std::int32_t start,
+                                            std::int32_t factor) {
   if (!valid_image(width, height, G) || D == nullptr || S == nullptr) return ZYL_FILTER_BAD_IMAGE;
   if (!ValidStrengthSettings(cap, base, start, factor)) return ZYL_FILTER_REFUSED;
   const std::array<std::uint8_t, 256> strength_of = StrengthTable(cap, base, start, factor);
@@ -366,8 +366,7 @@ std::int32_t zyl::extract::ComputeDirImageF(std::int32_t width, std::int32_t hei
   return 0;
 }
 
-void zyl::extract::FilterImage(std::int32_t width, std::int32_t height, ByteImage G, ByteImage D,
-                         ByteImage S) {
+void zyl::extract::FilterImage(std::int32_t width, std::int32_t height, ByteImage G, ByteImage D, ByteImage S) {
   if (!valid_image(width, height, G) || D == nullptr || S == nullptr) return;
   // Each pass smooths every pixel that still has passes due and counts it
   // down; strengths are at most 7, so this ends after at most 8 passes.
@@ -403,9 +402,20 @@ void zyl::extract::FilterImage(std::int32_t width, std::int32_t height, ByteImag
 
 extern "C" {
 
-ZYL_API void DirectSmoothImage(std::int32_t width, std::int32_t height, ByteImage G, ByteImage D) { zyl::extract::DirectSmoothImage(width, height, G, D); }
-ZYL_API std::int32_t DirFilterImage(std::int32_t width, std::int32_t height, ByteImage G, std::int32_t radius, std::int32_t passes) { return zyl::extract::DirFilterImage(width, height, G, radius, passes); }
-ZYL_API std::int32_t ComputeDirImageF(std::int32_t width, std::int32_t height, ByteImage G, ByteImage D, ByteImage S, const SingularPointList* singular_points, std::int32_t radius, std::int32_t cap, std::int32_t base, std::int32_t start, std::int32_t factor) { return zyl::extract::ComputeDirImageF(width, height, G, D, S, singular_points, radius, cap, base, start, factor); }
-ZYL_API void FilterImage(std::int32_t width, std::int32_t height, ByteImage G, ByteImage D, ByteImage S) { zyl::extract::FilterImage(width, height, G, D, S); }
+ZYL_API void DirectSmoothImage(std::int32_t width, std::int32_t height, ByteImage G, ByteImage D) {
+  zyl::extract::DirectSmoothImage(width, height, G, D);
+}
+ZYL_API std::int32_t DirFilterImage(std::int32_t width, std::int32_t height, ByteImage G, std::int32_t radius,
+                                    std::int32_t passes) {
+  return zyl::extract::DirFilterImage(width, height, G, radius, passes);
+}
+ZYL_API std::int32_t ComputeDirImageF(std::int32_t width, std::int32_t height, ByteImage G, ByteImage D, ByteImage S,
+                                      const SingularPointList* singular_points, std::int32_t radius, std::int32_t cap,
+                                      std::int32_t base, std::int32_t start, std::int32_t factor) {
+  return zyl::extract::ComputeDirImageF(width, height, G, D, S, singular_points, radius, cap, base, start, factor);
+}
+ZYL_API void FilterImage(std::int32_t width, std::int32_t height, ByteImage G, ByteImage D, ByteImage S) {
+  zyl::extract::FilterImage(width, height, G, D, S);
+}
 
 }  // extern "C"

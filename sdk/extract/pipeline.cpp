@@ -73,7 +73,7 @@ SingularPointList block_stage(const XWContext& p, const OwnedByteImage& W, Featu
   if (columns == 0 || rows == 0) return scratch;
   OwnedByteImage directions(columns, rows), noise(columns, rows);
   zyl::extract::ComputeBlockDirImage(W.width(), W.height(), W.get(), columns, rows, directions.get(), noise.get(),
-                       p.blockDirectionContrast);
+                                     p.blockDirectionContrast);
   zyl::extract::CleanupBlockDirImage(columns, rows, directions.get(), noise.get(), p.blockCleanupLimit);
   for (std::uint32_t r = 0; r < record.blockRows; ++r)
     std::memcpy(record.blockDirections + r * ZYL_MAX_BLOCKS, directions[static_cast<int>(r)], record.blockColumns);
@@ -199,7 +199,7 @@ std::int32_t texture_quality_score(std::int32_t noise, std::int32_t area) {
 }  // namespace zyl::extract
 
 int32_t zyl::extract::ExtractFeatures(int32_t width, int32_t height, ByteImage image, FeatureRecord* record,
-                                XWContext* context) {
+                                      XWContext* context) {
   using namespace zyl::extract;
   const XWContext* p = zyl::api::resolve_context(context);
   if (!p || !image || !record || width < 1 || height < 1 || width > kMaxSide || height > kMaxSide)
@@ -232,7 +232,12 @@ int32_t zyl::extract::ExtractFeatures_GetQ(int32_t width, int32_t height, ByteIm
 
 extern "C" {
 
-ZYL_API int32_t ExtractFeatures(int32_t width, int32_t height, ByteImage image, FeatureRecord* record, XWContext* context) { return zyl::extract::ExtractFeatures(width, height, image, record, context); }
-ZYL_API int32_t ExtractFeatures_GetQ(int32_t width, int32_t height, ByteImage rows) { return zyl::extract::ExtractFeatures_GetQ(width, height, rows); }
+ZYL_API int32_t ExtractFeatures(int32_t width, int32_t height, ByteImage image, FeatureRecord* record,
+                                XWContext* context) {
+  return zyl::extract::ExtractFeatures(width, height, image, record, context);
+}
+ZYL_API int32_t ExtractFeatures_GetQ(int32_t width, int32_t height, ByteImage rows) {
+  return zyl::extract::ExtractFeatures_GetQ(width, height, rows);
+}
 
 }  // extern "C"

@@ -7,8 +7,7 @@
 // Bodies of exported functions, called directly inside the library.
 namespace zyl::extract {
 
-int32_t ExtractFeatures(int32_t width, int32_t height, ByteImage image, FeatureRecord* record,
-                                XWContext* context);
+int32_t ExtractFeatures(int32_t width, int32_t height, ByteImage image, FeatureRecord* record, XWContext* context);
 int32_t ExtractFeatures_GetQ(int32_t width, int32_t height, ByteImage rows);
 
 }  // namespace zyl::extract

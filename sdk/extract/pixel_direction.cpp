@@ -17,7 +17,8 @@ namespace {
 std::int64_t contrast_limit(int contrast, int radius) {
   const std::int64_t side = 2 * static_cast<std::int64_t>(std::max(radius, 0)) + 1;
   std::int64_t area = 0, limit = 0;
-  if (__builtin_mul_overflow(side, side, &area) || __builtin_mul_overflow(area, 2 * static_cast<std::int64_t>(contrast), &limit))
+  if (__builtin_mul_overflow(side, side, &area) ||
+      __builtin_mul_overflow(area, 2 * static_cast<std::int64_t>(contrast), &limit))
     return contrast < 0 ? std::numeric_limits<std::int64_t>::min() : std::numeric_limits<std::int64_t>::max();
   return limit;
 }
@@ -57,15 +58,14 @@ bool valid_pair(int width, int height, ByteImage W, ByteImage D) { return valid_
 
 using namespace zyl::extract;
 
-
 void zyl::extract::ComputeDirImageSimple(int32_t width, int32_t height, ByteImage W, ByteImage D, int32_t r,
-                                   int32_t contrast) {
+                                         int32_t contrast) {
   if (valid_pair(width, height, W, D))
     estimate_pass<DifferenceKind::Absolute>(width, height, W, D, true, r, contrast);
 }
 
 void zyl::extract::CDI_Dir(int32_t width, int32_t height, ByteImage W, ByteImage D, int32_t r, int32_t /*contrast*/,
-                     int32_t squares) {
+                           int32_t squares) {
   if (!valid_pair(width, height, W, D)) return;
   if (squares)
     estimate_pass<DifferenceKind::Squares>(width, height, W, D, false, r, 0);
@@ -74,13 +74,13 @@ void zyl::extract::CDI_Dir(int32_t width, int32_t height, ByteImage W, ByteImage
 }
 
 void zyl::extract::CDI_Noise(int32_t width, int32_t height, ByteImage W, int32_t r, int32_t contrast,
-                       int32_t /*squares*/) {
+                             int32_t /*squares*/) {
   if (valid_image(width, height, W))
     estimate_pass<DifferenceKind::Absolute>(width, height, W, nullptr, true, r, contrast);
 }
 
 void zyl::extract::ComputeDirImage(int32_t width, int32_t height, ByteImage W, ByteImage D, int32_t r_dir,
-                             int32_t r_noise, int32_t contrast, int32_t squares) {
+                                   int32_t r_noise, int32_t contrast, int32_t squares) {
   if (r_dir == r_noise && squares == 0) {
     zyl::extract::ComputeDirImageSimple(width, height, W, D, r_dir, contrast);
   } else {
@@ -91,9 +91,20 @@ void zyl::extract::ComputeDirImage(int32_t width, int32_t height, ByteImage W, B
 
 extern "C" {
 
-ZYL_API void ComputeDirImageSimple(int32_t width, int32_t height, ByteImage W, ByteImage D, int32_t r, int32_t contrast) { zyl::extract::ComputeDirImageSimple(width, height, W, D, r, contrast); }
-ZYL_API void CDI_Dir(int32_t width, int32_t height, ByteImage W, ByteImage D, int32_t r, int32_t arg5, int32_t squares) { zyl::extract::CDI_Dir(width, height, W, D, r, arg5, squares); }
-ZYL_API void CDI_Noise(int32_t width, int32_t height, ByteImage W, int32_t r, int32_t contrast, int32_t arg5) { zyl::extract::CDI_Noise(width, height, W, r, contrast, arg5); }
-ZYL_API void ComputeDirImage(int32_t width, int32_t height, ByteImage W, ByteImage D, int32_t r_dir, int32_t r_noise, int32_t contrast, int32_t squares) { zyl::extract::ComputeDirImage(width, height, W, D, r_dir, r_noise, contrast, squares); }
+ZYL_API void ComputeDirImageSimple(int32_t width, int32_t height, ByteImage W, ByteImage D, int32_t r,
+                                   int32_t contrast) {
+  zyl::extract::ComputeDirImageSimple(width, height, W, D, r, contrast);
+}
+ZYL_API void CDI_Dir(int32_t width, int32_t height, ByteImage W, ByteImage D, int32_t r, int32_t arg5,
+                     int32_t squares) {
+  zyl::extract::CDI_Dir(width, height, W, D, r, arg5, squares);
+}
+ZYL_API void CDI_Noise(int32_t width, int32_t height, ByteImage W, int32_t r, int32_t contrast, int32_t arg5) {
+  zyl::extract::CDI_Noise(width, height, W, r, contrast, arg5);
+}
+ZYL_API void ComputeDirImage(int32_t width, int32_t height, ByteImage W, ByteImage D, int32_t r_dir, int32_t r_noise,
+                             int32_t contrast, int32_t squares) {
+  zyl::extract::ComputeDirImage(width, height, W, D, r_dir, r_noise, contrast, squares);
+}
 
 }  // extern "C"

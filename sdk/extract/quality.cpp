@@ -99,7 +99,6 @@ std::int32_t percent_above(const BlockVariances& b, std::int64_t threshold) {
 
 }  // namespace
 
-
 int32_t zyl::extract::ZylImgQsize(const uint8_t* pixels, int32_t width, int32_t height) {
   if (!valid_image(width, height, pixels)) return -1;
   const std::int32_t mid_x = width / 2;
@@ -138,13 +137,14 @@ extern "C" ZYL_API int32_t DevAlgImgQuality(int32_t width, int32_t height, const
   const BlockVariances b = block_variances(width, height, pixels);
   std::int64_t total = 0;
   for (std::int32_t v : b.v) total += v;
-  const std::int64_t threshold = std::clamp<std::int64_t>(total / (static_cast<std::int64_t>(b.v.size()) * 8), 125, 400);
+  const std::int64_t threshold =
+      std::clamp<std::int64_t>(total / (static_cast<std::int64_t>(b.v.size()) * 8), 125, 400);
   *percent = static_cast<std::uint8_t>(percent_above(b, threshold));
   return 0;
 }
 
 int32_t zyl::extract::DevAlgImgQualitynew164(int32_t width, int32_t height, const uint8_t* pixels, uint8_t* percent,
-                                       int32_t* mean_variance, int32_t values[4]) {
+                                             int32_t* mean_variance, int32_t values[4]) {
   // Every quadrant must hold an inner block: at least 5 blocks a side.
   if (!pixels || !percent || !mean_variance || !values ||
       !side_in(width, height, ZYL_QUALITY_QUADRANT_MIN_SIDE, ZYL_QUALITY_MAX_SIDE))
@@ -182,7 +182,7 @@ int32_t zyl::extract::DevAlgImgQualitynew164(int32_t width, int32_t height, cons
 }
 
 int32_t zyl::extract::otsu(const uint8_t* pixels, int32_t stride, int32_t height, int32_t x0, int32_t y0, int32_t width,
-                     int32_t region_height) {
+                           int32_t region_height) {
   if (!pixels || stride <= 0 || height <= 0 || x0 < 0 || y0 < 0 || width < 0 || region_height < 0 ||
       x0 + width > stride || y0 + region_height > height)
     return -1;
@@ -228,7 +228,8 @@ static int32_t DevAlgImgQualityAndroidUnguarded(int32_t width, int32_t height,
   const std::int32_t q = texture_quality(width, height, pixels);
   if (q < 0) return -1;
   std::vector<std::uint8_t> binary(pixels, pixels + static_cast<std::size_t>(width) * height);
-  zyl::extract::myThreshold(binary.data(), zyl::extract::otsu(binary.data(), width, height, 0, 0, width, height), width, height);
+  zyl::extract::myThreshold(binary.data(), zyl::extract::otsu(binary.data(), width, height, 0, 0, width, height), width,
+                            height);
   std::uint8_t percent = 0;
   std::int32_t mean = 0;
   std::int32_t values[4] = {};
@@ -248,10 +249,22 @@ extern "C" ZYL_API void testprintf(void) { std::puts("test"); }
 
 extern "C" {
 
-ZYL_API int32_t ZylImgQsize(const uint8_t* pixels, int32_t width, int32_t height) { return zyl::extract::ZylImgQsize(pixels, width, height); }
-ZYL_API int32_t ZylEx_GetQuality(int32_t width, int32_t height, const uint8_t* pixels) { return zyl::extract::ZylEx_GetQuality(width, height, pixels); }
-ZYL_API int32_t DevAlgImgQualitynew164(int32_t width, int32_t height, const uint8_t* pixels, uint8_t* percent, int32_t* mean_variance, int32_t values[4]) { return zyl::extract::DevAlgImgQualitynew164(width, height, pixels, percent, mean_variance, values); }
-ZYL_API int32_t otsu(const uint8_t* pixels, int32_t stride, int32_t height, int32_t x0, int32_t y0, int32_t width, int32_t region_height) { return zyl::extract::otsu(pixels, stride, height, x0, y0, width, region_height); }
-ZYL_API int32_t myThreshold(uint8_t* pixels, int32_t threshold, int32_t width, int32_t height) { return zyl::extract::myThreshold(pixels, threshold, width, height); }
+ZYL_API int32_t ZylImgQsize(const uint8_t* pixels, int32_t width, int32_t height) {
+  return zyl::extract::ZylImgQsize(pixels, width, height);
+}
+ZYL_API int32_t ZylEx_GetQuality(int32_t width, int32_t height, const uint8_t* pixels) {
+  return zyl::extract::ZylEx_GetQuality(width, height, pixels);
+}
+ZYL_API int32_t DevAlgImgQualitynew164(int32_t width, int32_t height, const uint8_t* pixels, uint8_t* percent,
+                                       int32_t* mean_variance, int32_t values[4]) {
+  return zyl::extract::DevAlgImgQualitynew164(width, height, pixels, percent, mean_variance, values);
+}
+ZYL_API int32_t otsu(const uint8_t* pixels, int32_t stride, int32_t height, int32_t x0, int32_t y0, int32_t width,
+                     int32_t region_height) {
+  return zyl::extract::otsu(pixels, stride, height, x0, y0, width, region_height);
+}
+ZYL_API int32_t myThreshold(uint8_t* pixels, int32_t threshold, int32_t width, int32_t height) {
+  return zyl::extract::myThreshold(pixels, threshold, width, height);
+}
 
 }  // extern "C"

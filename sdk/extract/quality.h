@@ -10,9 +10,9 @@ namespace zyl::extract {
 int32_t ZylImgQsize(const uint8_t* pixels, int32_t width, int32_t height);
 int32_t ZylEx_GetQuality(int32_t width, int32_t height, const uint8_t* pixels);
 int32_t DevAlgImgQualitynew164(int32_t width, int32_t height, const uint8_t* pixels, uint8_t* percent,
-                                       int32_t* mean_variance, int32_t values[4]);
+                               int32_t* mean_variance, int32_t values[4]);
 int32_t otsu(const uint8_t* pixels, int32_t stride, int32_t height, int32_t x0, int32_t y0, int32_t width,
-                     int32_t region_height);
+             int32_t region_height);
 int32_t myThreshold(uint8_t* pixels, int32_t threshold, int32_t width, int32_t height);
 
 }  // namespace zyl::extract

@@ -261,9 +261,8 @@ void JoinEnding(ByteImage image, int width, int height, Pixel e) {
 using zyl::extract::FoldedDifference;
 using zyl::extract::Pixel;
 
-
-std::int32_t zyl::extract::ComputeEndDirection(std::int32_t width, std::int32_t height,
-                                         ByteImage skeleton, std::int32_t y, std::int32_t x) {
+std::int32_t zyl::extract::ComputeEndDirection(std::int32_t width, std::int32_t height, ByteImage skeleton,
+                                               std::int32_t y, std::int32_t x) {
   zyl::extract::PixelList trace;
   Pixel reached;
   const int steps = zyl::extract::TraceEnding(skeleton, width, height, {x, y}, 20, trace, reached);
@@ -271,8 +270,8 @@ std::int32_t zyl::extract::ComputeEndDirection(std::int32_t width, std::int32_t 
   return steps == 20 ? zyl::extract::ComputeLineDirection(x, y, reached.x, reached.y) : -20;
 }
 
-std::int32_t zyl::extract::ComputeBranchDirection(std::int32_t width, std::int32_t height,
-                                            ByteImage skeleton, std::int32_t y, std::int32_t x) {
+std::int32_t zyl::extract::ComputeBranchDirection(std::int32_t width, std::int32_t height, ByteImage skeleton,
+                                                  std::int32_t y, std::int32_t x) {
   using namespace zyl::extract;
   const Pixel centre{x, y};
   PixelList trace;
@@ -321,8 +320,7 @@ std::int32_t zyl::extract::ComputeBranchDirection(std::int32_t width, std::int32
   return mean;
 }
 
-void zyl::extract::Line(std::int32_t x0, std::int32_t y0, std::int32_t x1, std::int32_t y1,
-                  ByteImage skeleton) {
+void zyl::extract::Line(std::int32_t x0, std::int32_t y0, std::int32_t x1, std::int32_t y1, ByteImage skeleton) {
   if (x0 == x1 && y0 == y1) return;
   skeleton[y1][x1] = zyl::extract::kRidge;
   zyl::extract::WalkStraight(x0, y0, x1, y1, [&](int x, int y) {
@@ -331,8 +329,7 @@ void zyl::extract::Line(std::int32_t x0, std::int32_t y0, std::int32_t x1, std::
   });
 }
 
-void zyl::extract::EliminateLines(std::int32_t width, std::int32_t height, ByteImage skeleton,
-                            ByteImage D) {
+void zyl::extract::EliminateLines(std::int32_t width, std::int32_t height, ByteImage skeleton, ByteImage D) {
   if (skeleton == nullptr || D == nullptr) return;
   for (int y = 1; y <= height - 2; ++y) {
     for (int x = 1; x <= width - 2; ++x) {
@@ -343,8 +340,8 @@ void zyl::extract::EliminateLines(std::int32_t width, std::int32_t height, ByteI
   }
 }
 
-extern "C" ZYL_API std::int32_t GetNode(ByteImage skeleton, std::int32_t width, std::int32_t height,
-                             std::int32_t x, std::int32_t y, NodeRecord* node, std::int32_t keep) {
+extern "C" ZYL_API std::int32_t GetNode(ByteImage skeleton, std::int32_t width, std::int32_t height, std::int32_t x,
+                                        std::int32_t y, NodeRecord* node, std::int32_t keep) {
   if (skeleton == nullptr || node == nullptr) return 0;
   return zyl::extract::TraceNode(skeleton, width, height, {x, y}, *node, keep != 0);
 }
@@ -363,8 +360,8 @@ std::int32_t zyl::extract::NodeType(const NodeRecord* node) {
   return -1;
 }
 
-void zyl::extract::EliminateEye(std::int32_t width, std::int32_t height, ByteImage skeleton,
-                          std::int32_t x, std::int32_t y) {
+void zyl::extract::EliminateEye(std::int32_t width, std::int32_t height, ByteImage skeleton, std::int32_t x,
+                                std::int32_t y) {
   using namespace zyl::extract;
   if (skeleton == nullptr || x < 1 || y < 1 || x > width - 2 || y > height - 2) return;
   if (skeleton[y][x] != kRidge || RingTransitions(skeleton, y, x) != 3) return;
@@ -464,8 +461,7 @@ void zyl::extract::EliminateEye(std::int32_t width, std::int32_t height, ByteIma
   }
 }
 
-void zyl::extract::EliminateEyes(std::int32_t width, std::int32_t height, ByteImage skeleton,
-                           ByteImage D) {
+void zyl::extract::EliminateEyes(std::int32_t width, std::int32_t height, ByteImage skeleton, ByteImage D) {
   if (skeleton == nullptr || D == nullptr) return;
   for (int y = 21; y <= height - 22; ++y) {
     for (int x = 21; x <= width - 22; ++x) {
@@ -478,12 +474,26 @@ void zyl::extract::EliminateEyes(std::int32_t width, std::int32_t height, ByteIm
 
 extern "C" {
 
-ZYL_API std::int32_t ComputeEndDirection(std::int32_t width, std::int32_t height, ByteImage skeleton, std::int32_t y, std::int32_t x) { return zyl::extract::ComputeEndDirection(width, height, skeleton, y, x); }
-ZYL_API std::int32_t ComputeBranchDirection(std::int32_t width, std::int32_t height, ByteImage skeleton, std::int32_t y, std::int32_t x) { return zyl::extract::ComputeBranchDirection(width, height, skeleton, y, x); }
-ZYL_API void Line(std::int32_t x0, std::int32_t y0, std::int32_t x1, std::int32_t y1, ByteImage skeleton) { zyl::extract::Line(x0, y0, x1, y1, skeleton); }
-ZYL_API void EliminateLines(std::int32_t width, std::int32_t height, ByteImage skeleton, ByteImage D) { zyl::extract::EliminateLines(width, height, skeleton, D); }
+ZYL_API std::int32_t ComputeEndDirection(std::int32_t width, std::int32_t height, ByteImage skeleton, std::int32_t y,
+                                         std::int32_t x) {
+  return zyl::extract::ComputeEndDirection(width, height, skeleton, y, x);
+}
+ZYL_API std::int32_t ComputeBranchDirection(std::int32_t width, std::int32_t height, ByteImage skeleton, std::int32_t y,
+                                            std::int32_t x) {
+  return zyl::extract::ComputeBranchDirection(width, height, skeleton, y, x);
+}
+ZYL_API void Line(std::int32_t x0, std::int32_t y0, std::int32_t x1, std::int32_t y1, ByteImage skeleton) {
+  zyl::extract::Line(x0, y0, x1, y1, skeleton);
+}
+ZYL_API void EliminateLines(std::int32_t width, std::int32_t height, ByteImage skeleton, ByteImage D) {
+  zyl::extract::EliminateLines(width, height, skeleton, D);
+}
 ZYL_API std::int32_t NodeType(const NodeRecord* node) { return zyl::extract::NodeType(node); }
-ZYL_API void EliminateEye(std::int32_t width, std::int32_t height, ByteImage skeleton, std::int32_t x, std::int32_t y) { zyl::extract::EliminateEye(width, height, skeleton, x, y); }
-ZYL_API void EliminateEyes(std::int32_t width, std::int32_t height, ByteImage skeleton, ByteImage D) { zyl::extract::EliminateEyes(width, height, skeleton, D); }
+ZYL_API void EliminateEye(std::int32_t width, std::int32_t height, ByteImage skeleton, std::int32_t x, std::int32_t y) {
+  zyl::extract::EliminateEye(width, height, skeleton, x, y);
+}
+ZYL_API void EliminateEyes(std::int32_t width, std::int32_t height, ByteImage skeleton, ByteImage D) {
+  zyl::extract::EliminateEyes(width, height, skeleton, D);
+}
 
 }  // extern "C"

@@ -238,13 +238,12 @@ void group_singular_points(int width, int height, ByteImage D, SingularPointList
 
 using namespace zyl::extract;
 
-
 extern "C" ZYL_API int32_t ComputePoincareIndex(int32_t n, const int32_t* ring) {
   return n < 1 || !ring ? 0 : poincare_index(n, ring);
 }
 
 void zyl::extract::ExtractSingularPoints(int32_t block_columns, int32_t block_rows, ByteImage directions,
-                                   SingularPointList* list) {
+                                         SingularPointList* list) {
   if (!list) return;
   list->count = 0;
   if (valid_image(block_columns, block_rows, directions))
@@ -261,14 +260,14 @@ extern "C" ZYL_API int32_t ComputeCurvatureSP(ByteImage orientations, int32_t ro
 }
 
 extern "C" ZYL_API int32_t ComputeSingularPointDirection(int32_t width, int32_t height, ByteImage orientations,
-                                              int32_t row, int32_t column) {
+                                                         int32_t row, int32_t column) {
   if (!valid_image(width, height, orientations) || row < 0 || column < 0 || row >= height || column >= width)
     return 0;
   return singular_point_direction(width, height, orientations, row, column);
 }
 
 void zyl::extract::GroupSingularPoints(int32_t width, int32_t height, ByteImage orientations,
-                                 SingularPointList* scratch, SingularPointList* list) {
+                                       SingularPointList* scratch, SingularPointList* list) {
   if (!list) return;
   list->count = 0;
   if (valid_image(width, height, orientations) && scratch)
@@ -277,8 +276,16 @@ void zyl::extract::GroupSingularPoints(int32_t width, int32_t height, ByteImage 
 
 extern "C" {
 
-ZYL_API void ExtractSingularPoints(int32_t block_columns, int32_t block_rows, ByteImage directions, SingularPointList* list) { zyl::extract::ExtractSingularPoints(block_columns, block_rows, directions, list); }
-ZYL_API int32_t IsSingularPointNear(const SingularPointList* list, int32_t y, int32_t x, int32_t radius) { return zyl::extract::IsSingularPointNear(list, y, x, radius); }
-ZYL_API void GroupSingularPoints(int32_t width, int32_t height, ByteImage orientations, SingularPointList* scratch, SingularPointList* list) { zyl::extract::GroupSingularPoints(width, height, orientations, scratch, list); }
+ZYL_API void ExtractSingularPoints(int32_t block_columns, int32_t block_rows, ByteImage directions,
+                                   SingularPointList* list) {
+  zyl::extract::ExtractSingularPoints(block_columns, block_rows, directions, list);
+}
+ZYL_API int32_t IsSingularPointNear(const SingularPointList* list, int32_t y, int32_t x, int32_t radius) {
+  return zyl::extract::IsSingularPointNear(list, y, x, radius);
+}
+ZYL_API void GroupSingularPoints(int32_t width, int32_t height, ByteImage orientations, SingularPointList* scratch,
+                                 SingularPointList* list) {
+  zyl::extract::GroupSingularPoints(width, height, orientations, scratch, list);
+}
 
 }  // extern "C"

@@ -7,10 +7,9 @@
 // Bodies of exported functions, called directly inside the library.
 namespace zyl::extract {
 
-void ExtractSingularPoints(int32_t block_columns, int32_t block_rows, ByteImage directions,
-                                   SingularPointList* list);
+void ExtractSingularPoints(int32_t block_columns, int32_t block_rows, ByteImage directions, SingularPointList* list);
 int32_t IsSingularPointNear(const SingularPointList* list, int32_t y, int32_t x, int32_t radius);
-void GroupSingularPoints(int32_t width, int32_t height, ByteImage orientations,
-                                 SingularPointList* scratch, SingularPointList* list);
+void GroupSingularPoints(int32_t width, int32_t height, ByteImage orientations, SingularPointList* scratch,
+                         SingularPointList* list);
 
 }  // namespace zyl::extract

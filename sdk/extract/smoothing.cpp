@@ -82,7 +82,6 @@ void normalize(int width, int height, ByteImage grey, ByteImage smooth, int radi
 
 using namespace zyl::extract;
 
-
 void zyl::extract::PuttyImage(int32_t width, int32_t height, ByteImage image) {
   if (valid_image(width, height, image)) mean_filter(width, height, image, 1);
 }
@@ -97,8 +96,14 @@ void zyl::extract::NormalizeImage(int32_t width, int32_t height, ByteImage grey,
 
 extern "C" {
 
-ZYL_API void PuttyImage(int32_t width, int32_t height, ByteImage image) { zyl::extract::PuttyImage(width, height, image); }
-ZYL_API void SmoothImage(int32_t width, int32_t height, ByteImage image, int32_t r) { zyl::extract::SmoothImage(width, height, image, r); }
-ZYL_API void NormalizeImage(int32_t width, int32_t height, ByteImage grey, ByteImage smooth, int32_t r) { zyl::extract::NormalizeImage(width, height, grey, smooth, r); }
+ZYL_API void PuttyImage(int32_t width, int32_t height, ByteImage image) {
+  zyl::extract::PuttyImage(width, height, image);
+}
+ZYL_API void SmoothImage(int32_t width, int32_t height, ByteImage image, int32_t r) {
+  zyl::extract::SmoothImage(width, height, image, r);
+}
+ZYL_API void NormalizeImage(int32_t width, int32_t height, ByteImage grey, ByteImage smooth, int32_t r) {
+  zyl::extract::NormalizeImage(width, height, grey, smooth, r);
+}
 
 }  // extern "C"

@@ -57,6 +57,8 @@ int32_t zyl::extract::EliminateSpots(int32_t width, int32_t height, ByteImage fl
 
 extern "C" {
 
-ZYL_API int32_t EliminateSpots(int32_t width, int32_t height, ByteImage flags) { return zyl::extract::EliminateSpots(width, height, flags); }
+ZYL_API int32_t EliminateSpots(int32_t width, int32_t height, ByteImage flags) {
+  return zyl::extract::EliminateSpots(width, height, flags);
+}
 
 }  // extern "C"

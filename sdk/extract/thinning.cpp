@@ -14,22 +14,13 @@
 // skelet[index]: index bit i set = neighbour i is ridge. Built by the rule of
 // FESkltInit; 34 entries are 1.
 ZYL_API std::uint8_t skelet[256] = {
-    0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 1, 1,
-    0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0, 1, 1,
-    0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
-    0, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0, 1, 0, 1, 1,
-    0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
-    0, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0,
-    0, 1, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
-    1, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0, 1, 0, 1, 0,
-    0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 1,
-    0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1,
-    0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
-    0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1,
-    0, 1, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
-    1, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0,
-    1, 1, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
-    1, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0, 1, 0, 1, 0,
+    0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 1, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0, 1, 1, 0, 0, 0, 0, 0,
+    0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0, 1, 0, 1, 1, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0,
+    0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+    0, 1, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0, 1, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0,
+    0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+    0, 0, 0, 0, 0, 0, 1, 0, 1, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0,
+    0, 0, 1, 1, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0, 1, 0, 1, 0,
 };
 
 extern "C" ZYL_API void FESkltInit(void) {
@@ -116,8 +107,7 @@ static void SkeletonizeImageUnguarded(std::int32_t width, std::int32_t height, B
   }
 }
 
-void zyl::extract::SkeletonizeImage(std::int32_t width, std::int32_t height, ByteImage image,
-                              std::int32_t passes) {
+void zyl::extract::SkeletonizeImage(std::int32_t width, std::int32_t height, ByteImage image, std::int32_t passes) {
   zyl::GuardedCall([&] { SkeletonizeImageUnguarded(width, height, image, passes); });
 }
 
@@ -126,8 +116,8 @@ std::int32_t zyl::extract::GetTransitionCount(ByteImage image, std::int32_t y, s
   return zyl::extract::RingTransitions(image, y, x);
 }
 
-std::int32_t zyl::extract::PixelOnLine(std::int32_t x0, std::int32_t y0, std::int32_t x1,
-                                 std::int32_t y1, ByteImage image) {
+std::int32_t zyl::extract::PixelOnLine(std::int32_t x0, std::int32_t y0, std::int32_t x1, std::int32_t y1,
+                                       ByteImage image) {
   if (x0 == x1 && y0 == y1) return 1;
   const bool hit = zyl::extract::WalkStraight(x0, y0, x1, y1, [&](int x, int y) {
     return !(x == x0 && y == y0) && image[y][x] == 0;
@@ -137,8 +127,14 @@ std::int32_t zyl::extract::PixelOnLine(std::int32_t x0, std::int32_t y0, std::in
 
 extern "C" {
 
-ZYL_API void SkeletonizeImage(std::int32_t width, std::int32_t height, ByteImage image, std::int32_t passes) { zyl::extract::SkeletonizeImage(width, height, image, passes); }
-ZYL_API std::int32_t GetTransitionCount(ByteImage image, std::int32_t y, std::int32_t x) { return zyl::extract::GetTransitionCount(image, y, x); }
-ZYL_API std::int32_t PixelOnLine(std::int32_t x0, std::int32_t y0, std::int32_t x1, std::int32_t y1, ByteImage image) { return zyl::extract::PixelOnLine(x0, y0, x1, y1, image); }
+ZYL_API void SkeletonizeImage(std::int32_t width, std::int32_t height, ByteImage image, std::int32_t passes) {
+  zyl::extract::SkeletonizeImage(width, height, image, passes);
+}
+ZYL_API std::int32_t GetTransitionCount(ByteImage image, std::int32_t y, std::int32_t x) {
+  return zyl::extract::GetTransitionCount(image, y, x);
+}
+ZYL_API std::int32_t PixelOnLine(std::int32_t x0, std::int32_t y0, std::int32_t x1, std::int32_t y1, ByteImage image) {
+  return zyl::extract::PixelOnLine(x0, y0, x1, y1, image);
+}
 
 }  // extern "C"

@@ -7,10 +7,8 @@
 // Bodies of exported functions, called directly inside the library.
 namespace zyl::extract {
 
-void SkeletonizeImage(std::int32_t width, std::int32_t height, ByteImage image,
-                              std::int32_t passes);
+void SkeletonizeImage(std::int32_t width, std::int32_t height, ByteImage image, std::int32_t passes);
 std::int32_t GetTransitionCount(ByteImage image, std::int32_t y, std::int32_t x);
-std::int32_t PixelOnLine(std::int32_t x0, std::int32_t y0, std::int32_t x1,
-                                 std::int32_t y1, ByteImage image);
+std::int32_t PixelOnLine(std::int32_t x0, std::int32_t y0, std::int32_t x1, std::int32_t y1, ByteImage image);
 
 }  // namespace zyl::extract

@@ -213,7 +213,9 @@ class WindowSums {
   }
 
   // The kept values of row yy, channels side by side.
-  Sum* row_values(int yy) { return values_.data() + static_cast<std::size_t>(yy % slots_) * K * static_cast<std::size_t>(width_); }
+  Sum* row_values(int yy) {
+    return values_.data() + static_cast<std::size_t>(yy % slots_) * K * static_cast<std::size_t>(width_);
+  }
 
   // Restrict parameters, which the vectoriser honours once inlined (restrict
   // locals it does not).
@@ -361,7 +363,8 @@ inline int small_mean_of(std::int32_t sum, int count) {
 template <typename Rows, typename Sum = std::int64_t>
 class MeanWindow {
  public:
-  MeanWindow(Rows& rows, int width, int height, int radius) : rows_(rows), width_(width), sums_(width, height, radius) {}
+  MeanWindow(Rows& rows, int width, int height, int radius)
+      : rows_(rows), width_(width), sums_(width, height, radius) {}
 
   void advance() { sums_.advance_bytes(rows_); }
   int mean(int x) const { return mean_of(sums_.sums(0)[x], sums_.pixel_count(x)); }

@@ -62,16 +62,14 @@ ZYL_API int get_min_points_number(const TypelineMinutiaList* a, const TypelineMi
   return a && b ? tl::overlap_count(*a, *b) : 0;
 }
 
-ZYL_API int get_matched_points_number(const TypelineMinutiaList* a, const TypelineMinutiaList* b, int* t8,
-                                      int* t11) {
+ZYL_API int get_matched_points_number(const TypelineMinutiaList* a, const TypelineMinutiaList* b, int* t8, int* t11) {
   const tl::MatchedCounts c = a && b ? tl::matched_points(*a, *b) : tl::MatchedCounts{};
   if (t8) *t8 = c.below8;
   if (t11) *t11 = c.below11;
   return c.below8;
 }
 
-ZYL_API int get_matched_mp_num(int radius, int tolerance, const TypelineMinutiaList* a,
-                               const TypelineMinutiaList* b) {
+ZYL_API int get_matched_mp_num(int radius, int tolerance, const TypelineMinutiaList* a, const TypelineMinutiaList* b) {
   return a && b ? tl::matched_minutiae(radius, tolerance, *a, *b) : 0;
 }
 
@@ -315,8 +313,8 @@ ZYL_API int match_paired_chunk(const TypelineLocalStructure* a, const TypelineLo
 
 // ---- Score adjustment and decisions ----
 
-ZYL_API int adjust_score(int s, int P, int bA, int bB, int /*unused*/, int n, int D, int N, int m, int K, int L,
-                         int Q, int M) {
+ZYL_API int adjust_score(int s, int P, int bA, int bB, int /*unused*/, int n, int D, int N, int m, int K, int L, int Q,
+                         int M) {
   // N divides in the factor step, which only lists of 100 tags or more take.
   return tl::adjust_score(s, {P, bA, bB, n, D, N, m, K, L, Q, M});
 }
@@ -372,8 +370,8 @@ ZYL_API int dec_func_05(int s, const TypelineRecord* a, const TypelineRecord* b,
   return tl::dec_func_05(s, *a, *b, *result);
 }
 
-ZYL_API int dec_func_06(int s, const TypelineRecord* a, const TypelineRecord* b, const PointMatchResult* result,
-                        int t, int D, int bA, int x) {
+ZYL_API int dec_func_06(int s, const TypelineRecord* a, const TypelineRecord* b, const PointMatchResult* result, int t,
+                        int D, int bA, int x) {
   if (!a || !b || !result_ok(result, &a->minutiae, &b->minutiae)) return s;
   return tl::dec_func_06(s, *a, *b, *result, t, D, bA, x);
 }
