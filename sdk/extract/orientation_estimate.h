@@ -90,6 +90,16 @@ inline OrientationEstimate estimate_orientation(std::int64_t h, std::int64_t b, 
 // The four differences of one pixel, as absolute values or squares.
 enum class DifferenceKind { Absolute, Squares };
 
+// One pixel's difference from a neighbour, squared or absolute.
+template <DifferenceKind kKind, typename Sum>
+inline Sum difference_term(int a, int b) {
+  const int diff = a - b;
+  if constexpr (kKind == DifferenceKind::Squares)
+    return static_cast<Sum>(diff * diff);
+  else
+    return static_cast<Sum>(diff < 0 ? -diff : diff);
+}
+
 // The differences of the interior pixels 1..width - 2 of one row. The rows
 // come in as restrict parameters, which the vectoriser honours (it does not
 // for restrict locals once the function is inlined).
@@ -97,13 +107,7 @@ template <DifferenceKind kKind, typename Sum>
 void direction_differences_row(const std::uint8_t* __restrict above, const std::uint8_t* __restrict here,
                                const std::uint8_t* __restrict below, Sum* __restrict h, Sum* __restrict d1,
                                Sum* __restrict v, Sum* __restrict d2, int width) {
-  auto term = [](int a, int b) -> Sum {
-    const int diff = a - b;
-    if constexpr (kKind == DifferenceKind::Squares)
-      return static_cast<Sum>(diff * diff);
-    else
-      return static_cast<Sum>(diff < 0 ? -diff : diff);
-  };
+  auto term = [](int a, int b) { return difference_term<kKind, Sum>(a, b); };
   for (int x = 1; x <= width - 2; ++x) {
     const int p = here[x];
     h[x] = term(p, here[x + 1]) + term(p, here[x - 1]);
@@ -134,13 +138,7 @@ void direction_differences(Rows& rows, int width, int height, int y, const std::
 template <DifferenceKind kKind, typename Sum>
 void direction_differences_row_interleaved(const std::uint8_t* __restrict above, const std::uint8_t* __restrict here,
                                            const std::uint8_t* __restrict below, Sum* __restrict out, int width) {
-  auto term = [](int a, int b) -> Sum {
-    const int diff = a - b;
-    if constexpr (kKind == DifferenceKind::Squares)
-      return static_cast<Sum>(diff * diff);
-    else
-      return static_cast<Sum>(diff < 0 ? -diff : diff);
-  };
+  auto term = [](int a, int b) { return difference_term<kKind, Sum>(a, b); };
   for (int x = 1; x <= width - 2; ++x) {
     const int p = here[x];
     out[4 * x + 0] = term(p, here[x + 1]) + term(p, here[x - 1]);
