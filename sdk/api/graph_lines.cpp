@@ -11,6 +11,7 @@
 #include <new>
 
 #include "api/match_data.h"
+#include "common/guarded_call.h"
 #include "api/xw_context.h"
 #include "zylscan/geometry.h"
 #include "zylscan/graph_matcher.h"
@@ -240,7 +241,9 @@ void list_template_pairs(const FeatureRecord& f, std::int32_t shortest, std::int
   out.directions.clear();
   const std::int32_t n = minutia_count(f);
   const LengthWindow window(out.shortest, out.longest);
-  try {
+  // A list that cannot be had leaves `valid` false: the sides then find
+  // their pairs afresh.
+  const int failed = zyl::GuardedCall(1, [&] {
     const auto all_pairs = static_cast<std::size_t>(n) * static_cast<std::size_t>(std::max(n - 1, 0)) / 2;
     out.pairs.reserve(all_pairs);
     out.directions.reserve(all_pairs);
@@ -254,9 +257,9 @@ void list_template_pairs(const FeatureRecord& f, std::int32_t shortest, std::int
             zyl::extract::ComputeLineDirection(f.minutiaX[j], f.minutiaY[j], f.minutiaX[k], f.minutiaY[k])));
       }
     }
-  } catch (const std::bad_alloc&) {
-    return;
-  }
+    return 0;
+  });
+  if (failed) return;
   out.valid = true;
 }
 
