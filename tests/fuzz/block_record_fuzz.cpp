@@ -8,6 +8,7 @@
 
 #include "fuzz_check.h"
 #include "matchlib/template/block_record.h"
+#include "zylscan/matchlib_object.h"
 
 using zyl::test::require;
 
@@ -30,7 +31,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   BlockRecord* r = nullptr;
   const int status = zyl::matchlib::blockrec_parse_with({data, size}, data[0] & 1, 0, kKnown, &r);
-  require((status == 0) == (r != nullptr));
+  require((status == ML_OK) == (r != nullptr));
   if (!r) return 0;
   require(r->point_count <= r->capacity);
   std::uint8_t* out = nullptr;

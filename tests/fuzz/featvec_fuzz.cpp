@@ -7,6 +7,7 @@
 
 #include "fuzz_check.h"
 #include "zylscan/matchlib_featvec.h"
+#include "zylscan/matchlib_object.h"
 
 using zyl::test::require;
 
@@ -14,8 +15,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const auto n = static_cast<std::uint32_t>(size);
   FeatureVector* v = nullptr;
   const int status = featvec_read(data, n, &v);
-  require(status == 0 || status == 17 || (status == 2 && !data));
-  require((status == 0) == (v != nullptr));
+  require(status == ML_OK || status == ML_CORRUPT || (status == ML_BAD_ARGUMENT && !data));
+  require((status == ML_OK) == (v != nullptr));
   if (!v) return 0;
   const std::size_t stored = 10 + 4 * std::size_t{v->count};
   require(stored <= size);

@@ -8,6 +8,7 @@
 
 #include "fuzz_check.h"
 #include "zylscan/matchlib_score.h"
+#include "zylscan/matchlib_object.h"
 
 using zyl::test::require;
 
@@ -15,7 +16,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   auto* model = static_cast<ScoreModel*>(std::calloc(1, sizeof(ScoreModel)));
   if (!model) return 0;
   const int status = score_model_read_bounded(data, static_cast<std::uint32_t>(size), model);
-  if (status != 0) {
+  if (status != ML_OK) {
     require(model->rows == nullptr && model->evaluate == nullptr);
     std::free(model);
     return 0;
@@ -36,7 +37,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::int32_t score = 0;
   std::vector<ScoreTrace> trace(256);
   const int st = score_model_evaluate(model, features, count, &score, trace.data());
-  require(st == 0 || st == 17);
+  require(st == ML_OK || st == ML_CORRUPT);
   std::vector<std::uint16_t> sub(256);
   for (int i = 0; i < 256; ++i) sub[i] = static_cast<std::uint16_t>(features[i]);
   std::uint16_t s16 = 0;

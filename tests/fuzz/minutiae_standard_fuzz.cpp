@@ -10,6 +10,7 @@
 #include "zylscan/matchlib_card.h"
 #include "zylscan/matchlib_card_convert.h"
 #include "zylscan/matchlib_minutiae.h"
+#include "zylscan/matchlib_object.h"
 
 using zyl::test::require;
 
@@ -48,8 +49,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                         Pair{fmr_parse_ansi2009, fmr_build_ansi2009}}) {
     MinutiaeRecord* m = minrec_create();
     const int status = p.parse(data, n, m);
-    require(status == 0 || status == 1 || status == 3);
-    if (status == 0) {
+    require(status == ML_OK || status == ML_WRONG_KIND || status == ML_UNAVAILABLE);
+    if (status == ML_OK) {
       require(m->resolution == MINREC_RESOLUTION);
       if (p.parse == fmr_parse_iso2005 || p.parse == fmr_parse_iso2011) round_trip(m, p.build, p.parse);
       minrec_fit_coordinates(m);
@@ -65,8 +66,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                           Family{fmr_parse_ansi, fmr_parse_ansi2004, fmr_parse_ansi2009}}) {
     MinutiaeRecord* m = minrec_create();
     const int status = f.dispatch(data, n, m);
-    require(status == 0 || status == 1 || status == 3);
-    if (status == 0) {
+    require(status == ML_OK || status == ML_WRONG_KIND || status == ML_UNAVAILABLE);
+    if (status == ML_OK) {
       bool same = false;
       for (Parser version : {f.first, f.second}) {
         MinutiaeRecord* v = minrec_create();
@@ -113,8 +114,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::uint8_t* back = nullptr;
     std::uint32_t back_size = 0;
     const int status = card_to_iso2005(out, out_size, &back, &back_size);
-    require(status == 0 || status == 3);
-    if (status == 0) {
+    require(status == ML_OK || status == ML_UNAVAILABLE);
+    if (status == ML_OK) {
       require(fmr_get_length(back, back_size) == back_size);
       std::free(back);
     }

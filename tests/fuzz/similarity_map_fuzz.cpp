@@ -9,6 +9,7 @@
 #include "fuzz_check.h"
 #include "zylscan/matchlib_blob.h"
 #include "zylscan/matchlib_pair_matcher.h"
+#include "zylscan/matchlib_object.h"
 
 using zyl::test::require;
 
@@ -26,7 +27,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                                              static_cast<std::uint32_t>(b.size()), map.data() + 1, rows,
                                              columns, y_shift, x_shift, invert);
   require(map.front() == 0xA5 && map.back() == 0xA5);
-  if (status == 0)
+  if (status == ML_OK)
     for (std::size_t k = 1; k + 1 < map.size(); ++k) require(map[k] != 0);
 
   DataBlob* ba = blob_create(79, a.data(), static_cast<std::uint32_t>(a.size()));

@@ -9,6 +9,7 @@
 #include "fuzz_check.h"
 #include "zylscan/matchlib_blob.h"
 #include "zylscan/matchlib_container.h"
+#include "zylscan/matchlib_object.h"
 
 using zyl::test::require;
 
@@ -16,7 +17,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const auto n = static_cast<std::uint32_t>(size);
   ContainerTable t;
   const int status = container_parse(data, n, &t);
-  require(status == 0 || status == 3);
+  require(status == ML_OK || status == ML_UNAVAILABLE);
   container_verify(data, n, 2);
 
   DataBlob* view = blob_view(84, data, n);
@@ -33,7 +34,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   sample_info_read(nullptr, view, &info);
   blob_get_quality(view);
 
-  if (status == 0 && t.form != 0) {
+  if (status == ML_OK && t.form != 0) {
     require(container_verify(data, n, -1) == 1);
     for (int i = 0; i < t.count; ++i) {
       const std::uint8_t* d = nullptr;

@@ -7,6 +7,7 @@
 
 #include "fuzz_check.h"
 #include "zylscan/matchlib_tlv.h"
+#include "zylscan/matchlib_object.h"
 
 using zyl::test::require;
 
@@ -24,10 +25,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const int valid = tlv_validate(data, n);
   TlvNode* root = nullptr;
   const int status = tlv_parse(data, n, &root);
-  require(status == 0 || status == 3);
-  require((status == 0) == (root != nullptr));
+  require(status == ML_OK || status == ML_UNAVAILABLE);
+  require((status == ML_OK) == (root != nullptr));
   // One complete element that validates also parses.
-  if (valid == 0 && used == n) require(status == 0);
+  if (valid == 0 && used == n) require(status == ML_OK);
   if (root) {
     std::uint8_t* first = nullptr;
     std::uint32_t first_size = 0;
