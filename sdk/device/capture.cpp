@@ -254,7 +254,6 @@ int CaptureRaw(DeviceRecord& r, int t, std::uint8_t* image) {
 }  // namespace zyl::device
 
 int zyl::device::CaptureRawData(void* handle, int t, unsigned char* image) {
-  using namespace zyl::device;
   if (!sdk().initialised) return ZYLFPSCAN_ERR_NOT_INIT;
   if (!handle) return ZYLFPSCAN_ERR_NOT_OPEN;
   if (!image) return ZYLFPSCAN_ERR_NULL_BUFFER;

@@ -15,7 +15,6 @@ constexpr std::uint8_t kBadBit = 0x80;
 
 }  // namespace
 
-
 static void EnhanceGoodAreaUnguarded(int32_t width, int32_t height, ByteImage D, int32_t r) {
   if (!D || width <= 0 || height <= 0) return;
   r = std::max(r, 0);

@@ -200,7 +200,6 @@ std::int32_t texture_quality_score(std::int32_t noise, std::int32_t area) {
 
 int32_t zyl::extract::ExtractFeatures(int32_t width, int32_t height, ByteImage image, FeatureRecord* record,
                                       XWContext* context) {
-  using namespace zyl::extract;
   const XWContext* p = zyl::api::resolve_context(context);
   if (!p || !image || !record || width < 1 || height < 1 || width > kMaxSide || height > kMaxSide)
     return ZYL_EXTRACT_BAD_ARGUMENT;
@@ -208,7 +207,6 @@ int32_t zyl::extract::ExtractFeatures(int32_t width, int32_t height, ByteImage i
 }
 
 int32_t zyl::extract::ExtractFeatures_GetQ(int32_t width, int32_t height, ByteImage rows) {
-  using namespace zyl::extract;
   if (!rows || width < 1 || height < 1) return -1;
   const std::int32_t w = width, h = height;
   OwnedByteImage normalised(w, h), directions(w, h);

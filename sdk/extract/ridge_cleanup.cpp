@@ -272,7 +272,6 @@ std::int32_t zyl::extract::ComputeEndDirection(std::int32_t width, std::int32_t 
 
 std::int32_t zyl::extract::ComputeBranchDirection(std::int32_t width, std::int32_t height, ByteImage skeleton,
                                                   std::int32_t y, std::int32_t x) {
-  using namespace zyl::extract;
   const Pixel centre{x, y};
   PixelList trace;
   int dir[3] = {-1, -1, -1};
@@ -362,7 +361,6 @@ std::int32_t zyl::extract::NodeType(const NodeRecord* node) {
 
 void zyl::extract::EliminateEye(std::int32_t width, std::int32_t height, ByteImage skeleton, std::int32_t x,
                                 std::int32_t y) {
-  using namespace zyl::extract;
   if (skeleton == nullptr || x < 1 || y < 1 || x > width - 2 || y > height - 2) return;
   if (skeleton[y][x] != kRidge || RingTransitions(skeleton, y, x) != 3) return;
   const Pixel centre{x, y};

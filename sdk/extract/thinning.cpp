@@ -10,7 +10,6 @@
 #include "extract/skeleton_walk.h"
 #include "extract/thinning.h"
 
-
 // skelet[index]: index bit i set = neighbour i is ridge. Built by the rule of
 // FESkltInit; 34 entries are 1.
 ZYL_API std::uint8_t skelet[256] = {

@@ -67,7 +67,6 @@ int fit_frame(const std::uint8_t* src, int height, int width, int block, Frame& 
   return ML_OK;
 }
 
-
 // A cell map of the record: cells of `cell` pixels over the grid.
 int set_cell_map(CellMap& map, const Bytes& values, int rows, int columns, int cell) {
   std::free(map.cells);
@@ -99,8 +98,6 @@ void store_singular(const SingularList& from, bool delta, MinutiaeRecord& r) {
     }
   }
 }
-
-
 
 std::uint16_t clamp16(int v, int high) { return static_cast<std::uint16_t>(std::clamp(v, 0, std::max(high, 0))); }
 
