@@ -5,11 +5,16 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <vector>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "api/match_data.h"
 #include "api/xw_context.h"
@@ -280,6 +285,99 @@ std::int64_t score_by_groups(const std::vector<LocatedCandidate>& cands) {
 
 namespace {
 
+// One lane of tolerance_mask, with the 32-bit tests themselves.
+bool passes_tolerances(const NarrowColumns& s, std::size_t at, std::int32_t t_length, std::int32_t t_first,
+                       std::int32_t t_second, std::int32_t A, std::int32_t L) {
+  return (fold_angle(t_second, s.second[at]) < A) & (std::abs(t_length - s.length[at]) < L) &
+         (fold_angle(t_first, s.first[at]) < A);
+}
+
+#if defined(__SSE2__)
+// A 32-bit tolerance as the 16-bit tests use it: the differences they
+// compare lie in -32527..32766, so a tolerance beyond int16 gives the same
+// answer at the nearest int16 value.
+std::int16_t narrow_tolerance(std::int32_t v) { return static_cast<std::int16_t>(std::clamp(v, -32768, 32767)); }
+
+// fold_angle on eight lanes: with d = |a - b|, min(d, 240 - d) is 240 - d
+// exactly when d > 119 (for d <= 119, 240 - d > d; for d >= 120,
+// 240 - d <= 120 <= d). No step leaves int16 for values within
+// kNarrowLimit: |a - b| <= 32766, 240 - d >= -32526.
+inline __m128i fold_angles(__m128i a, __m128i b) {
+  const __m128i x = _mm_sub_epi16(a, b);
+  const __m128i d = _mm_max_epi16(x, _mm_sub_epi16(_mm_setzero_si128(), x));
+  return _mm_min_epi16(d, _mm_sub_epi16(_mm_set1_epi16(240), d));
+}
+
+inline std::uint32_t tolerance_mask_sse2(const NarrowColumns& s, std::size_t at, std::int32_t t_length,
+                                         std::int32_t t_first, std::int32_t t_second, std::int32_t A,
+                                         std::int32_t L) {
+  const auto load = [at](const std::int16_t* column) {
+    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(column + at));
+  };
+  const __m128i a = _mm_set1_epi16(narrow_tolerance(A));
+  const __m128i second = fold_angles(_mm_set1_epi16(static_cast<std::int16_t>(t_second)), load(s.second));
+  const __m128i dl = _mm_sub_epi16(_mm_set1_epi16(static_cast<std::int16_t>(t_length)), load(s.length));
+  const __m128i length = _mm_max_epi16(dl, _mm_sub_epi16(_mm_setzero_si128(), dl));
+  const __m128i first = fold_angles(_mm_set1_epi16(static_cast<std::int16_t>(t_first)), load(s.first));
+  const __m128i ok = _mm_and_si128(_mm_and_si128(_mm_cmplt_epi16(second, a), _mm_cmplt_epi16(first, a)),
+                                   _mm_cmplt_epi16(length, _mm_set1_epi16(narrow_tolerance(L))));
+  return static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_packs_epi16(ok, _mm_setzero_si128())));
+}
+#endif
+
+// The sample lines of a match in bin order, twice over, with eight readable
+// entries past the end; kept between calls (per thread) so that a match
+// allocates nothing once they have grown.
+struct SampleWindow {
+  std::vector<GraphLine*> line;
+  std::vector<std::int16_t> length, first, second;
+
+  void resize(std::int32_t total) {
+    const auto n = 2 * static_cast<std::size_t>(total) + 8;
+    line.resize(n);
+    length.resize(n);
+    first.resize(n);
+    second.resize(n);
+  }
+  // Copies the first `total` entries after themselves.
+  void repeat(std::int32_t total) {
+    const auto n = static_cast<std::size_t>(total);
+    std::copy_n(line.begin(), n, line.begin() + n);
+    std::copy_n(length.begin(), n, length.begin() + n);
+    std::copy_n(first.begin(), n, first.begin() + n);
+    std::copy_n(second.begin(), n, second.begin() + n);
+  }
+};
+
+SampleWindow& sample_window() {
+  static thread_local SampleWindow window;
+  return window;
+}
+
+}  // namespace
+
+std::uint32_t tolerance_mask_plain(const NarrowColumns& s, std::size_t at, std::int32_t t_length,
+                                   std::int32_t t_first, std::int32_t t_second, std::int32_t angle_tolerance,
+                                   std::int32_t length_tolerance) {
+  std::uint32_t bits = 0;
+  for (std::uint32_t k = 0; k < 8; ++k)
+    bits |= std::uint32_t{passes_tolerances(s, at + k, t_length, t_first, t_second, angle_tolerance,
+                                            length_tolerance)}
+            << k;
+  return bits;
+}
+
+std::uint32_t tolerance_mask(const NarrowColumns& s, std::size_t at, std::int32_t t_length, std::int32_t t_first,
+                             std::int32_t t_second, std::int32_t angle_tolerance, std::int32_t length_tolerance) {
+#if defined(__SSE2__)
+  return tolerance_mask_sse2(s, at, t_length, t_first, t_second, angle_tolerance, length_tolerance);
+#else
+  return tolerance_mask_plain(s, at, t_length, t_first, t_second, angle_tolerance, length_tolerance);
+#endif
+}
+
+namespace {
+
 // Top of the details score's documented range.
 constexpr std::int32_t kMaxDetailsScore = 1000;
 
@@ -403,53 +501,58 @@ std::int64_t Matcher::collect_candidates() {
   std::fill(std::begin(md_.rotationHistogram), std::end(md_.rotationHistogram), 0);
   candidate_count_ = 0;
   std::int64_t raw = 0;
-  // The sample lines and their three compared values, bin after bin in one
-  // contiguous array. The bins a test line is compared with are one run of
-  // it (two when the span wraps past bin 239), visited in the order of the
-  // bins and of the lines within them. Runs are short (a few lines a bin),
-  // so the three tolerance tests go pair by pair; only the pairs that pass
-  // all three reach pair_score, which repeats them, so every score and the
-  // order of the candidates are as the tests inside pair_score alone give.
-  struct SampleLine {
-    std::int32_t length;
-    std::int32_t first;
-    std::int32_t second;
-    GraphLine* line;
-  };
+  // The sample lines bin after bin, twice over, so that the bins a test
+  // line is compared with (wrapping past bin 239 or not) are one window of
+  // it, visited in the order of the bins and of the lines within them.
   std::int32_t bin_start[ZYL_ANGLE_BINS + 1];
   bin_start[0] = 0;
   for (std::int32_t b = 0; b < ZYL_ANGLE_BINS; ++b) bin_start[b + 1] = bin_start[b] + std::max(sample_.binCounts[b], 0);
-  std::vector<SampleLine> flat(static_cast<std::size_t>(bin_start[ZYL_ANGLE_BINS]));
+  const std::int32_t total = bin_start[ZYL_ANGLE_BINS];
+  SampleWindow& w = sample_window();
+  w.resize(total);
+  bool narrow = true;
   for (std::int32_t b = 0; b < ZYL_ANGLE_BINS; ++b)
     for (std::int32_t si = 0, at = bin_start[b]; si < sample_.binCounts[b]; ++si, ++at) {
       GraphLine* s = sample_.bins[b][si];
-      flat[at] = {s->length, s->firstAngle, s->secondAngle, s};
+      narrow &= fits_narrow(s->length) & fits_narrow(s->firstAngle) & fits_narrow(s->secondAngle);
+      w.line[at] = s;
+      w.length[at] = static_cast<std::int16_t>(s->length);
+      w.first[at] = static_cast<std::int16_t>(s->firstAngle);
+      w.second[at] = static_cast<std::int16_t>(s->secondAngle);
     }
+  w.repeat(total);
+  const NarrowColumns columns{w.length.data(), w.first.data(), w.second.data()};
   const std::int32_t L = c_.lengthTolerance;
+  // Only the pairs that pass the three tolerance tests reach pair_score,
+  // which repeats them, so every score and the order of the candidates are
+  // as the tests inside pair_score alone give.
+  const auto take = [&](GraphLine* t, GraphLine* s, std::int32_t& best) {
+    const std::int32_t score = pair_score(*t, *s, core);
+    if (score > 0) add_candidate(score, s, t);
+    best = std::max(best, score);
+  };
   for (std::int32_t b = 0; b < ZYL_ANGLE_BINS; ++b) {
     if (test_.binCounts[b] <= 0) continue;
-    // Bins b - A .. b - A + span - 1, as runs of the flat array.
+    // Bins b - A .. b - A + span - 1 as one window of the repeated lines.
     const std::int32_t from = wrap240(b - A);
     const std::int32_t to = from + span;  // exclusive, may pass 240
-    std::int32_t runs[2][2] = {{bin_start[from], bin_start[std::min(to, ZYL_ANGLE_BINS)]}, {0, 0}};
-    if (to > ZYL_ANGLE_BINS) runs[1][1] = bin_start[to - ZYL_ANGLE_BINS];
+    const std::int32_t first = bin_start[from];
+    const std::int32_t last = to <= ZYL_ANGLE_BINS ? bin_start[to] : total + bin_start[to - ZYL_ANGLE_BINS];
     for (std::int32_t ti = 0; ti < test_.binCounts[b]; ++ti) {
       GraphLine* t = test_.bins[b][ti];
-      const std::int32_t t_length = t->length, t_first = t->firstAngle, t_second = t->secondAngle;
       std::int32_t best = 0;
-      for (const auto& run : runs) {
-        for (std::int32_t at = run[0]; at < run[1]; ++at) {
-          const SampleLine& s = flat[static_cast<std::size_t>(at)];
-          // The second angles agree least often (the first ones mostly agree
-          // within the run), so they are tested first: the branch then
-          // mostly goes one way.
-          if (fold_angle(t_second, s.second) >= A || std::abs(t_length - s.length) >= L ||
-              fold_angle(t_first, s.first) >= A)
-            continue;
-          const std::int32_t score = pair_score(*t, *s.line, core);
-          if (score > 0) add_candidate(score, s.line, t);
-          best = std::max(best, score);
+      if (narrow && fits_narrow(t->length) && fits_narrow(t->firstAngle) && fits_narrow(t->secondAngle)) {
+        // Eight lines a step; few pass (some one in twenty), so the
+        // passing ones are taken from the step's bits.
+        for (std::int32_t at = first; at < last; at += 8) {
+          std::uint32_t bits = tolerance_mask(columns, static_cast<std::size_t>(at), t->length, t->firstAngle,
+                                              t->secondAngle, A, L);
+          bits &= 0xFFu >> (8 - std::min(last - at, 8));  // lanes past the window
+          for (; bits != 0; bits &= bits - 1)
+            take(t, w.line[static_cast<std::size_t>(at + std::countr_zero(bits))], best);
         }
+      } else {
+        for (std::int32_t at = first; at < last; ++at) take(t, w.line[static_cast<std::size_t>(at)], best);
       }
       raw += best;
     }

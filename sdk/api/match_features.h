@@ -35,6 +35,32 @@ struct LocatedCandidate {
 // small sums of squares.
 std::int32_t pair_distance(std::int32_t a, std::int32_t b, std::int32_t c);
 
+// The sample lines of a match as 16-bit columns, for the candidate scan's
+// three tolerance tests eight lines at a time.
+struct NarrowColumns {
+  const std::int16_t* length;
+  const std::int16_t* first;
+  const std::int16_t* second;
+};
+
+// Values the 16-bit tests take: every difference of two of them and its
+// negation fit in 16 bits, so the tests give what the 32-bit ones give.
+constexpr std::int32_t kNarrowLimit = 16383;
+constexpr bool fits_narrow(std::int32_t v) { return v >= -kNarrowLimit && v <= kNarrowLimit; }
+
+// Bit k (k = 0..7) set when sample line at + k passes the candidate tests
+// against a test line of these values (all three within kNarrowLimit, as
+// are the columns' values): both relative angles within the angle
+// tolerance (on the turn of 240) and the lengths within the length
+// tolerance. The columns must be readable for eight entries from `at`;
+// lanes past the caller's range are the caller's to drop.
+std::uint32_t tolerance_mask(const NarrowColumns& s, std::size_t at, std::int32_t t_length, std::int32_t t_first,
+                             std::int32_t t_second, std::int32_t angle_tolerance, std::int32_t length_tolerance);
+// The same without SSE2 (the form used where SSE2 is missing).
+std::uint32_t tolerance_mask_plain(const NarrowColumns& s, std::size_t at, std::int32_t t_length,
+                                   std::int32_t t_first, std::int32_t t_second, std::int32_t angle_tolerance,
+                                   std::int32_t length_tolerance);
+
 // Sums the scores of groups of candidates linked by shared lines.
 std::int64_t score_by_groups(const std::vector<LocatedCandidate>& candidates);
 

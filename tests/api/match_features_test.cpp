@@ -598,3 +598,91 @@ TEST(Wrap240, IsTheNonNegativeRemainder) {
 }
 
 }  // namespace
+
+namespace {
+
+// The candidate scan's eight-lane tolerance test (SSE2 where there is SSE2)
+// and its plain form agree with the 32-bit tests on values across the whole
+// 16-bit range it accepts, for tolerances inside and far outside int16.
+TEST(ToleranceMask, AgreesWithThe32BitTests) {
+  const auto fold = [](std::int64_t a, std::int64_t b) {
+    const std::int64_t d = a > b ? a - b : b - a;
+    return d > 119 ? 240 - d : d;
+  };
+  constexpr std::int32_t kLimit = zyl::api::kNarrowLimit;
+  std::mt19937 rng(32);
+  std::uniform_int_distribution<std::int32_t> angle(0, 239), length(0, 8193), any(-kLimit, kLimit), pick(0, 9);
+  // Mostly the values the line builders give, with extremes mixed in.
+  const auto value = [&](std::uniform_int_distribution<std::int32_t>& usual) {
+    switch (pick(rng)) {
+      case 0: return any(rng);
+      case 1: return pick(rng) < 5 ? kLimit : -kLimit;
+      default: return usual(rng);
+    }
+  };
+  const std::int32_t tolerances[] = {INT32_MIN, -32769, -32768, -1, 0, 1, 7, 13, 60, 119, 120, 121, 200,
+                                     32766, 32767, 32768, INT32_MAX};
+  std::vector<std::int16_t> lengths(8), firsts(8), seconds(8);
+  const zyl::api::NarrowColumns columns{lengths.data(), firsts.data(), seconds.data()};
+  for (int round = 0; round < 20000; ++round) {
+    for (int k = 0; k < 8; ++k) {
+      lengths[k] = static_cast<std::int16_t>(value(length));
+      firsts[k] = static_cast<std::int16_t>(value(angle));
+      seconds[k] = static_cast<std::int16_t>(value(angle));
+    }
+    const std::int32_t tl = value(length), tf = value(angle), ts = value(angle);
+    const std::int32_t A = round % 3 ? std::uniform_int_distribution<std::int32_t>(0, 30)(rng)
+                                     : tolerances[round / 3 % std::size(tolerances)];
+    const std::int32_t L = round % 5 ? std::uniform_int_distribution<std::int32_t>(0, 40)(rng)
+                                     : tolerances[round / 5 % std::size(tolerances)];
+    std::uint32_t expected = 0;
+    for (int k = 0; k < 8; ++k) {
+      const std::int64_t dl = std::llabs(std::int64_t{tl} - lengths[k]);
+      if (fold(ts, seconds[k]) < A && dl < L && fold(tf, firsts[k]) < A) expected |= 1u << k;
+    }
+    ASSERT_EQ(zyl::api::tolerance_mask(columns, 0, tl, tf, ts, A, L), expected) << "round " << round;
+    ASSERT_EQ(zyl::api::tolerance_mask_plain(columns, 0, tl, tf, ts, A, L), expected) << "round " << round;
+  }
+}
+
+// A sample line whose values do not fit the 16-bit tests sends the scan
+// through the 32-bit tests; a line of that kind that no test line can pair
+// with leaves the outcome as it was without it.
+TEST_F(Matching, LinesBeyondTheNarrowTestsScoreAsBefore) {
+  const auto print = random_print(50, 7);
+  const auto copy = transformed(print, 12, 170, 210, 6, -4);
+  auto a = std::make_unique<FeatureRecord>();
+  auto b = std::make_unique<FeatureRecord>();
+  set_minutiae(*a, print);
+  set_minutiae(*b, copy);
+  std::vector<std::int32_t> outcome[2];
+  const auto run = [&](bool add_wide_line) {
+    std::fill(std::begin(md->rotationFlags), std::end(md->rotationFlags), 1);
+    test().features = *a;
+    sample().features = *b;
+    FillTestFeaturesMatchData(context.get(), &test());
+    FillSampleFeaturesMatchData(context.get(), &sample(), test().lengthBound, 0);
+    // The first sample line made too long to pair with any test line:
+    // within the 16-bit range, or beyond it through a copy in an unused
+    // slot of the line table that takes its place in its bin.
+    GraphLine& first = sample().lines[0];
+    first.length = 16000;
+    if (add_wide_line) {
+      GraphLine& wide = sample().lines[sample().lineCount];
+      wide = first;
+      wide.length = 30000;
+      GraphLine** bin = sample().bins[first.firstAngle];
+      ASSERT_EQ(bin[0], &first);
+      bin[0] = &wide;
+    }
+    MatchDetails d = long_details();
+    const std::int32_t score = MatchFeatures(&test(), &sample(), 0, &d, context.get());
+    outcome[add_wide_line] = {score, d.rotation, d.shiftX, d.shiftY, d.pairCount};
+  };
+  run(false);
+  run(true);
+  EXPECT_GT(outcome[0][0], 100);
+  EXPECT_EQ(outcome[1], outcome[0]);
+}
+
+}  // namespace
