@@ -285,19 +285,7 @@ std::int64_t score_by_groups(const std::vector<LocatedCandidate>& cands) {
 
 namespace {
 
-// One lane of tolerance_mask, with the 32-bit tests themselves.
-bool passes_tolerances(const NarrowColumns& s, std::size_t at, std::int32_t t_length, std::int32_t t_first,
-                       std::int32_t t_second, std::int32_t A, std::int32_t L) {
-  return (fold_angle(t_second, s.second[at]) < A) & (std::abs(t_length - s.length[at]) < L) &
-         (fold_angle(t_first, s.first[at]) < A);
-}
-
 #if defined(__SSE2__)
-// A 32-bit tolerance as the 16-bit tests use it: the differences they
-// compare lie in -32527..32766, so a tolerance beyond int16 gives the same
-// answer at the nearest int16 value.
-std::int16_t narrow_tolerance(std::int32_t v) { return static_cast<std::int16_t>(std::clamp(v, -32768, 32767)); }
-
 // fold_angle on eight lanes: with d = |a - b|, min(d, 240 - d) is 240 - d
 // exactly when d > 119 (for d <= 119, 240 - d > d; for d >= 120,
 // 240 - d <= 120 <= d). No step leaves int16 for values within
@@ -307,22 +295,6 @@ inline __m128i fold_angles(__m128i a, __m128i b) {
   const __m128i d = _mm_max_epi16(x, _mm_sub_epi16(_mm_setzero_si128(), x));
   return _mm_min_epi16(d, _mm_sub_epi16(_mm_set1_epi16(240), d));
 }
-
-inline std::uint32_t tolerance_mask_sse2(const NarrowColumns& s, std::size_t at, std::int32_t t_length,
-                                         std::int32_t t_first, std::int32_t t_second, std::int32_t A,
-                                         std::int32_t L) {
-  const auto load = [at](const std::int16_t* column) {
-    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(column + at));
-  };
-  const __m128i a = _mm_set1_epi16(narrow_tolerance(A));
-  const __m128i second = fold_angles(_mm_set1_epi16(static_cast<std::int16_t>(t_second)), load(s.second));
-  const __m128i dl = _mm_sub_epi16(_mm_set1_epi16(static_cast<std::int16_t>(t_length)), load(s.length));
-  const __m128i length = _mm_max_epi16(dl, _mm_sub_epi16(_mm_setzero_si128(), dl));
-  const __m128i first = fold_angles(_mm_set1_epi16(static_cast<std::int16_t>(t_first)), load(s.first));
-  const __m128i ok = _mm_and_si128(_mm_and_si128(_mm_cmplt_epi16(second, a), _mm_cmplt_epi16(first, a)),
-                                   _mm_cmplt_epi16(length, _mm_set1_epi16(narrow_tolerance(L))));
-  return static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_packs_epi16(ok, _mm_setzero_si128())));
-}
 #endif
 
 // The sample lines of a match in bin order, twice over, with eight readable
@@ -331,10 +303,12 @@ inline std::uint32_t tolerance_mask_sse2(const NarrowColumns& s, std::size_t at,
 struct SampleWindow {
   std::vector<GraphLine*> line;
   std::vector<std::int16_t> length, first, second;
+  std::vector<std::int32_t> passed;  // positions of one window that pass the tests
 
   void resize(std::int32_t total) {
     const auto n = 2 * static_cast<std::size_t>(total) + 8;
     line.resize(n);
+    passed.resize(n);
     length.resize(n);
     first.resize(n);
     second.resize(n);
@@ -356,23 +330,72 @@ SampleWindow& sample_window() {
 
 }  // namespace
 
-std::uint32_t tolerance_mask_plain(const NarrowColumns& s, std::size_t at, std::int32_t t_length,
-                                   std::int32_t t_first, std::int32_t t_second, std::int32_t angle_tolerance,
-                                   std::int32_t length_tolerance) {
-  std::uint32_t bits = 0;
-  for (std::uint32_t k = 0; k < 8; ++k)
-    bits |= std::uint32_t{passes_tolerances(s, at + k, t_length, t_first, t_second, angle_tolerance,
-                                            length_tolerance)}
-            << k;
-  return bits;
+// A 32-bit tolerance as the 16-bit tests use it: the values they compare
+// lie in -32526..32766, so a tolerance beyond int16 gives the same answer
+// at the nearest int16 value.
+PassingLines::PassingLines(std::int32_t angle_tolerance, std::int32_t length_tolerance)
+    : angle_tolerance_(angle_tolerance), length_tolerance_(length_tolerance),
+      narrow_angle_tolerance_(static_cast<std::int16_t>(std::clamp(angle_tolerance, -32768, 32767))),
+      narrow_length_tolerance_(static_cast<std::int16_t>(std::clamp(length_tolerance, -32768, 32767))) {}
+
+std::int32_t PassingLines::list_plain(const NarrowColumns& s, std::int32_t first, std::int32_t last, NarrowLine t,
+                                      std::int32_t* out) const {
+  const std::int16_t* const lengths = s.length;
+  const std::int16_t* const firsts = s.first;
+  const std::int16_t* const seconds = s.second;
+  const std::int32_t A = angle_tolerance_, L = length_tolerance_;
+  std::int32_t count = 0;
+  // Every position is written and the count advanced by the outcome of
+  // the tests: no branch on them.
+  for (std::int32_t at = first; at < last; ++at) {
+    out[count] = at;
+    count += (fold_angle(t.second, seconds[at]) < A) & (std::abs(t.length - lengths[at]) < L) &
+             (fold_angle(t.first, firsts[at]) < A);
+  }
+  return count;
 }
 
-std::uint32_t tolerance_mask(const NarrowColumns& s, std::size_t at, std::int32_t t_length, std::int32_t t_first,
-                             std::int32_t t_second, std::int32_t angle_tolerance, std::int32_t length_tolerance) {
+namespace {
+
 #if defined(__SSE2__)
-  return tolerance_mask_sse2(s, at, t_length, t_first, t_second, angle_tolerance, length_tolerance);
+// PassingLines::list with the tolerances already in lanes, for the scan to
+// take in line (the out-of-line form costs a call per test line).
+inline std::int32_t list_passing(const NarrowColumns& s, std::int32_t first, std::int32_t last, NarrowLine t,
+                                 __m128i a, __m128i l, std::int32_t* out) {
+  const std::int16_t* const lengths = s.length;
+  const std::int16_t* const firsts = s.first;
+  const std::int16_t* const seconds = s.second;
+  const __m128i t_length = _mm_set1_epi16(static_cast<std::int16_t>(t.length));
+  const __m128i t_first = _mm_set1_epi16(static_cast<std::int16_t>(t.first));
+  const __m128i t_second = _mm_set1_epi16(static_cast<std::int16_t>(t.second));
+  std::int32_t count = 0;
+  for (std::int32_t at = first; at < last; at += 8) {
+    const __m128i s_length = _mm_loadu_si128(reinterpret_cast<const __m128i*>(lengths + at));
+    const __m128i s_first = _mm_loadu_si128(reinterpret_cast<const __m128i*>(firsts + at));
+    const __m128i s_second = _mm_loadu_si128(reinterpret_cast<const __m128i*>(seconds + at));
+    const __m128i dl = _mm_sub_epi16(t_length, s_length);
+    const __m128i dl_abs = _mm_max_epi16(dl, _mm_sub_epi16(_mm_setzero_si128(), dl));
+    const __m128i ok = _mm_and_si128(_mm_and_si128(_mm_cmplt_epi16(fold_angles(t_second, s_second), a),
+                                                   _mm_cmplt_epi16(fold_angles(t_first, s_first), a)),
+                                     _mm_cmplt_epi16(dl_abs, l));
+    auto bits = static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_packs_epi16(ok, _mm_setzero_si128())));
+    bits &= 0xFFu >> (8 - std::min(last - at, 8));  // lanes past the window
+    // Few lines pass (some one in twenty): the bits of the few.
+    for (; bits != 0; bits &= bits - 1) out[count++] = at + std::countr_zero(bits);
+  }
+  return count;
+}
+#endif
+
+}  // namespace
+
+std::int32_t PassingLines::list(const NarrowColumns& s, std::int32_t first, std::int32_t last, NarrowLine t,
+                                std::int32_t* out) const {
+#if defined(__SSE2__)
+  return list_passing(s, first, last, t, _mm_set1_epi16(narrow_angle_tolerance_),
+                      _mm_set1_epi16(narrow_length_tolerance_), out);
 #else
-  return tolerance_mask_plain(s, at, t_length, t_first, t_second, angle_tolerance, length_tolerance);
+  return list_plain(s, first, last, t, out);
 #endif
 }
 
@@ -522,7 +545,17 @@ std::int64_t Matcher::collect_candidates() {
     }
   w.repeat(total);
   const NarrowColumns columns{w.length.data(), w.first.data(), w.second.data()};
+  // The window's arrays through plain pointers: the per-thread record's
+  // address is not looked up again inside the loops.
+  GraphLine* const* const lines = w.line.data();
+  std::int32_t* const passed = w.passed.data();
   const std::int32_t L = c_.lengthTolerance;
+#if defined(__SSE2__)
+  const __m128i a_lanes = _mm_set1_epi16(static_cast<std::int16_t>(std::clamp(A, -32768, 32767)));
+  const __m128i l_lanes = _mm_set1_epi16(static_cast<std::int16_t>(std::clamp(L, -32768, 32767)));
+#else
+  const PassingLines scan(A, L);
+#endif
   // Only the pairs that pass the three tolerance tests reach pair_score,
   // which repeats them, so every score and the order of the candidates are
   // as the tests inside pair_score alone give.
@@ -542,17 +575,18 @@ std::int64_t Matcher::collect_candidates() {
       GraphLine* t = test_.bins[b][ti];
       std::int32_t best = 0;
       if (narrow && fits_narrow(t->length) && fits_narrow(t->firstAngle) && fits_narrow(t->secondAngle)) {
-        // Eight lines a step; few pass (some one in twenty), so the
-        // passing ones are taken from the step's bits.
-        for (std::int32_t at = first; at < last; at += 8) {
-          std::uint32_t bits = tolerance_mask(columns, static_cast<std::size_t>(at), t->length, t->firstAngle,
-                                              t->secondAngle, A, L);
-          bits &= 0xFFu >> (8 - std::min(last - at, 8));  // lanes past the window
-          for (; bits != 0; bits &= bits - 1)
-            take(t, w.line[static_cast<std::size_t>(at + std::countr_zero(bits))], best);
-        }
+        // The passing lines are listed first and scored after, which keeps
+        // the scan free of calls.
+#if defined(__SSE2__)
+        const std::int32_t count = list_passing(columns, first, last, {t->length, t->firstAngle, t->secondAngle},
+                                                a_lanes, l_lanes, passed);
+#else
+        const std::int32_t count =
+            scan.list_plain(columns, first, last, {t->length, t->firstAngle, t->secondAngle}, passed);
+#endif
+        for (std::int32_t k = 0; k < count; ++k) take(t, lines[passed[k]], best);
       } else {
-        for (std::int32_t at = first; at < last; ++at) take(t, w.line[static_cast<std::size_t>(at)], best);
+        for (std::int32_t at = first; at < last; ++at) take(t, lines[at], best);
       }
       raw += best;
     }

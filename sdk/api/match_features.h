@@ -48,18 +48,37 @@ struct NarrowColumns {
 constexpr std::int32_t kNarrowLimit = 16383;
 constexpr bool fits_narrow(std::int32_t v) { return v >= -kNarrowLimit && v <= kNarrowLimit; }
 
-// Bit k (k = 0..7) set when sample line at + k passes the candidate tests
-// against a test line of these values (all three within kNarrowLimit, as
-// are the columns' values): both relative angles within the angle
-// tolerance (on the turn of 240) and the lengths within the length
-// tolerance. The columns must be readable for eight entries from `at`;
-// lanes past the caller's range are the caller's to drop.
-std::uint32_t tolerance_mask(const NarrowColumns& s, std::size_t at, std::int32_t t_length, std::int32_t t_first,
-                             std::int32_t t_second, std::int32_t angle_tolerance, std::int32_t length_tolerance);
-// The same without SSE2 (the form used where SSE2 is missing).
-std::uint32_t tolerance_mask_plain(const NarrowColumns& s, std::size_t at, std::int32_t t_length,
-                                   std::int32_t t_first, std::int32_t t_second, std::int32_t angle_tolerance,
-                                   std::int32_t length_tolerance);
+// One test line's values as the candidate scan compares them.
+struct NarrowLine {
+  std::int32_t length;
+  std::int32_t first;
+  std::int32_t second;
+};
+
+// The candidate scan's tests of one test line against a window of sample
+// lines: both relative angles within the angle tolerance (on the turn of
+// 240) and the lengths within the length tolerance.
+class PassingLines {
+ public:
+  PassingLines(std::int32_t angle_tolerance, std::int32_t length_tolerance);
+
+  // Lists, ascending, the positions first..last-1 of the columns whose
+  // sample lines pass the tests against test line t (its values and the
+  // columns' all within kNarrowLimit). Returns how many it listed in `out`
+  // (room for last - first). The columns must be readable for seven entries
+  // past `last`. Eight lines a step in 16-bit lanes where there is SSE2.
+  std::int32_t list(const NarrowColumns& s, std::int32_t first, std::int32_t last, NarrowLine t,
+                    std::int32_t* out) const;
+  // The same one line at a time (the form used where SSE2 is missing).
+  std::int32_t list_plain(const NarrowColumns& s, std::int32_t first, std::int32_t last, NarrowLine t,
+                          std::int32_t* out) const;
+
+ private:
+  std::int32_t angle_tolerance_;
+  std::int32_t length_tolerance_;
+  std::int16_t narrow_angle_tolerance_;
+  std::int16_t narrow_length_tolerance_;
+};
 
 // Sums the scores of groups of candidates linked by shared lines.
 std::int64_t score_by_groups(const std::vector<LocatedCandidate>& candidates);

@@ -601,10 +601,11 @@ TEST(Wrap240, IsTheNonNegativeRemainder) {
 
 namespace {
 
-// The candidate scan's eight-lane tolerance test (SSE2 where there is SSE2)
-// and its plain form agree with the 32-bit tests on values across the whole
-// 16-bit range it accepts, for tolerances inside and far outside int16.
-TEST(ToleranceMask, AgreesWithThe32BitTests) {
+// The candidate scan's lists of passing lines (eight lanes of 16 bits where
+// there is SSE2) and their plain form agree with the 32-bit tests on values
+// across the whole 16-bit range they accept, for tolerances inside and far
+// outside int16, and on windows of every length and offset.
+TEST(PassingLines, AgreeWithThe32BitTests) {
   const auto fold = [](std::int64_t a, std::int64_t b) {
     const std::int64_t d = a > b ? a - b : b - a;
     return d > 119 ? 240 - d : d;
@@ -622,26 +623,34 @@ TEST(ToleranceMask, AgreesWithThe32BitTests) {
   };
   const std::int32_t tolerances[] = {INT32_MIN, -32769, -32768, -1, 0, 1, 7, 13, 60, 119, 120, 121, 200,
                                      32766, 32767, 32768, INT32_MAX};
-  std::vector<std::int16_t> lengths(8), firsts(8), seconds(8);
+  constexpr std::int32_t kLines = 40;
+  std::vector<std::int16_t> lengths(kLines + 7), firsts(kLines + 7), seconds(kLines + 7);
   const zyl::api::NarrowColumns columns{lengths.data(), firsts.data(), seconds.data()};
-  for (int round = 0; round < 20000; ++round) {
-    for (int k = 0; k < 8; ++k) {
+  std::vector<std::int32_t> simd(kLines), plain(kLines), expected;
+  for (int round = 0; round < 4000; ++round) {
+    for (std::int32_t k = 0; k < kLines + 7; ++k) {
       lengths[k] = static_cast<std::int16_t>(value(length));
       firsts[k] = static_cast<std::int16_t>(value(angle));
       seconds[k] = static_cast<std::int16_t>(value(angle));
     }
-    const std::int32_t tl = value(length), tf = value(angle), ts = value(angle);
-    const std::int32_t A = round % 3 ? std::uniform_int_distribution<std::int32_t>(0, 30)(rng)
+    const zyl::api::NarrowLine t{value(length), value(angle), value(angle)};
+    const std::int32_t A = round % 3 ? std::uniform_int_distribution<std::int32_t>(0, 60)(rng)
                                      : tolerances[round / 3 % std::size(tolerances)];
-    const std::int32_t L = round % 5 ? std::uniform_int_distribution<std::int32_t>(0, 40)(rng)
+    const std::int32_t L = round % 5 ? std::uniform_int_distribution<std::int32_t>(0, 2000)(rng)
                                      : tolerances[round / 5 % std::size(tolerances)];
-    std::uint32_t expected = 0;
-    for (int k = 0; k < 8; ++k) {
-      const std::int64_t dl = std::llabs(std::int64_t{tl} - lengths[k]);
-      if (fold(ts, seconds[k]) < A && dl < L && fold(tf, firsts[k]) < A) expected |= 1u << k;
+    const std::int32_t first = std::uniform_int_distribution<std::int32_t>(0, kLines)(rng);
+    const std::int32_t last = std::uniform_int_distribution<std::int32_t>(first, kLines)(rng);
+    expected.clear();
+    for (std::int32_t at = first; at < last; ++at) {
+      const std::int64_t dl = std::llabs(std::int64_t{t.length} - lengths[at]);
+      if (fold(t.second, seconds[at]) < A && dl < L && fold(t.first, firsts[at]) < A) expected.push_back(at);
     }
-    ASSERT_EQ(zyl::api::tolerance_mask(columns, 0, tl, tf, ts, A, L), expected) << "round " << round;
-    ASSERT_EQ(zyl::api::tolerance_mask_plain(columns, 0, tl, tf, ts, A, L), expected) << "round " << round;
+    const auto listed = [&](std::vector<std::int32_t>& out, std::int32_t count) {
+      return std::vector<std::int32_t>(out.begin(), out.begin() + count);
+    };
+    const zyl::api::PassingLines scan(A, L);
+    ASSERT_EQ(listed(simd, scan.list(columns, first, last, t, simd.data())), expected) << "round " << round;
+    ASSERT_EQ(listed(plain, scan.list_plain(columns, first, last, t, plain.data())), expected) << "round " << round;
   }
 }
 
