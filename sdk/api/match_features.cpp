@@ -339,7 +339,7 @@ PassingLines::PassingLines(std::int32_t angle_tolerance, std::int32_t length_tol
       narrow_length_tolerance_(static_cast<std::int16_t>(std::clamp(length_tolerance, -32768, 32767))) {}
 
 std::int32_t PassingLines::list_plain(const NarrowColumns& s, std::int32_t first, std::int32_t last, NarrowLine t,
-                                      std::int32_t* out) const {
+                                      bool first_agrees, std::int32_t* out) const {
   const std::int16_t* const lengths = s.length;
   const std::int16_t* const firsts = s.first;
   const std::int16_t* const seconds = s.second;
@@ -350,7 +350,7 @@ std::int32_t PassingLines::list_plain(const NarrowColumns& s, std::int32_t first
   for (std::int32_t at = first; at < last; ++at) {
     out[count] = at;
     count += (fold_angle(t.second, seconds[at]) < A) & (std::abs(t.length - lengths[at]) < L) &
-             (fold_angle(t.first, firsts[at]) < A);
+             (first_agrees || fold_angle(t.first, firsts[at]) < A);
   }
   return count;
 }
@@ -360,6 +360,7 @@ namespace {
 #if defined(__SSE2__)
 // PassingLines::list with the tolerances already in lanes, for the scan to
 // take in line (the out-of-line form costs a call per test line).
+template <bool kFirstAgrees>
 inline std::int32_t list_passing(const NarrowColumns& s, std::int32_t first, std::int32_t last, NarrowLine t,
                                  __m128i a, __m128i l, std::int32_t* out) {
   const std::int16_t* const lengths = s.length;
@@ -371,13 +372,14 @@ inline std::int32_t list_passing(const NarrowColumns& s, std::int32_t first, std
   std::int32_t count = 0;
   for (std::int32_t at = first; at < last; at += 8) {
     const __m128i s_length = _mm_loadu_si128(reinterpret_cast<const __m128i*>(lengths + at));
-    const __m128i s_first = _mm_loadu_si128(reinterpret_cast<const __m128i*>(firsts + at));
     const __m128i s_second = _mm_loadu_si128(reinterpret_cast<const __m128i*>(seconds + at));
     const __m128i dl = _mm_sub_epi16(t_length, s_length);
     const __m128i dl_abs = _mm_max_epi16(dl, _mm_sub_epi16(_mm_setzero_si128(), dl));
-    const __m128i ok = _mm_and_si128(_mm_and_si128(_mm_cmplt_epi16(fold_angles(t_second, s_second), a),
-                                                   _mm_cmplt_epi16(fold_angles(t_first, s_first), a)),
-                                     _mm_cmplt_epi16(dl_abs, l));
+    __m128i ok = _mm_and_si128(_mm_cmplt_epi16(fold_angles(t_second, s_second), a), _mm_cmplt_epi16(dl_abs, l));
+    if constexpr (!kFirstAgrees) {
+      const __m128i s_first = _mm_loadu_si128(reinterpret_cast<const __m128i*>(firsts + at));
+      ok = _mm_and_si128(ok, _mm_cmplt_epi16(fold_angles(t_first, s_first), a));
+    }
     auto bits = static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_packs_epi16(ok, _mm_setzero_si128())));
     bits &= 0xFFu >> (8 - std::min(last - at, 8));  // lanes past the window
     // Few lines pass (some one in twenty): the bits of the few.
@@ -390,12 +392,14 @@ inline std::int32_t list_passing(const NarrowColumns& s, std::int32_t first, std
 }  // namespace
 
 std::int32_t PassingLines::list(const NarrowColumns& s, std::int32_t first, std::int32_t last, NarrowLine t,
-                                std::int32_t* out) const {
+                                bool first_agrees, std::int32_t* out) const {
 #if defined(__SSE2__)
-  return list_passing(s, first, last, t, _mm_set1_epi16(narrow_angle_tolerance_),
-                      _mm_set1_epi16(narrow_length_tolerance_), out);
+  const __m128i a = _mm_set1_epi16(narrow_angle_tolerance_);
+  const __m128i l = _mm_set1_epi16(narrow_length_tolerance_);
+  return first_agrees ? list_passing<true>(s, first, last, t, a, l, out)
+                      : list_passing<false>(s, first, last, t, a, l, out);
 #else
-  return list_plain(s, first, last, t, out);
+  return list_plain(s, first, last, t, first_agrees, out);
 #endif
 }
 
@@ -534,10 +538,12 @@ std::int64_t Matcher::collect_candidates() {
   SampleWindow& w = sample_window();
   w.resize(total);
   bool narrow = true;
+  bool binned = true;  // every sample line lies in the bin of its first angle
   for (std::int32_t b = 0; b < ZYL_ANGLE_BINS; ++b)
     for (std::int32_t si = 0, at = bin_start[b]; si < sample_.binCounts[b]; ++si, ++at) {
       GraphLine* s = sample_.bins[b][si];
       narrow &= fits_narrow(s->length) & fits_narrow(s->firstAngle) & fits_narrow(s->secondAngle);
+      binned &= s->firstAngle == b;
       w.line[at] = s;
       w.length[at] = static_cast<std::int16_t>(s->length);
       w.first[at] = static_cast<std::int16_t>(s->firstAngle);
@@ -564,25 +570,41 @@ std::int64_t Matcher::collect_candidates() {
     if (score > 0) add_candidate(score, s, t);
     best = std::max(best, score);
   };
+  // With every line in the bin of its first angle and a tolerance of at
+  // most half a turn, the first angles of a test line of bin b and a
+  // sample line of bin b' agree within the tolerance exactly when b' lies in
+  // b - A + 1 .. b + A - 1 (their folded difference is that of the bins):
+  // the window then starts one bin later and the first angles need no test.
+  const bool tight = binned && A >= 1 && A <= ZYL_ANGLE_BINS / 2;
+  const auto window_end = [&](std::int32_t to) {  // to: exclusive, may pass 240
+    return to <= ZYL_ANGLE_BINS ? bin_start[to] : total + bin_start[to - ZYL_ANGLE_BINS];
+  };
   for (std::int32_t b = 0; b < ZYL_ANGLE_BINS; ++b) {
     if (test_.binCounts[b] <= 0) continue;
     // Bins b - A .. b - A + span - 1 as one window of the repeated lines.
     const std::int32_t from = wrap240(b - A);
-    const std::int32_t to = from + span;  // exclusive, may pass 240
     const std::int32_t first = bin_start[from];
-    const std::int32_t last = to <= ZYL_ANGLE_BINS ? bin_start[to] : total + bin_start[to - ZYL_ANGLE_BINS];
+    const std::int32_t last = window_end(from + span);
+    // The tight window: bins b - A + 1 .. b + A - 1.
+    const std::int32_t tight_from = wrap240(b - A + 1);
+    const std::int32_t tight_first = bin_start[tight_from];
+    const std::int32_t tight_last = window_end(tight_from + 2 * A - 1);
     for (std::int32_t ti = 0; ti < test_.binCounts[b]; ++ti) {
       GraphLine* t = test_.bins[b][ti];
       std::int32_t best = 0;
       if (narrow && fits_narrow(t->length) && fits_narrow(t->firstAngle) && fits_narrow(t->secondAngle)) {
         // The passing lines are listed first and scored after, which keeps
         // the scan free of calls.
+        const NarrowLine values{t->length, t->firstAngle, t->secondAngle};
 #if defined(__SSE2__)
-        const std::int32_t count = list_passing(columns, first, last, {t->length, t->firstAngle, t->secondAngle},
-                                                a_lanes, l_lanes, passed);
-#else
         const std::int32_t count =
-            scan.list_plain(columns, first, last, {t->length, t->firstAngle, t->secondAngle}, passed);
+            tight && t->firstAngle == b
+                ? list_passing<true>(columns, tight_first, tight_last, values, a_lanes, l_lanes, passed)
+                : list_passing<false>(columns, first, last, values, a_lanes, l_lanes, passed);
+#else
+        const std::int32_t count = tight && t->firstAngle == b
+                                       ? scan.list_plain(columns, tight_first, tight_last, values, true, passed)
+                                       : scan.list_plain(columns, first, last, values, false, passed);
 #endif
         for (std::int32_t k = 0; k < count; ++k) take(t, lines[passed[k]], best);
       } else {

@@ -64,14 +64,16 @@ class PassingLines {
 
   // Lists, ascending, the positions first..last-1 of the columns whose
   // sample lines pass the tests against test line t (its values and the
-  // columns' all within kNarrowLimit). Returns how many it listed in `out`
-  // (room for last - first). The columns must be readable for seven entries
-  // past `last`. Eight lines a step in 16-bit lanes where there is SSE2.
-  std::int32_t list(const NarrowColumns& s, std::int32_t first, std::int32_t last, NarrowLine t,
+  // columns' all within kNarrowLimit); with first_agrees, the caller knows
+  // the first angles to agree and they are not tested. Returns how many it
+  // listed in `out` (room for last - first). The columns must be readable
+  // for seven entries past `last`. Eight lines a step in 16-bit lanes where
+  // there is SSE2.
+  std::int32_t list(const NarrowColumns& s, std::int32_t first, std::int32_t last, NarrowLine t, bool first_agrees,
                     std::int32_t* out) const;
   // The same one line at a time (the form used where SSE2 is missing).
   std::int32_t list_plain(const NarrowColumns& s, std::int32_t first, std::int32_t last, NarrowLine t,
-                          std::int32_t* out) const;
+                          bool first_agrees, std::int32_t* out) const;
 
  private:
   std::int32_t angle_tolerance_;

@@ -626,7 +626,7 @@ TEST(PassingLines, AgreeWithThe32BitTests) {
   constexpr std::int32_t kLines = 40;
   std::vector<std::int16_t> lengths(kLines + 7), firsts(kLines + 7), seconds(kLines + 7);
   const zyl::api::NarrowColumns columns{lengths.data(), firsts.data(), seconds.data()};
-  std::vector<std::int32_t> simd(kLines), plain(kLines), expected;
+  std::vector<std::int32_t> simd(kLines), plain(kLines), expected, expected_agreeing;
   for (int round = 0; round < 4000; ++round) {
     for (std::int32_t k = 0; k < kLines + 7; ++k) {
       lengths[k] = static_cast<std::int16_t>(value(length));
@@ -649,14 +649,27 @@ TEST(PassingLines, AgreeWithThe32BitTests) {
       return std::vector<std::int32_t>(out.begin(), out.begin() + count);
     };
     const zyl::api::PassingLines scan(A, L);
-    ASSERT_EQ(listed(simd, scan.list(columns, first, last, t, simd.data())), expected) << "round " << round;
-    ASSERT_EQ(listed(plain, scan.list_plain(columns, first, last, t, plain.data())), expected) << "round " << round;
+    ASSERT_EQ(listed(simd, scan.list(columns, first, last, t, false, simd.data())), expected) << "round " << round;
+    ASSERT_EQ(listed(plain, scan.list_plain(columns, first, last, t, false, plain.data())), expected)
+        << "round " << round;
+    // Told that the first angles agree, both leave them untested.
+    expected_agreeing.clear();
+    for (std::int32_t at = first; at < last; ++at) {
+      const std::int64_t dl = std::llabs(std::int64_t{t.length} - lengths[at]);
+      if (fold(t.second, seconds[at]) < A && dl < L) expected_agreeing.push_back(at);
+    }
+    ASSERT_EQ(listed(simd, scan.list(columns, first, last, t, true, simd.data())), expected_agreeing)
+        << "round " << round;
+    ASSERT_EQ(listed(plain, scan.list_plain(columns, first, last, t, true, plain.data())), expected_agreeing)
+        << "round " << round;
   }
 }
 
 // A sample line whose values do not fit the 16-bit tests sends the scan
 // through the 32-bit tests; a line of that kind that no test line can pair
-// with leaves the outcome as it was without it.
+// with leaves the outcome as it was without it. The same holds with lines
+// filed in bins other than those of their first angles (the scan then tests
+// the first angles of the whole window).
 TEST_F(Matching, LinesBeyondTheNarrowTestsScoreAsBefore) {
   const auto print = random_print(50, 7);
   const auto copy = transformed(print, 12, 170, 210, 6, -4);
@@ -664,8 +677,8 @@ TEST_F(Matching, LinesBeyondTheNarrowTestsScoreAsBefore) {
   auto b = std::make_unique<FeatureRecord>();
   set_minutiae(*a, print);
   set_minutiae(*b, copy);
-  std::vector<std::int32_t> outcome[2];
-  const auto run = [&](bool add_wide_line) {
+  std::vector<std::int32_t> outcome[2][2];
+  const auto run = [&](bool misfiled, bool add_wide_line) {
     std::fill(std::begin(md->rotationFlags), std::end(md->rotationFlags), 1);
     test().features = *a;
     sample().features = *b;
@@ -684,14 +697,24 @@ TEST_F(Matching, LinesBeyondTheNarrowTestsScoreAsBefore) {
       ASSERT_EQ(bin[0], &first);
       bin[0] = &wide;
     }
+    // Every third line's first angle turned by three steps, its bin kept.
+    if (misfiled)
+      for (std::int32_t i = 1; i < sample().lineCount; i += 3)
+        sample().lines[i].firstAngle = (sample().lines[i].firstAngle + 3) % 240;
+    // The first stage's score (the details of a match stopped after it)
+    // and the outcome of the full match.
+    MatchDetails first_stage = long_details();
+    MatchFeatures(&test(), &sample(), INT32_MAX, &first_stage, context.get());
     MatchDetails d = long_details();
     const std::int32_t score = MatchFeatures(&test(), &sample(), 0, &d, context.get());
-    outcome[add_wide_line] = {score, d.rotation, d.shiftX, d.shiftY, d.pairCount};
+    outcome[misfiled][add_wide_line] = {first_stage.score, score, d.rotation, d.shiftX, d.shiftY, d.pairCount};
   };
-  run(false);
-  run(true);
-  EXPECT_GT(outcome[0][0], 100);
-  EXPECT_EQ(outcome[1], outcome[0]);
+  for (const bool misfiled : {false, true}) {
+    run(misfiled, false);
+    run(misfiled, true);
+    EXPECT_GT(outcome[misfiled][0][1], 100);
+    EXPECT_EQ(outcome[misfiled][1], outcome[misfiled][0]) << "misfiled " << misfiled;
+  }
 }
 
 }  // namespace
