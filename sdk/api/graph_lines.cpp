@@ -128,8 +128,8 @@ void sort_pairs_by_length(PairSorter& sorter, GraphPair* pairs, std::int32_t cou
 }
 
 // The part of FillLineData after the direction of the line from its first
-// minutia to its second.
-void set_line_angles(GraphLine& line, std::int32_t direction, const std::int32_t* angles) {
+// minutia to its second. Inline: the line builders call it for every line.
+inline void set_line_angles(GraphLine& line, std::int32_t direction, const std::int32_t* angles) {
   line.orientation = direction >= 120 ? direction - 120 : direction;
   // A full modulo rather than one correction, so that an angle outside
   // 0..239 in a damaged record cannot give a bin outside the table.
