@@ -369,8 +369,7 @@ inline std::int32_t list_passing(const NarrowColumns& s, std::int32_t first, std
   const __m128i t_length = _mm_set1_epi16(static_cast<std::int16_t>(t.length));
   const __m128i t_first = _mm_set1_epi16(static_cast<std::int16_t>(t.first));
   const __m128i t_second = _mm_set1_epi16(static_cast<std::int16_t>(t.second));
-  std::int32_t count = 0;
-  for (std::int32_t at = first; at < last; at += 8) {
+  const auto passing = [&](std::int32_t at) {
     const __m128i s_length = _mm_loadu_si128(reinterpret_cast<const __m128i*>(lengths + at));
     const __m128i s_second = _mm_loadu_si128(reinterpret_cast<const __m128i*>(seconds + at));
     const __m128i dl = _mm_sub_epi16(t_length, s_length);
@@ -380,11 +379,16 @@ inline std::int32_t list_passing(const NarrowColumns& s, std::int32_t first, std
       const __m128i s_first = _mm_loadu_si128(reinterpret_cast<const __m128i*>(firsts + at));
       ok = _mm_and_si128(ok, _mm_cmplt_epi16(fold_angles(t_first, s_first), a));
     }
-    auto bits = static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_packs_epi16(ok, _mm_setzero_si128())));
-    bits &= 0xFFu >> (8 - std::min(last - at, 8));  // lanes past the window
-    // Few lines pass (some one in twenty): the bits of the few.
+    return static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_packs_epi16(ok, _mm_setzero_si128())));
+  };
+  std::int32_t count = 0;
+  // Few lines pass (some one in twenty): the bits of the few.
+  const auto list_bits = [&](std::int32_t at, std::uint32_t bits) {
     for (; bits != 0; bits &= bits - 1) out[count++] = at + std::countr_zero(bits);
-  }
+  };
+  std::int32_t at = first;
+  for (; last - at >= 8; at += 8) list_bits(at, passing(at));
+  if (at < last) list_bits(at, passing(at) & (0xFFu >> (8 - (last - at))));  // lanes past the window dropped
   return count;
 }
 #endif
