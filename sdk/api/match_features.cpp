@@ -445,6 +445,7 @@ class Matcher {
   std::int64_t collect_candidates();
   std::int32_t pair_score(const GraphLine& t, const GraphLine& s, bool core) const;
   void add_candidate(std::int32_t score, GraphLine* s, GraphLine* t);
+  [[gnu::noinline]] bool grow_candidates();
   std::int64_t vote_translations();
   void keep_located_candidates();
   std::int64_t score_by_groups();
@@ -513,9 +514,15 @@ std::int32_t Matcher::pair_score(const GraphLine& t, const GraphLine& s, bool co
   return static_cast<std::int32_t>(std::min<Wide>(score, kMaxStoredScore));
 }
 
-void Matcher::add_candidate(std::int32_t score, GraphLine* s, GraphLine* t) {
+bool Matcher::grow_candidates() {
+  return reserve_one_more(md_.candidates, md_.candidateCapacity, candidate_count_, kListGrowth);
+}
+
+inline void Matcher::add_candidate(std::int32_t score, GraphLine* s, GraphLine* t) {
   if (candidate_count_ >= kMaxCandidates) return;
-  if (!reserve_one_more(md_.candidates, md_.candidateCapacity, candidate_count_, kListGrowth)) return;
+  // The list grows out of line: its call is rare and would otherwise make
+  // every candidate save the registers it needs.
+  if (candidate_count_ >= md_.candidateCapacity && !grow_candidates()) return;
   md_.candidates[candidate_count_++] = {static_cast<std::uint8_t>(score), s, t};
   const FeatureRecord& tf = test_.features;
   const FeatureRecord& sf = sample_.features;
