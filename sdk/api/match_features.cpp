@@ -603,7 +603,7 @@ std::int64_t Matcher::collect_candidates() {
     for (std::int32_t ti = 0; ti < test_.binCounts[b]; ++ti) {
       GraphLine* t = test_.bins[b][ti];
       std::int32_t best = 0;
-      if (narrow && fits_narrow(t->length) && fits_narrow(t->firstAngle) && fits_narrow(t->secondAngle)) {
+      if (narrow & fits_narrow(t->length) & fits_narrow(t->firstAngle) & fits_narrow(t->secondAngle)) {
         // The passing lines are listed first and scored after, which keeps
         // the scan free of calls.
         const NarrowLine values{t->length, t->firstAngle, t->secondAngle};
