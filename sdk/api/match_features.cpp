@@ -349,8 +349,10 @@ std::int32_t PassingLines::list_plain(const NarrowColumns& s, std::int32_t first
   // the tests: no branch on them.
   for (std::int32_t at = first; at < last; ++at) {
     out[count] = at;
-    count += (fold_angle(t.second, seconds[at]) < A) & (std::abs(t.length - lengths[at]) < L) &
-             (first_agrees || fold_angle(t.first, firsts[at]) < A);
+    const bool second_agrees = fold_angle(t.second, seconds[at]) < A;
+    const bool length_agrees = std::abs(t.length - lengths[at]) < L;
+    const bool first_agrees_here = first_agrees || fold_angle(t.first, firsts[at]) < A;
+    count += second_agrees & length_agrees & first_agrees_here;
   }
   return count;
 }
@@ -553,7 +555,7 @@ std::int64_t Matcher::collect_candidates() {
   for (std::int32_t b = 0; b < ZYL_ANGLE_BINS; ++b)
     for (std::int32_t si = 0, at = bin_start[b]; si < sample_.binCounts[b]; ++si, ++at) {
       GraphLine* s = sample_.bins[b][si];
-      narrow &= fits_narrow(s->length) & fits_narrow(s->firstAngle) & fits_narrow(s->secondAngle);
+      narrow &= fits_narrow(s->length, s->firstAngle, s->secondAngle);
       binned &= s->firstAngle == b;
       w.line[at] = s;
       w.length[at] = static_cast<std::int16_t>(s->length);
@@ -596,14 +598,17 @@ std::int64_t Matcher::collect_candidates() {
     const std::int32_t from = wrap240(b - A);
     const std::int32_t first = bin_start[from];
     const std::int32_t last = window_end(from + span);
-    // The tight window: bins b - A + 1 .. b + A - 1.
-    const std::int32_t tight_from = wrap240(b - A + 1);
-    const std::int32_t tight_first = bin_start[tight_from];
-    const std::int32_t tight_last = window_end(tight_from + 2 * A - 1);
+    // The tight window: bins b - A + 1 .. b + A - 1 (A is 1..120 then).
+    std::int32_t tight_first = 0, tight_last = 0;
+    if (tight) {
+      const std::int32_t tight_from = wrap240(b - A + 1);
+      tight_first = bin_start[tight_from];
+      tight_last = window_end(tight_from + 2 * A - 1);
+    }
     for (std::int32_t ti = 0; ti < test_.binCounts[b]; ++ti) {
       GraphLine* t = test_.bins[b][ti];
       std::int32_t best = 0;
-      if (narrow & fits_narrow(t->length) & fits_narrow(t->firstAngle) & fits_narrow(t->secondAngle)) {
+      if (narrow && fits_narrow(t->length, t->firstAngle, t->secondAngle)) {
         // The passing lines are listed first and scored after, which keeps
         // the scan free of calls.
         const NarrowLine values{t->length, t->firstAngle, t->secondAngle};

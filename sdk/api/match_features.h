@@ -46,7 +46,14 @@ struct NarrowColumns {
 // Values the 16-bit tests take: every difference of two of them and its
 // negation fit in 16 bits, so the tests give what the 32-bit ones give.
 constexpr std::int32_t kNarrowLimit = 16383;
-constexpr bool fits_narrow(std::int32_t v) { return v >= -kNarrowLimit && v <= kNarrowLimit; }
+// Whether a line's three values lie within -kNarrowLimit..kNarrowLimit,
+// tested without a branch between them.
+constexpr bool fits_narrow(std::int32_t a, std::int32_t b, std::int32_t c) {
+  const auto fits = [](std::int32_t v) {
+    return static_cast<std::uint32_t>(v) + kNarrowLimit <= 2u * kNarrowLimit;
+  };
+  return static_cast<bool>(static_cast<int>(fits(a)) & static_cast<int>(fits(b)) & static_cast<int>(fits(c)));
+}
 
 // One test line's values as the candidate scan compares them.
 struct NarrowLine {

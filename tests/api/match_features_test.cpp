@@ -665,6 +665,15 @@ TEST(PassingLines, AgreeWithThe32BitTests) {
   }
 }
 
+TEST(PassingLines, TakeValuesWithinTheNarrowLimitOnly) {
+  constexpr std::int32_t K = zyl::api::kNarrowLimit;
+  for (const std::int32_t v : {0, 1, -1, 239, K, -K})
+    EXPECT_TRUE(zyl::api::fits_narrow(v, 0, v) && zyl::api::fits_narrow(0, v, 0)) << v;
+  for (const std::int32_t v : {K + 1, -K - 1, 32767, -32768, INT32_MAX, INT32_MIN})
+    EXPECT_FALSE(zyl::api::fits_narrow(v, 0, 0) || zyl::api::fits_narrow(0, v, 0) || zyl::api::fits_narrow(0, 0, v))
+        << v;
+}
+
 // A sample line whose values do not fit the 16-bit tests sends the scan
 // through the 32-bit tests; a line of that kind that no test line can pair
 // with leaves the outcome as it was without it. The same holds with lines
