@@ -7,223 +7,121 @@
 #include <array>
 #include <cstdint>
 #include <cstdlib>
-#include <cstring>
 #include <memory>
 #include <vector>
 
 #include "extract/filter_strength.h"
 #include "extract/orientation_estimate.h"
 #include "extract/window_sums.h"
+#include "extract/oriented_chunks.h"
 #include "extract/oriented_filter.h"
 #include "extract/singular_points.h"
 
 namespace zyl::extract {
 namespace {
 
-constexpr int kReach = 6;                     // the kernels reach 6 pixels each way
+constexpr int kReach = OrientedChunks::kReach;
 constexpr std::uint8_t kStrengthBits = 0x07;  // S bits 0..2: passes still due
-
-// Four floats side by side; the compiler maps it onto whatever vector
-// registers the target has (or plain registers where it has none).
-typedef float Float4 __attribute__((vector_size(16)));
-
-// An interior kernel as chunks of four horizontally adjacent taps: chunk c
-// of orientation m weighs the pixels at (dx + 0..3, dy) with weight[0..3].
-// The kernel's own taps (both halves and the centre) are laid out densely
-// row by row, so a chunk is one load, one multiply and one add for four
-// taps; the taps a chunk covers beyond the kernel weigh 0. A chunk starts
-// at most at dx = kReach - 3, so it reads only pixels the kernel reaches.
-//
-// The sums are taken in single precision on pixel values shifted to
-// -128..127, and are exact: every weight is a whole number, a product is a
-// whole number below 128 x 112211 < 2^24 in size, and so is every partial
-// sum, since all weights are positive and together make at most
-// ZYL_KERNEL_TOTAL (checked when the chunks are built). Whole numbers below
-// 2^24 are exact in a float, so no product or sum is rounded, and the sum
-// of the unshifted pixels is the float sum plus 128 x the kernel's total.
-struct KernelChunks {
-  static constexpr int kMaxChunks = 2 * ZYL_KERNEL_TAPS + 1;  // one per tap at worst
-  static constexpr int kPaddedChunks = 13;                      // what the kernels take at most
-  struct Chunk {
-    Float4 weight;
-    int dx;
-    int dy;
-  };
-  Chunk chunk[120][kMaxChunks];
-  int count[120];
-  std::int32_t total[120];  // the kernel's weights summed
-  int reach_x[120];         // how far its taps lie from the centre, across
-  int reach_y[120];         // and down
-  bool exact;               // every kernel meets the bound above
-  bool padded;              // every kernel fits in kPaddedChunks (the rest weigh 0)
-
-  KernelChunks() : chunk{}, count{}, total{}, reach_x{}, reach_y{}, exact(true), padded(true) {
-    for (int m = 0; m < 120; ++m) {
-      std::int32_t dense[2 * kReach + 1][2 * kReach + 1] = {};
-      bool inside = true;
-      auto add = [&](int dy, int dx, std::int32_t w) {
-        if (dy < -kReach || dy > kReach || dx < -kReach || dx > kReach || w < 0) {
-          inside = false;
-          return;
-        }
-        dense[dy + kReach][dx + kReach] += w;
-        total[m] += w;
-        if (w != 0) {
-          reach_x[m] = std::max(reach_x[m], std::abs(dx));
-          reach_y[m] = std::max(reach_y[m], std::abs(dy));
-        }
-      };
-      add(0, 0, filter_w0[m]);
-      for (int k = 0, taps = std::min(filter_c[m], ZYL_KERNEL_TAPS); k < taps; ++k) {
-        add(filter_y[m][k], filter_x[m][k], filter_w[m][k]);
-        add(-filter_y[m][k], -filter_x[m][k], filter_w[m][k]);
-      }
-      if (!inside || total[m] > ZYL_KERNEL_TOTAL) exact = false;
-      for (int dy = -kReach; dy <= kReach && inside; ++dy) {
-        const std::int32_t* row = dense[dy + kReach] + kReach;
-        for (int dx = -kReach; dx <= kReach; ++dx) {
-          if (row[dx] == 0) continue;
-          Chunk& c = chunk[m][count[m]++];
-          // A chunk moved left to stay inside leaves the taps before dx to
-          // the chunk that holds them already.
-          c.dx = std::min(dx, kReach - 3);
-          c.dy = dy;
-          for (int i = 0; i < 4; ++i) c.weight[i] = c.dx + i < dx ? 0.0f : static_cast<float>(row[c.dx + i]);
-          dx = c.dx + 3;
-        }
-      }
-      if (count[m] > kPaddedChunks) padded = false;
-    }
-  }
-};
-
-const KernelChunks& kernel_chunks() {
-  static const KernelChunks chunks;
-  return chunks;
-}
 
 // The image as it was when a pass began: every pass reads only these values
 // and writes its results straight into the image. One contiguous copy lets
-// an interior pixel reach its taps by fixed offsets; a second one holds the
-// pixels shifted to -128..127 as floats for the chunked kernels.
+// an interior pixel reach its taps by fixed offsets; two more hold the
+// pixels as 16-bit integers for the chunked kernels, one as the image and
+// one transposed (see OrientedChunks).
 class PassInput {
  public:
   PassInput(ByteImage image, int width, int height)
       : width_(width),
         height_(height),
         // Left uninitialised: every pixel is loaded before it is read.
-        pixels_(std::make_unique_for_overwrite<std::uint8_t[]>(static_cast<std::size_t>(width) *
-                                                               static_cast<std::size_t>(height))),
-        shifted_(std::make_unique_for_overwrite<float[]>(
-            static_cast<std::size_t>(width) * static_cast<std::size_t>(height) + 2 * kGuard)),
+        pixels_(std::make_unique_for_overwrite<std::uint8_t[]>(area())),
+        // Both 16-bit copies in one block, each with its guards.
+        wide_(std::make_unique_for_overwrite<std::int16_t[]>(2 * (area() + 2 * kGuard))),
         rows_(static_cast<std::size_t>(height)),
-        chunks_(kernel_chunks()) {
+        chunks_(oriented_chunks()),
+        // Every kernel the interior path meets must use all its weights, so
+        // that an interior pixel divides by the full total.
+        chunked_(chunks_.usable && std::all_of(chunks_.total, chunks_.total + 120,
+                                               [](std::int32_t t) { return t == ZYL_KERNEL_TOTAL; })) {
     for (int y = 0; y < height; ++y) rows_[y] = pixels_.get() + static_cast<std::size_t>(y) * width;
-    std::fill_n(shifted_.get(), kGuard, 0.0f);
-    std::fill_n(shifted() + static_cast<std::size_t>(width) * static_cast<std::size_t>(height), kGuard, 0.0f);
+    // Pixel (x, y) lies at x + y * width in the image's copy and at
+    // y + x * height in the transposed one.
+    layout_[0] = wide_.get() + kGuard;
+    layout_[1] = layout_[0] + area() + 2 * kGuard;
+    for (std::int16_t* copy : layout_) {
+      std::fill_n(copy - kGuard, kGuard, std::int16_t{0});
+      std::fill_n(copy + area(), kGuard, std::int16_t{0});
+    }
     reload(image);
-    for (int m = 0; m < 120; ++m)
-      for (int c = 0; c < chunks_.count[m]; ++c)
-        offsets_[m][c] = chunks_.chunk[m][c].dy * width + chunks_.chunk[m][c].dx;
+    for (int m = 0; m < 120; ++m) {
+      // One layout row is width elements on in the image's copy and height
+      // in the transposed one; the offsets count bytes.
+      const std::ptrdiff_t row_step = chunks_.transposed[m] ? height : width;
+      for (int c = 0; c < OrientedChunks::kChunks; ++c)
+        offsets_[m][c] = static_cast<std::int32_t>((chunks_.row[m][c] * row_step + chunks_.col[m][c]) *
+                                                   static_cast<std::ptrdiff_t>(sizeof(std::int16_t)));
+    }
   }
   void reload(ByteImage image) {
-    for (int y = 0; y < height_; ++y) reload_row(image, y);
+    for (int y = 0; y < height_; ++y) {
+      std::copy_n(image[y], width_, rows_[y]);
+      widen_row(image[y], layout_[0] + static_cast<std::size_t>(y) * width_, width_);
+    }
+    transpose_rows(image, 0, height_);
   }
   void reload_row(ByteImage image, int y) {
     std::copy_n(image[y], width_, rows_[y]);
-    shift_row(image[y], shifted() + static_cast<std::size_t>(y) * width_, width_);
+    widen_row(image[y], layout_[0] + static_cast<std::size_t>(y) * width_, width_);
+    transpose_rows(image, y, y + 1);
   }
   ByteImage rows() { return rows_.data(); }
 
-  // True when the kernels at (x, y) reach only pixels inside the image.
-  bool interior_row(int y) const { return y >= kReach && y <= height_ - 1 - kReach; }
-  int interior_begin() const { return kReach; }
-  int interior_end() const { return width_ - kReach; }  // one past the last interior column
+  // The pixels of a row whose kernels reach only pixels inside the image
+  // (none when the chunked kernels cannot be used).
+  int interior_begin(int y) const { return interior_row(y) ? std::min(kReach, width_) : width_; }
+  int interior_end(int y) const { return std::max(width_ - kReach, interior_begin(y)); }
+
+  bool interior_row(int y) const { return chunked_ && y >= kReach && y <= height_ - 1 - kReach; }
+
+  // Where row y begins in each layout, and how far one pixel on lies.
+  struct Row {
+    const char* origin[2];
+    std::ptrdiff_t step[2];
+  };
+  Row row(int y) const {
+    return {{reinterpret_cast<const char*>(layout_[0] + static_cast<std::ptrdiff_t>(y) * width_),
+             reinterpret_cast<const char*>(layout_[1] + y)},
+            {static_cast<std::ptrdiff_t>(sizeof(std::int16_t)),
+             static_cast<std::ptrdiff_t>(height_) * static_cast<std::ptrdiff_t>(sizeof(std::int16_t))}};
+  }
 
   // The oriented kernel at (x, y). Orientations outside 0..119 (127 flat,
   // and values a direction byte should not hold) take the 3 x 3 mean.
   std::uint8_t smooth(int x, int y, int m) const {
     if (m < 0 || m >= 120) return flat_mean(x, y);
-    if (x < kReach || x > width_ - 1 - kReach || y < kReach || y > height_ - 1 - kReach) {
-      // Near the border a kernel whose taps all lie inside is the interior
-      // kernel all the same (its weights used are all of them); its chunks
-      // may read up to kReach pixels beyond the row, which lie in the next
-      // or previous row or in the guard, and weigh 0.
-      const int rx = chunks_.reach_x[m], ry = chunks_.reach_y[m];
-      if (chunks_.total[m] != ZYL_KERNEL_TOTAL || x < rx || x > width_ - 1 - rx || y < ry || y > height_ - 1 - ry)
-        return smooth_near_border(x, y, m);
-    }
-    return smooth_interior(x, y, m);
+    // Near the border a kernel whose taps all lie inside is the interior
+    // kernel all the same (its weights used are all of them); its chunks
+    // may read up to kReach pixels beyond a layout row, which lie in the
+    // next or previous row or in the guard, and weigh 0.
+    const int rx = chunks_.reach_x[m], ry = chunks_.reach_y[m];
+    if (!chunked_ || x < rx || x > width_ - 1 - rx || y < ry || y > height_ - 1 - ry)
+      return smooth_near_border(x, y, m);
+    return smooth_interior(row(y), x, m);
   }
 
-  // The kernel at an interior pixel (interior_row(y), x inside
-  // [interior_begin(), interior_end())).
-  // (Or a pixel whose kernel's taps all lie inside, with the full total.)
-  std::uint8_t smooth_interior(int x, int y, int m) const {
-    if (m < 0 || m >= 120) return flat_mean(x, y);
-    if (!chunks_.exact) return smooth_near_border(x, y, m);  // the same taps, all inside
-    const float* p = shifted() + static_cast<std::size_t>(y) * width_ + x;
-    const KernelChunks::Chunk* c = chunks_.chunk[m];
-    const std::int32_t* off = offsets_[m];
+  // The kernel of orientation m (0..119) at pixel x of an interior row
+  // (x inside [interior_begin(y), interior_end(y))), or at a pixel whose
+  // kernel's taps all lie inside.
+  std::uint8_t smooth_interior(const Row& row, int x, int m) const {
+    // The layout is picked by table, not by a branch: neighbouring pixels
+    // change between near-horizontal and near-vertical kernels often.
+    const int t = chunks_.transposed[m];
+    const auto* p = reinterpret_cast<const std::int16_t*>(row.origin[t] + x * row.step[t]);
     // Every kernel takes the same number of chunks, the short ones padded
-    // with chunks of weight 0 at offset 0: the loop unrolls completely and
-    // no branch depends on the orientation.
-    const Float4 acc = chunks_.padded ? chunk_sum<KernelChunks::kPaddedChunks>(p, c, off)
-                                      : chunk_sum(p, c, off, chunks_.count[m]);
-    const auto shifted_sum = static_cast<std::int32_t>((acc[0] + acc[1]) + (acc[2] + acc[3]));
-    // At most 255 x 112211 < 2^31: the sum fits its 32 bits.
-    return static_cast<std::uint8_t>((shifted_sum + 128 * chunks_.total[m]) / ZYL_KERNEL_TOTAL);
-  }
-
- private:
-  template <int kCount>
-  static Float4 chunk_sum(const float* p, const KernelChunks::Chunk* c, const std::int32_t* off) {
-    return chunk_sum(p, c, off, kCount);
-  }
-  // Two sums taken in turn, so that the additions do not wait on each other
-  // (every sum is exact, so the grouping does not matter).
-  static Float4 chunk_sum(const float* p, const KernelChunks::Chunk* c, const std::int32_t* off, int count) {
-    Float4 even = {0.0f, 0.0f, 0.0f, 0.0f}, odd = even;
-    int k = 0;
-    for (; k + 1 < count; k += 2) {
-      Float4 a, b;
-      std::memcpy(&a, p + off[k], sizeof a);
-      std::memcpy(&b, p + off[k + 1], sizeof b);
-      even += a * c[k].weight;
-      odd += b * c[k + 1].weight;
-    }
-    if (k < count) {
-      Float4 a;
-      std::memcpy(&a, p + off[k], sizeof a);
-      even += a * c[k].weight;
-    }
-    return even + odd;
-  }
-
-  // The pixels start kGuard floats into the allocation, which holds as many
-  // beyond them; the guards hold 0.
-  static constexpr std::size_t kGuard = 8;
-  float* shifted() const { return shifted_.get() + kGuard; }
-
-  static void shift_row(const std::uint8_t* __restrict in, float* __restrict out, int width) {
-    for (int x = 0; x < width; ++x) out[x] = static_cast<float>(in[x] - 128);
-  }
-
-  // Near the border: only the taps whose pixel lies inside, divided by the
-  // weights actually used.
-  std::uint8_t smooth_near_border(int x, int y, int m) const {
-    std::int32_t sum = filter_w0[m] * rows_[y][x];
-    std::int32_t total = filter_w0[m];
-    for (int k = 0; k < filter_c[m]; ++k) {
-      for (int side : {1, -1}) {
-        const int yy = y + side * filter_y[m][k];
-        const int xx = x + side * filter_x[m][k];
-        if (yy < 0 || yy >= height_ || xx < 0 || xx >= width_) continue;
-        sum += filter_w[m][k] * rows_[yy][xx];
-        total += filter_w[m][k];
-      }
-    }
-    return static_cast<std::uint8_t>(sum / total);
+    // with chunks of weight 0: the loop unrolls completely and no branch
+    // depends on the orientation.
+    const std::int32_t sum = oriented_sum(p, chunks_.weight[m], offsets_[m]);
+    return static_cast<std::uint8_t>(divide_by_kernel_total(static_cast<std::uint32_t>(sum)));
   }
 
   // Mean of the 3 x 3 window clipped to the image: the smoothing of a pixel
@@ -245,13 +143,81 @@ class PassInput {
     return static_cast<std::uint8_t>(sum / count);
   }
 
+ private:
+  // The 16-bit copies hold kGuard zeros before and after the pixels.
+  static constexpr std::size_t kGuard = 8;
+  std::size_t area() const { return static_cast<std::size_t>(width_) * static_cast<std::size_t>(height_); }
+
+  static void widen_row(const std::uint8_t* __restrict in, std::int16_t* __restrict out, int width) {
+    for (int x = 0; x < width; ++x) out[x] = in[x];
+  }
+
+  // Rows y0..y1-1 of the image into the transposed copy: blocks of 8 x 8
+  // pixels turned in registers where the target has SSE2, the rest one by
+  // one.
+  void transpose_rows(ByteImage image, int y0, int y1) {
+    const std::ptrdiff_t stride = height_;
+    int y = y0;
+#if defined(__SSE2__)
+    for (; y + 8 <= y1; y += 8) {
+      int x = 0;
+      for (; x + 8 <= width_; x += 8) {
+        const __m128i zero = _mm_setzero_si128();
+        __m128i a[8];
+        for (int i = 0; i < 8; ++i)
+          a[i] = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(image[y + i] + x)), zero);
+        const __m128i t0 = _mm_unpacklo_epi16(a[0], a[1]), t1 = _mm_unpackhi_epi16(a[0], a[1]);
+        const __m128i t2 = _mm_unpacklo_epi16(a[2], a[3]), t3 = _mm_unpackhi_epi16(a[2], a[3]);
+        const __m128i t4 = _mm_unpacklo_epi16(a[4], a[5]), t5 = _mm_unpackhi_epi16(a[4], a[5]);
+        const __m128i t6 = _mm_unpacklo_epi16(a[6], a[7]), t7 = _mm_unpackhi_epi16(a[6], a[7]);
+        const __m128i u0 = _mm_unpacklo_epi32(t0, t2), u1 = _mm_unpackhi_epi32(t0, t2);
+        const __m128i u2 = _mm_unpacklo_epi32(t1, t3), u3 = _mm_unpackhi_epi32(t1, t3);
+        const __m128i u4 = _mm_unpacklo_epi32(t4, t6), u5 = _mm_unpackhi_epi32(t4, t6);
+        const __m128i u6 = _mm_unpacklo_epi32(t5, t7), u7 = _mm_unpackhi_epi32(t5, t7);
+        const __m128i column[8] = {_mm_unpacklo_epi64(u0, u4), _mm_unpackhi_epi64(u0, u4),
+                                   _mm_unpacklo_epi64(u1, u5), _mm_unpackhi_epi64(u1, u5),
+                                   _mm_unpacklo_epi64(u2, u6), _mm_unpackhi_epi64(u2, u6),
+                                   _mm_unpacklo_epi64(u3, u7), _mm_unpackhi_epi64(u3, u7)};
+        for (int j = 0; j < 8; ++j)
+          _mm_storeu_si128(reinterpret_cast<__m128i*>(layout_[1] + (x + j) * stride + y), column[j]);
+      }
+      for (int i = 0; i < 8; ++i) transpose_part(image[y + i], y + i, x);
+    }
+#endif
+    for (; y < y1; ++y) transpose_part(image[y], y, 0);
+  }
+  // Pixels x0.. of row y into the transposed copy, one by one.
+  void transpose_part(const std::uint8_t* __restrict in, int y, int x0) {
+    std::int16_t* __restrict out = layout_[1] + y;
+    for (int x = x0; x < width_; ++x) out[static_cast<std::ptrdiff_t>(x) * height_] = in[x];
+  }
+
+  // Near the border: only the taps whose pixel lies inside, divided by the
+  // weights actually used.
+  std::uint8_t smooth_near_border(int x, int y, int m) const {
+    std::int32_t sum = filter_w0[m] * rows_[y][x];
+    std::int32_t total = filter_w0[m];
+    for (int k = 0; k < filter_c[m]; ++k) {
+      for (int side : {1, -1}) {
+        const int yy = y + side * filter_y[m][k];
+        const int xx = x + side * filter_x[m][k];
+        if (yy < 0 || yy >= height_ || xx < 0 || xx >= width_) continue;
+        sum += filter_w[m][k] * rows_[yy][xx];
+        total += filter_w[m][k];
+      }
+    }
+    return static_cast<std::uint8_t>(sum / total);
+  }
+
   int width_;
   int height_;
   std::unique_ptr<std::uint8_t[]> pixels_;
-  std::unique_ptr<float[]> shifted_;
+  std::unique_ptr<std::int16_t[]> wide_;
   std::vector<std::uint8_t*> rows_;
-  const KernelChunks& chunks_;
-  std::int32_t offsets_[120][KernelChunks::kMaxChunks] = {};
+  const OrientedChunks& chunks_;
+  bool chunked_;
+  std::int16_t* layout_[2];
+  std::int32_t offsets_[120][OrientedChunks::kChunks] = {};
 };
 
 // Smooths row y of G: out[x] = the kernel of orientation(x) at (x, y), or
@@ -260,20 +226,27 @@ class PassInput {
 template <typename Orientation>
 long smooth_row(const PassInput& input, int width, int y, std::uint8_t* out, Orientation&& orientation) {
   long smoothed = 0;
-  auto one = [&](int x, bool interior) {
-    const int m = orientation(x);
-    if (m == -1) return;
-    out[x] = interior ? input.smooth_interior(x, y, m) : input.smooth(x, y, m);
-    ++smoothed;
-  };
-  if (!input.interior_row(y) || input.interior_end() <= input.interior_begin()) {
-    for (int x = 0; x < width; ++x) one(x, false);
-    return smoothed;
-  }
+  const int begin = input.interior_begin(y), end = input.interior_end(y);
   int x = 0;
-  for (; x < input.interior_begin(); ++x) one(x, false);
-  for (; x < input.interior_end(); ++x) one(x, true);
-  for (; x < width; ++x) one(x, false);
+  for (; x < begin; ++x) {
+    const int m = orientation(x);
+    if (m == -1) continue;
+    out[x] = input.smooth(x, y, m);
+    ++smoothed;
+  }
+  const PassInput::Row row = input.row(y);
+  for (; x < end; ++x) {
+    const int m = orientation(x);
+    if (m == -1) continue;
+    out[x] = static_cast<unsigned>(m) < 120 ? input.smooth_interior(row, x, m) : input.flat_mean(x, y);
+    ++smoothed;
+  }
+  for (; x < width; ++x) {
+    const int m = orientation(x);
+    if (m == -1) continue;
+    out[x] = input.smooth(x, y, m);
+    ++smoothed;
+  }
   return smoothed;
 }
 

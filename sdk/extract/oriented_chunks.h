@@ -1,0 +1,104 @@
+// The oriented kernels laid out for fast sums at interior pixels: chunks of
+// eight neighbouring taps along a row of one of two copies of the image,
+// the image itself or its transpose, whichever lets the kernel take fewer
+// chunks.
+//
+// A kernel near horizontal spans few rows and many columns, so its taps lie
+// densely along the rows; a kernel near vertical spans many rows but few
+// columns, and in the transposed copy (whose rows are the image's columns)
+// it too becomes one that spans few rows. Every kernel then fits in
+// kChunks chunks of eight taps, where one layout alone needs up to 13.
+//
+// The sums are exact in 32-bit integers: pixels are 0..255 and weights
+// 0..10201 as 16-bit integers, so a product is below 2^22, and since all
+// weights are positive and together make at most ZYL_KERNEL_TOTAL (checked
+// when the chunks are built), every partial sum is at most
+// 255 x 112211 < 2^31.
+#pragma once
+
+#include <cstdint>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+#include "zylscan/oriented_filter.h"
+
+namespace zyl::extract {
+
+struct OrientedChunks {
+  static constexpr int kReach = 6;   // the kernels reach 6 pixels each way
+  static constexpr int kWidth = 8;   // taps per chunk
+  static constexpr int kChunks = 9;  // chunks per kernel, the short ones padded
+  struct alignas(16) Weights {
+    std::int16_t w[kWidth];
+  };
+  // Chunk c of orientation m weighs the pixels at (row[m][c], col[m][c] +
+  // 0..7) of its layout (the image when transposed[m] is false, rows
+  // running down and columns across; else the transpose, rows running
+  // across the image and columns down) with weight[m][c]. Padding chunks
+  // weigh 0 on the centre row. A chunk lies within kReach of the centre
+  // both ways, so it reads only pixels the kernel reaches.
+  Weights weight[120][kChunks];
+  std::int8_t row[120][kChunks];
+  std::int8_t col[120][kChunks];
+  bool transposed[120];
+  std::int32_t total[120];  // the kernel's weights summed
+  int reach_x[120];         // how far its taps lie from the centre, across
+  int reach_y[120];         // and down (in the image)
+  // Every kernel lies within kReach, fits in kChunks chunks of the layout
+  // chosen, and meets the bound above; when not, the pixels are smoothed
+  // tap by tap.
+  bool usable;
+
+  OrientedChunks();
+};
+
+// The table, built once.
+const OrientedChunks& oriented_chunks();
+
+// The kernel sum at the pixel p of a layout whose chunk c lies offset[c]
+// bytes on from p, in plain integer arithmetic.
+inline std::int32_t oriented_sum_plain(const std::int16_t* p, const OrientedChunks::Weights* weight,
+                                       const std::int32_t* offset) {
+  std::int32_t sum = 0;
+  for (int c = 0; c < OrientedChunks::kChunks; ++c) {
+    const std::int16_t* chunk = p + offset[c] / static_cast<std::int32_t>(sizeof *p);
+    for (int i = 0; i < OrientedChunks::kWidth; ++i) sum += chunk[i] * weight[c].w[i];
+  }
+  return sum;
+}
+
+// The same sum, eight taps a multiply where the target has SSE2 (every
+// x86-64 processor): pairs of 16-bit products added into 32-bit lanes, all
+// exact, so the result is the plain one.
+inline std::int32_t oriented_sum(const std::int16_t* p, const OrientedChunks::Weights* weight,
+                                 const std::int32_t* offset) {
+#if defined(__SSE2__)
+  __m128i acc = _mm_setzero_si128();
+  for (int c = 0; c < OrientedChunks::kChunks; ++c) {
+    const __m128i pixels =
+        _mm_loadu_si128(reinterpret_cast<const __m128i*>(reinterpret_cast<const char*>(p) + offset[c]));
+    acc = _mm_add_epi32(acc, _mm_madd_epi16(pixels, _mm_load_si128(reinterpret_cast<const __m128i*>(weight[c].w))));
+  }
+  acc = _mm_add_epi32(acc, _mm_shuffle_epi32(acc, 0x4E));
+  acc = _mm_add_epi32(acc, _mm_shuffle_epi32(acc, 0xB1));
+  return _mm_cvtsi128_si32(acc);
+#else
+  return oriented_sum_plain(p, weight, offset);
+#endif
+}
+
+// sum / ZYL_KERNEL_TOTAL for a sum of an interior kernel (at most
+// 255 x 112211 < 2^25) as a multiply and a shift. M = ceil(2^42 / 112211)
+// = 39194433 exceeds 2^42 / 112211 by e / 112211 with e = M x 112211 -
+// 2^42 < 2^17, so sum x M / 2^42 exceeds sum / 112211 by sum x e /
+// (112211 x 2^42) < 2^25 x 2^17 / (112211 x 2^42) = 1 / 112211: too little
+// to reach the next whole number, and the floor is the quotient. The
+// product stays below 2^51.
+inline std::uint32_t divide_by_kernel_total(std::uint32_t sum) {
+  static_assert(ZYL_KERNEL_TOTAL == 112211, "the multiplier belongs to this divisor");
+  return static_cast<std::uint32_t>((std::uint64_t{sum} * 39194433u) >> 42);
+}
+
+}  // namespace zyl::extract
