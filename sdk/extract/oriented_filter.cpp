@@ -62,17 +62,14 @@ class PassInput {
                                                    static_cast<std::ptrdiff_t>(sizeof(std::int16_t)));
     }
   }
-  void reload(ByteImage image) {
-    for (int y = 0; y < height_; ++y) {
+  void reload(ByteImage image) { reload_rows(image, 0, height_); }
+  // Rows y0..y1-1 afresh.
+  void reload_rows(ByteImage image, int y0, int y1) {
+    for (int y = y0; y < y1; ++y) {
       std::copy_n(image[y], width_, rows_[y]);
       widen_row(image[y], layout_[0] + static_cast<std::size_t>(y) * width_, width_);
     }
-    transpose_rows(image, 0, height_);
-  }
-  void reload_row(ByteImage image, int y) {
-    std::copy_n(image[y], width_, rows_[y]);
-    widen_row(image[y], layout_[0] + static_cast<std::size_t>(y) * width_, width_);
-    transpose_rows(image, y, y + 1);
+    transpose_rows(image, y0, y1);
   }
   ByteImage rows() { return rows_.data(); }
 
@@ -220,45 +217,72 @@ class PassInput {
   std::int32_t offsets_[120][OrientedChunks::kChunks] = {};
 };
 
-// Smooths row y of G: out[x] = the kernel of orientation(x) at (x, y), or
-// left alone where orientation(x) is -1. Interior pixels of an interior row
-// skip the border tests. Returns the number of pixels smoothed.
+// Smooths row y of G: out[x] = the kernel of orientation(x) at (x, y).
+// Interior pixels of an interior row skip the border tests.
 template <typename Orientation>
-long smooth_row(const PassInput& input, int width, int y, std::uint8_t* out, Orientation&& orientation) {
-  long smoothed = 0;
+void smooth_row(const PassInput& input, int width, int y, std::uint8_t* out, Orientation&& orientation) {
   const int begin = input.interior_begin(y), end = input.interior_end(y);
   int x = 0;
-  for (; x < begin; ++x) {
-    const int m = orientation(x);
-    if (m == -1) continue;
-    out[x] = input.smooth(x, y, m);
-    ++smoothed;
-  }
+  for (; x < begin; ++x) out[x] = input.smooth(x, y, orientation(x));
   const PassInput::Row row = input.row(y);
   for (; x < end; ++x) {
     const int m = orientation(x);
-    if (m == -1) continue;
     out[x] = static_cast<unsigned>(m) < 120 ? input.smooth_interior(row, x, m) : input.flat_mean(x, y);
-    ++smoothed;
   }
-  for (; x < width; ++x) {
-    const int m = orientation(x);
-    if (m == -1) continue;
-    out[x] = input.smooth(x, y, m);
-    ++smoothed;
-  }
-  return smoothed;
+  for (; x < width; ++x) out[x] = input.smooth(x, y, orientation(x));
 }
 
-// One smoothing pass over G. orientation(x, y) gives the kernel of a pixel,
-// or -1 to leave it alone. Returns the number of pixels smoothed.
+// Smooths the pixels xs[0..count-1] (in increasing order) of row y of G,
+// each with the kernel of orientation(x).
 template <typename Orientation>
-long SmoothPass(PassInput& input, int width, int height, ByteImage g, Orientation&& orientation) {
+void smooth_listed(const PassInput& input, int y, std::uint8_t* out, const int* xs, int count,
+                   Orientation&& orientation) {
+  const int begin = input.interior_begin(y), end = input.interior_end(y);
+  const PassInput::Row row = input.row(y);
+  for (int i = 0; i < count; ++i) {
+    const int x = xs[i], m = orientation(x);
+    if (x >= begin && x < end)
+      out[x] = static_cast<unsigned>(m) < 120 ? input.smooth_interior(row, x, m) : input.flat_mean(x, y);
+    else
+      out[x] = input.smooth(x, y, m);
+  }
+}
+
+// Lists the pixels of a row of S with passes due (bits 0..2 non-zero) in
+// xs, counts each of them down by one, and sets *again when one still has
+// passes due after that. Returns how many it listed. Bits 0..2 of a listed
+// pixel are non-zero, so its count-down borrows nothing from bit 3.
+int count_down_row(std::uint8_t* s, int width, int* xs, bool* again) {
+  int count = 0, x = 0;
+#if defined(__SSE2__)
+  // Sixteen pixels at a time: most rows hold long runs without passes due.
+  const __m128i bits = _mm_set1_epi8(static_cast<char>(kStrengthBits)), one = _mm_set1_epi8(1);
+  const __m128i zero = _mm_setzero_si128();
+  for (; x + 16 <= width; x += 16) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + x));
+    const __m128i idle = _mm_cmpeq_epi8(_mm_and_si128(v, bits), zero);
+    unsigned due = ~static_cast<unsigned>(_mm_movemask_epi8(idle)) & 0xFFFFu;
+    if (due == 0) continue;
+    const __m128i after = _mm_sub_epi8(v, _mm_andnot_si128(idle, one));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(s + x), after);
+    *again |= _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_and_si128(after, bits), zero)) != 0xFFFF;
+    for (; due != 0; due &= due - 1) xs[count++] = x + __builtin_ctz(due);
+  }
+#endif
+  for (; x < width; ++x) {
+    if ((s[x] & kStrengthBits) == 0) continue;
+    --s[x];
+    *again |= (s[x] & kStrengthBits) != 0;
+    xs[count++] = x;
+  }
+  return count;
+}
+
+// One smoothing pass over G, orientation(x, y) giving each pixel's kernel.
+template <typename Orientation>
+void SmoothPass(PassInput& input, int width, int height, ByteImage g, Orientation&& orientation) {
   input.reload(g);
-  long smoothed = 0;
-  for (int y = 0; y < height; ++y)
-    smoothed += smooth_row(input, width, y, g[y], [&](int x) { return orientation(x, y); });
-  return smoothed;
+  for (int y = 0; y < height; ++y) smooth_row(input, width, y, g[y], [&](int x) { return orientation(x, y); });
 }
 
 }  // namespace
@@ -349,25 +373,30 @@ void zyl::extract::FilterImage(std::int32_t width, std::int32_t height, ByteImag
   PassInput input(G, width, height);
   std::vector<std::uint8_t> changed(static_cast<std::size_t>(height), 0);
   std::vector<std::uint8_t> pending(static_cast<std::size_t>(height), 1);
+  std::vector<int> listed(static_cast<std::size_t>(width));
   for (;;) {
-    for (int y = 0; y < height; ++y)
-      if (changed[y]) input.reload_row(G, y);
+    // Runs of changed rows at once: the transposed copy takes them in
+    // blocks.
+    for (int y = 0; y < height;) {
+      if (!changed[y]) {
+        ++y;
+        continue;
+      }
+      const int first = y;
+      while (y < height && changed[y]) ++y;
+      input.reload_rows(G, first, y);
+    }
     long smoothed = 0;
     for (int y = 0; y < height; ++y) {
       changed[y] = 0;
       if (!pending[y]) continue;
       bool due = false;
-      std::uint8_t* s = S[y];
+      const int count = count_down_row(S[y], width, listed.data(), &due);
       const std::uint8_t* d = D[y];
-      const long row = smooth_row(input, width, y, G[y], [&](int x) {
-        if ((s[x] & kStrengthBits) == 0) return -1;
-        --s[x];  // bits 0..2 are non-zero, so nothing borrows from bit 3
-        due |= (s[x] & kStrengthBits) != 0;
-        return d[x] & 0x7F;
-      });
+      smooth_listed(input, y, G[y], listed.data(), count, [d](int x) { return d[x] & 0x7F; });
       pending[y] = due;
-      changed[y] = row != 0;
-      smoothed += row;
+      changed[y] = count != 0;
+      smoothed += count;
     }
     if (smoothed == 0) break;
   }
