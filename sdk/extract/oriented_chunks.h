@@ -44,14 +44,25 @@ struct OrientedChunks {
   std::int8_t col[120][kChunks];
   bool transposed[120];
   std::int32_t total[120];  // the kernel's weights summed
-  int reach_x[120];         // how far its taps lie from the centre, across
-  int reach_y[120];         // and down (in the image)
+  // The weights of the taps that lie inside the image, by where the pixel
+  // lies: clipped_total[m][edge_class(y, height)][edge_class(x, width)].
+  std::int32_t clipped_total[120][2 * kReach + 1][2 * kReach + 1];
   // Every kernel lies within kReach, fits in kChunks chunks of the layout
   // chosen, and meets the bound above; when not, the pixels are smoothed
   // tap by tap.
   bool usable;
 
   OrientedChunks();
+
+  // Where a pixel lies along one axis of an image at least 2 kReach + 1
+  // long: k < kReach when it lies k from the first pixel (so the taps more
+  // than k before it lie outside), 2 kReach - k when it lies k < kReach
+  // from the last, else kReach (every tap lies inside along this axis).
+  static int edge_class(int position, int size) {
+    if (position < kReach) return position;
+    const int from_end = size - 1 - position;
+    return from_end < kReach ? 2 * kReach - from_end : kReach;
+  }
 };
 
 // The table, built once.

@@ -24,39 +24,48 @@ constexpr int kReach = OrientedChunks::kReach;
 constexpr std::uint8_t kStrengthBits = 0x07;  // S bits 0..2: passes still due
 
 // The image as it was when a pass began: every pass reads only these values
-// and writes its results straight into the image. One contiguous copy lets
-// an interior pixel reach its taps by fixed offsets; two more hold the
-// pixels as 16-bit integers for the chunked kernels, one as the image and
-// one transposed (see OrientedChunks).
+// and writes its results straight into the image. One contiguous copy
+// serves the flat means and the estimates; two more hold the pixels as
+// 16-bit integers for the chunked kernels, one as the image and one
+// transposed (see OrientedChunks), each framed by kReach zeros on every
+// side, so that a kernel anywhere in the image reads 0 for its taps
+// outside.
 class PassInput {
  public:
   PassInput(ByteImage image, int width, int height)
       : width_(width),
         height_(height),
         // Left uninitialised: every pixel is loaded before it is read.
-        pixels_(std::make_unique_for_overwrite<std::uint8_t[]>(area())),
-        // Both 16-bit copies in one block, each with its guards.
-        wide_(std::make_unique_for_overwrite<std::int16_t[]>(2 * (area() + 2 * kGuard))),
+        pixels_(std::make_unique_for_overwrite<std::uint8_t[]>(static_cast<std::size_t>(width) *
+                                                               static_cast<std::size_t>(height))),
+        stride_{width + 2 * kReach, height + 2 * kReach},
+        // Both 16-bit copies in one block; the frames are cleared below,
+        // the pixels loaded before they are read.
+        wide_(std::make_unique_for_overwrite<std::int16_t[]>(2 * framed_area())),
         rows_(static_cast<std::size_t>(height)),
         chunks_(oriented_chunks()),
-        // Every kernel the interior path meets must use all its weights, so
-        // that an interior pixel divides by the full total.
-        chunked_(chunks_.usable && std::all_of(chunks_.total, chunks_.total + 120,
-                                               [](std::int32_t t) { return t == ZYL_KERNEL_TOTAL; })) {
+        // Every kernel must have its chunks, and an image must be long
+        // enough both ways that no pixel lies near two opposite edges (see
+        // edge_class); else every pixel is smoothed tap by tap.
+        chunked_(chunks_.usable && width >= 2 * kReach + 1 && height >= 2 * kReach + 1) {
     for (int y = 0; y < height; ++y) rows_[y] = pixels_.get() + static_cast<std::size_t>(y) * width;
-    // Pixel (x, y) lies at x + y * width in the image's copy and at
-    // y + x * height in the transposed one.
-    layout_[0] = wide_.get() + kGuard;
-    layout_[1] = layout_[0] + area() + 2 * kGuard;
-    for (std::int16_t* copy : layout_) {
-      std::fill_n(copy - kGuard, kGuard, std::int16_t{0});
-      std::fill_n(copy + area(), kGuard, std::int16_t{0});
+    // Pixel (x, y) lies at x + y * stride in the image's copy and at
+    // y + x * stride in the transposed one, both from the first pixel.
+    const int lines[2] = {height, width};
+    for (int t = 0; t < 2; ++t) {
+      std::int16_t* block = wide_.get() + t * framed_area();
+      const std::ptrdiff_t stride = stride_[t];
+      origin_[t] = block + kReach * stride + kReach;
+      std::fill_n(block, kReach * stride + kReach, std::int16_t{0});
+      for (int line = 0; line + 1 < lines[t]; ++line)
+        std::fill_n(origin_[t] + line * stride + (stride - 2 * kReach), 2 * kReach, std::int16_t{0});
+      std::fill_n(origin_[t] + (lines[t] - 1) * stride + (stride - 2 * kReach), kReach * stride + kReach,
+                  std::int16_t{0});
     }
     reload(image);
     for (int m = 0; m < 120; ++m) {
-      // One layout row is width elements on in the image's copy and height
-      // in the transposed one; the offsets count bytes.
-      const std::ptrdiff_t row_step = chunks_.transposed[m] ? height : width;
+      // One layout row is a stride on; the offsets count bytes.
+      const std::ptrdiff_t row_step = stride_[chunks_.transposed[m] ? 1 : 0];
       for (int c = 0; c < OrientedChunks::kChunks; ++c)
         offsets_[m][c] = static_cast<std::int32_t>((chunks_.row[m][c] * row_step + chunks_.col[m][c]) *
                                                    static_cast<std::ptrdiff_t>(sizeof(std::int16_t)));
@@ -67,7 +76,7 @@ class PassInput {
   void reload_rows(ByteImage image, int y0, int y1) {
     for (int y = y0; y < y1; ++y) {
       std::copy_n(image[y], width_, rows_[y]);
-      widen_row(image[y], layout_[0] + static_cast<std::size_t>(y) * width_, width_);
+      widen_row(image[y], origin_[0] + y * stride_[0], width_);
     }
     transpose_rows(image, y0, y1);
   }
@@ -77,48 +86,38 @@ class PassInput {
   // (none when the chunked kernels cannot be used).
   int interior_begin(int y) const { return interior_row(y) ? std::min(kReach, width_) : width_; }
   int interior_end(int y) const { return std::max(width_ - kReach, interior_begin(y)); }
-
   bool interior_row(int y) const { return chunked_ && y >= kReach && y <= height_ - 1 - kReach; }
 
-  // Where row y begins in each layout, and how far one pixel on lies.
+  // Where row y begins in each layout, and how far one pixel on lies, in
+  // bytes.
   struct Row {
     const char* origin[2];
     std::ptrdiff_t step[2];
   };
   Row row(int y) const {
-    return {{reinterpret_cast<const char*>(layout_[0] + static_cast<std::ptrdiff_t>(y) * width_),
-             reinterpret_cast<const char*>(layout_[1] + y)},
+    return {{reinterpret_cast<const char*>(origin_[0] + y * stride_[0]), reinterpret_cast<const char*>(origin_[1] + y)},
             {static_cast<std::ptrdiff_t>(sizeof(std::int16_t)),
-             static_cast<std::ptrdiff_t>(height_) * static_cast<std::ptrdiff_t>(sizeof(std::int16_t))}};
+             stride_[1] * static_cast<std::ptrdiff_t>(sizeof(std::int16_t))}};
   }
 
-  // The oriented kernel at (x, y). Orientations outside 0..119 (127 flat,
-  // and values a direction byte should not hold) take the 3 x 3 mean.
-  std::uint8_t smooth(int x, int y, int m) const {
-    if (m < 0 || m >= 120) return flat_mean(x, y);
-    // Near the border a kernel whose taps all lie inside is the interior
-    // kernel all the same (its weights used are all of them); its chunks
-    // may read up to kReach pixels beyond a layout row, which lie in the
-    // next or previous row or in the guard, and weigh 0.
-    const int rx = chunks_.reach_x[m], ry = chunks_.reach_y[m];
-    if (!chunked_ || x < rx || x > width_ - 1 - rx || y < ry || y > height_ - 1 - ry)
-      return smooth_near_border(x, y, m);
-    return smooth_interior(row(y), x, m);
+  // The oriented kernel at (x, y) of row `row`. Orientations outside
+  // 0..119 (127 flat, and values a direction byte should not hold) take the
+  // 3 x 3 mean.
+  std::uint8_t smooth(const Row& row, int x, int y, int m) const {
+    if (static_cast<unsigned>(m) >= 120) return flat_mean(x, y);
+    if (!chunked_) return smooth_near_border(x, y, m);
+    // The taps outside read 0 from the frame; the divisor is the weight of
+    // those inside.
+    const std::uint32_t total = static_cast<std::uint32_t>(
+        chunks_.clipped_total[m][OrientedChunks::edge_class(y, height_)][OrientedChunks::edge_class(x, width_)]);
+    return static_cast<std::uint8_t>(static_cast<std::uint32_t>(kernel_sum(row, x, m)) / total);
   }
 
   // The kernel of orientation m (0..119) at pixel x of an interior row
-  // (x inside [interior_begin(y), interior_end(y))), or at a pixel whose
-  // kernel's taps all lie inside.
+  // (x inside [interior_begin(y), interior_end(y))): every tap inside, so
+  // the divisor is the full total.
   std::uint8_t smooth_interior(const Row& row, int x, int m) const {
-    // The layout is picked by table, not by a branch: neighbouring pixels
-    // change between near-horizontal and near-vertical kernels often.
-    const int t = chunks_.transposed[m];
-    const auto* p = reinterpret_cast<const std::int16_t*>(row.origin[t] + x * row.step[t]);
-    // Every kernel takes the same number of chunks, the short ones padded
-    // with chunks of weight 0: the loop unrolls completely and no branch
-    // depends on the orientation.
-    const std::int32_t sum = oriented_sum(p, chunks_.weight[m], offsets_[m]);
-    return static_cast<std::uint8_t>(divide_by_kernel_total(static_cast<std::uint32_t>(sum)));
+    return static_cast<std::uint8_t>(divide_by_kernel_total(static_cast<std::uint32_t>(kernel_sum(row, x, m))));
   }
 
   // Mean of the 3 x 3 window clipped to the image: the smoothing of a pixel
@@ -141,9 +140,21 @@ class PassInput {
   }
 
  private:
-  // The 16-bit copies hold kGuard zeros before and after the pixels.
-  static constexpr std::size_t kGuard = 8;
-  std::size_t area() const { return static_cast<std::size_t>(width_) * static_cast<std::size_t>(height_); }
+  std::size_t framed_area() const {
+    return static_cast<std::size_t>(stride_[0]) * static_cast<std::size_t>(stride_[1]);
+  }
+
+  // The weighted sum of the taps of orientation m (0..119) at pixel x.
+  std::int32_t kernel_sum(const Row& row, int x, int m) const {
+    // The layout is picked by table, not by a branch: neighbouring pixels
+    // change between near-horizontal and near-vertical kernels often.
+    const int t = chunks_.transposed[m];
+    const auto* p = reinterpret_cast<const std::int16_t*>(row.origin[t] + x * row.step[t]);
+    // Every kernel takes the same number of chunks, the short ones padded
+    // with chunks of weight 0: the loop unrolls completely and no branch
+    // depends on the orientation.
+    return oriented_sum(p, chunks_.weight[m], offsets_[m]);
+  }
 
   static void widen_row(const std::uint8_t* __restrict in, std::int16_t* __restrict out, int width) {
     for (int x = 0; x < width; ++x) out[x] = in[x];
@@ -153,7 +164,7 @@ class PassInput {
   // pixels turned in registers where the target has SSE2, the rest one by
   // one.
   void transpose_rows(ByteImage image, int y0, int y1) {
-    const std::ptrdiff_t stride = height_;
+    const std::ptrdiff_t stride = stride_[1];
     int y = y0;
 #if defined(__SSE2__)
     for (; y + 8 <= y1; y += 8) {
@@ -176,7 +187,7 @@ class PassInput {
                                    _mm_unpacklo_epi64(u2, u6), _mm_unpackhi_epi64(u2, u6),
                                    _mm_unpacklo_epi64(u3, u7), _mm_unpackhi_epi64(u3, u7)};
         for (int j = 0; j < 8; ++j)
-          _mm_storeu_si128(reinterpret_cast<__m128i*>(layout_[1] + (x + j) * stride + y), column[j]);
+          _mm_storeu_si128(reinterpret_cast<__m128i*>(origin_[1] + (x + j) * stride + y), column[j]);
       }
       for (int i = 0; i < 8; ++i) transpose_part(image[y + i], y + i, x);
     }
@@ -185,8 +196,8 @@ class PassInput {
   }
   // Pixels x0.. of row y into the transposed copy, one by one.
   void transpose_part(const std::uint8_t* __restrict in, int y, int x0) {
-    std::int16_t* __restrict out = layout_[1] + y;
-    for (int x = x0; x < width_; ++x) out[static_cast<std::ptrdiff_t>(x) * height_] = in[x];
+    std::int16_t* __restrict out = origin_[1] + y;
+    for (int x = x0; x < width_; ++x) out[x * stride_[1]] = in[x];
   }
 
   // Near the border: only the taps whose pixel lies inside, divided by the
@@ -209,11 +220,12 @@ class PassInput {
   int width_;
   int height_;
   std::unique_ptr<std::uint8_t[]> pixels_;
+  std::ptrdiff_t stride_[2];  // of the image's copy and of the transposed one
   std::unique_ptr<std::int16_t[]> wide_;
   std::vector<std::uint8_t*> rows_;
   const OrientedChunks& chunks_;
   bool chunked_;
-  std::int16_t* layout_[2];
+  std::int16_t* origin_[2];  // pixel (0, 0) in each copy
   std::int32_t offsets_[120][OrientedChunks::kChunks] = {};
 };
 
@@ -222,14 +234,14 @@ class PassInput {
 template <typename Orientation>
 void smooth_row(const PassInput& input, int width, int y, std::uint8_t* out, Orientation&& orientation) {
   const int begin = input.interior_begin(y), end = input.interior_end(y);
-  int x = 0;
-  for (; x < begin; ++x) out[x] = input.smooth(x, y, orientation(x));
   const PassInput::Row row = input.row(y);
+  int x = 0;
+  for (; x < begin; ++x) out[x] = input.smooth(row, x, y, orientation(x));
   for (; x < end; ++x) {
     const int m = orientation(x);
     out[x] = static_cast<unsigned>(m) < 120 ? input.smooth_interior(row, x, m) : input.flat_mean(x, y);
   }
-  for (; x < width; ++x) out[x] = input.smooth(x, y, orientation(x));
+  for (; x < width; ++x) out[x] = input.smooth(row, x, y, orientation(x));
 }
 
 // Smooths the pixels xs[0..count-1] (in increasing order) of row y of G,
@@ -244,7 +256,7 @@ void smooth_listed(const PassInput& input, int y, std::uint8_t* out, const int* 
     if (x >= begin && x < end)
       out[x] = static_cast<unsigned>(m) < 120 ? input.smooth_interior(row, x, m) : input.flat_mean(x, y);
     else
-      out[x] = input.smooth(x, y, m);
+      out[x] = input.smooth(row, x, y, m);
   }
 }
 

@@ -416,7 +416,7 @@ const std::int32_t filter_w[120][18] = {
 namespace zyl::extract {
 
 OrientedChunks::OrientedChunks()
-    : weight{}, row{}, col{}, transposed{}, total{}, reach_x{}, reach_y{}, usable(true) {
+    : weight{}, row{}, col{}, transposed{}, total{}, clipped_total{}, usable(true) {
   constexpr int kSide = 2 * kReach + 1;
   for (int m = 0; m < 120; ++m) {
     // The kernel as a dense square, [dy][dx] and transposed [dx][dy].
@@ -429,10 +429,6 @@ OrientedChunks::OrientedChunks()
       dense[0][dy + kReach][dx + kReach] += w;
       dense[1][dx + kReach][dy + kReach] += w;
       total[m] += w;
-      if (w != 0) {
-        reach_x[m] = std::max(reach_x[m], std::abs(dx));
-        reach_y[m] = std::max(reach_y[m], std::abs(dy));
-      }
     };
     add(0, 0, filter_w0[m]);
     for (int k = 0, taps = std::min(filter_c[m], ZYL_KERNEL_TAPS); k < taps; ++k) {
@@ -440,6 +436,21 @@ OrientedChunks::OrientedChunks()
       add(-filter_y[m][k], -filter_x[m][k], filter_w[m][k]);
     }
     if (total[m] > ZYL_KERNEL_TOTAL) usable = false;
+    // Sums of the weights over the tap ranges a pixel of each edge class
+    // keeps inside, from sums over the rectangles [0, r) x [0, c).
+    std::int32_t before[kSide + 1][kSide + 1] = {};
+    for (int r = 0; r < kSide; ++r)
+      for (int c = 0; c < kSide; ++c)
+        before[r + 1][c + 1] = before[r][c + 1] + before[r + 1][c] - before[r][c] + dense[0][r][c];
+    // Class k keeps the taps at offsets first(k)..last(k), counted from
+    // -kReach as 0.
+    auto first = [](int k) { return k < kReach ? kReach - k : 0; };
+    auto last = [](int k) { return k > kReach ? 3 * kReach - k : 2 * kReach; };
+    for (int j = 0; j < kSide; ++j)
+      for (int i = 0; i < kSide; ++i) {
+        const int r0 = first(j), r1 = last(j) + 1, c0 = first(i), c1 = last(i) + 1;
+        clipped_total[m][j][i] = before[r1][c1] - before[r0][c1] - before[r1][c0] + before[r0][c0];
+      }
     // Each layout's chunks, taken greedily along its rows; the one that
     // needs fewer is kept (the image itself on a tie).
     struct Chunk {

@@ -296,6 +296,28 @@ TEST(OrientedKernels, ChunkedSumsEqualTheKernelInBothLayoutsAndBothArithmetics) 
   }
 }
 
+// The divisor of a pixel near the border: the weights of the taps that lie
+// inside, for a pixel at each distance from each edge of a 13 x 13 image
+// (the smallest that takes the chunked kernels) and of a larger one.
+TEST(OrientedKernels, ClippedTotalsAreTheWeightsOfTheTapsInside) {
+  using zyl::extract::OrientedChunks;
+  const OrientedChunks& chunks = zyl::extract::oriented_chunks();
+  for (const int size : {13, 30}) {
+    for (int m = 0; m < 120; ++m)
+      for (int y = 0; y < size; ++y)
+        for (int x = 0; x < size; ++x) {
+          const auto inside = [&](int dy, int dx) {
+            return x + dx >= 0 && x + dx < size && y + dy >= 0 && y + dy < size;
+          };
+          long expected = filter_w0[m];
+          for (const Tap& t : Row(m)) expected += (inside(t.dy, t.dx) + inside(-t.dy, -t.dx)) * t.w;
+          ASSERT_EQ(chunks.clipped_total[m][OrientedChunks::edge_class(y, size)][OrientedChunks::edge_class(x, size)],
+                    expected)
+              << "m " << m << " at " << x << "," << y << " of " << size;
+        }
+  }
+}
+
 TEST(OrientedKernels, DivisionByTheTotalIsExactForEveryKernelSum) {
   for (std::uint32_t sum = 0; sum <= 255u * ZYL_KERNEL_TOTAL; ++sum)
     ASSERT_EQ(zyl::extract::divide_by_kernel_total(sum), sum / ZYL_KERNEL_TOTAL) << sum;
