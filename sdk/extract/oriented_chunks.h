@@ -80,18 +80,27 @@ inline std::int32_t oriented_sum_plain(const std::int16_t* p, const OrientedChun
   return sum;
 }
 
-// The same sum, eight taps a multiply where the target has SSE2 (every
-// x86-64 processor): pairs of 16-bit products added into 32-bit lanes, all
-// exact, so the result is the plain one.
-inline std::int32_t oriented_sum(const std::int16_t* p, const OrientedChunks::Weights* weight,
-                                 const std::int32_t* offset) {
 #if defined(__SSE2__)
+// The kernel sum split over four 32-bit lanes, eight taps a multiply:
+// pairs of 16-bit products added into 32-bit lanes, all exact.
+inline __m128i oriented_lanes(const std::int16_t* p, const OrientedChunks::Weights* weight,
+                              const std::int32_t* offset) {
   __m128i acc = _mm_setzero_si128();
   for (int c = 0; c < OrientedChunks::kChunks; ++c) {
     const __m128i pixels =
         _mm_loadu_si128(reinterpret_cast<const __m128i*>(reinterpret_cast<const char*>(p) + offset[c]));
     acc = _mm_add_epi32(acc, _mm_madd_epi16(pixels, _mm_load_si128(reinterpret_cast<const __m128i*>(weight[c].w))));
   }
+  return acc;
+}
+#endif
+
+// The same sum, with SSE2 (every x86-64 processor) where the target has it;
+// every product and sum is exact, so the result is the plain one.
+inline std::int32_t oriented_sum(const std::int16_t* p, const OrientedChunks::Weights* weight,
+                                 const std::int32_t* offset) {
+#if defined(__SSE2__)
+  __m128i acc = oriented_lanes(p, weight, offset);
   acc = _mm_add_epi32(acc, _mm_shuffle_epi32(acc, 0x4E));
   acc = _mm_add_epi32(acc, _mm_shuffle_epi32(acc, 0xB1));
   return _mm_cvtsi128_si32(acc);
@@ -111,5 +120,26 @@ inline std::uint32_t divide_by_kernel_total(std::uint32_t sum) {
   static_assert(ZYL_KERNEL_TOTAL == 112211, "the multiplier belongs to this divisor");
   return static_cast<std::uint32_t>((std::uint64_t{sum} * 39194433u) >> 42);
 }
+
+#if defined(__SSE2__)
+// Four kernels' lanes (see oriented_lanes) summed and divided by the total
+// side by side, as divide_by_kernel_total does one: the quotients in the
+// low four bytes, in order.
+inline std::uint32_t divide_four_by_kernel_total(__m128i a0, __m128i a1, __m128i a2, __m128i a3) {
+  // Lanes of a0 and a1 interleaved and added, then those of a2 and a3: the
+  // four sums side by side.
+  const __m128i s01 = _mm_add_epi32(_mm_unpacklo_epi32(a0, a1), _mm_unpackhi_epi32(a0, a1));
+  const __m128i s23 = _mm_add_epi32(_mm_unpacklo_epi32(a2, a3), _mm_unpackhi_epi32(a2, a3));
+  const __m128i sums = _mm_add_epi32(_mm_unpacklo_epi64(s01, s23), _mm_unpackhi_epi64(s01, s23));
+  // The 64-bit products of sums 0 and 2, then of 1 and 3, shifted down.
+  const __m128i multiplier = _mm_set1_epi32(39194433);
+  const __m128i q02 = _mm_srli_epi64(_mm_mul_epu32(sums, multiplier), 42);
+  const __m128i q13 = _mm_srli_epi64(_mm_mul_epu32(_mm_srli_epi64(sums, 32), multiplier), 42);
+  const __m128i q = _mm_or_si128(q02, _mm_slli_epi64(q13, 32));
+  // Every quotient is at most 255: the packs keep them as they are.
+  const __m128i bytes = _mm_packus_epi16(_mm_packs_epi32(q, q), q);
+  return static_cast<std::uint32_t>(_mm_cvtsi128_si32(bytes));
+}
+#endif
 
 }  // namespace zyl::extract

@@ -7,6 +7,7 @@
 #include <array>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <vector>
 
@@ -113,6 +114,17 @@ class PassInput {
     return static_cast<std::uint8_t>(static_cast<std::uint32_t>(kernel_sum(row, x, m)) / total);
   }
 
+#if defined(__SSE2__)
+  // The kernels of orientations m[0..3] (each 0..119) at the interior
+  // pixels x..x+3, into out[x..x+3]: smooth_interior four times, with the
+  // sums reduced and divided side by side.
+  void smooth_interior_four(const Row& row, int x, const int* m, std::uint8_t* out) const {
+    const std::uint32_t bytes = divide_four_by_kernel_total(kernel_lanes(row, x, m[0]), kernel_lanes(row, x + 1, m[1]),
+                                                            kernel_lanes(row, x + 2, m[2]), kernel_lanes(row, x + 3, m[3]));
+    std::memcpy(out + x, &bytes, sizeof bytes);  // little-endian: the first quotient first
+  }
+#endif
+
   // The kernel of orientation m (0..119) at pixel x of an interior row
   // (x inside [interior_begin(y), interior_end(y))): every tap inside, so
   // the divisor is the full total.
@@ -155,6 +167,14 @@ class PassInput {
     // depends on the orientation.
     return oriented_sum(p, chunks_.weight[m], offsets_[m]);
   }
+
+#if defined(__SSE2__)
+  __m128i kernel_lanes(const Row& row, int x, int m) const {
+    const int t = chunks_.transposed[m];
+    const auto* p = reinterpret_cast<const std::int16_t*>(row.origin[t] + x * row.step[t]);
+    return oriented_lanes(p, chunks_.weight[m], offsets_[m]);
+  }
+#endif
 
   static void widen_row(const std::uint8_t* __restrict in, std::int16_t* __restrict out, int width) {
     for (int x = 0; x < width; ++x) out[x] = in[x];
@@ -237,6 +257,23 @@ void smooth_row(const PassInput& input, int width, int y, std::uint8_t* out, Ori
   const PassInput::Row row = input.row(y);
   int x = 0;
   for (; x < begin; ++x) out[x] = input.smooth(row, x, y, orientation(x));
+#if defined(__SSE2__)
+  // Four at a time where all four have kernels (flat pixels come in runs).
+  for (; x + 4 <= end; x += 4) {
+    int m[4];
+    bool kernels = true;
+    for (int i = 0; i < 4; ++i) {
+      m[i] = orientation(x + i);
+      kernels &= static_cast<unsigned>(m[i]) < 120;
+    }
+    if (kernels) {
+      input.smooth_interior_four(row, x, m, out);
+      continue;
+    }
+    for (int i = 0; i < 4; ++i)
+      out[x + i] = static_cast<unsigned>(m[i]) < 120 ? input.smooth_interior(row, x + i, m[i]) : input.flat_mean(x + i, y);
+  }
+#endif
   for (; x < end; ++x) {
     const int m = orientation(x);
     out[x] = static_cast<unsigned>(m) < 120 ? input.smooth_interior(row, x, m) : input.flat_mean(x, y);

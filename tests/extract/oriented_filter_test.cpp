@@ -321,6 +321,23 @@ TEST(OrientedKernels, ClippedTotalsAreTheWeightsOfTheTapsInside) {
 TEST(OrientedKernels, DivisionByTheTotalIsExactForEveryKernelSum) {
   for (std::uint32_t sum = 0; sum <= 255u * ZYL_KERNEL_TOTAL; ++sum)
     ASSERT_EQ(zyl::extract::divide_by_kernel_total(sum), sum / ZYL_KERNEL_TOTAL) << sum;
+#if defined(__SSE2__)
+  // Four sums at once, each spread over four lanes in its own way; every
+  // kernel sum appears in every position.
+  constexpr std::uint32_t kLargest = 255u * ZYL_KERNEL_TOTAL;
+  const auto lanes = [](std::uint32_t sum, int spread) {
+    const auto part = static_cast<int>(sum / 4);
+    const auto rest = static_cast<int>(sum - 3u * static_cast<std::uint32_t>(part));
+    return spread == 0 ? _mm_setr_epi32(static_cast<int>(sum), 0, 0, 0) : _mm_setr_epi32(part, part, rest, part);
+  };
+  for (std::uint32_t sum = 0; sum <= kLargest; ++sum) {
+    const std::uint32_t s[4] = {sum, kLargest - sum, (sum * 7u) % (kLargest + 1), sum / 2};
+    const std::uint32_t bytes = zyl::extract::divide_four_by_kernel_total(
+        lanes(s[0], sum % 2), lanes(s[1], 1), lanes(s[2], 0), lanes(s[3], (sum / 2) % 2));
+    for (int i = 0; i < 4; ++i)
+      ASSERT_EQ((bytes >> (8 * i)) & 0xFF, s[i] / ZYL_KERNEL_TOTAL) << "position " << i << " sum " << s[i];
+  }
+#endif
 }
 
 // Window estimate by brute force: the four difference sums over the clipped
