@@ -140,6 +140,24 @@ inline std::uint32_t divide_four_by_kernel_total(__m128i a0, __m128i a1, __m128i
   const __m128i bytes = _mm_packus_epi16(_mm_packs_epi32(q, q), q);
   return static_cast<std::uint32_t>(_mm_cvtsi128_si32(bytes));
 }
+
+// The 3 x 3 means (sum / 9) of four neighbouring pixels whose rows above,
+// here and below start at the pixel before the first (eight bytes read
+// from each), in the low four bytes, in order: the column sums side by
+// side, each window the sum of three of them (at most 9 x 255 = 2295),
+// divided by 9 as a high multiply by M = ceil(2^16 / 9) = 7282. M x 9 -
+// 2^16 = 2, so sum x M / 2^16 exceeds sum / 9 by sum x 2 / (9 x 2^16) <
+// 1/9 (sum < 2^15): too little to reach the next whole number.
+inline std::uint32_t flat_means_four(const std::uint8_t* above, const std::uint8_t* here, const std::uint8_t* below) {
+  const __m128i zero = _mm_setzero_si128();
+  auto load = [zero](const std::uint8_t* row) {
+    return _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(row)), zero);
+  };
+  const __m128i columns = _mm_add_epi16(_mm_add_epi16(load(above), load(here)), load(below));
+  const __m128i sums = _mm_add_epi16(_mm_add_epi16(columns, _mm_srli_si128(columns, 2)), _mm_srli_si128(columns, 4));
+  const __m128i means = _mm_mulhi_epu16(sums, _mm_set1_epi16(7282));
+  return static_cast<std::uint32_t>(_mm_cvtsi128_si32(_mm_packus_epi16(means, means)));
+}
 #endif
 
 }  // namespace zyl::extract

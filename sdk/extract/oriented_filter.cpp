@@ -125,6 +125,15 @@ class PassInput {
   }
 #endif
 
+#if defined(__SSE2__)
+  // flat_mean at the pixels x..x+3 of row y, into out[x..x+3], for pixels
+  // at least one from every edge with x + 6 inside the row.
+  void flat_mean_four(int x, int y, std::uint8_t* out) const {
+    const std::uint32_t bytes = flat_means_four(rows_[y - 1] + x - 1, rows_[y] + x - 1, rows_[y + 1] + x - 1);
+    std::memcpy(out + x, &bytes, sizeof bytes);  // little-endian: the first mean first
+  }
+#endif
+
   // The kernel of orientation m (0..119) at pixel x of an interior row
   // (x inside [interior_begin(y), interior_end(y))): every tap inside, so
   // the divisor is the full total.
@@ -258,16 +267,21 @@ void smooth_row(const PassInput& input, int width, int y, std::uint8_t* out, Ori
   int x = 0;
   for (; x < begin; ++x) out[x] = input.smooth(row, x, y, orientation(x));
 #if defined(__SSE2__)
-  // Four at a time where all four have kernels (flat pixels come in runs).
+  // Four at a time where all four have kernels or all four are flat (each
+  // comes in runs).
   for (; x + 4 <= end; x += 4) {
     int m[4];
-    bool kernels = true;
+    int kernels = 0;
     for (int i = 0; i < 4; ++i) {
       m[i] = orientation(x + i);
-      kernels &= static_cast<unsigned>(m[i]) < 120;
+      kernels += static_cast<unsigned>(m[i]) < 120;
     }
-    if (kernels) {
+    if (kernels == 4) {
       input.smooth_interior_four(row, x, m, out);
+      continue;
+    }
+    if (kernels == 0) {
+      input.flat_mean_four(x, y, out);
       continue;
     }
     for (int i = 0; i < 4; ++i)

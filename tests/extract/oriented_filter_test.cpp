@@ -296,6 +296,34 @@ TEST(OrientedKernels, ChunkedSumsEqualTheKernelInBothLayoutsAndBothArithmetics) 
   }
 }
 
+#if defined(__SSE2__)
+// Four 3 x 3 means at once for every window sum (0..9 x 255): columns
+// repeating every three, so that all four windows hold the same sum, in
+// each of the ways a sum splits over the columns.
+TEST(OrientedKernels, FourFlatMeansAreExactForEveryWindowSum) {
+  for (int sum = 0; sum <= 9 * 255; ++sum) {
+    for (int split = 0; split < 3; ++split) {
+      int column[3] = {0, 0, 0}, left = sum;
+      for (int i = 0; i < 3; ++i) {
+        column[(i + split) % 3] = std::min(left, 3 * 255);
+        left -= column[(i + split) % 3];
+      }
+      std::uint8_t rows[3][8];
+      for (int x = 0; x < 8; ++x) {
+        int c = column[x % 3];
+        for (auto& row : rows) {
+          row[x] = static_cast<std::uint8_t>(std::min(c, 255));
+          c -= row[x];
+        }
+      }
+      const std::uint32_t bytes = zyl::extract::flat_means_four(rows[0], rows[1], rows[2]);
+      for (int i = 0; i < 4; ++i)
+        ASSERT_EQ((bytes >> (8 * i)) & 0xFF, static_cast<std::uint32_t>(sum / 9)) << "sum " << sum << " position " << i;
+    }
+  }
+}
+#endif
+
 // The divisor of a pixel near the border: the weights of the taps that lie
 // inside, for a pixel at each distance from each edge of a 13 x 13 image
 // (the smallest that takes the chunked kernels) and of a larger one.
