@@ -123,9 +123,7 @@ class PassInput {
                                                             kernel_lanes(row, x + 2, m[2]), kernel_lanes(row, x + 3, m[3]));
     std::memcpy(out + x, &bytes, sizeof bytes);  // little-endian: the first quotient first
   }
-#endif
 
-#if defined(__SSE2__)
   // flat_mean at the pixels x..x+3 of row y, into out[x..x+3], for pixels
   // at least one from every edge with x + 6 inside the row.
   void flat_mean_four(int x, int y, std::uint8_t* out) const {
