@@ -23,6 +23,7 @@ namespace {
 
 constexpr int kReach = OrientedChunks::kReach;
 constexpr std::uint8_t kStrengthBits = 0x07;  // S bits 0..2: passes still due
+constexpr int kLongestChunkedSide = 1 << 24;  // see PassInput::chunked_
 
 // The image as it was when a pass began: every pass reads only these values
 // and writes its results straight into the image. One contiguous copy
@@ -47,8 +48,11 @@ class PassInput {
         chunks_(oriented_chunks()),
         // Every kernel must have its chunks, and an image must be long
         // enough both ways that no pixel lies near two opposite edges (see
-        // edge_class); else every pixel is smoothed tap by tap.
-        chunked_(chunks_.usable && width >= 2 * kReach + 1 && height >= 2 * kReach + 1) {
+        // edge_class) and short enough that the chunks' byte offsets (at
+        // most 2 x (kReach x stride + kReach)) fit in 32 bits; else every
+        // pixel is smoothed tap by tap.
+        chunked_(chunks_.usable && width >= 2 * kReach + 1 && height >= 2 * kReach + 1 &&
+                 std::max(width, height) <= kLongestChunkedSide) {
     for (int y = 0; y < height; ++y) rows_[y] = pixels_.get() + static_cast<std::size_t>(y) * width;
     // Pixel (x, y) lies at x + y * stride in the image's copy and at
     // y + x * stride in the transposed one, both from the first pixel.
