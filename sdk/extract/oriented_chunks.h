@@ -1,7 +1,6 @@
-// The oriented kernels laid out for fast sums at interior pixels: chunks of
-// eight neighbouring taps along a row of one of two copies of the image,
-// the image itself or its transpose, whichever lets the kernel take fewer
-// chunks.
+// The oriented kernels laid out for fast sums: chunks of eight neighbouring
+// taps along a row of one of two copies of the image, the image itself or
+// its transpose, whichever lets the kernel take fewer chunks.
 //
 // A kernel near horizontal spans few rows and many columns, so its taps lie
 // densely along the rows; a kernel near vertical spans many rows but few

@@ -422,7 +422,8 @@ OrientedChunks::OrientedChunks()
     // The kernel as a dense square, [dy][dx] and transposed [dx][dy].
     std::int32_t dense[2][kSide][kSide] = {};
     auto add = [&](int dy, int dx, std::int32_t w) {
-      if (dy < -kReach || dy > kReach || dx < -kReach || dx > kReach || w < 0 || w > INT16_MAX) {
+      if (dy < -kReach || dy > kReach || dx < -kReach || dx > kReach || w < 0 ||
+          w > INT16_MAX - dense[0][dy + kReach][dx + kReach]) {
         usable = false;
         return;
       }
