@@ -130,11 +130,10 @@ class LineIndex {
  public:
   static constexpr std::int32_t kEnd = -1;
 
-  LineIndex(const std::vector<LocatedCandidate>& cands, std::int32_t LocatedCandidate::*line,
+  // lines: one past the largest line number of the candidates.
+  LineIndex(const std::vector<LocatedCandidate>& cands, std::int32_t LocatedCandidate::*line, std::int32_t lines,
             std::vector<std::int32_t>& first, std::vector<std::int32_t>& next)
       : first_(first), next_(next) {
-    std::int32_t lines = 0;
-    for (const LocatedCandidate& c : cands) lines = std::max(lines, c.*line + 1);
     first_.assign(static_cast<std::size_t>(lines), kEnd);
     next_.resize(cands.size());
     // Linked from the last position back, so every list runs ascending.
@@ -183,8 +182,18 @@ GroupWork& group_work() {
 std::int64_t score_by_groups(const std::vector<LocatedCandidate>& cands) {
   GroupWork& w = group_work();
   const auto count = static_cast<std::int32_t>(cands.size());
-  const LineIndex by_test(cands, &LocatedCandidate::test_line, w.test_first, w.test_next);
-  const LineIndex by_sample(cands, &LocatedCandidate::sample_line, w.sample_first, w.sample_next);
+  // Both sides' line counts in one pass of plain scalar steps: a
+  // vectorised maximum over one field of the records gathered its lanes
+  // through the stack and stalled on every step.
+  std::int32_t test_lines_used = 0, sample_lines_used = 0;
+  for (std::int32_t p = 0; p < count; ++p) {
+    const LocatedCandidate& c = cands[static_cast<std::size_t>(p)];
+    test_lines_used = c.test_line + 1 > test_lines_used ? c.test_line + 1 : test_lines_used;
+    sample_lines_used = c.sample_line + 1 > sample_lines_used ? c.sample_line + 1 : sample_lines_used;
+  }
+  const LineIndex by_test(cands, &LocatedCandidate::test_line, test_lines_used, w.test_first, w.test_next);
+  const LineIndex by_sample(cands, &LocatedCandidate::sample_line, sample_lines_used, w.sample_first,
+                            w.sample_next);
   // A line's candidates are queued once per group: its stamp is the group's start.
   std::vector<std::int32_t>& test_stamp = w.test_stamp;
   std::vector<std::int32_t>& sample_stamp = w.sample_stamp;
