@@ -31,6 +31,30 @@ constexpr auto kRemainder120 = [] {
   return t;
 }();
 
+}  // namespace
+
+std::int32_t rotation_peak(const std::int32_t* histogram, const std::uint8_t* flags, std::int32_t& max) {
+  // The largest allowed value, at least 0, in independent lanes (a single
+  // running choice makes every bin wait for the one before), then the first
+  // allowed bin holding it; with no allowed value above 0 the answer is bin 0.
+  constexpr std::int32_t kLanes = 8;
+  static_assert(ZYL_ANGLE_BINS % kLanes == 0);
+  std::int32_t lane_max[kLanes] = {};
+  for (std::int32_t b = 0; b < ZYL_ANGLE_BINS; b += kLanes)
+    for (std::int32_t k = 0; k < kLanes; ++k) {
+      const std::int32_t v = histogram[b + k] & -static_cast<std::int32_t>(flags[b + k] == 1);
+      lane_max[k] = v > lane_max[k] ? v : lane_max[k];
+    }
+  max = 0;
+  for (std::int32_t k = 0; k < kLanes; ++k) max = lane_max[k] > max ? lane_max[k] : max;
+  if (max == 0) return 0;
+  std::int32_t b = 0;
+  while (flags[b] != 1 || histogram[b] != max) ++b;  // one such bin exists
+  return b;
+}
+
+namespace {
+
 std::int32_t find_rotation(std::int32_t* histogram, const std::uint8_t* flags) {
   // A running sum over the bins b-4..b+4 of the histogram laid out once more
   // around its ends, so no bin needs wrapping. Every window sum is the
@@ -52,14 +76,7 @@ std::int32_t find_rotation(std::int32_t* histogram, const std::uint8_t* flags) {
   }
 
   std::int32_t max = 0;
-  std::int32_t peak = 0;
-  // The first allowed bin holding the largest value, chosen without a
-  // branch on the values.
-  for (std::int32_t b = 0; b < ZYL_ANGLE_BINS; ++b) {
-    const bool higher = (flags[b] == 1) & (histogram[b] > max);
-    max = higher ? histogram[b] : max;
-    peak = higher ? b : peak;
-  }
+  const std::int32_t peak = rotation_peak(histogram, flags, max);
 
   std::int64_t weights = 0;
   std::int64_t moments = 0;

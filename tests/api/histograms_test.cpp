@@ -7,6 +7,7 @@
 #include <random>
 #include <vector>
 
+#include "api/histograms.h"
 #include "api/match_data.h"
 #include "zylscan/graph_matcher.h"
 
@@ -55,6 +56,42 @@ TEST(RotationHistogram, FindsTheCentreOfThePeak) {
     Bins bins{};
     for (auto [bin, votes] : k.votes) bins[bin] = votes;
     EXPECT_EQ(rotation_of(bins, k.flags), k.rotation) << "first bin " << (k.votes.empty() ? -1 : k.votes[0].first);
+  }
+}
+
+// The peak as a running search finds it: the first allowed bin holding a
+// value above the largest so far, starting from 0.
+std::int32_t running_peak(const Bins& bins, const Flags& flags, std::int32_t& max) {
+  max = 0;
+  std::int32_t peak = 0;
+  for (int b = 0; b < 240; ++b)
+    if (flags[b] == 1 && bins[b] > max) {
+      max = bins[b];
+      peak = b;
+    }
+  return peak;
+}
+
+TEST(RotationHistogram, PeakIsTheRunningSearchs) {
+  std::mt19937 rng(17);
+  const std::int32_t extremes[] = {INT32_MIN, -1, 0, 1, INT32_MAX};
+  for (int round = 0; round < 4000; ++round) {
+    Bins bins{};
+    Flags flags{};
+    const int kind = round % 4;
+    for (int b = 0; b < 240; ++b) {
+      // Few distinct values so that ties are common; extremes; negatives only.
+      bins[b] = kind == 0   ? static_cast<std::int32_t>(rng() % 5)
+                : kind == 1 ? extremes[rng() % 5]
+                : kind == 2 ? -static_cast<std::int32_t>(rng() % 100)
+                            : static_cast<std::int32_t>(rng());
+      // Flags 0, 1 and other bytes (only 1 allows a bin); every so often none.
+      flags[b] = round % 50 == 0 ? 0 : static_cast<std::uint8_t>(rng() % 3 == 0 ? rng() % 4 : 1);
+    }
+    std::int32_t want_max = -1, got_max = -1;
+    const std::int32_t want = running_peak(bins, flags, want_max);
+    ASSERT_EQ(zyl::api::rotation_peak(bins.data(), flags.data(), got_max), want) << "round " << round;
+    ASSERT_EQ(got_max, want_max) << "round " << round;
   }
 }
 
