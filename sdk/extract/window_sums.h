@@ -16,7 +16,12 @@
 #include <array>
 #include <climits>
 #include <cstdint>
+#include <type_traits>
 #include <vector>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "zylscan/feature_record.h"
 
@@ -80,6 +85,43 @@ class RowRing {
 // the window on either side (1 for 3 x 3 differences).
 inline int ring_rows(int radius, int halo, int height) {
   return std::min(2 * radius + 2 + 2 * halo, height);
+}
+
+// The middle stretch of a horizontal window slide over one channel: for x
+// in [from, to), out[x] = the previous window sum + col[x + r] -
+// col[x - r - 1], starting from `sum` (the window sum of column from - 1).
+// Returns the last window sum. Needs r + 1 <= from and to + r <= the row
+// width. Window sums are the running sums of whole numbers, so the order of
+// the additions does not matter as long as no sum leaves the 32-bit range
+// (which the callers' window_sum_fits ensures).
+inline std::int32_t slide_window_plain(const std::int32_t* __restrict col, int r, int from, int to,
+                                       std::int32_t sum, std::int32_t* __restrict out) {
+  for (int x = from; x < to; ++x) out[x] = sum += col[x + r] - col[x - r - 1];
+  return sum;
+}
+
+// slide_window with four columns a step: the four differences are summed
+// as a prefix (two shifted additions) on top of the last sum, so the chain
+// from step to step is one addition and one shuffle instead of one addition
+// per column. Wrapping 32-bit lanes give the same whole numbers.
+inline std::int32_t slide_window(const std::int32_t* __restrict col, int r, int from, int to, std::int32_t sum,
+                                 std::int32_t* __restrict out) {
+#if defined(__SSE2__)
+  int x = from;
+  __m128i carry = _mm_set1_epi32(sum);
+  for (; x + 4 <= to; x += 4) {
+    __m128i d = _mm_sub_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(col + x + r)),
+                              _mm_loadu_si128(reinterpret_cast<const __m128i*>(col + x - r - 1)));
+    d = _mm_add_epi32(d, _mm_slli_si128(d, 4));
+    d = _mm_add_epi32(d, _mm_slli_si128(d, 8));
+    d = _mm_add_epi32(d, carry);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x), d);
+    carry = _mm_shuffle_epi32(d, 0xFF);
+  }
+  return slide_window_plain(col, r, x, to, _mm_cvtsi128_si32(carry), out);
+#else
+  return slide_window_plain(col, r, from, to, sum, out);
+#endif
 }
 
 // Window sums of K per-pixel channels. Call advance() once per output row,
@@ -294,6 +336,12 @@ class WindowSums {
       for (int k = 0; k < K; ++k) out[x * K + k] = s[k] += col[(x + r) * K + k];
     for (; x < spanning; ++x)  // the window spans the row: nothing enters or leaves
       for (int k = 0; k < K; ++k) out[x * K + k] = s[k];
+    if constexpr (K == 1 && std::is_same_v<Sum, std::int32_t>) {
+      if (x < sliding) {
+        s[0] = slide_window(col, r, x, sliding, s[0], out);
+        x = sliding;
+      }
+    }
     for (; x < sliding; ++x)
       for (int k = 0; k < K; ++k) out[x * K + k] = s[k] += col[(x + r) * K + k] - col[(x - r - 1) * K + k];
     for (; x < width; ++x)

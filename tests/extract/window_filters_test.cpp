@@ -7,8 +7,10 @@
 
 #include <algorithm>
 #include <random>
+#include <vector>
 
 #include "extract/field_images.h"
+#include "extract/window_sums.h"
 #include "zylscan/extract_filters.h"
 #include "zylscan/geometry.h"
 
@@ -69,6 +71,30 @@ bool on_border(const Grid& binary, int x, int y) {
   for (int dy = -1; dy <= 1; ++dy)
     for (int dx = -1; dx <= 1; ++dx) sum += binary.at(x + dx, y + dy);
   return sum >= 9 && sum <= 2286;
+}
+
+// The vector slide of a window row and its plain form against sums taken
+// window by window, on column sums up to the largest a 2048-pixel column of
+// bytes gives, with stretches of every length modulo the vector width.
+TEST(WindowFilters, WindowSlideWithAndWithoutVectorInstructions) {
+  std::mt19937 rng(5);
+  std::uniform_int_distribution<std::int32_t> column(0, 255 * 2048);
+  for (int trial = 0; trial < 200; ++trial) {
+    const int r = trial % 9, width = 2 * r + 2 + trial % 23;
+    std::vector<std::int32_t> col(width);
+    for (auto& c : col) c = trial % 4 == 0 ? 255 * 2048 : column(rng);
+    const int from = r + 1, to = std::max(from, width - r - trial % 3);
+    std::int32_t start = 0;
+    for (int j = from - 1 - r; j <= from - 1 + r; ++j) start += col[j];
+    std::vector<std::int32_t> want(width, -1), fast(width, -1), plain(width, -1);
+    for (int x = from; x < to; ++x)
+      for (int j = x - r; j <= x + r; ++j) want[x] = (j == x - r ? 0 : want[x]) + col[j];
+    const std::int32_t last = to > from ? want[to - 1] : start;
+    EXPECT_EQ(zyl::extract::slide_window(col.data(), r, from, to, start, fast.data()), last) << trial;
+    EXPECT_EQ(zyl::extract::slide_window_plain(col.data(), r, from, to, start, plain.data()), last) << trial;
+    EXPECT_EQ(fast, want) << "trial " << trial;
+    EXPECT_EQ(plain, want) << "trial " << trial;
+  }
 }
 
 TEST(WindowFilters, MeanFiltersMatchBruteForce) {
