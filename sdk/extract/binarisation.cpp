@@ -2,6 +2,7 @@
 // majority smoothing of binary images.
 #include <algorithm>
 #include <cstdint>
+#include <type_traits>
 
 #include "extract/window_sums.h"
 #include "zylscan/extract_filters.h"
@@ -102,6 +103,83 @@ void binarize_adaptive(int width, int height, ByteImage grey, ByteImage density,
   });
 }
 
+// Choice bits of the adaptive binarisation: set where the pixel is at or
+// above the mean of the small, middle or large window.
+constexpr std::uint8_t kAboveSmall = 1, kAboveMiddle = 2, kAboveLarge = 4;
+
+// One row of binarize_two_with_choices. The two means of binarize_two come
+// from the small and the large window (mean_of, or small_mean_of when kSmall
+// says every window sum stays below 2^24: the same quotients).
+template <bool kSmall, typename Sum>
+void two_and_choices_row(const std::uint8_t* __restrict g, const Sum* __restrict s_small,
+                         const int* __restrict c_small, int r_small, const Sum* __restrict s_middle,
+                         const int* __restrict c_middle, int r_middle, const Sum* __restrict s_large,
+                         const int* __restrict c_large, int r_large, int width, std::uint8_t* __restrict out,
+                         std::uint8_t* __restrict choice) {
+  using Window = MeanWindow<RowRing, Sum>;
+  for (int x = 0; x < width; ++x) {
+    const int n_small = r_small * c_small[x], n_middle = r_middle * c_middle[x], n_large = r_large * c_large[x];
+    int m_small, m_large;
+    if constexpr (kSmall) {
+      m_small = small_mean_of(s_small[x], n_small);
+      m_large = small_mean_of(s_large[x], n_large);
+    } else {
+      m_small = mean_of(s_small[x], n_small);
+      m_large = mean_of(s_large[x], n_large);
+    }
+    out[x] = threshold(g[x], (m_large + m_small) >> 1);
+    choice[x] = static_cast<std::uint8_t>((Window::at_or_above(s_small[x], g[x], n_small) ? kAboveSmall : 0) |
+                                          (Window::at_or_above(s_middle[x], g[x], n_middle) ? kAboveMiddle : 0) |
+                                          (Window::at_or_above(s_large[x], g[x], n_large) ? kAboveLarge : 0));
+  }
+}
+
+// binarize_two of grey with the small and the large radius into out, and in
+// the same pass the choice bits of binarize_adaptive with all three radii,
+// written over grey (whose values the adaptive binarisation then no longer
+// needs: it compares each pixel with the window means only).
+void binarize_two_with_choices(int width, int height, ByteImage grey, ByteImage out, int r_small, int r_middle,
+                               int r_large) {
+  const int rs = effective_radius(r_small, width, height);
+  const int rm = effective_radius(r_middle, width, height);
+  const int rl = effective_radius(r_large, width, height);
+  RowRing rows(grey, width, height, ring_rows(std::max({rs, rm, rl}), 0, height));
+  const bool small = window_sum_small(rs, width, height, 255) && window_sum_small(rl, width, height, 255);
+  with_sum_type(window_sum_fits(width, height, 255), [&](auto zero) {
+    using Sum = decltype(zero);
+    MeanWindow<RowRing, Sum> ws(rows, width, height, rs), wm(rows, width, height, rm), wl(rows, width, height, rl);
+    for (int y = 0; y < height; ++y) {
+      ws.advance();
+      wm.advance();
+      wl.advance();
+      const std::uint8_t* g = rows[y];
+      auto row = [&]<bool kSmall>() {
+        two_and_choices_row<kSmall>(g, ws.sums(), ws.column_counts(), ws.row_count(), wm.sums(),
+                                    wm.column_counts(), wm.row_count(), wl.sums(), wl.column_counts(),
+                                    wl.row_count(), width, out[y], grey[y]);
+      };
+      if constexpr (std::is_same_v<Sum, std::int32_t>) {
+        if (small) {
+          row.template operator()<true>();
+          continue;
+        }
+      }
+      row.template operator()<false>();
+    }
+  });
+}
+
+// The adaptive binarisation from the choice bits: the density picks the
+// window as in binarize_adaptive.
+void binarize_by_choices_row(std::uint8_t* __restrict choice, const std::uint8_t* __restrict dens, int high, int low,
+                             int width) {
+  for (int x = 0; x < width; ++x) {
+    const int d = dens[x];
+    const int bit = d >= high ? kAboveSmall : d >= low ? kAboveMiddle : kAboveLarge;
+    choice[x] = (choice[x] & bit) != 0 ? kBackground : kRidge;
+  }
+}
+
 // Five or more background pixels of nine (sum >= 5 x 255 - 123) make
 // background; the frame becomes background.
 void majority(int width, int height, ByteImage image) {
@@ -140,6 +218,18 @@ void zyl::extract::BinarizeImageA(int32_t width, int32_t height, ByteImage grey,
                                   int32_t low, int32_t r_small, int32_t r_middle, int32_t r_large) {
   if (valid_image(width, height, grey) && density)
     binarize_adaptive(width, height, grey, density, high, low, r_small, r_middle, r_large);
+}
+
+void zyl::extract::BinarizeImageTwoWithChoices(int32_t width, int32_t height, ByteImage grey, ByteImage out,
+                                               int32_t r_small, int32_t r_middle, int32_t r_large) {
+  if (valid_image(width, height, grey) && out)
+    binarize_two_with_choices(width, height, grey, out, r_small, r_middle, r_large);
+}
+
+void zyl::extract::BinarizeImageByChoices(int32_t width, int32_t height, ByteImage choices, ByteImage density,
+                                          int32_t high, int32_t low) {
+  if (!valid_image(width, height, choices) || !density) return;
+  for (int y = 0; y < height; ++y) binarize_by_choices_row(choices[y], density[y], high, low, width);
 }
 
 int32_t zyl::extract::BSmoothImage(int32_t width, int32_t height, ByteImage image) {

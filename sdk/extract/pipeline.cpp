@@ -128,11 +128,6 @@ std::int32_t extract(const XWContext& p, std::int32_t width, std::int32_t height
 
   ex::DirectSmoothImage(w, h, image, directions.get());
   OwnedByteImage& density = work;
-  if (p.adaptiveBinarisation) {
-    ex::BinarizeImageTwo(w, h, image, density.get(), p.binarisationRadiusSmall, p.binarisationRadiusLarge);
-    ex::ComputeGImage(w, h, density.get(), directions.get(), p.densityRadius);
-    ex::SmoothImage(w, h, density.get(), p.densitySmoothingRadius);
-  }
   auto binarise = [&] {
     if (p.adaptiveBinarisation)
       ex::BinarizeImageA(w, h, image, density.get(), p.densityHigh, p.densityLow, p.binarisationRadiusSmall,
@@ -140,7 +135,18 @@ std::int32_t extract(const XWContext& p, std::int32_t width, std::int32_t height
     else
       ex::BinarizeImage(w, h, image, p.binarisationRadiusMiddle);
   };
-  binarise();
+  if (p.adaptiveBinarisation) {
+    // The density image's binarisation and the window means of the adaptive
+    // one come from one pass over the grey image, which holds the choice
+    // bits until the density image is ready.
+    ex::BinarizeImageTwoWithChoices(w, h, image, density.get(), p.binarisationRadiusSmall,
+                                    p.binarisationRadiusMiddle, p.binarisationRadiusLarge);
+    ex::ComputeGImage(w, h, density.get(), directions.get(), p.densityRadius);
+    ex::SmoothImage(w, h, density.get(), p.densitySmoothingRadius);
+    ex::BinarizeImageByChoices(w, h, image, density.get(), p.densityHigh, p.densityLow);
+  } else {
+    binarise();
+  }
   if (p.filterPasses + p.filteredDirectionStart + p.filteredDirectionFactor != 0) {
     if (p.filterPasses) ex::DirFilterImage(w, h, image, p.filterRadius, p.filterPasses);
     // The passes each pixel is due go into bits 0..2 of the density image,

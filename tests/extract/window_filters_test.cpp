@@ -9,6 +9,7 @@
 #include <random>
 #include <vector>
 
+#include "extract/binarisation.h"
 #include "extract/field_images.h"
 #include "extract/window_sums.h"
 #include "zylscan/extract_filters.h"
@@ -152,6 +153,17 @@ TEST(WindowFilters, BinarisationsMatchBruteForce) {
       expected.v[i] = g.v[i] >= mean ? 255 : 0;
     }
     EXPECT_EQ(Grid::of(adaptive), expected);
+
+    // The same two binarisations from one pass and the choice bits, with
+    // the density image changed in between as the pipeline changes it.
+    auto fused = g.image();
+    zyl::extract::OwnedByteImage fused_out(s.width, s.height);
+    zyl::extract::BinarizeImageTwoWithChoices(s.width, s.height, fused.get(), fused_out.get(), rs, rm, rl);
+    const Grid mrl = means(g, rl);
+    for (std::size_t i = 0; i < g.v.size(); ++i) expected.v[i] = g.v[i] >= (ms.v[i] + mrl.v[i]) / 2 ? 255 : 0;
+    EXPECT_EQ(Grid::of(fused_out), expected);
+    zyl::extract::BinarizeImageByChoices(s.width, s.height, fused.get(), dens.get(), high, low);
+    EXPECT_EQ(Grid::of(fused), Grid::of(adaptive));
   }
 }
 
