@@ -46,8 +46,60 @@ void border_row(Rows& rows, ByteImage D, int width, int height, int y, Sum* good
   border_marks(above, here, below, D[y], width, good_out, border_out);
 }
 
+// The good and border marks of border_row in one value: good + 65536 x
+// border.
+void packed_border_marks(const std::uint8_t* __restrict above, const std::uint8_t* __restrict here,
+                         const std::uint8_t* __restrict below, const std::uint8_t* __restrict dir, int width,
+                         std::int32_t* __restrict out) {
+  for (int x = 1; x + 1 < width; ++x) {
+    int sum = 0;
+    for (int dx = -1; dx <= 1; ++dx) sum += above[x + dx] + here[x + dx] + below[x + dx];
+    const bool g = good(dir[x]);
+    out[x] = (g ? 1 : 0) + (g && sum >= 9 && sum <= 2286 ? 65536 : 0);
+  }
+}
+
+// True when the packed marks of any window keep both counts apart: a window
+// holds fewer than 2^15 pixels, so the good count stays below 2^16 and the
+// border count x 2^16 below 2^31.
+bool packed_counts_fit(int radius, int width, int height) {
+  const std::int64_t side = 2 * static_cast<std::int64_t>(radius) + 1;
+  return std::min<std::int64_t>(side, width) * std::min<std::int64_t>(side, height) < (1 << 15);
+}
+
+// border_density_image for windows that packed_counts_fit: one channel of
+// window sums instead of two, each row's marks taken once.
+void border_density_packed(int width, int height, ByteImage image, ByteImage D, int r) {
+  RowRing rows(image, width, height, ring_rows(r, 1, height));
+  WindowSums<std::int32_t, 1, true> counts(width, height, r);
+  std::int32_t weights[128];
+  for (int o = 0; o < 128; ++o) weights[o] = o <= 119 ? dir_koefs[o] : 100;
+  for (int y = 0; y < height; ++y) {
+    counts.advance([&](int yy, const std::array<std::int32_t*, 1>& out) {
+      std::int32_t* marks = out[0];
+      std::fill_n(marks, width, 0);
+      if (yy < 1 || yy > height - 2) return;
+      packed_border_marks(rows[yy - 1], rows[yy], rows[yy + 1], D[yy], width, marks);
+    });
+    rows.load_through(y);
+    const std::int32_t* sums = counts.sums(0);
+    const std::uint8_t* dir = D[y];
+    std::uint8_t* out = image[y];
+    for (int x = 0; x < width; ++x) {
+      const std::int32_t n = sums[x] & 0xFFFF, b = sums[x] >> 16;
+      // b x 255 < 2^15 x 255 < 2^24: small_mean_of gives floor(b x 255 / n).
+      const int v = small_mean_of(b * 255, std::max(n, 1));
+      out[x] = static_cast<std::uint8_t>(n == 0 ? 0 : v * weights[dir[x] & 0x7F] / 100);
+    }
+  }
+}
+
 void border_density_image(int width, int height, ByteImage image, ByteImage D, int radius) {
   const int r = effective_radius(radius, width, height);
+  if (packed_counts_fit(r, width, height)) {
+    border_density_packed(width, height, image, D, r);
+    return;
+  }
   RowRing rows(image, width, height, ring_rows(r, 1, height));
   WindowSums<std::int32_t, 2> counts(width, height, r);
   for (int y = 0; y < height; ++y) {

@@ -225,6 +225,43 @@ TEST(WindowFilters, BorderDensityImageMatchesBruteForce) {
   }
 }
 
+// Large windows on either side of 2^15 pixels, where the two counts of a
+// window no longer share one 32-bit sum, against window counts taken from
+// summed-area tables.
+TEST(WindowFilters, BorderDensityImageOfLargeWindows) {
+  std::mt19937 rng(15);
+  const int w = 200, h = 190;
+  const Grid binary = random_binary(rng, w, h);
+  const Grid D = random_directions(rng, w, h);
+  std::vector<long> goods((w + 1) * (h + 1), 0), borders(goods.size(), 0);
+  auto at = [&](std::vector<long>& t, int x, int y) -> long& { return t[static_cast<std::size_t>(y) * (w + 1) + x]; };
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) {
+      const bool g = interior(binary, x, y) && good(D, x, y);
+      at(goods, x + 1, y + 1) = g + at(goods, x, y + 1) + at(goods, x + 1, y) - at(goods, x, y);
+      at(borders, x + 1, y + 1) =
+          (g && on_border(binary, x, y)) + at(borders, x, y + 1) + at(borders, x + 1, y) - at(borders, x, y);
+    }
+  for (int radius : {89, 95, 300}) {  // 179 x 179 windows pack; 191 x 190 and whole-image ones do not
+    SCOPED_TRACE(radius);
+    Grid expected(w, h);
+    for (int y = 0; y < h; ++y)
+      for (int x = 0; x < w; ++x) {
+        const int x0 = std::max(0, x - radius), x1 = std::min(w, x + radius + 1);
+        const int y0 = std::max(0, y - radius), y1 = std::min(h, y + radius + 1);
+        auto window = [&](std::vector<long>& t) { return at(t, x1, y1) - at(t, x0, y1) - at(t, x1, y0) + at(t, x0, y0); };
+        const long n = window(goods), b = window(borders);
+        const int o = D.at(x, y) & 0x7F;
+        const int k = o <= 119 ? dir_koefs[o] : 100;
+        expected.at(x, y) = n == 0 ? 0 : static_cast<int>(b * 255 / n) * k / 100;
+      }
+    auto image = binary.image();
+    auto dirs = D.image();
+    ComputeGImage(w, h, image.get(), dirs.get(), radius);
+    EXPECT_EQ(Grid::of(image), expected);
+  }
+}
+
 TEST(WindowFilters, MajorityAndAreaMeasuresMatchBruteForce) {
   std::mt19937 rng(15);
   for (const Shape& s : random_shapes(rng, 25)) {
