@@ -19,7 +19,7 @@ std::uint8_t threshold(int value, int limit) { return value >= limit ? kBackgrou
 void binarize(int width, int height, ByteImage image, int radius) {
   const int r = effective_radius(radius, width, height);
   RowRing rows(image, width, height, ring_rows(r, 0, height));
-  with_sum_type(window_sum_fits(width, height, 255), [&](auto zero) {
+  with_byte_sum_type(r, width, height, [&](auto zero) {
     MeanWindow<RowRing, decltype(zero)> means(rows, width, height, r);
     for (int y = 0; y < height; ++y) {
       means.advance();
@@ -36,7 +36,7 @@ void binarize_two(int width, int height, ByteImage grey, ByteImage out, int r1, 
   const int a = effective_radius(r1, width, height);
   const int b = effective_radius(r2, width, height);
   RowRing rows(grey, width, height, ring_rows(std::max(a, b), 0, height));
-  with_sum_type(window_sum_fits(width, height, 255), [&](auto zero) {
+  with_byte_sum_type(std::max(a, b), width, height, [&](auto zero) {
     MeanWindow<RowRing, decltype(zero)> first(rows, width, height, a);
     MeanWindow<RowRing, decltype(zero)> second(rows, width, height, b);
     for (int y = 0; y < height; ++y) {
@@ -87,7 +87,7 @@ void binarize_adaptive(int width, int height, ByteImage grey, ByteImage density,
   const int rm = effective_radius(r_middle, width, height);
   const int rl = effective_radius(r_large, width, height);
   RowRing rows(grey, width, height, ring_rows(std::max({rs, rm, rl}), 0, height));
-  with_sum_type(window_sum_fits(width, height, 255), [&](auto zero) {
+  with_byte_sum_type(std::max({rs, rm, rl}), width, height, [&](auto zero) {
     MeanWindow<RowRing, decltype(zero)> small(rows, width, height, rs);
     MeanWindow<RowRing, decltype(zero)> middle(rows, width, height, rm);
     MeanWindow<RowRing, decltype(zero)> large(rows, width, height, rl);
@@ -145,7 +145,7 @@ void binarize_two_with_choices(int width, int height, ByteImage grey, ByteImage 
   const int rl = effective_radius(r_large, width, height);
   RowRing rows(grey, width, height, ring_rows(std::max({rs, rm, rl}), 0, height));
   const bool small = window_sum_small(rs, width, height, 255) && window_sum_small(rl, width, height, 255);
-  with_sum_type(window_sum_fits(width, height, 255), [&](auto zero) {
+  with_byte_sum_type(std::max({rs, rm, rl}), width, height, [&](auto zero) {
     using Sum = decltype(zero);
     MeanWindow<RowRing, Sum> ws(rows, width, height, rs), wm(rows, width, height, rm), wl(rows, width, height, rl);
     for (int y = 0; y < height; ++y) {
@@ -158,7 +158,7 @@ void binarize_two_with_choices(int width, int height, ByteImage grey, ByteImage 
                                     wm.column_counts(), wm.row_count(), wl.sums(), wl.column_counts(),
                                     wl.row_count(), width, out[y], grey[y]);
       };
-      if constexpr (std::is_same_v<Sum, std::int32_t>) {
+      if constexpr (!std::is_same_v<Sum, std::int64_t>) {
         if (small) {
           row.template operator()<true>();
           continue;

@@ -15,7 +15,7 @@ void mean_filter(int width, int height, ByteImage image, int radius) {
   const int r = effective_radius(radius, width, height);
   RowRing rows(image, width, height, ring_rows(r, 0, height));
   const bool small = window_sum_small(r, width, height, 255);
-  with_sum_type(window_sum_fits(width, height, 255), [&](auto zero) {
+  with_byte_sum_type(r, width, height, [&](auto zero) {
     MeanWindow<RowRing, decltype(zero)> means(rows, width, height, r);
     for (int y = 0; y < height; ++y) {
       means.advance();

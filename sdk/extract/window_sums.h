@@ -124,6 +124,37 @@ inline std::int32_t slide_window(const std::int32_t* __restrict col, int r, int 
 #endif
 }
 
+// slide_window for window sums below 2^16 in 16-bit lanes, eight columns a
+// step. The lanes wrap, but every window sum is below 2^16, so the sums come
+// out whole.
+inline std::uint16_t slide_window_plain(const std::uint16_t* __restrict col, int r, int from, int to,
+                                        std::uint16_t sum, std::uint16_t* __restrict out) {
+  for (int x = from; x < to; ++x) out[x] = sum = static_cast<std::uint16_t>(sum + col[x + r] - col[x - r - 1]);
+  return sum;
+}
+
+inline std::uint16_t slide_window(const std::uint16_t* __restrict col, int r, int from, int to, std::uint16_t sum,
+                                  std::uint16_t* __restrict out) {
+#if defined(__SSE2__)
+  int x = from;
+  __m128i carry = _mm_set1_epi16(static_cast<short>(sum));
+  for (; x + 8 <= to; x += 8) {
+    __m128i d = _mm_sub_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(col + x + r)),
+                              _mm_loadu_si128(reinterpret_cast<const __m128i*>(col + x - r - 1)));
+    d = _mm_add_epi16(d, _mm_slli_si128(d, 2));
+    d = _mm_add_epi16(d, _mm_slli_si128(d, 4));
+    d = _mm_add_epi16(d, _mm_slli_si128(d, 8));
+    d = _mm_add_epi16(d, carry);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x), d);
+    const __m128i top = _mm_shufflehi_epi16(d, 0xFF);  // lane 7 in lanes 4..7
+    carry = _mm_unpackhi_epi64(top, top);
+  }
+  return slide_window_plain(col, r, x, to, static_cast<std::uint16_t>(_mm_extract_epi16(carry, 0)), out);
+#else
+  return slide_window_plain(col, r, from, to, sum, out);
+#endif
+}
+
 // Window sums of K per-pixel channels. Call advance() once per output row,
 // rows 0, 1, ... in order; `fill(y, out)` must write the channel values of
 // image row y into out[k][0..width), the same values every time it is asked
@@ -336,7 +367,7 @@ class WindowSums {
       for (int k = 0; k < K; ++k) out[x * K + k] = s[k] += col[(x + r) * K + k];
     for (; x < spanning; ++x)  // the window spans the row: nothing enters or leaves
       for (int k = 0; k < K; ++k) out[x * K + k] = s[k];
-    if constexpr (K == 1 && std::is_same_v<Sum, std::int32_t>) {
+    if constexpr (K == 1 && (std::is_same_v<Sum, std::int32_t> || std::is_same_v<Sum, std::uint16_t>)) {
       if (x < sliding) {
         s[0] = slide_window(col, r, x, sliding, s[0], out);
         x = sliding;
@@ -389,6 +420,20 @@ inline int mean_of(std::int32_t sum, int count) {
 }
 inline int mean_of(std::int64_t sum, int count) { return static_cast<int>(sum / count); }
 
+// Calls f with a value of the sum type for window sums of bytes over
+// windows up to the given radius: std::uint16_t when every such sum stays
+// below 2^16 (a window holds at most the smaller of its side and the
+// image's in each direction: radius 7 and below always do), else as
+// with_sum_type.
+template <typename F>
+void with_byte_sum_type(int radius, int width, int height, F&& f) {
+  const std::int64_t side = 2 * static_cast<std::int64_t>(effective_radius(radius, width, height)) + 1;
+  if (255 * std::min<std::int64_t>(side, width) * std::min<std::int64_t>(side, height) < (1 << 16))
+    f(std::uint16_t{});
+  else
+    with_sum_type(window_sum_fits(width, height, 255), f);
+}
+
 // True when every window sum of values up to max_value over windows of the
 // given radius stays below 2^24 (a window holds at most the smaller of its
 // side and the image's in each direction).
@@ -405,6 +450,9 @@ inline bool window_sum_small(int radius, int width, int height, std::int64_t max
 inline int small_mean_of(std::int32_t sum, int count) {
   return static_cast<int>(static_cast<float>(sum) / static_cast<float>(count));
 }
+
+// Sums below 2^16 are below 2^24 too.
+inline int mean_of(std::uint16_t sum, int count) { return small_mean_of(sum, count); }
 
 // Running means of the bytes of an image over windows of one radius, row
 // after row. Sum as for WindowSums (byte values).

@@ -95,6 +95,47 @@ TEST(WindowFilters, WindowSlideWithAndWithoutVectorInstructions) {
     EXPECT_EQ(zyl::extract::slide_window_plain(col.data(), r, from, to, start, plain.data()), last) << trial;
     EXPECT_EQ(fast, want) << "trial " << trial;
     EXPECT_EQ(plain, want) << "trial " << trial;
+
+    // 16-bit lanes, for windows whose sums stay below 2^16: columns of up to
+    // 2^16 / (2r + 1), so that the differences wrap but the sums do not.
+    std::vector<std::uint16_t> col16(width), fast16(width, 1), plain16(width, 1), want16(width, 1);
+    std::uniform_int_distribution<int> column16(0, 65535 / (2 * r + 1));
+    for (auto& c : col16) c = static_cast<std::uint16_t>(trial % 4 == 0 ? 65535 / (2 * r + 1) : column16(rng));
+    std::uint16_t start16 = 0;
+    for (int j = from - 1 - r; j <= from - 1 + r; ++j) start16 = static_cast<std::uint16_t>(start16 + col16[j]);
+    for (int x = from; x < to; ++x) {
+      int sum = 0;
+      for (int j = x - r; j <= x + r; ++j) sum += col16[j];
+      want16[x] = static_cast<std::uint16_t>(sum);
+    }
+    const std::uint16_t last16 = to > from ? want16[to - 1] : start16;
+    EXPECT_EQ(zyl::extract::slide_window(col16.data(), r, from, to, start16, fast16.data()), last16) << trial;
+    EXPECT_EQ(zyl::extract::slide_window_plain(col16.data(), r, from, to, start16, plain16.data()), last16) << trial;
+    EXPECT_EQ(fast16, want16) << "trial " << trial;
+    EXPECT_EQ(plain16, want16) << "trial " << trial;
+  }
+}
+
+// Images of white pixels with windows whose sums just fit 16 bits (257 x 1
+// and 15 x 15 pixels give 65535 and 57375) or just do not (17 x 16), beside
+// random images of the same shapes.
+TEST(WindowFilters, MeanFiltersAtTheLimitsOfSixteenBitSums) {
+  std::mt19937 rng(16);
+  const Shape shapes[] = {{257, 1, 128}, {1, 257, 128}, {258, 3, 128}, {15, 15, 7}, {40, 30, 7}, {17, 16, 8}, {40, 30, 8}};
+  for (const Shape& s : shapes) {
+    SCOPED_TRACE(testing::Message() << s.width << "x" << s.height << " r=" << s.radius);
+    for (int white = 0; white < 2; ++white) {
+      const Grid g = white ? Grid(s.width, s.height, 255) : zyl::test::random_grid(rng, s.width, s.height);
+      auto smooth = g.image();
+      SmoothImage(s.width, s.height, smooth.get(), s.radius);
+      EXPECT_EQ(Grid::of(smooth), means(g, s.radius));
+      auto binary = g.image();
+      BinarizeImage(s.width, s.height, binary.get(), s.radius);
+      const Grid m = means(g, s.radius);
+      Grid expected(s.width, s.height);
+      for (std::size_t i = 0; i < g.v.size(); ++i) expected.v[i] = g.v[i] >= m.v[i] ? 255 : 0;
+      EXPECT_EQ(Grid::of(binary), expected);
+    }
   }
 }
 
