@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <type_traits>
 
+#include "extract/derived_rows.h"
 #include "extract/window_sums.h"
 #include "zylscan/extract_filters.h"
 #include "extract/smoothing.h"
@@ -61,16 +62,20 @@ void stretch_row(const std::uint8_t* __restrict s, const std::uint8_t* __restric
 void normalize(int width, int height, ByteImage grey, ByteImage smooth, int radius) {
   const int r = effective_radius(radius, width, height);
   RowRing smooth_rows(smooth, width, height, ring_rows(r, 0, height));
+  // The deviation of each row, made once as it enters the window and read
+  // again as it leaves.
+  auto deviation_of = [&](int yy, std::uint8_t* __restrict out) {
+    const std::uint8_t* __restrict s = smooth_rows[yy];
+    const std::uint8_t* __restrict g = grey[yy];
+    for (int x = 0; x < width; ++x) out[x] = static_cast<std::uint8_t>(std::abs(s[x] - g[x]));
+  };
+  DerivedRows<decltype(deviation_of)> deviations(width, height, ring_rows(r, 0, height), deviation_of);
   // Deviations are bytes, so their window sums are bounded as the means'.
-  with_sum_type(window_sum_fits(width, height, 255), [&](auto zero) {
+  with_byte_sum_type(r, width, height, [&](auto zero) {
     using Sum = decltype(zero);
     WindowSums<Sum, 1> deviation(width, height, r);
     for (int y = 0; y < height; ++y) {
-      deviation.advance([&](int yy, const std::array<Sum*, 1>& out) {
-        const std::uint8_t* s = smooth_rows[yy];
-        const std::uint8_t* g = grey[yy];
-        for (int x = 0; x < width; ++x) out[0][x] = std::abs(s[x] - g[x]);
-      });
+      deviation.advance_bytes(deviations);
       stretch_row(smooth_rows[y], grey[y], deviation.sums(0), deviation.column_counts(), deviation.row_count(),
                   width, smooth[y]);
     }

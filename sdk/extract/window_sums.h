@@ -87,72 +87,73 @@ inline int ring_rows(int radius, int halo, int height) {
   return std::min(2 * radius + 2 + 2 * halo, height);
 }
 
-// The middle stretch of a horizontal window slide over one channel: for x
-// in [from, to), out[x] = the previous window sum + col[x + r] -
-// col[x - r - 1], starting from `sum` (the window sum of column from - 1).
-// Returns the last window sum. Needs r + 1 <= from and to + r <= the row
-// width. Window sums are the running sums of whole numbers, so the order of
-// the additions does not matter as long as no sum leaves the 32-bit range
-// (which the callers' window_sum_fits ensures).
-inline std::int32_t slide_window_plain(const std::int32_t* __restrict col, int r, int from, int to,
-                                       std::int32_t sum, std::int32_t* __restrict out) {
-  for (int x = from; x < to; ++x) out[x] = sum += col[x + r] - col[x - r - 1];
+// Running sums along a row, the step of a horizontal window slide over one
+// channel: out[i] = sum += plus[i] - minus[i] for i in [0, n), a term left
+// out by kPlus / kMinus counting 0 (the window's entering and leaving
+// columns). Returns the last sum. The sums are whole numbers, so the order
+// of the additions does not matter while no window sum leaves the range of
+// Sum (which the callers' choice of Sum ensures); 16-bit sums wrap in
+// between and come out whole all the same.
+template <bool kPlus, bool kMinus, typename Sum>
+Sum running_sum_plain(const Sum* __restrict plus, const Sum* __restrict minus, int n, Sum sum,
+                      Sum* __restrict out) {
+  for (int i = 0; i < n; ++i) {
+    Sum step = 0;
+    if constexpr (kPlus) step = static_cast<Sum>(step + plus[i]);
+    if constexpr (kMinus) step = static_cast<Sum>(step - minus[i]);
+    out[i] = sum = static_cast<Sum>(sum + step);
+  }
   return sum;
 }
 
-// slide_window with four columns a step: the four differences are summed
-// as a prefix (two shifted additions) on top of the last sum, so the chain
-// from step to step is one addition and one shuffle instead of one addition
-// per column. Wrapping 32-bit lanes give the same whole numbers.
-inline std::int32_t slide_window(const std::int32_t* __restrict col, int r, int from, int to, std::int32_t sum,
-                                 std::int32_t* __restrict out) {
+// running_sum_plain a vector at a time: the steps of a vector are summed
+// as a prefix (shifted additions) on top of the last sum, so the chain from
+// vector to vector is one addition and one shuffle instead of one addition
+// per column.
+template <bool kPlus, bool kMinus>
+std::int32_t running_sum(const std::int32_t* __restrict plus, const std::int32_t* __restrict minus, int n,
+                         std::int32_t sum, std::int32_t* __restrict out) {
+  int i = 0;
 #if defined(__SSE2__)
-  int x = from;
   __m128i carry = _mm_set1_epi32(sum);
-  for (; x + 4 <= to; x += 4) {
-    __m128i d = _mm_sub_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(col + x + r)),
-                              _mm_loadu_si128(reinterpret_cast<const __m128i*>(col + x - r - 1)));
+  for (; i + 4 <= n; i += 4) {
+    __m128i d = _mm_setzero_si128();
+    if constexpr (kPlus) d = _mm_loadu_si128(reinterpret_cast<const __m128i*>(plus + i));
+    if constexpr (kMinus) d = _mm_sub_epi32(d, _mm_loadu_si128(reinterpret_cast<const __m128i*>(minus + i)));
     d = _mm_add_epi32(d, _mm_slli_si128(d, 4));
     d = _mm_add_epi32(d, _mm_slli_si128(d, 8));
     d = _mm_add_epi32(d, carry);
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x), d);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), d);
     carry = _mm_shuffle_epi32(d, 0xFF);
   }
-  return slide_window_plain(col, r, x, to, _mm_cvtsi128_si32(carry), out);
-#else
-  return slide_window_plain(col, r, from, to, sum, out);
+  sum = _mm_cvtsi128_si32(carry);
 #endif
+  return running_sum_plain<kPlus, kMinus>(kPlus ? plus + i : nullptr, kMinus ? minus + i : nullptr, n - i, sum,
+                                          out + i);
 }
 
-// slide_window for window sums below 2^16 in 16-bit lanes, eight columns a
-// step. The lanes wrap, but every window sum is below 2^16, so the sums come
-// out whole.
-inline std::uint16_t slide_window_plain(const std::uint16_t* __restrict col, int r, int from, int to,
-                                        std::uint16_t sum, std::uint16_t* __restrict out) {
-  for (int x = from; x < to; ++x) out[x] = sum = static_cast<std::uint16_t>(sum + col[x + r] - col[x - r - 1]);
-  return sum;
-}
-
-inline std::uint16_t slide_window(const std::uint16_t* __restrict col, int r, int from, int to, std::uint16_t sum,
-                                  std::uint16_t* __restrict out) {
+template <bool kPlus, bool kMinus>
+std::uint16_t running_sum(const std::uint16_t* __restrict plus, const std::uint16_t* __restrict minus, int n,
+                          std::uint16_t sum, std::uint16_t* __restrict out) {
+  int i = 0;
 #if defined(__SSE2__)
-  int x = from;
   __m128i carry = _mm_set1_epi16(static_cast<short>(sum));
-  for (; x + 8 <= to; x += 8) {
-    __m128i d = _mm_sub_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(col + x + r)),
-                              _mm_loadu_si128(reinterpret_cast<const __m128i*>(col + x - r - 1)));
+  for (; i + 8 <= n; i += 8) {
+    __m128i d = _mm_setzero_si128();
+    if constexpr (kPlus) d = _mm_loadu_si128(reinterpret_cast<const __m128i*>(plus + i));
+    if constexpr (kMinus) d = _mm_sub_epi16(d, _mm_loadu_si128(reinterpret_cast<const __m128i*>(minus + i)));
     d = _mm_add_epi16(d, _mm_slli_si128(d, 2));
     d = _mm_add_epi16(d, _mm_slli_si128(d, 4));
     d = _mm_add_epi16(d, _mm_slli_si128(d, 8));
     d = _mm_add_epi16(d, carry);
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x), d);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), d);
     const __m128i top = _mm_shufflehi_epi16(d, 0xFF);  // lane 7 in lanes 4..7
     carry = _mm_unpackhi_epi64(top, top);
   }
-  return slide_window_plain(col, r, x, to, static_cast<std::uint16_t>(_mm_extract_epi16(carry, 0)), out);
-#else
-  return slide_window_plain(col, r, from, to, sum, out);
+  sum = static_cast<std::uint16_t>(_mm_extract_epi16(carry, 0));
 #endif
+  return running_sum_plain<kPlus, kMinus>(kPlus ? plus + i : nullptr, kMinus ? minus + i : nullptr, n - i, sum,
+                                          out + i);
 }
 
 // Window sums of K per-pixel channels. Call advance() once per output row,
@@ -363,16 +364,24 @@ class WindowSums {
     const int spanning = std::min(width, leave_from);
     const int sliding = std::min(width, enter_end);
     int x = 1;
+    if constexpr (K == 1 && (std::is_same_v<Sum, std::int32_t> || std::is_same_v<Sum, std::uint16_t>)) {
+      // One channel of 32- or 16-bit sums: each stretch as running sums.
+      if (x < entering_only) {
+        s[0] = running_sum<true, false>(col + x + r, nullptr, entering_only - x, s[0], out + x);
+        x = entering_only;
+      }
+      for (; x < spanning; ++x) out[x] = s[0];
+      if (x < sliding) {
+        s[0] = running_sum<true, true>(col + x + r, col + x - r - 1, sliding - x, s[0], out + x);
+        x = sliding;
+      }
+      if (x < width) running_sum<false, true>(nullptr, col + x - r - 1, width - x, s[0], out + x);
+      return;
+    }
     for (; x < entering_only; ++x)
       for (int k = 0; k < K; ++k) out[x * K + k] = s[k] += col[(x + r) * K + k];
     for (; x < spanning; ++x)  // the window spans the row: nothing enters or leaves
       for (int k = 0; k < K; ++k) out[x * K + k] = s[k];
-    if constexpr (K == 1 && (std::is_same_v<Sum, std::int32_t> || std::is_same_v<Sum, std::uint16_t>)) {
-      if (x < sliding) {
-        s[0] = slide_window(col, r, x, sliding, s[0], out);
-        x = sliding;
-      }
-    }
     for (; x < sliding; ++x)
       for (int k = 0; k < K; ++k) out[x * K + k] = s[k] += col[(x + r) * K + k] - col[(x - r - 1) * K + k];
     for (; x < width; ++x)

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <random>
+#include <string>
 #include <vector>
 
 #include "extract/binarisation.h"
@@ -74,45 +75,73 @@ bool on_border(const Grid& binary, int x, int y) {
   return sum >= 9 && sum <= 2286;
 }
 
-// The vector slide of a window row and its plain form against sums taken
-// window by window, on column sums up to the largest a 2048-pixel column of
-// bytes gives, with stretches of every length modulo the vector width.
-TEST(WindowFilters, WindowSlideWithAndWithoutVectorInstructions) {
-  std::mt19937 rng(5);
-  std::uniform_int_distribution<std::int32_t> column(0, 255 * 2048);
-  for (int trial = 0; trial < 200; ++trial) {
-    const int r = trial % 9, width = 2 * r + 2 + trial % 23;
-    std::vector<std::int32_t> col(width);
-    for (auto& c : col) c = trial % 4 == 0 ? 255 * 2048 : column(rng);
-    const int from = r + 1, to = std::max(from, width - r - trial % 3);
-    std::int32_t start = 0;
-    for (int j = from - 1 - r; j <= from - 1 + r; ++j) start += col[j];
-    std::vector<std::int32_t> want(width, -1), fast(width, -1), plain(width, -1);
-    for (int x = from; x < to; ++x)
-      for (int j = x - r; j <= x + r; ++j) want[x] = (j == x - r ? 0 : want[x]) + col[j];
-    const std::int32_t last = to > from ? want[to - 1] : start;
-    EXPECT_EQ(zyl::extract::slide_window(col.data(), r, from, to, start, fast.data()), last) << trial;
-    EXPECT_EQ(zyl::extract::slide_window_plain(col.data(), r, from, to, start, plain.data()), last) << trial;
-    EXPECT_EQ(fast, want) << "trial " << trial;
-    EXPECT_EQ(plain, want) << "trial " << trial;
-
-    // 16-bit lanes, for windows whose sums stay below 2^16: columns of up to
-    // 2^16 / (2r + 1), so that the differences wrap but the sums do not.
-    std::vector<std::uint16_t> col16(width), fast16(width, 1), plain16(width, 1), want16(width, 1);
-    std::uniform_int_distribution<int> column16(0, 65535 / (2 * r + 1));
-    for (auto& c : col16) c = static_cast<std::uint16_t>(trial % 4 == 0 ? 65535 / (2 * r + 1) : column16(rng));
-    std::uint16_t start16 = 0;
-    for (int j = from - 1 - r; j <= from - 1 + r; ++j) start16 = static_cast<std::uint16_t>(start16 + col16[j]);
-    for (int x = from; x < to; ++x) {
-      int sum = 0;
-      for (int j = x - r; j <= x + r; ++j) sum += col16[j];
-      want16[x] = static_cast<std::uint16_t>(sum);
+// Running sums of a window slide, with vectors and plainly, against sums
+// taken column by column: entering columns only, entering and leaving, and
+// leaving only; 32-bit steps as large as a 2048-row column of bytes gives,
+// and 16-bit ones whose running sums stay below 2^16 while their
+// differences wrap; every length modulo the vector widths.
+template <typename Sum>
+void CheckRunningSums(std::mt19937& rng, int trial, Sum largest) {
+  const int n = trial % 37;
+  auto draw = [&](long low, long high) { return std::uniform_int_distribution<long>(low, high)(rng); };
+  auto check = [&](auto run, auto plain, const std::vector<Sum>& plus, const std::vector<Sum>& minus, Sum start,
+                   bool with_plus, bool with_minus) {
+    std::vector<Sum> want(n), fast(n, 1), slow(n, 1);
+    long sum = start;
+    for (int i = 0; i < n; ++i) {
+      sum += (with_plus ? static_cast<long>(plus[i]) : 0) - (with_minus ? static_cast<long>(minus[i]) : 0);
+      ASSERT_TRUE(sum >= 0 && sum <= largest) << "the test's own steps leave the range";
+      want[i] = static_cast<Sum>(sum);
     }
-    const std::uint16_t last16 = to > from ? want16[to - 1] : start16;
-    EXPECT_EQ(zyl::extract::slide_window(col16.data(), r, from, to, start16, fast16.data()), last16) << trial;
-    EXPECT_EQ(zyl::extract::slide_window_plain(col16.data(), r, from, to, start16, plain16.data()), last16) << trial;
-    EXPECT_EQ(fast16, want16) << "trial " << trial;
-    EXPECT_EQ(plain16, want16) << "trial " << trial;
+    const Sum last = n > 0 ? want[n - 1] : start;
+    const std::string what = std::string("trial ") + std::to_string(trial) + (with_plus ? " +" : "") +
+                             (with_minus ? " -" : "");
+    EXPECT_EQ(run(plus.data(), minus.data(), n, start, fast.data()), last) << what;
+    EXPECT_EQ(plain(plus.data(), minus.data(), n, start, slow.data()), last) << what;
+    EXPECT_EQ(fast, want) << what;
+    EXPECT_EQ(slow, want) << what;
+  };
+  using zyl::extract::running_sum;
+  using zyl::extract::running_sum_plain;
+  // Entering and leaving: a level that climbs to the largest sum and falls
+  // back to 0 in large steps.
+  std::vector<Sum> plus(n), minus(n);
+  const Sum start = static_cast<Sum>(draw(0, largest));
+  long level = start;
+  for (int i = 0; i < n; ++i) {
+    const long next = trial % 4 == 0 ? (i % 2 ? 0 : largest) : draw(0, largest);
+    const long out = draw(std::max(0L, level - next), largest - std::max(0L, next - level));
+    plus[i] = static_cast<Sum>(next - level + out);
+    minus[i] = static_cast<Sum>(out);
+    level = next;
+  }
+  check([](const Sum* p, const Sum* m, int k, Sum s, Sum* o) { return running_sum<true, true>(p, m, k, s, o); },
+        [](const Sum* p, const Sum* m, int k, Sum s, Sum* o) {
+          return running_sum_plain<true, true, Sum>(p, m, k, s, o);
+        },
+        plus, minus, start, true, true);
+  // Entering only, from 0 up to at most the largest sum, and leaving only,
+  // from there back down.
+  std::vector<Sum> steps(n);
+  long total = 0;
+  for (auto& v : steps) total += v = static_cast<Sum>(trial % 4 == 0 ? largest / std::max(n, 1) : draw(0, largest / std::max(n, 1)));
+  check([](const Sum* p, const Sum*, int k, Sum s, Sum* o) { return running_sum<true, false>(p, nullptr, k, s, o); },
+        [](const Sum* p, const Sum*, int k, Sum s, Sum* o) {
+          return running_sum_plain<true, false, Sum>(p, nullptr, k, s, o);
+        },
+        steps, steps, Sum{0}, true, false);
+  check([](const Sum*, const Sum* m, int k, Sum s, Sum* o) { return running_sum<false, true>(nullptr, m, k, s, o); },
+        [](const Sum*, const Sum* m, int k, Sum s, Sum* o) {
+          return running_sum_plain<false, true, Sum>(nullptr, m, k, s, o);
+        },
+        steps, steps, static_cast<Sum>(total), false, true);
+}
+
+TEST(WindowFilters, RunningSumsWithAndWithoutVectorInstructions) {
+  std::mt19937 rng(5);
+  for (int trial = 0; trial < 300; ++trial) {
+    CheckRunningSums<std::int32_t>(rng, trial, 255 * 2048 * 9);
+    CheckRunningSums<std::uint16_t>(rng, trial, 65535);
   }
 }
 
