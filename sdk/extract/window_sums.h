@@ -429,18 +429,23 @@ inline int mean_of(std::int32_t sum, int count) {
 }
 inline int mean_of(std::int64_t sum, int count) { return static_cast<int>(sum / count); }
 
-// Calls f with a value of the sum type for window sums of bytes over
-// windows up to the given radius: std::uint16_t when every such sum stays
-// below 2^16 (a window holds at most the smaller of its side and the
-// image's in each direction: radius 7 and below always do), else as
-// with_sum_type.
+// Calls f with a value of the sum type for window sums of values up to
+// max_value over windows up to the given radius: std::uint16_t when every
+// such sum stays below 2^16 (a window holds at most the smaller of its side
+// and the image's in each direction: for bytes, radius 7 and below always
+// do), else as with_sum_type.
 template <typename F>
-void with_byte_sum_type(int radius, int width, int height, F&& f) {
+void with_window_sum_type(int radius, int width, int height, std::int64_t max_value, F&& f) {
   const std::int64_t side = 2 * static_cast<std::int64_t>(effective_radius(radius, width, height)) + 1;
-  if (255 * std::min<std::int64_t>(side, width) * std::min<std::int64_t>(side, height) < (1 << 16))
+  if (max_value * std::min<std::int64_t>(side, width) * std::min<std::int64_t>(side, height) < (1 << 16))
     f(std::uint16_t{});
   else
-    with_sum_type(window_sum_fits(width, height, 255), f);
+    with_sum_type(window_sum_fits(width, height, max_value), f);
+}
+
+template <typename F>
+void with_byte_sum_type(int radius, int width, int height, F&& f) {
+  with_window_sum_type(radius, width, height, 255, f);
 }
 
 // True when every window sum of values up to max_value over windows of the
