@@ -15,12 +15,21 @@ namespace {
 void mean_filter(int width, int height, ByteImage image, int radius) {
   const int r = effective_radius(radius, width, height);
   RowRing rows(image, width, height, ring_rows(r, 0, height));
+  const bool scalable = window_sum_scalable(r, width, height);
   const bool small = window_sum_small(r, width, height, 255);
+  WindowReciprocals reciprocals(scalable ? width : 0);
   with_byte_sum_type(r, width, height, [&](auto zero) {
     MeanWindow<RowRing, decltype(zero)> means(rows, width, height, r);
     for (int y = 0; y < height; ++y) {
       means.advance();
       rows.load_through(y);
+      if constexpr (!std::is_same_v<decltype(zero), std::int64_t>) {
+        if (scalable) {
+          write_scaled_means(means.sums(), reciprocals.of(means.row_count(), means.column_counts()), width,
+                             image[y]);
+          continue;
+        }
+      }
       if constexpr (std::is_same_v<decltype(zero), std::int32_t>) {
         if (small) {
           write_small_means(means.sums(), means.column_counts(), means.row_count(), width, image[y]);

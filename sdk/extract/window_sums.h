@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <array>
 #include <climits>
+#include <cmath>
 #include <cstdint>
 #include <type_traits>
 #include <vector>
@@ -463,6 +464,62 @@ inline bool window_sum_small(int radius, int width, int height, std::int64_t max
 // double gives two, and a cheaper division.
 inline int small_mean_of(std::int32_t sum, int count) {
   return static_cast<int>(static_cast<float>(sum) / static_cast<float>(count));
+}
+
+// True when every window sum of bytes over windows of the given radius
+// stays below 2^21, the bound of scaled_mean_of (radius 44 and below always
+// do).
+inline bool window_sum_scalable(int radius, int width, int height) {
+  const std::int64_t side = 2 * static_cast<std::int64_t>(effective_radius(radius, width, height)) + 1;
+  return 255 * std::min<std::int64_t>(side, width) * std::min<std::int64_t>(side, height) < (1 << 21);
+}
+
+// 1 / count as a float rounded up: the nearest float, or the next one above
+// it where the nearest lies below 1 / count (the double product of a float
+// and a count below 2^29 is exact, so the test is exact).
+inline float reciprocal_up(int count) {
+  float r = 1.0f / static_cast<float>(count);
+  if (static_cast<double>(r) * count < 1.0) r = std::nextafter(r, 2.0f);
+  return r;
+}
+
+// floor(sum / count) for 0 <= sum < 2^21 and 1 <= count < 2^21, from
+// reciprocal = reciprocal_up(count), by one multiplication instead of a
+// division. Let q = sum / count and m = floor(q) + 1. The reciprocal lies in
+// [1 / count, (1 + 2^-23) / count], so sum x reciprocal lies in [q, q + q x
+// 2^-23]. It is at least q, hence at least floor(q), which is a float, so
+// the rounded product is too. It is at most q + sum x 2^-23 / count, and
+// m - q >= 1 / count; the rounding adds at most m x 2^-24 <= (q + 1) x
+// 2^-24; as sum x (2^-23 + 2^-24) + count x 2^-24 < 1 for such sums and
+// counts, the rounded product stays below m. So truncation gives floor(q).
+inline int scaled_mean_of(std::int32_t sum, float reciprocal) {
+  return static_cast<int>(static_cast<float>(sum) * reciprocal);
+}
+
+// The reciprocals (reciprocal_up) of the window sizes of a row, renewed
+// only when the row count changes (near the top and the bottom).
+class WindowReciprocals {
+ public:
+  explicit WindowReciprocals(int width) : values_(static_cast<std::size_t>(std::max(width, 0))) {}
+  const float* of(int row_count, const int* columns) {
+    if (row_count != rows_) {
+      rows_ = row_count;
+      for (std::size_t x = 0; x < values_.size(); ++x) values_[x] = reciprocal_up(row_count * columns[x]);
+    }
+    return values_.data();
+  }
+
+ private:
+  std::vector<float> values_;
+  int rows_ = -1;
+};
+
+// write_means for window sums below 2^21, with the reciprocals of the
+// window sizes.
+template <typename Sum>
+void write_scaled_means(const Sum* __restrict sums, const float* __restrict reciprocals, int width,
+                        std::uint8_t* __restrict out) {
+  for (int x = 0; x < width; ++x) out[x] = static_cast<std::uint8_t>(scaled_mean_of(sums[x], reciprocals[x]));
 }
 
 // Sums below 2^16 are below 2^24 too.

@@ -145,6 +145,29 @@ TEST(WindowFilters, RunningSumsWithAndWithoutVectorInstructions) {
   }
 }
 
+// The mean by reciprocal against the integer quotient: every sum below 2^16
+// for the window sizes of radii up to 7, and for every window size below
+// 2^21 / 255 (radius 44) the sums where an error would show, just below and
+// at each multiple of the size, up to the bound of 2^21.
+TEST(WindowFilters, MeanByReciprocalIsTheIntegerQuotient) {
+  using zyl::extract::reciprocal_up;
+  using zyl::extract::scaled_mean_of;
+  for (int n = 1; n <= 225; ++n) {
+    const float r = reciprocal_up(n);
+    for (std::int32_t sum = 0; sum < (1 << 16); ++sum) ASSERT_EQ(scaled_mean_of(sum, r), sum / n) << sum << " / " << n;
+  }
+  for (int n = 1; n <= 8224; ++n) {
+    const float r = reciprocal_up(n);
+    ASSERT_GE(static_cast<double>(r) * n, 1.0) << n;
+    for (std::int64_t multiple = n; multiple < (1 << 21); multiple += n) {
+      const auto sum = static_cast<std::int32_t>(multiple);
+      ASSERT_EQ(scaled_mean_of(sum, r), sum / n) << sum << " / " << n;
+      ASSERT_EQ(scaled_mean_of(sum - 1, r), (sum - 1) / n) << sum - 1 << " / " << n;
+    }
+    ASSERT_EQ(scaled_mean_of((1 << 21) - 1, r), ((1 << 21) - 1) / n) << n;
+  }
+}
+
 // Images of white pixels with windows whose sums just fit 16 bits (257 x 1
 // and 15 x 15 pixels give 65535 and 57375) or just do not (17 x 16), beside
 // random images of the same shapes.
