@@ -108,21 +108,23 @@ void binarize_adaptive(int width, int height, ByteImage grey, ByteImage density,
 constexpr std::uint8_t kAboveSmall = 1, kAboveMiddle = 2, kAboveLarge = 4;
 
 // One row of binarize_two_with_choices. The two means of binarize_two come
-// from the small and the large window (mean_of, or small_mean_of when kSmall
-// says every window sum stays below 2^24: the same quotients).
-template <bool kSmall, typename Sum>
+// from the small and the large window: by the reciprocals of the window
+// sizes when kScaled says every window sum stays below 2^21
+// (scaled_mean_of), else by mean_of; the same quotients either way.
+template <bool kScaled, typename Sum>
 void two_and_choices_row(const std::uint8_t* __restrict g, const Sum* __restrict s_small,
-                         const int* __restrict c_small, int r_small, const Sum* __restrict s_middle,
-                         const int* __restrict c_middle, int r_middle, const Sum* __restrict s_large,
-                         const int* __restrict c_large, int r_large, int width, std::uint8_t* __restrict out,
+                         const int* __restrict c_small, int r_small, const float* __restrict rcp_small,
+                         const Sum* __restrict s_middle, const int* __restrict c_middle, int r_middle,
+                         const Sum* __restrict s_large, const int* __restrict c_large, int r_large,
+                         const float* __restrict rcp_large, int width, std::uint8_t* __restrict out,
                          std::uint8_t* __restrict choice) {
   using Window = MeanWindow<RowRing, Sum>;
   for (int x = 0; x < width; ++x) {
     const int n_small = r_small * c_small[x], n_middle = r_middle * c_middle[x], n_large = r_large * c_large[x];
     int m_small, m_large;
-    if constexpr (kSmall) {
-      m_small = small_mean_of(s_small[x], n_small);
-      m_large = small_mean_of(s_large[x], n_large);
+    if constexpr (kScaled) {
+      m_small = scaled_mean_of(s_small[x], rcp_small[x]);
+      m_large = scaled_mean_of(s_large[x], rcp_large[x]);
     } else {
       m_small = mean_of(s_small[x], n_small);
       m_large = mean_of(s_large[x], n_large);
@@ -144,7 +146,8 @@ void binarize_two_with_choices(int width, int height, ByteImage grey, ByteImage 
   const int rm = effective_radius(r_middle, width, height);
   const int rl = effective_radius(r_large, width, height);
   RowRing rows(grey, width, height, ring_rows(std::max({rs, rm, rl}), 0, height));
-  const bool small = window_sum_small(rs, width, height, 255) && window_sum_small(rl, width, height, 255);
+  const bool scalable = window_sum_scalable(rs, width, height) && window_sum_scalable(rl, width, height);
+  WindowReciprocals rcp_small(scalable ? width : 0), rcp_large(scalable ? width : 0);
   with_byte_sum_type(std::max({rs, rm, rl}), width, height, [&](auto zero) {
     using Sum = decltype(zero);
     MeanWindow<RowRing, Sum> ws(rows, width, height, rs), wm(rows, width, height, rm), wl(rows, width, height, rl);
@@ -153,18 +156,19 @@ void binarize_two_with_choices(int width, int height, ByteImage grey, ByteImage 
       wm.advance();
       wl.advance();
       const std::uint8_t* g = rows[y];
-      auto row = [&]<bool kSmall>() {
-        two_and_choices_row<kSmall>(g, ws.sums(), ws.column_counts(), ws.row_count(), wm.sums(),
-                                    wm.column_counts(), wm.row_count(), wl.sums(), wl.column_counts(),
-                                    wl.row_count(), width, out[y], grey[y]);
+      auto row = [&]<bool kScaled>(const float* small_reciprocals, const float* large_reciprocals) {
+        two_and_choices_row<kScaled>(g, ws.sums(), ws.column_counts(), ws.row_count(), small_reciprocals,
+                                     wm.sums(), wm.column_counts(), wm.row_count(), wl.sums(), wl.column_counts(),
+                                     wl.row_count(), large_reciprocals, width, out[y], grey[y]);
       };
       if constexpr (!std::is_same_v<Sum, std::int64_t>) {
-        if (small) {
-          row.template operator()<true>();
+        if (scalable) {
+          row.template operator()<true>(rcp_small.of(ws.row_count(), ws.column_counts()),
+                                        rcp_large.of(wl.row_count(), wl.column_counts()));
           continue;
         }
       }
-      row.template operator()<false>();
+      row.template operator()<false>(nullptr, nullptr);
     }
   });
 }
