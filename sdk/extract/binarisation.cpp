@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <type_traits>
+#include <vector>
 
 #include "extract/window_sums.h"
 #include "zylscan/extract_filters.h"
@@ -79,6 +80,52 @@ void adaptive_row(const std::uint8_t* g, const std::uint8_t* dens, int high, int
                   large.row_count(), width, out);
 }
 
+// The window sizes of a row as 16-bit counts, renewed only when the row
+// count changes.
+class WindowSizes16 {
+ public:
+  explicit WindowSizes16(int width) : values_(static_cast<std::size_t>(std::max(width, 0))) {}
+  const std::uint16_t* of(int row_count, const int* columns) {
+    if (row_count != rows_) {
+      rows_ = row_count;
+      for (std::size_t x = 0; x < values_.size(); ++x) values_[x] = static_cast<std::uint16_t>(row_count * columns[x]);
+    }
+    return values_.data();
+  }
+
+ private:
+  std::vector<std::uint16_t> values_;
+  int rows_ = -1;
+};
+
+// True when windows up to the radius hold at most 255 pixels: 16-bit sums
+// then compare with (grey + 1) x size <= 256 x 255 in 16 bits.
+bool sizes_fit_16(int radius, int width, int height) {
+  const std::int64_t side = 2 * static_cast<std::int64_t>(radius) + 1;
+  return std::min<std::int64_t>(side, width) * std::min<std::int64_t>(side, height) <= 255;
+}
+
+// A pixel lies at or above the mean of a window of n pixels summing to sum
+// (MeanWindow::at_or_above) exactly when sum < (grey + 1) x n.
+inline bool above16(std::uint16_t sum, int grey, std::uint16_t n) {
+  return sum < static_cast<std::uint16_t>((grey + 1) * n);
+}
+
+// adaptive_row_of for 16-bit sums of windows of at most 255 pixels.
+void adaptive_row16(const std::uint8_t* __restrict g, const std::uint8_t* __restrict dens, int high, int low,
+                    const std::uint16_t* __restrict s_small, const std::uint16_t* __restrict n_small,
+                    const std::uint16_t* __restrict s_middle, const std::uint16_t* __restrict n_middle,
+                    const std::uint16_t* __restrict s_large, const std::uint16_t* __restrict n_large, int width,
+                    std::uint8_t* __restrict out) {
+  for (int x = 0; x < width; ++x) {
+    const int d = dens[x];
+    const bool dense = d >= high, middle = d >= low;
+    const std::uint16_t sum = dense ? s_small[x] : middle ? s_middle[x] : s_large[x];
+    const std::uint16_t n = dense ? n_small[x] : middle ? n_middle[x] : n_large[x];
+    out[x] = above16(sum, g[x], n) ? kBackground : kRidge;
+  }
+}
+
 // Dense ridge regions are compared with the small window, sparse ones with
 // the large window. Any order of the radii gives the means it names.
 void binarize_adaptive(int width, int height, ByteImage grey, ByteImage density, int high, int low, int r_small,
@@ -87,6 +134,8 @@ void binarize_adaptive(int width, int height, ByteImage grey, ByteImage density,
   const int rm = effective_radius(r_middle, width, height);
   const int rl = effective_radius(r_large, width, height);
   RowRing rows(grey, width, height, ring_rows(std::max({rs, rm, rl}), 0, height));
+  const bool sizes16 = sizes_fit_16(std::max({rs, rm, rl}), width, height);
+  WindowSizes16 n_small(sizes16 ? width : 0), n_middle(sizes16 ? width : 0), n_large(sizes16 ? width : 0);
   with_byte_sum_type(std::max({rs, rm, rl}), width, height, [&](auto zero) {
     MeanWindow<RowRing, decltype(zero)> small(rows, width, height, rs);
     MeanWindow<RowRing, decltype(zero)> middle(rows, width, height, rm);
@@ -98,6 +147,14 @@ void binarize_adaptive(int width, int height, ByteImage grey, ByteImage density,
       const std::uint8_t* g = rows[y];
       const std::uint8_t* dens = density[y];
       std::uint8_t* out = grey[y];
+      if constexpr (std::is_same_v<decltype(zero), std::uint16_t>) {
+        if (sizes16) {
+          adaptive_row16(g, dens, high, low, small.sums(), n_small.of(small.row_count(), small.column_counts()),
+                         middle.sums(), n_middle.of(middle.row_count(), middle.column_counts()), large.sums(),
+                         n_large.of(large.row_count(), large.column_counts()), width, out);
+          continue;
+        }
+      }
       adaptive_row(g, dens, high, low, small, middle, large, width, out);
     }
   });
@@ -136,6 +193,26 @@ void two_and_choices_row(const std::uint8_t* __restrict g, const Sum* __restrict
   }
 }
 
+// two_and_choices_row for 16-bit sums of windows of at most 255 pixels, in
+// two sweeps: the means of binarize_two (by reciprocals, the sums being
+// below 2^16), then the choice bits in 16-bit lanes.
+void two_and_choices_row16(const std::uint8_t* __restrict g, const std::uint16_t* __restrict s_small,
+                           const std::uint16_t* __restrict n_small, const float* __restrict rcp_small,
+                           const std::uint16_t* __restrict s_middle, const std::uint16_t* __restrict n_middle,
+                           const std::uint16_t* __restrict s_large, const std::uint16_t* __restrict n_large,
+                           const float* __restrict rcp_large, int width, std::uint8_t* __restrict out,
+                           std::uint8_t* __restrict choice) {
+  for (int x = 0; x < width; ++x) {
+    const int m_small = scaled_mean_of(s_small[x], rcp_small[x]);
+    const int m_large = scaled_mean_of(s_large[x], rcp_large[x]);
+    out[x] = threshold(g[x], (m_large + m_small) >> 1);
+  }
+  for (int x = 0; x < width; ++x)
+    choice[x] = static_cast<std::uint8_t>((above16(s_small[x], g[x], n_small[x]) ? kAboveSmall : 0) |
+                                          (above16(s_middle[x], g[x], n_middle[x]) ? kAboveMiddle : 0) |
+                                          (above16(s_large[x], g[x], n_large[x]) ? kAboveLarge : 0));
+}
+
 // binarize_two of grey with the small and the large radius into out, and in
 // the same pass the choice bits of binarize_adaptive with all three radii,
 // written over grey (whose values the adaptive binarisation then no longer
@@ -148,6 +225,8 @@ void binarize_two_with_choices(int width, int height, ByteImage grey, ByteImage 
   RowRing rows(grey, width, height, ring_rows(std::max({rs, rm, rl}), 0, height));
   const bool scalable = window_sum_scalable(rs, width, height) && window_sum_scalable(rl, width, height);
   WindowReciprocals rcp_small(scalable ? width : 0), rcp_large(scalable ? width : 0);
+  const bool sizes16 = sizes_fit_16(std::max({rs, rm, rl}), width, height);
+  WindowSizes16 n_small(sizes16 ? width : 0), n_middle(sizes16 ? width : 0), n_large(sizes16 ? width : 0);
   with_byte_sum_type(std::max({rs, rm, rl}), width, height, [&](auto zero) {
     using Sum = decltype(zero);
     MeanWindow<RowRing, Sum> ws(rows, width, height, rs), wm(rows, width, height, rm), wl(rows, width, height, rl);
@@ -156,6 +235,17 @@ void binarize_two_with_choices(int width, int height, ByteImage grey, ByteImage 
       wm.advance();
       wl.advance();
       const std::uint8_t* g = rows[y];
+      if constexpr (std::is_same_v<Sum, std::uint16_t>) {
+        // 16-bit sums are below 2^21, so scalable holds as well.
+        if (sizes16) {
+          two_and_choices_row16(g, ws.sums(), n_small.of(ws.row_count(), ws.column_counts()),
+                                rcp_small.of(ws.row_count(), ws.column_counts()), wm.sums(),
+                                n_middle.of(wm.row_count(), wm.column_counts()), wl.sums(),
+                                n_large.of(wl.row_count(), wl.column_counts()),
+                                rcp_large.of(wl.row_count(), wl.column_counts()), width, out[y], grey[y]);
+          continue;
+        }
+      }
       auto row = [&]<bool kScaled>(const float* small_reciprocals, const float* large_reciprocals) {
         two_and_choices_row<kScaled>(g, ws.sums(), ws.column_counts(), ws.row_count(), small_reciprocals,
                                      wm.sums(), wm.column_counts(), wm.row_count(), wl.sums(), wl.column_counts(),

@@ -170,10 +170,12 @@ TEST(WindowFilters, MeanByReciprocalIsTheIntegerQuotient) {
 
 // Images of white pixels with windows whose sums just fit 16 bits (257 x 1
 // and 15 x 15 pixels give 65535 and 57375) or just do not (17 x 16), beside
-// random images of the same shapes.
+// random images of the same shapes; windows of 225 pixels, of 256 and 257
+// (16-bit sums, but too large for 16-bit comparisons) and larger.
 TEST(WindowFilters, MeanFiltersAtTheLimitsOfSixteenBitSums) {
   std::mt19937 rng(16);
-  const Shape shapes[] = {{257, 1, 128}, {1, 257, 128}, {258, 3, 128}, {15, 15, 7}, {40, 30, 7}, {17, 16, 8}, {40, 30, 8}};
+  const Shape shapes[] = {{257, 1, 128}, {1, 257, 128}, {258, 3, 128}, {15, 15, 7},
+                          {40, 30, 7},   {16, 16, 8},   {17, 16, 8},    {40, 30, 8}};
   for (const Shape& s : shapes) {
     SCOPED_TRACE(testing::Message() << s.width << "x" << s.height << " r=" << s.radius);
     for (int white = 0; white < 2; ++white) {
@@ -187,6 +189,29 @@ TEST(WindowFilters, MeanFiltersAtTheLimitsOfSixteenBitSums) {
       Grid expected(s.width, s.height);
       for (std::size_t i = 0; i < g.v.size(); ++i) expected.v[i] = g.v[i] >= m.v[i] ? 255 : 0;
       EXPECT_EQ(Grid::of(binary), expected);
+
+      // The adaptive binarisation, alone and after the density
+      // binarisation with choices, with one window of this radius and
+      // smaller ones.
+      const int high = 130, low = 115;
+      const Grid density = zyl::test::random_grid(rng, s.width, s.height, low - 2, high + 2);
+      const int rs = s.radius / 3, rm = s.radius / 2, rl = s.radius;
+      const Grid ms = means(g, rs), mm = means(g, rm);
+      for (std::size_t i = 0; i < g.v.size(); ++i) {
+        const int d = density.v[i];
+        expected.v[i] = g.v[i] >= (d >= high ? ms.v[i] : d >= low ? mm.v[i] : m.v[i]) ? 255 : 0;
+      }
+      auto adaptive = g.image();
+      auto dens = density.image();
+      BinarizeImageA(s.width, s.height, adaptive.get(), dens.get(), high, low, rs, rm, rl);
+      EXPECT_EQ(Grid::of(adaptive), expected);
+      auto fused = g.image();
+      zyl::extract::OwnedByteImage two(s.width, s.height);
+      zyl::extract::BinarizeImageTwoWithChoices(s.width, s.height, fused.get(), two.get(), rs, rm, rl);
+      zyl::extract::BinarizeImageByChoices(s.width, s.height, fused.get(), dens.get(), high, low);
+      EXPECT_EQ(Grid::of(fused), expected);
+      for (std::size_t i = 0; i < g.v.size(); ++i) expected.v[i] = g.v[i] >= (ms.v[i] + m.v[i]) / 2 ? 255 : 0;
+      EXPECT_EQ(Grid::of(two), expected);
     }
   }
 }
