@@ -264,12 +264,16 @@ void binarize_two_with_choices(int width, int height, ByteImage grey, ByteImage 
 }
 
 // The adaptive binarisation from the choice bits: the density picks the
-// window as in binarize_adaptive.
-void binarize_by_choices_row(std::uint8_t* __restrict choice, const std::uint8_t* __restrict dens, int high, int low,
-                             int width) {
+// window as in binarize_adaptive. The limits come as bytes with masks that
+// say whether any density reaches them, so that the row runs in byte lanes.
+void binarize_by_choices_row(std::uint8_t* __restrict choice, const std::uint8_t* __restrict dens,
+                             std::uint8_t high, std::uint8_t high_reachable, std::uint8_t low,
+                             std::uint8_t low_reachable, int width) {
   for (int x = 0; x < width; ++x) {
-    const int d = dens[x];
-    const int bit = d >= high ? kAboveSmall : d >= low ? kAboveMiddle : kAboveLarge;
+    const std::uint8_t d = dens[x];
+    const std::uint8_t dense = (d >= high ? 0xFF : 0) & high_reachable;
+    const std::uint8_t middle = (d >= low ? 0xFF : 0) & low_reachable;
+    const std::uint8_t bit = dense ? kAboveSmall : middle ? kAboveMiddle : kAboveLarge;
     choice[x] = (choice[x] & bit) != 0 ? kBackground : kRidge;
   }
 }
@@ -323,7 +327,11 @@ void zyl::extract::BinarizeImageTwoWithChoices(int32_t width, int32_t height, By
 void zyl::extract::BinarizeImageByChoices(int32_t width, int32_t height, ByteImage choices, ByteImage density,
                                           int32_t high, int32_t low) {
   if (!valid_image(width, height, choices) || !density) return;
-  for (int y = 0; y < height; ++y) binarize_by_choices_row(choices[y], density[y], high, low, width);
+  // A density byte reaches a limit above 255 never and one below 0 always.
+  auto limit = [](int32_t v) { return static_cast<std::uint8_t>(std::clamp(v, 0, 255)); };
+  auto reachable = [](int32_t v) { return static_cast<std::uint8_t>(v <= 255 ? 0xFF : 0); };
+  for (int y = 0; y < height; ++y)
+    binarize_by_choices_row(choices[y], density[y], limit(high), reachable(high), limit(low), reachable(low), width);
 }
 
 int32_t zyl::extract::BSmoothImage(int32_t width, int32_t height, ByteImage image) {

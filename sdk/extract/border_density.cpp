@@ -67,13 +67,33 @@ bool packed_counts_fit(int radius, int width, int height) {
   return std::min<std::int64_t>(side, width) * std::min<std::int64_t>(side, height) < (1 << 15);
 }
 
+// One row of border_density_packed from the packed window counts and the
+// weights of the pixels' orientations (78..100). b x 255 < 2^15 x 255 <
+// 2^24, so small_mean_of gives v = floor(b x 255 / n); v x weight <= 25500
+// is a whole number that the float product holds exactly, and scaled by
+// the reciprocal of 100 (scaled_mean_of) it truncates to v x weight / 100.
+void density_row(const std::int32_t* __restrict sums, const float* __restrict weights, float hundredth, int width,
+                 std::uint8_t* __restrict out) {
+  for (int x = 0; x < width; ++x) {
+    const std::int32_t n = sums[x] & 0xFFFF, b = sums[x] >> 16;
+    // n + (n == 0) is max(n, 1) without the branch std::max leaves here.
+    const int v = small_mean_of(b * 255, n + (n == 0));
+    const auto weighted = static_cast<int>(static_cast<float>(v) * weights[x] * hundredth);
+    // A mask rather than a condition, which the compiler would move the
+    // division under, where it no longer vectorises.
+    out[x] = static_cast<std::uint8_t>(weighted & -static_cast<int>(n != 0));
+  }
+}
+
 // border_density_image for windows that packed_counts_fit: one channel of
 // window sums instead of two, each row's marks taken once.
 void border_density_packed(int width, int height, ByteImage image, ByteImage D, int r) {
   RowRing rows(image, width, height, ring_rows(r, 1, height));
   WindowSums<std::int32_t, 1, true> counts(width, height, r);
-  std::int32_t weights[128];
-  for (int o = 0; o < 128; ++o) weights[o] = o <= 119 ? dir_koefs[o] : 100;
+  float weights[128];
+  for (int o = 0; o < 128; ++o) weights[o] = static_cast<float>(o <= 119 ? dir_koefs[o] : 100);
+  std::vector<float> row_weights(static_cast<std::size_t>(width));
+  const float hundredth = reciprocal_up(100);
   for (int y = 0; y < height; ++y) {
     counts.advance([&](int yy, const std::array<std::int32_t*, 1>& out) {
       std::int32_t* marks = out[0];
@@ -82,15 +102,9 @@ void border_density_packed(int width, int height, ByteImage image, ByteImage D, 
       packed_border_marks(rows[yy - 1], rows[yy], rows[yy + 1], D[yy], width, marks);
     });
     rows.load_through(y);
-    const std::int32_t* sums = counts.sums(0);
     const std::uint8_t* dir = D[y];
-    std::uint8_t* out = image[y];
-    for (int x = 0; x < width; ++x) {
-      const std::int32_t n = sums[x] & 0xFFFF, b = sums[x] >> 16;
-      // b x 255 < 2^15 x 255 < 2^24: small_mean_of gives floor(b x 255 / n).
-      const int v = small_mean_of(b * 255, std::max(n, 1));
-      out[x] = static_cast<std::uint8_t>(n == 0 ? 0 : v * weights[dir[x] & 0x7F] / 100);
-    }
+    for (int x = 0; x < width; ++x) row_weights[x] = weights[dir[x] & 0x7F];
+    density_row(counts.sums(0), row_weights.data(), hundredth, width, image[y]);
   }
 }
 
