@@ -118,10 +118,13 @@ void adaptive_row16(const std::uint8_t* __restrict g, const std::uint8_t* __rest
                     const std::uint16_t* __restrict s_large, const std::uint16_t* __restrict n_large, int width,
                     std::uint8_t* __restrict out) {
   for (int x = 0; x < width; ++x) {
+    // Every window is read, then one chosen: selects, not branches.
     const int d = dens[x];
     const bool dense = d >= high, middle = d >= low;
-    const std::uint16_t sum = dense ? s_small[x] : middle ? s_middle[x] : s_large[x];
-    const std::uint16_t n = dense ? n_small[x] : middle ? n_middle[x] : n_large[x];
+    const std::uint16_t ss = s_small[x], sm = s_middle[x], sl = s_large[x];
+    const std::uint16_t ns = n_small[x], nm = n_middle[x], nl = n_large[x];
+    const std::uint16_t sum = dense ? ss : middle ? sm : sl;
+    const std::uint16_t n = dense ? ns : middle ? nm : nl;
     out[x] = above16(sum, g[x], n) ? kBackground : kRidge;
   }
 }
