@@ -3,6 +3,7 @@
 // mean noise of the rest measures the image's quality.
 #include <algorithm>
 #include <array>
+#include <climits>
 #include <cstdint>
 #include <limits>
 #include <utility>
@@ -29,11 +30,17 @@ template <typename Sum>
 std::pair<std::int64_t, std::int64_t> mark_row(const Sum* __restrict good, std::int64_t limit,
                                                const std::uint8_t* __restrict near, const std::uint8_t* noise,
                                                int width, std::uint8_t* dir) {
-  std::int64_t total = 0, count = 0;
+  // Window counts never exceed 2^31 - 1, so the limit compares as well in
+  // 32 bits; a row's noise sum stays below 255 x width < 2^31.
+  const auto limit32 = static_cast<std::int32_t>(std::min<std::int64_t>(limit, INT32_MAX));
+  std::int32_t total = 0, count = 0;
   for (int x = 0; x < width; ++x) {
-    const bool bad = good[x] <= limit && near[x] == 0;
-    dir[x] = static_cast<std::uint8_t>(dir[x] | (bad ? kBadBit : 0));
-    total += bad ? 0 : noise[x];
+    // Every value read, then chosen: selects, not branches.
+    const bool bad = (static_cast<std::int32_t>(good[x]) <= limit32) & (near[x] == 0);
+    const std::int32_t n = noise[x];
+    const std::uint8_t d = dir[x];
+    dir[x] = static_cast<std::uint8_t>(d | (bad ? kBadBit : 0));
+    total += bad ? 0 : n;
     count += bad ? 0 : 1;
   }
   return {total, count};
