@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 
 #include "zylscan/feature_record.h"
 
@@ -24,6 +25,22 @@ inline int RingTransitions(ByteImage image, int y, int x) {
   int count = 0;
   for (int i = 0; i < 8; ++i) count += !ridge[i] && ridge[i + 1];
   return count;
+}
+
+// The first column x' in [x, end) whose pixel is ridge (0) at the time of
+// the call, or end. Eight pixels are tested at a time: a word of eight
+// bytes holds a zero byte exactly when (v - 0x01..01) & ~v & 0x80..80 is
+// non-zero. A scan that changes pixels calls this again after each change,
+// so it sees every pixel as a pixel-by-pixel scan would.
+inline int NextRidge(const std::uint8_t* row, int x, int end) {
+  constexpr std::uint64_t kOnes = 0x0101010101010101ull, kHighs = 0x8080808080808080ull;
+  for (; x + 8 <= end; x += 8) {
+    std::uint64_t v;
+    std::memcpy(&v, row + x, sizeof v);
+    if (((v - kOnes) & ~v & kHighs) != 0) break;
+  }
+  while (x < end && row[x] != 0) ++x;
+  return x;
 }
 
 // The digital straight walk from (x0, y0) towards (x1, y1): steps the

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "extract/skeleton_canvas.h"
+#include "extract/skeleton_walk.h"
 #include "extract/thinning.h"
 #include "zylscan/extract_thinning.h"
 
@@ -116,6 +117,24 @@ TEST(Thinning, RidgeBitsOfARowWithAndWithoutVectorInstructions) {
     zyl::extract::pack_ridge_row_plain(row.data(), width, plain.data());
     EXPECT_EQ(fast, want) << width;
     EXPECT_EQ(plain, want) << width;
+  }
+}
+
+// The ridge search eight pixels at a time against a pixel-by-pixel search,
+// on rows of sparse ridge pixels among grey values (bytes of 0x80 and 0x01
+// included, which a careless zero-byte test mistakes for zeros).
+TEST(Thinning, NextRidgeFindsTheFirstRidgePixel) {
+  std::mt19937 rng(8);
+  const std::uint8_t values[] = {1, 0x80, 0x81, 0xFF, 0x7F, 0x01, 255, 2};
+  for (int trial = 0; trial < 300; ++trial) {
+    const int width = trial % 70;
+    std::vector<std::uint8_t> row(width + 8, 0);  // zeros beyond the end must not be found
+    for (int x = 0; x < width; ++x) row[x] = rng() % 23 == 0 ? 0 : values[rng() % 8];
+    for (int from = 0; from <= width; ++from) {
+      int want = from;
+      while (want < width && row[want] != 0) ++want;
+      ASSERT_EQ(zyl::extract::NextRidge(row.data(), from, width), want) << trial << " from " << from;
+    }
   }
 }
 
