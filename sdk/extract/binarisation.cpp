@@ -291,8 +291,10 @@ void majority(int width, int height, ByteImage image) {
     const std::uint8_t* below = rows[y + 1];
     std::uint8_t* out = image[y];
     for (int x = 1; x + 1 < width; ++x) {
-      int sum = 0;
-      for (int dx = -1; dx <= 1; ++dx) sum += above[x + dx] + here[x + dx] + below[x + dx];
+      // At most 9 x 255: 16-bit lanes.
+      std::uint16_t sum = 0;
+      for (int dx = -1; dx <= 1; ++dx)
+        sum = static_cast<std::uint16_t>(sum + above[x + dx] + here[x + dx] + below[x + dx]);
       out[x] = sum >= 1152 ? kBackground : kRidge;
     }
   }
