@@ -108,9 +108,8 @@ Sum running_sum_plain(const Sum* __restrict plus, const Sum* __restrict minus, i
 }
 
 // running_sum_plain a vector at a time: the steps of a vector are summed
-// as a prefix (shifted additions) on top of the last sum, so the chain from
-// vector to vector is one addition and one shuffle instead of one addition
-// per column.
+// as a prefix (shifted additions) and added to the last sum, so the chain
+// from vector to vector is one addition instead of one addition per column.
 template <bool kPlus, bool kMinus>
 std::int32_t running_sum(const std::int32_t* __restrict plus, const std::int32_t* __restrict minus, int n,
                          std::int32_t sum, std::int32_t* __restrict out) {
@@ -123,9 +122,10 @@ std::int32_t running_sum(const std::int32_t* __restrict plus, const std::int32_t
     if constexpr (kMinus) d = _mm_sub_epi32(d, _mm_loadu_si128(reinterpret_cast<const __m128i*>(minus + i)));
     d = _mm_add_epi32(d, _mm_slli_si128(d, 4));
     d = _mm_add_epi32(d, _mm_slli_si128(d, 8));
-    d = _mm_add_epi32(d, carry);
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), d);
-    carry = _mm_shuffle_epi32(d, 0xFF);
+    // The vector's total, taken from its own prefix, moves the carry: the
+    // chain from vector to vector is that one addition.
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm_add_epi32(d, carry));
+    carry = _mm_add_epi32(carry, _mm_shuffle_epi32(d, 0xFF));
   }
   sum = _mm_cvtsi128_si32(carry);
 #endif
@@ -146,10 +146,9 @@ std::uint16_t running_sum(const std::uint16_t* __restrict plus, const std::uint1
     d = _mm_add_epi16(d, _mm_slli_si128(d, 2));
     d = _mm_add_epi16(d, _mm_slli_si128(d, 4));
     d = _mm_add_epi16(d, _mm_slli_si128(d, 8));
-    d = _mm_add_epi16(d, carry);
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), d);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm_add_epi16(d, carry));
     const __m128i top = _mm_shufflehi_epi16(d, 0xFF);  // lane 7 in lanes 4..7
-    carry = _mm_unpackhi_epi64(top, top);
+    carry = _mm_add_epi16(carry, _mm_unpackhi_epi64(top, top));
   }
   sum = static_cast<std::uint16_t>(_mm_extract_epi16(carry, 0));
 #endif
