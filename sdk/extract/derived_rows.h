@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
-#include <vector>
+#include <memory>
 
 namespace zyl::extract {
 
@@ -19,7 +19,8 @@ class DerivedRows {
   DerivedRows(int width, int height, int capacity, Make make)
       : width_(std::max(width, 0)),
         capacity_(std::clamp(capacity, 1, std::max(height, 1))),
-        buffer_(static_cast<std::size_t>(capacity_) * static_cast<std::size_t>(width_)),
+        // Left uninitialised: every row is made before it is read.
+        buffer_(new std::uint8_t[static_cast<std::size_t>(capacity_) * static_cast<std::size_t>(width_)]),
         make_(make) {}
 
   const std::uint8_t* operator[](int y) {
@@ -32,13 +33,13 @@ class DerivedRows {
 
  private:
   std::uint8_t* slot(int y) {
-    return buffer_.data() + static_cast<std::size_t>(y % capacity_) * static_cast<std::size_t>(width_);
+    return buffer_.get() + static_cast<std::size_t>(y % capacity_) * static_cast<std::size_t>(width_);
   }
 
   int width_;
   int capacity_;
   int made_ = -1;
-  std::vector<std::uint8_t> buffer_;
+  std::unique_ptr<std::uint8_t[]> buffer_;
   Make make_;
 };
 

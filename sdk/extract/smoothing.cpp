@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <type_traits>
+#include <vector>
 
 #include "extract/derived_rows.h"
 #include "extract/window_sums.h"
@@ -70,22 +71,25 @@ void stretch_row(const std::uint8_t* __restrict s, const std::uint8_t* __restric
 // d being the mean deviation of grey from smooth around the pixel.
 void normalize(int width, int height, ByteImage grey, ByteImage smooth, int radius) {
   const int r = effective_radius(radius, width, height);
-  RowRing smooth_rows(smooth, width, height, ring_rows(r, 0, height));
-  // The deviation of each row, made once as it enters the window and read
-  // again as it leaves.
+  // The deviation of each row, made once as it enters the window (row
+  // y + r at output row y, before that row of smooth is overwritten) and
+  // read again as it leaves.
   auto deviation_of = [&](int yy, std::uint8_t* __restrict out) {
-    const std::uint8_t* __restrict s = smooth_rows[yy];
+    const std::uint8_t* __restrict s = smooth[yy];
     const std::uint8_t* __restrict g = grey[yy];
     for (int x = 0; x < width; ++x) out[x] = static_cast<std::uint8_t>(std::abs(s[x] - g[x]));
   };
   DerivedRows<decltype(deviation_of)> deviations(width, height, ring_rows(r, 0, height), deviation_of);
+  // Output row y is written over smooth row y, which the stretch reads.
+  std::vector<std::uint8_t> smooth_row(static_cast<std::size_t>(width));
   // Deviations are bytes, so their window sums are bounded as the means'.
   with_byte_sum_type(r, width, height, [&](auto zero) {
     using Sum = decltype(zero);
     WindowSums<Sum, 1> deviation(width, height, r);
     for (int y = 0; y < height; ++y) {
       deviation.advance_bytes(deviations);
-      stretch_row(smooth_rows[y], grey[y], deviation.sums(0), deviation.column_counts(), deviation.row_count(),
+      std::copy_n(smooth[y], width, smooth_row.data());
+      stretch_row(smooth_row.data(), grey[y], deviation.sums(0), deviation.column_counts(), deviation.row_count(),
                   width, smooth[y]);
     }
   });
