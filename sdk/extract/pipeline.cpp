@@ -101,8 +101,7 @@ std::int32_t extract(const XWContext& p, std::int32_t width, std::int32_t height
   OwnedByteImage work(w, h), directions(w, h);
   if (!work || !directions || (p.imageTest && !as_given)) return ZYL_EXTRACT_BAD_ARGUMENT;
   OwnedByteImage& normalised = work;
-  ex::CopyByteImage(w, h, image, normalised.get());
-  ex::SmoothImage(w, h, normalised.get(), p.smoothingRadius);
+  ex::SmoothImageInto(w, h, image, normalised.get(), p.smoothingRadius);
   ex::NormalizeImage(w, h, image, normalised.get(), p.normalisationRadius);
   for (int i = p.extraMeanPasses ? 3 : 2; i > 0; --i) ex::PuttyImage(w, h, normalised.get());
 
@@ -218,8 +217,7 @@ int32_t zyl::extract::ExtractFeatures_GetQ(int32_t width, int32_t height, ByteIm
   OwnedByteImage normalised(w, h), directions(w, h);
   if (!normalised || !directions) return -1;
   PuttyImage(w, h, rows);
-  CopyByteImage(w, h, rows, normalised.get());
-  SmoothImage(w, h, normalised.get(), kQSmoothRadius);
+  SmoothImageInto(w, h, rows, normalised.get(), kQSmoothRadius);
   NormalizeImage(w, h, rows, normalised.get(), kQNormaliseRadius);
   PuttyImage(w, h, normalised.get());
   ComputeDirImage(w, h, normalised.get(), directions.get(), kQDirectionRadius, kQDirectionRadius, kQContrast, 0);

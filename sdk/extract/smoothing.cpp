@@ -13,33 +13,40 @@
 namespace zyl::extract {
 namespace {
 
-void mean_filter(int width, int height, ByteImage image, int radius) {
-  const int r = effective_radius(radius, width, height);
-  RowRing rows(image, width, height, ring_rows(r, 0, height));
+// Means of the rows that `rows` gives, written into out: over the image
+// itself through a RowRing, or from another image directly.
+template <typename Rows>
+void mean_filter_rows(Rows& rows, int width, int height, int r, ByteImage out) {
   const bool scalable = window_sum_scalable(r, width, height);
   const bool small = window_sum_small(r, width, height, 255);
   WindowReciprocals reciprocals(scalable ? width : 0);
   with_byte_sum_type(r, width, height, [&](auto zero) {
-    MeanWindow<RowRing, decltype(zero)> means(rows, width, height, r);
+    MeanWindow<Rows, decltype(zero)> means(rows, width, height, r);
     for (int y = 0; y < height; ++y) {
       means.advance();
-      rows.load_through(y);
+      if constexpr (std::is_same_v<Rows, RowRing>) rows.load_through(y);
       if constexpr (!std::is_same_v<decltype(zero), std::int64_t>) {
         if (scalable) {
           write_scaled_means(means.sums(), reciprocals.of(means.row_count(), means.column_counts()), width,
-                             image[y]);
+                             out[y]);
           continue;
         }
       }
       if constexpr (std::is_same_v<decltype(zero), std::int32_t>) {
         if (small) {
-          write_small_means(means.sums(), means.column_counts(), means.row_count(), width, image[y]);
+          write_small_means(means.sums(), means.column_counts(), means.row_count(), width, out[y]);
           continue;
         }
       }
-      write_means(means.sums(), means.column_counts(), means.row_count(), width, image[y]);
+      write_means(means.sums(), means.column_counts(), means.row_count(), width, out[y]);
     }
   });
+}
+
+void mean_filter(int width, int height, ByteImage image, int radius) {
+  const int r = effective_radius(radius, width, height);
+  RowRing rows(image, width, height, ring_rows(r, 0, height));
+  mean_filter_rows(rows, width, height, r, image);
 }
 
 // One row of the stretch below; the deviation sums come with their window
@@ -106,6 +113,13 @@ void zyl::extract::PuttyImage(int32_t width, int32_t height, ByteImage image) {
 
 void zyl::extract::SmoothImage(int32_t width, int32_t height, ByteImage image, int32_t r) {
   if (valid_image(width, height, image)) mean_filter(width, height, image, r);
+}
+
+void zyl::extract::SmoothImageInto(int32_t width, int32_t height, ByteImage from, ByteImage to, int32_t r) {
+  if (!valid_image(width, height, from) || !to) return;
+  const int radius = effective_radius(r, width, height);
+  DirectRows rows(from);
+  mean_filter_rows(rows, width, height, radius, to);
 }
 
 void zyl::extract::NormalizeImage(int32_t width, int32_t height, ByteImage grey, ByteImage smooth, int32_t r) {

@@ -12,6 +12,7 @@
 
 #include "extract/binarisation.h"
 #include "extract/field_images.h"
+#include "extract/smoothing.h"
 #include "extract/window_sums.h"
 #include "zylscan/extract_filters.h"
 #include "zylscan/geometry.h"
@@ -225,6 +226,11 @@ TEST(WindowFilters, MeanFiltersMatchBruteForce) {
     auto smooth = g.image();
     SmoothImage(s.width, s.height, smooth.get(), s.radius);
     EXPECT_EQ(Grid::of(smooth), means(g, s.radius));
+    auto from = g.image();
+    zyl::extract::OwnedByteImage to(s.width, s.height);
+    zyl::extract::SmoothImageInto(s.width, s.height, from.get(), to.get(), s.radius);
+    EXPECT_EQ(Grid::of(to), means(g, s.radius));
+    EXPECT_EQ(Grid::of(from), g) << "the source is only read";
 
     auto putty = g.image();
     PuttyImage(s.width, s.height, putty.get());
