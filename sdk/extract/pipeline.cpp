@@ -59,6 +59,12 @@ void copy(const OwnedByteImage& from, const OwnedByteImage& to) {
   zyl::extract::CopyByteImage(from.width(), from.height(), from.get(), to.get());
 }
 
+// The bad-area bits of `from` replace those of `to`, row by row (distinct
+// images, so the row vectorises).
+void merge_bad_bits(std::uint8_t* __restrict to, const std::uint8_t* __restrict from, std::int32_t width) {
+  for (std::int32_t x = 0; x < width; ++x) to[x] = static_cast<std::uint8_t>((to[x] & 0x7F) | (from[x] & kBadBit));
+}
+
 // Block directions, stored in the record, and the singular point candidates
 // read off them.
 SingularPointList block_stage(const XWContext& p, const OwnedByteImage& W, FeatureRecord& record) {
@@ -120,9 +126,7 @@ std::int32_t extract(const XWContext& p, std::int32_t width, std::int32_t height
     OwnedByteImage& spots = work;
     copy(directions, spots);
     ex::EliminateSpots(w, h, spots.get());
-    for (std::int32_t y = 0; y < h; ++y)
-      for (std::int32_t x = 0; x < w; ++x)
-        directions[y][x] = static_cast<std::uint8_t>((directions[y][x] & 0x7F) | (spots[y][x] & kBadBit));
+    for (std::int32_t y = 0; y < h; ++y) merge_bad_bits(directions[y], spots[y], w);
   }
 
   ex::DirectSmoothImage(w, h, image, directions.get());
