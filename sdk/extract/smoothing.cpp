@@ -49,6 +49,60 @@ void mean_filter(int width, int height, ByteImage image, int radius) {
   mean_filter_rows(rows, width, height, r, image);
 }
 
+// col[x] = above[x] + here[x] + below[x], a missing row counting 0.
+void column_sums(const std::uint8_t* __restrict above, const std::uint8_t* __restrict here,
+                 const std::uint8_t* __restrict below, int width, std::uint16_t* __restrict col) {
+  if (above && below)
+    for (int x = 0; x < width; ++x) col[x] = static_cast<std::uint16_t>(above[x] + here[x] + below[x]);
+  else if (above)
+    for (int x = 0; x < width; ++x) col[x] = static_cast<std::uint16_t>(above[x] + here[x]);
+  else if (below)
+    for (int x = 0; x < width; ++x) col[x] = static_cast<std::uint16_t>(here[x] + below[x]);
+  else
+    for (int x = 0; x < width; ++x) col[x] = here[x];
+}
+
+// One row of putty: the 3 x 3 sums from the column sums of the window's
+// rows, divided by the window sizes through their reciprocals (the sums are
+// at most 2295, far below the 2^21 of scaled_mean_of).
+void putty_row(const std::uint16_t* __restrict col, const float* __restrict reciprocals, int width,
+               std::uint8_t* __restrict out) {
+  if (width == 1) {
+    out[0] = static_cast<std::uint8_t>(scaled_mean_of(col[0], reciprocals[0]));
+    return;
+  }
+  out[0] = static_cast<std::uint8_t>(scaled_mean_of(col[0] + col[1], reciprocals[0]));
+  for (int x = 1; x + 1 < width; ++x)
+    out[x] = static_cast<std::uint8_t>(scaled_mean_of(col[x - 1] + col[x] + col[x + 1], reciprocals[x]));
+  out[width - 1] =
+      static_cast<std::uint8_t>(scaled_mean_of(col[width - 2] + col[width - 1], reciprocals[width - 1]));
+}
+
+// PuttyImage, the mean over the 3 x 3 window (clipped to the image) written
+// over the image: each row's column sums from the original rows above (kept
+// in a copy), at and below it, without running sums.
+void putty(int width, int height, ByteImage image) {
+  const auto w = static_cast<std::size_t>(width);
+  std::vector<std::uint8_t> above(w), here(w);
+  std::vector<std::uint16_t> col(w);
+  // Reciprocals of the window sizes for windows of 1, 2 and 3 rows.
+  std::vector<float> reciprocals[4];
+  for (int rows = 1; rows <= 3; ++rows) {
+    reciprocals[rows].resize(w);
+    for (int x = 0; x < width; ++x) {
+      const int columns = std::min(width - 1, x + 1) - std::max(0, x - 1) + 1;
+      reciprocals[rows][static_cast<std::size_t>(x)] = reciprocal_up(rows * columns);
+    }
+  }
+  for (int y = 0; y < height; ++y) {
+    std::copy_n(image[y], w, here.data());
+    const bool up = y > 0, down = y + 1 < height;
+    column_sums(up ? above.data() : nullptr, here.data(), down ? image[y + 1] : nullptr, width, col.data());
+    putty_row(col.data(), reciprocals[1 + up + down].data(), width, image[y]);
+    above.swap(here);
+  }
+}
+
 // One row of the stretch below; the deviation sums come with their window
 // sizes (row_count x columns[x]). Written without branches so that it
 // vectorises: (g - low) x 255 / (high - low) is taken for every pixel in
@@ -108,7 +162,7 @@ void normalize(int width, int height, ByteImage grey, ByteImage smooth, int radi
 using namespace zyl::extract;
 
 void zyl::extract::PuttyImage(int32_t width, int32_t height, ByteImage image) {
-  if (valid_image(width, height, image)) mean_filter(width, height, image, 1);
+  if (valid_image(width, height, image)) putty(width, height, image);
 }
 
 void zyl::extract::SmoothImage(int32_t width, int32_t height, ByteImage image, int32_t r) {

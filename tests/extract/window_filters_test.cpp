@@ -238,6 +238,23 @@ TEST(WindowFilters, MeanFiltersMatchBruteForce) {
   }
 }
 
+// The 3 x 3 mean on images of one to three rows and columns, where every
+// window is clipped, and on a larger one.
+TEST(WindowFilters, PuttyOnNarrowImages) {
+  std::mt19937 rng(17);
+  for (int w = 1; w <= 4; ++w)
+    for (int h = 1; h <= 4; ++h) {
+      const Grid g = zyl::test::random_grid(rng, w, h);
+      auto putty = g.image();
+      PuttyImage(w, h, putty.get());
+      EXPECT_EQ(Grid::of(putty), means(g, 1)) << w << " x " << h;
+    }
+  const Grid white(70, 3, 255);
+  auto putty = white.image();
+  PuttyImage(70, 3, putty.get());
+  EXPECT_EQ(Grid::of(putty), white);
+}
+
 TEST(WindowFilters, BinarisationsMatchBruteForce) {
   std::mt19937 rng(12);
   std::uniform_int_distribution<int> radius(0, 9);
