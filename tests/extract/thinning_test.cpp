@@ -120,6 +120,23 @@ TEST(Thinning, RidgeBitsOfARowWithAndWithoutVectorInstructions) {
   }
 }
 
+// The transition count by table against the count round the ring, for
+// every neighbourhood of a ridge pixel and of a background one.
+TEST(Thinning, TransitionCountOfEveryNeighbourhood) {
+  const int dx[8] = {0, 1, 1, 1, 0, -1, -1, -1}, dy[8] = {-1, -1, 0, 1, 1, 1, 0, -1};
+  for (int centre = 0; centre < 2; ++centre)
+    for (int index = 0; index < 256; ++index) {
+      Canvas img(3, 3);
+      img[1][1] = centre ? 0 : 255;
+      for (int i = 0; i < 8; ++i)
+        if ((index >> i) & 1) img[1 + dy[i]][1 + dx[i]] = 0;
+      int steps = 0;
+      for (int i = 0; i < 8; ++i) steps += !((index >> i) & 1) && ((index >> ((i + 1) % 8)) & 1);
+      EXPECT_EQ(zyl::extract::RingTransitions(img.get(), 1, 1), steps) << index;
+      EXPECT_EQ(GetTransitionCount(img.get(), 1, 1), centre ? steps : -1) << index;
+    }
+}
+
 // The ridge search eight pixels at a time against a pixel-by-pixel search,
 // on rows of sparse ridge pixels among grey values (bytes of 0x80 and 0x01
 // included, which a careless zero-byte test mistakes for zeros).
