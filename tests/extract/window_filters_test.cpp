@@ -52,6 +52,14 @@ Grid means(const Grid& g, int r) {
   return out;
 }
 
+// Background (255) where the grey value is at or above the mean, ridge
+// (0) elsewhere.
+Grid binarised(const Grid& g, const Grid& m) {
+  Grid out(g.width, g.height);
+  for (std::size_t i = 0; i < g.v.size(); ++i) out.v[i] = g.v[i] >= m.v[i] ? 255 : 0;
+  return out;
+}
+
 Grid random_binary(std::mt19937& rng, int w, int h) {
   Grid g = zyl::test::random_grid(rng, w, h, 0, 2);
   for (int& p : g.v) p = p == 0 ? 0 : 255;
@@ -187,8 +195,7 @@ TEST(WindowFilters, MeanFiltersAtTheLimitsOfSixteenBitSums) {
       auto binary = g.image();
       BinarizeImage(s.width, s.height, binary.get(), s.radius);
       const Grid m = means(g, s.radius);
-      Grid expected(s.width, s.height);
-      for (std::size_t i = 0; i < g.v.size(); ++i) expected.v[i] = g.v[i] >= m.v[i] ? 255 : 0;
+      Grid expected = binarised(g, m);
       EXPECT_EQ(Grid::of(binary), expected);
 
       // The adaptive binarisation, alone and after the density
@@ -265,8 +272,7 @@ TEST(WindowFilters, BinarisationsMatchBruteForce) {
     auto plain = g.image();
     BinarizeImage(s.width, s.height, plain.get(), s.radius);
     const Grid m = means(g, s.radius);
-    Grid expected(s.width, s.height);
-    for (std::size_t i = 0; i < g.v.size(); ++i) expected.v[i] = g.v[i] >= m.v[i] ? 255 : 0;
+    Grid expected = binarised(g, m);
     EXPECT_EQ(Grid::of(plain), expected);
 
     // Two windows, in either order of the radii.
