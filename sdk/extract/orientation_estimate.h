@@ -87,6 +87,15 @@ inline OrientationEstimate estimate_orientation(std::int64_t h, std::int64_t b, 
   return {orientation, noise, peak};
 }
 
+// A diagonal's 32-bit sum of absolute differences scaled by 71 / 100, as
+// sum x 71 / 100 in 64 bits gives it. Such sums are never negative, and
+// 71 x sum fits an unsigned 64-bit product, so the quotient of the unsigned
+// values is the same; the unsigned division by the constant takes fewer and
+// faster steps than the signed one.
+inline std::int64_t scaled_diagonal(std::int32_t sum) {
+  return static_cast<std::int64_t>(static_cast<std::uint64_t>(static_cast<std::uint32_t>(sum)) * 71 / 100);
+}
+
 // The four differences of one pixel, as absolute values or squares.
 enum class DifferenceKind { Absolute, Squares };
 
@@ -190,10 +199,13 @@ class DirectionWindow {
   // farther away: their sums are scaled by 71 / 100, or halved for squares.
   OrientationEstimate estimate(int x) const {
     const std::int64_t h = sum(0, x), d1 = sum(1, x), v = sum(2, x), d2 = sum(3, x);
-    if constexpr (kKind == DifferenceKind::Squares)
+    if constexpr (kKind == DifferenceKind::Squares) {
       return estimate_orientation(h, d1 / 2, v, d2 / 2);
-    else
-      return estimate_orientation<std::is_same_v<Sum, std::int32_t>>(h, d1 * 71 / 100, v, d2 * 71 / 100);
+    } else if constexpr (std::is_same_v<Sum, std::int32_t>) {
+      return estimate_orientation<true>(h, scaled_diagonal(sums_.sum(1, x)), v, scaled_diagonal(sums_.sum(3, x)));
+    } else {
+      return estimate_orientation(h, d1 * 71 / 100, v, d2 * 71 / 100);
+    }
   }
 
  private:

@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <climits>
 #include <random>
+#include <vector>
 
 #include "extract/field_images.h"
 #include "extract/orientation_estimate.h"
@@ -33,6 +35,18 @@ TEST(OrientationEstimate, KnownSums) {
     EXPECT_EQ(e.orientation, c.orientation) << c.h << " " << c.b << " " << c.c << " " << c.d;
     EXPECT_EQ(e.noise, c.noise) << c.h << " " << c.b << " " << c.c << " " << c.d;
   }
+}
+
+// The unsigned scaling of narrow diagonal sums against the signed 64-bit
+// form, at the ends of the range, around multiples of 100 and at random.
+TEST(OrientationEstimate, NarrowDiagonalScalingMatchesSignedForm) {
+  std::vector<std::int32_t> sums = {0, 1, 2, 99, 100, 101, 199, 200, 9999, 10000, INT32_MAX - 1, INT32_MAX};
+  for (std::int32_t m : {100, 3000, 1000000, INT32_MAX / 100})
+    for (int d = -2; d <= 2; ++d) sums.push_back(m * 100 + d);
+  std::mt19937 rng(7);
+  std::uniform_int_distribution<std::int32_t> any(0, INT32_MAX);
+  for (int i = 0; i < 100000; ++i) sums.push_back(any(rng));
+  for (std::int32_t s : sums) ASSERT_EQ(zyl::extract::scaled_diagonal(s), std::int64_t{s} * 71 / 100) << s;
 }
 
 // Window sums of the four differences, brute force.
