@@ -81,7 +81,18 @@ inline OrientationEstimate estimate_orientation(std::int64_t h, std::int64_t b, 
   std::int64_t lo = p, hi = z;
   if (q < p) lo = q, hi = u;
   // A constant divisor: the integer division becomes a multiplication.
-  const std::int64_t k = (hi - lo) * (15 - std::abs(offset)) / 30;
+  // Neither factor is negative (see below), so with narrow sums the product
+  // is divided as an unsigned value, which takes fewer steps. The pair
+  // (p, q) has the smallest sum, so p <= z and q <= u, and hi >= lo; and
+  // |offset| <= 15: with a_i = peak - i >= 0 its numerator is
+  // 15 x (a_p - a_q + 3 a_u - 3 a_z) and its divisor -(a_u + a_p + a_q + a_z),
+  // where a_u <= a_q and a_z <= a_p bound the numerator by 15 x the divisor
+  // on either side.
+  std::int64_t k;
+  if constexpr (kNarrow)
+    k = static_cast<std::int64_t>(static_cast<std::uint64_t>((hi - lo) * (15 - std::abs(offset))) / 30);
+  else
+    k = (hi - lo) * (15 - std::abs(offset)) / 30;
   lo = lo < k ? 0 : lo - k;
   const int noise = hi + k == 0 ? kUnreliableNoise : static_cast<int>(truncated_quotient<kNarrow>(lo * 255, hi + k));
   return {orientation, noise, peak};

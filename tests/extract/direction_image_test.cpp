@@ -49,6 +49,37 @@ TEST(OrientationEstimate, NarrowDiagonalScalingMatchesSignedForm) {
   for (std::int32_t s : sums) ASSERT_EQ(zyl::extract::scaled_diagonal(s), std::int64_t{s} * 71 / 100) << s;
 }
 
+// The narrow estimate (double quotients, unsigned division by 30) against
+// the 64-bit integer one: every combination of a few values (ties, zeros,
+// the largest narrow sums) and random sums of all sizes.
+TEST(OrientationEstimate, NarrowEstimateMatchesWideForm) {
+  const std::int64_t largest = INT32_MAX, largest_diagonal = largest * 71 / 100;
+  const std::int64_t values[] = {0, 1, 2, 7, 30, 31, 1000, largest_diagonal - 1, largest_diagonal, largest};
+  auto check = [](std::int64_t h, std::int64_t b, std::int64_t c, std::int64_t d) {
+    const auto narrow = estimate_orientation<true>(h, b, c, d);
+    const auto wide = estimate_orientation<false>(h, b, c, d);
+    ASSERT_EQ(narrow.orientation, wide.orientation) << h << " " << b << " " << c << " " << d;
+    ASSERT_EQ(narrow.noise, wide.noise) << h << " " << b << " " << c << " " << d;
+    ASSERT_EQ(narrow.peak, wide.peak);
+  };
+  for (std::int64_t h : values)
+    for (std::int64_t b : values)
+      for (std::int64_t c : values)
+        for (std::int64_t d : values) {
+          if (b > largest_diagonal || d > largest_diagonal) continue;  // diagonals come scaled
+          check(h, b, c, d);
+        }
+  std::mt19937_64 rng(11);
+  for (int i = 0; i < 200000; ++i) {
+    // Sizes from a few units to the whole range, so that sums often lie close.
+    const std::int64_t limit = std::int64_t{1} << (rng() % 32);
+    auto draw = [&](std::int64_t top) { return static_cast<std::int64_t>(rng() % static_cast<std::uint64_t>(top)); };
+    const std::int64_t h = draw(limit), c = draw(limit);
+    const std::int64_t b = draw(limit) * 71 / 100, d = draw(limit) * 71 / 100;
+    check(h, b, c, d);
+  }
+}
+
 // Window sums of the four differences, brute force.
 struct Sums {
   std::int64_t h = 0, d1 = 0, v = 0, d2 = 0;
