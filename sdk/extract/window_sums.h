@@ -16,6 +16,8 @@
 #include <array>
 #include <climits>
 #include <cstdint>
+#include <cstring>
+#include <type_traits>
 #include <vector>
 
 #include "zylscan/feature_record.h"
@@ -272,6 +274,10 @@ class WindowSums {
   // hold the K channels of a column side by side, so the K running sums
   // advance together as one short vector.
   void slide_rows() {
+    if constexpr (K == 4 && std::is_same_v<Sum, std::int32_t>) {
+      slide_four_lanes();
+      return;
+    }
     const Sum* __restrict col = columns_.data();
     Sum* __restrict out = sums_.data();
     Sum s[K] = {};
@@ -298,6 +304,36 @@ class WindowSums {
       for (int k = 0; k < K; ++k) out[x * K + k] = s[k] += col[(x + r) * K + k] - col[(x - r - 1) * K + k];
     for (; x < width; ++x)
       for (int k = 0; k < K; ++k) out[x * K + k] = s[k] -= col[(x - r - 1) * K + k];
+  }
+
+  // slide_rows for four 32-bit channels, the four running sums held as the
+  // lanes of one vector (the loops above leave them as four scalar sums).
+  // The same stretches, the same sums.
+  void slide_four_lanes() {
+    typedef std::int32_t Lanes __attribute__((vector_size(16)));
+    const Sum* col = columns_.data();
+    Sum* out = sums_.data();
+    auto column = [col](int x) {
+      Lanes v;
+      std::memcpy(&v, col + 4 * static_cast<std::size_t>(x), sizeof v);
+      return v;
+    };
+    auto put = [out](int x, Lanes v) { std::memcpy(out + 4 * static_cast<std::size_t>(x), &v, sizeof v); };
+    const int r = radius_;
+    const int width = width_;
+    Lanes s = {0, 0, 0, 0};
+    for (int x = 0; x <= std::min(r, width - 1); ++x) s += column(x);
+    put(0, s);
+    const int enter_end = std::max(1, width - r);
+    const int leave_from = r + 1;
+    const int entering_only = std::min({width, enter_end, leave_from});
+    const int spanning = std::min(width, leave_from);
+    const int sliding = std::min(width, enter_end);
+    int x = 1;
+    for (; x < entering_only; ++x) put(x, s += column(x + r));
+    for (; x < spanning; ++x) put(x, s);
+    for (; x < sliding; ++x) put(x, s += column(x + r) - column(x - r - 1));
+    for (; x < width; ++x) put(x, s -= column(x - r - 1));
   }
 
   int width_;
