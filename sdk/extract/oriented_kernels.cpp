@@ -6,8 +6,11 @@
 // row m with dx and dy exchanged, row (120 - m) row m with dx negated. Each
 // row was adjusted by a few units on its largest taps so that it sums to
 // exactly 112211, the divisor of an interior pixel.
+#include <algorithm>
 #include <cstdint>
+#include <cstdlib>
 
+#include "extract/oriented_chunks.h"
 #include "zylscan/oriented_filter.h"
 
 // The public header declares these exported; the definitions take that.
@@ -409,3 +412,89 @@ const std::int32_t filter_w[120][18] = {
 };
 
 }  // extern "C"
+
+namespace zyl::extract {
+
+OrientedChunks::OrientedChunks()
+    : weight{}, row{}, col{}, transposed{}, total{}, clipped_total{}, usable(true) {
+  constexpr int kSide = 2 * kReach + 1;
+  for (int m = 0; m < 120; ++m) {
+    // The kernel as a dense square, [dy][dx] and transposed [dx][dy].
+    std::int32_t dense[2][kSide][kSide] = {};
+    auto add = [&](int dy, int dx, std::int32_t w) {
+      if (dy < -kReach || dy > kReach || dx < -kReach || dx > kReach || w < 0 ||
+          w > INT16_MAX - dense[0][dy + kReach][dx + kReach]) {
+        usable = false;
+        return;
+      }
+      dense[0][dy + kReach][dx + kReach] += w;
+      dense[1][dx + kReach][dy + kReach] += w;
+      total[m] += w;
+    };
+    add(0, 0, filter_w0[m]);
+    for (int k = 0, taps = std::min(filter_c[m], ZYL_KERNEL_TAPS); k < taps; ++k) {
+      add(filter_y[m][k], filter_x[m][k], filter_w[m][k]);
+      add(-filter_y[m][k], -filter_x[m][k], filter_w[m][k]);
+    }
+    if (total[m] > ZYL_KERNEL_TOTAL) usable = false;
+    // Sums of the weights over the tap ranges a pixel of each edge class
+    // keeps inside, from sums over the rectangles [0, r) x [0, c).
+    std::int32_t before[kSide + 1][kSide + 1] = {};
+    for (int r = 0; r < kSide; ++r)
+      for (int c = 0; c < kSide; ++c)
+        before[r + 1][c + 1] = before[r][c + 1] + before[r + 1][c] - before[r][c] + dense[0][r][c];
+    // Class k keeps the taps at offsets first(k)..last(k), counted from
+    // -kReach as 0.
+    auto first = [](int k) { return k < kReach ? kReach - k : 0; };
+    auto last = [](int k) { return k > kReach ? 3 * kReach - k : 2 * kReach; };
+    for (int j = 0; j < kSide; ++j)
+      for (int i = 0; i < kSide; ++i) {
+        const int r0 = first(j), r1 = last(j) + 1, c0 = first(i), c1 = last(i) + 1;
+        clipped_total[m][j][i] = before[r1][c1] - before[r0][c1] - before[r1][c0] + before[r0][c0];
+      }
+    // Each layout's chunks, taken greedily along its rows; the one that
+    // needs fewer is kept (the image itself on a tie).
+    struct Chunk {
+      int row, col;
+      Weights weight;
+    };
+    Chunk chunks[2][kSide * kSide];
+    int count[2] = {0, 0};
+    for (int layout = 0; layout < 2; ++layout) {
+      for (int r = -kReach; r <= kReach; ++r) {
+        const std::int32_t* line = dense[layout][r + kReach] + kReach;
+        for (int c = -kReach; c <= kReach; ++c) {
+          if (line[c] == 0) continue;
+          Chunk& chunk = chunks[layout][count[layout]++];
+          // A chunk moved left to stay within reach leaves the taps before
+          // c to the chunk that holds them already.
+          chunk.row = r;
+          chunk.col = std::min(c, kReach - (kWidth - 1));
+          for (int i = 0; i < kWidth; ++i)
+            chunk.weight.w[i] = static_cast<std::int16_t>(chunk.col + i < c ? 0 : line[chunk.col + i]);
+          c = chunk.col + kWidth - 1;
+        }
+      }
+    }
+    const int layout = count[1] < count[0] ? 1 : 0;
+    transposed[m] = layout == 1;
+    if (count[layout] > kChunks) {
+      usable = false;
+      continue;
+    }
+    for (int c = 0; c < kChunks; ++c) {
+      // Padding chunks weigh 0 on the centre row, within reach.
+      const bool kept = c < count[layout];
+      weight[m][c] = kept ? chunks[layout][c].weight : Weights{};
+      row[m][c] = static_cast<std::int8_t>(kept ? chunks[layout][c].row : 0);
+      col[m][c] = static_cast<std::int8_t>(kept ? chunks[layout][c].col : kReach - (kWidth - 1));
+    }
+  }
+}
+
+const OrientedChunks& oriented_chunks() {
+  static const OrientedChunks chunks;
+  return chunks;
+}
+
+}  // namespace zyl::extract

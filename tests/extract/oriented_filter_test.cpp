@@ -5,11 +5,13 @@
 #include <cstdlib>
 #include <random>
 #include <tuple>
+#include <utility>
 #include <vector>
 
 #include "extract/byte_image.h"
 #include "extract/filter_strength.h"
 #include "extract/orientation_estimate.h"
+#include "extract/oriented_chunks.h"
 #include "support/pgm.h"
 #include "zylscan/oriented_filter.h"
 
@@ -136,11 +138,12 @@ bool Same(const OwnedByteImage& a, const OwnedByteImage& b) {
 
 // The oriented smoothing of one pixel, straight from its definition: every
 // tap pixel and its mirror that lie inside, divided by the weights used
-// (which is the full total for an interior pixel); 3 x 3 mean when flat.
+// (which is the full total for an interior pixel); 3 x 3 mean when flat
+// (127) and for the values 120..126, which name no kernel.
 int ReferenceSmooth(const OwnedByteImage& src, int x, int y, int m) {
   const int w = src.width(), h = src.height();
   const auto inside = [&](int xx, int yy) { return xx >= 0 && yy >= 0 && xx < w && yy < h; };
-  if (m == 127) {
+  if (m >= 120) {
     int sum = 0, n = 0;
     for (int dy = -1; dy <= 1; ++dy)
       for (int dx = -1; dx <= 1; ++dx)
@@ -217,15 +220,153 @@ TEST(OrientedSmoothing, EveryOrientationMatchesTheKernelDefinitionOnExtremeImage
   for (int y = 0; y < h; ++y)
     for (int x = 0; x < w; ++x) speckle[y][x] = rng() % 2 ? 255 : 0;
   for (const OwnedByteImage* src : {&black, &white, &speckle, &grey}) {
-    // Each orientation on several pixels, some of them near the border.
+    // Each value a direction byte holds (0..127, so also the invalid
+    // 120..126) on several pixels, some of them near the border.
     OwnedByteImage d(w, h);
     for (int y = 0; y < h; ++y)
-      for (int x = 0; x < w; ++x) d[y][x] = static_cast<std::uint8_t>((y * w + x) % 121 == 120 ? 127 : (y * w + x) % 121);
+      for (int x = 0; x < w; ++x) d[y][x] = static_cast<std::uint8_t>((y * w + x) % 131 % 128);
     OwnedByteImage g = Copy(*src);
     DirectSmoothImage(w, h, g.get(), d.get());
     for (int y = 0; y < h; ++y)
       for (int x = 0; x < w; ++x) ASSERT_EQ(g[y][x], ReferenceSmooth(*src, x, y, d[y][x])) << x << "," << y;
   }
+}
+
+// Images too small for any interior pixel, and sizes around the kernels'
+// reach, where the border and interior paths meet: every pixel against
+// the definition, with orientations changing from pixel to pixel.
+TEST(OrientedSmoothing, SmallImagesMatchTheKernelDefinition) {
+  const std::pair<int, int> sizes[] = {{1, 1}, {1, 9}, {9, 1}, {3, 5}, {6, 6}, {7, 13}, {12, 12},
+                                       {13, 13}, {14, 14}, {25, 4}, {4, 25}, {19, 30}};
+  for (const auto& [w, h] : sizes) {
+    const OwnedByteImage src = RandomImage(w, h, static_cast<unsigned>(w * 100 + h));
+    OwnedByteImage d(w, h);
+    std::mt19937 rng(static_cast<unsigned>(w + h));
+    for (int y = 0; y < h; ++y)
+      for (int x = 0; x < w; ++x) d[y][x] = static_cast<std::uint8_t>(rng() % 256);
+    OwnedByteImage g = Copy(src);
+    DirectSmoothImage(w, h, g.get(), d.get());
+    for (int y = 0; y < h; ++y)
+      for (int x = 0; x < w; ++x)
+        ASSERT_EQ(g[y][x], ReferenceSmooth(src, x, y, d[y][x] & 0x7F)) << w << "x" << h << " at " << x << "," << y;
+  }
+}
+
+// The chunked layout of the kernels: each kernel is the sum of its chunks
+// in the layout it names (the image or its transpose), the chunks stay
+// within the kernels' reach, and the plain and vector sums agree with the
+// definition for every orientation on extreme and random pixels.
+TEST(OrientedKernels, ChunkedSumsEqualTheKernelInBothLayoutsAndBothArithmetics) {
+  using zyl::extract::OrientedChunks;
+  const OrientedChunks& chunks = zyl::extract::oriented_chunks();
+  ASSERT_TRUE(chunks.usable);
+  const int n = 32, guard = 8;
+  // Pixel (x, y) at x + y * n in one copy, y + x * n in the other.
+  std::vector<std::int16_t> image(n * n + 2 * guard), transposed(n * n + 2 * guard);
+  std::mt19937 rng(11);
+  for (int fill = 0; fill < 4; ++fill) {
+    OwnedByteImage src(n, n);
+    for (int y = 0; y < n; ++y)
+      for (int x = 0; x < n; ++x) {
+        const int v = fill == 0 ? 255 : fill == 1 ? 0 : fill == 2 ? (rng() % 2) * 255 : static_cast<int>(rng() % 256);
+        src[y][x] = static_cast<std::uint8_t>(v);
+        image[guard + y * n + x] = static_cast<std::int16_t>(v);
+        transposed[guard + x * n + y] = static_cast<std::int16_t>(v);
+      }
+    for (int m = 0; m < 120; ++m) {
+      SCOPED_TRACE(testing::Message() << "m " << m << " fill " << fill);
+      ASSERT_EQ(chunks.total[m], ZYL_KERNEL_TOTAL);
+      std::int32_t offset[OrientedChunks::kChunks];
+      for (int c = 0; c < OrientedChunks::kChunks; ++c) {
+        ASSERT_GE(chunks.col[m][c], -OrientedChunks::kReach);
+        ASSERT_LE(chunks.col[m][c] + OrientedChunks::kWidth - 1, OrientedChunks::kReach);
+        ASSERT_LE(std::abs(chunks.row[m][c]), OrientedChunks::kReach);
+        offset[c] = static_cast<std::int32_t>((chunks.row[m][c] * n + chunks.col[m][c]) * 2);
+      }
+      const std::vector<std::int16_t>& layout = chunks.transposed[m] ? transposed : image;
+      for (int y = 6; y < n - 6; y += 3)
+        for (int x = 6; x < n - 6; x += 2) {
+          const std::int16_t* p = layout.data() + guard + (chunks.transposed[m] ? x * n + y : y * n + x);
+          long expected = static_cast<long>(filter_w0[m]) * src[y][x];
+          for (const Tap& t : Row(m))
+            expected += static_cast<long>(t.w) * (src[y + t.dy][x + t.dx] + src[y - t.dy][x - t.dx]);
+          ASSERT_EQ(zyl::extract::oriented_sum_plain(p, chunks.weight[m], offset), expected);
+          ASSERT_EQ(zyl::extract::oriented_sum(p, chunks.weight[m], offset), expected);
+        }
+    }
+  }
+}
+
+#if defined(__SSE2__)
+// Four 3 x 3 means at once for every window sum (0..9 x 255): columns
+// repeating every three, so that all four windows hold the same sum, in
+// each of the ways a sum splits over the columns.
+TEST(OrientedKernels, FourFlatMeansAreExactForEveryWindowSum) {
+  for (int sum = 0; sum <= 9 * 255; ++sum) {
+    for (int split = 0; split < 3; ++split) {
+      int column[3] = {0, 0, 0}, left = sum;
+      for (int i = 0; i < 3; ++i) {
+        column[(i + split) % 3] = std::min(left, 3 * 255);
+        left -= column[(i + split) % 3];
+      }
+      std::uint8_t rows[3][8];
+      for (int x = 0; x < 8; ++x) {
+        int c = column[x % 3];
+        for (auto& row : rows) {
+          row[x] = static_cast<std::uint8_t>(std::min(c, 255));
+          c -= row[x];
+        }
+      }
+      const std::uint32_t bytes = zyl::extract::flat_means_four(rows[0], rows[1], rows[2]);
+      for (int i = 0; i < 4; ++i)
+        ASSERT_EQ((bytes >> (8 * i)) & 0xFF, static_cast<std::uint32_t>(sum / 9)) << "sum " << sum << " position " << i;
+    }
+  }
+}
+#endif
+
+// The divisor of a pixel near the border: the weights of the taps that lie
+// inside, for a pixel at each distance from each edge of a 13 x 13 image
+// (the smallest that takes the chunked kernels) and of a larger one.
+TEST(OrientedKernels, ClippedTotalsAreTheWeightsOfTheTapsInside) {
+  using zyl::extract::OrientedChunks;
+  const OrientedChunks& chunks = zyl::extract::oriented_chunks();
+  for (const int size : {13, 30}) {
+    for (int m = 0; m < 120; ++m)
+      for (int y = 0; y < size; ++y)
+        for (int x = 0; x < size; ++x) {
+          const auto inside = [&](int dy, int dx) {
+            return x + dx >= 0 && x + dx < size && y + dy >= 0 && y + dy < size;
+          };
+          long expected = filter_w0[m];
+          for (const Tap& t : Row(m)) expected += (inside(t.dy, t.dx) + inside(-t.dy, -t.dx)) * t.w;
+          ASSERT_EQ(chunks.clipped_total[m][OrientedChunks::edge_class(y, size)][OrientedChunks::edge_class(x, size)],
+                    expected)
+              << "m " << m << " at " << x << "," << y << " of " << size;
+        }
+  }
+}
+
+TEST(OrientedKernels, DivisionByTheTotalIsExactForEveryKernelSum) {
+  for (std::uint32_t sum = 0; sum <= 255u * ZYL_KERNEL_TOTAL; ++sum)
+    ASSERT_EQ(zyl::extract::divide_by_kernel_total(sum), sum / ZYL_KERNEL_TOTAL) << sum;
+#if defined(__SSE2__)
+  // Four sums at once, each spread over four lanes in its own way; every
+  // kernel sum appears in every position.
+  constexpr std::uint32_t kLargest = 255u * ZYL_KERNEL_TOTAL;
+  const auto lanes = [](std::uint32_t sum, int spread) {
+    const auto part = static_cast<int>(sum / 4);
+    const auto rest = static_cast<int>(sum - 3u * static_cast<std::uint32_t>(part));
+    return spread == 0 ? _mm_setr_epi32(static_cast<int>(sum), 0, 0, 0) : _mm_setr_epi32(part, part, rest, part);
+  };
+  for (std::uint32_t sum = 0; sum <= kLargest; ++sum) {
+    const std::uint32_t s[4] = {sum, kLargest - sum, (sum * 7u) % (kLargest + 1), sum / 2};
+    const std::uint32_t bytes = zyl::extract::divide_four_by_kernel_total(
+        lanes(s[0], sum % 2), lanes(s[1], 1), lanes(s[2], 0), lanes(s[3], (sum / 2) % 2));
+    for (int i = 0; i < 4; ++i)
+      ASSERT_EQ((bytes >> (8 * i)) & 0xFF, s[i] / ZYL_KERNEL_TOTAL) << "position " << i << " sum " << s[i];
+  }
+#endif
 }
 
 // Window estimate by brute force: the four difference sums over the clipped
