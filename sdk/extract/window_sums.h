@@ -18,6 +18,7 @@
 #include <cstdint>
 #include <cstring>
 #include <type_traits>
+#include <utility>
 #include <vector>
 
 #include "zylscan/feature_record.h"
@@ -99,12 +100,20 @@ class WindowSums {
         height_(height),
         radius_(effective_radius(radius, width, height)),
         slots_(kKeepRows ? std::min(2 * radius_ + 1, std::max(height, 1)) : 2),
-        values_(static_cast<std::size_t>(slots_) * K * static_cast<std::size_t>(width)),
+        // Kept rows take one more row: the spare that an entering row is
+        // filled into while the leaving one is still in its slot.
+        values_(static_cast<std::size_t>(slots_ + (kKeepRows ? 1 : 0)) * K * static_cast<std::size_t>(width)),
         columns_(static_cast<std::size_t>(K) * static_cast<std::size_t>(width)),
         sums_(static_cast<std::size_t>(K) * static_cast<std::size_t>(width)),
         column_counts_(static_cast<std::size_t>(std::max(width, 0))) {
     for (int x = 0; x < width; ++x)
       column_counts_[x] = std::min(width_ - 1, x + radius_) - std::max(0, x - radius_) + 1;
+    if constexpr (kKeepRows) {
+      const std::size_t row = static_cast<std::size_t>(K) * static_cast<std::size_t>(std::max(width, 0));
+      for (int s = 0; s <= slots_; ++s) kept_rows_.push_back(values_.data() + static_cast<std::size_t>(s) * row);
+      spare_row_ = kept_rows_.back();
+      kept_rows_.pop_back();
+    }
   }
 
   template <typename Fill>
@@ -138,13 +147,15 @@ class WindowSums {
     } else {
       const bool leaving = y_ - radius_ - 1 >= 0, entering = y_ + radius_ < height_;
       // The leaving row's slot is the one the entering row takes when the
-      // window is as tall as the slots, so it is subtracted first.
+      // window is as tall as the slots: the entering row is filled into the
+      // spare row, both go into the column sums in one sweep, and the spare
+      // takes the slot (the leaving row's storage becomes the spare).
       if (leaving && entering) {
         Sum* out = row_values(y_ - radius_ - 1);
         if (out == row_values(y_ + radius_)) {
-          subtract_values(col, out, n);
-          fill(y_ + radius_, out);
-          add_values(col, out, n);
+          fill(y_ + radius_, spare_row_);
+          exchange_values(col, spare_row_, out, n);
+          std::swap(kept_rows_[static_cast<std::size_t>((y_ + radius_) % slots_)], spare_row_);
         } else {
           Sum* in = row_values(y_ + radius_);
           fill(y_ + radius_, in);
@@ -215,9 +226,7 @@ class WindowSums {
   }
 
   // The kept values of row yy, channels side by side.
-  Sum* row_values(int yy) {
-    return values_.data() + static_cast<std::size_t>(yy % slots_) * K * static_cast<std::size_t>(width_);
-  }
+  Sum* row_values(int yy) { return kept_rows_[static_cast<std::size_t>(yy % slots_)]; }
 
   // Restrict parameters, which the vectoriser honours once inlined (restrict
   // locals it does not).
@@ -343,6 +352,8 @@ class WindowSums {
   int row_count_ = 0;
   int slots_;
   std::vector<Sum> values_;
+  std::vector<Sum*> kept_rows_;  // with kKeepRows: the slot of each kept row
+  Sum* spare_row_ = nullptr;
   std::vector<Sum> columns_;
   std::vector<Sum> sums_;
   std::vector<int> column_counts_;
