@@ -115,6 +115,9 @@ class WindowSums {
       kept_rows_.pop_back();
     }
   }
+  // The kept rows are addressed by pointers into values_.
+  WindowSums(const WindowSums&) = delete;
+  WindowSums& operator=(const WindowSums&) = delete;
 
   template <typename Fill>
   void advance(Fill&& fill) {
