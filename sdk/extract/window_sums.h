@@ -17,7 +17,9 @@
 #include <climits>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <type_traits>
+#include <utility>
 #include <vector>
 
 #if defined(__SSE2__)
@@ -171,13 +173,24 @@ class WindowSums {
         height_(height),
         radius_(effective_radius(radius, width, height)),
         slots_(kKeepRows ? std::min(2 * radius_ + 1, std::max(height, 1)) : 2),
-        values_(static_cast<std::size_t>(slots_) * K * static_cast<std::size_t>(width)),
+        // Kept rows take one more row: the spare that an entering row is
+        // filled into while the leaving one is still in its slot.
+        values_(static_cast<std::size_t>(slots_ + (kKeepRows ? 1 : 0)) * K * static_cast<std::size_t>(width)),
         columns_(static_cast<std::size_t>(K) * static_cast<std::size_t>(width)),
         sums_(static_cast<std::size_t>(K) * static_cast<std::size_t>(width)),
         column_counts_(static_cast<std::size_t>(std::max(width, 0))) {
     for (int x = 0; x < width; ++x)
       column_counts_[x] = std::min(width_ - 1, x + radius_) - std::max(0, x - radius_) + 1;
+    if constexpr (kKeepRows) {
+      const std::size_t row = static_cast<std::size_t>(K) * static_cast<std::size_t>(std::max(width, 0));
+      for (int s = 0; s <= slots_; ++s) kept_rows_.push_back(values_.data() + static_cast<std::size_t>(s) * row);
+      spare_row_ = kept_rows_.back();
+      kept_rows_.pop_back();
+    }
   }
+  // The kept rows are addressed by pointers into values_.
+  WindowSums(const WindowSums&) = delete;
+  WindowSums& operator=(const WindowSums&) = delete;
 
   template <typename Fill>
   void advance(Fill&& fill) {
@@ -210,13 +223,15 @@ class WindowSums {
     } else {
       const bool leaving = y_ - radius_ - 1 >= 0, entering = y_ + radius_ < height_;
       // The leaving row's slot is the one the entering row takes when the
-      // window is as tall as the slots, so it is subtracted first.
+      // window is as tall as the slots: the entering row is filled into the
+      // spare row, both go into the column sums in one sweep, and the spare
+      // takes the slot (the leaving row's storage becomes the spare).
       if (leaving && entering) {
         Sum* out = row_values(y_ - radius_ - 1);
         if (out == row_values(y_ + radius_)) {
-          subtract_values(col, out, n);
-          fill(y_ + radius_, out);
-          add_values(col, out, n);
+          fill(y_ + radius_, spare_row_);
+          exchange_values(col, spare_row_, out, n);
+          std::swap(kept_rows_[static_cast<std::size_t>((y_ + radius_) % slots_)], spare_row_);
         } else {
           Sum* in = row_values(y_ + radius_);
           fill(y_ + radius_, in);
@@ -287,9 +302,7 @@ class WindowSums {
   }
 
   // The kept values of row yy, channels side by side.
-  Sum* row_values(int yy) {
-    return values_.data() + static_cast<std::size_t>(yy % slots_) * K * static_cast<std::size_t>(width_);
-  }
+  Sum* row_values(int yy) { return kept_rows_[static_cast<std::size_t>(yy % slots_)]; }
 
   // Restrict parameters, which the vectoriser honours once inlined (restrict
   // locals it does not).
@@ -346,6 +359,10 @@ class WindowSums {
   // hold the K channels of a column side by side, so the K running sums
   // advance together as one short vector.
   void slide_rows() {
+    if constexpr (K == 4 && std::is_same_v<Sum, std::int32_t>) {
+      slide_four_lanes();
+      return;
+    }
     const Sum* __restrict col = columns_.data();
     Sum* __restrict out = sums_.data();
     Sum s[K] = {};
@@ -388,6 +405,36 @@ class WindowSums {
       for (int k = 0; k < K; ++k) out[x * K + k] = s[k] -= col[(x - r - 1) * K + k];
   }
 
+  // slide_rows for four 32-bit channels, the four running sums held as the
+  // lanes of one vector (the loops above leave them as four scalar sums).
+  // The same stretches, the same sums.
+  void slide_four_lanes() {
+    typedef std::int32_t Lanes __attribute__((vector_size(16)));
+    const Sum* col = columns_.data();
+    Sum* out = sums_.data();
+    auto column = [col](int x) {
+      Lanes v;
+      std::memcpy(&v, col + 4 * static_cast<std::size_t>(x), sizeof v);
+      return v;
+    };
+    auto put = [out](int x, Lanes v) { std::memcpy(out + 4 * static_cast<std::size_t>(x), &v, sizeof v); };
+    const int r = radius_;
+    const int width = width_;
+    Lanes s = {0, 0, 0, 0};
+    for (int x = 0; x <= std::min(r, width - 1); ++x) s += column(x);
+    put(0, s);
+    const int enter_end = std::max(1, width - r);
+    const int leave_from = r + 1;
+    const int entering_only = std::min({width, enter_end, leave_from});
+    const int spanning = std::min(width, leave_from);
+    const int sliding = std::min(width, enter_end);
+    int x = 1;
+    for (; x < entering_only; ++x) put(x, s += column(x + r));
+    for (; x < spanning; ++x) put(x, s);
+    for (; x < sliding; ++x) put(x, s += column(x + r) - column(x - r - 1));
+    for (; x < width; ++x) put(x, s -= column(x - r - 1));
+  }
+
   int width_;
   int height_;
   int radius_;
@@ -395,6 +442,8 @@ class WindowSums {
   int row_count_ = 0;
   int slots_;
   std::vector<Sum> values_;
+  std::vector<Sum*> kept_rows_;  // with kKeepRows: the slot of each kept row
+  Sum* spare_row_ = nullptr;
   std::vector<Sum> columns_;
   std::vector<Sum> sums_;
   std::vector<int> column_counts_;

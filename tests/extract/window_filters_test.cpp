@@ -224,6 +224,33 @@ TEST(WindowFilters, MeanFiltersAtTheLimitsOfSixteenBitSums) {
   }
 }
 
+// Window sums of four 32-bit channels side by side (their running sums
+// slide as the lanes of one vector) against brute force, with channel
+// values up to the largest a direction difference pair takes and beyond.
+TEST(WindowFilters, FourChannelWindowSumsMatchBruteForce) {
+  std::mt19937 rng(23);
+  for (const Shape& shape : random_shapes(rng, 60)) {
+    const int w = shape.width, h = shape.height, r = shape.radius;
+    std::uniform_int_distribution<std::int32_t> value(0, 100000);
+    std::vector<std::int32_t> values(4 * static_cast<std::size_t>(w) * h);
+    for (auto& v : values) v = value(rng);
+    auto at = [&](int x, int y, int k) { return values[(static_cast<std::size_t>(y) * w + x) * 4 + k]; };
+    zyl::extract::WindowSums<std::int32_t, 4, true> sums(w, h, r);
+    for (int y = 0; y < h; ++y) {
+      sums.advance_interleaved([&](int yy, std::int32_t* out) {
+        std::copy_n(values.begin() + static_cast<std::ptrdiff_t>(4) * w * yy, 4 * w, out);
+      });
+      for (int x = 0; x < w; ++x)
+        for (int k = 0; k < 4; ++k) {
+          std::int64_t expected = 0;
+          for (int yy = std::max(0, y - r); yy <= std::min(h - 1, y + r); ++yy)
+            for (int xx = std::max(0, x - r); xx <= std::min(w - 1, x + r); ++xx) expected += at(xx, yy, k);
+          ASSERT_EQ(sums.sum(k, x), expected) << w << "x" << h << " r " << r << " at " << x << "," << y << " k " << k;
+        }
+    }
+  }
+}
+
 TEST(WindowFilters, MeanFiltersMatchBruteForce) {
   std::mt19937 rng(11);
   for (const Shape& s : random_shapes(rng, 25)) {
