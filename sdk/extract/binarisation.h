@@ -13,4 +13,14 @@ void BinarizeImageA(int32_t width, int32_t height, ByteImage grey, ByteImage den
                     int32_t r_small, int32_t r_middle, int32_t r_large);
 int32_t BSmoothImage(int32_t width, int32_t height, ByteImage image);
 
+// BinarizeImageTwo(grey, out, r_small, r_large) and the first half of
+// BinarizeImageA(grey, ..., r_small, r_middle, r_large) in one pass: grey
+// then holds, per pixel, which window means it was at or above (the choice
+// bits). BinarizeImageByChoices(choices, density, high, low) finishes the
+// adaptive binarisation; together they give BinarizeImageA's image.
+void BinarizeImageTwoWithChoices(int32_t width, int32_t height, ByteImage grey, ByteImage out, int32_t r_small,
+                                 int32_t r_middle, int32_t r_large);
+void BinarizeImageByChoices(int32_t width, int32_t height, ByteImage choices, ByteImage density, int32_t high,
+                            int32_t low);
+
 }  // namespace zyl::extract

@@ -26,8 +26,11 @@ void block_directions(int width, int height, ByteImage image, int columns, int r
 
   const std::size_t cells = static_cast<std::size_t>(columns) * rows;
   std::vector<std::array<std::int64_t, 4>> block_sums(cells, {0, 0, 0, 0});
-  std::vector<std::int64_t> diff(4 * static_cast<std::size_t>(width));
-  const std::array<std::int64_t*, 4> out = {diff.data(), diff.data() + width, diff.data() + 2 * width,
+  // A pixel's difference pair is at most 2 x 255 and a block row adds 16 of
+  // them, so the differences and a block row's sum fit 32 bits; the block
+  // sums are kept in 64.
+  std::vector<std::int32_t> diff(4 * static_cast<std::size_t>(width));
+  const std::array<std::int32_t*, 4> out = {diff.data(), diff.data() + width, diff.data() + 2 * width,
                                             diff.data() + 3 * width};
   DirectRows source(image);
   for (int y = 0; y < rows * kBlock; ++y) {
@@ -35,8 +38,8 @@ void block_directions(int width, int height, ByteImage image, int columns, int r
     auto* row_sums = block_sums.data() + static_cast<std::size_t>(y / kBlock) * columns;
     for (int bx = 0; bx < columns; ++bx)
       for (int k = 0; k < 4; ++k) {
-        const std::int64_t* d = out[k] + bx * kBlock;
-        std::int64_t s = 0;
+        const std::int32_t* d = out[k] + bx * kBlock;
+        std::int32_t s = 0;
         for (int i = 0; i < kBlock; ++i) s += d[i];
         row_sums[bx][k] += s;
       }

@@ -9,6 +9,7 @@
 #include "zylscan/extract_ridges.h"
 #include "zylscan/extract_thinning.h"
 #include "extract/minutiae.h"
+#include "extract/skeleton_walk.h"
 #include "extract/ridge_cleanup.h"
 #include "extract/thinning.h"
 
@@ -56,6 +57,8 @@ void zyl::extract::ExtractMinutiae(int32_t width, int32_t height, ByteImage skel
     const std::uint8_t* ridge = skeleton[y];
     const std::uint8_t* dir = D[y];
     for (std::int32_t x = 2; x <= width - 3 && n < ZYL_MAX_MINUTIAE; ++x) {
+      x = zyl::extract::NextRidge(ridge, x, width - 2);
+      if (x > width - 3) break;
       if (ridge[x] != 0 || (dir[x] & kBadBit)) continue;
       const std::int32_t t = zyl::extract::GetTransitionCount(skeleton, y, x);
       std::int32_t type;

@@ -59,6 +59,12 @@ void copy(const OwnedByteImage& from, const OwnedByteImage& to) {
   zyl::extract::CopyByteImage(from.width(), from.height(), from.get(), to.get());
 }
 
+// The bad-area bits of `from` replace those of `to`, row by row (distinct
+// images, so the row vectorises).
+void merge_bad_bits(std::uint8_t* __restrict to, const std::uint8_t* __restrict from, std::int32_t width) {
+  for (std::int32_t x = 0; x < width; ++x) to[x] = static_cast<std::uint8_t>((to[x] & 0x7F) | (from[x] & kBadBit));
+}
+
 // Block directions, stored in the record, and the singular point candidates
 // read off them.
 SingularPointList block_stage(const XWContext& p, const OwnedByteImage& W, FeatureRecord& record) {
@@ -101,8 +107,7 @@ std::int32_t extract(const XWContext& p, std::int32_t width, std::int32_t height
   OwnedByteImage work(w, h), directions(w, h);
   if (!work || !directions || (p.imageTest && !as_given)) return ZYL_EXTRACT_BAD_ARGUMENT;
   OwnedByteImage& normalised = work;
-  ex::CopyByteImage(w, h, image, normalised.get());
-  ex::SmoothImage(w, h, normalised.get(), p.smoothingRadius);
+  ex::SmoothImageInto(w, h, image, normalised.get(), p.smoothingRadius);
   ex::NormalizeImage(w, h, image, normalised.get(), p.normalisationRadius);
   for (int i = p.extraMeanPasses ? 3 : 2; i > 0; --i) ex::PuttyImage(w, h, normalised.get());
 
@@ -121,18 +126,11 @@ std::int32_t extract(const XWContext& p, std::int32_t width, std::int32_t height
     OwnedByteImage& spots = work;
     copy(directions, spots);
     ex::EliminateSpots(w, h, spots.get());
-    for (std::int32_t y = 0; y < h; ++y)
-      for (std::int32_t x = 0; x < w; ++x)
-        directions[y][x] = static_cast<std::uint8_t>((directions[y][x] & 0x7F) | (spots[y][x] & kBadBit));
+    for (std::int32_t y = 0; y < h; ++y) merge_bad_bits(directions[y], spots[y], w);
   }
 
   ex::DirectSmoothImage(w, h, image, directions.get());
   OwnedByteImage& density = work;
-  if (p.adaptiveBinarisation) {
-    ex::BinarizeImageTwo(w, h, image, density.get(), p.binarisationRadiusSmall, p.binarisationRadiusLarge);
-    ex::ComputeGImage(w, h, density.get(), directions.get(), p.densityRadius);
-    ex::SmoothImage(w, h, density.get(), p.densitySmoothingRadius);
-  }
   auto binarise = [&] {
     if (p.adaptiveBinarisation)
       ex::BinarizeImageA(w, h, image, density.get(), p.densityHigh, p.densityLow, p.binarisationRadiusSmall,
@@ -140,7 +138,18 @@ std::int32_t extract(const XWContext& p, std::int32_t width, std::int32_t height
     else
       ex::BinarizeImage(w, h, image, p.binarisationRadiusMiddle);
   };
-  binarise();
+  if (p.adaptiveBinarisation) {
+    // The density image's binarisation and the window means of the adaptive
+    // one come from one pass over the grey image, which holds the choice
+    // bits until the density image is ready.
+    ex::BinarizeImageTwoWithChoices(w, h, image, density.get(), p.binarisationRadiusSmall,
+                                    p.binarisationRadiusMiddle, p.binarisationRadiusLarge);
+    ex::ComputeGImage(w, h, density.get(), directions.get(), p.densityRadius);
+    ex::SmoothImage(w, h, density.get(), p.densitySmoothingRadius);
+    ex::BinarizeImageByChoices(w, h, image, density.get(), p.densityHigh, p.densityLow);
+  } else {
+    binarise();
+  }
   if (p.filterPasses + p.filteredDirectionStart + p.filteredDirectionFactor != 0) {
     if (p.filterPasses) ex::DirFilterImage(w, h, image, p.filterRadius, p.filterPasses);
     // The passes each pixel is due go into bits 0..2 of the density image,
@@ -212,8 +221,7 @@ int32_t zyl::extract::ExtractFeatures_GetQ(int32_t width, int32_t height, ByteIm
   OwnedByteImage normalised(w, h), directions(w, h);
   if (!normalised || !directions) return -1;
   PuttyImage(w, h, rows);
-  CopyByteImage(w, h, rows, normalised.get());
-  SmoothImage(w, h, normalised.get(), kQSmoothRadius);
+  SmoothImageInto(w, h, rows, normalised.get(), kQSmoothRadius);
   NormalizeImage(w, h, rows, normalised.get(), kQNormaliseRadius);
   PuttyImage(w, h, normalised.get());
   ComputeDirImage(w, h, normalised.get(), directions.get(), kQDirectionRadius, kQDirectionRadius, kQContrast, 0);

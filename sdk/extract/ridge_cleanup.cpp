@@ -332,6 +332,8 @@ void zyl::extract::EliminateLines(std::int32_t width, std::int32_t height, ByteI
   if (skeleton == nullptr || D == nullptr) return;
   for (int y = 1; y <= height - 2; ++y) {
     for (int x = 1; x <= width - 2; ++x) {
+      x = zyl::extract::NextRidge(skeleton[y], x, width - 1);
+      if (x > width - 2) break;
       if (skeleton[y][x] != zyl::extract::kRidge || (D[y][x] & 0x80) != 0) continue;
       if (zyl::extract::RingTransitions(skeleton, y, x) != 1) continue;
       zyl::extract::JoinEnding(skeleton, width, height, {x, y});
@@ -463,6 +465,8 @@ void zyl::extract::EliminateEyes(std::int32_t width, std::int32_t height, ByteIm
   if (skeleton == nullptr || D == nullptr) return;
   for (int y = 21; y <= height - 22; ++y) {
     for (int x = 21; x <= width - 22; ++x) {
+      x = zyl::extract::NextRidge(skeleton[y], x, width - 21);
+      if (x > width - 22) break;
       if (skeleton[y][x] == zyl::extract::kRidge && (D[y][x] & 0x80) == 0) {
         zyl::extract::EliminateEye(width, height, skeleton, x, y);
       }

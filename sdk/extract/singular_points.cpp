@@ -3,6 +3,7 @@
 // pixel orientation image.
 #include <algorithm>
 #include <array>
+#include <cmath>
 #include <cstdint>
 #include <cstdlib>
 
@@ -93,9 +94,13 @@ void extract_singular_points(int columns, int rows, ByteImage directions, Singul
 
 bool is_near(const SingularPointList& list, std::int64_t y, std::int64_t x, std::int64_t radius) {
   const int n = clamped_count(list);
+  const std::int64_t reach = radius < 0 ? -radius : radius;
   for (int i = 0; i < n; ++i) {
     const std::int64_t dx = list.x[i] - x, dy = list.y[i] - y;
-    if (dx * dx + dy * dy < radius * radius) return true;
+    // A point a radius or more away along either axis is not near; the test
+    // keeps the squares below 2^62 whatever coordinates the list holds.
+    if (dx <= -reach || dx >= reach || dy <= -reach || dy >= reach) continue;
+    if (dx * dx + dy * dy < reach * reach) return true;
   }
   return false;
 }
@@ -252,6 +257,26 @@ void zyl::extract::ExtractSingularPoints(int32_t block_columns, int32_t block_ro
 
 int32_t zyl::extract::IsSingularPointNear(const SingularPointList* list, int32_t y, int32_t x, int32_t radius) {
   return list && is_near(*list, y, x, radius) ? 1 : 0;
+}
+
+void zyl::extract::mark_singular_points_near_row(const SingularPointList* list, int32_t y, int32_t width,
+                                                 int32_t radius, uint8_t* near) {
+  std::fill_n(near, std::max(width, 0), std::uint8_t{0});
+  if (!list) return;
+  const std::int64_t r = std::abs(static_cast<std::int64_t>(radius));
+  for (int i = 0, n = clamped_count(*list); i < n; ++i) {
+    const std::int64_t dy = list->y[i] - static_cast<std::int64_t>(y);
+    if (dy <= -r || dy >= r) continue;
+    const std::int64_t room = r * r - dy * dy;  // dx x dx < room, room >= 1
+    // reach = the largest d with d x d < room: the square root's estimate
+    // corrected by whole steps.
+    auto reach = static_cast<std::int64_t>(std::sqrt(static_cast<double>(room)));
+    while (reach * reach >= room) --reach;
+    while ((reach + 1) * (reach + 1) < room) ++reach;
+    const std::int64_t from = std::max<std::int64_t>(list->x[i] - reach, 0);
+    const std::int64_t to = std::min<std::int64_t>(list->x[i] + reach, static_cast<std::int64_t>(width) - 1);
+    for (std::int64_t x = from; x <= to; ++x) near[x] = 1;
+  }
 }
 
 extern "C" ZYL_API int32_t ComputeCurvatureSP(ByteImage orientations, int32_t row, int32_t column) {

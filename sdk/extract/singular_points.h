@@ -12,4 +12,9 @@ int32_t IsSingularPointNear(const SingularPointList* list, int32_t y, int32_t x,
 void GroupSingularPoints(int32_t width, int32_t height, ByteImage orientations, SingularPointList* scratch,
                          SingularPointList* list);
 
+// near[x] = 1 for the columns 0..width - 1 of row y that IsSingularPointNear
+// finds within radius of a point of the list, 0 for the others.
+void mark_singular_points_near_row(const SingularPointList* list, int32_t y, int32_t width, int32_t radius,
+                                   uint8_t* near);
+
 }  // namespace zyl::extract

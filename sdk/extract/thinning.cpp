@@ -2,9 +2,15 @@
 // straight-path ridge test.
 #include "zylscan/extract_thinning.h"
 
+#include <algorithm>
+#include <bit>
 #include <cstdint>
 #include <cstring>
 #include <vector>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "common/guarded_call.h"
 #include "extract/skeleton_walk.h"
@@ -22,25 +28,35 @@ ZYL_API std::uint8_t skelet[256] = {
     0, 0, 1, 1, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0, 1, 0, 1, 0,
 };
 
+namespace {
+
+// The removal rule for a neighbourhood index (bit i set = neighbour i is
+// ridge; 0 is north, counting clockwise).
+bool removable_by_rule(int index) {
+  int r[9];
+  int n = 0;
+  for (int i = 0; i < 8; ++i) n += r[i] = (index >> i) & 1;
+  r[8] = r[0];
+  if (n < 3 || n > 7) return false;
+  int t = 0;
+  for (int i = 0; i < 8; ++i) t += r[i] == 0 && r[i + 1] == 1;
+  // Keep a pixel that holds a T together: N, E and W, or N, S and W ridge.
+  if (t == 1) return !((r[0] && r[2] && r[6]) || (r[0] && r[4] && r[6]));
+  if (t == 2) return (r[0] && r[6] && !r[2] && !r[3] && !r[4]) || (r[4] && r[6] && !r[0] && !r[1] && !r[2]);
+  return false;
+}
+
+// True while skelet holds the rule's table (callers may rewrite it).
+bool table_follows_rule() {
+  for (int index = 0; index < 256; ++index)
+    if ((skelet[index] != 0) != removable_by_rule(index)) return false;
+  return true;
+}
+
+}  // namespace
+
 extern "C" ZYL_API void FESkltInit(void) {
-  for (int index = 0; index < 256; ++index) {
-    int r[9];
-    int n = 0;
-    for (int i = 0; i < 8; ++i) n += r[i] = (index >> i) & 1;
-    r[8] = r[0];
-    if (n < 3 || n > 7) continue;
-    int t = 0;
-    for (int i = 0; i < 8; ++i) t += r[i] == 0 && r[i + 1] == 1;
-    bool removable = false;
-    if (t == 1) {
-      // Keep a pixel that holds a T together: N, E and W, or N, S and W ridge.
-      removable = !((r[0] && r[2] && r[6]) || (r[0] && r[4] && r[6]));
-    } else if (t == 2) {
-      removable = (r[0] && r[6] && !r[2] && !r[3] && !r[4]) ||
-                  (r[4] && r[6] && !r[0] && !r[1] && !r[2]);
-    }
-    skelet[index] = removable ? 1 : 0;
-  }
+  for (int index = 0; index < 256; ++index) skelet[index] = removable_by_rule(index) ? 1 : 0;
 }
 
 namespace {
@@ -58,9 +74,11 @@ void neighbourhood_row(const std::uint8_t* __restrict above, const std::uint8_t*
 
 }  // namespace
 
-static void SkeletonizeImageUnguarded(std::int32_t width, std::int32_t height, ByteImage image,
-                                      std::int32_t passes) {
-  if (image == nullptr || width < 3 || height < 3 || passes <= 0) return;
+namespace {
+
+// Thinning through the table, byte by byte: for a table that callers have
+// changed.
+void skeletonize_by_table(std::int32_t width, std::int32_t height, ByteImage image, std::int32_t passes) {
   const std::size_t w = static_cast<std::size_t>(width);
   // Rows as they were when the sub-pass began: the row above (already
   // rewritten in the image) and the current row; the row below is not yet
@@ -104,6 +122,137 @@ static void SkeletonizeImageUnguarded(std::int32_t width, std::int32_t height, B
     }
     if (!removed_in_pass) break;
   }
+}
+
+using Word = zyl::extract::RidgeWord;
+
+// The pixels of the rule's table that a sub-pass removes, 64 at a time:
+// r[i] holds neighbour i of each pixel (bit set = ridge). The same rule as
+// removable_by_rule, each count taken bit-sliced: at_least_k gathers the
+// pixels where k or more of the inputs so far are set.
+Word removable_words(const Word (&r)[8]) {
+  Word n1 = 0, n2 = 0, n3 = 0;  // ridge neighbours: at least 1, 2, 3
+  Word t1 = 0, t2 = 0, t3 = 0;  // background-to-ridge steps round the ring
+  Word all = ~Word{0};
+  for (int i = 0; i < 8; ++i) {
+    const Word b = r[i];
+    n3 |= n2 & b;
+    n2 |= n1 & b;
+    n1 |= b;
+    all &= b;
+    const Word step = ~b & r[(i + 1) & 7];
+    t3 |= t2 & step;
+    t2 |= t1 & step;
+    t1 |= step;
+  }
+  const Word count_fits = n3 & ~all;  // 3 to 7 ridge neighbours
+  const Word one_step = t1 & ~t2, two_steps = t2 & ~t3;
+  const Word t_shape = (r[0] & r[2] & r[6]) | (r[0] & r[4] & r[6]);
+  const Word corner = (r[0] & r[6] & ~r[2] & ~r[3] & ~r[4]) | (r[4] & r[6] & ~r[0] & ~r[1] & ~r[2]);
+  return count_fits & ((one_step & ~t_shape) | (two_steps & corner));
+}
+
+// Row words shifted so that bit x holds pixel x + 1 (east) or x - 1 (west).
+Word east(const Word* row, int k, int words) { return (row[k] >> 1) | (k + 1 < words ? row[k + 1] << 63 : 0); }
+Word west(const Word* row, int k) { return (row[k] << 1) | (k > 0 ? row[k - 1] >> 63 : 0); }
+
+// Thinning on ridge bits, 64 pixels a step, with the same sub-passes, the
+// same settled rows and the same removals as skeletonize_by_table under
+// the rule's table. The image is written once, at the end.
+void skeletonize_by_rule(std::int32_t width, std::int32_t height, ByteImage image, std::int32_t passes) {
+  const int words = (width + 63) / 64;
+  const auto row_words = static_cast<std::size_t>(words);
+  std::vector<Word> bits(row_words * static_cast<std::size_t>(height));
+  auto row = [&](int y) { return bits.data() + static_cast<std::size_t>(y) * row_words; };
+  for (int y = 0; y < height; ++y) zyl::extract::pack_ridge_row(image[y], width, row(y));
+  // The pixels a sub-pass may remove: columns 1..width - 2.
+  std::vector<Word> inner(row_words, ~Word{0});
+  inner[0] &= ~Word{1};
+  const int last = width - 1;
+  inner[static_cast<std::size_t>(last / 64)] &= ~(Word{1} << (last % 64));
+  if (last % 64 != 63) inner[static_cast<std::size_t>(last / 64)] &= (Word{1} << (last % 64)) - 1;
+  std::vector<Word> above(row_words), current(row_words);
+  std::vector<std::uint8_t> settled[2] = {std::vector<std::uint8_t>(height, 0),
+                                          std::vector<std::uint8_t>(height, 0)};
+  for (; passes > 0; --passes) {
+    bool removed_in_pass = false;
+    for (int sub = 0; sub < 2; ++sub) {
+      std::copy_n(row(0), row_words, above.data());
+      for (int y = 1; y <= height - 2; ++y) {
+        Word* here = row(y);
+        std::copy_n(here, row_words, current.data());
+        if (!settled[sub][y]) {
+          const Word* up = above.data();
+          const Word* mid = current.data();
+          const Word* down = row(y + 1);
+          Word removed = 0;
+          for (int k = 0; k < words; ++k) {
+            // Neighbours 0..7 from north clockwise; the second sub-pass
+            // turns them by 180 degrees.
+            const Word n[8] = {up[k],   east(up, k, words),   east(mid, k, words), east(down, k, words),
+                               down[k], west(down, k),        west(mid, k),        west(up, k)};
+            const Word r[8] = {n[(sub * 4) & 7],     n[(sub * 4 + 1) & 7], n[(sub * 4 + 2) & 7],
+                               n[(sub * 4 + 3) & 7], n[(sub * 4 + 4) & 7], n[(sub * 4 + 5) & 7],
+                               n[(sub * 4 + 6) & 7], n[(sub * 4 + 7) & 7]};
+            const Word remove = mid[k] & inner[static_cast<std::size_t>(k)] & removable_words(r);
+            here[k] = mid[k] & ~remove;
+            removed |= remove;
+          }
+          settled[sub][y] = removed ? 0 : 1;
+          removed_in_pass |= removed != 0;
+        }
+        above.swap(current);
+      }
+    }
+    if (!removed_in_pass) break;
+  }
+  // Removed pixels become background; every other pixel keeps its value.
+  std::vector<Word> before(row_words);
+  for (int y = 1; y <= height - 2; ++y) {
+    zyl::extract::pack_ridge_row(image[y], width, before.data());
+    const Word* after = row(y);
+    for (int k = 0; k < words; ++k)
+      for (Word gone = before[k] & ~after[k]; gone != 0; gone &= gone - 1)
+        image[y][k * 64 + std::countr_zero(gone)] = 255;
+  }
+}
+
+}  // namespace
+
+void zyl::extract::pack_ridge_row_plain(const std::uint8_t* pixels, int width, RidgeWord* out) {
+  for (int k = 0; k * 64 < width; ++k) {
+    RidgeWord w = 0;
+    for (int i = 0; i < 64 && k * 64 + i < width; ++i) w |= static_cast<RidgeWord>(pixels[k * 64 + i] == 0) << i;
+    out[k] = w;
+  }
+}
+
+void zyl::extract::pack_ridge_row(const std::uint8_t* pixels, int width, RidgeWord* out) {
+#if defined(__SSE2__)
+  // Sixteen pixels to a compare, their sign bits gathered by movemask.
+  const __m128i zero = _mm_setzero_si128();
+  int k = 0;
+  for (; (k + 1) * 64 <= width; ++k) {
+    RidgeWord w = 0;
+    for (int q = 0; q < 4; ++q) {
+      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pixels + k * 64 + q * 16));
+      w |= static_cast<RidgeWord>(static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, zero)))) << (16 * q);
+    }
+    out[k] = w;
+  }
+  if (k * 64 < width) pack_ridge_row_plain(pixels + k * 64, width - k * 64, out + k);
+#else
+  pack_ridge_row_plain(pixels, width, out);
+#endif
+}
+
+static void SkeletonizeImageUnguarded(std::int32_t width, std::int32_t height, ByteImage image,
+                                      std::int32_t passes) {
+  if (image == nullptr || width < 3 || height < 3 || passes <= 0) return;
+  if (table_follows_rule())
+    skeletonize_by_rule(width, height, image, passes);
+  else
+    skeletonize_by_table(width, height, image, passes);
 }
 
 void zyl::extract::SkeletonizeImage(std::int32_t width, std::int32_t height, ByteImage image, std::int32_t passes) {

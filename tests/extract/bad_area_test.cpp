@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <random>
+#include <vector>
 
 #include "extract/field_images.h"
 #include "zylscan/direction_image.h"
@@ -122,6 +123,45 @@ TEST(BadArea, SingularPointsProtectDiscsOfRadiusSixteen) {
   auto D2 = Grid(w, h, 5).image();
   EXPECT_EQ(ComputeBadAreaA(w, h, D2.get(), W.get(), 16, 196), -1) << "every pixel marked";
   EXPECT_EQ(ComputeBadAreaA(w, h, nullptr, W.get(), 16, 196), -1);
+}
+
+// Windows of more and of fewer than 2^16 pixels (the counts then take 32 or
+// 16 bits), against counts from a summed-area table.
+TEST(BadArea, LargeWindowsMatchSummedAreaCounts) {
+  std::mt19937 rng(52);
+  const int w = 300, h = 280, t = 128;
+  Grid noise(w, h);
+  const Grid coarse = zyl::test::random_grid(rng, w / 20 + 1, h / 20 + 1);
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) noise.at(x, y) = coarse.at(x / 20, y / 20);
+  std::vector<long> table(static_cast<std::size_t>(w + 1) * (h + 1), 0);
+  auto at = [&](int x, int y) -> long& { return table[static_cast<std::size_t>(y) * (w + 1) + x]; };
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x)
+      at(x + 1, y + 1) = (noise.at(x, y) < t) + at(x, y + 1) + at(x + 1, y) - at(x, y);
+  const Grid d = zyl::test::random_grid(rng, w, h, 0, 127);
+  for (int r : {127, 140}) {  // 255 x 255 windows hold fewer than 2^16 pixels, 281 x 280 ones more
+    SCOPED_TRACE(r);
+    const long limit = static_cast<long>(2 * r + 1) * (2 * r + 1) / 2;
+    Grid want = d;
+    long total = 0, count = 0;
+    for (int y = 0; y < h; ++y)
+      for (int x = 0; x < w; ++x) {
+        const int x0 = std::max(0, x - r), x1 = std::min(w, x + r + 1), y0 = std::max(0, y - r),
+                  y1 = std::min(h, y + r + 1);
+        const long n = at(x1, y1) - at(x0, y1) - at(x1, y0) + at(x0, y0);
+        if (n <= limit) {
+          want.at(x, y) |= 0x80;
+        } else {
+          total += noise.at(x, y);
+          ++count;
+        }
+      }
+    auto D = d.image();
+    auto W = noise.image();
+    EXPECT_EQ(ComputeBadAreaA(w, h, D.get(), W.get(), r, t), count == 0 ? -1 : static_cast<int>(total / count));
+    EXPECT_EQ(Grid::of(D), want);
+  }
 }
 
 }  // namespace

@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <climits>
 #include <random>
+#include <vector>
 
 #include "extract/field_images.h"
 #include "extract/orientation_estimate.h"
@@ -33,6 +35,71 @@ TEST(OrientationEstimate, KnownSums) {
     EXPECT_EQ(e.orientation, c.orientation) << c.h << " " << c.b << " " << c.c << " " << c.d;
     EXPECT_EQ(e.noise, c.noise) << c.h << " " << c.b << " " << c.c << " " << c.d;
   }
+}
+
+// The unsigned scaling of narrow diagonal sums against the signed 64-bit
+// form, at the ends of the range, around multiples of 100 and at random.
+TEST(OrientationEstimate, NarrowDiagonalScalingMatchesSignedForm) {
+  std::vector<std::int32_t> sums = {0, 1, 2, 99, 100, 101, 199, 200, 9999, 10000, INT32_MAX - 1, INT32_MAX};
+  for (std::int32_t m : {100, 3000, 1000000, INT32_MAX / 100})
+    for (int d = -2; d <= 2; ++d) sums.push_back(m * 100 + d);
+  std::mt19937 rng(7);
+  std::uniform_int_distribution<std::int32_t> any(0, INT32_MAX);
+  for (int i = 0; i < 100000; ++i) sums.push_back(any(rng));
+  for (std::int32_t s : sums) ASSERT_EQ(zyl::extract::scaled_diagonal(s), std::int64_t{s} * 71 / 100) << s;
+}
+
+// The narrow estimate (double quotients, unsigned division by 30) against
+// the 64-bit integer one: every combination of a few values (ties, zeros,
+// the largest narrow sums) and random sums of all sizes.
+TEST(OrientationEstimate, NarrowEstimateMatchesWideForm) {
+  const std::int64_t largest = INT32_MAX, largest_diagonal = largest * 71 / 100;
+  const std::int64_t values[] = {0, 1, 2, 7, 30, 31, 1000, largest_diagonal - 1, largest_diagonal, largest};
+  auto check = [](std::int64_t h, std::int64_t b, std::int64_t c, std::int64_t d) {
+    const auto narrow = estimate_orientation<true>(h, b, c, d);
+    const auto wide = estimate_orientation<false>(h, b, c, d);
+    ASSERT_EQ(narrow.orientation, wide.orientation) << h << " " << b << " " << c << " " << d;
+    ASSERT_EQ(narrow.noise, wide.noise) << h << " " << b << " " << c << " " << d;
+    ASSERT_EQ(narrow.peak, wide.peak);
+  };
+  for (std::int64_t h : values)
+    for (std::int64_t b : values)
+      for (std::int64_t c : values)
+        for (std::int64_t d : values) {
+          if (b > largest_diagonal || d > largest_diagonal) continue;  // diagonals come scaled
+          check(h, b, c, d);
+        }
+  std::mt19937_64 rng(11);
+  for (int i = 0; i < 200000; ++i) {
+    // Sizes from a few units to the whole range, so that sums often lie close.
+    const std::int64_t limit = std::int64_t{1} << (rng() % 32);
+    auto draw = [&](std::int64_t top) { return static_cast<std::int64_t>(rng() % static_cast<std::uint64_t>(top)); };
+    const std::int64_t h = draw(limit), c = draw(limit);
+    const std::int64_t b = draw(limit) * 71 / 100, d = draw(limit) * 71 / 100;
+    check(h, b, c, d);
+  }
+}
+
+// The differences of a row, sixteen pixels at a time where SSE2 is there,
+// against the plain loop: widths around multiples of sixteen, random bytes
+// and rows of only 0 and 255 (the largest distances).
+TEST(OrientationEstimate, RowDifferencesMatchThePlainLoop) {
+  std::mt19937 rng(3);
+  for (int width = 3; width <= 70; ++width)
+    for (int pattern = 0; pattern < 3; ++pattern) {
+      std::vector<std::uint8_t> rows(3 * static_cast<std::size_t>(width));
+      for (auto& b : rows)
+        b = static_cast<std::uint8_t>(pattern == 0 ? rng() % 256 : pattern == 1 ? (rng() % 2) * 255 : rng() % 3);
+      const std::uint8_t* above = rows.data();
+      const std::uint8_t* here = above + width;
+      const std::uint8_t* below = here + width;
+      std::vector<std::int32_t> fast(4 * static_cast<std::size_t>(width), -1), plain = fast;
+      zyl::extract::direction_differences_row_interleaved<zyl::extract::DifferenceKind::Absolute>(above, here, below,
+                                                                                                   fast.data(), width);
+      zyl::extract::direction_differences_row_interleaved_plain<zyl::extract::DifferenceKind::Absolute>(
+          above, here, below, plain.data(), 1, width);
+      ASSERT_EQ(fast, plain) << "width " << width << " pattern " << pattern;
+    }
 }
 
 // Window sums of the four differences, brute force.

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <climits>
 #include <cstdlib>
 #include <random>
 #include <tuple>
@@ -490,6 +491,35 @@ TEST(FilterStrength, BadPixelsAndSingularPointSurroundingsGetNone) {
         ASSERT_EQ(strength, 0);
       else
         ASSERT_EQ(strength, zyl::extract::StrengthTable(30, 20, 3, 4)[e.noise]);
+    }
+}
+
+// Several points, at the border, outside the image and at the ends of the
+// coordinate range: a pixel gets no strength exactly when one of them lies
+// closer than 16.
+TEST(FilterStrength, NoStrengthWithinReachOfAnyPointInsideOrOutside) {
+  const int n = 48;
+  const OwnedByteImage g = Fingerprint(n);
+  OwnedByteImage d(n, n), s = Filled(n, n, 0);
+  SingularPointList points{};
+  const std::int32_t xs[] = {0, 47, -10, 60, INT32_MAX, 20, 30};
+  const std::int32_t ys[] = {0, 5, 20, 47, 10, INT32_MIN, 63};
+  points.count = 7;
+  for (int i = 0; i < points.count; ++i) points.x[i] = xs[i], points.y[i] = ys[i];
+  ASSERT_EQ(ComputeDirImageF(n, n, g.get(), d.get(), s.get(), &points, 12, 30, 20, 3, 4), 0);
+  for (int y = 0; y < n; ++y)
+    for (int x = 0; x < n; ++x) {
+      SCOPED_TRACE(testing::Message() << x << "," << y);
+      bool near = false;
+      for (int i = 0; i < points.count; ++i) {
+        const std::int64_t dx = std::int64_t{xs[i]} - x, dy = std::int64_t{ys[i]} - y;
+        near = near || dx * dx + dy * dy < 256;
+      }
+      const int strength = s[y][x] & 7;
+      if (near)
+        ASSERT_EQ(strength, 0);
+      else
+        ASSERT_EQ(strength, zyl::extract::StrengthTable(30, 20, 3, 4)[ReferenceEstimate(g, x, y, 12).noise]);
     }
 }
 

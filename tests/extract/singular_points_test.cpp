@@ -3,11 +3,14 @@
 // deltas of real prints.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <climits>
 #include <memory>
 #include <random>
 
 #include "extract/field_images.h"
 #include "extract/singular_point_list.h"
+#include "extract/singular_points.h"
 #include "zylscan/direction_image.h"
 #include "zylscan/extract_filters.h"
 #include "zylscan/singular_points.h"
@@ -59,6 +62,40 @@ TEST(SingularPoints, IsNearUsesStrictDistanceAndYBeforeX) {
   list.count = 0;
   EXPECT_EQ(IsSingularPointNear(&list, 50, 100, 16), 0);
   EXPECT_EQ(IsSingularPointNear(nullptr, 50, 100, 16), 0);
+}
+
+// The row mask of the bad-area map against the point test it stands for,
+// with points far outside the image and radii up to the int32 limits.
+TEST(SingularPoints, NearRowMaskMatchesThePointTest) {
+  std::mt19937 rng(77);
+  std::uniform_int_distribution<int> coord(-30, 90), radius(-20, 40);
+  const int32_t extreme[] = {INT32_MIN, INT32_MIN + 1, -70000, 70000, INT32_MAX - 1, INT32_MAX};
+  const int width = 64;
+  std::vector<uint8_t> near(width);
+  for (int trial = 0; trial < 200; ++trial) {
+    SingularPointList list{};
+    list.count = trial % 7 == 6 ? 99 : trial % 5;  // a count beyond the list is clamped
+    for (int i = 0; i < std::min(list.count, ZYL_MAX_SINGULAR_POINTS); ++i) {
+      list.x[i] = trial % 11 == 3 ? extreme[i % 6] : coord(rng);
+      list.y[i] = trial % 13 == 4 ? extreme[(i + 2) % 6] : coord(rng);
+    }
+    const int32_t r = trial % 17 == 5 ? extreme[trial % 6] : radius(rng);
+    for (int y = -5; y < 70; y += trial % 3 + 1) {
+      zyl::extract::mark_singular_points_near_row(&list, y, width, r, near.data());
+      for (int x = 0; x < width; ++x)
+        ASSERT_EQ(near[x], IsSingularPointNear(&list, y, x, r)) << "trial " << trial << " y " << y << " x " << x;
+    }
+  }
+  // Coordinates whose squared distance exceeds 64 bits are simply far.
+  SingularPointList far{};
+  far.count = 1;
+  far.x[0] = INT32_MAX;
+  far.y[0] = INT32_MIN;
+  EXPECT_EQ(IsSingularPointNear(&far, INT32_MAX, INT32_MIN, 16), 0);
+  EXPECT_EQ(IsSingularPointNear(&far, INT32_MAX, INT32_MIN, INT32_MAX), 0);
+  EXPECT_EQ(IsSingularPointNear(&far, INT32_MIN, INT32_MAX, INT32_MIN), 1) << "the point itself";
+  zyl::extract::mark_singular_points_near_row(nullptr, 0, width, 16, near.data());
+  EXPECT_EQ(std::count(near.begin(), near.end(), 1), 0);
 }
 
 TEST(SingularPoints, CurvatureSumsFoldedDifferencesOfTheWindow) {

@@ -3,8 +3,11 @@
 #include <cstring>
 #include <random>
 #include <utility>
+#include <vector>
 
 #include "extract/skeleton_canvas.h"
+#include "extract/skeleton_walk.h"
+#include "extract/thinning.h"
 #include "zylscan/extract_thinning.h"
 
 namespace {
@@ -40,6 +43,116 @@ TEST(Thinning, SkeletTableEqualsItsRuleFromLoadAndAfterRebuild) {
   EXPECT_EQ(std::memcmp(saved, skelet, sizeof saved), 0);
   FESkltInit();  // calling again rewrites the same values
   EXPECT_EQ(std::memcmp(saved, skelet, sizeof saved), 0);
+}
+
+// Thinning written out plainly: every sub-pass decides all pixels from the
+// image as the sub-pass found it, through the given table, and skips the
+// rows that the same sub-pass of the previous pass left unchanged.
+std::vector<std::uint8_t> ReferenceThinning(std::vector<std::uint8_t> img, int w, int h, int passes,
+                                            const std::uint8_t* table) {
+  std::vector<int> settled[2] = {std::vector<int>(h, 0), std::vector<int>(h, 0)};
+  const int dx[8] = {0, 1, 1, 1, 0, -1, -1, -1}, dy[8] = {-1, -1, 0, 1, 1, 1, 0, -1};
+  for (; passes > 0; --passes) {
+    bool any = false;
+    for (int sub = 0; sub < 2; ++sub) {
+      const std::vector<std::uint8_t> before = img;
+      for (int y = 1; y + 1 < h; ++y) {
+        if (settled[sub][y]) continue;
+        bool removed = false;
+        for (int x = 1; x + 1 < w; ++x) {
+          if (before[y * w + x] != 0) continue;
+          int index = 0;
+          for (int i = 0; i < 8; ++i) {
+            const int j = (i + 4 * sub) % 8;
+            index |= (before[(y + dy[j]) * w + x + dx[j]] == 0) << i;
+          }
+          if (table[index]) img[y * w + x] = 255, removed = true;
+        }
+        settled[sub][y] = !removed;
+        any |= removed;
+      }
+    }
+    if (!any) break;
+  }
+  return img;
+}
+
+// Random ridge images of widths around the 64-pixel words, with grey values
+// beside 0 and 255, against the plain thinning: under the rule's table and
+// under a table a caller has changed.
+TEST(Thinning, MatchesThePlainThinningOnRandomImages) {
+  std::mt19937 rng(99);
+  const int widths[] = {3, 4, 63, 64, 65, 66, 127, 128, 129, 190};
+  std::uint8_t rule[256], changed[256];
+  std::memcpy(rule, skelet, sizeof rule);
+  for (int i = 0; i < 256; ++i) changed[i] = static_cast<std::uint8_t>(rule[i] ^ (i % 37 == 5));
+  for (int trial = 0; trial < 40; ++trial) {
+    const int w = widths[trial % 10], h = 3 + trial * 7 % 50, passes = 1 + trial % 13;
+    std::vector<std::uint8_t> img(static_cast<std::size_t>(w) * h);
+    std::bernoulli_distribution ridge(0.3 + 0.4 * (trial % 3) / 2.0);
+    std::uniform_int_distribution<int> grey(1, 254);
+    for (auto& p : img) p = ridge(rng) ? 0 : trial % 4 == 1 ? static_cast<std::uint8_t>(grey(rng)) : 255;
+    const bool changed_table = trial % 5 == 4;
+    if (changed_table) std::memcpy(skelet, changed, sizeof changed);
+    const auto want = ReferenceThinning(img, w, h, passes, skelet);
+    std::vector<std::uint8_t*> rows(h);
+    for (int y = 0; y < h; ++y) rows[y] = img.data() + static_cast<std::size_t>(y) * w;
+    SkeletonizeImage(w, h, rows.data(), passes);
+    std::memcpy(skelet, rule, sizeof rule);
+    EXPECT_EQ(img, want) << "trial " << trial << ": " << w << " x " << h << ", " << passes << " passes"
+                         << (changed_table ? ", changed table" : "");
+  }
+}
+
+TEST(Thinning, RidgeBitsOfARowWithAndWithoutVectorInstructions) {
+  std::mt19937 rng(3);
+  std::uniform_int_distribution<int> value(0, 3);
+  for (int width : {1, 15, 16, 17, 63, 64, 65, 130, 200}) {
+    std::vector<std::uint8_t> row(width);
+    for (auto& p : row) p = static_cast<std::uint8_t>(value(rng) == 0 ? 0 : value(rng) * 85);
+    const std::size_t words = (width + 63) / 64;
+    std::vector<zyl::extract::RidgeWord> fast(words, ~0ull), plain(words, ~0ull), want(words, 0);
+    for (int x = 0; x < width; ++x) want[x / 64] |= static_cast<zyl::extract::RidgeWord>(row[x] == 0) << (x % 64);
+    zyl::extract::pack_ridge_row(row.data(), width, fast.data());
+    zyl::extract::pack_ridge_row_plain(row.data(), width, plain.data());
+    EXPECT_EQ(fast, want) << width;
+    EXPECT_EQ(plain, want) << width;
+  }
+}
+
+// The transition count by table against the count round the ring, for
+// every neighbourhood of a ridge pixel and of a background one.
+TEST(Thinning, TransitionCountOfEveryNeighbourhood) {
+  const int dx[8] = {0, 1, 1, 1, 0, -1, -1, -1}, dy[8] = {-1, -1, 0, 1, 1, 1, 0, -1};
+  for (int centre = 0; centre < 2; ++centre)
+    for (int index = 0; index < 256; ++index) {
+      Canvas img(3, 3);
+      img[1][1] = centre ? 0 : 255;
+      for (int i = 0; i < 8; ++i)
+        if ((index >> i) & 1) img[1 + dy[i]][1 + dx[i]] = 0;
+      int steps = 0;
+      for (int i = 0; i < 8; ++i) steps += !((index >> i) & 1) && ((index >> ((i + 1) % 8)) & 1);
+      EXPECT_EQ(zyl::extract::RingTransitions(img.get(), 1, 1), steps) << index;
+      EXPECT_EQ(GetTransitionCount(img.get(), 1, 1), centre ? steps : -1) << index;
+    }
+}
+
+// The ridge search eight pixels at a time against a pixel-by-pixel search,
+// on rows of sparse ridge pixels among grey values (bytes of 0x80 and 0x01
+// included, which a careless zero-byte test mistakes for zeros).
+TEST(Thinning, NextRidgeFindsTheFirstRidgePixel) {
+  std::mt19937 rng(8);
+  const std::uint8_t values[] = {1, 0x80, 0x81, 0xFF, 0x7F, 0x01, 255, 2};
+  for (int trial = 0; trial < 300; ++trial) {
+    const int width = trial % 70;
+    std::vector<std::uint8_t> row(width + 8, 0);  // zeros beyond the end must not be found
+    for (int x = 0; x < width; ++x) row[x] = rng() % 23 == 0 ? 0 : values[rng() % 8];
+    for (int from = 0; from <= width; ++from) {
+      int want = from;
+      while (want < width && row[want] != 0) ++want;
+      ASSERT_EQ(zyl::extract::NextRidge(row.data(), from, width), want) << trial << " from " << from;
+    }
+  }
 }
 
 TEST(Thinning, KeepsIsolatedSparseAndSurroundedPixels) {
