@@ -34,10 +34,14 @@ bool in_range(std::int32_t v) { return v >= 0 && v <= kMaxComponent; }
 }  // namespace
 
 int32_t zyl::extract::ComputeLineDirection(int32_t x0, int32_t y0, int32_t x1, int32_t y1) {
-  const std::int32_t dx = x1 - x0;
-  const std::int32_t dy = y1 - y0;
-  std::int32_t ax = std::abs(dx);
-  std::int32_t ay = std::abs(dy);
+  // The differences are taken in 64 bits: two coordinates of a record can
+  // lie further apart than 32 bits hold (a crafted record's INT32_MIN and
+  // INT32_MAX), and a wrapped difference would index the table below zero.
+  // Differences that fit 32 bits give the same values as before.
+  const std::int64_t dx = std::int64_t{x1} - x0;
+  const std::int64_t dy = std::int64_t{y1} - y0;
+  std::int64_t ax = dx < 0 ? -dx : dx;
+  std::int64_t ay = dy < 0 ? -dy : dy;
   while (ay > 49 || ax > 49) {
     ax >>= 1;
     ay >>= 1;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <limits>
 
 #include "zylscan/geometry.h"
 
@@ -66,6 +67,23 @@ TEST(LineDirection, StaysInTheUnitAndCloseToTheTrueAngle) {
       diff = std::min(diff, 240 - diff);
       EXPECT_LE(diff, 3.0) << dx << "," << dy;  // halving costs a little precision
     }
+}
+
+// Coordinates a full 32-bit range apart (a crafted record) give the angle of
+// the true difference instead of a wrapped one that read the table at a
+// negative index.
+TEST(LineDirection, CoordinatesAtTheIntegerLimits) {
+  constexpr int kMin = std::numeric_limits<int>::min(), kMax = std::numeric_limits<int>::max();
+  struct Case {
+    int x0, y0, x1, y1, expected;
+  };
+  const Case cases[] = {
+      {kMin, 0, kMax, 0, 0},   {kMax, 0, kMin, 0, 120},    {0, kMin, 0, kMax, 60},
+      {0, kMax, 0, kMin, 180}, {kMin, kMin, kMax, kMax, 30}, {kMax, kMin, kMin, kMax, 90},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(ComputeLineDirection(c.x0, c.y0, c.x1, c.y1), c.expected)
+        << "(" << c.x0 << "," << c.y0 << ")->(" << c.x1 << "," << c.y1 << ")";
 }
 
 TEST(Distance, OddIntegerRootAndRangeLimits) {
