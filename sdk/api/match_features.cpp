@@ -428,7 +428,7 @@ class Matcher {
   Matcher(const XWContext& c, MatchData& md, MatchSide& test, MatchSide& sample, MatchDetails* details)
       : c_(c), md_(md), test_(test), sample_(sample), details_(details),
         long_form_(details && details->size == XW_DETAILS_LONG),
-        base_score_((__int128{c.lengthTolerance} + c.angleTolerance) * 600 / 1000) {}
+        base_score_((std::int64_t{c.lengthTolerance} + c.angleTolerance) * 600 / 1000) {}
 
   // Only the matcher votes in the translation histograms; it hands them
   // back all 0 (also when the match ends early or by an exception) so the
@@ -454,7 +454,18 @@ class Matcher {
   }
 
   std::int64_t collect_candidates();
-  std::int32_t pair_score(const GraphLine& t, const GraphLine& s, bool core) const;
+  // The context's values every pair score reads, held in the scan's locals:
+  // the candidate and histogram stores could otherwise alias the context,
+  // which would then be read again for every pair.
+  struct PairTolerances {
+    std::int32_t length;
+    std::int32_t angle;
+    std::int64_t base;  // base_score_
+    bool core;          // both sides have a core
+    bool curvature;     // curvature weighting on
+  };
+  PairTolerances pair_tolerances() const;
+  std::int32_t pair_score(const GraphLine& t, const GraphLine& s, const PairTolerances& tol) const;
   void add_candidate(std::int32_t score, GraphLine* s, GraphLine* t);
   [[gnu::noinline]] bool grow_candidates();
   std::int64_t vote_translations();
@@ -471,28 +482,38 @@ class Matcher {
   MatchSide& sample_;
   MatchDetails* details_;
   bool long_form_;
-  // The part of every pair score that depends on the tolerances only.
-  __int128 base_score_;
+  // The part of every pair score that depends on the tolerances only:
+  // (L + A) * 600 of two int32 tolerances lies within +-2^42, exact in 64 bits.
+  std::int64_t base_score_;
   std::int32_t candidate_count_ = 0;
   std::int32_t index_count_ = 0;
   std::array<std::int32_t, 2> votes_x_{INT32_MAX, -1};  // first and last translation bins voted for
   std::array<std::int32_t, 2> votes_y_{INT32_MAX, -1};
 };
 
-std::int32_t Matcher::pair_score(const GraphLine& t, const GraphLine& s, bool core) const {
-  const std::int32_t L = c_.lengthTolerance;
-  const std::int32_t A = c_.angleTolerance;
+Matcher::PairTolerances Matcher::pair_tolerances() const {
+  return {c_.lengthTolerance, c_.angleTolerance, base_score_, test_.hasCore && sample_.hasCore,
+          c_.curvatureWeighting != 0};
+}
+
+std::int32_t Matcher::pair_score(const GraphLine& t, const GraphLine& s, const PairTolerances& tol) const {
+  const std::int32_t L = tol.length;
+  const std::int32_t A = tol.angle;
   const std::int32_t da = fold_angle(t.firstAngle, s.firstAngle);
   if (da >= A) return 0;
   const std::int32_t dl = std::abs(t.length - s.length);
   if (dl >= L) return 0;
   const std::int32_t db = fold_angle(t.secondAngle, s.secondAngle);
   if (db >= A) return 0;
+  // The base (within +-2^32) less a distance below 2^31: exact in 64 bits.
+  const std::int64_t unweighted = tol.base - pair_distance(dl, da, db);
+  if (unweighted <= 0) return 0;
+  if (!tol.core && !tol.curvature) return static_cast<std::int32_t>(std::min(unweighted, kMaxStoredScore));
   // Products of the weightings can pass 64 bits with windows set near their
   // top; 128 bits hold each step exactly.
   using Wide = __int128;
-  Wide score = base_score_ - pair_distance(dl, da, db);
-  if (score <= 0) return 0;
+  Wide score = unweighted;
+  const bool core = tol.core;
 
   if (core) {
     const auto factor = [&](std::int32_t ti, std::int32_t si) {
@@ -507,7 +528,7 @@ std::int32_t Matcher::pair_score(const GraphLine& t, const GraphLine& s, bool co
     score = std::min<Wide>(score, Wide{1} << 40);
   }
 
-  if (score > 0 && c_.curvatureWeighting) {
+  if (score > 0 && tol.curvature) {
     const FeatureRecord& tf = test_.features;
     const FeatureRecord& sf = sample_.features;
     const std::int32_t tc1 = tf.minutiaCurvature[t.first], tc2 = tf.minutiaCurvature[t.second];
@@ -542,8 +563,8 @@ inline void Matcher::add_candidate(std::int32_t score, GraphLine* s, GraphLine* 
 }
 
 std::int64_t Matcher::collect_candidates() {
-  const std::int32_t A = c_.angleTolerance;
-  const bool core = test_.hasCore && sample_.hasCore;
+  const PairTolerances tol = pair_tolerances();
+  const std::int32_t A = tol.angle;
   // The sample bins b - A .. b + A - 1 around each test bin, each bin once
   // even when the tolerance is set to half a turn or more.
   const auto span = static_cast<std::int32_t>(std::clamp<std::int64_t>(2 * std::int64_t{A}, 0, ZYL_ANGLE_BINS));
@@ -588,7 +609,7 @@ std::int64_t Matcher::collect_candidates() {
   // which repeats them, so every score and the order of the candidates are
   // as the tests inside pair_score alone give.
   const auto take = [&](GraphLine* t, GraphLine* s, std::int32_t& best) {
-    const std::int32_t score = pair_score(*t, *s, core);
+    const std::int32_t score = pair_score(*t, *s, tol);
     if (score > 0) add_candidate(score, s, t);
     best = std::max(best, score);
   };
