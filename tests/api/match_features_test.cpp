@@ -519,6 +519,12 @@ TEST_F(Matching, ExtremeSettingsNeitherOverflowNorCrash) {
   t->singularKind[0] = 1;
   MatchDetails d = long_details();
   EXPECT_GE(match(*t, *t, &d, 0), 0);
+  // Without a core and without curvature the pair score is the unweighted
+  // one alone, whose base (L + A) * 600 / 1000 then exceeds int32.
+  ASSERT_EQ(SetMatchFeatures(2, context.get()), XW_OK);
+  t->singularCount = 0;
+  EXPECT_GE(match(*t, *t, &d, 0), 0);
+  EXPECT_GT(d.pairCount, 0);
   ASSERT_EQ(XWSetAdditionalParameter(20021, INT32_MIN, context.get()), XW_OK);
   EXPECT_EQ(match(*t, *t, &d, 0), 0);  // a negative final score reads 0
 }
