@@ -321,6 +321,10 @@ int parse_record(const DataBlob* blob, VerifyRecord& out) {
   const std::uint32_t used = bytes ? zyl::matchlib::pairing_read(bytes, size, &pairing) : 0;
   out.pairing.reset(pairing);
   if (used == 0) return ML_CORRUPT;
+  // The stored settings reach the matcher's descriptor distances: a mode it
+  // does not compute marks the record as damaged.
+  if (!zyl::matchlib::pair_distance_mode_supported(pairing->settings.distance_mode))
+    return ML_CORRUPT;
   ByteReader r(std::span<const std::uint8_t>(bytes + used, size - used));
   const std::uint8_t version = r.u8();
   if (r.ok() && version >= 2) return ML_WRONG_KIND;
