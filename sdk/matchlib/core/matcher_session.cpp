@@ -539,6 +539,10 @@ extern "C" ZYL_API int session_reset_accumulator(MatcherSession* s) {
   return s->accumulator ? zyl::matchlib::accum_reset(s->accumulator) : ML_OK;
 }
 
+// Kept in the session's set of entry points; they have no work to do.
+extern "C" ZYL_API int session_reserved_first(MatcherSession*) { return ML_OK; }
+extern "C" ZYL_API int session_reserved_second(MatcherSession*) { return ML_OK; }
+
 extern "C" ZYL_API int session_reset_enrolment(MatcherSession* s) {
   if (s) end_enrolment(*s);
   return ML_OK;

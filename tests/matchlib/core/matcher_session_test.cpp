@@ -971,3 +971,21 @@ TEST(MatcherSessionAllocation, CommitAndReplayAnswerOutOfMemoryAndLeakNothing) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(MatcherSession, ReservedEntryPointsAnswer0AndChangeNothing) {
+  Engine e;
+  Session s;
+  const int32_t settings[4] = {3, 4, 5, 6};
+  ASSERT_EQ(session_create(settings, e.engine, &s.s), ML_OK);
+  const Bytes before = saved(s.s);
+  EXPECT_EQ(session_reserved_first(s.s), ML_OK);
+  EXPECT_EQ(session_reserved_second(s.s), ML_OK);
+  EXPECT_EQ(session_reserved_first(nullptr), ML_OK);
+  EXPECT_EQ(session_reserved_second(nullptr), ML_OK);
+  EXPECT_EQ(saved(s.s), before);
+  EXPECT_EQ(session_event_count(s.s), 0);
+}
+
+}  // namespace
