@@ -37,7 +37,7 @@ enum {
 typedef struct GridMatchDetail {
   uint16_t score;
   uint16_t kind;  /* 18 */
-  uint16_t count; /* 0 on entry; 17 once filled */
+  uint16_t count; /* 0 on entry; 1 once started; 17 once the values are written */
   uint16_t values[GRIDMAP_DETAIL_VALUES];
 } GridMatchDetail;
 
