@@ -146,8 +146,10 @@ ZYL_API void engine_set_quality_model(MatchEngine* engine, QualityModelHolder* h
 ZYL_API QualityModelHolder* engine_get_quality_model(const MatchEngine* engine);
 ZYL_API void engine_set_user_slot(MatchEngine* engine, int slot, void* value);
 ZYL_API void* engine_get_user_slot(const MatchEngine* engine, int slot);
-/* count_low: count in the low byte, low value in the upper 24 bits (signed);
- * which: bit 1 block 1, bit 2 block 2. */
+/* Sets the count, low and high values of the chosen FAR adjustment blocks
+ * (the fields of EngineFarAdjust in order); which: bit value 1 block 1, bit
+ * value 2 block 2 (3 sets both). The getter takes 1 or 2 and answers a
+ * zero block for another index. */
 ZYL_API void engine_set_far_adjust(MatchEngine* engine, uint8_t count, int32_t low, int32_t high,
                                    int which);
 ZYL_API EngineFarAdjust engine_get_far_adjust(const MatchEngine* engine, int which);

@@ -48,7 +48,7 @@ typedef struct GridExtractParams {
   int16_t min_coverage;       /* 128: half of the window usable, in 1/256 */
   uint32_t band_divisor;      /* least 3 x 3 peak power = total power / this */
   uint16_t gauss_width;       /* 0: tapered window */
-  uint16_t amplitude_scale;   /* 0: amplitude = peak value >> 17 */
+  uint16_t amplitude_scale;   /* 0: amplitude = peak value >> 17 (always so in the 16-bit-sample form) */
   uint16_t max_maxima;        /* a cell is valid while its candidate insertions stay below */
   uint16_t agreement_threshold; /* above 127 every cell takes its first peak */
   uint8_t coherence_flag;     /* the 16-bit-sample form writes coherence only when set */

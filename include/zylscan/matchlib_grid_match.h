@@ -37,7 +37,7 @@ enum {
 typedef struct GridMatchDetail {
   uint16_t score;
   uint16_t kind;  /* 18 */
-  uint16_t count; /* 0 on entry; 17 once filled */
+  uint16_t count; /* 0 on entry; 1 once started; 17 once the values are written */
   uint16_t values[GRIDMAP_DETAIL_VALUES];
 } GridMatchDetail;
 
@@ -123,10 +123,13 @@ enum { GRIDBLOCK_SUBSCORES = 27, GRIDBLOCK_SEARCH_PARAMS = 14 };
 /* Search record (14 int16) defaults: 4 16 32 7 96 256 1 21 21 21 64 0 20 10. */
 ZYL_API const int16_t* gridblock_default_search(void);
 
-/* 0; 1 missing sub-scores or count, or count not 27; the parse status of
- * either block; 17 a gallery cell size, row or column count of 0; 9 out of
- * memory. The incoming alignment is released once read; on success a new
- * one built from the final pose takes its place. */
+/* 0; 1 missing sub-scores or count, or count not 27; 2 a search record
+ * whose angle range (index 3) lies outside 0..256 or whose plane scale
+ * (index 5) lies outside 0..512 (the alignment is left as it was); the parse
+ * status of either block; 17 a gallery cell size of 0; 9 out of memory. A
+ * block without rows or columns pairs no cell: 0 with zero sub-scores. The
+ * incoming alignment is released once read; on success a new one built
+ * from the final pose takes its place. */
 ZYL_API int gridblock_match(const uint8_t* probe, uint32_t probe_length, const uint8_t* gallery,
                             uint32_t gallery_length, int resolution, uint16_t* scores,
                             uint16_t* count, RigidTransform** alignment,

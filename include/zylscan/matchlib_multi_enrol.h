@@ -41,7 +41,6 @@ typedef struct MultiSampleEnrol {
   const EnrolHooks* hooks;
   uint32_t format;
   MultiSampleSettings settings;
-  int32_t promotion; /* non-zero: samples are promoted only once they match */
   uint16_t accepted, pending, spare;
   MultiSampleSlot* slots; /* capacity entries */
   uint32_t total_size;
@@ -52,7 +51,10 @@ ZYL_API EnrolSession* multi_enrol_create(MatchEngine* engine, MatchContext* cont
                                          FingerInfo* finger, const EnrolHooks* hooks,
                                          uint32_t format, const MultiSampleSettings* settings);
 /* Settings from the engine's configuration and the context's parameters;
- * null for a keep-marks flag of 2 or more or a zero capacity. */
+ * null for a keep-marks flag of 2 or more or a zero capacity (the smaller
+ * of the configuration's first unnamed byte and its most views). Writes
+ * parameter 0x8c846b0a (default the configuration's view-selection word)
+ * into that word, which every add reads as the promotion mode. */
 ZYL_API EnrolSession* multi_enrol_create_default(MatchEngine* engine, FingerInfo* finger,
                                                  const EnrolHooks* hooks, uint8_t most_compared,
                                                  uint16_t keep_marks);
@@ -70,5 +72,7 @@ ZYL_API int multi_enrol_finalise(EnrolSession* enrolment, uint8_t maximum_views,
 ZYL_API int multi_enrol_finalise_engine(MatchEngine* engine, EnrolSession* enrolment,
                                         DataBlob** out);
 ZYL_API void multi_enrol_destroy(EnrolSession* enrolment);
+/* A pointer to a constant zero word of the module; nothing calls it. */
+ZYL_API const uint32_t* multi_enrol_zero_word(void);
 
 ZYL_EXTERN_C_END

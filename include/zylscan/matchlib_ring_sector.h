@@ -26,13 +26,15 @@ enum {
 ZYL_API int ring_sector_size(int rings, int sectors);
 /* The patch of side 2 * (E + W * R) + 1 around (row, column), turned by
  * angle + 64 (256 steps a turn); image pixels outside the image read 128.
- * 2 for a null image or output, more than 16 sectors or 5 rings; 9 out of
+ * 2 for a null image or output, more than 16 sectors or 5 rings, a ring
+ * width or inner radius outside 0..255 (they are header bytes); 9 out of
  * memory. */
 ZYL_API int ring_sector_descriptor(const uint8_t* pixels, int height, int width, int row,
                                    int column, int angle, int rings, int ring_width, int inner,
                                    int sectors, uint8_t* out);
 /* The descriptor of a patch of odd height and width. 2 for a null
- * argument, more than 16 sectors or 5 rings, an even side, or an outer
+ * argument, more than 16 sectors or 5 rings, a ring width or inner radius
+ * outside 0..255, an even side, or an outer
  * radius whose double is not below the smaller side; 9 out of memory.
  * Cells that hold no pixel keep what the buffer held. */
 ZYL_API int ring_sector_compute(const uint8_t* patch, int patch_height, int patch_width, int rings,

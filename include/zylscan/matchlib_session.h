@@ -99,6 +99,10 @@ ZYL_API void session_set_user_data(MatcherSession* session, void* data,
 ZYL_API void* session_user_data(const MatcherSession* session);
 /* Empties the accumulator (0 without one; 2 for null). */
 ZYL_API int session_reset_accumulator(MatcherSession* session);
+/* Two entry points of the session's table that answer 0 and do nothing,
+ * whatever they are given. */
+ZYL_API int session_reserved_first(MatcherSession* session);
+ZYL_API int session_reserved_second(MatcherSession* session);
 /* Releases the enrolment object and the image list; 0. */
 ZYL_API int session_reset_enrolment(MatcherSession* session);
 

@@ -104,8 +104,25 @@ ZYL_API int engine_merge_templates(MatchEngine* engine, DataBlob* base, DataBlob
                                    void* writer_data);
 ZYL_API int engine_adapt_template(MatchEngine* engine, DataBlob* blob, MatchResult* result,
                                   DataBlob** out, const KwzdWriter* writer, void* writer_data);
+/* Thin checking calls of the engine's template and gallery-score slots (the
+ * built-in operations above, or those installed with engine_set_template_ops
+ * and engine_set_match_ops). Each answers 2 when the engine, a blob pointer,
+ * the output or the count is missing, else the slot's status; out is null
+ * before the slot runs. engine_call_reserialize runs the merge slot with no
+ * blobs: a failure 17 that leaves no blob is answered as 19. */
+ZYL_API int engine_call_merge(MatchEngine* engine, DataBlob* base, DataBlob* const* blobs,
+                              int count, DataBlob** out);
+ZYL_API int engine_call_merge_with(MatchEngine* engine, DataBlob* base, DataBlob* const* blobs,
+                                   int count, DataBlob** out, const KwzdWriter* writer,
+                                   void* writer_data);
+ZYL_API int engine_call_reserialize(MatchEngine* engine, DataBlob* base, DataBlob** out);
+ZYL_API int engine_call_adapt(MatchEngine* engine, DataBlob* blob, MatchResult* result,
+                              DataBlob** out);
+ZYL_API int engine_call_gallery_score(MatchEngine* engine, DataBlob* const* gallery,
+                                      uint8_t count, DataBlob* probe, MatchResult* result);
 ZYL_API int engine_far_accept(MatchEngine* engine, uint16_t score, int level, int* out_accept);
-/* Adds 1 to counters[best score]: the counter array holds 65536 entries. */
+/* Adds 1 to counters[best raw score] (not the FAR-scale score): the counter
+ * array holds 65536 entries. */
 ZYL_API int engine_count_decision(MatchEngine* engine, DataBlob* const* gallery, uint8_t count,
                                   DataBlob* probe, GrayImage* probe_image, uint32_t* counters);
 

@@ -19,6 +19,7 @@
 #include "zylscan/devalg.h"
 #include "zylscan/feature_record.h"
 #include "zylscan/idcard_feature.h"
+#include "zylscan/matchlib_object.h"
 #include "zylscan/minutiae_record.h"
 #include "zylscan/nuvel.h"
 #include "zylscan/template_format.h"
@@ -159,7 +160,15 @@ std::int32_t ExtractMatcher(std::int32_t width, std::int32_t height, const std::
 std::int32_t VerifyMatcher(const std::uint8_t* a, const std::uint8_t* b) {
   if (!a || !b) return XW_ERR_NULL_ARGUMENT;
   MatchEngine* engine = nullptr;
-  if (const std::int32_t status = zyl::api::ZylQuenta_Init(&engine)) return status;
+  // A verification answers a score (0 or more) or a negative status. The
+  // initialisation answers a positive status (1 when no matcher context can
+  // be made) and may leave no engine when the preset cannot be built: both
+  // are a lack of memory, and are answered negated so that no caller reads
+  // the failure as a score.
+  if (zyl::api::ZylQuenta_Init(&engine) != 0 || !engine) {
+    zyl::api::ZylQuenta_Free(engine);
+    return -ML_NO_MEMORY;
+  }
   const std::int32_t result = zyl::api::ZylQuenta_Verify(engine, a, 0, b, 0);
   zyl::api::ZylQuenta_Free(engine);
   return result;

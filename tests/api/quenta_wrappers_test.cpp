@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "support/allocation_sweep.h"
 #include "support/pgm.h"
 #include "zylscan/devalg.h"
 #include "zylscan/matchlib_blob.h"
@@ -288,7 +289,8 @@ TEST_F(QuentaTest, DispatchSendsOnlySmallImagesToTheMatcher) {
   for (int mode : {3, 4, 7}) {
     setAlgMode(mode);
     EXPECT_EQ(DevAlgVerify(nullptr, t.data(), nullptr), -4);
-    EXPECT_GE(DevAlgVerify(t.data(), t.data(), nullptr), -ML_CORRUPT) << mode;
+    // An empty keypoint record is shorter than any of its versions.
+    EXPECT_EQ(DevAlgVerify(t.data(), t.data(), nullptr), -ML_TOO_SHORT) << mode;
   }
 }
 
@@ -304,10 +306,12 @@ TEST_F(QuentaTest, RepeatedCallsLeaveNothingBehind) {
     EXPECT_EQ(engine_refcount(engine), 1u);
     ZylQuenta_Free(engine);
     const Bytes first = Extract(img);
+    const int self = DevAlgVerify(first.data(), first.data(), nullptr);
+    EXPECT_GT(self, 59) << mode;
     for (int i = 0; i < 5; ++i) {
       const Bytes t = Extract(img);
       EXPECT_EQ(t, first) << "extraction is repeatable";
-      EXPECT_GE(DevAlgVerify(t.data(), first.data(), nullptr), 0);
+      EXPECT_EQ(DevAlgVerify(t.data(), first.data(), nullptr), self) << "and so is the score";
     }
   }
 }
@@ -331,4 +335,30 @@ TEST(QuentaFile, WritesTheBufferWhole) {
   EXPECT_EQ(ZylTepbuf2File(data.data(), -1, path.c_str()), -1);
   EXPECT_EQ(ZylTepbuf2File(nullptr, 3, path.c_str()), -1);
   std::filesystem::remove_all(dir);
+}
+
+TEST_F(QuentaTest, AMatcherThatCannotBeMadeIsAFailedComparison) {
+  // The first allocation of a verification is the matcher's context: when
+  // it fails the comparison answers the negated out-of-memory status, never
+  // a score the device API would report as a comparison made.
+  const auto img = zyl::test::centre_crop(Crop("fvc2002_101_1_160.pgm"), 96);
+  for (int mode : {3, 4}) {
+    setAlgMode(mode);
+    const Bytes t = Extract(img);
+    zyl::matchlib::test_hook::fail_allocation(1);
+    const int rc = DevAlgVerify(t.data(), t.data(), nullptr);
+    EXPECT_TRUE(zyl::test::allocation_failed()) << mode;
+    EXPECT_EQ(rc, -ML_NO_MEMORY) << mode;
+    // Every other failing allocation of a verification either fails the
+    // comparison (a negative answer) or leaves the answer as it would be
+    // (a parameter default that is read back as its default).
+    const int baseline = DevAlgVerify(t.data(), t.data(), nullptr);
+    ASSERT_GT(baseline, 59) << mode;
+    zyl::test::sweep_allocation_failures([&] {
+      const int score = DevAlgVerify(t.data(), t.data(), nullptr);
+      if (zyl::test::allocation_failed() && score >= 0) {
+        EXPECT_EQ(score, baseline) << mode;
+      }
+    });
+  }
 }

@@ -319,7 +319,7 @@ int zyl::matchlib::engine_score_gallery(MatchEngine* e, DataBlob* const* gallery
         GalleryEntry e2{};
         if (pv &&
             zyl::matchlib::mvt_score_views(views[i], ops, e->context, pv.get(), &e2) == ML_OK &&
-            (!entry.best_blob || e2.best_score > entry.best_score))
+            (!entry.best_blob || e2.fused_score > entry.fused_score))
           zyl::matchlib::gallery_entry_move(&entry, &e2);
         zyl::matchlib::gallery_entry_clear(&e2);
       }
@@ -329,12 +329,19 @@ int zyl::matchlib::engine_score_gallery(MatchEngine* e, DataBlob* const* gallery
         result->marker_byte = static_cast<std::uint8_t>(info.quality & 0xff);
       status = zyl::matchlib::mvt_score_views(views[i], ops, e->context, probe, &entry);
     }
-    if (status == ML_OK && entry.best_blob && entry.best_score >= result->best_raw_score) {
+    // Entries are ranked by the entry's score, the fusion of its best view
+    // scores, as the verification walk ranks them: an entry whose views all
+    // agree ({280, 280, 280} fuses to 280) outranks one with a single good
+    // view ({300, 0, 0} fuses to 272). The result's best raw score is that
+    // fused score and its second raw score the entry's best single view, so
+    // the second is never below the first, as a finished result requires.
+    if (status == ML_OK && entry.best_blob && entry.fused_score >= result->best_raw_score) {
       zyl::matchlib::xform_release(result->transform);
       zyl::matchlib::xform_release(result->second_transform);
       result->transform = zyl::matchlib::xform_retain(entry.alignment);
       result->second_transform = zyl::matchlib::xform_retain(entry.match_transform);
-      result->best_raw_score = entry.best_score;
+      result->best_raw_score = entry.fused_score;
+      result->second_raw_score = entry.best_score;
       status = zyl::matchlib::match_result_set_indices(result, entry.top, entry.top_count);
       DataBlob* copy = zyl::matchlib::blob_copy(probe);
       if (!copy && status == ML_OK) status = ML_NO_MEMORY;
@@ -403,10 +410,44 @@ extern "C" ZYL_API int engine_adapt_template(MatchEngine* e, DataBlob* blob, Mat
   zyl::matchlib::mvt_set_reference_transform(t.get(), result->transform);
   zyl::matchlib::mvt_set_eviction_rule(t.get(), -1);
   DataBlob* probe = result->probe_blob;
-  status = zyl::matchlib::mvt_add_views(t.get(), e, &probe, 1, 0, nullptr);
+  int taken = 0;
+  status = zyl::matchlib::mvt_add_views(t.get(), e, &probe, 1, 0, &taken);
   if (status != ML_OK) return status;
+  // The probe did not become a view (the selection dropped it): the
+  // template cannot take it, and no adapted template is produced.
+  if (taken != 1 && taken != 2) return ML_TOO_MANY;
   *out = serialize(t.get(), e->config.serialize_flag, writer, writer_data);
   return *out ? ML_OK : ML_NO_MEMORY;
+}
+
+int zyl::matchlib::engine_call_merge_with(MatchEngine* e, DataBlob* base, DataBlob* const* blobs,
+                                          int count, DataBlob** out, const KwzdWriter* writer,
+                                          void* writer_data) {
+  if (out) *out = nullptr;
+  if (!e || !base || !blobs || count <= 0 || !out) return ML_BAD_ARGUMENT;
+  return e->merge(e, base, blobs, count, out, writer, writer_data);
+}
+
+int zyl::matchlib::engine_call_reserialize(MatchEngine* e, DataBlob* base, DataBlob** out) {
+  if (out) *out = nullptr;
+  if (!e || !base || !out) return ML_BAD_ARGUMENT;
+  const int status = e->merge(e, base, nullptr, 0, out, nullptr, nullptr);
+  // With no blobs to add, "nothing was added" means the template could not
+  // be written anew.
+  return status == ML_CORRUPT && !*out ? ML_TOO_MANY : status;
+}
+
+int zyl::matchlib::engine_call_adapt(MatchEngine* e, DataBlob* blob, MatchResult* result,
+                                     DataBlob** out) {
+  if (out) *out = nullptr;
+  if (!e || !blob || !result || !out) return ML_BAD_ARGUMENT;
+  return e->adapt(e, blob, result, out, nullptr, nullptr);
+}
+
+int zyl::matchlib::engine_call_gallery_score(MatchEngine* e, DataBlob* const* gallery,
+                                             uint8_t count, DataBlob* probe, MatchResult* result) {
+  if (!e || !gallery || count == 0 || !probe || !result) return ML_BAD_ARGUMENT;
+  return e->gallery_score(e, gallery, count, probe, result);
 }
 
 extern "C" ZYL_API int engine_far_accept(MatchEngine* e, uint16_t score, int level,
@@ -433,8 +474,9 @@ extern "C" ZYL_API int engine_count_decision(MatchEngine* e, DataBlob* const* ga
                          : zyl::matchlib::engine_match_image(e, gallery, count, nullptr, image,
                                                              ENGINE_LEVEL_BEYOND, r.get());
   if (status != ML_OK) return status;
-  // The counters are indexed by a 16-bit score: the caller's array holds 65536.
-  ++counters[r->score];
+  // The counters are indexed by the result's best raw score (a 16-bit
+  // value: the caller's array holds 65536), not by its FAR-scale score.
+  ++counters[r->best_raw_score];
   return ML_OK;
 }
 
@@ -478,6 +520,26 @@ ZYL_API int engine_score_pair(MatchEngine* e, DataBlob* probe, DataBlob* gallery
 ZYL_API int engine_score_gallery(MatchEngine* e, DataBlob* const* gallery, uint8_t count,
                                  DataBlob* probe, MatchResult* result) {
   return zyl::matchlib::engine_score_gallery(e, gallery, count, probe, result);
+}
+ZYL_API int engine_call_merge(MatchEngine* e, DataBlob* base, DataBlob* const* blobs, int count,
+                              DataBlob** out) {
+  return zyl::matchlib::engine_call_merge_with(e, base, blobs, count, out, nullptr, nullptr);
+}
+ZYL_API int engine_call_merge_with(MatchEngine* e, DataBlob* base, DataBlob* const* blobs,
+                                   int count, DataBlob** out, const KwzdWriter* writer,
+                                   void* writer_data) {
+  return zyl::matchlib::engine_call_merge_with(e, base, blobs, count, out, writer, writer_data);
+}
+ZYL_API int engine_call_reserialize(MatchEngine* e, DataBlob* base, DataBlob** out) {
+  return zyl::matchlib::engine_call_reserialize(e, base, out);
+}
+ZYL_API int engine_call_adapt(MatchEngine* e, DataBlob* blob, MatchResult* result,
+                              DataBlob** out) {
+  return zyl::matchlib::engine_call_adapt(e, blob, result, out);
+}
+ZYL_API int engine_call_gallery_score(MatchEngine* e, DataBlob* const* gallery, uint8_t count,
+                                      DataBlob* probe, MatchResult* result) {
+  return zyl::matchlib::engine_call_gallery_score(e, gallery, count, probe, result);
 }
 
 }  // extern "C"

@@ -24,5 +24,11 @@ int engine_score_pair(MatchEngine* e, DataBlob* probe, DataBlob* gallery, uint16
                       const StageMatchOps* last_ops);
 int engine_score_gallery(MatchEngine* e, DataBlob* const* gallery, uint8_t count, DataBlob* probe,
                          MatchResult* result);
+int engine_call_merge_with(MatchEngine* e, DataBlob* base, DataBlob* const* blobs, int count,
+                           DataBlob** out, const KwzdWriter* writer, void* writer_data);
+int engine_call_reserialize(MatchEngine* e, DataBlob* base, DataBlob** out);
+int engine_call_adapt(MatchEngine* e, DataBlob* blob, MatchResult* result, DataBlob** out);
+int engine_call_gallery_score(MatchEngine* e, DataBlob* const* gallery, uint8_t count,
+                              DataBlob* probe, MatchResult* result);
 
 }  // namespace zyl::matchlib

@@ -3,6 +3,8 @@
 // result slot of the capture-driven enrolment.
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
+#include <memory>
 #include <mutex>
 #include <vector>
 
@@ -48,6 +50,78 @@ std::mutex& slot_mutex() {
 DataBlob*& result_slot() {
   static DataBlob* slot = nullptr;
   return slot;
+}
+
+// The multi-view template of the stored samples, with the given most views.
+int build_template(EnrolJob& j, std::uint8_t maximum_views, DataBlob** out) {
+  *out = nullptr;
+  MultiViewTemplate* t = zyl::matchlib::mvt_create(maximum_views);
+  if (!t) return ML_NO_MEMORY;
+  std::vector<DataBlob*> blobs;
+  for (int k = 0; k < j.count; ++k) blobs.push_back(j.samples[k].blob);
+  int status = zyl::matchlib::mvt_add_views(t, j.engine, blobs.data(), j.count, 0, nullptr);
+  if (status == ML_OK) {
+    *out = zyl::matchlib::mvt_serialize(t, 0);
+    if (!*out) status = ML_NO_MEMORY;
+  }
+  zyl::matchlib::mvt_release(t);
+  return status;
+}
+
+bool same_bytes(const DataBlob* a, const DataBlob* b) {
+  const std::uint32_t n = zyl::matchlib::blob_size(a);
+  return zyl::matchlib::blob_type(a) == zyl::matchlib::blob_type(b) &&
+         n == zyl::matchlib::blob_size(b) &&
+         (n == 0 || std::memcmp(zyl::matchlib::blob_data(a), zyl::matchlib::blob_data(b), n) == 0);
+}
+
+// Re-normalises the stored samples through the engine: they are finalised
+// into a multi-view template with the engine's most views and split again
+// into its views, so that the stored samples are the views the enrolment
+// template holds (the selection may drop some, or trim their sections). A
+// view keeps the score of the sample it came from. On failure the stored
+// samples stay as they were.
+int renormalise(EnrolJob& j) {
+  const EngineConfig* config = zyl::matchlib::engine_get_config(j.engine);
+  DataBlob* whole = nullptr;
+  int status = build_template(j, config ? config->most_views : 0, &whole);
+  if (status != ML_OK) return status;
+  MultiViewTemplate* t = nullptr;
+  status = zyl::matchlib::mvt_from_blob(whole, &t);
+  zyl::matchlib::blob_release(whole);
+  if (status != ML_OK) return status;
+  std::unique_ptr<MultiViewTemplate, decltype(&zyl::matchlib::mvt_release)> owned(
+      t, &zyl::matchlib::mvt_release);
+  const KwzdContainer* store = zyl::matchlib::mvt_store(t);
+  const int n = zyl::matchlib::kwzd_record_count(store);
+  if (n > j.settings.sample_limit) return ML_CORRUPT;
+  std::vector<EnrolJobSample> fresh;
+  for (int i = 0; i < n; ++i) {
+    DataBlob* view = zyl::matchlib::kwzd_get_at(store, i, nullptr);
+    if (!view) {
+      for (EnrolJobSample& f : fresh) zyl::matchlib::blob_release(f.blob);
+      return ML_NO_MEMORY;
+    }
+    EnrolJobSample sample{view, kNoScore, 1};
+    for (int k = 0; k < j.count; ++k)
+      if (same_bytes(j.samples[k].blob, view)) {
+        sample.score = j.samples[k].score;
+        sample.accepted = j.samples[k].accepted;
+        break;
+      }
+    fresh.push_back(sample);
+  }
+  for (int k = 0; k < j.count; ++k) {
+    zyl::matchlib::blob_release(j.samples[k].blob);
+    j.samples[k] = {};
+  }
+  j.total_size = 0;
+  for (int i = 0; i < n; ++i) {
+    j.samples[i] = fresh[static_cast<std::size_t>(i)];
+    j.total_size += zyl::matchlib::blob_size(fresh[static_cast<std::size_t>(i)].blob);
+  }
+  j.count = static_cast<std::uint16_t>(n);
+  return ML_OK;
 }
 
 int add(EnrolJob& j, DataBlob* tmpl, int* progress) {
@@ -96,6 +170,14 @@ int add(EnrolJob& j, DataBlob* tmpl, int* progress) {
   ++j.count;
   j.total_size += zyl::matchlib::blob_size(tmpl);
   if (score < s.score_minimum) raise(j, ENROL_EVENT_NEAR, nullptr);
+  if (const int st = renormalise(j); st != ML_OK) {
+    // The sample is not kept when its enrolment cannot be built.
+    --j.count;
+    j.total_size -= zyl::matchlib::blob_size(tmpl);
+    zyl::matchlib::blob_release(j.samples[j.count].blob);
+    j.samples[j.count] = {};
+    return st;
+  }
   if (j.hooks && j.hooks->progress) j.hooks->progress(j.context, j.count, s.sample_limit);
   if (progress && j.count >= s.sample_limit) *progress = 100;
   return ML_OK;
@@ -195,18 +277,7 @@ static int enrol_job_finalise_unguarded(EnrolSession* job, uint8_t maximum_views
   EnrolJob& j = *self(job);
   if (j.count < zyl::matchlib::param_get(j.context, 0x91d9186au, 1)) return ML_CORRUPT;
   if (!out) return ML_BAD_ARGUMENT;
-  *out = nullptr;
-  MultiViewTemplate* t = zyl::matchlib::mvt_create(maximum_views);
-  if (!t) return ML_NO_MEMORY;
-  std::vector<DataBlob*> blobs;
-  for (int k = 0; k < j.count; ++k) blobs.push_back(j.samples[k].blob);
-  int status = zyl::matchlib::mvt_add_views(t, j.engine, blobs.data(), j.count, 0, nullptr);
-  if (status == ML_OK) {
-    *out = zyl::matchlib::mvt_serialize(t, 0);
-    if (!*out) status = ML_NO_MEMORY;
-  }
-  zyl::matchlib::mvt_release(t);
-  return status;
+  return build_template(j, maximum_views, out);
 }
 
 int zyl::matchlib::enrol_job_finalise(EnrolSession* job, uint8_t maximum_views, DataBlob** out,

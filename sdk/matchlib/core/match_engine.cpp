@@ -329,7 +329,7 @@ extern "C" ZYL_API void engine_set_far_adjust(MatchEngine* e, uint8_t count, int
                                               int32_t high, int which) {
   if (!e) return;
   for (int b = 0; b < 2; ++b)
-    if (which & (2 << b)) e->far_adjust[b] = EngineFarAdjust{count, low, high};
+    if (which & (1 << b)) e->far_adjust[b] = EngineFarAdjust{count, low, high};
 }
 
 extern "C" ZYL_API EngineFarAdjust engine_get_far_adjust(const MatchEngine* e, int which) {

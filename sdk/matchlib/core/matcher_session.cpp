@@ -321,6 +321,10 @@ int parse_record(const DataBlob* blob, VerifyRecord& out) {
   const std::uint32_t used = bytes ? zyl::matchlib::pairing_read(bytes, size, &pairing) : 0;
   out.pairing.reset(pairing);
   if (used == 0) return ML_CORRUPT;
+  // The stored settings reach the matcher's descriptor distances: a mode it
+  // does not compute marks the record as damaged.
+  if (!zyl::matchlib::pair_distance_mode_supported(pairing->settings.distance_mode))
+    return ML_CORRUPT;
   ByteReader r(std::span<const std::uint8_t>(bytes + used, size - used));
   const std::uint8_t version = r.u8();
   if (r.ok() && version >= 2) return ML_WRONG_KIND;
@@ -534,6 +538,10 @@ extern "C" ZYL_API int session_reset_accumulator(MatcherSession* s) {
   if (!s) return ML_BAD_ARGUMENT;
   return s->accumulator ? zyl::matchlib::accum_reset(s->accumulator) : ML_OK;
 }
+
+// Kept in the session's set of entry points; they have no work to do.
+extern "C" ZYL_API int session_reserved_first(MatcherSession*) { return ML_OK; }
+extern "C" ZYL_API int session_reserved_second(MatcherSession*) { return ML_OK; }
 
 extern "C" ZYL_API int session_reset_enrolment(MatcherSession* s) {
   if (s) end_enrolment(*s);

@@ -45,12 +45,12 @@ const StageMatchOps* coarse_ops() { return zyl::matchlib::keypoint_stage_ops(6);
 const StageMatchOps* keypoint_ops() { return zyl::matchlib::keypoint_stage_ops(5); }
 const StageMatchOps* gridblock_ops() { return zyl::matchlib::keypoint_stage_ops(4); }
 
-// Placeholder profile of one match ops pair: the first sub-score passes
-// through and the neutral table lets every raw score above 0 pass, until
-// fitted data for the catalogue's engines exist.
+// Placeholder profile of one match ops pair: no fitted model or
+// thresholds exist for the catalogue's engines, so the fusion answers "not
+// available" and no comparison through it reports a match.
 ScoreProfile placeholder(const StageMatchOps* ops) {
-  return ScoreProfile{
-      ops, 0, {nullptr, -1, score_model_eval_pass, nullptr}, zyl::matchlib::far_table_neutral()};
+  return ScoreProfile{ops, 0, zyl::matchlib::score_model_unfitted(),
+                      zyl::matchlib::far_table_neutral()};
 }
 
 // The card-and-grid engine's grid stage refines the card alignment in

@@ -29,10 +29,11 @@ constexpr uint32_t kKeyNoImages = 0x03214c8eu;
 
 // {match_keypoints, fuse_with_profile} of the keypoint-section table.
 const StageMatchOps* const kPairOps = zyl::matchlib::keypoint_stage_ops(5);
-// Placeholder profile: the pair score passes through and every raw score
-// above 0 passes every level, until fitted data for this pair exist.
-const ScoreProfile kPairProfile{
-    kPairOps, 0, {nullptr, -1, score_model_eval_pass, nullptr}, zyl::matchlib::far_table_neutral()};
+// Placeholder profile: no fitted model or thresholds exist for this pair,
+// so its fusion answers "not available" and the engine never reports a
+// match it cannot back.
+const ScoreProfile kPairProfile{kPairOps, 0, zyl::matchlib::score_model_unfitted(),
+                                zyl::matchlib::far_table_neutral()};
 const ScoreProfile* const kPairProfiles[] = {&kPairProfile, nullptr};
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <array>
 #include <cstdint>
 
+#include "zylscan/matchlib_object.h"
 #include "zylscan/matchlib_profiles.h"
 #include "zylscan/matchlib_score.h"
 #include "matchlib/core/static_profiles.h"
@@ -96,10 +97,19 @@ constexpr std::array<ScoreQuadraticRow, LIGHT_VERIFY_MODEL_FEATURES> light_verif
 
 constexpr auto kLightVerifyRows = light_verify_rows();
 
+int eval_unfitted(const int32_t*, int, const void*, int32_t* out, ScoreTrace*) {
+  if (out) *out = 0;
+  return ML_UNAVAILABLE;
+}
+
 }  // namespace
 }  // namespace zyl::matchlib
 
 using namespace zyl::matchlib;
+
+ScoreModel zyl::matchlib::score_model_unfitted(void) {
+  return ScoreModel{nullptr, -1, eval_unfitted, nullptr};
+}
 
 const FarThresholdTable* zyl::matchlib::far_table_neutral(void) { return &kNeutral; }
 const FarThresholdTable* zyl::matchlib::far_table_light(void) { return &kLight; }

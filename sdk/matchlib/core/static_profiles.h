@@ -13,4 +13,11 @@ const FarThresholdTable* far_table_light_verify(void);
 const FarThresholdTable* far_table_light_verify_model(void);
 ScoreModel score_model_light_verify(void);
 
+// The score model of a placeholder profile: a pair of match ops whose
+// scores have no fitted model or thresholds yet. Its evaluation answers 3
+// (not available), so a comparison through it fails instead of deciding:
+// the neutral table would convert every raw score, 0 included, to the top
+// of the FAR scale and accept two different fingers at every level.
+ScoreModel score_model_unfitted(void);
+
 }  // namespace zyl::matchlib

@@ -76,21 +76,23 @@ struct PeakRules {
   uint64_t least_r;      // a peak's squared radius must exceed this
   uint32_t period_num;   // period = period_num / isqrt(R), 1/256 pixel at 500 dpi
   bool scale_amplitude;  // the 250-dpi form's sqrt(2)
+  bool fixed_amplitude;  // value >> 17 whatever amplitude_scale says (16-bit-sample form)
 };
 
 PeakRules rules_for(Form form, int resolution) {
   switch (form) {
     case Form::k32:
-      return {form, 47586034, 1u << 25, false};
+      return {form, 47586034, 1u << 25, false, false};
     case Form::k250:
-      return {form, 0x3290000, 1u << 25, true};
+      return {form, 0x3290000, 1u << 25, true, false};
     case Form::kI16: {
       const uint64_t q = static_cast<uint64_t>(resolution) * 19 / 500;  // >= 1: checked by caller
       return {form, ((65536 / q) << 16) / q,
-              static_cast<uint32_t>(((1u << 24) / static_cast<uint32_t>(resolution)) * 500), false};
+              static_cast<uint32_t>(((1u << 24) / static_cast<uint32_t>(resolution)) * 500), false,
+              true};
     }
   }
-  return {form, 0, 1, false};
+  return {form, 0, 1, false, false};
 }
 
 // Peak filter, maxima, and peak acceptance over a filled power map (steps
@@ -158,7 +160,8 @@ void find_peaks(SpectrumMaps<N, C>& m, const PeakRules& rules, const GridExtract
     if (period < static_cast<uint16_t>(p.min_period) || period > static_cast<uint16_t>(p.max_period))
       continue;
     SpectralPeak& pk = work.peaks[work.accepted++];
-    int64_t amp = p.amplitude_scale && total ? cand.value * p.amplitude_scale / total : cand.value >> 17;
+    const bool scaled = p.amplitude_scale && total && !rules.fixed_amplitude;
+    int64_t amp = scaled ? cand.value * p.amplitude_scale / total : cand.value >> 17;
     if (rules.scale_amplitude) amp = amp * kRootTwoNum / kRootTwoDen;
     pk.amplitude = static_cast<int32_t>(std::clamp<int64_t>(amp, INT32_MIN, INT32_MAX));
     pk.frequency = static_cast<uint8_t>(std::min<uint32_t>(255, (period / 2u + 262144u) / period));

@@ -45,7 +45,11 @@ int zyl::matchlib::quality_from_block_coherence(const uint8_t* pixels, int heigh
   if (area) *area = 0;
   if (!quality || !area) return ML_BAD_ARGUMENT;
   if (coherence && block_rows == 0) return ML_OK;
-  // A grid without blocks would divide the area by zero.
+  // An empty or malformed block grid answers 2 rather than 0 with the
+  // outputs cleared: a block side of 0 divides the area by zero, negative
+  // counts would walk far past the maps, and a grid of rows without columns
+  // is a caller's mix-up, not an image without foreground. Only a supplied
+  // map with no block rows answers 0 (above), as its callers expect.
   if (block_rows <= 0 || block_columns <= 0 || block <= 0) return ML_BAD_ARGUMENT;
   const std::size_t blocks = static_cast<std::size_t>(block_rows) * block_columns;
   return zyl::GuardedCall(ML_NO_MEMORY, [&]() -> int {

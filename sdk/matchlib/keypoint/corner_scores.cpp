@@ -4,7 +4,6 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
-#include <vector>
 
 #include "common/guarded_call.h"
 #include "matchlib/keypoint/keypoint_detect.h"
@@ -176,13 +175,10 @@ int variance_map(const MatchContext* ctx, const std::uint8_t* px, int height, in
   int near[8], ring[20];
   for (int k = 0; k < 8; ++k) near[k] = kDyNear[k] * width + kDxNear[k];
   for (int k = 0; k < 20; ++k) ring[k] = kDyRing20[k] * width + kDxRing20[k];
-  // Pixels a flat pixel rules out are remembered apart from the map, so
-  // that they do not turn into candidates of score 1.
-  std::vector<std::uint8_t> skip(static_cast<std::size_t>(height) * width, 0);
   for (int y = b; y <= height - b - 1; ++y)
     for (int x = b; x <= width - b - 1; ++x) {
       const int i = y * width + x;
-      if (map[i] || skip[i]) continue;
+      if (map[i]) continue;
       const int c = px[i];
       int sn = 0, sr = 0;
       for (int o : near) sn += px[i + o];
@@ -194,9 +190,12 @@ int variance_map(const MatchContext* ctx, const std::uint8_t* px, int height, in
       dn /= 8;
       dr /= 20;
       if (std::max(dn, dr) < t) {
+        // A flat pixel marks the rest of its diamond with the weakest
+        // score in the map itself: those pixels are not evaluated later,
+        // and the collection sees them as responses of 1.
         for (int dy = -2; dy <= 2; ++dy)
           for (int dx = -2; dx <= 2; ++dx)
-            if ((dy || dx) && std::abs(dy) + std::abs(dx) <= 2) skip[i + dy * width + dx] = 1;
+            if ((dy || dx) && std::abs(dy) + std::abs(dx) <= 2) map[i + dy * width + dx] = 1;
         continue;
       }
       auto longest = [&](const int* off, int n, long limit) {

@@ -47,13 +47,15 @@ std::uint32_t put8(const std::uint8_t* source, std::uint8_t* array, int index) {
 int match_lists8(std::uint32_t probe, std::uint32_t start, std::uint32_t count, int, int, int,
                  const BlockRecord* a, const BlockRecord* b, MatchBests* bests) {
   if (const int st = check_lists(probe, start, count, a, b, bests); st || count == 0) return st;
+  const std::uint8_t* pa = extension_array(a, 0x10, kShort);
+  const std::uint8_t* pb = extension_array(b, 0x10, kShort);
+  if (!pa || !pb) return ML_BAD_ARGUMENT;
   constexpr std::uint32_t kRun = 64;
   int d[kRun];
   std::uint8_t part[kRun];
   for (std::uint32_t done = 0; done < count; done += kRun) {
     const std::uint32_t n = std::min(kRun, count - done);
-    hamming_to_many(a->extension_arrays[0] + kShort * probe,
-                    b->extension_arrays[0] + kShort * (start + done), kShort, 1,
+    hamming_to_many(pa + kShort * probe, pb + kShort * (start + done), kShort, 1,
                     static_cast<int>(n), 0, 0, part);
     std::copy_n(part, n, d);
     update_bests(*bests, probe, start + done, std::span<const int>(d, n), false);

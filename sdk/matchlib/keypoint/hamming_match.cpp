@@ -89,11 +89,21 @@ int check_lists(std::uint32_t probe, std::uint32_t start, std::uint32_t count,
       !bests->gallery_match)
     return ML_BAD_ARGUMENT;
   if (count == 0) return ML_OK;
-  if (!a->extension_arrays[0] || !b->extension_arrays[0]) return ML_BAD_ARGUMENT;
   const auto points_a = static_cast<std::uint64_t>(std::max(a->point_count, 0));
   const auto points_b = static_cast<std::uint64_t>(std::max(b->point_count, 0));
   if (probe >= points_a || std::uint64_t{start} + count > points_b) return ML_BAD_ARGUMENT;
   return ML_OK;
+}
+
+const std::uint8_t* extension_array(const BlockRecord* record, std::uint32_t type_id,
+                                    std::uint32_t size) {
+  if (!record) return nullptr;
+  const int n = std::clamp<int>(record->extension_type_count, 0, BLOCKREC_MAX_EXTENSIONS);
+  for (int k = 0; k < n; ++k) {
+    const DescriptorType* t = record->extension_types[k];
+    if (t && t->type_id == type_id) return t->size() == size ? record->extension_arrays[k] : nullptr;
+  }
+  return nullptr;
 }
 
 }  // namespace zyl::matchlib
@@ -161,22 +171,35 @@ int zyl::matchlib::desc_match_lists(uint32_t probe, uint32_t start, uint32_t cou
   if (combined && (invert || swap)) return ML_WRONG_KIND;
   if (const int st = check_lists(probe, start, count, a, b, bests); st || count == 0) return st;
 
+  // A's extensions in order (up to the first empty one), each against B's
+  // extension of the same 16-byte type; extensions without such a partner
+  // add nothing.
+  const std::uint8_t* arrays_a[BLOCKREC_MAX_EXTENSIONS];
+  const std::uint8_t* arrays_b[BLOCKREC_MAX_EXTENSIONS];
+  int compared = 0;
+  const int extensions =
+      combined ? std::clamp<int>(a->extension_type_count, 1, BLOCKREC_MAX_EXTENSIONS) : 1;
+  for (int e = 0; e < extensions && a->extension_arrays[e]; ++e) {
+    const DescriptorType* t = a->extension_types[e];
+    const std::uint8_t* pa = t ? extension_array(a, t->type_id, kDesc) : nullptr;
+    const std::uint8_t* pb = t ? extension_array(b, t->type_id, kDesc) : nullptr;
+    if (!pa || !pb) continue;
+    arrays_a[compared] = pa;
+    arrays_b[compared++] = pb;
+  }
+  if (compared == 0) return ML_BAD_ARGUMENT;
+
   // Runs of at most 64 gallery points keep the distances on the stack.
   constexpr std::uint32_t kRun = 64;
   int d[kRun];
   std::uint8_t part[kRun];
-  const int extensions =
-      combined ? std::min<int>(a->extension_type_count, BLOCKREC_MAX_EXTENSIONS) : 1;
   for (std::uint32_t done = 0; done < count; done += kRun) {
     const std::uint32_t n = std::min(kRun, count - done);
     const std::uint32_t s = start + done;
     std::fill_n(d, n, 0);
-    for (int e = 0; e < extensions; ++e) {
-      const std::uint8_t* pa = a->extension_arrays[e];
-      const std::uint8_t* pb = b->extension_arrays[e];
-      if (!pa || !pb) break;
-      hamming_to_many(pa + kDesc * probe, pb + kDesc * s, kDesc, words, static_cast<int>(n),
-                      invert, swap, part);
+    for (int e = 0; e < compared; ++e) {
+      hamming_to_many(arrays_a[e] + kDesc * probe, arrays_b[e] + kDesc * s, kDesc, words,
+                      static_cast<int>(n), invert, swap, part);
       for (std::uint32_t k = 0; k < n; ++k) d[k] = std::min(d[k] + part[k], 255);
     }
     update_bests(*bests, probe, s, std::span<const int>(d, n), true);

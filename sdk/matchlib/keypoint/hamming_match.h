@@ -27,10 +27,17 @@ void hamming_to_many(const std::uint8_t* probe, const std::uint8_t* gallery, std
 void update_bests(MatchBests& bests, std::uint32_t probe, std::uint32_t start,
                   std::span<const int> d, bool gallery_ties_replace);
 
-// Null records or bests, missing first arrays, or a probe or gallery run
-// outside the records' points: ML_BAD_ARGUMENT.
+// Null records or bests, or a probe or gallery run outside the records'
+// points: ML_BAD_ARGUMENT.
 int check_lists(std::uint32_t probe, std::uint32_t start, std::uint32_t count,
                 const BlockRecord* a, const BlockRecord* b, const MatchBests* bests);
+
+// The descriptor array that `record` holds for the type `type_id`, when
+// that type's descriptors are `size` bytes; null otherwise. Two records
+// need not list the same types in the same order (a stored view may carry
+// a type the probe lacks), so arrays are paired by type, never by position.
+const std::uint8_t* extension_array(const BlockRecord* record, std::uint32_t type_id,
+                                    std::uint32_t size);
 
 // Type 0x4's pair distance: modes 0, 0x80 and 64 only, no swap.
 int desc4_pair_distance(int i, int j, int count, const std::uint8_t* a, const std::uint8_t* b,

@@ -114,12 +114,12 @@ int compute_descriptors(BlockRecord* rec, const std::uint8_t* px, const std::uin
 }
 
 // Entry budget of budget mode 1: the stage budget key when set, else one
-// point per 25 usable pixels. An image without a mask plane has nothing
-// excluded, so all of it counts as usable.
+// point per 25 usable pixels. The usable share comes from the mask plane;
+// an image without one has no usable area measured, so such an entry adds
+// no points.
 int area_budget(const MatchContext* ctx, const GrayImage* work, int height, int width) {
   if (const int b = budget_value(ctx)) return b;
-  const long u =
-      zyl::matchlib::image_mask_plane(work) ? zyl::matchlib::image_usable_percent(work) : 100;
+  const long u = zyl::matchlib::image_usable_percent(work);
   const long a = u * height * width;
   if (a < 100) return 0;
   return static_cast<int>(std::min<long>((a / 100 + 12) / 25, KEYPOINT_MAX_BUDGET));

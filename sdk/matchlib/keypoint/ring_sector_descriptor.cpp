@@ -35,6 +35,15 @@ Settings with_defaults(int r, int w, int e, int s) {
           e ? e : RING_SECTOR_DEFAULT_INNER, s ? s : RING_SECTOR_DEFAULT_SECTORS};
 }
 
+// The settings are stored as bytes in the descriptor's header: the ring
+// count and sector count have their own limits, ring width and inner
+// radius may take any byte. Larger values would not fit the header, and
+// their patch sizes overflow or ask for gigabytes.
+bool settings_fit(int rings, int ring_width, int inner, int sectors) {
+  return rings >= 0 && rings <= 5 && sectors >= 0 && sectors <= 16 && ring_width >= 0 &&
+         ring_width <= 255 && inner >= 0 && inner <= 255;
+}
+
 // Cell of every patch pixel, kNoCell outside the rings.
 std::vector<std::uint8_t> cell_map(const Settings& st, int ph, int pw) {
   std::vector<std::uint8_t> cells(static_cast<std::size_t>(ph) * pw, kNoCell);
@@ -111,9 +120,8 @@ extern "C" ZYL_API int ring_sector_size(int rings, int sectors) {
 extern "C" ZYL_API int ring_sector_compute(const uint8_t* patch, int patch_height, int patch_width,
                                            int rings, int ring_width, int inner, int sectors,
                                            uint8_t* out) {
-  if (!patch || !out || sectors < 0 || sectors > 16 || rings < 0 || rings > 5 || ring_width < 0 ||
-      inner < 0 || patch_height <= 0 || patch_width <= 0 || patch_height % 2 == 0 ||
-      patch_width % 2 == 0)
+  if (!patch || !out || !settings_fit(rings, ring_width, inner, sectors) || patch_height <= 0 ||
+      patch_width <= 0 || patch_height % 2 == 0 || patch_width % 2 == 0)
     return ML_BAD_ARGUMENT;
   return zyl::GuardedCall(ML_NO_MEMORY, [&] {
     return compute(patch, patch_height, patch_width,
@@ -124,8 +132,8 @@ extern "C" ZYL_API int ring_sector_compute(const uint8_t* patch, int patch_heigh
 int zyl::matchlib::ring_sector_descriptor(const uint8_t* pixels, int height, int width, int row,
                                           int column, int angle, int rings, int ring_width,
                                           int inner, int sectors, uint8_t* out) {
-  if (!pixels || !out || height <= 0 || width <= 0 || sectors < 0 || sectors > 16 || rings < 0 ||
-      rings > 5 || ring_width < 0 || inner < 0)
+  if (!pixels || !out || height <= 0 || width <= 0 ||
+      !settings_fit(rings, ring_width, inner, sectors))
     return ML_BAD_ARGUMENT;
   const Settings st = with_defaults(rings, ring_width, inner, sectors);
   const int p = 2 * st.outer() + 1;

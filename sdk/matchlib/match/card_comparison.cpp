@@ -336,7 +336,11 @@ int second_pass(const uint8_t* const* parts, const uint32_t* sizes, int k, uint8
   Opened o;
   if (const int st = open_pass(parts, sizes, k, buffer, buffer_size, offset, o)) return st;
   // The parts of the mode in order, as the first pass met them: the first
-  // whose template passes decides, else the last one compared.
+  // whose template passes decides, else the last one compared. When several
+  // parts share the group mode the first pass stopped at the first part
+  // whose template passed, so the check stops there too: going on to a later
+  // part of the same mode would recompute another template's score, which
+  // the first pass never reported and the caller compares against.
   for (int n = 1; n < o.parts; ++n) {
     Group g;
     const Located at = read_group(parts, sizes, k, n, g);

@@ -156,18 +156,22 @@ int card_grid(MatchContext* ctx, DataBlob* a, DataBlob* b, uint16_t** out_scores
   if (const int st = expand(c1_a, c1_a_length, e_a, variant == Variant::detail, map_a)) return fail(st, out_scores, out_count);
   if (const int st = expand(c1_b, c1_b_length, e_b, variant == Variant::detail, map_b)) return fail(st, out_scores, out_count);
 
+  // The card alignment replaces the incoming one for the grid search when
+  // the sensor size asks for it or the card paired 8 minutiae or more.
+  const bool card_alignment =
+      card_part &&
+      (((d < 4 || d > 9) && zyl::matchlib::param_get(ctx, kKeyCardSmallSensor, 0) == 0 &&
+        zyl::matchlib::param_get(ctx, kKeyCardAlways, 0) == 0) ||
+       card.sub[1] >= 8);
+  // The fixed variant scores the grid only at the alignment chosen above
+  // and always hands the card alignment back.
+  const bool return_card = variant == Variant::fixed || card_alignment;
   std::uint32_t flags = 0;
-  bool card_alignment = false;
   if (variant == Variant::fixed) {
-    card_alignment = true;
     flags = GRIDMAP_GIVEN_ONLY | (small_sensor ? 0 : GRIDMAP_NO_COARSE) | (turn ? GRIDMAP_FULL_TURN : 0);
   } else if (variant == Variant::grid_only) {
     flags = GRIDMAP_GIVEN_ONLY | (small_sensor ? 0 : GRIDMAP_NO_COARSE);
   } else {
-    card_alignment =
-        ((d < 4 || d > 9) && zyl::matchlib::param_get(ctx, kKeyCardSmallSensor, 0) == 0 &&
-         zyl::matchlib::param_get(ctx, kKeyCardAlways, 0) == 0) ||
-        card.sub[1] >= 8;
     if (small_sensor)
       flags = card_alignment ? GRIDMAP_GIVEN_ONLY : 0;
     else
@@ -235,7 +239,7 @@ int card_grid(MatchContext* ctx, DataBlob* a, DataBlob* b, uint16_t** out_scores
   *out_count = CARD_GRID_SUBSCORES;
 
   if (alignment && variant != Variant::grid_only) {
-    const Pose& out = card_alignment ? card_pose : grid_pose;
+    const Pose& out = return_card ? card_pose : grid_pose;
     const int dpi =
         zyl::matchlib::param_get(ctx, static_cast<std::uint32_t>(CARD_KEY_RESOLUTION), 500);
     *alignment = zyl::matchlib::xform_create_dpi(

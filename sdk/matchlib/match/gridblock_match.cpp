@@ -35,6 +35,13 @@ enum Param {
 };
 constexpr int kCacheEntries = 32;
 constexpr int kStoredPairs = 1024;
+// Bounds of the search record from a caller. The angle sweep tries every
+// angle within the range, so a range of half a turn either way already
+// covers the whole turn. The probe plane is at most twice the probe's
+// larger side (a turned probe needs 1.42 times): each of the 32 cached
+// planes then stays within 2 x 510 x 510 bytes.
+constexpr int kMaxAngleRange = 256;
+constexpr int kMaxPlaneScale = 512;
 
 uint32_t isqrt(uint64_t v) {
   return zyl::matchlib::fx_isqrt32(static_cast<uint32_t>(std::min<uint64_t>(v, 0xFFFFFFFFu)));
@@ -427,9 +434,10 @@ int match(const uint8_t* probe_bytes, uint32_t probe_length, const uint8_t* gall
     zyl::matchlib::xform_release(*alignment);
     *alignment = nullptr;
   }
-  // Cell size and grid sides divide the pose arithmetic.
-  if (!gallery->cell_size || !gallery->rows || !gallery->columns || !probe->rows || !probe->columns)
-    return ML_CORRUPT;
+  // The gallery's cell size divides the pose arithmetic. A block without
+  // rows or columns is matched all the same: it pairs no cell, so the
+  // sub-scores stay 0 and the alignment is rebuilt from the pose.
+  if (!gallery->cell_size) return ML_CORRUPT;
   const Geometry geo{gallery->cell_size,
                      gallery->columns,
                      gallery->rows,
@@ -467,6 +475,9 @@ int zyl::matchlib::gridblock_match(const uint8_t* probe, uint32_t probe_length,
   std::fill(scores, scores + GRIDBLOCK_SUBSCORES, 0);
   *count = 0;
   const int16_t* prm = search_params ? search_params : kDefaults;
+  if (prm[kAngleRange] < 0 || prm[kAngleRange] > kMaxAngleRange || prm[kPlaneScale] < 0 ||
+      prm[kPlaneScale] > kMaxPlaneScale)
+    return ML_BAD_ARGUMENT;
   return zyl::GuardedCall(ML_NO_MEMORY, [&] {
     return match(probe, probe_length, gallery, gallery_length, resolution, scores, count,
                  alignment, prm);

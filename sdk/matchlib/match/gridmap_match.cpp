@@ -23,6 +23,7 @@ namespace {
 
 constexpr int kMaxSide = 255;
 constexpr int kMaxBoundRows = 80;
+constexpr int kNoColumn = 1 << 16;  // above every column index
 constexpr int kPad = 8;  // empty cells after every row of a work grid
 
 constexpr int kAngles[24] = {0,    21,  -21, 43,  -43, 64,  -64, 85,  -85, 107, -107, 128,
@@ -61,6 +62,7 @@ uint32_t work_bytes(int rc, int rr, int c2, int r2) {
 // when the first map carries a detail layer; 0 when no match can run.
 uint32_t work_size(const MapView& a, const MapView& b, uint32_t flags) {
   const Scale sc = scale_of(a, b, flags);
+  // Sides over 255 are refused rather than taken modulo 256 (see match()).
   if (sc.rc > kMaxSide || sc.rr > kMaxSide) return 0;
   if (sc.rc == 0 || sc.rr == 0) return 1;
   const int k = a.detail ? 3 : 1;
@@ -101,21 +103,25 @@ void copy_in(const uint8_t* src, const Grid& out) {
     std::memcpy(out.at(r, 0), src + 2 * static_cast<size_t>(r) * out.columns, 2 * out.columns);
 }
 
+// Per-row extents are 16-bit: the detail layers' grids reach 3 x 255
+// columns.
 struct Bounds {
   int first_col = 0, first_row = 0, last_col = -1, last_row = -1;
   int mode = 0;
-  uint8_t row_first[kMaxBoundRows] = {}, row_last[kMaxBoundRows] = {};
+  bool unbounded = false;  // a valid cell lies in row 80 or below
+  uint16_t row_first[kMaxBoundRows] = {}, row_last[kMaxBoundRows] = {};
   bool row_empty(int r) const { return row_first[r] > row_last[r]; }
 };
 
 // Box of the valid cells (and per-row extents in mode 2; an empty row has
 // first > last). Answers the box's area, 0 for no valid cell, a single
-// cell, or a valid cell in row 80 or below.
+// cell (whose box is still recorded), or a valid cell in row 80 or below
+// (marked unbounded: such a grid overlaps nothing).
 int bound(const Grid& g, Bounds& b, int mode) {
   b = Bounds{};
   b.mode = mode;
   b.first_row = -1;
-  int first_col = kMaxSide + 1, last_col = -1;
+  int first_col = kNoColumn, last_col = -1;
   for (int r = 0; r < g.rows; ++r) {
     int rf = -1, rl = -1;
     for (int c = 0; c < g.columns; ++c)
@@ -124,16 +130,19 @@ int bound(const Grid& g, Bounds& b, int mode) {
         rl = c;
       }
     if (rf < 0) {
-      if (r < kMaxBoundRows) b.row_first[r] = 255, b.row_last[r] = 0;
+      if (r < kMaxBoundRows) b.row_first[r] = 0xFFFF, b.row_last[r] = 0;
       continue;
     }
-    if (r >= kMaxBoundRows) return 0;
+    if (r >= kMaxBoundRows) {
+      b.unbounded = true;
+      return 0;
+    }
     if (b.first_row < 0) b.first_row = r;
     b.last_row = r;
     first_col = std::min(first_col, rf);
     last_col = std::max(last_col, rl);
-    b.row_first[r] = static_cast<uint8_t>(rf);
-    b.row_last[r] = static_cast<uint8_t>(rl);
+    b.row_first[r] = static_cast<uint16_t>(rf);
+    b.row_last[r] = static_cast<uint16_t>(rl);
   }
   if (b.first_row < 0) return 0;
   b.first_col = first_col;
@@ -147,16 +156,18 @@ struct OverlapRows {
 };
 
 // Overlapped rows (in the second map's rows) under row shift v; count <= 0
-// when none, -1 when a row index reaches 80. Narrows the column ranges of
-// the copies to the overlapped rows when both keep per-row extents.
+// when none, -1 when a row index reaches 80 (or either grid is
+// unbounded). Narrows the column ranges of the copies to the overlapped
+// rows when both keep per-row extents.
 int bounds_overlap(Bounds& b2, Bounds& b1, int v, OverlapRows& rows) {
+  if (b1.unbounded || b2.unbounded) return -1;
   rows.start = std::max(v + b1.first_row, b2.first_row);
   rows.count = std::min(b2.last_row - rows.start + 1, b1.last_row - (rows.start - v) + 1);
   if (rows.count <= 0) return rows.count;
   if (rows.start + rows.count - 1 >= kMaxBoundRows || rows.start - v + rows.count - 1 >= kMaxBoundRows)
     return -1;
   if (b1.mode == 2 && b2.mode == 2) {
-    int f1 = kMaxSide, l1 = -1, f2 = kMaxSide, l2 = -1;
+    int f1 = kNoColumn, l1 = -1, f2 = kNoColumn, l2 = -1;
     for (int k = 0; k < rows.count; ++k) {
       const int r2 = rows.start + k, r1 = rows.start - v + k;
       if (!b2.row_empty(r2)) f2 = std::min<int>(f2, b2.row_first[r2]), l2 = std::max<int>(l2, b2.row_last[r2]);
@@ -254,6 +265,10 @@ struct Matcher {
   int threshold = 32768;
   bool done = false;
 
+  // The resampled first map has no cells when the scale shrinks a side to
+  // 0; the work size for such maps is then 1 byte, so nothing is laid out
+  // (and no cell can pair).
+  bool resampled_empty() const { return rc == 0 || rr == 0; }
   void layout(bool detail) {
     const int k = detail ? 3 : 1;
     cells1 = detail ? m1.detail : m1.cells;
@@ -263,6 +278,7 @@ struct Matcher {
     cols2 = k * m2.columns;
     rows2 = k * m2.rows;
     cell2 = detail ? m2.cell / 3 : m2.cell;
+    if (resampled_empty()) return;
     g1 = Grid{work, rc, rr};
     g2 = Grid{work + 2 * static_cast<size_t>(rc + kPad) * rr, cols2, rows2};
     copy_in(cells2, g2);
@@ -358,10 +374,10 @@ void refine(Matcher& mt, std::initializer_list<int> angle_steps, int reach, int 
 
 // The detail record's comparison at the final pose; answers its score.
 int detail_pass(Matcher& mt, GridMatchDetail& rec) {
-  mt.resample1(mt.angle, mt.ex, mt.ey);
   uint64_t n = 0, prod = 0, agree = 0, sd = 0, se = 0, sde = 0;
   uint32_t o1[32] = {}, o2[32] = {}, hv[22] = {}, ho[22] = {}, hp[22] = {};
-  for (int r2 = 0; r2 < mt.g2.rows; ++r2) {
+  if (!mt.resampled_empty()) mt.resample1(mt.angle, mt.ex, mt.ey);
+  for (int r2 = 0; r2 < mt.g2.rows && !mt.resampled_empty(); ++r2) {
     const int r1 = r2 - mt.by;
     if (r1 < 0 || r1 >= mt.g1.rows) continue;
     for (int c2 = 0; c2 < mt.g2.columns; ++c2) {
@@ -451,8 +467,11 @@ int match(void* work, uint32_t work_size_given, const uint8_t* map1, uint16_t le
   if (!parse(map1, length1, mt.m1) || !parse(map2, length2, mt.m2)) return ML_WRONG_KIND;
   if (!mt.m1.columns || !mt.m1.rows || !mt.m2.columns || !mt.m2.rows) return ML_OK;
   const Scale sc = scale_of(mt.m1, mt.m2, flags);
+  // A resampled side over 255 cells is refused (status 1) instead of being
+  // taken modulo 256: a wrapped side would cover only a sliver of the first
+  // map, or none of it, and its score would stand for a comparison that did
+  // not take place.
   if (sc.rc > kMaxSide || sc.rr > kMaxSide) return ML_WRONG_KIND;
-  if (sc.rc == 0 || sc.rr == 0) return ML_OK;  // the first map vanishes at this scale
   if (!work || work_size_given < work_size(mt.m1, mt.m2, flags)) return ML_BAD_ARGUMENT;
   mt.work = static_cast<uint8_t*>(work);
   mt.s = sc.s;
@@ -482,7 +501,9 @@ int match(void* work, uint32_t work_size_given, const uint8_t* map1, uint16_t le
   auto weight = [&](int cell2) { return ((32000 * cell2 + 13 * res1 / 2) / 13) / res1; };
   mt.o = weight(mt.m2.cell);
   mt.layout(false);
-  const int area2 = mt.rebound2((flags & GRIDMAP_SQUARE) ? 2 : 0);
+  // A second map whose valid cells reach row 80 stays unbounded and so
+  // overlaps nothing: every score of the search is 0.
+  if (!mt.resampled_empty()) mt.rebound2((flags & GRIDMAP_SQUARE) ? 2 : 0);
   const bool can_search = T > 0 && (a1 + h2) * q >= q + 100 &&
                           std::min(mt.rc, mt.cols2) * std::min(mt.rr, mt.rows2) >= T;
   if (!can_search) {
@@ -499,19 +520,20 @@ int match(void* work, uint32_t work_size_given, const uint8_t* map1, uint16_t le
     mt.by = y;
     mt.ex = static_cast<int>((u - int64_t{x} * mt.cell2) * 32 / mt.cell2);
     mt.ey = static_cast<int>((w - int64_t{y} * mt.cell2) * 32 / mt.cell2);
-    if (area2 != 0 && mt.resample1(a, mt.ex, mt.ey) != 0)
-      mt.best = mt.at(x, y, 1, false).score;
+    if (mt.resample1(a, mt.ex, mt.ey) != 0) mt.best = mt.at(x, y, 1, false).score;
     if (detail) mt.best = detail_pass(mt, *detail);
-  } else if (area2 != 0) {  // a second map reaching row 80 overlaps nothing
+  } else {
     coarse_search(mt, T, Tb, step, coarse);
     const int abs_angle = std::min(std::abs(mt.angle), 256);
     int m1 = (abs_angle * Tb + (256 - abs_angle) * T) >> 8;
     refine(mt, {0, -7, 7, -14, 14}, 2, m1, coarse);
     int reach = 1;
-    const bool detail_layers = mt.m1.detail && mt.m2.detail && 3 * mt.rc <= kMaxSide &&
-                               3 * mt.rr <= kMaxSide && 3 * mt.m2.columns <= kMaxSide &&
-                               mt.m2.cell >= 3;
-    if (!mt.done && detail_layers) {
+    // The detail grids (up to 765 cells a side) fit the work size, which
+    // counts both maps threefold when the first has a detail layer, and the
+    // 16-bit per-row extents. A second-map cell size under 3 gives a detail
+    // cell size of 0, which only the alignment's arithmetic reads (nothing
+    // divides by it).
+    if (!mt.done && mt.m1.detail && mt.m2.detail) {
       mt.rc *= 3;
       mt.rr *= 3;
       mt.layout(true);
@@ -521,8 +543,9 @@ int match(void* work, uint32_t work_size_given, const uint8_t* map1, uint16_t le
       m1 *= 9;
       mt.o = weight(mt.m2.cell / 3) + 1;
       reach = (flags & GRIDMAP_WIDE_DETAIL) ? 2 : 1;
-      // Scores of the finer grid are not comparable with the coarse ones.
-      mt.best = 0;
+      // The coarse best score stands: a detail pose replaces the coarse
+      // one only by scoring above it (maps whose detail grids reach row 80
+      // keep the coarse result whole).
     }
     refine(mt, {0, -3, 3}, reach, m1, false);
     if (!mt.done) {
@@ -547,7 +570,7 @@ int match(void* work, uint32_t work_size_given, const uint8_t* map1, uint16_t le
                                           isqrt(static_cast<uint64_t>(std::max(Q - 35, 40)) * 1024)));
   }
   if (score_record) *score_record = static_cast<uint16_t>(score);
-  if (detail) detail->count = 17;
+  if (detail) detail->count = 17;  // every path above ran the detail pass
   write_alignment(mt, alignment);
   return ML_OK;
 }

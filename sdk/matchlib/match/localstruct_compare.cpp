@@ -371,6 +371,10 @@ int compare(const Matcher& M, uint8_t* work, uint16_t work_size, const uint8_t* 
         dsum += d * d;
         esum += e * e;
       }
+    // The consistency value is a 16-bit quantity; a product past 65535
+    // saturates (isqrt16c clamps) instead of wrapping, so a grossly
+    // inconsistent pairing keeps the largest penalty rather than wrapping
+    // round to a small one and scoring as consistent.
     o = o * (isqrt16c(dsum / t) + 1) * (isqrt16c(esum / t) + 1);
     const int F = std::clamp(isqrt16c(o), 3, 64);
     const int A = isqrt16c(isqrt16c((rb.x_extent * rb.y_extent + ra.x_extent * ra.y_extent) / 2) * 256);

@@ -142,10 +142,10 @@ int zyl::matchlib::localstruct64_prepare(uint8_t* work, uint16_t work_size, cons
   return pack(kPack64, work, work_size, card, card_length, output, output_size, out_length, copy);
 }
 
-extern "C" ZYL_API int localstruct64_prepare_unreduced(uint8_t* work, uint16_t work_size,
-                                                       const uint8_t* card, uint32_t card_length,
-                                                       uint8_t* output, uint16_t output_size,
-                                                       uint16_t* out_length, LocalStructCopy copy) {
+int zyl::matchlib::localstruct64_prepare_unreduced(uint8_t* work, uint16_t work_size,
+                                                   const uint8_t* card, uint32_t card_length,
+                                                   uint8_t* output, uint16_t output_size,
+                                                   uint16_t* out_length, LocalStructCopy copy) {
   return pack(kPack64Unreduced, work, work_size, card, card_length, output, output_size, out_length, copy);
 }
 
@@ -179,6 +179,13 @@ ZYL_API int localstruct64_prepare(uint8_t* work, uint16_t work_size, const uint8
                                   uint16_t* out_length, LocalStructCopy copy) {
   return zyl::matchlib::localstruct64_prepare(work, work_size, card, card_length, output,
                                               output_size, out_length, copy);
+}
+ZYL_API int localstruct64_prepare_unreduced(uint8_t* work, uint16_t work_size, const uint8_t* card,
+                                            uint32_t card_length, uint8_t* output,
+                                            uint16_t output_size, uint16_t* out_length,
+                                            LocalStructCopy copy) {
+  return zyl::matchlib::localstruct64_prepare_unreduced(work, work_size, card, card_length, output,
+                                                        output_size, out_length, copy);
 }
 ZYL_API int localstruct46_prepare(uint8_t* work, uint16_t work_size, const uint8_t* card,
                                   uint32_t card_length, uint8_t* output, uint16_t output_size,

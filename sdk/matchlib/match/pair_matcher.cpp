@@ -147,10 +147,12 @@ int neighbour_search(const DescriptorType* type, const BlockRecord* a, const Blo
   return ML_OK;
 }
 
+// Sum of the best distances of all of A's points; a point that found no
+// partner counts with its initial 0xffff, so the run that pairs more of A
+// wins.
 std::int64_t sum_best_a(const NearestMatch& m) {
   std::int64_t s = 0;
-  for (int i = 0; i < m.count_a; ++i)
-    if (m.match_a[i] != PAIR_NONE) s += m.best_a[i];
+  for (int i = 0; i < m.count_a; ++i) s += m.best_a[i];
   return s;
 }
 
@@ -216,9 +218,10 @@ int consensus_count(const ScoreInput& in, const std::vector<PairEntry>& pairs,
 
 void alignment_ransac(const ScoreInput& in, const std::vector<PairEntry>& pairs, int hypothesis_limit,
                       PairAlignment& best) {
-  // The search starts from the identity: an all-zero rotation would map
-  // every point onto the origin.
-  zyl::matchlib::pair_alignment_identity(&best);
+  // The search starts from the all-zero alignment, which maps every point
+  // onto the origin: a comparison that accepts no hypothesis is not scored
+  // as if the two records were already aligned.
+  best = PairAlignment{0, 0, 0, 0, 0};
   const int L = static_cast<int>(pairs.size());
   if (L < 2) return;
   const std::int64_t limit =
@@ -644,6 +647,13 @@ void zyl::matchlib::pairing_free(MinutiaPairing* p) {
   std::free(p);
 }
 
+bool zyl::matchlib::pair_distance_mode_supported(int32_t mode) {
+  // The 256-bit distance reads a descriptor and the one after it, so it
+  // describes no single pair of points (and would read past the last
+  // descriptor); list matching refuses it too.
+  return mode == 0 || mode == 0x80 || mode == 64;
+}
+
 int zyl::matchlib::extension_mask_covers(uint32_t required, uint32_t present) {
   return (required & ~present) == 0 ? 1 : 0;
 }
@@ -742,7 +752,12 @@ static int pairs_match_unguarded(const BlockRecord* a, const BlockRecord* b,
   const MatcherSettings& s = pairing->settings;
   const DescriptorType* types[BLOCKREC_MAX_EXTENSIONS + 1];
   if (select_types(static_cast<std::uint32_t>(s.extension_types), types) == 0) return ML_BAD_ARGUMENT;
+  // The first selected type drives the list matching; a type without list
+  // matching (the dense grid's type 0x8) cannot, so such a selection is
+  // refused like one that selects nothing.
   const DescriptorType* type = types[0];
+  if (!type->match_lists) return ML_BAD_ARGUMENT;
+  if (!zyl::matchlib::pair_distance_mode_supported(s.distance_mode)) return ML_WRONG_KIND;
   NearestPtr first(zyl::matchlib::nearest_match_create(a->point_count, b->point_count));
   if (!first) return ML_NO_MEMORY;
   auto all = [](int) { return true; };
@@ -800,6 +815,8 @@ int zyl::matchlib::pairs_score(const BlockRecord* a, const BlockRecord* b, const
   const MatcherSettings& s = pairing->settings;
   const DescriptorType* types[BLOCKREC_MAX_EXTENSIONS + 1];
   if (select_types(static_cast<std::uint32_t>(s.extension_types), types) == 0) return ML_BAD_ARGUMENT;
+  // A stored pairing brings its own distance mode to the refined search.
+  if (!zyl::matchlib::pair_distance_mode_supported(s.distance_mode)) return ML_WRONG_KIND;
   const NearestMatch& m = *pairing->nearest;
   if (m.count_a != a->point_count || m.count_b != b->point_count) return ML_BAD_ARGUMENT;
   ScoreInput in{a, b, info_or_zero(info_a), info_or_zero(info_b), &s,

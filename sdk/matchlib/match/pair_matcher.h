@@ -11,6 +11,9 @@ NearestMatch* nearest_match_create(int count_a, int count_b);
 void nearest_match_free(NearestMatch* m);
 MinutiaPairing* pairing_create(const MatcherSettings* settings);
 void pairing_free(MinutiaPairing* p);
+// The descriptor distance modes the pair matcher accepts in its settings:
+// 0 and 0x80 (128 bits) and 64 (64 bits).
+bool pair_distance_mode_supported(int32_t mode);
 int extension_mask_covers(uint32_t required, uint32_t present);
 uint32_t blockrec_extension_mask(const BlockRecord* record);
 void pair_alignment_identity(PairAlignment* a);

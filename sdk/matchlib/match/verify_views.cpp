@@ -164,7 +164,11 @@ int view_list_from_blob(DataBlob* gallery, int index, ViewList& list) {
     Ref<DataBlob> b =
         Ref<DataBlob>::adopt(zyl::matchlib::mvt_get_view(t, i, &xf, nullptr, nullptr));
     Ref<RigidTransform> placement = Ref<RigidTransform>::adopt(xf);
-    // Every unmarked view exists: a view that cannot be had ran out of memory.
+    // Every unmarked view counted above exists in this very template, so a
+    // view that cannot be fetched here means its copy or transform could
+    // not be allocated. That is answered as 9 rather than skipped: a skipped
+    // view would leave the list shorter than its view count and the entry
+    // judged on fewer views than it holds, with no sign of the failure.
     if (!b || !placement) return ML_NO_MEMORY;
     auto v = new_view();
     v->index = i;
@@ -401,8 +405,10 @@ int walk_gallery(DataBlob* const* gallery, std::uint8_t count, const StageChain*
 
 // The entry with the highest adjusted score (the first on ties) fills the
 // result; 17 when no entry has a best view. Entries without a best view
-// (emptied by the quality gate, rejected early) take no part, so an empty
-// entry that ties at 0 cannot hide one that was compared.
+// (emptied by the quality gate, rejected early) are skipped rather than
+// chosen: taking the highest entry first and only then asking for its best
+// view would let an empty entry that ties at 0 (and comes first) hide one
+// that was compared, and answer 17 for a gallery that holds a result.
 int finish(const HookedVector<ViewList>& lists, DataBlob* probe, GrayImage* image, MatchResult* r) {
   const ViewList* chosen = nullptr;
   for (const ViewList& l : lists)

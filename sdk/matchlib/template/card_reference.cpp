@@ -24,6 +24,7 @@
 #include "matchlib/template/card_extended.h"
 #include "matchlib/template/card_reference.h"
 #include "matchlib/template/card_template.h"
+#include "matchlib/match/localstruct_form.h"
 #include "matchlib/template/multi_view.h"
 #include "matchlib/template/tlv.h"
 
@@ -58,14 +59,21 @@ int encode_blob(const TlvNode* root, DataBlob** out) {
 constexpr uint16_t kPackWork = 2064;
 
 // Packs a card's minutiae into the local-structure form of packing form 1
-// (64 minutiae) or 2 (46; the alternative matchers' packing with
-// `alternative`), through the copy that refuses writes past 2370 bytes.
+// (64 minutiae) or 2 (46), through the copy that refuses writes past 2370
+// bytes. The standard builds reduce a card of more than 64 minutiae to its
+// central band; `alternative` selects the packings of the alternative
+// matcher set (the unreduced 64-minutia build, the alternative 46).
 int pack_minutiae(int form, bool alternative, const uint8_t* card, uint32_t card_size, uint8_t work[kPackWork],
                   uint8_t out[LOCALSTRUCT64_SIZE], uint16_t* out_size) {
-  const auto prepare = form == 1     ? localstruct64_prepare_unreduced
-                       : alternative ? localstruct46_prepare_alt
-                                     : ::localstruct46_prepare;
-  return prepare(work, kPackWork, card, card_size, out, LOCALSTRUCT64_SIZE, out_size, localstruct64_copy);
+  if (form == 1 && alternative)
+    return zyl::matchlib::localstruct64_prepare_unreduced(work, kPackWork, card, card_size, out,
+                                                          LOCALSTRUCT64_SIZE, out_size, localstruct64_copy);
+  if (form == 1)
+    return zyl::matchlib::localstruct64_prepare(work, kPackWork, card, card_size, out,
+                                                LOCALSTRUCT64_SIZE, out_size, localstruct64_copy);
+  // The alternative 46-minutia packing is the same routine.
+  return zyl::matchlib::localstruct46_prepare(work, kPackWork, card, card_size, out,
+                                              LOCALSTRUCT64_SIZE, out_size, localstruct64_copy);
 }
 
 // 0 with the probe form in *out; 9 when memory runs out; 3 for a blob that
@@ -279,7 +287,10 @@ int zyl::matchlib::card_reference_from_mvt(uint16_t algorithm_word, DataBlob* mv
     forms.p[forms.n++] = form.release();
     if (size_limit) {
       uint32_t size = 0;
-      // The class element still to come takes 4 bytes.
+      // The size checked is that of the finished part: the class element
+      // C0 that goes in front afterwards takes 4 bytes, and counting it
+      // keeps the encoded reference within the part size its readers
+      // allot, where a check without it could pass a part 4 bytes too long.
       if (zyl::matchlib::tlv_encode(root.get(), nullptr, &size) != ML_OK || size + 4 > size_limit) {
         zyl::matchlib::tlv_detach(ee);
         zyl::matchlib::tlv_node_free(ee);

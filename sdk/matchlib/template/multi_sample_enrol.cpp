@@ -64,8 +64,17 @@ int compare_by_distance(const void* a, const void* b) {
   return y->distance - x->distance;  // largest first
 }
 
+// The promotion mode is the fourth word of the engine's configuration,
+// read at each add: a change of the engine's configuration applies to the
+// next sample.
+bool promotion_mode(const MultiSampleEnrol& m) {
+  const EngineConfig* config = zyl::matchlib::engine_get_config(m.engine);
+  return config && config->view_selection != 0;
+}
+
 int add(MultiSampleEnrol& m, DataBlob* tmpl, int* progress) {
   const std::uint16_t capacity = m.settings.capacity;
+  const bool promotion = promotion_mode(m);
   if (progress) *progress = 0;
   if (m.accepted >= capacity) {
     if (progress) *progress = 100;
@@ -169,7 +178,7 @@ int add(MultiSampleEnrol& m, DataBlob* tmpl, int* progress) {
     // 7.
     ++m.pending;
     if (slots[n].distance < m.settings.least_distance) raise(m, ENROL_EVENT_NEAR, nullptr);
-    if (m.promotion) {
+    if (promotion) {
       bool any_marked = false;
       for (int k = 0; k < m.accepted; ++k) any_marked |= slots[k].mark != 0;
       if (m.accepted == 0) slots[0].mark = 1;
@@ -200,7 +209,7 @@ int add(MultiSampleEnrol& m, DataBlob* tmpl, int* progress) {
     }
   }
   // 9.
-  if (m.promotion) {
+  if (promotion) {
     const int most = m.settings.most_compared;
     if (most && m.pending > most) {
       m.spare += static_cast<std::uint16_t>(m.pending - most);
@@ -293,9 +302,6 @@ EnrolSession* zyl::matchlib::multi_enrol_create(MatchEngine* engine, MatchContex
   m->hooks = hooks;
   m->format = format;
   m->settings = *settings;
-  // The promotion mode lives in the fourth word of the engine's configuration.
-  const EngineConfig* config = zyl::matchlib::engine_get_config(engine);
-  m->promotion = config ? config->view_selection : 0;
   return &m->head;
 }
 
@@ -303,14 +309,15 @@ extern "C" ZYL_API EnrolSession* multi_enrol_create_default(MatchEngine* engine,
                                                             const EnrolHooks* hooks,
                                                             uint8_t most_compared,
                                                             uint16_t keep_marks) {
-  const EngineConfig* config = zyl::matchlib::engine_get_config(engine);
-  if (!config || keep_marks >= 2) return nullptr;
+  if (!engine || keep_marks >= 2) return nullptr;
+  EngineConfig* config = &engine->config;
   MatchContext* ctx = zyl::matchlib::engine_get_context(engine);
   MultiSampleSettings s{};
   const uint8_t views = config->most_views ? config->most_views : 1;
-  // The configuration's sample count; without one the view limit stands.
-  const uint8_t count = config->unnamed_u8_1 ? config->unnamed_u8_1 : views;
-  s.capacity = std::min(count, views);
+  // The configuration's sample count bounds the capacity: a count of 0
+  // gives no capacity, and no object.
+  s.capacity = std::min(config->unnamed_u8_1, views);
+  if (s.capacity == 0) return nullptr;
   s.most_compared = static_cast<uint8_t>(zyl::matchlib::param_get(ctx, 0x87d98ca7u, most_compared));
   s.serialise_flag = static_cast<uint32_t>(config->serialize_flag);
   s.add_flag = static_cast<uint32_t>(config->view_mode_keep);
@@ -327,7 +334,9 @@ extern "C" ZYL_API EnrolSession* multi_enrol_create_default(MatchEngine* engine,
   EnrolSession* e = zyl::matchlib::multi_enrol_create(
       engine, ctx, finger, hooks, static_cast<uint32_t>(zyl::matchlib::engine_get_format(engine)),
       &s);
-  if (e) self(e)->promotion = zyl::matchlib::param_get(ctx, 0x8c846b0au, config->view_selection);
+  // The promotion mode goes into the engine's configuration, where each
+  // add reads it (and where the view selection reads the same word).
+  if (e) config->view_selection = zyl::matchlib::param_get(ctx, 0x8c846b0au, config->view_selection);
   return e;
 }
 
@@ -382,6 +391,11 @@ extern "C" ZYL_API int multi_enrol_finalise_engine(MatchEngine* engine, EnrolSes
                                                    DataBlob** out) {
   const EngineConfig* config = zyl::matchlib::engine_get_config(engine);
   return zyl::matchlib::multi_enrol_finalise(e, config ? config->most_views : 0, out, nullptr);
+}
+
+extern "C" ZYL_API const uint32_t* multi_enrol_zero_word(void) {
+  static const uint32_t kZero = 0;
+  return &kZero;
 }
 
 extern "C" ZYL_API void multi_enrol_destroy(EnrolSession* e) {

@@ -194,8 +194,15 @@ int select_views(MultiViewTemplate* t, const MatchEngine* engine, HookedVector<S
       }
     }
   }
-  for (const Slot& s : slots)
+  // Every candidate must end counted with a class, or dropped. One that no
+  // limit entry ever counted (a table without a format-0 entry, or a header
+  // whose entry count is 0) has no outcome: committing it would remove a
+  // stored view that nothing chose to drop, so the selection is refused and
+  // the store stays as it was.
+  for (const Slot& s : slots) {
     if (s.state == State::Counted && s.c->view_class == MVT_NO_CLASS) return ML_CORRUPT;
+    if (s.state == State::Pending) return ML_CORRUPT;
+  }
   return ML_OK;
 }
 
@@ -314,6 +321,10 @@ int append_views(MultiViewTemplate* t, const HookedVector<Ref<DataBlob>>& blobs,
   if (zyl::matchlib::kwzd_record_count(t->store) == 0 ||
       (t->size_limit && zyl::matchlib::kwzd_serialized_size(t->store) > t->size_limit))
     return ML_TOO_MANY;
+  // Views were offered and none went in (the template is full, or the first
+  // one alone passes the size limit): the template cannot take them, which
+  // is no success for a caller that asked to add.
+  if (!blobs.empty() && !any) return ML_TOO_MANY;
   return ML_OK;
 }
 
@@ -354,6 +365,11 @@ int assign_classes(MultiViewTemplate* t, HookedVector<Slot>& slots) {
 int load_stored(const MultiViewTemplate* t, HookedVector<CandidatePtr>& owned) {
   const int n = zyl::matchlib::kwzd_record_count(t->store);
   for (int i = 0; i < n; ++i) {
+    // A stored view without its information section is a malformed
+    // template, not a lack of memory.
+    int32_t key = 0;
+    Ref<DataBlob> view = Ref<DataBlob>::adopt(zyl::matchlib::kwzd_get_at(t->store, i, &key));
+    if (view && !view_info(t->store, key).info) return ML_CORRUPT;
     CandidatePtr c(zyl::matchlib::mvt_load_candidate(t->store, i));
     if (!c) return ML_NO_MEMORY;
     owned.push_back(std::move(c));
@@ -367,8 +383,11 @@ int add_views(MultiViewTemplate* t, MatchEngine* engine, DataBlob* const* blobs,
   if (const int st = expand_inputs(blobs, n, inputs); st != ML_OK) return st;
   if (inputs.size() + static_cast<std::size_t>(zyl::matchlib::kwzd_record_count(t->store)) > 255)
     return ML_WRONG_KIND;
-  if (t->append_mode && zyl::matchlib::mvt_count_marked_views(t) == 0)
-    return append_views(t, inputs, out_taken);
+  // Append mode applies while the template's all-unmarked flag is set (by
+  // mvt_check_view_marks, or on parsing a store whose views carry no class);
+  // otherwise the views are selected, which places a new view in the class
+  // and alignment of the reference view.
+  if (t->append_mode && t->all_unmarked) return append_views(t, inputs, out_taken);
   HookedVector<CandidatePtr> owned;
   if (const int st = load_stored(t, owned); st != ML_OK) return st;
   for (const Ref<DataBlob>& b : inputs) {

@@ -119,7 +119,7 @@ TEST(MatchEngine, KindLimitsStagesAndFarAdjustment) {
   EXPECT_EQ(engine_get_stage(e.engine, 2), nullptr);
   EXPECT_EQ(engine_get_stage(e.engine, -1), nullptr);
 
-  engine_set_far_adjust(e.engine, 4, 0, 8, 2);  // block 1
+  engine_set_far_adjust(e.engine, 4, 0, 8, 1);  // block 1
   const EngineFarAdjust b = engine_get_far_adjust(e.engine, 1);
   EXPECT_EQ(b.count, 4);
   EXPECT_EQ(b.high, 8);
@@ -166,3 +166,29 @@ TEST(MatchEngine, HookQualityDecisionAndExpectedSize) {
 }
 
 }  // namespace
+
+TEST(MatchEngine, FarAdjustBlocksChosenByTheSameBitsAsTheGetter) {
+  // which: bit value 1 sets block 1, bit value 2 block 2, 3 both; other
+  // bits choose nothing.
+  const struct {
+    int which;
+    bool first, second;
+  } cases[] = {{0, false, false}, {1, true, false}, {2, false, true},
+               {3, true, true},   {4, false, false}, {5, true, false}};
+  for (const auto& c : cases) {
+    Engine e;
+    ASSERT_EQ(engine_new(e.ctx, chain_create(), &e.engine), ML_OK);
+    engine_set_far_adjust(e.engine, 4, -3, 8, c.which);
+    const EngineFarAdjust one = engine_get_far_adjust(e.engine, 1);
+    const EngineFarAdjust two = engine_get_far_adjust(e.engine, 2);
+    EXPECT_EQ(one.count, c.first ? 4 : 0) << c.which;
+    EXPECT_EQ(one.low, c.first ? -3 : 0) << c.which;
+    EXPECT_EQ(one.high, c.first ? 8 : 0) << c.which;
+    EXPECT_EQ(two.count, c.second ? 4 : 0) << c.which;
+    EXPECT_EQ(two.low, c.second ? -3 : 0) << c.which;
+    EXPECT_EQ(two.high, c.second ? 8 : 0) << c.which;
+    // The block the level adjustment reads is the one the bit chose.
+    EXPECT_EQ(engine_adjust_far_level(e.engine, 4, 10, 1), c.first ? 18 : 10) << c.which;
+    EXPECT_EQ(engine_adjust_far_level(e.engine, 4, 10, 2), c.second ? 18 : 10) << c.which;
+  }
+}

@@ -174,3 +174,39 @@ TEST(EnrolJob, AllocationFailuresLeaveTheJobUsable) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(EnrolJob, StoredSamplesAreTheViewsOfTheEnginesTemplate) {
+  // After each accepted sample the stored samples are finalised through the
+  // engine and split again: with the engine's most views at 2, a third
+  // distinct sample leaves two samples, each one a view of the template the
+  // engine finalises.
+  Rig r;
+  const_cast<EngineConfig*>(engine_get_config(r.engine))->most_views = 2;
+  script().default_score = 0;  // no sample matches another
+  ASSERT_EQ(r.add(gridded(1)), ML_OK);
+  ASSERT_EQ(r.add(gridded(2)), ML_OK);
+  EXPECT_EQ(enrol_count(r.job), 2);
+  ASSERT_EQ(r.add(gridded(3)), ML_OK);
+  EXPECT_EQ(enrol_count(r.job), 2);
+  const EnrolJob& j = *reinterpret_cast<EnrolJob*>(r.job);
+  DataBlob* out = nullptr;
+  ASSERT_EQ(enrol_finalise_engine(r.engine, r.job, &out), ML_OK);
+  MultiViewTemplate* t = nullptr;
+  ASSERT_EQ(mvt_from_blob(out, &t), ML_OK);
+  ASSERT_EQ(kwzd_record_count(mvt_store(t)), 2);
+  uint32_t total = 0;
+  for (int i = 0; i < 2; ++i) {
+    DataBlob* view = kwzd_get_at(mvt_store(t), i, nullptr);
+    EXPECT_EQ(blob_equal(view, j.samples[i].blob), 1) << i;
+    total += blob_size(view);
+    blob_release(view);
+  }
+  EXPECT_EQ(j.total_size, total);
+  EXPECT_EQ(j.samples[2].blob, nullptr);
+  mvt_release(t);
+  blob_release(out);
+}
+
+}  // namespace

@@ -726,7 +726,7 @@ TEST(MatcherSessionRecord, MalformedRecordsAreRefused) {
   longer.push_back(0);
   Bytes shorter = r.record_bytes(r.fresh);
   shorter.pop_back();
-  const std::vector<std::pair<Bytes, int>> cases = {
+  std::vector<std::pair<Bytes, int>> cases = {
       {longer, 17},
       {shorter, 17},
       {r.record_bytes(std::vector<uint16_t>(65, 1)), 17},
@@ -735,6 +735,14 @@ TEST(MatcherSessionRecord, MalformedRecordsAreRefused) {
       {r.record_bytes(r.fresh, 60000, 1, INT32_MIN, 3), 2},  // no such stage
       {Bytes{1, 2, 3}, 17},
   };
+  // A stored pairing whose distance mode the matcher does not compute (the
+  // 256-bit distance reads past the last descriptor) is damaged data.
+  const int32_t kept = r.pairing->settings.distance_mode;
+  for (int mode : {256, 1, 0x100 | 64}) {
+    r.pairing->settings.distance_mode = mode;
+    cases.push_back({r.record_bytes(r.fresh), 17});
+  }
+  r.pairing->settings.distance_mode = kept;
   for (const auto& [record, status] : cases) {
     EXPECT_EQ(r.replay(record, 1, d, &out), status);
     EXPECT_EQ(out, nullptr);
@@ -960,6 +968,24 @@ TEST(MatcherSessionAllocation, CommitAndReplayAnswerOutOfMemoryAndLeakNothing) {
   });
   EXPECT_GT(n, 0);
   blob_release(rec);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(MatcherSession, ReservedEntryPointsAnswer0AndChangeNothing) {
+  Engine e;
+  Session s;
+  const int32_t settings[4] = {3, 4, 5, 6};
+  ASSERT_EQ(session_create(settings, e.engine, &s.s), ML_OK);
+  const Bytes before = saved(s.s);
+  EXPECT_EQ(session_reserved_first(s.s), ML_OK);
+  EXPECT_EQ(session_reserved_second(s.s), ML_OK);
+  EXPECT_EQ(session_reserved_first(nullptr), ML_OK);
+  EXPECT_EQ(session_reserved_second(nullptr), ML_OK);
+  EXPECT_EQ(saved(s.s), before);
+  EXPECT_EQ(session_event_count(s.s), 0);
 }
 
 }  // namespace

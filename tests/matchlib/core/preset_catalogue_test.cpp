@@ -10,9 +10,11 @@
 #include <vector>
 
 #include "support/allocation_sweep.h"
+#include "support/pgm.h"
 #include "zylscan/matchlib_context.h"
 #include "zylscan/matchlib_engine.h"
 #include "zylscan/matchlib_grid_extract.h"
+#include "zylscan/matchlib_image.h"
 #include "zylscan/matchlib_keypoint_stage.h"
 #include "zylscan/matchlib_match_ops.h"
 #include "zylscan/matchlib_minutiae_ops.h"
@@ -763,6 +765,70 @@ TEST(PresetCatalogue, CardEnginesCompareThroughTheCardComparison) {
     engine_release(e);
     ctx_release(ctx);
   }
+}
+
+}  // namespace
+
+namespace {
+
+// A template of a print through the engine's own input road (an image
+// object or raw pixels); null when the engine refuses the print.
+DataBlob* extract_print(MatchEngine* e, const zyl::test::GreyImage& g) {
+  DataBlob* out = nullptr;
+  if (engine_uses_image_input(e)) {
+    GrayImage* image = image_create(g.height, g.width, 500, 500, g.pixels.data(), 0);
+    if (engine_extract_image(e, image, nullptr, &out) != ML_OK) out = nullptr;
+    image_release(image);
+  } else {
+    std::vector<uint8_t> pixels = g.pixels;
+    if (engine_extract_pixels(e, pixels.data(), g.height, g.width, 500, nullptr, &out) != ML_OK)
+      out = nullptr;
+  }
+  return out;
+}
+
+bool has_placeholder_profile(const MatchEngine* e) {
+  const ScoreProfile* const* p = engine_get_score_profiles(e);
+  for (; p && *p; ++p)
+    if ((*p)->thresholds == far_table_neutral()) return true;
+  return false;
+}
+
+TEST(PresetCatalogue, PlaceholderProfilesNeverReportAMatch) {
+  // Engines whose profiles are placeholders (no fitted model or thresholds)
+  // compare two different fingers: no level, not even 0, gives a match.
+  // The first such engine that extracts both prints is tried at every
+  // level; the others at level 0, the most lenient.
+  const zyl::test::GreyImage a = zyl::test::read_pgm(zyl::test::test_data("fvc2002_101_1_160.pgm"));
+  const zyl::test::GreyImage b = zyl::test::read_pgm(zyl::test::test_data("fvc2002_102_1_160.pgm"));
+  int tried = 0;
+  for (int l = 0; l < PRESET_LIST_COUNT; ++l) {
+    int n = 0;
+    const PresetFactory* list = preset_factory_list(l, &n);
+    for (int i = 0; i < n; ++i) {
+      MatchContext* ctx = ctx_create();
+      MatchEngine* e = list[i](ctx);
+      ASSERT_NE(e, nullptr) << l << " " << i;
+      DataBlob* ta = has_placeholder_profile(e) ? extract_print(e, a) : nullptr;
+      DataBlob* tb = ta ? extract_print(e, b) : nullptr;
+      if (ta && tb) {
+        const int last_level = tried == 0 ? 27 : 0;
+        for (int level = 0; level <= last_level; ++level) {
+          int32_t decision = -1;
+          const int status = engine_match_decide(e, &ta, 1, tb, level, &decision, nullptr, nullptr, nullptr);
+          EXPECT_EQ(decision, 0) << "list " << l << " factory " << i << " level " << level;
+          EXPECT_NE(status, ML_OK) << "list " << l << " factory " << i << " level " << level;
+        }
+        ++tried;
+      }
+      blob_release(ta);
+      blob_release(tb);
+      engine_release(e);
+      ctx_release(ctx);
+    }
+  }
+  EXPECT_GT(tried, 0);
+  std::printf("placeholder engines compared: %d\n", tried);
 }
 
 }  // namespace

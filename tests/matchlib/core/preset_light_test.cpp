@@ -338,3 +338,41 @@ TEST(PresetPairChain, HookReplacesChainAndProfiles) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(PresetPairChain, PlaceholderProfileAnswersNotAvailableAtEveryLevel) {
+  // The verification preset rebuilt by the pair-chain hook: its profile has
+  // no fitted data, so no comparison (two different fingers, or one finger
+  // with itself) is decided: each answers "not available" without a match.
+  MatchContext* ctx = ctx_create();
+  MatchEngine* e = preset_create_light_verify(ctx);
+  ASSERT_NE(e, nullptr);
+  engine_set_hook(e, preset_pair_chain_hook);
+  ASSERT_EQ(engine_call_hook(e, e, nullptr, nullptr, nullptr, nullptr), ML_OK);
+  DataBlob* prints[2] = {nullptr, nullptr};
+  const char* names[2] = {"fvc2002_101_1_160.pgm", "fvc2002_102_1_160.pgm"};
+  for (int i = 0; i < 2; ++i) {
+    const zyl::test::GreyImage g = zyl::test::read_pgm(zyl::test::test_data(names[i]));
+    GrayImage* image = image_create(g.height, g.width, 500, 500, g.pixels.data(), 0);
+    ASSERT_EQ(engine_extract_image(e, image, nullptr, &prints[i]), ML_OK) << names[i];
+    image_release(image);
+  }
+  for (int level = 0; level <= 27; ++level) {
+    for (DataBlob* probe : prints) {
+      int32_t decision = -1;
+      EXPECT_EQ(engine_match_decide(e, &prints[0], 1, probe, level, &decision, nullptr, nullptr, nullptr),
+                ML_UNAVAILABLE)
+          << level;
+      EXPECT_EQ(decision, 0) << level;
+    }
+  }
+  uint16_t score = 1;
+  EXPECT_EQ(engine_verify_score(e, &prints[0], 1, prints[1], &score), ML_UNAVAILABLE);
+  EXPECT_EQ(score, 0);
+  for (DataBlob* p : prints) blob_release(p);
+  engine_release(e);
+  ctx_release(ctx);
+}
+
+}  // namespace

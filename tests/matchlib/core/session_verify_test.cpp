@@ -179,8 +179,8 @@ TEST(SessionVerify, CountersOfRejectionsAndRepresentedProbes) {
 TEST(SessionVerify, ThresholdsFollowTheEnginesFarAdjustments) {
   VerifyRig r;
   // Block 1 moves the level by 2, block 2 by 5, whatever the count.
-  engine_set_far_adjust(r.engine, 1, 2, 2, 2);  // bit 1: block 1
-  engine_set_far_adjust(r.engine, 1, 5, 5, 4);  // bit 2: block 2
+  engine_set_far_adjust(r.engine, 1, 2, 2, 1);  // bit value 1: block 1
+  engine_set_far_adjust(r.engine, 1, 5, 5, 2);  // bit value 2: block 2
   MatchResult* out = nullptr;
   ASSERT_EQ(r.attempt(above(13), 10, 0, nullptr, &out), ML_OK);
   EXPECT_EQ(out->requested_level, 12);

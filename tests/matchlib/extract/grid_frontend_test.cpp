@@ -213,6 +213,48 @@ TEST(GridFrontEnd, SixteenBitFormWritesCoherenceOnlyWhenAsked) {
   EXPECT_GT(coherent, 0);
 }
 
+TEST(GridFrontEnd, AmplitudeScaleChangesTheStrengthExceptInTheSixteenBitForm) {
+  // A large amplitude scale saturates the strength byte of the 32-point and
+  // 250-dpi forms; the 16-bit-sample form always takes value >> 17.
+  struct Case {
+    FrontEnd fe;
+    int size, resolution, cell;
+    double period;
+    bool follows_scale;
+    const char* what;
+  } cases[] = {
+      {gridblock_extract32, 128, 500, 8, 8.0, true, "32-point form"},
+      {gridblock_extract, 64, 250, 8, 4.0, true, "250-dpi form"},
+      {gridblock_extract_i16, 64, 250, 4, 4.0, false, "16-bit-sample form"},
+  };
+  for (const Case& c : cases) {
+    const auto px = grating(c.size, c.size, c.period, 0.6, 60);
+    const std::vector<uint8_t> all(px.size(), 255);
+    GridExtractParams p = defaults(c.cell);
+    Block plain, scaled;
+    ASSERT_EQ(run(c.fe, px, all, c.size, c.size, c.resolution, p, plain), ML_OK) << c.what;
+    p.amplitude_scale = 60000;
+    ASSERT_EQ(run(c.fe, px, all, c.size, c.size, c.resolution, p, scaled), ML_OK) << c.what;
+    int valid = 0, changed = 0, saturated = 0;
+    for (int r = 0; r < plain.b->rows; ++r)
+      for (int k = 0; k < plain.b->columns; ++k) {
+        const GridCell &a = plain.cell(r, k), &b = scaled.cell(r, k);
+        if (!a.valid) continue;
+        ++valid;
+        EXPECT_LT(a.values[4], 250) << c.what;  // value >> 17 stays below saturation here
+        changed += a.values[4] != b.values[4];
+        saturated += b.values[4] >= 240;
+        for (int v : {0, 1, 2, 3, 5}) EXPECT_EQ(a.values[v], b.values[v]) << c.what << " " << v;
+      }
+    ASSERT_GT(valid, 0) << c.what;
+    if (c.follows_scale) {
+      EXPECT_EQ(saturated, valid) << c.what;
+    } else {
+      EXPECT_EQ(changed, 0) << c.what;
+    }
+  }
+}
+
 TEST(GridFrontEnd, SixteenBitFormRefusesResolutionsBelow27Dpi) {
   const auto px = grating(64, 64, 5.0, 0.7, 60);
   const std::vector<uint8_t> all(px.size(), 255);

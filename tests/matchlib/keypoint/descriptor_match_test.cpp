@@ -300,4 +300,56 @@ TEST(MatchLists, LongRunsMatchOneAtATime) {
   EXPECT_EQ(b.pm[0], at);
 }
 
+TEST(MatchLists, ExtensionsArePairedByTypeNotByPosition) {
+  // A stored view may carry a type the probe lacks, or list the same types
+  // in another order. Point 0 carries the same descriptors in both records,
+  // point 1 their complements, type by type; an 8-byte type-0x10 array is
+  // never read as a 16-byte one. Distances are 64-bit, one 64 per 16-byte
+  // type that both records carry.
+  struct Case {
+    std::vector<std::uint32_t> a, b;
+    int compared;
+  };
+  const Case cases[] = {
+      {{0x10, 0x4, 0x2}, {0x4, 0x2}, 2}, {{0x4, 0x2}, {0x10, 0x4, 0x2}, 2},
+      {{0x2, 0x4}, {0x4, 0x2}, 2},       {{0x2}, {0x10, 0x2}, 1},
+      {{0x4, 0x2}, {0x2}, 1},            {{0x10, 0x2}, {0x2, 0x10}, 1},
+  };
+  auto fill = [](Records& r, const std::vector<std::uint32_t>& types) {
+    for (std::size_t e = 0; e < types.size(); ++e) {
+      const int bytes = types[e] == 0x10 ? 8 : 16;
+      const auto pattern = static_cast<std::uint8_t>(0x35 + 17 * types[e]);
+      r.set(static_cast<int>(e), 0, pattern, bytes);
+      r.set(static_cast<int>(e), 1, static_cast<std::uint8_t>(~pattern), bytes);
+    }
+  };
+  for (const Case& c : cases) {
+    std::vector<const DescriptorType*> ta, tb;
+    for (std::uint32_t id : c.a) ta.push_back(type_of(id));
+    for (std::uint32_t id : c.b) tb.push_back(type_of(id));
+    Records a(ta, 2), b(tb, 2);
+    fill(a, c.a);
+    fill(b, c.b);
+    Bests m(2, 2);
+    ASSERT_EQ(desc_match_lists(0, 0, 2, 0, 0, 64, a.r, b.r, &m.m), ML_OK) << c.a.size() << " " << c.b.size();
+    EXPECT_EQ(m.pb[0], 0);
+    EXPECT_EQ(m.pm[0], 0);
+    EXPECT_EQ(m.gb[1], 64 * c.compared);
+  }
+  // Type 0x10's own list matching finds its array wherever it stands.
+  const DescriptorType* t10 = type_of(0x10);
+  const DescriptorType* t2 = type_of(0x2);
+  Records a({t2, t10}, 2), b({t10, t2}, 2);
+  fill(a, {0x2, 0x10});
+  fill(b, {0x10, 0x2});
+  Bests m(2, 2);
+  ASSERT_EQ(t10->match_lists(0, 0, 2, 0, 0, 0, a.r, b.r, &m.m), ML_OK);
+  EXPECT_EQ(m.pb[0], 0);
+  EXPECT_EQ(m.gb[1], 64);
+  // A record without a comparable array is refused.
+  Records only8({t10}, 2);
+  EXPECT_EQ(desc_match_lists(0, 0, 2, 0, 0, 64, only8.r, b.r, &m.m), ML_BAD_ARGUMENT);
+  EXPECT_EQ(t10->match_lists(0, 0, 2, 0, 0, 0, a.r, Records({t2}, 2).r, &m.m), ML_BAD_ARGUMENT);
+}
+
 }  // namespace

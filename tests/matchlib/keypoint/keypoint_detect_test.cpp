@@ -44,12 +44,33 @@ TEST(KeypointDetect, FlatImageGivesNoPoints) {
     EXPECT_EQ(pts.n, 0);
     EXPECT_EQ(pts.p, nullptr);
   }
+  // Not the local-spread map: it marks flat neighbourhoods (next test).
   for (auto map_routine : {extremum_score_map, saddle_score_map, ring_corner_score_map,
-                           corner_score_map_dense, corner_score_map_sparse, variance_score_map}) {
+                           corner_score_map_dense, corner_score_map_sparse}) {
     Bytes map = flat(48, 40, 0);
     ASSERT_EQ(map_routine(nullptr, img.data(), 48, 40, map.data()), ML_OK);
     EXPECT_EQ(std::count(map.begin(), map.end(), 0), 48 * 40);
   }
+}
+
+TEST(KeypointDetect, FlatPixelMarksItsDiamondWithScoreOne) {
+  // A 12 x 12 flat image: the pixels inside the 4-pixel border are visited
+  // in row order; the first unmarked one, (4, 4), is flat and writes 1 into
+  // the other twelve pixels of its diamond (|dy| + |dx| <= 2), which are
+  // then skipped; so are (4, 7), (6, 5) and (7, 7). The centres stay 0.
+  const int n = 12;
+  const Bytes img = flat(n, n, 120);
+  Bytes map = flat(n, n, 0);
+  ASSERT_EQ(variance_score_map(nullptr, img.data(), n, n, map.data()), ML_OK);
+  const int centres[4][2] = {{4, 4}, {4, 7}, {6, 5}, {7, 7}};
+  Bytes want = flat(n, n, 0);
+  for (const auto& c : centres)
+    for (int dy = -2; dy <= 2; ++dy)
+      for (int dx = -2; dx <= 2; ++dx)
+        if ((dy || dx) && std::abs(dy) + std::abs(dx) <= 2) want[(c[0] + dy) * n + c[1] + dx] = 1;
+  for (const auto& c : centres) want[c[0] * n + c[1]] = 0;
+  EXPECT_EQ(map, want);
+  EXPECT_EQ(std::count(map.begin(), map.end(), 1), 35);
 }
 
 TEST(KeypointDetect, BrightPixelScoresItsDifference) {

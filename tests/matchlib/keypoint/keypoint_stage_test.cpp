@@ -16,6 +16,8 @@
 #include "support/pgm.h"
 #include "zylscan/matchlib_blockrec.h"
 #include "zylscan/matchlib_context.h"
+#include "zylscan/matchlib_image.h"
+#include "zylscan/matchlib_mask.h"
 #include "zylscan/matchlib_keypoint_stage.h"
 #include "zylscan/matchlib_object.h"
 #include "zylscan/matchlib_param.h"
@@ -133,6 +135,38 @@ TEST(KeypointStage, RecordIsOrderedByClassThenScoreAndWithinBudget) {
       const KeyPoint &a = rec->points[i - 1], &b = rec->points[i];
       EXPECT_TRUE(a.cls < b.cls || (a.cls == b.cls && a.score >= b.score)) << i;
     }
+  }
+}
+
+TEST(KeypointStage, AreaBudgetCountsTheUsableCellsOfTheMaskPlane) {
+  // List 8 runs the local-spread detector under budget mode 1, whose budget
+  // comes from the usable share of the mask plane: none without a plane,
+  // the whole image with a plane that excludes nothing, one point per 25
+  // usable pixels with one that keeps a 40 x 40 square.
+  Context ctx(ctx_create());
+  ASSERT_EQ(param_set(ctx.get(), 0x041e91f6, 8), ML_OK);
+  const auto p = print("fvc2004_102_1_160.pgm");
+  ASSERT_EQ(p.height * p.width, 160 * 160);
+  struct Case {
+    int mask;  // 0 none, 1 all usable, 2 a usable 40 x 40 square
+    int least, most;
+  };
+  for (const Case c : {Case{0, 0, 0}, Case{1, 51, 350}, Case{2, 1, (6 * 160 * 160 / 100 + 12) / 25}}) {
+    auto img = make_image(p.pixels, p.height, p.width);
+    if (c.mask) {
+      ASSERT_NE(image_mask_plane_ensure(img.get()), nullptr);
+    }
+    if (c.mask == 2) {
+      Bytes outside(160 * 160, 1);
+      for (int y = 60; y < 100; ++y)
+        for (int x = 60; x < 100; ++x) outside[y * 160 + x] = 0;
+      mask_set_bits_where_set(image_mask_plane(img.get()), 0x02, outside.data());
+      ASSERT_EQ(image_usable_percent(img.get()), 6);
+    }
+    auto rec = run(keypoint_stage_extract, ctx.get(), img.get());
+    ASSERT_TRUE(rec);
+    EXPECT_GE(rec->point_count, c.least) << c.mask;
+    EXPECT_LE(rec->point_count, c.most) << c.mask;
   }
 }
 

@@ -102,4 +102,31 @@ TEST(RingSector, TurningThePointTurnsThePatch) {
   EXPECT_LT(near, far);
 }
 
+TEST(RingSector, RingWidthAndInnerRadiusMustFitTheirHeaderBytes) {
+  // Both settings are header bytes. Values past 255 used to be taken as
+  // ints: 256 was described with a wrapped header, 20000 asked for a square
+  // of several gigabytes, 2^30 overflowed the size check and never ended.
+  const Bytes patch = ridges(601, 601), image = ridges(200, 200);
+  Bytes out(static_cast<std::size_t>(ring_sector_size(1, 4)));
+  struct Case {
+    int width, inner, status;
+  };
+  const Case cases[] = {{255, 12, ML_OK},           {12, 255, ML_OK},
+                        {256, 12, ML_BAD_ARGUMENT}, {12, 256, ML_BAD_ARGUMENT},
+                        {12, 20000, ML_BAD_ARGUMENT}, {1 << 28, 12, ML_BAD_ARGUMENT},
+                        {12, 1 << 30, ML_BAD_ARGUMENT}, {-1, 12, ML_BAD_ARGUMENT},
+                        {12, -1, ML_BAD_ARGUMENT}};
+  for (const Case& c : cases) {
+    EXPECT_EQ(ring_sector_compute(patch.data(), 601, 601, 1, c.width, c.inner, 4, out.data()), c.status)
+        << c.width << " " << c.inner;
+    EXPECT_EQ(ring_sector_descriptor(image.data(), 200, 200, 100, 100, 0, 1, c.width, c.inner, 4, out.data()),
+              c.status)
+        << c.width << " " << c.inner;
+    if (c.status == ML_OK) {
+      EXPECT_EQ(out[1], c.width);
+      EXPECT_EQ(out[2], c.inner);
+    }
+  }
+}
+
 }  // namespace

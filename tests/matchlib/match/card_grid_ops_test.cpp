@@ -43,12 +43,13 @@ void put_element(Bytes& out, std::initializer_list<std::uint8_t> tag, const Byte
   out.insert(out.end(), value.begin(), value.end());
 }
 
-// Card minutiae on a jittered grid; `n` of them.
-Bytes card(int n) {
+// Card minutiae on a jittered grid; `n` of them, moved by (dx, dy) card
+// units.
+Bytes card(int n, int dx = 0, int dy = 0) {
   Bytes minutiae;
   for (int k = 0; k < n; ++k) {
-    minutiae.push_back(static_cast<std::uint8_t>(70 + (k % 6) * 20 + (k * 7) % 9));
-    minutiae.push_back(static_cast<std::uint8_t>(70 + (k / 6) * 20 + (k * 5) % 9));
+    minutiae.push_back(static_cast<std::uint8_t>(70 + dx + (k % 6) * 20 + (k * 7) % 9));
+    minutiae.push_back(static_cast<std::uint8_t>(70 + dy + (k / 6) * 20 + (k * 5) % 9));
     minutiae.push_back(static_cast<std::uint8_t>((k * 23) % 64));
   }
   Bytes inner, out;
@@ -83,8 +84,8 @@ const Bytes& crop_map() {
 }
 
 // E1 { 7F2E card, C1 map, C3 image information } as a format-67 blob.
-Blob extended(int minutiae, std::uint8_t quality) {
-  Bytes inner = card(minutiae);
+Blob extended(int minutiae, std::uint8_t quality, int dx = 0, int dy = 0) {
+  Bytes inner = card(minutiae, dx, dy);
   put_element(inner, {0xC1}, crop_map());
   put_element(inner, {0xC3}, Bytes{1, 160, 0, 160, 0, quality});
   Bytes out;
@@ -162,6 +163,36 @@ TEST(CardGridOps, EightPairedMinutiaeHandBackTheCardAlignment) {
   EXPECT_EQ(xform_get_dy(r.alignment), 0);
   EXPECT_EQ(xform_get_angle(r.alignment), 0);
   xform_release(r.alignment);
+}
+
+TEST(CardGridOps, FixedVariantScoresTheGridAtTheIncomingAlignmentUnderEightPairs) {
+  // The second card is the first moved by 10 and 5 card units; the block
+  // maps are the same. Its 6 minutiae pair fewer than 8, so with the default
+  // sensor size the grid is scored only at the incoming alignment (zero),
+  // exactly as the grid-only operation scores it there, while the card
+  // alignment is what the operation hands back.
+  Context ctx(ctx_create());
+  ASSERT_EQ(param_set_360(ctx.get(), 0), ML_OK);
+  Blob a = extended(6, 80), b = extended(6, 80, 10, 5);
+  const Answer fixed = run(match_card_grid_fixed, ctx.get(), a.get(), b.get(), xform_create(0, 0, 0));
+  const Answer grid = run(match_grid_map, ctx.get(), a.get(), b.get(), xform_create(0, 0, 0));
+  ASSERT_EQ(fixed.status, ML_OK);
+  ASSERT_EQ(grid.status, ML_OK);
+  EXPECT_GT(fixed.v[0], 0);
+  EXPECT_LT(fixed.v[2], 8);
+  EXPECT_EQ(std::vector<std::uint16_t>(fixed.v.begin() + 9, fixed.v.begin() + 26),
+            std::vector<std::uint16_t>(grid.v.begin() + 9, grid.v.begin() + 26));
+  ASSERT_NE(fixed.alignment, nullptr);
+  // 0.1 mm to pixels: 10 x 197 / 100 = 19 and 5 x 197 / 100 = 9, one way
+  // or the other.
+  EXPECT_EQ(std::abs(xform_get_dx(fixed.alignment)), 19);
+  EXPECT_EQ(std::abs(xform_get_dy(fixed.alignment)), 9);
+  xform_release(fixed.alignment);
+  // The search variant scores there too and hands the grid's alignment back.
+  const Answer search = run(match_card_grid, ctx.get(), a.get(), b.get(), xform_create(0, 0, 0));
+  ASSERT_EQ(search.status, ML_OK);
+  EXPECT_GE(search.v[9], fixed.v[9]);
+  xform_release(search.alignment);
 }
 
 TEST(CardGridOps, GridMapAloneNeedsAndConsumesTheAlignment) {

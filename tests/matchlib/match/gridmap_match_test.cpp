@@ -260,6 +260,175 @@ TEST(GridMapMatch, DetailRecordIsFilled) {
   EXPECT_EQ(rec[16], 21);      // fullest value-agreement bin
 }
 
+// A smooth synthetic field of orientations and values, with its own
+// frequencies so that two fields stand for two fingers.
+struct Field {
+  double ox, oy, vx, vy, phase;
+  uint8_t orientation(double x, double y) const {
+    return static_cast<uint8_t>(std::lround(128 + 60 * std::sin(x / ox) + 40 * std::cos(y / oy)) & 255);
+  }
+  uint8_t value(double x, double y) const {
+    return static_cast<uint8_t>(std::lround(100 + 60 * std::sin(x / vx + phase) * std::cos(y / vy)));
+  }
+};
+constexpr Field kFinger{50, 45, 45, 60, 0.5}, kOtherFinger{23, 71, 29, 37, 2.1};
+
+// Cells of `cell` pixels seeing the field through p2 = R(angle) p1 + (tx, ty).
+void append_cells(Map& m, const Field& f, int columns, int rows, double cell, int angle512, double tx,
+                  double ty) {
+  const double a = angle512 * 2 * M_PI / 512;
+  for (int i = 0; i < rows; ++i)
+    for (int j = 0; j < columns; ++j) {
+      const double x1 = (j + 0.5) * cell, y1 = (i + 0.5) * cell;
+      const double x2 = std::cos(a) * x1 - std::sin(a) * y1 + tx;
+      const double y2 = std::sin(a) * x1 + std::cos(a) * y1 + ty;
+      m.push_back(static_cast<uint8_t>(f.orientation(x2, y2) - angle512));
+      m.push_back(f.value(x2, y2));
+    }
+}
+
+// A map with a detail layer (cells of a third of the size) taken from
+// `detail_field`.
+Map detailed_map(int columns, int rows, int cell, const Field& field, const Field& detail_field,
+                 int angle512 = 0, double tx = 0, double ty = 0) {
+  Map m = header(columns, rows, cell);
+  append_cells(m, field, columns, rows, cell, angle512, tx, ty);
+  append_cells(m, detail_field, 3 * columns, 3 * rows, cell / 3.0, angle512, tx, ty);
+  return m;
+}
+
+Map without_detail(const Map& m) {
+  return Map(m.begin(), m.begin() + 10 + 2 * m[6] * m[7]);
+}
+
+TEST(GridMapMatch, DetailLayersKeepTheCoarseBestScore) {
+  // The detail refinement starts from the coarse result: a detail pose that
+  // scores below it changes nothing. On whole-print maps the detail grids
+  // reach row 80 and score nothing, so the coarse result is the answer.
+  struct Case {
+    int columns, rows;
+    const Field* detail2;
+    const char* what;
+  } cases[] = {
+      {14, 14, &kOtherFinger, "small maps whose detail layers disagree"},
+      {30, 30, &kFinger, "whole-print maps, detail grids past row 80"},
+      {30, 30, &kOtherFinger, "whole-print maps, detail layers disagree"},
+  };
+  for (const Case& c : cases) {
+    const Map a = detailed_map(c.columns, c.rows, 9, kFinger, kFinger);
+    const Map b = detailed_map(c.columns, c.rows, 9, kFinger, *c.detail2);
+    const uint32_t flags = GRIDMAP_RAW_SCORE | GRIDMAP_NO_COARSE;
+    const Result with = match(a, b, flags), plain = match(without_detail(a), without_detail(b), flags);
+    ASSERT_EQ(with.status, ML_OK) << c.what;
+    EXPECT_GT(plain.score, 8000) << c.what;
+    EXPECT_EQ(with.score, plain.score) << c.what;
+  }
+}
+
+TEST(GridMapMatch, WholePrintMapsWithDetailLayersScoreGenuineAboveImpostor) {
+  // 30 x 30 cells of 9 pixels with their detail layers: the genuine map is
+  // turned by 10/512 and moved by (14, -9) pixels; the impostor is another
+  // field. Both used to score 0 without the detail record.
+  const Map gallery = detailed_map(30, 30, 9, kFinger, kFinger);
+  const Map genuine = detailed_map(30, 30, 9, kFinger, kFinger, 10, 14, -9);
+  const Map impostor = detailed_map(30, 30, 9, kOtherFinger, kOtherFinger);
+  for (uint32_t flags : {0u, unsigned{GRIDMAP_FULL_TURN}, unsigned{GRIDMAP_DETAIL}}) {
+    uint16_t rec_g[3 + GRIDMAP_DETAIL_VALUES] = {0, GRIDMAP_DETAIL_KIND, 0};
+    uint16_t rec_i[3 + GRIDMAP_DETAIL_VALUES] = {0, GRIDMAP_DETAIL_KIND, 0};
+    const Result g = match(genuine, gallery, flags | GRIDMAP_RAW_SCORE, 0, {0, 0, 0}, rec_g);
+    const Result i = match(impostor, gallery, flags | GRIDMAP_RAW_SCORE, 0, {0, 0, 0}, rec_i);
+    ASSERT_EQ(g.status, ML_OK) << flags;
+    ASSERT_EQ(i.status, ML_OK) << flags;
+    EXPECT_GT(g.score, 0) << flags;
+    EXPECT_GT(i.score, 0) << flags;
+    EXPECT_GT(g.score, i.score * 3 / 2) << flags;
+    if (!(flags & GRIDMAP_DETAIL)) {
+      // The coarse result stands: the finer steps that the maps without
+      // detail layers take on their own grid can only add to it.
+      const int plain =
+          match(without_detail(genuine), without_detail(gallery), flags | GRIDMAP_RAW_SCORE).score;
+      EXPECT_LE(g.score, plain) << flags;
+      EXPECT_GT(g.score, plain * 3 / 4) << flags;
+      EXPECT_NEAR(g.alignment.angle, 5, 2) << flags;
+    }
+  }
+}
+
+TEST(GridMapMatch, DetailRefinementRunsForAnySideAndCellSize) {
+  // Detail grids wider than 255 cells and a second map of 2-pixel cells
+  // (detail cells of size 0) go through the detail refinement too: the
+  // detail record then compares the detail grids, about nine pairs a cell.
+  struct Case {
+    int columns, rows, cell;
+    const char* what;
+  } cases[] = {
+      {86, 10, 9, "detail grids 258 cells wide"},
+      {20, 20, 2, "cells of 2 pixels"},
+  };
+  for (const Case& c : cases) {
+    const Map m = detailed_map(c.columns, c.rows, c.cell, kFinger, kFinger);
+    uint16_t rec[3 + GRIDMAP_DETAIL_VALUES] = {0, GRIDMAP_DETAIL_KIND, 0};
+    const Result r = match(m, m, GRIDMAP_DETAIL | GRIDMAP_RAW_SCORE, 0, {0, 0, 0}, rec);
+    ASSERT_EQ(r.status, ML_OK) << c.what;
+    EXPECT_EQ(rec[2], 17) << c.what;
+    EXPECT_GT(rec[3], 8 * c.columns * c.rows) << c.what;
+    EXPECT_GT(r.score, 0) << c.what;
+  }
+}
+
+TEST(GridMapMatch, DetailRecordIsMarkedOnlyWithItsValuesWritten) {
+  Map one_cell = header(10, 10);
+  for (int k = 0; k < 100; ++k) {
+    one_cell.push_back(k == 44 ? 130 : 0);
+    one_cell.push_back(k == 44 ? 100 : 0);
+  }
+  // A first map of 1 x 40 cells of 8 pixels at 500 dpi shrinks to 0 columns
+  // over a map of 250 dpi (scale 16/32).
+  Map thin = world_map(1, 40, 8, 0, 0, 0);
+  Map at250 = world_map(20, 20, 8, 0, 0, 0);
+  at250[4] = 0;
+  at250[5] = 250;
+  struct Case {
+    Map map1, map2;
+    int pairs;          // sub-value 1
+    bool scores;        // a score above 0
+    GridAlignment out;  // the alignment written
+    const char* what;
+  } cases[] = {
+      // The search pairs the single valid cell of map 2.
+      {world_map(10, 10, 8, 0, 0, 0), one_cell, 1, true, {0, 0, 0}, "second map with one valid cell"},
+      // Nothing overlaps in the search; the comparison at the zero pose
+      // pairs the 20 x 20 cells with the top of the second map.
+      {world_map(20, 20, 8, 0, 0, 0), world_map(20, 90, 8, 0, 0, 0), 400, true, {0, 0, 0},
+       "second map reaching row 80"},
+      // Too small to search: the comparison pairs nothing; the alignment
+      // is that of angle 0 and shift (0, 0): -(7 x 16384 + 16384) / 32768
+      // and -((319 - 159) x 16384) / 32768 pixels at 250 dpi.
+      {thin, at250, 0, false, {0, -8, -160}, "first map shrinking to no columns"},
+  };
+  for (const Case& c : cases) {
+    uint16_t rec[3 + GRIDMAP_DETAIL_VALUES] = {0, GRIDMAP_DETAIL_KIND, 0};
+    const Result r = match(c.map1, c.map2, GRIDMAP_DETAIL | GRIDMAP_RAW_SCORE, 0, {9, 9, 9}, rec);
+    ASSERT_EQ(r.status, ML_OK) << c.what;
+    EXPECT_EQ(rec[2], 17) << c.what;
+    EXPECT_EQ(rec[3], c.pairs) << c.what;
+    EXPECT_EQ(r.score > 0, c.scores) << c.what;
+    if (c.pairs == 400) {
+      EXPECT_EQ(rec[4], 441) << c.what;  // identical cells
+    }
+    if (c.pairs == 0) {
+      for (int i = 3; i < 3 + GRIDMAP_DETAIL_VALUES; ++i) EXPECT_EQ(rec[i], 0) << c.what << " " << i;
+    }
+    if (c.pairs != 1) {  // the single cell's pose depends on the search
+      EXPECT_EQ(r.alignment.angle, c.out.angle) << c.what;
+      EXPECT_EQ(r.alignment.dx, c.out.dx) << c.what;
+      EXPECT_EQ(r.alignment.dy, c.out.dy) << c.what;
+    }
+  }
+  // The first map's shrunken grid needs a work buffer of 1 byte only.
+  EXPECT_EQ(gridmap_match_work_size(thin.data(), thin.size(), at250.data(), at250.size(), 0), 1u);
+}
+
 TEST(GridMapMatch, HistogramSimilarityAndEntropy) {
   const Map m = world_map(10, 10, 8, 0, 0, 0);
   uint16_t out[2] = {1, 1};

@@ -116,4 +116,21 @@ TEST(KeypointEnginePairs, HistogramStageAloneFusesItsTwoSubScores) {
   blob_release(t);
 }
 
+TEST(KeypointEnginePairs, DenseGridTypeFirstIsRefusedNotCalled) {
+  // Descriptor mask 10 selects types 0x8 and 0x2; type 0x8 comes first and
+  // has no list matching, so the paired matcher refuses the selection.
+  Engine e(&keypoint_stage_extractors()[1], &kLight, {{0xaeeec432, 10}});
+  DataBlob* a = e.extract("fvc2004_102_1_160.pgm");
+  DataBlob* b = e.extract("fvc2004_102_5_160.pgm");
+  ASSERT_TRUE(a && b);
+  std::uint16_t score = 0, count = 0;
+  std::uint16_t* subs = nullptr;
+  RigidTransform* t = nullptr;
+  EXPECT_EQ(engine_score_pair(e.engine, a, b, &score, &subs, &count, &t, &kLight), ML_BAD_ARGUMENT);
+  std::free(subs);
+  xform_release(t);
+  blob_release(a);
+  blob_release(b);
+}
+
 }  // namespace

@@ -3,6 +3,7 @@
 // cases, the rigid fit at large coordinates, and the stored pairing.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
@@ -376,6 +377,189 @@ TEST(PairMatcher, TwoRunSearchFindsAnInvertedContrastPrint) {
       }
       std::free(v);
     }
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// A record of class-1 points carrying descriptors of the given types, in
+// that order: 8 bytes of `desc` for type 0x10, 16 bytes derived from it
+// for the others.
+Bytes typed_record(const Print& p, const std::vector<std::uint32_t>& ids) {
+  std::vector<const DescriptorType*> types;
+  for (std::uint32_t id : ids) {
+    const DescriptorType* one[11] = {};
+    EXPECT_EQ(desc_types_select(one, id), 1);
+    types.push_back(one[0]);
+  }
+  types.push_back(nullptr);
+  BlockRecord* r = nullptr;
+  EXPECT_EQ(blockrec_create(200, 200, static_cast<int>(p.pts.size()) + 1, types.data(), &r), ML_OK);
+  Record rec(r);
+  for (std::size_t k = 0; k < p.pts.size(); ++k) {
+    r->points[k] = {static_cast<std::int16_t>(p.pts[k].x), static_cast<std::int16_t>(p.pts[k].y),
+                    static_cast<std::uint8_t>(p.pts[k].angle), 100, 1, 0};
+    const std::uint64_t d[2] = {p.desc[k], p.desc[k] * 0x9E3779B97F4A7C15ull};
+    for (std::size_t e = 0; e + 1 < types.size(); ++e)
+      types[e]->put(reinterpret_cast<const std::uint8_t*>(d), r->extension_arrays[e], static_cast<int>(k));
+  }
+  r->point_count = static_cast<int>(p.pts.size());
+  blockrec_count_types(r);
+  return bytes_of(r);
+}
+
+Scored score_bytes(const Bytes& ba, const Bytes& bb, const MatcherSettings& s) {
+  const SampleInfo info{};
+  Scored r{};
+  pair_alignment_identity(&r.al);
+  std::uint16_t* v = nullptr;
+  int count = 0, flag = 0;
+  r.status = pairs_match_and_score(ba.data(), static_cast<std::uint32_t>(ba.size()), &info, bb.data(),
+                                   static_cast<std::uint32_t>(bb.size()), &info, &s, &v, &count, &r.al, &flag);
+  if (v) r.v.assign(v, v + count);
+  std::free(v);
+  return r;
+}
+
+TEST(PairMatcher, SelectionLedByATypeWithoutListMatchingIsRefused) {
+  // Type 0x8 has no list matching, so it cannot drive the neighbour search
+  // when it is the first selected type, alone or before type 0x2.
+  const Print a = random_print(51, 30);
+  const Bytes ba = typed_record(a, {0x8, 0x2}), bb = typed_record(turned(a, 3, 4, 5), {0x8, 0x2});
+  struct Case {
+    std::uint32_t types;
+    int status;
+  };
+  for (const Case c : {Case{0x8, ML_BAD_ARGUMENT}, Case{0xA, ML_BAD_ARGUMENT}, Case{0x2, ML_OK}})
+    for (int two_run : {0, 1}) {
+      MatcherSettings s = plain_settings();
+      s.extension_types = static_cast<std::int32_t>(c.types);
+      s.two_run = two_run;
+      s.refined_search = 1;
+      const Scored r = score_bytes(ba, bb, s);
+      EXPECT_EQ(r.status, c.status) << std::hex << c.types << " " << two_run;
+      EXPECT_EQ(r.v.empty(), c.status != ML_OK);
+    }
+}
+
+TEST(PairMatcher, OnlyTheDistanceModesOfSinglePairsAreAccepted) {
+  // Type 0x10 leads the neighbour search whatever the mode; the refined
+  // search then asks type 0x2 for pair distances in the settings' mode.
+  // The 256-bit distance reads the descriptor after the pair's, past the
+  // last one, so it is refused with every mode that names no distance.
+  const Print a = random_print(61, 40);
+  const Bytes ba = typed_record(a, {0x10, 0x2}), bb = typed_record(turned(a, 0, 6, -3), {0x10, 0x2});
+  struct Case {
+    int mode, status;
+  };
+  const Case cases[] = {{0, ML_OK},          {0x80, ML_OK},         {64, ML_OK},
+                        {256, ML_WRONG_KIND}, {1, ML_WRONG_KIND},    {32, ML_WRONG_KIND},
+                        {0x180, ML_WRONG_KIND}, {-64, ML_WRONG_KIND}};
+  for (const Case& c : cases) {
+    MatcherSettings s = plain_settings();
+    s.extension_types = 0x12;
+    s.refined_search = 1;
+    s.distance_mode = c.mode;
+    const Scored r = score_bytes(ba, bb, s);
+    EXPECT_EQ(r.status, c.status) << c.mode;
+    if (c.status == ML_OK) {
+      EXPECT_GT(r.v.at(0), 0) << c.mode;
+    }
+
+    // A pairing made under a good mode and stored with this one.
+    BlockRecord* ra = nullptr;
+    BlockRecord* rb = nullptr;
+    ASSERT_EQ(blockrec_parse(ba.data(), static_cast<std::uint32_t>(ba.size()), 0, 0, &ra), ML_OK);
+    ASSERT_EQ(blockrec_parse(bb.data(), static_cast<std::uint32_t>(bb.size()), 0, 0, &rb), ML_OK);
+    Record keep_a(ra), keep_b(rb);
+    s.distance_mode = 0;
+    Pairing p(pairing_create(&s));
+    ASSERT_EQ(pairs_match(ra, rb, p.get()), ML_OK);
+    p->settings.distance_mode = c.mode;
+    Bytes stored(pairing_write(p.get(), nullptr));
+    pairing_write(p.get(), stored.data());
+    MinutiaPairing* raw = nullptr;
+    ASSERT_EQ(pairing_read(stored.data(), static_cast<std::uint32_t>(stored.size()), &raw), stored.size());
+    Pairing restored(raw);
+    const SampleInfo info{};
+    std::uint16_t* v = nullptr;
+    int count = 0;
+    PairAlignment al;
+    EXPECT_EQ(pairs_score(ra, rb, &info, &info, restored.get(), &v, &count, &al), c.status) << c.mode;
+    EXPECT_EQ(v == nullptr, c.status != ML_OK);
+    std::free(v);
+  }
+}
+
+TEST(PairMatcher, NoAcceptedHypothesisLeavesTheRecordsUnaligned) {
+  // The alignment search starts from the all-zero alignment, not from the
+  // identity: when it accepts no hypothesis (two points make too few pairs
+  // for a trial; a hypothesis limit of 0 accepts none), even identical
+  // records are not scored as aligned.
+  struct Case {
+    int points, hypotheses;
+  };
+  for (const Case c : {Case{2, 200}, Case{60, 0}}) {
+    const Print a = random_print(71, c.points);
+    MatcherSettings s = plain_settings();
+    s.hypothesis_limit = c.hypotheses;
+    for (int refined : {0, 1}) {
+      s.refined_search = refined;
+      const Scored r = score(a, a, s);
+      ASSERT_EQ(r.status, ML_OK);
+      EXPECT_EQ(r.v, (std::vector<std::uint16_t>{0, 0, 4300, 400, 0})) << c.points << " " << refined;
+    }
+  }
+  // With hypotheses the identical copy aligns and scores.
+  EXPECT_GT(score(random_print(71, 60), random_print(71, 60), plain_settings()).v[0], 1000);
+}
+
+// Type-0x2 record of the points of `p` with the given classes (grouped by
+// class, as records keep them) and descriptors.
+Record classed_record(const Print& p, const std::vector<std::uint8_t>& classes,
+                      const std::vector<std::array<std::uint64_t, 2>>& desc) {
+  const DescriptorType* types[11] = {};
+  EXPECT_EQ(desc_types_select(types, 0x2), 1);
+  BlockRecord* r = nullptr;
+  EXPECT_EQ(blockrec_create(200, 200, static_cast<int>(p.pts.size()) + 1, types, &r), ML_OK);
+  for (std::size_t k = 0; k < p.pts.size(); ++k) {
+    r->points[k] = {static_cast<std::int16_t>(p.pts[k].x), static_cast<std::int16_t>(p.pts[k].y),
+                    static_cast<std::uint8_t>(p.pts[k].angle), 100, classes[k], 0};
+    types[0]->put(reinterpret_cast<const std::uint8_t*>(desc[k].data()), r->extension_arrays[0], static_cast<int>(k));
+  }
+  r->point_count = static_cast<int>(p.pts.size());
+  blockrec_count_types(r);
+  return Record(r);
+}
+
+TEST(PairMatcher, TwoRunSearchWeighsEveryPointOfTheFirstRecord) {
+  // A holds 2 bright points and 10 dark ones; B only bright points: exact
+  // copies of A's bright descriptors and the complements (3 bits off) of
+  // A's dark ones. The plain run pairs A's 2 bright points at distance 0,
+  // the reversed run its 10 dark points at distance 3 each. Counting the
+  // unpaired points of A (0xffff each) the reversed run is the better one;
+  // summing only the paired ones would keep the plain run.
+  const Print a = random_print(81, 12);
+  std::vector<std::uint8_t> ca, cb(12, 1);
+  std::vector<std::array<std::uint64_t, 2>> da, db;
+  for (int k = 0; k < 12; ++k) {
+    const std::array<std::uint64_t, 2> d = {a.desc[k], a.desc[k] * 0x9E3779B97F4A7C15ull};
+    ca.push_back(k < 2 ? 1 : 2);
+    da.push_back(d);
+    db.push_back(k < 2 ? d : std::array<std::uint64_t, 2>{~d[0] ^ 0x7, ~d[1]});
+  }
+  Record ra = classed_record(a, ca, da), rb = classed_record(turned(a, 0, 2, 2), cb, db);
+  MatcherSettings s = plain_settings();
+  s.extension_types = 0x2;
+  s.two_run = 1;
+  Pairing p(pairing_create(&s));
+  ASSERT_EQ(pairs_match(ra.get(), rb.get(), p.get()), ML_OK);
+  EXPECT_EQ(p->alignment_flag, 1);
+  for (int i = 2; i < 12; ++i) {
+    EXPECT_EQ(p->nearest->match_a[i], i) << i;
+    EXPECT_EQ(p->nearest->best_a[i], 3) << i;
   }
 }
 

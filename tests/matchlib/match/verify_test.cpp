@@ -353,10 +353,68 @@ TEST(PairScoring, ViewScoresOfAMultiViewTemplate) {
   param_set(w.ctx, 0x4bc0d3c6, 2);
   EXPECT_EQ(engine_pick_stage(w.engine), nullptr);
 
+  // The gallery's best score is the entry's fused score.
   uint16_t best = 0;
   param_set(w.ctx, 0x4bc0d3c6, -1);
   ASSERT_EQ(engine_best_score(w.engine, w.gallery.data(), 1, w.probe, &best, nullptr), ML_OK);
-  EXPECT_EQ(best, 300);
+  EXPECT_EQ(best, (10 * 300 + 200) / 11);
+}
+
+TEST(PairScoring, GalleryScoringRanksEntriesByTheirFusedScore) {
+  // Views scoring {300, 0, 0} fuse to 272, views scoring {280, 280, 280} to
+  // 280: the second entry wins whichever comes first, though the first
+  // holds the best single view. The result's best raw score is the fused
+  // score, its second raw score the winner's best single view.
+  const struct {
+    bool agreeing_first;
+    int winner;
+  } cases[] = {{false, 1}, {true, 0}};
+  for (const auto& c : cases) {
+    Walk w;
+    const std::vector<int> one_good = {1, 2, 3}, agreeing = {4, 5, 6};
+    w.entry(c.agreeing_first ? agreeing : one_good);
+    w.entry(c.agreeing_first ? one_good : agreeing);
+    w.score(1, 300);
+    w.score(2, 0);
+    w.score(3, 0);
+    for (int id : agreeing) w.score(id, 280);
+    w.result = match_result_create(2);
+    ASSERT_EQ(engine_call_gallery_score(w.engine, w.gallery.data(), 2, w.probe, w.result), ML_OK);
+    EXPECT_EQ(w.result->best_candidate, c.winner) << c.agreeing_first;
+    EXPECT_EQ(w.result->best_raw_score, 280) << c.agreeing_first;
+    EXPECT_EQ(w.result->second_raw_score, 280) << c.agreeing_first;
+  }
+  Walk alone;
+  alone.entry({1, 2, 3});
+  alone.score(1, 300);
+  alone.score(2, 0);
+  alone.score(3, 0);
+  alone.result = match_result_create(1);
+  ASSERT_EQ(engine_score_gallery(alone.engine, alone.gallery.data(), 1, alone.probe, alone.result), ML_OK);
+  EXPECT_EQ(alone.result->best_raw_score, (10 * 300) / 11);
+  EXPECT_EQ(alone.result->second_raw_score, 300);
+  EXPECT_EQ(alone.result->best_view, 0);
+}
+
+TEST(PairScoring, DecisionCountsAreIndexedByTheBestRawScore) {
+  // A threshold table makes the FAR-scale score differ from the raw score:
+  // the counter of the raw score (the fused raw score of the best entry)
+  // goes up, not that of the FAR-scale score.
+  static const FarThresholdTable table = level_table();
+  static const ScoreProfile p1{&zyl::test::kScriptedOps, 0, {nullptr, -1, score_model_eval_pass, nullptr}, &table};
+  static const ScoreProfile* const profiles[] = {&p1, nullptr};
+  Walk w;
+  engine_set_score_profiles(w.engine, profiles);
+  script().default_score = 1000;
+  DataBlob* plain = make_template(1, 80);
+  std::vector<uint32_t> counters(65536, 0);
+  ASSERT_EQ(engine_count_decision(w.engine, &plain, 1, w.probe, nullptr, counters.data()), ML_OK);
+  EXPECT_EQ(counters[1000], 1u);
+  EXPECT_EQ(counters[22458], 0u) << "the FAR-scale score of 1000";
+  uint32_t total = 0;
+  for (uint32_t c : counters) total += c;
+  EXPECT_EQ(total, 1u);
+  blob_release(plain);
 }
 
 }  // namespace
@@ -376,6 +434,122 @@ TEST(VerifyWalk, AStageGroupKeepsAtMost64SubScores) {
   EXPECT_EQ(g[35], 63u | (64u << 16));
   EXPECT_EQ(g[2] & 0xffff, 70u);  // the fused raw score: the newest sub-score
   EXPECT_EQ(w.result->index_count, 70);  // the result's own list is not cut
+}
+
+}  // namespace
+
+namespace {
+
+// What the spy template operations were given and answer.
+struct TemplateSpy {
+  int merge_calls = 0, adapt_calls = 0;
+  int count = -1;
+  DataBlob* const* blobs = nullptr;
+  const KwzdWriter* writer = nullptr;
+  void* writer_data = nullptr;
+  MatchResult* result = nullptr;
+  int status = ML_OK;
+  bool give_blob = true;
+};
+TemplateSpy tspy;
+
+int SpyMerge(MatchEngine*, DataBlob* base, DataBlob* const* blobs, int count, DataBlob** out,
+             const KwzdWriter* writer, void* writer_data) {
+  ++tspy.merge_calls;
+  tspy.blobs = blobs;
+  tspy.count = count;
+  tspy.writer = writer;
+  tspy.writer_data = writer_data;
+  *out = tspy.give_blob ? blob_retain(base) : nullptr;
+  return tspy.status;
+}
+int SpyAdapt(MatchEngine*, DataBlob* blob, MatchResult* result, DataBlob** out, const KwzdWriter* writer,
+             void*) {
+  ++tspy.adapt_calls;
+  tspy.result = result;
+  tspy.writer = writer;
+  *out = tspy.give_blob ? blob_retain(blob) : nullptr;
+  return tspy.status;
+}
+
+TEST(TemplateSlots, ThinCallsReachTheInstalledOperations) {
+  Walk w;
+  w.entry({1, 2});
+  tspy = {};
+  const EngineTemplateOps ops{SpyMerge, SpyAdapt};
+  engine_set_template_ops(w.engine, &ops);
+  DataBlob* base = w.gallery[0];
+  DataBlob* blobs[] = {w.probe};
+  DataBlob* out = nullptr;
+  ASSERT_EQ(engine_call_merge(w.engine, base, blobs, 1, &out), ML_OK);
+  EXPECT_EQ(out, base);
+  blob_release(out);
+  EXPECT_EQ(tspy.blobs, blobs);
+  EXPECT_EQ(tspy.count, 1);
+  EXPECT_EQ(tspy.writer, nullptr);
+  const KwzdWriter writer{};
+  int data = 0;
+  ASSERT_EQ(engine_call_merge_with(w.engine, base, blobs, 1, &out, &writer, &data), ML_OK);
+  blob_release(out);
+  EXPECT_EQ(tspy.writer, &writer);
+  EXPECT_EQ(tspy.writer_data, &data);
+  MatchResult* r = match_result_create(1);
+  ASSERT_EQ(engine_call_adapt(w.engine, base, r, &out), ML_OK);
+  blob_release(out);
+  EXPECT_EQ(tspy.result, r);
+  EXPECT_EQ(tspy.adapt_calls, 1);
+  EXPECT_EQ(tspy.merge_calls, 2);
+
+  // Missing engine, blob pointers, output or count: 2, and no slot called.
+  EXPECT_EQ(engine_call_merge(nullptr, base, blobs, 1, &out), ML_BAD_ARGUMENT);
+  EXPECT_EQ(engine_call_merge(w.engine, nullptr, blobs, 1, &out), ML_BAD_ARGUMENT);
+  EXPECT_EQ(engine_call_merge(w.engine, base, nullptr, 1, &out), ML_BAD_ARGUMENT);
+  EXPECT_EQ(engine_call_merge(w.engine, base, blobs, 0, &out), ML_BAD_ARGUMENT);
+  EXPECT_EQ(engine_call_merge(w.engine, base, blobs, 1, nullptr), ML_BAD_ARGUMENT);
+  EXPECT_EQ(engine_call_merge_with(w.engine, base, blobs, 0, &out, &writer, &data), ML_BAD_ARGUMENT);
+  EXPECT_EQ(engine_call_reserialize(w.engine, nullptr, &out), ML_BAD_ARGUMENT);
+  EXPECT_EQ(engine_call_reserialize(nullptr, base, &out), ML_BAD_ARGUMENT);
+  EXPECT_EQ(engine_call_adapt(w.engine, nullptr, r, &out), ML_BAD_ARGUMENT);
+  EXPECT_EQ(engine_call_adapt(w.engine, base, nullptr, &out), ML_BAD_ARGUMENT);
+  EXPECT_EQ(engine_call_adapt(nullptr, base, r, &out), ML_BAD_ARGUMENT);
+  EXPECT_EQ(engine_call_gallery_score(w.engine, w.gallery.data(), 0, w.probe, r), ML_BAD_ARGUMENT);
+  EXPECT_EQ(engine_call_gallery_score(w.engine, w.gallery.data(), 1, nullptr, r), ML_BAD_ARGUMENT);
+  EXPECT_EQ(out, nullptr);
+  EXPECT_EQ(tspy.merge_calls, 2);
+  EXPECT_EQ(tspy.adapt_calls, 1);
+
+  // Re-serialisation: the merge slot with no blobs; a 17 that leaves no
+  // blob becomes 19, any other answer passes as it is.
+  const struct {
+    int status;
+    bool blob;
+    int expected;
+  } cases[] = {{ML_CORRUPT, false, ML_TOO_MANY}, {ML_CORRUPT, true, ML_CORRUPT},
+               {ML_NO_MEMORY, false, ML_NO_MEMORY}, {ML_OK, true, ML_OK}};
+  for (const auto& c : cases) {
+    tspy.status = c.status;
+    tspy.give_blob = c.blob;
+    EXPECT_EQ(engine_call_reserialize(w.engine, base, &out), c.expected) << c.status << c.blob;
+    EXPECT_EQ(tspy.count, 0);
+    EXPECT_EQ(tspy.blobs, nullptr);
+    EXPECT_EQ(out != nullptr, c.blob);
+    blob_release(out);
+    out = nullptr;
+  }
+
+  // The built-in merge of a template in append mode adds nothing without
+  // blobs: 19 through the wrapper.
+  engine_set_template_ops(w.engine, nullptr);
+  MultiViewTemplate* t = mvt_create(4);
+  DataBlob* v = make_template(1, 80);
+  kwzd_append(mvt_store(t), v, nullptr);
+  blob_release(v);
+  DataBlob* appending = mvt_serialize(t, 0);
+  mvt_release(t);
+  EXPECT_EQ(engine_call_reserialize(w.engine, appending, &out), ML_TOO_MANY);
+  EXPECT_EQ(out, nullptr);
+  blob_release(appending);
+  match_result_release(r);
 }
 
 }  // namespace

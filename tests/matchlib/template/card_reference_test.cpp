@@ -606,7 +606,7 @@ TEST(CardProbeForm, PackingFormsReplaceTheMinutiae) {
     uint32_t word;
     uint16_t tag;
     Prepare prepare;
-  } cases[] = {{1, 0xCD, localstruct64_prepare_unreduced}, {2, 0xCE, localstruct46_prepare}};
+  } cases[] = {{1, 0xCD, localstruct64_prepare}, {2, 0xCE, localstruct46_prepare}};
   for (const Case& c : cases) {
     Blob form{card_template_to_probe_form(in.p, c.word)};
     ASSERT_NE(form.p, nullptr) << c.word;
@@ -697,7 +697,8 @@ TEST(CardReferenceEntry, ProbeAppendsToItsGroupInEveryPackingForm) {
     uint16_t tag;
     Prepare prepare;
   } cases[] = {{0x1200, 0, nullptr},
-               {0x1201, 0xCD, localstruct64_prepare_unreduced},
+               {0x1201, 0xCD, localstruct64_prepare},
+               {0x1211, 0xCD, localstruct64_prepare_unreduced},
                {0x1202, 0xCE, localstruct46_prepare},
                {0x1212, 0xCE, localstruct46_prepare_alt}};
   for (const Case& c : cases) {
@@ -760,6 +761,59 @@ TEST(CardReferenceEntry, ProbeAppendsToItsGroupInEveryPackingForm) {
   EXPECT_EQ(joined.content_end, f[2] + listed.content_end);
   EXPECT_EQ(Bytes(joined.element, joined.element + joined.element_size),
             Bytes(listed.element, listed.element + listed.element_size));
+}
+
+// A card template of n minutiae on a grid, with block maps and image
+// information.
+Bytes card_with_minutiae(int n) {
+  Bytes points;
+  for (int k = 0; k < n; ++k)
+    points.insert(points.end(), {static_cast<uint8_t>(20 + (k % 10) * 22), static_cast<uint8_t>(15 + (k / 10) * 30),
+                                 static_cast<uint8_t>(((k % 3) << 6) | ((k * 11) % 64))});
+  const Bytes c1 = el(0xC1, {8, 0xFE, 2, 3, 3, 10, 60, 11, 61, 12, 62, 13, 63, 14, 64, 15, 65});
+  const Bytes a2 = el(0xA2, cat({c1, el(0xC3, {1, 0, 1, 0, 1, 77})}));
+  return el(0x7F2E, cat({el(0xA1, el(0x90, points)), a2}));
+}
+
+TEST(CardPacking, SixtyFourMinutiaFormIsTheReducedBuildUnlessTheAlternativeSetAsks) {
+  // 70 minutiae: the standard build reduces them to the central band, the
+  // unreduced one keeps 64 and fills all 2370 bytes.
+  const Bytes t = card_with_minutiae(70);
+  const Bytes reduced = packed_form(localstruct64_prepare, t.data(), static_cast<uint32_t>(t.size()));
+  const Bytes unreduced = packed_form(localstruct64_prepare_unreduced, t.data(), static_cast<uint32_t>(t.size()));
+  ASSERT_EQ(unreduced.size(), 2370u);
+  ASSERT_LT(reduced.size(), unreduced.size());
+  ASSERT_GT(reduced.size(), 258u);
+  // The probe form and the references built from multi-view templates take
+  // packing form 1 from the word's low bits: the standard build.
+  Blob in{blob_create(67, t.data(), static_cast<uint32_t>(t.size()))};
+  Blob form{card_template_to_probe_form(in.p, 1)};
+  EXPECT_EQ(value_of(form.bytes(), {0x7F2E, 0xA2, 0xCD}), reduced);
+  for (uint16_t word : {0x1201, 0x1211}) {
+    Blob mvt{multi_view(1, t)}, ref;
+    int n = 0;
+    ASSERT_EQ(card_reference_from_mvt(word, mvt.p, 2, 0, &ref.p, &n), ML_OK) << word;
+    EXPECT_EQ(value_of(ref.bytes(), {0xEF, 0xEE, 0x7F2E, 0xA2, 0xCD}), reduced) << word;
+  }
+  // A probe packed into a reference entry: the alternative set (bit 4)
+  // packs unreduced, as its matcher reads.
+  Blob probe;
+  ASSERT_EQ(card_probe_from_template(0x1200, in.p, &probe.p, 0), ML_OK);
+  Params p;
+  struct Case {
+    uint16_t word;
+    const Bytes& want;
+  };
+  for (const Case& c : {Case{0x1201, reduced}, Case{0x1211, unreduced}}) {
+    EntryInput input(p, c.word, 3, 4000);
+    ProbeBuffer buffer(probe.bytes(), 3544);
+    CardReferenceEntry e{};
+    ASSERT_EQ(card_probe_to_reference_entry(input.parts, input.sizes, 2, buffer.data(), buffer.size, 3, 3, &e), ML_OK)
+        << c.word;
+    TlvElement ee{};
+    ASSERT_EQ(tlv_read_element(e.element, &ee, e.element_size), e.element_size);
+    EXPECT_EQ(value_of(Bytes(ee.value, ee.value + ee.length), {0x7F2E, 0xA2, 0xCD}), c.want) << c.word;
+  }
 }
 
 TEST(CardReferenceEntry, Refusals) {

@@ -252,3 +252,83 @@ TEST(MultiSampleEnrol, SparesMakeRoomForNewSamples) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(MultiSampleEnrol, DefaultCreationReadsTheConfigurationCountAndWritesThePromotionMode) {
+  // Capacity: the smaller of the configuration's count and its most views
+  // (10 in the rig); a count of 0 gives no object.
+  const struct {
+    uint8_t count;
+    int capacity;  // 0: no object
+  } cases[] = {{0, 0}, {3, 3}, {10, 10}, {32, 10}};
+  for (const auto& c : cases) {
+    Rig r;
+    const_cast<EngineConfig*>(engine_get_config(r.engine))->unnamed_u8_1 = c.count;
+    EnrolSession* d = multi_enrol_create_default(r.engine, nullptr, nullptr, 0, 0);
+    EXPECT_EQ(d != nullptr, c.capacity != 0) << int{c.count};
+    if (d) {
+      EXPECT_EQ(reinterpret_cast<MultiSampleEnrol*>(d)->settings.capacity, c.capacity);
+    }
+    enrol_destroy(d);
+  }
+  // Parameter 0x8c846b0a goes into the configuration's view-selection word
+  // (its default is that word).
+  for (int mode : {0, 1}) {
+    Rig r;
+    param_set(r.ctx, 0x8c846b0au, mode);
+    EnrolSession* d = multi_enrol_create_default(r.engine, nullptr, nullptr, 0, 0);
+    ASSERT_NE(d, nullptr);
+    EXPECT_EQ(engine_get_config(r.engine)->view_selection, mode);
+    enrol_destroy(d);
+  }
+  Rig kept(1);
+  EnrolSession* d = multi_enrol_create_default(kept.engine, nullptr, nullptr, 0, 0);
+  EXPECT_EQ(engine_get_config(kept.engine)->view_selection, 1);
+  enrol_destroy(d);
+}
+
+TEST(MultiSampleEnrol, EachAddReadsThePromotionModeFromTheEngine) {
+  // Created without promotion; the engine's word set afterwards applies to
+  // the next add: the first template is marked (promotion) rather than
+  // accepted unmarked.
+  Rig r(0);
+  const_cast<EngineConfig*>(engine_get_config(r.engine))->view_selection = 1;
+  ASSERT_EQ(r.add(r.tmpl(1)), ML_OK);
+  EXPECT_EQ(r.m().slots[0].mark, 1);
+  Rig off(1);
+  const_cast<EngineConfig*>(engine_get_config(off.engine))->view_selection = 0;
+  ASSERT_EQ(off.add(off.tmpl(1)), ML_OK);
+  EXPECT_EQ(off.m().slots[0].mark, 0);
+}
+
+TEST(MultiSampleEnrol, KeepMarksFlagChoosesSelectionAtFinalise) {
+  // Without the keep-marks flag the views are appended (the add flag's keep
+  // option has no part in appending); with it they are selected, and the
+  // add flag keep-flags each one.
+  for (uint16_t keep_marks : {0, 1}) {
+    Rig r(0, 2);
+    script().default_score = 0;
+    r.m().settings.add_flag = 1;
+    r.m().settings.keep_marks = keep_marks;
+    ASSERT_EQ(r.add(r.tmpl(1)), ML_OK);
+    ASSERT_EQ(r.add(r.tmpl(2)), ML_OK);
+    DataBlob* out = nullptr;
+    ASSERT_EQ(enrol_finalise(r.e, 10, &out, nullptr), ML_OK);
+    MultiViewTemplate* t = nullptr;
+    ASSERT_EQ(mvt_from_blob(out, &t), ML_OK);
+    EXPECT_EQ(kwzd_record_count(mvt_store(t)), 2);
+    EXPECT_EQ(mvt_count_flagged_views(t, MVT_VIEW_KEEP), keep_marks ? 2 : 0) << keep_marks;
+    mvt_release(t);
+    blob_release(out);
+  }
+}
+
+TEST(MultiSampleEnrol, ZeroWordIsAConstantZero) {
+  const uint32_t* w = multi_enrol_zero_word();
+  ASSERT_NE(w, nullptr);
+  EXPECT_EQ(*w, 0u);
+  EXPECT_EQ(multi_enrol_zero_word(), w);
+}
+
+}  // namespace

@@ -12,6 +12,7 @@
 #include "zylscan/matchlib_mvt.h"
 #include "zylscan/matchlib_param.h"
 #include "zylscan/matchlib_result.h"
+#include "zylscan/matchlib_verify.h"
 
 namespace {
 
@@ -116,6 +117,7 @@ TEST(ViewSelection, KeepFlaggedAndProtectedViewsStay) {
 
 TEST(ViewSelection, AppendModeStopsAtTheSizeLimit) {
   MultiViewTemplate* t = mvt_create(10);
+  mvt_check_view_marks(t);  // an empty store: all unmarked, so views are appended
   std::vector<DataBlob*> views;
   for (int i = 0; i < 5; ++i) views.push_back(make_template(i + 1));
   int taken = -1;
@@ -123,7 +125,8 @@ TEST(ViewSelection, AppendModeStopsAtTheSizeLimit) {
   EXPECT_EQ(taken, 1);
   const uint32_t two = kwzd_serialized_size(mvt_store(t));
   mvt_set_size_limit(t, two + 10);  // room for no more view
-  EXPECT_EQ(mvt_add_views(t, nullptr, views.data() + 2, 3, 0, &taken), ML_OK);
+  // Nothing offered could be taken: the template cannot take views.
+  EXPECT_EQ(mvt_add_views(t, nullptr, views.data() + 2, 3, 0, &taken), ML_TOO_MANY);
   EXPECT_EQ(taken, 0);
   EXPECT_EQ(ids(t), (std::vector<int>{1, 2}));
   std::vector<DataBlob*> many(254, views[0]);
@@ -152,6 +155,209 @@ TEST(ViewSelection, SelectionDropsAViewWhenTheTemplateIsFull) {
   EXPECT_EQ(ids(t).size(), 4u);
   mvt_release(t);
   blob_release(incoming);
+}
+
+// The template's header section rewritten with the given limit table.
+DataBlob* with_limit_table(DataBlob* stored, const std::vector<std::pair<uint8_t, uint8_t>>& table) {
+  KwzdContainer* store = nullptr;
+  EXPECT_EQ(kwzd_parse(stored, &store), ML_OK);
+  uint16_t length = 0;
+  const uint8_t* h = kwzd_get_section(store, KWZD_HEADER_KEY, MVT_HEADER_SECTION, &length);
+  EXPECT_EQ(length, 21);
+  std::vector<uint8_t> header(h, h + length);
+  header[10] = static_cast<uint8_t>(table.size());
+  std::fill(header.begin() + 11, header.end(), 0);
+  for (size_t i = 0; i < table.size(); ++i) {
+    header[11 + 2 * i] = table[i].first;
+    header[12 + 2 * i] = table[i].second;
+  }
+  kwzd_remove_section(store, KWZD_HEADER_KEY, MVT_HEADER_SECTION);
+  kwzd_add_section(store, KWZD_HEADER_KEY, MVT_HEADER_SECTION, header.data(), 21);
+  DataBlob* out = nullptr;
+  EXPECT_EQ(kwzd_serialize(store, &out), ML_OK);
+  kwzd_free(store);
+  return out;
+}
+
+TEST(ViewSelection, ACandidateNoLimitCountsLeavesTheStoreUnchanged) {
+  // Two stored views and one new one. A limit table without a format-0
+  // entry (or with no entry at all) never counts a view without that
+  // format: the selection has no outcome for it and refuses, where
+  // committing would remove the stored views.
+  const struct {
+    const char* name;
+    std::vector<std::pair<uint8_t, uint8_t>> table;
+  } cases[] = {{"no entry", {}}, {"format 66 only", {{66, 255}}}, {"formats 66 and 68", {{66, 4}, {68, 4}}}};
+  Full f({10, 10, 10, 10}, {0, 0, 0, 0});
+  MultiViewTemplate* two = mvt_create(4);
+  for (int i = 1; i <= 2; ++i) {
+    DataBlob* v = make_template(i, 10);
+    int32_t key = 0;
+    mvt_add_view(mvt_store(two), v, nullptr, 0, 0, &key);
+    blob_release(v);
+  }
+  DataBlob* base = mvt_serialize(two, 0);
+  mvt_release(two);
+  DataBlob* incoming = make_template(9, 10);
+  for (const auto& c : cases) {
+    DataBlob* stored = with_limit_table(base, c.table);
+    MultiViewTemplate* t = nullptr;
+    ASSERT_EQ(mvt_from_blob(stored, &t), ML_OK) << c.name;
+    int taken = -1;
+    EXPECT_EQ(mvt_add_views(t, f.engine, &incoming, 1, 0, &taken), ML_CORRUPT) << c.name;
+    EXPECT_EQ(taken, 0) << c.name;
+    EXPECT_EQ(ids(t), (std::vector<int>{1, 2})) << c.name;
+    mvt_release(t);
+    // The engine's merge passes the refusal on and makes no template.
+    DataBlob* merged = nullptr;
+    EXPECT_EQ(engine_merge_templates(f.engine, stored, &incoming, 1, &merged, nullptr, nullptr),
+              ML_CORRUPT)
+        << c.name;
+    EXPECT_EQ(merged, nullptr) << c.name;
+    blob_release(stored);
+  }
+  blob_release(incoming);
+  blob_release(base);
+}
+
+TEST(ViewSelection, AStoredViewWithoutItsInformationSectionIsMalformed) {
+  Full f({10, 10, 10, 10}, {0, 0, 0, 0});
+  MultiViewTemplate* t = f.parse();
+  KwzdContainer* store = mvt_store(t);
+  int32_t key = 0;
+  DataBlob* second = kwzd_get_at(store, 1, &key);
+  blob_release(second);
+  ASSERT_EQ(kwzd_remove_section(store, key, MVT_VIEW_INFO_SECTION), ML_OK);
+  DataBlob* incoming = make_template(9, 10);
+  int taken = -1;
+  EXPECT_EQ(mvt_add_views(t, f.engine, &incoming, 1, 0, &taken), ML_CORRUPT);
+  EXPECT_EQ(ids(t), (std::vector<int>{1, 2, 3, 4}));
+  int32_t removed = 0, added = 0;
+  EXPECT_EQ(mvt_pick_view_to_replace(t, f.engine, incoming, &removed, &added), ML_CORRUPT);
+  EXPECT_EQ(ids(t), (std::vector<int>{1, 2, 3, 4}));
+  blob_release(incoming);
+  mvt_release(t);
+}
+
+// Keep-flagged views of a template.
+int kept_views(const MultiViewTemplate* t) { return mvt_count_flagged_views(t, MVT_VIEW_KEEP); }
+
+TEST(ViewSelection, AppendOrSelectionFollowsTheAllUnmarkedFlag) {
+  // Append mode takes views as they come and ignores the keep option; the
+  // selection honours it. Which one runs is the template's all-unmarked
+  // flag: 0 at creation, set by mvt_check_view_marks.
+  MatchContext* ctx = ctx_create();
+  MatchEngine* engine = engine_create(ctx, chain_create(), 84, 0, 0, nullptr, 0, nullptr, 0, nullptr);
+  DataBlob* views[] = {make_template(1, 10), make_template(2, 10)};
+  const struct {
+    bool checked;
+    int keep_flagged;
+  } cases[] = {{false, 2}, {true, 0}};
+  for (const auto& c : cases) {
+    MultiViewTemplate* t = mvt_create(4);
+    if (c.checked) mvt_check_view_marks(t);
+    EXPECT_EQ(mvt_all_unmarked(t), c.checked ? 1 : 0);
+    int taken = 0;
+    ASSERT_EQ(mvt_add_views(t, engine, views, 2, MVT_OPTION_KEEP, &taken), ML_OK) << c.checked;
+    EXPECT_EQ(taken, 1);
+    EXPECT_EQ(ids(t), (std::vector<int>{1, 2})) << c.checked;
+    EXPECT_EQ(kept_views(t), c.keep_flagged) << c.checked;
+    mvt_release(t);
+  }
+  for (DataBlob* v : views) blob_release(v);
+  engine_release(engine);
+  ctx_release(ctx);
+}
+
+// A full template of two views that carry no class section: parsed, its
+// all-unmarked flag is set and it is in append mode.
+DataBlob* full_unclassed() {
+  MultiViewTemplate* t = mvt_create(2);
+  for (int i = 1; i <= 2; ++i) {
+    DataBlob* v = make_template(i, 10);
+    int32_t key = 0;
+    kwzd_append(mvt_store(t), v, &key);
+    blob_release(v);
+  }
+  DataBlob* out = mvt_serialize(t, 0);
+  mvt_release(t);
+  return out;
+}
+
+TEST(ViewSelection, AFullTemplateInAppendModeTakesNothingAndSaysSo) {
+  DataBlob* stored = full_unclassed();
+  MultiViewTemplate* t = nullptr;
+  ASSERT_EQ(mvt_from_blob(stored, &t), ML_OK);
+  ASSERT_EQ(mvt_all_unmarked(t), 1);
+  ASSERT_EQ(mvt_append_mode(t), 1);
+  DataBlob* incoming = make_template(9, 10);
+  int taken = -1;
+  EXPECT_EQ(mvt_add_views(t, nullptr, &incoming, 1, 0, &taken), ML_TOO_MANY);
+  EXPECT_EQ(taken, 0);
+  EXPECT_EQ(ids(t), (std::vector<int>{1, 2}));
+  mvt_release(t);
+
+  // The adaptation of such a template answers that status and no template,
+  // so no caller counts an update that did not happen.
+  MatchContext* ctx = ctx_create();
+  MatchEngine* engine = engine_create(ctx, chain_create(), 84, 0, 0, nullptr, 0, nullptr, 0, nullptr);
+  MatchResult* r = match_result_create(1);
+  match_result_set_probe_blob(r, incoming);
+  DataBlob* out = nullptr;
+  EXPECT_EQ(engine_adapt_template(engine, stored, r, &out, nullptr, nullptr), ML_TOO_MANY);
+  EXPECT_EQ(out, nullptr);
+  match_result_release(r);
+  engine_release(engine);
+  ctx_release(ctx);
+  blob_release(incoming);
+  blob_release(stored);
+}
+
+TEST(ViewSelection, AdaptationPlacesTheProbeInTheMatchedViewsClass) {
+  // Stored views of classes 1 and 3; the match was made with the class-3
+  // view at (7, -5): the adapted template holds the probe in class 3 at
+  // that alignment.
+  MultiViewTemplate* t = mvt_create(4);
+  int32_t keys[2] = {0, 0};
+  const uint8_t classes[2] = {1, 3};
+  for (int i = 0; i < 2; ++i) {
+    DataBlob* v = make_template(i + 1, 10);
+    mvt_add_view(mvt_store(t), v, nullptr, classes[i], 0, &keys[i]);
+    blob_release(v);
+  }
+  DataBlob* stored = mvt_serialize(t, 0);
+  mvt_release(t);
+
+  MatchContext* ctx = ctx_create();
+  MatchEngine* engine = engine_create(ctx, chain_create(), 84, 0, 0, nullptr, 0, nullptr, 0, nullptr);
+  MatchResult* r = match_result_create(1);
+  DataBlob* probe = make_template(9, 10);
+  match_result_set_probe_blob(r, probe);
+  r->record_key = keys[1];
+  r->transform = xform_create(7, -5, 0);
+  DataBlob* out = nullptr;
+  ASSERT_EQ(engine_adapt_template(engine, stored, r, &out, nullptr, nullptr), ML_OK);
+  MultiViewTemplate* adapted = nullptr;
+  ASSERT_EQ(mvt_from_blob(out, &adapted), ML_OK);
+  EXPECT_EQ(ids(adapted), (std::vector<int>{1, 2, 9}));
+  int32_t key = 0;
+  DataBlob* v = kwzd_get_at(mvt_store(adapted), 2, &key);
+  blob_release(v);
+  uint16_t length = 0;
+  const uint8_t* c = kwzd_get_section(mvt_store(adapted), key, MVT_CLASS_SECTION, &length);
+  ASSERT_TRUE(c && length == 1);
+  EXPECT_EQ(c[0], 3);
+  const uint8_t* info = kwzd_get_section(mvt_store(adapted), key, MVT_VIEW_INFO_SECTION, &length);
+  ASSERT_TRUE(info && length == 6);
+  EXPECT_EQ(static_cast<int16_t>(info[0] << 8 | info[1]), 7);
+  EXPECT_EQ(static_cast<int16_t>(info[2] << 8 | info[3]), -5);
+  mvt_release(adapted);
+  blob_release(out);
+  blob_release(probe);
+  match_result_release(r);
+  engine_release(engine);
+  ctx_release(ctx);
+  blob_release(stored);
 }
 
 TEST(ViewSelection, CandidatesOfNewAndStoredViews) {
