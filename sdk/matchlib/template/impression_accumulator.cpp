@@ -58,6 +58,14 @@ ImpressionAccumulator* new_accumulator(std::uint16_t height, std::uint16_t width
   return a;
 }
 
+// The last impression's window must lie inside the sensor area: it sizes
+// the similarity maps rendered over it, so a saved form must not make it
+// larger than the area the accumulator holds.
+bool window_inside(const ImpressionAccumulator& a) {
+  return a.last_height <= a.height && a.last_width <= a.width &&
+         a.last_row <= a.height - a.last_height && a.last_column <= a.width - a.last_width;
+}
+
 int put_template(ImpressionAccumulator& a, unsigned slot, std::int32_t format,
                  std::span<const std::uint8_t> bytes) {
   if (slot >= ACCUM_SLOTS || a.slots[slot]) return ML_CORRUPT;
@@ -143,7 +151,7 @@ int parse_blocks(std::span<const std::uint8_t> in, ImpressionAccumulator** out) 
   int status = zyl::matchlib::blocks_dispatch6(&p, kBlocks, in.data() + 2,
                                                static_cast<std::uint32_t>(in.size() - 2), nullptr);
   // A saved accumulator always carries its head and its base map.
-  if (status == ML_OK && (!p.acc || !p.acc->base_map)) status = ML_CORRUPT;
+  if (status == ML_OK && (!p.acc || !p.acc->base_map || !window_inside(*p.acc))) status = ML_CORRUPT;
   if (status != ML_OK) {
     if (p.acc) destroy_accumulator(p.acc);
     return status;
@@ -161,8 +169,9 @@ int parse_old(std::span<const std::uint8_t> in, std::uint16_t version, Impressio
   if (!r.ok() || h == 0 || w == 0) return ML_CORRUPT;
   const std::size_t cells = static_cast<std::size_t>(h) * w;
   // Versions 1 and 2 carry no map, so nothing in the bytes vouches for the
-  // area: bound it to what a sensor can be.
-  if (version < 3 && cells > ACCUM_MAX_CELLS) return ML_CORRUPT;
+  // area: bound it to the largest sensor. Later versions hold the map, and
+  // the area is bounded below by what the input holds.
+  if (version < 3 && cells > ACCUM_MAX_SENSOR_CELLS) return ML_CORRUPT;
   std::uint16_t last[4] = {h, w, 0, 0};
   std::uint8_t settings[ACCUM_SETTINGS];
   std::memcpy(settings, kDefaultSettings, sizeof settings);
@@ -181,6 +190,14 @@ int parse_old(std::span<const std::uint8_t> in, std::uint16_t version, Impressio
   const std::uint64_t needed =
       static_cast<std::uint64_t>(n) * length + (version >= 3 ? cells : 0);
   if (!r.ok() || n > ACCUM_SLOTS || needed > r.remaining()) return ML_CORRUPT;
+  ImpressionAccumulator probe{};
+  probe.height = h;
+  probe.width = w;
+  probe.last_height = last[0];
+  probe.last_width = last[1];
+  probe.last_row = last[2];
+  probe.last_column = last[3];
+  if (!window_inside(probe)) return ML_CORRUPT;
   ImpressionAccumulator* a = new_accumulator(h, w, true);
   if (!a) return ML_NO_MEMORY;
   a->last_height = last[0];
@@ -369,7 +386,8 @@ int zyl::matchlib::accum_parse(const uint8_t* bytes, uint32_t length, Impression
   std::span<const std::uint8_t> in(bytes, length);
   if (length < 2) return ML_CORRUPT;
   const std::uint16_t version = zyl::matchlib::bytes_read_be16(bytes);
-  if (version >= 1 && version <= 6) return parse_old(in, version, out);
+  if (version == 0) return ML_CORRUPT;  // no saved form was ever version 0
+  if (version <= 6) return parse_old(in, version, out);
   return parse_blocks(in, out);
 }
 
@@ -387,7 +405,7 @@ int zyl::matchlib::accum_map_statistics(const MatchContext* ctx, const uint8_t* 
                                         int width, uint16_t out[4]) {
   if (!map || !out || height <= 0 || width <= 0) return ML_BAD_ARGUMENT;
   const std::int64_t n = static_cast<std::int64_t>(height) * width;
-  if (n > 65536) return ML_WRONG_KIND;
+  if (n > ACCUM_MAX_CELLS) return ML_WRONG_KIND;
   const std::int64_t radius = zyl::matchlib::param_get(ctx, 0x0cb73cb4u, -1);
   const std::int64_t cx = zyl::matchlib::param_get(ctx, 0x4dc10c80u, -1);
   const std::int64_t cy = zyl::matchlib::param_get(ctx, 0x967d3b73u, -1);
