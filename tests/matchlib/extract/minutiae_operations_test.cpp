@@ -100,7 +100,7 @@ TEST(MinutiaeOperations, RequestedTypes) {
     int requested, blob_type;
     const char* form;  // "iso05", "iso11", "ansi04", "ansi09", "card05", "card11", "ext", "wrap"
   };
-  // Blob types 4, 5 and 6 are aliases of 1, 2 and 3.
+  // Requested types 4, 5 and 6 give the older versions as blob types 1, 2 and 3.
   const Case cases[] = {{1, 1, "iso11"},  {2, 2, "card11"}, {3, 3, "ansi09"}, {4, 1, "iso05"},
                         {5, 2, "card05"}, {6, 3, "ansi04"}, {67, 67, "ext"},  {72, 72, "ext"},
                         {73, 67, "wrap"}, {74, 67, "ext"},  {75, 72, "ext"}};

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "matchlib/extract/ridge_trace.h"
+#include "support/allocation_sweep.h"
 #include "zylscan/matchlib_minutiae.h"
 #include "zylscan/matchlib_minutiae_ops.h"
 #include "zylscan/matchlib_object.h"
@@ -183,6 +184,39 @@ TEST(RidgeTraceSegments, NothingToTraceAndBadArguments) {
         << c.extra;
   work.height = work.width = 64;
   EXPECT_EQ(ridgetrace_segments_run(&work, f.image.data(), f.blocks.data(), 8, 4, nullptr, &r, 54), ML_OK);
+}
+
+TEST(RidgeTraceSegments, MemoryFailureLeavesTheSlotsAsTheyWere) {
+  MinutiaeWorkInfo work{};
+  work.height = work.width = 64;
+  const int allocations = sweep_allocation_failures([&] {
+    Frame f;  // a free ridge and a Y: slots 28 to 30 all get data
+    for (int c = 12; c <= 50; ++c) f.set(12, c);
+    for (int k = 0; k <= 15; ++k) {
+      f.set(25 + k, 15 + k);
+      f.set(25 + k, 45 - k);
+      f.set(40 + k, 30);
+    }
+    MinutiaeRecord r{};
+    r.options = MINX_FULL;
+    auto* held = static_cast<std::uint8_t*>(std::malloc(2));  // slot data is malloc'd
+    r.trace_slots[29] = {2, held};
+    const int status = ridgetrace_segments_run(&work, f.image.data(), f.blocks.data(), 8, 4, nullptr, &r, 28);
+    if (allocation_failed()) {
+      EXPECT_EQ(status, ML_NO_MEMORY);
+      EXPECT_EQ(r.trace_slots[28].data, nullptr);
+      EXPECT_EQ(r.trace_slots[29].data, held);
+      EXPECT_EQ(r.trace_slots[29].length, 2u);
+      EXPECT_EQ(r.trace_slots[30].data, nullptr);
+    } else {
+      EXPECT_EQ(status, ML_OK);
+      EXPECT_EQ(r.trace_slots[28].length, 7u);
+      EXPECT_EQ(r.trace_slots[29].length, 7u);  // replaced, not appended to
+      EXPECT_EQ(r.trace_slots[30].length, 7u);
+    }
+    free_slots(r);
+  });
+  EXPECT_EQ(allocations, 3);
 }
 
 TEST(ClockSeconds, IsMonotonic) {
