@@ -317,6 +317,7 @@ int segments_run(MinutiaeWorkInfo* work, std::uint8_t* thinned, const std::uint8
     std::uint32_t length;
   };
   std::vector<Slot> made;
+  made.reserve(lists.size());  // no allocation of its own once slot bytes exist
   auto drop = [&] {
     for (Slot& m : made) std::free(m.bytes);
   };
@@ -341,13 +342,7 @@ int segments_run(MinutiaeWorkInfo* work, std::uint8_t* thinned, const std::uint8
       *p++ = static_cast<std::uint8_t>(static_cast<std::uint16_t>(middle.column) >> 8);
       *p++ = static_cast<std::uint8_t>(middle.column);
     }
-    try {
-      made.push_back(Slot{first_slot + list.kind - 1, bytes, static_cast<std::uint32_t>(n)});
-    } catch (...) {
-      std::free(bytes);
-      drop();
-      throw;
-    }
+    made.push_back(Slot{first_slot + list.kind - 1, bytes, static_cast<std::uint32_t>(n)});
   }
   release_lists(lists);
   for (const Slot& m : made) {

@@ -58,12 +58,12 @@ ImpressionAccumulator* new_accumulator(std::uint16_t height, std::uint16_t width
   return a;
 }
 
-// The last impression's window must lie inside the sensor area: it sizes
-// the similarity maps rendered over it, so a saved form must not make it
-// larger than the area the accumulator holds.
-bool window_inside(const ImpressionAccumulator& a) {
-  return a.last_height <= a.height && a.last_width <= a.width &&
-         a.last_row <= a.height - a.last_height && a.last_column <= a.width - a.last_width;
+// The last impression's window (height, width, row, column) must lie
+// inside the sensor area: it sizes the similarity maps rendered over it, so
+// a saved form must not make it larger than the area the accumulator holds.
+bool window_inside(std::uint16_t height, std::uint16_t width, const std::uint16_t (&last)[4]) {
+  return last[0] <= height && last[1] <= width && last[2] <= height - last[0] &&
+         last[3] <= width - last[1];
 }
 
 int put_template(ImpressionAccumulator& a, unsigned slot, std::int32_t format,
@@ -89,13 +89,15 @@ int read_head(void* target, const std::uint8_t* body, std::uint32_t length, void
   if (p.have_head || p.blocks++ != 0 || length != ACCUM_HEAD_LENGTH - 6) return ML_CORRUPT;
   ByteReader r(std::span<const std::uint8_t>(body, length));
   const std::uint16_t h = r.u16(), w = r.u16();
-  if (h == 0 || w == 0) return ML_CORRUPT;
+  std::uint16_t last[4];
+  for (auto& v : last) v = r.u16();
+  if (h == 0 || w == 0 || !window_inside(h, w, last)) return ML_CORRUPT;
   p.acc = new_accumulator(h, w, false);
   if (!p.acc) return ML_NO_MEMORY;
-  p.acc->last_height = r.u16();
-  p.acc->last_width = r.u16();
-  p.acc->last_row = r.u16();
-  p.acc->last_column = r.u16();
+  p.acc->last_height = last[0];
+  p.acc->last_width = last[1];
+  p.acc->last_row = last[2];
+  p.acc->last_column = last[3];
   r.bytes(p.acc->settings, ACCUM_SETTINGS);
   p.have_head = true;
   return ML_OK;
@@ -151,7 +153,7 @@ int parse_blocks(std::span<const std::uint8_t> in, ImpressionAccumulator** out) 
   int status = zyl::matchlib::blocks_dispatch6(&p, kBlocks, in.data() + 2,
                                                static_cast<std::uint32_t>(in.size() - 2), nullptr);
   // A saved accumulator always carries its head and its base map.
-  if (status == ML_OK && (!p.acc || !p.acc->base_map || !window_inside(*p.acc))) status = ML_CORRUPT;
+  if (status == ML_OK && (!p.acc || !p.acc->base_map)) status = ML_CORRUPT;
   if (status != ML_OK) {
     if (p.acc) destroy_accumulator(p.acc);
     return status;
@@ -169,8 +171,8 @@ int parse_old(std::span<const std::uint8_t> in, std::uint16_t version, Impressio
   if (!r.ok() || h == 0 || w == 0) return ML_CORRUPT;
   const std::size_t cells = static_cast<std::size_t>(h) * w;
   // Versions 1 and 2 carry no map, so nothing in the bytes vouches for the
-  // area: bound it to the largest sensor. Later versions hold the map, and
-  // the area is bounded below by what the input holds.
+  // area: bound it to the largest sensor frame. Later versions carry the
+  // map, so their input itself bounds the area (checked below).
   if (version < 3 && cells > ACCUM_MAX_SENSOR_CELLS) return ML_CORRUPT;
   std::uint16_t last[4] = {h, w, 0, 0};
   std::uint8_t settings[ACCUM_SETTINGS];
@@ -190,14 +192,7 @@ int parse_old(std::span<const std::uint8_t> in, std::uint16_t version, Impressio
   const std::uint64_t needed =
       static_cast<std::uint64_t>(n) * length + (version >= 3 ? cells : 0);
   if (!r.ok() || n > ACCUM_SLOTS || needed > r.remaining()) return ML_CORRUPT;
-  ImpressionAccumulator probe{};
-  probe.height = h;
-  probe.width = w;
-  probe.last_height = last[0];
-  probe.last_width = last[1];
-  probe.last_row = last[2];
-  probe.last_column = last[3];
-  if (!window_inside(probe)) return ML_CORRUPT;
+  if (!window_inside(h, w, last)) return ML_CORRUPT;
   ImpressionAccumulator* a = new_accumulator(h, w, true);
   if (!a) return ML_NO_MEMORY;
   a->last_height = last[0];
