@@ -136,7 +136,7 @@ void VirtualDevice::take_next_image() {
   if (spec_.frames.empty()) {
     captured_.assign(static_cast<std::size_t>(cols) * rows, 0x80);
   } else {
-    const auto released = [this](const DeviceSpec::Frame& f) {
+    const auto released = [](const DeviceSpec::Frame& f) {
       return f.hold && !f.until.empty() && std::ifstream(f.until).good();
     };
     // Held frames whose file exists are passed over (all of them at most once).
