@@ -2,6 +2,9 @@
 
 #include <array>
 #include <atomic>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <thread>
 #include <memory>
 #include <vector>
@@ -368,4 +371,28 @@ TEST_F(CaptureTest, BlockedCaptureWaitsUntilReleased) {
   capture.join();
   EXPECT_EQ(result, 0);
   EXPECT_EQ(image, Fitted("fvc2000_102_1.pgm", 256, 360));
+}
+
+// A held image is what every later capture sees (the finger stays on the
+// scanner): "hold=FILE" until FILE exists, then the next image; "hold" for
+// good, where plain images would start again at the first.
+TEST_F(CaptureTest, HeldImageStaysOnTheScanner) {
+  std::string dir = (std::filesystem::temp_directory_path() / "zyl-hold-XXXXXX").string();
+  ASSERT_NE(::mkdtemp(dir.data()), nullptr);
+  const std::string until = dir + "/next";
+  Open("device vid1:0x2022\nimage solid=10\nimage solid=20 hold=" + until +
+       "\nimage solid=30 hold\nimage solid=40\n");
+  const auto grey = [&] {
+    const auto image = Capture(0);
+    return image.empty() ? -1 : int{image[0]};
+  };
+  EXPECT_EQ(grey(), 10);
+  EXPECT_EQ(grey(), 20);
+  EXPECT_EQ(grey(), 20);
+  EXPECT_EQ(grey(), 20);
+  std::ofstream(until).put('x');
+  std::vector<int> after;
+  for (int i = 0; i < 4; ++i) after.push_back(grey());
+  EXPECT_EQ(after, (std::vector<int>{30, 30, 30, 30}));
+  std::filesystem::remove_all(dir);
 }

@@ -20,6 +20,8 @@ TEST(VirtualScanner, ScenarioErrorsNameTheLine) {
       {"device vid1:0x2022\nfault at=3\n", "line 2: fault without a kind"},
       {"device vid1:0x2022\nfault at=3 melt\n", "line 2: unknown fault word: melt"},
       {"device vid1:0x2022\nimage /nonexistent.pgm\n", "line 2: cannot open /nonexistent.pgm"},
+      {"device vid1:0x2022\nimage solid=1 hold=\n", "line 2: hold= needs a file"},
+      {"device vid1:0x2022\nimage solid=1 a.pgm\n", "line 2: image needs one path or solid=V"},
       {"device vid1:0x2022\nclock slow\n", "line 2: clock is virtual or real"},
       {"device vid1:0x2022\nlaser on\n", "line 2: unknown line: laser"},
   };

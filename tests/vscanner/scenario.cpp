@@ -1,5 +1,6 @@
 #include "scenario.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -352,26 +353,38 @@ std::string parse_scenario(const std::string& text, const std::string& base_dir,
         split_options(in, opts, rest);
         bool resize = false;
         int solid = -1;
+        DeviceSpec::Frame frame;
+        // "hold" alone holds the frame for good; "hold=FILE" until FILE exists.
+        if (auto h = std::find(rest.begin(), rest.end(), "hold"); h != rest.end()) {
+          frame.hold = true;
+          rest.erase(h);
+        }
         for (auto& [k, v] : opts) {
           if (k == "fit") {
             if (v != "pad" && v != "resize") throw std::runtime_error("fit is pad or resize");
             resize = v == "resize";
           } else if (k == "solid") {
             solid = static_cast<int>(bounded(v, 0, 255));
+          } else if (k == "hold") {
+            if (v.empty()) throw std::runtime_error("hold= needs a file");
+            frame.hold = true;
+            frame.until = v[0] == '/' ? v : base_dir + "/" + v;
           } else {
             throw std::runtime_error("unknown image option: " + k);
           }
         }
         if (solid >= 0) {
+          if (!rest.empty()) throw std::runtime_error("image needs one path or solid=V");
           int cols, rows;
           frame_size(d, cols, rows);
-          d.frames.emplace_back(static_cast<size_t>(cols) * rows, static_cast<std::uint8_t>(solid));
-          continue;
+          frame.pixels.assign(static_cast<size_t>(cols) * rows, static_cast<std::uint8_t>(solid));
+        } else {
+          if (rest.size() != 1) throw std::runtime_error("image needs one path or solid=V");
+          std::string path = rest[0];
+          if (path.empty() || path[0] != '/') path = base_dir + "/" + path;
+          frame.pixels = make_frame(d, zyl::test::read_pgm(path), resize);
         }
-        if (rest.size() != 1) throw std::runtime_error("image needs one path or solid=V");
-        std::string path = rest[0];
-        if (path.empty() || path[0] != '/') path = base_dir + "/" + path;
-        d.frames.push_back(make_frame(d, zyl::test::read_pgm(path), resize));
+        d.frames.push_back(std::move(frame));
       } else {
         throw std::runtime_error("unknown line: " + key);
       }

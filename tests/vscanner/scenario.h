@@ -51,7 +51,15 @@ struct DeviceSpec {
   std::array<std::uint16_t, 8> calibration{103, 203, 497, 203, 497, 597, 103, 597};
   std::uint8_t search_status = 0, search_byte = 0;
   std::uint16_t search_value = 0;
-  std::vector<std::vector<std::uint8_t>> frames;  // served frames, in order, looping
+  // Served frames, in order, looping. A held frame is served again by every
+  // capture (the finger stays on the scanner) until its file exists, or for
+  // good when it names none.
+  struct Frame {
+    std::vector<std::uint8_t> pixels;
+    bool hold = false;
+    std::string until;  // with hold: the file whose existence moves on
+  };
+  std::vector<Frame> frames;
   std::uint8_t interface_class = 0xFF;            // vendor specific; 3 (HID) in update state
   std::uint8_t transfer_type = 2;                  // endpoint attributes: 2 bulk, 3 interrupt
   // Firmware update state: the file marks a scanner that was told to enter

@@ -136,8 +136,17 @@ void VirtualDevice::take_next_image() {
   if (spec_.frames.empty()) {
     captured_.assign(static_cast<std::size_t>(cols) * rows, 0x80);
   } else {
-    captured_ = spec_.frames[next_image_ % spec_.frames.size()];
-    ++next_image_;
+    const auto released = [](const DeviceSpec::Frame& f) {
+      return f.hold && !f.until.empty() && std::ifstream(f.until).good();
+    };
+    // Held frames whose file exists are passed over (all of them at most once).
+    for (std::size_t k = 0; k < spec_.frames.size(); ++k) {
+      if (!released(spec_.frames[next_image_ % spec_.frames.size()])) break;
+      ++next_image_;
+    }
+    const auto& frame = spec_.frames[next_image_ % spec_.frames.size()];
+    captured_ = frame.pixels;
+    if (!frame.hold || released(frame)) ++next_image_;
   }
   has_capture_ = true;
   ++state_.captures;

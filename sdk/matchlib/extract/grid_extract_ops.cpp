@@ -15,6 +15,7 @@
 #include "matchlib/core/blob.h"
 #include "matchlib/core/param_store.h"
 #include "matchlib/extract/grid_extract_ops.h"
+#include "matchlib/extract/grid_frontend.h"
 #include "matchlib/image/grey_image.h"
 #include "matchlib/image/image_geometry.h"
 
@@ -98,8 +99,9 @@ int extract(MatchContext* context, GrayImage* image, int32_t format, DataBlob** 
       if (!working) return ML_NO_MEMORY;
     }
   }
-  return front == 500 ? run_front_end(working.get(), gridblock_extract32, 500, p, out_blob)
-                      : run_front_end(working.get(), gridblock_extract, 250, p, out_blob);
+  return front == 500
+             ? run_front_end(working.get(), zyl::matchlib::gridblock_extract32, 500, p, out_blob)
+             : run_front_end(working.get(), zyl::matchlib::gridblock_extract, 250, p, out_blob);
 }
 
 int extract_i16(MatchContext* context, GrayImage* image, int32_t format, DataBlob** out_blob) {
@@ -127,7 +129,8 @@ int extract_i16(MatchContext* context, GrayImage* image, int32_t format, DataBlo
     }
   }
   if (resolution > 400) return ML_WRONG_KIND;
-  return run_front_end(working.get(), gridblock_extract_i16, resolution, p, out_blob);
+  return run_front_end(working.get(), zyl::matchlib::gridblock_extract_i16, resolution, p,
+                       out_blob);
 }
 
 }  // namespace

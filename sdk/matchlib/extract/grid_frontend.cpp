@@ -444,9 +444,9 @@ bool bad_front_end_args(const uint8_t* pixels, const uint8_t* usable, int height
 
 using namespace zyl::matchlib::grid;
 
-extern "C" ZYL_API int gridblock_extract32(const uint8_t* pixels, const uint8_t* usable, int height,
-                                           int width, int, uint8_t** out, uint16_t* out_length,
-                                           const GridExtractParams* params) {
+int zyl::matchlib::gridblock_extract32(const uint8_t* pixels, const uint8_t* usable, int height,
+                                        int width, int, uint8_t** out, uint16_t* out_length,
+                                        const GridExtractParams* params) {
   if (bad_front_end_args(pixels, usable, height, width, out, out_length, params))
     return ML_BAD_ARGUMENT;
   *out = nullptr;
@@ -456,9 +456,9 @@ extern "C" ZYL_API int gridblock_extract32(const uint8_t* pixels, const uint8_t*
   });
 }
 
-extern "C" ZYL_API int gridblock_extract(const uint8_t* pixels, const uint8_t* usable, int height,
-                                         int width, int, uint8_t** out, uint16_t* out_length,
-                                         const GridExtractParams* params) {
+int zyl::matchlib::gridblock_extract(const uint8_t* pixels, const uint8_t* usable, int height,
+                                      int width, int, uint8_t** out, uint16_t* out_length,
+                                      const GridExtractParams* params) {
   if (bad_front_end_args(pixels, usable, height, width, out, out_length, params))
     return ML_BAD_ARGUMENT;
   *out = nullptr;
@@ -468,10 +468,9 @@ extern "C" ZYL_API int gridblock_extract(const uint8_t* pixels, const uint8_t* u
   });
 }
 
-extern "C" ZYL_API int gridblock_extract_i16(const uint8_t* pixels, const uint8_t* usable,
-                                             int height, int width, int resolution, uint8_t** out,
-                                             uint16_t* out_length,
-                                             const GridExtractParams* params) {
+int zyl::matchlib::gridblock_extract_i16(const uint8_t* pixels, const uint8_t* usable,
+                                          int height, int width, int resolution, uint8_t** out,
+                                          uint16_t* out_length, const GridExtractParams* params) {
   if (bad_front_end_args(pixels, usable, height, width, out, out_length, params))
     return ML_BAD_ARGUMENT;
   *out = nullptr;
@@ -529,6 +528,29 @@ extern "C" {
 ZYL_API int gridblock_peak_agreement(const GridCellWork* works, int k, int row, int column,
                                      int rows, int columns) {
   return zyl::matchlib::gridblock_peak_agreement(works, k, row, column, rows, columns);
+}
+
+}  // extern "C"
+
+extern "C" {
+
+ZYL_API int gridblock_extract32(const uint8_t* pixels, const uint8_t* usable, int height, int width,
+                                int resolution, uint8_t** out, uint16_t* out_length,
+                                const GridExtractParams* params) {
+  return zyl::matchlib::gridblock_extract32(pixels, usable, height, width, resolution, out,
+                                            out_length, params);
+}
+ZYL_API int gridblock_extract(const uint8_t* pixels, const uint8_t* usable, int height, int width,
+                              int resolution, uint8_t** out, uint16_t* out_length,
+                              const GridExtractParams* params) {
+  return zyl::matchlib::gridblock_extract(pixels, usable, height, width, resolution, out,
+                                          out_length, params);
+}
+ZYL_API int gridblock_extract_i16(const uint8_t* pixels, const uint8_t* usable, int height,
+                                  int width, int resolution, uint8_t** out, uint16_t* out_length,
+                                  const GridExtractParams* params) {
+  return zyl::matchlib::gridblock_extract_i16(pixels, usable, height, width, resolution, out,
+                                              out_length, params);
 }
 
 }  // extern "C"

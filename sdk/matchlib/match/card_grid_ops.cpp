@@ -280,24 +280,24 @@ int zyl::matchlib::card_template_image_info(const DataBlob* blob, uint16_t* widt
   return ML_OK;
 }
 
-extern "C" ZYL_API int match_card_grid(MatchContext* context, DataBlob* a, DataBlob* b,
-                                       uint16_t** out_scores, uint16_t* out_count,
-                                       RigidTransform** alignment) {
+int zyl::matchlib::match_card_grid(MatchContext* context, DataBlob* a, DataBlob* b,
+                                    uint16_t** out_scores, uint16_t* out_count,
+                                    RigidTransform** alignment) {
   return card_grid(context, a, b, out_scores, out_count, alignment, Variant::search);
 }
-extern "C" ZYL_API int match_card_grid_detail(MatchContext* context, DataBlob* a, DataBlob* b,
-                                              uint16_t** out_scores, uint16_t* out_count,
-                                              RigidTransform** alignment) {
+int zyl::matchlib::match_card_grid_detail(MatchContext* context, DataBlob* a, DataBlob* b,
+                                           uint16_t** out_scores, uint16_t* out_count,
+                                           RigidTransform** alignment) {
   return card_grid(context, a, b, out_scores, out_count, alignment, Variant::detail);
 }
-extern "C" ZYL_API int match_card_grid_fixed(MatchContext* context, DataBlob* a, DataBlob* b,
-                                             uint16_t** out_scores, uint16_t* out_count,
-                                             RigidTransform** alignment) {
+int zyl::matchlib::match_card_grid_fixed(MatchContext* context, DataBlob* a, DataBlob* b,
+                                          uint16_t** out_scores, uint16_t* out_count,
+                                          RigidTransform** alignment) {
   return card_grid(context, a, b, out_scores, out_count, alignment, Variant::fixed);
 }
-extern "C" ZYL_API int match_grid_map(MatchContext* context, DataBlob* a, DataBlob* b,
-                                      uint16_t** out_scores, uint16_t* out_count,
-                                      RigidTransform** alignment) {
+int zyl::matchlib::match_grid_map(MatchContext* context, DataBlob* a, DataBlob* b,
+                                   uint16_t** out_scores, uint16_t* out_count,
+                                   RigidTransform** alignment) {
   return card_grid(context, a, b, out_scores, out_count, alignment, Variant::grid_only);
 }
 
@@ -306,6 +306,24 @@ extern "C" {
 ZYL_API int card_template_image_info(const DataBlob* blob, uint16_t* width, uint16_t* height,
                                      uint8_t* quality) {
   return zyl::matchlib::card_template_image_info(blob, width, height, quality);
+}
+ZYL_API int match_card_grid(MatchContext* context, DataBlob* a, DataBlob* b, uint16_t** out_scores,
+                            uint16_t* out_count, RigidTransform** alignment) {
+  return zyl::matchlib::match_card_grid(context, a, b, out_scores, out_count, alignment);
+}
+ZYL_API int match_card_grid_detail(MatchContext* context, DataBlob* a, DataBlob* b,
+                                   uint16_t** out_scores, uint16_t* out_count,
+                                   RigidTransform** alignment) {
+  return zyl::matchlib::match_card_grid_detail(context, a, b, out_scores, out_count, alignment);
+}
+ZYL_API int match_card_grid_fixed(MatchContext* context, DataBlob* a, DataBlob* b,
+                                  uint16_t** out_scores, uint16_t* out_count,
+                                  RigidTransform** alignment) {
+  return zyl::matchlib::match_card_grid_fixed(context, a, b, out_scores, out_count, alignment);
+}
+ZYL_API int match_grid_map(MatchContext* context, DataBlob* a, DataBlob* b, uint16_t** out_scores,
+                           uint16_t* out_count, RigidTransform** alignment) {
+  return zyl::matchlib::match_grid_map(context, a, b, out_scores, out_count, alignment);
 }
 
 }  // extern "C"

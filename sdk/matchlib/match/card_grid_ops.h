@@ -9,5 +9,13 @@ namespace zyl::matchlib {
 
 int card_template_image_info(const DataBlob* blob, uint16_t* width, uint16_t* height,
                              uint8_t* quality);
+int match_card_grid(MatchContext* context, DataBlob* a, DataBlob* b, uint16_t** out_scores,
+                    uint16_t* out_count, RigidTransform** alignment);
+int match_card_grid_detail(MatchContext* context, DataBlob* a, DataBlob* b, uint16_t** out_scores,
+                           uint16_t* out_count, RigidTransform** alignment);
+int match_card_grid_fixed(MatchContext* context, DataBlob* a, DataBlob* b, uint16_t** out_scores,
+                          uint16_t* out_count, RigidTransform** alignment);
+int match_grid_map(MatchContext* context, DataBlob* a, DataBlob* b, uint16_t** out_scores,
+                   uint16_t* out_count, RigidTransform** alignment);
 
 }  // namespace zyl::matchlib

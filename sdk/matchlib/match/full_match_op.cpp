@@ -17,6 +17,7 @@
 #include "matchlib/match/match_op_failure.h"
 #include "matchlib/core/param_store.h"
 #include "matchlib/core/rigid_transform.h"
+#include "matchlib/match/card_grid_ops.h"
 #include "matchlib/match/full_match_op.h"
 #include "matchlib/match/keypoint_match_ops.h"
 
@@ -119,9 +120,9 @@ int zyl::matchlib::match_full(MatchContext* context, DataBlob* a, DataBlob* b,
   Xform card_alignment;
   if (card_grid) {
     if (!copy_of(key.get(), card_alignment)) return fail_match_op(ML_NO_MEMORY, out_scores, out_count, alignment);
-    const StageMatchRoutine op = variant       ? match_grid_map
-                                 : alternative ? match_card_grid
-                                               : match_card_grid_fixed;
+    const StageMatchRoutine op = variant       ? zyl::matchlib::match_grid_map
+                                 : alternative ? zyl::matchlib::match_card_grid
+                                               : zyl::matchlib::match_card_grid_fixed;
     std::uint16_t* v = nullptr;
     std::uint16_t count = 0;
     RigidTransform* t = card_alignment.release();

@@ -225,9 +225,9 @@ extern "C" ZYL_API int match_keypoints_light(MatchContext* context, DataBlob* a,
   return keypoints_core(context, a, b, s, Matcher::paired, out_scores, out_count, alignment);
 }
 
-extern "C" ZYL_API int match_keypoints(MatchContext* context, DataBlob* a, DataBlob* b,
-                                       uint16_t** out_scores, uint16_t* out_count,
-                                       RigidTransform** alignment) {
+int zyl::matchlib::match_keypoints(MatchContext* context, DataBlob* a, DataBlob* b,
+                                    uint16_t** out_scores, uint16_t* out_count,
+                                    RigidTransform** alignment) {
   MatcherSettings s;
   zyl::matchlib::matcher_settings_defaults(&s, context);
   return keypoints_core(context, a, b, s, Matcher::paired, out_scores, out_count, alignment);
@@ -372,6 +372,10 @@ ZYL_API int keypoints_paired_core(MatchContext* context, DataBlob* a, DataBlob* 
                                   uint16_t* out_count, RigidTransform** alignment) {
   return zyl::matchlib::keypoints_paired_core(context, a, b, settings, out_scores, out_count,
                                               alignment);
+}
+ZYL_API int match_keypoints(MatchContext* context, DataBlob* a, DataBlob* b, uint16_t** out_scores,
+                            uint16_t* out_count, RigidTransform** alignment) {
+  return zyl::matchlib::match_keypoints(context, a, b, out_scores, out_count, alignment);
 }
 ZYL_API int match_keypoint_pairs(MatchContext* context, DataBlob* a, DataBlob* b,
                                  MinutiaPairing** out_pairing) {

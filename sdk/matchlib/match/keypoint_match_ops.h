@@ -11,6 +11,8 @@ void matcher_settings_defaults(MatcherSettings* s, const MatchContext* c);
 int keypoints_paired_core(MatchContext* context, DataBlob* a, DataBlob* b,
                           const MatcherSettings* settings, uint16_t** out_scores,
                           uint16_t* out_count, RigidTransform** alignment);
+int match_keypoints(MatchContext* context, DataBlob* a, DataBlob* b, uint16_t** out_scores,
+                    uint16_t* out_count, RigidTransform** alignment);
 int match_keypoint_pairs(MatchContext* context, DataBlob* a, DataBlob* b,
                          MinutiaPairing** out_pairing);
 int match_keypoints_with_pairing(MatchContext* context, DataBlob* a, const uint8_t* ext_a,

@@ -20,8 +20,10 @@
 #include "zylscan/matchlib_xform.h"
 #include "matchlib/core/far_scale.h"
 #include "matchlib/core/rigid_transform.h"
+#include "matchlib/match/card_grid_ops.h"
 #include "matchlib/match/gridblock_match_ops.h"
 #include "matchlib/match/gridmap_match.h"
+#include "matchlib/match/keypoint_match_ops.h"
 #include "matchlib/match/stage_pairs.h"
 #include "matchlib/template/block_maps.h"
 #include "matchlib/template/container.h"
@@ -141,14 +143,14 @@ extern "C" ZYL_API int match_keypoints_then_gridblock(MatchContext* context, Dat
                                                       DataBlob* gallery, uint16_t** out_scores,
                                                       uint16_t* out_count,
                                                       RigidTransform** transform) {
-  return then_gridblock(match_keypoints, true, context, probe, gallery, out_scores, out_count,
+  return then_gridblock(zyl::matchlib::match_keypoints, true, context, probe, gallery, out_scores, out_count,
                         transform);
 }
 
 extern "C" ZYL_API int match_card_then_gridblock(MatchContext* context, DataBlob* probe,
                                                  DataBlob* gallery, uint16_t** out_scores,
                                                  uint16_t* out_count, RigidTransform** transform) {
-  return then_gridblock(match_card_grid, false, context, probe, gallery, out_scores, out_count,
+  return then_gridblock(zyl::matchlib::match_card_grid, false, context, probe, gallery, out_scores, out_count,
                         transform);
 }
 

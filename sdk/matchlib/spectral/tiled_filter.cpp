@@ -137,16 +137,16 @@ struct Pair {
 bool pair_for_side(int side, Pair* p) {
   switch (side) {
     case 16:
-      *p = {::fft2d_forward16, ::fft2d_inverse16, 4};
+      *p = {zyl::matchlib::fft2d_forward16, zyl::matchlib::fft2d_inverse16, 4};
       return true;
     case 32:
-      *p = {::fft2d_forward32, ::fft2d_inverse32, 5};
+      *p = {zyl::matchlib::fft2d_forward32, zyl::matchlib::fft2d_inverse32, 5};
       return true;
     case 64:
-      *p = {::fft2d_forward64, ::fft2d_inverse64, 6};
+      *p = {zyl::matchlib::fft2d_forward64, zyl::matchlib::fft2d_inverse64, 6};
       return true;
     case 128:
-      *p = {::fft2d_forward128, ::fft2d_inverse128, 7};
+      *p = {zyl::matchlib::fft2d_forward128, zyl::matchlib::fft2d_inverse128, 7};
       return true;
     default: return false;
   }
