@@ -6,14 +6,18 @@
 // sensor that selects mode 4). Two builds that give the same results print
 // the same lines (each print is named by its folder's name and its own):
 //
-//   quenta_compare [--mode 3|4] [FOLDER...]   > a.txt
-//   (the other build, same arguments)          > b.txt
+//   quenta_compare [--mode 3|4] [--first N] [FOLDER...]   > a.txt
+//   (the other build, same arguments)                       > b.txt
 //   cmp a.txt b.txt
 //
 // Without folders it reads the shared 160 x 160 sets (folders whose names
-// end in -160); without --mode it runs mode 3 and then mode 4.
+// end in -160); without --mode it runs mode 3 and then mode 4. With --first
+// it takes only the first N prints of each folder (in name order), which
+// keeps a run under callgrind short: N extractions and N (N - 1)
+// verifications a folder.
 #include <algorithm>
 #include <cstdint>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -43,12 +47,13 @@ std::vector<std::uint8_t> extract_and_print(const std::string& path, int mode, i
   return out;
 }
 
-void run_folder(const std::string& folder, int mode) {
+void run_folder(const std::string& folder, int mode, std::size_t first) {
   const int side = mode == 4 ? 96 : 160;
   std::vector<std::string> files;
   for (const auto& entry : std::filesystem::directory_iterator(folder))
     if (entry.path().extension() == ".pgm") files.push_back(entry.path().string());
   std::sort(files.begin(), files.end());
+  if (files.size() > first) files.resize(first);
   setAlgMode(mode);
   std::vector<std::vector<std::uint8_t>> templates;
   for (const auto& f : files) templates.push_back(extract_and_print(f, mode, side));
@@ -63,13 +68,20 @@ void run_folder(const std::string& folder, int mode) {
 
 int main(int argc, char** argv) {
   std::vector<int> modes = {3, 4};
+  std::size_t first = SIZE_MAX;
+  bool bad = false;
   int a = 1;
-  if (a + 1 < argc && std::strcmp(argv[a], "--mode") == 0) {
-    modes = {std::atoi(argv[a + 1])};
-    a += 2;
+  for (; a + 1 < argc && std::strncmp(argv[a], "--", 2) == 0; a += 2) {
+    if (std::strcmp(argv[a], "--mode") == 0) {
+      modes = {std::atoi(argv[a + 1])};
+    } else if (std::strcmp(argv[a], "--first") == 0) {
+      first = static_cast<std::size_t>(std::max(std::atoi(argv[a + 1]), 0));
+    } else {
+      bad = true;
+    }
   }
-  if (modes[0] != 3 && modes[0] != 4) {
-    std::fprintf(stderr, "usage: quenta_compare [--mode 3|4] [FOLDER...]\n");
+  if (bad || (modes[0] != 3 && modes[0] != 4)) {
+    std::fprintf(stderr, "usage: quenta_compare [--mode 3|4] [--first N] [FOLDER...]\n");
     return 2;
   }
   std::vector<std::string> folders(argv + a, argv + argc);
@@ -82,6 +94,6 @@ int main(int argc, char** argv) {
     std::sort(folders.begin(), folders.end());
   }
   for (int mode : modes)
-    for (const auto& f : folders) run_folder(f, mode);
+    for (const auto& f : folders) run_folder(f, mode, first);
   return 0;
 }
