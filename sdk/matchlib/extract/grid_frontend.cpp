@@ -29,6 +29,7 @@
 #include "matchlib/image/border_extend.h"
 #include "matchlib/spectral/fft16_i16.h"
 #include "matchlib/spectral/fft2d.h"
+#include "matchlib/spectral/fft32_lanes.h"
 #include "matchlib/spectral/orientation.h"
 #include "matchlib/spectral/tile_spectra.h"
 #include "matchlib/template/grid_block.h"
@@ -337,7 +338,9 @@ int extract_fitted(Form form, const uint8_t* pixels, const uint8_t* usable, int 
       const int m = bs.mean();
       window_block(fitted.get(), Hi, Wi, top, left, m, w, samples.data(), side);
       if (is32) {
-        zyl::matchlib::fft2d_forward32(samples.data(), re.data(), im.data());
+        // Only columns fx = 0..8 of the spectrum are read below.
+        static_assert(zyl::matchlib::kForward32LowColumns > 8);
+        zyl::matchlib::fft2d_forward32_low(samples.data(), re.data(), im.data());
         auto& P = maps32->power;
         for (int fy = -9; fy <= 8; ++fy) {
           const int t = fy >= 0 ? fy : 32 + fy;
