@@ -12,6 +12,10 @@ namespace zyl::matchlib {
 // im are left as they were.
 inline constexpr int kForward32LowColumns = 12;
 void fft2d_forward32_low(const int32_t* block, int32_t* re, int32_t* im);
+// One compiled form of it, for the tests: 0 the generic one, 1 the AVX2 one
+// (x86 processors that have it). False, with nothing written, for a form
+// this build or processor lacks.
+bool fft2d_forward32_low_variant(int variant, const int32_t* block, int32_t* re, int32_t* im);
 
 // The 32-point kernel over four sequences at once: in_re[m * 4 + l] is sample
 // m of sequence l (likewise im and the outputs). For inputs within +-2^20

@@ -64,18 +64,29 @@ TEST(Fft32Lanes, LowColumnsEqualFullTransformAndOthersAreUntouched) {
   for (int limit : limits)
     for (int trial = 0; trial < 60; ++trial) {
       const std::vector<int32_t> block = samples(rng, 32 * 32, limit, trial % 4);
-      std::vector<int32_t> want_re(kCells), want_im(kCells), got_re(kCells, 12345),
-          got_im(kCells, -6789);
+      std::vector<int32_t> want_re(kCells), want_im(kCells);
       zyl::matchlib::fft2d_forward32(block.data(), want_re.data(), want_im.data());
-      zyl::matchlib::fft2d_forward32_low(block.data(), got_re.data(), got_im.data());
-      for (int u = 0; u < 32; ++u)
-        for (int k = 0; k < kW; ++k) {
-          const bool low = k < zyl::matchlib::kForward32LowColumns;
-          ASSERT_EQ(got_re[u * kW + k], low ? want_re[u * kW + k] : 12345)
-              << "limit " << limit << " trial " << trial << " row " << u << " column " << k;
-          ASSERT_EQ(got_im[u * kW + k], low ? want_im[u * kW + k] : -6789)
-              << "limit " << limit << " trial " << trial << " row " << u << " column " << k;
+      // The dispatched form, then each compiled form this processor runs.
+      for (int variant = -1; variant <= 1; ++variant) {
+        std::vector<int32_t> got_re(kCells, 12345), got_im(kCells, -6789);
+        if (variant < 0) {
+          zyl::matchlib::fft2d_forward32_low(block.data(), got_re.data(), got_im.data());
+        } else if (!zyl::matchlib::fft2d_forward32_low_variant(variant, block.data(), got_re.data(),
+                                                               got_im.data())) {
+          ASSERT_NE(variant, 0) << "the generic form is always there";
+          continue;
         }
+        for (int u = 0; u < 32; ++u)
+          for (int k = 0; k < kW; ++k) {
+            const bool low = k < zyl::matchlib::kForward32LowColumns;
+            ASSERT_EQ(got_re[u * kW + k], low ? want_re[u * kW + k] : 12345)
+                << "form " << variant << " limit " << limit << " trial " << trial << " row " << u
+                << " column " << k;
+            ASSERT_EQ(got_im[u * kW + k], low ? want_im[u * kW + k] : -6789)
+                << "form " << variant << " limit " << limit << " trial " << trial << " row " << u
+                << " column " << k;
+          }
+      }
     }
 }
 
