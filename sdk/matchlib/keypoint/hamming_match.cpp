@@ -125,19 +125,22 @@ void hamming_to_many(const std::uint8_t* probe, const std::uint8_t* gallery, std
 void update_bests(MatchBests& bests, std::uint32_t probe, std::uint32_t start,
                   std::span<const int> d, bool gallery_ties_replace) {
   if (d.empty()) return;
+  // The distances are data the branches could not predict: each step
+  // selects its values and stores them unconditionally (storing back the
+  // value already there when nothing changes), with the same outcome as
+  // storing only on a change.
   int best = d[0];
   std::uint32_t best_at = start;
+  const std::int16_t who = static_cast<std::int16_t>(probe);
   for (std::size_t k = 0; k < d.size(); ++k) {
     const std::uint32_t j = start + static_cast<std::uint32_t>(k);
     const int stored = bests.gallery_best[j];
-    if (d[k] < stored || (gallery_ties_replace && d[k] == stored)) {
-      bests.gallery_best[j] = static_cast<std::uint16_t>(d[k]);
-      bests.gallery_match[j] = static_cast<std::int16_t>(probe);
-    }
-    if (d[k] < best) {
-      best = d[k];
-      best_at = j;
-    }
+    const bool take = d[k] < stored || (gallery_ties_replace && d[k] == stored);
+    bests.gallery_best[j] = take ? static_cast<std::uint16_t>(d[k]) : static_cast<std::uint16_t>(stored);
+    bests.gallery_match[j] = take ? who : bests.gallery_match[j];
+    const bool lower = d[k] < best;
+    best_at = lower ? j : best_at;
+    best = lower ? d[k] : best;
   }
   if (best < bests.probe_best[probe]) {
     bests.probe_best[probe] = static_cast<std::uint16_t>(best);
