@@ -96,6 +96,70 @@ ToMany kernel_for(int words) {
   return words == 1 ? to_many_plain<1> : words == 2 ? to_many_plain<2> : to_many_plain<4>;
 }
 
+// The summed distances of list matching: for each of `count` gallery points
+// (at 16-byte steps from each extension's array), the distances of the
+// `compared` extensions added with saturation at 255 in extension order,
+// as hamming_to_many on each extension followed by the saturating sum
+// gives them (one or two words: a distance is at most 128, so it needs no
+// saturation of its own).
+// (Fixed is the number of extensions when it is 1 or 2, else 0 and
+// `compared` says.)
+template <int Words, int Fixed>
+[[gnu::always_inline]] inline void summed(const Probe* p, const std::uint8_t* const* g, int compared,
+                                          int count, int* d) {
+  const int extensions = Fixed ? Fixed : compared;
+  for (int c = 0; c < count; ++c) {
+    int sum = 0;
+    for (int e = 0; e < extensions; ++e) {
+      const std::uint8_t* q = g[e] + 16 * static_cast<std::size_t>(c) + p[e].gallery_skip;
+      int part = 0;
+      for (int k = 0; k < Words; ++k) part += __builtin_popcountll(p[e].w[k] ^ load64(q + 8 * k));
+      sum = e == 0 ? part : std::min(sum + part, 255);
+    }
+    d[c] = sum;
+  }
+}
+
+using Summed = void (*)(const Probe*, const std::uint8_t* const*, int, int, int*);
+
+template <int Words, int Fixed>
+void summed_plain(const Probe* p, const std::uint8_t* const* g, int compared, int count, int* d) {
+  summed<Words, Fixed>(p, g, compared, count, d);
+}
+
+#if (defined(__x86_64__) || defined(__i386__)) && (defined(__GNUC__) || defined(__clang__))
+template <int Words, int Fixed>
+__attribute__((target("popcnt"))) void summed_popcnt(const Probe* p, const std::uint8_t* const* g,
+                                                       int compared, int count, int* d) {
+  summed<Words, Fixed>(p, g, compared, count, d);
+}
+#endif
+
+template <template <int, int> class Pick>
+Summed pick(int words, int compared) {
+  if (words == 1) return compared == 1 ? Pick<1, 1>::f : compared == 2 ? Pick<1, 2>::f : Pick<1, 0>::f;
+  return compared == 1 ? Pick<2, 1>::f : compared == 2 ? Pick<2, 2>::f : Pick<2, 0>::f;
+}
+template <int W, int F>
+struct Plain {
+  static constexpr Summed f = summed_plain<W, F>;
+};
+#if (defined(__x86_64__) || defined(__i386__)) && (defined(__GNUC__) || defined(__clang__))
+template <int W, int F>
+struct Popcnt {
+  static constexpr Summed f = summed_popcnt<W, F>;
+};
+#endif
+
+// The summing kernel for 1 or 2 words and that many extensions on this
+// processor.
+Summed summed_for(int words, int compared) {
+#if (defined(__x86_64__) || defined(__i386__)) && (defined(__GNUC__) || defined(__clang__))
+  if (have_popcnt()) return pick<Popcnt>(words, compared);
+#endif
+  return pick<Plain>(words, compared);
+}
+
 }  // namespace
 
 // The form the kernels replace, kept as the reference of the tests: any
@@ -125,22 +189,19 @@ void hamming_to_many(const std::uint8_t* probe, const std::uint8_t* gallery, std
 void update_bests(MatchBests& bests, std::uint32_t probe, std::uint32_t start,
                   std::span<const int> d, bool gallery_ties_replace) {
   if (d.empty()) return;
-  // The distances are data the branches could not predict: each step
-  // selects its values and stores them unconditionally (storing back the
-  // value already there when nothing changes), with the same outcome as
-  // storing only on a change.
   int best = d[0];
   std::uint32_t best_at = start;
-  const std::int16_t who = static_cast<std::int16_t>(probe);
   for (std::size_t k = 0; k < d.size(); ++k) {
     const std::uint32_t j = start + static_cast<std::uint32_t>(k);
     const int stored = bests.gallery_best[j];
-    const bool take = d[k] < stored || (gallery_ties_replace && d[k] == stored);
-    bests.gallery_best[j] = take ? static_cast<std::uint16_t>(d[k]) : static_cast<std::uint16_t>(stored);
-    bests.gallery_match[j] = take ? who : bests.gallery_match[j];
-    const bool lower = d[k] < best;
-    best_at = lower ? j : best_at;
-    best = lower ? d[k] : best;
+    if (d[k] < stored || (gallery_ties_replace && d[k] == stored)) {
+      bests.gallery_best[j] = static_cast<std::uint16_t>(d[k]);
+      bests.gallery_match[j] = static_cast<std::int16_t>(probe);
+    }
+    if (d[k] < best) {
+      best = d[k];
+      best_at = j;
+    }
   }
   if (best < bests.probe_best[probe]) {
     bests.probe_best[probe] = static_cast<std::uint16_t>(best);
@@ -254,24 +315,20 @@ int zyl::matchlib::desc_match_lists(uint32_t probe, uint32_t start, uint32_t cou
   }
   if (compared == 0) return ML_BAD_ARGUMENT;
 
-  // Runs of at most 64 gallery points keep the distances on the stack.
+  // Runs of at most 64 gallery points keep the distances on the stack; the
+  // distances of all extensions are summed in one pass over the run (see
+  // summed(), the same sums as hamming_to_many per extension gives).
   constexpr std::uint32_t kRun = 64;
   int d[kRun];
-  std::uint8_t part[kRun];
+  Probe probes[BLOCKREC_MAX_EXTENSIONS];
+  for (int e = 0; e < compared; ++e) probes[e] = prepare(arrays_a[e] + kDesc * probe, words, invert, swap);
+  const Summed sum = summed_for(words, compared);
+  const std::uint8_t* run[BLOCKREC_MAX_EXTENSIONS];
   for (std::uint32_t done = 0; done < count; done += kRun) {
     const std::uint32_t n = std::min(kRun, count - done);
     const std::uint32_t s = start + done;
-    // The first extension's distances are the sums so far (they are at most
-    // 255, so min(0 + part, 255) is part); later ones add with saturation.
-    for (int e = 0; e < compared; ++e) {
-      hamming_to_many(arrays_a[e] + kDesc * probe, arrays_b[e] + kDesc * s, kDesc, words,
-                      static_cast<int>(n), invert, swap, part);
-      if (e == 0) {
-        for (std::uint32_t k = 0; k < n; ++k) d[k] = part[k];
-      } else {
-        for (std::uint32_t k = 0; k < n; ++k) d[k] = std::min(d[k] + part[k], 255);
-      }
-    }
+    for (int e = 0; e < compared; ++e) run[e] = arrays_b[e] + kDesc * s;
+    sum(probes, run, compared, static_cast<int>(n), d);
     update_bests(*bests, probe, s, std::span<const int>(d, n), true);
   }
   return ML_OK;
