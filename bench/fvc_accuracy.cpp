@@ -21,7 +21,22 @@
 // (the protocol's impostor pairs are few: 45 a set of ten fingers), and the
 // median and largest wrapped template size. Without folders it reads the
 // shared -160 sets.
+//
+// --protocol service (matcher modes only) measures what a user of the
+// service meets: each finger is enrolled from its impressions 1-3 (three
+// template slots), and every later impression (4-8) of the same finger is a
+// genuine attempt. Templates come from DevAlgExtract as the device API's
+// feature extraction makes them; an attempt compares the probe with each
+// slot through DevAlgVerify (probe first, slot second, as
+// ZYLFPSCAN_VerifyExt passes them), clamps each score to the device API's
+// 0..1000, keeps the best, and accepts at level L when the best is above
+// that level's threshold. Impostor attempts are every impression of every
+// other finger against each enrolled finger. A probe whose extraction fails
+// is a refused attempt; a slot whose extraction fails takes no part. Prints
+// FNMR and FMR at every security level, the count of level-5 false accepts,
+// and EER, FMR100, FMR1000 of the best scores.
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <cstdlib>
 #include <iterator>
@@ -34,6 +49,8 @@
 #include <vector>
 
 #include "accuracy_stats.h"
+#include "api/engine_dispatch.h"
+#include "device/feature_calls.h"
 #include "support/pgm.h"
 #include "zylscan/devalg.h"
 #include "zylscan/matchlib_blob.h"
@@ -80,7 +97,22 @@ struct FolderResult {
 struct Options {
   int mode = 0;  // 0: the default engine
   int crop = 0;  // 0: the whole image
+  bool service = false;  // --protocol service
 };
+
+// Figures of the service's protocol on one folder.
+struct ServiceResult {
+  std::size_t fingers = 0;
+  std::size_t genuine = 0;   // attempts
+  std::size_t impostor = 0;  // attempts
+  std::size_t refused = 0;   // probes or slots whose extraction failed
+  std::array<zyl::test::ErrorRates, zyl::device::kMaxSecurityLevel> level{};
+  std::size_t level5_false = 0;  // impostor attempts accepted at level 5
+  zyl::test::AccuracyFigures figures;
+};
+
+constexpr int kEnrolSlots = 3;
+constexpr int kServiceLevel = 5;
 
 // The device API's level 5 accepts a wrapped score above 59.
 constexpr std::int64_t kLevel5EngineScore = 60 * ZYLQUENTA_SCORE_DIVISOR;
@@ -238,6 +270,117 @@ bool evaluate(const fs::path& folder, XWContext* context, const Options& options
   return true;
 }
 
+
+// Device-API template of an image: the slot bytes, empty when extraction
+// fails.
+std::vector<std::uint8_t> device_template(const zyl::test::GreyImage& image) {
+  std::vector<std::uint8_t> slot(ZYLFPSCAN_TEMPLATE_SLOT_SIZE, 0);
+  std::vector<std::uint8_t> pixels = image.pixels;
+  std::int32_t length = 0;
+  const std::int32_t status =
+      zyl::api::DevAlgExtract(image.width, image.height, pixels.data(), 500, slot.data(), &length, nullptr);
+  if (status != 0) slot.clear();
+  return slot;
+}
+
+// Score of one slot as ZYLFPSCAN_Verify reports it: the comparison's result
+// clamped to the device API's range; -1 when the comparison fails (the slot
+// then takes no part in the best score).
+int device_score(const std::vector<std::uint8_t>& probe, const std::vector<std::uint8_t>& slot) {
+  if (probe.empty() || slot.empty()) return -1;
+  const std::int32_t s = zyl::api::DevAlgVerify(probe.data(), slot.data(), nullptr);
+  return s < 0 ? -1 : std::min<int>(s, zyl::device::kMaxScore);
+}
+
+bool evaluate_service(const fs::path& folder, const Options& options, ServiceResult& out) {
+  const std::regex name(R"((\d+)_(\d+)\.pgm)");
+  // finger -> impression -> template (empty: extraction failed)
+  std::map<int, std::map<int, std::vector<std::uint8_t>>> fingers;
+  std::error_code ec;
+  for (const auto& entry : fs::directory_iterator(folder, ec)) {
+    std::smatch m;
+    const std::string file = entry.path().filename().string();
+    if (!std::regex_match(file, m, name)) continue;
+    zyl::test::GreyImage image;
+    try {
+      image = zyl::test::centre_crop(zyl::test::read_pgm(entry.path().string()), options.crop);
+    } catch (const std::exception& e) {
+      std::fprintf(stderr, "%s: %s\n", file.c_str(), e.what());
+      return false;
+    }
+    auto& slot = fingers[std::stoi(m[1])][std::stoi(m[2])];
+    slot = device_template(image);
+    if (slot.empty()) ++out.refused;
+  }
+  if (ec || fingers.empty()) {
+    std::fprintf(stderr, "%s: no <finger>_<impression>.pgm images\n", folder.string().c_str());
+    return false;
+  }
+  out.fingers = fingers.size();
+  // Best score of a probe over the slots of an enrolled finger; -1 when no
+  // slot gives one.
+  const auto best = [&](const std::vector<std::uint8_t>& probe, const std::map<int, std::vector<std::uint8_t>>& enrolled) {
+    int top = -1;
+    for (int n = 1; n <= kEnrolSlots; ++n) {
+      const auto slot = enrolled.find(n);
+      if (slot != enrolled.end()) top = std::max(top, device_score(probe, slot->second));
+    }
+    return top;
+  };
+  std::vector<std::int32_t> genuine, impostor;
+  for (const auto& [finger, enrolled] : fingers) {
+    for (const auto& [number, probe] : enrolled)
+      if (number > kEnrolSlots) genuine.push_back(std::max(0, best(probe, enrolled)));
+    for (const auto& [other, impressions] : fingers) {
+      if (other == finger) continue;
+      for (const auto& [number, probe] : impressions) impostor.push_back(std::max(0, best(probe, enrolled)));
+    }
+  }
+  out.genuine = genuine.size();
+  out.impostor = impostor.size();
+  // Accepted at a level: best score above its threshold.
+  for (int level = zyl::device::kMinSecurityLevel; level <= zyl::device::kMaxSecurityLevel; ++level)
+    out.level[static_cast<std::size_t>(level - 1)] =
+        zyl::test::rates_at(genuine, impostor, zyl::device::SecurityThreshold(level) + 1);
+  out.level5_false = static_cast<std::size_t>(
+      std::count_if(impostor.begin(), impostor.end(),
+                    [](std::int32_t s) { return zyl::device::ScoreMatches(s, kServiceLevel); }));
+  out.figures = zyl::test::accuracy(genuine, impostor);
+  return true;
+}
+
+void print_service(const std::vector<fs::path>& folders, const Options& options, int& failures) {
+  std::printf("mode %d, service protocol (enrol impressions 1-%d, best of %d slots)%s\n", options.mode, kEnrolSlots,
+              kEnrolSlots,
+              options.crop ? (", " + std::to_string(options.crop) + " x " + std::to_string(options.crop) +
+                              " centre crops")
+                                 .c_str()
+                           : "");
+  std::printf("%-24s %7s %7s %7s %8s %6s %8s %8s %8s\n", "set", "fingers", "refused", "genuine", "impostor",
+              "L5-FA", "EER%", "FMR100%", "FMR1000%");
+  std::vector<std::pair<std::string, ServiceResult>> results;
+  for (const fs::path& folder : folders) {
+    ServiceResult r;
+    if (!evaluate_service(folder, options, r)) {
+      ++failures;
+      continue;
+    }
+    std::printf("%-24s %7zu %7zu %7zu %8zu %6zu %8.2f %8.2f %8.2f\n", folder.filename().string().c_str(), r.fingers,
+                r.refused, r.genuine, r.impostor, r.level5_false, 100 * r.figures.eer, 100 * r.figures.fmr100,
+                100 * r.figures.fmr1000);
+    results.emplace_back(folder.filename().string(), r);
+  }
+  std::printf("%-24s", "FNMR% / FMR% at level");
+  for (int level = zyl::device::kMinSecurityLevel; level <= zyl::device::kMaxSecurityLevel; ++level)
+    std::printf(" %13d", level);
+  std::printf("\n");
+  for (const auto& [set, r] : results) {
+    std::printf("%-24s", set.c_str());
+    for (const zyl::test::ErrorRates& e : r.level) std::printf(" %6.2f/%6.3f", 100 * e.fnmr, 100 * e.fmr);
+    std::printf("\n");
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -247,8 +390,15 @@ int main(int argc, char** argv) {
     const std::string arg = argv[i];
     if ((arg == "--mode" || arg == "--crop") && i + 1 < argc) {
       (arg == "--mode" ? options.mode : options.crop) = std::atoi(argv[++i]);
+    } else if (arg == "--protocol" && i + 1 < argc) {
+      const std::string protocol = argv[++i];
+      if (protocol != "service" && protocol != "usual") {
+        std::fprintf(stderr, "--protocol takes service or usual\n");
+        return 2;
+      }
+      options.service = protocol == "service";
     } else if (arg.rfind("--", 0) == 0) {
-      std::fprintf(stderr, "usage: fvc_accuracy [--mode 3|4 [--crop N]] [FOLDER...]\n");
+      std::fprintf(stderr, "usage: fvc_accuracy [--mode 3|4 [--crop N] [--protocol service|usual]] [FOLDER...]\n");
       return 2;
     } else {
       folders.emplace_back(arg);
@@ -256,6 +406,10 @@ int main(int argc, char** argv) {
   }
   if (options.mode != 0 && options.mode != 3 && options.mode != 4) {
     std::fprintf(stderr, "--mode takes 3 or 4\n");
+    return 2;
+  }
+  if (options.service && !options.mode) {
+    std::fprintf(stderr, "--protocol service needs --mode 3 or 4\n");
     return 2;
   }
   if (folders.empty()) {
@@ -267,6 +421,11 @@ int main(int argc, char** argv) {
         folders.push_back(fs::path(ZYL_SHARED_FINGERPRINTS) / set);
   }
   if (options.mode) setAlgMode(options.mode);
+  if (options.service) {
+    int failures = 0;
+    print_service(folders, options, failures);
+    return failures ? 1 : 0;
+  }
 
   XWContext* context = XWCreateContext();
   if (!context) return 2;

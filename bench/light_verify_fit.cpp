@@ -5,7 +5,10 @@
 //   light_verify_fit [--fit FOLDER]... [--eval FOLDER]...
 //
 // Defaults: fit on fvc2000-db4b-160 and fvc2002-db1b-part-160, evaluate on
-// fvc2004-db4b-160 (folders of <finger>_<impression>.pgm, 500 dpi).
+// fvc2004-db4b-160 (folders of <finger>_<impression>.pgm, 500 dpi). The
+// product's rows are fitted with --crop 96 (the 0x2031's image) on
+// fvc2000-db1b-160, fvc2000-db3b-160, fvc2002-db4b-160 and
+// fvc2004-db3b-500dpi-160.
 //
 // Procedure:
 // 1. Every image is extracted by the light verification engine
@@ -24,10 +27,14 @@
 // 4. The discriminant's weights are scaled by the factor (a grid over
 //    powers of two and their midpoints) that gives the lowest equal error
 //    rate of the whole model, the product's rows included, on the fit pairs.
-// 5. The means are shifted together (each by its share of the weight) so
-//    that the one-candidate thresholds of levels 1..6 of the model's
-//    threshold table (which stays as given) are passed by impostor pairs of
-//    the fit set at close to their nominal rates (1 in 2 .. 1 in 100).
+// 5. The spreads are widened by a common factor and the means shifted
+//    together (each by its share of the weight). Among the settings that
+//    keep the fit-set EER within a point of the best and let no impostor
+//    pair of the fit sets above the one-candidate threshold of the first
+//    FAR level below a quarter of one over their count (the threshold
+//    table stays as given), the one that accepts the most genuine pairs at
+//    the device API's level 5 is kept (ties: the impostor pass rates at
+//    levels 1..6 closest to their nominal 1 in 2 .. 1 in 100).
 // 6. The fitted rows are printed as the constexpr initialisers of
 //    sdk/matchlib/core/static_profiles.cpp, then the error rates of the
 //    model score and of the whole engine (engine_verify_score) on the fit
@@ -59,6 +66,12 @@ namespace {
 constexpr int kFeatures = LIGHT_VERIFY_MODEL_FEATURES;  // 58
 constexpr int kFirstActive = 30;
 constexpr int kGivenA = 30, kGivenB = 32;
+// N of the FAR levels (FAR = 1 in N).
+constexpr double kFarN[28] = {1, 2, 5, 10, 20, 50, 100, 200, 500, 1e3, 2e3, 5e3, 1e4, 2e4,
+                              5e4, 1e5, 2e5, 5e5, 1e6, 2e6, 5e6, 1e7, 2e7, 5e7, 1e8, 2e8, 5e8, 1e9};
+// The engine score (FAR scale) from which the device API's level 5 accepts:
+// a wrapped score above 59, the engine score divided by 675.
+constexpr int kDeviceLevel5 = 60 * 675;
 
 struct Print {
   int finger;
@@ -79,13 +92,18 @@ struct Set {
   std::vector<PairFeatures> pairs;
 };
 
+int crop = 0;  // --crop N: the N x N centres of the prints
+bool from_built = false;
+double tail_percent = 0;  // --tail P: refit against the top P % of impostor pairs  // --from-built: calibrate the built rows
+int guard_option = 0;  // --guard L: the guard level, instead of the one from the impostor count
+
 std::vector<Print> extract_folder(MatchEngine* engine, const std::filesystem::path& folder) {
   std::vector<Print> out;
   for (int f = 101; f <= 110; ++f)
     for (int i = 1; i <= 8; ++i) {
       const auto file = folder / (std::to_string(f) + "_" + std::to_string(i) + ".pgm");
       if (!std::filesystem::exists(file)) continue;
-      const auto p = zyl::test::read_pgm(file.string());
+      const auto p = zyl::test::centre_crop(zyl::test::read_pgm(file.string()), crop);
       GrayImage* img = image_create(p.height, p.width, 500, 500, p.pixels.data(), 0);
       FingerInfo* info = finger_info_default();
       DataBlob* blob = nullptr;
@@ -235,10 +253,14 @@ int main(int argc, char** argv) {
   std::vector<std::filesystem::path> fit, eval;
   for (int k = 1; k + 1 < argc; k += 2) {
     const std::string opt = argv[k];
-    if (opt == "--fit") fit.emplace_back(argv[k + 1]);
+    if (opt == "--crop") crop = std::atoi(argv[k + 1]);
+    else if (opt == "--tail") tail_percent = std::atof(argv[k + 1]);
+    else if (opt == "--guard") guard_option = std::atoi(argv[k + 1]);
+    else if (opt == "--from-built") from_built = std::atoi(argv[k + 1]) != 0;
+    else if (opt == "--fit") fit.emplace_back(argv[k + 1]);
     else if (opt == "--eval") eval.emplace_back(argv[k + 1]);
     else {
-      std::fprintf(stderr, "usage: light_verify_fit [--fit FOLDER]... [--eval FOLDER]...\n");
+      std::fprintf(stderr, "usage: light_verify_fit [--crop N] [--fit FOLDER]... [--eval FOLDER]...\n");
       return 2;
     }
   }
@@ -284,28 +306,55 @@ int main(int argc, char** argv) {
     if (sd[j] >= 0.5) fitted.push_back(j);
   }
 
-  // Fisher's discriminant over the standardised features.
+  // Fisher's discriminant over the standardised features, genuine pairs
+  // against the impostor pairs `use` lets in.
   const std::size_t d = fitted.size();
-  std::vector<double> mg(d, 0), mi(d, 0);
-  int ng = 0, ni = 0;
   auto z = [&](const PairFeatures* p, std::size_t k) { return (p->x[fitted[k]] - mean[fitted[k]]) / sd[fitted[k]]; };
-  for (const PairFeatures* p : fit_pairs) {
-    auto& m = p->genuine ? mg : mi;
-    (p->genuine ? ng : ni)++;
-    for (std::size_t k = 0; k < d; ++k) m[k] += z(p, k);
+  int ng = 0, ni = 0;
+  auto fisher = [&](const std::vector<bool>& use) {
+    std::vector<double> mg(d, 0), mi(d, 0);
+    ng = ni = 0;
+    for (std::size_t q = 0; q < fit_pairs.size(); ++q) {
+      const PairFeatures* p = fit_pairs[q];
+      if (!p->genuine && !use[q]) continue;
+      auto& m = p->genuine ? mg : mi;
+      (p->genuine ? ng : ni)++;
+      for (std::size_t k = 0; k < d; ++k) m[k] += z(p, k);
+    }
+    for (std::size_t k = 0; k < d; ++k) mg[k] /= std::max(ng, 1), mi[k] /= std::max(ni, 1);
+    std::vector<std::vector<double>> cov(d, std::vector<double>(d, 0));
+    for (std::size_t q = 0; q < fit_pairs.size(); ++q) {
+      const PairFeatures* p = fit_pairs[q];
+      if (!p->genuine && !use[q]) continue;
+      const auto& m = p->genuine ? mg : mi;
+      const double share = 1.0 / (p->genuine ? ng : ni);
+      for (std::size_t a = 0; a < d; ++a)
+        for (std::size_t b = 0; b < d; ++b) cov[a][b] += share * (z(p, a) - m[a]) * (z(p, b) - m[b]);
+    }
+    for (std::size_t a = 0; a < d; ++a) cov[a][a] += 0.05;  // ridge
+    std::vector<double> diff(d);
+    for (std::size_t k = 0; k < d; ++k) diff[k] = mg[k] - mi[k];
+    return solve(cov, diff);
+  };
+  std::vector<bool> use(fit_pairs.size(), true);
+  std::vector<double> w = fisher(use);
+  if (tail_percent > 0) {
+    // Again against the impostor pairs that the first discriminant ranks
+    // highest: the tail that decides the high levels.
+    std::vector<double> v;
+    for (const PairFeatures* p : fit_pairs) {
+      if (p->genuine) continue;
+      double t = 0;
+      for (std::size_t k = 0; k < d; ++k) t += w[k] * z(p, k);
+      v.push_back(t);
+    }
+    std::vector<double> sorted = v;
+    std::sort(sorted.begin(), sorted.end());
+    const double cut = sorted[static_cast<std::size_t>((1 - tail_percent / 100.0) * (sorted.size() - 1))];
+    for (std::size_t q = 0, k = 0; q < fit_pairs.size(); ++q)
+      if (!fit_pairs[q]->genuine) use[q] = v[k++] >= cut;
+    w = fisher(use);
   }
-  for (std::size_t k = 0; k < d; ++k) mg[k] /= std::max(ng, 1), mi[k] /= std::max(ni, 1);
-  std::vector<std::vector<double>> cov(d, std::vector<double>(d, 0));
-  for (const PairFeatures* p : fit_pairs) {
-    const auto& m = p->genuine ? mg : mi;
-    const double share = 1.0 / (p->genuine ? ng : ni);
-    for (std::size_t a = 0; a < d; ++a)
-      for (std::size_t b = 0; b < d; ++b) cov[a][b] += share * (z(p, a) - m[a]) * (z(p, b) - m[b]);
-  }
-  for (std::size_t a = 0; a < d; ++a) cov[a][a] += 0.05;  // ridge
-  std::vector<double> diff(d);
-  for (std::size_t k = 0; k < d; ++k) diff[k] = mg[k] - mi[k];
-  std::vector<double> w = solve(cov, diff);
   double wmax = 0;
   for (double v : w) wmax = std::max(wmax, std::fabs(v));
   if (wmax <= 0) wmax = 1;
@@ -328,12 +377,35 @@ int main(int argc, char** argv) {
     if (e < best_eer - 1e-9) best_eer = e, best_scale = scale, best_rows = r;
   }
 
-  // Calibration of the impostor pass rates: the spreads of the fitted rows
-  // are widened by a common factor (which narrows the score range; the
-  // weights stay, so the product's rows gain some influence) and the means
-  // shifted; among the settings whose fit-set EER stays within one point
-  // of the best, the one closest to the nominal rates is kept.
+  // Calibration: the spreads of the fitted rows are widened by a common
+  // factor (which narrows the score range; the weights stay, so the
+  // product's rows gain some influence) and the means shifted. Among the
+  // settings whose fit-set EER stays within one point of the best and that
+  // let no impostor pair of the fit sets above the one-candidate threshold
+  // of the first level whose FAR is below a quarter of one over the
+  // impostor count (the device API's level 5 lies several levels higher),
+  // the one that accepts the most genuine pairs at the device API's level 5
+  // is kept; ties go to the one closest to the nominal rates of levels 1..6.
+  const FarThresholdTable* table = far_table_light_verify_model();
+  std::size_t impostors = 0;
+  for (const PairFeatures* p : fit_pairs) impostors += !p->genuine;
+  int guard_level = 1;
+  while (guard_level < 27 && kFarN[guard_level] < 4.0 * static_cast<double>(impostors)) ++guard_level;
+  if (guard_option > 0) guard_level = guard_option;
+  const int guard = table->t[0][guard_level];
+  // The smallest model score that the device API's level 5 accepts.
+  int level5 = 0;
+  while (level5 < 65535 && far_score_from_thresholds(static_cast<uint16_t>(level5), 1, table) < kDeviceLevel5) ++level5;
+  if (from_built) {
+    // Calibrate the rows as built instead of the discriminant's.
+    best_rows.assign(score_rows_light_verify(), score_rows_light_verify() + kFeatures);
+    best_eer = eer_of(best_rows, fit_pairs);
+    fitted.clear();
+    for (int j = kFirstActive; j < kFeatures; ++j)
+      if (j != kGivenA && j != kGivenB && best_rows[j].weight != 0) fitted.push_back(j);
+  }
   double best_err = 1e300, best_delta = 0, best_widen = 1;
+  long best_accepted = -1;
   std::vector<ScoreQuadraticRow> final_rows = best_rows;
   for (double widen : {1.0, 1.5, 2.0, 3.0, 4.0, 6.0, 8.0, 12.0, 16.0}) {
     std::vector<ScoreQuadraticRow> r = best_rows;
@@ -341,10 +413,33 @@ int main(int argc, char** argv) {
     if (eer_of(r, fit_pairs) > best_eer + 0.01) continue;
     for (double delta = -4000; delta <= 4000; delta += 20) {
       std::vector<ScoreQuadraticRow> c = shifted(r, fitted, delta);
+      long accepted = 0;
+      bool safe = true;
+      for (const PairFeatures* p : fit_pairs) {
+        const int v = evaluate(c, p->x);
+        if (p->genuine) accepted += v >= level5;
+        else if (v > guard) safe = false;
+      }
+      if (!safe) continue;
       const double e = calibration_error(c, fit_pairs);
-      if (e < best_err) best_err = e, best_delta = delta, best_widen = widen, final_rows = c;
+      if (accepted > best_accepted || (accepted == best_accepted && e < best_err))
+        best_accepted = accepted, best_err = e, best_delta = delta, best_widen = widen, final_rows = c;
     }
   }
+  {
+    // The product's rows as built, for comparison.
+    long g5 = 0, i5 = 0, gm = 0, im = 0, imax = 0;
+    const std::vector<ScoreQuadraticRow> built(score_rows_light_verify(), score_rows_light_verify() + kFeatures);
+    for (const PairFeatures* p : fit_pairs) {
+      const int v = evaluate(built, p->x), f = evaluate(final_rows, p->x);
+      if (p->genuine) g5 += v >= level5, gm += f >= level5;
+      else i5 += v >= level5, im += f >= level5, imax = std::max<long>(imax, v);
+    }
+    std::printf("model scores at the device level 5: built rows pass %ld genuine, %ld impostor (largest impostor %ld); "
+                "fitted rows %ld genuine, %ld impostor\n", g5, i5, imax, gm, im);
+  }
+  std::printf("no fit impostor above level %d (1 in %.0f, model score %d); device level 5 from model score %d\n",
+              guard_level, kFarN[guard_level], guard, level5);
 
   std::printf("Fitted on");
   for (const Set& s : fit_sets) std::printf(" %s", s.name.c_str());

@@ -24,9 +24,11 @@ enum {
   ACCUM_BLOCK_BASE_MAP = 0x202,
   ACCUM_BLOCK_MAPS = 0x203,
   ACCUM_HEAD_LENGTH = 23,
+  /* The most cells the map statistics take (a larger window answers 1). */
+  ACCUM_MAX_CELLS = 65536,
   /* Largest sensor area a saved form that carries no map may ask for: the
-   * most cells the map statistics take. */
-  ACCUM_MAX_CELLS = 65536
+   * largest frame a sensor delivers (800 x 600). */
+  ACCUM_MAX_SENSOR_CELLS = 480000
 };
 
 /* Base-map byte bits. */

@@ -133,4 +133,25 @@ ZYL_API int ridgetrace_run(MinutiaeWorkInfo* work, uint8_t* thinned, const uint8
                            int block, int margin, const uint8_t* quality, MinutiaeRecord* record,
                            int extra);
 
+/* Segment statistics, with the signature of the grey pipeline's second
+ * callback (margin 4, extra 28): every ridge of a thinned image followed
+ * from a free end (pixels within margin / s + 5 of the frame or next to
+ * background blocks are left out; visited pixels become 255) is a segment
+ * of one of three kinds: 1 a ridge between two free ends, 2 an arm from a
+ * branch to a free end, 3 two arms of one branch joined through it. The
+ * segments of kind k go into trace slot extra + k - 1 (replacing its data),
+ * 7 bytes each: direction of the end-to-end vector (256 steps, rows counted
+ * upward), path length (u16 big-endian, 10 per straight and 14 per diagonal
+ * step) and the row and column (u16 big-endian) of the point at half that
+ * length. 0 also without an image (nothing traced); 2 for a null work
+ * record or record or an extra outside 0..54; 9 out of memory, the record
+ * unchanged. */
+ZYL_API int ridgetrace_segments_run(MinutiaeWorkInfo* work, uint8_t* thinned,
+                                    const uint8_t* block_map, int block, int margin,
+                                    const uint8_t* quality, MinutiaeRecord* record, int extra);
+
+/* Seconds of a monotonic clock as a 32-bit float; 0 when the clock cannot
+ * be read. */
+ZYL_API float clock_seconds(void);
+
 ZYL_EXTERN_C_END

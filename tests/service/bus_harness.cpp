@@ -172,16 +172,25 @@ mount --bind "$logsock" /dev/log
 exec "$@"
 )";
 
+// With `ownProcesses` the command also runs as process 1 of a new process
+// namespace (with its own /proc): when it ends, or unshare is killed, the
+// kernel ends every process it started.
 std::vector<std::string> namespaceCommand(const fs::path &instanceDir, const fs::path &syslogSocket,
-                                          const std::vector<std::string> &command) {
-  std::vector<std::string> argv = {"unshare", "--mount", "--propagation", "private", "--",
-                                   "/bin/sh", "-c", kNamespaceScript, "sh", instanceDir.string(),
-                                   syslogSocket.string()};
+                                          const std::vector<std::string> &command,
+                                          bool ownProcesses = false) {
+  std::vector<std::string> argv = {"unshare", "--mount", "--propagation", "private"};
+  if (ownProcesses)
+    for (const char *a : {"--pid", "--fork", "--kill-child", "--mount-proc"}) argv.push_back(a);
+  for (const char *a : {"--", "/bin/sh", "-c", kNamespaceScript, "sh"}) argv.push_back(a);
+  argv.push_back(instanceDir.string());
+  argv.push_back(syslogSocket.string());
   argv.insert(argv.end(), command.begin(), command.end());
   return argv;
 }
 
-std::string busConfig(const fs::path &socketPath, const std::string &policyFile) {
+// `extra` goes into the configuration as it is (service folders, limits).
+std::string busConfig(const fs::path &socketPath, const std::string &policyFile,
+                      const std::string &extra = {}) {
   // A system bus in miniature: EXTERNAL authentication and a policy that
   // denies owning names and calling methods unless a policy file allows it.
   return R"(<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-BUS Bus Configuration 1.0//EN"
@@ -209,7 +218,7 @@ std::string busConfig(const fs::path &socketPath, const std::string &policyFile)
   <policy user="root">
     <allow send_destination="org.freedesktop.DBus" send_interface="org.freedesktop.DBus.Monitoring"/>
   </policy>
-  <include>)" +
+)" + extra + R"(  <include>)" +
          policyFile + R"(</include>
 </busconfig>
 )";
@@ -448,6 +457,20 @@ const std::string &busTestsUnavailableReason() {
   return reason;
 }
 
+const std::string &activationUnavailableReason() {
+  static const std::string reason = [] () -> std::string {
+    if (!onPath("dbus-send")) return "the activation tests need the tool dbus-send";
+    fs::path dir = makeTempDir("zyl-pidcheck-");
+    writeFile(dir / "log", "");
+    CommandResult r = runCommand(namespaceCommand(dir / "inst", dir / "log", {"true"}, true));
+    std::error_code ignored;
+    fs::remove_all(dir, ignored);
+    if (r.exitCode != 0) return "cannot run a bus in its own process namespace: " + r.err;
+    return {};
+  }();
+  return reason;
+}
+
 std::string virtualScannerLibrary() {
   const char *value = std::getenv("ZYL_VSCANNER_LIB");
   return value && *value ? value : ZYL_VSCANNER_LIB;
@@ -553,9 +576,20 @@ ServiceHarness::ServiceHarness() : root_(makeTempDir("zyl-service-")) {
   startBus();
 }
 
+ServiceHarness::ServiceHarness(const ActivatingBus &activating)
+    : root_(makeTempDir("zyl-service-")), activating_(activating) {
+  syslog_ = std::make_unique<SyslogCatcher>(root_ / "syslog.sock");
+  startBus();
+}
+
 ServiceHarness::~ServiceHarness() {
   for (std::size_t i = 0; i < instances_.size(); ++i) stopService(static_cast<int>(i));
-  if (busPid_ > 0) {
+  if (busPid_ > 0 && activating_) {
+    // unshare's child, the bus, dies with it, and with the bus, process 1 of
+    // its namespace, every service it started.
+    kill(busPid_, SIGKILL);
+    waitpid(busPid_, nullptr, 0);
+  } else if (busPid_ > 0) {
     kill(busPid_, SIGTERM);
     if (bool exited = false; waitFor(busPid_, Milliseconds(3000), &exited), !exited) {
       kill(busPid_, SIGKILL);
@@ -569,10 +603,31 @@ ServiceHarness::~ServiceHarness() {
 
 void ServiceHarness::startBus() {
   const fs::path socketPath = root_ / "bus.sock";
-  writeFile(root_ / "bus.conf", busConfig(socketPath, servicePolicy()));
-  busPid_ = spawn({"dbus-daemon", "--config-file=" + (root_ / "bus.conf").string(), "--nofork",
-                   "--nopidfile", "--nosyslog"},
-                  {}, root_ / "bus.log", root_ / "bus.log");
+  std::vector<std::string> daemon = {"dbus-daemon", "--config-file=" + (root_ / "bus.conf").string(),
+                                     "--nofork", "--nopidfile", "--nosyslog"};
+  if (activating_) {
+    // The bus runs the activation file's Exec= line itself (no launch
+    // helper, no systemd). A service started under the sanitizers on a
+    // loaded machine may need minutes to take its name: the bus waits ten.
+    const fs::path services = root_ / "services";
+    fs::create_directories(services);
+    writeFile(services / (std::string(kServiceName) + ".service"), activating_->activationFile);
+    writeFile(root_ / "bus.conf",
+              busConfig(socketPath, servicePolicy(),
+                        "  <servicedir>" + services.string() + "</servicedir>\n"
+                        "  <limit name=\"service_start_timeout\">600000</limit>\n"));
+    // The programs it starts inherit its environment: the bus address, and
+    // a sanitizer build's acceptance of a preloaded library.
+    std::vector<std::string> env = busEnv();
+    std::string asan = "verify_asan_link_order=0";
+    if (const char *a = std::getenv("ASAN_OPTIONS"); a && *a) asan = std::string(a) + ":" + asan;
+    env.push_back("ASAN_OPTIONS=" + asan);
+    busPid_ = spawn(namespaceCommand(root_ / "inst0", root_ / "syslog.sock", daemon, true), env,
+                    root_ / "bus.log", root_ / "bus.log");
+  } else {
+    writeFile(root_ / "bus.conf", busConfig(socketPath, servicePolicy()));
+    busPid_ = spawn(daemon, {}, root_ / "bus.log", root_ / "bus.log");
+  }
   if (busPid_ <= 0) throw std::runtime_error("cannot start dbus-daemon");
   // A loaded machine may take long to start the daemon; one that died is
   // noticed at once.
@@ -706,6 +761,28 @@ std::string singleString(const CommandResult &r) {
 }
 
 }  // namespace
+
+void ServiceHarness::setActivationEnvironment(const std::vector<std::string> &entries) {
+  std::string dict = "{";
+  for (const std::string &e : entries) {
+    const std::size_t eq = e.find('=');
+    if (eq == std::string::npos) throw std::invalid_argument("not NAME=value: " + e);
+    if (dict.size() > 1) dict += ", ";
+    dict += gvariantString(e.substr(0, eq)) + ": " + gvariantString(e.substr(eq + 1));
+  }
+  dict += "}";
+  CommandResult r = busCall(busEnv(), "UpdateActivationEnvironment", {"@a{ss} " + dict});
+  if (r.exitCode != 0) throw std::runtime_error("UpdateActivationEnvironment failed: " + r.err);
+}
+
+long long ServiceHarness::connectionPid(const std::string &uniqueName) {
+  CommandResult r = busCall(busEnv(), "GetConnectionUnixProcessID", {gvariantString(uniqueName)});
+  auto values = parseGdbusReply(r.out);
+  if (r.exitCode != 0 || !values || values->size() != 1 || (*values)[0].kind != ReplyValue::Int) return -1;
+  return (*values)[0].i;
+}
+
+std::string ServiceHarness::busLog() const { return readFile(root_ / "bus.log"); }
 
 std::string ServiceHarness::nameOwner() {
   return singleString(busCall(busEnv(), "GetNameOwner", {gvariantString(kServiceName)}));

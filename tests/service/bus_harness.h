@@ -79,6 +79,22 @@ class BackgroundCommand {
 // no mount namespaces or overlays), or empty when they can.
 const std::string &busTestsUnavailableReason();
 
+// Why a bus that starts the service itself (ActivatingBus) cannot run here
+// (besides busTestsUnavailableReason: no process namespaces, no dbus-send),
+// or empty when it can.
+const std::string &activationUnavailableReason();
+
+// A bus that starts the service itself on the first call for its name:
+// `activationFile` is the text of the service's D-Bus activation file (its
+// Exec= line names the program to run), put into the bus's service folder.
+// The bus daemon runs in its own process namespace and in the mount
+// namespace with overlays that instance 0 would get, so the service it
+// starts writes where hostPath(path, 0) shows, and ending the bus ends
+// every process it started.
+struct ActivatingBus {
+  std::string activationFile;
+};
+
 // Path of the virtual scanner library for LD_PRELOAD; empty when the build
 // has none.
 std::string virtualScannerLibrary();
@@ -125,6 +141,9 @@ class ServiceHarness {
  public:
   // Starts the private bus; the service itself starts with startService.
   ServiceHarness();
+  // A bus that starts the service on demand (see ActivatingBus); use
+  // setActivationEnvironment instead of startService.
+  explicit ServiceHarness(const ActivatingBus &activating);
   ~ServiceHarness();
   ServiceHarness(const ServiceHarness &) = delete;
   ServiceHarness &operator=(const ServiceHarness &) = delete;
@@ -179,6 +198,17 @@ class ServiceHarness {
 
   SyslogCatcher &syslog() { return *syslog_; }
 
+  // Environment entries ("NAME=value") the bus adds for the programs it
+  // starts (org.freedesktop.DBus.UpdateActivationEnvironment), e.g. the
+  // virtual scanner's scannerEnv. Throws when the bus refuses.
+  void setActivationEnvironment(const std::vector<std::string> &entries);
+  // The process id the bus knows for a connection's unique name; -1 when
+  // it knows none.
+  long long connectionPid(const std::string &uniqueName);
+  // The bus daemon's output (with an activating bus also the output of the
+  // programs it started).
+  std::string busLog() const;
+
   // Environment that makes an instance see the scanners of a virtual scanner
   // scenario (text format: tests/vscanner/README.md); with `tracePath` the
   // scanner's traffic is recorded there. Throws when the build has no
@@ -193,6 +223,7 @@ class ServiceHarness {
   };
   void startBus();
   std::filesystem::path root_;
+  std::optional<ActivatingBus> activating_;
   pid_t busPid_ = -1;
   std::unique_ptr<SyslogCatcher> syslog_;
   std::vector<Instance> instances_;

@@ -464,10 +464,12 @@ int zyl::matchlib::align_forest_build(PairList* pairs, int majority, AlignForest
       if (s.item == e.item) continue;
       AlignTreeNode* s_node = s.node;
       AlignTreeNode* e_node = e.node;
-      // Flags as the nodes held them before the reroot replaces e's transform.
-      const bool differ = (node_flag(e_node) != 0) != (node_flag(s_node) != 0);
       AlignTree* g_tree = e.item->tree;
       if (zyl::matchlib::align_tree_reroot(&g_tree->root, e_node) != ML_OK) return ML_NO_MEMORY;
+      // e's flag as it stands after the reroot, which gives a node that had
+      // a parent the identity: the flags of G's tree are then read from e as
+      // its new root.
+      const bool differ = (node_flag(e_node) != 0) != (node_flag(s_node) != 0);
       forest_unlink(forest, e.item);
       if (f != differ) zyl::matchlib::align_tree_toggle_flags(&g_tree->root);
       g_tree->root = nullptr;

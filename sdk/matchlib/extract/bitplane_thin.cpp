@@ -140,7 +140,7 @@ class Thinner {
         contour.row = row;
         contour.column = start_column;
         trace(contour, 0);
-        contours_.insert(contours_.begin(), contour);
+        contours_.push_back(contour);
       }
   }
 
@@ -161,7 +161,8 @@ class Thinner {
     long total = 0;
     std::vector<std::array<int, 2>> pts;
     std::vector<std::uint8_t> value;
-    for (Contour& k : contours_) {
+    for (auto it = contours_.rbegin(); it != contours_.rend(); ++it) {
+      Contour& k = *it;
       if (k.done) continue;
       points_of(k, pts);
       const std::size_t n = pts.size();
@@ -216,8 +217,8 @@ class Thinner {
 
   void retrace() {
     used_ = 0;
-    for (Contour& k : contours_)
-      if (!k.done) trace(k, (k.start_direction - 1) & 6);
+    for (auto it = contours_.rbegin(); it != contours_.rend(); ++it)
+      if (!it->done) trace(*it, (it->start_direction - 1) & 6);
   }
 
   bool full() const { return full_; }
@@ -228,7 +229,10 @@ class Thinner {
   std::vector<Step> chain_;
   std::size_t used_ = 0;
   bool full_ = false;
-  std::vector<Contour> contours_;  // newest first
+  // In the order found; every walk goes from the back, newest first, as a
+  // list that takes each new contour at its front would, without the cost
+  // of inserting there.
+  std::vector<Contour> contours_;
 };
 
 }  // namespace
@@ -242,9 +246,12 @@ int zyl::matchlib::bilevel_bits_thin(uint8_t* plane, int rows, int width, int di
     const std::size_t capacity = std::size_t(rows) * width / divisor;
     Thinner thinner(Plane(plane, rows, width), capacity);
     thinner.find_contours();
+    // A full chain buffer leaves outlines untraced, so their objects are
+    // never thinned: that answers 17 rather than success, also when the
+    // outlines that were traced no longer change.
     for (;;) {
       const long deleted = thinner.sweep();
-      if (deleted == 0) return ML_OK;
+      if (deleted == 0) return thinner.full() ? ML_CORRUPT : ML_OK;
       thinner.retrace();
       if (thinner.full()) return ML_CORRUPT;
     }

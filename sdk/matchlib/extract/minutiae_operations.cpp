@@ -71,8 +71,8 @@ struct TypeEntry {
   int requested, format, options, blob_type;
 };
 constexpr TypeEntry kTypes[] = {
-    {1, 1, 0x0400, 1}, {2, 2, 0x0400, 2},  {3, 3, 0x0400, 3},  {4, 1, 0, 4},
-    {5, 2, 0, 5},      {6, 3, 0, 6},       {67, 2, 0x0430, 67}, {72, 2, 0x0630, 72},
+    {1, 1, 0x0400, 1}, {2, 2, 0x0400, 2},  {3, 3, 0x0400, 3},  {4, 1, 0, 1},
+    {5, 2, 0, 2},      {6, 3, 0, 3},       {67, 2, 0x0430, 67}, {72, 2, 0x0630, 72},
     {73, 4, 0, 67},    {74, 2, 0x04B0, 67}, {75, 2, 0x06B0, 72}};
 
 const TypeEntry* type_entry(int requested) {
@@ -142,12 +142,20 @@ int card_from_record(MinutiaeRecord& r, int options, bool newer, int max_count, 
   if ((status = add_blocks(r, options, false, rec)) != ML_OK) return status;
   std::uint8_t* bytes = nullptr;
   std::uint32_t size = 0;
-  if ((status = zyl::matchlib::fmr_to_card(rec.data, rec.size, max_count, &bytes, &size)) != ML_OK)
+  std::vector<int> kept;
+  if ((status = zyl::matchlib::fmr_to_card_keeping(rec.data, rec.size, max_count, &bytes, &size,
+                                                   kept)) != ML_OK)
     return status;
   card.reset(bytes, size);
   if (options & MINX_CARD_QUALITY) {
-    status = zyl::matchlib::card_add_quality_element(&card.data, card.size, &r, &card.size);
-    if (status != ML_OK) card.data = nullptr;  // freed by the call
+    // The quality element has one byte per minutia of the card, which
+    // leaves out minutiae it cannot place (a print spanning more than its
+    // coordinate range): built from those kept, it agrees with the card.
+    auto listed = std::make_unique<MinutiaeRecord>();
+    listed->count = static_cast<std::uint8_t>(kept.size());
+    for (std::size_t i = 0; i < kept.size(); ++i) listed->minutiae[i] = r.minutiae[kept[i]];
+    // On failure the card is still ours: `card` frees it.
+    status = zyl::matchlib::card_add_quality_element(&card.data, card.size, listed.get(), &card.size);
   }
   return status;
 }
@@ -307,21 +315,17 @@ int driver_maps(const std::uint8_t* pixels, const std::uint8_t* mask, int height
   Buffer card;
   if ((status = card_from_record(*r, card_options | (options & MINX_CARD_QUALITY), true, 0, card)) != ML_OK)
     return status;
-  std::uint8_t* bytes = nullptr;
-  std::uint32_t size = 0;
+  // Format 4 hands out the card template itself: this driver builds no
+  // wrapped form.
   if (format == MINX_FORMAT_CARD && (options & MINX_ORIENTATION) && (options & MINX_FREQUENCY)) {
     const int f = (options & MINX_HALF) ? 2 : 1;
+    std::uint8_t* bytes = nullptr;
+    std::uint32_t size = 0;
     status = zyl::matchlib::card_build_extended_maps(
         card.data, card.size, &r->orientation, &r->frequency, nullptr, nullptr,
         static_cast<std::uint16_t>(f * height), static_cast<std::uint16_t>(f * width),
         r->finger_quality, &bytes, &size);
     if (status != ML_OK) return status;
-    card.reset(bytes, size);
-  } else if (format == MINX_FORMAT_WRAPPED) {
-    // Wrapped like the grey driver's format 4, so the maps travel with it.
-    if ((status = zyl::matchlib::card_wrap_block_maps(card.data, card.size, &r->orientation,
-                                                      &r->frequency, &bytes, &size)) != ML_OK)
-      return status;
     card.reset(bytes, size);
   }
   *out_size = card.size;
@@ -404,7 +408,8 @@ int grey_operation(MatchContext* ctx, GrayImage* image, int requested, DataBlob*
       zyl::matchlib::image_pixels(hold.image), hold.mask,
       static_cast<std::uint16_t>(zyl::matchlib::image_height(hold.image)),
       static_cast<std::uint16_t>(zyl::matchlib::image_width(hold.image)),
-      static_cast<std::uint8_t>(finger_position_of(image)),
+      // Clamped before the cut to a byte, so that 266 stays "over 10".
+      static_cast<std::uint8_t>(std::clamp(finger_position_of(image), 0, 255)),
       static_cast<std::uint8_t>(zyl::matchlib::image_impression_type(image)), nullptr, 0,
       static_cast<std::uint8_t>(max_count), static_cast<std::uint8_t>(order),
       static_cast<std::uint16_t>(options | mode | MINX_CORES | MINX_CARD_QUALITY),

@@ -99,7 +99,11 @@ class BilevelPipeline : public PipelineFrame {
     const int rows = 2 * h_, width = 2 * w_, stride = (width + 7) / 8;
     Bytes plane(std::size_t(rows) * stride, 0xFF);
     // The pass of kind 1 traces the valleys (its branch points are ridge
-    // endings), the pass of kind 0 the dark ridges (bifurcations).
+    // endings), the pass of kind 0 the dark ridges (bifurcations). This
+    // binariser's polarity flag says what the set bits, the background of
+    // the trace, hold: dark under 1. So the flag is the kind itself: with
+    // 1 - kind each pass would trace the other phase and every minutia
+    // would get the other type (the planted-minutiae test shows it).
     int status = zyl::matchlib::binarize_blocks_percentile_bits(
         enhanced_.data(), quality_map_.data(), h_, w_, block_map_.data(), b_, 47, plane.data(),
         kind);

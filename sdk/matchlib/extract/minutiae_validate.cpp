@@ -136,6 +136,12 @@ int zyl::matchlib::minutiae_check_flow(MinutiaEntry* minutiae, int count,
   int i = 0;
   while (i < count) {
     const MinutiaEntry& m = minutiae[i];
+    // A position off the map has no flow to compare with: such a minutia
+    // is kept unchecked rather than judged by bytes outside the map.
+    if (m.y >= height || m.x >= width) {
+      ++i;
+      continue;
+    }
     const int d = m.direction;
     const int m1 = orientation[std::size_t(m.y) * width + m.x];
     int t1 = (64 - m1) & 255;

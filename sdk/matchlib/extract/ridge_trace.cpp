@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
+#include <ctime>
 #include <new>
 #include <vector>
 
@@ -13,15 +14,12 @@
 #include "zylscan/matchlib_fixed.h"
 #include "zylscan/matchlib_minutiae_ops.h"
 #include "zylscan/matchlib_object.h"
+#include "matchlib/core/allocation.h"
 #include "matchlib/core/fixed_math.h"
+#include "matchlib/extract/ridge_trace.h"
 
-namespace zyl::matchlib {
+namespace zyl::matchlib::ridgetrace {
 namespace {
-
-struct RidgePoint {
-  std::int16_t row, column;
-  std::uint8_t first, last;  // last: 4 on the point where a trace met a branch
-};
 
 struct Bulge {
   std::int16_t a, b;
@@ -54,8 +52,7 @@ class Image {
   int h_, w_;
 };
 
-bool excluded(int row, int column, const std::uint8_t* blocks, int block, int margin, int h, int w, int s) {
-  const int m = margin / s;
+bool excluded_by(int m, int row, int column, const std::uint8_t* blocks, int block, int h, int w) {
   if (m >= column || column >= w - m - 1 || m >= row || row >= h - m - 1) return true;
   if (!blocks || block <= 0) return false;
   const int per_row = w / block;
@@ -64,9 +61,21 @@ bool excluded(int row, int column, const std::uint8_t* blocks, int block, int ma
          background(row + m, column);
 }
 
-void follow(Image& img, int row, int column, std::vector<RidgePoint>& list) {
+}  // namespace
+
+bool excluded(int row, int column, const std::uint8_t* blocks, int block, int margin, int h, int w, int s) {
+  return excluded_by(margin / s, row, column, blocks, block, h, w);
+}
+
+bool excluded_wide(int row, int column, const std::uint8_t* blocks, int block, int margin, int h, int w,
+                   int s) {
+  return excluded_by(margin / s + 4, row, column, blocks, block, h, w);
+}
+
+void follow(std::uint8_t* image, int height, int width, int row, int column, PointList& list) {
   static constexpr int kRow[8] = {-1, -1, 0, 1, 1, 1, 0, -1};
   static constexpr int kCol[8] = {0, 1, 1, 1, 0, -1, -1, -1};
+  Image img(image, height, width);
   for (;;) {
     push(list, RidgePoint{static_cast<std::int16_t>(row), static_cast<std::int16_t>(column), 0, 5});
     img.at(row, column) = 255;
@@ -87,6 +96,60 @@ void follow(Image& img, int row, int column, std::vector<RidgePoint>& list) {
     column += kCol[d];
   }
 }
+
+SegmentList& list_of_kind(SegmentLists& lists, std::uint8_t kind) {
+  for (SegmentList& l : lists)
+    if (l.kind == kind) return l;
+  lists.push_back(SegmentList{kind, {}});
+  return lists.back();
+}
+
+Segment& add_segment(SegmentList& list, PointList points) {
+  std::uint8_t direction = 0;
+  if (!points.empty()) {
+    const RidgePoint& f = points.front();
+    const RidgePoint& l = points.back();
+    direction = static_cast<std::uint8_t>(zyl::matchlib::fx_atan2(f.row - l.row, l.column - f.column));
+  }
+  list.segments.push_back(Segment{direction, std::move(points)});
+  return list.segments.back();
+}
+
+PointList join_first_reversed(const PointList& first, const PointList& second) {
+  PointList joined(first.rbegin(), first.rend());
+  joined.insert(joined.end(), second.begin(), second.end());
+  return joined;
+}
+
+namespace {
+
+// 10 a straight step, 14 a diagonal one; a repeated point (where two arms
+// join at their branch) adds nothing.
+long step_length(const RidgePoint& a, const RidgePoint& b) {
+  const bool rows = a.row != b.row, columns = a.column != b.column;
+  return rows && columns ? 14 : (rows || columns) ? 10 : 0;
+}
+
+}  // namespace
+
+long path_length(const PointList& points) {
+  long length = 0;
+  for (std::size_t i = 1; i < points.size(); ++i) length += step_length(points[i - 1], points[i]);
+  return length;
+}
+
+std::size_t point_at_length(const PointList& points, long length) {
+  long walked = 0;
+  for (std::size_t i = 0; i < points.size(); ++i) {
+    if (i > 0) walked += step_length(points[i - 1], points[i]);
+    if (walked >= length) return i;
+  }
+  return points.empty() ? 0 : points.size() - 1;
+}
+
+void release_lists(SegmentLists& lists) { SegmentLists().swap(lists); }
+
+namespace {
 
 void windows(const std::vector<RidgePoint>& p, int window, int step, std::vector<Bulge>& bulges) {
   const int count = static_cast<int>(p.size());
@@ -168,7 +231,7 @@ int run(MinutiaeWorkInfo* work, std::uint8_t* thinned, const std::uint8_t* block
   const int step = (record->options & MINX_HALF) ? 1 : 2;
   Image img(thinned, h, w);
   std::vector<Bulge> bulges;
-  std::vector<RidgePoint> points;
+  PointList points;
   auto visit = [&](int r, int c) {
     if (excluded(r, c, blocks, block, margin, h, w, s)) {
       img.at(r, c) = 255;
@@ -176,7 +239,7 @@ int run(MinutiaeWorkInfo* work, std::uint8_t* thinned, const std::uint8_t* block
     }
     if (!img.skeleton(r, c) || img.skeleton_neighbours(r, c) != 1) return;
     points.clear();
-    follow(img, r, c, points);
+    follow(thinned, h, w, r, c, points);
     windows(points, window, step, bulges);
   };
   for (int k = 1; k < window; ++k) {
@@ -189,10 +252,113 @@ int run(MinutiaeWorkInfo* work, std::uint8_t* thinned, const std::uint8_t* block
   return ML_OK;
 }
 
+// Segment statistics: every ridge followed from a free end becomes a
+// segment of its kind; two arms that reach the same branch are joined into
+// one segment through it.
+constexpr int kSlotBytes = 7;  // per segment: direction, length, middle row and column
+
+int segments_run(MinutiaeWorkInfo* work, std::uint8_t* thinned, const std::uint8_t* blocks, int block,
+                 int margin, MinutiaeRecord* record, int first_slot) {
+  const int h = work->height, w = work->width;
+  const int window = std::min(w / 2, h / 2);
+  if (window <= 1) return ML_OK;
+  const int s = (record->options & MINX_HALF) ? 2 : 1;
+  Image img(thinned, h, w);
+  SegmentLists lists;
+  for (std::uint8_t kind = 1; kind <= kSegmentKinds; ++kind) list_of_kind(lists, kind);
+  PointList points;
+  // A trace that meets a branch gives its last two points back to the
+  // skeleton so that other arms still reach the branch; a later trace that
+  // starts on such a point only walks those leftovers again and makes no
+  // segment of its own.
+  std::vector<std::uint8_t> given_back(std::size_t(h) * w, 0);
+  auto visit = [&](int r, int c) {
+    if (excluded_wide(r, c, blocks, block, margin, h, w, s)) {
+      img.at(r, c) = 255;
+      return;
+    }
+    if (!img.skeleton(r, c) || img.skeleton_neighbours(r, c) != 1) return;
+    points.clear();
+    follow(thinned, h, w, r, c, points);
+    const bool leftover = given_back[std::size_t(r) * w + c] != 0;
+    if (points.back().last == 4 && points.size() >= 2)
+      for (std::size_t i = points.size() - 2; i < points.size(); ++i)
+        given_back[std::size_t(points[i].row) * w + points[i].column] = 1;
+    if (leftover || points.size() < 2) return;
+    if (points.back().last != 4) {
+      add_segment(list_of_kind(lists, kFreeRidge), points);
+      return;
+    }
+    // An arm is kept branch first, so that two arms of one branch start
+    // side by side and join as the first reversed, then the second.
+    PointList arm(points.rbegin(), points.rend());
+    std::vector<Segment>& arms = list_of_kind(lists, kBranchArm).segments;
+    for (auto other = arms.begin(); other != arms.end(); ++other) {
+      const RidgePoint& a = other->points.front();
+      if (std::abs(a.row - arm.front().row) > 2 || std::abs(a.column - arm.front().column) > 2) continue;
+      PointList joined = join_first_reversed(other->points, arm);
+      arms.erase(other);
+      add_segment(list_of_kind(lists, kThroughBranch), std::move(joined));
+      return;
+    }
+    add_segment(list_of_kind(lists, kBranchArm), std::move(arm));
+  };
+  for (int k = 1; k < window; ++k) {
+    for (int r = k; r <= h - 1 - k; ++r) visit(r, k);
+    for (int r = k; r <= h - 1 - k; ++r) visit(r, w - 1 - k);
+    for (int c = k + 1; c <= w - 2 - k; ++c) visit(k, c);
+    for (int c = k + 1; c <= w - 2 - k; ++c) visit(h - 1 - k, c);
+  }
+  // Every slot's bytes are made before any slot changes, so a memory
+  // failure leaves the record as it was.
+  struct Slot {
+    int index;
+    std::uint8_t* bytes;
+    std::uint32_t length;
+  };
+  std::vector<Slot> made;
+  made.reserve(lists.size());  // no allocation of its own once slot bytes exist
+  auto drop = [&] {
+    for (Slot& m : made) std::free(m.bytes);
+  };
+  for (const SegmentList& list : lists) {
+    if (list.segments.empty()) continue;
+    const std::size_t n = list.segments.size() * kSlotBytes;
+    auto* bytes = static_cast<std::uint8_t*>(ml_malloc(n));
+    if (!bytes) {
+      drop();
+      return ML_NO_MEMORY;
+    }
+    std::uint8_t* p = bytes;
+    for (const Segment& seg : list.segments) {
+      const long length = path_length(seg.points);
+      const RidgePoint& middle = seg.points[point_at_length(seg.points, length / 2)];
+      const auto len = static_cast<std::uint16_t>(std::min<long>(length, 0xFFFF));
+      *p++ = seg.direction;
+      *p++ = static_cast<std::uint8_t>(len >> 8);
+      *p++ = static_cast<std::uint8_t>(len);
+      *p++ = static_cast<std::uint8_t>(static_cast<std::uint16_t>(middle.row) >> 8);
+      *p++ = static_cast<std::uint8_t>(middle.row);
+      *p++ = static_cast<std::uint8_t>(static_cast<std::uint16_t>(middle.column) >> 8);
+      *p++ = static_cast<std::uint8_t>(middle.column);
+    }
+    made.push_back(Slot{first_slot + list.kind - 1, bytes, static_cast<std::uint32_t>(n)});
+  }
+  release_lists(lists);
+  for (const Slot& m : made) {
+    auto& slot = record->trace_slots[m.index];
+    std::free(slot.data);
+    slot.data = m.bytes;
+    slot.length = m.length;
+  }
+  return ML_OK;
+}
+
 }  // namespace
-}  // namespace zyl::matchlib
+}  // namespace zyl::matchlib::ridgetrace
 
 using namespace zyl::matchlib;
+using namespace zyl::matchlib::ridgetrace;
 
 ZYL_API int ridgetrace_run(MinutiaeWorkInfo* work, uint8_t* thinned, const uint8_t* block_map, int block,
                            int margin, const uint8_t* quality, MinutiaeRecord* record, int extra) {
@@ -204,4 +370,22 @@ ZYL_API int ridgetrace_run(MinutiaeWorkInfo* work, uint8_t* thinned, const uint8
     return ML_OK;
   }
   return zyl::GuardedCall(ML_NO_MEMORY, [&] { return run(work, thinned, block_map, block, margin, record); });
+}
+
+ZYL_API int ridgetrace_segments_run(MinutiaeWorkInfo* work, uint8_t* thinned, const uint8_t* block_map,
+                                    int block, int margin, const uint8_t* quality, MinutiaeRecord* record,
+                                    int extra) {
+  (void)quality;
+  // `extra` names the slot of the first kind; the three kinds' slots must
+  // lie among the record's 57.
+  if (!work || !record || extra < 0 || extra + kSegmentKinds > 57) return ML_BAD_ARGUMENT;
+  if (!thinned) return ML_OK;  // nothing to trace (the grey pipeline releases its valley image first)
+  return zyl::GuardedCall(ML_NO_MEMORY,
+                          [&] { return segments_run(work, thinned, block_map, block, margin, record, extra); });
+}
+
+ZYL_API float clock_seconds(void) {
+  timespec t{};
+  if (clock_gettime(CLOCK_MONOTONIC, &t) != 0) return 0.0f;
+  return static_cast<float>(static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9);
 }

@@ -336,6 +336,20 @@ int zyl::matchlib::skeleton_step(const uint8_t* skeleton, int width, int* code, 
   return 0;
 }
 
+namespace {
+
+// Every pixel of the outer rows and columns is background (non-zero).
+bool background_frame(const std::uint8_t* skeleton, int height, int width) {
+  const std::size_t w = static_cast<std::size_t>(width);
+  for (std::size_t x = 0; x < w; ++x)
+    if (skeleton[x] == 0 || skeleton[(height - 1) * w + x] == 0) return false;
+  for (int y = 0; y < height; ++y)
+    if (skeleton[y * w] == 0 || skeleton[y * w + w - 1] == 0) return false;
+  return true;
+}
+
+}  // namespace
+
 int zyl::matchlib::minutiae_detect_branches(uint8_t* skeleton, const uint8_t* orientation,
                                             int height, int width, int kind, const uint8_t* quality,
                                             MinutiaEntry* minutiae, uint8_t* count, uint8_t* counts,
@@ -344,8 +358,14 @@ int zyl::matchlib::minutiae_detect_branches(uint8_t* skeleton, const uint8_t* or
   if (!skeleton || !orientation || !quality || !minutiae || !count || !counts || height <= 0 ||
       width <= 0 || (scale != 1 && scale != 2))
     return ML_BAD_ARGUMENT;
+  if (height <= 3 || width < 3) {
+    std::memset(counts, 0, std::size_t(height) * width);
+    return ML_OK;
+  }
+  // Walks and neighbour counts run without bounds tests: a line pixel on the
+  // outer rows or columns would lead them off both buffers.
+  if (!background_frame(skeleton, height, width)) return ML_BAD_ARGUMENT;
   std::memset(counts, 0, std::size_t(height) * width);
-  if (height <= 3 || width < 3) return ML_OK;
   Detector d(skeleton, counts, orientation, height, width, scale);
   d.count_and_list();
   d.remove_spurs();

@@ -145,7 +145,7 @@ int attach(TlvNode* parent, TlvNode* child) {
 }
 
 int record_to_card(const std::uint8_t* record, std::uint32_t size, int maximum, std::uint8_t** out,
-                   std::uint32_t* out_size) {
+                   std::uint32_t* out_size, std::vector<int>* kept = nullptr) {
   RecordView v;
   if (const int status = view_record(record, size, v); status != ML_OK) return status;
   const int n = std::clamp(std::min(maximum, int{CARD_MAX_MINUTIAE}), 0, v.count);
@@ -168,12 +168,15 @@ int record_to_card(const std::uint8_t* record, std::uint32_t size, int maximum, 
     if (max_y->y > 492 && max_y->y - min_y->y < 493) hy = max_y->y - 492;
   }
   Bytes minutiae;
-  for (const Point& p : points) {
+  if (kept) kept->clear();
+  for (std::size_t i = 0; i < points.size(); ++i) {
+    const Point& p = points[i];
     const int x = ((p.x - hx) * 800 / 197 + 4) >> 3;
     const int y = ((p.y - hy) * 800 / 197 + 4) >> 3;
     // A set spanning more than the card's 0..255 cannot be written there;
     // such minutiae are left out rather than wrapped to wrong places.
     if (x < 0 || x > 255 || y < 0 || y > 255) continue;
+    if (kept) kept->push_back(static_cast<int>(i));
     minutiae.push_back(static_cast<std::uint8_t>(x));
     minutiae.push_back(static_cast<std::uint8_t>(y));
     minutiae.push_back(static_cast<std::uint8_t>(p.type << 6 | (((p.direction + 2) >> 2) & 0x3F)));
@@ -375,6 +378,14 @@ int zyl::matchlib::fmr_to_card(const uint8_t* record, uint32_t size, int max_min
   if (!record || !out) return ML_BAD_ARGUMENT;
   return zyl::GuardedCall(ML_NO_MEMORY,
                           [&] { return record_to_card(record, size, max_minutiae, out, out_size); });
+}
+
+int zyl::matchlib::fmr_to_card_keeping(const uint8_t* record, uint32_t size, int max_minutiae,
+                                       uint8_t** out, uint32_t* out_size, std::vector<int>& kept) {
+  if (!record || !out) return ML_BAD_ARGUMENT;
+  return zyl::GuardedCall(ML_NO_MEMORY, [&] {
+    return record_to_card(record, size, max_minutiae, out, out_size, &kept);
+  });
 }
 
 extern "C" ZYL_API int minrec_to_card(const MinutiaeRecord* record, int max_minutiae, uint8_t** out,

@@ -58,6 +58,14 @@ ImpressionAccumulator* new_accumulator(std::uint16_t height, std::uint16_t width
   return a;
 }
 
+// The last impression's window (height, width, row, column) must lie
+// inside the sensor area: it sizes the similarity maps rendered over it, so
+// a saved form must not make it larger than the area the accumulator holds.
+bool window_inside(std::uint16_t height, std::uint16_t width, const std::uint16_t (&last)[4]) {
+  return last[0] <= height && last[1] <= width && last[2] <= height - last[0] &&
+         last[3] <= width - last[1];
+}
+
 int put_template(ImpressionAccumulator& a, unsigned slot, std::int32_t format,
                  std::span<const std::uint8_t> bytes) {
   if (slot >= ACCUM_SLOTS || a.slots[slot]) return ML_CORRUPT;
@@ -81,13 +89,15 @@ int read_head(void* target, const std::uint8_t* body, std::uint32_t length, void
   if (p.have_head || p.blocks++ != 0 || length != ACCUM_HEAD_LENGTH - 6) return ML_CORRUPT;
   ByteReader r(std::span<const std::uint8_t>(body, length));
   const std::uint16_t h = r.u16(), w = r.u16();
-  if (h == 0 || w == 0) return ML_CORRUPT;
+  std::uint16_t last[4];
+  for (auto& v : last) v = r.u16();
+  if (h == 0 || w == 0 || !window_inside(h, w, last)) return ML_CORRUPT;
   p.acc = new_accumulator(h, w, false);
   if (!p.acc) return ML_NO_MEMORY;
-  p.acc->last_height = r.u16();
-  p.acc->last_width = r.u16();
-  p.acc->last_row = r.u16();
-  p.acc->last_column = r.u16();
+  p.acc->last_height = last[0];
+  p.acc->last_width = last[1];
+  p.acc->last_row = last[2];
+  p.acc->last_column = last[3];
   r.bytes(p.acc->settings, ACCUM_SETTINGS);
   p.have_head = true;
   return ML_OK;
@@ -161,8 +171,9 @@ int parse_old(std::span<const std::uint8_t> in, std::uint16_t version, Impressio
   if (!r.ok() || h == 0 || w == 0) return ML_CORRUPT;
   const std::size_t cells = static_cast<std::size_t>(h) * w;
   // Versions 1 and 2 carry no map, so nothing in the bytes vouches for the
-  // area: bound it to what a sensor can be.
-  if (version < 3 && cells > ACCUM_MAX_CELLS) return ML_CORRUPT;
+  // area: bound it to the largest sensor frame. Later versions carry the
+  // map, so their input itself bounds the area (checked below).
+  if (version < 3 && cells > ACCUM_MAX_SENSOR_CELLS) return ML_CORRUPT;
   std::uint16_t last[4] = {h, w, 0, 0};
   std::uint8_t settings[ACCUM_SETTINGS];
   std::memcpy(settings, kDefaultSettings, sizeof settings);
@@ -181,6 +192,7 @@ int parse_old(std::span<const std::uint8_t> in, std::uint16_t version, Impressio
   const std::uint64_t needed =
       static_cast<std::uint64_t>(n) * length + (version >= 3 ? cells : 0);
   if (!r.ok() || n > ACCUM_SLOTS || needed > r.remaining()) return ML_CORRUPT;
+  if (!window_inside(h, w, last)) return ML_CORRUPT;
   ImpressionAccumulator* a = new_accumulator(h, w, true);
   if (!a) return ML_NO_MEMORY;
   a->last_height = last[0];
@@ -369,7 +381,8 @@ int zyl::matchlib::accum_parse(const uint8_t* bytes, uint32_t length, Impression
   std::span<const std::uint8_t> in(bytes, length);
   if (length < 2) return ML_CORRUPT;
   const std::uint16_t version = zyl::matchlib::bytes_read_be16(bytes);
-  if (version >= 1 && version <= 6) return parse_old(in, version, out);
+  if (version == 0) return ML_CORRUPT;  // no saved form was ever version 0
+  if (version <= 6) return parse_old(in, version, out);
   return parse_blocks(in, out);
 }
 
@@ -387,7 +400,7 @@ int zyl::matchlib::accum_map_statistics(const MatchContext* ctx, const uint8_t* 
                                         int width, uint16_t out[4]) {
   if (!map || !out || height <= 0 || width <= 0) return ML_BAD_ARGUMENT;
   const std::int64_t n = static_cast<std::int64_t>(height) * width;
-  if (n > 65536) return ML_WRONG_KIND;
+  if (n > ACCUM_MAX_CELLS) return ML_WRONG_KIND;
   const std::int64_t radius = zyl::matchlib::param_get(ctx, 0x0cb73cb4u, -1);
   const std::int64_t cx = zyl::matchlib::param_get(ctx, 0x4dc10c80u, -1);
   const std::int64_t cy = zyl::matchlib::param_get(ctx, 0x967d3b73u, -1);

@@ -441,6 +441,11 @@ extern "C" ZYL_API int accum_slot_overlap_stats(const ImpressionAccumulator* acc
   if (!acc->slots[0] || !acc->slots[index + 1]) return ML_EMPTY_SLOT;
   const Window win{acc->last_height, acc->last_width, acc->last_row, acc->last_column};
   if (win.height == 0 || win.width == 0) return ML_BAD_ARGUMENT;
+  // The statistics take at most ACCUM_MAX_CELLS cells: a larger window is
+  // refused before its map is allocated, and a window reaching outside the
+  // sensor area (possible only in a hand-made accumulator) is no window.
+  if (win.cells() > ACCUM_MAX_CELLS) return ML_WRONG_KIND;
+  if (win.height + win.row > acc->height || win.width + win.column > acc->width) return ML_CORRUPT;
   return zyl::GuardedCall(ML_NO_MEMORY, [&]() -> int {
     Bytes map;
     if (const int s =

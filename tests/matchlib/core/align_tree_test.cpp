@@ -206,6 +206,38 @@ TEST(AlignTree, FlagsFollowTheMajorityRule) {
   }
 }
 
+// Joining two trees reroots G's tree at e first, and then compares e's
+// flag, now that of its fresh identity, with s's: here the flags match, so
+// G's tree keeps its flags (C below D keeps the flag of D's old transform).
+TEST(AlignTree, MergeReadsTheFlagOfTheRerootedNode) {
+  Blobs b(4);  // A B C D
+  Pairs pairs;
+  pairs.add(b[0], b[1], 300, 1);   // A - B, flag 0
+  pairs.add(b[2], b[3], 200, 10);  // C - D, flag 1
+  pairs.add(b[0], b[3], 100, 5);   // A - D, flag 0: joins D's tree under A
+  PairListItem* cd = pairs.list.first->next;
+  xform_set_flag(pair_result_transform(cd->result), 1);
+  Forest forest;
+  ASSERT_EQ(align_forest_build(&pairs.list, 0, &forest.f), ML_OK);
+  ASSERT_EQ(forest.f.count, 1u);
+  AlignTree* t = forest.tree(0);
+  ASSERT_EQ(align_tree_count(t), 4);
+  struct Case {
+    int blob;
+    int flag;
+  };
+  const Case cases[] = {{0, 0}, {1, 0}, {3, 0}, {2, 1}};
+  for (const Case& c : cases) {
+    AlignTreeNode* n = align_tree_find(align_tree_root_slot(t), b[c.blob]);
+    ASSERT_NE(n, nullptr) << c.blob;
+    EXPECT_EQ(align_node_get_flag(n->node), c.flag) << "ABCD"[c.blob];
+  }
+  AlignTreeNode* d = align_tree_find(align_tree_root_slot(t), b[3]);
+  EXPECT_EQ(d->parent, t->root);
+  ASSERT_NE(d->first_child, nullptr);
+  EXPECT_EQ(align_node_get_blob(d->first_child->node), b[2]);
+}
+
 TEST(AlignForest, SortsBySizeKeepingEqualSizesInOrder) {
   Blobs b(14);
   Pairs pairs;

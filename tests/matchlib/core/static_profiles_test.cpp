@@ -88,8 +88,12 @@ TEST(StaticProfiles, LightVerifyModelRows) {
   ScoreModel m = score_model_light_verify();
   EXPECT_EQ(score_model_kind(&m), 4);
   EXPECT_EQ(m.feature_count, 58);
-  // Scores rise with feature 32 (the match count of the last stage).
+  // Scores rise with feature 32 (the match count of the last stage), the
+  // other features at their rows' means (with every feature 0 the fitted
+  // rows put the score at the bottom of its range).
   std::vector<uint16_t> low(58, 0), high(58, 0);
+  for (int i = LIGHT_VERIFY_MODEL_FIRST_ACTIVE; i < LIGHT_VERIFY_MODEL_FEATURES; ++i)
+    low[i] = high[i] = static_cast<uint16_t>(rows[i].mean >> 16);
   low[32] = 20;
   high[32] = 200;
   uint16_t s_low = 0, s_high = 0;

@@ -7,6 +7,7 @@
 #include <random>
 #include <vector>
 
+#include "crowded_shapes.h"
 #include "matchlib/extract/thinning_tables.h"
 #include "zylscan/matchlib_contour_thin.h"
 #include "zylscan/matchlib_minutiae_extract.h"
@@ -238,6 +239,59 @@ TEST(BitPlaneThin, MatchesTheByteForm) {
     const Picture bytes = thin_bytes(shapes[i]);
     EXPECT_EQ(bits.px, bytes.px) << i;
   }
+}
+
+// Known results on crowded planes, taken when the outlines were kept in a
+// list that took each new one at its front: keeping them another way must
+// not change the visiting order (newest first) and so not a single pixel.
+TEST(BitPlaneThin, CrowdedPlanesThinAsWithNewestOutlinesFirst) {
+  struct Case {
+    unsigned seed;
+    std::uint64_t digest;
+  };
+  const Case cases[] = {{1, 0xac746a522fea1d4cull}, {2, 0xa75087248c85243bull}, {3, 0x2922da1b4dc8d484ull}};
+  const int rows = 160, width = 200;
+  for (const Case& c : cases) {
+    Picture p(rows, width);
+    p.px = zyl::test::crowded_shapes(rows, width, c.seed, 900);
+    auto bits = p.pack();
+    EXPECT_EQ(bilevel_bits_thin(bits.data(), rows, width, 2), ML_OK) << c.seed;
+    EXPECT_EQ(zyl::test::fnv1a(bits), c.digest) << c.seed;
+  }
+}
+
+// A chain buffer too small for every outline leaves objects unthinned: the
+// thinning answers 17, whether or not the outlines it did trace changed.
+TEST(BitPlaneThin, FullChainBufferAnswers17) {
+  struct Case {
+    const char* what;
+    int divisor;
+    bool dots_first;  // isolated pixels ahead of the blob fill the buffer
+  };
+  const Case cases[] = {
+      {"blob outline longer than the buffer", 60 * 64 / 20, false},
+      {"buffer spent on unchanging dots before the blob", 60 * 64 / 12, true},
+  };
+  for (const Case& c : cases) {
+    Picture p(60, 64);
+    if (c.dots_first)
+      for (int x = 4; x < 60; x += 4) p.at(4, x) = 1;  // 14 one-point outlines
+    for (int y = 30; y < 50; ++y)
+      for (int x = 20; x < 40; ++x) p.at(y, x) = 1;
+    auto bits = p.pack();
+    EXPECT_EQ(bilevel_bits_thin(bits.data(), p.rows, p.width, c.divisor), ML_CORRUPT) << c.what;
+    // What was done stays done: thinning only ever removes pixels.
+    const Picture out = Picture::unpack(bits, p.rows, p.width);
+    for (std::size_t i = 0; i < out.px.size(); ++i)
+      if (out.px[i]) {
+        ASSERT_TRUE(p.px[i]) << c.what;
+      }
+  }
+  // The same plane with the pipeline's budget thins fully.
+  Picture p(60, 64);
+  for (int y = 30; y < 50; ++y)
+    for (int x = 20; x < 40; ++x) p.at(y, x) = 1;
+  EXPECT_FALSE(has_full_2x2(thin(p)));
 }
 
 TEST(BitPlaneThin, BadArguments) {

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "crowded_shapes.h"
 #include "matchlib/extract/contour_thinning.h"
 #include "zylscan/matchlib_contour_thin.h"
 #include "zylscan/matchlib_object.h"
@@ -185,6 +186,24 @@ TEST(ContourThin, RefusesBadArgumentsAndUnframedImages) {
   Image img = blank(6, 6);
   img[6 * 2] = 0;  // object pixel on the left frame column
   EXPECT_EQ(bilevel_thin(img.data(), 6, 6), ML_BAD_ARGUMENT);
+}
+
+// Known results on crowded images, taken when the outlines were kept in a
+// list that took each new one at its front: keeping them another way must
+// not change the visiting order (newest first) and so not a single pixel.
+TEST(ContourThin, CrowdedImagesThinAsWithNewestOutlinesFirst) {
+  struct Case {
+    unsigned seed;
+    std::uint64_t digest;
+  };
+  const Case cases[] = {{1, 0xedbe14a09046e57eull}, {2, 0x4417fd0e13dfe88dull}, {3, 0x1beebedc679fd31cull}};
+  const int h = 160, w = 200;
+  for (const Case& c : cases) {
+    Image img = crowded_shapes(h, w, c.seed, 900);
+    for (auto& v : img) v = v ? 0 : 1;
+    EXPECT_EQ(bilevel_thin(img.data(), h, w), ML_OK) << c.seed;
+    EXPECT_EQ(fnv1a(img), c.digest) << c.seed;
+  }
 }
 
 }  // namespace

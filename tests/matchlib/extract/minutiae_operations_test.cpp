@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "support/allocation_sweep.h"
 #include "support/pgm.h"
 #include "synthetic_print.h"
 #include "zylscan/matchlib_blob.h"
@@ -15,6 +16,7 @@
 #include "zylscan/matchlib_card_extended.h"
 #include "zylscan/matchlib_container.h"
 #include "zylscan/matchlib_context.h"
+#include "zylscan/matchlib_finger_info.h"
 #include "zylscan/matchlib_image.h"
 #include "zylscan/matchlib_minutiae_ops.h"
 #include "zylscan/matchlib_object.h"
@@ -98,7 +100,7 @@ TEST(MinutiaeOperations, RequestedTypes) {
     int requested, blob_type;
     const char* form;  // "iso05", "iso11", "ansi04", "ansi09", "card05", "card11", "ext", "wrap"
   };
-  // Blob types 4, 5 and 6 are aliases of 1, 2 and 3.
+  // Requested types 4, 5 and 6 give the older versions as blob types 1, 2 and 3.
   const Case cases[] = {{1, 1, "iso11"},  {2, 2, "card11"}, {3, 3, "ansi09"}, {4, 1, "iso05"},
                         {5, 2, "card05"}, {6, 3, "ansi04"}, {67, 67, "ext"},  {72, 72, "ext"},
                         {73, 67, "wrap"}, {74, 67, "ext"},  {75, 72, "ext"}};
@@ -271,6 +273,132 @@ TEST(MinutiaeOperations, DriverChecks) {
   ASSERT_EQ(minutiae_driver_card_fixed(px.data(), 96, 96, 1, 0, &out, &size), ML_OK);
   EXPECT_TRUE(has_path(Bytes(out, out + size), {0x7F2E, 0x82}));
   minutiae_buffer_free(out);
+}
+
+TEST(MinutiaeOperations, OlderStandardTypesAreStoredAsTheirBaseTypes) {
+  // Requested types 4, 5 and 6 give the older standard versions under the
+  // blob types 1, 2 and 3 themselves, not aliases that only read as them.
+  Context c;
+  const Bytes px = zyl::test::synthetic_print(192, 192, 9, kPlanted);
+  Image img(px, 192, 192);
+  struct Case {
+    int requested, stored;
+  };
+  for (const Case& k : {Case{4, 1}, Case{5, 2}, Case{6, 3}}) {
+    Blob out;
+    ASSERT_EQ(extract_minutiae_grey_full(c.ctx, img.image, nullptr, k.requested, &out.blob), ML_OK) << k.requested;
+    const Bytes b = out.bytes();
+    DataBlob* expected = blob_create(k.stored, b.data(), static_cast<std::uint32_t>(b.size()));
+    EXPECT_EQ(blob_equal(out.blob, expected), 1) << k.requested;
+    std::vector<std::uint8_t> written(blob_write(nullptr, out.blob));
+    blob_write(written.data(), out.blob);
+    std::vector<std::uint8_t> reference(blob_write(nullptr, expected));
+    blob_write(reference.data(), expected);
+    EXPECT_EQ(written, reference) << k.requested;
+    blob_release(expected);
+  }
+}
+
+TEST(MinutiaeOperations, FingerPositionOver10IsStoredAs0BeforeAnyCutToAByte) {
+  Context c;
+  const Bytes px = zyl::test::synthetic_print(192, 192, 9, kPlanted);
+  struct Case {
+    int position, stored;
+  };
+  const Case cases[] = {{3, 3}, {10, 10}, {11, 0}, {256, 0}, {265, 0}, {266, 0}, {-1, 0}};
+  for (const Case& k : cases) {
+    Image img(px, 192, 192);
+    FingerInfo* info = finger_info_create(k.position, nullptr);
+    image_set_finger_info(img.image, info);
+    finger_info_release(info);
+    Blob out;
+    ASSERT_EQ(extract_minutiae_grey_full(c.ctx, img.image, nullptr, 1, &out.blob), ML_OK) << k.position;
+    const Bytes b = out.bytes();
+    MinutiaeRecord r{};
+    ASSERT_EQ(fmr_parse_iso(b.data(), static_cast<std::uint32_t>(b.size()), &r), ML_OK);
+    EXPECT_EQ(r.finger_position, k.stored) << k.position;
+    std::free(r.zonal_quality.cells);
+  }
+}
+
+TEST(MinutiaeOperations, MapsDriverHandsOutFormat4AsThePlainCard) {
+  const Bytes px = zyl::test::synthetic_print(192, 192, 9, kPlanted);
+  std::uint8_t* out = nullptr;
+  std::uint32_t size = 0;
+  ASSERT_EQ(minutiae_driver_maps(px.data(), nullptr, 192, 192, 1, 0, MINX_HALF | MINX_CARD_QUALITY,
+                                 MINX_FORMAT_WRAPPED, &out, &size),
+            ML_OK);
+  const Bytes b(out, out + size);
+  minutiae_buffer_free(out);
+  ASSERT_GE(b.size(), 2u);
+  EXPECT_EQ(card_template_size(b.data(), static_cast<std::uint32_t>(b.size())), b.size()) << "a 7F2E card, no E1 wrap";
+  EXPECT_TRUE(has_path(b, {0x7F2E, 0x82}));
+}
+
+// A print wider than the card's coordinate range: the card leaves out the
+// minutiae it cannot place, and its quality element lists the same ones,
+// so the card matchers can read it.
+TEST(MinutiaeOperations, QualityElementListsTheMinutiaeTheCardKeeps) {
+  Context c;
+  const Bytes px =
+      zyl::test::synthetic_print(200, 700, 9, {{60, 100, 2, 1}, {350, 100, 2, -1}, {640, 100, 2, 1}});
+  Image img(px, 200, 700);
+  Blob record, card;
+  ASSERT_EQ(extract_minutiae_grey_full(c.ctx, img.image, nullptr, 1, &record.blob), ML_OK);
+  const Bytes rb = record.bytes();
+  MinutiaeRecord r{};
+  ASSERT_EQ(fmr_parse_iso(rb.data(), static_cast<std::uint32_t>(rb.size()), &r), ML_OK);
+  std::free(r.zonal_quality.cells);
+  ASSERT_EQ(extract_minutiae_grey_full(c.ctx, img.image, nullptr, 2, &card.blob), ML_OK);
+  const Bytes b = card.bytes();
+  const std::uint8_t* minutiae = nullptr;
+  std::uint32_t length = 0;
+  ASSERT_EQ(card_get_minutiae(b.data(), static_cast<std::uint32_t>(b.size()), &minutiae, &length), ML_OK);
+  const std::uint32_t on_card = length / 3;
+  ASSERT_LT(on_card, r.count) << "the print must span more than the card can hold";
+  ASSERT_GT(on_card, 0u);
+  TlvElement quality{};
+  ASSERT_EQ(card_find_element(b.data(), static_cast<std::uint32_t>(b.size()), 0x82, &quality), ML_OK);
+  EXPECT_EQ(quality.length, on_card + 4);
+  CompactMinutia m[CARD_MAX_MINUTIAE];
+  std::uint32_t n = 0;
+  int q = 0;
+  ASSERT_EQ(card_read_minutiae(b.data(), static_cast<std::uint32_t>(b.size()), 64, 0, nullptr, m, &n, &q), ML_OK);
+  EXPECT_EQ(n, on_card);
+  EXPECT_EQ(q, 1);
+  // Each kept minutia carries its own quality byte.
+  for (std::uint32_t i = 0; i < n; ++i) EXPECT_NE(m[i].quality, 240) << i;
+}
+
+// Every allocation of the card path may fail: the driver answers its
+// out-of-memory status with no output and frees the card it held (the
+// sanitizer build's leak checker sees a card left behind when the quality
+// element cannot be added).
+TEST(MinutiaeOperations, CardDriverFreesEverythingWhenMemoryRunsOut) {
+  const Bytes px = zyl::test::synthetic_print(96, 96, 9, {{48, 48, 2, 1}});
+  struct Case {
+    int format;
+    int wrap_status;  // what the last step answers when memory runs out
+  };
+  // The wrapping of format 4 answers 17 when its buffer cannot be made.
+  for (const Case& c : {Case{MINX_FORMAT_CARD, ML_NO_MEMORY}, Case{MINX_FORMAT_WRAPPED, ML_CORRUPT}}) {
+    const int allocations = zyl::test::sweep_allocation_failures([&] {
+      std::uint8_t* out = nullptr;
+      std::uint32_t size = 0;
+      const int status = minutiae_driver_grey(px.data(), nullptr, 96, 96, 1, 0, nullptr, 0, 64, 21,
+                                              MINX_FULL | MINX_CORES | MINX_CARD_QUALITY,
+                                              static_cast<std::uint8_t>(c.format), &out, &size, nullptr, nullptr);
+      if (zyl::test::allocation_failed()) {
+        EXPECT_TRUE(status == ML_NO_MEMORY || status == c.wrap_status) << status;
+        EXPECT_EQ(out, nullptr);
+        EXPECT_EQ(size, 0u);
+      } else {
+        EXPECT_EQ(status, ML_OK);
+      }
+      minutiae_buffer_free(out);
+    });
+    EXPECT_GT(allocations, 0) << c.format;
+  }
 }
 
 TEST(RidgeTrace, NothingToMeasure) {

@@ -135,6 +135,35 @@ TEST(SkeletonBranches, SmallSkeletonHasNoCandidates) {
   EXPECT_TRUE(detect(s, 0, 70, 1).minutiae.empty());
 }
 
+TEST(SkeletonBranches, RefusesASkeletonWithoutABackgroundFrame) {
+  // The walks rely on a one-pixel background frame; a line pixel on any
+  // outer row or column is refused before anything is read around it.
+  struct Case {
+    const char* where;
+    int y, x;
+  };
+  const Case cases[] = {{"top row", 0, 3}, {"bottom row", 5, 4}, {"left column", 2, 0},
+                        {"right column", 3, 7}, {"corner", 5, 7}};
+  for (const Case& c : cases) {
+    Skeleton s(6, 8);  // exact-size buffers: a read past them is caught
+    for (int x = 1; x < 7; ++x) s.set(3, x);
+    for (int y = 1; y < 5; ++y) s.set(y, 4);
+    s.set(c.y, c.x);
+    std::vector<std::uint8_t> orientation(s.px.size(), 0), q(s.px.size(), 70), counts(s.px.size(), 0);
+    std::vector<MinutiaEntry> m(MINREC_MAX_MINUTIAE);
+    std::uint8_t count = 0;
+    EXPECT_EQ(minutiae_detect_branches(s.px.data(), orientation.data(), s.h, s.w, 0, q.data(),
+                                       m.data(), &count, counts.data(), 1, 1),
+              ML_BAD_ARGUMENT)
+        << c.where;
+    EXPECT_EQ(count, 0) << c.where;
+  }
+  Skeleton framed(6, 8);  // the same cross inside the frame is read
+  for (int x = 1; x < 7; ++x) framed.set(3, x);
+  for (int y = 1; y < 5; ++y) framed.set(y, 4);
+  detect(framed, 0, 70, 1);
+}
+
 MinutiaEntry entry(int x, int y, int dir, int type, int quality = 50, int extra = 0) {
   MinutiaEntry m{};
   m.x = static_cast<std::uint16_t>(x);
@@ -239,6 +268,19 @@ TEST(MinutiaeValidation, FlowCheckDropsCrossingDirections) {
   ASSERT_EQ(minutiae_check_flow(m.data(), 3, o.data(), 50, 50, 2, 1), 2);
   EXPECT_EQ(m[0].direction, 64);
   EXPECT_EQ(m[1].direction, 192);
+}
+
+TEST(MinutiaeValidation, FlowCheckLeavesMinutiaeOffTheMapUnchecked) {
+  // A 20 x 20 map: a position outside it has no flow to compare with, so
+  // the minutia is kept as it is; those inside are checked as usual.
+  std::vector<std::uint8_t> o(20 * 20, 128);
+  std::vector<MinutiaEntry> m{entry(5, 25, 0, 1),  entry(10, 10, 0, 1), entry(20, 3, 0, 2),
+                              entry(10, 10, 64, 1), entry(300, 400, 0, 1)};
+  ASSERT_EQ(minutiae_check_flow(m.data(), 5, o.data(), 20, 20, 2, 1), 4);
+  EXPECT_EQ(m[0].y, 25);
+  EXPECT_EQ(m[1].x, 20);  // (10, 10) pointing across the flow was removed
+  EXPECT_EQ(m[2].direction, 64);
+  EXPECT_EQ(m[3].x, 300);
 }
 
 TEST(MinutiaeSort, EveryCodeIsStable) {

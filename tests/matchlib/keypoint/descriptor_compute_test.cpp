@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cstdint>
 #include <cstring>
 #include <memory>
@@ -268,6 +269,52 @@ TEST(DescriptorPatterns, MeetTheirBoundsAndTheirCrcIsTheId) {
     EXPECT_EQ(type_of(c.id)->pattern_id(), crc32_compute(c.bytes, 4 * c.pairs)) << std::hex << c.id;
   }
   EXPECT_EQ(type_of(0x4)->pattern_id(), 1u);
+}
+
+// No pair may give the complement of another pair's bit (its swap, or in a
+// point-symmetric pattern its mirror swapped) or a bit that never changes.
+// The spectral descriptor compares magnitudes of a point-symmetric spectrum,
+// where a cell and its negation hold the same value and the centre cell is
+// only the mean brightness. The given last pair of type 0x20, (-4, -6, 4,
+// 6), is its own mirror swapped; it and its mirror (pair 63) are kept as
+// given and are the one exception.
+TEST(DescriptorPatterns, NoPairRepeatsOrComplementsAnotherOrIsConstant) {
+  using namespace matchlib;
+  struct Case {
+    std::uint32_t id;
+    const std::int8_t* bytes;
+    int pairs;
+    bool symmetric, spectral;
+  };
+  const Case cases[] = {
+      {0x2, kPattern2, 128, false, false},     {0x20, kPattern20, 128, true, false},
+      {0x200, kPattern200, 128, false, false}, {0x1000, kPattern1000, 128, false, false},
+      {0x400, kPattern400, 128, false, false}, {0x800, kPattern800, 128, true, false},
+      {0x10, kPattern10, 64, false, false},    {0x8, kPattern8, 128, false, false},
+      {0x2000, kPattern2000, 128, false, true},
+  };
+  using Point = std::array<int, 2>;
+  for (const Case& c : cases) {
+    // Each pair in a canonical form: its points as the descriptor sees them
+    // (a spectral point and its negation are one), the pair unordered.
+    std::set<std::array<int, 4>> seen;
+    for (int k = 0; k < c.pairs; ++k) {
+      if (c.id == 0x20 && (k == 63 || k == 127)) continue;
+      Point a{c.bytes[4 * k], c.bytes[4 * k + 1]}, b{c.bytes[4 * k + 2], c.bytes[4 * k + 3]};
+      const Point na{-a[0], -a[1]}, nb{-b[0], -b[1]};
+      EXPECT_NE(a, b) << std::hex << c.id << " pair " << std::dec << k;
+      if (c.symmetric) EXPECT_NE(b, na) << std::hex << c.id << " pair " << std::dec << k;
+      if (c.spectral) {
+        EXPECT_NE(a, (Point{0, 0})) << std::dec << k;
+        EXPECT_NE(b, (Point{0, 0})) << std::dec << k;
+        EXPECT_NE(b, na) << std::dec << k;
+        a = std::max(a, na);
+        b = std::max(b, nb);
+      }
+      if (b < a) std::swap(a, b);
+      EXPECT_TRUE(seen.insert({a[0], a[1], b[0], b[1]}).second) << std::hex << c.id << " pair " << std::dec << k;
+    }
+  }
 }
 
 TEST(DescriptorCompute, SameInputGivesSameBytes) {

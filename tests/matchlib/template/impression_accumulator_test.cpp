@@ -2,6 +2,7 @@
 // byte, the older forms, corrupt forms and the map statistics.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstdint>
 #include <cstring>
 #include <vector>
@@ -40,13 +41,18 @@ struct Parsed {
   ~Parsed() { accum_release(acc); }
 };
 
-// Head block of a version-7 form.
-Bytes v7_head(unsigned h, unsigned w, uint32_t head_length = 23) {
+// Head block of a version-7 form; the last window is the whole area unless
+// given.
+struct Window {
+  unsigned height, width, row, column;
+};
+Bytes v7_head(unsigned h, unsigned w, uint32_t head_length = 23, Window last = {0, 0, 0, 0}) {
+  if (last.height == 0 && last.width == 0) last = {h, w, 0, 0};
   Bytes b;
   be16(b, 7);
   be16(b, 0x200);
   be32(b, head_length);
-  for (unsigned v : {h, w, h, w, 0u, 0u}) be16(b, v);
+  for (unsigned v : {h, w, last.height, last.width, last.row, last.column}) be16(b, v);
   for (uint8_t s : {100, 100, 80, 95, 20}) b.push_back(s);
   return b;
 }
@@ -131,7 +137,9 @@ TEST(ImpressionAccumulator, TemplatesAndOptionalMapsRoundTripThroughACopy) {
     a->count_map[i] = static_cast<uint8_t>(i + 1);
     a->mean_image[i] = static_cast<uint8_t>(100 + i);
   }
+  // A 1 x 1 window in the last column: a window must lie inside the area.
   a->last_height = 1;
+  a->last_width = 1;
   a->last_column = 2;
   const Bytes form = written(a);
   ASSERT_EQ(form.size(), 2u + 23 + (6 + 6) + (6 + 12) + (12 + 5) + (12 + 2));
@@ -198,9 +206,15 @@ TEST(ImpressionAccumulator, OlderFormsReadTheirFields) {
     EXPECT_EQ(p.acc->slots[2], nullptr);
     for (int i = 0; i < 4; ++i) EXPECT_EQ(p.acc->base_map[i], 0);
   }
-  {
-    Parsed largest(old_form(2, 256, 256, 0, {}));
-    EXPECT_EQ(largest.status, ML_OK);
+  // Versions 1 and 2 carry no map; any sensor's area is read, up to the
+  // largest frame (800 x 600).
+  for (const auto [version, h, w] : {std::array<unsigned, 3>{2, 256, 256}, {2, 300, 400},
+                                     {1, 400, 300}, {2, 800, 600}, {2, 600, 800}}) {
+    Parsed p(old_form(version, h, w, 0, {}));
+    ASSERT_EQ(p.status, ML_OK) << version << " " << h << " x " << w;
+    EXPECT_EQ(p.acc->height, h);
+    EXPECT_EQ(p.acc->width, w);
+    EXPECT_EQ(p.acc->base_map[h * w - 1], 0);
   }
   {
     Bytes b = old_form(3, 2, 2, 1, tmpl);
@@ -326,7 +340,40 @@ TEST(ImpressionAccumulator, CorruptFormsAreRefused) {
   }
   cases.push_back({"old form, no base map", old_form(3, 2, 2, 0, {}), ML_CORRUPT});
   cases.push_back({"version 2, unbounded area", old_form(2, 65535, 65535, 0, {}), ML_CORRUPT});
-  cases.push_back({"version 2, one row past the largest area", old_form(2, 257, 256, 0, {}), ML_CORRUPT});
+  cases.push_back({"version 2, one row past the largest area", old_form(2, 801, 600, 0, {}), ML_CORRUPT});
+  cases.push_back({"version 1, one column past the largest area", old_form(1, 600, 801, 0, {}), ML_CORRUPT});
+  {
+    // Version 0 was never written: not read as a block form.
+    Bytes b = v7_head(2, 2);
+    b[1] = 0;
+    base_map_block(b, 4);
+    cases.push_back({"version 0", b, ML_CORRUPT});
+  }
+  // The last window sizes the maps rendered over it: it must lie inside the
+  // sensor area.
+  const struct {
+    const char* what;
+    Window last;
+  } windows[] = {{"last window larger than the area", {2000, 1000, 0, 0}},
+                 {"last window 65535 x 65535", {65535, 65535, 0, 0}},
+                 {"last window one row too tall", {21, 20, 0, 0}},
+                 {"last window moved past the bottom", {10, 10, 11, 0}},
+                 {"last window moved past the right", {10, 10, 0, 11}},
+                 {"offsets far out", {1, 1, 65535, 65535}}};
+  for (const auto& w : windows) {
+    Bytes b = v7_head(20, 20, 23, w.last);
+    base_map_block(b, 400);
+    cases.push_back({w.what, b, ML_CORRUPT});
+    Bytes old;  // the same in a version-5 form, which carries the window too
+    be16(old, 5);
+    be16(old, 20);
+    be16(old, 20);
+    for (unsigned v : {w.last.height, w.last.width, w.last.row, w.last.column}) be16(old, v);
+    old.insert(old.end(), {0, 0, 0, 11, 12, 13, 14, 15, 0, 0, 0, 0, 0});
+    old.insert(old.end(), 400, 0);  // base map
+    old.push_back(0);               // no further maps
+    cases.push_back({w.what, old, ML_CORRUPT});
+  }
   cases.push_back({"version 4, area beyond the bytes", old_form(4, 300, 300, 0, {}), ML_CORRUPT});
   {
     Bytes b = old_form(6, 2, 2, 0, {});

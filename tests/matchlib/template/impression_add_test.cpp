@@ -405,6 +405,36 @@ TEST(AccumAddImages, LongSeriesAddTheirLastFiveFirst) {
   EXPECT_EQ(accum_add_images(a.get(), ctx.get(), images.data(), 0), ML_BAD_ARGUMENT);
 }
 
+TEST(AccumSlotOverlapStats, WindowIsBoundedBeforeItsMapIsMade) {
+  // Accumulators filled by hand: a window above the statistics' 65536 cells
+  // answers 1 before its map is allocated, one reaching outside the area 17.
+  struct Case {
+    const char* what;
+    uint16_t height, width, last_height, last_width, last_row, last_column;
+    int status;
+  };
+  const Case cases[] = {
+      {"a 300 x 400 sensor's whole area", 300, 400, 300, 400, 0, 0, ML_WRONG_KIND},
+      {"65535 x 65535 on a 20 x 20 area", 20, 20, 65535, 65535, 0, 0, ML_WRONG_KIND},
+      {"window below the area", 20, 20, 20, 20, 10, 0, ML_CORRUPT},
+      {"window right of the area", 20, 20, 10, 10, 0, 11, ML_CORRUPT},
+  };
+  Ctx ctx(ctx_create());
+  const uint8_t junk[3] = {1, 2, 3};
+  for (const Case& c : cases) {
+    Accum a(accum_create_sized(c.height, c.width));
+    ASSERT_NE(a, nullptr);
+    a->slots[0] = blob_create(79, junk, sizeof junk);
+    a->slots[1] = blob_create(79, junk, sizeof junk);
+    a->last_height = c.last_height;
+    a->last_width = c.last_width;
+    a->last_row = c.last_row;
+    a->last_column = c.last_column;
+    uint16_t stats[4] = {};
+    EXPECT_EQ(accum_slot_overlap_stats(a.get(), ctx.get(), 0, stats), c.status) << c.what;
+  }
+}
+
 TEST(AccumSlotOverlapStats, SimilarityOfASlotToSlotZero) {
   Ctx ctx(ctx_create());
   Image first = full(finger(1));
