@@ -302,9 +302,12 @@ int extract_fitted(Form form, const uint8_t* pixels, const uint8_t* usable, int 
       const int m = bs.mean();
       window_block(fitted.get(), Hi, Wi, top, left, m, w, samples.data(), side);
       if (is32) {
-        // Only columns fx = 0..8 of the spectrum are read below.
+        // Only columns fx = 0..8 of the spectrum are read below. The
+        // windowed samples lie within +-255^3 / 16 < 2^20 (pixel and mean
+        // are bytes, the window's weights too), the bound of the lane
+        // transform.
         static_assert(zyl::matchlib::kForward32LowColumns > 8);
-        zyl::matchlib::fft2d_forward32_low(samples.data(), re.data(), im.data());
+        zyl::matchlib::fft2d_forward32_low_within_bound(samples.data(), re.data(), im.data());
         auto& P = maps32->power;
         for (int fy = -9; fy <= 8; ++fy) {
           const int t = fy >= 0 ? fy : 32 + fy;

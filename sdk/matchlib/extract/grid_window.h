@@ -47,5 +47,10 @@ class BlockStatsTable {
 // both directions, >> 4; positions outside the image are 0.
 void window_block(const uint8_t* px, int height, int width, int top, int left, int mean,
                   const uint8_t* w, int32_t* out, int side);
+// One compiled form of it, for the tests: 0 the generic one, 1 the AVX2 one
+// (x86 processors that have it). False, with nothing written, for a form
+// this build or processor lacks.
+bool window_block_variant(int variant, const uint8_t* px, int height, int width, int top, int left,
+                          int mean, const uint8_t* w, int32_t* out, int side);
 
 }  // namespace zyl::matchlib::grid

@@ -265,4 +265,14 @@ void fft2d_forward32_low(const int32_t* block, int32_t* re, int32_t* im) {
   fft2d_forward32_low_variant(0, block, re, im);
 }
 
+void fft2d_forward32_low_within_bound(const int32_t* block, int32_t* re, int32_t* im) {
+#ifdef ZYL_FFT32_LANES_AVX2
+  if (have_avx2()) {
+    forward32_low_avx2(block, re, im);
+    return;
+  }
+#endif
+  forward32_low_plain(block, re, im);
+}
+
 }  // namespace zyl::matchlib

@@ -12,6 +12,9 @@ namespace zyl::matchlib {
 // im are left as they were.
 inline constexpr int kForward32LowColumns = 12;
 void fft2d_forward32_low(const int32_t* block, int32_t* re, int32_t* im);
+// The same for a block the caller knows to lie within +-2^20 (no check; a
+// sample beyond the bound gives an unspecified spectrum).
+void fft2d_forward32_low_within_bound(const int32_t* block, int32_t* re, int32_t* im);
 // One compiled form of it, for the tests: 0 the generic one, 1 the AVX2 one
 // (x86 processors that have it). False, with nothing written, for a form
 // this build or processor lacks.

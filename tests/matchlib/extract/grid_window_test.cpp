@@ -91,11 +91,23 @@ TEST(GridWindow, WindowedBlockEqualsPositionByPositionForm) {
       const int mean = trial % 4 == 0 ? 255 : trial % 4 == 1 ? 0 : static_cast<int>(rng() % 256);
       const int top = static_cast<int>(rng() % (im.height + 2 * side)) - side - 1;
       const int left = static_cast<int>(rng() % (im.width + 2 * side)) - side - 1;
-      std::vector<int32_t> got(side * side, 777), want(side * side, -777);
-      zyl::matchlib::grid::window_block(im.px.data(), im.height, im.width, top, left, mean, w,
-                                        got.data(), side);
+      std::vector<int32_t> want(side * side, -777);
       reference_window(im.px.data(), im.height, im.width, top, left, mean, w, want.data(), side);
-      ASSERT_EQ(got, want) << top << "," << left << " side " << side << " mean " << mean;
+      // The dispatched form, then each compiled form this processor runs.
+      for (int variant = -1; variant <= 1; ++variant) {
+        std::vector<int32_t> got(side * side, 777);
+        if (variant < 0) {
+          zyl::matchlib::grid::window_block(im.px.data(), im.height, im.width, top, left, mean, w,
+                                            got.data(), side);
+        } else if (!zyl::matchlib::grid::window_block_variant(variant, im.px.data(), im.height,
+                                                              im.width, top, left, mean, w,
+                                                              got.data(), side)) {
+          ASSERT_NE(variant, 0) << "the generic form is always there";
+          continue;
+        }
+        ASSERT_EQ(got, want) << "form " << variant << " at " << top << "," << left << " side "
+                             << side << " mean " << mean;
+      }
     }
 }
 
