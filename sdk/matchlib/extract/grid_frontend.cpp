@@ -26,9 +26,11 @@
 #include "zylscan/matchlib_window.h"
 #include "matchlib/core/fixed_math.h"
 #include "matchlib/extract/grid_frontend.h"
+#include "matchlib/extract/grid_window.h"
 #include "matchlib/image/border_extend.h"
 #include "matchlib/spectral/fft16_i16.h"
 #include "matchlib/spectral/fft2d.h"
+#include "matchlib/spectral/fft32_lanes.h"
 #include "matchlib/spectral/orientation.h"
 #include "matchlib/spectral/tile_spectra.h"
 #include "matchlib/template/grid_block.h"
@@ -119,14 +121,15 @@ void find_peaks(SpectrumMaps<N, C>& m, const PeakRules& rules, const GridExtract
     for (int c = O - 6; c <= O; ++c) {
       if (c == O && r > O - 1) continue;
       const int64_t v = m.peak[r][c];
-      bool top = true;
-      for (int a = -1; a <= 1 && top; ++a)
-        for (int b = -1; b <= 1; ++b)
-          if ((a || b) && m.peak[r + a][c + b] > v) {
-            top = false;
-            break;
-          }
-      if (top) list.offer(v, r, c);
+      // A local top: no one of the eight neighbours is greater (all eight
+      // compared without branches; the answer is the same as stopping at
+      // the first greater one).
+      const int64_t* up = m.peak[r - 1];
+      const int64_t* mid = m.peak[r];
+      const int64_t* down = m.peak[r + 1];
+      const bool greater = (up[c - 1] > v) | (up[c] > v) | (up[c + 1] > v) | (mid[c - 1] > v) |
+                           (mid[c + 1] > v) | (down[c - 1] > v) | (down[c] > v) | (down[c + 1] > v);
+      if (!greater) list.offer(v, r, c);
     }
   work.maxima = list.insertions;
   work.accepted = 0;
@@ -173,45 +176,6 @@ void find_peaks(SpectrumMaps<N, C>& m, const PeakRules& rules, const GridExtract
     pk.map_row = cand.row;
     pk.value = static_cast<int32_t>(std::clamp<int64_t>(cand.value, INT32_MIN, INT32_MAX));
   }
-}
-
-// Count, sum and sum of squares of the usable pixels of a block clipped to
-// the image, and the count of its positions inside the image.
-struct BlockStats {
-  uint64_t inside = 0, n = 0, sum = 0, squares = 0;
-  int mean() const { return n ? static_cast<int>((sum + n / 2) / n) : 0; }
-  uint64_t variance() const {
-    if (!n) return 0;
-    const uint64_t a = 16 * squares, b = sum * ((16 * sum) / n);
-    return (a >= b ? (a - b) / n : 0) >> 4;
-  }
-  uint64_t coverage() const { return inside ? n * 256 / inside : 0; }
-};
-
-BlockStats block_stats(const uint8_t* px, const uint8_t* usable, int height, int width, int top,
-                       int left, int side) {
-  BlockStats b;
-  for (int y = std::max(0, top); y < std::min(height, top + side); ++y)
-    for (int x = std::max(0, left); x < std::min(width, left + side); ++x) {
-      ++b.inside;
-      const size_t i = static_cast<size_t>(y) * width + x;
-      if (usable && !(usable[i] & 0x80)) continue;
-      ++b.n;
-      b.sum += px[i];
-      b.squares += uint64_t{px[i]} * px[i];
-    }
-  return b;
-}
-
-void window_block(const uint8_t* px, int height, int width, int top, int left, int mean,
-                  const uint8_t* w, int32_t* out, int side) {
-  for (int y = 0; y < side; ++y)
-    for (int x = 0; x < side; ++x) {
-      const int py = top + y, pxl = left + x;
-      out[y * side + x] = py >= 0 && py < height && pxl >= 0 && pxl < width
-                              ? ((px[static_cast<size_t>(py) * width + pxl] - mean) * w[y] * w[x]) >> 4
-                              : 0;
-    }
 }
 
 // The 16 x 16 power map of a 16-point half spectrum (16 rows of 9).
@@ -324,11 +288,12 @@ int extract_fitted(Form form, const uint8_t* pixels, const uint8_t* usable, int 
   const PeakRules rules = rules_for(form, 0);
   const int a = (side - c) / 2;
   const int Hi = static_cast<int>(H), Wi = static_cast<int>(W);
+  const BlockStatsTable stats(fitted.get(), mask.get(), Hi, Wi);
   for (int i = 0; i < rows; ++i)
     for (int j = 0; j < cols; ++j) {
       GridCellWork& work = works[static_cast<size_t>(i) * cols + j];
       const int top = i * c - a, left = j * c - a;
-      const BlockStats bs = block_stats(fitted.get(), mask.get(), Hi, Wi, top, left, side);
+      const BlockStats bs = stats.at(top, left, side);
       uint64_t v = bs.variance();
       if (!is32) v = v * kRootTwoNum / kRootTwoDen;
       if (bs.coverage() < static_cast<uint64_t>(std::max<int>(p.min_coverage, 0)) ||
@@ -337,7 +302,12 @@ int extract_fitted(Form form, const uint8_t* pixels, const uint8_t* usable, int 
       const int m = bs.mean();
       window_block(fitted.get(), Hi, Wi, top, left, m, w, samples.data(), side);
       if (is32) {
-        zyl::matchlib::fft2d_forward32(samples.data(), re.data(), im.data());
+        // Only columns fx = 0..8 of the spectrum are read below. The
+        // windowed samples lie within +-255^3 / 16 < 2^20 (pixel and mean
+        // are bytes, the window's weights too), the bound of the lane
+        // transform.
+        static_assert(zyl::matchlib::kForward32LowColumns > 8);
+        zyl::matchlib::fft2d_forward32_low_within_bound(samples.data(), re.data(), im.data());
         auto& P = maps32->power;
         for (int fy = -9; fy <= 8; ++fy) {
           const int t = fy >= 0 ? fy : 32 + fy;

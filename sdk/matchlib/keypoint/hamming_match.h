@@ -20,6 +20,11 @@ int desc8_distance(int i, int j, int count, const uint8_t* a, const uint8_t* b, 
 // gallery descriptors at `stride`-byte steps; distances saturate at 255.
 void hamming_to_many(const std::uint8_t* probe, const std::uint8_t* gallery, std::size_t stride,
                      int words, int count, int invert, int swap, std::uint8_t* out);
+// The plain form of hamming_to_many (any number of words up to four), the
+// reference its kernels are tested against.
+void hamming_to_many_reference(const std::uint8_t* probe, const std::uint8_t* gallery,
+                               std::size_t stride, int words, int count, int invert, int swap,
+                               std::uint8_t* out);
 
 // Lowers `bests` by the distances d of probe point `probe` to gallery
 // points start, start+1, ...; on a gallery-side tie the later probe takes

@@ -410,19 +410,18 @@ int refined_search(const ScoreInput& in, const MinutiaPairing& pairing, const Pa
   for (int j = 0; j < in.b->point_count; ++j)
     if (const int s = take(rb[j], j < m.count_b ? m.best_b[j] : 0xffff)) return s;
   const int c = static_cast<int>(sel.ia.size());
+  std::vector<std::int16_t> ax(c), ay(c), bx(c), by(c);
+  for (int p = 0; p < c; ++p) {
+    ax[p] = in.a->points[sel.ia[p]].x;
+    ay[p] = in.a->points[sel.ia[p]].y;
+    bx[p] = in.b->points[sel.ib[p]].x;
+    by[p] = in.b->points[sel.ib[p]].y;
+  }
+  std::vector<std::int64_t> crowding(c);
+  zyl::matchlib::pair_crowding(ax.data(), ay.data(), bx.data(), by.data(), c, crowding.data());
   std::int64_t support = 0, weights = 0, dsum = 0, sqsum = 0;
   for (int p = 0; p < c; ++p) {
-    std::int64_t crowd = 0;
-    for (int q = 0; q < c; ++q) {
-      if (q == p) continue;
-      const KeyPoint& a1 = in.a->points[sel.ia[p]];
-      const KeyPoint& a2 = in.a->points[sel.ia[q]];
-      const KeyPoint& b1 = in.b->points[sel.ib[p]];
-      const KeyPoint& b2 = in.b->points[sel.ib[q]];
-      const std::int64_t s = dist_sq(a1.x, a1.y, a2.x, a2.y) + dist_sq(b1.x, b1.y, b2.x, b2.y);
-      if (s <= 31) crowd += 32 - s;
-    }
-    support += std::max<std::int64_t>(0, sel.weight[p] - crowd);
+    support += std::max<std::int64_t>(0, sel.weight[p] - crowding[p]);
     weights += sel.weight[p];
     dsum += sel.desc[p];
     sqsum += sel.sq[p];
@@ -798,6 +797,32 @@ static int pairs_match_unguarded(const BlockRecord* a, const BlockRecord* b,
   pairing->pair_count = static_cast<std::int32_t>(list.size());
   pairing->alignment_flag = flag;
   return ML_OK;
+}
+
+// Only pairs whose first points lie within 5 of each other across can
+// contribute (s <= 31 needs dx^2 <= 31), so the pairs are taken in order of
+// their first point's x and each is compared with those up to 5 further on;
+// each such unordered pair adds 32 - s to both of its pairs. The sums are
+// integers, so the order they are formed in does not matter: the result
+// equals the plain comparison of every pair with every other.
+void zyl::matchlib::pair_crowding(const int16_t* ax, const int16_t* ay, const int16_t* bx,
+                                  const int16_t* by, int count, int64_t* crowd) {
+  if (count <= 0) return;
+  std::vector<int> order(static_cast<std::size_t>(count));
+  for (int p = 0; p < count; ++p) order[p] = p;
+  std::sort(order.begin(), order.end(), [&](int l, int r) { return ax[l] < ax[r]; });
+  std::fill(crowd, crowd + count, 0);
+  for (int i = 0; i < count; ++i) {
+    const int p = order[i];
+    for (int k = i + 1; k < count && ax[order[k]] - ax[p] <= 5; ++k) {
+      const int q = order[k];
+      const std::int64_t s = dist_sq(ax[p], ay[p], ax[q], ay[q]) + dist_sq(bx[p], by[p], bx[q], by[q]);
+      if (s <= 31) {
+        crowd[p] += 32 - s;
+        crowd[q] += 32 - s;
+      }
+    }
+  }
 }
 
 int zyl::matchlib::pairs_match(const BlockRecord* a, const BlockRecord* b,

@@ -22,6 +22,11 @@ RigidTransform* alignment_to_xform(const PairAlignment* a, int resolution);
 int rigid_fit(const int32_t* ax, const int32_t* ay, const int32_t* bx, const int32_t* by, int n,
               PairAlignment* out);
 int coverage_percent(const BlockRecord* record, int* out_percent);
+// The crowding of the refined scorer's selected pairs: for each pair p, the
+// sum over the other pairs q of 32 - s where s = |a_p - a_q|^2 +
+// |b_p - b_q|^2 <= 31 (a and b the pairs' points in the two records).
+void pair_crowding(const int16_t* ax, const int16_t* ay, const int16_t* bx, const int16_t* by,
+                   int count, int64_t* crowd);
 int pairs_match(const BlockRecord* a, const BlockRecord* b, MinutiaPairing* pairing);
 int pairs_score(const BlockRecord* a, const BlockRecord* b, const SampleInfo* info_a,
                 const SampleInfo* info_b, const MinutiaPairing* pairing, uint16_t** out_scores,

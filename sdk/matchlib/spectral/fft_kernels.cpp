@@ -6,7 +6,6 @@
 // bit for bit), so the stage order per length is fixed: see kernel16 ..
 // kernel128 below. Sums and products are formed in 64 bits; for inputs
 // within +-2^20 they equal the 32-bit sums the format is defined with.
-#include <array>
 #include <cstdint>
 
 #include "zylscan/matchlib_fft.h"
@@ -20,36 +19,7 @@ struct Cx {
   int32_t im;
 };
 
-// 1024 cos and 1024 sin of 2 pi t / 128, t = 0..16 (0 .. 45 degrees).
-constexpr int kOctantCos[17] = {1024, 1023, 1019, 1013, 1004, 993, 980, 964, 946,
-                                926,  903,  878,  851,  822,  792, 759, 724};
-constexpr int kOctantSin[17] = {0,   50,  100, 150, 200, 249, 297, 345, 392,
-                                438, 483, 526, 569, 610, 650, 688, 724};
-
-struct Twiddles {
-  std::array<int, 128> cos{};
-  std::array<int, 128> sin{};
-};
-
-// The whole turn by symmetry from the first octant.
-constexpr Twiddles make_twiddles() {
-  Twiddles t;
-  for (int i = 0; i <= 32; ++i) {
-    t.cos[i] = i <= 16 ? kOctantCos[i] : kOctantSin[32 - i];
-    t.sin[i] = i <= 16 ? kOctantSin[i] : kOctantCos[32 - i];
-  }
-  for (int i = 33; i < 64; ++i) {  // plus a quarter turn
-    t.cos[i] = -t.sin[i - 32];
-    t.sin[i] = t.cos[i - 32];
-  }
-  for (int i = 64; i < 128; ++i) {  // plus a half turn
-    t.cos[i] = -t.cos[i - 64];
-    t.sin[i] = -t.sin[i - 64];
-  }
-  return t;
-}
-
-constexpr Twiddles kTw = make_twiddles();
+constexpr const fft_detail::Twiddles& kTw = fft_detail::kTwiddles;
 
 inline int32_t shr(int64_t v, int s) { return static_cast<int32_t>(v >> s); }
 
