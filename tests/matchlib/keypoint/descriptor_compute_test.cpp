@@ -303,7 +303,9 @@ TEST(DescriptorPatterns, NoPairRepeatsOrComplementsAnotherOrIsConstant) {
       Point a{c.bytes[4 * k], c.bytes[4 * k + 1]}, b{c.bytes[4 * k + 2], c.bytes[4 * k + 3]};
       const Point na{-a[0], -a[1]}, nb{-b[0], -b[1]};
       EXPECT_NE(a, b) << std::hex << c.id << " pair " << std::dec << k;
-      if (c.symmetric) EXPECT_NE(b, na) << std::hex << c.id << " pair " << std::dec << k;
+      if (c.symmetric) {
+        EXPECT_NE(b, na) << std::hex << c.id << " pair " << std::dec << k;
+      }
       if (c.spectral) {
         EXPECT_NE(a, (Point{0, 0})) << std::dec << k;
         EXPECT_NE(b, (Point{0, 0})) << std::dec << k;
