@@ -77,9 +77,9 @@ if(depends MATCHES "zylscan")
 endif()
 
 # The unit and the activation file name the program where the package puts it.
-run("dpkg-deb -x" dpkg-deb -x "${debs}" "${SCRATCH}/root")
-file(READ "${SCRATCH}/root/usr/lib/systemd/system/vyx-fingerprint-driver.service" unit)
-file(READ "${SCRATCH}/root/usr/share/dbus-1/system-services/com.vyx.fingerprintdriver.service" activation)
+run("dpkg-deb -x" dpkg-deb -x "${debs}" "${SCRATCH}/unpacked")
+file(READ "${SCRATCH}/unpacked/usr/lib/systemd/system/vyx-fingerprint-driver.service" unit)
+file(READ "${SCRATCH}/unpacked/usr/share/dbus-1/system-services/com.vyx.fingerprintdriver.service" activation)
 if(NOT unit MATCHES "\nExecStart=/usr/bin/vyx-fingerprint-driver\n" OR NOT unit MATCHES "\nWantedBy=multi-user.target\n")
   message(FATAL_ERROR "the packaged unit does not start /usr/bin/vyx-fingerprint-driver when enabled:\n${unit}")
 endif()
