@@ -52,7 +52,6 @@
 #include <string>
 #include <vector>
 
-#include "matchlib/core/engine_extract.h"
 #include "matchlib/core/fixed_math.h"
 #include "matchlib/core/preset_build.h"
 #include "matchlib/core/subpixel.h"
@@ -64,6 +63,7 @@
 #include "matchlib/image/mask_build.h"
 #include "matchlib/keypoint/descriptor_compute.h"
 #include "matchlib/keypoint/descriptor_patterns.h"
+#include "matchlib/template/stage_extract.h"
 #include "support/pgm.h"
 #include "zylscan/matchlib_blob.h"
 #include "zylscan/matchlib_blockrec.h"

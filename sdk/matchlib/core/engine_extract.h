@@ -7,11 +7,6 @@
 // Bodies of exported functions, called directly inside the library.
 namespace zyl::matchlib {
 
-int engine_attach_sample_info(MatchEngine* engine, GrayImage* image, FingerInfo* info,
-                              DataBlob** blob);
-int engine_apply_converters(MatchEngine* engine, GrayImage* image, GrayImage** out);
-int engine_run_stage_extract(MatchContext* context, const StageObject* stage, GrayImage* image,
-                             FingerInfo* info, DataBlob** blob);
 int engine_run_stage_extract_pixels(MatchContext* context, const StageObject* stage,
                                     const StageChain*, GrayImage* image, FingerInfo* info,
                                     DataBlob** blob);

@@ -1,6 +1,5 @@
 // The engine's matching: galleries become multi-view templates for the
-// verification walk, single pairs are scored stage by stage, and
-// multi-view templates are merged and adapted.
+// verification walk, and multi-view templates are merged and adapted.
 #include <climits>
 #include <cstdint>
 #include <cstdlib>
@@ -31,6 +30,7 @@
 #include "matchlib/template/multi_view.h"
 #include "matchlib/template/multi_view_select.h"
 #include "matchlib/template/sample_info.h"
+#include "matchlib/template/stage_extract.h"
 
 namespace zyl::matchlib {
 
@@ -44,7 +44,6 @@ namespace {
 
 constexpr std::uint32_t kViewStageKey = 0x4bc0d3c6;  // stage whose ops score views (-1: the last)
 constexpr std::uint32_t kEvictionRuleKey = 0xac395352;
-constexpr int kPairVector = 128;
 
 using TemplatePtr = std::unique_ptr<MultiViewTemplate, decltype(&zyl::matchlib::mvt_release)>;
 
@@ -167,26 +166,6 @@ extern "C" ZYL_API int engine_match_image_result(MatchEngine* e, DataBlob* const
   return status;
 }
 
-int zyl::matchlib::engine_match_decide(MatchEngine* e, DataBlob* const* gallery, uint8_t count,
-                                       DataBlob* probe, int level, int32_t* out_decision,
-                                       RigidTransform** out_transform, int32_t* out_gallery_index,
-                                       int32_t* out_view_index) {
-  if (out_decision) *out_decision = 0;
-  if (out_transform) *out_transform = nullptr;
-  if (out_gallery_index) *out_gallery_index = 0;
-  if (out_view_index) *out_view_index = 0;
-  if (!e || !gallery || count == 0 || !probe || !out_decision) return ML_BAD_ARGUMENT;
-  Ref<MatchResult> r = Ref<MatchResult>::adopt(zyl::matchlib::match_result_create(count));
-  if (!r) return ML_NO_MEMORY;
-  const int status = e->match(e, gallery, count, probe, nullptr, level, r.get());
-  if (status != ML_OK) return status;
-  *out_decision = r->decision;
-  if (out_transform) *out_transform = zyl::matchlib::xform_retain(r->transform);
-  if (out_gallery_index) *out_gallery_index = r->best_candidate;
-  if (out_view_index) *out_view_index = r->best_view;
-  return ML_OK;
-}
-
 extern "C" ZYL_API int engine_match_image_decide(MatchEngine* e, DataBlob* const* gallery,
                                                  uint8_t count, GrayImage* image, int level,
                                                  int32_t* out_decision,
@@ -235,69 +214,6 @@ const StageMatchOps* zyl::matchlib::engine_pick_stage(const MatchEngine* e) {
   if (choice >= 0 && static_cast<std::uint32_t>(choice) < zyl::matchlib::engine_stage_count(e))
     return zyl::matchlib::stage_get_match_ops(zyl::matchlib::engine_get_stage(e, choice));
   return nullptr;
-}
-
-int zyl::matchlib::engine_score_pair(MatchEngine* e, DataBlob* probe, DataBlob* gallery,
-                                     uint16_t* out_score, uint16_t** out_scores,
-                                     uint16_t* out_count, RigidTransform** out_transform,
-                                     const StageMatchOps* last_ops) {
-  if (out_scores) *out_scores = nullptr;
-  if (out_transform) *out_transform = nullptr;
-  if (!out_count) return ML_BAD_ARGUMENT;
-  *out_count = 0;
-  if (!e || !probe || !gallery) return ML_BAD_ARGUMENT;
-  auto* vec = static_cast<std::uint16_t*>(ml_calloc(kPairVector, sizeof(std::uint16_t)));
-  if (!vec) return ML_NO_MEMORY;
-  std::unique_ptr<std::uint16_t, decltype(&std::free)> vector(vec, std::free);
-  RigidTransform* xf = nullptr;
-  int position = 0;
-  int count = -1;
-  int status = ML_OK;
-  for (const StageObject* s = zyl::matchlib::chain_first(e->chain); s;
-       s = zyl::matchlib::stage_next(s)) {
-    const StageMatchOps* ops = zyl::matchlib::stage_get_match_ops(s);
-    if ((zyl::matchlib::stage_get_flags(s) & STAGE_FLAG_SKIP_PAIR) || !ops) continue;
-    const ScoreProfile* profile = zyl::matchlib::engine_find_score_profile(e, ops, 0, nullptr);
-    std::uint16_t* subs = nullptr;
-    std::uint16_t n = 0;
-    status = ops->match(e->context, probe, gallery, &subs, &n, &xf);
-    std::unique_ptr<std::uint16_t, decltype(&std::free)> owned(subs, std::free);
-    if (status != ML_OK) break;
-    // The pair's vector holds 128 sub-scores; a chain that gives more is
-    // refused rather than cut.
-    if (position + n > kPairVector) {
-      status = ML_CORRUPT;
-      break;
-    }
-    if (n) std::memcpy(vec + position, subs, n * sizeof(std::uint16_t));
-    const int so_far = position + n;
-    if (out_score) {
-      status = ops->fuse(e->context, probe, gallery, vec, static_cast<std::uint16_t>(so_far), profile,
-                         out_score);
-      if (status != ML_OK) break;
-    }
-    if (ops == last_ops) {
-      count = so_far;
-      break;
-    }
-    if (zyl::matchlib::stage_get_flags(s) & STAGE_FLAG_DROP_TRANSFORM) {
-      zyl::matchlib::xform_release(xf);
-      xf = nullptr;
-    }
-    position = zyl::matchlib::stage_carries_scores(s) ? so_far : 0;
-  }
-  if (status != ML_OK) {
-    zyl::matchlib::xform_release(xf);
-    if (out_score) *out_score = 0;
-    return status;
-  }
-  *out_count = static_cast<std::uint16_t>(count < 0 ? position : count);
-  if (out_scores) *out_scores = vector.release();
-  if (out_transform)
-    *out_transform = xf;
-  else
-    zyl::matchlib::xform_release(xf);
-  return ML_OK;
 }
 
 int zyl::matchlib::engine_score_gallery(MatchEngine* e, DataBlob* const* gallery, uint8_t count,
@@ -497,25 +413,12 @@ ZYL_API int engine_match_result(MatchEngine* e, DataBlob* const* gallery, uint8_
                                 DataBlob* probe, int level, MatchResult** out) {
   return zyl::matchlib::engine_match_result(e, gallery, count, probe, level, out);
 }
-ZYL_API int engine_match_decide(MatchEngine* e, DataBlob* const* gallery, uint8_t count,
-                                DataBlob* probe, int level, int32_t* out_decision,
-                                RigidTransform** out_transform, int32_t* out_gallery_index,
-                                int32_t* out_view_index) {
-  return zyl::matchlib::engine_match_decide(e, gallery, count, probe, level, out_decision,
-                                            out_transform, out_gallery_index, out_view_index);
-}
 ZYL_API int engine_verify_score(MatchEngine* e, DataBlob* const* gallery, uint8_t count,
                                 DataBlob* probe, uint16_t* out_score) {
   return zyl::matchlib::engine_verify_score(e, gallery, count, probe, out_score);
 }
 ZYL_API const StageMatchOps* engine_pick_stage(const MatchEngine* e) {
   return zyl::matchlib::engine_pick_stage(e);
-}
-ZYL_API int engine_score_pair(MatchEngine* e, DataBlob* probe, DataBlob* gallery,
-                              uint16_t* out_score, uint16_t** out_scores, uint16_t* out_count,
-                              RigidTransform** out_transform, const StageMatchOps* last_ops) {
-  return zyl::matchlib::engine_score_pair(e, probe, gallery, out_score, out_scores, out_count,
-                                          out_transform, last_ops);
 }
 ZYL_API int engine_score_gallery(MatchEngine* e, DataBlob* const* gallery, uint8_t count,
                                  DataBlob* probe, MatchResult* result) {

@@ -13,15 +13,9 @@ int engine_match_image(MatchEngine* e, DataBlob* const* gallery, uint8_t count, 
                        GrayImage* image, int level, MatchResult* result);
 int engine_match_result(MatchEngine* e, DataBlob* const* gallery, uint8_t count, DataBlob* probe,
                         int level, MatchResult** out);
-int engine_match_decide(MatchEngine* e, DataBlob* const* gallery, uint8_t count, DataBlob* probe,
-                        int level, int32_t* out_decision, RigidTransform** out_transform,
-                        int32_t* out_gallery_index, int32_t* out_view_index);
 int engine_verify_score(MatchEngine* e, DataBlob* const* gallery, uint8_t count, DataBlob* probe,
                         uint16_t* out_score);
 const StageMatchOps* engine_pick_stage(const MatchEngine* e);
-int engine_score_pair(MatchEngine* e, DataBlob* probe, DataBlob* gallery, uint16_t* out_score,
-                      uint16_t** out_scores, uint16_t* out_count, RigidTransform** out_transform,
-                      const StageMatchOps* last_ops);
 int engine_score_gallery(MatchEngine* e, DataBlob* const* gallery, uint8_t count, DataBlob* probe,
                          MatchResult* result);
 int engine_call_merge_with(MatchEngine* e, DataBlob* base, DataBlob* const* blobs, int count,

@@ -389,6 +389,35 @@ const ScoreModelSet* zyl::matchlib::engine_get_model_set(const MatchEngine* e) {
   return e ? e->model_set : nullptr;
 }
 
+// ---- the engine's set ----
+
+extern "C" ZYL_API int model_set_load(MatchEngine* engine, const uint8_t* bytes, uint32_t length) {
+  if (!engine || !bytes) return ML_BAD_ARGUMENT;
+  if (zyl::matchlib::engine_get_model_set(engine)) return ML_TOO_MANY;
+  ScoreModelSet* set = nullptr;
+  const int status = zyl::matchlib::model_set_parse(
+      bytes, length, zyl::matchlib::engine_get_score_profiles(engine), &set);
+  if (status != ML_OK) return status;
+  engine_install_model_set(engine, set);
+  return ML_OK;
+}
+
+extern "C" ZYL_API int model_set_write(MatchEngine* engine, uint8_t** out, uint32_t* out_length) {
+  if (!engine || !out || !out_length) return ML_BAD_ARGUMENT;
+  if (zyl::matchlib::engine_get_model_set(engine)) return ML_TOO_MANY;
+  ScoreModelSet* set = nullptr;
+  int status = zyl::matchlib::model_set_from_profiles(
+      zyl::matchlib::engine_get_score_profiles(engine), &set);
+  if (status != ML_OK) return status;
+  status = zyl::matchlib::model_set_serialize(set, out, out_length);
+  if (status != ML_OK) {
+    zyl::matchlib::model_set_free(set);
+    return status;
+  }
+  engine_install_model_set(engine, set);
+  return ML_OK;
+}
+
 extern "C" {
 
 ZYL_API EngineConfig* engine_config_init(EngineConfig* config) {

@@ -10,7 +10,7 @@
 #include "zylscan/matchlib_presets.h"
 #include "matchlib/core/param_store.h"
 #include "matchlib/core/preset_defaults.h"
-#include "matchlib/image/image_operations.h"
+#include "matchlib/filter/enhancement_operations.h"
 
 namespace zyl::matchlib {
 namespace {

@@ -26,7 +26,6 @@
 #include "matchlib/filter/gain_tables.h"
 #include "matchlib/filter/stretch.h"
 #include "matchlib/filter/stripe.h"
-#include "matchlib/image/image_operations.h"
 #include "matchlib/image/segmentation.h"
 #include "matchlib/spectral/fft_float.h"
 #include "matchlib/spectral/tile_spectra.h"

@@ -1,13 +1,16 @@
-// Stripe detection and correction of column (and, turned, row) strips.
+// Stripe detection and correction of column (and, turned, row) strips, and
+// the selector between them and checker removal.
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
 #include "matchlib/image/pixel_rows.h"
+#include "zylscan/matchlib_image_ops.h"
 #include "zylscan/matchlib_object.h"
 #include "zylscan/matchlib_reorient.h"
 #include "zylscan/matchlib_stripe.h"
+#include "matchlib/filter/checker.h"
 #include "matchlib/filter/stripe.h"
 #include "matchlib/image/reorient.h"
 
@@ -147,6 +150,36 @@ extern "C" ZYL_API int stripe_detect_rows(const uint8_t* pixels, int height, int
   return detect_columns(t.get(), width, height, a, mode, flag);
 }
 
+int zyl::matchlib::imgproc_destripe_by_type(const uint8_t* pixels, int height, int width, int type,
+                                            int strip, uint8_t* out) {
+  switch (type) {
+    case 0:
+      return zyl::matchlib::imgproc_remove_checker(pixels, height, width, out);
+    case 1: {
+      if (strip != 1) {
+        std::uint8_t found = 0;
+        const int st =
+            zyl::matchlib::stripe_detect_columns(pixels, height, width, strip, 1, &found);
+        if (st != ML_OK) return st;
+        if (!found) {
+          if (out != pixels && height > 0 && width > 0)
+            std::memmove(out, pixels, std::size_t(height) * std::size_t(width));
+          return ML_OK;
+        }
+      }
+      return zyl::matchlib::stripe_correct_columns(pixels, height, width, strip, 0, out);
+    }
+    case 2:
+      return zyl::matchlib::stripe_correct_columns(pixels, height, width, width, 0, out);
+    case 3:
+      return zyl::matchlib::stripe_correct_rows(pixels, height, width, height, 0, out);
+    case 4:
+      return zyl::matchlib::stripe_correct_columns(pixels, height, width, 1, 0, out);
+    default:
+      return ML_WRONG_KIND;
+  }
+}
+
 extern "C" {
 
 ZYL_API int stripe_correct_columns(const uint8_t* pixels, int height, int width, int n,
@@ -160,6 +193,11 @@ ZYL_API int stripe_correct_rows(const uint8_t* pixels, int height, int width, in
 ZYL_API int stripe_detect_columns(const uint8_t* pixels, int height, int width, int a, int mode,
                                   uint8_t* flag) {
   return zyl::matchlib::stripe_detect_columns(pixels, height, width, a, mode, flag);
+}
+
+ZYL_API int imgproc_destripe_by_type(const uint8_t* pixels, int height, int width, int type,
+                                     int strip, uint8_t* out) {
+  return zyl::matchlib::imgproc_destripe_by_type(pixels, height, width, type, strip, out);
 }
 
 }  // extern "C"

@@ -13,5 +13,7 @@ int stripe_correct_rows(const uint8_t* pixels, int height, int width, int n, int
                         uint8_t* out);
 int stripe_detect_columns(const uint8_t* pixels, int height, int width, int a, int mode,
                           uint8_t* flag);
+int imgproc_destripe_by_type(const uint8_t* pixels, int height, int width, int type, int strip,
+                             uint8_t* out);
 
 }  // namespace zyl::matchlib

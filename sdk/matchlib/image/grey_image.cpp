@@ -1,5 +1,6 @@
-// The grey image object: construction, reference counting, accessors and
-// the lifecycle that lets an image hand its pixels back early.
+// The grey image object: construction, reference counting, accessors, the
+// percentages its mask plane reports for it, and the lifecycle that lets an
+// image hand its pixels back early.
 #include "matchlib/core/allocation.h"
 #include "matchlib/image/grey_image.h"
 
@@ -330,6 +331,21 @@ int zyl::matchlib::image_usable_mask_bytes(const GrayImage* image, uint8_t** out
   return ML_OK;
 }
 
+int zyl::matchlib::image_background_percent(const GrayImage* image) {
+  return image ? zyl::matchlib::mask_bits_percent_in_region(image->mask,
+                                                            MASK_BACKGROUND | MASK_OUTSIDE_SOURCE)
+               : 0;
+}
+
+int zyl::matchlib::image_mask_bit40_percent(const GrayImage* image) {
+  return image ? zyl::matchlib::mask_bits_percent_in_region(image->mask, MASK_ACCUMULATOR_STRONG)
+               : 0;
+}
+
+int zyl::matchlib::image_usable_percent(const GrayImage* image) {
+  return image ? zyl::matchlib::mask_valid_percent(image->mask) : 0;
+}
+
 extern "C" ZYL_API int image_begin_use(GrayImage* image) {
   if (!image) return 0;
   const int previous = image->lifecycle;
@@ -455,6 +471,15 @@ ZYL_API int image_is_writable(const GrayImage* image) {
 }
 ZYL_API int image_usable_mask_bytes(const GrayImage* image, uint8_t** out_map) {
   return zyl::matchlib::image_usable_mask_bytes(image, out_map);
+}
+ZYL_API int image_background_percent(const GrayImage* image) {
+  return zyl::matchlib::image_background_percent(image);
+}
+ZYL_API int image_mask_bit40_percent(const GrayImage* image) {
+  return zyl::matchlib::image_mask_bit40_percent(image);
+}
+ZYL_API int image_usable_percent(const GrayImage* image) {
+  return zyl::matchlib::image_usable_percent(image);
 }
 ZYL_API void image_mark_releasable(GrayImage* image) {
   zyl::matchlib::image_mark_releasable(image);

@@ -45,6 +45,9 @@ uint16_t image_stored_quality(const GrayImage* image);
 void image_set_stored_quality(GrayImage* image, uint16_t value);
 int image_is_writable(const GrayImage* image);
 int image_usable_mask_bytes(const GrayImage* image, uint8_t** out_map);
+int image_background_percent(const GrayImage* image);
+int image_mask_bit40_percent(const GrayImage* image);
+int image_usable_percent(const GrayImage* image);
 void image_mark_releasable(GrayImage* image);
 int image_release_pixels(GrayImage* image, ImageUserRelease deallocator);
 

@@ -8,7 +8,6 @@
 #include <cstring>
 
 #include "common/byte_io.h"
-#include "matchlib/image/grey_image.h"
 #include "zylscan/matchlib_object.h"
 #include "matchlib/core/alloc_check.h"
 
@@ -218,21 +217,6 @@ int zyl::matchlib::mask_valid_percent(const MaskPlane* plane) {
   return percent(n, cells.size());
 }
 
-int zyl::matchlib::image_background_percent(const GrayImage* image) {
-  return image ? zyl::matchlib::mask_bits_percent_in_region(image->mask,
-                                                            MASK_BACKGROUND | MASK_OUTSIDE_SOURCE)
-               : 0;
-}
-
-int zyl::matchlib::image_mask_bit40_percent(const GrayImage* image) {
-  return image ? zyl::matchlib::mask_bits_percent_in_region(image->mask, MASK_ACCUMULATOR_STRONG)
-               : 0;
-}
-
-int zyl::matchlib::image_usable_percent(const GrayImage* image) {
-  return image ? zyl::matchlib::mask_valid_percent(image->mask) : 0;
-}
-
 uint32_t zyl::matchlib::mask_write(uint8_t* out, const MaskPlane* plane) {
   const std::size_t cells = mask_cell_count(plane);
   const auto n = static_cast<std::uint32_t>(plane ? 5 + cells : 1);
@@ -314,15 +298,6 @@ ZYL_API int mask_bits_percent_in_region(const MaskPlane* plane, int bits) {
 }
 ZYL_API int mask_valid_percent(const MaskPlane* plane) {
   return zyl::matchlib::mask_valid_percent(plane);
-}
-ZYL_API int image_background_percent(const GrayImage* image) {
-  return zyl::matchlib::image_background_percent(image);
-}
-ZYL_API int image_mask_bit40_percent(const GrayImage* image) {
-  return zyl::matchlib::image_mask_bit40_percent(image);
-}
-ZYL_API int image_usable_percent(const GrayImage* image) {
-  return zyl::matchlib::image_usable_percent(image);
 }
 ZYL_API uint32_t mask_write(uint8_t* out, const MaskPlane* plane) {
   return zyl::matchlib::mask_write(out, plane);

@@ -29,9 +29,6 @@ int mask_to_valid_bytes(const MaskPlane* plane, uint8_t* out_map);
 int mask_to_region_bytes(const MaskPlane* plane, uint8_t* out_map);
 int mask_bits_percent_in_region(const MaskPlane* plane, int bits);
 int mask_valid_percent(const MaskPlane* plane);
-int image_background_percent(const GrayImage* image);
-int image_mask_bit40_percent(const GrayImage* image);
-int image_usable_percent(const GrayImage* image);
 uint32_t mask_write(uint8_t* out, const MaskPlane* plane);
 uint32_t mask_read_bounded(const uint8_t* in, uint32_t available, MaskPlane** out);
 

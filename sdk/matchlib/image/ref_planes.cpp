@@ -1,5 +1,6 @@
-// Keyed 16-bit reference planes: learning a running-average reference of
-// the full sensor area per key, and correcting frames by it.
+// Keyed 16-bit reference planes: the default settings of a set, learning a
+// running-average reference of the full sensor area per key, and correcting
+// frames by it.
 #include "matchlib/core/allocation.h"
 #include "matchlib/image/ref_planes.h"
 
@@ -20,7 +21,6 @@
 #include "zylscan/matchlib_smoothing.h"
 #include "zylscan/matchlib_stretch.h"
 #include "zylscan/matchlib_stripe.h"
-#include "matchlib/core/ref_plane_access.h"
 #include "matchlib/filter/band_filter.h"
 #include "matchlib/image/grey_image.h"
 
@@ -147,6 +147,11 @@ int correct(RefPlaneSet* set, const Plane16* f, int key, GrayImage** out_image) 
 }  // namespace zyl::matchlib
 
 using namespace zyl::matchlib;
+
+void zyl::matchlib::ref_plane_settings_default(RefPlaneSettings* s) {
+  if (!s) return;
+  *s = RefPlaneSettings{1, 20, 10, 768, 128, 1536};
+}
 
 int zyl::matchlib::ref_plane_set_create(int full_height, int full_width,
                                         const RefPlaneSettings* settings, const RefPlaneKey* keys,
@@ -279,6 +284,9 @@ extern "C" ZYL_API int ref_plane_correct_image(RefPlaneSet* set, const Plane16* 
 
 extern "C" {
 
+ZYL_API void ref_plane_settings_default(RefPlaneSettings* s) {
+  zyl::matchlib::ref_plane_settings_default(s);
+}
 ZYL_API int ref_plane_set_create(int full_height, int full_width, const RefPlaneSettings* settings,
                                  const RefPlaneKey* keys, int key_count, RefPlaneSet** out) {
   return zyl::matchlib::ref_plane_set_create(full_height, full_width, settings, keys, key_count,

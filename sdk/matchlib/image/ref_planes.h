@@ -8,6 +8,7 @@
 // Bodies of exported functions, called directly inside the library.
 namespace zyl::matchlib {
 
+void ref_plane_settings_default(RefPlaneSettings* s);
 int ref_plane_set_create(int full_height, int full_width, const RefPlaneSettings* settings,
                          const RefPlaneKey* keys, int key_count, RefPlaneSet** out);
 void plane16_center_mean(uint16_t* plane, const uint16_t* source, uint16_t* out, int height,

@@ -21,9 +21,10 @@
 #include "matchlib/filter/band_filter.h"
 #include "matchlib/filter/normalize_global.h"
 #include "matchlib/filter/stretch.h"
+#include "matchlib/filter/stripe.h"
 #include "matchlib/image/grey_morphology.h"
 #include "matchlib/image/histogram.h"
-#include "matchlib/image/image_operations.h"
+#include "matchlib/filter/enhancement_operations.h"
 
 namespace zyl::matchlib {
 namespace {

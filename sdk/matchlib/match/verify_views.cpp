@@ -1,5 +1,6 @@
 // Verification of a probe against enrolled multi-view templates, stage by
-// stage, and the ranking of a flat list of views against a probe.
+// stage, the ranking of a flat list of views against a probe, and single
+// pairs scored stage by stage through an engine's chain.
 #include <algorithm>
 #include <array>
 #include <climits>
@@ -20,8 +21,6 @@
 #include "zylscan/matchlib_object.h"
 #include "zylscan/matchlib_param.h"
 #include "zylscan/matchlib_verify.h"
-#include "matchlib/core/engine_extract.h"
-#include "matchlib/core/engine_match.h"
 #include "matchlib/core/far_scale.h"
 #include "matchlib/core/finger_info.h"
 #include "matchlib/core/match_context.h"
@@ -34,6 +33,7 @@
 #include "matchlib/template/container.h"
 #include "matchlib/template/multi_view.h"
 #include "matchlib/template/sample_info.h"
+#include "matchlib/template/stage_extract.h"
 
 namespace zyl::matchlib {
 
@@ -47,6 +47,7 @@ namespace {
 
 constexpr std::uint32_t kBudgetKindsKey = 0xedd2395e;  // K1: views at which the budget is the stage's
 constexpr std::uint32_t kBudgetBaseKey = 0x2ad7b5de;   // K2: views at which the budget starts to grow
+constexpr int kPairVector = 128;
 
 using TopScores = std::array<std::uint16_t, VERIFY_TOP_SCORES>;
 
@@ -604,6 +605,69 @@ int zyl::matchlib::mvt_score_views(DataBlob* gallery, const StageMatchOps* last_
   return status;
 }
 
+int zyl::matchlib::engine_score_pair(MatchEngine* e, DataBlob* probe, DataBlob* gallery,
+                                     uint16_t* out_score, uint16_t** out_scores,
+                                     uint16_t* out_count, RigidTransform** out_transform,
+                                     const StageMatchOps* last_ops) {
+  if (out_scores) *out_scores = nullptr;
+  if (out_transform) *out_transform = nullptr;
+  if (!out_count) return ML_BAD_ARGUMENT;
+  *out_count = 0;
+  if (!e || !probe || !gallery) return ML_BAD_ARGUMENT;
+  auto* vec = static_cast<std::uint16_t*>(ml_calloc(kPairVector, sizeof(std::uint16_t)));
+  if (!vec) return ML_NO_MEMORY;
+  std::unique_ptr<std::uint16_t, decltype(&std::free)> vector(vec, std::free);
+  RigidTransform* xf = nullptr;
+  int position = 0;
+  int count = -1;
+  int status = ML_OK;
+  for (const StageObject* s = zyl::matchlib::chain_first(e->chain); s;
+       s = zyl::matchlib::stage_next(s)) {
+    const StageMatchOps* ops = zyl::matchlib::stage_get_match_ops(s);
+    if ((zyl::matchlib::stage_get_flags(s) & STAGE_FLAG_SKIP_PAIR) || !ops) continue;
+    const ScoreProfile* profile = zyl::matchlib::engine_find_score_profile(e, ops, 0, nullptr);
+    std::uint16_t* subs = nullptr;
+    std::uint16_t n = 0;
+    status = ops->match(e->context, probe, gallery, &subs, &n, &xf);
+    std::unique_ptr<std::uint16_t, decltype(&std::free)> owned(subs, std::free);
+    if (status != ML_OK) break;
+    // The pair's vector holds 128 sub-scores; a chain that gives more is
+    // refused rather than cut.
+    if (position + n > kPairVector) {
+      status = ML_CORRUPT;
+      break;
+    }
+    if (n) std::memcpy(vec + position, subs, n * sizeof(std::uint16_t));
+    const int so_far = position + n;
+    if (out_score) {
+      status = ops->fuse(e->context, probe, gallery, vec, static_cast<std::uint16_t>(so_far), profile,
+                         out_score);
+      if (status != ML_OK) break;
+    }
+    if (ops == last_ops) {
+      count = so_far;
+      break;
+    }
+    if (zyl::matchlib::stage_get_flags(s) & STAGE_FLAG_DROP_TRANSFORM) {
+      zyl::matchlib::xform_release(xf);
+      xf = nullptr;
+    }
+    position = zyl::matchlib::stage_carries_scores(s) ? so_far : 0;
+  }
+  if (status != ML_OK) {
+    zyl::matchlib::xform_release(xf);
+    if (out_score) *out_score = 0;
+    return status;
+  }
+  *out_count = static_cast<std::uint16_t>(count < 0 ? position : count);
+  if (out_scores) *out_scores = vector.release();
+  if (out_transform)
+    *out_transform = xf;
+  else
+    zyl::matchlib::xform_release(xf);
+  return ML_OK;
+}
+
 extern "C" {
 
 ZYL_API uint16_t verify_fuse_top(uint16_t first, uint16_t second, int n) {
@@ -628,6 +692,12 @@ ZYL_API void gallery_entry_move(GalleryEntry* destination, GalleryEntry* source)
 ZYL_API int mvt_score_views(DataBlob* gallery, const StageMatchOps* last_ops, MatchContext* context,
                             DataBlob* probe, GalleryEntry* entry) {
   return zyl::matchlib::mvt_score_views(gallery, last_ops, context, probe, entry);
+}
+ZYL_API int engine_score_pair(MatchEngine* e, DataBlob* probe, DataBlob* gallery,
+                              uint16_t* out_score, uint16_t** out_scores, uint16_t* out_count,
+                              RigidTransform** out_transform, const StageMatchOps* last_ops) {
+  return zyl::matchlib::engine_score_pair(e, probe, gallery, out_score, out_scores, out_count,
+                                          out_transform, last_ops);
 }
 
 }  // extern "C"

@@ -18,5 +18,8 @@ void gallery_entry_clear(GalleryEntry* entry);
 void gallery_entry_move(GalleryEntry* destination, GalleryEntry* source);
 int mvt_score_views(DataBlob* gallery, const StageMatchOps* last_ops, MatchContext* context,
                     DataBlob* probe, GalleryEntry* entry);
+int engine_score_pair(MatchEngine* e, DataBlob* probe, DataBlob* gallery, uint16_t* out_score,
+                      uint16_t** out_scores, uint16_t* out_count, RigidTransform** out_transform,
+                      const StageMatchOps* last_ops);
 
 }  // namespace zyl::matchlib

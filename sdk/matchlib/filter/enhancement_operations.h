@@ -1,5 +1,5 @@
-// The functions of image operations that the library calls internally: the bodies
-// of its exported C functions, which only forward to them.
+// The functions of enhancement operations that the library calls internally:
+// the bodies of its exported C functions, which only forward to them.
 #pragma once
 
 #include "zylscan/matchlib_image_ops.h"
@@ -8,8 +8,6 @@
 namespace zyl::matchlib {
 
 int img_remove_checker_guarded(const uint8_t* pixels, int height, int width, int, uint8_t* out);
-int imgproc_destripe_by_type(const uint8_t* pixels, int height, int width, int type, int strip,
-                             uint8_t* out);
 int img_destripe_guarded(const uint8_t* pixels, int height, int width, int, int mode, int strip,
                          uint8_t* out);
 int imgproc_normalize_local_dpi(const uint8_t* pixels, int height, int width, int resolution,

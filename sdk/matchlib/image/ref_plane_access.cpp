@@ -2,7 +2,6 @@
 // and its reference count.
 #include "matchlib/image/ref_planes.h"
 #include "zylscan/matchlib_object.h"
-#include "matchlib/core/ref_plane_access.h"
 
 extern "C" ZYL_API RefPlaneSettings* ref_plane_set_settings(RefPlaneSet* set) {
   return set ? &set->settings : nullptr;
@@ -33,17 +32,5 @@ extern "C" ZYL_API void ref_plane_set_release(RefPlaneSet* set) {
   if (set && --set->refcount == 0) set->destroy(set);
 }
 
-void zyl::matchlib::ref_plane_settings_default(RefPlaneSettings* s) {
-  if (!s) return;
-  *s = RefPlaneSettings{1, 20, 10, 768, 128, 1536};
-}
-
 extern "C" ZYL_API int ref_plane_stub_one(void) { return 1; }
 
-extern "C" {
-
-ZYL_API void ref_plane_settings_default(RefPlaneSettings* s) {
-  zyl::matchlib::ref_plane_settings_default(s);
-}
-
-}  // extern "C"
