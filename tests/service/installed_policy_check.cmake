@@ -3,14 +3,14 @@
 # Arguments: BUILD_DIR, TESTED_POLICY, SCRATCH.
 file(REMOVE_RECURSE ${SCRATCH})
 file(MAKE_DIRECTORY ${SCRATCH})
-set(ENV{DESTDIR} ${SCRATCH}/root)
+set(ENV{DESTDIR} ${SCRATCH}/destdir)
 execute_process(COMMAND ${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix /usr
                 RESULT_VARIABLE result OUTPUT_VARIABLE out ERROR_VARIABLE err)
 if(NOT result EQUAL 0)
-  message(FATAL_ERROR "install into ${SCRATCH}/root failed:\n${out}${err}")
+  message(FATAL_ERROR "install into ${SCRATCH}/destdir failed:\n${out}${err}")
 endif()
 get_filename_component(name ${TESTED_POLICY} NAME)
-file(GLOB_RECURSE installed LIST_DIRECTORIES false ${SCRATCH}/root/*/${name})
+file(GLOB_RECURSE installed LIST_DIRECTORIES false ${SCRATCH}/destdir/*/${name})
 list(LENGTH installed count)
 if(NOT count EQUAL 1)
   message(FATAL_ERROR "the install holds ${count} copies of ${name}: ${installed}")
