@@ -98,10 +98,13 @@ namespace zyl::api {
 
 inline constexpr std::int32_t kMaxRotation = 120;
 
-// A context with the default settings; null when memory runs out.
-XWContext* create_context();
 // Frees the context and its match data: XW_OK, or XW_ERR_NULL_ARGUMENT.
 std::int32_t free_context(XWContext* context);
+
+// The process's default context, used wherever a call passes a null context:
+// created by the first XWInitialize, freed by the last XWFinalize, null
+// outside them.
+extern XWContext* g_default_context;
 
 // The given context, or the default one for null (null when there is none).
 XWContext* resolve_context(XWContext* context);
