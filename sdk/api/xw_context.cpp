@@ -1,5 +1,6 @@
-// XW contexts: the record's helpers, the default context and the numbered
-// parameters. Creation with the default settings is in xw_context_setup.cpp.
+// XW contexts: the record's helpers and the numbered parameters. Creation
+// with the default settings is in xw_context_setup.cpp, the default context
+// in extract/context_record.cpp.
 #include "api/xw_context.h"
 #include "api/match_data.h"
 
@@ -202,10 +203,6 @@ std::int32_t parameter_type(std::int32_t id) {
 }
 
 }  // namespace
-
-XWContext* g_default_context = nullptr;
-
-XWContext* resolve_context(XWContext* context) { return context ? context : g_default_context; }
 
 MatchData* ensure_match_data(XWContext& context) {
   if (!context.matchData) context.matchData = zyl::api::CreateMatchData();
