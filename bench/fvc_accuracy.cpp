@@ -50,7 +50,7 @@
 
 #include "accuracy_stats.h"
 #include "api/engine_dispatch.h"
-#include "device/feature_calls.h"
+#include "api/feature_calls.h"
 #include "support/pgm.h"
 #include "zylscan/devalg.h"
 #include "zylscan/matchlib_blob.h"

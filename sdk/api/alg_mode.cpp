@@ -5,6 +5,7 @@
 #include "zylscan/xw.h"
 #include "api/alg_mode.h"
 #include "api/xw_context.h"
+#include "api/xw_context_setup.h"
 
 extern "C" {
 

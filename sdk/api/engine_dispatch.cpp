@@ -12,6 +12,7 @@
 #include "api/quenta_wrappers.h"
 #include "api/template_exports.h"
 #include "api/xw_context.h"
+#include "api/xw_context_setup.h"
 #include "api/xw_extract.h"
 #include "api/xw_operations.h"
 #include "common/guarded_call.h"

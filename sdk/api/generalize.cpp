@@ -15,7 +15,7 @@
 #include "api/graph_lines.h"
 #include "api/match_data.h"
 #include "api/xw_context.h"
-#include "api/xw_operations.h"
+#include "api/match_sides.h"
 #include "extract/feature_record.h"
 #include "zylscan/graph_matcher.h"
 

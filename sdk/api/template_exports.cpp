@@ -11,7 +11,6 @@
 #include "api/nuvel_codec.h"
 #include "api/template_format.h"
 #include "api/xw_context.h"
-#include "api/xw_operations.h"
 #include "zylscan/idcard_feature.h"
 #include "zylscan/minutiae_record.h"
 #include "zylscan/nuvel.h"

@@ -2,6 +2,7 @@
 // of its exported C functions, which only forward to them.
 #pragma once
 
+#include "api/nuvel_codec.h"
 #include "zylscan/idcard_feature.h"
 #include "zylscan/minutiae_record.h"
 #include "zylscan/nuvel.h"
@@ -21,5 +22,13 @@ int32_t ZYL_getFormatType(const uint8_t* buffer, int32_t length);
 int32_t ZylISOToNuvel(const uint8_t* record, uint8_t* out, int32_t* outLength);
 int32_t ZylANSIToNuvel(const uint8_t* record, uint8_t* out, int32_t* outLength);
 int32_t DecompressFeaturesIdcardtoNuvel(const uint8_t* card, FeatureRecord* record, uint8_t* secondaryCode);
+
+}  // namespace zyl::api
+
+namespace zyl::api {
+
+// The native template writer's settings of a context (a new context's
+// settings when there is none).
+NuvelWriterSettings writer_settings(XWContext* context);
 
 }  // namespace zyl::api

@@ -17,7 +17,7 @@
 #include "zylscan/xw_operations.h"
 #include "api/xw_extract.h"
 #include "extract/pipeline.h"
-#include "api/image_stretch.h"
+#include "extract/image_stretch.h"
 #include "api/template_exports.h"
 
 namespace zyl::api {

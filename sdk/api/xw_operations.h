@@ -1,11 +1,10 @@
-// Steps shared by the context API's working calls and the generalisation.
+// Bodies of the context API's comparison calls, and the native template
+// extraction that the engine dispatch shares with XWExtract.
 #pragma once
 
 #include <cstdint>
 #include <span>
 
-#include "api/graph_lines.h"
-#include "api/nuvel_codec.h"
 #include "zylscan/graph_matcher.h"
 #include "zylscan/xw.h"
 #include "zylscan/xw_operations.h"
@@ -20,23 +19,6 @@ int32_t XWGeneralize(int32_t count, const uint8_t* const* templates, uint8_t* ou
 }  // namespace zyl::api
 
 namespace zyl::api {
-
-// Marks the rotations the matcher may accept: L = min(max_rotation, 120)
-// steps either way (bins 0..L-1 and 240-L..239).
-void set_rotation_mask(MatchData& md, std::int32_t max_rotation);
-
-// Copies `sample` into `work`, prepares it as the sample side against the
-// already prepared `test` side and matches the two. The work side is left
-// rotated and shifted into the test frame.
-std::int32_t match_sides(XWContext& c, MatchSide& test, const FeatureRecord& sample, MatchSide& work,
-                         std::int32_t threshold, MatchDetails* details);
-// The same with the sample's pairs listed (see graph_lines.h).
-std::int32_t match_sides(XWContext& c, MatchSide& test, const FeatureRecord& sample, const TemplatePairs& pairs,
-                         MatchSide& work, std::int32_t threshold, MatchDetails* details);
-
-// The native template writer's settings of a context (a new context's
-// settings when there is none).
-NuvelWriterSettings writer_settings(XWContext* context);
 
 // XWExtract writing its native template into `out`, whatever its size: the
 // writer leaves out what does not fit (the combined small-sensor template

@@ -24,10 +24,6 @@ int ReadRectifyParameters(std::span<std::uint8_t, 256> parameters, libusb_device
 // Scanners on the bus into count (0 when the list cannot be read):
 // ZYLFPSCAN_OK or ZYLFPSCAN_ERR_DEVICE_LIST.
 int CountDevices(int& count);
-// Opens the index-th scanner and sets up its algorithm context: on
-// ZYLFPSCAN_OK the new record in opened (the caller's to close), else the
-// codes of ZYLFPSCAN_OpenDevice after its argument checks.
-int OpenDevice(int index, DeviceRecord*& opened);
 // The index-th scanner's description into out, the scanner opened for the
 // read unless it is open already: the codes of
 // ZYLFPSCAN_GetDeviceDescription after its argument checks.

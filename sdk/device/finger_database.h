@@ -172,10 +172,6 @@ struct DeviceCalls {
   std::function<std::chrono::steady_clock::time_point()> now;
 };
 
-// The exported device calls and the steady clock: what the exported
-// enrolment and identification use.
-const DeviceCalls& ProductDeviceCalls();
-
 // The samples of the enrolment under way, shared by every handle.
 fingerdb::StagingArea& EnrolmentStaging();
 

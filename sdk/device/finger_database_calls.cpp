@@ -1,4 +1,6 @@
 // Enrolment, identification and the record calls of the finger database.
+// The exported enrolment and identification, with the device calls they run
+// on, are in api/product_device_calls.cpp.
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
@@ -8,11 +10,8 @@
 #include <vector>
 
 #include "common/guarded_call.h"
-#include "device/capture.h"
 #include "device/device_record.h"
-#include "device/feature_calls.h"
 #include "device/finger_database.h"
-#include "device/image_calls.h"
 #include "zylscan/zylfpscan.h"
 #include "zylscan/zylfpscan_database.h"
 #include "zylscan/zylfpscan_feature.h"
@@ -63,24 +62,6 @@ std::unique_ptr<std::uint8_t[]> ImageBuffer(const DeviceRecord& record) {
 }
 
 }  // namespace
-
-const DeviceCalls& ProductDeviceCalls() {
-  // Lambdas rather than the bare function pointers: std::function would
-  // otherwise emit type information for the pointer types, visible outside.
-  static const DeviceCalls calls{
-      [](void* handle, int t, std::uint8_t* image) { return zyl::device::CaptureRawData(handle, t, image); },
-      [](int width, int height, const std::uint8_t* image, int* quality) {
-        return zyl::device::ImgQuality(width, height, image, quality);
-      },
-      [](void* handle, int count, std::uint8_t* feature) {
-        return zyl::device::ExtractFeature(handle, count, feature);
-      },
-      [](void* handle, int level, const std::uint8_t* feature, int count, const std::uint8_t* slots, int* best_score,
-         int* result) { return zyl::device::VerifyExt(handle, level, feature, count, slots, best_score, result); },
-      [] { return std::chrono::steady_clock::now(); },
-  };
-  return calls;
-}
 
 StagingArea& EnrolmentStaging() {
   static StagingArea staging{};
@@ -290,22 +271,6 @@ int Guarded(Call&& call) {
 }
 
 }  // namespace
-
-extern "C" ZYL_API int ZYLFPSCAN_Enroll(void* handle, int timeout_ms, int step, const char* database,
-                                        const char* finger) {
-  return Guarded([&] {
-    return zyl::device::Enroll(kProductDirectory, zyl::device::ProductDeviceCalls(), handle, timeout_ms, step, database,
-                               finger);
-  });
-}
-
-extern "C" ZYL_API int ZYLFPSCAN_Identify(void* handle, int level, int timeout_ms, const char* database, char* name,
-                                          int* score) {
-  return Guarded([&] {
-    return zyl::device::Identify(kProductDirectory, zyl::device::ProductDeviceCalls(), handle, level, timeout_ms,
-                                 database, name, score);
-  });
-}
 
 extern "C" ZYL_API int ZYLFPSCAN_DeleteFinger(void* /*handle*/, const char* database, const char* finger) {
   return Guarded([&] { return zyl::device::DeleteFinger(kProductDirectory, database, finger); });

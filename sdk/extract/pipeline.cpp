@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "api/xw_context.h"
+#include "extract/context_record.h"
 #include "extract/byte_image.h"
 #include "extract/singular_point_list.h"
 #include "zylscan/direction_image.h"

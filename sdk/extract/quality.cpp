@@ -15,7 +15,7 @@
 #include "zylscan/image_stretch.h"
 #include "extract/pipeline.h"
 #include "extract/quality.h"
-#include "api/image_stretch.h"
+#include "extract/image_stretch.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 
 #include "device/capture.h"
 #include "device/command_frames.h"
-#include "device_fixture.h"
+#include "support/device_fixture.h"
 #include "support/pgm.h"
 
 using namespace zyl::device;

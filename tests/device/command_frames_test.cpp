@@ -3,7 +3,7 @@
 #include <vector>
 
 #include "device/command_frames.h"
-#include "device_fixture.h"
+#include "support/device_fixture.h"
 
 using namespace zyl::device;
 

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "device_fixture.h"
+#include "support/device_fixture.h"
 #include "zyl_config.h"
 
 using zyl::device::sdk;

@@ -22,10 +22,11 @@
 #include <string>
 #include <vector>
 
+#include "api/product_device_calls.h"
 #include "device/des_buffer.h"
-#include "device_fixture.h"
 #include "device/device_record.h"
 #include "device/finger_database.h"
+#include "support/device_fixture.h"
 #include "support/pgm.h"
 #include "zylscan/zylfpscan_database.h"
 

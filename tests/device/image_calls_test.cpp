@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "device/image_records.h"
-#include "device_fixture.h"
+#include "support/device_fixture.h"
 #include "support/pgm.h"
 #include "zylscan/image_quality.h"
 #include "zylscan/zylfpscan_image.h"

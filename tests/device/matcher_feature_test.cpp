@@ -12,8 +12,9 @@
 #include <string>
 #include <vector>
 
+#include "api/product_device_calls.h"
 #include "device/finger_database.h"
-#include "device_fixture.h"
+#include "support/device_fixture.h"
 #include "support/pgm.h"
 #include "zylscan/zylfpscan_database.h"
 #include "zylscan/zylfpscan_feature.h"

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "device/command_frames.h"
-#include "device_fixture.h"
+#include "support/device_fixture.h"
 
 TEST(VirtualScanner, ScenarioErrorsNameTheLine) {
   struct Case {

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <vector>
 
-#include "device/feature_calls.h"
-#include "device_fixture.h"
+#include "api/feature_calls.h"
+#include "support/device_fixture.h"
 #include "support/pgm.h"
 #include "zylscan/crc8.h"
 #include "zylscan/template_format.h"

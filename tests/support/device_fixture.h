@@ -1,5 +1,5 @@
-// Shared set-up of the device tests: a scenario in the virtual scanner and
-// the SDK's process state reset around each test.
+// Shared set-up of the tests that drive the device API: a scenario in the
+// virtual scanner and the SDK's process state reset around each test.
 #pragma once
 
 #include <gtest/gtest.h>

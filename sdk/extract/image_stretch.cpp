@@ -1,5 +1,5 @@
 // Nearest-neighbour resampling into and out of ByteImage rows.
-#include "api/image_stretch.h"
+#include "extract/image_stretch.h"
 
 #include "zylscan/image_stretch.h"
 

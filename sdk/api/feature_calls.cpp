@@ -1,6 +1,6 @@
 // Feature and verification calls of the device API: the bridge from the last
 // captured image and the caller's templates to the engine dispatch.
-#include "device/feature_calls.h"
+#include "api/feature_calls.h"
 
 #include <algorithm>
 #include <array>
