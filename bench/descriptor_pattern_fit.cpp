@@ -53,13 +53,13 @@
 #include <vector>
 
 #include "matchlib/core/fixed_math.h"
-#include "matchlib/core/preset_build.h"
+#include "matchlib/engine/preset_build.h"
 #include "matchlib/core/subpixel.h"
-#include "matchlib/filter/smoothing3x3.h"
+#include "matchlib/image/smoothing3x3.h"
 #include "matchlib/image/border_extend.h"
 #include "matchlib/image/grey_image.h"
 #include "matchlib/image/image_geometry.h"
-#include "matchlib/image/image_transforms.h"
+#include "matchlib/filter/image_transforms.h"
 #include "matchlib/image/mask_build.h"
 #include "matchlib/keypoint/descriptor_compute.h"
 #include "matchlib/keypoint/descriptor_patterns.h"

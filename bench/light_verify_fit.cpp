@@ -36,7 +36,7 @@
 //    the device API's level 5 is kept (ties: the impostor pass rates at
 //    levels 1..6 closest to their nominal 1 in 2 .. 1 in 100).
 // 6. The fitted rows are printed as the constexpr initialisers of
-//    sdk/matchlib/core/static_profiles.cpp, then the error rates of the
+//    sdk/matchlib/engine/static_profiles.cpp, then the error rates of the
 //    model score and of the whole engine (engine_verify_score) on the fit
 //    and evaluation sets (all impostor pairs, and the FVC protocol's).
 #include <algorithm>

@@ -7,7 +7,7 @@
 #include <cstring>
 
 #include "fuzz_check.h"
-#include "matchlib/template/block_record.h"
+#include "matchlib/keypoint/block_record.h"
 #include "zylscan/matchlib_object.h"
 
 using zyl::test::require;

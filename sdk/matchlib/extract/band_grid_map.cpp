@@ -15,7 +15,7 @@
 #include "zylscan/matchlib_blob.h"
 #include "zylscan/matchlib_image.h"
 #include "zylscan/matchlib_object.h"
-#include "matchlib/core/blob.h"
+#include "matchlib/image/blob.h"
 #include "matchlib/extract/band_grid.h"
 #include "matchlib/extract/band_grid_map.h"
 #include "matchlib/image/grey_image.h"

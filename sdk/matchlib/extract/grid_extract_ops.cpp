@@ -12,7 +12,7 @@
 #include "zylscan/matchlib_image.h"
 #include "zylscan/matchlib_object.h"
 #include "zylscan/matchlib_param.h"
-#include "matchlib/core/blob.h"
+#include "matchlib/image/blob.h"
 #include "matchlib/core/param_store.h"
 #include "matchlib/extract/grid_extract_ops.h"
 #include "matchlib/extract/grid_frontend.h"

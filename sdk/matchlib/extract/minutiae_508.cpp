@@ -23,7 +23,7 @@
 #include "zylscan/matchlib_param.h"
 #include "zylscan/matchlib_quality.h"
 #include "zylscan/matchlib_stft.h"
-#include "matchlib/core/blob.h"
+#include "matchlib/image/blob.h"
 #include "matchlib/core/param_store.h"
 #include "matchlib/extract/contour_thinning.h"
 #include "matchlib/extract/minutiae_validate.h"

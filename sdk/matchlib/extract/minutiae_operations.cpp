@@ -18,7 +18,7 @@
 #include "zylscan/matchlib_object.h"
 #include "zylscan/matchlib_param.h"
 #include "zylscan/matchlib_tlv.h"
-#include "matchlib/core/blob.h"
+#include "matchlib/image/blob.h"
 #include "matchlib/core/finger_info.h"
 #include "matchlib/core/param_store.h"
 #include "matchlib/extract/minutiae_operations.h"

@@ -37,7 +37,7 @@
 #include "matchlib/filter/binarize.h"
 #include "matchlib/filter/normalize_blocks.h"
 #include "matchlib/filter/quality_coherence.h"
-#include "matchlib/image/block_segmentation.h"
+#include "matchlib/filter/block_segmentation.h"
 #include "matchlib/image/border_extend.h"
 #include "matchlib/image/cell_map_expand.h"
 #include "matchlib/image/region_tools.h"

@@ -24,7 +24,7 @@
 #include "matchlib/core/param_store.h"
 #include "matchlib/filter/band_filter.h"
 #include "matchlib/filter/gain_tables.h"
-#include "matchlib/filter/stretch.h"
+#include "matchlib/image/stretch.h"
 #include "matchlib/filter/stripe.h"
 #include "matchlib/image/segmentation.h"
 #include "matchlib/spectral/fft_float.h"

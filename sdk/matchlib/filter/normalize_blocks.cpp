@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "matchlib/filter/smoothing3x3.h"
+#include "matchlib/image/smoothing3x3.h"
 #include "matchlib/image/cell_map_expand.h"
 #include "matchlib/image/filters3x3.h"
 #include "matchlib/image/median3x3.h"

@@ -10,7 +10,7 @@
 #include "zylscan/matchlib_object.h"
 #include "zylscan/matchlib_reorient.h"
 #include "zylscan/matchlib_stripe.h"
-#include "matchlib/filter/checker.h"
+#include "matchlib/image/checker.h"
 #include "matchlib/filter/stripe.h"
 #include "matchlib/image/reorient.h"
 

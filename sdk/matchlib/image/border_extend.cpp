@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "matchlib/filter/smoothing3x3.h"
+#include "matchlib/image/smoothing3x3.h"
 #include "matchlib/image/pixel_rows.h"
 #include "matchlib/image/window_copy.h"
 #include "zylscan/matchlib_object.h"

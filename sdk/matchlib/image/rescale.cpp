@@ -7,7 +7,7 @@
 #include <cstring>
 #include <type_traits>
 
-#include "matchlib/filter/smoothing3x3.h"
+#include "matchlib/image/smoothing3x3.h"
 #include "matchlib/image/pixel_rows.h"
 #include "zylscan/matchlib_fixed.h"
 #include "zylscan/matchlib_gradient.h"
@@ -15,7 +15,7 @@
 #include "zylscan/matchlib_rescale.h"
 #include "zylscan/matchlib_smoothing.h"
 #include "matchlib/core/fixed_math.h"
-#include "matchlib/filter/gradient_kernels.h"
+#include "matchlib/image/gradient_kernels.h"
 #include "matchlib/image/rescale.h"
 
 namespace zyl::matchlib {

@@ -12,10 +12,10 @@
 
 #include "zylscan/matchlib_filter_kernels.h"
 #include "zylscan/matchlib_local_stats.h"
-#include "matchlib/filter/smoothing3x3.h"
+#include "matchlib/image/smoothing3x3.h"
 #include "matchlib/image/pixel_rows.h"
 #include "zylscan/matchlib_object.h"
-#include "matchlib/filter/gradient_variance.h"
+#include "matchlib/image/gradient_variance.h"
 #include "matchlib/image/window_stats.h"
 
 // The interior variance is defined in single precision; a fused multiply-add

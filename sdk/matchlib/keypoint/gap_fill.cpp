@@ -9,7 +9,7 @@
 
 #include "common/guarded_call.h"
 #include "matchlib/core/allocation.h"
-#include "matchlib/filter/smoothing3x3.h"
+#include "matchlib/image/smoothing3x3.h"
 #include "matchlib/keypoint/keypoint_detect.h"
 #include "zylscan/matchlib_filter_kernels.h"
 #include "zylscan/matchlib_fixed.h"
@@ -20,7 +20,7 @@
 #include "zylscan/matchlib_support.h"
 #include "matchlib/core/fixed_math.h"
 #include "matchlib/core/sorting.h"
-#include "matchlib/filter/gradient_variance.h"
+#include "matchlib/image/gradient_variance.h"
 #include "matchlib/image/grey_image.h"
 #include "matchlib/image/mask_plane.h"
 #include "matchlib/keypoint/gap_fill.h"

@@ -17,7 +17,7 @@
 #include "zylscan/matchlib_param.h"
 #include "matchlib/core/fixed_math.h"
 #include "matchlib/core/param_store.h"
-#include "matchlib/filter/gradient_variance.h"
+#include "matchlib/image/gradient_variance.h"
 #include "matchlib/image/local_maxima.h"
 
 namespace zyl::matchlib {

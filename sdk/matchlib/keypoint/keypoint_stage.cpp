@@ -16,7 +16,7 @@
 #include "zylscan/matchlib_param.h"
 #include "zylscan/matchlib_rescale.h"
 #include "zylscan/matchlib_support.h"
-#include "matchlib/core/blob.h"
+#include "matchlib/image/blob.h"
 #include "matchlib/core/param_store.h"
 #include "matchlib/core/sorting.h"
 #include "matchlib/filter/normalize_global.h"
@@ -25,7 +25,7 @@
 #include "matchlib/keypoint/corner_scores.h"
 #include "matchlib/keypoint/descriptor_types.h"
 #include "matchlib/keypoint/keypoint_stage.h"
-#include "matchlib/template/block_record.h"
+#include "matchlib/keypoint/block_record.h"
 
 namespace zyl::matchlib {
 namespace {

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "common/guarded_call.h"
-#include "matchlib/filter/smoothing3x3.h"
+#include "matchlib/image/smoothing3x3.h"
 #include "matchlib/keypoint/descriptor_compute.h"
 #include "matchlib/keypoint/descriptor_patterns.h"
 #include "zylscan/matchlib_blob.h"
@@ -19,7 +19,7 @@
 #include "matchlib/core/crc32.h"
 #include "matchlib/core/fixed_math.h"
 #include "matchlib/core/subpixel.h"
-#include "matchlib/filter/gradient_variance.h"
+#include "matchlib/image/gradient_variance.h"
 
 namespace zyl::matchlib {
 

@@ -20,7 +20,7 @@
 #include "matchlib/core/param_store.h"
 #include "matchlib/filter/band_filter.h"
 #include "matchlib/filter/normalize_global.h"
-#include "matchlib/filter/stretch.h"
+#include "matchlib/image/stretch.h"
 #include "matchlib/filter/stripe.h"
 #include "matchlib/image/grey_morphology.h"
 #include "matchlib/image/histogram.h"

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "common/guarded_call.h"
-#include "matchlib/filter/smoothing3x3.h"
+#include "matchlib/image/smoothing3x3.h"
 #include "matchlib/keypoint/descriptor_compute.h"
 #include "matchlib/keypoint/descriptor_patterns.h"
 #include "zylscan/matchlib_fixed.h"

@@ -13,7 +13,7 @@
 #include <memory>
 
 #include "matchlib/core/allocation.h"
-#include "matchlib/core/blob.h"
+#include "matchlib/image/blob.h"
 #include "matchlib/template/card_params.h"
 #include "zylscan/matchlib_blob.h"
 #include "zylscan/matchlib_card_compare.h"
@@ -27,12 +27,12 @@
 #include "zylscan/matchlib_tlv.h"
 #include "matchlib/core/fixed_math.h"
 #include "matchlib/core/match_engine.h"
-#include "matchlib/core/match_result.h"
+#include "matchlib/match/match_result.h"
 #include "matchlib/core/param_store.h"
 #include "matchlib/core/rigid_transform.h"
 #include "matchlib/match/card_comparison.h"
 #include "matchlib/match/gridmap_bounded.h"
-#include "matchlib/template/card_reference.h"
+#include "matchlib/match/card_reference.h"
 #include "matchlib/template/tlv.h"
 
 namespace zyl::matchlib::card {

@@ -16,7 +16,7 @@
 #include "zylscan/matchlib_grid_match.h"
 #include "zylscan/matchlib_object.h"
 #include "zylscan/matchlib_param.h"
-#include "matchlib/core/blob.h"
+#include "matchlib/image/blob.h"
 #include "matchlib/core/fixed_math.h"
 #include "matchlib/core/param_store.h"
 #include "matchlib/core/rigid_transform.h"
@@ -26,7 +26,7 @@
 #include "matchlib/template/block_maps.h"
 #include "matchlib/template/card_extended.h"
 #include "matchlib/template/container.h"
-#include "matchlib/template/packed_image.h"
+#include "matchlib/image/packed_image.h"
 
 namespace {
 

@@ -14,7 +14,7 @@
 #include "zylscan/matchlib_object.h"
 #include "zylscan/matchlib_param.h"
 #include "matchlib/match/match_op_failure.h"
-#include "matchlib/core/blob.h"
+#include "matchlib/image/blob.h"
 #include "matchlib/core/far_scale.h"
 #include "matchlib/core/param_store.h"
 #include "matchlib/core/rigid_transform.h"

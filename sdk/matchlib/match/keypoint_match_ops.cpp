@@ -20,7 +20,7 @@
 #include "matchlib/core/rigid_transform.h"
 #include "matchlib/match/keypoint_match_ops.h"
 #include "matchlib/match/pair_matcher.h"
-#include "matchlib/template/block_record.h"
+#include "matchlib/keypoint/block_record.h"
 #include "matchlib/template/container.h"
 #include "matchlib/template/sample_info.h"
 

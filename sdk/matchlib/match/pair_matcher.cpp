@@ -20,7 +20,7 @@
 #include "matchlib/keypoint/descriptor_types.h"
 #include "matchlib/keypoint/keypoint_stage.h"
 #include "matchlib/match/pair_matcher.h"
-#include "matchlib/template/block_record.h"
+#include "matchlib/keypoint/block_record.h"
 
 namespace {
 

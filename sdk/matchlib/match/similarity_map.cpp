@@ -11,10 +11,10 @@
 #include "common/guarded_call.h"
 #include "zylscan/matchlib_object.h"
 #include "zylscan/matchlib_pair_matcher.h"
-#include "matchlib/core/blob.h"
+#include "matchlib/image/blob.h"
 #include "matchlib/keypoint/hamming_match.h"
 #include "matchlib/match/similarity_map.h"
-#include "matchlib/template/block_record.h"
+#include "matchlib/keypoint/block_record.h"
 
 namespace {
 

@@ -12,7 +12,7 @@
 
 #include "matchlib/core/allocation.h"
 #include "common/guarded_call.h"
-#include "matchlib/core/blob.h"
+#include "matchlib/image/blob.h"
 #include "matchlib/core/match_engine.h"
 #include "matchlib/image/grey_image.h"
 #include "zylscan/matchlib_container.h"
@@ -24,7 +24,7 @@
 #include "matchlib/core/far_scale.h"
 #include "matchlib/core/finger_info.h"
 #include "matchlib/core/match_context.h"
-#include "matchlib/core/match_result.h"
+#include "matchlib/match/match_result.h"
 #include "matchlib/core/param_store.h"
 #include "matchlib/core/rigid_transform.h"
 #include "matchlib/core/stage_chain.h"

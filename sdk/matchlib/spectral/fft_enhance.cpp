@@ -13,7 +13,7 @@
 #include "common/guarded_call.h"
 #include "zylscan/matchlib_object.h"
 #include "zylscan/matchlib_smoothing.h"
-#include "matchlib/filter/smoothing3x3.h"
+#include "matchlib/image/smoothing3x3.h"
 #include "matchlib/spectral/fft16_i16.h"
 #include "matchlib/spectral/fft2d.h"
 #include "matchlib/spectral/fft_enhance.h"

@@ -14,8 +14,8 @@
 #include "zylscan/matchlib_orientation.h"
 #include "zylscan/matchlib_smoothing.h"
 #include "matchlib/core/fixed_math.h"
-#include "matchlib/filter/gradient_variance.h"
-#include "matchlib/filter/smoothing3x3.h"
+#include "matchlib/image/gradient_variance.h"
+#include "matchlib/image/smoothing3x3.h"
 #include "matchlib/image/cell_map_expand.h"
 #include "matchlib/spectral/orientation.h"
 

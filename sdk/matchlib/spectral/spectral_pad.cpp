@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "matchlib/filter/stretch.h"
+#include "matchlib/image/stretch.h"
 #include "matchlib/image/pixel_rows.h"
 #include "matchlib/spectral/tiled_filter.h"
 #include "zylscan/matchlib_fftfilt.h"

@@ -17,7 +17,7 @@
 #include "zylscan/matchlib_tlv.h"
 #include "matchlib/template/card_extended_build.h"
 #include "matchlib/template/card_template.h"
-#include "matchlib/template/packed_image.h"
+#include "matchlib/image/packed_image.h"
 #include "matchlib/template/tlv.h"
 
 namespace zyl::matchlib {

@@ -16,7 +16,7 @@
 #include "zylscan/matchlib_object.h"
 #include "zylscan/matchlib_tlv.h"
 #include "matchlib/template/tlv_tree.h"
-#include "matchlib/core/blob.h"
+#include "matchlib/image/blob.h"
 #include "matchlib/core/match_engine.h"
 #include "matchlib/core/score_model.h"
 #include "matchlib/template/tlv.h"

@@ -7,7 +7,7 @@
 
 #include "common/guarded_call.h"
 #include "common/byte_io.h"
-#include "matchlib/core/blob.h"
+#include "matchlib/image/blob.h"
 #include "zylscan/matchlib_container.h"
 #include "zylscan/matchlib_object.h"
 #include "matchlib/core/crc32.h"

@@ -13,7 +13,7 @@
 #include "zylscan/matchlib_image.h"
 #include "zylscan/matchlib_object.h"
 #include "zylscan/matchlib_param.h"
-#include "matchlib/core/blob.h"
+#include "matchlib/image/blob.h"
 #include "matchlib/core/byte_codec.h"
 #include "matchlib/core/param_store.h"
 #include "matchlib/image/image_geometry.h"

@@ -13,7 +13,7 @@
 #include "common/byte_io.h"
 #include "common/guarded_call.h"
 #include "matchlib/core/allocation.h"
-#include "matchlib/core/blob.h"
+#include "matchlib/image/blob.h"
 #include "zylscan/matchlib_kwzd.h"
 #include "zylscan/matchlib_object.h"
 #include "matchlib/template/kwzd_container.h"

@@ -10,7 +10,7 @@
 #include "zylscan/matchlib_container.h"
 #include "zylscan/matchlib_mvt.h"
 #include "zylscan/matchlib_object.h"
-#include "matchlib/core/blob.h"
+#include "matchlib/image/blob.h"
 #include "matchlib/core/rigid_transform.h"
 #include "matchlib/template/kwzd_container.h"
 #include "matchlib/template/sample_info.h"

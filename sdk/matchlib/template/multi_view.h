@@ -10,7 +10,7 @@
 
 #include "zylscan/matchlib_kwzd.h"
 #include "zylscan/matchlib_mvt.h"
-#include "matchlib/core/blob.h"
+#include "matchlib/image/blob.h"
 #include "matchlib/core/crc32.h"
 #include "matchlib/core/rigid_transform.h"
 #include "matchlib/template/kwzd_container.h"

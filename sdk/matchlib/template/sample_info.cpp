@@ -3,7 +3,7 @@
 #include <cstdint>
 
 #include "common/byte_io.h"
-#include "matchlib/core/blob.h"
+#include "matchlib/image/blob.h"
 #include "zylscan/matchlib_container.h"
 #include "zylscan/matchlib_object.h"
 #include "matchlib/template/container.h"

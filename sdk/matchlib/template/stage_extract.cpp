@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <utility>
 
-#include "matchlib/core/blob.h"
+#include "matchlib/image/blob.h"
 #include "matchlib/core/match_engine.h"
 #include "matchlib/image/grey_image.h"
 #include "zylscan/matchlib_container.h"
@@ -13,7 +13,7 @@
 #include "matchlib/core/finger_info.h"
 #include "matchlib/core/stage_chain.h"
 #include "matchlib/image/image_geometry.h"
-#include "matchlib/image/image_transforms.h"
+#include "matchlib/filter/image_transforms.h"
 #include "matchlib/template/container.h"
 #include "matchlib/template/sample_info.h"
 #include "matchlib/template/stage_extract.h"

@@ -8,7 +8,7 @@
 #include <memory>
 #include <vector>
 
-#include "matchlib/filter/learned_match.h"
+#include "matchlib/match/learned_match.h"
 #include "support/allocation_sweep.h"
 #include "support/pgm.h"
 #include "zylscan/matchlib_container.h"
