@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "support/golden_digest.h"
 #include "support/pgm.h"
 #include "zylscan/nuvel.h"
 #include "zylscan/xw.h"
@@ -27,11 +28,7 @@
 namespace {
 
 // FNV-1a over a byte range.
-std::uint64_t digest(const std::uint8_t* p, std::size_t n) {
-  std::uint64_t h = 0xCBF29CE484222325ull;
-  for (std::size_t k = 0; k < n; ++k) h = (h ^ p[k]) * 0x100000001B3ull;
-  return h;
-}
+std::uint64_t digest(const std::uint8_t* p, std::size_t n) { return zyl::test::fnv(zyl::test::kFnvStart, p, n); }
 
 std::vector<std::uint8_t> extract_and_print(const std::string& path, XWContext* c) {
   zyl::test::GreyImage image = zyl::test::read_pgm(path);

@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "support/golden_digest.h"
 #include "support/pgm.h"
 #include "zylscan/devalg.h"
 #include "zylscan/zylfpscan_feature.h"
@@ -47,12 +48,8 @@ struct Golden {
   std::int32_t scores[kPairCount];      // DevAlgVerify(i, j) for i != j, in order
 };
 
-std::uint64_t fnv(std::uint64_t h, const void* data, std::size_t n) {
-  const auto* p = static_cast<const std::uint8_t*>(data);
-  for (std::size_t i = 0; i < n; ++i) h = (h ^ p[i]) * 0x100000001B3ull;
-  return h;
-}
-constexpr std::uint64_t kFnvStart = 0xCBF29CE484222325ull;
+using zyl::test::fnv;
+using zyl::test::kFnvStart;
 
 // clang-format off
 constexpr Golden kGolden[] = {
@@ -99,14 +96,8 @@ Outcome run(const Setting& s) {
 }
 
 void print_table(const Setting& s, const Outcome& o) {
-  std::printf("    // %s\n    {{", s.name);
-  for (std::size_t i = 0; i < o.templates.size(); ++i)
-    std::printf("%s0x%016llXull", i ? (i % 3 == 0 ? ",\n      " : ", ") : "",
-                static_cast<unsigned long long>(o.templates[i]));
-  std::printf("},\n     {");
-  for (std::size_t i = 0; i < o.scores.size(); ++i)
-    std::printf("%s%d", i ? (i % 16 == 0 ? ",\n      " : ", ") : "", o.scores[i]);
-  std::printf("}},\n");
+  zyl::test::print_golden_row(s.name, o.templates, o.scores, 16);
+  std::printf("},\n");
 }
 
 TEST_P(QuentaGolden, TemplatesAndScoresAreUnchanged) {

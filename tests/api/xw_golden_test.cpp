@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "support/golden_digest.h"
 #include "support/pgm.h"
 #include "xw_operations_support.h"
 #include "zylscan/nuvel.h"
@@ -51,12 +52,8 @@ struct Golden {
   std::uint64_t details;                 // every pair's alignment and pairing
 };
 
-std::uint64_t fnv(std::uint64_t h, const void* data, std::size_t n) {
-  const auto* p = static_cast<const std::uint8_t*>(data);
-  for (std::size_t i = 0; i < n; ++i) h = (h ^ p[i]) * 0x100000001B3ull;
-  return h;
-}
-constexpr std::uint64_t kFnvStart = 0xCBF29CE484222325ull;
+using zyl::test::fnv;
+using zyl::test::kFnvStart;
 
 // clang-format off
 constexpr Golden kGolden[] = {
@@ -104,14 +101,8 @@ Outcome run(const Setting& s) {
 }
 
 void print_table(const Setting& s, const Outcome& o) {
-  std::printf("    // %s\n    {{", s.name);
-  for (std::size_t i = 0; i < o.templates.size(); ++i)
-    std::printf("%s0x%016llXull", i ? (i % 3 == 0 ? ",\n      " : ", ") : "",
-                static_cast<unsigned long long>(o.templates[i]));
-  std::printf("},\n     {");
-  for (std::size_t i = 0; i < o.scores.size(); ++i)
-    std::printf("%s%d", i ? (i % 15 == 0 ? ",\n      " : ", ") : "", o.scores[i]);
-  std::printf("},\n     0x%016llXull},\n", static_cast<unsigned long long>(o.details));
+  zyl::test::print_golden_row(s.name, o.templates, o.scores, 15);
+  std::printf(",\n     0x%016llXull},\n", static_cast<unsigned long long>(o.details));
 }
 
 class GoldenResults : public testing::TestWithParam<int> {};

@@ -208,6 +208,10 @@ extern "C" ZYL_API uint64_t finger_info_key(const FingerInfo* info) {
 }
 FingerInfo* zyl::matchlib::finger_info_default(void) { return &g_default_info; }
 
+FingerInfo* zyl::matchlib::finger_info_or_default(FingerInfo* info) {
+  return info ? info : &g_default_info;
+}
+
 uint32_t zyl::matchlib::finger_info_write(uint8_t* out, const FingerInfo* info) {
   if (!info) {
     if (out) out[0] = 0;

@@ -28,6 +28,8 @@ int32_t finger_info_position(const FingerInfo* info);
 int32_t finger_info_second_value(const FingerInfo* info);
 uint32_t finger_info_attribute_id(const FingerInfo* info);
 FingerInfo* finger_info_default(void);
+// The given information, or the process-wide default when none is given.
+FingerInfo* finger_info_or_default(FingerInfo* info);
 uint32_t finger_info_write(uint8_t* out, const FingerInfo* info);
 uint32_t finger_info_read_bounded(const uint8_t* in, uint32_t available, FingerInfo** out);
 

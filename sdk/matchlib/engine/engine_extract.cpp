@@ -25,11 +25,6 @@
 namespace zyl::matchlib {
 namespace {
 
-// The process-wide finger information of extractions that bring none.
-FingerInfo* default_info(FingerInfo* info) {
-  return info ? info : zyl::matchlib::finger_info_default();
-}
-
 // An image size passes when it lies within 10 % of the expected one, in
 // either orientation.
 bool size_passes(int height, int width, int want_h, int want_w) {
@@ -69,7 +64,7 @@ int zyl::matchlib::engine_extract(MatchEngine* engine, GrayImage* image, FingerI
                                   DataBlob** blob) {
   if (!engine || !blob) return ML_BAD_ARGUMENT;
   if (engine->before) engine->before(engine->user, image, info, blob);
-  info = default_info(info);
+  info = zyl::matchlib::finger_info_or_default(info);
   int status = ML_OK;
   Ref<DataBlob> working;
   if (image) {

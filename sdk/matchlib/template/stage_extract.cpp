@@ -21,11 +21,6 @@
 namespace zyl::matchlib {
 namespace {
 
-// The process-wide finger information of extractions that bring none.
-FingerInfo* default_info(FingerInfo* info) {
-  return info ? info : zyl::matchlib::finger_info_default();
-}
-
 // Replaces *image by the output of one preprocessing step; false when the
 // step gives nothing.
 bool prep_step(Ref<GrayImage>& image, MatchContext* ctx, const ImagePrepDescriptor* d) {
@@ -44,7 +39,7 @@ int zyl::matchlib::engine_attach_sample_info(MatchEngine* engine, GrayImage* ima
                                              FingerInfo* info, DataBlob** blob) {
   if (!engine || !blob || !image) return ML_BAD_ARGUMENT;
   if (*blob && zyl::matchlib::tmpl_has_section(*blob, SAMPLE_INFO_FORMAT)) return ML_OK;
-  info = default_info(info);
+  info = zyl::matchlib::finger_info_or_default(info);
   SampleInfo s{};
   s.height = static_cast<std::uint16_t>(zyl::matchlib::image_height(image));
   s.width = static_cast<std::uint16_t>(zyl::matchlib::image_width(image));
