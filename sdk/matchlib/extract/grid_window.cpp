@@ -6,21 +6,6 @@
 
 namespace zyl::matchlib::grid {
 
-BlockStats block_stats(const uint8_t* px, const uint8_t* usable, int height, int width, int top,
-                       int left, int side) {
-  BlockStats b;
-  for (int y = std::max(0, top); y < std::min(height, top + side); ++y)
-    for (int x = std::max(0, left); x < std::min(width, left + side); ++x) {
-      ++b.inside;
-      const size_t i = static_cast<size_t>(y) * width + x;
-      if (usable && !(usable[i] & 0x80)) continue;
-      ++b.n;
-      b.sum += px[i];
-      b.squares += uint64_t{px[i]} * px[i];
-    }
-  return b;
-}
-
 BlockStatsTable::BlockStatsTable(const uint8_t* px, const uint8_t* usable, int height, int width)
     : height_(height), width_(width),
       table_(static_cast<size_t>(height + 1) * (width + 1)) {

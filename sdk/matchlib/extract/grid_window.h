@@ -5,26 +5,9 @@
 #include <cstdint>
 #include <vector>
 
+#include "matchlib/image/block_stats.h"
+
 namespace zyl::matchlib::grid {
-
-// Count, sum and sum of squares of the usable pixels of a block clipped to
-// the image, and the count of its positions inside the image.
-struct BlockStats {
-  uint64_t inside = 0, n = 0, sum = 0, squares = 0;
-  int mean() const { return n ? static_cast<int>((sum + n / 2) / n) : 0; }
-  uint64_t variance() const {
-    if (!n) return 0;
-    const uint64_t a = 16 * squares, b = sum * ((16 * sum) / n);
-    return (a >= b ? (a - b) / n : 0) >> 4;
-  }
-  uint64_t coverage() const { return inside ? n * 256 / inside : 0; }
-};
-
-// The statistics of one side x side block at (top, left), which may reach
-// outside the image; pixels count as usable when `usable` is null or has
-// bit 7 set.
-BlockStats block_stats(const uint8_t* px, const uint8_t* usable, int height, int width, int top,
-                       int left, int side);
 
 // The same statistics for many blocks of one image, from summed-area tables
 // of the usable pixels' count, sum and sum of squares: each block costs four

@@ -18,6 +18,7 @@
 #include "zylscan/matchlib_smoothing.h"
 #include "zylscan/matchlib_stft.h"
 #include "matchlib/core/fixed_math.h"
+#include "matchlib/image/block_stats.h"
 #include "matchlib/spectral/block_frequency.h"
 #include "matchlib/spectral/fft16_i16.h"
 #include "matchlib/spectral/fft2d.h"
@@ -35,30 +36,6 @@ constexpr uint32_t kLeastR16 = 11896508;
 
 inline uint8_t frequency_byte(uint32_t p) {
   return static_cast<uint8_t>(std::min<uint32_t>(255, (p / 2 + 262144) / p));
-}
-
-// Block statistics over the positions inside the image: the count j of
-// such positions, and count, sum and sum of squares of the usable ones.
-struct BlockStats {
-  uint64_t inside = 0, k = 0, sum = 0, squares = 0;
-  // ((16 Q - S (16 S / k)) / k) >> 4: sixteen times the variance, shifted.
-  uint64_t spread() const { return ((16 * squares - sum * ((16 * sum) / k)) / k) >> 4; }
-  int mean() const { return static_cast<int>((sum + k / 2) / k); }
-};
-
-BlockStats block_stats(const uint8_t* px, const uint8_t* usable, int height, int width, int top,
-                       int left, int side) {
-  BlockStats b;
-  for (int y = std::max(0, top); y < std::min(height, top + side); ++y)
-    for (int x = std::max(0, left); x < std::min(width, left + side); ++x) {
-      ++b.inside;
-      const size_t i = static_cast<size_t>(y) * width + x;
-      if (usable && !(usable[i] & 0x80)) continue;
-      ++b.k;
-      b.sum += px[i];
-      b.squares += uint64_t{px[i]} * px[i];
-    }
-  return b;
 }
 
 // Centroid of a peak from the 3 x 3 power entries around it, in
@@ -349,7 +326,7 @@ int zyl::matchlib::stft_block_analysis32(const uint8_t* pixels, const uint8_t* u
       const BlockStats st = block_stats(pixels, usable, height, width, top, left, 32);
       // Blocks without enough usable pixels or contrast are not analysed;
       // their orientation and dominance read 0 rather than stale bytes.
-      if (st.k == 0 || st.inside == 0 || st.k * 256 / st.inside <= 127 || st.spread() <= 15) {
+      if (st.n == 0 || st.inside == 0 || st.coverage() <= 127 || st.variance() <= 15) {
         if (frequency) frequency[k] = 0;
         if (orientation) orientation[k] = 0;
         if (dominance) dominance[k] = 0;
@@ -399,7 +376,7 @@ int zyl::matchlib::stft_block_analysis16(const uint8_t* pixels, int height, int 
       const size_t k = static_cast<size_t>(i) * block_columns + j;
       const int top = i * step - a, left = j * step - a;
       const BlockStats st = block_stats(pixels, nullptr, height, width, top, left, 16);
-      if (st.k == 0 || static_cast<uint16_t>(st.spread()) <= 15) {
+      if (st.n == 0 || static_cast<uint16_t>(st.variance()) <= 15) {
         if (frequency) frequency[k] = 0;
         if (orientation) orientation[k] = 0;  // not stale bytes
         continue;

@@ -12,7 +12,7 @@
 
 namespace {
 
-using zyl::matchlib::grid::BlockStats;
+using zyl::matchlib::BlockStats;
 
 // The forms replaced: every position of the block, with a bounds check.
 BlockStats reference_stats(const uint8_t* px, const uint8_t* usable, int height, int width, int top,
@@ -68,7 +68,7 @@ TEST(GridWindow, TableStatisticsEqualPositionByPositionSums) {
         const int left = static_cast<int>(rng() % (im.width + 2 * side)) - side - 1;
         const BlockStats got = table.at(top, left, side);
         const BlockStats want = reference_stats(im.px.data(), usable, im.height, im.width, top, left, side);
-        const BlockStats direct = zyl::matchlib::grid::block_stats(im.px.data(), usable, im.height,
+        const BlockStats direct = zyl::matchlib::block_stats(im.px.data(), usable, im.height,
                                                                    im.width, top, left, side);
         for (const BlockStats& b : {got, direct}) {
           ASSERT_EQ(b.inside, want.inside) << top << "," << left << " side " << side;
