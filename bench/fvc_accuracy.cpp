@@ -22,7 +22,7 @@
 // median and largest wrapped template size. Without folders it reads the
 // shared -160 sets.
 //
-// --protocol service (matcher modes only) measures what a user of the
+// --protocol service (with --mode 0, 3 or 4) measures what a user of the
 // service meets: each finger is enrolled from its impressions 1-3 (three
 // template slots), and every later impression (4-8) of the same finger is a
 // genuine attempt. Templates come from DevAlgExtract as the device API's
@@ -34,10 +34,14 @@
 // other finger against each enrolled finger. A probe whose extraction fails
 // is a refused attempt; a slot whose extraction fails takes no part. Prints
 // FNMR and FMR at every security level, the count of level-5 false accepts,
-// and EER, FMR100, FMR1000 of the best scores.
+// and EER, FMR100, FMR1000 of the best scores; then, per level, the impostor
+// pass rate beside the false-accept rate that the level's score promises for
+// the best of three slots, marking the levels that break the promise. Mode 0
+// is the default engine through the same calls (whole images: no --crop).
 #include <algorithm>
 #include <array>
 #include <chrono>
+#include <cmath>
 #include <cstdlib>
 #include <iterator>
 #include <cstdint>
@@ -96,8 +100,10 @@ struct FolderResult {
 
 struct Options {
   int mode = 0;  // 0: the default engine
+  bool mode_given = false;  // --mode named (the service protocol in mode 0)
   int crop = 0;  // 0: the whole image
   bool service = false;  // --protocol service
+  XWContext* context = nullptr;  // the default engine's, for the service protocol in mode 0
 };
 
 // Figures of the service's protocol on one folder.
@@ -107,6 +113,7 @@ struct ServiceResult {
   std::size_t impostor = 0;  // attempts
   std::size_t refused = 0;   // probes or slots whose extraction failed
   std::array<zyl::test::ErrorRates, zyl::device::kMaxSecurityLevel> level{};
+  std::array<std::size_t, zyl::device::kMaxSecurityLevel> passed{};  // impostor attempts accepted
   std::size_t level5_false = 0;  // impostor attempts accepted at level 5
   zyl::test::AccuracyFigures figures;
 };
@@ -273,12 +280,12 @@ bool evaluate(const fs::path& folder, XWContext* context, const Options& options
 
 // Device-API template of an image: the slot bytes, empty when extraction
 // fails.
-std::vector<std::uint8_t> device_template(const zyl::test::GreyImage& image) {
+std::vector<std::uint8_t> device_template(const zyl::test::GreyImage& image, XWContext* context) {
   std::vector<std::uint8_t> slot(ZYLFPSCAN_TEMPLATE_SLOT_SIZE, 0);
   std::vector<std::uint8_t> pixels = image.pixels;
   std::int32_t length = 0;
   const std::int32_t status =
-      zyl::api::DevAlgExtract(image.width, image.height, pixels.data(), 500, slot.data(), &length, nullptr);
+      zyl::api::DevAlgExtract(image.width, image.height, pixels.data(), 500, slot.data(), &length, context);
   if (status != 0) slot.clear();
   return slot;
 }
@@ -286,9 +293,9 @@ std::vector<std::uint8_t> device_template(const zyl::test::GreyImage& image) {
 // Score of one slot as ZYLFPSCAN_Verify reports it: the comparison's result
 // clamped to the device API's range; -1 when the comparison fails (the slot
 // then takes no part in the best score).
-int device_score(const std::vector<std::uint8_t>& probe, const std::vector<std::uint8_t>& slot) {
+int device_score(const std::vector<std::uint8_t>& probe, const std::vector<std::uint8_t>& slot, XWContext* context) {
   if (probe.empty() || slot.empty()) return -1;
-  const std::int32_t s = zyl::api::DevAlgVerify(probe.data(), slot.data(), nullptr);
+  const std::int32_t s = zyl::api::DevAlgVerify(probe.data(), slot.data(), context);
   return s < 0 ? -1 : std::min<int>(s, zyl::device::kMaxScore);
 }
 
@@ -309,7 +316,7 @@ bool evaluate_service(const fs::path& folder, const Options& options, ServiceRes
       return false;
     }
     auto& slot = fingers[std::stoi(m[1])][std::stoi(m[2])];
-    slot = device_template(image);
+    slot = device_template(image, options.context);
     if (slot.empty()) ++out.refused;
   }
   if (ec || fingers.empty()) {
@@ -323,7 +330,7 @@ bool evaluate_service(const fs::path& folder, const Options& options, ServiceRes
     int top = -1;
     for (int n = 1; n <= kEnrolSlots; ++n) {
       const auto slot = enrolled.find(n);
-      if (slot != enrolled.end()) top = std::max(top, device_score(probe, slot->second));
+      if (slot != enrolled.end()) top = std::max(top, device_score(probe, slot->second, options.context));
     }
     return top;
   };
@@ -339,9 +346,13 @@ bool evaluate_service(const fs::path& folder, const Options& options, ServiceRes
   out.genuine = genuine.size();
   out.impostor = impostor.size();
   // Accepted at a level: best score above its threshold.
-  for (int level = zyl::device::kMinSecurityLevel; level <= zyl::device::kMaxSecurityLevel; ++level)
+  for (int level = zyl::device::kMinSecurityLevel; level <= zyl::device::kMaxSecurityLevel; ++level) {
     out.level[static_cast<std::size_t>(level - 1)] =
         zyl::test::rates_at(genuine, impostor, zyl::device::SecurityThreshold(level) + 1);
+    out.passed[static_cast<std::size_t>(level - 1)] = static_cast<std::size_t>(
+        std::count_if(impostor.begin(), impostor.end(),
+                      [level](std::int32_t s) { return zyl::device::ScoreMatches(s, level); }));
+  }
   out.level5_false = static_cast<std::size_t>(
       std::count_if(impostor.begin(), impostor.end(),
                     [](std::int32_t s) { return zyl::device::ScoreMatches(s, kServiceLevel); }));
@@ -370,15 +381,24 @@ void print_service(const std::vector<fs::path>& folders, const Options& options,
                 100 * r.figures.fmr1000);
     results.emplace_back(folder.filename().string(), r);
   }
-  std::printf("%-24s", "FNMR% / FMR% at level");
-  for (int level = zyl::device::kMinSecurityLevel; level <= zyl::device::kMaxSecurityLevel; ++level)
-    std::printf(" %13d", level);
-  std::printf("\n");
-  for (const auto& [set, r] : results) {
-    std::printf("%-24s", set.c_str());
-    for (const zyl::test::ErrorRates& e : r.level) std::printf(" %6.2f/%6.3f", 100 * e.fnmr, 100 * e.fmr);
-    std::printf("\n");
-  }
+  // Each level against the false-accept rate its score promises: a wrapped
+  // score above the level's threshold is an engine score of at least
+  // (threshold + 1) x 675, one false accept in 2^(score / 2048) comparisons
+  // on the engine's scale; the best of three slots may pass three times as
+  // often. The skeleton engine's scores (mode 0) are not on that scale: its
+  // rows show how far its levels are from the same promise.
+  std::printf("impostor pass rate at each level against the promise for the best of %d slots:\n", kEnrolSlots);
+  std::printf("%-24s %5s %9s %8s %18s %10s\n", "set", "level", "threshold", "FNMR%", "impostor pass%", "promise%");
+  for (const auto& [set, r] : results)
+    for (int level = zyl::device::kMinSecurityLevel; level <= zyl::device::kMaxSecurityLevel; ++level) {
+      const auto i = static_cast<std::size_t>(level - 1);
+      const double engine_score = (zyl::device::SecurityThreshold(level) + 1.0) * ZYLQUENTA_SCORE_DIVISOR;
+      const double promise = kEnrolSlots * std::exp2(-engine_score / 2048);
+      const double rate = r.impostor ? static_cast<double>(r.passed[i]) / static_cast<double>(r.impostor) : 0;
+      std::printf("%-24s %5d %9d %8.2f %9.4f (%5zu) %10.2g%s\n", set.c_str(), level,
+                  zyl::device::SecurityThreshold(level), 100 * r.level[i].fnmr, 100 * rate, r.passed[i],
+                  100 * promise, rate > promise ? "  over the promise" : "");
+    }
 }
 
 }  // namespace
@@ -390,6 +410,7 @@ int main(int argc, char** argv) {
     const std::string arg = argv[i];
     if ((arg == "--mode" || arg == "--crop") && i + 1 < argc) {
       (arg == "--mode" ? options.mode : options.crop) = std::atoi(argv[++i]);
+      options.mode_given = options.mode_given || arg == "--mode";
     } else if (arg == "--protocol" && i + 1 < argc) {
       const std::string protocol = argv[++i];
       if (protocol != "service" && protocol != "usual") {
@@ -398,18 +419,18 @@ int main(int argc, char** argv) {
       }
       options.service = protocol == "service";
     } else if (arg.rfind("--", 0) == 0) {
-      std::fprintf(stderr, "usage: fvc_accuracy [--mode 3|4 [--crop N] [--protocol service|usual]] [FOLDER...]\n");
+      std::fprintf(stderr, "usage: fvc_accuracy [--mode 0|3|4 [--crop N] [--protocol service|usual]] [FOLDER...]\n");
       return 2;
     } else {
       folders.emplace_back(arg);
     }
   }
   if (options.mode != 0 && options.mode != 3 && options.mode != 4) {
-    std::fprintf(stderr, "--mode takes 3 or 4\n");
+    std::fprintf(stderr, "--mode takes 0, 3 or 4\n");
     return 2;
   }
-  if (options.service && !options.mode) {
-    std::fprintf(stderr, "--protocol service needs --mode 3 or 4\n");
+  if (options.service && !options.mode_given) {
+    std::fprintf(stderr, "--protocol service needs --mode 0, 3 or 4\n");
     return 2;
   }
   if (folders.empty()) {
@@ -420,10 +441,13 @@ int main(int argc, char** argv) {
       for (const char* set : {"fvc2000-db4b", "fvc2002-db1b-part", "fvc2004-db4b"})
         folders.push_back(fs::path(ZYL_SHARED_FINGERPRINTS) / set);
   }
-  if (options.mode) setAlgMode(options.mode);
+  if (options.mode_given) setAlgMode(options.mode);
   if (options.service) {
+    options.context = XWCreateContext();
+    if (!options.context) return 2;
     int failures = 0;
     print_service(folders, options, failures);
+    XWFreeContext(options.context);
     return failures ? 1 : 0;
   }
 

@@ -52,46 +52,16 @@ constexpr FarThresholdTable kLightVerifyModel = between(
 
 // Features 0..29 (the card-and-grid sub-scores, switched off in this
 // engine) carry no weight. Of the 28 active rows, features 30 and 32 are
-// the product's. The other 26 were fitted by bench/light_verify_fit on
-// every genuine and impostor pair of the shared fvc2000-db4b-160 and
-// fvc2002-db1b-part-160 sets (420 genuine, 3520 impostor pairs; the
-// fvc2004-db4b-160 set was kept apart for the accuracy figure): minimum 0,
-// maximum the largest value seen, mean and spread from the fit pairs, a
-// linear weight from Fisher's discriminant, no quadratic weight; the
-// spreads were then widened and the means shifted together so that fit-set
-// impostors pass the given thresholds of levels 1..6 at about their
-// nominal rates. README.md describes the procedure.
+// the product's. The other 26 are data fitted from prints by
+// scripts/light_verify_rows (bench/light_verify_fit holds the procedure):
+// minimum 0, maximum the largest value seen, linear weights only, set so
+// that impostor comparisons pass each security level of the device API at
+// most as often as the level's engine score promises.
 constexpr std::array<ScoreQuadraticRow, LIGHT_VERIFY_MODEL_FEATURES> light_verify_rows() {
   std::array<ScoreQuadraticRow, LIGHT_VERIFY_MODEL_FEATURES> rows{};
   rows[30] = ScoreQuadraticRow{0, 18125, 227849676u, 908614515u, 1454, -200};
   rows[32] = ScoreQuadraticRow{0, 421, 6007106u, 23402951u, 3360, 3429};
-  // Fitted rows.
-  rows[31] = ScoreQuadraticRow{0, 1077, 41839353u, 145397376u, 687, 0};
-  rows[33] = ScoreQuadraticRow{0, 9584, 328162492u, 1114973028u, 14902, 0};
-  rows[34] = ScoreQuadraticRow{0, 485, 18850663u, 55073712u, 16111, 0};
-  rows[35] = ScoreQuadraticRow{0, 191, 4327165u, 28914192u, -4226, 0};
-  rows[36] = ScoreQuadraticRow{0, 462, 18559645u, 51431832u, -2159, 0};
-  rows[37] = ScoreQuadraticRow{0, 255, 6554189u, 41126760u, -1847, 0};
-  rows[38] = ScoreQuadraticRow{0, 294, 9920728u, 46124064u, 3666, 0};
-  rows[39] = ScoreQuadraticRow{0, 331, 10779130u, 44432028u, -5201, 0};
-  rows[40] = ScoreQuadraticRow{0, 345, 11479513u, 52760352u, -15602, 0};
-  rows[41] = ScoreQuadraticRow{0, 424, 13533998u, 82168332u, 5079, 0};
-  rows[42] = ScoreQuadraticRow{0, 92, 1765155u, 8505012u, 6529, 0};
-  rows[43] = ScoreQuadraticRow{0, 154, 2079757u, 18068244u, -4942, 0};
-  rows[44] = ScoreQuadraticRow{0, 294, 1349447u, 32817912u, -769, 0};
-  rows[45] = ScoreQuadraticRow{0, 352, 2179782u, 40827984u, -4043, 0};
-  rows[46] = ScoreQuadraticRow{0, 3678, 56685068u, 371992296u, 4057, 0};
-  rows[47] = ScoreQuadraticRow{0, 4868, 98678130u, 728390412u, 2721, 0};
-  rows[48] = ScoreQuadraticRow{0, 4783, 229407440u, 631261596u, 23170, 0};
-  rows[49] = ScoreQuadraticRow{0, 4361, 57028703u, 686151192u, -6209, 0};
-  rows[50] = ScoreQuadraticRow{0, 2922, 56482636u, 261919164u, 3605, 0};
-  rows[51] = ScoreQuadraticRow{0, 329, 13248703u, 43499400u, 8475, 0};
-  rows[52] = ScoreQuadraticRow{0, 15543, 777117108u, 1794245316u, 2128, 0};
-  rows[53] = ScoreQuadraticRow{0, 3242, 19038060u, 240909408u, 1843, 0};
-  rows[54] = ScoreQuadraticRow{0, 10656, 19246123u, 1076918988u, -8294, 0};
-  rows[55] = ScoreQuadraticRow{0, 2154, 6972202u, 131960616u, 203, 0};
-  rows[56] = ScoreQuadraticRow{0, 10121, 47301452u, 977582148u, -4037, 0};
-  rows[57] = ScoreQuadraticRow{0, 7957, 26327557u, 418007460u, 1321, 0};
+#include "matchlib/engine/light_verify_rows.inc"
   return rows;
 }
 
