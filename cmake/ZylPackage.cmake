@@ -40,8 +40,9 @@ set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 # Depends from the shared libraries that programs and library load
 # (dpkg-shlibdeps). The project's own library is in another package of this
-# build, which dpkg-shlibdeps cannot see: the packages that load it name it
-# themselves, at this very version.
+# build: dpkg-shlibdeps finds it in that package's staging folder (beside
+# the one being packaged) but knows no package for it, so the packages that
+# load it name it themselves, at this very version.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 get_target_property(ZYL_SOVERSION zylscan SOVERSION)
 set(ZYL_RUNTIME_PACKAGE libzylscan${ZYL_SOVERSION})
