@@ -6,8 +6,9 @@
 #
 # In a template, @ZYL_PREFIX@ is the install prefix and @ZYL_FULL_BINDIR@,
 # @ZYL_FULL_LIBDIR@, @ZYL_FULL_INCLUDEDIR@ the absolute folders;
-# @PROJECT_VERSION@ the version.
-function(zyl_install_configured template destination)
+# @PROJECT_VERSION@ the version. `component` is the install component (the
+# Debian package, cmake/ZylPackage.cmake) the file belongs to.
+function(zyl_install_configured template destination component)
   get_filename_component(name "${template}" NAME)
   string(REGEX REPLACE "\\.in$" "" name "${name}")
   set(out "${PROJECT_BINARY_DIR}/install-configured/${name}")
@@ -25,7 +26,24 @@ function(zyl_install_configured template destination)
     set(PROJECT_VERSION \"${PROJECT_VERSION}\")
     configure_file(\"${template}\" \"${out}\" @ONLY)
     file(INSTALL DESTINATION \"\${CMAKE_INSTALL_PREFIX}/${destination}\" TYPE FILE FILES \"${out}\")
-  ")
+  " COMPONENT ${component})
+endfunction()
+
+# Installs a manual page (troff source named <name>.<section>) into
+# man<section> of the manual folder, compressed as Debian ships manual pages
+# (gzip -9, without name or time stamp, so the same page gives the same
+# bytes).
+find_program(ZYL_GZIP gzip REQUIRED)
+function(zyl_install_manual page component)
+  get_filename_component(name "${page}" NAME)
+  string(REGEX REPLACE "^.*\\." "" section "${name}")
+  set(out "${PROJECT_BINARY_DIR}/man/${name}.gz")
+  add_custom_command(OUTPUT "${out}"
+    COMMAND ${CMAKE_COMMAND} -E make_directory "${PROJECT_BINARY_DIR}/man"
+    COMMAND ${ZYL_GZIP} -9 -n -c "${page}" > "${out}"
+    DEPENDS "${page}" VERBATIM)
+  add_custom_target(man_${name} ALL DEPENDS "${out}")
+  install(FILES "${out}" DESTINATION "${CMAKE_INSTALL_MANDIR}/man${section}" COMPONENT ${component})
 endfunction()
 
 # Where the service's unit and bus activation file go, relative to the

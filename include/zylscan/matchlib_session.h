@@ -11,6 +11,7 @@
 #include "zylscan/matchlib_context.h"
 #include "zylscan/matchlib_enrol.h"
 #include "zylscan/matchlib_image.h"
+#include "zylscan/matchlib_result.h"
 #include "zylscan/zyl_export.h"
 
 ZYL_EXTERN_C_BEGIN

@@ -47,20 +47,35 @@ function(check_consumer program)
 endfunction()
 
 # pkg-config: the staged .pc file names the prefix; the sysroot puts the
-# staging folder before the paths it hands out.
-set(ENV{PKG_CONFIG_PATH} "${libdir}/pkgconfig")
+# staging folder before the paths it hands out. The search path holds the
+# staged folder alone, in place of the system's: should zylscan.pc require
+# any other module (whose .pc this build machine may well have, but a machine
+# with only the development package need not), pkg-config fails here.
+set(ENV{PKG_CONFIG_LIBDIR} "${libdir}/pkgconfig")
+unset(ENV{PKG_CONFIG_PATH})
 set(ENV{PKG_CONFIG_SYSROOT_DIR} "${stage}")
 run("pkg-config --modversion" pkg-config --modversion zylscan)
 message(STATUS "pkg-config: zylscan ${out}")
+run("pkg-config --print-requires" pkg-config --print-requires --print-requires-private zylscan)
+if(NOT out STREQUAL "")
+  message(FATAL_ERROR "zylscan.pc requires other modules:\n${out}")
+endif()
 run("pkg-config --cflags --libs" pkg-config --cflags --libs zylscan)
 separate_arguments(pc_flags UNIX_COMMAND "${out}")
+# Only the staged folders: nothing of libusb's or another module's.
+foreach(flag IN LISTS pc_flags)
+  string(FIND "${flag}" "${stage}${prefix}/" at)
+  if(flag MATCHES "^-[IL]" AND NOT at EQUAL 2)
+    message(FATAL_ERROR "pkg-config names a folder outside the staged install: ${flag} (${out})")
+  endif()
+endforeach()
 set(linker "${CC}")
 if(SANITIZE)
   set(linker "${CXX}")
 endif()
 run("compile with pkg-config" "${CC}" ${flags} -c "${CONSUMER}/consumer.c" -o "${SCRATCH}/consumer.o" ${pc_flags})
 run("link with pkg-config" "${linker}" ${flags} "${SCRATCH}/consumer.o" -o "${SCRATCH}/consumer-pkg-config" ${pc_flags})
-unset(ENV{PKG_CONFIG_PATH})
+unset(ENV{PKG_CONFIG_LIBDIR})
 unset(ENV{PKG_CONFIG_SYSROOT_DIR})
 check_consumer("${SCRATCH}/consumer-pkg-config")
 

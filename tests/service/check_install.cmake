@@ -2,11 +2,11 @@
 # exists nowhere on the machine, then checks the installed tree: every file
 # lies under the prefix (as the install names them and as the staging folder
 # holds them, and nothing appeared at the prefix itself on the machine); the
-# service, its bus policy, systemd unit and activation file, the pkg-config
-# file and the CMake package are where a package of that prefix carries
-# them, and name the installed paths. Run by CTest as
+# service, its bus policy, systemd unit, activation file, introspection file
+# and manual pages, the pkg-config file and the CMake package are where a
+# package of that prefix carries them, and name the installed paths. Run by CTest as
 #   cmake -DBUILD_DIR=... -DSTAGE=... -DPOLICY=... -DDATADIR=... -DBINDIR=...
-#         -DLIBDIR=... -DUNITDIR=... -DDBUS_SERVICES_DIR=... -P check_install.cmake
+#         -DLIBDIR=... -DMANDIR=... -DUNITDIR=... -DDBUS_SERVICES_DIR=... -P check_install.cmake
 set(prefix "/zyl-install-check/usr")
 file(REMOVE_RECURSE "${STAGE}")
 set(ENV{DESTDIR} "${STAGE}")
@@ -65,16 +65,23 @@ function(expect_file path)
 endfunction()
 set(program "${prefix}/${BINDIR}/vyx-fingerprint-driver")
 expect_file("${UNITDIR}/vyx-fingerprint-driver.service"
-  "Type=dbus" "BusName=com.vyx.fingerprintdriver" "ExecStart=${program}" "Restart=on-failure")
+  "Type=dbus" "BusName=com.vyx.fingerprintdriver" "ExecStart=${program}" "Restart=on-failure"
+  "Alias=dbus-com.vyx.fingerprintdriver.service")
+expect_file("${MANDIR}/man8/vyx-fingerprint-driver.8.gz")
+expect_file("${MANDIR}/man1/updateflag.1.gz")
+expect_file("${MANDIR}/man1/fwdownload.1.gz")
+expect_file("${DATADIR}/dbus-1/interfaces/com.vyx.FingerprintIndentifyDriver.xml")
 # systemd's own check of the unit, where systemd's tools are installed: every
-# key known, every value well-formed (with the program's path moved into the
-# staging folder, where the program is).
+# key known, every value well-formed, the manual page it names there (with
+# the program's path moved into the staging folder, where the program is,
+# and the manual searched for in the staged manual folder alone).
 find_program(systemd_analyze systemd-analyze)
 if(systemd_analyze)
   file(READ "${STAGE}${prefix}/${UNITDIR}/vyx-fingerprint-driver.service" unit)
   string(REPLACE "ExecStart=${program}" "ExecStart=${STAGE}${program}" unit "${unit}")
   file(WRITE "${STAGE}/verify/vyx-fingerprint-driver.service" "${unit}")
-  execute_process(COMMAND "${systemd_analyze}" verify "${STAGE}/verify/vyx-fingerprint-driver.service"
+  execute_process(COMMAND ${CMAKE_COMMAND} -E env "MANPATH=${STAGE}${prefix}/${MANDIR}"
+                          "${systemd_analyze}" verify "${STAGE}/verify/vyx-fingerprint-driver.service"
                   RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
   if(NOT rc EQUAL 0 OR NOT err STREQUAL "")
     message(FATAL_ERROR "systemd-analyze verify finds fault with the unit (${rc}):\n${out}${err}")
@@ -82,7 +89,7 @@ if(systemd_analyze)
 endif()
 expect_file("${DBUS_SERVICES_DIR}/com.vyx.fingerprintdriver.service"
   "Name=com.vyx.fingerprintdriver" "Exec=${program}" "User=root"
-  "SystemdService=vyx-fingerprint-driver.service")
+  "SystemdService=dbus-com.vyx.fingerprintdriver.service")
 expect_file("${LIBDIR}/pkgconfig/zylscan.pc"
   "prefix=${prefix}" "libdir=${prefix}/${LIBDIR}" "includedir=${prefix}/include"
   "Libs: -L\${libdir} -lzylscan")

@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <thread>
 #include <vector>
@@ -67,7 +68,10 @@ std::vector<std::string> scannerlessEnv(ServiceHarness &bus) {
 
 using ServiceInterface = ServiceBusTest;
 
-TEST_F(ServiceInterface, IntrospectedInterfaceEqualsMethodAndSignalTables) {
+// The tables below, and the description installed for clients
+// (service/com.vyx.FingerprintIndentifyDriver.xml), are what the running
+// service answers to Introspect.
+TEST_F(ServiceInterface, IntrospectedInterfaceEqualsMethodAndSignalTablesAndInstalledDescription) {
   startAndWait(scannerlessEnv(bus()));
   const InterfaceMembers members = membersOf(bus().introspectXml(), kInterface);
 
@@ -105,6 +109,13 @@ TEST_F(ServiceInterface, IntrospectedInterfaceEqualsMethodAndSignalTables) {
   };
   EXPECT_EQ(members.methods, methods);
   EXPECT_EQ(members.signalList, signalList);
+
+  std::ifstream file(ZYL_SERVICE_INTROSPECTION);
+  ASSERT_TRUE(file) << "cannot read " << ZYL_SERVICE_INTROSPECTION;
+  const std::string installed((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+  const InterfaceMembers described = membersOf(installed, kInterface);
+  EXPECT_EQ(described.methods, members.methods) << ZYL_SERVICE_INTROSPECTION;
+  EXPECT_EQ(described.signalList, members.signalList) << ZYL_SERVICE_INTROSPECTION;
 }
 
 TEST_F(ServiceInterface, StartUpCreatesDataRootAndLogsToSyslogAtDebugLevel) {
