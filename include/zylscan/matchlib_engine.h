@@ -183,7 +183,11 @@ ZYL_API int engine_run_stage_extract_pixels(MatchContext* context, const StageOb
  * (a refused load leaves the engine's profiles as they were). */
 ZYL_API int model_set_load(MatchEngine* engine, const uint8_t* bytes, uint32_t length);
 /* The stored form of the engine's profiles in a new malloc'd buffer (the
- * caller frees it); the engine then holds that set. 0, 2, 19, 9. */
+ * caller frees it); the engine then holds that set. 0, 2, 19, 9; 1 when a
+ * profile's model has no stored form (writes as 0 bytes, as the unfitted
+ * models of the preset catalogue's placeholder profiles do): every entry
+ * stands for the profile at its index, so none is left out, and the engine
+ * keeps its profiles and no set. */
 ZYL_API int model_set_write(MatchEngine* engine, uint8_t** out, uint32_t* out_length);
 
 ZYL_EXTERN_C_END

@@ -55,12 +55,16 @@ ZYL_API EnrolSession* enrol_job_create_guarded(MatchContext* context, FingerInfo
 ZYL_API EnrolSession* enrol_job_create_from_params(MatchContext* context, FingerInfo* finger,
                                                    void* user, const EnrolHooks* hooks,
                                                    void* hooks_data);
-/* 18 for no template or an image given; 19 when full; 21 for a poor, small
- * or (with duplicate rejection) duplicate sample. */
+/* 18 for no template or an image given; 19 when full, also when the
+ * engine's multi-view template cannot hold the sample beside the stored ones
+ * (its most views reached); 21 for a poor, small or (with duplicate
+ * rejection) duplicate sample. A sample refused with any status is not kept
+ * and the stored samples stay as they were. */
 ZYL_API int enrol_job_add(EnrolSession* job, GrayImage* image, DataBlob* tmpl, void* progress);
 ZYL_API int enrol_job_count(EnrolSession* job);
 ZYL_API int enrol_job_set_tolerance(EnrolSession* job, uint16_t shift, uint8_t angle, void* unused);
-/* 17 with fewer samples than parameter 0x91d9186a (default 1); 2; 9. */
+/* 17 with fewer samples than parameter 0x91d9186a (default 1); 2; 9; 19
+ * when the template keeps none of the samples (maximum views 0). */
 ZYL_API int enrol_job_finalise(EnrolSession* job, uint8_t maximum_views, DataBlob** out,
                                void* unused);
 /* 1 when the engine's format differs from the job's. */

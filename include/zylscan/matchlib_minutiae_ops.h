@@ -128,7 +128,8 @@ ZYL_API int extract_minutiae_508(MatchContext* context, GrayImage* image, void* 
 
 /* Ridge-trace statistics: the record's 4-byte trace value from the bulges
  * of the ridges of a thinned image (0 = skeleton pixel; visited pixels
- * become 255). 00 80 00 FF when there is nothing to measure. */
+ * become 255). 00 80 00 FF when there is nothing to measure. 0; 2 for a
+ * null work record or record or a negative margin; 9 out of memory. */
 ZYL_API int ridgetrace_run(MinutiaeWorkInfo* work, uint8_t* thinned, const uint8_t* block_map,
                            int block, int margin, const uint8_t* quality, MinutiaeRecord* record,
                            int extra);
@@ -144,8 +145,8 @@ ZYL_API int ridgetrace_run(MinutiaeWorkInfo* work, uint8_t* thinned, const uint8
  * upward), path length (u16 big-endian, 10 per straight and 14 per diagonal
  * step) and the row and column (u16 big-endian) of the point at half that
  * length. 0 also without an image (nothing traced); 2 for a null work
- * record or record or an extra outside 0..54; 9 out of memory, the record
- * unchanged. */
+ * record or record, a negative margin or an extra outside 0..54; 9 out of
+ * memory, the record unchanged. */
 ZYL_API int ridgetrace_segments_run(MinutiaeWorkInfo* work, uint8_t* thinned,
                                     const uint8_t* block_map, int block, int margin,
                                     const uint8_t* quality, MinutiaeRecord* record, int extra);

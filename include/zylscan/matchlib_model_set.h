@@ -37,7 +37,8 @@ ZYL_API int model_set_read_entry(ScoreModelSet* set, const uint8_t* body, uint32
 ZYL_API int model_set_parse(const uint8_t* bytes, uint32_t length,
                             const ScoreProfile* const* current, ScoreModelSet** out);
 /* A set of the profiles' tables and copies of their models: 0, 19 for more
- * than 10 profiles, 9. */
+ * than 10 profiles, 1 for a model without a stored form (0 bytes), 17 for
+ * one whose copy writes to another size, 9. */
 ZYL_API int model_set_from_profiles(const ScoreProfile* const* profiles, ScoreModelSet** out);
 /* The stored form in a new malloc'd buffer (the caller frees it): 0, 2, 9. */
 ZYL_API int model_set_serialize(const ScoreModelSet* set, uint8_t** out, uint32_t* out_length);

@@ -66,7 +66,9 @@ ZYL_API int multi_enrol_add(EnrolSession* enrolment, GrayImage* image, DataBlob*
 ZYL_API int multi_enrol_count(EnrolSession* enrolment);
 ZYL_API int multi_enrol_set_tolerance(EnrolSession* enrolment, uint16_t shift, uint8_t angle,
                                       void* unused);
-/* 17 with fewer accepted samples than parameter 0x91d9186a (default 1); 2; 9. */
+/* 17 with fewer accepted samples than parameter 0x91d9186a (default 1); 2; 9;
+ * the status of adding the samples when that fails, 19 also when the
+ * template keeps none of them (a size limit below every sample's size). */
 ZYL_API int multi_enrol_finalise(EnrolSession* enrolment, uint8_t maximum_views, DataBlob** out,
                                  void* unused);
 ZYL_API int multi_enrol_finalise_engine(MatchEngine* engine, EnrolSession* enrolment,

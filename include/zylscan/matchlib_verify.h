@@ -70,6 +70,9 @@ ZYL_API int engine_score_pair(MatchEngine* engine, DataBlob* probe, DataBlob* ga
                               uint16_t* out_score, uint16_t** out_scores, uint16_t* out_count,
                               RigidTransform** out_transform, const StageMatchOps* last_ops);
 ZYL_API const StageMatchOps* engine_pick_stage(const MatchEngine* engine);
+/* Each gallery blob as a multi-view template (plain blobs wrapped as one
+ * view); null when memory runs out or a plain blob cannot be a view (above
+ * the engine's size limit), and engine_match_gallery then answers 9. */
 ZYL_API DataBlob** engine_gallery_to_views(MatchEngine* engine, DataBlob* const* gallery,
                                            uint8_t count);
 ZYL_API void engine_free_views(DataBlob** views, uint8_t count);

@@ -10,6 +10,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -695,10 +696,15 @@ int ServiceHarness::startService(const std::vector<std::string> &extraEnv) {
   // load it. A library built for a sanitizer may not load into them.
   std::vector<std::string> command = {serviceBinary()};
   for (const std::string &e : extraEnv) {
-    if (e.rfind("LD_PRELOAD=", 0) == 0)
+    if (e.rfind("LD_PRELOAD=", 0) == 0) {
       command = {"env", e, serviceBinary()};
-    else
-      env.push_back(e);
+      continue;
+    }
+    const std::string name = e.substr(0, e.find('=') + 1);
+    env.erase(std::remove_if(env.begin(), env.end(),
+                             [&](const std::string &own) { return own.rfind(name, 0) == 0; }),
+              env.end());
+    env.push_back(e);
   }
   pid_t pid = spawn(namespaceCommand(dir, root_ / "syslog.sock", command), env, dir / "service.log",
                     dir / "service.log");
@@ -740,6 +746,18 @@ void ServiceHarness::stopService(int instance) {
 
 std::string ServiceHarness::serviceOutput(int instance) const {
   return readFile(root_ / ("inst" + std::to_string(instance)) / "service.log");
+}
+
+bool ServiceHarness::waitForServiceOutput(int instance, const std::string &needle, Milliseconds timeout) {
+  const auto deadline = Clock::now() + timeout;
+  for (;;) {
+    // Whether it still runs is asked first: an instance that wrote the
+    // needle and then ended is still found by the read that follows.
+    const bool running = isRunning(instance);
+    if (serviceOutput(instance).find(needle) != std::string::npos) return true;
+    if (!running || Clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(Milliseconds(20));
+  }
 }
 
 namespace {
@@ -805,29 +823,48 @@ std::string ServiceHarness::uniqueNameOf(int instance) {
 bool ServiceHarness::waitForName(Milliseconds timeout, int instance) {
   ensureQtApplication();
   static int counter = 0;
-  const QString connectionName = QStringLiteral("zyl-name-watch-%1").arg(++counter);
+  const auto deadline = Clock::now() + timeout;
+  // Each question to the bus may take as long as it needs within the
+  // deadline (libdbus's own default of 25 s is no limit on a loaded machine).
+  const auto remaining = [&] {
+    return static_cast<int>(std::max<long long>(
+        1000, std::chrono::duration_cast<Milliseconds>(deadline - Clock::now()).count()));
+  };
   bool owned = false;
-  {
-    QDBusConnection bus = QDBusConnection::connectToBus(QString::fromStdString(busAddress()), connectionName);
-    if (bus.isConnected()) {
-      // The bus announces the new owner (NameOwnerChanged); the watcher's
-      // match rule is in force once the question below has come back, so a
-      // name taken before that is seen by the question and one taken after
-      // it by the watcher.
-      QDBusServiceWatcher watcher(QString::fromLatin1(kServiceName), bus,
-                                  QDBusServiceWatcher::WatchForRegistration);
-      QObject::connect(&watcher, &QDBusServiceWatcher::serviceRegistered, [&owned] { owned = true; });
-      const QDBusReply<bool> registered = bus.interface()->isServiceRegistered(QString::fromLatin1(kServiceName));
-      if (registered.isValid() && registered.value()) owned = true;
-      const auto deadline = Clock::now() + timeout;
-      while (!owned && Clock::now() < deadline) {
-        // An instance that has ended will never take the name.
-        if (instance >= 0 && !isRunning(instance)) break;
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 200);
+  while (!owned && Clock::now() < deadline) {
+    // An instance that has ended will never take the name.
+    if (instance >= 0 && !isRunning(instance)) break;
+    const QString connectionName = QStringLiteral("zyl-name-watch-%1").arg(++counter);
+    {
+      QDBusConnection bus = QDBusConnection::connectToBus(QString::fromStdString(busAddress()), connectionName);
+      if (bus.isConnected()) {
+        // The bus announces the new owner (NameOwnerChanged); the watcher's
+        // match rule is in force once the question below has come back, so
+        // a name taken before that is seen by the question and one taken
+        // after it by the watcher. A question without an answer is asked
+        // again, so a lost announcement cannot hide the name either.
+        QDBusServiceWatcher watcher(QString::fromLatin1(kServiceName), bus,
+                                    QDBusServiceWatcher::WatchForRegistration);
+        QObject::connect(&watcher, &QDBusServiceWatcher::serviceRegistered, [&owned] { owned = true; });
+        while (!owned && Clock::now() < deadline) {
+          QDBusMessage question = QDBusMessage::createMethodCall(
+              "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", "NameHasOwner");
+          question << QString::fromLatin1(kServiceName);
+          const QDBusReply<bool> registered = bus.call(question, QDBus::Block, remaining());
+          if (registered.isValid() && registered.value()) owned = true;
+          if (!bus.isConnected()) break;
+          const auto nextQuestion = std::min(deadline, Clock::now() + Milliseconds(5000));
+          while (!owned && Clock::now() < nextQuestion) {
+            if (instance >= 0 && !isRunning(instance)) break;
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 200);
+          }
+          if (instance >= 0 && !isRunning(instance)) break;
+        }
       }
     }
+    QDBusConnection::disconnectFromBus(connectionName);
+    if (!owned) std::this_thread::sleep_for(Milliseconds(200));
   }
-  QDBusConnection::disconnectFromBus(connectionName);
   return owned;
 }
 
@@ -835,14 +872,15 @@ CommandResult ServiceHarness::call(const std::string &method, const std::vector<
                                    std::optional<uid_t> asUser) {
   std::vector<std::string> argv;
   if (asUser) argv = asUserPrefix(*asUser);
-  for (const char *a : {"gdbus", "call", "--system", "--timeout", "60", "--dest", kServiceName,
+  const std::string replyTimeout = std::to_string(kEventDeadline.count() / 1000);
+  for (const char *a : {"gdbus", "call", "--system", "--timeout", replyTimeout.c_str(), "--dest", kServiceName,
                         "--object-path", kObjectPath, "--method"})
     argv.push_back(a);
   argv.push_back(std::string(kInterface) + "." + method);
   // Negative numbers would read as options.
   argv.push_back("--");
   argv.insert(argv.end(), args.begin(), args.end());
-  return runCommand(argv, busEnv(), Milliseconds(70000));
+  return runCommand(argv, busEnv(), kEventDeadline + Milliseconds(20000));
 }
 
 namespace {
@@ -910,8 +948,11 @@ SignalRecorder::SignalRecorder(const std::string &busAddress) {
                            QString(), this, SLOT(onSignal(QDBusMessage)));
   // One round trip: the bus handles a connection's messages in order, so the
   // match rule is in force once this answer is back.
+  // A loaded bus may take long to answer: the wait is the events' deadline,
+  // not libdbus's default of 25 s.
   bus.call(QDBusMessage::createMethodCall("org.freedesktop.DBus", "/org/freedesktop/DBus",
-                                          "org.freedesktop.DBus", "GetId"));
+                                          "org.freedesktop.DBus", "GetId"),
+           QDBus::Block, static_cast<int>(kEventDeadline.count()));
 }
 
 SignalRecorder::~SignalRecorder() { QDBusConnection::disconnectFromBus(connectionName_); }

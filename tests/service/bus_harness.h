@@ -34,6 +34,12 @@ inline constexpr char kInterface[] = "com.vyx.FingerprintIndentifyDriver";
 
 using Milliseconds = std::chrono::milliseconds;
 
+// How long a test waits for an event it expects (a signal, a file, a log
+// line, a reply): minutes, since a machine busy with parallel builds, and
+// the sanitizer build, may be slow to get there. An event that comes ends
+// the wait at once.
+inline constexpr Milliseconds kEventDeadline{180000};
+
 struct CommandResult {
   int exitCode = -1;  // -1 when the command could not run or timed out
   std::string out;
@@ -165,8 +171,10 @@ class ServiceHarness {
   void writeUserDatabase(const std::vector<std::string> &userIds, int instance = 0);
 
   // Starts a service instance in its own mount namespace with `extraEnv`
-  // (e.g. LD_PRELOAD of the virtual scanner and its scenario). Instances are
-  // numbered from 0 in start order; the answer is the instance number.
+  // (e.g. LD_PRELOAD of the virtual scanner and its scenario); an entry of
+  // `extraEnv` replaces the harness's own of the same name (such as
+  // DBUS_SYSTEM_BUS_ADDRESS). Instances are numbered from 0 in start order;
+  // the answer is the instance number.
   int startService(const std::vector<std::string> &extraEnv = {});
   pid_t pid(int instance) const { return instances_.at(instance).pid; }
   bool isRunning(int instance);
@@ -174,6 +182,10 @@ class ServiceHarness {
   void stopService(int instance);
   // Standard output and error of an instance.
   std::string serviceOutput(int instance) const;
+  // Waits until the instance's output holds `needle`; false when the time
+  // ran out, or the instance ended without writing it.
+  bool waitForServiceOutput(int instance, const std::string &needle,
+                            Milliseconds timeout = kEventDeadline);
 
   // Unique bus name owning kServiceName, empty when none.
   std::string nameOwner();
@@ -181,6 +193,8 @@ class ServiceHarness {
   std::string uniqueNameOf(int instance);
   // Waits, on the bus's own announcement, until kServiceName has an owner;
   // false after `timeout`, or at once when `instance` (if given) has ended.
+  // A connection or a question that the loaded bus does not answer in time
+  // is tried again until the deadline.
   bool waitForName(Milliseconds timeout = Milliseconds(180000), int instance = -1);
 
   // gdbus call of a method of the service's interface. `args` are GVariant
@@ -247,7 +261,7 @@ class SignalRecorder : public QObject {
 
   // Waits for the next not yet taken signal named `member`.
   std::optional<RecordedSignal> waitFor(const std::string &member,
-                                        Milliseconds timeout = Milliseconds(60000));
+                                        Milliseconds timeout = kEventDeadline);
   // Lets signals arrive for `time`, then answers all received so far.
   std::vector<RecordedSignal> collect(Milliseconds time);
   bool connected() const { return connected_; }

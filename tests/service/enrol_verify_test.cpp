@@ -166,6 +166,7 @@ TEST_F(EnrolVerify, VerifyOfAUserWithoutFingersAnswersNoMatchWithoutCapturing) {
 TEST_F(EnrolVerify, NamesThatWouldLeaveTheDataRootAreRefused) {
   start(largeSensor({"fvc2004_102_1.pgm"}));
   const fs::path parent = bus().hostPath("/usr/share/vyx-authentication/modes/zq3300", instance_);
+  ASSERT_TRUE(waitUntil([&] { return fs::is_directory(dataRoot()); })) << diagnostics();
   struct Case {
     const char *user;
     const char *finger;
@@ -175,11 +176,11 @@ TEST_F(EnrolVerify, NamesThatWouldLeaveTheDataRootAreRefused) {
   for (const Case &c : cases) {
     bus().callVoid("openDevice", {"0"});
     bus().callVoid("enroll", {gvariantString(c.user), gvariantString(c.finger)});
-    EXPECT_EQ(enrolmentSignals(Milliseconds(30000)), (std::vector<Status>{{c.user, 1, kEnrollFailed}}))
+    EXPECT_EQ(enrolmentSignals(), (std::vector<Status>{{c.user, 1, kEnrollFailed}}))
         << c.user << " / " << c.finger;
     if (std::string(c.user) == "alice") continue;
     bus().callVoid("verify", {gvariantString(c.user), "1"});
-    EXPECT_EQ(next("verifyStatusChanged", Milliseconds(30000)), (Status{c.user, 1, ""})) << c.user;
+    EXPECT_EQ(next("verifyStatusChanged"), (Status{c.user, 1, ""})) << c.user;
   }
   EXPECT_FALSE(loggedLine("RecvRegCmd")) << diagnostics();
   EXPECT_FALSE(loggedLine("RecvAuthCmd"));

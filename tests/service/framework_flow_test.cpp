@@ -76,8 +76,8 @@ TEST_F(FrameworkFlow, EnrolListRenameVerifyDeleteAndReset) {
   EXPECT_EQ(list("bob"), (Names{"ring"}));
 
   bus().callVoid("resetDevice", {"0"});
-  EXPECT_EQ(next("restStatus"), (Status{"", 0, ""}));
-  EXPECT_FALSE(fs::exists(dataRoot()));
+  ASSERT_EQ(next("restStatus"), (Status{"", 0, ""})) << diagnostics();
+  EXPECT_TRUE(waitUntil([&] { return !fs::exists(dataRoot()); }));
   EXPECT_EQ(list("bob"), Names{});
   EXPECT_TRUE(quiet("enrollStatusChanged") && quiet("verifyStatusChanged", Milliseconds(0)));
 }

@@ -3,7 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <memory>
+#include <thread>
 
 #include "bus_harness.h"
 
@@ -34,6 +36,19 @@ class ServiceBusTest : public ::testing::Test {
   }
 
   static constexpr Milliseconds kNameDeadline{180000};
+
+  // Waits until `done` holds, looking again every few milliseconds; false
+  // when the deadline passed first. For what the service does on its own
+  // time (a directory it makes or removes), never a fixed pause.
+  template <typename Condition>
+  static bool waitUntil(Condition done, Milliseconds timeout = kEventDeadline) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (!done()) {
+      if (std::chrono::steady_clock::now() >= deadline) return false;
+      std::this_thread::sleep_for(Milliseconds(10));
+    }
+    return true;
+  }
 
   std::unique_ptr<ServiceHarness> harness_;
 };

@@ -120,7 +120,9 @@ TEST_F(ServiceInterface, IntrospectedInterfaceEqualsMethodAndSignalTablesAndInst
 
 TEST_F(ServiceInterface, StartUpCreatesDataRootAndLogsToSyslogAtDebugLevel) {
   int instance = startAndWait(scannerlessEnv(bus()));
-  EXPECT_TRUE(std::filesystem::is_directory(bus().hostPath(kDataRoot, instance)));
+  const auto dataRoot = bus().hostPath(kDataRoot, instance);
+  ASSERT_TRUE(waitUntil([&] { return std::filesystem::is_directory(dataRoot); }))
+      << bus().serviceOutput(instance);
 
   bus().syslog().clear();
   bus().callVoid("releaseDevice", {"3"});
@@ -166,6 +168,10 @@ TEST_F(ServiceInterface, SecondInstanceFindsNameTakenAndIdles) {
   ASSERT_FALSE(secondName.empty()) << bus().serviceOutput(second);
   EXPECT_EQ(bus().nameOwner(), owner);
   EXPECT_TRUE(bus().isRunning(second));
+  // It says so where a person looks first, and in its log, naming the owner.
+  const std::string refusal = "cannot take the name com.vyx.fingerprintdriver, serving nobody: it is owned by " + owner;
+  EXPECT_TRUE(bus().waitForServiceOutput(second, refusal)) << bus().serviceOutput(second);
+  EXPECT_TRUE(bus().syslog().waitFor(refusal, kEventDeadline));
 
   // It did not queue for the name either: the name stays free once the
   // first instance is gone, and the second goes on idling.
@@ -176,6 +182,24 @@ TEST_F(ServiceInterface, SecondInstanceFindsNameTakenAndIdles) {
   std::this_thread::sleep_for(Milliseconds(300));
   EXPECT_EQ(bus().nameOwner(), "");
   EXPECT_TRUE(bus().isRunning(second));
+}
+
+TEST_F(ServiceInterface, WithoutAReachableBusItSaysWhyAndRuns) {
+  // A bus address where no bus listens: the service cannot serve anyone,
+  // keeps running as it would with the name taken, and says why on its
+  // standard error and in its log, with the bus library's error.
+  std::vector<std::string> env = scannerlessEnv(bus());
+  const std::string absent = (bus().root() / "no-bus.sock").string();
+  env.push_back("DBUS_SYSTEM_BUS_ADDRESS=unix:path=" + absent);
+  const int instance = bus().startService(env);
+  const std::string said = "vyx-fingerprint-driver: cannot reach the system bus, serving nobody: ";
+  ASSERT_TRUE(bus().waitForServiceOutput(instance, said)) << bus().serviceOutput(instance);
+  const std::string output = bus().serviceOutput(instance);
+  const std::string line = output.substr(output.find(said));
+  EXPECT_NE(line.find("org.freedesktop.DBus.Error."), std::string::npos) << line;
+  EXPECT_TRUE(bus().syslog().waitFor("main   cannot reach the system bus, serving nobody: ", kEventDeadline));
+  EXPECT_TRUE(bus().isRunning(instance));
+  EXPECT_EQ(bus().nameOwner(), "");
 }
 
 }  // namespace

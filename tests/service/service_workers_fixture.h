@@ -85,13 +85,13 @@ class ServiceWorkersTest : public ServiceWithScannersTest {
   }
 
   // The next status signal named `member`; code -1 when none came in time.
-  Status next(const std::string &member, Milliseconds timeout = Milliseconds(60000)) {
+  Status next(const std::string &member, Milliseconds timeout = kEventDeadline) {
     auto signal = recorder_->waitFor(member, timeout);
     return signal ? statusOf(*signal) : Status{};
   }
 
   // Enrolment signals up to and including the first that is not progress.
-  std::vector<Status> enrolmentSignals(Milliseconds timeout = Milliseconds(60000)) {
+  std::vector<Status> enrolmentSignals(Milliseconds timeout = kEventDeadline) {
     std::vector<Status> out;
     for (;;) {
       Status s = next("enrollStatusChanged", timeout);
@@ -143,7 +143,7 @@ class ServiceWorkersTest : public ServiceWithScannersTest {
   // last one's reply follows at once.
   // The deadline is generous: a loaded machine may be slow to get there.
   static bool waitForCaptures(const std::filesystem::path &trace, int count) {
-    const auto deadline = std::chrono::steady_clock::now() + Milliseconds(120000);
+    const auto deadline = std::chrono::steady_clock::now() + kEventDeadline;
     while (std::chrono::steady_clock::now() < deadline) {
       const auto lines = traceLines(trace);
       if (std::count_if(lines.begin(), lines.end(), [](const std::string &l) {

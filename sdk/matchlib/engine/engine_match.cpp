@@ -69,7 +69,11 @@ DataBlob* wrap_as_views(MatchEngine* e, DataBlob* blob) {
   int mode =
       c.view_selection && zyl::matchlib::param_get(e->context, kEvictionRuleKey, 2) != 0 ? 6 : 2;
   if (!c.view_mode_keep) mode -= 2;
-  if (zyl::matchlib::mvt_add_views(t.get(), e, &blob, 1, mode, nullptr) != ML_OK) return nullptr;
+  // A blob that the template does not take (above the engine's size limit)
+  // would leave a template without views: no entry to match against.
+  int taken = 0;
+  if (zyl::matchlib::mvt_add_views(t.get(), e, &blob, 1, mode, &taken) != ML_OK || taken == 0)
+    return nullptr;
   return zyl::matchlib::mvt_serialize(t.get(), c.serialize_flag);
 }
 

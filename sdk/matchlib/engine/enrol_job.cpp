@@ -53,13 +53,18 @@ DataBlob*& result_slot() {
 }
 
 // The multi-view template of the stored samples, with the given most views.
+// The selection may keep none of them (a most-views count of 0, or a
+// template too small for any sample): that is no enrolment template, and
+// the answer is 19 rather than an empty template.
 int build_template(EnrolJob& j, std::uint8_t maximum_views, DataBlob** out) {
   *out = nullptr;
   MultiViewTemplate* t = zyl::matchlib::mvt_create(maximum_views);
   if (!t) return ML_NO_MEMORY;
   std::vector<DataBlob*> blobs;
   for (int k = 0; k < j.count; ++k) blobs.push_back(j.samples[k].blob);
-  int status = zyl::matchlib::mvt_add_views(t, j.engine, blobs.data(), j.count, 0, nullptr);
+  int taken = 0;
+  int status = zyl::matchlib::mvt_add_views(t, j.engine, blobs.data(), j.count, 0, &taken);
+  if (status == ML_OK && taken == 0) status = ML_TOO_MANY;
   if (status == ML_OK) {
     *out = zyl::matchlib::mvt_serialize(t, 0);
     if (!*out) status = ML_NO_MEMORY;
@@ -78,9 +83,11 @@ bool same_bytes(const DataBlob* a, const DataBlob* b) {
 // Re-normalises the stored samples through the engine: they are finalised
 // into a multi-view template with the engine's most views and split again
 // into its views, so that the stored samples are the views the enrolment
-// template holds (the selection may drop some, or trim their sections). A
-// view keeps the score of the sample it came from. On failure the stored
-// samples stay as they were.
+// template holds (the selection may trim their sections). A view keeps the
+// score of the sample it came from. When the template cannot hold every
+// sample (the engine's most views or its limits are reached), the newest
+// sample cannot be kept without losing another: 19, and the stored samples
+// stay as they were, as on any other failure.
 int renormalise(EnrolJob& j) {
   const EngineConfig* config = zyl::matchlib::engine_get_config(j.engine);
   DataBlob* whole = nullptr;
@@ -95,6 +102,7 @@ int renormalise(EnrolJob& j) {
   const KwzdContainer* store = zyl::matchlib::mvt_store(t);
   const int n = zyl::matchlib::kwzd_record_count(store);
   if (n > j.settings.sample_limit) return ML_CORRUPT;
+  if (n < j.count) return ML_TOO_MANY;
   std::vector<EnrolJobSample> fresh;
   for (int i = 0; i < n; ++i) {
     DataBlob* view = zyl::matchlib::kwzd_get_at(store, i, nullptr);

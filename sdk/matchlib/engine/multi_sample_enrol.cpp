@@ -370,9 +370,13 @@ static int multi_enrol_finalise_unguarded(EnrolSession* e, uint8_t maximum_views
   if (!m.settings.keep_marks) zyl::matchlib::mvt_check_view_marks(t);
   std::vector<DataBlob*> blobs;
   for (int k = 0; k < m.accepted; ++k) blobs.push_back(m.slots[k].tmpl);
+  int taken = 0;
   int status =
       zyl::matchlib::mvt_add_views(t, m.engine, blobs.data(), static_cast<int>(blobs.size()),
-                                   m.settings.add_flag ? 2 : 0, nullptr);
+                                   m.settings.add_flag ? 2 : 0, &taken);
+  // The selection may keep none of the samples (each one above the size
+  // limit): no enrolment template, rather than an empty one.
+  if (status == ML_OK && taken == 0) status = ML_TOO_MANY;
   if (status == ML_OK) {
     *out = zyl::matchlib::mvt_serialize(t, static_cast<int>(m.settings.serialise_flag));
     if (!*out) status = ML_NO_MEMORY;

@@ -364,7 +364,10 @@ ZYL_API int ridgetrace_run(MinutiaeWorkInfo* work, uint8_t* thinned, const uint8
                            int margin, const uint8_t* quality, MinutiaeRecord* record, int extra) {
   (void)quality;
   (void)extra;
-  if (!work || !record) return ML_BAD_ARGUMENT;
+  // The exclusion looks at the block map margin / s pixels around a pixel
+  // that lies at least that far inside the frame; a negative margin would
+  // let it look outside the frame and the map.
+  if (!work || !record || margin < 0) return ML_BAD_ARGUMENT;
   if (!thinned) {
     std::copy(kNoTrace, kNoTrace + 4, record->trace_value);
     return ML_OK;
@@ -378,7 +381,8 @@ ZYL_API int ridgetrace_segments_run(MinutiaeWorkInfo* work, uint8_t* thinned, co
   (void)quality;
   // `extra` names the slot of the first kind; the three kinds' slots must
   // lie among the record's 57.
-  if (!work || !record || extra < 0 || extra + kSegmentKinds > 57) return ML_BAD_ARGUMENT;
+  // A negative margin would let the exclusion look outside the block map.
+  if (!work || !record || margin < 0 || extra < 0 || extra + kSegmentKinds > 57) return ML_BAD_ARGUMENT;
   if (!thinned) return ML_OK;  // nothing to trace (the grey pipeline releases its valley image first)
   return zyl::GuardedCall(ML_NO_MEMORY,
                           [&] { return segments_run(work, thinned, block_map, block, margin, record, extra); });

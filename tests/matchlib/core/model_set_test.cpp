@@ -10,6 +10,7 @@
 #include "zylscan/matchlib_engine.h"
 #include "zylscan/matchlib_model_set.h"
 #include "zylscan/matchlib_object.h"
+#include "zylscan/matchlib_preset_catalogue.h"
 
 namespace {
 
@@ -212,6 +213,32 @@ TEST(EngineModelSet, WrittenSetLoadsIntoAFreshEngineWithTheSameBytes) {
   EXPECT_EQ(serialize(engine_get_model_set(b.engine)), written);
   EXPECT_EQ(model_set_load(b.engine, written.data(), static_cast<uint32_t>(written.size())), ML_TOO_MANY);
   EXPECT_EQ(model_set_write(b.engine, &bytes, &length), ML_TOO_MANY);
+}
+
+TEST(EngineModelSet, PlaceholderProfilesHaveNoStoredFormAndAnswer1) {
+  // The catalogue's profiles carry unfitted models, which have no stored
+  // form (0 bytes): no set can be written from them. The engine is left
+  // without a set and with its profiles, so a later write still works.
+  EngineWithProfiles e;
+  const ScoreProfile* const* catalogue = preset_catalogue_profiles();
+  ASSERT_NE(catalogue[0], nullptr);
+  EXPECT_EQ(score_model_write(nullptr, &catalogue[0]->model), 0u);
+  engine_set_score_profiles(e.engine, catalogue);
+  uint8_t* bytes = nullptr;
+  uint32_t length = 7;
+  EXPECT_EQ(model_set_write(e.engine, &bytes, &length), ML_WRONG_KIND);
+  EXPECT_EQ(bytes, nullptr);
+  EXPECT_EQ(length, 7u);
+  EXPECT_EQ(engine_get_model_set(e.engine), nullptr);
+  EXPECT_EQ(engine_get_score_profiles(e.engine), catalogue);
+  // One placeholder among fitted profiles is enough to refuse.
+  const ScoreProfile* mixed[3] = {&e.p.pass, catalogue[0], nullptr};
+  engine_set_score_profiles(e.engine, mixed);
+  EXPECT_EQ(model_set_write(e.engine, &bytes, &length), ML_WRONG_KIND);
+  EXPECT_EQ(engine_get_model_set(e.engine), nullptr);
+  engine_set_score_profiles(e.engine, e.p.list);
+  ASSERT_EQ(model_set_write(e.engine, &bytes, &length), ML_OK);
+  std::free(bytes);
 }
 
 TEST(EngineModelSet, ARefusedLoadLeavesTheOldProfiles) {

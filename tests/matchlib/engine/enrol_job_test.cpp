@@ -179,18 +179,28 @@ namespace {
 
 TEST(EnrolJob, StoredSamplesAreTheViewsOfTheEnginesTemplate) {
   // After each accepted sample the stored samples are finalised through the
-  // engine and split again: with the engine's most views at 2, a third
-  // distinct sample leaves two samples, each one a view of the template the
-  // engine finalises.
+  // engine and split again: with the engine's most views at 2, two distinct
+  // samples are the two views of the template the engine finalises. A third
+  // one cannot be kept beside them (the template would drop a sample): it is
+  // refused as for a full job, and the stored samples stay as they were.
   Rig r;
   const_cast<EngineConfig*>(engine_get_config(r.engine))->most_views = 2;
   script().default_score = 0;  // no sample matches another
   ASSERT_EQ(r.add(gridded(1)), ML_OK);
   ASSERT_EQ(r.add(gridded(2)), ML_OK);
   EXPECT_EQ(enrol_count(r.job), 2);
-  ASSERT_EQ(r.add(gridded(3)), ML_OK);
-  EXPECT_EQ(enrol_count(r.job), 2);
   const EnrolJob& j = *reinterpret_cast<EnrolJob*>(r.job);
+  const std::vector<DataBlob*> before = {j.samples[0].blob, j.samples[1].blob};
+  const uint32_t size_before = j.total_size;
+  int progress = -1;
+  EXPECT_EQ(r.add(gridded(3), &progress), ML_TOO_MANY);
+  EXPECT_EQ(progress, 0);
+  EXPECT_EQ(enrol_count(r.job), 2);
+  EXPECT_EQ(j.samples[0].blob, before[0]);
+  EXPECT_EQ(j.samples[1].blob, before[1]);
+  EXPECT_EQ(j.samples[2].blob, nullptr);
+  EXPECT_EQ(j.total_size, size_before);
+  EXPECT_EQ(progress_calls().size(), 2u);
   DataBlob* out = nullptr;
   ASSERT_EQ(enrol_finalise_engine(r.engine, r.job, &out), ML_OK);
   MultiViewTemplate* t = nullptr;
@@ -200,12 +210,40 @@ TEST(EnrolJob, StoredSamplesAreTheViewsOfTheEnginesTemplate) {
   for (int i = 0; i < 2; ++i) {
     DataBlob* view = kwzd_get_at(mvt_store(t), i, nullptr);
     EXPECT_EQ(blob_equal(view, j.samples[i].blob), 1) << i;
+    EXPECT_EQ(zyl::test::template_id(view), i + 1) << i;
     total += blob_size(view);
     blob_release(view);
   }
   EXPECT_EQ(j.total_size, total);
-  EXPECT_EQ(j.samples[2].blob, nullptr);
   mvt_release(t);
+  blob_release(out);
+}
+
+TEST(EnrolJob, AnEngineTemplateThatHoldsNoViewKeepsNoSampleAndSaysSo) {
+  // An engine whose most views is 0: the template keeps nothing, so no add
+  // can keep its sample and none answers 0; finalising a job with samples
+  // into such a template gives no (empty) template either.
+  Rig r(0);
+  const_cast<EngineConfig*>(engine_get_config(r.engine))->most_views = 0;
+  script().default_score = 0;
+  for (int id = 1; id <= 4; ++id) {
+    int progress = -1;
+    EXPECT_EQ(r.add(gridded(id), &progress), ML_TOO_MANY) << id;
+    EXPECT_EQ(progress, 0) << id;
+    EXPECT_EQ(enrol_count(r.job), 0) << id;
+  }
+  const EnrolJob& j = *reinterpret_cast<EnrolJob*>(r.job);
+  EXPECT_EQ(j.total_size, 0u);
+  EXPECT_EQ(j.samples[0].blob, nullptr);
+  EXPECT_TRUE(progress_calls().empty());
+
+  const_cast<EngineConfig*>(engine_get_config(r.engine))->most_views = 3;
+  ASSERT_EQ(r.add(gridded(5)), ML_OK);
+  EXPECT_EQ(enrol_count(r.job), 1);
+  DataBlob* out = nullptr;
+  EXPECT_EQ(enrol_finalise(r.job, 0, &out, nullptr), ML_TOO_MANY);
+  EXPECT_EQ(out, nullptr);
+  ASSERT_EQ(enrol_finalise(r.job, 3, &out, nullptr), ML_OK);
   blob_release(out);
 }
 

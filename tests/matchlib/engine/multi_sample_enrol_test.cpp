@@ -324,6 +324,28 @@ TEST(MultiSampleEnrol, KeepMarksFlagChoosesSelectionAtFinalise) {
   }
 }
 
+TEST(MultiSampleEnrol, FinaliseThatKeepsNoSampleGivesNoTemplate) {
+  // With the keep-marks flag the samples are selected; a size limit below
+  // every sample's size leaves none of them in the template, which is no
+  // enrolment template: 19 and no blob, whichever way the views are added.
+  for (uint16_t keep_marks : {0, 1}) {
+    Rig r(0, 2);
+    script().default_score = 0;
+    r.m().settings.keep_marks = keep_marks;
+    ASSERT_EQ(r.add(r.tmpl(1)), ML_OK);
+    ASSERT_EQ(r.add(r.tmpl(2)), ML_OK);
+    r.m().settings.size_limit = 40;
+    DataBlob* out = nullptr;
+    EXPECT_EQ(enrol_finalise(r.e, 10, &out, nullptr), ML_TOO_MANY) << keep_marks;
+    EXPECT_EQ(out, nullptr) << keep_marks;
+    blob_release(out);
+    // Without the limit the same samples finalise.
+    r.m().settings.size_limit = 0;
+    ASSERT_EQ(enrol_finalise(r.e, 10, &out, nullptr), ML_OK) << keep_marks;
+    blob_release(out);
+  }
+}
+
 TEST(MultiSampleEnrol, ZeroWordIsAConstantZero) {
   const uint32_t* w = multi_enrol_zero_word();
   ASSERT_NE(w, nullptr);

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <vector>
 
 #include "matchlib/extract/ridge_trace.h"
@@ -184,6 +185,35 @@ TEST(RidgeTraceSegments, NothingToTraceAndBadArguments) {
         << c.extra;
   work.height = work.width = 64;
   EXPECT_EQ(ridgetrace_segments_run(&work, f.image.data(), f.blocks.data(), 8, 4, nullptr, &r, 54), ML_OK);
+}
+
+TEST(RidgeTraceSegments, ANegativeMarginIsRefusedByBothRoutines) {
+  // A negative margin would move the exclusion's block-map look-ups beyond
+  // the frame, and so beyond the map: 32 x 32 pixels in blocks of 8 have a
+  // map of exactly 16 bytes. Both routines refuse it and touch nothing.
+  MinutiaeWorkInfo work{};
+  work.height = work.width = 32;
+  Bytes image(32 * 32, 255);
+  for (int c = 6; c <= 26; ++c) image[std::size_t(16) * 32 + c] = 0;
+  const Bytes untouched = image;
+  const Bytes blocks(16, 1);
+  for (int margin : {-40, -1}) {
+    MinutiaeRecord r{};
+    std::memset(r.trace_value, 7, 4);
+    EXPECT_EQ(ridgetrace_run(&work, image.data(), blocks.data(), 8, margin, nullptr, &r, 0), ML_BAD_ARGUMENT)
+        << margin;
+    EXPECT_EQ(Bytes(r.trace_value, r.trace_value + 4), Bytes(4, 7)) << margin;
+    EXPECT_EQ(ridgetrace_segments_run(&work, image.data(), blocks.data(), 8, margin, nullptr, &r, 28),
+              ML_BAD_ARGUMENT)
+        << margin;
+    EXPECT_EQ(r.trace_slots[28].length, 0u) << margin;
+    EXPECT_EQ(image, untouched) << margin;
+  }
+  // Margin 0 is the grey pipeline's, and traces the ridge.
+  MinutiaeRecord r{};
+  EXPECT_EQ(ridgetrace_segments_run(&work, image.data(), blocks.data(), 8, 0, nullptr, &r, 28), ML_OK);
+  EXPECT_NE(image, untouched);
+  free_slots(r);
 }
 
 TEST(RidgeTraceSegments, MemoryFailureLeavesTheSlotsAsTheyWere) {

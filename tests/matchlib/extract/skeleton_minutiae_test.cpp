@@ -272,8 +272,12 @@ TEST(MinutiaeValidation, FlowCheckDropsCrossingDirections) {
 
 TEST(MinutiaeValidation, FlowCheckLeavesMinutiaeOffTheMapUnchecked) {
   // A 20 x 20 map: a position outside it has no flow to compare with, so
-  // the minutia is kept as it is; those inside are checked as usual.
-  std::vector<std::uint8_t> o(20 * 20, 128);
+  // the minutia is kept as it is; those inside are checked as usual. The map
+  // lies at the start of a larger buffer whose further bytes hold the same
+  // crossing flow: a check that read a position off the map as row * 20 +
+  // column would find bytes there (no fault, in any build) and drop every
+  // off-map minutia below, which all point across that flow.
+  std::vector<std::uint8_t> o(400 * 20 + 400, 128);
   std::vector<MinutiaEntry> m{entry(5, 25, 0, 1),  entry(10, 10, 0, 1), entry(20, 3, 0, 2),
                               entry(10, 10, 64, 1), entry(300, 400, 0, 1)};
   ASSERT_EQ(minutiae_check_flow(m.data(), 5, o.data(), 20, 20, 2, 1), 4);

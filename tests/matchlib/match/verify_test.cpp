@@ -284,6 +284,33 @@ TEST(VerifyWalk, MultiViewGalleryBlobsArriveUnwrapped) {
   match_result_release(r);
 }
 
+TEST(VerifyWalk, AGalleryBlobAboveTheSizeLimitFailsTheMatch) {
+  // A plain gallery blob becomes a one-view template under the engine's
+  // size limit; one that the template cannot take would leave an entry
+  // without views, so the gallery is not made and the match fails (9)
+  // without scoring anything.
+  Walk w;
+  DataBlob* plain = make_template(3);
+  const_cast<EngineConfig*>(engine_get_config(w.engine))->size_limit = static_cast<int32_t>(blob_size(plain));
+  EXPECT_EQ(engine_gallery_to_views(w.engine, &plain, 1), nullptr);
+  MatchResult* r = match_result_create(1);
+  EXPECT_EQ(engine_match_gallery(w.engine, &plain, 1, w.probe, nullptr, 28, r), ML_NO_MEMORY);
+  EXPECT_TRUE(script().calls.empty());
+  // Under a limit that leaves room for the view's record it is matched.
+  const_cast<EngineConfig*>(engine_get_config(w.engine))->size_limit = static_cast<int32_t>(blob_size(plain) + 200);
+  DataBlob** views = engine_gallery_to_views(w.engine, &plain, 1);
+  ASSERT_NE(views, nullptr);
+  MultiViewTemplate* t = nullptr;
+  ASSERT_EQ(mvt_from_blob(views[0], &t), ML_OK);
+  EXPECT_EQ(mvt_count_unmarked_views(t), 1);
+  mvt_release(t);
+  engine_free_views(views, 1);
+  EXPECT_EQ(engine_match_gallery(w.engine, &plain, 1, w.probe, nullptr, 28, r), ML_OK);
+  EXPECT_FALSE(script().calls.empty());
+  match_result_release(r);
+  blob_release(plain);
+}
+
 TEST(VerifyViews, NeverComparesTheProbeWithItself) {
   Walk w;
   DataBlob* a = make_template(1);
