@@ -6,8 +6,9 @@
 //   light_verify_fit --data DIR --fit SET... [--report SET...]
 //                    [--write FILE] [--command TEXT] [--safety K]
 //
-// (--safety K skips the search of step 5 and fits with factor K: for trying
-// settings, not for making the rows.)
+// (--safety K skips the search of step 5 and fits with factor K, taking the
+// variant that does best on the fit sets: for trying settings, not for
+// making the rows.)
 //
 // DIR/SET holds, for each set of prints: impostors.pairs (window pairs of
 // different fingers cut from the full prints), genuine.pairs (every ordered
@@ -52,13 +53,17 @@
 //    scores of the top 1 in 1000 impostor pairs of the set, its shape held
 //    at 0 or above (the exponential tail is the lightest one allowed, so a
 //    tail that looks bounded is not trusted to end).
-// 4. Over a grid of a and c, and the variants of step 2, the rows that
-//    accept the most genuine attempts of the service's protocol at level 5
-//    win (ties: the most at levels 4..1).
-// 5. k: each fit set is left out in turn; the rows are fitted on the other
-//    three (steps 1-4) and measured on it. The smallest k of 1, 1.5, 2, 3, 4,
-//    6, 8, 12, 16 for which every left-out set keeps every level's promise
-//    is taken, and the rows are fitted once more on all fit sets with it.
+// 4. Over a grid of a and c, the rows that accept the most genuine attempts
+//    of the service's protocol at level 5 win (ties: the most at levels
+//    4..1).
+// 5. The rows: each fit set is left out in turn and rows are fitted on the
+//    other three (steps 1-4), for each variant with the smallest k of 1,
+//    1.5, 2, 3, 4, 6, 8, 12, 16 for which the rows of every fold keep every
+//    level's promise on the set they were not fitted on. Those rows (one
+//    per fold and variant) are the candidates, each having kept the scale
+//    on prints that no choice of its own looked at; the one that accepts
+//    the most genuine attempts of all four sets at level 5 (ties: levels
+//    4..1) is taken.
 // 6. The rows are written as the source file that static_profiles.cpp
 //    includes, with the procedure's commands in its header comment, and the
 //    figures of the built rows and the new rows are printed for every set
@@ -75,6 +80,7 @@
 #include <map>
 #include <numeric>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "zylscan/matchlib_profiles.h"
@@ -548,13 +554,16 @@ std::vector<double> ascend(const Standard& st, const std::vector<const SetData*>
 // The directions tried: Fisher's discriminant against every impostor pair
 // that reaches the last stage, again against the top 10 % and the top 1 % of
 // them, and the top-10 % one refined for the tail.
-std::vector<std::vector<double>> directions_for(const Standard& st, const std::vector<const SetData*>& sets) {
-  std::vector<std::vector<double>> out;
-  out.push_back(fisher(st, sets, nullptr, 1));
-  out.push_back(fisher(st, sets, &out[0], 0.1));
-  out.push_back(fisher(st, sets, &out[0], 0.01));
-  out.push_back(ascend(st, sets, out[1], 1000));
-  return out;
+constexpr int kVariants = 4;
+
+std::vector<double> direction_for(const Standard& st, const std::vector<const SetData*>& sets, int variant) {
+  const std::vector<double> first = fisher(st, sets, nullptr, 1);
+  switch (variant) {
+    case 0: return first;
+    case 1: return fisher(st, sets, &first, 0.1);
+    case 2: return fisher(st, sets, &first, 0.01);
+    default: return ascend(st, sets, fisher(st, sets, &first, 0.1), 1000);
+  }
 }
 
 // A candidate model: direction, the fitted part's weight a against the
@@ -567,6 +576,7 @@ struct Candidate {
   std::array<long, kLevels> accepted{};  // genuine attempts of the fit sets
   long attempts = 0;
   bool valid = false;
+  std::string left_out;  // the fit set these rows were not fitted on
 };
 
 uint32_t fixed16(double v) {
@@ -634,18 +644,19 @@ struct Fit {
   Standard st;
 };
 
-// Steps 1-4 on the given sets with safety factor k.
-Fit fit_on(const std::vector<const SetData*>& sets, double k, bool verbose) {
+// Steps 1-4 on the given sets with safety factor k, for one direction
+// variant or (variant -1) the best of them on these sets.
+Fit fit_on(const std::vector<const SetData*>& sets, double k, bool verbose, int variant) {
   Fit out;
   out.st = standardise(sets);
   const Standard& st = out.st;
-  const std::vector<std::vector<double>> directions = directions_for(st, sets);
   const int wg = given_weight();
   long attempts = 0;
   for (const SetData* s : sets) attempts += static_cast<long>(s->attempts.size());
 
-  for (std::size_t v = 0; v < directions.size(); ++v) {
-    const std::vector<double>& w = directions[v];
+  for (int v = 0; v < kVariants; ++v) {
+    if (variant >= 0 && v != variant) continue;
+    const std::vector<double> w = direction_for(st, sets, v);
     const auto project = [&](const Features& x, double a) {
       double u = static_cast<double>(given_sum(x));
       for (std::size_t q = 0; q < w.size(); ++q) u += a * w[q] * z_of(st, x, st.fitted[q]);
@@ -688,7 +699,7 @@ Fit fit_on(const std::vector<const SetData*>& sets, double k, bool verbose) {
           d = std::min(d, theta[static_cast<std::size_t>(l)] - tau[static_cast<std::size_t>(l)]);
         }
         Candidate cand;
-        cand.variant = static_cast<int>(v);
+        cand.variant = v;
         cand.a = a, cand.c = c, cand.d = d, cand.k = k;
         cand.attempts = attempts;
         for (int l = 0; l < kLevels; ++l)
@@ -772,11 +783,11 @@ void settle(Fit& f, const std::vector<const SetData*>& sets, const std::vector<d
 }
 
 std::vector<double> direction_of(const Fit& f, const std::vector<const SetData*>& sets) {
-  return directions_for(f.st, sets)[static_cast<std::size_t>(f.best.variant)];
+  return direction_for(f.st, sets, f.best.variant);
 }
 
-Fit fit_and_settle(const std::vector<const SetData*>& sets, double k, bool verbose) {
-  Fit f = fit_on(sets, k, verbose);
+Fit fit_and_settle(const std::vector<const SetData*>& sets, double k, bool verbose, int variant) {
+  Fit f = fit_on(sets, k, verbose, variant);
   if (!f.best.valid) {
     std::fprintf(stderr, "no candidate rows\n");
     std::exit(1);
@@ -791,16 +802,25 @@ void print_measure_header() {
   std::printf("   genuine attempts accepted at levels 1..5\n");
 }
 
-void print_measure(const std::string& set, const char* rows, const Measure& m) {
-  std::printf("  %-26s %-12s", set.c_str(), rows);
+std::string measure_line(const std::string& set, const char* rows, const Measure& m) {
+  std::string out;
+  char buf[160];
+  std::snprintf(buf, sizeof buf, "  %-26s %-12s", set.c_str(), rows);
+  out += buf;
   for (int l = 0; l < kLevels; ++l) {
     const Rate& r = m.impostor[static_cast<std::size_t>(l)];
     const bool over = r.used > promise(l);
-    std::printf("   %8llu %.2e (tail %.2e)%s %s", static_cast<unsigned long long>(r.count), r.counted, r.modelled,
-                r.count >= kMinCount ? "c" : "t", over ? "OVER" : "ok  ");
+    std::snprintf(buf, sizeof buf, "   %8llu %.2e (tail %.2e)%s %s", static_cast<unsigned long long>(r.count),
+                  r.counted, r.modelled, r.count >= kMinCount ? "c" : "t", over ? "OVER" : "ok  ");
+    out += buf;
   }
-  std::printf("   %ld %ld %ld %ld %ld of %ld\n", m.accepted[0], m.accepted[1], m.accepted[2], m.accepted[3],
-              m.accepted[4], m.attempts);
+  std::snprintf(buf, sizeof buf, "   %ld %ld %ld %ld %ld of %ld\n", m.accepted[0], m.accepted[1], m.accepted[2],
+                m.accepted[3], m.accepted[4], m.attempts);
+  return out + buf;
+}
+
+void print_measure(const std::string& set, const char* rows, const Measure& m) {
+  std::fputs(measure_line(set, rows, m).c_str(), stdout);
 }
 
 // The tail model against the counts, at raw scores from the model's
@@ -836,8 +856,8 @@ void write_rows(const fs::path& file, const Rows& rows, const std::string& comma
     start = end + 1;
   }
   char line[200];
-  std::snprintf(line, sizeof line, "// Chosen: direction %d, a %.0f, c %.0f, safety factor %.1f.\n", c.variant, c.a,
-                c.c, c.k);
+  std::snprintf(line, sizeof line, "// Chosen: direction %d, a %.0f, c %.0f, safety factor %.1f, fitted without %s.\n",
+                c.variant, c.a, c.c, c.k, c.left_out.empty() ? "none" : c.left_out.c_str());
   out << line;
   for (int j = kFirst; j < kFeatures; ++j) {
     if (j == kGivenA || j == kGivenB) continue;
@@ -888,33 +908,91 @@ int main(int argc, char** argv) {
   for (int e : kLevelScore) std::printf(" %d", e);
   std::printf(")\n\n");
 
-  // Step 5: the safety factor from leaving each fit set out in turn.
-  double chosen_k = given_k;
-  for (double k : kSafety) {
-    if (given_k > 0) break;
-    std::printf("Safety factor %.1f, each fit set left out in turn:\n", k);
-    print_measure_header();
-    bool all_keep = true;
-    for (std::size_t out = 0; out < fit_sets.size(); ++out) {
-      std::vector<const SetData*> rest;
-      for (std::size_t i = 0; i < fit_sets.size(); ++i)
-        if (i != out) rest.push_back(&fit_sets[i]);
-      const Fit f = fit_and_settle(rest, k, true);
-      const Measure m = measure(f.best.rows, fit_sets[out]);
-      print_measure(fit_sets[out].name + " (left out)", "fitted", m);
-      all_keep = all_keep && keeps_scale(m, 1);
+  // Step 5: for each direction variant, the smallest safety factor for
+  // which the rows fitted with each fit set left out in turn keep every
+  // level's promise on the set they never saw (and, by their fit, on the
+  // other three). The rows of those folds are the candidates; the one that
+  // accepts the most genuine attempts of all fit sets at level 5 (then
+  // 4..1) is taken.
+  Candidate chosen;
+  std::array<long, kLevels> chosen_accepted{};
+  const auto accepted_on_all = [&](const Rows& rows) {
+    std::array<long, kLevels> a{};
+    for (const SetData& s : fit_sets) {
+      const Measure m = measure(rows, s);
+      for (int l = 0; l < kLevels; ++l) a[static_cast<std::size_t>(l)] += m.accepted[static_cast<std::size_t>(l)];
     }
-    if (all_keep) {
-      chosen_k = k;
-      break;
+    return a;
+  };
+  const auto better = [](const std::array<long, kLevels>& x, const std::array<long, kLevels>& y) {
+    for (int l = kLevels - 1; l >= 0; --l)
+      if (x[static_cast<std::size_t>(l)] != y[static_cast<std::size_t>(l)])
+        return x[static_cast<std::size_t>(l)] > y[static_cast<std::size_t>(l)];
+    return false;
+  };
+  // The variants are searched side by side, one thread each; their logs
+  // are printed in order afterwards.
+  struct Found {
+    Candidate rows;
+    std::array<long, kLevels> accepted{};
+  };
+  std::vector<std::string> logs(kVariants);
+  std::vector<std::vector<Found>> found(kVariants);
+  const auto search = [&](int v) {
+    std::string& log = logs[static_cast<std::size_t>(v)];
+    char buf[200];
+    for (double k : kSafety) {
+      std::snprintf(buf, sizeof buf, "Direction %d, safety factor %.1f, each fit set left out in turn:\n", v, k);
+      log += buf;
+      bool all_keep = true;
+      std::vector<Found> these;
+      for (std::size_t out = 0; out < fit_sets.size(); ++out) {
+        std::vector<const SetData*> rest;
+        for (std::size_t i = 0; i < fit_sets.size(); ++i)
+          if (i != out) rest.push_back(&fit_sets[i]);
+        Fit f = fit_and_settle(rest, k, false, v);
+        const Measure m = measure(f.best.rows, fit_sets[out]);
+        std::snprintf(buf, sizeof buf, "  fitted: a %.0f, c %.0f, offset %.0f\n", f.best.a, f.best.c, f.best.d);
+        log += buf;
+        log += measure_line(fit_sets[out].name + " (left out)", "fitted", m);
+        if (!keeps_scale(m, 1)) {
+          all_keep = false;
+          continue;
+        }
+        const std::array<long, kLevels> a = accepted_on_all(f.best.rows);
+        std::snprintf(buf, sizeof buf,
+                      "    a candidate: genuine attempts of all fit sets accepted at levels 1..5: %ld %ld %ld %ld %ld\n",
+                      a[0], a[1], a[2], a[3], a[4]);
+        log += buf;
+        f.best.left_out = fit_sets[out].name;
+        these.push_back({f.best, a});
+      }
+      if (all_keep) {
+        found[static_cast<std::size_t>(v)] = std::move(these);
+        break;
+      }
+    }
+  };
+  if (given_k <= 0) {
+    std::vector<std::thread> threads;
+    for (int v = 0; v < kVariants; ++v) threads.emplace_back(search, v);
+    for (std::thread& t : threads) t.join();
+    print_measure_header();
+    for (int v = 0; v < kVariants; ++v) {
+      std::fputs(logs[static_cast<std::size_t>(v)].c_str(), stdout);
+      for (const Found& c : found[static_cast<std::size_t>(v)])
+        if (!chosen.valid || better(c.accepted, chosen_accepted)) chosen = c.rows, chosen_accepted = c.accepted;
     }
   }
-  if (chosen_k == 0) {
-    std::printf("no safety factor keeps the scale on every left-out set\n");
+  if (given_k > 0) chosen = fit_and_settle(all, given_k, true, -1).best;
+  if (!chosen.valid) {
+    std::printf("no rows keep the scale on a set left out\n");
     return 1;
   }
-  std::printf("\nSafety factor %.1f keeps the scale on every left-out set; fitting on all fit sets.\n", chosen_k);
-  const Fit f = fit_and_settle(all, chosen_k, true);
+  std::printf("\nChosen: direction %d, safety factor %.1f, fitted without %s.\n", chosen.variant, chosen.k,
+              chosen.left_out.c_str());
+  Fit f;
+  f.best = chosen;
   const Rows built = built_rows();
 
   std::printf("\nBuilt rows and the new rows:\n");
