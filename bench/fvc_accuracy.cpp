@@ -353,9 +353,7 @@ bool evaluate_service(const fs::path& folder, const Options& options, ServiceRes
         std::count_if(impostor.begin(), impostor.end(),
                       [level](std::int32_t s) { return zyl::device::ScoreMatches(s, level); }));
   }
-  out.level5_false = static_cast<std::size_t>(
-      std::count_if(impostor.begin(), impostor.end(),
-                    [](std::int32_t s) { return zyl::device::ScoreMatches(s, kServiceLevel); }));
+  out.level5_false = out.passed[kServiceLevel - 1];
   out.figures = zyl::test::accuracy(genuine, impostor);
   return true;
 }
@@ -394,7 +392,7 @@ void print_service(const std::vector<fs::path>& folders, const Options& options,
       const auto i = static_cast<std::size_t>(level - 1);
       const double engine_score = (zyl::device::SecurityThreshold(level) + 1.0) * ZYLQUENTA_SCORE_DIVISOR;
       const double promise = kEnrolSlots * std::exp2(-engine_score / 2048);
-      const double rate = r.impostor ? static_cast<double>(r.passed[i]) / static_cast<double>(r.impostor) : 0;
+      const double rate = r.level[i].fmr;
       std::printf("%-24s %5d %9d %8.2f %9.4f (%5zu) %10.2g%s\n", set.c_str(), level,
                   zyl::device::SecurityThreshold(level), 100 * r.level[i].fnmr, 100 * rate, r.passed[i],
                   100 * promise, rate > promise ? "  over the promise" : "");

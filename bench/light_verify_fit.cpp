@@ -577,7 +577,16 @@ struct Candidate {
   long attempts = 0;
   bool valid = false;
   std::string left_out;  // the fit set these rows were not fitted on
+  std::vector<double> w;  // the direction the rows were made from
 };
+
+// The model's total weight (the given rows' and the fitted ones' at scale
+// c), whose eighth divides the sum into the score.
+int weight_sum(const std::vector<double>& w, double c) {
+  int sum = given_weight();
+  for (double x : w) sum += static_cast<int>(std::fabs(std::round(c * x)));
+  return sum;
+}
 
 uint32_t fixed16(double v) {
   return static_cast<uint32_t>(std::llround(std::clamp(v, 0.0, 65535.99) * 65536.0));
@@ -650,7 +659,6 @@ Fit fit_on(const std::vector<const SetData*>& sets, double k, bool verbose, int 
   Fit out;
   out.st = standardise(sets);
   const Standard& st = out.st;
-  const int wg = given_weight();
   long attempts = 0;
   for (const SetData* s : sets) attempts += static_cast<long>(s->attempts.size());
 
@@ -688,9 +696,7 @@ Fit fit_on(const std::vector<const SetData*>& sets, double k, bool verbose, int 
           attempt_best.push_back(b);
         }
       for (double c = 500; c <= 32767; c *= std::sqrt(2.0)) {
-        int wsum = wg;
-        for (double x : w) wsum += static_cast<int>(std::fabs(std::round(c * x)));
-        const double wq = std::max(1, wsum >> 3);
+        const double wq = std::max(1, weight_sum(w, c) >> 3);
         // Level thresholds in the sum's units, before the offset.
         double d = 1e300;
         std::array<double, kLevels> theta{};
@@ -709,6 +715,7 @@ Fit fit_on(const std::vector<const SetData*>& sets, double k, bool verbose, int 
         cand.rows = make_rows(st, w, a, c, d);
         if (cand.rows.empty()) continue;
         cand.valid = true;
+        cand.w = w;
         const auto better = [](const Candidate& x, const Candidate& y) {
           for (int l = kLevels - 1; l >= 0; --l)
             if (x.accepted[static_cast<std::size_t>(l)] != y.accepted[static_cast<std::size_t>(l)])
@@ -764,26 +771,19 @@ bool keeps_scale(const Measure& m, double k) {
 // Lowers the offset of a fit's rows until the exact scores keep the scale
 // (with factor k) on every fit set: the search above works on the sum
 // without the model's per-term truncation.
-void settle(Fit& f, const std::vector<const SetData*>& sets, const std::vector<double>& w) {
+void settle(Fit& f, const std::vector<const SetData*>& sets) {
   Candidate& c = f.best;
-  const int wg = given_weight();
-  int wsum = wg;
-  for (double x : w) wsum += static_cast<int>(std::fabs(std::round(c.c * x)));
-  const double unit = std::max(1, wsum >> 3) / 4096.0;  // one raw-score unit in the sum
+  const double unit = std::max(1, weight_sum(c.w, c.c) >> 3) / 4096.0;  // one raw-score unit in the sum
   for (int step = 0; step < 400; ++step) {
     bool ok = true;
     for (const SetData* s : sets) ok = ok && keeps_scale(measure(c.rows, *s), c.k);
     if (ok) return;
     c.d -= unit;
-    c.rows = make_rows(f.st, w, c.a, c.c, c.d);
+    c.rows = make_rows(f.st, c.w, c.a, c.c, c.d);
     if (c.rows.empty()) break;
   }
   std::fprintf(stderr, "the exact rows could not be settled\n");
   std::exit(1);
-}
-
-std::vector<double> direction_of(const Fit& f, const std::vector<const SetData*>& sets) {
-  return direction_for(f.st, sets, f.best.variant);
 }
 
 Fit fit_and_settle(const std::vector<const SetData*>& sets, double k, bool verbose, int variant) {
@@ -792,7 +792,7 @@ Fit fit_and_settle(const std::vector<const SetData*>& sets, double k, bool verbo
     std::fprintf(stderr, "no candidate rows\n");
     std::exit(1);
   }
-  settle(f, sets, direction_of(f, sets));
+  settle(f, sets);
   return f;
 }
 
@@ -991,8 +991,6 @@ int main(int argc, char** argv) {
   }
   std::printf("\nChosen: direction %d, safety factor %.1f, fitted without %s.\n", chosen.variant, chosen.k,
               chosen.left_out.c_str());
-  Fit f;
-  f.best = chosen;
   const Rows built = built_rows();
 
   std::printf("\nBuilt rows and the new rows:\n");
@@ -1001,18 +999,18 @@ int main(int argc, char** argv) {
     for (const SetData& s : *sets) {
       const std::string name = s.name + (sets == &fit_sets ? " (fit)" : " (report)");
       print_measure(name, "built", measure(built, s));
-      print_measure(name, "new", measure(f.best.rows, s));
+      print_measure(name, "new", measure(chosen.rows, s));
     }
   std::printf("\nTail model of the new rows against the counts:\n");
   for (auto* sets : {&fit_sets, &report_sets})
-    for (const SetData& s : *sets) print_tail(s.name, measure(f.best.rows, s));
+    for (const SetData& s : *sets) print_tail(s.name, measure(chosen.rows, s));
 
   std::printf("\nrows (minimum, maximum, mean and spread in 16.16, weight, quadratic weight):\n");
   for (int j = kFirst; j < kFeatures; ++j) {
-    const ScoreQuadraticRow& r = f.best.rows[static_cast<std::size_t>(j)];
+    const ScoreQuadraticRow& r = chosen.rows[static_cast<std::size_t>(j)];
     std::printf("  rows[%d] = ScoreQuadraticRow{%u, %u, %uu, %uu, %d, %d};\n", j, r.minimum, r.maximum, r.mean,
                 r.spread, r.weight, r.quadratic_weight);
   }
-  if (!write.empty()) write_rows(write, f.best.rows, command, f.best);
+  if (!write.empty()) write_rows(write, chosen.rows, command, chosen);
   return 0;
 }

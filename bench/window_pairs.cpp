@@ -59,6 +59,7 @@
 #include <string>
 #include <vector>
 
+#include "matchlib/image/block_stats.h"
 #include "support/pgm.h"
 #include "zylscan/matchlib_blob.h"
 #include "zylscan/matchlib_engine.h"
@@ -103,14 +104,10 @@ std::vector<uint8_t> foreground_blocks(const zyl::test::GreyImage& image, int& b
   std::vector<uint8_t> fg(static_cast<std::size_t>(bw) * bh, 0);
   for (int by = 0; by < bh; ++by)
     for (int bx = 0; bx < bw; ++bx) {
-      double s = 0, s2 = 0;
-      for (int y = by * 8; y < by * 8 + 8; ++y)
-        for (int x = bx * 8; x < bx * 8 + 8; ++x) {
-          const double v = image.at(x, y);
-          s += v;
-          s2 += v * v;
-        }
-      const double mean = s / 64, sd = std::sqrt(std::max(0.0, s2 / 64 - mean * mean));
+      const zyl::matchlib::BlockStats b =
+          zyl::matchlib::block_stats(image.pixels.data(), nullptr, image.height, image.width, by * 8, bx * 8, 8);
+      const double mean = static_cast<double>(b.sum) / 64;
+      const double sd = std::sqrt(std::max(0.0, static_cast<double>(b.squares) / 64 - mean * mean));
       fg[static_cast<std::size_t>(by) * bw + bx] = sd >= 10 && mean < 230;
     }
   return fg;
